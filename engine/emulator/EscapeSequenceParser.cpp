@@ -1,0 +1,869 @@
+#include "emulator/EscapeSequenceParser.h"
+
+#include "platform/Log.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace corvantix {
+
+namespace {
+
+using S = ParserState;
+using A = ParserAction;
+
+constexpr std::uint8_t BEL = 0x07;
+constexpr std::uint8_t CAN = 0x18;
+constexpr std::uint8_t SUB = 0x1A;
+constexpr std::uint8_t ESC = 0x1B;
+
+// Capacity kept for the string buffers between strings; a buffer grown past the large
+// limit by one huge string is released at the next clear.
+constexpr std::size_t initialStringCapacity = 256;
+constexpr std::size_t largeStringCapacity = 1024 * 1024;
+
+constexpr bool isDigit(std::uint8_t b)
+{
+    return b >= '0' && b <= '9';
+}
+
+// Index of the first byte <= 0x1F at or after `from`, or data.size(). Printable text and
+// string bodies are long runs, so eight bytes are tested at a time: a word has a byte below
+// 0x20 exactly when (w - 0x20 * ones) & ~w & highs is not zero.
+std::size_t findNextControl(std::span<const std::uint8_t> data, std::size_t from)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    const std::uint8_t* bytes = data.data();
+    const std::size_t end = data.size();
+    std::size_t i = from;
+    while (i + 8 <= end) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        if (((word - ones * 0x20) & ~word & highs) != 0)
+            break;
+        i += 8;
+    }
+    while (i < end && bytes[i] > 0x1F)
+        ++i;
+    return i;
+}
+
+// Appends up to the cap; reports whether the whole segment fitted.
+bool appendCapped(std::vector<std::uint8_t>& string, std::span<const std::uint8_t> segment, std::size_t cap)
+{
+    const std::size_t room = cap - string.size();
+    if (segment.size() <= room) {
+        string.insert(string.end(), segment.begin(), segment.end());
+        return true;
+    }
+    string.insert(string.end(), segment.begin(), segment.begin() + static_cast<std::ptrdiff_t>(room));
+    return false;
+}
+
+void releaseIfLarge(std::vector<std::uint8_t>& buffer)
+{
+    if (buffer.capacity() > largeStringCapacity) {
+        std::vector<std::uint8_t>().swap(buffer);
+        buffer.reserve(initialStringCapacity);
+    }
+}
+
+constexpr std::array<ParserState, parserStateCount> allStates{
+    S::ground, S::escape, S::escapeIntermediate, S::csiEntry, S::csiParam,
+    S::csiIntermediate, S::csiIgnore, S::sosPmApcString, S::oscString, S::apcString,
+    S::dcsEntry, S::dcsParam, S::dcsIgnore, S::dcsIntermediate, S::dcsPassthrough,
+};
+
+// The state machine, row by row. Each line reads: bytes, state, action -> next state.
+TransitionTable buildTransitionTable()
+{
+    TransitionTable t;
+    for (ParserState s : allStates) {
+        t.addRange(0x00, 0xA0, s, A::error, S::ground);
+        // 8-bit C1 controls and introducers, the same in every state unless a row overrides.
+        t.addRange(0x80, 0x8F, s, A::execute, S::ground);
+        t.add(0x90, s, A::clear, S::dcsEntry);
+        t.addRange(0x91, 0x97, s, A::execute, S::ground);
+        t.add(0x98, s, A::ignore, S::sosPmApcString);
+        t.addRange(0x99, 0x9A, s, A::execute, S::ground);
+        t.add(0x9B, s, A::clear, S::csiEntry);
+        t.add(0x9C, s, A::ignore, S::ground);
+        t.add(0x9D, s, A::oscStart, S::oscString);
+        t.add(0x9E, s, A::ignore, S::sosPmApcString);
+        t.add(0x9F, s, A::oscStart, S::apcString);
+        t.add(0xA0, s, A::error, S::ground);
+    }
+
+    // ground
+    t.addRange(0x00, 0x18, S::ground, A::execute, S::ground);
+    t.add(0x19, S::ground, A::error, S::ground);
+    t.add(0x1A, S::ground, A::execute, S::ground);
+    t.add(0x1B, S::ground, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::ground, A::execute, S::ground);
+    t.addRange(0x20, 0x7E, S::ground, A::print, S::ground);
+    t.add(0x7F, S::ground, A::error, S::ground);
+
+    // escape
+    t.addRange(0x00, 0x18, S::escape, A::execute, S::escape);
+    t.add(0x19, S::escape, A::error, S::ground);
+    t.add(0x1A, S::escape, A::execute, S::ground);
+    t.add(0x1B, S::escape, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::escape, A::execute, S::escape);
+    t.addRange(0x20, 0x2F, S::escape, A::collect, S::escapeIntermediate);
+    t.addRange(0x30, 0x4F, S::escape, A::escDispatch, S::ground);
+    t.add(0x50, S::escape, A::clear, S::dcsEntry);
+    t.addRange(0x51, 0x57, S::escape, A::escDispatch, S::ground);
+    t.add(0x58, S::escape, A::ignore, S::sosPmApcString);
+    t.addRange(0x59, 0x5A, S::escape, A::escDispatch, S::ground);
+    t.add(0x5B, S::escape, A::clear, S::csiEntry);
+    t.add(0x5C, S::escape, A::escDispatch, S::ground);
+    t.add(0x5D, S::escape, A::oscStart, S::oscString);
+    t.add(0x5E, S::escape, A::ignore, S::sosPmApcString);
+    t.add(0x5F, S::escape, A::oscStart, S::apcString);
+    t.addRange(0x60, 0x7E, S::escape, A::escDispatch, S::ground);
+    t.add(0x7F, S::escape, A::ignore, S::escape);
+
+    // escapeIntermediate
+    t.addRange(0x00, 0x18, S::escapeIntermediate, A::execute, S::escapeIntermediate);
+    t.add(0x19, S::escapeIntermediate, A::error, S::ground);
+    t.add(0x1A, S::escapeIntermediate, A::execute, S::ground);
+    t.add(0x1B, S::escapeIntermediate, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::escapeIntermediate, A::execute, S::escapeIntermediate);
+    t.addRange(0x20, 0x2F, S::escapeIntermediate, A::collect, S::escapeIntermediate);
+    t.addRange(0x30, 0x7E, S::escapeIntermediate, A::escDispatch, S::ground);
+    t.add(0x7F, S::escapeIntermediate, A::ignore, S::escapeIntermediate);
+
+    // csiEntry
+    t.addRange(0x00, 0x18, S::csiEntry, A::execute, S::csiEntry);
+    t.add(0x19, S::csiEntry, A::error, S::ground);
+    t.add(0x1A, S::csiEntry, A::execute, S::ground);
+    t.add(0x1B, S::csiEntry, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::csiEntry, A::execute, S::csiEntry);
+    t.addRange(0x20, 0x2F, S::csiEntry, A::collect, S::csiIntermediate);
+    t.addRange(0x30, 0x39, S::csiEntry, A::param, S::csiParam);
+    t.add(0x3A, S::csiEntry, A::error, S::ground);
+    t.add(0x3B, S::csiEntry, A::param, S::csiParam);
+    t.addRange(0x3C, 0x3F, S::csiEntry, A::collect, S::csiParam);
+    t.addRange(0x40, 0x7E, S::csiEntry, A::csiDispatch, S::ground);
+    t.add(0x7F, S::csiEntry, A::ignore, S::csiEntry);
+
+    // csiParam
+    t.addRange(0x00, 0x18, S::csiParam, A::execute, S::csiParam);
+    t.add(0x19, S::csiParam, A::error, S::ground);
+    t.add(0x1A, S::csiParam, A::execute, S::ground);
+    t.add(0x1B, S::csiParam, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::csiParam, A::execute, S::csiParam);
+    t.addRange(0x20, 0x2F, S::csiParam, A::collect, S::csiIntermediate);
+    t.addRange(0x30, 0x3B, S::csiParam, A::param, S::csiParam);
+    t.addRange(0x3C, 0x3F, S::csiParam, A::ignore, S::csiIgnore);
+    t.addRange(0x40, 0x7E, S::csiParam, A::csiDispatch, S::ground);
+    t.add(0x7F, S::csiParam, A::ignore, S::csiParam);
+
+    // csiIntermediate
+    t.addRange(0x00, 0x18, S::csiIntermediate, A::execute, S::csiIntermediate);
+    t.add(0x19, S::csiIntermediate, A::error, S::ground);
+    t.add(0x1A, S::csiIntermediate, A::execute, S::ground);
+    t.add(0x1B, S::csiIntermediate, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::csiIntermediate, A::execute, S::csiIntermediate);
+    t.addRange(0x20, 0x2F, S::csiIntermediate, A::collect, S::csiIntermediate);
+    t.addRange(0x30, 0x3F, S::csiIntermediate, A::ignore, S::csiIgnore);
+    t.addRange(0x40, 0x7E, S::csiIntermediate, A::csiDispatch, S::ground);
+    t.add(0x7F, S::csiIntermediate, A::ignore, S::csiIntermediate);
+
+    // csiIgnore
+    t.addRange(0x00, 0x18, S::csiIgnore, A::execute, S::csiIgnore);
+    t.add(0x19, S::csiIgnore, A::error, S::ground);
+    t.add(0x1A, S::csiIgnore, A::execute, S::ground);
+    t.add(0x1B, S::csiIgnore, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::csiIgnore, A::execute, S::csiIgnore);
+    t.addRange(0x20, 0x3F, S::csiIgnore, A::ignore, S::csiIgnore);
+    t.addRange(0x40, 0x7E, S::csiIgnore, A::ignore, S::ground);
+    t.add(0x7F, S::csiIgnore, A::ignore, S::csiIgnore);
+
+    // sosPmApcString: SOS and PM strings are swallowed.
+    t.addRange(0x00, 0x18, S::sosPmApcString, A::ignore, S::sosPmApcString);
+    t.add(0x19, S::sosPmApcString, A::error, S::ground);
+    t.add(0x1A, S::sosPmApcString, A::execute, S::ground);
+    t.add(0x1B, S::sosPmApcString, A::clear, S::escape);
+    t.addRange(0x1C, 0x7F, S::sosPmApcString, A::ignore, S::sosPmApcString);
+
+    // oscString and apcString: the same row, each staying in its own state.
+    for (ParserState s : {S::oscString, S::apcString}) {
+        t.addRange(0x00, 0x06, s, A::ignore, s);
+        t.add(0x07, s, A::oscEnd, S::ground);
+        t.addRange(0x08, 0x17, s, A::ignore, s);
+        t.add(0x18, s, A::oscEnd, S::ground);
+        t.add(0x19, s, A::error, S::ground);
+        t.addRange(0x1A, 0x1B, s, A::oscEnd, S::ground);
+        t.addRange(0x1C, 0x1F, s, A::ignore, s);
+        t.addRange(0x20, 0x7F, s, A::oscPut, s);
+        t.add(0x9C, s, A::oscEnd, S::ground);
+        t.add(0xA0, s, A::oscPut, s);
+    }
+
+    // dcsEntry
+    t.addRange(0x00, 0x18, S::dcsEntry, A::ignore, S::dcsEntry);
+    t.add(0x19, S::dcsEntry, A::error, S::ground);
+    t.add(0x1A, S::dcsEntry, A::execute, S::ground);
+    t.add(0x1B, S::dcsEntry, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::dcsEntry, A::ignore, S::dcsEntry);
+    t.addRange(0x20, 0x2F, S::dcsEntry, A::collect, S::dcsIntermediate);
+    t.addRange(0x30, 0x39, S::dcsEntry, A::param, S::dcsParam);
+    t.add(0x3A, S::dcsEntry, A::ignore, S::dcsIgnore);
+    t.add(0x3B, S::dcsEntry, A::param, S::dcsParam);
+    t.addRange(0x3C, 0x3F, S::dcsEntry, A::collect, S::dcsParam);
+    t.addRange(0x40, 0x7E, S::dcsEntry, A::dcsHook, S::dcsPassthrough);
+    t.add(0x7F, S::dcsEntry, A::ignore, S::dcsEntry);
+
+    // dcsParam
+    t.addRange(0x00, 0x18, S::dcsParam, A::ignore, S::dcsParam);
+    t.add(0x19, S::dcsParam, A::error, S::ground);
+    t.add(0x1A, S::dcsParam, A::execute, S::ground);
+    t.add(0x1B, S::dcsParam, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::dcsParam, A::ignore, S::dcsParam);
+    t.addRange(0x20, 0x2F, S::dcsParam, A::collect, S::dcsIntermediate);
+    t.addRange(0x30, 0x39, S::dcsParam, A::param, S::dcsParam);
+    t.add(0x3A, S::dcsParam, A::ignore, S::dcsIgnore);
+    t.add(0x3B, S::dcsParam, A::param, S::dcsParam);
+    t.addRange(0x3C, 0x3F, S::dcsParam, A::ignore, S::dcsIgnore);
+    t.addRange(0x40, 0x7E, S::dcsParam, A::dcsHook, S::dcsPassthrough);
+    t.add(0x7F, S::dcsParam, A::ignore, S::dcsParam);
+
+    // dcsIgnore
+    t.addRange(0x00, 0x18, S::dcsIgnore, A::ignore, S::dcsIgnore);
+    t.add(0x19, S::dcsIgnore, A::error, S::ground);
+    t.add(0x1A, S::dcsIgnore, A::execute, S::ground);
+    t.add(0x1B, S::dcsIgnore, A::clear, S::escape);
+    t.addRange(0x1C, 0x7F, S::dcsIgnore, A::ignore, S::dcsIgnore);
+
+    // dcsIntermediate
+    t.addRange(0x00, 0x18, S::dcsIntermediate, A::ignore, S::dcsIntermediate);
+    t.add(0x19, S::dcsIntermediate, A::error, S::ground);
+    t.add(0x1A, S::dcsIntermediate, A::execute, S::ground);
+    t.add(0x1B, S::dcsIntermediate, A::clear, S::escape);
+    t.addRange(0x1C, 0x1F, S::dcsIntermediate, A::ignore, S::dcsIntermediate);
+    t.addRange(0x20, 0x2F, S::dcsIntermediate, A::collect, S::dcsIntermediate);
+    t.addRange(0x30, 0x3F, S::dcsIntermediate, A::ignore, S::dcsIgnore);
+    t.addRange(0x40, 0x7E, S::dcsIntermediate, A::dcsHook, S::dcsPassthrough);
+    t.add(0x7F, S::dcsIntermediate, A::ignore, S::dcsIntermediate);
+
+    // dcsPassthrough
+    t.addRange(0x00, 0x18, S::dcsPassthrough, A::dcsPut, S::dcsPassthrough);
+    t.add(0x19, S::dcsPassthrough, A::error, S::ground);
+    t.add(0x1A, S::dcsPassthrough, A::execute, S::ground);
+    t.add(0x1B, S::dcsPassthrough, A::dcsUnhook, S::ground);
+    t.addRange(0x1C, 0x7E, S::dcsPassthrough, A::dcsPut, S::dcsPassthrough);
+    t.add(0x7F, S::dcsPassthrough, A::ignore, S::dcsPassthrough);
+    t.add(0x9C, S::dcsPassthrough, A::dcsUnhook, S::ground);
+
+    return t;
+}
+
+[[noreturn]] void fatalInvalidAction()
+{
+    printLine("EscapeSequenceParser: invalid action in the transition table");
+    std::abort();
+}
+
+// One "Parser.Parse" interval per parse call when profiling is on; nothing otherwise.
+class ProfileInterval {
+public:
+    ProfileInterval(std::uint64_t& nextId, std::size_t byteCount)
+        : enabled(profilingEnabled())
+    {
+        if (!enabled)
+            return;
+        id = nextId++;
+        bytes = byteCount;
+        start = std::chrono::steady_clock::now();
+    }
+    ProfileInterval(const ProfileInterval&) = delete;
+    ProfileInterval& operator=(const ProfileInterval&) = delete;
+    ~ProfileInterval()
+    {
+        if (!enabled)
+            return;
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+        logProfile("ParserProfile",
+            "Parser.Parse id=" + std::to_string(id) + " bytes=" + std::to_string(bytes)
+                + " ns=" + std::to_string(nanoseconds));
+    }
+
+private:
+    bool enabled;
+    std::uint64_t id = 0;
+    std::size_t bytes = 0;
+    std::chrono::steady_clock::time_point start;
+};
+
+std::string bytesText(std::span<const std::uint8_t> bytes)
+{
+    std::string text = "[";
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        if (k > 0)
+            text += ", ";
+        text += std::to_string(bytes[k]);
+    }
+    text += "]";
+    return text;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ParserState, TransitionTable, ParsingState, DcsHandler
+
+std::optional<ParserState> parserStateFromRawValue(std::uint8_t rawValue)
+{
+    if (rawValue >= parserStateCount)
+        return std::nullopt;
+    return static_cast<ParserState>(rawValue);
+}
+
+std::string_view parserStateName(ParserState state)
+{
+    switch (state) {
+    case S::ground: return "ground";
+    case S::escape: return "escape";
+    case S::escapeIntermediate: return "escapeIntermediate";
+    case S::csiEntry: return "csiEntry";
+    case S::csiParam: return "csiParam";
+    case S::csiIntermediate: return "csiIntermediate";
+    case S::csiIgnore: return "csiIgnore";
+    case S::sosPmApcString: return "sosPmApcString";
+    case S::oscString: return "oscString";
+    case S::apcString: return "apcString";
+    case S::dcsEntry: return "dcsEntry";
+    case S::dcsParam: return "dcsParam";
+    case S::dcsIgnore: return "dcsIgnore";
+    case S::dcsIntermediate: return "dcsIntermediate";
+    case S::dcsPassthrough: return "dcsPassthrough";
+    }
+    return "invalid";
+}
+
+const TransitionTable& TransitionTable::shared()
+{
+    static const TransitionTable table = buildTransitionTable();
+    return table;
+}
+
+ParserAction TransitionTable::action(ParserState state, std::uint8_t byte) const
+{
+    return static_cast<ParserAction>(entry(state, byte) >> 4);
+}
+
+ParserState TransitionTable::nextState(ParserState state, std::uint8_t byte) const
+{
+    return static_cast<ParserState>(entry(state, byte) & 0x0F);
+}
+
+void TransitionTable::add(std::uint8_t byte, ParserState state, ParserAction action, ParserState next)
+{
+    table[index(state, byte)] = static_cast<std::uint8_t>(static_cast<unsigned>(action) << 4 | static_cast<unsigned>(next));
+}
+
+void TransitionTable::addRange(std::uint8_t first, std::uint8_t last, ParserState state, ParserAction action, ParserState next)
+{
+    for (unsigned byte = first; byte <= last; ++byte)
+        add(static_cast<std::uint8_t>(byte), state, action, next);
+}
+
+std::string ParsingState::description() const
+{
+    std::string text = "ParsingState(position: " + std::to_string(position);
+    text += ", code: " + std::to_string(code);
+    text += ", currentState: ";
+    text += parserStateName(currentState);
+    text += ", print: " + std::to_string(print);
+    text += ", dcs: " + std::to_string(dcs);
+    text += ", osc: " + std::to_string(osc.size()) + " bytes";
+    text += ", apc: " + std::to_string(apc.size()) + " bytes";
+    text += ", collect: " + bytesText(collect);
+    text += ", parameters: [";
+    for (std::size_t k = 0; k < parameters.size(); ++k)
+        text += (k > 0 ? ", " : "") + std::to_string(parameters[k]);
+    text += "], abort: ";
+    text += abort ? "true" : "false";
+    text += ")";
+    return text;
+}
+
+DcsHandler::~DcsHandler() = default;
+
+std::optional<int> parseDecimal(std::span<const std::uint8_t> text)
+{
+    if (text.empty())
+        return std::nullopt;
+    int value = 0;
+    for (std::uint8_t b : text) {
+        if (!isDigit(b))
+            return std::nullopt;
+        const int digit = b - '0';
+        if (value > (std::numeric_limits<int>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// EscapeSequenceParser
+
+EscapeSequenceParser::EscapeSequenceParser(Terminal* terminal)
+    : errorHandler([](ParsingState state) { return state; })
+    , terminal(terminal)
+    , printHandler([](std::span<const std::uint8_t>) {})
+    , printStateReset([] {})
+    , table(TransitionTable::shared())
+    , escHandlerFallback([](std::span<const std::uint8_t>, std::uint8_t) {})
+    , dscHandlerFallback([] {})
+    , executeHandlerFallback([](std::uint8_t) {})
+    , csiHandlerFallback([](std::span<const int>, std::span<const std::uint8_t>, std::uint8_t finalByte) {
+        printLine("Cannot handle ESC-" + std::to_string(finalByte));
+    })
+    , oscHandlerFallback([](int, std::span<const std::uint8_t>) {})
+    , apcHandlerFallback([](std::uint8_t, std::span<const std::uint8_t>) {})
+{
+    // Reserved once to their caps so that spans handed to handlers stay valid and no
+    // sequence allocates.
+    _pars.reserve(maxParameters + 1);
+    _pars.push_back(0);
+    _parsTxt.reserve(maxParameters);
+    _collect.reserve(maxCollectLength);
+    _osc.reserve(initialStringCapacity);
+    _apc.reserve(initialStringCapacity);
+}
+
+EscapeSequenceParser::~EscapeSequenceParser() = default;
+
+void EscapeSequenceParser::reset()
+{
+    currentState = initialState;
+    // Buffers are only emptied here, never released: reset may run inside a handler that
+    // still holds a view of them.
+    _osc.clear();
+    _apc.clear();
+    _parsTxt.clear();
+    _collect.clear();
+    _pars.clear();
+    _pars.push_back(0);
+    _parameterLimitExceeded = false;
+    _stringOverflowed = false;
+    activeDcsHandler.reset();
+    printStateReset();
+}
+
+void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
+{
+    ProfileInterval interval(nextProfileIntervalId, data.size());
+    Feed feed{data};
+    ParserState state = currentState;
+    const std::uint8_t* bytes = data.data();
+    const std::size_t end = data.size();
+    std::size_t i = 0;
+
+    while (i < end) {
+        const std::uint8_t b = bytes[i];
+
+        // Ground fast path: printable text (and every byte 0x80-0xFF, UTF-8) runs up to the
+        // next C0 control without touching the table.
+        if (state == S::ground && b >= 0x20) {
+            if (feed.printStart < 0)
+                feed.printStart = static_cast<std::ptrdiff_t>(i);
+            i = findNextControl(data, i + 1);
+            continue;
+        }
+
+        // Digit fast path inside CSI parameters.
+        if (state == S::csiParam && isDigit(b)) {
+            do {
+                if (!_parameterLimitExceeded)
+                    accumulateDigit(bytes[i]);
+                ++i;
+            } while (i < end && isDigit(bytes[i]));
+            continue;
+        }
+
+        // A string that already holds a byte takes everything but BEL, CAN and ESC as its
+        // body, as the body loop does within one call; so a string split over several calls
+        // (a UTF-8 title cut before a continuation byte 0x80-0x9F, a 0x9C inside) reads the
+        // same as in one piece.
+        if (stringHasByte(state) && b != BEL && b != CAN && b != ESC) {
+            i = actionOscPut(feed, i, state);
+            continue;
+        }
+
+        const std::uint8_t transition = table.table[TransitionTable::index(state, b)];
+        const auto action = static_cast<ParserAction>(transition >> 4);
+        auto next = static_cast<ParserState>(transition & 0x0F);
+
+        switch (action) {
+        case A::ignore:
+            flushPrintOrDcs(feed, i);
+            break;
+        case A::error:
+            if (!actionError(feed, i, state, next)) {
+                // Aborted by the error handler: the rest of the data and the pending runs
+                // are dropped; the parser continues in ground at the next call.
+                currentState = S::ground;
+                return;
+            }
+            break;
+        case A::print:
+            actionPrint(feed, i);
+            break;
+        case A::execute:
+            actionExecute(feed, i);
+            break;
+        case A::oscStart:
+            actionOscStart(feed, i, next);
+            break;
+        case A::oscPut:
+            // The body loop leaves i on the byte that ends it (or at the end of the data).
+            i = actionOscPut(feed, i, state);
+            continue;
+        case A::oscEnd:
+            next = actionOscEnd(b, state);
+            fullClear(feed);
+            break;
+        case A::csiDispatch:
+            actionCsiDispatch(b);
+            break;
+        case A::param:
+            actionParam(b);
+            break;
+        case A::collect:
+            actionCollect(b);
+            break;
+        case A::escDispatch:
+            escDispatch(_collect, b);
+            break;
+        case A::clear:
+            actionClear(feed, i);
+            break;
+        case A::dcsHook:
+            actionDcsHook(b);
+            break;
+        case A::dcsPut:
+            actionDcsPut(feed, i);
+            break;
+        case A::dcsUnhook:
+            next = actionDcsUnhook(feed, i);
+            break;
+        default:
+            fatalInvalidAction();
+        }
+        state = next;
+        ++i;
+    }
+
+    // End of the data: print runs and DCS data runs never span two calls.
+    if (state == S::ground && feed.printStart >= 0)
+        printHandler(data.subspan(static_cast<std::size_t>(feed.printStart)));
+    else if (state == S::dcsPassthrough && feed.dcsStart >= 0 && activeDcsHandler)
+        activeDcsHandler->put(data.subspan(static_cast<std::size_t>(feed.dcsStart)));
+    currentState = state;
+}
+
+// --- actions ----------------------------------------------------------------------------------
+
+void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
+{
+    if (feed.printStart >= 0) {
+        const auto start = static_cast<std::size_t>(feed.printStart);
+        feed.printStart = -1;
+        printHandler(feed.data.subspan(start, i - start));
+    }
+}
+
+// The ignore action's flush: the pending print run, else the pending DCS data run.
+void EscapeSequenceParser::flushPrintOrDcs(Feed& feed, std::size_t i)
+{
+    if (feed.printStart >= 0) {
+        flushPrint(feed, i);
+    } else if (feed.dcsStart >= 0 && activeDcsHandler) {
+        const auto start = static_cast<std::size_t>(feed.dcsStart);
+        feed.dcsStart = -1;
+        activeDcsHandler->put(feed.data.subspan(start, i - start));
+    }
+    feed.dcsStart = -1;
+}
+
+// error: never flushes the pending print run. Bytes from 0xA0 up are text in ground, dropped
+// in the ignore states and data in a DCS string; anything else is reported and parsing goes
+// on in ground. Returns false when the handler asked to abort.
+bool EscapeSequenceParser::actionError(Feed& feed, std::size_t i, ParserState state, ParserState& next)
+{
+    const std::uint8_t b = feed.data[i];
+    if (b >= TransitionTable::byteClassLimit) {
+        switch (state) {
+        case S::ground:
+            actionPrint(feed, i);
+            next = state;
+            return true;
+        case S::csiIgnore:
+        case S::dcsIgnore:
+            next = state;
+            return true;
+        case S::dcsPassthrough:
+            actionDcsPut(feed, i);
+            next = state;
+            return true;
+        default:
+            break;
+        }
+    }
+    ParsingState report;
+    report.position = static_cast<std::ptrdiff_t>(i);
+    report.code = b;
+    report.currentState = state;
+    report.print = feed.printStart;
+    report.dcs = feed.dcsStart;
+    report.osc = _osc;
+    report.apc = _apc;
+    report.collect = _collect;
+    const ParsingState answer = errorHandler ? errorHandler(report) : report;
+    if (answer.abort)
+        return false;
+    next = S::ground;
+    return true;
+}
+
+void EscapeSequenceParser::actionPrint(Feed& feed, std::size_t i)
+{
+    if (feed.printStart < 0)
+        feed.printStart = static_cast<std::ptrdiff_t>(i);
+}
+
+void EscapeSequenceParser::actionExecute(Feed& feed, std::size_t i)
+{
+    flushPrintOrDcs(feed, i);
+    executeDispatch(feed.data[i]);
+    feed.printStart = -1;
+}
+
+void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState next)
+{
+    flushPrint(feed, i);
+    if (next == S::apcString)
+        _apc.clear();
+    else
+        _osc.clear();
+    _stringOverflowed = false;
+    feed.printStart = -1;
+}
+
+// The string body loop: appends from i on until BEL, CAN or ESC (left for the table, which
+// ends the string) or the end of the data. Other C0 bytes are dropped; 0x20-0xFF are kept,
+// up to the string's cap.
+std::size_t EscapeSequenceParser::actionOscPut(Feed& feed, std::size_t i, ParserState state)
+{
+    const bool apc = state == S::apcString;
+    std::vector<std::uint8_t>& string = apc ? _apc : _osc;
+    const std::size_t cap = apc ? maxApcLength : maxOscLength;
+    const std::size_t end = feed.data.size();
+    while (i < end) {
+        const std::size_t runEnd = findNextControl(feed.data, i);
+        if (runEnd > i && !_stringOverflowed && !appendCapped(string, feed.data.subspan(i, runEnd - i), cap))
+            _stringOverflowed = true;
+        i = runEnd;
+        if (i == end)
+            break;
+        const std::uint8_t b = feed.data[i];
+        if (b == BEL || b == CAN || b == ESC)
+            break;
+        ++i;
+    }
+    return i;
+}
+
+// oscEnd: dispatches a non-empty string that was not cancelled (CAN, SUB); the caller then
+// does the full clear. After ESC the parser goes on in escape, so that the "\" of ESC \ is
+// read as an ESC sequence.
+ParserState EscapeSequenceParser::actionOscEnd(std::uint8_t b, ParserState state)
+{
+    const bool cancelled = b == CAN || b == SUB;
+    if (state == S::apcString) {
+        if (!_apc.empty() && !cancelled)
+            dispatchApcString();
+    } else {
+        if (!_osc.empty() && !cancelled)
+            dispatchOscString();
+    }
+    return b == ESC ? S::escape : S::ground;
+}
+
+void EscapeSequenceParser::dispatchApcString()
+{
+    if (_stringOverflowed) {
+        reportOverflow(S::apcString);
+        return;
+    }
+    const std::uint8_t first = _apc.front();
+    const auto payload = std::span<const std::uint8_t>(_apc).subspan(1);
+    if (first == 'G')
+        kittyGraphicsDispatch(payload);
+    else
+        apcHandlerFallback(first, payload);
+}
+
+void EscapeSequenceParser::dispatchOscString()
+{
+    if (_stringOverflowed) {
+        reportOverflow(S::oscString);
+        return;
+    }
+    const std::span<const std::uint8_t> osc(_osc);
+    std::span<const std::uint8_t> codeText = osc;
+    std::span<const std::uint8_t> payload;
+    for (std::size_t k = 0; k < osc.size(); ++k) {
+        if (osc[k] == ';') {
+            codeText = osc.first(k);
+            payload = osc.subspan(k + 1);
+            break;
+        }
+    }
+    const std::optional<int> code = parseDecimal(codeText);
+    if (!code)
+        return;
+    oscDispatch(*code, payload);
+}
+
+void EscapeSequenceParser::reportOverflow(ParserState state) const
+{
+    if (!stringOverflowHandler)
+        return;
+    std::string what;
+    if (state == S::apcString) {
+        what = "APC";
+        if (!_apc.empty() && _apc.front() >= 0x21 && _apc.front() <= 0x7E)
+            what += std::string(" ") + static_cast<char>(_apc.front());
+    } else {
+        what = "OSC";
+        std::size_t k = 0;
+        while (k < _osc.size() && isDigit(_osc[k]))
+            ++k;
+        if (k > 0 && k < _osc.size() && _osc[k] == ';') {
+            if (const auto code = parseDecimal(std::span<const std::uint8_t>(_osc).first(k)))
+                what += " " + std::to_string(*code);
+        }
+    }
+    stringOverflowHandler(what);
+}
+
+void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
+{
+    // A sequence that passed the parameter limit is dropped whole.
+    if (_parameterLimitExceeded)
+        return;
+    csiDispatch(b, _pars, _collect);
+    _parameterLimitExceeded = false;
+}
+
+void EscapeSequenceParser::accumulateDigit(std::uint8_t digit)
+{
+    int& p = _pars.back();
+    const int d = digit - '0';
+    p = p > (maxParameterValue - d) / 10 ? maxParameterValue : p * 10 + d;
+}
+
+void EscapeSequenceParser::actionParam(std::uint8_t b)
+{
+    if (b == ':' || b == ';') {
+        if (_pars.size() > maxParameters - 1 || _parameterLimitExceeded) {
+            _parameterLimitExceeded = true;
+        } else {
+            _parsTxt.push_back(b);
+            _pars.push_back(0);
+            _parameterLimitExceeded = false;
+        }
+        return;
+    }
+    if (!_parameterLimitExceeded)
+        accumulateDigit(b);
+}
+
+void EscapeSequenceParser::actionCollect(std::uint8_t b)
+{
+    if (_collect.size() < maxCollectLength)
+        _collect.push_back(b);
+}
+
+void EscapeSequenceParser::clearCollections()
+{
+    _osc.clear();
+    _apc.clear();
+    releaseIfLarge(_osc);
+    releaseIfLarge(_apc);
+    _parsTxt.clear();
+    _collect.clear();
+    _pars.clear();
+    _pars.push_back(0);
+    _parameterLimitExceeded = false;
+    _stringOverflowed = false;
+}
+
+void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
+{
+    flushPrint(feed, i);
+    clearCollections();
+    feed.dcsStart = -1;
+    feed.printStart = -1;
+    printStateReset();
+}
+
+// Full clear, after oscEnd and dcsUnhook.
+void EscapeSequenceParser::fullClear(Feed& feed)
+{
+    clearCollections();
+    feed.dcsStart = -1;
+    printStateReset();
+}
+
+void EscapeSequenceParser::actionDcsHook(std::uint8_t b)
+{
+    // A new DCS string ends the previous handler's life (one left by SUB or an 8-bit control
+    // is still installed); its data must not reach that handler.
+    activeDcsHandler.reset();
+    if (_parameterLimitExceeded)
+        return; // the string is received and dropped
+    if (auto handler = makeDcsHandler(_collect, b)) {
+        activeDcsHandler = std::move(handler);
+        activeDcsHandler->hook(_collect, _pars, b);
+    }
+    _parameterLimitExceeded = false;
+}
+
+void EscapeSequenceParser::actionDcsPut(Feed& feed, std::size_t i)
+{
+    if (feed.dcsStart < 0)
+        feed.dcsStart = static_cast<std::ptrdiff_t>(i);
+}
+
+ParserState EscapeSequenceParser::actionDcsUnhook(Feed& feed, std::size_t i)
+{
+    const std::uint8_t b = feed.data[i];
+    if (activeDcsHandler) {
+        // Detached first, so a handler that resets the parser is not destroyed under itself.
+        const std::unique_ptr<DcsHandler> handler = std::move(activeDcsHandler);
+        if (feed.dcsStart >= 0) {
+            const auto start = static_cast<std::size_t>(feed.dcsStart);
+            handler->put(feed.data.subspan(start, i - start));
+        }
+        handler->unhook();
+    }
+    fullClear(feed);
+    return b == ESC ? S::escape : S::ground;
+}
+
+bool EscapeSequenceParser::stringHasByte(ParserState state) const
+{
+    return (state == S::oscString && !_osc.empty()) || (state == S::apcString && !_apc.empty());
+}
+
+} // namespace corvantix

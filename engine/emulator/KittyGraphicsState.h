@@ -1,0 +1,87 @@
+// The Kitty graphics store of one Terminal and the placement request handed to the host.
+// The terminal makes a fresh store when it is built and empties it on a full reset; the
+// graphics side fills and reads it.
+#pragma once
+
+#include "emulator/ImageSizeRequest.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace corvantix {
+
+// Identifies one placement: an image and a placement id within it.
+struct KittyPlacementKey {
+    std::uint32_t imageId = 0;
+    std::uint32_t placementId = 0;
+
+    friend constexpr auto operator<=>(const KittyPlacementKey&, const KittyPlacementKey&) = default;
+};
+
+// Where one placement of an image stands.
+struct KittyPlacementRecord {
+    std::uint32_t imageId = 0;
+    std::uint32_t placementId = 0;
+    std::optional<std::uint32_t> parentImageId;
+    std::optional<std::uint32_t> parentPlacementId;
+    int parentOffsetH = 0;
+    int parentOffsetV = 0;
+    int pixelOffsetX = 0;
+    int pixelOffsetY = 0;
+    int col = 0;
+    int row = 0; // absolute: screen row + the buffer's yBase
+    int cols = 0;
+    int rows = 0;
+    int zIndex = 0;
+    bool isVirtual = false;
+    bool isAlternateBuffer = false;
+
+    friend bool operator==(const KittyPlacementRecord&, const KittyPlacementRecord&) = default;
+};
+
+// One stored image. The payload itself belongs to the graphics side.
+struct KittyGraphicsImage {
+    std::int64_t byteSize = 0;
+    std::uint64_t lastAccessTick = 0;
+};
+
+// A chunked transmission still being received: the base64 text of the chunks so far.
+struct KittyGraphicsPending {
+    std::vector<std::uint8_t> base64Payload;
+};
+
+struct KittyGraphicsState {
+    std::map<std::uint32_t, KittyGraphicsImage> imagesById;
+    std::map<std::uint32_t, std::uint32_t> imageNumbers; // image number (I) -> image id
+    std::uint32_t nextImageId = 1;
+    std::uint32_t nextPlacementId = 1;
+    std::optional<KittyGraphicsPending> pending;
+    std::map<KittyPlacementKey, KittyPlacementRecord> placementsByKey;
+    std::int64_t totalImageBytes = 0;
+    std::uint64_t nextImageAccessTick = 1;
+};
+
+// One placement request, as the host sees it while it makes the image.
+struct KittyPlacementContext {
+    std::optional<std::uint32_t> imageId;
+    std::optional<std::uint32_t> imageNumber;
+    std::optional<std::uint32_t> placementId;
+    std::optional<std::uint32_t> parentImageId;
+    std::optional<std::uint32_t> parentPlacementId;
+    int parentOffsetH = 0;
+    int parentOffsetV = 0;
+    int zIndex = 0;
+    ImageSizeRequest widthRequest = ImageSizeRequest::automatic();
+    ImageSizeRequest heightRequest = ImageSizeRequest::automatic();
+    bool preserveAspectRatio = true;
+    int cursorPolicy = 0;
+    bool isRelative = false;
+    int pixelOffsetX = 0;
+    int pixelOffsetY = 0;
+
+    friend bool operator==(const KittyPlacementContext&, const KittyPlacementContext&) = default;
+};
+
+} // namespace corvantix

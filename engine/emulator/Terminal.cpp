@@ -1,0 +1,573 @@
+// The terminal instance: construction and set-up, the two screens, resize, the full reset,
+// the colour observers and the palette, the registered selections, payload bookkeeping,
+// the inline-graphics upkeep it owns, and teardown.
+#include "emulator/Terminal.h"
+
+#include "emulator/SelectionService.h"
+#include "model/TinyAtom.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace corvantix {
+
+// ---------------------------------------------------------------- Delegate defaults
+
+// The terminal calls these three from the observers of the very fields they store into,
+// with the observer's guard set, so the store does not call the delegate again.
+void TerminalDelegate::setForegroundColor(Terminal& source, const Color& color)
+{
+    source.setForegroundColor(color);
+}
+
+void TerminalDelegate::setBackgroundColor(Terminal& source, const Color& color)
+{
+    source.setBackgroundColor(color);
+}
+
+void TerminalDelegate::setCursorColor(Terminal& source, const std::optional<Color>& color)
+{
+    source.setCursorColor(color);
+}
+
+TerminalColors TerminalDelegate::getColors(Terminal& source)
+{
+    return {source.foregroundColor(), source.backgroundColor()};
+}
+
+// ---------------------------------------------------------------- Selections (the view's part)
+
+void SelectionService::clearSelection()
+{
+    _active = false;
+    if (terminal != nullptr) {
+        if (TerminalDelegate* delegate = terminal->delegate())
+            delegate->selectionChanged(*terminal);
+    }
+    hasSelectionRange = false;
+    start = {};
+    end = {};
+    pivot = {};
+    wordSelectionAnchor.reset();
+    rowSelectionAnchor.reset();
+}
+
+void SelectionService::adjustForLineShift(int startRow, int endRow, int delta)
+{
+    if (!_active || delta == 0)
+        return;
+    const int top = std::min(start.row, end.row);
+    const int bottom = std::max(start.row, end.row);
+    if (bottom < startRow || top > endRow)
+        return;
+    const bool lyingWithin = top >= startRow && bottom <= endRow;
+    const bool staysWithin = top - delta >= startRow && bottom - delta <= endRow;
+    if (!lyingWithin || !staysWithin) {
+        clearSelection();
+        return;
+    }
+    start.row -= delta;
+    end.row -= delta;
+    if (terminal != nullptr) {
+        if (TerminalDelegate* delegate = terminal->delegate())
+            delegate->selectionChanged(*terminal);
+    }
+}
+
+// ---------------------------------------------------------------- Construction and teardown
+
+namespace {
+
+int clampedCols(int value)
+{
+    return std::clamp(value, Terminal::MINIMUM_COLS, Terminal::maximumDimension);
+}
+
+int clampedRows(int value)
+{
+    return std::clamp(value, Terminal::MINIMUM_ROWS, Terminal::maximumDimension);
+}
+
+} // namespace
+
+Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options, MainQueue* queue)
+    : options(std::move(options))
+    , parser(this)
+    , blankLine(BufferLine::create(0))
+    , queue(queue)
+{
+    // Step 1 is the fields' own initial values (cols 80, rows 25 until set-up runs).
+    // Step 2: colours and the palette built from the base colours.
+    installedColors = Color::defaultInstalledColors();
+    defaultAnsiColors = Color::makePalette(this->options.ansi256PaletteStrategy, installedColors,
+                                           backgroundColor_, foregroundColor_);
+    ansiColors = defaultAnsiColors;
+
+    // Step 3.
+    tdel = delegate;
+    currentBidiState = this->options.initialBidiState;
+    bidiArrowKeySwap = this->options.initialBidiArrowKeySwap;
+
+    // Step 4 made the parser for this terminal. Steps 5 and 6: both screens at 80 x 25;
+    // the alternate ring stays empty until the alternate screen is first shown.
+    normalBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, this->options.scrollback, currentBidiState);
+    normalBuffer->fillViewportRows(Attribute::defaultAttribute());
+    altBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, std::nullopt, currentBidiState);
+
+    // Step 7.
+    buffer = normalBuffer;
+    cc.send8bit = false;
+
+    installParserHandlers(parser);
+    installScrollHook(*normalBuffer);
+    installScrollHook(*altBuffer);
+    normalBuffer->setupTabStops(-1, tabStopWidth);
+    altBuffer->setupTabStops(-1, tabStopWidth);
+
+    setup(false);
+}
+
+Terminal::~Terminal()
+{
+    if (synchronizedOutputTimeoutItem && queue != nullptr)
+        queue->cancel(*synchronizedOutputTimeoutItem);
+    // Codes this terminal registered are referenced by its own cells only.
+    TinyAtom::releaseAll(payloadCodes);
+}
+
+void Terminal::installParserHandlers(EscapeSequenceParser& target)
+{
+    // The parser belongs to this terminal, so the closures may hold it without owning it.
+    target.printHandler = [this](std::span<const std::uint8_t> bytes) { handlePrint(bytes); };
+    target.printStateReset = [this] { resetPrintState(); };
+    target.errorHandler = [this](ParsingState state) { return logParseError(state); };
+    target.csiHandlerFallback = [this](std::span<const int> pars, std::span<const std::uint8_t> collect,
+                                       std::uint8_t code) { logUnknownCsi(pars, collect, code); };
+    target.escHandlerFallback = [this](std::span<const std::uint8_t> collect, std::uint8_t code) {
+        logUnknownEsc(collect, code);
+    };
+    target.executeHandlerFallback = [this](std::uint8_t) { logUnknownExecute(); };
+    target.oscHandlerFallback = [this](int code, std::span<const std::uint8_t> data) { logUnknownOsc(code, data); };
+    target.apcHandlerFallback = [this](std::uint8_t code, std::span<const std::uint8_t> data) {
+        logUnknownApc(code, data);
+    };
+    target.stringOverflowHandler = [this](std::string_view what) { logStringOverflow(what); };
+}
+
+void Terminal::installScrollHook(Buffer& target)
+{
+    // A buffer may outlive its terminal (a host can keep it); the hook then does nothing.
+    target.scroll = [weak = std::weak_ptr<Terminal*>(lifetime)](bool isWrapped) {
+        if (const auto self = weak.lock())
+            (*self)->scroll(isWrapped);
+    };
+}
+
+// ---------------------------------------------------------------- Set-up
+
+void Terminal::setup(bool isReset)
+{
+    cols = clampedCols(options.cols);
+    rows = clampedRows(options.rows);
+
+    if (isReset) {
+        resetNormalBuffer();
+        activateNormalBuffer(false);
+        resetSemanticPromptState(true);
+    } else {
+        normalBuffer->resize(cols, rows);
+        altBuffer->resize(cols, rows);
+    }
+
+    cursorHidden = false;
+    applicationKeypad = false;
+    applicationCursor = false;
+
+    if (reverseColors) {
+        reverseColors = false;
+        updateFullScreen();
+        if (tdel != nullptr)
+            tdel->colorChanged(*this, std::nullopt);
+    }
+
+    originMode = false;
+    marginMode = false;
+    insertMode = false;
+    wraparound = true;
+    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+        screen->marginMode = false;
+        screen->insertMode = false;
+        screen->wraparound = true;
+    }
+    bracketedPasteMode = false;
+    alternateScrollMode = true;
+
+    keyboardModeNormal = {};
+    keyboardModeAlt = {};
+
+    gCharsets = {};
+    charset = gCharsets[0];
+    gcharset = 0;
+    gLevel = 0;
+    curAttr = Attribute::defaultAttribute();
+
+    setMouseMode(MouseMode::off);
+    mouseShiftCapture = false;
+
+    buffer->setScrollTop(0);
+    buffer->setScrollBottom(rows - 1);
+    buffer->setMarginLeft(0);
+    buffer->setMarginRight(cols - 1);
+
+    cc.send8bit = false;
+    conformance = TerminalConformance::vt500;
+    allow80To132 = false;
+    xtermTitleSetUtf = false;
+    xtermTitleSetHex = false;
+    xtermTitleQueryUtf = false;
+    xtermTitleQueryHex = false;
+    activeHyperlink.reset();
+    cursorBlink = false;
+    hostCurrentDirectory.reset();
+    lineFeedMode = options.convertEol;
+}
+
+// ---------------------------------------------------------------- Screens
+
+void Terminal::resetNormalBuffer()
+{
+    normalBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, options.scrollback, currentBidiState);
+    installScrollHook(*normalBuffer);
+    normalBuffer->fillViewportRows(Attribute::defaultAttribute());
+    normalBuffer->setupTabStops(-1, tabStopWidth);
+}
+
+void Terminal::activateNormalBuffer(bool clearAlt)
+{
+    if (buffer == normalBuffer)
+        return;
+    closeSemanticInput();
+    normalBuffer->setX(altBuffer->x()); // negative values are ignored by the buffer
+    normalBuffer->setY(altBuffer->y());
+    if (clearAlt) {
+        dropKittyPlacementsOfScreen(*altBuffer, true);
+        altBuffer->clear();
+    }
+    buffer = normalBuffer;
+}
+
+void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
+{
+    if (buffer == altBuffer)
+        return;
+    closeSemanticInput();
+    altBuffer->setX(normalBuffer->x());
+    altBuffer->setY(normalBuffer->y());
+    if (altBuffer->lines().count() == 0)
+        altBuffer->fillViewportRows(fillAttribute.value_or(Attribute::defaultAttribute()));
+    buffer = altBuffer;
+    dropKittyPlacementsOfScreen(*altBuffer, true);
+}
+
+void Terminal::resizeBuffers(int newCols, int newRows)
+{
+    // The saved cursor follows the cursor through reflow.
+    const int savedOffset = normalBuffer->savedY - normalBuffer->y();
+    normalBuffer->resize(newCols, newRows);
+    normalBuffer->savedY = normalBuffer->y() + savedOffset;
+    altBuffer->resize(newCols, newRows);
+}
+
+void Terminal::resize(int newCols, int newRows)
+{
+    const int c = clampedCols(newCols);
+    const int r = clampedRows(newRows);
+    if (c == cols && r == rows)
+        return;
+
+    endSynchronizedOutput();
+
+    const int oldCols = cols;
+    resizeBuffers(c, r);
+    cols = c;
+    rows = r;
+    options.cols = c;
+    options.rows = r;
+
+    // New columns get stops continuing the old pattern.
+    normalBuffer->setupTabStops(oldCols, tabStopWidth);
+    altBuffer->setupTabStops(oldCols, tabStopWidth);
+
+    updateRange(0);
+    updateRange(rows - 1);
+}
+
+void Terminal::clearScrollback()
+{
+    normalBuffer->clearScrollback();
+    updateRange(0);
+    updateRange(rows - 1);
+}
+
+void Terminal::changeHistorySize(std::optional<int> newScrollback)
+{
+    normalBuffer->changeHistorySize(newScrollback);
+    options.scrollback = newScrollback.value_or(0);
+    updateRange(0);
+    updateRange(rows - 1);
+}
+
+void Terminal::cmdReset()
+{
+    currentBidiState = options.initialBidiState;
+    normalBuffer->defaultBidiState = currentBidiState;
+    altBuffer->defaultBidiState = currentBidiState;
+    applyBidiStateToCursorParagraph(BidiStatePropertySet::all());
+    updateFullScreen();
+
+    bidiArrowKeySwap = options.initialBidiArrowKeySwap;
+    savedBidiPrivateModes.clear();
+
+    endSynchronizedOutput();
+
+    // RIS keeps the current size.
+    options.rows = rows;
+    options.cols = cols;
+
+    const bool wasHidden = cursorHidden;
+    setup(true);
+    homeCursorAfterReset();
+    resetKittyGraphics();
+    cursorHidden = wasHidden;
+
+    updateRange(0);
+    updateRange(rows - 1);
+    if (tdel != nullptr)
+        tdel->bufferActivated(*this);
+}
+
+void Terminal::homeCursorAfterReset()
+{
+    // The fresh normal screen took over the alternate screen's cursor while it was
+    // activated; a full reset starts at the home position.
+    normalBuffer->setX(0);
+    normalBuffer->setY(0);
+}
+
+// ---------------------------------------------------------------- Queries
+
+BufferLine* Terminal::getDisplayLine(int row) const
+{
+    if (row < 0 || row >= rows)
+        return nullptr;
+    const long long index = static_cast<long long>(row) + buffer->yDisp();
+    if (index < 0 || index >= buffer->lines().count())
+        return nullptr;
+    return buffer->lines()[static_cast<int>(index)].get();
+}
+
+BufferLine* Terminal::getScrollInvariantLine(int n) const
+{
+    const long long index = static_cast<long long>(n) - buffer->linesTop;
+    if (index < 0 || index >= buffer->lines().count())
+        return nullptr;
+    return buffer->lines()[static_cast<int>(index)].get();
+}
+
+std::optional<CharData> Terminal::getCharData(int col, int row) const
+{
+    if (col < 0 || col >= cols)
+        return std::nullopt;
+    const BufferLine* line = getDisplayLine(row);
+    if (line == nullptr)
+        return std::nullopt;
+    return line->getCell(col);
+}
+
+std::optional<std::u32string> Terminal::getCharacterAt(int col, int row) const
+{
+    const std::optional<CharData> cell = getCharData(col, row);
+    if (!cell)
+        return std::nullopt;
+    return getCharacter(cell->code);
+}
+
+// ---------------------------------------------------------------- Colours and palette
+
+void Terminal::setForegroundColor(const Color& color)
+{
+    foregroundColor_ = color;
+    if (settingFgColor)
+        return;
+    settingFgColor = true;
+    if (tdel != nullptr)
+        tdel->setForegroundColor(*this, Color(foregroundColor_));
+    settingFgColor = false;
+    if (options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+        installPalette(true);
+}
+
+void Terminal::setBackgroundColor(const Color& color)
+{
+    backgroundColor_ = color;
+    if (settingBgColor)
+        return;
+    settingBgColor = true;
+    if (tdel != nullptr)
+        tdel->setBackgroundColor(*this, Color(backgroundColor_));
+    settingBgColor = false;
+    if (options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+        installPalette(true);
+}
+
+void Terminal::setCursorColor(const std::optional<Color>& color)
+{
+    cursorColor_ = color;
+    if (settingCursorColor)
+        return;
+    settingCursorColor = true;
+    if (tdel != nullptr)
+        tdel->setCursorColor(*this, std::optional<Color>(cursorColor_));
+    settingCursorColor = false;
+}
+
+void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy)
+{
+    if (strategy == options.ansi256PaletteStrategy)
+        return;
+    options.ansi256PaletteStrategy = strategy;
+    installPalette(true);
+}
+
+void Terminal::setMouseMode(MouseMode mode)
+{
+    mouseMode_ = mode;
+    if (tdel != nullptr)
+        tdel->mouseModeChanged(*this);
+}
+
+void Terminal::installPalette(bool notify)
+{
+    // Entries changed by OSC 4 are lost: both palettes become the rebuilt one.
+    defaultAnsiColors = Color::makePalette(options.ansi256PaletteStrategy, installedColors, backgroundColor_,
+                                           foregroundColor_);
+    ansiColors = defaultAnsiColors;
+    if (notify && tdel != nullptr)
+        tdel->colorChanged(*this, std::nullopt);
+}
+
+void Terminal::installColors(std::span<const Color> colors)
+{
+    if (colors.size() != 16)
+        return;
+    installedColors.assign(colors.begin(), colors.end());
+    installPalette(false);
+}
+
+// ---------------------------------------------------------------- Selections
+
+void Terminal::registerSelection(const std::shared_ptr<SelectionService>& service)
+{
+    std::erase_if(selections, [](const WeakSelection& entry) { return entry.value.expired(); });
+    if (!service)
+        return;
+    for (const WeakSelection& entry : selections) {
+        if (entry.value.lock() == service)
+            return;
+    }
+    selections.push_back(WeakSelection{service});
+}
+
+void Terminal::adjustSelectionsForLineShift(int startRow, int endRow, int delta)
+{
+    for (const WeakSelection& entry : selections) {
+        if (const std::shared_ptr<SelectionService> service = entry.value.lock())
+            service->adjustForLineShift(startRow, endRow, delta);
+    }
+}
+
+void Terminal::clearSelectionsInRange(int startRow, int endRow, int startCol, int endCol)
+{
+    for (const WeakSelection& entry : selections) {
+        const std::shared_ptr<SelectionService> service = entry.value.lock();
+        if (!service || !service->_active)
+            continue;
+        Position first = service->start;
+        Position last = service->end;
+        if (last.row < first.row || (last.row == first.row && last.col < first.col))
+            std::swap(first, last);
+        const bool rowsOverlap = startRow <= last.row && endRow >= first.row;
+        if (!rowsOverlap)
+            continue;
+        const bool spansRows = first.row != last.row;
+        const bool colsOverlap = startCol <= last.col && endCol >= first.col;
+        if (spansRows || colsOverlap)
+            service->clearSelection();
+    }
+}
+
+// ---------------------------------------------------------------- Payloads
+
+void Terminal::pruneUnusedPayloadCodes()
+{
+    if (payloadCodes.empty())
+        return;
+
+    std::unordered_set<std::uint16_t> live;
+    if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Case::resolved)
+        live.insert(activeHyperlink->code);
+    for (const Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+        const CircularBufferLineList& ring = screen->lines();
+        for (int index = 0; index < ring.count(); ++index) {
+            const std::shared_ptr<BufferLine>& line = ring.peek(index);
+            if (!line)
+                continue; // an empty slot holds no cells yet
+            for (const CharData& cell : line->cellSpan()) {
+                if (cell.payload.code != 0)
+                    live.insert(cell.payload.code);
+            }
+        }
+    }
+
+    std::vector<std::uint16_t> unused;
+    for (const std::uint16_t code : payloadCodes) {
+        if (!live.contains(code))
+            unused.push_back(code);
+    }
+    if (unused.empty())
+        return;
+    TinyAtom::releaseAll(std::span<const std::uint16_t>(unused));
+    for (const std::uint16_t code : unused)
+        payloadCodes.erase(code);
+}
+
+// ---------------------------------------------------------------- Inline graphics upkeep
+
+void Terminal::resetKittyGraphics()
+{
+    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+        CircularBufferLineList& ring = screen->lines();
+        for (int index = 0; index < ring.count(); ++index) {
+            const std::shared_ptr<BufferLine>& line = ring.peek(index);
+            if (line && line->images().has_value())
+                screen->removeLineImages(index);
+        }
+    }
+    // The id counters and a transmission still being received survive the reset.
+    kittyGraphicsState.imagesById.clear();
+    kittyGraphicsState.imageNumbers.clear();
+    kittyGraphicsState.placementsByKey.clear();
+    kittyGraphicsState.totalImageBytes = 0;
+    kittyGraphicsState.nextImageAccessTick = 1;
+    updateRange(buffer->scrollTop());
+    updateRange(buffer->scrollBottom());
+}
+
+// The placement bookkeeping below belongs to the graphics side, which fills it in.
+void Terminal::dropKittyPlacementsOfScreen(Buffer&, bool) {}
+
+void Terminal::reanchorKittyPlacementsAfterScroll() {}
+
+void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t>) {}
+
+} // namespace corvantix

@@ -1,0 +1,294 @@
+// Cursor movement, clamping, tabulation, DECSC / DECRC and the sideways index functions.
+#include "emulator/Terminal.h"
+
+#include <algorithm>
+
+namespace corvantix {
+
+namespace {
+
+// The first parameter, or `fallback` when the list is empty.
+int firstParameter(std::span<const int> pars, int fallback = 0)
+{
+    return pars.empty() ? fallback : pars.front();
+}
+
+// A count where 0 and 1 both mean one.
+int countParameter(std::span<const int> pars)
+{
+    return std::max(firstParameter(pars), 1);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Clamping
+
+Buffer& Terminal::restrictCursor(bool limitCols)
+{
+    Buffer& screen = *buffer;
+    screen.setX(std::clamp(screen.x(), 0, limitCols ? cols - 1 : cols));
+    if (originMode)
+        screen.setY(std::min(std::max(screen.y(), screen.scrollTop()), screen.scrollBottom()));
+    else
+        screen.setY(std::clamp(screen.y(), 0, rows - 1));
+    updateRangeForBuffer(screen, screen.y());
+    return screen;
+}
+
+void Terminal::setCursor(int col, int row)
+{
+    Buffer& screen = *buffer;
+    updateRangeForBuffer(screen, screen.y());
+    if (originMode) {
+        screen.setX(col + (marginMode ? screen.marginLeft() : 0));
+        screen.setY(screen.scrollTop() + row);
+    } else {
+        screen.setX(col);
+        screen.setY(row);
+    }
+    restrictCursor(true);
+}
+
+// ---------------------------------------------------------------- Relative moves
+
+void Terminal::cmdCursorUp(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int limit = screen.y() >= screen.scrollTop() ? screen.scrollTop() : 0;
+    screen.setY(std::max(screen.y() - countParameter(pars), limit));
+}
+
+void Terminal::cmdCursorDown(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int limit = screen.y() <= screen.scrollBottom() ? screen.scrollBottom() : screen.rows() - 1;
+    screen.setY(std::min(screen.y() + countParameter(pars), limit));
+    if (screen.x() >= cols)
+        screen.setX(screen.x() - 1);
+}
+
+void Terminal::cmdCursorForward(int count)
+{
+    Buffer& screen = *buffer;
+    int right = marginMode ? screen.marginRight() : cols - 1;
+    // Right of the margin the cursor may run on to the screen's edge.
+    if (screen.x() > right)
+        right = screen.cols() - 1;
+    const long long target = static_cast<long long>(screen.x()) + std::max(count, 1);
+    screen.setX(static_cast<int>(std::min<long long>(target, right)));
+}
+
+void Terminal::cmdCursorBackward(int count)
+{
+    Buffer& screen = *buffer;
+    int left = marginMode ? screen.marginLeft() : 0;
+    if (screen.x() < left)
+        left = 0;
+    const long long target = static_cast<long long>(screen.x()) - std::max(count, 1);
+    screen.setX(static_cast<int>(std::max<long long>(target, left)));
+}
+
+void Terminal::cmdCursorNextLine(std::span<const int> pars)
+{
+    cmdCursorDown(pars);
+    buffer->setX(buffer->marginLeft());
+}
+
+void Terminal::cmdCursorPrecedingLine(std::span<const int> pars)
+{
+    cmdCursorUp(pars);
+    buffer->setX(buffer->marginLeft());
+}
+
+void Terminal::cmdHPositionRelative(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x() + countParameter(pars);
+    screen.setX(x >= cols ? cols - 1 : x);
+}
+
+void Terminal::cmdVPositionRelative(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    screen.setY(std::min(screen.y() + countParameter(pars), rows - 1));
+    if (screen.x() >= cols)
+        screen.setX(screen.x() - 1);
+}
+
+// ---------------------------------------------------------------- Absolute moves
+
+void Terminal::cmdCursorCharAbsolute(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int base = originMode && marginMode ? screen.marginLeft() : 0;
+    screen.setX(base + std::min(countParameter(pars) - 1, cols - 1));
+}
+
+void Terminal::cmdCharPosAbsolute(std::span<const int> pars)
+{
+    buffer->setX(std::min(countParameter(pars) - 1, cols - 1));
+}
+
+void Terminal::cmdLinePosAbsolute(std::span<const int> pars)
+{
+    buffer->setY(std::min(countParameter(pars) - 1, rows - 1));
+}
+
+void Terminal::cmdCursorPosition(std::span<const int> pars)
+{
+    int row = 0;
+    int col = 0;
+    if (!pars.empty())
+        row = std::max(pars[0], 1) - 1;
+    if (pars.size() >= 2)
+        col = std::max(pars[1], 1) - 1;
+    setCursor(col, row);
+}
+
+void Terminal::cmdHVPosition(std::span<const int> pars)
+{
+    // Written directly: no refresh marking, and in origin mode the screen (not the region)
+    // limits the row.
+    Buffer& screen = *buffer;
+    const int row = pars.empty() ? 1 : std::max(pars[0], 1);
+    const int col = pars.size() < 2 ? 0 : std::max(pars[1], 1) - 1;
+    const int y = row - 1 + (originMode ? screen.scrollTop() : 0);
+    screen.setY(std::min(y, rows - 1));
+    const int x = col + (originMode && marginMode ? screen.marginLeft() : 0);
+    screen.setX(std::min(x, cols - 1));
+}
+
+// ---------------------------------------------------------------- Tabulation
+
+void Terminal::cmdCursorForwardTab(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int count = std::min(countParameter(pars), cols - 1);
+    for (int i = 0; i < count; ++i) {
+        const int stop = screen.nextTabStop(marginMode);
+        if (stop >= 0)
+            screen.setX(stop);
+    }
+}
+
+void Terminal::cmdCursorBackwardTab(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    if (screen.x() > cols)
+        return;
+    const int count = std::min(countParameter(pars), screen.cols());
+    for (int i = 0; i < count; ++i)
+        screen.setX(screen.previousTabStop());
+}
+
+void Terminal::cmdTabSet()
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    if (x >= 0 && static_cast<std::size_t>(x) < screen.tabStops.size())
+        screen.tabStops[static_cast<std::size_t>(x)] = true;
+}
+
+void Terminal::cmdTabClear(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    switch (firstParameter(pars)) {
+    case 0:
+        if (const int x = screen.x(); x >= 0 && static_cast<std::size_t>(x) < screen.tabStops.size())
+            screen.tabStops[static_cast<std::size_t>(x)] = false;
+        break;
+    case 3:
+        std::fill(screen.tabStops.begin(), screen.tabStops.end(), false);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- DECSC, DECRC
+
+void Terminal::cmdSaveCursor(std::span<const int>, std::span<const std::uint8_t>)
+{
+    Buffer& screen = *buffer;
+    screen.savedX = screen.x();
+    screen.savedY = screen.y();
+    screen.savedAttr = curAttr;
+    screen.savedCharset = charset;
+    screen.savedWraparound = wraparound;
+    screen.savedOriginMode = originMode;
+    screen.savedMarginMode = marginMode;
+    screen.savedReverseWraparound = reverseWraparound;
+}
+
+void Terminal::cmdRestoreCursor(std::span<const int>, std::span<const std::uint8_t>)
+{
+    Buffer& screen = *buffer;
+    screen.setX(std::clamp(screen.savedX, 0, cols - 1));
+    screen.setY(std::clamp(screen.savedY, 0, rows - 1));
+    curAttr = screen.savedAttr;
+    charset = screen.savedCharset;
+    originMode = screen.savedOriginMode;
+    marginMode = screen.savedMarginMode;
+    normalBuffer->marginMode = marginMode;
+    altBuffer->marginMode = marginMode;
+    wraparound = screen.savedWraparound;
+    normalBuffer->wraparound = wraparound;
+    altBuffer->wraparound = wraparound;
+    reverseWraparound = screen.savedReverseWraparound;
+}
+
+// ---------------------------------------------------------------- DECBI, DECFI
+
+void Terminal::indexColumn(bool back)
+{
+    Buffer& screen = *buffer;
+    if (back) {
+        if (screen.x() != screen.marginLeft())
+            cmdCursorBackward(1);
+        else
+            scrollColumns(true, screen.marginLeft());
+        return;
+    }
+    if (screen.x() != screen.marginRight()) {
+        if (screen.x() != screen.cols())
+            cmdCursorForward(1);
+        return;
+    }
+    scrollColumns(false, screen.marginLeft());
+}
+
+void Terminal::scrollColumns(bool back, int column)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    const int y = screen.y();
+    if (y < screen.scrollTop() || y > screen.scrollBottom() || x < screen.marginLeft() || x > screen.marginRight())
+        return;
+    const int right = std::min(marginMode ? screen.marginRight() : cols - 1, screen.cols() - 1);
+    if (column < 0 || column > right)
+        return;
+
+    Attribute blank = Attribute::defaultAttribute();
+    if (back)
+        blank.bg = Attribute::Color::defaultInvertedColor();
+    else
+        blank.bg = curAttr.bg;
+    const CharData space(0x20, 1, blank);
+
+    CircularBufferLineList& ring = screen.lines();
+    for (int row = screen.scrollTop(); row <= screen.scrollBottom(); ++row) {
+        const int index = screen.yBase() + row;
+        if (index < 0 || index >= ring.count())
+            continue;
+        BufferLine& line = *ring[index];
+        // The cell operations move the semantic marks of the range with the cells.
+        if (back)
+            line.insertCells(column, 1, right, space);
+        else
+            line.deleteCells(column, 1, right, space);
+    }
+    updateRange(screen.scrollTop());
+    updateRange(screen.scrollBottom());
+}
+
+} // namespace corvantix

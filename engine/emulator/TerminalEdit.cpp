@@ -1,0 +1,421 @@
+// Erasing, inserting and deleting characters and lines, SU / SD, REP, DECDC and the line sizes.
+#include "emulator/Terminal.h"
+
+#include <algorithm>
+
+namespace corvantix {
+
+namespace {
+
+int firstParameter(std::span<const int> pars, int fallback = 0)
+{
+    return pars.empty() ? fallback : pars.front();
+}
+
+// A count where 0 and 1 both mean one, at most `limit`.
+int countParameter(std::span<const int> pars, int limit)
+{
+    return std::min(std::max(firstParameter(pars), 1), std::max(limit, 1));
+}
+
+BufferLine* lineAt(Buffer& screen, int index)
+{
+    if (index < 0 || index >= screen.lines().count())
+        return nullptr;
+    return screen.lines()[index].get();
+}
+
+bool insideMargins(const Buffer& screen, int x)
+{
+    return x >= screen.marginLeft() && x <= screen.marginRight();
+}
+
+bool insideRegion(const Buffer& screen, int y)
+{
+    return y >= screen.scrollTop() && y <= screen.scrollBottom();
+}
+
+// Cells blanked by SU and SD: the default cell, default background included.
+CharData defaultBlankCell()
+{
+    return CharData(0, 1, Attribute::defaultAttribute());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Shared operations
+
+void Terminal::resetBufferLine(int row, bool dropImages, std::optional<BidiPresentationState> bidiState)
+{
+    Buffer& screen = *buffer;
+    const int index = screen.yBase() + row;
+    BufferLine* line = lineAt(screen, index);
+    if (line == nullptr)
+        return;
+    if (dropImages)
+        screen.removeLineImages(index);
+    line->fillRange(eraseCell(), 0, std::min(cols, line->dataSize()));
+    line->setIsWrapped(false);
+    line->setRenderMode(BufferLine::RenderLineMode::single);
+    if (bidiState)
+        line->setBidiState(*bidiState);
+    updateRange(row);
+}
+
+void Terminal::clearRegionWrapFlags(bool afterScrollDown, int n)
+{
+    Buffer& screen = *buffer;
+    const int absTop = screen.yBase() + screen.scrollTop();
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+    const auto clear = [&](int index) {
+        if (BufferLine* line = lineAt(screen, index))
+            line->setIsWrapped(false);
+    };
+    clear(absTop);
+    if (afterScrollDown && n <= absBottom - absTop)
+        clear(absTop + n);
+    clear(absBottom + 1);
+}
+
+void Terminal::clearLineWrapFlags(int first, std::optional<int> second, int last)
+{
+    Buffer& screen = *buffer;
+    const auto clear = [&](int index) {
+        if (BufferLine* line = lineAt(screen, index))
+            line->setIsWrapped(false);
+    };
+    clear(first);
+    if (second)
+        clear(*second);
+    clear(last + 1);
+}
+
+// ---------------------------------------------------------------- ED, EL, ECH
+
+void Terminal::cmdEraseInDisplay(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    const int y = screen.y();
+    switch (firstParameter(pars)) {
+    case 0: {
+        updateRange(y);
+        if (BufferLine* line = lineAt(screen, screen.yBase() + y)) {
+            line->fillRange(eraseCell(), x, std::min(cols, line->dataSize()));
+            if (x == 0)
+                line->setIsWrapped(false);
+        }
+        for (int row = y + 1; row < rows; ++row)
+            resetBufferLine(row, false, currentBidiState);
+        updateRange(rows - 1);
+        break;
+    }
+    case 1: {
+        updateRange(y);
+        if (BufferLine* line = lineAt(screen, screen.yBase() + y)) {
+            line->fillRange(eraseCell(), 0, std::min(x + 1, line->dataSize()));
+            line->setIsWrapped(false);
+        }
+        // The row below no longer continues an erased last column.
+        if (x + 1 >= cols && y + 1 < rows) {
+            if (BufferLine* next = lineAt(screen, screen.yBase() + y + 1))
+                next->setIsWrapped(false);
+        }
+        for (int row = y - 1; row >= 0; --row)
+            resetBufferLine(row, false, currentBidiState);
+        updateRange(0);
+        break;
+    }
+    case 2:
+        updateRange(rows - 1);
+        for (int row = rows - 1; row >= 0; --row)
+            resetBufferLine(row, true, currentBidiState);
+        resetKittyGraphics();
+        updateRange(0);
+        break;
+    case 3: {
+        CircularBufferLineList& ring = screen.lines();
+        const int countBefore = ring.count();
+        const int dropped = countBefore - rows;
+        if (dropped < 1)
+            break;
+        ring.trimStart(dropped);
+        screen.linesTop = 0;
+        screen.setYBase(std::max(screen.yBase() - dropped, 0));
+        screen.setYDisp(std::max(screen.yDisp() - dropped, 0));
+        // Selections keep their text: the remaining lines moved up by `dropped`, and a
+        // selection in the dropped history goes away.
+        adjustSelectionsForLineShift(0, countBefore - 1, dropped);
+        // Dropped lines may have held images, and a view showing history must redraw.
+        screen.recountLinesWithImages();
+        updateFullScreen();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void Terminal::cmdEraseInLine(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y())) {
+        switch (firstParameter(pars)) {
+        case 0:
+            line->fillRange(eraseCell(), x, std::min(cols, line->dataSize()));
+            break;
+        case 1:
+            line->fillRange(eraseCell(), 0, std::min(x + 1, line->dataSize()));
+            break;
+        case 2:
+            line->fillRange(eraseCell(), 0, std::min(cols, line->dataSize()));
+            break;
+        default:
+            break;
+        }
+    }
+    updateRange(screen.y());
+}
+
+void Terminal::cmdEraseChars(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int n = countParameter(pars, cols);
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y())) {
+        const int x = screen.x();
+        line->fillRange(eraseCell(), x, std::min(x + n, line->dataSize()));
+    }
+    // A view that redraws only the dirty rows needs the row marked.
+    updateRange(screen.y());
+}
+
+// ---------------------------------------------------------------- ICH, DCH
+
+void Terminal::cmdInsertChars(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    if (marginMode && !insideMargins(screen, x))
+        return;
+    const int n = countParameter(pars, cols);
+    // At the pending-wrap column the cursor stands on the last column: insert there.
+    const int position = std::min(x, cols - 1);
+    const int right = marginMode ? screen.marginRight() : cols - 1;
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
+        line->insertCells(position, n, right, eraseCell());
+    updateRange(screen.y());
+}
+
+void Terminal::cmdDeleteChars(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    int n = countParameter(pars, cols);
+    if (marginMode) {
+        if (!insideMargins(screen, x))
+            return;
+        n = std::min(n, screen.marginRight() - x + 1);
+    }
+    if (x == screen.cols())
+        return;
+    const int right = marginMode ? screen.marginRight() : cols - 1;
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
+        line->deleteCells(x, n, right, eraseCell());
+    updateRange(screen.y());
+}
+
+// ---------------------------------------------------------------- IL, DL
+
+void Terminal::cmdInsertLines(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int y = screen.y();
+    if (!insideRegion(screen, y))
+        return;
+    CircularBufferLineList& ring = screen.lines();
+    const int absY = screen.yBase() + y;
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+    // After as many rounds as the region below the cursor is high every line is new, so
+    // further rounds change nothing: a huge count costs no more than that.
+    const int rounds = std::min(countParameter(pars, 2 * ring.maxLength()), absBottom - absY + 1);
+
+    if (marginMode) {
+        if (!insideMargins(screen, screen.x()))
+            return;
+        for (int i = 0; i < rounds; ++i)
+            screen.shiftRectangleDown(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+        clearSelectionsInRange(absY, absBottom, screen.marginLeft(), screen.marginRight());
+    } else if (absBottom < ring.count()) {
+        const Attribute erase = eraseAttribute();
+        const auto marker = [this](int row) { markSplicedRowDirty(row); };
+        for (int i = 0; i < rounds; ++i) {
+            ring.splice(absBottom, 1, {}, marker);
+            const Buffer::LinePtr blank = screen.getBlankLine(erase);
+            ring.splice(absY, 0, std::span(&blank, 1), marker);
+        }
+        adjustSelectionsForLineShift(absY, absBottom, -rounds);
+        clearLineWrapFlags(absY, absY + rounds <= absBottom ? std::optional<int>(absY + rounds) : std::nullopt,
+                           absBottom);
+    }
+    updateRange(y);
+    updateRange(screen.scrollBottom());
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1)) {
+        updateRange(screen.scrollTop());
+        updateRange(screen.scrollBottom());
+    }
+}
+
+void Terminal::cmdDeleteLines(std::span<const int> pars)
+{
+    Buffer& screen = restrictCursor(true);
+    const int y = screen.y();
+    CircularBufferLineList& ring = screen.lines();
+    const int n = countParameter(pars, screen.rows() + 1);
+    const int absY = screen.yBase() + y;
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+
+    // Outside the region nothing moves, with margins as without.
+    if (insideRegion(screen, y)) {
+        if (marginMode) {
+            if (insideMargins(screen, screen.x())) {
+                for (int i = 0; i < n; ++i)
+                    screen.shiftRectangleUp(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+                clearSelectionsInRange(absY, absBottom, screen.marginLeft(), screen.marginRight());
+            }
+        } else if (absBottom < ring.count()) {
+            const Attribute erase = eraseAttribute();
+            const auto marker = [this](int row) { markSplicedRowDirty(row); };
+            for (int i = 0; i < n; ++i) {
+                ring.splice(absY, 1, {}, marker);
+                const Buffer::LinePtr blank = screen.getBlankLine(erase);
+                ring.splice(absBottom, 0, std::span(&blank, 1), marker);
+            }
+            adjustSelectionsForLineShift(absY, absBottom, n);
+            clearLineWrapFlags(absY, std::nullopt, absBottom);
+        }
+    }
+    updateRange(y);
+    updateRange(screen.scrollBottom());
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1)) {
+        updateRange(screen.scrollTop());
+        updateRange(screen.scrollBottom());
+    }
+}
+
+// ---------------------------------------------------------------- SU, SD
+
+void Terminal::cmdScrollUp(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    CircularBufferLineList& ring = screen.lines();
+    const int n = countParameter(pars, 2 * rows);
+    const int absTop = screen.yBase() + screen.scrollTop();
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+
+    if (marginMode) {
+        for (int i = 0; i < n; ++i)
+            screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
+        clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
+    } else if (absTop < ring.count() && absBottom < ring.count()) {
+        // The lines scrolled out do not go to the scrollback.
+        const auto marker = [this](int row) { markSplicedRowDirty(row); };
+        for (int i = 0; i < n; ++i) {
+            ring.splice(absTop, 1, {}, marker);
+            const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
+            ring.splice(absBottom, 0, std::span(&blank, 1), marker);
+        }
+        adjustSelectionsForLineShift(absTop, absBottom, n);
+    }
+    clearRegionWrapFlags(false, n);
+    updateRange(screen.scrollTop());
+    updateRange(screen.scrollBottom());
+}
+
+void Terminal::csiT(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    CircularBufferLineList& ring = screen.lines();
+    const int n = countParameter(pars, rows);
+    const int absTop = screen.yBase() + screen.scrollTop();
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+
+    if (marginMode) {
+        // The rectangle scroll even when the margins span the whole width.
+        for (int i = 0; i < n; ++i)
+            screen.shiftRectangleDown(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
+        clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
+    } else if (absTop < ring.count() && absBottom < ring.count()) {
+        const auto marker = [this](int row) { markSplicedRowDirty(row); };
+        for (int i = 0; i < n; ++i) {
+            ring.splice(absBottom, 1, {}, marker);
+            const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
+            ring.splice(absTop, 0, std::span(&blank, 1), marker);
+        }
+        adjustSelectionsForLineShift(absTop, absBottom, -n);
+    }
+    clearRegionWrapFlags(true, n);
+    updateRange(screen.scrollTop());
+    updateRange(screen.scrollBottom());
+}
+
+// ---------------------------------------------------------------- REP
+
+void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int n = countParameter(pars, 2 * cols * rows);
+    CharData cell = defaultBlankCell();
+    if (screen.x() > 0) {
+        if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()); line != nullptr && line->dataSize() > 0) {
+            // Past the line's cells the last cell counts. After a wide character the cell
+            // left of the cursor is its placeholder: repeat the wide character itself.
+            int col = std::min(screen.x() - 1, line->dataSize() - 1);
+            while (col > 0 && line->getCell(col).width == 0)
+                --col;
+            if (line->getCell(col).width >= 1)
+                cell = line->getCell(col);
+        }
+    }
+    const int firstRow = screen.y();
+    for (int i = 0; i < n; ++i)
+        screen.insertCharacter(cell, *this);
+    // The written rows, like the print path marks them (scrolls mark their own).
+    updateRange(firstRow);
+    updateRange(screen.y());
+}
+
+// ---------------------------------------------------------------- DECDC
+
+void Terminal::cmdDeleteColumns(std::span<const int> pars)
+{
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    if (!insideRegion(screen, screen.y()) || x == screen.cols() || (marginMode && !insideMargins(screen, x)))
+        return;
+    const int right = marginMode ? screen.marginRight() : cols - 1;
+    const int n = countParameter(pars, cols);
+    const CharData space(0x20, 1, eraseAttribute());
+    for (int row = screen.scrollTop(); row <= screen.scrollBottom(); ++row) {
+        BufferLine* line = lineAt(screen, screen.yBase() + row);
+        if (line == nullptr)
+            continue;
+        // Fills the freed columns and moves the semantic marks of x .. right with the cells.
+        line->deleteCells(x, n, right, space);
+        line->setIsWrapped(false);
+    }
+    updateRange(screen.scrollTop());
+    updateRange(screen.scrollBottom());
+}
+
+// ---------------------------------------------------------------- Line size
+
+void Terminal::setLineRenderMode(BufferLine::RenderLineMode mode)
+{
+    Buffer& screen = *buffer;
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
+        line->setRenderMode(mode);
+    updateRange(screen.y());
+}
+
+} // namespace corvantix

@@ -1,0 +1,518 @@
+// The print path (UTF-8 reassembly, widths, joining, grapheme clusters) and the character
+// sets G0-G3.
+#include "emulator/Terminal.h"
+
+#include "emulator/CharSets.h"
+#include "model/UnicodeUtil.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+
+namespace corvantix {
+
+namespace {
+
+// A grapheme cluster longer than this takes no further joiners: every join registers the
+// longer cluster, so unbounded clusters would grow the table quadratically.
+constexpr std::size_t maximumClusterScalars = 32;
+constexpr char32_t replacementCharacter = U'\uFFFD';
+constexpr char32_t zeroWidthJoiner = U'\u200D';
+constexpr char32_t textPresentationSelector = U'\uFE0E';
+constexpr char32_t emojiPresentationSelector = U'\uFE0F';
+
+// Length of the UTF-8 sequence a byte starts; 1 for ASCII and for bytes that cannot start
+// a sequence (they print as their Latin-1 character).
+constexpr std::array<std::uint8_t, 256> leadLengths = [] {
+    std::array<std::uint8_t, 256> lengths{};
+    for (int b = 0; b < 256; ++b) {
+        if (b >= 0xC2 && b <= 0xDF)
+            lengths[b] = 2;
+        else if (b >= 0xE0 && b <= 0xEF)
+            lengths[b] = 3;
+        else if (b >= 0xF0 && b <= 0xF4)
+            lengths[b] = 4;
+        else
+            lengths[b] = 1;
+    }
+    return lengths;
+}();
+
+constexpr bool isContinuationByte(std::uint8_t b)
+{
+    return (b & 0xC0) == 0x80;
+}
+
+// Bytes the narrow-run writer may take: printable ASCII (DEL and C0 controls that reach a
+// print run must be dropped by the width rule instead).
+constexpr bool isPrintableAscii(std::uint8_t b)
+{
+    return b >= 0x20 && b <= 0x7E;
+}
+
+bool isPrintableAsciiRun(std::span<const std::uint8_t> bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), isPrintableAscii);
+}
+
+constexpr bool isRegionalIndicator(char32_t s)
+{
+    return s >= 0x1F1E6 && s <= 0x1F1FF;
+}
+
+// Scalars that join the cell before the cursor whenever there is one: zero-width scalars,
+// the joiner, variation selectors (standard, Mongolian, ideographic) and skin tones.
+constexpr bool alwaysJoins(char32_t s, int width)
+{
+    return width == 0 || s == zeroWidthJoiner || (s >= 0xFE00 && s <= 0xFE0F)
+        || (s >= 0x180B && s <= 0x180F && s != 0x180E) || (s >= 0xE0100 && s <= 0xE01EF)
+        || (s >= 0x1F3FB && s <= 0x1F3FF);
+}
+
+bool isExtendedPictographic(char32_t s)
+{
+    return u_hasBinaryProperty(static_cast<UChar32>(s), UCHAR_EXTENDED_PICTOGRAPHIC);
+}
+
+// True when the scalars form exactly one extended grapheme cluster (the boundary rules of
+// Unicode text segmentation, as of the Unicode version of the linked ICU).
+bool isSingleGraphemeCluster(std::u32string_view text)
+{
+    if (text.empty())
+        return false;
+    const auto breakClass = [](char32_t s) {
+        return u_getIntPropertyValue(static_cast<UChar32>(s), UCHAR_GRAPHEME_CLUSTER_BREAK);
+    };
+    const auto isControl = [](int gcb) { return gcb == U_GCB_CONTROL || gcb == U_GCB_CR || gcb == U_GCB_LF; };
+
+    int previous = breakClass(text[0]);
+    int regionalIndicators = previous == U_GCB_REGIONAL_INDICATOR ? 1 : 0;
+    bool pictographicRun = isExtendedPictographic(text[0]); // text so far ends in ExtPict Extend*
+    bool joinerAfterPictographic = false;                    // ... or in ExtPict Extend* ZWJ
+
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char32_t s = text[i];
+        const int current = breakClass(s);
+        const bool pictographic = isExtendedPictographic(s);
+        bool joins = false;
+        if (previous == U_GCB_CR && current == U_GCB_LF)
+            joins = true;
+        else if (isControl(previous) || isControl(current))
+            joins = false;
+        else if (previous == U_GCB_L
+                 && (current == U_GCB_L || current == U_GCB_V || current == U_GCB_LV || current == U_GCB_LVT))
+            joins = true;
+        else if ((previous == U_GCB_LV || previous == U_GCB_V) && (current == U_GCB_V || current == U_GCB_T))
+            joins = true;
+        else if ((previous == U_GCB_LVT || previous == U_GCB_T) && current == U_GCB_T)
+            joins = true;
+        else if (current == U_GCB_EXTEND || current == U_GCB_ZWJ || current == U_GCB_SPACING_MARK)
+            joins = true;
+        else if (previous == U_GCB_PREPEND)
+            joins = true;
+        else if (previous == U_GCB_ZWJ && joinerAfterPictographic && pictographic)
+            joins = true;
+        else if (previous == U_GCB_REGIONAL_INDICATOR && current == U_GCB_REGIONAL_INDICATOR)
+            joins = regionalIndicators % 2 == 1;
+        if (!joins)
+            return false;
+
+        regionalIndicators = current == U_GCB_REGIONAL_INDICATOR ? regionalIndicators + 1 : 0;
+        joinerAfterPictographic = current == U_GCB_ZWJ && pictographicRun;
+        pictographicRun = pictographic || (pictographicRun && current == U_GCB_EXTEND);
+        previous = current;
+    }
+    return true;
+}
+
+std::int8_t checkedWidth(int width)
+{
+    assert(width >= -128 && width <= 127);
+    return static_cast<std::int8_t>(width);
+}
+
+// The scalars of a cell code without copying: a scalar code is put in `scratch`.
+std::u32string_view characterOf(const Terminal& terminal, std::int32_t code, char32_t& scratch)
+{
+    static constexpr char32_t blank = U' ';
+    if (code <= CharData::firstSyntheticCode) {
+        if (!isValidScalar(code))
+            return {&blank, 1};
+        scratch = static_cast<char32_t>(code);
+        return {&scratch, 1};
+    }
+    const auto found = terminal.indexToCharMap.find(code);
+    if (found == terminal.indexToCharMap.end())
+        return {&blank, 1};
+    return found->second;
+}
+
+// Writes one character as a new cell at the cursor.
+void printCell(Terminal& terminal, char32_t scalar, int width)
+{
+    const std::int32_t code = scalar < 0x10000 ? static_cast<std::int32_t>(scalar)
+                                               : terminal.getCharacterCode(std::u32string_view(&scalar, 1));
+    terminal.buffer->insertCharacter(CharData(code, checkedWidth(width), terminal.curAttr), terminal);
+}
+
+// A single byte: ASCII (through the invoked character set) or a byte that starts no UTF-8
+// sequence, shown as its Latin-1 character. Controls, DEL and C1 bytes are dropped.
+void printSingleByte(Terminal& terminal, std::uint8_t b)
+{
+    if (b < 0x7F && terminal.charset) {
+        if (const char32_t replacement = terminal.charset->replacement[b]) {
+            printCell(terminal, replacement, 1);
+            return;
+        }
+    }
+    const int width = UnicodeUtil::columnWidth(b);
+    if (width < 1)
+        return;
+    printCell(terminal, b, width);
+}
+
+// Joins scalar s (width w) into the target cell, or prints or drops it when the result
+// would not be one character.
+void joinInto(Terminal& terminal, Position target, char32_t s, int width)
+{
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *screen.lines()[target.row];
+    if (line.dataSize() == 0)
+        return;
+    const int col = std::min(target.col, line.dataSize() - 1);
+    CharData cell = line.getCell(col);
+
+    char32_t scratch = 0;
+    const std::u32string_view base = characterOf(terminal, cell.code, scratch);
+    if (base.size() >= maximumClusterScalars)
+        return; // the cell keeps its character; the joiner is dropped
+    std::array<char32_t, maximumClusterScalars> buffer{};
+    std::copy(base.begin(), base.end(), buffer.begin());
+    buffer[base.size()] = s;
+    const std::u32string_view joined(buffer.data(), base.size() + 1);
+
+    if (!isSingleGraphemeCluster(joined)) {
+        if (width != 0)
+            printCell(terminal, s, width);
+        return;
+    }
+
+    int newWidth = cell.width;
+    const CharData continuation(0, 0, cell.attribute, cell.payload, cell.semanticContentCode);
+    if (s == textPresentationSelector || s == emojiPresentationSelector) {
+        if (!UnicodeUtil::bisearch(base.back(), UnicodeUtil::emojiVariationBases(),
+                                   UnicodeUtil::emojiVariationBasesMax))
+            return; // no presentation to select: the cell stays as it was
+        if (s == emojiPresentationSelector) {
+            if (cell.width != 2 && col + 1 < terminal.cols) {
+                line.setCell(col + 1, continuation);
+                screen.setX(std::min(screen.x() + 1, terminal.cols));
+                newWidth = 2;
+            }
+        } else {
+            newWidth = 1;
+            if (cell.width == 2)
+                screen.setX(std::max(screen.x() - 1, 0));
+        }
+    } else if (isRegionalIndicator(s) && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow
+               && cell.width == 1 && col + 1 < terminal.cols) {
+        // A flag pair printed with narrow indicators takes two columns.
+        line.setCell(col + 1, continuation);
+        screen.setX(std::min(screen.x() + 1, terminal.cols));
+        newWidth = 2;
+    }
+
+    cell.code = terminal.getCharacterCode(joined);
+    cell.width = checkedWidth(newWidth);
+    line.setCell(col, cell);
+    terminal.updateRangeForBuffer(screen, screen.y());
+}
+
+// A decoded scalar: joined into the cell before the cursor or printed as a new cell.
+void printScalar(Terminal& terminal, char32_t s)
+{
+    int width = UnicodeUtil::columnWidth(s);
+    if (width < 0)
+        return;
+    if (width == 2 && isRegionalIndicator(s)
+        && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
+        width = 1;
+
+    if (alwaysJoins(s, width) || (s >= 0x300 && u_getCombiningClass(static_cast<UChar32>(s)) != 0)) {
+        if (const auto target = terminal.combiningTarget())
+            joinInto(terminal, *target, s, width);
+        else if (width != 0)
+            printCell(terminal, s, width);
+        return;
+    }
+
+    if (const auto target = terminal.combiningTarget()) {
+        const BufferLine* line = terminal.buffer->lines().peek(target->row).get();
+        char32_t scratch = 0;
+        const std::u32string_view character = characterOf(terminal, line->getCell(target->col).code, scratch);
+        if (character.back() == zeroWidthJoiner
+            || (isRegionalIndicator(s) && character.size() == 1 && isRegionalIndicator(character[0]))) {
+            joinInto(terminal, *target, s, width);
+            return;
+        }
+    }
+    printCell(terminal, s, width);
+}
+
+// The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
+// widths and joining. Printable ASCII stretches still go through the narrow-run writer.
+void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
+{
+    ReadingBuffer& reading = terminal.readingBuffer;
+    const std::vector<std::uint8_t>& putback = reading.putbackBuffer;
+    const std::size_t putbackSize = putback.size();
+    reading.rest = run;
+    reading.idx = 0;
+    reading.count = putbackSize + run.size();
+    const auto byteAt = [&](std::size_t i) { return i < putbackSize ? putback[i] : run[i - putbackSize]; };
+
+    terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
+
+    std::array<std::uint8_t, 4> kept{};
+    std::size_t keptCount = 0;
+    std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
+    while (reading.idx < reading.count) {
+        if (reading.idx >= putbackSize && reading.idx >= singleBytesUntil) {
+            const std::size_t start = reading.idx - putbackSize;
+            std::size_t end = start;
+            while (end < run.size() && isPrintableAscii(run[end]))
+                ++end;
+            if (end > start) {
+                const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start),
+                                                                     terminal.curAttr, terminal, terminal.charset);
+                reading.idx += static_cast<std::size_t>(written);
+                if (static_cast<std::size_t>(written) < end - start)
+                    singleBytesUntil = putbackSize + end;
+                continue;
+            }
+        }
+
+        const std::uint8_t b = byteAt(reading.idx++);
+        const std::size_t length = leadLengths[b];
+        if (length == 1) {
+            printSingleByte(terminal, b);
+            continue;
+        }
+
+        // A sequence ends at the first byte that cannot continue it; that byte is then
+        // read on its own.
+        const std::size_t available = reading.count - reading.idx;
+        std::size_t continuations = 0;
+        while (continuations < length - 1 && continuations < available
+               && isContinuationByte(byteAt(reading.idx + continuations)))
+            ++continuations;
+        if (continuations < length - 1 && continuations == available) {
+            // The data ends inside the sequence: keep it for the next feed.
+            kept[0] = b;
+            for (std::size_t k = 0; k < continuations; ++k)
+                kept[k + 1] = byteAt(reading.idx + k);
+            keptCount = continuations + 1;
+            reading.idx = reading.count;
+            break;
+        }
+        if (continuations < length - 1) {
+            reading.idx += continuations;
+            printSingleByte(terminal, b);
+            continue;
+        }
+
+        char32_t value = b & (0x7F >> length);
+        for (std::size_t k = 0; k < length - 1; ++k)
+            value = value << 6 | (byteAt(reading.idx + k) & 0x3F);
+        reading.idx += length - 1;
+        static constexpr std::array<char32_t, 5> minimumValue{0, 0, 0x80, 0x800, 0x10000};
+        const bool valid = value >= minimumValue[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+        if (!valid) {
+            printSingleByte(terminal, b);
+            continue;
+        }
+        printScalar(terminal, value);
+    }
+
+    terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
+    reading.putbackBuffer.assign(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keptCount));
+    reading.rest = {};
+    reading.idx = 0;
+    reading.count = reading.putbackBuffer.size();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Print path
+
+void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
+{
+    std::size_t start = 0;
+    if (readingBuffer.putbackBuffer.empty() && isPrintableAsciiRun(bytes)) {
+        // Plain text: one pass per row. The invoked set only maps bytes to single-width
+        // characters, which never join the cell before them.
+        Buffer& screen = *buffer;
+        updateRangeForBuffer(screen, screen.y());
+        const int written = screen.insertNarrowRun(bytes, curAttr, *this, charset);
+        if (static_cast<std::size_t>(written) == bytes.size()) {
+            updateRangeForBuffer(*buffer, buffer->y());
+            return;
+        }
+        // Insert mode, or the row is full without wraparound: the rest byte by byte.
+        start = static_cast<std::size_t>(written);
+    }
+    printGeneral(*this, bytes.subspan(start));
+}
+
+std::int32_t Terminal::getCharacterCode(std::u32string_view character)
+{
+    if (character.size() == 1 && character[0] < 0x10000)
+        return static_cast<std::int32_t>(character[0]);
+    if (character == U"\r\n")
+        return 10;
+    if (character.empty() || character.size() > maximumClusterScalars)
+        return replacementCharacter;
+    std::u32string key(character);
+    if (const auto found = charToIndexMap.find(key); found != charToIndexMap.end())
+        return found->second;
+    if (lastCharIndex == std::numeric_limits<std::int32_t>::max())
+        return replacementCharacter; // the table is out of codes
+    const std::int32_t code = lastCharIndex++;
+    indexToCharMap.emplace(code, key);
+    charToIndexMap.emplace(std::move(key), code);
+    return code;
+}
+
+std::u32string Terminal::getCharacter(std::int32_t code) const
+{
+    char32_t scratch = 0;
+    return std::u32string(characterOf(*this, code, scratch));
+}
+
+CharData Terminal::makeCell(const Attribute& attribute, char32_t scalar, int width)
+{
+    return CharData(static_cast<std::int32_t>(scalar), checkedWidth(width), attribute);
+}
+
+CharData Terminal::makeCell(const Attribute& attribute, std::u32string_view character, int width)
+{
+    return CharData(getCharacterCode(character), checkedWidth(width), attribute);
+}
+
+CharData Terminal::makeCell(const Attribute& attribute, std::int32_t code, int width)
+{
+    return CharData(code, checkedWidth(width), attribute);
+}
+
+void Terminal::setCellCharacter(CharData& cell, std::u32string_view character, int width)
+{
+    cell.code = getCharacterCode(character);
+    cell.width = checkedWidth(width);
+}
+
+void Terminal::setCellCode(CharData& cell, std::int32_t code, int width)
+{
+    cell.code = code;
+    cell.width = checkedWidth(width);
+}
+
+std::optional<Position> Terminal::combiningTarget() const
+{
+    const Buffer& screen = *buffer;
+    if (screen.x() == 0)
+        return std::nullopt;
+    const int row = screen.yBase() + screen.y();
+    const BufferLine* line = screen.lines().peek(row).get();
+    if (!line || line->dataSize() == 0)
+        return std::nullopt;
+    int col = std::min(screen.x() - 1, line->dataSize() - 1);
+    // Skip the second half of a wide character.
+    while (col > 0 && line->getCell(col).width == 0)
+        --col;
+    const CharData& cell = line->getCell(col);
+    if (cell.code == 0 || cell.width < 1)
+        return std::nullopt;
+    return Position{col, row};
+}
+
+std::string Terminal::lineDisplayText(const BufferLine& line) const
+{
+    std::string text;
+    for (const CharData& cell : line.cellSpan()) {
+        if (cell.width == 0)
+            continue; // the placeholder after a wide character
+        if (cell.code == 0) {
+            text += ' ';
+            continue;
+        }
+        char32_t scratch = 0;
+        for (char32_t scalar : characterOf(*this, cell.code, scratch))
+            appendUtf8(text, scalar);
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+void Terminal::registerOscHandler(int code, EscapeSequenceParser::OscHandler handler)
+{
+    parser.oscHandlers.insert_or_assign(code, std::move(handler));
+}
+
+// ---------------------------------------------------------------- Character sets
+
+const CharacterMap* Terminal::charsetForDesignator(std::uint8_t designator)
+{
+    return CharSets::all(designator);
+}
+
+void Terminal::setgLevel(std::uint8_t level)
+{
+    gLevel = level;
+    charset = level < gCharsets.size() ? gCharsets[level] : nullptr;
+}
+
+void Terminal::setCharset(int level, const CharacterMap* map)
+{
+    if (level < 0 || level >= static_cast<int>(gCharsets.size()))
+        return;
+    gCharsets[static_cast<std::size_t>(level)] = map;
+    // Designating into the invoked slot takes effect at once.
+    if (level == gLevel)
+        charset = map;
+}
+
+void Terminal::designateCharset(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() != 2) {
+        setgLevel(0);
+        setCharset(0, nullptr);
+        return;
+    }
+    const CharacterMap* map = CharSets::all(bytes[1]);
+    int slot = 0;
+    switch (bytes[0]) {
+    case '(':
+        slot = 0;
+        break;
+    case ')':
+    case '-':
+        slot = 1;
+        break;
+    case '*':
+    case '.':
+        slot = 2;
+        break;
+    case '+':
+    case '/':
+        slot = 3;
+        break;
+    default:
+        return;
+    }
+    setCharset(slot, map);
+}
+
+} // namespace corvantix

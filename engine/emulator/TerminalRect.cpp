@@ -1,0 +1,255 @@
+// Rectangular area operations: DECALN, DECCRA, DECFRA, DECERA, DECSERA, DECIC and DECRQCRA.
+//
+// All of them work on the active screen, rows from yBase down. Only DECALN widens the
+// refresh range; the others leave redrawing to the lines' generation counters.
+#include "emulator/Terminal.h"
+
+#include "platform/Log.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace corvantix {
+
+namespace {
+
+bool collectIs(std::span<const std::uint8_t> collect, std::uint8_t byte)
+{
+    return collect.size() == 1 && collect[0] == byte;
+}
+
+template <typename Value>
+std::string listText(std::span<const Value> values)
+{
+    std::string text = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            text += ", ";
+        text += std::to_string(static_cast<long long>(values[i]));
+    }
+    return text + "]";
+}
+
+// The line of screen row `row` of the active screen, made if its slot is still empty;
+// null outside the ring.
+BufferLine* screenLine(Buffer& screen, int row)
+{
+    const long long index = static_cast<long long>(screen.yBase()) + row;
+    if (row < 0 || index >= screen.lines().count())
+        return nullptr;
+    return screen.lines()[static_cast<int>(index)].get();
+}
+
+// Runs `write(cell)` for every cell of the rectangle; each write is one cell store.
+template <typename Write>
+void forEachCell(Buffer& screen, const ScreenRectangle& rectangle, Write write)
+{
+    if (rectangle.empty)
+        return;
+    for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
+        BufferLine* line = screenLine(screen, row);
+        if (line == nullptr)
+            continue;
+        for (int col = rectangle.left; col <= rectangle.right; ++col) {
+            CharData cell = line->getCell(col);
+            write(cell);
+            line->setCell(col, cell);
+        }
+    }
+}
+
+} // namespace
+
+ScreenRectangle Terminal::getRectangle(std::span<const int> pars, std::size_t start) const
+{
+    const auto parameter = [&](std::size_t offset) -> std::optional<int> {
+        const std::size_t index = start + offset;
+        if (index < pars.size())
+            return pars[index];
+        return std::nullopt;
+    };
+    int top = std::max(parameter(0).value_or(1), 1);
+    int left = std::max(parameter(1).value_or(1), 1);
+    // A bottom or right given as 0 stays 0 and empties the rectangle; only an absent one
+    // means the last row or column.
+    int bottom = std::min(parameter(2).value_or(rows), rows);
+    int right = std::min(parameter(3).value_or(cols), cols);
+
+    if (originMode) {
+        top += buffer->scrollTop();
+        bottom += buffer->scrollTop();
+        left += buffer->marginLeft();
+        right += buffer->marginLeft();
+    }
+    if (bottom < top || right < left)
+        return {0, 0, 0, 0, true};
+    return {std::min(top - 1, rows - 1), std::min(left - 1, cols - 1), std::min(bottom - 1, rows - 1),
+            std::min(right - 1, cols - 1), false};
+}
+
+void Terminal::cmdDECALN()
+{
+    Attribute attribute = curAttr;
+    attribute.style = {};
+    attribute.underlineStyle = UnderlineStyle::none;
+    const CharData fill(U'E', 1, attribute);
+
+    setCursor(0, 0);
+    for (int row = 0; row < rows; ++row) {
+        BufferLine* line = screenLine(*buffer, row);
+        if (line == nullptr)
+            continue;
+        line->fill(fill);
+        line->setIsWrapped(false);
+    }
+    updateFullScreen();
+    setCursor(0, 0);
+}
+
+void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t> collect)
+{
+    if (!collectIs(collect, '$'))
+        return;
+    const auto parameter = [&](std::size_t index) { return index < pars.size() ? pars[index] : 0; };
+    const int sourceTop = std::max(parameter(0), 1);
+    const int sourceLeft = std::max(parameter(1), 1);
+    const int sourceBottom = parameter(2) == 0 ? rows : parameter(2);
+    const int sourceRight = parameter(3) == 0 ? cols : parameter(3);
+    const int sourcePage = std::max(parameter(4), 1);
+    const int destinationTop = std::max(parameter(5), 1);
+    const int destinationLeft = std::max(parameter(6), 1);
+    const int destinationPage = std::max(parameter(7), 1);
+    if (sourcePage != 1 || destinationPage != 1)
+        return; // there is only one page
+
+    const int sourceParameters[] = {sourceTop, sourceLeft, sourceBottom, sourceRight};
+    const ScreenRectangle source = getRectangle(sourceParameters, 0);
+    if (source.empty)
+        return;
+    const int dt = std::min(destinationTop - 1, rows - 1);
+    const int dl = std::min(destinationLeft - 1, cols - 1);
+    const int n = std::min(source.right - source.left + 1, cols - dl);
+
+    // Copy everything first, so an overlapping destination receives the original cells.
+    std::vector<std::vector<CharData>> copied;
+    copied.reserve(static_cast<std::size_t>(source.bottom - source.top + 1));
+    for (int row = source.top; row <= source.bottom; ++row) {
+        std::vector<CharData>& cells = copied.emplace_back();
+        cells.reserve(static_cast<std::size_t>(n));
+        const BufferLine* line = screenLine(*buffer, row);
+        for (int col = source.left; col < source.left + n; ++col)
+            cells.push_back(line != nullptr ? line->getCell(col) : CharData::defaultCell());
+    }
+    for (std::size_t k = 0; k < copied.size(); ++k) {
+        const int row = dt + static_cast<int>(k);
+        if (row >= buffer->rows())
+            break;
+        BufferLine* line = screenLine(*buffer, row);
+        if (line == nullptr)
+            continue;
+        for (int i = 0; i < n; ++i)
+            line->setCell(dl + i, copied[k][static_cast<std::size_t>(i)]);
+    }
+}
+
+void Terminal::cmdDECFRA(std::span<const int> pars, std::span<const std::uint8_t> collect)
+{
+    if (!collectIs(collect, '$')) {
+        logInfo(silentLog, "Not implemented CSI x with collect: collect=" + listText(collect)
+                               + " and pars=" + listText(pars));
+        return;
+    }
+    const ScreenRectangle rectangle = getRectangle(pars, 1);
+    const int character = pars.empty() ? 0 : pars[0];
+    // Used as a cell code directly; 0 leaves empty cells.
+    const std::int32_t code = isValidScalar(character) ? character : 0x20;
+    const Attribute attribute = curAttr;
+    forEachCell(*buffer, rectangle, [&](CharData& cell) { cell = CharData(code, 1, attribute); });
+}
+
+void Terminal::cmdDECERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
+{
+    if (collectIs(collect, '\'')) {
+        printLine("TODO: Enable Locator Reporting (DECELR)");
+        return;
+    }
+    if (!collectIs(collect, '$'))
+        return;
+    const Attribute attribute = curAttr;
+    forEachCell(*buffer, getRectangle(pars, 0), [&](CharData& cell) { cell = CharData(0x20, 1, attribute); });
+}
+
+void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
+{
+    if (!collectIs(collect, '$')) {
+        logInfo(silentLog, "CSI # { not implemented - XTPUSHSGR with " + listText(pars));
+        return;
+    }
+    // No cell is protected, so every cell of the rectangle is erased; colours, link and
+    // semantic zone stay.
+    forEachCell(*buffer, getRectangle(pars, 0), [](CharData& cell) {
+        cell.code = 0x20;
+        cell.width = 1;
+    });
+}
+
+void Terminal::cmdInsertColumns(std::span<const int> pars, std::span<const std::uint8_t> collect)
+{
+    if (!collectIs(collect, '\'')) {
+        logInfo(silentLog, "CSI # } not implemented- XTPOPSGR with " + listText(pars));
+        return;
+    }
+    const int n = std::max(pars.empty() ? 1 : pars[0], 1);
+    Buffer& screen = *buffer;
+    const int x = screen.x();
+    if (marginMode && x < screen.marginLeft())
+        return;
+    if (x > screen.marginRight())
+        return;
+    const int rightEdge = marginMode ? screen.marginRight() : cols - 1;
+    const CharData blank(0x20, 1,
+                         Attribute{Attribute::Color::defaultColor(), Attribute::Color::defaultInvertedColor(), {},
+                                   UnderlineStyle::none, std::nullopt});
+    for (int row = screen.scrollTop(); row <= screen.scrollBottom(); ++row) {
+        BufferLine* line = screenLine(screen, row);
+        if (line == nullptr)
+            continue;
+        line->insertCells(x, n, rightEdge, blank);
+        line->setIsWrapped(false);
+    }
+}
+
+void Terminal::cmdDECRQCRA(std::span<const int> pars)
+{
+    const int pid = pars.empty() ? 1 : pars[0];
+    std::string checksum = "0000";
+    if (tdel != nullptr && tdel->trustsHost(*this) && pars.size() > 2) {
+        const ScreenRectangle rectangle = getRectangle(pars, 2);
+        // Unsigned, so a sum past 32 bits wraps around instead of overflowing.
+        std::uint32_t sum = 0;
+        if (!rectangle.empty) {
+            for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
+                const BufferLine* line = screenLine(*buffer, row);
+                for (int col = rectangle.left; col <= rectangle.right; ++col) {
+                    const std::int32_t code = line != nullptr ? line->getCell(col).code : 0;
+                    if (code == 0) {
+                        sum += 0x20; // an empty cell counts as a space
+                    } else if (code <= CharData::firstSyntheticCode) {
+                        sum += static_cast<std::uint32_t>(isValidScalar(code) ? code : 0x20);
+                    } else {
+                        for (const char32_t scalar : getCharacter(code))
+                            sum += static_cast<std::uint32_t>(scalar);
+                    }
+                }
+            }
+        }
+        char text[16];
+        std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(sum));
+        checksum = text;
+    }
+    sendResponse(cc.dcs(), std::to_string(pid), "!~", checksum, cc.st());
+}
+
+} // namespace corvantix

@@ -1,0 +1,372 @@
+// Line feed, carriage return, backspace, index, reverse index and scrolling of the region.
+#include "emulator/Terminal.h"
+
+#include "platform/Log.h"
+
+#include <algorithm>
+#include <string>
+
+namespace corvantix {
+
+namespace {
+
+const char* boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+// Margins narrower than the screen turn scrolls into rectangle moves.
+bool marginsNarrowerThanScreen(const Buffer& screen, int cols)
+{
+    return screen.marginLeft() > 0 || screen.marginRight() < cols - 1;
+}
+
+// The line at ring index `index`; null outside the ring.
+BufferLine* lineAt(Buffer& screen, int index)
+{
+    if (index < 0 || index >= screen.lines().count())
+        return nullptr;
+    return screen.lines()[index].get();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- Shared cells
+
+Attribute Terminal::eraseAttribute() const
+{
+    Attribute erase = Attribute::defaultAttribute();
+    erase.bg = curAttr.bg;
+    return erase;
+}
+
+CharData Terminal::eraseCell() const
+{
+    return CharData(0, 1, eraseAttribute());
+}
+
+void Terminal::markSplicedRowDirty(int row)
+{
+    updateRange(row);
+}
+
+// ---------------------------------------------------------------- Line feed, CR, BS
+
+void Terminal::cmdLineFeed()
+{
+    Buffer& screen = *buffer;
+    bool moved = false;
+    const int y = screen.y();
+    const int x = screen.x();
+
+    if (y == screen.scrollBottom()) {
+        // With margins, a cursor left or right of them does not scroll the region.
+        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight())) {
+            scroll(false);
+            moved = true;
+        }
+    } else if (y != rows - 1) {
+        // A cursor below the region on the last row stays where it is.
+        screen.setY(y + 1);
+        moved = true;
+        if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()); line != nullptr && !line->isWrapped())
+            line->setBidiState(currentBidiState);
+    }
+
+    if (screen.x() >= cols)
+        screen.setX(screen.x() - 1);
+
+    propagateSemanticContinuation(moved);
+    linefeedNotify();
+
+    if (lineFeedMode)
+        screen.setX(originMode && marginMode ? screen.marginLeft() : 0);
+}
+
+void Terminal::cmdCarriageReturn()
+{
+    Buffer& screen = *buffer;
+    if (marginMode && screen.x() >= screen.marginLeft())
+        screen.setX(screen.marginLeft());
+    else
+        screen.setX(0);
+}
+
+void Terminal::cmdBackspace()
+{
+    Buffer& screen = restrictCursor(!reverseWraparound);
+    const int left = marginMode ? screen.marginLeft() : 0;
+    const int right = marginMode ? screen.marginRight() : screen.cols() - 1;
+    const int x = screen.x();
+    const int y = screen.y();
+
+    if (x > left) {
+        screen.setX(std::max(x - 1, 0));
+        return;
+    }
+    if (!reverseWraparound) {
+        if (x < left && x >= 1)
+            screen.setX(x - 1);
+        return;
+    }
+
+    // Reverse wraparound: to the end of the row above, or from the top of the region to
+    // its bottom.
+    if (y > screen.scrollTop() && y <= screen.scrollBottom()) {
+        if (!marginMode) {
+            if (BufferLine* line = lineAt(screen, screen.yBase() + y); line != nullptr && line->isWrapped())
+                line->setIsWrapped(false);
+        }
+        screen.setY(y - 1);
+        screen.setX(right);
+    } else if (y == screen.scrollTop()) {
+        screen.setX(right);
+        screen.setY(screen.scrollBottom());
+    } else if (y >= 1) {
+        screen.setY(y - 1);
+        screen.setX(right);
+    }
+}
+
+// ---------------------------------------------------------------- IND, RI
+
+void Terminal::cmdIndex()
+{
+    Buffer& screen = restrictCursor(true);
+    const int x = screen.x();
+    bool moved = true;
+    if (screen.y() >= screen.scrollBottom()) {
+        // Below the region too: IND scrolls the region where line feed would not.
+        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight()))
+            scroll(false);
+        else
+            moved = false;
+    } else {
+        screen.setY(screen.y() + 1);
+    }
+    propagateSemanticContinuation(moved);
+}
+
+void Terminal::reverseIndex()
+{
+    Buffer& screen = restrictCursor(true);
+    const int x = screen.x();
+    const int y = screen.y();
+    const bool atTop = y == screen.scrollTop();
+
+    if (marginMode && x < screen.marginLeft()) {
+        if (!atTop && y >= 1)
+            screen.setY(y - 1);
+        return;
+    }
+    if (!atTop) {
+        if (y >= 1)
+            screen.setY(y - 1);
+        return;
+    }
+    if (marginMode && x > screen.marginRight())
+        return;
+
+    // Scroll the region down by one line.
+    CircularBufferLineList& ring = screen.lines();
+    const int absTop = screen.yBase() + screen.scrollTop();
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+    if (absTop >= ring.count()) {
+        printLine("reverseIndex: start index " + std::to_string(absTop) + " >= lines.count "
+                  + std::to_string(ring.count()) + ", state: y=" + std::to_string(y) + " yBase="
+                  + std::to_string(screen.yBase()) + " scrollTop=" + std::to_string(screen.scrollTop())
+                  + " scrollBottom=" + std::to_string(screen.scrollBottom())
+                  + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+        return;
+    }
+
+    if (!marginMode || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
+        if (!ring.shiftElements(absTop, absBottom - absTop, 1)) {
+            printLine("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop="
+                      + std::to_string(screen.scrollTop()) + "  yDisp=" + std::to_string(screen.yDisp())
+                      + " linesTop=" + std::to_string(screen.linesTop)
+                      + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+        }
+        ring.setLine(absTop, screen.getBlankLine(eraseAttribute()));
+        adjustSelectionsForLineShift(absTop, absBottom, -1);
+    } else {
+        const int bottom = std::min(absBottom, ring.count() - 1);
+        screen.shiftRectangleDown(absTop, bottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+        for (int row = absTop; row <= bottom; ++row) {
+            BufferLine& line = *ring[row];
+            line.setIsWrapped(false);
+            screen.removeLineImages(row);
+            line.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
+    }
+    updateRange(screen.scrollTop());
+    updateRange(screen.scrollBottom());
+}
+
+// ---------------------------------------------------------------- Scrolling up
+
+void Terminal::scroll(bool isWrapped)
+{
+    Buffer& screen = *buffer;
+    CircularBufferLineList& ring = screen.lines();
+    const int absTop = screen.yBase() + screen.scrollTop();
+    const int absBottom = screen.yBase() + screen.scrollBottom();
+
+    // 1. A wrapped continuation keeps the bidi state of the line it continues.
+    BidiPresentationState bidiState = currentBidiState;
+    if (isWrapped && absBottom >= 0 && absBottom < ring.count())
+        bidiState = ring[absBottom]->bidiState();
+
+    // 2. The template line, rebuilt only when the width or the erase attribute changed.
+    const Attribute erase = eraseAttribute();
+    if (blankLine->dataSize() != cols || blankLine->getCell(0).attribute != erase)
+        blankLine = screen.getBlankLine(erase);
+    if (blankLine->isWrapped() != isWrapped)
+        blankLine->setIsWrapped(isWrapped);
+    if (blankLine->bidiState() != bidiState)
+        blankLine->setBidiState(bidiState);
+
+    if (marginMode && marginsNarrowerThanScreen(screen, cols)) {
+        // 3. Rectangle scroll: nothing enters the scrollback.
+        const int bottom = std::min(absBottom, ring.count() - 1);
+        for (int row = absTop; row < bottom; ++row) {
+            BufferLine& line = *ring[row];
+            line.setIsWrapped(false);
+            line.setBidiState(ring[row + 1]->bidiState());
+            screen.removeLineImages(row);
+            line.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        screen.shiftRectangleUp(absTop, bottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+        if (bottom >= absTop) {
+            BufferLine& last = *ring[bottom];
+            last.setIsWrapped(false);
+            last.setBidiState(currentBidiState);
+            screen.removeLineImages(bottom);
+            last.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
+    } else if (screen.scrollTop() == 0) {
+        // 4. The top line leaves the screen for the scrollback (or is dropped).
+        const bool ringFull = ring.count() == ring.maxLength();
+        const int countBefore = ring.count();
+        if (absBottom == ring.count() - 1) {
+            if (!ringFull) {
+                ring.push(BufferLine::initCopy(*blankLine));
+                screen.setYBase(screen.yBase() + 1);
+                if (!userScrolling)
+                    screen.setYDisp(screen.yDisp() + 1);
+            } else {
+                // The oldest line is reused as the new bottom line: no allocation.
+                ring.recycle(erase);
+                BufferLine& reused = *ring[ring.count() - 1];
+                if (reused.isWrapped() != isWrapped)
+                    reused.setIsWrapped(isWrapped);
+                reused.setBidiState(bidiState);
+            }
+        } else {
+            const Buffer::LinePtr inserted = BufferLine::initCopy(*blankLine);
+            ring.splice(absBottom + 1, 0, std::span(&inserted, 1), [this](int row) { markSplicedRowDirty(row); });
+            if (!ringFull) {
+                screen.setYBase(screen.yBase() + 1);
+                if (!userScrolling)
+                    screen.setYDisp(screen.yDisp() + 1);
+            }
+        }
+        if (ringFull) {
+            if (screen.hasScrollback)
+                screen.linesTop += 1;
+            adjustSelectionsForLineShift(0, countBefore - 1, 1);
+            if (userScrolling)
+                screen.setYDisp(std::max(screen.yDisp() - 1, 0));
+        }
+    } else {
+        // 5. The top line of the region is discarded.
+        if (absBottom >= ring.count()) {
+            printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
+                      + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
+                      + " scrollTop=" + std::to_string(screen.scrollTop()) + " scrollBottom="
+                      + std::to_string(screen.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            return;
+        }
+        if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
+            printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
+                      + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
+                      + std::to_string(screen.linesTop) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+        }
+        ring.setLine(absBottom, BufferLine::initCopy(*blankLine));
+        adjustSelectionsForLineShift(absTop, absBottom, 1);
+    }
+
+    // 6. The view follows the output unless the user looks at the scrollback.
+    if (!userScrolling)
+        screen.setYDisp(screen.yBase());
+
+    // 7. The region's rows moved on screen; with a whole-screen region on a buffer with
+    // scrollback the text itself kept its line numbers.
+    updateRange(screen.scrollTop(), true);
+    updateRange(screen.scrollBottom(), true);
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1 && screen.hasScrollback)) {
+        updateRange(screen.scrollTop());
+        updateRange(screen.scrollBottom());
+    }
+
+    // 8, 9.
+    if (screen.hasLinesWithImages())
+        reanchorKittyPlacementsAfterScroll();
+    if (TerminalDelegate* delegate = this->delegate())
+        delegate->scrolled(*this, screen.yDisp());
+}
+
+// ---------------------------------------------------------------- Semantic prompt lines
+
+void Terminal::propagateSemanticContinuation(bool moved)
+{
+    if (!moved)
+        return;
+    Buffer& screen = *buffer;
+    if (screen.semanticInput != SemanticInputState::prompt && screen.semanticInput != SemanticInputState::armed)
+        return;
+    BufferLine* line = lineAt(screen, screen.yBase() + screen.y());
+    if (line == nullptr)
+        return;
+    const std::uint64_t group = screen.activeSemanticGroupID;
+    const std::optional<std::uint64_t> current = line->semanticHardContinuationGroup();
+    if (current == group)
+        return;
+    if (current.has_value()) {
+        // The line belonged to another command: its prompt and input cells lose that role.
+        for (CharData& cell : line->mutableCells()) {
+            if (cell.semanticContentCode >= 1 && cell.semanticContentCode <= 5)
+                cell.semanticContentCode = 0;
+        }
+    }
+    line->setSemanticHardContinuationGroup(group);
+}
+
+void Terminal::clearSemanticContinuation()
+{
+    Buffer& screen = *buffer;
+    if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
+        line->setSemanticHardContinuationGroup(std::nullopt);
+}
+
+void Terminal::resetSemanticPromptState(bool clearLines)
+{
+    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+        screen->semanticContent = SemanticContent::none();
+        screen->semanticInput = SemanticInputState::idle;
+        screen->semanticClickMode = SemanticPromptClickMode::none();
+        screen->semanticUsesSpecialCursorKeys = false;
+        screen->semanticPromptStartLine.reset();
+        if (!clearLines)
+            continue;
+        CircularBufferLineList& ring = screen->lines();
+        const int last = std::min(screen->yBase() + rows, ring.count());
+        for (int index = std::max(screen->yBase(), 0); index < last; ++index)
+            ring[index]->clearSemanticState();
+    }
+    resetSemanticScan();
+}
+
+} // namespace corvantix

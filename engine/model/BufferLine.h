@@ -1,0 +1,185 @@
+// One row of the screen or of the scrollback: a contiguous block of cells with the row's
+// flags (soft wrap, bidi state, DEC line size), its semantic prompt marks, the images
+// anchored on it and a change counter.
+//
+// A reference type: the ring, the buffer and the drawing side hold lines as
+// std::shared_ptr<BufferLine>. Every change raises `generation`, which drawing caches
+// compare for inequality. A line changes its length only through resize and copyFrom.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "model/BidiPresentationState.h"
+#include "model/CharData.h"
+#include "model/SemanticTypes.h"
+#include "model/TerminalImage.h"
+
+namespace corvantix {
+
+class Buffer;
+
+class BufferLine : public std::enable_shared_from_this<BufferLine> {
+public:
+    // DEC line size.
+    enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
+
+    using Images = std::vector<std::shared_ptr<TerminalImage>>;
+    using CharacterProvider = std::function<std::string(const CharData&)>;
+
+    // `cols` copies of the fill cell (CharData::defaultCell() when absent). A negative
+    // width is taken as 0.
+    explicit BufferLine(int cols, std::optional<CharData> fillCharacter = std::nullopt, bool isWrapped = false,
+                        BidiPresentationState bidiState = {});
+    // The copy of a line: its cells, fill, flags, marks, hard continuation group and images
+    // (the same image references); no owning buffer, recycleGeneration and generation 0.
+    BufferLine(const BufferLine& line);
+    BufferLine& operator=(const BufferLine&) = delete; // use copyFrom
+
+    static std::shared_ptr<BufferLine> create(int cols, std::optional<CharData> fillCharacter = std::nullopt,
+                                              bool isWrapped = false, BidiPresentationState bidiState = {})
+    {
+        return std::make_shared<BufferLine>(cols, fillCharacter, isWrapped, bidiState);
+    }
+    static std::shared_ptr<BufferLine> initCopy(const BufferLine& line) { return std::make_shared<BufferLine>(line); }
+
+    // ---- Properties (every setter raises generation)
+    bool isWrapped() const { return isWrapped_; }
+    void setIsWrapped(bool value);
+    const BidiPresentationState& bidiState() const { return bidiState_; }
+    void setBidiState(const BidiPresentationState& value);
+    RenderLineMode renderMode() const { return renderMode_; }
+    void setRenderMode(RenderLineMode value);
+    const std::vector<SemanticMark>& semanticMarks() const { return semanticMarks_; }
+    void setSemanticMarks(std::vector<SemanticMark> marks);
+    std::optional<uint64_t> semanticHardContinuationGroup() const { return semanticHardContinuationGroup_; }
+    // Raises generation only when the value changes.
+    void setSemanticHardContinuationGroup(std::optional<uint64_t> group);
+    // Absent when the row has no images.
+    const std::optional<Images>& images() const { return images_; }
+    void setImages(std::optional<Images> images);
+    bool hasImages() const { return images_.has_value() && !images_->empty(); }
+
+    // The buffer whose ring holds the row; not owned. Set by the ring when the line enters
+    // a buffer's ring and valid while it sits there. Does not raise generation.
+    Buffer* owningBuffer() const { return owningBuffer_; }
+    void setOwningBuffer(Buffer* buffer) { owningBuffer_ = buffer; }
+
+    // How many times the ring reused this line object.
+    uint64_t recycleGeneration() const { return recycleGeneration_; }
+    // Change counter; compare for inequality only.
+    uint64_t generation() const { return generation_; }
+    const CharData& fillCharacter() const { return fillCharacter_; }
+
+    // ---- Cell access
+    int dataSize() const { return static_cast<int>(data_.size()); }
+    // An index at or past dataSize reads the last cell; a line without cells reads
+    // CharData::defaultCell().
+    const CharData& getCell(int index) const
+    {
+        if (static_cast<size_t>(index) < data_.size())
+            return data_[static_cast<size_t>(index)];
+        return lastCellOrDefault();
+    }
+    // An index at or past dataSize prints a diagnostic and stores into the last cell.
+    void setCell(int index, const CharData& cell);
+    int cellWidth(int index) const { return getCell(index).width; }
+    bool cellHasContent(int index) const { return !getCell(index).isBlankWithDefaultAttributes(); }
+    bool hasAnyContent() const;
+    // A copy of the cells in use.
+    std::vector<CharData> cells() const { return data_; }
+    // The cells in use, read-only, without copying.
+    std::span<const CharData> cellSpan() const { return data_; }
+    // The cells in use for a batch of writes; raises generation once for the batch.
+    std::span<CharData> mutableCells();
+
+    // Index after the last cell with a non-zero code (plus its width); 0 when there is none.
+    int getTrimmedLength() const;
+    // UTF-8 text of the columns startCol ..< endCol (-1: up to dataSize).
+    std::string translateToString(bool trimRight = false, int startCol = 0, int endCol = -1,
+                                  bool skipNullCellsFollowingWide = false,
+                                  const CharacterProvider& characterProvider = {}) const;
+    // The characters of all cells: a blank for a code that is not a valid scalar, U+0000
+    // for an empty cell.
+    std::string debugDescription() const;
+
+    // ---- Changing cells
+    void fill(const CharData& cell);
+    // Cells start ..< start + count; the caller keeps the range within dataSize.
+    void fillCells(const CharData& cell, int start, int count);
+    // Cells start ..< min(end, dataSize).
+    void fillRange(const CharData& cell, int start, int end);
+    // Inserts n cells of fillData at pos, pushing cells up to rightMargin right; cells right
+    // of the margin never move. A pos past rightMargin does nothing.
+    void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
+    // Deletes n cells at pos, pulling cells up to rightMargin left and filling the freed
+    // cells before the margin with fillData.
+    void deleteCells(int pos, int n, int rightMargin, const CharData& fillData);
+    // Copies len cells of src (which may be this line) from srcCol to dstCol of this line,
+    // moving the semantic marks of the copied range with them.
+    void copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len);
+    // New width; added cells are `fill`. The same width does nothing.
+    void resize(int cols, const CharData& fill);
+    // Takes over the cells, wrap flag, marks, hard continuation group and bidi state of
+    // another line; keeps this line's render mode, images and fill character.
+    void copyFrom(const BufferLine& line);
+    // Made ready for reuse by the ring: empty cells with the given attribute, no images.
+    void clearForRecycle(const Attribute& attribute);
+
+    // ---- Semantic marks
+    // Keeps at most one mark of each kind, sorted by column.
+    void setSemanticMark(SemanticPromptKind kind, int column, uint64_t group);
+    void clearSemanticState();
+    void shiftSemanticMarks(int from, int by, int rightMargin);
+    void clampSemanticMarks(int cols);
+
+private:
+    const CharData& lastCellOrDefault() const;
+    void raiseGeneration() { ++generation_; }
+    void sortSemanticMarks();
+    void removeMarksInRange(int start, int end);
+    struct PromptAnchor;
+    std::optional<PromptAnchor> promptStartAnchor() const;
+
+    bool isWrapped_ = false;
+    BidiPresentationState bidiState_;
+    RenderLineMode renderMode_ = RenderLineMode::single;
+    std::vector<SemanticMark> semanticMarks_;
+    std::optional<uint64_t> semanticHardContinuationGroup_;
+    Buffer* owningBuffer_ = nullptr;
+    uint64_t recycleGeneration_ = 0;
+    std::vector<CharData> data_;
+    CharData fillCharacter_;
+    std::optional<Images> images_;
+    uint64_t generation_ = 0;
+};
+
+// One piece of text extracted from the rows, with where it came from and its length.
+struct LineFragment {
+    std::optional<std::string> text;
+    int line = 0;
+    int location = 0;
+    int length = 0;
+
+    friend bool operator==(const LineFragment&, const LineFragment&) = default;
+};
+
+// A line of extracted text made of fragments.
+class Line {
+public:
+    std::vector<LineFragment> fragments;
+    int length = 0;
+
+    // Appends a fragment and adds its length.
+    void append(LineFragment fragment);
+    // "[]" without fragments; else "<count>/<length>: [" then each fragment's text (a single
+    // line feed written as backslash n) followed by "][".
+    std::string debugDescription() const;
+};
+
+} // namespace corvantix

@@ -1,0 +1,557 @@
+// Resize and reflow of a Buffer.
+//
+// Resizing keeps the margins, the scroll region and the cursor valid, moves lines between
+// the screen and the history as rows come and go, and keeps the capacity rule. A buffer with
+// history whose width changes also reflows soft-wrapped text: rows wrapped at the old width
+// are joined (wider) or cut again (narrower) so that a logical line keeps its text. The
+// logical line holding the cursor is left alone so the shell can redraw it.
+//
+// Every step below runs while cols() and rows() still hold the old size.
+#include "model/Buffer.h"
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+
+namespace corvantix {
+
+namespace {
+
+// Code 0, width 1, default colours, no style, no underline (payload and semantic code are
+// not looked at).
+bool isNullCell(const CharData& cell)
+{
+    return cell.width == 1 && cell.isBlankWithDefaultAttributes();
+}
+
+} // namespace
+
+void Buffer::resize(int newCols, int newRows)
+{
+    // The terminal clamps the size; the same bounds keep the steps below well defined.
+    newCols = std::max(newCols, 2);
+    newRows = std::max(newRows, 1);
+    if (newCols == cols_ && newRows == rows_)
+        return;
+
+    // 1. Margins.
+    marginRight_ = std::min(marginRight_, newCols - 1);
+    marginLeft_ = std::min(marginLeft_, marginRight_);
+
+    // 2. Capacity grows before any line is added.
+    const int newCapacity = capacityFor(newRows);
+    if (lines_.maxLength() < newCapacity)
+        lines_.setMaxLength(newCapacity);
+
+    if (lines_.count() == 0) {
+        // 3. Nothing to move: the cursor, the rows and the region stay. The capacity still
+        // follows the rule, so an empty screen without history cannot gain some later.
+        scrollBottom_ = newRows - 1;
+        shrinkCapacity(newCapacity);
+    } else {
+        // 4. Wider lines first, so that every line added or joined below has room.
+        if (newCols > cols_)
+            resizeLinesToWidth(newCols);
+        // 5. Rows.
+        int addToY = 0;
+        adjustRowCount(newCols, newRows, addToY);
+        // 6. Capacity shrink.
+        shrinkCapacity(newCapacity);
+        // 7. Cursor and region.
+        x_ = std::min(x_, newCols - 1);
+        y_ = std::min(y_, newRows - 1) + addToY;
+        savedX = std::min(savedX, newCols - 1);
+        scrollTop_ = 0;
+        scrollBottom_ = newRows - 1;
+    }
+
+    // 8. Tab stops: stops for new columns are set afterwards by the owner.
+    tabStops.resize(static_cast<size_t>(newCols), false);
+
+    // 9. Reflow, only for a buffer with history.
+    if (hasScrollback && newCols != cols_ && lines_.count() > 0) {
+        if (newCols > cols_)
+            reflowLarger(cols_, newCols, newRows);
+        else
+            reflowSmaller(cols_, newCols, newRows);
+        recountLinesWithImages();
+        if (newCols < cols_)
+            resizeLinesToWidth(newCols);
+    }
+
+    // 10.
+    checkLineWidths(newCols);
+
+    // 11.
+    cols_ = newCols;
+    rows_ = newRows;
+}
+
+// Every line gets exactly newCols cells; new cells are the default cell.
+void Buffer::resizeLinesToWidth(int newCols)
+{
+    for (int i = 0; i < lines_.count(); ++i)
+        lines_[i]->resize(newCols, CharData::defaultCell());
+}
+
+// A blank line of the new width for the bottom of the screen.
+Buffer::LinePtr Buffer::makeResizeLine(int newCols)
+{
+    return BufferLine::create(newCols, CharData::defaultCell(), false, defaultBidiState);
+}
+
+// Step 5: fewer rows slide the screen down over the bottom when the cursor is on the last
+// line, else drop the bottom line; more rows pull history lines onto the screen or add blank
+// lines at the bottom. addToY counts the history lines pulled down.
+void Buffer::adjustRowCount(int newCols, int newRows, int& addToY)
+{
+    if (newRows < rows_) {
+        for (int i = 0; i < rows_ - newRows; ++i) {
+            if (yBase_ + newRows >= lines_.count())
+                continue;
+            if (yBase_ + y_ + 1 >= lines_.count()) {
+                ++yBase_;
+                ++yDisp_;
+            } else {
+                lines_.pop();
+            }
+        }
+    } else if (newRows > rows_) {
+        for (int r = rows_; r < newRows; ++r) {
+            if (lines_.count() >= newRows + yBase_)
+                continue;
+            if (yBase_ >= 1 && yBase_ + r + addToY + 1 >= lines_.count()) {
+                --yBase_;
+                ++addToY;
+                if (yDisp_ >= 1)
+                    --yDisp_;
+            } else {
+                lines_.push(makeResizeLine(newCols));
+            }
+        }
+    }
+}
+
+// Step 6: the oldest lines beyond the new capacity go, then the capacity is lowered.
+void Buffer::shrinkCapacity(int newCapacity)
+{
+    if (newCapacity >= lines_.maxLength())
+        return;
+    const int excess = lines_.count() - newCapacity;
+    if (excess >= 1) {
+        dropOldestLines(excess);
+        savedY = std::max(savedY - excess, 0);
+    }
+    lines_.setMaxLength(newCapacity);
+}
+
+// Step 10: reflow and the resize steps leave every line at least newCols wide.
+void Buffer::checkLineWidths(int newCols)
+{
+    for (int i = 0; i < lines_.count(); ++i) {
+        const int cells = lines_[i]->dataSize();
+        if (cells < newCols)
+            fatalError("stop here newCols=" + std::to_string(newCols) + " but the element has: " + std::to_string(cells));
+    }
+}
+
+// ---- Wrapped lengths
+
+// The cells row `line` contributes to its logical line at width `cols`: the trimmed length
+// for the group's last row; otherwise the full width, less one when a wide character did
+// not fit at the end and went to the next row (a null cell left in the last column).
+int Buffer::wrappedLineTrimmedLength(const BufferLine& line, const BufferLine* nextLine, int cols)
+{
+    if (nextLine == nullptr)
+        return line.getTrimmedLength();
+    const bool wideMovedDown = isNullCell(line.getCell(cols - 1)) && nextLine->getCell(0).width == 2;
+    return wideMovedDown ? cols - 1 : cols;
+}
+
+// Measured once, on the rows as they were before any cell moved.
+std::vector<int> Buffer::wrappedLengthsOf(std::span<const LinePtr> group, int cols)
+{
+    std::vector<int> lengths(group.size());
+    for (size_t i = 0; i < group.size(); ++i) {
+        const BufferLine* next = i + 1 < group.size() ? group[i + 1].get() : nullptr;
+        lengths[i] = wrappedLineTrimmedLength(*group[i], next, cols);
+    }
+    return lengths;
+}
+
+// ---- Wider: joining wrapped rows
+
+void Buffer::reflowLarger(int oldCols, int newCols, int newRows)
+{
+    const int cursorLine = yBase_ + y_;
+    // 1.
+    const std::vector<RemovedRun> removed = foldWrappedGroups(oldCols, newCols, cursorLine, CharData::defaultCell());
+    if (removed.empty())
+        return;
+    int removedAbove = 0;
+    int removedBelow = 0;
+    for (const RemovedRun& run : removed)
+        (run.start < cursorLine ? removedAbove : removedBelow) += run.count;
+
+    // 2.
+    removeLineRuns(removed);
+
+    // 3. Rows removed above the cursor's line move it up: the cursor row follows when the
+    // screen starts at line 0, else the screen start does.
+    for (int i = 0; i < removedAbove; ++i) {
+        if (yBase_ == 0) {
+            if (y_ > 0)
+                --y_;
+            if (lines_.count() < newRows)
+                lines_.push(makeResizeLine(newCols));
+        } else {
+            if (yDisp_ == yBase_)
+                --yDisp_;
+            --yBase_;
+        }
+    }
+    // Rows removed below it leave the cursor's line where it is: the screen is refilled from
+    // the history (the cursor row moving down with its line) or with blank rows.
+    for (int i = 0; i < removedBelow; ++i) {
+        if (yBase_ == 0) {
+            if (lines_.count() < newRows)
+                lines_.push(makeResizeLine(newCols));
+        } else {
+            if (yDisp_ == yBase_)
+                --yDisp_;
+            --yBase_;
+            y_ = std::min(y_ + 1, newRows - 1);
+        }
+    }
+
+    // 4.
+    savedY = std::max(savedY - (removedAbove + removedBelow), 0);
+}
+
+// Joins every wrapped group except the cursor's at the new width and answers the runs of
+// rows emptied by the join, in ascending order.
+std::vector<Buffer::RemovedRun> Buffer::foldWrappedGroups(int oldCols, int newCols, int cursorLine, const CharData& nullCell)
+{
+    std::vector<RemovedRun> removed;
+    std::vector<LinePtr> group;
+    int l = 0;
+    while (l < lines_.count() - 1) {
+        // 1.
+        if (!lines_[l + 1]->isWrapped()) {
+            ++l;
+            continue;
+        }
+        // 2.
+        int e = l + 1;
+        while (e < lines_.count() && lines_[e]->isWrapped())
+            ++e;
+        // 3. The cursor's logical line is left for the shell to redraw.
+        if (l <= cursorLine && cursorLine < e) {
+            l = e;
+            continue;
+        }
+        group.clear();
+        for (int i = l; i < e; ++i)
+            group.push_back(lines_[i]);
+        // 4.-6.
+        const int lastDestRow = foldGroup(group, oldCols, newCols, nullCell);
+        // 7. Emptied rows, counted up from the group's last row.
+        const int groupSize = e - l;
+        int emptied = 0;
+        for (int row = groupSize - 1; row >= 1; --row) {
+            if (row > lastDestRow || group[static_cast<size_t>(row)]->getTrimmedLength() == 0)
+                ++emptied;
+            else
+                break;
+        }
+        if (emptied > 0)
+            removed.push_back(RemovedRun{l + groupSize - emptied, emptied});
+        // 8.
+        l = e;
+    }
+    return removed;
+}
+
+// Moves the cells of a wrapped group up to fill rows of newCols cells; answers the index of
+// the last row that received cells.
+int Buffer::foldGroup(std::span<const LinePtr> group, int oldCols, int newCols, const CharData& nullCell)
+{
+    const std::vector<int> srcLengths = wrappedLengthsOf(group, oldCols);
+    const int groupSize = static_cast<int>(group.size());
+    // 4.
+    int dest = 0;
+    int destCol = srcLengths[0];
+    int src = 1;
+    int srcCol = 0;
+    // 5.
+    while (src < groupSize && dest < groupSize) {
+        const int srcLen = srcLengths[static_cast<size_t>(src)];
+        const int n = std::min(srcLen - srcCol, newCols - destCol);
+        group[static_cast<size_t>(dest)]->copyCellsFrom(*group[static_cast<size_t>(src)], srcCol, destCol, n);
+        destCol += n;
+        if (destCol == newCols) {
+            ++dest;
+            destCol = 0;
+        }
+        srcCol += n;
+        if (srcCol == srcLen) {
+            ++src;
+            srcCol = 0;
+        }
+        // A wide character never ends a joined row: it moves to the start of the next one.
+        if (destCol == 0 && dest != 0 && dest < groupSize) {
+            BufferLine& above = *group[static_cast<size_t>(dest - 1)];
+            if (above.cellWidth(newCols - 1) == 2) {
+                group[static_cast<size_t>(dest)]->copyCellsFrom(above, newCols - 1, 0, 1);
+                above.setCell(newCols - 1, nullCell);
+                destCol = 1;
+            }
+        }
+    }
+    // 6.
+    dest = std::min(dest, groupSize - 1);
+    group[static_cast<size_t>(dest)]->fillRange(nullCell, destCol, newCols);
+    return dest;
+}
+
+// Step 2 of reflowLarger: the kept lines move up over the removed runs, each attached again.
+void Buffer::removeLineRuns(const std::vector<RemovedRun>& removed)
+{
+    const int count = lines_.count();
+    std::vector<LinePtr> kept;
+    kept.reserve(static_cast<size_t>(count));
+    size_t next = 0;
+    for (int i = 0; i < count; ++i) {
+        while (next < removed.size() && i >= removed[next].start + removed[next].count)
+            ++next;
+        if (next < removed.size() && i >= removed[next].start)
+            continue;
+        kept.push_back(lines_[i]);
+    }
+    for (size_t i = 0; i < kept.size(); ++i)
+        lines_.setLine(static_cast<int>(i), std::move(kept[i]));
+    lines_.setCount(static_cast<int>(kept.size()));
+}
+
+// ---- Narrower: cutting wrapped rows again
+
+void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
+{
+    const int cursorLine = yBase_ + y_;
+    std::vector<InsertionSet> toInsert;
+    int countToInsert = 0;
+    // The line after the lowest group reflowed so far: lines from there down hold no text
+    // that a pending insertion depends on.
+    int reflowedEnd = -1;
+    std::vector<LinePtr> group;
+
+    int l = lines_.count() - 1;
+    while (l >= 0) {
+        // 1.
+        const LinePtr& line = lines_[l];
+        if (!line->isWrapped() && line->getTrimmedLength() <= newCols) {
+            --l;
+            continue;
+        }
+        // 2.
+        int groupStart = l;
+        while (groupStart >= 1 && lines_[groupStart]->isWrapped())
+            --groupStart;
+        const int groupSize = l - groupStart + 1;
+        // 3. The cursor's logical line is left for the shell to redraw.
+        if (groupStart <= cursorLine && cursorLine <= l) {
+            l = groupStart - 1;
+            continue;
+        }
+        group.clear();
+        for (int i = groupStart; i <= l; ++i)
+            group.push_back(lines_[i]);
+
+        // 4.
+        const std::vector<int> oldLengths = wrappedLengthsOf(group, oldCols);
+        std::vector<int> lengths = newLineLengths(group, oldCols, newCols);
+        if (lengths.empty()) {
+            l = groupStart - 1;
+            continue;
+        }
+        // Never fewer rows than the group has: a missing row is an emptied one.
+        if (static_cast<int>(lengths.size()) < groupSize)
+            lengths.resize(static_cast<size_t>(groupSize), 0);
+
+        // 5.
+        const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
+        const int capacity = lines_.maxLength();
+        const int overflow = yBase_ == 0 && y_ != lines_.count() - 1 ? y_ - capacity + linesToAdd
+                                                                     : lines_.count() - capacity + linesToAdd;
+        // 6.
+        if (linesToAdd > 0) {
+            InsertionSet set;
+            set.start = groupStart + groupSize + countToInsert;
+            for (int i = 0; i < linesToAdd; ++i)
+                set.lines.push_back(BufferLine::create(cols_, CharData::defaultCell(), true));
+            group.insert(group.end(), set.lines.begin(), set.lines.end());
+            countToInsert += linesToAdd;
+            toInsert.push_back(std::move(set));
+        }
+        // 7.
+        const BidiPresentationState bidi = group.front()->bidiState();
+        for (const LinePtr& row : group)
+            row->setBidiState(bidi);
+        // 8.
+        moveCellsBackward(group, oldLengths, lengths, groupSize);
+        // 9. Where a wide character went down to the next row.
+        for (size_t i = 0; i < group.size(); ++i) {
+            if (lengths[i] < newCols)
+                group[i]->setCell(lengths[i], CharData::defaultCell());
+        }
+        reflowedEnd = std::max(reflowedEnd, groupStart + groupSize);
+        // 10.
+        const bool belowCursor = groupStart > cursorLine;
+        makeRoomForAddedLines(linesToAdd, overflow, countToInsert, newRows, belowCursor, cursorLine, reflowedEnd);
+        // 11.
+        savedY = std::min(savedY + linesToAdd, yBase_ + newRows - 1);
+        // 12.
+        l = groupStart - 1;
+    }
+    applyInsertions(toInsert, countToInsert);
+}
+
+// Step 10 of reflowSmaller: the lines a group gains push the screen into the history or the
+// blank rows off its bottom. The cursor keeps its line: rows added above it move it down,
+// rows added below it do not.
+void Buffer::makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int newRows, bool belowCursor,
+                                   int cursorLine, int reflowedEnd)
+{
+    // Lines that fall off the top of a full ring lift a cursor that sits above the group.
+    if (belowCursor && overflow > 0)
+        y_ = std::max(y_ - std::min(overflow, linesToAdd), 0);
+
+    int adjustments = linesToAdd - std::max(overflow, 0);
+    while (adjustments-- > 0) {
+        const int lineCount = lines_.count();
+        const int screenEnd = std::min(lineCount + countToInsert, lines_.maxLength()) - newRows;
+        if (yBase_ == 0 && lineCount + countToInsert <= newRows) {
+            // The screen still has room below its lines.
+            if (!belowCursor)
+                ++y_;
+        } else if (yBase_ == 0 && y_ < newRows - 1 && isSpareBottomLine(cursorLine, reflowedEnd)) {
+            lines_.pop();
+            if (!belowCursor)
+                ++y_;
+        } else if (yBase_ < screenEnd) {
+            if (yDisp_ == yBase_)
+                ++yDisp_;
+            ++yBase_;
+            if (belowCursor && y_ > 0)
+                --y_;
+        }
+    }
+}
+
+// The bottom line may be dropped to make room when it is blank, below the cursor's line and
+// below every group already cut (dropping one of those would lose its text).
+bool Buffer::isSpareBottomLine(int cursorLine, int reflowedEnd)
+{
+    const int last = lines_.count() - 1;
+    return last > cursorLine && last >= reflowedEnd && lines_[last]->getTrimmedLength() == 0;
+}
+
+// The lengths of the rows that the group's text takes at newCols; a row that would end on
+// the first half of a wide character ends one column early. The lengths add up to the
+// group's text.
+std::vector<int> Buffer::newLineLengths(std::span<const LinePtr> group, int oldCols, int newCols) const
+{
+    const std::vector<int> lengths = wrappedLengthsOf(group, oldCols);
+    const int groupSize = static_cast<int>(group.size());
+    // 1.
+    const int needed = std::accumulate(lengths.begin(), lengths.end(), 0);
+    // 2.
+    std::vector<int> result;
+    int placed = 0;
+    int srcRow = 0;
+    int srcCol = 0;
+    while (placed < needed) {
+        if (needed - placed < newCols) {
+            result.push_back(needed - placed);
+            break;
+        }
+        srcCol += newCols;
+        while (srcRow < groupSize && srcCol > lengths[static_cast<size_t>(srcRow)]) {
+            srcCol -= lengths[static_cast<size_t>(srcRow)];
+            ++srcRow;
+        }
+        int length = newCols;
+        if (srcRow < groupSize && newCols > 1 && group[static_cast<size_t>(srcRow)]->cellWidth(srcCol - 1) == 2) {
+            length = newCols - 1;
+            srcCol -= 1;
+        }
+        result.push_back(length);
+        placed += length;
+    }
+    return result;
+}
+
+// Step 8 of reflowSmaller: the cells move from the end backwards, so no cell is overwritten
+// before it was read (a cell's new place is never before its old one).
+void Buffer::moveCellsBackward(std::span<const LinePtr> group, const std::vector<int>& oldLengths,
+                               const std::vector<int>& lengths, int oldRowCount)
+{
+    int destRow = static_cast<int>(lengths.size()) - 1;
+    int destCol = lengths[static_cast<size_t>(destRow)];
+    while (destCol == 0 && destRow > 0)
+        destCol = lengths[static_cast<size_t>(--destRow)];
+    int srcRow = oldRowCount - 1;
+    int srcCol = oldLengths[static_cast<size_t>(srcRow)];
+    while (srcRow >= 0 && destRow >= 0) {
+        const int n = std::min(srcCol, destCol);
+        group[static_cast<size_t>(destRow)]->copyCellsFrom(*group[static_cast<size_t>(srcRow)], srcCol - n, destCol - n, n);
+        destCol -= n;
+        if (destCol == 0) {
+            --destRow;
+            destCol = destRow >= 0 ? lengths[static_cast<size_t>(destRow)] : 0;
+        }
+        srcCol -= n;
+        if (srcCol == 0) {
+            --srcRow;
+            srcCol = oldLengths[static_cast<size_t>(std::max(srcRow, 0))];
+        }
+    }
+}
+
+// Places the new rows of every cut group after their group, moving the other lines down;
+// lines pushed past the capacity fall off the top.
+void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert)
+{
+    // 1.
+    if (toInsert.empty())
+        return;
+    // 2.
+    const int oldCount = lines_.count();
+    std::vector<LinePtr> original;
+    original.reserve(static_cast<size_t>(oldCount));
+    for (int i = 0; i < oldCount; ++i)
+        original.push_back(lines_[i]);
+    int oldRow = oldCount - 1;
+    const int newCount = std::min(oldCount + countToInsert, lines_.maxLength());
+    lines_.setCount(newCount);
+    // 3. Sets in the order they were made, which is from the bottom up.
+    size_t next = 0;
+    int insertedSoFar = 0;
+    int i = newCount - 1;
+    while (i >= 0) {
+        if (next < toInsert.size() && toInsert[next].start > oldRow + insertedSoFar) {
+            const InsertionSet& set = toInsert[next];
+            for (auto it = set.lines.rbegin(); it != set.lines.rend() && i >= 0; ++it)
+                lines_.setLine(i--, *it);
+            insertedSoFar += static_cast<int>(set.lines.size());
+            ++next;
+        } else {
+            if (oldRow < 0)
+                break;
+            lines_.setLine(i--, original[static_cast<size_t>(oldRow--)]);
+        }
+    }
+    // 4. What did not fit above line 0 is gone with `original`.
+}
+
+} // namespace corvantix

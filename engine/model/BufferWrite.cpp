@@ -1,0 +1,143 @@
+// Writing printed characters into the buffer: one character at a time (insertCharacter) or
+// a run of single-width bytes in one pass per row (insertNarrowRun).
+#include "model/Buffer.h"
+
+#include "emulator/Terminal.h"
+#include "platform/Log.h"
+
+#include <algorithm>
+
+namespace corvantix {
+
+namespace {
+
+constexpr const char* indexOutOfRangeMessage =
+    "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug";
+
+// The cursor moves to the restart column of the next row. On the bottom row of the scroll
+// region the owner scrolls and the new bottom line is the continuation; otherwise the next
+// row is marked as the continuation of the one above.
+void wrapToNextRow(Buffer& buffer)
+{
+    buffer.setX(buffer.writeRestartColumn());
+    if (buffer.y() >= buffer.scrollBottom()) {
+        buffer.scroll(true);
+        return;
+    }
+    buffer.setY(buffer.y() + 1);
+    const int index = buffer.yBase() + buffer.y();
+    const BidiPresentationState above = buffer.lines()[index - 1]->bidiState();
+    BufferLine& line = *buffer.lines()[index];
+    line.setIsWrapped(true);
+    line.setBidiState(above);
+}
+
+} // namespace
+
+void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
+{
+    const int width = charData.width;
+    const uint8_t semanticCode = semanticContent.cellCode();
+    const int limit = writeRightLimit();
+
+    if (x_ + width - 1 > limit) {
+        if (!wraparound) {
+            // A wide character that does not fit is dropped; a narrow one overwrites the limit.
+            if (width == 2)
+                return;
+            x_ = std::max(limit, 0);
+        } else {
+            wrapToNextRow(*this);
+        }
+    }
+
+    BufferLine& line = *lines_[yBase_ + y_];
+
+    if (insertMode) {
+        const CharData blank(0, 1, curAttr);
+        line.insertCells(x_, width, limit, blank);
+        // A wide character pushed to the last column lost its placeholder: blank its head.
+        const int last = std::min(cols_, line.dataSize()) - 1;
+        if (last >= 0 && line.getCell(last).width == 2)
+            line.setCell(last, blank);
+    }
+
+    if (x_ >= cols_)
+        x_ = cols_ - 1;
+
+    const TinyAtom payload{terminal.resolveActiveHyperlinkCode().value_or(0)};
+    line.setCell(x_, CharData(charData.code, charData.width, charData.attribute, payload, semanticCode));
+    ++x_;
+
+    // The placeholder carries the wide character's own attribute, so a background colour
+    // covers both of its columns.
+    for (int added = 1; added < width && x_ < cols_; ++added) {
+        line.setCell(x_, CharData(0, 0, charData.attribute, payload, semanticCode));
+        ++x_;
+    }
+}
+
+int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, Terminal& terminal,
+                            const CharacterMap* map)
+{
+    if (insertMode || bytes.empty())
+        return 0;
+    const int limit = writeRightLimit();
+    const uint8_t semanticCode = semanticContent.cellCode();
+    const size_t total = bytes.size();
+    size_t count = 0;
+    bool payloadResolved = false;
+    TinyAtom payload;
+
+    while (true) {
+        if (x_ > limit) {
+            if (!wraparound)
+                return static_cast<int>(count);
+            wrapToNextRow(*this);
+            // Margins that leave no room would never let the run advance.
+            if (x_ > limit)
+                return static_cast<int>(count);
+        }
+        const size_t n = std::min(total - count, static_cast<size_t>(limit - x_ + 1));
+
+        BufferLine& line = *lines_[yBase_ + y_];
+        if (!payloadResolved) {
+            payload = TinyAtom{terminal.resolveActiveHyperlinkCode().value_or(0)};
+            payloadResolved = true;
+        }
+
+        const std::span<CharData> cells = line.mutableCells();
+        const size_t start = static_cast<size_t>(x_);
+        const size_t inLine = start < cells.size() ? std::min(n, cells.size() - start) : 0;
+        const std::span<const uint8_t> run = bytes.subspan(count, n);
+        CharData cell(0, 1, attribute, payload, semanticCode);
+        if (map) {
+            for (size_t i = 0; i < inLine; ++i) {
+                const uint8_t byte = run[i];
+                const char32_t replacement = byte < 128 ? map->replacement[byte] : 0;
+                cell.code = static_cast<int32_t>(replacement ? replacement : byte);
+                cells[start + i] = cell;
+            }
+        } else {
+            for (size_t i = 0; i < inLine; ++i) {
+                cell.code = run[i];
+                cells[start + i] = cell;
+            }
+        }
+        if (inLine < n && !cells.empty()) {
+            // Columns past the line's cells land on its last cell, as a single write would.
+            printLine(indexOutOfRangeMessage);
+            const uint8_t byte = run[n - 1];
+            const char32_t replacement = map && byte < 128 ? map->replacement[byte] : 0;
+            cell.code = static_cast<int32_t>(replacement ? replacement : byte);
+            cells.back() = cell;
+        }
+
+        x_ += static_cast<int>(n);
+        count += n;
+        if (count == total)
+            return static_cast<int>(count);
+    }
+}
+
+} // namespace corvantix

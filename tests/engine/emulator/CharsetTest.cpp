@@ -1,0 +1,161 @@
+// Character sets: designation into G0-G3, the shifts that invoke them, the maps themselves,
+// and how they reach printed text.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TerminalTestSupport.h"
+#include "emulator/CharSets.h"
+#include "model/UnicodeUtil.h"
+
+namespace corvantix {
+namespace {
+
+struct ScreenCase {
+    const char* name;
+    std::string input;
+    std::string firstRow;
+};
+
+class CharsetScreen : public ::testing::TestWithParam<ScreenCase> {};
+
+TEST_P(CharsetScreen, PrintsTheMappedText)
+{
+    const auto terminal = makeTerminal(30, 3);
+    feed(*terminal, GetParam().input);
+    EXPECT_EQ(screenLine(*terminal, 0), GetParam().firstRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Charset, CharsetScreen,
+    ::testing::Values(
+        ScreenCase{"G0LineDrawing", "\x1b(0lqk", "┌─┐"},
+        ScreenCase{"BackToAscii", "\x1b(0q\x1b(Bq", "─q"},
+        ScreenCase{"ShiftOutToG1AndBack", "\x1b)0\x0elqk\x0fq", "┌─┐q"},
+        ScreenCase{"DesignatingG0WhileG1IsInvokedWaitsForShiftIn", "\x1b)A\x0e\x1b(0q#\x0fq", "q£─"},
+        ScreenCase{"LockingShift2", "\x1b*0\x1bnx", "│"},
+        ScreenCase{"LockingShift2Right", "\x1b*0\x1b}x", "│"},
+        ScreenCase{"LockingShift3", "\x1b+0\x1box", "│"},
+        ScreenCase{"LockingShift3Right", "\x1b+0\x1b|x", "│"},
+        ScreenCase{"LockingShift1Right", "\x1b)0\x1b~x", "│"},
+        ScreenCase{"NinetySixCharacterIntermediates", "\x1b-0\x0ex\x1b.0\x1bnx\x1b/0\x1box", "│││"},
+        ScreenCase{"UnitedKingdom", "\x1b(A#$", "£$"},
+        ScreenCase{"DutchBarAndBracket", "\x1b(4|]", "f|"},
+        ScreenCase{"DesignatorTwoIsLineDrawingToo", "\x1b(2lqk", "┌─┐"},
+        ScreenCase{"UnknownDesignatorChangesNothing", "\x1b(0\x1b(Xq", "─"},
+        ScreenCase{"SelectDefaultCharsetG", "\x1b(0\x1b%Gq", "q"},
+        ScreenCase{"SelectDefaultCharsetAt", "\x1b)0\x0e\x1b%@q", "q"},
+        ScreenCase{"SaveAndRestoreCursorKeepTheMap", "\x1b(0\x1b" "7\x1b(B\x1b" "8q", "─"},
+        ScreenCase{"BytesFromDelUpAreNeverMapped", "\x1b(0\xc3\xa9~\x7f", "é·"},
+        ScreenCase{"MappedTextMixedWithUtf8", "\x1b(0lq\xc3\xa9k", "┌─é┐"},
+        ScreenCase{"German", "\x1b(K@[\\]{|}~", "§ÄÖÜäöüß"},
+        ScreenCase{"Swiss", "\x1b(=#@[\\]^_`{|}~", "ùàéçêîèôäöüû"},
+        ScreenCase{"FinnishByEitherDesignator", "\x1b(5[\x1b(C]", "ÄÅ"},
+        ScreenCase{"NorwegianDanishByEitherDesignator", "\x1b(6[\x1b(E\\", "ÆØ"},
+        ScreenCase{"SwedishByEitherDesignator", "\x1b(7@\x1b(H@", "ÉÉ"},
+        ScreenCase{"Spanish", "\x1b(Z[\\]", "¡Ñ¿"},
+        ScreenCase{"French", "\x1b(R@\\]", "àç§"},
+        ScreenCase{"FrenchCanadian", "\x1b(Q[^`", "âîô"},
+        ScreenCase{"Italian", "\x1b(Y`|~", "ùòì"}),
+    [](const ::testing::TestParamInfo<ScreenCase>& info) { return std::string(info.param.name); });
+
+TEST(Charset, RestoreBringsBackTheMapButNotTheSlots)
+{
+    const auto terminal = makeTerminal(20, 3);
+    feed(*terminal, "\x1b(0\x1b" "7\x1b(B\x1b" "8");
+    EXPECT_EQ(terminal->charset, &CharSets::decSpecialGraphics);
+    EXPECT_EQ(terminal->gCharsets[0], &CharSets::unitedStates);
+    // Shift In takes G0 again.
+    feed(*terminal, "\x0fq");
+    EXPECT_EQ(screenLine(*terminal, 0), "q");
+}
+
+TEST(Charset, SettingTheInvokedSlotTakesEffectAtOnce)
+{
+    const auto terminal = makeTerminal(20, 3);
+    terminal->setgLevel(2);
+    terminal->setCharset(1, &CharSets::german);
+    EXPECT_EQ(terminal->charset, nullptr);
+    terminal->setCharset(2, &CharSets::swiss);
+    EXPECT_EQ(terminal->charset, &CharSets::swiss);
+    terminal->setgLevel(1);
+    EXPECT_EQ(terminal->charset, &CharSets::german);
+
+    // Levels past G3 invoke nothing and designate nothing.
+    terminal->setCharset(4, &CharSets::french);
+    EXPECT_EQ(terminal->gCharsets[1], &CharSets::german);
+    terminal->setgLevel(4);
+    EXPECT_EQ(terminal->gLevel, 4);
+    EXPECT_EQ(terminal->charset, nullptr);
+}
+
+TEST(Charset, DesignateTakesIntermediateAndFinal)
+{
+    const auto terminal = makeTerminal(20, 3);
+    const auto designate = [&](std::string_view bytes) {
+        terminal->designateCharset(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    };
+    designate("+K");
+    EXPECT_EQ(terminal->gCharsets[3], &CharSets::german);
+    designate("/Y");
+    EXPECT_EQ(terminal->gCharsets[3], &CharSets::italian);
+    // An intermediate that names no slot changes nothing.
+    designate(",0");
+    EXPECT_EQ(terminal->gCharsets, (std::array<const CharacterMap*, 4>{nullptr, nullptr, nullptr, &CharSets::italian}));
+
+    // Anything but two bytes resets G0 and invokes it.
+    designate("(0");
+    terminal->setgLevel(3);
+    designate("(");
+    EXPECT_EQ(terminal->gLevel, 0);
+    EXPECT_EQ(terminal->gCharsets[0], nullptr);
+    EXPECT_EQ(terminal->charset, nullptr);
+}
+
+TEST(Charset, DesignatorTable)
+{
+    const std::vector<std::pair<char, const CharacterMap*>> expected = {
+        {'0', &CharSets::decSpecialGraphics}, {'2', &CharSets::decSpecialGraphics}, {'A', &CharSets::unitedKingdom},
+        {'B', &CharSets::unitedStates},       {'4', &CharSets::dutch},              {'5', &CharSets::finnish},
+        {'C', &CharSets::finnish},            {'R', &CharSets::french},             {'Q', &CharSets::frenchCanadian},
+        {'K', &CharSets::german},             {'Y', &CharSets::italian},            {'6', &CharSets::norwegianDanish},
+        {'E', &CharSets::norwegianDanish},    {'Z', &CharSets::spanish},            {'7', &CharSets::swedish},
+        {'H', &CharSets::swedish},            {'=', &CharSets::swiss},
+    };
+    int designators = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+        if (CharSets::all(static_cast<std::uint8_t>(byte)))
+            ++designators;
+    }
+    EXPECT_EQ(designators, static_cast<int>(expected.size()));
+    for (const auto& [designator, map] : expected) {
+        EXPECT_EQ(CharSets::all(static_cast<std::uint8_t>(designator)), map) << designator;
+        EXPECT_EQ(Terminal::charsetForDesignator(static_cast<std::uint8_t>(designator)), map) << designator;
+    }
+}
+
+// The print path writes mapped bytes as single-width cells without joining; that holds
+// only while every replacement is a single-width character of the first plane.
+TEST(Charset, EveryReplacementIsOneNarrowCharacter)
+{
+    int entries = 0;
+    for (int designator = 0; designator < 256; ++designator) {
+        const CharacterMap* map = CharSets::all(static_cast<std::uint8_t>(designator));
+        if (!map)
+            continue;
+        for (int byte = 0; byte < 128; ++byte) {
+            const char32_t replacement = map->replacement[static_cast<std::size_t>(byte)];
+            if (replacement == 0)
+                continue;
+            ++entries;
+            EXPECT_TRUE(byte >= 0x20 && byte < 0x7F) << designator << " " << byte;
+            EXPECT_LT(replacement, 0x10000u);
+            EXPECT_EQ(UnicodeUtil::columnWidth(replacement), 1) << designator << " " << byte;
+        }
+    }
+    EXPECT_GT(entries, 100);
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,359 @@
+// Cursor movement: relative and absolute moves with region, margins and origin mode, tabs,
+// DECSC / DECRC and the sideways index functions DECBI / DECFI.
+#include "emulator/Terminal.h"
+#include "TerminalTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+void putRow(Terminal& terminal, int row, std::string_view text)
+{
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *screen.lines()[screen.yBase() + row];
+    for (std::size_t col = 0; col < text.size(); ++col)
+        line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
+}
+
+void setMargins(Terminal& terminal, int left, int right)
+{
+    terminal.marginMode = true;
+    terminal.normalBuffer->marginMode = true;
+    terminal.altBuffer->marginMode = true;
+    terminal.buffer->setMarginLeft(left);
+    terminal.buffer->setMarginRight(right);
+}
+
+void moveTo(Terminal& terminal, int x, int y)
+{
+    terminal.buffer->setX(x);
+    terminal.buffer->setY(y);
+}
+
+// ---------------------------------------------------------------- Moves
+
+struct MoveCase {
+    const char* input;
+    CursorPosition start;
+    CursorPosition end;
+    bool origin = false;
+    int top = 0, bottom = 24;  // scroll region
+    int left = -1, right = -1; // margins; -1: margin mode off
+};
+
+// 80 x 25 screen.
+void runMoves(const std::vector<MoveCase>& cases)
+{
+    for (const MoveCase& c : cases) {
+        SCOPED_TRACE(std::string("input ") + (c.input + 1) + " from (" + std::to_string(c.start.x) + ", "
+                     + std::to_string(c.start.y) + ")" + (c.origin ? " origin" : "")
+                     + (c.left >= 0 ? " margins" : "") + " region " + std::to_string(c.top) + ".."
+                     + std::to_string(c.bottom));
+        auto terminal = makeTerminal(80, 25);
+        terminal->buffer->setScrollTop(c.top);
+        terminal->buffer->setScrollBottom(c.bottom);
+        if (c.left >= 0)
+            setMargins(*terminal, c.left, c.right);
+        terminal->originMode = c.origin;
+        moveTo(*terminal, c.start.x, c.start.y);
+        feed(*terminal, c.input);
+        EXPECT_EQ(cursor(*terminal), c.end);
+    }
+}
+
+TEST(CursorMoves, CursorPosition)
+{
+    runMoves({
+        {"\x1b[H", {5, 5}, {0, 0}},
+        {"\x1b[0;0H", {5, 5}, {0, 0}},
+        {"\x1b[3;4H", {5, 5}, {3, 2}},
+        {"\x1b[3H", {5, 5}, {0, 2}},
+        {"\x1b[99;999H", {5, 5}, {79, 24}},
+        {"\x1b[H", {5, 15}, {0, 5}, true, 5, 10},
+        {"\x1b[3;4H", {5, 15}, {3, 7}, true, 5, 10},
+        {"\x1b[20;1H", {5, 15}, {0, 10}, true, 5, 10}, // origin mode: limited by the region
+        {"\x1b[H", {5, 15}, {10, 5}, true, 5, 10, 10, 20},
+        {"\x1b[1;5H", {5, 15}, {14, 5}, true, 5, 10, 10, 20},
+        {"\x1b[H", {5, 15}, {0, 0}, false, 5, 10, 10, 20}, // margins without origin mode
+    });
+}
+
+TEST(CursorMoves, HorizontalAndVerticalPositionWritesTheCursorDirectly)
+{
+    runMoves({
+        {"\x1b[f", {5, 5}, {0, 0}},
+        {"\x1b[3;4f", {5, 5}, {3, 2}},
+        {"\x1b[99;999f", {5, 5}, {79, 24}},
+        // Origin mode: the row counts from the region top but only the screen limits it.
+        {"\x1b[30;1f", {5, 5}, {0, 24}, true, 5, 10},
+        {"\x1b[2;3f", {5, 5}, {2, 6}, true, 5, 10},
+        {"\x1b[2;3f", {5, 5}, {12, 6}, true, 5, 10, 10, 20},
+    });
+}
+
+TEST(CursorMoves, RelativeMovesStopAtTheRegionAndMargins)
+{
+    runMoves({
+        // CUU: at the region top from inside or below it, at row 0 from above it.
+        {"\x1b[A", {4, 8}, {4, 7}, false, 5, 10},
+        {"\x1b[0A", {4, 8}, {4, 7}, false, 5, 10},
+        {"\x1b[9A", {4, 8}, {4, 5}, false, 5, 10},
+        {"\x1b[30A", {4, 20}, {4, 5}, false, 5, 10},
+        {"\x1b[9A", {4, 3}, {4, 0}, false, 5, 10},
+        {"\x1b[A", {80, 8}, {80, 7}}, // keeps the pending-wrap column
+        // CUD: at the region bottom from inside or above it, at the last row from below it.
+        {"\x1b[B", {4, 8}, {4, 9}, false, 5, 10},
+        {"\x1b[9B", {4, 8}, {4, 10}, false, 5, 10},
+        {"\x1b[9B", {4, 2}, {4, 10}, false, 5, 10},
+        {"\x1b[99B", {4, 12}, {4, 24}, false, 5, 10},
+        {"\x1b[B", {80, 8}, {79, 9}}, // steps back from the pending-wrap column
+        // CUF: the right margin, or the screen edge when already right of it.
+        {"\x1b[5C", {10, 0}, {15, 0}},
+        {"\x1b[0C", {10, 0}, {11, 0}},
+        {"\x1b[200C", {10, 0}, {79, 0}},
+        {"\x1b[99C", {15, 0}, {20, 0}, false, 0, 24, 10, 20},
+        {"\x1b[99C", {30, 0}, {79, 0}, false, 0, 24, 10, 20},
+        // CUB: the left margin, or column 0 when already left of it.
+        {"\x1b[5D", {10, 0}, {5, 0}},
+        {"\x1b[99D", {10, 0}, {0, 0}},
+        {"\x1b[99D", {15, 0}, {10, 0}, false, 0, 24, 10, 20},
+        {"\x1b[99D", {5, 0}, {0, 0}, false, 0, 24, 10, 20},
+        // CNL, CPL: then the left margin.
+        {"\x1b[2E", {5, 3}, {0, 5}},
+        {"\x1b[2E", {15, 3}, {10, 5}, false, 0, 24, 10, 20},
+        {"\x1b[2F", {5, 3}, {0, 1}},
+        // HPR, VPR.
+        {"\x1b[5a", {10, 0}, {15, 0}},
+        {"\x1b[200a", {10, 0}, {79, 0}},
+        {"\x1b[3e", {4, 2}, {4, 5}},
+        {"\x1b[99e", {4, 2}, {4, 24}, false, 5, 10}, // not limited by the region
+        {"\x1b[e", {80, 2}, {79, 3}},
+    });
+}
+
+TEST(CursorMoves, AbsoluteColumnAndRow)
+{
+    runMoves({
+        {"\x1b[5G", {10, 3}, {4, 3}},
+        {"\x1b[G", {10, 3}, {0, 3}},
+        {"\x1b[200G", {10, 3}, {79, 3}},
+        {"\x1b[5G", {10, 3}, {14, 3}, true, 0, 24, 10, 20}, // origin and margin mode: from the margin
+        {"\x1b[5G", {10, 3}, {4, 3}, false, 0, 24, 10, 20},
+        {"\x1b[5`", {10, 3}, {4, 3}, true, 0, 24, 10, 20}, // HPA: no origin offset
+        {"\x1b[200`", {10, 3}, {79, 3}},
+        {"\x1b[5d", {10, 3}, {10, 4}, true, 5, 10}, // VPA: no origin offset
+        {"\x1b[99d", {10, 3}, {10, 24}},
+    });
+}
+
+TEST(CursorMoves, CursorPositionMarksTheRefreshRangeButHvpDoesNot)
+{
+    auto terminal = makeTerminal(80, 25);
+    moveTo(*terminal, 0, 3);
+    terminal->clearUpdateRange();
+    feed(*terminal, "\x1b[10;1f");
+    EXPECT_EQ(terminal->getUpdateRange(), std::nullopt);
+    feed(*terminal, "\x1b[20;1H");
+    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{9, 19}));
+}
+
+// ---------------------------------------------------------------- Tabs
+
+struct TabCase {
+    const char* input;
+    int startX;
+    int endX;
+    int left = -1, right = -1;
+};
+
+TEST(CursorTabs, TabulationAndTabStops)
+{
+    const std::vector<TabCase> cases = {
+        {"\t", 0, 8},
+        {"\t", 8, 16},
+        {"\t", 75, 79},
+        {"\t\t", 12, 20, 10, 20}, // stops at the right margin
+        {"\x1b[3I", 0, 24},
+        {"\x1b[0I", 0, 8},
+        {"\x1b[20I", 0, 79},
+        {"\x1b[Z", 20, 16},
+        {"\x1b[Z", 16, 8},
+        {"\x1b[3Z", 20, 0},
+        {"\x1b[Z", 0, 0},
+        {"\x1b[Z", 80, 72}, // from the pending-wrap column
+        // HTS and TBC.
+        {"\x1b[4G\x1bH\r\t", 0, 3},
+        {"\x1b[9G\x1b[g\r\t", 0, 16},
+        {"\x1b[9G\x1b[0g\r\t", 0, 16},
+        {"\x1b[9G\x1b[2g\r\t", 0, 8}, // other values change nothing
+        {"\x1b[3g\r\t", 0, 79},
+        {"\x1b[3g\x1b[Z", 40, 0},
+    };
+    for (const TabCase& c : cases) {
+        SCOPED_TRACE(std::string(c.input + (c.input[0] == '\x1b' ? 1 : 0)) + " from " + std::to_string(c.startX));
+        auto terminal = makeTerminal(80, 25);
+        if (c.left >= 0)
+            setMargins(*terminal, c.left, c.right);
+        moveTo(*terminal, c.startX, 2);
+        feed(*terminal, c.input);
+        EXPECT_EQ(cursor(*terminal), (CursorPosition{c.endX, 2}));
+    }
+}
+
+TEST(CursorTabs, ClearingEveryStopKeepsOneEntryPerColumn)
+{
+    auto terminal = makeTerminal(80, 25);
+    feed(*terminal, "\x1b[3g");
+    EXPECT_EQ(terminal->buffer->tabStops, std::vector<bool>(80, false));
+}
+
+// ---------------------------------------------------------------- DECSC, DECRC
+
+TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
+{
+    for (const char* save : {"\x1b" "7", "\x1b[s"}) {
+        for (const char* restore : {"\x1b" "8", "\x1b[u"}) {
+            SCOPED_TRACE(std::string(save + 1) + " / " + (restore + 1));
+            auto terminal = makeTerminal(80, 25);
+            Attribute bold;
+            bold.style.insert(CharacterStyle::bold);
+            bold.fg = Attribute::Color::ansi256(2);
+            terminal->curAttr = bold;
+            terminal->wraparound = true;
+            terminal->originMode = true;
+            feed(*terminal, "\x1b(0");
+            const CharacterMap* graphics = terminal->charset;
+            ASSERT_NE(graphics, nullptr);
+            moveTo(*terminal, 5, 7);
+
+            feed(*terminal, save);
+            moveTo(*terminal, 40, 20);
+            terminal->curAttr = Attribute{};
+            terminal->wraparound = false;
+            terminal->normalBuffer->wraparound = false;
+            terminal->originMode = false;
+            terminal->reverseWraparound = true;
+            feed(*terminal, "\x1b(B");
+            ASSERT_NE(terminal->charset, graphics);
+            const auto designations = terminal->gCharsets;
+            feed(*terminal, restore);
+
+            EXPECT_EQ(cursor(*terminal), (CursorPosition{5, 7}));
+            EXPECT_EQ(terminal->curAttr, bold);
+            EXPECT_EQ(terminal->charset, graphics);
+            EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
+            EXPECT_TRUE(terminal->wraparound);
+            EXPECT_TRUE(terminal->normalBuffer->wraparound);
+            EXPECT_TRUE(terminal->altBuffer->wraparound);
+            EXPECT_TRUE(terminal->originMode);
+            EXPECT_FALSE(terminal->reverseWraparound);
+        }
+    }
+}
+
+TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
+{
+    auto terminal = makeTerminal(80, 25);
+    setMargins(*terminal, 10, 20);
+    moveTo(*terminal, 80, 3); // pending wrap
+    terminal->cmdSaveCursor();
+    terminal->marginMode = false;
+    terminal->normalBuffer->marginMode = false;
+    terminal->altBuffer->marginMode = false;
+    terminal->cmdRestoreCursor();
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
+    EXPECT_TRUE(terminal->marginMode);
+    EXPECT_TRUE(terminal->normalBuffer->marginMode);
+    EXPECT_TRUE(terminal->altBuffer->marginMode);
+}
+
+TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
+{
+    auto terminal = makeTerminal(80, 25);
+    terminal->curAttr.fg = Attribute::Color::ansi256(3);
+    moveTo(*terminal, 10, 10);
+    feed(*terminal, "\x1b" "8");
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
+    EXPECT_EQ(terminal->curAttr, Attribute{});
+}
+
+TEST(CursorSaveRestore, CsiSWithMarginModeOnDoesNotSave)
+{
+    auto terminal = makeTerminal(80, 25);
+    setMargins(*terminal, 0, 79);
+    moveTo(*terminal, 5, 7);
+    feed(*terminal, "\x1b[s");
+    EXPECT_EQ(terminal->buffer->savedX, 0);
+    EXPECT_EQ(terminal->buffer->savedY, 0);
+}
+
+// ---------------------------------------------------------------- DECBI, DECFI
+
+const Rows digits = {"0123456789", "0123456789", "0123456789", "0123456789", "0123456789"};
+
+struct IndexColumnCase {
+    const char* name;
+    const char* input;
+    CursorPosition start;
+    Rows screen; // expected; empty: unchanged
+    CursorPosition end;
+};
+
+TEST(CursorIndexColumn, BackAndForwardIndexScrollTheMarginRectangleAtTheMargins)
+{
+    // 10 x 5 screen, margins 2..5, region 1..3.
+    const std::vector<IndexColumnCase> cases = {
+        {"DECFI on the right margin", "\x1b" "9", {5, 2},
+         {"0123456789", "01345 6789", "01345 6789", "01345 6789", "0123456789"}, {5, 2}},
+        {"DECBI on the left margin", "\x1b" "6", {2, 2},
+         {"0123456789", "01 2346789", "01 2346789", "01 2346789", "0123456789"}, {2, 2}},
+        {"DECFI inside the margins moves right", "\x1b" "9", {3, 2}, {}, {4, 2}},
+        {"DECBI inside the margins moves left", "\x1b" "6", {4, 2}, {}, {3, 2}},
+        {"DECBI left of the margins moves to 0", "\x1b" "6", {1, 2}, {}, {0, 2}},
+        {"DECFI right of the margins moves right", "\x1b" "9", {7, 2}, {}, {8, 2}},
+        {"DECFI at the pending-wrap column stays", "\x1b" "9", {10, 2}, {}, {10, 2}},
+        {"DECFI on the margin outside the region", "\x1b" "9", {5, 4}, {}, {5, 4}},
+    };
+    for (const IndexColumnCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(10, 5);
+        for (int row = 0; row < 5; ++row)
+            putRow(*terminal, row, digits[static_cast<std::size_t>(row)]);
+        terminal->buffer->setScrollTop(1);
+        terminal->buffer->setScrollBottom(3);
+        setMargins(*terminal, 2, 5);
+        moveTo(*terminal, c.start.x, c.start.y);
+        feed(*terminal, c.input);
+        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? digits : c.screen);
+        EXPECT_EQ(cursor(*terminal), c.end);
+    }
+}
+
+TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
+{
+    auto terminal = makeTerminal(10, 5);
+    terminal->curAttr.bg = Attribute::Color::ansi256(4);
+    terminal->curAttr.fg = Attribute::Color::ansi256(1);
+    moveTo(*terminal, 9, 0); // without margin mode the margins are the screen edges
+    feed(*terminal, "\x1b" "9");
+    const CharData right = terminal->buffer->lines()[0]->getCell(9);
+    EXPECT_EQ(right.code, 0x20);
+    EXPECT_EQ(right.attribute.bg, Attribute::Color::ansi256(4));
+    EXPECT_EQ(right.attribute.fg, Attribute::Color::defaultColor());
+
+    moveTo(*terminal, 0, 0);
+    feed(*terminal, "\x1b" "6");
+    const CharData left = terminal->buffer->lines()[0]->getCell(0);
+    EXPECT_EQ(left.code, 0x20);
+    EXPECT_EQ(left.attribute.bg, Attribute::Color::defaultInvertedColor());
+    EXPECT_EQ(left.attribute.fg, Attribute::Color::defaultColor());
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,642 @@
+// SM / RM, DECSET / DECRST, DECRQM, the screen switches, DECSTR, DECSCL, XTSAVE / XTRESTORE
+// and the bidi mode changes.
+#include "emulator/Terminal.h"
+
+#include "RecordingDelegate.h"
+#include "TerminalTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+using test::RecordingDelegate;
+
+struct Fixture {
+    RecordingDelegate delegate;
+    std::unique_ptr<Terminal> terminal;
+
+    explicit Fixture(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
+
+    // The reply to the bytes alone.
+    std::string reply(std::string_view bytes)
+    {
+        delegate.clear();
+        feed(*terminal, bytes);
+        return delegate.sent;
+    }
+};
+
+std::string decrqmReply(bool isPrivate, int mode, int state)
+{
+    return std::string("\x1b[") + (isPrivate ? "?" : "") + std::to_string(mode) + ";" + std::to_string(state) + "$y";
+}
+
+std::string decrqmQuery(bool isPrivate, int mode)
+{
+    return std::string("\x1b[") + (isPrivate ? "?" : "") + std::to_string(mode) + "$p";
+}
+
+// ---------------------------------------------------------------- Set, reset, request
+
+struct SwitchableMode {
+    bool isPrivate;
+    int mode;
+    const char* prepare; // fed first
+    int stateAfterSet;
+    int stateAfterReset;
+};
+
+TEST(ModesTest, SetAndResetAreReportedByDecrqm)
+{
+    const std::vector<SwitchableMode> cases = {
+        {false, 4, "", 1, 2},
+        {false, 8, "", 1, 2},
+        {false, 20, "", 1, 2},
+        {true, 1, "", 1, 2},
+        {true, 4, "", 1, 2},
+        {true, 5, "", 1, 2},
+        {true, 6, "", 1, 2},
+        {true, 7, "", 1, 2},
+        {true, 9, "", 1, 2},
+        {true, 12, "", 1, 2},
+        {true, 25, "", 1, 2},
+        {true, 40, "", 1, 2},
+        {true, 45, "", 1, 2},
+        {true, 47, "", 1, 2},
+        {true, 66, "", 1, 2},
+        {true, 69, "", 1, 2},
+        {true, 1000, "", 1, 2},
+        {true, 1002, "", 1, 2},
+        {true, 1003, "", 1, 2},
+        {true, 1004, "", 1, 2},
+        {true, 1005, "", 1, 2},
+        {true, 1006, "", 1, 2},
+        {true, 1007, "", 1, 2},
+        {true, 1015, "", 1, 2},
+        {true, 1016, "", 1, 2},
+        {true, 1243, "", 1, 2},
+        {true, 2004, "", 1, 2},
+        {true, 2026, "", 1, 2},
+        {true, 2500, "", 1, 2},
+        {true, 2501, "", 1, 2},
+        // Reverse wraparound is only taken while autowrap is on.
+        {true, 45, "\x1b[?7l", 2, 2},
+    };
+    for (const SwitchableMode& c : cases) {
+        SCOPED_TRACE((c.isPrivate ? "?" : "") + std::to_string(c.mode) + " after " + testing::PrintToString(std::string(c.prepare)));
+        Fixture f;
+        const std::string prefix = std::string("\x1b[") + (c.isPrivate ? "?" : "") + std::to_string(c.mode);
+        feed(*f.terminal, c.prepare);
+        feed(*f.terminal, prefix + "h");
+        EXPECT_EQ(f.reply(decrqmQuery(c.isPrivate, c.mode)), decrqmReply(c.isPrivate, c.mode, c.stateAfterSet));
+        feed(*f.terminal, prefix + "l");
+        EXPECT_EQ(f.reply(decrqmQuery(c.isPrivate, c.mode)), decrqmReply(c.isPrivate, c.mode, c.stateAfterReset));
+    }
+}
+
+TEST(ModesTest, DecrqmFixedAndUnknownStates)
+{
+    struct Case {
+        const char* prepare;
+        bool isPrivate;
+        int mode;
+        int state;
+    };
+    const std::vector<Case> cases = {
+        {"", false, 0, 0},     {"", false, 1, 4},     {"", false, 2, 2},      {"", false, 3, 2},
+        {"", false, 5, 4},     {"", false, 6, 0},     {"", false, 9, 0},      {"", false, 12, 1},
+        {"", false, 13, 4},    {"", false, 19, 4},    {"", false, 21, 0},     {"", false, 9999, 0},
+        {"", true, 2, 1},      {"", true, 3, 2},      {"", true, 8, 1},       {"", true, 10, 4},
+        {"", true, 13, 2},     {"", true, 41, 2},     {"", true, 95, 1},      {"", true, 1001, 2},
+        {"", true, 1034, 4},   {"", true, 1047, 0},   {"", true, 1048, 0},    {"", true, 9999, 0},
+        // Initial values.
+        {"", true, 7, 1},      {"", true, 25, 1},     {"", true, 1007, 1},    {"", true, 2501, 1},
+        // 1049 is answered as not recognized even while the alternate screen it chose is shown.
+        {"\x1b[?1049h", true, 1049, 0},
+        {"\x1b[?1049h", true, 47, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.isPrivate ? "?" : "") + std::to_string(c.mode));
+        Fixture f;
+        feed(*f.terminal, c.prepare);
+        EXPECT_EQ(f.reply(decrqmQuery(c.isPrivate, c.mode)), decrqmReply(c.isPrivate, c.mode, c.state));
+    }
+
+    // Only the first parameter is answered, and 8-bit controls change the introducer.
+    Fixture f;
+    EXPECT_EQ(f.reply("\x1b[?2004;1$p"), "\x1b[?2004;2$y");
+    feed(*f.terminal, "\x1b[62;2\"p\x1b[?2004h");
+    EXPECT_EQ(f.reply("\x1b[?2004$p"), "\x9b?2004;1$y");
+    EXPECT_EQ(f.reply("\x1b[12$p"), "\x9b"
+                                    "12;1$y");
+}
+
+TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
+{
+    struct Case {
+        const char* on;
+        const char* off;
+        bool Terminal::*terminalFlag;
+        bool Buffer::*bufferFlag;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[4h", "\x1b[4l", &Terminal::insertMode, &Buffer::insertMode},
+        {"\x1b[?69h", "\x1b[?69l", &Terminal::marginMode, &Buffer::marginMode},
+        {"\x1b[?7h", "\x1b[?7l", &Terminal::wraparound, &Buffer::wraparound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.on)));
+        Fixture f;
+        Terminal& t = *f.terminal;
+        for (const bool onAlternate : {false, true}) {
+            feed(t, onAlternate ? "\x1b[?1049h" : "");
+            feed(t, c.on);
+            EXPECT_TRUE(t.*c.terminalFlag);
+            EXPECT_TRUE((*t.normalBuffer).*c.bufferFlag);
+            EXPECT_TRUE((*t.altBuffer).*c.bufferFlag);
+            feed(t, c.off);
+            EXPECT_FALSE(t.*c.terminalFlag);
+            EXPECT_FALSE((*t.normalBuffer).*c.bufferFlag);
+            EXPECT_FALSE((*t.altBuffer).*c.bufferFlag);
+        }
+    }
+}
+
+TEST(ModesTest, BidiModesAreMirroredIntoBothBufferDefaults)
+{
+    struct Case {
+        const char* input;
+        BidiPresentationState expected;
+    };
+    const BidiPresentationState initial;
+    const std::vector<Case> cases = {
+        {"\x1b[8l", {.supportMode = BidiSupportMode::explicit_}},
+        {"\x1b[8l\x1b[8h", initial},
+        {"\x1b[?2500h", {.boxMirroring = true}},
+        {"\x1b[?2501l", {.autodetectDirection = false}},
+        {"\x1b[?2500h\x1b[?2501l\x1b[?2500l", {.autodetectDirection = false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
+        Fixture f;
+        Terminal& t = *f.terminal;
+        t.clearUpdateRange();
+        feed(t, c.input);
+        EXPECT_EQ(t.currentBidiState, c.expected);
+        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
+        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
+        // A bidi change redraws the whole screen.
+        EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
+    }
+}
+
+// ---------------------------------------------------------------- Mouse, focus, paste, sync
+
+TEST(ModesTest, MouseModesAndEncodings)
+{
+    struct Case {
+        const char* input;
+        MouseMode mode;
+        MouseProtocolEncoding encoding;
+        int notifications;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[?9h", MouseMode::x10, MouseProtocolEncoding::x10, 1},
+        {"\x1b[?1000;1006h", MouseMode::vt200, MouseProtocolEncoding::sgr, 1},
+        {"\x1b[?1002h", MouseMode::buttonEventTracking, MouseProtocolEncoding::x10, 1},
+        {"\x1b[?1003h", MouseMode::anyEvent, MouseProtocolEncoding::x10, 1},
+        // Every store notifies, also an unchanged one; encodings notify nobody.
+        {"\x1b[?1000h\x1b[?1000h", MouseMode::vt200, MouseProtocolEncoding::x10, 2},
+        {"\x1b[?1005h", MouseMode::off, MouseProtocolEncoding::utf8, 0},
+        {"\x1b[?1016h", MouseMode::off, MouseProtocolEncoding::sgrPixel, 0},
+        // Any of the four resets switches reporting off, whichever was on.
+        {"\x1b[?1003h\x1b[?9l", MouseMode::off, MouseProtocolEncoding::x10, 2},
+        {"\x1b[?9h\x1b[?1002l", MouseMode::off, MouseProtocolEncoding::x10, 2},
+        // Any encoding reset falls back to x10.
+        {"\x1b[?1015h\x1b[?1006l", MouseMode::off, MouseProtocolEncoding::x10, 0},
+        {"\x1b[?1006h\x1b[?1005l", MouseMode::off, MouseProtocolEncoding::x10, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
+        Fixture f;
+        f.delegate.clear();
+        feed(*f.terminal, c.input);
+        EXPECT_EQ(f.terminal->mouseMode(), c.mode);
+        EXPECT_EQ(f.terminal->mouseProtocol, c.encoding);
+        EXPECT_EQ(f.delegate.count("mouseModeChanged"), c.notifications);
+    }
+}
+
+TEST(ModesTest, FocusReportingSendsTheCurrentStateAtOnce)
+{
+    Fixture f;
+    EXPECT_EQ(f.reply("\x1b[?1004h"), "\x1b[I");
+    EXPECT_EQ(f.reply("\x1b[?1004l"), "");
+    f.terminal->setFocusState(false);
+    EXPECT_EQ(f.reply("\x1b[?1004h"), "\x1b[O");
+    EXPECT_TRUE(f.terminal->sendFocus);
+
+    feed(*f.terminal, "\x1b[62;2\"p");
+    EXPECT_EQ(f.reply("\x1b[?1004h"), "\x9bO");
+}
+
+TEST(ModesTest, SynchronizedOutputAnnouncesOnlyChanges)
+{
+    Fixture f;
+    feed(*f.terminal, "\x1b[?2026h\x1b[?2026h");
+    EXPECT_TRUE(f.terminal->synchronizedOutputActive);
+    EXPECT_EQ(f.delegate.count("synchronizedOutputChanged(true)"), 1);
+    feed(*f.terminal, "\x1b[?2026l\x1b[?2026l");
+    EXPECT_FALSE(f.terminal->synchronizedOutputActive);
+    EXPECT_EQ(f.delegate.count("synchronizedOutputChanged(false)"), 1);
+}
+
+TEST(ModesTest, ModesThatOnlyStoreOrIgnore)
+{
+    Fixture f;
+    Terminal& t = *f.terminal;
+    t.buffer->setX(3);
+    t.buffer->setY(4);
+    feed(t, "\x1b[?6h");
+    EXPECT_TRUE(t.originMode);
+    EXPECT_EQ(cursor(t), (CursorPosition{3, 4})); // DECOM does not home the cursor
+
+    feed(t, "\x1b[?1;4;12;66;1243;2004h");
+    EXPECT_TRUE(t.applicationCursor && t.smoothScroll && t.cursorBlink && t.applicationKeypad && t.bidiArrowKeySwap
+                && t.bracketedPasteMode);
+    feed(t, "\x1b[?1;4;12;66;1243;2004l");
+    EXPECT_FALSE(t.applicationCursor || t.smoothScroll || t.cursorBlink || t.applicationKeypad
+                 || t.bidiArrowKeySwap || t.bracketedPasteMode);
+
+    feed(t, "\x1b=");
+    EXPECT_TRUE(t.applicationKeypad);
+    feed(t, "\x1b>");
+    EXPECT_FALSE(t.applicationKeypad);
+
+    feed(t, "\x1b[20h");
+    EXPECT_TRUE(t.lineFeedMode);
+    feed(t, "\x1b[20l");
+    EXPECT_FALSE(t.lineFeedMode);
+
+    feed(t, "\x1b[?1007l");
+    EXPECT_FALSE(t.alternateScrollMode);
+}
+
+TEST(ModesTest, ReverseVideoRedrawsAndNotifiesOnlyOnChange)
+{
+    Fixture f;
+    Terminal& t = *f.terminal;
+    t.clearUpdateRange();
+    feed(t, "\x1b[?5h\x1b[?5h");
+    EXPECT_TRUE(t.reverseColors);
+    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 1);
+    EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
+    feed(t, "\x1b[?5l\x1b[?5l");
+    EXPECT_FALSE(t.reverseColors);
+    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 2);
+}
+
+TEST(ModesTest, CursorVisibility)
+{
+    Fixture f;
+    feed(*f.terminal, "\x1b[?25l\x1b[?25l");
+    EXPECT_TRUE(f.terminal->cursorHidden);
+    EXPECT_EQ(f.delegate.count("hideCursor"), 1);
+    feed(*f.terminal, "\x1b[?25h\x1b[?25h");
+    EXPECT_FALSE(f.terminal->cursorHidden);
+    EXPECT_EQ(f.delegate.count("showCursor"), 1);
+}
+
+TEST(ModesTest, Decset2ClearsEveryCharacterSet)
+{
+    Fixture f;
+    Terminal& t = *f.terminal;
+    const CharacterMap* map = Terminal::charsetForDesignator('0');
+    ASSERT_NE(map, nullptr);
+    t.gCharsets = {map, map, map, map};
+    t.charset = map;
+    feed(t, "\x1b[?2h");
+    for (const CharacterMap* slot : t.gCharsets)
+        EXPECT_EQ(slot, nullptr);
+    EXPECT_EQ(t.charset, nullptr);
+}
+
+// ---------------------------------------------------------------- Column mode
+
+TEST(ModesTest, ColumnModeNeedsPermissionAndEndsInAFullReset)
+{
+    Fixture f;
+    Terminal& t = *f.terminal;
+    feed(t, "\x1b[?3h");
+    EXPECT_EQ(t.cols, 80);
+    EXPECT_EQ(f.delegate.count("sizeChanged"), 0);
+
+    feed(t, "\x1b[?40h\x1b[4h");
+    f.delegate.clear();
+    feed(t, "\x1b[?3h");
+    EXPECT_EQ(t.cols, 132);
+    EXPECT_EQ(t.buffer->cols(), 132);
+    EXPECT_EQ(f.delegate.count("sizeChanged"), 1);
+    EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
+    // Reset before the host hears the new size.
+    EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"),
+              std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"));
+    EXPECT_FALSE(t.insertMode);
+    EXPECT_FALSE(t.allow80To132); // reset too
+    EXPECT_EQ(f.reply("\x1b[?3$p"), "\x1b[?3;1$y");
+
+    feed(t, "\x1b[?3l"); // permission was reset
+    EXPECT_EQ(t.cols, 132);
+
+    feed(t, "\x1b[?40h");
+    f.delegate.clear();
+    feed(t, "\x1b[?3l");
+    EXPECT_EQ(t.cols, 80);
+    EXPECT_EQ(t.rows, 25);
+    // The host hears the new size before the reset.
+    EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"),
+              std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"));
+    EXPECT_EQ(f.reply("\x1b[?3$p"), "\x1b[?3;2$y");
+}
+
+// ---------------------------------------------------------------- Screen switches
+
+TEST(ModesTest, Mode1049SavesTheCursorAndClearsTheAlternateScreen)
+{
+    Fixture f(20, 5);
+    Terminal& t = *f.terminal;
+    feed(t, "normal\x1b[3;7H");
+    ASSERT_EQ(cursor(t), (CursorPosition{6, 2}));
+
+    f.delegate.clear();
+    feed(t, "\x1b[?1049h");
+    EXPECT_TRUE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(screenLines(t), (std::vector<std::string>(5, "")));
+    EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
+
+    feed(t, "\x1b[Halt\x1b[5;1Hbottom");
+    EXPECT_EQ(screenLine(t, 0), "alt");
+    feed(t, "\x1b[?1049l");
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(screenLines(t), (std::vector<std::string>{"normal", "", "", "", ""}));
+    EXPECT_EQ(cursor(t), (CursorPosition{6, 2}));
+
+    // The alternate content was discarded.
+    feed(t, "\x1b[?1049h");
+    EXPECT_EQ(screenLines(t), (std::vector<std::string>(5, "")));
+}
+
+TEST(ModesTest, Mode47KeepsTheAlternateContentAnd1047DiscardsIt)
+{
+    struct Case {
+        const char* leave;
+        std::vector<std::string> shownAgain;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[?47l", {"alt", "", ""}},
+        {"\x1b[?1047l", {"", "", ""}},
+        {"\x1b[?1049l", {"", "", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.leave)));
+        Fixture f(10, 3);
+        Terminal& t = *f.terminal;
+        feed(t, "main");
+        feed(t, "\x1b[?47h\x1b[Halt");
+        feed(t, c.leave);
+        EXPECT_EQ(screenLine(t, 0), "main");
+        feed(t, "\x1b[?47h");
+        EXPECT_EQ(screenLines(t), c.shownAgain);
+    }
+}
+
+TEST(ModesTest, SwitchingToTheActiveScreenRunsOnlyTheTail)
+{
+    Fixture f(10, 6);
+    Terminal& t = *f.terminal;
+    feed(t, "\x1b[?47h\x1b[Halt\x1b[?25l");
+    t.clearUpdateRange();
+    f.delegate.clear();
+    feed(t, "\x1b[?47h");
+    EXPECT_TRUE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(screenLine(t, 0), "alt");
+    EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, 5}));
+    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"showCursor", "bufferActivated"}));
+
+    // A visible cursor is not announced again.
+    f.delegate.clear();
+    feed(t, "\x1b[?47l");
+    EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"bufferActivated"}));
+}
+
+// ---------------------------------------------------------------- DECSTR, DECSCL
+
+TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
+{
+    TerminalOptions options;
+    options.convertEol = true;
+    RecordingDelegate delegate;
+    Terminal t(&delegate, options);
+
+    // Everything DECSTR resets, moved away from its initial value.
+    feed(t, "\x1b[?25l\x1b[?6h\x1b[4h\x1b[?45h\x1b[?7l\x1b[?66h\x1b[?1h");
+    feed(t, "\x1b[3;20r\x1b[1;31m\x1b[?1243h\x1b[?2500h\x1b[8l\x1b[?2500s\x1b[20l");
+    feed(t, "\x1b[61\"p");
+    t.buffer->savedX = 5;
+    t.buffer->savedY = 6;
+    // And what it keeps.
+    feed(t, "\x1b[?69h\x1b[5;40s\x1b[?1000;1006h\x1b[?2004h\x1b[?1004h\x1b[?5h");
+    t.cc.send8bit = true;
+    const std::vector<bool> tabStops = {true, false, true};
+    t.buffer->tabStops.assign(tabStops.begin(), tabStops.end());
+    t.buffer->tabStops.resize(80, false);
+    const std::vector<bool> keptTabStops = t.buffer->tabStops;
+
+    delegate.clear();
+    feed(t, "\x1b[!p");
+
+    EXPECT_FALSE(t.cursorHidden);
+    EXPECT_FALSE(t.originMode);
+    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
+    EXPECT_TRUE(t.wraparound && t.normalBuffer->wraparound && t.altBuffer->wraparound);
+    EXPECT_FALSE(t.reverseWraparound);
+    EXPECT_FALSE(t.applicationKeypad);
+    EXPECT_FALSE(t.applicationCursor);
+    EXPECT_EQ(t.buffer->scrollTop(), 0);
+    EXPECT_EQ(t.buffer->scrollBottom(), 24);
+    EXPECT_EQ(t.curAttr, Attribute::defaultAttribute());
+    EXPECT_EQ(t.buffer->savedX, 0);
+    EXPECT_EQ(t.buffer->savedY, 0);
+    EXPECT_EQ(t.buffer->marginLeft(), 0);
+    EXPECT_EQ(t.buffer->marginRight(), 79);
+    EXPECT_FALSE(t.bidiArrowKeySwap);
+    EXPECT_TRUE(t.savedBidiPrivateModes.empty());
+    EXPECT_EQ(t.currentBidiState, BidiPresentationState{});
+    EXPECT_EQ(t.normalBuffer->defaultBidiState, BidiPresentationState{});
+    EXPECT_EQ(t.altBuffer->defaultBidiState, BidiPresentationState{});
+    EXPECT_EQ(t.conformance, TerminalConformance::vt500);
+    EXPECT_TRUE(t.lineFeedMode); // the options' value
+    EXPECT_EQ(t.charset, nullptr);
+    EXPECT_EQ(t.gLevel, 0);
+    EXPECT_EQ(delegate.count("showCursor"), 1);
+
+    EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
+    EXPECT_EQ(t.mouseMode(), MouseMode::vt200);
+    EXPECT_EQ(t.mouseProtocol, MouseProtocolEncoding::sgr);
+    EXPECT_TRUE(t.bracketedPasteMode);
+    EXPECT_TRUE(t.sendFocus);
+    EXPECT_TRUE(t.reverseColors);
+    EXPECT_TRUE(t.cc.send8bit);
+    EXPECT_EQ(t.buffer->tabStops, keptTabStops);
+    EXPECT_EQ(delegate.count("mouseModeChanged"), 0);
+    EXPECT_EQ(delegate.count("colorChanged(nil)"), 1); // the palette reset only
+}
+
+TEST(ModesTest, AfterSoftResetPrintingNoLongerInserts)
+{
+    Fixture f;
+    feed(*f.terminal, "abc\r\x1b[4h\x1b[!pX");
+    EXPECT_EQ(screenLine(*f.terminal, 0), "Xbc");
+}
+
+TEST(ModesTest, ConformanceLevelAndControls)
+{
+    struct Case {
+        const char* input;
+        TerminalConformance conformance;
+        bool send8bit;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[62;2\"p", TerminalConformance::vt200, true},
+        {"\x1b[62;0\"p", TerminalConformance::vt200, true},
+        {"\x1b[63;1\"p", TerminalConformance::vt300, false},
+        {"\x1b[64\"p", TerminalConformance::vt400, false},
+        {"\x1b[65;2\"p", TerminalConformance::vt500, true},
+        {"\x1b[62;2\"p\x1b[61;2\"p", TerminalConformance::vt100, false},
+        {"\x1b[62;2\"p\x1b[64\"p", TerminalConformance::vt400, true}, // one parameter keeps the controls
+        {"\x1b[62;2\"p\x1b[62;1\"p", TerminalConformance::vt200, false},
+        {"\x1b[61\"p\x1b[!p", TerminalConformance::vt500, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
+        Fixture f;
+        feed(*f.terminal, c.input);
+        EXPECT_EQ(f.terminal->conformance, c.conformance);
+        EXPECT_EQ(f.terminal->cc.send8bit, c.send8bit);
+    }
+}
+
+// ---------------------------------------------------------------- XTSAVE / XTRESTORE, bidi paragraph
+
+TEST(ModesTest, SaveAndRestoreBidiPrivateModes)
+{
+    struct Case {
+        const char* input;
+        bool boxMirroring;
+        bool autodetect;
+        bool arrowKeySwap;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[?2500h\x1b[?2500s\x1b[?2500l\x1b[?2500r", true, true, false},
+        {"\x1b[?2500h\x1b[?2500r", true, true, false}, // nothing saved: nothing changes
+        {"\x1b[?2500l\x1b[?2500r", false, true, false},
+        {"\x1b[?2501;1243;7s\x1b[?2501l\x1b[?1243h\x1b[?2501;1243;7r", false, true, false},
+        {"\x1b[?2500s\x1b[?2500h\x1b[?2501r", true, true, false}, // restoring another mode
+        // Values stay saved after a restore.
+        {"\x1b[?1243h\x1b[?1243s\x1b[?1243l\x1b[?1243r\x1b[?1243l\x1b[?1243r", false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
+        Fixture f;
+        Terminal& t = *f.terminal;
+        feed(t, c.input);
+        EXPECT_EQ(t.currentBidiState.boxMirroring, c.boxMirroring);
+        EXPECT_EQ(t.currentBidiState.autodetectDirection, c.autodetect);
+        EXPECT_EQ(t.bidiArrowKeySwap, c.arrowKeySwap);
+        EXPECT_EQ(t.normalBuffer->defaultBidiState, t.currentBidiState);
+        EXPECT_EQ(t.altBuffer->defaultBidiState, t.currentBidiState);
+    }
+}
+
+TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
+{
+    struct Case {
+        int x;
+        int y;
+        std::vector<bool> changedRows; // rows 0..3
+    };
+    // Rows 1 and 2 continue row 0; row 3 starts a paragraph.
+    const std::vector<Case> cases = {
+        {0, 0, {true, true, true, false}},
+        {0, 3, {false, false, false, true}},
+        {5, 0, {false, false, false, false}}, // not at the start of the row
+        {0, 1, {false, false, false, false}}, // a continuation row
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("cursor " + std::to_string(c.x) + "," + std::to_string(c.y));
+        Fixture f(20, 5);
+        Terminal& t = *f.terminal;
+        t.buffer->lines()[1]->setIsWrapped(true);
+        t.buffer->lines()[2]->setIsWrapped(true);
+        std::vector<std::uint64_t> generations;
+        for (int row = 0; row < 4; ++row)
+            generations.push_back(t.buffer->lines()[row]->generation());
+        t.buffer->setX(c.x);
+        t.buffer->setY(c.y);
+
+        feed(t, "\x1b[?2500h");
+        for (int row = 0; row < 4; ++row) {
+            SCOPED_TRACE("row " + std::to_string(row));
+            const BufferLine& line = *t.buffer->lines()[row];
+            EXPECT_EQ(line.bidiState().boxMirroring, c.changedRows[row]);
+            EXPECT_EQ(line.generation() != generations[row], c.changedRows[row]);
+            EXPECT_TRUE(line.bidiState().autodetectDirection);
+        }
+        EXPECT_TRUE(t.buffer->defaultBidiState.boxMirroring);
+    }
+}
+
+// ---------------------------------------------------------------- Diagnostics
+
+TEST(ModesTest, UnhandledModesAreLoggedUnlessSilent)
+{
+    struct Case {
+        const char* input;
+        const char* logged;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[>5h", "Info: Unhandled setMode (SM) with 5 and [62]\n"},
+        {"\x1b[>5l", ""},
+        {"\x1b[99h", "Info: Unhandled verbatim setMode with 99 and []\n"},
+        {"\x1b[99l", ""},
+        {"\x1b[2h\x1b[2l", ""},
+        {"\x1b[?41h", "Info: Unhandled DEC Private Mode Set (DECSET) with 41\n"},
+        {"\x1b[?41l", ""},
+        {"\x1b[?2l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 2\n"},
+        {"\x1b[?63h", ""},
+        {"\x1b[?63l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 63\n"},
+        {"\x1b[?9999h", "Info: Unhandled DEC Private Mode Set (DECSET) with 9999\n"},
+        {"\x1b[?9999l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 9999\n"},
+        {"\x1b[?95;1034h\x1b[?95;1034l", ""},
+        {"\x1b[=1p", "Info: Unhandled CSI 61 with pars=[1]\n"},
+        {"\x1b[?2;3#p", "Info: Unhandled CSI 6335 with pars=[2, 3]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
+        for (const bool silent : {false, true}) {
+            Fixture f;
+            f.terminal->silentLog = silent;
+            testing::internal::CaptureStdout();
+            feed(*f.terminal, c.input);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), silent ? "" : c.logged);
+        }
+    }
+}
+
+} // namespace
+} // namespace corvantix

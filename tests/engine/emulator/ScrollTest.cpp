@@ -1,0 +1,409 @@
+// Line feed, index, reverse index, next line, carriage return, backspace and the scrolling
+// of the region into the scrollback.
+#include "emulator/Terminal.h"
+#include "RecordingDelegate.h"
+#include "TerminalTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+// Writes ASCII cells straight into a screen row (no print path, no cursor movement).
+void putRow(Terminal& terminal, int row, std::string_view text)
+{
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *screen.lines()[screen.yBase() + row];
+    for (std::size_t col = 0; col < text.size(); ++col)
+        line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
+}
+
+void putRows(Terminal& terminal, const Rows& rows)
+{
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        putRow(terminal, static_cast<int>(row), rows[row]);
+}
+
+void setRegion(Terminal& terminal, int top, int bottom)
+{
+    terminal.buffer->setScrollTop(top);
+    terminal.buffer->setScrollBottom(bottom);
+}
+
+// DECLRMM on with the given margins, on the terminal and both screens.
+void setMargins(Terminal& terminal, int left, int right)
+{
+    terminal.marginMode = true;
+    terminal.normalBuffer->marginMode = true;
+    terminal.altBuffer->marginMode = true;
+    terminal.buffer->setMarginLeft(left);
+    terminal.buffer->setMarginRight(right);
+}
+
+void moveTo(Terminal& terminal, int x, int y)
+{
+    terminal.buffer->setX(x);
+    terminal.buffer->setY(y);
+}
+
+const Rows letters = {"aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee"};
+
+// ---------------------------------------------------------------- LF, IND, RI, NEL, CR, BS
+
+struct MoveCase {
+    const char* name;
+    int top = 0, bottom = 4;    // scroll region
+    int left = -1, right = -1;  // margins; -1: margin mode off
+    bool lineFeedMode = false;
+    bool reverseWraparound = false;
+    CursorPosition start;
+    const char* input;
+    Rows screen; // expected; empty: unchanged
+    CursorPosition end;
+};
+
+TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
+{
+    const std::vector<MoveCase> cases = {
+        {"LF mid-screen", 0, 4, -1, -1, false, false, {3, 1}, "\n", {}, {3, 2}},
+        {"VT and FF are line feeds", 0, 4, -1, -1, false, false, {3, 1}, "\x0b\x0c", {}, {3, 3}},
+        {"LF at the bottom scrolls", 0, 4, -1, -1, false, false, {2, 4}, "\n",
+         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}, {2, 4}},
+        {"LF at the last row below the region stays", 0, 2, -1, -1, false, false, {0, 4}, "\n", {}, {0, 4}},
+        {"IND at the last row below the region scrolls it", 0, 2, -1, -1, false, false, {0, 4}, "\x1b" "D",
+         {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}, {0, 4}},
+        {"LF at the bottom of an inner region", 1, 3, -1, -1, false, false, {0, 3}, "\n",
+         {"aaaaaaaaaa", "cccccccccc", "dddddddddd", "", "eeeeeeeeee"}, {0, 3}},
+        {"IND mid-region", 1, 3, -1, -1, false, false, {4, 1}, "\x1b" "D", {}, {4, 2}},
+        {"RI at the top of an inner region", 1, 3, -1, -1, false, false, {5, 1}, "\x1b" "M",
+         {"aaaaaaaaaa", "", "bbbbbbbbbb", "cccccccccc", "eeeeeeeeee"}, {5, 1}},
+        {"RI at the top of the screen", 0, 4, -1, -1, false, false, {0, 0}, "\x1b" "M",
+         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}, {0, 0}},
+        {"RI mid-screen", 0, 4, -1, -1, false, false, {0, 2}, "\x1b" "M", {}, {0, 1}},
+        {"RI above the region moves up", 2, 4, -1, -1, false, false, {0, 1}, "\x1b" "M", {}, {0, 0}},
+        {"NEL", 0, 4, -1, -1, false, false, {5, 1}, "\x1b" "E", {}, {0, 2}},
+        {"NEL at the bottom scrolls", 0, 4, -1, -1, false, false, {5, 4}, "\x1b" "E",
+         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}, {0, 4}},
+        {"LF at the pending-wrap column", 0, 4, -1, -1, false, false, {10, 1}, "\n", {}, {9, 2}},
+        {"LNM: LF also returns", 0, 4, -1, -1, true, false, {5, 1}, "\n", {}, {0, 2}},
+        {"LNM with margins but no origin mode returns to 0", 0, 4, 2, 5, true, false, {3, 1}, "\n", {}, {0, 2}},
+        {"CR", 0, 4, -1, -1, false, false, {5, 1}, "\r", {}, {0, 1}},
+        {"CR inside the margins goes to the left margin", 0, 4, 2, 5, false, false, {4, 1}, "\r", {}, {2, 1}},
+        {"CR left of the margins goes to 0", 0, 4, 2, 5, false, false, {1, 1}, "\r", {}, {0, 1}},
+        {"BS", 0, 4, -1, -1, false, false, {5, 1}, "\b", {}, {4, 1}},
+        {"BS at column 0 stays", 0, 4, -1, -1, false, false, {0, 1}, "\b", {}, {0, 1}},
+        {"BS at the pending-wrap column", 0, 4, -1, -1, false, false, {10, 1}, "\b", {}, {8, 1}},
+        {"BS at the left margin stays", 0, 4, 2, 5, false, false, {2, 1}, "\b", {}, {2, 1}},
+        {"BS left of the left margin", 0, 4, 2, 5, false, false, {1, 1}, "\b", {}, {0, 1}},
+        {"reverse wrap: BS at column 0 to the row above", 0, 4, -1, -1, false, true, {0, 2}, "\b", {}, {9, 1}},
+        {"reverse wrap: BS on the region top to its bottom", 0, 4, -1, -1, false, true, {0, 0}, "\b", {}, {9, 4}},
+        {"reverse wrap: BS on an inner region top", 1, 3, -1, -1, false, true, {0, 1}, "\b", {}, {9, 3}},
+        {"reverse wrap: BS at row 0 above the region stays", 1, 3, -1, -1, false, true, {0, 0}, "\b", {}, {0, 0}},
+        {"reverse wrap: BS at the margin wraps to the right margin", 0, 4, 2, 5, false, true, {2, 2}, "\b", {},
+         {5, 1}},
+        {"reverse wrap: BS at the pending-wrap column", 0, 4, -1, -1, false, true, {10, 1}, "\b", {}, {9, 1}},
+        // Margins 2..5: only those columns of the region move.
+        {"LF with margins scrolls the rectangle", 0, 4, 2, 5, false, false, {3, 4}, "\n",
+         {"aabbbbaaaa", "bbccccbbbb", "ccddddcccc", "ddeeeedddd", "ee    eeee"}, {3, 4}},
+        {"LF right of the margins does not scroll", 0, 4, 2, 5, false, false, {7, 4}, "\n", {}, {7, 4}},
+        {"LF left of the margins does not scroll", 0, 4, 2, 5, false, false, {1, 4}, "\n", {}, {1, 4}},
+        {"IND right of the margins does not scroll", 0, 4, 2, 5, false, false, {7, 4}, "\x1b" "D", {}, {7, 4}},
+        {"RI with margins scrolls the rectangle down", 0, 4, 2, 5, false, false, {3, 0}, "\x1b" "M",
+         {"aa    aaaa", "bbaaaabbbb", "ccbbbbcccc", "ddccccdddd", "eeddddeeee"}, {3, 0}},
+        {"RI left of the margins at the top does nothing", 0, 4, 2, 5, false, false, {1, 0}, "\x1b" "M", {},
+         {1, 0}},
+        {"RI right of the margins at the top does nothing", 0, 4, 2, 5, false, false, {7, 0}, "\x1b" "M", {},
+         {7, 0}},
+        {"RI with margins spanning the screen scrolls whole lines", 0, 4, 0, 9, false, false, {3, 0}, "\x1b" "M",
+         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}, {3, 0}},
+    };
+    for (const MoveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(10, 5);
+        putRows(*terminal, letters);
+        setRegion(*terminal, c.top, c.bottom);
+        if (c.left >= 0)
+            setMargins(*terminal, c.left, c.right);
+        terminal->lineFeedMode = c.lineFeedMode;
+        terminal->reverseWraparound = c.reverseWraparound;
+        moveTo(*terminal, c.start.x, c.start.y);
+
+        feed(*terminal, c.input);
+
+        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? letters : c.screen);
+        EXPECT_EQ(cursor(*terminal), c.end);
+    }
+}
+
+TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
+{
+    auto terminal = makeTerminal(10, 5);
+    setMargins(*terminal, 2, 5);
+    terminal->originMode = true;
+    terminal->lineFeedMode = true;
+    moveTo(*terminal, 4, 1);
+    feed(*terminal, "\n");
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 2}));
+    feed(*terminal, "\x1b" "E");
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 3}));
+}
+
+TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
+{
+    auto terminal = makeTerminal(10, 5);
+    terminal->reverseWraparound = true;
+    Buffer& screen = *terminal->buffer;
+    screen.lines()[2]->setIsWrapped(true);
+    moveTo(*terminal, 0, 2);
+    feed(*terminal, "\b");
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{9, 1}));
+    EXPECT_FALSE(screen.lines()[2]->isWrapped());
+}
+
+TEST(ScrollMoves, LineFeedGivesAnUnwrappedNewLineTheCurrentBidiState)
+{
+    auto terminal = makeTerminal(10, 5);
+    BidiPresentationState rtl;
+    rtl.fallbackDirection = BidiDirection::rightToLeft;
+    terminal->currentBidiState = rtl;
+    Buffer& screen = *terminal->buffer;
+    screen.lines()[3]->setIsWrapped(true);
+
+    moveTo(*terminal, 0, 1);
+    feed(*terminal, "\n");
+    EXPECT_EQ(screen.lines()[2]->bidiState(), rtl);
+    feed(*terminal, "\n"); // a wrapped line keeps its own state
+    EXPECT_EQ(screen.lines()[3]->bidiState(), BidiPresentationState{});
+}
+
+TEST(ScrollMoves, LineFeedTellsTheDelegateButIndexDoesNot)
+{
+    test::RecordingDelegate delegate;
+    auto terminal = makeTerminal(10, 5, &delegate);
+    feed(*terminal, "\n\x1b" "D\x1b" "E");
+    EXPECT_EQ(delegate.count("linefeed"), 1);
+}
+
+// ---------------------------------------------------------------- Scrolling into the scrollback
+
+TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
+{
+    TerminalOptions options;
+    options.cols = 10;
+    options.rows = 5;
+    options.scrollback = 500;
+    Terminal terminal(nullptr, options);
+    const BufferLine* firstLine = terminal.buffer->lines()[0].get();
+
+    std::string input;
+    for (int i = 0; i < 2000; ++i)
+        input += "y\r\n";
+    feed(terminal, input);
+
+    const Buffer& screen = *terminal.buffer;
+    EXPECT_EQ(screen.lines().count(), 505);
+    EXPECT_EQ(screen.lines().maxLength(), 505);
+    EXPECT_EQ(screen.yBase(), 500);
+    EXPECT_EQ(screen.yDisp(), 500);
+    // 4 line feeds reach the bottom row, 500 scrolls fill the ring, 1496 recycle it.
+    EXPECT_EQ(screen.linesTop, 1496);
+    EXPECT_EQ(cursor(terminal), (CursorPosition{0, 4}));
+    EXPECT_EQ(screenLines(terminal), (Rows{"y", "y", "y", "y", ""}));
+    EXPECT_EQ(lineTextAt(terminal, 0), "y");
+    // The lines are reused, not made anew: the very first line object is still held.
+    bool firstLineHeld = false;
+    for (int i = 0; i < screen.lines().count(); ++i)
+        firstLineHeld = firstLineHeld || screen.lines().peek(i).get() == firstLine;
+    EXPECT_TRUE(firstLineHeld);
+    EXPECT_GT(screen.lines().peek(504)->recycleGeneration(), 0u);
+}
+
+TEST(ScrollScrollback, ScrollingPushesTheTopLineAndTheViewFollows)
+{
+    test::RecordingDelegate delegate;
+    auto terminal = makeTerminal(10, 5, &delegate);
+    putRows(*terminal, letters);
+    moveTo(*terminal, 0, 4);
+    delegate.clear();
+    feed(*terminal, "\n\n");
+
+    const Buffer& screen = *terminal->buffer;
+    EXPECT_EQ(screen.yBase(), 2);
+    EXPECT_EQ(screen.yDisp(), 2);
+    EXPECT_EQ(screen.linesTop, 0);
+    EXPECT_EQ(scrollbackLines(*terminal), (Rows{"aaaaaaaaaa", "bbbbbbbbbb"}));
+    EXPECT_EQ(screenLines(*terminal), (Rows{"cccccccccc", "dddddddddd", "eeeeeeeeee", "", ""}));
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"scrolled(1)", "linefeed", "scrolled(2)", "linefeed"}));
+}
+
+TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
+{
+    TerminalOptions options;
+    options.cols = 10;
+    options.rows = 5;
+    options.scrollback = 3;
+    Terminal terminal(nullptr, options);
+    Buffer& screen = *terminal.buffer;
+    feed(terminal, "\n\n\n\n\n"); // one scroll: yBase 1
+    ASSERT_EQ(screen.yBase(), 1);
+
+    terminal.userScrolling = true;
+    screen.setYDisp(0);
+    feed(terminal, "\n\n"); // ring not full: yBase grows, the view stays
+    EXPECT_EQ(screen.yBase(), 3);
+    EXPECT_EQ(screen.yDisp(), 0);
+
+    screen.setYDisp(2);
+    feed(terminal, "\n"); // ring full: the oldest line is dropped and the view moves with its text
+    EXPECT_EQ(screen.lines().count(), 8);
+    EXPECT_EQ(screen.yBase(), 3);
+    EXPECT_EQ(screen.linesTop, 1);
+    EXPECT_EQ(screen.yDisp(), 1);
+
+    terminal.userScrolling = false;
+    feed(terminal, "\n");
+    EXPECT_EQ(screen.yDisp(), screen.yBase());
+    EXPECT_EQ(screen.linesTop, 2);
+}
+
+TEST(ScrollScrollback, ARegionAtTheTopThatEndsAboveTheLastRowStillFeedsTheScrollback)
+{
+    auto terminal = makeTerminal(10, 5);
+    putRows(*terminal, letters);
+    setRegion(*terminal, 0, 2);
+    moveTo(*terminal, 0, 2);
+    feed(*terminal, "\n");
+    EXPECT_EQ(scrollbackLines(*terminal), (Rows{"aaaaaaaaaa"}));
+    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}));
+}
+
+TEST(ScrollScrollback, AnInnerRegionDiscardsItsTopLine)
+{
+    auto terminal = makeTerminal(10, 5);
+    putRows(*terminal, letters);
+    setRegion(*terminal, 1, 3);
+    moveTo(*terminal, 0, 3);
+    feed(*terminal, "\n\n");
+    EXPECT_EQ(terminal->buffer->yBase(), 0);
+    EXPECT_EQ(screenLines(*terminal), (Rows{"aaaaaaaaaa", "dddddddddd", "", "", "eeeeeeeeee"}));
+}
+
+TEST(ScrollScrollback, TheAlternateScreenRecyclesWithoutCountingDroppedLines)
+{
+    auto terminal = makeTerminal(10, 5);
+    terminal->activateAltBuffer(std::nullopt);
+    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
+    putRows(*terminal, letters);
+    moveTo(*terminal, 0, 4);
+    feed(*terminal, "\n");
+    const Buffer& screen = *terminal->buffer;
+    EXPECT_EQ(screen.yBase(), 0);
+    EXPECT_EQ(screen.linesTop, 0);
+    EXPECT_EQ(screen.lines().count(), 5);
+    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}));
+}
+
+TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
+{
+    auto terminal = makeTerminal(10, 5);
+    terminal->wraparound = true;
+    terminal->buffer->wraparound = true;
+    BidiPresentationState rtl;
+    rtl.fallbackDirection = BidiDirection::rightToLeft;
+    terminal->buffer->lines()[4]->setBidiState(rtl);
+    moveTo(*terminal, 0, 4);
+
+    feed(*terminal, "0123456789X");
+
+    const Buffer& screen = *terminal->buffer;
+    EXPECT_EQ(screenLines(*terminal), (Rows{"", "", "", "0123456789", "X"}));
+    const BufferLine& continuation = *screen.lines()[screen.yBase() + 4];
+    EXPECT_TRUE(continuation.isWrapped());
+    EXPECT_EQ(continuation.bidiState(), rtl);
+}
+
+TEST(ScrollScrollback, ScrolledLinesAreBlankedWithTheCurrentBackground)
+{
+    auto terminal = makeTerminal(10, 5);
+    terminal->curAttr.fg = Attribute::Color::ansi256(1);
+    terminal->curAttr.bg = Attribute::Color::ansi256(4);
+    moveTo(*terminal, 0, 4);
+    feed(*terminal, "\n");
+    const Buffer& screen = *terminal->buffer;
+    const CharData cell = screen.lines()[screen.yBase() + 4]->getCell(3);
+    EXPECT_EQ(cell.code, 0);
+    EXPECT_EQ(cell.attribute.fg, Attribute::Color::defaultColor());
+    EXPECT_EQ(cell.attribute.bg, Attribute::Color::ansi256(4));
+}
+
+TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean)
+{
+    auto terminal = makeTerminal(10, 5);
+    moveTo(*terminal, 0, 4);
+    terminal->clearUpdateRange();
+    feed(*terminal, "\n");
+    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{0, 4}));
+    EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), std::nullopt);
+
+    setRegion(*terminal, 1, 3);
+    moveTo(*terminal, 0, 3);
+    terminal->clearUpdateRange();
+    feed(*terminal, "\n");
+    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 3}));
+    const int yDisp = terminal->buffer->yDisp();
+    EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{yDisp + 1, yDisp + 3}));
+}
+
+// ---------------------------------------------------------------- Semantic prompt lines
+
+TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
+{
+    auto terminal = makeTerminal(10, 5);
+    Buffer& screen = *terminal->buffer;
+    screen.semanticInput = SemanticInputState::prompt;
+    screen.activeSemanticGroupID = 7;
+    BufferLine& foreign = *screen.lines()[2];
+    foreign.setSemanticHardContinuationGroup(3);
+    foreign.setCell(0, CharData('p', 1, Attribute{}, {}, 1));
+    foreign.setCell(1, CharData('i', 1, Attribute{}, {}, 5));
+    foreign.setCell(2, CharData('o', 1, Attribute{}, {}, 6));
+
+    moveTo(*terminal, 0, 0);
+    feed(*terminal, "\n");
+    EXPECT_EQ(screen.lines()[1]->semanticHardContinuationGroup(), std::optional<std::uint64_t>(7));
+
+    feed(*terminal, "\n"); // a line of another group loses its prompt and input roles
+    EXPECT_EQ(foreign.semanticHardContinuationGroup(), std::optional<std::uint64_t>(7));
+    EXPECT_EQ(foreign.getCell(0).semanticContentCode, 0);
+    EXPECT_EQ(foreign.getCell(1).semanticContentCode, 0);
+    EXPECT_EQ(foreign.getCell(2).semanticContentCode, 6);
+
+    screen.semanticInput = SemanticInputState::idle;
+    feed(*terminal, "\n");
+    EXPECT_EQ(screen.lines()[3]->semanticHardContinuationGroup(), std::nullopt);
+}
+
+TEST(ScrollSemantic, ResetSemanticPromptStateClearsTheVisibleLines)
+{
+    auto terminal = makeTerminal(10, 5);
+    Buffer& screen = *terminal->buffer;
+    screen.semanticInput = SemanticInputState::armed;
+    screen.lines()[1]->setSemanticMark(SemanticPromptKind::initial, 0, 4);
+    screen.lines()[1]->setSemanticHardContinuationGroup(4);
+
+    terminal->resetSemanticPromptState(false);
+    EXPECT_EQ(screen.semanticInput, SemanticInputState::idle);
+    EXPECT_EQ(screen.lines()[1]->semanticMarks().size(), 1u);
+
+    terminal->resetSemanticPromptState(true);
+    EXPECT_TRUE(screen.lines()[1]->semanticMarks().empty());
+    EXPECT_EQ(screen.lines()[1]->semanticHardContinuationGroup(), std::nullopt);
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,529 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/Buffer.h"
+#include "model/BufferLine.h"
+
+namespace corvantix {
+namespace {
+
+using Color = Attribute::Color;
+
+CharData cellOf(char32_t c, int8_t width = 1)
+{
+    return CharData(static_cast<int32_t>(c), width, Attribute{});
+}
+
+const CharData kFill = cellOf('F');
+
+// A line holding the ASCII text, one cell per byte.
+std::shared_ptr<BufferLine> lineOf(std::string_view text)
+{
+    auto line = BufferLine::create(static_cast<int>(text.size()));
+    for (size_t i = 0; i < text.size(); ++i)
+        line->setCell(static_cast<int>(i), cellOf(static_cast<unsigned char>(text[i])));
+    return line;
+}
+
+// The cells as text: a wide character's placeholder (code 0, width 0) shows as "_",
+// other empty cells as ".".
+std::string textOf(const BufferLine& line)
+{
+    std::string out;
+    for (const CharData& cell : line.cellSpan()) {
+        if (cell.code == 0)
+            out += cell.width == 0 ? '_' : '.';
+        else if (cell.code < 0x80)
+            out += static_cast<char>(cell.code);
+        else
+            out += 'W';
+    }
+    return out;
+}
+
+std::vector<int> markColumns(const BufferLine& line)
+{
+    std::vector<int> columns;
+    for (const SemanticMark& mark : line.semanticMarks())
+        columns.push_back(mark.column);
+    return columns;
+}
+
+// Puts a wide character (width 2, then its code-0 placeholder) at col.
+void putWide(BufferLine& line, int col, char32_t c = 0x4E00)
+{
+    line.setCell(col, cellOf(c, 2));
+    line.setCell(col + 1, cellOf(0, 0));
+}
+
+class FakeImage : public TerminalImage {
+public:
+    int pixelWidth() const override { return 10; }
+    int pixelHeight() const override { return 20; }
+    int col() const override { return col_; }
+    void setCol(int col) override { col_ = col; }
+
+private:
+    int col_ = 0;
+};
+
+TEST(LineCreate, FillAndDefaults)
+{
+    CharData fill = cellOf('x');
+    fill.attribute.bg = Color::ansi256(3);
+    BidiPresentationState rtl;
+    rtl.fallbackDirection = BidiDirection::rightToLeft;
+    BufferLine line(4, fill, true, rtl);
+    EXPECT_EQ(line.dataSize(), 4);
+    EXPECT_EQ(textOf(line), "xxxx");
+    EXPECT_EQ(line.fillCharacter(), fill);
+    EXPECT_TRUE(line.isWrapped());
+    EXPECT_EQ(line.bidiState(), rtl);
+    EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single);
+    EXPECT_EQ(line.generation(), 0u);
+    EXPECT_EQ(line.recycleGeneration(), 0u);
+    EXPECT_EQ(line.owningBuffer(), nullptr);
+    EXPECT_FALSE(line.images().has_value());
+
+    BufferLine plain(3);
+    EXPECT_EQ(plain.getCell(2), CharData::defaultCell());
+    EXPECT_EQ(BufferLine(-2).dataSize(), 0);
+}
+
+TEST(LineCreate, CopySharesImagesAndStartsFresh)
+{
+    auto source = lineOf("abc");
+    auto image = std::make_shared<FakeImage>();
+    source->setImages(BufferLine::Images{image});
+    source->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    source->setSemanticMark(SemanticPromptKind::initial, 1, 3);
+    source->setSemanticHardContinuationGroup(3);
+    source->setIsWrapped(true);
+
+    auto copy = BufferLine::initCopy(*source);
+    EXPECT_EQ(textOf(*copy), "abc");
+    EXPECT_EQ(copy->generation(), 0u);
+    EXPECT_TRUE(copy->isWrapped());
+    EXPECT_EQ(copy->renderMode(), BufferLine::RenderLineMode::doubleWidth);
+    EXPECT_EQ(copy->semanticMarks(), source->semanticMarks());
+    EXPECT_EQ(copy->semanticHardContinuationGroup(), 3u);
+    ASSERT_TRUE(copy->images().has_value());
+    EXPECT_EQ(copy->images()->front().get(), image.get());
+
+    copy->setCell(0, cellOf('z'));
+    EXPECT_EQ(textOf(*source), "abc"); // cells are not shared
+}
+
+TEST(LineCells, OutOfRangeAccess)
+{
+    auto line = lineOf("abc");
+    EXPECT_EQ(line->getCell(3).code, 'c');
+    EXPECT_EQ(line->getCell(100).code, 'c');
+
+    testing::internal::CaptureStdout();
+    line->setCell(3, cellOf('z'));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug\n");
+    EXPECT_EQ(textOf(*line), "abz");
+
+    // A line without cells reads the default cell and ignores writes.
+    BufferLine empty(0);
+    EXPECT_EQ(empty.getCell(0), CharData::defaultCell());
+    testing::internal::CaptureStdout();
+    empty.setCell(0, cellOf('q'));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(empty.dataSize(), 0);
+}
+
+TEST(LineCells, ContentAndTrimmedLength)
+{
+    BufferLine line(6);
+    EXPECT_FALSE(line.hasAnyContent());
+    EXPECT_EQ(line.getTrimmedLength(), 0);
+
+    CharData coloured;
+    coloured.attribute.bg = Color::ansi256(2);
+    line.setCell(5, coloured);
+    EXPECT_TRUE(line.hasAnyContent());
+    EXPECT_TRUE(line.cellHasContent(5));
+    EXPECT_FALSE(line.cellHasContent(4));
+    EXPECT_EQ(line.getTrimmedLength(), 0); // colour alone does not count
+
+    line.setCell(1, cellOf('a'));
+    EXPECT_EQ(line.getTrimmedLength(), 2);
+    putWide(line, 4);
+    EXPECT_EQ(line.getTrimmedLength(), 6);
+    EXPECT_EQ(line.cellWidth(4), 2);
+    EXPECT_EQ(line.cellWidth(5), 0);
+
+    EXPECT_EQ(BufferLine(0).getTrimmedLength(), 0);
+}
+
+TEST(LineInsertDelete, Examples)
+{
+    struct Case {
+        const char* name;
+        std::function<void(BufferLine&)> op;
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"insert inside margin", [](BufferLine& l) { l.insertCells(3, 2, 5, kFill); }, "abcdefgh", "abcFFdgh"},
+        {"insert reaching margin", [](BufferLine& l) { l.insertCells(3, 3, 5, kFill); }, "abcdefgh", "abcFFFgh"},
+        {"insert past distance", [](BufferLine& l) { l.insertCells(3, 9, 5, kFill); }, "abcdefgh", "abcFFFgh"},
+        {"insert at margin", [](BufferLine& l) { l.insertCells(5, 1, 5, kFill); }, "abcdefgh", "abcdeFgh"},
+        {"insert zero", [](BufferLine& l) { l.insertCells(2, 0, 7, kFill); }, "abcdefgh", "abcdefgh"},
+        {"insert past margin does nothing", [](BufferLine& l) { l.insertCells(8, 1, 7, kFill); }, "abcdefgh", "abcdefgh"},
+        {"insert past inner margin", [](BufferLine& l) { l.insertCells(6, 2, 5, kFill); }, "abcdefgh", "abcdefgh"},
+        {"delete inside margin", [](BufferLine& l) { l.deleteCells(1, 2, 4, kFill); }, "abcdef", "adeFFf"},
+        {"delete reaching margin", [](BufferLine& l) { l.deleteCells(1, 4, 4, kFill); }, "abcdef", "aFFFFf"},
+        {"delete past distance", [](BufferLine& l) { l.deleteCells(1, 40, 4, kFill); }, "abcdef", "aFFFFf"},
+        {"delete last column", [](BufferLine& l) { l.deleteCells(5, 1, 5, kFill); }, "abcdef", "abcdeF"},
+    };
+    for (const Case& c : cases) {
+        auto line = lineOf(c.before);
+        c.op(*line);
+        EXPECT_EQ(textOf(*line), c.after) << c.name;
+    }
+}
+
+TEST(LineInsertDelete, WideCharactersMoveAsPairs)
+{
+    // a W _ b c d : the wide character and its placeholder travel together.
+    auto line = lineOf("a.bcde");
+    putWide(*line, 1);
+    line->setCell(3, cellOf('b'));
+    EXPECT_EQ(textOf(*line), "aW_bde");
+
+    line->insertCells(0, 1, 5, kFill);
+    EXPECT_EQ(textOf(*line), "FaW_bd");
+    EXPECT_EQ(line->getCell(2).width, 2);
+    EXPECT_EQ(line->getCell(3).width, 0);
+
+    line->deleteCells(0, 2, 5, kFill);
+    EXPECT_EQ(textOf(*line), "W_bdFF");
+
+    // Pushed against the margin, only the wide cell survives: mending the cut pair is the
+    // caller's business, the line just moves cells.
+    line->insertCells(0, 3, 3, kFill);
+    EXPECT_EQ(textOf(*line), "FFFWFF");
+}
+
+TEST(LineInsertDelete, MarksShiftWithCells)
+{
+    auto line = lineOf("abcdefghij");
+    line->setSemanticMark(SemanticPromptKind::initial, 2, 1);
+    line->setSemanticMark(SemanticPromptKind::secondary, 7, 1);
+    line->insertCells(3, 2, 8, kFill);
+    EXPECT_EQ(markColumns(*line), (std::vector<int>{2, 8}));
+
+    line->deleteCells(1, 4, 8, kFill);
+    EXPECT_EQ(markColumns(*line), (std::vector<int>{1, 4})); // 2 clamps to the start, 8 - 4
+
+    // Marks right of the margin stay put.
+    auto wide = lineOf("abcdefghij");
+    wide->setSemanticMark(SemanticPromptKind::right, 9, 1);
+    wide->insertCells(0, 3, 5, kFill);
+    EXPECT_EQ(markColumns(*wide), (std::vector<int>{9}));
+
+    // Nothing to do past the margin: marks do not move either.
+    const uint64_t before = line->generation();
+    line->insertCells(9, 2, 8, kFill);
+    EXPECT_EQ(markColumns(*line), (std::vector<int>{1, 4}));
+    EXPECT_EQ(line->generation(), before);
+}
+
+TEST(LineMarks, SetClearShiftClamp)
+{
+    BufferLine line(10);
+    line.setSemanticMark(SemanticPromptKind::secondary, 6, 1);
+    line.setSemanticMark(SemanticPromptKind::initial, 3, 1);
+    line.setSemanticMark(SemanticPromptKind::secondary, 1, 2);
+    ASSERT_EQ(line.semanticMarks().size(), 2u);
+    EXPECT_EQ(line.semanticMarks()[0], (SemanticMark{SemanticPromptKind::secondary, 1, 2}));
+    EXPECT_EQ(line.semanticMarks()[1], (SemanticMark{SemanticPromptKind::initial, 3, 1}));
+
+    uint64_t g = line.generation();
+    line.shiftSemanticMarks(0, 0, 9);
+    EXPECT_EQ(line.generation(), g);
+
+    line.clampSemanticMarks(2);
+    EXPECT_EQ(markColumns(line), (std::vector<int>{1, 1}));
+    line.clampSemanticMarks(0);
+    EXPECT_TRUE(line.semanticMarks().empty());
+    g = line.generation();
+    line.clampSemanticMarks(5);
+    EXPECT_EQ(line.generation(), g);
+
+    line.setSemanticMark(SemanticPromptKind::initial, 0, 4);
+    line.setSemanticHardContinuationGroup(4);
+    line.clearSemanticState();
+    EXPECT_TRUE(line.semanticMarks().empty());
+    EXPECT_FALSE(line.semanticHardContinuationGroup().has_value());
+}
+
+TEST(LineResize, WidthsMarksAndFill)
+{
+    auto line = lineOf("abcdef");
+    line->setIsWrapped(true);
+    line->setSemanticMark(SemanticPromptKind::initial, 5, 1);
+    auto image = std::make_shared<FakeImage>();
+    line->setImages(BufferLine::Images{image});
+
+    uint64_t g = line->generation();
+    line->resize(6, kFill);
+    EXPECT_EQ(line->generation(), g);
+
+    line->resize(3, kFill);
+    EXPECT_EQ(textOf(*line), "abc");
+    EXPECT_EQ(markColumns(*line), (std::vector<int>{2}));
+    EXPECT_NE(line->generation(), g);
+
+    line->resize(5, cellOf('n'));
+    EXPECT_EQ(textOf(*line), "abcnn"); // the given fill, not the line's fill character
+    EXPECT_TRUE(line->isWrapped());
+    EXPECT_TRUE(line->hasImages());
+
+    line->resize(0, kFill);
+    EXPECT_EQ(line->dataSize(), 0);
+    EXPECT_TRUE(line->semanticMarks().empty());
+    EXPECT_EQ(line->getTrimmedLength(), 0);
+}
+
+TEST(LineCopy, CopyFromKeepsOwnRenderModeImagesAndFill)
+{
+    auto dst = BufferLine::create(8, cellOf('d'));
+    dst->setRenderMode(BufferLine::RenderLineMode::doubledTop);
+    auto image = std::make_shared<FakeImage>();
+    dst->setImages(BufferLine::Images{image});
+
+    auto src = lineOf("abc");
+    src->setIsWrapped(true);
+    src->setSemanticMark(SemanticPromptKind::initial, 1, 9);
+    src->setSemanticHardContinuationGroup(9);
+    BidiPresentationState rtl;
+    rtl.fallbackDirection = BidiDirection::rightToLeft;
+    src->setBidiState(rtl);
+
+    dst->copyFrom(*src);
+    EXPECT_EQ(textOf(*dst), "abc");
+    EXPECT_EQ(dst->dataSize(), 3);
+    EXPECT_TRUE(dst->isWrapped());
+    EXPECT_EQ(dst->semanticMarks(), src->semanticMarks());
+    EXPECT_EQ(dst->semanticHardContinuationGroup(), 9u);
+    EXPECT_EQ(dst->bidiState(), rtl);
+    EXPECT_EQ(dst->renderMode(), BufferLine::RenderLineMode::doubledTop);
+    EXPECT_TRUE(dst->hasImages());
+    EXPECT_EQ(dst->fillCharacter().code, 'd');
+
+    // Growing again through copyFrom takes the larger source whole.
+    dst->copyFrom(*lineOf("0123456789"));
+    EXPECT_EQ(textOf(*dst), "0123456789");
+}
+
+TEST(LineCopy, CopyCellsWithinOneLineOverlapping)
+{
+    auto right = lineOf("abcdefgh");
+    right->copyCellsFrom(*right, 1, 3, 4);
+    EXPECT_EQ(textOf(*right), "abcbcdeh");
+
+    auto left = lineOf("abcdefgh");
+    left->copyCellsFrom(*left, 3, 1, 4);
+    EXPECT_EQ(textOf(*left), "adefgfgh");
+}
+
+TEST(LineCopy, CopyCellsMovesMarks)
+{
+    auto src = lineOf("abcdefgh");
+    auto dst = lineOf("........");
+    src->setSemanticMark(SemanticPromptKind::initial, 2, 1);
+    src->setSemanticMark(SemanticPromptKind::right, 6, 1);
+    dst->setSemanticMark(SemanticPromptKind::secondary, 1, 1);
+    dst->setSemanticMark(SemanticPromptKind::initial, 7, 5);
+
+    const uint64_t srcGeneration = src->generation();
+    dst->copyCellsFrom(*src, 0, 0, 4); // range 0..3: carries the initial mark at 2
+    EXPECT_EQ(textOf(*dst), "abcd....");
+    // The secondary mark at 1 was overwritten; the existing initial mark at 7 keeps its place
+    // (the moved one is not the prompt start, so it is dropped).
+    EXPECT_EQ(dst->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::initial, 7, 5}}));
+    EXPECT_EQ(src->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::right, 6, 1}}));
+    EXPECT_NE(src->generation(), srcGeneration);
+
+    auto target = lineOf("........");
+    target->copyCellsFrom(*src, 4, 1, 4); // moves the right mark from 6 to 3
+    EXPECT_EQ(textOf(*target), ".efgh...");
+    EXPECT_EQ(target->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::right, 3, 1}}));
+    EXPECT_TRUE(src->semanticMarks().empty());
+
+    // Within one line: the moved mark lands at its new column.
+    auto same = lineOf("abcdefgh");
+    same->setSemanticMark(SemanticPromptKind::initial, 1, 2);
+    same->setSemanticMark(SemanticPromptKind::right, 4, 2);
+    same->copyCellsFrom(*same, 0, 3, 3); // source 0..2, destination 3..5
+    EXPECT_EQ(same->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::initial, 4, 2}}));
+}
+
+TEST(LineCopy, PromptStartMarkWinsAndMovesTheBufferAnchor)
+{
+    Buffer buffer(8, 3, 8, 10);
+    auto start = lineOf("abcdefgh");
+    auto dst = lineOf("........");
+    start->setOwningBuffer(&buffer);
+    dst->setOwningBuffer(&buffer);
+    start->setSemanticMark(SemanticPromptKind::initial, 2, 4);
+    dst->setSemanticMark(SemanticPromptKind::initial, 7, 3);
+    buffer.semanticPromptStartLine = start;
+
+    dst->copyCellsFrom(*start, 0, 0, 4);
+    // The moved mark is the prompt start: it replaces the older mark of its kind, and the
+    // buffer's prompt start follows it.
+    EXPECT_EQ(dst->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::initial, 2, 4}}));
+    EXPECT_EQ(buffer.semanticPromptStartLine, dst);
+    EXPECT_TRUE(start->semanticMarks().empty());
+
+    // A mark that is not the prompt start's (another kind's first mark decides) is dropped.
+    auto other = lineOf("........");
+    other->setOwningBuffer(&buffer);
+    other->setSemanticMark(SemanticPromptKind::right, 0, 1);
+    auto from = lineOf("abcdefgh");
+    from->setSemanticMark(SemanticPromptKind::right, 1, 4);
+    other->copyCellsFrom(*from, 0, 4, 4);
+    EXPECT_EQ(other->semanticMarks(), (std::vector<SemanticMark>{{SemanticPromptKind::right, 0, 1}}));
+    EXPECT_EQ(buffer.semanticPromptStartLine, dst);
+}
+
+TEST(LineCopy, WholeLineCopyMovesHardContinuationGroup)
+{
+    auto src = lineOf("abcd");
+    auto dst = lineOf("....");
+    src->setSemanticHardContinuationGroup(12);
+    dst->copyCellsFrom(*src, 0, 0, 4);
+    EXPECT_EQ(dst->semanticHardContinuationGroup(), 12u);
+    EXPECT_FALSE(src->semanticHardContinuationGroup().has_value());
+
+    // A partial copy leaves the groups alone.
+    auto other = lineOf("....");
+    dst->setSemanticHardContinuationGroup(3);
+    other->copyCellsFrom(*dst, 0, 0, 3);
+    EXPECT_FALSE(other->semanticHardContinuationGroup().has_value());
+    EXPECT_EQ(dst->semanticHardContinuationGroup(), 3u);
+}
+
+TEST(LineCopy, CopyCellsStaysInsideTheLines)
+{
+    auto src = lineOf("abcdef");
+    auto dst = lineOf("...");
+    dst->copyCellsFrom(*src, 2, 1, 10); // bounded to the two cells left in dst
+    EXPECT_EQ(textOf(*dst), ".cd");
+    dst->copyCellsFrom(*src, 5, 0, 4); // bounded to the one cell left in src
+    EXPECT_EQ(textOf(*dst), "fcd");
+}
+
+TEST(LineText, TranslateToString)
+{
+    auto line = BufferLine::create(8);
+    line->setCell(1, cellOf('b'));
+    putWide(*line, 2);
+    line->setCell(4, cellOf('c'));
+    line->setCell(5, cellOf(0x400001));
+    line->setCell(0, cellOf(0x00E9));
+
+    EXPECT_EQ(line->translateToString(true), std::string("\xC3\xA9" "b\xE4\xB8\x80", 6) + std::string(1, '\0') + "c ");
+    EXPECT_EQ(line->translateToString(true, 0, -1, true), "\xC3\xA9" "b\xE4\xB8\x80" "c ");
+    EXPECT_EQ(line->translateToString(false, 4, 6), "c ");
+    EXPECT_EQ(line->translateToString(false, 6, -1), std::string(2, '\0'));
+    EXPECT_EQ(line->translateToString(true, 7, -1), "");
+    EXPECT_EQ(line->translateToString(false, 3, 3), "");
+    EXPECT_EQ(line->translateToString(false, 6, 40), std::string(2, '\0')); // stops at the end
+
+    const auto provider = [](const CharData& cell) { return cell.code >= 0x400000 ? std::string("<key>") : std::string("."); };
+    EXPECT_EQ(line->translateToString(true, 4, -1, false, provider), ".<key>");
+}
+
+TEST(LineText, DebugDescriptions)
+{
+    auto line = BufferLine::create(3);
+    line->setCell(0, cellOf('a'));
+    line->setCell(1, cellOf(0x400001));
+    EXPECT_EQ(line->debugDescription(), std::string("a ") + std::string(1, '\0'));
+
+    Line empty;
+    EXPECT_EQ(empty.debugDescription(), "[]");
+
+    Line text;
+    text.append({std::string("ab"), 0, 0, 2});
+    text.append({std::string("\n"), 0, 2, 1});
+    text.append({std::nullopt, 1, 0, 0});
+    EXPECT_EQ(text.length, 3);
+    EXPECT_EQ(text.debugDescription(), "3/3: [ab][\\n][][");
+}
+
+TEST(LineRecycle, ClearForRecycle)
+{
+    auto line = lineOf("abc");
+    line->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
+    Attribute attribute;
+    attribute.bg = Color::ansi256(4);
+    line->clearForRecycle(attribute);
+    for (const CharData& cell : line->cellSpan()) {
+        EXPECT_EQ(cell.code, 0);
+        EXPECT_EQ(cell.width, 1);
+        EXPECT_EQ(cell.attribute, attribute);
+    }
+    EXPECT_FALSE(line->images().has_value());
+    EXPECT_EQ(line->recycleGeneration(), 1u);
+}
+
+TEST(LineGeneration, EveryChangeRaisesIt)
+{
+    struct Case {
+        const char* name;
+        std::function<void(BufferLine&)> change;
+    };
+    auto other = lineOf("zzzzzz");
+    const Case cases[] = {
+        {"setCell", [](BufferLine& l) { l.setCell(0, cellOf('q')); }},
+        {"mutableCells", [](BufferLine& l) { l.mutableCells()[0] = cellOf('q'); }},
+        {"fill", [](BufferLine& l) { l.fill(kFill); }},
+        {"fillCells", [](BufferLine& l) { l.fillCells(kFill, 1, 2); }},
+        {"fillRange empty", [](BufferLine& l) { l.fillRange(kFill, 3, 3); }},
+        {"insertCells", [](BufferLine& l) { l.insertCells(1, 1, 5, kFill); }},
+        {"deleteCells", [](BufferLine& l) { l.deleteCells(1, 1, 5, kFill); }},
+        {"copyCellsFrom", [&](BufferLine& l) { l.copyCellsFrom(*other, 0, 0, 2); }},
+        {"copyCellsFrom self", [](BufferLine& l) { l.copyCellsFrom(l, 0, 1, 2); }},
+        {"resize", [](BufferLine& l) { l.resize(3, kFill); }},
+        {"copyFrom", [&](BufferLine& l) { l.copyFrom(*other); }},
+        {"clearForRecycle", [](BufferLine& l) { l.clearForRecycle(Attribute{}); }},
+        {"setIsWrapped", [](BufferLine& l) { l.setIsWrapped(false); }},
+        {"setBidiState", [](BufferLine& l) { l.setBidiState({}); }},
+        {"setRenderMode", [](BufferLine& l) { l.setRenderMode(BufferLine::RenderLineMode::single); }},
+        {"setSemanticMarks", [](BufferLine& l) { l.setSemanticMarks({}); }},
+        {"setSemanticHardContinuationGroup", [](BufferLine& l) { l.setSemanticHardContinuationGroup(77); }},
+        {"setImages", [](BufferLine& l) { l.setImages(std::nullopt); }},
+        {"setSemanticMark", [](BufferLine& l) { l.setSemanticMark(SemanticPromptKind::right, 2, 1); }},
+        {"clearSemanticState", [](BufferLine& l) { l.clearSemanticState(); }},
+        {"shiftSemanticMarks", [](BufferLine& l) { l.shiftSemanticMarks(0, 1, 5); }},
+        {"clampSemanticMarks", [](BufferLine& l) { l.clampSemanticMarks(2); }},
+    };
+    for (const Case& c : cases) {
+        auto line = lineOf("abcdef");
+        line->setSemanticMark(SemanticPromptKind::initial, 4, 1);
+        const uint64_t before = line->generation();
+        c.change(*line);
+        EXPECT_NE(line->generation(), before) << c.name;
+    }
+
+    // Setting the same hard continuation group again is no change.
+    auto line = lineOf("ab");
+    line->setSemanticHardContinuationGroup(5);
+    const uint64_t before = line->generation();
+    line->setSemanticHardContinuationGroup(5);
+    EXPECT_EQ(line->generation(), before);
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "model/Buffer.h"
+
+namespace corvantix {
+namespace {
+
+using Color = Attribute::Color;
+
+class FakeImage : public TerminalImage {
+public:
+    int pixelWidth() const override { return 1; }
+    int pixelHeight() const override { return 1; }
+    int col() const override { return 0; }
+    void setCol(int) override {}
+};
+
+std::vector<int> stopsOf(const Buffer& buffer)
+{
+    std::vector<int> stops;
+    for (size_t i = 0; i < buffer.tabStops.size(); ++i) {
+        if (buffer.tabStops[i])
+            stops.push_back(static_cast<int>(i));
+    }
+    return stops;
+}
+
+// Pushes n blank lines under the screen and moves the screen down over them, as scrolling does.
+void scrollIntoHistory(Buffer& buffer, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        buffer.lines().push(buffer.getBlankLine(Attribute{}));
+        buffer.setYBase(buffer.yBase() + 1);
+        buffer.setYDisp(buffer.yDisp() + 1);
+    }
+}
+
+TEST(Buffer, NewBufferFollowsTheCapacityRule)
+{
+    Buffer normal(80, 25, 8, 500);
+    EXPECT_TRUE(normal.hasScrollback);
+    EXPECT_EQ(normal.lines().maxLength(), 525);
+    EXPECT_EQ(normal.lines().count(), 0);
+    EXPECT_EQ(stopsOf(normal), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72}));
+    EXPECT_EQ(normal.scrollTop(), 0);
+    EXPECT_EQ(normal.scrollBottom(), 24);
+    EXPECT_EQ(normal.marginLeft(), 0);
+    EXPECT_EQ(normal.marginRight(), 79);
+    EXPECT_EQ(normal.curAttr.bg, Color::defaultInvertedColor());
+    EXPECT_EQ(normal.savedAttr, Attribute::defaultAttribute());
+
+    Buffer alternate(80, 25, 8, std::nullopt);
+    EXPECT_FALSE(alternate.hasScrollback);
+    EXPECT_EQ(alternate.lines().maxLength(), 25);
+
+    // A zero history is still history (the buffer reflows); a negative one counts as none.
+    Buffer zero(80, 25, 8, 0);
+    EXPECT_TRUE(zero.hasScrollback);
+    EXPECT_EQ(zero.lines().maxLength(), 25);
+    Buffer negative(80, 25, 8, -100);
+    EXPECT_EQ(negative.lines().maxLength(), 25);
+}
+
+TEST(BufferDeathTest, ScrollBeforeTheOwnerSetsItEndsTheProgram)
+{
+    Buffer buffer(80, 25, 8, 500);
+    EXPECT_DEATH(buffer.scroll(true), "This should be set after creating a buffer");
+}
+
+TEST(Buffer, GuardedPropertiesIgnoreNegativeWrites)
+{
+    Buffer buffer(80, 25, 8, 500);
+    buffer.setX(5);
+    buffer.setY(6);
+    buffer.setScrollTop(2);
+    buffer.setScrollBottom(20);
+    buffer.setX(-1);
+    buffer.setY(-1);
+    buffer.setScrollTop(-1);
+    buffer.setScrollBottom(-1);
+    EXPECT_EQ(buffer.x(), 5);
+    EXPECT_EQ(buffer.y(), 6);
+    EXPECT_EQ(buffer.scrollTop(), 2);
+    EXPECT_EQ(buffer.scrollBottom(), 20);
+    buffer.setMarginLeft(-3); // the terminal validates margins
+    EXPECT_EQ(buffer.marginLeft(), -3);
+}
+
+TEST(Buffer, TabStopsFollowThePatternAcrossWidths)
+{
+    Buffer narrow(20, 5, 8, 10);
+    EXPECT_EQ(stopsOf(narrow), (std::vector<int>{0, 8, 16}));
+
+    // Widening: the new columns continue from the stop before the old width.
+    Buffer buffer(80, 5, 8, 10);
+    buffer.resize(100, 5);
+    EXPECT_EQ(buffer.tabStops.size(), 100u);
+    EXPECT_EQ(stopsOf(buffer).back(), 72) << "resize only pads with false";
+    buffer.setupTabStops(80, 8);
+    EXPECT_EQ(stopsOf(buffer), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}));
+
+    // Every stop cleared before widening: the pattern starts again at column 0.
+    Buffer cleared(80, 5, 8, 10);
+    cleared.tabStops.assign(80, false);
+    cleared.resize(100, 5);
+    cleared.setupTabStops(80, 8);
+    EXPECT_EQ(stopsOf(cleared), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}));
+
+    // A custom stop at the index starts the pattern there.
+    Buffer custom(80, 5, 8, 10);
+    custom.tabStops[79] = true;
+    custom.resize(100, 5);
+    custom.setupTabStops(79, 8);
+    EXPECT_EQ(stopsOf(custom).back(), 95);
+}
+
+TEST(Buffer, NextAndPreviousTabStop)
+{
+    Buffer buffer(80, 5, 8, 10);
+    buffer.setMarginRight(50);
+    struct Case {
+        bool useMargins;
+        int x;
+        int expected;
+    };
+    const Case next[] = {
+        {false, 0, 8},   {false, 8, 16},  {false, 71, 72}, {false, 72, 79}, // no stop after 72: the last column
+        {true, 40, 48},  {true, 48, 50},  {true, 60, 50},                   // never past the margin
+        {false, 79, 79},
+    };
+    for (const Case& c : next)
+        EXPECT_EQ(buffer.nextTabStop(c.useMargins, c.x), c.expected) << c.useMargins << " " << c.x;
+
+    EXPECT_EQ(buffer.previousTabStop(0), 0);
+    EXPECT_EQ(buffer.previousTabStop(1), 0);
+    EXPECT_EQ(buffer.previousTabStop(16), 8);
+    EXPECT_EQ(buffer.previousTabStop(20), 16);
+    EXPECT_EQ(buffer.previousTabStop(80), 72);
+    buffer.tabStops.assign(80, false);
+    EXPECT_EQ(buffer.previousTabStop(30), 0);
+
+    // -1 means the cursor column.
+    buffer.setupTabStops(-1, 8);
+    buffer.setX(20);
+    EXPECT_EQ(buffer.nextTabStop(false), 24);
+    EXPECT_EQ(buffer.previousTabStop(), 16);
+}
+
+TEST(Buffer, GetCharOutsideALineAnswersTheDefaultCell)
+{
+    Buffer buffer(10, 3, 8, 10);
+    buffer.fillViewportRows();
+    const CharData a('a', 1, Attribute{});
+    buffer.lines()[1]->setCell(9, a);
+    buffer.lines()[1]->setCell(0, a);
+
+    EXPECT_EQ(buffer.getChar(9, 1), a);
+    EXPECT_EQ(buffer.getChar(10, 1), CharData::defaultCell()) << "not the last cell";
+    EXPECT_EQ(buffer.getChar(-1, 1), CharData::defaultCell());
+    EXPECT_EQ(buffer.getChar(0, 3), CharData::defaultCell());
+    EXPECT_EQ(buffer.getChar(0, -1), CharData::defaultCell());
+    EXPECT_EQ(buffer.lines().count(), 3) << "reading never adds lines";
+    EXPECT_EQ(buffer.lines()[1]->dataSize(), 10) << "nor extends them";
+
+    scrollIntoHistory(buffer, 1);
+    EXPECT_EQ(buffer.getCharInViewport(0, 0), a);
+}
+
+TEST(Buffer, LinesKnowTheirBufferAndTheBlankAttribute)
+{
+    BidiPresentationState rtl;
+    rtl.fallbackDirection = BidiDirection::rightToLeft;
+    auto buffer = std::make_shared<Buffer>(12, 3, 8, 10, rtl);
+    Attribute blue;
+    blue.bg = Color::ansi256(4);
+    buffer->fillViewportRows(blue);
+    buffer->fillViewportRows(); // only on an empty ring
+    ASSERT_EQ(buffer->lines().count(), 3);
+    const auto line = buffer->lines()[2];
+    EXPECT_EQ(line->dataSize(), 12);
+    EXPECT_EQ(line->getCell(5), CharData(0, 1, blue));
+    EXPECT_EQ(line->bidiState(), rtl);
+    EXPECT_EQ(line->owningBuffer(), buffer.get());
+
+    // An empty slot is made in the default cell's attribute.
+    buffer->lines().setCount(4);
+    EXPECT_EQ(buffer->lines()[3]->getCell(0), CharData::defaultCell());
+
+    // A line that outlives its buffer no longer points at it.
+    buffer.reset();
+    EXPECT_EQ(line->owningBuffer(), nullptr);
+
+    EXPECT_EQ(Buffer::spaceCell(), CharData(32, 1, Attribute{Color::defaultColor(), Color::defaultInvertedColor(), {}, UnderlineStyle::none, std::nullopt}));
+    EXPECT_EQ(Buffer::spaceCell(blue), CharData(32, 1, blue));
+}
+
+TEST(Buffer, CountsLinesWithImages)
+{
+    Buffer buffer(10, 2, 8, std::nullopt);
+    auto withImage = buffer.getBlankLine(Attribute{});
+    withImage->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
+    buffer.lines().push(withImage);
+    buffer.lines().push(buffer.getBlankLine(Attribute{}));
+    EXPECT_TRUE(buffer.hasLinesWithImages());
+
+    buffer.removeLineImages(0);
+    buffer.removeLineImages(0);
+    EXPECT_FALSE(withImage->images().has_value());
+    EXPECT_EQ(buffer.linesWithImagesCount(), 0) << "never below zero";
+
+    buffer.lines()[1]->setImages(BufferLine::Images{});
+    buffer.recountLinesWithImages();
+    EXPECT_EQ(buffer.linesWithImagesCount(), 1);
+
+    // Recycling the line with images counts it down.
+    buffer.lines().push(buffer.getBlankLine(Attribute{}));
+    buffer.lines().recycle(Attribute{});
+    EXPECT_EQ(buffer.linesWithImagesCount(), 0);
+}
+
+TEST(Buffer, ClearEmptiesTheScreenAndKeepsSavedStateAndTabs)
+{
+    Buffer buffer(20, 5, 8, 10);
+    buffer.fillViewportRows();
+    scrollIntoHistory(buffer, 3);
+    buffer.setX(4);
+    buffer.setY(2);
+    buffer.linesTop = 7;
+    buffer.setScrollTop(1);
+    buffer.setScrollBottom(3);
+    buffer.setMarginLeft(2);
+    buffer.savedX = 3;
+    buffer.savedY = 2;
+    buffer.tabStops[3] = true;
+    buffer.insertMode = true;
+    buffer.semanticInput = SemanticInputState::armed;
+    buffer.semanticGroupCounter = 4;
+    buffer.activeSemanticGroupID = 4;
+    buffer.semanticPromptStartLine = buffer.lines()[2];
+    buffer.semanticPromptStartRowCache = 2;
+
+    buffer.clear();
+    EXPECT_EQ(buffer.lines().count(), 0);
+    EXPECT_EQ(buffer.lines().maxLength(), 15);
+    EXPECT_EQ(buffer.x(), 0);
+    EXPECT_EQ(buffer.y(), 0);
+    EXPECT_EQ(buffer.yBase(), 0);
+    EXPECT_EQ(buffer.yDisp(), 0);
+    EXPECT_EQ(buffer.linesTop, 0);
+    EXPECT_EQ(buffer.scrollTop(), 0);
+    EXPECT_EQ(buffer.scrollBottom(), 4);
+    EXPECT_EQ(buffer.marginLeft(), 0);
+    EXPECT_EQ(buffer.marginRight(), 19);
+    EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle);
+    EXPECT_EQ(buffer.semanticGroupCounter, 0u);
+    EXPECT_EQ(buffer.activeSemanticGroupID, 0u);
+    EXPECT_EQ(buffer.semanticPromptStartLine, nullptr);
+    // Left as they were.
+    EXPECT_EQ(buffer.savedX, 3);
+    EXPECT_EQ(buffer.savedY, 2);
+    EXPECT_TRUE(buffer.tabStops[3]);
+    EXPECT_TRUE(buffer.insertMode);
+    EXPECT_EQ(buffer.semanticPromptStartRowCache, 2);
+
+    // The fresh ring is wired to this buffer.
+    buffer.fillViewportRows();
+    EXPECT_EQ(buffer.lines()[0]->owningBuffer(), &buffer);
+}
+
+TEST(Buffer, ClearSavedState)
+{
+    Buffer buffer(20, 5, 8, 10);
+    static const CharacterMap lineDrawing{};
+    buffer.savedX = 3;
+    buffer.savedY = 2;
+    buffer.savedCharset = &lineDrawing;
+    buffer.savedAttr.fg = Color::ansi256(2);
+    buffer.savedOriginMode = buffer.savedMarginMode = buffer.savedWraparound = buffer.savedReverseWraparound = true;
+    buffer.setMarginLeft(3);
+    buffer.setMarginRight(9);
+    buffer.clearSavedState();
+    EXPECT_EQ(buffer.savedX, 0);
+    EXPECT_EQ(buffer.savedY, 0);
+    EXPECT_EQ(buffer.savedCharset, nullptr);
+    EXPECT_EQ(buffer.savedAttr, Attribute::defaultAttribute());
+    EXPECT_FALSE(buffer.savedOriginMode || buffer.savedMarginMode || buffer.savedWraparound || buffer.savedReverseWraparound);
+    EXPECT_EQ(buffer.marginLeft(), 0);
+    EXPECT_EQ(buffer.marginRight(), 19);
+}
+
+TEST(Buffer, ClearScrollbackForgetsHistoryAndKeepsTheSavedRow)
+{
+    Buffer buffer(20, 5, 8, 100);
+    buffer.fillViewportRows();
+    scrollIntoHistory(buffer, 10);
+    const auto firstScreenLine = buffer.lines()[10];
+    buffer.savedY = 4;
+
+    buffer.clearScrollback();
+    EXPECT_EQ(buffer.yBase(), 0);
+    EXPECT_EQ(buffer.yDisp(), 0);
+    EXPECT_EQ(buffer.lines().count(), 5);
+    EXPECT_EQ(buffer.lines()[0], firstScreenLine);
+    // savedY is a screen row: forgetting history moves no row of the screen.
+    EXPECT_EQ(buffer.savedY, 4);
+
+    buffer.clearScrollback(); // nothing above the screen: nothing happens
+    EXPECT_EQ(buffer.lines().count(), 5);
+}
+
+TEST(Buffer, ChangeHistorySize)
+{
+    Buffer buffer(20, 5, 8, 10);
+    buffer.fillViewportRows();
+    scrollIntoHistory(buffer, 8);
+    buffer.savedY = 3;
+    const auto firstScreenLine = buffer.lines()[8];
+
+    buffer.changeHistorySize(20);
+    EXPECT_EQ(buffer.lines().maxLength(), 25);
+    EXPECT_EQ(buffer.lines().count(), 13);
+    EXPECT_EQ(buffer.lines()[8], firstScreenLine);
+
+    buffer.changeHistorySize(4); // 13 lines, room for 9: the 4 oldest go
+    EXPECT_EQ(buffer.lines().maxLength(), 9);
+    EXPECT_EQ(buffer.lines().count(), 9);
+    EXPECT_EQ(buffer.yBase(), 4);
+    EXPECT_EQ(buffer.yDisp(), 4);
+    EXPECT_EQ(buffer.lines()[4], firstScreenLine);
+    EXPECT_EQ(buffer.savedY, 3);
+
+    buffer.changeHistorySize(std::nullopt);
+    EXPECT_FALSE(buffer.hasScrollback);
+    EXPECT_EQ(buffer.lines().maxLength(), 5);
+    EXPECT_EQ(buffer.lines().count(), 5);
+    EXPECT_EQ(buffer.yBase(), 0);
+    EXPECT_EQ(buffer.lines()[0], firstScreenLine);
+    EXPECT_EQ(buffer.savedY, 3);
+}
+
+TEST(Buffer, PromptStartMarkPrefersTheInitialMark)
+{
+    Buffer buffer(20, 5, 8, 10);
+    EXPECT_FALSE(buffer.promptStartMarkKind().has_value());
+    buffer.fillViewportRows();
+    const auto line = buffer.lines()[1];
+    buffer.semanticPromptStartLine = line;
+    EXPECT_FALSE(buffer.promptStartMarkKind().has_value());
+    line->setSemanticMark(SemanticPromptKind::secondary, 2, 1);
+    EXPECT_EQ(buffer.promptStartMarkKind()->kind, SemanticPromptKind::secondary);
+    line->setSemanticMark(SemanticPromptKind::initial, 5, 1);
+    const auto mark = buffer.promptStartMarkKind();
+    ASSERT_TRUE(mark.has_value());
+    EXPECT_EQ(mark->line, line);
+    EXPECT_EQ(mark->kind, SemanticPromptKind::initial);
+    EXPECT_EQ(mark->column, 5);
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+#include "model/CharData.h"
+#include "model/SemanticTypes.h"
+
+namespace corvantix {
+namespace {
+
+using Color = Attribute::Color;
+
+static_assert(std::is_trivially_copyable_v<CharData>);
+static_assert(sizeof(CharData) <= 24);
+
+Attribute makeAttribute(Color fg, Color bg, CharacterStyle style = {})
+{
+    Attribute a;
+    a.fg = fg;
+    a.bg = bg;
+    a.style = style;
+    return a;
+}
+
+TEST(CellAttribute, SgrParametersTable)
+{
+    struct Case {
+        Attribute attribute;
+        const char* expected;
+    };
+    Attribute withUnderlineExtras = makeAttribute(Color::defaultColor(), Color::defaultColor(), CharacterStyle::underline);
+    withUnderlineExtras.underlineStyle = UnderlineStyle::curly;
+    withUnderlineExtras.underlineColor = Color::trueColor(9, 9, 9);
+    const Case cases[] = {
+        {Attribute{}, "0m"},
+        {makeAttribute(Color::ansi256(1), Color::defaultColor(), CharacterStyle::bold), "0;1;31m"},
+        {makeAttribute(Color::trueColor(1, 2, 3), Color::ansi256(200)), "0;38;2;1;2;3;48;5;200m"},
+        {makeAttribute(Color::ansi256(7), Color::ansi256(0)), "0;37;40m"},
+        {makeAttribute(Color::ansi256(8), Color::ansi256(8)), "0;90;100m"},
+        {makeAttribute(Color::ansi256(15), Color::ansi256(15)), "0;97;107m"},
+        {makeAttribute(Color::ansi256(16), Color::defaultColor()), "0;38;5;16m"},
+        {makeAttribute(Color::ansi256(255), Color::trueColor(0, 0, 255)), "0;38;5;255;48;2;0;0;255m"},
+        {makeAttribute(Color::defaultInvertedColor(), Color::defaultInvertedColor()), "0m"},
+        {makeAttribute(Color::defaultColor(), Color::defaultColor(),
+                       CharacterStyle::dim | CharacterStyle::italic | CharacterStyle::crossedOut),
+         "0m"},
+        {makeAttribute(Color::defaultColor(), Color::defaultColor(),
+                       CharacterStyle::invisible | CharacterStyle::inverse | CharacterStyle::blink | CharacterStyle::underline
+                           | CharacterStyle::bold),
+         "0;1;4;5;7;8m"},
+        {withUnderlineExtras, "0;4m"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.attribute.sgrParameters(), c.expected);
+}
+
+TEST(CellAttribute, ColorEqualityAndHashKeepCasesApart)
+{
+    const std::hash<Color> hash;
+    EXPECT_NE(Color::defaultColor(), Color::defaultInvertedColor());
+    EXPECT_NE(hash(Color::defaultColor()), hash(Color::defaultInvertedColor()));
+    EXPECT_NE(Color::ansi256(0), Color::defaultColor());
+    EXPECT_NE(Color::ansi256(1), Color::trueColor(1, 0, 0));
+    EXPECT_NE(Color::trueColor(1, 2, 3), Color::trueColor(1, 2, 4));
+    EXPECT_EQ(Color::trueColor(1, 2, 3), Color::trueColor(1, 2, 3));
+    EXPECT_EQ(hash(Color::trueColor(1, 2, 3)), hash(Color::trueColor(1, 2, 3)));
+    EXPECT_EQ(Color(), Color::defaultColor());
+    EXPECT_EQ(Color::ansi256(200).code(), 200);
+    EXPECT_EQ(Color::trueColor(4, 5, 6).blue(), 6);
+}
+
+TEST(CellAttribute, UnderlineColorAbsentDiffersFromPresent)
+{
+    Attribute a;
+    Attribute b;
+    b.underlineColor = Color::defaultColor();
+    EXPECT_NE(a, b);
+    a.underlineColor = Color::defaultColor();
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(std::hash<Attribute>()(a), std::hash<Attribute>()(b));
+    b.underlineStyle = UnderlineStyle::dashed;
+    EXPECT_NE(a, b);
+}
+
+TEST(CellAttribute, UnderlineStyleFromRaw)
+{
+    EXPECT_EQ(underlineStyleFromRaw(0), UnderlineStyle::none);
+    EXPECT_EQ(underlineStyleFromRaw(2), UnderlineStyle::double_);
+    EXPECT_EQ(underlineStyleFromRaw(5), UnderlineStyle::dashed);
+    EXPECT_FALSE(underlineStyleFromRaw(6).has_value());
+    EXPECT_FALSE(underlineStyleFromRaw(255).has_value());
+}
+
+TEST(CellCharData, BlankWithDefaultAttributesIgnoresPayloadAndZone)
+{
+    CharData cell;
+    cell.payload = TinyAtom{7};
+    cell.semanticContentCode = 6;
+    EXPECT_TRUE(cell.isBlankWithDefaultAttributes());
+
+    CharData coloured;
+    coloured.attribute.bg = Color::ansi256(1);
+    EXPECT_FALSE(coloured.isBlankWithDefaultAttributes());
+
+    CharData inverted;
+    inverted.attribute.bg = Color::defaultInvertedColor();
+    EXPECT_FALSE(inverted.isBlankWithDefaultAttributes());
+
+    CharData underlined;
+    underlined.attribute.underlineColor = Color::defaultColor();
+    EXPECT_FALSE(underlined.isBlankWithDefaultAttributes());
+
+    CharData letter(0x41, 1, Attribute{});
+    EXPECT_FALSE(letter.isBlankWithDefaultAttributes());
+}
+
+TEST(CellCharData, DefaultCellAndSimpleCodeBoundary)
+{
+    const CharData& d = CharData::defaultCell();
+    EXPECT_EQ(d.code, 0);
+    EXPECT_EQ(d.width, 1);
+    EXPECT_EQ(d.payload.code, 0);
+    EXPECT_EQ(d.attribute, Attribute{});
+
+    EXPECT_TRUE(CharData(0x3FFFFF, 1, Attribute{}).hasSimpleCode());
+    EXPECT_FALSE(CharData(0x400000, 1, Attribute{}).hasSimpleCode());
+    EXPECT_FALSE(CharData(0x400001, 1, Attribute{}).hasSimpleCode());
+}
+
+TEST(CellCharData, DebugDescription)
+{
+    EXPECT_EQ(CharData(0x41, 1, Attribute{}).debugDescription(), "CharData: 65 A");
+    EXPECT_EQ(CharData(0x4E00, 2, Attribute{}).debugDescription(), "CharData: 19968 \xE4\xB8\x80");
+    EXPECT_EQ(CharData(0x400001, 1, Attribute{}).debugDescription(), "CharData: 4194305 ?");
+    EXPECT_EQ(CharData(0xD800, 1, Attribute{}).debugDescription(), "CharData: 55296 ?");
+    EXPECT_EQ(CharData(-1, 1, Attribute{}).debugDescription(), "CharData: -1 ?");
+}
+
+TEST(CellSemanticContent, CellCodesRoundTrip)
+{
+    struct Case {
+        SemanticContent content;
+        uint8_t code;
+        const char* description;
+    };
+    const Case cases[] = {
+        {SemanticContent::none(), 0, "none"},
+        {SemanticContent::prompt(SemanticPromptKind::initial), 1, "prompt(initial)"},
+        {SemanticContent::prompt(SemanticPromptKind::right), 2, "prompt(right)"},
+        {SemanticContent::prompt(SemanticPromptKind::continuation), 3, "prompt(continuation)"},
+        {SemanticContent::prompt(SemanticPromptKind::secondary), 4, "prompt(secondary)"},
+        {SemanticContent::input(), 5, "input"},
+        {SemanticContent::output(), 6, "output"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.content.cellCode(), c.code);
+        EXPECT_EQ(SemanticContent::fromCellCode(c.code), c.content);
+        EXPECT_EQ(c.content.description(), c.description);
+    }
+    EXPECT_EQ(SemanticContent::fromCellCode(7), SemanticContent::none());
+    EXPECT_EQ(SemanticContent::fromCellCode(255), SemanticContent::none());
+    EXPECT_EQ(SemanticContent(), SemanticContent::none());
+    EXPECT_EQ(SemanticContent::prompt(SemanticPromptKind::right).rawValue(), 1);
+    EXPECT_EQ(SemanticContent::output().rawValue(), 6);
+}
+
+TEST(CellSemanticContent, ClickModeStorage)
+{
+    EXPECT_EQ(SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::smartVertical).rawValue(), 3);
+    EXPECT_EQ(SemanticPromptClickMode::none().rawValue(), 4);
+    EXPECT_EQ(SemanticPromptClickMode::clickEventsRelative().rawValue(), 6);
+    EXPECT_EQ(SemanticPromptClickMode(), SemanticPromptClickMode::none());
+    EXPECT_EQ(SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::conservativeVertical).description(),
+              "cursorKeys(conservativeVertical)");
+    EXPECT_NE(SemanticPromptClickBehavior::requireModifier({1}), SemanticPromptClickBehavior::requireModifier({2}));
+    EXPECT_EQ(semanticPromptKindFromRawValue('s'), SemanticPromptKind::secondary);
+    EXPECT_FALSE(semanticPromptKindFromRawValue('x').has_value());
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,560 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "model/Buffer.h"
+
+namespace corvantix {
+namespace {
+
+constexpr char32_t kWide = 0x4E00;
+
+CharData cellOf(char32_t c, int8_t width = 1)
+{
+    return CharData(static_cast<int32_t>(c), width, Attribute{});
+}
+
+// n letters A..Z repeated: every column of a logical line is recognisable.
+std::string letters(int n)
+{
+    std::string text;
+    for (int i = 0; i < n; ++i)
+        text += static_cast<char>('A' + i % 26);
+    return text;
+}
+
+// A buffer whose screen is filled with blank rows.
+std::unique_ptr<Buffer> screenOf(int cols, int rows, std::optional<int> scrollback = 100)
+{
+    auto buffer = std::make_unique<Buffer>(cols, rows, 8, scrollback);
+    buffer->fillViewportRows();
+    return buffer;
+}
+
+// A buffer holding `history` lines named h0, h1, ... above a screen of blank rows.
+std::unique_ptr<Buffer> screenWithHistory(int cols, int rows, int history, std::optional<int> scrollback = 100)
+{
+    auto buffer = std::make_unique<Buffer>(cols, rows, 8, scrollback);
+    for (int i = 0; i < history; ++i) {
+        auto line = buffer->getBlankLine(Attribute{});
+        const std::string name = "h" + std::to_string(i);
+        for (size_t c = 0; c < name.size(); ++c)
+            line->setCell(static_cast<int>(c), cellOf(static_cast<unsigned char>(name[c])));
+        buffer->lines().push(line);
+    }
+    for (int r = 0; r < rows; ++r)
+        buffer->lines().push(buffer->getBlankLine(Attribute{}));
+    buffer->setYBase(history);
+    buffer->setYDisp(history);
+    return buffer;
+}
+
+void writeAt(Buffer& buffer, int line, std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i)
+        buffer.lines()[line]->setCell(static_cast<int>(i), cellOf(static_cast<unsigned char>(text[i])));
+}
+
+// Writes text from column 0 of `line` on, continuing on the next line, marked wrapped, at the
+// buffer's width (as printing with auto-wrap does).
+void writeWrapped(Buffer& buffer, int line, std::string_view text)
+{
+    int col = 0;
+    for (char ch : text) {
+        if (col == buffer.cols()) {
+            ++line;
+            col = 0;
+            buffer.lines()[line]->setIsWrapped(true);
+        }
+        buffer.lines()[line]->setCell(col++, cellOf(static_cast<unsigned char>(ch)));
+    }
+}
+
+std::string textOf(Buffer& buffer, int line)
+{
+    return buffer.lines()[line]->translateToString(true);
+}
+
+std::vector<std::string> allText(Buffer& buffer)
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < buffer.lines().count(); ++i)
+        rows.push_back(textOf(buffer, i));
+    return rows;
+}
+
+std::vector<bool> wrapFlags(Buffer& buffer)
+{
+    std::vector<bool> flags;
+    for (int i = 0; i < buffer.lines().count(); ++i)
+        flags.push_back(buffer.lines()[i]->isWrapped());
+    return flags;
+}
+
+std::string cursorLineText(Buffer& buffer)
+{
+    return textOf(buffer, buffer.yBase() + buffer.y());
+}
+
+void expectEveryLineWidth(Buffer& buffer, int cols)
+{
+    for (int i = 0; i < buffer.lines().count(); ++i)
+        EXPECT_EQ(buffer.lines()[i]->dataSize(), cols) << "line " << i;
+}
+
+TEST(Reflow, WideningJoinsWrappedRows)
+{
+    auto buffer = screenOf(40, 8);
+    const std::string text = letters(100);
+    writeWrapped(*buffer, 0, text); // rows of 40, 40, 20
+    writeAt(*buffer, 3, "next");
+    writeAt(*buffer, 4, "$");
+    buffer->setY(4);
+    buffer->savedY = 4;
+
+    buffer->resize(80, 8);
+    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{text.substr(0, 80), text.substr(80), "next", "$", "", "", "", ""}));
+    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false, false, false}));
+    // The emptied row went; the cursor follows its line up and a blank row refills the screen.
+    EXPECT_EQ(buffer->y(), 3);
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+    EXPECT_EQ(buffer->savedY, 3);
+    expectEveryLineWidth(*buffer, 80);
+}
+
+TEST(Reflow, WideningWithHistoryPullsTheScreenUp)
+{
+    auto buffer = screenWithHistory(40, 4, 2); // h0 h1 | a screen of 4 rows
+    writeWrapped(*buffer, 1, letters(50));      // h1 becomes a row of 40 continued on screen row 0
+    writeAt(*buffer, 5, "$");
+    buffer->setY(3);
+
+    buffer->resize(80, 4);
+    EXPECT_EQ(buffer->lines().count(), 5);
+    EXPECT_EQ(buffer->yBase(), 1);
+    EXPECT_EQ(buffer->yDisp(), 1);
+    EXPECT_EQ(textOf(*buffer, 1), letters(50));
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+}
+
+TEST(Reflow, NarrowingSplitsALongLine)
+{
+    auto buffer = screenOf(80, 6);
+    const std::string text = letters(70);
+    writeAt(*buffer, 0, text);
+    writeAt(*buffer, 3, "$");
+    buffer->setY(3);
+    buffer->savedY = 2;
+
+    buffer->resize(40, 6);
+    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{text.substr(0, 40), text.substr(40), "", "", "$", ""}));
+    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false}));
+    EXPECT_EQ(buffer->y(), 4);
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+    EXPECT_EQ(buffer->savedY, 3);
+    EXPECT_EQ(buffer->yBase(), 0);
+    expectEveryLineWidth(*buffer, 40);
+}
+
+TEST(Reflow, NarrowingWithTheCursorOnTheLastRowGrowsTheHistory)
+{
+    auto buffer = screenOf(80, 4);
+    const std::string text = letters(70);
+    writeAt(*buffer, 0, text);
+    writeAt(*buffer, 3, "$");
+    buffer->setY(3);
+
+    buffer->resize(40, 4);
+    EXPECT_EQ(buffer->lines().count(), 5);
+    EXPECT_EQ(buffer->yBase(), 1);
+    EXPECT_EQ(buffer->yDisp(), 1);
+    EXPECT_EQ(buffer->y(), 3);
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+    EXPECT_EQ(textOf(*buffer, 0) + textOf(*buffer, 1), text);
+}
+
+TEST(Reflow, NarrowingAFullRingDropsTheOldestLine)
+{
+    auto buffer = screenWithHistory(80, 4, 2, 2); // a full ring of 6: h0 h1 | 4 screen rows
+    const std::string text = letters(70);
+    writeAt(*buffer, 3, text);
+    writeAt(*buffer, 5, "$");
+    buffer->setY(3);
+
+    buffer->resize(40, 4);
+    EXPECT_EQ(buffer->lines().count(), 6);
+    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{"h1", "", text.substr(0, 40), text.substr(40), "", "$"}));
+    EXPECT_EQ(buffer->yBase(), 2);
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+}
+
+TEST(Reflow, WideCharactersAtTheNewEdgeMoveWhole)
+{
+    // Widening 10 -> 15: the wide character would straddle the new edge, so it opens the next
+    // row and the edge column becomes a null cell.
+    auto wider = screenOf(10, 4);
+    writeAt(*wider, 0, "abcdefghij");
+    wider->lines()[1]->setIsWrapped(true);
+    writeAt(*wider, 1, "klmn");
+    wider->lines()[1]->setCell(4, cellOf(kWide, 2));
+    wider->lines()[1]->setCell(5, cellOf(0, 0));
+    wider->lines()[1]->setCell(6, cellOf('o'));
+    wider->setY(3);
+
+    wider->resize(15, 4);
+    const auto& joined = *wider->lines()[0];
+    EXPECT_EQ(joined.translateToString(false, 0, 14), "abcdefghijklmn");
+    EXPECT_EQ(joined.getCell(14), CharData::defaultCell());
+    const auto& next = *wider->lines()[1];
+    EXPECT_TRUE(next.isWrapped());
+    EXPECT_EQ(next.getCell(0), cellOf(kWide, 2));
+    EXPECT_EQ(next.getCell(1).width, 0);
+    EXPECT_EQ(next.getCell(2), cellOf('o'));
+    EXPECT_EQ(next.getTrimmedLength(), 3);
+
+    // Narrowing 10 -> 4: a row that would end on the first half of a wide character is cut
+    // one column early and ends in a null cell.
+    auto narrower = screenOf(10, 4);
+    writeAt(*narrower, 0, "abc");
+    narrower->lines()[0]->setCell(3, cellOf(kWide, 2));
+    narrower->lines()[0]->setCell(4, cellOf(0, 0));
+    narrower->lines()[0]->setCell(5, cellOf('d'));
+    narrower->lines()[0]->setCell(6, cellOf('e'));
+    narrower->setY(3);
+
+    narrower->resize(4, 4);
+    const auto& first = *narrower->lines()[0];
+    EXPECT_EQ(first.translateToString(false, 0, 3), "abc");
+    EXPECT_EQ(first.getCell(3), CharData::defaultCell());
+    const auto& second = *narrower->lines()[1];
+    EXPECT_TRUE(second.isWrapped());
+    EXPECT_EQ(second.getCell(0), cellOf(kWide, 2));
+    EXPECT_EQ(second.getCell(1).width, 0);
+    EXPECT_EQ(second.translateToString(false, 2, 4), "de");
+}
+
+TEST(Reflow, TheCursorsLogicalLineIsNeitherJoinedNorCut)
+{
+    auto wider = screenOf(40, 4);
+    const std::string text = letters(60);
+    writeWrapped(*wider, 0, text);
+    wider->setY(1);
+    wider->resize(80, 4);
+    EXPECT_EQ(allText(*wider), (std::vector<std::string>{text.substr(0, 40), text.substr(40), "", ""}));
+    EXPECT_EQ(wider->y(), 1);
+
+    // Narrowing: its cells beyond the new width are lost with the final cut.
+    auto narrower = screenOf(80, 4);
+    writeAt(*narrower, 0, text);
+    narrower->resize(40, 4);
+    EXPECT_EQ(allText(*narrower), (std::vector<std::string>{text.substr(0, 40), "", "", ""}));
+    EXPECT_EQ(narrower->y(), 0);
+}
+
+TEST(Reflow, TheCursorKeepsItsTextWhenRowsChangeBelowIt)
+{
+    // Widening with history: the joined group lies below the cursor. The screen is refilled
+    // from the history and the cursor row moves down with its line.
+    auto history = screenWithHistory(40, 4, 2);
+    writeAt(*history, 2, "$");
+    writeWrapped(*history, 3, letters(60));
+    writeAt(*history, 5, "tail");
+    history->setY(0);
+    history->resize(80, 4);
+    EXPECT_EQ(allText(*history), (std::vector<std::string>{"h0", "h1", "$", letters(60), "tail"}));
+    EXPECT_EQ(history->yBase(), 1);
+    EXPECT_EQ(history->y(), 1);
+    EXPECT_EQ(cursorLineText(*history), "$");
+
+    // Widening without history: a blank row refills the bottom; the cursor row stays.
+    auto top = screenOf(40, 6);
+    writeAt(*top, 1, "$");
+    writeWrapped(*top, 3, letters(60));
+    top->setY(1);
+    top->resize(80, 6);
+    EXPECT_EQ(allText(*top), (std::vector<std::string>{"", "$", "", letters(60), "", ""}));
+    EXPECT_EQ(top->y(), 1);
+
+    // Narrowing a long line on the bottom row, below the cursor: its text is kept whole (the
+    // screen scrolls, as the bottom row is not blank) and the cursor stays on its line.
+    auto bottom = screenOf(80, 6);
+    const std::string text = letters(70);
+    writeAt(*bottom, 2, "$");
+    writeAt(*bottom, 5, text);
+    bottom->setY(2);
+    bottom->resize(40, 6);
+    EXPECT_EQ(allText(*bottom), (std::vector<std::string>{"", "", "$", "", "", text.substr(0, 40), text.substr(40)}));
+    EXPECT_EQ(bottom->yBase(), 1);
+    EXPECT_EQ(cursorLineText(*bottom), "$");
+}
+
+TEST(Reflow, SemanticMarksTravelWithTheirCells)
+{
+    auto buffer = screenOf(80, 4);
+    writeAt(*buffer, 0, letters(70));
+    buffer->lines()[0]->setSemanticMark(SemanticPromptKind::secondary, 45, 1);
+    buffer->setY(3);
+    buffer->resize(40, 4);
+    EXPECT_TRUE(buffer->lines()[0]->semanticMarks().empty());
+    ASSERT_EQ(buffer->lines()[1]->semanticMarks().size(), 1u);
+    EXPECT_EQ(buffer->lines()[1]->semanticMarks()[0].column, 5);
+}
+
+TEST(Reflow, RowChangesMoveTheScreenOverTheHistory)
+{
+    // Fewer rows with the cursor on the last row: the screen slides down over the bottom.
+    auto lastRow = screenOf(80, 24, 500);
+    writeAt(*lastRow, 23, "$");
+    lastRow->setY(23);
+    lastRow->resize(80, 20);
+    EXPECT_EQ(lastRow->yBase(), 4);
+    EXPECT_EQ(lastRow->y(), 19);
+    EXPECT_EQ(lastRow->lines().count(), 24);
+    EXPECT_EQ(cursorLineText(*lastRow), "$");
+    EXPECT_EQ(lastRow->scrollBottom(), 19);
+
+    // Fewer rows with the cursor higher up and no history: the bottom lines go.
+    auto higher = screenOf(80, 24, 500);
+    writeAt(*higher, 5, "$");
+    higher->setY(5);
+    higher->resize(80, 20);
+    EXPECT_EQ(higher->yBase(), 0);
+    EXPECT_EQ(higher->lines().count(), 20);
+    EXPECT_EQ(cursorLineText(*higher), "$");
+
+    // More rows with history: history lines come back onto the screen and the cursor row
+    // moves down with its line, wherever it is.
+    auto grow = screenWithHistory(80, 24, 10, 500);
+    writeAt(*grow, 15, "$");
+    grow->setY(5);
+    grow->resize(80, 30);
+    EXPECT_EQ(grow->yBase(), 4);
+    EXPECT_EQ(grow->y(), 11);
+    EXPECT_EQ(grow->lines().count(), 34);
+    EXPECT_EQ(cursorLineText(*grow), "$");
+}
+
+TEST(Reflow, CapacityFollowsTheRowCount)
+{
+    auto buffer = screenWithHistory(80, 24, 500, 500);
+    ASSERT_EQ(buffer->lines().count(), 524);
+    ASSERT_EQ(buffer->lines().maxLength(), 524);
+    writeAt(*buffer, 523, "$");
+    buffer->setY(23);
+    buffer->savedY = 10;
+
+    buffer->resize(80, 30);
+    EXPECT_EQ(buffer->lines().maxLength(), 530);
+    EXPECT_EQ(buffer->yBase(), 494);
+    EXPECT_EQ(buffer->y(), 29);
+
+    buffer->resize(80, 20);
+    EXPECT_EQ(buffer->lines().maxLength(), 520);
+    EXPECT_EQ(buffer->lines().count(), 520);
+    EXPECT_EQ(buffer->yBase(), 500);
+    EXPECT_EQ(buffer->yDisp(), 500);
+    EXPECT_EQ(buffer->savedY, 6);
+    EXPECT_EQ(buffer->y(), 19);
+    EXPECT_EQ(cursorLineText(*buffer), "$");
+    EXPECT_EQ(textOf(*buffer, 0), "h4") << "the four oldest lines went";
+}
+
+TEST(Reflow, ABufferWithoutHistoryKeepsItsCells)
+{
+    auto buffer = screenOf(80, 5, std::nullopt);
+    const std::string text = letters(70);
+    writeAt(*buffer, 0, text);
+
+    buffer->resize(40, 5);
+    EXPECT_EQ(buffer->lines()[0]->dataSize(), 80);
+    EXPECT_FALSE(buffer->lines()[1]->isWrapped());
+    buffer->resize(80, 5);
+    EXPECT_EQ(textOf(*buffer, 0), text);
+
+    // A width in between cuts the lines to exactly that width.
+    buffer->resize(40, 5);
+    buffer->resize(60, 5);
+    buffer->resize(80, 5);
+    EXPECT_EQ(textOf(*buffer, 0), text.substr(0, 60));
+}
+
+TEST(Reflow, EmptyBufferChangesOnlyMarginsCapacityRegionAndTabs)
+{
+    Buffer buffer(80, 24, 8, 500);
+    buffer.setX(5);
+    buffer.setY(7);
+    buffer.resize(40, 10);
+    EXPECT_EQ(buffer.lines().count(), 0);
+    EXPECT_EQ(buffer.lines().maxLength(), 510);
+    EXPECT_EQ(buffer.marginRight(), 39);
+    EXPECT_EQ(buffer.scrollBottom(), 9);
+    EXPECT_EQ(buffer.tabStops.size(), 40u);
+    EXPECT_EQ(buffer.x(), 5);
+    EXPECT_EQ(buffer.y(), 7);
+    EXPECT_EQ(buffer.cols(), 40);
+    EXPECT_EQ(buffer.rows(), 10);
+
+    // Without history the capacity is the row count, also while the screen is empty.
+    Buffer alternate(80, 24, 8, std::nullopt);
+    alternate.resize(80, 10);
+    EXPECT_EQ(alternate.lines().maxLength(), 10);
+}
+
+TEST(Reflow, ResizeToTheSameSizeChangesNothing)
+{
+    auto buffer = screenOf(40, 6);
+    writeWrapped(*buffer, 0, letters(60));
+    buffer->setScrollTop(1);
+    buffer->setScrollBottom(3);
+    buffer->setX(40); // pending wrap
+    buffer->setY(2);
+    const uint64_t generation = buffer->lines()[0]->generation();
+
+    buffer->resize(40, 6);
+    EXPECT_EQ(buffer->scrollTop(), 1);
+    EXPECT_EQ(buffer->scrollBottom(), 3);
+    EXPECT_EQ(buffer->x(), 40);
+    EXPECT_EQ(buffer->y(), 2);
+    EXPECT_EQ(buffer->lines()[0]->generation(), generation);
+    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false}));
+}
+
+} // namespace
+} // namespace corvantix
+
+namespace corvantix {
+namespace {
+
+// Writes one logical line from column 0 of `line` on, as printing with auto-wrap does: a
+// wide character that does not fit in the last column leaves it empty and opens the next
+// row. Answers the line after the last row used.
+int writeLogicalLine(Buffer& buffer, int line, const std::vector<char32_t>& text, const std::vector<bool>& wide)
+{
+    int col = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int width = wide[i] ? 2 : 1;
+        if (col + width > buffer.cols()) {
+            ++line;
+            col = 0;
+            buffer.lines()[line]->setIsWrapped(true);
+        }
+        buffer.lines()[line]->setCell(col, cellOf(text[i], static_cast<int8_t>(width)));
+        if (width == 2)
+            buffer.lines()[line]->setCell(col + 1, cellOf(0, 0));
+        col += width;
+    }
+    return line + 1;
+}
+
+// The characters of each logical line (wrapped rows joined), blanks and placeholders left out.
+std::vector<std::u32string> logicalLines(Buffer& buffer, int lastLine)
+{
+    std::vector<std::u32string> result;
+    for (int i = 0; i <= lastLine; ++i) {
+        if (!buffer.lines()[i]->isWrapped() || result.empty())
+            result.emplace_back();
+        for (const CharData& cell : buffer.lines()[i]->cellSpan()) {
+            if (cell.code != 0)
+                result.back() += static_cast<char32_t>(cell.code);
+        }
+    }
+    return result;
+}
+
+// A wide character sits whole on one row: its placeholder follows it on the same row.
+void expectNoSplitWideCharacter(Buffer& buffer, const std::string& where)
+{
+    for (int i = 0; i < buffer.lines().count(); ++i) {
+        const auto cells = buffer.lines()[i]->cellSpan();
+        for (size_t c = 0; c < cells.size(); ++c) {
+            if (cells[c].width == 2) {
+                EXPECT_TRUE(c + 1 < cells.size() && cells[c + 1].width == 0) << where << " line " << i << " col " << c;
+            }
+            if (cells[c].width == 0) {
+                EXPECT_TRUE(c > 0 && cells[c - 1].width == 2) << where << " line " << i << " col " << c;
+            }
+        }
+    }
+}
+
+// A buffer with history holding random logical lines (wide characters included) and a "$"
+// line for the cursor, inserted before logical line `cursorAt` (after the last when it equals
+// the count). The screen is the last rows; answers false when the cursor's line would be
+// above it.
+bool fillRandomly(Buffer& buffer, std::mt19937& random, int logicalCount, int cursorAt)
+{
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    buffer.lines().setCount(200); // blank lines for the text to go to
+    int line = 0;
+    int cursorLine = 0;
+    for (int n = 0; n <= logicalCount; ++n) {
+        if (n == cursorAt) {
+            writeAt(buffer, line, "$");
+            cursorLine = line++;
+        }
+        if (n == logicalCount)
+            break;
+        std::vector<char32_t> text;
+        std::vector<bool> wide;
+        for (int i = pick(0, 3 * buffer.cols()); i > 0; --i) {
+            wide.push_back(pick(0, 4) == 0);
+            text.push_back(wide.back() ? kWide + static_cast<char32_t>(pick(0, 50)) : static_cast<char32_t>('a' + pick(0, 25)));
+        }
+        line = writeLogicalLine(buffer, line, text, wide);
+    }
+    buffer.lines().setCount(std::max(line, buffer.rows()));
+    buffer.setYBase(buffer.lines().count() - buffer.rows());
+    buffer.setYDisp(buffer.yBase());
+    buffer.setY(cursorLine - buffer.yBase());
+    return cursorLine >= buffer.yBase();
+}
+
+std::vector<std::u32string> withoutTrailingBlankLines(std::vector<std::u32string> lines)
+{
+    while (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+// Random wrapped text through random widths: every logical line keeps its characters, no
+// wide character is split, the screen stays inside the ring and the cursor stays on its line.
+TEST(Reflow, RandomWidthChangesKeepEveryLogicalLine)
+{
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+        const int rows = pick(3, 12);
+        Buffer buffer(pick(2, 30), rows, 8, 1000);
+        const int logicalCount = pick(0, 12);
+        // Every other seed puts the cursor on the last line, the others anywhere.
+        const int cursorAt = seed % 2 == 0 ? logicalCount : pick(0, logicalCount);
+        if (!fillRandomly(buffer, random, logicalCount, cursorAt))
+            continue;
+        const auto before = withoutTrailingBlankLines(logicalLines(buffer, buffer.lines().count() - 1));
+
+        for (int step = 0; step < 6; ++step) {
+            const int cols = pick(2, 40);
+            buffer.resize(cols, rows);
+            const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(step);
+            if (cursorLineText(buffer) != "$") {
+                // Only one case parts the cursor from its line: it stood on the top row while
+                // the text below it grew past the bottom, and the screen had to scroll.
+                EXPECT_EQ(buffer.y(), 0) << where;
+                EXPECT_NE(cursorAt, logicalCount) << where;
+                break;
+            }
+            EXPECT_EQ(withoutTrailingBlankLines(logicalLines(buffer, buffer.lines().count() - 1)), before) << where;
+            EXPECT_LE(buffer.yBase() + rows, buffer.lines().count()) << where;
+            EXPECT_LT(buffer.y(), rows) << where;
+            expectEveryLineWidth(buffer, cols);
+            expectNoSplitWideCharacter(buffer, where);
+        }
+    }
+}
+
+} // namespace
+} // namespace corvantix

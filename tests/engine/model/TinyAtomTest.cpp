@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "model/TinyAtom.h"
+
+namespace corvantix {
+namespace {
+
+constexpr int kMaxCodes = 65534;
+
+// Registers until the registry refuses; returns the codes handed out.
+std::vector<uint16_t> exhaust(TinyAtom::Registry& registry)
+{
+    std::vector<uint16_t> codes;
+    for (int i = 0; i < kMaxCodes + 10; ++i) {
+        auto atom = registry.register_("link" + std::to_string(i));
+        if (!atom)
+            break;
+        codes.push_back(atom->code);
+    }
+    return codes;
+}
+
+TEST(TinyAtomRegistry, ExhaustsAfter65534LiveCodes)
+{
+    TinyAtom::Registry registry;
+    const auto codes = exhaust(registry);
+    ASSERT_EQ(codes.size(), static_cast<size_t>(kMaxCodes));
+    EXPECT_EQ(codes.front(), 1);
+    EXPECT_EQ(codes.back(), 65534);
+    EXPECT_EQ(registry.count(), static_cast<size_t>(kMaxCodes));
+    EXPECT_FALSE(registry.register_("one more").has_value());
+    EXPECT_EQ(registry.count(), static_cast<size_t>(kMaxCodes));
+    EXPECT_EQ(registry.lookup(65534), "link65533");
+}
+
+TEST(TinyAtomRegistry, ReusesReleasedCodesOldestFirst)
+{
+    TinyAtom::Registry registry;
+    exhaust(registry);
+    const std::vector<uint16_t> released = {300, 7};
+    registry.releaseAll(released);
+    EXPECT_FALSE(registry.lookup(300).has_value());
+
+    auto first = registry.register_("again");
+    auto second = registry.register_("and again");
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->code, 300);
+    EXPECT_EQ(second->code, 7);
+    EXPECT_EQ(registry.lookup(300), "again");
+    EXPECT_FALSE(registry.register_("full").has_value());
+}
+
+TEST(TinyAtomRegistry, FreshCodesComeBeforeReleasedOnes)
+{
+    TinyAtom::Registry registry;
+    auto a = registry.register_("a");
+    ASSERT_TRUE(a);
+    registry.release(a->code);
+    auto b = registry.register_("b");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->code, 2);
+}
+
+TEST(TinyAtomRegistry, DoubleReleaseDoesNotHandOutACodeTwice)
+{
+    TinyAtom::Registry registry;
+    exhaust(registry);
+    registry.release(5);
+    registry.release(5);
+    auto atom = registry.register_("x");
+    ASSERT_TRUE(atom);
+    EXPECT_EQ(atom->code, 5);
+    EXPECT_FALSE(registry.register_("y").has_value());
+}
+
+TEST(TinyAtomRegistry, FullRegistryPrunesOnceAndRetries)
+{
+    TinyAtom::Registry registry;
+    exhaust(registry);
+
+    int calls = 0;
+    auto atom = registry.register_("pruned", [&] {
+        ++calls;
+        registry.release(42); // the pruner may use the registry: the lock is not held
+    });
+    ASSERT_TRUE(atom);
+    EXPECT_EQ(atom->code, 42);
+    EXPECT_EQ(calls, 1);
+
+    calls = 0;
+    EXPECT_FALSE(registry.register_("nothing to prune", [&] { ++calls; }).has_value());
+    EXPECT_EQ(calls, 1);
+
+    calls = 0;
+    registry.release(9);
+    EXPECT_TRUE(registry.register_("room left", [&] { ++calls; }).has_value());
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(TinyAtomRegistry, LookupAndReleaseOfZeroAndUnknownCodes)
+{
+    TinyAtom::Registry registry;
+    auto atom = registry.register_("https://example.invalid/");
+    ASSERT_TRUE(atom);
+    EXPECT_FALSE(registry.lookup(0).has_value());
+    EXPECT_FALSE(registry.lookup(999).has_value());
+
+    const std::vector<uint16_t> junk = {0, 999};
+    registry.releaseAll(junk);
+    EXPECT_EQ(registry.count(), 1u);
+    EXPECT_EQ(registry.lookup(atom->code), "https://example.invalid/");
+    // An unknown code must not reach the free list either.
+    auto next = registry.register_("next");
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->code, 2);
+}
+
+TEST(TinyAtomRegistry, ConcurrentUseHandsOutDistinctCodes)
+{
+    TinyAtom::Registry registry;
+    constexpr int threads = 4;
+    constexpr int perThread = 2000;
+    std::vector<std::vector<uint16_t>> kept(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                auto atom = registry.register_(std::to_string(t) + ":" + std::to_string(i));
+                ASSERT_TRUE(atom);
+                if (i % 2 == 0)
+                    registry.release(atom->code);
+                else
+                    kept[t].push_back(atom->code);
+            }
+        });
+    }
+    for (auto& worker : workers)
+        worker.join();
+    std::set<uint16_t> all;
+    for (const auto& codes : kept)
+        all.insert(codes.begin(), codes.end());
+    EXPECT_EQ(all.size(), static_cast<size_t>(threads * perThread / 2));
+    EXPECT_EQ(registry.count(), all.size());
+}
+
+TEST(TinyAtomShared, RegisterLookupRelease)
+{
+    auto atom = TinyAtom::register_("shared payload");
+    ASSERT_TRUE(atom);
+    EXPECT_NE(atom->code, 0);
+    EXPECT_EQ(TinyAtom::lookup(atom->code), "shared payload");
+    EXPECT_FALSE(TinyAtom::lookup(0).has_value());
+    const std::set<uint16_t> codes = {atom->code};
+    TinyAtom::releaseAll(codes);
+    EXPECT_FALSE(TinyAtom::lookup(atom->code).has_value());
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,520 @@
+#include "platform/RunLoop.h"
+#include "process/LocalProcess.h"
+#include "process/PseudoTerminal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <linux/sched.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+using PseudoTerminalHelpers::makeWinSize;
+
+// Generous: only reached when something is broken.
+constexpr auto kTimeout = 60s;
+const std::vector<std::string> kPathOnly{"PATH=/usr/bin:/bin"};
+
+class Recorder final : public LocalProcessDelegate {
+public:
+    void processTerminated(LocalProcess&, std::optional<std::int32_t> exitCode) override
+    {
+        ++terminations;
+        lastExitCode = exitCode;
+    }
+    void dataReceived(std::span<const std::uint8_t> slice) override
+    {
+        data.insert(data.end(), slice.begin(), slice.end());
+        if (onData)
+            onData(slice);
+    }
+    winsize getWindowSize() override { return windowSize; }
+
+    std::string text() const { return std::string(data.begin(), data.end()); }
+
+    std::vector<std::uint8_t> data;
+    int terminations = 0;
+    std::optional<std::int32_t> lastExitCode;
+    winsize windowSize = makeWinSize(24, 80, 0, 0);
+    std::function<void(std::span<const std::uint8_t>)> onData;
+};
+
+std::uint64_t fnv1a(std::span<const std::uint8_t> bytes)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const std::uint8_t byte : bytes) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// Printable bytes only: the terminal's output processing rewrites line feeds.
+std::vector<std::uint8_t> patternBytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    std::uint32_t state = 12345;
+    for (auto& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(0x21 + (state >> 16) % 94);
+    }
+    return bytes;
+}
+
+// True once the process is no longer our child: reaped (no entry) or the id reused.
+bool childGone(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return true;
+    std::istringstream rest(line.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return parent != ::getpid();
+}
+
+// Waits on this thread without running the main queue.
+bool waitFor(const std::function<bool()>& predicate)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class LocalProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/local-process-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        directory = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(directory); }
+
+    bool runUntil(const std::function<bool()>& predicate)
+    {
+        return loop.runUntil(predicate, RunLoop::Clock::now() + kTimeout);
+    }
+    // The end was reported and every byte read before end of file was delivered.
+    bool finished(const LocalProcess& process) const
+    {
+        return recorder.terminations > 0 && process.childfd() == -1;
+    }
+    std::string writeFile(const std::string& name, std::span<const std::uint8_t> bytes)
+    {
+        const std::string path = directory + "/" + name;
+        std::ofstream file(path, std::ios::binary);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    RunLoop loop;
+    Recorder recorder;
+    std::string directory;
+};
+
+TEST_F(LocalProcessTest, StartsTheProgramWithItsArgumentsEnvironmentNameAndDirectory)
+{
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        std::optional<std::vector<std::string>> environment;
+        std::optional<std::string> execName;
+        std::optional<std::string> currentDirectory;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {"given environment", {"-c", "printf %s \"$FOO\""}, std::vector<std::string>{"FOO=bar"}, {}, {}, "bar"},
+        {"default environment", {"-c", "printf '%s|%s|%s' \"$TERM\" \"$COLORTERM\" \"$LANG\""}, {}, {}, {},
+         "xterm-256color|truecolor|en_US.UTF-8"},
+        {"argument zero is the path", {"-c", "printf %s \"$0\""}, kPathOnly, {}, {}, "/bin/sh"},
+        {"argument zero is the name", {"-c", "printf %s \"$0\""}, kPathOnly, "login-sh", {}, "login-sh"},
+        {"working directory", {"-c", "printf %s \"$(pwd)\""}, kPathOnly, {}, "/usr", "/usr"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.label);
+        recorder = Recorder();
+        LocalProcess process(&recorder, loop);
+        process.startProcess("/bin/sh", each.args, each.environment, each.execName, each.currentDirectory);
+        ASSERT_TRUE(process.running());
+        EXPECT_GT(process.shellPid(), 0);
+        ASSERT_TRUE(runUntil([&] { return finished(process); }));
+        EXPECT_EQ(recorder.text(), each.expected);
+        EXPECT_EQ(recorder.lastExitCode, 0);
+        EXPECT_FALSE(process.running());
+    }
+}
+
+TEST_F(LocalProcessTest, ReportsTheRawWaitStatusExactlyOnce)
+{
+    struct Case {
+        const char* label;
+        std::string executable;
+        std::vector<std::string> args;
+        int expected;
+    };
+    const std::vector<Case> cases{
+        {"missing executable", "/nonexistent/program", {}, 127 << 8},
+        {"exit status", "/bin/sh", {"-c", "exit 3"}, 3 << 8},
+        {"killed by a signal", "/bin/sh", {"-c", "kill -TERM $$"}, SIGTERM},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.label);
+        recorder = Recorder();
+        LocalProcess process(&recorder, loop);
+        process.startProcess(each.executable, each.args, kPathOnly);
+        ASSERT_TRUE(runUntil([&] { return finished(process); }));
+        loop.runFor(50ms);
+        EXPECT_EQ(recorder.terminations, 1);
+        EXPECT_EQ(recorder.lastExitCode, each.expected);
+    }
+}
+
+TEST_F(LocalProcessTest, FloodPausesReadingAtHighWaterAndResumesAtLowWaterLosingNothing)
+{
+    const auto expected = patternBytes(10 * 1024 * 1024);
+    const std::string file = writeFile("flood", expected);
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/cat", {file}, kPathOnly);
+    ASSERT_TRUE(process.running());
+
+    // The main queue is not run: reading must stop by itself.
+    ASSERT_TRUE(waitFor([&] { return process.readSuspendedForBackpressure(); }));
+    const std::int64_t pendingAtPause = process.pendingByteCount();
+    EXPECT_GE(pendingAtPause, LocalProcess::pendingHighWaterBytes);
+    EXPECT_LT(pendingAtPause, LocalProcess::pendingHighWaterBytes + static_cast<std::int64_t>(LocalProcess::readSize));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(process.pendingByteCount(), pendingAtPause) << "reading went on while paused";
+
+    // While paused the reader adds nothing, so each delivery shows the exact pending size.
+    bool wasPaused = true;
+    std::int64_t lastPausedPending = pendingAtPause;
+    int resumes = 0;
+    recorder.onData = [&](std::span<const std::uint8_t> slice) {
+        const bool paused = process.readSuspendedForBackpressure();
+        const std::int64_t pending = process.pendingByteCount();
+        if (paused) {
+            EXPECT_GT(pending, LocalProcess::pendingLowWaterBytes) << "still paused at or below low water";
+            lastPausedPending = pending;
+        } else if (wasPaused) {
+            ++resumes;
+            EXPECT_LE(lastPausedPending - static_cast<std::int64_t>(slice.size()), LocalProcess::pendingLowWaterBytes)
+                << "resumed above low water";
+        }
+        wasPaused = paused;
+    };
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    recorder.onData = nullptr;
+
+    EXPECT_GE(resumes, 1);
+    EXPECT_EQ(recorder.data.size(), expected.size());
+    EXPECT_EQ(fnv1a(recorder.data), fnv1a(expected));
+    EXPECT_EQ(recorder.lastExitCode, 0);
+    EXPECT_EQ(process.pendingByteCount(), 0);
+}
+
+TEST_F(LocalProcessTest, OutputLeftWhenTheChildExitsWhileReadingIsPausedIsStillDelivered)
+{
+    // Exactly the high-water mark first, so reading pauses once all of it is read; then, on
+    // our signal, a tail small enough for the pseudo-terminal's buffer, and the child exits
+    // with that tail still unread.
+    const auto head = patternBytes(static_cast<std::size_t>(LocalProcess::pendingHighWaterBytes));
+    const auto tail = patternBytes(2000);
+    const std::string headFile = writeFile("head", head);
+    const std::string tailFile = writeFile("tail", tail);
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sh", {"-c", "stty raw -echo; cat " + headFile + "; head -c 1 >/dev/null; cat " + tailFile},
+                         kPathOnly);
+    const pid_t pid = process.shellPid();
+
+    ASSERT_TRUE(waitFor([&] { return process.readSuspendedForBackpressure(); }));
+    const std::uint8_t go[] = {'g'};
+    process.send(go);
+    ASSERT_TRUE(waitFor([&] {
+        return childGone(pid) && PseudoTerminalHelpers::availableBytes(process.childfd()).count > 0;
+    }));
+
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    EXPECT_EQ(recorder.lastExitCode, 0);
+    std::vector<std::uint8_t> expected = head;
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(recorder.data.size(), expected.size());
+    EXPECT_EQ(fnv1a(recorder.data), fnv1a(expected));
+}
+
+TEST_F(LocalProcessTest, TerminateSignalsALiveChildWhichIsReapedWithoutReport)
+{
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sleep", {"60"}, kPathOnly);
+    ASSERT_TRUE(process.running());
+    const pid_t pid = process.shellPid();
+    // The child never reads: the writer is left waiting for room when terminate comes.
+    const std::vector<std::uint8_t> unread(1024 * 1024, 'x');
+    process.send(unread);
+
+    EXPECT_TRUE(process.terminate());
+    EXPECT_FALSE(process.running());
+    EXPECT_EQ(process.childfd(), -1);
+    EXPECT_EQ(process.shellPid(), pid);
+
+    // Reaped in the background: no zombie stays behind.
+    ASSERT_TRUE(waitFor([&] { return childGone(pid); }));
+    loop.runFor(50ms);
+    EXPECT_EQ(recorder.terminations, 0);
+    EXPECT_FALSE(process.terminate()) << "nothing left to signal";
+}
+
+// Starts a process that waits for signals, with the given process id when the system lets
+// us choose it (root can); -1 otherwise.
+pid_t spawnWithPid(pid_t wanted)
+{
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    args.set_tid = reinterpret_cast<std::uint64_t>(&wanted);
+    args.set_tid_size = 1;
+    const long pid = ::syscall(SYS_clone3, &args, sizeof args);
+    if (pid == 0) {
+        for (;;)
+            ::pause();
+    }
+    return pid > 0 ? static_cast<pid_t>(pid) : -1;
+}
+
+TEST_F(LocalProcessTest, TerminateAfterTheChildWasReapedSignalsNothing)
+{
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/true", {}, kPathOnly);
+    const pid_t pid = process.shellPid();
+    ASSERT_TRUE(runUntil([&] { return recorder.terminations == 1; }));
+
+    // Give the freed id to an unrelated process, as the system may do at any time.
+    const pid_t bystander = spawnWithPid(pid);
+    EXPECT_FALSE(process.terminate());
+    EXPECT_EQ(process.childfd(), -1);
+    if (bystander < 0)
+        GTEST_SKIP() << "cannot choose a process id here; the reused-id case is not exercised";
+    ASSERT_EQ(bystander, pid);
+    ::kill(bystander, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(bystander, &status, 0), bystander);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL) << "the process that reused the id was signalled";
+}
+
+TEST_F(LocalProcessTest, SendsReachTheChildInCallOrder)
+{
+    LocalProcess process(&recorder, loop);
+    std::vector<std::uint8_t> sent;
+    for (int i = 0; i < 500; ++i) {
+        const std::string chunk = "chunk-" + std::to_string(i) + ";";
+        sent.insert(sent.end(), chunk.begin(), chunk.end());
+    }
+    const auto bulk = patternBytes(200 * 1024); // more than the terminal's input buffer
+    sent.insert(sent.end(), bulk.begin(), bulk.end());
+
+    const std::string script = "stty raw -echo; printf READY; exec head -c " + std::to_string(sent.size());
+    process.startProcess("/bin/sh", {"-c", script}, kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return recorder.text() == "READY"; }));
+    recorder.data.clear();
+
+    std::size_t offset = 0;
+    for (int i = 0; i < 500; ++i) {
+        const std::size_t size = ("chunk-" + std::to_string(i) + ";").size();
+        process.send(std::span<const std::uint8_t>(sent).subspan(offset, size));
+        offset += size;
+    }
+    process.send(std::span<const std::uint8_t>(sent).subspan(offset));
+    EXPECT_EQ(process.sendCount(), 501);
+
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    EXPECT_EQ(recorder.data.size(), sent.size());
+    EXPECT_TRUE(recorder.data == sent) << "bytes reordered or corrupted";
+    EXPECT_EQ(process.total(), static_cast<std::int64_t>(sent.size()));
+}
+
+TEST_F(LocalProcessTest, DebugTraceNumbersSendsAndNothingIsSentAfterTerminate)
+{
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sleep", {"60"}, kPathOnly);
+    process.setDebugIO(true);
+    ::testing::internal::CaptureStdout();
+    const std::uint8_t hi[] = {'h', 'i'};
+    process.send(hi);
+    const bool completed = runUntil([&] { return process.total() == 2; });
+    process.terminate();
+    const std::uint8_t late[] = {'x'};
+    process.send(late);
+    const std::string output = ::testing::internal::GetCapturedStdout();
+
+    ASSERT_TRUE(completed);
+    EXPECT_NE(output.find("[SEND-0] Queuing data to client: [104, 105]\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("[SEND-0] completed bytes=2\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find("[SEND-1]"), std::string::npos) << output;
+    EXPECT_EQ(process.sendCount(), 1);
+}
+
+TEST_F(LocalProcessTest, WindowSizeReachesThePseudoTerminalClampedToItsFields)
+{
+    recorder.windowSize = makeWinSize(30, 100, 700, 420);
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sh", {"-c", "stty size; read line; stty size"}, kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return recorder.text() == "30 100\r\n"; })) << recorder.text();
+
+    winsize size{};
+    ASSERT_EQ(::ioctl(process.childfd(), TIOCGWINSZ, &size), 0);
+    EXPECT_EQ(size.ws_xpixel, 700);
+    EXPECT_EQ(size.ws_ypixel, 420);
+
+    // 5,000 columns of 7 points at scale 2 is 70,000 pixels: more than the field holds.
+    EXPECT_EQ(PseudoTerminalHelpers::setWinSize(process.childfd(), makeWinSize(40, 120, 2.0 * 7 * 5000, -3)), 0);
+    ASSERT_EQ(::ioctl(process.childfd(), TIOCGWINSZ, &size), 0);
+    EXPECT_EQ(size.ws_xpixel, 65535);
+    EXPECT_EQ(size.ws_ypixel, 0);
+
+    const std::uint8_t newline[] = {'\n'};
+    process.send(newline);
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    EXPECT_EQ(recorder.text(), "30 100\r\n\r\n40 120\r\n");
+}
+
+TEST_F(LocalProcessTest, ChildStartsWithNoBlockedOrIgnoredSignals)
+{
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask), 0);
+    struct sigaction ignore {}, previousAction {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGUSR2, &ignore, &previousAction), 0);
+
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/grep", {"-E", "^Sig(Blk|Ign)", "/proc/self/status"}, kPathOnly);
+    ::sigaction(SIGUSR2, &previousAction, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    EXPECT_EQ(recorder.text(), "SigBlk:\t0000000000000000\r\nSigIgn:\t0000000000000000\r\n");
+}
+
+TEST_F(LocalProcessTest, OtherChildrenDoNotInheritTheDescriptorsOfARunningChild)
+{
+    Recorder firstRecorder;
+    LocalProcess first(&firstRecorder, loop);
+    first.startProcess("/bin/sleep", {"60"}, kPathOnly);
+    ASSERT_TRUE(first.running());
+
+    LocalProcess second(&recorder, loop);
+    second.startProcess("/bin/sh", {"-c", "ls -l /proc/$$/fd"}, kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return finished(second); }));
+    const std::string listing = recorder.text();
+    EXPECT_EQ(listing.find("ptmx"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("eventfd"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("/dev/pts/"), std::string::npos) << listing;
+    first.terminate();
+}
+
+TEST_F(LocalProcessTest, DestroyedWhileTheChildRunsTheChildIsStillReaped)
+{
+    pid_t pid = 0;
+    {
+        LocalProcess process(&recorder, loop);
+        process.startProcess("/bin/sh", {"-c", "sleep 0.2"}, kPathOnly);
+        pid = process.shellPid();
+        ASSERT_GT(pid, 0);
+    }
+    ASSERT_TRUE(waitFor([&] { return childGone(pid); }));
+    loop.runFor(50ms);
+    EXPECT_EQ(recorder.terminations, 0);
+}
+
+TEST_F(LocalProcessTest, DataDumpWritesNumberedFilesAndReportsFailures)
+{
+    {
+        LocalProcess process(&recorder, loop);
+        process.setLoggingDir(directory);
+        process.startProcess("/bin/sh", {"-c", "printf dumped"}, kPathOnly);
+        ASSERT_TRUE(runUntil([&] { return finished(process); }));
+        std::string joined;
+        for (int i = 0; std::filesystem::exists(directory + "/log-" + std::to_string(i)); ++i) {
+            std::ifstream file(directory + "/log-" + std::to_string(i), std::ios::binary);
+            joined.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
+        EXPECT_EQ(joined, "dumped");
+    }
+    {
+        recorder = Recorder();
+        LocalProcess process(&recorder, loop);
+        process.setLoggingDir(directory + "/missing");
+        ::testing::internal::CaptureStdout();
+        process.startProcess("/bin/sh", {"-c", "printf x"}, kPathOnly);
+        const bool done = runUntil([&] { return finished(process); });
+        const std::string output = ::testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(done);
+        EXPECT_EQ(recorder.text(), "x");
+        EXPECT_EQ(output, "Got error while logging data dump to " + directory + "/missing/log-0: No such file or directory\n");
+    }
+}
+
+TEST(LocalProcessHelpers, WinSizeFieldsAreClampedToSixteenBits)
+{
+    struct Case {
+        std::int64_t rows, cols;
+        double xpixel, ypixel;
+        unsigned short expected[4];
+    };
+    const Case cases[] = {
+        {24, 80, 1120.0, 672.0, {24, 80, 1120, 672}},
+        {25, 80, 7.9, 0.5, {25, 80, 7, 0}},
+        {70000, -1, 70000.0, -3.0, {65535, 0, 65535, 0}},
+        {65535, 0, std::nan(""), 1e300, {65535, 0, 0, 65535}},
+    };
+    for (const Case& each : cases) {
+        const winsize size = makeWinSize(each.rows, each.cols, each.xpixel, each.ypixel);
+        EXPECT_EQ(size.ws_row, each.expected[0]);
+        EXPECT_EQ(size.ws_col, each.expected[1]);
+        EXPECT_EQ(size.ws_xpixel, each.expected[2]);
+        EXPECT_EQ(size.ws_ypixel, each.expected[3]);
+    }
+}
+
+TEST(LocalProcessHelpers, CStringArraysAreNullTerminatedAndRefuseEmbeddedNul)
+{
+    const std::vector<std::string> strings{"sh", "", "-c"};
+    const auto array = PseudoTerminalHelpers::makeCStringArray(strings);
+    ASSERT_TRUE(array.has_value());
+    ASSERT_EQ(array->count(), 3u);
+    EXPECT_STREQ(array->data()[0], "sh");
+    EXPECT_STREQ(array->data()[1], "");
+    EXPECT_STREQ(array->data()[2], "-c");
+    EXPECT_EQ(array->data()[3], nullptr);
+
+    const std::vector<std::string> withNul{"ok", std::string("a\0b", 3)};
+    EXPECT_FALSE(PseudoTerminalHelpers::makeCStringArray(withNul).has_value());
+}
+
+} // namespace
+} // namespace corvantix

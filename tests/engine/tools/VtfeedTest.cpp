@@ -1,0 +1,141 @@
+// Runs the built vtfeed tool on sample input and checks what it prints.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::filesystem::path toolsDir()
+{
+    if (const char* dir = std::getenv("HALVOREN_TOOLS_DIR"))
+        return dir;
+    return HALVOREN_TOOLS_DIR;
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A scratch folder for one run's input and error output, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vtfeed-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            path = pattern;
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::filesystem::path path;
+};
+
+ToolRun runVtfeed(const std::string& arguments, const std::string& input)
+{
+    ScratchDir scratch;
+    ToolRun run;
+    if (scratch.path.empty())
+        return run;
+    const auto inputPath = scratch.path / "input";
+    const auto errorPath = scratch.path / "stderr";
+    std::ofstream(inputPath, std::ios::binary) << input;
+
+    const std::string command = "'" + (toolsDir() / "vtfeed").string() + "' " + arguments + " < '"
+        + inputPath.string() + "' 2> '" + errorPath.string() + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        run.out.append(chunk, got);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = readFile(errorPath);
+    return run;
+}
+
+TEST(Vtfeed, PrintsRowsCursorAndLineDrawing)
+{
+    const ToolRun run = runVtfeed("--cols 20 --rows 3", "hello\r\nworld\x1b(0lqk");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "|hello|\n|world┌─┐|\n||\ncursor 8 1\n");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(Vtfeed, ChunkedFeedGivesTheSameScreen)
+{
+    const std::string input = "caf\xc3\xa9 \xf0\x9f\x98\x80 e\xcc\x81\r\n\x1b[31mred\x1b[0m \xe4\xb8\xad\xe6\x96\x87";
+    const ToolRun whole = runVtfeed("--cols 12 --rows 3", input);
+    EXPECT_EQ(whole.exitCode, 0);
+    EXPECT_EQ(whole.out, "|caf\xc3\xa9 \xf0\x9f\x98\x80 e\xcc\x81|\n|red \xe4\xb8\xad\xe6\x96\x87|\n||\ncursor 8 1\n");
+    for (const char* chunk : {"1", "2", "3", "5"}) {
+        const ToolRun pieces = runVtfeed(std::string("--cols 12 --rows 3 --chunk ") + chunk, input);
+        EXPECT_EQ(pieces.exitCode, 0);
+        EXPECT_EQ(pieces.out, whole.out) << "chunk " << chunk;
+    }
+}
+
+TEST(Vtfeed, ScrollbackLinesComeFirst)
+{
+    const ToolRun run = runVtfeed("--scrollback --cols 10 --rows 2", "a\r\nb\r\nc\r\nd");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "~|a|\n~|b|\n|c|\n|d|\ncursor 1 1\n");
+}
+
+TEST(Vtfeed, RepliesAreListedInHex)
+{
+    const ToolRun run = runVtfeed("--cols 10 --rows 2", "ab\x1b[6n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "|ab|\n||\ncursor 2 0\nreply 1b5b313b3352\n");
+}
+
+TEST(Vtfeed, DefaultSizeIs80By25)
+{
+    const ToolRun run = runVtfeed("", std::string(85, 'x'));
+    EXPECT_EQ(run.exitCode, 0);
+    std::string expected = "|" + std::string(80, 'x') + "|\n|xxxxx|\n";
+    for (int row = 2; row < 25; ++row)
+        expected += "||\n";
+    expected += "cursor 5 1\n";
+    EXPECT_EQ(run.out, expected);
+}
+
+TEST(Vtfeed, BadArgumentsPrintUsageAndExitWithTwo)
+{
+    for (const char* arguments : {"--cols", "--cols 0", "--rows x", "--rows 5x", "--chunk -1", "--bogus",
+                                  "--cols 100000", "extra"}) {
+        const ToolRun run = runVtfeed(arguments, "text");
+        EXPECT_EQ(run.exitCode, 2) << arguments;
+        EXPECT_EQ(run.out, "") << arguments;
+        EXPECT_NE(run.err.find("usage: vtfeed"), std::string::npos) << arguments;
+    }
+}
+
+} // namespace

@@ -1,0 +1,179 @@
+// Runs the built vtrun tool and checks what it prints and how it exits.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ToolResult {
+    int exitCode = -1; // -1: did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class VtrunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vtrun-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        directory = pattern;
+        const char* tools = std::getenv("HALVOREN_TOOLS_DIR");
+        tool = std::string(tools != nullptr ? tools : HALVOREN_TOOLS_DIR) + "/vtrun";
+        ASSERT_EQ(::access(tool.c_str(), X_OK), 0) << tool;
+    }
+    void TearDown() override { std::filesystem::remove_all(directory); }
+
+    ToolResult run(const std::vector<std::string>& arguments)
+    {
+        const std::string outPath = (directory / "out").string();
+        const std::string errPath = (directory / "err").string();
+        std::vector<std::string> all{tool};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = 0;
+        const int spawned = ::posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ToolResult result;
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << tool;
+            return result;
+        }
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (WIFEXITED(status))
+            result.exitCode = WEXITSTATUS(status);
+        result.out = readFile(outPath);
+        result.err = readFile(errPath);
+        return result;
+    }
+
+    std::filesystem::path directory;
+    std::string tool;
+};
+
+TEST_F(VtrunTest, PrintsTheFinalScreenAndExitsWithTheProgramsStatus)
+{
+    const ToolResult result = run({"--cols", "40", "--rows", "5", "--", "sh", "-c", "printf 'a\\nb'; exit 3"});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.out, "|a|\n|b|\n||\n||\n||\ncursor 1 1\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(VtrunTest, ExitStatusFollowsTheProgramsEnd)
+{
+    struct Case {
+        const char* script;
+        int exitCode;
+    };
+    for (const Case& c : {Case{"exit 0", 0}, Case{"exit 7", 7}, Case{"kill -TERM $$", 128 + SIGTERM},
+                          Case{"kill -KILL $$", 128 + SIGKILL}}) {
+        SCOPED_TRACE(c.script);
+        EXPECT_EQ(run({"--rows", "1", "--", "sh", "-c", c.script}).exitCode, c.exitCode);
+    }
+}
+
+TEST_F(VtrunTest, ProgramSeesTheSizeAndItsQueriesAreAnswered)
+{
+    // The child reads the cursor report in raw mode and prints it as hex (raw output: the
+    // line feed does not return the carriage).
+    const ToolResult result = run({"--cols", "40", "--rows", "3", "--", "sh", "-c",
+                                   "stty size; stty raw -echo; printf '\\033[6n'; "
+                                   "dd bs=1 count=6 2>/dev/null | od -An -tx1"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "|3 40|\n"
+                          "| 1b 5b 32 3b 31 52|\n"
+                          "||\n"
+                          "cursor 18 2\n"
+                          "reply 1b5b323b3152\n");
+}
+
+TEST_F(VtrunTest, TimeOutEndsTheProgramAndGives124)
+{
+    const std::string pidFile = (directory / "pid").string();
+    const ToolResult result
+        = run({"--timeout", "1", "--rows", "2", "--", "sh", "-c", "echo $$ > " + pidFile + "; exec sleep 600"});
+    EXPECT_EQ(result.exitCode, 124);
+    EXPECT_EQ(result.out, "||\n||\ncursor 0 0\n");
+
+    // When the program got as far as telling its id, it must be gone (not left running).
+    std::ifstream in(pidFile);
+    pid_t child = 0;
+    if (in >> child && child > 0) {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (::kill(child, 0) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_NE(::kill(child, 0), 0) << "the program is still running";
+    }
+}
+
+TEST_F(VtrunTest, BadArgumentsPrintTheUsageAndGive2)
+{
+    const std::vector<std::vector<std::string>> cases{
+        {},
+        {"--"},
+        {"true"},
+        {"--cols"},
+        {"--cols", "x", "--", "true"},
+        {"--cols", "0", "--", "true"},
+        {"--rows", "10001", "--", "true"},
+        {"--timeout", "0", "--", "true"},
+        {"--timeout", "-1", "--", "true"},
+        {"--timeout", "nan", "--", "true"},
+        {"--bogus", "--", "true"},
+    };
+    for (const auto& arguments : cases) {
+        std::string joined;
+        for (const auto& argument : arguments)
+            joined += " " + argument;
+        SCOPED_TRACE(joined);
+        const ToolResult result = run(arguments);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(result.err.starts_with("usage: vtrun")) << result.err;
+    }
+}
+
+TEST_F(VtrunTest, UnknownProgramGives127)
+{
+    const ToolResult result = run({"--", "no-such-program-for-vtrun"});
+    EXPECT_EQ(result.exitCode, 127);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("no-such-program-for-vtrun"), std::string::npos);
+}
+
+} // namespace

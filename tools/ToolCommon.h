@@ -1,0 +1,67 @@
+// Shared by the command-line tools (vtfeed, vtrun): reading count arguments and printing a
+// terminal's screen in the one format tests compare against.
+#pragma once
+
+#include "emulator/Terminal.h"
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace corvantix {
+
+// A whole decimal number in 1 ... maximum.
+inline std::optional<int> parseCount(std::string_view text, int maximum)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+// Lowercase hex digits, two per byte, no separators.
+inline std::string hexBytes(std::span<const std::uint8_t> bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+// The terminal as the tools print it: with `withScrollback` the lines above the screen
+// first, each as ~|text|; each screen row as |text| (trailing blanks trimmed); a line
+// "cursor X Y" (zero-based column and row); a line "reply HEX" per reply, in order.
+inline std::string screenDump(const Terminal& terminal, std::span<const std::vector<std::uint8_t>> replies,
+                              bool withScrollback = false)
+{
+    const Buffer& screen = *terminal.buffer;
+    std::string output;
+    const auto lineText = [&](int index) {
+        const auto& line = screen.lines().peek(index);
+        return line ? terminal.lineDisplayText(*line) : std::string();
+    };
+    if (withScrollback) {
+        for (int index = 0; index < screen.yBase() && index < screen.lines().count(); ++index)
+            output += "~|" + lineText(index) + "|\n";
+    }
+    for (int row = 0; row < screen.rows(); ++row) {
+        const int index = screen.yBase() + row;
+        output += "|" + (index < screen.lines().count() ? lineText(index) : std::string()) + "|\n";
+    }
+    output += "cursor " + std::to_string(screen.x()) + " " + std::to_string(screen.y()) + "\n";
+    for (const auto& reply : replies)
+        output += "reply " + hexBytes(reply) + "\n";
+    return output;
+}
+
+} // namespace corvantix

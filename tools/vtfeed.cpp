@@ -1,0 +1,97 @@
+// vtfeed: feeds standard input to a headless terminal and prints what it shows.
+//
+//   vtfeed [--cols N] [--rows N] [--chunk N] [--scrollback] < bytes
+//
+// Output: with --scrollback the lines above the screen first, each as ~|text|; then each
+// screen row as |text| (trailing blanks trimmed); then "cursor X Y" (zero-based column and
+// row); then "reply HEX" for each reply the terminal sent, as lowercase hex bytes.
+#include "ToolCommon.h"
+#include "emulator/Terminal.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace corvantix;
+
+namespace {
+
+constexpr const char* usage = "usage: vtfeed [--cols N] [--rows N] [--chunk N] [--scrollback] < input";
+
+class ReplyRecorder final : public TerminalDelegate {
+public:
+    void send(Terminal&, std::span<const std::uint8_t> bytes) override { replies.emplace_back(bytes.begin(), bytes.end()); }
+
+    std::vector<std::vector<std::uint8_t>> replies;
+};
+
+struct Arguments {
+    int cols = 80;
+    int rows = 25;
+    std::size_t chunk = 0; // 0: the whole input in one feed
+    bool scrollback = false;
+};
+
+std::optional<Arguments> parseArguments(int argc, char** argv)
+{
+    Arguments arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (name == "--scrollback") {
+            arguments.scrollback = true;
+            continue;
+        }
+        if (name != "--cols" && name != "--rows" && name != "--chunk")
+            return std::nullopt;
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const int maximum = name == "--chunk" ? 1 << 30 : Terminal::maximumDimension;
+        const auto value = parseCount(argv[++i], maximum);
+        if (!value)
+            return std::nullopt;
+        if (name == "--cols")
+            arguments.cols = *value;
+        else if (name == "--rows")
+            arguments.rows = *value;
+        else
+            arguments.chunk = static_cast<std::size_t>(*value);
+    }
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const auto arguments = parseArguments(argc, argv);
+    if (!arguments) {
+        std::cerr << usage << '\n';
+        return 2;
+    }
+
+    const std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+
+    ReplyRecorder recorder;
+    TerminalOptions options;
+    options.cols = arguments->cols;
+    options.rows = arguments->rows;
+    Terminal terminal(&recorder, options);
+
+    const std::span<const std::uint8_t> bytes(input);
+    if (arguments->chunk == 0) {
+        terminal.feed(bytes);
+    } else {
+        for (std::size_t start = 0; start < bytes.size(); start += arguments->chunk)
+            terminal.feed(bytes.subspan(start, std::min(arguments->chunk, bytes.size() - start)));
+    }
+
+    const std::string output = screenDump(terminal, recorder.replies, arguments->scrollback);
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,213 @@
+// vtrun: runs a program on a pseudo-terminal under a headless terminal and prints what the
+// terminal shows once the program has ended.
+//
+//   vtrun [--cols N] [--rows N] [--timeout SECONDS] -- PROGRAM [ARGS...]
+//
+// The terminal answers the program's queries (device status, attributes, ...) as a real one
+// would. Output: each screen row as |text| (trailing blanks trimmed), then "cursor X Y"
+// (zero-based column and row), then "reply HEX" for each reply the terminal sent to the
+// program, as lowercase hex bytes: the format of vtfeed.
+//
+// Exit status: the program's own; 128 + n when a signal n ended it; 124 when it was still
+// running at the time-out (it is then sent SIGTERM); 127 when PROGRAM was not found; 125
+// when vtrun itself failed; 2 for bad arguments.
+#include "ToolCommon.h"
+#include "emulator/Terminal.h"
+#include "platform/RunLoop.h"
+#include "process/HeadlessTerminal.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace corvantix;
+
+namespace {
+
+constexpr const char* usage = "usage: vtrun [--cols N] [--rows N] [--timeout SECONDS] -- PROGRAM [ARGS...]";
+
+constexpr int exitTimedOut = 124;
+constexpr int exitFailed = 125;
+constexpr int exitNotFound = 127;
+constexpr double defaultTimeoutSeconds = 10.0;
+// About eleven days: far beyond any use, and small enough for the clock's arithmetic.
+constexpr double maximumTimeoutSeconds = 1e6;
+// After the program's end, how long its last output may take to arrive. A background
+// process that keeps the terminal open must not hold vtrun up.
+constexpr auto endOfOutputGrace = std::chrono::seconds(2);
+
+struct Arguments {
+    int cols = 80;
+    int rows = 25;
+    double timeoutSeconds = defaultTimeoutSeconds;
+    std::vector<std::string> command; // PROGRAM and its arguments
+};
+
+// A number of seconds above 0 (fractions allowed).
+std::optional<double> parseSeconds(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0
+        || value > maximumTimeoutSeconds)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Arguments> parseArguments(int argc, char** argv)
+{
+    Arguments arguments;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (name == "--") {
+            ++i;
+            break;
+        }
+        if (name != "--cols" && name != "--rows" && name != "--timeout")
+            return std::nullopt;
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const std::string_view value = argv[++i];
+        if (name == "--timeout") {
+            const auto seconds = parseSeconds(value);
+            if (!seconds)
+                return std::nullopt;
+            arguments.timeoutSeconds = *seconds;
+            continue;
+        }
+        const auto count = parseCount(value, Terminal::maximumDimension);
+        if (!count)
+            return std::nullopt;
+        (name == "--cols" ? arguments.cols : arguments.rows) = *count;
+    }
+    if (i >= argc || std::string_view(argv[i]).empty())
+        return std::nullopt;
+    arguments.command.assign(argv + i, argv + argc);
+    return arguments;
+}
+
+// The executable for PROGRAM: itself when it names a path, else the first executable file
+// of that name in PATH (the shell's default list when PATH is unset).
+std::optional<std::string> findProgram(const std::string& program)
+{
+    if (program.find('/') != std::string::npos)
+        return program;
+    const char* path = std::getenv("PATH");
+    const std::string_view directories = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(directories.find(':', start), directories.size());
+        std::string directory(directories.substr(start, end - start));
+        if (directory.empty())
+            directory = "."; // an empty entry is the current directory
+        const std::string candidate = directory + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (end == directories.size())
+            return std::nullopt;
+        start = end + 1;
+    }
+}
+
+// This process's environment, as a terminal gives it to its programs: TERM and COLORTERM
+// describe the terminal they now run in; LINES and COLUMNS of an outer terminal would lie.
+std::vector<std::string> childEnvironment()
+{
+    std::vector<std::string> environment{"TERM=xterm-256color", "COLORTERM=truecolor"};
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text = *entry;
+        const std::string_view name = text.substr(0, text.find('='));
+        if (name != "TERM" && name != "COLORTERM" && name != "LINES" && name != "COLUMNS")
+            environment.emplace_back(text);
+    }
+    return environment;
+}
+
+// The exit status a shell would give for a raw wait status.
+int exitStatusOf(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return exitFailed;
+}
+
+// Keeps every reply the terminal sends to the program, besides sending it.
+class RecordingTerminal final : public HeadlessTerminal {
+public:
+    using HeadlessTerminal::HeadlessTerminal;
+    using HeadlessTerminal::send;
+
+    void send(Terminal& source, std::span<const std::uint8_t> bytes) override
+    {
+        replies.emplace_back(bytes.begin(), bytes.end());
+        HeadlessTerminal::send(source, bytes);
+    }
+
+    std::vector<std::vector<std::uint8_t>> replies;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const auto arguments = parseArguments(argc, argv);
+    if (!arguments) {
+        std::cerr << usage << '\n';
+        return 2;
+    }
+    const std::string& program = arguments->command.front();
+    const auto executable = findProgram(program);
+    if (!executable) {
+        std::cerr << "vtrun: " << program << ": command not found\n";
+        return exitNotFound;
+    }
+
+    RunLoop loop;
+    std::optional<std::int32_t> endStatus;
+    TerminalOptions options;
+    options.cols = arguments->cols;
+    options.rows = arguments->rows;
+    RecordingTerminal host(loop, options, [&](std::optional<std::int32_t> status) { endStatus = status.value_or(0); });
+
+    const std::vector<std::string> args(arguments->command.begin() + 1, arguments->command.end());
+    host.process().startProcess(*executable, args, childEnvironment(), program);
+    if (!host.process().running()) {
+        std::cerr << "vtrun: cannot start " << program << '\n';
+        return exitFailed;
+    }
+
+    const auto timeout = std::chrono::duration_cast<RunLoop::Clock::duration>(
+        std::chrono::duration<double>(arguments->timeoutSeconds));
+    const bool ended = loop.runUntil([&] { return endStatus.has_value(); }, RunLoop::Clock::now() + timeout);
+    int exitCode = exitTimedOut;
+    if (ended) {
+        // The end of the program and the end of its output arrive separately; the screen is
+        // complete once the terminal has read up to the end of file.
+        loop.runUntil([&] { return host.process().childfd() < 0; }, RunLoop::Clock::now() + endOfOutputGrace);
+        exitCode = exitStatusOf(*endStatus);
+    } else {
+        host.process().terminate();
+    }
+
+    const std::string output = screenDump(host.terminal(), host.replies);
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fflush(stdout);
+    return exitCode;
+}
