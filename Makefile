@@ -26,5 +26,25 @@ test-asan: deps
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Throughput beside libvterm and scrollback memory; Release at -O2 in its own build folder.
+BENCH_BUILD ?= build-bench
+BENCH_ARGS ?=
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
+	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
+
+# libFuzzer on the terminal for SECONDS seconds; findings land in $(FUZZ_BUILD)/findings.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_ARGS ?=
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
+	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
+	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

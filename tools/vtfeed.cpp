@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -75,7 +74,11 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> input;
+    std::uint8_t block[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, stdin)) > 0)
+        input.insert(input.end(), block, block + got);
 
     ReplyRecorder recorder;
     TerminalOptions options;

@@ -121,7 +121,8 @@ void Terminal::cmdCursorCharAbsolute(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
     const int base = originMode && marginMode ? screen.marginLeft() : 0;
-    screen.setX(base + std::min(countParameter(pars) - 1, cols - 1));
+    // Relative to the left margin in origin mode, but never past the screen's last column.
+    screen.setX(std::min(base + std::min(countParameter(pars) - 1, cols - 1), cols - 1));
 }
 
 void Terminal::cmdCharPosAbsolute(std::span<const int> pars)

@@ -18,9 +18,8 @@ namespace corvantix {
 namespace {
 
 // How many rows the logical line around the looked-up row may reach in each direction,
-// whether joined by wrapping or by the join test. The expression's look-aheads make a
-// search cost grow with the square of the text, and a hover must stay cheap even over a
-// very long wrapped line; no real link is that long.
+// whether joined by wrapping or by the join test: a hover over a very long wrapped line
+// searches only the rows near it. No real link is that long.
 constexpr int maximumContextRows = 32;
 // Bound of one search, in ICU match steps (roughly milliseconds). Long runs of link
 // characters without a dot make the expression's look-aheads quadratic; a hover over

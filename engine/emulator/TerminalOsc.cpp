@@ -107,25 +107,25 @@ void Terminal::oscSetColors(std::span<const std::uint8_t> payload)
     while (p < payload.size()) {
         const std::size_t semicolon = findByte(payload, ';', p);
         if (semicolon == payload.size())
-            return; // a trailing index without a spec
+            return; // a trailing index without a colour
         const std::optional<int> index = parseIndex(payload.subspan(p, semicolon - p), 255);
         if (!index || static_cast<std::size_t>(*index) >= ansiColors.size())
             return; // stops the whole command; earlier pairs stay applied
-        const std::size_t specStart = semicolon + 1;
-        if (specStart < payload.size() && payload[specStart] == '?') {
+        const std::size_t colorStart = semicolon + 1;
+        if (colorStart < payload.size() && payload[colorStart] == '?') {
             sendResponse(cc.osc(), "4;" + std::to_string(*index) + ";" + ansiColors[*index].formatXcolor(), cc.st());
-            p = specStart + 1;
+            p = colorStart + 1;
             if (p < payload.size() && payload[p] == ';')
                 ++p;
             continue;
         }
-        const std::size_t specEnd = findByte(payload, ';', specStart);
-        if (const std::optional<Color> color = Color::parseXcolorBytes(payload.subspan(specStart, specEnd - specStart))) {
+        const std::size_t colorEnd = findByte(payload, ';', colorStart);
+        if (const std::optional<Color> color = Color::parseXcolorBytes(payload.subspan(colorStart, colorEnd - colorStart))) {
             ansiColors[*index] = *color;
             if (tdel != nullptr)
                 tdel->colorChanged(*this, *index);
         }
-        p = specEnd == payload.size() ? specEnd : specEnd + 1;
+        p = colorEnd == payload.size() ? colorEnd : colorEnd + 1;
     }
 }
 

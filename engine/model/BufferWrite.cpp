@@ -32,6 +32,14 @@ void wrapToNextRow(Buffer& buffer)
     line.setBidiState(above);
 }
 
+// The payload of the terminal's open OSC 8 link (registered on first use), 0 without one.
+TinyAtom activePayload(Terminal& terminal)
+{
+    if (!terminal.activeHyperlink)
+        return {};
+    return TinyAtom{terminal.resolveActiveHyperlinkCode().value_or(0)};
+}
+
 } // namespace
 
 void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
@@ -65,7 +73,7 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
     if (x_ >= cols_)
         x_ = cols_ - 1;
 
-    const TinyAtom payload{terminal.resolveActiveHyperlinkCode().value_or(0)};
+    const TinyAtom payload = activePayload(terminal);
     line.setCell(x_, CharData(charData.code, charData.width, charData.attribute, payload, semanticCode));
     ++x_;
 
@@ -102,7 +110,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
 
         BufferLine& line = *lines_[yBase_ + y_];
         if (!payloadResolved) {
-            payload = TinyAtom{terminal.resolveActiveHyperlinkCode().value_or(0)};
+            payload = activePayload(terminal);
             payloadResolved = true;
         }
 

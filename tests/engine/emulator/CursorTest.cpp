@@ -145,6 +145,7 @@ TEST(CursorMoves, AbsoluteColumnAndRow)
         {"\x1b[200G", {10, 3}, {79, 3}},
         {"\x1b[5G", {10, 3}, {14, 3}, true, 0, 24, 10, 20}, // origin and margin mode: from the margin
         {"\x1b[5G", {10, 3}, {4, 3}, false, 0, 24, 10, 20},
+        {"\x1b[200G", {10, 3}, {79, 3}, true, 0, 24, 10, 20}, // never past the screen
         {"\x1b[5`", {10, 3}, {4, 3}, true, 0, 24, 10, 20}, // HPA: no origin offset
         {"\x1b[200`", {10, 3}, {79, 3}},
         {"\x1b[5d", {10, 3}, {10, 4}, true, 5, 10}, // VPA: no origin offset
@@ -204,13 +205,6 @@ TEST(CursorTabs, TabulationAndTabStops)
         feed(*terminal, c.input);
         EXPECT_EQ(cursor(*terminal), (CursorPosition{c.endX, 2}));
     }
-}
-
-TEST(CursorTabs, ClearingEveryStopKeepsOneEntryPerColumn)
-{
-    auto terminal = makeTerminal(80, 25);
-    feed(*terminal, "\x1b[3g");
-    EXPECT_EQ(terminal->buffer->tabStops, std::vector<bool>(80, false));
 }
 
 // ---------------------------------------------------------------- DECSC, DECRC
@@ -281,16 +275,6 @@ TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
     feed(*terminal, "\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(terminal->curAttr, Attribute{});
-}
-
-TEST(CursorSaveRestore, CsiSWithMarginModeOnDoesNotSave)
-{
-    auto terminal = makeTerminal(80, 25);
-    setMargins(*terminal, 0, 79);
-    moveTo(*terminal, 5, 7);
-    feed(*terminal, "\x1b[s");
-    EXPECT_EQ(terminal->buffer->savedX, 0);
-    EXPECT_EQ(terminal->buffer->savedY, 0);
 }
 
 // ---------------------------------------------------------------- DECBI, DECFI

@@ -255,7 +255,7 @@ TEST(ModesTest, SynchronizedOutputAnnouncesOnlyChanges)
     EXPECT_EQ(f.delegate.count("synchronizedOutputChanged(false)"), 1);
 }
 
-TEST(ModesTest, ModesThatOnlyStoreOrIgnore)
+TEST(ModesTest, OriginModeDoesNotMoveTheCursorAndEscKeypadModesShareTheFlag)
 {
     Fixture f;
     Terminal& t = *f.terminal;
@@ -263,27 +263,12 @@ TEST(ModesTest, ModesThatOnlyStoreOrIgnore)
     t.buffer->setY(4);
     feed(t, "\x1b[?6h");
     EXPECT_TRUE(t.originMode);
-    EXPECT_EQ(cursor(t), (CursorPosition{3, 4})); // DECOM does not home the cursor
-
-    feed(t, "\x1b[?1;4;12;66;1243;2004h");
-    EXPECT_TRUE(t.applicationCursor && t.smoothScroll && t.cursorBlink && t.applicationKeypad && t.bidiArrowKeySwap
-                && t.bracketedPasteMode);
-    feed(t, "\x1b[?1;4;12;66;1243;2004l");
-    EXPECT_FALSE(t.applicationCursor || t.smoothScroll || t.cursorBlink || t.applicationKeypad
-                 || t.bidiArrowKeySwap || t.bracketedPasteMode);
+    EXPECT_EQ(cursor(t), (CursorPosition{3, 4}));
 
     feed(t, "\x1b=");
-    EXPECT_TRUE(t.applicationKeypad);
+    EXPECT_EQ(f.reply("\x1b[?66$p"), "\x1b[?66;1$y");
     feed(t, "\x1b>");
-    EXPECT_FALSE(t.applicationKeypad);
-
-    feed(t, "\x1b[20h");
-    EXPECT_TRUE(t.lineFeedMode);
-    feed(t, "\x1b[20l");
-    EXPECT_FALSE(t.lineFeedMode);
-
-    feed(t, "\x1b[?1007l");
-    EXPECT_FALSE(t.alternateScrollMode);
+    EXPECT_EQ(f.reply("\x1b[?66$p"), "\x1b[?66;2$y");
 }
 
 TEST(ModesTest, ReverseVideoRedrawsAndNotifiesOnlyOnChange)

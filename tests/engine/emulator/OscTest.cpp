@@ -96,10 +96,10 @@ TEST(OscTest, PaletteSetAndQuery)
         {osc("4;1;rgb:ff/00/00;300;red"), {}, {"colorChanged(1)"}},
         {osc("4;1;#f00;-2;#0f0;3;#00f"), {}, {"colorChanged(1)"}},
         {osc("4;+1;#f00"), {}, {}},
-        // an unreadable spec is skipped
+        // an unreadable colour is skipped
         {osc("4;2;bogus;3;#000003"), {}, {"colorChanged(3)"}},
         {osc("4;2;;3;#000003"), {}, {"colorChanged(3)"}},
-        // a trailing index without a spec is ignored
+        // a trailing index without a colour is ignored
         {osc("4;1"), {}, {}},
         {osc("4;1;#f00;2"), {}, {"colorChanged(1)"}},
         {osc("4;"), {}, {}},

@@ -194,15 +194,6 @@ TEST(Print, NarrowRegionalIndicatorsPairIntoTwoColumns)
     EXPECT_EQ(cursor(*terminal), (CursorPosition{3, 0}));
 }
 
-TEST(Print, WideRegionalIndicatorPairStaysOneWideCell)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 2);
-    EXPECT_EQ(cellAt(*terminal, 1, 0).width, 0);
-    EXPECT_EQ(cellAt(*terminal, 2, 0).code, 0);
-}
-
 TEST(Print, VariationSelectorsChangeTheWidth)
 {
     const auto terminal = makeTerminal(20, 2);

@@ -327,20 +327,6 @@ TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
     EXPECT_EQ(continuation.bidiState(), rtl);
 }
 
-TEST(ScrollScrollback, ScrolledLinesAreBlankedWithTheCurrentBackground)
-{
-    auto terminal = makeTerminal(10, 5);
-    terminal->curAttr.fg = Attribute::Color::ansi256(1);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
-    moveTo(*terminal, 0, 4);
-    feed(*terminal, "\n");
-    const Buffer& screen = *terminal->buffer;
-    const CharData cell = screen.lines()[screen.yBase() + 4]->getCell(3);
-    EXPECT_EQ(cell.code, 0);
-    EXPECT_EQ(cell.attribute.fg, Attribute::Color::defaultColor());
-    EXPECT_EQ(cell.attribute.bg, Attribute::Color::ansi256(4));
-}
-
 TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean)
 {
     auto terminal = makeTerminal(10, 5);
