@@ -101,6 +101,11 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
         const auto& line = ring.peek(index);
         if (!line)
             continue; // never written: nothing to check
+        // Every cell is narrow (1), the first half of a wide character (2) or a placeholder
+        // (0, code 0). A wide character is written together with its placeholder, but the
+        // pair is not kept afterwards: writing over one half leaves the other as it was,
+        // and narrowing cuts the cursor's line at the new width even inside a pair. So
+        // the pair is left to the print tests, and only the cell forms are checked here.
         const std::span<const CharData> cells = line->cellSpan();
         for (std::size_t col = 0; col < cells.size(); ++col) {
             const CharData& cell = cells[col];
@@ -111,8 +116,6 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
                 return fail("placeholder with code " + std::to_string(cell.code) + where);
             if (cell.code < 0)
                 return fail("negative code" + where);
-            if (cell.width == 2 && (col + 1 >= cells.size() || cells[col + 1].width != 0))
-                return fail("wide cell without its placeholder" + where);
         }
     }
     return std::nullopt;

@@ -1,6 +1,7 @@
 // The road of output bytes into the terminal and what the host must redraw afterwards:
 // feeding, the dirty-row ranges, synchronized output, cursor visibility, titles, focus
 // reports, replies to the program, and the diagnostic lines for unhandled sequences.
+#include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
 
 #include "platform/Log.h"
@@ -15,20 +16,6 @@ namespace {
 
 constexpr int cleanStart = std::numeric_limits<int>::max();
 constexpr int cleanEnd = -1;
-
-// "[a, b, c]" with the values in decimal.
-template <typename Value>
-std::string listText(std::span<const Value> values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(static_cast<long long>(values[i]));
-    }
-    text += "]";
-    return text;
-}
 
 // The character whose code point is the byte's value.
 std::string byteAsCharacter(std::uint8_t byte)

@@ -1,4 +1,5 @@
 // ANSI and DEC private modes, DECRQM, DECSTR, DECSCL, XTSAVE / XTRESTORE and the bidi mode changes.
+#include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
 
 #include "platform/Log.h"
@@ -13,20 +14,6 @@ namespace {
 constexpr int bidiArrowKeySwapMode = 1243;
 constexpr int boxMirroringMode = 2500;
 constexpr int autodetectDirectionMode = 2501;
-
-// "[a, b, c]" with the values in decimal.
-template <typename Value>
-std::string listText(std::span<const Value> values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(static_cast<long long>(values[i]));
-    }
-    text += "]";
-    return text;
-}
 
 bool isPrivateCollect(std::span<const std::uint8_t> collect)
 {

@@ -2,6 +2,7 @@
 //
 // All of them work on the active screen, rows from yBase down. Only DECALN widens the
 // refresh range; the others leave redrawing to the lines' generation counters.
+#include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
 
 #include "platform/Log.h"
@@ -14,23 +15,6 @@
 namespace corvantix {
 
 namespace {
-
-bool collectIs(std::span<const std::uint8_t> collect, std::uint8_t byte)
-{
-    return collect.size() == 1 && collect[0] == byte;
-}
-
-template <typename Value>
-std::string listText(std::span<const Value> values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(static_cast<long long>(values[i]));
-    }
-    return text + "]";
-}
 
 // The line of screen row `row` of the active screen, made if its slot is still empty;
 // null outside the ring.

@@ -1,4 +1,5 @@
 // Character attributes (SGR) and the extended colour forms.
+#include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
 
 #include "platform/Log.h"
@@ -9,19 +10,6 @@
 namespace corvantix {
 
 namespace {
-
-// "[a, b, c]" with the values in decimal.
-std::string listText(std::span<const int> values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(values[i]);
-    }
-    text += "]";
-    return text;
-}
 
 std::uint8_t clampedByte(int value)
 {

@@ -1,4 +1,5 @@
 // Window manipulation (XTWINOPS): host requests, size reports and the title stacks.
+#include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
 
 #include "platform/Log.h"
@@ -53,17 +54,6 @@ void popIconTitle(Terminal& terminal)
     terminal.terminalIconStack.pop_back();
     if (TerminalDelegate* delegate = terminal.delegate())
         delegate->setTerminalIconTitle(terminal, terminal.iconTitle);
-}
-
-std::string listText(std::span<const int> values)
-{
-    std::string text = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(values[i]);
-    }
-    return text + "]";
 }
 
 } // namespace

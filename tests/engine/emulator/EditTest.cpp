@@ -14,35 +14,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-void putRow(Terminal& terminal, int row, std::string_view text)
-{
-    Buffer& screen = *terminal.buffer;
-    BufferLine& line = *screen.lines()[screen.yBase() + row];
-    for (std::size_t col = 0; col < text.size(); ++col)
-        line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
-}
-
-void putRows(Terminal& terminal, const Rows& rows)
-{
-    for (std::size_t row = 0; row < rows.size(); ++row)
-        putRow(terminal, static_cast<int>(row), rows[row]);
-}
-
-void setMargins(Terminal& terminal, int left, int right)
-{
-    terminal.marginMode = true;
-    terminal.normalBuffer->marginMode = true;
-    terminal.altBuffer->marginMode = true;
-    terminal.buffer->setMarginLeft(left);
-    terminal.buffer->setMarginRight(right);
-}
-
-void moveTo(Terminal& terminal, int x, int y)
-{
-    terminal.buffer->setX(x);
-    terminal.buffer->setY(y);
-}
-
 BufferLine& screenLineObject(Terminal& terminal, int row)
 {
     Buffer& screen = *terminal.buffer;

@@ -14,43 +14,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-// Writes ASCII cells straight into a screen row (no print path, no cursor movement).
-void putRow(Terminal& terminal, int row, std::string_view text)
-{
-    Buffer& screen = *terminal.buffer;
-    BufferLine& line = *screen.lines()[screen.yBase() + row];
-    for (std::size_t col = 0; col < text.size(); ++col)
-        line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
-}
-
-void putRows(Terminal& terminal, const Rows& rows)
-{
-    for (std::size_t row = 0; row < rows.size(); ++row)
-        putRow(terminal, static_cast<int>(row), rows[row]);
-}
-
-void setRegion(Terminal& terminal, int top, int bottom)
-{
-    terminal.buffer->setScrollTop(top);
-    terminal.buffer->setScrollBottom(bottom);
-}
-
-// DECLRMM on with the given margins, on the terminal and both screens.
-void setMargins(Terminal& terminal, int left, int right)
-{
-    terminal.marginMode = true;
-    terminal.normalBuffer->marginMode = true;
-    terminal.altBuffer->marginMode = true;
-    terminal.buffer->setMarginLeft(left);
-    terminal.buffer->setMarginRight(right);
-}
-
-void moveTo(Terminal& terminal, int x, int y)
-{
-    terminal.buffer->setX(x);
-    terminal.buffer->setY(y);
-}
-
 const Rows letters = {"aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee"};
 
 // ---------------------------------------------------------------- LF, IND, RI, NEL, CR, BS

@@ -15,21 +15,6 @@
 namespace corvantix {
 namespace {
 
-void setMargins(Terminal& terminal, int left, int right)
-{
-    terminal.marginMode = true;
-    terminal.normalBuffer->marginMode = true;
-    terminal.altBuffer->marginMode = true;
-    terminal.buffer->setMarginLeft(left);
-    terminal.buffer->setMarginRight(right);
-}
-
-void moveTo(Terminal& terminal, int x, int y)
-{
-    terminal.buffer->setX(x);
-    terminal.buffer->setY(y);
-}
-
 // The rows a selection covers after an operation; none when it was cleared.
 struct Rows {
     int start = 0;

@@ -94,4 +94,42 @@ inline void PrintTo(const CursorPosition& position, std::ostream* out)
     *out << "(" << position.x << ", " << position.y << ")";
 }
 
+// Writes ASCII cells straight into a screen row (no print path, no cursor movement).
+inline void putRow(Terminal& terminal, int row, std::string_view text)
+{
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *screen.lines()[screen.yBase() + row];
+    for (std::size_t col = 0; col < text.size(); ++col)
+        line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
+}
+
+inline void putRows(Terminal& terminal, const std::vector<std::string>& rows)
+{
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        putRow(terminal, static_cast<int>(row), rows[row]);
+}
+
+inline void setRegion(Terminal& terminal, int top, int bottom)
+{
+    terminal.buffer->setScrollTop(top);
+    terminal.buffer->setScrollBottom(bottom);
+}
+
+// DECLRMM on with the given margins, on the terminal and both screens.
+inline void setMargins(Terminal& terminal, int left, int right)
+{
+    terminal.marginMode = true;
+    terminal.normalBuffer->marginMode = true;
+    terminal.altBuffer->marginMode = true;
+    terminal.buffer->setMarginLeft(left);
+    terminal.buffer->setMarginRight(right);
+}
+
+// Places the cursor without any handler's clamping.
+inline void moveTo(Terminal& terminal, int x, int y)
+{
+    terminal.buffer->setX(x);
+    terminal.buffer->setY(y);
+}
+
 } // namespace corvantix
