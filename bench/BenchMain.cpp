@@ -88,6 +88,9 @@ Options parseOptions(int argc, char** argv)
                 usage("bad --runs");
         } else if (arg == "--only") {
             options.only = value();
+            const auto& names = streamNames();
+            if (std::find(names.begin(), names.end(), options.only) == names.end())
+                usage("unknown stream for --only");
         } else if (arg == "--engine") {
             const std::string_view engine = value();
             options.corvantix = engine == "corvantix" || engine == "both";
@@ -124,9 +127,10 @@ void benchSize(const Options& options, int cols, int rows)
     RunSetup setup;
     setup.cols = cols;
     setup.rows = rows;
-    for (const Stream& stream : makeStreams(options.size, cols, rows, streamSeed)) {
-        if (!options.only.empty() && stream.name != options.only)
+    for (const std::string& name : streamNames()) {
+        if (!options.only.empty() && name != options.only)
             continue;
+        const Stream stream = makeStream(name, options.size, cols, rows, streamSeed);
         const std::size_t n = stream.bytes.size();
         double ours = 0;
         double theirs = 0;

@@ -1,5 +1,6 @@
 #include "Streams.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -285,16 +286,27 @@ std::vector<std::uint8_t> makeCursorMotion(std::size_t size, int cols, int rows,
     return out.finish();
 }
 
-std::vector<Stream> makeStreams(std::size_t size, int cols, int rows, std::uint64_t seed)
+const std::vector<std::string>& streamNames()
 {
-    std::vector<Stream> streams;
-    Random random(seed);
-    streams.push_back({"ascii-lines", makeAsciiLines(size, random)});
-    streams.push_back({"sgr-dense", makeSgrDense(size, cols, rows, random)});
-    streams.push_back({"unicode", makeUnicode(size, cols, random)});
-    streams.push_back({"region-scroll", makeRegionScroll(size, cols, rows, random)});
-    streams.push_back({"cursor-motion", makeCursorMotion(size, cols, rows, random)});
-    return streams;
+    static const std::vector<std::string> names = {"ascii-lines", "sgr-dense", "unicode", "region-scroll",
+                                                   "cursor-motion"};
+    return names;
+}
+
+Stream makeStream(const std::string& name, std::size_t size, int cols, int rows, std::uint64_t seed)
+{
+    const auto& names = streamNames();
+    const auto position = static_cast<std::uint64_t>(std::find(names.begin(), names.end(), name) - names.begin());
+    Random random(seed + position);
+    if (name == "ascii-lines")
+        return {name, makeAsciiLines(size, random)};
+    if (name == "sgr-dense")
+        return {name, makeSgrDense(size, cols, rows, random)};
+    if (name == "unicode")
+        return {name, makeUnicode(size, cols, random)};
+    if (name == "region-scroll")
+        return {name, makeRegionScroll(size, cols, rows, random)};
+    return {name, makeCursorMotion(size, cols, rows, random)};
 }
 
 } // namespace corvantix::bench

@@ -36,9 +36,13 @@ private:
     std::uint64_t state;
 };
 
-// The five streams for a screen of cols x rows, each exactly `size` bytes long (the last
-// sequence may be cut short, which the engines must take in their stride anyway).
-std::vector<Stream> makeStreams(std::size_t size, int cols, int rows, std::uint64_t seed);
+// The names of the five streams, in the order they are run.
+const std::vector<std::string>& streamNames();
+
+// One stream for a screen of cols x rows, exactly `size` bytes long (the last sequence may
+// be cut short, which the engines must take in their stride anyway). Each stream has its
+// own generator, seeded from `seed` and its position in streamNames().
+Stream makeStream(const std::string& name, std::size_t size, int cols, int rows, std::uint64_t seed);
 
 // The individual generators, exposed for the fuzz seeds and for inspection.
 std::vector<std::uint8_t> makeAsciiLines(std::size_t size, Random& random);

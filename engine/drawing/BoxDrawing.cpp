@@ -150,3 +150,313 @@ std::optional<BoxArms> boxDrawingArms(uint32_t codePoint)
     }();
     return table[codePoint - firstBoxDrawing];
 }
+
+namespace {
+
+// Collects the pixel fills of one character, clamped to the cell.
+class PixelFills {
+public:
+    PixelFills(BoxDrawingShape& shape, int width, int height) : shape_(shape), width_(width), height_(height) {}
+
+    void fill(int x0, int x1, int y0, int y1)
+    {
+        const PixelRect rect{std::clamp(x0, 0, width_), std::clamp(x1, 0, width_), std::clamp(y0, 0, height_),
+                             std::clamp(y1, 0, height_)};
+        if (!rect.isEmpty())
+            shape_.rects.push(rect);
+    }
+
+private:
+    BoxDrawingShape& shape_;
+    int width_;
+    int height_;
+};
+
+// The light, heavy and double bands across one dimension of the cell (size `extent`, light
+// stroke t). Integer division floors: an odd amount of free space leaves its extra pixel
+// after the stroke.
+struct Bands {
+    int light0, light1; // light band [light0, light1)
+    int heavy0, heavy1; // heavy band
+    int double0;        // outer edge of the first double line [double0, light0)
+    int double1;        // outer edge of the second double line [light1, double1)
+
+    Bands(int extent, int t)
+    {
+        light0 = std::max(extent - t, 0) / 2;
+        light1 = std::min(light0 + t, extent);
+        heavy0 = std::max(extent - 2 * t, 0) / 2;
+        heavy1 = std::min(heavy0 + 2 * t, extent);
+        double0 = std::max(light0 - t, 0);
+        double1 = std::min(light1 + t, extent);
+    }
+};
+
+// Where the arms along one axis stop short of (or run through) the crossing, given the arms
+// of that axis (a, b: up/down or left/right) and of the other axis (c, d), and the bands
+// across the first axis. Returns (end of the first arm, start of the second arm).
+std::pair<int, int> armEnds(BoxArm a, BoxArm b, BoxArm c, BoxArm d, const Bands& across)
+{
+    if (c == BoxArm::heavy || d == BoxArm::heavy)
+        return {across.heavy1, across.heavy0};
+    if (c == d && a != b) {
+        if (c == BoxArm::none)
+            return {across.light1, across.light0};
+        return {across.light0, across.light1}; // both light or both double
+    }
+    if (c == BoxArm::double_ || d == BoxArm::double_)
+        return {across.double1, across.double0};
+    return {across.light1, across.light0};
+}
+
+void lineShape(const BoxArms& arms, int t, int width, int height, BoxDrawingShape& shape)
+{
+    PixelFills fills(shape, width, height);
+    const Bands rows(height, t); // horizontal strokes: rows
+    const Bands cols(width, t);  // vertical strokes: columns
+    const auto [e, b] = armEnds(arms.up, arms.down, arms.left, arms.right, rows);
+    const auto [eh, bh] = armEnds(arms.left, arms.right, arms.up, arms.down, cols);
+    const bool leftDouble = arms.left == BoxArm::double_;
+    const bool rightDouble = arms.right == BoxArm::double_;
+    const bool upDouble = arms.up == BoxArm::double_;
+    const bool downDouble = arms.down == BoxArm::double_;
+
+    switch (arms.up) {
+    case BoxArm::none:
+        break;
+    case BoxArm::light:
+        fills.fill(cols.light0, cols.light1, 0, e);
+        break;
+    case BoxArm::heavy:
+        fills.fill(cols.heavy0, cols.heavy1, 0, e);
+        break;
+    case BoxArm::double_:
+        fills.fill(cols.double0, cols.light0, 0, leftDouble ? rows.light0 : e);
+        fills.fill(cols.light1, cols.double1, 0, rightDouble ? rows.light0 : e);
+        break;
+    }
+    switch (arms.right) {
+    case BoxArm::none:
+        break;
+    case BoxArm::light:
+        fills.fill(bh, width, rows.light0, rows.light1);
+        break;
+    case BoxArm::heavy:
+        fills.fill(bh, width, rows.heavy0, rows.heavy1);
+        break;
+    case BoxArm::double_:
+        fills.fill(upDouble ? cols.light1 : bh, width, rows.double0, rows.light0);
+        fills.fill(downDouble ? cols.light1 : bh, width, rows.light1, rows.double1);
+        break;
+    }
+    switch (arms.down) {
+    case BoxArm::none:
+        break;
+    case BoxArm::light:
+        fills.fill(cols.light0, cols.light1, b, height);
+        break;
+    case BoxArm::heavy:
+        fills.fill(cols.heavy0, cols.heavy1, b, height);
+        break;
+    case BoxArm::double_:
+        fills.fill(cols.double0, cols.light0, leftDouble ? rows.light1 : b, height);
+        fills.fill(cols.light1, cols.double1, rightDouble ? rows.light1 : b, height);
+        break;
+    }
+    switch (arms.left) {
+    case BoxArm::none:
+        break;
+    case BoxArm::light:
+        fills.fill(0, eh, rows.light0, rows.light1);
+        break;
+    case BoxArm::heavy:
+        fills.fill(0, eh, rows.heavy0, rows.heavy1);
+        break;
+    case BoxArm::double_:
+        fills.fill(0, upDouble ? cols.light0 : eh, rows.double0, rows.light0);
+        fills.fill(0, downDouble ? cols.light0 : eh, rows.light1, rows.double1);
+        break;
+    }
+}
+
+struct DashSpec {
+    bool horizontal;
+    int count;
+    bool heavy;
+    enum class Gap : uint8_t { atLeastFour, light, heavy } gapCap;
+};
+
+std::optional<DashSpec> dashSpec(uint32_t codePoint)
+{
+    using Gap = DashSpec::Gap;
+    switch (codePoint) {
+    case 0x2504: return DashSpec{true, 3, false, Gap::atLeastFour};
+    case 0x2505: return DashSpec{true, 3, true, Gap::atLeastFour};
+    case 0x2506: return DashSpec{false, 3, false, Gap::atLeastFour};
+    case 0x2507: return DashSpec{false, 3, true, Gap::atLeastFour};
+    case 0x2508: return DashSpec{true, 4, false, Gap::atLeastFour};
+    case 0x2509: return DashSpec{true, 4, true, Gap::atLeastFour};
+    case 0x250A: return DashSpec{false, 4, false, Gap::atLeastFour};
+    case 0x250B: return DashSpec{false, 4, true, Gap::atLeastFour};
+    case 0x254C: return DashSpec{true, 2, false, Gap::light};
+    case 0x254D: return DashSpec{true, 2, true, Gap::heavy};
+    case 0x254E: return DashSpec{false, 2, false, Gap::heavy};
+    case 0x254F: return DashSpec{false, 2, true, Gap::heavy};
+    default: return std::nullopt;
+    }
+}
+
+void dashShape(const DashSpec& spec, int thickness, int t, int width, int height, BoxDrawingShape& shape)
+{
+    PixelFills fills(shape, width, height);
+    const int length = spec.horizontal ? width : height;
+    const int across = spec.horizontal ? height : width;
+    auto place = [&](int along0, int along1, int stroke) {
+        const int offset = std::max(across - stroke, 0) / 2;
+        if (spec.horizontal)
+            fills.fill(along0, along1, offset, offset + stroke);
+        else
+            fills.fill(offset, offset + stroke, along0, along1);
+    };
+
+    // Too short for the dashes and their gaps: one solid light line.
+    if (length < 2 * spec.count) {
+        place(0, length, std::max(thickness, 1));
+        return;
+    }
+    const int stroke = spec.heavy ? 2 * t : t;
+    int gapCap = 0;
+    switch (spec.gapCap) {
+    case DashSpec::Gap::atLeastFour:
+        gapCap = std::max(t, 4);
+        break;
+    case DashSpec::Gap::light:
+        gapCap = t;
+        break;
+    case DashSpec::Gap::heavy:
+        gapCap = 2 * t;
+        break;
+    }
+    const int gap = std::min(length / (2 * spec.count), gapCap);
+    const int total = length - spec.count * gap;
+    const int dash = total / spec.count;
+    int remainder = total % spec.count;
+    int position = spec.horizontal ? gap / 2 : 0;
+    for (int i = 0; i < spec.count; ++i) {
+        int dashLength = dash;
+        if (remainder > 0) {
+            ++dashLength;
+            --remainder;
+        }
+        place(position, position + dashLength, stroke);
+        position += dashLength + gap;
+    }
+}
+
+void roundedCornerShape(uint32_t codePoint, int t, int width, int height, BoxDrawingShape& shape)
+{
+    PixelFills fills(shape, width, height);
+    const bool up = codePoint == 0x256F || codePoint == 0x2570;
+    const bool left = codePoint == 0x256E || codePoint == 0x256F;
+    const int stroke = std::max(t, 1);
+    const int yTop = std::max(height - stroke, 0) / 2;
+    const int xLeft = std::max(width - stroke, 0) / 2;
+    const double half = stroke * 0.5;
+    const double cy = yTop + half;
+    const double cx = xLeft + half;
+    const double m = std::min(width, height);
+    const double radius = std::min(m * 0.3, std::max(m * 0.5 - half, 0.0));
+
+    auto clampTo = [](double v, int hi) { return std::min(std::max(static_cast<int>(v), 0), hi); };
+    if (up)
+        fills.fill(xLeft, xLeft + stroke, 0, clampTo(std::ceil(cy - radius), height));
+    else
+        fills.fill(xLeft, xLeft + stroke, clampTo(std::floor(cy + radius), height), height);
+    if (left)
+        fills.fill(0, clampTo(std::ceil(cx - radius), width), yTop, yTop + stroke);
+    else
+        fills.fill(clampTo(std::floor(cx + radius), width), width, yTop, yTop + stroke);
+
+    BoxDrawingShape::QuarterRing ring;
+    ring.centerX = left ? cx - radius : cx + radius;
+    ring.centerY = up ? cy - radius : cy + radius;
+    ring.outerRadius = radius + half;
+    ring.innerRadius = std::max(radius - half, 0.0);
+    // The quadrant on the far side of the centre from the arms' free ends.
+    ring.clipX0 = left ? ring.centerX : 0.0;
+    ring.clipX1 = left ? width : ring.centerX;
+    ring.clipY0 = up ? ring.centerY : 0.0;
+    ring.clipY1 = up ? height : ring.centerY;
+    shape.ring = ring;
+}
+
+void diagonalShape(uint32_t codePoint, int t, int unit, int width, int height, BoxDrawingShape& shape)
+{
+    const double w = width;
+    const double h = height;
+    const double ex = 0.5 * std::min(w / h, 1.0);
+    const double ey = 0.5 * std::min(h / w, 1.0);
+    const double strokeWidth = t >= 2 ? std::max(unit, t + 1) : unit;
+    if (codePoint == 0x2571 || codePoint == 0x2573) // lower left to upper right
+        shape.strokes.push({-ex, h + ey, w + ex, -ey, strokeWidth});
+    if (codePoint == 0x2572 || codePoint == 0x2573) // upper left to lower right
+        shape.strokes.push({-ex, -ey, w + ex, h + ey, strokeWidth});
+}
+
+} // namespace
+
+BoxDrawingShape boxDrawingShape(uint32_t codePoint, int thickness, int pixelWidth, int pixelHeight, int unit)
+{
+    BoxDrawingShape shape;
+    if (codePoint < firstBoxDrawing || codePoint > lastBoxDrawing || pixelWidth < 1 || pixelHeight < 1)
+        return shape;
+    const int u = std::max(unit, 1);
+    const int t = boxLightStroke(thickness, u);
+
+    if (const auto arms = boxDrawingArms(codePoint))
+        lineShape(*arms, t, pixelWidth, pixelHeight, shape);
+    else if (const auto dashes = dashSpec(codePoint))
+        dashShape(*dashes, thickness, t, pixelWidth, pixelHeight, shape);
+    else if (codePoint >= 0x256D && codePoint <= 0x2570)
+        roundedCornerShape(codePoint, t, pixelWidth, pixelHeight, shape);
+    else if (codePoint >= 0x2571 && codePoint <= 0x2573)
+        diagonalShape(codePoint, t, u, pixelWidth, pixelHeight, shape);
+    return shape;
+}
+
+int boxDrawingThickness(double scale, double underlineThickness)
+{
+    const int unit = static_cast<int>(std::round(scale));
+    const int scaled = static_cast<int>(std::round(scale * underlineThickness * 1.35));
+    return std::max({scaled, unit, 1});
+}
+
+int boxDrawingPixels(double points, double scale)
+{
+    const double pixels = std::round(points * scale);
+    if (!(pixels >= 1.0))
+        return 1;
+    return pixels > 1'000'000.0 ? 1'000'000 : static_cast<int>(pixels);
+}
+
+BoxDrawingCell boxDrawingCell(const BoxDrawingRenderItem& item, const CellGrid& grid, double scale)
+{
+    const int cellPixelWidth = boxDrawingPixels(grid.cellWidth, scale);
+    const int cellPixelHeight = boxDrawingPixels(grid.cellHeight, scale);
+    BoxDrawingCell cell;
+    cell.pixelWidth = item.columnWidth * cellPixelWidth;
+    cell.pixelHeight = cellPixelHeight;
+    cell.rect.x = (std::round(grid.originX * scale) + item.column * cellPixelWidth) / scale;
+    cell.rect.y = std::round(grid.rowTop * scale) / scale;
+    cell.rect.width = cell.pixelWidth / scale;
+    cell.rect.height = cellPixelHeight / scale;
+    return cell;
+}
+
+PointRect pixelRectToPoints(const PixelRect& rect, const PointRect& cell, double scale)
+{
+    return {cell.x + rect.x0 / scale, cell.y + rect.y0 / scale, (rect.x1 - rect.x0) / scale,
+            (rect.y1 - rect.y0) / scale};
+}
+
+} // namespace corvantix

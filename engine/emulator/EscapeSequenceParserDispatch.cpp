@@ -49,6 +49,8 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
         return;
     }
     Terminal& t = *terminal;
+    // A control in the middle of the data proves a kept-back partial character broken.
+    t.flushIncompleteCharacter();
     switch (code) {
     case 0x07:
         trace(t, "bell");

@@ -464,6 +464,9 @@ public:
     // (TerminalPrint.cpp)
 
     void handlePrint(std::span<const std::uint8_t> bytes);
+    // Prints the fallback of a partial UTF-8 character kept from the last print run, when
+    // a control byte shows that its missing bytes will not come.
+    void flushIncompleteCharacter();
     // The cell code of one character (a grapheme cluster given as its scalars).
     std::int32_t getCharacterCode(std::u32string_view character);
     // The character of a cell code; " " for an invalid or unknown code.

@@ -366,6 +366,21 @@ void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
     printGeneral(*this, bytes.subspan(start));
 }
 
+void Terminal::flushIncompleteCharacter()
+{
+    if (readingBuffer.putbackBuffer.empty())
+        return;
+    // As inside a run: the lead byte shows its fallback and the continuation bytes it
+    // took are dropped.
+    const std::uint8_t lead = readingBuffer.putbackBuffer.front();
+    readingBuffer.putbackBuffer.clear();
+    readingBuffer.idx = 0;
+    readingBuffer.count = 0;
+    updateRangeForBuffer(*buffer, buffer->y());
+    printSingleByte(*this, lead);
+    updateRangeForBuffer(*buffer, buffer->y());
+}
+
 std::int32_t Terminal::getCharacterCode(std::u32string_view character)
 {
     if (character.size() == 1 && character[0] < 0x10000)

@@ -9,6 +9,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <array>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -234,7 +235,7 @@ void KeyboardInputHandler::send(std::string_view bytes)
     sink.sendUserInput(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-void KeyboardInputHandler::send(const KeyBytes& bytes)
+void KeyboardInputHandler::send(std::span<const std::uint8_t> bytes)
 {
     sink.sendUserInput(bytes);
 }
@@ -251,7 +252,7 @@ bool KeyboardInputHandler::sendEncoded(const KittyKeyEvent& event, KittyKeyboard
 void KeyboardInputHandler::pageUp()
 {
     if (terminal.isCurrentBufferAlternate())
-        send(EscapeSequences::cmdPageUp);
+        send(EscapeSequences::pageUp);
     else
         sink.scrollPageUp();
 }
@@ -259,7 +260,7 @@ void KeyboardInputHandler::pageUp()
 void KeyboardInputHandler::pageDown()
 {
     if (terminal.isCurrentBufferAlternate())
-        send(EscapeSequences::cmdPageDown);
+        send(EscapeSequences::pageDown);
     else
         sink.scrollPageDown();
 }
@@ -270,9 +271,9 @@ void KeyboardInputHandler::sendHorizontalArrowKey(bool left)
     const bool sendLeft = left != swap;
     const bool app = terminal.applicationCursor;
     if (sendLeft)
-        send(app ? EscapeSequences::moveLeftApp : EscapeSequences::moveLeftNormal);
+        send(app ? EscapeSequences::leftApplication : EscapeSequences::leftNormal);
     else
-        send(app ? EscapeSequences::moveRightApp : EscapeSequences::moveRightNormal);
+        send(app ? EscapeSequences::rightApplication : EscapeSequences::rightNormal);
 }
 
 // ---------------------------------------------------------------- Key events
@@ -359,7 +360,7 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
     if (mods.alt && optionAsMetaKey) {
         if (characters.empty())
             return;
-        send(EscapeSequences::cmdEsc);
+        send(EscapeSequences::escape);
         send(characters);
         return;
     }
@@ -383,11 +384,11 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
     // 6.4 Function keys that have a fixed sequence.
     if (input.hasFunctionKeyFlag()) {
         if (input.key >= Key::f1 && input.key <= Key::f12) {
-            send(EscapeSequences::cmdF[static_cast<std::size_t>(input.key) - static_cast<std::size_t>(Key::f1)]);
+            send(EscapeSequences::functionKeys[static_cast<std::size_t>(input.key) - static_cast<std::size_t>(Key::f1)]);
             return;
         }
         switch (input.key) {
-        case Key::delete_: send(EscapeSequences::cmdDelKey); return;
+        case Key::delete_: send(EscapeSequences::deleteKey); return;
         case Key::pageUp: pageUp(); return;
         case Key::pageDown: pageDown(); return;
         default: break;
@@ -592,44 +593,48 @@ void KeyboardInputHandler::doLegacyCommand(std::string_view selector)
 {
     const bool app = terminal.applicationCursor;
     if (selector == "insertNewline:") {
-        send(EscapeSequences::cmdRet);
+        send(EscapeSequences::carriageReturn);
     } else if (selector == "cancelOperation:") {
-        send(EscapeSequences::cmdEsc);
+        send(EscapeSequences::escape);
     } else if (selector == "deleteBackward:") {
-        send(backspaceSendsControlH ? std::string_view("\x08") : std::string_view("\x7f"));
+        static constexpr std::array<std::uint8_t, 1> controlH{0x08};
+        if (backspaceSendsControlH)
+            send(controlH);
+        else
+            send(EscapeSequences::delete_);
     } else if (selector == "moveUp:") {
-        send(app ? EscapeSequences::moveUpApp : EscapeSequences::moveUpNormal);
+        send(app ? EscapeSequences::upApplication : EscapeSequences::upNormal);
     } else if (selector == "moveDown:") {
-        send(app ? EscapeSequences::moveDownApp : EscapeSequences::moveDownNormal);
+        send(app ? EscapeSequences::downApplication : EscapeSequences::downNormal);
     } else if (selector == "moveLeft:") {
         sendHorizontalArrowKey(true);
     } else if (selector == "moveRight:") {
         sendHorizontalArrowKey(false);
     } else if (selector == "insertTab:") {
-        send(EscapeSequences::cmdTab);
+        send(EscapeSequences::tab);
     } else if (selector == "insertBacktab:") {
-        send(EscapeSequences::cmdBackTab);
+        send(EscapeSequences::backTab);
     } else if (selector == "moveToBeginningOfLine:" || selector == "scrollToBeginningOfDocument:") {
-        send(app ? EscapeSequences::moveHomeApp : EscapeSequences::moveHomeNormal);
+        send(app ? EscapeSequences::homeApplication : EscapeSequences::homeNormal);
     } else if (selector == "moveToEndOfLine:" || selector == "scrollToEndOfDocument:") {
-        send(app ? EscapeSequences::moveEndApp : EscapeSequences::moveEndNormal);
+        send(app ? EscapeSequences::endApplication : EscapeSequences::endNormal);
     } else if (selector == "scrollPageUp:" || selector == "pageUp:") {
         if (app)
-            send(EscapeSequences::cmdPageUp);
+            send(EscapeSequences::pageUp);
         else
             pageUp();
     } else if (selector == "scrollPageDown:" || selector == "pageDown:") {
         if (app)
-            send(EscapeSequences::cmdPageDown);
+            send(EscapeSequences::pageDown);
         else
             pageDown();
     } else if (selector == "pageDownAndModifySelection:") {
         if (!app)
-            send(EscapeSequences::cmdPageDown);
+            send(EscapeSequences::pageDown);
     } else if (selector == "moveToLeftEndOfLine:") {
-        send(EscapeSequences::wordLeft);
+        send(EscapeSequences::wordBackward);
     } else if (selector == "moveToRightEndOfLine:") {
-        send(EscapeSequences::wordRight);
+        send(EscapeSequences::wordForward);
     } else {
         printLine("Unhandle selector " + std::string(selector));
     }

@@ -103,7 +103,7 @@ public:
 
 private:
     void send(std::string_view bytes);
-    void send(const KeyBytes& bytes);
+    void send(std::span<const std::uint8_t> bytes);
     bool sendEncoded(const KittyKeyEvent& event, KittyKeyboardFlags flags);
     void toggleOptionAsMetaKey() { optionAsMetaKey = !optionAsMetaKey; }
     void keyDownLegacy(const KeyInput& input);

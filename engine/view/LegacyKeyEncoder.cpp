@@ -2,7 +2,8 @@
 
 #include <unicode/uchar.h>
 
-#include <utility>
+#include <array>
+#include <string>
 
 namespace corvantix {
 
@@ -250,7 +251,7 @@ std::optional<KeyBytes> encodeLegacyControlKey(const KittyKeyEvent& event, const
         break;
     case Key::tab:
         if (mods.contains(Mods::shift))
-            appendText(bytes, EscapeSequences::cmdBackTab);
+            bytes.insert(bytes.end(), EscapeSequences::backTab.begin(), EscapeSequences::backTab.end());
         else
             bytes.push_back('\t');
         break;

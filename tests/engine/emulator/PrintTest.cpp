@@ -102,6 +102,9 @@ INSTANTIATE_TEST_SUITE_P(
         // broke the sequence is read on its own.
         PrintCase{"LeadByteBeforeAscii", 20, "\xe9" "ab", {"éab"}, {3, 0}},
         PrintCase{"TwoByteLeadBeforeParenthesis", 20, "\xc3(", {"Ã("}, {2, 0}},
+        // A control proves a partial character at the end of a run broken: it stays on its line.
+        PrintCase{"LeadByteBeforeLineBreak", 20, "caf\xe9\r\nx", {"café", "x"}, {1, 1}},
+        PrintCase{"CutSequenceBeforeLineBreak", 20, "\xe2\x82\r\nA", {"â", "A"}, {1, 1}},
         PrintCase{"ThreeByteSequenceCutShort", 20, "\xe2\x82" "A", {"âA"}, {2, 0}},
         PrintCase{"ByteThatStartsNothing", 20, "\xff", {"ÿ"}, {1, 0}},
         PrintCase{"LoneContinuationByte", 20, "\xaf" "a", {"¯a"}, {2, 0}},

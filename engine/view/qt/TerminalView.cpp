@@ -1,0 +1,471 @@
+// Construction and configuration of the view, its fonts and cell metrics, and the colour
+// conversions with their caches.
+#include "view/qt/TerminalView.h"
+
+#include "platform/qt/QtMainQueue.h"
+#include "view/ColorConversions.h"
+#include "view/qt/QtColorConversions.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QRawFont>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStyle>
+#include <QStyleHints>
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvantix {
+
+namespace {
+
+// The caret until the drawing code supplies its own: a block in the caret colour.
+class BlockCaret final : public QWidget {
+public:
+    explicit BlockCaret(TerminalView& view) : QWidget(&view), view(view)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), view.effectiveCaretColor());
+    }
+
+private:
+    TerminalView& view;
+};
+
+} // namespace
+
+FontSet FontSet::fromFont(const QFont& font)
+{
+    FontSet set;
+    set.normal = font;
+    set.bold = font;
+    set.bold.setBold(true);
+    set.italic = font;
+    set.italic.setItalic(true);
+    set.boldItalic = font;
+    set.boldItalic.setBold(true);
+    set.boldItalic.setItalic(true);
+    return set;
+}
+
+// ---------------------------------------------------------------- Construction
+
+TerminalView::TerminalView(QWidget* parent) : QWidget(parent)
+{
+    commonInit(QRect(), std::nullopt, TerminalOptions::defaultOptions(), nullptr);
+}
+
+TerminalView::TerminalView(const QRect& frame, const std::optional<QFont>& font, QWidget* parent) : QWidget(parent)
+{
+    commonInit(frame, font, TerminalOptions::defaultOptions(), nullptr);
+}
+
+TerminalView::TerminalView(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
+                           QWidget* parent, MainQueue* injectedQueue)
+    : QWidget(parent)
+{
+    commonInit(frame, font, options, injectedQueue);
+}
+
+TerminalView::~TerminalView()
+{
+    // The terminal may outlive nothing of ours, but nothing it does while going away may
+    // reach a half-destroyed view.
+    if (terminal)
+        terminal->setDelegate(nullptr);
+    *lifetime = nullptr;
+}
+
+QFont TerminalView::defaultFont()
+{
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
+                              MainQueue* injectedQueue)
+{
+    if (injectedQueue != nullptr) {
+        queue = injectedQueue;
+    } else {
+        ownQueue = std::make_unique<QtMainQueue>();
+        queue = ownQueue.get();
+    }
+    if (const QStyleHints* hints = QGuiApplication::styleHints())
+        semanticClickCoalescingDelay = hints->mouseDoubleClickInterval() / 1000.0;
+
+    startupOptions = options;
+    fontSet = FontSet::fromFont(font.value_or(defaultFont()));
+
+    setGeometry(frame);
+    setFocusPolicy(Qt::StrongFocus);
+
+    isBigSur = true;
+    disableFullRedrawOnAnyChanges = true;
+
+    if (scroller == nullptr)
+        installScroller();
+    startSetup();
+}
+
+void TerminalView::startSetup()
+{
+    const double width = std::max(static_cast<double>(this->width()) - scrollerWidth(), 0.0);
+    setupView(width, height());
+    layerBackgroundColor = _nativeBg;
+}
+
+void TerminalView::setupView(double width, double height)
+{
+    resetCaches();
+    cellDimension = computeCellSize();
+
+    const bool isEmpty = width == 0 && height == 0;
+    TerminalOptions options = terminal ? terminal->options : startupOptions;
+    std::optional<GridSize> grid;
+    if (!isEmpty)
+        grid = gridFromFrame(width, height, 0, *cellDimension);
+    if (grid) {
+        options.cols = grid->cols;
+        options.rows = grid->rows;
+    }
+
+    if (!terminal) {
+        terminal = std::make_unique<Terminal>(this, options, queue);
+        // Each assignment comes back through the colour callbacks, which set the native colours.
+        terminal->setBackgroundColor(Color(0, 0, 0));
+        terminal->setForegroundColor(Color(35389, 35389, 35389));
+    } else if (grid) {
+        terminal->options = options;
+        terminal->setup(false);
+    }
+
+    selection = std::make_shared<SelectionService>(terminal.get());
+    terminal->registerSelection(selection);
+
+    if (caretView) {
+        caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
+                          static_cast<int>(std::ceil(cellDimension->height)));
+    } else {
+        caretView = new BlockCaret(*this);
+        caretView->setGeometry(0, 0, static_cast<int>(std::ceil(cellDimension->width)),
+                               static_cast<int>(std::ceil(cellDimension->height)));
+    }
+    caretStyle = terminal->options.cursorStyle;
+
+    update();
+}
+
+// ---------------------------------------------------------------- Configuration
+
+void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
+{
+    _linkHighlightMode = mode;
+    updateLinkHighlightTracking();
+}
+
+void TerminalView::updateLinkHighlightTracking()
+{
+    linkHighlightRange.reset();
+    if (terminal->mouseMode() != MouseMode::anyEvent && !commandActive
+        && _linkHighlightMode != LinkHighlightMode::hover) {
+        tracking = false;
+        setMouseTracking(false);
+    } else if (!tracking) {
+        tracking = true;
+        setMouseTracking(true);
+    }
+    updateFullScreenAndQueue();
+}
+
+void TerminalView::setScrollerStyle(ScrollerStyle style)
+{
+    _scrollerStyle = style;
+    if (scroller == nullptr)
+        return;
+    layoutScroller();
+}
+
+void TerminalView::setMetalScaleFactorOverride(std::optional<double> value)
+{
+    const bool changed = value != _metalScaleFactorOverride;
+    _metalScaleFactorOverride = value;
+    if (changed && useMetalRenderer && metalView)
+        metalView->update();
+}
+
+void TerminalView::drawMetalNow()
+{
+    if (useMetalRenderer && metalView)
+        metalView->repaint();
+}
+
+bool TerminalView::isPlainPrintableText(std::u32string_view text)
+{
+    if (text.empty())
+        return false;
+    return std::all_of(text.begin(), text.end(),
+                       [](char32_t scalar) { return scalar >= 32 && !(scalar >= 127 && scalar <= 159); });
+}
+
+// ---------------------------------------------------------------- Window lifecycle
+
+void TerminalView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    redrawMetalIfVisible();
+}
+
+void TerminalView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::ActivationChange:
+        // The window became (or stopped being) the active one: the caret's look follows.
+        if (caretView)
+            caretView->update();
+        queuePendingMetalDisplay();
+        break;
+    case QEvent::WindowStateChange:
+        redrawMetalIfVisible();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- Fonts and cell metrics
+
+void TerminalView::setTerminalFont(const QFont& font)
+{
+    fontSet = FontSet::fromFont(font);
+    resetFont();
+    deactivateSelection();
+}
+
+void TerminalView::setLineSpacing(double value)
+{
+    _lineSpacing = value;
+    resetFont();
+}
+
+void TerminalView::useSystemMonospacedFont()
+{
+    fontSet = FontSet::fromFont(defaultFont());
+    resetFont();
+}
+
+void TerminalView::resetCaches()
+{
+    drawingState.reset();
+    trueColors.clear();
+    colors.fill(std::nullopt);
+}
+
+FontMetricsValue TerminalView::fontMetricsValue() const
+{
+    const QFontMetricsF metrics(fontSet.normal);
+    FontMetricsValue value;
+    value.ascent = metrics.ascent();
+    value.descent = metrics.descent();
+    value.leading = metrics.leading();
+    value.advance = metrics.horizontalAdvance(QLatin1Char('W'));
+    // The glyph's own advance where the font has a "W" (the metrics above may come from a
+    // fallback or be rounded).
+    const QRawFont raw = QRawFont::fromFont(fontSet.normal);
+    if (raw.isValid()) {
+        const QList<quint32> glyphs = raw.glyphIndexesForString(QStringLiteral("W"));
+        if (glyphs.size() == 1 && glyphs.front() != 0) {
+            const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+            if (advances.size() == 1 && advances.front().x() > 0)
+                value.advance = advances.front().x();
+        }
+    }
+    return value;
+}
+
+CellDimension TerminalView::computeCellSize() const
+{
+    return corvantix::computeCellSize(fontMetricsValue(), _lineSpacing, backingScaleFactor());
+}
+
+double TerminalView::backingScaleFactor() const
+{
+    const double scale = devicePixelRatioF();
+    return (std::isfinite(scale) && scale > 0) ? scale : 1.0;
+}
+
+double TerminalView::scrollerWidth() const
+{
+    if (scroller != nullptr && !scroller->isVisibleTo(this))
+        return 0;
+    return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller);
+}
+
+void TerminalView::resetFont()
+{
+    resetCaches();
+    cellDimension = computeCellSize();
+
+    if (width() > 0 && height() > 0) {
+        if (const auto grid = gridFromFrame(width(), height(), scrollerWidth(), *cellDimension)) {
+            terminal->resize(grid->cols, grid->rows);
+            sizeChanged(*terminal);
+            terminal->softReset();
+        }
+    }
+
+    if (caretView) {
+        caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
+                          static_cast<int>(std::ceil(cellDimension->height)));
+        caretView->update();
+    }
+    update();
+}
+
+void TerminalView::resizeGrid(int cols, int rows)
+{
+    terminal->resize(cols, rows);
+    sizeChanged(*terminal);
+    terminal->softReset();
+}
+
+bool TerminalView::processSizeChange(QSize size)
+{
+    if (size.width() == 0 && size.height() == 0)
+        return false;
+    if (!cellDimension)
+        return false;
+    const auto grid = gridFromFrame(size.width(), size.height(), scrollerWidth(), *cellDimension);
+    if (!grid)
+        return false;
+    if (grid->cols == terminal->cols && grid->rows == terminal->rows)
+        return false;
+
+    deactivateSelection();
+    terminal->resize(grid->cols, grid->rows);
+    // The grid in force: the terminal raises a zero-width frame to its minimum columns.
+    if (terminalDelegate != nullptr)
+        terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
+    updateScroller();
+    return true;
+}
+
+GlyphSlotFit TerminalView::glyphSlotFit(const QRawFont& font, quint32 glyph, int columnWidth) const
+{
+    if (columnWidth < 2 || !cellDimension || !font.isValid())
+        return GlyphSlotFit::neutral();
+    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
+    const double advance = advances.isEmpty() ? 0 : advances.front().x();
+    // Qt measures y downward from the baseline; the fit measures it upward.
+    const QRectF box = font.boundingRect(glyph);
+    const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
+    const QFontMetricsF metrics(fontSet.normal);
+    return corvantix::glyphSlotFit(advance, bounds, columnWidth, cellDimension, metrics.descent() + metrics.leading());
+}
+
+// ---------------------------------------------------------------- Colours
+
+QColor TerminalView::mapColor(const Attribute::Color& color, bool isForeground, bool isBold, bool useBright)
+{
+    const bool reverse = terminal && terminal->reverseColors;
+    switch (color.kind()) {
+    case Attribute::Color::Case::trueColor: {
+        const std::uint32_t key = (std::uint32_t(color.red()) << 16) | (std::uint32_t(color.green()) << 8) | color.blue();
+        if (const auto it = trueColors.find(key); it != trueColors.end())
+            return it->second;
+        if (trueColors.size() >= trueColorCacheLimit)
+            trueColors.clear();
+        const QColor converted(color.red(), color.green(), color.blue());
+        trueColors.emplace(key, converted);
+        return converted;
+    }
+    case Attribute::Color::Case::ansi256: {
+        const int index = mappedPaletteIndex(color.code(), isBold, useBright);
+        std::optional<QColor>& slot = colors[static_cast<std::size_t>(index)];
+        if (!slot) {
+            if (!terminal || static_cast<std::size_t>(index) >= terminal->ansiColors.size())
+                return _nativeFg;
+            slot = nsColorFromTerminalColor(terminal->ansiColors[static_cast<std::size_t>(index)]);
+        }
+        return *slot;
+    }
+    case Attribute::Color::Case::defaultColor:
+        if (isForeground)
+            return reverse ? _nativeBg : _nativeFg;
+        return reverse ? _nativeFg : _nativeBg;
+    case Attribute::Color::Case::defaultInvertedColor: {
+        QColor inverted = isForeground ? (reverse ? _nativeFg : _nativeBg) : (reverse ? _nativeBg : _nativeFg);
+        inverted.setAlphaF(1.0f);
+        return inverted;
+    }
+    }
+    return _nativeFg;
+}
+
+void TerminalView::colorsChanged()
+{
+    drawingState.reset();
+    if (!useMetalRenderer)
+        layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    if (terminal)
+        updateFullScreenAndQueue();
+}
+
+void TerminalView::installColors(std::span<const Color> palette)
+{
+    terminal->installColors(palette); // exactly 16 entries, or ignored
+    colors.fill(std::nullopt);
+    colorsChanged();
+}
+
+void TerminalView::setNativeColors(const Color& foreground, const Color& background)
+{
+    setNativeForegroundColor(nsColorFromTerminalColor(foreground));
+    setNativeBackgroundColor(nsColorFromTerminalColor(background));
+    colorsChanged();
+}
+
+void TerminalView::setCaretColors(const std::optional<Color>& caret, const std::optional<Color>& caretText)
+{
+    if (caret) {
+        setCaretColor(nsColorFromTerminalColor(*caret));
+    } else {
+        _caretColor = QColor();
+        cursorColorIsDefault = true;
+        if (caretView)
+            caretView->update();
+    }
+    if (caretText) {
+        setCaretTextColor(nsColorFromTerminalColor(*caretText));
+        cursorTextColorIsDefault = false;
+    } else {
+        _caretTextColor.reset();
+        cursorTextColorIsDefault = true;
+        if (caretView)
+            caretView->update();
+    }
+    queuePendingMetalDisplay();
+}
+
+void TerminalView::useSystemColors()
+{
+    const QPalette colours = palette();
+    setNativeForegroundColor(colours.color(QPalette::Active, QPalette::Text));
+    setNativeBackgroundColor(colours.color(QPalette::Active, QPalette::Base));
+}
+
+} // namespace corvantix

@@ -1,0 +1,391 @@
+// The Qt widget that hosts one Terminal: it owns the emulator and its selection, feeds it the
+// child's bytes, schedules redraws, keeps the scrollbar, turns frame changes into the
+// terminal's grid, and answers the emulator's callbacks (it is the terminal's delegate for
+// its whole life). What it learns reaches its owner through TerminalViewDelegate.
+//
+// The widget's y axis grows downward: screen row 0 is at the top of the widget.
+//
+// Names that clash with QWidget members carry a suffix: resizeGrid (the grid, not the
+// widget's size), terminalFont / setTerminalFont (QWidget::font is the widget's own font).
+//
+// Everything runs on the GUI thread, except sendUserInput / send (any thread) and
+// updateDisplayNow (hops to the GUI thread).
+//
+// The members are split over several files by concern:
+//   TerminalView.cpp           construction, configuration, fonts and cell metrics, colours
+//   TerminalViewDisplay.cpp    feeding, redraw scheduling, scrolling, the scrollbar, resizing
+//   TerminalViewCallbacks.cpp  the TerminalDelegate answers, colour properties, bell
+//   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
+#pragma once
+
+#include "emulator/SelectionService.h"
+#include "emulator/Terminal.h"
+#include "emulator/TerminalDelegate.h"
+#include "emulator/TerminalOptions.h"
+#include "model/Position.h"
+#include "platform/MainQueue.h"
+#include "view/CellMetrics.h"
+#include "view/MetalHooks.h"
+#include "view/ScrollMetrics.h"
+#include "view/TerminalViewDelegate.h"
+#include "view/TerminalViewTypes.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+class QPainter;
+class QRawFont;
+class QScrollBar;
+
+namespace corvantix {
+
+class KeyboardInputHandler;
+
+// The view's four fonts: the normal font and its bold, italic and bold-italic forms.
+struct FontSet {
+    QFont normal;
+    QFont bold;
+    QFont italic;
+    QFont boldItalic;
+
+    static FontSet fromFont(const QFont& font);
+};
+
+class TerminalView : public QWidget, public TerminalDelegate {
+    Q_OBJECT
+
+public:
+    // An empty frame, the default font and the default options.
+    explicit TerminalView(QWidget* parent = nullptr);
+    // The given frame and font (the default font when none).
+    TerminalView(const QRect& frame, const std::optional<QFont>& font, QWidget* parent = nullptr);
+    // The designated constructor: the terminal is built from `options`, its grid fitted to
+    // the frame unless the frame is empty. `queue` runs the view's delayed work and gives
+    // its clock (a queue on Qt's event loop when none; tests pass a manual one, which must
+    // outlive the view).
+    TerminalView(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
+                 QWidget* parent = nullptr, MainQueue* queue = nullptr);
+    ~TerminalView() override;
+
+    // The platform's fixed-pitch system font.
+    static QFont defaultFont();
+
+    // ================================================================ Host and owned objects
+
+    // The owner; not owned (see TerminalViewDelegate).
+    TerminalViewDelegate* terminalDelegate = nullptr;
+    std::unique_ptr<Terminal> terminal;
+    std::shared_ptr<SelectionService> selection;
+    QScrollBar* scroller = nullptr; // child widget along the right edge
+    TerminalOptions startupOptions;
+    Terminal& getTerminal() { return *terminal; }
+    MainQueue& mainQueue() const { return *queue; }
+
+    // ================================================================ Fonts and cell size (TerminalView.cpp)
+
+    FontSet fontSet;
+    std::optional<CellDimension> cellDimension;
+
+    // The normal font. Setting it derives the other three, recomputes the cell size and
+    // the grid, and ends the selection.
+    const QFont& terminalFont() const { return fontSet.normal; }
+    void setTerminalFont(const QFont& font);
+    bool fontSmoothing() const { return _fontSmoothing; }
+    void setFontSmoothing(bool value) { _fontSmoothing = value; }
+    double lineSpacing() const { return _lineSpacing; }
+    void setLineSpacing(double value);
+    // The fixed-pitch system font for all four styles; the selection is left alone.
+    virtual void useSystemMonospacedFont();
+    void resetFont();
+    void resetCaches();
+    // The normal font's measurements that the cell size follows.
+    FontMetricsValue fontMetricsValue() const;
+    CellDimension computeCellSize() const;
+    // The backing scale of the screen the view is on (1 without one).
+    virtual double backingScaleFactor() const;
+    // Width the scrollbar takes beside the grid: 0 when it is hidden.
+    double scrollerWidth() const;
+    // Applies a new frame size to the grid; true when the grid changed.
+    bool processSizeChange(QSize size);
+    // Resizes the terminal to the grid, reports it and soft-resets the terminal.
+    void resizeGrid(int cols, int rows);
+    // The fit of one glyph of `font` drawn across `columnWidth` cells.
+    GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int columnWidth) const;
+
+    // ================================================================ Colours (TerminalView.cpp)
+
+    static constexpr std::size_t trueColorCacheLimit = 4096;
+    std::array<std::optional<QColor>, 256> colors;
+    std::unordered_map<std::uint32_t, QColor> trueColors;
+    QColor transparent = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.0f);
+    QColor _nativeFg;
+    QColor _nativeBg;
+    bool settingFg = false;
+    bool settingBg = false;
+    bool cursorColorIsDefault = true;
+    bool cursorTextColorIsDefault = true;
+    // What the widget's background is painted with (the layer colour of the original).
+    QColor layerBackgroundColor;
+
+    // The platform colour of a cell colour. Foregrounds pass the cell's bold bit and the
+    // view's useBrightColors; backgrounds pass false and true.
+    QColor mapColor(const Attribute::Color& color, bool isForeground, bool isBold, bool useBrightColors);
+    // Drops the colour-dependent drawing caches and redraws every row.
+    void colorsChanged();
+    // Exactly 16 colours become the terminal's base palette; any count empties the
+    // converted palette and redraws.
+    void installColors(std::span<const Color> palette);
+    // The default foreground and background from engine colours.
+    void setNativeColors(const Color& foreground, const Color& background);
+    // The caret colours (none: back to following the text colours).
+    void setCaretColors(const std::optional<Color>& caret, const std::optional<Color>& caretText);
+    // The desktop palette's text and base colours become the defaults.
+    void useSystemColors();
+
+    const QColor& nativeForegroundColor() const { return _nativeFg; }
+    void setNativeForegroundColor(const QColor& color);
+    const QColor& nativeBackgroundColor() const { return _nativeBg; }
+    void setNativeBackgroundColor(const QColor& color);
+    double backgroundOpacity() const;
+    void setBackgroundOpacity(double value);
+    bool useBrightColors = true; // bold text in colours 0-6 uses the bright form
+    BidiHostPolicy bidiHostPolicy() const { return _bidiHostPolicy; }
+    void setBidiHostPolicy(BidiHostPolicy policy);
+    bool customBlockGlyphs() const { return _customBlockGlyphs; }
+    void setCustomBlockGlyphs(bool value);
+    bool antiAliasCustomBlockGlyphs() const { return _antiAliasCustomBlockGlyphs; }
+    void setAntiAliasCustomBlockGlyphs(bool value);
+    QColor caretColor() const { return _caretColor; }
+    void setCaretColor(const QColor& color);
+    std::optional<QColor> caretTextColor() const { return _caretTextColor; }
+    void setCaretTextColor(const std::optional<QColor>& color);
+    const std::optional<QColor>& selectedTextBackgroundColor() const { return _selectedTextBackgroundColor; }
+    void setSelectedTextBackgroundColor(const std::optional<QColor>& color);
+    const std::optional<QColor>& selectedTextForegroundColor() const { return _selectedTextForegroundColor; }
+    void setSelectedTextForegroundColor(const std::optional<QColor>& color);
+
+    // Colours under reverse video (the terminal's reverseColors).
+    QColor effectiveForegroundColor() const;
+    QColor effectiveBackgroundColor() const;
+    QColor effectiveCaretColor() const;
+    QColor effectiveCaretTextColor() const;
+
+    // ================================================================ Behaviour settings
+
+    bool optionAsMetaKey = true;
+    bool allowMouseReporting = true; // also: host output ends the selection
+    LinkReporting linkReporting = LinkReporting::implicit;
+    LinkHighlightMode linkHighlightMode() const { return _linkHighlightMode; }
+    void setLinkHighlightMode(LinkHighlightMode mode);
+    bool notifyUpdateChanges = false;
+    bool backspaceSendsControlH = false;
+    BellStyle bellStyle = BellStyle::sound;
+    ScrollerStyle scrollerStyle() const { return _scrollerStyle; }
+    void setScrollerStyle(ScrollerStyle style);
+    double scrollSensitivity = 1.0;
+    bool disableFullRedrawOnAnyChanges = true;
+    bool isBigSur = true;
+    double semanticClickCoalescingDelay = 0; // seconds; the desktop's double-click interval
+    bool commandActive = false;
+    bool userScrolling = false;
+    std::optional<std::vector<RowRange>> linkHighlightRange;
+    // Pointer moves are tracked (needed for any-event mouse reporting and link hover).
+    bool tracking = false;
+
+    // ================================================================ Display (TerminalViewDisplay.cpp)
+
+    static constexpr std::uint64_t interactiveInputDisplayWindowNs = 150'000'000;
+    static constexpr std::uint64_t pendingDisplayDelayNs = 16'670'000;
+    // A display pass is queued; read by other threads (updateDisplayNow).
+    std::atomic<bool> pendingDisplay{false};
+    bool textBlinkVisible = true;
+
+    // Host output: parsed, then drawn at once when the user typed within the last 150 ms,
+    // else in one redraw 16.67 ms later.
+    void feedBytes(std::span<const std::uint8_t> bytes);
+    void feedText(std::string_view text);
+    // The single exit of the user's bytes to the child. Any thread.
+    void sendUserInput(std::span<const std::uint8_t> bytes);
+    void send(std::span<const std::uint8_t> bytes) { sendUserInput(bytes); }
+    void send(std::string_view text);
+    // Uptime in nanoseconds, from the main queue's clock.
+    std::uint64_t uptimeNanoseconds() const;
+    std::uint64_t lastUserInputUptimeNs() const;
+    bool isInteractiveInputWindow() const;
+    void updateDisplayNow();
+    void queuePendingDisplay();
+    void updateDisplay();
+    void updateDirtyRows(bool notifyAccessibility);
+    void updateCaretView();
+    double scrollPosition() const;
+    double scrollThumbsize() const;
+    bool canScroll() const;
+    void scrollTo(int row, bool notifyAccessibility = false);
+    void scrollUp(int lines);
+    void scrollDown(int lines);
+    void pageUp();
+    void pageDown();
+    void updateScroller();
+    void changeScrollback(std::optional<int> lines);
+    void clearScrollback();
+    QRect getOptimalFrameSize() const;
+    std::optional<CellPixelSize> cellSizeInPixels() const;
+    // Marks every screen row changed and queues a redraw.
+    void updateFullScreenAndQueue();
+    // Invalidates part of the widget (the widget repaints it on its next paint).
+    virtual void setNeedsDisplayInRect(const QRect& rect);
+
+    // ================================================================ GPU renderer hooks
+
+    bool useMetalRenderer = false;
+    // The renderer's widget; absent while the painter draws.
+    QPointer<QWidget> metalView;
+    MetalRendererStatus metalRendererStatus;
+    MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
+    MetalAutomaticRecoveryPolicy automaticMetalRecoveryPolicy;
+    // Absolute lines the renderer must rebuild (first, last); none: everything visible.
+    std::optional<std::pair<int, int>> metalDirtyRange;
+    bool pendingMetalDisplay = false;
+    struct RenderedCursor {
+        int col = 0;
+        int row = 0; // absolute line
+        bool hidden = false;
+        friend bool operator==(const RenderedCursor&, const RenderedCursor&) = default;
+    };
+    std::optional<RenderedCursor> lastRenderedCursor;
+
+    std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
+    void setMetalScaleFactorOverride(std::optional<double> value);
+    void queuePendingMetalDisplay();
+    bool canPresentMetalFrames() const;
+    // Asks the renderer's widget to draw at once; nothing while the painter draws.
+    void drawMetalNow();
+    // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.
+    void setMetalRendererStatus(const MetalRendererStatus& status);
+    void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
+
+    // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
+
+    // The caret widget (a child); shown while the terminal shows its cursor.
+    QPointer<QWidget> caretView;
+    CursorStyle caretStyle = CursorStyle::blinkBlock;
+    QRect caretFrame() const;
+    void ensureCursorVisible();
+    void updateMouseTracking();
+    void updateLinkHighlightTracking();
+    bool selectionActive() const;
+    void selectNone();
+    // Ends an active selection (a plain click, typing, host output, a resize).
+    void deactivateSelection();
+    // The bell as the style says; an owner's subclass may replace it.
+    virtual void bell();
+    void visualBell();
+    // Not empty and no C0 control, DEL or C1 control in it.
+    static bool isPlainPrintableText(std::u32string_view text);
+
+    // ================================================================ TerminalDelegate
+    // The emulator's callbacks; each receives the calling terminal first, which tells these
+    // apart from the view's own operations of the same names (send, bell, ...).
+
+    void showCursor(Terminal& source) override;
+    void hideCursor(Terminal& source) override;
+    void setTerminalTitle(Terminal& source, const std::string& title) override;
+    void setTerminalIconTitle(Terminal& source, const std::string& title) override;
+    std::optional<std::vector<std::uint8_t>> windowCommand(Terminal& source,
+                                                           const WindowManipulationCommand& command) override;
+    void sizeChanged(Terminal& source) override;
+    void send(Terminal& source, std::span<const std::uint8_t> bytes) override;
+    void scrolled(Terminal& source, int yDisp) override;
+    void linefeed(Terminal& source) override;
+    void bufferActivated(Terminal& source) override;
+    void synchronizedOutputChanged(Terminal& source, bool active) override;
+    void bell(Terminal& source) override;
+    void selectionChanged(Terminal& source) override;
+    bool trustsHost(Terminal& source) override;
+    std::optional<CellPixelSize> cellSizeInPixels(Terminal& source) override;
+    void mouseModeChanged(Terminal& source) override;
+    void cursorStyleChanged(Terminal& source, CursorStyle style) override;
+    void hostCurrentDirectoryUpdated(Terminal& source) override;
+    void hostCurrentDocumentUpdated(Terminal& source) override;
+    void colorChanged(Terminal& source, std::optional<int> index) override;
+    void setForegroundColor(Terminal& source, const Color& color) override;
+    void setBackgroundColor(Terminal& source, const Color& color) override;
+    void inlineContentReceived(Terminal& source, std::span<const std::uint8_t> content) override;
+    void clipboardCopy(Terminal& source, std::span<const std::uint8_t> content) override;
+    std::optional<std::vector<std::uint8_t>> clipboardRead(Terminal& source) override;
+    void notify(Terminal& source, const std::string& title, const std::string& body) override;
+    void progressReport(Terminal& source, const ProgressReport& report) override;
+    // The end of synchronized output: scrollbar, queued redraw, scroll report.
+    void resumeDisplay();
+
+    // ================================================================ Drawing (TerminalViewDrawing.cpp)
+
+    // Paints the part of the widget inside `dirtyRect`.
+    void drawTerminalContents(QPainter& painter, QRect dirtyRect);
+    // State the drawing code keeps per view (its caches); made by the drawing code.
+    struct DrawingState;
+    std::shared_ptr<DrawingState> drawingState;
+
+signals:
+    void metalRendererStatusChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void commonInit(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
+                    MainQueue* injectedQueue);
+    void startSetup();
+    void setupView(double width, double height);
+    void installScroller();
+    void layoutScroller();
+    void scrollerActionTriggered(int action);
+    // The scroll state of the active buffer.
+    ScrollState scrollState() const;
+    // Invalidates the GPU widget's whole bounds when it can show frames.
+    void redrawMetalIfVisible();
+    void setCaretVisible(bool visible);
+
+    std::unique_ptr<MainQueue> ownQueue; // declared before the terminal, which uses the queue
+    MainQueue* queue = nullptr;
+
+    bool _fontSmoothing = true;
+    double _lineSpacing = 1.0;
+    LinkHighlightMode _linkHighlightMode = LinkHighlightMode::hoverWithModifier;
+    ScrollerStyle _scrollerStyle = ScrollerStyle::overlay;
+    BidiHostPolicy _bidiHostPolicy = BidiHostPolicy::respectTerminal;
+    bool _customBlockGlyphs = true;
+    bool _antiAliasCustomBlockGlyphs = false;
+    std::optional<QColor> _selectedTextBackgroundColor =
+        QColor::fromRgbF(0.0f, static_cast<float>(166.0 / 255.0), static_cast<float>(178.0 / 255.0), 1.0f);
+    std::optional<QColor> _selectedTextForegroundColor = QColor(Qt::black);
+    QColor _caretColor;
+    std::optional<QColor> _caretTextColor;
+    std::optional<double> _metalScaleFactorOverride;
+
+    mutable std::mutex userInputLock; // guards lastUserInputUptimeNs_
+    std::uint64_t lastUserInputUptimeNs_ = 0;
+    // Expires with the view: queued work that outlives it finds it gone.
+    std::shared_ptr<TerminalView*> lifetime = std::make_shared<TerminalView*>(this);
+};
+
+} // namespace corvantix
