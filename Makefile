@@ -43,7 +43,7 @@ fuzz: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
 	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
-	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 \
+	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
 
 clean:

@@ -109,13 +109,10 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
         const std::span<const CharData> cells = line->cellSpan();
         for (std::size_t col = 0; col < cells.size(); ++col) {
             const CharData& cell = cells[col];
-            const std::string where = " at line " + std::to_string(index) + " column " + std::to_string(col);
-            if (cell.width < 0 || cell.width > 2)
-                return fail("width " + std::to_string(cell.width) + where);
-            if (cell.width == 0 && cell.code != 0)
-                return fail("placeholder with code " + std::to_string(cell.code) + where);
-            if (cell.code < 0)
-                return fail("negative code" + where);
+            if ((cell.width >= 0 && cell.width <= 2) && (cell.width != 0 || cell.code == 0) && cell.code >= 0)
+                continue;
+            return fail("cell of width " + std::to_string(cell.width) + " and code " + std::to_string(cell.code)
+                        + " at line " + std::to_string(index) + " column " + std::to_string(col));
         }
     }
     return std::nullopt;
