@@ -4,7 +4,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 SECONDS ?= 60
 
-.PHONY: deps configure build test test-asan bench fuzz clean
+.PHONY: deps configure build run test test-asan bench fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -14,6 +14,9 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/app/halvoren
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

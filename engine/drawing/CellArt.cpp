@@ -6,6 +6,17 @@
 
 namespace corvantix {
 
+PointRect aspectFitRect(double width, double height, const PointRect& into)
+{
+    if (!(width > 0.0) || !(height > 0.0) || into.isEmpty())
+        return {};
+    const double scale = std::min(into.width / width, into.height / height);
+    const double fittedWidth = width * scale;
+    const double fittedHeight = height * scale;
+    return {into.x + (into.width - fittedWidth) * 0.5, into.y + (into.height - fittedHeight) * 0.5, fittedWidth,
+            fittedHeight};
+}
+
 std::optional<BlockAlpha> blockAlphaFromRaw(double value)
 {
     for (BlockAlpha alpha : {BlockAlpha::full, BlockAlpha::dark, BlockAlpha::medium, BlockAlpha::light}) {
@@ -140,6 +151,13 @@ std::optional<PowerlineShape> powerlineShape(uint32_t codePoint, const PointRect
     const double seamX = shape.pointsRight ? shape.left - pixel : shape.right;
     shape.seam = {seamX, shape.top, pixel, shape.bottom - shape.top};
     return shape;
+}
+
+PowerlineScales powerlineScales(BufferLine::RenderLineMode mode, double scale)
+{
+    using Mode = BufferLine::RenderLineMode;
+    const bool doubleHeight = mode == Mode::doubledTop || mode == Mode::doubledDown;
+    return {mode == Mode::single ? scale : scale * 2.0, doubleHeight ? scale * 2.0 : scale};
 }
 
 PointRect powerlineCellRect(const PowerlineRenderItem& item, const CellGrid& grid)

@@ -16,6 +16,7 @@
 #include <span>
 
 #include "drawing/RgbaColor.h"
+#include "model/BufferLine.h"
 
 namespace corvantix {
 
@@ -73,6 +74,10 @@ struct FixedList {
     const T* begin() const { return items.data(); }
     const T* end() const { return items.data() + count; }
 };
+
+// An image of the given size fitted into a rectangle, keeping its aspect ratio, centred.
+// Empty when either size is not positive.
+PointRect aspectFitRect(double width, double height, const PointRect& into);
 
 // ---------------------------------------------------------------- Block elements
 
@@ -187,6 +192,15 @@ struct PowerlineShape {
 // horizontal scale sx and the vertical scale sy. None for another code point or a scale that
 // is not positive.
 std::optional<PowerlineShape> powerlineShape(uint32_t codePoint, const PointRect& cell, double sx, double sy);
+
+// The snapping scales of a row's separators: horizontally the backing scale, doubled in every
+// double-size line mode; vertically doubled only in the double-height modes (those rows are
+// drawn through a scaled painter).
+struct PowerlineScales {
+    double sx = 1.0;
+    double sy = 1.0;
+};
+PowerlineScales powerlineScales(BufferLine::RenderLineMode mode, double scale);
 
 // The cell rectangle of a row's powerline item (before snapping).
 PointRect powerlineCellRect(const PowerlineRenderItem& item, const CellGrid& grid);

@@ -26,6 +26,7 @@
 #include "emulator/Terminal.h"
 #include "model/BufferLine.h"
 #include "model/CharData.h"
+#include "view/TerminalViewTypes.h"
 
 namespace corvantix {
 
@@ -84,9 +85,6 @@ std::optional<ColumnRange> selectionColumns(const SelectionService* selection, i
 
 class RowBuilder {
 public:
-    // When links are drawn with the link look.
-    enum class LinkHighlightMode : uint8_t { hover, hoverWithModifier, always, alwaysWithModifier };
-
     // The view's colour mapping (palette, bright colours, default and inverted default
     // colours, true colours).
     using ColorMapper =
@@ -139,7 +137,12 @@ public:
     // Builds `cols` columns of `line`, which is buffer line `row` of the terminal's active
     // buffer (scrollback included: the rows of the selection and the link highlight).
     AttributedRow buildAttributedLine(const Terminal& terminal, int row, const BufferLine& line, int cols,
-                                      const SelectionService* selection, const RowLayout& layout = {});
+                                      const SelectionService* selection, const RowLayout& layout);
+    AttributedRow buildAttributedLine(const Terminal& terminal, int row, const BufferLine& line, int cols,
+                                      const SelectionService* selection)
+    {
+        return buildAttributedLine(terminal, row, line, cols, selection, RowLayout{});
+    }
 
     // The style of one attribute, cached per attribute; `link` selects the link look.
     RunStyle cachedCellAttributes(const Attribute& attribute, bool link);

@@ -10,7 +10,8 @@
 // - `textIgnoringModifiers` is what the key types without Control, Alt and Super (Shift
 //   and Caps Lock still apply). Alt+a gives "a", Control+c gives "c".
 // - `modifiers` is the state after the event: a Shift press has `shift` set, its release
-//   not. Alt is the key the keyboard tables call Option, Super the one they call Command.
+//   not; `capsLock` is the lock's state. Alt is the key the keyboard tables call Option,
+//   Super the one they call Command.
 // - `keypad` is set for keys of the numeric pad, never for the dedicated arrow and paging
 //   keys; with Num Lock off the pad's 8 arrives as `up` with `keypad`.
 // - `physicalKey` is the key's position as a Linux input event code (KEY_A = 30); a host

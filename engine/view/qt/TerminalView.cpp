@@ -119,6 +119,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
     if (scroller == nullptr)
         installScroller();
     startSetup();
+    installKeyboard();
 }
 
 void TerminalView::startSetup()

@@ -15,6 +15,7 @@
 //   TerminalView.cpp           construction, configuration, fonts and cell metrics, colours
 //   TerminalViewDisplay.cpp    feeding, redraw scheduling, scrolling, the scrollbar, resizing
 //   TerminalViewCallbacks.cpp  the TerminalDelegate answers, colour properties, bell
+//   TerminalViewKeyboard.cpp   key events into the keyboard handler
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
 #pragma once
 
@@ -25,6 +26,7 @@
 #include "model/Position.h"
 #include "platform/MainQueue.h"
 #include "view/CellMetrics.h"
+#include "view/KeyboardInputHandler.h"
 #include "view/MetalHooks.h"
 #include "view/ScrollMetrics.h"
 #include "view/TerminalViewDelegate.h"
@@ -54,8 +56,6 @@ class QRawFont;
 class QScrollBar;
 
 namespace corvantix {
-
-class KeyboardInputHandler;
 
 // The view's four fonts: the normal font and its bold, italic and bold-italic forms.
 struct FontSet {
@@ -254,6 +254,9 @@ public:
     // ================================================================ GPU renderer hooks
 
     bool useMetalRenderer = false;
+    // Set by the host while the user drags the window's edge; GPU redraws are then
+    // coalesced (unless CORVANTIX_METAL_LIVE_RESIZE_THROTTLE turns that off).
+    bool inLiveResize = false;
     // The renderer's widget; absent while the painter draws.
     QPointer<QWidget> metalView;
     MetalRendererStatus metalRendererStatus;
@@ -287,7 +290,8 @@ public:
     CursorStyle caretStyle = CursorStyle::blinkBlock;
     QRect caretFrame() const;
     void ensureCursorVisible();
-    void updateMouseTracking();
+    // Pointer moves are tracked for any-event mouse reporting only.
+    void updateMouseTracking(Terminal& source);
     void updateLinkHighlightTracking();
     bool selectionActive() const;
     void selectNone();
@@ -330,9 +334,14 @@ public:
     void clipboardCopy(Terminal& source, std::span<const std::uint8_t> content) override;
     std::optional<std::vector<std::uint8_t>> clipboardRead(Terminal& source) override;
     void notify(Terminal& source, const std::string& title, const std::string& body) override;
-    void progressReport(Terminal& source, const ProgressReport& report) override;
     // The end of synchronized output: scrollbar, queued redraw, scroll report.
     void resumeDisplay();
+
+    // ================================================================ Keyboard (TerminalViewKeyboard.cpp)
+
+    // Decides what each key sends; the view hands it every key event. Its optionAsMetaKey
+    // and backspaceSendsControlH follow the view's before each key.
+    std::unique_ptr<KeyboardInputHandler> keyboard;
 
     // ================================================================ Drawing (TerminalViewDrawing.cpp)
 
@@ -350,6 +359,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    // Tab and Shift+Tab belong to the terminal, not to focus changes.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void commonInit(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
@@ -365,6 +378,10 @@ private:
     void redrawMetalIfVisible();
     void setCaretVisible(bool visible);
 
+    class KeySink;
+    void installKeyboard();
+
+    std::unique_ptr<KeyboardInputSink> keySink;
     std::unique_ptr<MainQueue> ownQueue; // declared before the terminal, which uses the queue
     MainQueue* queue = nullptr;
 

@@ -1,0 +1,92 @@
+// Painting the visible rows of a terminal with QPainter: backgrounds, cell art, glyphs placed
+// on the cell grid, underline and strikethrough, Kitty placeholder cells, and double-width and
+// double-height rows. The row content comes from the row builder.
+//
+// The painter's y axis grows downward: screen row 0 is at the top, each row's baseline sits
+// ceil(descent + leading) of the normal font above the row's bottom edge.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include <QColor>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+
+#include "drawing/RowBuilder.h"
+#include "drawing/qt/CellGlyphCache.h"
+#include "view/CellMetrics.h"
+
+class QPainter;
+
+namespace corvantix {
+
+class SelectionService;
+
+// What one frame reads from the view.
+struct TerminalFrame {
+    const Terminal* terminal = nullptr;
+    const SelectionService* selection = nullptr;
+    RowBuilder* rowBuilder = nullptr;
+    CellGlyphCache::Fonts fonts; // normal, bold, italic, bold-italic
+    std::optional<CellDimension> cell;
+    double backingScale = 1.0;
+    QColor nativeFg;
+    QColor nativeBg;
+    // What the dirty rectangle is cleared to before the rows are drawn (the widget's
+    // background; default-coloured cell backgrounds are not painted over it).
+    QColor clearColor;
+    bool fontSmoothing = true;
+    bool antiAliasCustomBlockGlyphs = false;
+    QSizeF bounds;
+    // Scale of Kitty pixel offsets (the window's backing scale, 1 without a window).
+    double imageScale = 1.0;
+    // The bidi layout of a row, when the host lays rows out; absent: stored order.
+    std::function<RowBuilder::RowLayout(int row, const BufferLine& line)> rowLayout;
+    // The decoded image of a Kitty image id; absent or none: placeholder cells draw nothing.
+    std::function<std::optional<QImage>(uint32_t imageId)> kittyImageForId;
+};
+
+class TerminalPainter {
+public:
+    // Paints every row that touches `dirty` (whole rows, also when only part of a row is
+    // dirty). `yDisp` is the buffer line shown at the top.
+    void drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty);
+
+    // The first and last buffer line touched by `dirty` (both included).
+    static std::pair<int, int> rowsInRect(const QRectF& dirty, double cellHeight, int yDisp);
+
+    // Underline and strikethrough of one run at the given glyph origins (on the baseline).
+    struct DecorationMetrics {
+        double underlinePosition = 0; // below the baseline, positive
+        double underlineThickness = 0;
+        std::array<double, 4> xHeight{}; // per font slot
+        std::array<double, 4> strikeThickness{};
+        double cellWidth = 0;
+        double backingScale = 1.0;
+        QColor effectiveForeground;
+    };
+    static void drawDecorations(QPainter& painter, const RunStyle& style, std::span<const QPointF> origins,
+                                const DecorationMetrics& metrics);
+
+    CellGlyphCache& glyphCache() { return glyphs_; }
+
+private:
+    struct FrameState;
+
+    void drawRow(QPainter& painter, FrameState& state, int row, const BufferLine& line);
+    void drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
+    void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline);
+    void drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
+
+    CellGlyphCache glyphs_;
+};
+
+} // namespace corvantix

@@ -1,0 +1,436 @@
+// The view's answers to the emulator's callbacks, its colour properties, the bell and the
+// cursor's and selection's conveniences.
+//
+// The terminal calls back while it is being built (mouse mode, palette, colours), before
+// `terminal` is set: the callbacks use their `source` and check `terminal` before reading it.
+#include "view/qt/TerminalView.h"
+
+#include "platform/Log.h"
+#include "view/WindowReports.h"
+#include "view/qt/QtColorConversions.h"
+
+#include <QPainter>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace corvantix {
+
+namespace {
+
+// One flash of the visual bell: a layer over the whole view in the text colour whose
+// opacity rises to 0.35 and falls back to 0 in 0.2 s, then goes away. Overlapping bells
+// stack their flashes.
+class VisualBellFlash final : public QWidget {
+public:
+    VisualBellFlash(QWidget& parent, const QColor& color) : QWidget(&parent), color(color)
+    {
+        setObjectName(QStringLiteral("visualBell"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(parent.rect());
+        auto* animation = new QVariantAnimation(this);
+        animation->setDuration(200);
+        animation->setStartValue(0.0);
+        animation->setKeyValueAt(0.3, 0.35);
+        animation->setEndValue(0.0);
+        QObject::connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            opacity = value.toDouble();
+            update();
+        });
+        QObject::connect(animation, &QVariantAnimation::finished, this, &QObject::deleteLater);
+        show();
+        raise();
+        animation->start();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setOpacity(opacity);
+        painter.fillRect(rect(), color);
+    }
+
+private:
+    QColor color;
+    double opacity = 0;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- Cursor
+
+void TerminalView::showCursor(Terminal&)
+{
+    if (useMetalRenderer) {
+        queuePendingMetalDisplay();
+        return;
+    }
+    setCaretVisible(true);
+}
+
+void TerminalView::hideCursor(Terminal&)
+{
+    if (useMetalRenderer) {
+        queuePendingMetalDisplay();
+        return;
+    }
+    setCaretVisible(false);
+}
+
+void TerminalView::cursorStyleChanged(Terminal&, CursorStyle style)
+{
+    caretStyle = style;
+    if (caretView && cellDimension) {
+        caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
+                          static_cast<int>(std::ceil(cellDimension->height)));
+    }
+    if (caretView)
+        caretView->update();
+    if (useMetalRenderer)
+        queuePendingMetalDisplay();
+}
+
+void TerminalView::ensureCursorVisible()
+{
+    const Terminal& t = *terminal;
+    if (t.synchronizedOutputActive)
+        return;
+    const Buffer& buffer = *t.buffer;
+    const int cursorLine = buffer.y() + buffer.yBase();
+    if (cursorLine < buffer.yDisp() || cursorLine >= buffer.yDisp() + t.rows)
+        scrollTo(buffer.yBase());
+}
+
+// ---------------------------------------------------------------- Forwarded events
+
+void TerminalView::setTerminalTitle(Terminal&, const std::string& title)
+{
+    if (terminalDelegate != nullptr)
+        terminalDelegate->titleChanged(*this, title);
+}
+
+void TerminalView::setTerminalIconTitle(Terminal&, const std::string&) {}
+
+void TerminalView::sizeChanged(Terminal& source)
+{
+    if (terminalDelegate != nullptr)
+        terminalDelegate->sizeChanged(*this, source.cols, source.rows);
+    updateScroller();
+}
+
+void TerminalView::send(Terminal&, std::span<const std::uint8_t> bytes)
+{
+    // The emulator's own replies: not user input, so no time stamp and no command scan.
+    if (terminalDelegate != nullptr)
+        terminalDelegate->send(*this, bytes);
+}
+
+void TerminalView::scrolled(Terminal&, int)
+{
+    updateScroller();
+    if (terminalDelegate != nullptr)
+        terminalDelegate->scrolled(*this, scrollPosition());
+}
+
+void TerminalView::linefeed(Terminal&)
+{
+    if (allowMouseReporting && selection && selection->_active)
+        selection->clearSelection();
+}
+
+void TerminalView::bufferActivated(Terminal&)
+{
+    updateScroller();
+}
+
+void TerminalView::synchronizedOutputChanged(Terminal&, bool active)
+{
+    if (!active)
+        resumeDisplay();
+}
+
+void TerminalView::resumeDisplay()
+{
+    updateScroller();
+    queuePendingDisplay();
+    if (terminalDelegate != nullptr)
+        terminalDelegate->scrolled(*this, scrollPosition());
+}
+
+void TerminalView::selectionChanged(Terminal&)
+{
+    if (metalView && terminal) {
+        terminal->updateFullScreen();
+        queuePendingMetalDisplay();
+    }
+}
+
+bool TerminalView::trustsHost(Terminal&)
+{
+    return true;
+}
+
+std::optional<CellPixelSize> TerminalView::cellSizeInPixels(Terminal&)
+{
+    return cellSizeInPixels();
+}
+
+void TerminalView::mouseModeChanged(Terminal& source)
+{
+    updateMouseTracking(source);
+}
+
+void TerminalView::updateMouseTracking(Terminal& source)
+{
+    if (source.mouseMode() != MouseMode::anyEvent) {
+        tracking = false;
+        setMouseTracking(false);
+        return;
+    }
+    if (!tracking) {
+        tracking = true;
+        setMouseTracking(true);
+    }
+}
+
+void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
+{
+    if (terminalDelegate != nullptr)
+        terminalDelegate->currentDirectoryChanged(*this, source.hostCurrentDirectory);
+}
+
+void TerminalView::hostCurrentDocumentUpdated(Terminal&) {}
+
+void TerminalView::inlineContentReceived(Terminal&, std::span<const std::uint8_t> content)
+{
+    if (terminalDelegate != nullptr)
+        terminalDelegate->inlineContentReceived(*this, content);
+}
+
+void TerminalView::clipboardCopy(Terminal&, std::span<const std::uint8_t> content)
+{
+    if (terminalDelegate != nullptr)
+        terminalDelegate->clipboardCopy(*this, content);
+}
+
+std::optional<std::vector<std::uint8_t>> TerminalView::clipboardRead(Terminal&)
+{
+    if (terminalDelegate == nullptr)
+        return std::nullopt;
+    return terminalDelegate->clipboardRead(*this);
+}
+
+void TerminalView::notify(Terminal&, const std::string&, const std::string&) {}
+
+std::optional<std::vector<std::uint8_t>> TerminalView::windowCommand(Terminal& source,
+                                                                     const WindowManipulationCommand& command)
+{
+    if (command.kind == WindowManipulationCommand::Case::resizeWindowTo) {
+        printLine("Request to resize to " + std::to_string(command.first) + "x" + std::to_string(command.second));
+        return std::nullopt;
+    }
+    return windowCommandReply(command, cellDimension, backingScaleFactor(), source.cols, source.rows,
+                              source.cc.send8bit);
+}
+
+// ---------------------------------------------------------------- Bell
+
+void TerminalView::bell(Terminal&)
+{
+    bell();
+}
+
+void TerminalView::bell()
+{
+    switch (bellStyle) {
+    case BellStyle::none:
+        break;
+    case BellStyle::sound:
+        if (terminalDelegate != nullptr)
+            terminalDelegate->bell(*this);
+        break;
+    case BellStyle::visual:
+        visualBell();
+        break;
+    case BellStyle::soundAndVisual:
+        if (terminalDelegate != nullptr)
+            terminalDelegate->bell(*this);
+        visualBell();
+        break;
+    }
+}
+
+void TerminalView::visualBell()
+{
+    new VisualBellFlash(*this, _nativeFg); // a child of the view; deletes itself when done
+}
+
+// ---------------------------------------------------------------- Colours from the terminal
+
+void TerminalView::colorChanged(Terminal&, std::optional<int> index)
+{
+    if (index) {
+        if (*index >= 0 && *index <= 255)
+            colors[static_cast<std::size_t>(*index)].reset();
+    } else {
+        colors.fill(std::nullopt);
+    }
+    colorsChanged();
+}
+
+void TerminalView::setForegroundColor(Terminal&, const Color& color)
+{
+    setNativeForegroundColor(nsColorFromTerminalColor(color));
+    colorsChanged();
+}
+
+void TerminalView::setBackgroundColor(Terminal&, const Color& color)
+{
+    setNativeBackgroundColor(nsColorFromTerminalColor(color));
+    colorsChanged();
+}
+
+// ---------------------------------------------------------------- Colour properties
+
+void TerminalView::setNativeForegroundColor(const QColor& color)
+{
+    // The terminal echoes the store through setForegroundColor; the guard absorbs the echo.
+    if (settingFg)
+        return;
+    settingFg = true;
+    _nativeFg = color;
+    if (terminal)
+        terminal->setForegroundColor(terminalColorFromNSColor(color));
+    settingFg = false;
+}
+
+void TerminalView::setNativeBackgroundColor(const QColor& color)
+{
+    if (settingBg)
+        return;
+    settingBg = true;
+    _nativeBg = color;
+    if (terminal)
+        terminal->setBackgroundColor(terminalColorFromNSColor(color));
+    settingBg = false;
+    if (metalView)
+        layerBackgroundColor = transparent;
+    else
+        layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    update();
+}
+
+double TerminalView::backgroundOpacity() const
+{
+    return _nativeBg.alphaF();
+}
+
+void TerminalView::setBackgroundOpacity(double value)
+{
+    const double opacity = std::isnan(value) ? 1.0 : std::clamp(value, 0.0, 1.0);
+    QColor color = _nativeBg;
+    color.setAlphaF(static_cast<float>(opacity));
+    setNativeBackgroundColor(color);
+    colorsChanged();
+}
+
+void TerminalView::setBidiHostPolicy(BidiHostPolicy policy)
+{
+    _bidiHostPolicy = policy;
+    updateFullScreenAndQueue();
+    updateCaretView();
+}
+
+void TerminalView::setCustomBlockGlyphs(bool value)
+{
+    _customBlockGlyphs = value;
+    updateFullScreenAndQueue();
+}
+
+void TerminalView::setAntiAliasCustomBlockGlyphs(bool value)
+{
+    _antiAliasCustomBlockGlyphs = value;
+    updateFullScreenAndQueue();
+}
+
+void TerminalView::setCaretColor(const QColor& color)
+{
+    cursorColorIsDefault = false;
+    _caretColor = color;
+    if (caretView)
+        caretView->update();
+}
+
+void TerminalView::setCaretTextColor(const std::optional<QColor>& color)
+{
+    cursorTextColorIsDefault = !color.has_value();
+    _caretTextColor = color;
+    if (caretView)
+        caretView->update();
+}
+
+void TerminalView::setSelectedTextBackgroundColor(const std::optional<QColor>& color)
+{
+    _selectedTextBackgroundColor = color;
+    updateFullScreenAndQueue();
+}
+
+void TerminalView::setSelectedTextForegroundColor(const std::optional<QColor>& color)
+{
+    _selectedTextForegroundColor = color;
+    updateFullScreenAndQueue();
+}
+
+QColor TerminalView::effectiveForegroundColor() const
+{
+    return (terminal && terminal->reverseColors) ? _nativeBg : _nativeFg;
+}
+
+QColor TerminalView::effectiveBackgroundColor() const
+{
+    return (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+}
+
+QColor TerminalView::effectiveCaretColor() const
+{
+    if (!cursorColorIsDefault)
+        return _caretColor;
+    return (terminal && terminal->reverseColors) ? _nativeBg : _nativeFg;
+}
+
+QColor TerminalView::effectiveCaretTextColor() const
+{
+    if (!cursorTextColorIsDefault && _caretTextColor)
+        return *_caretTextColor;
+    return (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+}
+
+// ---------------------------------------------------------------- Selection
+
+bool TerminalView::selectionActive() const
+{
+    return selection && selection->_active;
+}
+
+void TerminalView::deactivateSelection()
+{
+    if (!selection || !selection->_active)
+        return;
+    selection->_active = false;
+    if (terminal)
+        selectionChanged(*terminal);
+}
+
+void TerminalView::selectNone()
+{
+    if (!selectionActive())
+        return;
+    deactivateSelection();
+    selection->wordSelectionAnchor.reset();
+    selection->rowSelectionAnchor.reset();
+}
+
+} // namespace corvantix

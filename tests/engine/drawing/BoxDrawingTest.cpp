@@ -1,0 +1,323 @@
+#include "drawing/BoxDrawing.h"
+
+#include <gtest/gtest.h>
+#include <unicode/uchar.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+// The shape's pixel fills as a grid of covered pixels.
+class Coverage {
+public:
+    Coverage(const BoxDrawingShape& shape, int width, int height)
+        : width_(width), height_(height), pixels_(static_cast<size_t>(width * height), false)
+    {
+        for (const PixelRect& r : shape.rects) {
+            for (int y = r.y0; y < r.y1; ++y)
+                for (int x = r.x0; x < r.x1; ++x)
+                    pixels_[static_cast<size_t>(y * width_ + x)] = true;
+        }
+    }
+    bool at(int x, int y) const { return pixels_[static_cast<size_t>(y * width_ + x)]; }
+    // The covered rows of pixel column x, as a string of '#' and '.'.
+    std::string column(int x) const
+    {
+        std::string s;
+        for (int y = 0; y < height_; ++y)
+            s += at(x, y) ? '#' : '.';
+        return s;
+    }
+    std::string row(int y) const
+    {
+        std::string s;
+        for (int x = 0; x < width_; ++x)
+            s += at(x, y) ? '#' : '.';
+        return s;
+    }
+
+private:
+    int width_;
+    int height_;
+    std::vector<bool> pixels_;
+};
+
+// The arms of a line character read from its ICU name, the way the table was written.
+std::optional<BoxArms> armsFromName(uint32_t codePoint)
+{
+    char buffer[128];
+    UErrorCode status = U_ZERO_ERROR;
+    u_charName(static_cast<UChar32>(codePoint), U_UNICODE_CHAR_NAME, buffer, sizeof buffer, &status);
+    std::string name = buffer;
+    const std::string prefix = "BOX DRAWINGS ";
+    if (U_FAILURE(status) || name.rfind(prefix, 0) != 0)
+        return std::nullopt;
+    name = name.substr(prefix.size());
+    if (name.find("DASH") != std::string::npos || name.find("ARC") != std::string::npos
+        || name.find("DIAGONAL") != std::string::npos)
+        return std::nullopt;
+
+    BoxArms arms;
+    BoxArm weight = BoxArm::none;
+    size_t begin = 0;
+    while (begin <= name.size()) {
+        size_t split = name.find(" AND ", begin);
+        const std::string part = name.substr(begin, split == std::string::npos ? std::string::npos : split - begin);
+        std::istringstream words(part);
+        std::vector<std::string> list;
+        for (std::string word; words >> word;)
+            list.push_back(word);
+        for (const std::string& word : list) {
+            if (word == "LIGHT" || word == "SINGLE")
+                weight = BoxArm::light;
+            else if (word == "HEAVY")
+                weight = BoxArm::heavy;
+            else if (word == "DOUBLE")
+                weight = BoxArm::double_;
+        }
+        for (const std::string& word : list) {
+            if (word == "UP" || word == "VERTICAL")
+                arms.up = weight;
+            if (word == "DOWN" || word == "VERTICAL")
+                arms.down = weight;
+            if (word == "LEFT" || word == "HORIZONTAL")
+                arms.left = weight;
+            if (word == "RIGHT" || word == "HORIZONTAL")
+                arms.right = weight;
+        }
+        if (split == std::string::npos)
+            break;
+        begin = split + 5;
+    }
+    return arms;
+}
+
+TEST(BoxDrawingTest, ArmTableMatchesTheUnicodeNames)
+{
+    int lines = 0;
+    for (uint32_t cp = 0x2500; cp <= 0x257F; ++cp) {
+        const auto fromName = armsFromName(cp);
+        EXPECT_EQ(boxDrawingArms(cp), fromName) << std::hex << cp;
+        lines += fromName.has_value() ? 1 : 0;
+    }
+    EXPECT_EQ(lines, 109);
+    using A = BoxArm;
+    EXPECT_EQ(boxDrawingArms(0x250D), (BoxArms{A::none, A::heavy, A::light, A::none}));
+    EXPECT_EQ(boxDrawingArms(0x2552), (BoxArms{A::none, A::double_, A::light, A::none}));
+    EXPECT_EQ(boxDrawingArms(0x253C), (BoxArms{A::light, A::light, A::light, A::light}));
+    EXPECT_EQ(boxDrawingArms(0x257F), (BoxArms{A::heavy, A::none, A::light, A::none}));
+    EXPECT_FALSE(boxDrawingArms(0x2504).has_value());
+    EXPECT_FALSE(boxDrawingArms(0x2580).has_value());
+}
+
+TEST(BoxDrawingTest, OddHeightWithEvenStrokePutsTheSparePixelBelow)
+{
+    const BoxDrawingShape shape = boxDrawingShape(0x2500, 2, 8, 17, 1);
+    ASSERT_EQ(shape.rects.size(), 2u);
+    const Coverage coverage(shape, 8, 17);
+    // Seven rows above the stroke, eight below.
+    EXPECT_EQ(coverage.column(0), ".......##........");
+    EXPECT_EQ(coverage.column(7), ".......##........");
+    EXPECT_EQ(coverage.row(7), "########");
+}
+
+TEST(BoxDrawingTest, CrossesAndTheirBands)
+{
+    // Light cross in 9 x 17 with stroke 1: one row and one column.
+    const Coverage light(boxDrawingShape(0x253C, 1, 9, 17, 1), 9, 17);
+    EXPECT_EQ(light.column(4), std::string(17, '#'));
+    EXPECT_EQ(light.row(8), std::string(9, '#'));
+    EXPECT_EQ(light.column(3), "........#........");
+
+    // Heavy cross: the vertical arms run through the whole heavy horizontal band.
+    const Coverage heavy(boxDrawingShape(0x254B, 2, 10, 20, 1), 10, 20);
+    for (int x = 3; x < 7; ++x) // heavy vertical band [3, 7)
+        EXPECT_EQ(heavy.column(x), std::string(20, '#')) << x;
+    EXPECT_EQ(heavy.column(0), "........####........");
+    EXPECT_EQ(heavy.row(9), std::string(10, '#'));
+}
+
+TEST(BoxDrawingTest, LightTeeStopsAtTheHorizontalLine)
+{
+    // U+252C (down and horizontal, light): the down arm starts below the horizontal line.
+    const BoxDrawingShape shape = boxDrawingShape(0x252C, 1, 9, 17, 1);
+    const Coverage coverage(shape, 9, 17);
+    EXPECT_EQ(coverage.column(4), "........#########");
+    EXPECT_EQ(coverage.row(8), std::string(9, '#'));
+}
+
+TEST(BoxDrawingTest, DoubleCornerLeavesTheInnerCornerOpen)
+{
+    // U+2554 in 11 x 11, stroke 1: bands light [5, 6), double lines [4, 5) and [6, 7).
+    const Coverage corner(boxDrawingShape(0x2554, 1, 11, 11, 1), 11, 11);
+    EXPECT_EQ(corner.row(4), "....#######"); // outer line runs from the outer vertical line
+    EXPECT_EQ(corner.row(5), "....#......"); // between the lines only the outer vertical
+    EXPECT_EQ(corner.row(6), "....#.#####"); // inner line from the inner vertical line
+    EXPECT_EQ(corner.column(6), "....#.#####");
+    EXPECT_FALSE(corner.at(5, 5));
+}
+
+// Every pair of line characters whose arms face each other joins on exactly the same pixel
+// rows (across a vertical cell edge) or columns (across a horizontal one).
+TEST(BoxDrawingTest, NeighboursMeetOnTheSamePixels)
+{
+    struct Size {
+        int width;
+        int height;
+        int thickness;
+    };
+    // Cells wide enough that no vertical stroke lies on the edge column being compared.
+    const Size sizes[] = {{8, 17, 1}, {9, 18, 2}, {14, 30, 3}, {8, 15, 2}, {16, 32, 4}, {7, 13, 1}};
+    std::vector<uint32_t> lines;
+    for (uint32_t cp = 0x2500; cp <= 0x257F; ++cp) {
+        if (boxDrawingArms(cp))
+            lines.push_back(cp);
+    }
+    for (const Size& size : sizes) {
+        for (uint32_t a : lines) {
+            const BoxArms armsA = *boxDrawingArms(a);
+            const Coverage coverA(boxDrawingShape(a, size.thickness, size.width, size.height, 1), size.width,
+                                  size.height);
+            for (uint32_t b : lines) {
+                const BoxArms armsB = *boxDrawingArms(b);
+                const Coverage coverB(boxDrawingShape(b, size.thickness, size.width, size.height, 1), size.width,
+                                      size.height);
+                if (armsA.right != BoxArm::none && armsA.right == armsB.left) {
+                    EXPECT_EQ(coverA.column(size.width - 1), coverB.column(0))
+                        << std::hex << a << " | " << b << std::dec << " in " << size.width << "x" << size.height;
+                }
+                if (armsA.down != BoxArm::none && armsA.down == armsB.up) {
+                    EXPECT_EQ(coverA.row(size.height - 1), coverB.row(0))
+                        << std::hex << a << " over " << b << std::dec << " in " << size.width << "x" << size.height;
+                }
+            }
+        }
+    }
+}
+
+TEST(BoxDrawingTest, DashesCollapseToASolidLineInSmallCells)
+{
+    struct Case {
+        uint32_t codePoint;
+        int width;
+        int height;
+        bool solid;
+    };
+    const Case cases[] = {
+        {0x2504, 5, 16, true},  {0x2504, 6, 16, false}, // triple: below 6
+        {0x2508, 7, 16, true},  {0x2508, 8, 16, false}, // quadruple: below 8
+        {0x254C, 3, 16, true},  {0x254C, 4, 16, false}, // double: below 4
+        {0x2506, 8, 5, true},   {0x2506, 8, 6, false},  // vertical triple: by height
+    };
+    for (const Case& c : cases) {
+        const BoxDrawingShape shape = boxDrawingShape(c.codePoint, 1, c.width, c.height, 1);
+        EXPECT_EQ(shape.rects.size() == 1, c.solid) << std::hex << c.codePoint << std::dec << " " << c.width;
+        if (c.solid) {
+            const PixelRect r = shape.rects[0];
+            const bool horizontal = c.codePoint != 0x2506;
+            EXPECT_EQ(horizontal ? r.x1 - r.x0 : r.y1 - r.y0, horizontal ? c.width : c.height);
+        }
+    }
+}
+
+TEST(BoxDrawingTest, DashPlacement)
+{
+    // Horizontal triple dash in 16 pixels, stroke 1: gap min(16 / 6, 4) = 2, dashes share
+    // 10 pixels (4, 3, 3), the first starting half a gap in.
+    const BoxDrawingShape horizontal = boxDrawingShape(0x2504, 1, 16, 10, 1);
+    ASSERT_EQ(horizontal.rects.size(), 3u);
+    EXPECT_EQ(horizontal.rects[0], (PixelRect{1, 5, 4, 5}));
+    EXPECT_EQ(horizontal.rects[1], (PixelRect{7, 10, 4, 5}));
+    EXPECT_EQ(horizontal.rects[2], (PixelRect{12, 15, 4, 5}));
+
+    // Vertical triple dash in 17 pixels: gap 2, dashes 4, 4, 3 from the very top; the last
+    // gap is left at the bottom.
+    const BoxDrawingShape vertical = boxDrawingShape(0x2506, 1, 8, 17, 1);
+    ASSERT_EQ(vertical.rects.size(), 3u);
+    EXPECT_EQ(vertical.rects[0], (PixelRect{3, 4, 0, 4}));
+    EXPECT_EQ(vertical.rects[1], (PixelRect{3, 4, 6, 10}));
+    EXPECT_EQ(vertical.rects[2], (PixelRect{3, 4, 12, 15}));
+
+    // Heavy dashes are twice the light stroke.
+    const BoxDrawingShape heavy = boxDrawingShape(0x2505, 1, 16, 10, 1);
+    EXPECT_EQ(heavy.rects[0].y1 - heavy.rects[0].y0, 2);
+}
+
+TEST(BoxDrawingTest, RoundedCorners)
+{
+    // U+256F (up and left) in 10 x 20, stroke 2: the joint at (5, 10), R = 3.
+    const BoxDrawingShape shape = boxDrawingShape(0x256F, 2, 10, 20, 1);
+    ASSERT_TRUE(shape.ring.has_value());
+    const auto& ring = *shape.ring;
+    EXPECT_DOUBLE_EQ(ring.centerX, 2.0);
+    EXPECT_DOUBLE_EQ(ring.centerY, 7.0);
+    EXPECT_DOUBLE_EQ(ring.outerRadius, 4.0);
+    EXPECT_DOUBLE_EQ(ring.innerRadius, 2.0);
+    // Clipped to the part right of and below the centre.
+    EXPECT_DOUBLE_EQ(ring.clipX0, 2.0);
+    EXPECT_DOUBLE_EQ(ring.clipX1, 10.0);
+    EXPECT_DOUBLE_EQ(ring.clipY0, 7.0);
+    EXPECT_DOUBLE_EQ(ring.clipY1, 20.0);
+    ASSERT_EQ(shape.rects.size(), 2u);
+    EXPECT_EQ(shape.rects[0], (PixelRect{4, 6, 0, 7}));  // up arm down to the bend
+    EXPECT_EQ(shape.rects[1], (PixelRect{0, 2, 9, 11})); // left arm up to the bend
+
+    // U+256D (down and right) mirrors it: clipped left of and above its centre.
+    const auto downRight = boxDrawingShape(0x256D, 2, 10, 20, 1).ring;
+    EXPECT_DOUBLE_EQ(downRight->centerX, 8.0);
+    EXPECT_DOUBLE_EQ(downRight->centerY, 13.0);
+    EXPECT_DOUBLE_EQ(downRight->clipX0, 0.0);
+    EXPECT_DOUBLE_EQ(downRight->clipX1, 8.0);
+    EXPECT_DOUBLE_EQ(downRight->clipY1, 13.0);
+
+    // So small a cell that R is 0: a disc of half the stroke on the joint.
+    const auto tiny = boxDrawingShape(0x2570, 1, 1, 1, 1).ring;
+    ASSERT_TRUE(tiny.has_value());
+    EXPECT_DOUBLE_EQ(tiny->outerRadius, 0.5);
+    EXPECT_DOUBLE_EQ(tiny->innerRadius, 0.0);
+    EXPECT_DOUBLE_EQ(tiny->centerX, 0.5);
+    EXPECT_DOUBLE_EQ(tiny->centerY, 0.5);
+}
+
+TEST(BoxDrawingTest, DiagonalsRunCornerToCornerExtended)
+{
+    const BoxDrawingShape up = boxDrawingShape(0x2571, 1, 8, 16, 1);
+    ASSERT_EQ(up.strokes.size(), 1u);
+    EXPECT_DOUBLE_EQ(up.strokes[0].x0, -0.25); // 0.5 x min(8 / 16, 1)
+    EXPECT_DOUBLE_EQ(up.strokes[0].y0, 16.5);
+    EXPECT_DOUBLE_EQ(up.strokes[0].x1, 8.25);
+    EXPECT_DOUBLE_EQ(up.strokes[0].y1, -0.5);
+    EXPECT_DOUBLE_EQ(up.strokes[0].width, 1.0);
+    EXPECT_EQ(boxDrawingShape(0x2573, 1, 8, 16, 1).strokes.size(), 2u);
+    // A stroke of 2 or more is widened by one pixel.
+    EXPECT_DOUBLE_EQ(boxDrawingShape(0x2572, 3, 8, 16, 1).strokes[0].width, 4.0);
+    EXPECT_DOUBLE_EQ(boxDrawingShape(0x2572, 1, 8, 16, 2).strokes[0].width, 3.0);
+}
+
+TEST(BoxDrawingTest, NothingOutsideTheRange)
+{
+    EXPECT_TRUE(boxDrawingShape(0x2580, 1, 8, 16, 1).isEmpty());
+    EXPECT_TRUE(boxDrawingShape('a', 1, 8, 16, 1).isEmpty());
+}
+
+TEST(BoxDrawingTest, RowLayoutUsesWholeDevicePixelsPerCell)
+{
+    EXPECT_EQ(boxDrawingThickness(2.0, 1.0), 3); // round(2.7)
+    EXPECT_EQ(boxDrawingThickness(1.0, 0.5), 1);
+    EXPECT_EQ(boxDrawingThickness(2.0, 0.1), 2); // at least the unit
+    const CellGrid grid{0.4, 20.2, 7.3, 15.6};
+    const BoxDrawingCell cell = boxDrawingCell(BoxDrawingRenderItem{3, 2, 0x2500, RgbaColor::white()}, grid, 1.0);
+    EXPECT_EQ(cell.pixelWidth, 14);
+    EXPECT_EQ(cell.pixelHeight, 16);
+    EXPECT_DOUBLE_EQ(cell.rect.x, 21.0);
+    EXPECT_DOUBLE_EQ(cell.rect.y, 20.0);
+    EXPECT_DOUBLE_EQ(cell.rect.width, 14.0);
+    const PointRect points = pixelRectToPoints(PixelRect{2, 4, 6, 8}, PointRect{10, 20, 7, 14}, 2.0);
+    EXPECT_EQ(points, (PointRect{11, 23, 1, 1}));
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,745 @@
+#include "ViewTestSupport.h"
+
+#include "platform/ManualMainQueue.h"
+#include "view/qt/QtColorConversions.h"
+
+#include <gtest/gtest.h>
+
+#include <QFontDatabase>
+#include <QScrollBar>
+
+#include <chrono>
+#include <cmath>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingViewDelegate;
+using testing::Scaled;
+
+// A view on a manual clock with a known cell of 8 x 17 points.
+struct ClockedView {
+    explicit ClockedView(const TerminalOptions& options = TerminalOptions::defaultOptions())
+        : view(QRect(), std::nullopt, options, nullptr, &queue)
+    {
+        view.terminalDelegate = &delegate;
+        view.cellDimension = CellDimension{8, 17};
+        // The clock starts at 0, which reads as "no input yet".
+        queue.advance(1s);
+    }
+    ~ClockedView() { view.terminalDelegate = nullptr; }
+
+    ManualMainQueue queue;
+    RecordingViewDelegate delegate;
+    TerminalView view;
+};
+
+int expectedCols(TerminalView& view, int width)
+{
+    return static_cast<int>(std::max(width - view.scrollerWidth(), 0.0) / view.cellDimension->width);
+}
+
+int expectedRows(TerminalView& view, int height)
+{
+    return static_cast<int>(height / view.cellDimension->height);
+}
+
+// ---------------------------------------------------------------- Construction and the grid
+
+TEST(TerminalViewGrid, EmptyFrameKeepsTheOptionsGrid)
+{
+    TerminalView view;
+    EXPECT_EQ(view.terminal->cols, 80);
+    EXPECT_EQ(view.terminal->rows, 25);
+    ASSERT_TRUE(view.cellDimension);
+    EXPECT_GE(view.cellDimension->width, 1.0);
+    EXPECT_GE(view.cellDimension->height, 1.0);
+    // Set up with the default colours, reported back through the colour callbacks.
+    EXPECT_EQ(terminalColorFromNSColor(view.nativeForegroundColor()), Color(35389, 35389, 35389));
+    EXPECT_EQ(terminalColorFromNSColor(view.nativeBackgroundColor()), Color(0, 0, 0));
+    EXPECT_EQ(view.terminal->delegate(), &view);
+    EXPECT_EQ(view.terminalFont(), QFontDatabase::systemFont(QFontDatabase::FixedFont));
+}
+
+TEST(TerminalViewGrid, FrameGivesTheGridAndOtherOptionsStay)
+{
+    TerminalOptions options;
+    options.cols = 132;
+    options.rows = 50;
+    options.scrollback = 1234;
+    options.termName = "vt220";
+    options.cursorStyle = CursorStyle::steadyBar;
+    const QRect frame(0, 0, 700, 400);
+    TerminalView view(frame, std::nullopt, options);
+
+    EXPECT_GT(view.scrollerWidth(), 0.0);
+    EXPECT_EQ(view.terminal->cols, expectedCols(view, 700));
+    EXPECT_EQ(view.terminal->rows, expectedRows(view, 400));
+    EXPECT_NE(view.terminal->cols, 132);
+    EXPECT_EQ(view.terminal->options.scrollback, 1234);
+    EXPECT_EQ(view.terminal->options.termName, "vt220");
+    EXPECT_EQ(view.terminal->options.cursorStyle, CursorStyle::steadyBar);
+    EXPECT_EQ(view.caretStyle, CursorStyle::steadyBar);
+}
+
+TEST(TerminalViewGrid, NoFontGivenIsTheDefaultFont)
+{
+    TerminalView plain(QRect(0, 0, 500, 300), std::nullopt);
+    TerminalView defaulted(QRect(0, 0, 500, 300), TerminalView::defaultFont());
+    EXPECT_EQ(plain.terminalFont(), defaulted.terminalFont());
+    EXPECT_EQ(plain.cellDimension, defaulted.cellDimension);
+    EXPECT_EQ(plain.terminal->cols, defaulted.terminal->cols);
+}
+
+TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
+{
+    RecordingViewDelegate delegate;
+    TerminalView view;
+    view.terminalDelegate = &delegate;
+    view.cellDimension = CellDimension{8, 17};
+    view.show();
+
+    view.resize(8 * 100 + static_cast<int>(view.scrollerWidth()), 17 * 30 + 5);
+    EXPECT_EQ(view.terminal->cols, 100);
+    EXPECT_EQ(view.terminal->rows, 30);
+    ASSERT_EQ(delegate.sizes.size(), 1u);
+    EXPECT_EQ(delegate.sizes.back(), std::pair(100, 30));
+
+    // A change that keeps the grid reports nothing and keeps the selection.
+    view.selection->_active = true;
+    view.resize(view.width() + 3, view.height() + 2);
+    EXPECT_EQ(delegate.sizes.size(), 1u);
+    EXPECT_TRUE(view.selectionActive());
+
+    // A new grid ends the selection.
+    view.resize(view.width() + 16, view.height());
+    EXPECT_EQ(view.terminal->cols, 102);
+    EXPECT_FALSE(view.selectionActive());
+    ASSERT_EQ(delegate.sizes.size(), 2u);
+
+    // Narrower than the scrollbar: the terminal keeps its minimum of 2 columns.
+    view.resize(1, view.height());
+    EXPECT_EQ(view.terminal->cols, 2);
+    EXPECT_EQ(delegate.sizes.back(), std::pair(2, 30));
+    view.terminalDelegate = nullptr;
+}
+
+TEST(TerminalViewGrid, HiddenScrollerLeavesItsWidthToTheGrid)
+{
+    TerminalView view;
+    view.cellDimension = CellDimension{8, 17};
+    view.show();
+    view.resize(8 * 80 + static_cast<int>(view.scrollerWidth()), 17 * 24);
+    EXPECT_EQ(view.terminal->cols, 80);
+
+    view.scroller->hide();
+    EXPECT_EQ(view.scrollerWidth(), 0.0);
+    view.resize(8 * 80, 17 * 24);
+    EXPECT_EQ(view.terminal->cols, 80);
+    EXPECT_EQ(view.getOptimalFrameSize(), QRect(0, 0, 8 * 80, 17 * 24));
+}
+
+TEST(TerminalViewGrid, FontAndLineSpacingRecomputeTheCell)
+{
+    RecordingViewDelegate delegate;
+    TerminalView view(QRect(0, 0, 800, 600), std::nullopt);
+    view.terminalDelegate = &delegate;
+    const CellDimension before = *view.cellDimension;
+
+    view.setLineSpacing(2.0);
+    EXPECT_GE(view.cellDimension->height, 2 * before.height - 2);
+    EXPECT_EQ(view.terminal->rows, expectedRows(view, 600));
+    ASSERT_FALSE(delegate.sizes.empty());
+    EXPECT_EQ(delegate.sizes.back(), std::pair(view.terminal->cols, view.terminal->rows));
+
+    // Font smoothing is stored only.
+    const auto sizesBefore = delegate.sizes.size();
+    view.setFontSmoothing(false);
+    EXPECT_FALSE(view.fontSmoothing());
+    EXPECT_EQ(delegate.sizes.size(), sizesBefore);
+
+    // A new font ends the selection even when the grid stays.
+    view.setLineSpacing(1.0);
+    view.selection->_active = true;
+    view.setTerminalFont(view.terminalFont());
+    EXPECT_FALSE(view.selectionActive());
+
+    QFont larger = view.terminalFont();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    view.setTerminalFont(larger);
+    EXPECT_GT(view.cellDimension->width, before.width);
+    EXPECT_TRUE(view.fontSet.bold.bold());
+    EXPECT_TRUE(view.fontSet.italic.italic());
+    EXPECT_TRUE(view.fontSet.boldItalic.bold() && view.fontSet.boldItalic.italic());
+    view.terminalDelegate = nullptr;
+}
+
+TEST(TerminalViewGrid, ResizeGridReportsAndSoftResets)
+{
+    RecordingViewDelegate delegate;
+    TerminalView view;
+    view.terminalDelegate = &delegate;
+    view.terminal->feed("\x1b[?6h"); // origin mode, which a soft reset turns off
+    view.resizeGrid(90, 30);
+    EXPECT_EQ(view.terminal->cols, 90);
+    EXPECT_EQ(view.terminal->rows, 30);
+    EXPECT_FALSE(view.terminal->originMode);
+    ASSERT_EQ(delegate.sizes.size(), 1u);
+    EXPECT_EQ(delegate.sizes.back(), std::pair(90, 30));
+    view.terminalDelegate = nullptr;
+}
+
+TEST(TerminalViewGrid, WithoutADelegateEventsAreDropped)
+{
+    TerminalView view;
+    view.feedText("\x1b]2;title\x07\x1b[6n\x1b[c");
+    view.sendUserInput(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>("ls\r"), 3));
+    view.bellStyle = BellStyle::soundAndVisual;
+    view.feedText("\x07");
+    EXPECT_EQ(view.terminal->terminalTitle, "title");
+}
+
+// ---------------------------------------------------------------- Redraw timing
+
+TEST(TerminalViewRedraw, OutputWithinTheInputWindowIsDrawnAtOnce)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.notifyUpdateChanges = true;
+    auto& redraws = fixture.delegate.redraws;
+
+    view.send(std::string_view("k"));
+    EXPECT_EQ(fixture.delegate.sent, "k");
+    fixture.queue.advance(150ms); // the window includes its end
+    view.feedText("a");
+    EXPECT_EQ(redraws.size(), 1u);
+    EXPECT_FALSE(view.pendingDisplay);
+    EXPECT_EQ(fixture.queue.delayedCount(), 0u);
+
+    fixture.queue.advance(1ns); // just past the window: one redraw 16.67 ms later
+    view.feedText("b");
+    EXPECT_EQ(redraws.size(), 1u);
+    EXPECT_TRUE(view.pendingDisplay);
+    EXPECT_EQ(fixture.queue.delayedCount(), 1u);
+
+    fixture.queue.advance(16'670'000ns - 1ns);
+    EXPECT_EQ(redraws.size(), 1u);
+    fixture.queue.advance(1ns);
+    EXPECT_EQ(redraws.size(), 2u);
+    EXPECT_FALSE(view.pendingDisplay);
+    EXPECT_EQ(redraws.back(), std::pair(0, 0)); // row 0 changed
+}
+
+TEST(TerminalViewRedraw, FeedsCloseTogetherMakeOnePass)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.notifyUpdateChanges = true;
+
+    view.feedText("one\r\n");
+    fixture.queue.advance(1ms);
+    view.feedText("two\r\nthree");
+    EXPECT_EQ(fixture.queue.delayedCount(), 1u);
+    fixture.queue.advance(20ms);
+    ASSERT_EQ(fixture.delegate.redraws.size(), 1u);
+    // The pass covers what both feeds changed.
+    EXPECT_EQ(fixture.delegate.redraws.front(), std::pair(0, 2));
+    EXPECT_FALSE(view.terminal->getUpdateRange());
+}
+
+TEST(TerminalViewRedraw, SynchronizedOutputQueuesNothingUntilItEnds)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.notifyUpdateChanges = true;
+
+    view.feedText("\x1b[?2026h");
+    fixture.queue.advance(20ms);
+    fixture.delegate.redraws.clear();
+    ASSERT_TRUE(view.terminal->synchronizedOutputActive);
+
+    view.feedText("hello\r\nworld");
+    EXPECT_FALSE(view.pendingDisplay);
+    fixture.queue.advance(100ms);
+    EXPECT_TRUE(fixture.delegate.redraws.empty());
+    // The changed rows wait for the end.
+    ASSERT_TRUE(view.terminal->getUpdateRange());
+    EXPECT_EQ(view.terminal->getUpdateRange()->startY, 0);
+
+    // Even a forced pass leaves the range alone.
+    view.updateDisplayNow();
+    EXPECT_TRUE(fixture.delegate.redraws.empty());
+    EXPECT_TRUE(view.terminal->getUpdateRange());
+
+    view.feedText("\x1b[?2026l");
+    EXPECT_TRUE(view.pendingDisplay);
+    fixture.queue.advance(17ms);
+    ASSERT_EQ(fixture.delegate.redraws.size(), 1u);
+    EXPECT_EQ(fixture.delegate.redraws.front().first, 0);
+    EXPECT_GE(fixture.delegate.redraws.front().second, 1);
+    // The end of synchronized output reports the scroll position.
+    EXPECT_FALSE(fixture.delegate.positions.empty());
+}
+
+TEST(TerminalViewRedraw, AnUnchangedScreenReportsTheCursorRow)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.notifyUpdateChanges = true;
+    view.feedText("a\r\nb\r\nc");
+    fixture.queue.advance(20ms);
+    fixture.delegate.redraws.clear();
+    view.updateDisplayNow();
+    ASSERT_EQ(fixture.delegate.redraws.size(), 1u);
+    EXPECT_EQ(fixture.delegate.redraws.front(), std::pair(2, 2));
+}
+
+TEST(TerminalViewRedraw, DirtyRowsInvalidateTheirBand)
+{
+    struct RecordingView : TerminalView {
+        using TerminalView::TerminalView;
+        void setNeedsDisplayInRect(const QRect& rect) override { rects.push_back(rect); }
+        std::vector<QRect> rects;
+    };
+    ManualMainQueue queue;
+    RecordingView view(QRect(), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
+    view.cellDimension = CellDimension{8, 17};
+    view.setGeometry(0, 0, 700, 430);
+    view.resizeGrid(80, 25);
+    view.updateDisplayNow();
+    view.rects.clear();
+
+    // Cursor moves mark the rows they leave too: move first, then write.
+    view.feedText("\x1b[4;1H");
+    view.updateDisplayNow();
+    view.rects.clear();
+    view.feedText("x"); // row 3
+    view.updateDisplayNow();
+    ASSERT_EQ(view.rects.size(), 1u);
+    EXPECT_EQ(view.rects.back(), QRect(0, 51, 700, 34));
+
+    view.feedText("\x1b[25;1H");
+    view.updateDisplayNow();
+    view.rects.clear();
+    view.feedText("x"); // the bottom row
+    view.updateDisplayNow();
+    ASSERT_EQ(view.rects.size(), 1u);
+    EXPECT_EQ(view.rects.back(), QRect(0, 408, 700, 22));
+}
+
+// ---------------------------------------------------------------- Scrolling
+
+void fillLines(TerminalView& view, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "line " + std::to_string(i) + "\r\n";
+    view.feedText(text);
+}
+
+TEST(TerminalViewScroll, MetricsAndScrollToClamping)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    fillLines(view, 100);
+    const Buffer& buffer = *view.terminal->buffer;
+    const int lines = buffer.lines().count();
+    const int bottom = lines - view.terminal->rows;
+    ASSERT_GT(bottom, 0);
+    EXPECT_EQ(buffer.yDisp(), bottom);
+    EXPECT_TRUE(view.canScroll());
+    EXPECT_DOUBLE_EQ(view.scrollPosition(), 1.0);
+    EXPECT_DOUBLE_EQ(view.scrollThumbsize(), 25.0 / lines);
+
+    view.scrollTo(-5);
+    EXPECT_EQ(buffer.yDisp(), 0);
+    EXPECT_TRUE(view.userScrolling);
+    EXPECT_TRUE(view.terminal->userScrolling);
+    EXPECT_DOUBLE_EQ(view.scrollPosition(), 0.0);
+    ASSERT_FALSE(fixture.delegate.positions.empty());
+    EXPECT_DOUBLE_EQ(fixture.delegate.positions.back(), 0.0);
+    EXPECT_EQ(view.scroller->value(), 0);
+    EXPECT_TRUE(view.scroller->isEnabled());
+
+    view.scrollTo(10 * lines);
+    EXPECT_EQ(buffer.yDisp(), bottom);
+    EXPECT_FALSE(view.userScrolling);
+    EXPECT_EQ(view.scroller->value(), bottom);
+
+    // Scrolling to where the view already is only updates the scrolling flag.
+    const auto reports = fixture.delegate.positions.size();
+    view.scrollTo(bottom);
+    EXPECT_EQ(fixture.delegate.positions.size(), reports);
+
+    view.scrollUp(3);
+    EXPECT_EQ(buffer.yDisp(), bottom - 3);
+    view.scrollDown(10);
+    EXPECT_EQ(buffer.yDisp(), bottom);
+    view.pageUp();
+    EXPECT_EQ(buffer.yDisp(), bottom - 25);
+    view.pageDown();
+    EXPECT_EQ(buffer.yDisp(), bottom);
+    EXPECT_TRUE(fixture.delegate.sent.empty());
+
+    // Typing brings the cursor back into view.
+    view.scrollTo(0);
+    view.send(std::string_view("x"));
+    EXPECT_EQ(buffer.yDisp(), buffer.yBase());
+}
+
+TEST(TerminalViewScroll, AlternateScreenSendsThePagingKeys)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    fillLines(view, 60);
+    view.feedText("\x1b[?1049h");
+    ASSERT_TRUE(view.terminal->isCurrentBufferAlternate());
+    EXPECT_DOUBLE_EQ(view.scrollPosition(), 0.0);
+    EXPECT_DOUBLE_EQ(view.scrollThumbsize(), 0.0);
+    EXPECT_FALSE(view.canScroll());
+    EXPECT_FALSE(view.scroller->isEnabled());
+
+    view.pageUp();
+    view.pageDown();
+    EXPECT_EQ(fixture.delegate.sent, "\x1b[5~\x1b[6~");
+}
+
+TEST(TerminalViewScroll, ScrollbackChangesReportThePosition)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    fillLines(view, 100);
+    view.clearScrollback();
+    EXPECT_EQ(view.terminal->buffer->yBase(), 0);
+    EXPECT_FALSE(view.canScroll());
+    ASSERT_FALSE(fixture.delegate.positions.empty());
+    EXPECT_DOUBLE_EQ(fixture.delegate.positions.back(), 0.0);
+
+    view.changeScrollback(std::nullopt);
+    EXPECT_EQ(view.terminal->options.scrollback, 0);
+    EXPECT_FALSE(view.terminal->normalBuffer->hasScrollback);
+    view.changeScrollback(20);
+    EXPECT_EQ(view.terminal->options.scrollback, 20);
+    fillLines(view, 100);
+    EXPECT_EQ(view.terminal->buffer->lines().count(), 25 + 20);
+}
+
+// ---------------------------------------------------------------- Window reports
+
+TEST(TerminalViewCallbacks, WindowReportsAtScaleTwo)
+{
+    ManualMainQueue queue;
+    RecordingViewDelegate delegate;
+    Scaled<TerminalView> view(QRect(), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
+    view.scale = 2.0;
+    view.terminalDelegate = &delegate;
+    view.cellDimension = CellDimension{8, 17};
+    view.resizeGrid(80, 24);
+
+    view.feedText("\x1b[14t\x1b[16t");
+    EXPECT_EQ(delegate.sent, "\x1b[4;816;1280t\x1b[6;34;16t");
+    EXPECT_EQ(view.cellSizeInPixels(), (CellPixelSize{16, 34}));
+
+    delegate.sent.clear();
+    view.feedText("\x1b G\x1b[14t"); // 8-bit controls
+    EXPECT_EQ(delegate.sent, "\x9b" "4;816;1280t");
+
+    // A request to resize the window changes nothing and answers nothing.
+    delegate.sent.clear();
+    view.feedText("\x1b[4;600;800t\x1b[8;30;100t");
+    EXPECT_EQ(delegate.sent, "");
+    EXPECT_EQ(view.terminal->cols, 80);
+    EXPECT_EQ(view.terminal->rows, 24);
+    view.terminalDelegate = nullptr;
+}
+
+// ---------------------------------------------------------------- Bell
+
+TEST(TerminalViewCallbacks, BellStylesSoundBeforeTheFlash)
+{
+    RecordingViewDelegate delegate;
+    TerminalView view(QRect(0, 0, 400, 300), std::nullopt);
+    view.terminalDelegate = &delegate;
+    const auto flashes = [&] { return view.findChildren<QWidget*>(QStringLiteral("visualBell")).size(); };
+
+    view.bellStyle = BellStyle::none;
+    view.feedText("\x07");
+    EXPECT_TRUE(delegate.flashesAtBell.empty());
+    EXPECT_EQ(flashes(), 0);
+
+    view.bellStyle = BellStyle::sound;
+    view.feedText("\x07");
+    EXPECT_EQ(delegate.flashesAtBell, (std::vector<qsizetype>{0}));
+    EXPECT_EQ(flashes(), 0);
+
+    view.bellStyle = BellStyle::visual;
+    view.feedText("\x07");
+    EXPECT_EQ(delegate.flashesAtBell.size(), 1u);
+    EXPECT_EQ(flashes(), 1);
+
+    view.bellStyle = BellStyle::soundAndVisual;
+    view.feedText("\x07");
+    // The sound was asked for while only the earlier flash was up; this bell's flash followed.
+    EXPECT_EQ(delegate.flashesAtBell, (std::vector<qsizetype>{0, 1}));
+    EXPECT_EQ(flashes(), 2);
+
+    // Each flash removes itself after its 0.2 s.
+    EXPECT_TRUE(testing::waitUntil([&] { return flashes() == 0; }, 3000));
+    view.terminalDelegate = nullptr;
+}
+
+// ---------------------------------------------------------------- Colours
+
+TEST(TerminalViewColors, PaletteChangesDropOnlyTheSlotsTheyName)
+{
+    TerminalView view;
+    const auto fillAll = [&] {
+        for (int i = 0; i < 256; ++i)
+            view.mapColor(Attribute::Color::ansi256(static_cast<std::uint8_t>(i)), true, false, true);
+    };
+    const auto filled = [&] {
+        std::vector<int> kept;
+        for (int i = 0; i < 256; ++i) {
+            if (view.colors[static_cast<std::size_t>(i)])
+                kept.push_back(i);
+        }
+        return kept;
+    };
+
+    fillAll();
+    EXPECT_EQ(filled().size(), 256u);
+    view.colorChanged(*view.terminal, 5);
+    EXPECT_EQ(filled().size(), 255u);
+    EXPECT_FALSE(view.colors[5]);
+
+    fillAll();
+    view.colorChanged(*view.terminal, 300);
+    view.colorChanged(*view.terminal, -1);
+    EXPECT_EQ(filled().size(), 256u);
+
+    view.colorChanged(*view.terminal, std::nullopt);
+    EXPECT_TRUE(filled().empty());
+
+    // Through the emulator: OSC 4 changes slot 5, and the next lookup converts the new colour.
+    fillAll();
+    view.feedText("\x1b]4;5;rgb:ff/00/00\x1b\\");
+    EXPECT_FALSE(view.colors[5]);
+    EXPECT_TRUE(view.colors[4]);
+    EXPECT_EQ(view.mapColor(Attribute::Color::ansi256(5), true, false, true), QColor(255, 0, 0));
+}
+
+TEST(TerminalViewColors, BrightAsBoldForColoursZeroToSix)
+{
+    TerminalView view;
+    const auto color = [&](int index, bool bold, bool bright) {
+        return view.mapColor(Attribute::Color::ansi256(static_cast<std::uint8_t>(index)), true, bold, bright);
+    };
+    EXPECT_EQ(color(1, true, true), color(9, false, true));
+    EXPECT_NE(color(1, true, true), color(1, false, true));
+    EXPECT_EQ(color(7, true, true), color(7, false, true));
+    EXPECT_NE(color(7, true, true), color(15, false, true));
+    // Bright colours off: 8-15 fold down, the cube keeps its own entries.
+    EXPECT_EQ(color(9, false, false), color(1, false, true));
+    EXPECT_EQ(color(196, false, false), nsColorFromTerminalColor(view.terminal->ansiColors[196]));
+    EXPECT_NE(color(196, false, false), color(188, false, true));
+}
+
+TEST(TerminalViewColors, DefaultColoursFollowReverseVideo)
+{
+    TerminalView view;
+    const QColor fg = view.nativeForegroundColor();
+    const QColor bg = view.nativeBackgroundColor();
+    const auto def = Attribute::Color::defaultColor();
+    const auto inv = Attribute::Color::defaultInvertedColor();
+    EXPECT_EQ(view.mapColor(def, true, false, true), fg);
+    EXPECT_EQ(view.mapColor(def, false, false, true), bg);
+    EXPECT_EQ(view.mapColor(inv, true, false, true), bg);
+    EXPECT_EQ(view.mapColor(inv, false, false, true), fg);
+    EXPECT_EQ(view.effectiveCaretTextColor(), bg);
+
+    view.feedText("\x1b[?5h");
+    ASSERT_TRUE(view.terminal->reverseColors);
+    EXPECT_EQ(view.mapColor(def, true, false, true), bg);
+    EXPECT_EQ(view.mapColor(def, false, false, true), fg);
+    EXPECT_EQ(view.effectiveForegroundColor(), bg);
+    EXPECT_EQ(view.effectiveBackgroundColor(), fg);
+    // A caret text colour of none follows the background, the foreground in reverse video.
+    view.setCaretTextColor(QColor(Qt::red));
+    EXPECT_EQ(view.effectiveCaretTextColor(), QColor(Qt::red));
+    view.setCaretTextColor(std::nullopt);
+    EXPECT_TRUE(view.cursorTextColorIsDefault);
+    EXPECT_EQ(view.effectiveCaretTextColor(), fg);
+}
+
+TEST(TerminalViewColors, TrueColourCacheStartsAgainWhenFull)
+{
+    TerminalView view;
+    for (int i = 0; i < 4096; ++i) {
+        view.mapColor(Attribute::Color::trueColor(static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 7),
+                      true, false, true);
+    }
+    EXPECT_EQ(view.trueColors.size(), 4096u);
+    EXPECT_EQ(view.mapColor(Attribute::Color::trueColor(0, 1, 7), true, false, true), QColor(0, 1, 7));
+    EXPECT_EQ(view.trueColors.size(), 4096u);
+    EXPECT_EQ(view.mapColor(Attribute::Color::trueColor(200, 100, 50), true, false, true), QColor(200, 100, 50));
+    EXPECT_EQ(view.trueColors.size(), 1u);
+}
+
+TEST(TerminalViewColors, NativeColourReachesTheTerminalOnce)
+{
+    struct CountingView : TerminalView {
+        using TerminalView::TerminalView;
+        void setForegroundColor(Terminal& source, const Color& color) override
+        {
+            ++echoes;
+            TerminalView::setForegroundColor(source, color);
+        }
+        int echoes = 0;
+    };
+    CountingView view;
+    view.echoes = 0;
+    const QColor chosen(10, 20, 30);
+    view.setNativeForegroundColor(chosen);
+    EXPECT_EQ(view.terminal->foregroundColor(), Color(10 * 257, 20 * 257, 30 * 257));
+    EXPECT_EQ(view.echoes, 1);
+    EXPECT_EQ(view.nativeForegroundColor(), chosen);
+
+    // Engine colours survive the trip through the view unchanged.
+    view.setNativeColors(Color(1, 35389, 65535), Color(12345, 0, 7));
+    EXPECT_EQ(view.terminal->foregroundColor(), Color(1, 35389, 65535));
+    EXPECT_EQ(view.terminal->backgroundColor(), Color(12345, 0, 7));
+
+    // Set by the program (OSC 10): the view follows.
+    view.feedText("\x1b]10;rgb:ffff/0000/8080\x1b\\");
+    EXPECT_EQ(terminalColorFromNSColor(view.nativeForegroundColor()), Color(65535, 0, 0x8080));
+}
+
+TEST(TerminalViewColors, BackgroundOpacityClamps)
+{
+    TerminalView view;
+    view.setBackgroundOpacity(1.5);
+    EXPECT_DOUBLE_EQ(view.backgroundOpacity(), 1.0);
+    view.setBackgroundOpacity(-1);
+    EXPECT_DOUBLE_EQ(view.backgroundOpacity(), 0.0);
+    view.setBackgroundOpacity(0.5);
+    EXPECT_NEAR(view.backgroundOpacity(), 0.5, 1e-3);
+    // The terminal keeps the opaque colour.
+    EXPECT_EQ(view.terminal->backgroundColor(), Color(0, 0, 0));
+}
+
+TEST(TerminalViewColors, InstallColorsTakesOnlyFullPalettes)
+{
+    ManualMainQueue queue;
+    TerminalView view(QRect(), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
+    const std::vector<Color> before = view.terminal->installedColors;
+    view.mapColor(Attribute::Color::ansi256(3), true, false, true);
+
+    std::vector<Color> eight(8, Color(1, 2, 3));
+    view.installColors(eight);
+    EXPECT_EQ(view.terminal->installedColors, before);
+    EXPECT_FALSE(view.colors[3]);
+    EXPECT_TRUE(view.pendingDisplay);
+
+    std::vector<Color> sixteen(16, Color(4, 5, 6));
+    view.installColors(sixteen);
+    EXPECT_EQ(view.terminal->installedColors, sixteen);
+    EXPECT_EQ(view.mapColor(Attribute::Color::ansi256(3), true, false, true), nsColorFromTerminalColor(Color(4, 5, 6)));
+}
+
+TEST(TerminalViewColors, QColorConversions)
+{
+    EXPECT_EQ(terminalColorFromNSColor(QColor(Qt::red)), Color(65535, 0, 0));
+    EXPECT_EQ(terminalColorFromNSColor(QColor::fromRgbF(1.2f, -0.5f, 0.5f)), Color(65535, 0, 32767));
+    EXPECT_EQ(terminalColorFromNSColor(QColor()), Color(35389, 35389, 35389));
+    EXPECT_EQ(terminalColorFromNSColor(QColor::fromHsv(0, 255, 255)), Color(65535, 0, 0));
+    const QColor converted = nsColorFromTerminalColor(Color(65535, 32768, 0));
+    EXPECT_DOUBLE_EQ(converted.redF(), 1.0);
+    EXPECT_NEAR(converted.greenF(), 0.50001, 1e-4);
+    EXPECT_DOUBLE_EQ(converted.alphaF(), 1.0);
+    const QColor grey = blendColor(QColor::fromRgbF(1, 1, 1, 0.4f), QColor(Qt::black));
+    EXPECT_NEAR(grey.redF(), 0.5, 1e-3);
+    EXPECT_NEAR(grey.alphaF(), 0.4, 1e-3);
+    EXPECT_EQ(blendColor(QColor(Qt::blue), QColor()), QColor(Qt::blue));
+}
+
+// ---------------------------------------------------------------- Other callbacks
+
+TEST(TerminalViewCallbacks, ForwardedEvents)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    RecordingViewDelegate& delegate = fixture.delegate;
+    delegate.clipboard = std::vector<std::uint8_t>{'h', 'i'};
+
+    view.feedText("\x1b]2;hello\x07");
+    EXPECT_EQ(delegate.titles, (std::vector<std::string>{"hello"}));
+    view.feedText("\x1b]7;file:///tmp/work\x07");
+    ASSERT_EQ(delegate.directories.size(), 1u);
+    EXPECT_EQ(delegate.directories.front(), view.terminal->hostCurrentDirectory);
+    view.feedText("\x1b]52;c;aGVsbG8=\x07"); // "hello"
+    EXPECT_EQ(delegate.copied, (std::vector<std::string>{"hello"}));
+    view.feedText("\x1b]52;c;?\x07");
+    EXPECT_NE(delegate.sent.find("aGk="), std::string::npos); // "hi", encoded
+    // Replies are not user input: no time stamp.
+    EXPECT_EQ(view.lastUserInputUptimeNs(), 0u);
+}
+
+TEST(TerminalViewCallbacks, OutputEndsTheSelectionWhileMouseReportingIsAllowed)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.selection->_active = true;
+    view.feedText("x");
+    EXPECT_FALSE(view.selectionActive());
+
+    view.allowMouseReporting = false;
+    view.selection->_active = true;
+    view.feedText("y\r\n");
+    EXPECT_TRUE(view.selectionActive());
+}
+
+TEST(TerminalViewCallbacks, CursorVisibilityMovesTheCaret)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.resizeGrid(80, 25);
+    view.feedText("\x1b[3;5H");
+    view.updateDisplayNow();
+    ASSERT_TRUE(view.caretView);
+    EXPECT_EQ(view.caretFrame().topLeft(), QPoint(4 * 8, 2 * 17));
+    EXPECT_FALSE(view.caretView->isHidden());
+    view.feedText("\x1b[?25l");
+    EXPECT_TRUE(view.caretView->isHidden());
+    view.feedText("\x1b[?25h");
+    EXPECT_FALSE(view.caretView->isHidden());
+}
+
+TEST(TerminalViewCallbacks, LinkHighlightModeRedrawsEveryRow)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.linkHighlightRange = std::vector<RowRange>{RowRange{1, ColumnRange{0, 3}}};
+    view.setLinkHighlightMode(LinkHighlightMode::always);
+    EXPECT_FALSE(view.linkHighlightRange);
+    ASSERT_TRUE(view.terminal->getUpdateRange());
+    EXPECT_EQ(view.terminal->getUpdateRange()->startY, 0);
+    EXPECT_EQ(view.terminal->getUpdateRange()->endY, view.terminal->rows);
+    EXPECT_FALSE(view.tracking);
+    view.setLinkHighlightMode(LinkHighlightMode::hover);
+    EXPECT_TRUE(view.tracking);
+    EXPECT_TRUE(view.hasMouseTracking());
+}
+
+TEST(TerminalViewCallbacks, PlainPrintableText)
+{
+    EXPECT_TRUE(TerminalView::isPlainPrintableText(U"héllo 世界"));
+    EXPECT_FALSE(TerminalView::isPlainPrintableText(U""));
+    EXPECT_FALSE(TerminalView::isPlainPrintableText(U"a\tb"));
+    EXPECT_FALSE(TerminalView::isPlainPrintableText(U"a\u007f"));
+    EXPECT_FALSE(TerminalView::isPlainPrintableText(U"a\u009b"));
+    EXPECT_TRUE(TerminalView::isPlainPrintableText(U"\u00a0"));
+}
+
+} // namespace
+} // namespace corvantix
