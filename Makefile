@@ -22,7 +22,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVOREN_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVOREN_SANITIZE=ON -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && \
 	  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
@@ -46,7 +46,7 @@ fuzz: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
 	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
-	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 \
+	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=4096 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
 
 clean:

@@ -279,70 +279,70 @@ void lineShape(const BoxArms& arms, int t, int width, int height, BoxDrawingShap
     }
 }
 
-struct DashSpec {
+struct DashPattern {
     bool horizontal;
     int count;
     bool heavy;
     enum class Gap : uint8_t { atLeastFour, light, heavy } gapCap;
 };
 
-std::optional<DashSpec> dashSpec(uint32_t codePoint)
+std::optional<DashPattern> dashPattern(uint32_t codePoint)
 {
-    using Gap = DashSpec::Gap;
+    using Gap = DashPattern::Gap;
     switch (codePoint) {
-    case 0x2504: return DashSpec{true, 3, false, Gap::atLeastFour};
-    case 0x2505: return DashSpec{true, 3, true, Gap::atLeastFour};
-    case 0x2506: return DashSpec{false, 3, false, Gap::atLeastFour};
-    case 0x2507: return DashSpec{false, 3, true, Gap::atLeastFour};
-    case 0x2508: return DashSpec{true, 4, false, Gap::atLeastFour};
-    case 0x2509: return DashSpec{true, 4, true, Gap::atLeastFour};
-    case 0x250A: return DashSpec{false, 4, false, Gap::atLeastFour};
-    case 0x250B: return DashSpec{false, 4, true, Gap::atLeastFour};
-    case 0x254C: return DashSpec{true, 2, false, Gap::light};
-    case 0x254D: return DashSpec{true, 2, true, Gap::heavy};
-    case 0x254E: return DashSpec{false, 2, false, Gap::heavy};
-    case 0x254F: return DashSpec{false, 2, true, Gap::heavy};
+    case 0x2504: return DashPattern{true, 3, false, Gap::atLeastFour};
+    case 0x2505: return DashPattern{true, 3, true, Gap::atLeastFour};
+    case 0x2506: return DashPattern{false, 3, false, Gap::atLeastFour};
+    case 0x2507: return DashPattern{false, 3, true, Gap::atLeastFour};
+    case 0x2508: return DashPattern{true, 4, false, Gap::atLeastFour};
+    case 0x2509: return DashPattern{true, 4, true, Gap::atLeastFour};
+    case 0x250A: return DashPattern{false, 4, false, Gap::atLeastFour};
+    case 0x250B: return DashPattern{false, 4, true, Gap::atLeastFour};
+    case 0x254C: return DashPattern{true, 2, false, Gap::light};
+    case 0x254D: return DashPattern{true, 2, true, Gap::heavy};
+    case 0x254E: return DashPattern{false, 2, false, Gap::heavy};
+    case 0x254F: return DashPattern{false, 2, true, Gap::heavy};
     default: return std::nullopt;
     }
 }
 
-void dashShape(const DashSpec& spec, int thickness, int t, int width, int height, BoxDrawingShape& shape)
+void dashShape(const DashPattern& pattern, int thickness, int t, int width, int height, BoxDrawingShape& shape)
 {
     PixelFills fills(shape, width, height);
-    const int length = spec.horizontal ? width : height;
-    const int across = spec.horizontal ? height : width;
+    const int length = pattern.horizontal ? width : height;
+    const int across = pattern.horizontal ? height : width;
     auto place = [&](int along0, int along1, int stroke) {
         const int offset = std::max(across - stroke, 0) / 2;
-        if (spec.horizontal)
+        if (pattern.horizontal)
             fills.fill(along0, along1, offset, offset + stroke);
         else
             fills.fill(offset, offset + stroke, along0, along1);
     };
 
     // Too short for the dashes and their gaps: one solid light line.
-    if (length < 2 * spec.count) {
+    if (length < 2 * pattern.count) {
         place(0, length, std::max(thickness, 1));
         return;
     }
-    const int stroke = spec.heavy ? 2 * t : t;
+    const int stroke = pattern.heavy ? 2 * t : t;
     int gapCap = 0;
-    switch (spec.gapCap) {
-    case DashSpec::Gap::atLeastFour:
+    switch (pattern.gapCap) {
+    case DashPattern::Gap::atLeastFour:
         gapCap = std::max(t, 4);
         break;
-    case DashSpec::Gap::light:
+    case DashPattern::Gap::light:
         gapCap = t;
         break;
-    case DashSpec::Gap::heavy:
+    case DashPattern::Gap::heavy:
         gapCap = 2 * t;
         break;
     }
-    const int gap = std::min(length / (2 * spec.count), gapCap);
-    const int total = length - spec.count * gap;
-    const int dash = total / spec.count;
-    int remainder = total % spec.count;
-    int position = spec.horizontal ? gap / 2 : 0;
-    for (int i = 0; i < spec.count; ++i) {
+    const int gap = std::min(length / (2 * pattern.count), gapCap);
+    const int total = length - pattern.count * gap;
+    const int dash = total / pattern.count;
+    int remainder = total % pattern.count;
+    int position = pattern.horizontal ? gap / 2 : 0;
+    for (int i = 0; i < pattern.count; ++i) {
         int dashLength = dash;
         if (remainder > 0) {
             ++dashLength;
@@ -415,7 +415,7 @@ BoxDrawingShape boxDrawingShape(uint32_t codePoint, int thickness, int pixelWidt
 
     if (const auto arms = boxDrawingArms(codePoint))
         lineShape(*arms, t, pixelWidth, pixelHeight, shape);
-    else if (const auto dashes = dashSpec(codePoint))
+    else if (const auto dashes = dashPattern(codePoint))
         dashShape(*dashes, thickness, t, pixelWidth, pixelHeight, shape);
     else if (codePoint >= 0x256D && codePoint <= 0x2570)
         roundedCornerShape(codePoint, t, pixelWidth, pixelHeight, shape);

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -479,13 +480,28 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             continue;
         }
 
-        // Digit fast path inside CSI parameters.
-        if (state == S::csiParam && isDigit(b)) {
+        // Parameter fast path: digits, ";" and ":" inside CSI parameters (and the digits
+        // and ";" that open them) do what the table says, param in csiParam, without a
+        // lookup per byte.
+        if ((state == S::csiParam && b >= '0' && b <= ';') || (state == S::csiEntry && (isDigit(b) || b == ';'))) {
+            // The parameter being read stays in a register; it is stored at each separator
+            // and at the end, unless the parameter limit was passed (then the stored values
+            // stay as they are, as accumulateDigit would leave them).
+            state = S::csiParam;
+            int value = _pars.back();
             do {
-                if (!_parameterLimitExceeded)
-                    accumulateDigit(bytes[i]);
+                const std::uint8_t p = bytes[i];
+                if (isDigit(p)) {
+                    value = std::min(value * 10 + (p - '0'), maxParameterValue);
+                } else if (!_parameterLimitExceeded) {
+                    _pars.back() = value;
+                    actionParam(p); // a new parameter, or the limit is passed
+                    value = _pars.back();
+                }
                 ++i;
-            } while (i < end && isDigit(bytes[i]));
+            } while (i < end && bytes[i] >= '0' && bytes[i] <= ';');
+            if (!_parameterLimitExceeded)
+                _pars.back() = value;
             continue;
         }
 
@@ -545,6 +561,14 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             break;
         case A::clear:
             actionClear(feed, i);
+            // ESC "[" starts nearly every CSI sequence: the "[" is taken here, with what its
+            // own clear action would do that is not done already (the print run and the
+            // collections are empty; the print state is reset once more).
+            if (next == S::escape && i + 1 < end && bytes[i + 1] == '[') {
+                ++i;
+                printStateReset();
+                next = S::csiEntry;
+            }
             break;
         case A::dcsHook:
             actionDcsHook(b);
@@ -767,9 +791,9 @@ void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
 
 void EscapeSequenceParser::accumulateDigit(std::uint8_t digit)
 {
+    // p never exceeds the cap, so p * 10 + 9 cannot overflow.
     int& p = _pars.back();
-    const int d = digit - '0';
-    p = p > (maxParameterValue - d) / 10 ? maxParameterValue : p * 10 + d;
+    p = std::min(p * 10 + (digit - '0'), maxParameterValue);
 }
 
 void EscapeSequenceParser::actionParam(std::uint8_t b)

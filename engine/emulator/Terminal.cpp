@@ -7,7 +7,9 @@
 #include "model/TinyAtom.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 namespace corvantix {
 
@@ -86,6 +88,18 @@ int clampedCols(int value)
 int clampedRows(int value)
 {
     return std::clamp(value, Terminal::MINIMUM_ROWS, Terminal::maximumDimension);
+}
+
+// After a resize: columns right of the old width get stops continuing the old pattern,
+// while the columns that were there keep the stops a program set or cleared (the pattern
+// rule alone would put every cleared stop left of the old width back).
+void extendTabStops(Buffer& screen, int oldCols, int width)
+{
+    const std::vector<bool> kept = screen.tabStops;
+    screen.setupTabStops(oldCols, width);
+    const std::size_t oldColumns = std::min({static_cast<std::size_t>(std::max(oldCols, 0)), kept.size(),
+                                             screen.tabStops.size()});
+    std::copy_n(kept.begin(), oldColumns, screen.tabStops.begin());
 }
 
 } // namespace
@@ -175,8 +189,13 @@ void Terminal::setup(bool isReset)
         activateNormalBuffer(false);
         resetSemanticPromptState(true);
     } else {
+        const int oldNormalCols = normalBuffer->cols();
+        const int oldAltCols = altBuffer->cols();
         normalBuffer->resize(cols, rows);
         altBuffer->resize(cols, rows);
+        // The buffers were made 80 columns wide: a wider terminal needs stops beyond them.
+        extendTabStops(*normalBuffer, oldNormalCols, tabStopWidth);
+        extendTabStops(*altBuffer, oldAltCols, tabStopWidth);
     }
 
     cursorHidden = false;
@@ -295,8 +314,8 @@ void Terminal::resize(int newCols, int newRows)
     options.rows = r;
 
     // New columns get stops continuing the old pattern.
-    normalBuffer->setupTabStops(oldCols, tabStopWidth);
-    altBuffer->setupTabStops(oldCols, tabStopWidth);
+    extendTabStops(*normalBuffer, oldCols, tabStopWidth);
+    extendTabStops(*altBuffer, oldCols, tabStopWidth);
 
     updateRange(0);
     updateRange(rows - 1);

@@ -21,6 +21,7 @@
 #include "model/SemanticTypes.h"
 #include "platform/MainQueue.h"
 
+#include <algorithm>
 #include <array>
 #include <concepts>
 #include <cstddef>
@@ -124,6 +125,21 @@ private:
         return static_cast<std::uint8_t>(1u << static_cast<unsigned>(property));
     }
     std::uint8_t bits_ = 0;
+};
+
+// Hash of a multi-scalar character, usable with a string view: the print path looks a
+// cluster up for every character it joins.
+struct ClusterHash {
+    using is_transparent = void;
+    // Clusters are a few scalars long: a multiply-xor per scalar is enough for a table
+    // whose buckets are taken modulo a prime.
+    std::size_t operator()(std::u32string_view text) const noexcept
+    {
+        std::uint64_t h = 0xCBF29CE484222325ull ^ text.size();
+        for (const char32_t scalar : text)
+            h = (h ^ scalar) * 0x100000001B3ull;
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
 };
 
 // Rows the host has to redraw, both ends included (see Terminal::updateFullScreen).
@@ -268,7 +284,8 @@ public:
     Attribute curAttr;
     // Multi-scalar characters (and scalars from U+10000 up) and their cell codes; neither
     // table is ever emptied.
-    std::unordered_map<std::u32string, std::int32_t> charToIndexMap;
+    // Looked up by string view (no key is built for a lookup); see ClusterHash.
+    std::unordered_map<std::u32string, std::int32_t, ClusterHash, std::equal_to<>> charToIndexMap;
     std::unordered_map<std::int32_t, std::u32string> indexToCharMap;
     std::int32_t lastCharIndex = firstCharIndex;
     std::uint8_t gLevel = 0;
@@ -397,8 +414,23 @@ public:
     void feed(std::string_view text);
 
     // Widen the dirty ranges by one screen row (negative rows leave the screen range alone).
-    void updateRange(int row, bool scrolling = false);
-    void updateRangeForBuffer(const Buffer& target, int row, bool scrolling = false);
+    // Inline: every print, cursor move and scroll marks rows through these.
+    void updateRange(int row, bool scrolling = false) { updateRangeForBuffer(*buffer, row, scrolling); }
+    void updateRangeForBuffer(const Buffer& target, int row, bool scrolling = false)
+    {
+        if (!scrolling) {
+            const long long line = static_cast<long long>(row) + target.yDisp();
+            if (line >= 0 && line <= std::numeric_limits<int>::max()) {
+                const int n = static_cast<int>(line);
+                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, n);
+                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, n);
+            }
+        }
+        if (row >= 0) {
+            refreshStart = std::min(refreshStart, row);
+            refreshEnd = std::max(refreshEnd, row);
+        }
+    }
     // The whole screen: (0, rows), one past the last row.
     void updateFullScreen();
     void refresh(int startRow, int endRow);
@@ -619,6 +651,10 @@ public:
     void oscSetCurrentDocument(std::span<const std::uint8_t> payload); // OSC 6
     void oscSetCurrentDirectory(std::span<const std::uint8_t> payload); // OSC 7
     void oscHyperlink(std::span<const std::uint8_t> payload);          // OSC 8
+    // Longest OSC 8 payload (parameters, ";" and URI) that opens a link. Registered payloads
+    // stay in the process-wide registry until it fills up, so their size is bounded; a
+    // longer one writes its text without a link.
+    static constexpr std::size_t maximumHyperlinkPayloadLength = 4096;
     void oscDynamicColor(std::span<const std::uint8_t> payload, int start); // OSC 10, 11, 12
     void oscClipboard(std::span<const std::uint8_t> payload);          // OSC 52
     void oscResetColors(std::span<const std::uint8_t> payload);        // OSC 104

@@ -312,15 +312,17 @@ void Terminal::cmdScrollUp(std::span<const int> pars)
     const int n = countParameter(pars, 2 * rows);
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
+    // Past the region's height every further round gives the same blank region.
+    const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
 
     if (marginMode) {
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < rounds; ++i)
             screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (absTop < ring.count() && absBottom < ring.count()) {
         // The lines scrolled out do not go to the scrollback.
         const auto marker = [this](int row) { markSplicedRowDirty(row); };
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             ring.splice(absTop, 1, {}, marker);
             const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
             ring.splice(absBottom, 0, std::span(&blank, 1), marker);
@@ -339,15 +341,17 @@ void Terminal::csiT(std::span<const int> pars)
     const int n = countParameter(pars, rows);
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
+    // Past the region's height every further round gives the same blank region.
+    const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
 
     if (marginMode) {
         // The rectangle scroll even when the margins span the whole width.
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < rounds; ++i)
             screen.shiftRectangleDown(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (absTop < ring.count() && absBottom < ring.count()) {
         const auto marker = [this](int row) { markSplicedRowDirty(row); };
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             ring.splice(absBottom, 1, {}, marker);
             const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
             ring.splice(absTop, 0, std::span(&blank, 1), marker);

@@ -94,27 +94,6 @@ void Terminal::feed(std::string_view text)
 
 // ---------------------------------------------------------------- Refresh ranges
 
-void Terminal::updateRange(int row, bool scrolling)
-{
-    updateRangeForBuffer(*buffer, row, scrolling);
-}
-
-void Terminal::updateRangeForBuffer(const Buffer& target, int row, bool scrolling)
-{
-    if (!scrolling) {
-        const long long line = static_cast<long long>(row) + target.yDisp();
-        if (line >= 0 && line <= std::numeric_limits<int>::max()) {
-            const int n = static_cast<int>(line);
-            scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, n);
-            scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, n);
-        }
-    }
-    if (row >= 0) {
-        refreshStart = std::min(refreshStart, row);
-        refreshEnd = std::max(refreshEnd, row);
-    }
-}
-
 void Terminal::updateFullScreen()
 {
     refreshStart = 0;

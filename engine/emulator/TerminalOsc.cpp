@@ -236,7 +236,7 @@ void Terminal::oscSetCurrentDirectory(std::span<const std::uint8_t> payload)
 
 void Terminal::oscHyperlink(std::span<const std::uint8_t> payload)
 {
-    if (payload.size() == 1 && payload[0] == ';') {
+    if ((payload.size() == 1 && payload[0] == ';') || payload.size() > maximumHyperlinkPayloadLength) {
         activeHyperlink.reset();
         return;
     }

@@ -3,6 +3,7 @@
 #include "emulator/Terminal.h"
 
 #include "emulator/CharSets.h"
+#include "model/ScalarProperties.h"
 #include "model/UnicodeUtil.h"
 
 #include <unicode/uchar.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstring>
 
 namespace corvantix {
 
@@ -45,6 +47,14 @@ constexpr bool isContinuationByte(std::uint8_t b)
     return (b & 0xC0) == 0x80;
 }
 
+// A value decoded from a sequence of `length` bytes: not overlong, not a surrogate, at most
+// U+10FFFF.
+constexpr bool isValidDecodedScalar(char32_t value, std::size_t length)
+{
+    constexpr std::array<char32_t, 5> minimumValue{0, 0, 0x80, 0x800, 0x10000};
+    return value >= minimumValue[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+}
+
 // Bytes the narrow-run writer may take: printable ASCII (DEL and C0 controls that reach a
 // print run must be dropped by the width rule instead).
 constexpr bool isPrintableAscii(std::uint8_t b)
@@ -52,9 +62,34 @@ constexpr bool isPrintableAscii(std::uint8_t b)
     return b >= 0x20 && b <= 0x7E;
 }
 
+// End of the run of printable ASCII that starts at `from`, eight bytes at a time: the
+// print handler looks at every byte of plain text, so this scan is part of the cost of
+// every character written.
+std::size_t printableAsciiEnd(std::span<const std::uint8_t> bytes, std::size_t from)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    const std::uint8_t* data = bytes.data();
+    const std::size_t end = bytes.size();
+    std::size_t i = from;
+    while (i + 8 <= end) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        // A byte below 0x20 sets its high bit in the first term, one from 0x80 up in the
+        // second, and 0x7F in the third (a carry out of 0xFF only follows a byte the
+        // second term already caught).
+        if ((((word - ones * 0x20) & ~word) | word | (word + ones)) & highs)
+            break;
+        i += 8;
+    }
+    while (i < end && isPrintableAscii(data[i]))
+        ++i;
+    return i;
+}
+
 bool isPrintableAsciiRun(std::span<const std::uint8_t> bytes)
 {
-    return std::all_of(bytes.begin(), bytes.end(), isPrintableAscii);
+    return printableAsciiEnd(bytes, 0) == bytes.size();
 }
 
 constexpr bool isRegionalIndicator(char32_t s)
@@ -73,7 +108,7 @@ constexpr bool alwaysJoins(char32_t s, int width)
 
 bool isExtendedPictographic(char32_t s)
 {
-    return u_hasBinaryProperty(static_cast<UChar32>(s), UCHAR_EXTENDED_PICTOGRAPHIC);
+    return scalarProperties(s).extendedPictographic;
 }
 
 // True when the scalars form exactly one extended grapheme cluster (the boundary rules of
@@ -82,9 +117,7 @@ bool isSingleGraphemeCluster(std::u32string_view text)
 {
     if (text.empty())
         return false;
-    const auto breakClass = [](char32_t s) {
-        return u_getIntPropertyValue(static_cast<UChar32>(s), UCHAR_GRAPHEME_CLUSTER_BREAK);
-    };
+    const auto breakClass = [](char32_t s) { return scalarProperties(s).graphemeBreak; };
     const auto isControl = [](int gcb) { return gcb == U_GCB_CONTROL || gcb == U_GCB_CR || gcb == U_GCB_LF; };
 
     int previous = breakClass(text[0]);
@@ -188,7 +221,7 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
     const std::u32string_view base = characterOf(terminal, cell.code, scratch);
     if (base.size() >= maximumClusterScalars)
         return; // the cell keeps its character; the joiner is dropped
-    std::array<char32_t, maximumClusterScalars> buffer{};
+    std::array<char32_t, maximumClusterScalars> buffer; // only the first base.size() + 1 are read
     std::copy(base.begin(), base.end(), buffer.begin());
     buffer[base.size()] = s;
     const std::u32string_view joined(buffer.data(), base.size() + 1);
@@ -233,14 +266,15 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
 // A decoded scalar: joined into the cell before the cursor or printed as a new cell.
 void printScalar(Terminal& terminal, char32_t s)
 {
-    int width = UnicodeUtil::columnWidth(s);
+    const ScalarProperties properties = scalarProperties(s);
+    int width = properties.width;
     if (width < 0)
         return;
     if (width == 2 && isRegionalIndicator(s)
         && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
         width = 1;
 
-    if (alwaysJoins(s, width) || (s >= 0x300 && u_getCombiningClass(static_cast<UChar32>(s)) != 0)) {
+    if (alwaysJoins(s, width) || (s >= 0x300 && properties.combining)) {
         if (const auto target = terminal.combiningTarget())
             joinInto(terminal, *target, s, width);
         else if (width != 0)
@@ -279,17 +313,43 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
     std::size_t keptCount = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
     while (reading.idx < reading.count) {
-        if (reading.idx >= putbackSize && reading.idx >= singleBytesUntil) {
+        if (reading.idx >= putbackSize && reading.idx >= singleBytesUntil
+            && isPrintableAscii(run[reading.idx - putbackSize])) {
             const std::size_t start = reading.idx - putbackSize;
-            std::size_t end = start;
-            while (end < run.size() && isPrintableAscii(run[end]))
-                ++end;
+            const std::size_t end = printableAsciiEnd(run, start);
             if (end > start) {
                 const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start),
                                                                      terminal.curAttr, terminal, terminal.charset);
                 reading.idx += static_cast<std::size_t>(written);
                 if (static_cast<std::size_t>(written) < end - start)
                     singleBytesUntil = putbackSize + end;
+                continue;
+            }
+        }
+
+        if (reading.idx >= putbackSize) {
+            // The common case, a whole sequence inside the run, read without the putback
+            // indirection; the steps are those below.
+            const std::size_t pos = reading.idx - putbackSize;
+            const std::uint8_t lead = run[pos];
+            const std::size_t length = leadLengths[lead];
+            if (length > 1 && pos + length <= run.size()) {
+                std::size_t continuations = 0;
+                while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
+                    ++continuations;
+                reading.idx += 1 + continuations;
+                if (continuations < length - 1) {
+                    printSingleByte(terminal, lead);
+                    continue;
+                }
+                char32_t value = lead & (0x7F >> length);
+                for (std::size_t k = 1; k < length; ++k)
+                    value = value << 6 | (run[pos + k] & 0x3F);
+                if (!isValidDecodedScalar(value, length)) {
+                    printSingleByte(terminal, lead);
+                    continue;
+                }
+                printScalar(terminal, value);
                 continue;
             }
         }
@@ -327,9 +387,7 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
         for (std::size_t k = 0; k < length - 1; ++k)
             value = value << 6 | (byteAt(reading.idx + k) & 0x3F);
         reading.idx += length - 1;
-        static constexpr std::array<char32_t, 5> minimumValue{0, 0, 0x80, 0x800, 0x10000};
-        const bool valid = value >= minimumValue[length] && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
-        if (!valid) {
+        if (!isValidDecodedScalar(value, length)) {
             printSingleByte(terminal, b);
             continue;
         }
@@ -389,11 +447,11 @@ std::int32_t Terminal::getCharacterCode(std::u32string_view character)
         return 10;
     if (character.empty() || character.size() > maximumClusterScalars)
         return replacementCharacter;
-    std::u32string key(character);
-    if (const auto found = charToIndexMap.find(key); found != charToIndexMap.end())
+    if (const auto found = charToIndexMap.find(character); found != charToIndexMap.end())
         return found->second;
     if (lastCharIndex == std::numeric_limits<std::int32_t>::max())
         return replacementCharacter; // the table is out of codes
+    std::u32string key(character);
     const std::int32_t code = lastCharIndex++;
     indexToCharMap.emplace(code, key);
     charToIndexMap.emplace(std::move(key), code);

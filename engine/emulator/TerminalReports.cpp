@@ -28,12 +28,14 @@ std::string printableAscii(std::string_view text)
 }
 
 // CPR / DECXCPR coordinates: origin-relative, never below 1 (neither DECSET 6 nor DECSLRM
-// moves the cursor into the region, so it may lie above or left of it).
+// moves the cursor into the region, so it may lie above or left of it). After a character
+// in the last column the cursor waits one past it for the wrap; it is reported on the last
+// column, where it is shown, never beyond the screen.
 std::pair<int, int> reportedCursorPosition(const Terminal& terminal)
 {
     const Buffer& screen = *terminal.buffer;
     long long row = static_cast<long long>(screen.y()) + 1;
-    long long column = static_cast<long long>(screen.x()) + 1;
+    long long column = static_cast<long long>(std::min(screen.x(), terminal.cols - 1)) + 1;
     if (terminal.originMode) {
         row -= screen.scrollTop();
         if (terminal.marginMode)

@@ -29,6 +29,19 @@ BufferLine* lineAt(Buffer& screen, int index)
     return screen.lines()[index].get();
 }
 
+// Whether the line leaving a scrolled region (at ring index `top`) can become the new
+// blank bottom line in place: only the ring holds it (no prompt mark, selection or host
+// refers to that object), it carries no images (whose count the buffer keeps) and it
+// fills like the template.
+bool canReuseLeavingLine(const CircularBufferLineList& ring, int top, const BufferLine& blank)
+{
+    if (top < 0 || top >= ring.count())
+        return false;
+    const auto& line = ring.peek(top);
+    return line && line.use_count() == 1 && !line->images().has_value() && !blank.images().has_value()
+        && line->fillCharacter() == blank.fillCharacter();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- Shared cells
@@ -289,12 +302,19 @@ void Terminal::scroll(bool isWrapped)
                       + std::to_string(screen.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
             return;
         }
-        if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
-            printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
-                      + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
-                      + std::to_string(screen.linesTop) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+        if (canReuseLeavingLine(ring, absTop, *blankLine)) {
+            // The same lines end up in the same places as below, but the line leaving the
+            // region becomes the blank bottom line instead of a new copy of the template.
+            ring.rotateUp(absTop, absBottom - absTop);
+            ring[absBottom]->recycleFrom(*blankLine);
+        } else {
+            if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
+                printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
+                          + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
+                          + std::to_string(screen.linesTop) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            }
+            ring.setLine(absBottom, BufferLine::initCopy(*blankLine));
         }
-        ring.setLine(absBottom, BufferLine::initCopy(*blankLine));
         adjustSelectionsForLineShift(absTop, absBottom, 1);
     }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "model/Buffer.h"
+#include "model/CellRuns.h"
 #include "platform/Log.h"
 
 namespace corvantix {
@@ -103,7 +104,7 @@ const CharData& BufferLine::lastCellOrDefault() const
     return data_.back();
 }
 
-void BufferLine::setCell(int index, const CharData& cell)
+void BufferLine::setCellOutOfRange(int index, const CharData& cell)
 {
     if (index < 0 || index >= dataSize()) {
         printLine(indexOutOfRangeMessage);
@@ -118,12 +119,6 @@ void BufferLine::setCell(int index, const CharData& cell)
 bool BufferLine::hasAnyContent() const
 {
     return std::any_of(data_.begin(), data_.end(), [](const CharData& cell) { return !cell.isBlankWithDefaultAttributes(); });
-}
-
-std::span<CharData> BufferLine::mutableCells()
-{
-    raiseGeneration();
-    return data_;
 }
 
 int BufferLine::getTrimmedLength() const
@@ -173,7 +168,7 @@ std::string BufferLine::debugDescription() const
 
 void BufferLine::fill(const CharData& cell)
 {
-    std::fill(data_.begin(), data_.end(), cell);
+    fillCellRun(data_.data(), data_.size(), cell);
     raiseGeneration();
 }
 
@@ -187,7 +182,7 @@ void BufferLine::fillRange(const CharData& cell, int start, int end)
     start = std::max(start, 0);
     end = std::min(end, dataSize());
     if (start < end)
-        std::fill(data_.begin() + start, data_.begin() + end, cell);
+        fillCellRun(data_.data() + start, static_cast<size_t>(end - start), cell);
     raiseGeneration();
 }
 
@@ -375,7 +370,7 @@ void BufferLine::copyFrom(const BufferLine& line)
 void BufferLine::clearForRecycle(const Attribute& attribute)
 {
     const CharData blank(0, 1, attribute);
-    std::fill(data_.begin(), data_.end(), blank);
+    fillCellRun(data_.data(), data_.size(), blank);
     images_.reset();
     ++recycleGeneration_;
     raiseGeneration();

@@ -87,7 +87,15 @@ public:
         return lastCellOrDefault();
     }
     // An index at or past dataSize prints a diagnostic and stores into the last cell.
-    void setCell(int index, const CharData& cell);
+    void setCell(int index, const CharData& cell)
+    {
+        if (static_cast<size_t>(index) < data_.size()) {
+            data_[static_cast<size_t>(index)] = cell;
+            raiseGeneration();
+            return;
+        }
+        setCellOutOfRange(index, cell);
+    }
     int cellWidth(int index) const { return getCell(index).width; }
     bool cellHasContent(int index) const { return !getCell(index).isBlankWithDefaultAttributes(); }
     bool hasAnyContent() const;
@@ -96,7 +104,11 @@ public:
     // The cells in use, read-only, without copying.
     std::span<const CharData> cellSpan() const { return data_; }
     // The cells in use for a batch of writes; raises generation once for the batch.
-    std::span<CharData> mutableCells();
+    std::span<CharData> mutableCells()
+    {
+        raiseGeneration();
+        return data_;
+    }
 
     // Index after the last cell with a non-zero code (plus its width); 0 when there is none.
     int getTrimmedLength() const;
@@ -130,6 +142,10 @@ public:
     void copyFrom(const BufferLine& line);
     // Made ready for reuse by the ring: empty cells with the given attribute, no images.
     void clearForRecycle(const Attribute& attribute);
+    // Made equal to a fresh copy of `line` (cells, flags, marks, bidi state, render mode,
+    // images) for reuse by the ring, keeping this object and its block of cells; counts as
+    // a recycle. The fill characters must already agree. (LineReuse.cpp)
+    void recycleFrom(const BufferLine& line);
 
     // ---- Semantic marks
     // Keeps at most one mark of each kind, sorted by column.
@@ -140,6 +156,7 @@ public:
 
 private:
     const CharData& lastCellOrDefault() const;
+    void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
     void sortSemanticMarks();
     void removeMarksInRange(int start, int end);

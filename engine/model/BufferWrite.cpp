@@ -3,6 +3,7 @@
 #include "model/Buffer.h"
 
 #include "emulator/Terminal.h"
+#include "model/CellRuns.h"
 #include "platform/Log.h"
 
 #include <algorithm>
@@ -127,10 +128,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
                 cells[start + i] = cell;
             }
         } else {
-            for (size_t i = 0; i < inLine; ++i) {
-                cell.code = run[i];
-                cells[start + i] = cell;
-            }
+            writeByteRun(cells.data() + start, run.data(), inLine, cell);
         }
         if (inLine < n && !cells.empty()) {
             // Columns past the line's cells land on its last cell, as a single write would.

@@ -36,7 +36,7 @@ int CircularBufferLineList::slotOf(int index) const
     return static_cast<int>(slot < 0 ? slot + slots : slot);
 }
 
-const CircularBufferLineList::LinePtr& CircularBufferLineList::operator[](int index) const
+const CircularBufferLineList::LinePtr& CircularBufferLineList::fillSlot(int index) const
 {
     if (array_.empty())
         fatalError("CircularBufferLineList: read from a ring without slots");
@@ -49,7 +49,7 @@ const CircularBufferLineList::LinePtr& CircularBufferLineList::operator[](int in
     return slot;
 }
 
-const CircularBufferLineList::LinePtr& CircularBufferLineList::peek(int index) const
+const CircularBufferLineList::LinePtr& CircularBufferLineList::peekSlow(int index) const
 {
     static const LinePtr none;
     if (array_.empty())

@@ -7,6 +7,7 @@
 // tell the owner when lines are attached, pushed or recycled.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <span>
@@ -41,9 +42,21 @@ public:
     // The line at logical index i (not checked against count); an empty slot is filled with
     // makeEmpty first, without onLineAttached. Filling a slot is not a visible change, so
     // a const ring reads the same way.
-    const LinePtr& operator[](int index) const;
+    const LinePtr& operator[](int index) const
+    {
+        // Inline for the common case (a filled slot, 0 <= index < slots): the print path and
+        // every scroll read lines through here.
+        if (const LinePtr* slot = filledSlot(index))
+            return *slot;
+        return fillSlot(index);
+    }
     // The slot's line without filling an empty slot (null when empty).
-    const LinePtr& peek(int index) const;
+    const LinePtr& peek(int index) const
+    {
+        if (const LinePtr* slot = filledSlot(index))
+            return *slot;
+        return peekSlow(index);
+    }
     // Stores the line at logical index i, then calls onLineAttached.
     void setLine(int index, LinePtr line);
 
@@ -69,12 +82,34 @@ public:
     // Moves `count` lines from start by offset (the same objects then sit in two places until
     // the caller overwrites one). Bad arguments print one line and return false.
     bool shiftElements(int start, int count, int offset);
+    // Lines start + 1 .. start + count move up by one and the line at start goes to
+    // start + count, all by moving the pointers (no line is copied or released). The caller
+    // keeps 0 <= start and start + count < count(). (LineReuse.cpp)
+    void rotateUp(int start, int count);
     // Forgets the n oldest lines: the start advances by min(count, n), the count drops by n.
     void trimStart(int n);
     // Removes the newest line.
     void pop();
 
 private:
+    // The filled slot of index when 0 <= index < slots, else null (the callers then take the
+    // general path, which also copes with a bad index).
+    const LinePtr* filledSlot(int index) const
+    {
+        const std::size_t slots = array_.size();
+        if (index < 0 || static_cast<std::size_t>(index) >= slots)
+            return nullptr;
+        std::size_t slot = static_cast<std::size_t>(startIndex_) + static_cast<std::size_t>(index);
+        if (slot >= slots) {
+            slot -= slots;
+            if (slot >= slots)
+                return nullptr;
+        }
+        const LinePtr& line = array_[slot];
+        return line ? &line : nullptr;
+    }
+    const LinePtr& fillSlot(int index) const;
+    const LinePtr& peekSlow(int index) const;
     int slotOf(int index) const;
     void emptySlots(int fromIndex, int toIndex);
 

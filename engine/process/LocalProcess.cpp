@@ -51,6 +51,13 @@ struct LocalProcess::Session {
 
     std::thread reader;
     std::thread writer;
+
+    // Main queue only: the end is reported after the last output, so an exit that arrives
+    // before the end of file waits for it (at most exitGraceDelay).
+    bool endOfFileSeen = false;
+    std::optional<int> pendingExitStatus;
+    MainQueue::Token exitGraceToken = 0;
+    bool exitReported = false;
 };
 
 namespace {
@@ -335,12 +342,19 @@ bool LocalProcess::readSuspendedForBackpressure() const
 
 void LocalProcess::handleEndOfFile(std::uint64_t sessionId)
 {
-    std::lock_guard<std::mutex> guard(sessionLock);
-    if (!session || session->id != sessionId)
-        return;
-    // The master stays open until terminate: closing it would hang up a child still running.
-    childDescriptor.store(-1);
-    runningState.store(false);
+    std::optional<int> exitStatus;
+    {
+        std::lock_guard<std::mutex> guard(sessionLock);
+        if (!session || session->id != sessionId)
+            return;
+        // The master stays open until terminate: closing it would hang up a child still running.
+        childDescriptor.store(-1);
+        runningState.store(false);
+        session->endOfFileSeen = true;
+        exitStatus = session->pendingExitStatus;
+    }
+    if (exitStatus)
+        reportExit(sessionId, *exitStatus);
 }
 
 // MARK: - End of the child
@@ -377,6 +391,31 @@ void LocalProcess::handleExit(std::uint64_t sessionId, int status)
         std::lock_guard<std::mutex> guard(sessionLock);
         if (!session || session->id != sessionId)
             return;
+        if (!session->endOfFileSeen) {
+            // Output still on its way (or held by a process the child left behind): report
+            // the end once it is read, or after the grace delay.
+            session->pendingExitStatus = status;
+            session->exitGraceToken = dispatchQueue.postAfter(
+                exitGraceDelay, [weak = std::weak_ptr<Anchor>(anchor), this, sessionId, status] {
+                    const std::shared_ptr<Anchor> alive = weak.lock();
+                    if (alive && alive->alive)
+                        reportExit(sessionId, status);
+                });
+            return;
+        }
+    }
+    reportExit(sessionId, status);
+}
+
+void LocalProcess::reportExit(std::uint64_t sessionId, int status)
+{
+    {
+        std::lock_guard<std::mutex> guard(sessionLock);
+        if (!session || session->id != sessionId || session->exitReported)
+            return;
+        session->exitReported = true;
+        if (session->exitGraceToken != 0)
+            dispatchQueue.cancel(session->exitGraceToken);
         // Cleared before the callback, so a host may start the next child from it.
         runningState.store(false);
     }

@@ -36,6 +36,8 @@ public:
     static constexpr std::chrono::nanoseconds pendingTimeSliceNs{4'000'000};
     static constexpr std::int64_t pendingHighWaterBytes = 4'194'304;
     static constexpr std::int64_t pendingLowWaterBytes = 1'048'576;
+    // How long the end of a child waits for the rest of its output before it is reported.
+    static constexpr std::chrono::nanoseconds exitGraceDelay{2'000'000'000};
 
     // `delegate` is not owned (null: window size 0, output and end dropped).
     LocalProcess(LocalProcessDelegate* delegate, MainQueue& dispatchQueue);
@@ -102,6 +104,7 @@ private:
     void drainPass();
     void handleEndOfFile(std::uint64_t sessionId);
     void handleExit(std::uint64_t sessionId, int status);
+    void reportExit(std::uint64_t sessionId, int status);
     // Stops reporting the session, stops its reader and writer and closes its descriptors.
     void endSession(Session& session);
     static void waitForChild(std::shared_ptr<WaitState> state);

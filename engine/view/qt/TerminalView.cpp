@@ -25,29 +25,6 @@
 
 namespace corvantix {
 
-namespace {
-
-// The caret until the drawing code supplies its own: a block in the caret colour.
-class BlockCaret final : public QWidget {
-public:
-    explicit BlockCaret(TerminalView& view) : QWidget(&view), view(view)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), view.effectiveCaretColor());
-    }
-
-private:
-    TerminalView& view;
-};
-
-} // namespace
-
 FontSet FontSet::fromFont(const QFont& font)
 {
     FontSet set;
@@ -83,10 +60,12 @@ TerminalView::TerminalView(const QRect& frame, const std::optional<QFont>& font,
 
 TerminalView::~TerminalView()
 {
-    // The terminal may outlive nothing of ours, but nothing it does while going away may
-    // reach a half-destroyed view.
+    // Nothing the terminal does while going away may reach a half-destroyed view, and the
+    // terminal goes before the main queue it cancels its timer on.
     if (terminal)
         terminal->setDelegate(nullptr);
+    keyboard.reset();
+    terminal.reset();
     *lifetime = nullptr;
 }
 
@@ -112,6 +91,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
 
     setGeometry(frame);
     setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::IBeamCursor);
 
     isBigSur = true;
     disableFullRedrawOnAnyChanges = true;
@@ -157,15 +137,14 @@ void TerminalView::setupView(double width, double height)
     selection = std::make_shared<SelectionService>(terminal.get());
     terminal->registerSelection(selection);
 
-    if (caretView) {
-        caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
+    const QSize caretSize(static_cast<int>(std::ceil(cellDimension->width)),
                           static_cast<int>(std::ceil(cellDimension->height)));
+    if (caretView) {
+        caretView->resize(caretSize);
+        caretView->updateCursorStyle();
     } else {
-        caretView = new BlockCaret(*this);
-        caretView->setGeometry(0, 0, static_cast<int>(std::ceil(cellDimension->width)),
-                               static_cast<int>(std::ceil(cellDimension->height)));
+        caretView = new CaretView(QRect(QPoint(0, 0), caretSize), terminal->options.cursorStyle, this);
     }
-    caretStyle = terminal->options.cursorStyle;
 
     update();
 }
@@ -198,6 +177,20 @@ void TerminalView::setScrollerStyle(ScrollerStyle style)
     if (scroller == nullptr)
         return;
     layoutScroller();
+}
+
+bool TerminalView::caretViewTracksFocus() const
+{
+    return caretView ? caretView->tracksFocus : true;
+}
+
+void TerminalView::setCaretViewTracksFocus(bool value)
+{
+    if (!caretView)
+        return;
+    caretView->tracksFocus = value;
+    caretView->updateCursorStyle();
+    queuePendingMetalDisplay();
 }
 
 void TerminalView::setMetalScaleFactorOverride(std::optional<double> value)
@@ -237,7 +230,7 @@ void TerminalView::changeEvent(QEvent* event)
     case QEvent::ActivationChange:
         // The window became (or stopped being) the active one: the caret's look follows.
         if (caretView)
-            caretView->update();
+            caretView->updateCursorStyle();
         queuePendingMetalDisplay();
         break;
     case QEvent::WindowStateChange:
@@ -332,7 +325,7 @@ void TerminalView::resetFont()
     if (caretView) {
         caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
                           static_cast<int>(std::ceil(cellDimension->height)));
-        caretView->update();
+        caretView->updateCursorStyle();
     }
     update();
 }

@@ -27,6 +27,7 @@
 #include "platform/MainQueue.h"
 #include "view/CellMetrics.h"
 #include "view/KeyboardInputHandler.h"
+#include "view/MarkedText.h"
 #include "view/MetalHooks.h"
 #include "view/ScrollMetrics.h"
 #include "view/TerminalViewDelegate.h"
@@ -37,6 +38,9 @@
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
+
+// After the engine headers: Qt's keyword macros must not reach them.
+#include "drawing/qt/CaretView.h"
 
 #include <array>
 #include <atomic>
@@ -286,8 +290,10 @@ public:
     // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
 
     // The caret widget (a child); shown while the terminal shows its cursor.
-    QPointer<QWidget> caretView;
-    CursorStyle caretStyle = CursorStyle::blinkBlock;
+    QPointer<CaretView> caretView;
+    // Whether the caret's look follows the focus (an outline while unfocused).
+    bool caretViewTracksFocus() const;
+    void setCaretViewTracksFocus(bool value);
     QRect caretFrame() const;
     void ensureCursorVisible();
     // Pointer moves are tracked for any-event mouse reporting only.
@@ -302,6 +308,32 @@ public:
     void visualBell();
     // Not empty and no C0 control, DEL or C1 control in it.
     static bool isPlainPrintableText(std::u32string_view text);
+
+    // ================================================================ Keyboard and input method (TerminalViewKeyboard.cpp)
+    // Keys reach the keyboard handler (Kitty protocol or classic forms, commands, text);
+    // input-method commits and pastes go through insertText; the input method's pre-edit
+    // text is the marked text, shown at the caret and never sent.
+
+    // The insert routine: drops the marked text, then sends the text as UTF-8 or through the
+    // Kitty encoder. A paste while the program asked for bracketed paste goes out as
+    // ESC [200~, the text, ESC [201~ (three sends); markers inside the pasted text are
+    // removed so that it cannot end the paste early.
+    void insertText(std::string_view text, bool isPaste = false);
+    // Stores the marked text (an empty text stores none but keeps the composition open) and
+    // shows it at the caret.
+    void setMarkedText(const QString& text, TextRange selectedRange);
+    void unmarkText();
+    bool hasMarkedText() const;
+    TextRange markedRange() const;
+    TextRange markedSelectedRange() const;
+    // An active selection as a linear range (row x columns + column), else the cursor.
+    TextRange selectedRange() const;
+    // A piece of the marked text with the range actually returned; none outside it.
+    std::optional<std::pair<TextRange, QString>> attributedSubstringForProposedRange(TextRange range) const;
+    // The caret's frame in screen coordinates (the zero rectangle while the view has no
+    // window); `actualRange` receives `range`.
+    QRect firstRectForCharacterRange(TextRange range, TextRange* actualRange = nullptr) const;
+    std::int64_t characterIndexForPoint(QPoint point) const;
 
     // ================================================================ TerminalDelegate
     // The emulator's callbacks; each receives the calling terminal first, which tells these
@@ -351,7 +383,7 @@ public:
     struct DrawingState;
     std::shared_ptr<DrawingState> drawingState;
 
-signals:
+Q_SIGNALS:
     void metalRendererStatusChanged();
 
 protected:
@@ -363,6 +395,12 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     // Tab and Shift+Tab belong to the terminal, not to focus changes.
     bool focusNextPrevChild(bool next) override;
+    // Pre-edit text becomes the marked text, a commit goes through insertText.
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    // Focus reports to the program (when it asked for them).
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void commonInit(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
@@ -380,9 +418,15 @@ private:
 
     class KeySink;
     void installKeyboard();
+    void handleKey(const QKeyEvent& event);
+    // The marked text and the child widget that shows it at the caret (present only while
+    // there is marked text).
+    MarkedText markedText;
+    QPointer<QWidget> markedTextOverlay;
+    void updateMarkedTextOverlay();
 
     std::unique_ptr<KeyboardInputSink> keySink;
-    std::unique_ptr<MainQueue> ownQueue; // declared before the terminal, which uses the queue
+    std::unique_ptr<MainQueue> ownQueue; // outlives the terminal (see the destructor)
     MainQueue* queue = nullptr;
 
     bool _fontSmoothing = true;

@@ -82,13 +82,15 @@ void TerminalView::hideCursor(Terminal&)
 
 void TerminalView::cursorStyleChanged(Terminal&, CursorStyle style)
 {
-    caretStyle = style;
-    if (caretView && cellDimension) {
-        caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
-                          static_cast<int>(std::ceil(cellDimension->height)));
+    if (caretView) {
+        caretView->style = style;
+        caretView->updateCursorStyle();
+        if (cellDimension) {
+            caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
+                              static_cast<int>(std::ceil(cellDimension->height)));
+        }
+        caretView->updateCursorStyle();
     }
-    if (caretView)
-        caretView->update();
     if (useMetalRenderer)
         queuePendingMetalDisplay();
 }

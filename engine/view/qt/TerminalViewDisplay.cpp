@@ -273,6 +273,8 @@ void TerminalView::updateCaretView()
     const double w = factor * cellDimension->width * cellColumns;
     caretView->setGeometry(static_cast<int>(std::round(x)), static_cast<int>(std::round(y)),
                            static_cast<int>(std::ceil(w)), caretView->height());
+    // The character under the caret, which a block caret shows again in its own colours.
+    caretView->setText(cell, cell.attribute);
     caretView->update();
 }
 
@@ -560,7 +562,7 @@ void TerminalView::setMetalRendererStatus(const MetalRendererStatus& status)
         return;
     }
     metalRendererStatus = status;
-    emit metalRendererStatusChanged();
+    Q_EMIT metalRendererStatusChanged();
 }
 
 void TerminalView::logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics)

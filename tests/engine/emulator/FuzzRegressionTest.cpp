@@ -1,6 +1,13 @@
-// Replays the inputs the fuzzer once broke the terminal with (tests/engine/data/fuzz) and
-// its seed corpus (fuzz/corpus) through the same driver the fuzz target uses: every input
-// must run without a sanitizer report and keep the screen model's invariants.
+// Replays the inputs the fuzz target once stopped on (tests/engine/data/fuzz) and its seed
+// corpus (fuzz/corpus) through the same driver the fuzz target uses: every input must run
+// without a sanitizer report and keep the screen model's invariants.
+//
+// Saved inputs, one file each:
+//   wide-half-overwritten       a narrow character written over one half of a wide one
+//   wide-cell-cut-by-narrowing  a resize to three columns cuts the cursor's line inside a
+//                               wide character
+// Both leave a wide cell without its placeholder, which the model allows; the checker
+// once took that for a fault.
 #include "../../../fuzz/TerminalFuzzDriver.h"
 
 #include <gtest/gtest.h>

@@ -149,6 +149,25 @@ TEST(LinksTest, UrlWrappedOverTwoRows)
     EXPECT_FALSE(linkAt(*terminal, 14, 1).has_value()); // "xyz"
 }
 
+TEST(LinksTest, UrlWrappedOverTwoRowsStopsBeforeTrailingPunctuation)
+{
+    // "see http://example.com/ab" fills the first row; "cd/ef,." continues it.
+    auto terminal = makeTerminal(25, 4);
+    feed(*terminal, "see http://example.com/abcd/ef,. then");
+    ASSERT_TRUE(terminal->buffer->lines()[1]->isWrapped());
+    const std::string url = "http://example.com/abcd/ef";
+    const std::vector<RowRange> rows = {{0, {4, 25}}, {1, {0, 5}}};
+    for (const Position at : {Position{10, 0}, Position{24, 0}, Position{0, 1}, Position{4, 1}}) {
+        SCOPED_TRACE(std::to_string(at.col) + "," + std::to_string(at.row));
+        const std::optional<LinkMatch> match = linkAt(*terminal, at.col, at.row);
+        ASSERT_TRUE(match.has_value());
+        EXPECT_EQ(*match, (LinkMatch{url, at.row, at.row == 0 ? ColumnRange{4, 25} : ColumnRange{0, 5}, false, rows}));
+    }
+    // The comma and the full stop after the link belong to no link.
+    EXPECT_FALSE(linkAt(*terminal, 5, 1).has_value());
+    EXPECT_FALSE(linkAt(*terminal, 6, 1).has_value());
+}
+
 TEST(LinksTest, WrappedRowKeepsItsLeadingSpace)
 {
     // The link ends exactly at the right edge; the space that starts the next row ends it.

@@ -482,6 +482,56 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     EXPECT_EQ(delegate.count("colorChanged(nil)"), 1); // the palette reset only
 }
 
+TEST(ModesTest, SoftResetEndsLinksPromptsAndColoursAndKeepsTheRest)
+{
+    Fixture f(20, 6);
+    Terminal& t = *f.terminal;
+    const CharacterMap* graphics = Terminal::charsetForDesignator('0');
+    ASSERT_NE(graphics, nullptr);
+
+    // The normal screen: a prompt mark, a region and a saved cursor.
+    feed(t, "\x1b]133;A\x07$ \x1b[2;5r\x1b[4;3H\x1b" "7");
+    ASSERT_EQ(t.normalBuffer->semanticInput, SemanticInputState::prompt);
+    // The alternate screen: designations, colours, a link, keyboard flags, a title, a style.
+    feed(t, "\x1b[?1049h\x1b(0\x1b)0\x1b*0\x1b+0\x1b]4;1;#123456\x07\x1b]8;;http://x.example/\x07");
+    feed(t, "\x1b[>5u\x1b]2;kept\x07\x1b[4 q\x1b[3;4H");
+    const Color defaultEntry = t.defaultAnsiColors[1];
+    ASSERT_NE(t.ansiColors[1], defaultEntry);
+    f.delegate.clear();
+
+    feed(t, "\x1b[!pq");
+
+    // Ended or reset.
+    EXPECT_EQ(t.getCharData(3, 2)->payload.code, 0); // no link on the character printed after
+    EXPECT_EQ(t.getCharData(3, 2)->code, 0x2500);    // G0 (special graphics) is mapped into GL again
+    EXPECT_EQ(t.ansiColors[1], defaultEntry);
+    EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::idle);
+    EXPECT_EQ(t.normalBuffer->semanticPromptStartLine, nullptr);
+    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 1);
+
+    // Kept: the cursor, the designations, the keyboard flags, the title and cursor style.
+    EXPECT_EQ(cursor(t), (CursorPosition{4, 2}));
+    EXPECT_EQ(t.gCharsets, (std::array<const CharacterMap*, 4>{graphics, graphics, graphics, graphics}));
+    EXPECT_EQ(t.activeKeyboardFlags(), 5);
+    EXPECT_EQ(t.terminalTitle, "kept");
+    EXPECT_EQ(t.options.cursorStyle, CursorStyle::steadyUnderline);
+    EXPECT_EQ(f.delegate.countNamed("cursorStyleChanged"), 0);
+    EXPECT_TRUE(t.isCurrentBufferAlternate());
+    // Only the active screen loses its region and saved cursor.
+    EXPECT_EQ(t.normalBuffer->scrollTop(), 1);
+    EXPECT_EQ(t.normalBuffer->scrollBottom(), 4);
+    EXPECT_EQ(t.normalBuffer->savedX, 2);
+    EXPECT_EQ(t.normalBuffer->savedY, 3);
+}
+
+TEST(ModesTest, Mode1048SavesAndRestoresTheCursor)
+{
+    Fixture f;
+    feed(*f.terminal, "\x1b[3;7H\x1b[?1048h\x1b[10;1Hx\x1b[?1048l");
+    EXPECT_EQ(cursor(*f.terminal), (CursorPosition{6, 2}));
+    EXPECT_FALSE(f.terminal->isCurrentBufferAlternate());
+}
+
 TEST(ModesTest, AfterSoftResetPrintingNoLongerInserts)
 {
     Fixture f;

@@ -322,6 +322,33 @@ TEST(OscTest, HyperlinkRegistersOnlyWhenACellIsWritten)
     EXPECT_EQ(*f.terminal->activeHyperlink, ActiveHyperlink::pending(""));
 }
 
+TEST(OscTest, OverlongHyperlinkPayloadWritesNoLink)
+{
+    struct Case {
+        std::size_t uriLength; // the payload is ";" + URI
+        bool linked;
+    };
+    const std::vector<Case> cases = {
+        {Terminal::maximumHyperlinkPayloadLength - 1, true},
+        {Terminal::maximumHyperlinkPayloadLength, false},
+        {1 << 20, false},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        // An open link is ended by the overlong one, not kept.
+        feed(*f.terminal, osc("8;;https://open.example") + "a");
+        const std::string uri = "https://x.example/" + std::string(c.uriLength - 18, 'p');
+        feed(*f.terminal, osc("8;;" + uri) + "b" + osc("8;;") + "c");
+        const std::uint16_t code = f.payloadAt(1, 0);
+        EXPECT_EQ(code != 0, c.linked) << c.uriLength;
+        if (c.linked) {
+            EXPECT_EQ(TinyAtom::lookup(code), ";" + uri);
+        }
+        EXPECT_NE(f.payloadAt(0, 0), 0);
+        EXPECT_EQ(f.payloadAt(2, 0), 0);
+    }
+}
+
 // Fills the process-wide registry with codes of nobody's, and gives them back at the end.
 class FullRegistry {
 public:

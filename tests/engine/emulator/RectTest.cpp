@@ -162,6 +162,12 @@ TEST(RectTest, CopyRectangle)
         // Origin mode moves the source, not the destination.
         {"origin mode source", "\x1b[3;6r\x1b[?6h\x1b[1;1;1;2;1;1;1;1$v",
          {"cdcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        // With margins, origin mode moves the source right by the left margin.
+        {"origin mode source with margins", "\x1b[?69h\x1b[4;8s\x1b[2;5r\x1b[?6h\x1b[1;1;2;2;1;6;9;1$v",
+         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmef"}},
+        // Outside origin mode the margins neither clip nor move a copy.
+        {"margins do not clip a copy", "\x1b[?69h\x1b[4;8s\x1b[1;1;1;10;1;3;1;1$v",
+         {"abcdefghij", "bcdefghijk", "abcdefghij", "defghijklm", "efghijklmn", "fghijklmno"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

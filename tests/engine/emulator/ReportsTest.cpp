@@ -116,6 +116,12 @@ TEST(ReportsTest, DeviceStatusReports)
              at(t, 5, 0);
          },
          "\x1b[6n", "\x1b[1;6R"},
+        // After a character in the last column the cursor waits for the wrap; it is
+        // reported on that column, not beyond the screen.
+        {"CPR after the last column", [](Terminal& t) { feed(t, "\x1b[3;1H" + std::string(80, 'x')); }, "\x1b[6n",
+         "\x1b[3;80R"},
+        {"DECXCPR after the last column", [](Terminal& t) { feed(t, std::string(80, 'x')); }, "\x1b[?6n",
+         "\x1b[?1;80;1R"},
         {"DEC 15", {}, "\x1b[?15n", "\x1b[?10n"},
         {"DEC 25", {}, "\x1b[?25n", "\x1b[?21n"},
         {"DEC 26", {}, "\x1b[?26n", "\x1b[?27;1;0;0n"},

@@ -87,8 +87,9 @@ TEST(LocalProcessTerminalView, ChildSeesTheNewSizeAfterAResize)
     view.resize(8 * 100 + scrollerWidth, 17 * 30);
     EXPECT_EQ(host.sizes, (std::vector<std::pair<int, int>>{{100, 30}}));
 
+    EXPECT_TRUE(waitUntil([&] { return screenText(*view.terminal).find("30 100") != std::string::npos; }))
+        << screenText(*view.terminal);
     ASSERT_TRUE(waitUntil([&] { return host.ended; }));
-    EXPECT_NE(screenText(*view.terminal).find("30 100"), std::string::npos) << screenText(*view.terminal);
     ASSERT_TRUE(host.status);
     EXPECT_TRUE(WIFEXITED(*host.status));
     EXPECT_EQ(WEXITSTATUS(*host.status), 0);

@@ -80,7 +80,8 @@ TEST(TerminalViewGrid, FrameGivesTheGridAndOtherOptionsStay)
     EXPECT_EQ(view.terminal->options.scrollback, 1234);
     EXPECT_EQ(view.terminal->options.termName, "vt220");
     EXPECT_EQ(view.terminal->options.cursorStyle, CursorStyle::steadyBar);
-    EXPECT_EQ(view.caretStyle, CursorStyle::steadyBar);
+    ASSERT_TRUE(view.caretView);
+    EXPECT_EQ(view.caretView->style, CursorStyle::steadyBar);
 }
 
 TEST(TerminalViewGrid, NoFontGivenIsTheDefaultFont)

@@ -1,0 +1,249 @@
+// The view's header (and the engine headers it brings) before any Qt header: Qt's macros
+// (slots, signals, emit) would rewrite identifiers in them.
+#include "view/qt/TerminalView.h"
+
+#include "drawing/qt/CaretView.h"
+
+#include <cmath>
+
+#include <QEasingCurve>
+#include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QPainter>
+#include <QVariantAnimation>
+
+#include "drawing/CellArt.h"
+#include "drawing/RowBuilder.h"
+#include "drawing/qt/CellArtPainter.h"
+#include "model/UnicodeUtil.h"
+#include "view/CellMetrics.h"
+
+namespace corvantix {
+
+namespace {
+
+bool isBlinkingStyle(CursorStyle style)
+{
+    return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
+}
+
+bool isBlockStyle(CursorStyle style) { return style == CursorStyle::blinkBlock || style == CursorStyle::steadyBlock; }
+
+bool isUnderlineStyle(CursorStyle style)
+{
+    return style == CursorStyle::blinkUnderline || style == CursorStyle::steadyUnderline;
+}
+
+// The platform's ease-in timing: a cubic Bezier through (0.42, 0) and (1, 1).
+const QEasingCurve& easeIn()
+{
+    static const QEasingCurve curve = [] {
+        QEasingCurve c(QEasingCurve::BezierSpline);
+        c.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(1.0, 1.0), QPointF(1.0, 1.0));
+        return c;
+    }();
+    return curve;
+}
+
+void appendUtf16(std::u16string& out, char32_t scalar)
+{
+    if (scalar < 0x10000) {
+        out.push_back(static_cast<char16_t>(scalar));
+    } else {
+        out.push_back(static_cast<char16_t>(0xD800 + ((scalar - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((scalar - 0x10000) & 0x3FF)));
+    }
+}
+
+} // namespace
+
+CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, TerminalView* view)
+    : QWidget(view), terminal(view), style(cursorStyle)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setGeometry(frame);
+    update();
+}
+
+CaretView::~CaretView() = default;
+
+double CaretView::blinkOpacity(double seconds)
+{
+    const double period = 2.0 * blinkHalfPeriodSeconds;
+    double t = std::fmod(seconds, period);
+    if (t < 0)
+        t += period;
+    const double progress = t <= blinkHalfPeriodSeconds ? t / blinkHalfPeriodSeconds
+                                                        : (period - t) / blinkHalfPeriodSeconds;
+    return 1.0 - easeIn().valueForProgress(progress);
+}
+
+bool CaretView::isBlinking() const
+{
+    return animation_ != nullptr && animation_->state() == QAbstractAnimation::Running;
+}
+
+bool CaretView::viewHasFocus() const
+{
+    if (!terminal || !focused)
+        return false;
+    if (!terminal->isVisible())
+        return true; // not on screen: no window to be key
+    const QWidget* window = terminal->window();
+    return window == nullptr || window->isActiveWindow();
+}
+
+void CaretView::setText(const CharData& cell, const Attribute& attribute)
+{
+    glyphColumnWidth = std::max<int>(cell.width, 1);
+    Glyph glyph;
+    glyph.font = fontSlot(attribute.style.contains(CharacterStyle::bold),
+                          attribute.style.contains(CharacterStyle::italic));
+
+    const bool blinkHidden = terminal && !terminal->textBlinkVisible && attribute.style.contains(CharacterStyle::blink);
+    if (blinkHidden || !terminal || !terminal->terminal || cell.code == 0) {
+        powerlineCodePoint = std::nullopt;
+        glyph.text = u" ";
+    } else {
+        powerlineCodePoint = isPowerlineSeparator(static_cast<uint32_t>(cell.code))
+            ? std::optional<uint32_t>(static_cast<uint32_t>(cell.code))
+            : std::nullopt;
+        char32_t scratch = 0;
+        const std::u32string_view text = RowBuilder::cellText(*terminal->terminal, cell.code, scratch);
+        for (char32_t scalar : text)
+            appendUtf16(glyph.text, scalar);
+        if (text.size() == 1 && text[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(text))
+            glyph.text.push_back(u'\uFE0E');
+    }
+    ctline = std::move(glyph);
+    update();
+}
+
+void CaretView::updateCursorStyle()
+{
+    const bool focus = tracksFocus ? (terminal ? viewHasFocus() : true) : true;
+    if (isBlinkingStyle(style))
+        startBlinkAnimation(focus);
+    else
+        stopBlinkAnimation();
+    update();
+}
+
+void CaretView::stopBlinkAnimation()
+{
+    if (animation_ != nullptr)
+        animation_->stop();
+    opacity_ = 1.0;
+}
+
+void CaretView::startBlinkAnimation(bool focus)
+{
+    stopBlinkAnimation();
+    if (!focus)
+        return; // an unfocused caret does not blink
+    if (animation_ == nullptr) {
+        animation_ = new QVariantAnimation(this);
+        animation_->setStartValue(0.0);
+        animation_->setEndValue(2.0 * blinkHalfPeriodSeconds);
+        animation_->setDuration(static_cast<int>(2000.0 * blinkHalfPeriodSeconds));
+        animation_->setLoopCount(-1);
+        connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            opacity_ = blinkOpacity(value.toDouble());
+            update();
+        });
+    }
+    animation_->start();
+}
+
+void CaretView::paintEvent(QPaintEvent*)
+{
+    if (!terminal)
+        return;
+    QPainter painter(this);
+    painter.setOpacity(opacity_);
+    drawCaret(painter, tracksFocus ? viewHasFocus() : true);
+}
+
+void CaretView::drawCaret(QPainter& painter, bool focusedForm)
+{
+    if (!ctline || !terminal)
+        return;
+    TerminalView& view = *terminal;
+    const QRectF bounds(0, 0, width(), height());
+    const QColor caretColor = view.effectiveCaretColor();
+
+    painter.save();
+    painter.setClipRect(bounds);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(bounds, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    if (!focusedForm) {
+        // Centred on the edge: the clip keeps its inner half, a 1.5 frame.
+        QPen pen(caretColor);
+        pen.setWidthF(3.0);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(bounds);
+        painter.restore();
+        return;
+    }
+
+    if (isBlockStyle(style))
+        painter.fillRect(bounds, caretColor);
+    else if (isUnderlineStyle(style))
+        painter.fillRect(QRectF(0, bounds.height() - 2.0, bounds.width(), 2.0), caretColor);
+    else
+        painter.fillRect(QRectF(0, 0, 2.0, bounds.height()), caretColor);
+    if (!isBlockStyle(style)) {
+        painter.restore();
+        return;
+    }
+
+    const QColor textColor = view.effectiveCaretTextColor();
+    const double scale = view.backingScaleFactor();
+    if (powerlineCodePoint && view.customBlockGlyphs() && isPowerlineSeparator(*powerlineCodePoint)) {
+        if (const auto shape = powerlineShape(*powerlineCodePoint, PointRect{0, 0, bounds.width(), bounds.height()},
+                                              scale, scale))
+            fillPowerlineShape(painter, *shape, textColor);
+        painter.restore();
+        return;
+    }
+
+    // The glyph under a block caret, fitted into the caret's cells.
+    glyphs_.setFonts({view.fontSet.normal, view.fontSet.bold, view.fontSet.italic, view.fontSet.boldItalic});
+    const QFontMetricsF metrics(view.fontSet.normal);
+    const double descentAndLeading = metrics.descent() + metrics.leading();
+    const double baseline = bounds.height() - std::ceil(descentAndLeading);
+    painter.setPen(textColor);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const ShapedCell& shaped = glyphs_.shape(ctline->font, ctline->text);
+    for (const ShapedGlyphRun& run : shaped.runs) {
+        for (qsizetype k = 0; k < run.glyphs.size(); ++k) {
+            const quint32 glyph = run.glyphs[k];
+            GlyphSlotFit fit;
+            if (glyphColumnWidth >= 2) {
+                const QList<QPointF> advances = run.font.advancesForGlyphIndexes(QList<quint32>{glyph});
+                const QRectF box = run.font.boundingRect(glyph);
+                fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(),
+                                   GlyphBounds{box.x(), -box.bottom(), box.width(), box.height()}, glyphColumnWidth,
+                                   view.cellDimension, descentAndLeading);
+            }
+            QRawFont font = run.font;
+            if (fit.scale != 1.0)
+                font.setPixelSize(run.font.pixelSize() * fit.scale);
+            QGlyphRun single;
+            single.setRawFont(font);
+            single.setGlyphIndexes({glyph});
+            single.setPositions({QPointF(fit.dx + run.positions[k].x(), baseline - fit.dy + run.positions[k].y())});
+            painter.drawGlyphRun(QPointF(0, 0), single);
+        }
+    }
+    painter.restore();
+}
+
+} // namespace corvantix

@@ -1,0 +1,81 @@
+// The text cursor: a small child widget of the TerminalView placed over the cursor cell (the
+// view sizes and places it). It draws the caret in its style: an outline when the terminal
+// does not have focus, a bar at the left, an underline at the bottom, or a block that shows
+// the character under it again in the caret text colour (a powerline separator under a block
+// caret keeps its exact shape). Blinking styles fade the caret out and in (0.7 s each way,
+// ease-in), only while focused. The caret never takes mouse events.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "drawing/RunStyle.h"
+#include "drawing/qt/CellGlyphCache.h"
+#include "emulator/TerminalOptions.h"
+#include "model/CharData.h"
+
+#include <QColor>
+#include <QPointer>
+#include <QWidget>
+
+class QVariantAnimation;
+
+namespace corvantix {
+
+class TerminalView;
+
+class CaretView : public QWidget {
+public:
+    static constexpr double blinkHalfPeriodSeconds = 0.7;
+
+    // A child of `terminal` with the given frame and style.
+    CaretView(const QRect& frame, CursorStyle cursorStyle, TerminalView* terminal);
+    ~CaretView() override;
+
+    // The owning view; the caret draws nothing once it is gone.
+    QPointer<TerminalView> terminal;
+
+    // The character under the caret, prepared for drawing: its text (U+FE0E appended to an
+    // emoji shown as text) and the font slot of its attribute. None before the first setText.
+    struct Glyph {
+        std::u16string text;
+        FontSlot font = FontSlot::normal;
+    };
+    std::optional<Glyph> ctline;
+    int glyphColumnWidth = 1;
+    std::optional<uint32_t> powerlineCodePoint;
+    bool tracksFocus = true;
+    CursorStyle style;
+    // Last focus state given by the view (its hasFocus setter).
+    bool focused = false;
+
+    // Prepares the glyph under the caret from the cursor cell and its attribute.
+    void setText(const CharData& cell, const Attribute& attribute);
+    // Applies the style and the focus to the blink animation.
+    void updateCursorStyle();
+
+    // Paints the caret (focused or not) into `painter`, whose origin is the caret's top left.
+    void drawCaret(QPainter& painter, bool focusedForm);
+
+    // The caret's current opacity (1 unless blinking).
+    double opacity() const { return opacity_; }
+    bool isBlinking() const;
+    // The opacity `seconds` into the blink: 1 -> 0 over 0.7 s with ease-in, then back.
+    static double blinkOpacity(double seconds);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The view's focus for drawing: its focus flag, and its window active when it has one.
+    bool viewHasFocus() const;
+    void startBlinkAnimation(bool focus);
+    void stopBlinkAnimation();
+
+    QVariantAnimation* animation_ = nullptr;
+    double opacity_ = 1.0;
+    CellGlyphCache glyphs_;
+};
+
+} // namespace corvantix

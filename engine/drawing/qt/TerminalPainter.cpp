@@ -1,0 +1,412 @@
+#include "drawing/qt/TerminalPainter.h"
+
+#include <cmath>
+#include <numbers>
+
+#include <QGlyphRun>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+
+#include "drawing/qt/CellArtPainter.h"
+
+namespace corvantix {
+
+namespace {
+
+QColor effectiveColor(const QColor& normal, const QColor& reversed, bool reverseColors)
+{
+    return reverseColors ? reversed : normal;
+}
+
+void drawLine(QPainter& painter, double x0, double y, double x1)
+{
+    painter.drawLine(QPointF(x0, y), QPointF(x1, y));
+}
+
+// One glyph drawn alone at a scaled size (a wide glyph that did not fit its slot).
+void drawScaledGlyph(QPainter& painter, const QRawFont& font, quint32 glyph, QPointF origin, double scale)
+{
+    QRawFont scaled = font;
+    scaled.setPixelSize(font.pixelSize() * scale);
+    QGlyphRun run;
+    run.setRawFont(scaled);
+    run.setGlyphIndexes({glyph});
+    run.setPositions({origin});
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+} // namespace
+
+// What every row of one frame shares.
+struct TerminalPainter::FrameState {
+    FrameState(const TerminalFrame& frame, const Terminal& terminal) : frame(frame), terminal(terminal) {}
+
+    const TerminalFrame& frame;
+    const Terminal& terminal;
+    int yDisp = 0;
+    double cellWidth = 0;
+    double cellHeight = 0;
+    double descentAndLeading = 0;
+    double baselineOffset = 0;
+    double underlineThickness = 0;
+    QColor effectiveForeground;
+    QColor effectiveBackground;
+    DecorationMetrics metrics;
+    // Virtual Kitty placements of the active screen, by image id, in the store's order.
+    std::unordered_map<uint32_t, std::vector<KittyPlacementRecord>> placements;
+    // Kitty images decoded in this frame.
+    std::unordered_map<uint32_t, std::optional<QImage>> images;
+};
+
+std::pair<int, int> TerminalPainter::rowsInRect(const QRectF& dirty, double cellHeight, int yDisp)
+{
+    const auto toRow = [&](double y) {
+        const double rows = std::trunc(y / cellHeight);
+        if (!std::isfinite(rows))
+            return yDisp;
+        return yDisp + static_cast<int>(std::clamp(rows, -1e9, 1e9));
+    };
+    return {toRow(dirty.top()), toRow(dirty.bottom())};
+}
+
+void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty)
+{
+    if (frame.terminal == nullptr || frame.rowBuilder == nullptr || !frame.cell || !(frame.cell->width > 0)
+        || !(frame.cell->height > 0))
+        return;
+    const Terminal& terminal = *frame.terminal;
+
+    CellGlyphCache::Fonts fonts = frame.fonts;
+    if (!frame.fontSmoothing) {
+        for (QFont& font : fonts)
+            font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::NoSubpixelAntialias));
+    }
+    glyphs_.setFonts(fonts);
+
+    FrameState state(frame, terminal);
+    state.yDisp = yDisp;
+    state.cellWidth = frame.cell->width;
+    state.cellHeight = frame.cell->height;
+    const QFontMetricsF normal(fonts[0]);
+    state.descentAndLeading = normal.descent() + normal.leading();
+    state.baselineOffset = std::ceil(state.descentAndLeading);
+    state.underlineThickness = normal.lineWidth();
+    state.effectiveForeground = effectiveColor(frame.nativeFg, frame.nativeBg, terminal.reverseColors);
+    state.effectiveBackground = effectiveColor(frame.nativeBg, frame.nativeFg, terminal.reverseColors);
+    state.metrics.underlinePosition = normal.underlinePos();
+    state.metrics.underlineThickness = normal.lineWidth();
+    for (size_t slot = 0; slot < fonts.size(); ++slot) {
+        const QFontMetricsF metrics(fonts[slot]);
+        state.metrics.xHeight[slot] = metrics.xHeight();
+        state.metrics.strikeThickness[slot] = metrics.lineWidth();
+    }
+    state.metrics.cellWidth = state.cellWidth;
+    state.metrics.backingScale = frame.backingScale;
+    state.metrics.effectiveForeground = state.effectiveForeground;
+
+    if (frame.kittyImageForId) {
+        const bool alternate = terminal.isCurrentBufferAlternate();
+        for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+            if (record.isVirtual && record.isAlternateBuffer == alternate)
+                state.placements[record.imageId].push_back(record);
+        }
+    }
+
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(dirty, frame.clearColor);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    const auto [firstRow, lastRow] = rowsInRect(dirty, state.cellHeight, yDisp);
+    const int lineCount = terminal.buffer->lines().count();
+    for (int row = std::max(firstRow, 0); row <= lastRow && row < lineCount; ++row) {
+        if (const BufferLine* line = terminal.getLine(row))
+            drawRow(painter, state, row, *line);
+    }
+
+    // The strip below the last whole row.
+    const double strip = std::fmod(frame.bounds.height(), state.cellHeight);
+    if (strip > 0) {
+        const QRectF stripRect(0, frame.bounds.height() - strip, frame.bounds.width(), strip);
+        if (dirty.intersects(stripRect))
+            painter.fillRect(stripRect, state.effectiveBackground);
+    }
+    painter.restore();
+}
+
+void TerminalPainter::drawRow(QPainter& painter, FrameState& state, int row, const BufferLine& line)
+{
+    const TerminalFrame& frame = state.frame;
+    const double rowTop = state.cellHeight * (row - state.yDisp);
+    const double rowBottom = rowTop + state.cellHeight;
+    const double baseline = rowBottom - state.baselineOffset;
+
+    const BufferLine::RenderLineMode mode = line.renderMode();
+    const bool transformed = mode != BufferLine::RenderLineMode::single;
+    if (transformed) {
+        painter.save();
+        if (mode == BufferLine::RenderLineMode::doubleWidth) {
+            painter.scale(2.0, 1.0);
+        } else {
+            // Double height: clipped to the row, scaled about its top edge (upper half of the
+            // text) or its bottom edge (lower half).
+            painter.setClipRect(QRectF(0, rowTop, frame.bounds.width(), state.cellHeight), Qt::IntersectClip);
+            const double pivot = mode == BufferLine::RenderLineMode::doubledTop ? rowTop : rowBottom;
+            painter.translate(0, pivot);
+            painter.scale(2.0, 2.0);
+            painter.translate(0, -pivot);
+        }
+    }
+
+    const RowBuilder::RowLayout layout = frame.rowLayout ? frame.rowLayout(row, line) : RowBuilder::RowLayout{};
+    const AttributedRow built =
+        frame.rowBuilder->buildAttributedLine(state.terminal, row, line, state.terminal.cols, frame.selection, layout);
+
+    drawBackgrounds(painter, state, built, rowTop);
+
+    const CellGrid grid{0.0, rowTop, state.cellWidth, state.cellHeight};
+    drawUnderlineAndBoxArt(built.boxDrawingItems, painter, grid, frame.backingScale, state.underlineThickness);
+    fillBlockElement(built.blockElementItems, painter, grid, frame.backingScale, frame.antiAliasCustomBlockGlyphs);
+    if (!built.powerlineItems.empty())
+        drawPowerlineGlyph(built.powerlineItems, mode, painter, grid, frame.backingScale);
+
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    drawGlyphs(painter, state, built, baseline);
+    drawPlaceholders(painter, state, built, rowTop);
+
+    if (transformed)
+        painter.restore();
+}
+
+void TerminalPainter::drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QColor background = state.effectiveBackground.toRgb();
+    for (const ViewLineSegment& segment : built.segments) {
+        for (const ViewLineSegment::Run& run : segment.runs) {
+            const std::optional<RgbaColor> painted = run.style.paintedBackground();
+            if (!painted || run.length <= 0)
+                continue;
+            const QColor color = toQColor(*painted);
+            if (color == background)
+                continue;
+            int low = segment.cellOrdinal(run.start);
+            int high = low;
+            for (int i = run.start + 1; i < run.start + run.length; ++i) {
+                const int ordinal = segment.cellOrdinal(i);
+                low = std::min(low, ordinal);
+                high = std::max(high, ordinal);
+            }
+            const int startColumn = segment.column + low * segment.columnWidth;
+            const int endColumn = segment.column + (high + 1) * segment.columnWidth;
+            if (endColumn - startColumn < 1)
+                continue;
+            painter.fillRect(QRectF(state.cellWidth * startColumn, rowTop, state.cellWidth * (endColumn - startColumn),
+                                    state.cellHeight),
+                             color);
+        }
+    }
+    painter.restore();
+}
+
+void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline)
+{
+    std::vector<QPointF> origins;
+    QRawFont batchFont;
+    QList<quint32> batchGlyphs;
+    QList<QPointF> batchPositions;
+    auto flush = [&] {
+        if (batchGlyphs.isEmpty())
+            return;
+        QGlyphRun run;
+        run.setRawFont(batchFont);
+        run.setGlyphIndexes(batchGlyphs);
+        run.setPositions(batchPositions);
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        batchGlyphs.clear();
+        batchPositions.clear();
+    };
+    auto add = [&](const QRawFont& font, quint32 glyph, QPointF position) {
+        if (!batchGlyphs.isEmpty() && !(font == batchFont))
+            flush();
+        if (batchGlyphs.isEmpty())
+            batchFont = font;
+        batchGlyphs.append(glyph);
+        batchPositions.append(position);
+    };
+
+    for (const ViewLineSegment& segment : built.segments) {
+        const int width = segment.columnWidth;
+        for (const ViewLineSegment::Run& run : segment.runs) {
+            if (run.length <= 0)
+                continue;
+            const RunStyle& style = run.style;
+            painter.setPen(style.foregroundColor ? toQColor(*style.foregroundColor) : state.effectiveForeground);
+            origins.clear();
+
+            // Every glyph of a cell starts from the cell's grid position; later glyphs of the
+            // cell keep their shaped offset from its first glyph.
+            auto place = [&](double cellX, const QRawFont& font, quint32 glyph, QPointF offset) {
+                QPointF origin(cellX + offset.x(), baseline + offset.y());
+                origins.push_back(origin);
+                if (width >= 2) {
+                    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
+                    const QRectF box = font.boundingRect(glyph);
+                    const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
+                    const GlyphSlotFit fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(), bounds,
+                                                          width, state.frame.cell, state.descentAndLeading);
+                    origin += QPointF(fit.dx, -fit.dy);
+                    if (fit.scale != 1.0) {
+                        flush();
+                        drawScaledGlyph(painter, font, glyph, origin, fit.scale);
+                        return;
+                    }
+                }
+                add(font, glyph, origin);
+            };
+
+            const int end = run.start + run.length;
+            for (int i = run.start; i < end;) {
+                const int ordinal = segment.cellOrdinal(i);
+                int j = i + 1;
+                while (j < end && segment.cellOrdinal(j) == ordinal)
+                    ++j;
+                const std::u16string_view text(segment.text.data() + i, static_cast<size_t>(j - i));
+                const double cellX = state.cellWidth * (segment.column + ordinal * width);
+                quint32 glyph = 0;
+                if (text.size() == 1 && text[0] == u' ') {
+                    origins.emplace_back(cellX, baseline); // nothing to draw, but decorations
+                } else if (text.size() == 1 && glyphs_.asciiGlyph(style.font, text[0], glyph)) {
+                    place(cellX, glyphs_.rawFont(style.font), glyph, QPointF(0, 0));
+                } else {
+                    const ShapedCell& shaped = glyphs_.shape(style.font, text);
+                    for (const ShapedGlyphRun& glyphRun : shaped.runs) {
+                        for (qsizetype k = 0; k < glyphRun.glyphs.size(); ++k)
+                            place(cellX, glyphRun.font, glyphRun.glyphs[k], glyphRun.positions[k]);
+                    }
+                }
+                i = j;
+            }
+            flush();
+            if (style.hasDecorations())
+                drawDecorations(painter, style, origins, state.metrics);
+        }
+    }
+}
+
+void TerminalPainter::drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built,
+                                       double rowTop)
+{
+    const TerminalFrame& frame = state.frame;
+    if (state.placements.empty() || built.placeholderCells.empty() || !frame.kittyImageForId)
+        return;
+    const double imageScale = frame.imageScale > 0 ? frame.imageScale : 1.0;
+    for (const KittyPlaceholderCell& cell : built.placeholderCells) {
+        const auto group = state.placements.find(cell.imageId);
+        if (group == state.placements.end())
+            continue;
+        const auto placement = findPlaceholderPlacement(group->second, cell);
+        if (!placement)
+            continue;
+        auto cached = state.images.find(cell.imageId);
+        if (cached == state.images.end())
+            cached = state.images.emplace(cell.imageId, frame.kittyImageForId(cell.imageId)).first;
+        if (!cached->second || cached->second->isNull())
+            continue;
+        const QImage& image = *cached->second;
+        // The whole image placed so that this cell shows its (placeholderRow,
+        // placeholderCol) cell; pixel offsets move it right and down.
+        const PointRect whole{placement->pixelOffsetX / imageScale + state.cellWidth * (cell.col - cell.placeholderCol),
+                              placement->pixelOffsetY / imageScale + rowTop - state.cellHeight * cell.placeholderRow,
+                              state.cellWidth * placement->cols, state.cellHeight * placement->rows};
+        if (whole.isEmpty())
+            continue;
+        const PointRect fitted = aspectFitRect(image.width(), image.height(), whole);
+        painter.save();
+        painter.setClipRect(QRectF(state.cellWidth * cell.col, rowTop, state.cellWidth, state.cellHeight),
+                            Qt::IntersectClip);
+        painter.drawImage(QRectF(fitted.x, fitted.y, fitted.width, fitted.height), image);
+        painter.restore();
+    }
+}
+
+void TerminalPainter::drawDecorations(QPainter& painter, const RunStyle& style, std::span<const QPointF> origins,
+                                      const DecorationMetrics& metrics)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const double scale = metrics.backingScale > 0 ? metrics.backingScale : 1.0;
+    const double length = std::ceil(metrics.cellWidth);
+    auto widthFor = [scale](double thickness) { return std::max(0.5, std::round(scale * thickness) / scale); };
+
+    if (style.underlineStyleAttribute) {
+        const QColor color = style.underlineColor ? toQColor(*style.underlineColor) : metrics.effectiveForeground;
+        const double w = widthFor(metrics.underlineThickness);
+        const double dot = std::max(1.0, w);
+        const double dash = std::max(2.0, 2.0 * w);
+        const double period = std::max(4.0, 4.0 * w);
+        QPen pen(color);
+        pen.setWidthF(w);
+        pen.setCapStyle(Qt::FlatCap);
+        const UnderlineStyle kind = underlineStyle(style);
+        if (kind == UnderlineStyle::dotted) {
+            pen.setCapStyle(Qt::RoundCap);
+            pen.setDashPattern({dot / w, 2.0 * dot / w});
+        } else if (kind == UnderlineStyle::dashed) {
+            pen.setDashPattern({dash / w, dash / w});
+        }
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        for (const QPointF& origin : origins) {
+            const double x = origin.x();
+            const double y = origin.y() + metrics.underlinePosition;
+            switch (kind) {
+            case UnderlineStyle::none:
+                break;
+            case UnderlineStyle::single:
+            case UnderlineStyle::dotted:
+            case UnderlineStyle::dashed:
+                drawLine(painter, x, y, x + length);
+                break;
+            case UnderlineStyle::double_:
+                drawLine(painter, x, y, x + length);
+                drawLine(painter, x, y + (w + 1.0), x + length);
+                break;
+            case UnderlineStyle::curly: {
+                QPainterPath wave(QPointF(x, y));
+                for (double u = x; u <= x + length; u += dot)
+                    wave.lineTo(u, y - dot * std::sin(2.0 * std::numbers::pi * (u - x) / period));
+                painter.drawPath(wave);
+                break;
+            }
+            }
+        }
+    }
+
+    if (style.strikethroughStyle) {
+        const int value = *style.strikethroughStyle;
+        const size_t slot = static_cast<size_t>(style.font);
+        const QColor color = style.strikethroughColor ? toQColor(*style.strikethroughColor) : metrics.effectiveForeground;
+        const double w = widthFor(metrics.strikeThickness[slot]);
+        const double offset = (metrics.xHeight[slot] + w) * 0.5;
+        QPen pen(color);
+        pen.setWidthF(w);
+        pen.setCapStyle(Qt::FlatCap);
+        if (value & 0x200)
+            pen.setDashPattern({2.0 / w, 2.0 / w});
+        painter.setPen(pen);
+        const bool twoLines = (value & 0x1) && (value & 0x8);
+        for (const QPointF& origin : origins) {
+            const double y = origin.y() - offset;
+            drawLine(painter, origin.x(), y, origin.x() + length);
+            if (twoLines)
+                drawLine(painter, origin.x(), y + (w + 1.0), origin.x() + length);
+        }
+    }
+    painter.restore();
+}
+
+} // namespace corvantix

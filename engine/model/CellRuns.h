@@ -1,0 +1,130 @@
+// Bulk writes of cells: filling a range with one cell and writing a run of single-byte
+// characters that share everything but their code. Both sit on the hottest paths (every
+// recycled or erased line, every run of plain text), so they store whole machine words
+// instead of copying the cell field by field through a temporary.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "model/CharData.h"
+
+namespace corvantix {
+
+namespace cellruns {
+
+inline constexpr bool wordStores = std::endian::native == std::endian::little && sizeof(CharData) == 24
+    && alignof(CharData) <= 8 && std::is_trivially_copyable_v<CharData>;
+
+struct CellWords {
+    std::uint64_t w0 = 0;
+    std::uint64_t w1 = 0;
+    std::uint64_t w2 = 0;
+};
+
+inline CellWords wordsOf(const CharData& cell)
+{
+    CellWords words;
+    static_assert(sizeof(CellWords) == sizeof(CharData) || !wordStores);
+    std::memcpy(&words, &cell, sizeof(CharData));
+    return words;
+}
+
+inline void storeWords(CharData* cell, std::uint64_t w0, std::uint64_t w1, std::uint64_t w2)
+{
+    auto* bytes = reinterpret_cast<unsigned char*>(cell);
+    std::memcpy(bytes, &w0, 8);
+    std::memcpy(bytes + 8, &w1, 8);
+    std::memcpy(bytes + 16, &w2, 8);
+}
+
+} // namespace cellruns
+
+// cells[0 .. count) = cell.
+inline void fillCellRun(CharData* cells, std::size_t count, const CharData& cell)
+{
+#if defined(__SSE2__)
+    if constexpr (cellruns::wordStores) {
+        if (count < 4) {
+            const cellruns::CellWords small = cellruns::wordsOf(cell);
+            for (std::size_t i = 0; i < count; ++i)
+                cellruns::storeWords(cells + i, small.w0, small.w1, small.w2);
+            return;
+        }
+        // Two cells are 48 bytes: three 16-byte stores.
+        const cellruns::CellWords words = cellruns::wordsOf(cell);
+        const auto a = _mm_set_epi64x(static_cast<long long>(words.w1), static_cast<long long>(words.w0));
+        const auto b = _mm_set_epi64x(static_cast<long long>(words.w0), static_cast<long long>(words.w2));
+        const auto c = _mm_set_epi64x(static_cast<long long>(words.w2), static_cast<long long>(words.w1));
+        auto* out = reinterpret_cast<unsigned char*>(cells);
+        std::size_t i = 0;
+        for (; i + 2 <= count; i += 2, out += 48) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), c);
+        }
+        if (i < count)
+            std::memcpy(out, &cell, 24);
+        return;
+    }
+#endif
+    if constexpr (cellruns::wordStores) {
+        // The padding bytes of the template are copied as they are, so every filled cell
+        // is byte-identical to the template.
+        const cellruns::CellWords words = cellruns::wordsOf(cell);
+        for (std::size_t i = 0; i < count; ++i)
+            cellruns::storeWords(cells + i, words.w0, words.w1, words.w2);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            cells[i] = cell;
+    }
+}
+
+// cells[i] = cell with code bytes[i], for i in [0, count).
+inline void writeByteRun(CharData* cells, const std::uint8_t* bytes, std::size_t count, const CharData& cell)
+{
+    if constexpr (cellruns::wordStores && std::is_standard_layout_v<CharData> && offsetof(CharData, code) == 0
+                  && sizeof(CharData::code) == 4) {
+        // The code is the low four bytes of the first word.
+        const cellruns::CellWords words = cellruns::wordsOf(cell);
+        const std::uint64_t head = words.w0 & ~std::uint64_t{0xFFFFFFFF};
+#if defined(__SSE2__)
+        if (count >= 4) {
+            // Two cells per step, as three 16-byte stores: the template with the codes
+            // cleared, and each code or-ed into its place (byte 0 and byte 24 of the pair).
+            const auto a = _mm_set_epi64x(static_cast<long long>(words.w1), static_cast<long long>(head));
+            const auto b = _mm_set_epi64x(static_cast<long long>(head), static_cast<long long>(words.w2));
+            const auto c = _mm_set_epi64x(static_cast<long long>(words.w2), static_cast<long long>(words.w1));
+            auto* out = reinterpret_cast<unsigned char*>(cells);
+            std::size_t i = 0;
+            for (; i + 2 <= count; i += 2, out += 48) {
+                const __m128i first = _mm_cvtsi32_si128(bytes[i]);
+                const __m128i second = _mm_slli_si128(_mm_cvtsi32_si128(bytes[i + 1]), 8);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(a, first));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_or_si128(b, second));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), c);
+            }
+            if (i < count)
+                cellruns::storeWords(cells + i, head | bytes[i], words.w1, words.w2);
+            return;
+        }
+#endif
+        for (std::size_t i = 0; i < count; ++i)
+            cellruns::storeWords(cells + i, head | bytes[i], words.w1, words.w2);
+    } else {
+        CharData written = cell;
+        for (std::size_t i = 0; i < count; ++i) {
+            written.code = bytes[i];
+            cells[i] = written;
+        }
+    }
+}
+
+} // namespace corvantix

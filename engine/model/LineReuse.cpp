@@ -1,0 +1,30 @@
+// Reusing line objects instead of making new ones: scrolling a region moves the line that
+// leaves it to the region's bottom and blanks it there, so a scroll neither allocates a
+// line nor touches reference counts.
+#include "model/BufferLine.h"
+#include "model/CircularBufferLineList.h"
+
+#include <utility>
+
+namespace corvantix {
+
+void BufferLine::recycleFrom(const BufferLine& line)
+{
+    copyFrom(line);
+    renderMode_ = line.renderMode_;
+    images_ = line.images_;
+    ++recycleGeneration_;
+    raiseGeneration();
+}
+
+void CircularBufferLineList::rotateUp(int start, int count)
+{
+    if (array_.empty() || start < 0 || count <= 0)
+        return;
+    LinePtr first = std::move(array_[static_cast<std::size_t>(slotOf(start))]);
+    for (int i = 0; i < count; ++i)
+        array_[static_cast<std::size_t>(slotOf(start + i))] = std::move(array_[static_cast<std::size_t>(slotOf(start + i + 1))]);
+    array_[static_cast<std::size_t>(slotOf(start + count))] = std::move(first);
+}
+
+} // namespace corvantix

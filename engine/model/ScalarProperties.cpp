@@ -1,0 +1,57 @@
+#include "model/ScalarProperties.h"
+
+#include "model/UnicodeUtil.h"
+
+#include <unicode/uchar.h>
+
+#include <mutex>
+
+namespace corvantix::scalarprops {
+
+namespace {
+
+std::mutex& fillMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::uint16_t pack(const ScalarProperties& properties)
+{
+    return static_cast<std::uint16_t>((properties.width + 1) | (properties.combining ? 4 : 0)
+                                      | (properties.extendedPictographic ? 8 : 0) | (properties.graphemeBreak << 4));
+}
+
+} // namespace
+
+Table& table()
+{
+    static Table shared;
+    return shared;
+}
+
+ScalarProperties compute(char32_t scalar)
+{
+    const auto c = static_cast<UChar32>(scalar);
+    ScalarProperties properties;
+    properties.width = UnicodeUtil::columnWidth(scalar);
+    properties.combining = u_getCombiningClass(c) != 0;
+    properties.extendedPictographic = u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
+    properties.graphemeBreak = u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+    return properties;
+}
+
+const Table& fillBlock(std::size_t block)
+{
+    Table& shared = table();
+    const std::lock_guard lock(fillMutex());
+    if (!shared.ready[block].load(std::memory_order_relaxed)) {
+        const char32_t first = static_cast<char32_t>(block << blockBits);
+        for (std::size_t i = 0; i < shared.values[block].size(); ++i)
+            shared.values[block][i] = pack(compute(first + static_cast<char32_t>(i)));
+        shared.ready[block].store(true, std::memory_order_release);
+    }
+    return shared;
+}
+
+} // namespace corvantix::scalarprops

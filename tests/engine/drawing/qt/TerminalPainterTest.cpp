@@ -1,0 +1,348 @@
+#include "drawing/qt/TerminalPainter.h"
+
+#include <gtest/gtest.h>
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+
+#include "drawing/qt/CellArtPainter.h"
+#include "emulator/SelectionService.h"
+#include "engine/emulator/TerminalTestSupport.h"
+
+namespace corvantix {
+namespace {
+
+const QColor foreground(200, 200, 200);
+const QColor background(0, 0, 0);
+const QColor red(255, 0, 0);
+const QColor green(0, 255, 0);
+
+// Renders a small terminal into an image with cells of 8 x 16 pixels, the widget cleared to
+// transparent so that anything painted stands out.
+class TerminalPainterTest : public ::testing::Test {
+protected:
+    static constexpr int cols = 10;
+    static constexpr int rows = 3;
+    static constexpr double cellWidth = 8;
+    static constexpr double cellHeight = 16;
+
+    std::unique_ptr<Terminal> terminal = makeTerminal(cols, rows);
+    RowBuilder builder{[this](const Attribute::Color& color, bool isForeground, bool, bool) {
+        const bool reverse = terminal->reverseColors;
+        switch (color.kind()) {
+        case Attribute::Color::Case::ansi256:
+            return color.code() == 1 ? toRgbaColor(red) : toRgbaColor(green);
+        case Attribute::Color::Case::trueColor:
+            return RgbaColor{color.red() / 255.0, color.green() / 255.0, color.blue() / 255.0, 1.0};
+        case Attribute::Color::Case::defaultColor:
+            return toRgbaColor(isForeground != reverse ? foreground : background);
+        case Attribute::Color::Case::defaultInvertedColor:
+            return toRgbaColor(isForeground != reverse ? background : foreground);
+        }
+        return RgbaColor{};
+    }};
+    TerminalPainter painter;
+    QFont font;
+    int extraHeight = 0; // a strip below the last row
+
+    TerminalPainterTest()
+    {
+        font = QFont(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(12);
+    }
+
+    TerminalFrame frame()
+    {
+        TerminalFrame f;
+        f.terminal = terminal.get();
+        f.rowBuilder = &builder;
+        QFont bold = font;
+        bold.setBold(true);
+        QFont italic = font;
+        italic.setItalic(true);
+        QFont boldItalic = bold;
+        boldItalic.setItalic(true);
+        f.fonts = {font, bold, italic, boldItalic};
+        f.cell = CellDimension{cellWidth, cellHeight};
+        f.nativeFg = foreground;
+        f.nativeBg = background;
+        f.clearColor = Qt::transparent;
+        f.bounds = QSizeF(cols * cellWidth, rows * cellHeight + extraHeight);
+        return f;
+    }
+
+    QImage render(std::optional<QRect> dirty = std::nullopt)
+    {
+        const TerminalFrame f = frame();
+        QImage image(static_cast<int>(f.bounds.width()), static_cast<int>(f.bounds.height()),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        painter.drawVisibleRows(p, f, terminal->buffer->yDisp(), QRectF(dirty.value_or(image.rect())));
+        p.end();
+        return image;
+    }
+
+    double baseline(int row) const
+    {
+        const QFontMetricsF metrics(font);
+        return cellHeight * (row + 1) - std::ceil(metrics.descent() + metrics.leading());
+    }
+};
+
+// The pixels of one image row from x0 to x1 (excluded) that are painted (not transparent).
+std::string paintedRow(const QImage& image, int y, int x0, int x1)
+{
+    std::string s;
+    for (int x = x0; x < x1; ++x)
+        s += qAlpha(image.pixel(x, y)) != 0 ? '#' : '.';
+    return s;
+}
+
+bool anyPainted(const QImage& image, const QRect& area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 0)
+                return true;
+    return false;
+}
+
+bool allOf(const QImage& image, const QRect& area, const QColor& color)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.pixelColor(x, y) != color)
+                return false;
+    return true;
+}
+
+TEST_F(TerminalPainterTest, DefaultBackgroundsPaintNothingOverTheClearedWidget)
+{
+    feed(*terminal, "  \x1b[41m  \x1b[0m  ");
+    const QImage image = render();
+    EXPECT_FALSE(anyPainted(image, QRect(0, 0, 16, 48)));             // default cells: cleared only
+    EXPECT_TRUE(allOf(image, QRect(16, 0, 16, 16), red));             // exactly cells 2 and 3
+    EXPECT_FALSE(anyPainted(image, QRect(32, 0, 48, 48)));
+    EXPECT_FALSE(anyPainted(image, QRect(16, 16, 16, 32)));            // nothing below them
+}
+
+TEST_F(TerminalPainterTest, TextStaysInItsCells)
+{
+    feed(*terminal, "  x");
+    const QImage image = render();
+    EXPECT_TRUE(anyPainted(image, QRect(16, 0, 8, 16)));
+    EXPECT_FALSE(anyPainted(image, QRect(0, 0, 16, 48)));
+    EXPECT_FALSE(anyPainted(image, QRect(24, 0, 56, 48)));
+}
+
+TEST_F(TerminalPainterTest, CombiningMarkDoesNotShiftTheNextCell)
+{
+    // "e" + U+0301 in cell 0, then "l" in cell 1: the l's ink begins inside cell 1 exactly as
+    // it does without the mark.
+    feed(*terminal, "e\xcc\x81l\r\n\x1b[1Cl");
+    const QImage image = render();
+    EXPECT_EQ(image.copy(8, 0, 8, 16), image.copy(8, 16, 8, 16));
+    // The mark draws above the e, inside cell 0.
+    EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 16, 8, 16));
+}
+
+TEST_F(TerminalPainterTest, UnderlineAndStrikeSpanWholeCells)
+{
+    feed(*terminal, "\x1b[4m  \x1b[0m  \r\n\x1b[9m   \x1b[0m");
+    const QImage image = render();
+    const QFontMetricsF metrics(font);
+    const int underlineY = static_cast<int>(std::floor(baseline(0) + metrics.underlinePos()));
+    // One segment per cell, ceil(cellWidth) long: the two underlined cells, nothing after.
+    bool found = false;
+    for (int y = underlineY - 1; y <= underlineY + 1; ++y) {
+        if (paintedRow(image, y, 0, 32) == std::string(16, '#') + std::string(16, '.'))
+            found = true;
+    }
+    EXPECT_TRUE(found);
+
+    const double offset = (metrics.xHeight() + std::max(0.5, std::round(metrics.lineWidth()))) * 0.5;
+    const int strikeY = static_cast<int>(std::floor(baseline(1) - offset));
+    found = false;
+    for (int y = strikeY - 1; y <= strikeY + 1; ++y) {
+        if (paintedRow(image, y, 0, 40) == std::string(24, '#') + std::string(16, '.'))
+            found = true;
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST_F(TerminalPainterTest, UnderlineColourAndDoubleUnderline)
+{
+    // SGR 4:2 (double) with an underline colour of palette 1 (red in this mapping).
+    feed(*terminal, "\x1b[4:2m\x1b[58;5;1m \x1b[0m");
+    const QImage image = render();
+    int redRows = 0;
+    for (int y = 0; y < 16; ++y) {
+        if (image.pixelColor(3, y) == red)
+            ++redRows;
+    }
+    EXPECT_GE(redRows, 2); // two lines
+    EXPECT_FALSE(anyPainted(image, QRect(8, 0, 72, 16)));
+}
+
+TEST_F(TerminalPainterTest, ReverseVideoSwapsDefaultsAndFillsTheStrip)
+{
+    extraHeight = 5;
+    feed(*terminal, "\x1b[?5h\xe2\x96\x88 ");
+    ASSERT_TRUE(terminal->reverseColors);
+    const QImage image = render();
+    // Default text (here a full block) in the native background colour...
+    EXPECT_TRUE(allOf(image, QRect(0, 0, 8, 16), background));
+    // ...and the strip below the last whole row in the native foreground.
+    EXPECT_TRUE(allOf(image, QRect(0, 48, 80, 5), foreground));
+}
+
+TEST_F(TerminalPainterTest, InverseCellsSwapColours)
+{
+    feed(*terminal, "\x1b[7m \x1b[0m");
+    const QImage image = render();
+    EXPECT_TRUE(allOf(image, QRect(0, 0, 8, 16), foreground));
+}
+
+TEST_F(TerminalPainterTest, DoubleHeightRowsStayInTheirRow)
+{
+    for (const char* mode : {"\x1b#3", "\x1b#4"}) {
+        terminal = makeTerminal(cols, rows);
+        feed(*terminal, std::string("\r\n") + mode + "\x1b[41m X\xe2\x96\x88\xe2\x94\xbc\xee\x82\xb0gy\x1b[0m");
+        const QImage image = render();
+        EXPECT_TRUE(anyPainted(image, QRect(0, 16, 80, 16))) << mode;
+        EXPECT_FALSE(anyPainted(image, QRect(0, 0, 80, 16))) << mode;
+        EXPECT_FALSE(anyPainted(image, QRect(0, 32, 80, 16))) << mode;
+        // Doubled: the red background of the first cell covers two cells.
+        EXPECT_TRUE(allOf(image, QRect(0, 16, 16, 16), red)) << mode;
+    }
+}
+
+TEST_F(TerminalPainterTest, DoubleWidthRowsAreNotClipped)
+{
+    feed(*terminal, "\x1b#6\xe2\x96\x88");
+    const QImage image = render();
+    EXPECT_TRUE(allOf(image, QRect(0, 0, 16, 16), foreground)); // one cell drawn two wide
+    EXPECT_FALSE(anyPainted(image, QRect(16, 0, 64, 48)));
+}
+
+TEST_F(TerminalPainterTest, PowerlineSeparatorShowsNoSeamAgainstItsNeighbour)
+{
+    // Cell 0 has a red background; the separator in cell 1 is red on the default background.
+    feed(*terminal, "\x1b[41m \x1b[0m\x1b[31m\xee\x82\xb0\x1b[0m");
+    const QImage image = render();
+    for (int y = 0; y < 16; ++y)
+        EXPECT_EQ(image.pixelColor(7, y), red) << y; // the neighbour's last pixel column, under the seam
+    for (int y = 1; y < 15; ++y)
+        EXPECT_EQ(image.pixelColor(8, y), red) << y; // the base (its corners are anti-aliased slivers)
+    EXPECT_EQ(image.pixelColor(15, 0), QColor(Qt::transparent)); // the tip narrows to the middle
+}
+
+TEST_F(TerminalPainterTest, BoxDrawingLinesJoinAcrossCells)
+{
+    feed(*terminal, "\xe2\x94\x80\xe2\x94\x80\xe2\x94\xbc"); // ── ┼
+    const QImage image = render();
+    int lineRow = -1;
+    for (int y = 0; y < 16; ++y) {
+        if (image.pixelColor(0, y) == foreground)
+            lineRow = y;
+    }
+    ASSERT_GE(lineRow, 0);
+    EXPECT_EQ(paintedRow(image, lineRow, 0, 24), std::string(24, '#'));
+    EXPECT_TRUE(allOf(image, QRect(20, 0, 1, 16), foreground) || allOf(image, QRect(19, 0, 1, 16), foreground));
+}
+
+TEST_F(TerminalPainterTest, PartialDirtyRectDrawsWholeRowsItTouches)
+{
+    feed(*terminal, "\r\n\x1b[41m          \x1b[0m\r\n\x1b[41m          ");
+    const QImage image = render(QRect(2, 20, 4, 4));
+    EXPECT_TRUE(allOf(image, QRect(0, 16, 80, 16), red));
+    EXPECT_FALSE(anyPainted(image, QRect(0, 32, 80, 16)));
+}
+
+TEST_F(TerminalPainterTest, RowsInRect)
+{
+    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 0, 10, 16), 16, 0), std::make_pair(0, 1));
+    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 17, 10, 10), 16, 5), std::make_pair(6, 6));
+    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 0, 10, 47.5), 16, 0), std::make_pair(0, 2));
+}
+
+TEST_F(TerminalPainterTest, RowsOutsideTheBufferAreSkipped)
+{
+    extraHeight = 32; // bounds taller than the buffer: rows 3 and 4 do not exist
+    feed(*terminal, "\x1b[41m          ");
+    const QImage image = render();
+    EXPECT_TRUE(allOf(image, QRect(0, 0, 80, 16), red));
+}
+
+TEST_F(TerminalPainterTest, SelectionFillsWithTheSelectionColour)
+{
+    feed(*terminal, "abcdef");
+    SelectionService selection(terminal.get());
+    selection._active = true;
+    selection.start = {1, 0};
+    selection.end = {3, 0};
+    TerminalFrame f = frame();
+    f.selection = &selection;
+    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
+    p.end();
+    const QColor selectionColour = toQColor(*builder.settings.selectedTextBackgroundColor);
+    EXPECT_EQ(image.pixelColor(8, 0), selectionColour);
+    EXPECT_EQ(image.pixelColor(23, 0), selectionColour);
+    EXPECT_EQ(image.pixelColor(24, 0), QColor(Qt::transparent));
+    EXPECT_EQ(image.pixelColor(7, 0), QColor(Qt::transparent));
+}
+
+TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
+{
+    // Two placeholder cells of image 9 (virtual placement of 2 x 1 cells) showing its two
+    // columns; the image is red on the left half, green on the right.
+    KittyPlacementRecord record;
+    record.imageId = 9;
+    record.placementId = 1;
+    record.cols = 2;
+    record.rows = 1;
+    record.isVirtual = true;
+    terminal->kittyGraphicsState.placementsByKey[{9, 1}] = record;
+    feed(*terminal, "\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae"); // U+10EEEE three times
+    builder.decodeKittyPlaceholderCell = [](std::u32string_view, const Attribute&, int row, int column,
+                                            const std::optional<RowBuilder::LeftPlaceholder>& left)
+        -> std::optional<KittyPlaceholderCell> {
+        KittyPlaceholderCell cell;
+        cell.row = row;
+        cell.col = column;
+        cell.imageId = column < 2 ? 9 : 10; // the third cell names an image without placement
+        cell.placeholderCol = left ? left->first.placeholderCol + 1 : 0;
+        return cell;
+    };
+    QImage picture(2, 1, QImage::Format_ARGB32_Premultiplied);
+    picture.setPixelColor(0, 0, red);
+    picture.setPixelColor(1, 0, green);
+
+    TerminalFrame f = frame();
+    int lookups = 0;
+    f.kittyImageForId = [&](uint32_t id) -> std::optional<QImage> {
+        ++lookups;
+        return id == 9 ? std::optional<QImage>(picture) : std::nullopt;
+    };
+    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
+    p.end();
+
+    // The 2 x 1 image fitted into 16 x 16 points: 8 points high, centred vertically.
+    EXPECT_EQ(image.pixelColor(2, 8), red);
+    EXPECT_EQ(image.pixelColor(5, 8), red);
+    EXPECT_EQ(image.pixelColor(10, 8), green);
+    EXPECT_EQ(image.pixelColor(2, 1), QColor(Qt::transparent));
+    EXPECT_FALSE(anyPainted(image, QRect(16, 0, 64, 48))); // no placement: nothing drawn
+    EXPECT_EQ(lookups, 1);                                  // decoded once per frame
+}
+
+} // namespace
+} // namespace corvantix

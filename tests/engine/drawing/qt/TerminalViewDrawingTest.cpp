@@ -1,0 +1,66 @@
+// The view's drawing hook end to end: the widget paints its cells through the row builder and
+// the painter, with the view's own colours and fonts.
+#include "view/qt/TerminalView.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+
+namespace corvantix {
+namespace {
+
+QImage paint(TerminalView& view)
+{
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    view.drawTerminalContents(painter, image.rect());
+    painter.end();
+    return image;
+}
+
+TEST(TerminalViewDrawingTest, CellsArePaintedWithTheViewsColours)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    TerminalView view(QRect(0, 0, 300, 120), font);
+    view.resize(300, 120);
+    ASSERT_TRUE(view.cellDimension.has_value());
+    const double cw = view.cellDimension->width;
+    const double ch = view.cellDimension->height;
+    view.feedText("\x1b[48;2;255;0;0m  \x1b[0m");
+
+    const QImage image = paint(view);
+    const QPoint insideRed(static_cast<int>(cw * 1.5), static_cast<int>(ch * 0.5));
+    const QPoint outside(static_cast<int>(cw * 5.5), static_cast<int>(ch * 0.5));
+    EXPECT_EQ(image.pixelColor(insideRed), QColor(255, 0, 0));
+    EXPECT_EQ(image.pixelColor(outside), view.layerBackgroundColor);
+
+    // A colour change drops the cached styles: the same cells now show the new colour.
+    view.feedText("\r\x1b[48;2;0;0;255m  ");
+    view.colorsChanged();
+    EXPECT_EQ(paint(view).pixelColor(insideRed), QColor(0, 0, 255));
+}
+
+TEST(TerminalViewDrawingTest, SelectionAndBrightColoursFollowTheView)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    TerminalView view(QRect(0, 0, 300, 120), font);
+    view.resize(300, 120);
+    const double cw = view.cellDimension->width;
+    const double ch = view.cellDimension->height;
+    view.feedText("abcdef");
+    view.selection->_active = true;
+    view.selection->start = {0, 0};
+    view.selection->end = {2, 0};
+    view.setSelectedTextBackgroundColor(QColor(0, 255, 0));
+    const QImage image = paint(view);
+    EXPECT_EQ(image.pixelColor(static_cast<int>(cw * 0.5), 1), QColor(0, 255, 0));
+    EXPECT_NE(image.pixelColor(static_cast<int>(cw * 3.5), 1), QColor(0, 255, 0));
+    (void)ch;
+}
+
+} // namespace
+} // namespace corvantix

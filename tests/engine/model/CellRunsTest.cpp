@@ -1,0 +1,62 @@
+// The bulk cell writers against the plain element-by-element loop they replace, for every
+// run length around their two-cell and four-cell steps and at odd offsets in the block.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "model/CellRuns.h"
+
+namespace corvantix {
+namespace {
+
+CharData styledCell()
+{
+    Attribute attribute;
+    attribute.fg = Attribute::Color::trueColor(1, 2, 3);
+    attribute.bg = Attribute::Color::ansi256(200);
+    attribute.style = CharacterStyle::bold | CharacterStyle::italic;
+    attribute.underlineStyle = UnderlineStyle::curly;
+    attribute.underlineColor = Attribute::Color::ansi256(7);
+    return CharData(0x41, 1, attribute, TinyAtom{4242}, 5);
+}
+
+TEST(CellRuns, FillMatchesElementLoopForEveryLengthAndOffset)
+{
+    const CharData fill = styledCell();
+    const CharData guard(0x7A, 2, Attribute{}, TinyAtom{9}, 1);
+    for (std::size_t offset = 0; offset < 3; ++offset) {
+        for (std::size_t count = 0; count <= 11; ++count) {
+            std::vector<CharData> cells(16, guard);
+            fillCellRun(cells.data() + offset, count, fill);
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                const bool inside = i >= offset && i < offset + count;
+                EXPECT_EQ(cells[i], inside ? fill : guard) << "offset " << offset << " count " << count << " cell " << i;
+            }
+        }
+    }
+}
+
+TEST(CellRuns, ByteRunTakesEachCodeAndKeepsTheRestOfTheTemplate)
+{
+    const CharData model = styledCell();
+    const std::vector<std::uint8_t> bytes = {'h', 'e', 'l', 'l', 'o', ' ', 0x7E, 0x20, '!', 'z', 'q'};
+    const CharData guard(0x7A, 2, Attribute{}, TinyAtom{9}, 1);
+    for (std::size_t offset = 0; offset < 3; ++offset) {
+        for (std::size_t count = 0; count <= bytes.size(); ++count) {
+            std::vector<CharData> cells(16, guard);
+            writeByteRun(cells.data() + offset, bytes.data(), count, model);
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                CharData expected = guard;
+                if (i >= offset && i < offset + count) {
+                    expected = model;
+                    expected.code = bytes[i - offset];
+                }
+                EXPECT_EQ(cells[i], expected) << "offset " << offset << " count " << count << " cell " << i;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace corvantix

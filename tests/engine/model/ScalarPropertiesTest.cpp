@@ -1,0 +1,54 @@
+// The print path's table of scalar properties against the rules it caches.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "model/ScalarProperties.h"
+
+#include <unicode/uchar.h>
+
+namespace corvantix {
+namespace {
+
+// The table must answer exactly what the rules it caches answer, at block edges and for
+// the ranges the print path depends on (marks, joiners, emoji, Hangul, wide ideographs).
+TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
+{
+    for (char32_t scalar = 0; scalar < 0x20000; scalar += (scalar < 0x3400 ? 1 : 7)) {
+        const ScalarProperties cached = scalarProperties(scalar);
+        const ScalarProperties direct = scalarprops::compute(scalar);
+        ASSERT_EQ(cached.width, direct.width) << std::hex << static_cast<std::uint32_t>(scalar);
+        ASSERT_EQ(cached.combining, direct.combining) << std::hex << static_cast<std::uint32_t>(scalar);
+        ASSERT_EQ(cached.extendedPictographic, direct.extendedPictographic) << std::hex << static_cast<std::uint32_t>(scalar);
+        ASSERT_EQ(cached.graphemeBreak, direct.graphemeBreak) << std::hex << static_cast<std::uint32_t>(scalar);
+    }
+    struct Case {
+        char32_t scalar;
+        int width;
+        bool combining;
+        bool pictographic;
+        int graphemeBreak;
+    };
+    const Case cases[] = {
+        {U'a', 1, false, false, U_GCB_OTHER},
+        {0x0301, 0, true, false, U_GCB_EXTEND},       // combining acute
+        {0x200D, 0, false, false, U_GCB_ZWJ},         // zero-width joiner
+        {0x4E2D, 2, false, false, U_GCB_OTHER},       // CJK ideograph
+        {0xAC00, 2, false, false, U_GCB_LV},          // Hangul syllable
+        {0x1F44D, 2, false, true, U_GCB_OTHER},       // thumbs up
+        {0x1F3FB, 0, false, false, U_GCB_EXTEND},     // skin tone
+        {0x1F1EF, 2, false, false, U_GCB_REGIONAL_INDICATOR},
+        {0x2603, 1, false, true, U_GCB_OTHER},        // snowman, text by default
+        {0x30000, 2, false, false, U_GCB_OTHER},      // plane 3, outside the table
+    };
+    for (const Case& c : cases) {
+        const ScalarProperties p = scalarProperties(c.scalar);
+        EXPECT_EQ(p.width, c.width) << std::hex << static_cast<std::uint32_t>(c.scalar);
+        EXPECT_EQ(p.combining, c.combining) << std::hex << static_cast<std::uint32_t>(c.scalar);
+        EXPECT_EQ(p.extendedPictographic, c.pictographic) << std::hex << static_cast<std::uint32_t>(c.scalar);
+        EXPECT_EQ(p.graphemeBreak, c.graphemeBreak) << std::hex << static_cast<std::uint32_t>(c.scalar);
+    }
+}
+
+} // namespace
+} // namespace corvantix
