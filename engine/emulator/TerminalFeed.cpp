@@ -317,8 +317,9 @@ ParsingState Terminal::logParseError(ParsingState state)
 
 void Terminal::resetPrintState()
 {
-    // A half-received UTF-8 character is dropped.
-    readingBuffer.putbackBuffer.clear();
+    // A sequence starting proves a half-received UTF-8 character broken: it shows its
+    // fallback, as it would before any other byte that cannot continue it.
+    flushIncompleteCharacter();
     readingBuffer.idx = 0;
 }
 
