@@ -56,7 +56,10 @@ inline std::string screenDump(const Terminal& terminal, std::span<const std::vec
     }
     for (int row = 0; row < screen.rows(); ++row) {
         const int index = screen.yBase() + row;
-        output += "|" + (index < screen.lines().count() ? lineText(index) : std::string()) + "|\n";
+        output += '|';
+        if (index < screen.lines().count())
+            output += lineText(index);
+        output += "|\n";
     }
     output += "cursor " + std::to_string(screen.x()) + " " + std::to_string(screen.y()) + "\n";
     for (const auto& reply : replies)

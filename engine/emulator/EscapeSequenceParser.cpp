@@ -494,9 +494,15 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
                 if (isDigit(p)) {
                     value = std::min(value * 10 + (p - '0'), maxParameterValue);
                 } else if (!_parameterLimitExceeded) {
+                    // A separator: actionParam's steps, inline.
                     _pars.back() = value;
-                    actionParam(p); // a new parameter, or the limit is passed
-                    value = _pars.back();
+                    if (_pars.size() > maxParameters - 1) {
+                        _parameterLimitExceeded = true;
+                    } else {
+                        _parsTxt.push_back(p);
+                        _pars.push_back(0);
+                        value = 0;
+                    }
                 }
                 ++i;
             } while (i < end && bytes[i] >= '0' && bytes[i] <= ';');

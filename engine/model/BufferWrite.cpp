@@ -41,6 +41,17 @@ TinyAtom activePayload(Terminal& terminal)
     return TinyAtom{terminal.resolveActiveHyperlinkCode().value_or(0)};
 }
 
+// line.setCell(col, CharData(code, width, attribute, payload, semanticCode)), with the cell
+// stored from its fields when the column lies in the line.
+void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attribute& attribute, TinyAtom payload,
+             uint8_t semanticCode)
+{
+    if (col >= 0 && col < line.dataSize())
+        storeCell(line.mutableCells().data() + col, code, width, attribute, payload, semanticCode);
+    else
+        line.setCell(col, CharData(code, width, attribute, payload, semanticCode));
+}
+
 } // namespace
 
 void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
@@ -75,13 +86,13 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
         x_ = cols_ - 1;
 
     const TinyAtom payload = activePayload(terminal);
-    line.setCell(x_, CharData(charData.code, charData.width, charData.attribute, payload, semanticCode));
+    putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
     ++x_;
 
     // The placeholder carries the wide character's own attribute, so a background colour
     // covers both of its columns.
     for (int added = 1; added < width && x_ < cols_; ++added) {
-        line.setCell(x_, CharData(0, 0, charData.attribute, payload, semanticCode));
+        putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
         ++x_;
     }
 }
@@ -128,7 +139,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
                 cells[start + i] = cell;
             }
         } else {
-            writeByteRun(cells.data() + start, run.data(), inLine, cell);
+            writeNarrowRun(cells.data() + start, run.data(), inLine, attribute, payload, semanticCode);
         }
         if (inLine < n && !cells.empty()) {
             // Columns past the line's cells land on its last cell, as a single write would.

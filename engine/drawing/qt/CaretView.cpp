@@ -1,10 +1,11 @@
-// The view's header (and the engine headers it brings) before any Qt header: Qt's macros
-// (slots, signals, emit) would rewrite identifiers in them.
-#include "view/qt/TerminalView.h"
-
 #include "drawing/qt/CaretView.h"
 
-#include <cmath>
+#include "drawing/CellArt.h"
+#include "drawing/RowBuilder.h"
+#include "drawing/qt/CellArtPainter.h"
+#include "model/UnicodeUtil.h"
+#include "view/CellMetrics.h"
+#include "view/qt/TerminalView.h"
 
 #include <QEasingCurve>
 #include <QFontMetricsF>
@@ -12,11 +13,7 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
-#include "drawing/CellArt.h"
-#include "drawing/RowBuilder.h"
-#include "drawing/qt/CellArtPainter.h"
-#include "model/UnicodeUtil.h"
-#include "view/CellMetrics.h"
+#include <cmath>
 
 namespace corvantix {
 

@@ -1,12 +1,54 @@
 #include "drawing/qt/CellGlyphCache.h"
 
-#include <optional>
-
+#include <QFontDatabase>
 #include <QGlyphRun>
+#include <QStringList>
 #include <QTextLayout>
 #include <QTextOption>
 
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
 namespace corvantix {
+
+namespace {
+
+// The installed colour emoji family, looked up once; empty when there is none.
+const QString& colourEmojiFamily()
+{
+    static const QString family = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char* candidate : {"Noto Color Emoji", "Twemoji", "JoyPixels", "EmojiOne Color", "Apple Color Emoji",
+                                      "Segoe UI Emoji"}) {
+            const QString name = QString::fromLatin1(candidate);
+            if (installed.contains(name))
+                return name;
+        }
+        return QString();
+    }();
+    return family;
+}
+
+// An emoji shown as a picture: an emoji presentation selector, or a first scalar whose
+// default presentation is the picture, unless a text presentation selector follows it. The
+// fallback through fontconfig would otherwise take the first font with a glyph, often a
+// monochrome one with a few emoticons.
+bool prefersEmojiPresentation(std::u16string_view text)
+{
+    if (text.empty())
+        return false;
+    char32_t first = text[0];
+    if (first >= 0xD800 && first < 0xDC00 && text.size() > 1 && text[1] >= 0xDC00 && text[1] < 0xE000)
+        first = 0x10000 + ((first - 0xD800) << 10) + (text[1] - 0xDC00);
+    if (text.find(u'\uFE0E') != std::u16string_view::npos)
+        return false;
+    if (text.find(u'\uFE0F') != std::u16string_view::npos)
+        return true;
+    return u_hasBinaryProperty(static_cast<UChar32>(first), UCHAR_EMOJI_PRESENTATION) != 0;
+}
+
+} // namespace
 
 void CellGlyphCache::setFonts(const Fonts& fonts)
 {
@@ -60,7 +102,13 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
 {
     ShapedCell cell;
     const QString string = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-    QTextLayout layout(string, font(slot));
+    QFont cellFont = font(slot);
+    if (prefersEmojiPresentation(text) && !colourEmojiFamily().isEmpty()) {
+        QStringList families{colourEmojiFamily()};
+        families.append(cellFont.families().isEmpty() ? QStringList{cellFont.family()} : cellFont.families());
+        cellFont.setFamilies(families);
+    }
+    QTextLayout layout(string, cellFont);
     QTextOption option;
     option.setTextDirection(Qt::LeftToRight);
     option.setWrapMode(QTextOption::NoWrap);
@@ -75,20 +123,29 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
     line.setPosition(QPointF(0, 0));
     layout.endLayout();
 
+    // The toolkit hands out one run per font in no fixed order (an emoji and its variation
+    // selector may come from two fonts). Each run starts with its first character's glyph;
+    // the leftmost of those is the cell's first glyph, and the runs are kept in that order
+    // so that the cell draws the same every time.
     const double baseline = line.ascent();
-    std::optional<double> firstX;
     for (const QGlyphRun& run : layout.glyphRuns()) {
         ShapedGlyphRun shaped;
         shaped.font = run.rawFont();
         shaped.glyphs = run.glyphIndexes();
         shaped.positions = run.positions();
-        if (shaped.glyphs.isEmpty())
+        if (shaped.glyphs.isEmpty() || shaped.positions.size() != shaped.glyphs.size())
             continue;
-        if (!firstX)
-            firstX = shaped.positions.front().x();
-        for (QPointF& p : shaped.positions)
-            p = QPointF(p.x() - *firstX, p.y() - baseline);
         cell.runs.push_back(std::move(shaped));
+    }
+    if (cell.runs.empty())
+        return cell;
+    std::stable_sort(cell.runs.begin(), cell.runs.end(), [](const ShapedGlyphRun& a, const ShapedGlyphRun& b) {
+        return a.positions.front().x() < b.positions.front().x();
+    });
+    const double firstX = cell.runs.front().positions.front().x();
+    for (ShapedGlyphRun& run : cell.runs) {
+        for (QPointF& p : run.positions)
+            p = QPointF(p.x() - firstX, p.y() - baseline);
     }
     return cell;
 }

@@ -13,8 +13,6 @@
 #include <unordered_map>
 #include <vector>
 
-// The engine's headers come before Qt's: Qt defines macros (slots, signals, emit) that
-// would rewrite identifiers in them.
 #include "drawing/RowBuilder.h"
 #include "drawing/qt/CellGlyphCache.h"
 #include "view/CellMetrics.h"

@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -64,6 +65,9 @@ TerminalView::~TerminalView()
     // terminal goes before the main queue it cancels its timer on.
     if (terminal)
         terminal->setDelegate(nullptr);
+    // The blink timer refers to the terminal: it goes first.
+    stopTextBlink();
+    textBlinkTimer.reset();
     keyboard.reset();
     terminal.reset();
     *lifetime = nullptr;
@@ -100,6 +104,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
         installScroller();
     startSetup();
     installKeyboard();
+    installTextBlinkObservers();
 }
 
 void TerminalView::startSetup()
@@ -136,6 +141,10 @@ void TerminalView::setupView(double width, double height)
 
     selection = std::make_shared<SelectionService>(terminal.get());
     terminal->registerSelection(selection);
+    if (!textBlinkTimer) {
+        textBlinkTimer = std::make_unique<TextBlinkTimer>(*queue, *terminal, textBlinkVisible,
+                                                          [this] { queuePendingDisplay(); });
+    }
 
     const QSize caretSize(static_cast<int>(std::ceil(cellDimension->width)),
                           static_cast<int>(std::ceil(cellDimension->height)));
@@ -220,7 +229,21 @@ bool TerminalView::isPlainPrintableText(std::u32string_view text)
 void TerminalView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (textBlinkTimer) {
+        textBlinkTimer->inWindow = true;
+        updateTextBlinkTimer();
+    }
     redrawMetalIfVisible();
+}
+
+// Hidden, or its window minimised: blinking text stops (and is left visible).
+void TerminalView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (textBlinkTimer) {
+        textBlinkTimer->inWindow = false;
+        updateTextBlinkTimer();
+    }
 }
 
 void TerminalView::changeEvent(QEvent* event)

@@ -19,6 +19,8 @@
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
 #pragma once
 
+#include "drawing/TextBlink.h"
+#include "drawing/qt/CaretView.h"
 #include "emulator/SelectionService.h"
 #include "emulator/Terminal.h"
 #include "emulator/TerminalDelegate.h"
@@ -38,9 +40,6 @@
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
-
-// After the engine headers: Qt's keyword macros must not reach them.
-#include "drawing/qt/CaretView.h"
 
 #include <array>
 #include <atomic>
@@ -218,7 +217,11 @@ public:
     static constexpr std::uint64_t pendingDisplayDelayNs = 16'670'000;
     // A display pass is queued; read by other threads (updateDisplayNow).
     std::atomic<bool> pendingDisplay{false};
+    // Blinking text is in its visible phase; the text-blink timer flips it.
     bool textBlinkVisible = true;
+    // Makes cells with the blink attribute flash while they are on screen, the view is shown
+    // and the application is active (made with the terminal, gone at teardown).
+    std::unique_ptr<TextBlinkTimer> textBlinkTimer;
 
     // Host output: parsed, then drawn at once when the user typed within the last 150 ms,
     // else in one redraw 16.67 ms later.
@@ -234,7 +237,13 @@ public:
     bool isInteractiveInputWindow() const;
     void updateDisplayNow();
     void queuePendingDisplay();
+    // One display pass: the text-blink timer, then the changed rows and the caret.
     void updateDisplay();
+    // Starts or stops the text-blink timer as what is on screen and the gates say; any
+    // thread (hops to the GUI thread).
+    void updateTextBlinkTimer();
+    // The view goes away: no timer, blinking text left visible, no activation updates.
+    void stopTextBlink();
     void updateDirtyRows(bool notifyAccessibility);
     void updateCaretView();
     double scrollPosition() const;
@@ -314,6 +323,10 @@ public:
     // input-method commits and pastes go through insertText; the input method's pre-edit
     // text is the marked text, shown at the caret and never sent.
 
+    // Decides what each key sends; the view hands it every key event. Its optionAsMetaKey
+    // and backspaceSendsControlH follow the view's before each key.
+    std::unique_ptr<KeyboardInputHandler> keyboard;
+
     // The insert routine: drops the marked text, then sends the text as UTF-8 or through the
     // Kitty encoder. A paste while the program asked for bracketed paste goes out as
     // ESC [200~, the text, ESC [201~ (three sends); markers inside the pasted text are
@@ -369,12 +382,6 @@ public:
     // The end of synchronized output: scrollbar, queued redraw, scroll report.
     void resumeDisplay();
 
-    // ================================================================ Keyboard (TerminalViewKeyboard.cpp)
-
-    // Decides what each key sends; the view hands it every key event. Its optionAsMetaKey
-    // and backspaceSendsControlH follow the view's before each key.
-    std::unique_ptr<KeyboardInputHandler> keyboard;
-
     // ================================================================ Drawing (TerminalViewDrawing.cpp)
 
     // Paints the part of the widget inside `dirtyRect`.
@@ -390,6 +397,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -398,7 +406,7 @@ protected:
     // Pre-edit text becomes the marked text, a commit goes through insertText.
     void inputMethodEvent(QInputMethodEvent* event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
-    // Focus reports to the program (when it asked for them).
+    // Focus reports to the program (when it asked for them) and the caret's focused form.
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -415,10 +423,15 @@ private:
     // Invalidates the GPU widget's whole bounds when it can show frames.
     void redrawMetalIfVisible();
     void setCaretVisible(bool visible);
+    // Follows the application's activation (text blink) once, at set-up.
+    void installTextBlinkObservers();
+    QMetaObject::Connection applicationStateConnection;
 
     class KeySink;
     void installKeyboard();
     void handleKey(const QKeyEvent& event);
+    // The view gained or lost the keyboard focus (also when its window is (de)activated).
+    void applyFocus(bool focused);
     // The marked text and the child widget that shows it at the caret (present only while
     // there is marked text).
     MarkedText markedText;

@@ -84,7 +84,6 @@ void TerminalView::cursorStyleChanged(Terminal&, CursorStyle style)
 {
     if (caretView) {
         caretView->style = style;
-        caretView->updateCursorStyle();
         if (cellDimension) {
             caretView->resize(static_cast<int>(std::ceil(cellDimension->width)),
                               static_cast<int>(std::ceil(cellDimension->height)));

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -161,6 +162,8 @@ void TerminalView::queuePendingDisplay()
 
 void TerminalView::updateDisplay()
 {
+    // Starts the blink timer when blinking text came into view, stops it when none is left.
+    updateTextBlinkTimer();
     updateDirtyRows(true);
     pendingDisplay = false;
 }
@@ -247,6 +250,48 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
     pendingDisplay = false;
 }
 
+// ---------------------------------------------------------------- Text blink
+
+void TerminalView::installTextBlinkObservers()
+{
+    if (!textBlinkTimer || applicationStateConnection)
+        return;
+    textBlinkTimer->applicationActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    textBlinkTimer->inWindow = isVisible();
+    applicationStateConnection = connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+                                         [this](Qt::ApplicationState state) {
+                                             if (!textBlinkTimer)
+                                                 return;
+                                             const bool active = state == Qt::ApplicationActive;
+                                             textBlinkTimer->setApplicationActive(active);
+                                             if (active)
+                                                 redrawMetalIfVisible();
+                                         });
+    updateTextBlinkTimer();
+}
+
+void TerminalView::updateTextBlinkTimer()
+{
+    if (!onThreadOf(*this)) {
+        queue->post([weak = std::weak_ptr<TerminalView*>(lifetime)] {
+            if (const auto alive = weak.lock(); alive && *alive != nullptr)
+                (*alive)->updateTextBlinkTimer();
+        });
+        return;
+    }
+    if (textBlinkTimer)
+        textBlinkTimer->updateTextBlinkTimer();
+}
+
+void TerminalView::stopTextBlink()
+{
+    if (textBlinkTimer)
+        textBlinkTimer->stopTextBlink();
+    textBlinkVisible = true;
+    disconnect(applicationStateConnection);
+    applicationStateConnection = {};
+}
+
 // ---------------------------------------------------------------- Caret
 
 void TerminalView::updateCaretView()
@@ -275,7 +320,6 @@ void TerminalView::updateCaretView()
                            static_cast<int>(std::ceil(w)), caretView->height());
     // The character under the caret, which a block caret shows again in its own colours.
     caretView->setText(cell, cell.attribute);
-    caretView->update();
 }
 
 void TerminalView::setCaretVisible(bool visible)

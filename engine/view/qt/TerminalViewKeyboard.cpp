@@ -200,20 +200,29 @@ bool TerminalView::focusNextPrevChild(bool)
     return false;
 }
 
+// Qt also moves the focus out of (and back into) the view when its window is deactivated
+// (and activated again), so these two follow the window's activation as well.
 void TerminalView::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
-    terminal->setFocusState(true);
-    if (caretView)
-        caretView->update();
+    applyFocus(true);
 }
 
 void TerminalView::focusOutEvent(QFocusEvent* event)
 {
     QWidget::focusOutEvent(event);
-    terminal->setFocusState(false);
-    if (caretView)
-        caretView->update();
+    applyFocus(false);
+}
+
+void TerminalView::applyFocus(bool focused)
+{
+    terminal->setFocusState(focused);
+    // The caret blinks and is filled only while focused; unfocused it is a still outline.
+    if (caretView) {
+        caretView->focused = focused;
+        caretView->updateCursorStyle();
+    }
+    queuePendingMetalDisplay();
 }
 
 // ---------------------------------------------------------------- Inserted text and paste

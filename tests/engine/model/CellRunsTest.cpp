@@ -58,5 +58,35 @@ TEST(CellRuns, ByteRunTakesEachCodeAndKeepsTheRestOfTheTemplate)
     }
 }
 
+TEST(CellRuns, NarrowRunBuildsTheSameCellsAsTheConstructor)
+{
+    const CharData model = styledCell();
+    const std::vector<std::uint8_t> bytes = {'a', 'b', 'c', 'd', 'e', 'f', 'g'};
+    for (std::size_t count = 0; count <= bytes.size(); ++count) {
+        std::vector<CharData> cells(8, CharData::defaultCell());
+        writeNarrowRun(cells.data(), bytes.data(), count, model.attribute, model.payload, model.semanticContentCode);
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const CharData expected = i < count
+                ? CharData(bytes[i], 1, model.attribute, model.payload, model.semanticContentCode)
+                : CharData::defaultCell();
+            EXPECT_EQ(cells[i], expected) << "count " << count << " cell " << i;
+        }
+    }
+}
+
+TEST(CellRuns, StoreCellMatchesTheConstructorForWideAndPlaceholderCells)
+{
+    const CharData model = styledCell();
+    const struct {
+        std::int32_t code;
+        std::int8_t width;
+    } cases[] = {{0x4E2D, 2}, {0, 0}, {0x1F600, 2}, {0x400123, 1}, {0x41, 1}};
+    for (const auto& c : cases) {
+        CharData cell = CharData::defaultCell();
+        storeCell(&cell, c.code, c.width, model.attribute, model.payload, model.semanticContentCode);
+        EXPECT_EQ(cell, CharData(c.code, c.width, model.attribute, model.payload, model.semanticContentCode)) << c.code;
+    }
+}
+
 } // namespace
 } // namespace corvantix

@@ -120,7 +120,9 @@ TEST(Vtfeed, DefaultSizeIs80By25)
 {
     const ToolRun run = runVtfeed("", std::string(85, 'x'));
     EXPECT_EQ(run.exitCode, 0);
-    std::string expected = "|" + std::string(80, 'x') + "|\n|xxxxx|\n";
+    std::string expected = "|";
+    expected.append(80, 'x');
+    expected += "|\n|xxxxx|\n";
     for (int row = 2; row < 25; ++row)
         expected += "||\n";
     expected += "cursor 5 1\n";

@@ -1,7 +1,6 @@
-// The view's header first: it brings engine headers that must come before Qt's macros.
-#include "view/qt/TerminalView.h"
-
 #include "drawing/qt/CaretView.h"
+
+#include "view/qt/TerminalView.h"
 
 #include <gtest/gtest.h>
 
@@ -178,8 +177,9 @@ TEST_F(CaretViewTest, BlinkingFollowsStyleAndFocus)
         caret->focused = c.focused;
         caret->updateCursorStyle();
         EXPECT_EQ(caret->isBlinking(), c.blinks) << static_cast<int>(c.style) << " " << c.focused;
-        if (!c.blinks)
+        if (!c.blinks) {
             EXPECT_EQ(caret->opacity(), 1.0);
+        }
     }
     // Not tracking focus: blinks as if focused.
     caret->tracksFocus = false;

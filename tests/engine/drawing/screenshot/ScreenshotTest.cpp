@@ -1,0 +1,374 @@
+// Pixel test of the whole view on a real display server: a fixed screen (the 256 colours,
+// text styles, box drawing, block elements, powerline separators, CJK and emoji, a block
+// caret) drawn with a fixed font, grabbed from the widget and compared with a reference image
+// kept beside the tests. Exact pixels are checked where cell art must meet across cells.
+//
+// Run under xvfb-run (the build registers it so). To make or renew the reference, run with
+// HALVOREN_UPDATE_SCREENSHOTS=1, then look at the image before keeping it. On a mismatch the
+// grabbed image and a difference map are written to the working directory.
+#include "view/qt/TerminalView.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QImage>
+#include <QPixmap>
+#include <QThread>
+#include <QWindow>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+
+#ifndef HALVOREN_SCREENSHOT_DIR
+#error "HALVOREN_SCREENSHOT_DIR must name the folder of the reference images"
+#endif
+
+namespace corvantix {
+namespace {
+
+constexpr int gridCols = 80;
+constexpr int gridRows = 24;
+// A difference up to this much in any channel counts as the same pixel (rounding of blends).
+constexpr int channelTolerance = 24;
+// Pixels beyond the tolerance allowed over the whole image: glyph edges may land a little
+// differently with another FreeType or fontconfig build.
+constexpr int differingPixelLimit = 100;
+
+// Colours of the exactly checked cell art (true colours, drawn without blending).
+const QColor artColour(255, 200, 0);
+const QColor artBackground(0, 40, 90);
+const QColor boxColour(255, 255, 0);
+
+std::string utf8(char32_t scalar)
+{
+    std::string out;
+    if (scalar < 0x80) {
+        out += static_cast<char>(scalar);
+    } else if (scalar < 0x800) {
+        out += static_cast<char>(0xC0 | (scalar >> 6));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else if (scalar < 0x10000) {
+        out += static_cast<char>(0xE0 | (scalar >> 12));
+        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (scalar >> 18));
+        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    }
+    return out;
+}
+
+std::string range(char32_t first, char32_t last)
+{
+    std::string out;
+    for (char32_t c = first; c <= last; ++c)
+        out += utf8(c);
+    return out;
+}
+
+// Rows of the fixed screen (0-based) that the exact checks look at.
+constexpr int paletteRow = 1;      // four rows of 64 background cells
+constexpr int frameRow = 12;       // a 7 x 4 light frame at column 0, a heavy one at column 10
+constexpr int blockRow = 17;       // U+2580-U+259F
+constexpr int blockProbeRow = 18;  // full, upper, lower, left, right; a full block below the first
+constexpr int powerlineRow = 20;
+constexpr int caretRow = 23;
+
+std::string fixedScreen()
+{
+    std::string s = "\x1b[2 q"; // a steady block caret: no blink phase in the picture
+    s += "256 colours, styles, box drawing, blocks, powerline, CJK and emoji\r\n";
+    for (int i = 0; i < 256; ++i) {
+        s += "\x1b[48;5;" + std::to_string(i) + "m ";
+        if (i % 64 == 63)
+            s += "\x1b[0m\r\n";
+    }
+    for (int i = 0; i < 16; ++i)
+        s += "\x1b[38;5;" + std::to_string(i) + "mAb";
+    s += "\x1b[0m \x1b[1m";
+    for (int i = 0; i < 8; ++i)
+        s += "\x1b[3" + std::to_string(i) + "mBo";
+    s += "\x1b[0m\r\n";
+    s += "\x1b[1mbold\x1b[0m \x1b[3mitalic\x1b[0m \x1b[1;3mbold italic\x1b[0m \x1b[4munder\x1b[0m "
+         "\x1b[4:2mdouble\x1b[0m \x1b[4:3mcurly\x1b[0m \x1b[4:4mdotted\x1b[0m \x1b[4:5mdashed\x1b[0m "
+         "\x1b[9mstrike\x1b[0m\r\n";
+    s += "\x1b[7minverse\x1b[0m \x1b[2mdim\x1b[0m \x1b[4:3;58:2::255:0:0mred curly\x1b[0m "
+         "\x1b[4;58;5;33mblue under\x1b[0m \x1b[1;31mbold red\x1b[0m "
+         "\x1b[38;2;255;128;0;48;2;0;64;128mtrue colour\x1b[0m\r\n";
+    s += "\r\n";
+    s += range(0x250C, 0x252B) + "\r\n"; // row 9
+    s += range(0x252C, 0x254B) + "\r\n"; // row 10
+    s += "\r\n";
+    // Row 12: the frames.
+    s += "\x1b[38;2;255;255;0m";
+    const std::array<std::string, 4> light = {"┌──┬──┐", "│  │  │", "├──┼──┤", "└──┴──┘"};
+    const std::array<std::string, 4> heavy = {"┏━━┳━━┓", "┃  ┃  ┃", "┣━━╋━━┫", "┗━━┻━━┛"};
+    for (int i = 0; i < 4; ++i)
+        s += light[i] + "   " + heavy[i] + "\r\n";
+    s += "\x1b[0m\r\n";
+    // Row 17: blocks.
+    s += "\x1b[38;2;255;200;0;48;2;0;40;90m" + range(0x2580, 0x259F) + "\x1b[0m\r\n";
+    s += "\x1b[38;2;255;200;0;48;2;0;40;90m█ ▀ ▄ ▌ ▐ ██\x1b[0m\r\n";
+    s += "\x1b[38;2;255;200;0;48;2;0;40;90m█\x1b[0m\r\n";
+    // Row 20: powerline, alone and between segments.
+    s += "\x1b[38;2;0;128;255;48;2;40;40;40m" + range(0xE0B0, 0xE0B6) + "\x1b[0m  ";
+    s += "\x1b[30;42m main \x1b[32;44m" + utf8(0xE0B0) + "\x1b[30;44m ~/src \x1b[34;49m" + utf8(0xE0B0)
+         + "\x1b[0m \x1b[35m" + utf8(0xE0B2) + "\x1b[30;45m 12:00 \x1b[0m\r\n";
+    s += "漢字 かな カナ 中文 ＡＢ | 😀🎉👍🚀\r\n";
+    s += "\r\n";
+    s += "caret over X: X\x1b[D";
+    return s;
+}
+
+QFont fixedFont()
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    return font;
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, int milliseconds = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+class ScreenshotTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono")))
+            << "the screenshot needs the DejaVu fonts";
+        // The xterm palette: a well-known set of 256 colours to check against.
+        TerminalOptions options = TerminalOptions::defaultOptions();
+        options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
+        view = std::make_unique<TerminalView>(QRect(), fixedFont(), options);
+        ASSERT_TRUE(view->cellDimension);
+        cw = static_cast<int>(view->cellDimension->width);
+        ch = static_cast<int>(view->cellDimension->height);
+        // Whole pixels per cell keep the exact checks meaningful.
+        ASSERT_EQ(cw, view->cellDimension->width);
+        ASSERT_EQ(ch, view->cellDimension->height);
+        view->resize(gridCols * cw + static_cast<int>(view->scrollerWidth()), gridRows * ch);
+        // The focused form of the caret whatever the window manager does with the focus.
+        view->setCaretViewTracksFocus(false);
+        view->show();
+        ASSERT_TRUE(waitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
+        ASSERT_EQ(view->terminal->cols, gridCols);
+        ASSERT_EQ(view->terminal->rows, gridRows);
+        view->feedText(fixedScreen());
+        view->updateDisplayNow();
+        QCoreApplication::processEvents();
+        image = view->grab(QRect(0, 0, gridCols * cw, gridRows * ch)).toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    QRect cell(int col, int row, int width = 1) const { return QRect(col * cw, row * ch, width * cw, ch); }
+    QPoint centre(int col, int row) const { return QPoint(col * cw + cw / 2, row * ch + ch / 2); }
+
+    // Every pixel of `area` has the colour (each channel within `tolerance`); the first one
+    // that does not is reported.
+    ::testing::AssertionResult allOf(const QRect& area, const QColor& colour, int tolerance = 0) const
+    {
+        const auto near = [&](const QColor& c) {
+            return std::abs(c.red() - colour.red()) <= tolerance && std::abs(c.green() - colour.green()) <= tolerance
+                && std::abs(c.blue() - colour.blue()) <= tolerance;
+        };
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (!near(image.pixelColor(x, y)))
+                    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is "
+                                                         << image.pixelColor(x, y).name().toStdString() << ", not "
+                                                         << colour.name().toStdString();
+        return ::testing::AssertionSuccess();
+    }
+
+    // The rows (or columns) of a cell where the colour covers the whole width (or height).
+    int fullRows(const QRect& area, const QColor& colour) const
+    {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            n += allOf(QRect(area.left(), y, area.width(), 1), colour) ? 1 : 0;
+        return n;
+    }
+    int fullColumns(const QRect& area, const QColor& colour) const
+    {
+        int n = 0;
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += allOf(QRect(x, area.top(), 1, area.height()), colour) ? 1 : 0;
+        return n;
+    }
+
+    // The first row (or column) inside `area` drawn in the colour along its whole length.
+    int lineRow(const QRect& area, const QColor& colour) const
+    {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (allOf(QRect(area.left(), y, area.width(), 1), colour))
+                return y;
+        return -1;
+    }
+    int lineColumn(const QRect& area, const QColor& colour) const
+    {
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (allOf(QRect(x, area.top(), 1, area.height()), colour))
+                return x;
+        return -1;
+    }
+
+    std::unique_ptr<TerminalView> view;
+    QImage image;
+    int cw = 0;
+    int ch = 0;
+};
+
+QColor xtermColour(int index)
+{
+    if (index >= 232) {
+        const int level = 8 + 10 * (index - 232);
+        return QColor(level, level, level);
+    }
+    static constexpr int steps[] = {0, 95, 135, 175, 215, 255};
+    const int i = index - 16;
+    return QColor(steps[i / 36], steps[(i / 6) % 6], steps[i % 6]);
+}
+
+TEST_F(ScreenshotTest, PaletteCellsShowTheXtermColours)
+{
+    // The first 16 are the palette's own; each fills its cell evenly.
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(allOf(cell(i, paletteRow), image.pixelColor(centre(i, paletteRow)))) << "colour " << i;
+    // The cube and the grey ramp, every cell covered to its edges.
+    for (int i = 16; i < 256; ++i)
+        EXPECT_TRUE(allOf(cell(i % 64, paletteRow + i / 64), xtermColour(i))) << "colour " << i;
+}
+
+TEST_F(ScreenshotTest, BoxLinesMeetAcrossCells)
+{
+    for (const int left : {0, 10}) {
+        // The top edge: one line from the corner's centre to the other corner's centre.
+        const int y = lineRow(cell(left + 1, frameRow, 2), boxColour);
+        ASSERT_GE(y, frameRow * ch) << left;
+        EXPECT_TRUE(allOf(QRect(left * cw + cw / 2 + 2, y, 6 * cw - 4, 1), boxColour)) << left;
+        // The middle bar through the crossing, and the bottom edge.
+        const int middle = lineRow(cell(left + 1, frameRow + 2, 2), boxColour);
+        EXPECT_TRUE(allOf(QRect(left * cw + cw / 2 + 2, middle, 6 * cw - 4, 1), boxColour)) << left;
+        const int bottom = lineRow(cell(left + 1, frameRow + 3, 2), boxColour);
+        EXPECT_TRUE(allOf(QRect(left * cw + cw / 2 + 2, bottom, 6 * cw - 4, 1), boxColour)) << left;
+        // The verticals run unbroken through the row boundaries, top corner to bottom corner.
+        for (const int col : {left, left + 3, left + 6}) {
+            const int x = lineColumn(cell(col, frameRow + 1), boxColour);
+            ASSERT_GE(x, col * cw) << col;
+            EXPECT_TRUE(allOf(QRect(x, y + 1, 1, bottom - y - 1), boxColour)) << col;
+        }
+    }
+    // Heavy strokes are thicker than light ones.
+    EXPECT_GT(fullRows(cell(11, frameRow), boxColour), fullRows(cell(1, frameRow), boxColour));
+}
+
+TEST_F(ScreenshotTest, BlockElementsFillTheirCells)
+{
+    const int row = blockProbeRow;
+    EXPECT_TRUE(allOf(cell(0, row), artColour));
+    // A full block meets the one below it and the one beside it without a gap.
+    EXPECT_TRUE(allOf(cell(0, row, 1).united(cell(0, row + 1)), artColour));
+    EXPECT_TRUE(allOf(cell(10, row, 2), artColour));
+    // Upper and lower halves cover the cell between them; their edges snap outwards, so on
+    // a cell of an odd pixel height both take the middle row. Left and right halves alike.
+    const int upper = fullRows(cell(2, row), artColour);
+    const int lower = fullRows(cell(4, row), artColour);
+    EXPECT_GE(upper + lower, ch);
+    EXPECT_LE(upper + lower, ch + 1);
+    EXPECT_EQ(fullRows(cell(2, row), artBackground), ch - upper);
+    EXPECT_TRUE(allOf(QRect(2 * cw, row * ch, cw, upper), artColour));
+    EXPECT_TRUE(allOf(QRect(4 * cw, (row + 1) * ch - lower, cw, lower), artColour));
+    const int left = fullColumns(cell(6, row), artColour);
+    const int right = fullColumns(cell(8, row), artColour);
+    EXPECT_GE(left + right, cw);
+    EXPECT_LE(left + right, cw + 1);
+    EXPECT_TRUE(allOf(QRect(6 * cw, row * ch, left, ch), artColour));
+    EXPECT_TRUE(allOf(QRect(9 * cw - right, row * ch, right, ch), artColour));
+    // In the U+2580 row: U+2588 (the ninth from the start) is a full cell too.
+    EXPECT_TRUE(allOf(cell(8, blockRow), artColour));
+}
+
+TEST_F(ScreenshotTest, PowerlineSeparatorFillsItsBaseEdge)
+{
+    // U+E0B0: a triangle whose base is the cell's left edge (filled with blending: a unit
+    // off is rounding).
+    const QColor blue(0, 128, 255);
+    EXPECT_TRUE(allOf(QRect(0, powerlineRow * ch + 1, 1, ch - 2), blue, 2));
+    EXPECT_EQ(image.pixelColor(cw - 1, powerlineRow * ch), QColor(40, 40, 40)); // beside the tip
+    // U+E0B2: the base is the right edge.
+    EXPECT_TRUE(allOf(QRect(3 * cw - 1, powerlineRow * ch + 1, 1, ch - 2), blue, 2));
+}
+
+TEST_F(ScreenshotTest, MatchesTheReferenceImage)
+{
+    const QString directory = QStringLiteral(HALVOREN_SCREENSHOT_DIR);
+    const QString reference = directory + QStringLiteral("/terminal-view.png");
+    if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {
+        QDir().mkpath(directory);
+        ASSERT_TRUE(image.save(reference)) << reference.toStdString();
+        GTEST_SKIP() << "reference written to " << reference.toStdString();
+    }
+    ASSERT_TRUE(QFile::exists(reference))
+        << reference.toStdString() << " is missing; run once with HALVOREN_UPDATE_SCREENSHOTS=1 and check it";
+    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(expected.size(), image.size());
+
+    QImage difference(image.size(), QImage::Format_RGB32);
+    difference.fill(Qt::black);
+    int differing = 0;
+    int worst = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb a = image.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            const int delta = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                        std::abs(qBlue(a) - qBlue(b))});
+            worst = std::max(worst, delta);
+            if (delta > channelTolerance) {
+                ++differing;
+                difference.setPixel(x, y, qRgb(255, 0, 255));
+            }
+        }
+    }
+    if (differing > differingPixelLimit) {
+        image.save(QStringLiteral("terminal-view.actual.png"));
+        difference.save(QStringLiteral("terminal-view.diff.png"));
+    }
+    EXPECT_LE(differing, differingPixelLimit)
+        << "largest channel difference " << worst << "; see terminal-view.actual.png and terminal-view.diff.png in "
+        << QDir::currentPath().toStdString();
+}
+
+} // namespace
+} // namespace corvantix
+
+int main(int argc, char** argv)
+{
+    // A real X server when there is one (the test runs under xvfb-run), else offscreen.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", std::getenv("DISPLAY") != nullptr ? "xcb" : "offscreen", 1);
+    // One device pixel per point, whatever the desktop asks for.
+    setenv("QT_SCALE_FACTOR", "1", 1);
+    unsetenv("QT_SCREEN_SCALE_FACTORS");
+    unsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,220 @@
+// The view's wiring of the caret (focus and cursor style) and of blinking text (the timer's
+// gates: what is on screen, the view being shown, the application being active).
+#include "ViewTestSupport.h"
+
+#include "platform/ManualMainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <QFocusEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <chrono>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingViewDelegate;
+
+struct ClockedView {
+    ClockedView() : view(QRect(), font(), TerminalOptions::defaultOptions(), nullptr, &queue)
+    {
+        view.terminalDelegate = &delegate;
+        view.resize(400, 200);
+        queue.advance(1s);
+    }
+    ~ClockedView() { view.terminalDelegate = nullptr; }
+
+    static QFont font()
+    {
+        QFont f(QStringLiteral("DejaVu Sans Mono"));
+        f.setPixelSize(14);
+        return f;
+    }
+
+    void focus(bool in)
+    {
+        QFocusEvent event(in ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+
+    ManualMainQueue queue;
+    RecordingViewDelegate delegate;
+    TerminalView view;
+};
+
+TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
+{
+    ClockedView f;
+    CaretView& caret = *f.view.caretView;
+    ASSERT_EQ(caret.style, CursorStyle::blinkBlock); // the options' style
+    EXPECT_FALSE(caret.focused);
+    EXPECT_FALSE(caret.isBlinking()); // unfocused: a still outline
+
+    f.view.feedText("\x1b[?1004h");
+    f.delegate.sent.clear();
+    f.focus(true);
+    EXPECT_TRUE(caret.focused);
+    EXPECT_TRUE(caret.isBlinking());
+    EXPECT_EQ(f.delegate.sent, "\x1b[I"); // the focus report still goes out
+
+    // DECSCUSR: steady styles stop the blink at full opacity, blinking ones start it.
+    struct Case {
+        const char* sequence;
+        CursorStyle style;
+        bool blinks;
+    };
+    for (const Case& c : {Case{"\x1b[2 q", CursorStyle::steadyBlock, false}, Case{"\x1b[5 q", CursorStyle::blinkBar, true},
+                          Case{"\x1b[4 q", CursorStyle::steadyUnderline, false},
+                          Case{"\x1b[3 q", CursorStyle::blinkUnderline, true}}) {
+        f.view.feedText(c.sequence);
+        EXPECT_EQ(caret.style, c.style) << c.sequence;
+        EXPECT_EQ(caret.isBlinking(), c.blinks) << c.sequence;
+        if (!c.blinks) {
+            EXPECT_EQ(caret.opacity(), 1.0) << c.sequence;
+        }
+    }
+
+    f.focus(false);
+    EXPECT_FALSE(caret.focused);
+    EXPECT_FALSE(caret.isBlinking());
+    EXPECT_EQ(caret.opacity(), 1.0);
+    EXPECT_EQ(f.delegate.sent, "\x1b[I\x1b[O");
+}
+
+TEST(CaretWiring, TheCaretCarriesTheCellUnderTheCursor)
+{
+    ClockedView f;
+    f.view.feedText("ab\x1b[1;2H");
+    f.view.updateDisplayNow();
+    CaretView& caret = *f.view.caretView;
+    ASSERT_TRUE(caret.ctline);
+    EXPECT_EQ(caret.ctline->text, u"b");
+    EXPECT_EQ(caret.geometry().x(), static_cast<int>(std::round(f.view.cellDimension->width)));
+
+    f.view.feedText("\x1b[1;5H\xe4\xb8\x96\x1b[1;5H"); // a wide character
+    f.view.updateDisplayNow();
+    EXPECT_EQ(caret.glyphColumnWidth, 2);
+    EXPECT_EQ(caret.width(), static_cast<int>(std::ceil(2 * f.view.cellDimension->width)));
+}
+
+// The view with blinking text on its first row, shown and in an active application.
+struct BlinkingView : ClockedView {
+    BlinkingView()
+    {
+        view.feedText("\x1b[5mBLINK\x1b[0m plain");
+        view.show();
+        view.textBlinkTimer->setApplicationActive(true);
+        view.updateDisplayNow();
+    }
+
+    // Whether the blinking word has ink on screen.
+    bool blinkingTextDrawn()
+    {
+        QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+        QPainter painter(&image);
+        view.drawTerminalContents(painter, image.rect());
+        painter.end();
+        const QColor background = image.pixelColor(image.width() - 30, image.height() - 5);
+        const int right = static_cast<int>(5 * view.cellDimension->width);
+        const int bottom = static_cast<int>(view.cellDimension->height);
+        for (int y = 0; y < bottom; ++y)
+            for (int x = 0; x < right; ++x)
+                if (image.pixelColor(x, y) != background)
+                    return true;
+        return false;
+    }
+};
+
+TEST(TextBlinkWiring, BlinkingTextFlashesEverySevenTenths)
+{
+    BlinkingView f;
+    ASSERT_TRUE(f.view.textBlinkTimer->isRunning());
+    EXPECT_TRUE(f.view.textBlinkVisible);
+    EXPECT_TRUE(f.blinkingTextDrawn());
+
+    f.queue.advance(700ms);
+    EXPECT_FALSE(f.view.textBlinkVisible);
+    EXPECT_TRUE(f.view.pendingDisplay); // the tick asked for a redraw
+    f.queue.advance(17ms);
+    EXPECT_FALSE(f.blinkingTextDrawn());
+    // The caret over a hidden blinking cell shows an empty block.
+    f.view.feedText("\x1b[1;1H");
+    f.view.updateDisplayNow();
+    EXPECT_EQ(f.view.caretView->ctline->text, u" ");
+
+    f.queue.advance(700ms);
+    EXPECT_TRUE(f.view.textBlinkVisible);
+    EXPECT_TRUE(f.blinkingTextDrawn());
+}
+
+TEST(TextBlinkWiring, TheTimerStopsWithTheGatesAndLeavesTheTextVisible)
+{
+    BlinkingView f;
+    TextBlinkTimer& timer = *f.view.textBlinkTimer;
+
+    // The application's activation, as the platform announces it.
+    f.queue.advance(700ms);
+    ASSERT_FALSE(f.view.textBlinkVisible);
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_FALSE(timer.isRunning());
+    EXPECT_TRUE(f.view.textBlinkVisible);
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(timer.isRunning());
+
+    // Hidden (or minimised) and shown again.
+    f.queue.advance(700ms);
+    ASSERT_FALSE(f.view.textBlinkVisible);
+    f.view.hide();
+    EXPECT_FALSE(timer.isRunning());
+    EXPECT_TRUE(f.view.textBlinkVisible);
+    f.view.show();
+    EXPECT_TRUE(timer.isRunning());
+
+    // No blinking text left on screen: the next display pass stops it.
+    f.queue.advance(700ms);
+    ASSERT_FALSE(f.view.textBlinkVisible);
+    f.view.feedText("\x1b[2J");
+    f.view.updateDisplayNow();
+    EXPECT_FALSE(timer.isRunning());
+    EXPECT_TRUE(f.view.textBlinkVisible);
+    // And blinking text that appears starts it again.
+    f.view.feedText("\x1b[5mX");
+    f.view.updateDisplayNow();
+    EXPECT_TRUE(timer.isRunning());
+}
+
+TEST(TextBlinkWiring, NoTimerWhileTheViewIsNotShown)
+{
+    ClockedView f;
+    f.view.textBlinkTimer->setApplicationActive(true);
+    f.view.feedText("\x1b[5mBLINK");
+    f.queue.advance(17ms); // the display pass
+    EXPECT_FALSE(f.view.textBlinkTimer->isRunning());
+    EXPECT_EQ(f.queue.delayedCount(), 0u);
+    f.queue.advance(2s);
+    EXPECT_TRUE(f.view.textBlinkVisible);
+}
+
+TEST(TextBlinkWiring, ADestroyedViewLeavesNoTimerBehind)
+{
+    ManualMainQueue queue;
+    {
+        TerminalView view(QRect(0, 0, 300, 100), ClockedView::font(), TerminalOptions::defaultOptions(), nullptr,
+                          &queue);
+        view.feedText("\x1b[5mBLINK");
+        view.show();
+        view.textBlinkTimer->setApplicationActive(true);
+        view.updateDisplayNow();
+        ASSERT_TRUE(view.textBlinkTimer->isRunning());
+    }
+    queue.advance(5s); // nothing left may reach the gone view
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(queue.delayedCount(), 0u);
+}
+
+} // namespace
+} // namespace corvantix
