@@ -34,7 +34,7 @@ BENCH_BUILD ?= build-bench
 BENCH_ARGS ?=
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF >/dev/null
+	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
 	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
 
@@ -43,7 +43,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_ARGS ?=
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF >/dev/null
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
 	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
 	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=4096 \
