@@ -82,7 +82,7 @@ std::u32string cellCharacter(const Terminal& terminal, std::int32_t code)
         return std::u32string(1, isValidScalar(code) && code != 0 ? static_cast<char32_t>(code) : U' ');
     std::u32string character = terminal.getCharacter(code);
     if (character.empty())
-        character = U" ";
+        character.push_back(U' ');
     return character;
 }
 
