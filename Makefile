@@ -18,8 +18,9 @@ build: configure
 run: build
 	@$(BUILD)/app/halvoren
 
+# Widget and X-server tests share fonts and a display with parallel runs: a failure gets one rerun.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVOREN_SANITIZE=ON -DHALVOREN_QT=OFF >/dev/null
