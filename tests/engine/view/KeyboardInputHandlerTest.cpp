@@ -2,6 +2,8 @@
 // input method), paging, releases, modifier keys, the Meta toggle and committed text.
 #include "view/KeyboardInputHandler.h"
 
+#include "KeyTestSupport.h"
+
 #include "emulator/Terminal.h"
 #include "view/KeyInput.h"
 
@@ -15,19 +17,7 @@ namespace {
 
 using Key = KeyInput::Key;
 
-std::string printable(std::string_view bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == 0x1b)
-            out += "ESC";
-        else if (c < 0x20 || c == 0x7f)
-            out += "<" + std::to_string(c) + ">";
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
-}
+using keytest::printable;
 
 // Records what the handler asks of the view, in order. Text from the input method goes back
 // into the handler, as the view's insert routine does.
@@ -51,16 +41,7 @@ public:
     bool cursorRowIsRightToLeft() override { return rightToLeftRow; }
 };
 
-std::string textForKey(Key key)
-{
-    switch (key) {
-    case Key::enter: return "\r";
-    case Key::tab: case Key::backtab: return "\t";
-    case Key::escape: return "\x1b";
-    case Key::backspace: return "\x7f";
-    default: return "";
-    }
-}
+using keytest::textForKey;
 
 KeyInput named(Key key, KeyInput::Modifiers modifiers = {}, KeyInput::Type type = KeyInput::Type::press)
 {

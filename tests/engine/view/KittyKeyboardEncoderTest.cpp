@@ -2,6 +2,8 @@
 // of the functional keys.
 #include "view/KittyKeyboardEncoder.h"
 
+#include "KeyTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -63,16 +65,7 @@ std::string printable(const std::optional<std::string>& bytes)
 {
     if (!bytes)
         return "(none)";
-    std::string out;
-    for (unsigned char c : *bytes) {
-        if (c == 0x1b)
-            out += "ESC";
-        else if (c < 0x20 || c == 0x7f)
-            out += "<" + std::to_string(c) + ">";
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
+    return keytest::printable(*bytes);
 }
 
 struct Case {

@@ -3,6 +3,8 @@
 // function-key modifier folding.
 #include "view/LegacyKeyEncoder.h"
 
+#include "KeyTestSupport.h"
+
 #include "emulator/Terminal.h"
 #include "view/KeyInput.h"
 #include "view/KeyboardInputHandler.h"
@@ -32,16 +34,7 @@ public:
     void insertText(std::string_view text) override { handler->insertText(text); }
 };
 
-std::string textForKey(Key key)
-{
-    switch (key) {
-    case Key::enter: return "\r";
-    case Key::tab: case Key::backtab: return "\t";
-    case Key::escape: return "\x1b";
-    case Key::backspace: return "\x7f";
-    default: return "";
-    }
-}
+using keytest::textForKey;
 
 KeyInput named(Key key, KeyInput::Modifiers modifiers = {})
 {
@@ -92,16 +85,7 @@ std::string printable(const std::vector<std::string>& sends)
 {
     std::string out;
     for (const std::string& send : sends) {
-        out += "[";
-        for (unsigned char c : send) {
-            if (c == 0x1b)
-                out += "ESC";
-            else if (c < 0x20 || c == 0x7f)
-                out += "<" + std::to_string(c) + ">";
-            else
-                out += static_cast<char>(c);
-        }
-        out += "]";
+        out += "[" + keytest::printable(send) + "]";
     }
     return out;
 }

@@ -8,16 +8,16 @@
 // grabbed image and a difference map are written to the working directory.
 #include "view/qt/TerminalView.h"
 
+#include "engine/view/qt/ViewTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QPixmap>
-#include <QThread>
 #include <QWindow>
 
 #include <array>
@@ -134,19 +134,7 @@ QFont fixedFont()
     return font;
 }
 
-template <typename Condition>
-bool waitUntil(Condition condition, int milliseconds = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using testing::waitUntil;
 
 class ScreenshotTest : public ::testing::Test {
 protected:

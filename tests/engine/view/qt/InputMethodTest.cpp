@@ -22,15 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SendLog : public testing::RecordingViewDelegate {
-public:
-    void send(TerminalView& source, std::span<const std::uint8_t> data) override
-    {
-        RecordingViewDelegate::send(source, data);
-        sends.push_back(testing::text(data));
-    }
-    std::vector<std::string> sends;
-};
+using testing::SendLog;
 
 struct ComposingView {
     ComposingView() : view(QRect(0, 0, 640, 340), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue)

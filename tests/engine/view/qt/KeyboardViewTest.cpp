@@ -18,16 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Keeps every send apart, so that "ESC, then a" is told from "ESC a".
-class SendLog : public testing::RecordingViewDelegate {
-public:
-    void send(TerminalView& source, std::span<const std::uint8_t> data) override
-    {
-        RecordingViewDelegate::send(source, data);
-        sends.push_back(testing::text(data));
-    }
-    std::vector<std::string> sends;
-};
+using testing::SendLog;
 
 struct Key {
     int code = 0;

@@ -85,6 +85,17 @@ public:
     std::vector<std::pair<int, int>> redraws;
 };
 
+// Keeps every send apart, so that "ESC, then a" is told from "ESC a".
+class SendLog : public RecordingViewDelegate {
+public:
+    void send(TerminalView& source, std::span<const std::uint8_t> data) override
+    {
+        RecordingViewDelegate::send(source, data);
+        sends.push_back(text(data));
+    }
+    std::vector<std::string> sends;
+};
+
 // A view on a display of a chosen backing scale.
 template <typename Base>
 class Scaled : public Base {
