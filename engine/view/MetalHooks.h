@@ -29,8 +29,8 @@ struct MetalAutomaticRecoveryPolicy {
     std::optional<std::chrono::steady_clock::time_point> lastReplacementAt;
 };
 
-// One recovery of the renderer. Codes past the known ones are logged as the Part of the
-// renderer that produced them says (see metalRecoveryLogLine).
+// One recovery of the renderer. Reason codes past the known ones log as the last
+// reason, status codes as "none" (see metalRecoveryLogLine).
 struct MetalRecoveryEvent {
     enum Reason : std::uint32_t {
         activeFrame = 0,
