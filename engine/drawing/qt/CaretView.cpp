@@ -102,7 +102,7 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
     const bool blinkHidden = terminal && !terminal->textBlinkVisible && attribute.style.contains(CharacterStyle::blink);
     if (blinkHidden || !terminal || !terminal->terminal || cell.code == 0) {
         powerlineCodePoint = std::nullopt;
-        glyph.text = u" ";
+        glyph.text.assign(1, u' ');
     } else {
         powerlineCodePoint = isPowerlineSeparator(static_cast<uint32_t>(cell.code))
             ? std::optional<uint32_t>(static_cast<uint32_t>(cell.code))
