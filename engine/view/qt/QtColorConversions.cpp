@@ -4,10 +4,23 @@
 
 namespace corvantix {
 
+namespace {
+// Wide-gamut colours carry components outside 0..1, which plain sRGB would clamp.
+bool hasComponentsOutsideUnitRange(const QColor& color)
+{
+    const QColor extended = color.toExtendedRgb();
+    for (const float component : {extended.redF(), extended.greenF(), extended.blueF()}) {
+        if (component < 0.0f || component > 1.0f)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
 SrgbComponents componentsFromQColor(const QColor& color)
 {
-    // Extended colours keep components outside 0..1; everything else is read as sRGB.
-    const QColor rgb = color.spec() == QColor::ExtendedRgb ? color : color.toRgb();
+    // Wide-gamut colours keep their components; everything else is read as sRGB.
+    const QColor rgb = hasComponentsOutsideUnitRange(color) ? color.toExtendedRgb() : color.toRgb();
     return {rgb.redF(), rgb.greenF(), rgb.blueF(), rgb.alphaF()};
 }
 
@@ -21,7 +34,7 @@ Color terminalColorFromNSColor(const QColor& color)
 {
     if (!color.isValid())
         return conversionFailureColor();
-    if (color.spec() == QColor::ExtendedRgb)
+    if (hasComponentsOutsideUnitRange(color))
         return terminalColorFromComponents(componentsFromQColor(color));
     // The 16-bit channels directly: the same value as clamping, scaling by 65535 and
     // truncating, without a trip through floating point.

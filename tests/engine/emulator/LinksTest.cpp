@@ -98,7 +98,7 @@ TEST(LinksTest, ImplicitLinksOnOneRow)
         {"click on the full stop", "go to http://example.com/a,.", 27, std::nullopt, {}},
         {"bracketed word inside", "x https://e.org/w(ab)c y", 8, "https://e.org/w(ab)c", {2, 22}},
         {"relative path with ./", "ls ./src/main.cpp now", 5, "./src/main.cpp", {3, 17}},
-        {"home path", "cd ~/work/x", 4, "~/work/x", {3, 11}},
+        {"home path", "cd ~/code/x", 4, "~/code/x", {3, 11}},
         {"word/path with a dot", "x a b/c.txt", 8, "b/c.txt", {4, 11}},
         {"match after $ is skipped", "x a$b/c.txt", 8, std::nullopt, {}},
         {"after wide characters", "\xe4\xb8\xad\xe6\x96\x87 http://a.example/x", 9, "http://a.example/x", {5, 23}},

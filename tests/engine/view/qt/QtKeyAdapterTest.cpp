@@ -14,7 +14,7 @@ namespace {
 
 using Key = KeyInput::Key;
 
-struct EventSpec {
+struct KeyEventFields {
     int qtKey = 0;
     Qt::KeyboardModifiers modifiers = {};
     QString text = {};
@@ -25,16 +25,16 @@ struct EventSpec {
     bool autoRepeat = false;
 };
 
-KeyInput adapt(const EventSpec& spec)
+KeyInput adapt(const KeyEventFields& fields)
 {
-    const QKeyEvent event(spec.type, spec.qtKey, spec.modifiers, spec.scanCode, spec.keysym, spec.nativeModifiers,
-                          spec.text, spec.autoRepeat);
+    const QKeyEvent event(fields.type, fields.qtKey, fields.modifiers, fields.scanCode, fields.keysym,
+                          fields.nativeModifiers, fields.text, fields.autoRepeat);
     return QtKeyAdapter::keyInput(event);
 }
 
 struct KeyCase {
     const char* name;
-    EventSpec event;
+    KeyEventFields event;
     Key key;
     std::string text;
     std::string textIgnoringModifiers;
@@ -92,7 +92,7 @@ TEST(QtKeyAdapter, KeysAndTexts)
 
 struct ModifierKeyCase {
     const char* name;
-    EventSpec event;
+    KeyEventFields event;
     Key key;
     KeyInput::Modifiers modifiers;
 };
