@@ -65,9 +65,9 @@ public:
     CircularBufferLineList& lines() { return lines_; }
     const CircularBufferLineList& lines() const { return lines_; }
 
-    // Kept for callers; no buffer operation reads them.
-    int xDisp = 0;
-    int xBase = 0;
+    // Horizontal counterparts of yDisp and yBase; lines never scroll sideways, so nothing reads them.
+    int xDisp = 0; // the view's first column
+    int xBase = 0; // the screen's first column
 
     int yDisp() const { return yDisp_; }
     // Ignored while the stored value is negative; callers never store a negative value.

@@ -249,7 +249,7 @@ void BufferLine::sortSemanticMarks()
 void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
 {
     const bool sameLine = &src == this;
-    // Step 2 looks at the length asked for, before it is bounded to the lines.
+    // A whole-line copy is judged by the length asked for, before it is bounded to the lines.
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize();
 
     // Callers keep the run inside both lines; bound it anyway so no cell outside is touched.
@@ -257,7 +257,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
         return;
     len = std::min({len, src.dataSize() - srcCol, dataSize() - dstCol});
 
-    // 1. The cells.
+    // The cells; backwards when the run moves right within one line.
     if (len > 0) {
         const auto from = src.data_.begin() + srcCol;
         if (sameLine && srcCol < dstCol)
@@ -267,19 +267,19 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     }
     len = std::max(len, 0);
 
-    // 3. The marks of the source range, in list order.
+    // The marks of the source range, in list order.
     std::vector<SemanticMark> collected;
     for (const SemanticMark& mark : src.semanticMarks_) {
         if (mark.column >= srcCol && mark.column < srcCol + len)
             collected.push_back(mark);
     }
 
-    // 4. The buffer's prompt-start anchor, when marks move.
+    // The buffer's prompt-start anchor, when marks move.
     std::optional<PromptAnchor> anchor;
     if (!collected.empty())
         anchor = promptStartAnchor();
 
-    // 5. Clear the ranges the marks leave and the range they land on.
+    // Clear the ranges the marks leave and the range they land on.
     if (sameLine) {
         std::erase_if(semanticMarks_, [&](const SemanticMark& mark) {
             return (mark.column >= srcCol && mark.column < srcCol + len) || (mark.column >= dstCol && mark.column < dstCol + len);
@@ -291,7 +291,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     }
     raiseGeneration();
 
-    // 6. Land the moved marks; at most one per kind, the anchor winning over a mark already there.
+    // Land the moved marks; at most one per kind, the anchor winning over a mark already there.
     bool anchorMoved = false;
     for (const SemanticMark& mark : collected) {
         const SemanticMark moved{mark.kind, mark.column - srcCol + dstCol, mark.group};
@@ -312,7 +312,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
         }
     }
 
-    // 7. Keep the marks sorted; the prompt start follows its mark to this line.
+    // Keep the marks sorted; the prompt start follows its mark to this line.
     if (!collected.empty()) {
         sortSemanticMarks();
         raiseGeneration();
@@ -322,7 +322,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
         }
     }
 
-    // 8. A whole-line copy carries the hard continuation group.
+    // A whole-line copy carries the hard continuation group.
     if (wholeLine) {
         semanticHardContinuationGroup_ = src.semanticHardContinuationGroup_;
         if (!sameLine && src.semanticHardContinuationGroup_) {
@@ -331,7 +331,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
         }
     }
 
-    // 9.
+    // The cells changed, whatever happened to the marks.
     raiseGeneration();
 }
 

@@ -34,30 +34,30 @@ void Buffer::resize(int newCols, int newRows)
     if (newCols == cols_ && newRows == rows_)
         return;
 
-    // 1. Margins.
+    // The margins stay inside the new width.
     marginRight_ = std::min(marginRight_, newCols - 1);
     marginLeft_ = std::min(marginLeft_, marginRight_);
 
-    // 2. Capacity grows before any line is added.
+    // Capacity grows before any line is added.
     const int newCapacity = capacityFor(newRows);
     if (lines_.maxLength() < newCapacity)
         lines_.setMaxLength(newCapacity);
 
     if (lines_.count() == 0) {
-        // 3. Nothing to move: the cursor, the rows and the region stay. The capacity still
+        // Nothing to move: the cursor, the rows and the region stay. The capacity still
         // follows the rule, so an empty screen without history cannot gain some later.
         scrollBottom_ = newRows - 1;
         shrinkCapacity(newCapacity);
     } else {
-        // 4. Wider lines first, so that every line added or joined below has room.
+        // Wider lines first, so that every line added or joined below has room.
         if (newCols > cols_)
             resizeLinesToWidth(newCols);
-        // 5. Rows.
+        // Rows come and go at the bottom, or move between the screen and the history.
         int addToY = 0;
         adjustRowCount(newCols, newRows, addToY);
-        // 6. Capacity shrink.
+        // Only now may the capacity shrink, dropping the oldest lines.
         shrinkCapacity(newCapacity);
-        // 7. Cursor and region.
+        // The cursor stays on screen; the scroll region becomes the whole screen.
         x_ = std::min(x_, newCols - 1);
         y_ = std::min(y_, newRows - 1) + addToY;
         savedX = std::min(savedX, newCols - 1);
@@ -65,10 +65,10 @@ void Buffer::resize(int newCols, int newRows)
         scrollBottom_ = newRows - 1;
     }
 
-    // 8. Tab stops: stops for new columns are set afterwards by the owner.
+    // Tab stops: stops for new columns are set afterwards by the owner.
     tabStops.resize(static_cast<size_t>(newCols), false);
 
-    // 9. Reflow, only for a buffer with history.
+    // Only a buffer with history reflows its wrapped text.
     if (hasScrollback && newCols != cols_ && lines_.count() > 0) {
         if (newCols > cols_)
             reflowLarger(cols_, newCols, newRows);
@@ -79,10 +79,10 @@ void Buffer::resize(int newCols, int newRows)
             resizeLinesToWidth(newCols);
     }
 
-    // 10.
+    // A line narrower than the new width would be a fault in the steps above.
     checkLineWidths(newCols);
 
-    // 11.
+    // Last, because every step above reads the old size.
     cols_ = newCols;
     rows_ = newRows;
 }
@@ -100,7 +100,7 @@ Buffer::LinePtr Buffer::makeResizeLine(int newCols)
     return BufferLine::create(newCols, CharData::defaultCell(), false, defaultBidiState);
 }
 
-// Step 5: fewer rows slide the screen down over the bottom when the cursor is on the last
+// Fewer rows slide the screen down over the bottom when the cursor is on the last
 // line, else drop the bottom line; more rows pull history lines onto the screen or add blank
 // lines at the bottom. addToY counts the history lines pulled down.
 void Buffer::adjustRowCount(int newCols, int newRows, int& addToY)
@@ -132,7 +132,7 @@ void Buffer::adjustRowCount(int newCols, int newRows, int& addToY)
     }
 }
 
-// Step 6: the oldest lines beyond the new capacity go, then the capacity is lowered.
+// The oldest lines beyond the new capacity go, then the capacity is lowered.
 void Buffer::shrinkCapacity(int newCapacity)
 {
     if (newCapacity >= lines_.maxLength())
@@ -145,7 +145,7 @@ void Buffer::shrinkCapacity(int newCapacity)
     lines_.setMaxLength(newCapacity);
 }
 
-// Step 10: reflow and the resize steps leave every line at least newCols wide.
+// Reflow and resizing must leave every line at least newCols wide.
 void Buffer::checkLineWidths(int newCols)
 {
     for (int i = 0; i < lines_.count(); ++i) {
@@ -184,7 +184,7 @@ std::vector<int> Buffer::wrappedLengthsOf(std::span<const LinePtr> group, int co
 void Buffer::reflowLarger(int oldCols, int newCols, int newRows)
 {
     const int cursorLine = yBase_ + y_;
-    // 1.
+    // Join the wrapped groups and collect the rows the joins emptied.
     const std::vector<RemovedRun> removed = foldWrappedGroups(oldCols, newCols, cursorLine, CharData::defaultCell());
     if (removed.empty())
         return;
@@ -193,10 +193,10 @@ void Buffer::reflowLarger(int oldCols, int newCols, int newRows)
     for (const RemovedRun& run : removed)
         (run.start < cursorLine ? removedAbove : removedBelow) += run.count;
 
-    // 2.
+    // Drop the emptied rows.
     removeLineRuns(removed);
 
-    // 3. Rows removed above the cursor's line move it up: the cursor row follows when the
+    // Rows removed above the cursor's line move it up: the cursor row follows when the
     // screen starts at line 0, else the screen start does.
     for (int i = 0; i < removedAbove; ++i) {
         if (yBase_ == 0) {
@@ -224,7 +224,7 @@ void Buffer::reflowLarger(int oldCols, int newCols, int newRows)
         }
     }
 
-    // 4.
+    // The saved cursor row moves up by every row removed.
     savedY = std::max(savedY - (removedAbove + removedBelow), 0);
 }
 
@@ -236,16 +236,16 @@ std::vector<Buffer::RemovedRun> Buffer::foldWrappedGroups(int oldCols, int newCo
     std::vector<LinePtr> group;
     int l = 0;
     while (l < lines_.count() - 1) {
-        // 1.
+        // A line that the next line does not continue starts no group.
         if (!lines_[l + 1]->isWrapped()) {
             ++l;
             continue;
         }
-        // 2.
+        // The group runs to the last row that continues it.
         int e = l + 1;
         while (e < lines_.count() && lines_[e]->isWrapped())
             ++e;
-        // 3. The cursor's logical line is left for the shell to redraw.
+        // The cursor's logical line is left for the shell to redraw.
         if (l <= cursorLine && cursorLine < e) {
             l = e;
             continue;
@@ -253,9 +253,9 @@ std::vector<Buffer::RemovedRun> Buffer::foldWrappedGroups(int oldCols, int newCo
         group.clear();
         for (int i = l; i < e; ++i)
             group.push_back(lines_[i]);
-        // 4.-6.
+        // Join the group's cells at the new width.
         const int lastDestRow = foldGroup(group, oldCols, newCols, nullCell);
-        // 7. Emptied rows, counted up from the group's last row.
+        // Emptied rows, counted up from the group's last row.
         const int groupSize = e - l;
         int emptied = 0;
         for (int row = groupSize - 1; row >= 1; --row) {
@@ -266,7 +266,7 @@ std::vector<Buffer::RemovedRun> Buffer::foldWrappedGroups(int oldCols, int newCo
         }
         if (emptied > 0)
             removed.push_back(RemovedRun{l + groupSize - emptied, emptied});
-        // 8.
+        // Go on after the group.
         l = e;
     }
     return removed;
@@ -278,12 +278,12 @@ int Buffer::foldGroup(std::span<const LinePtr> group, int oldCols, int newCols, 
 {
     const std::vector<int> srcLengths = wrappedLengthsOf(group, oldCols);
     const int groupSize = static_cast<int>(group.size());
-    // 4.
+    // The cells of the second row on go after the first row's text.
     int dest = 0;
     int destCol = srcLengths[0];
     int src = 1;
     int srcCol = 0;
-    // 5.
+    // Copy in spans as long as both the source row and the destination row allow.
     while (src < groupSize && dest < groupSize) {
         const int srcLen = srcLengths[static_cast<size_t>(src)];
         const int n = std::min(srcLen - srcCol, newCols - destCol);
@@ -308,13 +308,13 @@ int Buffer::foldGroup(std::span<const LinePtr> group, int oldCols, int newCols, 
             }
         }
     }
-    // 6.
+    // The rest of the last row that received cells is cleared.
     dest = std::min(dest, groupSize - 1);
     group[static_cast<size_t>(dest)]->fillRange(nullCell, destCol, newCols);
     return dest;
 }
 
-// Step 2 of reflowLarger: the kept lines move up over the removed runs, each attached again.
+// The kept lines move up over the removed runs, each attached again.
 void Buffer::removeLineRuns(const std::vector<RemovedRun>& removed)
 {
     const int count = lines_.count();
@@ -347,18 +347,18 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
 
     int l = lines_.count() - 1;
     while (l >= 0) {
-        // 1.
+        // A line that continues none and fits the new width needs no cutting.
         const LinePtr& line = lines_[l];
         if (!line->isWrapped() && line->getTrimmedLength() <= newCols) {
             --l;
             continue;
         }
-        // 2.
+        // Walk up to the group's first row.
         int groupStart = l;
         while (groupStart >= 1 && lines_[groupStart]->isWrapped())
             --groupStart;
         const int groupSize = l - groupStart + 1;
-        // 3. The cursor's logical line is left for the shell to redraw.
+        // The cursor's logical line is left for the shell to redraw.
         if (groupStart <= cursorLine && cursorLine <= l) {
             l = groupStart - 1;
             continue;
@@ -367,7 +367,7 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
         for (int i = groupStart; i <= l; ++i)
             group.push_back(lines_[i]);
 
-        // 4.
+        // The row lengths at the new width; none means there is nothing to cut.
         const std::vector<int> oldLengths = wrappedLengthsOf(group, oldCols);
         std::vector<int> lengths = newLineLengths(group, oldCols, newCols);
         if (lengths.empty()) {
@@ -378,12 +378,12 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
         if (static_cast<int>(lengths.size()) < groupSize)
             lengths.resize(static_cast<size_t>(groupSize), 0);
 
-        // 5.
+        // The rows the group gains, and how far they overflow the capacity.
         const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
         const int capacity = lines_.maxLength();
         const int overflow = yBase_ == 0 && y_ != lines_.count() - 1 ? y_ - capacity + linesToAdd
                                                                      : lines_.count() - capacity + linesToAdd;
-        // 6.
+        // The gained rows wait in an insertion set; the group already writes into them.
         if (linesToAdd > 0) {
             InsertionSet set;
             set.start = groupStart + groupSize + countToInsert;
@@ -393,30 +393,30 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
             countToInsert += linesToAdd;
             toInsert.push_back(std::move(set));
         }
-        // 7.
+        // Every row takes the bidi state of the group's first row.
         const BidiPresentationState bidi = group.front()->bidiState();
         for (const LinePtr& row : group)
             row->setBidiState(bidi);
-        // 8.
+        // Move the cells to their new places.
         moveCellsBackward(group, oldLengths, lengths, groupSize);
-        // 9. Where a wide character went down to the next row.
+        // Where a wide character went down to the next row.
         for (size_t i = 0; i < group.size(); ++i) {
             if (lengths[i] < newCols)
                 group[i]->setCell(lengths[i], CharData::defaultCell());
         }
         reflowedEnd = std::max(reflowedEnd, groupStart + groupSize);
-        // 10.
+        // Make room on screen for the rows gained.
         const bool belowCursor = groupStart > cursorLine;
         makeRoomForAddedLines(linesToAdd, overflow, countToInsert, newRows, belowCursor, cursorLine, reflowedEnd);
-        // 11.
+        // The saved cursor row moves down with the rows gained, staying on screen.
         savedY = std::min(savedY + linesToAdd, yBase_ + newRows - 1);
-        // 12.
+        // Go on above the group.
         l = groupStart - 1;
     }
     applyInsertions(toInsert, countToInsert);
 }
 
-// Step 10 of reflowSmaller: the lines a group gains push the screen into the history or the
+// The lines a group gains push the screen into the history or the
 // blank rows off its bottom. The cursor keeps its line: rows added above it move it down,
 // rows added below it do not.
 void Buffer::makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int newRows, bool belowCursor,
@@ -463,9 +463,9 @@ std::vector<int> Buffer::newLineLengths(std::span<const LinePtr> group, int oldC
 {
     const std::vector<int> lengths = wrappedLengthsOf(group, oldCols);
     const int groupSize = static_cast<int>(group.size());
-    // 1.
+    // The cells of the whole logical line.
     const int needed = std::accumulate(lengths.begin(), lengths.end(), 0);
-    // 2.
+    // Cut them into rows of newCols, one less where a row would split a wide character.
     std::vector<int> result;
     int placed = 0;
     int srcRow = 0;
@@ -491,7 +491,7 @@ std::vector<int> Buffer::newLineLengths(std::span<const LinePtr> group, int oldC
     return result;
 }
 
-// Step 8 of reflowSmaller: the cells move from the end backwards, so no cell is overwritten
+// The cells move from the end backwards, so no cell is overwritten
 // before it was read (a cell's new place is never before its old one).
 void Buffer::moveCellsBackward(std::span<const LinePtr> group, const std::vector<int>& oldLengths,
                                const std::vector<int>& lengths, int oldRowCount)
@@ -522,10 +522,10 @@ void Buffer::moveCellsBackward(std::span<const LinePtr> group, const std::vector
 // lines pushed past the capacity fall off the top.
 void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert)
 {
-    // 1.
+    // No group gained rows.
     if (toInsert.empty())
         return;
-    // 2.
+    // Keep the old lines aside while the list is rewritten from the bottom up.
     const int oldCount = lines_.count();
     std::vector<LinePtr> original;
     original.reserve(static_cast<size_t>(oldCount));
@@ -534,7 +534,7 @@ void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int coun
     int oldRow = oldCount - 1;
     const int newCount = std::min(oldCount + countToInsert, lines_.maxLength());
     lines_.setCount(newCount);
-    // 3. Sets in the order they were made, which is from the bottom up.
+    // Sets in the order they were made, which is from the bottom up.
     size_t next = 0;
     int insertedSoFar = 0;
     int i = newCount - 1;
@@ -551,7 +551,7 @@ void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int coun
             lines_.setLine(i--, original[static_cast<size_t>(oldRow--)]);
         }
     }
-    // 4. What did not fit above line 0 is gone with `original`.
+    // Lines that did not fit above line 0 are released with `original`.
 }
 
 } // namespace corvantix

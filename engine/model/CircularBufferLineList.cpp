@@ -158,7 +158,7 @@ void CircularBufferLineList::splice(int start, int deleteCount, std::span<const 
     deleteCount = std::clamp(deleteCount, 0, count_ - start);
     const int n = static_cast<int>(items.size());
 
-    // 1. Close the gap of the deleted lines.
+    // Close the gap of the deleted lines.
     if (deleteCount >= 1) {
         for (int i = start; i < count_ - deleteCount; ++i) {
             array_[static_cast<size_t>(slotOf(i))] = array_[static_cast<size_t>(slotOf(i + deleteCount))];
@@ -166,19 +166,19 @@ void CircularBufferLineList::splice(int start, int deleteCount, std::span<const 
         }
         count_ -= deleteCount;
     }
-    // 2. Open room for the items, from the back.
+    // Open room for the items, from the back.
     for (int i = count_ - 1; i >= start; --i) {
         array_[static_cast<size_t>(slotOf(i + n))] = array_[static_cast<size_t>(slotOf(i))];
         mark(i + n);
     }
-    // 3. Store the items.
+    // Store the items.
     for (int k = 0; k < n; ++k) {
         mark(start + k);
         if (onLineAttached && items[static_cast<size_t>(k)])
             onLineAttached(*items[static_cast<size_t>(k)]);
         array_[static_cast<size_t>(slotOf(start + k))] = items[static_cast<size_t>(k)];
     }
-    // 4. Lines pushed past the slots fall off the top (step 2 already overwrote them).
+    // Lines pushed past the slots fall off the top (the move above already overwrote them).
     const int newCount = count_ + n;
     if (newCount <= slotCount()) {
         count_ = newCount;
