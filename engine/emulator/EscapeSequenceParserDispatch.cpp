@@ -1,7 +1,7 @@
 // The dispatch operations of the parser: each complete control function goes to the
 // terminal's handler, or to a fallback when there is no terminal or nothing handles it.
 // Each operation routes by the control byte, the final byte (with the intermediates where
-// they matter) or the OSC number; the few handlers specified only here follow at the end.
+// they matter) or the OSC number; the few small handlers kept here follow at the end.
 #include "emulator/EscapeSequenceParser.h"
 
 #include "emulator/CharSets.h"
@@ -597,7 +597,7 @@ void EscapeSequenceParser::kittyGraphicsDispatch(std::span<const std::uint8_t> p
     terminal->handleKittyGraphicsCommand(payload);
 }
 
-// ---------------------------------------------------------------- Handlers the dispatch specifies itself
+// ---------------------------------------------------------------- Small handlers kept with the dispatch
 
 void Terminal::cmdTab()
 {

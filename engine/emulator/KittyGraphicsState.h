@@ -26,15 +26,15 @@ struct KittyPlacementRecord {
     std::uint32_t placementId = 0;
     std::optional<std::uint32_t> parentImageId;
     std::optional<std::uint32_t> parentPlacementId;
-    int parentOffsetH = 0;
-    int parentOffsetV = 0;
+    int parentOffsetH = 0; // cells right of the parent placement
+    int parentOffsetV = 0; // cells below the parent placement
     int pixelOffsetX = 0;
     int pixelOffsetY = 0;
     int col = 0;
     int row = 0; // absolute: screen row + the buffer's yBase
     int cols = 0;
     int rows = 0;
-    int zIndex = 0;
+    int zIndex = 0; // stacking order against the text and other placements
     bool isVirtual = false;
     bool isAlternateBuffer = false;
 
@@ -43,8 +43,8 @@ struct KittyPlacementRecord {
 
 // One stored image. The payload itself belongs to the graphics side.
 struct KittyGraphicsImage {
-    std::int64_t byteSize = 0;
-    std::uint64_t lastAccessTick = 0;
+    std::int64_t byteSize = 0; // counts against the store's byte limit
+    std::uint64_t lastAccessTick = 0; // the least recently used image goes first when the store is full
 };
 
 // A chunked transmission still being received: the base64 text of the chunks so far.
@@ -55,29 +55,29 @@ struct KittyGraphicsPending {
 struct KittyGraphicsState {
     std::map<std::uint32_t, KittyGraphicsImage> imagesById;
     std::map<std::uint32_t, std::uint32_t> imageNumbers; // image number (I) -> image id
-    std::uint32_t nextImageId = 1;
-    std::uint32_t nextPlacementId = 1;
+    std::uint32_t nextImageId = 1; // for an image sent with a number but no id
+    std::uint32_t nextPlacementId = 1; // for a placement sent without an id
     std::optional<KittyGraphicsPending> pending;
     std::map<KittyPlacementKey, KittyPlacementRecord> placementsByKey;
-    std::int64_t totalImageBytes = 0;
-    std::uint64_t nextImageAccessTick = 1;
+    std::int64_t totalImageBytes = 0; // the sum of every image's byteSize
+    std::uint64_t nextImageAccessTick = 1; // the clock behind lastAccessTick
 };
 
 // One placement request, as the host sees it while it makes the image.
 struct KittyPlacementContext {
     std::optional<std::uint32_t> imageId;
-    std::optional<std::uint32_t> imageNumber;
+    std::optional<std::uint32_t> imageNumber; // the number (I) the program gave the image
     std::optional<std::uint32_t> placementId;
     std::optional<std::uint32_t> parentImageId;
     std::optional<std::uint32_t> parentPlacementId;
-    int parentOffsetH = 0;
-    int parentOffsetV = 0;
-    int zIndex = 0;
+    int parentOffsetH = 0; // cells right of the parent placement
+    int parentOffsetV = 0; // cells below the parent placement
+    int zIndex = 0; // stacking order against the text and other placements
     ImageSizeRequest widthRequest = ImageSizeRequest::automatic();
     ImageSizeRequest heightRequest = ImageSizeRequest::automatic();
     bool preserveAspectRatio = true;
-    int cursorPolicy = 0;
-    bool isRelative = false;
+    int cursorPolicy = 0; // C: 0 moves the cursor past the image, 1 leaves it
+    bool isRelative = false; // placed against a parent placement
     int pixelOffsetX = 0;
     int pixelOffsetY = 0;
 

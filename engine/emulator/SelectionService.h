@@ -21,7 +21,7 @@ public:
     Terminal* terminal = nullptr;
     // A selection is shown.
     bool _active = false;
-    bool hasSelectionRange = false;
+    bool hasSelectionRange = false; // start and end differ
     // Rows are absolute line indices of the buffer's ring.
     Position start;
     Position end;

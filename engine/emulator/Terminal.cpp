@@ -110,25 +110,25 @@ Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options, MainQueu
     , blankLine(BufferLine::create(0))
     , queue(queue)
 {
-    // Step 1 is the fields' own initial values (cols 80, rows 25 until set-up runs).
-    // Step 2: colours and the palette built from the base colours.
+    // The fields start at their declared values (cols 80, rows 25 until set-up runs).
+    // Colours, and the palette built from the base colours.
     installedColors = Color::defaultInstalledColors();
     defaultAnsiColors = Color::makePalette(this->options.ansi256PaletteStrategy, installedColors,
                                            backgroundColor_, foregroundColor_);
     ansiColors = defaultAnsiColors;
 
-    // Step 3.
+    // The delegate and the bidi options.
     tdel = delegate;
     currentBidiState = this->options.initialBidiState;
     bidiArrowKeySwap = this->options.initialBidiArrowKeySwap;
 
-    // Step 4 made the parser for this terminal. Steps 5 and 6: both screens at 80 x 25;
+    // The parser is made in the initialiser list. Both screens start at 80 x 25;
     // the alternate ring stays empty until the alternate screen is first shown.
     normalBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, this->options.scrollback, currentBidiState);
     normalBuffer->fillViewportRows(Attribute::defaultAttribute());
     altBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, std::nullopt, currentBidiState);
 
-    // Step 7.
+    // Output goes to the normal screen; replies use 7-bit controls.
     buffer = normalBuffer;
     cc.send8bit = false;
 

@@ -204,7 +204,7 @@ struct LinkMatch {
     std::string text;     // the link target
     int row = 0;          // the row looked up
     ColumnRange range;    // the columns of that row covered by the link
-    bool isExplicit = false;
+    bool isExplicit = false; // an OSC 8 hyperlink, not text recognised as a link
     std::vector<RowRange> rowRanges; // one per covered row, rows ascending
 
     friend bool operator==(const LinkMatch&, const LinkMatch&) = default;
@@ -279,7 +279,7 @@ public:
     bool alternateScrollMode = true;
     const CharacterMap* charset = nullptr; // the map now in GL; null = no mapping
     std::array<const CharacterMap*, 4> gCharsets{}; // G0..G3
-    int gcharset = 0;
+    int gcharset = 0; // a G set index (0..3), reset with the character sets; nothing reads it yet
     bool reverseWraparound = false;
     Attribute curAttr;
     // Multi-scalar characters (and scalars from U+10000 up) and their cell codes; neither
@@ -293,7 +293,7 @@ public:
     bool allow80To132 = false;
     EscapeSequenceParser parser;
     KittyGraphicsState kittyGraphicsState;
-    KittyPlacementContext kittyPlacementContext;
+    KittyPlacementContext kittyPlacementContext; // the placement request for the host; the emulator only holds it
     int refreshStart = std::numeric_limits<int>::max();
     int refreshEnd = -1;
     int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
@@ -313,14 +313,14 @@ public:
     bool settingBgColor = false;
     bool settingCursorColor = false;
     bool reportedFocusState = true;
-    bool mouseShiftCapture = false;
-    bool xtermTitleSetUtf = false;
-    bool xtermTitleSetHex = false;
-    bool xtermTitleQueryUtf = false;
-    bool xtermTitleQueryHex = false;
+    bool mouseShiftCapture = false; // CSI > Ps s: Shift goes to the program instead of selecting
+    bool xtermTitleSetUtf = false;   // title modes of CSI > Ps t / T: titles are set as UTF-8
+    bool xtermTitleSetHex = false;   // titles are set in hexadecimal
+    bool xtermTitleQueryUtf = false; // title queries answer in UTF-8
+    bool xtermTitleQueryHex = false; // title queries answer in hexadecimal
     TerminalConformance conformance = TerminalConformance::vt500;
     ReadingBuffer readingBuffer;
-    int lastBufferCol = 0;
+    int lastBufferCol = 0; // kept with the print path's state; nothing reads it yet
     SemanticScanState semanticScanState = SemanticScanState::ground;
     bool semanticScanInPaste = false;
     std::vector<std::uint8_t> semanticScanParams; // at most 32 bytes are kept
@@ -474,7 +474,7 @@ public:
     // Introducers and terminator of replies: cc.csi(), cc.osc(), cc.dcs(), cc.apc(), cc.st().
     void sendText(std::string_view text);
 
-    // ================================================================ Dispatch-specified handlers
+    // ================================================================ Small handlers kept with the dispatch
     // (EscapeSequenceParserDispatch.cpp)
 
     void cmdTab();                 // HT
@@ -687,7 +687,7 @@ public:
             int lineStartOffset = 0; // offset at which that logical line starts
         };
         std::vector<Row> rows;
-        int totalOffset = 0;
+        int totalOffset = 0; // input cells in the whole group
         bool hasInput = false;
     };
     // An offset of a position in the geometry.

@@ -50,7 +50,7 @@ struct WindowManipulationCommand {
         resizeWindowTo,  // (width, height)
         resizeTo,        // (cols, rows)
         resizeTerminal,  // (first, second) as the request gives them
-        resizeToLines,   // (lines) in `first`: the second case that the model also calls resizeTo
+        resizeToLines,   // (lines) in `first`: a resize to that many lines
         // without values
         deiconifyWindow,
         iconifyWindow,
@@ -109,72 +109,72 @@ class TerminalDelegate {
 public:
     virtual ~TerminalDelegate() = default;
 
-    // 0: a hidden cursor became visible.
+    // A hidden cursor became visible.
     virtual void showCursor(Terminal&) {}
-    // 1: a visible cursor was hidden.
+    // A visible cursor was hidden.
     virtual void hideCursor(Terminal&) {}
-    // 2: a window title was stored (OSC 0 and 2, title-stack pop).
+    // A window title was stored (OSC 0 and 2, title-stack pop).
     virtual void setTerminalTitle(Terminal&, const std::string&) {}
-    // 3: an icon title was stored (OSC 0 and 1, icon-stack pop).
+    // An icon title was stored (OSC 0 and 1, icon-stack pop).
     virtual void setTerminalIconTitle(Terminal&, const std::string&) {}
-    // 4: an XTWINOPS request; the bytes returned (if any) are what the terminal replies.
+    // An XTWINOPS request; the bytes returned (if any) are what the terminal replies.
     virtual std::optional<std::vector<std::uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand&)
     {
         return std::nullopt;
     }
-    // 5: the terminal changed its own column count (DECCOLM).
+    // The terminal changed its own column count (DECCOLM).
     virtual void sizeChanged(Terminal&) {}
-    // 6: bytes for the program; the only way bytes leave the emulator.
+    // Bytes for the program; the only way bytes leave the emulator.
     virtual void send(Terminal&, std::span<const std::uint8_t>) {}
-    // 7: the visible window moved after a scroll.
+    // The visible window moved after a scroll.
     virtual void scrolled(Terminal&, int) {}
-    // 8: after a line feed.
+    // After a line feed.
     virtual void linefeed(Terminal&) {}
-    // 9: the normal or alternate screen was switched, and after a full reset.
+    // The normal or alternate screen was switched, and after a full reset.
     virtual void bufferActivated(Terminal&) {}
-    // 10: synchronized output began (true) or ended (false).
+    // Synchronized output began (true) or ended (false).
     virtual void synchronizedOutputChanged(Terminal&, bool) {}
-    // 11: BEL.
+    // BEL was received.
     virtual void bell(Terminal&) {}
-    // 12: a selection was set, moved or cleared.
+    // A selection was set, moved or cleared.
     virtual void selectionChanged(Terminal&) {}
-    // 13: asked before acting on OSC 6 / OSC 7 and before a DECRQCRA checksum. The default
+    // Asked before acting on OSC 6 / OSC 7 and before a DECRQCRA checksum. The default
     // answers false, the cautious answer for a host that did not decide.
     virtual bool trustsHost(Terminal&) { return false; }
-    // 14: the cell size for pixel reports and image placement; none when unknown.
+    // The cell size for pixel reports and image placement; none when unknown.
     virtual std::optional<CellPixelSize> cellSizeInPixels(Terminal&) { return std::nullopt; }
-    // 15: every store of Terminal::mouseMode, set-up included.
+    // Every store of Terminal::mouseMode, set-up included.
     virtual void mouseModeChanged(Terminal&) {}
-    // 16: DECSCUSR selected a style.
+    // DECSCUSR selected a style.
     virtual void cursorStyleChanged(Terminal&, CursorStyle) {}
-    // 17: OSC 7 stored hostCurrentDirectory.
+    // OSC 7 stored hostCurrentDirectory.
     virtual void hostCurrentDirectoryUpdated(Terminal&) {}
-    // 18: OSC 6 stored hostCurrentDocument.
+    // OSC 6 stored hostCurrentDocument.
     virtual void hostCurrentDocumentUpdated(Terminal&) {}
-    // 19: palette entry `index` changed, or (no index) the palette was reset or rebuilt or
+    // Palette entry `index` changed, or (no index) the palette was reset or rebuilt or
     // reverse video was switched.
     virtual void colorChanged(Terminal&, std::optional<int>) {}
-    // 20: the default foreground was stored. Default: stores it into the terminal.
+    // The default foreground was stored. Default: stores it into the terminal.
     virtual void setForegroundColor(Terminal& source, const Color& color);
-    // 21: the default background was stored. Default: stores it into the terminal.
+    // The default background was stored. Default: stores it into the terminal.
     virtual void setBackgroundColor(Terminal& source, const Color& color);
-    // 22: the cursor colour was stored (or cleared). Default: stores it into the terminal.
+    // The cursor colour was stored (or cleared). Default: stores it into the terminal.
     virtual void setCursorColor(Terminal& source, const std::optional<Color>& color);
-    // 23: the colours OSC 10 / 11 queries report. Default: the terminal's own.
+    // The colours OSC 10 / 11 queries report. Default: the terminal's own.
     virtual TerminalColors getColors(Terminal& source);
-    // 24: an OSC 1337 payload that is not an inline file.
+    // An OSC 1337 payload that is not an inline file.
     virtual void inlineContentReceived(Terminal&, std::span<const std::uint8_t>) {}
-    // 25: OSC 52 set, with the decoded content.
+    // OSC 52 set, with the decoded content.
     virtual void clipboardCopy(Terminal&, std::span<const std::uint8_t>) {}
-    // 26: OSC 52 query; none when there is nothing to give.
+    // OSC 52 query; none when there is nothing to give.
     virtual std::optional<std::vector<std::uint8_t>> clipboardRead(Terminal&) { return std::nullopt; }
-    // 27: OSC 777 notification.
+    // OSC 777 notification.
     virtual void notify(Terminal&, const std::string&, const std::string&) {}
-    // 28: OSC 9;4 progress.
+    // OSC 9;4 progress.
     virtual void progressReport(Terminal&, const ProgressReport&) {}
-    // 29: a Sixel or Kitty RGBA image is complete; the host may take the bytes.
+    // A Sixel or Kitty RGBA image is complete; the host may take the bytes.
     virtual void createImageFromBitmap(Terminal&, std::vector<std::uint8_t>&, int, int) {}
-    // 30: an encoded image arrived (OSC 1337 inline file, Kitty PNG).
+    // An encoded image arrived (OSC 1337 inline file, Kitty PNG).
     virtual void createImage(Terminal&, std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) {}
 };
 

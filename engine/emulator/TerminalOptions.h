@@ -80,8 +80,8 @@ struct TerminalOptions {
                              int maximumBidiParagraphRows = 500,
                              bool initialBidiArrowKeySwap = false);
 
-    // The process-wide value with every default, made once on first use (the model's
-    // `default`, a keyword here).
+    // The process-wide value with every default, made once on first use (not named
+    // `default`, which is a keyword).
     static const TerminalOptions& defaultOptions();
 
     friend bool operator==(const TerminalOptions&, const TerminalOptions&) = default;

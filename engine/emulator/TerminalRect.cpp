@@ -116,7 +116,7 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
     const int dl = std::min(destinationLeft - 1, cols - 1);
     const int n = std::min(source.right - source.left + 1, cols - dl);
 
-    // Copy everything first, so an overlapping destination receives the original cells.
+    // Copy everything first, so an overlapping destination receives the cells as they were.
     std::vector<std::vector<CharData>> copied;
     copied.reserve(static_cast<std::size_t>(source.bottom - source.top + 1));
     for (int row = source.top; row <= source.bottom; ++row) {

@@ -226,12 +226,12 @@ void Terminal::scroll(bool isWrapped)
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
 
-    // 1. A wrapped continuation keeps the bidi state of the line it continues.
+    // A wrapped continuation keeps the bidi state of the line it continues.
     BidiPresentationState bidiState = currentBidiState;
     if (isWrapped && absBottom >= 0 && absBottom < ring.count())
         bidiState = ring[absBottom]->bidiState();
 
-    // 2. The template line, rebuilt only when the width or the erase attribute changed.
+    // The template line, rebuilt only when the width or the erase attribute changed.
     const Attribute erase = eraseAttribute();
     if (blankLine->dataSize() != cols || blankLine->getCell(0).attribute != erase)
         blankLine = screen.getBlankLine(erase);
@@ -241,7 +241,7 @@ void Terminal::scroll(bool isWrapped)
         blankLine->setBidiState(bidiState);
 
     if (marginMode && marginsNarrowerThanScreen(screen, cols)) {
-        // 3. Rectangle scroll: nothing enters the scrollback.
+        // Rectangle scroll: nothing enters the scrollback.
         const int bottom = std::min(absBottom, ring.count() - 1);
         for (int row = absTop; row < bottom; ++row) {
             BufferLine& line = *ring[row];
@@ -260,7 +260,7 @@ void Terminal::scroll(bool isWrapped)
         }
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (screen.scrollTop() == 0) {
-        // 4. The top line leaves the screen for the scrollback (or is dropped).
+        // The top line leaves the screen for the scrollback (or is dropped).
         const bool ringFull = ring.count() == ring.maxLength();
         const int countBefore = ring.count();
         if (absBottom == ring.count() - 1) {
@@ -294,7 +294,7 @@ void Terminal::scroll(bool isWrapped)
                 screen.setYDisp(std::max(screen.yDisp() - 1, 0));
         }
     } else {
-        // 5. The top line of the region is discarded.
+        // The top line of the region is discarded.
         if (absBottom >= ring.count()) {
             printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
                       + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
@@ -318,11 +318,11 @@ void Terminal::scroll(bool isWrapped)
         adjustSelectionsForLineShift(absTop, absBottom, 1);
     }
 
-    // 6. The view follows the output unless the user looks at the scrollback.
+    // The view follows the output unless the user looks at the scrollback.
     if (!userScrolling)
         screen.setYDisp(screen.yBase());
 
-    // 7. The region's rows moved on screen; with a whole-screen region on a buffer with
+    // The region's rows moved on screen; with a whole-screen region on a buffer with
     // scrollback the text itself kept its line numbers.
     updateRange(screen.scrollTop(), true);
     updateRange(screen.scrollBottom(), true);
@@ -331,7 +331,7 @@ void Terminal::scroll(bool isWrapped)
         updateRange(screen.scrollBottom());
     }
 
-    // 8, 9.
+    // Images follow their lines; the host learns where the view now stands.
     if (screen.hasLinesWithImages())
         reanchorKittyPlacementsAfterScroll();
     if (TerminalDelegate* delegate = this->delegate())

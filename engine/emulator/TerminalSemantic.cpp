@@ -412,7 +412,7 @@ void Terminal::sendRepeatedSemanticSequence(std::span<const std::uint8_t> bytes)
 
 bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickModifiers modifiers)
 {
-    // 1. Who may click, and where.
+    // Who may click, and where.
     if (!semanticPromptModifiersAllow(modifiers) || isCurrentBufferAlternate())
         return false;
     Buffer& screen = *buffer;
@@ -421,7 +421,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
     if (col < 0 || col >= cols || row < 0 || row >= screen.lines().count())
         return false;
 
-    // 2. The command group must hold the clicked row and some input.
+    // The command group must hold the clicked row and some input.
     const std::optional<SemanticGroupGeometry> geometry = semanticGroupGeometry();
     if (!geometry || !geometry->hasInput)
         return false;
@@ -431,7 +431,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
     if (!rowInGroup(row))
         return false;
 
-    // 3. What the shell asked for.
+    // What the shell asked for.
     const SemanticPromptClickMode mode = screen.semanticClickMode;
     switch (mode.kind()) {
     case SemanticPromptClickMode::Case::none:
@@ -439,7 +439,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
 
     case SemanticPromptClickMode::Case::clickEventsAbsolute:
     case SemanticPromptClickMode::Case::clickEventsRelative: {
-        // 8. One SGR press of the first button.
+        // One SGR press of the first button.
         int rowValue = 0;
         if (mode.kind() == SemanticPromptClickMode::Case::clickEventsAbsolute) {
             rowValue = std::clamp(row - screen.yBase() + 1, 1, rows);
@@ -457,7 +457,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
         break;
     }
 
-    // 4. The cursor must stand in the group; a click on the second half of a wide input
+    // The cursor must stand in the group; a click on the second half of a wide input
     // character counts on its first half.
     const SemanticPromptCursorClickMode strategy = *mode.cursorClickMode();
     const int cursorRow = screen.yBase() + screen.y();
@@ -469,7 +469,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
            && clickedLine.getCell(column).semanticContentCode == inputCellCode)
         --column;
 
-    // 5. Offsets of cursor and click.
+    // Offsets of cursor and click.
     const std::optional<SemanticInputOffset> cursor = semanticInputOffset(*geometry, screen.x(), cursorRow);
     const std::optional<SemanticInputOffset> click = semanticInputOffset(*geometry, column, row);
     if (!cursor || !click)
@@ -479,7 +479,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
     if (click->absolute == cursor->absolute)
         return false;
 
-    // 6., 7. The arrow keys.
+    // The arrow keys that walk the cursor to the click.
     const std::optional<std::vector<std::uint8_t>> bytes = semanticCursorMovementData(strategy, *cursor, *click);
     if (!bytes || bytes->empty())
         return false;
