@@ -88,8 +88,8 @@ struct BoxDrawingCell {
     int pixelHeight = 1; // H
 };
 
-// The light thickness t0 of box drawing in a row: max(round(scale x underline thickness x
-// 1.35), round(scale), 1) device pixels.
+// The light thickness t0 of box drawing in a row, in device pixels:
+// max(round(scale x underline thickness x 1.35), round(scale), 1).
 int boxDrawingThickness(double scale, double underlineThickness);
 
 // Where item `item` of a row goes (origin x and row top in points).

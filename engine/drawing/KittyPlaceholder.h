@@ -18,7 +18,7 @@ struct KittyPlaceholderCell {
     uint32_t placementId = 0; // 0 matches any placement
     int placeholderRow = 0;   // which cell of the image this one shows, from its top left
     int placeholderCol = 0;
-    int msb = 0;
+    int msb = 0; // the image id's high byte, from the cell's third diacritic
 
     friend constexpr bool operator==(const KittyPlaceholderCell&, const KittyPlaceholderCell&) = default;
 };

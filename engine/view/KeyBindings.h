@@ -1,10 +1,10 @@
 // The commands the input method makes of keys that the view does not encode itself.
-// Commands are named by the selector names of the classic text-system key bindings
-// ("insertNewline:", "deleteBackward:", "moveUp:", "scrollPageUp:", ...), so that the
-// keyboard handler's command table reads like the behaviour it implements.
+// Commands have names such as "insertNewline:", "deleteBackward:", "moveUp:" and
+// "scrollPageUp:", so that the keyboard handler's command table reads like the
+// behaviour it implements.
 //
 // The table is fixed and our own. A key it does not bind types its text; a Control or Super
-// chord it does not bind becomes "noop:", as in the classic bindings.
+// chord it does not bind becomes "noop:".
 #pragma once
 
 #include "view/KeyInput.h"

@@ -5,13 +5,12 @@
 // - `key` names the key when it does not simply type text (arrows, function keys, the
 //   keys of the numeric pad, the modifier keys); a key known only by its text is `none`.
 // - `text` is what the key types with every modifier applied (UTF-8). Return, Tab, Escape
-//   and Backspace carry "\r", "\t", "\x1b" and "\x7f", as on the keyboards the key tables
-//   were written for; function keys carry none.
+//   and Backspace carry "\r", "\t", "\x1b" and "\x7f"; function keys carry none.
 // - `textIgnoringModifiers` is what the key types without Control, Alt and Super (Shift
 //   and Caps Lock still apply). Alt+a gives "a", Control+c gives "c".
 // - `modifiers` is the state after the event: a Shift press has `shift` set, its release
-//   not; `capsLock` is the lock's state. Alt is the key the keyboard tables call Option,
-//   Super the one they call Command.
+//   not; `capsLock` is the lock's state. Alt is the key the handler calls Option
+//   (optionAsMetaKey), Super the one it calls Command.
 // - `keypad` is set for keys of the numeric pad, never for the dedicated arrow and paging
 //   keys; with Num Lock off the pad's 8 arrives as `up` with `keypad`.
 // - `physicalKey` is the key's position as a Linux input event code (KEY_A = 30); a host

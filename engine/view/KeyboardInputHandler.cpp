@@ -91,7 +91,7 @@ KeyboardInputHandler::KeyboardInputHandler(Terminal& terminal, KeyboardInputSink
 std::optional<KittyFunctionalKey> KeyboardInputHandler::keyFromKeyCode(const KeyInput& input)
 {
     const Key key = input.key;
-    // 1. Keys of the numeric pad by position, whatever they type.
+    // Keys of the numeric pad by position, whatever they type.
     if (key >= Key::keypad0 && key <= Key::keypad9)
         return offsetKey(FKey::keypad0, Key::keypad0, key);
     switch (key) {
@@ -106,7 +106,7 @@ std::optional<KittyFunctionalKey> KeyboardInputHandler::keyFromKeyCode(const Key
     case Key::keypadBegin: return FKey::keypadBegin;
     default: break;
     }
-    // 2. The pad's navigation keys (Num Lock off).
+    // The pad's navigation keys (Num Lock off).
     if (input.keypad) {
         switch (key) {
         case Key::up: return FKey::keypadUp;
@@ -122,7 +122,7 @@ std::optional<KittyFunctionalKey> KeyboardInputHandler::keyFromKeyCode(const Key
         default: break;
         }
     }
-    // 3. Function keys.
+    // Function keys, then the dedicated navigation and editing keys.
     if (key >= Key::f1 && key <= Key::f35)
         return offsetKey(FKey::f1, Key::f1, key);
     switch (key) {
@@ -205,22 +205,22 @@ KittyKeyboardModifiers KeyboardInputHandler::kittyModifiers(const KeyInput::Modi
 std::optional<KittyKeyEvent> KeyboardInputHandler::makeKittyKeyEvent(const KeyInput& input, KittyKeyboardEventType eventType,
                                                                      std::optional<std::string> text) const
 {
-    // 1.
+    // A key that types nothing without modifiers makes no event.
     const std::optional<char32_t> c = firstUtf8Scalar(input.textIgnoringModifiers);
     if (!c)
         return std::nullopt;
     KittyKeyEvent event;
-    // 2.
+    // The key is its lower-case character.
     const auto lower = static_cast<char32_t>(u_tolower(static_cast<UChar32>(*c)));
     event.key = KittyKey::unicode(lower);
-    // 3.
+    // Shift adds the shifted character.
     if (input.modifiers.shift)
         event.shiftedKey = firstUtf8Scalar(input.text);
-    // 4.
+    // The US layout's key at the same position, when it differs.
     const std::optional<char32_t> base = kittyBaseLayoutKey(input.physicalKey);
     if (base && *base != lower)
         event.baseLayoutKey = base;
-    // 5.
+    // Modifiers, event type, text and the composition state.
     event.modifiers = kittyModifiers(input.modifiers);
     event.eventType = eventType;
     event.text = std::move(text);
@@ -295,9 +295,9 @@ void KeyboardInputHandler::handleKeyEvent(const KeyInput& input)
 
 void KeyboardInputHandler::keyDown(const KeyInput& input)
 {
-    // 1.
+    // Typing ends any selection.
     sink.clearSelection();
-    // 2.
+    // The keyboard protocol, when the program turned it on, takes the key.
     const KittyKeyboardFlags flags = activeKeyboardFlags();
     if (flags.isEmpty())
         keyDownLegacy(input);
@@ -308,7 +308,7 @@ void KeyboardInputHandler::keyDown(const KeyInput& input)
 void KeyboardInputHandler::keyDownLegacy(const KeyInput& input)
 {
     const KeyInput::Modifiers& mods = input.modifiers;
-    // 3. Super goes to the input method, except Super+Alt+"o" (the Meta toggle).
+    // Super goes to the input method, except Super+Alt+"o" (the Meta toggle).
     if (mods.super) {
         if (mods.alt && input.textIgnoringModifiers == "o")
             keyDownLegacyForms(input);
@@ -316,7 +316,7 @@ void KeyboardInputHandler::keyDownLegacy(const KeyInput& input)
             interpretKeyEvent(input);
         return;
     }
-    // 4. Functional keys.
+    // Functional keys.
     if (mods.alt && !optionAsMetaKey) {
         keyDownLegacyForms(input);
         return;
@@ -349,14 +349,14 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
 {
     const KeyInput::Modifiers& mods = input.modifiers;
     const std::string& characters = input.textIgnoringModifiers;
-    // 6.1 The Meta toggle; the key still goes on to the input method.
+    // The Meta toggle; the key still goes on to the input method.
     if (mods.super && mods.alt) {
         if (characters == "o")
             toggleOptionAsMetaKey();
         interpretKeyEvent(input);
         return;
     }
-    // 6.2 Alt as Meta: ESC, then the key's characters, as two sends.
+    // Alt as Meta: ESC, then the key's characters, as two sends.
     if (mods.alt && optionAsMetaKey) {
         if (characters.empty())
             return;
@@ -364,7 +364,7 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
         send(characters);
         return;
     }
-    // 6.3 Control.
+    // Control.
     if (mods.control) {
         if (input.key == Key::right) {
             send(EscapeSequences::controlRight);
@@ -381,7 +381,7 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
         send(controlCharacterBytes(characters));
         return;
     }
-    // 6.4 Function keys that have a fixed sequence.
+    // Function keys that have a fixed sequence.
     if (input.hasFunctionKeyFlag()) {
         if (input.key >= Key::f1 && input.key <= Key::f12) {
             send(EscapeSequences::functionKeys[static_cast<std::size_t>(input.key) - static_cast<std::size_t>(Key::f1)]);
@@ -394,24 +394,24 @@ void KeyboardInputHandler::keyDownLegacyForms(const KeyInput& input)
         default: break;
         }
     }
-    // 6.5
+    // Everything else goes to the input method.
     interpretKeyEvent(input);
 }
 
 void KeyboardInputHandler::keyDownKitty(const KeyInput& input, KittyKeyboardFlags flags)
 {
     const KeyInput::Modifiers& mods = input.modifiers;
-    // 5.1
+    // A new key replaces any key still waiting for the input method.
     pendingKittyKeyEvent.reset();
-    // 5.2 The Meta toggle consumes the key.
+    // The Meta toggle consumes the key.
     if (mods.super && mods.alt && input.textIgnoringModifiers == "o") {
         toggleOptionAsMetaKey();
         return;
     }
-    // 5.3
+    // A repeat is reported as one only when the program asked for event types.
     const bool repeat = input.isARepeat() && flags.contains(Flags::reportEventTypes);
     const EventType eventType = repeat ? EventType::repeatPress : EventType::press;
-    // 5.4 Functional keys are encoded at once.
+    // Functional keys are encoded at once.
     if (const std::optional<FKey> key = keyFromKeyCode(input)) {
         KittyKeyEvent event;
         event.key = KittyKey::functional(*key);
@@ -426,13 +426,13 @@ void KeyboardInputHandler::keyDownKitty(const KeyInput& input, KittyKeyboardFlag
         input.isARepeat() && flags.contains(Flags::reportEventTypes | Flags::reportAllKeysAsEscapeCodes)
             ? EventType::repeatPress
             : EventType::press;
-    // 5.5 Keys that type text go through the input method, which answers with the text.
+    // Keys that type text go through the input method, which answers with the text.
     if (!mods.control && !(mods.alt && optionAsMetaKey)) {
         pendingKittyKeyEvent = PendingKittyKeyEvent{input, pendingType};
         interpretKeyEvent(input);
         return;
     }
-    // 5.6 Control and Meta chords are encoded from the key itself.
+    // Control and Meta chords are encoded from the key itself.
     if (const std::optional<KittyKeyEvent> event = makeKittyKeyEvent(input, eventType, std::nullopt)) {
         if (sendEncoded(*event, flags))
             return;
@@ -453,15 +453,15 @@ void KeyboardInputHandler::interpretKeyEvent(const KeyInput& input)
 
 void KeyboardInputHandler::keyUp(const KeyInput& input)
 {
-    // 1. Releases are reported only by the Kitty protocol with event types.
+    // Releases are reported only by the Kitty protocol with event types.
     const KittyKeyboardFlags flags = activeKeyboardFlags();
     if (!flags.contains(Flags::reportEventTypes))
         return;
-    // 2.
+    // Without "all keys as escape codes" some text-key releases are left out.
     const bool notAll = !flags.contains(Flags::reportAllKeysAsEscapeCodes);
     const KeyInput::Modifiers& mods = input.modifiers;
     const std::optional<FKey> key = keyFromKeyCode(input);
-    // 3. Whether the release of a text key is left out.
+    // Whether the release of a text key is left out.
     bool textKeyRule = notAll;
     if (!mods.control) {
         if (optionAsMetaKey && notAll && mods.alt)
@@ -469,7 +469,7 @@ void KeyboardInputHandler::keyUp(const KeyInput& input)
         else if (notAll && !key)
             return;
     }
-    // 4.
+    // The release as a functional key, or as a text key.
     KittyKeyEvent event;
     if (key) {
         event.key = KittyKey::functional(*key);
@@ -485,19 +485,19 @@ void KeyboardInputHandler::keyUp(const KeyInput& input)
             return;
         event = std::move(*made);
     }
-    // 5.
+    // Encoded like a press.
     sendEncoded(event, flags);
 }
 
 void KeyboardInputHandler::flagsChanged(const KeyInput& input)
 {
     const KeyInput::Modifiers& mods = input.modifiers;
-    // 1.
+    // The view learns whether Super is held.
     if (mods.super)
         sink.commandKeyDown();
     else
         sink.commandReleased();
-    // 2.
+    // Modifier keys report themselves only with "all keys as escape codes".
     const KittyKeyboardFlags flags = activeKeyboardFlags();
     if (!flags.contains(Flags::reportAllKeysAsEscapeCodes) || kittyIsComposing)
         return;
@@ -529,7 +529,7 @@ void KeyboardInputHandler::flagsChanged(const KeyInput& input)
 
 void KeyboardInputHandler::doCommandBySelector(std::string_view selector)
 {
-    // 1. With the protocol off, an open composition takes the classic table directly.
+    // With the protocol off, an open composition takes the classic table directly.
     const bool skipKitty = activeKeyboardFlags().isEmpty() && kittyIsComposing;
     if (!skipKitty && doKittyCommand(selector))
         return;
@@ -538,11 +538,11 @@ void KeyboardInputHandler::doCommandBySelector(std::string_view selector)
 
 bool KeyboardInputHandler::doKittyCommand(std::string_view selector)
 {
-    // 2. The modifiers of the key that is with the input method (it stays pending).
+    // The modifiers of the key that is with the input method (it stays pending).
     KittyKeyboardModifiers m;
     if (pendingKittyKeyEvent)
         m = kittyModifiers(pendingKittyKeyEvent->event.modifiers);
-    // 3.
+    // The key the command stands for.
     std::optional<FKey> key;
     if (selector == "insertNewline:") {
         key = FKey::enter;

@@ -215,13 +215,13 @@ const KittyFunctionalKeyInfo& kittyFunctionalKeyInfo(KittyFunctionalKey key)
 
 KeyBytes buildCsiU(const KittyKeyEvent& event, std::uint32_t code, bool includeText, KittyKeyboardFlags flags)
 {
-    // 1. Modifiers; the lock bits are dropped without flags.
+    // Modifiers; the lock bits are dropped without flags.
     std::uint32_t mods = event.modifiers.rawValue;
     if (flags.isEmpty())
         mods &= ~static_cast<std::uint32_t>(Mods::locks);
     const bool showType = eventTypeShown(event, flags);
 
-    // 2. Text codes: the scalars of the text that are not control characters.
+    // Text codes: the scalars of the text that are not control characters.
     std::u32string textCodes;
     if (includeText && event.text) {
         for (char32_t scalar : decodeUtf8Scalars(*event.text)) {
@@ -230,11 +230,11 @@ KeyBytes buildCsiU(const KittyKeyEvent& event, std::uint32_t code, bool includeT
         }
     }
 
-    // 3. CSI and the code.
+    // CSI and the code.
     KeyBytes bytes{ESC, '['};
     appendDecimal(bytes, code);
 
-    // 4. Alternate keys.
+    // Alternate keys.
     if (flags.contains(Flags::reportAlternateKeys)) {
         bool shiftedWritten = false;
         if (event.modifiers.contains(Mods::shift) && event.shiftedKey) {
@@ -248,7 +248,7 @@ KeyBytes buildCsiU(const KittyKeyEvent& event, std::uint32_t code, bool includeT
         }
     }
 
-    // 5. Modifiers and event type.
+    // Modifiers and event type.
     const bool modifierFieldWritten = mods != 0 || showType;
     if (modifierFieldWritten) {
         bytes.push_back(';');
@@ -259,7 +259,7 @@ KeyBytes buildCsiU(const KittyKeyEvent& event, std::uint32_t code, bool includeT
         }
     }
 
-    // 6. Text codes.
+    // Text codes.
     if (!textCodes.empty()) {
         appendText(bytes, modifierFieldWritten ? ";" : ";;");
         for (std::size_t i = 0; i < textCodes.size(); ++i) {
@@ -269,7 +269,7 @@ KeyBytes buildCsiU(const KittyKeyEvent& event, std::uint32_t code, bool includeT
         }
     }
 
-    // 7.
+    // The final byte.
     bytes.push_back('u');
     return bytes;
 }
@@ -335,7 +335,7 @@ std::optional<KeyBytes> encodeKittyKeyEvent(const KittyKeyEvent& event, KittyKey
     const bool isRelease = event.eventType == KittyKeyboardEventType::release;
     const bool isModifierKey = event.key.kind == KittyKey::Kind::functional && isKittyModifierKey(event.key.functionalKey);
 
-    // 1. Whether associated text goes along; which releases produce nothing.
+    // Whether associated text goes along; which releases produce nothing.
     bool includeText = false;
     if (R && T && !isRelease) {
         includeText = !event.modifiers.contains(Mods::alt | Mods::ctrl | Mods::super | Mods::hyper | Mods::meta);
@@ -347,7 +347,7 @@ std::optional<KeyBytes> encodeKittyKeyEvent(const KittyKeyEvent& event, KittyKey
             return std::nullopt;
     }
 
-    // 2. An open composition keeps everything but the modifier keys under R.
+    // An open composition keeps everything but the modifier keys under R.
     if (event.composing) {
         if (!(isModifierKey && R))
             return std::nullopt;
@@ -355,7 +355,7 @@ std::optional<KeyBytes> encodeKittyKeyEvent(const KittyKeyEvent& event, KittyKey
         return std::nullopt;
     }
 
-    // 3. A key with text.
+    // A key with text.
     if (event.text && !event.text->empty()) {
         const std::string& text = *event.text;
         const bool isEnter = event.key.isFunctional(Key::enter);
@@ -380,11 +380,11 @@ std::optional<KeyBytes> encodeKittyKeyEvent(const KittyKeyEvent& event, KittyKey
         return textBytes(text);
     }
 
-    // 4. No text.
+    // No text.
     if (!R)
         return encodeDisambiguated(event, flags, context, D);
 
-    // 5.
+    // Under R every key is an escape code.
     return encodeAllAsEscapeCodes(event, flags, includeText);
 }
 

@@ -203,15 +203,15 @@ std::optional<KeyBytes> encodeLegacyTextKey(const KittyKeyEvent& event)
 {
     const KittyKeyboardModifiers mods = event.modifiers;
     const char32_t key = event.key.scalar;
-    // 1.
+    // Releases, Super, Hyper or Meta chords, Shift with Control and invalid scalars send nothing.
     if (event.eventType == KittyKeyboardEventType::release || mods.contains(Mods::super | Mods::hyper | Mods::meta) ||
         (mods.contains(Mods::shift) && mods.contains(Mods::ctrl)) || !isValidScalar(key))
         return std::nullopt;
-    // 2.
+    // Alt sends ESC first.
     KeyBytes bytes;
     if (mods.contains(Mods::alt))
         bytes.push_back(ESC);
-    // 3.
+    // Control turns the key into its control byte where it has one.
     if (mods.contains(Mods::ctrl)) {
         auto byte = controlByteForKey(static_cast<char32_t>(u_tolower(static_cast<UChar32>(key))));
         if (!byte)
@@ -221,12 +221,12 @@ std::optional<KeyBytes> encodeLegacyTextKey(const KittyKeyEvent& event)
             return bytes;
         }
     }
-    // 4.
+    // Otherwise the text the key typed.
     if (event.text && !event.text->empty()) {
         appendText(bytes, *event.text);
         return bytes;
     }
-    // 5.
+    // Without text, the key itself (its shifted form under Shift).
     if (mods.contains(Mods::shift) && event.shiftedKey)
         appendUtf8(bytes, *event.shiftedKey);
     else
@@ -268,25 +268,25 @@ std::optional<KeyBytes> encodeLegacyFunctionalKey(const KittyKeyEvent& event, co
 {
     if (event.key.kind != KittyKey::Kind::functional)
         return std::nullopt;
-    // 1.
+    // Releases and Super, Hyper or Meta chords send nothing.
     if (event.eventType == KittyKeyboardEventType::release ||
         event.modifiers.contains(Mods::super | Mods::hyper | Mods::meta))
         return std::nullopt;
     const unsigned m = event.modifiers.rawValue & ~static_cast<unsigned>(Mods::locks);
     const Key key = event.key.functionalKey;
 
-    // 2.
+    // Keys of the numeric pad.
     if (isKittyKeypadKey(key))
         return encodeLegacyKeypadKey(event, context, m);
 
-    // 3.
+    // F1 to F35.
     if (key >= Key::f1 && key <= Key::f35) {
         const auto n = static_cast<unsigned>(key) - static_cast<unsigned>(Key::f1) + 1;
         return encodeLegacyFunctionKeyNumber(n, m);
     }
 
     switch (key) {
-    // 4.
+    // Escape, Enter, Tab and Backspace, without the lock bits.
     case Key::escape:
     case Key::enter:
     case Key::tab:
@@ -295,19 +295,19 @@ std::optional<KeyBytes> encodeLegacyFunctionalKey(const KittyKeyEvent& event, co
         withoutLocks.modifiers.rawValue = static_cast<std::uint8_t>(m);
         return encodeLegacyControlKey(withoutLocks, context);
     }
-    // 5.
+    // The editing keys: CSI n ~.
     case Key::insert: return tildeKey(2, m);
     case Key::delete_: return tildeKey(3, m);
     case Key::pageUp: return tildeKey(5, m);
     case Key::pageDown: return tildeKey(6, m);
-    // 6.
+    // Arrows, Home and End: CSI or SS3 and a letter.
     case Key::up: return letterKey('A', m, context.applicationCursor);
     case Key::down: return letterKey('B', m, context.applicationCursor);
     case Key::left: return letterKey('D', m, context.applicationCursor);
     case Key::right: return letterKey('C', m, context.applicationCursor);
     case Key::home: return letterKey('H', m, context.applicationCursor);
     case Key::end: return letterKey('F', m, context.applicationCursor);
-    // 7.
+    // Any other key has no legacy form.
     default: return std::nullopt;
     }
 }

@@ -17,8 +17,8 @@ struct MetalRendererStatus {
     using Time = std::chrono::system_clock::time_point;
 
     State state = State::disabled;
-    std::uint64_t presentedFrameCount = 0;
-    std::optional<Time> lastFramePresentedAt;
+    std::uint64_t presentedFrameCount = 0; // frames shown since the renderer started
+    std::optional<Time> lastFramePresentedAt; // when the last frame was shown
 
     friend bool operator==(const MetalRendererStatus&, const MetalRendererStatus&) = default;
 };
@@ -26,7 +26,7 @@ struct MetalRendererStatus {
 enum class MetalBufferingMode : std::uint8_t { perRowPersistent, perFrameAggregated };
 
 struct MetalAutomaticRecoveryPolicy {
-    std::optional<std::chrono::steady_clock::time_point> lastReplacementAt;
+    std::optional<std::chrono::steady_clock::time_point> lastReplacementAt; // the last automatic replacement
 };
 
 // One recovery of the renderer. Reason codes past the known ones log as the last

@@ -1,6 +1,6 @@
 // The colour conversions of the view over QColor, under the names the engine uses for
-// them (the platform colour was an NSColor where these names come from). QColor keeps 16
-// bits per channel, so an engine colour survives the round trip unchanged.
+// them. QColor keeps 16 bits per channel, so an engine colour survives the round trip
+// unchanged.
 #pragma once
 
 #include "model/Color.h"

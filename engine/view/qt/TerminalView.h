@@ -143,7 +143,7 @@ public:
     bool settingBg = false;
     bool cursorColorIsDefault = true;
     bool cursorTextColorIsDefault = true;
-    // What the widget's background is painted with (the layer colour of the original).
+    // What the widget's background is painted with.
     QColor layerBackgroundColor;
 
     // The platform colour of a cell colour. Foregrounds pass the cell's bold bit and the
@@ -193,7 +193,7 @@ public:
 
     bool optionAsMetaKey = true;
     bool allowMouseReporting = true; // also: host output ends the selection
-    LinkReporting linkReporting = LinkReporting::implicit;
+    LinkReporting linkReporting = LinkReporting::implicit; // which links are looked for: none, OSC 8 only, or text too
     LinkHighlightMode linkHighlightMode() const { return _linkHighlightMode; }
     void setLinkHighlightMode(LinkHighlightMode mode);
     bool notifyUpdateChanges = false;
@@ -201,9 +201,9 @@ public:
     BellStyle bellStyle = BellStyle::sound;
     ScrollerStyle scrollerStyle() const { return _scrollerStyle; }
     void setScrollerStyle(ScrollerStyle style);
-    double scrollSensitivity = 1.0;
-    bool disableFullRedrawOnAnyChanges = true;
-    bool isBigSur = true;
+    double scrollSensitivity = 1.0; // factor on the wheel delta
+    bool disableFullRedrawOnAnyChanges = true; // asks for an 8-bit RGBA surface, which the widget always has
+    bool isBigSur = true; // the desktop is new enough for that surface; always true here
     double semanticClickCoalescingDelay = 0; // seconds; the desktop's double-click interval
     bool commandActive = false;
     bool userScrolling = false;
@@ -272,9 +272,9 @@ public:
     bool inLiveResize = false;
     // The renderer's widget; absent while the painter draws.
     QPointer<QWidget> metalView;
-    MetalRendererStatus metalRendererStatus;
-    MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent;
-    MetalAutomaticRecoveryPolicy automaticMetalRecoveryPolicy;
+    MetalRendererStatus metalRendererStatus; // what the GPU renderer reports; disabled without one
+    MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent; // per-row buffers or one per frame
+    MetalAutomaticRecoveryPolicy automaticMetalRecoveryPolicy; // spaces out replacements of a failing renderer
     // Absolute lines the renderer must rebuild (first, last); none: everything visible.
     std::optional<std::pair<int, int>> metalDirtyRange;
     bool pendingMetalDisplay = false;
