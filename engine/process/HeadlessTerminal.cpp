@@ -21,7 +21,7 @@ HeadlessTerminal::~HeadlessTerminal()
     terminal_.setDelegate(nullptr);
 }
 
-// MARK: - Host input
+// ---------------------------------------------------------------- Host input
 
 void HeadlessTerminal::send(std::span<const std::uint8_t> bytes)
 {
@@ -44,7 +44,7 @@ void HeadlessTerminal::changeScrollback(std::optional<int> lines)
     terminal_.changeHistorySize(lines);
 }
 
-// MARK: - Images
+// ---------------------------------------------------------------- Images
 
 void HeadlessTerminal::appendImage(Image image)
 {
@@ -60,7 +60,7 @@ void HeadlessTerminal::setImages(std::vector<Image> images)
     images_ = std::move(images);
 }
 
-// MARK: - LocalProcessDelegate
+// ---------------------------------------------------------------- LocalProcessDelegate
 
 void HeadlessTerminal::processTerminated(LocalProcess&, std::optional<std::int32_t> exitCode)
 {
@@ -78,7 +78,7 @@ winsize HeadlessTerminal::getWindowSize()
     return PseudoTerminalHelpers::makeWinSize(terminal_.rows, terminal_.cols, 16, 16);
 }
 
-// MARK: - TerminalDelegate
+// ---------------------------------------------------------------- TerminalDelegate
 
 void HeadlessTerminal::send(Terminal&, std::span<const std::uint8_t> bytes)
 {

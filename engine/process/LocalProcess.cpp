@@ -95,7 +95,7 @@ LocalProcess::~LocalProcess()
         endSession(*ended);
 }
 
-// MARK: - Start
+// ---------------------------------------------------------------- Start
 
 void LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
                                 const std::optional<std::vector<std::string>>& environment,
@@ -161,7 +161,7 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
     current.writer = std::thread(&LocalProcess::writeLoop, this, std::ref(current), writerDescriptor);
 }
 
-// MARK: - Reading
+// ---------------------------------------------------------------- Reading
 
 void LocalProcess::readLoop(Session& current)
 {
@@ -248,7 +248,7 @@ void LocalProcess::setLoggingDir(std::optional<std::string> directory)
     loggingDirectory = std::move(directory);
 }
 
-// MARK: - Pending queue
+// ---------------------------------------------------------------- Pending queue
 
 bool LocalProcess::enqueue(PendingChunk chunk)
 {
@@ -357,7 +357,7 @@ void LocalProcess::handleEndOfFile(std::uint64_t sessionId)
         reportExit(sessionId, *exitStatus);
 }
 
-// MARK: - End of the child
+// ---------------------------------------------------------------- End of the child
 
 void LocalProcess::waitForChild(std::shared_ptr<WaitState> state)
 {
@@ -475,7 +475,7 @@ void LocalProcess::endSession(Session& ended)
     ended.wake = -1;
 }
 
-// MARK: - Writing
+// ---------------------------------------------------------------- Writing
 
 void LocalProcess::send(std::span<const std::uint8_t> data)
 {
