@@ -45,7 +45,7 @@ private:
     std::vector<bool> pixels_;
 };
 
-// The arms of a line character read from its ICU name, the way the table was written.
+// The arms of a line character read from its ICU name, a check independent of the table.
 std::optional<BoxArms> armsFromName(uint32_t codePoint)
 {
     char buffer[128];

@@ -6,7 +6,7 @@
 //   wide-half-overwritten       a narrow character written over one half of a wide one
 //   wide-cell-cut-by-narrowing  a resize to three columns cuts the cursor's line inside a
 //                               wide character
-// Both leave a wide cell without its placeholder, which the model allows; the checker
+// Both leave a wide cell without its placeholder, which the buffer allows; the checker
 // once took that for a fault.
 #include "../../../fuzz/TerminalFuzzDriver.h"
 
