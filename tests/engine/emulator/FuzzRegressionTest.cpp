@@ -24,7 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path sourceDir = fs::path(__FILE__).parent_path();
+// From the build, not __FILE__: a compiler cache may make __FILE__ relative.
+const fs::path sourceDir = fs::path(HALVOREN_TESTS_SOURCE_DIR) / "engine" / "emulator";
 
 std::vector<fs::path> inputsIn(const fs::path& directory)
 {
