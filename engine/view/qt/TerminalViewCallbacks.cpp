@@ -424,9 +424,8 @@ void TerminalView::deactivateSelection()
 {
     if (!selection || !selection->_active)
         return;
-    selection->_active = false;
-    if (terminal)
-        selectionChanged(*terminal);
+    // Tells the view (the terminal's delegate) itself.
+    selection->setActive(false);
 }
 
 void TerminalView::selectNone()

@@ -88,18 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                       WordCase{"empty cells after the text", 28, 3, {{5, 3}, {30, 3}}},
                       WordCase{"column past the edge is the last one", 99, 0, {{26, 0}, {30, 0}}}));
 
-TEST(SelectionService, TripleClickThenDragSelectsWholeRows)
-{
-    Fixture f("a\r\nb\r\nc\r\nd\r\ne");
-    f.selection->selectRowAt(2);
-    EXPECT_EQ(spanOf(*f.selection), (Span{{0, 2}, {29, 2}}));
-    f.selection->extendSelection(5, 4);
-    EXPECT_EQ(spanOf(*f.selection), (Span{{0, 2}, {29, 4}})) << "three whole rows";
-    f.selection->extendSelection(5, 0);
-    EXPECT_EQ(spanOf(*f.selection), (Span{{0, 0}, {29, 2}})) << "from the pointer's row to the first row";
-    EXPECT_EQ(f.selection->getSelectedText(), "a\nb\nc");
-}
-
 TEST(SelectionService, WordDragSnapsToWholeWords)
 {
     Fixture f("alpha beta gamma");
@@ -111,19 +99,6 @@ TEST(SelectionService, WordDragSnapsToWholeWords)
     f.selection->extendSelection(2, 0); // inside alpha: from its start to beta's end
     EXPECT_EQ(spanOf(*f.selection), (Span{{0, 0}, {10, 0}}));
     EXPECT_EQ(f.selection->getSelectedText(), "alpha beta");
-}
-
-TEST(SelectionService, ShiftClickBeforeTheStartKeepsTheOldEndFixed)
-{
-    Fixture f("0123456789");
-    f.selection->beginSelection(4, 0);
-    f.selection->extendSelection(7, 0);
-    f.selection->extendWithShift(1, 0);
-    EXPECT_EQ(spanOf(*f.selection), (Span{{7, 0}, {1, 0}}));
-    // Beyond the moving end the start stays.
-    f.selection->extendWithShift(0, 0);
-    EXPECT_EQ(spanOf(*f.selection), (Span{{7, 0}, {0, 0}}));
-    EXPECT_EQ(f.selection->getSelectedText(), "0123456");
 }
 
 TEST(SelectionService, PivotExtensionOrdersTheEnds)

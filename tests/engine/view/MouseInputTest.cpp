@@ -1,11 +1,10 @@
-// The pointer decisions that need no widget: report or local handling per mode, the click
-// counter, the auto-scroll speed and the wheel arithmetic.
+// The pointer decisions that need no widget: report or local handling per mode, and the
+// click counter. (The wheel and auto-scroll arithmetic is checked through the view.)
 #include "view/MouseInput.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -52,14 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
         DispositionCase{"move in any-event, even bypassed", Kind::move, MouseMode::anyEvent, false, Disposition::report},
         DispositionCase{"move in button-event", Kind::move, MouseMode::buttonEventTracking, true, Disposition::ignore}));
 
-TEST(MouseInput, AutoScrollSpeedGrowsWithTheDistance)
-{
-    const std::vector<std::pair<int, int>> cases = {{0, 1}, {1, 1}, {2, 3}, {5, 3}, {6, 10}, {9, 10}, {10, 24}, {40, 24}};
-    for (const auto& [distance, lines] : cases)
-        EXPECT_EQ(calcScrollingVelocity(distance, 24), lines) << distance;
-    EXPECT_EQ(calcScrollingVelocity(12, 10), 20) << "at least 20 lines on a small screen";
-}
-
 TEST(MouseInput, ClickCounterCountsQuickNearbyPresses)
 {
     ClickCounter counter;
@@ -69,25 +60,6 @@ TEST(MouseInput, ClickCounterCountsQuickNearbyPresses)
     EXPECT_EQ(counter.press(1600, 30, 11, 400, 5), 1) << "too far away";
     EXPECT_EQ(counter.press(2100, 30, 11, 400, 5), 1) << "too late";
     EXPECT_EQ(counter.press(2000, 30, 11, 400, 5), 1) << "a clock that went back starts anew";
-}
-
-TEST(MouseInput, WheelNotchesScrollWholeLinesAndTouchpadDeltasAccumulate)
-{
-    // A notch scaled down to 0.3 still scrolls one line, in its direction.
-    EXPECT_EQ(wheelLines(1, 0.3, false, 0, 16).lines, 1);
-    EXPECT_EQ(wheelLines(-1, 0.3, false, 0, 16).lines, -1);
-    EXPECT_EQ(wheelLines(-3, 1, false, 7, 16).lines, -3);
-    EXPECT_EQ(wheelLines(-3, 1, false, 7, 16).accumulator, 0) << "a notch drops the touchpad remainder";
-
-    // Touchpad: 10 + 10 pixels make one 16-pixel line with 4 left over.
-    WheelLines step = wheelLines(10, 1, true, 0, 16);
-    EXPECT_EQ(step.lines, 0);
-    step = wheelLines(10, 1, true, step.accumulator, 16);
-    EXPECT_EQ(step.lines, 1);
-    EXPECT_DOUBLE_EQ(step.accumulator, 4);
-    step = wheelLines(-40, 1, true, step.accumulator, 16);
-    EXPECT_EQ(step.lines, -2);
-    EXPECT_DOUBLE_EQ(step.accumulator, -4);
 }
 
 } // namespace
