@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QString>
 
 #include <pwd.h>
@@ -52,6 +54,14 @@ public:
         terminalView = new corvantix::LocalProcessTerminalView(this);
         terminalView->processDelegate = this;
         setCentralWidget(terminalView);
+        // The terminal's own edit actions: their shortcuts work while it has the focus, and
+        // the menu shows them enabled as the selection allows.
+        QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+        edit->addAction(terminalView->copyAction);
+        edit->addAction(terminalView->pasteAction);
+        edit->addSeparator();
+        edit->addAction(terminalView->selectAllAction);
+        connect(edit, &QMenu::aboutToShow, terminalView, [this] { terminalView->updateEditActions(); });
         setWindowTitle(QStringLiteral("Halvoren"));
         resize(900, 560);
     }

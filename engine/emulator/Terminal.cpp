@@ -37,45 +37,6 @@ TerminalColors TerminalDelegate::getColors(Terminal& source)
     return {source.foregroundColor(), source.backgroundColor()};
 }
 
-// ---------------------------------------------------------------- Selections (the view's part)
-
-void SelectionService::clearSelection()
-{
-    _active = false;
-    if (terminal != nullptr) {
-        if (TerminalDelegate* delegate = terminal->delegate())
-            delegate->selectionChanged(*terminal);
-    }
-    hasSelectionRange = false;
-    start = {};
-    end = {};
-    pivot = {};
-    wordSelectionAnchor.reset();
-    rowSelectionAnchor.reset();
-}
-
-void SelectionService::adjustForLineShift(int startRow, int endRow, int delta)
-{
-    if (!_active || delta == 0)
-        return;
-    const int top = std::min(start.row, end.row);
-    const int bottom = std::max(start.row, end.row);
-    if (bottom < startRow || top > endRow)
-        return;
-    const bool lyingWithin = top >= startRow && bottom <= endRow;
-    const bool staysWithin = top - delta >= startRow && bottom - delta <= endRow;
-    if (!lyingWithin || !staysWithin) {
-        clearSelection();
-        return;
-    }
-    start.row -= delta;
-    end.row -= delta;
-    if (terminal != nullptr) {
-        if (TerminalDelegate* delegate = terminal->delegate())
-            delegate->selectionChanged(*terminal);
-    }
-}
-
 // ---------------------------------------------------------------- Construction and teardown
 
 namespace {

@@ -1,6 +1,8 @@
 // The application end to end on a real X server: start the window with a plain shell and a
 // private home, type a command into it with xdotool, see the shell run it, then close the
 // window the way a window manager does and check that the application and its shell end.
+// With the mouse: select text by dragging, copy and paste it with the keyboard shortcuts,
+// and check that a program that asks for the mouse gets the exact report of a click.
 //
 // Run under xvfb-run (the build registers it so when xvfb-run and xdotool are installed).
 // Every wait is a generous poll: nothing here asserts how fast anything happens.
@@ -164,7 +166,125 @@ protected:
         return std::nullopt;
     }
 
+    // Starts the application and waits for its window to be mapped and focused.
+    void openWindow()
+    {
+        start();
+        ASSERT_TRUE(pollUntil([&] {
+            if (exitStatus())
+                return true;
+            const CommandResult found = run("xdotool search --onlyvisible --pid " + std::to_string(app));
+            window = found.output.substr(0, found.output.find('\n'));
+            return found.ok && !window.empty();
+        })) << "no window appeared";
+        ASSERT_FALSE(exited) << "the application ended at start, status " << status;
+        ASSERT_TRUE(pollUntil([&] {
+            run("xdotool windowfocus " + window);
+            const CommandResult focus = run("xdotool getwindowfocus");
+            return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
+        })) << "the window never took the focus";
+    }
+
+    bool typeLine(const std::string& text)
+    {
+        return run("xdotool type --delay 20 '" + text + "'").ok && run("xdotool key Return").ok;
+    }
+
+    // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
+    // cells lie in the window from a click it reports in pixels.
+    void calibrate(const std::string& mode)
+    {
+        ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is missing (Debian package python3)";
+        {
+            std::ofstream script(home / "probe.py");
+            script << mouseProbe;
+        }
+        probeOut = home / "probe.out";
+        ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\" " + mode));
+        ASSERT_TRUE(pollUntil([&] { return probeLine("pixels").has_value(); })) << "the probe did not start";
+        const std::optional<std::string> size = probeLine("cell ");
+        ASSERT_TRUE(size);
+        ASSERT_EQ(std::sscanf(size->c_str(), "cell %d %d", &cellHeight, &cellWidth), 2) << *size;
+        ASSERT_GT(cellHeight, 0);
+        ASSERT_GT(cellWidth, 0);
+        const int x = 40;
+        const int y = 60;
+        ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y)
+                        + " click 1").ok);
+        ASSERT_TRUE(pollUntil([&] { return probeLine("P ").has_value(); })) << "no click in pixels arrived";
+        int px = 0;
+        int py = 0;
+        ASSERT_EQ(std::sscanf(probeLine("P ")->c_str(), "P [<0;%d;%dM", &px, &py), 2) << *probeLine("P ");
+        originX = x - px;
+        originY = y - py;
+    }
+
+    // The first line of the probe's output that starts with `prefix`.
+    std::optional<std::string> probeLine(const std::string& prefix) const
+    {
+        std::istringstream lines(readFile(probeOut));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(prefix))
+                return line;
+        }
+        return std::nullopt;
+    }
+
+    // The window point at a fraction of a cell.
+    std::string cellPoint(double col, double row) const
+    {
+        return std::to_string(originX + static_cast<int>(col * cellWidth)) + " "
+               + std::to_string(originY + static_cast<int>(row * cellHeight));
+    }
+
+    // A program that asks for the mouse: it tells the cell size, then the first click in
+    // pixels (SGR pixel mode), then, unless asked to stop there, the next one in cells (SGR).
+    static constexpr const char* mouseProbe = R"(
+import os, sys, termios, tty
+out, mode = sys.argv[1], sys.argv[2]
+fd = sys.stdin.fileno()
+saved = termios.tcgetattr(fd)
+tty.setraw(fd)
+def say(line):
+    with open(out, 'a') as f:
+        f.write(line + '\n')
+def read_until(end):
+    data = b''
+    while not data.endswith(end):
+        data += os.read(fd, 1)
+    return data
+def report():
+    data = read_until(b'<')
+    while data[-1:] not in (b'M', b'm'):
+        data += os.read(fd, 1)
+    return data[data.rindex(b'\x1b') + 1:].decode()
+try:
+    os.write(1, b'\x1b[16t')
+    reply = read_until(b't').decode()
+    h, w = reply[reply.rindex('[') + 1:-1].split(';')[1:3]
+    say('cell %s %s' % (h, w))
+    os.write(1, b'\x1b[?1000h\x1b[?1016h')
+    say('pixels')
+    say('P ' + report())
+    report()
+    if mode == 'cells':
+        os.write(1, b'\x1b[?1016l\x1b[?1006h')
+        say('cells')
+        say('C ' + report())
+        report()
+finally:
+    os.write(1, b'\x1b[?1000l\x1b[?1006l\x1b[?1016l')
+    termios.tcsetattr(fd, termios.TCSADRAIN, saved)
+    say('done')
+)";
+
     fs::path home;
+    fs::path probeOut;
+    std::string window;
+    int cellWidth = 0;
+    int cellHeight = 0;
+    int originX = 0;
+    int originY = 0;
     pid_t app = -1;
     bool exited = false;
     int status = 0;
@@ -173,25 +293,8 @@ protected:
 
 TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 {
-    start();
-
-    // The application's mapped window.
-    std::string window;
-    ASSERT_TRUE(pollUntil([&] {
-        if (exitStatus())
-            return true;
-        const CommandResult found = run("xdotool search --onlyvisible --pid " + std::to_string(app));
-        window = found.output.substr(0, found.output.find('\n'));
-        return found.ok && !window.empty();
-    })) << "no window appeared";
-    ASSERT_FALSE(exited) << "the application ended at start, status " << status;
-
-    // Keyboard focus on it (no window manager gives it one).
-    ASSERT_TRUE(pollUntil([&] {
-        run("xdotool windowfocus " + window);
-        const CommandResult focus = run("xdotool getwindowfocus");
-        return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
-    })) << "the window never took the focus";
+    // Keyboard focus on the window (no window manager gives it one).
+    ASSERT_NO_FATAL_FAILURE(openWindow());
 
     // The shell reads what is typed once it starts; the terminal keeps the keys until then.
     const fs::path out = home / "out";
@@ -213,6 +316,55 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
     }
     // ...and its shell does not outlive it.
     EXPECT_TRUE(pollUntil([&] { return !processRuns(*shell); })) << "the shell " << *shell << " still runs";
+}
+
+TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
+{
+    ASSERT_NO_FATAL_FAILURE(openWindow());
+    ASSERT_NO_FATAL_FAILURE(calibrate("pixels"));
+    ASSERT_TRUE(pollUntil([&] { return probeLine("done").has_value(); })) << "the probe did not end";
+
+    // Under heavy load a motion event may still be merged with the next one, so a failed
+    // round is tried again (each one prints the text afresh and pastes into its own file).
+    std::string pasted;
+    for (int round = 0; round < 3 && pasted != "hello world\n"; ++round) {
+        const std::string n = std::to_string(round);
+        // "hello world" alone on the top row, the prompt below it.
+        ASSERT_TRUE(typeLine("printf \"\\033[H\\033[2Jhello world\\n\"; touch \"$HOME/shown" + n + "\""));
+        ASSERT_TRUE(pollUntil([&] { return fs::exists(home / ("shown" + n)); })) << "the shell did not print";
+        // The file appears a moment before the view has drawn the row above it.
+        std::this_thread::sleep_for(500ms);
+
+        // A drag from the first cell to just past the "d": the selection starts at the first
+        // motion and ends before the cell under the pointer.
+        const std::string move = " mousemove --window " + window + " ";
+        ASSERT_TRUE(run("xdotool" + move + cellPoint(0.2, 0.5) + " mousedown 1 sleep 0.3" + move + cellPoint(0.7, 0.5)
+                        + " sleep 0.3" + move + cellPoint(6.5, 0.5) + " sleep 0.3" + move + cellPoint(11.5, 0.5)
+                        + " sleep 0.3 mouseup 1")
+                        .ok);
+        ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
+
+        ASSERT_TRUE(run("xdotool type --delay 20 'printf \"%s\\n\" \"'").ok);
+        ASSERT_TRUE(run("xdotool key ctrl+shift+v").ok);
+        ASSERT_TRUE(typeLine("\" > \"$HOME/pasted" + n + "\""));
+        const fs::path file = home / ("pasted" + n);
+        ASSERT_TRUE(pollUntil([&] { return readFile(file).ends_with("\n"); })) << "the pasted line did not run";
+        pasted = readFile(file);
+    }
+    EXPECT_EQ(pasted, "hello world\n");
+}
+
+TEST_F(WindowTest, AProgramThatAsksForTheMouseGetsTheClickAsAnSgrReport)
+{
+    ASSERT_NO_FATAL_FAILURE(openWindow());
+    ASSERT_NO_FATAL_FAILURE(calibrate("cells"));
+    ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
+
+    // Column 10, row 5 (both counted from 0) in the middle of the cell.
+    ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
+    ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
+    EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
+    EXPECT_TRUE(pollUntil([&] { return probeLine("done").has_value(); }));
 }
 
 } // namespace

@@ -104,6 +104,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
         installScroller();
     startSetup();
     installKeyboard();
+    installEditActions();
     installTextBlinkObservers();
 }
 

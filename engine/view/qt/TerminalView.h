@@ -16,6 +16,7 @@
 //   TerminalViewDisplay.cpp    feeding, redraw scheduling, scrolling, the scrollbar, resizing
 //   TerminalViewCallbacks.cpp  the TerminalDelegate answers, colour properties, bell
 //   TerminalViewKeyboard.cpp   key events into the keyboard handler
+//   TerminalViewMouse.cpp      pointer events, mouse reports, selection, clipboard commands
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
 #pragma once
 
@@ -31,12 +32,15 @@
 #include "view/KeyboardInputHandler.h"
 #include "view/MarkedText.h"
 #include "view/MetalHooks.h"
+#include "view/MouseInput.h"
+#include "view/Pasteboard.h"
 #include "view/ScrollMetrics.h"
 #include "view/TerminalViewDelegate.h"
 #include "view/TerminalViewTypes.h"
 
 #include <QColor>
 #include <QFont>
+#include <QPointF>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
@@ -54,7 +58,11 @@
 #include <utility>
 #include <vector>
 
+class QAction;
+class QMouseEvent;
 class QPainter;
+class QTimer;
+class QWheelEvent;
 class QRawFont;
 class QScrollBar;
 
@@ -348,6 +356,55 @@ public:
     QRect firstRectForCharacterRange(TextRange range, TextRange* actualRange = nullptr) const;
     std::int64_t characterIndexForPoint(QPoint point) const;
 
+    // ================================================================ Pointer, selection, clipboard (TerminalViewMouse.cpp)
+    // Only the primary button acts: presses, drags and releases either become reports for the
+    // program (when it asked for the mouse and Shift does not bypass it) or select text; the
+    // wheel reports, sends arrow keys on the alternate screen, or scrolls.
+
+    // The cell under a point of the widget: col, absolute row, and the clamped pixel position.
+    struct GridHit {
+        int col = 0;
+        int row = 0;
+        int pixelX = 0;
+        int pixelY = 0;
+    };
+    GridHit gridPositionForPoint(QPointF point) const;
+    // The report code of a button (0 the primary one, 4 and 5 the wheel) with its modifiers.
+    int mouseButtonFlags(int button, Qt::KeyboardModifiers modifiers, bool release) const;
+    bool shiftBypassesMouseReporting(Qt::KeyboardModifiers modifiers) const;
+    // One press or release report at the point.
+    void reportMouseEvent(QPointF point, int buttonFlags);
+
+    // The clipboard that copy and paste use; the desktop's by default.
+    std::shared_ptr<Pasteboard> generalPasteboard;
+    // The selection's text onto the clipboard (the empty text without a selection).
+    virtual void copy();
+    // The clipboard's text to the program, as a paste.
+    virtual void paste();
+    void selectAll();
+    // The edit actions (Ctrl+Shift+C, Ctrl+Shift+V, Ctrl+Shift+A), added to the view; hosts
+    // put them in their menus too.
+    QAction* copyAction = nullptr;
+    QAction* pasteAction = nullptr;
+    QAction* selectAllAction = nullptr;
+    // Enables the actions as the current state allows.
+    void updateEditActions();
+
+    double scrollAccumulator = 0; // touchpad scrolling not yet a whole line, in pixels
+    int autoScrollDelta = 0;      // lines per auto-scroll tick; negative towards older lines
+    static constexpr int selectionAutoScrollIntervalMs = 50;
+    QTimer* selectionAutoScrollTimer = nullptr;
+    std::optional<QPointF> lastSelectionDragPoint;
+    bool didSelectionDrag = false;
+    SemanticPromptPointerSnapshot pointerPressSnapshot;
+    // The deferred prompt click (0: none).
+    MainQueue::Token pendingSemanticClick = 0;
+    int semanticDeferralScheduleCount = 0;
+    void startSelectionAutoScrollTimer();
+    void stopSelectionAutoScrollTimer();
+    // One auto-scroll step: scroll, then the selection follows the pointer's cell.
+    void scrollingTimerElapsed();
+
     // ================================================================ TerminalDelegate
     // The emulator's callbacks; each receives the calling terminal first, which tells these
     // apart from the view's own operations of the same names (send, bell, ...).
@@ -409,8 +466,20 @@ protected:
     // Focus reports to the program (when it asked for them) and the caret's focused form.
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // Qt turns the second press of a double click into this event; it is a press like any other.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    void installEditActions();
+    void handlePress(QMouseEvent& event);
+    // Qt's own count stops at two; triple clicks need a counter of our own.
+    ClickCounter clickCounter;
+    // The key of a disabled edit action is not typed into the program either.
+    bool isEditShortcut(const QKeyEvent& event) const;
     void commonInit(const QRect& frame, const std::optional<QFont>& font, const TerminalOptions& options,
                     MainQueue* injectedQueue);
     void startSetup();

@@ -163,10 +163,13 @@ void TerminalView::resumeDisplay()
 
 void TerminalView::selectionChanged(Terminal&)
 {
+    updateEditActions();
     if (metalView && terminal) {
         terminal->updateFullScreen();
         queuePendingMetalDisplay();
+        return;
     }
+    update();
 }
 
 bool TerminalView::trustsHost(Terminal&)
@@ -219,9 +222,10 @@ void TerminalView::clipboardCopy(Terminal&, std::span<const std::uint8_t> conten
 
 std::optional<std::vector<std::uint8_t>> TerminalView::clipboardRead(Terminal&)
 {
-    if (terminalDelegate == nullptr)
-        return std::nullopt;
-    return terminalDelegate->clipboardRead(*this);
+    // Programs may set the clipboard but not read it: it can hold anything the user copied
+    // elsewhere (passwords included), and whatever runs in the terminal, on this host or a
+    // remote one, would get it without the user knowing. The read goes unanswered.
+    return std::nullopt;
 }
 
 void TerminalView::notify(Terminal&, const std::string&, const std::string&) {}
@@ -420,9 +424,8 @@ void TerminalView::deactivateSelection()
 {
     if (!selection || !selection->_active)
         return;
-    selection->_active = false;
-    if (terminal)
-        selectionChanged(*terminal);
+    // Tells the view (the terminal's delegate) itself.
+    selection->setActive(false);
 }
 
 void TerminalView::selectNone()

@@ -182,6 +182,12 @@ void TerminalView::handleKey(const QKeyEvent& event)
 
 void TerminalView::keyPressEvent(QKeyEvent* event)
 {
+    // An edit shortcut that arrives as a key belongs to a disabled action (copy without a
+    // selection): typing it would send the program a control character instead.
+    if (isEditShortcut(*event)) {
+        event->accept();
+        return;
+    }
     handleKey(*event);
     event->accept();
 }
@@ -190,7 +196,7 @@ void TerminalView::keyReleaseEvent(QKeyEvent* event)
 {
     // While a key repeats, X11 sends a release before every repeated press; the key is
     // still down, so only the last, real release counts.
-    if (!event->isAutoRepeat())
+    if (!event->isAutoRepeat() && !isEditShortcut(*event))
         handleKey(*event);
     event->accept();
 }

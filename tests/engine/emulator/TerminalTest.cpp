@@ -312,7 +312,7 @@ std::shared_ptr<SelectionService> activeSelection(Terminal& terminal, Position s
     selection->hasSelectionRange = true;
     selection->start = start;
     selection->end = end;
-    selection->wordSelectionAnchor = start;
+    selection->wordSelectionAnchor = SelectionService::WordRange{start, end};
     terminal.registerSelection(selection);
     return selection;
 }

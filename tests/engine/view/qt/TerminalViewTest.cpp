@@ -680,8 +680,11 @@ TEST(TerminalViewCallbacks, ForwardedEvents)
     EXPECT_EQ(delegate.directories.front(), view.terminal->hostCurrentDirectory);
     view.feedText("\x1b]52;c;aGVsbG8=\x07"); // "hello"
     EXPECT_EQ(delegate.copied, (std::vector<std::string>{"hello"}));
+    // A program never reads the user's clipboard, even when the host has text in it.
     view.feedText("\x1b]52;c;?\x07");
-    EXPECT_NE(delegate.sent.find("aGk="), std::string::npos); // "hi", encoded
+    EXPECT_EQ(delegate.sent, "");
+    view.feedText("\x1b[5n");
+    EXPECT_EQ(delegate.sent, "\x1b[0n");
     // Replies are not user input: no time stamp.
     EXPECT_EQ(view.lastUserInputUptimeNs(), 0u);
 }

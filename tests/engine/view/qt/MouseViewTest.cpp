@@ -1,0 +1,349 @@
+// Real Qt pointer events through the view: mouse reports in every encoding, local
+// selection by click, double and triple click, drag and Shift-click, the wheel, selection
+// auto-scroll, prompt clicks, and the clipboard commands.
+#include "platform/ManualMainQueue.h"
+#include "ViewTestSupport.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::SendLog;
+
+struct MouseView {
+    MouseView() : view(QRect(0, 0, 640, 400), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue)
+    {
+        view.terminalDelegate = &delegate;
+        view.generalPasteboard = pasteboard;
+        view.semanticClickCoalescingDelay = 0.4;
+        queue.advance(1s);
+    }
+    ~MouseView() { view.terminalDelegate = nullptr; }
+
+    QPointF at(double col, double screenRow) const
+    {
+        return QPointF((col + 0.5) * view.cellDimension->width, (screenRow + 0.5) * view.cellDimension->height);
+    }
+    void mouse(QEvent::Type type, QPointF point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = {})
+    {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, point, view.mapToGlobal(point), button, buttons, modifiers);
+        event.setTimestamp(time);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+    // A press and release at a cell; a click long after the last one unless `quick`.
+    void click(int col, int row, Qt::KeyboardModifiers modifiers = {}, bool quick = false,
+               QEvent::Type pressType = QEvent::MouseButtonPress)
+    {
+        time += quick ? 50 : 5000;
+        mouse(pressType, at(col, row), Qt::LeftButton, modifiers);
+        mouse(QEvent::MouseButtonRelease, at(col, row), Qt::NoButton, modifiers);
+    }
+    void doubleClick(int col, int row)
+    {
+        click(col, row);
+        click(col, row, {}, true, QEvent::MouseButtonDblClick);
+    }
+    void drag(QPointF point, Qt::KeyboardModifiers modifiers = {})
+    {
+        time += 20;
+        mouse(QEvent::MouseMove, point, Qt::LeftButton, modifiers);
+    }
+    void wheel(QPoint angle, QPoint pixels = {}, Qt::KeyboardModifiers modifiers = {})
+    {
+        const QPointF point = at(2, 1);
+        QWheelEvent event(point, view.mapToGlobal(point), pixels, angle, Qt::NoButton, modifiers, Qt::NoScrollPhase,
+                          false);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+    std::string sent() const { return delegate.sent; }
+    std::string selected() const { return view.selection->active() ? view.selection->getSelectedText() : "<none>"; }
+
+    ManualMainQueue queue;
+    SendLog delegate;
+    std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
+    TerminalView view;
+    quint64 time = 100000;
+};
+
+// ---------------------------------------------------------------- Reports
+
+struct EncodingCase {
+    const char* name;
+    const char* modes;
+    const char* press;
+    const char* release;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ClickReport : public ::testing::TestWithParam<EncodingCase> {};
+
+TEST_P(ClickReport, ReachesTheChildInTheProgramsEncoding)
+{
+    MouseView f;
+    const EncodingCase& c = GetParam();
+    f.view.feedText(c.modes);
+    f.click(3, 2);
+    std::string press = c.press;
+    std::string release = c.release;
+    if (press.empty()) {
+        // Pixels: the click's point inside the view.
+        const QPointF p = f.at(3, 2);
+        const std::string xy = std::to_string(static_cast<int>(p.x())) + ";" + std::to_string(static_cast<int>(p.y()));
+        press = "\x1b[<0;" + xy + "M";
+        release = "\x1b[<0;" + xy + "m";
+    }
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{press, release}));
+    EXPECT_FALSE(f.view.selection->active()) << "a reported click never selects";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, ClickReport,
+    ::testing::Values(EncodingCase{"x10", "\x1b[?1000h", "\x1b[M $#", "\x1b[M#$#"},
+                      EncodingCase{"utf8", "\x1b[?1000h\x1b[?1005h", "\x1b[M $#", "\x1b[M#$#"},
+                      EncodingCase{"sgr", "\x1b[?1000h\x1b[?1006h", "\x1b[<0;4;3M", "\x1b[<0;4;3m"},
+                      EncodingCase{"urxvt", "\x1b[?1000h\x1b[?1015h", "\x1b[32;4;3M", "\x1b[35;4;3M"},
+                      EncodingCase{"sgrPixel", "\x1b[?1000h\x1b[?1016h", "", ""}));
+
+TEST(MouseView, ShiftSelectsLocallyUnlessTheProgramCapturesIt)
+{
+    MouseView f;
+    f.view.feedText("hello world\x1b[?1000h\x1b[?1006h");
+    f.mouse(QEvent::MouseButtonPress, f.at(1, 0), Qt::LeftButton, Qt::ShiftModifier);
+    f.mouse(QEvent::MouseButtonRelease, f.at(1, 0), Qt::NoButton, Qt::ShiftModifier);
+    f.mouse(QEvent::MouseButtonDblClick, f.at(1, 0), Qt::LeftButton, Qt::ShiftModifier);
+    f.mouse(QEvent::MouseButtonRelease, f.at(1, 0), Qt::NoButton, Qt::ShiftModifier);
+    EXPECT_TRUE(f.delegate.sends.empty());
+    EXPECT_EQ(f.selected(), "hello");
+
+    f.view.feedText("\x1b[>1s"); // the program wants Shift too
+    f.click(1, 0, Qt::ShiftModifier);
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<4;2;1M", "\x1b[<4;2;1m"}));
+}
+
+TEST(MouseView, X10ReportsThePressOnlyWithoutModifiers)
+{
+    MouseView f;
+    f.view.feedText("\x1b[?9h");
+    f.time += 5000;
+    f.mouse(QEvent::MouseButtonPress, f.at(3, 2), Qt::LeftButton, Qt::ControlModifier);
+    f.drag(f.at(6, 2), Qt::ControlModifier);
+    f.mouse(QEvent::MouseButtonRelease, f.at(6, 2), Qt::NoButton, Qt::ControlModifier);
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[M $#"}));
+    EXPECT_FALSE(f.view.selection->active());
+}
+
+TEST(MouseView, DragsAndMotionInTheTrackingModes)
+{
+    MouseView f;
+    f.view.feedText("\x1b[?1002h\x1b[?1006h");
+    f.time += 5000;
+    f.mouse(QEvent::MouseButtonPress, f.at(1, 1), Qt::LeftButton);
+    f.drag(f.at(2, 1));
+    f.mouse(QEvent::MouseButtonRelease, f.at(2, 1), Qt::NoButton);
+    f.mouse(QEvent::MouseMove, f.at(4, 1), Qt::NoButton); // no button: not reported here
+    f.view.feedText("\x1b[?1003h");
+    f.mouse(QEvent::MouseMove, f.at(5, 1), Qt::NoButton);
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<0;2;2M", "\x1b[<32;3;2M", "\x1b[<0;3;2m",
+                                                          "\x1b[<35;6;2M"}));
+}
+
+// ---------------------------------------------------------------- Local selection
+
+TEST(MouseView, DoubleAndTripleClicksSelectWordsAndRows)
+{
+    MouseView f;
+    f.view.feedText("x foo.bar-baz_1 y\r\nsecond row\r\nthird row");
+    f.doubleClick(3, 0);
+    EXPECT_EQ(f.selected(), "foo.bar-baz_1");
+    f.doubleClick(3, 0);
+    f.time += 50;
+    f.mouse(QEvent::MouseButtonPress, f.at(3, 0), Qt::LeftButton); // the third press
+    EXPECT_EQ(f.selected(), "x foo.bar-baz_1 y");
+    f.drag(f.at(3, 2));
+    f.mouse(QEvent::MouseButtonRelease, f.at(3, 2), Qt::NoButton);
+    EXPECT_EQ(f.selected(), "x foo.bar-baz_1 y\nsecond row\nthird row");
+    // A press far from the last one starts a new series: a plain click ends the selection.
+    f.click(3, 2);
+    EXPECT_EQ(f.selected(), "<none>");
+}
+
+TEST(MouseView, DragAfterAPlainClickStartsAtTheFirstDragCell)
+{
+    MouseView f;
+    f.view.feedText("0123456789");
+    f.time += 5000;
+    f.mouse(QEvent::MouseButtonPress, f.at(1, 0), Qt::LeftButton);
+    f.drag(f.at(3, 0));
+    f.drag(f.at(7, 0));
+    f.mouse(QEvent::MouseButtonRelease, f.at(7, 0), Qt::NoButton);
+    EXPECT_EQ(f.selected(), "3456");
+    f.click(9, 0, Qt::ShiftModifier);
+    EXPECT_EQ(f.selected(), "345678") << "Shift-click extends";
+    f.click(0, 0, Qt::ShiftModifier);
+    EXPECT_EQ(f.selected(), "012345678") << "before the start: the old end stays fixed";
+}
+
+TEST(MouseView, SelectionFollowsScrolledTextAndEndsWhenItLeaves)
+{
+    MouseView f;
+    f.view.allowMouseReporting = false; // output would otherwise end the selection
+    f.view.feedText("\x1b[?1049h\x1b[3;1Hkeep me\x1b[1;1H");
+    f.doubleClick(1, 2);
+    ASSERT_EQ(f.selected(), "keep");
+    f.view.feedText("\x1b[S"); // the screen scrolls up one line
+    EXPECT_EQ(f.view.selection->start.row, 1);
+    EXPECT_EQ(f.selected(), "keep");
+    f.view.feedText("\x1b[2S");
+    EXPECT_EQ(f.selected(), "<none>");
+}
+
+TEST(MouseView, DraggingBelowTheViewAutoScrolls)
+{
+    MouseView f;
+    const int rows = f.view.terminal->rows;
+    for (int i = 0; i < 100; ++i)
+        f.view.feedText("line " + std::to_string(i) + "\r\n");
+    f.view.scrollTo(10);
+    f.time += 5000;
+    f.mouse(QEvent::MouseButtonPress, f.at(0, 0), Qt::LeftButton);
+    f.drag(f.at(2, 1));
+    f.drag(f.at(2, rows + 12));
+    EXPECT_EQ(f.view.autoScrollDelta, std::max(rows, 20));
+    f.view.scrollingTimerElapsed();
+    EXPECT_EQ(f.view.terminal->buffer->yDisp(), 10 + std::max(rows, 20));
+    EXPECT_EQ(f.view.selection->end.row, f.view.terminal->buffer->yDisp() + rows + 12) << "follows the pointer";
+
+    f.drag(f.at(2, 0)); // the top row: one line per tick
+    EXPECT_EQ(f.view.autoScrollDelta, -1);
+    f.mouse(QEvent::MouseButtonRelease, f.at(2, 0), Qt::NoButton);
+    EXPECT_EQ(f.view.autoScrollDelta, 0);
+    EXPECT_EQ(f.view.selectionAutoScrollTimer, nullptr);
+}
+
+TEST(MouseView, DoubleClickOnAPromptSelectsAWordAndNeverMovesTheCursor)
+{
+    MouseView f;
+    f.view.feedText("\x1b]133;A;cl=m\x07$ \x1b]133;B\x07" "echo hello");
+    f.doubleClick(8, 0);
+    f.queue.advance(2s);
+    EXPECT_EQ(f.selected(), "hello");
+    EXPECT_EQ(f.sent(), "");
+
+    // A single click moves the cursor (to before "echo", ten cells left), once the
+    // double-click interval has passed; the click that ends a selection does not.
+    f.click(2, 0);
+    f.queue.advance(2s);
+    EXPECT_EQ(f.sent(), "");
+    f.click(2, 0);
+    f.queue.advance(300ms);
+    EXPECT_EQ(f.sent(), "");
+    f.queue.advance(200ms);
+    std::string left;
+    for (int i = 0; i < 10; ++i)
+        left += "\x1b[D";
+    EXPECT_EQ(f.sent(), left);
+}
+
+// ---------------------------------------------------------------- Wheel
+
+TEST(MouseView, WheelOnTheAlternateScreenSendsArrowKeys)
+{
+    MouseView f;
+    f.view.feedText("\x1b[?1049h");
+    f.wheel(QPoint(0, 240));
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[A", "\x1b[A"}));
+    f.delegate.sends.clear();
+    f.view.feedText("\x1b[?1h"); // application cursor keys
+    f.wheel(QPoint(0, -120));
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1bOB"}));
+    f.delegate.sends.clear();
+    f.view.feedText("\x1b[?1007l"); // alternate scroll off
+    f.wheel(QPoint(0, -120));
+    EXPECT_TRUE(f.delegate.sends.empty());
+    f.view.feedText("\x1b[?1000h\x1b[?1006h"); // the program takes the wheel
+    f.wheel(QPoint(0, 120), {}, Qt::ControlModifier);
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<80;3;2M"}));
+}
+
+TEST(MouseView, WheelScrollsTheHistoryAndTouchpadDeltasAccumulate)
+{
+    MouseView f;
+    for (int i = 0; i < 100; ++i)
+        f.view.feedText("line\r\n");
+    const int bottom = f.view.terminal->buffer->yDisp();
+    const int cell = static_cast<int>(f.view.cellDimension->height);
+    f.view.scrollSensitivity = 0.3;
+    f.wheel(QPoint(0, 120));
+    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 1) << "a notch scrolls at least one line";
+    f.view.scrollSensitivity = 1;
+    f.wheel({}, QPoint(0, cell / 2 + 1));
+    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 1) << "less than a cell";
+    f.wheel({}, QPoint(0, cell / 2 + 1));
+    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 2) << "together more than a cell";
+    f.wheel(QPoint(0, -360));
+    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom);
+}
+
+// ---------------------------------------------------------------- Clipboard
+
+TEST(MouseView, CopyAndPasteGoThroughTheClipboard)
+{
+    MouseView f;
+    f.view.feedText("hello world");
+    EXPECT_FALSE(f.view.copyAction->isEnabled());
+    f.pasteboard->content = "stale";
+    f.view.copy();
+    EXPECT_EQ(f.pasteboard->content, "") << "copy without a selection leaves the empty text";
+
+    f.doubleClick(7, 0);
+    EXPECT_TRUE(f.view.copyAction->isEnabled());
+    f.view.copyAction->trigger();
+    EXPECT_EQ(f.pasteboard->content, "world");
+
+    f.pasteboard->content = "a\nb";
+    f.view.pasteAction->trigger();
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"a\nb"}));
+    f.delegate.sends.clear();
+
+    // Bracketed: the markers frame the text, and markers inside it are taken out.
+    f.view.feedText("\x1b[?2004h");
+    f.pasteboard->content = "x\x1b[201~\x1b[20\x1b[201~1~y";
+    f.view.paste();
+    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[200~", "xy", "\x1b[201~"}));
+    f.delegate.sent.clear();
+    f.pasteboard->content.reset();
+    f.view.paste();
+    EXPECT_EQ(f.sent(), "\x1b[200~\x1b[201~") << "an empty clipboard still sends both markers";
+
+    f.view.selectAllAction->trigger();
+    EXPECT_TRUE(f.view.selection->active());
+}
+
+TEST(MouseView, TheCopyKeyWithoutASelectionTypesNothing)
+{
+    MouseView f;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("\x03"));
+    QCoreApplication::sendEvent(&f.view, &press);
+    EXPECT_EQ(f.sent(), "") << "no interrupt for the program";
+}
+
+} // namespace
+} // namespace corvantix
