@@ -156,17 +156,6 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_EQ(state.sessions.count(oddSession), 1u);
 }
 
-TEST_F(HostScripts, ListingCarriesTheSharedFile)
-{
-    NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
-    NameSet hidden{QStringLiteral("it's")};
-    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
-    const ServerState state = listing();
-    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs yet";
-    ASSERT_TRUE(state.shared);
-    EXPECT_EQ(*state.shared, (SharedPrefs{favorites, hidden}));
-}
-
 TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
     const QString dir = base + QStringLiteral("/home/.halvoren");
@@ -181,6 +170,13 @@ TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toStdString(), "{\"favorites\":[],\"hidden\":[],\"version\":1}");
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
+
+    const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
+    const NameSet hidden{QStringLiteral("it's")};
+    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
+    const ServerState state = listing();
+    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs";
+    EXPECT_EQ(state.shared, (SharedPrefs{favorites, hidden}));
 }
 
 TEST_F(HostScripts, SessionListGivesEachFolderWhole)
