@@ -42,16 +42,17 @@ protected:
         base = QDir(root.path()).canonicalPath();
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
+        // TMUX first: with it set, tmux would talk to the server it names.
+        save("TMUX", std::nullopt);
+        save("TMUX_PANE", std::nullopt);
         save("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
         save("HOME", base + QStringLiteral("/home"));
         save("SHELL", QStringLiteral("/bin/sh"));
-        save("TMUX", std::nullopt);
-        save("TMUX_PANE", std::nullopt);
     }
 
     void TearDown() override
     {
-        if (!saved.empty())
+        if (saved.count("TMUX_TMPDIR"))
             runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
         for (const auto& [name, value] : saved) {
             if (value)
