@@ -98,7 +98,8 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
                           attribute.style.contains(CharacterStyle::italic));
 
     const Terminal* source = terminal ? host_->caretTerminal() : nullptr;
-    const bool blinkHidden = terminal && !host_->caretTextBlinkVisible() && attribute.style.contains(CharacterStyle::blink);
+    const bool blinkHidden =
+        terminal && !host_->caretTextBlinkVisible() && attribute.style.contains(CharacterStyle::blink);
     if (blinkHidden || source == nullptr || cell.code == 0) {
         powerlineCodePoint = std::nullopt;
         glyph.text.assign(1, u' ');
