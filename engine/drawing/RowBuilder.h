@@ -21,12 +21,12 @@
 
 #include "drawing/CellArt.h"
 #include "drawing/KittyPlaceholder.h"
+#include "drawing/LinkHighlightMode.h"
 #include "drawing/RgbaColor.h"
 #include "drawing/RunStyle.h"
 #include "emulator/Terminal.h"
 #include "model/BufferLine.h"
 #include "model/CharData.h"
-#include "view/TerminalViewTypes.h"
 
 namespace corvantix {
 

@@ -223,7 +223,7 @@ enum class BufferKind : std::uint8_t { active, normal, alt };
 // Encodings for the screen content bytes (converted without loss, or the line is left out).
 enum class StringEncoding : std::uint8_t { utf8, utf16LittleEndian, utf16BigEndian, ascii, isoLatin1 };
 
-class Terminal {
+class Terminal : public LinkPayloadSource {
 public:
     static constexpr int MINIMUM_COLS = 2;
     static constexpr int MINIMUM_ROWS = 1;
@@ -663,6 +663,8 @@ public:
     void resetPalette();
     // The payload code to stamp into a cell being written inside an OSC 8 link.
     std::optional<std::uint16_t> resolveActiveHyperlinkCode();
+    // The open OSC 8 link's payload (registered on first use), 0 without one.
+    TinyAtom linkPayload() override;
     std::optional<std::uint16_t> registerHyperlinkPayload(std::string text);
     static std::map<std::string, std::string> parseInlineFileArguments(std::span<const std::uint8_t> arguments);
     static ImageSizeRequest parseImageSizeRequest(const std::map<std::string, std::string>& arguments,

@@ -262,6 +262,13 @@ std::optional<std::uint16_t> Terminal::resolveActiveHyperlinkCode()
     return code;
 }
 
+TinyAtom Terminal::linkPayload()
+{
+    if (!activeHyperlink)
+        return {};
+    return TinyAtom{resolveActiveHyperlinkCode().value_or(0)};
+}
+
 std::optional<std::uint16_t> Terminal::registerHyperlinkPayload(std::string text)
 {
     // A full registry first gets back the codes this terminal no longer shows, once.

@@ -1,8 +1,9 @@
 #include "model/Buffer.h"
 
+#include "platform/Log.h"
+
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 
 namespace corvantix {
@@ -35,8 +36,7 @@ Buffer::~Buffer()
 
 void Buffer::fatalError(std::string_view message)
 {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-    std::fflush(stderr);
+    logError(message);
     std::abort();
 }
 

@@ -28,7 +28,16 @@
 
 namespace corvantix {
 
-class Terminal;
+// Where written cells get their hyperlink payload. It is asked only once a cell is actually
+// written, so a link that is open but never printed into is never registered.
+class LinkPayloadSource {
+public:
+    // The payload to stamp on the cell being written; 0 outside a link.
+    virtual TinyAtom linkPayload() = 0;
+
+protected:
+    virtual ~LinkPayloadSource() = default;
+};
 
 class Buffer {
 public:
@@ -188,13 +197,13 @@ public:
 
     // ---- Writing printed characters (BufferWrite.cpp)
     // Writes one character of width 1 or 2 at the cursor (a wide one with its placeholder),
-    // wrapping, scrolling and inserting as the modes say, stamping the terminal's active
-    // hyperlink and the semantic content; the cursor moves past it.
-    void insertCharacter(const CharData& charData, Terminal& terminal);
+    // wrapping, scrolling and inserting as the modes say, stamping the active hyperlink
+    // (from `links`) and the semantic content; the cursor moves past it.
+    void insertCharacter(const CharData& charData, LinkPayloadSource& links);
     // Writes each byte as a width-1 cell whose code is the byte (or the map's replacement
     // for it, when a map is given); returns how many it wrote from the start (0 in insert
     // mode; it stops at the right limit with wraparound off).
-    int insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, Terminal& terminal,
+    int insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
                         const CharacterMap* map = nullptr);
     // The column writes stop at: the right margin in margin mode, else the last column.
     int writeRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }

@@ -2,7 +2,6 @@
 // a run of single-width bytes in one pass per row (insertNarrowRun).
 #include "model/Buffer.h"
 
-#include "emulator/Terminal.h"
 #include "model/CellRuns.h"
 #include "platform/Log.h"
 
@@ -33,14 +32,6 @@ void wrapToNextRow(Buffer& buffer)
     line.setBidiState(above);
 }
 
-// The payload of the terminal's open OSC 8 link (registered on first use), 0 without one.
-TinyAtom activePayload(Terminal& terminal)
-{
-    if (!terminal.activeHyperlink)
-        return {};
-    return TinyAtom{terminal.resolveActiveHyperlinkCode().value_or(0)};
-}
-
 // line.setCell(col, CharData(code, width, attribute, payload, semanticCode)), with the cell
 // stored from its fields when the column lies in the line.
 void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attribute& attribute, TinyAtom payload,
@@ -54,7 +45,7 @@ void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attrib
 
 } // namespace
 
-void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
+void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 {
     const int width = charData.width;
     const uint8_t semanticCode = semanticContent.cellCode();
@@ -85,7 +76,7 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
     if (x_ >= cols_)
         x_ = cols_ - 1;
 
-    const TinyAtom payload = activePayload(terminal);
+    const TinyAtom payload = links.linkPayload();
     putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
     ++x_;
 
@@ -97,7 +88,7 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
     }
 }
 
-int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, Terminal& terminal,
+int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
                             const CharacterMap* map)
 {
     if (insertMode || bytes.empty())
@@ -122,7 +113,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
 
         BufferLine& line = *lines_[yBase_ + y_];
         if (!payloadResolved) {
-            payload = activePayload(terminal);
+            payload = links.linkPayload();
             payloadResolved = true;
         }
 

@@ -1,7 +1,6 @@
 #include "model/CircularBufferLineList.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -15,8 +14,7 @@ namespace {
 // Programming errors of the ring's callers end the program.
 [[noreturn]] void fatalError(std::string_view message)
 {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-    std::fflush(stderr);
+    logError(message);
     std::abort();
 }
 

@@ -4,38 +4,69 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace corvantix {
 
 namespace {
+// Guards the sink and keeps lines from different threads whole.
 std::mutex& outputLock()
 {
     static std::mutex lock;
     return lock;
 }
 
-void writeLine(std::FILE* stream, std::string_view prefix, std::string_view message)
+LogSink& currentSink()
+{
+    static LogSink sink;
+    return sink;
+}
+
+void writeLine(LogStream stream, std::string_view line)
 {
     std::lock_guard<std::mutex> guard(outputLock());
-    if (!prefix.empty())
-        std::fwrite(prefix.data(), 1, prefix.size(), stream);
-    if (!message.empty())
-        std::fwrite(message.data(), 1, message.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    if (const LogSink& sink = currentSink()) {
+        sink(stream, line);
+        return;
+    }
+    std::FILE* file = stream == LogStream::standardError ? stderr : stdout;
+    if (!line.empty())
+        std::fwrite(line.data(), 1, line.size(), file);
+    std::fputc('\n', file);
+    std::fflush(file);
+}
+
+void writeLine(LogStream stream, std::string_view prefix, std::string_view message)
+{
+    std::string line;
+    line.reserve(prefix.size() + message.size());
+    line.append(prefix);
+    line.append(message);
+    writeLine(stream, line);
 }
 } // namespace
 
+LogSink setLogSink(LogSink sink)
+{
+    std::lock_guard<std::mutex> guard(outputLock());
+    return std::exchange(currentSink(), std::move(sink));
+}
+
 void printLine(std::string_view message)
 {
-    writeLine(stdout, {}, message);
+    writeLine(LogStream::standardOutput, message);
 }
 
 void logInfo(bool silentLog, std::string_view message)
 {
     if (silentLog)
         return;
-    writeLine(stdout, "Info: ", message);
+    writeLine(LogStream::standardOutput, "Info: ", message);
+}
+
+void logError(std::string_view message)
+{
+    writeLine(LogStream::standardError, message);
 }
 
 bool profilingEnabled()
@@ -54,7 +85,7 @@ void logProfile(std::string_view category, std::string_view message)
     std::string prefix = "[";
     prefix.append(category);
     prefix.append("] ");
-    writeLine(stderr, prefix, message);
+    writeLine(LogStream::standardError, prefix, message);
 }
 
 } // namespace corvantix

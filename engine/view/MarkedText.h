@@ -5,7 +5,7 @@
 // Ranges count UTF-16 code units, as input methods do.
 #pragma once
 
-#include "view/CellMetrics.h"
+#include "drawing/CellMetrics.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,6 +1,9 @@
 // Small value types of the terminal view's configuration: the bell style, link reporting
-// and highlighting, the bidi policy of the host and the scroller style.
+// (link highlighting lives with the row builder that applies it), the bidi policy of the
+// host and the scroller style.
 #pragma once
+
+#include "drawing/LinkHighlightMode.h"
 
 #include <array>
 #include <cstdint>
@@ -25,9 +28,6 @@ std::optional<BellStyle> bellStyleFromRawValue(std::string_view text);
 // Which links are detected under the pointer. `explicit` is a C++ keyword, hence the
 // trailing underscore.
 enum class LinkReporting : std::uint8_t { none, explicit_, implicit };
-
-// When links are underlined.
-enum class LinkHighlightMode : std::uint8_t { hover, hoverWithModifier, always, alwaysWithModifier };
 
 // Whether the host lays rows out by the terminal's bidi settings or always left to right.
 enum class BidiHostPolicy : std::uint8_t { respectTerminal, legacyLeftToRight };

@@ -1,8 +1,8 @@
 // The view's answers to window-operation requests (XTWINOPS) that report sizes in pixels.
 #pragma once
 
+#include "drawing/CellMetrics.h"
 #include "emulator/TerminalDelegate.h"
-#include "view/CellMetrics.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,8 +4,6 @@
 #include "drawing/RowBuilder.h"
 #include "drawing/qt/CellArtPainter.h"
 #include "model/UnicodeUtil.h"
-#include "view/CellMetrics.h"
-#include "view/qt/TerminalView.h"
 
 #include <QEasingCurve>
 #include <QFontMetricsF>
@@ -54,8 +52,8 @@ void appendUtf16(std::u16string& out, char32_t scalar)
 
 } // namespace
 
-CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, TerminalView* view)
-    : QWidget(view), terminal(view), style(cursorStyle)
+CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* host)
+    : QWidget(host->caretParent()), terminal(host->caretParent()), style(cursorStyle), host_(host)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -99,8 +97,10 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
     glyph.font = fontSlot(attribute.style.contains(CharacterStyle::bold),
                           attribute.style.contains(CharacterStyle::italic));
 
-    const bool blinkHidden = terminal && !terminal->textBlinkVisible && attribute.style.contains(CharacterStyle::blink);
-    if (blinkHidden || !terminal || !terminal->terminal || cell.code == 0) {
+    const Terminal* source = terminal ? host_->caretTerminal() : nullptr;
+    const bool blinkHidden =
+        terminal && !host_->caretTextBlinkVisible() && attribute.style.contains(CharacterStyle::blink);
+    if (blinkHidden || source == nullptr || cell.code == 0) {
         powerlineCodePoint = std::nullopt;
         glyph.text.assign(1, u' ');
     } else {
@@ -108,7 +108,7 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
             ? std::optional<uint32_t>(static_cast<uint32_t>(cell.code))
             : std::nullopt;
         char32_t scratch = 0;
-        const std::u32string_view text = RowBuilder::cellText(*terminal->terminal, cell.code, scratch);
+        const std::u32string_view text = RowBuilder::cellText(*source, cell.code, scratch);
         for (char32_t scalar : text)
             appendUtf16(glyph.text, scalar);
         if (text.size() == 1 && text[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(text))
@@ -167,7 +167,7 @@ void CaretView::drawCaret(QPainter& painter, bool focusedForm)
 {
     if (!ctline || !terminal)
         return;
-    TerminalView& view = *terminal;
+    const CaretHost& view = *host_;
     const QRectF bounds(0, 0, width(), height());
     const QColor caretColor = view.effectiveCaretColor();
 
@@ -211,8 +211,9 @@ void CaretView::drawCaret(QPainter& painter, bool focusedForm)
     }
 
     // The glyph under a block caret, fitted into the caret's cells.
-    glyphs_.setFonts({view.fontSet.normal, view.fontSet.bold, view.fontSet.italic, view.fontSet.boldItalic});
-    const QFontMetricsF metrics(view.fontSet.normal);
+    const CellGlyphCache::Fonts fonts = view.caretFonts();
+    glyphs_.setFonts(fonts);
+    const QFontMetricsF metrics(fonts[static_cast<size_t>(FontSlot::normal)]);
     const double descentAndLeading = metrics.descent() + metrics.leading();
     const double baseline = bounds.height() - std::ceil(descentAndLeading);
     painter.setPen(textColor);
@@ -228,7 +229,7 @@ void CaretView::drawCaret(QPainter& painter, bool focusedForm)
                 const QRectF box = run.font.boundingRect(glyph);
                 fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(),
                                    GlyphBounds{box.x(), -box.bottom(), box.width(), box.height()}, glyphColumnWidth,
-                                   view.cellDimension, descentAndLeading);
+                                   view.caretCellDimension(), descentAndLeading);
             }
             QRawFont font = run.font;
             if (fit.scale != 1.0)

@@ -4,12 +4,16 @@
 // the character under it again in the caret text colour (a powerline separator under a block
 // caret keeps its exact shape). Blinking styles fade the caret out and in (0.7 s each way,
 // ease-in), only while focused. The caret never takes mouse events.
+//
+// The caret reads what it draws with through CaretHost, which the view implements, so the
+// drawing code does not depend on the view.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "drawing/CellMetrics.h"
 #include "drawing/RunStyle.h"
 #include "drawing/qt/CellGlyphCache.h"
 #include "emulator/TerminalOptions.h"
@@ -23,18 +27,39 @@ class QVariantAnimation;
 
 namespace corvantix {
 
-class TerminalView;
+class Terminal;
+
+// What the caret reads from the widget it sits on.
+class CaretHost {
+public:
+    // The widget the caret is a child of.
+    virtual QWidget* caretParent() = 0;
+    // The terminal whose cells the caret shows, when there is one.
+    virtual const Terminal* caretTerminal() const = 0;
+    // Blinking text is in its visible phase.
+    virtual bool caretTextBlinkVisible() const = 0;
+    virtual QColor effectiveCaretColor() const = 0;
+    virtual QColor effectiveCaretTextColor() const = 0;
+    virtual double backingScaleFactor() const = 0;
+    virtual bool customBlockGlyphs() const = 0;
+    // The four fonts of the cells, in FontSlot order.
+    virtual CellGlyphCache::Fonts caretFonts() const = 0;
+    virtual std::optional<CellDimension> caretCellDimension() const = 0;
+
+protected:
+    virtual ~CaretHost() = default;
+};
 
 class CaretView : public QWidget {
 public:
     static constexpr double blinkHalfPeriodSeconds = 0.7;
 
-    // A child of `terminal` with the given frame and style.
-    CaretView(const QRect& frame, CursorStyle cursorStyle, TerminalView* terminal);
+    // A child of `host`'s widget with the given frame and style.
+    CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* host);
     ~CaretView() override;
 
     // The owning view; the caret draws nothing once it is gone.
-    QPointer<TerminalView> terminal;
+    QPointer<QWidget> terminal;
 
     // The character under the caret, prepared for drawing: its text (U+FE0E appended to an
     // emoji shown as text) and the font slot of its attribute. None before the first setText.
@@ -73,6 +98,7 @@ private:
     void startBlinkAnimation(bool focus);
     void stopBlinkAnimation();
 
+    CaretHost* host_;
     QVariantAnimation* animation_ = nullptr;
     double opacity_ = 1.0;
     CellGlyphCache glyphs_;

@@ -13,9 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "drawing/CellMetrics.h"
 #include "drawing/RowBuilder.h"
 #include "drawing/qt/CellGlyphCache.h"
-#include "view/CellMetrics.h"
 
 #include <QColor>
 #include <QFontMetricsF>

@@ -20,6 +20,7 @@
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
 #pragma once
 
+#include "drawing/CellMetrics.h"
 #include "drawing/TextBlink.h"
 #include "drawing/qt/CaretView.h"
 #include "emulator/SelectionService.h"
@@ -28,7 +29,6 @@
 #include "emulator/TerminalOptions.h"
 #include "model/Position.h"
 #include "platform/MainQueue.h"
-#include "view/CellMetrics.h"
 #include "view/KeyboardInputHandler.h"
 #include "view/MarkedText.h"
 #include "view/MetalHooks.h"
@@ -78,7 +78,7 @@ struct FontSet {
     static FontSet fromFont(const QFont& font);
 };
 
-class TerminalView : public QWidget, public TerminalDelegate {
+class TerminalView : public QWidget, public TerminalDelegate, public CaretHost {
     Q_OBJECT
 
 public:
@@ -129,7 +129,7 @@ public:
     FontMetricsValue fontMetricsValue() const;
     CellDimension computeCellSize() const;
     // The backing scale of the screen the view is on (1 without one).
-    virtual double backingScaleFactor() const;
+    double backingScaleFactor() const override;
     // Width the scrollbar takes beside the grid: 0 when it is hidden.
     double scrollerWidth() const;
     // Applies a new frame size to the grid; true when the grid changed.
@@ -178,7 +178,7 @@ public:
     bool useBrightColors = true; // bold text in colours 0-6 uses the bright form
     BidiHostPolicy bidiHostPolicy() const { return _bidiHostPolicy; }
     void setBidiHostPolicy(BidiHostPolicy policy);
-    bool customBlockGlyphs() const { return _customBlockGlyphs; }
+    bool customBlockGlyphs() const override { return _customBlockGlyphs; }
     void setCustomBlockGlyphs(bool value);
     bool antiAliasCustomBlockGlyphs() const { return _antiAliasCustomBlockGlyphs; }
     void setAntiAliasCustomBlockGlyphs(bool value);
@@ -194,8 +194,8 @@ public:
     // Colours under reverse video (the terminal's reverseColors).
     QColor effectiveForegroundColor() const;
     QColor effectiveBackgroundColor() const;
-    QColor effectiveCaretColor() const;
-    QColor effectiveCaretTextColor() const;
+    QColor effectiveCaretColor() const override;
+    QColor effectiveCaretTextColor() const override;
 
     // ================================================================ Behaviour settings
 
@@ -308,6 +308,15 @@ public:
 
     // The caret widget (a child); shown while the terminal shows its cursor.
     QPointer<CaretView> caretView;
+    // What the caret reads from the view.
+    QWidget* caretParent() override { return this; }
+    const Terminal* caretTerminal() const override { return terminal.get(); }
+    bool caretTextBlinkVisible() const override { return textBlinkVisible; }
+    CellGlyphCache::Fonts caretFonts() const override
+    {
+        return {fontSet.normal, fontSet.bold, fontSet.italic, fontSet.boldItalic};
+    }
+    std::optional<CellDimension> caretCellDimension() const override { return cellDimension; }
     // Whether the caret's look follows the focus (an outline while unfocused).
     bool caretViewTracksFocus() const;
     void setCaretViewTracksFocus(bool value);

@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 
 namespace corvantix {
 
@@ -611,7 +610,7 @@ void TerminalView::setMetalRendererStatus(const MetalRendererStatus& status)
 
 void TerminalView::logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics)
 {
-    std::fprintf(stderr, "%s\n", metalRecoveryLogLine(event, fellBackToCoreGraphics).c_str());
+    logError(metalRecoveryLogLine(event, fellBackToCoreGraphics));
 }
 
 } // namespace corvantix

@@ -1,6 +1,7 @@
 #include "emulator/Terminal.h"
 
 #include "RecordingDelegate.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -36,11 +37,10 @@ struct Traced {
     std::string feedLogged(std::string_view bytes)
     {
         terminal.silentLog = false;
-        ::testing::internal::CaptureStdout();
+        LogCapture log;
         feed(bytes);
-        std::string output = ::testing::internal::GetCapturedStdout();
         terminal.silentLog = true;
-        return output;
+        return log.take();
     }
 };
 

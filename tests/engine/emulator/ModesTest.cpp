@@ -4,6 +4,7 @@
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -666,9 +667,9 @@ TEST(ModesTest, UnhandledModesAreLoggedUnlessSilent)
         for (const bool silent : {false, true}) {
             Fixture f;
             f.terminal->silentLog = silent;
-            testing::internal::CaptureStdout();
+            LogCapture log;
             feed(*f.terminal, c.input);
-            EXPECT_EQ(testing::internal::GetCapturedStdout(), silent ? "" : c.logged);
+            EXPECT_EQ(log.take(), silent ? "" : c.logged);
         }
     }
 }

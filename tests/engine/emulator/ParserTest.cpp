@@ -1,4 +1,5 @@
 #include "emulator/EscapeSequenceParser.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -464,9 +465,9 @@ TEST(ParserReset, ClearsTheSequenceAndDropsTheDcsHandler)
 TEST(ParserCsi, DefaultFallbackPrintsTheFinalByte)
 {
     EscapeSequenceParser parser;
-    testing::internal::CaptureStdout();
+    LogCapture log;
     parser.parse(bytesOf("\x1b[5m"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot handle ESC-109\n");
+    EXPECT_EQ(log.take(), "Cannot handle ESC-109\n");
 }
 
 TEST(ParserCsi, IntermediatesAreCapped)

@@ -5,6 +5,7 @@
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -96,9 +97,8 @@ TEST(RectTest, FillEraseAndSelectiveErase)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto terminal = filledTerminal();
-        testing::internal::CaptureStdout(); // the locator form prints a line
+        LogCapture quiet; // the locator form prints a line
         feed(*terminal, c.bytes);
-        testing::internal::GetCapturedStdout();
         EXPECT_EQ(grid(*terminal), c.expected);
     }
 }
@@ -311,15 +311,15 @@ TEST(RectTest, LogLines)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes + 1);
-        testing::internal::CaptureStdout();
+        LogCapture log;
         feed(*terminal, c.bytes);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        EXPECT_EQ(log.take(), c.output);
     }
     // The locator line is printed even when the terminal is silent.
     terminal->silentLog = true;
-    testing::internal::CaptureStdout();
+    LogCapture log;
     feed(*terminal, "\x1b['z\x1b[1;2x");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "TODO: Enable Locator Reporting (DECELR)\n");
+    EXPECT_EQ(log.take(), "TODO: Enable Locator Reporting (DECELR)\n");
 }
 
 } // namespace

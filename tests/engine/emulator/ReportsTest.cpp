@@ -4,6 +4,7 @@
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -195,9 +196,9 @@ TEST(ReportsTest, DeviceAttributesWithAParameterAreLogged)
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
         f.terminal->silentLog = false;
-        testing::internal::CaptureStdout();
+        LogCapture log;
         feed(*f.terminal, c.input);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.logged);
+        EXPECT_EQ(log.take(), c.logged);
         EXPECT_EQ(f.delegate.sent, "");
     }
 }
@@ -271,9 +272,9 @@ TEST(ReportsTest, SettingRequests)
 
     Fixture f;
     f.terminal->silentLog = false;
-    testing::internal::CaptureStdout();
+    LogCapture log;
     feed(*f.terminal, dcs("x"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Info: Unknown DCS + x\n");
+    EXPECT_EQ(log.take(), "Info: Unknown DCS + x\n");
 }
 
 TEST(ReportsTest, SettingRequestDataIsCapped)

@@ -4,6 +4,7 @@
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -149,9 +150,8 @@ TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
     for (const SgrCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         auto terminal = makeTerminal();
-        testing::internal::CaptureStdout();
+        LogCapture quiet;
         feed(*terminal, c.input);
-        testing::internal::GetCapturedStdout();
         EXPECT_EQ(describe(terminal->curAttr), describe(c.expected.attribute()));
     }
 }
@@ -177,16 +177,15 @@ TEST(SgrTest, UnknownCodesArePrintedEvenWhenSilent)
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         auto terminal = makeTerminal();
         ASSERT_TRUE(terminal->silentLog);
-        testing::internal::CaptureStdout();
+        LogCapture log;
         feed(*terminal, c.input);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+        EXPECT_EQ(log.take(), c.printed);
     }
 
     // The walk goes on after an unknown code.
     auto terminal = makeTerminal();
-    testing::internal::CaptureStdout();
+    LogCapture quiet;
     feed(*terminal, "\x1b[1;6;31m");
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(describe(terminal->curAttr), describe(Expected{.fg = Color::ansi256(1), .style = bold}.attribute()));
 }
 

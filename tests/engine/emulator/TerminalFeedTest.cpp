@@ -2,6 +2,7 @@
 
 #include "platform/ManualMainQueue.h"
 #include "RecordingDelegate.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -267,14 +268,13 @@ TEST(FeedLogging, SilentByDefaultAndExactWhenAskedFor)
         terminal.logStringOverflow("OSC 52");
     };
 
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     logAll();
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(log.take(), "");
 
     terminal.silentLog = false;
-    ::testing::internal::CaptureStdout();
     logAll();
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(log.take(),
               "Info: Corvantix: Unknown CSI Code (collect=[63, 36] code=Q pars=[1, 25])\n"
               "Info: Corvantix: Unknown ESC Code: ESC + Z txt=[63]\n"
               "Info: Corvantix: Unknown EXECUTE code\n"
@@ -288,11 +288,11 @@ TEST(FeedLogging, ParseErrorsAreLoggedAndParsingGoesOn)
     Terminal terminal(nullptr);
     ParsingState state;
     state.code = ':';
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     const ParsingState quiet = terminal.logParseError(state);
     terminal.silentLog = false;
     const ParsingState loud = terminal.logParseError(state);
-    const std::string output = ::testing::internal::GetCapturedStdout();
+    const std::string output = log.take();
     EXPECT_EQ(output.rfind("Info: Corvantix: Parsing error, state: ", 0), 0u) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
     EXPECT_FALSE(quiet.abort);

@@ -4,6 +4,7 @@
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -146,9 +147,9 @@ TEST(WindowTest, UnmatchedParameterListsOnlyLog)
 
     Fixture f;
     f.terminal->silentLog = false;
-    testing::internal::CaptureStdout();
+    LogCapture log;
     f.run("\x1b[11;2t");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Info: Unhandled Window command: [11, 2]\n");
+    EXPECT_EQ(log.take(), "Info: Unhandled Window command: [11, 2]\n");
 }
 
 TEST(WindowTest, NothingWithoutADelegate)

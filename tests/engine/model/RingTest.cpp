@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/CircularBufferLineList.h"
+#include "engine/platform/LogCapture.h"
 
 namespace corvantix {
 namespace {
@@ -196,9 +197,9 @@ TEST(Ring, ShiftElementsRefusesBadArgumentsWithOneLine)
     };
     for (const Case& c : cases) {
         auto ring = ringOf(3, "abc");
-        testing::internal::CaptureStdout();
+        LogCapture log;
         EXPECT_FALSE(ring.shiftElements(c.start, c.count, c.offset));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+        EXPECT_EQ(log.take(), c.message);
         EXPECT_EQ(namesOf(ring), "abc");
     }
 }

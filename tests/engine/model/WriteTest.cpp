@@ -248,5 +248,36 @@ TEST_F(WriteFixture, PendingHyperlinkIsRegisteredOnceForARun)
     EXPECT_EQ(terminal.payloadCodes.size(), 1u);
 }
 
+// Counts how often the buffer asks for the link payload.
+struct CountingLinks final : LinkPayloadSource {
+    int asked = 0;
+    TinyAtom linkPayload() override
+    {
+        ++asked;
+        return TinyAtom{7};
+    }
+};
+
+TEST_F(WriteFixture, LinkPayloadIsAskedForOnlyWhenACellIsWritten)
+{
+    CountingLinks links;
+    const auto bytes = [](std::string_view text) {
+        return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    };
+    // A narrow run in insert mode writes nothing (the single-character path does).
+    screen->insertMode = true;
+    EXPECT_EQ(screen->insertNarrowRun(bytes("ab"), attribute, links), 0);
+    EXPECT_EQ(links.asked, 0);
+    // A run across rows asks once; each character asks once.
+    screen->insertMode = false;
+    moveTo(78, 0);
+    EXPECT_EQ(screen->insertNarrowRun(bytes("abcd"), attribute, links), 4);
+    EXPECT_EQ(links.asked, 1);
+    screen->insertCharacter(CharData('e', 1, attribute), links);
+    EXPECT_EQ(links.asked, 2);
+    EXPECT_EQ(cell(1, 1).payload, TinyAtom{7});
+    EXPECT_EQ(cell(2, 1).payload, TinyAtom{7});
+}
+
 } // namespace
 } // namespace corvantix

@@ -1,6 +1,7 @@
 #include "platform/RunLoop.h"
 #include "process/LocalProcess.h"
 #include "process/PseudoTerminal.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -361,14 +362,14 @@ TEST_F(LocalProcessTest, DebugTraceNumbersSendsAndNothingIsSentAfterTerminate)
     LocalProcess process(&recorder, loop);
     process.startProcess("/bin/sleep", {"60"}, kPathOnly);
     process.setDebugIO(true);
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     const std::uint8_t hi[] = {'h', 'i'};
     process.send(hi);
     const bool completed = runUntil([&] { return process.total() == 2; });
     process.terminate();
     const std::uint8_t late[] = {'x'};
     process.send(late);
-    const std::string output = ::testing::internal::GetCapturedStdout();
+    const std::string output = log.take();
 
     ASSERT_TRUE(completed);
     EXPECT_NE(output.find("[SEND-0] Queuing data to client: [104, 105]\n"), std::string::npos) << output;
@@ -478,10 +479,10 @@ TEST_F(LocalProcessTest, DataDumpWritesNumberedFilesAndReportsFailures)
         recorder = Recorder();
         LocalProcess process(&recorder, loop);
         process.setLoggingDir(directory + "/missing");
-        ::testing::internal::CaptureStdout();
+        LogCapture log;
         process.startProcess("/bin/sh", {"-c", "printf x"}, kPathOnly);
         const bool done = runUntil([&] { return finished(process); });
-        const std::string output = ::testing::internal::GetCapturedStdout();
+        const std::string output = log.take();
         ASSERT_TRUE(done);
         EXPECT_EQ(recorder.text(), "x");
         EXPECT_EQ(output, "Got error while logging data dump to " + directory + "/missing/log-0: No such file or directory\n");

@@ -6,6 +6,7 @@
 
 #include "emulator/Terminal.h"
 #include "view/KeyInput.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -109,10 +110,9 @@ struct Harness {
     // Runs the events, swallowing the log line of unhandled commands.
     std::vector<std::string> press(std::initializer_list<KeyInput> inputs)
     {
-        testing::internal::CaptureStdout();
+        LogCapture quiet;
         for (const KeyInput& input : inputs)
             handler.handleKeyEvent(input);
-        testing::internal::GetCapturedStdout();
         return sink.log;
     }
 };
@@ -376,9 +376,9 @@ TEST(KeyboardInputTest, CommandsFromTheInputMethod)
 TEST(KeyboardInputTest, UnknownCommandsAreLogged)
 {
     Harness h;
-    testing::internal::CaptureStdout();
+    LogCapture log;
     h.handler.doCommandBySelector("transpose:");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unhandle selector transpose:\n");
+    EXPECT_EQ(log.take(), "Unhandle selector transpose:\n");
     EXPECT_TRUE(h.sink.log.empty());
 }
 

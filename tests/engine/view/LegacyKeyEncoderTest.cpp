@@ -8,6 +8,7 @@
 #include "emulator/Terminal.h"
 #include "view/KeyInput.h"
 #include "view/KeyboardInputHandler.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -162,9 +163,10 @@ TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
         handler.optionAsMetaKey = c.options.optionAsMetaKey;
         handler.backspaceSendsControlH = c.options.backspaceSendsControlH;
 
-        testing::internal::CaptureStdout(); // unhandled commands are logged
-        handler.handleKeyEvent(c.input);
-        testing::internal::GetCapturedStdout();
+        {
+            LogCapture quiet; // unhandled commands are logged
+            handler.handleKeyEvent(c.input);
+        }
 
         EXPECT_EQ(printable(sink.sends), printable(c.sends)) << c.name;
         EXPECT_EQ(sink.scrolls, 0) << c.name;

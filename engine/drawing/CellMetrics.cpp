@@ -1,4 +1,4 @@
-#include "view/CellMetrics.h"
+#include "drawing/CellMetrics.h"
 
 #include <algorithm>
 #include <cmath>
