@@ -1,5 +1,6 @@
 // Which edit and find items a terminal view enables.
 #include "view/EditCommands.h"
+#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -45,9 +46,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MenuValidation, UnknownItemsAreDisabledAndLogged)
 {
-    ::testing::internal::CaptureStdout();
+    LogCapture log;
     EXPECT_FALSE(validateUserInterfaceItem(EditAction::other, 0, true, "Zoom"));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Validating User Interface Item: Zoom\n");
+    EXPECT_EQ(log.take(), "Validating User Interface Item: Zoom\n");
 }
 
 } // namespace
