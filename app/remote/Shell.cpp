@@ -1,0 +1,220 @@
+#include "remote/Shell.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace halvoren {
+namespace {
+
+// Shared by the run and the handlers of its process and timer: the first outcome wins.
+struct RunState {
+    bool ended = false;
+    bool timedOut = false;
+    std::optional<QString> launchFailure;
+    std::coroutine_handle<> waiter;
+
+    void end()
+    {
+        if (ended)
+            return;
+        ended = true;
+        if (waiter)
+            resumeOnMainThread(std::exchange(waiter, {}));
+    }
+};
+
+struct RunEnded {
+    std::shared_ptr<RunState> state;
+    bool await_ready() const noexcept { return state->ended; }
+    void await_suspend(std::coroutine_handle<> handle) noexcept { state->waiter = handle; }
+    void await_resume() const noexcept {}
+};
+
+QString systemDescription(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What QProcess reports for a failed start is "<call>: <description>"; the caller wants the
+// description alone, as for a failure found before starting.
+QString launchReason(const QString& processError)
+{
+    const qsizetype colon = processError.lastIndexOf(QLatin1String(": "));
+    return colon >= 0 ? processError.mid(colon + 2) : processError;
+}
+
+int timeoutMilliseconds(double seconds)
+{
+    if (!(seconds > 0))
+        return 0;
+    const double ms = std::ceil(seconds * 1000.0);
+    return ms >= INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+} // namespace
+
+QString Shell::timeoutMessage()
+{
+    return QStringLiteral("Le serveur ne répond pas (délai dépassé).");
+}
+
+QString Shell::launchFailureMessage(const QString& executable, const QString& reason)
+{
+    return QStringLiteral("Impossible de lancer ") + executable + QStringLiteral(" : ") + reason;
+}
+
+QString Shell::decode(const QByteArray& bytes)
+{
+    // One U+FFFD per maximal invalid subpart (a truncated sequence counts once, a stray byte
+    // once), the usual practice of UTF-8 decoders.
+    QString text;
+    text.reserve(bytes.size());
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype size = bytes.size();
+    qsizetype at = 0;
+    while (at < size) {
+        const unsigned char lead = data[at];
+        if (lead < 0x80) {
+            text.append(QChar(lead));
+            ++at;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        }
+        qsizetype next = at + 1;
+        bool complete = length > 0;
+        for (int k = 1; complete && k < length; ++k, ++next) {
+            if (next >= size || data[next] < low || data[next] > high) {
+                complete = false;
+                break;
+            }
+            code = (code << 6) | (data[next] & 0x3F);
+            low = 0x80;
+            high = 0xBF;
+        }
+        if (complete) {
+            const char32_t one[1] = {code};
+            text.append(QString::fromUcs4(one, 1));
+        } else {
+            text.append(QChar(0xFFFD));
+        }
+        at = next;
+    }
+    return text;
+}
+
+Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList arguments,
+                                            std::optional<QByteArray> input, double timeoutSeconds)
+{
+    // Never let the program be looked up in PATH, and give the system's own words for a
+    // file that cannot be executed.
+    if (!QDir::isAbsolutePath(executable))
+        co_return ShellError{launchFailureMessage(executable, systemDescription(ENOENT))};
+    if (::access(QFile::encodeName(executable).constData(), X_OK) != 0)
+        co_return ShellError{launchFailureMessage(executable, systemDescription(errno))};
+
+    auto state = std::make_shared<RunState>();
+    auto process = std::make_unique<QProcess>();
+    QProcess* child = process.get();
+    child->setProgram(executable);
+    child->setArguments(arguments);
+    child->setProcessChannelMode(QProcess::SeparateChannels);
+    // Its own group, so that the time-out also reaches whatever the child started.
+    child->setChildProcessModifier([] { ::setpgid(0, 0); });
+
+    QObject::connect(child, &QProcess::finished, child, [state] { state->end(); });
+    QObject::connect(child, &QProcess::errorOccurred, child, [state, child](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || state->ended)
+            return;
+        state->launchFailure = launchReason(child->errorString());
+        state->end();
+    });
+
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, child, [state, child] {
+        // The child is reaped on this thread only, so while it is not reported ended its
+        // process id (and group id) cannot belong to anyone else.
+        if (state->ended || child->state() == QProcess::NotRunning)
+            return;
+        state->timedOut = true;
+        const qint64 pid = child->processId();
+        if (pid > 0)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        child->kill();
+    });
+
+    child->start(QIODevice::ReadWrite);
+    if (!state->ended) {
+        timer.start(timeoutMilliseconds(timeoutSeconds));
+        if (input && !input->isEmpty())
+            child->write(*input);
+        // Closes once the input is written; a child that stops reading is ended by the
+        // time-out, and a broken pipe is an error of the write, not a signal.
+        child->closeWriteChannel();
+    }
+
+    co_await RunEnded{state};
+    timer.stop();
+
+    if (state->launchFailure)
+        co_return ShellError{launchFailureMessage(executable, *state->launchFailure)};
+    if (state->timedOut)
+        co_return ShellError{timeoutMessage()};
+    Output output;
+    output.status = child->exitCode();
+    output.standardOutput = decode(child->readAllStandardOutput());
+    output.standardError = decode(child->readAllStandardError());
+    co_return output;
+}
+
+QString userShell()
+{
+    if (const char* shell = std::getenv("SHELL"))
+        return QFile::decodeName(shell);
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_shell && *entry->pw_shell)
+        return QFile::decodeName(entry->pw_shell);
+    return QStringLiteral("/bin/sh");
+}
+
+Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
+{
+    QStringList arguments;
+    arguments << QStringLiteral("-l") << QStringLiteral("-c") << command;
+    auto result = co_await Shell::run(userShell(), std::move(arguments), std::nullopt, timeoutSeconds);
+    if (!result)
+        co_return result.error();
+    co_return std::move(result.value().standardOutput);
+}
+
+} // namespace halvoren

@@ -1,0 +1,79 @@
+// Runs a program to completion and collects what it printed. Every one-shot ssh command and
+// every command run through the user's login shell goes through `Shell::run`.
+//
+// The child gets its own process group. A run ends exactly once: the program could not be
+// started, the time-out killed the group, or the child exited (a non-zero status is not an
+// error). Once the child has exited only output already in the pipes is read, so a
+// background grandchild that keeps them open cannot hold the run.
+#pragma once
+
+#include "remote/Async.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+#include <variant>
+
+namespace halvoren {
+
+// A failed run; `message` is the text shown to the user.
+struct ShellError {
+    QString message;
+};
+
+// Either the value of a run or the reason it failed.
+template <typename T>
+class ShellResult {
+public:
+    ShellResult(T value) : state(std::move(value)) {}
+    ShellResult(ShellError error) : state(std::move(error)) {}
+    ShellResult() : state(T{}) {}
+
+    bool ok() const { return std::holds_alternative<T>(state); }
+    explicit operator bool() const { return ok(); }
+    const T& value() const { return std::get<T>(state); }
+    T& value() { return std::get<T>(state); }
+    const ShellError& error() const { return std::get<ShellError>(state); }
+
+private:
+    std::variant<T, ShellError> state;
+};
+
+class Shell {
+public:
+    struct Output {
+        // The exit code, or the signal number when a signal ended the child.
+        int status = 0;
+        QString standardOutput;
+        QString standardError;
+    };
+
+    // Message of a run that the time-out ended, for a local command as for an ssh one.
+    static QString timeoutMessage();
+    // Message of a program that could not be started: "Impossible de lancer " + path + " : "
+    // + the system's description of the reason.
+    static QString launchFailureMessage(const QString& executable, const QString& reason);
+
+    // Starts `executable` (an absolute path, never searched for) with `arguments`, writes
+    // `input` to its standard input and closes it (at once when there is none), and waits
+    // for the end, at most `timeoutSeconds`. Output is decoded as UTF-8, every invalid
+    // sequence becoming U+FFFD. Call it on the main thread.
+    static Task<ShellResult<Output>> run(QString executable, QStringList arguments,
+                                         std::optional<QByteArray> input, double timeoutSeconds);
+
+    // UTF-8 with U+FFFD in place of each invalid sequence.
+    static QString decode(const QByteArray& bytes);
+};
+
+// The user's login shell: $SHELL when set (even empty), else the account's shell, else
+// "/bin/sh".
+QString userShell();
+
+// Runs `command` with `userShell() -l -c command` and gives its standard output; the status
+// and standard error are dropped, a launch failure or time-out is the error.
+Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds);
+
+} // namespace halvoren

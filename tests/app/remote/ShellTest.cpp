@@ -1,0 +1,229 @@
+#include "remote/Shell.h"
+#include "remote/ShellQuote.h"
+#include "RunSync.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace halvoren {
+namespace {
+
+using test::runSync;
+
+ShellResult<Shell::Output> sh(const QString& script, std::optional<QByteArray> input = std::nullopt,
+                              double timeout = 10)
+{
+    return runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, std::move(input), timeout));
+}
+
+TEST(Shell, StatusAndBothStreams)
+{
+    auto result = sh(QStringLiteral("echo hi; echo err >&2; exit 3"));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    EXPECT_EQ(result.value().status, 3);
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("hi\n"));
+    EXPECT_EQ(result.value().standardError, QStringLiteral("err\n"));
+}
+
+TEST(Shell, SignalEndIsTheSignalNumber)
+{
+    auto result = sh(QStringLiteral("kill -TERM $$"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().status, 15);
+}
+
+TEST(Shell, StandardInputIsAtEndOfFileWithoutInput)
+{
+    auto result = sh(QStringLiteral("if read line; then echo got; else echo eof; fi"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("eof\n"));
+}
+
+TEST(Shell, InputIsWrittenThenClosed)
+{
+    auto result = sh(QStringLiteral("cat; echo end"), QByteArray("a\nb"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("a\nbend\n"));
+}
+
+TEST(Shell, ChildThatIgnoresLargeInputStillEnds)
+{
+    auto result = sh(QStringLiteral("exit 0"), QByteArray(4 << 20, 'x'), 5);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().status, 0);
+}
+
+TEST(Shell, TimeOutKillsAndReportsTheMessage)
+{
+    QElapsedTimer clock;
+    clock.start();
+    auto result = sh(QStringLiteral("echo partial; sleep 30"), std::nullopt, 0.3);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, QStringLiteral("Le serveur ne répond pas (délai dépassé)."));
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST(Shell, TimeOutKillsTheWholeGroup)
+{
+    QTemporaryDir dir;
+    const QString marker = dir.filePath(QStringLiteral("late"));
+    auto result = sh(QStringLiteral("(sleep 1; touch '%1') & sleep 30").arg(marker), std::nullopt, 0.3);
+    ASSERT_FALSE(result.ok());
+    runSync(Shell::run(QStringLiteral("/bin/sleep"), {QStringLiteral("1.5")}, std::nullopt, 5));
+    EXPECT_FALSE(QFile::exists(marker)) << "a grandchild outlived the time-out";
+}
+
+TEST(Shell, EarlyEndIsUntouchedByTheLaterTimeOut)
+{
+    auto result = sh(QStringLiteral("echo quick"), std::nullopt, 0.5);
+    ASSERT_TRUE(result.ok());
+    runSync(Shell::run(QStringLiteral("/bin/sleep"), {QStringLiteral("0.8")}, std::nullopt, 5));
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("quick\n"));
+}
+
+TEST(Shell, BackgroundGrandchildHoldingThePipesDoesNotHoldTheRun)
+{
+    QElapsedTimer clock;
+    clock.start();
+    auto result = sh(QStringLiteral("sleep 30 & echo x"), std::nullopt, 3);
+    const qint64 elapsed = clock.elapsed();
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("x\n"));
+    EXPECT_LT(elapsed, 4000);
+}
+
+TEST(Shell, LaunchFailureNamesThePathAndTheReason)
+{
+    struct Case {
+        const char* path;
+        const char* message;
+    } cases[] = {
+        {"/nonexistent/program", "Impossible de lancer /nonexistent/program : No such file or directory"},
+        {"relative/program", "Impossible de lancer relative/program : No such file or directory"},
+        {"/", "Impossible de lancer / : Permission denied"},
+    };
+    for (const Case& c : cases) {
+        auto result = runSync(Shell::run(QString::fromUtf8(c.path), {}, std::nullopt, 5));
+        ASSERT_FALSE(result.ok()) << c.path;
+        EXPECT_EQ(result.error().message.toStdString(), c.message);
+    }
+}
+
+TEST(Shell, InvalidUtf8BecomesReplacementCharacters)
+{
+    auto result = sh(QStringLiteral("printf 'a\\377\\376b'"));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().standardOutput, QStringLiteral("a\uFFFD\uFFFDb"));
+    struct Case {
+        QByteArray bytes;
+        QString text;
+    } cases[] = {
+        {QByteArray("\xC3\xA9\xE2\x82"), QStringLiteral("\u00E9\uFFFD")},
+        {QByteArray("\xE2\x82x"), QStringLiteral("\uFFFDx")},
+        {QByteArray("\xF0\x9F\x98\x80!"), QString::fromUtf8("\xF0\x9F\x98\x80!")},
+        {QByteArray("\xC0\xAF"), QStringLiteral("\uFFFD\uFFFD")},
+        {QByteArray("\xED\xA0\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD")},
+        {QByteArray("\xF4\x90\x80\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD")},
+        {QByteArray("a\0b", 3), QStringLiteral("a") + QChar(0) + QStringLiteral("b")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Shell::decode(c.bytes), c.text) << c.bytes.toHex().toStdString();
+}
+
+TEST(Shell, ExecFormatErrorComesFromTheSystem)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("not-a-program"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\x7f\x01\x02");
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    auto result = runSync(Shell::run(path, {}, std::nullopt, 5));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, Shell::launchFailureMessage(path, QStringLiteral("Exec format error")));
+}
+
+// Restores one environment variable at the end of a test.
+class EnvironmentVariable {
+public:
+    explicit EnvironmentVariable(const char* name) : name(name)
+    {
+        if (const char* value = std::getenv(name))
+            saved = value;
+    }
+    ~EnvironmentVariable()
+    {
+        if (saved)
+            setenv(name, saved->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+
+private:
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
+{
+    EnvironmentVariable shell("SHELL");
+    QTemporaryDir dir;
+    const QString fake = dir.filePath(QStringLiteral("fake-shell"));
+    QFile script(fake);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    setenv("SHELL", fake.toUtf8().constData(), 1);
+
+    EXPECT_EQ(userShell(), fake);
+    auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
+
+    setenv("SHELL", "", 1);
+    EXPECT_EQ(userShell(), QString());
+    unsetenv("SHELL");
+    EXPECT_FALSE(userShell().isEmpty());
+}
+
+TEST(Shell, LoginShellPropagatesTimeOut)
+{
+    EnvironmentVariable shell("SHELL");
+    setenv("SHELL", "/bin/sh", 1);
+    auto result = runSync(runLoginShell(QStringLiteral("sleep 30"), 0.3));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, Shell::timeoutMessage());
+}
+
+TEST(ShellQuote, WrapsAndEscapesSingleQuotes)
+{
+    struct Case {
+        const char* text;
+        const char* quoted;
+    } cases[] = {
+        {"", "''"},
+        {"/srv/web", "'/srv/web'"},
+        {"/srv/it's", "'/srv/it'\\''s'"},
+        {"$(rm -rf ~)", "'$(rm -rf ~)'"},
+        {"''", "''\\'''\\'''"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shellQuote(QString::fromUtf8(c.text)).toStdString(), c.quoted) << c.text;
+}
+
+TEST(ShellQuote, SurvivesARealShell)
+{
+    const QString nasty = QStringLiteral("it's \"$(echo no)\" `x` \\ \t*");
+    auto result = sh(QStringLiteral("printf %s ") + shellQuote(nasty));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value().standardOutput, nasty);
+}
+
+} // namespace
+} // namespace halvoren
