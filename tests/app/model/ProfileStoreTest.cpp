@@ -144,3 +144,30 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
 
 } // namespace
 } // namespace halvoren
+
+namespace halvoren {
+namespace {
+
+// The real backend on a desktop without a Secret Service: the bus address leads nowhere.
+TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
+{
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/hv-bus");
+    {
+        test::TempFolder folder;
+        SecretStore secrets(std::make_unique<LibsecretBackend>());
+        ProfileStore store(secrets, folder.path());
+        EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
+        const QList<MacProfile> saved = {profile("p1", "alpha")};
+        QCoro::waitFor(store.saveProfiles(saved));
+        EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
+        EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
+    }
+    if (saved.isNull())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+}
+
+} // namespace
+} // namespace halvoren
