@@ -72,19 +72,6 @@ TEST(SSHLink, UploadCommandReplacesOnlyACompleteFile)
     EXPECT_EQ(QDir(folder.file("it's new")).entryList(QDir::Files), QStringList{"a b.bin"});
 }
 
-TEST(SSHLink, InstallKeyCommandAddsEachKeyOnce)
-{
-    PrivateHome home;
-    const QStringList keys{"ssh-ed25519 AAAA one@host", "ecdsa-sha2-nistp256 BBBB it's@host"};
-    const QString command = SSHLink::installKeyCommand(keys);
-    EXPECT_EQ(command.count("grep -qxF"), 2);
-    EXPECT_LT(command.indexOf("one@host"), command.indexOf("it'\\''s@host"));
-    EXPECT_EQ(runLocally(command), QByteArray("status 0"));
-    EXPECT_EQ(runLocally(command), QByteArray("status 0"));
-    EXPECT_EQ(test::readAll(home.folder.file(".ssh/authorized_keys")), keys.join('\n').toUtf8() + '\n');
-    EXPECT_EQ(QFileInfo(home.folder.file(".ssh")).permissions() & (QFile::ReadOther | QFile::ExeOther), 0);
-}
-
 TEST(SSHLink, LocalPublicKeysKeepsSSHAndEcdsaKeysByName)
 {
     PrivateHome home;
@@ -132,11 +119,6 @@ TEST(ParseFolderListing, SortsVisibleFoldersCaseInsensitively)
     EXPECT_EQ(parseFolderListing("b/\n.git/\nA/\n\n  c/  \n"), (QStringList{"A", "b", "c"}));
     EXPECT_EQ(parseFolderListing("web/\r\n\tdocs/\r\n"), (QStringList{"docs", "web"}));
     EXPECT_EQ(parseFolderListing(""), QStringList{});
-}
-
-TEST(SSHLink, FailureMessageNamesTheStatus)
-{
-    EXPECT_EQ(sshFailureMessage(1), QStringLiteral("La commande SSH a échoué (code 1)."));
 }
 
 } // namespace
