@@ -3,11 +3,14 @@
 #include "RunSync.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace halvoren {
 namespace {
@@ -189,7 +192,21 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
     setenv("SHELL", "", 1);
     EXPECT_EQ(userShell(), QString());
     unsetenv("SHELL");
-    EXPECT_FALSE(userShell().isEmpty());
+    const passwd* entry = getpwuid(getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(userShell(), QString::fromLocal8Bit(*entry->pw_shell ? entry->pw_shell : "/bin/sh"));
+}
+
+TEST(Shell, ResumesOnTheMainThread)
+{
+    QThread* resumedOn = nullptr;
+    auto probe = [&]() -> Task<bool> {
+        auto result = co_await Shell::run(QStringLiteral("/bin/true"), {}, std::nullopt, 5);
+        resumedOn = QThread::currentThread();
+        co_return result.ok();
+    };
+    EXPECT_TRUE(runSync(probe()));
+    EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
 }
 
 TEST(Shell, LoginShellPropagatesTimeOut)

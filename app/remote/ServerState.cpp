@@ -1,0 +1,67 @@
+#include "remote/ServerState.h"
+
+#include "remote/HostText.h"
+
+#include <algorithm>
+
+namespace halvoren {
+
+QString listingScript()
+{
+    return QStringLiteral(
+        "tmux list-sessions -F "
+        "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'"
+        " 2>/dev/null\n"
+        "printf '\\n@@HV_SHARED@@\\n'\n"
+        "cat ~/.halvoren/shared.json 2>/dev/null\n"
+        "true\n");
+}
+
+ServerState parseServerState(const QString& output)
+{
+    const QString marker = QLatin1String(sharedMarker);
+    const qsizetype markerAt = output.indexOf(marker);
+    const QString head = markerAt >= 0 ? output.left(markerAt) : output;
+    QString tail;
+    if (markerAt >= 0) {
+        const qsizetype tailStart = markerAt + marker.size();
+        const qsizetype next = output.indexOf(marker, tailStart);
+        tail = output.mid(tailStart, next >= 0 ? next - tailStart : -1);
+    }
+
+    ServerState state;
+    for (const QString& line : splitLines(head)) {
+        const QStringList fields = line.split(u'\t');
+        if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())
+            continue;
+        state.sessions.insert(fields.at(0));
+        if (fields.at(6) == QLatin1String("1"))
+            state.synced = true;
+        if (fields.at(1) != QLatin1String("1"))
+            continue;
+        HostTab tab;
+        tab.session = fields.at(0);
+        tab.order = parseStrictInteger(fields.at(2)).value_or(unsetHostOrder);
+        tab.name = fields.at(3).isEmpty() ? fields.at(0) : fields.at(3);
+        tab.path = fields.at(4);
+        if (!fields.at(5).isEmpty())
+            tab.parent = fields.at(5);
+        state.open << std::move(tab);
+    }
+    std::stable_sort(state.open.begin(), state.open.end(), [](const HostTab& a, const HostTab& b) {
+        if (a.order != b.order)
+            return a.order < b.order;
+        return codePointLess(a.session, b.session);
+    });
+    state.shared = parseSharedPrefs(tail);
+    return state;
+}
+
+std::optional<ServerState> parseListingOutput(const QString& output)
+{
+    if (!output.contains(QLatin1String(sharedMarker)))
+        return std::nullopt;
+    return parseServerState(output);
+}
+
+} // namespace halvoren

@@ -1,0 +1,36 @@
+// The per-host file "~/.halvoren/shared.json": the favourite and hidden projects that every
+// client of the host shares.
+#pragma once
+
+#include "remote/HostText.h"
+
+#include <QString>
+
+#include <optional>
+#include <set>
+
+namespace halvoren {
+
+using NameSet = std::set<QString, CodePointLess>;
+
+struct SharedPrefs {
+    NameSet favorites;
+    NameSet hidden;
+
+    bool operator==(const SharedPrefs&) const = default;
+};
+
+inline constexpr char sharedStatePath[] = "~/.halvoren/shared.json";
+
+// Nothing for blank text, invalid JSON or a value that is not an object; a member that is
+// missing or not an array is an empty set, and elements that are not strings are skipped.
+std::optional<SharedPrefs> parseSharedPrefs(const QString& text);
+
+// {"favorites":[…],"hidden":[…],"version":1}: compact, sorted, "/" written "\/".
+QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);
+
+// One line that installs the new file on the host: written beside it under a name of its
+// own run, then renamed over it.
+QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden);
+
+} // namespace halvoren

@@ -1,0 +1,46 @@
+// Keeping a connection's tmux tabs in step with the tabs its host records: what to open,
+// close and restart here and in which order the tabs stand, and the scripts that write a
+// tab (seeding) or the tabs' positions onto the host.
+#pragma once
+
+#include "remote/ServerState.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace halvoren {
+
+struct LocalTab {
+    QString session;
+    bool live = false;
+    // When the user opened it here; none for a tab opened because the host listed it.
+    std::optional<QDateTime> openedAt;
+
+    bool operator==(const LocalTab&) const = default;
+};
+
+struct ReconcilePlan {
+    QList<HostTab> toOpen;
+    QStringList toClose;
+    QStringList toRestart;
+    QStringList order;
+
+    bool operator==(const ReconcilePlan&) const = default;
+};
+
+// How long a tab opened here stays even though the host does not list it yet.
+inline constexpr qint64 youngTabMilliseconds = 10000;
+
+ReconcilePlan reconcileTabs(const QList<LocalTab>& local, const QList<HostTab>& host, const QDateTime& now);
+
+// Creates the session when missing and tags it as an open tab at `order`.
+QString tmuxSessionScript(const QString& session, const QString& name, const QString& path, qint64 order);
+
+// Numbers the sessions 1, 2, … in list order.
+QString tmuxReorderScript(const QStringList& sessions);
+
+} // namespace halvoren

@@ -1,0 +1,121 @@
+#include "remote/TmuxCommands.h"
+
+#include "remote/ShellQuote.h"
+
+#include <QRegularExpression>
+
+namespace halvoren {
+
+QString tmuxSessionTarget(const QString& session)
+{
+    return shellQuote(QLatin1Char('=') + session);
+}
+
+QString tmuxOptionTarget(const QString& session)
+{
+    return shellQuote(QLatin1Char('=') + session + QLatin1Char(':'));
+}
+
+QString cleanOptionValue(const QString& text)
+{
+    QString cleaned = text;
+    for (QChar& c : cleaned) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return cleaned;
+}
+
+QString tmuxAttachCommand(const QString& session, const QString& path,
+                          const std::optional<QString>& setup)
+{
+    const QString target = tmuxOptionTarget(session);
+    QStringList pieces;
+    if (setup) {
+        pieces << QStringLiteral("tmux new-session -d -s ") + shellQuote(session) + QStringLiteral(" -c ") +
+                      shellQuote(path) + QStringLiteral(" 2>/dev/null");
+        if (!setup->isEmpty())
+            pieces << *setup;
+    }
+    pieces << QStringLiteral("tmux set -g mouse on")
+           << QStringLiteral("tmux set -u -t ") + target + QStringLiteral(" mouse 2>/dev/null")
+           << QStringLiteral("tmux set -g set-clipboard on")
+           << QStringLiteral("tmux set -g window-size latest 2>/dev/null")
+           << QStringLiteral("exec tmux attach -t ") + tmuxSessionTarget(session);
+    return pieces.join(QStringLiteral("; "));
+}
+
+QString sessionTagCommand(const QString& session, const QString& name, const QString& path,
+                          const QStringList& sessions)
+{
+    const QString target = tmuxOptionTarget(session);
+    QStringList pieces;
+    pieces << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_open 1 2>/dev/null")
+           << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_name ") +
+                  shellQuote(cleanOptionValue(name)) + QStringLiteral(" 2>/dev/null")
+           << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_path ") +
+                  shellQuote(cleanOptionValue(path)) + QStringLiteral(" 2>/dev/null");
+    for (qsizetype k = 0; k < sessions.size(); ++k) {
+        pieces << QStringLiteral("tmux set -t ") + tmuxOptionTarget(sessions.at(k)) + QStringLiteral(" @hv_order ") +
+                      QString::number(k + 1) + QStringLiteral(" 2>/dev/null");
+    }
+    return pieces.join(QStringLiteral("; "));
+}
+
+QString sessionUntagScript(const QString& session)
+{
+    return QStringLiteral("tmux set -u -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 2>/dev/null\n");
+}
+
+QString sessionKillScript(const QString& session)
+{
+    return QStringLiteral("tmux kill-session -t ") + tmuxSessionTarget(session) + QStringLiteral(" 2>/dev/null\n");
+}
+
+namespace {
+
+// An operating-system command up to BEL or ST, a control sequence, or a two-character escape.
+const QRegularExpression& ansiEscapeRegex()
+{
+    static const QRegularExpression regex(
+        QStringLiteral("\\x1B\\][^\\x07\\x1B]*(?:\\x07|\\x1B\\\\)|\\x1B\\[[0-?]*[ -/]*[@-~]|\\x1B[@-Z\\x5C-_]"));
+    return regex;
+}
+
+const QRegularExpression& promptRegex()
+{
+    static const QRegularExpression regex(QStringLiteral("(?:[$%#] +|[\u276F\u279C\u00BB\u03BB] *)$"));
+    return regex;
+}
+
+bool isBlankOrTab(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+} // namespace
+
+bool promptAtEnd(const QString& chunk)
+{
+    QString text = chunk;
+    text.remove(ansiEscapeRegex());
+    if (const qsizetype lf = text.lastIndexOf(u'\n'); lf >= 0)
+        text = text.mid(lf + 1);
+    if (const qsizetype cr = text.lastIndexOf(u'\r'); cr >= 0)
+        text = text.mid(cr + 1);
+
+    qsizetype first = 0;
+    while (first < text.size() && isBlankOrTab(text.at(first)))
+        ++first;
+    if (first == text.size())
+        return false;
+
+    qsizetype afterSpaces = 0;
+    while (afterSpaces < text.size() && text.at(afterSpaces) == u' ')
+        ++afterSpaces;
+    if (afterSpaces < text.size() && text.at(afterSpaces) == QChar(0x279C))
+        return true;
+    return promptRegex().match(text).hasMatch();
+}
+
+} // namespace halvoren

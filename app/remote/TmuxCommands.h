@@ -1,0 +1,43 @@
+// The command lines a tab runs to create, tag and attach its tmux session, and the test the
+// activity detector uses for output that ends at a shell prompt.
+//
+// Every tmux command names its session exactly: "-t '=name'" for session commands and
+// "-t '=name:'" for option and message commands. A plain name would also match another
+// session by prefix ("kq-web-<hash>" is a prefix of its sibling "kq-web-<hash>-2") or as a
+// pattern, and act on that one when the named session is gone.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace halvoren {
+
+// "-t" operand of a command acting on a whole session (attach, kill), quoted.
+QString tmuxSessionTarget(const QString& session);
+// "-t" operand of a command acting on a session's options or current pane (set, set -u,
+// display-message), quoted.
+QString tmuxOptionTarget(const QString& session);
+
+// Tab, carriage return and line feed made blanks, so a value stays on one listing row.
+QString cleanOptionValue(const QString& text);
+
+// Creates the session in `path` when a setup is given (then runs the setup), sets the
+// tmux options a tab relies on and replaces the shell with the attach.
+QString tmuxAttachCommand(const QString& session, const QString& path,
+                          const std::optional<QString>& setup);
+
+// Tags a session as an open tab with its name and path, then numbers `sessions` 1, 2, …
+QString sessionTagCommand(const QString& session, const QString& name, const QString& path,
+                          const QStringList& sessions);
+
+// Script that removes a session's open-tab tag (the session keeps running).
+QString sessionUntagScript(const QString& session);
+// Script that ends a session.
+QString sessionKillScript(const QString& session);
+
+// True when a chunk of terminal output ends at what looks like a shell prompt.
+bool promptAtEnd(const QString& chunk);
+
+} // namespace halvoren

@@ -1,0 +1,326 @@
+#include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
+#include "remote/SharedPrefs.h"
+#include "remote/TabReconciliation.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+QDateTime at(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+}
+
+// Session lines
+
+TEST(FolderSessions, ReadsTheSixFields)
+{
+    auto session = parseSessionLine(QStringLiteral("  kq-x|/srv/web|60|1|90|zsh \t"));
+    ASSERT_TRUE(session);
+    EXPECT_EQ(*session, (FolderSession{QStringLiteral("kq-x"), QStringLiteral("/srv/web"), at(60000), 1, at(90000),
+                                       QStringLiteral("zsh")}));
+}
+
+TEST(FolderSessions, KeepsABarInThePathAndFallsBackOnBadNumbers)
+{
+    struct Case {
+        QString line;
+        FolderSession session;
+    } cases[] = {
+        {QStringLiteral("kq-x|/srv/x|y|60|1|90|zsh"),
+         {QStringLiteral("kq-x"), QStringLiteral("/srv/x|y"), at(60000), 1, at(90000), QStringLiteral("zsh")}},
+        {QStringLiteral("kq-x|/p|abc|-2|1.5e9|"),
+         {QStringLiteral("kq-x"), QStringLiteral("/p"), at(0), -2, at(1500000000000), QString()}},
+        {QStringLiteral("kq-x|/p| 7.5 |+3|1e999|  vim  "),
+         {QStringLiteral("kq-x"), QStringLiteral("/p"), at(7500), 3, at(0), QStringLiteral("vim")}},
+        {QStringLiteral("kq-x|/p|1,5|99999999999999999999|0x10|sh"),
+         {QStringLiteral("kq-x"), QStringLiteral("/p"), at(0), 0, at(0), QStringLiteral("sh")}},
+    };
+    for (const auto& c : cases) {
+        auto session = parseSessionLine(c.line);
+        ASSERT_TRUE(session) << c.line.toStdString();
+        EXPECT_EQ(*session, c.session) << c.line.toStdString();
+    }
+}
+
+TEST(FolderSessions, RejectsMalformedLines)
+{
+    for (const char* line : {"kq-x|60|1|90|zsh", "kq-x", "main|/srv|60|1|90|zsh", "kq-x||60|1|90|zsh", "", "kq-"}) {
+        EXPECT_FALSE(parseSessionLine(QString::fromUtf8(line))) << line;
+    }
+}
+
+TEST(FolderSessions, ListKeepsOrderAcrossLineEndings)
+{
+    const auto sessions = parseSessionList(
+        QStringLiteral("kq-b|/b|1|0|2|sh\r\ngarbage\r\n\r\nkq-a|/a|3|2|4|vim\rkq-c|/c|5|0|6|top\n"));
+    ASSERT_EQ(sessions.size(), 3);
+    EXPECT_EQ(sessions.at(0).name, QStringLiteral("kq-b"));
+    EXPECT_EQ(sessions.at(0).command, QStringLiteral("sh"));
+    EXPECT_EQ(sessions.at(1).name, QStringLiteral("kq-a"));
+    EXPECT_EQ(sessions.at(2).path, QStringLiteral("/c"));
+}
+
+TEST(FolderSessions, ListingScriptPrintsValuesAsData)
+{
+    EXPECT_EQ(sessionListScript().toStdString(),
+              "tmux list-sessions -F '#{session_name}' 2>/dev/null | grep '^kq-' | while IFS= read -r s; do "
+              "printf '%s|%s\\n' \"$s\" \"$(tmux display-message -p -t \"=$s:\" "
+              "'#{pane_current_path}|#{session_created}|#{session_attached}|#{session_activity}|#{pane_current_command}')\"; "
+              "done; true");
+}
+
+// Git probe
+
+TEST(GitProbe, ScriptHasOneBlockPerFolder)
+{
+    EXPECT_EQ(gitProbeScript({}).toStdString(), "\ntrue\n");
+    const std::string block =
+        "b=$(git -C \"$p\" rev-parse --abbrev-ref HEAD 2>/dev/null)\n"
+        "if [ -n \"$b\" ]; then\n"
+        "  if git -C \"$p\" status --porcelain 2>/dev/null | grep -q .; then d=1; else d=; fi\n"
+        "  printf '%s|@|%s|@|%s\\n' \"$p\" \"$b\" \"$d\"\n"
+        "fi";
+    EXPECT_EQ(gitProbeScript({QStringLiteral("/srv/it's"), QStringLiteral("/srv/$(x)")}).toStdString(),
+              "p='/srv/it'\\''s'\n" + block + "\np='/srv/$(x)'\n" + block + "\ntrue\n");
+}
+
+TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
+{
+    const auto probe = parseGitProbe(QStringLiteral(
+        "/srv/web|@|main|@|1\r\n"
+        "/srv/api|@|dev|@|\n"
+        "/srv/odd|@|x|@|yes\n"
+        "/srv/none|@||@|1\n"
+        "/srv/two|@|main\n"
+        "/srv/a|@|b|@|c|@|main|@|1\n"
+        "  /srv/late|@|old|@|1\t\n"
+        "/srv/late|@|new|@|\n"));
+    QMap<QString, GitInfo> expected;
+    expected.insert(QStringLiteral("/srv/web"), {QStringLiteral("main"), true});
+    expected.insert(QStringLiteral("/srv/api"), {QStringLiteral("dev"), false});
+    expected.insert(QStringLiteral("/srv/odd"), {QStringLiteral("x"), false});
+    expected.insert(QStringLiteral("/srv/late"), {QStringLiteral("new"), false});
+    EXPECT_EQ(probe, expected);
+}
+
+// Server state
+
+QString row(std::initializer_list<const char*> fields)
+{
+    QStringList parts;
+    for (const char* f : fields)
+        parts << QString::fromUtf8(f);
+    return parts.join(u'\t');
+}
+
+TEST(ServerStateListing, ScriptText)
+{
+    EXPECT_EQ(listingScript().toStdString(),
+              "tmux list-sessions -F "
+              "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}' 2>/dev/null\n"
+              "printf '\\n@@HV_SHARED@@\\n'\n"
+              "cat ~/.halvoren/shared.json 2>/dev/null\n"
+              "true\n");
+}
+
+TEST(ServerStateListing, RowsBecomeSessionsAndOpenTabs)
+{
+    const QString output = row({"kq-a", "1", "2", "Web", "/srv/web", "", ""}) + u'\n' +
+                           row({"s", "1", "", "", "", "x", "1"}) + QStringLiteral("\r\n") +
+                           row({"six", "", "", "", "", ""}) + u'\n' +
+                           row({"  ", "1", "", "", "", "", "1"}) + u'\n' +
+                           row({"main", "0", "", "", "", "", "1", "extra"}) + QStringLiteral("\n\n@@HV_SHARED@@\n");
+    const ServerState state = parseServerState(output);
+    EXPECT_TRUE(state.synced);
+    EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{QStringLiteral("kq-a"), QStringLiteral("s"),
+                                                                  QStringLiteral("main")}));
+    ASSERT_EQ(state.open.size(), 2);
+    EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-a"), 2, QStringLiteral("Web"), QStringLiteral("/srv/web"),
+                                          std::nullopt}));
+    EXPECT_EQ(state.open.at(1), (HostTab{QStringLiteral("s"), unsetHostOrder, QStringLiteral("s"), QString(),
+                                          QStringLiteral("x")}));
+    EXPECT_FALSE(state.shared);
+}
+
+TEST(ServerStateListing, UnsyncedWithoutASyncFlag)
+{
+    const ServerState state = parseServerState(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""}) +
+                                               row({"\n  ", "1", "", "", "", "", "1"}));
+    EXPECT_FALSE(state.synced);
+}
+
+TEST(ServerStateListing, OrdersAreStrictIntegersAndSortTheTabs)
+{
+    struct Case {
+        const char* order;
+        qint64 value;
+    } cases[] = {{"+3", 3}, {"-1", -1}, {"3 ", unsetHostOrder}, {" 3", unsetHostOrder}, {"", unsetHostOrder},
+                 {"1e3", unsetHostOrder}, {"9223372036854775807", 9223372036854775807LL},
+                 {"9223372036854775808", unsetHostOrder}, {"+", unsetHostOrder}, {"--1", unsetHostOrder}};
+    for (const Case& c : cases) {
+        const ServerState state = parseServerState(row({"s", "1", c.order, "", "", "", ""}));
+        ASSERT_EQ(state.open.size(), 1);
+        EXPECT_EQ(state.open.at(0).order, c.value) << '"' << c.order << '"';
+    }
+
+    const ServerState state = parseServerState(row({"d", "1", "2", "", "", "", ""}) + u'\n' +
+                                               row({"c", "1", "", "", "", "", ""}) + u'\n' +
+                                               row({"b", "1", "1", "", "", "", ""}) + u'\n' +
+                                               row({"a", "1", "1", "", "", "", ""}));
+    QStringList sessions;
+    for (const HostTab& tab : state.open)
+        sessions << tab.session;
+    EXPECT_EQ(sessions, (QStringList{"a", "b", "d", "c"}));
+}
+
+TEST(ServerStateListing, SharedFileAfterTheMarker)
+{
+    const ServerState state = parseServerState(
+        QStringLiteral("\n@@HV_SHARED@@\n{\"favorites\":[\"web\"],\"hidden\":[],\"version\":1}\n@@HV_SHARED@@\ngarbage"));
+    ASSERT_TRUE(state.shared);
+    EXPECT_EQ(state.shared->favorites, NameSet{QStringLiteral("web")});
+
+    const ServerState markerOnly = parseServerState(QStringLiteral("@@HV_SHARED@@\n"));
+    EXPECT_EQ(markerOnly, ServerState{});
+}
+
+TEST(ServerStateListing, OutputWithoutMarkerIsNoListing)
+{
+    EXPECT_FALSE(parseListingOutput(QString()));
+    EXPECT_FALSE(parseListingOutput(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""})));
+    auto empty = parseListingOutput(QStringLiteral("\n@@HV_SHARED@@\n"));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->sessions.empty());
+}
+
+// Shared file
+
+TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
+{
+    EXPECT_EQ(encodeSharedPrefs({QStringLiteral("web"), QStringLiteral("api")}, {}).toStdString(),
+              "{\"favorites\":[\"api\",\"web\"],\"hidden\":[],\"version\":1}");
+    EXPECT_EQ(encodeSharedPrefs({QStringLiteral("a/b"), QStringLiteral("q\"\\\n\x01")}, {QStringLiteral("été")}).toStdString(),
+              "{\"favorites\":[\"a\\/b\",\"q\\\"\\\\\\n\\u0001\"],\"hidden\":[\"été\"],\"version\":1}");
+}
+
+TEST(SharedPrefsFile, ParsesObjectsOnly)
+{
+    struct Case {
+        const char* text;
+        std::optional<SharedPrefs> prefs;
+    } cases[] = {
+        {"  {}\n", SharedPrefs{}},
+        {"", std::nullopt},
+        {"   \n ", std::nullopt},
+        {"[]", std::nullopt},
+        {"1", std::nullopt},
+        {"{\"favorites\":", std::nullopt},
+        {"{\"favorites\":\"web\",\"hidden\":[\"h\"]}", SharedPrefs{{}, {QStringLiteral("h")}}},
+        {"{\"favorites\":[\"a\",\"a\",\"b\"],\"hidden\":[\"c\"],\"version\":7}",
+         SharedPrefs{{QStringLiteral("a"), QStringLiteral("b")}, {QStringLiteral("c")}}},
+        {"{\"favorites\":[\"a\",1,null,[\"b\"]]}", SharedPrefs{{QStringLiteral("a")}, {}}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseSharedPrefs(QString::fromUtf8(c.text)), c.prefs) << c.text;
+}
+
+TEST(SharedPrefsFile, RoundTrips)
+{
+    const NameSet favorites{QStringLiteral("a/b"), QStringLiteral("\U0001F600"), QStringLiteral("\uFFFD"),
+                            QStringLiteral("tab\there"), QStringLiteral("")};
+    const NameSet hidden{QStringLiteral("x\"y"), QStringLiteral("back\\slash")};
+    EXPECT_EQ(parseSharedPrefs(encodeSharedPrefs(favorites, hidden)), (SharedPrefs{favorites, hidden}));
+    // Code-point order puts a supplementary character after every other one.
+    EXPECT_EQ(*favorites.rbegin(), QStringLiteral("\U0001F600"));
+}
+
+TEST(SharedPrefsFile, UploadScriptWritesThroughATemporaryOfItsOwn)
+{
+    EXPECT_EQ(uploadSharedPrefsScript({}, {}).toStdString(),
+              "mkdir -p ~/.halvoren && printf %s 'eyJmYXZvcml0ZXMiOltdLCJoaWRkZW4iOltdLCJ2ZXJzaW9uIjoxfQ=='"
+              " | base64 --decode > ~/.halvoren/shared.json.tmp.$$"
+              " && mv ~/.halvoren/shared.json.tmp.$$ ~/.halvoren/shared.json"
+              " || rm -f ~/.halvoren/shared.json.tmp.$$\n");
+}
+
+// Reconciliation
+
+QStringList sessionsOf(const QList<HostTab>& tabs)
+{
+    QStringList sessions;
+    for (const HostTab& tab : tabs)
+        sessions << tab.session;
+    return sessions;
+}
+
+HostTab hostTab(const char* session, qint64 order)
+{
+    return HostTab{QString::fromUtf8(session), order, QString::fromUtf8(session), QStringLiteral("/p"), std::nullopt};
+}
+
+TEST(Reconcile, Plans)
+{
+    const QDateTime now = at(1'000'000);
+    struct Case {
+        const char* description;
+        QList<LocalTab> local;
+        QList<HostTab> host;
+        QStringList toOpen, toClose, toRestart, order;
+    } cases[] = {
+        {"mixed",
+         {{"A", true, std::nullopt}, {"B", false, std::nullopt}, {"C", true, at(1'000'000 - 3000)},
+          {"D", true, at(1'000'000 - 30000)}, {"E", true, std::nullopt}},
+         {hostTab("A", 1), hostTab("B", 2), hostTab("F", 3)},
+         {"F"}, {"D", "E"}, {"B"}, {"A", "B", "F", "C"}},
+        {"exactly ten seconds is old", {{"A", true, at(1'000'000 - 10000)}}, {}, {}, {"A"}, {}, {}},
+        {"just under ten seconds is young", {{"A", true, at(1'000'000 - 9999)}}, {}, {}, {}, {}, {"A"}},
+        {"opened in the future is young", {{"A", true, at(1'000'000 + 60000)}}, {}, {}, {}, {}, {"A"}},
+        {"empty host", {{"A", true, std::nullopt}, {"Y", false, at(1'000'000 - 1)}}, {}, {}, {"A"}, {}, {"Y"}},
+        {"empty local", {}, {hostTab("A", 1), hostTab("B", 2)}, {"A", "B"}, {}, {}, {"A", "B"}},
+        {"duplicates judged alone",
+         {{"A", false, std::nullopt}, {"A", true, std::nullopt}, {"X", true, std::nullopt}, {"X", true, at(1'000'000)}},
+         {hostTab("A", 1), hostTab("A", 2)},
+         {}, {"X"}, {"A"}, {"A", "A"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ReconcilePlan plan = reconcileTabs(c.local, c.host, now);
+        EXPECT_EQ(sessionsOf(plan.toOpen), c.toOpen);
+        EXPECT_EQ(plan.toClose, c.toClose);
+        EXPECT_EQ(plan.toRestart, c.toRestart);
+        EXPECT_EQ(plan.order, c.order);
+    }
+}
+
+TEST(Reconcile, SessionScriptCleansAndTargetsExactly)
+{
+    EXPECT_EQ(tmuxSessionScript(QStringLiteral("S"), QStringLiteral("Web"), QStringLiteral("/srv/web"), 2).toStdString(),
+              "tmux new-session -d -s 'S' -c '/srv/web' 2>/dev/null\n"
+              "tmux set -t '=S:' @hv_open 1\n"
+              "tmux set -t '=S:' @hv_order 2\n"
+              "tmux set -t '=S:' @hv_name 'Web'\n"
+              "tmux set -t '=S:' @hv_path '/srv/web'\n");
+    EXPECT_EQ(tmuxSessionScript(QStringLiteral("S"), QStringLiteral("a\tb\nc"), QStringLiteral("/srv/it's\r$(x)"), -1)
+                  .toStdString(),
+              "tmux new-session -d -s 'S' -c '/srv/it'\\''s\r$(x)' 2>/dev/null\n"
+              "tmux set -t '=S:' @hv_open 1\n"
+              "tmux set -t '=S:' @hv_order -1\n"
+              "tmux set -t '=S:' @hv_name 'a b c'\n"
+              "tmux set -t '=S:' @hv_path '/srv/it'\\''s $(x)'\n");
+}
+
+TEST(Reconcile, ReorderScript)
+{
+    EXPECT_EQ(tmuxReorderScript({}).toStdString(), "\n");
+    EXPECT_EQ(tmuxReorderScript({QStringLiteral("X"), QStringLiteral("Y")}).toStdString(),
+              "tmux set -t '=X:' @hv_order 1 2>/dev/null\n"
+              "tmux set -t '=Y:' @hv_order 2 2>/dev/null\n");
+}
+
+} // namespace
+} // namespace halvoren

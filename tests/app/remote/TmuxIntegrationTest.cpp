@@ -1,0 +1,282 @@
+// The scripts run for real through the login shell against a private tmux server (its own
+// socket folder, TMUX unset), with HOME a temporary folder, and their output parsed back.
+#include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
+#include "remote/SessionNaming.h"
+#include "remote/Shell.h"
+#include "remote/ShellQuote.h"
+#include "remote/SharedPrefs.h"
+#include "remote/TabReconciliation.h"
+#include "remote/TmuxCommands.h"
+#include "RunSync.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+namespace halvoren {
+namespace {
+
+using test::runSync;
+
+class HostScripts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* program : {"tmux", "git", "base64"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
+                GTEST_FAIL() << program << " is missing: install the Debian package "
+                             << (std::string(program) == "base64" ? "coreutils" : program);
+        }
+        ASSERT_TRUE(root.isValid());
+        // Canonical, since tmux reports pane folders with links resolved.
+        base = QDir(root.path()).canonicalPath();
+        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
+        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
+        save("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
+        save("HOME", base + QStringLiteral("/home"));
+        save("SHELL", QStringLiteral("/bin/sh"));
+        save("TMUX", std::nullopt);
+        save("TMUX_PANE", std::nullopt);
+    }
+
+    void TearDown() override
+    {
+        if (!saved.empty())
+            runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
+        for (const auto& [name, value] : saved) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+    void save(const char* name, const std::optional<QString>& value)
+    {
+        const char* old = std::getenv(name);
+        saved.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value)
+            setenv(name, value->toUtf8().constData(), 1);
+        else
+            unsetenv(name);
+    }
+
+    QString folder(const QString& name)
+    {
+        const QString path = base + u'/' + name;
+        EXPECT_TRUE(QDir().mkpath(path));
+        return path;
+    }
+
+    // Runs a script through the login shell; a failed run fails the test.
+    QString run(const QString& script, double timeout = 25)
+    {
+        auto result = runSync(runLoginShell(script, timeout));
+        EXPECT_TRUE(result.ok()) << result.error().message.toStdString();
+        return result.ok() ? result.value() : QString();
+    }
+
+    void newSession(const QString& session, const QString& path)
+    {
+        run(QStringLiteral("tmux new-session -d -s ") + shellQuote(session) + QStringLiteral(" -c ") + shellQuote(path));
+    }
+
+    bool hasSession(const QString& session)
+    {
+        return run(QStringLiteral("tmux has-session -t ") + tmuxSessionTarget(session) +
+                   QStringLiteral(" 2>/dev/null && echo yes; true")) == QStringLiteral("yes\n");
+    }
+
+    QString option(const QString& session, const char* name)
+    {
+        return run(QStringLiteral("tmux display-message -p -t ") + tmuxOptionTarget(session) + QStringLiteral(" '#{") +
+                   QString::fromLatin1(name) + QStringLiteral("}'"))
+            .trimmed();
+    }
+
+    ServerState listing()
+    {
+        auto state = parseListingOutput(run(listingScript()));
+        EXPECT_TRUE(state) << "the listing printed no marker";
+        return state.value_or(ServerState{});
+    }
+
+    QTemporaryDir root;
+    QString base;
+    std::map<std::string, std::optional<std::string>> saved;
+};
+
+TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
+{
+    const QString web = folder(QStringLiteral("web"));
+    const QString odd = folder(QStringLiteral("it's $(x) *"));
+    const QString webSession = tmuxSessionName(web);
+    const QString oddSession = tmuxSessionName(odd);
+    newSession(QStringLiteral("main"), base);
+    newSession(webSession, web);
+
+    // Seeding creates the missing session and tags both; a name with line breaks and tabs
+    // stays on its row.
+    run(tmuxSessionScript(webSession, QStringLiteral("Web"), web, 2) + QStringLiteral("true\n"));
+    run(tmuxSessionScript(oddSession, QStringLiteral("odd\tname\nhere"), odd, 1) + QStringLiteral("true\n"));
+    run(QStringLiteral("tmux set -g @hv_sync 1"));
+
+    ServerState state = listing();
+    EXPECT_TRUE(state.synced);
+    EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{QStringLiteral("main"), webSession, oddSession}));
+    ASSERT_EQ(state.open.size(), 2);
+    EXPECT_EQ(state.open.at(0), (HostTab{oddSession, 1, QStringLiteral("odd name here"), odd, std::nullopt}));
+    EXPECT_EQ(state.open.at(1), (HostTab{webSession, 2, QStringLiteral("Web"), web, std::nullopt}));
+    EXPECT_FALSE(state.shared);
+
+    // The user moved web first.
+    run(tmuxReorderScript({webSession, oddSession}) + QStringLiteral("true\n"));
+    state = listing();
+    ASSERT_EQ(state.open.size(), 2);
+    EXPECT_EQ(state.open.at(0).session, webSession);
+    EXPECT_EQ(state.open.at(0).order, 1);
+    EXPECT_EQ(state.open.at(1).session, oddSession);
+    EXPECT_EQ(state.open.at(1).order, 2);
+
+    // Closing a tab removes its tag, the session stays.
+    run(sessionUntagScript(oddSession) + QStringLiteral("true\n"));
+    state = listing();
+    ASSERT_EQ(state.open.size(), 1);
+    EXPECT_EQ(state.open.at(0).session, webSession);
+    EXPECT_EQ(state.sessions.count(oddSession), 1u);
+}
+
+TEST_F(HostScripts, ListingCarriesTheSharedFile)
+{
+    NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
+    NameSet hidden{QStringLiteral("it's")};
+    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
+    const ServerState state = listing();
+    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs yet";
+    ASSERT_TRUE(state.shared);
+    EXPECT_EQ(*state.shared, (SharedPrefs{favorites, hidden}));
+}
+
+TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
+{
+    const QString dir = base + QStringLiteral("/home/.halvoren");
+    ASSERT_TRUE(QDir().mkpath(dir));
+    QFile old(dir + QStringLiteral("/shared.json"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("not json");
+    old.close();
+
+    run(uploadSharedPrefsScript({}, {}) + QStringLiteral("true\n"));
+    QFile file(dir + QStringLiteral("/shared.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), "{\"favorites\":[],\"hidden\":[],\"version\":1}");
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
+}
+
+TEST_F(HostScripts, SessionListGivesEachFolderWhole)
+{
+    const QString web = folder(QStringLiteral("web"));
+    // tmux rewrites a backslash in a session name, so it is only in the parent folder here.
+    const QString odd = folder(QStringLiteral("back\\n slash/two  blanks\t* [x] $(echo no) '"));
+    const QString webSession = tmuxSessionName(web);
+    const QString oddSession = tmuxSessionName(odd);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    newSession(webSession, web);
+    newSession(oddSession, odd);
+    newSession(QStringLiteral("other"), web);
+
+    const QList<FolderSession> sessions = parseSessionList(run(sessionListScript()));
+    ASSERT_EQ(sessions.size(), 2);
+    std::map<QString, FolderSession> byName;
+    for (const FolderSession& session : sessions)
+        byName[session.name] = session;
+    ASSERT_EQ(byName.count(webSession), 1u);
+    ASSERT_EQ(byName.count(oddSession), 1u);
+    EXPECT_EQ(byName[webSession].path, web);
+    EXPECT_EQ(byName[oddSession].path, odd);
+    for (const FolderSession& session : sessions) {
+        EXPECT_EQ(session.attached, 0);
+        EXPECT_EQ(session.command, QStringLiteral("sh"));
+        EXPECT_GE(session.createdAt.toSecsSinceEpoch(), before - 1);
+        EXPECT_LE(session.createdAt.toSecsSinceEpoch(), QDateTime::currentSecsSinceEpoch() + 1);
+        EXPECT_GE(session.lastActivity, session.createdAt);
+    }
+}
+
+TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
+{
+    const QString x = folder(QStringLiteral("x"));
+    const QString baseSession = tmuxSessionName(x);
+    const QString sibling = baseSession + QStringLiteral("-2");
+    ASSERT_TRUE(baseSession.startsWith(QStringLiteral("kq-x-")));
+    newSession(sibling, x);
+
+    run(tmuxReorderScript({baseSession}) + QStringLiteral("true\n"));
+    run(sessionTagCommand(baseSession, QStringLiteral("X"), x, {baseSession}) + QStringLiteral("; true"));
+    run(sessionUntagScript(baseSession) + QStringLiteral("true\n"));
+    run(sessionKillScript(baseSession) + QStringLiteral("true\n"));
+    EXPECT_TRUE(hasSession(sibling));
+    EXPECT_EQ(option(sibling, "@hv_open"), QString());
+    EXPECT_EQ(option(sibling, "@hv_order"), QString());
+    EXPECT_EQ(option(sibling, "@hv_name"), QString());
+    EXPECT_TRUE(listing().open.isEmpty());
+
+    // The same commands with a plain name do reach it: this is what the exact targets prevent.
+    run(QStringLiteral("tmux set -t ") + shellQuote(baseSession) + QStringLiteral(" @hv_open 1"));
+    EXPECT_EQ(option(sibling, "@hv_open"), QStringLiteral("1"));
+    run(QStringLiteral("tmux set -u -t ") + tmuxOptionTarget(sibling) + QStringLiteral(" @hv_open"));
+
+    // With both present each command acts on its own session only.
+    newSession(baseSession, x);
+    run(sessionTagCommand(baseSession, QStringLiteral("X"), x, {baseSession}) + QStringLiteral("; true"));
+    EXPECT_EQ(option(baseSession, "@hv_open"), QStringLiteral("1"));
+    EXPECT_EQ(option(sibling, "@hv_open"), QString());
+    run(sessionKillScript(baseSession) + QStringLiteral("true\n"));
+    EXPECT_FALSE(hasSession(baseSession));
+    EXPECT_TRUE(hasSession(sibling));
+}
+
+TEST_F(HostScripts, GitProbeGivesBranchAndState)
+{
+    const QString clean = folder(QStringLiteral("clean repo"));
+    const QString dirty = folder(QStringLiteral("it's dirty"));
+    const QString plain = folder(QStringLiteral("plain"));
+    const QString gitSetup = QStringLiteral(
+        "git init -q -b %1 . && git -c user.name=t -c user.email=t@example.invalid commit -q --allow-empty -m start");
+    run(QStringLiteral("cd ") + shellQuote(clean) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("main")));
+    run(QStringLiteral("cd ") + shellQuote(dirty) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("feature/x")) +
+        QStringLiteral(" && echo change > file"));
+
+    const auto probe = parseGitProbe(run(gitProbeScript({clean, dirty, plain}), 40));
+    QMap<QString, GitInfo> expected;
+    expected.insert(clean, GitInfo{QStringLiteral("main"), false});
+    expected.insert(dirty, GitInfo{QStringLiteral("feature/x"), true});
+    EXPECT_EQ(probe, expected);
+}
+
+TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
+{
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(run(QStringLiteral("sleep 30 & echo started"), 5), QStringLiteral("started\n"));
+    EXPECT_LT(clock.elapsed(), 6000);
+
+    clock.restart();
+    auto result = runSync(runLoginShell(QStringLiteral("sleep 30 & sleep 30"), 1));
+    EXPECT_LT(clock.elapsed(), 2000);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message, Shell::timeoutMessage());
+}
+
+} // namespace
+} // namespace halvoren
