@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 
@@ -105,7 +107,7 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
 {
     // ssh would take such a destination for an option (and run what it names).
     if (!isUsableProfile(linkProfile))
-        co_return ShellError{QStringLiteral("Adresse du serveur invalide : « ") + destination() + QStringLiteral(" ».")};
+        co_return ShellError{QStringLiteral("Adresse du serveur invalide : l'hôte ou l'utilisateur est refusé.")};
     QStringList arguments = batchArgs();
     arguments << destination() << command;
     const QString executable = program();
@@ -180,7 +182,8 @@ QString SSHLink::installKeyCommand(const QStringList& keys)
 
 Task<ShellResult<int>> SSHLink::installKey()
 {
-    const QStringList keys = localPublicKeys();
+    QFuture<QStringList> listing = QtConcurrent::run(&localPublicKeys);
+    const QStringList keys = co_await listing;
     if (keys.isEmpty()) {
         co_return ShellError{QStringLiteral(
             "Aucune clé publique dans ~/.ssh sur cet ordinateur. Crée-en une avec « ssh-keygen ».")};
