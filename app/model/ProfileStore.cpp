@@ -124,13 +124,24 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
 QCoro::Task<> ProfileStore::saveProfiles(QList<MacProfile> profiles)
 {
     const QString json = encodeProfiles(profiles);
-    std::optional<QString> backup = std::exchange(unreadText, std::nullopt);
-    if (backup) {
-        const SecretOutcome saved = co_await secrets.writeItem(backupKey, *backup);
-        if (saved.status == SecretStatus::unavailable)
+    const std::uint64_t generation = ++saveGeneration;
+    const std::optional<QString> backup = std::exchange(unreadText, std::nullopt);
+    // Both writes are queued before anything is awaited, so the keychain receives the lists
+    // of overlapping saves in the order they were made.
+    std::optional<QCoro::Task<SecretOutcome>> backupWrite;
+    if (backup)
+        backupWrite.emplace(secrets.writeItem(backupKey, *backup));
+    QCoro::Task<SecretOutcome> listWrite = secrets.writeItem(profilesKey, json);
+
+    if (backupWrite) {
+        const SecretOutcome kept = co_await std::move(*backupWrite);
+        if (kept.status == SecretStatus::unavailable)
             co_await writeFallback(backupKey, *backup);
     }
-    const SecretOutcome saved = co_await secrets.writeItem(profilesKey, json);
+    const SecretOutcome saved = co_await std::move(listWrite);
+    // A newer list is on its way; the file must not end up with this older one.
+    if (generation != saveGeneration)
+        co_return;
     if (saved.status == SecretStatus::ok) {
         // The keychain holds the whole list now; a file from a time without it is stale.
         co_await removeFallback(profilesKey);

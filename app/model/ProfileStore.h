@@ -16,6 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace halvoren {
@@ -59,6 +60,8 @@ private:
     // A stored text that was not read in full, to copy aside before the next save.
     std::optional<QString> unreadText;
     bool fallbackNoted = false;
+    // Counts saves, so that an older one that resumes late does not write the file.
+    std::uint64_t saveGeneration = 0;
 };
 
 } // namespace halvoren

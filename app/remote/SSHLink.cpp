@@ -24,11 +24,6 @@ QString& programPath()
     return path;
 }
 
-QString trimmed(const QString& text)
-{
-    return text.trimmed();
-}
-
 QString directoryPart(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(u'/');
@@ -117,7 +112,7 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
     const Shell::Output& output = run.value();
     if (output.status == 0)
         co_return output.standardOutput;
-    const QString message = trimmed(output.standardError);
+    const QString message = output.standardError.trimmed();
     co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
 }
 
@@ -135,7 +130,7 @@ Task<bool> SSHLink::fetchRemoteHome()
     ShellResult<QString> output = co_await runCommand(command, std::nullopt, 15);
     if (!output)
         co_return false;
-    const QString found = trimmed(output.value());
+    const QString found = output.value().trimmed();
     if (found.isEmpty())
         co_return false;
     home = found;
@@ -146,7 +141,7 @@ Task<bool> SSHLink::hasTmux()
 {
     const QString command = QStringLiteral("$SHELL -lc 'command -v tmux'");
     ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
-    co_return output && !trimmed(output.value()).isEmpty();
+    co_return output && !output.value().trimmed().isEmpty();
 }
 
 QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size)

@@ -148,6 +148,31 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
 namespace halvoren {
 namespace {
 
+// The model saves after every change without waiting for the previous save: the last list
+// must win, in the keychain and in the file.
+TEST(Keychain, OverlappingSavesKeepTheLastList)
+{
+    for (const bool available : {true, false}) {
+        auto memory = std::make_unique<MemorySecretBackend>();
+        memory->setAvailable(available);
+        StoreFixture f(std::move(memory));
+        // A damaged list makes the first save keep a copy first, which delays it.
+        if (available)
+            f.backend->write("profiles_v2", "damaged");
+        else
+            test::writeAll(f.store.fallbackPath(), "damaged");
+        QCoro::waitFor(f.store.loadProfiles());
+
+        const QList<MacProfile> older = {profile("p1", "alpha")};
+        const QList<MacProfile> newer = {profile("p1", "alpha"), profile("p2", "beta")};
+        QCoro::Task<> first = f.store.saveProfiles(older);
+        QCoro::Task<> second = f.store.saveProfiles(newer);
+        QCoro::waitFor(std::move(first));
+        QCoro::waitFor(std::move(second));
+        EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), newer) << (available ? "keychain" : "file");
+    }
+}
+
 // The real backend on a desktop without a Secret Service: the bus address leads nowhere.
 TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
 {
