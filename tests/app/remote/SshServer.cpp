@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -308,6 +309,8 @@ bool SshServer::launch()
         }
         if (child == 0) {
             ::setpgid(0, 0);
+            // A test that crashes takes its server with it.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (log >= 0) {
                 ::dup2(log, STDOUT_FILENO);
