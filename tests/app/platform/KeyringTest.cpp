@@ -14,20 +14,34 @@
 namespace halvoren {
 namespace {
 
-// Reads an item by its two attributes alone, the way any other Secret Service client would.
-std::optional<QString> lookUpByAttributes(const char* account)
+const SecretSchema* genericSchema()
 {
     static const SecretSchema schema = {
         "org.freedesktop.Secret.Generic", SECRET_SCHEMA_DONT_MATCH_NAME,
         {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
         0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-    gchar* value = secret_password_lookup_sync(&schema, nullptr, nullptr, "service", "flutter_secure_storage_service",
+    return &schema;
+}
+
+// Reads an item by its two attributes alone, the way any other Secret Service client would.
+std::optional<QString> lookUpByAttributes(const char* account)
+{
+    gchar* value = secret_password_lookup_sync(genericSchema(), nullptr, nullptr, "service", "flutter_secure_storage_service",
                                                "account", account, nullptr);
     if (value == nullptr)
         return std::nullopt;
     const QString text = QString::fromUtf8(value);
     secret_password_free(value);
     return text;
+}
+
+int itemCount(const char* account)
+{
+    GList* items = secret_password_search_sync(genericSchema(), SECRET_SEARCH_ALL, nullptr, nullptr, "service",
+                                               "flutter_secure_storage_service", "account", account, nullptr);
+    const int count = static_cast<int>(g_list_length(items));
+    g_list_free_full(items, g_object_unref);
+    return count;
 }
 
 TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
@@ -58,6 +72,7 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     QCoro::waitFor(secrets.secureWrite(passwordKey, password));
     EXPECT_EQ(QCoro::waitFor(secrets.secureRead(passwordKey)), password);
     EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), password);
+    EXPECT_EQ(itemCount("pwd_p1733500000000000"), 1);
 
     // Nothing outside the keyring's encrypted file holds the password or the profile list,
     // and the keyring file itself holds neither in clear.
