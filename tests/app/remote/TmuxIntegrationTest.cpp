@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <signal.h>
 #include <string>
 
 namespace halvoren {
@@ -42,16 +43,17 @@ protected:
         base = QDir(root.path()).canonicalPath();
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
+        // TMUX first: with it set, tmux would talk to the server it names.
+        save("TMUX", std::nullopt);
+        save("TMUX_PANE", std::nullopt);
         save("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
         save("HOME", base + QStringLiteral("/home"));
         save("SHELL", QStringLiteral("/bin/sh"));
-        save("TMUX", std::nullopt);
-        save("TMUX_PANE", std::nullopt);
     }
 
     void TearDown() override
     {
-        if (!saved.empty())
+        if (saved.count("TMUX_TMPDIR"))
             runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
         for (const auto& [name, value] : saved) {
             if (value)
@@ -156,17 +158,6 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_EQ(state.sessions.count(oddSession), 1u);
 }
 
-TEST_F(HostScripts, ListingCarriesTheSharedFile)
-{
-    NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
-    NameSet hidden{QStringLiteral("it's")};
-    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
-    const ServerState state = listing();
-    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs yet";
-    ASSERT_TRUE(state.shared);
-    EXPECT_EQ(*state.shared, (SharedPrefs{favorites, hidden}));
-}
-
 TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
     const QString dir = base + QStringLiteral("/home/.halvoren");
@@ -181,6 +172,13 @@ TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toStdString(), "{\"favorites\":[],\"hidden\":[],\"version\":1}");
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
+
+    const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
+    const NameSet hidden{QStringLiteral("it's")};
+    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
+    const ServerState state = listing();
+    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs";
+    EXPECT_EQ(state.shared, (SharedPrefs{favorites, hidden}));
 }
 
 TEST_F(HostScripts, SessionListGivesEachFolderWhole)
@@ -268,8 +266,10 @@ TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
 {
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(run(QStringLiteral("sleep 30 & echo started"), 5), QStringLiteral("started\n"));
+    const QString pid = run(QStringLiteral("sleep 30 & echo $!"), 5).trimmed();
     EXPECT_LT(clock.elapsed(), 6000);
+    ASSERT_GT(pid.toInt(), 1) << pid.toStdString();
+    ::kill(pid.toInt(), SIGTERM);
 
     clock.restart();
     auto result = runSync(runLoginShell(QStringLiteral("sleep 30 & sleep 30"), 1));
