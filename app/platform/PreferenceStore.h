@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
