@@ -184,7 +184,9 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
         child->closeWriteChannel();
     }
 
-    co_await RunEnded{state};
+    // A named awaiter: g++ 12 destroys a temporary one twice (its shared state with it).
+    RunEnded ended{state};
+    co_await ended;
     timer.stop();
 
     if (state->launchFailure)

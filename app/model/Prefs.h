@@ -1,0 +1,117 @@
+// The one gateway to the preference store: every key the application uses, its stored type
+// and its default. A missing value, or one of the wrong type, reads as the default; writers
+// store at once.
+#pragma once
+
+#include "platform/PreferenceStore.h"
+
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace halvoren {
+
+// A quick command: a name and the text typed into the active tab.
+struct SavedCommand {
+    QString label;
+    QString command;
+
+    // The label, U+0001, the command.
+    QString id() const { return label + QChar(0x0001) + command; }
+    friend bool operator==(const SavedCommand&, const SavedCommand&) = default;
+};
+
+// One open tab of a connection, as kept across launches.
+struct PersistedTab {
+    QString name;
+    QString path;
+    QString tmux;
+
+    friend bool operator==(const PersistedTab&, const PersistedTab&) = default;
+};
+
+// One compact JSON object per record; decoding needs every key, each a JSON string.
+QString encodeSavedCommand(const SavedCommand& command);
+std::optional<SavedCommand> decodeSavedCommand(const QString& text);
+QString encodePersistedTab(const PersistedTab& tab);
+std::optional<PersistedTab> decodePersistedTab(const QString& text);
+
+class Prefs {
+public:
+    // Keys, exactly as stored.
+    static inline const QString projectsRootsKey = QStringLiteral("flutter.projectsRoots");
+    static inline const QString projectsRootKey = QStringLiteral("flutter.projectsRoot");
+    static inline const QString fontSizeKey = QStringLiteral("flutter.fontSize");
+    static inline const QString commandsKey = QStringLiteral("flutter.commands");
+    static inline const QString tabLabelsKey = QStringLiteral("flutter.tabLabels");
+    static inline const QString composeBarVisibleKey = QStringLiteral("flutter.composeBarVisible");
+    static inline const QString rightSidebarOpenKey = QStringLiteral("flutter.rightSidebarOpen");
+    static inline const QString sidebarOpenKey = QStringLiteral("flutter.sidebarOpen");
+    static inline const QString onboardingDoneKey = QStringLiteral("flutter.onboardingDone");
+    static inline const QString activeTabKey = QStringLiteral("flutter.activeTab__active");
+    static inline const QString connectedProfilesKey = QStringLiteral("hv.connectedProfiles");
+
+    // "flutter." + list ("favorites_", "hidden_" or "tabs_") + connection id.
+    static QString favoritesKey(const QString& connectionID);
+    static QString hiddenKey(const QString& connectionID);
+    static QString tabsKey(const QString& connectionID);
+
+    // The commands offered while none were ever saved.
+    static QList<SavedCommand> builtInCommands();
+
+    explicit Prefs(PreferenceStore& store);
+    // Over PreferenceStore::standard(), made on first use.
+    static Prefs& shared();
+
+    PreferenceStore& store() { return d; }
+
+    // Root folders of this computer's projects: the stored list, else the old single root,
+    // else the home folder + "/projets".
+    QStringList projectsRoots() const;
+    void setProjectsRoots(const QStringList& roots);
+
+    double fontSize() const;
+    void setFontSize(double size);
+
+    QList<SavedCommand> commands() const;
+    void setCommands(const QList<SavedCommand>& commands);
+
+    QMap<QString, QString> tabLabels() const;
+    void setTabLabels(const QMap<QString, QString>& labels);
+
+    bool composeBarVisible() const;
+    void setComposeBarVisible(bool visible);
+    bool rightSidebarOpen() const;
+    void setRightSidebarOpen(bool open);
+    bool sidebarOpen() const;
+    void setSidebarOpen(bool open);
+    bool onboardingDone() const;
+    void setOnboardingDone(bool done);
+
+    // Position of the active tab in the tab list.
+    qint64 activeTab() const;
+    void setActiveTab(qint64 position);
+
+    QSet<QString> favorites(const QString& connectionID) const;
+    void setFavorites(const QString& connectionID, const QSet<QString>& names);
+    QSet<QString> hidden(const QString& connectionID) const;
+    void setHidden(const QString& connectionID, const QSet<QString>& names);
+
+    QList<PersistedTab> tabs(const QString& connectionID) const;
+    void setTabs(const QString& connectionID, const QList<PersistedTab>& tabs);
+
+    // Ids of the connected server profiles, in connection order.
+    QStringList connectedProfiles() const;
+    void setConnectedProfiles(const QStringList& ids);
+
+private:
+    bool boolOr(const QString& key, bool fallback) const;
+    QSet<QString> nameSet(const QString& key) const;
+    void setNameSet(const QString& key, const QSet<QString>& names);
+
+    PreferenceStore& d;
+};
+
+} // namespace halvoren

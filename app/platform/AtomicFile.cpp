@@ -1,0 +1,88 @@
+#include "platform/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halvoren {
+
+namespace {
+
+bool writeAll(int descriptor, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t count = ::write(descriptor, data, static_cast<size_t>(left));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += count;
+        left -= count;
+    }
+    return true;
+}
+
+QString reason(const QByteArray& file, int error)
+{
+    return QString::fromLocal8Bit(file) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode,
+                                           const std::function<void()>& beforeRename)
+{
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".tmp." + QByteArray::number(::getpid());
+    const int descriptor = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (descriptor < 0)
+        return reason(temporary, errno);
+    // An older temporary file of the same name may have other permissions.
+    ::fchmod(descriptor, mode);
+    const bool complete = writeAll(descriptor, bytes) && ::fsync(descriptor) == 0;
+    const int writeError = errno;
+    ::close(descriptor);
+    if (!complete) {
+        ::unlink(temporary.constData());
+        return reason(temporary, writeError);
+    }
+    if (beforeRename)
+        beforeRename();
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.constData());
+        return reason(target, renameError);
+    }
+    // Make the rename itself durable.
+    const QByteArray directory = QFile::encodeName(info.absolutePath());
+    if (const int folder = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return std::nullopt;
+}
+
+std::optional<QByteArray> readSmallFile(const QString& path, qint64 limit)
+{
+    QFile file(path);
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > limit || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.read(limit + 1);
+    if (bytes.size() > limit)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace halvoren

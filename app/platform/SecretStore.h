@@ -1,0 +1,99 @@
+// The keychain: text items kept by the desktop's Secret Service (org.freedesktop.secrets),
+// each item named by the service "flutter_secure_storage_service" and an account (the key).
+//
+// A backend does the blocking work and runs on one worker thread of the store, in the order
+// the calls were made; callers on the main thread await the results and never block.
+// Nothing here writes a log line: values must never reach one, and callers decide what a
+// missing service means to them.
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QThreadPool>
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace halvoren {
+
+inline constexpr const char* keychainService = "flutter_secure_storage_service";
+
+enum class SecretStatus {
+    ok,
+    notFound,
+    // No Secret Service answered (no session bus, no keyring daemon, a locked collection).
+    unavailable,
+};
+
+// The result of one call: the value read, and the service's reason when it was unavailable.
+struct SecretOutcome {
+    SecretStatus status = SecretStatus::notFound;
+    QString value;
+    QString error;
+};
+
+// Blocking access to one store of items. Called from a single worker thread at a time.
+class SecretBackend {
+public:
+    virtual ~SecretBackend() = default;
+    virtual SecretOutcome read(const QString& key) = 0;
+    virtual SecretOutcome write(const QString& key, const QString& value) = 0;
+    virtual SecretOutcome remove(const QString& key) = 0;
+};
+
+// The Secret Service through libsecret: attributes "service" and "account", the default
+// collection, stored as UTF-8 text.
+class LibsecretBackend final : public SecretBackend {
+public:
+    SecretOutcome read(const QString& key) override;
+    SecretOutcome write(const QString& key, const QString& value) override;
+    SecretOutcome remove(const QString& key) override;
+};
+
+// Items in memory, for tests; `setAvailable(false)` behaves as a desktop without a service.
+class MemorySecretBackend final : public SecretBackend {
+public:
+    SecretOutcome read(const QString& key) override;
+    SecretOutcome write(const QString& key, const QString& value) override;
+    SecretOutcome remove(const QString& key) override;
+
+    void setAvailable(bool available);
+    QHash<QString, QString> items() const;
+
+private:
+    mutable std::mutex lock;
+    QHash<QString, QString> stored;
+    bool isAvailable = true;
+};
+
+class SecretStore {
+public:
+    explicit SecretStore(std::unique_ptr<SecretBackend> backend);
+    // Waits for calls still running on the worker.
+    ~SecretStore();
+    SecretStore(const SecretStore&) = delete;
+    SecretStore& operator=(const SecretStore&) = delete;
+
+    // The application's store on the Secret Service, made on first use.
+    static SecretStore& standard();
+
+    // The stored text, or nothing (no item, or any failure).
+    QCoro::Task<std::optional<QString>> secureRead(QString key);
+    // Creates or replaces the item; failures are silent.
+    QCoro::Task<> secureWrite(QString key, QString value);
+    // Removes the item if there is one; failures are silent.
+    QCoro::Task<> secureDelete(QString key);
+
+    // The same with the outcome, for callers that fall back when there is no service.
+    QCoro::Task<SecretOutcome> readItem(QString key);
+    QCoro::Task<SecretOutcome> writeItem(QString key, QString value);
+
+private:
+    std::unique_ptr<SecretBackend> backend;
+    QThreadPool worker;
+};
+
+} // namespace halvoren

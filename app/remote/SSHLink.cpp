@@ -1,0 +1,258 @@
+#include "remote/SSHLink.h"
+
+#include "remote/ShellQuote.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
+#include <algorithm>
+
+namespace halvoren {
+
+namespace {
+
+// A public key is one short line; anything larger is not one.
+constexpr qint64 maximumKeyFileSize = 64 * 1024;
+
+QString& programPath()
+{
+    static QString path = QStringLiteral("/usr/bin/ssh");
+    return path;
+}
+
+QString directoryPart(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return QStringLiteral(".");
+    if (slash == 0)
+        return QStringLiteral("/");
+    return path.left(slash);
+}
+
+} // namespace
+
+SSHLink::SSHLink(MacProfile profile) : linkProfile(std::move(profile)) {}
+
+QString SSHLink::program()
+{
+    return programPath();
+}
+
+void SSHLink::setProgramForTests(const QString& path)
+{
+    programPath() = path;
+}
+
+QString SSHLink::controlPath() const
+{
+    return QDir::homePath() + QStringLiteral("/.halvoren/cm/") + linkProfile.id;
+}
+
+QStringList SSHLink::controlArgs() const
+{
+    return {
+        QStringLiteral("-o"), QStringLiteral("ControlMaster=auto"),
+        QStringLiteral("-o"), QStringLiteral("ControlPath=") + controlPath(),
+        QStringLiteral("-o"), QStringLiteral("ControlPersist=600"),
+        QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=15"),
+        QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=3"),
+    };
+}
+
+QStringList SSHLink::interactiveArgs() const
+{
+    return controlArgs() + QStringList{
+        QStringLiteral("-tt"),
+        QStringLiteral("-p"), QString::number(linkProfile.port),
+        QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=accept-new"),
+        QStringLiteral("-o"), QStringLiteral("ConnectTimeout=12"),
+    };
+}
+
+QStringList SSHLink::batchArgs() const
+{
+    return controlArgs() + QStringList{
+        QStringLiteral("-p"), QString::number(linkProfile.port),
+        QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+        QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=accept-new"),
+        QStringLiteral("-o"), QStringLiteral("ConnectTimeout=12"),
+    };
+}
+
+QString SSHLink::destination() const
+{
+    if (linkProfile.username.isEmpty())
+        return linkProfile.host;
+    return linkProfile.username + u'@' + linkProfile.host;
+}
+
+QString sshFailureMessage(int status)
+{
+    return QStringLiteral("La commande SSH a échoué (code ") + QString::number(status) + QStringLiteral(").");
+}
+
+// Arguments of awaited calls are named locals: g++ 12 mishandles some temporaries that live
+// across a suspension.
+Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds)
+{
+    // ssh would take such a destination for an option (and run what it names).
+    if (!isUsableProfile(linkProfile))
+        co_return ShellError{QStringLiteral("Adresse du serveur invalide : l'hôte ou l'utilisateur est refusé.")};
+    QStringList arguments = batchArgs();
+    arguments << destination() << command;
+    const QString executable = program();
+    ShellResult<Shell::Output> run = co_await Shell::run(executable, std::move(arguments), std::move(input), timeoutSeconds);
+    if (!run)
+        co_return run.error();
+    const Shell::Output& output = run.value();
+    if (output.status == 0)
+        co_return output.standardOutput;
+    const QString message = output.standardError.trimmed();
+    co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
+}
+
+Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeconds)
+{
+    const QString command = QStringLiteral("echo ") + QString::fromLatin1(script.toUtf8().toBase64())
+        + QStringLiteral(" | base64 -d | $SHELL -l");
+    co_return co_await runCommand(command, std::nullopt, timeoutSeconds);
+}
+
+Task<bool> SSHLink::fetchRemoteHome()
+{
+    controlDirectory();
+    const QString command = QStringLiteral("echo $HOME");
+    ShellResult<QString> output = co_await runCommand(command, std::nullopt, 15);
+    if (!output)
+        co_return false;
+    const QString found = output.value().trimmed();
+    if (found.isEmpty())
+        co_return false;
+    home = found;
+    co_return true;
+}
+
+Task<bool> SSHLink::hasTmux()
+{
+    const QString command = QStringLiteral("$SHELL -lc 'command -v tmux'");
+    ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
+    co_return output && !output.value().trimmed().isEmpty();
+}
+
+QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size)
+{
+    // The bytes land in a temporary file of the same folder, named after the remote shell's
+    // process id, and replace the target only when all of them arrived: a dropped connection
+    // ends cat early without an error.
+    const QString temporary = shellQuote(remotePath + QStringLiteral(".tmp.")) + QStringLiteral("$$");
+    return QStringLiteral("mkdir -p ") + shellQuote(directoryPart(remotePath)) + QStringLiteral(" && cat > ") + temporary
+        + QStringLiteral(" && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
+        + QStringLiteral(" ] && mv -f ") + temporary + u' ' + shellQuote(remotePath) + QStringLiteral(" || { rm -f ")
+        + temporary + QStringLiteral("; exit 1; }");
+}
+
+Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath)
+{
+    const QString command = uploadCommand(remotePath, data.size());
+    ShellResult<QString> output = co_await runCommand(command, std::move(data), 120);
+    if (!output)
+        co_return output.error();
+    co_return true;
+}
+
+QString SSHLink::installKeyCommand(const QStringList& keys)
+{
+    QString command = QStringLiteral("umask 077 && mkdir -p ~/.ssh && touch ~/.ssh/authorized_keys");
+    for (const QString& key : keys) {
+        command += QStringLiteral(" && { grep -qxF ") + shellQuote(key) + QStringLiteral(" ~/.ssh/authorized_keys || echo ")
+            + shellQuote(key) + QStringLiteral(" >> ~/.ssh/authorized_keys; }");
+    }
+    return command;
+}
+
+Task<ShellResult<int>> SSHLink::installKey()
+{
+    QFuture<QStringList> listing = QtConcurrent::run(&localPublicKeys);
+    const QStringList keys = co_await listing;
+    if (keys.isEmpty()) {
+        co_return ShellError{QStringLiteral(
+            "Aucune clé publique dans ~/.ssh sur cet ordinateur. Crée-en une avec « ssh-keygen ».")};
+    }
+    const QString command = installKeyCommand(keys);
+    ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
+    if (!output)
+        co_return output.error();
+    co_return static_cast<int>(keys.size());
+}
+
+Task<> SSHLink::closeMaster()
+{
+    QStringList arguments{QStringLiteral("-o"), QStringLiteral("ControlPath=") + controlPath(), QStringLiteral("-O"),
+                          QStringLiteral("exit"), destination()};
+    if (!isUsableProfile(linkProfile))
+        co_return;
+    const QString executable = program();
+    co_await Shell::run(executable, std::move(arguments), std::nullopt, 5);
+}
+
+QStringList localPublicKeys()
+{
+    const QDir folder(QDir::homePath() + QStringLiteral("/.ssh"));
+    QStringList keys;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+        if (!name.endsWith(QStringLiteral(".pub")))
+            continue;
+        QFile file(folder.filePath(name));
+        if (QFileInfo(file).size() > maximumKeyFileSize || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.read(maximumKeyFileSize);
+        QString text = QString::fromUtf8(bytes);
+        // Text that is not UTF-8 counts as empty.
+        if (text.toUtf8() != bytes)
+            continue;
+        text = text.trimmed();
+        if (text.startsWith(QStringLiteral("ssh-")) || text.startsWith(QStringLiteral("ecdsa-")))
+            keys.append(text);
+    }
+    return keys;
+}
+
+QStringList parseFolderListing(const QString& listing)
+{
+    QStringList names;
+    for (QString piece : listing.split(u'\n', Qt::SkipEmptyParts)) {
+        // Blanks and tabs around the name, and the carriage return of a CRLF line.
+        qsizetype begin = 0;
+        qsizetype end = piece.size();
+        const auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
+        while (begin < end && blank(piece[begin]))
+            ++begin;
+        while (end > begin && blank(piece[end - 1]))
+            --end;
+        piece = piece.mid(begin, end - begin);
+        if (piece.isEmpty())
+            continue;
+        if (piece.endsWith(u'/'))
+            piece.chop(1);
+        if (piece.startsWith(u'.'))
+            continue;
+        names.append(piece);
+    }
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(names.begin(), names.end(),
+                     [&collator](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    return names;
+}
+
+void controlDirectory()
+{
+    QDir().mkpath(QDir::homePath() + QStringLiteral("/.halvoren/cm"));
+}
+
+} // namespace halvoren

@@ -1,0 +1,89 @@
+// Everything the program does with the OpenSSH client for one server profile: the argument
+// lists of the tab's interactive ssh and of one-shot commands, one shared master connection
+// per profile on a control socket, commands and scripts with their output, the remote home,
+// the tmux probe, uploads and the installation of this computer's public keys.
+//
+// Every one-shot ssh runs in batch mode through Shell::run, so it never asks for a password:
+// it rides on the master connection (opened by a tab's interactive ssh, where a password may
+// be typed) or on a key. A profile whose host or user ssh could read as an option is refused
+// before anything is started.
+//
+// The link keeps no lock; its operations may run at the same time. The owner keeps the link
+// alive while one of them runs.
+#pragma once
+
+#include "model/MacProfile.h"
+#include "remote/Shell.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace halvoren {
+
+class SSHLink {
+public:
+    explicit SSHLink(MacProfile profile);
+
+    const MacProfile& profile() const { return linkProfile; }
+    // The remote user's home folder; empty until fetchRemoteHome finds it.
+    const QString& remoteHome() const { return home; }
+
+    // "/usr/bin/ssh". Tests point it at a wrapper that adds a private client configuration
+    // (known hosts and keys of the run) before the same arguments.
+    static QString program();
+    static void setProgramForTests(const QString& path);
+
+    // The user's home folder + "/.halvoren/cm/" + the profile id.
+    QString controlPath() const;
+    QStringList controlArgs() const;
+    QStringList interactiveArgs() const;
+    QStringList batchArgs() const;
+    // "user@host", or the host alone without a user name.
+    QString destination() const;
+
+    // Runs `command` through the remote login shell. The standard output on exit status 0;
+    // otherwise the error is ssh's or the command's standard error, trimmed, or
+    // "La commande SSH a échoué (code N)." when that is empty.
+    Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
+    // Sends the script as Base64 and runs it with the remote user's login shell.
+    Task<ShellResult<QString>> runScript(QString script, double timeoutSeconds);
+    // True when the remote home was found (and stored); never an error.
+    Task<bool> fetchRemoteHome();
+    // True when the remote login shell finds tmux; never an error.
+    Task<bool> hasTmux();
+    // Writes `data` at `remotePath` (creating its folder), replacing the file only once
+    // every byte has arrived: a broken transfer leaves the previous file and no temporary.
+    Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath);
+    // Adds each public key of ~/.ssh to the remote authorized keys unless already there;
+    // gives the number of keys sent.
+    Task<ShellResult<int>> installKey();
+    // Ends the master connection of this profile; any failure is ignored.
+    Task<> closeMaster();
+
+    // The remote command of uploadFile and of installKey, as sent.
+    static QString uploadCommand(const QString& remotePath, qsizetype size);
+    static QString installKeyCommand(const QStringList& keys);
+
+private:
+    MacProfile linkProfile;
+    QString home;
+};
+
+// The message of a command that failed with nothing on its standard error.
+QString sshFailureMessage(int status);
+
+// Texts of the public keys in ~/.ssh (files ending in ".pub", by name) that begin with
+// "ssh-" or "ecdsa-".
+QStringList localPublicKeys();
+
+// Folder names from the output of `ls -1d */`: no hidden ones, no trailing "/", sorted
+// case-insensitively in the user's language.
+QStringList parseFolderListing(const QString& listing);
+
+// Creates ~/.halvoren/cm, where the control sockets live; errors are ignored.
+void controlDirectory();
+
+} // namespace halvoren

@@ -1,0 +1,98 @@
+// The keychain on a real Secret Service: run by run-with-keyring.sh inside a private D-Bus
+// session whose unlocked keyring lives in a temporary HOME.
+#include "model/ProfileStore.h"
+#include "platform/PreferenceStore.h"
+#include "platform/SecretStore.h"
+
+#include <QDirIterator>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <libsecret/secret.h>
+
+namespace halvoren {
+namespace {
+
+const SecretSchema* genericSchema()
+{
+    static const SecretSchema schema = {
+        "org.freedesktop.Secret.Generic", SECRET_SCHEMA_DONT_MATCH_NAME,
+        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return &schema;
+}
+
+// Reads an item by its two attributes alone, the way any other Secret Service client would.
+std::optional<QString> lookUpByAttributes(const char* account)
+{
+    gchar* value = secret_password_lookup_sync(genericSchema(), nullptr, nullptr, "service", "flutter_secure_storage_service",
+                                               "account", account, nullptr);
+    if (value == nullptr)
+        return std::nullopt;
+    const QString text = QString::fromUtf8(value);
+    secret_password_free(value);
+    return text;
+}
+
+int itemCount(const char* account)
+{
+    GList* items = secret_password_search_sync(genericSchema(), SECRET_SEARCH_ALL, nullptr, nullptr, "service",
+                                               "flutter_secure_storage_service", "account", account, nullptr);
+    const int count = static_cast<int>(g_list_length(items));
+    g_list_free_full(items, g_object_unref);
+    return count;
+}
+
+TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
+{
+    const QString home = qEnvironmentVariable("HOME");
+    ASSERT_TRUE(home.startsWith(QStringLiteral("/tmp/hv-keyring-"))) << "run this test through run-with-keyring.sh";
+
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    const SecretOutcome probe = QCoro::waitFor(secrets.writeItem(QStringLiteral("probe"), QStringLiteral("x")));
+    ASSERT_EQ(probe.status, SecretStatus::ok) << probe.error.toStdString();
+    QCoro::waitFor(secrets.secureDelete(QStringLiteral("probe")));
+
+    MacProfile profile;
+    profile.id = QStringLiteral("p1733500000000000");
+    profile.name = QStringLiteral("Serveur de prod é");
+    profile.host = QStringLiteral("keyring-host.invalid");
+    profile.port = 2201;
+    profile.username = QStringLiteral("ana");
+
+    ProfileStore store(secrets, configDirectory());
+    QCoro::waitFor(store.saveProfiles({profile}));
+    EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), QList<MacProfile>{profile});
+    EXPECT_EQ(lookUpByAttributes("profiles_v2"), encodeProfiles({profile}));
+
+    const QString passwordKey = ProfileStore::passwordKey(profile.id);
+    const QString password = QStringLiteral("Pässwörd-4417-unique");
+    QCoro::waitFor(secrets.secureWrite(passwordKey, QStringLiteral("first-attempt-4417")));
+    QCoro::waitFor(secrets.secureWrite(passwordKey, password));
+    EXPECT_EQ(QCoro::waitFor(secrets.secureRead(passwordKey)), password);
+    EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), password);
+    EXPECT_EQ(itemCount("pwd_p1733500000000000"), 1);
+
+    // Nothing outside the keyring's encrypted file holds the password or the profile list,
+    // and the keyring file itself holds neither in clear.
+    EXPECT_FALSE(QFile::exists(store.fallbackPath()));
+    QDirIterator files(home, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        EXPECT_FALSE(bytes.contains(password.toUtf8())) << path.toStdString();
+        EXPECT_FALSE(bytes.contains("first-attempt-4417")) << path.toStdString();
+        EXPECT_FALSE(bytes.contains("keyring-host.invalid")) << path.toStdString();
+    }
+
+    QCoro::waitFor(secrets.secureDelete(passwordKey));
+    EXPECT_EQ(QCoro::waitFor(secrets.secureRead(passwordKey)), std::nullopt);
+    EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), std::nullopt);
+}
+
+} // namespace
+} // namespace halvoren
