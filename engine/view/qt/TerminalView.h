@@ -405,6 +405,9 @@ public:
     QTimer* selectionAutoScrollTimer = nullptr;
     std::optional<QPointF> lastSelectionDragPoint;
     bool didSelectionDrag = false;
+    // The cell of the last locally handled press: a drag's selection starts there, so it
+    // keeps its start when the first motion events are merged into a later one.
+    std::optional<GridHit> pressHit;
     SemanticPromptPointerSnapshot pointerPressSnapshot;
     // The deferred prompt click (0: none).
     MainQueue::Token pendingSemanticClick = 0;

@@ -124,6 +124,7 @@ void TerminalView::handlePress(QMouseEvent& event)
         pendingSemanticClick = 0;
     }
     didSelectionDrag = false;
+    pressHit.reset();
     pointerPressSnapshot = SemanticPromptPointerSnapshot{selectionActive(), false, clickCount, false};
 
     const bool candidate = allowMouseReporting && !shiftBypassesMouseReporting(event.modifiers());
@@ -134,6 +135,7 @@ void TerminalView::handlePress(QMouseEvent& event)
 
     pointerPressSnapshot.pressWasSemanticEligible = true;
     const GridHit hit = gridPositionForPoint(event.position());
+    pressHit = hit;
     if (clickCount == 2) {
         selection->selectWordAt(hit.col, hit.row, *terminal->buffer);
     } else if (clickCount == 1) {
@@ -174,8 +176,11 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event)
     }
 
     if (!selection->active()) {
-        selection->beginSelection(hit.col, hit.row);
+        const GridHit start = pressHit.value_or(hit);
+        selection->beginSelection(start.col, start.row);
         selection->collapseToStart();
+        if (start.col != hit.col || start.row != hit.row)
+            selection->extendSelection(hit.col, hit.row);
     } else {
         selection->extendSelection(hit.col, hit.row);
     }
