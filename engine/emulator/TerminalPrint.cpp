@@ -260,6 +260,10 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
     cell.code = terminal.getCharacterCode(joined);
     cell.width = checkedWidth(newWidth);
     line.setCell(col, cell);
+    // A cell that grew over its neighbour's first half, or shrank off its placeholder,
+    // leaves no lone half behind.
+    for (int edge = col; edge <= col + 2; ++edge)
+        line.mendWideEdge(edge);
     terminal.updateRangeForBuffer(screen, screen.y());
 }
 

@@ -34,7 +34,10 @@ void Buffer::resize(int newCols, int newRows)
     if (newCols == cols_ && newRows == rows_)
         return;
 
-    // 1. Margins.
+    // 1. Margins. A right margin on the last column stays on the last column, as the
+    // scroll region follows the height.
+    if (marginRight_ == cols_ - 1)
+        marginRight_ = newCols - 1;
     marginRight_ = std::min(marginRight_, newCols - 1);
     marginLeft_ = std::min(marginLeft_, marginRight_);
 

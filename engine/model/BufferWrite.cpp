@@ -73,18 +73,15 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
 
     BufferLine& line = *lines_[yBase_ + y_];
 
-    if (insertMode) {
-        const CharData blank(0, 1, curAttr);
-        line.insertCells(x_, width, limit, blank);
-        // A wide character pushed to the last column lost its placeholder: blank its head.
-        const int last = std::min(cols_, line.dataSize()) - 1;
-        if (last >= 0 && line.getCell(last).width == 2)
-            line.setCell(last, blank);
-    }
+    // The shift blanks what is left of a wide character cut at the cursor or pushed
+    // across the limit.
+    if (insertMode)
+        line.insertCells(x_, width, limit, CharData(0, 1, curAttr));
 
     if (x_ >= cols_)
         x_ = cols_ - 1;
 
+    const int start = x_;
     const TinyAtom payload = activePayload(terminal);
     putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
     ++x_;
@@ -95,6 +92,8 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
         putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
         ++x_;
     }
+    // A wide character written over only one half loses the other.
+    line.mendWideEdges(start, x_);
 }
 
 int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, Terminal& terminal,
@@ -141,6 +140,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         } else {
             writeNarrowRun(cells.data() + start, run.data(), inLine, attribute, payload, semanticCode);
         }
+        line.mendWideEdges(static_cast<int>(start), static_cast<int>(start + inLine));
         if (inLine < n && !cells.empty()) {
             // Columns past the line's cells land on its last cell, as a single write would.
             printLine(indexOutOfRangeMessage);
