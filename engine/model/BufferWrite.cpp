@@ -52,6 +52,23 @@ void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attrib
         line.setCell(col, CharData(code, width, attribute, payload, semanticCode));
 }
 
+// Before narrow cells start ..< end (start < end <= cells.size()) are written: a wide
+// character with only one half inside loses the other, which becomes a blank. Two compares
+// on the run's edges in the usual case.
+inline void blankCutWideHalves(std::span<CharData> cells, size_t start, size_t end)
+{
+    if (cells[start].width != 0 && cells[end - 1].width != 2) [[likely]]
+        return;
+    const auto blank = [](CharData& cell) {
+        cell.code = 0;
+        cell.width = 1;
+    };
+    if (cells[start].width == 0 && start > 0 && cells[start - 1].width == 2)
+        blank(cells[start - 1]);
+    if (cells[end - 1].width == 2 && end < cells.size() && cells[end].width == 0)
+        blank(cells[end]);
+}
+
 } // namespace
 
 void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
@@ -129,6 +146,8 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         const size_t start = static_cast<size_t>(x_);
         const size_t inLine = start < cells.size() ? std::min(n, cells.size() - start) : 0;
         const std::span<const uint8_t> run = bytes.subspan(count, n);
+        if (inLine > 0)
+            blankCutWideHalves(cells, start, start + inLine);
         CharData cell(0, 1, attribute, payload, semanticCode);
         if (map) {
             for (size_t i = 0; i < inLine; ++i) {
@@ -140,7 +159,6 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         } else {
             writeNarrowRun(cells.data() + start, run.data(), inLine, attribute, payload, semanticCode);
         }
-        line.mendWideEdges(static_cast<int>(start), static_cast<int>(start + inLine));
         if (inLine < n && !cells.empty()) {
             // Columns past the line's cells land on its last cell, as a single write would.
             printLine(indexOutOfRangeMessage);
