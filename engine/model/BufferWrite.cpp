@@ -109,8 +109,15 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
         putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
         ++x_;
     }
-    // A wide character written over only one half loses the other.
-    line.mendWideEdges(start, x_);
+    // A wide character written over only one half loses the other: a first half just
+    // before the written cells or a placeholder just after them is left alone. Two
+    // compares in the usual case.
+    const std::span<const CharData> cells = line.cellSpan();
+    const size_t first = static_cast<size_t>(start);
+    const size_t after = static_cast<size_t>(x_);
+    if ((first > 0 && first <= cells.size() && cells[first - 1].width == 2)
+        || (after < cells.size() && cells[after].width == 0)) [[unlikely]]
+        line.mendWideEdges(start, x_);
 }
 
 int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, Terminal& terminal,
