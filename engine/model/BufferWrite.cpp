@@ -110,13 +110,14 @@ void Buffer::insertCharacter(const CharData& charData, Terminal& terminal)
         ++x_;
     }
     // A wide character written over only one half loses the other: a first half just
-    // before the written cells or a placeholder just after them is left alone. Two
-    // compares in the usual case.
+    // before the written cells or a placeholder just after them is left alone. So does
+    // this character's own first half when margins leave no column for its placeholder.
+    // A few compares in the usual case.
     const std::span<const CharData> cells = line.cellSpan();
     const size_t first = static_cast<size_t>(start);
     const size_t after = static_cast<size_t>(x_);
     if ((first > 0 && first <= cells.size() && cells[first - 1].width == 2)
-        || (after < cells.size() && cells[after].width == 0)) [[unlikely]]
+        || (after < cells.size() && cells[after].width == 0) || x_ - start < width) [[unlikely]]
         line.mendWideEdges(start, x_);
 }
 

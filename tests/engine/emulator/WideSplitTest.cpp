@@ -107,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         split("PlainRunEndingOnALead", "中文yy\x1b[1Gabc", {"abc yy"}),
         split("MappedRunOnAPlaceholder", "中文z\x1b(0\x1b[2Gq", {" ─文z"}),
         split("RepeatEndingOnALead", "中文yy\x1b[1Ga\x1b[2b", {"aaa yy"}),
+        split("WideWithNoRoomBetweenTheMargins", "\x1b[?69h\x1b[10s\x1b[1;10H中", {"", ""}),
         split("InsertModeInsideAWide", "中文\x1b[2G\x1b[4hX", {" X 文"}),
         split("TextPresentationDropsThePlaceholder", "\xe2\x8c\x9a\xef\xb8\x8e\x1b[3Gz",
                   {"\xe2\x8c\x9a\xef\xb8\x8e z"}),
