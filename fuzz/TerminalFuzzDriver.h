@@ -102,17 +102,19 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
         if (!line)
             continue; // never written: nothing to check
         // Every cell is narrow (1), the first half of a wide character (2) or a placeholder
-        // (0, code 0). A wide character is written together with its placeholder, but the
-        // pair is not kept afterwards: writing over one half leaves the other as it was,
-        // and narrowing cuts the cursor's line at the new width even inside a pair. So
-        // the pair is left to the print tests, and only the cell forms are checked here.
+        // (0, code 0), and the halves come in pairs: every first half is followed by a
+        // placeholder and every placeholder follows a first half.
         const std::span<const CharData> cells = line->cellSpan();
         for (std::size_t col = 0; col < cells.size(); ++col) {
             const CharData& cell = cells[col];
-            if ((cell.width >= 0 && cell.width <= 2) && (cell.width != 0 || cell.code == 0) && cell.code >= 0)
-                continue;
-            return fail("cell of width " + std::to_string(cell.width) + " and code " + std::to_string(cell.code)
-                        + " at line " + std::to_string(index) + " column " + std::to_string(col));
+            const auto where = [&] { return " at line " + std::to_string(index) + " column " + std::to_string(col); };
+            if (!((cell.width >= 0 && cell.width <= 2) && (cell.width != 0 || cell.code == 0) && cell.code >= 0))
+                return fail("cell of width " + std::to_string(cell.width) + " and code " + std::to_string(cell.code)
+                            + where());
+            if (cell.width == 2 && (col + 1 == cells.size() || cells[col + 1].width != 0))
+                return fail("wide character without its placeholder" + where());
+            if (cell.width == 0 && (col == 0 || cells[col - 1].width != 2))
+                return fail("placeholder without its wide character" + where());
         }
     }
     return std::nullopt;

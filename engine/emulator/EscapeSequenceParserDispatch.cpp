@@ -601,6 +601,10 @@ void EscapeSequenceParser::kittyGraphicsDispatch(std::span<const std::uint8_t> p
 
 void Terminal::cmdTab()
 {
+    // At the pending-wrap column there is no stop ahead, and stepping back onto the limit
+    // would let the next character overwrite it: the cursor stays, the wrap still pending.
+    if (buffer->x() > buffer->writeRightLimit())
+        return;
     const int stop = buffer->nextTabStop(marginMode);
     if (stop >= 0)
         buffer->setX(stop);

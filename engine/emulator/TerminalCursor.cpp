@@ -164,6 +164,9 @@ void Terminal::cmdHVPosition(std::span<const int> pars)
 void Terminal::cmdCursorForwardTab(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
+    // At the pending-wrap column the cursor stays, as for HT.
+    if (screen.x() > screen.writeRightLimit())
+        return;
     const int count = std::min(countParameter(pars), cols - 1);
     for (int i = 0; i < count; ++i) {
         const int stop = screen.nextTabStop(marginMode);

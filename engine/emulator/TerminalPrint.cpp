@@ -232,6 +232,7 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
         return;
     }
 
+    const int oldWidth = cell.width;
     int newWidth = cell.width;
     const CharData continuation(0, 0, cell.attribute, cell.payload, cell.semanticContentCode);
     if (s == textPresentationSelector || s == emojiPresentationSelector) {
@@ -260,6 +261,12 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
     cell.code = terminal.getCharacterCode(joined);
     cell.width = checkedWidth(newWidth);
     line.setCell(col, cell);
+    // A cell that grew over its neighbour's first half, or shrank off its placeholder,
+    // leaves no lone half behind.
+    if (newWidth != oldWidth) {
+        for (int edge = col; edge <= col + 2; ++edge)
+            line.mendWideEdge(edge);
+    }
     terminal.updateRangeForBuffer(screen, screen.y());
 }
 

@@ -41,6 +41,7 @@ void forEachCell(Buffer& screen, const ScreenRectangle& rectangle, Write write)
             write(cell);
             line->setCell(col, cell);
         }
+        line->mendWideEdges(rectangle.left, rectangle.right + 1);
     }
 }
 
@@ -135,6 +136,8 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
             continue;
         for (int i = 0; i < n; ++i)
             line->setCell(dl + i, copied[k][static_cast<std::size_t>(i)]);
+        // The copied edges may cut wide characters, at the source or at the destination.
+        line->mendWideEdges(dl, dl + n);
     }
 }
 

@@ -29,6 +29,7 @@ void Buffer::shiftRectangleUp(int top, int bottom, int left, int right, const Ch
         // Reading a slot may make its line but never moves the others.
         BufferLine& destination = *lines_[row];
         destination.copyCellsFrom(*lines_[row + 1], left, left, width);
+        destination.mendWideEdges(left, right + 1);
     }
     lines_[bottom]->fillRange(fill, left, right + 1);
 }
@@ -41,6 +42,7 @@ void Buffer::shiftRectangleDown(int top, int bottom, int left, int right, const 
     for (int row = bottom; row > top; --row) {
         BufferLine& destination = *lines_[row];
         destination.copyCellsFrom(*lines_[row - 1], left, left, width);
+        destination.mendWideEdges(left, right + 1);
     }
     lines_[top]->fillRange(fill, left, right + 1);
 }

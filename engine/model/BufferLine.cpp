@@ -181,8 +181,10 @@ void BufferLine::fillRange(const CharData& cell, int start, int end)
 {
     start = std::max(start, 0);
     end = std::min(end, dataSize());
-    if (start < end)
+    if (start < end) {
         fillCellRun(data_.data() + start, static_cast<size_t>(end - start), cell);
+        mendWideEdges(start, end);
+    }
     raiseGeneration();
 }
 
@@ -199,9 +201,12 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
     if (n < len - pos) {
         std::copy_backward(first + pos, first + (len - n), first + len);
         std::fill(first + pos, first + pos + n, fillData);
+        mendWideEdge(pos + n);
     } else {
         std::fill(first + pos, first + len, fillData);
     }
+    // A wide character cut by the cursor or pushed across the margin keeps no half.
+    mendWideEdges(pos, len);
     shiftSemanticMarks(pos, n, rightMargin);
     raiseGeneration();
 }
@@ -217,9 +222,11 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
     if (n < len - pos) {
         std::copy(first + pos + n, first + len, first + pos);
         std::fill(first + (len - n), first + len, fillData);
+        mendWideEdge(len - n);
     } else {
         std::fill(first + pos, first + len, fillData);
     }
+    mendWideEdges(pos, len);
     shiftSemanticMarks(pos, -n, rightMargin);
     raiseGeneration();
 }
@@ -345,6 +352,8 @@ void BufferLine::resize(int cols, const CharData& fill)
     if (cols < dataSize()) {
         block.assign(data_.begin(), data_.begin() + cols);
         data_ = std::move(block);
+        // A cut through a wide character leaves no lone first half at the end.
+        mendWideEdge(cols);
         clampSemanticMarks(cols);
     } else {
         block.assign(data_.begin(), data_.end());

@@ -96,6 +96,27 @@ public:
         }
         setCellOutOfRange(index, cell);
     }
+    // After cells start ..< end were rewritten: a wide character with one half inside the
+    // range and the other outside loses the outside half, which becomes a blank with its
+    // attribute. Only the two edges are looked at; out-of-range edges are ignored.
+    void mendWideEdges(int start, int end)
+    {
+        mendWideEdge(start);
+        if (end != start)
+            mendWideEdge(end);
+    }
+    // The same for the one edge between columns col - 1 and col.
+    void mendWideEdge(int col)
+    {
+        const size_t size = data_.size();
+        if (col < 0 || static_cast<size_t>(col) > size)
+            return;
+        const size_t at = static_cast<size_t>(col);
+        const bool leadBefore = at > 0 && data_[at - 1].width == 2;
+        const bool placeholderAt = at < size && data_[at].width == 0;
+        if (leadBefore != placeholderAt)
+            blankHalf(leadBefore ? at - 1 : at);
+    }
     int cellWidth(int index) const { return getCell(index).width; }
     bool cellHasContent(int index) const { return !getCell(index).isBlankWithDefaultAttributes(); }
     bool hasAnyContent() const;
@@ -158,6 +179,12 @@ private:
     const CharData& lastCellOrDefault() const;
     void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
+    void blankHalf(size_t index)
+    {
+        data_[index].code = 0;
+        data_[index].width = 1;
+        raiseGeneration();
+    }
     void sortSemanticMarks();
     void removeMarksInRange(int start, int end);
     struct PromptAnchor;

@@ -34,7 +34,10 @@ void Buffer::resize(int newCols, int newRows)
     if (newCols == cols_ && newRows == rows_)
         return;
 
-    // The margins stay inside the new width.
+    // A right margin on the last column stays on the last column, as the scroll region
+    // follows the height; any other margin stays inside the new width.
+    if (marginRight_ == cols_ - 1)
+        marginRight_ = newCols - 1;
     marginRight_ = std::min(marginRight_, newCols - 1);
     marginLeft_ = std::min(marginLeft_, marginRight_);
 

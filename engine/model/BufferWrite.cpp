@@ -43,6 +43,23 @@ void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attrib
         line.setCell(col, CharData(code, width, attribute, payload, semanticCode));
 }
 
+// Before narrow cells start ..< end (start < end <= cells.size()) are written: a wide
+// character with only one half inside loses the other, which becomes a blank. Two compares
+// on the run's edges in the usual case.
+inline void blankCutWideHalves(std::span<CharData> cells, size_t start, size_t end)
+{
+    if (cells[start].width != 0 && cells[end - 1].width != 2) [[likely]]
+        return;
+    const auto blank = [](CharData& cell) {
+        cell.code = 0;
+        cell.width = 1;
+    };
+    if (cells[start].width == 0 && start > 0 && cells[start - 1].width == 2)
+        blank(cells[start - 1]);
+    if (cells[end - 1].width == 2 && end < cells.size() && cells[end].width == 0)
+        blank(cells[end]);
+}
+
 } // namespace
 
 void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
@@ -64,18 +81,15 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 
     BufferLine& line = *lines_[yBase_ + y_];
 
-    if (insertMode) {
-        const CharData blank(0, 1, curAttr);
-        line.insertCells(x_, width, limit, blank);
-        // A wide character pushed to the last column lost its placeholder: blank its head.
-        const int last = std::min(cols_, line.dataSize()) - 1;
-        if (last >= 0 && line.getCell(last).width == 2)
-            line.setCell(last, blank);
-    }
+    // The shift blanks what is left of a wide character cut at the cursor or pushed
+    // across the limit.
+    if (insertMode)
+        line.insertCells(x_, width, limit, CharData(0, 1, curAttr));
 
     if (x_ >= cols_)
         x_ = cols_ - 1;
 
+    const int start = x_;
     const TinyAtom payload = links.linkPayload();
     putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
     ++x_;
@@ -86,6 +100,16 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
         putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
         ++x_;
     }
+    // A wide character written over only one half loses the other: a first half just
+    // before the written cells or a placeholder just after them is left alone. So does
+    // this character's own first half when margins leave no column for its placeholder.
+    // A few compares in the usual case.
+    const std::span<const CharData> cells = line.cellSpan();
+    const size_t first = static_cast<size_t>(start);
+    const size_t after = static_cast<size_t>(x_);
+    if ((first > 0 && first <= cells.size() && cells[first - 1].width == 2)
+        || (after < cells.size() && cells[after].width == 0) || x_ - start < width) [[unlikely]]
+        line.mendWideEdges(start, x_);
 }
 
 int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
@@ -121,6 +145,8 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         const size_t start = static_cast<size_t>(x_);
         const size_t inLine = start < cells.size() ? std::min(n, cells.size() - start) : 0;
         const std::span<const uint8_t> run = bytes.subspan(count, n);
+        if (inLine > 0)
+            blankCutWideHalves(cells, start, start + inLine);
         CharData cell(0, 1, attribute, payload, semanticCode);
         if (map) {
             for (size_t i = 0; i < inLine; ++i) {

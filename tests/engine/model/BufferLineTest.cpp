@@ -204,10 +204,10 @@ TEST(LineInsertDelete, WideCharactersMoveAsPairs)
     line->deleteCells(0, 2, 5, kFill);
     EXPECT_EQ(textOf(*line), "W_bdFF");
 
-    // Pushed against the margin, only the wide cell survives: mending the cut pair is the
-    // caller's business, the line just moves cells.
+    // Pushed against the margin, the wide cell loses its placeholder and is blanked.
     line->insertCells(0, 3, 3, kFill);
-    EXPECT_EQ(textOf(*line), "FFFWFF");
+    EXPECT_EQ(textOf(*line), "FFF.FF");
+    EXPECT_EQ(line->getCell(3).width, 1);
 }
 
 TEST(LineInsertDelete, MarksShiftWithCells)

@@ -172,10 +172,11 @@ TEST_F(WriteFixture, InsertModeShiftsCellsAndBlanksAWideCharacterCutAtTheEdge)
     EXPECT_EQ(cell(0, 0).code, 'X');
     EXPECT_EQ(cell(1, 0).code, 'a');
     EXPECT_EQ(cell(2, 0).code, 'b');
-    // The wide character moved to 79 without room for its placeholder: blanked.
+    // The wide character moved to 79 without room for its placeholder: blanked, keeping
+    // its own attribute.
     EXPECT_EQ(cell(79, 0).code, 0);
     EXPECT_EQ(cell(79, 0).width, 1);
-    EXPECT_EQ(cell(79, 0).attribute, screen->curAttr);
+    EXPECT_EQ(cell(79, 0).attribute, attribute);
     EXPECT_EQ(screen->x(), 1);
 }
 
