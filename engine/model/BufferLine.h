@@ -153,13 +153,14 @@ public:
     void clearSemanticState();
     void shiftSemanticMarks(int from, int by, int rightMargin);
     void clampSemanticMarks(int cols);
+    // Drops the semantic marks of columns start ..< end.
+    void removeMarksInRange(int start, int end);
 
 private:
     const CharData& lastCellOrDefault() const;
     void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
     void sortSemanticMarks();
-    void removeMarksInRange(int start, int end);
     struct PromptAnchor;
     std::optional<PromptAnchor> promptStartAnchor() const;
 
