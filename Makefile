@@ -30,7 +30,8 @@ test-asan: deps
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# Throughput beside libvterm and scrollback memory; Release at -O2 in its own build folder.
+# Throughput beside libvterm, scrollback memory, and time and memory of hostile streams;
+# Release at -O2 in its own build folder.
 BENCH_BUILD ?= build-bench
 BENCH_ARGS ?=
 bench: deps
@@ -39,7 +40,8 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
 	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
 
-# libFuzzer on the terminal for SECONDS seconds; findings land in $(FUZZ_BUILD)/findings.
+# libFuzzer on the terminal for SECONDS seconds; findings land in $(FUZZ_BUILD)/findings. An
+# input that takes longer than 10 s is a finding too (a program could stall the terminal).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_ARGS ?=
 fuzz: deps
@@ -47,7 +49,7 @@ fuzz: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
 	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
-	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=4096 \
+	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=16384 -timeout=10 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
 
 clean:

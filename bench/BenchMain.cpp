@@ -1,8 +1,10 @@
-// corvantix-bench: throughput of the engine beside libvterm on five generated streams, and
-// the resident memory of a full scrollback.
+// corvantix-bench: throughput of the engine beside libvterm on five generated streams, the
+// resident memory of a full scrollback, and the time and memory of hostile streams.
 //
-//   corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME]
+//   corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]
 //                   [--engine corvantix|libvterm|both] [--no-memory]
+//                   [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]
+#include "Hostile.h"
 #include "Memory.h"
 #include "Runners.h"
 #include "Streams.h"
@@ -30,14 +32,19 @@ struct Options {
     bool corvantix = true;
     bool peer = true;
     bool memory = true;
+    bool hostile = true;
+    bool hostileOnly = false;
+    int hostileLimitSeconds = 60;
+    int floodSeconds = 30;
 };
 
 [[noreturn]] void usage(const char* message)
 {
     std::fprintf(stderr, "corvantix-bench: %s\n", message);
     std::fprintf(stderr,
-                 "usage: corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME]\n"
-                 "                       [--engine corvantix|libvterm|both] [--no-memory]\n");
+                 "usage: corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]\n"
+                 "                       [--engine corvantix|libvterm|both] [--no-memory]\n"
+                 "                       [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]\n");
     std::exit(2);
 }
 
@@ -89,8 +96,17 @@ Options parseOptions(int argc, char** argv)
         } else if (arg == "--only") {
             options.only = value();
             const auto& names = streamNames();
-            if (std::find(names.begin(), names.end(), options.only) == names.end())
+            const auto& hostileNames = hostileStreamNames();
+            if (options.only == "hostile") {
+                options.only.clear();
+                options.hostileOnly = true;
+            } else if (std::find(hostileNames.begin(), hostileNames.end(), options.only) != hostileNames.end()) {
+                options.hostileOnly = true;
+            } else if (std::find(names.begin(), names.end(), options.only) == names.end()) {
                 usage("unknown stream for --only");
+            } else {
+                options.hostile = false;
+            }
         } else if (arg == "--engine") {
             const std::string_view engine = value();
             options.corvantix = engine == "corvantix" || engine == "both";
@@ -99,6 +115,13 @@ Options parseOptions(int argc, char** argv)
                 usage("bad --engine");
         } else if (arg == "--no-memory") {
             options.memory = false;
+        } else if (arg == "--no-hostile") {
+            options.hostile = false;
+        } else if (arg == "--hostile-limit" || arg == "--flood-seconds") {
+            const int seconds = std::atoi(std::string(value()).c_str());
+            if (seconds < 0 || seconds > 3600 || (seconds == 0 && arg == "--hostile-limit"))
+                usage("bad seconds");
+            (arg == "--flood-seconds" ? options.floodSeconds : options.hostileLimitSeconds) = seconds;
         } else {
             usage("unknown argument");
         }
@@ -167,12 +190,16 @@ int main(int argc, char** argv)
     // The memory children are forked first, from a process that has not yet allocated
     // (and freed) the streams, so their baseline holds no reusable heap.
     std::optional<std::string> memoryLine;
-    if (options.memory)
+    if (options.memory && !options.hostileOnly)
         memoryLine = memoryReport();
-    benchSize(options, 80, 24);
-    if (options.big)
-        benchSize(options, 200, 50);
+    if (!options.hostileOnly) {
+        benchSize(options, 80, 24);
+        if (options.big)
+            benchSize(options, 200, 50);
+    }
     if (memoryLine)
         std::printf("%s\n", memoryLine->c_str());
+    if (options.hostile)
+        benchHostile(options.only, options.hostileLimitSeconds, options.floodSeconds);
     return 0;
 }

@@ -3,9 +3,9 @@
 // saved findings, so both read an input the same way.
 //
 // Input layout:
-//   byte 0   columns: 2 + b % 200
-//   byte 1   rows:    1 + b % 60
-//   byte 2   low nibble: scrollback lines = 16 * nibble; high nibble: number of step bytes
+//   byte 0   columns: 2 + b * 298 / 255 (2 .. 300)
+//   byte 1   rows:    1 + b * 199 / 255 (1 .. 200)
+//   byte 2   low nibble: scrollback lines = 128 * nibble; high nibble: number of step bytes
 //   step bytes, each: chunk length = 1 + (b & 0x1f), times 64 when bit 0x20 is set;
 //            both top bits set: resize after the chunk to a size derived from b and the
 //            step number
@@ -77,7 +77,7 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
     const int cols = terminal.cols;
     const int rows = terminal.rows;
     if (cols < Terminal::MINIMUM_COLS || rows < Terminal::MINIMUM_ROWS || cols > Terminal::maximumDimension
-        || rows > Terminal::maximumDimension)
+        || rows > Terminal::maximumDimension || static_cast<long long>(cols) * rows > Terminal::maximumCells)
         return fail("size " + std::to_string(cols) + "x" + std::to_string(rows) + " out of bounds");
     if (screen.cols() != cols || screen.rows() != rows)
         return fail("active screen is " + std::to_string(screen.cols()) + "x" + std::to_string(screen.rows())
@@ -139,9 +139,9 @@ inline FuzzRun runFuzzInput(std::span<const std::uint8_t> data)
     std::span<const std::uint8_t> steps;
     std::span<const std::uint8_t> stream = data;
     if (data.size() >= headerSize) {
-        options.cols = 2 + data[0] % 200;
-        options.rows = 1 + data[1] % 60;
-        options.scrollback = 16 * (data[2] & 0x0F);
+        options.cols = 2 + data[0] * 298 / 255;
+        options.rows = 1 + data[1] * 199 / 255;
+        options.scrollback = 128 * (data[2] & 0x0F);
         const std::size_t stepCount = std::min<std::size_t>(data[2] >> 4, data.size() - headerSize);
         steps = data.subspan(headerSize, stepCount);
         stream = data.subspan(headerSize + stepCount);
@@ -169,8 +169,8 @@ inline FuzzRun runFuzzInput(std::span<const std::uint8_t> data)
         offset += length;
         check("chunk " + std::to_string(step));
         if ((b & 0xC0) == 0xC0) {
-            const int newCols = 2 + static_cast<int>((b * 37u + step * 11u) % 200u);
-            const int newRows = 1 + static_cast<int>((b * 13u + step * 7u) % 60u);
+            const int newCols = 2 + static_cast<int>((b * 37u + step * 11u) % 299u);
+            const int newRows = 1 + static_cast<int>((b * 13u + step * 7u) % 200u);
             terminal->resize(newCols, newRows);
             check("resize " + std::to_string(step) + " to " + std::to_string(newCols) + "x" + std::to_string(newRows));
         }

@@ -9,8 +9,9 @@
 // program, as lowercase hex bytes: the format of vtfeed.
 //
 // Exit status: the program's own; 128 + n when a signal n ended it; 124 when it was still
-// running at the time-out (it is then sent SIGTERM); 127 when PROGRAM was not found; 125
-// when vtrun itself failed; 2 for bad arguments.
+// running at the time-out (it is then sent SIGTERM); 127 when PROGRAM was not found or
+// cannot be run (the reason goes to standard error); 125 when vtrun itself failed; 2 for
+// bad arguments. Only the last `maximumReplies` replies are printed.
 #include "ToolCommon.h"
 #include "emulator/Terminal.h"
 #include "platform/RunLoop.h"
@@ -23,11 +24,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <iostream>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <cerrno>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -101,6 +106,19 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
     return arguments;
 }
 
+// Why `path` cannot be run: missing, a directory, or not executable; none when it can.
+std::optional<std::string> cannotRun(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return std::strerror(EISDIR);
+    if (::access(path.c_str(), X_OK) != 0)
+        return std::strerror(errno);
+    return std::nullopt;
+}
+
 // The executable for PROGRAM: itself when it names a path, else the first executable file
 // of that name in PATH (the shell's default list when PATH is unset).
 std::optional<std::string> findProgram(const std::string& program)
@@ -116,7 +134,7 @@ std::optional<std::string> findProgram(const std::string& program)
         if (directory.empty())
             directory = "."; // an empty entry is the current directory
         const std::string candidate = directory + "/" + program;
-        if (::access(candidate.c_str(), X_OK) == 0)
+        if (!cannotRun(candidate))
             return candidate;
         if (end == directories.size())
             return std::nullopt;
@@ -148,7 +166,10 @@ int exitStatusOf(int status)
     return exitFailed;
 }
 
-// Keeps every reply the terminal sends to the program, besides sending it.
+// A program may ask for replies without end; only the newest are kept for printing.
+constexpr std::size_t maximumReplies = 1000;
+
+// Keeps the last replies the terminal sends to the program, besides sending them.
 class RecordingTerminal final : public HeadlessTerminal {
 public:
     using HeadlessTerminal::HeadlessTerminal;
@@ -156,11 +177,13 @@ public:
 
     void send(Terminal& source, std::span<const std::uint8_t> bytes) override
     {
+        if (replies.size() == maximumReplies)
+            replies.pop_front();
         replies.emplace_back(bytes.begin(), bytes.end());
         HeadlessTerminal::send(source, bytes);
     }
 
-    std::vector<std::vector<std::uint8_t>> replies;
+    std::deque<std::vector<std::uint8_t>> replies;
 };
 
 } // namespace
@@ -176,6 +199,10 @@ int main(int argc, char** argv)
     const auto executable = findProgram(program);
     if (!executable) {
         std::cerr << "vtrun: " << program << ": command not found\n";
+        return exitNotFound;
+    }
+    if (const auto reason = cannotRun(*executable)) {
+        std::cerr << "vtrun: " << program << ": " << *reason << '\n';
         return exitNotFound;
     }
 
@@ -206,7 +233,8 @@ int main(int argc, char** argv)
         host.process().terminate();
     }
 
-    const std::string output = screenDump(host.terminal(), host.replies);
+    const std::vector<std::vector<std::uint8_t>> replies(host.replies.begin(), host.replies.end());
+    const std::string output = screenDump(host.terminal(), replies);
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fflush(stdout);
     return exitCode;

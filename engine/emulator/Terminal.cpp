@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,16 +41,6 @@ TerminalColors TerminalDelegate::getColors(Terminal& source)
 // ---------------------------------------------------------------- Construction and teardown
 
 namespace {
-
-int clampedCols(int value)
-{
-    return std::clamp(value, Terminal::MINIMUM_COLS, Terminal::maximumDimension);
-}
-
-int clampedRows(int value)
-{
-    return std::clamp(value, Terminal::MINIMUM_ROWS, Terminal::maximumDimension);
-}
 
 // After a resize: columns right of the old width get stops continuing the old pattern,
 // while the columns that were there keep the stops a program set or cleared (the pattern
@@ -138,12 +129,18 @@ void Terminal::installScrollHook(Buffer& target)
     };
 }
 
+std::pair<int, int> Terminal::boundedSize(int cols, int rows)
+{
+    const int c = std::clamp(cols, MINIMUM_COLS, maximumDimension);
+    const int r = std::clamp(rows, MINIMUM_ROWS, maximumDimension);
+    return {c, std::min(r, maximumCells / c)};
+}
+
 // ---------------------------------------------------------------- Set-up
 
 void Terminal::setup(bool isReset)
 {
-    cols = clampedCols(options.cols);
-    rows = clampedRows(options.rows);
+    std::tie(cols, rows) = boundedSize(options.cols, options.rows);
 
     if (isReset) {
         resetNormalBuffer();
@@ -260,8 +257,7 @@ void Terminal::resizeBuffers(int newCols, int newRows)
 
 void Terminal::resize(int newCols, int newRows)
 {
-    const int c = clampedCols(newCols);
-    const int r = clampedRows(newRows);
+    const auto [c, r] = boundedSize(newCols, newRows);
     if (c == cols && r == rows)
         return;
 
@@ -493,9 +489,10 @@ void Terminal::pruneUnusedPayloadCodes()
     if (payloadCodes.empty())
         return;
 
-    std::unordered_set<std::uint16_t> live;
+    // One flag per possible code: the scan reads every cell, so no hashing per cell.
+    std::vector<bool> live(std::size_t{UINT16_MAX} + 1);
     if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Case::resolved)
-        live.insert(activeHyperlink->code);
+        live[activeHyperlink->code] = true;
     for (const Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
         const CircularBufferLineList& ring = screen->lines();
         for (int index = 0; index < ring.count(); ++index) {
@@ -504,14 +501,14 @@ void Terminal::pruneUnusedPayloadCodes()
                 continue; // an empty slot holds no cells yet
             for (const CharData& cell : line->cellSpan()) {
                 if (cell.payload.code != 0)
-                    live.insert(cell.payload.code);
+                    live[cell.payload.code] = true;
             }
         }
     }
 
     std::vector<std::uint16_t> unused;
     for (const std::uint16_t code : payloadCodes) {
-        if (!live.contains(code))
+        if (!live[code])
             unused.push_back(code);
     }
     if (unused.empty())

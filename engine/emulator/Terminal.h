@@ -230,6 +230,12 @@ public:
     // Largest column or row count accepted from a host or a program: a screen allocates
     // rows x cols cells, so sizes beyond any real display are refused by clamping.
     static constexpr int maximumDimension = 10'000;
+    // And at most this many cells (two screens of 24-byte cells, about 100 MB): a size with
+    // both sides at their limit gives up rows, keeping its columns.
+    static constexpr int maximumCells = 2'000'000;
+    // The size a host or program asking for cols x rows gets: each side clamped to its
+    // bounds, then rows reduced until the screen holds at most maximumCells.
+    static std::pair<int, int> boundedSize(int cols, int rows);
     static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
     // The code the first multi-scalar character gets.
     static constexpr std::int32_t firstCharIndex = 0x400001;
@@ -326,6 +332,8 @@ public:
     std::vector<std::uint8_t> semanticScanParams; // at most 32 bytes are kept
     std::optional<ActiveHyperlink> activeHyperlink;
     std::unordered_set<std::uint16_t> payloadCodes; // every TinyAtom code this terminal registered
+    // Registrations refused since the last prune, modulo payloadPruneInterval.
+    int failedPayloadRegistrations = 0;
     bool silentLog = true; // when false, diagnostic lines are printed
     std::shared_ptr<BufferLine> blankLine; // template of the line a scroll inserts
     std::string terminalTitle;
@@ -398,6 +406,12 @@ public:
 
     // Releases the payload codes that no cell and no open link use any more.
     void pruneUnusedPayloadCodes();
+    // The codes are shared by every terminal of the process: one terminal holds at most a
+    // quarter of them, so a program flooding links cannot leave the other tabs without.
+    static constexpr std::size_t maximumPayloadCodes = TinyAtom::Registry::maxCode / 4;
+    // A prune reads every cell of both screens; while the codes stay exhausted it runs once
+    // per this many refused registrations, not for each new link.
+    static constexpr int payloadPruneInterval = 4096;
 
     // ================================================================ Inline graphics (Terminal.cpp)
 
@@ -573,6 +587,7 @@ public:
     void cmdInsertChars(std::span<const int> pars);
     void cmdDeleteChars(std::span<const int> pars);
     void cmdEraseChars(std::span<const int> pars);
+    void replaceRegionLines(Buffer& screen, int top, int bottom, int count, bool upwards, const Attribute& erase);
     void cmdInsertLines(std::span<const int> pars);
     void cmdDeleteLines(std::span<const int> pars);
     void cmdScrollUp(std::span<const int> pars);

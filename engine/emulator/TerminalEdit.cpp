@@ -227,6 +227,29 @@ void Terminal::cmdDeleteChars(std::span<const int> pars)
 
 // ---------------------------------------------------------------- IL, DL
 
+// Lines top .. bottom of the ring lose `count` lines at one end and get as many blank lines
+// at the other (upwards: out at the top, in at the bottom), in two splices whatever the
+// count: the same lines in the same places as `count` single-line rounds.
+void Terminal::replaceRegionLines(Buffer& screen, int top, int bottom, int count, bool upwards, const Attribute& erase)
+{
+    count = std::min(count, bottom - top + 1);
+    if (count < 1)
+        return;
+    CircularBufferLineList& ring = screen.lines();
+    const auto marker = [this](int row) { markSplicedRowDirty(row); };
+    std::vector<Buffer::LinePtr> blanks;
+    blanks.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        blanks.push_back(screen.getBlankLine(erase));
+    if (upwards) {
+        ring.splice(top, count, {}, marker);
+        ring.splice(bottom - count + 1, 0, blanks, marker);
+    } else {
+        ring.splice(bottom - count + 1, count, {}, marker);
+        ring.splice(top, 0, blanks, marker);
+    }
+}
+
 void Terminal::cmdInsertLines(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
@@ -243,17 +266,10 @@ void Terminal::cmdInsertLines(std::span<const int> pars)
     if (marginMode) {
         if (!insideMargins(screen, screen.x()))
             return;
-        for (int i = 0; i < rounds; ++i)
-            screen.shiftRectangleDown(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+        screen.shiftRectangleDown(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell(), rounds);
         clearSelectionsInRange(absY, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (absBottom < ring.count()) {
-        const Attribute erase = eraseAttribute();
-        const auto marker = [this](int row) { markSplicedRowDirty(row); };
-        for (int i = 0; i < rounds; ++i) {
-            ring.splice(absBottom, 1, {}, marker);
-            const Buffer::LinePtr blank = screen.getBlankLine(erase);
-            ring.splice(absY, 0, std::span(&blank, 1), marker);
-        }
+        replaceRegionLines(screen, absY, absBottom, rounds, false, eraseAttribute());
         adjustSelectionsForLineShift(absY, absBottom, -rounds);
         clearLineWrapFlags(absY, absY + rounds <= absBottom ? std::optional<int>(absY + rounds) : std::nullopt,
                            absBottom);
@@ -279,18 +295,11 @@ void Terminal::cmdDeleteLines(std::span<const int> pars)
     if (insideRegion(screen, y)) {
         if (marginMode) {
             if (insideMargins(screen, screen.x())) {
-                for (int i = 0; i < n; ++i)
-                    screen.shiftRectangleUp(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell());
+                screen.shiftRectangleUp(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell(), n);
                 clearSelectionsInRange(absY, absBottom, screen.marginLeft(), screen.marginRight());
             }
         } else if (absBottom < ring.count()) {
-            const Attribute erase = eraseAttribute();
-            const auto marker = [this](int row) { markSplicedRowDirty(row); };
-            for (int i = 0; i < n; ++i) {
-                ring.splice(absY, 1, {}, marker);
-                const Buffer::LinePtr blank = screen.getBlankLine(erase);
-                ring.splice(absBottom, 0, std::span(&blank, 1), marker);
-            }
+            replaceRegionLines(screen, absY, absBottom, n, true, eraseAttribute());
             adjustSelectionsForLineShift(absY, absBottom, n);
             clearLineWrapFlags(absY, std::nullopt, absBottom);
         }
@@ -316,17 +325,12 @@ void Terminal::cmdScrollUp(std::span<const int> pars)
     const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
 
     if (marginMode) {
-        for (int i = 0; i < rounds; ++i)
-            screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
+        screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell(),
+                                rounds);
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (absTop < ring.count() && absBottom < ring.count()) {
         // The lines scrolled out do not go to the scrollback.
-        const auto marker = [this](int row) { markSplicedRowDirty(row); };
-        for (int i = 0; i < rounds; ++i) {
-            ring.splice(absTop, 1, {}, marker);
-            const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
-            ring.splice(absBottom, 0, std::span(&blank, 1), marker);
-        }
+        replaceRegionLines(screen, absTop, absBottom, rounds, true, Attribute::defaultAttribute());
         adjustSelectionsForLineShift(absTop, absBottom, n);
     }
     clearRegionWrapFlags(false, n);
@@ -346,16 +350,11 @@ void Terminal::csiT(std::span<const int> pars)
 
     if (marginMode) {
         // The rectangle scroll even when the margins span the whole width.
-        for (int i = 0; i < rounds; ++i)
-            screen.shiftRectangleDown(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell());
+        screen.shiftRectangleDown(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell(),
+                                  rounds);
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
     } else if (absTop < ring.count() && absBottom < ring.count()) {
-        const auto marker = [this](int row) { markSplicedRowDirty(row); };
-        for (int i = 0; i < rounds; ++i) {
-            ring.splice(absBottom, 1, {}, marker);
-            const Buffer::LinePtr blank = screen.getBlankLine(Attribute::defaultAttribute());
-            ring.splice(absTop, 0, std::span(&blank, 1), marker);
-        }
+        replaceRegionLines(screen, absTop, absBottom, rounds, false, Attribute::defaultAttribute());
         adjustSelectionsForLineShift(absTop, absBottom, -n);
     }
     clearRegionWrapFlags(true, n);

@@ -271,8 +271,23 @@ TinyAtom Terminal::linkPayload()
 
 std::optional<std::uint16_t> Terminal::registerHyperlinkPayload(std::string text)
 {
-    // A full registry first gets back the codes this terminal no longer shows, once.
-    const std::optional<TinyAtom> atom = TinyAtom::register_(std::move(text), [this] { pruneUnusedPayloadCodes(); });
+    const auto tryRegister = [&]() -> std::optional<TinyAtom> {
+        if (payloadCodes.size() >= maximumPayloadCodes)
+            return std::nullopt;
+        return TinyAtom::register_(text);
+    };
+    std::optional<TinyAtom> atom = tryRegister();
+    if (!atom) {
+        // Codes this terminal no longer shows come back by a prune, which is too costly to
+        // run for every link once the codes are exhausted: the first refusal prunes, then
+        // every payloadPruneInterval-th. A link without a code is written without one.
+        const bool prune = failedPayloadRegistrations == 0;
+        failedPayloadRegistrations = (failedPayloadRegistrations + 1) % payloadPruneInterval;
+        if (prune) {
+            pruneUnusedPayloadCodes();
+            atom = tryRegister();
+        }
+    }
     if (!atom)
         return std::nullopt;
     payloadCodes.insert(atom->code);

@@ -26,22 +26,14 @@ BufferLine* screenLine(Buffer& screen, int row)
     return screen.lines()[static_cast<int>(index)].get();
 }
 
-// Runs `write(cell)` for every cell of the rectangle; each write is one cell store.
-template <typename Write>
-void forEachCell(Buffer& screen, const ScreenRectangle& rectangle, Write write)
+// Stores `cell` into every cell of the rectangle, one run of word stores per row.
+void fillRectangle(Buffer& screen, const ScreenRectangle& rectangle, const CharData& cell)
 {
     if (rectangle.empty)
         return;
     for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
-        BufferLine* line = screenLine(screen, row);
-        if (line == nullptr)
-            continue;
-        for (int col = rectangle.left; col <= rectangle.right; ++col) {
-            CharData cell = line->getCell(col);
-            write(cell);
-            line->setCell(col, cell);
-        }
-        line->mendWideEdges(rectangle.left, rectangle.right + 1);
+        if (BufferLine* line = screenLine(screen, row))
+            line->fillRange(cell, rectangle.left, rectangle.right + 1);
     }
 }
 
@@ -117,27 +109,38 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
     const int dl = std::min(destinationLeft - 1, cols - 1);
     const int n = std::min(source.right - source.left + 1, cols - dl);
 
-    // Copy everything first, so an overlapping destination receives the cells as they were.
-    std::vector<std::vector<CharData>> copied;
-    copied.reserve(static_cast<std::size_t>(source.bottom - source.top + 1));
-    for (int row = source.top; row <= source.bottom; ++row) {
-        std::vector<CharData>& cells = copied.emplace_back();
-        cells.reserve(static_cast<std::size_t>(n));
-        const BufferLine* line = screenLine(*buffer, row);
-        for (int col = source.left; col < source.left + n; ++col)
-            cells.push_back(line != nullptr ? line->getCell(col) : CharData::defaultCell());
-    }
-    for (std::size_t k = 0; k < copied.size(); ++k) {
-        const int row = dt + static_cast<int>(k);
-        if (row >= buffer->rows())
-            break;
-        BufferLine* line = screenLine(*buffer, row);
-        if (line == nullptr)
+    const int height = std::min(source.bottom - source.top + 1, buffer->rows() - dt);
+    if (n <= 0 || height <= 0)
+        return;
+    // Like a memmove: rows are taken in the order that reads each source row before it is
+    // overwritten, and runs within a row the same way, so an overlapping destination
+    // receives the original cells.
+    const bool downwards = dt > source.top;
+    for (int k = 0; k < height; ++k) {
+        const int offset = downwards ? height - 1 - k : k;
+        BufferLine* to = screenLine(*buffer, dt + offset);
+        if (to == nullptr)
             continue;
-        for (int i = 0; i < n; ++i)
-            line->setCell(dl + i, copied[k][static_cast<std::size_t>(i)]);
+        const BufferLine* from = screenLine(*buffer, source.top + offset);
+        const bool runs = from != nullptr && from->dataSize() >= source.left + n && to->dataSize() >= dl + n;
+        if (runs) {
+            const std::span<const CharData> in = from->cellSpan().subspan(static_cast<std::size_t>(source.left),
+                                                                          static_cast<std::size_t>(n));
+            const std::span<CharData> out = to->mutableCells().subspan(static_cast<std::size_t>(dl),
+                                                                       static_cast<std::size_t>(n));
+            if (from == to && dl > source.left)
+                std::copy_backward(in.begin(), in.end(), out.end());
+            else
+                std::copy(in.begin(), in.end(), out.begin());
+        } else {
+            // A line shorter than the screen (or a missing one) reads as its last or default cells.
+            for (int i = 0; i < n; ++i) {
+                const int col = from == to && dl > source.left ? n - 1 - i : i;
+                to->setCell(dl + col, from != nullptr ? from->getCell(source.left + col) : CharData::defaultCell());
+            }
+        }
         // The copied edges may cut wide characters, at the source or at the destination.
-        line->mendWideEdges(dl, dl + n);
+        to->mendWideEdges(dl, dl + n);
     }
 }
 
@@ -153,7 +156,7 @@ void Terminal::cmdDECFRA(std::span<const int> pars, std::span<const std::uint8_t
     // Used as a cell code directly; 0 leaves empty cells.
     const std::int32_t code = isValidScalar(character) ? character : 0x20;
     const Attribute attribute = curAttr;
-    forEachCell(*buffer, rectangle, [&](CharData& cell) { cell = CharData(code, 1, attribute); });
+    fillRectangle(*buffer, rectangle, CharData(code, 1, attribute));
 }
 
 void Terminal::cmdDECERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
@@ -165,7 +168,7 @@ void Terminal::cmdDECERA(std::span<const int> pars, std::span<const std::uint8_t
     if (!collectIs(collect, '$'))
         return;
     const Attribute attribute = curAttr;
-    forEachCell(*buffer, getRectangle(pars, 0), [&](CharData& cell) { cell = CharData(0x20, 1, attribute); });
+    fillRectangle(*buffer, getRectangle(pars, 0), CharData(0x20, 1, attribute));
 }
 
 void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
@@ -176,10 +179,23 @@ void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_
     }
     // No cell is protected, so every cell of the rectangle is erased; colours, link and
     // semantic zone stay.
-    forEachCell(*buffer, getRectangle(pars, 0), [](CharData& cell) {
-        cell.code = 0x20;
-        cell.width = 1;
-    });
+    const ScreenRectangle rectangle = getRectangle(pars, 0);
+    if (rectangle.empty)
+        return;
+    for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
+        BufferLine* line = screenLine(*buffer, row);
+        if (line == nullptr || line->dataSize() == 0)
+            continue;
+        const std::span<CharData> cells = line->mutableCells();
+        const auto end = static_cast<std::size_t>(std::min(rectangle.right + 1, line->dataSize()));
+        const auto begin = std::min(static_cast<std::size_t>(rectangle.left), end);
+        // Colours, link and zone differ from cell to cell: only the characters go.
+        for (std::size_t col = begin; col < end; ++col) {
+            cells[col].code = 0x20;
+            cells[col].width = 1;
+        }
+        line->mendWideEdges(static_cast<int>(begin), static_cast<int>(end));
+    }
 }
 
 void Terminal::cmdInsertColumns(std::span<const int> pars, std::span<const std::uint8_t> collect)

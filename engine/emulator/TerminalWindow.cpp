@@ -101,7 +101,9 @@ void Terminal::csit(std::span<const int> pars)
     } else if (parametersAre(pars, {7})) {
         request(Command::Case::refreshWindow);
     } else if (count == 3 && pars[0] == 8) {
-        request(Command::Case::resizeTerminal, pars[1], pars[2]);
+        // Rows, then columns; 0 keeps that side. A size past the bounds is asked for bounded.
+        const auto [boundedCols, boundedRows] = boundedSize(pars[2] > 0 ? pars[2] : cols, pars[1] > 0 ? pars[1] : rows);
+        request(Command::Case::resizeTerminal, pars[1] > 0 ? boundedRows : 0, pars[2] > 0 ? boundedCols : 0);
     } else if (parametersAre(pars, {9, 0})) {
         request(Command::Case::restoreMaximizedWindow);
     } else if (parametersAre(pars, {9, 1})) {

@@ -211,11 +211,13 @@ public:
     int writeRestartColumn() const { return marginMode ? marginLeft_ : 0; }
 
     // ---- Rectangles of cells (BufferEdit.cpp); line numbers, columns inclusive
-    // Lines top .. bottom - 1 take the columns left .. right of the line below (semantic
-    // marks move with the cells) and line bottom gets `fill` there. Flags stay as they are.
-    void shiftRectangleUp(int top, int bottom, int left, int right, const CharData& fill);
-    // Lines bottom .. top + 1 take those columns of the line above; line top gets `fill`.
-    void shiftRectangleDown(int top, int bottom, int left, int right, const CharData& fill);
+    // Lines top .. bottom - count take the columns left .. right of the line `count` below
+    // (semantic marks move with the cells) and the last `count` lines get `fill` there.
+    // Flags stay as they are.
+    void shiftRectangleUp(int top, int bottom, int left, int right, const CharData& fill, int count = 1);
+    // Lines bottom .. top + count take those columns of the line `count` above; the first
+    // `count` lines get `fill`.
+    void shiftRectangleDown(int top, int bottom, int left, int right, const CharData& fill, int count = 1);
 
     // ---- Tab stops
     // index -1: all stops cleared and set every `width` columns from column 0. Otherwise the

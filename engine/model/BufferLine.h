@@ -174,6 +174,8 @@ public:
     void clearSemanticState();
     void shiftSemanticMarks(int from, int by, int rightMargin);
     void clampSemanticMarks(int cols);
+    // Drops the semantic marks of columns start ..< end.
+    void removeMarksInRange(int start, int end);
 
 private:
     const CharData& lastCellOrDefault() const;
@@ -186,7 +188,6 @@ private:
         raiseGeneration();
     }
     void sortSemanticMarks();
-    void removeMarksInRange(int start, int end);
     struct PromptAnchor;
     std::optional<PromptAnchor> promptStartAnchor() const;
 

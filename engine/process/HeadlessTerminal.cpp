@@ -82,8 +82,9 @@ winsize HeadlessTerminal::getWindowSize()
 
 void HeadlessTerminal::send(Terminal&, std::span<const std::uint8_t> bytes)
 {
-    // Replies are the terminal's own bytes, not the user's: no scan for a submitted command.
-    process_.send(bytes);
+    // Replies are the terminal's own bytes, not the user's: no scan for a submitted command,
+    // and bounded for a program that never reads them.
+    process_.sendReply(bytes);
 }
 
 bool HeadlessTerminal::trustsHost(Terminal&)

@@ -20,6 +20,7 @@ namespace corvantix {
 struct LocalProcess::PendingWrite {
     std::vector<std::uint8_t> bytes;
     std::int64_t number = 0;
+    bool reply = false;
 };
 
 // Shared with the waiter thread, which outlives the LocalProcess when the child does.
@@ -48,6 +49,10 @@ struct LocalProcess::Session {
     std::mutex writeLock;
     std::condition_variable writeReady;
     std::deque<PendingWrite> writes;
+    // Bytes of the replies in `writes` and the one being written; while `droppingReplies`
+    // is set (the cap was reached) replies are dropped until this is back to 0.
+    std::int64_t replyBytes = 0;
+    bool droppingReplies = false;
 
     std::thread reader;
     std::thread writer;
@@ -479,18 +484,57 @@ void LocalProcess::endSession(Session& ended)
 
 void LocalProcess::send(std::span<const std::uint8_t> data)
 {
+    queueWrite(data, false);
+}
+
+void LocalProcess::sendReply(std::span<const std::uint8_t> data)
+{
+    queueWrite(data, true);
+}
+
+void LocalProcess::queueWrite(std::span<const std::uint8_t> data, bool reply)
+{
     std::lock_guard<std::mutex> guard(sessionLock);
     // Checked under the lock that terminate takes: nothing is queued for a detached child.
     if (!runningState.load() || !session)
         return;
-    const std::int64_t number = sendCounter++;
-    if (debugIO())
-        printLine("[SEND-" + std::to_string(number) + "] Queuing data to client: " + describeBytes(data));
     {
         std::lock_guard<std::mutex> writeGuard(session->writeLock);
-        session->writes.push_back(PendingWrite{std::vector<std::uint8_t>(data.begin(), data.end()), number});
+        if (reply) {
+            const auto size = static_cast<std::int64_t>(data.size());
+            if (!session->droppingReplies && session->replyBytes + size > maximumQueuedReplyBytes) {
+                session->droppingReplies = true;
+                printLine("Dropping terminal replies: the program has left " + std::to_string(session->replyBytes)
+                          + " bytes of them unread");
+            }
+            if (session->droppingReplies) {
+                droppedReplies.fetch_add(1);
+                return;
+            }
+            session->replyBytes += size;
+        }
+        const std::int64_t number = sendCounter++;
+        if (debugIO())
+            printLine("[SEND-" + std::to_string(number) + "] Queuing data to client: " + describeBytes(data));
+        // Replies come a few bytes at a time: one write for a run of them keeps both the
+        // queue's overhead and the number of system calls down.
+        if (reply && !session->writes.empty() && session->writes.back().reply) {
+            std::vector<std::uint8_t>& bytes = session->writes.back().bytes;
+            bytes.insert(bytes.end(), data.begin(), data.end());
+            return;
+        }
+        session->writes.push_back(PendingWrite{std::vector<std::uint8_t>(data.begin(), data.end()), number, reply});
     }
     session->writeReady.notify_one();
+}
+
+std::int64_t LocalProcess::queuedReplyByteCount() const
+{
+    std::lock_guard<std::mutex> guard(sessionLock);
+    if (!session)
+        return 0;
+    std::lock_guard<std::mutex> writeGuard(session->writeLock);
+    return session->replyBytes;
 }
 
 std::int64_t LocalProcess::sendCount() const
@@ -514,6 +558,12 @@ void LocalProcess::writeLoop(Session& current, int descriptor)
         const int error = writeAll(current, descriptor, item.bytes);
         if (error < 0)
             break;
+        if (item.reply) {
+            std::lock_guard<std::mutex> guard(current.writeLock);
+            current.replyBytes -= static_cast<std::int64_t>(item.bytes.size());
+            if (current.replyBytes == 0)
+                current.droppingReplies = false;
+        }
         const std::int64_t soFar = totalSent.fetch_add(static_cast<std::int64_t>(item.bytes.size())) + static_cast<std::int64_t>(item.bytes.size());
         if (debugIO())
             printLine("[SEND-" + std::to_string(item.number) + "] completed bytes=" + std::to_string(soFar));

@@ -38,6 +38,7 @@ public:
     static constexpr std::int64_t pendingLowWaterBytes = 1'048'576;
     // How long the end of a child waits for the rest of its output before it is reported.
     static constexpr std::chrono::nanoseconds exitGraceDelay{2'000'000'000};
+    static constexpr std::int64_t maximumQueuedReplyBytes = 4'194'304;
 
     // `delegate` is not owned (null: window size 0, output and end dropped).
     LocalProcess(LocalProcessDelegate* delegate, MainQueue& dispatchQueue);
@@ -56,6 +57,11 @@ public:
 
     // Queues the bytes for the child, in call order; dropped while no child runs.
     void send(std::span<const std::uint8_t> data);
+    // Queues the terminal's own reply, in order with `send`. A child that asks without
+    // reading the answers would grow the queue without end: past maximumQueuedReplyBytes
+    // of replies not yet written, further replies are dropped (one log line) until the
+    // queue has drained. What `send` queues is never dropped.
+    void sendReply(std::span<const std::uint8_t> data);
 
     // Detaches from the child and sends it SIGTERM, unless it has already been reaped (its
     // process id may then belong to another process). The child is still reaped in the
@@ -76,6 +82,9 @@ public:
     // Number of sends issued; bytes of sends completed.
     std::int64_t sendCount() const;
     std::int64_t total() const { return totalSent.load(); }
+    // Bytes of replies queued and not yet written; replies dropped since the start.
+    std::int64_t queuedReplyByteCount() const;
+    std::int64_t droppedReplyCount() const { return droppedReplies.load(); }
     // Bytes read and not yet delivered, and whether reading waits for them to drain.
     std::int64_t pendingByteCount() const;
     bool readSuspendedForBackpressure() const;
@@ -96,6 +105,7 @@ private:
 
     void readLoop(Session& session);
     void writeLoop(Session& session, int descriptor);
+    void queueWrite(std::span<const std::uint8_t> data, bool reply);
     // Writes one send; 0 when done, an error number, or -1 when the session is stopping.
     int writeAll(Session& session, int descriptor, std::span<const std::uint8_t> bytes);
     void dumpChunk(std::span<const std::uint8_t> chunk);
@@ -119,6 +129,7 @@ private:
     std::atomic<bool> debugIOState{false};
     std::atomic<std::int64_t> totalSent{0};
     std::atomic<std::int64_t> totalRead{0};
+    std::atomic<std::int64_t> droppedReplies{0};
 
     // Guards `session`, `sendCount` and the writes to `runningState`/`childDescriptor`.
     mutable std::mutex sessionLock;

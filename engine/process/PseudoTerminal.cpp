@@ -80,7 +80,12 @@ private:
         if (::dup2(slave, target) < 0)
             ::_exit(127);
     }
-    ::close(slave);
+    // Nothing the host had open reaches the program, whether or not the host marked it
+    // close-on-exec.
+    if (::close_range(STDERR_FILENO + 1, ~0U, 0) != 0) {
+        for (int descriptor = STDERR_FILENO + 1; descriptor < 65536; ++descriptor)
+            ::close(descriptor);
+    }
 
     // The program starts with a clean signal state, whatever the host ignores or blocks.
     struct sigaction defaultAction {};

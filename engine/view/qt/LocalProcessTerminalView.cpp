@@ -83,9 +83,12 @@ void LocalProcessTerminalView::currentDirectoryChanged(TerminalView& source,
         processDelegate->currentDirectoryChanged(source, directory);
 }
 
-void LocalProcessTerminalView::send(TerminalView&, std::span<const std::uint8_t> data)
+void LocalProcessTerminalView::send(TerminalView& source, std::span<const std::uint8_t> data)
 {
-    process->send(data);
+    if (source.sendingReply())
+        process->sendReply(data);
+    else
+        process->send(data);
 }
 
 void LocalProcessTerminalView::scrolled(TerminalView&, double) {}

@@ -101,6 +101,9 @@ public:
 
     // The owner; not owned (see TerminalViewDelegate).
     TerminalViewDelegate* terminalDelegate = nullptr;
+    // True while the delegate's send carries the emulator's own reply rather than input,
+    // so an owner can bound replies a program never reads.
+    bool sendingReply() const { return replyInProgress; }
     std::unique_ptr<Terminal> terminal;
     std::shared_ptr<SelectionService> selection;
     QScrollBar* scroller = nullptr; // child widget along the right edge
@@ -539,6 +542,7 @@ private:
 
     mutable std::mutex userInputLock; // guards lastUserInputUptimeNs_
     std::uint64_t lastUserInputUptimeNs_ = 0;
+    bool replyInProgress = false;
     // Expires with the view: queued work that outlives it finds it gone.
     std::shared_ptr<TerminalView*> lifetime = std::make_shared<TerminalView*>(this);
 };

@@ -125,8 +125,11 @@ void TerminalView::sizeChanged(Terminal& source)
 void TerminalView::send(Terminal&, std::span<const std::uint8_t> bytes)
 {
     // The emulator's own replies: not user input, so no time stamp and no command scan.
-    if (terminalDelegate != nullptr)
-        terminalDelegate->send(*this, bytes);
+    if (terminalDelegate == nullptr)
+        return;
+    replyInProgress = true;
+    terminalDelegate->send(*this, bytes);
+    replyInProgress = false;
 }
 
 void TerminalView::scrolled(Terminal&, int)

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -349,6 +351,87 @@ TEST(EditScroll, ScrolledOutLinesDoNotEnterTheScrollbackAndNewLinesAreDefaultBla
     feed(*terminal, "\x1b[T");
     EXPECT_EQ(screenLineObject(*terminal, 0).getCell(0).attribute, Attribute{});
     EXPECT_EQ(screenLines(*terminal), (Rows{"", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST", ""}));
+}
+
+// Each screen cell as one character: the letter, '.' for an empty default cell and '#'
+// for an empty cell with a background.
+Rows cellGrid(Terminal& terminal)
+{
+    Rows grid;
+    for (int row = 0; row < terminal.rows; ++row) {
+        std::string text;
+        for (int col = 0; col < terminal.cols; ++col) {
+            const CharData& cell = screenLineObject(terminal, row).getCell(col);
+            text += cell.code != 0 ? static_cast<char>(cell.code) : cell.attribute.bg.isDefault() ? '.' : '#';
+        }
+        grid.push_back(text);
+    }
+    return grid;
+}
+
+// The way these scrolls used to work, kept as the reference: one line per round, as many
+// rounds as the count (bounded as before).
+void referenceShift(Rows& grid, int top, int bottom, int left, int right, int rounds, bool up, char fill)
+{
+    for (int round = 0; round < rounds; ++round) {
+        if (up) {
+            for (int row = top; row < bottom; ++row)
+                grid[row].replace(left, right - left + 1, grid[row + 1].substr(left, right - left + 1));
+            grid[bottom].replace(left, right - left + 1, std::string(right - left + 1, fill));
+        } else {
+            for (int row = bottom; row > top; --row)
+                grid[row].replace(left, right - left + 1, grid[row - 1].substr(left, right - left + 1));
+            grid[top].replace(left, right - left + 1, std::string(right - left + 1, fill));
+        }
+    }
+}
+
+TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
+{
+    std::mt19937 random(20261206);
+    const auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const char* const finals = "STLM";
+    for (int run = 0; run < 400; ++run) {
+        const int cols = between(2, 16);
+        const int rows = between(1, 12);
+        auto terminal = makeTerminal(cols, rows);
+        Rows text;
+        for (int row = 0; row < rows; ++row) {
+            text.emplace_back();
+            for (int col = 0; col < cols; ++col)
+                text.back() += static_cast<char>('a' + between(0, 25));
+        }
+        putRows(*terminal, text);
+        const int top = between(0, rows - 1);
+        const int bottom = between(top, rows - 1);
+        setRegion(*terminal, top, bottom);
+        const bool margins = between(0, 3) != 0;
+        const int left = margins ? between(0, cols - 1) : 0;
+        const int right = margins ? between(left, cols - 1) : cols - 1;
+        if (margins)
+            setMargins(*terminal, left, right);
+        // IL and DL act from the cursor row, inside the region and the margins.
+        const int y = between(top, bottom);
+        moveTo(*terminal, between(left, right), y);
+        terminal->curAttr.bg = Attribute::Color::ansi256(4);
+        const char final = finals[between(0, 3)];
+        const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
+
+        Rows expected = cellGrid(*terminal);
+        const int n = std::max(count, 1);
+        const int from = final == 'L' || final == 'M' ? y : top;
+        const bool up = final == 'S' || final == 'M';
+        // SU and SD leave default blanks, IL and DL blanks of the current background.
+        referenceShift(expected, from, bottom, left, right, std::min(n, bottom - from + 1), up,
+                       final == 'S' || final == 'T' ? '.' : '#');
+
+        const std::string input = "\x1b[" + std::to_string(count) + final;
+        feed(*terminal, input);
+        ASSERT_EQ(cellGrid(*terminal), expected)
+            << "CSI " << count << final << " on " << cols << "x" << rows << ", region " << top << ".." << bottom
+            << (margins ? ", margins " + std::to_string(left) + ".." + std::to_string(right) : std::string())
+            << ", cursor row " << y;
+    }
 }
 
 // ---------------------------------------------------------------- REP

@@ -274,6 +274,32 @@ TEST(LinksTest, ScreenLocationsAndClamping)
     EXPECT_FALSE(terminal->resolveLinkPosition(0, 0, Kind::buffer, *terminal->altBuffer).has_value());
 }
 
+// A program writing link after link, far more than there are codes, keeps to its share:
+// a terminal beside it still gets codes, and the flooding one keeps writing (its newer
+// links without a code) without rescanning its screens for each.
+TEST(LinksTest, LinksOfOneTerminalLeaveCodesForTheOthers)
+{
+    TerminalOptions options;
+    options.cols = 200;
+    options.rows = 50;
+    options.scrollback = 1000;
+    Terminal flooding(nullptr, options);
+    std::string stream;
+    for (int i = 0; i < 70'000; ++i)
+        stream += osc8("https://e.invalid/" + std::to_string(i)) + "L" + osc8End;
+    flooding.feed(stream);
+    EXPECT_LE(flooding.payloadCodes.size(), Terminal::maximumPayloadCodes);
+    // The first links, still on screen, keep theirs.
+    EXPECT_EQ(linkAt(flooding, 0, 0, LinkLookupMode::explicitOnly).value_or(LinkMatch{}).text, "https://e.invalid/0");
+
+    auto other = makeTerminal(20, 3);
+    feed(*other, "ab" + osc8("http://other.example/") + "link" + osc8End);
+    const std::optional<LinkMatch> match = linkAt(*other, 3, 0, LinkLookupMode::explicitOnly);
+    ASSERT_TRUE(match.has_value());
+    EXPECT_EQ(match->text, "http://other.example/");
+    EXPECT_EQ(match->range, (ColumnRange{2, 6}));
+}
+
 TEST(LinksTest, HyperlinkPayloadText)
 {
     struct Case {

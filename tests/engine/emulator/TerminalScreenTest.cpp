@@ -340,6 +340,10 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         {std::numeric_limits<int>::min(), 3, {2, 3}},
         {3, std::numeric_limits<int>::max(), {3, Terminal::maximumDimension}},
         {Terminal::maximumDimension + 1, 2, {Terminal::maximumDimension, 2}},
+        // At most maximumCells cells: rows give way, columns stay.
+        {Terminal::maximumDimension, Terminal::maximumDimension, {Terminal::maximumDimension, 200}},
+        {4000, 600, {4000, 500}},
+        {2000, 1000, {2000, 1000}},
     };
     for (const Case& c : cases) {
         auto terminal = makeTerminal(20, 5);

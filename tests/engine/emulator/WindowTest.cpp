@@ -113,6 +113,8 @@ TEST(WindowTest, RequestsReachTheHost)
         {"\x1b[6t", command(Case_::sendToBack)},
         {"\x1b[7t", command(Case_::refreshWindow)},
         {"\x1b[8;40;100t", command(Case_::resizeTerminal, 40, 100)},
+        {"\x1b[8;10000;10000t", command(Case_::resizeTerminal, 200, 10000)},
+        {"\x1b[8;65535;0t", command(Case_::resizeTerminal, 10000, 0)},
         {"\x1b[9;0t", command(Case_::restoreMaximizedWindow)},
         {"\x1b[9;1t", command(Case_::maximizeWindow)},
         {"\x1b[9;2t", command(Case_::maximizeWindowVertically)},

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -445,6 +446,65 @@ TEST_F(LocalProcessTest, OtherChildrenDoNotInheritTheDescriptorsOfARunningChild)
     EXPECT_EQ(listing.find("eventfd"), std::string::npos) << listing;
     EXPECT_NE(listing.find("/dev/pts/"), std::string::npos) << listing;
     first.terminate();
+}
+
+TEST_F(LocalProcessTest, TheChildGetsNoDescriptorOfItsHost)
+{
+    // Not close-on-exec, as a library of the host might leave it.
+    const int inherited = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(inherited, 3);
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sh", {"-c", "ls /proc/$$/fd | tr '\\n' ' '"}, kPathOnly);
+    ::close(inherited);
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    EXPECT_EQ(recorder.text(), "0 1 2 ");
+}
+
+TEST_F(LocalProcessTest, RepliesToAChildThatDoesNotReadAreCappedButInputIsNot)
+{
+    LocalProcess process(&recorder, loop);
+    // Reads nothing until the test writes how much to read into `go`.
+    const std::string go = directory + "/go";
+    const std::string script = "stty raw -echo; printf READY; while [ ! -s " + go + " ]; do sleep 0.05; done; "
+        + "exec head -c \"$(cat " + go + ")\"";
+    process.startProcess("/bin/sh", {"-c", script}, kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return recorder.text() == "READY"; }));
+    recorder.data.clear();
+
+    // Well past the cap in replies, each tagged with its number.
+    constexpr int replyCount = 5000;
+    std::vector<std::vector<std::uint8_t>> replies;
+    for (int i = 0; i < replyCount; ++i) {
+        std::vector<std::uint8_t> reply = patternBytes(1024);
+        const std::string tag = "R" + std::to_string(i) + ";";
+        std::copy(tag.begin(), tag.end(), reply.begin());
+        replies.push_back(reply);
+        process.sendReply(reply);
+        EXPECT_LE(process.queuedReplyByteCount(), LocalProcess::maximumQueuedReplyBytes);
+    }
+    // The user's input after the cap was reached still goes out, a large paste included.
+    const std::vector<std::uint8_t> paste = patternBytes(256 * 1024);
+    process.send(paste);
+    const std::string keys = "KEYS";
+    process.send(std::span(reinterpret_cast<const std::uint8_t*>(keys.data()), keys.size()));
+
+    const std::int64_t dropped = process.droppedReplyCount();
+    EXPECT_GT(dropped, 0);
+    EXPECT_LE(process.queuedReplyByteCount(), LocalProcess::maximumQueuedReplyBytes);
+    // Dropping lasts until the queue drains, so what was kept is the first replies.
+    std::vector<std::uint8_t> expected;
+    for (int i = 0; i < replyCount - dropped; ++i)
+        expected.insert(expected.end(), replies[static_cast<std::size_t>(i)].begin(),
+                        replies[static_cast<std::size_t>(i)].end());
+    EXPECT_GE(expected.size(), static_cast<std::size_t>(LocalProcess::maximumQueuedReplyBytes) - 1024);
+    expected.insert(expected.end(), paste.begin(), paste.end());
+    expected.insert(expected.end(), keys.begin(), keys.end());
+
+    const std::string size = std::to_string(expected.size());
+    writeFile("go", std::span(reinterpret_cast<const std::uint8_t*>(size.data()), size.size()));
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    ASSERT_EQ(recorder.data.size(), expected.size());
+    EXPECT_TRUE(recorder.data == expected) << "replies reordered, corrupted or input lost";
 }
 
 TEST_F(LocalProcessTest, DestroyedWhileTheChildRunsTheChildIsStillReaped)

@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -174,6 +175,36 @@ TEST_F(VtrunTest, UnknownProgramGives127)
     EXPECT_EQ(result.exitCode, 127);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err.find("no-such-program-for-vtrun"), std::string::npos);
+}
+
+TEST_F(VtrunTest, AProgramThatCannotRunGives127AndTheReason)
+{
+    const std::string script = (directory / "not-executable").string();
+    std::ofstream(script) << "#!/bin/sh\necho hi\n";
+    ::chmod(script.c_str(), 0644);
+    struct Case {
+        std::string program;
+        std::string reason;
+    };
+    for (const Case& c : {Case{(directory / "missing").string(), "No such file or directory"},
+                          Case{script, "Permission denied"}, Case{directory.string(), "Is a directory"}}) {
+        SCOPED_TRACE(c.program);
+        const ToolResult result = run({"--", c.program});
+        EXPECT_EQ(result.exitCode, 127);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "vtrun: " + c.program + ": " + c.reason + "\n");
+    }
+}
+
+TEST_F(VtrunTest, TheProgramGetsNoDescriptorOfVtrunsCaller)
+{
+    // Not close-on-exec: vtrun inherits it, and must not hand it on.
+    const int inherited = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(inherited, 3);
+    const ToolResult result = run({"--cols", "40", "--rows", "2", "--", "sh", "-c", "ls /proc/$$/fd | tr '\\n' ' '"});
+    ::close(inherited);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.out.starts_with("|0 1 2|\n")) << result.out;
 }
 
 } // namespace

@@ -1,0 +1,284 @@
+#include "Hostile.h"
+
+#include "emulator/Terminal.h"
+#include "emulator/TerminalDelegate.h"
+#include "platform/RunLoop.h"
+#include "process/HeadlessTerminal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <csignal>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace corvantix::bench {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t chunkSize = 64 * 1024;
+
+void append(Bytes& bytes, std::string_view text)
+{
+    bytes.insert(bytes.end(), text.begin(), text.end());
+}
+
+Bytes repeated(std::string_view unit, int times)
+{
+    Bytes bytes;
+    bytes.reserve(unit.size() * static_cast<std::size_t>(times));
+    for (int i = 0; i < times; ++i)
+        append(bytes, unit);
+    return bytes;
+}
+
+struct HostileStream {
+    std::string name;
+    int cols = 200;
+    int rows = 50;
+    std::function<Bytes()> make;
+};
+
+const std::vector<HostileStream>& hostileStreams()
+{
+    static const std::vector<HostileStream> streams = {
+        // Every link a new one, far more than there are codes.
+        {"links-100000", 200, 50,
+         [] {
+             Bytes bytes;
+             for (int i = 0; i < 100'000; ++i)
+                 append(bytes, "\x1b]8;;https://e.invalid/" + std::to_string(i) + "\x1b\\L\x1b]8;;\x1b\\");
+             return bytes;
+         }},
+        // Scrolls by the largest count, with left and right margins and without, on the
+        // tallest screen.
+        {"margin-scroll", 200, 10'000,
+         [] {
+             Bytes bytes;
+             append(bytes, "\x1b[?69h\x1b[2;100s");
+             append(bytes, "\x1b[65535S\x1b[65535T\x1b[2;50H\x1b[65535L\x1b[65535M");
+             return bytes;
+         }},
+        {"full-width-scroll", 200, 10'000,
+         [] {
+             Bytes bytes;
+             append(bytes, "\x1b[65535S\x1b[65535T\x1b[2;50H\x1b[65535L\x1b[65535M");
+             return bytes;
+         }},
+        {"rect-erase", 200, 50, [] { return repeated("\x1b[1;1;50;200$z", 100'000); }},
+        {"rect-mixed", 200, 50,
+         [] {
+             return repeated("\x1b[88;1;1;50;200$x\x1b[1;1;50;200${\x1b[1;1;25;200;1;26;1;1$v\x1b[1;1;50;200$z",
+                             25'000);
+         }},
+        // The largest size a program or host may ask for.
+        {"largest-size", 10'000, 10'000, [] { return repeated("x", 1); }},
+        // Streams the engine already bounds, kept here so they stay bounded.
+        {"title-20MiB", 200, 50,
+         [] {
+             Bytes bytes;
+             append(bytes, "\x1b]2;");
+             bytes.resize(bytes.size() + (20u << 20), 'a');
+             append(bytes, "\x07");
+             return bytes;
+         }},
+        {"combining-100000", 200, 50,
+         [] {
+             Bytes bytes;
+             append(bytes, "e");
+             const Bytes marks = repeated("\xcc\x81", 100'000);
+             bytes.insert(bytes.end(), marks.begin(), marks.end());
+             return bytes;
+         }},
+        {"rep-65535x10000", 200, 50, [] { return repeated("a\x1b[65535b", 10'000); }},
+        {"lines-1000000", 200, 50,
+         [] {
+             Bytes bytes;
+             for (int i = 0; i < 1'000'000; ++i)
+                 append(bytes, "line " + std::to_string(i) + "\r\n");
+             return bytes;
+         }},
+    };
+    return streams;
+}
+
+// Takes the replies and forgets them.
+class QuietHost final : public TerminalDelegate {
+public:
+    void send(Terminal&, std::span<const std::uint8_t> bytes) override { replied += bytes.size(); }
+    std::size_t replied = 0;
+};
+
+// A field of /proc/self/status in bytes; -1 when it cannot be read.
+long statusBytes(const char* field)
+{
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return -1;
+    char line[256];
+    long kilobytes = -1;
+    const std::size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            kilobytes = std::strtol(line + length + 1, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(status);
+    return kilobytes < 0 ? -1 : kilobytes * 1024;
+}
+
+// Lets the peak resident size start again from the current one.
+void resetPeak()
+{
+    if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", refs);
+        std::fclose(refs);
+    }
+}
+
+struct Figures {
+    double seconds = -1;
+    double peakMegabytes = -1; // growth of the peak resident size over the start
+    long long detail = 0;      // replies dropped, for the flood
+};
+
+// Runs `measure` in a child that is stopped after limitSeconds; none when it did not finish.
+std::optional<Figures> inChild(int limitSeconds, const std::function<Figures()>& measure)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return std::nullopt;
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(channel[0]);
+        ::close(channel[1]);
+        return std::nullopt;
+    }
+    if (child == 0) {
+        ::close(channel[0]);
+        ::alarm(static_cast<unsigned>(limitSeconds));
+        const Figures figures = measure();
+        const ssize_t written = ::write(channel[1], &figures, sizeof figures);
+        ::_exit(written == sizeof figures ? 0 : 1);
+    }
+    ::close(channel[1]);
+    Figures figures;
+    const ssize_t got = ::read(channel[0], &figures, sizeof figures);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (got != sizeof figures || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return figures;
+}
+
+Figures feedStream(const HostileStream& stream)
+{
+    const Bytes bytes = stream.make();
+    malloc_trim(0);
+    resetPeak();
+    const long before = statusBytes("VmRSS");
+    const auto start = Clock::now();
+    QuietHost host;
+    TerminalOptions options;
+    options.cols = stream.cols;
+    options.rows = stream.rows;
+    options.scrollback = 10'000;
+    auto terminal = std::make_unique<Terminal>(&host, options);
+    std::uint64_t sink = 0;
+    for (std::size_t offset = 0; offset < bytes.size(); offset += chunkSize) {
+        const std::size_t length = std::min(chunkSize, bytes.size() - offset);
+        terminal->feed(std::span<const std::uint8_t>(bytes.data() + offset, length));
+        const auto range = terminal->getUpdateRange();
+        if (range)
+            sink += static_cast<std::uint64_t>(range->endY - range->startY);
+        terminal->clearUpdateRange();
+    }
+    Figures figures;
+    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.peakMegabytes = static_cast<double>(statusBytes("VmHWM") - before) / 1e6;
+    figures.detail = static_cast<long long>(sink & 1);
+    terminal->setDelegate(nullptr);
+    return figures;
+}
+
+// A child that asks for the cursor position without end and never reads the answers.
+Figures replyFlood(int seconds)
+{
+    resetPeak();
+    const long before = statusBytes("VmRSS");
+    RunLoop loop;
+    TerminalOptions options;
+    options.cols = 200;
+    options.rows = 50;
+    bool ended = false;
+    HeadlessTerminal host(loop, options, [&](std::optional<std::int32_t>) { ended = true; });
+    const char* yes = ::access("/usr/bin/yes", X_OK) == 0 ? "/usr/bin/yes" : "/bin/yes";
+    host.process().startProcess(yes, {"\x1b[6n"});
+    if (!host.process().running())
+        return {};
+    loop.runUntil([&] { return ended; }, RunLoop::Clock::now() + std::chrono::seconds(seconds));
+    Figures figures;
+    figures.seconds = seconds;
+    figures.peakMegabytes = static_cast<double>(statusBytes("VmHWM") - before) / 1e6;
+    figures.detail = host.process().droppedReplyCount();
+    host.process().terminate();
+    return figures;
+}
+
+} // namespace
+
+const std::vector<std::string>& hostileStreamNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const HostileStream& stream : hostileStreams())
+            list.push_back(stream.name);
+        list.push_back("reply-flood");
+        return list;
+    }();
+    return names;
+}
+
+void benchHostile(const std::string& only, int limitSeconds, int floodSeconds)
+{
+    for (const HostileStream& stream : hostileStreams()) {
+        if (!only.empty() && only != stream.name)
+            continue;
+        const auto figures = inChild(limitSeconds, [&] { return feedStream(stream); });
+        if (figures)
+            std::printf("hostile %s %dx%d time=%.3f s peak=%.1f MB\n", stream.name.c_str(), stream.cols, stream.rows,
+                        figures->seconds, figures->peakMegabytes);
+        else
+            std::printf("hostile %s %dx%d stopped after %d s\n", stream.name.c_str(), stream.cols, stream.rows,
+                        limitSeconds);
+        std::fflush(stdout);
+    }
+    if (floodSeconds > 0 && (only.empty() || only == "reply-flood")) {
+        const auto figures = inChild(floodSeconds + limitSeconds, [&] { return replyFlood(floodSeconds); });
+        if (figures && figures->seconds > 0)
+            std::printf("hostile reply-flood 200x50 time=%d s peak=%.1f MB replies-dropped=%lld\n", floodSeconds,
+                        figures->peakMegabytes, figures->detail);
+        else
+            std::printf("hostile reply-flood did not run\n");
+        std::fflush(stdout);
+    }
+}
+
+} // namespace corvantix::bench
