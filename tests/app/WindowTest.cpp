@@ -2,7 +2,7 @@
 // private home, type a command into it with xdotool, see the shell run it, then close the
 // window the way a window manager does and check that the application and its shell end.
 //
-// Run under xvfb-run (the build registers it so when xvfb-run and xdotool are installed).
+// Run on a private Xvfb server (the build registers it so).
 // Every wait is a generous poll: nothing here asserts how fast anything happens.
 #include <gtest/gtest.h>
 
@@ -112,7 +112,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run on an X server (tests/with-xvfb)";
+        ASSERT_TRUE(run("command -v xdotool").ok) << "xdotool is missing; install the Debian package xdotool";
         char pattern[] = "/tmp/halvoren-window-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         home = pattern;
