@@ -11,7 +11,7 @@
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
-#include <QVariantAnimation>
+#include <QTimer>
 
 #include <cmath>
 
@@ -79,7 +79,17 @@ double CaretView::blinkOpacity(double seconds)
 
 bool CaretView::isBlinking() const
 {
-    return animation_ != nullptr && animation_->state() == QAbstractAnimation::Running;
+    return blinkTimer_ != nullptr && blinkTimer_->isActive();
+}
+
+void CaretView::showBlinkPhase(double seconds)
+{
+    const double next = blinkOpacity(seconds);
+    // The painter draws with 8-bit alpha: a smaller step changes no pixel.
+    const bool visibleChange = std::lround(next * 255.0) != std::lround(opacity_ * 255.0);
+    opacity_ = next;
+    if (visibleChange)
+        update();
 }
 
 bool CaretView::viewHasFocus() const
@@ -122,7 +132,7 @@ void CaretView::updateCursorStyle()
 {
     const bool focus = tracksFocus ? (terminal ? viewHasFocus() : true) : true;
     if (isBlinkingStyle(style))
-        startBlinkAnimation(focus);
+        startBlinkAnimation(focus && onScreen_);
     else
         stopBlinkAnimation();
     update();
@@ -130,28 +140,39 @@ void CaretView::updateCursorStyle()
 
 void CaretView::stopBlinkAnimation()
 {
-    if (animation_ != nullptr)
-        animation_->stop();
+    if (blinkTimer_ != nullptr)
+        blinkTimer_->stop();
     opacity_ = 1.0;
 }
 
-void CaretView::startBlinkAnimation(bool focus)
+void CaretView::startBlinkAnimation(bool blink)
 {
     stopBlinkAnimation();
-    if (!focus)
-        return; // an unfocused caret does not blink
-    if (animation_ == nullptr) {
-        animation_ = new QVariantAnimation(this);
-        animation_->setStartValue(0.0);
-        animation_->setEndValue(2.0 * blinkHalfPeriodSeconds);
-        animation_->setDuration(static_cast<int>(2000.0 * blinkHalfPeriodSeconds));
-        animation_->setLoopCount(-1);
-        connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-            opacity_ = blinkOpacity(value.toDouble());
-            update();
-        });
+    if (!blink)
+        return; // unfocused or off screen: a still caret
+    if (blinkTimer_ == nullptr) {
+        blinkTimer_ = new QTimer(this);
+        blinkTimer_->setTimerType(Qt::CoarseTimer);
+        blinkTimer_->setInterval(blinkFrameMilliseconds);
+        connect(blinkTimer_, &QTimer::timeout, this,
+                [this] { showBlinkPhase(static_cast<double>(blinkClock_.elapsed()) / 1000.0); });
     }
-    animation_->start();
+    blinkClock_.start();
+    blinkTimer_->start();
+}
+
+void CaretView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    onScreen_ = true;
+    updateCursorStyle();
+}
+
+void CaretView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    onScreen_ = false;
+    updateCursorStyle();
 }
 
 void CaretView::paintEvent(QPaintEvent*)

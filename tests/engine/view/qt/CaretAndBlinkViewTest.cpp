@@ -9,7 +9,10 @@
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
+#include <QWindow>
 
 #include <chrono>
 
@@ -18,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordingViewDelegate;
+using testing::waitUntil;
 
 struct ClockedView {
     ClockedView() : view(QRect(), font(), TerminalOptions::defaultOptions(), nullptr, &queue)
@@ -50,6 +54,9 @@ TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
 {
     ClockedView f;
     CaretView& caret = *f.view.caretView;
+    f.view.show(); // the caret blinks only on screen
+    ASSERT_TRUE(waitUntil([&] { return f.view.isActiveWindow(); }));
+    f.focus(false); // the window's activation gave the view the focus
     ASSERT_EQ(caret.style, CursorStyle::blinkBlock); // the options' style
     EXPECT_FALSE(caret.focused);
     EXPECT_FALSE(caret.isBlinking()); // unfocused: a still outline
@@ -83,6 +90,70 @@ TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
     EXPECT_FALSE(caret.isBlinking());
     EXPECT_EQ(caret.opacity(), 1.0);
     EXPECT_EQ(f.delegate.sent, "\x1b[I\x1b[O");
+}
+
+// The regions the view is asked to repaint.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            regions.push_back(static_cast<QPaintEvent*>(event)->region());
+        return false;
+    }
+    std::vector<QRegion> regions;
+};
+
+// The fade's timer runs only while there is a fade to see, and a frame of it repaints the
+// caret's rectangle and nothing else of the view.
+TEST(CaretWiring, TheFadeRunsOnlyOnScreenAndRepaintsOnlyTheCaret)
+{
+    ClockedView f;
+    CaretView& caret = *f.view.caretView;
+    f.view.setCaretViewTracksFocus(false); // the focused form, whatever the window's activation
+    EXPECT_FALSE(caret.isBlinking()) << "the view is not shown yet";
+
+    PaintRecorder painted(f.view);
+    f.view.show();
+    ASSERT_TRUE(waitUntil([&] { return f.view.windowHandle() && f.view.windowHandle()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return !painted.regions.empty(); }));
+    EXPECT_TRUE(caret.isBlinking());
+
+    f.view.feedText("\x1b[2 q");
+    EXPECT_FALSE(caret.isBlinking()) << "steady";
+    EXPECT_EQ(caret.opacity(), 1.0);
+    f.view.feedText("\x1b[1 q");
+    EXPECT_TRUE(caret.isBlinking());
+
+    f.view.hide();
+    EXPECT_FALSE(caret.isBlinking()) << "hidden";
+    EXPECT_EQ(caret.opacity(), 1.0);
+    f.view.show();
+    EXPECT_TRUE(caret.isBlinking());
+    // The cursor hidden by the program hides the caret, and so stops its timer.
+    f.view.feedText("\x1b[?25l");
+    f.view.updateDisplayNow();
+    EXPECT_FALSE(caret.isBlinking()) << "cursor hidden";
+    f.view.feedText("\x1b[?25h");
+    f.view.updateDisplayNow();
+    EXPECT_TRUE(caret.isBlinking());
+
+    // Half way through the fade out, after every earlier repaint is done.
+    f.view.feedText("ab");
+    f.view.updateDisplayNow();
+    QCoreApplication::processEvents();
+    painted.regions.clear();
+    caret.showBlinkPhase(CaretView::blinkHalfPeriodSeconds / 2);
+    EXPECT_LT(caret.opacity(), 1.0);
+    EXPECT_GT(caret.opacity(), 0.0);
+    ASSERT_TRUE(waitUntil([&] { return !painted.regions.empty(); }));
+    const QRect caretFrame = caret.geometry();
+    EXPECT_EQ(caretFrame.topLeft(), QPoint(static_cast<int>(std::round(2 * f.view.cellDimension->width)), 0));
+    for (const QRegion& region : painted.regions)
+        EXPECT_TRUE(caretFrame.contains(region.boundingRect()))
+            << "repainted " << region.boundingRect().x() << "," << region.boundingRect().y() << " "
+            << region.boundingRect().width() << "x" << region.boundingRect().height();
 }
 
 TEST(CaretWiring, TheCaretCarriesTheCellUnderTheCursor)
