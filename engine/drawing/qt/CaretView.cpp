@@ -8,6 +8,7 @@
 #include "view/qt/TerminalView.h"
 
 #include <QEasingCurve>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
@@ -58,8 +59,12 @@ CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, TerminalView* 
     : QWidget(view), terminal(view), style(cursorStyle)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Opaque: the caret draws the view's pixels beneath itself from a copy, so a frame of the
+    // fade repaints the caret alone and not the view's row under it as well.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    if (view != nullptr)
+        view->installEventFilter(this);
     setGeometry(frame);
     update();
 }
@@ -175,13 +180,66 @@ void CaretView::hideEvent(QHideEvent* event)
     updateCursorStyle();
 }
 
+bool CaretView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The view repainted something: what lies under the caret may have changed with it.
+    if (watched == terminal && event->type() == QEvent::Paint && !copyingUnder_) {
+        underStale_ = true;
+        update();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CaretView::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    underStale_ = true;
+}
+
+void CaretView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    underStale_ = true;
+}
+
+void CaretView::copyUnder()
+{
+    const qreal scale = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(std::ceil(width() * scale)), static_cast<int>(std::ceil(height() * scale)));
+    if (under_.size() != pixels)
+        under_ = QPixmap(pixels);
+    under_.setDevicePixelRatio(scale);
+    under_.fill(Qt::transparent);
+    // The view alone, without its children (this caret among them).
+    copyingUnder_ = true;
+    terminal->render(&under_, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+    copyingUnder_ = false;
+    underStale_ = false;
+}
+
 void CaretView::paintEvent(QPaintEvent*)
 {
     if (!terminal)
         return;
+    if (underStale_)
+        copyUnder();
+    // The caret is drawn whole into a layer first, so that it fades as one shape.
+    const qreal scale = devicePixelRatioF();
+    const QSize pixels = under_.size();
+    if (layer_.size() != pixels)
+        layer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    layer_.setDevicePixelRatio(scale);
+    layer_.fill(Qt::transparent);
+    {
+        QPainter layerPainter(&layer_);
+        drawCaret(layerPainter, tracksFocus ? viewHasFocus() : true);
+    }
     QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawPixmap(0, 0, under_);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setOpacity(opacity_);
-    drawCaret(painter, tracksFocus ? viewHasFocus() : true);
+    painter.drawImage(0, 0, layer_);
 }
 
 void CaretView::drawCaret(QPainter& painter, bool focusedForm)

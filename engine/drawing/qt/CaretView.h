@@ -5,7 +5,9 @@
 // caret keeps its exact shape). Blinking styles fade the caret out and in (0.7 s each way,
 // ease-in), only while focused and on screen: a coarse timer repaints the caret's own
 // rectangle about 12 times a second, and is stopped while the caret is steady, unfocused or
-// hidden (a hidden or minimised window included). The caret never takes mouse events.
+// hidden (a hidden or minimised window included). The caret is opaque and draws beneath
+// itself a copy of the view's pixels, taken again whenever the view repaints, so a frame of
+// the fade does not draw the view's row again. The caret never takes mouse events.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,8 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 
@@ -76,21 +80,31 @@ public:
     static double blinkOpacity(double seconds);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The view's focus for drawing: its focus flag, and its window active when it has one.
     bool viewHasFocus() const;
     void startBlinkAnimation(bool blink);
     void stopBlinkAnimation();
+    // Copies the view's own drawing under the caret into under_.
+    void copyUnder();
 
     QTimer* blinkTimer_ = nullptr;
     QElapsedTimer blinkClock_;
     double opacity_ = 1.0;
     // Between a show event and a hide event, spontaneous ones (a minimised window) included.
     bool onScreen_ = false;
+    // The view's pixels under the caret, copied again after the view repaints anything.
+    QPixmap under_;
+    bool underStale_ = true;
+    bool copyingUnder_ = false;
+    QImage layer_;
     CellGlyphCache glyphs_;
 };
 
