@@ -18,9 +18,8 @@ build: configure
 run: build
 	@$(BUILD)/app/halvoren
 
-# Widget and X-server tests share fonts and a display with parallel runs: a failure gets one rerun.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVOREN_SANITIZE=ON -DHALVOREN_QT=OFF >/dev/null
@@ -53,4 +52,4 @@ fuzz: deps
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -4,7 +4,7 @@
 // With the mouse: select text by dragging, copy and paste it with the keyboard shortcuts,
 // and check that a program that asks for the mouse gets the exact report of a click.
 //
-// Run under xvfb-run (the build registers it so when xvfb-run and xdotool are installed).
+// Run on a private Xvfb server (the build registers it so).
 // Every wait is a generous poll: nothing here asserts how fast anything happens.
 #include <gtest/gtest.h>
 
@@ -114,7 +114,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run on an X server (tests/with-xvfb)";
+        ASSERT_TRUE(run("command -v xdotool").ok) << "xdotool is missing; install the Debian package xdotool";
         char pattern[] = "/tmp/halvoren-window-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         home = pattern;

@@ -6,10 +6,11 @@
 #include "model/UnicodeUtil.h"
 
 #include <QEasingCurve>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
-#include <QVariantAnimation>
+#include <QTimer>
 
 #include <cmath>
 
@@ -56,8 +57,12 @@ CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* hos
     : QWidget(host->caretParent()), terminal(host->caretParent()), style(cursorStyle), host_(host)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Opaque: the caret draws the view's pixels beneath itself from a copy, so a frame of the
+    // fade repaints the caret alone and not the view's row under it as well.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    if (QWidget* view = host->caretParent())
+        view->installEventFilter(this);
     setGeometry(frame);
     update();
 }
@@ -77,7 +82,17 @@ double CaretView::blinkOpacity(double seconds)
 
 bool CaretView::isBlinking() const
 {
-    return animation_ != nullptr && animation_->state() == QAbstractAnimation::Running;
+    return blinkTimer_ != nullptr && blinkTimer_->isActive();
+}
+
+void CaretView::showBlinkPhase(double seconds)
+{
+    const double next = blinkOpacity(seconds);
+    // The painter draws with 8-bit alpha: a smaller step changes no pixel.
+    const bool visibleChange = std::lround(next * 255.0) != std::lround(opacity_ * 255.0);
+    opacity_ = next;
+    if (visibleChange)
+        update();
 }
 
 bool CaretView::viewHasFocus() const
@@ -122,7 +137,7 @@ void CaretView::updateCursorStyle()
 {
     const bool focus = tracksFocus ? (terminal ? viewHasFocus() : true) : true;
     if (isBlinkingStyle(style))
-        startBlinkAnimation(focus);
+        startBlinkAnimation(focus && onScreen_);
     else
         stopBlinkAnimation();
     update();
@@ -130,37 +145,101 @@ void CaretView::updateCursorStyle()
 
 void CaretView::stopBlinkAnimation()
 {
-    if (animation_ != nullptr)
-        animation_->stop();
+    if (blinkTimer_ != nullptr)
+        blinkTimer_->stop();
     opacity_ = 1.0;
 }
 
-void CaretView::startBlinkAnimation(bool focus)
+void CaretView::startBlinkAnimation(bool blink)
 {
     stopBlinkAnimation();
-    if (!focus)
-        return; // an unfocused caret does not blink
-    if (animation_ == nullptr) {
-        animation_ = new QVariantAnimation(this);
-        animation_->setStartValue(0.0);
-        animation_->setEndValue(2.0 * blinkHalfPeriodSeconds);
-        animation_->setDuration(static_cast<int>(2000.0 * blinkHalfPeriodSeconds));
-        animation_->setLoopCount(-1);
-        connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-            opacity_ = blinkOpacity(value.toDouble());
-            update();
-        });
+    if (!blink)
+        return; // unfocused or off screen: a still caret
+    if (blinkTimer_ == nullptr) {
+        blinkTimer_ = new QTimer(this);
+        blinkTimer_->setTimerType(Qt::CoarseTimer);
+        blinkTimer_->setInterval(blinkFrameMilliseconds);
+        connect(blinkTimer_, &QTimer::timeout, this,
+                [this] { showBlinkPhase(static_cast<double>(blinkClock_.elapsed()) / 1000.0); });
     }
-    animation_->start();
+    blinkClock_.start();
+    blinkTimer_->start();
+}
+
+void CaretView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    onScreen_ = true;
+    updateCursorStyle();
+}
+
+void CaretView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    onScreen_ = false;
+    updateCursorStyle();
+}
+
+bool CaretView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The view repainted something: what lies under the caret may have changed with it.
+    if (watched == terminal && event->type() == QEvent::Paint && !copyingUnder_) {
+        underStale_ = true;
+        update();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CaretView::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    underStale_ = true;
+}
+
+void CaretView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    underStale_ = true;
+}
+
+void CaretView::copyUnder()
+{
+    const qreal scale = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(std::ceil(width() * scale)), static_cast<int>(std::ceil(height() * scale)));
+    if (under_.size() != pixels)
+        under_ = QPixmap(pixels);
+    under_.setDevicePixelRatio(scale);
+    under_.fill(Qt::transparent);
+    // The view alone, without its children (this caret among them).
+    copyingUnder_ = true;
+    terminal->render(&under_, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+    copyingUnder_ = false;
+    underStale_ = false;
 }
 
 void CaretView::paintEvent(QPaintEvent*)
 {
     if (!terminal)
         return;
+    if (underStale_)
+        copyUnder();
+    // The caret is drawn whole into a layer first, so that it fades as one shape.
+    const qreal scale = devicePixelRatioF();
+    const QSize pixels = under_.size();
+    if (layer_.size() != pixels)
+        layer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    layer_.setDevicePixelRatio(scale);
+    layer_.fill(Qt::transparent);
+    {
+        QPainter layerPainter(&layer_);
+        drawCaret(layerPainter, tracksFocus ? viewHasFocus() : true);
+    }
     QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawPixmap(0, 0, under_);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setOpacity(opacity_);
-    drawCaret(painter, tracksFocus ? viewHasFocus() : true);
+    painter.drawImage(0, 0, layer_);
 }
 
 void CaretView::drawCaret(QPainter& painter, bool focusedForm)

@@ -12,9 +12,11 @@
 #include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOptionSlider>
 #include <QThread>
 
 #include <algorithm>
@@ -57,6 +59,62 @@ protected:
 
 private:
     QWidget& target;
+};
+
+// The scrollbar's style without its two arrow buttons, which would only step a line (the
+// wheel and the keys do that): the track and the knob take the bar's whole length.
+class ArrowlessScrollBarStyle final : public QProxyStyle {
+public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override
+    {
+        const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_ScrollBar || bar == nullptr)
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        const QRect whole = bar->rect;
+        const bool horizontal = bar->orientation == Qt::Horizontal;
+        const int length = horizontal ? whole.width() : whole.height();
+        // The knob's share of the length is the page's share of everything there is to show.
+        const qint64 range = static_cast<qint64>(bar->maximum) - bar->minimum;
+        int knob = length;
+        if (range > 0)
+            knob = static_cast<int>(static_cast<qint64>(bar->pageStep) * length / (range + bar->pageStep));
+        knob = std::clamp(knob, std::min(length, pixelMetric(PM_ScrollBarSliderMin, bar, widget)), length);
+        const int start = sliderPositionFromValue(bar->minimum, bar->maximum, bar->sliderPosition, length - knob,
+                                                  bar->upsideDown);
+        const auto along = [&](int from, int size) {
+            return horizontal ? QRect(whole.x() + from, whole.y(), size, whole.height())
+                              : QRect(whole.x(), whole.y() + from, whole.width(), size);
+        };
+        switch (part) {
+        case SC_ScrollBarAddLine:
+        case SC_ScrollBarSubLine:
+            return QRect();
+        case SC_ScrollBarGroove:
+            return whole;
+        case SC_ScrollBarSlider:
+            return along(start, knob);
+        case SC_ScrollBarSubPage:
+            return along(0, start);
+        case SC_ScrollBarAddPage:
+            return along(start + knob, length - start - knob);
+        default:
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override
+    {
+        const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_ScrollBar || bar == nullptr) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        QStyleOptionSlider withoutArrows(*bar);
+        withoutArrows.subControls &= ~(SC_ScrollBarAddLine | SC_ScrollBarSubLine);
+        QProxyStyle::drawComplexControl(control, &withoutArrows, painter, widget);
+    }
 };
 
 } // namespace
@@ -441,6 +499,9 @@ void TerminalView::clearScrollback()
 void TerminalView::installScroller()
 {
     scroller = new QScrollBar(Qt::Vertical, this);
+    auto* arrowless = new ArrowlessScrollBarStyle();
+    arrowless->setParent(scroller);
+    scroller->setStyle(arrowless);
     scroller->setRange(0, 0);
     scroller->setEnabled(false);
     scroller->installEventFilter(new WheelForwarder(*this, scroller));

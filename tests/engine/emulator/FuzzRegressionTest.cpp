@@ -24,8 +24,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// From the build, not __FILE__: a compiler cache may make __FILE__ relative.
-const fs::path sourceDir = fs::path(HALVOREN_TESTS_SOURCE_DIR) / "engine" / "emulator";
+#ifndef HALVOREN_SOURCE_DIR
+#error "HALVOREN_SOURCE_DIR must name the source tree"
+#endif
+
+// The build names the source tree: __FILE__ may be relative to the build folder (a compiler
+// cache rewrites it so), and the tests run in another folder.
+const fs::path sourceRoot = HALVOREN_SOURCE_DIR;
 
 std::vector<fs::path> inputsIn(const fs::path& directory)
 {
@@ -57,14 +62,14 @@ void replayAll(const std::vector<fs::path>& files)
 
 TEST(FuzzRegression, SavedFindingsKeepTheInvariants)
 {
-    const auto files = inputsIn(sourceDir / "../data/fuzz");
+    const auto files = inputsIn(sourceRoot / "tests/engine/data/fuzz");
     ASSERT_FALSE(files.empty()) << "no saved inputs in tests/engine/data/fuzz";
     replayAll(files);
 }
 
 TEST(FuzzRegression, SeedCorpusKeepsTheInvariants)
 {
-    const auto files = inputsIn(sourceDir / "../../../fuzz/corpus");
+    const auto files = inputsIn(sourceRoot / "fuzz/corpus");
     ASSERT_GE(files.size(), 7u) << "the seed corpus is missing";
     replayAll(files);
 }

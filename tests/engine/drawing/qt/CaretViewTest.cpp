@@ -2,6 +2,8 @@
 
 #include "view/qt/TerminalView.h"
 
+#include "engine/view/qt/ViewTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -162,6 +164,8 @@ TEST_F(CaretViewTest, WideGlyphIsFittedIntoTwoCells)
 
 TEST_F(CaretViewTest, BlinkingFollowsStyleAndFocus)
 {
+    view->show(); // the caret blinks only on screen, in the active window
+    ASSERT_TRUE(testing::waitUntil([&] { return view->isActiveWindow(); }));
     struct Case {
         CursorStyle style;
         bool focused;

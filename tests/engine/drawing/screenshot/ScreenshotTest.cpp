@@ -3,7 +3,9 @@
 // caret) drawn with a fixed font, grabbed from the widget and compared with a reference image
 // kept beside the tests. Exact pixels are checked where cell art must meet across cells.
 //
-// Run under xvfb-run (the build registers it so). To make or renew the reference, run with
+// Run on a private Xvfb server (the build registers it so). The picture depends on the fonts
+// installed, so the test first asks fontconfig for each one it draws with and stops, naming
+// the Debian package, when one is missing. To make or renew the reference, run with
 // HALVOREN_UPDATE_SCREENSHOTS=1, then look at the image before keeping it. On a mismatch the
 // grabbed image and a difference map are written to the working directory.
 #include "view/qt/TerminalView.h"
@@ -15,12 +17,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFontDatabase>
 #include <QImage>
 #include <QPixmap>
 #include <QWindow>
 
+#include <fontconfig/fontconfig.h>
+
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -121,7 +125,7 @@ std::string fixedScreen()
     s += "\x1b[38;2;0;128;255;48;2;40;40;40m" + range(0xE0B0, 0xE0B6) + "\x1b[0m  ";
     s += "\x1b[30;42m main \x1b[32;44m" + utf8(0xE0B0) + "\x1b[30;44m ~/src \x1b[34;49m" + utf8(0xE0B0)
          + "\x1b[0m \x1b[35m" + utf8(0xE0B2) + "\x1b[30;45m 12:00 \x1b[0m\r\n";
-    s += "漢字 かな カナ 中文 ＡＢ | 😀🎉👍🚀\r\n";
+    s += "漢字 かな カナ 中文 한글 ＡＢ | 😀🎉👍🚀\r\n";
     s += "\r\n";
     s += "caret over X: X\x1b[D";
     return s;
@@ -136,12 +140,60 @@ QFont fixedFont()
 
 using testing::waitUntil;
 
+// The faces the picture is drawn with, and the Debian package of each.
+struct RequiredFont {
+    const char* family;
+    const char* style;
+    const char* package;
+};
+constexpr std::array requiredFonts = {
+    RequiredFont{"DejaVu Sans Mono", "Book", "fonts-dejavu-core"},
+    RequiredFont{"DejaVu Sans Mono", "Bold", "fonts-dejavu-core"},
+    RequiredFont{"DejaVu Sans Mono", "Oblique", "fonts-dejavu-extra"},
+    RequiredFont{"DejaVu Sans Mono", "Bold Oblique", "fonts-dejavu-extra"},
+    // The CJK and Hangul cells: the fallback chosen for Han, kana and Hangul.
+    RequiredFont{"Noto Sans CJK JP", "Regular", "fonts-noto-cjk"},
+    RequiredFont{"Noto Color Emoji", "Regular", "fonts-noto-color-emoji"},
+};
+
+// Whether fontconfig knows a face of exactly this family and style.
+bool fontInstalled(const RequiredFont& font)
+{
+    FcPattern* pattern = FcPatternCreate();
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(font.family));
+    FcPatternAddString(pattern, FC_STYLE, reinterpret_cast<const FcChar8*>(font.style));
+    FcObjectSet* properties = FcObjectSetBuild(FC_FILE, nullptr);
+    FcFontSet* found = FcFontList(nullptr, pattern, properties);
+    const bool installed = found != nullptr && found->nfont > 0;
+    if (found != nullptr)
+        FcFontSetDestroy(found);
+    FcObjectSetDestroy(properties);
+    FcPatternDestroy(pattern);
+    return installed;
+}
+
+// One line for each missing face; false when any is missing.
+bool requiredFontsInstalled()
+{
+    if (FcInit() == FcFalse) {
+        std::fprintf(stderr, "screenshot test: fontconfig does not start; install the Debian package fontconfig\n");
+        return false;
+    }
+    bool all = true;
+    for (const RequiredFont& font : requiredFonts) {
+        if (!fontInstalled(font)) {
+            std::fprintf(stderr, "screenshot test: the font \"%s\" (%s) is missing; install the Debian package %s\n",
+                         font.family, font.style, font.package);
+            all = false;
+        }
+    }
+    return all;
+}
+
 class ScreenshotTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono")))
-            << "the screenshot needs the DejaVu fonts";
         // The xterm palette: a well-known set of 256 colours to check against.
         TerminalOptions options = TerminalOptions::defaultOptions();
         options.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
@@ -349,13 +401,20 @@ TEST_F(ScreenshotTest, MatchesTheReferenceImage)
 
 int main(int argc, char** argv)
 {
-    // A real X server when there is one (the test runs under xvfb-run), else offscreen.
+    // A real X server when there is one (the build runs it on a private Xvfb), else offscreen.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", std::getenv("DISPLAY") != nullptr ? "xcb" : "offscreen", 1);
+    // The fallback font for Han characters follows the language: the reference is drawn in
+    // the plain locale, whatever the user's.
+    setenv("LANG", "C.UTF-8", 1);
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"})
+        unsetenv(name);
     // One device pixel per point, whatever the desktop asks for.
     setenv("QT_SCALE_FACTOR", "1", 1);
     unsetenv("QT_SCREEN_SCALE_FACTORS");
     unsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+    if (!corvantix::requiredFontsInstalled())
+        return 1;
     QApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -9,7 +9,10 @@
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
+#include <QWindow>
 
 #include <chrono>
 
@@ -18,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordingViewDelegate;
+using testing::waitUntil;
 
 struct ClockedView {
     ClockedView() : view(QRect(), font(), TerminalOptions::defaultOptions(), nullptr, &queue)
@@ -50,6 +54,9 @@ TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
 {
     ClockedView f;
     CaretView& caret = *f.view.caretView;
+    f.view.show(); // the caret blinks only on screen
+    ASSERT_TRUE(waitUntil([&] { return f.view.isActiveWindow(); }));
+    f.focus(false); // the window's activation gave the view the focus
     ASSERT_EQ(caret.style, CursorStyle::blinkBlock); // the options' style
     EXPECT_FALSE(caret.focused);
     EXPECT_FALSE(caret.isBlinking()); // unfocused: a still outline
@@ -83,6 +90,100 @@ TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
     EXPECT_FALSE(caret.isBlinking());
     EXPECT_EQ(caret.opacity(), 1.0);
     EXPECT_EQ(f.delegate.sent, "\x1b[I\x1b[O");
+}
+
+// The regions the view is asked to repaint.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            regions.push_back(static_cast<QPaintEvent*>(event)->region());
+        return false;
+    }
+    std::vector<QRegion> regions;
+};
+
+// The fade's timer runs only while there is a fade to see, and a frame of it repaints the
+// caret alone: the view under it is not drawn again.
+TEST(CaretWiring, TheFadeRunsOnlyOnScreenAndRepaintsOnlyTheCaret)
+{
+    ClockedView f;
+    CaretView& caret = *f.view.caretView;
+    f.view.setCaretViewTracksFocus(false); // the focused form, whatever the window's activation
+    EXPECT_FALSE(caret.isBlinking()) << "the view is not shown yet";
+
+    PaintRecorder viewPainted(f.view);
+    PaintRecorder caretPainted(caret);
+    f.view.show();
+    ASSERT_TRUE(waitUntil([&] { return f.view.windowHandle() && f.view.windowHandle()->isExposed(); }));
+    ASSERT_TRUE(waitUntil([&] { return !viewPainted.regions.empty() && !caretPainted.regions.empty(); }));
+    EXPECT_TRUE(caret.isBlinking());
+
+    f.view.feedText("\x1b[2 q");
+    EXPECT_FALSE(caret.isBlinking()) << "steady";
+    EXPECT_EQ(caret.opacity(), 1.0);
+    f.view.feedText("\x1b[1 q");
+    EXPECT_TRUE(caret.isBlinking());
+
+    f.view.hide();
+    EXPECT_FALSE(caret.isBlinking()) << "hidden";
+    EXPECT_EQ(caret.opacity(), 1.0);
+    f.view.show();
+    EXPECT_TRUE(caret.isBlinking());
+    // The cursor hidden by the program hides the caret, and so stops its timer.
+    f.view.feedText("\x1b[?25l");
+    f.view.updateDisplayNow();
+    EXPECT_FALSE(caret.isBlinking()) << "cursor hidden";
+    f.view.feedText("\x1b[?25h");
+    f.view.updateDisplayNow();
+    EXPECT_TRUE(caret.isBlinking());
+
+    // Half way through the fade out, after every earlier repaint is done.
+    f.view.feedText("ab");
+    f.view.updateDisplayNow();
+    ASSERT_TRUE(waitUntil([&] { return !caretPainted.regions.empty(); }));
+    QCoreApplication::processEvents();
+    viewPainted.regions.clear();
+    caretPainted.regions.clear();
+    caret.showBlinkPhase(CaretView::blinkHalfPeriodSeconds / 2);
+    EXPECT_LT(caret.opacity(), 1.0);
+    EXPECT_GT(caret.opacity(), 0.0);
+    ASSERT_TRUE(waitUntil([&] { return !caretPainted.regions.empty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(viewPainted.regions.empty()) << viewPainted.regions.size() << " repaints of the view";
+}
+
+// The caret draws the view's pixels under itself from a copy: a change of the cell under it
+// shows at once, not the copy of before.
+TEST(CaretWiring, TheCaretShowsTheCellBeneathAsItIsNow)
+{
+    ClockedView f;
+    f.view.setCaretViewTracksFocus(false);
+    f.view.show();
+    ASSERT_TRUE(waitUntil([&] { return f.view.windowHandle() && f.view.windowHandle()->isExposed(); }));
+    f.view.feedText("\x1b[6 q\x1b[38;2;255;0;0mW\x1b[0m\r"); // a steady bar over a red W
+    f.view.updateDisplayNow();
+    const CaretView& caret = *f.view.caretView;
+    ASSERT_EQ(caret.geometry().x(), 0);
+    // Red ink right of the bar, inside the caret.
+    const auto redBesideTheBar = [&] {
+        const QImage image = f.view.grab().toImage();
+        const QRect area = caret.geometry().adjusted(3, 0, 0, 0);
+        int red = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                red += c.red() > 150 && c.green() < 90 && c.blue() < 90 ? 1 : 0;
+            }
+        return red;
+    };
+    EXPECT_GT(redBesideTheBar(), 3);
+    f.view.feedText(" \r");
+    f.view.updateDisplayNow();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(redBesideTheBar(), 0);
 }
 
 TEST(CaretWiring, TheCaretCarriesTheCellUnderTheCursor)

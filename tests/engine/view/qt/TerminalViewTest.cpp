@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <chrono>
 #include <cmath>
@@ -387,6 +390,51 @@ TEST(TerminalViewScroll, MetricsAndScrollToClamping)
     view.scrollTo(0);
     view.send(std::string_view("x"));
     EXPECT_EQ(buffer.yDisp(), buffer.yBase());
+}
+
+// The bar has no arrow buttons (they would do nothing): its ends belong to the track and the
+// knob, so a press at the top pages up and the knob at the bottom reaches the bar's edge.
+TEST(TerminalViewScroll, TheScrollbarHasNoArrowButtons)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.resize(8 * 80 + static_cast<int>(view.scrollerWidth()), 17 * 25);
+    view.show(); // lays the bar out
+    fillLines(view, 100);
+    const Buffer& buffer = *view.terminal->buffer;
+    const int bottom = buffer.yDisp();
+    ASSERT_GT(bottom, view.terminal->rows);
+    QScrollBar& bar = *view.scroller;
+    ASSERT_GT(bar.height(), 100);
+
+    QStyleOptionSlider option;
+    option.initFrom(&bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar.minimum();
+    option.maximum = bar.maximum();
+    option.pageStep = bar.pageStep();
+    option.singleStep = bar.singleStep();
+    option.sliderPosition = bar.sliderPosition();
+    option.sliderValue = bar.value();
+    option.subControls = QStyle::SC_All;
+    const QStyle& style = *bar.style();
+    const auto part = [&](QStyle::SubControl sub) { return style.subControlRect(QStyle::CC_ScrollBar, &option, sub, &bar); };
+    const auto hit = [&](int y) {
+        return style.hitTestComplexControl(QStyle::CC_ScrollBar, &option, QPoint(bar.width() / 2, y), &bar);
+    };
+    EXPECT_TRUE(part(QStyle::SC_ScrollBarSubLine).isEmpty());
+    EXPECT_TRUE(part(QStyle::SC_ScrollBarAddLine).isEmpty());
+    EXPECT_EQ(part(QStyle::SC_ScrollBarSlider).bottom(), bar.rect().bottom());
+    EXPECT_EQ(hit(0), QStyle::SC_ScrollBarSubPage);
+    EXPECT_EQ(hit(bar.height() - 1), QStyle::SC_ScrollBarSlider);
+
+    const QPointF top(bar.width() / 2.0, 0.0);
+    QMouseEvent press(QEvent::MouseButtonPress, top, bar.mapToGlobal(top), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, top, bar.mapToGlobal(top), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(&bar, &press);
+    QCoreApplication::sendEvent(&bar, &release);
+    EXPECT_EQ(buffer.yDisp(), bottom - view.terminal->rows);
 }
 
 TEST(TerminalViewScroll, AlternateScreenSendsThePagingKeys)
