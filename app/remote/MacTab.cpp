@@ -182,6 +182,10 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
 void MacTab::launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
                     const QString& programName, const std::optional<QString>& directory)
 {
+    if (!terminal) {
+        setIsLive(false);
+        return;
+    }
     if (!executable.isEmpty()) {
         terminal->startProcess(local8(executable), local8(arguments), local8(environment), local8(programName),
                                directory ? std::optional<std::string>(local8(*directory)) : std::nullopt);

@@ -76,6 +76,10 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     setVariable("HOME", home);
     setVariable("SHELL", QStringLiteral("/bin/sh"));
     setVariable("ENV", std::nullopt);
+    // Whatever the outcome, the private server goes with the test.
+    struct ServerStop {
+        ~ServerStop() { QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")}); }
+    } serverStop;
 
     const QString session = tmuxSessionName(project);
     MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("demo"), project, session}, true, nullptr);
@@ -122,7 +126,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
     tab.stop();
-    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
 
     const QString reference = QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR) + QStringLiteral("/project-tab.png");
     if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {

@@ -3,6 +3,7 @@
 #include "remote/MacTab.h"
 
 #include "../../support/TempFolder.h"
+#include "platform/SecretStore.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <QElapsedTimer>
@@ -170,6 +171,22 @@ TEST_F(LocalTab, ChildThatCannotStartEndsOnTheNextTurnAndCanBeStartedAgain)
     tab.start();
     EXPECT_EQ(tab.generation, 2u);
     ASSERT_TRUE(waitUntil([&] { return exits == 2; }));
+}
+
+TEST(MacTab, ServerThatSshWouldReadAsAnOptionIsNeverStarted)
+{
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    profile.host = QStringLiteral("-oProxyCommand=touch /tmp/hv-never");
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    MacTab tab(profile.id, MacProject{QStringLiteral("demo"), QStringLiteral("/srv/demo"), QStringLiteral("kq-demo")}, true,
+               std::make_shared<SSHLink>(profile), &keychain);
+    int exits = 0;
+    tab.onExit = [&](MacTab&) { ++exits; };
+    tab.start();
+    ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
+    EXPECT_FALSE(tab.isLive());
+    EXPECT_EQ(tab.terminal->process->shellPid(), 0);
 }
 
 TEST_F(LocalTab, ComposedMessageIsAPasteThenAReturnLater)
