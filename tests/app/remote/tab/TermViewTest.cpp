@@ -34,7 +34,6 @@ struct RecordingTab {
         tab.onOutput = [this](MacTab&, const QString& text) { outputs << text; };
         tab.onInput = [this](MacTab&) { ++inputs; };
         tab.onExit = [this](MacTab&) { ++exits; };
-        tab.onBell = [this](MacTab&) { ++bells; };
         tab.onPasteImage = [this](MacTab&, const QByteArray& png) { images << png; };
         tab.onDropFiles = [this](MacTab&, const QList<QUrl>& urls) { drops << urls; };
     }
@@ -44,7 +43,6 @@ struct RecordingTab {
     QStringList outputs;
     int inputs = 0;
     int exits = 0;
-    int bells = 0;
     QList<QByteArray> images;
     QList<QList<QUrl>> drops;
 };
@@ -160,13 +158,6 @@ TEST(TermView, FileDropsReachTheTabAndTextIsRefused)
     ASSERT_EQ(recording.drops.size(), 1);
     EXPECT_EQ(recording.drops[0], (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp")),
                                                QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))}));
-}
-
-TEST(TermView, BellGoesToTheTabHook)
-{
-    RecordingTab recording;
-    recording.view().feedText("\a");
-    EXPECT_EQ(recording.bells, 1);
 }
 
 TEST(TermView, EndIsReportedOnALaterTurnWithTheGenerationOfThatMoment)
