@@ -1,0 +1,61 @@
+// The terminal view of a project tab: the engine's process-backed view, with the child's
+// output, the user's input, the bell, the child's end, links, pasted images and dropped files
+// routed to the tab that owns it.
+//
+// The tab owns the view; the view holds its tab weakly. Everything runs on the main thread.
+#pragma once
+
+#include "view/qt/LocalProcessTerminalView.h"
+
+#include <QByteArray>
+#include <QPointer>
+
+#include <cstdint>
+
+namespace halvoren {
+
+class MacTab;
+
+class TermView : public corvantix::LocalProcessTerminalView {
+    Q_OBJECT
+
+public:
+    explicit TermView(const QRect& frame, QWidget* parent = nullptr);
+
+    // Set by the tab right after making the view.
+    QPointer<MacTab> owner;
+    // The generation of the tab's latest start; the child's end is reported with it.
+    std::uint64_t generation = 0;
+
+    using LocalProcessTerminalView::bell;
+    using LocalProcessTerminalView::processTerminated;
+    using LocalProcessTerminalView::requestOpenLink;
+    using LocalProcessTerminalView::send;
+
+    // To the emulator, then to the tab as text (invalid UTF-8, also a character cut between
+    // two chunks, becomes U+FFFD; the emulator still gets the raw bytes).
+    void dataReceived(std::span<const std::uint8_t> slice) override;
+    // To the child; a carriage return or line feed in the bytes tells the tab the user
+    // submitted something.
+    void send(corvantix::TerminalView& source, std::span<const std::uint8_t> data) override;
+    // Reported to the tab on a later turn of the event loop, with the generation of now.
+    void processTerminated(corvantix::LocalProcess& source, std::optional<std::int32_t> exitCode) override;
+    // Only a valid URL with a scheme is opened, by the desktop's handler.
+    void requestOpenLink(corvantix::TerminalView& source, const std::string& link,
+                         const std::map<std::string, std::string>& params) override;
+    // The tab's bell hook replaces the desktop's beep.
+    void bell() override;
+    // Text on the clipboard is pasted as usual; an image alone becomes PNG bytes for the
+    // tab's image hook.
+    void paste() override;
+
+    // The clipboard's image encoded as PNG; empty when there is none or it cannot be encoded.
+    static QByteArray clipboardImageAsPNG();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+};
+
+} // namespace halvoren

@@ -1,0 +1,166 @@
+// Pixel test of a window holding one local project tab at a shell prompt inside tmux, dressed
+// in the application's palette and terminal font: a private tmux server without a status
+// line, /bin/sh with a fixed prompt from a private HOME, a fixed grid and font resolution.
+//
+// Run on an X server of its own through tests/with-xvfb (the build registers it so). To make
+// or renew the reference, run with HALVOREN_UPDATE_SCREENSHOTS=1, then look at the image
+// before keeping it. On a mismatch the
+// grabbed image is written to the working directory.
+#include "remote/MacTab.h"
+
+#include "remote/SessionNaming.h"
+#include "remote/TmuxCommands.h"
+#include "ui/Palette.h"
+
+#include "../support/TempFolder.h"
+#include "engine/view/qt/ViewTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#ifndef HALVOREN_APP_SCREENSHOT_DIR
+#error "HALVOREN_APP_SCREENSHOT_DIR must name the folder of the reference images"
+#endif
+
+namespace halvoren {
+namespace {
+
+using corvantix::testing::screenText;
+using corvantix::testing::waitUntil;
+
+constexpr int gridCols = 80;
+constexpr int gridRows = 24;
+constexpr int margin = 12;
+// As in the engine's pixel test: blends may round a little differently, and glyph edges may
+// land elsewhere with another FreeType build.
+constexpr int channelTolerance = 24;
+constexpr int differingPixelLimit = 100;
+
+void setVariable(const char* name, const std::optional<QString>& value)
+{
+    if (value)
+        qputenv(name, value->toUtf8());
+    else
+        qunsetenv(name);
+}
+
+TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        GTEST_FAIL() << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono")))
+        << "the screenshot needs the Debian package fonts-dejavu-core";
+    test::TempFolder root;
+    ASSERT_TRUE(root.valid());
+    const QString home = root.file(QStringLiteral("home"));
+    const QString project = root.file(QStringLiteral("demo"));
+    for (const QString& folder : {home, project, root.file(QStringLiteral("sockets"))})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(test::writeAll(home + QStringLiteral("/.profile"), "PS1='demo $ '\nexport PS1\n"));
+    ASSERT_TRUE(test::writeAll(home + QStringLiteral("/.tmux.conf"), "set -g status off\n"));
+    setVariable("TMUX", std::nullopt);
+    setVariable("TMUX_PANE", std::nullopt);
+    setVariable("TMUX_TMPDIR", root.file(QStringLiteral("sockets")));
+    setVariable("HOME", home);
+    setVariable("SHELL", QStringLiteral("/bin/sh"));
+    setVariable("ENV", std::nullopt);
+    // Whatever the outcome, the private server goes with the test.
+    struct ServerStop {
+        ~ServerStop() { QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")}); }
+    } serverStop;
+
+    const QString session = tmuxSessionName(project);
+    MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("demo"), project, session}, true, nullptr);
+    TermView& view = *tab.terminal;
+    // The look every tab gets.
+    view.setTerminalFont(terminalFont(13));
+    view.setNativeBackgroundColor(terminalBackground());
+    view.setNativeForegroundColor(terminalForeground());
+    view.setCaretColor(terminalCaret());
+    view.optionAsMetaKey = false;
+    view.setCaretViewTracksFocus(false);
+    ASSERT_TRUE(view.cellDimension);
+
+    QWidget window;
+    window.setAutoFillBackground(true);
+    QPalette colours = window.palette();
+    colours.setColor(QPalette::Window, Palette::terminalArea());
+    window.setPalette(colours);
+    auto* layout = new QHBoxLayout(&window);
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->addWidget(&view);
+    const int width = int(std::ceil(view.cellDimension->width * gridCols)) + int(view.scrollerWidth());
+    const int height = int(std::ceil(view.cellDimension->height * gridRows));
+    view.setFixedSize(width, height);
+    window.setFixedSize(width + 2 * margin, height + 2 * margin);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+    ASSERT_EQ(view.terminal->cols, gridCols);
+    ASSERT_EQ(view.terminal->rows, gridRows);
+
+    QElapsedTimer quiet;
+    quiet.start();
+    tab.onOutput = [&](MacTab&, const QString&) { quiet.restart(); };
+    tab.start(sessionTagCommand(session, QStringLiteral("demo"), project, {session}));
+    const auto atPrompt = [&] {
+        return view.terminal->isCurrentBufferAlternate() && screenText(*view.terminal).rfind("demo $", 0) == 0;
+    };
+    ASSERT_TRUE(waitUntil(atPrompt, 20000)) << screenText(*view.terminal);
+    // The session has drawn everything once no output came for a while.
+    ASSERT_TRUE(waitUntil([&] { return quiet.elapsed() > 500; }, 20000));
+    // A steady caret: no blink phase in the picture.
+    view.feedText("\x1b[2 q");
+    view.updateDisplayNow();
+    QCoreApplication::processEvents();
+    const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    tab.stop();
+
+    const QString reference = QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR) + QStringLiteral("/project-tab.png");
+    if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {
+        QDir().mkpath(QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR));
+        ASSERT_TRUE(image.save(reference)) << reference.toStdString();
+        GTEST_SKIP() << "reference written to " << reference.toStdString();
+    }
+    ASSERT_TRUE(QFile::exists(reference))
+        << reference.toStdString() << " is missing; run once with HALVOREN_UPDATE_SCREENSHOTS=1 and check it";
+    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(expected.size(), image.size());
+    int differing = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb a = image.pixel(x, y);
+            const QRgb b = expected.pixel(x, y);
+            const int delta = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                        std::abs(qBlue(a) - qBlue(b))});
+            differing += delta > channelTolerance ? 1 : 0;
+        }
+    }
+    if (differing > differingPixelLimit)
+        image.save(QStringLiteral("project-tab-actual.png"));
+    EXPECT_LE(differing, differingPixelLimit) << "the grabbed image is in project-tab-actual.png";
+}
+
+} // namespace
+} // namespace halvoren
+
+int main(int argc, char** argv)
+{
+    // A fixed font resolution, so the point size gives the same cells on every display.
+    qputenv("QT_FONT_DPI", "96");
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
