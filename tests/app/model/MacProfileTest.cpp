@@ -128,13 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"host as number", R"({"host":5})", false},
         JsonCase{"id as boolean", R"({"id":true,"host":"h"})", false}));
 
-TEST(ProfileJson, WritesAllSixKeysAndReadsBackEqual)
+TEST(ProfileJson, ReadsBackWhatItWrites)
 {
     const MacProfile profile{QStringLiteral("p42"), QStringLiteral("Prod é"), QStringLiteral("srv"), 2201,
                              QStringLiteral("ana"), QStringLiteral("~/work")};
-    const QJsonObject object = profile.toJson();
-    EXPECT_EQ(object.keys(), (QStringList{"host", "id", "name", "port", "projectsRoot", "username"}));
-    EXPECT_EQ(MacProfile::fromJson(object), profile);
+    EXPECT_EQ(MacProfile::fromJson(profile.toJson()), profile);
 }
 
 struct NameCase {

@@ -142,12 +142,6 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
     EXPECT_EQ(decodeProfiles(f.backend->items().value("profiles_v2")).profiles, saved);
 }
 
-} // namespace
-} // namespace halvoren
-
-namespace halvoren {
-namespace {
-
 // The model saves after every change without waiting for the previous save: the last list
 // must win, in the keychain and in the file.
 TEST(Keychain, OverlappingSavesKeepTheLastList)
@@ -176,22 +170,15 @@ TEST(Keychain, OverlappingSavesKeepTheLastList)
 // The real backend on a desktop without a Secret Service: the bus address leads nowhere.
 TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
 {
-    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/hv-bus");
-    {
-        test::TempFolder folder;
-        SecretStore secrets(std::make_unique<LibsecretBackend>());
-        ProfileStore store(secrets, folder.path());
-        EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
-        const QList<MacProfile> saved = {profile("p1", "alpha")};
-        QCoro::waitFor(store.saveProfiles(saved));
-        EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
-        EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
-    }
-    if (saved.isNull())
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    else
-        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+    test::EnvironmentOverride bus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=/nonexistent/hv-bus"));
+    test::TempFolder folder;
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    ProfileStore store(secrets, folder.path());
+    EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
+    const QList<MacProfile> saved = {profile("p1", "alpha")};
+    QCoro::waitFor(store.saveProfiles(saved));
+    EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
+    EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
 }
 
 } // namespace

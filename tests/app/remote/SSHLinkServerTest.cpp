@@ -25,16 +25,8 @@ namespace {
 
 class SSHLinkServer : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.valid());
-        qputenv("HOME", home.path().toUtf8());
-    }
-    void TearDown() override
-    {
-        SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
-        qputenv("HOME", savedHome);
-    }
+    void SetUp() override { ASSERT_TRUE(home.valid()); }
+    void TearDown() override { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
 
     // A link to `server` through its key client, connected as the application connects:
     // the remote home first (which also makes the control socket folder).
@@ -47,7 +39,7 @@ protected:
     }
 
     test::TempFolder home;
-    QByteArray savedHome = qgetenv("HOME");
+    test::EnvironmentOverride environment{"HOME", home.path()};
 };
 
 // The master unlinks its socket as it exits, just after it acknowledged the request.

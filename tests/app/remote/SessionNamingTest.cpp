@@ -59,11 +59,5 @@ TEST(SessionNaming, NormalisationIsIdempotent)
     EXPECT_EQ(normalizeProjectPath(QStringLiteral(" a b ")), QStringLiteral("a b"));
 }
 
-TEST(SessionNaming, HashIsSixteenLowerCaseDigits)
-{
-    EXPECT_EQ(fnv1aHex(QString()), QStringLiteral("cbf29ce484222325"));
-    EXPECT_EQ(fnv1aHex(QStringLiteral("/p/1800")), QStringLiteral("0c812e2dca5e2746"));
-}
-
 } // namespace
 } // namespace halvoren

@@ -74,12 +74,6 @@ TEST_F(HeadlessTerminalTest, ChildSeesTheTerminalSizeAndItsOutputReachesTheScree
         SCOPED_TRACE(c.size);
         ends.clear();
         make(c.cols, c.rows);
-        const winsize size = host->getWindowSize();
-        EXPECT_EQ(size.ws_row, c.rows);
-        EXPECT_EQ(size.ws_col, c.cols);
-        EXPECT_EQ(size.ws_xpixel, 16);
-        EXPECT_EQ(size.ws_ypixel, 16);
-
         startShell("stty size; printf 'ok'");
         ASSERT_TRUE(runUntilFinished());
         const auto lines = screen();
@@ -118,23 +112,23 @@ TEST_F(HeadlessTerminalTest, HostInputReachesTheChildAndComesBackAsOutput)
 TEST_F(HeadlessTerminalTest, HostInputIsScannedForASubmittedCommandButRepliesAreNot)
 {
     make();
-    Buffer& screenBuffer = *host->terminal().buffer;
+    const Buffer& screenBuffer = *host->terminal().buffer;
+    const auto armInput = [&] { feed(host->terminal(), "\033]133;B\007"); };
 
     // A reply that looks like Enter is still the terminal's own output.
-    screenBuffer.semanticInput = SemanticInputState::armed;
+    armInput();
     host->send(host->terminal(), bytesOf("\r"));
     ASSERT_TRUE(runUntil([&] { return loop.pendingCount() == 0; }));
     EXPECT_EQ(screenBuffer.semanticInput, SemanticInputState::armed);
 
-    // No child runs: the bytes are dropped, but the scan still sees them.
-    host->sendText("ls\r");
-    ASSERT_TRUE(runUntil([&] { return screenBuffer.semanticInput == SemanticInputState::submitted; }));
-
     // Without Enter nothing is submitted.
-    screenBuffer.semanticInput = SemanticInputState::armed;
     host->sendText("ls");
     ASSERT_TRUE(runUntil([&] { return loop.pendingCount() == 0; }));
     EXPECT_EQ(screenBuffer.semanticInput, SemanticInputState::armed);
+
+    // No child runs: the bytes are dropped, but the scan still sees them.
+    host->sendText("\r");
+    ASSERT_TRUE(runUntil([&] { return screenBuffer.semanticInput == SemanticInputState::submitted; }));
 }
 
 TEST_F(HeadlessTerminalTest, ReportsTheRawStatusOfEachChildOnce)
@@ -165,9 +159,7 @@ TEST_F(HeadlessTerminalTest, KeepsOnlyTheNewestImages)
     }
     ASSERT_EQ(host->images().size(), HeadlessTerminal::maximumImages);
     EXPECT_EQ(host->images().front().width, handedOver - 64);
-    EXPECT_EQ(host->images().back().width, handedOver - 1);
     EXPECT_EQ(host->images().back().data, std::vector<std::uint8_t>(4, handedOver - 1));
-    EXPECT_EQ(host->images().back().kind, HeadlessTerminal::Image::Kind::bitmap);
 
     // An inline file ("hi") from the child's output counts towards the same cap.
     feed(host->terminal(), "\033]1337;File=inline=1;width=3:aGk=\007");
