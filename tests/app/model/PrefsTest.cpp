@@ -1,5 +1,7 @@
 #include "model/Prefs.h"
 
+#include "app/support/ParamName.h"
+
 #include "app/support/TempFolder.h"
 
 #include <QJsonArray>
@@ -101,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_EQ(p.tabs("p1"), (QList<PersistedTab>{{"web", "/srv/web", "kq-web-1"}}));
                        EXPECT_TRUE(p.tabs("local").isEmpty());
                    }},
-        StoredCase{"file that is no JSON object", R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }}));
+        StoredCase{"file that is no JSON object", R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }}),
+    test::ParamName{});
 
 TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
 {

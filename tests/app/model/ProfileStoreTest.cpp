@@ -1,5 +1,7 @@
 #include "model/ProfileStore.h"
 
+#include "app/support/ParamName.h"
+
 #include "app/support/TempFolder.h"
 
 #include <QFileInfo>
@@ -113,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
         StoredListCase{"element that is no object", R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
         StoredListCase{"object instead of array", R"({"id":"p1","host":"a"})", {}, true},
         StoredListCase{"text that is no JSON", "not json at all", {}, true},
-        StoredListCase{"empty array", "[]", {}, false}));
+        StoredListCase{"empty array", "[]", {}, false}),
+    test::ParamName{});
 
 TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
 {

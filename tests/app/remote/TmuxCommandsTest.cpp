@@ -1,5 +1,7 @@
 #include "remote/TmuxCommands.h"
 
+#include "../support/ParamName.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -70,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"two-character escape removed", QStringLiteral("$ \x1bM"), true},
         PromptCase{"carriage return redraw", QStringLiteral("$ \rprogress 50%"), false},
         PromptCase{"after last carriage return", QStringLiteral("working\r$ "), true},
-        PromptCase{"tab after dollar", QStringLiteral("$\t"), false}));
+        PromptCase{"tab after dollar", QStringLiteral("$\t"), false}),
+    test::ParamName{});
 
 } // namespace
 } // namespace halvoren
