@@ -110,56 +110,6 @@ TEST(LineCells, ContentAndTrimmedLength)
     EXPECT_EQ(BufferLine(0).getTrimmedLength(), 0);
 }
 
-TEST(LineInsertDelete, Examples)
-{
-    struct Case {
-        const char* name;
-        std::function<void(BufferLine&)> op;
-        const char* before;
-        const char* after;
-    };
-    const Case cases[] = {
-        {"insert inside margin", [](BufferLine& l) { l.insertCells(3, 2, 5, kFill); }, "abcdefgh", "abcFFdgh"},
-        {"insert reaching margin", [](BufferLine& l) { l.insertCells(3, 3, 5, kFill); }, "abcdefgh", "abcFFFgh"},
-        {"insert past distance", [](BufferLine& l) { l.insertCells(3, 9, 5, kFill); }, "abcdefgh", "abcFFFgh"},
-        {"insert at margin", [](BufferLine& l) { l.insertCells(5, 1, 5, kFill); }, "abcdefgh", "abcdeFgh"},
-        {"insert zero", [](BufferLine& l) { l.insertCells(2, 0, 7, kFill); }, "abcdefgh", "abcdefgh"},
-        {"insert past margin does nothing", [](BufferLine& l) { l.insertCells(8, 1, 7, kFill); }, "abcdefgh", "abcdefgh"},
-        {"insert past inner margin", [](BufferLine& l) { l.insertCells(6, 2, 5, kFill); }, "abcdefgh", "abcdefgh"},
-        {"delete inside margin", [](BufferLine& l) { l.deleteCells(1, 2, 4, kFill); }, "abcdef", "adeFFf"},
-        {"delete reaching margin", [](BufferLine& l) { l.deleteCells(1, 4, 4, kFill); }, "abcdef", "aFFFFf"},
-        {"delete past distance", [](BufferLine& l) { l.deleteCells(1, 40, 4, kFill); }, "abcdef", "aFFFFf"},
-        {"delete last column", [](BufferLine& l) { l.deleteCells(5, 1, 5, kFill); }, "abcdef", "abcdeF"},
-    };
-    for (const Case& c : cases) {
-        auto line = lineOf(c.before);
-        c.op(*line);
-        EXPECT_EQ(textOf(*line), c.after) << c.name;
-    }
-}
-
-TEST(LineInsertDelete, WideCharactersMoveAsPairs)
-{
-    // a W _ b c d : the wide character and its placeholder travel together.
-    auto line = lineOf("a.bcde");
-    putWide(*line, 1);
-    line->setCell(3, cellOf('b'));
-    EXPECT_EQ(textOf(*line), "aW_bde");
-
-    line->insertCells(0, 1, 5, kFill);
-    EXPECT_EQ(textOf(*line), "FaW_bd");
-    EXPECT_EQ(line->getCell(2).width, 2);
-    EXPECT_EQ(line->getCell(3).width, 0);
-
-    line->deleteCells(0, 2, 5, kFill);
-    EXPECT_EQ(textOf(*line), "W_bdFF");
-
-    // Pushed against the margin, the wide cell loses its placeholder and is blanked.
-    line->insertCells(0, 3, 3, kFill);
-    EXPECT_EQ(textOf(*line), "FFF.FF");
-    EXPECT_EQ(line->getCell(3).width, 1);
-}
-
 TEST(LineInsertDelete, MarksShiftWithCells)
 {
     auto line = lineOf("abcdefghij");

@@ -11,16 +11,6 @@ namespace {
 
 using Color = Attribute::Color;
 
-std::vector<int> stopsOf(const Buffer& buffer)
-{
-    std::vector<int> stops;
-    for (size_t i = 0; i < buffer.tabStops.size(); ++i) {
-        if (buffer.tabStops[i])
-            stops.push_back(static_cast<int>(i));
-    }
-    return stops;
-}
-
 // Pushes n blank lines under the screen and moves the screen down over them, as scrolling does.
 void scrollIntoHistory(Buffer& buffer, int n)
 {
@@ -35,7 +25,6 @@ TEST(Buffer, CapacityIsHistoryPlusRows)
 {
     Buffer normal(80, 25, 8, 500);
     EXPECT_EQ(normal.lines().maxLength(), 525);
-    EXPECT_EQ(stopsOf(normal), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72}));
     Buffer alternate(80, 25, 8, std::nullopt);
     EXPECT_FALSE(alternate.hasScrollback);
     EXPECT_EQ(alternate.lines().maxLength(), 25);
@@ -67,66 +56,6 @@ TEST(Buffer, GuardedPropertiesIgnoreNegativeWrites)
     EXPECT_EQ(buffer.y(), 6);
     EXPECT_EQ(buffer.scrollTop(), 2);
     EXPECT_EQ(buffer.scrollBottom(), 20);
-}
-
-TEST(Buffer, TabStopsFollowThePatternAcrossWidths)
-{
-    Buffer narrow(20, 5, 8, 10);
-    EXPECT_EQ(stopsOf(narrow), (std::vector<int>{0, 8, 16}));
-
-    // Widening: the new columns continue from the stop before the old width.
-    Buffer buffer(80, 5, 8, 10);
-    buffer.resize(100, 5);
-    EXPECT_EQ(buffer.tabStops.size(), 100u);
-    EXPECT_EQ(stopsOf(buffer).back(), 72) << "resize only pads with false";
-    buffer.setupTabStops(80, 8);
-    EXPECT_EQ(stopsOf(buffer), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}));
-
-    // Every stop cleared before widening: the pattern starts again at column 0.
-    Buffer cleared(80, 5, 8, 10);
-    cleared.tabStops.assign(80, false);
-    cleared.resize(100, 5);
-    cleared.setupTabStops(80, 8);
-    EXPECT_EQ(stopsOf(cleared), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80, 88, 96}));
-
-    // A custom stop at the index starts the pattern there.
-    Buffer custom(80, 5, 8, 10);
-    custom.tabStops[79] = true;
-    custom.resize(100, 5);
-    custom.setupTabStops(79, 8);
-    EXPECT_EQ(stopsOf(custom).back(), 95);
-}
-
-TEST(Buffer, NextAndPreviousTabStop)
-{
-    Buffer buffer(80, 5, 8, 10);
-    buffer.setMarginRight(50);
-    struct Case {
-        bool useMargins;
-        int x;
-        int expected;
-    };
-    const Case next[] = {
-        {false, 0, 8},   {false, 8, 16},  {false, 71, 72}, {false, 72, 79}, // no stop after 72: the last column
-        {true, 40, 48},  {true, 48, 50},  {true, 60, 50},                   // never past the margin
-        {false, 79, 79},
-    };
-    for (const Case& c : next)
-        EXPECT_EQ(buffer.nextTabStop(c.useMargins, c.x), c.expected) << c.useMargins << " " << c.x;
-
-    EXPECT_EQ(buffer.previousTabStop(0), 0);
-    EXPECT_EQ(buffer.previousTabStop(1), 0);
-    EXPECT_EQ(buffer.previousTabStop(16), 8);
-    EXPECT_EQ(buffer.previousTabStop(20), 16);
-    EXPECT_EQ(buffer.previousTabStop(80), 72);
-    buffer.tabStops.assign(80, false);
-    EXPECT_EQ(buffer.previousTabStop(30), 0);
-
-    // -1 means the cursor column.
-    buffer.setupTabStops(-1, 8);
-    buffer.setX(20);
-    EXPECT_EQ(buffer.nextTabStop(false), 24);
-    EXPECT_EQ(buffer.previousTabStop(), 16);
 }
 
 TEST(Buffer, GetCharOutsideALineAnswersTheDefaultCell)

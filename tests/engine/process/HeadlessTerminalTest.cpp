@@ -63,38 +63,6 @@ protected:
     std::unique_ptr<HeadlessTerminal> host;
 };
 
-TEST_F(HeadlessTerminalTest, ChildSeesTheTerminalSizeAndItsOutputReachesTheScreen)
-{
-    struct Case {
-        int cols;
-        int rows;
-        const char* size; // what stty reports: rows, then columns
-    };
-    for (const Case& c : {Case{80, 25, "25 80"}, Case{132, 50, "50 132"}, Case{40, 5, "5 40"}}) {
-        SCOPED_TRACE(c.size);
-        ends.clear();
-        make(c.cols, c.rows);
-        startShell("stty size; printf 'ok'");
-        ASSERT_TRUE(runUntilFinished());
-        const auto lines = screen();
-        ASSERT_EQ(lines.size(), static_cast<std::size_t>(c.rows));
-        EXPECT_EQ(lines[0], c.size);
-        EXPECT_EQ(lines[1], "ok");
-    }
-}
-
-TEST_F(HeadlessTerminalTest, DeviceStatusQueryIsAnsweredToTheChild)
-{
-    make();
-    // The child reads the reply in raw mode and prints it as hex.
-    startShell("stty raw -echo; printf '\\033[6n'; dd bs=1 count=6 2>/dev/null | od -An -tx1");
-    ASSERT_TRUE(runUntilFinished());
-    ASSERT_TRUE(ends[0].has_value());
-    EXPECT_TRUE(WIFEXITED(*ends[0]) && WEXITSTATUS(*ends[0]) == 0) << *ends[0];
-    // ESC [ 1 ; 1 R: the cursor was home when the query came.
-    EXPECT_EQ(screen()[0], " 1b 5b 31 3b 31 52");
-}
-
 TEST_F(HeadlessTerminalTest, HostInputReachesTheChildAndComesBackAsOutput)
 {
     make(20, 5);
