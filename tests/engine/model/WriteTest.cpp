@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/emulator/TerminalTestSupport.h"
 #include "model/Buffer.h"
 
 namespace corvantix {
@@ -172,6 +173,21 @@ TEST_F(WriteFixture, LinkPayloadIsAskedForOncePerRunAndOnlyWhenACellIsWritten)
     EXPECT_EQ(links.asked, 2);
     EXPECT_EQ(cell(1, 1).payload, TinyAtom{7});
     EXPECT_EQ(cell(2, 1).payload, TinyAtom{7});
+}
+
+// Through the terminal: a link printed across a wrap is registered once, so both rows hold
+// the same code.
+TEST(WriteThroughTheTerminal, ALinkPrintedAcrossAWrapHoldsOneCode)
+{
+    auto terminal = makeTerminal(4, 3);
+    feed(*terminal, "\x1b]8;id=1;https://example.org/\x1b\\abcdef\x1b]8;;\x1b\\g");
+    const auto first = terminal->getCharData(0, 0);
+    const auto wrapped = terminal->getCharData(1, 1);
+    const auto after = terminal->getCharData(2, 1);
+    ASSERT_TRUE(first && wrapped && after);
+    EXPECT_NE(first->payload.code, 0);
+    EXPECT_EQ(wrapped->payload, first->payload);
+    EXPECT_EQ(after->payload.code, 0);
 }
 
 } // namespace
