@@ -31,20 +31,6 @@ void putWide(BufferLine& line, int col, char32_t c = 0x4E00)
     line.setCell(col + 1, cellOf(0, 0));
 }
 
-TEST(LineCreate, TakesFillWrapAndDirection)
-{
-    CharData fill = cellOf('x');
-    fill.attribute.bg = Color::ansi256(3);
-    BidiPresentationState rtl;
-    rtl.fallbackDirection = BidiDirection::rightToLeft;
-    BufferLine line(4, fill, true, rtl);
-    EXPECT_EQ(textOf(line), "xxxx");
-    EXPECT_EQ(line.fillCharacter(), fill);
-    EXPECT_TRUE(line.isWrapped());
-    EXPECT_EQ(line.bidiState(), rtl);
-    EXPECT_EQ(BufferLine(-2).dataSize(), 0);
-}
-
 TEST(LineCreate, CopySharesImagesAndStartsFresh)
 {
     auto source = lineOf("abc");
@@ -79,7 +65,9 @@ TEST(LineCells, OutOfRangeAccess)
     line->setCell(3, cellOf('z'));
     EXPECT_EQ(textOf(*line), "abz");
 
-    // A line without cells reads the default cell and ignores writes.
+    // A line without cells (a negative width makes one) reads the default cell and ignores
+    // writes.
+    EXPECT_EQ(BufferLine(-2).dataSize(), 0);
     BufferLine empty(0);
     EXPECT_EQ(empty.getCell(0), CharData::defaultCell());
     empty.setCell(0, cellOf('q'));

@@ -179,15 +179,4 @@ TEST_F(VtrunTest, AProgramThatCannotRunGives127AndTheReason)
     }
 }
 
-TEST_F(VtrunTest, TheProgramGetsNoDescriptorOfVtrunsCaller)
-{
-    // Not close-on-exec: vtrun inherits it, and must not hand it on.
-    const int inherited = ::open("/dev/null", O_RDONLY);
-    ASSERT_GE(inherited, 3);
-    const ToolResult result = run({"--cols", "40", "--rows", "2", "--", "sh", "-c", "ls /proc/$$/fd | tr '\\n' ' '"});
-    ::close(inherited);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(result.out.starts_with("|0 1 2|\n")) << result.out;
-}
-
 } // namespace
