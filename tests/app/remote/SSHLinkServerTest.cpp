@@ -5,6 +5,7 @@
 
 #include "RunSync.h"
 #include "SshServer.h"
+#include "../support/Poll.h"
 #include "../support/TempFolder.h"
 
 #include "platform/RunLoop.h"
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -45,14 +45,7 @@ protected:
 // The master unlinks its socket as it exits, just after it acknowledged the request.
 bool goneWithin(const QString& path, int milliseconds)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (QFileInfo::exists(path)) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
+    return test::pollUntil([&] { return !QFileInfo::exists(path); }, std::chrono::milliseconds(milliseconds));
 }
 
 #define REQUIRE_SERVER(server) ASSERT_TRUE((server).running()) << (server).failure().toStdString()
