@@ -37,18 +37,6 @@ struct StoreFixture {
     }
 };
 
-TEST(Keychain, WriteCreatesThenReplacesOneItem)
-{
-    StoreFixture f;
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), std::nullopt);
-    QCoro::waitFor(f.secrets.secureWrite("pwd_p1", "first"));
-    QCoro::waitFor(f.secrets.secureWrite("pwd_p1", QStringLiteral("sécurité €")));
-    EXPECT_EQ(f.backend->items().size(), 1);
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), QStringLiteral("sécurité €"));
-    QCoro::waitFor(f.secrets.secureDelete("pwd_p1"));
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), std::nullopt);
-}
-
 TEST(Keychain, ProfilesRoundTripAsACompactArray)
 {
     StoreFixture f;
