@@ -6,6 +6,8 @@
 //
 // Run on a private Xvfb server (the build registers it so).
 // Every wait is a generous poll: nothing here asserts how fast anything happens.
+#include "support/Poll.h"
+
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
@@ -43,15 +45,10 @@ namespace fs = std::filesystem;
 
 constexpr auto patience = 60s;
 
-bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = patience)
+// Each poll may start xdotool: a tenth of a second apart.
+bool pollUntil(const std::function<bool()>& condition)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
+    return halvoren::test::pollUntil(condition, patience, 100ms);
 }
 
 // Runs a command line; its standard output, and whether it exited with 0.

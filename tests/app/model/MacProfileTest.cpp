@@ -1,5 +1,7 @@
 #include "model/MacProfile.h"
 
+#include "app/support/ParamName.h"
+
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
@@ -68,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"user holding a control character", "ssh -l a\x01" "b srv", false},
         CommandCase{"host holding a control character", "ssh ana@sr\x7fv", false},
         CommandCase{"host after at that is an option", "ssh ana@-oProxyCommand=x", false},
-        CommandCase{"no-break space splits words", "ssh -l a\xc2\xa0" "b srv", true, "b", "a", 22, "a@b"}));
+        CommandCase{"no-break space splits words", "ssh -l a\xc2\xa0" "b srv", true, "b", "a", 22, "a@b"}),
+    test::ParamName{});
 
 struct JsonCase {
     const char* title;
@@ -126,25 +129,25 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"port with a fraction", R"({"host":"h","port":22.5})", false},
         JsonCase{"port beyond any integer", R"({"host":"h","port":1e30})", false},
         JsonCase{"host as number", R"({"host":5})", false},
-        JsonCase{"id as boolean", R"({"id":true,"host":"h"})", false}));
+        JsonCase{"id as boolean", R"({"id":true,"host":"h"})", false}),
+    test::ParamName{});
 
-TEST(ProfileJson, WritesAllSixKeysAndReadsBackEqual)
+TEST(ProfileJson, ReadsBackWhatItWrites)
 {
     const MacProfile profile{QStringLiteral("p42"), QStringLiteral("Prod é"), QStringLiteral("srv"), 2201,
                              QStringLiteral("ana"), QStringLiteral("~/work")};
-    const QJsonObject object = profile.toJson();
-    EXPECT_EQ(object.keys(), (QStringList{"host", "id", "name", "port", "projectsRoot", "username"}));
-    EXPECT_EQ(MacProfile::fromJson(object), profile);
+    EXPECT_EQ(MacProfile::fromJson(profile.toJson()), profile);
 }
 
 struct NameCase {
+    const char* title;
     const char* text;
     bool safe;
 };
 
 void PrintTo(const NameCase& c, std::ostream* out)
 {
-    *out << '"' << c.text << '"';
+    *out << c.title;
 }
 
 class SafeSSHName : public testing::TestWithParam<NameCase> {};
@@ -155,9 +158,12 @@ TEST_P(SafeSSHName, RefusesOptionsBlanksAndControls)
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SafeSSHName,
-                         testing::Values(NameCase{"srv.example", true}, NameCase{"", true}, NameCase{"a-b", true},
-                                         NameCase{"-oProxyCommand=x", false}, NameCase{"a\tb", false},
-                                         NameCase{"a\x1b" "b", false}, NameCase{"a\xe2\x80\x83" "b", false}));
+                         testing::Values(NameCase{"host name", "srv.example", true}, NameCase{"empty", "", true},
+                                         NameCase{"dash inside", "a-b", true},
+                                         NameCase{"option", "-oProxyCommand=x", false}, NameCase{"tab", "a\tb", false},
+                                         NameCase{"escape", "a\x1b" "b", false},
+                                         NameCase{"em space", "a\xe2\x80\x83" "b", false}),
+                         test::ParamName{});
 
 TEST(SafeSSHName, ProfileNeedsAHost)
 {

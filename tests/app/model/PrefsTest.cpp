@@ -1,5 +1,7 @@
 #include "model/Prefs.h"
 
+#include "app/support/ParamName.h"
+
 #include "app/support/TempFolder.h"
 
 #include <QJsonArray>
@@ -41,27 +43,6 @@ struct PrefsFixture : testing::Test {
     QString path() const { return folder.file("preferences.json"); }
 };
 
-TEST_F(PrefsFixture, FreshStoreGivesEveryDefault)
-{
-    open();
-    EXPECT_EQ(prefs->projectsRoots(), QStringList{QDir::homePath() + "/projets"});
-    EXPECT_EQ(prefs->fontSize(), 13.0);
-    EXPECT_EQ(prefs->commands(), Prefs::builtInCommands());
-    ASSERT_EQ(prefs->commands().size(), 3);
-    EXPECT_EQ(prefs->commands()[1].label, QStringLiteral("Claude — reprendre"));
-    EXPECT_EQ(prefs->commands()[2].label, QStringLiteral("Effacer l'écran"));
-    EXPECT_TRUE(prefs->tabLabels().isEmpty());
-    EXPECT_TRUE(prefs->rightSidebarOpen());
-    EXPECT_TRUE(prefs->sidebarOpen());
-    EXPECT_FALSE(prefs->composeBarVisible());
-    EXPECT_FALSE(prefs->onboardingDone());
-    EXPECT_EQ(prefs->activeTab(), 0);
-    EXPECT_TRUE(prefs->favorites("local").isEmpty());
-    EXPECT_TRUE(prefs->hidden("p1").isEmpty());
-    EXPECT_TRUE(prefs->tabs("local").isEmpty());
-    EXPECT_TRUE(prefs->connectedProfiles().isEmpty());
-}
-
 // A stored value: one key of the file and its JSON text.
 struct StoredCase {
     const char* title;
@@ -100,13 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_FALSE(p.composeBarVisible());
                        EXPECT_FALSE(p.onboardingDone());
                    }},
-        StoredCase{"booleans stored", R"({"flutter.sidebarOpen":false,"flutter.rightSidebarOpen":false,"flutter.composeBarVisible":true,"flutter.onboardingDone":true})",
-                   [](Prefs& p) {
-                       EXPECT_FALSE(p.sidebarOpen());
-                       EXPECT_FALSE(p.rightSidebarOpen());
-                       EXPECT_TRUE(p.composeBarVisible());
-                       EXPECT_TRUE(p.onboardingDone());
-                   }},
         StoredCase{"commands skip undecodable texts",
                    R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}","not json","{\"label\":\"x\"}","{\"label\":1,\"command\":\"c\"}"]})",
                    [](Prefs& p) { EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}})); }},
@@ -122,7 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
         StoredCase{"duplicate favourites collapse", R"({"flutter.favorites_local":["a","a"]})",
                    [](Prefs& p) { EXPECT_EQ(p.favorites("local"), QSet<QString>{"a"}); }},
-        StoredCase{"active tab as number", R"({"flutter.activeTab__active":3})", [](Prefs& p) { EXPECT_EQ(p.activeTab(), 3); }},
         StoredCase{"active tab as text", R"({"flutter.activeTab__active":"3"})", [](Prefs& p) { EXPECT_EQ(p.activeTab(), 0); }},
         StoredCase{"tabs skip undecodable records",
                    R"({"flutter.tabs_p1":["{\"name\":\"web\",\"path\":\"/srv/web\",\"tmux\":\"kq-web-1\"}","{\"name\":\"x\",\"path\":\"/x\"}"]})",
@@ -130,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
                        EXPECT_EQ(p.tabs("p1"), (QList<PersistedTab>{{"web", "/srv/web", "kq-web-1"}}));
                        EXPECT_TRUE(p.tabs("local").isEmpty());
                    }},
-        StoredCase{"file that is no JSON object", R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }}));
+        StoredCase{"file that is no JSON object", R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }}),
+    test::ParamName{});
 
 TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
 {
@@ -170,13 +144,6 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     EXPECT_EQ(prefs->connectedProfiles(), (QStringList{"p2", "p1"}));
     EXPECT_TRUE(prefs->composeBarVisible());
     EXPECT_EQ(prefs->projectsRoots(), QStringList{"/r"});
-}
-
-TEST(SavedCommand, IdentityJoinsLabelAndCommandWithU0001)
-{
-    const SavedCommand command{"x", "y"};
-    EXPECT_EQ(command.id(), QString("x") + QChar(1) + "y");
-    EXPECT_EQ(command, (SavedCommand{"x", "y"}));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "model/ProfileStore.h"
 
+#include "app/support/ParamName.h"
+
 #include "app/support/TempFolder.h"
 
 #include <QFileInfo>
@@ -34,18 +36,6 @@ struct StoreFixture {
     {
     }
 };
-
-TEST(Keychain, WriteCreatesThenReplacesOneItem)
-{
-    StoreFixture f;
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), std::nullopt);
-    QCoro::waitFor(f.secrets.secureWrite("pwd_p1", "first"));
-    QCoro::waitFor(f.secrets.secureWrite("pwd_p1", QStringLiteral("sécurité €")));
-    EXPECT_EQ(f.backend->items().size(), 1);
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), QStringLiteral("sécurité €"));
-    QCoro::waitFor(f.secrets.secureDelete("pwd_p1"));
-    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead("pwd_p1")), std::nullopt);
-}
 
 TEST(Keychain, ProfilesRoundTripAsACompactArray)
 {
@@ -113,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
         StoredListCase{"element that is no object", R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
         StoredListCase{"object instead of array", R"({"id":"p1","host":"a"})", {}, true},
         StoredListCase{"text that is no JSON", "not json at all", {}, true},
-        StoredListCase{"empty array", "[]", {}, false}));
+        StoredListCase{"empty array", "[]", {}, false}),
+    test::ParamName{});
 
 TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
 {
@@ -141,12 +132,6 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
     EXPECT_FALSE(QFileInfo::exists(f.store.fallbackPath()));
     EXPECT_EQ(decodeProfiles(f.backend->items().value("profiles_v2")).profiles, saved);
 }
-
-} // namespace
-} // namespace halvoren
-
-namespace halvoren {
-namespace {
 
 // The model saves after every change without waiting for the previous save: the last list
 // must win, in the keychain and in the file.
@@ -176,22 +161,15 @@ TEST(Keychain, OverlappingSavesKeepTheLastList)
 // The real backend on a desktop without a Secret Service: the bus address leads nowhere.
 TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
 {
-    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/hv-bus");
-    {
-        test::TempFolder folder;
-        SecretStore secrets(std::make_unique<LibsecretBackend>());
-        ProfileStore store(secrets, folder.path());
-        EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
-        const QList<MacProfile> saved = {profile("p1", "alpha")};
-        QCoro::waitFor(store.saveProfiles(saved));
-        EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
-        EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
-    }
-    if (saved.isNull())
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    else
-        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+    test::EnvironmentOverride bus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=/nonexistent/hv-bus"));
+    test::TempFolder folder;
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    ProfileStore store(secrets, folder.path());
+    EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
+    const QList<MacProfile> saved = {profile("p1", "alpha")};
+    QCoro::waitFor(store.saveProfiles(saved));
+    EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
+    EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
 }
 
 } // namespace

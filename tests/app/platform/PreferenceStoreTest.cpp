@@ -110,17 +110,14 @@ TEST(PreferenceStore, UnreadableFileIsKeptAsideBeforeTheFirstWrite)
     EXPECT_EQ(PreferenceStore(path).boolValue("flutter.onboardingDone"), true);
 }
 
-TEST(PreferenceStore, ConfigFolderFollowsXdgConfigHome)
+TEST(PreferenceStore, ConfigFolderFollowsAnAbsoluteXdgConfigHome)
 {
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/srv/conf");
+    test::EnvironmentOverride environment("XDG_CONFIG_HOME", QStringLiteral("/srv/conf"));
     EXPECT_EQ(configDirectory(), QStringLiteral("/srv/conf/halvoren"));
-    qputenv("XDG_CONFIG_HOME", "relative/conf");
+    environment.set("XDG_CONFIG_HOME", QStringLiteral("relative/conf"));
     EXPECT_EQ(configDirectory(), QDir::homePath() + "/.config/halvoren");
-    qunsetenv("XDG_CONFIG_HOME");
+    environment.set("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(configDirectory(), QDir::homePath() + "/.config/halvoren");
-    if (!saved.isNull())
-        qputenv("XDG_CONFIG_HOME", saved);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "remote/PasswordAutofill.h"
 
+#include "../support/ParamName.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -51,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         AutofillCase{"key passphrase", {"Enter passphrase for key '/home/a/.ssh/id_ed25519': "}, {""}},
         AutofillCase{"second prompt after a reply", {"Password: ", "\r\nPermission denied, please try again.\r\nPassword: "},
                      {"s3cr€t\r", ""}},
-        AutofillCase{"prompt arriving later", {"Connecting...\r\n", "", "user@h's password: "}, {"", "", "s3cr€t\r"}}));
+        AutofillCase{"prompt arriving later", {"Connecting...\r\n", "", "user@h's password: "}, {"", "", "s3cr€t\r"}}),
+    test::ParamName{});
 
 // The kept text is bounded: a prompt is found after any amount of output, and only the
 // last 512 characters take part.

@@ -3,25 +3,14 @@
 
 #include "remote/Async.h"
 
-#include <QEventLoop>
-
-#include <optional>
+#include <qcoro/qcorotask.h>
 
 namespace halvoren::test {
 
 template <typename T>
 T runSync(Task<T> task)
 {
-    QEventLoop loop;
-    std::optional<T> result;
-    auto waiter = [&]() -> Task<> {
-        result.emplace(co_await task);
-        loop.quit();
-    };
-    auto running = waiter();
-    if (!result)
-        loop.exec();
-    return std::move(*result);
+    return QCoro::waitFor(std::move(task));
 }
 
 } // namespace halvoren::test

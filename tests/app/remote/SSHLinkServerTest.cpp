@@ -5,6 +5,7 @@
 
 #include "RunSync.h"
 #include "SshServer.h"
+#include "../support/Poll.h"
 #include "../support/TempFolder.h"
 
 #include "platform/RunLoop.h"
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -25,16 +25,8 @@ namespace {
 
 class SSHLinkServer : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.valid());
-        qputenv("HOME", home.path().toUtf8());
-    }
-    void TearDown() override
-    {
-        SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
-        qputenv("HOME", savedHome);
-    }
+    void SetUp() override { ASSERT_TRUE(home.valid()); }
+    void TearDown() override { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
 
     // A link to `server` through its key client, connected as the application connects:
     // the remote home first (which also makes the control socket folder).
@@ -47,20 +39,13 @@ protected:
     }
 
     test::TempFolder home;
-    QByteArray savedHome = qgetenv("HOME");
+    test::EnvironmentOverride environment{"HOME", home.path()};
 };
 
 // The master unlinks its socket as it exits, just after it acknowledged the request.
 bool goneWithin(const QString& path, int milliseconds)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (QFileInfo::exists(path)) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
+    return test::pollUntil([&] { return !QFileInfo::exists(path); }, std::chrono::milliseconds(milliseconds));
 }
 
 #define REQUIRE_SERVER(server) ASSERT_TRUE((server).running()) << (server).failure().toStdString()

@@ -24,24 +24,18 @@ MacProfile serverProfile(const char* user, const char* host, int port = 22)
 // HOME pointed at a private folder for one test.
 struct PrivateHome {
     test::TempFolder folder;
-    QByteArray saved = qgetenv("HOME");
-    PrivateHome() { qputenv("HOME", folder.path().toUtf8()); }
-    ~PrivateHome() { qputenv("HOME", saved); }
+    test::EnvironmentOverride home{"HOME", folder.path()};
 };
 
-TEST(SSHLink, ArgumentListsAndDestination)
+TEST(SSHLink, ControlSocketLivesInTheHomeAndTheDestinationNamesTheUserOnlyWhenGiven)
 {
     PrivateHome home;
     const SSHLink link(serverProfile("ana", "srv", 2222));
     const QString control = home.folder.path() + "/.halvoren/cm/p1700000000000000";
-    const QStringList controlArgs{"-o", "ControlMaster=auto", "-o", "ControlPath=" + control, "-o", "ControlPersist=600",
-                                  "-o", "ServerAliveInterval=15", "-o", "ServerAliveCountMax=3"};
     EXPECT_EQ(link.controlPath(), control);
-    EXPECT_EQ(link.controlArgs(), controlArgs);
-    EXPECT_EQ(link.interactiveArgs(), (controlArgs + QStringList{"-tt", "-p", "2222", "-o", "StrictHostKeyChecking=accept-new",
-                                                                 "-o", "ConnectTimeout=12"}));
-    EXPECT_EQ(link.batchArgs(), (controlArgs + QStringList{"-p", "2222", "-o", "BatchMode=yes", "-o",
-                                                           "StrictHostKeyChecking=accept-new", "-o", "ConnectTimeout=12"}));
+    EXPECT_TRUE(link.controlArgs().contains("ControlPath=" + control));
+    EXPECT_TRUE(link.batchArgs().contains("BatchMode=yes"));
+    EXPECT_FALSE(link.interactiveArgs().contains("BatchMode=yes"));
     EXPECT_EQ(link.destination(), QStringLiteral("ana@srv"));
     EXPECT_EQ(SSHLink(serverProfile("", "srv")).destination(), QStringLiteral("srv"));
 }

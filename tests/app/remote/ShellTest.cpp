@@ -1,14 +1,13 @@
 #include "remote/Shell.h"
 #include "remote/ShellQuote.h"
 #include "RunSync.h"
+#include "../support/TempFolder.h"
 
 #include <QElapsedTimer>
 #include <QThread>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -30,11 +29,9 @@ TEST(Shell, StatusAndBothStreams)
     EXPECT_EQ(result.value().status, 3);
     EXPECT_EQ(result.value().standardOutput, QStringLiteral("hi\n"));
     EXPECT_EQ(result.value().standardError, QStringLiteral("err\n"));
-}
 
-TEST(Shell, SignalEndIsTheSignalNumber)
-{
-    auto result = sh(QStringLiteral("kill -TERM $$"));
+    // A signal's end gives the signal number.
+    result = sh(QStringLiteral("kill -TERM $$"));
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value().status, 15);
 }
@@ -60,8 +57,8 @@ TEST(Shell, InputIsWrittenThenClosed)
 
 TEST(Shell, TimeOutKillsTheWholeGroupAndReportsTheMessage)
 {
-    QTemporaryDir dir;
-    const QString marker = dir.filePath(QStringLiteral("late"));
+    test::TempFolder dir;
+    const QString marker = dir.file(QStringLiteral("late"));
     QElapsedTimer clock;
     clock.start();
     auto result = sh(QStringLiteral("echo partial; (sleep 1; touch '%1') & sleep 30").arg(marker), std::nullopt, 0.3);
@@ -79,7 +76,6 @@ TEST(Shell, LaunchFailureNamesThePathAndTheReason)
         const char* message;
     } cases[] = {
         {"/nonexistent/program", "Impossible de lancer /nonexistent/program : No such file or directory"},
-        {"relative/program", "Impossible de lancer relative/program : No such file or directory"},
         {"/", "Impossible de lancer / : Permission denied"},
     };
     for (const Case& c : cases) {
@@ -89,13 +85,10 @@ TEST(Shell, LaunchFailureNamesThePathAndTheReason)
     }
 
     // Found only by the system when it tries to run the file.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("not-a-program"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\x7f\x01\x02");
-    file.close();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    test::TempFolder dir;
+    const QString path = dir.file(QStringLiteral("not-a-program"));
+    ASSERT_TRUE(test::writeAll(path, "\x7f\x01\x02"));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     auto result = runSync(Shell::run(path, {}, std::nullopt, 5));
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().message, Shell::launchFailureMessage(path, QStringLiteral("Exec format error")));
@@ -122,47 +115,22 @@ TEST(Shell, InvalidUtf8BecomesReplacementCharacters)
         EXPECT_EQ(Shell::decode(c.bytes), c.text) << c.bytes.toHex().toStdString();
 }
 
-// Restores one environment variable at the end of a test.
-class EnvironmentVariable {
-public:
-    explicit EnvironmentVariable(const char* name) : name(name)
-    {
-        if (const char* value = std::getenv(name))
-            saved = value;
-    }
-    ~EnvironmentVariable()
-    {
-        if (saved)
-            setenv(name, saved->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> saved;
-};
-
 TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
 {
-    EnvironmentVariable shell("SHELL");
-    QTemporaryDir dir;
-    const QString fake = dir.filePath(QStringLiteral("fake-shell"));
-    QFile script(fake);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n");
-    script.close();
-    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    setenv("SHELL", fake.toUtf8().constData(), 1);
+    test::TempFolder dir;
+    const QString fake = dir.file(QStringLiteral("fake-shell"));
+    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n"));
+    QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    test::EnvironmentOverride shell("SHELL", fake);
 
     EXPECT_EQ(userShell(), fake);
     auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
 
-    setenv("SHELL", "", 1);
+    shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
-    unsetenv("SHELL");
+    shell.set("SHELL", std::nullopt);
     const passwd* entry = getpwuid(getuid());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(userShell(), QString::fromLocal8Bit(*entry->pw_shell ? entry->pw_shell : "/bin/sh"));

@@ -1,5 +1,7 @@
 #include "SshServer.h"
 
+#include "../support/Poll.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +25,6 @@
 #include <cstdlib>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace halvoren::test {
@@ -324,17 +325,18 @@ bool SshServer::launch()
             ::_exit(127);
         }
         server = child;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(server, &status, WNOHANG) == server) {
-                server = -1;
-                break;
-            }
-            if (accepts(listenPort))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        const bool listening = pollUntil(
+            [&] {
+                int status = 0;
+                if (::waitpid(server, &status, WNOHANG) == server) {
+                    server = -1;
+                    return true;
+                }
+                return accepts(listenPort);
+            },
+            std::chrono::seconds(10), std::chrono::milliseconds(20));
+        if (listening && server > 0)
+            return true;
         if (server > 0) {
             stop();
             whyNot = QStringLiteral("sshd did not listen within 10 s: ") + log().trimmed();
@@ -358,14 +360,9 @@ void SshServer::stop()
         ::kill(pid, SIGTERM);
     ::kill(server, SIGTERM);
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (::waitpid(server, &status, WNOHANG) != server) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(server, SIGKILL);
-            ::waitpid(server, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!pollUntil([&] { return ::waitpid(server, &status, WNOHANG) == server; }, std::chrono::seconds(3))) {
+        ::kill(server, SIGKILL);
+        ::waitpid(server, &status, 0);
     }
     server = -1;
     for (const pid_t pid : served) {

@@ -1,5 +1,7 @@
 #include "remote/TmuxCommands.h"
 
+#include "../support/ParamName.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -7,37 +9,20 @@
 namespace halvoren {
 namespace {
 
-TEST(TmuxCommands, AttachWithEmptySetupCreatesThenAttaches)
+TEST(TmuxCommands, AttachCreatesAndRunsTheSetupOnlyWhenGivenOne)
 {
-    EXPECT_EQ(tmuxAttachCommand(QStringLiteral("S"), QStringLiteral("P"), QString()).toStdString(),
-              "tmux new-session -d -s 'S' -c 'P' 2>/dev/null; "
-              "tmux set -g mouse on; "
-              "tmux set -u -t '=S:' mouse 2>/dev/null; "
-              "tmux set -g set-clipboard on; "
-              "tmux set -g window-size latest 2>/dev/null; "
-              "exec tmux attach -t '=S'");
-}
-
-TEST(TmuxCommands, AttachWithoutSetupOnlyAttaches)
-{
-    EXPECT_EQ(tmuxAttachCommand(QStringLiteral("S"), QStringLiteral("P"), std::nullopt).toStdString(),
-              "tmux set -g mouse on; "
-              "tmux set -u -t '=S:' mouse 2>/dev/null; "
-              "tmux set -g set-clipboard on; "
-              "tmux set -g window-size latest 2>/dev/null; "
-              "exec tmux attach -t '=S'");
-}
-
-TEST(TmuxCommands, AttachRunsSetupAfterCreatingAndQuotesThePath)
-{
-    EXPECT_EQ(tmuxAttachCommand(QStringLiteral("kq-it's-1"), QStringLiteral("/srv/it's $(x)"), QStringLiteral("echo set"))
-                  .toStdString(),
-              "tmux new-session -d -s 'kq-it'\\''s-1' -c '/srv/it'\\''s $(x)' 2>/dev/null; echo set; "
-              "tmux set -g mouse on; "
-              "tmux set -u -t '=kq-it'\\''s-1:' mouse 2>/dev/null; "
-              "tmux set -g set-clipboard on; "
-              "tmux set -g window-size latest 2>/dev/null; "
-              "exec tmux attach -t '=kq-it'\\''s-1'");
+    const std::string options = "tmux set -g mouse on; "
+                                "tmux set -u -t '=kq-it'\\''s-1:' mouse 2>/dev/null; "
+                                "tmux set -g set-clipboard on; "
+                                "tmux set -g window-size latest 2>/dev/null; "
+                                "exec tmux attach -t '=kq-it'\\''s-1'";
+    const QString session = QStringLiteral("kq-it's-1");
+    const QString path = QStringLiteral("/srv/it's $(x)");
+    EXPECT_EQ(tmuxAttachCommand(session, path, QStringLiteral("echo set")).toStdString(),
+              "tmux new-session -d -s 'kq-it'\\''s-1' -c '/srv/it'\\''s $(x)' 2>/dev/null; echo set; " + options);
+    EXPECT_EQ(tmuxAttachCommand(session, path, QString()).toStdString(),
+              "tmux new-session -d -s 'kq-it'\\''s-1' -c '/srv/it'\\''s $(x)' 2>/dev/null; " + options);
+    EXPECT_EQ(tmuxAttachCommand(session, path, std::nullopt).toStdString(), options);
 }
 
 TEST(TmuxCommands, TagCleansValuesAndNumbersTheSessions)
@@ -51,13 +36,6 @@ TEST(TmuxCommands, TagCleansValuesAndNumbersTheSessions)
               "tmux set -t '=A:' @hv_order 1 2>/dev/null; "
               "tmux set -t '=B:' @hv_order 2 2>/dev/null; "
               "tmux set -t '=C:' @hv_order 3 2>/dev/null");
-}
-
-TEST(TmuxCommands, UntagAndKillTargetExactly)
-{
-    EXPECT_EQ(sessionUntagScript(QStringLiteral("kq-web-1")).toStdString(),
-              "tmux set -u -t '=kq-web-1:' @hv_open 2>/dev/null\n");
-    EXPECT_EQ(sessionKillScript(QStringLiteral("kq-w*b")).toStdString(), "tmux kill-session -t '=kq-w*b' 2>/dev/null\n");
 }
 
 struct PromptCase {
@@ -94,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"two-character escape removed", QStringLiteral("$ \x1bM"), true},
         PromptCase{"carriage return redraw", QStringLiteral("$ \rprogress 50%"), false},
         PromptCase{"after last carriage return", QStringLiteral("working\r$ "), true},
-        PromptCase{"tab after dollar", QStringLiteral("$\t"), false}));
+        PromptCase{"tab after dollar", QStringLiteral("$\t"), false}),
+    test::ParamName{});
 
 } // namespace
 } // namespace halvoren

@@ -9,17 +9,16 @@
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 #include "RunSync.h"
+#include "../support/TempFolder.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <signal.h>
 #include <string>
@@ -38,39 +37,24 @@ protected:
                 GTEST_FAIL() << program << " is missing: install the Debian package "
                              << (std::string(program) == "base64" ? "coreutils" : program);
         }
-        ASSERT_TRUE(root.isValid());
+        ASSERT_TRUE(root.valid());
         // Canonical, since tmux reports pane folders with links resolved.
         base = QDir(root.path()).canonicalPath();
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
         ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
         // TMUX first: with it set, tmux would talk to the server it names.
-        save("TMUX", std::nullopt);
-        save("TMUX_PANE", std::nullopt);
-        save("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
-        save("HOME", base + QStringLiteral("/home"));
-        save("SHELL", QStringLiteral("/bin/sh"));
+        environment.set("TMUX", std::nullopt);
+        environment.set("TMUX_PANE", std::nullopt);
+        environment.set("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
+        environment.set("HOME", base + QStringLiteral("/home"));
+        environment.set("SHELL", QStringLiteral("/bin/sh"));
+        privateServer = true;
     }
 
     void TearDown() override
     {
-        if (saved.count("TMUX_TMPDIR"))
+        if (privateServer)
             runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
-        for (const auto& [name, value] : saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-
-    void save(const char* name, const std::optional<QString>& value)
-    {
-        const char* old = std::getenv(name);
-        saved.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (value)
-            setenv(name, value->toUtf8().constData(), 1);
-        else
-            unsetenv(name);
     }
 
     QString folder(const QString& name)
@@ -113,9 +97,10 @@ protected:
         return state.value_or(ServerState{});
     }
 
-    QTemporaryDir root;
+    test::TempFolder root;
+    test::EnvironmentOverride environment;
+    bool privateServer = false;
     QString base;
-    std::map<std::string, std::optional<std::string>> saved;
 };
 
 TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
@@ -162,15 +147,11 @@ TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
     const QString dir = base + QStringLiteral("/home/.halvoren");
     ASSERT_TRUE(QDir().mkpath(dir));
-    QFile old(dir + QStringLiteral("/shared.json"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("not json");
-    old.close();
+    ASSERT_TRUE(test::writeAll(dir + QStringLiteral("/shared.json"), "not json"));
 
     run(uploadSharedPrefsScript({}, {}) + QStringLiteral("true\n"));
-    QFile file(dir + QStringLiteral("/shared.json"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll().toStdString(), "{\"favorites\":[],\"hidden\":[],\"version\":1}");
+    EXPECT_EQ(test::readAll(dir + QStringLiteral("/shared.json")).toStdString(),
+              "{\"favorites\":[],\"hidden\":[],\"version\":1}");
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
 
     const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};

@@ -62,11 +62,7 @@ TEST(CellAttribute, ColorEqualityAndHashKeepCasesApart)
     EXPECT_NE(Color::ansi256(0), Color::defaultColor());
     EXPECT_NE(Color::ansi256(1), Color::trueColor(1, 0, 0));
     EXPECT_NE(Color::trueColor(1, 2, 3), Color::trueColor(1, 2, 4));
-    EXPECT_EQ(Color::trueColor(1, 2, 3), Color::trueColor(1, 2, 3));
     EXPECT_EQ(hash(Color::trueColor(1, 2, 3)), hash(Color::trueColor(1, 2, 3)));
-    EXPECT_EQ(Color(), Color::defaultColor());
-    EXPECT_EQ(Color::ansi256(200).code(), 200);
-    EXPECT_EQ(Color::trueColor(4, 5, 6).blue(), 6);
 }
 
 TEST(CellAttribute, UnderlineColorAbsentDiffersFromPresent)
@@ -82,10 +78,8 @@ TEST(CellAttribute, UnderlineColorAbsentDiffersFromPresent)
     EXPECT_NE(a, b);
 }
 
-TEST(CellAttribute, UnderlineStyleFromRaw)
+TEST(CellAttribute, UnderlineStyleFromRawRefusesUnknownStyles)
 {
-    EXPECT_EQ(underlineStyleFromRaw(0), UnderlineStyle::none);
-    EXPECT_EQ(underlineStyleFromRaw(2), UnderlineStyle::double_);
     EXPECT_EQ(underlineStyleFromRaw(5), UnderlineStyle::dashed);
     EXPECT_FALSE(underlineStyleFromRaw(6).has_value());
     EXPECT_FALSE(underlineStyleFromRaw(255).has_value());
@@ -114,22 +108,15 @@ TEST(CellCharData, BlankWithDefaultAttributesIgnoresPayloadAndZone)
     EXPECT_FALSE(letter.isBlankWithDefaultAttributes());
 }
 
-TEST(CellCharData, DefaultCellAndSimpleCodeBoundary)
+TEST(CellCharData, SimpleCodeBoundary)
 {
-    const CharData& d = CharData::defaultCell();
-    EXPECT_EQ(d.code, 0);
-    EXPECT_EQ(d.width, 1);
-    EXPECT_EQ(d.payload.code, 0);
-    EXPECT_EQ(d.attribute, Attribute{});
-
     EXPECT_TRUE(CharData(0x3FFFFF, 1, Attribute{}).hasSimpleCode());
     EXPECT_FALSE(CharData(0x400000, 1, Attribute{}).hasSimpleCode());
-    EXPECT_FALSE(CharData(0x400001, 1, Attribute{}).hasSimpleCode());
 }
 
-TEST(CellCharData, DebugDescription)
+// Codes that are no scalar (cluster keys, surrogates, negative) print as "?".
+TEST(CellCharData, DebugDescriptionOfCodesThatAreNoScalar)
 {
-    EXPECT_EQ(CharData(0x41, 1, Attribute{}).debugDescription(), "CharData: 65 A");
     EXPECT_EQ(CharData(0x4E00, 2, Attribute{}).debugDescription(), "CharData: 19968 \xE4\xB8\x80");
     EXPECT_EQ(CharData(0x400001, 1, Attribute{}).debugDescription(), "CharData: 4194305 ?");
     EXPECT_EQ(CharData(0xD800, 1, Attribute{}).debugDescription(), "CharData: 55296 ?");
@@ -138,42 +125,14 @@ TEST(CellCharData, DebugDescription)
 
 TEST(CellSemanticContent, CellCodesRoundTrip)
 {
-    struct Case {
-        SemanticContent content;
-        uint8_t code;
-        const char* description;
-    };
-    const Case cases[] = {
-        {SemanticContent::none(), 0, "none"},
-        {SemanticContent::prompt(SemanticPromptKind::initial), 1, "prompt(initial)"},
-        {SemanticContent::prompt(SemanticPromptKind::right), 2, "prompt(right)"},
-        {SemanticContent::prompt(SemanticPromptKind::continuation), 3, "prompt(continuation)"},
-        {SemanticContent::prompt(SemanticPromptKind::secondary), 4, "prompt(secondary)"},
-        {SemanticContent::input(), 5, "input"},
-        {SemanticContent::output(), 6, "output"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.content.cellCode(), c.code);
-        EXPECT_EQ(SemanticContent::fromCellCode(c.code), c.content);
-        EXPECT_EQ(c.content.description(), c.description);
-    }
+    for (const SemanticContent content :
+         {SemanticContent::none(), SemanticContent::prompt(SemanticPromptKind::initial),
+          SemanticContent::prompt(SemanticPromptKind::right), SemanticContent::prompt(SemanticPromptKind::continuation),
+          SemanticContent::prompt(SemanticPromptKind::secondary), SemanticContent::input(), SemanticContent::output()})
+        EXPECT_EQ(SemanticContent::fromCellCode(content.cellCode()), content) << content.description();
+    // A code no content has reads as none.
     EXPECT_EQ(SemanticContent::fromCellCode(7), SemanticContent::none());
     EXPECT_EQ(SemanticContent::fromCellCode(255), SemanticContent::none());
-    EXPECT_EQ(SemanticContent(), SemanticContent::none());
-    EXPECT_EQ(SemanticContent::prompt(SemanticPromptKind::right).rawValue(), 1);
-    EXPECT_EQ(SemanticContent::output().rawValue(), 6);
-}
-
-TEST(CellSemanticContent, ClickModeStorage)
-{
-    EXPECT_EQ(SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::smartVertical).rawValue(), 3);
-    EXPECT_EQ(SemanticPromptClickMode::none().rawValue(), 4);
-    EXPECT_EQ(SemanticPromptClickMode::clickEventsRelative().rawValue(), 6);
-    EXPECT_EQ(SemanticPromptClickMode(), SemanticPromptClickMode::none());
-    EXPECT_EQ(SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::conservativeVertical).description(),
-              "cursorKeys(conservativeVertical)");
-    EXPECT_NE(SemanticPromptClickBehavior::requireModifier({1}), SemanticPromptClickBehavior::requireModifier({2}));
-    EXPECT_EQ(semanticPromptKindFromRawValue('s'), SemanticPromptKind::secondary);
     EXPECT_FALSE(semanticPromptKindFromRawValue('x').has_value());
 }
 

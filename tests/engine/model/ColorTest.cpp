@@ -20,24 +20,10 @@ Color rgb8(int r, int g, int b)
     return Color::fromRgb8(r, g, b);
 }
 
-// --- construction and shared constants ---
-
 TEST(ColorBasics, EightBitChannelsAreClampedAndWidened)
 {
     EXPECT_EQ(rgb8(0xFF, 0x80, 0), Color(0xFFFF, 0x8080, 0));
     EXPECT_EQ(rgb8(300, -5, 1), Color(0xFFFF, 0, 0x0101));
-}
-
-TEST(ColorBasics, SharedPalettesAreSixteenWidenedEntries)
-{
-    for (const auto* palette : {&Color::defaultInstalledColors(), &Color::presetPalette1(),
-                                &Color::presetPalette2(), &Color::presetPalette3(),
-                                &Color::presetPalette4()})
-        ASSERT_EQ(palette->size(), 16u);
-    EXPECT_EQ(Color::defaultInstalledColors()[1], Color(0xC2C2, 0x3636, 0x2121));
-    EXPECT_EQ(Color::presetPalette4()[15], Color(0xE5E5, 0xE5E5, 0xE5E5));
-    // Built once: the same object on every call.
-    EXPECT_EQ(&Color::defaultInstalledColors(), &Color::defaultInstalledColors());
 }
 
 TEST(ColorBasics, EqualColoursHashEqualAndChannelsAreNotInterchangeable)
@@ -48,8 +34,6 @@ TEST(ColorBasics, EqualColoursHashEqualAndChannelsAreNotInterchangeable)
     EXPECT_EQ(set.size(), 3u);
     EXPECT_NE(hash(Color(1, 2, 3)), hash(Color(3, 2, 1)));
 }
-
-// --- fixed palette ---
 
 TEST(ColorPalette, FixedPaletteEntries)
 {
@@ -65,13 +49,10 @@ TEST(ColorPalette, FixedPaletteEntries)
         {16, Color(0, 0, 0)},
         {17, rgb8(0, 0, 95)},
         {21, Color(0, 0, 0xFFFF)},
-        {22, rgb8(0, 95, 0)},
-        {52, rgb8(95, 0, 0)},
         {110, rgb8(135, 175, 215)}, // i = 94 = 36*2 + 6*3 + 4
         {196, Color(0xFFFF, 0, 0)},
         {231, Color(0xFFFF, 0xFFFF, 0xFFFF)},
         {232, Color(0x0808, 0x0808, 0x0808)},
-        {233, rgb8(18, 18, 18)},
         {244, rgb8(128, 128, 128)},
         {255, Color(0xEEEE, 0xEEEE, 0xEEEE)},
     };
@@ -88,8 +69,6 @@ TEST(ColorPalette, FixedPaletteFollowsTheBaseLength)
     EXPECT_EQ(palette[3], Color(0, 0, 0));
     EXPECT_EQ(palette.back(), Color(0xEEEE, 0xEEEE, 0xEEEE));
 }
-
-// --- CIELAB ---
 
 TEST(ColorLab, KnownValues)
 {
@@ -130,8 +109,6 @@ TEST(ColorLab, OutOfGamutAndNonFiniteValuesClamp)
     EXPECT_EQ(Color::fromLab({50, 500, 0}).green, 0);
     EXPECT_EQ(Color::fromLab({std::numeric_limits<double>::quiet_NaN(), 0, 0}), Color(0, 0, 0));
 }
-
-// --- interpolated palettes ---
 
 TEST(ColorPalette, FewerThanEightBaseColoursFallBackToTheFixedCube)
 {
@@ -214,8 +191,6 @@ TEST(ColorPalette, WithoutBackgroundAndForegroundTheBaseCornersAreUsed)
               Color::makeXterm256Palette(base));
 }
 
-// --- X11 colour texts ---
-
 TEST(ColorParse, StrictParsing)
 {
     const struct {
@@ -285,14 +260,9 @@ TEST(ColorParse, LenientByteParsing)
     }
 }
 
-TEST(ColorParse, FormattingIsLowerCaseFourDigitHex)
-{
-    EXPECT_EQ(Color(0xFFFF, 0, 0x8080).formatXcolor(), "rgb:ffff/0000/8080");
-    EXPECT_EQ(Color(0x0A0B, 0x00C0, 0xD00E).formatXcolor(), "rgb:0a0b/00c0/d00e");
-}
-
 TEST(ColorParse, FormattingThenParsingKeepsEveryChannel)
 {
+    EXPECT_EQ(Color(0x0A0B, 0x00C0, 0xD00E).formatXcolor(), "rgb:0a0b/00c0/d00e");
     std::vector<Color> colors = {Color(0, 0, 0), Color(0xFFFF, 0xFFFF, 0xFFFF), Color(1, 0x10, 0x100)};
     std::uint32_t state = 12345;
     auto next = [&state] {

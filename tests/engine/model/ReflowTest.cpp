@@ -1,22 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/model/ModelTestSupport.h"
 #include "model/Buffer.h"
 
 namespace corvantix {
 namespace {
 
 constexpr char32_t kWide = 0x4E00;
-
-CharData cellOf(char32_t c, int8_t width = 1)
-{
-    return CharData(static_cast<int32_t>(c), width, Attribute{});
-}
 
 // n letters A..Z repeated: every column of a logical line is recognisable.
 std::string letters(int n)
@@ -79,14 +76,6 @@ std::string textOf(Buffer& buffer, int line)
     return buffer.lines()[line]->translateToString(true);
 }
 
-std::vector<std::string> allText(Buffer& buffer)
-{
-    std::vector<std::string> rows;
-    for (int i = 0; i < buffer.lines().count(); ++i)
-        rows.push_back(textOf(buffer, i));
-    return rows;
-}
-
 std::vector<bool> wrapFlags(Buffer& buffer)
 {
     std::vector<bool> flags;
@@ -106,91 +95,108 @@ void expectEveryLineWidth(Buffer& buffer, int cols)
         EXPECT_EQ(buffer.lines()[i]->dataSize(), cols) << "line " << i;
 }
 
-TEST(Reflow, WideningJoinsWrappedRows)
-{
-    auto buffer = screenOf(40, 8);
-    const std::string text = letters(100);
-    writeWrapped(*buffer, 0, text); // rows of 40, 40, 20
-    writeAt(*buffer, 3, "next");
-    writeAt(*buffer, 4, "$");
-    buffer->setY(4);
-    buffer->savedY = 4;
+// A screen before and after one resize: the rows written (with auto-wrap or not), the cursor
+// row, and every line after, a wrapped row shown with ">" before it.
+struct Row {
+    int line;
+    std::string text;
+    bool wrapped = false;
+};
 
-    buffer->resize(80, 8);
-    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{text.substr(0, 80), text.substr(80), "next", "$", "", "", "", ""}));
-    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false, false, false}));
-    // The emptied row went; the cursor follows its line up and a blank row refills the screen.
-    EXPECT_EQ(buffer->y(), 3);
-    EXPECT_EQ(cursorLineText(*buffer), "$");
-    EXPECT_EQ(buffer->savedY, 3);
-    expectEveryLineWidth(*buffer, 80);
+struct ReflowCase {
+    const char* name;
+    int cols, rows, history;
+    std::optional<int> scrollback;
+    std::vector<Row> written;
+    int cursorY;
+    int newCols, newRows;
+    std::vector<std::string> text; // empty: not checked
+    int count, yBase, y;
+    std::optional<std::pair<int, int>> savedY = std::nullopt; // before, after
+};
+
+void PrintTo(const ReflowCase& c, std::ostream* out)
+{
+    *out << c.name;
 }
 
-TEST(Reflow, WideningWithHistoryPullsTheScreenUp)
-{
-    auto buffer = screenWithHistory(40, 4, 2); // h0 h1 | a screen of 4 rows
-    writeWrapped(*buffer, 1, letters(50));      // h1 becomes a row of 40 continued on screen row 0
-    writeAt(*buffer, 5, "$");
-    buffer->setY(3);
+class ReflowScreen : public ::testing::TestWithParam<ReflowCase> {};
 
-    buffer->resize(80, 4);
-    EXPECT_EQ(buffer->lines().count(), 5);
-    EXPECT_EQ(buffer->yBase(), 1);
-    EXPECT_EQ(buffer->yDisp(), 1);
-    EXPECT_EQ(textOf(*buffer, 1), letters(50));
-    EXPECT_EQ(cursorLineText(*buffer), "$");
+TEST_P(ReflowScreen, KeepsTheTextAndTheCursorsLine)
+{
+    const ReflowCase& c = GetParam();
+    auto buffer = screenWithHistory(c.cols, c.rows, c.history, c.scrollback);
+    bool cursorOnDollar = false;
+    for (const Row& row : c.written) {
+        if (row.wrapped)
+            writeWrapped(*buffer, row.line, row.text);
+        else
+            writeAt(*buffer, row.line, row.text);
+        cursorOnDollar |= row.text == "$";
+    }
+    buffer->setY(c.cursorY);
+    if (c.savedY)
+        buffer->savedY = c.savedY->first;
+
+    buffer->resize(c.newCols, c.newRows);
+    if (!c.text.empty()) {
+        std::vector<std::string> text;
+        for (int i = 0; i < buffer->lines().count(); ++i)
+            text.push_back((buffer->lines()[i]->isWrapped() ? ">" : "") + textOf(*buffer, i));
+        EXPECT_EQ(text, c.text);
+    }
+    EXPECT_EQ(buffer->lines().count(), c.count);
+    EXPECT_EQ(buffer->yBase(), c.yBase);
+    EXPECT_EQ(buffer->yDisp(), c.yBase);
+    EXPECT_EQ(buffer->y(), c.y);
+    EXPECT_EQ(buffer->scrollBottom(), c.newRows - 1);
+    if (cursorOnDollar) {
+        EXPECT_EQ(cursorLineText(*buffer), "$");
+    }
+    if (c.savedY) {
+        EXPECT_EQ(buffer->savedY, c.savedY->second);
+    }
+    expectEveryLineWidth(*buffer, c.newCols);
 }
 
-TEST(Reflow, NarrowingSplitsALongLine)
-{
-    auto buffer = screenOf(80, 6);
-    const std::string text = letters(70);
-    writeAt(*buffer, 0, text);
-    writeAt(*buffer, 3, "$");
-    buffer->setY(3);
-    buffer->savedY = 2;
+const std::string L50 = letters(50), L60 = letters(60), L70 = letters(70), L100 = letters(100);
 
-    buffer->resize(40, 6);
-    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{text.substr(0, 40), text.substr(40), "", "", "$", ""}));
-    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false}));
-    EXPECT_EQ(buffer->y(), 4);
-    EXPECT_EQ(cursorLineText(*buffer), "$");
-    EXPECT_EQ(buffer->savedY, 3);
-    EXPECT_EQ(buffer->yBase(), 0);
-    expectEveryLineWidth(*buffer, 40);
-}
-
-TEST(Reflow, NarrowingWithTheCursorOnTheLastRowGrowsTheHistory)
-{
-    auto buffer = screenOf(80, 4);
-    const std::string text = letters(70);
-    writeAt(*buffer, 0, text);
-    writeAt(*buffer, 3, "$");
-    buffer->setY(3);
-
-    buffer->resize(40, 4);
-    EXPECT_EQ(buffer->lines().count(), 5);
-    EXPECT_EQ(buffer->yBase(), 1);
-    EXPECT_EQ(buffer->yDisp(), 1);
-    EXPECT_EQ(buffer->y(), 3);
-    EXPECT_EQ(cursorLineText(*buffer), "$");
-    EXPECT_EQ(textOf(*buffer, 0) + textOf(*buffer, 1), text);
-}
-
-TEST(Reflow, NarrowingAFullRingDropsTheOldestLine)
-{
-    auto buffer = screenWithHistory(80, 4, 2, 2); // a full ring of 6: h0 h1 | 4 screen rows
-    const std::string text = letters(70);
-    writeAt(*buffer, 3, text);
-    writeAt(*buffer, 5, "$");
-    buffer->setY(3);
-
-    buffer->resize(40, 4);
-    EXPECT_EQ(buffer->lines().count(), 6);
-    EXPECT_EQ(allText(*buffer), (std::vector<std::string>{"h1", "", text.substr(0, 40), text.substr(40), "", "$"}));
-    EXPECT_EQ(buffer->yBase(), 2);
-    EXPECT_EQ(cursorLineText(*buffer), "$");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Reflow, ReflowScreen,
+    ::testing::Values(
+        // The emptied row goes; the cursor follows its line up and a blank row refills the screen.
+        ReflowCase{"WideningJoinsWrappedRows", 40, 8, 0, 100, {{0, L100, true}, {3, "next"}, {4, "$"}}, 4, 80, 8,
+                   {L100.substr(0, 80), ">" + L100.substr(80), "next", "$", "", "", "", ""}, 8, 0, 3, {{4, 3}}},
+        ReflowCase{"WideningWithHistoryPullsTheScreenUp", 40, 4, 2, 100, {{1, L50, true}, {5, "$"}}, 3, 80, 4,
+                   {"h0", L50, "", "", "$"}, 5, 1, 3},
+        ReflowCase{"NarrowingSplitsALongLine", 80, 6, 0, 100, {{0, L70}, {3, "$"}}, 3, 40, 6,
+                   {L70.substr(0, 40), ">" + L70.substr(40), "", "", "$", ""}, 6, 0, 4, {{2, 3}}},
+        ReflowCase{"NarrowingWithTheCursorOnTheLastRowGrowsTheHistory", 80, 4, 0, 100, {{0, L70}, {3, "$"}}, 3, 40, 4,
+                   {L70.substr(0, 40), ">" + L70.substr(40), "", "", "$"}, 5, 1, 3},
+        ReflowCase{"NarrowingAFullRingDropsTheOldestLine", 80, 4, 2, 2, {{3, L70}, {5, "$"}}, 3, 40, 4,
+                   {"h1", "", L70.substr(0, 40), ">" + L70.substr(40), "", "$"}, 6, 2, 3},
+        // The cursor's own logical line is neither joined nor cut into rows: narrowing loses
+        // its cells beyond the new width.
+        ReflowCase{"TheCursorsWrappedLineIsNotJoined", 40, 4, 0, 100, {{0, L60, true}}, 1, 80, 4,
+                   {L60.substr(0, 40), ">" + L60.substr(40), "", ""}, 4, 0, 1},
+        ReflowCase{"TheCursorsLongLineIsCutNotSplit", 80, 4, 0, 100, {{0, L60}}, 0, 40, 4,
+                   {L60.substr(0, 40), "", "", ""}, 4, 0, 0},
+        // Rows changing below the cursor: with history the screen is refilled from it and the
+        // cursor row moves down with its line; without, a blank row refills the bottom.
+        ReflowCase{"WideningWithHistoryBelowTheCursor", 40, 4, 2, 100, {{2, "$"}, {3, L60, true}, {5, "tail"}}, 0, 80, 4,
+                   {"h0", "h1", "$", L60, "tail"}, 5, 1, 1},
+        ReflowCase{"WideningWithoutHistoryBelowTheCursor", 40, 6, 0, 100, {{1, "$"}, {3, L60, true}}, 1, 80, 6,
+                   {"", "$", "", L60, "", ""}, 6, 0, 1},
+        // A long line on the bottom row is kept whole: the screen scrolls, the bottom row not
+        // being blank.
+        ReflowCase{"NarrowingTheBottomRowBelowTheCursor", 80, 6, 0, 100, {{2, "$"}, {5, L70}}, 2, 40, 6,
+                   {"", "", "$", "", "", L70.substr(0, 40), ">" + L70.substr(40)}, 7, 1, 1},
+        // Fewer rows: with the cursor on the last row the screen slides down over the bottom;
+        // higher up, without history, the bottom lines go. More rows bring history back.
+        ReflowCase{"FewerRowsWithTheCursorOnTheLastRow", 80, 24, 0, 500, {{23, "$"}}, 23, 80, 20, {}, 24, 4, 19},
+        ReflowCase{"FewerRowsWithTheCursorHigherUp", 80, 24, 0, 500, {{5, "$"}}, 5, 80, 20, {}, 20, 0, 5},
+        ReflowCase{"MoreRowsBringTheHistoryBack", 80, 24, 10, 500, {{15, "$"}}, 5, 80, 30, {}, 34, 4, 11}),
+    [](const ::testing::TestParamInfo<ReflowCase>& info) { return std::string(info.param.name); });
 
 TEST(Reflow, WideCharactersAtTheNewEdgeMoveWhole)
 {
@@ -237,61 +243,6 @@ TEST(Reflow, WideCharactersAtTheNewEdgeMoveWhole)
     EXPECT_EQ(second.translateToString(false, 2, 4), "de");
 }
 
-TEST(Reflow, TheCursorsLogicalLineIsNeitherJoinedNorCut)
-{
-    auto wider = screenOf(40, 4);
-    const std::string text = letters(60);
-    writeWrapped(*wider, 0, text);
-    wider->setY(1);
-    wider->resize(80, 4);
-    EXPECT_EQ(allText(*wider), (std::vector<std::string>{text.substr(0, 40), text.substr(40), "", ""}));
-    EXPECT_EQ(wider->y(), 1);
-
-    // Narrowing: its cells beyond the new width are lost with the final cut.
-    auto narrower = screenOf(80, 4);
-    writeAt(*narrower, 0, text);
-    narrower->resize(40, 4);
-    EXPECT_EQ(allText(*narrower), (std::vector<std::string>{text.substr(0, 40), "", "", ""}));
-    EXPECT_EQ(narrower->y(), 0);
-}
-
-TEST(Reflow, TheCursorKeepsItsTextWhenRowsChangeBelowIt)
-{
-    // Widening with history: the joined group lies below the cursor. The screen is refilled
-    // from the history and the cursor row moves down with its line.
-    auto history = screenWithHistory(40, 4, 2);
-    writeAt(*history, 2, "$");
-    writeWrapped(*history, 3, letters(60));
-    writeAt(*history, 5, "tail");
-    history->setY(0);
-    history->resize(80, 4);
-    EXPECT_EQ(allText(*history), (std::vector<std::string>{"h0", "h1", "$", letters(60), "tail"}));
-    EXPECT_EQ(history->yBase(), 1);
-    EXPECT_EQ(history->y(), 1);
-    EXPECT_EQ(cursorLineText(*history), "$");
-
-    // Widening without history: a blank row refills the bottom; the cursor row stays.
-    auto top = screenOf(40, 6);
-    writeAt(*top, 1, "$");
-    writeWrapped(*top, 3, letters(60));
-    top->setY(1);
-    top->resize(80, 6);
-    EXPECT_EQ(allText(*top), (std::vector<std::string>{"", "$", "", letters(60), "", ""}));
-    EXPECT_EQ(top->y(), 1);
-
-    // Narrowing a long line on the bottom row, below the cursor: its text is kept whole (the
-    // screen scrolls, as the bottom row is not blank) and the cursor stays on its line.
-    auto bottom = screenOf(80, 6);
-    const std::string text = letters(70);
-    writeAt(*bottom, 2, "$");
-    writeAt(*bottom, 5, text);
-    bottom->setY(2);
-    bottom->resize(40, 6);
-    EXPECT_EQ(allText(*bottom), (std::vector<std::string>{"", "", "$", "", "", text.substr(0, 40), text.substr(40)}));
-    EXPECT_EQ(bottom->yBase(), 1);
-    EXPECT_EQ(cursorLineText(*bottom), "$");
-}
-
 TEST(Reflow, SemanticMarksTravelWithTheirCells)
 {
     auto buffer = screenOf(80, 4);
@@ -302,40 +253,6 @@ TEST(Reflow, SemanticMarksTravelWithTheirCells)
     EXPECT_TRUE(buffer->lines()[0]->semanticMarks().empty());
     ASSERT_EQ(buffer->lines()[1]->semanticMarks().size(), 1u);
     EXPECT_EQ(buffer->lines()[1]->semanticMarks()[0].column, 5);
-}
-
-TEST(Reflow, RowChangesMoveTheScreenOverTheHistory)
-{
-    // Fewer rows with the cursor on the last row: the screen slides down over the bottom.
-    auto lastRow = screenOf(80, 24, 500);
-    writeAt(*lastRow, 23, "$");
-    lastRow->setY(23);
-    lastRow->resize(80, 20);
-    EXPECT_EQ(lastRow->yBase(), 4);
-    EXPECT_EQ(lastRow->y(), 19);
-    EXPECT_EQ(lastRow->lines().count(), 24);
-    EXPECT_EQ(cursorLineText(*lastRow), "$");
-    EXPECT_EQ(lastRow->scrollBottom(), 19);
-
-    // Fewer rows with the cursor higher up and no history: the bottom lines go.
-    auto higher = screenOf(80, 24, 500);
-    writeAt(*higher, 5, "$");
-    higher->setY(5);
-    higher->resize(80, 20);
-    EXPECT_EQ(higher->yBase(), 0);
-    EXPECT_EQ(higher->lines().count(), 20);
-    EXPECT_EQ(cursorLineText(*higher), "$");
-
-    // More rows with history: history lines come back onto the screen and the cursor row
-    // moves down with its line, wherever it is.
-    auto grow = screenWithHistory(80, 24, 10, 500);
-    writeAt(*grow, 15, "$");
-    grow->setY(5);
-    grow->resize(80, 30);
-    EXPECT_EQ(grow->yBase(), 4);
-    EXPECT_EQ(grow->y(), 11);
-    EXPECT_EQ(grow->lines().count(), 34);
-    EXPECT_EQ(cursorLineText(*grow), "$");
 }
 
 TEST(Reflow, CapacityFollowsTheRowCount)
@@ -395,8 +312,6 @@ TEST(Reflow, EmptyBufferChangesOnlyMarginsCapacityRegionAndTabs)
     EXPECT_EQ(buffer.tabStops.size(), 40u);
     EXPECT_EQ(buffer.x(), 5);
     EXPECT_EQ(buffer.y(), 7);
-    EXPECT_EQ(buffer.cols(), 40);
-    EXPECT_EQ(buffer.rows(), 10);
 
     // Without history the capacity is the row count, also while the screen is empty.
     Buffer alternate(80, 24, 8, std::nullopt);
@@ -422,12 +337,6 @@ TEST(Reflow, ResizeToTheSameSizeChangesNothing)
     EXPECT_EQ(buffer->lines()[0]->generation(), generation);
     EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false}));
 }
-
-} // namespace
-} // namespace corvantix
-
-namespace corvantix {
-namespace {
 
 // Writes one logical line from column 0 of `line` on, as printing with auto-wrap does: a
 // wide character that does not fit in the last column leaves it empty and opens the next

@@ -27,22 +27,14 @@ TEST(WidthColumnWidth, Table)
 TEST(WidthColumnWidth, LowTableAgreesWithTheRules)
 {
     const auto& table = UnicodeUtil::lowWidthTable();
-    EXPECT_EQ(&table, &UnicodeUtil::lowWidthTable()); // built once
     for (char32_t c = 0; c < UnicodeUtil::lowTableSize; ++c)
-    {
         ASSERT_EQ(table[c], UnicodeUtil::computeWidth(c)) << std::hex << static_cast<uint32_t>(c);
-    }
-    EXPECT_EQ(table[0x1100], 2);
-    EXPECT_EQ(table[0x0300], 0);
 }
 
-TEST(WidthRangeTables, SizesAndOrder)
+// The binary search needs sorted ranges that do not overlap.
+TEST(WidthRangeTables, SortedAndDisjoint)
 {
-    const auto wide = UnicodeUtil::wideRanges();
-    const auto bases = UnicodeUtil::emojiVariationBases();
-    EXPECT_EQ(wide.size(), 123u);
-    EXPECT_EQ(bases.size(), 183u);
-    for (const auto table : {wide, bases}) {
+    for (const auto table : {UnicodeUtil::wideRanges(), UnicodeUtil::emojiVariationBases()}) {
         for (size_t i = 0; i < table.size(); ++i) {
             EXPECT_LE(table[i].first, table[i].last);
             if (i + 1 < table.size()) {
@@ -50,9 +42,6 @@ TEST(WidthRangeTables, SizesAndOrder)
             }
         }
     }
-    EXPECT_EQ(wide.back().last, 0x3FFFDu);
-    EXPECT_EQ(bases.front().first, 0x23u);
-    EXPECT_EQ(bases.back().first, 0x1F6F3u);
 }
 
 TEST(WidthBisearch, BoundsAndMax)
@@ -68,9 +57,6 @@ TEST(WidthBisearch, BoundsAndMax)
     EXPECT_TRUE(UnicodeUtil::bisearch(0x1100, wide, 0));
     EXPECT_FALSE(UnicodeUtil::bisearch(0x231A, wide, 0));
     EXPECT_TRUE(UnicodeUtil::bisearch(0x23, bases, UnicodeUtil::emojiVariationBasesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x35, bases, UnicodeUtil::emojiVariationBasesMax));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x41, bases, UnicodeUtil::emojiVariationBasesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x2764, bases, UnicodeUtil::emojiVariationBasesMax));
     EXPECT_FALSE(UnicodeUtil::bisearch(0x22, bases, UnicodeUtil::emojiVariationBasesMax));
 }
 
