@@ -2,9 +2,10 @@
 // the resident memory of a full scrollback.
 //
 //   corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME]
-//                   [--engine corvantix|libvterm|both] [--no-memory]
+//                   [--engine corvantix|libvterm|both] [--no-memory] [--no-search]
 #include "Memory.h"
 #include "Runners.h"
+#include "Search.h"
 #include "Streams.h"
 
 #include <algorithm>
@@ -30,6 +31,7 @@ struct Options {
     bool corvantix = true;
     bool peer = true;
     bool memory = true;
+    bool search = true;
 };
 
 [[noreturn]] void usage(const char* message)
@@ -37,7 +39,7 @@ struct Options {
     std::fprintf(stderr, "corvantix-bench: %s\n", message);
     std::fprintf(stderr,
                  "usage: corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME]\n"
-                 "                       [--engine corvantix|libvterm|both] [--no-memory]\n");
+                 "                       [--engine corvantix|libvterm|both] [--no-memory] [--no-search]\n");
     std::exit(2);
 }
 
@@ -99,6 +101,8 @@ Options parseOptions(int argc, char** argv)
                 usage("bad --engine");
         } else if (arg == "--no-memory") {
             options.memory = false;
+        } else if (arg == "--no-search") {
+            options.search = false;
         } else {
             usage("unknown argument");
         }
@@ -174,5 +178,7 @@ int main(int argc, char** argv)
         benchSize(options, 200, 50);
     if (memoryLine)
         std::printf("%s\n", memoryLine->c_str());
+    if (options.search)
+        std::printf("%s\n", corvantix::bench::searchReport(100'000).c_str());
     return 0;
 }

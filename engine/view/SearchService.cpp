@@ -47,7 +47,7 @@ std::u16string utf8ToUtf16(const std::string& text)
 }
 
 // Simple case folding, with ASCII kept off ICU's tables.
-UChar32 fold(UChar32 c)
+inline UChar32 fold(UChar32 c)
 {
     if (c < 0x80)
         return c >= 'A' && c <= 'Z' ? c + 32 : c;
@@ -462,9 +462,17 @@ std::optional<SearchResult> SearchEngine::matchInLine(Query& query, Position& po
             }
             return end >= 0 && line.isCharacterBoundary(end) ? end : -1;
         };
+        // Most positions fail on their first unit: that test stays in the loop.
+        const UChar32 first = folding ? query.folded.front() : 0;
+        auto startsLikeTerm = [&](int at) {
+            const char16_t unit = text[static_cast<std::size_t>(at)];
+            return U16_IS_SURROGATE(unit) || fold(unit) == first;
+        };
         if (!backward) {
             const int limit = static_cast<int>(text.size());
             for (int at = idxUnit; at < limit; ++at) {
+                if (folding && !startsLikeTerm(at))
+                    continue;
                 if (!folding) {
                     const std::size_t next = text.find(term, static_cast<std::size_t>(at));
                     if (next == std::u16string_view::npos)
@@ -479,6 +487,8 @@ std::optional<SearchResult> SearchEngine::matchInLine(Query& query, Position& po
             }
         } else {
             for (int at = idxUnit - 1; at >= 0; --at) {
+                if (folding && !startsLikeTerm(at))
+                    continue;
                 if (!folding) {
                     const std::size_t next = text.substr(0, static_cast<std::size_t>(idxUnit)).rfind(term,
                                                                                                     static_cast<std::size_t>(at));
