@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
@@ -43,9 +44,11 @@ QCheckBox* toggle(QWidget* parent, const QString& title, const QString& tip)
 TerminalFindBarView::TerminalFindBarView(QWidget* parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("findBar"));
-    setFrameShape(QFrame::StyledPanel);
+    // The desktop's colours, not the terminal's (which the bar would inherit).
+    setPalette(QGuiApplication::palette());
     setAutoFillBackground(true);
-    setStyleSheet(QStringLiteral("#findBar { border-radius: 8px; }"));
+    setStyleSheet(QStringLiteral(
+        "#findBar { background: palette(window); border: 1px solid palette(mid); border-radius: 8px; }"));
 
     searchField = new QLineEdit(this);
     searchField->setPlaceholderText(QStringLiteral("Find"));
