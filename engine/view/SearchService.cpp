@@ -233,7 +233,9 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
                 out.characterStarts.push_back(at);
         }
         // Detach from the text, which moves when the line is stored.
-        ubrk_setText(characters, nullptr, 0, &status);
+        static constexpr UChar nothing[1] = {0};
+        status = U_ZERO_ERROR;
+        ubrk_setText(characters, nothing, 0, &status);
     }
     for (std::size_t i = 1; i < rowStarts.size(); ++i)
         out.rowOffsets.push_back(out.characterAt(rowStarts[i]));
