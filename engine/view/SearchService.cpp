@@ -172,7 +172,9 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
     out.text.clear();
     out.characterStarts.clear();
     out.rowOffsets.assign(1, 0);
-    std::vector<int> rowStarts{0}; // UTF-16 offsets, turned into characters at the end
+    // Where each row starts, in UTF-16 units, turned into characters at the end.
+    std::vector<int>& rowStarts = rowStartsScratch;
+    rowStarts.assign(1, 0);
     bool breaks = false;
 
     const Buffer& buffer = *terminal.buffer;

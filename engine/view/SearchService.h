@@ -112,6 +112,7 @@ private:
     std::optional<std::vector<std::unique_ptr<SearchLine>>> linesCache;
     double lastAccessTimestamp = 0;
     SearchLine scratch; // the line built when it cannot be stored
+    std::vector<int> rowStartsScratch;
     UBreakIterator* characters = nullptr;
 };
 

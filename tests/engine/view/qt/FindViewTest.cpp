@@ -124,7 +124,7 @@ TEST(FindBar, TypingSearchesAndReturnAndShiftReturnStepThroughTheMatches)
     f.printLines(300, 10, 250);
     f.view.findAction->trigger();
     ASSERT_TRUE(f.view.findBar);
-    ASSERT_TRUE(f.view.findBar->isVisible() || !f.view.findBar->isHidden());
+    ASSERT_FALSE(f.view.findBar->isHidden());
     EXPECT_EQ(f.view.findAction->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     QLineEdit* field = f.view.findBar->searchField;
     EXPECT_EQ(field->placeholderText(), "Find");
