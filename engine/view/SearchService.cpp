@@ -494,8 +494,8 @@ std::optional<SearchResult> SearchEngine::matchInLine(Query& query, Position& po
                 if (folding && !startsLikeTerm(at))
                     continue;
                 if (!folding) {
-                    const std::size_t next = text.substr(0, static_cast<std::size_t>(idxUnit)).rfind(term,
-                                                                                                    static_cast<std::size_t>(at));
+                    const std::u16string_view before = text.substr(0, static_cast<std::size_t>(idxUnit));
+                    const std::size_t next = before.rfind(term, static_cast<std::size_t>(at));
                     if (next == std::u16string_view::npos)
                         break;
                     at = static_cast<int>(next);

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -108,7 +107,8 @@ void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string&
     if (!target)
         return;
     const QString value = QString::fromStdString(target->value);
-    const QUrl url = target->kind == LinkTarget::Kind::url ? QUrl(value) : QUrl::fromLocalFile(QFileInfo(value).absoluteFilePath());
+    const QUrl url = target->kind == LinkTarget::Kind::url ? QUrl(value)
+                                                           : QUrl::fromLocalFile(QFileInfo(value).absoluteFilePath());
     if (!url.isValid())
         return;
     if (openUrl)
