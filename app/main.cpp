@@ -53,6 +53,8 @@ public:
     {
         terminalView = new corvantix::LocalProcessTerminalView(this);
         terminalView->processDelegate = this;
+        // Enough history that the find bar has something to search.
+        terminalView->changeScrollback(10'000);
         setCentralWidget(terminalView);
         // The terminal's own edit actions: their shortcuts work while it has the focus, and
         // the menu shows them enabled as the selection allows.
@@ -61,6 +63,11 @@ public:
         edit->addAction(terminalView->pasteAction);
         edit->addSeparator();
         edit->addAction(terminalView->selectAllAction);
+        edit->addSeparator();
+        edit->addAction(terminalView->findAction);
+        edit->addAction(terminalView->findNextAction);
+        edit->addAction(terminalView->findPreviousAction);
+        edit->addAction(terminalView->useSelectionForFindAction);
         connect(edit, &QMenu::aboutToShow, terminalView, [this] { terminalView->updateEditActions(); });
         setWindowTitle(QStringLiteral("Halvoren"));
         resize(900, 560);

@@ -2,11 +2,12 @@
 // resident memory of a full scrollback, and the time and memory of hostile streams.
 //
 //   corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]
-//                   [--engine corvantix|libvterm|both] [--no-memory]
+//                   [--engine corvantix|libvterm|both] [--no-memory] [--no-search]
 //                   [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]
 #include "Hostile.h"
 #include "Memory.h"
 #include "Runners.h"
+#include "Search.h"
 #include "Streams.h"
 
 #include <algorithm>
@@ -36,6 +37,7 @@ struct Options {
     bool hostileOnly = false;
     int hostileLimitSeconds = 60;
     int floodSeconds = 30;
+    bool search = true;
 };
 
 [[noreturn]] void usage(const char* message)
@@ -43,7 +45,7 @@ struct Options {
     std::fprintf(stderr, "corvantix-bench: %s\n", message);
     std::fprintf(stderr,
                  "usage: corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]\n"
-                 "                       [--engine corvantix|libvterm|both] [--no-memory]\n"
+                 "                       [--engine corvantix|libvterm|both] [--no-memory] [--no-search]\n"
                  "                       [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]\n");
     std::exit(2);
 }
@@ -122,6 +124,8 @@ Options parseOptions(int argc, char** argv)
             if (seconds < 0 || seconds > 3600 || (seconds == 0 && arg == "--hostile-limit"))
                 usage("bad seconds");
             (arg == "--flood-seconds" ? options.floodSeconds : options.hostileLimitSeconds) = seconds;
+        } else if (arg == "--no-search") {
+            options.search = false;
         } else {
             usage("unknown argument");
         }
@@ -199,6 +203,8 @@ int main(int argc, char** argv)
     }
     if (memoryLine)
         std::printf("%s\n", memoryLine->c_str());
+    if (options.search && !options.hostileOnly)
+        std::printf("%s\n", corvantix::bench::searchReport(100'000).c_str());
     if (options.hostile)
         benchHostile(options.only, options.hostileLimitSeconds, options.floodSeconds);
     return 0;

@@ -2,6 +2,7 @@
 // system clipboard (view/qt/QtPasteboard.h); tests use MemoryPasteboard.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -26,5 +27,12 @@ public:
 
     std::optional<std::string> content;
 };
+
+// The process's find string: a term searched in one terminal is offered to every other.
+inline std::shared_ptr<Pasteboard> processFindPasteboard()
+{
+    static const std::shared_ptr<Pasteboard> shared = std::make_shared<MemoryPasteboard>();
+    return shared;
+}
 
 } // namespace corvantix

@@ -3,6 +3,7 @@
 // window the way a window manager does and check that the application and its shell end.
 // With the mouse: select text by dragging, copy and paste it with the keyboard shortcuts,
 // and check that a program that asks for the mouse gets the exact report of a click.
+// With the find bar: a word far up in the scrollback is found, scrolled to and selected.
 //
 // Run on a private Xvfb server (the build registers it so).
 // Every wait is a generous poll: nothing here asserts how fast anything happens.
@@ -356,6 +357,35 @@ TEST_F(WindowTest, AProgramThatAsksForTheMouseGetsTheClickAsAnSgrReport)
     ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
     EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
     EXPECT_TRUE(pollUntil([&] { return probeLine("done").has_value(); }));
+}
+
+TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)
+{
+    ASSERT_NO_FATAL_FAILURE(openWindow());
+    // The word is printed in two halves, so the command line itself never holds it; 2,000
+    // lines follow it.
+    ASSERT_TRUE(typeLine("printf \"%s%s\\n\" zebra quokka; seq 2000; touch \"$HOME/printed\""));
+    ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "printed"); })) << "the shell did not print";
+    // The prompt comes after the file; host output would end the selection.
+    std::this_thread::sleep_for(1s);
+
+    ASSERT_TRUE(run("xdotool key ctrl+shift+f").ok);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(run("xdotool type --delay 20 zebraquokka").ok);
+    ASSERT_TRUE(run("xdotool key Return").ok);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
+    // Escape gives the keyboard back to the terminal; the copied match is pasted into a
+    // command that writes it to a file.
+    ASSERT_TRUE(run("xdotool key Escape").ok);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(run("xdotool type --delay 20 'printf \"%s\\n\" \"'").ok);
+    ASSERT_TRUE(run("xdotool key ctrl+shift+v").ok);
+    ASSERT_TRUE(typeLine("\" > \"$HOME/found\""));
+    const fs::path file = home / "found";
+    ASSERT_TRUE(pollUntil([&] { return readFile(file).ends_with("\n"); })) << "the pasted line did not run";
+    const std::string found = readFile(file);
+    EXPECT_EQ(found, "zebraquokka\n");
 }
 
 } // namespace

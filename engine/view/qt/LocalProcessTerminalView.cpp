@@ -6,8 +6,12 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace corvantix {
 
@@ -96,16 +100,24 @@ void LocalProcessTerminalView::scrolled(TerminalView&, double) {}
 void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string& link,
                                                const std::map<std::string, std::string>&)
 {
-    const QString text = QString::fromStdString(link);
-    const QUrl url(text);
-    if (url.isValid() && !url.scheme().isEmpty()) {
-        QDesktopServices::openUrl(url);
+    const char* home = std::getenv("HOME");
+    const std::optional<LinkTarget> target =
+        resolveLinkTarget(link, home != nullptr && *home != '\0' ? std::optional<std::string>(home) : std::nullopt,
+                          [](const std::string& path) {
+                              std::error_code ignored;
+                              return std::filesystem::exists(path, ignored);
+                          });
+    if (!target)
         return;
-    }
-    QString path = text;
-    if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/")))
-        path = QDir::homePath() + path.mid(1);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const QString value = QString::fromStdString(target->value);
+    const QUrl url = target->kind == LinkTarget::Kind::url ? QUrl(value)
+                                                           : QUrl::fromLocalFile(QFileInfo(value).absoluteFilePath());
+    if (!url.isValid())
+        return;
+    if (openUrl)
+        openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 void LocalProcessTerminalView::bell(TerminalView&)

@@ -19,7 +19,10 @@
 #include "view/TerminalViewDelegate.h"
 #include "view/qt/TerminalView.h"
 
+#include <QUrl>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -57,6 +60,8 @@ public:
     LocalProcessTerminalViewDelegate* processDelegate = nullptr;
     // The clipboard the program may set and read (OSC 52); the desktop's by default.
     std::shared_ptr<Pasteboard> pasteboard;
+    // Opens a resolved link target; the desktop's handler by default (tests replace it).
+    std::function<void(const QUrl&)> openUrl;
 
     // Starts the child unless one runs (same arguments as LocalProcess::startProcess); the
     // pseudo-terminal starts with getWindowSize.
@@ -80,6 +85,9 @@ public:
     // Every byte for the child: the user's input and the emulator's replies.
     void send(TerminalView& source, std::span<const std::uint8_t> data) override;
     void scrolled(TerminalView& source, double position) override;
+    // Opens a URL with a scheme, or an existing file (a "~" is the home folder; a
+    // ":line[:column]" suffix is cut when only the file without it exists). Anything else
+    // is dropped. The parameters are not used.
     void requestOpenLink(TerminalView& source, const std::string& link,
                          const std::map<std::string, std::string>& params) override;
     // The desktop's beep.

@@ -105,6 +105,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
     startSetup();
     installKeyboard();
     installEditActions();
+    installFindActions();
     installTextBlinkObservers();
 }
 
@@ -142,6 +143,7 @@ void TerminalView::setupView(double width, double height)
 
     selection = std::make_shared<SelectionService>(terminal.get());
     terminal->registerSelection(selection);
+    search = std::make_unique<SearchService>(*terminal);
     if (!textBlinkTimer) {
         textBlinkTimer = std::make_unique<TextBlinkTimer>(*queue, *terminal, textBlinkVisible,
                                                           [this] { queuePendingDisplay(); });
@@ -357,6 +359,8 @@ void TerminalView::resetFont()
 void TerminalView::resizeGrid(int cols, int rows)
 {
     terminal->resize(cols, rows);
+    if (search)
+        search->invalidate();
     sizeChanged(*terminal);
     terminal->softReset();
 }
@@ -375,6 +379,8 @@ bool TerminalView::processSizeChange(QSize size)
 
     deactivateSelection();
     terminal->resize(grid->cols, grid->rows);
+    if (search)
+        search->invalidate();
     // The grid in force: the terminal raises a zero-width frame to its minimum columns.
     if (terminalDelegate != nullptr)
         terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);

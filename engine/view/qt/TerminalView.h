@@ -17,6 +17,8 @@
 //   TerminalViewCallbacks.cpp  the TerminalDelegate answers, colour properties, bell
 //   TerminalViewKeyboard.cpp   key events into the keyboard handler
 //   TerminalViewMouse.cpp      pointer events, mouse reports, selection, clipboard commands
+//   TerminalViewLinks.cpp      links under the pointer: highlight, preview, the link a click opens
+//   TerminalViewFind.cpp       searching the scrollback, the find bar and the find commands
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
 #pragma once
 
@@ -30,11 +32,13 @@
 #include "model/Position.h"
 #include "platform/MainQueue.h"
 #include "view/KeyboardInputHandler.h"
+#include "view/Links.h"
 #include "view/MarkedText.h"
 #include "view/MetalHooks.h"
 #include "view/MouseInput.h"
 #include "view/Pasteboard.h"
 #include "view/ScrollMetrics.h"
+#include "view/SearchService.h"
 #include "view/TerminalViewDelegate.h"
 #include "view/TerminalViewTypes.h"
 
@@ -59,6 +63,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMouseEvent;
 class QPainter;
 class QTimer;
@@ -67,6 +72,8 @@ class QRawFont;
 class QScrollBar;
 
 namespace corvantix {
+
+class TerminalFindBarView;
 
 // The view's four fonts: the normal font and its bold, italic and bold-italic forms.
 struct FontSet {
@@ -420,6 +427,82 @@ public:
     // One auto-scroll step: scroll, then the selection follows the pointer's cell.
     void scrollingTimerElapsed();
 
+    // ================================================================ Links (TerminalViewLinks.cpp)
+    // With Super held (the key the link modes call Command) the link under the pointer is
+    // highlighted, its OSC 8 target previewed at the bottom left, and a click opens it
+    // through the delegate's requestOpenLink.
+
+    // The preview of the OSC 8 target under the pointer (a child label); none while hidden.
+    QPointer<QLabel> urlPreview;
+    // The link under the pointer as last seen while Super was down.
+    std::optional<std::string> lastReportedLink;
+
+    // Recomputes the hover highlight at a cell (absolute row); without `modifierHeld` the
+    // modifier is taken as held while Super is down.
+    void updateLinkHighlight(int col, int row, std::optional<bool> modifierHeld);
+    void clearLinkHighlight();
+    // The link a click at the cell opens, as the highlight mode allows.
+    std::optional<LinkParameters> linkAt(int col, int row, bool commandHeld) const;
+    // Shows (or updates) the preview of an OSC 8 payload; nothing for a payload without a link.
+    void updateUrlPreview(const std::string& payload);
+    void removePreviewUrl();
+    // The preview's font: the first of a few sans-serif faces at 12 points, else the
+    // system font.
+    static QFont tryUrlFont();
+    void recordReportedLink(int col, int row);
+    // Super went down or up (the key handler reports it; leaving the view ends it too).
+    void commandKeyDown();
+    void commandReleased();
+    // Marks the visible rows of both highlights for redraw.
+    void invalidateLinkHighlightRows(const std::optional<std::vector<RowRange>>& old,
+                                     const std::optional<std::vector<RowRange>>& current);
+    // Pointer moves without a button are tracked while something needs them: any-event
+    // mouse reporting, Super held, or the hover highlight mode.
+    void startWindowMouseMovedFallback();
+    void stopWindowMouseMovedFallback();
+
+    // ================================================================ Search and find bar (TerminalViewFind.cpp)
+
+    std::unique_ptr<SearchService> search;
+    // Made on first use, then only hidden and shown.
+    QPointer<TerminalFindBarView> findBar;
+    std::string findBarTerm;
+    SearchOptions findBarOptions;
+    // The term shared by every find bar of the process (and any other finder that uses it).
+    std::shared_ptr<Pasteboard> findPasteboard = processFindPasteboard();
+    // Find (Ctrl+Shift+F), find next, find previous, use selection for find; hosts put them
+    // in their menus. Each carries its find command tag as data.
+    QAction* findAction = nullptr;
+    QAction* findNextAction = nullptr;
+    QAction* findPreviousAction = nullptr;
+    QAction* useSelectionForFindAction = nullptr;
+
+    // Select the next (previous) match and, with `scroll`, bring it into view; true when
+    // one was found. Without a match an active selection ends.
+    bool findNext(const std::string& term, const SearchOptions& options, bool scroll = true);
+    bool findPrevious(const std::string& term, const SearchOptions& options, bool scroll = true);
+    // Forgets the search and ends the selection.
+    void clearSearch();
+    // The 1-based position of the current match among the first maxCount (0 when it is not
+    // among them), and their count.
+    std::pair<int, int> searchMatchPosition(const std::string& term, const SearchOptions& options, int maxCount);
+    // Scrolls so that the row is in the middle of the screen when it is off screen; never on
+    // the alternate screen.
+    void scrollRowIntoView(int row);
+    TerminalFindBarView* ensureFindBar();
+    void showFindBar(bool useSelection);
+    void hideFindBar();
+    void findAgain(bool forward);
+    void findBarTermChanged(const std::string& term);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
+    void useSelectionForFind();
+    // The find commands by tag: 1 show the bar, 2 next, 3 previous, 7 use the selection,
+    // 11 hide the bar (text finder only); other tags do nothing.
+    void performFindPanelAction(int tag);
+    void performTextFinderAction(int tag);
+    // Places the bar at the top right.
+    void layoutFindBar();
+
     // ================================================================ TerminalDelegate
     // The emulator's callbacks; each receives the calling terminal first, which tells these
     // apart from the view's own operations of the same names (send, bell, ...).
@@ -487,8 +570,12 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // Leaving the view ends the Super state and the hover highlight.
+    void leaveEvent(QEvent* event) override;
 
 private:
+    void installFindActions();
+    bool performSearch(const std::string& term, const SearchOptions& options, bool scroll, bool forward);
     void installEditActions();
     void handlePress(QMouseEvent& event);
     // Qt's own count stops at two; triple clicks need a counter of our own.

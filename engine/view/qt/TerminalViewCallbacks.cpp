@@ -192,15 +192,11 @@ void TerminalView::mouseModeChanged(Terminal& source)
 
 void TerminalView::updateMouseTracking(Terminal& source)
 {
-    if (source.mouseMode() != MouseMode::anyEvent) {
-        tracking = false;
-        setMouseTracking(false);
-        return;
-    }
-    if (!tracking) {
-        tracking = true;
-        setMouseTracking(true);
-    }
+    // Link hover keeps the moves coming while Super is held or in the hover mode.
+    if (source.mouseMode() == MouseMode::anyEvent)
+        startWindowMouseMovedFallback();
+    else
+        stopWindowMouseMovedFallback();
 }
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)

@@ -123,6 +123,9 @@ public:
 
 void TerminalView::feedBytes(std::span<const std::uint8_t> bytes)
 {
+    // The lines the search keeps are about to change.
+    if (search)
+        search->invalidate();
     if (allowMouseReporting)
         deactivateSelection();
     terminal->feed(bytes);
@@ -599,6 +602,7 @@ void TerminalView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     layoutScroller();
+    layoutFindBar();
     if (!cellDimension)
         return;
     processSizeChange(size());

@@ -153,8 +153,8 @@ public:
     void insertText(std::string_view text) override { view.insertText(text, false); }
     void clearSelection() override { view.deactivateSelection(); }
     // Link hover follows the Super key (the key the link modes call Command).
-    void commandKeyDown() override { view.commandActive = true; }
-    void commandReleased() override { view.commandActive = false; }
+    void commandKeyDown() override { view.commandKeyDown(); }
+    void commandReleased() override { view.commandReleased(); }
 
 private:
     TerminalView& view;

@@ -155,6 +155,16 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event)
 {
     const MouseMode mode = terminal->mouseMode();
     if (!event->buttons().testFlag(Qt::LeftButton)) {
+        if (event->buttons() == Qt::NoButton) {
+            // While Super is held the OSC 8 target under the pointer is previewed.
+            const GridHit hit = gridPositionForPoint(event->position());
+            if (commandActive) {
+                if (const std::optional<std::string> payload = linkPayloadAt(*terminal, hit.col, hit.row))
+                    updateUrlPreview(*payload);
+                recordReportedLink(hit.col, hit.row);
+            }
+            updateLinkHighlight(hit.col, hit.row, std::nullopt);
+        }
         // Motion without a button: reported in any-event mode only.
         if (event->buttons() == Qt::NoButton
             && pointerDisposition(PointerEventKind::move, mode, true) == PointerDisposition::report)
@@ -221,6 +231,17 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
         didSelectionDrag = false;
         pointerPressSnapshot.pressWasSemanticEligible = false;
     };
+    // A click on a link opens it, before (and instead of) any report of the release.
+    const bool superHeld = event->modifiers().testFlag(Qt::MetaModifier);
+    updateLinkHighlight(hit.col, hit.row, commandActive || superHeld);
+    if (!didSelectionDrag) {
+        if (std::optional<LinkParameters> link = linkAt(hit.col, hit.row, superHeld)) {
+            if (terminalDelegate != nullptr)
+                terminalDelegate->requestOpenLink(*this, link->link, link->params);
+            reset();
+            return;
+        }
+    }
     if (pointerDisposition(PointerEventKind::release, terminal->mouseMode(), candidate) == PointerDisposition::report) {
         reportMouseEvent(event->position(), mouseButtonFlags(primaryButton, event->modifiers(), true));
         reset();
@@ -393,6 +414,10 @@ void TerminalView::updateEditActions()
     copyAction->setEnabled(validateUserInterfaceItem(EditAction::copy, 0, active));
     pasteAction->setEnabled(validateUserInterfaceItem(EditAction::paste, 0, active));
     selectAllAction->setEnabled(validateUserInterfaceItem(EditAction::selectAll, 0, active));
+    for (QAction* action : {findAction, findNextAction, findPreviousAction, useSelectionForFindAction}) {
+        if (action != nullptr)
+            action->setEnabled(validateUserInterfaceItem(EditAction::performFindPanelAction, action->data().toInt(), active));
+    }
 }
 
 bool TerminalView::isEditShortcut(const QKeyEvent& event) const

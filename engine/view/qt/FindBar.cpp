@@ -1,0 +1,146 @@
+#include "view/qt/FindBar.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace corvantix {
+
+namespace {
+
+QToolButton* imageButton(QWidget* parent, const QString& iconName, const QString& fallback, const QString& tip)
+{
+    auto* button = new QToolButton(parent);
+    const QIcon icon = QIcon::fromTheme(iconName);
+    if (icon.isNull())
+        button->setText(fallback);
+    else
+        button->setIcon(icon);
+    button->setToolTip(tip);
+    button->setAccessibleName(tip);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+QCheckBox* toggle(QWidget* parent, const QString& title, const QString& tip)
+{
+    auto* box = new QCheckBox(title, parent);
+    box->setToolTip(tip);
+    QFont font = box->font();
+    font.setPointSizeF(11);
+    box->setFont(font);
+    box->setFocusPolicy(Qt::NoFocus);
+    return box;
+}
+
+} // namespace
+
+TerminalFindBarView::TerminalFindBarView(QWidget* parent) : QFrame(parent)
+{
+    setObjectName(QStringLiteral("findBar"));
+    // The desktop's colours, not the terminal's (which the bar would inherit).
+    setPalette(QGuiApplication::palette());
+    setAutoFillBackground(true);
+    setStyleSheet(QStringLiteral(
+        "#findBar { background: palette(window); border: 1px solid palette(mid); border-radius: 8px; }"));
+
+    searchField = new QLineEdit(this);
+    searchField->setPlaceholderText(QStringLiteral("Find"));
+    searchField->setMinimumWidth(200);
+    searchField->setClearButtonEnabled(true);
+    searchField->installEventFilter(this);
+    previousButton = imageButton(this, QStringLiteral("go-up"), QStringLiteral("\u25B2"), QStringLiteral("Previous"));
+    nextButton = imageButton(this, QStringLiteral("go-down"), QStringLiteral("\u25BC"), QStringLiteral("Next"));
+    closeButton = imageButton(this, QStringLiteral("window-close"), QStringLiteral("\u2715"), QStringLiteral("Close"));
+    caseSensitiveButton = toggle(this, QStringLiteral("Aa"), QStringLiteral("Case Sensitive"));
+    regexButton = toggle(this, QStringLiteral(".*"), QStringLiteral("Regex"));
+    wholeWordButton = toggle(this, QStringLiteral("Word"), QStringLiteral("Whole Word"));
+
+    auto* stack = new QHBoxLayout(this);
+    stack->setSpacing(6);
+    stack->setContentsMargins(8, 6, 8, 6);
+    stack->addWidget(searchField, 1, Qt::AlignVCenter);
+    for (QWidget* widget : std::initializer_list<QWidget*>{previousButton, nextButton, caseSensitiveButton, regexButton,
+                                                           wholeWordButton, closeButton})
+        stack->addWidget(widget, 0, Qt::AlignVCenter);
+
+    connect(searchField, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (onSearchChanged)
+            onSearchChanged(text.toStdString());
+    });
+    connect(previousButton, &QToolButton::clicked, this, [this] {
+        if (onFindPrevious)
+            onFindPrevious();
+    });
+    connect(nextButton, &QToolButton::clicked, this, [this] {
+        if (onFindNext)
+            onFindNext();
+    });
+    connect(closeButton, &QToolButton::clicked, this, [this] {
+        if (onClose)
+            onClose();
+    });
+    for (QCheckBox* box : {caseSensitiveButton, regexButton, wholeWordButton})
+        connect(box, &QCheckBox::toggled, this, [this] { optionChanged(); });
+}
+
+SearchOptions TerminalFindBarView::options() const
+{
+    return SearchOptions{caseSensitiveButton->isChecked(), regexButton->isChecked(), wholeWordButton->isChecked()};
+}
+
+std::string TerminalFindBarView::term() const
+{
+    return searchField->text().toStdString();
+}
+
+void TerminalFindBarView::searchFieldAction(bool shiftHeld)
+{
+    if (shiftHeld) {
+        if (onFindPrevious)
+            onFindPrevious();
+    } else if (onFindNext) {
+        onFindNext();
+    }
+}
+
+void TerminalFindBarView::optionChanged()
+{
+    if (onOptionsChanged)
+        onOptionsChanged(options());
+}
+
+bool TerminalFindBarView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == searchField && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            searchFieldAction(key->modifiers().testFlag(Qt::ShiftModifier));
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            if (onClose)
+                onClose();
+            return true;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void TerminalFindBarView::keyPressEvent(QKeyEvent* event)
+{
+    event->accept();
+}
+
+void TerminalFindBarView::keyReleaseEvent(QKeyEvent* event)
+{
+    event->accept();
+}
+
+} // namespace corvantix

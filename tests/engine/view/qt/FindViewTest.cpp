@@ -1,0 +1,214 @@
+// Find in the view: the match selected and scrolled into view, the find bar's keys and
+// toggles, the shared find string, and the search cache dropped when the screen changes.
+#include "ViewTestSupport.h"
+
+#include "platform/ManualMainQueue.h"
+#include "view/qt/FindBar.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct FindView {
+    FindView() : view(QRect(0, 0, 640, 400), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue)
+    {
+        view.terminalDelegate = &delegate;
+        view.findPasteboard = pasteboard;
+        queue.advance(1s);
+    }
+    ~FindView() { view.terminalDelegate = nullptr; }
+
+    // Lines "line 0" ... with "needle A" and "needle B" in place of two of them.
+    void printLines(int count, int first, int second)
+    {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            if (i == first)
+                text += "needle A\r\n";
+            else if (i == second)
+                text += "needle B\r\n";
+            else
+                text += "line " + std::to_string(i) + "\r\n";
+        }
+        view.feedText(text);
+    }
+    std::string selected() const { return view.selection->active() ? view.selection->getSelectedText() : "<none>"; }
+    int selectedRow() const { return view.selection->start.row; }
+    int top() const { return view.terminal->buffer->yDisp(); }
+    void key(QWidget* target, int code, Qt::KeyboardModifiers modifiers = {}, const QString& text = {})
+    {
+        QKeyEvent press(QEvent::KeyPress, code, modifiers, text);
+        QCoreApplication::sendEvent(target, &press);
+    }
+    void type(QWidget* target, const std::string& text)
+    {
+        for (const char c : text)
+            key(target, 0, {}, QString(QChar(c)));
+    }
+
+    ManualMainQueue queue;
+    testing::SendLog delegate;
+    std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
+    TerminalView view;
+};
+
+TEST(FindView, AMatchOffScreenIsSelectedAndScrolledToTheMiddle)
+{
+    FindView f;
+    f.printLines(300, 10, 250);
+    const int rows = f.view.terminal->rows;
+    ASSERT_GT(f.top(), 10);
+    ASSERT_TRUE(f.view.findNext("needle", SearchOptions{}));
+    EXPECT_EQ(f.selected(), "needle");
+    EXPECT_EQ(f.selectedRow(), 10);
+    EXPECT_EQ(f.top(), std::max(10 - rows / 2, 0));
+    // On screen already: no scrolling.
+    ASSERT_TRUE(f.view.findNext("line 12", SearchOptions{}));
+    EXPECT_EQ(f.top(), std::max(10 - rows / 2, 0));
+    // Nothing found: the selection ends.
+    EXPECT_FALSE(f.view.findNext("haystack", SearchOptions{}));
+    EXPECT_EQ(f.selected(), "<none>");
+}
+
+TEST(FindView, FindPreviousWithoutASelectionTakesTheLastMatch)
+{
+    FindView f;
+    f.printLines(300, 10, 250);
+    ASSERT_TRUE(f.view.findPrevious("needle", SearchOptions{}));
+    EXPECT_EQ(f.selectedRow(), 250);
+    ASSERT_TRUE(f.view.findPrevious("needle", SearchOptions{}));
+    EXPECT_EQ(f.selectedRow(), 10);
+}
+
+TEST(FindView, TheAlternateScreenSelectsWithoutScrolling)
+{
+    FindView f;
+    f.printLines(300, 10, 250);
+    f.view.feedText("\x1b[?1049h\x1b[5;3Hneedle C");
+    const int top = f.top();
+    ASSERT_TRUE(f.view.findNext("needle", SearchOptions{}));
+    EXPECT_EQ(f.selected(), "needle");
+    EXPECT_EQ(f.selectedRow(), 4);
+    EXPECT_EQ(f.top(), top);
+}
+
+TEST(FindView, HostOutputAndResizingDropTheCachedLines)
+{
+    FindView f;
+    f.printLines(50, 1, 2);
+    ASSERT_TRUE(f.view.findNext("needle", SearchOptions{}));
+    ASSERT_TRUE(f.view.search->lineCache.hasLines());
+    f.view.feedText("more\r\n");
+    EXPECT_FALSE(f.view.search->lineCache.hasLines());
+    ASSERT_TRUE(f.view.findNext("needle", SearchOptions{}));
+    ASSERT_TRUE(f.view.processSizeChange(QSize(500, 300)));
+    EXPECT_FALSE(f.view.search->lineCache.hasLines());
+}
+
+TEST(FindBar, TypingSearchesAndReturnAndShiftReturnStepThroughTheMatches)
+{
+    FindView f;
+    f.printLines(300, 10, 250);
+    f.view.findAction->trigger();
+    ASSERT_TRUE(f.view.findBar);
+    ASSERT_FALSE(f.view.findBar->isHidden());
+    EXPECT_EQ(f.view.findAction->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    QLineEdit* field = f.view.findBar->searchField;
+    EXPECT_EQ(field->placeholderText(), "Find");
+
+    f.type(field, "needle");
+    EXPECT_EQ(f.selected(), "needle");
+    EXPECT_EQ(f.selectedRow(), 10);
+    EXPECT_EQ(f.pasteboard->content, "needle");
+    f.key(field, Qt::Key_Return);
+    EXPECT_EQ(f.selectedRow(), 250);
+    f.key(field, Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(f.selectedRow(), 10);
+
+    // Clearing the field clears the search.
+    field->selectAll();
+    f.key(field, Qt::Key_Backspace);
+    EXPECT_EQ(f.selected(), "<none>");
+    EXPECT_FALSE(f.view.search->state.cachedSearchTerm);
+
+    f.key(field, Qt::Key_Escape);
+    EXPECT_TRUE(f.view.findBar->isHidden());
+    // Nothing typed into the bar reached the program.
+    EXPECT_EQ(f.delegate.sent, "");
+}
+
+TEST(FindBar, TogglesSearchOnlyWithATerm)
+{
+    FindView f;
+    f.printLines(50, 10, 20);
+    f.view.feedText("NEEDLE\r\n");
+    f.view.showFindBar(false);
+    f.view.findBar->caseSensitiveButton->setChecked(true);
+    EXPECT_EQ(f.selected(), "<none>");
+    EXPECT_EQ(f.view.findBarOptions, (SearchOptions{true, false, false}));
+
+    f.type(f.view.findBar->searchField, "NEEDLE");
+    EXPECT_EQ(f.selected(), "NEEDLE");
+    // Case ignored again: the search goes on after the current match, round to the top.
+    f.view.findBar->caseSensitiveButton->setChecked(false);
+    EXPECT_EQ(f.selected(), "needle");
+    EXPECT_EQ(f.selectedRow(), 10);
+    EXPECT_EQ(f.view.findBar->caseSensitiveButton->toolTip(), "Case Sensitive");
+    EXPECT_EQ(f.view.findBar->regexButton->toolTip(), "Regex");
+    EXPECT_EQ(f.view.findBar->wholeWordButton->toolTip(), "Whole Word");
+}
+
+TEST(FindCommands, FindNextWithTheBarHiddenUsesTheSharedFindString)
+{
+    FindView f;
+    f.printLines(50, 10, 20);
+    f.view.performFindPanelAction(2);
+    EXPECT_EQ(f.selected(), "<none>");
+    f.pasteboard->content = "";
+    f.view.performFindPanelAction(2);
+    EXPECT_EQ(f.selected(), "<none>");
+
+    f.pasteboard->content = "needle B";
+    f.view.performFindPanelAction(2);
+    EXPECT_EQ(f.selected(), "needle B");
+    f.view.performFindPanelAction(3);
+    EXPECT_EQ(f.selectedRow(), 20);
+    EXPECT_FALSE(f.view.findBar);
+}
+
+TEST(FindCommands, UseSelectionForFind)
+{
+    FindView f;
+    f.printLines(50, 10, 20);
+    // Without a selection the shared string stays and the bar opens with it.
+    f.pasteboard->content = "needle A";
+    f.view.performFindPanelAction(7);
+    EXPECT_EQ(f.pasteboard->content, "needle A");
+    ASSERT_TRUE(f.view.findBar);
+    EXPECT_EQ(f.view.findBar->searchField->text(), "needle A");
+    EXPECT_EQ(f.selectedRow(), 10);
+
+    // With one, the selected text becomes the term.
+    f.view.selection->setRange(0, 20, 8, 20);
+    f.view.performFindPanelAction(7);
+    EXPECT_EQ(f.pasteboard->content, "needle B");
+    EXPECT_EQ(f.view.findBar->searchField->text(), "needle B");
+    f.view.performTextFinderAction(11);
+    EXPECT_TRUE(f.view.findBar->isHidden());
+}
+
+} // namespace
+} // namespace corvantix
