@@ -16,7 +16,7 @@ namespace halvoren {
 QString configDirectory()
 {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative value.
+    // A relative value is ignored, as the XDG rules say.
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
         return xdg + QStringLiteral("/halvoren");
     return QDir::homePath() + QStringLiteral("/.config/halvoren");
