@@ -45,7 +45,7 @@ void KittyGraphics::handleKittyGraphicsCommand(std::span<const std::uint8_t> dat
         std::vector<std::uint8_t>& gathered = state_.pending->base64Payload;
         // A transmission that can never decode within the size cap is refused now rather
         // than after it has taken all that memory.
-        if (command.payload.size() > kittyMaximumPendingBase64Bytes - gathered.size()) {
+        if (gathered.size() > pendingLimit_ || command.payload.size() > pendingLimit_ - gathered.size()) {
             const KittyGraphicsControl first = state_.pending->control;
             state_.pending.reset();
             sendKittyGraphicsError(first, badPayload);
@@ -61,7 +61,7 @@ void KittyGraphics::handleKittyGraphicsCommand(std::span<const std::uint8_t> dat
     }
     KittyGraphicsPending pending = std::move(*state_.pending);
     state_.pending.reset();
-    if (command.payload.size() > kittyMaximumPendingBase64Bytes - pending.base64Payload.size()) {
+    if (pending.base64Payload.size() > pendingLimit_ || command.payload.size() > pendingLimit_ - pending.base64Payload.size()) {
         sendKittyGraphicsError(pending.control, badPayload);
         return;
     }

@@ -80,7 +80,12 @@ using KittyParentResult = std::variant<std::monostate, KittyCellPosition, std::s
 
 class KittyGraphics {
 public:
-    KittyGraphics(KittyGraphicsState& state, KittyGraphicsHost& host) : state_(state), host_(host) {}
+    // `pendingLimit`: the most base64 text a chunked transmission may gather.
+    KittyGraphics(KittyGraphicsState& state, KittyGraphicsHost& host,
+                  std::size_t pendingLimit = kittyMaximumPendingBase64Bytes)
+        : state_(state), host_(host), pendingLimit_(pendingLimit)
+    {
+    }
 
     // One APC "G" string: the bytes after the "G".
     void handleKittyGraphicsCommand(std::span<const std::uint8_t> data);
@@ -117,6 +122,7 @@ private:
 
     KittyGraphicsState& state_;
     KittyGraphicsHost& host_;
+    std::size_t pendingLimit_;
 };
 
 } // namespace corvantix
