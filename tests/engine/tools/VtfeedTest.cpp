@@ -116,6 +116,14 @@ TEST(Vtfeed, RepliesAreListedInHex)
     EXPECT_EQ(run.out, "|ab|\n||\ncursor 2 0\nreply 1b5b313b3352\n");
 }
 
+TEST(Vtfeed, ImageCommandIsAnswered)
+{
+    // ESC _ "Gi=5;OK" ESC backslash
+    const ToolRun run = runVtfeed("--cols 10 --rows 2", "\x1b_Ga=T,f=24,s=1,v=1,i=5;AAAA\x1b\\");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "||\n||\ncursor 0 0\nreply 1b5f47693d353b4f4b1b5c\n");
+}
+
 TEST(Vtfeed, DefaultSizeIs80By25)
 {
     const ToolRun run = runVtfeed("", std::string(85, 'x'));
