@@ -173,9 +173,13 @@ void KittyGraphics::transmitKittyImage(const KittyGraphicsControl& control, std:
     } else if (control.imageId) {
         id = *control.imageId;
     } else {
-        // Without an id nothing can refer to the image again: it is shown, not kept.
-        if (alsoPut)
-            placeKittyImage(std::move(image), control, std::nullopt, std::nullopt);
+        // Without an id nothing can refer to the image again: it is shown, not kept, and
+        // the program hears nothing of the put.
+        if (alsoPut) {
+            KittyGraphicsControl silent = control;
+            silent.suppressResponses = 1;
+            placeKittyImage(std::move(image), silent, std::nullopt, std::nullopt);
+        }
         return;
     }
 

@@ -224,7 +224,10 @@ std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowB
         return std::nullopt;
     const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, &inflateEnd);
     stream.next_in = const_cast<Bytef*>(data.data());
-    Bytes output;
+    // The output is kept in steps and joined at the end: a growing single buffer would copy
+    // itself on the way and hold twice the limit at its peak.
+    std::vector<Bytes> steps;
+    std::size_t total = 0;
     std::size_t offered = 0;
     for (;;) {
         if (stream.avail_in == 0 && offered < data.size()) {
@@ -232,18 +235,16 @@ std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowB
             stream.avail_in = static_cast<uInt>(take);
             offered += take;
         }
-        const std::size_t before = output.size();
-        output.resize(before + inflateStep);
-        stream.next_out = output.data() + before;
+        Bytes& step = steps.emplace_back(inflateStep);
+        stream.next_out = step.data();
         stream.avail_out = static_cast<uInt>(inflateStep);
         const int status = inflate(&stream, Z_NO_FLUSH);
-        output.resize(before + (inflateStep - stream.avail_out));
-        if (output.size() > limit)
+        step.resize(inflateStep - stream.avail_out);
+        total += step.size();
+        if (total > limit)
             return std::nullopt;
-        if (status == Z_STREAM_END) {
-            output.shrink_to_fit();
-            return output;
-        }
+        if (status == Z_STREAM_END)
+            break;
         if (status == Z_BUF_ERROR) {
             // No progress: with all input given the stream is cut short.
             if (stream.avail_in == 0 && offered == data.size())
@@ -253,6 +254,13 @@ std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowB
         if (status != Z_OK)
             return std::nullopt;
     }
+    Bytes output;
+    output.reserve(total);
+    for (Bytes& step : steps) {
+        output.insert(output.end(), step.begin(), step.end());
+        Bytes().swap(step);
+    }
+    return output;
 }
 
 } // namespace

@@ -40,6 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReplyCase{"unstored transmit and put stays silent", {"a=T,f=24,s=1,v=1;AAAA"}, ""},
         ReplyCase{"stored transmit and put", {"a=T,f=24,s=1,v=1,i=5;AAAA"}, apc("Gi=5;OK")},
+        ReplyCase{"unstored put that fails stays silent", {"a=T,f=24,s=1,v=1,x=5;AAAA"}, ""},
         ReplyCase{"transmit without an id does nothing", {"a=t,f=24,s=1,v=1;AAAA"}, ""},
         ReplyCase{"id zero is no id", {"a=q,f=24,s=1,v=1,i=0;AAAA"}, apc("G;OK")},
         ReplyCase{"negative id is no id", {"a=q,f=24,s=1,v=1,i=-3;AAAA"}, apc("G;OK")},
