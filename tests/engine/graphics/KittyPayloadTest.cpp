@@ -124,33 +124,6 @@ TEST(KittyInflate, CompressedImagesThroughTheTerminal)
     EXPECT_EQ(f.command("a=t,i=4,f=24,s=2,v=1,o=z;" + base64(deflateWith(pixels, -15))), apc("Gi=4;OK"));
 }
 
-// About 1 MiB of DEFLATE that expands to 1 GiB of zeros: one flushed block of a megabyte
-// of zeros repeated, then an empty final block.
-Bytes deflateBomb()
-{
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    const Bytes zeros(1 << 20);
-    Bytes block(1 << 16);
-    stream.next_in = const_cast<Bytef*>(zeros.data());
-    stream.avail_in = static_cast<uInt>(zeros.size());
-    stream.next_out = block.data();
-    stream.avail_out = static_cast<uInt>(block.size());
-    deflate(&stream, Z_FULL_FLUSH);
-    block.resize(block.size() - stream.avail_out);
-    Bytes tail(64);
-    stream.next_out = tail.data();
-    stream.avail_out = static_cast<uInt>(tail.size());
-    deflate(&stream, Z_FINISH);
-    tail.resize(tail.size() - stream.avail_out);
-    deflateEnd(&stream);
-    Bytes bomb;
-    for (int i = 0; i < 1024; ++i)
-        bomb.insert(bomb.end(), block.begin(), block.end());
-    bomb.insert(bomb.end(), tail.begin(), tail.end());
-    return bomb;
-}
-
 long residentPeakMegabytes()
 {
     rusage usage{};

@@ -1,8 +1,7 @@
 // Runs the built vtfeed tool on sample input and checks what it prints.
-#include "platform/Base64.h"
+#include "engine/graphics/KittyTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -128,38 +127,11 @@ TEST(Vtfeed, ImageCommandIsAnswered)
     EXPECT_EQ(run.out, "||\n||\ncursor 0 0\nreply 1b5f47693d353b4f4b1b5c\n");
 }
 
-// About 1 MiB of DEFLATE that expands to 1 GiB of zeros: one flushed block of a megabyte
-// of zeros, repeated, then an empty final block.
-std::vector<std::uint8_t> deflateBomb()
-{
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::vector<std::uint8_t> zeros(1 << 20);
-    std::vector<std::uint8_t> block(1 << 16);
-    stream.next_in = zeros.data();
-    stream.avail_in = static_cast<uInt>(zeros.size());
-    stream.next_out = block.data();
-    stream.avail_out = static_cast<uInt>(block.size());
-    deflate(&stream, Z_FULL_FLUSH);
-    block.resize(block.size() - stream.avail_out);
-    std::vector<std::uint8_t> tail(64);
-    stream.next_out = tail.data();
-    stream.avail_out = static_cast<uInt>(tail.size());
-    deflate(&stream, Z_FINISH);
-    tail.resize(tail.size() - stream.avail_out);
-    deflateEnd(&stream);
-    std::vector<std::uint8_t> bomb;
-    for (int i = 0; i < 1024; ++i)
-        bomb.insert(bomb.end(), block.begin(), block.end());
-    bomb.insert(bomb.end(), tail.begin(), tail.end());
-    return bomb;
-}
-
 TEST(Vtfeed, CompressedImageBombStaysBelowHalfAGigabyte)
 {
     // An encoded image has no size to check against, so inflation runs up to the 400 MiB
     // cap and must stop there, holding no more than that.
-    const std::string input = "\x1b_Ga=t,i=1,f=100,o=z;" + corvantix::base64Encode(deflateBomb()) + "\x1b\\";
+    const std::string input = "\x1b_Ga=t,i=1,f=100,o=z;" + corvantix::base64Encode(corvantix::test::deflateBomb()) + "\x1b\\";
     const ToolRun run = runVtfeed("--cols 10 --rows 1", input);
     EXPECT_EQ(run.exitCode, 0);
     // ESC _ "Gi=1;EINVAL: bad payload" ESC backslash
