@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-#include "emulator/KittyGraphicsState.h"
+#include "graphics/KittyGraphicsState.h"
 
 namespace corvantix {
 

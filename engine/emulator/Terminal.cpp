@@ -545,6 +545,4 @@ void Terminal::dropKittyPlacementsOfScreen(Buffer&, bool) {}
 
 void Terminal::reanchorKittyPlacementsAfterScroll() {}
 
-void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t>) {}
-
 } // namespace corvantix

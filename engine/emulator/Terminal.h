@@ -8,9 +8,9 @@
 
 #include "emulator/CC.h"
 #include "emulator/EscapeSequenceParser.h"
-#include "emulator/KittyGraphicsState.h"
 #include "emulator/TerminalDelegate.h"
 #include "emulator/TerminalOptions.h"
+#include "graphics/KittyGraphicsState.h"
 #include "model/BidiPresentationState.h"
 #include "model/Buffer.h"
 #include "model/BufferLine.h"

@@ -8,8 +8,8 @@
 // delegate: a host clears it with Terminal::setDelegate(nullptr) before it goes away.
 #pragma once
 
-#include "emulator/ImageSizeRequest.h"
 #include "emulator/TerminalOptions.h"
+#include "graphics/ImageSizeRequest.h"
 #include "model/Color.h"
 
 #include <cstdint>

@@ -8,10 +8,10 @@
 // object.
 #pragma once
 
-#include "emulator/ImageSizeRequest.h"
 #include "emulator/Terminal.h"
 #include "emulator/TerminalDelegate.h"
 #include "emulator/TerminalOptions.h"
+#include "graphics/ImageSizeRequest.h"
 #include "platform/MainQueue.h"
 #include "process/LocalProcess.h"
 #include "process/LocalProcessDelegate.h"

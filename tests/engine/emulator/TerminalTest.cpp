@@ -441,7 +441,7 @@ TEST(TerminalInstance, ResettingKittyGraphicsDropsLineImagesAndEmptiesTheStore)
         ASSERT_EQ(screen->linesWithImagesCount(), 1);
     }
     KittyGraphicsState& store = terminal.kittyGraphicsState;
-    store.imagesById[7] = {100, 3};
+    store.imagesById[7] = {{}, 100, 3};
     store.imageNumbers[2] = 7;
     store.placementsByKey[{7, 1}] = {};
     store.totalImageBytes = 100;

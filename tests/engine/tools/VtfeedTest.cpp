@@ -1,6 +1,9 @@
 // Runs the built vtfeed tool on sample input and checks what it prints.
+#include "engine/graphics/KittyTestSupport.h"
+
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -83,6 +86,32 @@ TEST(Vtfeed, ChunkedFeedGivesTheSameScreen)
         EXPECT_EQ(pieces.exitCode, 0);
         EXPECT_EQ(pieces.out, whole.out) << "chunk " << chunk;
     }
+}
+
+TEST(Vtfeed, ImageCommandIsAnswered)
+{
+    // ESC _ "Gi=5;OK" ESC backslash
+    const ToolRun run = runVtfeed("--cols 10 --rows 2", "\x1b_Ga=T,f=24,s=1,v=1,i=5;AAAA\x1b\\");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "||\n||\ncursor 0 0\nreply 1b5f47693d353b4f4b1b5c\n");
+}
+
+TEST(Vtfeed, CompressedImageBombStaysBelowHalfAGigabyte)
+{
+    // An encoded image has no size to check against, so inflation runs up to the 400 MiB
+    // cap and must stop there, holding no more than that.
+    const std::string input = "\x1b_Ga=t,i=1,f=100,o=z;" + corvantix::base64Encode(corvantix::test::deflateBomb()) + "\x1b\\";
+    const ToolRun run = runVtfeed("--cols 10 --rows 1", input);
+    EXPECT_EQ(run.exitCode, 0);
+    // ESC _ "Gi=1;EINVAL: bad payload" ESC backslash
+    EXPECT_NE(run.out.find("reply 1b5f47693d313b45494e56414c3a20626164207061796c6f61641b5c"), std::string::npos);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    long limitKilobytes = 500 * 1000;
+#if defined(__SANITIZE_ADDRESS__)
+    limitKilobytes += limitKilobytes / 8; // the sanitizer's shadow of the heap
+#endif
+    EXPECT_LT(children.ru_maxrss, limitKilobytes);
 }
 
 TEST(Vtfeed, BadArgumentsPrintUsageAndExitWithTwo)

@@ -3,7 +3,9 @@
 // graphics side fills and reads it.
 #pragma once
 
-#include "emulator/ImageSizeRequest.h"
+#include "graphics/ImageSizeRequest.h"
+#include "graphics/KittyGraphicsControl.h"
+#include "graphics/KittyGraphicsPayload.h"
 
 #include <cstdint>
 #include <map>
@@ -41,14 +43,17 @@ struct KittyPlacementRecord {
     friend bool operator==(const KittyPlacementRecord&, const KittyPlacementRecord&) = default;
 };
 
-// One stored image. The payload itself belongs to the graphics side.
+// One stored image.
 struct KittyGraphicsImage {
+    KittyGraphicsPayload payload;
     std::int64_t byteSize = 0; // counts against the store's byte limit
     std::uint64_t lastAccessTick = 0; // the least recently used image goes first when the store is full
 };
 
-// A chunked transmission still being received: the base64 text of the chunks so far.
+// A chunked transmission still being received: the control of its first chunk, which
+// rules the whole transmission, and the base64 text of the chunks so far.
 struct KittyGraphicsPending {
+    KittyGraphicsControl control;
     std::vector<std::uint8_t> base64Payload;
 };
 

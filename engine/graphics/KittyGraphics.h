@@ -1,0 +1,128 @@
+// The image commands of one terminal: gathering chunks, routing each command by its action,
+// storing images, placing them and answering the program.
+//
+// The terminal owns the store and the screens; the code here reaches them only through
+// KittyGraphicsHost, which the terminal implements. Everything runs on the thread that
+// feeds the terminal.
+#pragma once
+
+#include "graphics/ImageSizeRequest.h"
+#include "graphics/KittyGraphicsControl.h"
+#include "graphics/KittyGraphicsPayload.h"
+#include "graphics/KittyGraphicsState.h"
+#include "graphics/PngImage.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace corvantix {
+
+// Where a placement stands: a column and an absolute row (screen row + the buffer's yBase).
+struct KittyCellPosition {
+    int row = 0;
+    int col = 0;
+
+    friend constexpr bool operator==(const KittyCellPosition&, const KittyCellPosition&) = default;
+};
+
+using KittyCellPositions = std::map<KittyPlacementKey, KittyCellPosition>;
+
+class KittyGraphicsHost {
+public:
+    virtual ~KittyGraphicsHost() = default;
+
+    // Replies: the bytes go to the program in one write; the flag picks 8-bit framing.
+    virtual void send(std::span<const std::uint8_t> bytes) = 0;
+    virtual bool sendsEightBitControls() const = 0;
+    // The byte budget of the store.
+    virtual std::int64_t imageCacheLimitBytes() const = 0;
+
+    // The active screen.
+    virtual int cursorX() const = 0;
+    virtual int cursorY() const = 0;
+    virtual void setCursorX(int x) = 0;
+    virtual void setCursorY(int y) = 0;
+    virtual int yBase() const = 0;
+    virtual int cols() const = 0;
+    virtual int rows() const = 0;
+    // The lines the active screen's ring may hold (screen and scrollback).
+    virtual int maximumLineCount() const = 0;
+    virtual bool alternateScreenActive() const = 0;
+    // A line feed that scrolls at the bottom margin, and the cursor limited to the screen.
+    virtual void index() = 0;
+    virtual void restrictCursor() = 0;
+
+    // The image maker: the cell size in device pixels when known, and the two ways to hand
+    // it an image to attach at the cursor. The placement request is readable meanwhile.
+    virtual std::optional<PixelSize> cellSizeInPixels() = 0;
+    virtual KittyPlacementContext& placementContext() = 0;
+    virtual void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) = 0;
+    virtual void createImage(std::span<const std::uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                             bool preserveAspectRatio) = 0;
+
+    // The image cells on the lines of both screens. Until lines carry placement fields there
+    // are none to find.
+    virtual KittyCellPositions kittyCellPositions() { return {}; }
+    // Removes the cells of one placement from both screens; the placement keys it met.
+    virtual std::vector<KittyPlacementKey> removeKittyImageCells(std::uint32_t, std::uint32_t) { return {}; }
+    virtual std::set<std::uint32_t> imageIdsOnCells() { return {}; }
+};
+
+// Either no parent was asked for, a position, or the error text to reply with.
+using KittyParentResult = std::variant<std::monostate, KittyCellPosition, std::string>;
+
+class KittyGraphics {
+public:
+    // `pendingLimit`: the most base64 text a chunked transmission may gather.
+    KittyGraphics(KittyGraphicsState& state, KittyGraphicsHost& host,
+                  std::size_t pendingLimit = kittyMaximumPendingBase64Bytes)
+        : state_(state), host_(host), pendingLimit_(pendingLimit)
+    {
+    }
+
+    // One APC "G" string: the bytes after the "G".
+    void handleKittyGraphicsCommand(std::span<const std::uint8_t> data);
+    void dispatchKittyGraphicsCommand(const KittyGraphicsControl& control, std::span<const std::uint8_t> payload);
+
+    void sendKittyGraphicsOK(const KittyGraphicsControl& control, std::optional<std::uint32_t> imageId,
+                             std::optional<std::uint32_t> imageNumber, std::optional<std::uint32_t> placementId);
+    void sendKittyGraphicsError(const KittyGraphicsControl& control, std::string_view message);
+
+    void transmitKittyImage(const KittyGraphicsControl& control, std::span<const std::uint8_t> payload, bool alsoPut);
+    void storeKittyImage(KittyGraphicsPayload payload, std::uint32_t imageId, std::optional<std::uint32_t> imageNumber);
+    void findKittyImageForPut(const KittyGraphicsControl& control);
+    bool placeKittyImage(KittyGraphicsPayload payload, const KittyGraphicsControl& control,
+                         std::optional<std::uint32_t> imageId, std::optional<std::uint32_t> imageNumber);
+    KittyGraphicsImage* touchKittyImage(std::uint32_t imageId);
+    void removeKittyPlacement(std::uint32_t imageId, std::uint32_t placementId);
+    KittyParentResult resolveKittyParent(const KittyGraphicsControl& control);
+    // Follows the parents of a placement (at most kittyMaximumParentDepth of them) and
+    // remembers every position it settles in `memo`.
+    std::optional<KittyCellPosition> resolveKittyPlacementPosition(const KittyPlacementKey& key,
+                                                                   const KittyCellPositions& cells,
+                                                                   KittyCellPositions& memo);
+    // Frees the least recently used images, unplaced ones first, until the store fits its budget.
+    void evictKittyImages();
+
+    static constexpr int kittyMaximumParentDepth = 64;
+
+private:
+    std::uint32_t takeImageIdForNumber();
+    bool placeVirtual(const KittyGraphicsControl& control, std::optional<std::uint32_t> imageId);
+    std::pair<int, int> pixelOffsets(const KittyGraphicsControl& control);
+    void forgetKittyImageNumbers(std::uint32_t imageId);
+    void sendReply(const std::string& text);
+
+    KittyGraphicsState& state_;
+    KittyGraphicsHost& host_;
+    std::size_t pendingLimit_;
+};
+
+} // namespace corvantix

@@ -1,0 +1,395 @@
+#include "engine/graphics/KittyTestSupport.h"
+#include "graphics/KittyGraphicsPayload.h"
+#include "graphics/PngImage.h"
+
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace corvantix::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+KittyGraphicsControl control(int format, int width, int height)
+{
+    KittyGraphicsControl c;
+    c.format = format;
+    c.width = width;
+    c.height = height;
+    return c;
+}
+
+Bytes bytes(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+struct PixelCase {
+    const char* name;
+    KittyGraphicsControl control;
+    Bytes data;
+    std::optional<Bytes> rgba; // none: refused
+};
+
+void PrintTo(const PixelCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class KittyPixels : public testing::TestWithParam<PixelCase> {};
+
+TEST_P(KittyPixels, BecomeRgbaOrAreRefused)
+{
+    const auto decoded = decodeKittyPixels(GetParam().control, GetParam().data);
+    ASSERT_EQ(decoded.has_value(), GetParam().rgba.has_value());
+    if (decoded) {
+        EXPECT_EQ(decoded->bytes, *GetParam().rgba);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, KittyPixels,
+    testing::Values(PixelCase{"rgb gains opaque alpha", control(24, 2, 1), {1, 2, 3, 4, 5, 6}, Bytes{1, 2, 3, 255, 4, 5, 6, 255}},
+                    PixelCase{"rgb one byte short", control(24, 2, 1), {1, 2, 3, 4, 5}, std::nullopt},
+                    PixelCase{"rgb one byte over", control(24, 2, 1), {1, 2, 3, 4, 5, 6, 7}, std::nullopt},
+                    PixelCase{"rgba as given", control(32, 1, 1), {9, 8, 7, 6}, Bytes{9, 8, 7, 6}},
+                    PixelCase{"width past the side limit", control(32, 10'001, 1), Bytes(10'001 * 4), std::nullopt},
+                    PixelCase{"no height", control(32, 1, 0), {9, 8, 7, 6}, std::nullopt},
+                    PixelCase{"unknown format", control(8, 1, 1), {9}, std::nullopt},
+                    PixelCase{"not a png", control(100, 0, 0), bytes("GIF89a"), std::nullopt}));
+
+TEST(KittyBase64, SkipsBytesOutsideTheAlphabet)
+{
+    EXPECT_EQ(decodeKittyBase64(bytes("AQID\nBA==")), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(decodeKittyBase64(bytes("AQ ID BA")), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(decodeKittyBase64(bytes("")), Bytes{});
+    EXPECT_FALSE(decodeKittyBase64(bytes("AQIDB")).has_value());
+}
+
+Bytes deflateWith(const Bytes& data, int windowBits)
+{
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(deflateBound(&stream, data.size()));
+    stream.next_in = const_cast<Bytef*>(data.data());
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+TEST(KittyInflate, ZlibAndRawStreamsBothInflate)
+{
+    Bytes pixels(3000);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 7);
+    const Bytes wrapped = deflateWith(pixels, 15);
+    const Bytes raw = deflateWith(pixels, -15);
+    ASSERT_EQ(wrapped[0], 0x78);
+    EXPECT_EQ(inflateKittyPayload(wrapped), pixels);
+    EXPECT_EQ(inflateKittyPayload(raw), pixels);
+    for (const Bytes* stream : {&wrapped, &raw}) {
+        const Bytes cut(stream->begin(), stream->begin() + static_cast<std::ptrdiff_t>(stream->size() / 2));
+        EXPECT_FALSE(inflateKittyPayload(cut).has_value()) << "a stream cut short fails";
+    }
+    EXPECT_FALSE(inflateKittyPayload(Bytes{}).has_value());
+}
+
+TEST(KittyInflate, CompressedImagesThroughTheTerminal)
+{
+    KittyFixture f;
+    const Bytes pixels{10, 20, 30, 40, 50, 60};
+    EXPECT_EQ(f.command("a=t,i=3,f=24,s=2,v=1,o=z;" + base64(deflateWith(pixels, 15))), apc("Gi=3;OK"));
+    EXPECT_EQ(f.terminal->kittyGraphicsState.imagesById.at(3).payload.bytes,
+              (Bytes{10, 20, 30, 255, 40, 50, 60, 255}));
+    EXPECT_EQ(f.command("a=t,i=4,f=24,s=2,v=1,o=z;" + base64(deflateWith(pixels, -15))), apc("Gi=4;OK"));
+}
+
+long residentPeakMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+TEST(KittyInflate, BombStopsAtTheLimit)
+{
+    const Bytes bomb = deflateBomb();
+    ASSERT_LT(bomb.size(), 2u << 20);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(inflateKittyPayload(bomb, 8 << 20).has_value());
+    // Raw pixels may not inflate past the bytes they need.
+    KittyFixture f;
+    EXPECT_EQ(f.command("a=t,i=1,f=32,s=100,v=100,o=z;" + base64(bomb)), apc("Gi=1;EINVAL: bad payload"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(residentPeakMegabytes(), 500);
+}
+
+TEST(KittyInflate, SmallBombUnderTheLimitStillInflates)
+{
+    // The limit counts output, not input: just under it succeeds, just over fails.
+    const Bytes zeros(100'000);
+    const Bytes stream = deflateWith(zeros, 15);
+    EXPECT_TRUE(inflateKittyPayload(stream, 100'000).has_value());
+    EXPECT_FALSE(inflateKittyPayload(stream, 99'999).has_value());
+}
+
+Bytes encodePng(const Bytes& rgba, int width, int height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    EXPECT_NE(png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr), 0);
+    Bytes out(size);
+    EXPECT_NE(png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr), 0);
+    out.resize(size);
+    return out;
+}
+
+TEST(KittyPng, DecodesRealPixels)
+{
+    // Two by two: opaque red, half-transparent white, transparent green, opaque blue.
+    const Bytes rgba{255, 0, 0, 255, 255, 255, 255, 128, 0, 255, 0, 0, 0, 0, 255, 255};
+    const Bytes png = encodePng(rgba, 2, 2);
+    EXPECT_EQ(pngPixelSize(png), (PixelSize{2, 2}));
+    const auto decoded = decodePngPremultiplied(png, kittyMaximumImageSide);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->width, 2);
+    EXPECT_EQ(decoded->height, 2);
+    EXPECT_EQ(decoded->bytes, (Bytes{255, 0, 0, 255, 128, 128, 128, 128, 0, 0, 0, 0, 0, 0, 255, 255}));
+    EXPECT_FALSE(decodePngPremultiplied(png, 1).has_value()) << "larger than the side limit";
+
+    const auto stored = decodeKittyPixels(control(100, 0, 0), png);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->kind, KittyGraphicsPayload::Kind::png);
+    EXPECT_EQ(stored->bytes, png) << "kept encoded";
+    Bytes truncated(png.begin(), png.begin() + 10);
+    EXPECT_FALSE(decodeKittyPixels(control(100, 0, 0), truncated).has_value());
+}
+
+struct DirectoryCase {
+    const char* path;
+    const char* directory;
+    bool inside;
+};
+
+TEST(KittyPaths, TemporaryDirectoriesCompareWholeComponents)
+{
+    for (const DirectoryCase& c : std::vector<DirectoryCase>{
+             {"/tmp/a", "/tmp", true},
+             {"/tmp", "/tmp", true},
+             {"/tmp/a/b", "/tmp/", true},
+             {"/tmpx/tty-graphics-protocol", "/tmp", false},
+             {"/tm", "/tmp", false},
+             {"/etc/passwd", "/", false},
+         }) {
+        EXPECT_EQ(isPathInDirectory(c.path, c.directory), c.inside) << c.path << " in " << c.directory;
+    }
+    for (const char* name : {"/img", "img", "a.b"})
+        EXPECT_TRUE(isValidSharedMemoryName(name)) << name;
+    for (const std::string& name : std::vector<std::string>{"", "/", "a/b", "//img", "..", "/.", std::string(256, 'a')})
+        EXPECT_FALSE(isValidSharedMemoryName(name)) << name;
+}
+
+// A private folder under the temporary directory, removed with its files.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kitty-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
+    std::string write(const std::string& name, const Bytes& data) const
+    {
+        const std::string file = path_ + "/" + name;
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                                    static_cast<std::streamsize>(data.size()));
+        return file;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+TEST(KittyFiles, ReadWithinTheRules)
+{
+    TempFolder folder;
+    const std::string file = folder.write("pixels", {1, 2, 3, 4, 5, 6, 7, 8});
+    struct Case {
+        std::string keys;
+        std::string reply;
+        std::optional<Bytes> stored;
+    };
+    const std::vector<Case> cases{
+        {"f=32,s=2,v=1", apc("Gi=1;OK"), Bytes{1, 2, 3, 4, 5, 6, 7, 8}},
+        {"f=32,s=2,v=1,S=0", apc("Gi=1;OK"), Bytes{1, 2, 3, 4, 5, 6, 7, 8}},
+        {"f=32,s=1,v=1,O=4", apc("Gi=1;OK"), Bytes{5, 6, 7, 8}},
+        {"f=32,s=1,v=1,O=2,S=4", apc("Gi=1;OK"), Bytes{3, 4, 5, 6}},
+        {"f=32,s=1,v=1,O=9", apc("Gi=1;EINVAL: bad payload"), std::nullopt},
+        {"f=32,s=1,v=1,O=8", apc("Gi=1;EINVAL: bad payload"), std::nullopt},
+        {"f=32,s=1,v=1,O=-1", apc("Gi=1;EINVAL: bad payload"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        KittyFixture f;
+        EXPECT_EQ(f.command("a=t,i=1,t=f," + c.keys + ";" + base64(file)), c.reply);
+        const auto& images = f.terminal->kittyGraphicsState.imagesById;
+        ASSERT_EQ(images.contains(1), c.stored.has_value());
+        if (c.stored) {
+            EXPECT_EQ(images.at(1).payload.bytes, *c.stored);
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(file)) << "t=f leaves the file";
+}
+
+TEST(KittyFiles, RefusedPlaces)
+{
+    TempFolder folder;
+    const std::string fifo = folder.path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folderLink = folder.path() + "/dir";
+    std::filesystem::create_directory(folderLink);
+    struct Case {
+        std::string path;
+        std::string reply;
+    };
+    const std::vector<Case> cases{
+        {"/proc/self/status", apc("Gi=1;EINVAL: bad path")},
+        {"/sys/kernel/notes", apc("Gi=1;EINVAL: bad path")},
+        {"/dev/zero", apc("Gi=1;EINVAL: bad path")},
+        {folder.path() + "/missing", apc("Gi=1;EINVAL: bad path")},
+        {"/tmp/" + std::string(5000, 'a'), apc("Gi=1;EINVAL: bad path")},
+        {std::string("/tmp/\0x", 7), apc("Gi=1;EINVAL: bad path")},
+        {"/tmp/\xff", apc("Gi=1;EINVAL: bad path")},
+        // Opened without waiting for a writer, then refused as not a regular file.
+        {fifo, apc("Gi=1;EINVAL: bad payload")},
+        {folderLink, apc("Gi=1;EINVAL: bad payload")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.path.substr(0, 40)));
+        KittyFixture f;
+        EXPECT_EQ(f.command("a=t,i=1,t=f,f=32,s=1,v=1;" + base64(c.path)), c.reply);
+    }
+}
+
+TEST(KittyFiles, SharedMemoryFolderPassesThePathTests)
+{
+    const std::string file = "/dev/shm/kitty-test-" + std::to_string(getpid());
+    std::ofstream(file, std::ios::binary).write("\x01\x02\x03\x04", 4);
+    KittyFixture f;
+    EXPECT_EQ(f.command("a=t,i=1,t=f,f=32,s=1,v=1;" + base64(file)), apc("Gi=1;OK"));
+    std::filesystem::remove(file);
+}
+
+TEST(KittyFiles, TemporaryFilesAreRemovedOnceRead)
+{
+    TempFolder folder;
+    const Bytes pixel{1, 2, 3, 4};
+    const std::string plain = folder.write("image.rgba", pixel);
+    const std::string marked = folder.write("tty-graphics-protocol-1.rgba", pixel);
+    const std::string short_ = folder.write("tty-graphics-protocol-2.rgba", {1, 2});
+    KittyFixture f;
+    EXPECT_EQ(f.command("a=t,i=1,t=t,f=32,s=1,v=1;" + base64(plain)), apc("Gi=1;EINVAL: bad temp path"));
+    EXPECT_TRUE(std::filesystem::exists(plain));
+    EXPECT_EQ(f.command("a=t,i=1,t=t,f=32,s=1,v=1;" + base64(marked)), apc("Gi=1;OK"));
+    EXPECT_FALSE(std::filesystem::exists(marked));
+    // Opened and read, then refused by the pixel check: removed all the same.
+    EXPECT_EQ(f.command("a=t,i=2,t=t,f=32,s=1,v=1;" + base64(short_)), apc("Gi=2;EINVAL: bad payload"));
+    EXPECT_FALSE(std::filesystem::exists(short_));
+
+    // A marked file outside every temporary directory stays where it is.
+    const std::string outside = (std::filesystem::current_path() / "tty-graphics-protocol-outside").string();
+    std::ofstream(outside, std::ios::binary).write("\x01\x02\x03\x04", 4);
+    EXPECT_EQ(f.command("a=t,i=3,t=t,f=32,s=1,v=1;" + base64(outside)), apc("Gi=3;EINVAL: bad temp path"));
+    EXPECT_TRUE(std::filesystem::exists(outside));
+    std::filesystem::remove(outside);
+}
+
+// A shared-memory object of our own, unlinked at the end if the terminal left it.
+class SharedObject {
+public:
+    explicit SharedObject(const Bytes& data) : name_("/kitty-test-" + std::to_string(getpid()) + "-" + std::to_string(++count_))
+    {
+        const int fd = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+        close(fd);
+    }
+    ~SharedObject() { shm_unlink(name_.c_str()); }
+    bool exists() const
+    {
+        const int fd = shm_open(name_.c_str(), O_RDONLY, 0);
+        if (fd < 0)
+            return false;
+        close(fd);
+        return true;
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    static inline int count_ = 0;
+};
+
+TEST(KittySharedMemory, ReadsTheRangeAndUnlinksOnlyAfterTheChecks)
+{
+    const Bytes eight{1, 2, 3, 4, 5, 6, 7, 8};
+    struct Case {
+        const char* keys;
+        Bytes data;
+        std::string reply;
+        std::optional<Bytes> stored;
+        bool unlinked;
+    };
+    const std::vector<Case> cases{
+        {"f=32,s=1,v=1", eight, apc("Gi=1;OK"), Bytes{1, 2, 3, 4}, true},
+        {"f=32,s=1,v=1,O=4", eight, apc("Gi=1;OK"), Bytes{5, 6, 7, 8}, true},
+        {"f=24,s=1,v=1,O=1", eight, apc("Gi=1;OK"), Bytes{2, 3, 4, 255}, true},
+        {"f=32,s=1,v=1,O=5", eight, apc("Gi=1;EINVAL: bad payload"), std::nullopt, false},
+        {"f=32,s=1,v=1", Bytes{1, 2}, apc("Gi=1;EINVAL: bad payload"), std::nullopt, false},
+        {"f=32,s=1,v=1,S=2", eight, apc("Gi=1;EINVAL: bad payload"), std::nullopt, true},
+        {"f=32,s=0,v=1", eight, apc("Gi=1;EINVAL: bad payload"), std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        SharedObject object(c.data);
+        KittyFixture f;
+        EXPECT_EQ(f.command(std::string("a=t,i=1,t=s,") + c.keys + ";" + base64(object.name())), c.reply);
+        const auto& images = f.terminal->kittyGraphicsState.imagesById;
+        ASSERT_EQ(images.contains(1), c.stored.has_value());
+        if (c.stored) {
+            EXPECT_EQ(images.at(1).payload.bytes, *c.stored);
+        }
+        EXPECT_EQ(object.exists(), !c.unlinked);
+    }
+    KittyFixture f;
+    for (const char* name : {"a/b", "..", "/missing-kitty-object"})
+        EXPECT_EQ(f.command("a=t,i=1,t=s,f=32,s=1,v=1;" + base64(name)), apc("Gi=1;EINVAL: bad payload")) << name;
+}
+
+} // namespace
+} // namespace corvantix::test

@@ -1,0 +1,76 @@
+// Helpers for the image tests: a terminal with a recording host, APC framing, base64 and a
+// deflate bomb.
+#pragma once
+
+#include "engine/emulator/RecordingDelegate.h"
+#include "engine/emulator/TerminalTestSupport.h"
+#include "platform/Base64.h"
+
+#include <zlib.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvantix::test {
+
+struct KittyFixture {
+    explicit KittyFixture(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
+
+    RecordingDelegate delegate;
+    std::unique_ptr<Terminal> terminal;
+
+    // Feeds the command and returns what the terminal replied to it.
+    std::string command(std::string_view body)
+    {
+        delegate.sent.clear();
+        feed(*terminal, "\x1b_G" + std::string(body) + "\x1b\\");
+        return delegate.sent;
+    }
+};
+
+// A reply as the program receives it with 7-bit controls.
+inline std::string apc(std::string_view text)
+{
+    return "\x1b_" + std::string(text) + "\x1b\\";
+}
+
+inline std::string base64(std::string_view bytes)
+{
+    return base64Encode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+inline std::string base64(const std::vector<std::uint8_t>& bytes)
+{
+    return base64Encode(bytes);
+}
+
+// About 1 MiB of DEFLATE that expands to 1 GiB of zeros: one flushed block of a megabyte
+// of zeros repeated, then an empty final block.
+inline std::vector<std::uint8_t> deflateBomb()
+{
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    const std::vector<std::uint8_t> zeros(1 << 20);
+    std::vector<std::uint8_t> block(1 << 16);
+    stream.next_in = const_cast<Bytef*>(zeros.data());
+    stream.avail_in = static_cast<uInt>(zeros.size());
+    stream.next_out = block.data();
+    stream.avail_out = static_cast<uInt>(block.size());
+    deflate(&stream, Z_FULL_FLUSH);
+    block.resize(block.size() - stream.avail_out);
+    std::vector<std::uint8_t> tail(64);
+    stream.next_out = tail.data();
+    stream.avail_out = static_cast<uInt>(tail.size());
+    deflate(&stream, Z_FINISH);
+    tail.resize(tail.size() - stream.avail_out);
+    deflateEnd(&stream);
+    std::vector<std::uint8_t> bomb;
+    for (int i = 0; i < 1024; ++i)
+        bomb.insert(bomb.end(), block.begin(), block.end());
+    bomb.insert(bomb.end(), tail.begin(), tail.end());
+    return bomb;
+}
+
+} // namespace corvantix::test
