@@ -2,6 +2,7 @@
 // and how they reach printed text.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ struct ScreenCase {
     std::string input;
     std::string firstRow;
 };
+
+void PrintTo(const ScreenCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class CharsetScreen : public ::testing::TestWithParam<ScreenCase> {};
 

@@ -37,7 +37,8 @@ void runMoves(const std::vector<MoveCase>& cases)
         terminal->buffer->setScrollBottom(c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
-        terminal->originMode = c.origin;
+        if (c.origin)
+            feed(*terminal, "\x1b[?6h");
         moveTo(*terminal, c.start.x, c.start.y);
         feed(*terminal, c.input);
         EXPECT_EQ(cursor(*terminal), c.end);
@@ -192,31 +193,20 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
         for (const char* restore : {"\x1b" "8", "\x1b[u"}) {
             SCOPED_TRACE(std::string(save + 1) + " / " + (restore + 1));
             auto terminal = makeTerminal(80, 25);
-            Attribute bold;
-            bold.style.insert(CharacterStyle::bold);
-            bold.fg = Attribute::Color::ansi256(2);
-            terminal->curAttr = bold;
-            terminal->wraparound = true;
-            terminal->originMode = true;
-            feed(*terminal, "\x1b(0");
+            feed(*terminal, "\x1b[8;6H\x1b[1;32m\x1b[?6h\x1b(0");
+            const Attribute saved = terminal->curAttr;
             const CharacterMap* graphics = terminal->charset;
             ASSERT_NE(graphics, nullptr);
-            moveTo(*terminal, 5, 7);
 
             feed(*terminal, save);
-            moveTo(*terminal, 40, 20);
-            terminal->curAttr = Attribute{};
-            terminal->wraparound = false;
-            terminal->normalBuffer->wraparound = false;
-            terminal->originMode = false;
-            terminal->reverseWraparound = true;
-            feed(*terminal, "\x1b(B");
+            feed(*terminal, "\x1b[?6l\x1b[21;41H\x1b[0m\x1b[?45h\x1b[?7l\x1b(B");
             ASSERT_NE(terminal->charset, graphics);
+            ASSERT_TRUE(terminal->reverseWraparound);
             const auto designations = terminal->gCharsets;
             feed(*terminal, restore);
 
             EXPECT_EQ(cursor(*terminal), (CursorPosition{5, 7}));
-            EXPECT_EQ(terminal->curAttr, bold);
+            EXPECT_EQ(terminal->curAttr, saved);
             EXPECT_EQ(terminal->charset, graphics);
             EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
             EXPECT_TRUE(terminal->wraparound);
@@ -231,13 +221,9 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
 TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
 {
     auto terminal = makeTerminal(80, 25);
-    setMargins(*terminal, 10, 20);
+    feed(*terminal, "\x1b[?69h\x1b[11;21s");
     moveTo(*terminal, 80, 3); // pending wrap
-    terminal->cmdSaveCursor();
-    terminal->marginMode = false;
-    terminal->normalBuffer->marginMode = false;
-    terminal->altBuffer->marginMode = false;
-    terminal->cmdRestoreCursor();
+    feed(*terminal, "\x1b" "7\x1b[?69l\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
     EXPECT_TRUE(terminal->marginMode);
     EXPECT_TRUE(terminal->normalBuffer->marginMode);
@@ -247,9 +233,7 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
 TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
 {
     auto terminal = makeTerminal(80, 25);
-    terminal->curAttr.fg = Attribute::Color::ansi256(3);
-    moveTo(*terminal, 10, 10);
-    feed(*terminal, "\x1b" "8");
+    feed(*terminal, "\x1b[33m\x1b[11;11H\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(terminal->curAttr, Attribute{});
 }
@@ -299,8 +283,7 @@ TEST(CursorIndexColumn, BackAndForwardIndexScrollTheMarginRectangleAtTheMargins)
 TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
-    terminal->curAttr.fg = Attribute::Color::ansi256(1);
+    feed(*terminal, "\x1b[44;31m");
     moveTo(*terminal, 9, 0); // without margin mode the margins are the screen edges
     feed(*terminal, "\x1b" "9");
     const CharData right = terminal->buffer->lines()[0]->getCell(9);

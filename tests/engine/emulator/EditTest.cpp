@@ -107,22 +107,11 @@ TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
     EXPECT_TRUE(screenLineObject(*terminal, 3).isWrapped());
 }
 
-class FixedImage final : public TerminalImage {
-public:
-    int pixelWidth() const override { return 10; }
-    int pixelHeight() const override { return 10; }
-    int col() const override { return col_; }
-    void setCol(int col) override { col_ = col; }
-
-private:
-    int col_ = 0;
-};
-
 TEST(EditErase, EraseAllDropsImagesAndGivesTheLinesTheCurrentBidiState)
 {
     auto terminal = makeTerminal(10, 5);
     BufferLine& line = screenLineObject(*terminal, 2);
-    line.setImages(BufferLine::Images{std::make_shared<FixedImage>()});
+    line.setImages(BufferLine::Images{std::make_shared<FakeImage>()});
     line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
     terminal->buffer->recountLinesWithImages();
     ASSERT_EQ(terminal->buffer->linesWithImagesCount(), 1);
@@ -186,9 +175,7 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
         SCOPED_TRACE(input + 1);
         auto terminal = makeTerminal(10, 5);
         putRows(*terminal, sample);
-        terminal->curAttr.fg = Attribute::Color::ansi256(1);
-        terminal->curAttr.bg = Attribute::Color::trueColor(1, 2, 3);
-        terminal->curAttr.style.insert(CharacterStyle::bold);
+        feed(*terminal, "\x1b[1;31;48;2;1;2;3m");
         moveTo(*terminal, start.x, start.y);
         feed(*terminal, input);
         bool found = false;
@@ -342,8 +329,7 @@ TEST(EditScroll, ScrolledOutLinesDoNotEnterTheScrollbackAndNewLinesAreDefaultBla
 {
     auto terminal = makeTerminal(10, 5);
     putRows(*terminal, sample);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
-    feed(*terminal, "\x1b[2S");
+    feed(*terminal, "\x1b[44m\x1b[2S");
     EXPECT_EQ(terminal->buffer->yBase(), 0);
     EXPECT_EQ(terminal->buffer->lines().count(), 5);
     EXPECT_EQ(screenLineObject(*terminal, 4).getCell(0).attribute, Attribute{});
@@ -413,7 +399,7 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         // IL and DL act from the cursor row, inside the region and the margins.
         const int y = between(top, bottom);
         moveTo(*terminal, between(left, right), y);
-        terminal->curAttr.bg = Attribute::Color::ansi256(4);
+        feed(*terminal, "\x1b[44m");
         const char final = finals[between(0, 3)];
         const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
 
@@ -511,7 +497,7 @@ TEST(EditColumns, DeletedColumnsAreFilledWithSpacesAndUnwrapTheRows)
     auto terminal = makeTerminal(10, 5);
     putRows(*terminal, sample);
     screenLineObject(*terminal, 1).setIsWrapped(true);
-    terminal->curAttr.bg = Attribute::Color::ansi256(5);
+    feed(*terminal, "\x1b[45m");
     moveTo(*terminal, 3, 1);
     feed(*terminal, "\x1b['~");
     const CharData last = screenLineObject(*terminal, 1).getCell(9);

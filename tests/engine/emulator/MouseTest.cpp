@@ -1,7 +1,6 @@
 // Mouse reports: button codes and the bytes of each encoding.
 #include "emulator/Terminal.h"
 
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +13,7 @@ namespace {
 
 using namespace std::string_literals;
 
-using test::RecordingDelegate;
-
-struct Fixture {
-    RecordingDelegate delegate;
-    std::unique_ptr<Terminal> terminal = makeTerminal(80, 25, &delegate);
-
+struct Fixture : TerminalFixture {
     Fixture(MouseMode mode, MouseProtocolEncoding protocol)
     {
         terminal->setMouseMode(mode);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ struct PrintCase {
     std::vector<std::string> rows; // the first rows of the screen
     CursorPosition cursor;
 };
+
+void PrintTo(const PrintCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class PrintScreen : public ::testing::TestWithParam<PrintCase> {};
 

@@ -298,33 +298,5 @@ TEST(RectTest, AlignmentPatternClearsWrapFlags)
     EXPECT_FALSE(terminal->buffer->lines()[1]->isWrapped());
 }
 
-TEST(RectTest, LogLines)
-{
-    auto terminal = filledTerminal();
-    terminal->silentLog = false;
-    struct Case {
-        const char* bytes;
-        std::string output;
-    };
-    const Case cases[] = {
-        {"\x1b[1;2x", "Info: Not implemented CSI x with collect: collect=[] and pars=[1, 2]\n"},
-        {"\x1b[1;2#x", "Info: Not implemented CSI x with collect: collect=[35] and pars=[1, 2]\n"},
-        {"\x1b[1{", "Info: CSI # { not implemented - XTPUSHSGR with [1]\n"},
-        {"\x1b[2}", "Info: CSI # } not implemented- XTPOPSGR with [2]\n"},
-        {"\x1b['z", "TODO: Enable Locator Reporting (DECELR)\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes + 1);
-        LogCapture log;
-        feed(*terminal, c.bytes);
-        EXPECT_EQ(log.take(), c.output);
-    }
-    // The locator line is printed even when the terminal is silent.
-    terminal->silentLog = true;
-    LogCapture log;
-    feed(*terminal, "\x1b['z\x1b[1;2x");
-    EXPECT_EQ(log.take(), "TODO: Enable Locator Reporting (DECELR)\n");
-}
-
 } // namespace
 } // namespace corvantix

@@ -2,9 +2,7 @@
 // cap, the cursor style, and the scroll region and margins as DECRQSS reports them.
 #include "emulator/Terminal.h"
 
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -15,26 +13,9 @@
 namespace corvantix {
 namespace {
 
-using test::RecordingDelegate;
-
 const std::string ST7 = "\x1b\\";
 
-struct Fixture {
-    RecordingDelegate delegate;
-    std::unique_ptr<Terminal> terminal;
-
-    explicit Fixture(TerminalOptions options = {})
-        : terminal(std::make_unique<Terminal>(&delegate, std::move(options)))
-    {
-    }
-
-    std::string reply(std::string_view bytes)
-    {
-        delegate.clear();
-        feed(*terminal, bytes);
-        return delegate.sent;
-    }
-};
+using Fixture = TerminalFixture;
 
 struct ReplyCase {
     const char* name;
@@ -182,27 +163,6 @@ TEST(ReportsTest, DeviceAttributes)
     EXPECT_EQ(f.reply("\x1b[c"), "\x9b?65;4;1;2;6;21;22;17;28c");
 }
 
-TEST(ReportsTest, DeviceAttributesWithAParameterAreLogged)
-{
-    struct Case {
-        const char* input;
-        const char* logged;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"\x1b[1c", "Info: SendDeviceAttributes got [1] and \n"},
-             {"\x1b[>1c", "Info: SendDeviceAttributes got [1] and >\n"},
-             {"\x1b[2;3c", "Info: SendDeviceAttributes got [2, 3] and \n"},
-         }) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        f.terminal->silentLog = false;
-        LogCapture log;
-        feed(*f.terminal, c.input);
-        EXPECT_EQ(log.take(), c.logged);
-        EXPECT_EQ(f.delegate.sent, "");
-    }
-}
-
 TEST(ReportsTest, VersionReportIsAlwaysSevenBit)
 {
     const std::string version = "\x1bP>|Corvantix 1.20.0+v1.20.0:" + ST7;
@@ -269,12 +229,6 @@ TEST(ReportsTest, SettingRequests)
         {"8-bit known", eightBit, dcs("r"), "\x90" "1$r1;25r\x9c"},
         {"8-bit unknown", eightBit, dcs("x"), "\x90" "0$r\x9c"},
     });
-
-    Fixture f;
-    f.terminal->silentLog = false;
-    LogCapture log;
-    feed(*f.terminal, dcs("x"));
-    EXPECT_EQ(log.take(), "Info: Unknown DCS + x\n");
 }
 
 TEST(ReportsTest, SettingRequestDataIsCapped)

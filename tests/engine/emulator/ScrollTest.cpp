@@ -92,8 +92,7 @@ TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
         setRegion(*terminal, c.top, c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
-        terminal->lineFeedMode = c.lineFeedMode;
-        terminal->reverseWraparound = c.reverseWraparound;
+        feed(*terminal, std::string(c.lineFeedMode ? "\x1b[20h" : "") + (c.reverseWraparound ? "\x1b[?45h" : ""));
         moveTo(*terminal, c.start.x, c.start.y);
 
         feed(*terminal, c.input);
@@ -106,9 +105,7 @@ TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
 TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 {
     auto terminal = makeTerminal(10, 5);
-    setMargins(*terminal, 2, 5);
-    terminal->originMode = true;
-    terminal->lineFeedMode = true;
+    feed(*terminal, "\x1b[?69h\x1b[3;6s\x1b[?6h\x1b[20h");
     moveTo(*terminal, 4, 1);
     feed(*terminal, "\n");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 2}));
@@ -119,7 +116,7 @@ TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->reverseWraparound = true;
+    feed(*terminal, "\x1b[?45h");
     Buffer& screen = *terminal->buffer;
     screen.lines()[2]->setIsWrapped(true);
     moveTo(*terminal, 0, 2);
@@ -234,48 +231,41 @@ TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
     EXPECT_EQ(screen.linesTop, 2);
 }
 
-TEST(ScrollScrollback, ARegionAtTheTopThatEndsAboveTheLastRowStillFeedsTheScrollback)
+TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
 {
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, letters);
-    setRegion(*terminal, 0, 2);
-    moveTo(*terminal, 0, 2);
-    feed(*terminal, "\n");
-    EXPECT_EQ(scrollbackLines(*terminal), (Rows{"aaaaaaaaaa"}));
-    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}));
-}
-
-TEST(ScrollScrollback, AnInnerRegionDiscardsItsTopLine)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, letters);
-    setRegion(*terminal, 1, 3);
-    moveTo(*terminal, 0, 3);
-    feed(*terminal, "\n\n");
-    EXPECT_EQ(terminal->buffer->yBase(), 0);
-    EXPECT_EQ(screenLines(*terminal), (Rows{"aaaaaaaaaa", "dddddddddd", "", "", "eeeeeeeeee"}));
-}
-
-TEST(ScrollScrollback, TheAlternateScreenRecyclesWithoutCountingDroppedLines)
-{
-    auto terminal = makeTerminal(10, 5);
-    terminal->activateAltBuffer(std::nullopt);
-    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
-    putRows(*terminal, letters);
-    moveTo(*terminal, 0, 4);
-    feed(*terminal, "\n");
-    const Buffer& screen = *terminal->buffer;
-    EXPECT_EQ(screen.yBase(), 0);
-    EXPECT_EQ(screen.linesTop, 0);
-    EXPECT_EQ(screen.lines().count(), 5);
-    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}));
+    struct Case {
+        const char* name;
+        const char* prepare; // the region, the screen
+        int cursorRow;
+        const char* input;
+        Rows history;
+        Rows screen;
+    };
+    const std::vector<Case> cases = {
+        {"a region at the top ending above the last row", "\x1b[1;3r", 2, "\n", {"aaaaaaaaaa"},
+         {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}},
+        {"an inner region discards its top line", "\x1b[2;4r", 3, "\n\n", {},
+         {"aaaaaaaaaa", "dddddddddd", "", "", "eeeeeeeeee"}},
+        {"the alternate screen recycles its lines", "\x1b[?47h", 4, "\n", {},
+         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(10, 5);
+        feed(*terminal, c.prepare);
+        putRows(*terminal, letters);
+        moveTo(*terminal, 0, c.cursorRow);
+        feed(*terminal, c.input);
+        EXPECT_EQ(scrollbackLines(*terminal), c.history);
+        EXPECT_EQ(screenLines(*terminal), c.screen);
+        EXPECT_EQ(terminal->buffer->linesTop, 0);
+        EXPECT_EQ(terminal->buffer->lines().count(), 5 + static_cast<int>(c.history.size()));
+    }
 }
 
 TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->wraparound = true;
-    terminal->buffer->wraparound = true;
     BidiPresentationState rtl;
     rtl.fallbackDirection = BidiDirection::rightToLeft;
     terminal->buffer->lines()[4]->setBidiState(rtl);

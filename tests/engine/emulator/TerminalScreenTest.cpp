@@ -1,5 +1,4 @@
-// The terminal as a host sees it after feeding and resizing: the defaults of a terminal
-// built without options, the rows each kind of output marks for redraw, and the screen
+// The terminal as a host sees it after feeding and resizing: the rows each kind of output marks for redraw, and the screen
 // after resizes with text printed through the real print path (reflow, the cursor on its
 // text, saved cursor, capacity, tab stops, both screens).
 #include "emulator/Terminal.h"
@@ -39,48 +38,6 @@ std::vector<int> tabStopColumns(const Buffer& screen)
     return columns;
 }
 
-// ---------------------------------------------------------------- Defaults
-
-TEST(TerminalDefaults, ATerminalWithoutOptionsIs80By25With500LinesOfHistory)
-{
-    test::RecordingDelegate host;
-    Terminal terminal(&host);
-
-    EXPECT_EQ(terminal.getDims(), std::make_pair(80, 25));
-    EXPECT_EQ(terminal.options.cols, 80);
-    EXPECT_EQ(terminal.options.rows, 25);
-    EXPECT_EQ(terminal.tabStopWidth, 8);
-    EXPECT_EQ(terminal.normalBuffer->lines().count(), 25);
-    EXPECT_EQ(terminal.normalBuffer->lines().maxLength(), 525) << "25 rows and 500 lines of history";
-    EXPECT_TRUE(terminal.normalBuffer->hasScrollback);
-    EXPECT_FALSE(terminal.altBuffer->hasScrollback);
-    EXPECT_EQ(terminal.altBuffer->lines().maxLength(), 25);
-    EXPECT_EQ(tabStopColumns(*terminal.buffer), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72}));
-
-    EXPECT_FALSE(terminal.cursorHidden);
-    EXPECT_FALSE(terminal.applicationCursor);
-    EXPECT_FALSE(terminal.applicationKeypad);
-    EXPECT_FALSE(terminal.originMode);
-    EXPECT_FALSE(terminal.marginMode);
-    EXPECT_FALSE(terminal.reverseWraparound);
-    EXPECT_FALSE(terminal.bracketedPasteMode);
-    EXPECT_FALSE(terminal.sendFocus);
-    EXPECT_FALSE(terminal.lineFeedMode);
-    EXPECT_FALSE(terminal.synchronizedOutputActive);
-    EXPECT_EQ(terminal.mouseProtocol, MouseProtocolEncoding::x10);
-    EXPECT_EQ(terminal.gLevel, 0);
-    EXPECT_EQ(terminal.gCharsets, (std::array<const CharacterMap*, 4>{}));
-    EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
-    EXPECT_EQ(terminal.currentBidiState, terminal.options.initialBidiState);
-    EXPECT_EQ(terminal.terminalTitle, "");
-    EXPECT_EQ(terminal.iconTitle, "");
-    EXPECT_TRUE(terminal.selections.empty());
-    EXPECT_EQ(terminal.blankLine->dataSize(), 0) << "the scroll template starts without cells";
-    // Set-up tells the host the mouse mode and nothing else.
-    EXPECT_EQ(host.events, std::vector<std::string>{"mouseModeChanged"});
-    EXPECT_TRUE(host.sends.empty());
-}
-
 TEST(TerminalDefaults, ConvertEolSetsTheInitialLineFeedMode)
 {
     TerminalOptions options;
@@ -91,18 +48,6 @@ TEST(TerminalDefaults, ConvertEolSetsTheInitialLineFeedMode)
     EXPECT_TRUE(terminal.lineFeedMode);
     feed(terminal, "ab\ncd");
     EXPECT_EQ(screenLines(terminal), (Rows{"ab", "cd", ""}));
-}
-
-TEST(TerminalDefaults, ProgressStatesComeFromTheirWireValuesOnly)
-{
-    EXPECT_EQ(progressReportStateFromRaw(0), ProgressReportState::remove);
-    EXPECT_EQ(progressReportStateFromRaw(3), ProgressReportState::indeterminate);
-    EXPECT_EQ(progressReportStateFromRaw(4), ProgressReportState::pause);
-    EXPECT_EQ(progressReportStateFromRaw(5), std::nullopt);
-    EXPECT_EQ(progressReportStateFromRaw(-1), std::nullopt);
-    EXPECT_EQ((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::set, 5}));
-    EXPECT_NE((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::set, std::nullopt}));
-    EXPECT_NE((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::error, 5}));
 }
 
 // ---------------------------------------------------------------- Synchronized output and resets
@@ -325,6 +270,12 @@ TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)
     plain->resize(40, 3);
     EXPECT_EQ(tabStopColumns(*plain->normalBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
     EXPECT_EQ(tabStopColumns(*plain->altBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
+
+    // A terminal built wider than eighty columns has stops to its edge.
+    auto wide = makeTerminal(120, 5);
+    feed(*wide, "\x1b[1;90H\tX");
+    EXPECT_EQ(cursor(*wide), (CursorPosition{97, 0}));
+    EXPECT_EQ(wide->altBuffer->nextTabStop(false, 89), 96);
 }
 
 TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
@@ -365,8 +316,7 @@ TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
         const char* input;
         Rows screen;
     } cases[] = {
-        {"caf\xe9\r\nx", {"caf\xc3\xa9", "x", ""}}, // the control path, for comparison
-        {"caf\xe9\x1b[1mx", {"caf\xc3\xa9x", "", ""}},
+            {"caf\xe9\x1b[1mx", {"caf\xc3\xa9x", "", ""}},
         {"caf\xe9\x1b[3;1Hx", {"caf\xc3\xa9", "", "x"}},
         {"caf\xe2\x82\x1b" "7x", {"caf\xc3\xa2x", "", ""}},
     };
@@ -375,23 +325,6 @@ TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
         feed(*terminal, c.input);
         EXPECT_EQ(screenLines(*terminal), c.screen) << ::testing::PrintToString(std::string(c.input));
     }
-}
-
-} // namespace
-} // namespace corvantix
-
-namespace corvantix {
-namespace {
-
-TEST(TerminalTabStops, ATerminalBuiltWiderThanEightyColumnsHasStopsToItsEdge)
-{
-    TerminalOptions options;
-    options.cols = 120;
-    options.rows = 5;
-    Terminal terminal(nullptr, options);
-    feed(terminal, "\x1b[1;90H\tX");
-    EXPECT_EQ(cursor(terminal), (CursorPosition{97, 0}));
-    EXPECT_EQ(terminal.altBuffer->nextTabStop(false, 89), 96);
 }
 
 } // namespace

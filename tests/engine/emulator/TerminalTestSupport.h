@@ -1,8 +1,10 @@
 // Small helpers for terminal tests: feeding bytes, reading the screen and the scrollback
-// as text, and the cursor position.
+// as text, the cursor position, one fixture with a recording host, and one fake image.
 #pragma once
 
+#include "RecordingDelegate.h"
 #include "emulator/Terminal.h"
+#include "model/TerminalImage.h"
 
 #include <cstdint>
 #include <memory>
@@ -131,5 +133,53 @@ inline void moveTo(Terminal& terminal, int x, int y)
     terminal.buffer->setX(x);
     terminal.buffer->setY(y);
 }
+
+// A terminal with a recording host. The terminal keeps a pointer to the host, so the
+// fixture stays where it was made.
+struct TerminalFixture {
+    test::RecordingDelegate delegate;
+    std::unique_ptr<Terminal> terminal;
+
+    explicit TerminalFixture(int cols = 80, int rows = 25) : TerminalFixture(sizedOptions(cols, rows)) {}
+    explicit TerminalFixture(TerminalOptions options)
+        : terminal(std::make_unique<Terminal>(&delegate, std::move(options)))
+    {
+        delegate.clear();
+    }
+    TerminalFixture(const TerminalFixture&) = delete;
+    TerminalFixture& operator=(const TerminalFixture&) = delete;
+
+    // Everything the bytes alone made the terminal send.
+    std::string reply(std::string_view bytes)
+    {
+        delegate.clear();
+        feed(*terminal, bytes);
+        return delegate.sent;
+    }
+    // The same, one entry per send call.
+    std::vector<std::string> replies(std::string_view bytes)
+    {
+        reply(bytes);
+        return delegate.sends;
+    }
+
+    static TerminalOptions sizedOptions(int cols, int rows)
+    {
+        TerminalOptions options;
+        options.cols = cols;
+        options.rows = rows;
+        return options;
+    }
+};
+
+// An image of 10 x 20 pixels that only remembers its column.
+class FakeImage final : public TerminalImage {
+public:
+    int pixelWidth() const override { return 10; }
+    int pixelHeight() const override { return 20; }
+    int col() const override { return column; }
+    void setCol(int value) override { column = value; }
+    int column = 0;
+};
 
 } // namespace corvantix
