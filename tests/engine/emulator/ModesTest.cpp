@@ -36,40 +36,14 @@ struct SwitchableMode {
 
 TEST(ModesTest, SetAndResetAreReportedByDecrqm)
 {
-    const std::vector<SwitchableMode> cases = {
-        {false, 4, "", 1, 2},
-        {false, 8, "", 1, 2},
-        {false, 20, "", 1, 2},
-        {true, 1, "", 1, 2},
-        {true, 4, "", 1, 2},
-        {true, 5, "", 1, 2},
-        {true, 6, "", 1, 2},
-        {true, 7, "", 1, 2},
-        {true, 9, "", 1, 2},
-        {true, 12, "", 1, 2},
-        {true, 25, "", 1, 2},
-        {true, 40, "", 1, 2},
-        {true, 45, "", 1, 2},
-        {true, 47, "", 1, 2},
-        {true, 66, "", 1, 2},
-        {true, 69, "", 1, 2},
-        {true, 1000, "", 1, 2},
-        {true, 1002, "", 1, 2},
-        {true, 1003, "", 1, 2},
-        {true, 1004, "", 1, 2},
-        {true, 1005, "", 1, 2},
-        {true, 1006, "", 1, 2},
-        {true, 1007, "", 1, 2},
-        {true, 1015, "", 1, 2},
-        {true, 1016, "", 1, 2},
-        {true, 1243, "", 1, 2},
-        {true, 2004, "", 1, 2},
-        {true, 2026, "", 1, 2},
-        {true, 2500, "", 1, 2},
-        {true, 2501, "", 1, 2},
-        // Reverse wraparound is only taken while autowrap is on.
-        {true, 45, "\x1b[?7l", 2, 2},
-    };
+    std::vector<SwitchableMode> cases;
+    for (const int mode : {4, 8, 20})
+        cases.push_back({false, mode, "", 1, 2});
+    for (const int mode : {1, 4, 5, 6, 7, 9, 12, 25, 40, 45, 47, 66, 69, 1000, 1002, 1003, 1004, 1005, 1006, 1007,
+                           1015, 1016, 1243, 2004, 2026, 2500, 2501})
+        cases.push_back({true, mode, "", 1, 2});
+    // Reverse wraparound is only taken while autowrap is on.
+    cases.push_back({true, 45, "\x1b[?7l", 2, 2});
     for (const SwitchableMode& c : cases) {
         SCOPED_TRACE((c.isPrivate ? "?" : "") + std::to_string(c.mode) + " after " + testing::PrintToString(std::string(c.prepare)));
         Fixture f;

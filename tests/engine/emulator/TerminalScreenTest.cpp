@@ -1,6 +1,7 @@
-// The terminal as a host sees it after feeding and resizing: the rows each kind of output marks for redraw, and the screen
-// after resizes with text printed through the real print path (reflow, the cursor on its
-// text, saved cursor, capacity, tab stops, both screens).
+// The terminal as a host sees it after feeding and resizing: synchronized output, the rows
+// each kind of output marks for redraw, and the screen after resizes with text printed
+// through the real print path (reflow, the cursor on its text, saved cursor, capacity, tab
+// stops, both screens).
 #include "emulator/Terminal.h"
 
 #include "platform/ManualMainQueue.h"
@@ -18,6 +19,8 @@
 namespace corvantix {
 namespace {
 
+using namespace std::chrono_literals;
+using test::RecordingDelegate;
 using Rows = std::vector<std::string>;
 
 std::string letters(int count)
@@ -52,9 +55,8 @@ TEST(TerminalDefaults, ConvertEolSetsTheInitialLineFeedMode)
 
 // ---------------------------------------------------------------- Synchronized output and resets
 
-TEST(FeedSynchronizedOutputEnds, ByResizeAndByFullResetWithTheTimeOutCancelled)
+TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
 {
-    using namespace std::chrono_literals;
     for (const bool byReset : {false, true}) {
         SCOPED_TRACE(byReset ? "RIS" : "resize");
         ManualMainQueue queue;
@@ -79,6 +81,83 @@ TEST(FeedSynchronizedOutputEnds, ByResizeAndByFullResetWithTheTimeOutCancelled)
         EXPECT_EQ(queue.delayedCount(), 0u);
         queue.advance(2s);
         EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 1) << "no late second end";
+    }
+}
+
+TEST(SynchronizedOutput, ThroughDecsetAndDecrst)
+{
+    ManualMainQueue queue;
+    RecordingDelegate host;
+    Terminal terminal(&host, TerminalFixture::sizedOptions(10, 5), &queue);
+    terminal.clearUpdateRange();
+    host.clear();
+
+    terminal.feed("\x1b[?2026l");
+    EXPECT_TRUE(host.events.empty()) << "DECRST 2026 while off calls nothing";
+    EXPECT_FALSE(terminal.getUpdateRange().has_value()) << "and marks nothing";
+
+    terminal.feed("\x1b[?2026h");
+    queue.advance(500ms);
+    terminal.feed("\x1b[?2026h");
+    queue.advance(999ms);
+    EXPECT_EQ(host.events, std::vector<std::string>{"synchronizedOutputChanged(true)"});
+    terminal.clearUpdateRange();
+    queue.advance(1ms);
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"synchronizedOutputChanged(true)", "synchronizedOutputChanged(false)"}));
+    EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 4}));
+    EXPECT_FALSE(terminal.synchronizedOutputTimeoutItem.has_value());
+
+    terminal.feed("\x1b[?2026h\x1b[?2026l");
+    EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 4);
+    EXPECT_EQ(queue.delayedCount(), 0u);
+}
+
+TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancelsItsTimeOut)
+{
+    Terminal unqueued(nullptr);
+    feed(unqueued, "\x1b[?2026h");
+    EXPECT_FALSE(unqueued.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_TRUE(unqueued.synchronizedOutputActive);
+
+    ManualMainQueue queue;
+    {
+        Terminal terminal(nullptr, {}, &queue);
+        feed(terminal, "\x1b[?2026h");
+        EXPECT_EQ(queue.delayedCount(), 1u);
+    }
+    EXPECT_EQ(queue.delayedCount(), 0u);
+    queue.advance(2s);
+}
+
+TEST(FeedPayloadText, Utf8AndAsciiDecoding)
+{
+    struct Case {
+        std::string input;
+        bool utf8;
+        bool ascii;
+    };
+    const Case cases[] = {
+        {"", true, true},
+        {"plain", true, true},
+        {"caf\xC3\xA9", true, false},
+        {"\xF0\x9F\x98\x80", true, false},
+        {"\xC3", false, false},             // truncated
+        {"\xC0\xAF", false, false},         // overlong
+        {"\xE0\x80\xAF", false, false},     // overlong
+        {"\xED\xA0\x80", false, false},     // surrogate
+        {"\xF4\x90\x80\x80", false, false}, // past U+10FFFF
+        {"\xE2\x28\xA1", false, false},     // bad continuation
+        {"\xFF", false, false},
+    };
+    for (const Case& c : cases) {
+        const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(c.input.data()),
+                                                 c.input.size());
+        EXPECT_EQ(decodeUtf8(data).has_value(), c.utf8) << c.input;
+        EXPECT_EQ(decodeAscii(data).has_value(), c.ascii) << c.input;
+        if (c.utf8) {
+            EXPECT_EQ(*decodeUtf8(data), c.input);
+        }
     }
 }
 
