@@ -242,42 +242,21 @@ TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
 
 const Rows digits = {"0123456789", "0123456789", "0123456789", "0123456789", "0123456789"};
 
-struct IndexColumnCase {
-    const char* name;
-    const char* input;
-    CursorPosition start;
-    Rows screen; // expected; empty: unchanged
-    CursorPosition end;
-};
-
 TEST(CursorIndexColumn, BackAndForwardIndexScrollTheMarginRectangleAtTheMargins)
 {
     // 10 x 5 screen, margins 2..5, region 1..3.
-    const std::vector<IndexColumnCase> cases = {
+    expectScreens(10, 5, digits, {
         {"DECFI on the right margin", "\x1b" "9", {5, 2},
-         {"0123456789", "01345 6789", "01345 6789", "01345 6789", "0123456789"}, {5, 2}},
+         {"0123456789", "01345 6789", "01345 6789", "01345 6789", "0123456789"}, 1, 3, 2, 5},
         {"DECBI on the left margin", "\x1b" "6", {2, 2},
-         {"0123456789", "01 2346789", "01 2346789", "01 2346789", "0123456789"}, {2, 2}},
-        {"DECFI inside the margins moves right", "\x1b" "9", {3, 2}, {}, {4, 2}},
-        {"DECBI inside the margins moves left", "\x1b" "6", {4, 2}, {}, {3, 2}},
-        {"DECBI left of the margins moves to 0", "\x1b" "6", {1, 2}, {}, {0, 2}},
-        {"DECFI right of the margins moves right", "\x1b" "9", {7, 2}, {}, {8, 2}},
-        {"DECFI at the pending-wrap column stays", "\x1b" "9", {10, 2}, {}, {10, 2}},
-        {"DECFI on the margin outside the region", "\x1b" "9", {5, 4}, {}, {5, 4}},
-    };
-    for (const IndexColumnCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto terminal = makeTerminal(10, 5);
-        for (int row = 0; row < 5; ++row)
-            putRow(*terminal, row, digits[static_cast<std::size_t>(row)]);
-        terminal->buffer->setScrollTop(1);
-        terminal->buffer->setScrollBottom(3);
-        setMargins(*terminal, 2, 5);
-        moveTo(*terminal, c.start.x, c.start.y);
-        feed(*terminal, c.input);
-        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? digits : c.screen);
-        EXPECT_EQ(cursor(*terminal), c.end);
-    }
+         {"0123456789", "01 2346789", "01 2346789", "01 2346789", "0123456789"}, 1, 3, 2, 5},
+        {"DECFI inside the margins moves right", "\x1b" "9", {3, 2}, {}, 1, 3, 2, 5, CursorPosition{4, 2}},
+        {"DECBI inside the margins moves left", "\x1b" "6", {4, 2}, {}, 1, 3, 2, 5, CursorPosition{3, 2}},
+        {"DECBI left of the margins moves to 0", "\x1b" "6", {1, 2}, {}, 1, 3, 2, 5, CursorPosition{0, 2}},
+        {"DECFI right of the margins moves right", "\x1b" "9", {7, 2}, {}, 1, 3, 2, 5, CursorPosition{8, 2}},
+        {"DECFI at the pending-wrap column stays", "\x1b" "9", {10, 2}, {}, 1, 3, 2, 5},
+        {"DECFI on the margin outside the region", "\x1b" "9", {5, 4}, {}, 1, 3, 2, 5},
+    });
 }
 
 TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)

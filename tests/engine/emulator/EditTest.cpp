@@ -24,31 +24,10 @@ BufferLine& screenLineObject(Terminal& terminal, int row)
 
 const Rows sample = {"0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"};
 
-struct EditCase {
-    const char* name;
-    const char* input;
-    CursorPosition start;
-    Rows screen; // expected; empty: unchanged
-    int top = 0, bottom = 4;   // scroll region
-    int left = -1, right = -1; // margins; -1: margin mode off
-};
-
 // 10 x 5 screen holding `sample`; the cursor does not move.
-void runEdits(const std::vector<EditCase>& cases)
+void runEdits(const std::vector<ScreenCase>& cases)
 {
-    for (const EditCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto terminal = makeTerminal(10, 5);
-        putRows(*terminal, sample);
-        terminal->buffer->setScrollTop(c.top);
-        terminal->buffer->setScrollBottom(c.bottom);
-        if (c.left >= 0)
-            setMargins(*terminal, c.left, c.right);
-        moveTo(*terminal, c.start.x, c.start.y);
-        feed(*terminal, c.input);
-        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? sample : c.screen);
-        EXPECT_EQ(cursor(*terminal), c.start);
-    }
+    expectScreens(10, 5, sample, cases);
 }
 
 // ---------------------------------------------------------------- ED, EL, ECH

@@ -1,13 +1,17 @@
 // Small helpers for terminal tests: feeding bytes, reading the screen and the scrollback
-// as text, the cursor position, one fixture with a recording host, and one fake image.
+// as text, the cursor position, the screen-case runner, one fixture with a recording host,
+// and one fake image.
 #pragma once
 
 #include "RecordingDelegate.h"
 #include "emulator/Terminal.h"
 #include "model/TerminalImage.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -132,6 +136,44 @@ inline void moveTo(Terminal& terminal, int x, int y)
 {
     terminal.buffer->setX(x);
     terminal.buffer->setY(y);
+}
+
+// One case of the screen-case runner: the content put straight into the screen, a scroll
+// region and margins, modes fed as bytes, the cursor placed without clamping, then the
+// input. Expected: the rows (empty: the content, unchanged) and the cursor (none: where it
+// started).
+struct ScreenCase {
+    const char* name;
+    std::string input;
+    CursorPosition start;
+    std::vector<std::string> screen;
+    int top = 0, bottom = -1;  // scroll region; -1: the last row
+    int left = -1, right = -1; // margins; -1: margin mode off
+    std::optional<CursorPosition> end;
+    std::string modes;
+};
+
+inline void PrintTo(const ScreenCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+inline void expectScreens(int cols, int rows, const std::vector<std::string>& content,
+                          const std::vector<ScreenCase>& cases)
+{
+    for (const ScreenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(cols, rows);
+        putRows(*terminal, content);
+        setRegion(*terminal, c.top, c.bottom < 0 ? rows - 1 : c.bottom);
+        if (c.left >= 0)
+            setMargins(*terminal, c.left, c.right);
+        feed(*terminal, c.modes);
+        moveTo(*terminal, c.start.x, c.start.y);
+        feed(*terminal, c.input);
+        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? content : c.screen);
+        EXPECT_EQ(cursor(*terminal), c.end.value_or(c.start));
+    }
 }
 
 // A terminal with a recording host. The terminal keeps a pointer to the host, so the
