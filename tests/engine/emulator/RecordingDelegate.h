@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,6 +44,14 @@ public:
         return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const std::string& e) {
             return std::string_view(e).substr(0, e.find('(')) == name;
         }));
+    }
+    // The events other than sends.
+    std::vector<std::string> eventsBesidesSends() const
+    {
+        std::vector<std::string> result;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(result),
+                     [](const std::string& e) { return !e.starts_with("send("); });
+        return result;
     }
     void clear()
     {
