@@ -1,5 +1,5 @@
-// SGR: every code and colour form, the separators of the colon forms, the lines printed for
-// unknown codes, and the SGR text of the current attribute as DECRQSS reports it.
+// SGR: every code and colour form, the separators of the colon forms, the walk past unknown
+// codes, and the SGR text of the current attribute as DECRQSS reports it.
 #include "emulator/Terminal.h"
 
 #include "RecordingDelegate.h"

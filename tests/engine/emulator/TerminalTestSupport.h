@@ -158,6 +158,26 @@ inline void PrintTo(const ScreenCase& c, std::ostream* out)
     *out << c.name;
 }
 
+// Names parameterised tests after their case's `name`: its words capitalised and joined
+// ("the dot alone" gives "TheDotAlone"), as test names allow only letters and digits.
+struct NameOfCase {
+    template <class Info>
+    std::string operator()(const Info& info) const
+    {
+        std::string result;
+        bool startOfWord = true;
+        for (const char c : std::string_view(info.param.name)) {
+            if (c == '\'')
+                continue; // "token's" stays one word
+            const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            if (alphanumeric)
+                result += startOfWord && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            startOfWord = !alphanumeric;
+        }
+        return result;
+    }
+};
+
 inline void expectScreens(int cols, int rows, const std::vector<std::string>& content,
                           const std::vector<ScreenCase>& cases)
 {
