@@ -131,17 +131,6 @@ TEST(CursorMoves, AbsoluteColumnAndRow)
     });
 }
 
-TEST(CursorMoves, CursorPositionMarksTheRefreshRangeButHvpDoesNot)
-{
-    auto terminal = makeTerminal(80, 25);
-    moveTo(*terminal, 0, 3);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[10;1f");
-    EXPECT_EQ(terminal->getUpdateRange(), std::nullopt);
-    feed(*terminal, "\x1b[20;1H");
-    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{9, 19}));
-}
-
 // ---------------------------------------------------------------- Tabs
 
 struct TabCase {

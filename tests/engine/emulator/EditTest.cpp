@@ -173,18 +173,6 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
     }
 }
 
-TEST(EditErase, EraseCharactersAndEraseInLineMarkTheCursorRow)
-{
-    for (const char* input : {"\x1b[X", "\x1b[K", "\x1b[2K"}) {
-        SCOPED_TRACE(input + 1);
-        auto terminal = makeTerminal(10, 5);
-        moveTo(*terminal, 2, 3);
-        terminal->clearUpdateRange();
-        feed(*terminal, input);
-        EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{3, 3}));
-    }
-}
-
 // ---------------------------------------------------------------- ICH, DCH
 
 TEST(EditCharacters, InsertAndDeleteCharacters)

@@ -280,18 +280,6 @@ TEST(Print, NoNewClusterCodesOnceTheTableIsFull)
     EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), known);
 }
 
-TEST(Print, MarksTheRowsItWrites)
-{
-    const auto terminal = makeTerminal(10, 5);
-    terminal->buffer->setY(2);
-    terminal->clearUpdateRange();
-    feed(*terminal, "abcdefghijkl");
-    const auto range = terminal->getUpdateRange();
-    ASSERT_TRUE(range.has_value());
-    EXPECT_LE(range->startY, 2);
-    EXPECT_GE(range->endY, 3);
-}
-
 TEST(Print, HostOscHandlerReplacesTheBuiltInOne)
 {
     const auto terminal = makeTerminal(20, 2);
