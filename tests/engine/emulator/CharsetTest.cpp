@@ -119,28 +119,6 @@ TEST(Charset, DesignateTakesIntermediateAndFinal)
     EXPECT_EQ(terminal->charset, nullptr);
 }
 
-TEST(Charset, DesignatorTable)
-{
-    const std::vector<std::pair<char, const CharacterMap*>> expected = {
-        {'0', &CharSets::decSpecialGraphics}, {'2', &CharSets::decSpecialGraphics}, {'A', &CharSets::unitedKingdom},
-        {'B', &CharSets::unitedStates},       {'4', &CharSets::dutch},              {'5', &CharSets::finnish},
-        {'C', &CharSets::finnish},            {'R', &CharSets::french},             {'Q', &CharSets::frenchCanadian},
-        {'K', &CharSets::german},             {'Y', &CharSets::italian},            {'6', &CharSets::norwegianDanish},
-        {'E', &CharSets::norwegianDanish},    {'Z', &CharSets::spanish},            {'7', &CharSets::swedish},
-        {'H', &CharSets::swedish},            {'=', &CharSets::swiss},
-    };
-    int designators = 0;
-    for (int byte = 0; byte < 256; ++byte) {
-        if (CharSets::all(static_cast<std::uint8_t>(byte)))
-            ++designators;
-    }
-    EXPECT_EQ(designators, static_cast<int>(expected.size()));
-    for (const auto& [designator, map] : expected) {
-        EXPECT_EQ(CharSets::all(static_cast<std::uint8_t>(designator)), map) << designator;
-        EXPECT_EQ(Terminal::charsetForDesignator(static_cast<std::uint8_t>(designator)), map) << designator;
-    }
-}
-
 // The print path writes mapped bytes as single-width cells without joining; that holds
 // only while every replacement is a single-width character of the first plane.
 TEST(Charset, EveryReplacementIsOneNarrowCharacter)
