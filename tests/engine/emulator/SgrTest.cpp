@@ -64,15 +64,11 @@ struct SgrCase {
 TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
 {
     const std::vector<SgrCase> cases = {
-        // Style bits.
-        {"\x1b[1m", {.style = bold}},
-        {"\x1b[2m", {.style = CharacterStyle::dim}},
-        {"\x1b[3m", {.style = CharacterStyle::italic}},
+        // Style bits, each code once.
+        {"\x1b[1;2;3;5;7;8;9m",
+         {.style = bold | CharacterStyle::dim | CharacterStyle::italic | CharacterStyle::blink
+                   | CharacterStyle::inverse | CharacterStyle::invisible | CharacterStyle::crossedOut}},
         {"\x1b[4m", {.style = underlined, .underline = UnderlineStyle::single}},
-        {"\x1b[5m", {.style = CharacterStyle::blink}},
-        {"\x1b[7m", {.style = CharacterStyle::inverse}},
-        {"\x1b[8m", {.style = CharacterStyle::invisible}},
-        {"\x1b[9m", {.style = CharacterStyle::crossedOut}},
         {"\x1b[21m", {.style = underlined, .underline = UnderlineStyle::double_}},
         // Underline sub-parameters.
         {"\x1b[4:1m", {.style = underlined, .underline = UnderlineStyle::single}},
@@ -84,18 +80,11 @@ TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
         {"\x1b[4m\x1b[4:0m", {}},
         {"\x1b[4;3m", {.style = underlined | CharacterStyle::italic, .underline = UnderlineStyle::single}},
         {"\x1b[4:3;1m", {.style = underlined | bold, .underline = UnderlineStyle::curly}},
-        // Clearing codes.
-        {"\x1b[1;22m", {}},
-        {"\x1b[2;22m", {}},
-        {"\x1b[1;2;22m", {}},
+        // Clearing codes: 22 clears bold and dim together.
+        {"\x1b[1;2;3;4;5;7;8;9;22;23;24;25;27;28;29m", {}},
         {"\x1b[1;3;22m", {.style = CharacterStyle::italic}},
-        {"\x1b[3;23m", {}},
         {"\x1b[4:3;24m", {}},
         {"\x1b[21;58;5;1;24m", {.underlineColor = Color::ansi256(1)}},
-        {"\x1b[5;25m", {}},
-        {"\x1b[7;27m", {}},
-        {"\x1b[8;28m", {}},
-        {"\x1b[9;29m", {}},
         // Basic and bright colours.
         {"\x1b[30m", {.fg = Color::ansi256(0)}},
         {"\x1b[37m", {.fg = Color::ansi256(7)}},

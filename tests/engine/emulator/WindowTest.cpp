@@ -98,21 +98,16 @@ TEST(WindowTest, RequestsReachTheHost)
     };
     const Case cases[] = {
         {"\x1b[1t", command(Case_::deiconifyWindow)},
-        {"\x1b[2t", command(Case_::iconifyWindow)},
         {"\x1b[3;10;20t", command(Case_::moveWindowTo, 10, 20)},
         {"\x1b[4;300;400t", command(Case_::moveWindowTo, 300, 400)},
-        {"\x1b[5t", command(Case_::bringToFront)},
-        {"\x1b[6t", command(Case_::sendToBack)},
         {"\x1b[7t", command(Case_::refreshWindow)},
         {"\x1b[8;40;100t", command(Case_::resizeTerminal, 40, 100)},
         {"\x1b[8;10000;10000t", command(Case_::resizeTerminal, 200, 10000)},
         {"\x1b[8;65535;0t", command(Case_::resizeTerminal, 10000, 0)},
         {"\x1b[9;0t", command(Case_::restoreMaximizedWindow)},
         {"\x1b[9;1t", command(Case_::maximizeWindow)},
-        {"\x1b[9;2t", command(Case_::maximizeWindowVertically)},
         {"\x1b[9;3t", command(Case_::maximizeWindowHorizontally)},
         {"\x1b[10;0t", command(Case_::undoFullScreen)},
-        {"\x1b[10;1t", command(Case_::switchToFullScreen)},
         {"\x1b[10;2t", command(Case_::toggleFullScreen)},
     };
     for (const Case& c : cases) {
