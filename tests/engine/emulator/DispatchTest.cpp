@@ -140,14 +140,6 @@ TEST(Dispatch, InlineHandlersSetTitleModesAndShiftCapture)
     EXPECT_FALSE(t.mouseShiftCapture);
 }
 
-TEST(Dispatch, FullResetReturnsToSevenBitControls)
-{
-    Traced traced;
-    EXPECT_EQ(traced.reply("\x1b G\x1b[5n"), "\x9b" "0n");
-    EXPECT_EQ(traced.reply("\x1b" "c\x1b[5n"), "\x1b[0n");
-    EXPECT_EQ(traced.delegate.count("bufferActivated"), 1);
-}
-
 TEST(Dispatch, DecrqssGetsAHandlerAndSixelNoneYet)
 {
     Traced traced;

@@ -40,7 +40,7 @@ std::uint16_t payloadAt(const Fixture& f, int col, int row)
 
 // ---------------------------------------------------------------- Titles
 
-TEST(OscTest, TitlesAndTheTitleStack)
+TEST(OscTest, Titles)
 {
     Fixture f;
     feed(*f.terminal, osc("2;first") + osc("1;icon", ST));
@@ -50,12 +50,6 @@ TEST(OscTest, TitlesAndTheTitleStack)
     feed(*f.terminal, osc("0;both"));
     EXPECT_EQ(f.terminal->terminalTitle, "both");
     EXPECT_EQ(f.terminal->iconTitle, "icon"); // OSC 0 leaves the icon title alone
-
-    f.delegate.clear();
-    feed(*f.terminal, "\x1b[22;0t" + osc("2;second") + "\x1b[23;0t");
-    EXPECT_EQ(f.terminal->terminalTitle, "both");
-    EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"setTerminalTitle(second)", "setTerminalTitle(both)",
-                                                           "setTerminalIconTitle(icon)"}));
 
     // A title that is not UTF-8 is stored empty; a missing or bad number is no title at all.
     feed(*f.terminal, osc("2;bad\xff"));
