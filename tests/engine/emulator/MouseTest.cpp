@@ -164,7 +164,7 @@ TEST(MouseTest, EightBitControlsStartWith9B)
         Fixture sevenBit(MouseMode::vt200, protocol);
         sevenBit.terminal->sendEvent(0, 5, 6);
         Fixture eightBit(MouseMode::vt200, protocol);
-        eightBit.terminal->cc.send8bit = true;
+        feed(*eightBit.terminal, "\x1b G");
         eightBit.terminal->sendEvent(0, 5, 6);
         ASSERT_EQ(sevenBit.delegate.sent.substr(0, 2), "\x1b[");
         EXPECT_EQ(eightBit.delegate.sends, std::vector<std::string>{"\x9b" + sevenBit.delegate.sent.substr(2)})
