@@ -383,6 +383,14 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         EXPECT_EQ(terminal->altBuffer->rows(), c.expected.second);
         EXPECT_EQ(std::make_pair(terminal->options.cols, terminal->options.rows), c.expected);
     }
+
+    // A terminal built with such sizes clamps them too; its options keep what the host gave
+    // until a resize or a full reset.
+    auto narrow = makeTerminal(1, 0);
+    EXPECT_EQ(narrow->getDims(), std::make_pair(2, 1));
+    EXPECT_EQ(std::make_pair(narrow->options.cols, narrow->options.rows), std::make_pair(1, 0));
+    auto tall = makeTerminal(3, 2'000'000);
+    EXPECT_EQ(tall->normalBuffer->rows(), Terminal::maximumDimension);
 }
 
 // ---------------------------------------------------------------- A partial character before a sequence

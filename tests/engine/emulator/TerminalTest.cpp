@@ -28,18 +28,6 @@ CharData letter(char32_t scalar)
     return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute());
 }
 
-TEST(TerminalInstance, OptionSizesBelowTheMinimumAndAboveTheMaximumAreClampedButKept)
-{
-    Terminal narrow(nullptr, sized(1, 0));
-    EXPECT_EQ(narrow.getDims(), std::make_pair(2, 1));
-    EXPECT_EQ(narrow.options.cols, 1) << "the options keep what the host gave until a resize or RIS";
-    EXPECT_EQ(narrow.options.rows, 0);
-
-    Terminal tall(nullptr, sized(3, 2'000'000));
-    EXPECT_EQ(tall.rows, Terminal::maximumDimension);
-    EXPECT_EQ(tall.normalBuffer->rows(), Terminal::maximumDimension);
-}
-
 TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
     TerminalFixture f(20, 5);
