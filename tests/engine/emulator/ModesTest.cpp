@@ -124,34 +124,6 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
     }
 }
 
-TEST(ModesTest, BidiModesAreMirroredIntoBothBufferDefaults)
-{
-    struct Case {
-        const char* input;
-        BidiPresentationState expected;
-    };
-    const BidiPresentationState initial;
-    const std::vector<Case> cases = {
-        {"\x1b[8l", {.supportMode = BidiSupportMode::explicit_}},
-        {"\x1b[8l\x1b[8h", initial},
-        {"\x1b[?2500h", {.boxMirroring = true}},
-        {"\x1b[?2501l", {.autodetectDirection = false}},
-        {"\x1b[?2500h\x1b[?2501l\x1b[?2500l", {.autodetectDirection = false}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        Terminal& t = *f.terminal;
-        t.clearUpdateRange();
-        feed(t, c.input);
-        EXPECT_EQ(t.currentBidiState, c.expected);
-        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
-        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
-        // A bidi change redraws the whole screen.
-        EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
-    }
-}
-
 // ---------------------------------------------------------------- Mouse, focus, paste, sync
 
 TEST(ModesTest, MouseModesAndEncodings)
@@ -510,34 +482,45 @@ TEST(ModesTest, ConformanceLevelAndControls)
 
 // ---------------------------------------------------------------- XTSAVE / XTRESTORE, bidi paragraph
 
-TEST(ModesTest, SaveAndRestoreBidiPrivateModes)
+TEST(ModesTest, BidiModesAndTheirSaveAndRestoreAreMirroredIntoBothBufferDefaults)
 {
     struct Case {
         const char* input;
-        bool boxMirroring;
-        bool autodetect;
-        bool arrowKeySwap;
+        BidiPresentationState expected;
+        bool arrowKeySwap = false;
     };
+    const BidiPresentationState initial;
+    const BidiPresentationState mirroring{.boxMirroring = true};
     const std::vector<Case> cases = {
-        {"\x1b[?2500h\x1b[?2500s\x1b[?2500l\x1b[?2500r", true, true, false},
-        {"\x1b[?2500h\x1b[?2500r", true, true, false}, // nothing saved: nothing changes
-        {"\x1b[?2500l\x1b[?2500r", false, true, false},
-        {"\x1b[?2501;1243;7s\x1b[?2501l\x1b[?1243h\x1b[?2501;1243;7r", false, true, false},
-        {"\x1b[?2500s\x1b[?2500h\x1b[?2501r", true, true, false}, // restoring another mode
+        {"\x1b[8l", {.supportMode = BidiSupportMode::explicit_}},
+        {"\x1b[8l\x1b[8h", initial},
+        {"\x1b[?2500h", mirroring},
+        {"\x1b[?2501l", {.autodetectDirection = false}},
+        {"\x1b[?2500h\x1b[?2501l\x1b[?2500l", {.autodetectDirection = false}},
+        {"\x1b[?2500h\x1b[?2500s\x1b[?2500l\x1b[?2500r", mirroring},
+        {"\x1b[?2500h\x1b[?2500r", mirroring}, // nothing saved: nothing changes
+        {"\x1b[?2500l\x1b[?2500r", initial},
+        {"\x1b[?2501;1243;7s\x1b[?2501l\x1b[?1243h\x1b[?2501;1243;7r", initial},
+        {"\x1b[?2500s\x1b[?2500h\x1b[?2501r", mirroring}, // restoring another mode
         // Values stay saved after a restore.
-        {"\x1b[?1243h\x1b[?1243s\x1b[?1243l\x1b[?1243r\x1b[?1243l\x1b[?1243r", false, true, true},
+        {"\x1b[?1243h\x1b[?1243s\x1b[?1243l\x1b[?1243r\x1b[?1243l\x1b[?1243r", initial, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
         Terminal& t = *f.terminal;
         feed(t, c.input);
-        EXPECT_EQ(t.currentBidiState.boxMirroring, c.boxMirroring);
-        EXPECT_EQ(t.currentBidiState.autodetectDirection, c.autodetect);
+        EXPECT_EQ(t.currentBidiState, c.expected);
         EXPECT_EQ(t.bidiArrowKeySwap, c.arrowKeySwap);
-        EXPECT_EQ(t.normalBuffer->defaultBidiState, t.currentBidiState);
-        EXPECT_EQ(t.altBuffer->defaultBidiState, t.currentBidiState);
+        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
+        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
     }
+
+    // A bidi change redraws the whole screen.
+    Fixture f;
+    f.terminal->clearUpdateRange();
+    feed(*f.terminal, "\x1b[8l");
+    EXPECT_EQ(f.terminal->getUpdateRange(), (UpdateRange{0, f.terminal->rows}));
 }
 
 TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
