@@ -78,6 +78,7 @@ TEST(OscTest, PaletteSetAndQuery)
          {oscReply("4;1;rgb:1010/0000/0000"), oscReply("4;2;rgb:2020/0000/0000")},
          {"colorChanged(1)", "colorChanged(2)"}},
         {osc("4;255;#010203") + osc("4;255;?"), {oscReply("4;255;rgb:0101/0202/0303")}, {"colorChanged(255)"}},
+        {"\x1b G" + osc("4;7;#123456") + osc("4;7;?"), {"\x9d" "4;7;rgb:1212/3434/5656\x9c"}, {"colorChanged(7)"}},
         // an index above 255 stops the command; pairs before it stay
         {osc("4;300;#ffffff"), {}, {}},
         {osc("4;1;rgb:ff/00/00;300;red"), {}, {"colorChanged(1)"}},
@@ -109,13 +110,6 @@ TEST(OscTest, PaletteChangesTheEntries)
             EXPECT_EQ(f.terminal->ansiColors[i], before[i]) << i;
         }
     }
-}
-
-TEST(OscTest, PaletteQueryUsesEightBitControls)
-{
-    Fixture f;
-    feed(*f.terminal, "\x1b G" + osc("4;7;#123456"));
-    EXPECT_EQ(f.replies(osc("4;7;?")), std::vector<std::string>{"\x9d" "4;7;rgb:1212/3434/5656\x9c"});
 }
 
 TEST(OscTest, PaletteReset)
