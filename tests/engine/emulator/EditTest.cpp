@@ -211,25 +211,17 @@ TEST(EditCharacters, DeleteCharactersWithWideMarginsDeletesOnlyUpToTheMargin)
 
 // ---------------------------------------------------------------- IL, DL
 
-TEST(EditLines, InsertAndDeleteLines)
+// Inside the region and the margins, IL, DL, SU and SD are checked against a one-line-per-round
+// reference on random screens below.
+TEST(EditLines, InsertAndDeleteLinesOutsideTheRegionOrMarginsDoNothing)
 {
     runEdits({
-        {"IL", "\x1b[L", {0, 1}, {"0123456789", "", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}},
-        {"IL 2 in a region", "\x1b[2L", {3, 1}, {"0123456789", "", "", "abcdefghij", "KLMNOPQRST"}, 0, 3},
-        {"IL with a huge count", "\x1b[9999L", {0, 1}, {"0123456789", "", "", "", ""}},
         {"IL below the region", "\x1b[L", {0, 4}, {}, 1, 3},
         {"IL above the region", "\x1b[L", {0, 0}, {}, 1, 3},
-        {"IL inside the margins", "\x1b[L", {3, 1},
-         {"0123456789", "ab    ghij", "ABcdefGHIJ", "klCDEFqrst", "KLmnopQRST"}, 0, 4, 2, 5},
         {"IL outside the margins", "\x1b[L", {7, 1}, {}, 0, 4, 2, 5},
-        {"DL", "\x1b[M", {0, 1}, {"0123456789", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST", ""}},
-        {"DL 2 in a region", "\x1b[2M", {0, 1}, {"0123456789", "klmnopqrst", "", "", "KLMNOPQRST"}, 0, 3},
-        {"DL with a huge count", "\x1b[99M", {0, 1}, {"0123456789", "", "", "", ""}},
         {"DL below the region", "\x1b[M", {0, 4}, {}, 1, 3},
         {"DL below the region with margins", "\x1b[M", {3, 4}, {}, 1, 3, 2, 5},
         {"DL above the region with margins", "\x1b[M", {3, 0}, {}, 1, 3, 2, 5},
-        {"DL inside the margins", "\x1b[M", {3, 1},
-         {"0123456789", "abCDEFghij", "ABmnopGHIJ", "klMNOPqrst", "KL    QRST"}, 0, 4, 2, 5},
         {"DL outside the margins", "\x1b[M", {7, 1}, {}, 0, 4, 2, 5},
     });
 }
@@ -274,18 +266,9 @@ TEST(EditLines, DeleteLinesOutsideTheRegionOnlyMarksRows)
 
 // ---------------------------------------------------------------- SU, SD
 
-TEST(EditScroll, ScrollUpAndDown)
+TEST(EditScroll, ScrollDownWithMarginsSpanningTheScreenAndItsLookAlike)
 {
     runEdits({
-        {"SU", "\x1b[S", {3, 2}, {"abcdefghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST", ""}},
-        {"SU 2 in a region", "\x1b[2S", {3, 2}, {"0123456789", "klmnopqrst", "", "", "KLMNOPQRST"}, 1, 3},
-        {"SU with margins", "\x1b[S", {3, 2},
-         {"01cdef6789", "abCDEFghij", "ABmnopGHIJ", "klMNOPqrst", "KL    QRST"}, 0, 4, 2, 5},
-        {"SU with a huge count", "\x1b[1000S", {3, 2}, {"", "", "", "", ""}},
-        {"SD", "\x1b[T", {3, 2}, {"", "0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}},
-        {"SD 2 in a region", "\x1b[2T", {3, 2}, {"0123456789", "", "", "abcdefghij", "KLMNOPQRST"}, 1, 3},
-        {"SD with margins", "\x1b[T", {3, 2},
-         {"01    6789", "ab2345ghij", "ABcdefGHIJ", "klCDEFqrst", "KLmnopQRST"}, 0, 4, 2, 5},
         {"SD with margins spanning the screen", "\x1b[T", {3, 2},
          {"", "0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}, 0, 4, 0, 9},
         {"CSI > T is not SD", "\x1b[>T", {3, 2}, {}},
@@ -365,7 +348,8 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
             setMargins(*terminal, left, right);
         // IL and DL act from the cursor row, inside the region and the margins.
         const int y = between(top, bottom);
-        moveTo(*terminal, between(left, right), y);
+        const int x = between(left, right);
+        moveTo(*terminal, x, y);
         feed(*terminal, "\x1b[44m");
         const char final = finals[between(0, 3)];
         const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
@@ -384,6 +368,7 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
             << "CSI " << count << final << " on " << cols << "x" << rows << ", region " << top << ".." << bottom
             << (margins ? ", margins " + std::to_string(left) + ".." + std::to_string(right) : std::string())
             << ", cursor row " << y;
+        ASSERT_EQ(cursor(*terminal), (CursorPosition{x, y})) << "CSI " << count << final;
     }
 }
 
