@@ -2,6 +2,7 @@
 // and how they reach printed text.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ struct ScreenCase {
     std::string input;
     std::string firstRow;
 };
+
+void PrintTo(const ScreenCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class CharsetScreen : public ::testing::TestWithParam<ScreenCase> {};
 
@@ -111,28 +117,6 @@ TEST(Charset, DesignateTakesIntermediateAndFinal)
     EXPECT_EQ(terminal->gLevel, 0);
     EXPECT_EQ(terminal->gCharsets[0], nullptr);
     EXPECT_EQ(terminal->charset, nullptr);
-}
-
-TEST(Charset, DesignatorTable)
-{
-    const std::vector<std::pair<char, const CharacterMap*>> expected = {
-        {'0', &CharSets::decSpecialGraphics}, {'2', &CharSets::decSpecialGraphics}, {'A', &CharSets::unitedKingdom},
-        {'B', &CharSets::unitedStates},       {'4', &CharSets::dutch},              {'5', &CharSets::finnish},
-        {'C', &CharSets::finnish},            {'R', &CharSets::french},             {'Q', &CharSets::frenchCanadian},
-        {'K', &CharSets::german},             {'Y', &CharSets::italian},            {'6', &CharSets::norwegianDanish},
-        {'E', &CharSets::norwegianDanish},    {'Z', &CharSets::spanish},            {'7', &CharSets::swedish},
-        {'H', &CharSets::swedish},            {'=', &CharSets::swiss},
-    };
-    int designators = 0;
-    for (int byte = 0; byte < 256; ++byte) {
-        if (CharSets::all(static_cast<std::uint8_t>(byte)))
-            ++designators;
-    }
-    EXPECT_EQ(designators, static_cast<int>(expected.size()));
-    for (const auto& [designator, map] : expected) {
-        EXPECT_EQ(CharSets::all(static_cast<std::uint8_t>(designator)), map) << designator;
-        EXPECT_EQ(Terminal::charsetForDesignator(static_cast<std::uint8_t>(designator)), map) << designator;
-    }
 }
 
 // The print path writes mapped bytes as single-width cells without joining; that holds

@@ -37,7 +37,8 @@ void runMoves(const std::vector<MoveCase>& cases)
         terminal->buffer->setScrollBottom(c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
-        terminal->originMode = c.origin;
+        if (c.origin)
+            feed(*terminal, "\x1b[?6h");
         moveTo(*terminal, c.start.x, c.start.y);
         feed(*terminal, c.input);
         EXPECT_EQ(cursor(*terminal), c.end);
@@ -130,17 +131,6 @@ TEST(CursorMoves, AbsoluteColumnAndRow)
     });
 }
 
-TEST(CursorMoves, CursorPositionMarksTheRefreshRangeButHvpDoesNot)
-{
-    auto terminal = makeTerminal(80, 25);
-    moveTo(*terminal, 0, 3);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[10;1f");
-    EXPECT_EQ(terminal->getUpdateRange(), std::nullopt);
-    feed(*terminal, "\x1b[20;1H");
-    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{9, 19}));
-}
-
 // ---------------------------------------------------------------- Tabs
 
 struct TabCase {
@@ -192,31 +182,20 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
         for (const char* restore : {"\x1b" "8", "\x1b[u"}) {
             SCOPED_TRACE(std::string(save + 1) + " / " + (restore + 1));
             auto terminal = makeTerminal(80, 25);
-            Attribute bold;
-            bold.style.insert(CharacterStyle::bold);
-            bold.fg = Attribute::Color::ansi256(2);
-            terminal->curAttr = bold;
-            terminal->wraparound = true;
-            terminal->originMode = true;
-            feed(*terminal, "\x1b(0");
+            feed(*terminal, "\x1b[8;6H\x1b[1;32m\x1b[?6h\x1b(0");
+            const Attribute saved = terminal->curAttr;
             const CharacterMap* graphics = terminal->charset;
             ASSERT_NE(graphics, nullptr);
-            moveTo(*terminal, 5, 7);
 
             feed(*terminal, save);
-            moveTo(*terminal, 40, 20);
-            terminal->curAttr = Attribute{};
-            terminal->wraparound = false;
-            terminal->normalBuffer->wraparound = false;
-            terminal->originMode = false;
-            terminal->reverseWraparound = true;
-            feed(*terminal, "\x1b(B");
+            feed(*terminal, "\x1b[?6l\x1b[21;41H\x1b[0m\x1b[?45h\x1b[?7l\x1b(B");
             ASSERT_NE(terminal->charset, graphics);
+            ASSERT_TRUE(terminal->reverseWraparound);
             const auto designations = terminal->gCharsets;
             feed(*terminal, restore);
 
             EXPECT_EQ(cursor(*terminal), (CursorPosition{5, 7}));
-            EXPECT_EQ(terminal->curAttr, bold);
+            EXPECT_EQ(terminal->curAttr, saved);
             EXPECT_EQ(terminal->charset, graphics);
             EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
             EXPECT_TRUE(terminal->wraparound);
@@ -231,13 +210,9 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
 TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
 {
     auto terminal = makeTerminal(80, 25);
-    setMargins(*terminal, 10, 20);
+    feed(*terminal, "\x1b[?69h\x1b[11;21s");
     moveTo(*terminal, 80, 3); // pending wrap
-    terminal->cmdSaveCursor();
-    terminal->marginMode = false;
-    terminal->normalBuffer->marginMode = false;
-    terminal->altBuffer->marginMode = false;
-    terminal->cmdRestoreCursor();
+    feed(*terminal, "\x1b" "7\x1b[?69l\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
     EXPECT_TRUE(terminal->marginMode);
     EXPECT_TRUE(terminal->normalBuffer->marginMode);
@@ -247,9 +222,7 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
 TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
 {
     auto terminal = makeTerminal(80, 25);
-    terminal->curAttr.fg = Attribute::Color::ansi256(3);
-    moveTo(*terminal, 10, 10);
-    feed(*terminal, "\x1b" "8");
+    feed(*terminal, "\x1b[33m\x1b[11;11H\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(terminal->curAttr, Attribute{});
 }
@@ -258,49 +231,27 @@ TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
 
 const Rows digits = {"0123456789", "0123456789", "0123456789", "0123456789", "0123456789"};
 
-struct IndexColumnCase {
-    const char* name;
-    const char* input;
-    CursorPosition start;
-    Rows screen; // expected; empty: unchanged
-    CursorPosition end;
-};
-
 TEST(CursorIndexColumn, BackAndForwardIndexScrollTheMarginRectangleAtTheMargins)
 {
     // 10 x 5 screen, margins 2..5, region 1..3.
-    const std::vector<IndexColumnCase> cases = {
+    expectScreens(10, 5, digits, {
         {"DECFI on the right margin", "\x1b" "9", {5, 2},
-         {"0123456789", "01345 6789", "01345 6789", "01345 6789", "0123456789"}, {5, 2}},
+         {"0123456789", "01345 6789", "01345 6789", "01345 6789", "0123456789"}, 1, 3, 2, 5},
         {"DECBI on the left margin", "\x1b" "6", {2, 2},
-         {"0123456789", "01 2346789", "01 2346789", "01 2346789", "0123456789"}, {2, 2}},
-        {"DECFI inside the margins moves right", "\x1b" "9", {3, 2}, {}, {4, 2}},
-        {"DECBI inside the margins moves left", "\x1b" "6", {4, 2}, {}, {3, 2}},
-        {"DECBI left of the margins moves to 0", "\x1b" "6", {1, 2}, {}, {0, 2}},
-        {"DECFI right of the margins moves right", "\x1b" "9", {7, 2}, {}, {8, 2}},
-        {"DECFI at the pending-wrap column stays", "\x1b" "9", {10, 2}, {}, {10, 2}},
-        {"DECFI on the margin outside the region", "\x1b" "9", {5, 4}, {}, {5, 4}},
-    };
-    for (const IndexColumnCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto terminal = makeTerminal(10, 5);
-        for (int row = 0; row < 5; ++row)
-            putRow(*terminal, row, digits[static_cast<std::size_t>(row)]);
-        terminal->buffer->setScrollTop(1);
-        terminal->buffer->setScrollBottom(3);
-        setMargins(*terminal, 2, 5);
-        moveTo(*terminal, c.start.x, c.start.y);
-        feed(*terminal, c.input);
-        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? digits : c.screen);
-        EXPECT_EQ(cursor(*terminal), c.end);
-    }
+         {"0123456789", "01 2346789", "01 2346789", "01 2346789", "0123456789"}, 1, 3, 2, 5},
+        {"DECFI inside the margins moves right", "\x1b" "9", {3, 2}, {}, 1, 3, 2, 5, CursorPosition{4, 2}},
+        {"DECBI inside the margins moves left", "\x1b" "6", {4, 2}, {}, 1, 3, 2, 5, CursorPosition{3, 2}},
+        {"DECBI left of the margins moves to 0", "\x1b" "6", {1, 2}, {}, 1, 3, 2, 5, CursorPosition{0, 2}},
+        {"DECFI right of the margins moves right", "\x1b" "9", {7, 2}, {}, 1, 3, 2, 5, CursorPosition{8, 2}},
+        {"DECFI at the pending-wrap column stays", "\x1b" "9", {10, 2}, {}, 1, 3, 2, 5},
+        {"DECFI on the margin outside the region", "\x1b" "9", {5, 4}, {}, 1, 3, 2, 5},
+    });
 }
 
 TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
-    terminal->curAttr.fg = Attribute::Color::ansi256(1);
+    feed(*terminal, "\x1b[44;31m");
     moveTo(*terminal, 9, 0); // without margin mode the margins are the screen edges
     feed(*terminal, "\x1b" "9");
     const CharData right = terminal->buffer->lines()[0]->getCell(9);

@@ -123,21 +123,6 @@ TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
     }
 }
 
-TEST(InputScanTest, ShellMarksThenTypedCommand)
-{
-    RecordingDelegate delegate;
-    auto terminal = makeTerminal(80, 25, &delegate);
-    feed(*terminal, "\x1b]133;A\x07$ \x1b]133;B\x07");
-    ASSERT_EQ(terminal->buffer->semanticInput, SemanticInputState::armed);
-    terminal->sendUserInput(bytesOf("make"));
-    EXPECT_EQ(terminal->buffer->semanticInput, SemanticInputState::armed);
-    terminal->sendUserInput(bytesOf("\x1b[13;1:3u"));
-    EXPECT_EQ(terminal->buffer->semanticInput, SemanticInputState::armed);
-    terminal->sendUserInput(bytesOf("\x1b[13u"));
-    EXPECT_EQ(terminal->buffer->semanticInput, SemanticInputState::submitted);
-    EXPECT_EQ(delegate.sent, "make\x1b[13;1:3u\x1b[13u");
-}
-
 TEST(InputScanTest, WithoutDelegateTheBytesAreDroppedButScanned)
 {
     auto terminal = makeTerminal();

@@ -26,19 +26,39 @@ std::optional<LinkMatch> linkAt(Terminal& terminal, int col, int row,
     return terminal.linkMatch(LinkLookupLocation::buffer(Position{col, row}), mode);
 }
 
-TEST(LinksTest, ExplicitLinkFoundUnderEachOfItsCells)
+TEST(LinksTest, ExplicitLinksUnderTheirCells)
 {
-    auto terminal = makeTerminal(20, 3);
-    feed(*terminal, "ab" + osc8("http://a.example/") + "link" + osc8End + " cd");
-    for (int col = 2; col < 6; ++col) {
-        SCOPED_TRACE(col);
-        const std::optional<LinkMatch> match = linkAt(*terminal, col, 0, LinkLookupMode::explicitOnly);
-        ASSERT_TRUE(match.has_value());
-        EXPECT_EQ(*match, (LinkMatch{"http://a.example/", 0, {2, 6}, true, {RowRange{0, {2, 6}}}}));
-    }
-    for (int col : {0, 1, 6, 7, 15}) {
-        SCOPED_TRACE(col);
-        EXPECT_FALSE(linkAt(*terminal, col, 0).has_value());
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::vector<int> columns;
+        std::optional<std::string> text;
+        ColumnRange range;
+        LinkLookupMode mode = LinkLookupMode::explicitAndImplicit;
+    };
+    const std::string link = osc8("http://a.example/") + "link" + osc8End;
+    const Case cases[] = {
+        {"each cell of the link", "ab" + link + " cd", {2, 3, 4, 5}, "http://a.example/", {2, 6},
+         LinkLookupMode::explicitOnly},
+        {"cells around it", "ab" + link + " cd", {0, 1, 6, 7, 15}, std::nullopt, {}},
+        {"both halves of a wide character", "x" + osc8("http://wide.example/") + "\xe4\xb8\xad" "y" + osc8End,
+         {1, 2, 3}, "http://wide.example/", {1, 4}},
+        {"the link before the text under it", osc8("http://real.example/") + "http://shown.example/" + osc8End,
+         {3}, "http://real.example/", {0, 21}},
+        {"an implicit link only when asked for", "see http://example.com/path now", {10}, std::nullopt, {},
+         LinkLookupMode::explicitOnly},
+    };
+    for (const Case& c : cases) {
+        auto terminal = makeTerminal(40, 3);
+        feed(*terminal, c.bytes);
+        for (const int col : c.columns) {
+            SCOPED_TRACE(std::string(c.name) + ", column " + std::to_string(col));
+            const std::optional<LinkMatch> match = linkAt(*terminal, col, 0, c.mode);
+            ASSERT_EQ(match.has_value(), c.text.has_value());
+            if (c.text) {
+                EXPECT_EQ(*match, (LinkMatch{*c.text, 0, c.range, true, {RowRange{0, c.range}}}));
+            }
+        }
     }
 }
 
@@ -57,29 +77,6 @@ TEST(LinksTest, ExplicitLinkOverTwoRowsIsReportedPerRow)
     EXPECT_EQ(lower->row, 1);
     EXPECT_EQ(lower->range, (ColumnRange{0, 6}));
     EXPECT_EQ(lower->rowRanges, (std::vector<RowRange>{{1, {0, 6}}}));
-}
-
-TEST(LinksTest, RightHalfOfAWideCharacterFindsTheLink)
-{
-    auto terminal = makeTerminal(20, 3);
-    feed(*terminal, "x" + osc8("http://wide.example/") + "\xe4\xb8\xad" "y" + osc8End);
-    for (int col : {1, 2, 3}) {
-        SCOPED_TRACE(col);
-        const std::optional<LinkMatch> match = linkAt(*terminal, col, 0);
-        ASSERT_TRUE(match.has_value());
-        EXPECT_EQ(match->text, "http://wide.example/");
-        EXPECT_EQ(match->range, (ColumnRange{1, 4}));
-    }
-}
-
-TEST(LinksTest, ExplicitLinkComesBeforeTheTextUnderIt)
-{
-    auto terminal = makeTerminal(40, 3);
-    feed(*terminal, osc8("http://real.example/") + "http://shown.example/" + osc8End);
-    const std::optional<LinkMatch> match = linkAt(*terminal, 3, 0);
-    ASSERT_TRUE(match.has_value());
-    EXPECT_EQ(match->text, "http://real.example/");
-    EXPECT_TRUE(match->isExplicit);
 }
 
 TEST(LinksTest, ImplicitLinksOnOneRow)
@@ -120,15 +117,6 @@ TEST(LinksTest, ImplicitLinksOnOneRow)
         EXPECT_FALSE(match->isExplicit);
         EXPECT_EQ(match->rowRanges, (std::vector<RowRange>{{0, c.range}}));
     }
-}
-
-TEST(LinksTest, ExplicitOnlyModeFindsNoImplicitLink)
-{
-    auto terminal = makeTerminal(80, 5);
-    feed(*terminal, "see http://example.com/path now");
-    EXPECT_FALSE(linkAt(*terminal, 10, 0, LinkLookupMode::explicitOnly).has_value());
-    EXPECT_EQ(terminal->linkText(10, 0, LinkLookupLocation::Kind::buffer, LinkLookupMode::explicitAndImplicit),
-              "http://example.com/path");
 }
 
 TEST(LinksTest, UrlWrappedOverTwoRows)

@@ -2,9 +2,7 @@
 // and the bidi mode changes.
 #include "emulator/Terminal.h"
 
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +12,7 @@
 namespace corvantix {
 namespace {
 
-using test::RecordingDelegate;
-
-struct Fixture {
-    RecordingDelegate delegate;
-    std::unique_ptr<Terminal> terminal;
-
-    explicit Fixture(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
-
-    // The reply to the bytes alone.
-    std::string reply(std::string_view bytes)
-    {
-        delegate.clear();
-        feed(*terminal, bytes);
-        return delegate.sent;
-    }
-};
+using Fixture = TerminalFixture;
 
 std::string decrqmReply(bool isPrivate, int mode, int state)
 {
@@ -53,40 +36,14 @@ struct SwitchableMode {
 
 TEST(ModesTest, SetAndResetAreReportedByDecrqm)
 {
-    const std::vector<SwitchableMode> cases = {
-        {false, 4, "", 1, 2},
-        {false, 8, "", 1, 2},
-        {false, 20, "", 1, 2},
-        {true, 1, "", 1, 2},
-        {true, 4, "", 1, 2},
-        {true, 5, "", 1, 2},
-        {true, 6, "", 1, 2},
-        {true, 7, "", 1, 2},
-        {true, 9, "", 1, 2},
-        {true, 12, "", 1, 2},
-        {true, 25, "", 1, 2},
-        {true, 40, "", 1, 2},
-        {true, 45, "", 1, 2},
-        {true, 47, "", 1, 2},
-        {true, 66, "", 1, 2},
-        {true, 69, "", 1, 2},
-        {true, 1000, "", 1, 2},
-        {true, 1002, "", 1, 2},
-        {true, 1003, "", 1, 2},
-        {true, 1004, "", 1, 2},
-        {true, 1005, "", 1, 2},
-        {true, 1006, "", 1, 2},
-        {true, 1007, "", 1, 2},
-        {true, 1015, "", 1, 2},
-        {true, 1016, "", 1, 2},
-        {true, 1243, "", 1, 2},
-        {true, 2004, "", 1, 2},
-        {true, 2026, "", 1, 2},
-        {true, 2500, "", 1, 2},
-        {true, 2501, "", 1, 2},
-        // Reverse wraparound is only taken while autowrap is on.
-        {true, 45, "\x1b[?7l", 2, 2},
-    };
+    std::vector<SwitchableMode> cases;
+    for (const int mode : {4, 8, 20})
+        cases.push_back({false, mode, "", 1, 2});
+    for (const int mode : {1, 4, 5, 6, 7, 9, 12, 25, 40, 45, 47, 66, 69, 1000, 1002, 1003, 1004, 1005, 1006, 1007,
+                           1015, 1016, 1243, 2004, 2026, 2500, 2501})
+        cases.push_back({true, mode, "", 1, 2});
+    // Reverse wraparound is only taken while autowrap is on.
+    cases.push_back({true, 45, "\x1b[?7l", 2, 2});
     for (const SwitchableMode& c : cases) {
         SCOPED_TRACE((c.isPrivate ? "?" : "") + std::to_string(c.mode) + " after " + testing::PrintToString(std::string(c.prepare)));
         Fixture f;
@@ -167,34 +124,6 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
     }
 }
 
-TEST(ModesTest, BidiModesAreMirroredIntoBothBufferDefaults)
-{
-    struct Case {
-        const char* input;
-        BidiPresentationState expected;
-    };
-    const BidiPresentationState initial;
-    const std::vector<Case> cases = {
-        {"\x1b[8l", {.supportMode = BidiSupportMode::explicit_}},
-        {"\x1b[8l\x1b[8h", initial},
-        {"\x1b[?2500h", {.boxMirroring = true}},
-        {"\x1b[?2501l", {.autodetectDirection = false}},
-        {"\x1b[?2500h\x1b[?2501l\x1b[?2500l", {.autodetectDirection = false}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        Terminal& t = *f.terminal;
-        t.clearUpdateRange();
-        feed(t, c.input);
-        EXPECT_EQ(t.currentBidiState, c.expected);
-        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
-        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
-        // A bidi change redraws the whole screen.
-        EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
-    }
-}
-
 // ---------------------------------------------------------------- Mouse, focus, paste, sync
 
 TEST(ModesTest, MouseModesAndEncodings)
@@ -237,32 +166,23 @@ TEST(ModesTest, FocusReportingSendsTheCurrentStateAtOnce)
     Fixture f;
     EXPECT_EQ(f.reply("\x1b[?1004h"), "\x1b[I");
     EXPECT_EQ(f.reply("\x1b[?1004l"), "");
+    f.delegate.clear();
     f.terminal->setFocusState(false);
+    EXPECT_EQ(f.delegate.sent, "") << "focus reporting is off";
     EXPECT_EQ(f.reply("\x1b[?1004h"), "\x1b[O");
-    EXPECT_TRUE(f.terminal->sendFocus);
+    f.delegate.clear();
+    f.terminal->setFocusState(true);
+    EXPECT_EQ(f.delegate.sent, "\x1b[I");
 
     feed(*f.terminal, "\x1b[62;2\"p");
-    EXPECT_EQ(f.reply("\x1b[?1004h"), "\x9bO");
-}
-
-TEST(ModesTest, SynchronizedOutputAnnouncesOnlyChanges)
-{
-    Fixture f;
-    feed(*f.terminal, "\x1b[?2026h\x1b[?2026h");
-    EXPECT_TRUE(f.terminal->synchronizedOutputActive);
-    EXPECT_EQ(f.delegate.count("synchronizedOutputChanged(true)"), 1);
-    feed(*f.terminal, "\x1b[?2026l\x1b[?2026l");
-    EXPECT_FALSE(f.terminal->synchronizedOutputActive);
-    EXPECT_EQ(f.delegate.count("synchronizedOutputChanged(false)"), 1);
+    EXPECT_EQ(f.reply("\x1b[?1004h"), "\x9bI");
 }
 
 TEST(ModesTest, OriginModeDoesNotMoveTheCursorAndEscKeypadModesShareTheFlag)
 {
     Fixture f;
     Terminal& t = *f.terminal;
-    t.buffer->setX(3);
-    t.buffer->setY(4);
-    feed(t, "\x1b[?6h");
+    feed(t, "\x1b[5;4H\x1b[?6h");
     EXPECT_TRUE(t.originMode);
     EXPECT_EQ(cursor(t), (CursorPosition{3, 4}));
 
@@ -279,11 +199,11 @@ TEST(ModesTest, ReverseVideoRedrawsAndNotifiesOnlyOnChange)
     t.clearUpdateRange();
     feed(t, "\x1b[?5h\x1b[?5h");
     EXPECT_TRUE(t.reverseColors);
-    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 1);
+    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 1);
     EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
     feed(t, "\x1b[?5l\x1b[?5l");
     EXPECT_FALSE(t.reverseColors);
-    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 2);
+    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 2);
 }
 
 TEST(ModesTest, CursorVisibility)
@@ -299,16 +219,12 @@ TEST(ModesTest, CursorVisibility)
 
 TEST(ModesTest, Decset2ClearsEveryCharacterSet)
 {
-    Fixture f;
+    Fixture f(10, 2);
     Terminal& t = *f.terminal;
-    const CharacterMap* map = Terminal::charsetForDesignator('0');
-    ASSERT_NE(map, nullptr);
-    t.gCharsets = {map, map, map, map};
-    t.charset = map;
-    feed(t, "\x1b[?2h");
+    feed(t, "\x1b(0\x1b)0\x1b*0\x1b+0\x1b[?2hq\x0eq\x1bnq");
     for (const CharacterMap* slot : t.gCharsets)
         EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(t.charset, nullptr);
+    EXPECT_EQ(screenLine(t, 0), "qqq");
 }
 
 // ---------------------------------------------------------------- Column mode
@@ -426,22 +342,19 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
 {
     TerminalOptions options;
     options.convertEol = true;
-    RecordingDelegate delegate;
-    Terminal t(&delegate, options);
+    Fixture f(options);
+    Terminal& t = *f.terminal;
+    test::RecordingDelegate& delegate = f.delegate;
 
     // Everything DECSTR resets, moved away from its initial value.
+    feed(t, "\x1b[7;6H\x1b" "7\x1b[3g\x1b[1G\x1bH\x1b[3G\x1bH");
     feed(t, "\x1b[?25l\x1b[?6h\x1b[4h\x1b[?45h\x1b[?7l\x1b[?66h\x1b[?1h");
     feed(t, "\x1b[3;20r\x1b[1;31m\x1b[?1243h\x1b[?2500h\x1b[8l\x1b[?2500s\x1b[20l");
     feed(t, "\x1b[61\"p");
-    t.buffer->savedX = 5;
-    t.buffer->savedY = 6;
     // And what it keeps.
-    feed(t, "\x1b[?69h\x1b[5;40s\x1b[?1000;1006h\x1b[?2004h\x1b[?1004h\x1b[?5h");
-    t.cc.send8bit = true;
-    const std::vector<bool> tabStops = {true, false, true};
-    t.buffer->tabStops.assign(tabStops.begin(), tabStops.end());
-    t.buffer->tabStops.resize(80, false);
+    feed(t, "\x1b[?69h\x1b[5;40s\x1b[?1000;1006h\x1b[?2004h\x1b[?1004h\x1b[?5h\x1b G");
     const std::vector<bool> keptTabStops = t.buffer->tabStops;
+    ASSERT_TRUE(keptTabStops[0] && keptTabStops[2] && !keptTabStops[8]);
 
     delegate.clear();
     feed(t, "\x1b[!p");
@@ -480,7 +393,7 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     EXPECT_TRUE(t.cc.send8bit);
     EXPECT_EQ(t.buffer->tabStops, keptTabStops);
     EXPECT_EQ(delegate.count("mouseModeChanged"), 0);
-    EXPECT_EQ(delegate.count("colorChanged(nil)"), 1); // the palette reset only
+    EXPECT_EQ(delegate.count("colorChanged(none)"), 1); // the palette reset only
 }
 
 TEST(ModesTest, SoftResetEndsLinksPromptsAndColoursAndKeepsTheRest)
@@ -508,7 +421,7 @@ TEST(ModesTest, SoftResetEndsLinksPromptsAndColoursAndKeepsTheRest)
     EXPECT_EQ(t.ansiColors[1], defaultEntry);
     EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::idle);
     EXPECT_EQ(t.normalBuffer->semanticPromptStartLine, nullptr);
-    EXPECT_EQ(f.delegate.count("colorChanged(nil)"), 1);
+    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 1);
 
     // Kept: the cursor, the designations, the keyboard flags, the title and cursor style.
     EXPECT_EQ(cursor(t), (CursorPosition{4, 2}));
@@ -569,34 +482,45 @@ TEST(ModesTest, ConformanceLevelAndControls)
 
 // ---------------------------------------------------------------- XTSAVE / XTRESTORE, bidi paragraph
 
-TEST(ModesTest, SaveAndRestoreBidiPrivateModes)
+TEST(ModesTest, BidiModesAndTheirSaveAndRestoreAreMirroredIntoBothBufferDefaults)
 {
     struct Case {
         const char* input;
-        bool boxMirroring;
-        bool autodetect;
-        bool arrowKeySwap;
+        BidiPresentationState expected;
+        bool arrowKeySwap = false;
     };
+    const BidiPresentationState initial;
+    const BidiPresentationState mirroring{.boxMirroring = true};
     const std::vector<Case> cases = {
-        {"\x1b[?2500h\x1b[?2500s\x1b[?2500l\x1b[?2500r", true, true, false},
-        {"\x1b[?2500h\x1b[?2500r", true, true, false}, // nothing saved: nothing changes
-        {"\x1b[?2500l\x1b[?2500r", false, true, false},
-        {"\x1b[?2501;1243;7s\x1b[?2501l\x1b[?1243h\x1b[?2501;1243;7r", false, true, false},
-        {"\x1b[?2500s\x1b[?2500h\x1b[?2501r", true, true, false}, // restoring another mode
+        {"\x1b[8l", {.supportMode = BidiSupportMode::explicit_}},
+        {"\x1b[8l\x1b[8h", initial},
+        {"\x1b[?2500h", mirroring},
+        {"\x1b[?2501l", {.autodetectDirection = false}},
+        {"\x1b[?2500h\x1b[?2501l\x1b[?2500l", {.autodetectDirection = false}},
+        {"\x1b[?2500h\x1b[?2500s\x1b[?2500l\x1b[?2500r", mirroring},
+        {"\x1b[?2500h\x1b[?2500r", mirroring}, // nothing saved: nothing changes
+        {"\x1b[?2500l\x1b[?2500r", initial},
+        {"\x1b[?2501;1243;7s\x1b[?2501l\x1b[?1243h\x1b[?2501;1243;7r", initial},
+        {"\x1b[?2500s\x1b[?2500h\x1b[?2501r", mirroring}, // restoring another mode
         // Values stay saved after a restore.
-        {"\x1b[?1243h\x1b[?1243s\x1b[?1243l\x1b[?1243r\x1b[?1243l\x1b[?1243r", false, true, true},
+        {"\x1b[?1243h\x1b[?1243s\x1b[?1243l\x1b[?1243r\x1b[?1243l\x1b[?1243r", initial, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
         Terminal& t = *f.terminal;
         feed(t, c.input);
-        EXPECT_EQ(t.currentBidiState.boxMirroring, c.boxMirroring);
-        EXPECT_EQ(t.currentBidiState.autodetectDirection, c.autodetect);
+        EXPECT_EQ(t.currentBidiState, c.expected);
         EXPECT_EQ(t.bidiArrowKeySwap, c.arrowKeySwap);
-        EXPECT_EQ(t.normalBuffer->defaultBidiState, t.currentBidiState);
-        EXPECT_EQ(t.altBuffer->defaultBidiState, t.currentBidiState);
+        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
+        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
     }
+
+    // A bidi change redraws the whole screen.
+    Fixture f;
+    f.terminal->clearUpdateRange();
+    feed(*f.terminal, "\x1b[8l");
+    EXPECT_EQ(f.terminal->getUpdateRange(), (UpdateRange{0, f.terminal->rows}));
 }
 
 TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
@@ -634,43 +558,6 @@ TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
             EXPECT_TRUE(line.bidiState().autodetectDirection);
         }
         EXPECT_TRUE(t.buffer->defaultBidiState.boxMirroring);
-    }
-}
-
-// ---------------------------------------------------------------- Diagnostics
-
-TEST(ModesTest, UnhandledModesAreLoggedUnlessSilent)
-{
-    struct Case {
-        const char* input;
-        const char* logged;
-    };
-    const std::vector<Case> cases = {
-        {"\x1b[>5h", "Info: Unhandled setMode (SM) with 5 and [62]\n"},
-        {"\x1b[>5l", ""},
-        {"\x1b[99h", "Info: Unhandled verbatim setMode with 99 and []\n"},
-        {"\x1b[99l", ""},
-        {"\x1b[2h\x1b[2l", ""},
-        {"\x1b[?41h", "Info: Unhandled DEC Private Mode Set (DECSET) with 41\n"},
-        {"\x1b[?41l", ""},
-        {"\x1b[?2l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 2\n"},
-        {"\x1b[?63h", ""},
-        {"\x1b[?63l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 63\n"},
-        {"\x1b[?9999h", "Info: Unhandled DEC Private Mode Set (DECSET) with 9999\n"},
-        {"\x1b[?9999l", "Info: Unhandled DEC Private Mode Reset (DECRST) with 9999\n"},
-        {"\x1b[?95;1034h\x1b[?95;1034l", ""},
-        {"\x1b[=1p", "Info: Unhandled CSI 61 with pars=[1]\n"},
-        {"\x1b[?2;3#p", "Info: Unhandled CSI 6335 with pars=[2, 3]\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        for (const bool silent : {false, true}) {
-            Fixture f;
-            f.terminal->silentLog = silent;
-            LogCapture log;
-            feed(*f.terminal, c.input);
-            EXPECT_EQ(log.take(), silent ? "" : c.logged);
-        }
     }
 }
 

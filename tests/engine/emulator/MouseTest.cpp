@@ -1,7 +1,6 @@
 // Mouse reports: button codes and the bytes of each encoding.
 #include "emulator/Terminal.h"
 
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +13,7 @@ namespace {
 
 using namespace std::string_literals;
 
-using test::RecordingDelegate;
-
-struct Fixture {
-    RecordingDelegate delegate;
-    std::unique_ptr<Terminal> terminal = makeTerminal(80, 25, &delegate);
-
+struct Fixture : TerminalFixture {
     Fixture(MouseMode mode, MouseProtocolEncoding protocol)
     {
         terminal->setMouseMode(mode);
@@ -170,7 +164,7 @@ TEST(MouseTest, EightBitControlsStartWith9B)
         Fixture sevenBit(MouseMode::vt200, protocol);
         sevenBit.terminal->sendEvent(0, 5, 6);
         Fixture eightBit(MouseMode::vt200, protocol);
-        eightBit.terminal->cc.send8bit = true;
+        feed(*eightBit.terminal, "\x1b G");
         eightBit.terminal->sendEvent(0, 5, 6);
         ASSERT_EQ(sevenBit.delegate.sent.substr(0, 2), "\x1b[");
         EXPECT_EQ(eightBit.delegate.sends, std::vector<std::string>{"\x9b" + sevenBit.delegate.sent.substr(2)})

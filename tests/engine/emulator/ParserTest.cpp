@@ -1,5 +1,4 @@
 #include "emulator/EscapeSequenceParser.h"
-#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -460,14 +459,6 @@ TEST(ParserReset, ClearsTheSequenceAndDropsTheDcsHandler)
         (Lines{"printStateReset", "printStateReset", "printStateReset", "printStateReset", "hook '' q [0]",
             "put 'ab'", "drop", "printStateReset",
             "print 'm'", "printStateReset", "esc '' \\"}));
-}
-
-TEST(ParserCsi, DefaultFallbackPrintsTheFinalByte)
-{
-    EscapeSequenceParser parser;
-    LogCapture log;
-    parser.parse(bytesOf("\x1b[5m"));
-    EXPECT_EQ(log.take(), "Cannot handle ESC-109\n");
 }
 
 TEST(ParserCsi, IntermediatesAreCapped)

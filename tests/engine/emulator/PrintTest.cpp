@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ struct PrintCase {
     std::vector<std::string> rows; // the first rows of the screen
     CursorPosition cursor;
 };
+
+void PrintTo(const PrintCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class PrintScreen : public ::testing::TestWithParam<PrintCase> {};
 
@@ -272,18 +278,6 @@ TEST(Print, NoNewClusterCodesOnceTheTableIsFull)
     EXPECT_EQ(terminal->lastCharIndex, INT32_MAX);
     // Clusters registered before still resolve.
     EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), known);
-}
-
-TEST(Print, MarksTheRowsItWrites)
-{
-    const auto terminal = makeTerminal(10, 5);
-    terminal->buffer->setY(2);
-    terminal->clearUpdateRange();
-    feed(*terminal, "abcdefghijkl");
-    const auto range = terminal->getUpdateRange();
-    ASSERT_TRUE(range.has_value());
-    EXPECT_LE(range->startY, 2);
-    EXPECT_GE(range->endY, 3);
 }
 
 TEST(Print, HostOscHandlerReplacesTheBuiltInOne)

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,7 +19,7 @@ namespace corvantix::test {
 
 class RecordingDelegate : public TerminalDelegate {
 public:
-    // One entry per callback, e.g. "showCursor", "setTerminalTitle(abc)", "colorChanged(nil)",
+    // One entry per callback, e.g. "showCursor", "setTerminalTitle(abc)", "colorChanged(none)",
     // "synchronizedOutputChanged(true)", "send(3)".
     std::vector<std::string> events;
     // Every byte sent, in order, and the bytes of each send call.
@@ -43,6 +44,14 @@ public:
         return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const std::string& e) {
             return std::string_view(e).substr(0, e.find('(')) == name;
         }));
+    }
+    // The events other than sends.
+    std::vector<std::string> eventsBesidesSends() const
+    {
+        std::vector<std::string> result;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(result),
+                     [](const std::string& e) { return !e.starts_with("send("); });
+        return result;
     }
     void clear()
     {
@@ -104,7 +113,7 @@ public:
     void hostCurrentDocumentUpdated(Terminal&) override { events.push_back("hostCurrentDocumentUpdated"); }
     void colorChanged(Terminal&, std::optional<int> index) override
     {
-        events.push_back("colorChanged(" + (index ? std::to_string(*index) : std::string("nil")) + ")");
+        events.push_back("colorChanged(" + (index ? std::to_string(*index) : std::string("none")) + ")");
     }
     void setForegroundColor(Terminal& source, const Color& color) override
     {
@@ -118,7 +127,7 @@ public:
     }
     void setCursorColor(Terminal& source, const std::optional<Color>& color) override
     {
-        events.push_back("setCursorColor(" + (color ? color->formatXcolor() : std::string("nil")) + ")");
+        events.push_back("setCursorColor(" + (color ? color->formatXcolor() : std::string("none")) + ")");
         TerminalDelegate::setCursorColor(source, color);
     }
     TerminalColors getColors(Terminal& source) override
@@ -146,7 +155,7 @@ public:
     void progressReport(Terminal&, const ProgressReport& report) override
     {
         events.push_back("progressReport(" + std::to_string(static_cast<int>(report.state)) + ","
-                         + (report.progress ? std::to_string(*report.progress) : std::string("nil")) + ")");
+                         + (report.progress ? std::to_string(*report.progress) : std::string("none")) + ")");
     }
     void createImageFromBitmap(Terminal&, std::vector<std::uint8_t>& bytes, int width, int height) override
     {

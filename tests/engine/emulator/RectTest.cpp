@@ -56,7 +56,7 @@ TEST(RectTest, FillEraseAndSelectiveErase)
     struct Case {
         const char* name;
         std::string bytes;
-        std::vector<std::string> expected;
+        std::vector<std::string> expected; // empty: unchanged
     };
     const Case cases[] = {
         {"fill", "\x1b[88;2;3;4;10$x",
@@ -69,20 +69,15 @@ TEST(RectTest, FillEraseAndSelectiveErase)
          {"...defghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
         {"fill, code 0 gives empty cells", "\x1b[0;6;1;6;2$x",
          {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "..hijklmno"}},
-        {"fill, bottom 0 is empty", "\x1b[88;2;2;0;4$x",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"fill, inverted rectangle is empty", "\x1b[88;4;4;2;2$x",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"fill without $ does nothing", "\x1b[88;1;1;2;2x",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        {"fill, bottom 0 is empty", "\x1b[88;2;2;0;4$x", {}},
+        {"fill, inverted rectangle is empty", "\x1b[88;4;4;2;2$x", {}},
+        {"fill without $ does nothing", "\x1b[88;1;1;2;2x", {}},
         {"erase", "\x1b[2;2;3;4$z",
          {"abcdefghij", "b...fghijk", "c...ghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"erase, the locator form changes nothing", "\x1b[2;2;3;4'z",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        {"erase, the locator form changes nothing", "\x1b[2;2;3;4'z", {}},
         {"selective erase", "\x1b[5;9${",
          {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijkl..", "fghijklm.."}},
-        {"selective erase without $ is not one", "\x1b[5;9{",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        {"selective erase without $ is not one", "\x1b[5;9{", {}},
         // The scroll region and margins do not clip a rectangle outside origin mode.
         {"region and margins do not clip", "\x1b[3;4r\x1b[?69h\x1b[4;6s\x1b[88;1;1;6;10$x",
          {"XXXXXXXXXX", "XXXXXXXXXX", "XXXXXXXXXX", "XXXXXXXXXX", "XXXXXXXXXX", "XXXXXXXXXX"}},
@@ -98,8 +93,9 @@ TEST(RectTest, FillEraseAndSelectiveErase)
         SCOPED_TRACE(c.name);
         auto terminal = filledTerminal();
         LogCapture quiet; // the locator form prints a line
+        const std::vector<std::string> before = grid(*terminal);
         feed(*terminal, c.bytes);
-        EXPECT_EQ(grid(*terminal), c.expected);
+        EXPECT_EQ(grid(*terminal), c.expected.empty() ? before : c.expected);
     }
 }
 
@@ -139,7 +135,7 @@ TEST(RectTest, CopyRectangle)
     struct Case {
         const char* name;
         std::string bytes;
-        std::vector<std::string> expected;
+        std::vector<std::string> expected; // empty: unchanged
     };
     const Case cases[] = {
         {"copy", "\x1b[1;1;2;3;1;4;5;1$v",
@@ -159,10 +155,8 @@ TEST(RectTest, CopyRectangle)
          {"abcdefghij", "bcdefghiab", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
         {"bottom and right 0 mean the last row and column", "\x1b[5;9;0;0;1;1;1;1$v",
          {"mncdefghij", "nodefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"only page 1 exists", "\x1b[1;1;2;2;1;4;4;2$v",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"needs the $ intermediate", "\x1b[1;1;2;2;1;4;4;1v",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        {"only page 1 exists", "\x1b[1;1;2;2;1;4;4;2$v", {}},
+        {"needs the $ intermediate", "\x1b[1;1;2;2;1;4;4;1v", {}},
         // Origin mode moves the source, not the destination.
         {"origin mode source", "\x1b[3;6r\x1b[?6h\x1b[1;1;1;2;1;1;1;1$v",
          {"cdcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
@@ -176,8 +170,9 @@ TEST(RectTest, CopyRectangle)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto terminal = filledTerminal();
+        const std::vector<std::string> before = grid(*terminal);
         feed(*terminal, c.bytes);
-        EXPECT_EQ(grid(*terminal), c.expected);
+        EXPECT_EQ(grid(*terminal), c.expected.empty() ? before : c.expected);
     }
 }
 
@@ -186,7 +181,7 @@ TEST(RectTest, InsertColumns)
     struct Case {
         const char* name;
         std::string bytes;
-        std::vector<std::string> expected;
+        std::vector<std::string> expected; // empty: unchanged
     };
     const Case cases[] = {
         {"three at column 3", "\x1b[1;3H\x1b[3'}",
@@ -199,18 +194,16 @@ TEST(RectTest, InsertColumns)
          {"abcdefghij", "b.cdefghij", "c.defghijk", "defghijklm", "efghijklmn", "fghijklmno"}},
         {"up to the right margin", "\x1b[?69h\x1b[3;6s\x1b[1;4H\x1b[2'}",
          {"abc..dghij", "bcd..ehijk", "cde..fijkl", "def..gjklm", "efg..hklmn", "fgh..ilmno"}},
-        {"left of the left margin does nothing", "\x1b[?69h\x1b[3;6s\x1b[1;1H\x1b[2'}",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"right of the right margin does nothing", "\x1b[?69h\x1b[3;6s\x1b[1;8H\x1b[2'}",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
-        {"without the ' intermediate it is not DECIC", "\x1b[1;3H\x1b[3}",
-         {"abcdefghij", "bcdefghijk", "cdefghijkl", "defghijklm", "efghijklmn", "fghijklmno"}},
+        {"left of the left margin does nothing", "\x1b[?69h\x1b[3;6s\x1b[1;1H\x1b[2'}", {}},
+        {"right of the right margin does nothing", "\x1b[?69h\x1b[3;6s\x1b[1;8H\x1b[2'}", {}},
+        {"without the ' intermediate it is not DECIC", "\x1b[1;3H\x1b[3}", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto terminal = filledTerminal();
+        const std::vector<std::string> before = grid(*terminal);
         feed(*terminal, c.bytes);
-        EXPECT_EQ(grid(*terminal), c.expected);
+        EXPECT_EQ(grid(*terminal), c.expected.empty() ? before : c.expected);
     }
 
     auto terminal = filledTerminal();
@@ -296,34 +289,6 @@ TEST(RectTest, AlignmentPatternClearsWrapFlags)
     ASSERT_TRUE(terminal->buffer->lines()[1]->isWrapped());
     feed(*terminal, "\x1b#8");
     EXPECT_FALSE(terminal->buffer->lines()[1]->isWrapped());
-}
-
-TEST(RectTest, LogLines)
-{
-    auto terminal = filledTerminal();
-    terminal->silentLog = false;
-    struct Case {
-        const char* bytes;
-        std::string output;
-    };
-    const Case cases[] = {
-        {"\x1b[1;2x", "Info: Not implemented CSI x with collect: collect=[] and pars=[1, 2]\n"},
-        {"\x1b[1;2#x", "Info: Not implemented CSI x with collect: collect=[35] and pars=[1, 2]\n"},
-        {"\x1b[1{", "Info: CSI # { not implemented - XTPUSHSGR with [1]\n"},
-        {"\x1b[2}", "Info: CSI # } not implemented- XTPOPSGR with [2]\n"},
-        {"\x1b['z", "TODO: Enable Locator Reporting (DECELR)\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes + 1);
-        LogCapture log;
-        feed(*terminal, c.bytes);
-        EXPECT_EQ(log.take(), c.output);
-    }
-    // The locator line is printed even when the terminal is silent.
-    terminal->silentLog = true;
-    LogCapture log;
-    feed(*terminal, "\x1b['z\x1b[1;2x");
-    EXPECT_EQ(log.take(), "TODO: Enable Locator Reporting (DECELR)\n");
 }
 
 } // namespace

@@ -18,97 +18,70 @@ const Rows letters = {"aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd", "e
 
 // ---------------------------------------------------------------- LF, IND, RI, NEL, CR, BS
 
-struct MoveCase {
-    const char* name;
-    int top = 0, bottom = 4;    // scroll region
-    int left = -1, right = -1;  // margins; -1: margin mode off
-    bool lineFeedMode = false;
-    bool reverseWraparound = false;
-    CursorPosition start;
-    const char* input;
-    Rows screen; // expected; empty: unchanged
-    CursorPosition end;
-};
-
 TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
 {
-    const std::vector<MoveCase> cases = {
-        {"LF mid-screen", 0, 4, -1, -1, false, false, {3, 1}, "\n", {}, {3, 2}},
-        {"VT and FF are line feeds", 0, 4, -1, -1, false, false, {3, 1}, "\x0b\x0c", {}, {3, 3}},
-        {"LF at the bottom scrolls", 0, 4, -1, -1, false, false, {2, 4}, "\n",
-         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}, {2, 4}},
-        {"LF at the last row below the region stays", 0, 2, -1, -1, false, false, {0, 4}, "\n", {}, {0, 4}},
-        {"IND at the last row below the region scrolls it", 0, 2, -1, -1, false, false, {0, 4}, "\x1b" "D",
-         {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}, {0, 4}},
-        {"LF at the bottom of an inner region", 1, 3, -1, -1, false, false, {0, 3}, "\n",
-         {"aaaaaaaaaa", "cccccccccc", "dddddddddd", "", "eeeeeeeeee"}, {0, 3}},
-        {"IND mid-region", 1, 3, -1, -1, false, false, {4, 1}, "\x1b" "D", {}, {4, 2}},
-        {"RI at the top of an inner region", 1, 3, -1, -1, false, false, {5, 1}, "\x1b" "M",
-         {"aaaaaaaaaa", "", "bbbbbbbbbb", "cccccccccc", "eeeeeeeeee"}, {5, 1}},
-        {"RI at the top of the screen", 0, 4, -1, -1, false, false, {0, 0}, "\x1b" "M",
-         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}, {0, 0}},
-        {"RI mid-screen", 0, 4, -1, -1, false, false, {0, 2}, "\x1b" "M", {}, {0, 1}},
-        {"RI above the region moves up", 2, 4, -1, -1, false, false, {0, 1}, "\x1b" "M", {}, {0, 0}},
-        {"NEL", 0, 4, -1, -1, false, false, {5, 1}, "\x1b" "E", {}, {0, 2}},
-        {"NEL at the bottom scrolls", 0, 4, -1, -1, false, false, {5, 4}, "\x1b" "E",
-         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}, {0, 4}},
-        {"LF at the pending-wrap column", 0, 4, -1, -1, false, false, {10, 1}, "\n", {}, {9, 2}},
-        {"LNM: LF also returns", 0, 4, -1, -1, true, false, {5, 1}, "\n", {}, {0, 2}},
-        {"LNM with margins but no origin mode returns to 0", 0, 4, 2, 5, true, false, {3, 1}, "\n", {}, {0, 2}},
-        {"CR", 0, 4, -1, -1, false, false, {5, 1}, "\r", {}, {0, 1}},
-        {"CR inside the margins goes to the left margin", 0, 4, 2, 5, false, false, {4, 1}, "\r", {}, {2, 1}},
-        {"CR left of the margins goes to 0", 0, 4, 2, 5, false, false, {1, 1}, "\r", {}, {0, 1}},
-        {"BS", 0, 4, -1, -1, false, false, {5, 1}, "\b", {}, {4, 1}},
-        {"BS at column 0 stays", 0, 4, -1, -1, false, false, {0, 1}, "\b", {}, {0, 1}},
-        {"BS at the pending-wrap column", 0, 4, -1, -1, false, false, {10, 1}, "\b", {}, {8, 1}},
-        {"BS at the left margin stays", 0, 4, 2, 5, false, false, {2, 1}, "\b", {}, {2, 1}},
-        {"BS left of the left margin", 0, 4, 2, 5, false, false, {1, 1}, "\b", {}, {0, 1}},
-        {"reverse wrap: BS at column 0 to the row above", 0, 4, -1, -1, false, true, {0, 2}, "\b", {}, {9, 1}},
-        {"reverse wrap: BS on the region top to its bottom", 0, 4, -1, -1, false, true, {0, 0}, "\b", {}, {9, 4}},
-        {"reverse wrap: BS on an inner region top", 1, 3, -1, -1, false, true, {0, 1}, "\b", {}, {9, 3}},
-        {"reverse wrap: BS at row 0 above the region stays", 1, 3, -1, -1, false, true, {0, 0}, "\b", {}, {0, 0}},
-        {"reverse wrap: BS at the margin wraps to the right margin", 0, 4, 2, 5, false, true, {2, 2}, "\b", {},
-         {5, 1}},
-        {"reverse wrap: BS at the pending-wrap column", 0, 4, -1, -1, false, true, {10, 1}, "\b", {}, {9, 1}},
+    expectScreens(10, 5, letters, {
+        {"LF mid-screen", "\n", {3, 1}, {}, 0, 4, -1, -1, CursorPosition{3, 2}},
+        {"VT and FF are line feeds", "\x0b\x0c", {3, 1}, {}, 0, 4, -1, -1, CursorPosition{3, 3}},
+        {"LF at the bottom scrolls", "\n", {2, 4}, {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}},
+        {"LF at the last row below the region stays", "\n", {0, 4}, {}, 0, 2, -1, -1},
+        {"IND at the last row below the region scrolls it", "\x1b" "D", {0, 4},
+         {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}, 0, 2, -1, -1},
+        {"LF at the bottom of an inner region", "\n", {0, 3},
+         {"aaaaaaaaaa", "cccccccccc", "dddddddddd", "", "eeeeeeeeee"}, 1, 3, -1, -1},
+        {"IND mid-region", "\x1b" "D", {4, 1}, {}, 1, 3, -1, -1, CursorPosition{4, 2}},
+        {"RI at the top of an inner region", "\x1b" "M", {5, 1},
+         {"aaaaaaaaaa", "", "bbbbbbbbbb", "cccccccccc", "eeeeeeeeee"}, 1, 3, -1, -1},
+        {"RI at the top of the screen", "\x1b" "M", {0, 0},
+         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}},
+        {"RI mid-screen", "\x1b" "M", {0, 2}, {}, 0, 4, -1, -1, CursorPosition{0, 1}},
+        {"RI above the region moves up", "\x1b" "M", {0, 1}, {}, 2, 4, -1, -1, CursorPosition{0, 0}},
+        {"NEL", "\x1b" "E", {5, 1}, {}, 0, 4, -1, -1, CursorPosition{0, 2}},
+        {"NEL at the bottom scrolls", "\x1b" "E", {5, 4},
+         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}, 0, 4, -1, -1, CursorPosition{0, 4}},
+        {"LF at the pending-wrap column", "\n", {10, 1}, {}, 0, 4, -1, -1, CursorPosition{9, 2}},
+        {"LNM: LF also returns", "\n", {5, 1}, {}, 0, 4, -1, -1, CursorPosition{0, 2}, "\x1b[20h"},
+        {"LNM with margins but no origin mode returns to 0", "\n", {3, 1},
+         {}, 0, 4, 2, 5, CursorPosition{0, 2}, "\x1b[20h"},
+        {"CR", "\r", {5, 1}, {}, 0, 4, -1, -1, CursorPosition{0, 1}},
+        {"CR inside the margins goes to the left margin", "\r", {4, 1}, {}, 0, 4, 2, 5, CursorPosition{2, 1}},
+        {"CR left of the margins goes to 0", "\r", {1, 1}, {}, 0, 4, 2, 5, CursorPosition{0, 1}},
+        {"BS", "\b", {5, 1}, {}, 0, 4, -1, -1, CursorPosition{4, 1}},
+        {"BS at column 0 stays", "\b", {0, 1}, {}},
+        {"BS at the pending-wrap column", "\b", {10, 1}, {}, 0, 4, -1, -1, CursorPosition{8, 1}},
+        {"BS at the left margin stays", "\b", {2, 1}, {}, 0, 4, 2, 5},
+        {"BS left of the left margin", "\b", {1, 1}, {}, 0, 4, 2, 5, CursorPosition{0, 1}},
+        {"reverse wrap: BS at column 0 to the row above", "\b", {0, 2},
+         {}, 0, 4, -1, -1, CursorPosition{9, 1}, "\x1b[?45h"},
+        {"reverse wrap: BS on the region top to its bottom", "\b", {0, 0},
+         {}, 0, 4, -1, -1, CursorPosition{9, 4}, "\x1b[?45h"},
+        {"reverse wrap: BS on an inner region top", "\b", {0, 1},
+         {}, 1, 3, -1, -1, CursorPosition{9, 3}, "\x1b[?45h"},
+        {"reverse wrap: BS at row 0 above the region stays", "\b", {0, 0},
+         {}, 1, 3, -1, -1, CursorPosition{0, 0}, "\x1b[?45h"},
+        {"reverse wrap: BS at the margin wraps to the right margin", "\b", {2, 2},
+         {}, 0, 4, 2, 5, CursorPosition{5, 1}, "\x1b[?45h"},
+        {"reverse wrap: BS at the pending-wrap column", "\b", {10, 1},
+         {}, 0, 4, -1, -1, CursorPosition{9, 1}, "\x1b[?45h"},
         // Margins 2..5: only those columns of the region move.
-        {"LF with margins scrolls the rectangle", 0, 4, 2, 5, false, false, {3, 4}, "\n",
-         {"aabbbbaaaa", "bbccccbbbb", "ccddddcccc", "ddeeeedddd", "ee    eeee"}, {3, 4}},
-        {"LF right of the margins does not scroll", 0, 4, 2, 5, false, false, {7, 4}, "\n", {}, {7, 4}},
-        {"LF left of the margins does not scroll", 0, 4, 2, 5, false, false, {1, 4}, "\n", {}, {1, 4}},
-        {"IND right of the margins does not scroll", 0, 4, 2, 5, false, false, {7, 4}, "\x1b" "D", {}, {7, 4}},
-        {"RI with margins scrolls the rectangle down", 0, 4, 2, 5, false, false, {3, 0}, "\x1b" "M",
-         {"aa    aaaa", "bbaaaabbbb", "ccbbbbcccc", "ddccccdddd", "eeddddeeee"}, {3, 0}},
-        {"RI left of the margins at the top does nothing", 0, 4, 2, 5, false, false, {1, 0}, "\x1b" "M", {},
-         {1, 0}},
-        {"RI right of the margins at the top does nothing", 0, 4, 2, 5, false, false, {7, 0}, "\x1b" "M", {},
-         {7, 0}},
-        {"RI with margins spanning the screen scrolls whole lines", 0, 4, 0, 9, false, false, {3, 0}, "\x1b" "M",
-         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}, {3, 0}},
-    };
-    for (const MoveCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto terminal = makeTerminal(10, 5);
-        putRows(*terminal, letters);
-        setRegion(*terminal, c.top, c.bottom);
-        if (c.left >= 0)
-            setMargins(*terminal, c.left, c.right);
-        terminal->lineFeedMode = c.lineFeedMode;
-        terminal->reverseWraparound = c.reverseWraparound;
-        moveTo(*terminal, c.start.x, c.start.y);
-
-        feed(*terminal, c.input);
-
-        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? letters : c.screen);
-        EXPECT_EQ(cursor(*terminal), c.end);
-    }
+        {"LF with margins scrolls the rectangle", "\n", {3, 4},
+         {"aabbbbaaaa", "bbccccbbbb", "ccddddcccc", "ddeeeedddd", "ee    eeee"}, 0, 4, 2, 5},
+        {"LF right of the margins does not scroll", "\n", {7, 4}, {}, 0, 4, 2, 5},
+        {"LF left of the margins does not scroll", "\n", {1, 4}, {}, 0, 4, 2, 5},
+        {"IND right of the margins does not scroll", "\x1b" "D", {7, 4}, {}, 0, 4, 2, 5},
+        {"RI with margins scrolls the rectangle down", "\x1b" "M", {3, 0},
+         {"aa    aaaa", "bbaaaabbbb", "ccbbbbcccc", "ddccccdddd", "eeddddeeee"}, 0, 4, 2, 5},
+        {"RI left of the margins at the top does nothing", "\x1b" "M", {1, 0}, {}, 0, 4, 2, 5},
+        {"RI right of the margins at the top does nothing", "\x1b" "M", {7, 0}, {}, 0, 4, 2, 5},
+        {"RI with margins spanning the screen scrolls whole lines", "\x1b" "M", {3, 0},
+         {"", "aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd"}, 0, 4, 0, 9},
+    });
 }
 
 TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 {
     auto terminal = makeTerminal(10, 5);
-    setMargins(*terminal, 2, 5);
-    terminal->originMode = true;
-    terminal->lineFeedMode = true;
+    feed(*terminal, "\x1b[?69h\x1b[3;6s\x1b[?6h\x1b[20h");
     moveTo(*terminal, 4, 1);
     feed(*terminal, "\n");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 2}));
@@ -119,7 +92,7 @@ TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->reverseWraparound = true;
+    feed(*terminal, "\x1b[?45h");
     Buffer& screen = *terminal->buffer;
     screen.lines()[2]->setIsWrapped(true);
     moveTo(*terminal, 0, 2);
@@ -234,48 +207,41 @@ TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
     EXPECT_EQ(screen.linesTop, 2);
 }
 
-TEST(ScrollScrollback, ARegionAtTheTopThatEndsAboveTheLastRowStillFeedsTheScrollback)
+TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
 {
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, letters);
-    setRegion(*terminal, 0, 2);
-    moveTo(*terminal, 0, 2);
-    feed(*terminal, "\n");
-    EXPECT_EQ(scrollbackLines(*terminal), (Rows{"aaaaaaaaaa"}));
-    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}));
-}
-
-TEST(ScrollScrollback, AnInnerRegionDiscardsItsTopLine)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, letters);
-    setRegion(*terminal, 1, 3);
-    moveTo(*terminal, 0, 3);
-    feed(*terminal, "\n\n");
-    EXPECT_EQ(terminal->buffer->yBase(), 0);
-    EXPECT_EQ(screenLines(*terminal), (Rows{"aaaaaaaaaa", "dddddddddd", "", "", "eeeeeeeeee"}));
-}
-
-TEST(ScrollScrollback, TheAlternateScreenRecyclesWithoutCountingDroppedLines)
-{
-    auto terminal = makeTerminal(10, 5);
-    terminal->activateAltBuffer(std::nullopt);
-    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
-    putRows(*terminal, letters);
-    moveTo(*terminal, 0, 4);
-    feed(*terminal, "\n");
-    const Buffer& screen = *terminal->buffer;
-    EXPECT_EQ(screen.yBase(), 0);
-    EXPECT_EQ(screen.linesTop, 0);
-    EXPECT_EQ(screen.lines().count(), 5);
-    EXPECT_EQ(screenLines(*terminal), (Rows{"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}));
+    struct Case {
+        const char* name;
+        const char* prepare; // the region, the screen
+        int cursorRow;
+        const char* input;
+        Rows history;
+        Rows screen;
+    };
+    const std::vector<Case> cases = {
+        {"a region at the top ending above the last row", "\x1b[1;3r", 2, "\n", {"aaaaaaaaaa"},
+         {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}},
+        {"an inner region discards its top line", "\x1b[2;4r", 3, "\n\n", {},
+         {"aaaaaaaaaa", "dddddddddd", "", "", "eeeeeeeeee"}},
+        {"the alternate screen recycles its lines", "\x1b[?47h", 4, "\n", {},
+         {"bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(10, 5);
+        feed(*terminal, c.prepare);
+        putRows(*terminal, letters);
+        moveTo(*terminal, 0, c.cursorRow);
+        feed(*terminal, c.input);
+        EXPECT_EQ(scrollbackLines(*terminal), c.history);
+        EXPECT_EQ(screenLines(*terminal), c.screen);
+        EXPECT_EQ(terminal->buffer->linesTop, 0);
+        EXPECT_EQ(terminal->buffer->lines().count(), 5 + static_cast<int>(c.history.size()));
+    }
 }
 
 TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->wraparound = true;
-    terminal->buffer->wraparound = true;
     BidiPresentationState rtl;
     rtl.fallbackDirection = BidiDirection::rightToLeft;
     terminal->buffer->lines()[4]->setBidiState(rtl);

@@ -86,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WordCase{"brace closing on the next row", 0, 2, {{0, 2}, {3, 3}}},
                       WordCase{"brace opened on the row above", 2, 3, {{0, 2}, {3, 3}}},
                       WordCase{"empty cells after the text", 28, 3, {{5, 3}, {30, 3}}},
-                      WordCase{"column past the edge is the last one", 99, 0, {{26, 0}, {30, 0}}}));
+                      WordCase{"column past the edge is the last one", 99, 0, {{26, 0}, {30, 0}}}),
+    NameOfCase());
 
 TEST(SelectionService, WordDragSnapsToWholeWords)
 {

@@ -2,7 +2,6 @@
 // click-to-move inside the command line being edited.
 #include "emulator/Terminal.h"
 
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +12,6 @@
 
 namespace corvantix {
 namespace {
-
-using test::RecordingDelegate;
 
 std::string mark(std::string_view body)
 {
@@ -36,17 +33,15 @@ const std::string DOWN = "\x1b[B";
 
 constexpr SemanticPromptClickModifiers noModifiers{};
 
-struct Fixture {
-    RecordingDelegate delegate;
-    std::unique_ptr<Terminal> terminal;
-
-    explicit Fixture(int cols = 20, int rows = 5, int scrollback = 500)
+struct Fixture : TerminalFixture {
+    explicit Fixture(int cols = 20, int rows = 5, int scrollback = 500) : TerminalFixture(options(cols, rows, scrollback))
     {
-        TerminalOptions options;
-        options.cols = cols;
-        options.rows = rows;
+    }
+    static TerminalOptions options(int cols, int rows, int scrollback)
+    {
+        TerminalOptions options = sizedOptions(cols, rows);
         options.scrollback = scrollback;
-        terminal = std::make_unique<Terminal>(&delegate, options);
+        return options;
     }
 
     Buffer& screen() const { return *terminal->buffer; }
@@ -60,10 +55,6 @@ struct Fixture {
         return delegate.sent;
     }
     bool consumed = false;
-
-    // The terminal keeps a pointer to the delegate: the fixture stays where it is.
-    Fixture(const Fixture&) = delete;
-    Fixture& operator=(const Fixture&) = delete;
 };
 
 // ---------------------------------------------------------------- OSC 133
@@ -549,13 +540,10 @@ TEST(SemanticPromptClickTest, AbsoluteClickEventRowsStayOnScreen)
 
 TEST(SemanticPromptClickTest, WithoutDelegateTheClickIsConsumed)
 {
-    TerminalOptions options;
-    options.cols = 20;
-    options.rows = 5;
-    Terminal terminal(nullptr, options);
-    feed(terminal, mark("A;cl=m") + "$ " + mark("B") + "abc");
-    EXPECT_TRUE(terminal.handleSemanticPromptClick(2, 0, noModifiers));
-    EXPECT_FALSE(terminal.handleSemanticPromptClick(5, 0, noModifiers)); // the cursor's cell
+    auto terminal = makeTerminal(20, 5);
+    feed(*terminal, mark("A;cl=m") + "$ " + mark("B") + "abc");
+    EXPECT_TRUE(terminal->handleSemanticPromptClick(2, 0, noModifiers));
+    EXPECT_FALSE(terminal->handleSemanticPromptClick(5, 0, noModifiers)); // the cursor's cell
 }
 
 TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)

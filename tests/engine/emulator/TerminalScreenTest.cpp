@@ -1,7 +1,7 @@
-// The terminal as a host sees it after feeding and resizing: the defaults of a terminal
-// built without options, the rows each kind of output marks for redraw, and the screen
-// after resizes with text printed through the real print path (reflow, the cursor on its
-// text, saved cursor, capacity, tab stops, both screens).
+// The terminal as a host sees it after feeding and resizing: synchronized output, the rows
+// each kind of output marks for redraw, and the screen after resizes with text printed
+// through the real print path (reflow, the cursor on its text, saved cursor, capacity, tab
+// stops, both screens).
 #include "emulator/Terminal.h"
 
 #include "platform/ManualMainQueue.h"
@@ -19,6 +19,8 @@
 namespace corvantix {
 namespace {
 
+using namespace std::chrono_literals;
+using test::RecordingDelegate;
 using Rows = std::vector<std::string>;
 
 std::string letters(int count)
@@ -39,48 +41,6 @@ std::vector<int> tabStopColumns(const Buffer& screen)
     return columns;
 }
 
-// ---------------------------------------------------------------- Defaults
-
-TEST(TerminalDefaults, ATerminalWithoutOptionsIs80By25With500LinesOfHistory)
-{
-    test::RecordingDelegate host;
-    Terminal terminal(&host);
-
-    EXPECT_EQ(terminal.getDims(), std::make_pair(80, 25));
-    EXPECT_EQ(terminal.options.cols, 80);
-    EXPECT_EQ(terminal.options.rows, 25);
-    EXPECT_EQ(terminal.tabStopWidth, 8);
-    EXPECT_EQ(terminal.normalBuffer->lines().count(), 25);
-    EXPECT_EQ(terminal.normalBuffer->lines().maxLength(), 525) << "25 rows and 500 lines of history";
-    EXPECT_TRUE(terminal.normalBuffer->hasScrollback);
-    EXPECT_FALSE(terminal.altBuffer->hasScrollback);
-    EXPECT_EQ(terminal.altBuffer->lines().maxLength(), 25);
-    EXPECT_EQ(tabStopColumns(*terminal.buffer), (std::vector<int>{0, 8, 16, 24, 32, 40, 48, 56, 64, 72}));
-
-    EXPECT_FALSE(terminal.cursorHidden);
-    EXPECT_FALSE(terminal.applicationCursor);
-    EXPECT_FALSE(terminal.applicationKeypad);
-    EXPECT_FALSE(terminal.originMode);
-    EXPECT_FALSE(terminal.marginMode);
-    EXPECT_FALSE(terminal.reverseWraparound);
-    EXPECT_FALSE(terminal.bracketedPasteMode);
-    EXPECT_FALSE(terminal.sendFocus);
-    EXPECT_FALSE(terminal.lineFeedMode);
-    EXPECT_FALSE(terminal.synchronizedOutputActive);
-    EXPECT_EQ(terminal.mouseProtocol, MouseProtocolEncoding::x10);
-    EXPECT_EQ(terminal.gLevel, 0);
-    EXPECT_EQ(terminal.gCharsets, (std::array<const CharacterMap*, 4>{}));
-    EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
-    EXPECT_EQ(terminal.currentBidiState, terminal.options.initialBidiState);
-    EXPECT_EQ(terminal.terminalTitle, "");
-    EXPECT_EQ(terminal.iconTitle, "");
-    EXPECT_TRUE(terminal.selections.empty());
-    EXPECT_EQ(terminal.blankLine->dataSize(), 0) << "the scroll template starts without cells";
-    // Set-up tells the host the mouse mode and nothing else.
-    EXPECT_EQ(host.events, std::vector<std::string>{"mouseModeChanged"});
-    EXPECT_TRUE(host.sends.empty());
-}
-
 TEST(TerminalDefaults, ConvertEolSetsTheInitialLineFeedMode)
 {
     TerminalOptions options;
@@ -93,23 +53,10 @@ TEST(TerminalDefaults, ConvertEolSetsTheInitialLineFeedMode)
     EXPECT_EQ(screenLines(terminal), (Rows{"ab", "cd", ""}));
 }
 
-TEST(TerminalDefaults, ProgressStatesComeFromTheirWireValuesOnly)
-{
-    EXPECT_EQ(progressReportStateFromRaw(0), ProgressReportState::remove);
-    EXPECT_EQ(progressReportStateFromRaw(3), ProgressReportState::indeterminate);
-    EXPECT_EQ(progressReportStateFromRaw(4), ProgressReportState::pause);
-    EXPECT_EQ(progressReportStateFromRaw(5), std::nullopt);
-    EXPECT_EQ(progressReportStateFromRaw(-1), std::nullopt);
-    EXPECT_EQ((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::set, 5}));
-    EXPECT_NE((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::set, std::nullopt}));
-    EXPECT_NE((ProgressReport{ProgressReportState::set, 5}), (ProgressReport{ProgressReportState::error, 5}));
-}
-
 // ---------------------------------------------------------------- Synchronized output and resets
 
-TEST(FeedSynchronizedOutputEnds, ByResizeAndByFullResetWithTheTimeOutCancelled)
+TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
 {
-    using namespace std::chrono_literals;
     for (const bool byReset : {false, true}) {
         SCOPED_TRACE(byReset ? "RIS" : "resize");
         ManualMainQueue queue;
@@ -134,6 +81,83 @@ TEST(FeedSynchronizedOutputEnds, ByResizeAndByFullResetWithTheTimeOutCancelled)
         EXPECT_EQ(queue.delayedCount(), 0u);
         queue.advance(2s);
         EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 1) << "no late second end";
+    }
+}
+
+TEST(SynchronizedOutput, ThroughDecsetAndDecrst)
+{
+    ManualMainQueue queue;
+    RecordingDelegate host;
+    Terminal terminal(&host, TerminalFixture::sizedOptions(10, 5), &queue);
+    terminal.clearUpdateRange();
+    host.clear();
+
+    terminal.feed("\x1b[?2026l");
+    EXPECT_TRUE(host.events.empty()) << "DECRST 2026 while off calls nothing";
+    EXPECT_FALSE(terminal.getUpdateRange().has_value()) << "and marks nothing";
+
+    terminal.feed("\x1b[?2026h");
+    queue.advance(500ms);
+    terminal.feed("\x1b[?2026h");
+    queue.advance(999ms);
+    EXPECT_EQ(host.events, std::vector<std::string>{"synchronizedOutputChanged(true)"});
+    terminal.clearUpdateRange();
+    queue.advance(1ms);
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"synchronizedOutputChanged(true)", "synchronizedOutputChanged(false)"}));
+    EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 4}));
+    EXPECT_FALSE(terminal.synchronizedOutputTimeoutItem.has_value());
+
+    terminal.feed("\x1b[?2026h\x1b[?2026l");
+    EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 4);
+    EXPECT_EQ(queue.delayedCount(), 0u);
+}
+
+TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancelsItsTimeOut)
+{
+    Terminal unqueued(nullptr);
+    feed(unqueued, "\x1b[?2026h");
+    EXPECT_FALSE(unqueued.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_TRUE(unqueued.synchronizedOutputActive);
+
+    ManualMainQueue queue;
+    {
+        Terminal terminal(nullptr, {}, &queue);
+        feed(terminal, "\x1b[?2026h");
+        EXPECT_EQ(queue.delayedCount(), 1u);
+    }
+    EXPECT_EQ(queue.delayedCount(), 0u);
+    queue.advance(2s);
+}
+
+TEST(FeedPayloadText, Utf8AndAsciiDecoding)
+{
+    struct Case {
+        std::string input;
+        bool utf8;
+        bool ascii;
+    };
+    const Case cases[] = {
+        {"", true, true},
+        {"plain", true, true},
+        {"caf\xC3\xA9", true, false},
+        {"\xF0\x9F\x98\x80", true, false},
+        {"\xC3", false, false},             // truncated
+        {"\xC0\xAF", false, false},         // overlong
+        {"\xE0\x80\xAF", false, false},     // overlong
+        {"\xED\xA0\x80", false, false},     // surrogate
+        {"\xF4\x90\x80\x80", false, false}, // past U+10FFFF
+        {"\xE2\x28\xA1", false, false},     // bad continuation
+        {"\xFF", false, false},
+    };
+    for (const Case& c : cases) {
+        const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(c.input.data()),
+                                                 c.input.size());
+        EXPECT_EQ(decodeUtf8(data).has_value(), c.utf8) << c.input;
+        EXPECT_EQ(decodeAscii(data).has_value(), c.ascii) << c.input;
+        if (c.utf8) {
+            EXPECT_EQ(*decodeUtf8(data), c.input);
+        }
     }
 }
 
@@ -325,6 +349,12 @@ TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)
     plain->resize(40, 3);
     EXPECT_EQ(tabStopColumns(*plain->normalBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
     EXPECT_EQ(tabStopColumns(*plain->altBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
+
+    // A terminal built wider than eighty columns has stops to its edge.
+    auto wide = makeTerminal(120, 5);
+    feed(*wide, "\x1b[1;90H\tX");
+    EXPECT_EQ(cursor(*wide), (CursorPosition{97, 0}));
+    EXPECT_EQ(wide->altBuffer->nextTabStop(false, 89), 96);
 }
 
 TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
@@ -353,6 +383,14 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         EXPECT_EQ(terminal->altBuffer->rows(), c.expected.second);
         EXPECT_EQ(std::make_pair(terminal->options.cols, terminal->options.rows), c.expected);
     }
+
+    // A terminal built with such sizes clamps them too; its options keep what the host gave
+    // until a resize or a full reset.
+    auto narrow = makeTerminal(1, 0);
+    EXPECT_EQ(narrow->getDims(), std::make_pair(2, 1));
+    EXPECT_EQ(std::make_pair(narrow->options.cols, narrow->options.rows), std::make_pair(1, 0));
+    auto tall = makeTerminal(3, 2'000'000);
+    EXPECT_EQ(tall->normalBuffer->rows(), Terminal::maximumDimension);
 }
 
 // ---------------------------------------------------------------- A partial character before a sequence
@@ -365,8 +403,7 @@ TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
         const char* input;
         Rows screen;
     } cases[] = {
-        {"caf\xe9\r\nx", {"caf\xc3\xa9", "x", ""}}, // the control path, for comparison
-        {"caf\xe9\x1b[1mx", {"caf\xc3\xa9x", "", ""}},
+            {"caf\xe9\x1b[1mx", {"caf\xc3\xa9x", "", ""}},
         {"caf\xe9\x1b[3;1Hx", {"caf\xc3\xa9", "", "x"}},
         {"caf\xe2\x82\x1b" "7x", {"caf\xc3\xa2x", "", ""}},
     };
@@ -375,23 +412,6 @@ TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
         feed(*terminal, c.input);
         EXPECT_EQ(screenLines(*terminal), c.screen) << ::testing::PrintToString(std::string(c.input));
     }
-}
-
-} // namespace
-} // namespace corvantix
-
-namespace corvantix {
-namespace {
-
-TEST(TerminalTabStops, ATerminalBuiltWiderThanEightyColumnsHasStopsToItsEdge)
-{
-    TerminalOptions options;
-    options.cols = 120;
-    options.rows = 5;
-    Terminal terminal(nullptr, options);
-    feed(terminal, "\x1b[1;90H\tX");
-    EXPECT_EQ(cursor(terminal), (CursorPosition{97, 0}));
-    EXPECT_EQ(terminal.altBuffer->nextTabStop(false, 89), 96);
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "emulator/SelectionService.h"
 #include "model/TinyAtom.h"
-#include "RecordingDelegate.h"
+#include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -28,143 +28,39 @@ CharData letter(char32_t scalar)
     return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute());
 }
 
-TEST(TerminalInstance, ConstructionValues)
-{
-    RecordingDelegate host;
-    Terminal terminal(&host, sized(40, 10));
-
-    EXPECT_EQ(terminal.getDims(), std::make_pair(40, 10));
-    EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
-    EXPECT_FALSE(terminal.isCurrentBufferAlternate());
-    EXPECT_EQ(terminal.normalBuffer->lines().count(), 10);
-    EXPECT_EQ(terminal.normalBuffer->cols(), 40);
-    EXPECT_EQ(terminal.altBuffer->lines().count(), 0) << "the alternate screen is filled when first shown";
-    EXPECT_EQ(terminal.altBuffer->rows(), 10);
-    EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_EQ(terminal.buffer->scrollBottom(), 9);
-    EXPECT_EQ(terminal.buffer->marginRight(), 39);
-
-    // Modes after set-up, mirrored where the buffers keep copies.
-    EXPECT_TRUE(terminal.wraparound);
-    EXPECT_TRUE(terminal.normalBuffer->wraparound);
-    EXPECT_TRUE(terminal.altBuffer->wraparound);
-    EXPECT_FALSE(terminal.insertMode || terminal.normalBuffer->insertMode || terminal.altBuffer->insertMode);
-    EXPECT_TRUE(terminal.alternateScrollMode);
-    EXPECT_TRUE(terminal.reportedFocusState);
-    EXPECT_TRUE(terminal.silentLog);
-    EXPECT_FALSE(terminal.cc.send8bit);
-    EXPECT_EQ(terminal.mouseMode(), MouseMode::off);
-    EXPECT_EQ(host.count("mouseModeChanged"), 1) << "set-up announces the mouse mode";
-    EXPECT_EQ(terminal.conformance, TerminalConformance::vt500);
-    EXPECT_EQ(terminal.lastCharIndex, 0x400001);
-    EXPECT_EQ(terminal.charset, nullptr);
-
-    // Colours and palette.
-    EXPECT_EQ(terminal.foregroundColor(), Color(35389, 35389, 35389));
-    EXPECT_EQ(terminal.backgroundColor(), Color(0, 0, 0));
-    EXPECT_FALSE(terminal.cursorColor().has_value());
-    ASSERT_EQ(terminal.ansiColors.size(), 256u);
-    EXPECT_EQ(terminal.ansiColors, terminal.defaultAnsiColors);
-    EXPECT_EQ(terminal.installedColors, Color::defaultInstalledColors());
-
-    // The graphics store is fresh, nothing is dirty, tab stops every 8 columns.
-    EXPECT_EQ(terminal.kittyGraphicsState.nextImageId, 1u);
-    EXPECT_EQ(terminal.kittyGraphicsState.nextPlacementId, 1u);
-    EXPECT_EQ(terminal.kittyGraphicsState.nextImageAccessTick, 1u);
-    EXPECT_FALSE(terminal.getUpdateRange().has_value());
-    EXPECT_FALSE(terminal.getScrollInvariantUpdateRange().has_value());
-    EXPECT_TRUE(terminal.buffer->tabStops[0]);
-    EXPECT_TRUE(terminal.buffer->tabStops[8]);
-    EXPECT_FALSE(terminal.buffer->tabStops[7]);
-}
-
-TEST(TerminalInstance, OptionSizesBelowTheMinimumAndAboveTheMaximumAreClampedButKept)
-{
-    Terminal narrow(nullptr, sized(1, 0));
-    EXPECT_EQ(narrow.getDims(), std::make_pair(2, 1));
-    EXPECT_EQ(narrow.options.cols, 1) << "the options keep what the host gave until a resize or RIS";
-    EXPECT_EQ(narrow.options.rows, 0);
-
-    Terminal tall(nullptr, sized(3, 2'000'000));
-    EXPECT_EQ(tall.rows, Terminal::maximumDimension);
-    EXPECT_EQ(tall.normalBuffer->rows(), Terminal::maximumDimension);
-}
-
-TEST(TerminalInstance, ResizeClampsAndKeepsTheOptionsInStep)
-{
-    Terminal terminal(nullptr, sized(20, 5));
-    terminal.resize(1, 0);
-    EXPECT_EQ(terminal.getDims(), std::make_pair(2, 1));
-    EXPECT_EQ(terminal.options.cols, 2);
-    EXPECT_EQ(terminal.options.rows, 1);
-    EXPECT_EQ(terminal.normalBuffer->cols(), 2);
-    EXPECT_EQ(terminal.altBuffer->rows(), 1);
-
-    terminal.resize(1'000'000, 3);
-    EXPECT_EQ(terminal.getDims(), std::make_pair(Terminal::maximumDimension, 3));
-    EXPECT_EQ(terminal.normalBuffer->cols(), Terminal::maximumDimension);
-    terminal.resize(4, -7);
-    EXPECT_EQ(terminal.getDims(), std::make_pair(4, 1));
-}
-
 TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
-    RecordingDelegate host;
-    Terminal terminal(&host, sized(20, 5));
-    terminal.synchronizedOutputActive = true;
+    TerminalFixture f(20, 5);
+    Terminal& terminal = *f.terminal;
+    feed(terminal, "\x1b[?2026h");
     terminal.clearUpdateRange();
-    host.clear();
+    f.delegate.clear();
 
     terminal.resize(20, 5);
     EXPECT_TRUE(terminal.synchronizedOutputActive);
     EXPECT_FALSE(terminal.getUpdateRange().has_value());
-    EXPECT_TRUE(host.events.empty());
+    EXPECT_TRUE(f.delegate.events.empty());
 
-    // A real change ends synchronized output and marks the first and last rows.
     terminal.resize(30, 8);
-    EXPECT_FALSE(terminal.synchronizedOutputActive);
-    EXPECT_EQ(host.count("synchronizedOutputChanged(false)"), 1);
-    ASSERT_TRUE(terminal.getUpdateRange().has_value());
-    EXPECT_EQ(*terminal.getUpdateRange(), (UpdateRange{0, 7}));
-}
-
-TEST(TerminalInstance, ResizeWidensTabStopsFromTheOldPatternAndKeepsTheSavedCursorWithTheCursor)
-{
-    Terminal terminal(nullptr, sized(20, 5));
-    terminal.normalBuffer->setY(3);
-    terminal.normalBuffer->savedY = 1;
-    terminal.resize(30, 5);
-    EXPECT_TRUE(terminal.normalBuffer->tabStops[24]);
-    EXPECT_TRUE(terminal.altBuffer->tabStops[24]);
-    EXPECT_EQ(terminal.normalBuffer->savedY - terminal.normalBuffer->y(), -2);
+    EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 7})) << "the first and last rows";
 }
 
 TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor)
 {
-    RecordingDelegate host;
-    Terminal terminal(&host, sized(20, 6));
-    terminal.terminalTitle = "title";
-    terminal.iconTitle = "icon";
-    terminal.terminalTitleStack = {"older"};
-    terminal.ansiColors[1] = Color(1, 2, 3); // as OSC 4 would
-    terminal.cursorHidden = true;
-    terminal.sendFocus = true;
-    terminal.mouseProtocol = MouseProtocolEncoding::sgr;
-    terminal.setMouseMode(MouseMode::anyEvent);
-    terminal.cc.send8bit = true;
-    terminal.originMode = true;
-    terminal.curAttr.style = CharacterStyle::bold;
-    terminal.normalBuffer->setX(7);
-    terminal.normalBuffer->setY(4);
+    TerminalFixture f(20, 6);
+    Terminal& terminal = *f.terminal;
+    feed(terminal, "\x1b]2;older\x07\x1b[22;0t\x1b]2;title\x07\x1b]1;icon\x07\x1b]4;1;#010203\x07");
+    feed(terminal, "\x1b[?25l\x1b[?1004h\x1b[?1003;1006h\x1b G\x1b[?6h\x1b[1m\x1b[5;8H");
+    const Color paletteEntry = terminal.ansiColors[1];
     const std::shared_ptr<Buffer> oldNormal = terminal.normalBuffer;
-    host.clear();
+    f.delegate.clear();
 
-    terminal.cmdReset();
+    feed(terminal, "\x1b" "c");
 
     EXPECT_EQ(terminal.terminalTitle, "title");
     EXPECT_EQ(terminal.iconTitle, "icon");
     EXPECT_EQ(terminal.terminalTitleStack, std::vector<std::string>{"older"});
-    EXPECT_EQ(terminal.ansiColors[1], Color(1, 2, 3));
+    EXPECT_EQ(terminal.ansiColors[1], paletteEntry);
     EXPECT_TRUE(terminal.cursorHidden);
     EXPECT_TRUE(terminal.sendFocus);
     EXPECT_EQ(terminal.mouseProtocol, MouseProtocolEncoding::sgr);
@@ -175,50 +71,39 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
 
     EXPECT_NE(terminal.normalBuffer, oldNormal) << "the normal screen is made anew";
     EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
-    EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(0, 0));
-    EXPECT_EQ(terminal.options.cols, 20);
-    EXPECT_EQ(terminal.options.rows, 6);
-    EXPECT_EQ(host.count("bufferActivated"), 1);
-    ASSERT_TRUE(terminal.getUpdateRange().has_value());
-    EXPECT_EQ(*terminal.getUpdateRange(), (UpdateRange{0, 6}));
+    EXPECT_EQ(cursor(terminal), (CursorPosition{0, 0}));
+    EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
+    EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 6}));
 }
 
 TEST(TerminalInstance, FullResetOnTheAlternateScreenReturnsToAFreshNormalScreen)
 {
-    Terminal terminal(nullptr, sized(20, 6));
-    terminal.normalBuffer->lines()[0]->setCell(0, letter('N'));
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.altBuffer->lines()[2]->setCell(3, letter('A'));
-    terminal.altBuffer->setX(9);
-    terminal.altBuffer->setY(5);
+    auto terminal = makeTerminal(20, 6);
+    feed(*terminal, "N\x1b[?47h\x1b[3;4HA\x1b[6;10H\x1b" "c");
 
-    terminal.cmdReset();
-
-    EXPECT_FALSE(terminal.isCurrentBufferAlternate());
-    EXPECT_EQ(terminal.normalBuffer->lines().count(), 6);
-    EXPECT_EQ(terminal.normalBuffer->lines()[0]->getCell(0).code, 0) << "fresh and empty";
-    EXPECT_EQ(terminal.altBuffer->lines()[2]->getCell(3).code, 'A') << "the alternate content stays";
-    EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(0, 0))
+    EXPECT_FALSE(terminal->isCurrentBufferAlternate());
+    EXPECT_EQ(terminal->normalBuffer->lines().count(), 6);
+    EXPECT_EQ(screenLines(*terminal), std::vector<std::string>(6, "")) << "fresh and empty";
+    EXPECT_EQ(terminal->altBuffer->lines()[2]->getCell(3).code, 'A') << "the alternate content stays";
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}))
         << "a full reset homes the cursor instead of taking the alternate screen's";
 }
 
 TEST(TerminalInstance, ScreenSwitchHandsTheCursorOverAndFillsTheAlternateScreenOnce)
 {
     Terminal terminal(nullptr, sized(10, 4));
-    terminal.normalBuffer->setX(3);
-    terminal.normalBuffer->setY(2);
+    feed(terminal, "\x1b[3;4H");
     Attribute red;
     red.bg = Attribute::Color::ansi256(1);
 
     terminal.activateAltBuffer(red);
-    EXPECT_TRUE(terminal.isCurrentBufferAlternate());
-    EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(3, 2));
+    EXPECT_EQ(cursor(terminal), (CursorPosition{3, 2}));
     ASSERT_EQ(terminal.altBuffer->lines().count(), 4);
     EXPECT_EQ(terminal.altBuffer->lines()[0]->getCell(0).attribute.bg, Attribute::Color::ansi256(1));
 
-    terminal.altBuffer->setX(5);
+    feed(terminal, "\x1b[3;6H");
     terminal.activateNormalBuffer(false);
-    EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(5, 2));
+    EXPECT_EQ(cursor(terminal), (CursorPosition{5, 2}));
     EXPECT_EQ(terminal.altBuffer->lines().count(), 4) << "kept without clearAlt";
 
     terminal.activateAltBuffer(std::nullopt);
@@ -242,7 +127,7 @@ TEST(TerminalInstance, ColourObserversCallTheDelegateOnceAndRebuildThePalette)
     storing.clear();
     terminal.setForegroundColor(Color(1, 2, 3));
     EXPECT_EQ(storing.count("setForegroundColor"), 1);
-    EXPECT_EQ(storing.count("colorChanged(nil)"), 1);
+    EXPECT_EQ(storing.count("colorChanged(none)"), 1);
     EXPECT_EQ(terminal.foregroundColor(), Color(1, 2, 3));
 
     RecordingDelegate host;
@@ -259,7 +144,7 @@ TEST(TerminalInstance, ColourObserversCallTheDelegateOnceAndRebuildThePalette)
     host.clear();
     plain.setCursorColor(Color(4, 5, 6));
     plain.setCursorColor(std::nullopt);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"setCursorColor(rgb:0004/0005/0006)", "setCursorColor(nil)"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"setCursorColor(rgb:0004/0005/0006)", "setCursorColor(none)"}));
     EXPECT_FALSE(plain.cursorColor().has_value());
 }
 
@@ -275,7 +160,7 @@ TEST(TerminalInstance, PaletteStrategyAndBaseColours)
     EXPECT_EQ(terminal.ansiColors[20], Color(7, 7, 7)) << "the same strategy rebuilds nothing";
 
     terminal.setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
-    EXPECT_EQ(host.events, std::vector<std::string>{"colorChanged(nil)"});
+    EXPECT_EQ(host.events, std::vector<std::string>{"colorChanged(none)"});
     EXPECT_EQ(terminal.ansiColors, Color::makeXterm256Palette(Color::defaultInstalledColors()));
 
     host.clear();
@@ -315,35 +200,6 @@ std::shared_ptr<SelectionService> activeSelection(Terminal& terminal, Position s
     selection->wordSelectionAnchor = SelectionService::WordRange{start, end};
     terminal.registerSelection(selection);
     return selection;
-}
-
-TEST(TerminalInstance, LineShiftsMoveSelectionsWithinTheRangeAndClearTheOthers)
-{
-    RecordingDelegate host;
-    Terminal terminal(&host);
-    auto inside = activeSelection(terminal, {2, 5}, {4, 6});
-    auto straddling = activeSelection(terminal, {0, 9}, {3, 11});
-    auto outside = activeSelection(terminal, {0, 20}, {1, 20});
-    auto leaving = activeSelection(terminal, {0, 3}, {1, 3});
-    host.clear();
-
-    terminal.adjustSelectionsForLineShift(3, 10, 1);
-
-    EXPECT_EQ(inside->start, (Position{2, 4}));
-    EXPECT_EQ(inside->end, (Position{4, 5}));
-    EXPECT_TRUE(inside->_active);
-    EXPECT_FALSE(straddling->_active);
-    EXPECT_FALSE(straddling->hasSelectionRange);
-    EXPECT_EQ(straddling->start, (Position{}));
-    EXPECT_FALSE(straddling->wordSelectionAnchor.has_value());
-    EXPECT_TRUE(outside->_active);
-    EXPECT_EQ(outside->start, (Position{0, 20}));
-    EXPECT_FALSE(leaving->_active) << "row 3 would move above the range";
-    EXPECT_EQ(host.count("selectionChanged"), 3);
-
-    host.clear();
-    terminal.adjustSelectionsForLineShift(0, 30, 0);
-    EXPECT_TRUE(host.events.empty());
 }
 
 TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
@@ -420,15 +276,6 @@ TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
         << "line numbers count the lines dropped from the ring";
     EXPECT_EQ(terminal.getScrollInvariantLine(1), nullptr);
 }
-
-class FakeImage : public TerminalImage {
-public:
-    int pixelWidth() const override { return 10; }
-    int pixelHeight() const override { return 20; }
-    int col() const override { return column; }
-    void setCol(int value) override { column = value; }
-    int column = 0;
-};
 
 TEST(TerminalInstance, ResettingKittyGraphicsDropsLineImagesAndEmptiesTheStore)
 {

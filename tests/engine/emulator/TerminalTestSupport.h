@@ -1,11 +1,17 @@
 // Small helpers for terminal tests: feeding bytes, reading the screen and the scrollback
-// as text, and the cursor position.
+// as text, the cursor position, the screen-case runner, one fixture with a recording host,
+// and one fake image.
 #pragma once
 
+#include "RecordingDelegate.h"
 #include "emulator/Terminal.h"
+#include "model/TerminalImage.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -131,5 +137,111 @@ inline void moveTo(Terminal& terminal, int x, int y)
     terminal.buffer->setX(x);
     terminal.buffer->setY(y);
 }
+
+// One case of the screen-case runner: the content put straight into the screen, a scroll
+// region and margins, modes fed as bytes, the cursor placed without clamping, then the
+// input. Expected: the rows (empty: the content, unchanged) and the cursor (none: where it
+// started).
+struct ScreenCase {
+    const char* name;
+    std::string input;
+    CursorPosition start;
+    std::vector<std::string> screen;
+    int top = 0, bottom = -1;  // scroll region; -1: the last row
+    int left = -1, right = -1; // margins; -1: margin mode off
+    std::optional<CursorPosition> end;
+    std::string modes;
+};
+
+inline void PrintTo(const ScreenCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// Names parameterised tests after their case's `name`: its words capitalised and joined
+// ("the dot alone" gives "TheDotAlone"), as test names allow only letters and digits.
+struct NameOfCase {
+    template <class Info>
+    std::string operator()(const Info& info) const
+    {
+        std::string result;
+        bool startOfWord = true;
+        for (const char c : std::string_view(info.param.name)) {
+            if (c == '\'')
+                continue; // "token's" stays one word
+            const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            if (alphanumeric)
+                result += startOfWord && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            startOfWord = !alphanumeric;
+        }
+        return result;
+    }
+};
+
+inline void expectScreens(int cols, int rows, const std::vector<std::string>& content,
+                          const std::vector<ScreenCase>& cases)
+{
+    for (const ScreenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(cols, rows);
+        putRows(*terminal, content);
+        setRegion(*terminal, c.top, c.bottom < 0 ? rows - 1 : c.bottom);
+        if (c.left >= 0)
+            setMargins(*terminal, c.left, c.right);
+        feed(*terminal, c.modes);
+        moveTo(*terminal, c.start.x, c.start.y);
+        feed(*terminal, c.input);
+        EXPECT_EQ(screenLines(*terminal), c.screen.empty() ? content : c.screen);
+        EXPECT_EQ(cursor(*terminal), c.end.value_or(c.start));
+    }
+}
+
+// A terminal with a recording host. The terminal keeps a pointer to the host, so the
+// fixture stays where it was made.
+struct TerminalFixture {
+    test::RecordingDelegate delegate;
+    std::unique_ptr<Terminal> terminal;
+
+    explicit TerminalFixture(int cols = 80, int rows = 25) : TerminalFixture(sizedOptions(cols, rows)) {}
+    explicit TerminalFixture(TerminalOptions options)
+        : terminal(std::make_unique<Terminal>(&delegate, std::move(options)))
+    {
+        delegate.clear();
+    }
+    TerminalFixture(const TerminalFixture&) = delete;
+    TerminalFixture& operator=(const TerminalFixture&) = delete;
+
+    // Everything the bytes alone made the terminal send.
+    std::string reply(std::string_view bytes)
+    {
+        delegate.clear();
+        feed(*terminal, bytes);
+        return delegate.sent;
+    }
+    // The same, one entry per send call.
+    std::vector<std::string> replies(std::string_view bytes)
+    {
+        reply(bytes);
+        return delegate.sends;
+    }
+
+    static TerminalOptions sizedOptions(int cols, int rows)
+    {
+        TerminalOptions options;
+        options.cols = cols;
+        options.rows = rows;
+        return options;
+    }
+};
+
+// An image of 10 x 20 pixels that only remembers its column.
+class FakeImage final : public TerminalImage {
+public:
+    int pixelWidth() const override { return 10; }
+    int pixelHeight() const override { return 20; }
+    int col() const override { return column; }
+    void setCol(int value) override { column = value; }
+    int column = 0;
+};
 
 } // namespace corvantix
