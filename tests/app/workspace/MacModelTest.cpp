@@ -11,7 +11,6 @@
 #include "ui/Palette.h"
 
 #include <QDir>
-#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -22,12 +21,6 @@ template <typename T>
 Task<T> ready(T value)
 {
     co_return value;
-}
-
-template <typename T>
-T wait(Task<T> task)
-{
-    return QCoro::waitFor(std::move(task));
 }
 
 void wait(Task<> task)
@@ -67,39 +60,24 @@ struct ModelFixture : testing::Test {
 
     ModelFixture() { host.install(model); }
 
-    MacConnection& server(const char* id)
+    MacConnection& server(const QString& id)
     {
         MacProfile profile;
-        profile.id = QString::fromLatin1(id);
-        profile.host = QStringLiteral("srv");
+        profile.id = id;
         auto* connection = new MacConnection(std::make_shared<SSHLink>(profile));
         model.appendConnection(connection);
         return *connection;
     }
-    MacTab& open(MacConnection& connection, const QString& path)
+    // A tab of the folder at the end of the list, or outside it.
+    MacTab& open(MacConnection& connection, const QString& path, bool insert = true)
     {
         MacTab* tab = model.makeTab(connection, MacProject{path.section(u'/', -1), path, tmuxSessionName(path)});
-        model.insertTab(tab, model.tabs().size());
+        if (insert)
+            model.insertTab(tab, model.tabs().size());
         return *tab;
     }
     MacConnection& local() { return *model.localConnection(); }
 };
-
-TEST_F(ModelFixture, StartsFromThePreferencesAndNotifiesOnlyOnChange)
-{
-    EXPECT_EQ(model.fontSize(), 13.0);
-    EXPECT_EQ(model.commands(), Prefs::builtInCommands());
-    EXPECT_FALSE(model.composeVisible());
-    EXPECT_TRUE(model.commandsVisible());
-    QSignalSpy fontSpy(&model, &MacModel::fontSizeChanged);
-    QSignalSpy composeSpy(&model, &MacModel::composeVisibleChanged);
-    model.setFontSize(13.0);
-    model.setComposeVisible(false);
-    EXPECT_EQ(fontSpy.count(), 0);
-    EXPECT_EQ(composeSpy.count(), 0);
-    // Stored even though it did not change.
-    EXPECT_EQ(store.boolValue(Prefs::composeBarVisibleKey), false);
-}
 
 struct RemovalCase {
     const char* name;
@@ -110,10 +88,7 @@ struct RemovalCase {
     int expectedActive;
 };
 
-void PrintTo(const RemovalCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const RemovalCase& c, std::ostream* os) { *os << c.name; }
 
 class TabRemoval : public ModelFixture, public testing::WithParamInterface<RemovalCase> {};
 
@@ -137,56 +112,28 @@ INSTANTIATE_TEST_SUITE_P(Cases, TabRemoval,
                                          RemovalCase{"only_tab", 1, 0, 0, -1}, RemovalCase{"other_tab", 3, 2, 0, 2}),
                          test::ParamName());
 
-TEST_F(ModelFixture, RemovingATabNotInTheListDoesNothing)
-{
-    MacTab* stray = model.makeTab(local(), MacProject{QStringLiteral("x"), QStringLiteral("/x"), QStringLiteral("kq-x")});
-    model.removeTab(*stray);
-    EXPECT_FALSE(store.contains(Prefs::tabsKey(MacConnection::localID)));
-}
-
-struct TitleCase {
-    const char* name;
-    QString path;
-    QString title;
-    QString subtitle;
-};
-
-void PrintTo(const TitleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class TabTitles : public ModelFixture, public testing::WithParamInterface<TitleCase> {};
-
-TEST_P(TabTitles, NestedProjectsNameTheirFirstFolder)
+TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
 {
     prefs.setProjectsRoots({QStringLiteral("/home/ana/projets")});
-    const MacTab& tab = open(local(), GetParam().path);
-    EXPECT_EQ(model.tabTitle(tab), GetParam().title);
-    EXPECT_EQ(model.tabSubtitle(tab), GetParam().subtitle);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TabTitles,
-    testing::Values(TitleCase{"nested", "/home/ana/projets/client/app", "client / app", "projets/client/app"},
-                    TitleCase{"under_root", "/home/ana/projets/app", "app", "projets/app"},
-                    TitleCase{"outside", "/srv/app", "app", "/srv/app"}),
-    test::ParamName());
-
-TEST_F(ModelFixture, LabelsWinUntilRenamedToBlanks)
-{
-    const MacTab& tab = open(local(), QStringLiteral("/srv/app"));
+    const QStringList cases[] = {{"/home/ana/projets/client/app", "client / app", "projets/client/app"},
+                                 {"/home/ana/projets/app", "app", "projets/app"},
+                                 {"/srv/app", "app", "/srv/app"}};
+    for (const QStringList& c : cases) {
+        const MacTab& tab = open(local(), c[0]);
+        EXPECT_EQ(model.tabTitle(tab) + u'|' + model.tabSubtitle(tab), c[1] + u'|' + c[2]);
+    }
+    const MacTab& tab = *model.tabs().front();
     model.renameTab(tab, QStringLiteral(" \tMine "));
     EXPECT_EQ(model.tabTitle(tab), QStringLiteral("Mine"));
     model.renameTab(tab, QStringLiteral("  "));
-    EXPECT_EQ(model.tabTitle(tab), QStringLiteral("app"));
+    EXPECT_EQ(model.tabTitle(tab), QStringLiteral("client / app"));
     EXPECT_TRUE(prefs.tabLabels().isEmpty());
 }
 
 TEST_F(ModelFixture, RemoteColoursFollowConnectionOrderAndWrap)
 {
     for (int i = 1; i <= 7; ++i)
-        server(QStringLiteral("p%1").arg(i).toLatin1().constData());
+        server(QStringLiteral("p%1").arg(i));
     const QColor first = paletteColor(0.31, 0.61, 0.98);
     EXPECT_EQ(model.connectionColor(QStringLiteral("p1")), first);
     EXPECT_EQ(model.connectionColor(QStringLiteral("p6")), paletteColor(0.2, 0.75, 0.78));
@@ -197,16 +144,13 @@ TEST_F(ModelFixture, RemoteColoursFollowConnectionOrderAndWrap)
 
 TEST_F(ModelFixture, NewTabsFollowTheirConnectionsLastTab)
 {
-    MacConnection& a = server("pA");
-    MacConnection& b = server("pB");
-    MacConnection& c = server("pC");
+    MacConnection& a = server(QStringLiteral("pA"));
+    MacConnection& b = server(QStringLiteral("pB"));
     open(a, QStringLiteral("/a1"));
     open(b, QStringLiteral("/b1"));
     open(a, QStringLiteral("/a2"));
-    MacTab* newB = model.makeTab(b, MacProject{QStringLiteral("b2"), QStringLiteral("/b2"), QStringLiteral("kq-b2")});
-    MacTab* newC = model.makeTab(c, MacProject{QStringLiteral("c1"), QStringLiteral("/c1"), QStringLiteral("kq-c1")});
-    EXPECT_EQ(model.insertionIndex(*newB), 2);
-    EXPECT_EQ(model.insertionIndex(*newC), 3);
+    EXPECT_EQ(model.insertionIndex(open(b, QStringLiteral("/b2"), false)), 2);
+    EXPECT_EQ(model.insertionIndex(open(server(QStringLiteral("pC")), QStringLiteral("/c1"), false)), 3);
 
     model.persistTabs();
     EXPECT_EQ(prefs.activeTab(), 0);
@@ -217,24 +161,10 @@ TEST_F(ModelFixture, NewTabsFollowTheirConnectionsLastTab)
     EXPECT_EQ(ofA[1], (PersistedTab{QStringLiteral("a2"), QStringLiteral("/a2"), tmuxSessionName(QStringLiteral("/a2"))}));
 }
 
-TEST_F(ModelFixture, HostOrderPutsListedSessionsFirst)
-{
-    QList<std::pair<qsizetype, const MacTab*>> pairs;
-    for (const char* name : {"a", "c", "b"})
-        pairs.append({pairs.size(), model.makeTab(local(), MacProject{QString(), QString(), QString::fromLatin1(name)})});
-    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& x, const auto& y) {
-        return hostOrderBefore(x, y, {QStringLiteral("b"), QStringLiteral("a")});
-    });
-    QString sorted;
-    for (const auto& pair : pairs)
-        sorted += pair.second->project.session;
-    EXPECT_EQ(sorted, QStringLiteral("bac"));
-}
-
 TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceWhateverTheOutcome)
 {
     host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
-    MacConnection& connection = server("p1");
+    MacConnection& connection = server(QStringLiteral("p1"));
     wait(model.runRemote(connection, QStringLiteral("tmux set x\n")));
     EXPECT_EQ(connection.writeEpoch, 2);
     EXPECT_EQ(host.scripts, QStringList{QStringLiteral("tmux set x\ntrue\n")});
@@ -272,18 +202,12 @@ TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)
     host.folders = {{one, {QStringLiteral("a"), QStringLiteral("c")}}};
     host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
     wait(model.refreshProjects(local()));
-    QStringList names;
-    for (const MacProject& project : local().projects())
-        names << project.path;
-    EXPECT_EQ(names, (QStringList{QStringLiteral("/one/a"), QStringLiteral("/one/c"), QStringLiteral("/two/b")}));
+    const QList<MacProject>& projects = local().projects();
+    ASSERT_EQ(projects.size(), 3);
+    EXPECT_EQ(projects[1].path + projects[2].path, QStringLiteral("/one/c/two/b"));
     EXPECT_TRUE(local().expanded().isEmpty());
     EXPECT_TRUE(local().subprojects().isEmpty());
     EXPECT_EQ(local().gitInfo().value(QStringLiteral("/two/b")), (GitInfo{QStringLiteral("dev"), false}));
-
-    // An empty root is an answer: its projects go.
-    host.folders = {{one, {}}, {two, {}}};
-    wait(model.refreshProjects(local()));
-    EXPECT_TRUE(local().projects().isEmpty());
 
     prefs.setProjectsRoots({});
     const qsizetype probes = host.scripts.size();
@@ -295,64 +219,30 @@ TEST_F(ModelFixture, FreshProjectsTakeTheFirstFreeNumber)
 {
     const QString path = QStringLiteral("/srv/api");
     const QString base = tmuxSessionName(path);
-    MacConnection& other = server("p2");
-    open(other, path);
+    open(server(QStringLiteral("p2")), path);
     EXPECT_EQ(model.freshProject(QStringLiteral("api"), path, local()), (MacProject{QStringLiteral("api"), path, base}));
     local().setLiveSessions({base, base + QStringLiteral("-2")});
     EXPECT_EQ(model.freshProject(QStringLiteral("api"), path, local()),
               (MacProject{QStringLiteral("api (3)"), path, base + QStringLiteral("-3")}));
 }
 
-TEST_F(ModelFixture, FolderSessionsMostRecentFirst)
+TEST(Upload, NamesKeepOnlyCharactersPlainInAShell)
 {
-    host.answer = [](const QString&) {
-        return QStringLiteral("kq-a|/p|0|0|10|sh\nkq-b|/p|0|0|30|sh\nkq-o|/q|0|0|50|sh\nkq-c|/p|0|0|20|sh\n");
-    };
-    QStringList order;
-    for (const FolderSession& session : wait(model.listFolderSessions(QStringLiteral("/p"), local())))
-        order << session.name;
-    EXPECT_EQ(order, (QStringList{QStringLiteral("kq-b"), QStringLiteral("kq-c"), QStringLiteral("kq-a")}));
-    local().setTmuxAvailable(false);
-    host.scripts.clear();
-    EXPECT_TRUE(wait(model.listFolderSessions(QStringLiteral("/p"), local())).isEmpty());
-    EXPECT_TRUE(host.scripts.isEmpty());
+    const std::pair<const char*, const char*> cases[] = {
+        {"my report.pdf", "my_report.pdf"}, {"$(touch x).png", "__touch_x_.png"}, {"a;b`c'.pdf", "a_b_c_.pdf"},
+        {"été-2.txt", "été-2.txt"}, {"..", "_.."}};
+    for (const auto& [given, stored] : cases)
+        EXPECT_EQ(cleanUploadName(QString::fromUtf8(given)), QString::fromUtf8(stored));
 }
-
-struct NameCase {
-    const char* name;
-    const char* given;
-    const char* stored;
-};
-
-void PrintTo(const NameCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class UploadNames : public testing::TestWithParam<NameCase> {};
-
-TEST_P(UploadNames, OnlyPlainCharactersReachTheShell)
-{
-    EXPECT_EQ(cleanUploadName(QString::fromUtf8(GetParam().given)), QString::fromUtf8(GetParam().stored));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, UploadNames,
-                         testing::Values(NameCase{"blank", "my report.pdf", "my_report.pdf"},
-                                         NameCase{"substitution", "$(touch x).png", "__touch_x_.png"},
-                                         NameCase{"separator", "a;reboot.pdf", "a_reboot.pdf"},
-                                         NameCase{"accented", "été-2.txt", "été-2.txt"},
-                                         NameCase{"parent", "..", "_.."}, NameCase{"empty", "", "_"}),
-                         test::ParamName());
 
 TEST_F(ModelFixture, ImagesPastedInOneSecondGetNumbers)
 {
-    const MacTab& a = open(local(), QStringLiteral("/a"));
-    const MacTab& b = open(local(), QStringLiteral("/b"));
+    const MacTab& a = open(local(), QStringLiteral("/a"), false);
+    const MacTab& b = open(local(), QStringLiteral("/b"), false);
     const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
     EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607.png"));
     EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607-2.png"));
     EXPECT_EQ(model.pastedImageName(b, now), QStringLiteral("image-20260304-050607.png"));
-    EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607-3.png"));
     EXPECT_EQ(model.pastedImageName(a, now.addSecs(1)), QStringLiteral("image-20260304-050608.png"));
 }
 

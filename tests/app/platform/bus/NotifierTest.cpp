@@ -21,24 +21,17 @@ class RecordingServer : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    struct Call {
-        uint replaces;
-        QString summary;
-        QString body;
-        QStringList actions;
-    };
-
     explicit RecordingServer(QDBusConnection bus) : bus(bus) {}
 
-    QList<Call> calls;
+    // Replaced id, summary, body and actions of every Notify.
+    QList<std::tuple<uint, QString, QString, QStringList>> calls;
     QMap<uint, QString> shown;
     QList<uint> closed;
 
-    void click(uint id)
+    void emitSignal(const char* name, uint id, const QVariant& argument)
     {
-        QDBusMessage signal = QDBusMessage::createSignal(path, interface, QStringLiteral("ActionInvoked"));
-        signal << id << QStringLiteral("default");
-        bus.send(signal);
+        QDBusMessage signal = QDBusMessage::createSignal(path, interface, QString::fromLatin1(name));
+        bus.send(signal << id << argument);
     }
 
 public Q_SLOTS:
@@ -46,7 +39,7 @@ public Q_SLOTS:
                 const QStringList& actions, const QVariantMap&, int)
     {
         calls.append({replaces, summary, body, actions});
-        const uint id = replaces != 0 ? replaces : ++last;
+        const uint id = replaces != 0 ? replaces : uint(calls.size());
         shown.insert(id, body);
         return id;
     }
@@ -54,14 +47,11 @@ public Q_SLOTS:
     {
         closed << id;
         shown.remove(id);
-        QDBusMessage signal = QDBusMessage::createSignal(path, interface, QStringLiteral("NotificationClosed"));
-        signal << id << 3u;
-        bus.send(signal);
+        emitSignal("NotificationClosed", id, 3u);
     }
 
 private:
     QDBusConnection bus;
-    uint last = 0;
 };
 
 TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
@@ -85,16 +75,17 @@ TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
     notifier.post(b, QStringLiteral("docs"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 3; }));
     EXPECT_EQ(server.shown.size(), 2);
-    const RecordingServer::Call& first = server.calls.front();
-    EXPECT_EQ(first.summary, QStringLiteral("Agent terminé"));
-    EXPECT_EQ(first.body, QStringLiteral("web — l'agent a fini ou attend votre réponse."));
-    EXPECT_TRUE(first.actions.contains(QStringLiteral("default")));
+    const auto& [replaced, summary, body, actions] = server.calls.front();
+    EXPECT_EQ(summary, QStringLiteral("Agent terminé"));
+    EXPECT_EQ(body, QStringLiteral("web — l'agent a fini ou attend votre réponse."));
+    EXPECT_TRUE(actions.contains(QStringLiteral("default")));
     const uint idA = server.shown.key(QStringLiteral("web / api — l'agent a fini ou attend votre réponse."));
     ASSERT_NE(idA, 0u);
-    EXPECT_EQ(server.calls.at(2).replaces, idA);
+    EXPECT_EQ(std::get<0>(server.calls.at(2)), idA);
 
-    server.click(server.shown.key(QStringLiteral("docs — l'agent a fini ou attend votre réponse.")));
-    server.click(77); // another program's notification
+    server.emitSignal("ActionInvoked", server.shown.key(QStringLiteral("docs — l'agent a fini ou attend votre réponse.")),
+                      QStringLiteral("default"));
+    server.emitSignal("ActionInvoked", 77, QStringLiteral("default")); // another program's notification
     ASSERT_TRUE(QTest::qWaitFor([&] { return !taps.isEmpty(); }));
     QTest::qWait(100);
     EXPECT_EQ(taps, QStringList{b});
