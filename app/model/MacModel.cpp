@@ -7,6 +7,8 @@
 #include "remote/SharedPrefs.h"
 #include "ui/Palette.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace halvoren {
@@ -224,10 +226,12 @@ void MacModel::activate(MacTab& tab)
     notifier->clear(key);
     prefs.setActiveTab(std::max<qsizetype>(tabsValue.indexOf(&tab), 0));
     // Focus once the view has found its place in the window.
-    QTimer::singleShot(0, tab.terminal.data(), [view = tab.terminal] {
-        if (view && view->parentWidget() != nullptr)
-            view->setFocus();
-    });
+    if (tab.terminal) {
+        QTimer::singleShot(0, tab.terminal.data(), [view = tab.terminal] {
+            if (view && view->parentWidget() != nullptr)
+                view->setFocus();
+        });
+    }
 }
 
 void MacModel::removeTab(MacTab& tab)
@@ -287,7 +291,7 @@ QString MacModel::tabSubtitle(const MacTab& tab) const
         return tab.project.path;
     for (const QString& root : owner->projectRoots()) {
         if (tab.project.path.startsWith(root))
-            return root.section(u'/', -1) + tab.project.path.mid(root.size());
+            return QDir::cleanPath(root).section(u'/', -1) + tab.project.path.mid(root.size());
     }
     return tab.project.path;
 }
