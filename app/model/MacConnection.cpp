@@ -138,15 +138,23 @@ QString serverProjectRoot(const QString& projectsRoot, const QString& remoteHome
 QStringList MacConnection::projectRoots() const
 {
     if (!link)
-        return Prefs::shared().projectsRoots();
+        return (prefs != nullptr ? *prefs : Prefs::shared()).projectsRoots();
     return {serverProjectRoot(link->profile().projectsRoot, link->remoteHome())};
 }
 
 QStringList localFolderNames(const QString& root)
 {
+    return readLocalFolderNames(root).value_or(QStringList{});
+}
+
+std::optional<QStringList> readLocalFolderNames(const QString& root)
+{
+    const QFileInfo info(root);
+    if (!info.exists())
+        return QStringList{};
     const QDir folder(root);
-    if (!folder.exists() || !folder.isReadable())
-        return {};
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+        return std::nullopt;
     QStringList names;
     for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         if (name.startsWith(u'.'))
@@ -163,10 +171,16 @@ QStringList localFolderNames(const QString& root)
 // temporaries that live across a suspension.
 Task<QStringList> MacConnection::listFolders(QString root)
 {
+    std::optional<QStringList> names = co_await tryListFolders(std::move(root));
+    co_return names.value_or(QStringList{});
+}
+
+Task<std::optional<QStringList>> MacConnection::tryListFolders(QString root)
+{
     if (!link) {
         // The file system may be slow (a network mount): read it off the main thread.
-        QFuture<QStringList> reading = QtConcurrent::run([root] { return localFolderNames(root); });
-        QStringList names = co_await reading;
+        QFuture<std::optional<QStringList>> reading = QtConcurrent::run([root] { return readLocalFolderNames(root); });
+        std::optional<QStringList> names = co_await reading;
         co_return names;
     }
     // The link outlives this call even if the connection is dropped meanwhile.
@@ -175,7 +189,7 @@ Task<QStringList> MacConnection::listFolders(QString root)
     std::optional<QByteArray> input;
     ShellResult<QString> listing = co_await server->runCommand(std::move(command), std::move(input), 25.0);
     if (!listing)
-        co_return QStringList{};
+        co_return std::nullopt;
     co_return parseFolderListing(listing.value());
 }
 

@@ -27,6 +27,8 @@
 
 namespace halvoren {
 
+class Prefs;
+
 class MacConnection : public QObject {
     Q_OBJECT
 
@@ -79,11 +81,17 @@ public:
     bool syncQueued = false;
     int failures = 0;
 
+    // Where this computer's roots are read; the application's preferences when none.
+    Prefs* prefs = nullptr;
+
     // The folders under which projects are listed: the stored roots here, one root made
     // from the profile and the remote home on a server.
     QStringList projectRoots() const;
     // Names of the visible sub-folders of `root` on the host, sorted; empty on any error.
     Task<QStringList> listFolders(QString root);
+    // The same, but nothing when the host could not be asked or the folder not read (a
+    // folder that does not exist lists as empty).
+    Task<std::optional<QStringList>> tryListFolders(QString root);
     // Projects not hidden, favourites first, then by name.
     QList<MacProject> visibleProjects() const;
     // Hidden projects by name.
@@ -123,6 +131,8 @@ QString serverProjectRoot(const QString& projectsRoot, const QString& remoteHome
 // Visible sub-folder names of a local folder (no hidden entries, links to folders count),
 // sorted; empty when the folder cannot be read. Blocking: call it off the main thread.
 QStringList localFolderNames(const QString& root);
+// The same, but nothing when the folder exists and cannot be read.
+std::optional<QStringList> readLocalFolderNames(const QString& root);
 
 // Locale-aware, case-insensitive ordering of names, stable for equal ones.
 void sortNames(QStringList& names);

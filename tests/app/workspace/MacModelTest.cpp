@@ -1,0 +1,263 @@
+// The workspace model against a fake host: the tab list, titles, colours, persistence, the
+// script runner's write epoch, project refreshes and sub-folder lists, fresh sessions, and
+// the naming and writing of uploads.
+#include "model/MacModel.h"
+
+#include "app/support/ParamName.h"
+#include "app/support/TempFolder.h"
+#include "platform/Notifier.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+#include "ui/Palette.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+template <typename T>
+Task<T> ready(T value)
+{
+    co_return value;
+}
+
+void wait(Task<> task)
+{
+    QCoro::waitFor(std::move(task));
+}
+
+// Answers scripts and folder listings from tables and records what was asked.
+struct FakeHost {
+    QStringList scripts;
+    QStringList listed;
+    std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
+    // A folder missing here cannot be listed.
+    QHash<QString, QStringList> folders;
+
+    void install(MacModel& model)
+    {
+        model.runScript = [this](MacConnection&, QString script, double) {
+            scripts << script;
+            return ready(answer(script));
+        };
+        model.listFolders = [this](MacConnection&, QString folder) {
+            listed << folder;
+            const auto found = folders.constFind(folder);
+            return ready(found == folders.cend() ? std::nullopt : std::optional<QStringList>(*found));
+        };
+    }
+};
+
+struct ModelFixture : testing::Test {
+    test::TempFolder folder;
+    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    FakeHost host;
+
+    ModelFixture() { host.install(model); }
+
+    MacConnection& server(const QString& id)
+    {
+        MacProfile profile;
+        profile.id = id;
+        auto* connection = new MacConnection(std::make_shared<SSHLink>(profile));
+        model.appendConnection(connection);
+        return *connection;
+    }
+    // A tab of the folder at the end of the list, or outside it.
+    MacTab& open(MacConnection& connection, const QString& path, bool insert = true)
+    {
+        MacTab* tab = model.makeTab(connection, MacProject{path.section(u'/', -1), path, tmuxSessionName(path)});
+        if (insert)
+            model.insertTab(tab, model.tabs().size());
+        return *tab;
+    }
+    MacConnection& local() { return *model.localConnection(); }
+};
+
+struct RemovalCase {
+    const char* name;
+    int count;
+    int active;
+    int removed;
+    // -1: no tab is active afterwards.
+    int expectedActive;
+};
+
+void PrintTo(const RemovalCase& c, std::ostream* os) { *os << c.name; }
+
+class TabRemoval : public ModelFixture, public testing::WithParamInterface<RemovalCase> {};
+
+TEST_P(TabRemoval, ActivatesTheNeighbourAndStoresThePosition)
+{
+    const RemovalCase& c = GetParam();
+    QList<MacTab*> tabs;
+    for (int i = 0; i < c.count; ++i)
+        tabs << &open(local(), QStringLiteral("/r/p%1").arg(i));
+    model.activate(*tabs.at(c.active));
+    const QString survivor = c.expectedActive >= 0 ? tabs.at(c.expectedActive)->id() : QString();
+    model.removeTab(*tabs.at(c.removed));
+    ASSERT_EQ(model.tabs().size(), c.count - 1);
+    EXPECT_EQ(model.activeTabID().value_or(QString()), survivor);
+    EXPECT_EQ(prefs.activeTab(), std::max<qsizetype>(model.tabs().indexOf(model.activeTab()), 0));
+    EXPECT_EQ(prefs.tabs(MacConnection::localID).size(), c.count - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TabRemoval,
+                         testing::Values(RemovalCase{"active_inside", 4, 2, 2, 3}, RemovalCase{"active_last", 3, 2, 2, 1},
+                                         RemovalCase{"only_tab", 1, 0, 0, -1}, RemovalCase{"other_tab", 3, 2, 0, 2}),
+                         test::ParamName());
+
+TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
+{
+    prefs.setProjectsRoots({QStringLiteral("/home/ana/projets")});
+    const QStringList cases[] = {{"/home/ana/projets/client/app", "client / app", "projets/client/app"},
+                                 {"/home/ana/projets/app", "app", "projets/app"},
+                                 {"/srv/app", "app", "/srv/app"}};
+    for (const QStringList& c : cases) {
+        const MacTab& tab = open(local(), c[0]);
+        EXPECT_EQ(model.tabTitle(tab) + u'|' + model.tabSubtitle(tab), c[1] + u'|' + c[2]);
+    }
+    const MacTab& tab = *model.tabs().front();
+    model.renameTab(tab, QStringLiteral(" \tMine "));
+    EXPECT_EQ(model.tabTitle(tab), QStringLiteral("Mine"));
+    model.renameTab(tab, QStringLiteral("  "));
+    EXPECT_EQ(model.tabTitle(tab), QStringLiteral("client / app"));
+    EXPECT_TRUE(prefs.tabLabels().isEmpty());
+}
+
+TEST_F(ModelFixture, RemoteColoursFollowConnectionOrderAndWrap)
+{
+    for (int i = 1; i <= 7; ++i)
+        server(QStringLiteral("p%1").arg(i));
+    const QColor first = paletteColor(0.31, 0.61, 0.98);
+    EXPECT_EQ(model.connectionColor(QStringLiteral("p1")), first);
+    EXPECT_EQ(model.connectionColor(QStringLiteral("p6")), paletteColor(0.2, 0.75, 0.78));
+    EXPECT_EQ(model.connectionColor(QStringLiteral("p7")), first);
+    EXPECT_EQ(model.connectionColor(QStringLiteral("gone")), paletteColor(0.42, 0.47, 0.52));
+    EXPECT_EQ(model.connectionColor(MacConnection::localID), paletteColor(0.42, 0.47, 0.52));
+}
+
+TEST_F(ModelFixture, NewTabsFollowTheirConnectionsLastTab)
+{
+    MacConnection& a = server(QStringLiteral("pA"));
+    MacConnection& b = server(QStringLiteral("pB"));
+    open(a, QStringLiteral("/a1"));
+    open(b, QStringLiteral("/b1"));
+    open(a, QStringLiteral("/a2"));
+    EXPECT_EQ(model.insertionIndex(open(b, QStringLiteral("/b2"), false)), 2);
+    EXPECT_EQ(model.insertionIndex(open(server(QStringLiteral("pC")), QStringLiteral("/c1"), false)), 3);
+
+    model.persistTabs();
+    EXPECT_EQ(prefs.activeTab(), 0);
+    EXPECT_TRUE(prefs.tabs(QStringLiteral("pC")).isEmpty());
+    EXPECT_TRUE(store.contains(Prefs::tabsKey(QStringLiteral("pC"))));
+    const QList<PersistedTab> ofA = prefs.tabs(QStringLiteral("pA"));
+    ASSERT_EQ(ofA.size(), 2);
+    EXPECT_EQ(ofA[1], (PersistedTab{QStringLiteral("a2"), QStringLiteral("/a2"), tmuxSessionName(QStringLiteral("/a2"))}));
+}
+
+TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceWhateverTheOutcome)
+{
+    host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
+    MacConnection& connection = server(QStringLiteral("p1"));
+    wait(model.runRemote(connection, QStringLiteral("tmux set x\n")));
+    EXPECT_EQ(connection.writeEpoch, 2);
+    EXPECT_EQ(host.scripts, QStringList{QStringLiteral("tmux set x\ntrue\n")});
+
+    model.toggleHidden(QStringLiteral("web"), true, connection);
+    model.toggleHidden(QStringLiteral("web"), true, connection);
+    EXPECT_EQ(prefs.hidden(QStringLiteral("p1")), QSet<QString>{QStringLiteral("web")});
+    EXPECT_EQ(host.scripts.size(), 3);
+    EXPECT_EQ(host.scripts.last(), uploadSharedPrefsScript({}, {QStringLiteral("web")}) + QStringLiteral("true\n"));
+}
+
+TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)
+{
+    const QString one = QStringLiteral("/one");
+    const QString two = QStringLiteral("/two");
+    prefs.setProjectsRoots({one, two});
+    host.folders = {{one, {QStringLiteral("a")}}, {two, {QStringLiteral("b")}}, {QStringLiteral("/one/a"), {QStringLiteral("x")}}};
+    host.answer = [](const QString& script) -> ShellResult<QString> {
+        if (!script.contains(QStringLiteral("/one/a/x")))
+            return QStringLiteral("/one/a|@|main|@|1\n/two/b|@|dev|@|\n");
+        return QStringLiteral("/one/a/x|@|sub|@|\n");
+    };
+    wait(model.refreshProjects(local()));
+    ASSERT_EQ(local().projects().size(), 2);
+    EXPECT_EQ(local().gitInfo().value(QStringLiteral("/one/a")), (GitInfo{QStringLiteral("main"), true}));
+
+    // Open, close and open again: listed once; the sub-folder probe keeps the top marks.
+    for (int i = 0; i < 3; ++i)
+        wait(model.loadSubprojects(QStringLiteral("/one/a"), local()));
+    EXPECT_EQ(host.listed.count(QStringLiteral("/one/a")), 1);
+    EXPECT_TRUE(local().expanded().contains(QStringLiteral("/one/a")));
+    EXPECT_EQ(local().gitInfo().size(), 3);
+
+    // The second root does not answer, and the probe fails: nothing of it is lost.
+    host.folders = {{one, {QStringLiteral("a"), QStringLiteral("c")}}};
+    host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
+    wait(model.refreshProjects(local()));
+    const QList<MacProject>& projects = local().projects();
+    ASSERT_EQ(projects.size(), 3);
+    EXPECT_EQ(projects[1].path + projects[2].path, QStringLiteral("/one/c/two/b"));
+    EXPECT_TRUE(local().expanded().isEmpty());
+    EXPECT_TRUE(local().subprojects().isEmpty());
+    EXPECT_EQ(local().gitInfo().value(QStringLiteral("/two/b")), (GitInfo{QStringLiteral("dev"), false}));
+
+    prefs.setProjectsRoots({});
+    const qsizetype probes = host.scripts.size();
+    wait(model.refreshProjects(local()));
+    EXPECT_EQ(host.scripts.size(), probes);
+}
+
+TEST_F(ModelFixture, FreshProjectsTakeTheFirstFreeNumber)
+{
+    const QString path = QStringLiteral("/srv/api");
+    const QString base = tmuxSessionName(path);
+    open(server(QStringLiteral("p2")), path);
+    EXPECT_EQ(model.freshProject(QStringLiteral("api"), path, local()), (MacProject{QStringLiteral("api"), path, base}));
+    local().setLiveSessions({base, base + QStringLiteral("-2")});
+    EXPECT_EQ(model.freshProject(QStringLiteral("api"), path, local()),
+              (MacProject{QStringLiteral("api (3)"), path, base + QStringLiteral("-3")}));
+}
+
+TEST(Upload, NamesKeepOnlyCharactersPlainInAShell)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"my report.pdf", "my_report.pdf"}, {"$(touch x).png", "__touch_x_.png"}, {"a;b`c'.pdf", "a_b_c_.pdf"},
+        {"été-2.txt", "été-2.txt"}, {"..", "_.."}};
+    for (const auto& [given, stored] : cases)
+        EXPECT_EQ(cleanUploadName(QString::fromUtf8(given)), QString::fromUtf8(stored));
+}
+
+TEST_F(ModelFixture, ImagesPastedInOneSecondGetNumbers)
+{
+    const MacTab& a = open(local(), QStringLiteral("/a"), false);
+    const MacTab& b = open(local(), QStringLiteral("/b"), false);
+    const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
+    EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607.png"));
+    EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607-2.png"));
+    EXPECT_EQ(model.pastedImageName(b, now), QStringLiteral("image-20260304-050607.png"));
+    EXPECT_EQ(model.pastedImageName(a, now.addSecs(1)), QStringLiteral("image-20260304-050608.png"));
+}
+
+TEST(Upload, AFailedWriteLeavesTheOldFileAndNoTemporary)
+{
+    test::TempFolder folder;
+    const QString target = folder.file(QStringLiteral("Upload/x.txt"));
+    EXPECT_EQ(writeFileReplacing(target, "new"), std::nullopt);
+    EXPECT_EQ(test::readAll(target), QByteArray("new"));
+    // A folder in the target's place cannot be replaced by a file.
+    const QString blocked = folder.file(QStringLiteral("Upload/dir"));
+    ASSERT_TRUE(QDir().mkpath(blocked + QStringLiteral("/inside")));
+    EXPECT_NE(writeFileReplacing(blocked, "new"), std::nullopt);
+    EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files), QStringList{QStringLiteral("x.txt")});
+}
+
+} // namespace
+} // namespace halvoren
