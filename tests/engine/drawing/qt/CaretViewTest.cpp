@@ -162,37 +162,6 @@ TEST_F(CaretViewTest, WideGlyphIsFittedIntoTwoCells)
     EXPECT_LE(std::abs((left + right) / 2.0 - 7.5), 2.0);
 }
 
-TEST_F(CaretViewTest, BlinkingFollowsStyleAndFocus)
-{
-    view->show(); // the caret blinks only on screen, in the active window
-    ASSERT_TRUE(testing::waitUntil([&] { return view->isActiveWindow(); }));
-    struct Case {
-        CursorStyle style;
-        bool focused;
-        bool blinks;
-    };
-    const Case cases[] = {
-        {CursorStyle::steadyBlock, true, false},   {CursorStyle::steadyBar, true, false},
-        {CursorStyle::blinkBlock, false, false},   {CursorStyle::blinkUnderline, false, false},
-        {CursorStyle::blinkBlock, true, true},     {CursorStyle::blinkBar, true, true},
-    };
-    for (const Case& c : cases) {
-        caret->style = c.style;
-        caret->focused = c.focused;
-        caret->updateCursorStyle();
-        EXPECT_EQ(caret->isBlinking(), c.blinks) << static_cast<int>(c.style) << " " << c.focused;
-        if (!c.blinks) {
-            EXPECT_EQ(caret->opacity(), 1.0);
-        }
-    }
-    // Not tracking focus: blinks as if focused.
-    caret->tracksFocus = false;
-    caret->focused = false;
-    caret->style = CursorStyle::blinkBlock;
-    caret->updateCursorStyle();
-    EXPECT_TRUE(caret->isBlinking());
-}
-
 TEST(CaretBlinkTest, OpacityFadesOutWithEaseInAndBack)
 {
     EXPECT_DOUBLE_EQ(CaretView::blinkOpacity(0.0), 1.0);

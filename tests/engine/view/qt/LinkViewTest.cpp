@@ -115,16 +115,6 @@ TEST(LinkView, PreviewShowsTheOsc8TargetWhileSuperIsHeld)
     EXPECT_EQ(v.preview(), nullptr);
 }
 
-TEST(LinkView, TheRightHalfOfAWideCharacterOpensItsLink)
-{
-    LinkView v;
-    v.view.setLinkHighlightMode(LinkHighlightMode::always);
-    v.view.feedText("\x1b]8;;http://wide/\x1b\\\xE6\x97\xA5\x1b]8;;\x1b\\\x1b]8;;http://next/\x1b\\x\x1b]8;;\x1b\\\r\n");
-    v.click(1, 0);
-    v.click(2, 0);
-    EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"http://wide/", "http://next/"}));
-}
-
 TEST(LinkView, LeavingTheViewEndsTheHighlight)
 {
     LinkView v;
