@@ -20,34 +20,23 @@ namespace corvantix {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::RecordingViewDelegate;
 using testing::waitUntil;
 
-struct ClockedView {
-    ClockedView() : view(QRect(), font(), TerminalOptions::defaultOptions(), nullptr, &queue)
-    {
-        view.terminalDelegate = &delegate;
-        view.resize(400, 200);
-        queue.advance(1s);
-    }
-    ~ClockedView() { view.terminalDelegate = nullptr; }
+QFont font()
+{
+    QFont f(QStringLiteral("DejaVu Sans Mono"));
+    f.setPixelSize(14);
+    return f;
+}
 
-    static QFont font()
-    {
-        QFont f(QStringLiteral("DejaVu Sans Mono"));
-        f.setPixelSize(14);
-        return f;
-    }
+struct ClockedView : testing::ViewFixture {
+    ClockedView() : ViewFixture(QRect(0, 0, 400, 200), font()) {}
 
     void focus(bool in)
     {
         QFocusEvent event(in ? QEvent::FocusIn : QEvent::FocusOut, Qt::OtherFocusReason);
         QCoreApplication::sendEvent(&view, &event);
     }
-
-    ManualMainQueue queue;
-    RecordingViewDelegate delegate;
-    TerminalView view;
 };
 
 TEST(CaretWiring, FocusAndCursorStyleDecideTheBlink)
@@ -261,7 +250,7 @@ TEST(TextBlinkWiring, ADestroyedViewLeavesNoTimerBehind)
 {
     ManualMainQueue queue;
     {
-        TerminalView view(QRect(0, 0, 300, 100), ClockedView::font(), TerminalOptions::defaultOptions(), nullptr,
+        TerminalView view(QRect(0, 0, 300, 100), font(), TerminalOptions::defaultOptions(), nullptr,
                           &queue);
         view.feedText("\x1b[5mBLINK");
         view.show();

@@ -2,7 +2,6 @@
 // commits and pastes as bytes, the ranges the input method asks about, and the overlay.
 #include "ViewTestSupport.h"
 
-#include "platform/ManualMainQueue.h"
 #include "view/MarkedText.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 #include <QInputMethodQueryEvent>
 #include <QTextCharFormat>
 
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -20,25 +18,7 @@
 namespace corvantix {
 namespace {
 
-using namespace std::chrono_literals;
-
-using testing::SendLog;
-
-struct ComposingView {
-    ComposingView() : view(QRect(0, 0, 640, 340), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue)
-    {
-        view.terminalDelegate = &log;
-        queue.advance(1s);
-    }
-    ~ComposingView() { view.terminalDelegate = nullptr; }
-
-    void feed(std::string_view bytes)
-    {
-        view.feedText(bytes);
-        log.sent.clear();
-        log.sends.clear();
-    }
-
+struct ComposingView : testing::ViewFixture {
     // One event from the input method: a commit and/or pre-edit text with its cursor.
     void inputMethod(const QString& commit, const QString& preedit = {}, int cursor = -1)
     {
@@ -55,10 +35,6 @@ struct ComposingView {
     }
 
     QWidget* overlay() const { return view.findChild<QWidget*>(QStringLiteral("markedTextOverlay")); }
-
-    ManualMainQueue queue;
-    SendLog log;
-    TerminalView view;
 };
 
 // ---------------------------------------------------------------- Composition and commit
@@ -73,10 +49,10 @@ TEST(InputMethod, PreeditIsShownAndNotSentThenTheCommitIsSent)
     EXPECT_EQ(c.view.markedRange(), (TextRange{0, 1}));
     EXPECT_EQ(c.view.markedSelectedRange(), (TextRange{1, 0}));
     ASSERT_NE(c.overlay(), nullptr);
-    EXPECT_TRUE(c.log.sends.empty());
+    EXPECT_TRUE(c.delegate.sends.empty());
 
     c.inputMethod(QStringLiteral("\u00e9"));
-    EXPECT_EQ(c.log.sends, (std::vector<std::string>{"\xc3\xa9"}));
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"\xc3\xa9"}));
     EXPECT_FALSE(c.view.hasMarkedText());
     EXPECT_FALSE(c.view.keyboard->kittyIsComposing);
     EXPECT_EQ(c.view.markedRange(), TextRange{});
@@ -85,17 +61,17 @@ TEST(InputMethod, PreeditIsShownAndNotSentThenTheCommitIsSent)
     // A commit and the next pre-edit in one event.
     c.inputMethod({}, QStringLiteral("ni"));
     c.inputMethod(QStringLiteral("\u4f60"), QStringLiteral("h"));
-    EXPECT_EQ(c.log.sends.back(), "\xe4\xbd\xa0");
+    EXPECT_EQ(c.delegate.sends.back(), "\xe4\xbd\xa0");
     EXPECT_TRUE(c.view.hasMarkedText());
     EXPECT_NE(c.overlay(), nullptr);
 
     // An empty event cancels the composition and sends nothing.
-    c.log.sends.clear();
+    c.delegate.sends.clear();
     c.inputMethod({});
     EXPECT_FALSE(c.view.hasMarkedText());
     EXPECT_FALSE(c.view.keyboard->kittyIsComposing);
     EXPECT_EQ(c.overlay(), nullptr);
-    EXPECT_TRUE(c.log.sends.empty());
+    EXPECT_TRUE(c.delegate.sends.empty());
 }
 
 TEST(InputMethod, EmptyMarkedTextKeepsTheCompositionOpenWithoutOverlay)
@@ -121,7 +97,7 @@ TEST(InputMethod, CommitDoesNotReuseTheLastKey)
     lastKey.textIgnoringModifiers = "q";
     c.view.keyboard->pendingKittyKeyEvent = PendingKittyKeyEvent{lastKey, KittyKeyboardEventType::press};
     c.inputMethod(QStringLiteral("\u00e9"));
-    EXPECT_EQ(c.log.sent, "\xc3\xa9");
+    EXPECT_EQ(c.delegate.sent, "\xc3\xa9");
     EXPECT_FALSE(c.view.keyboard->pendingKittyKeyEvent);
 }
 
@@ -131,16 +107,16 @@ TEST(InputMethod, PasteIsSentUnchangedOrBracketed)
 {
     ComposingView c;
     c.view.insertText("a\nb", true);
-    EXPECT_EQ(c.log.sends, (std::vector<std::string>{"a\nb"}));
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"a\nb"}));
 
     c.feed("\x1b[?2004h");
     c.view.insertText("a\nb", true);
-    EXPECT_EQ(c.log.sends, (std::vector<std::string>{"\x1b[200~", "a\nb", "\x1b[201~"}));
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"\x1b[200~", "a\nb", "\x1b[201~"}));
 
     // An empty clipboard still sends both markers.
-    c.log.sends.clear();
+    c.delegate.sends.clear();
     c.view.insertText("", true);
-    EXPECT_EQ(c.log.sends, (std::vector<std::string>{"\x1b[200~", "", "\x1b[201~"}));
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"\x1b[200~", "", "\x1b[201~"}));
 
 }
 
@@ -160,13 +136,13 @@ TEST(InputMethod, PastedTextCannotEndTheBracketedPaste)
         ComposingView c;
         c.feed("\x1b[?2004h");
         c.view.insertText(k.pasted, true);
-        ASSERT_EQ(c.log.sends.size(), 3u);
-        EXPECT_EQ(c.log.sends[1], k.sent);
+        ASSERT_EQ(c.delegate.sends.size(), 3u);
+        EXPECT_EQ(c.delegate.sends[1], k.sent);
     }
     // Without bracketed paste mode there are no markers to protect: bytes go out unchanged.
     ComposingView c;
     c.view.insertText("x\x1b[201~y", true);
-    EXPECT_EQ(c.log.sent, "x\x1b[201~y");
+    EXPECT_EQ(c.delegate.sent, "x\x1b[201~y");
 }
 
 TEST(InputMethod, PasteUnderKittyFlags)
@@ -175,13 +151,13 @@ TEST(InputMethod, PasteUnderKittyFlags)
     bracketed.feed("\x1b[>8u\x1b[?2004h");
     bracketed.view.setMarkedText(QStringLiteral("k"), {1, 0});
     bracketed.view.insertText("ab", true);
-    EXPECT_EQ(bracketed.log.sends, (std::vector<std::string>{"\x1b[200~", "ab", "\x1b[201~"}));
+    EXPECT_EQ(bracketed.delegate.sends, (std::vector<std::string>{"\x1b[200~", "ab", "\x1b[201~"}));
     EXPECT_FALSE(bracketed.view.hasMarkedText());
 
     ComposingView plain;
     plain.feed("\x1b[>8u");
     plain.view.insertText("ab", true);
-    EXPECT_EQ(plain.log.sent, "ab");
+    EXPECT_EQ(plain.delegate.sent, "ab");
 }
 
 // ---------------------------------------------------------------- Ranges and queries

@@ -1,20 +1,15 @@
 // Real Qt pointer events through the view: mouse reports (the encodings themselves are the
-// emulator's), local
-// selection by click, double and triple click, drag and Shift-click, the wheel, selection
-// auto-scroll, prompt clicks, and the clipboard commands.
-#include "platform/ManualMainQueue.h"
+// emulator's), local selection by click, double and triple click, drag and Shift-click, the
+// wheel, selection auto-scroll, prompt clicks, and the clipboard commands.
 #include "ViewTestSupport.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <ostream>
 #include <string>
 
@@ -22,46 +17,14 @@ namespace corvantix {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::SendLog;
 
-struct MouseView {
-    MouseView() : view(QRect(0, 0, 640, 400), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue)
-    {
-        view.terminalDelegate = &delegate;
-        view.generalPasteboard = pasteboard;
-        view.semanticClickCoalescingDelay = 0.4;
-        queue.advance(1s);
-    }
-    ~MouseView() { view.terminalDelegate = nullptr; }
+struct MouseView : testing::ViewFixture {
+    MouseView() { view.semanticClickCoalescingDelay = 0.4; }
 
-    QPointF at(double col, double screenRow) const
-    {
-        return QPointF((col + 0.5) * view.cellDimension->width, (screenRow + 0.5) * view.cellDimension->height);
-    }
-    void mouse(QEvent::Type type, QPointF point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = {})
-    {
-        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, point, view.mapToGlobal(point), button, buttons, modifiers);
-        event.setTimestamp(time);
-        QCoreApplication::sendEvent(&view, &event);
-    }
-    // A press and release at a cell; a click long after the last one unless `quick`.
-    void click(int col, int row, Qt::KeyboardModifiers modifiers = {}, bool quick = false,
-               QEvent::Type pressType = QEvent::MouseButtonPress)
-    {
-        time += quick ? 50 : 5000;
-        mouse(pressType, at(col, row), Qt::LeftButton, modifiers);
-        mouse(QEvent::MouseButtonRelease, at(col, row), Qt::NoButton, modifiers);
-    }
     void doubleClick(int col, int row)
     {
         click(col, row);
         click(col, row, {}, true, QEvent::MouseButtonDblClick);
-    }
-    void drag(QPointF point, Qt::KeyboardModifiers modifiers = {})
-    {
-        time += 20;
-        mouse(QEvent::MouseMove, point, Qt::LeftButton, modifiers);
     }
     void wheel(QPoint angle, QPoint pixels = {}, Qt::KeyboardModifiers modifiers = {})
     {
@@ -71,13 +34,6 @@ struct MouseView {
         QCoreApplication::sendEvent(&view, &event);
     }
     std::string sent() const { return delegate.sent; }
-    std::string selected() const { return view.selection->active() ? view.selection->getSelectedText() : "<none>"; }
-
-    ManualMainQueue queue;
-    SendLog delegate;
-    std::shared_ptr<MemoryPasteboard> pasteboard = std::make_shared<MemoryPasteboard>();
-    TerminalView view;
-    quint64 time = 100000;
 };
 
 // ---------------------------------------------------------------- Reports

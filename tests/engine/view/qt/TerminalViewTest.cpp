@@ -22,20 +22,8 @@ using testing::RecordingViewDelegate;
 using testing::Scaled;
 
 // A view on a manual clock with a known cell of 8 x 17 points.
-struct ClockedView {
-    explicit ClockedView(const TerminalOptions& options = TerminalOptions::defaultOptions())
-        : view(QRect(), std::nullopt, options, nullptr, &queue)
-    {
-        view.terminalDelegate = &delegate;
-        view.cellDimension = CellDimension{8, 17};
-        // The clock starts at 0, which reads as "no input yet".
-        queue.advance(1s);
-    }
-    ~ClockedView() { view.terminalDelegate = nullptr; }
-
-    ManualMainQueue queue;
-    RecordingViewDelegate delegate;
-    TerminalView view;
+struct ClockedView : testing::ViewFixture {
+    ClockedView() : ViewFixture(QRect()) { view.cellDimension = CellDimension{8, 17}; }
 };
 
 int expectedCols(TerminalView& view, int width)
@@ -142,17 +130,16 @@ TEST(TerminalViewGrid, FontAndLineSpacingRecomputeTheCell)
 
 TEST(TerminalViewGrid, ResizeGridReportsAndSoftResets)
 {
-    RecordingViewDelegate delegate;
-    TerminalView view;
-    view.terminalDelegate = &delegate;
-    view.terminal->feed("\x1b[?6h"); // origin mode, which a soft reset turns off
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.feedText("\x1b[?6h"); // origin mode, which a soft reset turns off
     view.resizeGrid(90, 30);
     EXPECT_EQ(view.terminal->cols, 90);
     EXPECT_EQ(view.terminal->rows, 30);
-    EXPECT_FALSE(view.terminal->originMode);
-    ASSERT_EQ(delegate.sizes.size(), 1u);
-    EXPECT_EQ(delegate.sizes.back(), std::pair(90, 30));
-    view.terminalDelegate = nullptr;
+    EXPECT_EQ(fixture.delegate.sizes, (std::vector<std::pair<int, int>>{{90, 30}}));
+    fixture.delegate.sent.clear();
+    view.feedText("\x1b[?6$p");
+    EXPECT_EQ(fixture.delegate.sent, "\x1b[?6;2$y");
 }
 
 TEST(TerminalViewGrid, WithoutADelegateEventsAreDropped)
