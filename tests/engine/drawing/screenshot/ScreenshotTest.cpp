@@ -10,6 +10,7 @@
 // grabbed image and a difference map are written to the working directory.
 #include "view/qt/TerminalView.h"
 
+#include "ReferenceImage.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +38,6 @@ namespace {
 
 constexpr int gridCols = 80;
 constexpr int gridRows = 24;
-// A difference up to this much in any channel counts as the same pixel (rounding of blends).
-constexpr int channelTolerance = 24;
-// Pixels beyond the tolerance allowed over the whole image: glyph edges may land a little
-// differently with another FreeType or fontconfig build.
-constexpr int differingPixelLimit = 100;
 
 // Colours of the exactly checked cell art (true colours, drawn without blending).
 const QColor artColour(255, 200, 0);
@@ -358,42 +354,7 @@ TEST_F(ScreenshotTest, PowerlineSeparatorFillsItsBaseEdge)
 
 TEST_F(ScreenshotTest, MatchesTheReferenceImage)
 {
-    const QString directory = QStringLiteral(HALVOREN_SCREENSHOT_DIR);
-    const QString reference = directory + QStringLiteral("/terminal-view.png");
-    if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {
-        QDir().mkpath(directory);
-        ASSERT_TRUE(image.save(reference)) << reference.toStdString();
-        GTEST_SKIP() << "reference written to " << reference.toStdString();
-    }
-    ASSERT_TRUE(QFile::exists(reference))
-        << reference.toStdString() << " is missing; run once with HALVOREN_UPDATE_SCREENSHOTS=1 and check it";
-    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(expected.size(), image.size());
-
-    QImage difference(image.size(), QImage::Format_RGB32);
-    difference.fill(Qt::black);
-    int differing = 0;
-    int worst = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb a = image.pixel(x, y);
-            const QRgb b = expected.pixel(x, y);
-            const int delta = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                                        std::abs(qBlue(a) - qBlue(b))});
-            worst = std::max(worst, delta);
-            if (delta > channelTolerance) {
-                ++differing;
-                difference.setPixel(x, y, qRgb(255, 0, 255));
-            }
-        }
-    }
-    if (differing > differingPixelLimit) {
-        image.save(QStringLiteral("terminal-view.actual.png"));
-        difference.save(QStringLiteral("terminal-view.diff.png"));
-    }
-    EXPECT_LE(differing, differingPixelLimit)
-        << "largest channel difference " << worst << "; see terminal-view.actual.png and terminal-view.diff.png in "
-        << QDir::currentPath().toStdString();
+    EXPECT_TRUE(testing::matchesReference(image, QStringLiteral(HALVOREN_SCREENSHOT_DIR), QStringLiteral("terminal-view")));
 }
 
 } // namespace
