@@ -144,24 +144,6 @@ TEST_F(CaretViewTest, SetTextReadsTheCell)
     EXPECT_EQ(caret->ctline->text, u"a");
 }
 
-TEST_F(CaretViewTest, WideGlyphIsFittedIntoTwoCells)
-{
-    over(0x4E16, 2);
-    const QImage image = draw(CursorStyle::steadyBlock, true, 16, 20);
-    // The ink stays inside the caret and is roughly centred.
-    int left = 16, right = -1;
-    for (int y = 0; y < 20; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            if (image.pixelColor(x, y) != caretColour) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-            }
-        }
-    }
-    ASSERT_LE(left, right);
-    EXPECT_LE(std::abs((left + right) / 2.0 - 7.5), 2.0);
-}
-
 TEST(CaretBlinkTest, OpacityFadesOutWithEaseInAndBack)
 {
     EXPECT_DOUBLE_EQ(CaretView::blinkOpacity(0.0), 1.0);

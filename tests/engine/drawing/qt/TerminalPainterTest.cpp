@@ -227,27 +227,6 @@ TEST_F(TerminalPainterTest, RowsOutsideTheBufferAreSkipped)
     EXPECT_TRUE(allOf(image, QRect(0, 0, 80, 16), red));
 }
 
-TEST_F(TerminalPainterTest, SelectionFillsWithTheSelectionColour)
-{
-    feed(*terminal, "abcdef");
-    SelectionService selection(terminal.get());
-    selection._active = true;
-    selection.start = {1, 0};
-    selection.end = {3, 0};
-    TerminalFrame f = frame();
-    f.selection = &selection;
-    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
-    p.end();
-    const QColor selectionColour = toQColor(*builder.settings.selectedTextBackgroundColor);
-    EXPECT_EQ(image.pixelColor(8, 0), selectionColour);
-    EXPECT_EQ(image.pixelColor(23, 0), selectionColour);
-    EXPECT_EQ(image.pixelColor(24, 0), QColor(Qt::transparent));
-    EXPECT_EQ(image.pixelColor(7, 0), QColor(Qt::transparent));
-}
-
 TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
 {
     // Two placeholder cells of image 9 (virtual placement of 2 x 1 cells) showing its two

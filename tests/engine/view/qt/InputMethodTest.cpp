@@ -210,16 +210,6 @@ TEST(InputMethod, SelectedRangeIsTheSelectionOrTheCursor)
     EXPECT_EQ(selectedRangeFor(std::nullopt, CellPoint{5, 2}, 80), (TextRange{165, 0}));
 }
 
-TEST(InputMethod, CharacterIndexForPoint)
-{
-    ComposingView c;
-    c.view.cellDimension = CellDimension{8, 17};
-    EXPECT_EQ(c.view.characterIndexForPoint(QPoint(20, 40)), 2 * c.view.terminal->cols + 2);
-    EXPECT_EQ(c.view.characterIndexForPoint(QPoint(0, 0)), 0);
-    EXPECT_EQ(characterIndexForPoint(7.9, 16.9, CellDimension{8, 17}, 80), 0);
-    EXPECT_EQ(characterIndexForPoint(1, 1, CellDimension{0, 17}, 80), 0);
-}
-
 TEST(InputMethod, QueriesDescribeTheCaretAndOfferNoText)
 {
     ComposingView c;

@@ -93,33 +93,6 @@ TEST(MouseView, ShiftSelectsLocallyUnlessTheProgramCapturesIt)
     EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<4;2;1M", "\x1b[<4;2;1m"}));
 }
 
-TEST(MouseView, X10ReportsThePressOnlyWithoutModifiers)
-{
-    MouseView f;
-    f.view.feedText("\x1b[?9h");
-    f.time += 5000;
-    f.mouse(QEvent::MouseButtonPress, f.at(3, 2), Qt::LeftButton, Qt::ControlModifier);
-    f.drag(f.at(6, 2), Qt::ControlModifier);
-    f.mouse(QEvent::MouseButtonRelease, f.at(6, 2), Qt::NoButton, Qt::ControlModifier);
-    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[M $#"}));
-    EXPECT_FALSE(f.view.selection->active());
-}
-
-TEST(MouseView, DragsAndMotionInTheTrackingModes)
-{
-    MouseView f;
-    f.view.feedText("\x1b[?1002h\x1b[?1006h");
-    f.time += 5000;
-    f.mouse(QEvent::MouseButtonPress, f.at(1, 1), Qt::LeftButton);
-    f.drag(f.at(2, 1));
-    f.mouse(QEvent::MouseButtonRelease, f.at(2, 1), Qt::NoButton);
-    f.mouse(QEvent::MouseMove, f.at(4, 1), Qt::NoButton); // no button: not reported here
-    f.view.feedText("\x1b[?1003h");
-    f.mouse(QEvent::MouseMove, f.at(5, 1), Qt::NoButton);
-    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<0;2;2M", "\x1b[<32;3;2M", "\x1b[<0;3;2m",
-                                                          "\x1b[<35;6;2M"}));
-}
-
 // ---------------------------------------------------------------- Local selection
 
 TEST(MouseView, DoubleAndTripleClicksSelectWordsAndRows)
