@@ -166,16 +166,5 @@ TEST(KittyEncoderTest, EncodesEachKeyUnderTheFlags)
     }
 }
 
-TEST(KittyEncoderTest, BaseLayoutKeyFollowsThePhysicalPosition)
-{
-    EXPECT_EQ(kittyBaseLayoutKey(30), U'a');
-    EXPECT_EQ(kittyBaseLayoutKey(11), U'0');
-    EXPECT_EQ(kittyBaseLayoutKey(41), U'`');
-    EXPECT_EQ(kittyBaseLayoutKey(57), U' ');
-    EXPECT_EQ(kittyBaseLayoutKey(1), std::nullopt);  // Escape
-    EXPECT_EQ(kittyBaseLayoutKey(0), std::nullopt);
-    EXPECT_EQ(kittyBaseLayoutKey(-5), std::nullopt);
-}
-
 } // namespace
 } // namespace corvantix

@@ -116,17 +116,6 @@ TEST(LinkClicks, OnlyTheHighlightedLinkOpensInHoverMode)
     EXPECT_TRUE(linkAt(*terminal, hover, highlight, 3, 0, false));
 }
 
-TEST(LinkHover, HighlightsNothingWithoutTheModifierInTheDefaultMode)
-{
-    auto terminal = makeTerminal(60, 5);
-    feed(*terminal, "see http://one.example/a\r\n");
-    EXPECT_FALSE(hoverLinkRanges(*terminal, hoverWithModifier, false, 6, 0));
-    const auto ranges = hoverLinkRanges(*terminal, hoverWithModifier, true, 6, 0);
-    ASSERT_TRUE(ranges);
-    EXPECT_EQ(*ranges, (std::vector<RowRange>{RowRange{0, ColumnRange{4, 24}}}));
-    EXPECT_FALSE(hoverLinkRanges(*terminal, always, true, 6, 0));
-}
-
 TEST(LinkClicks, TheRightHalfOfAWideCharacterOpensItsLink)
 {
     auto terminal = makeTerminal(20, 5);

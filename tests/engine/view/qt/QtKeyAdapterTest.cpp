@@ -47,7 +47,6 @@ TEST(QtKeyAdapter, KeysAndTexts)
     const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
     const Qt::KeyboardModifiers pad = Qt::KeypadModifier;
     const std::vector<KeyCase> cases = {
-        {"letter", {Qt::Key_A, {}, "a"}, Key::none, "a", "a"},
         {"shifted letter", {Qt::Key_A, Qt::ShiftModifier, "A"}, Key::none, "A", "A"},
         {"Control+Shift+c from the key code", {Qt::Key_C, ctrlShift, "\x03"}, Key::none, "\x03", "C"},
         {"Control+c from the keysym", {Qt::Key_C, ctrl, "\x03", 54, 0x63}, Key::none, "\x03", "c"},
@@ -56,26 +55,16 @@ TEST(QtKeyAdapter, KeysAndTexts)
         {"Unicode keysym", {0x391, ctrl, "", 0, 0x010003b1}, Key::none, "", "\xce\xb1"},
         {"non-Latin key code lowered", {0x391, ctrl, ""}, Key::none, "", "\xce\xb1"},
         {"typed character", {Qt::Key_Eacute, {}, "\xc3\xa9"}, Key::none, "\xc3\xa9", "\xc3\xa9"},
-        {"Return", {Qt::Key_Return, {}, "\r"}, Key::enter, "\r", "\r"},
         {"Backspace (X11 types BS)", {Qt::Key_Backspace, {}, "\b"}, Key::backspace, "\x7f", "\x7f"},
-        {"Control+Backspace", {Qt::Key_Backspace, ctrl, "\b"}, Key::backspace, "\x7f", "\x7f"},
-        {"Tab", {Qt::Key_Tab, {}, "\t"}, Key::tab, "\t", "\t"},
         {"Shift+Tab", {Qt::Key_Backtab, Qt::ShiftModifier, ""}, Key::backtab, "\t", "\t"},
-        {"Escape", {Qt::Key_Escape, {}, "\x1b"}, Key::escape, "\x1b", "\x1b"},
         {"Delete types nothing", {Qt::Key_Delete, {}, "\x7f"}, Key::delete_, "", ""},
-        {"Up", {Qt::Key_Up}, Key::up, "", ""},
-        {"Page Down", {Qt::Key_PageDown}, Key::pageDown, "", ""},
-        {"F1", {Qt::Key_F1}, Key::f1, "", ""},
         {"F35", {Qt::Key_F35}, Key::f35, "", ""},
-        {"Menu", {Qt::Key_Menu}, Key::menu, "", ""},
         {"keypad 5", {Qt::Key_5, pad, "5"}, Key::keypad5, "5", "5", true},
         {"keypad Enter", {Qt::Key_Enter, pad, "\r"}, Key::keypadEnter, "\r", "\r", true},
-        {"keypad plus", {Qt::Key_Plus, pad, "+"}, Key::keypadAdd, "+", "+", true},
         {"keypad 8 without Num Lock", {Qt::Key_Up, pad}, Key::up, "", "", true},
         {"keypad 5 without Num Lock", {Qt::Key_Clear, pad}, Key::keypadBegin, "", "", true},
         {"keypad decimal typing a comma", {Qt::Key_Comma, pad, ",", 91, 0xffae}, Key::keypadDecimal, ",", ",", true},
         {"keypad separator typing a period", {Qt::Key_Period, pad, ".", 0, 0xffac}, Key::keypadSeparator, ".", ".", true},
-        {"digit row 5", {Qt::Key_5, {}, "5"}, Key::none, "5", "5"},
         {"unknown key", {0, {}, ""}, Key::none, "", ""},
     };
     for (const KeyCase& c : cases) {
