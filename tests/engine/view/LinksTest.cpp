@@ -13,13 +13,14 @@
 namespace corvantix {
 
 struct ParameterCase {
+    const char* name;
     const char* payload;
     std::optional<LinkParameters> expected;
 };
 
 void PrintTo(const ParameterCase& c, std::ostream* out)
 {
-    *out << '"' << c.payload << '"';
+    *out << c.name << " \"" << c.payload << '"';
 }
 
 struct ClickCase {
@@ -60,14 +61,15 @@ TEST_P(LinkParameterParsing, GivesTheLinkAndItsParameters)
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkParameterParsing,
-    ::testing::Values(ParameterCase{"id=1:foo=bar;http://h/x", LinkParameters{"http://h/x", Params{{"id", "1"}, {"foo", "bar"}}}},
-                      ParameterCase{";http://h/x", LinkParameters{"http://h/x", {}}},
+    ::testing::Values(ParameterCase{"IdAndAnotherParameter", "id=1:foo=bar;http://h/x", LinkParameters{"http://h/x", Params{{"id", "1"}, {"foo", "bar"}}}},
+                      ParameterCase{"NoParameters", ";http://h/x", LinkParameters{"http://h/x", {}}},
                       // The URI keeps its own ";".
-                      ParameterCase{"id=1;https://host/a;b=c", LinkParameters{"https://host/a;b=c", Params{{"id", "1"}}}},
-                      ParameterCase{"http://h/x", std::nullopt},
-                      ParameterCase{"k=:=v:a=b=c;u", LinkParameters{"u", {}}},
-                      ParameterCase{"k==v;u", LinkParameters{"u", Params{{"k", "v"}}}},
-                      ParameterCase{"id=1::id=2;u", LinkParameters{"u", Params{{"id", "2"}}}}));
+                      ParameterCase{"TheUriKeepsItsSemicolon", "id=1;https://host/a;b=c", LinkParameters{"https://host/a;b=c", Params{{"id", "1"}}}},
+                      ParameterCase{"NoSeparatorIsNoLink", "http://h/x", std::nullopt},
+                      ParameterCase{"EmptyKeysAndValuesAreSkipped", "k=:=v:a=b=c;u", LinkParameters{"u", {}}},
+                      ParameterCase{"ValueStartingWithEquals", "k==v;u", LinkParameters{"u", Params{{"k", "v"}}}},
+                      ParameterCase{"TheLastIdWins", "id=1::id=2;u", LinkParameters{"u", Params{{"id", "2"}}}}),
+    [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
 
 // Row 0: "LINK" written as an OSC 8 link to http://explicit/, then at column 12 a URL in
 // plain text.

@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
     Encodings, ClickReport,
     ::testing::Values(EncodingCase{"x10", "\x1b[?1000h", "\x1b[M $#", "\x1b[M#$#"},
                       EncodingCase{"sgr", "\x1b[?1000h\x1b[?1006h", "\x1b[<0;4;3M", "\x1b[<0;4;3m"},
-                      EncodingCase{"sgrPixel", "\x1b[?1000h\x1b[?1016h", "", ""}));
+                      EncodingCase{"sgrPixel", "\x1b[?1000h\x1b[?1016h", "", ""}),
+    [](const ::testing::TestParamInfo<EncodingCase>& info) { return std::string(info.param.name); });
 
 TEST(MouseView, ShiftSelectsLocallyUnlessTheProgramCapturesIt)
 {
