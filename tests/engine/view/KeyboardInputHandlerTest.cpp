@@ -4,9 +4,6 @@
 
 #include "KeyTestSupport.h"
 
-#include "emulator/Terminal.h"
-#include "view/KeyInput.h"
-#include "engine/platform/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,104 +15,7 @@ namespace {
 
 using Key = KeyInput::Key;
 
-using keytest::printable;
-
-// Records what the handler asks of the view, in order. Text from the input method goes back
-// into the handler, as the view's insert routine does.
-class RecordingSink : public KeyboardInputSink {
-public:
-    KeyboardInputHandler* handler = nullptr;
-    std::vector<std::string> log;
-    int selectionClears = 0;
-    bool rightToLeftRow = false;
-
-    void sendUserInput(std::span<const std::uint8_t> bytes) override
-    {
-        log.push_back("send " + printable(std::string(bytes.begin(), bytes.end())));
-    }
-    void scrollPageUp() override { log.push_back("scrollPageUp"); }
-    void scrollPageDown() override { log.push_back("scrollPageDown"); }
-    void insertText(std::string_view text) override { handler->insertText(text); }
-    void clearSelection() override { ++selectionClears; }
-    void commandKeyDown() override { log.push_back("commandKeyDown"); }
-    void commandReleased() override { log.push_back("commandReleased"); }
-    bool cursorRowIsRightToLeft() override { return rightToLeftRow; }
-};
-
-using keytest::textForKey;
-
-KeyInput named(Key key, KeyInput::Modifiers modifiers = {}, KeyInput::Type type = KeyInput::Type::press)
-{
-    KeyInput input;
-    input.key = key;
-    input.text = input.textIgnoringModifiers = textForKey(key);
-    input.modifiers = modifiers;
-    input.type = type;
-    return input;
-}
-
-KeyInput typed(std::string text, std::string ignoringModifiers, KeyInput::Modifiers modifiers = {},
-               KeyInput::Type type = KeyInput::Type::press, int physicalKey = 0)
-{
-    KeyInput input;
-    input.text = std::move(text);
-    input.textIgnoringModifiers = std::move(ignoringModifiers);
-    input.modifiers = modifiers;
-    input.type = type;
-    input.physicalKey = physicalKey;
-    return input;
-}
-
-KeyInput released(KeyInput input)
-{
-    input.type = KeyInput::Type::release;
-    return input;
-}
-
-KeyInput repeated(KeyInput input)
-{
-    input.type = KeyInput::Type::repeat;
-    return input;
-}
-
-constexpr KeyInput::Modifiers none{};
-constexpr KeyInput::Modifiers shift{.shift = true};
-constexpr KeyInput::Modifiers control{.control = true};
-constexpr KeyInput::Modifiers alt{.alt = true};
-constexpr KeyInput::Modifiers superAlt{.alt = true, .super = true};
-constexpr KeyInput::Modifiers capsLock{.capsLock = true};
-
-constexpr const char* alternateScreen = "\x1b[?1049h";
-constexpr const char* applicationCursor = "\x1b[?1h";
-
-std::string pushFlags(int flags)
-{
-    return "\x1b[>" + std::to_string(flags) + "u";
-}
-
-// One terminal, handler and sink per case.
-struct Harness {
-    Terminal terminal{nullptr};
-    RecordingSink sink;
-    KeyboardInputHandler handler{terminal, sink};
-
-    explicit Harness(std::string_view modes = "", int flags = 0)
-    {
-        sink.handler = &handler;
-        terminal.feed(modes);
-        if (flags != 0)
-            terminal.feed(pushFlags(flags));
-    }
-
-    // Runs the events, swallowing the log line of unhandled commands.
-    std::vector<std::string> press(std::initializer_list<KeyInput> inputs)
-    {
-        LogCapture quiet;
-        for (const KeyInput& input : inputs)
-            handler.handleKeyEvent(input);
-        return sink.log;
-    }
-};
+using namespace keytest;
 
 using Log = std::vector<std::string>;
 

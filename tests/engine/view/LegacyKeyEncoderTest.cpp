@@ -5,11 +5,6 @@
 
 #include "KeyTestSupport.h"
 
-#include "emulator/Terminal.h"
-#include "view/KeyInput.h"
-#include "view/KeyboardInputHandler.h"
-#include "engine/platform/LogCapture.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,54 +15,7 @@ namespace {
 
 using Key = KeyInput::Key;
 using Mods = KittyKeyboardModifiers;
-
-// Collects the sends; text from the input method goes back into the handler, as the view's
-// insert routine does.
-class Sink : public KeyboardInputSink {
-public:
-    KeyboardInputHandler* handler = nullptr;
-    std::vector<std::string> sends;
-    int scrolls = 0;
-
-    void sendUserInput(std::span<const std::uint8_t> bytes) override { sends.emplace_back(bytes.begin(), bytes.end()); }
-    void scrollPageUp() override { ++scrolls; }
-    void scrollPageDown() override { ++scrolls; }
-    void insertText(std::string_view text) override { handler->insertText(text); }
-};
-
-using keytest::textForKey;
-
-KeyInput named(Key key, KeyInput::Modifiers modifiers = {})
-{
-    KeyInput input;
-    input.key = key;
-    input.text = input.textIgnoringModifiers = textForKey(key);
-    input.modifiers = modifiers;
-    return input;
-}
-
-KeyInput typed(std::string text, std::string ignoringModifiers, KeyInput::Modifiers modifiers = {})
-{
-    KeyInput input;
-    input.text = std::move(text);
-    input.textIgnoringModifiers = std::move(ignoringModifiers);
-    input.modifiers = modifiers;
-    return input;
-}
-
-KeyInput keypad(Key key, std::string text)
-{
-    KeyInput input = typed(text, text);
-    input.key = key;
-    input.keypad = true;
-    return input;
-}
-
-constexpr KeyInput::Modifiers shift{.shift = true};
-constexpr KeyInput::Modifiers control{.control = true};
-constexpr KeyInput::Modifiers alt{.alt = true};
-constexpr KeyInput::Modifiers super{.super = true};
-constexpr KeyInput::Modifiers controlAlt{.control = true, .alt = true};
+using namespace keytest;
 
 struct Options {
     bool optionAsMetaKey = true;
@@ -82,17 +30,13 @@ struct Case {
     Options options = {};
 };
 
-std::string printable(const std::vector<std::string>& sends)
+std::string spelled(const std::vector<std::string>& sends)
 {
     std::string out;
-    for (const std::string& send : sends) {
-        out += "[" + keytest::printable(send) + "]";
-    }
+    for (const std::string& send : sends)
+        out += "[" + printable(send) + "]";
     return out;
 }
-
-constexpr const char* applicationCursor = "\x1b[?1h";
-constexpr const char* applicationKeypad = "\x1b=";
 
 TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
 {
@@ -139,21 +83,12 @@ TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
         {"Super+a sends nothing", "", typed("a", "a", super), {}},
     };
     for (const Case& c : cases) {
-        Terminal terminal(nullptr);
-        terminal.feed(std::string_view(c.modes));
-        Sink sink;
-        KeyboardInputHandler handler(terminal, sink);
-        sink.handler = &handler;
-        handler.optionAsMetaKey = c.options.optionAsMetaKey;
-        handler.backspaceSendsControlH = c.options.backspaceSendsControlH;
-
-        {
-            LogCapture quiet; // unhandled commands are logged
-            handler.handleKeyEvent(c.input);
-        }
-
-        EXPECT_EQ(printable(sink.sends), printable(c.sends)) << c.name;
-        EXPECT_EQ(sink.scrolls, 0) << c.name;
+        Harness h(c.modes);
+        h.handler.optionAsMetaKey = c.options.optionAsMetaKey;
+        h.handler.backspaceSendsControlH = c.options.backspaceSendsControlH;
+        h.press({c.input});
+        EXPECT_EQ(spelled(h.sink.sends), spelled(c.sends)) << c.name;
+        EXPECT_EQ(h.sink.sends.size(), h.sink.log.size()) << c.name << ": nothing but sends";
     }
 }
 
