@@ -135,17 +135,12 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
     EXPECT_FALSE(runs[0].style.selectionBackgroundColor.has_value());
     EXPECT_EQ(runs[0].style.foregroundColor, defaultFg);
     EXPECT_EQ(runs[0].style.paintedBackground(), defaultBg);
-}
 
-TEST_F(RowBuilderTest, SelectedDecorationsTakeTheSelectedTextColour)
-{
-    selection->_active = true;
+    // Decorations of selected text take the selected text's colour.
     selection->start = {0, 0};
-    selection->end = {3, 0};
-    const AttributedRow row = buildCells({cellOf('u', styled(CharacterStyle::underline | CharacterStyle::crossedOut))});
-    const RunStyle& style = row.segments[0].runs[0].style;
-    EXPECT_EQ(style.underlineColor, RgbaColor::black());
-    EXPECT_EQ(style.strikethroughColor, RgbaColor::black());
+    const AttributedRow decorated = buildCells({cellOf('u', styled(CharacterStyle::underline | CharacterStyle::crossedOut))});
+    EXPECT_EQ(decorated.segments[0].runs[0].style.underlineColor, RgbaColor::black());
+    EXPECT_EQ(decorated.segments[0].runs[0].style.strikethroughColor, RgbaColor::black());
 }
 
 TEST_F(RowBuilderTest, SelectionColumns)

@@ -46,23 +46,7 @@ const QColor boxColour(255, 255, 0);
 
 std::string utf8(char32_t scalar)
 {
-    std::string out;
-    if (scalar < 0x80) {
-        out += static_cast<char>(scalar);
-    } else if (scalar < 0x800) {
-        out += static_cast<char>(0xC0 | (scalar >> 6));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else if (scalar < 0x10000) {
-        out += static_cast<char>(0xE0 | (scalar >> 12));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (scalar >> 18));
-        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    }
-    return out;
+    return QString::fromUcs4(&scalar, 1).toStdString();
 }
 
 std::string range(char32_t first, char32_t last)
