@@ -396,26 +396,20 @@ TEST(TerminalViewCallbacks, BellStylesSoundBeforeTheFlash)
     view.terminalDelegate = &delegate;
     const auto flashes = [&] { return view.findChildren<QWidget*>(QStringLiteral("visualBell")).size(); };
 
-    view.bellStyle = BellStyle::none;
-    view.feedText("\x07");
-    EXPECT_TRUE(delegate.flashesAtBell.empty());
-    EXPECT_EQ(flashes(), 0);
-
-    view.bellStyle = BellStyle::sound;
-    view.feedText("\x07");
-    EXPECT_EQ(delegate.flashesAtBell, (std::vector<qsizetype>{0}));
-    EXPECT_EQ(flashes(), 0);
-
-    view.bellStyle = BellStyle::visual;
-    view.feedText("\x07");
-    EXPECT_EQ(delegate.flashesAtBell.size(), 1u);
-    EXPECT_EQ(flashes(), 1);
-
-    view.bellStyle = BellStyle::soundAndVisual;
-    view.feedText("\x07");
-    // The sound was asked for while only the earlier flash was up; this bell's flash followed.
-    EXPECT_EQ(delegate.flashesAtBell, (std::vector<qsizetype>{0, 1}));
-    EXPECT_EQ(flashes(), 2);
+    // Each bell of a style: the flashes up when the sound was asked for, and those up after.
+    struct Step {
+        BellStyle style;
+        std::vector<qsizetype> sounds;
+        qsizetype flashesAfter;
+    };
+    for (const Step& step : {Step{BellStyle::none, {}, 0}, Step{BellStyle::sound, {0}, 0}, Step{BellStyle::visual, {0}, 1},
+                             // The sound comes while only the earlier flash is up; this bell's flash follows.
+                             Step{BellStyle::soundAndVisual, {0, 1}, 2}}) {
+        view.bellStyle = step.style;
+        view.feedText("\x07");
+        EXPECT_EQ(delegate.flashesAtBell, step.sounds);
+        EXPECT_EQ(flashes(), step.flashesAfter);
+    }
 
     // Each flash removes itself after its 0.2 s.
     EXPECT_TRUE(testing::waitUntil([&] { return flashes() == 0; }, 3000));
