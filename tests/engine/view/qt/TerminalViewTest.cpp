@@ -26,33 +26,12 @@ struct ClockedView : testing::ViewFixture {
     ClockedView() : ViewFixture(QRect()) { view.cellDimension = CellDimension{8, 17}; }
 };
 
-int expectedCols(TerminalView& view, int width)
-{
-    return static_cast<int>(std::max(width - view.scrollerWidth(), 0.0) / view.cellDimension->width);
-}
-
 int expectedRows(TerminalView& view, int height)
 {
     return static_cast<int>(height / view.cellDimension->height);
 }
 
 // ---------------------------------------------------------------- Construction and the grid
-
-TEST(TerminalViewGrid, FrameGivesTheGridAndOtherOptionsStay)
-{
-    TerminalOptions options;
-    options.cols = 132;
-    options.rows = 50;
-    options.cursorStyle = CursorStyle::steadyBar;
-    const QRect frame(0, 0, 700, 400);
-    TerminalView view(frame, std::nullopt, options);
-
-    EXPECT_GT(view.scrollerWidth(), 0.0);
-    EXPECT_EQ(view.terminal->cols, expectedCols(view, 700));
-    EXPECT_EQ(view.terminal->rows, expectedRows(view, 400));
-    ASSERT_TRUE(view.caretView);
-    EXPECT_EQ(view.caretView->style, CursorStyle::steadyBar);
-}
 
 TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
 {
