@@ -189,6 +189,19 @@ protected:
         return run("xdotool type --delay 20 '" + text + "'").ok && run("xdotool key Return").ok;
     }
 
+    // Pastes the clipboard into a command line that writes it to a file of the home; the
+    // file's text once the line has run.
+    std::string pasteIntoFile(const std::string& name)
+    {
+        const fs::path file = home / name;
+        if (!run("xdotool type --delay 20 'printf \"%s\\n\" \"'").ok || !run("xdotool key ctrl+shift+v").ok
+            || !typeLine("\" > \"$HOME/" + name + "\""))
+            return "<typing failed>";
+        if (!pollUntil([&] { return readFile(file).ends_with("\n"); }))
+            return "<the pasted line did not run>";
+        return readFile(file);
+    }
+
     // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
     // cells lie in the window from a click it reports in pixels.
     void calibrate(const std::string& mode)
@@ -297,8 +310,7 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 
     // The shell reads what is typed once it starts; the terminal keeps the keys until then.
     const fs::path out = home / "out";
-    ASSERT_TRUE(run("xdotool type --delay 20 'echo $$ > \"$HOME/pid\"; echo hi > \"$HOME/out\"'").ok);
-    ASSERT_TRUE(run("xdotool key Return").ok);
+    ASSERT_TRUE(typeLine("echo $$ > \"$HOME/pid\"; echo hi > \"$HOME/out\""));
     ASSERT_TRUE(pollUntil([&] { return readFile(out) == "hi\n"; }))
         << "the shell did not run the typed command; out holds \"" << readFile(out) << "\"";
     const std::string pidText = readFile(home / "pid");
@@ -336,14 +348,7 @@ TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
                     + " sleep 0.3" + move + cellPoint(11.5, 0.5) + " sleep 0.3 mouseup 1")
                     .ok);
     ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
-
-    ASSERT_TRUE(run("xdotool type --delay 20 'printf \"%s\\n\" \"'").ok);
-    ASSERT_TRUE(run("xdotool key ctrl+shift+v").ok);
-    ASSERT_TRUE(typeLine("\" > \"$HOME/pasted\""));
-    const fs::path file = home / "pasted";
-    ASSERT_TRUE(pollUntil([&] { return readFile(file).ends_with("\n"); })) << "the pasted line did not run";
-    const std::string pasted = readFile(file);
-    EXPECT_EQ(pasted, "hello world\n");
+    EXPECT_EQ(pasteIntoFile("pasted"), "hello world\n");
 }
 
 TEST_F(WindowTest, AProgramThatAsksForTheMouseGetsTheClickAsAnSgrReport)
@@ -371,21 +376,14 @@ TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)
 
     ASSERT_TRUE(run("xdotool key ctrl+shift+f").ok);
     std::this_thread::sleep_for(500ms);
-    ASSERT_TRUE(run("xdotool type --delay 20 zebraquokka").ok);
-    ASSERT_TRUE(run("xdotool key Return").ok);
+    ASSERT_TRUE(typeLine("zebraquokka"));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
     // Escape gives the keyboard back to the terminal; the copied match is pasted into a
     // command that writes it to a file.
     ASSERT_TRUE(run("xdotool key Escape").ok);
     std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(run("xdotool type --delay 20 'printf \"%s\\n\" \"'").ok);
-    ASSERT_TRUE(run("xdotool key ctrl+shift+v").ok);
-    ASSERT_TRUE(typeLine("\" > \"$HOME/found\""));
-    const fs::path file = home / "found";
-    ASSERT_TRUE(pollUntil([&] { return readFile(file).ends_with("\n"); })) << "the pasted line did not run";
-    const std::string found = readFile(file);
-    EXPECT_EQ(found, "zebraquokka\n");
+    EXPECT_EQ(pasteIntoFile("found"), "zebraquokka\n");
 }
 
 } // namespace

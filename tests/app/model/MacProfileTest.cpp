@@ -50,25 +50,19 @@ INSTANTIATE_TEST_SUITE_P(
                     2200, "root@10.0.0.5"},
         CommandCase{"user at host then port", "ssh ana@srv -p 2222", true, "srv", "ana", 2222, "ana@srv"},
         CommandCase{"valued option skips its value", "ssh -o ServerAliveInterval=30 srv", true, "srv", "", 22, "srv"},
-        CommandCase{"flag without value", "ssh -v srv", true, "srv", "", 22, "srv"},
-        CommandCase{"second destination ignored", "ssh srv other", true, "srv", "", 22, "srv"},
-        CommandCase{"glued login", "ssh -lbob srv", true, "srv", "bob", 22, "bob@srv"},
         CommandCase{"later user replaces earlier", "ssh -l bob ana@srv", true, "srv", "ana", 22, "ana@srv"},
         CommandCase{"port that is no number kept", "ssh -p abc -p2x srv", true, "srv", "", 22, "srv"},
         CommandCase{"tabs and line breaks split words", "ssh\t-p\n2201  srv", true, "srv", "", 2201, "srv"},
         CommandCase{"without ssh word", "deploy@build.example", true, "build.example", "deploy", 22,
                     "deploy@build.example"},
         CommandCase{"ssh alone", "ssh", false},
-        CommandCase{"empty line", "", false},
         CommandCase{"blank line", "  \t ", false},
         CommandCase{"destination ending in at", "ssh ana@", false},
-        CommandCase{"only options", "ssh -v -p 22", false},
         // A destination that ssh would read as an option, or that holds characters no host
         // name has, must never reach ssh's argument list.
         CommandCase{"user that is an option", "ssh -l -oProxyCommand=touch\\ x srv", false},
         CommandCase{"user glued to an option", "ssh -l-oProxyCommand=x srv", false},
         CommandCase{"user holding a control character", "ssh -l a\x01" "b srv", false},
-        CommandCase{"host holding a control character", "ssh ana@sr\x7fv", false},
         CommandCase{"host after at that is an option", "ssh ana@-oProxyCommand=x", false},
         CommandCase{"no-break space splits words", "ssh -l a\xc2\xa0" "b srv", true, "b", "a", 22, "a@b"}),
     test::ParamName{});
@@ -118,17 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         JsonCase{"only host", R"({"host":"srv"})", true, "srv", "srv"},
         JsonCase{"blank name and empty host", R"({"name":"  \t","host":""})", true, "Machine", ""},
-        JsonCase{"name kept with its spaces", R"({"name":"  Prod ","host":"h"})", true, "  Prod ", "h"},
         JsonCase{"every key", R"({"id":"p1","name":"N","host":"h","port":2222,"username":"u","projectsRoot":"/srv"})",
                  true, "N", "h", 2222, "u", "/srv", "p1"},
         JsonCase{"null is missing", R"({"id":"p2","host":"h","port":null,"username":null})", true, "h", "h", 22, "",
                  "~/projets", "p2"},
-        JsonCase{"other keys ignored", R"({"id":"p3","host":"h","colour":7})", true, "h", "h", 22, "", "~/projets",
-                 "p3"},
         JsonCase{"port as text", R"({"host":"h","port":"22"})", false},
         JsonCase{"port with a fraction", R"({"host":"h","port":22.5})", false},
         JsonCase{"port beyond any integer", R"({"host":"h","port":1e30})", false},
-        JsonCase{"host as number", R"({"host":5})", false},
         JsonCase{"id as boolean", R"({"id":true,"host":"h"})", false}),
     test::ParamName{});
 

@@ -37,19 +37,6 @@ struct StoreFixture {
     }
 };
 
-TEST(Keychain, ProfilesRoundTripAsACompactArray)
-{
-    StoreFixture f;
-    const QList<MacProfile> saved = {profile("p1", "alpha"), profile("p2", "beta")};
-    QCoro::waitFor(f.store.saveProfiles(saved));
-    EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), saved);
-    EXPECT_FALSE(f.backend->items().value("profiles_v2").contains(u' '));
-
-    QCoro::waitFor(f.store.saveProfiles({}));
-    EXPECT_EQ(f.backend->items().value("profiles_v2"), QStringLiteral("[]"));
-    EXPECT_TRUE(QCoro::waitFor(f.store.loadProfiles()).isEmpty());
-}
-
 struct StoredListCase {
     const char* title;
     const char* stored;

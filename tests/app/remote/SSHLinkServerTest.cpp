@@ -1,15 +1,12 @@
-// The SSH link against a real sshd on 127.0.0.1 (see SshServer.h).
+// The SSH link against a real sshd on 127.0.0.1 (see SshServer.h). The password typed at
+// ssh's prompt and the connection it leaves are checked through the project tab.
 #include "remote/SSHLink.h"
-
-#include "remote/PasswordAutofill.h"
+#include "remote/Shell.h"
 
 #include "RunSync.h"
 #include "SshServer.h"
 #include "../support/Poll.h"
 #include "../support/TempFolder.h"
-
-#include "platform/RunLoop.h"
-#include "process/LocalProcess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <span>
 
 namespace halvoren {
 namespace {
@@ -79,6 +75,13 @@ TEST_F(SSHLinkServer, HomeTmuxAndScriptsThroughOneMasterConnection)
     ASSERT_FALSE(stderrText);
     EXPECT_EQ(stderrText.error().message, QStringLiteral("broken"));
 
+    QElapsedTimer clock;
+    clock.start();
+    const ShellResult<QString> slow = test::runSync(link.runCommand(QStringLiteral("sleep 30"), std::nullopt, 1));
+    ASSERT_FALSE(slow);
+    EXPECT_EQ(slow.error().message, Shell::timeoutMessage());
+    EXPECT_LT(clock.elapsed(), 10000);
+
     QCoro::waitFor(link.closeMaster());
     EXPECT_TRUE(goneWithin(link.controlPath(), 3000));
 }
@@ -138,22 +141,6 @@ TEST_F(SSHLinkServer, InstallKeyTwiceLeavesOneLinePerKey)
     QCoro::waitFor(link.closeMaster());
 }
 
-TEST_F(SSHLinkServer, SlowCommandEndsWithTheTimeoutMessage)
-{
-    test::SshServer server;
-    REQUIRE_SERVER(server);
-    SSHLink link = keyLink(server);
-
-    QElapsedTimer clock;
-    clock.start();
-    const ShellResult<QString> slow = test::runSync(link.runCommand(QStringLiteral("sleep 30"), std::nullopt, 1));
-    ASSERT_FALSE(slow);
-    EXPECT_EQ(slow.error().message, QStringLiteral("Le serveur ne répond pas (délai dépassé)."));
-    EXPECT_LT(clock.elapsed(), 10000);
-
-    QCoro::waitFor(link.closeMaster());
-}
-
 TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
 {
     test::SshServer server({.passwordLogin = true});
@@ -165,68 +152,6 @@ TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
     EXPECT_TRUE(refused.error().message.contains(QStringLiteral("Permission denied"))) << refused.error().message.toStdString();
     EXPECT_FALSE(test::runSync(link.fetchRemoteHome()));
     EXPECT_TRUE(link.remoteHome().isEmpty());
-}
-
-// The tab's interactive ssh on a pseudo-terminal: the stored password is typed once at
-// ssh's prompt, and later batch commands ride on the master connection it opened.
-class AutofillTerminal final : public corvantix::LocalProcessDelegate {
-public:
-    explicit AutofillTerminal(const QString& password) : autofill(password) {}
-
-    void processTerminated(corvantix::LocalProcess&, std::optional<std::int32_t>) override { ended = true; }
-    void dataReceived(std::span<const std::uint8_t> slice) override
-    {
-        const QByteArray bytes(reinterpret_cast<const char*>(slice.data()), static_cast<qsizetype>(slice.size()));
-        output += bytes;
-        if (std::optional<QString> answer = autofill.feed(QString::fromUtf8(bytes))) {
-            ++answers;
-            const QByteArray typed = answer->toUtf8();
-            process->send(std::span(reinterpret_cast<const std::uint8_t*>(typed.constData()), static_cast<size_t>(typed.size())));
-        }
-    }
-    winsize getWindowSize() override { return winsize{24, 80, 0, 0}; }
-
-    PasswordAutofill autofill;
-    corvantix::LocalProcess* process = nullptr;
-    QByteArray output;
-    int answers = 0;
-    bool ended = false;
-};
-
-TEST_F(SSHLinkServer, PasswordTypedOnceAtTheLoginPromptOpensTheSharedConnection)
-{
-    test::SshServer server({.passwordLogin = true});
-    REQUIRE_SERVER(server);
-    SSHLink::setProgramForTests(server.passwordClient());
-    SSHLink link(server.profile());
-    controlDirectory();
-
-    corvantix::RunLoop loop;
-    AutofillTerminal terminal{QString::fromLatin1(test::SshServer::password)};
-    corvantix::LocalProcess process(&terminal, loop);
-    terminal.process = &process;
-    std::vector<std::string> arguments;
-    for (const QString& argument : link.interactiveArgs() + QStringList{link.destination(), "echo logged-in:$HOME"})
-        arguments.push_back(argument.toStdString());
-    process.startProcess(server.passwordClient().toStdString(), arguments);
-    ASSERT_TRUE(process.running());
-
-    const bool loggedIn = loop.runUntil([&] { return terminal.output.contains("logged-in:/") || terminal.ended; },
-                                        corvantix::RunLoop::Clock::now() + std::chrono::seconds(20));
-    EXPECT_TRUE(loggedIn && terminal.output.contains("logged-in:" + server.remoteHome().toUtf8()))
-        << terminal.output.toStdString() << server.log().toStdString();
-    EXPECT_EQ(terminal.answers, 1);
-    EXPECT_FALSE(terminal.output.contains(test::SshServer::password));
-    loop.runUntil([&] { return terminal.ended; }, corvantix::RunLoop::Clock::now() + std::chrono::seconds(10));
-
-    // Batch mode cannot type a password: this works only over the master connection.
-    const ShellResult<QString> shared = test::runSync(link.runCommand(QStringLiteral("echo shared"), std::nullopt, 25));
-    ASSERT_TRUE(shared) << shared.error().message.toStdString();
-    EXPECT_EQ(shared.value(), QStringLiteral("shared\n"));
-
-    QCoro::waitFor(link.closeMaster());
-    EXPECT_TRUE(goneWithin(link.controlPath(), 3000));
-    process.terminate();
 }
 
 } // namespace

@@ -76,7 +76,6 @@ TEST(Shell, LaunchFailureNamesThePathAndTheReason)
         const char* message;
     } cases[] = {
         {"/nonexistent/program", "Impossible de lancer /nonexistent/program : No such file or directory"},
-        {"/", "Impossible de lancer / : Permission denied"},
     };
     for (const Case& c : cases) {
         auto result = runSync(Shell::run(QString::fromUtf8(c.path), {}, std::nullopt, 5));
@@ -104,8 +103,6 @@ TEST(Shell, InvalidUtf8BecomesReplacementCharacters)
         QString text;
     } cases[] = {
         {QByteArray("\xC3\xA9\xE2\x82"), QStringLiteral("\u00E9\uFFFD")},
-        {QByteArray("\xE2\x82x"), QStringLiteral("\uFFFDx")},
-        {QByteArray("\xF0\x9F\x98\x80!"), QString::fromUtf8("\xF0\x9F\x98\x80!")},
         {QByteArray("\xC0\xAF"), QStringLiteral("\uFFFD\uFFFD")},
         {QByteArray("\xED\xA0\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD")},
         {QByteArray("\xF4\x90\x80\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD")},
@@ -155,9 +152,7 @@ TEST(ShellQuote, WrapsAndEscapesSingleQuotes)
         const char* quoted;
     } cases[] = {
         {"", "''"},
-        {"/srv/web", "'/srv/web'"},
         {"/srv/it's", "'/srv/it'\\''s'"},
-        {"$(rm -rf ~)", "'$(rm -rf ~)'"},
         {"''", "''\\'''\\'''"},
     };
     for (const Case& c : cases)

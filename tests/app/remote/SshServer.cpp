@@ -86,14 +86,21 @@ std::optional<QString> ensureAccount()
     return failure;
 }
 
+sockaddr_in loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
 int freePort()
 {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     int port = 0;
     if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
@@ -108,70 +115,46 @@ bool accepts(int port)
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = loopback(port);
+    const bool connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(probe);
     return connected;
 }
 
-// Every process below `ancestor`, from /proc.
-std::vector<pid_t> descendants(pid_t ancestor)
+// What is left to end with the server, from /proc: every process below `ancestor` (sshd serves
+// connections in sessions of their own, with the commands they run below them), and every one
+// whose environment holds `entry` (the commands of this run's sessions carry the run's own
+// HOME, also once their session has ended and left them behind).
+std::set<pid_t> leftBehind(pid_t ancestor, const QByteArray& entry)
 {
     std::vector<std::pair<pid_t, pid_t>> parents;
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool numeric = false;
-        const pid_t pid = entry.toInt(&numeric);
-        if (!numeric)
-            continue;
-        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        // The command name is in parentheses and may hold blanks: read after the last one.
-        const qsizetype close = text.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-        if (fields.size() > 1)
-            parents.emplace_back(pid, static_cast<pid_t>(fields[1].toInt()));
-    }
-    std::set<pid_t> found{ancestor};
-    bool grew = true;
-    while (grew) {
-        grew = false;
-        for (const auto& [pid, parent] : parents) {
-            if (found.count(parent) && !found.count(pid)) {
-                found.insert(pid);
-                grew = true;
-            }
-        }
-    }
-    found.erase(ancestor);
-    return {found.begin(), found.end()};
-}
-
-// Processes whose environment holds `entry`: the commands of this run's sessions carry the
-// run's own HOME, also once their session has ended and left them behind.
-std::vector<pid_t> processesWithEnvironment(const QByteArray& entry)
-{
-    std::vector<pid_t> found;
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString& name : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    std::set<pid_t> found;
+    const QString proc = QStringLiteral("/proc/");
+    for (const QString& name : QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool numeric = false;
         const pid_t pid = name.toInt(&numeric);
         if (!numeric || pid == ::getpid())
             continue;
-        QFile environment(QStringLiteral("/proc/") + name + QStringLiteral("/environ"));
-        if (!environment.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> entries = environment.readAll().split('\0');
-        if (entries.contains(entry))
-            found.push_back(pid);
+        QFile stat(proc + name + QStringLiteral("/stat"));
+        if (stat.open(QIODevice::ReadOnly)) {
+            // The command name is in parentheses and may hold blanks: read after the last one.
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1)
+                parents.emplace_back(pid, static_cast<pid_t>(fields[1].toInt()));
+        }
+        QFile environment(proc + name + QStringLiteral("/environ"));
+        if (environment.open(QIODevice::ReadOnly) && environment.readAll().split('\0').contains(entry))
+            found.insert(pid);
     }
+    std::set<pid_t> below{ancestor};
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& [pid, parent] : parents)
+            grew = (below.count(parent) != 0 && below.insert(pid).second) || grew;
+    }
+    below.erase(ancestor);
+    found.insert(below.begin(), below.end());
     return found;
 }
 
@@ -353,9 +336,7 @@ void SshServer::stop()
 {
     if (server <= 0)
         return;
-    // Connections are served by sshd's children in sessions of their own, with the commands
-    // they run below them: end them all with the listener.
-    const std::vector<pid_t> served = descendants(server);
+    const std::set<pid_t> served = leftBehind(server, "HOME=" + QFile::encodeName(remoteHome()));
     for (const pid_t pid : served)
         ::kill(pid, SIGTERM);
     ::kill(server, SIGTERM);
@@ -369,8 +350,6 @@ void SshServer::stop()
         if (::kill(pid, 0) == 0)
             ::kill(pid, SIGKILL);
     }
-    for (const pid_t pid : processesWithEnvironment("HOME=" + QFile::encodeName(remoteHome())))
-        ::kill(pid, SIGKILL);
 }
 
 QString SshServer::clientPublicKey() const

@@ -184,11 +184,8 @@ TEST_F(HostScripts, SessionListGivesEachFolderWhole)
     EXPECT_EQ(byName[webSession].path, web);
     EXPECT_EQ(byName[oddSession].path, odd);
     for (const FolderSession& session : sessions) {
-        EXPECT_EQ(session.attached, 0);
         EXPECT_EQ(session.command, QStringLiteral("sh"));
         EXPECT_GE(session.createdAt.toSecsSinceEpoch(), before - 1);
-        EXPECT_LE(session.createdAt.toSecsSinceEpoch(), QDateTime::currentSecsSinceEpoch() + 1);
-        EXPECT_GE(session.lastActivity, session.createdAt);
     }
 }
 
@@ -251,12 +248,6 @@ TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
     EXPECT_LT(clock.elapsed(), 6000);
     ASSERT_GT(pid.toInt(), 1) << pid.toStdString();
     ::kill(pid.toInt(), SIGTERM);
-
-    clock.restart();
-    auto result = runSync(runLoginShell(QStringLiteral("sleep 30 & sleep 30"), 1));
-    EXPECT_LT(clock.elapsed(), 2000);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().message, Shell::timeoutMessage());
 }
 
 } // namespace

@@ -12,7 +12,6 @@ TEST(Palette, NoSeamAroundTheTerminalAndOneValuePerColour)
 {
     EXPECT_EQ(terminalBackground(), Palette::terminalArea());
     EXPECT_EQ(&hairlineColor(), &Palette::separator());
-    EXPECT_EQ(connectionPalette()[5], paletteColor(0.2, 0.75, 0.78));
 }
 
 TEST(Palette, TerminalFontIsAnInstalledFixedPitchFaceAtTheSize)

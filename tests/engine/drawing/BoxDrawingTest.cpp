@@ -124,31 +124,6 @@ TEST(BoxDrawingTest, OddHeightWithEvenStrokePutsTheSparePixelBelow)
     EXPECT_EQ(coverage.row(7), "########");
 }
 
-TEST(BoxDrawingTest, CrossesAndTheirBands)
-{
-    // Light cross in 9 x 17 with stroke 1: one row and one column.
-    const Coverage light(boxDrawingShape(0x253C, 1, 9, 17, 1), 9, 17);
-    EXPECT_EQ(light.column(4), std::string(17, '#'));
-    EXPECT_EQ(light.row(8), std::string(9, '#'));
-    EXPECT_EQ(light.column(3), "........#........");
-
-    // Heavy cross: the vertical arms run through the whole heavy horizontal band.
-    const Coverage heavy(boxDrawingShape(0x254B, 2, 10, 20, 1), 10, 20);
-    for (int x = 3; x < 7; ++x) // heavy vertical band [3, 7)
-        EXPECT_EQ(heavy.column(x), std::string(20, '#')) << x;
-    EXPECT_EQ(heavy.column(0), "........####........");
-    EXPECT_EQ(heavy.row(9), std::string(10, '#'));
-}
-
-TEST(BoxDrawingTest, LightTeeStopsAtTheHorizontalLine)
-{
-    // U+252C (down and horizontal, light): the down arm starts below the horizontal line.
-    const BoxDrawingShape shape = boxDrawingShape(0x252C, 1, 9, 17, 1);
-    const Coverage coverage(shape, 9, 17);
-    EXPECT_EQ(coverage.column(4), "........#########");
-    EXPECT_EQ(coverage.row(8), std::string(9, '#'));
-}
-
 TEST(BoxDrawingTest, DoubleCornerLeavesTheInnerCornerOpen)
 {
     // U+2554 in 11 x 11, stroke 1: bands light [5, 6), double lines [4, 5) and [6, 7).
@@ -264,14 +239,6 @@ TEST(BoxDrawingTest, RoundedCorners)
     ASSERT_EQ(shape.rects.size(), 2u);
     EXPECT_EQ(shape.rects[0], (PixelRect{4, 6, 0, 7}));  // up arm down to the bend
     EXPECT_EQ(shape.rects[1], (PixelRect{0, 2, 9, 11})); // left arm up to the bend
-
-    // U+256D (down and right) mirrors it: clipped left of and above its centre.
-    const auto downRight = boxDrawingShape(0x256D, 2, 10, 20, 1).ring;
-    EXPECT_DOUBLE_EQ(downRight->centerX, 8.0);
-    EXPECT_DOUBLE_EQ(downRight->centerY, 13.0);
-    EXPECT_DOUBLE_EQ(downRight->clipX0, 0.0);
-    EXPECT_DOUBLE_EQ(downRight->clipX1, 8.0);
-    EXPECT_DOUBLE_EQ(downRight->clipY1, 13.0);
 
     // So small a cell that R is 0: a disc of half the stroke on the joint.
     const auto tiny = boxDrawingShape(0x2570, 1, 1, 1, 1).ring;

@@ -17,16 +17,6 @@ TEST(BlockElementTest, TableCoversTheWholeBlockRange)
         EXPECT_FALSE(blockElementRects(cp).empty()) << std::hex << cp;
     EXPECT_TRUE(blockElementRects(0x257F).empty());
     EXPECT_TRUE(blockElementRects(0x25A0).empty());
-    EXPECT_EQ(blockElementRects(0x2599).size(), 3u);
-    EXPECT_EQ(blockElementRects(0x259A)[1], (BlockElementRect{4, 8, 4, 8, BlockAlpha::full}));
-}
-
-TEST(BlockElementTest, BlockAlphaRawValues)
-{
-    EXPECT_EQ(blockAlphaFromRaw(0.75), BlockAlpha::dark);
-    EXPECT_EQ(blockAlphaFromRaw(0.25), BlockAlpha::light);
-    EXPECT_EQ(blockAlphaFromRaw(1.0), BlockAlpha::full);
-    EXPECT_FALSE(blockAlphaFromRaw(0.3).has_value());
 }
 
 TEST(BlockElementTest, ShadesScaleTheForegroundAlpha)
@@ -162,12 +152,6 @@ TEST(PowerlineTest, DoubleSizeRowsSnapWithTwiceTheScale)
     const auto shape = powerlineShape(0xE0B0, PointRect{10.3, 0, 7, 14}, 4.0, 2.0);
     EXPECT_DOUBLE_EQ(shape->left, 10.25);
     EXPECT_DOUBLE_EQ(shape->seam.width, 0.25);
-}
-
-TEST(PowerlineTest, CellRectOfAnItem)
-{
-    const PowerlineRenderItem item{3, 2, 0xE0B0, RgbaColor::white()};
-    EXPECT_EQ(powerlineCellRect(item, CellGrid{5, 40, 7, 14}), (PointRect{26, 40, 14, 14}));
 }
 
 } // namespace

@@ -86,19 +86,6 @@ TEST_F(RowBuilderTest, CellWidthsSplitTheRowIntoSegments)
     EXPECT_EQ(row.segments[2].text, u"b      "); // b and the six empty cells up to column 9
 }
 
-TEST_F(RowBuilderTest, EmptyCellsAreOneSpaceEachWithIdentityMap)
-{
-    const AttributedRow row = buildScreenRow(0);
-    ASSERT_EQ(row.segments.size(), 1u);
-    const ViewLineSegment& segment = row.segments[0];
-    EXPECT_EQ(segment.text, std::u16string(10, u' '));
-    EXPECT_TRUE(segment.utf16IsCellIdentity);
-    EXPECT_EQ(segment.utf16ToCellOrdinal, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    // Equal attributes make one run.
-    EXPECT_EQ(segment.runs.size(), 1u);
-    EXPECT_EQ(segment.characterCount, 1);
-}
-
 TEST_F(RowBuilderTest, MultiUnitCellsRepeatTheirOrdinal)
 {
     struct Case {
@@ -148,17 +135,12 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
     EXPECT_FALSE(runs[0].style.selectionBackgroundColor.has_value());
     EXPECT_EQ(runs[0].style.foregroundColor, defaultFg);
     EXPECT_EQ(runs[0].style.paintedBackground(), defaultBg);
-}
 
-TEST_F(RowBuilderTest, SelectedDecorationsTakeTheSelectedTextColour)
-{
-    selection->_active = true;
+    // Decorations of selected text take the selected text's colour.
     selection->start = {0, 0};
-    selection->end = {3, 0};
-    const AttributedRow row = buildCells({cellOf('u', styled(CharacterStyle::underline | CharacterStyle::crossedOut))});
-    const RunStyle& style = row.segments[0].runs[0].style;
-    EXPECT_EQ(style.underlineColor, RgbaColor::black());
-    EXPECT_EQ(style.strikethroughColor, RgbaColor::black());
+    const AttributedRow decorated = buildCells({cellOf('u', styled(CharacterStyle::underline | CharacterStyle::crossedOut))});
+    EXPECT_EQ(decorated.segments[0].runs[0].style.underlineColor, RgbaColor::black());
+    EXPECT_EQ(decorated.segments[0].runs[0].style.strikethroughColor, RgbaColor::black());
 }
 
 TEST_F(RowBuilderTest, SelectionColumns)
@@ -173,16 +155,12 @@ TEST_F(RowBuilderTest, SelectionColumns)
     const Case cases[] = {
         {{2, 5}, {9, 5}, 5, ColumnRange{2, 10}},  // ends on the last column: covers it
         {{2, 5}, {8, 5}, 5, ColumnRange{2, 8}},   // ends earlier: stops before the end column
-        {{8, 5}, {2, 5}, 5, ColumnRange{2, 8}},   // backward within a row
         {{3, 5}, {3, 5}, 5, std::nullopt},        // empty
         {{2, 5}, {9, 5}, 6, std::nullopt},        // another row
         {{4, 1}, {5, 3}, 1, ColumnRange{4, 10}},  // forward: first row to the end
         {{4, 1}, {5, 3}, 2, ColumnRange{0, 10}},  // rows between: whole
         {{4, 1}, {5, 3}, 3, ColumnRange{0, 5}},   // last row up to the end column
-        {{4, 1}, {9, 3}, 3, ColumnRange{0, 10}},  // last row ending on the last column
-        {{4, 1}, {5, 3}, 4, std::nullopt},
         {{5, 3}, {4, 1}, 1, ColumnRange{4, 10}},  // backward over rows
-        {{5, 3}, {4, 1}, 3, ColumnRange{0, 5}},
         {{9, 3}, {4, 1}, 3, ColumnRange{0, 10}},
         {{0, 3}, {4, 1}, 3, std::nullopt},        // zero length on the start row
     };
@@ -266,11 +244,9 @@ TEST_F(RowBuilderTest, UnderlineStylesMapToTheToolkitValueAndTheirOwnNumber)
     };
     const Case cases[] = {
         {UnderlineStyle::none, 0x1, 1}, // the underline bit alone is a single underline
-        {UnderlineStyle::single, 0x1, 1},
         {UnderlineStyle::double_, 0x9, 2},
         {UnderlineStyle::curly, 0x1, 3},
         {UnderlineStyle::dotted, 0x101, 4},
-        {UnderlineStyle::dashed, 0x201, 5},
     };
     for (const Case& c : cases) {
         Attribute attribute = styled(CharacterStyle::underline);
@@ -289,32 +265,6 @@ TEST_F(RowBuilderTest, UnderlineStylesMapToTheToolkitValueAndTheirOwnNumber)
     Attribute coloured = styled(CharacterStyle::underline);
     coloured.underlineColor = Attribute::Color::trueColor(0, 255, 0);
     EXPECT_EQ(builder.cachedCellAttributes(coloured, false).underlineColor, (RgbaColor{0, 1, 0, 1}));
-}
-
-TEST(RunStyleTest, UnderlineStyleFallsBackToTheToolkitBits)
-{
-    struct Case {
-        std::optional<int> own;
-        std::optional<int> toolkit;
-        UnderlineStyle expected;
-    };
-    const Case cases[] = {
-        {4, 0x1, UnderlineStyle::dotted},       // own key wins
-        {9, 0x9, UnderlineStyle::double_},      // unknown own number: decoded from the bits
-        {std::nullopt, 0x9, UnderlineStyle::double_},
-        {std::nullopt, 0x101, UnderlineStyle::dotted},
-        {std::nullopt, 0x201, UnderlineStyle::dashed},
-        {std::nullopt, 0x401, UnderlineStyle::dashed},
-        {std::nullopt, 0x1, UnderlineStyle::single},
-        {std::nullopt, 0x2, UnderlineStyle::single},
-        {std::nullopt, std::nullopt, UnderlineStyle::none},
-    };
-    for (const Case& c : cases) {
-        RunStyle style;
-        style.corvantixUnderlineStyle = c.own;
-        style.underlineStyleAttribute = c.toolkit;
-        EXPECT_EQ(underlineStyle(style), c.expected) << c.own.value_or(-1) << " " << c.toolkit.value_or(-1);
-    }
 }
 
 TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
@@ -406,9 +356,7 @@ TEST_F(RowBuilderTest, FontSlotFollowsBoldItalicAndBrightColoursOff)
         FontSlot expected;
     };
     const Case cases[] = {
-        {{}, Attribute::Color::defaultColor(), true, FontSlot::normal},
         {CharacterStyle::bold, Attribute::Color::defaultColor(), true, FontSlot::bold},
-        {CharacterStyle::italic, Attribute::Color::defaultColor(), true, FontSlot::italic},
         {CharacterStyle::bold | CharacterStyle::italic, Attribute::Color::defaultColor(), true, FontSlot::boldItalic},
         {{}, Attribute::Color::ansi256(9), false, FontSlot::bold},
         {CharacterStyle::italic, Attribute::Color::ansi256(9), false, FontSlot::boldItalic},
@@ -537,25 +485,6 @@ TEST_F(RowBuilderTest, BidiLayoutOrdersCellsAndIsolatesArabicLetters)
     EXPECT_EQ(row.segments[2].column, 2);
     for (const auto& segment : row.segments)
         EXPECT_TRUE(segment.runs[0].style.directionOverride);
-}
-
-TEST_F(RowBuilderTest, ImagesArePassedThrough)
-{
-    class StubImage : public TerminalImage {
-    public:
-        int pixelWidth() const override { return 3; }
-        int pixelHeight() const override { return 4; }
-        int col() const override { return 0; }
-        void setCol(int) override {}
-    };
-    BufferLine line(4);
-    auto image = std::make_shared<StubImage>();
-    line.setImages(BufferLine::Images{image});
-    const AttributedRow row = builder.buildAttributedLine(*terminal, 0, line, 4, nullptr);
-    ASSERT_TRUE(row.images.has_value());
-    ASSERT_EQ(row.images->size(), 1u);
-    EXPECT_EQ((*row.images)[0], image);
-    EXPECT_FALSE(buildCells({cellOf('a')}).images.has_value());
 }
 
 } // namespace

@@ -5,11 +5,6 @@
 
 #include "KeyTestSupport.h"
 
-#include "emulator/Terminal.h"
-#include "view/KeyInput.h"
-#include "view/KeyboardInputHandler.h"
-#include "engine/platform/LogCapture.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,54 +15,7 @@ namespace {
 
 using Key = KeyInput::Key;
 using Mods = KittyKeyboardModifiers;
-
-// Collects the sends; text from the input method goes back into the handler, as the view's
-// insert routine does.
-class Sink : public KeyboardInputSink {
-public:
-    KeyboardInputHandler* handler = nullptr;
-    std::vector<std::string> sends;
-    int scrolls = 0;
-
-    void sendUserInput(std::span<const std::uint8_t> bytes) override { sends.emplace_back(bytes.begin(), bytes.end()); }
-    void scrollPageUp() override { ++scrolls; }
-    void scrollPageDown() override { ++scrolls; }
-    void insertText(std::string_view text) override { handler->insertText(text); }
-};
-
-using keytest::textForKey;
-
-KeyInput named(Key key, KeyInput::Modifiers modifiers = {})
-{
-    KeyInput input;
-    input.key = key;
-    input.text = input.textIgnoringModifiers = textForKey(key);
-    input.modifiers = modifiers;
-    return input;
-}
-
-KeyInput typed(std::string text, std::string ignoringModifiers, KeyInput::Modifiers modifiers = {})
-{
-    KeyInput input;
-    input.text = std::move(text);
-    input.textIgnoringModifiers = std::move(ignoringModifiers);
-    input.modifiers = modifiers;
-    return input;
-}
-
-KeyInput keypad(Key key, std::string text)
-{
-    KeyInput input = typed(text, text);
-    input.key = key;
-    input.keypad = true;
-    return input;
-}
-
-constexpr KeyInput::Modifiers shift{.shift = true};
-constexpr KeyInput::Modifiers control{.control = true};
-constexpr KeyInput::Modifiers alt{.alt = true};
-constexpr KeyInput::Modifiers super{.super = true};
-constexpr KeyInput::Modifiers controlAlt{.control = true, .alt = true};
+using namespace keytest;
 
 struct Options {
     bool optionAsMetaKey = true;
@@ -82,17 +30,13 @@ struct Case {
     Options options = {};
 };
 
-std::string printable(const std::vector<std::string>& sends)
+std::string spelled(const std::vector<std::string>& sends)
 {
     std::string out;
-    for (const std::string& send : sends) {
-        out += "[" + keytest::printable(send) + "]";
-    }
+    for (const std::string& send : sends)
+        out += "[" + printable(send) + "]";
     return out;
 }
-
-constexpr const char* applicationCursor = "\x1b[?1h";
-constexpr const char* applicationKeypad = "\x1b=";
 
 TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
 {
@@ -100,22 +44,17 @@ TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
     const Case cases[] = {
         {"Control+c", "", typed("\x03", "c", control), {"\x03"}},
         {"Control+space", "", typed(std::string(1, '\0'), " ", control), {std::string(1, '\0')}},
-        {"Control+6", "", typed("\x1e", "6", control), {"\x1e"}},
-        {"Control+[", "", typed("\x1b", "[", control), {"\x1b"}},
         {"Control+e-acute sends an empty slice", "", typed("\xc3\xa9", "\xc3\xa9", control), {""}},
         {"Control+Backspace sends an empty slice", "", named(Key::backspace, control), {""}},
         {"Control+Left", "", named(Key::left, control), {"\x1b[1;5D"}},
         {"Alt+a as Meta", "", typed("a", "a", alt), {"\x1b", "a"}},
         {"Alt+Left as Meta", "", named(Key::left, alt), {"\x1b[1;3D"}},
-        {"Alt+F5 as Meta", "", named(Key::f5, alt), {"\x1b[15;3~"}},
         {"Alt+Backspace as Meta", "", named(Key::backspace, alt), {"\x1b", "\x7f"}},
         {"Alt+F5 without Meta", "", named(Key::f5, alt), {"\x1b[15~"}, metaOff},
         {"Alt+Left without Meta goes to the input method", "", named(Key::left, alt), {}, metaOff},
         {"Alt+Control+Left without Meta", "", named(Key::left, controlAlt), {"\x1b[1;5D"}, metaOff},
         {"Alt+a without Meta types its text", "", typed("a", "a", alt), {"a"}, metaOff},
         {"Return", "", named(Key::enter), {"\r"}},
-        {"keypad Enter", "", keypad(Key::keypadEnter, "\r"), {"\r"}},
-        {"Tab", "", named(Key::tab), {"\t"}},
         {"Shift+Tab", "", named(Key::backtab, shift), {"\x1b[Z"}},
         {"Escape", "", named(Key::escape), {"\x1b"}},
         {"Backspace", "", named(Key::backspace), {"\x7f"}},
@@ -124,20 +63,13 @@ TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
         {"Up in application cursor mode", applicationCursor, named(Key::up), {"\x1bOA"}},
         {"Shift+Up", "", named(Key::up, shift), {"\x1b[1;2A"}},
         {"Shift+Up in application cursor mode", applicationCursor, named(Key::up, shift), {"\x1b[1;2A"}},
-        {"Home", "", named(Key::home), {"\x1b[H"}},
         {"End in application cursor mode", applicationCursor, named(Key::end), {"\x1bOF"}},
-        {"Delete", "", named(Key::delete_), {"\x1b[3~"}},
-        {"Insert", "", named(Key::insert), {"\x1b[2~"}},
         {"Shift+Page Up", "", named(Key::pageUp, shift), {"\x1b[5;2~"}},
         {"F1", "", named(Key::f1), {"\x1bOP"}},
-        {"F4", "", named(Key::f4), {"\x1bOS"}},
         {"F5", "", named(Key::f5), {"\x1b[15~"}},
-        {"Shift+F5", "", named(Key::f5, shift), {"\x1b[15;2~"}},
         {"Control+Alt+F5", "", named(Key::f5, controlAlt), {"\x1b[15;7~"}},
-        {"F12", "", named(Key::f12), {"\x1b[24~"}},
         {"keypad 5 in application keypad mode", applicationKeypad, keypad(Key::keypad5, "5"), {"\x1bOu"}},
         {"keypad Enter in application keypad mode", applicationKeypad, keypad(Key::keypadEnter, "\r"), {"\x1bOM"}},
-        {"keypad minus in application keypad mode", applicationKeypad, keypad(Key::keypadSubtract, "-"), {"\x1bOm"}},
         {"Shift+keypad 5 in application keypad mode", applicationKeypad, [] {
              KeyInput input = keypad(Key::keypad5, "5");
              input.modifiers = shift;
@@ -145,31 +77,18 @@ TEST(LegacyKeysTest, KeyPressesSendTheClassicForms)
          }(), {"5"}},
         {"keypad 5", "", keypad(Key::keypad5, "5"), {"5"}},
         {"keypad Up (Num Lock off)", "", keypad(Key::up, ""), {"\x1b[A"}},
-        {"keypad Up in application cursor mode", applicationCursor, keypad(Key::up, ""), {"\x1b[A"}},
         {"keypad Up in application keypad mode", applicationKeypad, keypad(Key::up, ""), {"\x1bOx"}},
-        {"plain a", "", typed("a", "a"), {"a"}},
-        {"e-acute", "", typed("\xc3\xa9", "\xc3\xa9"), {"\xc3\xa9"}},
         {"Super+Left", "", named(Key::left, super), {"\x1b" "b"}},
-        {"Super+Right", "", named(Key::right, super), {"\x1b" "f"}},
         {"Super+Up sends nothing", "", named(Key::up, super), {}},
         {"Super+a sends nothing", "", typed("a", "a", super), {}},
     };
     for (const Case& c : cases) {
-        Terminal terminal(nullptr);
-        terminal.feed(std::string_view(c.modes));
-        Sink sink;
-        KeyboardInputHandler handler(terminal, sink);
-        sink.handler = &handler;
-        handler.optionAsMetaKey = c.options.optionAsMetaKey;
-        handler.backspaceSendsControlH = c.options.backspaceSendsControlH;
-
-        {
-            LogCapture quiet; // unhandled commands are logged
-            handler.handleKeyEvent(c.input);
-        }
-
-        EXPECT_EQ(printable(sink.sends), printable(c.sends)) << c.name;
-        EXPECT_EQ(sink.scrolls, 0) << c.name;
+        Harness h(c.modes);
+        h.handler.optionAsMetaKey = c.options.optionAsMetaKey;
+        h.handler.backspaceSendsControlH = c.options.backspaceSendsControlH;
+        h.press({c.input});
+        EXPECT_EQ(spelled(h.sink.sends), spelled(c.sends)) << c.name;
+        EXPECT_EQ(h.sink.sends.size(), h.sink.log.size()) << c.name << ": nothing but sends";
     }
 }
 
@@ -183,12 +102,7 @@ TEST(LegacyKeysTest, FunctionKeysFoldTheirModifiersIntoTheKeyNumber)
     };
     const FoldCase cases[] = {
         {FKey::f1, 0, "\x1bOP"},
-        {FKey::f1, Mods::shift, "\x1b[1;2P"},
         {FKey::f1, Mods::ctrl, "\x1b[1;5P"},
-        {FKey::f1, Mods::ctrl | Mods::shift, "\x1b[1;6P"},
-        {FKey::f1, Mods::alt, "\x1b[1;3P"},
-        {FKey::f1, Mods::alt | Mods::shift, "\x1b[1;4P"},
-        {FKey::f1, Mods::alt | Mods::ctrl, "\x1b[1;7P"},
         {FKey::f1, Mods::alt | Mods::ctrl | Mods::shift, "\x1b[1;8P"},
         {FKey::f3, Mods::ctrl, "\x1b[1;5R"},
         {FKey::f12, Mods::alt | Mods::shift, "\x1b[24;4~"},
@@ -218,9 +132,8 @@ TEST(LegacyKeysTest, ControlCharacterBytesCoverTheControlTable)
         std::string expected;
     };
     const ControlCase cases[] = {
-        {"a", "\x01"}, {"z", "\x1a"}, {"A", "\x01"}, {"Z", "\x1a"}, {"[", "\x1b"}, {"\\", "\x1c"},
-        {"]", "\x1d"}, {"^", "\x1e"}, {"6", "\x1e"}, {"_", "\x1f"}, {" ", std::string(1, '\0')},
-        {"1", ""},     {"@", ""},     {"ab", ""},    {"", ""},      {"\xc3\xa9", ""},
+        {"a", "\x01"}, {"Z", "\x1a"}, {"_", "\x1f"}, {" ", std::string(1, '\0')},
+        {"1", ""},     {"ab", ""}, {"", ""},     {"\xc3\xa9", ""},
     };
     for (const ControlCase& c : cases) {
         const KeyBytes bytes = controlCharacterBytes(c.keyText);

@@ -13,13 +13,14 @@
 namespace corvantix {
 
 struct ParameterCase {
+    const char* name;
     const char* payload;
     std::optional<LinkParameters> expected;
 };
 
 void PrintTo(const ParameterCase& c, std::ostream* out)
 {
-    *out << '"' << c.payload << '"';
+    *out << c.name << " \"" << c.payload << '"';
 }
 
 struct ClickCase {
@@ -60,14 +61,15 @@ TEST_P(LinkParameterParsing, GivesTheLinkAndItsParameters)
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkParameterParsing,
-    ::testing::Values(ParameterCase{"id=1:foo=bar;http://h/x", LinkParameters{"http://h/x", Params{{"id", "1"}, {"foo", "bar"}}}},
-                      ParameterCase{";http://h/x", LinkParameters{"http://h/x", {}}},
+    ::testing::Values(ParameterCase{"IdAndAnotherParameter", "id=1:foo=bar;http://h/x", LinkParameters{"http://h/x", Params{{"id", "1"}, {"foo", "bar"}}}},
+                      ParameterCase{"NoParameters", ";http://h/x", LinkParameters{"http://h/x", {}}},
                       // The URI keeps its own ";".
-                      ParameterCase{"id=1;https://host/a;b=c", LinkParameters{"https://host/a;b=c", Params{{"id", "1"}}}},
-                      ParameterCase{"http://h/x", std::nullopt},
-                      ParameterCase{"k=:=v:a=b=c;u", LinkParameters{"u", {}}},
-                      ParameterCase{"k==v;u", LinkParameters{"u", Params{{"k", "v"}}}},
-                      ParameterCase{"id=1::id=2;u", LinkParameters{"u", Params{{"id", "2"}}}}));
+                      ParameterCase{"TheUriKeepsItsSemicolon", "id=1;https://host/a;b=c", LinkParameters{"https://host/a;b=c", Params{{"id", "1"}}}},
+                      ParameterCase{"NoSeparatorIsNoLink", "http://h/x", std::nullopt},
+                      ParameterCase{"EmptyKeysAndValuesAreSkipped", "k=:=v:a=b=c;u", LinkParameters{"u", {}}},
+                      ParameterCase{"ValueStartingWithEquals", "k==v;u", LinkParameters{"u", Params{{"k", "v"}}}},
+                      ParameterCase{"TheLastIdWins", "id=1::id=2;u", LinkParameters{"u", Params{{"id", "2"}}}}),
+    [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
 
 // Row 0: "LINK" written as an OSC 8 link to http://explicit/, then at column 12 a URL in
 // plain text.
@@ -114,17 +116,6 @@ TEST(LinkClicks, OnlyTheHighlightedLinkOpensInHoverMode)
     ASSERT_TRUE(highlight);
     EXPECT_FALSE(linkAt(*terminal, hover, highlight, 25, 0, false));
     EXPECT_TRUE(linkAt(*terminal, hover, highlight, 3, 0, false));
-}
-
-TEST(LinkHover, HighlightsNothingWithoutTheModifierInTheDefaultMode)
-{
-    auto terminal = makeTerminal(60, 5);
-    feed(*terminal, "see http://one.example/a\r\n");
-    EXPECT_FALSE(hoverLinkRanges(*terminal, hoverWithModifier, false, 6, 0));
-    const auto ranges = hoverLinkRanges(*terminal, hoverWithModifier, true, 6, 0);
-    ASSERT_TRUE(ranges);
-    EXPECT_EQ(*ranges, (std::vector<RowRange>{RowRange{0, ColumnRange{4, 24}}}));
-    EXPECT_FALSE(hoverLinkRanges(*terminal, always, true, 6, 0));
 }
 
 TEST(LinkClicks, TheRightHalfOfAWideCharacterOpensItsLink)

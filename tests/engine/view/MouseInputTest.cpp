@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <ostream>
 
 namespace corvantix {
@@ -36,20 +38,21 @@ TEST_P(PointerDispositionTable, DecidesBetweenReportAndLocalHandling)
 INSTANTIATE_TEST_SUITE_P(
     Modes, PointerDispositionTable,
     ::testing::Values(
-        DispositionCase{"press without a mode", Kind::press, MouseMode::off, true, Disposition::local},
-        DispositionCase{"press in vt200", Kind::press, MouseMode::vt200, true, Disposition::report},
-        DispositionCase{"press in vt200 bypassed by Shift", Kind::press, MouseMode::vt200, false, Disposition::local},
-        DispositionCase{"press in X10 is reported", Kind::press, MouseMode::x10, true, Disposition::report},
-        DispositionCase{"release in X10 is not reported", Kind::release, MouseMode::x10, true, Disposition::local},
-        DispositionCase{"release in any-event", Kind::release, MouseMode::anyEvent, true, Disposition::report},
-        DispositionCase{"drag in X10 does nothing", Kind::drag, MouseMode::x10, true, Disposition::ignore},
-        DispositionCase{"drag in vt200 does nothing", Kind::drag, MouseMode::vt200, true, Disposition::ignore},
-        DispositionCase{"drag in button-event", Kind::drag, MouseMode::buttonEventTracking, true, Disposition::report},
-        DispositionCase{"drag bypassed by Shift selects", Kind::drag, MouseMode::anyEvent, false, Disposition::local},
-        DispositionCase{"wheel in X10", Kind::wheel, MouseMode::x10, true, Disposition::report},
-        DispositionCase{"wheel without a mode", Kind::wheel, MouseMode::off, true, Disposition::local},
-        DispositionCase{"move in any-event, even bypassed", Kind::move, MouseMode::anyEvent, false, Disposition::report},
-        DispositionCase{"move in button-event", Kind::move, MouseMode::buttonEventTracking, true, Disposition::ignore}));
+        DispositionCase{"PressWithoutAMode", Kind::press, MouseMode::off, true, Disposition::local},
+        DispositionCase{"PressInVt200", Kind::press, MouseMode::vt200, true, Disposition::report},
+        DispositionCase{"PressInVt200BypassedByShift", Kind::press, MouseMode::vt200, false, Disposition::local},
+        DispositionCase{"PressInX10IsReported", Kind::press, MouseMode::x10, true, Disposition::report},
+        DispositionCase{"ReleaseInX10IsNotReported", Kind::release, MouseMode::x10, true, Disposition::local},
+        DispositionCase{"ReleaseInAnyEvent", Kind::release, MouseMode::anyEvent, true, Disposition::report},
+        DispositionCase{"DragInX10DoesNothing", Kind::drag, MouseMode::x10, true, Disposition::ignore},
+        DispositionCase{"DragInVt200DoesNothing", Kind::drag, MouseMode::vt200, true, Disposition::ignore},
+        DispositionCase{"DragInButtonEvent", Kind::drag, MouseMode::buttonEventTracking, true, Disposition::report},
+        DispositionCase{"DragBypassedByShiftSelects", Kind::drag, MouseMode::anyEvent, false, Disposition::local},
+        DispositionCase{"WheelInX10", Kind::wheel, MouseMode::x10, true, Disposition::report},
+        DispositionCase{"WheelWithoutAMode", Kind::wheel, MouseMode::off, true, Disposition::local},
+        DispositionCase{"MoveInAnyEventEvenBypassed", Kind::move, MouseMode::anyEvent, false, Disposition::report},
+        DispositionCase{"MoveInButtonEvent", Kind::move, MouseMode::buttonEventTracking, true, Disposition::ignore}),
+    [](const ::testing::TestParamInfo<DispositionCase>& info) { return std::string(info.param.name); });
 
 TEST(MouseInput, ClickCounterCountsQuickNearbyPresses)
 {

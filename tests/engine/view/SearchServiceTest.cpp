@@ -144,21 +144,6 @@ TEST(SearchService, FindAllListsMatchesInOrderUpToTheLimit)
     EXPECT_EQ(service.findAll("ab", plain, 3).size(), 3u);
 }
 
-TEST(SearchService, InvalidateKeepsTheTermAndResetForgetsIt)
-{
-    auto terminal = makeTerminal(20, 5);
-    feed(*terminal, "ab ab\r\n");
-    SearchService service(*terminal);
-    ASSERT_TRUE(service.findNext("ab", plain));
-    service.invalidate();
-    EXPECT_FALSE(service.lastResult);
-    EXPECT_FALSE(service.lineCache.hasLines());
-    EXPECT_EQ(service.state.cachedSearchTerm, "ab");
-    service.reset();
-    EXPECT_FALSE(service.state.cachedSearchTerm);
-    EXPECT_FALSE(service.state.lastSearchOptions);
-}
-
 TEST(SearchLineCache, LinesAreDroppedAfterFifteenSecondsOrALineCountChange)
 {
     auto terminal = makeTerminal(20, 3);

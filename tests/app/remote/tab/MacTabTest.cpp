@@ -96,25 +96,15 @@ TEST(MacTab, CommandLines)
 // A tab on a private home with /bin/sh as the user's shell, restored afterwards.
 class LocalTab : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(folder.valid());
-        qputenv("SHELL", "/bin/sh");
-        qputenv("HOME", folder.path().toUtf8());
-    }
-    void TearDown() override
-    {
-        qputenv("SHELL", savedShell);
-        qputenv("HOME", savedHome);
-    }
+    void SetUp() override { ASSERT_TRUE(folder.valid()); }
     MacProject project(const QString& path) const
     {
         return MacProject{QStringLiteral("demo"), path, QStringLiteral("kq-demo-0000000000000001")};
     }
 
     test::TempFolder folder;
-    QByteArray savedShell = qgetenv("SHELL");
-    QByteArray savedHome = qgetenv("HOME");
+    test::EnvironmentOverride environment{"SHELL", QStringLiteral("/bin/sh")};
+    test::EnvironmentOverride home{"HOME", folder.path()};
 };
 
 TEST_F(LocalTab, StartStopAndTheEndsThatCount)

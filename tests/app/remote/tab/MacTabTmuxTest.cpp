@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <string>
 
 namespace halvoren {
@@ -37,37 +36,18 @@ protected:
         folder = root.file(QStringLiteral("it's a project"));
         ASSERT_TRUE(QDir().mkpath(folder));
         // TMUX first: with it set, tmux would talk to the server it names.
-        save("TMUX", std::nullopt);
-        save("TMUX_PANE", std::nullopt);
-        save("TMUX_TMPDIR", root.file(QStringLiteral("sockets")));
-        save("HOME", root.file(QStringLiteral("home")));
-        save("SHELL", QStringLiteral("/bin/sh"));
+        environment.set("TMUX", std::nullopt);
+        environment.set("TMUX_PANE", std::nullopt);
+        environment.set("TMUX_TMPDIR", root.file(QStringLiteral("sockets")));
+        environment.set("HOME", root.file(QStringLiteral("home")));
+        environment.set("SHELL", QStringLiteral("/bin/sh"));
         // The tab must supply the character type itself.
-        save("LANG", std::nullopt);
-        save("LC_ALL", std::nullopt);
-        save("LC_CTYPE", std::nullopt);
+        environment.set("LANG", std::nullopt);
+        environment.set("LC_ALL", std::nullopt);
+        environment.set("LC_CTYPE", std::nullopt);
     }
 
-    void TearDown() override
-    {
-        tmux({QStringLiteral("kill-server")});
-        for (const auto& [name, value] : saved) {
-            if (value)
-                qputenv(name.c_str(), value->toUtf8());
-            else
-                qunsetenv(name.c_str());
-        }
-    }
-
-    void save(const char* name, const std::optional<QString>& value)
-    {
-        if (!saved.count(name))
-            saved[name] = qEnvironmentVariableIsSet(name) ? std::optional<QString>(qEnvironmentVariable(name)) : std::nullopt;
-        if (value)
-            qputenv(name, value->toUtf8());
-        else
-            qunsetenv(name);
-    }
+    void TearDown() override { tmux({QStringLiteral("kill-server")}); }
 
     // Runs tmux against the private server; its standard output, trimmed.
     static QString tmux(const QStringList& arguments)
@@ -100,7 +80,7 @@ protected:
 
     test::TempFolder root;
     QString folder;
-    std::map<std::string, std::optional<QString>> saved;
+    test::EnvironmentOverride environment;
 };
 
 TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)

@@ -144,55 +144,6 @@ TEST_F(CaretViewTest, SetTextReadsTheCell)
     EXPECT_EQ(caret->ctline->text, u"a");
 }
 
-TEST_F(CaretViewTest, WideGlyphIsFittedIntoTwoCells)
-{
-    over(0x4E16, 2);
-    const QImage image = draw(CursorStyle::steadyBlock, true, 16, 20);
-    // The ink stays inside the caret and is roughly centred.
-    int left = 16, right = -1;
-    for (int y = 0; y < 20; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            if (image.pixelColor(x, y) != caretColour) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-            }
-        }
-    }
-    ASSERT_LE(left, right);
-    EXPECT_LE(std::abs((left + right) / 2.0 - 7.5), 2.0);
-}
-
-TEST_F(CaretViewTest, BlinkingFollowsStyleAndFocus)
-{
-    view->show(); // the caret blinks only on screen, in the active window
-    ASSERT_TRUE(testing::waitUntil([&] { return view->isActiveWindow(); }));
-    struct Case {
-        CursorStyle style;
-        bool focused;
-        bool blinks;
-    };
-    const Case cases[] = {
-        {CursorStyle::steadyBlock, true, false},   {CursorStyle::steadyBar, true, false},
-        {CursorStyle::blinkBlock, false, false},   {CursorStyle::blinkUnderline, false, false},
-        {CursorStyle::blinkBlock, true, true},     {CursorStyle::blinkBar, true, true},
-    };
-    for (const Case& c : cases) {
-        caret->style = c.style;
-        caret->focused = c.focused;
-        caret->updateCursorStyle();
-        EXPECT_EQ(caret->isBlinking(), c.blinks) << static_cast<int>(c.style) << " " << c.focused;
-        if (!c.blinks) {
-            EXPECT_EQ(caret->opacity(), 1.0);
-        }
-    }
-    // Not tracking focus: blinks as if focused.
-    caret->tracksFocus = false;
-    caret->focused = false;
-    caret->style = CursorStyle::blinkBlock;
-    caret->updateCursorStyle();
-    EXPECT_TRUE(caret->isBlinking());
-}
-
 TEST(CaretBlinkTest, OpacityFadesOutWithEaseInAndBack)
 {
     EXPECT_DOUBLE_EQ(CaretView::blinkOpacity(0.0), 1.0);

@@ -128,15 +128,6 @@ TEST_F(TerminalPainterTest, DefaultBackgroundsPaintNothingOverTheClearedWidget)
     EXPECT_FALSE(anyPainted(image, QRect(16, 16, 16, 32)));            // nothing below them
 }
 
-TEST_F(TerminalPainterTest, TextStaysInItsCells)
-{
-    feed(*terminal, "  x");
-    const QImage image = render();
-    EXPECT_TRUE(anyPainted(image, QRect(16, 0, 8, 16)));
-    EXPECT_FALSE(anyPainted(image, QRect(0, 0, 16, 48)));
-    EXPECT_FALSE(anyPainted(image, QRect(24, 0, 56, 48)));
-}
-
 TEST_F(TerminalPainterTest, CombiningMarkDoesNotShiftTheNextCell)
 {
     // "e" + U+0301 in cell 0, then "l" in cell 1: the l's ink begins inside cell 1 exactly as
@@ -198,13 +189,6 @@ TEST_F(TerminalPainterTest, ReverseVideoSwapsDefaultsAndFillsTheStrip)
     EXPECT_TRUE(allOf(image, QRect(0, 48, 80, 5), foreground));
 }
 
-TEST_F(TerminalPainterTest, InverseCellsSwapColours)
-{
-    feed(*terminal, "\x1b[7m \x1b[0m");
-    const QImage image = render();
-    EXPECT_TRUE(allOf(image, QRect(0, 0, 8, 16), foreground));
-}
-
 TEST_F(TerminalPainterTest, DoubleHeightRowsStayInTheirRow)
 {
     for (const char* mode : {"\x1b#3", "\x1b#4"}) {
@@ -227,32 +211,6 @@ TEST_F(TerminalPainterTest, DoubleWidthRowsAreNotClipped)
     EXPECT_FALSE(anyPainted(image, QRect(16, 0, 64, 48)));
 }
 
-TEST_F(TerminalPainterTest, PowerlineSeparatorShowsNoSeamAgainstItsNeighbour)
-{
-    // Cell 0 has a red background; the separator in cell 1 is red on the default background.
-    feed(*terminal, "\x1b[41m \x1b[0m\x1b[31m\xee\x82\xb0\x1b[0m");
-    const QImage image = render();
-    for (int y = 0; y < 16; ++y)
-        EXPECT_EQ(image.pixelColor(7, y), red) << y; // the neighbour's last pixel column, under the seam
-    for (int y = 1; y < 15; ++y)
-        EXPECT_EQ(image.pixelColor(8, y), red) << y; // the base (its corners are anti-aliased slivers)
-    EXPECT_EQ(image.pixelColor(15, 0), QColor(Qt::transparent)); // the tip narrows to the middle
-}
-
-TEST_F(TerminalPainterTest, BoxDrawingLinesJoinAcrossCells)
-{
-    feed(*terminal, "\xe2\x94\x80\xe2\x94\x80\xe2\x94\xbc"); // ── ┼
-    const QImage image = render();
-    int lineRow = -1;
-    for (int y = 0; y < 16; ++y) {
-        if (image.pixelColor(0, y) == foreground)
-            lineRow = y;
-    }
-    ASSERT_GE(lineRow, 0);
-    EXPECT_EQ(paintedRow(image, lineRow, 0, 24), std::string(24, '#'));
-    EXPECT_TRUE(allOf(image, QRect(20, 0, 1, 16), foreground) || allOf(image, QRect(19, 0, 1, 16), foreground));
-}
-
 TEST_F(TerminalPainterTest, PartialDirtyRectDrawsWholeRowsItTouches)
 {
     feed(*terminal, "\r\n\x1b[41m          \x1b[0m\r\n\x1b[41m          ");
@@ -261,40 +219,12 @@ TEST_F(TerminalPainterTest, PartialDirtyRectDrawsWholeRowsItTouches)
     EXPECT_FALSE(anyPainted(image, QRect(0, 32, 80, 16)));
 }
 
-TEST_F(TerminalPainterTest, RowsInRect)
-{
-    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 0, 10, 16), 16, 0), std::make_pair(0, 1));
-    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 17, 10, 10), 16, 5), std::make_pair(6, 6));
-    EXPECT_EQ(TerminalPainter::rowsInRect(QRectF(0, 0, 10, 47.5), 16, 0), std::make_pair(0, 2));
-}
-
 TEST_F(TerminalPainterTest, RowsOutsideTheBufferAreSkipped)
 {
     extraHeight = 32; // bounds taller than the buffer: rows 3 and 4 do not exist
     feed(*terminal, "\x1b[41m          ");
     const QImage image = render();
     EXPECT_TRUE(allOf(image, QRect(0, 0, 80, 16), red));
-}
-
-TEST_F(TerminalPainterTest, SelectionFillsWithTheSelectionColour)
-{
-    feed(*terminal, "abcdef");
-    SelectionService selection(terminal.get());
-    selection._active = true;
-    selection.start = {1, 0};
-    selection.end = {3, 0};
-    TerminalFrame f = frame();
-    f.selection = &selection;
-    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
-    p.end();
-    const QColor selectionColour = toQColor(*builder.settings.selectedTextBackgroundColor);
-    EXPECT_EQ(image.pixelColor(8, 0), selectionColour);
-    EXPECT_EQ(image.pixelColor(23, 0), selectionColour);
-    EXPECT_EQ(image.pixelColor(24, 0), QColor(Qt::transparent));
-    EXPECT_EQ(image.pixelColor(7, 0), QColor(Qt::transparent));
 }
 
 TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)

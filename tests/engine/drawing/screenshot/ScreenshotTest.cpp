@@ -10,6 +10,7 @@
 // grabbed image and a difference map are written to the working directory.
 #include "view/qt/TerminalView.h"
 
+#include "ReferenceImage.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +38,6 @@ namespace {
 
 constexpr int gridCols = 80;
 constexpr int gridRows = 24;
-// A difference up to this much in any channel counts as the same pixel (rounding of blends).
-constexpr int channelTolerance = 24;
-// Pixels beyond the tolerance allowed over the whole image: glyph edges may land a little
-// differently with another FreeType or fontconfig build.
-constexpr int differingPixelLimit = 100;
 
 // Colours of the exactly checked cell art (true colours, drawn without blending).
 const QColor artColour(255, 200, 0);
@@ -50,23 +46,7 @@ const QColor boxColour(255, 255, 0);
 
 std::string utf8(char32_t scalar)
 {
-    std::string out;
-    if (scalar < 0x80) {
-        out += static_cast<char>(scalar);
-    } else if (scalar < 0x800) {
-        out += static_cast<char>(0xC0 | (scalar >> 6));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else if (scalar < 0x10000) {
-        out += static_cast<char>(0xE0 | (scalar >> 12));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (scalar >> 18));
-        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    }
-    return out;
+    return QString::fromUcs4(&scalar, 1).toStdString();
 }
 
 std::string range(char32_t first, char32_t last)
@@ -358,42 +338,7 @@ TEST_F(ScreenshotTest, PowerlineSeparatorFillsItsBaseEdge)
 
 TEST_F(ScreenshotTest, MatchesTheReferenceImage)
 {
-    const QString directory = QStringLiteral(HALVOREN_SCREENSHOT_DIR);
-    const QString reference = directory + QStringLiteral("/terminal-view.png");
-    if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {
-        QDir().mkpath(directory);
-        ASSERT_TRUE(image.save(reference)) << reference.toStdString();
-        GTEST_SKIP() << "reference written to " << reference.toStdString();
-    }
-    ASSERT_TRUE(QFile::exists(reference))
-        << reference.toStdString() << " is missing; run once with HALVOREN_UPDATE_SCREENSHOTS=1 and check it";
-    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(expected.size(), image.size());
-
-    QImage difference(image.size(), QImage::Format_RGB32);
-    difference.fill(Qt::black);
-    int differing = 0;
-    int worst = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb a = image.pixel(x, y);
-            const QRgb b = expected.pixel(x, y);
-            const int delta = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                                        std::abs(qBlue(a) - qBlue(b))});
-            worst = std::max(worst, delta);
-            if (delta > channelTolerance) {
-                ++differing;
-                difference.setPixel(x, y, qRgb(255, 0, 255));
-            }
-        }
-    }
-    if (differing > differingPixelLimit) {
-        image.save(QStringLiteral("terminal-view.actual.png"));
-        difference.save(QStringLiteral("terminal-view.diff.png"));
-    }
-    EXPECT_LE(differing, differingPixelLimit)
-        << "largest channel difference " << worst << "; see terminal-view.actual.png and terminal-view.diff.png in "
-        << QDir::currentPath().toStdString();
+    EXPECT_TRUE(testing::matchesReference(image, QStringLiteral(HALVOREN_SCREENSHOT_DIR), QStringLiteral("terminal-view")));
 }
 
 } // namespace

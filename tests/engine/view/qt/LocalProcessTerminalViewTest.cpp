@@ -144,9 +144,6 @@ TEST(LocalProcessTerminalView, TitleAndDirectoryReachTheHost)
     EXPECT_EQ(host.titles, (std::vector<std::string>{"build"}));
     ASSERT_EQ(host.directories.size(), 1u);
     EXPECT_TRUE(host.directories.front());
-    // While no child runs, size changes are not passed on.
-    view.resizeGrid(100, 40);
-    EXPECT_TRUE(host.sizes.empty());
     view.processDelegate = nullptr;
 }
 
