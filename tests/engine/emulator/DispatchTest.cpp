@@ -1,3 +1,4 @@
+#include "emulator/ControlFunctions.h"
 #include "emulator/Terminal.h"
 
 #include "RecordingDelegate.h"
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,48 @@ TEST(DispatchCsi, FinalBytesReachTheirHandlers)
         {csi("'}"), {"cmdInsertColumns"}},
         {csi("'~"), {"cmdDeleteColumns"}},
     });
+}
+
+// The bytes that reach a row; none for rows only a guard selects.
+std::optional<std::string> bytesOfRow(const ControlFunction& row)
+{
+    if (row.when != nullptr || row.code == ControlFunction::anyCode)
+        return std::nullopt;
+    // "!" stands for intermediates that no row of the table names.
+    const std::string intermediates = row.intermediates.any ? "!" : std::string(row.intermediates.bytes);
+    const char code = static_cast<char>(row.code);
+    switch (row.kind) {
+    case ControlKind::execute:
+        // C1 controls are executed only inside a sequence.
+        return row.code < 0x80 ? std::string(1, code) : "\x1b[" + std::string(1, code);
+    case ControlKind::esc:
+        return "\x1b" + intermediates + code;
+    case ControlKind::csi:
+        return "\x1b[" + intermediates + code;
+    case ControlKind::dcs:
+        return "\x1bP" + intermediates + code + "\x1b\\";
+    case ControlKind::osc:
+        return osc(std::to_string(row.code) + ";x");
+    }
+    return std::nullopt;
+}
+
+TEST(DispatchTable, EveryRowIsReachedByItsOwnBytes)
+{
+    // A row placed after a broader row of the same final byte would never be reached.
+    for (const ControlFunction& row : controlFunctionTable()) {
+        const std::optional<std::string> bytes = bytesOfRow(row);
+        if (!bytes)
+            continue;
+        Traced traced;
+        const std::vector<std::string> calls = traced.feed(*bytes);
+        if (row.name.empty()) {
+            EXPECT_TRUE(calls.empty()) << ::testing::PrintToString(*bytes);
+            continue;
+        }
+        ASSERT_FALSE(calls.empty()) << row.name;
+        EXPECT_EQ(calls.back(), row.name) << ::testing::PrintToString(*bytes);
+    }
 }
 
 TEST(DispatchCsi, SaveCursorBecomesSetMarginsInMarginMode)
