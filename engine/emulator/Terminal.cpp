@@ -168,14 +168,9 @@ void Terminal::setup(bool isReset)
     }
 
     originMode = false;
-    marginMode = false;
-    insertMode = false;
-    wraparound = true;
-    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
-        screen->marginMode = false;
-        screen->insertMode = false;
-        screen->wraparound = true;
-    }
+    setMarginMode(false);
+    setInsertMode(false);
+    setWraparound(true);
     bracketedPasteMode = false;
     alternateScrollMode = true;
 

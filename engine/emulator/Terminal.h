@@ -617,6 +617,10 @@ public:
     void cmdSavePrivateModes(std::span<const int> pars);    // XTSAVE
     void cmdRestorePrivateModes(std::span<const int> pars); // XTRESTORE
     void applyBidiStateToCursorParagraph(BidiStatePropertySet changed);
+    // IRM, DECLRMM and DECAWM: the terminal's flag and both buffers' copies, together.
+    void setInsertMode(bool on);
+    void setMarginMode(bool on);
+    void setWraparound(bool on);
 
     // ================================================================ Character attributes (TerminalSgr.cpp)
 

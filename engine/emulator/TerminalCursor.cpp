@@ -232,12 +232,8 @@ void Terminal::cmdRestoreCursor(std::span<const int>, std::span<const std::uint8
     curAttr = screen.savedAttr;
     charset = screen.savedCharset;
     originMode = screen.savedOriginMode;
-    marginMode = screen.savedMarginMode;
-    normalBuffer->marginMode = marginMode;
-    altBuffer->marginMode = marginMode;
-    wraparound = screen.savedWraparound;
-    normalBuffer->wraparound = wraparound;
-    altBuffer->wraparound = wraparound;
+    setMarginMode(screen.savedMarginMode);
+    setWraparound(screen.savedWraparound);
     reverseWraparound = screen.savedReverseWraparound;
 }
 
