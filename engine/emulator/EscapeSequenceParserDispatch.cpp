@@ -197,7 +197,7 @@ constexpr ControlFunction controlFunctions[] = {
     csi(only("?"), 's', "cmdSavePrivateModes", [](Terminal& t, ControlCall& c) { t.cmdSavePrivateModes(c.pars); }),
     // Plain CSI s is DECSLRM while left/right margins are enabled, DECSC otherwise.
     csi(only(""), 's', "cmdSetMargins", [](Terminal& t, ControlCall& c) { t.cmdSetMargins(c.pars, c.collect); },
-        [](const Terminal& t, const ControlCall&) { return t.marginMode; }),
+        [](const Terminal& t, const ControlCall&) { return t.marginMode(); }),
     csi(only(""), 's', "cmdSaveCursor", [](Terminal& t, ControlCall& c) { t.cmdSaveCursor(c.pars, c.collect); }),
     csi(anyIntermediates, 's', "", nullptr),
     csi(only(""), 't', "csit", [](Terminal& t, ControlCall& c) { t.csit(c.pars); }),               // XTWINOPS
@@ -427,7 +427,7 @@ void Terminal::cmdTab()
     // would let the next character overwrite it: the cursor stays, the wrap still pending.
     if (buffer->x() > buffer->writeRightLimit())
         return;
-    const int stop = buffer->nextTabStop(marginMode);
+    const int stop = buffer->nextTabStop(marginMode_);
     if (stop >= 0)
         buffer->setX(stop);
 }
@@ -435,7 +435,7 @@ void Terminal::cmdTab()
 void Terminal::cmdNextLine()
 {
     // The buffer ignores a negative margin, as it does any negative column.
-    buffer->setX(originMode && marginMode ? buffer->marginLeft() : 0);
+    buffer->setX(originMode && marginMode_ ? buffer->marginLeft() : 0);
     cmdIndex();
 }
 

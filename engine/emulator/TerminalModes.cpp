@@ -145,7 +145,7 @@ constexpr ModeRow modes[] = {
     reported(ansi, 1, permanentlyReset),
     {ansi, 2, [](const Terminal&) { return ModeState::reset; }, nothing}, // KAM
     reported(ansi, 3, ModeState::reset),
-    {ansi, 4, [](const Terminal& t) { return flag(t.insertMode); },       // IRM
+    {ansi, 4, [](const Terminal& t) { return flag(t.insertMode()); },       // IRM
         [](Terminal& t) { t.setInsertMode(true); },
         [](Terminal& t) { t.setInsertMode(false); },
         nullptr,
@@ -196,7 +196,7 @@ constexpr ModeRow modes[] = {
         [](Terminal& t) { t.originMode = false; },
         nullptr,
         [](Terminal& t) { t.originMode = false; }},
-    {dec, 7, [](const Terminal& t) { return flag(t.wraparound); },        // DECAWM
+    {dec, 7, [](const Terminal& t) { return flag(t.wraparound()); },        // DECAWM
         [](Terminal& t) { t.setWraparound(true); },
         [](Terminal& t) { t.setWraparound(false); },
         nullptr,
@@ -230,7 +230,7 @@ constexpr ModeRow modes[] = {
     // Reverse wraparound only while wraparound is on.
     {dec, 45, [](const Terminal& t) { return flag(t.reverseWraparound); },
         [](Terminal& t) {
-            if (t.wraparound)
+            if (t.wraparound())
                 t.reverseWraparound = true;
         },
         [](Terminal& t) { t.reverseWraparound = false; },
@@ -254,7 +254,7 @@ constexpr ModeRow modes[] = {
         nullptr,
         [](Terminal& t) { t.applicationKeypad = false; }},
     reported(dec, 67, permanentlyReset),
-    {dec, 69, [](const Terminal& t) { return flag(t.marginMode); },       // DECLRMM
+    {dec, 69, [](const Terminal& t) { return flag(t.marginMode()); },       // DECLRMM
         [](Terminal& t) { t.setMarginMode(true); },
         [](Terminal& t) { t.setMarginMode(false); }},
     reported(dec, 80, permanentlyReset),
@@ -386,21 +386,21 @@ const ModeRow* findMode(ModeKind kind, int number)
 // in all three places at once.
 void Terminal::setInsertMode(bool on)
 {
-    insertMode = on;
+    insertMode_ = on;
     normalBuffer->insertMode = on;
     altBuffer->insertMode = on;
 }
 
 void Terminal::setMarginMode(bool on)
 {
-    marginMode = on;
+    marginMode_ = on;
     normalBuffer->marginMode = on;
     altBuffer->marginMode = on;
 }
 
 void Terminal::setWraparound(bool on)
 {
-    wraparound = on;
+    wraparound_ = on;
     normalBuffer->wraparound = on;
     altBuffer->wraparound = on;
 }

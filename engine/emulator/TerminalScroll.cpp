@@ -74,7 +74,7 @@ void Terminal::cmdLineFeed()
 
     if (y == screen.scrollBottom()) {
         // With margins, a cursor left or right of them does not scroll the region.
-        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight())) {
+        if (!marginMode_ || (x >= screen.marginLeft() && x <= screen.marginRight())) {
             scroll(false);
             moved = true;
         }
@@ -93,13 +93,13 @@ void Terminal::cmdLineFeed()
     linefeedNotify();
 
     if (lineFeedMode)
-        screen.setX(originMode && marginMode ? screen.marginLeft() : 0);
+        screen.setX(originMode && marginMode_ ? screen.marginLeft() : 0);
 }
 
 void Terminal::cmdCarriageReturn()
 {
     Buffer& screen = *buffer;
-    if (marginMode && screen.x() >= screen.marginLeft())
+    if (marginMode_ && screen.x() >= screen.marginLeft())
         screen.setX(screen.marginLeft());
     else
         screen.setX(0);
@@ -108,8 +108,8 @@ void Terminal::cmdCarriageReturn()
 void Terminal::cmdBackspace()
 {
     Buffer& screen = restrictCursor(!reverseWraparound);
-    const int left = marginMode ? screen.marginLeft() : 0;
-    const int right = marginMode ? screen.marginRight() : screen.cols() - 1;
+    const int left = marginMode_ ? screen.marginLeft() : 0;
+    const int right = marginMode_ ? screen.marginRight() : screen.cols() - 1;
     const int x = screen.x();
     const int y = screen.y();
 
@@ -126,7 +126,7 @@ void Terminal::cmdBackspace()
     // Reverse wraparound: to the end of the row above, or from the top of the region to
     // its bottom.
     if (y > screen.scrollTop() && y <= screen.scrollBottom()) {
-        if (!marginMode) {
+        if (!marginMode_) {
             if (BufferLine* line = lineAt(screen, screen.yBase() + y); line != nullptr && line->isWrapped())
                 line->setIsWrapped(false);
         }
@@ -150,7 +150,7 @@ void Terminal::cmdIndex()
     bool moved = true;
     if (screen.y() >= screen.scrollBottom()) {
         // Below the region too: IND scrolls the region where line feed would not.
-        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight()))
+        if (!marginMode_ || (x >= screen.marginLeft() && x <= screen.marginRight()))
             scroll(false);
         else
             moved = false;
@@ -167,7 +167,7 @@ void Terminal::reverseIndex()
     const int y = screen.y();
     const bool atTop = y == screen.scrollTop();
 
-    if (marginMode && x < screen.marginLeft()) {
+    if (marginMode_ && x < screen.marginLeft()) {
         if (!atTop && y >= 1)
             screen.setY(y - 1);
         return;
@@ -177,7 +177,7 @@ void Terminal::reverseIndex()
             screen.setY(y - 1);
         return;
     }
-    if (marginMode && x > screen.marginRight())
+    if (marginMode_ && x > screen.marginRight())
         return;
 
     // Scroll the region down by one line.
@@ -193,7 +193,7 @@ void Terminal::reverseIndex()
         return;
     }
 
-    if (!marginMode || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
+    if (!marginMode_ || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
         if (!ring.shiftElements(absTop, absBottom - absTop, 1)) {
             printLine("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop="
                       + std::to_string(screen.scrollTop()) + "  yDisp=" + std::to_string(screen.yDisp())
@@ -240,7 +240,7 @@ void Terminal::scroll(bool isWrapped)
     if (blankLine->bidiState() != bidiState)
         blankLine->setBidiState(bidiState);
 
-    if (marginMode && marginsNarrowerThanScreen(screen, cols)) {
+    if (marginMode_ && marginsNarrowerThanScreen(screen, cols)) {
         // Rectangle scroll: nothing enters the scrollback.
         const int bottom = std::min(absBottom, ring.count() - 1);
         for (int row = absTop; row < bottom; ++row) {

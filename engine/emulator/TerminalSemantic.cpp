@@ -215,7 +215,7 @@ std::optional<Terminal::SemanticPromptOptions> Terminal::parseSemanticPromptOpti
 
 void Terminal::freshSemanticPromptLine()
 {
-    const int lineStart = marginMode ? buffer->marginLeft() : 0;
+    const int lineStart = marginMode_ ? buffer->marginLeft() : 0;
     if (buffer->x() == lineStart)
         return;
     cmdCarriageReturn();
@@ -277,7 +277,7 @@ std::optional<Position> Terminal::semanticPromptStartPosition() const
     return buffer->findSemanticInputStart();
 }
 
-BufferLine* Terminal::getLine(int row) const
+const BufferLine* Terminal::getLine(int row) const
 {
     CircularBufferLineList& ring = buffer->lines();
     if (row < 0 || row >= ring.count())

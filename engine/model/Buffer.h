@@ -7,7 +7,7 @@
 // Screen row r is line yBase() + r; yDisp() is the line shown at the top of the view. The
 // cursor (x, y) counts y in screen rows.
 //
-// The owner holds a buffer as std::shared_ptr<Buffer>. The buffer cannot be copied or moved:
+// The owner holds a buffer behind a pointer. The buffer cannot be copied or moved:
 // its ring's hooks and its lines point back at it.
 #pragma once
 

@@ -367,7 +367,7 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility)
     const int maximum = maximumScrollRow(lines, terminal->rows);
     const int target = clampScrollRow(row, lines, terminal->rows);
     userScrolling = target < maximum;
-    terminal->userScrolling = userScrolling;
+    terminal->setUserScrolling(userScrolling);
     if (target == buffer.yDisp())
         return;
 
@@ -483,7 +483,7 @@ void TerminalView::scrollerActionTriggered(int action)
         const int row = scrollRowForKnobValue(value, lines, terminal->rows);
         if (row == buffer.yDisp()) {
             userScrolling = row < maximum;
-            terminal->userScrolling = userScrolling;
+            terminal->setUserScrolling(userScrolling);
         } else {
             scrollTo(row, true);
         }

@@ -37,7 +37,7 @@ void runMoves(const std::vector<MoveCase>& cases)
         terminal->buffer->setScrollBottom(c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
-        terminal->originMode = c.origin;
+        feed(*terminal, c.origin ? "\x1b[?6h" : "\x1b[?6l");
         moveTo(*terminal, c.start.x, c.start.y);
         feed(*terminal, c.input);
         EXPECT_EQ(cursor(*terminal), c.end);
@@ -195,9 +195,8 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
             Attribute bold;
             bold.style.insert(CharacterStyle::bold);
             bold.fg = Attribute::Color::ansi256(2);
-            terminal->curAttr = bold;
-            terminal->wraparound = true;
-            terminal->originMode = true;
+            feed(*terminal, "\x1b[1;32m\x1b[?7h\x1b[?6h");
+            ASSERT_EQ(terminal->curAttr, bold);
             feed(*terminal, "\x1b(0");
             const CharacterMap* graphics = terminal->charset;
             ASSERT_NE(graphics, nullptr);
@@ -205,11 +204,7 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
 
             feed(*terminal, save);
             moveTo(*terminal, 40, 20);
-            terminal->curAttr = Attribute{};
-            terminal->wraparound = false;
-            terminal->normalBuffer->wraparound = false;
-            terminal->originMode = false;
-            terminal->reverseWraparound = true;
+            feed(*terminal, "\x1b[m\x1b[?45h\x1b[?7l\x1b[?6l");
             feed(*terminal, "\x1b(B");
             ASSERT_NE(terminal->charset, graphics);
             const auto designations = terminal->gCharsets;
@@ -219,7 +214,7 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
             EXPECT_EQ(terminal->curAttr, bold);
             EXPECT_EQ(terminal->charset, graphics);
             EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
-            EXPECT_TRUE(terminal->wraparound);
+            EXPECT_TRUE(terminal->wraparound());
             EXPECT_TRUE(terminal->normalBuffer->wraparound);
             EXPECT_TRUE(terminal->altBuffer->wraparound);
             EXPECT_TRUE(terminal->originMode);
@@ -234,12 +229,10 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
     setMargins(*terminal, 10, 20);
     moveTo(*terminal, 80, 3); // pending wrap
     terminal->cmdSaveCursor();
-    terminal->marginMode = false;
-    terminal->normalBuffer->marginMode = false;
-    terminal->altBuffer->marginMode = false;
+    feed(*terminal, "\x1b[?69l");
     terminal->cmdRestoreCursor();
     EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
-    EXPECT_TRUE(terminal->marginMode);
+    EXPECT_TRUE(terminal->marginMode());
     EXPECT_TRUE(terminal->normalBuffer->marginMode);
     EXPECT_TRUE(terminal->altBuffer->marginMode);
 }
@@ -247,7 +240,7 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
 TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
 {
     auto terminal = makeTerminal(80, 25);
-    terminal->curAttr.fg = Attribute::Color::ansi256(3);
+    feed(*terminal, "\x1b[33m");
     moveTo(*terminal, 10, 10);
     feed(*terminal, "\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
@@ -299,8 +292,7 @@ TEST(CursorIndexColumn, BackAndForwardIndexScrollTheMarginRectangleAtTheMargins)
 TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
-    terminal->curAttr.fg = Attribute::Color::ansi256(1);
+    feed(*terminal, "\x1b[44;31m");
     moveTo(*terminal, 9, 0); // without margin mode the margins are the screen edges
     feed(*terminal, "\x1b" "9");
     const CharData right = terminal->buffer->lines()[0]->getCell(9);

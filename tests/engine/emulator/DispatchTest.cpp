@@ -38,10 +38,10 @@ struct Traced {
     // Feeds with diagnostics on and answers what was logged.
     std::string feedLogged(std::string_view bytes)
     {
-        terminal.silentLog = false;
+        terminal.setSilentLog(false);
         LogCapture log;
         feed(bytes);
-        terminal.silentLog = true;
+        terminal.setSilentLog(true);
         return log.take();
     }
 };
@@ -206,7 +206,7 @@ TEST(DispatchTable, EveryRowIsReachedByItsOwnBytes)
 TEST(DispatchCsi, SaveCursorBecomesSetMarginsInMarginMode)
 {
     Traced traced;
-    traced.terminal.marginMode = true;
+    traced.terminal.feed(csi("?69h"));
     EXPECT_EQ(traced.feed(csi("2;10s")), std::vector<std::string>{"cmdSetMargins"});
 }
 

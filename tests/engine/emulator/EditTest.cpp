@@ -129,7 +129,8 @@ TEST(EditErase, EraseAllDropsImagesAndGivesTheLinesTheCurrentBidiState)
     terminal->kittyGraphicsState.totalImageBytes = 100;
     BidiPresentationState rtl;
     rtl.fallbackDirection = BidiDirection::rightToLeft;
-    terminal->currentBidiState = rtl;
+    feed(*terminal, "\x1b[3 S"); // SPD right to left
+    ASSERT_EQ(terminal->currentBidiState, rtl);
 
     feed(*terminal, "\x1b[2J");
 
@@ -152,7 +153,7 @@ TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
     putRow(terminal, 0, "top");
     Buffer& screen = *terminal.buffer;
     ASSERT_EQ(screen.yBase(), 100);
-    terminal.userScrolling = true;
+    terminal.setUserScrolling(true);
     screen.setYDisp(50);
     terminal.clearUpdateRange();
 
@@ -186,8 +187,8 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
         SCOPED_TRACE(input + 1);
         auto terminal = makeTerminal(10, 5);
         putRows(*terminal, sample);
-        terminal->curAttr.fg = Attribute::Color::ansi256(1);
-        terminal->curAttr.bg = Attribute::Color::trueColor(1, 2, 3);
+        feed(*terminal, "\x1b[31;48;2;1;2;3m");
+        ASSERT_EQ(terminal->curAttr.bg, Attribute::Color::trueColor(1, 2, 3));
         terminal->curAttr.style.insert(CharacterStyle::bold);
         moveTo(*terminal, start.x, start.y);
         feed(*terminal, input);
@@ -342,7 +343,7 @@ TEST(EditScroll, ScrolledOutLinesDoNotEnterTheScrollbackAndNewLinesAreDefaultBla
 {
     auto terminal = makeTerminal(10, 5);
     putRows(*terminal, sample);
-    terminal->curAttr.bg = Attribute::Color::ansi256(4);
+    feed(*terminal, "\x1b[44m");
     feed(*terminal, "\x1b[2S");
     EXPECT_EQ(terminal->buffer->yBase(), 0);
     EXPECT_EQ(terminal->buffer->lines().count(), 5);
@@ -413,7 +414,7 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         // IL and DL act from the cursor row, inside the region and the margins.
         const int y = between(top, bottom);
         moveTo(*terminal, between(left, right), y);
-        terminal->curAttr.bg = Attribute::Color::ansi256(4);
+        feed(*terminal, "\x1b[44m");
         const char final = finals[between(0, 3)];
         const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
 
@@ -511,7 +512,7 @@ TEST(EditColumns, DeletedColumnsAreFilledWithSpacesAndUnwrapTheRows)
     auto terminal = makeTerminal(10, 5);
     putRows(*terminal, sample);
     screenLineObject(*terminal, 1).setIsWrapped(true);
-    terminal->curAttr.bg = Attribute::Color::ansi256(5);
+    feed(*terminal, "\x1b[45m");
     moveTo(*terminal, 3, 1);
     feed(*terminal, "\x1b['~");
     const CharData last = screenLineObject(*terminal, 1).getCell(9);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -141,7 +142,7 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
     struct Case {
         const char* on;
         const char* off;
-        bool Terminal::*terminalFlag;
+        bool (Terminal::*terminalFlag)() const;
         bool Buffer::*bufferFlag;
     };
     const std::vector<Case> cases = {
@@ -156,11 +157,11 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
         for (const bool onAlternate : {false, true}) {
             feed(t, onAlternate ? "\x1b[?1049h" : "");
             feed(t, c.on);
-            EXPECT_TRUE(t.*c.terminalFlag);
+            EXPECT_TRUE((t.*c.terminalFlag)());
             EXPECT_TRUE((*t.normalBuffer).*c.bufferFlag);
             EXPECT_TRUE((*t.altBuffer).*c.bufferFlag);
             feed(t, c.off);
-            EXPECT_FALSE(t.*c.terminalFlag);
+            EXPECT_FALSE((t.*c.terminalFlag)());
             EXPECT_FALSE((*t.normalBuffer).*c.bufferFlag);
             EXPECT_FALSE((*t.altBuffer).*c.bufferFlag);
         }
@@ -303,8 +304,9 @@ TEST(ModesTest, Decset2ClearsEveryCharacterSet)
     Terminal& t = *f.terminal;
     const CharacterMap* map = Terminal::charsetForDesignator('0');
     ASSERT_NE(map, nullptr);
-    t.gCharsets = {map, map, map, map};
-    t.charset = map;
+    feed(t, "\x1b(0\x1b)0\x1b*0\x1b+0");
+    ASSERT_EQ(t.gCharsets, (std::array<const CharacterMap*, 4>{map, map, map, map}));
+    ASSERT_EQ(t.charset, map);
     feed(t, "\x1b[?2h");
     for (const CharacterMap* slot : t.gCharsets)
         EXPECT_EQ(slot, nullptr);
@@ -331,7 +333,7 @@ TEST(ModesTest, ColumnModeNeedsPermissionAndEndsInAFullReset)
     // Reset before the host hears the new size.
     EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"),
               std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"));
-    EXPECT_FALSE(t.insertMode);
+    EXPECT_FALSE(t.insertMode());
     EXPECT_FALSE(t.allow80To132); // reset too
     EXPECT_EQ(f.reply("\x1b[?3$p"), "\x1b[?3;1$y");
 
@@ -437,7 +439,7 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     t.buffer->savedY = 6;
     // And what it keeps.
     feed(t, "\x1b[?69h\x1b[5;40s\x1b[?1000;1006h\x1b[?2004h\x1b[?1004h\x1b[?5h");
-    t.cc.send8bit = true;
+    feed(t, "\x1b G"); // 8-bit controls
     const std::vector<bool> tabStops = {true, false, true};
     t.buffer->tabStops.assign(tabStops.begin(), tabStops.end());
     t.buffer->tabStops.resize(80, false);
@@ -448,8 +450,8 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
 
     EXPECT_FALSE(t.cursorHidden);
     EXPECT_FALSE(t.originMode);
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_TRUE(t.wraparound && t.normalBuffer->wraparound && t.altBuffer->wraparound);
+    EXPECT_FALSE(t.insertMode() || t.normalBuffer->insertMode || t.altBuffer->insertMode);
+    EXPECT_TRUE(t.wraparound() && t.normalBuffer->wraparound && t.altBuffer->wraparound);
     EXPECT_FALSE(t.reverseWraparound);
     EXPECT_FALSE(t.applicationKeypad);
     EXPECT_FALSE(t.applicationCursor);
@@ -471,7 +473,7 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     EXPECT_EQ(t.gLevel, 0);
     EXPECT_EQ(delegate.count("showCursor"), 1);
 
-    EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
+    EXPECT_TRUE(t.marginMode() && t.normalBuffer->marginMode && t.altBuffer->marginMode);
     EXPECT_EQ(t.mouseMode(), MouseMode::vt200);
     EXPECT_EQ(t.mouseProtocol, MouseProtocolEncoding::sgr);
     EXPECT_TRUE(t.bracketedPasteMode);
@@ -666,7 +668,7 @@ TEST(ModesTest, UnhandledModesAreLoggedUnlessSilent)
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         for (const bool silent : {false, true}) {
             Fixture f;
-            f.terminal->silentLog = silent;
+            f.terminal->setSilentLog(silent);
             LogCapture log;
             feed(*f.terminal, c.input);
             EXPECT_EQ(log.take(), silent ? "" : c.logged);

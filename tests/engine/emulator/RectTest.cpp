@@ -301,7 +301,7 @@ TEST(RectTest, AlignmentPatternClearsWrapFlags)
 TEST(RectTest, LogLines)
 {
     auto terminal = filledTerminal();
-    terminal->silentLog = false;
+    terminal->setSilentLog(false);
     struct Case {
         const char* bytes;
         std::string output;
@@ -320,7 +320,7 @@ TEST(RectTest, LogLines)
         EXPECT_EQ(log.take(), c.output);
     }
     // The locator line is printed even when the terminal is silent.
-    terminal->silentLog = true;
+    terminal->setSilentLog(true);
     LogCapture log;
     feed(*terminal, "\x1b['z\x1b[1;2x");
     EXPECT_EQ(log.take(), "TODO: Enable Locator Reporting (DECELR)\n");

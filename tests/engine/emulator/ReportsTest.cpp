@@ -195,7 +195,7 @@ TEST(ReportsTest, DeviceAttributesWithAParameterAreLogged)
          }) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
-        f.terminal->silentLog = false;
+        f.terminal->setSilentLog(false);
         LogCapture log;
         feed(*f.terminal, c.input);
         EXPECT_EQ(log.take(), c.logged);
@@ -271,7 +271,7 @@ TEST(ReportsTest, SettingRequests)
     });
 
     Fixture f;
-    f.terminal->silentLog = false;
+    f.terminal->setSilentLog(false);
     LogCapture log;
     feed(*f.terminal, dcs("x"));
     EXPECT_EQ(log.take(), "Info: Unknown DCS + x\n");

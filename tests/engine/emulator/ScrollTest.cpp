@@ -92,8 +92,8 @@ TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
         setRegion(*terminal, c.top, c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
-        terminal->lineFeedMode = c.lineFeedMode;
-        terminal->reverseWraparound = c.reverseWraparound;
+        feed(*terminal, c.lineFeedMode ? "\x1b[20h" : "\x1b[20l");
+        feed(*terminal, c.reverseWraparound ? "\x1b[?45h" : "\x1b[?45l");
         moveTo(*terminal, c.start.x, c.start.y);
 
         feed(*terminal, c.input);
@@ -107,8 +107,7 @@ TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 {
     auto terminal = makeTerminal(10, 5);
     setMargins(*terminal, 2, 5);
-    terminal->originMode = true;
-    terminal->lineFeedMode = true;
+    feed(*terminal, "\x1b[?6h\x1b[20h");
     moveTo(*terminal, 4, 1);
     feed(*terminal, "\n");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 2}));
@@ -119,7 +118,7 @@ TEST(ScrollMoves, LineFeedModeWithOriginAndMarginsReturnsToTheLeftMargin)
 TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->reverseWraparound = true;
+    feed(*terminal, "\x1b[?45h");
     Buffer& screen = *terminal->buffer;
     screen.lines()[2]->setIsWrapped(true);
     moveTo(*terminal, 0, 2);
@@ -133,7 +132,8 @@ TEST(ScrollMoves, LineFeedGivesAnUnwrappedNewLineTheCurrentBidiState)
     auto terminal = makeTerminal(10, 5);
     BidiPresentationState rtl;
     rtl.fallbackDirection = BidiDirection::rightToLeft;
-    terminal->currentBidiState = rtl;
+    feed(*terminal, "\x1b[3 S"); // SPD right to left
+    ASSERT_EQ(terminal->currentBidiState, rtl);
     Buffer& screen = *terminal->buffer;
     screen.lines()[3]->setIsWrapped(true);
 
@@ -215,7 +215,7 @@ TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
     feed(terminal, "\n\n\n\n\n"); // one scroll: yBase 1
     ASSERT_EQ(screen.yBase(), 1);
 
-    terminal.userScrolling = true;
+    terminal.setUserScrolling(true);
     screen.setYDisp(0);
     feed(terminal, "\n\n"); // ring not full: yBase grows, the view stays
     EXPECT_EQ(screen.yBase(), 3);
@@ -228,7 +228,7 @@ TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
     EXPECT_EQ(screen.linesTop, 1);
     EXPECT_EQ(screen.yDisp(), 1);
 
-    terminal.userScrolling = false;
+    terminal.setUserScrolling(false);
     feed(terminal, "\n");
     EXPECT_EQ(screen.yDisp(), screen.yBase());
     EXPECT_EQ(screen.linesTop, 2);
@@ -274,8 +274,7 @@ TEST(ScrollScrollback, TheAlternateScreenRecyclesWithoutCountingDroppedLines)
 TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
 {
     auto terminal = makeTerminal(10, 5);
-    terminal->wraparound = true;
-    terminal->buffer->wraparound = true;
+    feed(*terminal, "\x1b[?7h");
     BidiPresentationState rtl;
     rtl.fallbackDirection = BidiDirection::rightToLeft;
     terminal->buffer->lines()[4]->setBidiState(rtl);

@@ -25,14 +25,10 @@ TerminalOptions sized(int cols, int rows)
     return options;
 }
 
-// What DECSET 2026 does: remember, set, re-arm the time-out, announce only a change.
+// DECSET 2026: remember, set, re-arm the time-out, announce only a change.
 void beginSynchronizedOutputAsDecset(Terminal& terminal)
 {
-    const bool wasActive = terminal.synchronizedOutputActive;
-    terminal.synchronizedOutputActive = true;
-    terminal.beginSynchronizedOutput();
-    if (!wasActive && terminal.delegate() != nullptr)
-        terminal.delegate()->synchronizedOutputChanged(terminal, true);
+    terminal.feed("\x1b[?2026h");
 }
 
 std::string bytes(std::initializer_list<int> values)
@@ -212,9 +208,10 @@ TEST(FeedFocus, ReportsHonourTheModeAndTheControlForm)
     EXPECT_TRUE(host.sends.empty()) << "focus reporting is off";
     EXPECT_FALSE(terminal.reportedFocusState);
 
-    terminal.sendFocus = true;
+    terminal.feed("\x1b[?1004h"); // reports the focus at once
+    host.sends.clear();
     terminal.setFocusState(true);
-    terminal.cc.send8bit = true;
+    terminal.feed("\x1b G"); // 8-bit controls
     terminal.setFocusState(false);
     EXPECT_EQ(host.sends, (std::vector<std::string>{"\x1b[I", bytes({0x9B, 0x4F})}));
 }
@@ -272,7 +269,7 @@ TEST(FeedLogging, SilentByDefaultAndExactWhenAskedFor)
     logAll();
     EXPECT_EQ(log.take(), "");
 
-    terminal.silentLog = false;
+    terminal.setSilentLog(false);
     logAll();
     EXPECT_EQ(log.take(),
               "Info: Corvantix: Unknown CSI Code (collect=[63, 36] code=Q pars=[1, 25])\n"
@@ -290,7 +287,7 @@ TEST(FeedLogging, ParseErrorsAreLoggedAndParsingGoesOn)
     state.code = ':';
     LogCapture log;
     const ParsingState quiet = terminal.logParseError(state);
-    terminal.silentLog = false;
+    terminal.setSilentLog(false);
     const ParsingState loud = terminal.logParseError(state);
     const std::string output = log.take();
     EXPECT_EQ(output.rfind("Info: Corvantix: Parsing error, state: ", 0), 0u) << output;
@@ -303,8 +300,8 @@ TEST(FeedLogging, ParseErrorsAreLoggedAndParsingGoesOn)
 TEST(FeedPrintState, ResetDropsAHalfReceivedCharacter)
 {
     Terminal terminal(nullptr);
-    terminal.readingBuffer.putbackBuffer = {0xE2, 0x94};
-    terminal.readingBuffer.idx = 2;
+    terminal.feed("\xe2\x94"); // the first two bytes of a three-byte character
+    ASSERT_EQ(terminal.readingBuffer.putbackBuffer, (std::vector<std::uint8_t>{0xE2, 0x94}));
     terminal.parser.reset(); // the parser calls the print-state reset
     EXPECT_TRUE(terminal.readingBuffer.putbackBuffer.empty());
     EXPECT_EQ(terminal.readingBuffer.idx, 0u);

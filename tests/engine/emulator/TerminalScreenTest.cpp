@@ -61,7 +61,7 @@ TEST(TerminalDefaults, ATerminalWithoutOptionsIs80By25With500LinesOfHistory)
     EXPECT_FALSE(terminal.applicationCursor);
     EXPECT_FALSE(terminal.applicationKeypad);
     EXPECT_FALSE(terminal.originMode);
-    EXPECT_FALSE(terminal.marginMode);
+    EXPECT_FALSE(terminal.marginMode());
     EXPECT_FALSE(terminal.reverseWraparound);
     EXPECT_FALSE(terminal.bracketedPasteMode);
     EXPECT_FALSE(terminal.sendFocus);
@@ -266,7 +266,7 @@ TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
     Terminal terminal(nullptr, options);
     for (int i = 0; i < 12; ++i)
         feed(terminal, "line" + std::to_string(i) + "\r\n");
-    const Buffer* screen = terminal.buffer.get();
+    const Buffer* screen = terminal.buffer;
     ASSERT_EQ(screen->lines().maxLength(), 8);
     ASSERT_EQ(scrollbackLines(terminal), (Rows{"line5", "line6", "line7"}));
 

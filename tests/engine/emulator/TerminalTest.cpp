@@ -34,7 +34,7 @@ TEST(TerminalInstance, ConstructionValues)
     Terminal terminal(&host, sized(40, 10));
 
     EXPECT_EQ(terminal.getDims(), std::make_pair(40, 10));
-    EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
+    EXPECT_EQ(terminal.buffer, terminal.normalBuffer.get());
     EXPECT_FALSE(terminal.isCurrentBufferAlternate());
     EXPECT_EQ(terminal.normalBuffer->lines().count(), 10);
     EXPECT_EQ(terminal.normalBuffer->cols(), 40);
@@ -45,10 +45,10 @@ TEST(TerminalInstance, ConstructionValues)
     EXPECT_EQ(terminal.buffer->marginRight(), 39);
 
     // Modes after set-up, mirrored where the buffers keep copies.
-    EXPECT_TRUE(terminal.wraparound);
+    EXPECT_TRUE(terminal.wraparound());
     EXPECT_TRUE(terminal.normalBuffer->wraparound);
     EXPECT_TRUE(terminal.altBuffer->wraparound);
-    EXPECT_FALSE(terminal.insertMode || terminal.normalBuffer->insertMode || terminal.altBuffer->insertMode);
+    EXPECT_FALSE(terminal.insertMode() || terminal.normalBuffer->insertMode || terminal.altBuffer->insertMode);
     EXPECT_TRUE(terminal.alternateScrollMode);
     EXPECT_TRUE(terminal.reportedFocusState);
     EXPECT_TRUE(terminal.silentLog);
@@ -111,7 +111,7 @@ TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
     RecordingDelegate host;
     Terminal terminal(&host, sized(20, 5));
-    terminal.synchronizedOutputActive = true;
+    terminal.feed("\x1b[?2026h");
     terminal.clearUpdateRange();
     host.clear();
 
@@ -143,20 +143,13 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
 {
     RecordingDelegate host;
     Terminal terminal(&host, sized(20, 6));
-    terminal.terminalTitle = "title";
-    terminal.iconTitle = "icon";
-    terminal.terminalTitleStack = {"older"};
-    terminal.ansiColors[1] = Color(1, 2, 3); // as OSC 4 would
-    terminal.cursorHidden = true;
-    terminal.sendFocus = true;
-    terminal.mouseProtocol = MouseProtocolEncoding::sgr;
-    terminal.setMouseMode(MouseMode::anyEvent);
-    terminal.cc.send8bit = true;
-    terminal.originMode = true;
-    terminal.curAttr.style = CharacterStyle::bold;
+    terminal.feed("\x1b]2;older\x07\x1b[22;2t\x1b]2;title\x07\x1b]1;icon\x07");
+    terminal.feed("\x1b]4;1;rgb:0001/0002/0003\x07");
+    ASSERT_EQ(terminal.ansiColors[1], Color(1, 2, 3));
+    terminal.feed("\x1b[?25l\x1b[?1004h\x1b[?1006h\x1b[?1003h\x1b G\x1b[?6h\x1b[1m");
     terminal.normalBuffer->setX(7);
     terminal.normalBuffer->setY(4);
-    const std::shared_ptr<Buffer> oldNormal = terminal.normalBuffer;
+    const Buffer* oldNormal = terminal.normalBuffer.get();
     host.clear();
 
     terminal.cmdReset();
@@ -173,8 +166,8 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     EXPECT_FALSE(terminal.originMode);
     EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
 
-    EXPECT_NE(terminal.normalBuffer, oldNormal) << "the normal screen is made anew";
-    EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
+    EXPECT_NE(terminal.normalBuffer.get(), oldNormal) << "the normal screen is made anew";
+    EXPECT_EQ(terminal.buffer, terminal.normalBuffer.get());
     EXPECT_EQ(terminal.getCursorLocation(), std::make_pair(0, 0));
     EXPECT_EQ(terminal.options.cols, 20);
     EXPECT_EQ(terminal.options.rows, 6);

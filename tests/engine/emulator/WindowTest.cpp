@@ -140,7 +140,7 @@ TEST(WindowTest, UnmatchedParameterListsOnlyLog)
                               "\x1b[23;0;1t", "\x1b[t"}) {
         SCOPED_TRACE(bytes + 1);
         Fixture f;
-        f.terminal->terminalTitle = "kept";
+        feed(*f.terminal, "\x1b]2;kept\x07");
         f.run(bytes);
         EXPECT_TRUE(f.delegate.events.empty());
         EXPECT_TRUE(f.terminal->terminalTitleStack.empty());
@@ -148,7 +148,7 @@ TEST(WindowTest, UnmatchedParameterListsOnlyLog)
     }
 
     Fixture f;
-    f.terminal->silentLog = false;
+    f.terminal->setSilentLog(false);
     LogCapture log;
     f.run("\x1b[11;2t");
     EXPECT_EQ(log.take(), "Info: Unhandled Window command: [11, 2]\n");
@@ -157,8 +157,7 @@ TEST(WindowTest, UnmatchedParameterListsOnlyLog)
 TEST(WindowTest, NothingWithoutADelegate)
 {
     auto terminal = makeTerminal(80, 24);
-    terminal->terminalTitle = "title";
-    feed(*terminal, "\x1b[22;0t\x1b[18t");
+    feed(*terminal, "\x1b]2;title\x07\x1b[22;0t\x1b[18t");
     EXPECT_TRUE(terminal->terminalTitleStack.empty());
     EXPECT_TRUE(terminal->terminalIconStack.empty());
 

@@ -236,7 +236,8 @@ TEST_F(WriteFixture, BothWritersStampTheSemanticContent)
 
 TEST_F(WriteFixture, PendingHyperlinkIsRegisteredOnceForARun)
 {
-    terminal.activeHyperlink = ActiveHyperlink::pending("id=1;https://example.org/");
+    terminal.feed("\x1b]8;id=1;https://example.org/\x07");
+    ASSERT_EQ(terminal.activeHyperlink, ActiveHyperlink::pending("id=1;https://example.org/"));
     moveTo(78, 0);
     narrowRun("abcd");
     const TinyAtom payload = cell(78, 0).payload;

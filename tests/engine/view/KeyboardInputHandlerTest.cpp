@@ -367,7 +367,7 @@ TEST(KeyboardInputTest, CommandsFromTheInputMethod)
         Harness h(c.modes);
         h.handler.kittyIsComposing = c.composing;
         h.sink.rightToLeftRow = c.rightToLeftRow;
-        h.terminal.bidiArrowKeySwap = c.swap;
+        h.terminal.feed(c.swap ? "\x1b[?1243h" : "\x1b[?1243l");
         h.handler.doCommandBySelector(c.selector);
         EXPECT_EQ(h.sink.log, c.expected) << c.name;
     }
