@@ -34,15 +34,27 @@ TEST(OptionsDefaults, EveryFieldHasItsDefault)
     EXPECT_FALSE(options.initialBidiArrowKeySwap);
 
     EXPECT_EQ(TerminalOptions::defaultOptions(), options);
-    EXPECT_EQ(TerminalOptions(80), options); // the memberwise defaults agree
+    EXPECT_EQ(TerminalOptions{.cols = 80}, options); // the designated defaults agree
 }
 
-TEST(OptionsDefaults, MemberwiseInitialiserTakesFieldsInOrder)
+TEST(OptionsDefaults, DesignatedInitialiserTakesEveryField)
 {
     const BidiPresentationState bidi{BidiSupportMode::explicit_, false, BidiDirection::rightToLeft, true};
-    const TerminalOptions options(100, 30, true, "vt220", CursorStyle::steadyBar, true, 1000, 4, false,
-                                  1024, Ansi256PaletteStrategy::xterm, RegionalIndicatorWidth::narrow,
-                                  bidi, 20, true);
+    const TerminalOptions options{.cols = 100,
+                                  .rows = 30,
+                                  .convertEol = true,
+                                  .termName = "vt220",
+                                  .cursorStyle = CursorStyle::steadyBar,
+                                  .screenReaderMode = true,
+                                  .scrollback = 1000,
+                                  .tabStopWidth = 4,
+                                  .enableSixelReported = false,
+                                  .kittyImageCacheLimitBytes = 1024,
+                                  .ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm,
+                                  .regionalIndicatorWidth = RegionalIndicatorWidth::narrow,
+                                  .initialBidiState = bidi,
+                                  .maximumBidiParagraphRows = 20,
+                                  .initialBidiArrowKeySwap = true};
     EXPECT_EQ(options.cols, 100);
     EXPECT_EQ(options.rows, 30);
     EXPECT_TRUE(options.convertEol);
@@ -60,24 +72,21 @@ TEST(OptionsDefaults, MemberwiseInitialiserTakesFieldsInOrder)
     EXPECT_TRUE(options.initialBidiArrowKeySwap);
 }
 
-TEST(OptionsDefaults, MemberwiseInitialiserRaisesBidiParagraphRowsToOne)
+TEST(OptionsDefaults, BidiParagraphRowLimitIsAtLeastOne)
 {
-    const BidiPresentationState bidi;
-    const auto rowsFor = [&](int value) {
-        return TerminalOptions(80, 25, false, "xterm-256color", CursorStyle::blinkBlock, false, 500, 8,
-                               true, 335'544'320, Ansi256PaletteStrategy::base16Lab,
-                               RegionalIndicatorWidth::wide, bidi, value)
-            .maximumBidiParagraphRows;
+    const auto rowsFor = [](int value) {
+        return TerminalOptions{.maximumBidiParagraphRows = value}.bidiParagraphRowLimit();
     };
     EXPECT_EQ(rowsFor(0), 1);
     EXPECT_EQ(rowsFor(-5), 1);
     EXPECT_EQ(rowsFor(1), 1);
     EXPECT_EQ(rowsFor(7), 7);
 
-    // Assigning afterwards stores the value as given.
+    // A value assigned afterwards is stored as given and read with the same rule.
     TerminalOptions options;
     options.maximumBidiParagraphRows = 0;
     EXPECT_EQ(options.maximumBidiParagraphRows, 0);
+    EXPECT_EQ(options.bidiParagraphRowLimit(), 1);
     // The shared value is not touched by copies.
     EXPECT_EQ(TerminalOptions::defaultOptions().maximumBidiParagraphRows, 500);
 }
