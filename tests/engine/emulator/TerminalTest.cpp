@@ -361,17 +361,26 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
 TEST(TerminalInstance, PruningReleasesOnlyCodesNoCellOrOpenLinkUses)
 {
     Terminal terminal(nullptr);
-    const auto onCell = TinyAtom::register_("1;http://a");
-    const auto openLink = TinyAtom::register_("2;http://b");
-    const auto unused = TinyAtom::register_("3;http://c");
+    // On the alternate screen: a link kept on a cell, one whose cell is erased, and one
+    // still open whose cell is erased too.
+    terminal.feed("\x1b[?1049h\x1b[2;5H\x1b]8;;http://a\x07x\x1b]8;;\x07");
+    terminal.feed("\x1b]8;;http://c\x07z\x1b]8;;\x07\x1b[2;6H\x1b[X");
+    terminal.feed("\x1b[2;7H\x1b]8;;http://b\x07y\x1b[2;7H\x1b[X");
+    const auto codeOf = [&](std::string_view text) {
+        for (const std::uint16_t code : terminal.payloadCodes) {
+            if (TinyAtom::lookup(code) == std::optional<std::string>(text)) {
+                TinyAtom atom;
+                atom.code = code;
+                return std::optional<TinyAtom>(atom);
+            }
+        }
+        return std::optional<TinyAtom>();
+    };
+    const auto onCell = codeOf(";http://a");
+    const auto openLink = codeOf(";http://b");
+    const auto unused = codeOf(";http://c");
     ASSERT_TRUE(onCell && openLink && unused);
-    terminal.payloadCodes = {onCell->code, openLink->code, unused->code};
-
-    CharData linked = letter('x');
-    linked.payload = *onCell;
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.altBuffer->lines()[1]->setCell(4, linked);
-    terminal.activeHyperlink = ActiveHyperlink::resolved(openLink->code);
+    ASSERT_EQ(terminal.altBuffer->lines()[1]->getCell(4).payload, *onCell);
 
     terminal.pruneUnusedPayloadCodes();
 
@@ -383,11 +392,13 @@ TEST(TerminalInstance, PruningReleasesOnlyCodesNoCellOrOpenLinkUses)
 
 TEST(TerminalInstance, TeardownReleasesEveryRegisteredCode)
 {
-    const auto code = TinyAtom::register_("teardown;http://x");
-    ASSERT_TRUE(code.has_value());
+    std::optional<TinyAtom> code;
     {
         Terminal terminal(nullptr);
-        terminal.payloadCodes.insert(code->code);
+        terminal.feed("\x1b]8;teardown;http://x\x07x\x1b]8;;\x07");
+        code = terminal.buffer->lines()[0]->getCell(0).payload;
+        ASSERT_NE(code->code, 0);
+        ASSERT_TRUE(TinyAtom::lookup(code->code).has_value());
     }
     EXPECT_FALSE(TinyAtom::lookup(code->code).has_value());
 }
