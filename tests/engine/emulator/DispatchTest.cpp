@@ -405,9 +405,9 @@ TEST(DispatchOsc, UnknownNumbersAndStringsReachTheFallback)
 
     // Handlers registered by the host come first.
     std::vector<std::string> received;
-    traced.terminal.parser.oscHandlers[5] = [&](std::span<const std::uint8_t> payload) {
+    traced.terminal.registerOscHandler(5, [&](std::span<const std::uint8_t> payload) {
         received.push_back(RecordingDelegate::text(payload));
-    };
+    });
     EXPECT_EQ(traced.feedLogged(osc("5;x")), "");
     EXPECT_EQ(received, std::vector<std::string>{"x"});
 }
