@@ -1,6 +1,7 @@
 // SM / RM, DECSET / DECRST, DECRQM, the screen switches, DECSTR, DECSCL, XTSAVE / XTRESTORE
 // and the bidi mode changes.
 #include "emulator/Terminal.h"
+#include "emulator/TerminalModes.h"
 
 #include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,30 @@ TEST(ModesTest, SetAndResetAreReportedByDecrqm)
         feed(*f.terminal, prefix + "l");
         EXPECT_EQ(f.reply(decrqmQuery(c.isPrivate, c.mode)), decrqmReply(c.isPrivate, c.mode, c.stateAfterReset));
     }
+}
+
+TEST(ModesTest, EveryModeTheTableSwitchesIsReportedSwitched)
+{
+    // Rows whose answer does not follow the switch: fixed answers, and DECCOLM, whose set
+    // ends in a full reset that also withdraws the permission to reset it.
+    const std::set<std::pair<ModeKind, int>> notFollowing = {
+        {ModeKind::ansi, 2}, {ModeKind::dec, 3}, {ModeKind::dec, 95}, {ModeKind::dec, 1034}};
+    int checked = 0;
+    for (const ModeRow& row : modeTable()) {
+        if (row.state == nullptr || row.set == nullptr || row.reset == nullptr
+            || notFollowing.contains({row.kind, row.number}))
+            continue;
+        const bool isPrivate = row.kind == ModeKind::dec;
+        const std::string prefix = std::string("\x1b[") + (isPrivate ? "?" : "") + std::to_string(row.number);
+        SCOPED_TRACE(prefix.substr(1));
+        Fixture f;
+        feed(*f.terminal, prefix + "h");
+        EXPECT_EQ(f.reply(decrqmQuery(isPrivate, row.number)), decrqmReply(isPrivate, row.number, 1));
+        feed(*f.terminal, prefix + "l");
+        EXPECT_EQ(f.reply(decrqmQuery(isPrivate, row.number)), decrqmReply(isPrivate, row.number, 2));
+        ++checked;
+    }
+    EXPECT_GE(checked, 30) << "the filter above must not skip the switchable rows";
 }
 
 TEST(ModesTest, DecrqmFixedAndUnknownStates)
