@@ -297,8 +297,8 @@ void TerminalView::updateCaretView()
 {
     if (!caretView || !cellDimension)
         return;
-    Terminal& t = *terminal;
-    Buffer& buffer = *t.buffer;
+    const Terminal& t = *terminal;
+    const Buffer& buffer = *t.buffer;
     const int cursorLine = buffer.yBase() + buffer.y();
     if (cursorLine >= buffer.yDisp() + t.rows || cursorLine >= buffer.lines().count()) {
         setCaretVisible(false);
