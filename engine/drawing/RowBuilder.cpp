@@ -308,137 +308,160 @@ bool RowBuilder::appendCustomGlyph(RowState& state, AttributedRow& result, uint3
     return true;
 }
 
+// What every cell of one line is built against.
+struct RowBuilder::LineContext {
+    const Terminal& terminal;
+    int row = 0;
+    const BufferLine& line;
+    std::optional<ColumnRange> selected;
+    const RowLayout& layout;
+};
+
+void RowBuilder::appendPlaceholderSpace(RowState& state) const
+{
+    flushPendingRun(state);
+    if (state.segment && state.pendingAttributes) {
+        static constexpr char16_t space = u' ';
+        static constexpr int one = 1;
+        appendAttributedRun(std::u16string_view(&space, 1), *state.pendingAttributes, std::span(&one, 1),
+                            *state.segment);
+    }
+    state.pendingAttributes.reset();
+}
+
+void RowBuilder::appendIsolatedRun(RowState& state, AttributedRow& result, std::u32string_view text, int width) const
+{
+    flushPendingRun(state);
+    closeSegment(state, result);
+    openSegment(state, state.visualColumn, width);
+    RunStyle isolated = state.pendingAttributes ? *state.pendingAttributes : RunStyle{};
+    isolated.fallbackFont = true;
+    std::u16string units;
+    const int count = appendUtf16(units, text);
+    appendAttributedRun(units, isolated, std::span(&count, 1), *state.segment);
+    closeSegment(state, result);
+    state.pendingAttributes.reset();
+}
+
+RunStyle RowBuilder::cellRunStyle(const Attribute& attribute, bool link, bool isSelected, bool blinkHidden,
+                                  bool directionOverride)
+{
+    RunStyle attrs = cachedCellAttributes(attribute, link);
+    if (isSelected) {
+        attrs.selectionBackgroundColor = settings.selectedTextBackgroundColor;
+        attrs.foregroundColor = settings.selectedTextForegroundColor;
+        if (attrs.underlineColor)
+            attrs.underlineColor = settings.selectedTextForegroundColor;
+        if (attrs.strikethroughColor)
+            attrs.strikethroughColor = settings.selectedTextForegroundColor;
+    }
+    if (blinkHidden) {
+        attrs.foregroundColor = RgbaColor::clear();
+        attrs.underlineColor.reset();
+        attrs.underlineStyleAttribute.reset();
+        attrs.strikethroughColor.reset();
+        attrs.strikethroughStyle.reset();
+        attrs.corvantixUnderlineStyle.reset();
+    }
+    if (directionOverride)
+        attrs.directionOverride = true;
+    return attrs;
+}
+
+int RowBuilder::buildCell(const LineContext& context, RowState& state, AttributedRow& result, int col,
+                          const std::u32string* displayText)
+{
+    const CharData& cell = context.line.getCell(col);
+    const int w = cell.width == 2 ? 2 : 1;
+    const bool link = linkFlag(context.row, col, w, cell);
+
+    if (!state.segment || state.segment->columnWidth != w) {
+        flushPendingRun(state);
+        closeSegment(state, result);
+        openSegment(state, state.visualColumn, w);
+    }
+
+    const bool isSelected = context.selected && overlaps(col, w, *context.selected);
+    const bool blinkHidden = cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible;
+
+    // A cell like the one before continues its run.
+    const bool continues = state.pendingAttributes && state.havePrevious && state.previousAttribute == cell.attribute
+        && state.previousLink == link && state.previousSelected == isSelected
+        && state.previousBlinkHidden == blinkHidden;
+    if (!continues) {
+        flushPendingRun(state);
+        state.pendingAttributes
+            = cellRunStyle(cell.attribute, link, isSelected, blinkHidden, context.layout.directionOverride);
+    }
+    state.havePrevious = true;
+    state.previousAttribute = cell.attribute;
+    state.previousLink = link;
+    state.previousSelected = isSelected;
+    state.previousBlinkHidden = blinkHidden;
+
+    char32_t scratch = 0;
+    std::u32string_view text;
+    if (displayText != nullptr)
+        text = *displayText;
+    else if (cell.code == 0)
+        text = std::u32string_view(&blankScalar, 1);
+    else
+        text = cellText(context.terminal, cell.code, scratch);
+    if (text.empty())
+        text = std::u32string_view(&blankScalar, 1);
+    const uint32_t scalar = text.size() == 1 ? static_cast<uint32_t>(text[0]) : static_cast<uint32_t>(cell.code);
+
+    if (settings.customBlockGlyphs && !blinkHidden
+        && appendCustomGlyph(state, result, scalar, w, context.terminal.reverseColors)) {
+        appendPlaceholderSpace(state);
+        state.leftPlaceholder.reset();
+        return w;
+    }
+
+    if (decodeKittyPlaceholderCell && text[0] == kittyPlaceholder) {
+        if (auto decoded = decodeKittyPlaceholderCell(text, cell.attribute, context.row, state.visualColumn,
+                                                      state.leftPlaceholder)) {
+            result.placeholderCells.push_back(*decoded);
+            state.leftPlaceholder = LeftPlaceholder{*decoded, cell.attribute};
+            appendPlaceholderSpace(state);
+            return w;
+        }
+    }
+    state.leftPlaceholder.reset();
+
+    if (blinkHidden)
+        text = std::u32string_view(&blankScalar, 1);
+
+    if (context.layout.visualCells.has_value() && !blinkHidden && (text.size() >= 2 || isArabicLetter(text[0]))) {
+        appendIsolatedRun(state, result, text, w);
+        return w;
+    }
+
+    int count = appendUtf16(state.pendingText, text);
+    if (!blinkHidden && text.size() == 1 && text[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(text)) {
+        state.pendingText.push_back(static_cast<char16_t>(textPresentationSelector));
+        count += 1;
+    }
+    state.pendingCounts.push_back(count);
+    return w;
+}
+
 AttributedRow RowBuilder::buildAttributedLine(const Terminal& terminal, int row, const BufferLine& line, int cols,
                                               const SelectionService* selection, const RowLayout& layout)
 {
     AttributedRow result;
-    const std::optional<ColumnRange> selected = selectionColumns(selection, terminal.cols, row, cols);
-    const bool hasLayout = layout.visualCells.has_value();
     RowState state;
+    const LineContext context{terminal, row, line, selectionColumns(selection, terminal.cols, row, cols), layout};
 
-    // The cell's text stands in for its own run attributes; closes the run afterwards.
-    auto appendPlaceholderSpace = [&] {
-        flushPendingRun(state);
-        if (state.segment && state.pendingAttributes) {
-            static constexpr char16_t space = u' ';
-            static constexpr int one = 1;
-            appendAttributedRun(std::u16string_view(&space, 1), *state.pendingAttributes, std::span(&one, 1),
-                                *state.segment);
-        }
-        state.pendingAttributes.reset();
-    };
-
-    // Handles the cell at logical column `col`; returns its width.
-    auto buildCell = [&](int col, const std::u32string* displayText) -> int {
-        const CharData& cell = line.getCell(col);
-        const int w = cell.width == 2 ? 2 : 1;
-        const bool link = linkFlag(row, col, w, cell);
-
-        if (!state.segment || state.segment->columnWidth != w) {
-            flushPendingRun(state);
-            closeSegment(state, result);
-            openSegment(state, state.visualColumn, w);
-        }
-
-        const bool isSelected = selected && overlaps(col, w, *selected);
-        const bool blinkHidden = cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible;
-
-        const bool continues = state.pendingAttributes && state.havePrevious
-            && state.previousAttribute == cell.attribute && state.previousLink == link
-            && state.previousSelected == isSelected && state.previousBlinkHidden == blinkHidden;
-        if (!continues) {
-            flushPendingRun(state);
-            RunStyle attrs = cachedCellAttributes(cell.attribute, link);
-            if (isSelected) {
-                attrs.selectionBackgroundColor = settings.selectedTextBackgroundColor;
-                attrs.foregroundColor = settings.selectedTextForegroundColor;
-                if (attrs.underlineColor)
-                    attrs.underlineColor = settings.selectedTextForegroundColor;
-                if (attrs.strikethroughColor)
-                    attrs.strikethroughColor = settings.selectedTextForegroundColor;
-            }
-            if (blinkHidden) {
-                attrs.foregroundColor = RgbaColor::clear();
-                attrs.underlineColor.reset();
-                attrs.underlineStyleAttribute.reset();
-                attrs.strikethroughColor.reset();
-                attrs.strikethroughStyle.reset();
-                attrs.corvantixUnderlineStyle.reset();
-            }
-            if (layout.directionOverride)
-                attrs.directionOverride = true;
-            state.pendingAttributes = std::move(attrs);
-        }
-        state.havePrevious = true;
-        state.previousAttribute = cell.attribute;
-        state.previousLink = link;
-        state.previousSelected = isSelected;
-        state.previousBlinkHidden = blinkHidden;
-
-        char32_t scratch = 0;
-        std::u32string_view text;
-        if (displayText != nullptr)
-            text = *displayText;
-        else if (cell.code == 0)
-            text = std::u32string_view(&blankScalar, 1);
-        else
-            text = cellText(terminal, cell.code, scratch);
-        if (text.empty())
-            text = std::u32string_view(&blankScalar, 1);
-        const uint32_t scalar = text.size() == 1 ? static_cast<uint32_t>(text[0]) : static_cast<uint32_t>(cell.code);
-
-        if (settings.customBlockGlyphs && !blinkHidden
-            && appendCustomGlyph(state, result, scalar, w, terminal.reverseColors)) {
-            appendPlaceholderSpace();
-            state.leftPlaceholder.reset();
-            return w;
-        }
-
-        if (decodeKittyPlaceholderCell && text[0] == kittyPlaceholder) {
-            if (auto decoded =
-                    decodeKittyPlaceholderCell(text, cell.attribute, row, state.visualColumn, state.leftPlaceholder)) {
-                result.placeholderCells.push_back(*decoded);
-                state.leftPlaceholder = LeftPlaceholder{*decoded, cell.attribute};
-                appendPlaceholderSpace();
-                return w;
-            }
-        }
-        state.leftPlaceholder.reset();
-
-        if (blinkHidden)
-            text = std::u32string_view(&blankScalar, 1);
-
-        if (hasLayout && !blinkHidden && (text.size() >= 2 || isArabicLetter(text[0]))) {
-            flushPendingRun(state);
-            closeSegment(state, result);
-            openSegment(state, state.visualColumn, w);
-            RunStyle isolated = state.pendingAttributes ? *state.pendingAttributes : RunStyle{};
-            isolated.fallbackFont = true;
-            std::u16string units;
-            const int count = appendUtf16(units, text);
-            appendAttributedRun(units, isolated, std::span(&count, 1), *state.segment);
-            closeSegment(state, result);
-            state.pendingAttributes.reset();
-            return w;
-        }
-
-        int count = appendUtf16(state.pendingText, text);
-        if (!blinkHidden && text.size() == 1 && text[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(text)) {
-            state.pendingText.push_back(static_cast<char16_t>(textPresentationSelector));
-            count += 1;
-        }
-        state.pendingCounts.push_back(count);
-        return w;
-    };
-
-    if (hasLayout) {
+    if (layout.visualCells.has_value()) {
         for (const VisualCell& visual : *layout.visualCells) {
-            const int w = buildCell(visual.logicalColumn, visual.displayText ? &*visual.displayText : nullptr);
+            const int w = buildCell(context, state, result, visual.logicalColumn,
+                                    visual.displayText ? &*visual.displayText : nullptr);
             state.visualColumn += w;
         }
     } else {
         for (int col = 0; col < cols;) {
-            const int w = buildCell(col, nullptr);
+            const int w = buildCell(context, state, result, col, nullptr);
             state.visualColumn += w;
             col += w;
         }

@@ -166,6 +166,19 @@ public:
 
 private:
     struct RowState;
+    struct LineContext;
+
+    // One cell of the line at logical column `col` (with the text the layout shows for it,
+    // if any) into the row being built; answers its width.
+    int buildCell(const LineContext& context, RowState& state, AttributedRow& result, int col,
+                  const std::u32string* displayText);
+    // The run style of a cell: its attribute's, then the selection and hidden-blink looks.
+    RunStyle cellRunStyle(const Attribute& attribute, bool link, bool isSelected, bool blinkHidden,
+                          bool directionOverride);
+    // A cell drawn by other means keeps its column with a space in its run's style.
+    void appendPlaceholderSpace(RowState& state) const;
+    // Clusters and Arabic letters under a bidi layout go in a segment of their own.
+    void appendIsolatedRun(RowState& state, AttributedRow& result, std::u32string_view text, int width) const;
 
     bool linkFlag(int row, int col, int width, const CharData& cell) const;
     void flushPendingRun(RowState& state) const;

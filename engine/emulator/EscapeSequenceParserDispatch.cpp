@@ -1,27 +1,29 @@
 // The dispatch operations of the parser: each complete control function goes to the
-// terminal's handler, or to a fallback when there is no terminal or nothing handles it.
-// Each operation routes by the control byte, the final byte (with the intermediates where
-// they matter) or the OSC number; the few small handlers kept here follow at the end.
+// handler its row in the table of control functions names, or to a fallback when there is
+// no terminal or no row takes it. The few small handlers kept here follow at the end.
+#include "emulator/ControlFunctions.h"
 #include "emulator/EscapeSequenceParser.h"
 
 #include "emulator/CharSets.h"
 #include "emulator/Terminal.h"
 #include "platform/Log.h"
 
+#include <array>
+
 namespace corvantix {
 
 namespace {
+
+using Handler = ControlFunction::Handler;
+using Guard = ControlFunction::Guard;
+
+constexpr ControlIntermediates anyIntermediates{{}, true};
 
 // The dispatch trace of the terminal: one pointer test per dispatched function.
 void trace(Terminal& terminal, std::string_view handlerName)
 {
     if (terminal.dispatchTrace)
         terminal.dispatchTrace(handlerName);
-}
-
-bool collectIs(std::span<const std::uint8_t> collect, char byte)
-{
-    return collect.size() == 1 && collect[0] == static_cast<std::uint8_t>(byte);
 }
 
 int firstParameterOrOne(std::span<const int> pars)
@@ -40,7 +42,297 @@ std::string byteList(std::span<const std::uint8_t> bytes)
     return text + "]";
 }
 
+// Row builders. A CSI row compares the intermediates only where it names them; an ESC or
+// DCS row always does.
+constexpr ControlFunction execute(int byte, std::string_view name, Handler handler)
+{
+    return {ControlKind::execute, anyIntermediates, byte, name, handler};
+}
+
+constexpr ControlFunction esc(std::string_view intermediates, int finalByte, std::string_view name, Handler handler,
+                              Guard when = nullptr)
+{
+    return {ControlKind::esc, {intermediates}, finalByte, name, handler, when};
+}
+
+constexpr ControlFunction csi(int finalByte, std::string_view name, Handler handler)
+{
+    return {ControlKind::csi, anyIntermediates, finalByte, name, handler};
+}
+
+constexpr ControlFunction csi(ControlIntermediates intermediates, int finalByte, std::string_view name,
+                              Handler handler, Guard when = nullptr)
+{
+    return {ControlKind::csi, intermediates, finalByte, name, handler, when};
+}
+
+constexpr ControlFunction dcs(std::string_view intermediates, int finalByte, std::string_view name, Handler handler)
+{
+    return {ControlKind::dcs, {intermediates}, finalByte, name, handler};
+}
+
+constexpr ControlFunction osc(int code, std::string_view name, Handler handler, Guard when = nullptr)
+{
+    return {ControlKind::osc, anyIntermediates, code, name, handler, when};
+}
+
+constexpr ControlIntermediates only(std::string_view bytes)
+{
+    return {bytes};
+}
+
+bool isCharsetDesignator(const Terminal&, const ControlCall& call)
+{
+    return CharSets::all(static_cast<std::uint8_t>(call.code)) != nullptr;
+}
+
+void designate(Terminal& t, ControlCall& call)
+{
+    const std::uint8_t designation[] = {call.collect[0], static_cast<std::uint8_t>(call.code)};
+    t.designateCharset(designation);
+}
+
+// clang-format off
+constexpr ControlFunction controlFunctions[] = {
+    // C0 controls, and C1 controls inside a sequence (in ground those bytes are text).
+    execute(0x07, "bell", [](Terminal& t, ControlCall&) {
+        if (TerminalDelegate* delegate = t.delegate())
+            delegate->bell(t);
+    }),
+    execute(0x08, "cmdBackspace", [](Terminal& t, ControlCall&) { t.cmdBackspace(); }),
+    execute(0x09, "cmdTab", [](Terminal& t, ControlCall&) { t.cmdTab(); }),
+    execute(0x0A, "cmdLineFeed", [](Terminal& t, ControlCall&) { t.cmdLineFeed(); }),
+    execute(0x0B, "cmdLineFeed", [](Terminal& t, ControlCall&) { t.cmdLineFeed(); }),
+    execute(0x0C, "cmdLineFeed", [](Terminal& t, ControlCall&) { t.cmdLineFeed(); }),
+    execute(0x0D, "cmdCarriageReturn", [](Terminal& t, ControlCall&) { t.cmdCarriageReturn(); }),
+    execute(0x0E, "cmdShiftOut", [](Terminal& t, ControlCall&) { t.setgLevel(1); }),
+    execute(0x0F, "cmdShiftIn", [](Terminal& t, ControlCall&) { t.setgLevel(0); }),
+    execute(0x84, "cmdIndex", [](Terminal& t, ControlCall&) { t.cmdIndex(); }),
+    execute(0x85, "cmdNextLine", [](Terminal& t, ControlCall&) { t.cmdNextLine(); }),
+    execute(0x88, "cmdTabSet", [](Terminal& t, ControlCall&) { t.cmdTabSet(); }),
+
+    // ESC sequences without intermediates.
+    esc("", '6', "indexColumn", [](Terminal& t, ControlCall&) { t.indexColumn(true); }),            // DECBI
+    esc("", '7', "cmdSaveCursor", [](Terminal& t, ControlCall& c) { t.cmdSaveCursor({}, c.collect); }), // DECSC
+    esc("", '8', "cmdRestoreCursor", [](Terminal& t, ControlCall& c) { t.cmdRestoreCursor({}, c.collect); }), // DECRC
+    esc("", '9', "indexColumn", [](Terminal& t, ControlCall&) { t.indexColumn(false); }),           // DECFI
+    esc("", '=', "cmdKeypadApplicationMode", [](Terminal& t, ControlCall&) { t.cmdKeypadApplicationMode(); }),
+    esc("", '>', "cmdKeypadNumericMode", [](Terminal& t, ControlCall&) { t.cmdKeypadNumericMode(); }),
+    esc("", 'D', "cmdIndex", [](Terminal& t, ControlCall&) { t.cmdIndex(); }),                      // IND
+    esc("", 'E', "cmdNextLine", [](Terminal& t, ControlCall&) { t.cmdNextLine(); }),                // NEL
+    esc("", 'H', "cmdTabSet", [](Terminal& t, ControlCall&) { t.cmdTabSet(); }),                    // HTS
+    esc("", 'M', "reverseIndex", [](Terminal& t, ControlCall&) { t.reverseIndex(); }),              // RI
+    // RIS: the parser forgets any half-read sequence before the terminal resets.
+    esc("", 'c', "cmdReset", [](Terminal& t, ControlCall&) { t.parser.reset(); t.cmdReset(); }),
+    esc("", 'n', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(2); }),                   // LS2
+    esc("", 'o', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(3); }),                   // LS3
+    esc("", '|', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(3); }),                   // LS3R
+    esc("", '}', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(2); }),                   // LS2R
+    esc("", '~', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(1); }),                   // LS1R
+    esc("", '\\', "", nullptr), // the string terminator ends a string; nothing more to do
+
+    // ESC sequences with one intermediate.
+    esc("#", '3', "cmdSetDoubleHeightTop", [](Terminal& t, ControlCall&) { t.cmdSetDoubleHeightTop(); }),
+    esc("#", '4', "cmdSetDoubleHeightBottom", [](Terminal& t, ControlCall&) { t.cmdSetDoubleHeightBottom(); }),
+    esc("#", '5', "cmdSingleWidth", [](Terminal& t, ControlCall&) { t.cmdSingleWidth(); }),
+    esc("#", '6', "cmdDoubleWidthSingleHeight", [](Terminal& t, ControlCall&) { t.cmdDoubleWidthSingleHeight(); }),
+    esc("#", '8', "cmdDECALN", [](Terminal& t, ControlCall&) { t.cmdDECALN(); }),
+    esc("%", '@', "cmdSelectDefaultCharset", [](Terminal& t, ControlCall&) { t.cmdSelectDefaultCharset(); }),
+    esc("%", 'G', "cmdSelectDefaultCharset", [](Terminal& t, ControlCall&) { t.cmdSelectDefaultCharset(); }),
+    esc(" ", 'F', "cmdSet7BitControls", [](Terminal& t, ControlCall&) { t.cmdSet7BitControls(); }),
+    esc(" ", 'G', "cmdSet8BitControls", [](Terminal& t, ControlCall&) { t.cmdSet8BitControls(); }),
+    // Character set designations: any final byte that names a known set.
+    esc("(", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc(")", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc("*", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc("+", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc("-", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc(".", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+    esc("/", ControlFunction::anyCode, "designateCharset", designate, isCharsetDesignator),
+
+    // CSI sequences.
+    csi('@', "cmdInsertChars", [](Terminal& t, ControlCall& c) { t.cmdInsertChars(c.pars); }),
+    csi('A', "cmdCursorUp", [](Terminal& t, ControlCall& c) { t.cmdCursorUp(c.pars); }),
+    csi('B', "cmdCursorDown", [](Terminal& t, ControlCall& c) { t.cmdCursorDown(c.pars); }),
+    csi('C', "cmdCursorForward", [](Terminal& t, ControlCall& c) { t.cmdCursorForward(firstParameterOrOne(c.pars)); }),
+    csi('D', "cmdCursorBackward", [](Terminal& t, ControlCall& c) { t.cmdCursorBackward(firstParameterOrOne(c.pars)); }),
+    csi('E', "cmdCursorNextLine", [](Terminal& t, ControlCall& c) { t.cmdCursorNextLine(c.pars); }),
+    csi('F', "cmdCursorPrecedingLine", [](Terminal& t, ControlCall& c) { t.cmdCursorPrecedingLine(c.pars); }),
+    csi('G', "cmdCursorCharAbsolute", [](Terminal& t, ControlCall& c) { t.cmdCursorCharAbsolute(c.pars); }),
+    csi('H', "cmdCursorPosition", [](Terminal& t, ControlCall& c) { t.cmdCursorPosition(c.pars); }),
+    csi('I', "cmdCursorForwardTab", [](Terminal& t, ControlCall& c) { t.cmdCursorForwardTab(c.pars); }),
+    csi('J', "cmdEraseInDisplay", [](Terminal& t, ControlCall& c) { t.cmdEraseInDisplay(c.pars); }),
+    csi('K', "cmdEraseInLine", [](Terminal& t, ControlCall& c) { t.cmdEraseInLine(c.pars); }),
+    csi('L', "cmdInsertLines", [](Terminal& t, ControlCall& c) { t.cmdInsertLines(c.pars); }),
+    csi('M', "cmdDeleteLines", [](Terminal& t, ControlCall& c) { t.cmdDeleteLines(c.pars); }),
+    csi('P', "cmdDeleteChars", [](Terminal& t, ControlCall& c) { t.cmdDeleteChars(c.pars); }),
+    csi(only(" "), 'S', "cmdSelectPresentationDirection",                                          // SPD
+        [](Terminal& t, ControlCall& c) { t.cmdSelectPresentationDirection(c.pars); }),
+    csi('S', "cmdScrollUp", [](Terminal& t, ControlCall& c) { t.cmdScrollUp(c.pars); }),           // SU
+    csi(only(""), 'T', "csiT", [](Terminal& t, ControlCall& c) { t.csiT(c.pars); }),               // SD
+    csi(only(">"), 'T', "cmdXtermTitleModeReset", [](Terminal& t, ControlCall& c) { t.cmdXtermTitleModeReset(c.pars); }),
+    csi(anyIntermediates, 'T', "", nullptr),
+    csi('X', "cmdEraseChars", [](Terminal& t, ControlCall& c) { t.cmdEraseChars(c.pars); }),
+    csi('Z', "cmdCursorBackwardTab", [](Terminal& t, ControlCall& c) { t.cmdCursorBackwardTab(c.pars); }),
+    csi('`', "cmdCharPosAbsolute", [](Terminal& t, ControlCall& c) { t.cmdCharPosAbsolute(c.pars); }),
+    csi('a', "cmdHPositionRelative", [](Terminal& t, ControlCall& c) { t.cmdHPositionRelative(c.pars); }),
+    csi('b', "cmdRepeatPrecedingCharacter", [](Terminal& t, ControlCall& c) { t.cmdRepeatPrecedingCharacter(c.pars); }),
+    csi('c', "cmdDeviceAttributes", [](Terminal& t, ControlCall& c) { t.cmdDeviceAttributes(c.pars, c.collect); }),
+    csi('d', "cmdLinePosAbsolute", [](Terminal& t, ControlCall& c) { t.cmdLinePosAbsolute(c.pars); }),
+    csi('e', "cmdVPositionRelative", [](Terminal& t, ControlCall& c) { t.cmdVPositionRelative(c.pars); }),
+    csi('f', "cmdHVPosition", [](Terminal& t, ControlCall& c) { t.cmdHVPosition(c.pars); }),
+    csi('g', "cmdTabClear", [](Terminal& t, ControlCall& c) { t.cmdTabClear(c.pars); }),
+    csi('h', "cmdSetMode", [](Terminal& t, ControlCall& c) { t.cmdSetMode(c.pars, c.collect); }),
+    csi(only(" "), 'k', "cmdSelectCharacterPath", [](Terminal& t, ControlCall& c) { t.cmdSelectCharacterPath(c.pars); }), // SCP
+    csi(anyIntermediates, 'k', "", nullptr),
+    csi('l', "cmdResetMode", [](Terminal& t, ControlCall& c) { t.cmdResetMode(c.pars, c.collect); }),
+    csi('m', "cmdCharAttributes", [](Terminal& t, ControlCall& c) { t.cmdCharAttributes(c.pars, c.collect); }),
+    csi('n', "cmdDeviceStatus", [](Terminal& t, ControlCall& c) { t.cmdDeviceStatus(c.pars, c.collect); }),
+    csi('p', "cmdCsiP", [](Terminal& t, ControlCall& c) { t.cmdCsiP(c.pars, c.collect); }),
+    csi(only(">"), 'q', "cmdReportVersion", [](Terminal& t, ControlCall& c) { t.cmdReportVersion(c.pars, c.collect); }),
+    csi('q', "cmdSetCursorStyle", [](Terminal& t, ControlCall& c) { t.cmdSetCursorStyle(c.pars, c.collect); }),
+    csi(only("?"), 'r', "cmdRestorePrivateModes", [](Terminal& t, ControlCall& c) { t.cmdRestorePrivateModes(c.pars); }),
+    csi('r', "cmdSetScrollRegion", [](Terminal& t, ControlCall& c) { t.cmdSetScrollRegion(c.pars, c.collect); }),
+    csi(only(">"), 's', "cmdSetShiftEscape", [](Terminal& t, ControlCall& c) { t.cmdSetShiftEscape(c.pars); }),
+    csi(only("?"), 's', "cmdSavePrivateModes", [](Terminal& t, ControlCall& c) { t.cmdSavePrivateModes(c.pars); }),
+    // Plain CSI s is DECSLRM while left/right margins are enabled, DECSC otherwise.
+    csi(only(""), 's', "cmdSetMargins", [](Terminal& t, ControlCall& c) { t.cmdSetMargins(c.pars, c.collect); },
+        [](const Terminal& t, const ControlCall&) { return t.marginMode(); }),
+    csi(only(""), 's', "cmdSaveCursor", [](Terminal& t, ControlCall& c) { t.cmdSaveCursor(c.pars, c.collect); }),
+    csi(anyIntermediates, 's', "", nullptr),
+    csi(only(""), 't', "csit", [](Terminal& t, ControlCall& c) { t.csit(c.pars); }),               // XTWINOPS
+    csi(only(">"), 't', "cmdXtermTitleModeSet", [](Terminal& t, ControlCall& c) { t.cmdXtermTitleModeSet(c.pars); }),
+    csi(anyIntermediates, 't', "", [](Terminal& t, ControlCall& c) {
+        if (!t.silentLog)
+            logInfo(t.silentLog, "Unhandled csiT " + byteList(c.collect));
+    }),
+    // The keyboard protocol takes CSI u with its intermediates; plain CSI u is DECRC.
+    csi('u', "cmdCsiU", [](Terminal& t, ControlCall& c) { c.declined = !t.cmdCsiU(c.pars, c.collect); }),
+    csi(only(""), 'u', "cmdRestoreCursor", [](Terminal& t, ControlCall& c) { t.cmdRestoreCursor(c.pars, c.collect); }),
+    csi('v', "cmdDECCRA", [](Terminal& t, ControlCall& c) { t.cmdDECCRA(c.pars, c.collect); }),
+    csi('x', "cmdDECFRA", [](Terminal& t, ControlCall& c) { t.cmdDECFRA(c.pars, c.collect); }),
+    csi('y', "cmdDECRQCRA", [](Terminal& t, ControlCall& c) { t.cmdDECRQCRA(c.pars); }),
+    csi('z', "cmdDECERA", [](Terminal& t, ControlCall& c) { t.cmdDECERA(c.pars, c.collect); }),
+    csi('{', "cmdDECSERA", [](Terminal& t, ControlCall& c) { t.cmdDECSERA(c.pars, c.collect); }),
+    csi('}', "cmdInsertColumns", [](Terminal& t, ControlCall& c) { t.cmdInsertColumns(c.pars, c.collect); }),
+    csi('~', "cmdDeleteColumns", [](Terminal& t, ControlCall& c) { t.cmdDeleteColumns(c.pars); }),
+
+    // DCS strings. Sixel (no intermediates) has no handler until the graphics side
+    // provides one; its string is received and dropped.
+    dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { c.dcsHandler = std::make_unique<DECRQSS>(t); }),
+
+    // OSC strings.
+    osc(0, "setTitle", [](Terminal& t, ControlCall& c) { t.setTitle(decodeUtf8(c.payload).value_or(std::string())); }),
+    osc(1, "setIconTitle", [](Terminal& t, ControlCall& c) { t.setIconTitle(decodeUtf8(c.payload).value_or(std::string())); }),
+    osc(2, "setTitle", [](Terminal& t, ControlCall& c) { t.setTitle(decodeUtf8(c.payload).value_or(std::string())); }),
+    osc(4, "oscSetColors", [](Terminal& t, ControlCall& c) { t.oscSetColors(c.payload); }),
+    osc(6, "oscSetCurrentDocument", [](Terminal& t, ControlCall& c) { t.oscSetCurrentDocument(c.payload); }),
+    osc(7, "oscSetCurrentDirectory", [](Terminal& t, ControlCall& c) { t.oscSetCurrentDirectory(c.payload); }),
+    osc(8, "oscHyperlink", [](Terminal& t, ControlCall& c) { t.oscHyperlink(c.payload); }),
+    // Only a progress report is taken; other OSC 9 texts go to the fallback.
+    osc(9, "progressReport",
+        [](Terminal& t, ControlCall& c) {
+            if (TerminalDelegate* delegate = t.delegate())
+                delegate->progressReport(t, *parseProgressReport(c.payload));
+        },
+        [](const Terminal&, const ControlCall& c) { return parseProgressReport(c.payload).has_value(); }),
+    osc(10, "oscDynamicColor", [](Terminal& t, ControlCall& c) { t.oscDynamicColor(c.payload, 0); }),
+    osc(11, "oscDynamicColor", [](Terminal& t, ControlCall& c) { t.oscDynamicColor(c.payload, 1); }),
+    osc(12, "oscDynamicColor", [](Terminal& t, ControlCall& c) { t.oscDynamicColor(c.payload, 2); }),
+    osc(52, "oscClipboard", [](Terminal& t, ControlCall& c) { t.oscClipboard(c.payload); }),
+    osc(104, "oscResetColors", [](Terminal& t, ControlCall& c) { t.oscResetColors(c.payload); }),
+    osc(112, "setCursorColor", [](Terminal& t, ControlCall&) {
+        if (TerminalDelegate* delegate = t.delegate())
+            delegate->setCursorColor(t, std::nullopt);
+    }),
+    osc(133, "oscSemanticPrompt", [](Terminal& t, ControlCall& c) { t.oscSemanticPrompt(c.payload); }),
+    osc(777, "oscNotify", [](Terminal& t, ControlCall& c) { t.oscNotify(c.payload); }),
+    osc(1337, "oscInlineContent", [](Terminal& t, ControlCall& c) { t.oscInlineContent(c.payload); }),
+};
+// clang-format on
+
+// The rows of each final byte, in table order. Rows for any final byte, and OSC numbers
+// past a byte, are kept apart and tried after the rows of the exact byte.
+constexpr std::size_t controlKindCount = 5;
+
+struct RowList {
+    static constexpr std::size_t capacity = 8;
+    std::array<std::uint16_t, capacity> rows{};
+    std::uint8_t count = 0;
+};
+
+struct ControlIndex {
+    std::array<std::array<RowList, 256>, controlKindCount> byCode{};
+    std::array<RowList, controlKindCount> others{};
+    bool fits = true;
+};
+
+constexpr ControlIndex buildControlIndex()
+{
+    ControlIndex index;
+    for (std::size_t i = 0; i < std::size(controlFunctions); ++i) {
+        const ControlFunction& row = controlFunctions[i];
+        const auto kind = static_cast<std::size_t>(row.kind);
+        RowList& list = row.code >= 0 && row.code < 256 ? index.byCode[kind][static_cast<std::size_t>(row.code)]
+                                                         : index.others[kind];
+        if (list.count == RowList::capacity) {
+            index.fits = false;
+            continue;
+        }
+        list.rows[list.count++] = static_cast<std::uint16_t>(i);
+    }
+    return index;
+}
+
+constexpr ControlIndex controlIndex = buildControlIndex();
+static_assert(controlIndex.fits, "too many rows for one final byte");
+static_assert(std::size(controlFunctions) < 65536);
+
+// Tries the rows in order; answers whether one took the call. A row that declines passes
+// it on to the next matching row.
+bool runRows(Terminal& t, const RowList& list, ControlCall& call)
+{
+    bool taken = false;
+    for (std::size_t n = 0; n < list.count; ++n) {
+        const ControlFunction& row = controlFunctions[list.rows[n]];
+        if (row.code != call.code && row.code != ControlFunction::anyCode)
+            continue;
+        if (!row.intermediates.matches(call.collect) || (row.when != nullptr && !row.when(t, call)))
+            continue;
+        taken = true;
+        if (!row.name.empty())
+            trace(t, row.name);
+        if (row.handler == nullptr)
+            return true;
+        call.declined = false;
+        row.handler(t, call);
+        if (!call.declined)
+            return true;
+    }
+    return taken;
+}
+
+// Routes one control function; false when no row takes it.
+bool dispatchControl(Terminal& t, ControlKind kind, ControlCall& call)
+{
+    const auto k = static_cast<std::size_t>(kind);
+    bool taken = false;
+    if (call.code >= 0 && call.code < 256) {
+        const RowList& exact = controlIndex.byCode[k][static_cast<std::size_t>(call.code)];
+        taken = exact.count > 0 && runRows(t, exact, call);
+        if (taken && !call.declined)
+            return true;
+    }
+    const RowList& others = controlIndex.others[k];
+    return (others.count > 0 && runRows(t, others, call)) || taken;
+}
+
 } // namespace
+
+std::span<const ControlFunction> controlFunctionTable()
+{
+    return controlFunctions;
+}
 
 void EscapeSequenceParser::executeDispatch(std::uint8_t code)
 {
@@ -48,56 +340,11 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
         executeHandlerFallback(code);
         return;
     }
-    Terminal& t = *terminal;
     // A control in the middle of the data proves a kept-back partial character broken.
-    t.flushIncompleteCharacter();
-    switch (code) {
-    case 0x07:
-        trace(t, "bell");
-        if (TerminalDelegate* delegate = t.delegate())
-            delegate->bell(t);
-        return;
-    case 0x08:
-        trace(t, "cmdBackspace");
-        t.cmdBackspace();
-        return;
-    case 0x09:
-        trace(t, "cmdTab");
-        t.cmdTab();
-        return;
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-        trace(t, "cmdLineFeed");
-        t.cmdLineFeed();
-        return;
-    case 0x0D:
-        trace(t, "cmdCarriageReturn");
-        t.cmdCarriageReturn();
-        return;
-    case 0x0E:
-        trace(t, "cmdShiftOut");
-        t.setgLevel(1);
-        return;
-    case 0x0F:
-        trace(t, "cmdShiftIn");
-        t.setgLevel(0);
-        return;
-    case 0x84:
-        trace(t, "cmdIndex");
-        t.cmdIndex();
-        return;
-    case 0x85:
-        trace(t, "cmdNextLine");
-        t.cmdNextLine();
-        return;
-    case 0x88:
-        trace(t, "cmdTabSet");
-        t.cmdTabSet();
-        return;
-    default:
-        return; // other controls are ignored
-    }
+    terminal->flushIncompleteCharacter();
+    ControlCall call;
+    call.code = code;
+    dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
 }
 
 void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::span<const int> pars,
@@ -107,240 +354,12 @@ void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::span<const i
         csiHandlerFallback(pars, collect, finalByte);
         return;
     }
-    Terminal& t = *terminal;
-    switch (finalByte) {
-    case '@':
-        trace(t, "cmdInsertChars");
-        t.cmdInsertChars(pars);
-        return;
-    case 'A':
-        trace(t, "cmdCursorUp");
-        t.cmdCursorUp(pars);
-        return;
-    case 'B':
-        trace(t, "cmdCursorDown");
-        t.cmdCursorDown(pars);
-        return;
-    case 'C':
-        trace(t, "cmdCursorForward");
-        t.cmdCursorForward(firstParameterOrOne(pars));
-        return;
-    case 'D':
-        trace(t, "cmdCursorBackward");
-        t.cmdCursorBackward(firstParameterOrOne(pars));
-        return;
-    case 'E':
-        trace(t, "cmdCursorNextLine");
-        t.cmdCursorNextLine(pars);
-        return;
-    case 'F':
-        trace(t, "cmdCursorPrecedingLine");
-        t.cmdCursorPrecedingLine(pars);
-        return;
-    case 'G':
-        trace(t, "cmdCursorCharAbsolute");
-        t.cmdCursorCharAbsolute(pars);
-        return;
-    case 'H':
-        trace(t, "cmdCursorPosition");
-        t.cmdCursorPosition(pars);
-        return;
-    case 'I':
-        trace(t, "cmdCursorForwardTab");
-        t.cmdCursorForwardTab(pars);
-        return;
-    case 'J':
-        trace(t, "cmdEraseInDisplay");
-        t.cmdEraseInDisplay(pars);
-        return;
-    case 'K':
-        trace(t, "cmdEraseInLine");
-        t.cmdEraseInLine(pars);
-        return;
-    case 'L':
-        trace(t, "cmdInsertLines");
-        t.cmdInsertLines(pars);
-        return;
-    case 'M':
-        trace(t, "cmdDeleteLines");
-        t.cmdDeleteLines(pars);
-        return;
-    case 'P':
-        trace(t, "cmdDeleteChars");
-        t.cmdDeleteChars(pars);
-        return;
-    case 'S':
-        if (collectIs(collect, ' ')) {
-            trace(t, "cmdSelectPresentationDirection");
-            t.cmdSelectPresentationDirection(pars);
-        } else {
-            trace(t, "cmdScrollUp");
-            t.cmdScrollUp(pars);
-        }
-        return;
-    case 'T':
-        if (collect.empty()) {
-            trace(t, "csiT");
-            t.csiT(pars);
-        } else if (collectIs(collect, '>')) {
-            trace(t, "cmdXtermTitleModeReset");
-            t.cmdXtermTitleModeReset(pars);
-        }
-        return;
-    case 'X':
-        trace(t, "cmdEraseChars");
-        t.cmdEraseChars(pars);
-        return;
-    case 'Z':
-        trace(t, "cmdCursorBackwardTab");
-        t.cmdCursorBackwardTab(pars);
-        return;
-    case '`':
-        trace(t, "cmdCharPosAbsolute");
-        t.cmdCharPosAbsolute(pars);
-        return;
-    case 'a':
-        trace(t, "cmdHPositionRelative");
-        t.cmdHPositionRelative(pars);
-        return;
-    case 'b':
-        trace(t, "cmdRepeatPrecedingCharacter");
-        t.cmdRepeatPrecedingCharacter(pars);
-        return;
-    case 'c':
-        trace(t, "cmdDeviceAttributes");
-        t.cmdDeviceAttributes(pars, collect);
-        return;
-    case 'd':
-        trace(t, "cmdLinePosAbsolute");
-        t.cmdLinePosAbsolute(pars);
-        return;
-    case 'e':
-        trace(t, "cmdVPositionRelative");
-        t.cmdVPositionRelative(pars);
-        return;
-    case 'f':
-        trace(t, "cmdHVPosition");
-        t.cmdHVPosition(pars);
-        return;
-    case 'g':
-        trace(t, "cmdTabClear");
-        t.cmdTabClear(pars);
-        return;
-    case 'h':
-        trace(t, "cmdSetMode");
-        t.cmdSetMode(pars, collect);
-        return;
-    case 'k':
-        if (collectIs(collect, ' ')) {
-            trace(t, "cmdSelectCharacterPath");
-            t.cmdSelectCharacterPath(pars);
-        }
-        return;
-    case 'l':
-        trace(t, "cmdResetMode");
-        t.cmdResetMode(pars, collect);
-        return;
-    case 'm':
-        trace(t, "cmdCharAttributes");
-        t.cmdCharAttributes(pars, collect);
-        return;
-    case 'n':
-        trace(t, "cmdDeviceStatus");
-        t.cmdDeviceStatus(pars, collect);
-        return;
-    case 'p':
-        trace(t, "cmdCsiP");
-        t.cmdCsiP(pars, collect);
-        return;
-    case 'q':
-        if (collectIs(collect, '>')) {
-            trace(t, "cmdReportVersion");
-            t.cmdReportVersion(pars, collect);
-        } else {
-            trace(t, "cmdSetCursorStyle");
-            t.cmdSetCursorStyle(pars, collect);
-        }
-        return;
-    case 'r':
-        if (collectIs(collect, '?')) {
-            trace(t, "cmdRestorePrivateModes");
-            t.cmdRestorePrivateModes(pars);
-        } else {
-            trace(t, "cmdSetScrollRegion");
-            t.cmdSetScrollRegion(pars, collect);
-        }
-        return;
-    case 's':
-        if (collectIs(collect, '>')) {
-            trace(t, "cmdSetShiftEscape");
-            t.cmdSetShiftEscape(pars);
-        } else if (collectIs(collect, '?')) {
-            trace(t, "cmdSavePrivateModes");
-            t.cmdSavePrivateModes(pars);
-        } else if (collect.empty()) {
-            // DECSLRM while left/right margins are enabled, DECSC otherwise.
-            if (t.marginMode) {
-                trace(t, "cmdSetMargins");
-                t.cmdSetMargins(pars, collect);
-            } else {
-                trace(t, "cmdSaveCursor");
-                t.cmdSaveCursor(pars, collect);
-            }
-        }
-        return;
-    case 't':
-        if (collect.empty()) {
-            trace(t, "csit");
-            t.csit(pars);
-        } else if (collectIs(collect, '>')) {
-            trace(t, "cmdXtermTitleModeSet");
-            t.cmdXtermTitleModeSet(pars);
-        } else if (!t.silentLog) {
-            logInfo(t.silentLog, "Unhandled csiT " + byteList(collect));
-        }
-        return;
-    case 'u':
-        // The keyboard protocol takes CSI u with intermediates; plain CSI u is DECRC.
-        trace(t, "cmdCsiU");
-        if (!t.cmdCsiU(pars, collect) && collect.empty()) {
-            trace(t, "cmdRestoreCursor");
-            t.cmdRestoreCursor(pars, collect);
-        }
-        return;
-    case 'v':
-        trace(t, "cmdDECCRA");
-        t.cmdDECCRA(pars, collect);
-        return;
-    case 'x':
-        trace(t, "cmdDECFRA");
-        t.cmdDECFRA(pars, collect);
-        return;
-    case 'y':
-        trace(t, "cmdDECRQCRA");
-        t.cmdDECRQCRA(pars);
-        return;
-    case 'z':
-        trace(t, "cmdDECERA");
-        t.cmdDECERA(pars, collect);
-        return;
-    case '{':
-        trace(t, "cmdDECSERA");
-        t.cmdDECSERA(pars, collect);
-        return;
-    case '}':
-        trace(t, "cmdInsertColumns");
-        t.cmdInsertColumns(pars, collect);
-        return;
-    case '~':
-        trace(t, "cmdDeleteColumns");
-        t.cmdDeleteColumns(pars);
-        return;
-    default:
-        // N O Q R U V W Y [ \ ] ^ _ i j o w |
+    ControlCall call;
+    call.pars = pars;
+    call.collect = collect;
+    call.code = finalByte;
+    if (!dispatchControl(*terminal, ControlKind::csi, call))
         csiHandlerFallback(pars, collect, finalByte);
-        return;
-    }
 }
 
 void EscapeSequenceParser::escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte)
@@ -349,141 +368,11 @@ void EscapeSequenceParser::escDispatch(std::span<const std::uint8_t> collect, st
         escHandlerFallback(collect, finalByte);
         return;
     }
-    Terminal& t = *terminal;
-    if (collect.empty()) {
-        switch (finalByte) {
-        case '6': // DECBI
-            trace(t, "indexColumn");
-            t.indexColumn(true);
-            return;
-        case '7': // DECSC
-            trace(t, "cmdSaveCursor");
-            t.cmdSaveCursor({}, collect);
-            return;
-        case '8': // DECRC
-            trace(t, "cmdRestoreCursor");
-            t.cmdRestoreCursor({}, collect);
-            return;
-        case '9': // DECFI
-            trace(t, "indexColumn");
-            t.indexColumn(false);
-            return;
-        case '=':
-            trace(t, "cmdKeypadApplicationMode");
-            t.cmdKeypadApplicationMode();
-            return;
-        case '>':
-            trace(t, "cmdKeypadNumericMode");
-            t.cmdKeypadNumericMode();
-            return;
-        case 'D': // IND
-            trace(t, "cmdIndex");
-            t.cmdIndex();
-            return;
-        case 'E': // NEL
-            trace(t, "cmdNextLine");
-            t.cmdNextLine();
-            return;
-        case 'H': // HTS
-            trace(t, "cmdTabSet");
-            t.cmdTabSet();
-            return;
-        case 'M': // RI
-            trace(t, "reverseIndex");
-            t.reverseIndex();
-            return;
-        case 'c': // RIS
-            reset();
-            trace(t, "cmdReset");
-            t.cmdReset();
-            return;
-        case 'n': // LS2
-        case '}': // LS2R
-            trace(t, "setgLevel");
-            t.setgLevel(2);
-            return;
-        case 'o': // LS3
-        case '|': // LS3R
-            trace(t, "setgLevel");
-            t.setgLevel(3);
-            return;
-        case '~': // LS1R
-            trace(t, "setgLevel");
-            t.setgLevel(1);
-            return;
-        case '\\': // string terminator
-            return;
-        default:
-            escHandlerFallback(collect, finalByte);
-            return;
-        }
-    }
-    if (collect.size() == 1) {
-        switch (collect[0]) {
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case '-':
-        case '.':
-        case '/':
-            if (CharSets::all(finalByte) != nullptr) {
-                trace(t, "designateCharset");
-                const std::uint8_t designation[] = {collect[0], finalByte};
-                t.designateCharset(designation);
-                return;
-            }
-            break;
-        case '#':
-            switch (finalByte) {
-            case '3':
-                trace(t, "cmdSetDoubleHeightTop");
-                t.cmdSetDoubleHeightTop();
-                return;
-            case '4':
-                trace(t, "cmdSetDoubleHeightBottom");
-                t.cmdSetDoubleHeightBottom();
-                return;
-            case '5':
-                trace(t, "cmdSingleWidth");
-                t.cmdSingleWidth();
-                return;
-            case '6':
-                trace(t, "cmdDoubleWidthSingleHeight");
-                t.cmdDoubleWidthSingleHeight();
-                return;
-            case '8':
-                trace(t, "cmdDECALN");
-                t.cmdDECALN();
-                return;
-            default:
-                break;
-            }
-            break;
-        case '%':
-            if (finalByte == '@' || finalByte == 'G') {
-                trace(t, "cmdSelectDefaultCharset");
-                t.cmdSelectDefaultCharset();
-                return;
-            }
-            break;
-        case ' ':
-            if (finalByte == 'F') {
-                trace(t, "cmdSet7BitControls");
-                t.cmdSet7BitControls();
-                return;
-            }
-            if (finalByte == 'G') {
-                trace(t, "cmdSet8BitControls");
-                t.cmdSet8BitControls();
-                return;
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    escHandlerFallback(collect, finalByte);
+    ControlCall call;
+    call.collect = collect;
+    call.code = finalByte;
+    if (!dispatchControl(*terminal, ControlKind::esc, call))
+        escHandlerFallback(collect, finalByte);
 }
 
 void EscapeSequenceParser::oscDispatch(int code, std::span<const std::uint8_t> payload)
@@ -497,77 +386,11 @@ void EscapeSequenceParser::oscDispatch(int code, std::span<const std::uint8_t> p
         oscHandlerFallback(code, payload);
         return;
     }
-    Terminal& t = *terminal;
-    switch (code) {
-    case 0:
-    case 2:
-        trace(t, "setTitle");
-        t.setTitle(decodeUtf8(payload).value_or(std::string()));
-        return;
-    case 1:
-        trace(t, "setIconTitle");
-        t.setIconTitle(decodeUtf8(payload).value_or(std::string()));
-        return;
-    case 4:
-        trace(t, "oscSetColors");
-        t.oscSetColors(payload);
-        return;
-    case 6:
-        trace(t, "oscSetCurrentDocument");
-        t.oscSetCurrentDocument(payload);
-        return;
-    case 7:
-        trace(t, "oscSetCurrentDirectory");
-        t.oscSetCurrentDirectory(payload);
-        return;
-    case 8:
-        trace(t, "oscHyperlink");
-        t.oscHyperlink(payload);
-        return;
-    case 9:
-        if (const std::optional<ProgressReport> report = parseProgressReport(payload)) {
-            trace(t, "progressReport");
-            if (TerminalDelegate* delegate = t.delegate())
-                delegate->progressReport(t, *report);
-            return;
-        }
+    ControlCall call;
+    call.code = code;
+    call.payload = payload;
+    if (!dispatchControl(*terminal, ControlKind::osc, call))
         oscHandlerFallback(code, payload);
-        return;
-    case 10:
-    case 11:
-    case 12:
-        trace(t, "oscDynamicColor");
-        t.oscDynamicColor(payload, code - 10);
-        return;
-    case 52:
-        trace(t, "oscClipboard");
-        t.oscClipboard(payload);
-        return;
-    case 104:
-        trace(t, "oscResetColors");
-        t.oscResetColors(payload);
-        return;
-    case 112:
-        trace(t, "setCursorColor");
-        if (TerminalDelegate* delegate = t.delegate())
-            delegate->setCursorColor(t, std::nullopt);
-        return;
-    case 133:
-        trace(t, "oscSemanticPrompt");
-        t.oscSemanticPrompt(payload);
-        return;
-    case 777:
-        trace(t, "oscNotify");
-        t.oscNotify(payload);
-        return;
-    case 1337:
-        trace(t, "oscInlineContent");
-        t.oscInlineContent(payload);
-        return;
-    default:
-        oscHandlerFallback(code, payload);
-        return;
-    }
 }
 
 std::unique_ptr<DcsHandler> EscapeSequenceParser::makeDcsHandler(std::span<const std::uint8_t> collect,
@@ -578,13 +401,12 @@ std::unique_ptr<DcsHandler> EscapeSequenceParser::makeDcsHandler(std::span<const
             return dcsHandlerFactory(collect, finalByte);
         return nullptr;
     }
-    if (finalByte != 'q')
-        return nullptr;
-    // Sixel (no intermediates) has no handler until the graphics side provides one; its
-    // string is received and dropped.
-    if (collectIs(collect, '$'))
-        return std::make_unique<DECRQSS>(*terminal);
-    return nullptr;
+    // A DCS string no row takes is received and dropped, without a fallback.
+    ControlCall call;
+    call.collect = collect;
+    call.code = finalByte;
+    dispatchControl(*terminal, ControlKind::dcs, call);
+    return std::move(call.dcsHandler);
 }
 
 void EscapeSequenceParser::kittyGraphicsDispatch(std::span<const std::uint8_t> payload)
@@ -605,7 +427,7 @@ void Terminal::cmdTab()
     // would let the next character overwrite it: the cursor stays, the wrap still pending.
     if (buffer->x() > buffer->writeRightLimit())
         return;
-    const int stop = buffer->nextTabStop(marginMode);
+    const int stop = buffer->nextTabStop(marginMode_);
     if (stop >= 0)
         buffer->setX(stop);
 }
@@ -613,7 +435,7 @@ void Terminal::cmdTab()
 void Terminal::cmdNextLine()
 {
     // The buffer ignores a negative margin, as it does any negative column.
-    buffer->setX(originMode && marginMode ? buffer->marginLeft() : 0);
+    buffer->setX(originMode && marginMode_ ? buffer->marginLeft() : 0);
     cmdIndex();
 }
 

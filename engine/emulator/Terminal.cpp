@@ -76,12 +76,12 @@ Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options, MainQueu
 
     // The parser is made in the initialiser list. Both screens start at 80 x 25;
     // the alternate ring stays empty until the alternate screen is first shown.
-    normalBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, this->options.scrollback, currentBidiState);
+    normalBuffer = std::make_unique<Buffer>(cols, rows, tabStopWidth, this->options.scrollback, currentBidiState);
     normalBuffer->fillViewportRows(Attribute::defaultAttribute());
-    altBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, std::nullopt, currentBidiState);
+    altBuffer = std::make_unique<Buffer>(cols, rows, tabStopWidth, std::nullopt, currentBidiState);
 
     // Output goes to the normal screen; replies use 7-bit controls.
-    buffer = normalBuffer;
+    buffer = normalBuffer.get();
     cc.send8bit = false;
 
     installParserHandlers(parser);
@@ -143,7 +143,8 @@ void Terminal::setup(bool isReset)
     std::tie(cols, rows) = boundedSize(options.cols, options.rows);
 
     if (isReset) {
-        resetNormalBuffer();
+        // The replaced screen may still be the active one: it lives until the switch.
+        const std::unique_ptr<Buffer> replaced = resetNormalBuffer();
         activateNormalBuffer(false);
         resetSemanticPromptState(true);
     } else {
@@ -168,14 +169,9 @@ void Terminal::setup(bool isReset)
     }
 
     originMode = false;
-    marginMode = false;
-    insertMode = false;
-    wraparound = true;
-    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
-        screen->marginMode = false;
-        screen->insertMode = false;
-        screen->wraparound = true;
-    }
+    setMarginMode(false);
+    setInsertMode(false);
+    setWraparound(true);
     bracketedPasteMode = false;
     alternateScrollMode = true;
 
@@ -211,17 +207,18 @@ void Terminal::setup(bool isReset)
 
 // ---------------------------------------------------------------- Screens
 
-void Terminal::resetNormalBuffer()
+std::unique_ptr<Buffer> Terminal::resetNormalBuffer()
 {
-    normalBuffer = std::make_shared<Buffer>(cols, rows, tabStopWidth, options.scrollback, currentBidiState);
+    std::unique_ptr<Buffer> replaced = std::exchange(normalBuffer, std::make_unique<Buffer>(cols, rows, tabStopWidth, options.scrollback, currentBidiState));
     installScrollHook(*normalBuffer);
     normalBuffer->fillViewportRows(Attribute::defaultAttribute());
     normalBuffer->setupTabStops(-1, tabStopWidth);
+    return replaced;
 }
 
 void Terminal::activateNormalBuffer(bool clearAlt)
 {
-    if (buffer == normalBuffer)
+    if (buffer == normalBuffer.get())
         return;
     closeSemanticInput();
     normalBuffer->setX(altBuffer->x()); // negative values are ignored by the buffer
@@ -230,20 +227,26 @@ void Terminal::activateNormalBuffer(bool clearAlt)
         dropKittyPlacementsOfScreen(*altBuffer, true);
         altBuffer->clear();
     }
-    buffer = normalBuffer;
+    buffer = normalBuffer.get();
 }
 
 void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
 {
-    if (buffer == altBuffer)
+    if (buffer == altBuffer.get())
         return;
     closeSemanticInput();
     altBuffer->setX(normalBuffer->x());
     altBuffer->setY(normalBuffer->y());
     if (altBuffer->lines().count() == 0)
         altBuffer->fillViewportRows(fillAttribute.value_or(Attribute::defaultAttribute()));
-    buffer = altBuffer;
+    buffer = altBuffer.get();
     dropKittyPlacementsOfScreen(*altBuffer, true);
+}
+
+void Terminal::applyOptions(const TerminalOptions& newOptions)
+{
+    options = newOptions;
+    setup(false);
 }
 
 void Terminal::resizeBuffers(int newCols, int newRows)
@@ -332,7 +335,7 @@ void Terminal::homeCursorAfterReset()
 
 // ---------------------------------------------------------------- Queries
 
-BufferLine* Terminal::getDisplayLine(int row) const
+const BufferLine* Terminal::getDisplayLine(int row) const
 {
     if (row < 0 || row >= rows)
         return nullptr;
@@ -342,7 +345,7 @@ BufferLine* Terminal::getDisplayLine(int row) const
     return buffer->lines()[static_cast<int>(index)].get();
 }
 
-BufferLine* Terminal::getScrollInvariantLine(int n) const
+const BufferLine* Terminal::getScrollInvariantLine(int n) const
 {
     const long long index = static_cast<long long>(n) - buffer->linesTop;
     if (index < 0 || index >= buffer->lines().count())

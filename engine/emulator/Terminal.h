@@ -261,9 +261,9 @@ public:
     int tabStopWidth = 8; // always 8; TerminalOptions::tabStopWidth is not consulted
     TerminalOptions options; // a plain store: re-applied by setup, resize and RIS only
     std::vector<WeakSelection> selections;
-    std::shared_ptr<Buffer> normalBuffer;
-    std::shared_ptr<Buffer> altBuffer;
-    std::shared_ptr<Buffer> buffer; // the active screen; always one of the two
+    std::unique_ptr<Buffer> normalBuffer;
+    std::unique_ptr<Buffer> altBuffer;
+    Buffer* buffer = nullptr; // the active screen; always one of the two
     SemanticPromptClickBehavior semanticPromptClickBehavior = SemanticPromptClickBehavior::enabled();
     bool synchronizedOutputActive = false;
     std::optional<MainQueue::Token> synchronizedOutputTimeoutItem;
@@ -278,9 +278,6 @@ public:
     std::map<int, bool> savedBidiPrivateModes;
     bool cursorHidden = false;
     bool originMode = false;
-    bool marginMode = false;  // mirrored into both buffers
-    bool insertMode = false;  // mirrored into both buffers
-    bool wraparound = false;  // mirrored into both buffers; true once set up
     bool bracketedPasteMode = false;
     bool alternateScrollMode = true;
     const CharacterMap* charset = nullptr; // the map now in GL; null = no mapping
@@ -351,6 +348,11 @@ public:
     const Color& backgroundColor() const { return backgroundColor_; }
     const std::optional<Color>& cursorColor() const { return cursorColor_; }
     MouseMode mouseMode() const { return mouseMode_; }
+    // Mirrored into both buffers; changed only through setInsertMode, setMarginMode and
+    // setWraparound.
+    bool insertMode() const { return insertMode_; }
+    bool marginMode() const { return marginMode_; }
+    bool wraparound() const { return wraparound_; } // true once set up
     Ansi256PaletteStrategy ansi256PaletteStrategy() const { return options.ansi256PaletteStrategy; }
 
     // Store, then (outside the guard) tell the delegate and, unless the palette strategy is
@@ -370,9 +372,16 @@ public:
     // (Re)applies the options: size, modes, character sets, attribute, mouse mode, margins.
     // With isReset the normal screen is made anew and becomes active.
     void setup(bool isReset);
+    // Stores new options and applies them (setup without a reset).
+    void applyOptions(const TerminalOptions& newOptions);
+    // The host's view is scrolled back: new output does not move it.
+    void setUserScrolling(bool scrolling) { userScrolling = scrolling; }
+    void setSilentLog(bool silent) { silentLog = silent; }
+    void setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior) { semanticPromptClickBehavior = behavior; }
     // Binds the terminal's print handler, print-state reset, error handler and fallbacks.
     void installParserHandlers(EscapeSequenceParser& parser);
-    void resetNormalBuffer();
+    // Makes a fresh normal screen; answers the one it replaces, which may still be active.
+    std::unique_ptr<Buffer> resetNormalBuffer();
     void activateNormalBuffer(bool clearAlt);
     void activateAltBuffer(std::optional<Attribute> fillAttribute);
     void resizeBuffers(int cols, int rows);
@@ -384,12 +393,12 @@ public:
     void cmdReset();
 
     std::pair<int, int> getDims() const { return {cols, rows}; }
-    bool isCurrentBufferAlternate() const { return buffer == altBuffer; }
+    bool isCurrentBufferAlternate() const { return buffer == altBuffer.get(); }
     // The line shown at screen row `row`; null outside the screen. Valid until the next
     // change of the buffer.
-    BufferLine* getDisplayLine(int row) const;
+    const BufferLine* getDisplayLine(int row) const;
     // The line at ring index n - linesTop; null outside the ring.
-    BufferLine* getScrollInvariantLine(int n) const;
+    const BufferLine* getScrollInvariantLine(int n) const;
     // The cell at (col, screen row); past the line's end the last cell; none outside.
     std::optional<CharData> getCharData(int col, int row) const;
     std::optional<std::u32string> getCharacterAt(int col, int row) const;
@@ -617,6 +626,10 @@ public:
     void cmdSavePrivateModes(std::span<const int> pars);    // XTSAVE
     void cmdRestorePrivateModes(std::span<const int> pars); // XTRESTORE
     void applyBidiStateToCursorParagraph(BidiStatePropertySet changed);
+    // IRM, DECLRMM and DECAWM: the terminal's flag and both buffers' copies, together.
+    void setInsertMode(bool on);
+    void setMarginMode(bool on);
+    void setWraparound(bool on);
 
     // ================================================================ Character attributes (TerminalSgr.cpp)
 
@@ -725,7 +738,7 @@ public:
     SemanticContent semanticRowKind(int row) const;
     std::optional<Position> semanticPromptStartPosition() const;
     // The line at index `row` of the active screen's ring; null outside it.
-    BufferLine* getLine(int row) const;
+    const BufferLine* getLine(int row) const;
     bool isSemanticPromptClickEligible(SemanticPromptClickModifiers modifiers,
                                        const SemanticPromptPointerSnapshot& snapshot) const;
     bool handleSemanticPromptClick(int col, int row, SemanticPromptClickModifiers modifiers);
@@ -767,7 +780,7 @@ public:
     std::string getText(Position start, Position end, const Buffer& screen) const;
     std::vector<std::uint8_t> bufferContentsData(BufferKind kind, StringEncoding encoding) const;
     // getLine under the name the view uses: line `row` of the active screen's ring.
-    BufferLine* bufferLineAt(int row) const;
+    const BufferLine* bufferLineAt(int row) const;
 
     // ================================================================ Kitty keyboard flags (TerminalKeyboard.cpp)
 
@@ -798,6 +811,9 @@ private:
     Color backgroundColor_ = Color::defaultBackground();
     std::optional<Color> cursorColor_;
     MouseMode mouseMode_ = MouseMode::off;
+    bool insertMode_ = false;
+    bool marginMode_ = false;
+    bool wraparound_ = false;
     // Expires with this object: hooks and queued work that outlive it find it gone.
     std::shared_ptr<Terminal*> lifetime = std::make_shared<Terminal*>(this);
 };

@@ -40,7 +40,7 @@ void Terminal::setCursor(int col, int row)
     Buffer& screen = *buffer;
     updateRangeForBuffer(screen, screen.y());
     if (originMode) {
-        screen.setX(col + (marginMode ? screen.marginLeft() : 0));
+        screen.setX(col + (marginMode_ ? screen.marginLeft() : 0));
         screen.setY(screen.scrollTop() + row);
     } else {
         screen.setX(col);
@@ -70,7 +70,7 @@ void Terminal::cmdCursorDown(std::span<const int> pars)
 void Terminal::cmdCursorForward(int count)
 {
     Buffer& screen = *buffer;
-    int right = marginMode ? screen.marginRight() : cols - 1;
+    int right = marginMode_ ? screen.marginRight() : cols - 1;
     // Right of the margin the cursor may run on to the screen's edge.
     if (screen.x() > right)
         right = screen.cols() - 1;
@@ -81,7 +81,7 @@ void Terminal::cmdCursorForward(int count)
 void Terminal::cmdCursorBackward(int count)
 {
     Buffer& screen = *buffer;
-    int left = marginMode ? screen.marginLeft() : 0;
+    int left = marginMode_ ? screen.marginLeft() : 0;
     if (screen.x() < left)
         left = 0;
     const long long target = static_cast<long long>(screen.x()) - std::max(count, 1);
@@ -120,7 +120,7 @@ void Terminal::cmdVPositionRelative(std::span<const int> pars)
 void Terminal::cmdCursorCharAbsolute(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
-    const int base = originMode && marginMode ? screen.marginLeft() : 0;
+    const int base = originMode && marginMode_ ? screen.marginLeft() : 0;
     // Relative to the left margin in origin mode, but never past the screen's last column.
     screen.setX(std::min(base + std::min(countParameter(pars) - 1, cols - 1), cols - 1));
 }
@@ -155,7 +155,7 @@ void Terminal::cmdHVPosition(std::span<const int> pars)
     const int col = pars.size() < 2 ? 0 : std::max(pars[1], 1) - 1;
     const int y = row - 1 + (originMode ? screen.scrollTop() : 0);
     screen.setY(std::min(y, rows - 1));
-    const int x = col + (originMode && marginMode ? screen.marginLeft() : 0);
+    const int x = col + (originMode && marginMode_ ? screen.marginLeft() : 0);
     screen.setX(std::min(x, cols - 1));
 }
 
@@ -169,7 +169,7 @@ void Terminal::cmdCursorForwardTab(std::span<const int> pars)
         return;
     const int count = std::min(countParameter(pars), cols - 1);
     for (int i = 0; i < count; ++i) {
-        const int stop = screen.nextTabStop(marginMode);
+        const int stop = screen.nextTabStop(marginMode_);
         if (stop >= 0)
             screen.setX(stop);
     }
@@ -218,9 +218,9 @@ void Terminal::cmdSaveCursor(std::span<const int>, std::span<const std::uint8_t>
     screen.savedY = screen.y();
     screen.savedAttr = curAttr;
     screen.savedCharset = charset;
-    screen.savedWraparound = wraparound;
+    screen.savedWraparound = wraparound_;
     screen.savedOriginMode = originMode;
-    screen.savedMarginMode = marginMode;
+    screen.savedMarginMode = marginMode_;
     screen.savedReverseWraparound = reverseWraparound;
 }
 
@@ -232,12 +232,8 @@ void Terminal::cmdRestoreCursor(std::span<const int>, std::span<const std::uint8
     curAttr = screen.savedAttr;
     charset = screen.savedCharset;
     originMode = screen.savedOriginMode;
-    marginMode = screen.savedMarginMode;
-    normalBuffer->marginMode = marginMode;
-    altBuffer->marginMode = marginMode;
-    wraparound = screen.savedWraparound;
-    normalBuffer->wraparound = wraparound;
-    altBuffer->wraparound = wraparound;
+    setMarginMode(screen.savedMarginMode);
+    setWraparound(screen.savedWraparound);
     reverseWraparound = screen.savedReverseWraparound;
 }
 
@@ -268,7 +264,7 @@ void Terminal::scrollColumns(bool back, int column)
     const int y = screen.y();
     if (y < screen.scrollTop() || y > screen.scrollBottom() || x < screen.marginLeft() || x > screen.marginRight())
         return;
-    const int right = std::min(marginMode ? screen.marginRight() : cols - 1, screen.cols() - 1);
+    const int right = std::min(marginMode_ ? screen.marginRight() : cols - 1, screen.cols() - 1);
     if (column < 0 || column > right)
         return;
 

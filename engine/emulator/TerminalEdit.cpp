@@ -196,12 +196,12 @@ void Terminal::cmdInsertChars(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
     const int x = screen.x();
-    if (marginMode && !insideMargins(screen, x))
+    if (marginMode_ && !insideMargins(screen, x))
         return;
     const int n = countParameter(pars, cols);
     // At the pending-wrap column the cursor stands on the last column: insert there.
     const int position = std::min(x, cols - 1);
-    const int right = marginMode ? screen.marginRight() : cols - 1;
+    const int right = marginMode_ ? screen.marginRight() : cols - 1;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->insertCells(position, n, right, eraseCell());
     updateRange(screen.y());
@@ -212,14 +212,14 @@ void Terminal::cmdDeleteChars(std::span<const int> pars)
     Buffer& screen = *buffer;
     const int x = screen.x();
     int n = countParameter(pars, cols);
-    if (marginMode) {
+    if (marginMode_) {
         if (!insideMargins(screen, x))
             return;
         n = std::min(n, screen.marginRight() - x + 1);
     }
     if (x == screen.cols())
         return;
-    const int right = marginMode ? screen.marginRight() : cols - 1;
+    const int right = marginMode_ ? screen.marginRight() : cols - 1;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->deleteCells(x, n, right, eraseCell());
     updateRange(screen.y());
@@ -263,7 +263,7 @@ void Terminal::cmdInsertLines(std::span<const int> pars)
     // further rounds change nothing: a huge count costs no more than that.
     const int rounds = std::min(countParameter(pars, 2 * ring.maxLength()), absBottom - absY + 1);
 
-    if (marginMode) {
+    if (marginMode_) {
         if (!insideMargins(screen, screen.x()))
             return;
         screen.shiftRectangleDown(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell(), rounds);
@@ -293,7 +293,7 @@ void Terminal::cmdDeleteLines(std::span<const int> pars)
 
     // Outside the region nothing moves, with margins as without.
     if (insideRegion(screen, y)) {
-        if (marginMode) {
+        if (marginMode_) {
             if (insideMargins(screen, screen.x())) {
                 screen.shiftRectangleUp(absY, absBottom, screen.marginLeft(), screen.marginRight(), eraseCell(), n);
                 clearSelectionsInRange(absY, absBottom, screen.marginLeft(), screen.marginRight());
@@ -324,7 +324,7 @@ void Terminal::cmdScrollUp(std::span<const int> pars)
     // Past the region's height every further round gives the same blank region.
     const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
 
-    if (marginMode) {
+    if (marginMode_) {
         screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell(),
                                 rounds);
         clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
@@ -348,7 +348,7 @@ void Terminal::csiT(std::span<const int> pars)
     // Past the region's height every further round gives the same blank region.
     const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
 
-    if (marginMode) {
+    if (marginMode_) {
         // The rectangle scroll even when the margins span the whole width.
         screen.shiftRectangleDown(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell(),
                                   rounds);
@@ -394,9 +394,9 @@ void Terminal::cmdDeleteColumns(std::span<const int> pars)
 {
     Buffer& screen = *buffer;
     const int x = screen.x();
-    if (!insideRegion(screen, screen.y()) || x == screen.cols() || (marginMode && !insideMargins(screen, x)))
+    if (!insideRegion(screen, screen.y()) || x == screen.cols() || (marginMode_ && !insideMargins(screen, x)))
         return;
-    const int right = marginMode ? screen.marginRight() : cols - 1;
+    const int right = marginMode_ ? screen.marginRight() : cols - 1;
     const int n = countParameter(pars, cols);
     const CharData space(0x20, 1, eraseAttribute());
     for (int row = screen.scrollTop(); row <= screen.scrollBottom(); ++row) {

@@ -1,6 +1,7 @@
 // ANSI and DEC private modes, DECRQM, DECSTR, DECSCL, XTSAVE / XTRESTORE and the bidi mode changes.
 #include "emulator/DiagnosticText.h"
 #include "emulator/Terminal.h"
+#include "emulator/TerminalModes.h"
 
 #include "platform/Log.h"
 
@@ -10,37 +11,9 @@ namespace corvantix {
 
 namespace {
 
-// DEC private mode numbers that XTSAVE / XTRESTORE know.
-constexpr int bidiArrowKeySwapMode = 1243;
-constexpr int boxMirroringMode = 2500;
-constexpr int autodetectDirectionMode = 2501;
-
 bool isPrivateCollect(std::span<const std::uint8_t> collect)
 {
     return collect.size() == 1 && collect[0] == '?';
-}
-
-// The print path reads the buffers' copies and DECRQM the terminal's, so every writer
-// keeps the three in step.
-void storeInsertMode(Terminal& terminal, bool on)
-{
-    terminal.insertMode = on;
-    terminal.normalBuffer->insertMode = on;
-    terminal.altBuffer->insertMode = on;
-}
-
-void storeMarginMode(Terminal& terminal, bool on)
-{
-    terminal.marginMode = on;
-    terminal.normalBuffer->marginMode = on;
-    terminal.altBuffer->marginMode = on;
-}
-
-void storeWraparound(Terminal& terminal, bool on)
-{
-    terminal.wraparound = on;
-    terminal.normalBuffer->wraparound = on;
-    terminal.altBuffer->wraparound = on;
 }
 
 void storeBidiState(Terminal& terminal, const BidiPresentationState& state)
@@ -135,147 +108,302 @@ void setColumnMode(Terminal& terminal, bool wide)
     }
 }
 
-void logUnhandledDecset(const Terminal& terminal, int par)
+constexpr ModeState flag(bool value)
 {
-    if (!terminal.silentLog)
-        logInfo(terminal.silentLog, "Unhandled DEC Private Mode Set (DECSET) with " + std::to_string(par));
+    return value ? ModeState::set : ModeState::reset;
 }
 
-void logUnhandledDecrst(const Terminal& terminal, int par)
+// Rows of modes DECRQM reports but nothing sets.
+constexpr ModeRow reported(ModeKind kind, int number, ModeState state)
 {
-    if (!terminal.silentLog)
-        logInfo(terminal.silentLog, "Unhandled DEC Private Mode Reset (DECRST) with " + std::to_string(par));
-}
-
-// DECRQM states.
-constexpr int notRecognized = 0;
-constexpr int modeSet = 1;
-constexpr int modeReset = 2;
-constexpr int permanentlyReset = 4;
-
-constexpr int flag(bool value)
-{
-    return value ? modeSet : modeReset;
-}
-
-int ansiModeState(const Terminal& terminal, int ps)
-{
-    switch (ps) {
-    case 1:
-        return permanentlyReset;
-    case 2:
-    case 3:
-        return modeReset;
-    case 4:
-        return flag(terminal.insertMode);
-    case 5:
-    case 7:
-    case 10:
-    case 11:
-    case 13:
-    case 14:
-    case 15:
-    case 16:
-    case 17:
-    case 18:
-    case 19:
-        return permanentlyReset;
-    case 8:
-        return flag(terminal.currentBidiState.supportMode == BidiSupportMode::implicit);
-    case 12:
-        return modeSet;
-    case 20:
-        return flag(terminal.lineFeedMode);
-    default:
-        return notRecognized;
+    ModeRow row{kind, number};
+    switch (state) {
+    case ModeState::set:
+        row.state = [](const Terminal&) { return ModeState::set; };
+        break;
+    case ModeState::reset:
+        row.state = [](const Terminal&) { return ModeState::reset; };
+        break;
+    case ModeState::permanentlyReset:
+        row.state = [](const Terminal&) { return ModeState::permanentlyReset; };
+        break;
+    case ModeState::notRecognized:
+        break;
     }
+    return row;
 }
 
-int privateModeState(const Terminal& terminal, int ps)
+constexpr ModeRow::Action nothing = [](Terminal&) {};
+
+constexpr ModeKind ansi = ModeKind::ansi;
+constexpr ModeKind dec = ModeKind::dec;
+constexpr ModeState permanentlyReset = ModeState::permanentlyReset;
+
+// clang-format off
+constexpr ModeRow modes[] = {
+    // ANSI modes (SM / RM, CSI Ps $ p).
+    reported(ansi, 1, permanentlyReset),
+    {ansi, 2, [](const Terminal&) { return ModeState::reset; }, nothing}, // KAM
+    reported(ansi, 3, ModeState::reset),
+    {ansi, 4, [](const Terminal& t) { return flag(t.insertMode()); },       // IRM
+        [](Terminal& t) { t.setInsertMode(true); },
+        [](Terminal& t) { t.setInsertMode(false); },
+        nullptr,
+        [](Terminal& t) { t.setInsertMode(false); }},
+    reported(ansi, 5, permanentlyReset),
+    reported(ansi, 7, permanentlyReset),
+    {ansi, 8, [](const Terminal& t) { return flag(t.currentBidiState.supportMode == BidiSupportMode::implicit); }, // BDSM
+        [](Terminal& t) { setBidiSupportMode(t, BidiSupportMode::implicit); },
+        [](Terminal& t) { setBidiSupportMode(t, BidiSupportMode::explicit_); }},
+    reported(ansi, 10, permanentlyReset),
+    reported(ansi, 11, permanentlyReset),
+    reported(ansi, 12, ModeState::set),
+    reported(ansi, 13, permanentlyReset),
+    reported(ansi, 14, permanentlyReset),
+    reported(ansi, 15, permanentlyReset),
+    reported(ansi, 16, permanentlyReset),
+    reported(ansi, 17, permanentlyReset),
+    reported(ansi, 18, permanentlyReset),
+    reported(ansi, 19, permanentlyReset),
+    {ansi, 20, [](const Terminal& t) { return flag(t.lineFeedMode); },    // LNM
+        [](Terminal& t) { t.lineFeedMode = true; },
+        [](Terminal& t) { t.lineFeedMode = false; },
+        nullptr,
+        [](Terminal& t) { t.lineFeedMode = t.options.convertEol; }},
+
+    // DEC private modes (DECSET / DECRST, CSI ? Ps $ p, XTSAVE / XTRESTORE).
+    {dec, 1, [](const Terminal& t) { return flag(t.applicationCursor); }, // DECCKM
+        [](Terminal& t) { t.applicationCursor = true; },
+        [](Terminal& t) { t.applicationCursor = false; },
+        nullptr,
+        [](Terminal& t) { t.applicationCursor = false; }},
+    {dec, 2, [](const Terminal&) { return ModeState::set; },              // DECANM: no translation in G0-G3
+        [](Terminal& t) {
+            for (int level = 0; level < 4; ++level)
+                t.setCharset(level, nullptr);
+        }},
+    {dec, 3, [](const Terminal& t) { return flag(t.buffer->cols() == 132); }, // DECCOLM
+        [](Terminal& t) { setColumnMode(t, true); },
+        [](Terminal& t) { setColumnMode(t, false); }},
+    {dec, 4, [](const Terminal& t) { return flag(t.smoothScroll); },
+        [](Terminal& t) { t.smoothScroll = true; },
+        [](Terminal& t) { t.smoothScroll = false; }},
+    {dec, 5, [](const Terminal& t) { return flag(t.reverseColors); },     // DECSCNM
+        [](Terminal& t) { setReverseColors(t, true); },
+        [](Terminal& t) { setReverseColors(t, false); }},
+    {dec, 6, [](const Terminal& t) { return flag(t.originMode); },        // DECOM; the cursor stays
+        [](Terminal& t) { t.originMode = true; },
+        [](Terminal& t) { t.originMode = false; },
+        nullptr,
+        [](Terminal& t) { t.originMode = false; }},
+    {dec, 7, [](const Terminal& t) { return flag(t.wraparound()); },        // DECAWM
+        [](Terminal& t) { t.setWraparound(true); },
+        [](Terminal& t) { t.setWraparound(false); },
+        nullptr,
+        [](Terminal& t) { t.setWraparound(true); }},
+    reported(dec, 8, ModeState::set),
+    // Any of 9, 1000, 1002, 1003 switches reporting off, whichever was active.
+    {dec, 9, [](const Terminal& t) { return flag(t.mouseMode() == MouseMode::x10); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::x10); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
+    reported(dec, 10, permanentlyReset),
+    {dec, 12, [](const Terminal& t) { return flag(t.cursorBlink); },
+        [](Terminal& t) { t.cursorBlink = true; },
+        [](Terminal& t) { t.cursorBlink = false; }},
+    reported(dec, 13, ModeState::reset),
+    reported(dec, 14, ModeState::reset),
+    reported(dec, 18, ModeState::set),
+    reported(dec, 19, ModeState::set),
+    {dec, 25, [](const Terminal& t) { return flag(!t.cursorHidden); },    // DECTCEM
+        [](Terminal& t) { t.showCursor(); },
+        [](Terminal& t) { t.hideCursor(); },
+        nullptr,
+        // DECSTR tells the host once, at its end, whatever the cursor was.
+        [](Terminal& t) { t.cursorHidden = false; }},
+    reported(dec, 30, ModeState::reset),
+    {dec, 40, [](const Terminal& t) { return flag(t.allow80To132); },
+        [](Terminal& t) { t.allow80To132 = true; },
+        [](Terminal& t) { t.allow80To132 = false; }},
+    {dec, 41, [](const Terminal&) { return ModeState::reset; }, nullptr, nothing},
+    reported(dec, 42, permanentlyReset),
+    reported(dec, 44, permanentlyReset),
+    // Reverse wraparound only while wraparound is on.
+    {dec, 45, [](const Terminal& t) { return flag(t.reverseWraparound); },
+        [](Terminal& t) {
+            if (t.wraparound())
+                t.reverseWraparound = true;
+        },
+        [](Terminal& t) { t.reverseWraparound = false; },
+        nullptr,
+        [](Terminal& t) { t.reverseWraparound = false; }},
+    reported(dec, 46, permanentlyReset),
+    // The alternate content is kept by DECRST 47; a later DECSET 47 shows it again.
+    {dec, 47, [](const Terminal& t) { return flag(t.isCurrentBufferAlternate()); },
+        [](Terminal& t) {
+            t.activateAltBuffer(std::nullopt);
+            switchTail(t);
+        },
+        [](Terminal& t) {
+            t.activateNormalBuffer(false);
+            switchTail(t);
+        }},
+    {dec, 63, nullptr, nothing, nullptr},
+    {dec, 66, [](const Terminal& t) { return flag(t.applicationKeypad); }, // DECNKM
+        [](Terminal& t) { t.applicationKeypad = true; },
+        [](Terminal& t) { t.applicationKeypad = false; },
+        nullptr,
+        [](Terminal& t) { t.applicationKeypad = false; }},
+    reported(dec, 67, permanentlyReset),
+    {dec, 69, [](const Terminal& t) { return flag(t.marginMode()); },       // DECLRMM
+        [](Terminal& t) { t.setMarginMode(true); },
+        [](Terminal& t) { t.setMarginMode(false); }},
+    reported(dec, 80, permanentlyReset),
+    {dec, 95, [](const Terminal&) { return ModeState::set; }, nothing, nothing},
+    {dec, 1000, [](const Terminal& t) { return flag(t.mouseMode() == MouseMode::vt200); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::vt200); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
+    reported(dec, 1001, ModeState::reset),
+    {dec, 1002, [](const Terminal& t) { return flag(t.mouseMode() == MouseMode::buttonEventTracking); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::buttonEventTracking); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
+    {dec, 1003, [](const Terminal& t) { return flag(t.mouseMode() == MouseMode::anyEvent); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::anyEvent); },
+        [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
+    // Setting focus events reports the focus at once; resetting sends nothing.
+    {dec, 1004, [](const Terminal& t) { return flag(t.sendFocus); },
+        [](Terminal& t) {
+            t.sendFocus = true;
+            t.reportFocus();
+        },
+        [](Terminal& t) { t.sendFocus = false; }},
+    // Resetting any mouse encoding falls back to the x10 one, whichever was active.
+    {dec, 1005, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::utf8); },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::utf8; },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
+    {dec, 1006, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::sgr); },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::sgr; },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
+    {dec, 1007, [](const Terminal& t) { return flag(t.alternateScrollMode); },
+        [](Terminal& t) { t.alternateScrollMode = true; },
+        [](Terminal& t) { t.alternateScrollMode = false; }},
+    {dec, 1015, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::urxvt); },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::urxvt; },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
+    {dec, 1016, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::sgrPixel); },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::sgrPixel; },
+        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
+    {dec, 1034, [](const Terminal&) { return permanentlyReset; }, nothing, nothing},
+    {dec, 1047, nullptr,
+        [](Terminal& t) {
+            t.activateAltBuffer(std::nullopt);
+            switchTail(t);
+        },
+        [](Terminal& t) {
+            t.activateNormalBuffer(true);
+            switchTail(t);
+        }},
+    {dec, 1048, nullptr,
+        [](Terminal& t) { t.cmdSaveCursor(); },
+        [](Terminal& t) { t.cmdRestoreCursor(); }},
+    // The cursor saved here belongs to the normal screen: saved before the switch, restored
+    // after the switch back.
+    {dec, 1049, nullptr,
+        [](Terminal& t) {
+            t.cmdSaveCursor();
+            t.activateAltBuffer(std::nullopt);
+            switchTail(t);
+        },
+        [](Terminal& t) {
+            t.activateNormalBuffer(true);
+            t.cmdRestoreCursor();
+            switchTail(t);
+        }},
+    {dec, 1243, [](const Terminal& t) { return flag(t.bidiArrowKeySwap); },
+        [](Terminal& t) { t.bidiArrowKeySwap = true; },
+        [](Terminal& t) { t.bidiArrowKeySwap = false; },
+        [](ModeRestore& r, bool value) { r.terminal.bidiArrowKeySwap = value; },
+        [](Terminal& t) { t.bidiArrowKeySwap = t.options.initialBidiArrowKeySwap; }},
+    {dec, 2004, [](const Terminal& t) { return flag(t.bracketedPasteMode); },
+        [](Terminal& t) { t.bracketedPasteMode = true; },
+        [](Terminal& t) { t.bracketedPasteMode = false; }},
+    {dec, 2026, [](const Terminal& t) { return flag(t.synchronizedOutputActive); },
+        [](Terminal& t) { startSynchronizedOutput(t); },
+        [](Terminal& t) { t.endSynchronizedOutput(); }},
+    {dec, 2500, [](const Terminal& t) { return flag(t.currentBidiState.boxMirroring); },
+        [](Terminal& t) { setBoxMirroring(t, true); },
+        [](Terminal& t) { setBoxMirroring(t, false); },
+        [](ModeRestore& r, bool value) {
+            r.bidiState.boxMirroring = value;
+            r.changed.insert(BidiStateProperty::boxMirroring);
+        }},
+    {dec, 2501, [](const Terminal& t) { return flag(t.currentBidiState.autodetectDirection); },
+        [](Terminal& t) { setAutodetectDirection(t, true); },
+        [](Terminal& t) { setAutodetectDirection(t, false); },
+        [](ModeRestore& r, bool value) {
+            r.bidiState.autodetectDirection = value;
+            r.changed.insert(BidiStateProperty::autodetectDirection);
+        }},
+};
+// clang-format on
+
+void logUnhandledSet(const Terminal& terminal, ModeKind kind, int par)
 {
-    switch (ps) {
-    case 1:
-        return flag(terminal.applicationCursor);
-    case 2:
-    case 8:
-    case 18:
-    case 19:
-    case 95:
-        return modeSet;
-    case 3:
-        return flag(terminal.buffer->cols() == 132);
-    case 4:
-        return flag(terminal.smoothScroll);
-    case 5:
-        return flag(terminal.reverseColors);
-    case 6:
-        return flag(terminal.originMode);
-    case 7:
-        return flag(terminal.wraparound);
-    case 9:
-        return flag(terminal.mouseMode() == MouseMode::x10);
-    case 10:
-    case 42:
-    case 44:
-    case 46:
-    case 67:
-    case 80:
-    case 1034:
-        return permanentlyReset;
-    case 12:
-        return flag(terminal.cursorBlink);
-    case 13:
-    case 14:
-    case 30:
-    case 41:
-    case 1001:
-        return modeReset;
-    case 25:
-        return flag(!terminal.cursorHidden);
-    case 40:
-        return flag(terminal.allow80To132);
-    case 45:
-        return flag(terminal.reverseWraparound);
-    case 47:
-        return flag(terminal.isCurrentBufferAlternate());
-    case 66:
-        return flag(terminal.applicationKeypad);
-    case 69:
-        return flag(terminal.marginMode);
-    case 1000:
-        return flag(terminal.mouseMode() == MouseMode::vt200);
-    case 1002:
-        return flag(terminal.mouseMode() == MouseMode::buttonEventTracking);
-    case 1003:
-        return flag(terminal.mouseMode() == MouseMode::anyEvent);
-    case 1004:
-        return flag(terminal.sendFocus);
-    case 1005:
-        return flag(terminal.mouseProtocol == MouseProtocolEncoding::utf8);
-    case 1006:
-        return flag(terminal.mouseProtocol == MouseProtocolEncoding::sgr);
-    case 1015:
-        return flag(terminal.mouseProtocol == MouseProtocolEncoding::urxvt);
-    case 1016:
-        return flag(terminal.mouseProtocol == MouseProtocolEncoding::sgrPixel);
-    case 1007:
-        return flag(terminal.alternateScrollMode);
-    case 1243:
-        return flag(terminal.bidiArrowKeySwap);
-    case 2004:
-        return flag(terminal.bracketedPasteMode);
-    case 2026:
-        return flag(terminal.synchronizedOutputActive);
-    case 2500:
-        return flag(terminal.currentBidiState.boxMirroring);
-    case 2501:
-        return flag(terminal.currentBidiState.autodetectDirection);
-    default:
-        return notRecognized;
-    }
+    if (terminal.silentLog)
+        return;
+    if (kind == ModeKind::ansi)
+        logInfo(false, "Unhandled verbatim setMode with " + std::to_string(par) + " and []");
+    else
+        logInfo(false, "Unhandled DEC Private Mode Set (DECSET) with " + std::to_string(par));
+}
+
+void logUnhandledReset(const Terminal& terminal, ModeKind kind, int par)
+{
+    // An ANSI mode without a reset is dropped silently.
+    if (terminal.silentLog || kind == ModeKind::ansi)
+        return;
+    logInfo(false, "Unhandled DEC Private Mode Reset (DECRST) with " + std::to_string(par));
 }
 
 } // namespace
+
+std::span<const ModeRow> modeTable()
+{
+    return modes;
+}
+
+const ModeRow* findMode(ModeKind kind, int number)
+{
+    for (const ModeRow& row : modes) {
+        if (row.kind == kind && row.number == number)
+            return &row;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- The mirrored flags
+
+// The print path reads the buffers' copies and DECRQM the terminal's, so each flag changes
+// in all three places at once.
+void Terminal::setInsertMode(bool on)
+{
+    insertMode_ = on;
+    normalBuffer->insertMode = on;
+    altBuffer->insertMode = on;
+}
+
+void Terminal::setMarginMode(bool on)
+{
+    marginMode_ = on;
+    normalBuffer->marginMode = on;
+    altBuffer->marginMode = on;
+}
+
+void Terminal::setWraparound(bool on)
+{
+    wraparound_ = on;
+    normalBuffer->wraparound = on;
+    altBuffer->wraparound = on;
+}
 
 // ---------------------------------------------------------------- SM / RM, DECSET / DECRST
 
@@ -293,270 +421,29 @@ void Terminal::cmdResetMode(std::span<const int> pars, std::span<const std::uint
 
 void Terminal::setMode(int par, std::span<const std::uint8_t> collect)
 {
-    if (collect.empty()) {
-        switch (par) {
-        case 2: // KAM
-            break;
-        case 4: // IRM
-            storeInsertMode(*this, true);
-            break;
-        case 8: // BDSM
-            setBidiSupportMode(*this, BidiSupportMode::implicit);
-            break;
-        case 20: // LNM
-            lineFeedMode = true;
-            break;
-        default:
-            if (!silentLog)
-                logInfo(silentLog, "Unhandled verbatim setMode with " + std::to_string(par) + " and " + listText(collect));
-            break;
-        }
-        return;
-    }
-    if (!isPrivateCollect(collect)) {
+    if (!collect.empty() && !isPrivateCollect(collect)) {
         if (!silentLog)
             logInfo(silentLog, "Unhandled setMode (SM) with " + std::to_string(par) + " and " + listText(collect));
         return;
     }
-
-    switch (par) {
-    case 1:
-        applicationCursor = true;
-        break;
-    case 2:
-        for (int level = 0; level < 4; ++level)
-            setCharset(level, nullptr);
-        break;
-    case 3:
-        setColumnMode(*this, true);
-        break;
-    case 4:
-        smoothScroll = true;
-        break;
-    case 5:
-        setReverseColors(*this, true);
-        break;
-    case 6:
-        originMode = true;
-        break;
-    case 7:
-        storeWraparound(*this, true);
-        break;
-    case 9:
-        setMouseMode(MouseMode::x10);
-        break;
-    case 12:
-        cursorBlink = true;
-        break;
-    case 25:
-        showCursor();
-        break;
-    case 40:
-        allow80To132 = true;
-        break;
-    case 41:
-        logUnhandledDecset(*this, par);
-        break;
-    case 45:
-        if (wraparound)
-            reverseWraparound = true;
-        break;
-    case 47:
-    case 1047:
-        activateAltBuffer(std::nullopt);
-        switchTail(*this);
-        break;
-    case 63:
-    case 95:
-    case 1034:
-        break;
-    case 66:
-        applicationKeypad = true;
-        break;
-    case 69:
-        storeMarginMode(*this, true);
-        break;
-    case 1000:
-        setMouseMode(MouseMode::vt200);
-        break;
-    case 1002:
-        setMouseMode(MouseMode::buttonEventTracking);
-        break;
-    case 1003:
-        setMouseMode(MouseMode::anyEvent);
-        break;
-    case 1004:
-        sendFocus = true;
-        reportFocus();
-        break;
-    case 1005:
-        mouseProtocol = MouseProtocolEncoding::utf8;
-        break;
-    case 1006:
-        mouseProtocol = MouseProtocolEncoding::sgr;
-        break;
-    case 1007:
-        alternateScrollMode = true;
-        break;
-    case 1015:
-        mouseProtocol = MouseProtocolEncoding::urxvt;
-        break;
-    case 1016:
-        mouseProtocol = MouseProtocolEncoding::sgrPixel;
-        break;
-    case 1048:
-        cmdSaveCursor();
-        break;
-    case 1049:
-        // The cursor saved here belongs to the normal screen.
-        cmdSaveCursor();
-        activateAltBuffer(std::nullopt);
-        switchTail(*this);
-        break;
-    case 1243:
-        bidiArrowKeySwap = true;
-        break;
-    case 2004:
-        bracketedPasteMode = true;
-        break;
-    case 2026:
-        startSynchronizedOutput(*this);
-        break;
-    case 2500:
-        setBoxMirroring(*this, true);
-        break;
-    case 2501:
-        setAutodetectDirection(*this, true);
-        break;
-    default:
-        logUnhandledDecset(*this, par);
-        break;
-    }
+    const ModeKind kind = collect.empty() ? ModeKind::ansi : ModeKind::dec;
+    const ModeRow* row = findMode(kind, par);
+    if (row != nullptr && row->set != nullptr)
+        row->set(*this);
+    else
+        logUnhandledSet(*this, kind, par);
 }
 
 void Terminal::resetMode(int par, std::span<const std::uint8_t> collect)
 {
-    if (collect.empty()) {
-        switch (par) {
-        case 4:
-            storeInsertMode(*this, false);
-            break;
-        case 8:
-            setBidiSupportMode(*this, BidiSupportMode::explicit_);
-            break;
-        case 20:
-            lineFeedMode = false;
-            break;
-        default:
-            break;
-        }
+    if (!collect.empty() && !isPrivateCollect(collect))
         return;
-    }
-    if (!isPrivateCollect(collect))
-        return;
-
-    switch (par) {
-    case 1:
-        applicationCursor = false;
-        break;
-    case 2:
-        logUnhandledDecrst(*this, par);
-        break;
-    case 3:
-        setColumnMode(*this, false);
-        break;
-    case 4:
-        smoothScroll = false;
-        break;
-    case 5:
-        setReverseColors(*this, false);
-        break;
-    case 6:
-        originMode = false;
-        break;
-    case 7:
-        storeWraparound(*this, false);
-        break;
-    case 9:
-    case 1000:
-    case 1002:
-    case 1003:
-        // Any of the four switches reporting off, whichever was active.
-        setMouseMode(MouseMode::off);
-        break;
-    case 12:
-        cursorBlink = false;
-        break;
-    case 25:
-        hideCursor();
-        break;
-    case 40:
-        allow80To132 = false;
-        break;
-    case 41:
-    case 95:
-    case 1034:
-        break;
-    case 45:
-        reverseWraparound = false;
-        break;
-    case 47:
-        // The alternate content is kept; a later DECSET 47 shows it again.
-        activateNormalBuffer(false);
-        switchTail(*this);
-        break;
-    case 63:
-        logUnhandledDecrst(*this, par);
-        break;
-    case 66:
-        applicationKeypad = false;
-        break;
-    case 69:
-        storeMarginMode(*this, false);
-        break;
-    case 1004:
-        sendFocus = false;
-        break;
-    case 1005:
-    case 1006:
-    case 1015:
-    case 1016:
-        mouseProtocol = MouseProtocolEncoding::x10;
-        break;
-    case 1007:
-        alternateScrollMode = false;
-        break;
-    case 1047:
-        activateNormalBuffer(true);
-        switchTail(*this);
-        break;
-    case 1048:
-        cmdRestoreCursor();
-        break;
-    case 1049:
-        activateNormalBuffer(true);
-        cmdRestoreCursor();
-        switchTail(*this);
-        break;
-    case 1243:
-        bidiArrowKeySwap = false;
-        break;
-    case 2004:
-        bracketedPasteMode = false;
-        break;
-    case 2026:
-        endSynchronizedOutput();
-        break;
-    case 2500:
-        setBoxMirroring(*this, false);
-        break;
-    case 2501:
-        setAutodetectDirection(*this, false);
-        break;
-    default:
-        logUnhandledDecrst(*this, par);
-        break;
-    }
+    const ModeKind kind = collect.empty() ? ModeKind::ansi : ModeKind::dec;
+    const ModeRow* row = findMode(kind, par);
+    if (row != nullptr && row->reset != nullptr)
+        row->reset(*this);
+    else
+        logUnhandledReset(*this, kind, par);
 }
 
 // ---------------------------------------------------------------- CSI ... p
@@ -583,19 +470,15 @@ void Terminal::cmdCsiP(std::span<const int> pars, std::span<const std::uint8_t> 
 
 void Terminal::softReset()
 {
+    // The bidi modes and the fallback direction go back together, as one change.
     storeBidiState(*this, options.initialBidiState);
     applyBidiStateToCursorParagraph(BidiStatePropertySet::all());
     updateFullScreen();
-    bidiArrowKeySwap = options.initialBidiArrowKeySwap;
     savedBidiPrivateModes.clear();
-
-    cursorHidden = false;
-    originMode = false;
-    storeInsertMode(*this, false);
-    storeWraparound(*this, true);
-    reverseWraparound = false;
-    applicationKeypad = false;
-    applicationCursor = false;
+    for (const ModeRow& row : modes) {
+        if (row.softReset != nullptr)
+            row.softReset(*this);
+    }
 
     buffer->setScrollTop(0);
     buffer->setScrollBottom(rows - 1);
@@ -607,7 +490,6 @@ void Terminal::softReset()
     setgLevel(0);
     conformance = TerminalConformance::vt500;
     activeHyperlink.reset();
-    lineFeedMode = options.convertEol;
     resetPalette();
 
     // Told even when the cursor was already visible.
@@ -647,8 +529,10 @@ void Terminal::cmdSetConformanceLevel(std::span<const int> pars)
 void Terminal::cmdRequestMode(std::span<const int> pars, bool isPrivate)
 {
     const int ps = pars.empty() ? 0 : pars[0];
-    const int state = isPrivate ? privateModeState(*this, ps) : ansiModeState(*this, ps);
-    sendResponse(cc.csi(), isPrivate ? "?" : "", std::to_string(ps), ";", std::to_string(state), "$y");
+    const ModeRow* row = findMode(isPrivate ? ModeKind::dec : ModeKind::ansi, ps);
+    const ModeState state = row != nullptr && row->state != nullptr ? row->state(*this) : ModeState::notRecognized;
+    sendResponse(cc.csi(), isPrivate ? "?" : "", std::to_string(ps), ";",
+                 std::to_string(static_cast<int>(state)), "$y");
 }
 
 // ---------------------------------------------------------------- XTSAVE / XTRESTORE
@@ -656,49 +540,25 @@ void Terminal::cmdRequestMode(std::span<const int> pars, bool isPrivate)
 void Terminal::cmdSavePrivateModes(std::span<const int> pars)
 {
     for (const int par : pars) {
-        switch (par) {
-        case bidiArrowKeySwapMode:
-            savedBidiPrivateModes[par] = bidiArrowKeySwap;
-            break;
-        case boxMirroringMode:
-            savedBidiPrivateModes[par] = currentBidiState.boxMirroring;
-            break;
-        case autodetectDirectionMode:
-            savedBidiPrivateModes[par] = currentBidiState.autodetectDirection;
-            break;
-        default:
-            break;
-        }
+        const ModeRow* row = findMode(ModeKind::dec, par);
+        if (row != nullptr && row->restore != nullptr)
+            savedBidiPrivateModes[par] = row->state(*this) == ModeState::set;
     }
 }
 
 void Terminal::cmdRestorePrivateModes(std::span<const int> pars)
 {
-    BidiPresentationState state = currentBidiState;
-    BidiStatePropertySet changed;
+    ModeRestore restore{*this, currentBidiState, {}};
     for (const int par : pars) {
         const auto saved = savedBidiPrivateModes.find(par);
         if (saved == savedBidiPrivateModes.end())
             continue;
-        switch (par) {
-        case bidiArrowKeySwapMode:
-            bidiArrowKeySwap = saved->second;
-            break;
-        case boxMirroringMode:
-            state.boxMirroring = saved->second;
-            changed.insert(BidiStateProperty::boxMirroring);
-            break;
-        case autodetectDirectionMode:
-            state.autodetectDirection = saved->second;
-            changed.insert(BidiStateProperty::autodetectDirection);
-            break;
-        default:
-            break;
-        }
+        if (const ModeRow* row = findMode(ModeKind::dec, par); row != nullptr && row->restore != nullptr)
+            row->restore(restore, saved->second);
     }
     // One bidi change for everything restored, so the paragraph is rewritten once.
-    if (!changed.isEmpty())
-        bidiChange(*this, state, changed);
+    if (!restore.changed.isEmpty())
+        bidiChange(*this, restore.bidiState, restore.changed);
 }
 
 // ---------------------------------------------------------------- Bidi paragraph of the cursor

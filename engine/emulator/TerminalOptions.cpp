@@ -60,32 +60,6 @@ std::optional<CursorStyle> cursorStyleFromOrdinal(int ordinal)
     return allCursorStyles[static_cast<std::size_t>(ordinal)];
 }
 
-TerminalOptions::TerminalOptions(int cols, int rows, bool convertEol, std::string termName,
-                                 CursorStyle cursorStyle, bool screenReaderMode, int scrollback,
-                                 int tabStopWidth, bool enableSixelReported,
-                                 std::int64_t kittyImageCacheLimitBytes,
-                                 Ansi256PaletteStrategy ansi256PaletteStrategy,
-                                 RegionalIndicatorWidth regionalIndicatorWidth,
-                                 BidiPresentationState initialBidiState,
-                                 int maximumBidiParagraphRows, bool initialBidiArrowKeySwap)
-    : cols(cols),
-      rows(rows),
-      convertEol(convertEol),
-      termName(std::move(termName)),
-      cursorStyle(cursorStyle),
-      screenReaderMode(screenReaderMode),
-      scrollback(scrollback),
-      tabStopWidth(tabStopWidth),
-      enableSixelReported(enableSixelReported),
-      kittyImageCacheLimitBytes(kittyImageCacheLimitBytes),
-      ansi256PaletteStrategy(ansi256PaletteStrategy),
-      regionalIndicatorWidth(regionalIndicatorWidth),
-      initialBidiState(initialBidiState),
-      maximumBidiParagraphRows(std::max(maximumBidiParagraphRows, 1)),
-      initialBidiArrowKeySwap(initialBidiArrowKeySwap)
-{
-}
-
 const TerminalOptions& TerminalOptions::defaultOptions()
 {
     static const TerminalOptions options;

@@ -6,6 +6,7 @@
 #include "model/BidiPresentationState.h"
 #include "model/Color.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -60,25 +61,11 @@ struct TerminalOptions {
     Ansi256PaletteStrategy ansi256PaletteStrategy = Ansi256PaletteStrategy::base16Lab;
     RegionalIndicatorWidth regionalIndicatorWidth = RegionalIndicatorWidth::wide;
     BidiPresentationState initialBidiState{};
-    int maximumBidiParagraphRows = 500; // rows one bidi paragraph may span in the drawing side
+    int maximumBidiParagraphRows = 500; // read through bidiParagraphRowLimit
     bool initialBidiArrowKeySwap = false;
 
-    TerminalOptions() = default;
-    // Memberwise, in field order. A maximumBidiParagraphRows below 1 becomes 1; fields
-    // assigned later are stored as given.
-    explicit TerminalOptions(int cols, int rows = 25, bool convertEol = false,
-                             std::string termName = "xterm-256color",
-                             CursorStyle cursorStyle = CursorStyle::blinkBlock,
-                             bool screenReaderMode = false, int scrollback = 500,
-                             int tabStopWidth = 8, bool enableSixelReported = true,
-                             std::int64_t kittyImageCacheLimitBytes = 335'544'320,
-                             Ansi256PaletteStrategy ansi256PaletteStrategy =
-                                 Ansi256PaletteStrategy::base16Lab,
-                             RegionalIndicatorWidth regionalIndicatorWidth =
-                                 RegionalIndicatorWidth::wide,
-                             BidiPresentationState initialBidiState = {},
-                             int maximumBidiParagraphRows = 500,
-                             bool initialBidiArrowKeySwap = false);
+    // Rows one bidi paragraph may span in the drawing side: at least 1, whatever was stored.
+    int bidiParagraphRowLimit() const { return std::max(maximumBidiParagraphRows, 1); }
 
     // The process-wide value with every default, made once on first use (not named
     // `default`, which is a keyword).

@@ -207,11 +207,11 @@ void Terminal::cmdInsertColumns(std::span<const int> pars, std::span<const std::
     const int n = std::max(pars.empty() ? 1 : pars[0], 1);
     Buffer& screen = *buffer;
     const int x = screen.x();
-    if (marginMode && x < screen.marginLeft())
+    if (marginMode_ && x < screen.marginLeft())
         return;
     if (x > screen.marginRight())
         return;
-    const int rightEdge = marginMode ? screen.marginRight() : cols - 1;
+    const int rightEdge = marginMode_ ? screen.marginRight() : cols - 1;
     const CharData blank(0x20, 1,
                          Attribute{Attribute::Color::defaultColor(), Attribute::Color::defaultInvertedColor(), {},
                                    UnderlineStyle::none, std::nullopt});

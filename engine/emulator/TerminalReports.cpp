@@ -38,7 +38,7 @@ std::pair<int, int> reportedCursorPosition(const Terminal& terminal)
     long long column = static_cast<long long>(std::min(screen.x(), terminal.cols - 1)) + 1;
     if (terminal.originMode) {
         row -= screen.scrollTop();
-        if (terminal.marginMode)
+        if (terminal.marginMode())
             column -= screen.marginLeft();
     }
     return {static_cast<int>(std::max(row, 1LL)), static_cast<int>(std::max(column, 1LL))};

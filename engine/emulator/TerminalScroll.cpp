@@ -74,7 +74,7 @@ void Terminal::cmdLineFeed()
 
     if (y == screen.scrollBottom()) {
         // With margins, a cursor left or right of them does not scroll the region.
-        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight())) {
+        if (!marginMode_ || (x >= screen.marginLeft() && x <= screen.marginRight())) {
             scroll(false);
             moved = true;
         }
@@ -93,13 +93,13 @@ void Terminal::cmdLineFeed()
     linefeedNotify();
 
     if (lineFeedMode)
-        screen.setX(originMode && marginMode ? screen.marginLeft() : 0);
+        screen.setX(originMode && marginMode_ ? screen.marginLeft() : 0);
 }
 
 void Terminal::cmdCarriageReturn()
 {
     Buffer& screen = *buffer;
-    if (marginMode && screen.x() >= screen.marginLeft())
+    if (marginMode_ && screen.x() >= screen.marginLeft())
         screen.setX(screen.marginLeft());
     else
         screen.setX(0);
@@ -108,8 +108,8 @@ void Terminal::cmdCarriageReturn()
 void Terminal::cmdBackspace()
 {
     Buffer& screen = restrictCursor(!reverseWraparound);
-    const int left = marginMode ? screen.marginLeft() : 0;
-    const int right = marginMode ? screen.marginRight() : screen.cols() - 1;
+    const int left = marginMode_ ? screen.marginLeft() : 0;
+    const int right = marginMode_ ? screen.marginRight() : screen.cols() - 1;
     const int x = screen.x();
     const int y = screen.y();
 
@@ -126,7 +126,7 @@ void Terminal::cmdBackspace()
     // Reverse wraparound: to the end of the row above, or from the top of the region to
     // its bottom.
     if (y > screen.scrollTop() && y <= screen.scrollBottom()) {
-        if (!marginMode) {
+        if (!marginMode_) {
             if (BufferLine* line = lineAt(screen, screen.yBase() + y); line != nullptr && line->isWrapped())
                 line->setIsWrapped(false);
         }
@@ -150,7 +150,7 @@ void Terminal::cmdIndex()
     bool moved = true;
     if (screen.y() >= screen.scrollBottom()) {
         // Below the region too: IND scrolls the region where line feed would not.
-        if (!marginMode || (x >= screen.marginLeft() && x <= screen.marginRight()))
+        if (!marginMode_ || (x >= screen.marginLeft() && x <= screen.marginRight()))
             scroll(false);
         else
             moved = false;
@@ -167,7 +167,7 @@ void Terminal::reverseIndex()
     const int y = screen.y();
     const bool atTop = y == screen.scrollTop();
 
-    if (marginMode && x < screen.marginLeft()) {
+    if (marginMode_ && x < screen.marginLeft()) {
         if (!atTop && y >= 1)
             screen.setY(y - 1);
         return;
@@ -177,7 +177,7 @@ void Terminal::reverseIndex()
             screen.setY(y - 1);
         return;
     }
-    if (marginMode && x > screen.marginRight())
+    if (marginMode_ && x > screen.marginRight())
         return;
 
     // Scroll the region down by one line.
@@ -193,7 +193,7 @@ void Terminal::reverseIndex()
         return;
     }
 
-    if (!marginMode || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
+    if (!marginMode_ || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
         if (!ring.shiftElements(absTop, absBottom - absTop, 1)) {
             printLine("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop="
                       + std::to_string(screen.scrollTop()) + "  yDisp=" + std::to_string(screen.yDisp())
@@ -219,104 +219,149 @@ void Terminal::reverseIndex()
 
 // ---------------------------------------------------------------- Scrolling up
 
+namespace {
+
+// Where one scroll of the region happens: its ring rows, and what a new bottom line gets.
+struct ScrollStep {
+    Buffer& screen;
+    CircularBufferLineList& ring;
+    int absTop = 0;
+    int absBottom = 0;
+    bool isWrapped = false;
+    BidiPresentationState bidiState;
+    Attribute erase;
+};
+
+// The template line, rebuilt only when the width or the erase attribute changed.
+void prepareBlankLine(Terminal& terminal, const ScrollStep& step)
+{
+    std::shared_ptr<BufferLine>& blank = terminal.blankLine;
+    if (blank->dataSize() != terminal.cols || blank->getCell(0).attribute != step.erase)
+        blank = step.screen.getBlankLine(step.erase);
+    if (blank->isWrapped() != step.isWrapped)
+        blank->setIsWrapped(step.isWrapped);
+    if (blank->bidiState() != step.bidiState)
+        blank->setBidiState(step.bidiState);
+}
+
+// A line that takes a scrolled neighbour's place starts plain: no wrap, no images, single
+// width.
+void resetMovedLine(Buffer& screen, int row, const BidiPresentationState& bidiState)
+{
+    BufferLine& line = *screen.lines()[row];
+    line.setIsWrapped(false);
+    line.setBidiState(bidiState);
+    screen.removeLineImages(row);
+    line.setRenderMode(BufferLine::RenderLineMode::single);
+}
+
+// Margins narrower than the screen: only the rectangle between them moves, and nothing
+// enters the scrollback.
+void scrollRectangle(Terminal& terminal, const ScrollStep& step)
+{
+    Buffer& screen = step.screen;
+    const int bottom = std::min(step.absBottom, step.ring.count() - 1);
+    for (int row = step.absTop; row < bottom; ++row)
+        resetMovedLine(screen, row, step.ring[row + 1]->bidiState());
+    screen.shiftRectangleUp(step.absTop, bottom, screen.marginLeft(), screen.marginRight(), terminal.eraseCell());
+    if (bottom >= step.absTop)
+        resetMovedLine(screen, bottom, terminal.currentBidiState);
+    terminal.clearSelectionsInRange(step.absTop, step.absBottom, screen.marginLeft(), screen.marginRight());
+}
+
+// A region starting at the top: its top line leaves the screen for the scrollback (or is
+// dropped when the ring is full).
+void scrollIntoScrollback(Terminal& terminal, const ScrollStep& step)
+{
+    Buffer& screen = step.screen;
+    CircularBufferLineList& ring = step.ring;
+    const bool ringFull = ring.count() == ring.maxLength();
+    const int countBefore = ring.count();
+    if (step.absBottom == ring.count() - 1) {
+        if (!ringFull) {
+            ring.push(BufferLine::initCopy(*terminal.blankLine));
+            screen.setYBase(screen.yBase() + 1);
+            if (!terminal.userScrolling)
+                screen.setYDisp(screen.yDisp() + 1);
+        } else {
+            // The oldest line is reused as the new bottom line: no allocation.
+            ring.recycle(step.erase);
+            BufferLine& reused = *ring[ring.count() - 1];
+            if (reused.isWrapped() != step.isWrapped)
+                reused.setIsWrapped(step.isWrapped);
+            reused.setBidiState(step.bidiState);
+        }
+    } else {
+        const Buffer::LinePtr inserted = BufferLine::initCopy(*terminal.blankLine);
+        ring.splice(step.absBottom + 1, 0, std::span(&inserted, 1),
+                    [&terminal](int row) { terminal.markSplicedRowDirty(row); });
+        if (!ringFull) {
+            screen.setYBase(screen.yBase() + 1);
+            if (!terminal.userScrolling)
+                screen.setYDisp(screen.yDisp() + 1);
+        }
+    }
+    if (ringFull) {
+        if (screen.hasScrollback)
+            screen.linesTop += 1;
+        terminal.adjustSelectionsForLineShift(0, countBefore - 1, 1);
+        if (terminal.userScrolling)
+            screen.setYDisp(std::max(screen.yDisp() - 1, 0));
+    }
+}
+
+// A region below the top: its top line is discarded. False when the region lies past the
+// ring (logged; nothing moves).
+bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
+{
+    Buffer& screen = step.screen;
+    CircularBufferLineList& ring = step.ring;
+    const int absTop = step.absTop;
+    const int absBottom = step.absBottom;
+    if (absBottom >= ring.count()) {
+        printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
+                  + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
+                  + " scrollTop=" + std::to_string(screen.scrollTop()) + " scrollBottom="
+                  + std::to_string(screen.scrollBottom())
+                  + " isAlternate=" + boolText(terminal.isCurrentBufferAlternate()));
+        return false;
+    }
+    if (canReuseLeavingLine(ring, absTop, *terminal.blankLine)) {
+        // The same lines end up in the same places as below, but the line leaving the
+        // region becomes the blank bottom line instead of a new copy of the template.
+        ring.rotateUp(absTop, absBottom - absTop);
+        ring[absBottom]->recycleFrom(*terminal.blankLine);
+    } else {
+        if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
+            printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
+                      + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
+                      + std::to_string(screen.linesTop)
+                      + " isAlternate=" + boolText(terminal.isCurrentBufferAlternate()));
+        }
+        ring.setLine(absBottom, BufferLine::initCopy(*terminal.blankLine));
+    }
+    terminal.adjustSelectionsForLineShift(absTop, absBottom, 1);
+    return true;
+}
+
+} // namespace
+
 void Terminal::scroll(bool isWrapped)
 {
     Buffer& screen = *buffer;
-    CircularBufferLineList& ring = screen.lines();
-    const int absTop = screen.yBase() + screen.scrollTop();
-    const int absBottom = screen.yBase() + screen.scrollBottom();
-
+    ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),
+                    screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState, eraseAttribute()};
     // A wrapped continuation keeps the bidi state of the line it continues.
-    BidiPresentationState bidiState = currentBidiState;
-    if (isWrapped && absBottom >= 0 && absBottom < ring.count())
-        bidiState = ring[absBottom]->bidiState();
+    if (isWrapped && step.absBottom >= 0 && step.absBottom < step.ring.count())
+        step.bidiState = step.ring[step.absBottom]->bidiState();
+    prepareBlankLine(*this, step);
 
-    // The template line, rebuilt only when the width or the erase attribute changed.
-    const Attribute erase = eraseAttribute();
-    if (blankLine->dataSize() != cols || blankLine->getCell(0).attribute != erase)
-        blankLine = screen.getBlankLine(erase);
-    if (blankLine->isWrapped() != isWrapped)
-        blankLine->setIsWrapped(isWrapped);
-    if (blankLine->bidiState() != bidiState)
-        blankLine->setBidiState(bidiState);
-
-    if (marginMode && marginsNarrowerThanScreen(screen, cols)) {
-        // Rectangle scroll: nothing enters the scrollback.
-        const int bottom = std::min(absBottom, ring.count() - 1);
-        for (int row = absTop; row < bottom; ++row) {
-            BufferLine& line = *ring[row];
-            line.setIsWrapped(false);
-            line.setBidiState(ring[row + 1]->bidiState());
-            screen.removeLineImages(row);
-            line.setRenderMode(BufferLine::RenderLineMode::single);
-        }
-        screen.shiftRectangleUp(absTop, bottom, screen.marginLeft(), screen.marginRight(), eraseCell());
-        if (bottom >= absTop) {
-            BufferLine& last = *ring[bottom];
-            last.setIsWrapped(false);
-            last.setBidiState(currentBidiState);
-            screen.removeLineImages(bottom);
-            last.setRenderMode(BufferLine::RenderLineMode::single);
-        }
-        clearSelectionsInRange(absTop, absBottom, screen.marginLeft(), screen.marginRight());
-    } else if (screen.scrollTop() == 0) {
-        // The top line leaves the screen for the scrollback (or is dropped).
-        const bool ringFull = ring.count() == ring.maxLength();
-        const int countBefore = ring.count();
-        if (absBottom == ring.count() - 1) {
-            if (!ringFull) {
-                ring.push(BufferLine::initCopy(*blankLine));
-                screen.setYBase(screen.yBase() + 1);
-                if (!userScrolling)
-                    screen.setYDisp(screen.yDisp() + 1);
-            } else {
-                // The oldest line is reused as the new bottom line: no allocation.
-                ring.recycle(erase);
-                BufferLine& reused = *ring[ring.count() - 1];
-                if (reused.isWrapped() != isWrapped)
-                    reused.setIsWrapped(isWrapped);
-                reused.setBidiState(bidiState);
-            }
-        } else {
-            const Buffer::LinePtr inserted = BufferLine::initCopy(*blankLine);
-            ring.splice(absBottom + 1, 0, std::span(&inserted, 1), [this](int row) { markSplicedRowDirty(row); });
-            if (!ringFull) {
-                screen.setYBase(screen.yBase() + 1);
-                if (!userScrolling)
-                    screen.setYDisp(screen.yDisp() + 1);
-            }
-        }
-        if (ringFull) {
-            if (screen.hasScrollback)
-                screen.linesTop += 1;
-            adjustSelectionsForLineShift(0, countBefore - 1, 1);
-            if (userScrolling)
-                screen.setYDisp(std::max(screen.yDisp() - 1, 0));
-        }
-    } else {
-        // The top line of the region is discarded.
-        if (absBottom >= ring.count()) {
-            printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
-                      + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
-                      + " scrollTop=" + std::to_string(screen.scrollTop()) + " scrollBottom="
-                      + std::to_string(screen.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
-            return;
-        }
-        if (canReuseLeavingLine(ring, absTop, *blankLine)) {
-            // The same lines end up in the same places as below, but the line leaving the
-            // region becomes the blank bottom line instead of a new copy of the template.
-            ring.rotateUp(absTop, absBottom - absTop);
-            ring[absBottom]->recycleFrom(*blankLine);
-        } else {
-            if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
-                printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
-                          + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
-                          + std::to_string(screen.linesTop) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
-            }
-            ring.setLine(absBottom, BufferLine::initCopy(*blankLine));
-        }
-        adjustSelectionsForLineShift(absTop, absBottom, 1);
-    }
+    if (marginMode_ && marginsNarrowerThanScreen(screen, cols))
+        scrollRectangle(*this, step);
+    else if (screen.scrollTop() == 0)
+        scrollIntoScrollback(*this, step);
+    else if (!scrollRegionUp(*this, step))
+        return;
 
     // The view follows the output unless the user looks at the scrollback.
     if (!userScrolling)
@@ -337,8 +382,6 @@ void Terminal::scroll(bool isWrapped)
     if (TerminalDelegate* delegate = this->delegate())
         delegate->scrolled(*this, screen.yDisp());
 }
-
-// ---------------------------------------------------------------- Semantic prompt lines
 
 void Terminal::propagateSemanticContinuation(bool moved)
 {

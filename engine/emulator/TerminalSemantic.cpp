@@ -68,6 +68,78 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 
 // ---------------------------------------------------------------- OSC 133
 
+namespace {
+
+int cursorRow(const Buffer& screen)
+{
+    return screen.yBase() + screen.y();
+}
+
+void setSemanticClickMode(Buffer& screen, const Terminal::SemanticPromptOptions& options)
+{
+    screen.semanticClickMode = options.clickEvents  ? *options.clickEvents
+                               : options.cursorClick ? *options.cursorClick
+                                                     : SemanticPromptClickMode::none();
+    screen.semanticUsesSpecialCursorKeys = options.specialKeys;
+}
+
+void startSemanticGroup(Buffer& screen)
+{
+    const int row = cursorRow(screen);
+    screen.beginSemanticGroup(row);
+    if (row >= 0 && row < screen.lines().count())
+        screen.lines()[row]->setSemanticHardContinuationGroup(std::nullopt);
+}
+
+void enterSemanticPrompt(Buffer& screen, SemanticPromptKind kind)
+{
+    screen.semanticContent = SemanticContent::prompt(kind);
+    screen.semanticInput = SemanticInputState::prompt;
+}
+
+// A and N: a prompt starts on a fresh line; N always opens a new command group.
+void startSemanticPrompt(Terminal& terminal, Buffer& screen, char command,
+                         const Terminal::SemanticPromptOptions& options)
+{
+    const SemanticPromptKind kind = options.kind;
+    if (kind == SemanticPromptKind::right) {
+        terminal.addSemanticMarkAtCursor(SemanticPromptKind::right);
+        return;
+    }
+    terminal.freshSemanticPromptLine();
+    if (kind == SemanticPromptKind::continuation) {
+        enterSemanticPrompt(screen, SemanticPromptKind::continuation);
+        return;
+    }
+    if (command == 'N') {
+        startSemanticGroup(screen);
+        setSemanticClickMode(screen, options);
+    } else if (kind == SemanticPromptKind::initial) {
+        // A repeated prompt start on a row of the current prompt keeps its group.
+        if (!screen.isRowInSemanticPrompt(cursorRow(screen)))
+            startSemanticGroup(screen);
+        setSemanticClickMode(screen, options);
+    } else if (!screen.semanticPromptStartRow()) {
+        startSemanticGroup(screen);
+        setSemanticClickMode(screen, options);
+    }
+    terminal.addSemanticMarkAtCursor(kind);
+    enterSemanticPrompt(screen, kind);
+}
+
+// P: more prompt text where the cursor is.
+void continueSemanticPrompt(Terminal& terminal, Buffer& screen, const Terminal::SemanticPromptOptions& options)
+{
+    if (options.kind == SemanticPromptKind::initial && !screen.isRowInSemanticPrompt(cursorRow(screen))) {
+        screen.beginSemanticGroup(cursorRow(screen));
+        setSemanticClickMode(screen, options);
+    }
+    terminal.addSemanticMarkAtCursor(options.kind);
+    screen.semanticContent = SemanticContent::prompt(options.kind);
+}
+
+} // namespace
+
 void Terminal::oscSemanticPrompt(std::span<const std::uint8_t> payload)
 {
     if (isCurrentBufferAlternate())
@@ -86,62 +158,13 @@ void Terminal::oscSemanticPrompt(std::span<const std::uint8_t> payload)
         return;
 
     Buffer& screen = *buffer;
-    const char command = fields[0][0];
-    const SemanticPromptKind kind = options->kind;
-
-    const auto setClickMode = [&] {
-        screen.semanticClickMode = options->clickEvents  ? *options->clickEvents
-                                   : options->cursorClick ? *options->cursorClick
-                                                          : SemanticPromptClickMode::none();
-        screen.semanticUsesSpecialCursorKeys = options->specialKeys;
-    };
-    const auto cursorRow = [&] { return screen.yBase() + screen.y(); };
-    const auto startNewGroup = [&] {
-        const int row = cursorRow();
-        screen.beginSemanticGroup(row);
-        if (row >= 0 && row < screen.lines().count())
-            screen.lines()[row]->setSemanticHardContinuationGroup(std::nullopt);
-    };
-    const auto enterPrompt = [&](SemanticPromptKind promptKind) {
-        screen.semanticContent = SemanticContent::prompt(promptKind);
-        screen.semanticInput = SemanticInputState::prompt;
-    };
-
-    switch (command) {
+    switch (const char command = fields[0][0]) {
     case 'A':
     case 'N':
-        if (kind == SemanticPromptKind::right) {
-            addSemanticMarkAtCursor(SemanticPromptKind::right);
-            return;
-        }
-        if (kind == SemanticPromptKind::continuation) {
-            freshSemanticPromptLine();
-            enterPrompt(SemanticPromptKind::continuation);
-            return;
-        }
-        freshSemanticPromptLine();
-        if (command == 'N') {
-            startNewGroup();
-            setClickMode();
-        } else if (kind == SemanticPromptKind::initial) {
-            // A repeated prompt start on a row of the current prompt keeps its group.
-            if (!screen.isRowInSemanticPrompt(cursorRow()))
-                startNewGroup();
-            setClickMode();
-        } else if (!screen.semanticPromptStartRow()) {
-            startNewGroup();
-            setClickMode();
-        }
-        addSemanticMarkAtCursor(kind);
-        enterPrompt(kind);
+        startSemanticPrompt(*this, screen, command, *options);
         return;
     case 'P':
-        if (kind == SemanticPromptKind::initial && !screen.isRowInSemanticPrompt(cursorRow())) {
-            screen.beginSemanticGroup(cursorRow());
-            setClickMode();
-        }
-        addSemanticMarkAtCursor(kind);
-        screen.semanticContent = SemanticContent::prompt(kind);
+        continueSemanticPrompt(*this, screen, *options);
         return;
     case 'B':
     case 'I':
@@ -215,7 +238,7 @@ std::optional<Terminal::SemanticPromptOptions> Terminal::parseSemanticPromptOpti
 
 void Terminal::freshSemanticPromptLine()
 {
-    const int lineStart = marginMode ? buffer->marginLeft() : 0;
+    const int lineStart = marginMode_ ? buffer->marginLeft() : 0;
     if (buffer->x() == lineStart)
         return;
     cmdCarriageReturn();
@@ -277,7 +300,7 @@ std::optional<Position> Terminal::semanticPromptStartPosition() const
     return buffer->findSemanticInputStart();
 }
 
-BufferLine* Terminal::getLine(int row) const
+const BufferLine* Terminal::getLine(int row) const
 {
     CircularBufferLineList& ring = buffer->lines();
     if (row < 0 || row >= ring.count())

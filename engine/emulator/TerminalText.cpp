@@ -105,7 +105,7 @@ private:
 
 } // namespace
 
-BufferLine* Terminal::bufferLineAt(int row) const
+const BufferLine* Terminal::bufferLineAt(int row) const
 {
     return getLine(row);
 }
@@ -241,7 +241,7 @@ bool appendEncoded(std::vector<std::uint8_t>& out, std::u32string_view text, Str
 
 std::vector<std::uint8_t> Terminal::bufferContentsData(BufferKind kind, StringEncoding encoding) const
 {
-    const Buffer* screen = buffer.get();
+    const Buffer* screen = buffer;
     if (kind == BufferKind::normal)
         screen = normalBuffer.get();
     else if (kind == BufferKind::alt)

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -56,69 +57,78 @@ void popIconTitle(Terminal& terminal)
         delegate->setTerminalIconTitle(terminal, terminal.iconTitle);
 }
 
-} // namespace
+// The host requests that take no answer: CSI Ps t with exactly these parameters.
+struct WindowRequest {
+    std::size_t count; // of the values below that are used
+    std::array<int, 2> pars;
+    Command::Case kind;
+};
 
-void Terminal::csit(std::span<const int> pars)
+constexpr WindowRequest windowRequests[] = {
+    {1, {1}, Command::Case::deiconifyWindow},
+    {1, {2}, Command::Case::iconifyWindow},
+    {1, {5}, Command::Case::bringToFront},
+    {1, {6}, Command::Case::sendToBack},
+    {1, {7}, Command::Case::refreshWindow},
+    {2, {9, 0}, Command::Case::restoreMaximizedWindow},
+    {2, {9, 1}, Command::Case::maximizeWindow},
+    {2, {9, 2}, Command::Case::maximizeWindowVertically},
+    {2, {9, 3}, Command::Case::maximizeWindowHorizontally},
+    {2, {10, 0}, Command::Case::undoFullScreen},
+    {2, {10, 1}, Command::Case::switchToFullScreen},
+    {2, {10, 2}, Command::Case::toggleFullScreen},
+};
+
+// Requests to the host: moves, resizes and the window's state. False when `pars` is none.
+bool requestWindowChange(Terminal& terminal, TerminalDelegate& delegate, std::span<const int> pars)
 {
-    TerminalDelegate* delegate = tdel;
-    if (delegate == nullptr)
-        return;
-
     const auto request = [&](Command::Case kind, int first = 0, int second = 0) {
         // What a host returns for a request is not a reply.
-        (void)delegate->windowCommand(*this, Command::make(kind, first, second));
+        (void)delegate.windowCommand(terminal, Command::make(kind, first, second));
     };
+    for (const WindowRequest& entry : windowRequests) {
+        if (std::ranges::equal(pars, std::span(entry.pars.data(), entry.count))) {
+            request(entry.kind);
+            return true;
+        }
+    }
+    if (pars.size() == 3 && (pars[0] == 3 || pars[0] == 4)) {
+        // 4 (xterm's resize in pixels) is passed on as a move, as the host expects it.
+        request(Command::Case::moveWindowTo, pars[1], pars[2]);
+        return true;
+    }
+    if (pars.size() == 3 && pars[0] == 8) {
+        // Rows, then columns; 0 keeps that side. A size past the bounds is asked for bounded.
+        const auto [boundedCols, boundedRows] = Terminal::boundedSize(pars[2] > 0 ? pars[2] : terminal.cols,
+                                                                      pars[1] > 0 ? pars[1] : terminal.rows);
+        request(Command::Case::resizeTerminal, pars[1] > 0 ? boundedRows : 0, pars[2] > 0 ? boundedCols : 0);
+        return true;
+    }
+    return false;
+}
+
+// Size and title reports. False when `pars` asks for none.
+bool reportWindowState(Terminal& terminal, TerminalDelegate& delegate, std::span<const int> pars)
+{
     // A report the host may answer itself; otherwise CSI + fallback + "t".
     const auto report = [&](Command::Case kind, const auto& fallback) {
-        if (const auto answer = delegate->windowCommand(*this, Command::make(kind))) {
-            sendResponse(std::span<const std::uint8_t>(*answer));
+        if (const auto answer = delegate.windowCommand(terminal, Command::make(kind))) {
+            terminal.sendResponse(std::span<const std::uint8_t>(*answer));
             return;
         }
-        sendResponse(cc.csi(), fallback(), "t");
+        terminal.sendResponse(terminal.cc.csi(), fallback(), "t");
     };
     const auto pixelSize = [&](const char* prefix) {
-        const CellPixelSize cell = reportCellSize(*delegate, *this);
-        const std::int64_t height = static_cast<std::int64_t>(rows) * cell.height;
-        const std::int64_t width = static_cast<std::int64_t>(cols) * cell.width;
+        const CellPixelSize cell = reportCellSize(delegate, terminal);
+        const std::int64_t height = static_cast<std::int64_t>(terminal.rows) * cell.height;
+        const std::int64_t width = static_cast<std::int64_t>(terminal.cols) * cell.width;
         return std::string(prefix) + std::to_string(height) + ";" + std::to_string(width);
     };
     const auto characterSize = [&](const char* prefix) {
-        return std::string(prefix) + std::to_string(rows) + ";" + std::to_string(cols);
+        return std::string(prefix) + std::to_string(terminal.rows) + ";" + std::to_string(terminal.cols);
     };
 
-    const std::size_t count = pars.size();
-    if (parametersAre(pars, {1})) {
-        request(Command::Case::deiconifyWindow);
-    } else if (parametersAre(pars, {2})) {
-        request(Command::Case::iconifyWindow);
-    } else if (count == 3 && (pars[0] == 3 || pars[0] == 4)) {
-        // 4 (xterm's resize in pixels) is passed on as a move, as the host expects it.
-        request(Command::Case::moveWindowTo, pars[1], pars[2]);
-    } else if (parametersAre(pars, {5})) {
-        request(Command::Case::bringToFront);
-    } else if (parametersAre(pars, {6})) {
-        request(Command::Case::sendToBack);
-    } else if (parametersAre(pars, {7})) {
-        request(Command::Case::refreshWindow);
-    } else if (count == 3 && pars[0] == 8) {
-        // Rows, then columns; 0 keeps that side. A size past the bounds is asked for bounded.
-        const auto [boundedCols, boundedRows] = boundedSize(pars[2] > 0 ? pars[2] : cols, pars[1] > 0 ? pars[1] : rows);
-        request(Command::Case::resizeTerminal, pars[1] > 0 ? boundedRows : 0, pars[2] > 0 ? boundedCols : 0);
-    } else if (parametersAre(pars, {9, 0})) {
-        request(Command::Case::restoreMaximizedWindow);
-    } else if (parametersAre(pars, {9, 1})) {
-        request(Command::Case::maximizeWindow);
-    } else if (parametersAre(pars, {9, 2})) {
-        request(Command::Case::maximizeWindowVertically);
-    } else if (parametersAre(pars, {9, 3})) {
-        request(Command::Case::maximizeWindowHorizontally);
-    } else if (parametersAre(pars, {10, 0})) {
-        request(Command::Case::undoFullScreen);
-    } else if (parametersAre(pars, {10, 1})) {
-        request(Command::Case::switchToFullScreen);
-    } else if (parametersAre(pars, {10, 2})) {
-        request(Command::Case::toggleFullScreen);
-    } else if (parametersAre(pars, {14})) {
+    if (parametersAre(pars, {14})) {
         report(Command::Case::reportTextAreaPixelDimension, [&] { return pixelSize("4;"); });
     } else if (parametersAre(pars, {14, 2})) {
         report(Command::Case::reportTerminalWindowPixelDimension, [&] { return pixelSize("4;"); });
@@ -126,7 +136,7 @@ void Terminal::csit(std::span<const int> pars)
         report(Command::Case::reportSizeOfScreenInPixels, [&] { return pixelSize("5;"); });
     } else if (parametersAre(pars, {16})) {
         report(Command::Case::reportCellSizeInPixels, [&] {
-            const CellPixelSize cell = reportCellSize(*delegate, *this);
+            const CellPixelSize cell = reportCellSize(delegate, terminal);
             return "6;" + std::to_string(cell.height) + ";" + std::to_string(cell.width);
         });
     } else if (parametersAre(pars, {18})) {
@@ -136,26 +146,50 @@ void Terminal::csit(std::span<const int> pars)
     } else if (parametersAre(pars, {20})) {
         // Titles are never reported back: a program could otherwise echo text of its
         // choosing into the input.
-        sendResponse(cc.osc(), "L", cc.st());
+        terminal.sendResponse(terminal.cc.osc(), "L", terminal.cc.st());
     } else if (parametersAre(pars, {21})) {
-        sendResponse(cc.osc(), "l", cc.st());
-    } else if (parametersAre(pars, {22, 0}) || parametersAre(pars, {22, 0, 0})) {
-        pushTitle(terminalTitleStack, terminalTitle);
-        pushTitle(terminalIconStack, iconTitle);
-    } else if (parametersAre(pars, {22, 1})) {
-        pushTitle(terminalIconStack, iconTitle);
-    } else if (parametersAre(pars, {22, 2})) {
-        pushTitle(terminalTitleStack, terminalTitle);
-    } else if (parametersAre(pars, {23, 0}) || parametersAre(pars, {23, 0, 0})) {
-        popWindowTitle(*this);
-        popIconTitle(*this);
-    } else if (parametersAre(pars, {23, 1})) {
-        popIconTitle(*this);
-    } else if (parametersAre(pars, {23, 2})) {
-        popWindowTitle(*this);
+        terminal.sendResponse(terminal.cc.osc(), "l", terminal.cc.st());
     } else {
-        logInfo(silentLog, "Unhandled Window command: " + listText(pars));
+        return false;
     }
+    return true;
+}
+
+// Pushes (22) and pops (23) of the title stacks: 0 both, 1 the icon title, 2 the window
+// title. False when `pars` is none of them.
+bool changeTitleStacks(Terminal& terminal, std::span<const int> pars)
+{
+    if (parametersAre(pars, {22, 0}) || parametersAre(pars, {22, 0, 0})) {
+        pushTitle(terminal.terminalTitleStack, terminal.terminalTitle);
+        pushTitle(terminal.terminalIconStack, terminal.iconTitle);
+    } else if (parametersAre(pars, {22, 1})) {
+        pushTitle(terminal.terminalIconStack, terminal.iconTitle);
+    } else if (parametersAre(pars, {22, 2})) {
+        pushTitle(terminal.terminalTitleStack, terminal.terminalTitle);
+    } else if (parametersAre(pars, {23, 0}) || parametersAre(pars, {23, 0, 0})) {
+        popWindowTitle(terminal);
+        popIconTitle(terminal);
+    } else if (parametersAre(pars, {23, 1})) {
+        popIconTitle(terminal);
+    } else if (parametersAre(pars, {23, 2})) {
+        popWindowTitle(terminal);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void Terminal::csit(std::span<const int> pars)
+{
+    TerminalDelegate* delegate = tdel;
+    if (delegate == nullptr)
+        return;
+    if (requestWindowChange(*this, *delegate, pars) || reportWindowState(*this, *delegate, pars)
+        || changeTitleStacks(*this, pars))
+        return;
+    logInfo(silentLog, "Unhandled Window command: " + listText(pars));
 }
 
 } // namespace corvantix

@@ -7,7 +7,7 @@
 // Screen row r is line yBase() + r; yDisp() is the line shown at the top of the view. The
 // cursor (x, y) counts y in screen rows.
 //
-// The owner holds a buffer as std::shared_ptr<Buffer>. The buffer cannot be copied or moved:
+// The owner holds a buffer behind a pointer. The buffer cannot be copied or moved:
 // its ring's hooks and its lines point back at it.
 #pragma once
 
@@ -287,6 +287,11 @@ private:
     void removeLineRuns(const std::vector<RemovedRun>& removed);
 
     void reflowSmaller(int oldCols, int newCols, int newRows);
+    // Cuts the wrapped group in `group` (its first line at groupStart) to newCols; the rows
+    // it gains go into a new insertion set. Answers how many rows it gained; none when
+    // there was nothing to cut.
+    std::optional<int> cutGroupSmaller(std::vector<LinePtr>& group, int groupStart, int oldCols, int newCols,
+                                       std::vector<InsertionSet>& toInsert, int& countToInsert);
     std::vector<int> newLineLengths(std::span<const LinePtr> group, int oldCols, int newCols) const;
     void moveCellsBackward(std::span<const LinePtr> group, const std::vector<int>& oldLengths,
                            const std::vector<int>& lengths, int oldRowCount);

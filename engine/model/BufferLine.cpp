@@ -255,25 +255,38 @@ void BufferLine::sortSemanticMarks()
 
 void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
 {
-    const bool sameLine = &src == this;
     // A whole-line copy is judged by the length asked for, before it is bounded to the lines.
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize();
 
     // Callers keep the run inside both lines; bound it anyway so no cell outside is touched.
     if (srcCol < 0 || dstCol < 0)
         return;
-    len = std::min({len, src.dataSize() - srcCol, dataSize() - dstCol});
+    len = std::max(std::min({len, src.dataSize() - srcCol, dataSize() - dstCol}), 0);
 
-    // The cells; backwards when the run moves right within one line.
-    if (len > 0) {
-        const auto from = src.data_.begin() + srcCol;
-        if (sameLine && srcCol < dstCol)
-            std::copy_backward(from, from + len, data_.begin() + dstCol + len);
-        else
-            std::copy(from, from + len, data_.begin() + dstCol);
-    }
-    len = std::max(len, 0);
+    copyCellRun(src, srcCol, dstCol, len);
+    moveSemanticMarksFrom(src, srcCol, dstCol, len);
+    if (wholeLine)
+        takeHardContinuationGroup(src);
 
+    // The cells changed, whatever happened to the marks.
+    raiseGeneration();
+}
+
+void BufferLine::copyCellRun(const BufferLine& src, int srcCol, int dstCol, int len)
+{
+    if (len <= 0)
+        return;
+    // Backwards when the run moves right within one line.
+    const auto from = src.data_.begin() + srcCol;
+    if (&src == this && srcCol < dstCol)
+        std::copy_backward(from, from + len, data_.begin() + dstCol + len);
+    else
+        std::copy(from, from + len, data_.begin() + dstCol);
+}
+
+void BufferLine::moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, int len)
+{
+    const bool sameLine = &src == this;
     // The marks of the source range, in list order.
     std::vector<SemanticMark> collected;
     for (const SemanticMark& mark : src.semanticMarks_) {
@@ -328,18 +341,15 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
                 owningBuffer_->semanticPromptStartLine = std::move(self);
         }
     }
+}
 
-    // A whole-line copy carries the hard continuation group.
-    if (wholeLine) {
-        semanticHardContinuationGroup_ = src.semanticHardContinuationGroup_;
-        if (!sameLine && src.semanticHardContinuationGroup_) {
-            src.semanticHardContinuationGroup_.reset();
-            src.raiseGeneration();
-        }
+void BufferLine::takeHardContinuationGroup(BufferLine& src)
+{
+    semanticHardContinuationGroup_ = src.semanticHardContinuationGroup_;
+    if (&src != this && src.semanticHardContinuationGroup_) {
+        src.semanticHardContinuationGroup_.reset();
+        src.raiseGeneration();
     }
-
-    // The cells changed, whatever happened to the marks.
-    raiseGeneration();
 }
 
 void BufferLine::resize(int cols, const CharData& fill)

@@ -190,6 +190,11 @@ private:
     void sortSemanticMarks();
     struct PromptAnchor;
     std::optional<PromptAnchor> promptStartAnchor() const;
+    // copyCellsFrom's steps: the cells, then the marks of the copied range (the buffer's
+    // prompt start following its mark), then the hard continuation group of a whole line.
+    void copyCellRun(const BufferLine& src, int srcCol, int dstCol, int len);
+    void moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, int len);
+    void takeHardContinuationGroup(BufferLine& src);
 
     bool isWrapped_ = false;
     BidiPresentationState bidiState_;

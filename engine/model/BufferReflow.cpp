@@ -370,43 +370,16 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
         for (int i = groupStart; i <= l; ++i)
             group.push_back(lines_[i]);
 
-        // The row lengths at the new width; none means there is nothing to cut.
-        const std::vector<int> oldLengths = wrappedLengthsOf(group, oldCols);
-        std::vector<int> lengths = newLineLengths(group, oldCols, newCols);
-        if (lengths.empty()) {
+        const std::optional<int> gained = cutGroupSmaller(group, groupStart, oldCols, newCols, toInsert, countToInsert);
+        if (!gained) {
             l = groupStart - 1;
             continue;
         }
-        // Never fewer rows than the group has: a missing row is an emptied one.
-        if (static_cast<int>(lengths.size()) < groupSize)
-            lengths.resize(static_cast<size_t>(groupSize), 0);
-
-        // The rows the group gains, and how far they overflow the capacity.
-        const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
+        // The rows the group gained, and how far they overflow the capacity.
+        const int linesToAdd = *gained;
         const int capacity = lines_.maxLength();
         const int overflow = yBase_ == 0 && y_ != lines_.count() - 1 ? y_ - capacity + linesToAdd
                                                                      : lines_.count() - capacity + linesToAdd;
-        // The gained rows wait in an insertion set; the group already writes into them.
-        if (linesToAdd > 0) {
-            InsertionSet set;
-            set.start = groupStart + groupSize + countToInsert;
-            for (int i = 0; i < linesToAdd; ++i)
-                set.lines.push_back(BufferLine::create(cols_, CharData::defaultCell(), true));
-            group.insert(group.end(), set.lines.begin(), set.lines.end());
-            countToInsert += linesToAdd;
-            toInsert.push_back(std::move(set));
-        }
-        // Every row takes the bidi state of the group's first row.
-        const BidiPresentationState bidi = group.front()->bidiState();
-        for (const LinePtr& row : group)
-            row->setBidiState(bidi);
-        // Move the cells to their new places.
-        moveCellsBackward(group, oldLengths, lengths, groupSize);
-        // Where a wide character went down to the next row.
-        for (size_t i = 0; i < group.size(); ++i) {
-            if (lengths[i] < newCols)
-                group[i]->setCell(lengths[i], CharData::defaultCell());
-        }
         reflowedEnd = std::max(reflowedEnd, groupStart + groupSize);
         // Make room on screen for the rows gained.
         const bool belowCursor = groupStart > cursorLine;
@@ -417,6 +390,44 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
         l = groupStart - 1;
     }
     applyInsertions(toInsert, countToInsert);
+}
+
+std::optional<int> Buffer::cutGroupSmaller(std::vector<LinePtr>& group, int groupStart, int oldCols, int newCols,
+                                           std::vector<InsertionSet>& toInsert, int& countToInsert)
+{
+    const int groupSize = static_cast<int>(group.size());
+    // The row lengths at the new width; none means there is nothing to cut.
+    const std::vector<int> oldLengths = wrappedLengthsOf(group, oldCols);
+    std::vector<int> lengths = newLineLengths(group, oldCols, newCols);
+    if (lengths.empty())
+        return std::nullopt;
+    // Never fewer rows than the group has: a missing row is an emptied one.
+    if (static_cast<int>(lengths.size()) < groupSize)
+        lengths.resize(static_cast<size_t>(groupSize), 0);
+
+    // The gained rows wait in an insertion set; the group already writes into them.
+    const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
+    if (linesToAdd > 0) {
+        InsertionSet set;
+        set.start = groupStart + groupSize + countToInsert;
+        for (int i = 0; i < linesToAdd; ++i)
+            set.lines.push_back(BufferLine::create(cols_, CharData::defaultCell(), true));
+        group.insert(group.end(), set.lines.begin(), set.lines.end());
+        countToInsert += linesToAdd;
+        toInsert.push_back(std::move(set));
+    }
+    // Every row takes the bidi state of the group's first row.
+    const BidiPresentationState bidi = group.front()->bidiState();
+    for (const LinePtr& row : group)
+        row->setBidiState(bidi);
+    // Move the cells to their new places.
+    moveCellsBackward(group, oldLengths, lengths, groupSize);
+    // Where a wide character went down to the next row.
+    for (size_t i = 0; i < group.size(); ++i) {
+        if (lengths[i] < newCols)
+            group[i]->setCell(lengths[i], CharData::defaultCell());
+    }
+    return linesToAdd;
 }
 
 // The lines a group gains push the screen into the history or the

@@ -527,116 +527,168 @@ void KeyboardInputHandler::flagsChanged(const KeyInput& input)
 
 // ---------------------------------------------------------------- Commands and text
 
-void KeyboardInputHandler::doCommandBySelector(std::string_view selector)
+std::optional<KeyboardInputHandler::Command> KeyboardInputHandler::commandForSelector(std::string_view selector)
 {
-    // With the protocol off, an open composition takes the classic table directly.
-    const bool skipKitty = activeKeyboardFlags().isEmpty() && kittyIsComposing;
-    if (!skipKitty && doKittyCommand(selector))
-        return;
-    doLegacyCommand(selector);
+    struct SelectorCommand {
+        std::string_view selector;
+        Command command;
+    };
+    static constexpr SelectorCommand table[] = {
+        {"insertNewline:", Command::insertNewline},
+        {"cancelOperation:", Command::cancelOperation},
+        {"deleteBackward:", Command::deleteBackward},
+        {"moveUp:", Command::moveUp},
+        {"moveDown:", Command::moveDown},
+        {"moveLeft:", Command::moveLeft},
+        {"moveRight:", Command::moveRight},
+        {"insertTab:", Command::insertTab},
+        {"insertBacktab:", Command::insertBacktab},
+        {"moveToBeginningOfLine:", Command::moveToBeginningOfLine},
+        {"scrollToBeginningOfDocument:", Command::moveToBeginningOfLine},
+        {"moveToEndOfLine:", Command::moveToEndOfLine},
+        {"scrollToEndOfDocument:", Command::moveToEndOfLine},
+        {"scrollPageUp:", Command::pageUp},
+        {"pageUp:", Command::pageUp},
+        {"scrollPageDown:", Command::pageDown},
+        {"pageDown:", Command::pageDown},
+        {"pageDownAndModifySelection:", Command::pageDownAndModifySelection},
+        {"moveToLeftEndOfLine:", Command::moveToLeftEndOfLine},
+        {"moveToRightEndOfLine:", Command::moveToRightEndOfLine},
+    };
+    for (const SelectorCommand& entry : table) {
+        if (entry.selector == selector)
+            return entry.command;
+    }
+    return std::nullopt;
 }
 
-bool KeyboardInputHandler::doKittyCommand(std::string_view selector)
+void KeyboardInputHandler::doCommandBySelector(std::string_view selector)
+{
+    const std::optional<Command> command = commandForSelector(selector);
+    if (!command) {
+        printLine("Unhandle selector " + std::string(selector));
+        return;
+    }
+    // With the protocol off, an open composition takes the classic table directly.
+    const bool skipKitty = activeKeyboardFlags().isEmpty() && kittyIsComposing;
+    if (!skipKitty && doKittyCommand(*command))
+        return;
+    doLegacyCommand(*command);
+}
+
+bool KeyboardInputHandler::doKittyCommand(Command command)
 {
     // The modifiers of the key that is with the input method (it stays pending).
     KittyKeyboardModifiers m;
     if (pendingKittyKeyEvent)
         m = kittyModifiers(pendingKittyKeyEvent->event.modifiers);
     // The key the command stands for.
-    std::optional<FKey> key;
-    if (selector == "insertNewline:") {
-        key = FKey::enter;
-    } else if (selector == "cancelOperation:") {
-        key = FKey::escape;
-    } else if (selector == "deleteBackward:") {
-        key = FKey::backspace;
-    } else if (selector == "moveUp:") {
-        key = FKey::up;
-    } else if (selector == "moveDown:") {
-        key = FKey::down;
-    } else if (selector == "moveLeft:") {
-        key = FKey::left;
-    } else if (selector == "moveRight:") {
-        key = FKey::right;
-    } else if (selector == "insertTab:") {
-        key = FKey::tab;
-    } else if (selector == "insertBacktab:") {
+    FKey key = FKey::enter;
+    switch (command) {
+    case Command::insertNewline: key = FKey::enter; break;
+    case Command::cancelOperation: key = FKey::escape; break;
+    case Command::deleteBackward: key = FKey::backspace; break;
+    case Command::moveUp: key = FKey::up; break;
+    case Command::moveDown: key = FKey::down; break;
+    case Command::moveLeft: key = FKey::left; break;
+    case Command::moveRight: key = FKey::right; break;
+    case Command::insertTab: key = FKey::tab; break;
+    case Command::insertBacktab:
         key = FKey::tab;
         m.rawValue |= Mods::shift;
-    } else if (selector == "moveToBeginningOfLine:" || selector == "scrollToBeginningOfDocument:") {
-        key = FKey::home;
-    } else if (selector == "moveToEndOfLine:" || selector == "scrollToEndOfDocument:") {
-        key = FKey::end;
-    } else if (selector == "scrollPageUp:" || selector == "pageUp:") {
+        break;
+    case Command::moveToBeginningOfLine: key = FKey::home; break;
+    case Command::moveToEndOfLine: key = FKey::end; break;
+    case Command::pageUp:
         if (!terminal.applicationCursor) {
             pageUp();
             return true;
         }
         key = FKey::pageUp;
-    } else if (selector == "scrollPageDown:" || selector == "pageDown:") {
+        break;
+    case Command::pageDown:
         if (!terminal.applicationCursor) {
             pageDown();
             return true;
         }
         key = FKey::pageDown;
-    } else {
+        break;
+    case Command::pageDownAndModifySelection:
+    case Command::moveToLeftEndOfLine:
+    case Command::moveToRightEndOfLine:
         return false;
     }
     KittyKeyEvent event;
-    event.key = KittyKey::functional(*key);
+    event.key = KittyKey::functional(key);
     event.modifiers = m;
     event.composing = kittyIsComposing;
     return sendEncoded(event, activeKeyboardFlags());
 }
 
-void KeyboardInputHandler::doLegacyCommand(std::string_view selector)
+void KeyboardInputHandler::doLegacyCommand(Command command)
 {
     const bool app = terminal.applicationCursor;
-    if (selector == "insertNewline:") {
+    switch (command) {
+    case Command::insertNewline:
         send(EscapeSequences::carriageReturn);
-    } else if (selector == "cancelOperation:") {
+        break;
+    case Command::cancelOperation:
         send(EscapeSequences::escape);
-    } else if (selector == "deleteBackward:") {
+        break;
+    case Command::deleteBackward: {
         static constexpr std::array<std::uint8_t, 1> controlH{0x08};
         if (backspaceSendsControlH)
             send(controlH);
         else
             send(EscapeSequences::delete_);
-    } else if (selector == "moveUp:") {
+        break;
+    }
+    case Command::moveUp:
         send(app ? EscapeSequences::upApplication : EscapeSequences::upNormal);
-    } else if (selector == "moveDown:") {
+        break;
+    case Command::moveDown:
         send(app ? EscapeSequences::downApplication : EscapeSequences::downNormal);
-    } else if (selector == "moveLeft:") {
+        break;
+    case Command::moveLeft:
         sendHorizontalArrowKey(true);
-    } else if (selector == "moveRight:") {
+        break;
+    case Command::moveRight:
         sendHorizontalArrowKey(false);
-    } else if (selector == "insertTab:") {
+        break;
+    case Command::insertTab:
         send(EscapeSequences::tab);
-    } else if (selector == "insertBacktab:") {
+        break;
+    case Command::insertBacktab:
         send(EscapeSequences::backTab);
-    } else if (selector == "moveToBeginningOfLine:" || selector == "scrollToBeginningOfDocument:") {
+        break;
+    case Command::moveToBeginningOfLine:
         send(app ? EscapeSequences::homeApplication : EscapeSequences::homeNormal);
-    } else if (selector == "moveToEndOfLine:" || selector == "scrollToEndOfDocument:") {
+        break;
+    case Command::moveToEndOfLine:
         send(app ? EscapeSequences::endApplication : EscapeSequences::endNormal);
-    } else if (selector == "scrollPageUp:" || selector == "pageUp:") {
+        break;
+    case Command::pageUp:
         if (app)
             send(EscapeSequences::pageUp);
         else
             pageUp();
-    } else if (selector == "scrollPageDown:" || selector == "pageDown:") {
+        break;
+    case Command::pageDown:
         if (app)
             send(EscapeSequences::pageDown);
         else
             pageDown();
-    } else if (selector == "pageDownAndModifySelection:") {
+        break;
+    case Command::pageDownAndModifySelection:
         if (!app)
             send(EscapeSequences::pageDown);
-    } else if (selector == "moveToLeftEndOfLine:") {
+        break;
+    case Command::moveToLeftEndOfLine:
         send(EscapeSequences::wordBackward);
-    } else if (selector == "moveToRightEndOfLine:") {
+        break;
+    case Command::moveToRightEndOfLine:
         send(EscapeSequences::wordForward);
-    } else {
-        printLine("Unhandle selector " + std::string(selector));
+        break;
     }
 }
 

@@ -112,8 +112,28 @@ private:
     void keyDownLegacyForms(const KeyInput& input);
     // Hands the key to the input method: a bound command, else the key's text.
     void interpretKeyEvent(const KeyInput& input);
-    bool doKittyCommand(std::string_view selector);
-    void doLegacyCommand(std::string_view selector);
+    // The commands a selector name stands for; several names may share one.
+    enum class Command : std::uint8_t {
+        insertNewline,
+        cancelOperation,
+        deleteBackward,
+        moveUp,
+        moveDown,
+        moveLeft,
+        moveRight,
+        insertTab,
+        insertBacktab,
+        moveToBeginningOfLine,
+        moveToEndOfLine,
+        pageUp,
+        pageDown,
+        pageDownAndModifySelection,
+        moveToLeftEndOfLine,
+        moveToRightEndOfLine,
+    };
+    static std::optional<Command> commandForSelector(std::string_view selector);
+    bool doKittyCommand(Command command);
+    void doLegacyCommand(Command command);
 
     Terminal& terminal;
     KeyboardInputSink& sink;

@@ -137,8 +137,7 @@ void TerminalView::setupView(double width, double height)
         terminal->setBackgroundColor(Color(0, 0, 0));
         terminal->setForegroundColor(Color(35389, 35389, 35389));
     } else if (grid) {
-        terminal->options = options;
-        terminal->setup(false);
+        terminal->applyOptions(options);
     }
 
     selection = std::make_shared<SelectionService>(terminal.get());

@@ -358,8 +358,8 @@ void TerminalView::updateCaretView()
 {
     if (!caretView || !cellDimension)
         return;
-    Terminal& t = *terminal;
-    Buffer& buffer = *t.buffer;
+    const Terminal& t = *terminal;
+    const Buffer& buffer = *t.buffer;
     const int cursorLine = buffer.yBase() + buffer.y();
     if (cursorLine >= buffer.yDisp() + t.rows || cursorLine >= buffer.lines().count()) {
         setCaretVisible(false);
@@ -428,7 +428,7 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility)
     const int maximum = maximumScrollRow(lines, terminal->rows);
     const int target = clampScrollRow(row, lines, terminal->rows);
     userScrolling = target < maximum;
-    terminal->userScrolling = userScrolling;
+    terminal->setUserScrolling(userScrolling);
     if (target == buffer.yDisp())
         return;
 
@@ -547,7 +547,7 @@ void TerminalView::scrollerActionTriggered(int action)
         const int row = scrollRowForKnobValue(value, lines, terminal->rows);
         if (row == buffer.yDisp()) {
             userScrolling = row < maximum;
-            terminal->userScrolling = userScrolling;
+            terminal->setUserScrolling(userScrolling);
         } else {
             scrollTo(row, true);
         }

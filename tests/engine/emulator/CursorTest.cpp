@@ -198,7 +198,7 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
             EXPECT_EQ(terminal->curAttr, saved);
             EXPECT_EQ(terminal->charset, graphics);
             EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
-            EXPECT_TRUE(terminal->wraparound);
+            EXPECT_TRUE(terminal->wraparound());
             EXPECT_TRUE(terminal->normalBuffer->wraparound);
             EXPECT_TRUE(terminal->altBuffer->wraparound);
             EXPECT_TRUE(terminal->originMode);
@@ -214,7 +214,7 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
     moveTo(*terminal, 80, 3); // pending wrap
     feed(*terminal, "\x1b" "7\x1b[?69l\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
-    EXPECT_TRUE(terminal->marginMode);
+    EXPECT_TRUE(terminal->marginMode());
     EXPECT_TRUE(terminal->normalBuffer->marginMode);
     EXPECT_TRUE(terminal->altBuffer->marginMode);
 }

@@ -1,12 +1,14 @@
 // Routes that depend on context: C1 controls inside and outside a sequence, prefixes and
 // intermediates that pick another handler for the same final byte, the CSI u and CSI s
 // sequences that fall through or change meaning, and the DCS handlers.
+#include "emulator/ControlFunctions.h"
 #include "emulator/Terminal.h"
 
 #include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,48 @@ TEST(Dispatch, ContextPicksTheHandler)
     for (const Route& route : routes) {
         Traced traced;
         EXPECT_EQ(traced.route(route.bytes), route.handlers) << ::testing::PrintToString(route);
+    }
+}
+
+// The bytes that reach a row; none for rows only a guard selects.
+std::optional<std::string> bytesOfRow(const ControlFunction& row)
+{
+    if (row.when != nullptr || row.code == ControlFunction::anyCode)
+        return std::nullopt;
+    // "!" stands for intermediates that no row of the table names.
+    const std::string intermediates = row.intermediates.any ? "!" : std::string(row.intermediates.bytes);
+    const char code = static_cast<char>(row.code);
+    switch (row.kind) {
+    case ControlKind::execute:
+        // C1 controls are executed only inside a sequence.
+        return row.code < 0x80 ? std::string(1, code) : "\x1b[" + std::string(1, code);
+    case ControlKind::esc:
+        return "\x1b" + intermediates + code;
+    case ControlKind::csi:
+        return "\x1b[" + intermediates + code;
+    case ControlKind::dcs:
+        return "\x1bP" + intermediates + code + "\x1b\\";
+    case ControlKind::osc:
+        return "\x1b]" + std::to_string(row.code) + ";x\x07";
+    }
+    return std::nullopt;
+}
+
+TEST(Dispatch, EveryTableRowIsReachedByItsOwnBytes)
+{
+    // A row placed after a broader row of the same final byte would never be reached.
+    for (const ControlFunction& row : controlFunctionTable()) {
+        const std::optional<std::string> bytes = bytesOfRow(row);
+        if (!bytes)
+            continue;
+        Traced traced;
+        const std::vector<std::string> calls = traced.route(*bytes);
+        if (row.name.empty()) {
+            EXPECT_TRUE(calls.empty()) << ::testing::PrintToString(*bytes);
+            continue;
+        }
+        ASSERT_FALSE(calls.empty()) << row.name;
+        EXPECT_EQ(calls.back(), row.name) << ::testing::PrintToString(*bytes);
     }
 }
 

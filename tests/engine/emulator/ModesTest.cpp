@@ -1,11 +1,13 @@
 // SM / RM, DECSET / DECRST, DECRQM, the screen switches, DECSTR, DECSCL, XTSAVE / XTRESTORE
 // and the bidi mode changes.
 #include "emulator/Terminal.h"
+#include "emulator/TerminalModes.h"
 
 #include "TerminalTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,30 @@ TEST(ModesTest, SetAndResetAreReportedByDecrqm)
     }
 }
 
+TEST(ModesTest, EveryModeTheTableSwitchesIsReportedSwitched)
+{
+    // Rows whose answer does not follow the switch: fixed answers, and DECCOLM, whose set
+    // ends in a full reset that also withdraws the permission to reset it.
+    const std::set<std::pair<ModeKind, int>> notFollowing = {
+        {ModeKind::ansi, 2}, {ModeKind::dec, 3}, {ModeKind::dec, 95}, {ModeKind::dec, 1034}};
+    int checked = 0;
+    for (const ModeRow& row : modeTable()) {
+        if (row.state == nullptr || row.set == nullptr || row.reset == nullptr
+            || notFollowing.contains({row.kind, row.number}))
+            continue;
+        const bool isPrivate = row.kind == ModeKind::dec;
+        const std::string prefix = std::string("\x1b[") + (isPrivate ? "?" : "") + std::to_string(row.number);
+        SCOPED_TRACE(prefix.substr(1));
+        Fixture f;
+        feed(*f.terminal, prefix + "h");
+        EXPECT_EQ(f.reply(decrqmQuery(isPrivate, row.number)), decrqmReply(isPrivate, row.number, 1));
+        feed(*f.terminal, prefix + "l");
+        EXPECT_EQ(f.reply(decrqmQuery(isPrivate, row.number)), decrqmReply(isPrivate, row.number, 2));
+        ++checked;
+    }
+    EXPECT_GE(checked, 30) << "the filter above must not skip the switchable rows";
+}
+
 TEST(ModesTest, DecrqmFixedAndUnknownStates)
 {
     struct Case {
@@ -98,7 +124,7 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
     struct Case {
         const char* on;
         const char* off;
-        bool Terminal::*terminalFlag;
+        bool (Terminal::*terminalFlag)() const;
         bool Buffer::*bufferFlag;
     };
     const std::vector<Case> cases = {
@@ -113,11 +139,11 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
         for (const bool onAlternate : {false, true}) {
             feed(t, onAlternate ? "\x1b[?1049h" : "");
             feed(t, c.on);
-            EXPECT_TRUE(t.*c.terminalFlag);
+            EXPECT_TRUE((t.*c.terminalFlag)());
             EXPECT_TRUE((*t.normalBuffer).*c.bufferFlag);
             EXPECT_TRUE((*t.altBuffer).*c.bufferFlag);
             feed(t, c.off);
-            EXPECT_FALSE(t.*c.terminalFlag);
+            EXPECT_FALSE((t.*c.terminalFlag)());
             EXPECT_FALSE((*t.normalBuffer).*c.bufferFlag);
             EXPECT_FALSE((*t.altBuffer).*c.bufferFlag);
         }
@@ -247,7 +273,7 @@ TEST(ModesTest, ColumnModeNeedsPermissionAndEndsInAFullReset)
     // Reset before the host hears the new size.
     EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"),
               std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"));
-    EXPECT_FALSE(t.insertMode);
+    EXPECT_FALSE(t.insertMode());
     EXPECT_FALSE(t.allow80To132); // reset too
     EXPECT_EQ(f.reply("\x1b[?3$p"), "\x1b[?3;1$y");
 
@@ -361,8 +387,8 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
 
     EXPECT_FALSE(t.cursorHidden);
     EXPECT_FALSE(t.originMode);
-    EXPECT_FALSE(t.insertMode || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_TRUE(t.wraparound && t.normalBuffer->wraparound && t.altBuffer->wraparound);
+    EXPECT_FALSE(t.insertMode() || t.normalBuffer->insertMode || t.altBuffer->insertMode);
+    EXPECT_TRUE(t.wraparound() && t.normalBuffer->wraparound && t.altBuffer->wraparound);
     EXPECT_FALSE(t.reverseWraparound);
     EXPECT_FALSE(t.applicationKeypad);
     EXPECT_FALSE(t.applicationCursor);
@@ -384,7 +410,7 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     EXPECT_EQ(t.gLevel, 0);
     EXPECT_EQ(delegate.count("showCursor"), 1);
 
-    EXPECT_TRUE(t.marginMode && t.normalBuffer->marginMode && t.altBuffer->marginMode);
+    EXPECT_TRUE(t.marginMode() && t.normalBuffer->marginMode && t.altBuffer->marginMode);
     EXPECT_EQ(t.mouseMode(), MouseMode::vt200);
     EXPECT_EQ(t.mouseProtocol, MouseProtocolEncoding::sgr);
     EXPECT_TRUE(t.bracketedPasteMode);

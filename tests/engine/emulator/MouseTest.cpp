@@ -17,7 +17,13 @@ struct Fixture : TerminalFixture {
     Fixture(MouseMode mode, MouseProtocolEncoding protocol)
     {
         terminal->setMouseMode(mode);
-        terminal->mouseProtocol = protocol;
+        switch (protocol) {
+        case MouseProtocolEncoding::x10: break;
+        case MouseProtocolEncoding::utf8: terminal->feed("\x1b[?1005h"); break;
+        case MouseProtocolEncoding::sgr: terminal->feed("\x1b[?1006h"); break;
+        case MouseProtocolEncoding::urxvt: terminal->feed("\x1b[?1015h"); break;
+        case MouseProtocolEncoding::sgrPixel: terminal->feed("\x1b[?1016h"); break;
+        }
         delegate.clear();
     }
 };

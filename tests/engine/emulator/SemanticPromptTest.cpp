@@ -575,7 +575,7 @@ TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)
         const Case& c = cases[i];
         Fixture f;
         promptWithCommand(f, ";cl=m", "abc");
-        f.terminal->semanticPromptClickBehavior = c.behavior;
+        f.terminal->setSemanticPromptClickBehavior(c.behavior);
         EXPECT_EQ(f.terminal->isSemanticPromptClickEligible(c.modifiers, c.snapshot), c.eligible) << i;
         f.delegate.clear();
         EXPECT_EQ(f.terminal->handleSemanticPromptPointerClick(2, 0, c.modifiers, c.snapshot), c.eligible) << i;
@@ -598,7 +598,7 @@ TEST(SemanticPromptClickTest, LineQueries)
 {
     Fixture f;
     promptWithCommand(f, ";cl=m", "abc");
-    BufferLine* line = f.terminal->getLine(0);
+    const BufferLine* line = f.terminal->getLine(0);
     ASSERT_NE(line, nullptr);
     EXPECT_EQ(f.terminal->getLine(-1), nullptr);
     EXPECT_EQ(f.terminal->getLine(f.screen().lines().count()), nullptr);

@@ -11,17 +11,18 @@
 namespace corvantix {
 namespace {
 
-TEST(OptionsDefaults, MemberwiseInitialiserRaisesBidiParagraphRowsToOne)
+TEST(OptionsDefaults, BidiParagraphRowLimitIsAtLeastOne)
 {
     const auto rowsFor = [](int value) {
-        return TerminalOptions(80, 25, false, "xterm-256color", CursorStyle::blinkBlock, false, 500, 8, true,
-                               335'544'320, Ansi256PaletteStrategy::base16Lab, RegionalIndicatorWidth::wide,
-                               BidiPresentationState{}, value)
-            .maximumBidiParagraphRows;
+        return TerminalOptions{.maximumBidiParagraphRows = value}.bidiParagraphRowLimit();
     };
     EXPECT_EQ(rowsFor(0), 1);
     EXPECT_EQ(rowsFor(-5), 1);
     EXPECT_EQ(rowsFor(7), 7);
+    // A value assigned afterwards is stored as given and read with the same rule.
+    TerminalOptions options;
+    options.maximumBidiParagraphRows = 0;
+    EXPECT_EQ(options.bidiParagraphRowLimit(), 1);
 }
 
 TEST(OptionsCursorStyle, OnlyExactNamesAndOrdinalsParse)

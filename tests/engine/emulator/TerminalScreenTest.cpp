@@ -290,7 +290,7 @@ TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
     Terminal terminal(nullptr, options);
     for (int i = 0; i < 12; ++i)
         feed(terminal, "line" + std::to_string(i) + "\r\n");
-    const Buffer* screen = terminal.buffer.get();
+    const Buffer* screen = terminal.buffer;
     ASSERT_EQ(screen->lines().maxLength(), 8);
     ASSERT_EQ(scrollbackLines(terminal), (Rows{"line5", "line6", "line7"}));
 

@@ -52,7 +52,7 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     feed(terminal, "\x1b]2;older\x07\x1b[22;0t\x1b]2;title\x07\x1b]1;icon\x07\x1b]4;1;#010203\x07");
     feed(terminal, "\x1b[?25l\x1b[?1004h\x1b[?1003;1006h\x1b G\x1b[?6h\x1b[1m\x1b[5;8H");
     const Color paletteEntry = terminal.ansiColors[1];
-    const std::shared_ptr<Buffer> oldNormal = terminal.normalBuffer;
+    const Buffer* oldNormal = terminal.normalBuffer.get();
     f.delegate.clear();
 
     feed(terminal, "\x1b" "c");
@@ -69,8 +69,8 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     EXPECT_FALSE(terminal.originMode);
     EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
 
-    EXPECT_NE(terminal.normalBuffer, oldNormal) << "the normal screen is made anew";
-    EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
+    EXPECT_NE(terminal.normalBuffer.get(), oldNormal) << "the normal screen is made anew";
+    EXPECT_EQ(terminal.buffer, terminal.normalBuffer.get());
     EXPECT_EQ(cursor(terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 6}));

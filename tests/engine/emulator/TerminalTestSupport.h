@@ -124,9 +124,7 @@ inline void setRegion(Terminal& terminal, int top, int bottom)
 // DECLRMM on with the given margins, on the terminal and both screens.
 inline void setMargins(Terminal& terminal, int left, int right)
 {
-    terminal.marginMode = true;
-    terminal.normalBuffer->marginMode = true;
-    terminal.altBuffer->marginMode = true;
+    terminal.feed("\x1b[?69h");
     terminal.buffer->setMarginLeft(left);
     terminal.buffer->setMarginRight(right);
 }
