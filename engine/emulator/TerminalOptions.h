@@ -38,7 +38,7 @@ std::string_view rawValue(CursorStyle style);
 std::optional<CursorStyle> cursorStyleFromRawValue(std::string_view rawValue);
 // "Blinking Block", "Steady Bar", ...
 std::string_view displayName(CursorStyle style);
-// 0..5 in case order.
+// Zero to five, in case order.
 constexpr int ordinal(CursorStyle style)
 {
     return static_cast<int>(style);

@@ -114,7 +114,7 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
         return;
     // Like a memmove: rows are taken in the order that reads each source row before it is
     // overwritten, and runs within a row the same way, so an overlapping destination
-    // receives the original cells.
+    // receives the cells as they were.
     const bool downwards = dt > source.top;
     for (int k = 0; k < height; ++k) {
         const int offset = downwards ? height - 1 - k : k;
