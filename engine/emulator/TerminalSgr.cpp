@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 namespace corvantix {
@@ -16,56 +17,48 @@ std::uint8_t clampedByte(int value)
     return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
-// The five fields of the attribute being built; written back once at the end.
-struct SgrState {
-    Attribute::Color fg;
-    Attribute::Color bg;
-    CharacterStyle style;
-    UnderlineStyle underlineStyle = UnderlineStyle::none;
-    std::optional<Attribute::Color> underlineColor;
-
-    explicit SgrState(const Attribute& attribute)
-        : fg(attribute.fg)
-        , bg(attribute.bg)
-        , style(attribute.style)
-        , underlineStyle(attribute.underlineStyle)
-        , underlineColor(attribute.underlineColor)
-    {
-    }
-
-    void reset() { *this = SgrState(Attribute::defaultAttribute()); }
-
-    Attribute attribute() const { return Attribute{fg, bg, style, underlineStyle, underlineColor}; }
-};
-
-bool isColonAt(std::span<const std::uint8_t> separators, int index)
+// SGR 4, with the sub-parameter form (4:0 .. 4:5). Answers how many parameters it used.
+int applyUnderline(Attribute& attribute, std::size_t i, const CsiParameters& pars)
 {
-    return index >= 0 && static_cast<std::size_t>(index) < separators.size() && separators[index] == ':';
-}
-
-// SGR 4, with the colon sub-parameter form (4:0 .. 4:5). Answers how many parameters it used.
-int applyUnderline(SgrState& state, int i, std::span<const int> pars, std::span<const std::uint8_t> separators)
-{
-    const std::size_t count = pars.size();
-    if (isColonAt(separators, i) && static_cast<std::size_t>(i) + 1 < count) {
+    if (i + 1 < pars.size() && pars.isSubParameter(i + 1)) {
         const int n = pars[i + 1];
         if (n == 0) {
-            state.style.remove(CharacterStyle::underline);
-            state.underlineStyle = UnderlineStyle::none;
+            attribute.style.remove(CharacterStyle::underline);
+            attribute.underlineStyle = UnderlineStyle::none;
         } else {
-            state.style.insert(CharacterStyle::underline);
-            state.underlineStyle = n <= 5 ? static_cast<UnderlineStyle>(n) : UnderlineStyle::single;
+            attribute.style.insert(CharacterStyle::underline);
+            attribute.underlineStyle = n <= 5 ? static_cast<UnderlineStyle>(n) : UnderlineStyle::single;
         }
         return 2;
     }
-    state.style.insert(CharacterStyle::underline);
-    state.underlineStyle = UnderlineStyle::single;
+    attribute.style.insert(CharacterStyle::underline);
+    attribute.underlineStyle = UnderlineStyle::single;
     return 1;
 }
 
+// The style bit each of SGR 0-29 sets (1-9) or clears (21-29); 0 where the code does
+// something else or nothing.
+constexpr std::array<std::uint8_t, 30> sgrStyleBits = [] {
+    std::array<std::uint8_t, 30> bits{};
+    bits[1] = CharacterStyle::bold.rawValue;
+    bits[2] = CharacterStyle::dim.rawValue;
+    bits[3] = CharacterStyle::italic.rawValue;
+    bits[5] = CharacterStyle::blink.rawValue;
+    bits[7] = CharacterStyle::inverse.rawValue;
+    bits[8] = CharacterStyle::invisible.rawValue;
+    bits[9] = CharacterStyle::crossedOut.rawValue;
+    bits[22] = (CharacterStyle::bold | CharacterStyle::dim).rawValue;
+    bits[23] = CharacterStyle::italic.rawValue;
+    bits[25] = CharacterStyle::blink.rawValue;
+    bits[27] = CharacterStyle::inverse.rawValue;
+    bits[28] = CharacterStyle::invisible.rawValue;
+    bits[29] = CharacterStyle::crossedOut.rawValue;
+    return bits;
+}();
+
 } // namespace
 
-void Terminal::cmdCharAttributes(std::span<const int> pars, std::span<const std::uint8_t> collect)
+void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std::uint8_t> collect)
 {
     if (!collect.empty())
         return;
@@ -74,119 +67,82 @@ void Terminal::cmdCharAttributes(std::span<const int> pars, std::span<const std:
         return;
     }
 
-    // Separator k stands between parameter k and k + 1; any surplus is dropped.
-    std::span<const std::uint8_t> separators = parser.parsTxt();
-    if (separators.size() >= pars.size())
-        separators = separators.first(pars.size() - 1);
-
-    SgrState state(curAttr);
-    const int count = static_cast<int>(pars.size());
-    int i = 0;
+    // Built in a local and written back once: a sequence applies as a whole.
+    Attribute attribute = curAttr;
+    const std::size_t count = pars.size();
+    std::size_t i = 0;
     while (i < count) {
         const int code = pars[i];
-        int advance = 1;
-        if (code >= 30 && code <= 37) {
-            state.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 30));
+        std::size_t advance = 1;
+        if (code < static_cast<int>(sgrStyleBits.size()) && sgrStyleBits[code] != 0) {
+            const CharacterStyle bits{sgrStyleBits[code]};
+            if (code < 20)
+                attribute.style.insert(bits);
+            else
+                attribute.style.remove(bits);
+        } else if (code >= 30 && code <= 37) {
+            attribute.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 30));
         } else if (code >= 40 && code <= 47) {
-            state.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 40));
+            attribute.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 40));
         } else if (code >= 90 && code <= 97) {
-            state.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 82));
+            attribute.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 82));
         } else if (code >= 100 && code <= 107) {
-            state.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 92));
+            attribute.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 92));
         } else if (code == 38 || code == 48 || code == 58) {
-            const ExtendedColorResult result = parseExtendedColor(i + 1, isColonAt(separators, i), pars, separators);
+            const ExtendedColorResult result = parseExtendedColor(static_cast<int>(i) + 1, pars);
             if (result.color) {
                 if (code == 38)
-                    state.fg = *result.color;
+                    attribute.fg = *result.color;
                 else if (code == 48)
-                    state.bg = *result.color;
+                    attribute.bg = *result.color;
                 else
-                    state.underlineColor = *result.color;
+                    attribute.underlineColor = *result.color;
             }
-            advance = 1 + std::max(result.consumed, 1);
+            advance = 1 + static_cast<std::size_t>(std::max(result.consumed, 1));
         } else {
             switch (code) {
             case 0:
-                state.reset();
-                break;
-            case 1:
-                state.style.insert(CharacterStyle::bold);
-                break;
-            case 2:
-                state.style.insert(CharacterStyle::dim);
-                break;
-            case 3:
-                state.style.insert(CharacterStyle::italic);
+                attribute = Attribute::defaultAttribute();
                 break;
             case 4:
-                advance = applyUnderline(state, i, pars, separators);
-                break;
-            case 5:
-                state.style.insert(CharacterStyle::blink);
-                break;
-            case 7:
-                state.style.insert(CharacterStyle::inverse);
-                break;
-            case 8:
-                state.style.insert(CharacterStyle::invisible);
-                break;
-            case 9:
-                state.style.insert(CharacterStyle::crossedOut);
+                advance = static_cast<std::size_t>(applyUnderline(attribute, i, pars));
                 break;
             case 21:
-                state.style.insert(CharacterStyle::underline);
-                state.underlineStyle = UnderlineStyle::double_;
-                break;
-            case 22:
-                state.style.remove(CharacterStyle::bold | CharacterStyle::dim);
-                break;
-            case 23:
-                state.style.remove(CharacterStyle::italic);
+                attribute.style.insert(CharacterStyle::underline);
+                attribute.underlineStyle = UnderlineStyle::double_;
                 break;
             case 24:
                 // The underline colour stays for a later underline.
-                state.style.remove(CharacterStyle::underline);
-                state.underlineStyle = UnderlineStyle::none;
-                break;
-            case 25:
-                state.style.remove(CharacterStyle::blink);
-                break;
-            case 27:
-                state.style.remove(CharacterStyle::inverse);
-                break;
-            case 28:
-                state.style.remove(CharacterStyle::invisible);
-                break;
-            case 29:
-                state.style.remove(CharacterStyle::crossedOut);
+                attribute.style.remove(CharacterStyle::underline);
+                attribute.underlineStyle = UnderlineStyle::none;
                 break;
             case 39:
-                state.fg = Attribute::Color::defaultColor();
+                attribute.fg = Attribute::Color::defaultColor();
                 break;
             case 49:
-                state.bg = Attribute::Color::defaultColor();
+                attribute.bg = Attribute::Color::defaultColor();
                 break;
             case 59:
-                state.underlineColor.reset();
+                attribute.underlineColor.reset();
                 break;
             default:
                 // Printed whatever silentLog says.
-                printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars));
+                printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars.values));
                 break;
             }
         }
         i += advance;
     }
-    curAttr = state.attribute();
+    curAttr = attribute;
 }
 
-ExtendedColorResult Terminal::parseExtendedColor(int start, bool colonForm, std::span<const int> pars,
-                                                 std::span<const std::uint8_t> separators) const
+ExtendedColorResult Terminal::parseExtendedColor(int start, const CsiParameters& pars) const
 {
     const int count = static_cast<int>(pars.size());
     if (start < 0 || start >= count)
         return {std::nullopt, 0};
     const int mode = pars[start];
+    const bool colonForm = pars.isSubParameter(static_cast<std::size_t>(start));
 
     if (!colonForm) {
         if (mode == 5) {
@@ -207,7 +163,7 @@ ExtendedColorResult Terminal::parseExtendedColor(int start, bool colonForm, std:
 
     // The run of colon-joined parameters from the mode on.
     int e = start;
-    while (e < count - 1 && isColonAt(separators, e))
+    while (e < count - 1 && pars.isSubParameter(static_cast<std::size_t>(e) + 1))
         ++e;
     const int n = e - start + 1;
 

@@ -49,6 +49,15 @@ std::string hexByte(std::uint8_t b)
     return hex;
 }
 
+// The separator before each value after the first: ":" for a sub-parameter, ";" otherwise.
+std::vector<std::uint8_t> separatorsOf(const CsiParameters& pars)
+{
+    std::vector<std::uint8_t> separators;
+    for (std::size_t k = 1; k < pars.size(); ++k)
+        separators.push_back(pars.isSubParameter(k) ? ':' : ';');
+    return separators;
+}
+
 using Lines = std::vector<std::string>;
 
 // Installs every callback of a parser and writes each call as one line of text. With
@@ -62,10 +71,10 @@ public:
     {
         parser.printHandler = [this](std::span<const std::uint8_t> bytes) { run("print", bytes); };
         parser.executeHandlerFallback = [this](std::uint8_t code) { add("execute " + hexByte(code)); };
-        parser.csiHandlerFallback = [this](std::span<const int> pars, std::span<const std::uint8_t> collect,
+        parser.csiHandlerFallback = [this](const CsiParameters& pars, std::span<const std::uint8_t> collect,
                                         std::uint8_t finalByte) {
-            add(std::string("csi ") + static_cast<char>(finalByte) + " " + show(pars) + " " + show(collect) + " "
-                + show(this->parser.parsTxt()));
+            add(std::string("csi ") + static_cast<char>(finalByte) + " " + show(pars.values) + " " + show(collect) + " "
+                + show(separatorsOf(pars)));
         };
         parser.escHandlerFallback = [this](std::span<const std::uint8_t> collect, std::uint8_t finalByte) {
             add("esc " + show(collect) + " " + static_cast<char>(finalByte));
