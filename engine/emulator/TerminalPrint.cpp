@@ -97,15 +97,6 @@ constexpr bool isRegionalIndicator(char32_t s)
     return s >= 0x1F1E6 && s <= 0x1F1FF;
 }
 
-// Scalars that join the cell before the cursor whenever there is one: zero-width scalars,
-// the joiner, variation selectors (standard, Mongolian, ideographic) and skin tones.
-constexpr bool alwaysJoins(char32_t s, int width)
-{
-    return width == 0 || s == zeroWidthJoiner || (s >= 0xFE00 && s <= 0xFE0F)
-        || (s >= 0x180B && s <= 0x180F && s != 0x180E) || (s >= 0xE0100 && s <= 0xE01EF)
-        || (s >= 0x1F3FB && s <= 0x1F3FF);
-}
-
 bool isExtendedPictographic(char32_t s)
 {
     return scalarProperties(s).extendedPictographic;
@@ -206,50 +197,95 @@ void printSingleByte(Terminal& terminal, std::uint8_t b)
     printCell(terminal, b, width);
 }
 
-// Joins scalar s (width w) into the target cell, or prints or drops it when the result
-// would not be one character.
-void joinInto(Terminal& terminal, Position target, char32_t s, int width)
+// The cell a scalar may join, as combiningTarget finds it, with its line and code.
+struct JoinTarget {
+    BufferLine* line;
+    Position position;
+    std::int32_t code;
+};
+
+std::optional<JoinTarget> joinTarget(Terminal& terminal)
 {
     Buffer& screen = *terminal.buffer;
-    BufferLine& line = *screen.lines()[target.row];
-    if (line.dataSize() == 0)
-        return;
-    const int col = std::min(target.col, line.dataSize() - 1);
-    CharData cell = line.getCell(col);
+    if (screen.x() == 0)
+        return std::nullopt;
+    const int row = screen.yBase() + screen.y();
+    BufferLine* line = screen.lines().peek(row).get();
+    if (!line || line->dataSize() == 0)
+        return std::nullopt;
+    const std::span<const CharData> cells = line->cellSpan();
+    int col = std::min(screen.x() - 1, line->dataSize() - 1);
+    // Skip the second half of a wide character.
+    while (col > 0 && cells[static_cast<std::size_t>(col)].width == 0)
+        --col;
+    const CharData& cell = cells[static_cast<std::size_t>(col)];
+    if (cell.code == 0 || cell.width < 1)
+        return std::nullopt;
+    return JoinTarget{line, Position{col, row}, cell.code};
+}
+
+// What joining scalar s onto the character of `code` gives: the joined character's code, 0
+// when the two form no single grapheme cluster, -1 when the character stays as it is (a
+// cluster at its length cap, or a presentation selector after a character without one).
+// Remembered per pair, so a repeated cluster costs one probe.
+std::int32_t joinedCode(Terminal& terminal, std::int32_t code, char32_t s)
+{
+    const std::uint32_t mix = static_cast<std::uint32_t>(code) * 0x9E3779B1u ^ static_cast<std::uint32_t>(s) * 0x85EBCA77u;
+    Terminal::JoinCacheEntry& entry = terminal.joinCache[mix >> 24 & (terminal.joinCache.size() - 1)];
+    if (entry.base == code && entry.scalar == s)
+        return entry.joined;
 
     char32_t scratch = 0;
-    const std::u32string_view base = characterOf(terminal, cell.code, scratch);
-    if (base.size() >= maximumClusterScalars)
-        return; // the cell keeps its character; the joiner is dropped
-    std::array<char32_t, maximumClusterScalars> buffer; // only the first base.size() + 1 are read
-    std::copy(base.begin(), base.end(), buffer.begin());
-    buffer[base.size()] = s;
-    const std::u32string_view joined(buffer.data(), base.size() + 1);
+    const std::u32string_view base = characterOf(terminal, code, scratch);
+    std::int32_t joined = -1;
+    if (base.size() < maximumClusterScalars) {
+        std::array<char32_t, maximumClusterScalars> buffer; // only the first base.size() + 1 are read
+        std::copy(base.begin(), base.end(), buffer.begin());
+        buffer[base.size()] = s;
+        const std::u32string_view text(buffer.data(), base.size() + 1);
+        if (!isSingleGraphemeCluster(text))
+            joined = 0;
+        else if ((s == textPresentationSelector || s == emojiPresentationSelector)
+                 && !UnicodeUtil::bisearch(base.back(), UnicodeUtil::emojiVariationBases(),
+                                           UnicodeUtil::emojiVariationBasesMax))
+            joined = -1; // no presentation to select
+        else
+            joined = terminal.getCharacterCode(text);
+    }
+    entry = Terminal::JoinCacheEntry{code, s, joined};
+    return joined;
+}
 
-    if (!isSingleGraphemeCluster(joined)) {
+// Joins scalar s (width w) into the target cell, or prints or drops it when the result
+// would not be one character.
+void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int width)
+{
+    const std::int32_t joined = joinedCode(terminal, target.code, s);
+    if (joined < 0)
+        return; // the cell keeps its character; the scalar is dropped
+    if (joined == 0) {
         if (width != 0)
             printCell(terminal, s, width);
         return;
     }
 
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *target.line;
+    const int col = target.position.col;
+    CharData cell = line.getCell(col);
     const int oldWidth = cell.width;
     int newWidth = cell.width;
     const CharData continuation(0, 0, cell.attribute, cell.payload, cell.semanticContentCode);
-    if (s == textPresentationSelector || s == emojiPresentationSelector) {
-        if (!UnicodeUtil::bisearch(base.back(), UnicodeUtil::emojiVariationBases(),
-                                   UnicodeUtil::emojiVariationBasesMax))
-            return; // no presentation to select: the cell stays as it was
-        if (s == emojiPresentationSelector) {
-            if (cell.width != 2 && col + 1 < terminal.cols) {
-                line.setCell(col + 1, continuation);
-                screen.setX(std::min(screen.x() + 1, terminal.cols));
-                newWidth = 2;
-            }
-        } else {
-            newWidth = 1;
-            if (cell.width == 2)
-                screen.setX(std::max(screen.x() - 1, 0));
+    if (s == emojiPresentationSelector) {
+        if (cell.width != 2 && col + 1 < terminal.cols) {
+            line.setCell(col + 1, continuation);
+            screen.setX(std::min(screen.x() + 1, terminal.cols));
+            newWidth = 2;
         }
+    } else if (s == textPresentationSelector) {
+        newWidth = 1;
+        if (cell.width == 2)
+            screen.setX(std::max(screen.x() - 1, 0));
     } else if (isRegionalIndicator(s) && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow
                && cell.width == 1 && col + 1 < terminal.cols) {
         // A flag pair printed with narrow indicators takes two columns.
@@ -258,7 +294,7 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
         newWidth = 2;
     }
 
-    cell.code = terminal.getCharacterCode(joined);
+    cell.code = joined;
     cell.width = checkedWidth(newWidth);
     line.setCell(col, cell);
     // A cell that grew over its neighbour's first half, or shrank off its placeholder,
@@ -277,24 +313,27 @@ void printScalar(Terminal& terminal, char32_t s)
     int width = properties.width;
     if (width < 0)
         return;
-    if (width == 2 && isRegionalIndicator(s)
-        && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
+    const bool regional = isRegionalIndicator(s);
+    if (regional && width == 2 && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
         width = 1;
 
-    if (alwaysJoins(s, width) || (s >= 0x300 && properties.combining)) {
-        if (const auto target = terminal.combiningTarget())
+    if (properties.joinsPrevious) {
+        if (const auto target = joinTarget(terminal))
             joinInto(terminal, *target, s, width);
         else if (width != 0)
             printCell(terminal, s, width);
         return;
     }
 
-    if (const auto target = terminal.combiningTarget()) {
-        const BufferLine* line = terminal.buffer->lines().peek(target->row).get();
+    // Any other scalar joins only a character that ends in the joiner, or a lone regional
+    // indicator when it is one too. Both are kept under table codes (a single scalar in a
+    // cell is never the joiner), so a cell holding a plain scalar needs no lookup.
+    if (const auto target = joinTarget(terminal);
+        target && (target->code > CharData::firstSyntheticCode || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
         char32_t scratch = 0;
-        const std::u32string_view character = characterOf(terminal, line->getCell(target->col).code, scratch);
+        const std::u32string_view character = characterOf(terminal, target->code, scratch);
         if (character.back() == zeroWidthJoiner
-            || (isRegionalIndicator(s) && character.size() == 1 && isRegionalIndicator(character[0]))) {
+            || (regional && character.size() == 1 && isRegionalIndicator(character[0]))) {
             joinInto(terminal, *target, s, width);
             return;
         }
@@ -414,6 +453,15 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 
 void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
 {
+    if (bytes.size() == 1 && !charset && isPrintableAscii(bytes[0]) && readingBuffer.putbackBuffer.empty()) {
+        // One character between two sequences (a cell repainted with new attributes or at a
+        // new place): straight to the cell writer, which does what the run writer would.
+        Buffer& screen = *buffer;
+        updateRangeForBuffer(screen, screen.y());
+        screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
+        updateRangeForBuffer(*buffer, buffer->y());
+        return;
+    }
     std::size_t start = 0;
     if (readingBuffer.putbackBuffer.empty() && isPrintableAsciiRun(bytes)) {
         // Plain text: one pass per row. The invoked set only maps bytes to single-width

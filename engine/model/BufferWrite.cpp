@@ -91,14 +91,23 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 
     const int start = x_;
     const TinyAtom payload = links.linkPayload();
-    putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
-    ++x_;
-
-    // The placeholder carries the wide character's own attribute, so a background colour
+    // The character's own cell, then its placeholder where the row has room. The
+    // placeholder carries the wide character's own attribute, so a background colour
     // covers both of its columns.
-    for (int added = 1; added < width && x_ < cols_; ++added) {
-        putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
+    const int end = std::min(start + std::max(width, 1), cols_);
+    if (start >= 0 && end <= line.dataSize()) [[likely]] {
+        CharData* cells = line.mutableCells().data();
+        storeCell(cells + start, charData.code, charData.width, charData.attribute, payload, semanticCode);
+        for (int col = start + 1; col < end; ++col)
+            storeCell(cells + col, 0, 0, charData.attribute, payload, semanticCode);
+        x_ = end;
+    } else {
+        putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
         ++x_;
+        for (int added = 1; added < width && x_ < cols_; ++added) {
+            putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
+            ++x_;
+        }
     }
     // A wide character written over only one half loses the other: a first half just
     // before the written cells or a placeholder just after them is left alone. So does
