@@ -341,6 +341,73 @@ void printScalar(Terminal& terminal, char32_t s)
     printCell(terminal, s, width);
 }
 
+// Characters gathered for the cell-run writer: codes that are the scalars themselves, of
+// width 1 or 2, that join nothing before them. Most text outside ASCII is made of these.
+class PendingCells {
+public:
+    static constexpr std::size_t capacity = 64;
+
+    bool empty() const { return count == 0; }
+    void add(Terminal& terminal, char32_t code, int width)
+    {
+        codes[count] = code;
+        widths[count] = static_cast<std::int8_t>(width);
+        if (++count == capacity)
+            flush(terminal);
+    }
+    // Writes them in one call; what the run writer leaves goes through the steps for one
+    // character, as it would have without the batch.
+    void flush(Terminal& terminal)
+    {
+        if (count == 0)
+            return;
+        const auto written = static_cast<std::size_t>(terminal.buffer->insertCellRun(
+            std::span<const char32_t>(codes.data(), count), std::span<const std::int8_t>(widths.data(), count),
+            terminal.curAttr, terminal));
+        for (std::size_t k = written; k < count; ++k) {
+            if (codes[k] < 0x80)
+                printSingleByte(terminal, static_cast<std::uint8_t>(codes[k])); // ASCII joins nothing
+            else
+                printScalar(terminal, codes[k]);
+        }
+        count = 0;
+    }
+
+private:
+    std::array<char32_t, capacity> codes;
+    std::array<std::int8_t, capacity> widths;
+    std::size_t count = 0;
+};
+
+// A decoded scalar: into the batch when it is a plain character, else through printScalar.
+void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
+{
+    if (s < 0x10000) {
+        const ScalarProperties properties = scalarProperties(s);
+        if (properties.width > 0 && !properties.joinsPrevious) {
+            // Only the first of a batch can meet a character that takes it (one that ends in
+            // the joiner); the others follow a plain cell of the batch.
+            if (pending.empty()) {
+                const auto target = joinTarget(terminal);
+                if (target
+                    && (target->code > CharData::firstSyntheticCode
+                        || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
+                    printScalar(terminal, s);
+                    return;
+                }
+            }
+            pending.add(terminal, s, properties.width);
+            return;
+        }
+    }
+    pending.flush(terminal);
+    printScalar(terminal, s);
+}
+
+// Printable ASCII stretches shorter than this join the batch; longer ones go to the
+// narrow-run writer.
+constexpr std::size_t shortAsciiRun = 16;
+
 // The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
 // widths and joining. Printable ASCII stretches still go through the narrow-run writer.
 void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
@@ -355,6 +422,11 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
 
+    PendingCells pending;
+    const auto printByte = [&](std::uint8_t b) {
+        pending.flush(terminal);
+        printSingleByte(terminal, b);
+    };
     std::array<std::uint8_t, 4> kept{};
     std::size_t keptCount = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
@@ -363,14 +435,19 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
             && isPrintableAscii(run[reading.idx - putbackSize])) {
             const std::size_t start = reading.idx - putbackSize;
             const std::size_t end = printableAsciiEnd(run, start);
-            if (end > start) {
-                const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start),
-                                                                     terminal.curAttr, terminal, terminal.charset);
-                reading.idx += static_cast<std::size_t>(written);
-                if (static_cast<std::size_t>(written) < end - start)
-                    singleBytesUntil = putbackSize + end;
+            if (end - start < shortAsciiRun && !terminal.charset) {
+                for (std::size_t k = start; k < end; ++k)
+                    pending.add(terminal, run[k], 1);
+                reading.idx += end - start;
                 continue;
             }
+            pending.flush(terminal);
+            const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
+                                                                 terminal, terminal.charset);
+            reading.idx += static_cast<std::size_t>(written);
+            if (static_cast<std::size_t>(written) < end - start)
+                singleBytesUntil = putbackSize + end;
+            continue;
         }
 
         if (reading.idx >= putbackSize) {
@@ -385,17 +462,17 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
                     ++continuations;
                 reading.idx += 1 + continuations;
                 if (continuations < length - 1) {
-                    printSingleByte(terminal, lead);
+                    printByte(lead);
                     continue;
                 }
                 char32_t value = lead & (0x7F >> length);
                 for (std::size_t k = 1; k < length; ++k)
                     value = value << 6 | (run[pos + k] & 0x3F);
                 if (!isValidDecodedScalar(value, length)) {
-                    printSingleByte(terminal, lead);
+                    printByte(lead);
                     continue;
                 }
-                printScalar(terminal, value);
+                printDecoded(terminal, pending, value);
                 continue;
             }
         }
@@ -403,7 +480,7 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
         const std::uint8_t b = byteAt(reading.idx++);
         const std::size_t length = leadLengths[b];
         if (length == 1) {
-            printSingleByte(terminal, b);
+            printByte(b);
             continue;
         }
 
@@ -425,7 +502,7 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
         }
         if (continuations < length - 1) {
             reading.idx += continuations;
-            printSingleByte(terminal, b);
+            printByte(b);
             continue;
         }
 
@@ -434,11 +511,12 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
             value = value << 6 | (byteAt(reading.idx + k) & 0x3F);
         reading.idx += length - 1;
         if (!isValidDecodedScalar(value, length)) {
-            printSingleByte(terminal, b);
+            printByte(b);
             continue;
         }
-        printScalar(terminal, value);
+        printDecoded(terminal, pending, value);
     }
+    pending.flush(terminal);
 
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
     reading.putbackBuffer.assign(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keptCount));

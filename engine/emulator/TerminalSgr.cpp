@@ -36,24 +36,40 @@ int applyUnderline(Attribute& attribute, std::size_t i, const CsiParameters& par
     return 1;
 }
 
-// The style bit each of SGR 0-29 sets (1-9) or clears (21-29); 0 where the code does
-// something else or nothing.
-constexpr std::array<std::uint8_t, 30> sgrStyleBits = [] {
-    std::array<std::uint8_t, 30> bits{};
-    bits[1] = CharacterStyle::bold.rawValue;
-    bits[2] = CharacterStyle::dim.rawValue;
-    bits[3] = CharacterStyle::italic.rawValue;
-    bits[5] = CharacterStyle::blink.rawValue;
-    bits[7] = CharacterStyle::inverse.rawValue;
-    bits[8] = CharacterStyle::invisible.rawValue;
-    bits[9] = CharacterStyle::crossedOut.rawValue;
-    bits[22] = (CharacterStyle::bold | CharacterStyle::dim).rawValue;
-    bits[23] = CharacterStyle::italic.rawValue;
-    bits[25] = CharacterStyle::blink.rawValue;
-    bits[27] = CharacterStyle::inverse.rawValue;
-    bits[28] = CharacterStyle::invisible.rawValue;
-    bits[29] = CharacterStyle::crossedOut.rawValue;
-    return bits;
+// What each SGR code below 108 does: one table read instead of a chain of range tests.
+enum class SgrKind : std::uint8_t { other, setStyle, clearStyle, foreground, background, extendedColor };
+
+struct SgrEntry {
+    SgrKind kind = SgrKind::other;
+    std::uint8_t value = 0; // the style bits, or the palette index
+};
+
+constexpr std::array<SgrEntry, 108> sgrTable = [] {
+    std::array<SgrEntry, 108> table{};
+    const auto style = [&](int code, SgrKind kind, CharacterStyle bits) { table[code] = {kind, bits.rawValue}; };
+    style(1, SgrKind::setStyle, CharacterStyle::bold);
+    style(2, SgrKind::setStyle, CharacterStyle::dim);
+    style(3, SgrKind::setStyle, CharacterStyle::italic);
+    style(5, SgrKind::setStyle, CharacterStyle::blink);
+    style(7, SgrKind::setStyle, CharacterStyle::inverse);
+    style(8, SgrKind::setStyle, CharacterStyle::invisible);
+    style(9, SgrKind::setStyle, CharacterStyle::crossedOut);
+    style(22, SgrKind::clearStyle, CharacterStyle::bold | CharacterStyle::dim);
+    style(23, SgrKind::clearStyle, CharacterStyle::italic);
+    style(25, SgrKind::clearStyle, CharacterStyle::blink);
+    style(27, SgrKind::clearStyle, CharacterStyle::inverse);
+    style(28, SgrKind::clearStyle, CharacterStyle::invisible);
+    style(29, SgrKind::clearStyle, CharacterStyle::crossedOut);
+    for (int k = 0; k < 8; ++k) {
+        table[30 + k] = {SgrKind::foreground, static_cast<std::uint8_t>(k)};
+        table[40 + k] = {SgrKind::background, static_cast<std::uint8_t>(k)};
+        table[90 + k] = {SgrKind::foreground, static_cast<std::uint8_t>(k + 8)};
+        table[100 + k] = {SgrKind::background, static_cast<std::uint8_t>(k + 8)};
+    }
+    table[38].kind = SgrKind::extendedColor;
+    table[48].kind = SgrKind::extendedColor;
+    table[58].kind = SgrKind::extendedColor;
+    return table;
 }();
 
 } // namespace
@@ -74,32 +90,53 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
     while (i < count) {
         const int code = pars[i];
         std::size_t advance = 1;
-        if (code < static_cast<int>(sgrStyleBits.size()) && sgrStyleBits[code] != 0) {
-            const CharacterStyle bits{sgrStyleBits[code]};
-            if (code < 20)
-                attribute.style.insert(bits);
-            else
-                attribute.style.remove(bits);
-        } else if (code >= 30 && code <= 37) {
-            attribute.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 30));
-        } else if (code >= 40 && code <= 47) {
-            attribute.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 40));
-        } else if (code >= 90 && code <= 97) {
-            attribute.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 82));
-        } else if (code >= 100 && code <= 107) {
-            attribute.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 92));
-        } else if (code == 38 || code == 48 || code == 58) {
-            const ExtendedColorResult result = parseExtendedColor(static_cast<int>(i) + 1, pars);
-            if (result.color) {
-                if (code == 38)
-                    attribute.fg = *result.color;
-                else if (code == 48)
-                    attribute.bg = *result.color;
-                else
-                    attribute.underlineColor = *result.color;
+        const SgrEntry entry = code < static_cast<int>(sgrTable.size()) ? sgrTable[static_cast<std::size_t>(code)]
+                                                                         : SgrEntry{};
+        switch (entry.kind) {
+        case SgrKind::setStyle:
+            attribute.style.insert(CharacterStyle{entry.value});
+            break;
+        case SgrKind::clearStyle:
+            attribute.style.remove(CharacterStyle{entry.value});
+            break;
+        case SgrKind::foreground:
+            attribute.fg = Attribute::Color::ansi256(entry.value);
+            break;
+        case SgrKind::background:
+            attribute.bg = Attribute::Color::ansi256(entry.value);
+            break;
+        case SgrKind::extendedColor: {
+            // The ";" forms (5;n and 2;r;g;b) read here, the rest by parseExtendedColor.
+            std::optional<Attribute::Color> color;
+            std::size_t used = 0;
+            if (i + 1 < count && !pars.isSubParameter(i + 1)) {
+                const int mode = pars[i + 1];
+                if (mode == 5 && i + 2 < count) {
+                    color = Attribute::Color::ansi256(clampedByte(pars[i + 2]));
+                    used = 2;
+                } else if (mode == 2 && i + 4 < count) {
+                    color = Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
+                                                        clampedByte(pars[i + 4]));
+                    used = 4;
+                }
             }
-            advance = 1 + static_cast<std::size_t>(std::max(result.consumed, 1));
-        } else {
+            if (used == 0) {
+                const ExtendedColorResult result = parseExtendedColor(static_cast<int>(i) + 1, pars);
+                color = result.color;
+                used = static_cast<std::size_t>(std::max(result.consumed, 1));
+            }
+            if (color) {
+                if (code == 38)
+                    attribute.fg = *color;
+                else if (code == 48)
+                    attribute.bg = *color;
+                else
+                    attribute.underlineColor = *color;
+            }
+            advance = 1 + used;
+            break;
+        }
+        case SgrKind::other:
             switch (code) {
             case 0:
                 attribute = Attribute::defaultAttribute();

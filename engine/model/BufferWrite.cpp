@@ -183,4 +183,42 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
     }
 }
 
+int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& attribute,
+                          LinkPayloadSource& links)
+{
+    const size_t total = std::min(codes.size(), widths.size());
+    if (insertMode || total == 0)
+        return 0;
+    const int limit = writeRightLimit();
+    const uint8_t semanticCode = semanticContent.cellCode();
+    const TinyAtom payload = links.linkPayload();
+    size_t count = 0;
+    while (count < total) {
+        if (x_ + widths[count] - 1 > limit) {
+            if (!wraparound || writeRestartColumn() != 0 || widths[count] - 1 > limit)
+                return static_cast<int>(count);
+            wrapToNextRow(*this);
+        }
+        BufferLine& line = *lines_[yBase_ + y_];
+        if (line.dataSize() < cols_)
+            return static_cast<int>(count);
+        CharData* cells = line.mutableCells().data();
+        const int start = x_;
+        int x = x_;
+        // Every character fits whole (limit < cols_), so only the row's two edges can cut
+        // a wide character.
+        while (count < total && x + widths[count] - 1 <= limit) {
+            const int8_t width = widths[count];
+            storeCell(cells + x, static_cast<int32_t>(codes[count]), width, attribute, payload, semanticCode);
+            if (width == 2)
+                storeCell(cells + x + 1, 0, 0, attribute, payload, semanticCode);
+            x += width;
+            ++count;
+        }
+        x_ = x;
+        line.mendWideEdges(start, x);
+    }
+    return static_cast<int>(count);
+}
+
 } // namespace corvantix
