@@ -617,7 +617,10 @@ void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
     }
 }
 
-// The ignore action's flush: the pending print run, else the pending DCS data run.
+// The ignore action's flush: the pending print run, else the pending DCS data run. Every
+// action that leaves a DCS string flushes its data up to the byte that ends it, so the
+// handler gets the same data however the bytes were split over calls (a run never spans
+// two calls).
 void EscapeSequenceParser::flushPrintOrDcs(Feed& feed, std::size_t i)
 {
     if (feed.printStart >= 0) {
@@ -666,6 +669,8 @@ bool EscapeSequenceParser::actionError(Feed& feed, std::size_t i, ParserState st
     const ParsingState answer = errorHandler ? errorHandler(report) : report;
     if (answer.abort)
         return false;
+    if (feed.printStart < 0)
+        flushPrintOrDcs(feed, i);
     next = S::ground;
     return true;
 }
@@ -685,7 +690,7 @@ void EscapeSequenceParser::actionExecute(Feed& feed, std::size_t i)
 
 void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState next)
 {
-    flushPrint(feed, i);
+    flushPrintOrDcs(feed, i);
     if (next == S::apcString)
         _apc.clear();
     else
@@ -847,7 +852,7 @@ void EscapeSequenceParser::clearCollections()
 
 void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
 {
-    flushPrint(feed, i);
+    flushPrintOrDcs(feed, i);
     clearCollections();
     feed.dcsStart = -1;
     feed.printStart = -1;

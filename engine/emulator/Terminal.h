@@ -295,15 +295,17 @@ public:
     std::unordered_map<std::int32_t, std::u32string> indexToCharMap;
     std::int32_t lastCharIndex = firstCharIndex;
     // Recent joins of a scalar onto a cell's character, so that repeated clusters (accents,
-    // emoji sequences) skip the segmentation rules and the table lookups. Codes are never
-    // reassigned, so an entry stays true for the terminal's life.
+    // emoji sequences) skip the segmentation rules and the table lookups; also the codes of
+    // single scalars from U+10000 up (base joinCacheSingle). Codes are never reassigned, so
+    // an entry stays true for the terminal's life.
     struct JoinCacheEntry {
         std::int32_t base = -1;  // the cell's code
         char32_t scalar = 0;     // the scalar joined onto it
-        std::int32_t joined = 0; // the joined character's code; 0: they form no single cluster
-        bool baseSelectsPresentation = false; // the character's last scalar takes U+FE0E / U+FE0F
+        std::int32_t joined = 0; // the resulting code (see joinedCode in TerminalPrint.cpp)
     };
-    std::array<JoinCacheEntry, 256> joinCache{};
+    static constexpr std::int32_t joinCacheSingle = -2;
+    static constexpr int joinCacheBits = 11;
+    std::array<JoinCacheEntry, std::size_t{1} << joinCacheBits> joinCache{};
     std::uint8_t gLevel = 0;
     bool cursorBlink = false;
     bool allow80To132 = false;

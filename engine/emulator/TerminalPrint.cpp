@@ -173,11 +173,28 @@ std::u32string_view characterOf(const Terminal& terminal, std::int32_t code, cha
     return found->second;
 }
 
+// The cache entry for a code and a scalar.
+Terminal::JoinCacheEntry& joinCacheEntry(Terminal& terminal, std::int32_t code, char32_t s)
+{
+    const std::uint32_t mix = static_cast<std::uint32_t>(code) * 0x9E3779B1u ^ static_cast<std::uint32_t>(s) * 0x85EBCA77u;
+    return terminal.joinCache[mix >> (32 - Terminal::joinCacheBits)];
+}
+
+// The cell code of a single scalar: the scalar itself below U+10000, else a table code.
+std::int32_t singleScalarCode(Terminal& terminal, char32_t scalar)
+{
+    if (scalar < 0x10000)
+        return static_cast<std::int32_t>(scalar);
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, Terminal::joinCacheSingle, scalar);
+    if (entry.base != Terminal::joinCacheSingle || entry.scalar != scalar)
+        entry = {Terminal::joinCacheSingle, scalar, terminal.getCharacterCode(std::u32string_view(&scalar, 1))};
+    return entry.joined;
+}
+
 // Writes one character as a new cell at the cursor.
 void printCell(Terminal& terminal, char32_t scalar, int width)
 {
-    const std::int32_t code = scalar < 0x10000 ? static_cast<std::int32_t>(scalar)
-                                               : terminal.getCharacterCode(std::u32string_view(&scalar, 1));
+    const std::int32_t code = singleScalarCode(terminal, scalar);
     terminal.buffer->insertCharacter(CharData(code, checkedWidth(width), terminal.curAttr), terminal);
 }
 
@@ -230,8 +247,7 @@ std::optional<JoinTarget> joinTarget(Terminal& terminal)
 // Remembered per pair, so a repeated cluster costs one probe.
 std::int32_t joinedCode(Terminal& terminal, std::int32_t code, char32_t s)
 {
-    const std::uint32_t mix = static_cast<std::uint32_t>(code) * 0x9E3779B1u ^ static_cast<std::uint32_t>(s) * 0x85EBCA77u;
-    Terminal::JoinCacheEntry& entry = terminal.joinCache[mix >> 24 & (terminal.joinCache.size() - 1)];
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, code, s);
     if (entry.base == code && entry.scalar == s)
         return entry.joined;
 
@@ -535,9 +551,14 @@ void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
         // One character between two sequences (a cell repainted with new attributes or at a
         // new place): straight to the cell writer, which does what the run writer would.
         Buffer& screen = *buffer;
-        updateRangeForBuffer(screen, screen.y());
+        const int row = screen.y();
+        const int top = screen.yDisp();
+        updateRangeForBuffer(screen, row);
         screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
-        updateRangeForBuffer(*buffer, buffer->y());
+        // Marked again only when it wrapped (or scrolled the view): the same row and view
+        // would mark nothing new.
+        if (buffer.get() != &screen || buffer->y() != row || buffer->yDisp() != top)
+            updateRangeForBuffer(*buffer, buffer->y());
         return;
     }
     std::size_t start = 0;

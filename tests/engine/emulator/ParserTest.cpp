@@ -340,6 +340,10 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         "\x1b(0q\x1b(B\x1b" "c",
         "\x1b\x9b" "2J\x1b[1\x18m\x1b[2\x1am",
         "caf\xc3\xa9\r\n\x1b[" + parameterList(25) + "m\x1b[5m",
+        // DCS data cut short by an 8-bit introducer or a byte that is an error there.
+        "\x1bPq#0;2;0;0;0#1~\x9f/0\x07",
+        "\x1bPqabc\x9b" "2J",
+        "\x1bPqabc\x90q",
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(show(bytesOf(input)));
@@ -356,6 +360,23 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
             recorder.feed(std::string_view(input).substr(0, cut));
             EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
         }
+    }
+}
+
+// Data received before an 8-bit introducer or an error ends a DCS string reaches its
+// handler; it was dropped when it arrived in the same call as the byte that ended it.
+TEST(ParserDcs, DataBeforeAnAbruptEndIsDelivered)
+{
+    const std::vector<Case> cases = {
+        {"APC start", "\x1bPqab\x9fGx\x07", {"hook '' q [0]", "put 'ab'", "apc G 'x'"}},
+        {"CSI start", "\x1bPqab\x9b" "1m", {"hook '' q [0]", "put 'ab'", "csi m [1] '' ''"}},
+        {"error byte", "\x1bPqab\x19\x07", {"hook '' q [0]", "error dcsPassthrough 19", "put 'ab'", "execute 07"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EscapeSequenceParser parser;
+        Recorder recorder(parser);
+        EXPECT_EQ(recorder.feed(c.input), c.expected);
     }
 }
 
