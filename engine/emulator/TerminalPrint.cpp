@@ -432,8 +432,10 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
     const std::vector<std::uint8_t>& putback = reading.putbackBuffer;
     const std::size_t putbackSize = putback.size();
     reading.rest = run;
-    reading.idx = 0;
-    reading.count = putbackSize + run.size();
+    // The read position stays in a local: the calls below cannot see it, and the member
+    // would be stored and reloaded around every one of them.
+    std::size_t idx = 0;
+    const std::size_t count = putbackSize + run.size();
     const auto byteAt = [&](std::size_t i) { return i < putbackSize ? putback[i] : run[i - putbackSize]; };
 
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
@@ -446,37 +448,37 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
     std::array<std::uint8_t, 4> kept{};
     std::size_t keptCount = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
-    while (reading.idx < reading.count) {
-        if (reading.idx >= putbackSize && reading.idx >= singleBytesUntil
-            && isPrintableAscii(run[reading.idx - putbackSize])) {
-            const std::size_t start = reading.idx - putbackSize;
+    while (idx < count) {
+        if (idx >= putbackSize && idx >= singleBytesUntil
+            && isPrintableAscii(run[idx - putbackSize])) {
+            const std::size_t start = idx - putbackSize;
             const std::size_t end = printableAsciiEnd(run, start);
             if (end - start < shortAsciiRun && !terminal.charset) {
                 for (std::size_t k = start; k < end; ++k)
                     pending.add(terminal, run[k], 1);
-                reading.idx += end - start;
+                idx += end - start;
                 continue;
             }
             pending.flush(terminal);
             const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
                                                                  terminal, terminal.charset);
-            reading.idx += static_cast<std::size_t>(written);
+            idx += static_cast<std::size_t>(written);
             if (static_cast<std::size_t>(written) < end - start)
                 singleBytesUntil = putbackSize + end;
             continue;
         }
 
-        if (reading.idx >= putbackSize) {
+        if (idx >= putbackSize) {
             // The common case, a whole sequence inside the run, read without the putback
             // indirection; the steps are those below.
-            const std::size_t pos = reading.idx - putbackSize;
+            const std::size_t pos = idx - putbackSize;
             const std::uint8_t lead = run[pos];
             const std::size_t length = leadLengths[lead];
             if (length > 1 && pos + length <= run.size()) {
                 std::size_t continuations = 0;
                 while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
                     ++continuations;
-                reading.idx += 1 + continuations;
+                idx += 1 + continuations;
                 if (continuations < length - 1) {
                     printByte(lead);
                     continue;
@@ -493,7 +495,7 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
             }
         }
 
-        const std::uint8_t b = byteAt(reading.idx++);
+        const std::uint8_t b = byteAt(idx++);
         const std::size_t length = leadLengths[b];
         if (length == 1) {
             printByte(b);
@@ -502,30 +504,30 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 
         // A sequence ends at the first byte that cannot continue it; that byte is then
         // read on its own.
-        const std::size_t available = reading.count - reading.idx;
+        const std::size_t available = count - idx;
         std::size_t continuations = 0;
         while (continuations < length - 1 && continuations < available
-               && isContinuationByte(byteAt(reading.idx + continuations)))
+               && isContinuationByte(byteAt(idx + continuations)))
             ++continuations;
         if (continuations < length - 1 && continuations == available) {
             // The data ends inside the sequence: keep it for the next feed.
             kept[0] = b;
             for (std::size_t k = 0; k < continuations; ++k)
-                kept[k + 1] = byteAt(reading.idx + k);
+                kept[k + 1] = byteAt(idx + k);
             keptCount = continuations + 1;
-            reading.idx = reading.count;
+            idx = count;
             break;
         }
         if (continuations < length - 1) {
-            reading.idx += continuations;
+            idx += continuations;
             printByte(b);
             continue;
         }
 
         char32_t value = b & (0x7F >> length);
         for (std::size_t k = 0; k < length - 1; ++k)
-            value = value << 6 | (byteAt(reading.idx + k) & 0x3F);
-        reading.idx += length - 1;
+            value = value << 6 | (byteAt(idx + k) & 0x3F);
+        idx += length - 1;
         if (!isValidDecodedScalar(value, length)) {
             printByte(b);
             continue;

@@ -83,8 +83,9 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
         return;
     }
 
-    // Built in a local and written back once: a sequence applies as a whole.
-    Attribute attribute = curAttr;
+    // Changed in place: nothing reads the attribute while a sequence is applied, and a
+    // local copy is taken apart byte by byte by the compiler.
+    Attribute& attribute = curAttr;
     const std::size_t count = pars.size();
     std::size_t i = 0;
     while (i < count) {
@@ -170,7 +171,6 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
         }
         i += advance;
     }
-    curAttr = attribute;
 }
 
 ExtendedColorResult Terminal::parseExtendedColor(int start, const CsiParameters& pars) const
