@@ -3,6 +3,7 @@
 #include "emulator/Terminal.h"
 
 #include "emulator/CharSets.h"
+#include "model/CellRuns.h"
 #include "model/ScalarProperties.h"
 #include "model/UnicodeUtil.h"
 
@@ -196,6 +197,25 @@ void printCell(Terminal& terminal, char32_t scalar, int width)
 {
     const std::int32_t code = singleScalarCode(terminal, scalar);
     terminal.buffer->insertCharacter(CharData(code, checkedWidth(width), terminal.curAttr), terminal);
+}
+
+// One narrow character written straight into its cell when that is all the cell writer
+// would do: no insert mode, the cursor at or before the right limit (no wrap), a row as
+// long as the screen. Answers false, having done nothing, otherwise.
+bool writeNarrowCellInPlace(Terminal& terminal, Buffer& screen, std::uint8_t b)
+{
+    const int x = screen.x();
+    if (screen.insertMode || x > screen.writeRightLimit())
+        return false;
+    BufferLine* line = screen.lines()[screen.yBase() + screen.y()].get();
+    if (!line || x >= line->dataSize())
+        return false;
+    storeCell(line->mutableCells().data() + x, b, 1, terminal.curAttr, terminal.linkPayload(),
+              screen.semanticContent.cellCode());
+    screen.setX(x + 1);
+    // A wide character with one half overwritten loses the other.
+    line->mendWideEdges(x, x + 1);
+    return true;
 }
 
 // A single byte: ASCII (through the invoked character set) or a byte that starts no UTF-8
@@ -556,7 +576,8 @@ void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
         const int row = screen.y();
         const int top = screen.yDisp();
         updateRangeForBuffer(screen, row);
-        screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
+        if (!writeNarrowCellInPlace(*this, screen, bytes[0]))
+            screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
         // Marked again only when it wrapped (or scrolled the view): the same row and view
         // would mark nothing new.
         if (buffer.get() != &screen || buffer->y() != row || buffer->yDisp() != top)
