@@ -514,6 +514,12 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             }
             if (!_parameterLimitExceeded)
                 _pars[_parCount - 1] = std::min(value, maxParameterValue);
+            // The final byte usually follows: dispatched here, as the table would.
+            if (i < end && bytes[i] >= 0x40 && bytes[i] <= 0x7E) {
+                actionCsiDispatch(bytes[i]);
+                state = S::ground;
+                ++i;
+            }
             continue;
         }
 
