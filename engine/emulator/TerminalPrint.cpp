@@ -494,6 +494,18 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
             const std::size_t pos = idx - putbackSize;
             const std::uint8_t lead = run[pos];
             const std::size_t length = leadLengths[lead];
+            if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1])
+                && isContinuationByte(run[pos + 2])) {
+                // Three bytes, the form of most text outside Latin scripts, without the loops.
+                const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12
+                    | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6 | (run[pos + 2] & 0x3F);
+                idx += 3;
+                if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+                    printByte(lead);
+                else
+                    printDecoded(terminal, pending, value);
+                continue;
+            }
             if (length > 1 && pos + length <= run.size()) {
                 std::size_t continuations = 0;
                 while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
