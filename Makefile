@@ -39,17 +39,21 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
 	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
 
-# libFuzzer on the terminal for SECONDS seconds; findings land in $(FUZZ_BUILD)/findings. An
-# input that takes longer than 10 s is a finding too (a program could stall the terminal).
+# libFuzzer for SECONDS seconds on TARGET: fuzz_terminal (the whole terminal) or fuzz_parser
+# (the escape-sequence parser alone). Findings land in $(FUZZ_BUILD)/findings. An input that
+# takes longer than 10 s is a finding too (a program could stall the terminal).
 FUZZ_BUILD ?= build-fuzz
 FUZZ_ARGS ?=
+TARGET ?= fuzz_terminal
+FUZZ_CORPUS = $(if $(filter fuzz_terminal,$(TARGET)),$(FUZZ_BUILD)/corpus,$(FUZZ_BUILD)/corpus-$(TARGET))
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_terminal
-	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
-	@$(FUZZ_BUILD)/fuzz/fuzz_terminal -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=16384 -timeout=10 \
-	  -artifact_prefix=$(FUZZ_BUILD)/findings/ $(FUZZ_ARGS) $(FUZZ_BUILD)/corpus fuzz/corpus
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(TARGET)
+	@mkdir -p $(FUZZ_CORPUS) $(FUZZ_BUILD)/findings
+	@$(FUZZ_BUILD)/fuzz/$(TARGET) -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=16384 -timeout=10 \
+	  -artifact_prefix=$(FUZZ_BUILD)/findings/$(if $(filter fuzz_terminal,$(TARGET)),,$(TARGET)-) $(FUZZ_ARGS) \
+	  $(FUZZ_CORPUS) fuzz/corpus
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -5,6 +5,8 @@
 // for its kind, so removing a row is how a function is removed.
 #pragma once
 
+#include "emulator/EscapeSequenceParser.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -38,7 +40,7 @@ struct ControlIntermediates {
 
 // One complete control function as the dispatch hands it to a handler.
 struct ControlCall {
-    std::span<const int> pars;
+    CsiParameters pars; // reads as a span of values; SGR also reads which follow a ":"
     std::span<const std::uint8_t> collect;
     int code = 0; // the control or final byte; the OSC number
     std::span<const std::uint8_t> payload; // OSC only

@@ -432,9 +432,6 @@ EscapeSequenceParser::EscapeSequenceParser(Terminal* terminal)
 {
     // Reserved once to their caps so that spans handed to handlers stay valid and no
     // sequence allocates.
-    _pars.reserve(maxParameters + 1);
-    _pars.push_back(0);
-    _parsTxt.reserve(maxParameters);
     _collect.reserve(maxCollectLength);
     _osc.reserve(initialStringCapacity);
     _apc.reserve(initialStringCapacity);
@@ -449,10 +446,10 @@ void EscapeSequenceParser::reset()
     // still holds a view of them.
     _osc.clear();
     _apc.clear();
-    _parsTxt.clear();
+    _subParameters = 0;
     _collect.clear();
-    _pars.clear();
-    _pars.push_back(0);
+    _pars[0] = 0;
+    _parCount = 1;
     _parameterLimitExceeded = false;
     _stringOverflowed = false;
     activeDcsHandler.reset();
@@ -486,28 +483,43 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
         if ((state == S::csiParam && b >= '0' && b <= ';') || (state == S::csiEntry && (isDigit(b) || b == ';'))) {
             // The parameter being read stays in a register; it is stored at each separator
             // and at the end, unless the parameter limit was passed (then the stored values
-            // stay as they are, as accumulateDigit would leave them).
+            // stay as they are, as accumulateDigit would leave them). Digits stop adding
+            // once the value is past the cap, and the stored value is clamped: the same
+            // number as clamping at every digit.
             state = S::csiParam;
-            int value = _pars.back();
-            do {
-                const std::uint8_t p = bytes[i];
-                if (isDigit(p)) {
-                    value = std::min(value * 10 + (p - '0'), maxParameterValue);
-                } else if (!_parameterLimitExceeded) {
-                    // A separator: actionParam's steps, inline.
-                    _pars.back() = value;
-                    if (_pars.size() > maxParameters - 1) {
-                        _parameterLimitExceeded = true;
-                    } else {
-                        _parsTxt.push_back(p);
-                        _pars.push_back(0);
-                        value = 0;
+            int value = _pars[_parCount - 1];
+            while (true) {
+                const unsigned code = static_cast<unsigned>(bytes[i]) - '0'; // ':' is 10, ';' 11
+                if (code < 10) {
+                    if (value <= maxParameterValue)
+                        value = value * 10 + static_cast<int>(code);
+                } else if (code < 12) {
+                    if (!_parameterLimitExceeded) {
+                        // A separator: actionParam's steps, inline.
+                        _pars[_parCount - 1] = std::min(value, maxParameterValue);
+                        if (_parCount == maxParameters) {
+                            _parameterLimitExceeded = true;
+                        } else {
+                            if (code == 10)
+                                _subParameters |= std::uint32_t{1} << _parCount;
+                            _pars[_parCount++] = 0;
+                            value = 0;
+                        }
                     }
+                } else {
+                    break;
                 }
-                ++i;
-            } while (i < end && bytes[i] >= '0' && bytes[i] <= ';');
+                if (++i == end)
+                    break;
+            }
             if (!_parameterLimitExceeded)
-                _pars.back() = value;
+                _pars[_parCount - 1] = std::min(value, maxParameterValue);
+            // The final byte usually follows: dispatched here, as the table would.
+            if (i < end && bytes[i] >= 0x40 && bytes[i] <= 0x7E) {
+                actionCsiDispatch(bytes[i]);
+                state = S::ground;
+                ++i;
+            }
             continue;
         }
 
@@ -611,7 +623,10 @@ void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
     }
 }
 
-// The ignore action's flush: the pending print run, else the pending DCS data run.
+// The ignore action's flush: the pending print run, else the pending DCS data run. Every
+// action that leaves a DCS string flushes its data up to the byte that ends it, so the
+// handler gets the same data however the bytes were split over calls (a run never spans
+// two calls).
 void EscapeSequenceParser::flushPrintOrDcs(Feed& feed, std::size_t i)
 {
     if (feed.printStart >= 0) {
@@ -660,6 +675,8 @@ bool EscapeSequenceParser::actionError(Feed& feed, std::size_t i, ParserState st
     const ParsingState answer = errorHandler ? errorHandler(report) : report;
     if (answer.abort)
         return false;
+    if (feed.printStart < 0)
+        flushPrintOrDcs(feed, i);
     next = S::ground;
     return true;
 }
@@ -679,7 +696,7 @@ void EscapeSequenceParser::actionExecute(Feed& feed, std::size_t i)
 
 void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState next)
 {
-    flushPrint(feed, i);
+    flushPrintOrDcs(feed, i);
     if (next == S::apcString)
         _apc.clear();
     else
@@ -791,25 +808,26 @@ void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
     // A sequence that passed the parameter limit is dropped whole.
     if (_parameterLimitExceeded)
         return;
-    csiDispatch(b, _pars, _collect);
+    csiDispatch(b, CsiParameters{std::span<const int>(_pars.data(), _parCount), _subParameters}, _collect);
     _parameterLimitExceeded = false;
 }
 
 void EscapeSequenceParser::accumulateDigit(std::uint8_t digit)
 {
     // p never exceeds the cap, so p * 10 + 9 cannot overflow.
-    int& p = _pars.back();
+    int& p = _pars[_parCount - 1];
     p = std::min(p * 10 + (digit - '0'), maxParameterValue);
 }
 
 void EscapeSequenceParser::actionParam(std::uint8_t b)
 {
     if (b == ':' || b == ';') {
-        if (_pars.size() > maxParameters - 1 || _parameterLimitExceeded) {
+        if (_parCount == maxParameters || _parameterLimitExceeded) {
             _parameterLimitExceeded = true;
         } else {
-            _parsTxt.push_back(b);
-            _pars.push_back(0);
+            if (b == ':')
+                _subParameters |= std::uint32_t{1} << _parCount;
+            _pars[_parCount++] = 0;
             _parameterLimitExceeded = false;
         }
         return;
@@ -830,17 +848,17 @@ void EscapeSequenceParser::clearCollections()
     _apc.clear();
     releaseIfLarge(_osc);
     releaseIfLarge(_apc);
-    _parsTxt.clear();
+    _subParameters = 0;
     _collect.clear();
-    _pars.clear();
-    _pars.push_back(0);
+    _pars[0] = 0;
+    _parCount = 1;
     _parameterLimitExceeded = false;
     _stringOverflowed = false;
 }
 
 void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
 {
-    flushPrint(feed, i);
+    flushPrintOrDcs(feed, i);
     clearCollections();
     feed.dcsStart = -1;
     feed.printStart = -1;
@@ -864,7 +882,7 @@ void EscapeSequenceParser::actionDcsHook(std::uint8_t b)
         return; // the string is received and dropped
     if (auto handler = makeDcsHandler(_collect, b)) {
         activeDcsHandler = std::move(handler);
-        activeDcsHandler->hook(_collect, _pars, b);
+        activeDcsHandler->hook(_collect, std::span<const int>(_pars.data(), _parCount), b);
     }
     _parameterLimitExceeded = false;
 }

@@ -125,6 +125,21 @@ public:
     virtual void unhook() = 0;
 };
 
+// The parameters of a CSI sequence as its handler receives them: the values in order, and
+// which of them are sub-parameters (joined to the value before by ":" rather than ";").
+// Handlers that take no sub-parameters read it as the plain values.
+struct CsiParameters {
+    std::span<const int> values;
+    std::uint32_t subParameterBits = 0; // bit k: value k follows a ":"
+
+    std::size_t size() const { return values.size(); }
+    bool empty() const { return values.empty(); }
+    int operator[](std::size_t k) const { return values[k]; }
+    // True when value k follows a ":" (never for the first value).
+    bool isSubParameter(std::size_t k) const { return k < 32 && (subParameterBits >> k & 1) != 0; }
+    operator std::span<const int>() const { return values; }
+};
+
 // Decimal number of an OSC code: nothing for an empty text, a non-digit, or a value past
 // the largest int.
 std::optional<int> parseDecimal(std::span<const std::uint8_t> text);
@@ -154,14 +169,11 @@ public:
     // unhooking it.
     void reset();
 
-    // The separators (":" or ";") of the last dispatched CSI sequence, in order.
-    std::span<const std::uint8_t> parsTxt() const { return _parsTxt; }
-
     ParserState state() const { return currentState; }
 
     // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp).
     void executeDispatch(std::uint8_t code);
-    void csiDispatch(std::uint8_t finalByte, std::span<const int> pars, std::span<const std::uint8_t> collect);
+    void csiDispatch(std::uint8_t finalByte, const CsiParameters& pars, std::span<const std::uint8_t> collect);
     void escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte);
     void oscDispatch(int code, std::span<const std::uint8_t> payload);
     // The handler for a DCS string, chosen at its hook; null drops the string.
@@ -185,7 +197,7 @@ public:
     std::function<void(std::span<const std::uint8_t> collect, std::uint8_t finalByte)> escHandlerFallback;
     std::function<void()> dscHandlerFallback; // present for DCS; never called
     std::function<void(std::uint8_t code)> executeHandlerFallback;
-    std::function<void(std::span<const int> pars, std::span<const std::uint8_t> collect, std::uint8_t finalByte)>
+    std::function<void(const CsiParameters& pars, std::span<const std::uint8_t> collect, std::uint8_t finalByte)>
         csiHandlerFallback;
     std::function<void(int code, std::span<const std::uint8_t> payload)> oscHandlerFallback;
     std::function<void(std::uint8_t firstByte, std::span<const std::uint8_t> payload)> apcHandlerFallback;
@@ -232,12 +244,16 @@ private:
 
     std::vector<std::uint8_t> _osc;
     std::vector<std::uint8_t> _apc;
-    std::vector<int> _pars;
-    std::vector<std::uint8_t> _parsTxt;
+    // The parameters of the sequence being read: _parCount values (at least one).
+    std::array<int, maxParameters> _pars{};
+    std::size_t _parCount = 1;
+    std::uint32_t _subParameters = 0; // CsiParameters::subParameterBits of the sequence being read
     std::vector<std::uint8_t> _collect;
     bool _parameterLimitExceeded = false;
     bool _stringOverflowed = false; // the OSC/APC string being collected passed its cap
     std::uint64_t nextProfileIntervalId = 1;
 };
+
+static_assert(EscapeSequenceParser::maxParameters <= 32, "sub-parameter bits are one word");
 
 } // namespace corvantix

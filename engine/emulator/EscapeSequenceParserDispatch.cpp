@@ -347,7 +347,7 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
     dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
 }
 
-void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::span<const int> pars,
+void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
     std::span<const std::uint8_t> collect)
 {
     if (!terminal || finalByte < 0x40 || finalByte > 0x7E) {

@@ -291,6 +291,18 @@ public:
     std::unordered_map<std::u32string, std::int32_t, ClusterHash, std::equal_to<>> charToIndexMap;
     std::unordered_map<std::int32_t, std::u32string> indexToCharMap;
     std::int32_t lastCharIndex = firstCharIndex;
+    // Recent joins of a scalar onto a cell's character, so that repeated clusters (accents,
+    // emoji sequences) skip the segmentation rules and the table lookups; also the codes of
+    // single scalars from U+10000 up (base joinCacheSingle). Codes are never reassigned, so
+    // an entry stays true for the terminal's life.
+    struct JoinCacheEntry {
+        std::int32_t base = -1;  // the cell's code
+        char32_t scalar = 0;     // the scalar joined onto it
+        std::int32_t joined = 0; // the resulting code (see joinedCode in TerminalPrint.cpp)
+    };
+    static constexpr std::int32_t joinCacheSingle = -2;
+    static constexpr int joinCacheBits = 11;
+    std::array<JoinCacheEntry, std::size_t{1} << joinCacheBits> joinCache{};
     std::uint8_t gLevel = 0;
     bool cursorBlink = false;
     bool allow80To132 = false;
@@ -633,9 +645,10 @@ public:
 
     // ================================================================ Character attributes (TerminalSgr.cpp)
 
-    void cmdCharAttributes(std::span<const int> pars, std::span<const std::uint8_t> collect);
-    ExtendedColorResult parseExtendedColor(int start, bool colonForm, std::span<const int> pars,
-                                           std::span<const std::uint8_t> separators) const;
+    void cmdCharAttributes(const CsiParameters& pars, std::span<const std::uint8_t> collect);
+    // The colour of SGR 38, 48 or 58 whose mode ("5" or "2") is parameter `start`, in the
+    // form with ";" or with ":" (as that parameter was joined).
+    ExtendedColorResult parseExtendedColor(int start, const CsiParameters& pars) const;
 
     // ================================================================ Reports (TerminalReports.cpp)
 

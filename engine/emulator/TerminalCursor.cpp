@@ -39,13 +39,16 @@ void Terminal::setCursor(int col, int row)
 {
     Buffer& screen = *buffer;
     updateRangeForBuffer(screen, screen.y());
-    if (originMode) {
-        screen.setX(col + (marginMode_ ? screen.marginLeft() : 0));
-        screen.setY(screen.scrollTop() + row);
-    } else {
-        screen.setX(col);
-        screen.setY(row);
+    if (!originMode) {
+        // restrictCursor's steps for this case, on the new position (a negative coordinate
+        // keeps the old one, as setX and setY do).
+        screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, cols - 1));
+        screen.setY(std::clamp(row >= 0 ? row : screen.y(), 0, rows - 1));
+        updateRangeForBuffer(screen, screen.y());
+        return;
     }
+    screen.setX(col + (marginMode_ ? screen.marginLeft() : 0));
+    screen.setY(screen.scrollTop() + row);
     restrictCursor(true);
 }
 

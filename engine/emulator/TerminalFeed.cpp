@@ -318,8 +318,10 @@ ParsingState Terminal::logParseError(ParsingState state)
 void Terminal::resetPrintState()
 {
     // A sequence starting proves a half-received UTF-8 character broken: it shows its
-    // fallback, as it would before any other byte that cannot continue it.
-    flushIncompleteCharacter();
+    // fallback, as it would before any other byte that cannot continue it. (Tested here
+    // first: this runs twice for every sequence.)
+    if (!readingBuffer.putbackBuffer.empty())
+        flushIncompleteCharacter();
     readingBuffer.idx = 0;
 }
 

@@ -3,6 +3,7 @@
 #include "emulator/Terminal.h"
 
 #include "emulator/CharSets.h"
+#include "model/CellRuns.h"
 #include "model/ScalarProperties.h"
 #include "model/UnicodeUtil.h"
 
@@ -97,15 +98,6 @@ constexpr bool isRegionalIndicator(char32_t s)
     return s >= 0x1F1E6 && s <= 0x1F1FF;
 }
 
-// Scalars that join the cell before the cursor whenever there is one: zero-width scalars,
-// the joiner, variation selectors (standard, Mongolian, ideographic) and skin tones.
-constexpr bool alwaysJoins(char32_t s, int width)
-{
-    return width == 0 || s == zeroWidthJoiner || (s >= 0xFE00 && s <= 0xFE0F)
-        || (s >= 0x180B && s <= 0x180F && s != 0x180E) || (s >= 0xE0100 && s <= 0xE01EF)
-        || (s >= 0x1F3FB && s <= 0x1F3FF);
-}
-
 bool isExtendedPictographic(char32_t s)
 {
     return scalarProperties(s).extendedPictographic;
@@ -182,12 +174,48 @@ std::u32string_view characterOf(const Terminal& terminal, std::int32_t code, cha
     return found->second;
 }
 
+// The cache entry for a code and a scalar.
+Terminal::JoinCacheEntry& joinCacheEntry(Terminal& terminal, std::int32_t code, char32_t s)
+{
+    const std::uint32_t mix = static_cast<std::uint32_t>(code) * 0x9E3779B1u ^ static_cast<std::uint32_t>(s) * 0x85EBCA77u;
+    return terminal.joinCache[mix >> (32 - Terminal::joinCacheBits)];
+}
+
+// The cell code of a single scalar: the scalar itself below U+10000, else a table code.
+std::int32_t singleScalarCode(Terminal& terminal, char32_t scalar)
+{
+    if (scalar < 0x10000)
+        return static_cast<std::int32_t>(scalar);
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, Terminal::joinCacheSingle, scalar);
+    if (entry.base != Terminal::joinCacheSingle || entry.scalar != scalar)
+        entry = {Terminal::joinCacheSingle, scalar, terminal.getCharacterCode(std::u32string_view(&scalar, 1))};
+    return entry.joined;
+}
+
 // Writes one character as a new cell at the cursor.
 void printCell(Terminal& terminal, char32_t scalar, int width)
 {
-    const std::int32_t code = scalar < 0x10000 ? static_cast<std::int32_t>(scalar)
-                                               : terminal.getCharacterCode(std::u32string_view(&scalar, 1));
+    const std::int32_t code = singleScalarCode(terminal, scalar);
     terminal.buffer->insertCharacter(CharData(code, checkedWidth(width), terminal.curAttr), terminal);
+}
+
+// One narrow character written straight into its cell when that is all the cell writer
+// would do: no insert mode, the cursor at or before the right limit (no wrap), a row as
+// long as the screen. Answers false, having done nothing, otherwise.
+bool writeNarrowCellInPlace(Terminal& terminal, Buffer& screen, std::uint8_t b)
+{
+    const int x = screen.x();
+    if (screen.insertMode || x > screen.writeRightLimit())
+        return false;
+    BufferLine* line = screen.lines()[screen.yBase() + screen.y()].get();
+    if (!line || x >= line->dataSize())
+        return false;
+    storeCell(line->mutableCells().data() + x, b, 1, terminal.curAttr, terminal.linkPayload(),
+              screen.semanticContent.cellCode());
+    screen.setX(x + 1);
+    // A wide character with one half overwritten loses the other.
+    line->mendWideEdges(x, x + 1);
+    return true;
 }
 
 // A single byte: ASCII (through the invoked character set) or a byte that starts no UTF-8
@@ -206,50 +234,94 @@ void printSingleByte(Terminal& terminal, std::uint8_t b)
     printCell(terminal, b, width);
 }
 
-// Joins scalar s (width w) into the target cell, or prints or drops it when the result
-// would not be one character.
-void joinInto(Terminal& terminal, Position target, char32_t s, int width)
+// The cell a scalar may join, as combiningTarget finds it, with its line and code.
+struct JoinTarget {
+    BufferLine* line;
+    Position position;
+    std::int32_t code;
+};
+
+std::optional<JoinTarget> joinTarget(Terminal& terminal)
 {
     Buffer& screen = *terminal.buffer;
-    BufferLine& line = *screen.lines()[target.row];
-    if (line.dataSize() == 0)
-        return;
-    const int col = std::min(target.col, line.dataSize() - 1);
-    CharData cell = line.getCell(col);
+    if (screen.x() == 0)
+        return std::nullopt;
+    const int row = screen.yBase() + screen.y();
+    BufferLine* line = screen.lines().peek(row).get();
+    if (!line || line->dataSize() == 0)
+        return std::nullopt;
+    const std::span<const CharData> cells = line->cellSpan();
+    int col = std::min(screen.x() - 1, line->dataSize() - 1);
+    // Skip the second half of a wide character.
+    while (col > 0 && cells[static_cast<std::size_t>(col)].width == 0)
+        --col;
+    const CharData& cell = cells[static_cast<std::size_t>(col)];
+    if (cell.code == 0 || cell.width < 1)
+        return std::nullopt;
+    return JoinTarget{line, Position{col, row}, cell.code};
+}
+
+// What joining scalar s onto the character of `code` gives: the joined character's code, 0
+// when the two form no single grapheme cluster, -1 when the character stays as it is (a
+// cluster at its length cap, or a presentation selector after a character without one).
+// Remembered per pair, so a repeated cluster costs one probe.
+std::int32_t joinedCode(Terminal& terminal, std::int32_t code, char32_t s)
+{
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, code, s);
+    if (entry.base == code && entry.scalar == s)
+        return entry.joined;
 
     char32_t scratch = 0;
-    const std::u32string_view base = characterOf(terminal, cell.code, scratch);
-    if (base.size() >= maximumClusterScalars)
-        return; // the cell keeps its character; the joiner is dropped
-    std::array<char32_t, maximumClusterScalars> buffer; // only the first base.size() + 1 are read
-    std::copy(base.begin(), base.end(), buffer.begin());
-    buffer[base.size()] = s;
-    const std::u32string_view joined(buffer.data(), base.size() + 1);
+    const std::u32string_view base = characterOf(terminal, code, scratch);
+    std::int32_t joined = -1;
+    if (base.size() < maximumClusterScalars) {
+        std::array<char32_t, maximumClusterScalars> buffer; // only the first base.size() + 1 are read
+        std::copy(base.begin(), base.end(), buffer.begin());
+        buffer[base.size()] = s;
+        const std::u32string_view text(buffer.data(), base.size() + 1);
+        if (!isSingleGraphemeCluster(text))
+            joined = 0;
+        else if ((s == textPresentationSelector || s == emojiPresentationSelector)
+                 && !UnicodeUtil::bisearch(base.back(), UnicodeUtil::emojiVariationBases(),
+                                           UnicodeUtil::emojiVariationBasesMax))
+            joined = -1; // no presentation to select
+        else
+            joined = terminal.getCharacterCode(text);
+    }
+    entry = Terminal::JoinCacheEntry{code, s, joined};
+    return joined;
+}
 
-    if (!isSingleGraphemeCluster(joined)) {
+// Joins scalar s (width w) into the target cell, or prints or drops it when the result
+// would not be one character.
+void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int width)
+{
+    const std::int32_t joined = joinedCode(terminal, target.code, s);
+    if (joined < 0)
+        return; // the cell keeps its character; the scalar is dropped
+    if (joined == 0) {
         if (width != 0)
             printCell(terminal, s, width);
         return;
     }
 
+    Buffer& screen = *terminal.buffer;
+    BufferLine& line = *target.line;
+    const int col = target.position.col;
+    CharData cell = line.getCell(col);
     const int oldWidth = cell.width;
     int newWidth = cell.width;
     const CharData continuation(0, 0, cell.attribute, cell.payload, cell.semanticContentCode);
-    if (s == textPresentationSelector || s == emojiPresentationSelector) {
-        if (!UnicodeUtil::bisearch(base.back(), UnicodeUtil::emojiVariationBases(),
-                                   UnicodeUtil::emojiVariationBasesMax))
-            return; // no presentation to select: the cell stays as it was
-        if (s == emojiPresentationSelector) {
-            if (cell.width != 2 && col + 1 < terminal.cols) {
-                line.setCell(col + 1, continuation);
-                screen.setX(std::min(screen.x() + 1, terminal.cols));
-                newWidth = 2;
-            }
-        } else {
-            newWidth = 1;
-            if (cell.width == 2)
-                screen.setX(std::max(screen.x() - 1, 0));
+    if (s == emojiPresentationSelector) {
+        if (cell.width != 2 && col + 1 < terminal.cols) {
+            line.setCell(col + 1, continuation);
+            screen.setX(std::min(screen.x() + 1, terminal.cols));
+            newWidth = 2;
         }
+    } else if (s == textPresentationSelector) {
+        newWidth = 1;
+        if (cell.width == 2)
+            screen.setX(std::max(screen.x() - 1, 0));
     } else if (isRegionalIndicator(s) && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow
                && cell.width == 1 && col + 1 < terminal.cols) {
         // A flag pair printed with narrow indicators takes two columns.
@@ -258,7 +330,7 @@ void joinInto(Terminal& terminal, Position target, char32_t s, int width)
         newWidth = 2;
     }
 
-    cell.code = terminal.getCharacterCode(joined);
+    cell.code = joined;
     cell.width = checkedWidth(newWidth);
     line.setCell(col, cell);
     // A cell that grew over its neighbour's first half, or shrank off its placeholder,
@@ -277,30 +349,100 @@ void printScalar(Terminal& terminal, char32_t s)
     int width = properties.width;
     if (width < 0)
         return;
-    if (width == 2 && isRegionalIndicator(s)
-        && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
+    const bool regional = isRegionalIndicator(s);
+    if (regional && width == 2 && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
         width = 1;
 
-    if (alwaysJoins(s, width) || (s >= 0x300 && properties.combining)) {
-        if (const auto target = terminal.combiningTarget())
+    if (properties.joinsPrevious) {
+        if (const auto target = joinTarget(terminal))
             joinInto(terminal, *target, s, width);
         else if (width != 0)
             printCell(terminal, s, width);
         return;
     }
 
-    if (const auto target = terminal.combiningTarget()) {
-        const BufferLine* line = terminal.buffer->lines().peek(target->row).get();
+    // Any other scalar joins only a character that ends in the joiner, or a lone regional
+    // indicator when it is one too. Both are kept under table codes (a single scalar in a
+    // cell is never the joiner), so a cell holding a plain scalar needs no lookup.
+    if (const auto target = joinTarget(terminal);
+        target && (target->code > CharData::firstSyntheticCode || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
         char32_t scratch = 0;
-        const std::u32string_view character = characterOf(terminal, line->getCell(target->col).code, scratch);
+        const std::u32string_view character = characterOf(terminal, target->code, scratch);
         if (character.back() == zeroWidthJoiner
-            || (isRegionalIndicator(s) && character.size() == 1 && isRegionalIndicator(character[0]))) {
+            || (regional && character.size() == 1 && isRegionalIndicator(character[0]))) {
             joinInto(terminal, *target, s, width);
             return;
         }
     }
     printCell(terminal, s, width);
 }
+
+// Characters gathered for the cell-run writer: codes that are the scalars themselves, of
+// width 1 or 2, that join nothing before them. Most text outside ASCII is made of these.
+class PendingCells {
+public:
+    static constexpr std::size_t capacity = 64;
+
+    bool empty() const { return count == 0; }
+    void add(Terminal& terminal, char32_t code, int width)
+    {
+        codes[count] = code;
+        widths[count] = static_cast<std::int8_t>(width);
+        if (++count == capacity)
+            flush(terminal);
+    }
+    // Writes them in one call; what the run writer leaves goes through the steps for one
+    // character, as it would have without the batch.
+    void flush(Terminal& terminal)
+    {
+        if (count == 0)
+            return;
+        const auto written = static_cast<std::size_t>(terminal.buffer->insertCellRun(
+            std::span<const char32_t>(codes.data(), count), std::span<const std::int8_t>(widths.data(), count),
+            terminal.curAttr, terminal));
+        for (std::size_t k = written; k < count; ++k) {
+            if (codes[k] < 0x80)
+                printSingleByte(terminal, static_cast<std::uint8_t>(codes[k])); // ASCII joins nothing
+            else
+                printScalar(terminal, codes[k]);
+        }
+        count = 0;
+    }
+
+private:
+    std::array<char32_t, capacity> codes;
+    std::array<std::int8_t, capacity> widths;
+    std::size_t count = 0;
+};
+
+// A decoded scalar: into the batch when it is a plain character, else through printScalar.
+void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
+{
+    if (s < 0x10000) {
+        const ScalarProperties properties = scalarProperties(s);
+        if (properties.width > 0 && !properties.joinsPrevious) {
+            // Only the first of a batch can meet a character that takes it (one that ends in
+            // the joiner); the others follow a plain cell of the batch.
+            if (pending.empty()) {
+                const auto target = joinTarget(terminal);
+                if (target
+                    && (target->code > CharData::firstSyntheticCode
+                        || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
+                    printScalar(terminal, s);
+                    return;
+                }
+            }
+            pending.add(terminal, s, properties.width);
+            return;
+        }
+    }
+    pending.flush(terminal);
+    printScalar(terminal, s);
+}
+
+// Printable ASCII stretches shorter than this join the batch; longer ones go to the
+// narrow-run writer.
+constexpr std::size_t shortAsciiRun = 16;
 
 // The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
 // widths and joining. Printable ASCII stretches still go through the narrow-run writer.
@@ -310,96 +452,121 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
     const std::vector<std::uint8_t>& putback = reading.putbackBuffer;
     const std::size_t putbackSize = putback.size();
     reading.rest = run;
-    reading.idx = 0;
-    reading.count = putbackSize + run.size();
+    // The read position stays in a local: the calls below cannot see it, and the member
+    // would be stored and reloaded around every one of them.
+    std::size_t idx = 0;
+    const std::size_t count = putbackSize + run.size();
     const auto byteAt = [&](std::size_t i) { return i < putbackSize ? putback[i] : run[i - putbackSize]; };
 
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
 
+    PendingCells pending;
+    const auto printByte = [&](std::uint8_t b) {
+        pending.flush(terminal);
+        printSingleByte(terminal, b);
+    };
     std::array<std::uint8_t, 4> kept{};
     std::size_t keptCount = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
-    while (reading.idx < reading.count) {
-        if (reading.idx >= putbackSize && reading.idx >= singleBytesUntil
-            && isPrintableAscii(run[reading.idx - putbackSize])) {
-            const std::size_t start = reading.idx - putbackSize;
+    while (idx < count) {
+        if (idx >= putbackSize && idx >= singleBytesUntil
+            && isPrintableAscii(run[idx - putbackSize])) {
+            const std::size_t start = idx - putbackSize;
             const std::size_t end = printableAsciiEnd(run, start);
-            if (end > start) {
-                const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start),
-                                                                     terminal.curAttr, terminal, terminal.charset);
-                reading.idx += static_cast<std::size_t>(written);
-                if (static_cast<std::size_t>(written) < end - start)
-                    singleBytesUntil = putbackSize + end;
+            if (end - start < shortAsciiRun && !terminal.charset) {
+                for (std::size_t k = start; k < end; ++k)
+                    pending.add(terminal, run[k], 1);
+                idx += end - start;
                 continue;
             }
+            pending.flush(terminal);
+            const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
+                                                                 terminal, terminal.charset);
+            idx += static_cast<std::size_t>(written);
+            if (static_cast<std::size_t>(written) < end - start)
+                singleBytesUntil = putbackSize + end;
+            continue;
         }
 
-        if (reading.idx >= putbackSize) {
+        if (idx >= putbackSize) {
             // The common case, a whole sequence inside the run, read without the putback
             // indirection; the steps are those below.
-            const std::size_t pos = reading.idx - putbackSize;
+            const std::size_t pos = idx - putbackSize;
             const std::uint8_t lead = run[pos];
             const std::size_t length = leadLengths[lead];
+            if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1])
+                && isContinuationByte(run[pos + 2])) {
+                // Three bytes, the form of most text outside Latin scripts, without the loops.
+                const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12
+                    | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6 | (run[pos + 2] & 0x3F);
+                idx += 3;
+                if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+                    printByte(lead);
+                else
+                    printDecoded(terminal, pending, value);
+                continue;
+            }
             if (length > 1 && pos + length <= run.size()) {
                 std::size_t continuations = 0;
                 while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
                     ++continuations;
-                reading.idx += 1 + continuations;
+                idx += 1 + continuations;
                 if (continuations < length - 1) {
-                    printSingleByte(terminal, lead);
+                    printByte(lead);
                     continue;
                 }
                 char32_t value = lead & (0x7F >> length);
                 for (std::size_t k = 1; k < length; ++k)
                     value = value << 6 | (run[pos + k] & 0x3F);
                 if (!isValidDecodedScalar(value, length)) {
-                    printSingleByte(terminal, lead);
+                    printByte(lead);
                     continue;
                 }
-                printScalar(terminal, value);
+                printDecoded(terminal, pending, value);
                 continue;
             }
         }
 
-        const std::uint8_t b = byteAt(reading.idx++);
+        const std::uint8_t b = byteAt(idx++);
         const std::size_t length = leadLengths[b];
         if (length == 1) {
-            printSingleByte(terminal, b);
+            printByte(b);
             continue;
         }
 
         // A sequence ends at the first byte that cannot continue it; that byte is then
         // read on its own.
-        const std::size_t available = reading.count - reading.idx;
+        const std::size_t available = count - idx;
         std::size_t continuations = 0;
         while (continuations < length - 1 && continuations < available
-               && isContinuationByte(byteAt(reading.idx + continuations)))
+               && isContinuationByte(byteAt(idx + continuations)))
             ++continuations;
         if (continuations < length - 1 && continuations == available) {
             // The data ends inside the sequence: keep it for the next feed.
             kept[0] = b;
             for (std::size_t k = 0; k < continuations; ++k)
-                kept[k + 1] = byteAt(reading.idx + k);
+                kept[k + 1] = byteAt(idx + k);
             keptCount = continuations + 1;
-            reading.idx = reading.count;
+            idx = count;
             break;
         }
         if (continuations < length - 1) {
-            reading.idx += continuations;
-            printSingleByte(terminal, b);
+            idx += continuations;
+            printByte(b);
             continue;
         }
 
         char32_t value = b & (0x7F >> length);
         for (std::size_t k = 0; k < length - 1; ++k)
-            value = value << 6 | (byteAt(reading.idx + k) & 0x3F);
-        reading.idx += length - 1;
+            value = value << 6 | (byteAt(idx + k) & 0x3F);
+        idx += length - 1;
         if (!isValidDecodedScalar(value, length)) {
-            printSingleByte(terminal, b);
+            printByte(b);
             continue;
         }
-        printScalar(terminal, value);
+        printDecoded(terminal, pending, value);
     }
+    pending.flush(terminal);
 
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
     reading.putbackBuffer.assign(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keptCount));
@@ -414,6 +581,21 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 
 void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
 {
+    if (bytes.size() == 1 && !charset && isPrintableAscii(bytes[0]) && readingBuffer.putbackBuffer.empty()) {
+        // One character between two sequences (a cell repainted with new attributes or at a
+        // new place): straight to the cell writer, which does what the run writer would.
+        Buffer& screen = *buffer;
+        const int row = screen.y();
+        const int top = screen.yDisp();
+        updateRangeForBuffer(screen, row);
+        if (!writeNarrowCellInPlace(*this, screen, bytes[0]))
+            screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
+        // Marked again only when it wrapped (or scrolled the view): the same row and view
+        // would mark nothing new.
+        if (buffer != &screen || buffer->y() != row || buffer->yDisp() != top)
+            updateRangeForBuffer(*buffer, buffer->y());
+        return;
+    }
     std::size_t start = 0;
     if (readingBuffer.putbackBuffer.empty() && isPrintableAsciiRun(bytes)) {
         // Plain text: one pass per row. The invoked set only maps bytes to single-width

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 namespace corvantix {
@@ -16,56 +17,64 @@ std::uint8_t clampedByte(int value)
     return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
-// The five fields of the attribute being built; written back once at the end.
-struct SgrState {
-    Attribute::Color fg;
-    Attribute::Color bg;
-    CharacterStyle style;
-    UnderlineStyle underlineStyle = UnderlineStyle::none;
-    std::optional<Attribute::Color> underlineColor;
-
-    explicit SgrState(const Attribute& attribute)
-        : fg(attribute.fg)
-        , bg(attribute.bg)
-        , style(attribute.style)
-        , underlineStyle(attribute.underlineStyle)
-        , underlineColor(attribute.underlineColor)
-    {
-    }
-
-    void reset() { *this = SgrState(Attribute::defaultAttribute()); }
-
-    Attribute attribute() const { return Attribute{fg, bg, style, underlineStyle, underlineColor}; }
-};
-
-bool isColonAt(std::span<const std::uint8_t> separators, int index)
+// SGR 4, with the sub-parameter form (4:0 .. 4:5). Answers how many parameters it used.
+int applyUnderline(Attribute& attribute, std::size_t i, const CsiParameters& pars)
 {
-    return index >= 0 && static_cast<std::size_t>(index) < separators.size() && separators[index] == ':';
-}
-
-// SGR 4, with the colon sub-parameter form (4:0 .. 4:5). Answers how many parameters it used.
-int applyUnderline(SgrState& state, int i, std::span<const int> pars, std::span<const std::uint8_t> separators)
-{
-    const std::size_t count = pars.size();
-    if (isColonAt(separators, i) && static_cast<std::size_t>(i) + 1 < count) {
+    if (i + 1 < pars.size() && pars.isSubParameter(i + 1)) {
         const int n = pars[i + 1];
         if (n == 0) {
-            state.style.remove(CharacterStyle::underline);
-            state.underlineStyle = UnderlineStyle::none;
+            attribute.style.remove(CharacterStyle::underline);
+            attribute.underlineStyle = UnderlineStyle::none;
         } else {
-            state.style.insert(CharacterStyle::underline);
-            state.underlineStyle = n <= 5 ? static_cast<UnderlineStyle>(n) : UnderlineStyle::single;
+            attribute.style.insert(CharacterStyle::underline);
+            attribute.underlineStyle = n <= 5 ? static_cast<UnderlineStyle>(n) : UnderlineStyle::single;
         }
         return 2;
     }
-    state.style.insert(CharacterStyle::underline);
-    state.underlineStyle = UnderlineStyle::single;
+    attribute.style.insert(CharacterStyle::underline);
+    attribute.underlineStyle = UnderlineStyle::single;
     return 1;
 }
 
+// What each SGR code below 108 does: one table read instead of a chain of range tests.
+enum class SgrKind : std::uint8_t { other, setStyle, clearStyle, foreground, background, extendedColor };
+
+struct SgrEntry {
+    SgrKind kind = SgrKind::other;
+    std::uint8_t value = 0; // the style bits, or the palette index
+};
+
+constexpr std::array<SgrEntry, 108> sgrTable = [] {
+    std::array<SgrEntry, 108> table{};
+    const auto style = [&](int code, SgrKind kind, CharacterStyle bits) { table[code] = {kind, bits.rawValue}; };
+    style(1, SgrKind::setStyle, CharacterStyle::bold);
+    style(2, SgrKind::setStyle, CharacterStyle::dim);
+    style(3, SgrKind::setStyle, CharacterStyle::italic);
+    style(5, SgrKind::setStyle, CharacterStyle::blink);
+    style(7, SgrKind::setStyle, CharacterStyle::inverse);
+    style(8, SgrKind::setStyle, CharacterStyle::invisible);
+    style(9, SgrKind::setStyle, CharacterStyle::crossedOut);
+    style(22, SgrKind::clearStyle, CharacterStyle::bold | CharacterStyle::dim);
+    style(23, SgrKind::clearStyle, CharacterStyle::italic);
+    style(25, SgrKind::clearStyle, CharacterStyle::blink);
+    style(27, SgrKind::clearStyle, CharacterStyle::inverse);
+    style(28, SgrKind::clearStyle, CharacterStyle::invisible);
+    style(29, SgrKind::clearStyle, CharacterStyle::crossedOut);
+    for (int k = 0; k < 8; ++k) {
+        table[30 + k] = {SgrKind::foreground, static_cast<std::uint8_t>(k)};
+        table[40 + k] = {SgrKind::background, static_cast<std::uint8_t>(k)};
+        table[90 + k] = {SgrKind::foreground, static_cast<std::uint8_t>(k + 8)};
+        table[100 + k] = {SgrKind::background, static_cast<std::uint8_t>(k + 8)};
+    }
+    table[38].kind = SgrKind::extendedColor;
+    table[48].kind = SgrKind::extendedColor;
+    table[58].kind = SgrKind::extendedColor;
+    return table;
+}();
+
 } // namespace
 
-void Terminal::cmdCharAttributes(std::span<const int> pars, std::span<const std::uint8_t> collect)
+void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std::uint8_t> collect)
 {
     if (!collect.empty())
         return;
@@ -74,119 +83,103 @@ void Terminal::cmdCharAttributes(std::span<const int> pars, std::span<const std:
         return;
     }
 
-    // Separator k stands between parameter k and k + 1; any surplus is dropped.
-    std::span<const std::uint8_t> separators = parser.parsTxt();
-    if (separators.size() >= pars.size())
-        separators = separators.first(pars.size() - 1);
-
-    SgrState state(curAttr);
-    const int count = static_cast<int>(pars.size());
-    int i = 0;
+    // Changed in place: nothing reads the attribute while a sequence is applied, and a
+    // local copy is taken apart byte by byte by the compiler.
+    Attribute& attribute = curAttr;
+    const std::size_t count = pars.size();
+    std::size_t i = 0;
     while (i < count) {
         const int code = pars[i];
-        int advance = 1;
-        if (code >= 30 && code <= 37) {
-            state.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 30));
-        } else if (code >= 40 && code <= 47) {
-            state.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 40));
-        } else if (code >= 90 && code <= 97) {
-            state.fg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 82));
-        } else if (code >= 100 && code <= 107) {
-            state.bg = Attribute::Color::ansi256(static_cast<std::uint8_t>(code - 92));
-        } else if (code == 38 || code == 48 || code == 58) {
-            const ExtendedColorResult result = parseExtendedColor(i + 1, isColonAt(separators, i), pars, separators);
-            if (result.color) {
-                if (code == 38)
-                    state.fg = *result.color;
-                else if (code == 48)
-                    state.bg = *result.color;
-                else
-                    state.underlineColor = *result.color;
+        std::size_t advance = 1;
+        const SgrEntry entry = code < static_cast<int>(sgrTable.size()) ? sgrTable[static_cast<std::size_t>(code)]
+                                                                         : SgrEntry{};
+        switch (entry.kind) {
+        case SgrKind::setStyle:
+            attribute.style.insert(CharacterStyle{entry.value});
+            break;
+        case SgrKind::clearStyle:
+            attribute.style.remove(CharacterStyle{entry.value});
+            break;
+        case SgrKind::foreground:
+            attribute.fg = Attribute::Color::ansi256(entry.value);
+            break;
+        case SgrKind::background:
+            attribute.bg = Attribute::Color::ansi256(entry.value);
+            break;
+        case SgrKind::extendedColor: {
+            // The ";" forms (5;n and 2;r;g;b) read here, the rest by parseExtendedColor.
+            std::optional<Attribute::Color> color;
+            std::size_t used = 0;
+            if (i + 1 < count && !pars.isSubParameter(i + 1)) {
+                const int mode = pars[i + 1];
+                if (mode == 5 && i + 2 < count) {
+                    color = Attribute::Color::ansi256(clampedByte(pars[i + 2]));
+                    used = 2;
+                } else if (mode == 2 && i + 4 < count) {
+                    color = Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
+                                                        clampedByte(pars[i + 4]));
+                    used = 4;
+                }
             }
-            advance = 1 + std::max(result.consumed, 1);
-        } else {
+            if (used == 0) {
+                const ExtendedColorResult result = parseExtendedColor(static_cast<int>(i) + 1, pars);
+                color = result.color;
+                used = static_cast<std::size_t>(std::max(result.consumed, 1));
+            }
+            if (color) {
+                if (code == 38)
+                    attribute.fg = *color;
+                else if (code == 48)
+                    attribute.bg = *color;
+                else
+                    attribute.underlineColor = *color;
+            }
+            advance = 1 + used;
+            break;
+        }
+        case SgrKind::other:
             switch (code) {
             case 0:
-                state.reset();
-                break;
-            case 1:
-                state.style.insert(CharacterStyle::bold);
-                break;
-            case 2:
-                state.style.insert(CharacterStyle::dim);
-                break;
-            case 3:
-                state.style.insert(CharacterStyle::italic);
+                attribute = Attribute::defaultAttribute();
                 break;
             case 4:
-                advance = applyUnderline(state, i, pars, separators);
-                break;
-            case 5:
-                state.style.insert(CharacterStyle::blink);
-                break;
-            case 7:
-                state.style.insert(CharacterStyle::inverse);
-                break;
-            case 8:
-                state.style.insert(CharacterStyle::invisible);
-                break;
-            case 9:
-                state.style.insert(CharacterStyle::crossedOut);
+                advance = static_cast<std::size_t>(applyUnderline(attribute, i, pars));
                 break;
             case 21:
-                state.style.insert(CharacterStyle::underline);
-                state.underlineStyle = UnderlineStyle::double_;
-                break;
-            case 22:
-                state.style.remove(CharacterStyle::bold | CharacterStyle::dim);
-                break;
-            case 23:
-                state.style.remove(CharacterStyle::italic);
+                attribute.style.insert(CharacterStyle::underline);
+                attribute.underlineStyle = UnderlineStyle::double_;
                 break;
             case 24:
                 // The underline colour stays for a later underline.
-                state.style.remove(CharacterStyle::underline);
-                state.underlineStyle = UnderlineStyle::none;
-                break;
-            case 25:
-                state.style.remove(CharacterStyle::blink);
-                break;
-            case 27:
-                state.style.remove(CharacterStyle::inverse);
-                break;
-            case 28:
-                state.style.remove(CharacterStyle::invisible);
-                break;
-            case 29:
-                state.style.remove(CharacterStyle::crossedOut);
+                attribute.style.remove(CharacterStyle::underline);
+                attribute.underlineStyle = UnderlineStyle::none;
                 break;
             case 39:
-                state.fg = Attribute::Color::defaultColor();
+                attribute.fg = Attribute::Color::defaultColor();
                 break;
             case 49:
-                state.bg = Attribute::Color::defaultColor();
+                attribute.bg = Attribute::Color::defaultColor();
                 break;
             case 59:
-                state.underlineColor.reset();
+                attribute.underlineColor.reset();
                 break;
             default:
                 // Printed whatever silentLog says.
-                printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars));
+                printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars.values));
                 break;
             }
         }
         i += advance;
     }
-    curAttr = state.attribute();
 }
 
-ExtendedColorResult Terminal::parseExtendedColor(int start, bool colonForm, std::span<const int> pars,
-                                                 std::span<const std::uint8_t> separators) const
+ExtendedColorResult Terminal::parseExtendedColor(int start, const CsiParameters& pars) const
 {
     const int count = static_cast<int>(pars.size());
     if (start < 0 || start >= count)
         return {std::nullopt, 0};
     const int mode = pars[start];
+    const bool colonForm = pars.isSubParameter(static_cast<std::size_t>(start));
 
     if (!colonForm) {
         if (mode == 5) {
@@ -207,7 +200,7 @@ ExtendedColorResult Terminal::parseExtendedColor(int start, bool colonForm, std:
 
     // The run of colon-joined parameters from the mode on.
     int e = start;
-    while (e < count - 1 && isColonAt(separators, e))
+    while (e < count - 1 && pars.isSubParameter(static_cast<std::size_t>(e) + 1))
         ++e;
     const int n = e - start + 1;
 

@@ -205,6 +205,13 @@ public:
     // mode; it stops at the right limit with wraparound off).
     int insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
                         const CharacterMap* map = nullptr);
+    // Writes characters of width 1 or 2 given by codes that are the scalars themselves, as
+    // insertCharacter would one after the other, wrapping only to rows that restart at
+    // column 0; returns how many it wrote from the start. It stops where insertCharacter
+    // would do more than write: insert mode, a character that does not fit with wraparound
+    // off or after a wrap to a margin, a row shorter than the screen.
+    int insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& attribute,
+                      LinkPayloadSource& links);
     // The column writes stop at: the right margin in margin mode, else the last column.
     int writeRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }
     // Where the cursor goes after a wrap: the left margin in margin mode, else 0.

@@ -91,14 +91,23 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 
     const int start = x_;
     const TinyAtom payload = links.linkPayload();
-    putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
-    ++x_;
-
-    // The placeholder carries the wide character's own attribute, so a background colour
+    // The character's own cell, then its placeholder where the row has room. The
+    // placeholder carries the wide character's own attribute, so a background colour
     // covers both of its columns.
-    for (int added = 1; added < width && x_ < cols_; ++added) {
-        putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
+    const int end = std::min(start + std::max(width, 1), cols_);
+    if (start >= 0 && end <= line.dataSize()) [[likely]] {
+        CharData* cells = line.mutableCells().data();
+        storeCell(cells + start, charData.code, charData.width, charData.attribute, payload, semanticCode);
+        for (int col = start + 1; col < end; ++col)
+            storeCell(cells + col, 0, 0, charData.attribute, payload, semanticCode);
+        x_ = end;
+    } else {
+        putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
         ++x_;
+        for (int added = 1; added < width && x_ < cols_; ++added) {
+            putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
+            ++x_;
+        }
     }
     // A wide character written over only one half loses the other: a first half just
     // before the written cells or a placeholder just after them is left alone. So does
@@ -172,6 +181,44 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         if (count == total)
             return static_cast<int>(count);
     }
+}
+
+int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& attribute,
+                          LinkPayloadSource& links)
+{
+    const size_t total = std::min(codes.size(), widths.size());
+    if (insertMode || total == 0)
+        return 0;
+    const int limit = writeRightLimit();
+    const uint8_t semanticCode = semanticContent.cellCode();
+    const TinyAtom payload = links.linkPayload();
+    size_t count = 0;
+    while (count < total) {
+        if (x_ + widths[count] - 1 > limit) {
+            if (!wraparound || writeRestartColumn() != 0 || widths[count] - 1 > limit)
+                return static_cast<int>(count);
+            wrapToNextRow(*this);
+        }
+        BufferLine& line = *lines_[yBase_ + y_];
+        if (line.dataSize() < cols_)
+            return static_cast<int>(count);
+        CharData* cells = line.mutableCells().data();
+        const int start = x_;
+        int x = x_;
+        // Every character fits whole (limit < cols_), so only the row's two edges can cut
+        // a wide character.
+        while (count < total && x + widths[count] - 1 <= limit) {
+            const int8_t width = widths[count];
+            storeCell(cells + x, static_cast<int32_t>(codes[count]), width, attribute, payload, semanticCode);
+            if (width == 2)
+                storeCell(cells + x + 1, 0, 0, attribute, payload, semanticCode);
+            x += width;
+            ++count;
+        }
+        x_ = x;
+        line.mendWideEdges(start, x);
+    }
+    return static_cast<int>(count);
 }
 
 } // namespace corvantix

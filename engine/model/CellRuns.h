@@ -88,6 +88,15 @@ inline void fillCellRun(CharData* cells, std::size_t count, const CharData& cell
         const auto c = _mm_set_epi64x(static_cast<long long>(words.w2), static_cast<long long>(words.w1));
         auto* out = reinterpret_cast<unsigned char*>(cells);
         std::size_t i = 0;
+        // Four cells per step while they last: the loop's own work is a third of a step.
+        for (; i + 4 <= count; i += 4, out += 96) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), c);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64), b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), c);
+        }
         for (; i + 2 <= count; i += 2, out += 48) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), b);
@@ -124,6 +133,17 @@ inline void writeWordsRun(CharData* cells, const std::uint8_t* bytes, std::size_
         const auto c = _mm_set_epi64x(static_cast<long long>(words.w2), static_cast<long long>(words.w1));
         auto* out = reinterpret_cast<unsigned char*>(cells);
         std::size_t i = 0;
+        // Four cells per step while they last, then two.
+        for (; i + 4 <= count; i += 4, out += 96) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(a, _mm_cvtsi32_si128(bytes[i])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
+                             _mm_or_si128(b, _mm_slli_si128(_mm_cvtsi32_si128(bytes[i + 1]), 8)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), c);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_or_si128(a, _mm_cvtsi32_si128(bytes[i + 2])));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
+                             _mm_or_si128(b, _mm_slli_si128(_mm_cvtsi32_si128(bytes[i + 3]), 8)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), c);
+        }
         for (; i + 2 <= count; i += 2, out += 48) {
             const __m128i first = _mm_cvtsi32_si128(bytes[i]);
             const __m128i second = _mm_slli_si128(_mm_cvtsi32_si128(bytes[i + 1]), 8);

@@ -19,7 +19,8 @@ std::mutex& fillMutex()
 std::uint16_t pack(const ScalarProperties& properties)
 {
     return static_cast<std::uint16_t>((properties.width + 1) | (properties.combining ? 4 : 0)
-                                      | (properties.extendedPictographic ? 8 : 0) | (properties.graphemeBreak << 4));
+                                      | (properties.extendedPictographic ? 8 : 0) | (properties.joinsPrevious ? 16 : 0)
+                                      | (properties.graphemeBreak << 5));
 }
 
 } // namespace
@@ -38,6 +39,10 @@ ScalarProperties compute(char32_t scalar)
     properties.combining = u_getCombiningClass(c) != 0;
     properties.extendedPictographic = u_hasBinaryProperty(c, UCHAR_EXTENDED_PICTOGRAPHIC);
     properties.graphemeBreak = u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+    const char32_t s = scalar;
+    properties.joinsPrevious = properties.width == 0 || s == 0x200D || (s >= 0xFE00 && s <= 0xFE0F)
+        || (s >= 0x180B && s <= 0x180F && s != 0x180E) || (s >= 0xE0100 && s <= 0xE01EF) || (s >= 0x1F3FB && s <= 0x1F3FF)
+        || (s >= 0x300 && properties.combining);
     return properties;
 }
 

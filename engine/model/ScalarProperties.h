@@ -1,6 +1,7 @@
 // The facts about a Unicode scalar that the print path needs for every character it
 // writes: its column width, whether it has a non-zero canonical combining class, whether it
-// is Extended_Pictographic and its grapheme-cluster-break class.
+// is Extended_Pictographic, its grapheme-cluster-break class and whether it always joins the
+// character before it.
 //
 // Scalars of planes 0 and 1 (every script in use, and the emoji) are answered from a
 // process-wide table that is filled 256 scalars at a time, the first time a scalar of the
@@ -20,12 +21,17 @@ struct ScalarProperties {
     bool combining = false;           // canonical combining class is not 0
     bool extendedPictographic = false;
     int graphemeBreak = 0;            // UGraphemeClusterBreak
+    // Joins the character before the cursor whenever there is one: zero width, the joiner,
+    // a variation selector (standard, Mongolian, ideographic), a skin tone, or a combining
+    // mark from U+0300 up.
+    bool joinsPrevious = false;
 
-    // Packed form: bits 0-1 width + 1, bit 2 combining, bit 3 pictographic, bits 4-15 the
-    // break class (ICU has fewer than twenty).
+    // Packed form: bits 0-1 width + 1, bit 2 combining, bit 3 pictographic, bit 4 joins
+    // previous, bits 5-15 the break class (ICU has fewer than twenty).
     static constexpr ScalarProperties unpack(std::uint16_t packed)
     {
-        return {static_cast<int>(packed & 3) - 1, (packed & 4) != 0, (packed & 8) != 0, packed >> 4};
+        return {static_cast<int>(packed & 3) - 1, (packed & 4) != 0, (packed & 8) != 0, packed >> 5,
+                (packed & 16) != 0};
     }
 };
 

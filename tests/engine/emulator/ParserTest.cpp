@@ -48,6 +48,15 @@ std::string hexByte(std::uint8_t b)
     return hex;
 }
 
+// The separator before each value after the first: ":" for a sub-parameter, ";" otherwise.
+std::vector<std::uint8_t> separatorsOf(const CsiParameters& pars)
+{
+    std::vector<std::uint8_t> separators;
+    for (std::size_t k = 1; k < pars.size(); ++k)
+        separators.push_back(pars.isSubParameter(k) ? ':' : ';');
+    return separators;
+}
+
 using Lines = std::vector<std::string>;
 
 // Installs every callback of a parser and writes each call as one line of text. With
@@ -61,10 +70,10 @@ public:
     {
         parser.printHandler = [this](std::span<const std::uint8_t> bytes) { run("print", bytes); };
         parser.executeHandlerFallback = [this](std::uint8_t code) { add("execute " + hexByte(code)); };
-        parser.csiHandlerFallback = [this](std::span<const int> pars, std::span<const std::uint8_t> collect,
+        parser.csiHandlerFallback = [this](const CsiParameters& pars, std::span<const std::uint8_t> collect,
                                         std::uint8_t finalByte) {
-            add(std::string("csi ") + static_cast<char>(finalByte) + " " + show(pars) + " " + show(collect) + " "
-                + show(this->parser.parsTxt()));
+            add(std::string("csi ") + static_cast<char>(finalByte) + " " + show(pars.values) + " " + show(collect) + " "
+                + show(separatorsOf(pars)));
         };
         parser.escHandlerFallback = [this](std::span<const std::uint8_t> collect, std::uint8_t finalByte) {
             add("esc " + show(collect) + " " + static_cast<char>(finalByte));
@@ -330,6 +339,10 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         "\x1b(0q\x1b(B\x1b" "c",
         "\x1b\x9b" "2J\x1b[1\x18m\x1b[2\x1am",
         "caf\xc3\xa9\r\n\x1b[" + parameterList(25) + "m\x1b[5m",
+        // DCS data cut short by an 8-bit introducer or a byte that is an error there.
+        "\x1bPq#0;2;0;0;0#1~\x9f/0\x07",
+        "\x1bPqabc\x9b" "2J",
+        "\x1bPqabc\x90q",
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(show(bytesOf(input)));
@@ -346,6 +359,23 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
             recorder.feed(std::string_view(input).substr(0, cut));
             EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
         }
+    }
+}
+
+// Data received before an 8-bit introducer or an error ends a DCS string reaches its
+// handler; it was dropped when it arrived in the same call as the byte that ended it.
+TEST(ParserDcs, DataBeforeAnAbruptEndIsDelivered)
+{
+    const std::vector<Case> cases = {
+        {"APC start", "\x1bPqab\x9fGx\x07", {"hook '' q [0]", "put 'ab'", "apc G 'x'"}},
+        {"CSI start", "\x1bPqab\x9b" "1m", {"hook '' q [0]", "put 'ab'", "csi m [1] '' ''"}},
+        {"error byte", "\x1bPqab\x19\x07", {"hook '' q [0]", "error dcsPassthrough 19", "put 'ab'", "execute 07"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EscapeSequenceParser parser;
+        Recorder recorder(parser);
+        EXPECT_EQ(recorder.feed(c.input), c.expected);
     }
 }
 

@@ -21,6 +21,7 @@ TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
         ASSERT_EQ(cached.combining, direct.combining) << std::hex << static_cast<std::uint32_t>(scalar);
         ASSERT_EQ(cached.extendedPictographic, direct.extendedPictographic) << std::hex << static_cast<std::uint32_t>(scalar);
         ASSERT_EQ(cached.graphemeBreak, direct.graphemeBreak) << std::hex << static_cast<std::uint32_t>(scalar);
+        ASSERT_EQ(cached.joinsPrevious, direct.joinsPrevious) << std::hex << static_cast<std::uint32_t>(scalar);
     }
     struct Case {
         char32_t scalar;
@@ -28,18 +29,22 @@ TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
         bool combining;
         bool pictographic;
         int graphemeBreak;
+        bool joinsPrevious;
     };
     const Case cases[] = {
-        {U'a', 1, false, false, U_GCB_OTHER},
-        {0x0301, 0, true, false, U_GCB_EXTEND},       // combining acute
-        {0x200D, 0, false, false, U_GCB_ZWJ},         // zero-width joiner
-        {0x4E2D, 2, false, false, U_GCB_OTHER},       // CJK ideograph
-        {0xAC00, 2, false, false, U_GCB_LV},          // Hangul syllable
-        {0x1F44D, 2, false, true, U_GCB_OTHER},       // thumbs up
-        {0x1F3FB, 0, false, false, U_GCB_EXTEND},     // skin tone
-        {0x1F1EF, 2, false, false, U_GCB_REGIONAL_INDICATOR},
-        {0x2603, 1, false, true, U_GCB_OTHER},        // snowman, text by default
-        {0x30000, 2, false, false, U_GCB_OTHER},      // plane 3, outside the table
+        {U'a', 1, false, false, U_GCB_OTHER, false},
+        {0x0301, 0, true, false, U_GCB_EXTEND, true},       // combining acute
+        {0x200D, 0, false, false, U_GCB_ZWJ, true},         // zero-width joiner
+        {0x4E2D, 2, false, false, U_GCB_OTHER, false},       // CJK ideograph
+        {0xAC00, 2, false, false, U_GCB_LV, false},          // Hangul syllable
+        {0x1F44D, 2, false, true, U_GCB_OTHER, false},       // thumbs up
+        {0x1F3FB, 0, false, false, U_GCB_EXTEND, true},     // skin tone
+        {0x1F1EF, 2, false, false, U_GCB_REGIONAL_INDICATOR, false},
+        {0x2603, 1, false, true, U_GCB_OTHER, false},        // snowman, text by default
+        {0x30000, 2, false, false, U_GCB_OTHER, false},      // plane 3, outside the table
+        {0xFE0F, 0, false, false, U_GCB_EXTEND, true},       // emoji presentation selector
+        {0x0300, 0, true, false, U_GCB_EXTEND, true},        // the first combining mark that joins
+        {0x0591, 0, true, false, U_GCB_EXTEND, true},        // Hebrew accent
     };
     for (const Case& c : cases) {
         const ScalarProperties p = scalarProperties(c.scalar);
@@ -47,6 +52,7 @@ TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
         EXPECT_EQ(p.combining, c.combining) << std::hex << static_cast<std::uint32_t>(c.scalar);
         EXPECT_EQ(p.extendedPictographic, c.pictographic) << std::hex << static_cast<std::uint32_t>(c.scalar);
         EXPECT_EQ(p.graphemeBreak, c.graphemeBreak) << std::hex << static_cast<std::uint32_t>(c.scalar);
+        EXPECT_EQ(p.joinsPrevious, c.joinsPrevious) << std::hex << static_cast<std::uint32_t>(c.scalar);
     }
 }
 
