@@ -1,0 +1,326 @@
+// Following a fake host on a clock the tests move: listings older than a write, reachability,
+// the reorder hold-off, the young-tab protection, the restart hold-off, the closed-tab list,
+// activity arming and the finished-command decision, and the poll rhythm.
+#include "model/MacModel.h"
+
+#include "app/support/TempFolder.h"
+#include "app/workspace/ManualClock.h"
+#include "platform/Notifier.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+template <typename T>
+Task<T> ready(T value)
+{
+    co_return value;
+}
+
+// Tabs started here attach to sessions of a private tmux server that is stopped at the end.
+class PrivateTmux : public testing::Environment {
+public:
+    test::TempFolder folder;
+    void SetUp() override
+    {
+        qputenv("TMUX_TMPDIR", folder.path().toUtf8());
+        qunsetenv("TMUX");
+    }
+    void TearDown() override { QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")}); }
+};
+const auto* privateTmux = testing::AddGlobalTestEnvironment(new PrivateTmux);
+
+// One listing row of a session open as a tab.
+QString row(const QString& path, int order, bool synced = true)
+{
+    return tmuxSessionName(path) + QStringLiteral("\t1\t") + QString::number(order) + u'\t' + path.section(u'/', -1)
+         + u'\t' + path + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\n';
+}
+
+struct SyncFixture : testing::Test {
+    test::TempFolder folder;
+    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+    QStringList scripts;
+    // What the host lists, before the marker; nothing makes the listing fail.
+    std::optional<QString> rows = QString();
+    QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
+    // Runs while the host answers a listing.
+    std::function<void(MacConnection&)> duringListing;
+    bool marker = true;
+    int listings = 0;
+
+    SyncFixture()
+    {
+        model.clock = clock;
+        model.isFrontmost = [] { return false; };
+        model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
+            scripts << script;
+            if (script != listingScript())
+                return ready(ShellResult<QString>(QString()));
+            ++listings;
+            if (duringListing)
+                duringListing(connection);
+            if (!rows)
+                return ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
+            return ready(ShellResult<QString>(*rows + (marker ? QStringLiteral("\n@@HV_SHARED@@\n") : QString()) + shared));
+        };
+        local().tabSyncReady = true;
+    }
+    MacConnection& local() { return *model.localConnection(); }
+    void sync() { QCoro::waitFor(model.requestSync(local())); }
+    QStringList sessions() const
+    {
+        QStringList names;
+        for (const MacTab* tab : model.tabs())
+            names << tab->project.session;
+        return names;
+    }
+    MacTab& listedTab(const QString& path)
+    {
+        MacTab* tab = model.makeTab(local(), MacProject{path.section(u'/', -1), path, tmuxSessionName(path)});
+        model.insertTab(tab, model.tabs().size());
+        return *tab;
+    }
+};
+
+TEST_F(SyncFixture, ListingOlderThanAWriteOpensNothingAndKeepsTheSets)
+{
+    rows = row(QStringLiteral("/p/a"), 1);
+    shared = QStringLiteral("{\"favorites\":[\"a\"],\"hidden\":[]}");
+    duringListing = [](MacConnection& connection) { ++connection.writeEpoch; };
+    sync();
+    EXPECT_TRUE(model.tabs().isEmpty());
+    EXPECT_TRUE(local().favorites().isEmpty());
+    EXPECT_TRUE(local().liveSessions().contains(tmuxSessionName(QStringLiteral("/p/a"))));
+
+    duringListing = nullptr;
+    sync();
+    EXPECT_EQ(sessions(), QStringList{tmuxSessionName(QStringLiteral("/p/a"))});
+    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
+    EXPECT_EQ(prefs.favorites(MacConnection::localID), QSet<QString>{QStringLiteral("a")});
+}
+
+TEST_F(SyncFixture, UnreachableAfterTwoFailedListingsClearedByOneGoodOne)
+{
+    rows.reset();
+    sync();
+    EXPECT_FALSE(local().unreachable());
+    rows = QString();
+    marker = false;
+    sync();
+    EXPECT_TRUE(local().unreachable());
+    marker = true;
+    sync();
+    EXPECT_FALSE(local().unreachable());
+    EXPECT_EQ(local().failures, 0);
+}
+
+TEST_F(SyncFixture, HostWithoutSharedFileGetsOurSetsAndItsTabsStillApply)
+{
+    local().setFavorites({QStringLiteral("x")});
+    listedTab(QStringLiteral("/p/gone"));
+    shared.clear();
+    rows = row(QStringLiteral("/p/a"), 1);
+    sync();
+    EXPECT_TRUE(std::any_of(scripts.cbegin(), scripts.cend(),
+                            [](const QString& s) { return s.contains(QStringLiteral("shared.json")) && s.contains(u'x'); }));
+    // The upload was a write: the old listing closes the tab the host dropped but opens none.
+    EXPECT_TRUE(model.tabs().isEmpty());
+    shared = QStringLiteral("{\"favorites\":[\"x\"]}");
+    sync();
+    EXPECT_EQ(model.tabs().size(), 1);
+}
+
+TEST_F(SyncFixture, UserOpenedTabHoldsTheHostOrderForTenSeconds)
+{
+    MacTab& a = listedTab(QStringLiteral("/p/a"));
+    MacTab& b = listedTab(QStringLiteral("/p/b"));
+    b.openedAt = clock->now();
+    rows = row(QStringLiteral("/p/b"), 1) + row(QStringLiteral("/p/a"), 2);
+    sync();
+    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&a, &b}));
+    clock->advance(MacModel::reorderHoldOff);
+    sync();
+    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&b, &a}));
+    EXPECT_EQ(prefs.tabs(MacConnection::localID).front().tmux, b.project.session);
+}
+
+TEST_F(SyncFixture, ReorderKeepsOtherConnectionsTabsInTheirSlots)
+{
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    auto* server = new MacConnection(std::make_shared<SSHLink>(profile));
+    model.appendConnection(server);
+    MacTab& a = listedTab(QStringLiteral("/p/a"));
+    MacTab* other = model.makeTab(*server, MacProject{QStringLiteral("s"), QStringLiteral("/s"), QStringLiteral("kq-s")});
+    model.insertTab(other, 1);
+    MacTab& b = listedTab(QStringLiteral("/p/b"));
+    rows = row(QStringLiteral("/p/b"), 1) + row(QStringLiteral("/p/a"), 2);
+    sync();
+    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&b, other, &a}));
+}
+
+TEST_F(SyncFixture, YoungUnlistedTabStaysThenCloses)
+{
+    MacTab& mine = listedTab(QStringLiteral("/p/new"));
+    mine.openedAt = clock->now();
+    model.activate(mine);
+    sync();
+    EXPECT_EQ(model.tabs().size(), 1);
+    clock->advance(10.5);
+    sync();
+    EXPECT_TRUE(model.tabs().isEmpty());
+    EXPECT_FALSE(model.activeTabID().has_value());
+}
+
+TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
+{
+    MacTab& tab = listedTab(QStringLiteral("/p/a"));
+    const QDateTime started = clock->now();
+    tab.startedAt = started;
+    rows = row(QStringLiteral("/p/a"), 1);
+    clock->advance(1);
+    sync();
+    EXPECT_EQ(tab.startedAt, started);
+    clock->advance(2);
+    sync();
+    EXPECT_EQ(tab.startedAt, clock->now());
+}
+
+TEST_F(SyncFixture, NewHostTabIsActiveOnlyWhenNoneWas)
+{
+    MacTab& mine = listedTab(QStringLiteral("/p/a"));
+    model.activate(mine);
+    rows = row(QStringLiteral("/p/a"), 1) + row(QStringLiteral("/p/b"), 2);
+    sync();
+    EXPECT_EQ(sessions().size(), 2);
+    EXPECT_EQ(model.activeTabID(), mine.id());
+}
+
+TEST_F(SyncFixture, UnsyncedHostIsSeededWithSavedThenOpenTabsOnce)
+{
+    prefs.setTabs(MacConnection::localID, {PersistedTab{QStringLiteral("a"), QStringLiteral("/p/a"), tmuxSessionName(QStringLiteral("/p/a"))},
+                                           PersistedTab{QStringLiteral("b"), QStringLiteral("/p/b"), tmuxSessionName(QStringLiteral("/p/b"))}});
+    listedTab(QStringLiteral("/p/a"));
+    local().seedFromPersisted = true;
+    rows = row(QStringLiteral("/p/z"), 1, false);
+    sync();
+    const QString seed = scripts.at(1);
+    EXPECT_EQ(seed.count(QStringLiteral("new-session")), 2);
+    EXPECT_TRUE(seed.contains(QStringLiteral("@hv_order 1")) && seed.contains(QStringLiteral("@hv_order 2")));
+    EXPECT_TRUE(seed.endsWith(QStringLiteral("tmux set -g @hv_sync 1\ntrue\n")));
+    EXPECT_EQ(listings, 2);
+    EXPECT_FALSE(local().seedFromPersisted);
+}
+
+TEST_F(SyncFixture, ClosedTabsKeepTheLastTenOncePerSessionNewestReopenedFirst)
+{
+    local().setTmuxAvailable(false);
+    for (int i = 0; i < 12; ++i)
+        model.closeTab(listedTab(QStringLiteral("/p/t%1").arg(i)));
+    model.closeTab(listedTab(QStringLiteral("/p/t5")));
+    ASSERT_EQ(model.closedTabs.size(), 10);
+    EXPECT_EQ(model.closedTabs.front().name, QStringLiteral("t2"));
+    EXPECT_EQ(model.closedTabs.back().name, QStringLiteral("t5"));
+    model.reopenClosedTab();
+    model.reopenClosedTab();
+    EXPECT_EQ(sessions(), (QStringList{tmuxSessionName(QStringLiteral("/p/t5")), tmuxSessionName(QStringLiteral("/p/t11"))}));
+    model.moveTabs({1}, 0);
+    EXPECT_EQ(model.tabs().front()->project.name, QStringLiteral("t11"));
+}
+
+struct ActivityFixture : SyncFixture {
+    MacTab* tab = nullptr;
+    MacTab* other = nullptr;
+    ActivityFixture()
+    {
+        local().setTmuxAvailable(false);
+        tab = &listedTab(QStringLiteral("/p/agent"));
+        other = &listedTab(QStringLiteral("/p/other"));
+        model.activate(*other);
+        clock->every(MacModel::activityInterval, &model, [this] { model.activityTick(); });
+    }
+    void burst(qsizetype bytes, bool prompt)
+    {
+        model.noteOutput(*tab, QString(bytes - (prompt ? 2 : 0), u'x') + (prompt ? QStringLiteral("$ ") : QString()));
+    }
+};
+
+TEST_F(ActivityFixture, PromptBurstOnArmedBackgroundTabMarksItAfterTheDelay)
+{
+    model.noteInput(*tab);
+    burst(300, false);
+    burst(300, true);
+    EXPECT_EQ(model.activityBytes.value(tab->id()), 0);
+    clock->advance(1.4);
+    EXPECT_FALSE(tab->attention());
+    clock->advance(0.1);
+    EXPECT_TRUE(tab->attention());
+    EXPECT_FALSE(model.armed.contains(tab->id()));
+}
+
+TEST_F(ActivityFixture, UnarmedBurstIsRecordedAndARepeatWithinSixSecondsIsDropped)
+{
+    burst(600, true);
+    clock->advance(3);
+    model.noteInput(*tab);
+    burst(600, true);
+    clock->advance(2);
+    EXPECT_FALSE(tab->attention());
+    EXPECT_TRUE(model.armed.contains(tab->id()));
+}
+
+TEST_F(ActivityFixture, QuietBurstCountsAboveFiveHundredBytes)
+{
+    model.noteInput(*tab);
+    burst(500, false);
+    clock->advance(6);
+    EXPECT_FALSE(model.lastFinished.contains(tab->id()));
+    burst(501, false);
+    const QDateTime last = clock->now();
+    clock->advance(3.9);
+    EXPECT_FALSE(model.lastFinished.contains(tab->id()));
+    clock->advance(2.1);
+    EXPECT_EQ(model.lastFinished.value(tab->id()), last.addSecs(4));
+}
+
+TEST_F(ActivityFixture, ActivatingDuringTheDelayCancelsTheDecision)
+{
+    model.noteInput(*tab);
+    model.noteBell(*tab);
+    clock->advance(1);
+    model.activate(*tab);
+    clock->advance(1);
+    EXPECT_FALSE(tab->attention());
+    EXPECT_TRUE(model.armed.contains(tab->id()));
+}
+
+TEST_F(SyncFixture, PollsTheLocalHostEveryTickAndServersEveryOtherTick)
+{
+    local().setTmuxAvailable(false);
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    model.appendConnection(new MacConnection(std::make_shared<SSHLink>(profile)));
+    QStringList polled;
+    model.runScript = [&polled](MacConnection& connection, QString script, double) {
+        if (script == listingScript())
+            polled << connection.id;
+        return ready(ShellResult<QString>(QStringLiteral("\n@@HV_SHARED@@\n{}")));
+    };
+    for (int i = 0; i < 3; ++i)
+        model.pollTick();
+    EXPECT_EQ(polled, (QStringList{QStringLiteral("local"), QStringLiteral("local"), QStringLiteral("p1"),
+                                   QStringLiteral("local")}));
+}
+
+} // namespace
+} // namespace halvoren
