@@ -5,11 +5,10 @@
 
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
+#include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
 #include "remote/MacTab.h"
 #include "remote/SessionNaming.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -21,19 +20,6 @@ Task<T> ready(T value)
 {
     co_return value;
 }
-
-// Tabs started here attach to sessions of a private tmux server that is stopped at the end.
-class PrivateTmux : public testing::Environment {
-public:
-    test::TempFolder folder;
-    void SetUp() override
-    {
-        qputenv("TMUX_TMPDIR", folder.path().toUtf8());
-        qunsetenv("TMUX");
-    }
-    void TearDown() override { QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")}); }
-};
-const auto* privateTmux = testing::AddGlobalTestEnvironment(new PrivateTmux);
 
 // One listing row of a session open as a tab.
 QString row(const QString& path, int order, bool synced = true)
