@@ -21,7 +21,9 @@ public:
     }
     void TearDown() override
     {
-        QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
+        QProcess tmux;
+        tmux.start(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
+        tmux.waitForFinished();
     }
 };
 
