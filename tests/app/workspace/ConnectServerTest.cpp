@@ -87,7 +87,11 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
     {
         Instance first(prefs);
+        // Two overlapping attempts make one connection.
+        Task<bool> other = first.model.connect(profile);
         ASSERT_TRUE(QCoro::waitFor(first.model.connect(profile)));
+        ASSERT_TRUE(QCoro::waitFor(std::move(other)));
+        EXPECT_EQ(first.model.connections().size(), 2);
         EXPECT_TRUE(first.model.reconnecting().isEmpty());
         MacConnection* connection = first.model.connection(profile.id);
         ASSERT_NE(connection, nullptr);

@@ -1,6 +1,6 @@
-// Following a fake host on a clock the tests move: listings older than a write, reachability,
-// the reorder hold-off, the young-tab protection, the restart hold-off, the closed-tab list,
-// activity arming and the finished-command decision, and the poll rhythm.
+// Following a fake host on a clock the tests move: listings older than a write, the reorder
+// hold-off, the young-tab protection, the restart hold-off, activity arming and the
+// finished-command decision, and the poll rhythm.
 #include "model/MacModel.h"
 
 #include "app/support/TempFolder.h"
@@ -35,29 +35,22 @@ struct SyncFixture : testing::Test {
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
     std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
-    QStringList scripts;
-    // What the host lists, before the marker; nothing makes the listing fail.
-    std::optional<QString> rows = QString();
+    // What the host lists, before the marker.
+    QString rows;
     QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
     // Runs while the host answers a listing.
     std::function<void(MacConnection&)> duringListing;
-    bool marker = true;
-    int listings = 0;
 
     SyncFixture()
     {
         model.clock = clock;
         model.isFrontmost = [] { return false; };
         model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
-            scripts << script;
             if (script != listingScript())
                 return ready(ShellResult<QString>(QString()));
-            ++listings;
             if (duringListing)
                 duringListing(connection);
-            if (!rows)
-                return ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
-            return ready(ShellResult<QString>(*rows + (marker ? QStringLiteral("\n@@HV_SHARED@@\n") : QString()) + shared));
+            return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
         };
         local().tabSyncReady = true;
     }
@@ -95,37 +88,6 @@ TEST_F(SyncFixture, ListingOlderThanAWriteOpensNothingAndKeepsTheSets)
     EXPECT_EQ(prefs.favorites(MacConnection::localID), QSet<QString>{QStringLiteral("a")});
 }
 
-TEST_F(SyncFixture, UnreachableAfterTwoFailedListingsClearedByOneGoodOne)
-{
-    rows.reset();
-    sync();
-    EXPECT_FALSE(local().unreachable());
-    rows = QString();
-    marker = false;
-    sync();
-    EXPECT_TRUE(local().unreachable());
-    marker = true;
-    sync();
-    EXPECT_FALSE(local().unreachable());
-    EXPECT_EQ(local().failures, 0);
-}
-
-TEST_F(SyncFixture, HostWithoutSharedFileGetsOurSetsAndItsTabsStillApply)
-{
-    local().setFavorites({QStringLiteral("x")});
-    listedTab(QStringLiteral("/p/gone"));
-    shared.clear();
-    rows = row(QStringLiteral("/p/a"), 1);
-    sync();
-    EXPECT_TRUE(std::any_of(scripts.cbegin(), scripts.cend(),
-                            [](const QString& s) { return s.contains(QStringLiteral("shared.json")) && s.contains(u'x'); }));
-    // The upload was a write: the old listing closes the tab the host dropped but opens none.
-    EXPECT_TRUE(model.tabs().isEmpty());
-    shared = QStringLiteral("{\"favorites\":[\"x\"]}");
-    sync();
-    EXPECT_EQ(model.tabs().size(), 1);
-}
-
 TEST_F(SyncFixture, UserOpenedTabHoldsTheHostOrderForTenSeconds)
 {
     MacTab& a = listedTab(QStringLiteral("/p/a"));
@@ -138,21 +100,6 @@ TEST_F(SyncFixture, UserOpenedTabHoldsTheHostOrderForTenSeconds)
     sync();
     EXPECT_EQ(model.tabs(), (QList<MacTab*>{&b, &a}));
     EXPECT_EQ(prefs.tabs(MacConnection::localID).front().tmux, b.project.session);
-}
-
-TEST_F(SyncFixture, ReorderKeepsOtherConnectionsTabsInTheirSlots)
-{
-    MacProfile profile;
-    profile.id = QStringLiteral("p1");
-    auto* server = new MacConnection(std::make_shared<SSHLink>(profile));
-    model.appendConnection(server);
-    MacTab& a = listedTab(QStringLiteral("/p/a"));
-    MacTab* other = model.makeTab(*server, MacProject{QStringLiteral("s"), QStringLiteral("/s"), QStringLiteral("kq-s")});
-    model.insertTab(other, 1);
-    MacTab& b = listedTab(QStringLiteral("/p/b"));
-    rows = row(QStringLiteral("/p/b"), 1) + row(QStringLiteral("/p/a"), 2);
-    sync();
-    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&b, other, &a}));
 }
 
 TEST_F(SyncFixture, YoungUnlistedTabStaysThenCloses)
@@ -180,48 +127,6 @@ TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
     clock->advance(2);
     sync();
     EXPECT_EQ(tab.startedAt, clock->now());
-}
-
-TEST_F(SyncFixture, NewHostTabIsActiveOnlyWhenNoneWas)
-{
-    MacTab& mine = listedTab(QStringLiteral("/p/a"));
-    model.activate(mine);
-    rows = row(QStringLiteral("/p/a"), 1) + row(QStringLiteral("/p/b"), 2);
-    sync();
-    EXPECT_EQ(sessions().size(), 2);
-    EXPECT_EQ(model.activeTabID(), mine.id());
-}
-
-TEST_F(SyncFixture, UnsyncedHostIsSeededWithSavedThenOpenTabsOnce)
-{
-    prefs.setTabs(MacConnection::localID, {PersistedTab{QStringLiteral("a"), QStringLiteral("/p/a"), tmuxSessionName(QStringLiteral("/p/a"))},
-                                           PersistedTab{QStringLiteral("b"), QStringLiteral("/p/b"), tmuxSessionName(QStringLiteral("/p/b"))}});
-    listedTab(QStringLiteral("/p/a"));
-    local().seedFromPersisted = true;
-    rows = row(QStringLiteral("/p/z"), 1, false);
-    sync();
-    const QString seed = scripts.at(1);
-    EXPECT_EQ(seed.count(QStringLiteral("new-session")), 2);
-    EXPECT_TRUE(seed.contains(QStringLiteral("@hv_order 1")) && seed.contains(QStringLiteral("@hv_order 2")));
-    EXPECT_TRUE(seed.endsWith(QStringLiteral("tmux set -g @hv_sync 1\ntrue\n")));
-    EXPECT_EQ(listings, 2);
-    EXPECT_FALSE(local().seedFromPersisted);
-}
-
-TEST_F(SyncFixture, ClosedTabsKeepTheLastTenOncePerSessionNewestReopenedFirst)
-{
-    local().setTmuxAvailable(false);
-    for (int i = 0; i < 12; ++i)
-        model.closeTab(listedTab(QStringLiteral("/p/t%1").arg(i)));
-    model.closeTab(listedTab(QStringLiteral("/p/t5")));
-    ASSERT_EQ(model.closedTabs.size(), 10);
-    EXPECT_EQ(model.closedTabs.front().name, QStringLiteral("t2"));
-    EXPECT_EQ(model.closedTabs.back().name, QStringLiteral("t5"));
-    model.reopenClosedTab();
-    model.reopenClosedTab();
-    EXPECT_EQ(sessions(), (QStringList{tmuxSessionName(QStringLiteral("/p/t5")), tmuxSessionName(QStringLiteral("/p/t11"))}));
-    model.moveTabs({1}, 0);
-    EXPECT_EQ(model.tabs().front()->project.name, QStringLiteral("t11"));
 }
 
 struct ActivityFixture : SyncFixture {
@@ -252,17 +157,6 @@ TEST_F(ActivityFixture, PromptBurstOnArmedBackgroundTabMarksItAfterTheDelay)
     clock->advance(0.1);
     EXPECT_TRUE(tab->attention());
     EXPECT_FALSE(model.armed.contains(tab->id()));
-}
-
-TEST_F(ActivityFixture, UnarmedBurstIsRecordedAndARepeatWithinSixSecondsIsDropped)
-{
-    burst(600, true);
-    clock->advance(3);
-    model.noteInput(*tab);
-    burst(600, true);
-    clock->advance(2);
-    EXPECT_FALSE(tab->attention());
-    EXPECT_TRUE(model.armed.contains(tab->id()));
 }
 
 TEST_F(ActivityFixture, QuietBurstCountsAboveFiveHundredBytes)
