@@ -8,6 +8,7 @@
 #include "ui/Palette.h"
 
 #include <QDir>
+#include <QGuiApplication>
 
 #include <algorithm>
 
@@ -73,6 +74,7 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
         co_return result;
     };
     listFolders = [](MacConnection& connection, QString folder) { return connection.tryListFolders(std::move(folder)); };
+    isFrontmost = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
 }
 
 MacModel::~MacModel()
@@ -140,7 +142,13 @@ void MacModel::setBanner(const std::optional<QString>& value)
 
 void MacModel::setFontSize(double value)
 {
-    assign(this, fontSizeValue, value, &MacModel::fontSizeChanged);
+    const double size = std::clamp(value, 9.0, 28.0);
+    assign(this, fontSizeValue, size, &MacModel::fontSizeChanged);
+    prefs.setFontSize(fontSizeValue);
+    for (MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->terminal)
+            tab->terminal->setTerminalFont(terminalFont(fontSizeValue));
+    }
 }
 
 void MacModel::setCommands(const QList<SavedCommand>& value)
@@ -212,6 +220,22 @@ MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
     };
     tab->onPasteImage = [self](MacTab& target, const QByteArray& png) {
         uploadPastedImage(self, QPointer<MacTab>(&target), png);
+    };
+    tab->onOutput = [self](MacTab& target, const QString& text) {
+        if (self)
+            self->noteOutput(target, text);
+    };
+    tab->onInput = [self](MacTab& target) {
+        if (self)
+            self->noteInput(target);
+    };
+    tab->onBell = [self](MacTab& target) {
+        if (self)
+            self->noteBell(target);
+    };
+    tab->onExit = [self](MacTab& target) {
+        if (self)
+            self->tabExited(target);
     };
     return tab;
 }

@@ -18,6 +18,7 @@
 #include "model/Prefs.h"
 #include "remote/Async.h"
 #include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
 #include "remote/Shell.h"
 
 #include <QByteArray>
@@ -35,13 +36,28 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace halvoren {
 
 class MacTab;
 class Notifier;
+class ProfileStore;
 class SecretStore;
+
+// The time the model reads and the delays and repeating timers it runs. Tests put a clock of
+// their own in its place and move it forward instead of waiting.
+class ModelClock {
+public:
+    virtual ~ModelClock() = default;
+    virtual QDateTime now() const;
+    // Runs `action` once after `seconds` unless the returned timer is stopped first. The
+    // timer belongs to `context`.
+    virtual QTimer* after(double seconds, QObject* context, std::function<void()> action);
+    // Runs `action` every `seconds`, for as long as `context` lives.
+    virtual QTimer* every(double seconds, QObject* context, std::function<void()> action);
+};
 
 // A tab closed recently, kept so that it can be opened again.
 struct ClosedTab {
@@ -61,6 +77,19 @@ public:
     static constexpr double scriptTimeout = 25.0;
     static constexpr double gitProbeTimeout = 40.0;
     static constexpr double sessionListTimeout = 25.0;
+    static constexpr double listingTimeout = 25.0;
+    static constexpr double localTmuxProbeTimeout = 10.0;
+    // Periods and hold-offs, in seconds.
+    static constexpr double pollInterval = 4.0;
+    static constexpr double activityInterval = 2.0;
+    static constexpr double quietPeriod = 4.0;
+    static constexpr double finishedRepeatWindow = 6.0;
+    static constexpr double decisionDelay = 1.5;
+    static constexpr double restartHoldOff = 3.0;
+    static constexpr double reorderHoldOff = 10.0;
+    // Output of one burst above which a quiet period or a prompt counts as a finished command.
+    static constexpr qint64 busyBurstBytes = 500;
+    static constexpr int maxClosedTabs = 10;
 
     // Reads its starting values from `prefs`; `keychain` (passwords typed by server tabs)
     // and `notifier` are the application's when none is given.
@@ -70,6 +99,11 @@ public:
     static MacModel& shared();
 
     Prefs& prefs;
+    // Where the server profiles are loaded and saved; none keeps them in memory only.
+    ProfileStore* profileStore = nullptr;
+    std::shared_ptr<ModelClock> clock = std::make_shared<ModelClock>();
+    // Whether this application is the one the user works in.
+    std::function<bool()> isFrontmost;
 
     // How the model reaches a host. Tests put fakes in their place; by default a script runs
     // in the login shell here or through the connection's ssh link, and folders are listed
@@ -100,6 +134,7 @@ public:
     const std::optional<QString>& banner() const { return bannerValue; }
     void setBanner(const std::optional<QString>& value);
     double fontSize() const { return fontSizeValue; }
+    // Clamped to 9 ... 28, always stored, and applied to every tab's view.
     void setFontSize(double value);
     const QList<SavedCommand>& commands() const { return commandsValue; }
     void setCommands(const QList<SavedCommand>& value);
@@ -168,6 +203,62 @@ public:
     // Opens or closes the sub-folder list of a project, listing it once per opening cycle.
     Task<> loadSubprojects(QString path, MacConnection& connection);
 
+    // ---- Opening and closing tabs
+
+    // Activates the tab of the project's session, or opens, tags and starts a new one.
+    void openProject(const MacProject& project, MacConnection& connection);
+    // Opens the project unless its folder has sessions other than its own on the host: then
+    // those, for the user to choose from.
+    Task<std::optional<QList<FolderSession>>> openProjectOrListSessions(MacProject project, MacConnection& connection);
+    // Opens a new numbered session of the folder ("name (n)", n from 2, never the base).
+    void openAnotherSession(const QString& name, const QString& path, MacConnection& connection);
+    void selectTab(qsizetype index);
+    // +1 or -1, wrapping around.
+    void selectAdjacentTab(int delta);
+    // Remembers the tab for reopening, removes it and untags its session (which keeps running).
+    void closeTab(MacTab& tab);
+    void reopenClosedTab();
+    // Removes the session's tabs, then ends the session on the host.
+    Task<> killSession(QString session, MacConnection& connection);
+    // Moves the tabs at `sources` before the tab at `destination` and tells the hosts.
+    void moveTabs(const QList<qsizetype>& sources, qsizetype destination);
+
+    // ---- Following the hosts
+
+    // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
+    // epoch at the start of that listing (no tab is opened from a listing older than a write).
+    void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);
+    // One listing sync of the connection; a request during a run makes one more run after it.
+    Task<> requestSync(MacConnection& connection);
+    Task<> runListing(MacConnection& connection, bool applyOnly);
+    Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly);
+    Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
+
+    // ---- Activity and the finished-command notification
+
+    void noteOutput(MacTab& tab, const QString& text);
+    void noteInput(MacTab& tab);
+    void noteBell(MacTab& tab);
+    void tabExited(MacTab& tab);
+    void activityTick();
+    void markFinished(MacTab& tab);
+
+    // ---- Servers and profiles
+
+    // True when the server is connected, already or now.
+    Task<bool> connect(MacProfile profile);
+    Task<> attachConnection(std::shared_ptr<SSHLink> link);
+    Task<> disconnect(MacConnection& connection);
+    void saveConnectedProfiles();
+    void saveProfile(const MacProfile& profile);
+    Task<> removeProfile(MacProfile profile);
+
+    // ---- Start-up and polling
+
+    Task<> start();
+    Task<bool> probeLocalTmux();
+    void pollTick();
+
     // Our tmux sessions whose folder is `path` exactly, most recently active first.
     Task<QList<FolderSession>> listFolderSessions(QString path, MacConnection& connection);
     // Whether the host listed the session or a tab of the connection shows it.
@@ -202,6 +293,9 @@ Q_SIGNALS:
 
 private:
     void uploadSharedState(MacConnection& connection);
+    void noteListingFailure(MacConnection& connection);
+    MacTab* tabOf(const MacConnection& connection, const QString& session) const;
+    SecretStore& secrets() const;
 
     SecretStore* keychain;
     Notifier* notifier;

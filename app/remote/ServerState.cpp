@@ -8,8 +8,10 @@ namespace halvoren {
 
 QString listingScript()
 {
+    // "-u": without a UTF-8 locale on the host, tmux writes the tabs between the fields as
+    // "_" and every row would be unreadable.
     return QStringLiteral(
-        "tmux list-sessions -F "
+        "tmux -u list-sessions -F "
         "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'"
         " 2>/dev/null\n"
         "printf '\\n@@HV_SHARED@@\\n'\n"

@@ -1,0 +1,149 @@
+// Connecting a server of the loopback sshd (see app/remote/SshServer.h): the attach seeds the
+// server's tmux with the saved tabs, the connected servers come back after a restart of the
+// model, and a server whose sshd stops is unreachable after two failed listings and
+// reachable again after one good one.
+#include "model/MacModel.h"
+
+#include "app/remote/SshServer.h"
+#include "app/support/TempFolder.h"
+#include "app/workspace/PrivateTmux.h"
+#include "platform/Notifier.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace halvoren {
+namespace {
+
+// The pid of the run's listening sshd, whose title names the run's configuration (the
+// session processes name their user instead).
+pid_t daemonOf(const test::SshServer& server)
+{
+    const QByteArray wanted = QFile::encodeName(server.folder() + QStringLiteral("/sshd_config"));
+    QDirIterator entries(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        bool number = false;
+        const pid_t pid = pid_t(entries.fileName().toInt(&number));
+        if (number && test::readAll(entries.filePath() + QStringLiteral("/cmdline")).contains(wanted))
+            return pid;
+    }
+    return -1;
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+struct Instance {
+    Prefs& prefs;
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    explicit Instance(Prefs& prefs) : prefs(prefs) { model.isFrontmost = [] { return false; }; }
+};
+
+TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
+{
+    test::SshServer server;
+    ASSERT_TRUE(server.running()) << server.failure().toStdString();
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    SSHLink::setProgramForTests(server.keyClient());
+    struct ProgramReset {
+        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    } reset;
+    test::TempFolder here;
+    test::EnvironmentOverride home("HOME", here.path());
+
+    // The account keeps its tmux server below the run's home, and has one project.
+    const QString remote = server.remoteHome();
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
+    const QString site = remote + QStringLiteral("/projets/site");
+    ASSERT_TRUE(QDir().mkpath(site));
+    const MacProfile profile = server.profile();
+
+    PreferenceStore store(here.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+    {
+        Instance first(prefs);
+        // Two overlapping attempts make one connection.
+        Task<bool> other = first.model.connect(profile);
+        ASSERT_TRUE(QCoro::waitFor(first.model.connect(profile)));
+        ASSERT_TRUE(QCoro::waitFor(std::move(other)));
+        EXPECT_EQ(first.model.connections().size(), 2);
+        EXPECT_TRUE(first.model.reconnecting().isEmpty());
+        MacConnection* connection = first.model.connection(profile.id);
+        ASSERT_NE(connection, nullptr);
+        ASSERT_TRUE(connection->tmuxAvailable());
+        ASSERT_EQ(connection->projects().size(), 1);
+        ASSERT_EQ(first.model.tabs().size(), 1);
+        EXPECT_EQ(first.model.tabs().front()->project.path, site);
+        const ShellResult<QString> tags = QCoro::waitFor(connection->link->runScript(
+            QStringLiteral("tmux show-options -gqv @hv_sync; tmux show-options -qv -t '=") + tmuxSessionName(site)
+                + QStringLiteral(":' @hv_open\n"),
+            25));
+        ASSERT_TRUE(tags);
+        EXPECT_EQ(tags.value().split(u'\n', Qt::SkipEmptyParts), (QStringList{QStringLiteral("1"), QStringLiteral("1")}));
+        EXPECT_EQ(prefs.connectedProfiles(), QStringList{profile.id});
+    }
+
+    Instance second(prefs);
+    second.model.setProfiles({profile});
+    QCoro::waitFor(second.model.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.model.connection(profile.id) != nullptr && !second.model.tabs().isEmpty(); }, 60000));
+    MacConnection& connection = *second.model.connection(profile.id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
+
+    // Nothing may keep a connection to the server open: its tabs and the shared master.
+    for (MacTab* tab : QList<MacTab*>(second.model.tabs()))
+        second.model.removeTab(*tab);
+    QCoro::waitFor(connection.link->closeMaster());
+    const pid_t daemon = daemonOf(server);
+    ASSERT_GT(daemon, 0);
+    ::kill(daemon, SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !accepts(server.port()); }, 10000));
+    QCoro::waitFor(second.model.requestSync(connection));
+    EXPECT_FALSE(connection.unreachable());
+    QCoro::waitFor(second.model.requestSync(connection));
+    EXPECT_TRUE(connection.unreachable());
+
+    QProcess again;
+    again.setProgram(QStringLiteral("/usr/sbin/sshd"));
+    again.setArguments({QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), server.folder() + QStringLiteral("/sshd_config")});
+    again.setStandardOutputFile(QProcess::nullDevice());
+    again.setStandardErrorFile(QProcess::nullDevice());
+    again.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accepts(server.port()); }, 10000));
+    QCoro::waitFor(second.model.requestSync(connection));
+    EXPECT_FALSE(connection.unreachable());
+    EXPECT_EQ(connection.failures, 0);
+    QCoro::waitFor(connection.link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(second.model.disconnect(connection));
+    EXPECT_TRUE(prefs.connectedProfiles().isEmpty());
+    again.terminate();
+    again.waitForFinished();
+}
+
+} // namespace
+} // namespace halvoren

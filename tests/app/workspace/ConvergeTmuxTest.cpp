@@ -1,0 +1,135 @@
+// Two workspace models with their own preferences on one private tmux server, polled on
+// clocks the test moves: what one opens, closes and reorders the other follows, and killing
+// a session leaves its numbered siblings alone.
+#include "model/MacModel.h"
+
+#include "app/support/TempFolder.h"
+#include "app/workspace/ManualClock.h"
+#include "app/workspace/PrivateTmux.h"
+#include "platform/Notifier.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+#include "remote/TmuxCommands.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+QString tmux(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("tmux"), arguments);
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString option(const QString& session, const QString& name)
+{
+    return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
+}
+
+bool alive(const QString& session)
+{
+    return QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("has-session"), QStringLiteral("-t"), u'=' + session}) == 0;
+}
+
+struct Instance {
+    test::TempFolder folder;
+    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+
+    Instance() { model.clock = clock; }
+    MacConnection& local() { return *model.localConnection(); }
+    // One poll, waited for.
+    void poll()
+    {
+        clock->advance(MacModel::pollInterval);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000));
+    }
+    QStringList names() const
+    {
+        QStringList names;
+        for (const MacTab* tab : model.tabs())
+            names << tab->project.name;
+        return names;
+    }
+};
+
+TEST(Converge, TwoModelsFollowOneHostsTabs)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    for (const char* name : {"alpha", "beta", "gamma", "delta"})
+        QDir(root.path()).mkpath(QString::fromLatin1(name));
+    const auto project = [&root](const QString& name) {
+        const QString path = root.file(name);
+        return MacProject{name, path, tmuxSessionName(path)};
+    };
+    // The server lives for the whole test, whatever the tabs do.
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+
+    Instance a;
+    Instance b;
+    QCoro::waitFor(a.model.start());
+    QCoro::waitFor(b.model.start());
+    ASSERT_TRUE(a.local().tmuxAvailable());
+    EXPECT_EQ(tmux({QStringLiteral("show-options"), QStringLiteral("-gqv"), QStringLiteral("@hv_sync")}), QStringLiteral("1"));
+
+    const MacProject alpha = project(QStringLiteral("alpha"));
+    a.model.openProject(alpha, a.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(alpha.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    b.poll();
+    b.poll();
+    EXPECT_EQ(b.names(), QStringList{QStringLiteral("alpha")});
+
+    a.model.closeTab(*a.model.tabs().front());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(alpha.session, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
+    b.poll();
+    b.poll();
+    EXPECT_TRUE(b.names().isEmpty());
+    EXPECT_TRUE(alive(alpha.session));
+
+    const MacProject beta = project(QStringLiteral("beta"));
+    const MacProject gamma = project(QStringLiteral("gamma"));
+    a.model.openProject(beta, a.local());
+    a.model.openProject(gamma, a.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("2"); }, 30000));
+    b.poll();
+    b.poll();
+    EXPECT_EQ(b.names(), (QStringList{QStringLiteral("beta"), QStringLiteral("gamma")}));
+    // A tab B's user has just opened holds B's order back.
+    const MacProject delta = project(QStringLiteral("delta"));
+    b.model.openProject(delta, b.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(delta.session, QStringLiteral("@hv_order")) == QStringLiteral("3"); }, 30000));
+    a.model.moveTabs({1}, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    b.poll();
+    b.poll();
+    EXPECT_EQ(b.names(), (QStringList{QStringLiteral("beta"), QStringLiteral("gamma"), QStringLiteral("delta")}));
+    b.clock->advance(MacModel::reorderHoldOff);
+    b.poll();
+    EXPECT_EQ(b.names(), (QStringList{QStringLiteral("gamma"), QStringLiteral("beta"), QStringLiteral("delta")}));
+
+    // The numbered session of a folder whose base session is gone.
+    a.model.openAnotherSession(QStringLiteral("alpha"), alpha.path, a.local());
+    const QString second = alpha.session + QStringLiteral("-2");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    QCoro::waitFor(a.model.killSession(alpha.session, a.local()));
+    EXPECT_FALSE(alive(alpha.session));
+    QCoro::waitFor(a.model.killSession(alpha.session, a.local()));
+    EXPECT_TRUE(alive(second));
+    EXPECT_EQ(option(second, QStringLiteral("@hv_open")), QStringLiteral("1"));
+}
+
+} // namespace
+} // namespace halvoren

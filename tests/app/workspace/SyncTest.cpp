@@ -1,0 +1,206 @@
+// Following a fake host on a clock the tests move: listings older than a write, the reorder
+// hold-off, the young-tab protection, the restart hold-off, activity arming and the
+// finished-command decision, and the poll rhythm.
+#include "model/MacModel.h"
+
+#include "app/support/TempFolder.h"
+#include "app/workspace/ManualClock.h"
+#include "app/workspace/PrivateTmux.h"
+#include "platform/Notifier.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+template <typename T>
+Task<T> ready(T value)
+{
+    co_return value;
+}
+
+// One listing row of a session open as a tab.
+QString row(const QString& path, int order, bool synced = true)
+{
+    return tmuxSessionName(path) + QStringLiteral("\t1\t") + QString::number(order) + u'\t' + path.section(u'/', -1)
+         + u'\t' + path + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\n';
+}
+
+struct SyncFixture : testing::Test {
+    test::TempFolder folder;
+    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+    // What the host lists, before the marker.
+    QString rows;
+    QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
+    // Runs while the host answers a listing.
+    std::function<void(MacConnection&)> duringListing;
+
+    SyncFixture()
+    {
+        model.clock = clock;
+        model.isFrontmost = [] { return false; };
+        model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
+            if (script != listingScript())
+                return ready(ShellResult<QString>(QString()));
+            if (duringListing)
+                duringListing(connection);
+            return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
+        };
+        local().tabSyncReady = true;
+    }
+    MacConnection& local() { return *model.localConnection(); }
+    void sync() { QCoro::waitFor(model.requestSync(local())); }
+    QStringList sessions() const
+    {
+        QStringList names;
+        for (const MacTab* tab : model.tabs())
+            names << tab->project.session;
+        return names;
+    }
+    MacTab& listedTab(const QString& path)
+    {
+        MacTab* tab = model.makeTab(local(), MacProject{path.section(u'/', -1), path, tmuxSessionName(path)});
+        model.insertTab(tab, model.tabs().size());
+        return *tab;
+    }
+};
+
+TEST_F(SyncFixture, ListingOlderThanAWriteOpensNothingAndKeepsTheSets)
+{
+    rows = row(QStringLiteral("/p/a"), 1);
+    shared = QStringLiteral("{\"favorites\":[\"a\"],\"hidden\":[]}");
+    duringListing = [](MacConnection& connection) { ++connection.writeEpoch; };
+    sync();
+    EXPECT_TRUE(model.tabs().isEmpty());
+    EXPECT_TRUE(local().favorites().isEmpty());
+    EXPECT_TRUE(local().liveSessions().contains(tmuxSessionName(QStringLiteral("/p/a"))));
+
+    duringListing = nullptr;
+    sync();
+    EXPECT_EQ(sessions(), QStringList{tmuxSessionName(QStringLiteral("/p/a"))});
+    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
+    EXPECT_EQ(prefs.favorites(MacConnection::localID), QSet<QString>{QStringLiteral("a")});
+}
+
+TEST_F(SyncFixture, UserOpenedTabHoldsTheHostOrderForTenSeconds)
+{
+    MacTab& a = listedTab(QStringLiteral("/p/a"));
+    MacTab& b = listedTab(QStringLiteral("/p/b"));
+    b.openedAt = clock->now();
+    rows = row(QStringLiteral("/p/b"), 1) + row(QStringLiteral("/p/a"), 2);
+    sync();
+    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&a, &b}));
+    clock->advance(MacModel::reorderHoldOff);
+    sync();
+    EXPECT_EQ(model.tabs(), (QList<MacTab*>{&b, &a}));
+    EXPECT_EQ(prefs.tabs(MacConnection::localID).front().tmux, b.project.session);
+}
+
+TEST_F(SyncFixture, YoungUnlistedTabStaysThenCloses)
+{
+    MacTab& mine = listedTab(QStringLiteral("/p/new"));
+    mine.openedAt = clock->now();
+    model.activate(mine);
+    sync();
+    EXPECT_EQ(model.tabs().size(), 1);
+    clock->advance(10.5);
+    sync();
+    EXPECT_TRUE(model.tabs().isEmpty());
+    EXPECT_FALSE(model.activeTabID().has_value());
+}
+
+TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
+{
+    MacTab& tab = listedTab(QStringLiteral("/p/a"));
+    const QDateTime started = clock->now();
+    tab.startedAt = started;
+    rows = row(QStringLiteral("/p/a"), 1);
+    clock->advance(1);
+    sync();
+    EXPECT_EQ(tab.startedAt, started);
+    clock->advance(2);
+    sync();
+    EXPECT_EQ(tab.startedAt, clock->now());
+}
+
+struct ActivityFixture : SyncFixture {
+    MacTab* tab = nullptr;
+    MacTab* other = nullptr;
+    ActivityFixture()
+    {
+        local().setTmuxAvailable(false);
+        tab = &listedTab(QStringLiteral("/p/agent"));
+        other = &listedTab(QStringLiteral("/p/other"));
+        model.activate(*other);
+        clock->every(MacModel::activityInterval, &model, [this] { model.activityTick(); });
+    }
+    void burst(qsizetype bytes, bool prompt)
+    {
+        model.noteOutput(*tab, QString(bytes - (prompt ? 2 : 0), u'x') + (prompt ? QStringLiteral("$ ") : QString()));
+    }
+};
+
+TEST_F(ActivityFixture, PromptBurstOnArmedBackgroundTabMarksItAfterTheDelay)
+{
+    model.noteInput(*tab);
+    burst(300, false);
+    burst(300, true);
+    EXPECT_EQ(model.activityBytes.value(tab->id()), 0);
+    clock->advance(1.4);
+    EXPECT_FALSE(tab->attention());
+    clock->advance(0.1);
+    EXPECT_TRUE(tab->attention());
+    EXPECT_FALSE(model.armed.contains(tab->id()));
+}
+
+TEST_F(ActivityFixture, QuietBurstCountsAboveFiveHundredBytes)
+{
+    model.noteInput(*tab);
+    burst(500, false);
+    clock->advance(6);
+    EXPECT_FALSE(model.lastFinished.contains(tab->id()));
+    burst(501, false);
+    const QDateTime last = clock->now();
+    clock->advance(3.9);
+    EXPECT_FALSE(model.lastFinished.contains(tab->id()));
+    clock->advance(2.1);
+    EXPECT_EQ(model.lastFinished.value(tab->id()), last.addSecs(4));
+}
+
+TEST_F(ActivityFixture, ActivatingDuringTheDelayCancelsTheDecision)
+{
+    model.noteInput(*tab);
+    model.noteBell(*tab);
+    clock->advance(1);
+    model.activate(*tab);
+    clock->advance(1);
+    EXPECT_FALSE(tab->attention());
+    EXPECT_TRUE(model.armed.contains(tab->id()));
+}
+
+TEST_F(SyncFixture, PollsTheLocalHostEveryTickAndServersEveryOtherTick)
+{
+    local().setTmuxAvailable(false);
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    model.appendConnection(new MacConnection(std::make_shared<SSHLink>(profile)));
+    QStringList polled;
+    model.runScript = [&polled](MacConnection& connection, QString script, double) {
+        if (script == listingScript())
+            polled << connection.id;
+        return ready(ShellResult<QString>(QStringLiteral("\n@@HV_SHARED@@\n{}")));
+    };
+    for (int i = 0; i < 3; ++i)
+        model.pollTick();
+    EXPECT_EQ(polled, (QStringList{QStringLiteral("local"), QStringLiteral("local"), QStringLiteral("p1"),
+                                   QStringLiteral("local")}));
+}
+
+} // namespace
+} // namespace halvoren

@@ -1,0 +1,201 @@
+// hvmodel: drives the workspace model from the command line, without a window, for tests and
+// diagnosis. The model starts as the application's does (preferences, keychain fallback and
+// tmux from HOME and the environment), then runs one command and prints one line per item,
+// fields separated by "|".
+//
+//   hvmodel [--home DIR] [--root DIR] COMMAND [ARGS]
+//     projects        connection|name|path|session of every listed project
+//     open PATH       opens the folder in a tab; prints key|name|path of the tab
+//     tabs            key|name|path of every tab, in order
+//     close KEY       closes the tab with that key
+//     sync            one listing sync of every connection; id|reachable or id|unreachable
+//     run SECONDS     lets the model poll for that long, then prints the tabs
+//
+// Exit status 0 on success; 1 with one line on standard error otherwise.
+#include "model/MacModel.h"
+#include "platform/Log.h"
+#include "model/ProfileStore.h"
+#include "platform/PreferenceStore.h"
+#include "platform/SecretStore.h"
+#include "remote/MacTab.h"
+#include "remote/SessionNaming.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+using namespace halvoren;
+
+namespace {
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "hvmodel: %s\n", message.toLocal8Bit().constData());
+    return 1;
+}
+
+void printLine(const QStringList& fields)
+{
+    std::printf("%s\n", fields.join(u'|').toLocal8Bit().constData());
+}
+
+void printTabs(const MacModel& model)
+{
+    for (const MacTab* tab : model.tabs())
+        printLine({tab->id(), tab->project.name, tab->project.path});
+}
+
+// Whether the host lists the session as an open tab now.
+bool listedOpen(MacModel& model, const QString& session)
+{
+    ShellResult<QString> output
+        = QCoro::waitFor(model.runScript(*model.localConnection(), listingScript(), MacModel::listingTimeout));
+    if (!output)
+        return false;
+    const std::optional<ServerState> state = parseListingOutput(output.value());
+    return state && std::any_of(state->open.cbegin(), state->open.cend(),
+                                [&session](const HostTab& tab) { return tab.session == session; });
+}
+
+// Lets the event loop run for that long.
+void runFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitFor(const std::function<bool()>& condition)
+{
+    const QDeadlineTimer deadline(20000);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        runFor(50);
+    }
+    return true;
+}
+
+int usage()
+{
+    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] projects|open PATH|tabs|close KEY|sync|run SECONDS"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString root;
+    while (arguments.size() >= 2 && arguments.front().startsWith(QStringLiteral("--"))) {
+        const QString flag = arguments.takeFirst();
+        const QString value = arguments.takeFirst();
+        if (flag == QStringLiteral("--home")) {
+            // Everything the model keeps is then under that home.
+            qputenv("HOME", QFileInfo(value).absoluteFilePath().toLocal8Bit());
+            qunsetenv("XDG_CONFIG_HOME");
+        } else if (flag == QStringLiteral("--root")) {
+            root = QFileInfo(value).absoluteFilePath();
+        } else {
+            return usage();
+        }
+    }
+    if (arguments.isEmpty())
+        return usage();
+    const QString command = arguments.takeFirst();
+    // Standard output carries the items and standard error the one failure line: the
+    // model's and Qt's own diagnostics are left out.
+    corvantix::setLogSink([](corvantix::LogStream, std::string_view) {});
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+
+    PreferenceStore& store = PreferenceStore::standard();
+    Prefs prefs(store);
+    // The extra root counts for this run only.
+    const QJsonValue storedRoots = store.value(Prefs::projectsRootsKey);
+    if (!root.isEmpty())
+        prefs.setProjectsRoots(QStringList(prefs.projectsRoots()) << root);
+    ProfileStore profiles(SecretStore::standard(), QFileInfo(store.path()).absolutePath());
+    auto model = std::make_unique<MacModel>(prefs, &SecretStore::standard());
+    model->profileStore = &profiles;
+    QCoro::waitFor(model->start());
+
+    int status = 0;
+    if (command == QStringLiteral("projects") && arguments.isEmpty()) {
+        for (const MacConnection* connection : model->connections()) {
+            for (const MacProject& project : connection->projects())
+                printLine({connection->id, project.name, project.path, project.session});
+        }
+    } else if (command == QStringLiteral("open") && arguments.size() == 1) {
+        const QString path = QDir::cleanPath(QFileInfo(arguments.front()).absoluteFilePath());
+        if (!QFileInfo(path).isDir()) {
+            status = fail(QStringLiteral("not a folder: ") + path);
+        } else {
+            const MacProject project{QFileInfo(path).fileName(), path, tmuxSessionName(path)};
+            model->openProject(project, *model->localConnection());
+            // The tab tags its session from inside its terminal: wait until the host lists it.
+            if (model->localConnection()->tmuxAvailable()
+                && !waitFor([&] { return listedOpen(*model, project.session); }))
+                status = fail(QStringLiteral("the session did not open: ") + project.session);
+            else
+                printLine({model->activeTab()->id(), project.name, project.path});
+        }
+    } else if (command == QStringLiteral("tabs") && arguments.isEmpty()) {
+        printTabs(*model);
+    } else if (command == QStringLiteral("close") && arguments.size() == 1) {
+        MacTab* found = nullptr;
+        for (MacTab* tab : model->tabs()) {
+            if (tab->id() == arguments.front())
+                found = tab;
+        }
+        if (found == nullptr) {
+            status = fail(QStringLiteral("no tab ") + arguments.front());
+        } else {
+            const QString session = found->project.session;
+            const bool tmux = found->useTmux;
+            model->closeTab(*found);
+            if (tmux && !waitFor([&] { return !listedOpen(*model, session); }))
+                status = fail(QStringLiteral("the tab is still open on the host: ") + session);
+        }
+    } else if (command == QStringLiteral("sync") && arguments.isEmpty()) {
+        for (MacConnection* connection : model->connections()) {
+            QCoro::waitFor(model->requestSync(*connection));
+            printLine({connection->id, connection->unreachable() || connection->failures > 0 ? QStringLiteral("unreachable")
+                                                                                             : QStringLiteral("reachable")});
+        }
+    } else if (command == QStringLiteral("run") && arguments.size() == 1) {
+        bool ok = false;
+        const double seconds = arguments.front().toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86400) {
+            status = fail(QStringLiteral("not a number of seconds: ") + arguments.front());
+        } else {
+            runFor(int(seconds * 1000));
+            waitFor([&] { return !model->localConnection()->syncing; });
+            printTabs(*model);
+        }
+    } else {
+        status = usage();
+    }
+
+    model.reset();
+    if (!root.isEmpty()) {
+        if (storedRoots.isUndefined())
+            store.remove(Prefs::projectsRootsKey);
+        else
+            store.setValue(Prefs::projectsRootsKey, storedRoots);
+    }
+    store.flush();
+    std::fflush(stdout);
+    return status;
+}
