@@ -152,13 +152,10 @@ int UnicodeUtil::computeWidth(char32_t c)
     if (c <= 159)
         return -1;
 
-    switch (u_charType(static_cast<UChar32>(c))) {
-    case U_NON_SPACING_MARK:
-    case U_COMBINING_SPACING_MARK:
-    case U_ENCLOSING_MARK:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
+    // Combining marks of every kind and the line and paragraph separators take no cell.
+    if ((U_GET_GC_MASK(static_cast<UChar32>(c)) & (U_GC_M_MASK | U_GC_ZL_MASK | U_GC_ZP_MASK)) != 0)
         return 0;
+    switch (u_charType(static_cast<UChar32>(c))) {
     case U_FORMAT_CHAR:
         return c == 0x00AD ? 1 : 0;
     case U_MODIFIER_SYMBOL:
