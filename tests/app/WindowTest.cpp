@@ -1,12 +1,6 @@
-// The application end to end on a real X server: start the window with a plain shell and a
-// private home, type a command into it with xdotool, see the shell run it, then close the
-// window the way a window manager does and check that the application and its shell end.
-// With the mouse: select text by dragging, copy and paste it with the keyboard shortcuts,
-// and check that a program that asks for the mouse gets the exact report of a click.
-// With the find bar: a word far up in the scrollback is found, scrolled to and selected.
-//
-// Run on a private Xvfb server (the build registers it so).
-// Every wait is a generous poll: nothing here asserts how fast anything happens.
+// The application end to end on a private Xvfb server, driven with xdotool: typing, closing
+// the window, the mouse (reports and copy by dragging) and the find bar. Every wait is a
+// generous poll: nothing here asserts how fast anything happens.
 #include "support/Poll.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +46,6 @@ bool pollUntil(const std::function<bool()>& condition)
     return halvoren::test::pollUntil(condition, patience, 100ms);
 }
 
-// Runs a command line; its standard output, and whether it exited with 0.
 struct CommandResult {
     bool ok = false;
     std::string output;
@@ -204,7 +197,7 @@ protected:
 
     // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
     // cells lie in the window from a click it reports in pixels.
-    void calibrate(const std::string& mode)
+    void calibrate()
     {
         ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is missing (Debian package python3)";
         {
@@ -212,7 +205,7 @@ protected:
             script << mouseProbe;
         }
         probeOut = home / "probe.out";
-        ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\" " + mode));
+        ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\""));
         ASSERT_TRUE(pollUntil([&] { return probeLine("pixels").has_value(); })) << "the probe did not start";
         const std::optional<std::string> size = probeLine("cell ");
         ASSERT_TRUE(size);
@@ -250,10 +243,10 @@ protected:
     }
 
     // A program that asks for the mouse: it tells the cell size, then the first click in
-    // pixels (SGR pixel mode), then, unless asked to stop there, the next one in cells (SGR).
+    // pixels (SGR pixel mode), then the next one in cells (SGR).
     static constexpr const char* mouseProbe = R"(
 import os, sys, termios, tty
-out, mode = sys.argv[1], sys.argv[2]
+out = sys.argv[1]
 fd = sys.stdin.fileno()
 saved = termios.tcgetattr(fd)
 tty.setraw(fd)
@@ -279,11 +272,10 @@ try:
     say('pixels')
     say('P ' + report())
     report()
-    if mode == 'cells':
-        os.write(1, b'\x1b[?1016l\x1b[?1006h')
-        say('cells')
-        say('C ' + report())
-        report()
+    os.write(1, b'\x1b[?1016l\x1b[?1006h')
+    say('cells')
+    say('C ' + report())
+    report()
 finally:
     os.write(1, b'\x1b[?1000l\x1b[?1006l\x1b[?1016l')
     termios.tcsetattr(fd, termios.TCSADRAIN, saved)
@@ -305,7 +297,6 @@ finally:
 
 TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 {
-    // Keyboard focus on the window (no window manager gives it one).
     ASSERT_NO_FATAL_FAILURE(openWindow());
 
     // The shell reads what is typed once it starts; the terminal keeps the keys until then.
@@ -329,16 +320,22 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
     EXPECT_TRUE(pollUntil([&] { return !processRuns(*shell); })) << "the shell " << *shell << " still runs";
 }
 
-TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
+TEST_F(WindowTest, AClickReachesAProgramAsAnSgrReportAndADragIsCopiedAndPasted)
 {
     ASSERT_NO_FATAL_FAILURE(openWindow());
-    ASSERT_NO_FATAL_FAILURE(calibrate("pixels"));
+    ASSERT_NO_FATAL_FAILURE(calibrate());
+    ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
+
+    // Column 10, row 5 (both counted from 0) in the middle of the cell.
+    ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
+    ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
+    EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
     ASSERT_TRUE(pollUntil([&] { return probeLine("done").has_value(); })) << "the probe did not end";
 
-    // "hello world" alone on the top row, the prompt below it.
+    // "hello world" alone on the top row, the prompt below it; the file appears a moment
+    // before the view has drawn the row.
     ASSERT_TRUE(typeLine("printf \"\\033[H\\033[2Jhello world\\n\"; touch \"$HOME/shown\""));
     ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "shown"); })) << "the shell did not print";
-    // The file appears a moment before the view has drawn the row above it.
     std::this_thread::sleep_for(500ms);
 
     // A drag from the first cell to just past the "d": the selection starts at the pressed cell
@@ -349,19 +346,6 @@ TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
                     .ok);
     ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
     EXPECT_EQ(pasteIntoFile("pasted"), "hello world\n");
-}
-
-TEST_F(WindowTest, AProgramThatAsksForTheMouseGetsTheClickAsAnSgrReport)
-{
-    ASSERT_NO_FATAL_FAILURE(openWindow());
-    ASSERT_NO_FATAL_FAILURE(calibrate("cells"));
-    ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
-
-    // Column 10, row 5 (both counted from 0) in the middle of the cell.
-    ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
-    ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
-    EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
-    EXPECT_TRUE(pollUntil([&] { return probeLine("done").has_value(); }));
 }
 
 TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)

@@ -19,7 +19,7 @@ QDateTime at(qint64 ms)
 
 TEST(FolderSessions, ReadsLinesWithBarsInPathsAndBadNumbers)
 {
-    struct Case {
+    const struct {
         QString line;
         FolderSession session;
     } cases[] = {
@@ -34,18 +34,14 @@ TEST(FolderSessions, ReadsLinesWithBarsInPathsAndBadNumbers)
         {QStringLiteral("kq-x|/p|1,5|99999999999999999999|0x10|sh"),
          {QStringLiteral("kq-x"), QStringLiteral("/p"), at(0), 0, at(0), QStringLiteral("sh")}},
     };
-    for (const auto& c : cases) {
-        auto session = parseSessionLine(c.line);
-        ASSERT_TRUE(session) << c.line.toStdString();
-        EXPECT_EQ(*session, c.session) << c.line.toStdString();
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(parseSessionLine(c.line), c.session) << c.line.toStdString();
 }
 
 TEST(FolderSessions, RejectsMalformedLines)
 {
-    for (const char* line : {"kq-x|60|1|90|zsh", "kq-x", "main|/srv|60|1|90|zsh", "kq-x||60|1|90|zsh", "", "kq-"}) {
+    for (const char* line : {"kq-x|60|1|90|zsh", "kq-x", "main|/srv|60|1|90|zsh", "kq-x||60|1|90|zsh", "", "kq-"})
         EXPECT_FALSE(parseSessionLine(QString::fromUtf8(line))) << line;
-    }
 }
 
 TEST(FolderSessions, ListKeepsOrderAcrossLineEndings)
@@ -81,6 +77,14 @@ TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
 }
 
 // Server state
+
+QStringList sessionsOf(const QList<HostTab>& tabs)
+{
+    QStringList sessions;
+    for (const HostTab& tab : tabs)
+        sessions << tab.session;
+    return sessions;
+}
 
 QString row(std::initializer_list<const char*> fields)
 {
@@ -118,26 +122,20 @@ TEST(ServerStateListing, UnsyncedWithoutASyncFlag)
 
 TEST(ServerStateListing, OrdersAreStrictIntegersAndSortTheTabs)
 {
-    struct Case {
-        const char* order;
-        qint64 value;
-    } cases[] = {{"+3", 3}, {"-1", -1}, {"3 ", unsetHostOrder}, {" 3", unsetHostOrder}, {"", unsetHostOrder},
-                 {"1e3", unsetHostOrder}, {"9223372036854775807", 9223372036854775807LL},
-                 {"9223372036854775808", unsetHostOrder}, {"+", unsetHostOrder}, {"--1", unsetHostOrder}};
-    for (const Case& c : cases) {
-        const ServerState state = parseServerState(row({"s", "1", c.order, "", "", "", ""}));
+    const std::pair<const char*, qint64> cases[] = {
+        {"+3", 3}, {"-1", -1}, {"3 ", unsetHostOrder}, {"", unsetHostOrder}, {"1e3", unsetHostOrder},
+        {"9223372036854775807", 9223372036854775807LL}, {"9223372036854775808", unsetHostOrder}, {"--1", unsetHostOrder}};
+    for (const auto& [order, value] : cases) {
+        const ServerState state = parseServerState(row({"s", "1", order, "", "", "", ""}));
         ASSERT_EQ(state.open.size(), 1);
-        EXPECT_EQ(state.open.at(0).order, c.value) << '"' << c.order << '"';
+        EXPECT_EQ(state.open.at(0).order, value) << '"' << order << '"';
     }
 
     const ServerState state = parseServerState(row({"d", "1", "2", "", "", "", ""}) + u'\n' +
                                                row({"c", "1", "", "", "", "", ""}) + u'\n' +
                                                row({"b", "1", "1", "", "", "", ""}) + u'\n' +
                                                row({"a", "1", "1", "", "", "", ""}));
-    QStringList sessions;
-    for (const HostTab& tab : state.open)
-        sessions << tab.session;
-    EXPECT_EQ(sessions, (QStringList{"a", "b", "d", "c"}));
+    EXPECT_EQ(sessionsOf(state.open), (QStringList{"a", "b", "d", "c"}));
 }
 
 TEST(ServerStateListing, SharedFileAfterTheMarkerAndNoListingWithoutIt)
@@ -164,23 +162,18 @@ TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
 
 TEST(SharedPrefsFile, ParsesObjectsOnly)
 {
-    struct Case {
-        const char* text;
-        std::optional<SharedPrefs> prefs;
-    } cases[] = {
+    const std::pair<const char*, std::optional<SharedPrefs>> cases[] = {
         {"  {}\n", SharedPrefs{}},
-        {"", std::nullopt},
         {"   \n ", std::nullopt},
         {"[]", std::nullopt},
-        {"1", std::nullopt},
         {"{\"favorites\":", std::nullopt},
         {"{\"favorites\":\"web\",\"hidden\":[\"h\"]}", SharedPrefs{{}, {QStringLiteral("h")}}},
         {"{\"favorites\":[\"a\",\"a\",\"b\"],\"hidden\":[\"c\"],\"version\":7}",
          SharedPrefs{{QStringLiteral("a"), QStringLiteral("b")}, {QStringLiteral("c")}}},
         {"{\"favorites\":[\"a\",1,null,[\"b\"]]}", SharedPrefs{{QStringLiteral("a")}, {}}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parseSharedPrefs(QString::fromUtf8(c.text)), c.prefs) << c.text;
+    for (const auto& [text, prefs] : cases)
+        EXPECT_EQ(parseSharedPrefs(QString::fromUtf8(text)), prefs) << text;
 }
 
 TEST(SharedPrefsFile, RoundTrips)
@@ -195,14 +188,6 @@ TEST(SharedPrefsFile, RoundTrips)
 
 // Reconciliation
 
-QStringList sessionsOf(const QList<HostTab>& tabs)
-{
-    QStringList sessions;
-    for (const HostTab& tab : tabs)
-        sessions << tab.session;
-    return sessions;
-}
-
 HostTab hostTab(const char* session, qint64 order)
 {
     return HostTab{QString::fromUtf8(session), order, QString::fromUtf8(session), QStringLiteral("/p"), std::nullopt};
@@ -211,7 +196,7 @@ HostTab hostTab(const char* session, qint64 order)
 TEST(Reconcile, Plans)
 {
     const QDateTime now = at(1'000'000);
-    struct Case {
+    const struct {
         const char* description;
         QList<LocalTab> local;
         QList<HostTab> host;
@@ -232,7 +217,7 @@ TEST(Reconcile, Plans)
          {hostTab("A", 1), hostTab("A", 2)},
          {}, {"X"}, {"A"}, {"A", "A"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         const ReconcilePlan plan = reconcileTabs(c.local, c.host, now);
         EXPECT_EQ(sessionsOf(plan.toOpen), c.toOpen);

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,7 +21,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,9 +54,9 @@ std::optional<QString> runProgram(const QString& program, const QStringList& arg
         process.waitForFinished();
         return program + QStringLiteral(": no answer");
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
-    return std::nullopt;
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return std::nullopt;
+    return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
 }
 
 // The test account, made when missing; its password is set to the known one each time, under
@@ -175,99 +173,60 @@ SshServer::~SshServer()
 
 bool SshServer::prepare(const Options& options)
 {
-    if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable()) {
-        whyNot = QStringLiteral("/usr/sbin/sshd is missing: install the Debian package openssh-server");
+    const auto fail = [&](const QString& why) {
+        whyNot = why;
         return false;
-    }
-    if (!QFileInfo(QStringLiteral("/usr/bin/ssh-keygen")).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/ssh")).isExecutable()) {
-        whyNot = QStringLiteral("ssh or ssh-keygen is missing: install the Debian package openssh-client");
-        return false;
-    }
-    // sshd's compiled-in privilege separation folder, which the system's service manager
-    // usually makes at boot.
-    if (!QFileInfo::exists(QStringLiteral("/run/sshd"))) {
-        if (::mkdir("/run/sshd", 0755) != 0 && errno != EEXIST) {
-            whyNot = QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here");
-            return false;
-        }
-    }
-    if (std::optional<QString> failure = ensureAccount()) {
-        whyNot = QStringLiteral("test account: ") + *failure;
-        return false;
-    }
+    };
+    if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable())
+        return fail(QStringLiteral("/usr/sbin/sshd is missing: install the Debian package openssh-server"));
+    if (!QFileInfo(QStringLiteral("/usr/bin/ssh-keygen")).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/ssh")).isExecutable())
+        return fail(QStringLiteral("ssh or ssh-keygen is missing: install the Debian package openssh-client"));
+    // sshd's compiled-in privilege separation folder, which the service manager usually makes.
+    if (::mkdir("/run/sshd", 0755) != 0 && errno != EEXIST)
+        return fail(QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here"));
+    if (std::optional<QString> failure = ensureAccount())
+        return fail(QStringLiteral("test account: ") + *failure);
     const passwd* account = ::getpwnam(user);
-    if (account == nullptr) {
-        whyNot = QStringLiteral("the account hvtest cannot be found");
-        return false;
-    }
+    if (account == nullptr)
+        return fail(QStringLiteral("the account hvtest cannot be found"));
 
     // Short, because the clients' control sockets are made below it.
     std::string pattern = "/tmp/hvs-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        whyNot = QStringLiteral("cannot make a temporary folder");
-        return false;
-    }
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return fail(QStringLiteral("cannot make a temporary folder"));
     root = QString::fromStdString(pattern);
     // The account reads its authorized keys and works in its home below this folder.
-    QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    ::chmod(pattern.c_str(), 0755);
     QDir().mkpath(remoteHome());
-    if (::chown(QFile::encodeName(remoteHome()).constData(), account->pw_uid, account->pw_gid) != 0 && ::geteuid() == 0) {
-        whyNot = QStringLiteral("cannot give the run's home folder to hvtest");
-        return false;
-    }
+    if (::chown(QFile::encodeName(remoteHome()).constData(), account->pw_uid, account->pw_gid) != 0 && ::geteuid() == 0)
+        return fail(QStringLiteral("cannot give the run's home folder to hvtest"));
 
     for (const char* key : {"host_key", "client_key"}) {
-        if (std::optional<QString> failure =
-                runProgram(QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                                                                  QStringLiteral("-N"), QString(), QStringLiteral("-C"),
-                                                                  QStringLiteral("halvoren-test"), QStringLiteral("-f"),
-                                                                  root + u'/' + QLatin1String(key)})) {
-            whyNot = *failure;
-            return false;
-        }
+        if (std::optional<QString> failure = runProgram(
+                QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
+                                                        QString(), QStringLiteral("-C"), QStringLiteral("halvoren-test"),
+                                                        QStringLiteral("-f"), root + u'/' + QLatin1String(key)}))
+            return fail(*failure);
     }
-    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     const QFile::Permissions privateFile = QFile::ReadOwner | QFile::WriteOwner;
-    const QFile::Permissions program = privateFile | QFile::ExeOwner;
-    writeText(root + QStringLiteral("/authorized_keys"), clientPublicKey() + u'\n', readable);
-
-    const QString config = QStringLiteral("ListenAddress 127.0.0.1\n"
-                                          "HostKey %1/host_key\n"
-                                          "PidFile none\n"
-                                          "UsePAM no\n"
-                                          "AllowUsers hvtest\n"
-                                          "PermitRootLogin no\n"
-                                          "PubkeyAuthentication yes\n"
-                                          "AuthorizedKeysFile %1/authorized_keys\n"
-                                          // The run's files sit below the world-writable /tmp.
-                                          "StrictModes no\n"
-                                          "PasswordAuthentication %2\n"
-                                          "KbdInteractiveAuthentication no\n"
-                                          "SetEnv HOME=%1/home\n"
-                                          "LogLevel INFO\n")
-                               .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"));
-    writeText(root + QStringLiteral("/sshd_config.base"), config, privateFile);
-
-    const QString clientConfig = QStringLiteral("UserKnownHostsFile %1/known_hosts\n"
-                                                "GlobalKnownHostsFile /dev/null\n"
-                                                "IdentityAgent none\n"
-                                                "IdentitiesOnly yes\n"
-                                                "IdentityFile %1/client_key\n"
-                                                "LogLevel ERROR\n")
-                                     .arg(root);
-    const QString passwordConfig = QStringLiteral("UserKnownHostsFile %1/known_hosts\n"
-                                                  "GlobalKnownHostsFile /dev/null\n"
-                                                  "IdentityAgent none\n"
-                                                  "PubkeyAuthentication no\n"
-                                                  "PreferredAuthentications password\n"
-                                                  "LogLevel ERROR\n")
-                                       .arg(root);
-    writeText(root + QStringLiteral("/ssh_config"), clientConfig, privateFile);
-    writeText(root + QStringLiteral("/ssh_config_password"), passwordConfig, privateFile);
-    writeText(keyClient(), QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/ssh_config' \"$@\"\n").arg(root), program);
-    writeText(passwordClient(), QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/ssh_config_password' \"$@\"\n").arg(root),
-              program);
+    writeText(root + QStringLiteral("/authorized_keys"), clientPublicKey() + u'\n', privateFile | QFile::ReadGroup | QFile::ReadOther);
+    // StrictModes is off: the run's files sit below the world-writable /tmp.
+    writeText(root + QStringLiteral("/sshd_config.base"),
+              QStringLiteral("ListenAddress 127.0.0.1\nHostKey %1/host_key\nPidFile none\nUsePAM no\nAllowUsers hvtest\n"
+                             "PermitRootLogin no\nPubkeyAuthentication yes\nAuthorizedKeysFile %1/authorized_keys\n"
+                             "StrictModes no\nPasswordAuthentication %2\nKbdInteractiveAuthentication no\n"
+                             "SetEnv HOME=%1/home\nLogLevel INFO\n")
+                  .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no")),
+              privateFile);
+    const QString known = QStringLiteral("UserKnownHostsFile %1/known_hosts\nGlobalKnownHostsFile /dev/null\nIdentityAgent none\n"
+                                         "LogLevel ERROR\n").arg(root);
+    writeText(root + QStringLiteral("/ssh_config"),
+              known + QStringLiteral("IdentitiesOnly yes\nIdentityFile %1/client_key\n").arg(root), privateFile);
+    writeText(root + QStringLiteral("/ssh_config_password"),
+              known + QStringLiteral("PubkeyAuthentication no\nPreferredAuthentications password\n"), privateFile);
+    const QString wrapper = QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/%2' \"$@\"\n");
+    writeText(keyClient(), wrapper.arg(root, QStringLiteral("ssh_config")), privateFile | QFile::ExeOwner);
+    writeText(passwordClient(), wrapper.arg(root, QStringLiteral("ssh_config_password")), privateFile | QFile::ExeOwner);
     return true;
 }
 
@@ -355,9 +314,7 @@ void SshServer::stop()
 QString SshServer::clientPublicKey() const
 {
     QFile file(root + QStringLiteral("/client_key.pub"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).trimmed();
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
 MacProfile SshServer::profile(const QString& id) const
@@ -374,9 +331,7 @@ MacProfile SshServer::profile(const QString& id) const
 QString SshServer::log() const
 {
     QFile file(root + QStringLiteral("/sshd.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace halvoren::test

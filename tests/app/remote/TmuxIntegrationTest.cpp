@@ -9,7 +9,7 @@
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 #include "RunSync.h"
-#include "../support/TempFolder.h"
+#include "../support/PrivateTmux.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,32 +37,8 @@ protected:
                 GTEST_FAIL() << program << " is missing: install the Debian package "
                              << (std::string(program) == "base64" ? "coreutils" : program);
         }
-        ASSERT_TRUE(root.valid());
-        // Canonical, since tmux reports pane folders with links resolved.
-        base = QDir(root.path()).canonicalPath();
-        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
-        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
-        // TMUX first: with it set, tmux would talk to the server it names.
-        environment.set("TMUX", std::nullopt);
-        environment.set("TMUX_PANE", std::nullopt);
-        environment.set("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
-        environment.set("HOME", base + QStringLiteral("/home"));
-        environment.set("SHELL", QStringLiteral("/bin/sh"));
-        privateServer = true;
     }
-
-    void TearDown() override
-    {
-        if (privateServer)
-            runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
-    }
-
-    QString folder(const QString& name)
-    {
-        const QString path = base + u'/' + name;
-        EXPECT_TRUE(QDir().mkpath(path));
-        return path;
-    }
+    QString folder(const QString& name) { return tmux.folder(name); }
 
     // Runs a script through the login shell; a failed run fails the test.
     QString run(const QString& script, double timeout = 25)
@@ -97,10 +73,8 @@ protected:
         return state.value_or(ServerState{});
     }
 
-    test::TempFolder root;
-    test::EnvironmentOverride environment;
-    bool privateServer = false;
-    QString base;
+    test::PrivateTmux tmux;
+    const QString base = tmux.base;
 };
 
 TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
@@ -145,7 +119,7 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
 
 TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
-    const QString dir = base + QStringLiteral("/home/.halvoren");
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
     ASSERT_TRUE(QDir().mkpath(dir));
     ASSERT_TRUE(test::writeAll(dir + QStringLiteral("/shared.json"), "not json"));
 
