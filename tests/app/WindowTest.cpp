@@ -41,15 +41,9 @@ namespace fs = std::filesystem;
 constexpr auto patience = 60s;
 
 // Each poll may start xdotool: a tenth of a second apart.
-bool pollUntil(const std::function<bool()>& condition)
-{
-    return halvoren::test::pollUntil(condition, patience, 100ms);
-}
+bool pollUntil(const std::function<bool()>& condition) { return halvoren::test::pollUntil(condition, patience, 100ms); }
 
-struct CommandResult {
-    bool ok = false;
-    std::string output;
-};
+struct CommandResult { bool ok = false; std::string output; };
 
 CommandResult run(const std::string& command)
 {
@@ -114,17 +108,17 @@ protected:
 
     void TearDown() override
     {
-        if (app > 0 && !exited) {
-            ::kill(app, SIGKILL);
+        if (app > 0 && !exited && ::kill(app, SIGKILL) == 0)
             ::waitpid(app, nullptr, 0);
-        }
         if (shell && processRuns(*shell))
             ::kill(*shell, SIGKILL);
         std::error_code ignored;
         fs::remove_all(home, ignored);
     }
 
-    void start()
+    // Starts the application and waits for its window to be mapped and focused (no window
+    // manager gives it the focus).
+    void openWindow()
     {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -142,28 +136,8 @@ protected:
         std::string program = HALVOREN_APP;
         char* argv[] = {program.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&app, program.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
-    }
-
-    // The child has exited (reaped here); its status.
-    std::optional<int> exitStatus()
-    {
-        if (exited)
-            return status;
-        int raw = 0;
-        if (::waitpid(app, &raw, WNOHANG) == app) {
-            exited = true;
-            status = raw;
-            return raw;
-        }
-        return std::nullopt;
-    }
-
-    // Starts the application and waits for its window to be mapped and focused.
-    void openWindow()
-    {
-        start();
         ASSERT_TRUE(pollUntil([&] {
-            if (exitStatus())
+            if (hasExited())
                 return true;
             const CommandResult found = run("xdotool search --onlyvisible --pid " + std::to_string(app));
             window = found.output.substr(0, found.output.find('\n'));
@@ -175,6 +149,13 @@ protected:
             const CommandResult focus = run("xdotool getwindowfocus");
             return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
         })) << "the window never took the focus";
+    }
+
+    // The child has exited (reaped here, its status kept).
+    bool hasExited()
+    {
+        exited = exited || ::waitpid(app, &status, WNOHANG) == app;
+        return exited;
     }
 
     bool typeLine(const std::string& text)
@@ -200,38 +181,29 @@ protected:
     void calibrate()
     {
         ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is missing (Debian package python3)";
-        {
-            std::ofstream script(home / "probe.py");
-            script << mouseProbe;
-        }
+        std::ofstream(home / "probe.py") << mouseProbe;
         probeOut = home / "probe.out";
         ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\""));
         ASSERT_TRUE(pollUntil([&] { return probeLine("pixels").has_value(); })) << "the probe did not start";
         const std::optional<std::string> size = probeLine("cell ");
         ASSERT_TRUE(size);
         ASSERT_EQ(std::sscanf(size->c_str(), "cell %d %d", &cellHeight, &cellWidth), 2) << *size;
-        ASSERT_GT(cellHeight, 0);
-        ASSERT_GT(cellWidth, 0);
-        const int x = 40;
-        const int y = 60;
-        ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y)
-                        + " click 1").ok);
+        ASSERT_TRUE(cellHeight > 0 && cellWidth > 0);
+        ASSERT_TRUE(run("xdotool mousemove --window " + window + " 40 60 click 1").ok);
         ASSERT_TRUE(pollUntil([&] { return probeLine("P ").has_value(); })) << "no click in pixels arrived";
-        int px = 0;
-        int py = 0;
+        int px = 0, py = 0;
         ASSERT_EQ(std::sscanf(probeLine("P ")->c_str(), "P [<0;%d;%dM", &px, &py), 2) << *probeLine("P ");
-        originX = x - px;
-        originY = y - py;
+        originX = 40 - px;
+        originY = 60 - py;
     }
 
     // The first line of the probe's output that starts with `prefix`.
     std::optional<std::string> probeLine(const std::string& prefix) const
     {
         std::istringstream lines(readFile(probeOut));
-        for (std::string line; std::getline(lines, line);) {
+        for (std::string line; std::getline(lines, line);)
             if (line.starts_with(prefix))
                 return line;
-        }
         return std::nullopt;
     }
 
@@ -285,10 +257,7 @@ finally:
     fs::path home;
     fs::path probeOut;
     std::string window;
-    int cellWidth = 0;
-    int cellHeight = 0;
-    int originX = 0;
-    int originY = 0;
+    int cellWidth = 0, cellHeight = 0, originX = 0, originY = 0;
     pid_t app = -1;
     bool exited = false;
     int status = 0;
@@ -311,11 +280,8 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 
     // Closed as by the window manager's close button: the application quits...
     ASSERT_TRUE(sendDeleteWindow(std::stoul(window)));
-    ASSERT_TRUE(pollUntil([&] { return exitStatus().has_value(); })) << "the application did not exit";
-    EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
-    if (WIFEXITED(status)) {
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+    ASSERT_TRUE(pollUntil([&] { return hasExited(); })) << "the application did not exit";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     // ...and its shell does not outlive it.
     EXPECT_TRUE(pollUntil([&] { return !processRuns(*shell); })) << "the shell " << *shell << " still runs";
 }

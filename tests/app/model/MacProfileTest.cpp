@@ -19,20 +19,15 @@ TEST(MacProfile, ParseSSHCommandReadsDestinationUserAndPort)
         {"ssh -i key.pem -p2200 -l root 10.0.0.5", true, "10.0.0.5", "root", 2200},
         {"ssh ana@srv -p 2222", true, "srv", "ana", 2222},
         {"ssh -o ServerAliveInterval=30 srv", true, "srv"},
-        {"ssh -l bob ana@srv", true, "srv", "ana"},
-        {"ssh -p abc -p2x srv", true, "srv"},
+        {"ssh -l bob ana@srv", true, "srv", "ana"}, {"ssh -p abc -p2x srv", true, "srv"},
         {"ssh\t-p\n2201  srv", true, "srv", "", 2201},
         {"deploy@build.example", true, "build.example", "deploy"},
         {"ssh -l a\xc2\xa0" "b srv", true, "b", "a"}, // a no-break space splits words
-        {"ssh", false},
-        {"  \t ", false},
-        {"ssh ana@", false},
+        {"ssh", false}, {"  \t ", false}, {"ssh ana@", false},
         // A destination that ssh would read as an option, or that holds characters no host
         // name has, must never reach ssh's argument list.
-        {"ssh -l -oProxyCommand=touch\\ x srv", false},
-        {"ssh -l-oProxyCommand=x srv", false},
-        {"ssh -l a\x01" "b srv", false},
-        {"ssh ana@-oProxyCommand=x", false},
+        {"ssh -l -oProxyCommand=touch\\ x srv", false}, {"ssh -l-oProxyCommand=x srv", false},
+        {"ssh -l a\x01" "b srv", false}, {"ssh ana@-oProxyCommand=x", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -67,10 +62,8 @@ TEST(MacProfile, JsonReadsLeniently)
         {R"({"id":"p1","name":"N","host":"h","port":2222,"username":"u","projectsRoot":"/srv"})", true, "N", "h", 2222,
          "u", "/srv", "p1"},
         {R"({"id":"p2","host":"h","port":null,"username":null})", true, "h", "h", 22, "", "~/projets", "p2"},
-        {R"({"host":"h","port":"22"})", false},
-        {R"({"host":"h","port":22.5})", false},
-        {R"({"host":"h","port":1e30})", false},
-        {R"({"id":true,"host":"h"})", false},
+        {R"({"host":"h","port":"22"})", false}, {R"({"host":"h","port":22.5})", false},
+        {R"({"host":"h","port":1e30})", false}, {R"({"id":true,"host":"h"})", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);

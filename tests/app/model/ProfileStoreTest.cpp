@@ -36,17 +36,11 @@ struct StoreFixture {
 // kept aside before the next save replaces it.
 TEST(Keychain, StoredListKeepsReadableProfilesAndBacksUpTheRest)
 {
-    const struct {
-        const char* stored;
-        QStringList hostsRead;
-        bool backedUp;
-    } cases[] = {
+    const struct { const char* stored; QStringList hostsRead; bool backedUp; } cases[] = {
         {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b"}])", {"a", "b"}, false},
         {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b","port":"22"},{"id":"p3","host":"c"}])", {"a", "c"}, true},
         {R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
-        {R"({"id":"p1","host":"a"})", {}, true},
-        {"not json at all", {}, true},
-        {"[]", {}, false},
+        {R"({"id":"p1","host":"a"})", {}, true}, {"not json at all", {}, true}, {"[]", {}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);

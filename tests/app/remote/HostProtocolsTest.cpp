@@ -10,19 +10,13 @@
 namespace halvoren {
 namespace {
 
-QDateTime at(qint64 ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
-}
+QDateTime at(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()); }
 
 // Session lines
 
 TEST(FolderSessions, ReadsLinesWithBarsInPathsAndBadNumbers)
 {
-    const struct {
-        QString line;
-        FolderSession session;
-    } cases[] = {
+    const struct { QString line; FolderSession session; } cases[] = {
         {QStringLiteral("  kq-x|/srv/web|60|1|90|zsh \t"),
          {QStringLiteral("kq-x"), QStringLiteral("/srv/web"), at(60000), 1, at(90000), QStringLiteral("zsh")}},
         {QStringLiteral("kq-x|/srv/x|y|60|1|90|zsh"),
@@ -163,9 +157,7 @@ TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
 TEST(SharedPrefsFile, ParsesObjectsOnly)
 {
     const std::pair<const char*, std::optional<SharedPrefs>> cases[] = {
-        {"  {}\n", SharedPrefs{}},
-        {"   \n ", std::nullopt},
-        {"[]", std::nullopt},
+        {"  {}\n", SharedPrefs{}}, {"   \n ", std::nullopt}, {"[]", std::nullopt},
         {"{\"favorites\":", std::nullopt},
         {"{\"favorites\":\"web\",\"hidden\":[\"h\"]}", SharedPrefs{{}, {QStringLiteral("h")}}},
         {"{\"favorites\":[\"a\",\"a\",\"b\"],\"hidden\":[\"c\"],\"version\":7}",

@@ -10,17 +10,11 @@ namespace {
 TEST(PasswordAutofill, AnswersOnceAtAPromptEndingTheOutput)
 {
     // Chunks fed in order, and the answer expected after each one ("" for none).
-    const struct {
-        std::vector<const char*> chunks, answers;
-    } cases[] = {
-        {{"ana@srv's password: "}, {"s3cr€t\r"}},
-        {{"PASSWORD:"}, {"s3cr€t\r"}},
-        {{"Password \t:  "}, {"s3cr€t\r"}},
+    const struct { std::vector<const char*> chunks, answers; } cases[] = {
+        {{"ana@srv's password: "}, {"s3cr€t\r"}}, {{"PASSWORD:"}, {"s3cr€t\r"}}, {{"Password \t:  "}, {"s3cr€t\r"}},
         {{"Warning: new host\r\nana@srv's password: "}, {"s3cr€t\r"}},
-        {{"ana@srv's pass", "word: "}, {"", "s3cr€t\r"}},
-        {{"Password:\n", "Last login: today"}, {"", ""}},
-        {{"Password: \r"}, {""}},
-        {{"password: ok"}, {""}},
+        {{"ana@srv's pass", "word: "}, {"", "s3cr€t\r"}}, {{"Password:\n", "Last login: today"}, {"", ""}},
+        {{"Password: \r"}, {""}}, {{"password: ok"}, {""}},
         {{"Enter passphrase for key '/home/a/.ssh/id_ed25519': "}, {""}},
         {{"Password: ", "\r\nPermission denied, please try again.\r\nPassword: "}, {"s3cr€t\r", ""}},
         {{"Connecting...\r\n", "", "user@h's password: "}, {"", "", "s3cr€t\r"}},

@@ -7,9 +7,7 @@ namespace {
 
 TEST(SessionNaming, NameFromPath)
 {
-    const struct {
-        QString path, name;
-    } cases[] = {
+    const struct { QString path, name; } cases[] = {
         {QStringLiteral("/Users/dev/projects/my.app"), QStringLiteral("kq-my_app-9aa42b703be2ed61")},
         {QStringLiteral("  /Users//dev/projects/my.app/// "), QStringLiteral("kq-my_app-9aa42b703be2ed61")},
         {QStringLiteral("\n\u00A0/Users/dev/projects/my.app\r\n\u2029"), QStringLiteral("kq-my_app-9aa42b703be2ed61")},

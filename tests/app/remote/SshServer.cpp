@@ -1,6 +1,7 @@
 #include "SshServer.h"
 
 #include "../support/Poll.h"
+#include "../support/TempFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,12 +32,7 @@ namespace {
 
 bool writeText(const QString& path, const QString& text, QFile::Permissions permissions)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(text.toUtf8());
-    file.close();
-    return file.setPermissions(permissions);
+    return writeAll(path, text.toUtf8()) && QFile::setPermissions(path, permissions);
 }
 
 // Runs a program to the end; its output on failure, nothing on success.
@@ -67,18 +63,13 @@ std::optional<QString> ensureAccount()
     if (lock >= 0)
         ::flock(lock, LOCK_EX);
     std::optional<QString> failure;
-    if (::getpwnam(SshServer::user) == nullptr) {
-        if (::geteuid() != 0)
-            failure = QStringLiteral("the account hvtest is missing and only root can create it");
-        else
-            failure = runProgram(QStringLiteral("/usr/sbin/useradd"),
-                                 {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"),
-                                  QString::fromLatin1(SshServer::user)});
-    }
-    if (!failure && ::geteuid() == 0) {
-        failure = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
-                             QByteArray(SshServer::user) + ':' + SshServer::password + '\n');
-    }
+    if (::getpwnam(SshServer::user) == nullptr && ::geteuid() != 0)
+        failure = QStringLiteral("the account hvtest is missing and only root can create it");
+    else if (::getpwnam(SshServer::user) == nullptr)
+        failure = runProgram(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("-m"), QStringLiteral("-s"),
+                                                                   QStringLiteral("/bin/bash"), QString::fromLatin1(SshServer::user)});
+    if (!failure && ::geteuid() == 0)
+        failure = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, QByteArray(SshServer::user) + ':' + SshServer::password + '\n');
     if (lock >= 0)
         ::close(lock);
     return failure;
@@ -93,30 +84,22 @@ sockaddr_in loopback(int port)
     return address;
 }
 
-int freePort()
+// With `bind`, a free port (0 when none); otherwise whether `port` accepts a connection.
+int probePort(int port, bool bind)
 {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return 0;
-    sockaddr_in address = loopback(0);
+    sockaddr_in address = loopback(port);
     socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
+    int result = 0;
+    if (!bind)
+        result = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    else if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+             && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        result = ntohs(address.sin_port);
     ::close(probe);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    const sockaddr_in address = loopback(port);
-    const bool connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(probe);
-    return connected;
+    return result;
 }
 
 // What is left to end with the server, from /proc: every process below `ancestor` (sshd serves
@@ -234,34 +217,23 @@ bool SshServer::launch()
 {
     // Another process may take the free port between the probe and sshd's bind: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        listenPort = freePort();
+        listenPort = probePort(0, true);
         const QString config = root + QStringLiteral("/sshd_config");
-        QFile::remove(config);
-        QFile::copy(root + QStringLiteral("/sshd_config.base"), config);
-        {
-            QFile file(config);
-            file.open(QIODevice::Append);
-            file.write(QStringLiteral("Port %1\n").arg(listenPort).toUtf8());
-        }
+        writeText(config, QString::fromUtf8(readAll(root + QStringLiteral("/sshd_config.base"))) + QStringLiteral("Port %1\n").arg(listenPort),
+                  QFile::ReadOwner | QFile::WriteOwner);
         const QByteArray configPath = QFile::encodeName(config);
         const QByteArray logPath = QFile::encodeName(root + QStringLiteral("/sshd.log"));
         const pid_t child = ::fork();
-        if (child < 0) {
-            whyNot = QStringLiteral("fork failed");
-            return false;
-        }
+        if (child < 0)
+            return whyNot = QStringLiteral("fork failed"), false;
         if (child == 0) {
             ::setpgid(0, 0);
             // A test that crashes takes its server with it.
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            if (log >= 0) {
-                ::dup2(log, STDOUT_FILENO);
-                ::dup2(log, STDERR_FILENO);
-            }
-            const int null = ::open("/dev/null", O_RDONLY);
-            if (null >= 0)
-                ::dup2(null, STDIN_FILENO);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
             const char* arguments[] = {"/usr/sbin/sshd", "-D", "-e", "-f", configPath.constData(), nullptr};
             ::execv(arguments[0], const_cast<char* const*>(arguments));
             ::_exit(127);
@@ -274,15 +246,14 @@ bool SshServer::launch()
                     server = -1;
                     return true;
                 }
-                return accepts(listenPort);
+                return probePort(listenPort, false) != 0;
             },
             std::chrono::seconds(10), std::chrono::milliseconds(20));
         if (listening && server > 0)
             return true;
         if (server > 0) {
             stop();
-            whyNot = QStringLiteral("sshd did not listen within 10 s: ") + log().trimmed();
-            return false;
+            return whyNot = QStringLiteral("sshd did not listen within 10 s: ") + log().trimmed(), false;
         }
         if (!log().contains(QStringLiteral("Address already in use")))
             break;

@@ -30,24 +30,14 @@ TEST(TmuxCommands, TagCleansValuesAndNumbersTheSessions)
 
 TEST(TmuxCommands, PromptAtEnd)
 {
-    const struct {
-        QString chunk;
-        bool prompt;
-    } cases[] = {
+    const struct { QString chunk; bool prompt; } cases[] = {
         {QStringLiteral("make: done\r\n~/proj $ "), true},
         {QStringLiteral("\x1b[32m\u279C\x1b[0m  proj"), true}, // coloured arrow, then the folder
-        {QStringLiteral("50%"), false},
-        {QStringLiteral("done %  "), true},
-        {QStringLiteral("~/proj $ \n"), false},
-        {QStringLiteral(" \t"), false},
-        {QStringLiteral("\u03BB"), true},
-        {QStringLiteral("host\u00BB"), true},
-        {QStringLiteral("cost $5"), false},
-        {QStringLiteral("\x1b]0;title\x07$ "), true},
-        {QStringLiteral("$ \x1bM"), true},
-        {QStringLiteral("$ \rprogress 50%"), false},
-        {QStringLiteral("working\r$ "), true},
-        {QStringLiteral("$\t"), false},
+        {QStringLiteral("50%"), false}, {QStringLiteral("done %  "), true}, {QStringLiteral("~/proj $ \n"), false},
+        {QStringLiteral(" \t"), false}, {QStringLiteral("\u03BB"), true}, {QStringLiteral("host\u00BB"), true},
+        {QStringLiteral("cost $5"), false}, {QStringLiteral("\x1b]0;title\x07$ "), true},
+        {QStringLiteral("$ \x1bM"), true}, {QStringLiteral("$ \rprogress 50%"), false},
+        {QStringLiteral("working\r$ "), true}, {QStringLiteral("$\t"), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(promptAtEnd(c.chunk), c.prompt) << c.chunk.toStdString();

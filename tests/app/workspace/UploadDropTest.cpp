@@ -18,15 +18,9 @@
 namespace halvoren {
 namespace {
 
-struct DropCase {
-    const char* name;
-    bool overSSH;
-};
+struct DropCase { const char* name; bool overSSH; };
 
-void PrintTo(const DropCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const DropCase& c, std::ostream* os) { *os << c.name; }
 
 class DroppedFiles : public testing::TestWithParam<DropCase> {};
 

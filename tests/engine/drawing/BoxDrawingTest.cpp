@@ -139,11 +139,7 @@ TEST(BoxDrawingTest, DoubleCornerLeavesTheInnerCornerOpen)
 // rows (across a vertical cell edge) or columns (across a horizontal one).
 TEST(BoxDrawingTest, NeighboursMeetOnTheSamePixels)
 {
-    struct Size {
-        int width;
-        int height;
-        int thickness;
-    };
+    struct Size { int width; int height; int thickness; };
     // Cells wide enough that no vertical stroke lies on the edge column being compared.
     const Size sizes[] = {{8, 17, 1}, {9, 18, 2}, {14, 30, 3}, {8, 15, 2}, {16, 32, 4}, {7, 13, 1}};
     std::vector<uint32_t> lines;
@@ -175,12 +171,7 @@ TEST(BoxDrawingTest, NeighboursMeetOnTheSamePixels)
 
 TEST(BoxDrawingTest, DashesCollapseToASolidLineInSmallCells)
 {
-    struct Case {
-        uint32_t codePoint;
-        int width;
-        int height;
-        bool solid;
-    };
+    struct Case { uint32_t codePoint; int width; int height; bool solid; };
     const Case cases[] = {
         {0x2504, 5, 16, true},  {0x2504, 6, 16, false}, // triple: below 6
         {0x2508, 7, 16, true},  {0x2508, 8, 16, false}, // quadruple: below 8

@@ -22,11 +22,7 @@ TEST(BlockElementTest, TableCoversTheWholeBlockRange)
 TEST(BlockElementTest, ShadesScaleTheForegroundAlpha)
 {
     const CellGrid grid{0, 0, 8, 16};
-    struct Case {
-        uint32_t codePoint;
-        double opaque;
-        double halfTransparent;
-    };
+    struct Case { uint32_t codePoint; double opaque; double halfTransparent; };
     const Case cases[] = {{0x2591, 0.25, 0.125}, {0x2592, 0.5, 0.25}, {0x2593, 0.75, 0.375}, {0x2588, 1.0, 0.5}};
     for (const Case& c : cases) {
         const auto opaque = blockElementFills(blockItem(c.codePoint), grid, 1.0, false);
@@ -41,13 +37,7 @@ TEST(BlockElementTest, ShadesScaleTheForegroundAlpha)
 
 TEST(BlockElementTest, EighthsSnapOutwardToWholePixelsWithoutAntiAliasing)
 {
-    struct Case {
-        uint32_t codePoint;
-        CellGrid grid;
-        double scale;
-        bool antiAlias;
-        PointRect expected;
-    };
+    struct Case { uint32_t codePoint; CellGrid grid; double scale; bool antiAlias; PointRect expected; };
     const Case cases[] = {
         // Lower one eighth of a 17-pixel cell: 14.875 .. 17 becomes 14 .. 17.
         {0x2581, {0, 0, 8, 17}, 1.0, false, {0, 14, 8, 3}},
@@ -136,11 +126,7 @@ TEST(PowerlineTest, OtherCodePointsAndBadScalesDrawNothing)
 TEST(PowerlineTest, DoubleSizeRowsSnapWithTwiceTheScale)
 {
     using Mode = BufferLine::RenderLineMode;
-    struct Case {
-        Mode mode;
-        double sx;
-        double sy;
-    };
+    struct Case { Mode mode; double sx; double sy; };
     const Case cases[] = {{Mode::single, 2, 2}, {Mode::doubleWidth, 4, 2}, {Mode::doubledTop, 4, 4},
                           {Mode::doubledDown, 4, 4}};
     for (const Case& c : cases) {

@@ -11,33 +11,23 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-struct CellCase {
-    FontMetricsValue metrics;
-    double lineSpacing;
-    double scale;
-    CellDimension expected;
-};
+struct CellCase { FontMetricsValue metrics; double lineSpacing; double scale; CellDimension expected; };
 
 TEST(CellMetrics, CellSizeFollowsFontSpacingAndScale)
 {
     const CellCase cases[] = {
         // The advance is rounded to whole device pixels: 14.5 rounds away from zero.
-        {{10, 3, 1, 7.25}, 1.0, 2.0, {7.5, 14.0}},
-        {{10, 3, 1, 7.25}, 1.0, 1.0, {7.0, 14.0}},
+        {{10, 3, 1, 7.25}, 1.0, 2.0, {7.5, 14.0}}, {{10, 3, 1, 7.25}, 1.0, 1.0, {7.0, 14.0}},
         // The line height is rounded up to a whole point before the scale.
-        {{10, 3.1, 1, 8}, 1.2, 1.0, {8.0, 17.0}},
-        {{10, 3.1, 1, 8}, 1.2, 2.0, {8.0, 17.0}},
+        {{10, 3.1, 1, 8}, 1.2, 1.0, {8.0, 17.0}}, {{10, 3.1, 1, 8}, 1.2, 2.0, {8.0, 17.0}},
         // ... and then up to whole device pixels.
         {{12, 4, 1, 8}, 1.0, 1.5, {8.0, 26.0 / 1.5}},
         // Clamps: at most 8192 high, at least one point each way.
-        {{9000, 100, 0, 8}, 1.0, 1.0, {8.0, 8192.0}},
-        {{10, 3, 1, 8}, 0.0, 1.0, {8.0, 1.0}},
-        {{10, 3, 1, 8}, -2.0, 1.0, {8.0, 1.0}},
-        {{10, 3, 1, 0}, 1.0, 2.0, {1.0, 14.0}},
+        {{9000, 100, 0, 8}, 1.0, 1.0, {8.0, 8192.0}}, {{10, 3, 1, 8}, 0.0, 1.0, {8.0, 1.0}},
+        {{10, 3, 1, 8}, -2.0, 1.0, {8.0, 1.0}}, {{10, 3, 1, 0}, 1.0, 2.0, {1.0, 14.0}},
         {{10, 3, 1, 8}, nan, 1.0, {8.0, 1.0}},
         // A scale that is not a positive number counts as 1.
-        {{10, 3, 1, 7.25}, 1.0, 0.0, {7.0, 14.0}},
-        {{10, 3, 1, 7.25}, 1.0, nan, {7.0, 14.0}},
+        {{10, 3, 1, 7.25}, 1.0, 0.0, {7.0, 14.0}}, {{10, 3, 1, 7.25}, 1.0, nan, {7.0, 14.0}},
     };
     for (const CellCase& c : cases) {
         const CellDimension cell = computeCellSize(c.metrics, c.lineSpacing, c.scale);

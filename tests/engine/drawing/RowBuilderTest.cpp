@@ -145,12 +145,7 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
 
 TEST_F(RowBuilderTest, SelectionColumns)
 {
-    struct Case {
-        Position start;
-        Position end;
-        int row;
-        std::optional<ColumnRange> expected;
-    };
+    struct Case { Position start; Position end; int row; std::optional<ColumnRange> expected; };
     // Terminal of 10 columns; rows are buffer lines.
     const Case cases[] = {
         {{2, 5}, {9, 5}, 5, ColumnRange{2, 10}},  // ends on the last column: covers it
@@ -237,16 +232,10 @@ TEST_F(RowBuilderTest, HiddenBlinkingCellsAreClearSpacesAndNeverCellArt)
 
 TEST_F(RowBuilderTest, UnderlineStylesMapToTheToolkitValueAndTheirOwnNumber)
 {
-    struct Case {
-        UnderlineStyle style;
-        int attributeValue;
-        int number;
-    };
+    struct Case { UnderlineStyle style; int attributeValue; int number; };
     const Case cases[] = {
         {UnderlineStyle::none, 0x1, 1}, // the underline bit alone is a single underline
-        {UnderlineStyle::double_, 0x9, 2},
-        {UnderlineStyle::curly, 0x1, 3},
-        {UnderlineStyle::dotted, 0x101, 4},
+        {UnderlineStyle::double_, 0x9, 2}, {UnderlineStyle::curly, 0x1, 3}, {UnderlineStyle::dotted, 0x101, 4},
     };
     for (const Case& c : cases) {
         Attribute attribute = styled(CharacterStyle::underline);
@@ -297,10 +286,8 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
     const ModeCase modes[] = {
         {M::always, false, true, true, false},
         {M::alwaysWithModifier, false, true, false, false},
-        {M::alwaysWithModifier, true, true, true, false},
-        {M::hover, false, true, false, true},
-        {M::hover, false, false, false, false},
-        {M::hoverWithModifier, false, true, false, false},
+        {M::alwaysWithModifier, true, true, true, false}, {M::hover, false, true, false, true},
+        {M::hover, false, false, false, false}, {M::hoverWithModifier, false, true, false, false},
         {M::hoverWithModifier, true, true, false, true},
     };
     for (const ModeCase& m : modes) {
@@ -326,12 +313,7 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
 
 TEST_F(RowBuilderTest, InverseSwapsColoursAndDefaultsBecomeInverted)
 {
-    struct Case {
-        Attribute::Color fg;
-        Attribute::Color bg;
-        RgbaColor expectedFg;
-        RgbaColor expectedBg;
-    };
+    struct Case { Attribute::Color fg; Attribute::Color bg; RgbaColor expectedFg; RgbaColor expectedBg; };
     const Case cases[] = {
         {Attribute::Color::defaultColor(), Attribute::Color::defaultColor(), defaultBg, defaultFg},
         {Attribute::Color::ansi256(1), Attribute::Color::defaultColor(), defaultBg, {1 / 255.0, 0, 0, 1}},
@@ -349,12 +331,7 @@ TEST_F(RowBuilderTest, InverseSwapsColoursAndDefaultsBecomeInverted)
 
 TEST_F(RowBuilderTest, FontSlotFollowsBoldItalicAndBrightColoursOff)
 {
-    struct Case {
-        CharacterStyle style;
-        Attribute::Color fg;
-        bool useBrightColors;
-        FontSlot expected;
-    };
+    struct Case { CharacterStyle style; Attribute::Color fg; bool useBrightColors; FontSlot expected; };
     const Case cases[] = {
         {CharacterStyle::bold, Attribute::Color::defaultColor(), true, FontSlot::bold},
         {CharacterStyle::bold | CharacterStyle::italic, Attribute::Color::defaultColor(), true, FontSlot::boldItalic},

@@ -24,10 +24,7 @@ Attribute makeAttribute(Color fg, Color bg, CharacterStyle style = {})
 
 TEST(CellAttribute, SgrParametersTable)
 {
-    struct Case {
-        Attribute attribute;
-        const char* expected;
-    };
+    struct Case { Attribute attribute; const char* expected; };
     Attribute withUnderlineExtras = makeAttribute(Color::defaultColor(), Color::defaultColor(), CharacterStyle::underline);
     withUnderlineExtras.underlineStyle = UnderlineStyle::curly;
     withUnderlineExtras.underlineColor = Color::trueColor(9, 9, 9);

@@ -15,10 +15,7 @@
 namespace corvantix {
 namespace {
 
-Color rgb8(int r, int g, int b)
-{
-    return Color::fromRgb8(r, g, b);
-}
+Color rgb8(int r, int g, int b) { return Color::fromRgb8(r, g, b); }
 
 TEST(ColorBasics, EightBitChannelsAreClampedAndWidened)
 {
@@ -42,19 +39,11 @@ TEST(ColorPalette, FixedPaletteEntries)
     ASSERT_EQ(palette.size(), 256u);
     EXPECT_TRUE(std::equal(base.begin(), base.end(), palette.begin()));
 
-    const struct {
-        int index;
-        Color expected;
-    } cases[] = {
-        {16, Color(0, 0, 0)},
-        {17, rgb8(0, 0, 95)},
-        {21, Color(0, 0, 0xFFFF)},
+    const struct { int index; Color expected; } cases[] = {
+        {16, Color(0, 0, 0)}, {17, rgb8(0, 0, 95)}, {21, Color(0, 0, 0xFFFF)},
         {110, rgb8(135, 175, 215)}, // i = 94 = 36*2 + 6*3 + 4
-        {196, Color(0xFFFF, 0, 0)},
-        {231, Color(0xFFFF, 0xFFFF, 0xFFFF)},
-        {232, Color(0x0808, 0x0808, 0x0808)},
-        {244, rgb8(128, 128, 128)},
-        {255, Color(0xEEEE, 0xEEEE, 0xEEEE)},
+        {196, Color(0xFFFF, 0, 0)}, {231, Color(0xFFFF, 0xFFFF, 0xFFFF)}, {232, Color(0x0808, 0x0808, 0x0808)},
+        {244, rgb8(128, 128, 128)}, {255, Color(0xEEEE, 0xEEEE, 0xEEEE)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(palette[static_cast<std::size_t>(c.index)], c.expected) << "entry " << c.index;
@@ -72,14 +61,9 @@ TEST(ColorPalette, FixedPaletteFollowsTheBaseLength)
 
 TEST(ColorLab, KnownValues)
 {
-    const struct {
-        Color color;
-        double l, a, b;
-    } cases[] = {
-        {Color(0, 0, 0), 0, 0, 0},
-        {Color(0xFFFF, 0xFFFF, 0xFFFF), 100, 0, 0},
-        {rgb8(255, 0, 0), 53.2408, 80.0925, 67.2032},
-        {rgb8(0, 0, 255), 32.2970, 79.1875, -107.8602},
+    const struct { Color color; double l, a, b; } cases[] = {
+        {Color(0, 0, 0), 0, 0, 0}, {Color(0xFFFF, 0xFFFF, 0xFFFF), 100, 0, 0},
+        {rgb8(255, 0, 0), 53.2408, 80.0925, 67.2032}, {rgb8(0, 0, 255), 32.2970, 79.1875, -107.8602},
     };
     for (const auto& c : cases) {
         const Color::LabColor lab = c.color.toLab();
@@ -193,34 +177,17 @@ TEST(ColorPalette, WithoutBackgroundAndForegroundTheBaseCornersAreUsed)
 
 TEST(ColorParse, StrictParsing)
 {
-    const struct {
-        const char* text;
-        std::optional<Color> expected;
-    } cases[] = {
-        {"#ff0000", Color(0xFFFF, 0, 0)},
-        {"#fff", Color(0xF0F0, 0xF0F0, 0xF0F0)},
-        {"#fff000fff", Color(0xFFFF, 0, 0xFFFF)},
-        {"#123456789abc", Color(0x1234, 0x5678, 0x9ABC)},
-        {"#ABCDEF", Color(0xABAB, 0xCDCD, 0xEFEF)},
-        {"rgb:ff/00/80", Color(0xFFFF, 0, 0x8080)},
+    const struct { const char* text; std::optional<Color> expected; } cases[] = {
+        {"#ff0000", Color(0xFFFF, 0, 0)}, {"#fff", Color(0xF0F0, 0xF0F0, 0xF0F0)},
+        {"#fff000fff", Color(0xFFFF, 0, 0xFFFF)}, {"#123456789abc", Color(0x1234, 0x5678, 0x9ABC)},
+        {"#ABCDEF", Color(0xABAB, 0xCDCD, 0xEFEF)}, {"rgb:ff/00/80", Color(0xFFFF, 0, 0x8080)},
         {"rgb:f/80/1234", Color(0x000F, 0x0080, 0x1234)}, // scaled by the longest part
-        {"rgb:f/f/f", Color(0xF0F0, 0xF0F0, 0xF0F0)},
-        {"rgb:abc/0/0", Color(0xABCA, 0, 0)},
-        {"rgb:FFFF/0000/8080", Color(0xFFFF, 0, 0x8080)},
-        {"#ff", std::nullopt},
-        {"#ffff", std::nullopt},
-        {"#gg0000", std::nullopt},
-        {"#", std::nullopt},
-        {"rgb:1/2", std::nullopt},
-        {"rgb:1/2/3/4", std::nullopt},
+        {"rgb:f/f/f", Color(0xF0F0, 0xF0F0, 0xF0F0)}, {"rgb:abc/0/0", Color(0xABCA, 0, 0)},
+        {"rgb:FFFF/0000/8080", Color(0xFFFF, 0, 0x8080)}, {"#ff", std::nullopt}, {"#ffff", std::nullopt},
+        {"#gg0000", std::nullopt}, {"#", std::nullopt}, {"rgb:1/2", std::nullopt}, {"rgb:1/2/3/4", std::nullopt},
         {"rgb:1//3", std::nullopt},
-        {"rgb:1/2/", std::nullopt},
-        {"rgb:12345/0/0", std::nullopt},
-        {"rgb:1/2/3 ", std::nullopt},
-        {"rgb:x/0/0", std::nullopt},
-        {"RGB:1/2/3", std::nullopt},
-        {"rgb:", std::nullopt},
-        {"red", std::nullopt},
+        {"rgb:1/2/", std::nullopt}, {"rgb:12345/0/0", std::nullopt}, {"rgb:1/2/3 ", std::nullopt},
+        {"rgb:x/0/0", std::nullopt}, {"RGB:1/2/3", std::nullopt}, {"rgb:", std::nullopt}, {"red", std::nullopt},
         {"", std::nullopt},
     };
     for (const auto& c : cases)
@@ -229,26 +196,15 @@ TEST(ColorParse, StrictParsing)
 
 TEST(ColorParse, LenientByteParsing)
 {
-    const struct {
-        const char* text;
-        std::optional<Color> expected;
-    } cases[] = {
-        {"rgb:12345/6/7", Color(0x1234, 0x5, 0x6)},
-        {"#gg0000", Color(0, 0, 0)},
+    const struct { const char* text; std::optional<Color> expected; } cases[] = {
+        {"rgb:12345/6/7", Color(0x1234, 0x5, 0x6)}, {"#gg0000", Color(0, 0, 0)},
         {"#1g2233", Color(0x0101, 0x2222, 0x3333)}, // reading stops early inside a group
-        {"rgb:1", Color(0x1010, 0, 0)},
-        {"rgb:/1/2", Color(0, 0x1010, 0x2020)},
+        {"rgb:1", Color(0x1010, 0, 0)}, {"rgb:/1/2", Color(0, 0x1010, 0x2020)},
         {"rgb:ffff/ffff/ffff/ffff", Color(0xFFFF, 0xFFFF, 0xFFFF)},
         {"rgb:1/2/3 trailing", Color(0x1010, 0x2020, 0x3030)},
-        {"rgb:ff/00/80", Color(0xFFFF, 0, 0x8080)},
-        {"rgb:", std::nullopt},
-        {"rgb:x", std::nullopt},
-        {"#", std::nullopt},
-        {"#ff", std::nullopt},
-        {"#fffffffffffff", std::nullopt},
-        {"rgb", std::nullopt},
-        {"red", std::nullopt},
-        {"", std::nullopt},
+        {"rgb:ff/00/80", Color(0xFFFF, 0, 0x8080)}, {"rgb:", std::nullopt}, {"rgb:x", std::nullopt},
+        {"#", std::nullopt}, {"#ff", std::nullopt}, {"#fffffffffffff", std::nullopt}, {"rgb", std::nullopt},
+        {"red", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& c : cases) {
         const std::string text = c.text;

@@ -10,10 +10,7 @@
 
 namespace corvantix {
 
-inline CharData cellOf(char32_t c, int8_t width = 1)
-{
-    return CharData(static_cast<int32_t>(c), width, Attribute{});
-}
+inline CharData cellOf(char32_t c, int8_t width = 1) { return CharData(static_cast<int32_t>(c), width, Attribute{}); }
 
 // A line holding the ASCII text, one cell per byte.
 inline std::shared_ptr<BufferLine> lineOf(std::string_view text)

@@ -71,10 +71,7 @@ void writeWrapped(Buffer& buffer, int line, std::string_view text)
     }
 }
 
-std::string textOf(Buffer& buffer, int line)
-{
-    return buffer.lines()[line]->translateToString(true);
-}
+std::string textOf(Buffer& buffer, int line) { return buffer.lines()[line]->translateToString(true); }
 
 std::vector<bool> wrapFlags(Buffer& buffer)
 {
@@ -84,10 +81,7 @@ std::vector<bool> wrapFlags(Buffer& buffer)
     return flags;
 }
 
-std::string cursorLineText(Buffer& buffer)
-{
-    return textOf(buffer, buffer.yBase() + buffer.y());
-}
+std::string cursorLineText(Buffer& buffer) { return textOf(buffer, buffer.yBase() + buffer.y()); }
 
 void expectEveryLineWidth(Buffer& buffer, int cols)
 {
@@ -97,11 +91,7 @@ void expectEveryLineWidth(Buffer& buffer, int cols)
 
 // A screen before and after one resize: the rows written (with auto-wrap or not), the cursor
 // row, and every line after, a wrapped row shown with ">" before it.
-struct Row {
-    int line;
-    std::string text;
-    bool wrapped = false;
-};
+struct Row { int line; std::string text; bool wrapped = false; };
 
 struct ReflowCase {
     const char* name;
@@ -115,10 +105,7 @@ struct ReflowCase {
     std::optional<std::pair<int, int>> savedY = std::nullopt; // before, after
 };
 
-void PrintTo(const ReflowCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const ReflowCase& c, std::ostream* out) { *out << c.name; }
 
 class ReflowScreen : public ::testing::TestWithParam<ReflowCase> {};
 

@@ -138,9 +138,7 @@ TEST(Ring, SpliceReplacesInsertsAndDropsOffTheTop)
         int startIndex;
     };
     const Case cases[] = {
-        {5, "abc", 1, 1, "x", "axc", 0},
-        {5, "abc", 1, 0, "x", "axbc", 0},
-        {5, "abcd", 1, 2, "", "ad", 0},
+        {5, "abc", 1, 1, "x", "axc", 0}, {5, "abc", 1, 0, "x", "axbc", 0}, {5, "abcd", 1, 2, "", "ad", 0},
         {5, "abc", 3, 0, "xy", "abcxy", 0},
         {3, "abc", 1, 0, "x", "xbc", 1},  // a falls off the top
         {3, "abc", 2, 0, "xy", "xyc", 2}, // a and b fall off
@@ -173,11 +171,7 @@ TEST(Ring, SpliceMarksEveryChangedRowDirty)
 
 TEST(Ring, ShiftElementsRefusesBadArguments)
 {
-    struct Case {
-        int start;
-        int count;
-        int offset;
-    };
+    struct Case { int start; int count; int offset; };
     // A negative count or start, a start past the end, a move above the first line.
     for (const Case& c : {Case{0, -1, 1}, Case{-1, 1, 2}, Case{3, 1, 1}, Case{0, 2, 0}}) {
         auto ring = ringOf(3, "abc");
@@ -189,19 +183,11 @@ TEST(Ring, ShiftElementsRefusesBadArguments)
 
 TEST(Ring, ShiftElementsMovesLinesAndGrowsTheCount)
 {
-    struct Case {
-        int maxLength;
-        const char* before;
-        int start;
-        int count;
-        int offset;
-        const char* after;
-    };
+    struct Case { int maxLength; const char* before; int start; int count; int offset; const char* after; };
     const Case cases[] = {
         {3, "abc", 2, 1, -1, "acc"},
         {3, "abc", 1, 2, 1, "bbc"}, // the end 4 passes maxLength: a falls off the top
-        {5, "abc", 1, 2, 1, "abbc"},
-        {5, "abcd", 1, 1, 1, "abbd"},
+        {5, "abc", 1, 2, 1, "abbc"}, {5, "abcd", 1, 1, 1, "abbd"},
     };
     for (const Case& c : cases) {
         auto ring = ringOf(c.maxLength, c.before);

@@ -22,13 +22,7 @@ TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
         ASSERT_EQ(cached.extendedPictographic, direct.extendedPictographic) << std::hex << static_cast<std::uint32_t>(scalar);
         ASSERT_EQ(cached.graphemeBreak, direct.graphemeBreak) << std::hex << static_cast<std::uint32_t>(scalar);
     }
-    struct Case {
-        char32_t scalar;
-        int width;
-        bool combining;
-        bool pictographic;
-        int graphemeBreak;
-    };
+    struct Case { char32_t scalar; int width; bool combining; bool pictographic; int graphemeBreak; };
     const Case cases[] = {
         {U'a', 1, false, false, U_GCB_OTHER},
         {0x0301, 0, true, false, U_GCB_EXTEND},       // combining acute

@@ -7,10 +7,7 @@ namespace {
 
 TEST(WidthColumnWidth, Table)
 {
-    struct Case {
-        char32_t scalar;
-        int width;
-    };
+    struct Case { char32_t scalar; int width; };
     const Case cases[] = {
         {0x0000, 0},  {0x0007, -1}, {0x001F, -1}, {0x0020, 1},  {0x0041, 1},   {0x007E, 1},   {0x007F, -1},
         {0x009B, -1}, {0x009F, -1}, {0x00A0, 1},  {0x00AD, 1},  {0x0301, 0},   {0x0483, 0},   {0x0488, 0},

@@ -21,11 +21,7 @@ TEST(MacTab, EnvironmentSetsAUTF8CharacterTypeOnlyWhereNothingChoseOne)
 {
     const QString utf8C = QStringLiteral("C.UTF-8");
     // Expected values; an empty text means the variable must be absent.
-    const struct {
-        EnvironmentMap given;
-        bool frenchInstalled;
-        QString lang, characterType;
-    } cases[] = {
+    const struct { EnvironmentMap given; bool frenchInstalled; QString lang, characterType; } cases[] = {
         {{{QStringLiteral("HOME"), QStringLiteral("/h")}}, false, utf8C, utf8C},
         {{}, true, QStringLiteral("fr_FR.UTF-8"), utf8C},
         {{{QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8")}}, true, QStringLiteral("de_DE.UTF-8"), {}},

@@ -36,10 +36,7 @@ protected:
 
 TEST_F(CellGlyphCacheTest, EmojiPresentationPicksTheColourFont)
 {
-    struct Case {
-        std::u16string text;
-        bool colour;
-    };
+    struct Case { std::u16string text; bool colour; };
     const Case cases[] = {
         {u"\U0001F600", true},           // emoji by default (other fonts have a monochrome one)
         {u"\U0001F600\uFE0E", false},    // asked for as text

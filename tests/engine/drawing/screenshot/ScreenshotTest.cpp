@@ -44,10 +44,7 @@ const QColor artColour(255, 200, 0);
 const QColor artBackground(0, 40, 90);
 const QColor boxColour(255, 255, 0);
 
-std::string utf8(char32_t scalar)
-{
-    return QString::fromUcs4(&scalar, 1).toStdString();
-}
+std::string utf8(char32_t scalar) { return QString::fromUcs4(&scalar, 1).toStdString(); }
 
 std::string range(char32_t first, char32_t last)
 {
@@ -121,11 +118,7 @@ QFont fixedFont()
 using testing::waitUntil;
 
 // The faces the picture is drawn with, and the Debian package of each.
-struct RequiredFont {
-    const char* family;
-    const char* style;
-    const char* package;
-};
+struct RequiredFont { const char* family; const char* style; const char* package; };
 constexpr std::array requiredFonts = {
     RequiredFont{"DejaVu Sans Mono", "Book", "fonts-dejavu-core"},
     RequiredFont{"DejaVu Sans Mono", "Bold", "fonts-dejavu-core"},
