@@ -23,19 +23,14 @@ public:
         }
     }
     bool at(int x, int y) const { return pixels_[static_cast<size_t>(y * width_ + x)]; }
-    // The covered rows of pixel column x, as a string of '#' and '.'.
-    std::string column(int x) const
+    // The covered pixels of column x (or row y), as a string of '#' and '.'.
+    std::string column(int x) const { return line(height_, [&](int y) { return at(x, y); }); }
+    std::string row(int y) const { return line(width_, [&](int x) { return at(x, y); }); }
+    template <typename Covered> static std::string line(int length, Covered covered)
     {
         std::string s;
-        for (int y = 0; y < height_; ++y)
-            s += at(x, y) ? '#' : '.';
-        return s;
-    }
-    std::string row(int y) const
-    {
-        std::string s;
-        for (int x = 0; x < width_; ++x)
-            s += at(x, y) ? '#' : '.';
+        for (int i = 0; i < length; ++i)
+            s += covered(i) ? '#' : '.';
         return s;
     }
 
@@ -59,7 +54,6 @@ std::optional<BoxArms> armsFromName(uint32_t codePoint)
     if (name.find("DASH") != std::string::npos || name.find("ARC") != std::string::npos
         || name.find("DIAGONAL") != std::string::npos)
         return std::nullopt;
-
     BoxArms arms;
     BoxArm weight = BoxArm::none;
     size_t begin = 0;
@@ -195,18 +189,14 @@ TEST(BoxDrawingTest, DashPlacement)
     // 10 pixels (4, 3, 3), the first starting half a gap in.
     const BoxDrawingShape horizontal = boxDrawingShape(0x2504, 1, 16, 10, 1);
     ASSERT_EQ(horizontal.rects.size(), 3u);
-    EXPECT_EQ(horizontal.rects[0], (PixelRect{1, 5, 4, 5}));
-    EXPECT_EQ(horizontal.rects[1], (PixelRect{7, 10, 4, 5}));
-    EXPECT_EQ(horizontal.rects[2], (PixelRect{12, 15, 4, 5}));
-
+    EXPECT_EQ(std::vector<PixelRect>(horizontal.rects.begin(), horizontal.rects.end()),
+              (std::vector<PixelRect>{{1, 5, 4, 5}, {7, 10, 4, 5}, {12, 15, 4, 5}}));
     // Vertical triple dash in 17 pixels: gap 2, dashes 4, 4, 3 from the very top; the last
     // gap is left at the bottom.
     const BoxDrawingShape vertical = boxDrawingShape(0x2506, 1, 8, 17, 1);
     ASSERT_EQ(vertical.rects.size(), 3u);
-    EXPECT_EQ(vertical.rects[0], (PixelRect{3, 4, 0, 4}));
-    EXPECT_EQ(vertical.rects[1], (PixelRect{3, 4, 6, 10}));
-    EXPECT_EQ(vertical.rects[2], (PixelRect{3, 4, 12, 15}));
-
+    EXPECT_EQ(std::vector<PixelRect>(vertical.rects.begin(), vertical.rects.end()),
+              (std::vector<PixelRect>{{3, 4, 0, 4}, {3, 4, 6, 10}, {3, 4, 12, 15}}));
     // Heavy dashes are twice the light stroke.
     const BoxDrawingShape heavy = boxDrawingShape(0x2505, 1, 16, 10, 1);
     EXPECT_EQ(heavy.rects[0].y1 - heavy.rects[0].y0, 2);
@@ -218,37 +208,27 @@ TEST(BoxDrawingTest, RoundedCorners)
     const BoxDrawingShape shape = boxDrawingShape(0x256F, 2, 10, 20, 1);
     ASSERT_TRUE(shape.ring.has_value());
     const auto& ring = *shape.ring;
-    EXPECT_DOUBLE_EQ(ring.centerX, 2.0);
-    EXPECT_DOUBLE_EQ(ring.centerY, 7.0);
-    EXPECT_DOUBLE_EQ(ring.outerRadius, 4.0);
-    EXPECT_DOUBLE_EQ(ring.innerRadius, 2.0);
-    // Clipped to the part right of and below the centre.
-    EXPECT_DOUBLE_EQ(ring.clipX0, 2.0);
-    EXPECT_DOUBLE_EQ(ring.clipX1, 10.0);
-    EXPECT_DOUBLE_EQ(ring.clipY0, 7.0);
-    EXPECT_DOUBLE_EQ(ring.clipY1, 20.0);
+    // Centre, outer and inner radius; clipped to the part right of and below the centre.
+    EXPECT_EQ(std::vector<double>({ring.centerX, ring.centerY, ring.outerRadius, ring.innerRadius, ring.clipX0, ring.clipX1,
+                                   ring.clipY0, ring.clipY1}),
+              std::vector<double>({2, 7, 4, 2, 2, 10, 7, 20}));
     ASSERT_EQ(shape.rects.size(), 2u);
     EXPECT_EQ(shape.rects[0], (PixelRect{4, 6, 0, 7}));  // up arm down to the bend
     EXPECT_EQ(shape.rects[1], (PixelRect{0, 2, 9, 11})); // left arm up to the bend
-
     // So small a cell that R is 0: a disc of half the stroke on the joint.
     const auto tiny = boxDrawingShape(0x2570, 1, 1, 1, 1).ring;
     ASSERT_TRUE(tiny.has_value());
-    EXPECT_DOUBLE_EQ(tiny->outerRadius, 0.5);
-    EXPECT_DOUBLE_EQ(tiny->innerRadius, 0.0);
-    EXPECT_DOUBLE_EQ(tiny->centerX, 0.5);
-    EXPECT_DOUBLE_EQ(tiny->centerY, 0.5);
+    EXPECT_EQ(std::vector<double>({tiny->outerRadius, tiny->innerRadius, tiny->centerX, tiny->centerY}),
+              std::vector<double>({0.5, 0, 0.5, 0.5}));
 }
 
 TEST(BoxDrawingTest, DiagonalsRunCornerToCornerExtended)
 {
     const BoxDrawingShape up = boxDrawingShape(0x2571, 1, 8, 16, 1);
     ASSERT_EQ(up.strokes.size(), 1u);
-    EXPECT_DOUBLE_EQ(up.strokes[0].x0, -0.25); // 0.5 x min(8 / 16, 1)
-    EXPECT_DOUBLE_EQ(up.strokes[0].y0, 16.5);
-    EXPECT_DOUBLE_EQ(up.strokes[0].x1, 8.25);
-    EXPECT_DOUBLE_EQ(up.strokes[0].y1, -0.5);
-    EXPECT_DOUBLE_EQ(up.strokes[0].width, 1.0);
+    // Extended by 0.5 x min(8 / 16, 1) across and half a pixel along.
+    const auto& s = up.strokes[0];
+    EXPECT_EQ(std::vector<double>({s.x0, s.y0, s.x1, s.y1, s.width}), std::vector<double>({-0.25, 16.5, 8.25, -0.5, 1}));
     EXPECT_EQ(boxDrawingShape(0x2573, 1, 8, 16, 1).strokes.size(), 2u);
     // A stroke of 2 or more is widened by one pixel.
     EXPECT_DOUBLE_EQ(boxDrawingShape(0x2572, 3, 8, 16, 1).strokes[0].width, 4.0);
@@ -268,11 +248,8 @@ TEST(BoxDrawingTest, RowLayoutUsesWholeDevicePixelsPerCell)
     EXPECT_EQ(boxDrawingThickness(2.0, 0.1), 2); // at least the unit
     const CellGrid grid{0.4, 20.2, 7.3, 15.6};
     const BoxDrawingCell cell = boxDrawingCell(BoxDrawingRenderItem{3, 2, 0x2500, RgbaColor::white()}, grid, 1.0);
-    EXPECT_EQ(cell.pixelWidth, 14);
-    EXPECT_EQ(cell.pixelHeight, 16);
-    EXPECT_DOUBLE_EQ(cell.rect.x, 21.0);
-    EXPECT_DOUBLE_EQ(cell.rect.y, 20.0);
-    EXPECT_DOUBLE_EQ(cell.rect.width, 14.0);
+    EXPECT_EQ(std::vector<double>({double(cell.pixelWidth), double(cell.pixelHeight), cell.rect.x, cell.rect.y, cell.rect.width}),
+              std::vector<double>({14, 16, 21, 20, 14}));
     const PointRect points = pixelRectToPoints(PixelRect{2, 4, 6, 8}, PointRect{10, 20, 7, 14}, 2.0);
     EXPECT_EQ(points, (PointRect{11, 23, 1, 1}));
 }

@@ -91,7 +91,6 @@ TEST(PowerlineTest, TrianglesAreSnappedWithASeamOutsideTheBase)
     EXPECT_EQ(right->path[3].kind, PathElement::Kind::close);
     // One device pixel left of the base edge.
     EXPECT_EQ(right->seam, (PointRect{9.5, 20.0, 0.5, 14.5}));
-
     const auto left = powerlineShape(0xE0B2, cell, 2.0, 2.0);
     ASSERT_TRUE(left.has_value());
     EXPECT_FALSE(left->pointsRight);

@@ -80,7 +80,6 @@ TEST(CellMetrics, GlyphSlotFitScalesAndCentresATallGlyph)
     EXPECT_DOUBLE_EQ(fit.dx, (16 - 0.5 * 10) * 0.5);
     // The scaled glyph's vertical centre lands on the middle of the cell.
     EXPECT_DOUBLE_EQ(4 + fit.dy + fit.scale * (tall.minY + tall.height * 0.5), cell.height * 0.5);
-
     // A glyph that would need less than a tenth is drawn at a tenth.
     const GlyphSlotFit tiny = glyphSlotFit(10, {0, 0, 10, 1000}, 2, cell, baselineOffset);
     EXPECT_DOUBLE_EQ(tiny.scale, 0.1);

@@ -38,14 +38,12 @@ protected:
     std::unique_ptr<Terminal> terminal = makeTerminal(10, 3);
     RowBuilder builder{testMapColor};
     std::shared_ptr<SelectionService> selection = std::make_shared<SelectionService>(terminal.get());
-
     AttributedRow buildScreenRow(int screenRow, const RowBuilder::RowLayout& layout = {})
     {
         const int row = terminal->buffer->yBase() + screenRow;
         return builder.buildAttributedLine(*terminal, row, *terminal->getDisplayLine(screenRow), terminal->cols,
                                            selection.get(), layout);
     }
-
     // A line of the given cells, padded with empty cells to the terminal's width.
     AttributedRow buildCells(const std::vector<CharData>& cells, int row = 0)
     {
@@ -72,7 +70,6 @@ TEST_F(RowBuilderTest, CellWidthsSplitTheRowIntoSegments)
 {
     feed(*terminal, "a\xe4\xb8\x96" "b"); // a, U+4E16 (wide), b
     const AttributedRow row = buildScreenRow(0);
-
     ASSERT_EQ(row.segments.size(), 3u);
     const int widths[] = {1, 2, 1};
     const int columns[] = {0, 1, 3};
@@ -123,7 +120,6 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
     selection->start = {2, 0};
     selection->end = {4, 0};
     const AttributedRow row = buildScreenRow(0);
-
     ASSERT_EQ(row.segments.size(), 1u);
     const auto& runs = row.segments[0].runs;
     ASSERT_EQ(runs.size(), 3u);
@@ -135,7 +131,6 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
     EXPECT_FALSE(runs[0].style.selectionBackgroundColor.has_value());
     EXPECT_EQ(runs[0].style.foregroundColor, defaultFg);
     EXPECT_EQ(runs[0].style.paintedBackground(), defaultBg);
-
     // Decorations of selected text take the selected text's colour.
     selection->start = {0, 0};
     const AttributedRow decorated = buildCells({cellOf('u', styled(CharacterStyle::underline | CharacterStyle::crossedOut))});
@@ -182,7 +177,6 @@ TEST_F(RowBuilderTest, CustomGlyphCellsBecomeItemsAndKeepTheirOrdinal)
     red.fg = Attribute::Color::ansi256(200);
     const AttributedRow row = buildCells({cellOf('a'), cellOf(0x2588, red), cellOf(0x2500), cellOf(0xE0B0), cellOf(0xE0B1),
                                           cellOf('z')});
-
     ASSERT_EQ(row.blockElementItems.size(), 1u);
     const BlockElementRenderItem& block = row.blockElementItems[0];
     EXPECT_EQ(block.column, 1);
@@ -196,13 +190,11 @@ TEST_F(RowBuilderTest, CustomGlyphCellsBecomeItemsAndKeepTheirOrdinal)
     EXPECT_EQ(row.boxDrawingItems[0].foregroundColor, defaultFg);
     ASSERT_EQ(row.powerlineItems.size(), 1u); // U+E0B1 (a thin separator) stays text
     EXPECT_EQ(row.powerlineItems[0].column, 3);
-
     ASSERT_EQ(row.segments.size(), 1u);
     const ViewLineSegment& segment = row.segments[0];
     EXPECT_EQ(segment.text.substr(0, 6), u"a   \uE0B1z");
     EXPECT_TRUE(segment.utf16IsCellIdentity);
     EXPECT_EQ(segment.cellOrdinal(5), 5);
-
     builder.settings.customBlockGlyphs = false;
     const AttributedRow plain = buildCells({cellOf('a'), cellOf(0x2588, red)});
     EXPECT_TRUE(plain.blockElementItems.empty());
@@ -214,7 +206,6 @@ TEST_F(RowBuilderTest, HiddenBlinkingCellsAreClearSpacesAndNeverCellArt)
     const Attribute blinking = styled(CharacterStyle::blink | CharacterStyle::underline | CharacterStyle::crossedOut);
     builder.settings.textBlinkVisible = false;
     const AttributedRow row = buildCells({cellOf('X', blinking), cellOf(0x2588, blinking), cellOf('Y')});
-
     EXPECT_TRUE(row.blockElementItems.empty());
     ASSERT_EQ(row.segments.size(), 1u);
     EXPECT_EQ(row.segments[0].text.substr(0, 3), u"  Y");
@@ -223,7 +214,6 @@ TEST_F(RowBuilderTest, HiddenBlinkingCellsAreClearSpacesAndNeverCellArt)
     EXPECT_FALSE(hidden.hasDecorations());
     EXPECT_FALSE(hidden.corvantixUnderlineStyle.has_value());
     EXPECT_FALSE(hidden.underlineColor.has_value());
-
     builder.settings.textBlinkVisible = true;
     const AttributedRow shown = buildCells({cellOf('X', blinking)});
     EXPECT_EQ(shown.segments[0].text[0], u'X');
@@ -265,7 +255,6 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
     CharData linked = cellOf('L', doubleUnderlined);
     linked.payload = TinyAtom{7};
     const CharData plain = cellOf('p', doubleUnderlined);
-
     builder.settings.linkHighlightMode = LinkHighlightMode::always;
     const AttributedRow row = buildCells({linked, plain});
     ASSERT_GE(row.segments[0].runs.size(), 2u);
@@ -274,7 +263,6 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
     EXPECT_EQ(link.underlineStyleAttribute, 1);
     EXPECT_EQ(link.underlineColor, (RgbaColor{2 / 255.0, 0, 0, 1}));
     EXPECT_EQ(row.segments[0].runs[1].style.corvantixUnderlineStyle, 2);
-
     struct ModeCase {
         LinkHighlightMode mode;
         bool commandActive;
@@ -404,7 +392,6 @@ TEST_F(RowBuilderTest, PlaceholderCellsAreCollectedWithTheirLeftNeighbour)
         return cell;
     };
     const AttributedRow row = buildCells({cellOf(0x10EEEE), cellOf(0x10EEEE), cellOf('x'), cellOf(0x10EEEE)}, 4);
-
     ASSERT_EQ(row.placeholderCells.size(), 3u);
     EXPECT_EQ(row.placeholderCells[1].col, 1);
     EXPECT_EQ(row.placeholderCells[1].placeholderCol, 1);
@@ -451,7 +438,6 @@ TEST_F(RowBuilderTest, BidiLayoutOrdersCellsAndIsolatesArabicLetters)
     layout.visualCells = std::span<const RowBuilder::VisualCell>(visual);
     layout.directionOverride = true;
     const AttributedRow row = builder.buildAttributedLine(*terminal, 0, line, 3, nullptr, layout);
-
     ASSERT_EQ(row.segments.size(), 3u);
     EXPECT_EQ(row.segments[0].text, u"b");
     EXPECT_EQ(row.segments[1].text, u"\uFE8E");

@@ -38,7 +38,6 @@ TEST(ColorPalette, FixedPaletteEntries)
     const std::vector<Color> palette = Color::makeXterm256Palette(base);
     ASSERT_EQ(palette.size(), 256u);
     EXPECT_TRUE(std::equal(base.begin(), base.end(), palette.begin()));
-
     const struct { int index; Color expected; } cases[] = {
         {16, Color(0, 0, 0)}, {17, rgb8(0, 0, 95)}, {21, Color(0, 0, 0xFFFF)},
         {110, rgb8(135, 175, 215)}, // i = 94 = 36*2 + 6*3 + 4
@@ -148,7 +147,6 @@ TEST(ColorPalette, LightThemeSwapsCornersUnlessHarmonious)
     const auto& base = Color::defaultInstalledColors();
     const Color white(0xFFFF, 0xFFFF, 0xFFFF);
     const Color black(0, 0, 0);
-
     const std::vector<Color> plain =
         Color::makePalette(Ansi256PaletteStrategy::base16Lab, base, white, black);
     const std::vector<Color> harmonious =
@@ -159,7 +157,6 @@ TEST(ColorPalette, LightThemeSwapsCornersUnlessHarmonious)
     EXPECT_EQ(harmonious[16], white);
     EXPECT_EQ(harmonious[231], black);
     EXPECT_GT(harmonious[232].toLab().l, harmonious[255].toLab().l);
-
     // A dark theme is the same either way.
     EXPECT_EQ(Color::makePalette(Ansi256PaletteStrategy::base16Lab, base, black, white),
               Color::makePalette(Ansi256PaletteStrategy::base16LabHarmonious, base, black, white));

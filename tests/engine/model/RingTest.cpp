@@ -52,7 +52,6 @@ TEST(Ring, PushFillsThenDropsTheOldestLine)
         ring.push(named(name));
     EXPECT_EQ(namesOf(ring), "abc");
     EXPECT_EQ(ring.startIndex(), 0);
-
     auto withImage = named('d');
     withImage->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
     ring.push(withImage);
@@ -61,7 +60,6 @@ TEST(Ring, PushFillsThenDropsTheOldestLine)
     EXPECT_EQ(ring.startIndex(), 1);
     EXPECT_EQ(pushed, (std::vector<bool>{false, false, false, true}));
     EXPECT_EQ(attached, 4);
-
     // The start index comes back to 0 once it reaches the slot count.
     ring.push(named('e'));
     ring.push(named('f'));
@@ -80,11 +78,9 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
     const uint64_t generation = oldest->generation();
     std::vector<bool> recycled;
     ring.onLineRecycled = [&](bool hadImages) { recycled.push_back(hadImages); };
-
     Attribute red;
     red.bg = Attribute::Color::ansi256(1);
     ring.recycle(red);
-
     EXPECT_EQ(ring.count(), 3);
     EXPECT_EQ(ring[2], oldest) << "the same object, not a new line";
     EXPECT_EQ(namesOf(ring).substr(0, 2), "bc");
@@ -96,7 +92,6 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
     EXPECT_EQ(oldest->recycleGeneration(), 1u);
     EXPECT_NE(oldest->generation(), generation);
     EXPECT_EQ(recycled, std::vector<bool>{true});
-
     ring.recycle(red);
     EXPECT_EQ(ring[2]->recycleGeneration(), 1u);
     EXPECT_EQ(ring[1], oldest);
@@ -105,25 +100,11 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
 
 TEST(RingDeathTest, ProgrammingErrorsEndTheProgram)
 {
-    EXPECT_DEATH(
-        {
-            auto ring = ringOf(3, "ab");
-            ring.recycle(Attribute{});
-        },
-        "not full");
-    EXPECT_DEATH(
-        {
-            auto ring = ringOf(3, "ab");
-            ring.setCount(4);
-        },
-        "above maxLength");
-    EXPECT_DEATH(
-        {
-            CircularBufferLineList ring(3);
-            ring.setCount(1);
-            (void)ring[0];
-        },
-        "without makeEmpty");
+    EXPECT_DEATH(ringOf(3, "ab").recycle(Attribute{}), "not full");
+    EXPECT_DEATH(ringOf(3, "ab").setCount(4), "above maxLength");
+    CircularBufferLineList ring(3);
+    ring.setCount(1);
+    EXPECT_DEATH((void)ring[0], "without makeEmpty");
 }
 
 TEST(Ring, SpliceReplacesInsertsAndDropsOffTheTop)
@@ -210,17 +191,12 @@ TEST(Ring, CapacityChangeRelaysTheLinesFromSlotZero)
     EXPECT_EQ(namesOf(ring), "cde");
     ring.push(named('f'));
     EXPECT_EQ(namesOf(ring), "cdef");
-
     // A never-written index is made by makeEmpty, with the slot it fills.
     int madeForSlot = -1;
-    ring.makeEmpty = [&](int slot) {
-        madeForSlot = slot;
-        return named('.');
-    };
+    ring.makeEmpty = [&](int slot) { return madeForSlot = slot, named('.'); };
     ring.setCount(5);
     EXPECT_EQ(namesOf(ring), "cdef.");
     EXPECT_EQ(madeForSlot, 4);
-
     // Shrinking after trimming keeps the newest lines.
     ring.trimStart(2);
     ring.setMaxLength(3);

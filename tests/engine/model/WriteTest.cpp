@@ -33,7 +33,6 @@ protected:
         screen->wraparound = true;
         screen->scroll = [this](bool isWrapped) { scrollCalls.push_back(isWrapped); };
     }
-
     void put(char32_t scalar, int width = 1)
     {
         screen->insertCharacter(CharData(static_cast<int32_t>(scalar), static_cast<int8_t>(width), attribute), links);
@@ -50,7 +49,6 @@ protected:
         screen->setX(x);
         screen->setY(y);
     }
-
     CountingLinks links;
     std::unique_ptr<Buffer> screen;
     std::vector<bool> scrollCalls;
@@ -68,7 +66,6 @@ TEST_F(WriteFixture, WrapKeepsTheLineDirectionAndAtTheBottomAsksTheOwnerToScroll
     EXPECT_TRUE(line(1).isWrapped());
     EXPECT_EQ(line(1).bidiState(), rtl);
     EXPECT_TRUE(scrollCalls.empty());
-
     // Either writer: the owner scrolls, the cursor stays on the bottom row.
     screen->setScrollBottom(2);
     moveTo(80, 2);
@@ -93,7 +90,6 @@ TEST_F(WriteFixture, MarginModeWrapsToTheLeftMargin)
     put('b');
     EXPECT_EQ(cell(10, 1).code, 'b');
     EXPECT_EQ(screen->x(), 11);
-
     // A cursor right of the margin wraps on its first character.
     moveTo(50, 2);
     put('c');
@@ -112,7 +108,6 @@ TEST_F(WriteFixture, PlaceholderCarriesThePayloadSemanticCodeAndAttribute)
     EXPECT_EQ(cell(79, 0).payload, cell(78, 0).payload);
     EXPECT_EQ(cell(79, 0).attribute, attribute);
     EXPECT_EQ(screen->x(), 80);
-
     // Insert mode pushes it to the last column without room for its placeholder: blanked,
     // keeping its own attribute.
     screen->insertMode = true;
@@ -133,13 +128,11 @@ TEST_F(WriteFixture, NarrowRunWrapsLikeSingleWritesAndStopsWhereItCannotWrite)
     EXPECT_TRUE(line(1).isWrapped());
     EXPECT_EQ(screen->x(), 3);
     EXPECT_EQ(screen->y(), 1);
-
     screen->wraparound = false;
     moveTo(77, 2);
     EXPECT_EQ(narrowRun("abcdef"), 3);
     EXPECT_EQ(narrowRun("g"), 0);
     EXPECT_EQ(cell(79, 2).code, 'c');
-
     // Insert mode is the single-character path's.
     screen->insertMode = true;
     moveTo(0, 3);

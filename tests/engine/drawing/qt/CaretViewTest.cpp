@@ -28,7 +28,6 @@ protected:
         view->setCaretTextColor(caretTextColour);
         caret = new CaretView(QRect(0, 0, 10, 20), CursorStyle::steadyBlock, view.get());
     }
-
     QImage draw(CursorStyle style, bool focused, int width = 10, int height = 20)
     {
         caret->style = style;
@@ -40,7 +39,6 @@ protected:
         painter.end();
         return image;
     }
-
     // The caret over the character with code `code` (width 1 unless said).
     void over(char32_t code, int width = 1, Attribute attribute = {})
     {
@@ -49,7 +47,6 @@ protected:
             cell.code = view->terminal->getCharacterCode(std::u32string_view(&code, 1));
         caret->setText(cell, attribute);
     }
-
     std::unique_ptr<TerminalView> view;
     CaretView* caret = nullptr;
 };
@@ -84,7 +81,6 @@ TEST_F(CaretViewTest, UnderlineAndBarShapes)
     const QImage underline = draw(CursorStyle::steadyUnderline, true);
     EXPECT_EQ(countColour(underline, caretColour, QRect(0, 18, 10, 2)), 20);
     EXPECT_EQ(countColour(underline, caretColour, QRect(0, 0, 10, 18)), 0);
-
     const QImage bar = draw(CursorStyle::blinkBar, true);
     EXPECT_EQ(countColour(bar, caretColour, QRect(0, 0, 2, 20)), 40);
     EXPECT_EQ(countColour(bar, caretColour, QRect(2, 0, 8, 20)), 0);
@@ -96,7 +92,6 @@ TEST_F(CaretViewTest, BlockShowsTheGlyphInTheCaretTextColour)
     over(' ');
     const QImage space = draw(CursorStyle::steadyBlock, true);
     EXPECT_EQ(countColour(space, caretColour, space.rect()), 200); // only the block
-
     over('X');
     const QImage letter = draw(CursorStyle::steadyBlock, true);
     EXPECT_GT(200 - countColour(letter, caretColour, letter.rect()), 5); // the glyph's ink
@@ -112,7 +107,6 @@ TEST_F(CaretViewTest, PowerlineUnderABlockCaretKeepsItsShape)
     EXPECT_EQ(shape.pixelColor(1, 10), caretTextColour); // near the base, middle height
     EXPECT_EQ(shape.pixelColor(9, 1), caretColour);      // top right: outside the triangle
     EXPECT_EQ(shape.pixelColor(7, 10), caretTextColour); // towards the tip
-
     view->setCustomBlockGlyphs(false);
     const QImage glyph = draw(CursorStyle::steadyBlock, true);
     EXPECT_NE(glyph, shape);
@@ -131,7 +125,6 @@ TEST_F(CaretViewTest, SetTextReadsTheCell)
     EXPECT_EQ(caret->ctline->text, u"\u2764\uFE0E");
     over(0x1F600, 2);
     EXPECT_EQ(caret->ctline->text, u"\U0001F600");
-
     Attribute blinking;
     blinking.style = CharacterStyle::blink | CharacterStyle::bold;
     view->textBlinkVisible = false;

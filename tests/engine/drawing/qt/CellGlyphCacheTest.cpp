@@ -21,7 +21,6 @@ protected:
         font.setPixelSize(14);
         cache.setFonts({font, font, font, font});
     }
-
     // The run drawn in the colour emoji font, if any.
     const ShapedGlyphRun* colourRun(std::u16string_view text)
     {
@@ -30,7 +29,6 @@ protected:
                 return &run;
         return nullptr;
     }
-
     CellGlyphCache cache;
 };
 

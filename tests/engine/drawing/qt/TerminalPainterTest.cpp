@@ -26,7 +26,6 @@ protected:
     static constexpr int rows = 3;
     static constexpr double cellWidth = 8;
     static constexpr double cellHeight = 16;
-
     std::unique_ptr<Terminal> terminal = makeTerminal(cols, rows);
     RowBuilder builder{[this](const Attribute::Color& color, bool isForeground, bool, bool) {
         const bool reverse = terminal->reverseColors;
@@ -45,13 +44,11 @@ protected:
     TerminalPainter painter;
     QFont font;
     int extraHeight = 0; // a strip below the last row
-
     TerminalPainterTest()
     {
         font = QFont(QStringLiteral("DejaVu Sans Mono"));
         font.setPixelSize(12);
     }
-
     TerminalFrame frame()
     {
         TerminalFrame f;
@@ -71,7 +68,6 @@ protected:
         f.bounds = QSizeF(cols * cellWidth, rows * cellHeight + extraHeight);
         return f;
     }
-
     QImage render(std::optional<QRect> dirty = std::nullopt)
     {
         const TerminalFrame f = frame();
@@ -83,7 +79,6 @@ protected:
         p.end();
         return image;
     }
-
     double baseline(int row) const
     {
         const QFontMetricsF metrics(font);
@@ -152,7 +147,6 @@ TEST_F(TerminalPainterTest, UnderlineAndStrikeSpanWholeCells)
             found = true;
     }
     EXPECT_TRUE(found);
-
     const double offset = (metrics.xHeight() + std::max(0.5, std::round(metrics.lineWidth()))) * 0.5;
     const int strikeY = static_cast<int>(std::floor(baseline(1) - offset));
     found = false;
@@ -252,7 +246,6 @@ TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
     QImage picture(2, 1, QImage::Format_ARGB32_Premultiplied);
     picture.setPixelColor(0, 0, red);
     picture.setPixelColor(1, 0, green);
-
     TerminalFrame f = frame();
     int lookups = 0;
     f.kittyImageForId = [&](uint32_t id) -> std::optional<QImage> {
@@ -264,7 +257,6 @@ TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
     QPainter p(&image);
     painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
     p.end();
-
     // The 2 x 1 image fitted into 16 x 16 points: 8 points high, centred vertically.
     EXPECT_EQ(image.pixelColor(2, 8), red);
     EXPECT_EQ(image.pixelColor(5, 8), red);

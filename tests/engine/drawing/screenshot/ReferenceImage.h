@@ -39,7 +39,6 @@ inline ::testing::AssertionResult matchesReference(const QImage& picture, const 
     const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
     if (expected.size() != image.size())
         return ::testing::AssertionFailure() << "the picture's size differs from " << reference.toStdString();
-
     QImage difference(image.size(), QImage::Format_RGB32);
     difference.fill(Qt::black);
     int differing = 0;

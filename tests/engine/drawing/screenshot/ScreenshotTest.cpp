@@ -1,13 +1,9 @@
-// Pixel test of the whole view on a real display server: a fixed screen (the 256 colours,
-// text styles, box drawing, block elements, powerline separators, CJK and emoji, a block
-// caret) drawn with a fixed font, grabbed from the widget and compared with a reference image
-// kept beside the tests. Exact pixels are checked where cell art must meet across cells.
-//
-// Run on a private Xvfb server (the build registers it so). The picture depends on the fonts
-// installed, so the test first asks fontconfig for each one it draws with and stops, naming
-// the Debian package, when one is missing. To make or renew the reference, run with
-// HALVOREN_UPDATE_SCREENSHOTS=1, then look at the image before keeping it. On a mismatch the
-// grabbed image and a difference map are written to the working directory.
+// Pixel test of the whole view on a private Xvfb server: a fixed screen (the 256 colours, text
+// styles, box drawing, block elements, powerline separators, CJK and emoji, a block caret) in a
+// fixed font, compared with a reference image; exact pixels where cell art must meet across
+// cells. Each font drawn with must be installed (the missing Debian package is named).
+// HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference; on a mismatch the grabbed image and a
+// difference map are written to the working directory.
 #include "view/qt/TerminalView.h"
 
 #include "ReferenceImage.h"
@@ -189,10 +185,8 @@ protected:
         QCoreApplication::processEvents();
         image = view->grab(QRect(0, 0, gridCols * cw, gridRows * ch)).toImage().convertToFormat(QImage::Format_RGB32);
     }
-
     QRect cell(int col, int row, int width = 1) const { return QRect(col * cw, row * ch, width * cw, ch); }
     QPoint centre(int col, int row) const { return QPoint(col * cw + cw / 2, row * ch + ch / 2); }
-
     // Every pixel of `area` has the colour (each channel within `tolerance`); the first one
     // that does not is reported.
     ::testing::AssertionResult allOf(const QRect& area, const QColor& colour, int tolerance = 0) const
@@ -209,39 +203,20 @@ protected:
                                                          << colour.name().toStdString();
         return ::testing::AssertionSuccess();
     }
-
-    // The rows (or columns) of a cell where the colour covers the whole width (or height).
-    int fullRows(const QRect& area, const QColor& colour) const
+    // The rows (or columns, `vertical`) of `area` drawn in the colour along their whole
+    // length: how many, and the first one (-1 when none).
+    std::pair<int, int> lines(const QRect& area, const QColor& colour, bool vertical) const
     {
-        int n = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            n += allOf(QRect(area.left(), y, area.width(), 1), colour) ? 1 : 0;
-        return n;
+        int n = 0, first = -1;
+        for (int i = vertical ? area.left() : area.top(); i <= (vertical ? area.right() : area.bottom()); ++i)
+            if (allOf(vertical ? QRect(i, area.top(), 1, area.height()) : QRect(area.left(), i, area.width(), 1), colour))
+                ++n, first = first < 0 ? i : first;
+        return {n, first};
     }
-    int fullColumns(const QRect& area, const QColor& colour) const
-    {
-        int n = 0;
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += allOf(QRect(x, area.top(), 1, area.height()), colour) ? 1 : 0;
-        return n;
-    }
-
-    // The first row (or column) inside `area` drawn in the colour along its whole length.
-    int lineRow(const QRect& area, const QColor& colour) const
-    {
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            if (allOf(QRect(area.left(), y, area.width(), 1), colour))
-                return y;
-        return -1;
-    }
-    int lineColumn(const QRect& area, const QColor& colour) const
-    {
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (allOf(QRect(x, area.top(), 1, area.height()), colour))
-                return x;
-        return -1;
-    }
-
+    int fullRows(const QRect& area, const QColor& colour) const { return lines(area, colour, false).first; }
+    int fullColumns(const QRect& area, const QColor& colour) const { return lines(area, colour, true).first; }
+    int lineRow(const QRect& area, const QColor& colour) const { return lines(area, colour, false).second; }
+    int lineColumn(const QRect& area, const QColor& colour) const { return lines(area, colour, true).second; }
     std::unique_ptr<TerminalView> view;
     QImage image;
     int cw = 0;
