@@ -105,7 +105,6 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         home = pattern;
     }
-
     void TearDown() override
     {
         if (app > 0 && !exited && ::kill(app, SIGKILL) == 0)
@@ -115,7 +114,6 @@ protected:
         std::error_code ignored;
         fs::remove_all(home, ignored);
     }
-
     // Starts the application and waits for its window to be mapped and focused (no window
     // manager gives it the focus).
     void openWindow()
@@ -150,19 +148,16 @@ protected:
             return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
         })) << "the window never took the focus";
     }
-
     // The child has exited (reaped here, its status kept).
     bool hasExited()
     {
         exited = exited || ::waitpid(app, &status, WNOHANG) == app;
         return exited;
     }
-
     bool typeLine(const std::string& text)
     {
         return run("xdotool type --delay 20 '" + text + "'").ok && run("xdotool key Return").ok;
     }
-
     // Pastes the clipboard into a command line that writes it to a file of the home; the
     // file's text once the line has run.
     std::string pasteIntoFile(const std::string& name)
@@ -175,7 +170,6 @@ protected:
             return "<the pasted line did not run>";
         return readFile(file);
     }
-
     // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
     // cells lie in the window from a click it reports in pixels.
     void calibrate()
@@ -196,7 +190,6 @@ protected:
         originX = 40 - px;
         originY = 60 - py;
     }
-
     // The first line of the probe's output that starts with `prefix`.
     std::optional<std::string> probeLine(const std::string& prefix) const
     {
@@ -206,14 +199,12 @@ protected:
                 return line;
         return std::nullopt;
     }
-
     // The window point at a fraction of a cell.
     std::string cellPoint(double col, double row) const
     {
         return std::to_string(originX + static_cast<int>(col * cellWidth)) + " "
                + std::to_string(originY + static_cast<int>(row * cellHeight));
     }
-
     // A program that asks for the mouse: it tells the cell size, then the first click in
     // pixels (SGR pixel mode), then the next one in cells (SGR).
     static constexpr const char* mouseProbe = R"(
@@ -267,7 +258,6 @@ finally:
 TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 {
     ASSERT_NO_FATAL_FAILURE(openWindow());
-
     // The shell reads what is typed once it starts; the terminal keeps the keys until then.
     const fs::path out = home / "out";
     ASSERT_TRUE(typeLine("echo $$ > \"$HOME/pid\"; echo hi > \"$HOME/out\""));
@@ -277,7 +267,6 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
     ASSERT_FALSE(pidText.empty());
     shell = static_cast<pid_t>(std::stol(pidText));
     EXPECT_TRUE(processRuns(*shell));
-
     // Closed as by the window manager's close button: the application quits...
     ASSERT_TRUE(sendDeleteWindow(std::stoul(window)));
     ASSERT_TRUE(pollUntil([&] { return hasExited(); })) << "the application did not exit";
@@ -291,19 +280,16 @@ TEST_F(WindowTest, AClickReachesAProgramAsAnSgrReportAndADragIsCopiedAndPasted)
     ASSERT_NO_FATAL_FAILURE(openWindow());
     ASSERT_NO_FATAL_FAILURE(calibrate());
     ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
-
     // Column 10, row 5 (both counted from 0) in the middle of the cell.
     ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
     ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
     EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
     ASSERT_TRUE(pollUntil([&] { return probeLine("done").has_value(); })) << "the probe did not end";
-
     // "hello world" alone on the top row, the prompt below it; the file appears a moment
     // before the view has drawn the row.
     ASSERT_TRUE(typeLine("printf \"\\033[H\\033[2Jhello world\\n\"; touch \"$HOME/shown\""));
     ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "shown"); })) << "the shell did not print";
     std::this_thread::sleep_for(500ms);
-
     // A drag from the first cell to just past the "d": the selection starts at the pressed cell
     // and ends before the cell under the pointer.
     const std::string move = " mousemove --window " + window + " ";
@@ -323,7 +309,6 @@ TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)
     ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "printed"); })) << "the shell did not print";
     // The prompt comes after the file; host output would end the selection.
     std::this_thread::sleep_for(1s);
-
     ASSERT_TRUE(run("xdotool key ctrl+shift+f").ok);
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(typeLine("zebraquokka"));

@@ -32,7 +32,6 @@ TEST(MacConnection, LocalListingKeepsVisibleFoldersAndLinksToThemSorted)
     ASSERT_TRUE(test::writeAll(root.file(QStringLiteral("z.txt")), "z"));
     ASSERT_EQ(::symlink("b", QFile::encodeName(root.file(QStringLiteral("linked"))).constData()), 0);
     ASSERT_EQ(::symlink("z.txt", QFile::encodeName(root.file(QStringLiteral("file-link"))).constData()), 0);
-
     MacConnection local;
     QStringList names;
     QEventLoop loop;

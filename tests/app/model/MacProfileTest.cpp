@@ -17,11 +17,9 @@ TEST(MacProfile, ParseSSHCommandReadsDestinationUserAndPort)
         int port = 22;
     } cases[] = {
         {"ssh -i key.pem -p2200 -l root 10.0.0.5", true, "10.0.0.5", "root", 2200},
-        {"ssh ana@srv -p 2222", true, "srv", "ana", 2222},
-        {"ssh -o ServerAliveInterval=30 srv", true, "srv"},
+        {"ssh ana@srv -p 2222", true, "srv", "ana", 2222}, {"ssh -o ServerAliveInterval=30 srv", true, "srv"},
         {"ssh -l bob ana@srv", true, "srv", "ana"}, {"ssh -p abc -p2x srv", true, "srv"},
-        {"ssh\t-p\n2201  srv", true, "srv", "", 2201},
-        {"deploy@build.example", true, "build.example", "deploy"},
+        {"ssh\t-p\n2201  srv", true, "srv", "", 2201}, {"deploy@build.example", true, "build.example", "deploy"},
         {"ssh -l a\xc2\xa0" "b srv", true, "b", "a"}, // a no-break space splits words
         {"ssh", false}, {"  \t ", false}, {"ssh ana@", false},
         // A destination that ssh would read as an option, or that holds characters no host
@@ -57,8 +55,7 @@ TEST(MacProfile, JsonReadsLeniently)
         const char* projectsRoot = "~/projets";
         const char* id = nullptr; // null: a fresh "p" identifier
     } cases[] = {
-        {R"({"host":"srv"})", true, "srv", "srv"},
-        {R"({"name":"  \t","host":""})", true, "Machine", ""},
+        {R"({"host":"srv"})", true, "srv", "srv"}, {R"({"name":"  \t","host":""})", true, "Machine", ""},
         {R"({"id":"p1","name":"N","host":"h","port":2222,"username":"u","projectsRoot":"/srv"})", true, "N", "h", 2222,
          "u", "/srv", "p1"},
         {R"({"id":"p2","host":"h","port":null,"username":null})", true, "h", "h", 22, "", "~/projets", "p2"},
@@ -92,7 +89,6 @@ TEST(MacProfile, SafeNamesRefuseOptionsBlanksAndControls)
         EXPECT_TRUE(isSafeSSHName(QString::fromUtf8(safe))) << safe;
     for (const char* unsafe : {"-oProxyCommand=x", "a\tb", "a\x1b" "b", "a\xe2\x80\x83" "b"})
         EXPECT_FALSE(isSafeSSHName(QString::fromUtf8(unsafe))) << unsafe;
-
     MacProfile profile;
     profile.host = QStringLiteral("srv");
     EXPECT_TRUE(isUsableProfile(profile));

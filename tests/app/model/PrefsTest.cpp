@@ -19,7 +19,6 @@ struct PrefsFixture : testing::Test {
     TempFolder folder;
     std::unique_ptr<PreferenceStore> store;
     std::unique_ptr<Prefs> prefs;
-
     void open(const QByteArray& fileText = {})
     {
         prefs.reset();
@@ -88,7 +87,6 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     prefs->setComposeBarVisible(true);
     prefs->setProjectsRoots({"/r"});
     store->flush();
-
     const QJsonObject file = QJsonDocument::fromJson(test::readAll(path())).object();
     EXPECT_EQ(file.value("flutter.favorites_p7").toArray(), (QJsonArray{"a", "b", "c"}));
     EXPECT_EQ(file.value("flutter.hidden_local").toArray(), (QJsonArray{"z"}));
@@ -101,7 +99,6 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     EXPECT_EQ(file.value("flutter.activeTab__active").toDouble(), 2.0);
     EXPECT_EQ(file.value("hv.connectedProfiles").toArray(), (QJsonArray{"p2", "p1"}));
     EXPECT_EQ(file.value("flutter.composeBarVisible"), QJsonValue(true));
-
     reopen();
     EXPECT_EQ(prefs->favorites("p7"), (QSet<QString>{"a", "b", "c"}));
     EXPECT_EQ(prefs->commands(), (QList<SavedCommand>{{"ls", "ls -la"}}));

@@ -26,7 +26,6 @@ struct StoreFixture {
     MemorySecretBackend* backend;
     SecretStore secrets;
     ProfileStore store;
-
     StoreFixture() : StoreFixture(std::make_unique<MemorySecretBackend>()) {}
     explicit StoreFixture(std::unique_ptr<MemorySecretBackend> memory)
         : backend(memory.get()), secrets(std::move(memory)), store(secrets, folder.path()) {}
@@ -51,13 +50,11 @@ TEST(Keychain, StoredListKeepsReadableProfilesAndBacksUpTheRest)
         for (const MacProfile& p : next)
             hosts.append(p.host);
         EXPECT_EQ(hosts, c.hostsRead);
-
         next.append(profile("p9", "new"));
         QCoro::waitFor(f.store.saveProfiles(next));
         const QHash<QString, QString> items = f.backend->items();
         EXPECT_EQ(items.value("profiles_v2.bak", "none"), c.backedUp ? QString::fromUtf8(c.stored) : "none");
         EXPECT_EQ(decodeProfiles(items.value("profiles_v2")).profiles, next);
-
         // Only the first overwrite keeps a copy: a later save leaves the copy alone.
         f.backend->write("profiles_v2.bak", "older copy");
         QCoro::waitFor(f.store.saveProfiles(next));
@@ -70,11 +67,9 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
     auto memory = std::make_unique<MemorySecretBackend>();
     memory->setAvailable(false);
     StoreFixture f(std::move(memory));
-
     const QList<MacProfile> saved = {profile("p1", "alpha")};
     QCoro::waitFor(f.store.saveProfiles(saved));
     QCoro::waitFor(f.secrets.secureWrite(ProfileStore::passwordKey("p1"), "hunter2"));
-
     const QFileInfo file(f.store.fallbackPath());
     ASSERT_TRUE(file.exists());
     EXPECT_EQ(file.absolutePath(), f.folder.path());
@@ -83,7 +78,6 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
     EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead(ProfileStore::passwordKey("p1"))), std::nullopt);
     for (const QString& name : QDir(f.folder.path()).entryList(QDir::Files))
         EXPECT_FALSE(test::readAll(f.folder.file(name)).contains("hunter2")) << name.toStdString();
-
     // Once the service is back, the list moves into it and the file goes away.
     f.backend->setAvailable(true);
     EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), saved);
@@ -106,7 +100,6 @@ TEST(Keychain, OverlappingSavesKeepTheLastList)
         else
             test::writeAll(f.store.fallbackPath(), "damaged");
         QCoro::waitFor(f.store.loadProfiles());
-
         const QList<MacProfile> older = {profile("p1", "alpha")};
         const QList<MacProfile> newer = {profile("p1", "alpha"), profile("p2", "beta")};
         QCoro::Task<> first = f.store.saveProfiles(older), second = f.store.saveProfiles(newer);

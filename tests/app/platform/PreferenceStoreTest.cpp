@@ -35,7 +35,6 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameKeepsThePreviousFile)
         store.flush();
     }
     const QByteArray before = test::readAll(path);
-
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -48,10 +47,8 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameKeepsThePreviousFile)
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child did not stop before the rename";
-
     EXPECT_EQ(test::readAll(path), before);
     EXPECT_EQ(leftovers(folder).size(), 2) << leftovers(folder).join(' ').toStdString();
-
     PreferenceStore reopened(path);
     EXPECT_EQ(reopened.numberValue("flutter.fontSize"), 15.0);
     EXPECT_EQ(reopened.stringListValue("hv.connectedProfiles"), QStringList{"p1"});

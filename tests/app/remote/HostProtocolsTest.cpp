@@ -124,7 +124,6 @@ TEST(ServerStateListing, OrdersAreStrictIntegersAndSortTheTabs)
         ASSERT_EQ(state.open.size(), 1);
         EXPECT_EQ(state.open.at(0).order, value) << '"' << order << '"';
     }
-
     const ServerState state = parseServerState(row({"d", "1", "2", "", "", "", ""}) + u'\n' +
                                                row({"c", "1", "", "", "", "", ""}) + u'\n' +
                                                row({"b", "1", "1", "", "", "", ""}) + u'\n' +
@@ -138,7 +137,6 @@ TEST(ServerStateListing, SharedFileAfterTheMarkerAndNoListingWithoutIt)
         QStringLiteral("\n@@HV_SHARED@@\n{\"favorites\":[\"web\"],\"hidden\":[],\"version\":1}\n@@HV_SHARED@@\ngarbage"));
     ASSERT_TRUE(state && state->shared);
     EXPECT_EQ(state->shared->favorites, NameSet{QStringLiteral("web")});
-
     EXPECT_EQ(parseListingOutput(QStringLiteral("@@HV_SHARED@@\n")), ServerState{});
     EXPECT_FALSE(parseListingOutput(QString()));
     EXPECT_FALSE(parseListingOutput(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""})));

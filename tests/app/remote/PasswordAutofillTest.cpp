@@ -39,7 +39,6 @@ TEST(PasswordAutofill, KeepsABoundedTail)
     EXPECT_EQ(autofill.feed(QStringLiteral("a\u0301").repeated(700)), std::nullopt);
     EXPECT_EQ(autofill.feed(QStringLiteral("password: ")), QStringLiteral("pw\r"));
     EXPECT_TRUE(autofill.sent());
-
     // A prompt word cut by the 512-character bound is no longer whole.
     PasswordAutofill cut(QStringLiteral("pw"));
     EXPECT_EQ(cut.feed(QStringLiteral("pass")), std::nullopt);

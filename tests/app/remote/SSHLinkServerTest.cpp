@@ -26,7 +26,6 @@ protected:
     static void TearDownTestSuite() { delete server; }
     void SetUp() override { ASSERT_TRUE(server->running()) << server->failure().toStdString(); }
     void TearDown() override { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
-
     static test::SshServer* server;
     test::TempFolder home;
     test::EnvironmentOverride environment{"HOME", home.path()};
@@ -43,7 +42,6 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     EXPECT_EQ(link.remoteHome(), server->remoteHome());
     EXPECT_TRUE(QFileInfo(link.controlPath()).exists());
     EXPECT_EQ(runSync(link.hasTmux()), QFileInfo::exists(QStringLiteral("/usr/bin/tmux")));
-
     const ShellResult<QString> script =
         runSync(link.runScript(QStringLiteral("cd \"$HOME\"\nprintf 'é %s\\n' \"$(basename \"$PWD\")\"\necho it\\'s\ntrue\n"), 25));
     ASSERT_TRUE(script) << script.error().message.toStdString();
@@ -61,7 +59,6 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     ASSERT_FALSE(slow);
     EXPECT_EQ(slow.error().message, Shell::timeoutMessage());
     EXPECT_LT(clock.elapsed(), 10000);
-
     // Uploads are byte-exact, replace the file whole and leave no temporary file.
     QByteArray data(1 << 20, '\0');
     for (qsizetype i = 0; i < data.size(); ++i)
@@ -76,7 +73,6 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     EXPECT_EQ(QDir(server->remoteHome() + QStringLiteral("/Upload")).entryList(QDir::Files | QDir::Hidden),
               QStringList{"it's a file.bin"});
     EXPECT_FALSE(runSync(link.uploadFile(data, QStringLiteral("/proc/hv/x.bin"))));
-
     // Installing the keys twice leaves one line per key, private to the account.
     QDir().mkpath(home.file(".ssh"));
     const QString key = server->clientPublicKey();
@@ -92,7 +88,6 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     EXPECT_EQ(test::readAll(authorized), (key + u'\n' + second + u'\n').toUtf8());
     EXPECT_EQ(QFileInfo(authorized).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther), 0);
     QFile::remove(authorized);
-
     // The master unlinks its socket as it exits, just after it acknowledged the request.
     QCoro::waitFor(link.closeMaster());
     EXPECT_TRUE(test::pollUntil([&] { return !QFileInfo::exists(link.controlPath()); }, std::chrono::seconds(3)));

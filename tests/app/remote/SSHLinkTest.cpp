@@ -53,10 +53,8 @@ TEST(SSHLink, UploadCommandReplacesOnlyACompleteFile)
     test::TempFolder folder;
     const QString target = folder.file("it's new/a b.bin");
     const QByteArray data("\x00\x01\xff payload", 11);
-
     EXPECT_EQ(runLocally(SSHLink::uploadCommand(target, data.size()), data), QByteArray("status 0"));
     EXPECT_EQ(test::readAll(target), data);
-
     // Fewer bytes than announced: a transfer cut short keeps the previous file.
     EXPECT_EQ(runLocally(SSHLink::uploadCommand(target, 50), "short"), QByteArray("status 1"));
     EXPECT_EQ(test::readAll(target), data);

@@ -29,7 +29,6 @@ TEST(Shell, StatusAndBothStreams)
     EXPECT_EQ(result.value().status, 3);
     EXPECT_EQ(result.value().standardOutput, QStringLiteral("hi\n"));
     EXPECT_EQ(result.value().standardError, QStringLiteral("err\n"));
-
     // A signal's end gives the signal number.
     result = sh(QStringLiteral("kill -TERM $$"));
     ASSERT_TRUE(result.ok());
@@ -70,7 +69,6 @@ TEST(Shell, LaunchFailureNamesThePathAndTheReason)
     auto result = runSync(Shell::run(QStringLiteral("/nonexistent/program"), {}, std::nullopt, 5));
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().message.toStdString(), "Impossible de lancer /nonexistent/program : No such file or directory");
-
     // Found only by the system when it tries to run the file.
     test::TempFolder dir;
     const QString path = dir.file(QStringLiteral("not-a-program"));
@@ -104,12 +102,10 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
     ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n"));
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     test::EnvironmentOverride shell("SHELL", fake);
-
     EXPECT_EQ(userShell(), fake);
     auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
-
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);

@@ -172,7 +172,6 @@ bool SshServer::prepare(const Options& options)
     const passwd* account = ::getpwnam(user);
     if (account == nullptr)
         return fail(QStringLiteral("the account hvtest cannot be found"));
-
     // Short, because the clients' control sockets are made below it.
     std::string pattern = "/tmp/hvs-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
@@ -183,7 +182,6 @@ bool SshServer::prepare(const Options& options)
     QDir().mkpath(remoteHome());
     if (::chown(QFile::encodeName(remoteHome()).constData(), account->pw_uid, account->pw_gid) != 0 && ::geteuid() == 0)
         return fail(QStringLiteral("cannot give the run's home folder to hvtest"));
-
     for (const char* key : {"host_key", "client_key"}) {
         if (std::optional<QString> failure = runProgram(
                 QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),

@@ -46,7 +46,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     const QString project = server.folder(QStringLiteral("demo"));
     ASSERT_TRUE(test::writeAll(server.home() + QStringLiteral("/.profile"), "PS1='demo $ '\nexport PS1\n"));
     ASSERT_TRUE(test::writeAll(server.home() + QStringLiteral("/.tmux.conf"), "set -g status off\n"));
-
     const QString session = tmuxSessionName(project);
     MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("demo"), project, session}, true, nullptr);
     TermView& view = *tab.terminal;
@@ -58,7 +57,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     view.optionAsMetaKey = false;
     view.setCaretViewTracksFocus(false);
     ASSERT_TRUE(view.cellDimension);
-
     QWidget window;
     window.setAutoFillBackground(true);
     QPalette colours = window.palette();
@@ -75,7 +73,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
     ASSERT_EQ(view.terminal->cols, gridCols);
     ASSERT_EQ(view.terminal->rows, gridRows);
-
     QElapsedTimer quiet;
     quiet.start();
     tab.onOutput = [&](MacTab&, const QString&) { quiet.restart(); };
@@ -92,7 +89,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
     tab.stop();
-
     EXPECT_TRUE(corvantix::testing::matchesReference(image, QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),
                                                      QStringLiteral("project-tab")));
 }

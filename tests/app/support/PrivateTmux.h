@@ -26,7 +26,6 @@ public:
         environment.set("SHELL", QStringLiteral("/bin/sh"));
     }
     ~PrivateTmux() { tmux({QStringLiteral("kill-server")}); }
-
     // Empty when tmux is installed; otherwise the line naming the missing package.
     static std::string missing()
     {
@@ -52,7 +51,6 @@ public:
         }
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
-
     TempFolder root;
     EnvironmentOverride environment;
     QString base;

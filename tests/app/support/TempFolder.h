@@ -31,7 +31,6 @@ public:
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-
     bool valid() const { return !folder.isEmpty(); }
     const QString& path() const { return folder; }
     QString file(const QString& name) const { return folder + u'/' + name; }
@@ -70,7 +69,6 @@ public:
     }
     EnvironmentOverride(const EnvironmentOverride&) = delete;
     EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
     // Sets `name` to `value`, or removes it when there is none.
     void set(const char* name, const std::optional<QString>& value)
     {

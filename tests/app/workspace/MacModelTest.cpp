@@ -27,7 +27,6 @@ struct FakeHost {
     std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
     // A folder missing here cannot be listed.
     QHash<QString, QStringList> folders;
-
     void install(MacModel& model)
     {
         model.runScript = [this](MacConnection&, QString script, double) {
@@ -49,9 +48,7 @@ struct Workspace {
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
     FakeHost host;
-
     Workspace() { host.install(model); }
-
     MacConnection& server(const QString& id)
     {
         MacProfile profile;
@@ -131,7 +128,6 @@ TEST_F(ModelFixture, NewTabsFollowTheirConnectionsLastTab)
     open(a, QStringLiteral("/a2"));
     EXPECT_EQ(model.insertionIndex(open(b, QStringLiteral("/b2"), false)), 2);
     EXPECT_EQ(model.insertionIndex(open(server(QStringLiteral("pC")), QStringLiteral("/c1"), false)), 3);
-
     model.persistTabs();
     EXPECT_EQ(prefs.activeTab(), 0);
     EXPECT_TRUE(prefs.tabs(QStringLiteral("pC")).isEmpty());
@@ -148,7 +144,6 @@ TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceWhateverTheOutcome)
     wait(model.runRemote(connection, QStringLiteral("tmux set x\n")));
     EXPECT_EQ(connection.writeEpoch, 2);
     EXPECT_EQ(host.scripts, QStringList{QStringLiteral("tmux set x\ntrue\n")});
-
     model.toggleHidden(QStringLiteral("web"), true, connection);
     model.toggleHidden(QStringLiteral("web"), true, connection);
     EXPECT_EQ(prefs.hidden(QStringLiteral("p1")), QSet<QString>{QStringLiteral("web")});
@@ -170,14 +165,12 @@ TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)
     wait(model.refreshProjects(local()));
     ASSERT_EQ(local().projects().size(), 2);
     EXPECT_EQ(local().gitInfo().value(QStringLiteral("/one/a")), (GitInfo{QStringLiteral("main"), true}));
-
     // Open, close and open again: listed once; the sub-folder probe keeps the top marks.
     for (int i = 0; i < 3; ++i)
         wait(model.loadSubprojects(QStringLiteral("/one/a"), local()));
     EXPECT_EQ(host.listed.count(QStringLiteral("/one/a")), 1);
     EXPECT_TRUE(local().expanded().contains(QStringLiteral("/one/a")));
     EXPECT_EQ(local().gitInfo().size(), 3);
-
     // The second root does not answer, and the probe fails: nothing of it is lost.
     host.folders = {{one, {QStringLiteral("a"), QStringLiteral("c")}}};
     host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
@@ -188,7 +181,6 @@ TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)
     EXPECT_TRUE(local().expanded().isEmpty());
     EXPECT_TRUE(local().subprojects().isEmpty());
     EXPECT_EQ(local().gitInfo().value(QStringLiteral("/two/b")), (GitInfo{QStringLiteral("dev"), false}));
-
     prefs.setProjectsRoots({});
     const qsizetype probes = host.scripts.size();
     wait(model.refreshProjects(local()));

@@ -40,8 +40,7 @@ TEST(BlockElementTest, EighthsSnapOutwardToWholePixelsWithoutAntiAliasing)
     struct Case { uint32_t codePoint; CellGrid grid; double scale; bool antiAlias; PointRect expected; };
     const Case cases[] = {
         // Lower one eighth of a 17-pixel cell: 14.875 .. 17 becomes 14 .. 17.
-        {0x2581, {0, 0, 8, 17}, 1.0, false, {0, 14, 8, 3}},
-        {0x2581, {0, 0, 8, 17}, 1.0, true, {0, 14.875, 8, 2.125}},
+        {0x2581, {0, 0, 8, 17}, 1.0, false, {0, 14, 8, 3}}, {0x2581, {0, 0, 8, 17}, 1.0, true, {0, 14.875, 8, 2.125}},
         // The same cell at scale 2 (8.5 points high): snapped to half points.
         {0x2581, {0, 0, 4, 8.5}, 2.0, false, {0, 7.0, 4, 1.5}},
         // Left three eighths of a cell 7.3 wide at column 2 of a row starting at 10.

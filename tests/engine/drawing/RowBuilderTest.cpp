@@ -272,8 +272,7 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
     };
     using M = LinkHighlightMode;
     const ModeCase modes[] = {
-        {M::always, false, true, true, false},
-        {M::alwaysWithModifier, false, true, false, false},
+        {M::always, false, true, true, false}, {M::alwaysWithModifier, false, true, false, false},
         {M::alwaysWithModifier, true, true, true, false}, {M::hover, false, true, false, true},
         {M::hover, false, false, false, false}, {M::hoverWithModifier, false, true, false, false},
         {M::hoverWithModifier, true, true, false, true},

@@ -190,16 +190,6 @@ TEST(LineCopy, CopyFromKeepsOwnRenderModeImagesAndFill)
     EXPECT_EQ(textOf(*dst), "0123456789");
 }
 
-TEST(LineCopy, CopyCellsWithinOneLineOverlapping)
-{
-    auto right = lineOf("abcdefgh");
-    right->copyCellsFrom(*right, 1, 3, 4);
-    EXPECT_EQ(textOf(*right), "abcbcdeh");
-    auto left = lineOf("abcdefgh");
-    left->copyCellsFrom(*left, 3, 1, 4);
-    EXPECT_EQ(textOf(*left), "adefgfgh");
-}
-
 TEST(LineCopy, CopyCellsMovesMarks)
 {
     auto src = lineOf("abcdefgh");
@@ -272,8 +262,14 @@ TEST(LineCopy, WholeLineCopyMovesHardContinuationGroup)
     EXPECT_EQ(dst->semanticHardContinuationGroup(), 3u);
 }
 
-TEST(LineCopy, CopyCellsStaysInsideTheLines)
+TEST(LineCopy, CopyCellsStaysInsideTheLinesAndMayOverlap)
 {
+    auto right = lineOf("abcdefgh");
+    right->copyCellsFrom(*right, 1, 3, 4);
+    EXPECT_EQ(textOf(*right), "abcbcdeh");
+    auto left = lineOf("abcdefgh");
+    left->copyCellsFrom(*left, 3, 1, 4);
+    EXPECT_EQ(textOf(*left), "adefgfgh");
     auto src = lineOf("abcdef");
     auto dst = lineOf("...");
     dst->copyCellsFrom(*src, 2, 1, 10); // bounded to the two cells left in dst
@@ -303,10 +299,7 @@ TEST(LineText, TranslateToString)
 
 TEST(LineGeneration, EveryChangeRaisesIt)
 {
-    struct Case {
-        const char* name;
-        std::function<void(BufferLine&)> change;
-    };
+    struct Case { const char* name; std::function<void(BufferLine&)> change; };
     auto other = lineOf("zzzzzz");
     const Case cases[] = {
         {"setCell", [](BufferLine& l) { l.setCell(0, cellOf('q')); }},
@@ -318,8 +311,7 @@ TEST(LineGeneration, EveryChangeRaisesIt)
         {"deleteCells", [](BufferLine& l) { l.deleteCells(1, 1, 5, kFill); }},
         {"copyCellsFrom", [&](BufferLine& l) { l.copyCellsFrom(*other, 0, 0, 2); }},
         {"copyCellsFrom self", [](BufferLine& l) { l.copyCellsFrom(l, 0, 1, 2); }},
-        {"resize", [](BufferLine& l) { l.resize(3, kFill); }},
-        {"copyFrom", [&](BufferLine& l) { l.copyFrom(*other); }},
+        {"resize", [](BufferLine& l) { l.resize(3, kFill); }}, {"copyFrom", [&](BufferLine& l) { l.copyFrom(*other); }},
         {"clearForRecycle", [](BufferLine& l) { l.clearForRecycle(Attribute{}); }},
         {"setIsWrapped", [](BufferLine& l) { l.setIsWrapped(false); }},
         {"setBidiState", [](BufferLine& l) { l.setBidiState({}); }},

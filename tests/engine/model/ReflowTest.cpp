@@ -24,14 +24,6 @@ std::string letters(int n)
     return text;
 }
 
-// A buffer whose screen is filled with blank rows.
-std::unique_ptr<Buffer> screenOf(int cols, int rows, std::optional<int> scrollback = 100)
-{
-    auto buffer = std::make_unique<Buffer>(cols, rows, 8, scrollback);
-    buffer->fillViewportRows();
-    return buffer;
-}
-
 // A buffer holding `history` lines named h0, h1, ... above a screen of blank rows.
 std::unique_ptr<Buffer> screenWithHistory(int cols, int rows, int history, std::optional<int> scrollback = 100)
 {
@@ -48,6 +40,12 @@ std::unique_ptr<Buffer> screenWithHistory(int cols, int rows, int history, std::
     buffer->setYBase(history);
     buffer->setYDisp(history);
     return buffer;
+}
+
+// A buffer whose screen is filled with blank rows.
+std::unique_ptr<Buffer> screenOf(int cols, int rows, std::optional<int> scrollback = 100)
+{
+    return screenWithHistory(cols, rows, 0, scrollback);
 }
 
 void writeAt(Buffer& buffer, int line, std::string_view text)

@@ -109,15 +109,7 @@ TEST(RingDeathTest, ProgrammingErrorsEndTheProgram)
 
 TEST(Ring, SpliceReplacesInsertsAndDropsOffTheTop)
 {
-    struct Case {
-        int maxLength;
-        const char* before;
-        int start;
-        int deleteCount;
-        const char* items;
-        const char* after;
-        int startIndex;
-    };
+    struct Case { int maxLength; const char* before; int start, deleteCount; const char* items, *after; int startIndex; };
     const Case cases[] = {
         {5, "abc", 1, 1, "x", "axc", 0}, {5, "abc", 1, 0, "x", "axbc", 0}, {5, "abcd", 1, 2, "", "ad", 0},
         {5, "abc", 3, 0, "xy", "abcxy", 0},

@@ -16,11 +16,7 @@ namespace {
 // Counts how often the buffer asks for the link payload.
 struct CountingLinks final : LinkPayloadSource {
     int asked = 0;
-    TinyAtom linkPayload() override
-    {
-        ++asked;
-        return TinyAtom{7};
-    }
+    TinyAtom linkPayload() override { return ++asked, TinyAtom{7}; }
 };
 
 // A screen of its own with a scroll hook that records its calls.
@@ -44,11 +40,7 @@ protected:
     }
     const CharData& cell(int col, int row) { return screen->lines()[screen->yBase() + row]->getCell(col); }
     BufferLine& line(int row) { return *screen->lines()[screen->yBase() + row]; }
-    void moveTo(int x, int y)
-    {
-        screen->setX(x);
-        screen->setY(y);
-    }
+    void moveTo(int x, int y) { screen->setX(x), screen->setY(y); }
     CountingLinks links;
     std::unique_ptr<Buffer> screen;
     std::vector<bool> scrollCalls;

@@ -58,7 +58,6 @@ protected:
             QCoro::waitFor(link->closeMaster());
         SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
     }
-
     std::unique_ptr<MacTab> startTab(SecretStore& keychain)
     {
         link = std::make_shared<SSHLink>(server->profile());
@@ -70,7 +69,6 @@ protected:
             << screenText(*tab->terminal->terminal) << server->log().toStdString();
         return tab;
     }
-
     // Runs a tmux command on the server through a one-shot command riding on the tab's connection.
     QString remoteTmux(const QString& command)
     {
@@ -83,7 +81,6 @@ protected:
     {
         return remoteTmux(QStringLiteral("list-clients -t ") + tmuxSessionTarget(session) + QStringLiteral(" -F '#{client_tty}'"));
     }
-
     static test::SshServer* server;
     test::TempFolder home;
     // The control sockets live below HOME: keep it short.
@@ -117,14 +114,12 @@ TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
     std::unique_ptr<MacTab> tab = startTab(keychain);
     ASSERT_TRUE(waitUntil([&] { return !remoteClients().isEmpty(); }, 20000));
     EXPECT_FALSE(tab->autofill);
-
     // A restart rides on the connection the first start left: ssh asks for nothing, and the
     // password the tab is ready to type must not reach what runs in the session.
     tab->stop();
     ASSERT_TRUE(waitUntil([&] { return remoteClients().isEmpty(); }, 20000));
     tab->start();
     ASSERT_TRUE(waitUntil([&] { return !remoteClients().isEmpty(); }, 30000));
-
     // A program in the session asks for "a password": the tab types nothing, so what it
     // reads is what the test types.
     tab->terminal->send(std::string_view(

@@ -56,7 +56,6 @@ TEST(MacTab, CommandLines)
     EXPECT_EQ(plain.command(QStringLiteral("ignored")), QStringLiteral("cd '/srv/it'\\''s' 2>/dev/null; exec $SHELL -l"));
     const MacTab tmux(QStringLiteral("local"), project, true, nullptr);
     EXPECT_TRUE(tmux.command(std::nullopt).endsWith(QStringLiteral("exec tmux attach -t '=kq-demo-0123456789abcdef'")));
-
     // The inner login shell, not the outer one, expands and unquotes.
     EXPECT_EQ(remoteShellCommand(QStringLiteral("cd \"$HOME\" && echo `id` \\ 'x'")),
               QStringLiteral("$SHELL -lc \"cd \\\"\\$HOME\\\" && echo \\`id\\` \\\\ 'x'\""));
@@ -70,7 +69,6 @@ protected:
     {
         return MacProject{QStringLiteral("demo"), path, QStringLiteral("kq-demo-0000000000000001")};
     }
-
     test::TempFolder folder;
     test::EnvironmentOverride environment{"SHELL", QStringLiteral("/bin/sh")};
     test::EnvironmentOverride home{"HOME", folder.path()};
@@ -83,7 +81,6 @@ TEST_F(LocalTab, StartStopAndTheEndsThatCount)
     QString output;
     tab.onExit = [&](MacTab&) { ++exits; };
     tab.onOutput = [&](MacTab&, const QString& text) { output += text; };
-
     tab.start();
     ASSERT_TRUE(tab.isLive());
     EXPECT_EQ(tab.generation, 1u);
@@ -93,13 +90,11 @@ TEST_F(LocalTab, StartStopAndTheEndsThatCount)
     EXPECT_EQ(tab.generation, 1u);
     EXPECT_EQ(tab.startedAt, started);
     EXPECT_EQ(tab.terminal->process->shellPid(), child);
-
     // The shell runs in the project folder.
     tab.terminal->send(std::string_view("pwd; exit 3\r"));
     ASSERT_TRUE(waitUntil([&] { return exits == 1; })) << output.toStdString();
     EXPECT_FALSE(tab.isLive());
     EXPECT_TRUE(output.contains(folder.path()));
-
     // A new start, a stop, then the report of the stopped child: nothing reaches onExit.
     tab.start();
     ASSERT_TRUE(tab.isLive());
@@ -164,7 +159,6 @@ TEST_F(LocalTab, ComposedMessageIsAPasteThenAReturnLater)
     ASSERT_TRUE(waitUntil([&] { return submits == 1; }));
     EXPECT_GE(clock.elapsed(), 70);
     ASSERT_TRUE(waitUntil([&] { return output.contains(QStringLiteral("^[[200~hello^[[201~")); })) << output.toStdString();
-
     // A tab closed before the delay sends nothing more.
     tab->sendComposed(QString());
     tab->stop();
@@ -182,7 +176,6 @@ TEST_F(LocalTab, AutofillAnswersDuringTheStartUpOnlyAndOnce)
     EXPECT_EQ(submits, 1);
     tab.handleOutput(QStringLiteral("\r\nana@srv's password: "));
     EXPECT_EQ(submits, 1);
-
     // Once the session shows its full screen, a prompt belongs to some program in it.
     // The switch may arrive cut between two chunks.
     tab.autofill.emplace(QStringLiteral("secret"));
@@ -191,7 +184,6 @@ TEST_F(LocalTab, AutofillAnswersDuringTheStartUpOnlyAndOnce)
     tab.handleOutput(QStringLiteral("49h\x1b[HEnter password: "));
     EXPECT_EQ(submits, 1);
     EXPECT_FALSE(tab.autofill);
-
     // Past the start-up window likewise.
     tab.autofillWindow = std::chrono::milliseconds(1);
     tab.start();

@@ -29,7 +29,6 @@ protected:
         for (const char* name : {"LANG", "LC_ALL", "LC_CTYPE"})
             server.environment.set(name, std::nullopt);
     }
-
     static QString tmux(const QStringList& arguments) { return test::PrivateTmux::tmux(arguments); }
     QString option(const QString& session, const QString& name) const
     {
@@ -40,7 +39,6 @@ protected:
         return tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + session, QStringLiteral("-F"),
                      QStringLiteral("#{client_tty}")});
     }
-
     test::PrivateTmux server;
     const QString folder = server.folder(QStringLiteral("it's a project"));
 };
@@ -52,7 +50,6 @@ TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)
     MacTab tab(QStringLiteral("local"), MacProject{name, folder, session}, true, nullptr);
     int exits = 0;
     tab.onExit = [&](MacTab&) { ++exits; };
-
     // The tagging the workspace uses as setup, then what the tab's own shell sees.
     const QString seen = server.file(QStringLiteral("seen"));
     const QString setup = sessionTagCommand(session, name, folder, {session}) +
@@ -66,7 +63,6 @@ TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)
     EXPECT_EQ(option(session, QStringLiteral("@hv_path")), folder);
     EXPECT_EQ(option(session, QStringLiteral("@hv_order")), QStringLiteral("1"));
     EXPECT_EQ(QString::fromUtf8(test::readAll(seen)), QStringLiteral("xterm-256color\n1\n"));
-
     // The shell inside the session counts characters, not bytes, and works in the folder.
     const QString typed = server.file(QStringLiteral("typed"));
     const QByteArray line = "{ printf \xC3\xA9 | wc -m; pwd; } > " + shellQuote(typed).toUtf8() + "\r";
@@ -74,7 +70,6 @@ TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)
     tab.terminal->send(std::string_view(line.constData(), size_t(line.size())));
     ASSERT_TRUE(waitUntil([&] { return test::readAll(typed).endsWith('\n') && test::readAll(typed).count('\n') == 2; }));
     EXPECT_EQ(QString::fromUtf8(test::readAll(typed)), QStringLiteral("1\n") + folder + u'\n');
-
     // Stopping ends the client, not the session, and no end is reported.
     tab.stop();
     EXPECT_FALSE(tab.isLive());
@@ -82,7 +77,6 @@ TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)
     EXPECT_TRUE(tmux({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")})
                     .split(u'\n')
                     .contains(session));
-
     // A restart attaches again; the session ending ends the child, which is reported once.
     tab.start();
     ASSERT_TRUE(waitUntil([&] { return !clients(session).isEmpty(); }, 20000));

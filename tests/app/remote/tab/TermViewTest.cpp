@@ -38,7 +38,6 @@ struct RecordingTab {
         tab.onDropFiles = [this](MacTab&, const QList<QUrl>& urls) { drops << urls; };
     }
     TermView& view() { return *tab.terminal; }
-
     MacTab tab;
     QStringList outputs;
     int inputs = 0;
@@ -98,7 +97,6 @@ TEST(TermView, AnImageAlonePastesAsPNGForTheTabAndTextBesideItPastesTheText)
     EXPECT_EQ(decoded.size(), QSize(7, 5));
     EXPECT_EQ(decoded.pixelColor(3, 2), QColor(10, 200, 30));
     EXPECT_TRUE(view.sent.isEmpty());
-
     auto* data = new QMimeData;
     data->setText(QStringLiteral("échos"));
     data->setImageData(image);
@@ -116,7 +114,6 @@ TEST(TermView, FileDropsReachTheTabAndTextIsRefused)
     QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&recording.view(), &refused);
     EXPECT_FALSE(refused.isAccepted());
-
     // Local files only, in the order dragged; a folder is a file too.
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp")), QUrl(QStringLiteral("https://example.org/x")),
@@ -143,7 +140,6 @@ TEST(TermView, EndIsReportedOnALaterTurnWithTheGenerationOfThatMoment)
     recording.view().generation = 5;
     EXPECT_EQ(recording.exits, 0);
     ASSERT_TRUE(waitUntil([&] { return recording.exits == 1; }));
-
     // A report of a child an earlier start replaced is ignored; the matching one behind it
     // is not.
     recording.tab.generation = 6;
