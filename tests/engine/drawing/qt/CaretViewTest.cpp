@@ -66,10 +66,9 @@ TEST_F(CaretViewTest, UnfocusedCaretIsAnOutlineWhateverTheStyle)
     for (CursorStyle style : {CursorStyle::steadyBlock, CursorStyle::blinkUnderline, CursorStyle::steadyBar}) {
         const QImage image = draw(style, false);
         // The inner half of a 3-wide stroke: a frame about 1.5 wide, inside empty.
-        EXPECT_EQ(image.pixelColor(0, 10), caretColour);
-        EXPECT_EQ(image.pixelColor(9, 10), caretColour);
-        EXPECT_EQ(image.pixelColor(5, 0), caretColour);
-        EXPECT_EQ(image.pixelColor(5, 19), caretColour);
+        EXPECT_EQ(std::vector<QColor>({image.pixelColor(0, 10), image.pixelColor(9, 10), image.pixelColor(5, 0),
+                                       image.pixelColor(5, 19)}),
+                  std::vector<QColor>(4, caretColour));
         EXPECT_EQ(countColour(image, QColor(Qt::transparent), QRect(3, 3, 4, 14)), 4 * 14);
         EXPECT_EQ(countColour(image, caretTextColour, image.rect()), 0); // no glyph
     }

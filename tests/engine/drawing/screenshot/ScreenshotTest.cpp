@@ -51,7 +51,6 @@ std::string range(char32_t first, char32_t last)
 }
 
 // Rows of the fixed screen (0-based) that the exact checks look at.
-constexpr int paletteRow = 1;      // four rows of 64 background cells
 constexpr int frameRow = 12;       // a 7 x 4 light frame at column 0, a heavy one at column 10
 constexpr int blockRow = 17;       // U+2580-U+259F
 constexpr int blockProbeRow = 18;  // full, upper, lower, left, right; a full block below the first
@@ -222,27 +221,6 @@ protected:
     int cw = 0;
     int ch = 0;
 };
-
-QColor xtermColour(int index)
-{
-    if (index >= 232) {
-        const int level = 8 + 10 * (index - 232);
-        return QColor(level, level, level);
-    }
-    static constexpr int steps[] = {0, 95, 135, 175, 215, 255};
-    const int i = index - 16;
-    return QColor(steps[i / 36], steps[(i / 6) % 6], steps[i % 6]);
-}
-
-TEST_F(ScreenshotTest, PaletteCellsShowTheXtermColours)
-{
-    // The first 16 are the palette's own; each fills its cell evenly.
-    for (int i = 0; i < 16; ++i)
-        EXPECT_TRUE(allOf(cell(i, paletteRow), image.pixelColor(centre(i, paletteRow)))) << "colour " << i;
-    // The cube and the grey ramp, every cell covered to its edges.
-    for (int i = 16; i < 256; ++i)
-        EXPECT_TRUE(allOf(cell(i % 64, paletteRow + i / 64), xtermColour(i))) << "colour " << i;
-}
 
 TEST_F(ScreenshotTest, BoxLinesMeetAcrossCells)
 {
