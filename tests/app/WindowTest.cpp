@@ -34,8 +34,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-#ifndef HALVOREN_APP
-#error "HALVOREN_APP must name the application binary"
+#if !defined(HALVOREN_APP) || !defined(HALVOREN_MOUSE_PROBE)
+#error "HALVOREN_APP and HALVOREN_MOUSE_PROBE must name the application binary and the mouse probe"
 #endif
 
 constexpr auto patience = 60s;
@@ -170,14 +170,13 @@ protected:
             return "<the pasted line did not run>";
         return readFile(file);
     }
-    // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
+    // Runs the mouse probe (data/mouse-probe.py) in the shell and learns where the terminal's
     // cells lie in the window from a click it reports in pixels.
     void calibrate()
     {
         ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is missing (Debian package python3)";
-        std::ofstream(home / "probe.py") << mouseProbe;
         probeOut = home / "probe.out";
-        ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\""));
+        ASSERT_TRUE(typeLine("/usr/bin/python3 \"" HALVOREN_MOUSE_PROBE "\" \"$HOME/probe.out\""));
         ASSERT_TRUE(pollUntil([&] { return probeLine("pixels").has_value(); })) << "the probe did not start";
         const std::optional<std::string> size = probeLine("cell ");
         ASSERT_TRUE(size);
@@ -205,46 +204,6 @@ protected:
         return std::to_string(originX + static_cast<int>(col * cellWidth)) + " "
                + std::to_string(originY + static_cast<int>(row * cellHeight));
     }
-    // A program that asks for the mouse: it tells the cell size, then the first click in
-    // pixels (SGR pixel mode), then the next one in cells (SGR).
-    static constexpr const char* mouseProbe = R"(
-import os, sys, termios, tty
-out = sys.argv[1]
-fd = sys.stdin.fileno()
-saved = termios.tcgetattr(fd)
-tty.setraw(fd)
-def say(line):
-    with open(out, 'a') as f:
-        f.write(line + '\n')
-def read_until(end):
-    data = b''
-    while not data.endswith(end):
-        data += os.read(fd, 1)
-    return data
-def report():
-    data = read_until(b'<')
-    while data[-1:] not in (b'M', b'm'):
-        data += os.read(fd, 1)
-    return data[data.rindex(b'\x1b') + 1:].decode()
-try:
-    os.write(1, b'\x1b[16t')
-    reply = read_until(b't').decode()
-    h, w = reply[reply.rindex('[') + 1:-1].split(';')[1:3]
-    say('cell %s %s' % (h, w))
-    os.write(1, b'\x1b[?1000h\x1b[?1016h')
-    say('pixels')
-    say('P ' + report())
-    report()
-    os.write(1, b'\x1b[?1016l\x1b[?1006h')
-    say('cells')
-    say('C ' + report())
-    report()
-finally:
-    os.write(1, b'\x1b[?1000l\x1b[?1006l\x1b[?1016l')
-    termios.tcsetattr(fd, termios.TCSADRAIN, saved)
-    say('done')
-)";
-
     fs::path home;
     fs::path probeOut;
     std::string window;

@@ -52,12 +52,8 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     const SecretOutcome probe = QCoro::waitFor(secrets.writeItem(QStringLiteral("probe"), QStringLiteral("x")));
     ASSERT_EQ(probe.status, SecretStatus::ok) << probe.error.toStdString();
     QCoro::waitFor(secrets.secureDelete(QStringLiteral("probe")));
-    MacProfile profile;
-    profile.id = QStringLiteral("p1733500000000000");
-    profile.name = QStringLiteral("Serveur de prod é");
-    profile.host = QStringLiteral("keyring-host.invalid");
-    profile.port = 2201;
-    profile.username = QStringLiteral("ana");
+    const MacProfile profile{.id = QStringLiteral("p1733500000000000"), .name = QStringLiteral("Serveur de prod é"),
+                             .host = QStringLiteral("keyring-host.invalid"), .port = 2201, .username = QStringLiteral("ana")};
     ProfileStore store(secrets, configDirectory());
     QCoro::waitFor(store.saveProfiles({profile}));
     EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), QList<MacProfile>{profile});
@@ -76,9 +72,7 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     while (files.hasNext()) {
         const QString path = files.next();
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         EXPECT_FALSE(bytes.contains(password.toUtf8())) << path.toStdString();
         EXPECT_FALSE(bytes.contains("first-attempt-4417")) << path.toStdString();
         EXPECT_FALSE(bytes.contains("keyring-host.invalid")) << path.toStdString();

@@ -76,23 +76,6 @@ TEST(PreferenceStore, ManyChangesEndWithTheLastStateOnDisk)
     EXPECT_EQ(QDir(folder.file("sub")).entryList(QDir::Files).size(), 1);
 }
 
-TEST(PreferenceStore, ReadersRefuseOtherTypes)
-{
-    TempFolder folder;
-    test::writeAll(folder.file("p.json"), R"({"b":true,"n":2.5,"s":"x","l":["a","b"],"m":["a",1],"z":null})");
-    const PreferenceStore store(folder.file("p.json"));
-    EXPECT_EQ(store.boolValue("b"), true);
-    EXPECT_EQ(store.boolValue("n"), std::nullopt);
-    EXPECT_EQ(store.numberValue("n"), 2.5);
-    EXPECT_EQ(store.numberValue("s"), std::nullopt);
-    EXPECT_EQ(store.stringValue("s"), QString("x"));
-    EXPECT_EQ(store.stringValue("l"), std::nullopt);
-    EXPECT_EQ(store.stringListValue("l"), (QStringList{"a", "b"}));
-    EXPECT_EQ(store.stringListValue("m"), std::nullopt);
-    EXPECT_EQ(store.boolValue("z"), std::nullopt);
-    EXPECT_EQ(store.stringValue("absent"), std::nullopt);
-}
-
 TEST(PreferenceStore, UnreadableFileIsKeptAsideBeforeTheFirstWrite)
 {
     TempFolder folder;

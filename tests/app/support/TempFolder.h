@@ -24,6 +24,7 @@ public:
         if (::mkdtemp(pattern.data()) != nullptr)
             folder = QString::fromStdString(pattern);
     }
+    // Never the empty path: that would be the working folder.
     ~TempFolder()
     {
         if (!folder.isEmpty())
@@ -42,9 +43,7 @@ private:
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool writeAll(const QString& path, const QByteArray& bytes)

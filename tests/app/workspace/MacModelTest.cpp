@@ -209,8 +209,7 @@ TEST(Upload, NamesKeepOnlyCharactersPlainInAShell)
 
 TEST_F(ModelFixture, ImagesPastedInOneSecondGetNumbers)
 {
-    const MacTab& a = open(local(), QStringLiteral("/a"), false);
-    const MacTab& b = open(local(), QStringLiteral("/b"), false);
+    const MacTab &a = open(local(), QStringLiteral("/a"), false), &b = open(local(), QStringLiteral("/b"), false);
     const QDateTime now(QDate(2026, 3, 4), QTime(5, 6, 7));
     EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607.png"));
     EXPECT_EQ(model.pastedImageName(a, now), QStringLiteral("image-20260304-050607-2.png"));

@@ -71,12 +71,9 @@ TEST_F(RowBuilderTest, CellWidthsSplitTheRowIntoSegments)
     feed(*terminal, "a\xe4\xb8\x96" "b"); // a, U+4E16 (wide), b
     const AttributedRow row = buildScreenRow(0);
     ASSERT_EQ(row.segments.size(), 3u);
-    const int widths[] = {1, 2, 1};
-    const int columns[] = {0, 1, 3};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(row.segments[i].columnWidth, widths[i]) << i;
-        EXPECT_EQ(row.segments[i].column, columns[i]) << i;
-    }
+    EXPECT_EQ(std::vector<int>({row.segments[0].column, row.segments[1].column, row.segments[2].column}),
+              std::vector<int>({0, 1, 3}));
+    EXPECT_EQ(row.segments[1].columnWidth, 2);
     EXPECT_EQ(row.segments[0].text, u"a");
     EXPECT_EQ(row.segments[1].text, u"\u4E16");
     EXPECT_EQ(row.segments[1].cellCount, 1);
@@ -123,8 +120,7 @@ TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
     ASSERT_EQ(row.segments.size(), 1u);
     const auto& runs = row.segments[0].runs;
     ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[1].start, 2);
-    EXPECT_EQ(runs[1].length, 2);
+    EXPECT_TRUE(runs[1].start == 2 && runs[1].length == 2);
     EXPECT_EQ(runs[1].style.selectionBackgroundColor, builder.settings.selectedTextBackgroundColor);
     EXPECT_EQ(runs[1].style.foregroundColor, RgbaColor::black());
     EXPECT_EQ(runs[1].style.paintedBackground(), builder.settings.selectedTextBackgroundColor);
@@ -179,9 +175,7 @@ TEST_F(RowBuilderTest, CustomGlyphCellsBecomeItemsAndKeepTheirOrdinal)
                                           cellOf('z')});
     ASSERT_EQ(row.blockElementItems.size(), 1u);
     const BlockElementRenderItem& block = row.blockElementItems[0];
-    EXPECT_EQ(block.column, 1);
-    EXPECT_EQ(block.columnWidth, 1);
-    EXPECT_EQ(block.codePoint, 0x2588u);
+    EXPECT_TRUE(block.column == 1 && block.columnWidth == 1 && block.codePoint == 0x2588u);
     EXPECT_EQ(block.foregroundColor, (RgbaColor{200 / 255.0, 0, 0, 1}));
     ASSERT_EQ(block.rects.size(), 1u);
     EXPECT_EQ(block.rects[0], (BlockElementRect{0, 8, 0, 8, BlockAlpha::full}));
@@ -263,13 +257,9 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
     EXPECT_EQ(link.underlineStyleAttribute, 1);
     EXPECT_EQ(link.underlineColor, (RgbaColor{2 / 255.0, 0, 0, 1}));
     EXPECT_EQ(row.segments[0].runs[1].style.corvantixUnderlineStyle, 2);
-    struct ModeCase {
-        LinkHighlightMode mode;
-        bool commandActive;
-        bool hoverRange; // the hover range covers column 1 of row 0
-        bool payloadLink;   // cell 0 (with a payload) gets the look
-        bool hoveredLink;   // cell 1 (no payload, hovered) gets the look
-    };
+    // With a hover range over column 1 of row 0: whether cell 0 (with a payload) and cell 1
+    // (no payload, hovered) get the look.
+    struct ModeCase { LinkHighlightMode mode; bool commandActive, hoverRange, payloadLink, hoveredLink; };
     using M = LinkHighlightMode;
     const ModeCase modes[] = {
         {M::always, false, true, true, false}, {M::alwaysWithModifier, false, true, false, false},
@@ -287,10 +277,9 @@ TEST_F(RowBuilderTest, LinkLookIsADashedUnderlineInTheForeground)
         const AttributedRow built = buildCells({linked, plain});
         const auto& runs = built.segments[0].runs;
         auto styleOf = [&](int cell) -> const RunStyle& {
-            for (const auto& run : runs) {
+            for (const auto& run : runs)
                 if (cell >= run.start && cell < run.start + run.length)
                     return run.style;
-            }
             return runs.back().style;
         };
         EXPECT_EQ(styleOf(0).corvantixUnderlineStyle == 5, m.payloadLink) << static_cast<int>(m.mode);
@@ -367,12 +356,9 @@ TEST_F(RowBuilderTest, CellAttributesUseTheGivenColoursWithoutDimOrLinkLook)
     const RgbaColor caret{1, 0, 0, 1};
     const RgbaColor caretText{0, 0, 1, 1};
     const RunStyle plain = builder.cellAttributes(styled(CharacterStyle::dim | CharacterStyle::bold), caret, caretText);
-    EXPECT_EQ(plain.foregroundColor, caret);
-    EXPECT_EQ(plain.backgroundColor, caretText);
-    EXPECT_EQ(plain.font, FontSlot::bold);
+    EXPECT_TRUE(plain.foregroundColor == caret && plain.backgroundColor == caretText && plain.font == FontSlot::bold);
     const RunStyle inverse = builder.cellAttributes(styled(CharacterStyle::inverse), caret, caretText);
-    EXPECT_EQ(inverse.foregroundColor, caretText);
-    EXPECT_EQ(inverse.backgroundColor, caret);
+    EXPECT_TRUE(inverse.foregroundColor == caretText && inverse.backgroundColor == caret);
     EXPECT_EQ(builder.cachedStyleCount(), 0u);
 }
 
@@ -405,10 +391,7 @@ TEST(KittyPlaceholderTest, FindPlaceholderPlacement)
 {
     auto record = [](uint32_t placementId, int cols, int rows) {
         KittyPlacementRecord r;
-        r.imageId = 1;
-        r.placementId = placementId;
-        r.cols = cols;
-        r.rows = rows;
+        r.imageId = 1, r.placementId = placementId, r.cols = cols, r.rows = rows;
         return r;
     };
     const std::vector<KittyPlacementRecord> records = {record(3, 0, 5), record(4, 2, 2), record(5, 6, 6)};
@@ -430,21 +413,17 @@ TEST_F(RowBuilderTest, BidiLayoutOrdersCellsAndIsolatesArabicLetters)
     const std::vector<RowBuilder::VisualCell> visual = {
         {2, std::nullopt}, {1, std::u32string(U"\uFE8E")}, {0, std::nullopt}};
     BufferLine line(3);
-    line.setCell(0, cellOf('a'));
-    line.setCell(1, cellOf(0x0627));
-    line.setCell(2, cellOf('b'));
+    for (const int col : {0, 1, 2})
+        line.setCell(col, cellOf(std::u32string_view(U"a\u0627b")[col]));
     RowBuilder::RowLayout layout;
     layout.visualCells = std::span<const RowBuilder::VisualCell>(visual);
     layout.directionOverride = true;
     const AttributedRow row = builder.buildAttributedLine(*terminal, 0, line, 3, nullptr, layout);
     ASSERT_EQ(row.segments.size(), 3u);
-    EXPECT_EQ(row.segments[0].text, u"b");
-    EXPECT_EQ(row.segments[1].text, u"\uFE8E");
-    EXPECT_EQ(row.segments[1].column, 1);
+    EXPECT_EQ(row.segments[0].text + u"|" + row.segments[1].text + u"|" + row.segments[2].text, u"b|\uFE8E|a");
+    EXPECT_TRUE(row.segments[1].column == 1 && row.segments[2].column == 2);
     EXPECT_TRUE(row.segments[1].runs[0].style.fallbackFont);
     EXPECT_FALSE(row.segments[0].runs[0].style.fallbackFont);
-    EXPECT_EQ(row.segments[2].text, u"a");
-    EXPECT_EQ(row.segments[2].column, 2);
     for (const auto& segment : row.segments)
         EXPECT_TRUE(segment.runs[0].style.directionOverride);
 }
