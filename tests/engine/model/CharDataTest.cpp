@@ -37,9 +37,8 @@ TEST(CellAttribute, SgrParametersTable)
         {makeAttribute(Color::ansi256(15), Color::ansi256(15)), "0;97;107m"},
         {makeAttribute(Color::ansi256(16), Color::defaultColor()), "0;38;5;16m"},
         {makeAttribute(Color::defaultInvertedColor(), Color::defaultInvertedColor()), "0m"},
-        {makeAttribute(Color::defaultColor(), Color::defaultColor(),
-                       CharacterStyle::dim | CharacterStyle::italic | CharacterStyle::crossedOut),
-         "0m"},
+        {makeAttribute(Color::defaultColor(), Color::defaultColor(), CharacterStyle::dim | CharacterStyle::italic
+                                                                          | CharacterStyle::crossedOut), "0m"},
         {makeAttribute(Color::defaultColor(), Color::defaultColor(),
                        CharacterStyle::invisible | CharacterStyle::inverse | CharacterStyle::blink | CharacterStyle::underline
                            | CharacterStyle::bold),

@@ -209,10 +209,7 @@ TEST(ColorParse, FormattingThenParsingKeepsEveryChannel)
     EXPECT_EQ(Color(0x0A0B, 0x00C0, 0xD00E).formatXcolor(), "rgb:0a0b/00c0/d00e");
     std::vector<Color> colors = {Color(0, 0, 0), Color(0xFFFF, 0xFFFF, 0xFFFF), Color(1, 0x10, 0x100)};
     std::uint32_t state = 12345;
-    auto next = [&state] {
-        state = state * 1664525u + 1013904223u;
-        return static_cast<std::uint16_t>(state >> 16);
-    };
+    auto next = [&state] { return static_cast<std::uint16_t>((state = state * 1664525u + 1013904223u) >> 16); };
     for (int i = 0; i < 2000; ++i)
         colors.emplace_back(next(), next(), next());
     for (const Color& color : colors)

@@ -54,30 +54,34 @@ void writeAt(Buffer& buffer, int line, std::string_view text)
         buffer.lines()[line]->setCell(static_cast<int>(i), cellOf(static_cast<unsigned char>(text[i])));
 }
 
-// Writes text from column 0 of `line` on, continuing on the next line, marked wrapped, at the
-// buffer's width (as printing with auto-wrap does).
-void writeWrapped(Buffer& buffer, int line, std::string_view text)
+// Writes one logical line from column 0 of `line` on, as printing with auto-wrap does: a
+// wide character that does not fit in the last column leaves it empty and opens the next
+// row. Answers the line after the last row used.
+int writeLogicalLine(Buffer& buffer, int line, const std::vector<char32_t>& text, const std::vector<bool>& wide)
 {
     int col = 0;
-    for (char ch : text) {
-        if (col == buffer.cols()) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int width = wide[i] ? 2 : 1;
+        if (col + width > buffer.cols()) {
             ++line;
             col = 0;
             buffer.lines()[line]->setIsWrapped(true);
         }
-        buffer.lines()[line]->setCell(col++, cellOf(static_cast<unsigned char>(ch)));
+        buffer.lines()[line]->setCell(col, cellOf(text[i], static_cast<int8_t>(width)));
+        if (width == 2)
+            buffer.lines()[line]->setCell(col + 1, cellOf(0, 0));
+        col += width;
     }
+    return line + 1;
+}
+
+// Narrow text written the same way.
+void writeWrapped(Buffer& buffer, int line, std::string_view text)
+{
+    writeLogicalLine(buffer, line, std::vector<char32_t>(text.begin(), text.end()), std::vector<bool>(text.size(), false));
 }
 
 std::string textOf(Buffer& buffer, int line) { return buffer.lines()[line]->translateToString(true); }
-
-std::vector<bool> wrapFlags(Buffer& buffer)
-{
-    std::vector<bool> flags;
-    for (int i = 0; i < buffer.lines().count(); ++i)
-        flags.push_back(buffer.lines()[i]->isWrapped());
-    return flags;
-}
 
 std::string cursorLineText(Buffer& buffer) { return textOf(buffer, buffer.yBase() + buffer.y()); }
 
@@ -91,16 +95,16 @@ void expectEveryLineWidth(Buffer& buffer, int cols)
 // row, and every line after, a wrapped row shown with ">" before it.
 struct Row { int line; std::string text; bool wrapped = false; };
 
+// An empty text is not checked; savedY is before and after.
 struct ReflowCase {
     const char* name;
     int cols, rows, history;
     std::optional<int> scrollback;
     std::vector<Row> written;
-    int cursorY;
-    int newCols, newRows;
-    std::vector<std::string> text; // empty: not checked
+    int cursorY, newCols, newRows;
+    std::vector<std::string> text;
     int count, yBase, y;
-    std::optional<std::pair<int, int>> savedY = std::nullopt; // before, after
+    std::optional<std::pair<int, int>> savedY = std::nullopt;
 };
 
 void PrintTo(const ReflowCase& c, std::ostream* out) { *out << c.name; }
@@ -113,10 +117,7 @@ TEST_P(ReflowScreen, KeepsTheTextAndTheCursorsLine)
     auto buffer = screenWithHistory(c.cols, c.rows, c.history, c.scrollback);
     bool cursorOnDollar = false;
     for (const Row& row : c.written) {
-        if (row.wrapped)
-            writeWrapped(*buffer, row.line, row.text);
-        else
-            writeAt(*buffer, row.line, row.text);
+        (row.wrapped ? writeWrapped : writeAt)(*buffer, row.line, row.text);
         cursorOnDollar |= row.text == "$";
     }
     buffer->setY(c.cursorY);
@@ -285,33 +286,10 @@ TEST(Reflow, ResizeToTheSameSizeChangesNothing)
     buffer->setY(2);
     const uint64_t generation = buffer->lines()[0]->generation();
     buffer->resize(40, 6);
-    EXPECT_EQ(buffer->scrollTop(), 1);
-    EXPECT_EQ(buffer->scrollBottom(), 3);
-    EXPECT_EQ(buffer->x(), 40);
-    EXPECT_EQ(buffer->y(), 2);
+    EXPECT_EQ(std::vector<int>({buffer->scrollTop(), buffer->scrollBottom(), buffer->x(), buffer->y()}),
+              std::vector<int>({1, 3, 40, 2}));
     EXPECT_EQ(buffer->lines()[0]->generation(), generation);
-    EXPECT_EQ(wrapFlags(*buffer), (std::vector<bool>{false, true, false, false, false, false}));
-}
-
-// Writes one logical line from column 0 of `line` on, as printing with auto-wrap does: a
-// wide character that does not fit in the last column leaves it empty and opens the next
-// row. Answers the line after the last row used.
-int writeLogicalLine(Buffer& buffer, int line, const std::vector<char32_t>& text, const std::vector<bool>& wide)
-{
-    int col = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const int width = wide[i] ? 2 : 1;
-        if (col + width > buffer.cols()) {
-            ++line;
-            col = 0;
-            buffer.lines()[line]->setIsWrapped(true);
-        }
-        buffer.lines()[line]->setCell(col, cellOf(text[i], static_cast<int8_t>(width)));
-        if (width == 2)
-            buffer.lines()[line]->setCell(col + 1, cellOf(0, 0));
-        col += width;
-    }
-    return line + 1;
+    EXPECT_TRUE(buffer->lines()[1]->isWrapped() && !buffer->lines()[2]->isWrapped());
 }
 
 // The characters of each logical line (wrapped rows joined), blanks and placeholders left out.

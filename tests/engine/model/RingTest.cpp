@@ -85,10 +85,8 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
     EXPECT_EQ(ring[2], oldest) << "the same object, not a new line";
     EXPECT_EQ(namesOf(ring).substr(0, 2), "bc");
     EXPECT_EQ(oldest->getCell(0), CharData(0, 1, red));
-    EXPECT_FALSE(oldest->isWrapped());
-    EXPECT_TRUE(oldest->semanticMarks().empty());
-    EXPECT_FALSE(oldest->semanticHardContinuationGroup().has_value());
-    EXPECT_FALSE(oldest->images().has_value());
+    EXPECT_FALSE(oldest->isWrapped() || !oldest->semanticMarks().empty() || oldest->semanticHardContinuationGroup()
+                 || oldest->images());
     EXPECT_EQ(oldest->recycleGeneration(), 1u);
     EXPECT_NE(oldest->generation(), generation);
     EXPECT_EQ(recycled, std::vector<bool>{true});
@@ -203,8 +201,7 @@ TEST(Ring, DroppedLinesAreReleased)
     ring.trimStart(1);
     ring.pop();
     EXPECT_EQ(namesOf(ring), "bc");
-    EXPECT_TRUE(a.expired());
-    EXPECT_TRUE(d.expired());
+    EXPECT_TRUE(a.expired() && d.expired());
     // A slot beyond the count reads as a fresh line, not as a stale one.
     ring.setCount(3);
     EXPECT_EQ(namesOf(ring), "bc.");

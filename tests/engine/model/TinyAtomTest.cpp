@@ -94,10 +94,7 @@ TEST(TinyAtomRegistry, ConcurrentUseHandsOutDistinctCodes)
             for (int i = 0; i < perThread; ++i) {
                 auto atom = registry.register_(std::to_string(t) + ":" + std::to_string(i));
                 ASSERT_TRUE(atom);
-                if (i % 2 == 0)
-                    registry.release(atom->code);
-                else
-                    kept[t].push_back(atom->code);
+                i % 2 == 0 ? registry.release(atom->code) : kept[t].push_back(atom->code);
             }
         });
     }

@@ -94,20 +94,14 @@ TEST_F(WriteFixture, PlaceholderCarriesThePayloadSemanticCodeAndAttribute)
     screen->semanticContent = SemanticContent::output();
     moveTo(78, 0);
     put(U'\u4E00', 2);
-    EXPECT_EQ(cell(79, 0).width, 0);
-    EXPECT_EQ(cell(79, 0).code, 0);
-    EXPECT_EQ(cell(79, 0).semanticContentCode, cell(78, 0).semanticContentCode);
-    EXPECT_EQ(cell(79, 0).payload, cell(78, 0).payload);
-    EXPECT_EQ(cell(79, 0).attribute, attribute);
+    EXPECT_EQ(cell(79, 0), CharData(0, 0, attribute, cell(78, 0).payload, cell(78, 0).semanticContentCode));
     EXPECT_EQ(screen->x(), 80);
     // Insert mode pushes it to the last column without room for its placeholder: blanked,
     // keeping its own attribute.
     screen->insertMode = true;
     moveTo(0, 0);
     put('X');
-    EXPECT_EQ(cell(79, 0).code, 0);
-    EXPECT_EQ(cell(79, 0).width, 1);
-    EXPECT_EQ(cell(79, 0).attribute, attribute);
+    EXPECT_TRUE(cell(79, 0).code == 0 && cell(79, 0).width == 1 && cell(79, 0).attribute == attribute);
 }
 
 TEST_F(WriteFixture, NarrowRunWrapsLikeSingleWritesAndStopsWhereItCannotWrite)
@@ -118,8 +112,7 @@ TEST_F(WriteFixture, NarrowRunWrapsLikeSingleWritesAndStopsWhereItCannotWrite)
     EXPECT_EQ(cell(0, 1).code, 'd');
     EXPECT_EQ(cell(2, 1).attribute, attribute);
     EXPECT_TRUE(line(1).isWrapped());
-    EXPECT_EQ(screen->x(), 3);
-    EXPECT_EQ(screen->y(), 1);
+    EXPECT_TRUE(screen->x() == 3 && screen->y() == 1);
     screen->wraparound = false;
     moveTo(77, 2);
     EXPECT_EQ(narrowRun("abcdef"), 3);
