@@ -23,16 +23,12 @@ void scrollIntoHistory(Buffer& buffer, int n)
 
 TEST(Buffer, CapacityIsHistoryPlusRows)
 {
-    Buffer normal(80, 25, 8, 500);
-    EXPECT_EQ(normal.lines().maxLength(), 525);
-    Buffer alternate(80, 25, 8, std::nullopt);
-    EXPECT_FALSE(alternate.hasScrollback);
-    EXPECT_EQ(alternate.lines().maxLength(), 25);
     // A zero history is still history (the buffer reflows); a negative one counts as none.
-    Buffer zero(80, 25, 8, 0);
-    EXPECT_TRUE(zero.hasScrollback);
-    EXPECT_EQ(zero.lines().maxLength(), 25);
-    EXPECT_EQ(Buffer(80, 25, 8, -100).lines().maxLength(), 25);
+    Buffer normal(80, 25, 8, 500), alternate(80, 25, 8, std::nullopt), zero(80, 25, 8, 0), negative(80, 25, 8, -100);
+    EXPECT_EQ(std::vector<int>({normal.lines().maxLength(), alternate.lines().maxLength(), zero.lines().maxLength(),
+                                negative.lines().maxLength()}),
+              std::vector<int>({525, 25, 25, 25}));
+    EXPECT_TRUE(zero.hasScrollback && !alternate.hasScrollback);
 }
 
 TEST(Buffer, GuardedPropertiesIgnoreNegativeWrites)
@@ -55,10 +51,9 @@ TEST(Buffer, GetCharOutsideALineAnswersTheDefaultCell)
     buffer.lines()[1]->setCell(9, a);
     buffer.lines()[1]->setCell(0, a);
     EXPECT_EQ(buffer.getChar(9, 1), a);
-    EXPECT_EQ(buffer.getChar(10, 1), CharData::defaultCell()) << "not the last cell";
-    EXPECT_EQ(buffer.getChar(-1, 1), CharData::defaultCell());
-    EXPECT_EQ(buffer.getChar(0, 3), CharData::defaultCell());
-    EXPECT_EQ(buffer.getChar(0, -1), CharData::defaultCell());
+    // Past the end (not the last cell), before the start, below and above the lines.
+    for (const auto& [col, row] : {std::pair{10, 1}, {-1, 1}, {0, 3}, {0, -1}})
+        EXPECT_EQ(buffer.getChar(col, row), CharData::defaultCell()) << col << "," << row;
     EXPECT_EQ(buffer.lines().count(), 3) << "reading never adds lines";
     EXPECT_EQ(buffer.lines()[1]->dataSize(), 10) << "nor extends them";
     scrollIntoHistory(buffer, 1);
@@ -191,9 +186,7 @@ TEST(Buffer, PromptStartMarkPrefersTheInitialMark)
     line->setSemanticMark(SemanticPromptKind::initial, 5, 1);
     const auto mark = buffer.promptStartMarkKind();
     ASSERT_TRUE(mark.has_value());
-    EXPECT_EQ(mark->line, line);
-    EXPECT_EQ(mark->kind, SemanticPromptKind::initial);
-    EXPECT_EQ(mark->column, 5);
+    EXPECT_TRUE(mark->line == line && mark->kind == SemanticPromptKind::initial && mark->column == 5);
 }
 
 } // namespace

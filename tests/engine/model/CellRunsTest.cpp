@@ -45,11 +45,9 @@ TEST(CellRuns, ByteRunTakesEachCodeAndKeepsTheRestOfTheTemplate)
             std::vector<CharData> cells(16, guard);
             writeByteRun(cells.data() + offset, bytes.data(), count, model);
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                CharData expected = guard;
-                if (i >= offset && i < offset + count) {
-                    expected = model;
-                    expected.code = bytes[i - offset];
-                }
+                const bool inside = i >= offset && i < offset + count;
+                CharData expected = inside ? model : guard;
+                expected.code = inside ? bytes[i - offset] : guard.code;
                 EXPECT_EQ(cells[i], expected) << "offset " << offset << " count " << count << " cell " << i;
             }
         }

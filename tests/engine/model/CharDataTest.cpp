@@ -62,8 +62,7 @@ TEST(CellAttribute, ColorEqualityAndHashKeepCasesApart)
 
 TEST(CellAttribute, UnderlineColorAbsentDiffersFromPresent)
 {
-    Attribute a;
-    Attribute b;
+    Attribute a, b;
     b.underlineColor = Color::defaultColor();
     EXPECT_NE(a, b);
     a.underlineColor = Color::defaultColor();

@@ -56,7 +56,6 @@ TEST(Ring, PushFillsThenDropsTheOldestLine)
     withImage->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
     ring.push(withImage);
     EXPECT_EQ(namesOf(ring), "bcd");
-    EXPECT_EQ(ring.count(), 3);
     EXPECT_EQ(ring.startIndex(), 1);
     EXPECT_EQ(pushed, (std::vector<bool>{false, false, false, true}));
     EXPECT_EQ(attached, 4);
@@ -176,8 +175,7 @@ TEST(Ring, CapacityChangeRelaysTheLinesFromSlotZero)
     auto ring = ringOf(3, "abcde"); // cde, start index 2
     ASSERT_EQ(ring.startIndex(), 2);
     ring.setMaxLength(5);
-    EXPECT_EQ(ring.startIndex(), 0);
-    EXPECT_EQ(ring.slotCount(), 5);
+    EXPECT_TRUE(ring.startIndex() == 0 && ring.slotCount() == 5);
     EXPECT_EQ(namesOf(ring), "cde");
     ring.push(named('f'));
     EXPECT_EQ(namesOf(ring), "cdef");
@@ -196,8 +194,7 @@ TEST(Ring, CapacityChangeRelaysTheLinesFromSlotZero)
 TEST(Ring, DroppedLinesAreReleased)
 {
     auto ring = ringOf(4, "abcd");
-    std::weak_ptr<BufferLine> a = ring[0];
-    std::weak_ptr<BufferLine> d = ring[3];
+    std::weak_ptr<BufferLine> a = ring[0], d = ring[3];
     ring.trimStart(1);
     ring.pop();
     EXPECT_EQ(namesOf(ring), "bc");

@@ -41,11 +41,11 @@ TEST(WidthBisearch, BoundsAndMax)
 {
     const auto wide = UnicodeUtil::wideRanges();
     const auto bases = UnicodeUtil::emojiVariationBases();
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x10FF, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x1100, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x3FFFD, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x3FFFE, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x2FFFE, wide, UnicodeUtil::wideRangesMax)); // between the last two
+    // The first range's edge, the last range's edge, and between the last two.
+    for (const char32_t c : {0x1100, 0x3FFFD})
+        EXPECT_TRUE(UnicodeUtil::bisearch(c, wide, UnicodeUtil::wideRangesMax)) << std::hex << uint32_t(c);
+    for (const char32_t c : {0x10FF, 0x3FFFE, 0x2FFFE})
+        EXPECT_FALSE(UnicodeUtil::bisearch(c, wide, UnicodeUtil::wideRangesMax)) << std::hex << uint32_t(c);
     // max limits the ranges searched.
     EXPECT_TRUE(UnicodeUtil::bisearch(0x1100, wide, 0));
     EXPECT_FALSE(UnicodeUtil::bisearch(0x231A, wide, 0));

@@ -133,9 +133,9 @@ TEST_F(WriteFixture, BothWritersStampTheSemanticContent)
     put('c');
     screen->semanticContent = SemanticContent::input();
     narrowRun("d");
-    EXPECT_EQ(cell(0, 0).semanticContentCode, SemanticContent::prompt(SemanticPromptKind::secondary).cellCode());
-    EXPECT_EQ(cell(2, 0).semanticContentCode, SemanticContent::prompt(SemanticPromptKind::secondary).cellCode());
-    EXPECT_EQ(cell(3, 0).semanticContentCode, SemanticContent::input().cellCode());
+    const int prompt = SemanticContent::prompt(SemanticPromptKind::secondary).cellCode();
+    EXPECT_EQ(std::vector<int>({cell(0, 0).semanticContentCode, cell(2, 0).semanticContentCode, cell(3, 0).semanticContentCode}),
+              std::vector<int>({prompt, prompt, SemanticContent::input().cellCode()}));
 }
 
 TEST_F(WriteFixture, LinkPayloadIsAskedForOncePerRunAndOnlyWhenACellIsWritten)
