@@ -40,39 +40,30 @@ private:
     std::vector<bool> pixels_;
 };
 
-// The arms of a line character read from its ICU name, a check independent of the table.
+// The arms of a line character read from its ICU name, a check independent of the table:
+// "BOX DRAWINGS LIGHT DOWN AND HEAVY LEFT" gives each direction word the weight before it.
 std::optional<BoxArms> armsFromName(uint32_t codePoint)
 {
     char buffer[128];
     UErrorCode status = U_ZERO_ERROR;
     u_charName(static_cast<UChar32>(codePoint), U_UNICODE_CHAR_NAME, buffer, sizeof buffer, &status);
-    std::string name = buffer;
-    const std::string prefix = "BOX DRAWINGS ";
-    if (U_FAILURE(status) || name.rfind(prefix, 0) != 0)
-        return std::nullopt;
-    name = name.substr(prefix.size());
-    if (name.find("DASH") != std::string::npos || name.find("ARC") != std::string::npos
-        || name.find("DIAGONAL") != std::string::npos)
+    const std::string name = buffer;
+    if (U_FAILURE(status) || name.rfind("BOX DRAWINGS ", 0) != 0 || name.find("DASH") != std::string::npos
+        || name.find("ARC") != std::string::npos || name.find("DIAGONAL") != std::string::npos)
         return std::nullopt;
     BoxArms arms;
+    std::istringstream parts(name.substr(13));
+    std::vector<std::string> part;
+    // Each part between "AND"s: its weight word anywhere in it (else the part before's), then
+    // its directions.
     BoxArm weight = BoxArm::none;
-    size_t begin = 0;
-    while (begin <= name.size()) {
-        size_t split = name.find(" AND ", begin);
-        const std::string part = name.substr(begin, split == std::string::npos ? std::string::npos : split - begin);
-        std::istringstream words(part);
-        std::vector<std::string> list;
-        for (std::string word; words >> word;)
-            list.push_back(word);
-        for (const std::string& word : list) {
-            if (word == "LIGHT" || word == "SINGLE")
-                weight = BoxArm::light;
-            else if (word == "HEAVY")
-                weight = BoxArm::heavy;
-            else if (word == "DOUBLE")
-                weight = BoxArm::double_;
-        }
-        for (const std::string& word : list) {
+    const auto apply = [&] {
+        for (const std::string& word : part)
+            weight = word == "LIGHT" || word == "SINGLE" ? BoxArm::light
+                   : word == "HEAVY"                      ? BoxArm::heavy
+                   : word == "DOUBLE"                     ? BoxArm::double_
+                                                          : weight;
+        for (const std::string& word : part) {
             if (word == "UP" || word == "VERTICAL")
                 arms.up = weight;
             if (word == "DOWN" || word == "VERTICAL")
@@ -82,10 +73,11 @@ std::optional<BoxArms> armsFromName(uint32_t codePoint)
             if (word == "RIGHT" || word == "HORIZONTAL")
                 arms.right = weight;
         }
-        if (split == std::string::npos)
-            break;
-        begin = split + 5;
-    }
+        part.clear();
+    };
+    for (std::string word; parts >> word;)
+        word == "AND" ? apply() : part.push_back(word);
+    apply();
     return arms;
 }
 

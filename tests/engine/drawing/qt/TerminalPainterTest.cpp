@@ -44,19 +44,14 @@ protected:
     TerminalPainter painter;
     QFont font;
     int extraHeight = 0; // a strip below the last row
-    TerminalPainterTest()
-    {
-        font = QFont(QStringLiteral("DejaVu Sans Mono"));
-        font.setPixelSize(12);
-    }
+    TerminalPainterTest() : font(QStringLiteral("DejaVu Sans Mono")) { font.setPixelSize(12); }
     TerminalFrame frame()
     {
         TerminalFrame f;
         f.terminal = terminal.get();
         f.rowBuilder = &builder;
-        QFont bold = font;
+        QFont bold = font, italic = font;
         bold.setBold(true);
-        QFont italic = font;
         italic.setItalic(true);
         QFont boldItalic = bold;
         boldItalic.setItalic(true);
@@ -95,22 +90,18 @@ std::string paintedRow(const QImage& image, int y, int x0, int x1)
     return s;
 }
 
+// Whether any pixel of the area is painted, or all of them have the colour.
 bool anyPainted(const QImage& image, const QRect& area)
 {
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (qAlpha(image.pixel(x, y)) != 0)
-                return true;
-    return false;
+    QImage clear(area.size(), image.format());
+    clear.fill(Qt::transparent);
+    return image.copy(area) != clear;
 }
-
 bool allOf(const QImage& image, const QRect& area, const QColor& color)
 {
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (image.pixelColor(x, y) != color)
-                return false;
-    return true;
+    QImage filled(area.size(), image.format());
+    filled.fill(color);
+    return image.copy(area) == filled;
 }
 
 TEST_F(TerminalPainterTest, DefaultBackgroundsPaintNothingOverTheClearedWidget)
