@@ -118,8 +118,7 @@ TEST_F(CaretViewTest, SetTextReadsTheCell)
     over(0xE0B2);
     EXPECT_EQ(caret->powerlineCodePoint, 0xE0B2u);
     over(0xE0B1); // a thin separator is drawn as text
-    EXPECT_FALSE(caret->powerlineCodePoint.has_value());
-    EXPECT_EQ(caret->ctline->text, u"\uE0B1");
+    EXPECT_TRUE(!caret->powerlineCodePoint && caret->ctline->text == u"\uE0B1");
     over(0x2764);
     EXPECT_EQ(caret->ctline->text, u"\u2764\uFE0E");
     over(0x1F600, 2);
@@ -128,9 +127,8 @@ TEST_F(CaretViewTest, SetTextReadsTheCell)
     blinking.style = CharacterStyle::blink | CharacterStyle::bold;
     view->textBlinkVisible = false;
     over(0xE0B0, 1, blinking);
-    EXPECT_EQ(caret->ctline->text, u" "); // hidden blinking text: an empty block
-    EXPECT_FALSE(caret->powerlineCodePoint.has_value());
-    EXPECT_EQ(caret->ctline->font, FontSlot::bold);
+    // Hidden blinking text: an empty block, still bold.
+    EXPECT_TRUE(caret->ctline->text == u" " && !caret->powerlineCodePoint && caret->ctline->font == FontSlot::bold);
     view->textBlinkVisible = true;
     over('a', 1, blinking);
     EXPECT_EQ(caret->ctline->text, u"a");

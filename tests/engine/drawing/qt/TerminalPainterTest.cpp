@@ -209,19 +209,14 @@ TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
     // Two placeholder cells of image 9 (virtual placement of 2 x 1 cells) showing its two
     // columns; the image is red on the left half, green on the right.
     KittyPlacementRecord record;
-    record.imageId = 9;
-    record.placementId = 1;
-    record.cols = 2;
-    record.rows = 1;
-    record.isVirtual = true;
+    record.imageId = 9, record.placementId = 1, record.cols = 2, record.rows = 1, record.isVirtual = true;
     terminal->kittyGraphicsState.placementsByKey[{9, 1}] = record;
     feed(*terminal, "\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae"); // U+10EEEE three times
     builder.decodeKittyPlaceholderCell = [](std::u32string_view, const Attribute&, int row, int column,
                                             const std::optional<RowBuilder::LeftPlaceholder>& left)
         -> std::optional<KittyPlaceholderCell> {
         KittyPlaceholderCell cell;
-        cell.row = row;
-        cell.col = column;
+        cell.row = row, cell.col = column;
         cell.imageId = column < 2 ? 9 : 10; // the third cell names an image without placement
         cell.placeholderCol = left ? left->first.placeholderCol + 1 : 0;
         return cell;
