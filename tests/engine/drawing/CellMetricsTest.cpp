@@ -50,19 +50,13 @@ TEST(CellMetrics, GridFromFrameTruncatesAndLeavesRoomForTheScroller)
     EXPECT_EQ(gridFromFrame(1e300, 17, 0, cell), (GridSize{std::numeric_limits<int>::max(), 1}));
 }
 
-TEST(CellMetrics, GlyphSlotFitLeavesNarrowGlyphsAndUnknownCellsAlone)
+TEST(CellMetrics, GlyphSlotFitLeavesNarrowGlyphsAndUnknownCellsAloneAndCentresAGlyphThatFits)
 {
     const CellDimension cell{8, 16};
     const GlyphBounds big{0, -4, 40, 40};
     EXPECT_EQ(glyphSlotFit(10, big, 1, cell, 3), GlyphSlotFit::neutral());
     EXPECT_EQ(glyphSlotFit(10, big, 2, std::nullopt, 3), GlyphSlotFit::neutral());
     EXPECT_EQ(glyphSlotFit(0, big, 2, cell, 3), GlyphSlotFit::neutral());
-    EXPECT_EQ(glyphSlotFit(-1, big, 2, cell, 3), GlyphSlotFit::neutral());
-}
-
-TEST(CellMetrics, GlyphSlotFitCentresAGlyphThatFits)
-{
-    const CellDimension cell{8, 16};
     // Two cells make a 16-point slot; a 12-point glyph is moved right by half the rest.
     EXPECT_EQ(glyphSlotFit(12, {0, -3, 11, 14}, 2, cell, 3), (GlyphSlotFit{2, 0, 1.0}));
     // An empty box (a space) is centred by its advance too.

@@ -74,7 +74,7 @@ TEST_F(CaretViewTest, UnfocusedCaretIsAnOutlineWhateverTheStyle)
     }
 }
 
-TEST_F(CaretViewTest, UnderlineAndBarShapes)
+TEST_F(CaretViewTest, UnderlineBarAndBlockShapes)
 {
     over('X');
     const QImage underline = draw(CursorStyle::steadyUnderline, true);
@@ -84,10 +84,7 @@ TEST_F(CaretViewTest, UnderlineAndBarShapes)
     EXPECT_EQ(countColour(bar, caretColour, QRect(0, 0, 2, 20)), 40);
     EXPECT_EQ(countColour(bar, caretColour, QRect(2, 0, 8, 20)), 0);
     EXPECT_EQ(countColour(bar, caretTextColour, bar.rect()), 0);
-}
-
-TEST_F(CaretViewTest, BlockShowsTheGlyphInTheCaretTextColour)
-{
+    // A block shows the glyph in the caret text colour.
     over(' ');
     const QImage space = draw(CursorStyle::steadyBlock, true);
     EXPECT_EQ(countColour(space, caretColour, space.rect()), 200); // only the block

@@ -55,7 +55,6 @@ constexpr int frameRow = 12;       // a 7 x 4 light frame at column 0, a heavy o
 constexpr int blockRow = 17;       // U+2580-U+259F
 constexpr int blockProbeRow = 18;  // full, upper, lower, left, right; a full block below the first
 constexpr int powerlineRow = 20;
-constexpr int caretRow = 23;
 
 std::string fixedScreen()
 {
@@ -165,7 +164,6 @@ protected:
         image = view->grab(QRect(0, 0, gridCols * cw, gridRows * ch)).toImage().convertToFormat(QImage::Format_RGB32);
     }
     QRect cell(int col, int row, int width = 1) const { return QRect(col * cw, row * ch, width * cw, ch); }
-    QPoint centre(int col, int row) const { return QPoint(col * cw + cw / 2, row * ch + ch / 2); }
     // Every pixel of `area` has the colour (each channel within `tolerance`); the first one
     // that does not is reported.
     ::testing::AssertionResult allOf(const QRect& area, const QColor& colour, int tolerance = 0) const
