@@ -1,12 +1,6 @@
-// The application end to end on a real X server: start the window with a plain shell and a
-// private home, type a command into it with xdotool, see the shell run it, then close the
-// window the way a window manager does and check that the application and its shell end.
-// With the mouse: select text by dragging, copy and paste it with the keyboard shortcuts,
-// and check that a program that asks for the mouse gets the exact report of a click.
-// With the find bar: a word far up in the scrollback is found, scrolled to and selected.
-//
-// Run on a private Xvfb server (the build registers it so).
-// Every wait is a generous poll: nothing here asserts how fast anything happens.
+// The application end to end on a private Xvfb server, driven with xdotool: typing, closing
+// the window, the mouse (reports and copy by dragging) and the find bar. Every wait is a
+// generous poll: nothing here asserts how fast anything happens.
 #include "support/Poll.h"
 
 #include <gtest/gtest.h>
@@ -40,23 +34,16 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-#ifndef HALVOREN_APP
-#error "HALVOREN_APP must name the application binary"
+#if !defined(HALVOREN_APP) || !defined(HALVOREN_MOUSE_PROBE)
+#error "HALVOREN_APP and HALVOREN_MOUSE_PROBE must name the application binary and the mouse probe"
 #endif
 
 constexpr auto patience = 60s;
 
 // Each poll may start xdotool: a tenth of a second apart.
-bool pollUntil(const std::function<bool()>& condition)
-{
-    return halvoren::test::pollUntil(condition, patience, 100ms);
-}
+bool pollUntil(const std::function<bool()>& condition) { return halvoren::test::pollUntil(condition, patience, 100ms); }
 
-// Runs a command line; its standard output, and whether it exited with 0.
-struct CommandResult {
-    bool ok = false;
-    std::string output;
-};
+struct CommandResult { bool ok = false; std::string output; };
 
 CommandResult run(const std::string& command)
 {
@@ -118,20 +105,18 @@ protected:
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         home = pattern;
     }
-
     void TearDown() override
     {
-        if (app > 0 && !exited) {
-            ::kill(app, SIGKILL);
+        if (app > 0 && !exited && ::kill(app, SIGKILL) == 0)
             ::waitpid(app, nullptr, 0);
-        }
         if (shell && processRuns(*shell))
             ::kill(*shell, SIGKILL);
         std::error_code ignored;
         fs::remove_all(home, ignored);
     }
-
-    void start()
+    // Starts the application and waits for its window to be mapped and focused (no window
+    // manager gives it the focus).
+    void openWindow()
     {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -149,28 +134,8 @@ protected:
         std::string program = HALVOREN_APP;
         char* argv[] = {program.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&app, program.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
-    }
-
-    // The child has exited (reaped here); its status.
-    std::optional<int> exitStatus()
-    {
-        if (exited)
-            return status;
-        int raw = 0;
-        if (::waitpid(app, &raw, WNOHANG) == app) {
-            exited = true;
-            status = raw;
-            return raw;
-        }
-        return std::nullopt;
-    }
-
-    // Starts the application and waits for its window to be mapped and focused.
-    void openWindow()
-    {
-        start();
         ASSERT_TRUE(pollUntil([&] {
-            if (exitStatus())
+            if (hasExited())
                 return true;
             const CommandResult found = run("xdotool search --onlyvisible --pid " + std::to_string(app));
             window = found.output.substr(0, found.output.find('\n'));
@@ -183,12 +148,16 @@ protected:
             return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
         })) << "the window never took the focus";
     }
-
+    // The child has exited (reaped here, its status kept).
+    bool hasExited()
+    {
+        exited = exited || ::waitpid(app, &status, WNOHANG) == app;
+        return exited;
+    }
     bool typeLine(const std::string& text)
     {
         return run("xdotool type --delay 20 '" + text + "'").ok && run("xdotool key Return").ok;
     }
-
     // Pastes the clipboard into a command line that writes it to a file of the home; the
     // file's text once the line has run.
     std::string pasteIntoFile(const std::string& name)
@@ -201,102 +170,44 @@ protected:
             return "<the pasted line did not run>";
         return readFile(file);
     }
-
-    // Runs the mouse probe in the shell (see mouseProbe) and learns where the terminal's
+    // Runs the mouse probe (data/mouse-probe.py) in the shell and learns where the terminal's
     // cells lie in the window from a click it reports in pixels.
-    void calibrate(const std::string& mode)
+    void calibrate()
     {
         ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is missing (Debian package python3)";
-        {
-            std::ofstream script(home / "probe.py");
-            script << mouseProbe;
-        }
         probeOut = home / "probe.out";
-        ASSERT_TRUE(typeLine("/usr/bin/python3 \"$HOME/probe.py\" \"$HOME/probe.out\" " + mode));
+        ASSERT_TRUE(typeLine("/usr/bin/python3 \"" HALVOREN_MOUSE_PROBE "\" \"$HOME/probe.out\""));
         ASSERT_TRUE(pollUntil([&] { return probeLine("pixels").has_value(); })) << "the probe did not start";
         const std::optional<std::string> size = probeLine("cell ");
         ASSERT_TRUE(size);
         ASSERT_EQ(std::sscanf(size->c_str(), "cell %d %d", &cellHeight, &cellWidth), 2) << *size;
-        ASSERT_GT(cellHeight, 0);
-        ASSERT_GT(cellWidth, 0);
-        const int x = 40;
-        const int y = 60;
-        ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y)
-                        + " click 1").ok);
+        ASSERT_TRUE(cellHeight > 0 && cellWidth > 0);
+        ASSERT_TRUE(run("xdotool mousemove --window " + window + " 40 60 click 1").ok);
         ASSERT_TRUE(pollUntil([&] { return probeLine("P ").has_value(); })) << "no click in pixels arrived";
-        int px = 0;
-        int py = 0;
+        int px = 0, py = 0;
         ASSERT_EQ(std::sscanf(probeLine("P ")->c_str(), "P [<0;%d;%dM", &px, &py), 2) << *probeLine("P ");
-        originX = x - px;
-        originY = y - py;
+        originX = 40 - px;
+        originY = 60 - py;
     }
-
     // The first line of the probe's output that starts with `prefix`.
     std::optional<std::string> probeLine(const std::string& prefix) const
     {
         std::istringstream lines(readFile(probeOut));
-        for (std::string line; std::getline(lines, line);) {
+        for (std::string line; std::getline(lines, line);)
             if (line.starts_with(prefix))
                 return line;
-        }
         return std::nullopt;
     }
-
     // The window point at a fraction of a cell.
     std::string cellPoint(double col, double row) const
     {
         return std::to_string(originX + static_cast<int>(col * cellWidth)) + " "
                + std::to_string(originY + static_cast<int>(row * cellHeight));
     }
-
-    // A program that asks for the mouse: it tells the cell size, then the first click in
-    // pixels (SGR pixel mode), then, unless asked to stop there, the next one in cells (SGR).
-    static constexpr const char* mouseProbe = R"(
-import os, sys, termios, tty
-out, mode = sys.argv[1], sys.argv[2]
-fd = sys.stdin.fileno()
-saved = termios.tcgetattr(fd)
-tty.setraw(fd)
-def say(line):
-    with open(out, 'a') as f:
-        f.write(line + '\n')
-def read_until(end):
-    data = b''
-    while not data.endswith(end):
-        data += os.read(fd, 1)
-    return data
-def report():
-    data = read_until(b'<')
-    while data[-1:] not in (b'M', b'm'):
-        data += os.read(fd, 1)
-    return data[data.rindex(b'\x1b') + 1:].decode()
-try:
-    os.write(1, b'\x1b[16t')
-    reply = read_until(b't').decode()
-    h, w = reply[reply.rindex('[') + 1:-1].split(';')[1:3]
-    say('cell %s %s' % (h, w))
-    os.write(1, b'\x1b[?1000h\x1b[?1016h')
-    say('pixels')
-    say('P ' + report())
-    report()
-    if mode == 'cells':
-        os.write(1, b'\x1b[?1016l\x1b[?1006h')
-        say('cells')
-        say('C ' + report())
-        report()
-finally:
-    os.write(1, b'\x1b[?1000l\x1b[?1006l\x1b[?1016l')
-    termios.tcsetattr(fd, termios.TCSADRAIN, saved)
-    say('done')
-)";
-
     fs::path home;
     fs::path probeOut;
     std::string window;
-    int cellWidth = 0;
-    int cellHeight = 0;
-    int originX = 0;
-    int originY = 0;
+    int cellWidth = 0, cellHeight = 0, originX = 0, originY = 0;
     pid_t app = -1;
     bool exited = false;
     int status = 0;
@@ -305,9 +216,7 @@ finally:
 
 TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
 {
-    // Keyboard focus on the window (no window manager gives it one).
     ASSERT_NO_FATAL_FAILURE(openWindow());
-
     // The shell reads what is typed once it starts; the terminal keeps the keys until then.
     const fs::path out = home / "out";
     ASSERT_TRUE(typeLine("echo $$ > \"$HOME/pid\"; echo hi > \"$HOME/out\""));
@@ -317,30 +226,29 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
     ASSERT_FALSE(pidText.empty());
     shell = static_cast<pid_t>(std::stol(pidText));
     EXPECT_TRUE(processRuns(*shell));
-
     // Closed as by the window manager's close button: the application quits...
     ASSERT_TRUE(sendDeleteWindow(std::stoul(window)));
-    ASSERT_TRUE(pollUntil([&] { return exitStatus().has_value(); })) << "the application did not exit";
-    EXPECT_TRUE(WIFEXITED(status)) << "status " << status;
-    if (WIFEXITED(status)) {
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+    ASSERT_TRUE(pollUntil([&] { return hasExited(); })) << "the application did not exit";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     // ...and its shell does not outlive it.
     EXPECT_TRUE(pollUntil([&] { return !processRuns(*shell); })) << "the shell " << *shell << " still runs";
 }
 
-TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
+TEST_F(WindowTest, AClickReachesAProgramAsAnSgrReportAndADragIsCopiedAndPasted)
 {
     ASSERT_NO_FATAL_FAILURE(openWindow());
-    ASSERT_NO_FATAL_FAILURE(calibrate("pixels"));
+    ASSERT_NO_FATAL_FAILURE(calibrate());
+    ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
+    // Column 10, row 5 (both counted from 0) in the middle of the cell.
+    ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
+    ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
+    EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
     ASSERT_TRUE(pollUntil([&] { return probeLine("done").has_value(); })) << "the probe did not end";
-
-    // "hello world" alone on the top row, the prompt below it.
+    // "hello world" alone on the top row, the prompt below it; the file appears a moment
+    // before the view has drawn the row.
     ASSERT_TRUE(typeLine("printf \"\\033[H\\033[2Jhello world\\n\"; touch \"$HOME/shown\""));
     ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "shown"); })) << "the shell did not print";
-    // The file appears a moment before the view has drawn the row above it.
     std::this_thread::sleep_for(500ms);
-
     // A drag from the first cell to just past the "d": the selection starts at the pressed cell
     // and ends before the cell under the pointer.
     const std::string move = " mousemove --window " + window + " ";
@@ -349,19 +257,6 @@ TEST_F(WindowTest, DraggedTextIsCopiedAndPastedWithTheShortcuts)
                     .ok);
     ASSERT_TRUE(run("xdotool key ctrl+shift+c").ok);
     EXPECT_EQ(pasteIntoFile("pasted"), "hello world\n");
-}
-
-TEST_F(WindowTest, AProgramThatAsksForTheMouseGetsTheClickAsAnSgrReport)
-{
-    ASSERT_NO_FATAL_FAILURE(openWindow());
-    ASSERT_NO_FATAL_FAILURE(calibrate("cells"));
-    ASSERT_TRUE(pollUntil([&] { return probeLine("cells").has_value(); })) << "the probe did not switch to cells";
-
-    // Column 10, row 5 (both counted from 0) in the middle of the cell.
-    ASSERT_TRUE(run("xdotool mousemove --window " + window + " " + cellPoint(10.5, 5.5) + " click 1").ok);
-    ASSERT_TRUE(pollUntil([&] { return probeLine("C ").has_value(); })) << "no click in cells arrived";
-    EXPECT_EQ(*probeLine("C "), "C [<0;11;6M");
-    EXPECT_TRUE(pollUntil([&] { return probeLine("done").has_value(); }));
 }
 
 TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)
@@ -373,7 +268,6 @@ TEST_F(WindowTest, TheFindBarSelectsAWordFarUpInTheScrollback)
     ASSERT_TRUE(pollUntil([&] { return fs::exists(home / "printed"); })) << "the shell did not print";
     // The prompt comes after the file; host output would end the selection.
     std::this_thread::sleep_for(1s);
-
     ASSERT_TRUE(run("xdotool key ctrl+shift+f").ok);
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(typeLine("zebraquokka"));

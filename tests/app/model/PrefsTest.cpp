@@ -1,7 +1,5 @@
 #include "model/Prefs.h"
 
-#include "app/support/ParamName.h"
-
 #include "app/support/TempFolder.h"
 
 #include <QJsonArray>
@@ -11,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 
 namespace halvoren {
 namespace {
@@ -22,7 +19,6 @@ struct PrefsFixture : testing::Test {
     TempFolder folder;
     std::unique_ptr<PreferenceStore> store;
     std::unique_ptr<Prefs> prefs;
-
     void open(const QByteArray& fileText = {})
     {
         prefs.reset();
@@ -43,68 +39,39 @@ struct PrefsFixture : testing::Test {
     QString path() const { return folder.file("preferences.json"); }
 };
 
-// A stored value: one key of the file and its JSON text.
-struct StoredCase {
-    const char* title;
-    const char* fileText;
-    std::function<void(Prefs&)> check;
-};
-
-void PrintTo(const StoredCase& c, std::ostream* out)
+TEST_F(PrefsFixture, ReadingFallsBackOnWrongTypes)
 {
-    *out << c.title;
+    const std::pair<const char*, std::function<void(Prefs&)>> cases[] = {
+        {R"({"flutter.projectsRoot":"/data/p"})", [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/data/p"}); }},
+        {R"({"flutter.projectsRoots":[],"flutter.projectsRoot":"/data/p"})", [](Prefs& p) { EXPECT_TRUE(p.projectsRoots().isEmpty()); }},
+        {R"({"flutter.projectsRoots":["/a",3],"flutter.projectsRoot":"/b"})", [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/b"}); }},
+        {R"({"flutter.fontSize":"14"})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
+        {R"({"flutter.fontSize":14})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 14.0); }},
+        {R"({"flutter.sidebarOpen":0,"flutter.rightSidebarOpen":"false","flutter.composeBarVisible":1,"flutter.onboardingDone":"yes"})", [](Prefs& p) {
+             EXPECT_TRUE(p.sidebarOpen() && p.rightSidebarOpen());
+             EXPECT_FALSE(p.composeBarVisible() || p.onboardingDone());
+         }},
+        {R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}","not json","{\"label\":\"x\"}","{\"label\":1,\"command\":\"c\"}"]})", [](Prefs& p) { EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}})); }},
+        {R"({"flutter.commands":[]})", [](Prefs& p) { EXPECT_TRUE(p.commands().isEmpty()); }},
+        {R"({"flutter.commands":"[]"})", [](Prefs& p) { EXPECT_EQ(p.commands(), Prefs::builtInCommands()); }},
+        {R"({"flutter.tabLabels":"{\"local::kq-a\":\"Build\"}"})", [](Prefs& p) { EXPECT_EQ(p.tabLabels(), (QMap<QString, QString>{{"local::kq-a", "Build"}})); }},
+        {R"({"flutter.tabLabels":"[\"x\"]"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.tabLabels":"{\"a\":\"x\",\"b\":2}"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.tabLabels":{"a":"x"}})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.favorites_local":["a","a"]})", [](Prefs& p) { EXPECT_EQ(p.favorites("local"), QSet<QString>{"a"}); }},
+        {R"({"flutter.activeTab__active":"3"})", [](Prefs& p) { EXPECT_EQ(p.activeTab(), 0); }},
+        {R"({"flutter.tabs_p1":["{\"name\":\"web\",\"path\":\"/srv/web\",\"tmux\":\"kq-web-1\"}","{\"name\":\"x\",\"path\":\"/x\"}"]})", [](Prefs& p) {
+             EXPECT_EQ(p.tabs("p1"), (QList<PersistedTab>{{"web", "/srv/web", "kq-web-1"}}));
+             EXPECT_TRUE(p.tabs("local").isEmpty());
+         }},
+        {R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
+    };
+    for (const auto& [file, check] : cases) {
+        SCOPED_TRACE(file);
+        open(file);
+        check(*prefs);
+    }
 }
-
-class PrefsReading : public PrefsFixture, public testing::WithParamInterface<StoredCase> {};
-
-TEST_P(PrefsReading, FallsBackOnWrongTypes)
-{
-    open(GetParam().fileText);
-    GetParam().check(*prefs);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, PrefsReading,
-    testing::Values(
-        StoredCase{"old single root", R"({"flutter.projectsRoot":"/data/p"})",
-                   [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/data/p"}); }},
-        StoredCase{"empty list wins over the old root", R"({"flutter.projectsRoots":[],"flutter.projectsRoot":"/data/p"})",
-                   [](Prefs& p) { EXPECT_TRUE(p.projectsRoots().isEmpty()); }},
-        StoredCase{"roots list with a number", R"({"flutter.projectsRoots":["/a",3],"flutter.projectsRoot":"/b"})",
-                   [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/b"}); }},
-        StoredCase{"font size as text", R"({"flutter.fontSize":"14"})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
-        StoredCase{"font size as whole number", R"({"flutter.fontSize":14})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 14.0); }},
-        StoredCase{"booleans as numbers and text", R"({"flutter.sidebarOpen":0,"flutter.rightSidebarOpen":"false","flutter.composeBarVisible":1,"flutter.onboardingDone":"yes"})",
-                   [](Prefs& p) {
-                       EXPECT_TRUE(p.sidebarOpen());
-                       EXPECT_TRUE(p.rightSidebarOpen());
-                       EXPECT_FALSE(p.composeBarVisible());
-                       EXPECT_FALSE(p.onboardingDone());
-                   }},
-        StoredCase{"commands skip undecodable texts",
-                   R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}","not json","{\"label\":\"x\"}","{\"label\":1,\"command\":\"c\"}"]})",
-                   [](Prefs& p) { EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}})); }},
-        StoredCase{"empty commands stay empty", R"({"flutter.commands":[]})", [](Prefs& p) { EXPECT_TRUE(p.commands().isEmpty()); }},
-        StoredCase{"commands not a list of text", R"({"flutter.commands":"[]"})",
-                   [](Prefs& p) { EXPECT_EQ(p.commands(), Prefs::builtInCommands()); }},
-        StoredCase{"tab labels object", R"({"flutter.tabLabels":"{\"local::kq-a\":\"Build\"}"})",
-                   [](Prefs& p) { EXPECT_EQ(p.tabLabels(), (QMap<QString, QString>{{"local::kq-a", "Build"}})); }},
-        StoredCase{"tab labels array", R"({"flutter.tabLabels":"[\"x\"]"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
-        StoredCase{"tab labels with a number value", R"({"flutter.tabLabels":"{\"a\":\"x\",\"b\":2}"})",
-                   [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
-        StoredCase{"tab labels stored as object not text", R"({"flutter.tabLabels":{"a":"x"}})",
-                   [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
-        StoredCase{"duplicate favourites collapse", R"({"flutter.favorites_local":["a","a"]})",
-                   [](Prefs& p) { EXPECT_EQ(p.favorites("local"), QSet<QString>{"a"}); }},
-        StoredCase{"active tab as text", R"({"flutter.activeTab__active":"3"})", [](Prefs& p) { EXPECT_EQ(p.activeTab(), 0); }},
-        StoredCase{"tabs skip undecodable records",
-                   R"({"flutter.tabs_p1":["{\"name\":\"web\",\"path\":\"/srv/web\",\"tmux\":\"kq-web-1\"}","{\"name\":\"x\",\"path\":\"/x\"}"]})",
-                   [](Prefs& p) {
-                       EXPECT_EQ(p.tabs("p1"), (QList<PersistedTab>{{"web", "/srv/web", "kq-web-1"}}));
-                       EXPECT_TRUE(p.tabs("local").isEmpty());
-                   }},
-        StoredCase{"file that is no JSON object", R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }}),
-    test::ParamName{});
 
 TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
 {
@@ -120,7 +87,6 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     prefs->setComposeBarVisible(true);
     prefs->setProjectsRoots({"/r"});
     store->flush();
-
     const QJsonObject file = QJsonDocument::fromJson(test::readAll(path())).object();
     EXPECT_EQ(file.value("flutter.favorites_p7").toArray(), (QJsonArray{"a", "b", "c"}));
     EXPECT_EQ(file.value("flutter.hidden_local").toArray(), (QJsonArray{"z"}));
@@ -133,7 +99,6 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     EXPECT_EQ(file.value("flutter.activeTab__active").toDouble(), 2.0);
     EXPECT_EQ(file.value("hv.connectedProfiles").toArray(), (QJsonArray{"p2", "p1"}));
     EXPECT_EQ(file.value("flutter.composeBarVisible"), QJsonValue(true));
-
     reopen();
     EXPECT_EQ(prefs->favorites("p7"), (QSet<QString>{"a", "b", "c"}));
     EXPECT_EQ(prefs->commands(), (QList<SavedCommand>{{"ls", "ls -la"}}));

@@ -1,14 +1,11 @@
 #include "model/ProfileStore.h"
 
-#include "app/support/ParamName.h"
-
 #include "app/support/TempFolder.h"
 
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 
 namespace halvoren {
 namespace {
@@ -29,80 +26,50 @@ struct StoreFixture {
     MemorySecretBackend* backend;
     SecretStore secrets;
     ProfileStore store;
-
     StoreFixture() : StoreFixture(std::make_unique<MemorySecretBackend>()) {}
     explicit StoreFixture(std::unique_ptr<MemorySecretBackend> memory)
-        : backend(memory.get()), secrets(std::move(memory)), store(secrets, folder.path())
-    {
-    }
+        : backend(memory.get()), secrets(std::move(memory)), store(secrets, folder.path()) {}
 };
-
-struct StoredListCase {
-    const char* title;
-    const char* stored;
-    QStringList hostsRead;
-    bool backedUp;
-};
-
-void PrintTo(const StoredListCase& c, std::ostream* out)
-{
-    *out << c.title;
-}
-
-class StoredProfileList : public testing::TestWithParam<StoredListCase> {};
 
 // One damaged profile must not cost the others, and a list that cannot be read in full is
 // kept aside before the next save replaces it.
-TEST_P(StoredProfileList, KeepsReadableProfilesAndBacksUpTheRest)
+TEST(Keychain, StoredListKeepsReadableProfilesAndBacksUpTheRest)
 {
-    const StoredListCase& c = GetParam();
-    StoreFixture f;
-    f.backend->write("profiles_v2", QString::fromUtf8(c.stored));
-
-    const QList<MacProfile> loaded = QCoro::waitFor(f.store.loadProfiles());
-    QStringList hosts;
-    for (const MacProfile& p : loaded)
-        hosts.append(p.host);
-    EXPECT_EQ(hosts, c.hostsRead);
-
-    QList<MacProfile> next = loaded;
-    next.append(profile("p9", "new"));
-    QCoro::waitFor(f.store.saveProfiles(next));
-    const QHash<QString, QString> items = f.backend->items();
-    EXPECT_EQ(items.contains("profiles_v2.bak"), c.backedUp);
-    if (c.backedUp) {
-        EXPECT_EQ(items.value("profiles_v2.bak"), QString::fromUtf8(c.stored));
+    const struct { const char* stored; QStringList hostsRead; bool backedUp; } cases[] = {
+        {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b"}])", {"a", "b"}, false},
+        {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b","port":"22"},{"id":"p3","host":"c"}])", {"a", "c"}, true},
+        {R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
+        {R"({"id":"p1","host":"a"})", {}, true}, {"not json at all", {}, true}, {"[]", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        StoreFixture f;
+        f.backend->write("profiles_v2", QString::fromUtf8(c.stored));
+        QList<MacProfile> next = QCoro::waitFor(f.store.loadProfiles());
+        QStringList hosts;
+        for (const MacProfile& p : next)
+            hosts.append(p.host);
+        EXPECT_EQ(hosts, c.hostsRead);
+        next.append(profile("p9", "new"));
+        QCoro::waitFor(f.store.saveProfiles(next));
+        const QHash<QString, QString> items = f.backend->items();
+        EXPECT_EQ(items.value("profiles_v2.bak", "none"), c.backedUp ? QString::fromUtf8(c.stored) : "none");
+        EXPECT_EQ(decodeProfiles(items.value("profiles_v2")).profiles, next);
+        // Only the first overwrite keeps a copy: a later save leaves the copy alone.
+        f.backend->write("profiles_v2.bak", "older copy");
+        QCoro::waitFor(f.store.saveProfiles(next));
+        EXPECT_EQ(f.backend->items().value("profiles_v2.bak"), QStringLiteral("older copy"));
     }
-    EXPECT_EQ(decodeProfiles(items.value("profiles_v2")).profiles, next);
-
-    // Only the first overwrite keeps a copy: a later save leaves the copy alone.
-    f.backend->write("profiles_v2.bak", "older copy");
-    QCoro::waitFor(f.store.saveProfiles(next));
-    EXPECT_EQ(f.backend->items().value("profiles_v2.bak"), QStringLiteral("older copy"));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, StoredProfileList,
-    testing::Values(
-        StoredListCase{"readable list", R"([{"id":"p1","host":"a"},{"id":"p2","host":"b"}])", {"a", "b"}, false},
-        StoredListCase{"one wrongly typed port", R"([{"id":"p1","host":"a"},{"id":"p2","host":"b","port":"22"},{"id":"p3","host":"c"}])",
-                       {"a", "c"}, true},
-        StoredListCase{"element that is no object", R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
-        StoredListCase{"object instead of array", R"({"id":"p1","host":"a"})", {}, true},
-        StoredListCase{"text that is no JSON", "not json at all", {}, true},
-        StoredListCase{"empty array", "[]", {}, false}),
-    test::ParamName{});
 
 TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
 {
     auto memory = std::make_unique<MemorySecretBackend>();
     memory->setAvailable(false);
     StoreFixture f(std::move(memory));
-
     const QList<MacProfile> saved = {profile("p1", "alpha")};
     QCoro::waitFor(f.store.saveProfiles(saved));
     QCoro::waitFor(f.secrets.secureWrite(ProfileStore::passwordKey("p1"), "hunter2"));
-
     const QFileInfo file(f.store.fallbackPath());
     ASSERT_TRUE(file.exists());
     EXPECT_EQ(file.absolutePath(), f.folder.path());
@@ -111,7 +78,6 @@ TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
     EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead(ProfileStore::passwordKey("p1"))), std::nullopt);
     for (const QString& name : QDir(f.folder.path()).entryList(QDir::Files))
         EXPECT_FALSE(test::readAll(f.folder.file(name)).contains("hunter2")) << name.toStdString();
-
     // Once the service is back, the list moves into it and the file goes away.
     f.backend->setAvailable(true);
     EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), saved);
@@ -134,11 +100,9 @@ TEST(Keychain, OverlappingSavesKeepTheLastList)
         else
             test::writeAll(f.store.fallbackPath(), "damaged");
         QCoro::waitFor(f.store.loadProfiles());
-
         const QList<MacProfile> older = {profile("p1", "alpha")};
         const QList<MacProfile> newer = {profile("p1", "alpha"), profile("p2", "beta")};
-        QCoro::Task<> first = f.store.saveProfiles(older);
-        QCoro::Task<> second = f.store.saveProfiles(newer);
+        QCoro::Task<> first = f.store.saveProfiles(older), second = f.store.saveProfiles(newer);
         QCoro::waitFor(std::move(first));
         QCoro::waitFor(std::move(second));
         EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), newer) << (available ? "keychain" : "file");

@@ -48,24 +48,16 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
 {
     const QString home = qEnvironmentVariable("HOME");
     ASSERT_TRUE(home.startsWith(QStringLiteral("/tmp/hv-keyring-"))) << "run this test through run-with-keyring.sh";
-
     SecretStore secrets(std::make_unique<LibsecretBackend>());
     const SecretOutcome probe = QCoro::waitFor(secrets.writeItem(QStringLiteral("probe"), QStringLiteral("x")));
     ASSERT_EQ(probe.status, SecretStatus::ok) << probe.error.toStdString();
     QCoro::waitFor(secrets.secureDelete(QStringLiteral("probe")));
-
-    MacProfile profile;
-    profile.id = QStringLiteral("p1733500000000000");
-    profile.name = QStringLiteral("Serveur de prod é");
-    profile.host = QStringLiteral("keyring-host.invalid");
-    profile.port = 2201;
-    profile.username = QStringLiteral("ana");
-
+    const MacProfile profile{.id = QStringLiteral("p1733500000000000"), .name = QStringLiteral("Serveur de prod é"),
+                             .host = QStringLiteral("keyring-host.invalid"), .port = 2201, .username = QStringLiteral("ana")};
     ProfileStore store(secrets, configDirectory());
     QCoro::waitFor(store.saveProfiles({profile}));
     EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), QList<MacProfile>{profile});
     EXPECT_EQ(lookUpByAttributes("profiles_v2"), encodeProfiles({profile}));
-
     const QString passwordKey = ProfileStore::passwordKey(profile.id);
     const QString password = QStringLiteral("Pässwörd-4417-unique");
     QCoro::waitFor(secrets.secureWrite(passwordKey, QStringLiteral("first-attempt-4417")));
@@ -73,7 +65,6 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     EXPECT_EQ(QCoro::waitFor(secrets.secureRead(passwordKey)), password);
     EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), password);
     EXPECT_EQ(itemCount("pwd_p1733500000000000"), 1);
-
     // Nothing outside the keyring's encrypted file holds the password or the profile list,
     // and the keyring file itself holds neither in clear.
     EXPECT_FALSE(QFile::exists(store.fallbackPath()));
@@ -81,14 +72,11 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     while (files.hasNext()) {
         const QString path = files.next();
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         EXPECT_FALSE(bytes.contains(password.toUtf8())) << path.toStdString();
         EXPECT_FALSE(bytes.contains("first-attempt-4417")) << path.toStdString();
         EXPECT_FALSE(bytes.contains("keyring-host.invalid")) << path.toStdString();
     }
-
     QCoro::waitFor(secrets.secureDelete(passwordKey));
     EXPECT_EQ(QCoro::waitFor(secrets.secureRead(passwordKey)), std::nullopt);
     EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), std::nullopt);

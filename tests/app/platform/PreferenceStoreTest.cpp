@@ -35,7 +35,6 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameKeepsThePreviousFile)
         store.flush();
     }
     const QByteArray before = test::readAll(path);
-
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -48,10 +47,8 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameKeepsThePreviousFile)
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child did not stop before the rename";
-
     EXPECT_EQ(test::readAll(path), before);
     EXPECT_EQ(leftovers(folder).size(), 2) << leftovers(folder).join(' ').toStdString();
-
     PreferenceStore reopened(path);
     EXPECT_EQ(reopened.numberValue("flutter.fontSize"), 15.0);
     EXPECT_EQ(reopened.stringListValue("hv.connectedProfiles"), QStringList{"p1"});
@@ -77,23 +74,6 @@ TEST(PreferenceStore, ManyChangesEndWithTheLastStateOnDisk)
     EXPECT_FALSE(reopened.contains("flutter.sidebarOpen"));
     EXPECT_EQ(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
     EXPECT_EQ(QDir(folder.file("sub")).entryList(QDir::Files).size(), 1);
-}
-
-TEST(PreferenceStore, ReadersRefuseOtherTypes)
-{
-    TempFolder folder;
-    test::writeAll(folder.file("p.json"), R"({"b":true,"n":2.5,"s":"x","l":["a","b"],"m":["a",1],"z":null})");
-    const PreferenceStore store(folder.file("p.json"));
-    EXPECT_EQ(store.boolValue("b"), true);
-    EXPECT_EQ(store.boolValue("n"), std::nullopt);
-    EXPECT_EQ(store.numberValue("n"), 2.5);
-    EXPECT_EQ(store.numberValue("s"), std::nullopt);
-    EXPECT_EQ(store.stringValue("s"), QString("x"));
-    EXPECT_EQ(store.stringValue("l"), std::nullopt);
-    EXPECT_EQ(store.stringListValue("l"), (QStringList{"a", "b"}));
-    EXPECT_EQ(store.stringListValue("m"), std::nullopt);
-    EXPECT_EQ(store.boolValue("z"), std::nullopt);
-    EXPECT_EQ(store.stringValue("absent"), std::nullopt);
 }
 
 TEST(PreferenceStore, UnreadableFileIsKeptAsideBeforeTheFirstWrite)

@@ -8,9 +8,6 @@
 namespace halvoren::test {
 
 template <typename T>
-T runSync(Task<T> task)
-{
-    return QCoro::waitFor(std::move(task));
-}
+T runSync(Task<T> task) { return QCoro::waitFor(std::move(task)); }
 
 } // namespace halvoren::test

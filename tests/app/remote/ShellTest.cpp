@@ -29,7 +29,6 @@ TEST(Shell, StatusAndBothStreams)
     EXPECT_EQ(result.value().status, 3);
     EXPECT_EQ(result.value().standardOutput, QStringLiteral("hi\n"));
     EXPECT_EQ(result.value().standardError, QStringLiteral("err\n"));
-
     // A signal's end gives the signal number.
     result = sh(QStringLiteral("kill -TERM $$"));
     ASSERT_TRUE(result.ok());
@@ -38,17 +37,13 @@ TEST(Shell, StatusAndBothStreams)
 
 TEST(Shell, InputIsWrittenThenClosed)
 {
-    struct Case {
-        const char* script;
-        std::optional<QByteArray> input;
-        const char* output;
-    } cases[] = {
+    const struct { const char* script; std::optional<QByteArray> input; const char* output; } cases[] = {
         {"if read line; then echo got; else echo eof; fi", std::nullopt, "eof\n"},
         {"cat; echo end", QByteArray("a\nb"), "a\nbend\n"},
         // The child never reads: the run neither blocks on the full pipe nor dies of it.
         {"echo done", QByteArray(4 << 20, 'x'), "done\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto result = sh(QString::fromUtf8(c.script), c.input, 5);
         ASSERT_TRUE(result.ok()) << c.script;
         EXPECT_EQ(result.value().standardOutput.toStdString(), c.output) << c.script;
@@ -71,24 +66,15 @@ TEST(Shell, TimeOutKillsTheWholeGroupAndReportsTheMessage)
 
 TEST(Shell, LaunchFailureNamesThePathAndTheReason)
 {
-    struct Case {
-        const char* path;
-        const char* message;
-    } cases[] = {
-        {"/nonexistent/program", "Impossible de lancer /nonexistent/program : No such file or directory"},
-    };
-    for (const Case& c : cases) {
-        auto result = runSync(Shell::run(QString::fromUtf8(c.path), {}, std::nullopt, 5));
-        ASSERT_FALSE(result.ok()) << c.path;
-        EXPECT_EQ(result.error().message.toStdString(), c.message);
-    }
-
+    auto result = runSync(Shell::run(QStringLiteral("/nonexistent/program"), {}, std::nullopt, 5));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message.toStdString(), "Impossible de lancer /nonexistent/program : No such file or directory");
     // Found only by the system when it tries to run the file.
     test::TempFolder dir;
     const QString path = dir.file(QStringLiteral("not-a-program"));
     ASSERT_TRUE(test::writeAll(path, "\x7f\x01\x02"));
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    auto result = runSync(Shell::run(path, {}, std::nullopt, 5));
+    result = runSync(Shell::run(path, {}, std::nullopt, 5));
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().message, Shell::launchFailureMessage(path, QStringLiteral("Exec format error")));
 }
@@ -98,18 +84,15 @@ TEST(Shell, InvalidUtf8BecomesReplacementCharacters)
     auto result = sh(QStringLiteral("printf 'a\\377\\376b'"));
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value().standardOutput, QStringLiteral("a\uFFFD\uFFFDb"));
-    struct Case {
-        QByteArray bytes;
-        QString text;
-    } cases[] = {
+    const std::pair<QByteArray, QString> cases[] = {
         {QByteArray("\xC3\xA9\xE2\x82"), QStringLiteral("\u00E9\uFFFD")},
         {QByteArray("\xC0\xAF"), QStringLiteral("\uFFFD\uFFFD")},
         {QByteArray("\xED\xA0\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD")},
         {QByteArray("\xF4\x90\x80\x80"), QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD")},
         {QByteArray("a\0b", 3), QStringLiteral("a") + QChar(0) + QStringLiteral("b")},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Shell::decode(c.bytes), c.text) << c.bytes.toHex().toStdString();
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(Shell::decode(bytes), text) << bytes.toHex().toStdString();
 }
 
 TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
@@ -119,12 +102,10 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
     ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n"));
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     test::EnvironmentOverride shell("SHELL", fake);
-
     EXPECT_EQ(userShell(), fake);
     auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
-
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);
@@ -145,22 +126,9 @@ TEST(Shell, ResumesOnTheMainThread)
     EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
 }
 
-TEST(ShellQuote, WrapsAndEscapesSingleQuotes)
-{
-    struct Case {
-        const char* text;
-        const char* quoted;
-    } cases[] = {
-        {"", "''"},
-        {"/srv/it's", "'/srv/it'\\''s'"},
-        {"''", "''\\'''\\'''"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(shellQuote(QString::fromUtf8(c.text)).toStdString(), c.quoted) << c.text;
-}
-
 TEST(ShellQuote, SurvivesARealShell)
 {
+    EXPECT_EQ(shellQuote(QString()), QStringLiteral("''"));
     const QString nasty = QStringLiteral("it's \"$(echo no)\" `x` \\ \t*");
     auto result = sh(QStringLiteral("printf %s ") + shellQuote(nasty));
     ASSERT_TRUE(result.ok());

@@ -1,12 +1,12 @@
 #include "SshServer.h"
 
 #include "../support/Poll.h"
+#include "../support/TempFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,7 +22,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,12 +32,7 @@ namespace {
 
 bool writeText(const QString& path, const QString& text, QFile::Permissions permissions)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write(text.toUtf8());
-    file.close();
-    return file.setPermissions(permissions);
+    return writeAll(path, text.toUtf8()) && QFile::setPermissions(path, permissions);
 }
 
 // Runs a program to the end; its output on failure, nothing on success.
@@ -56,9 +50,9 @@ std::optional<QString> runProgram(const QString& program, const QStringList& arg
         process.waitForFinished();
         return program + QStringLiteral(": no answer");
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
-    return std::nullopt;
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return std::nullopt;
+    return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
 }
 
 // The test account, made when missing; its password is set to the known one each time, under
@@ -69,18 +63,13 @@ std::optional<QString> ensureAccount()
     if (lock >= 0)
         ::flock(lock, LOCK_EX);
     std::optional<QString> failure;
-    if (::getpwnam(SshServer::user) == nullptr) {
-        if (::geteuid() != 0)
-            failure = QStringLiteral("the account hvtest is missing and only root can create it");
-        else
-            failure = runProgram(QStringLiteral("/usr/sbin/useradd"),
-                                 {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"),
-                                  QString::fromLatin1(SshServer::user)});
-    }
-    if (!failure && ::geteuid() == 0) {
-        failure = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
-                             QByteArray(SshServer::user) + ':' + SshServer::password + '\n');
-    }
+    if (::getpwnam(SshServer::user) == nullptr && ::geteuid() != 0)
+        failure = QStringLiteral("the account hvtest is missing and only root can create it");
+    else if (::getpwnam(SshServer::user) == nullptr)
+        failure = runProgram(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("-m"), QStringLiteral("-s"),
+                                                                   QStringLiteral("/bin/bash"), QString::fromLatin1(SshServer::user)});
+    if (!failure && ::geteuid() == 0)
+        failure = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, QByteArray(SshServer::user) + ':' + SshServer::password + '\n');
     if (lock >= 0)
         ::close(lock);
     return failure;
@@ -95,30 +84,22 @@ sockaddr_in loopback(int port)
     return address;
 }
 
-int freePort()
+// With `bind`, a free port (0 when none); otherwise whether `port` accepts a connection.
+int probePort(int port, bool bind)
 {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return 0;
-    sockaddr_in address = loopback(0);
+    sockaddr_in address = loopback(port);
     socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
+    int result = 0;
+    if (!bind)
+        result = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    else if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+             && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        result = ntohs(address.sin_port);
     ::close(probe);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    const sockaddr_in address = loopback(port);
-    const bool connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(probe);
-    return connected;
+    return result;
 }
 
 // What is left to end with the server, from /proc: every process below `ancestor` (sshd serves
@@ -175,99 +156,58 @@ SshServer::~SshServer()
 
 bool SshServer::prepare(const Options& options)
 {
-    if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable()) {
-        whyNot = QStringLiteral("/usr/sbin/sshd is missing: install the Debian package openssh-server");
+    const auto fail = [&](const QString& why) {
+        whyNot = why;
         return false;
-    }
-    if (!QFileInfo(QStringLiteral("/usr/bin/ssh-keygen")).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/ssh")).isExecutable()) {
-        whyNot = QStringLiteral("ssh or ssh-keygen is missing: install the Debian package openssh-client");
-        return false;
-    }
-    // sshd's compiled-in privilege separation folder, which the system's service manager
-    // usually makes at boot.
-    if (!QFileInfo::exists(QStringLiteral("/run/sshd"))) {
-        if (::mkdir("/run/sshd", 0755) != 0 && errno != EEXIST) {
-            whyNot = QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here");
-            return false;
-        }
-    }
-    if (std::optional<QString> failure = ensureAccount()) {
-        whyNot = QStringLiteral("test account: ") + *failure;
-        return false;
-    }
+    };
+    if (!QFileInfo(QStringLiteral("/usr/sbin/sshd")).isExecutable())
+        return fail(QStringLiteral("/usr/sbin/sshd is missing: install the Debian package openssh-server"));
+    if (!QFileInfo(QStringLiteral("/usr/bin/ssh-keygen")).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/ssh")).isExecutable())
+        return fail(QStringLiteral("ssh or ssh-keygen is missing: install the Debian package openssh-client"));
+    // sshd's compiled-in privilege separation folder, which the service manager usually makes.
+    if (::mkdir("/run/sshd", 0755) != 0 && errno != EEXIST)
+        return fail(QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here"));
+    if (std::optional<QString> failure = ensureAccount())
+        return fail(QStringLiteral("test account: ") + *failure);
     const passwd* account = ::getpwnam(user);
-    if (account == nullptr) {
-        whyNot = QStringLiteral("the account hvtest cannot be found");
-        return false;
-    }
-
+    if (account == nullptr)
+        return fail(QStringLiteral("the account hvtest cannot be found"));
     // Short, because the clients' control sockets are made below it.
     std::string pattern = "/tmp/hvs-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        whyNot = QStringLiteral("cannot make a temporary folder");
-        return false;
-    }
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return fail(QStringLiteral("cannot make a temporary folder"));
     root = QString::fromStdString(pattern);
     // The account reads its authorized keys and works in its home below this folder.
-    QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    ::chmod(pattern.c_str(), 0755);
     QDir().mkpath(remoteHome());
-    if (::chown(QFile::encodeName(remoteHome()).constData(), account->pw_uid, account->pw_gid) != 0 && ::geteuid() == 0) {
-        whyNot = QStringLiteral("cannot give the run's home folder to hvtest");
-        return false;
-    }
-
+    if (::chown(QFile::encodeName(remoteHome()).constData(), account->pw_uid, account->pw_gid) != 0 && ::geteuid() == 0)
+        return fail(QStringLiteral("cannot give the run's home folder to hvtest"));
     for (const char* key : {"host_key", "client_key"}) {
-        if (std::optional<QString> failure =
-                runProgram(QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                                                                  QStringLiteral("-N"), QString(), QStringLiteral("-C"),
-                                                                  QStringLiteral("halvoren-test"), QStringLiteral("-f"),
-                                                                  root + u'/' + QLatin1String(key)})) {
-            whyNot = *failure;
-            return false;
-        }
+        if (std::optional<QString> failure = runProgram(
+                QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
+                                                        QString(), QStringLiteral("-C"), QStringLiteral("halvoren-test"),
+                                                        QStringLiteral("-f"), root + u'/' + QLatin1String(key)}))
+            return fail(*failure);
     }
-    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     const QFile::Permissions privateFile = QFile::ReadOwner | QFile::WriteOwner;
-    const QFile::Permissions program = privateFile | QFile::ExeOwner;
-    writeText(root + QStringLiteral("/authorized_keys"), clientPublicKey() + u'\n', readable);
-
-    const QString config = QStringLiteral("ListenAddress 127.0.0.1\n"
-                                          "HostKey %1/host_key\n"
-                                          "PidFile none\n"
-                                          "UsePAM no\n"
-                                          "AllowUsers hvtest\n"
-                                          "PermitRootLogin no\n"
-                                          "PubkeyAuthentication yes\n"
-                                          "AuthorizedKeysFile %1/authorized_keys\n"
-                                          // The run's files sit below the world-writable /tmp.
-                                          "StrictModes no\n"
-                                          "PasswordAuthentication %2\n"
-                                          "KbdInteractiveAuthentication no\n"
-                                          "SetEnv HOME=%1/home\n"
-                                          "LogLevel INFO\n")
-                               .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"));
-    writeText(root + QStringLiteral("/sshd_config.base"), config, privateFile);
-
-    const QString clientConfig = QStringLiteral("UserKnownHostsFile %1/known_hosts\n"
-                                                "GlobalKnownHostsFile /dev/null\n"
-                                                "IdentityAgent none\n"
-                                                "IdentitiesOnly yes\n"
-                                                "IdentityFile %1/client_key\n"
-                                                "LogLevel ERROR\n")
-                                     .arg(root);
-    const QString passwordConfig = QStringLiteral("UserKnownHostsFile %1/known_hosts\n"
-                                                  "GlobalKnownHostsFile /dev/null\n"
-                                                  "IdentityAgent none\n"
-                                                  "PubkeyAuthentication no\n"
-                                                  "PreferredAuthentications password\n"
-                                                  "LogLevel ERROR\n")
-                                       .arg(root);
-    writeText(root + QStringLiteral("/ssh_config"), clientConfig, privateFile);
-    writeText(root + QStringLiteral("/ssh_config_password"), passwordConfig, privateFile);
-    writeText(keyClient(), QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/ssh_config' \"$@\"\n").arg(root), program);
-    writeText(passwordClient(), QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/ssh_config_password' \"$@\"\n").arg(root),
-              program);
+    writeText(root + QStringLiteral("/authorized_keys"), clientPublicKey() + u'\n', privateFile | QFile::ReadGroup | QFile::ReadOther);
+    // StrictModes is off: the run's files sit below the world-writable /tmp.
+    writeText(root + QStringLiteral("/sshd_config.base"),
+              QStringLiteral("ListenAddress 127.0.0.1\nHostKey %1/host_key\nPidFile none\nUsePAM no\nAllowUsers hvtest\n"
+                             "PermitRootLogin no\nPubkeyAuthentication yes\nAuthorizedKeysFile %1/authorized_keys\n"
+                             "StrictModes no\nPasswordAuthentication %2\nKbdInteractiveAuthentication no\n"
+                             "SetEnv HOME=%1/home\nLogLevel INFO\n")
+                  .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no")),
+              privateFile);
+    const QString known = QStringLiteral("UserKnownHostsFile %1/known_hosts\nGlobalKnownHostsFile /dev/null\nIdentityAgent none\n"
+                                         "LogLevel ERROR\n").arg(root);
+    writeText(root + QStringLiteral("/ssh_config"),
+              known + QStringLiteral("IdentitiesOnly yes\nIdentityFile %1/client_key\n").arg(root), privateFile);
+    writeText(root + QStringLiteral("/ssh_config_password"),
+              known + QStringLiteral("PubkeyAuthentication no\nPreferredAuthentications password\n"), privateFile);
+    const QString wrapper = QStringLiteral("#!/bin/sh\nexec /usr/bin/ssh -F '%1/%2' \"$@\"\n");
+    writeText(keyClient(), wrapper.arg(root, QStringLiteral("ssh_config")), privateFile | QFile::ExeOwner);
+    writeText(passwordClient(), wrapper.arg(root, QStringLiteral("ssh_config_password")), privateFile | QFile::ExeOwner);
     return true;
 }
 
@@ -275,34 +215,23 @@ bool SshServer::launch()
 {
     // Another process may take the free port between the probe and sshd's bind: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        listenPort = freePort();
+        listenPort = probePort(0, true);
         const QString config = root + QStringLiteral("/sshd_config");
-        QFile::remove(config);
-        QFile::copy(root + QStringLiteral("/sshd_config.base"), config);
-        {
-            QFile file(config);
-            file.open(QIODevice::Append);
-            file.write(QStringLiteral("Port %1\n").arg(listenPort).toUtf8());
-        }
+        writeText(config, QString::fromUtf8(readAll(root + QStringLiteral("/sshd_config.base"))) + QStringLiteral("Port %1\n").arg(listenPort),
+                  QFile::ReadOwner | QFile::WriteOwner);
         const QByteArray configPath = QFile::encodeName(config);
         const QByteArray logPath = QFile::encodeName(root + QStringLiteral("/sshd.log"));
         const pid_t child = ::fork();
-        if (child < 0) {
-            whyNot = QStringLiteral("fork failed");
-            return false;
-        }
+        if (child < 0)
+            return whyNot = QStringLiteral("fork failed"), false;
         if (child == 0) {
             ::setpgid(0, 0);
             // A test that crashes takes its server with it.
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            if (log >= 0) {
-                ::dup2(log, STDOUT_FILENO);
-                ::dup2(log, STDERR_FILENO);
-            }
-            const int null = ::open("/dev/null", O_RDONLY);
-            if (null >= 0)
-                ::dup2(null, STDIN_FILENO);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
             const char* arguments[] = {"/usr/sbin/sshd", "-D", "-e", "-f", configPath.constData(), nullptr};
             ::execv(arguments[0], const_cast<char* const*>(arguments));
             ::_exit(127);
@@ -315,15 +244,14 @@ bool SshServer::launch()
                     server = -1;
                     return true;
                 }
-                return accepts(listenPort);
+                return probePort(listenPort, false) != 0;
             },
             std::chrono::seconds(10), std::chrono::milliseconds(20));
         if (listening && server > 0)
             return true;
         if (server > 0) {
             stop();
-            whyNot = QStringLiteral("sshd did not listen within 10 s: ") + log().trimmed();
-            return false;
+            return whyNot = QStringLiteral("sshd did not listen within 10 s: ") + log().trimmed(), false;
         }
         if (!log().contains(QStringLiteral("Address already in use")))
             break;
@@ -355,9 +283,7 @@ void SshServer::stop()
 QString SshServer::clientPublicKey() const
 {
     QFile file(root + QStringLiteral("/client_key.pub"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).trimmed();
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
 MacProfile SshServer::profile(const QString& id) const
@@ -374,9 +300,7 @@ MacProfile SshServer::profile(const QString& id) const
 QString SshServer::log() const
 {
     QFile file(root + QStringLiteral("/sshd.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace halvoren::test

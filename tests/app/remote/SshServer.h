@@ -19,23 +19,19 @@ class SshServer {
 public:
     static constexpr const char* user = "hvtest";
     static constexpr const char* password = "hv-Test-7391-pw";
-
     struct Options {
         // Also accept the account's password (the client wrapper for passwords offers no key).
         bool passwordLogin = false;
     };
-
     SshServer() : SshServer(Options{}) {}
     explicit SshServer(Options options);
     ~SshServer();
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
-
     // Empty when the server runs; otherwise one line saying why (a missing Debian package
     // is named).
     const QString& failure() const { return whyNot; }
     bool running() const { return whyNot.isEmpty(); }
-
     int port() const { return listenPort; }
     // The run's folder; everything the server and the clients write lives under it.
     const QString& folder() const { return root; }
@@ -49,7 +45,6 @@ public:
     QString clientPublicKey() const;
     // A profile for hvtest on this server.
     MacProfile profile(const QString& id = QStringLiteral("p1700000000000001")) const;
-
     // The server's own diagnostics so far.
     QString log() const;
 
@@ -57,7 +52,6 @@ private:
     bool prepare(const Options& options);
     bool launch();
     void stop();
-
     QString root;
     QString whyNot;
     int listenPort = 0;

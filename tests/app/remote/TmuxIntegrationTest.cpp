@@ -9,7 +9,7 @@
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 #include "RunSync.h"
-#include "../support/TempFolder.h"
+#include "../support/PrivateTmux.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,33 +37,8 @@ protected:
                 GTEST_FAIL() << program << " is missing: install the Debian package "
                              << (std::string(program) == "base64" ? "coreutils" : program);
         }
-        ASSERT_TRUE(root.valid());
-        // Canonical, since tmux reports pane folders with links resolved.
-        base = QDir(root.path()).canonicalPath();
-        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/sockets")));
-        ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/home")));
-        // TMUX first: with it set, tmux would talk to the server it names.
-        environment.set("TMUX", std::nullopt);
-        environment.set("TMUX_PANE", std::nullopt);
-        environment.set("TMUX_TMPDIR", base + QStringLiteral("/sockets"));
-        environment.set("HOME", base + QStringLiteral("/home"));
-        environment.set("SHELL", QStringLiteral("/bin/sh"));
-        privateServer = true;
     }
-
-    void TearDown() override
-    {
-        if (privateServer)
-            runSync(runLoginShell(QStringLiteral("tmux kill-server 2>/dev/null; true"), 10));
-    }
-
-    QString folder(const QString& name)
-    {
-        const QString path = base + u'/' + name;
-        EXPECT_TRUE(QDir().mkpath(path));
-        return path;
-    }
-
+    QString folder(const QString& name) { return tmux.folder(name); }
     // Runs a script through the login shell; a failed run fails the test.
     QString run(const QString& script, double timeout = 25)
     {
@@ -71,36 +46,29 @@ protected:
         EXPECT_TRUE(result.ok()) << result.error().message.toStdString();
         return result.ok() ? result.value() : QString();
     }
-
     void newSession(const QString& session, const QString& path)
     {
         run(QStringLiteral("tmux new-session -d -s ") + shellQuote(session) + QStringLiteral(" -c ") + shellQuote(path));
     }
-
     bool hasSession(const QString& session)
     {
         return run(QStringLiteral("tmux has-session -t ") + tmuxSessionTarget(session) +
                    QStringLiteral(" 2>/dev/null && echo yes; true")) == QStringLiteral("yes\n");
     }
-
     QString option(const QString& session, const char* name)
     {
         return run(QStringLiteral("tmux display-message -p -t ") + tmuxOptionTarget(session) + QStringLiteral(" '#{") +
                    QString::fromLatin1(name) + QStringLiteral("}'"))
             .trimmed();
     }
-
     ServerState listing()
     {
         auto state = parseListingOutput(run(listingScript()));
         EXPECT_TRUE(state) << "the listing printed no marker";
         return state.value_or(ServerState{});
     }
-
-    test::TempFolder root;
-    test::EnvironmentOverride environment;
-    bool privateServer = false;
-    QString base;
+    test::PrivateTmux tmux;
+    const QString base = tmux.base;
 };
 
 TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
@@ -111,13 +79,11 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     const QString oddSession = tmuxSessionName(odd);
     newSession(QStringLiteral("main"), base);
     newSession(webSession, web);
-
     // Seeding creates the missing session and tags both; a name with line breaks and tabs
     // stays on its row.
     run(tmuxSessionScript(webSession, QStringLiteral("Web"), web, 2) + QStringLiteral("true\n"));
     run(tmuxSessionScript(oddSession, QStringLiteral("odd\tname\nhere"), odd, 1) + QStringLiteral("true\n"));
     run(QStringLiteral("tmux set -g @hv_sync 1"));
-
     ServerState state = listing();
     EXPECT_TRUE(state.synced);
     EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{QStringLiteral("main"), webSession, oddSession}));
@@ -125,16 +91,12 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_EQ(state.open.at(0), (HostTab{oddSession, 1, QStringLiteral("odd name here"), odd, std::nullopt}));
     EXPECT_EQ(state.open.at(1), (HostTab{webSession, 2, QStringLiteral("Web"), web, std::nullopt}));
     EXPECT_FALSE(state.shared);
-
     // The user moved web first.
     run(tmuxReorderScript({webSession, oddSession}) + QStringLiteral("true\n"));
     state = listing();
     ASSERT_EQ(state.open.size(), 2);
-    EXPECT_EQ(state.open.at(0).session, webSession);
-    EXPECT_EQ(state.open.at(0).order, 1);
-    EXPECT_EQ(state.open.at(1).session, oddSession);
-    EXPECT_EQ(state.open.at(1).order, 2);
-
+    EXPECT_TRUE(state.open.at(0).session == webSession && state.open.at(0).order == 1);
+    EXPECT_TRUE(state.open.at(1).session == oddSession && state.open.at(1).order == 2);
     // Closing a tab removes its tag, the session stays.
     run(sessionUntagScript(oddSession) + QStringLiteral("true\n"));
     state = listing();
@@ -145,15 +107,13 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
 
 TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
-    const QString dir = base + QStringLiteral("/home/.halvoren");
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
     ASSERT_TRUE(QDir().mkpath(dir));
     ASSERT_TRUE(test::writeAll(dir + QStringLiteral("/shared.json"), "not json"));
-
     run(uploadSharedPrefsScript({}, {}) + QStringLiteral("true\n"));
     EXPECT_EQ(test::readAll(dir + QStringLiteral("/shared.json")).toStdString(),
               "{\"favorites\":[],\"hidden\":[],\"version\":1}");
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
-
     const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
     const NameSet hidden{QStringLiteral("it's")};
     run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
@@ -173,7 +133,6 @@ TEST_F(HostScripts, SessionListGivesEachFolderWhole)
     newSession(webSession, web);
     newSession(oddSession, odd);
     newSession(QStringLiteral("other"), web);
-
     const QList<FolderSession> sessions = parseSessionList(run(sessionListScript()));
     ASSERT_EQ(sessions.size(), 2);
     std::map<QString, FolderSession> byName;
@@ -196,22 +155,17 @@ TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
     const QString sibling = baseSession + QStringLiteral("-2");
     ASSERT_TRUE(baseSession.startsWith(QStringLiteral("kq-x-")));
     newSession(sibling, x);
-
     run(tmuxReorderScript({baseSession}) + QStringLiteral("true\n"));
     run(sessionTagCommand(baseSession, QStringLiteral("X"), x, {baseSession}) + QStringLiteral("; true"));
     run(sessionUntagScript(baseSession) + QStringLiteral("true\n"));
     run(sessionKillScript(baseSession) + QStringLiteral("true\n"));
     EXPECT_TRUE(hasSession(sibling));
-    EXPECT_EQ(option(sibling, "@hv_open"), QString());
-    EXPECT_EQ(option(sibling, "@hv_order"), QString());
-    EXPECT_EQ(option(sibling, "@hv_name"), QString());
+    EXPECT_EQ(option(sibling, "@hv_open") + option(sibling, "@hv_order") + option(sibling, "@hv_name"), QString());
     EXPECT_TRUE(listing().open.isEmpty());
-
     // The same commands with a plain name do reach it: this is what the exact targets prevent.
     run(QStringLiteral("tmux set -t ") + shellQuote(baseSession) + QStringLiteral(" @hv_open 1"));
     EXPECT_EQ(option(sibling, "@hv_open"), QStringLiteral("1"));
     run(QStringLiteral("tmux set -u -t ") + tmuxOptionTarget(sibling) + QStringLiteral(" @hv_open"));
-
     // With both present each command acts on its own session only.
     newSession(baseSession, x);
     run(sessionTagCommand(baseSession, QStringLiteral("X"), x, {baseSession}) + QStringLiteral("; true"));
@@ -232,7 +186,6 @@ TEST_F(HostScripts, GitProbeGivesBranchAndState)
     run(QStringLiteral("cd ") + shellQuote(clean) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("main")));
     run(QStringLiteral("cd ") + shellQuote(dirty) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("feature/x")) +
         QStringLiteral(" && echo change > file"));
-
     const auto probe = parseGitProbe(run(gitProbeScript({clean, dirty, plain}), 40));
     QMap<QString, GitInfo> expected;
     expected.insert(clean, GitInfo{QStringLiteral("main"), false});

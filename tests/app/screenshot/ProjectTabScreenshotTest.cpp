@@ -1,34 +1,26 @@
-// Pixel test of a window holding one local project tab at a shell prompt inside tmux, dressed
-// in the application's palette and terminal font: a private tmux server without a status
-// line, /bin/sh with a fixed prompt from a private HOME, a fixed grid and font resolution.
-//
-// Run on an X server of its own through tests/with-xvfb (the build registers it so). To make
-// or renew the reference, run with HALVOREN_UPDATE_SCREENSHOTS=1 (see ReferenceImage.h).
+// Pixel test of a window holding one local project tab at a shell prompt inside tmux, in the
+// application's palette and terminal font: a private tmux server without a status line, /bin/sh
+// with a fixed prompt, a fixed grid and font resolution. Runs on its own X server (tests/with-xvfb);
+// HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference (see ReferenceImage.h).
 #include "remote/MacTab.h"
 
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 #include "ui/Palette.h"
 
-#include "../support/TempFolder.h"
+#include "../support/PrivateTmux.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QPixmap>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QWindow>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 #ifndef HALVOREN_APP_SCREENSHOT_DIR
 #error "HALVOREN_APP_SCREENSHOT_DIR must name the folder of the reference images"
@@ -46,29 +38,14 @@ constexpr int margin = 12;
 
 TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        GTEST_FAIL() << "tmux is missing: install the Debian package tmux";
+    if (const std::string missing = test::PrivateTmux::missing(); !missing.empty())
+        GTEST_FAIL() << missing;
     ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono")))
         << "the screenshot needs the Debian package fonts-dejavu-core";
-    test::TempFolder root;
-    ASSERT_TRUE(root.valid());
-    const QString home = root.file(QStringLiteral("home"));
-    const QString project = root.file(QStringLiteral("demo"));
-    for (const QString& folder : {home, project, root.file(QStringLiteral("sockets"))})
-        ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(test::writeAll(home + QStringLiteral("/.profile"), "PS1='demo $ '\nexport PS1\n"));
-    ASSERT_TRUE(test::writeAll(home + QStringLiteral("/.tmux.conf"), "set -g status off\n"));
-    test::EnvironmentOverride environment;
-    for (const char* name : {"TMUX", "TMUX_PANE", "ENV"})
-        environment.set(name, std::nullopt);
-    environment.set("TMUX_TMPDIR", root.file(QStringLiteral("sockets")));
-    environment.set("HOME", home);
-    environment.set("SHELL", QStringLiteral("/bin/sh"));
-    // Whatever the outcome, the private server goes with the test.
-    struct ServerStop {
-        ~ServerStop() { QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")}); }
-    } serverStop;
-
+    test::PrivateTmux server;
+    const QString project = server.folder(QStringLiteral("demo"));
+    ASSERT_TRUE(test::writeAll(server.home() + QStringLiteral("/.profile"), "PS1='demo $ '\nexport PS1\n"));
+    ASSERT_TRUE(test::writeAll(server.home() + QStringLiteral("/.tmux.conf"), "set -g status off\n"));
     const QString session = tmuxSessionName(project);
     MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("demo"), project, session}, true, nullptr);
     TermView& view = *tab.terminal;
@@ -80,7 +57,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     view.optionAsMetaKey = false;
     view.setCaretViewTracksFocus(false);
     ASSERT_TRUE(view.cellDimension);
-
     QWidget window;
     window.setAutoFillBackground(true);
     QPalette colours = window.palette();
@@ -97,7 +73,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
     ASSERT_EQ(view.terminal->cols, gridCols);
     ASSERT_EQ(view.terminal->rows, gridRows);
-
     QElapsedTimer quiet;
     quiet.start();
     tab.onOutput = [&](MacTab&, const QString&) { quiet.restart(); };
@@ -114,7 +89,6 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
     tab.stop();
-
     EXPECT_TRUE(corvantix::testing::matchesReference(image, QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),
                                                      QStringLiteral("project-tab")));
 }

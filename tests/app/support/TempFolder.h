@@ -24,6 +24,7 @@ public:
         if (::mkdtemp(pattern.data()) != nullptr)
             folder = QString::fromStdString(pattern);
     }
+    // Never the empty path: that would be the working folder.
     ~TempFolder()
     {
         if (!folder.isEmpty())
@@ -31,7 +32,6 @@ public:
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-
     bool valid() const { return !folder.isEmpty(); }
     const QString& path() const { return folder; }
     QString file(const QString& name) const { return folder + u'/' + name; }
@@ -43,9 +43,7 @@ private:
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool writeAll(const QString& path, const QByteArray& bytes)
@@ -70,7 +68,6 @@ public:
     }
     EnvironmentOverride(const EnvironmentOverride&) = delete;
     EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
     // Sets `name` to `value`, or removes it when there is none.
     void set(const char* name, const std::optional<QString>& value)
     {

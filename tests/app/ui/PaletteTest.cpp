@@ -8,12 +8,6 @@
 namespace halvoren {
 namespace {
 
-TEST(Palette, NoSeamAroundTheTerminalAndOneValuePerColour)
-{
-    EXPECT_EQ(terminalBackground(), Palette::terminalArea());
-    EXPECT_EQ(&hairlineColor(), &Palette::separator());
-}
-
 TEST(Palette, TerminalFontIsAnInstalledFixedPitchFaceAtTheSize)
 {
     const QFont font = terminalFont(15.5);

@@ -18,15 +18,9 @@
 namespace halvoren {
 namespace {
 
-struct DropCase {
-    const char* name;
-    bool overSSH;
-};
+struct DropCase { const char* name; bool overSSH; };
 
-void PrintTo(const DropCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+void PrintTo(const DropCase& c, std::ostream* os) { *os << c.name; }
 
 class DroppedFiles : public testing::TestWithParam<DropCase> {};
 
@@ -46,7 +40,6 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
     struct ProgramReset {
         ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
     } programReset;
-
     PreferenceStore store(work.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
     Notifier notifier(QDBusConnection(QStringLiteral("no-bus")));
@@ -64,7 +57,6 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
                                 std::vector<std::string>{"PATH=/usr/bin:/bin"}, std::nullopt,
                                 work.path().toStdString());
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(work.file(QStringLiteral("ready"))); }, 20000));
-
     ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("a b.txt")), "one"));
     ASSERT_TRUE(QDir().mkpath(work.file(QStringLiteral("folder"))));
     ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("c.txt")), "three"));
@@ -72,7 +64,6 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
     tab->onDropFiles(*tab, {QUrl::fromLocalFile(work.file(QStringLiteral("a b.txt"))),
                             QUrl::fromLocalFile(work.file(QStringLiteral("folder"))),
                             QUrl::fromLocalFile(work.file(QStringLiteral("c.txt")))});
-
     const QByteArray expected = "Upload/a_b.txt Upload/c.txt ";
     EXPECT_TRUE(QTest::qWaitFor([&] { return test::readAll(work.file(QStringLiteral("typed"))) == expected; }, 20000))
         << test::readAll(work.file(QStringLiteral("typed"))).toStdString();

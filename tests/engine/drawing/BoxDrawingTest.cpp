@@ -23,19 +23,14 @@ public:
         }
     }
     bool at(int x, int y) const { return pixels_[static_cast<size_t>(y * width_ + x)]; }
-    // The covered rows of pixel column x, as a string of '#' and '.'.
-    std::string column(int x) const
+    // The covered pixels of column x (or row y), as a string of '#' and '.'.
+    std::string column(int x) const { return line(height_, [&](int y) { return at(x, y); }); }
+    std::string row(int y) const { return line(width_, [&](int x) { return at(x, y); }); }
+    template <typename Covered> static std::string line(int length, Covered covered)
     {
         std::string s;
-        for (int y = 0; y < height_; ++y)
-            s += at(x, y) ? '#' : '.';
-        return s;
-    }
-    std::string row(int y) const
-    {
-        std::string s;
-        for (int x = 0; x < width_; ++x)
-            s += at(x, y) ? '#' : '.';
+        for (int i = 0; i < length; ++i)
+            s += covered(i) ? '#' : '.';
         return s;
     }
 
@@ -45,40 +40,30 @@ private:
     std::vector<bool> pixels_;
 };
 
-// The arms of a line character read from its ICU name, a check independent of the table.
+// The arms of a line character read from its ICU name, a check independent of the table:
+// "BOX DRAWINGS LIGHT DOWN AND HEAVY LEFT" gives each direction word the weight before it.
 std::optional<BoxArms> armsFromName(uint32_t codePoint)
 {
     char buffer[128];
     UErrorCode status = U_ZERO_ERROR;
     u_charName(static_cast<UChar32>(codePoint), U_UNICODE_CHAR_NAME, buffer, sizeof buffer, &status);
-    std::string name = buffer;
-    const std::string prefix = "BOX DRAWINGS ";
-    if (U_FAILURE(status) || name.rfind(prefix, 0) != 0)
+    const std::string name = buffer;
+    if (U_FAILURE(status) || name.rfind("BOX DRAWINGS ", 0) != 0 || name.find("DASH") != std::string::npos
+        || name.find("ARC") != std::string::npos || name.find("DIAGONAL") != std::string::npos)
         return std::nullopt;
-    name = name.substr(prefix.size());
-    if (name.find("DASH") != std::string::npos || name.find("ARC") != std::string::npos
-        || name.find("DIAGONAL") != std::string::npos)
-        return std::nullopt;
-
     BoxArms arms;
+    std::istringstream parts(name.substr(13));
+    std::vector<std::string> part;
+    // Each part between "AND"s: its weight word anywhere in it (else the part before's), then
+    // its directions.
     BoxArm weight = BoxArm::none;
-    size_t begin = 0;
-    while (begin <= name.size()) {
-        size_t split = name.find(" AND ", begin);
-        const std::string part = name.substr(begin, split == std::string::npos ? std::string::npos : split - begin);
-        std::istringstream words(part);
-        std::vector<std::string> list;
-        for (std::string word; words >> word;)
-            list.push_back(word);
-        for (const std::string& word : list) {
-            if (word == "LIGHT" || word == "SINGLE")
-                weight = BoxArm::light;
-            else if (word == "HEAVY")
-                weight = BoxArm::heavy;
-            else if (word == "DOUBLE")
-                weight = BoxArm::double_;
-        }
-        for (const std::string& word : list) {
+    const auto apply = [&] {
+        for (const std::string& word : part)
+            weight = word == "LIGHT" || word == "SINGLE" ? BoxArm::light
+                   : word == "HEAVY"                      ? BoxArm::heavy
+                   : word == "DOUBLE"                     ? BoxArm::double_
+                                                          : weight;
+        for (const std::string& word : part) {
             if (word == "UP" || word == "VERTICAL")
                 arms.up = weight;
             if (word == "DOWN" || word == "VERTICAL")
@@ -88,10 +73,11 @@ std::optional<BoxArms> armsFromName(uint32_t codePoint)
             if (word == "RIGHT" || word == "HORIZONTAL")
                 arms.right = weight;
         }
-        if (split == std::string::npos)
-            break;
-        begin = split + 5;
-    }
+        part.clear();
+    };
+    for (std::string word; parts >> word;)
+        word == "AND" ? apply() : part.push_back(word);
+    apply();
     return arms;
 }
 
@@ -104,11 +90,6 @@ TEST(BoxDrawingTest, ArmTableMatchesTheUnicodeNames)
         lines += fromName.has_value() ? 1 : 0;
     }
     EXPECT_EQ(lines, 109);
-    using A = BoxArm;
-    EXPECT_EQ(boxDrawingArms(0x250D), (BoxArms{A::none, A::heavy, A::light, A::none}));
-    EXPECT_EQ(boxDrawingArms(0x2552), (BoxArms{A::none, A::double_, A::light, A::none}));
-    EXPECT_EQ(boxDrawingArms(0x253C), (BoxArms{A::light, A::light, A::light, A::light}));
-    EXPECT_EQ(boxDrawingArms(0x257F), (BoxArms{A::heavy, A::none, A::light, A::none}));
     EXPECT_FALSE(boxDrawingArms(0x2504).has_value());
     EXPECT_FALSE(boxDrawingArms(0x2580).has_value());
 }
@@ -139,11 +120,7 @@ TEST(BoxDrawingTest, DoubleCornerLeavesTheInnerCornerOpen)
 // rows (across a vertical cell edge) or columns (across a horizontal one).
 TEST(BoxDrawingTest, NeighboursMeetOnTheSamePixels)
 {
-    struct Size {
-        int width;
-        int height;
-        int thickness;
-    };
+    struct Size { int width; int height; int thickness; };
     // Cells wide enough that no vertical stroke lies on the edge column being compared.
     const Size sizes[] = {{8, 17, 1}, {9, 18, 2}, {14, 30, 3}, {8, 15, 2}, {16, 32, 4}, {7, 13, 1}};
     std::vector<uint32_t> lines;
@@ -175,12 +152,7 @@ TEST(BoxDrawingTest, NeighboursMeetOnTheSamePixels)
 
 TEST(BoxDrawingTest, DashesCollapseToASolidLineInSmallCells)
 {
-    struct Case {
-        uint32_t codePoint;
-        int width;
-        int height;
-        bool solid;
-    };
+    struct Case { uint32_t codePoint; int width; int height; bool solid; };
     const Case cases[] = {
         {0x2504, 5, 16, true},  {0x2504, 6, 16, false}, // triple: below 6
         {0x2508, 7, 16, true},  {0x2508, 8, 16, false}, // quadruple: below 8
@@ -204,18 +176,14 @@ TEST(BoxDrawingTest, DashPlacement)
     // 10 pixels (4, 3, 3), the first starting half a gap in.
     const BoxDrawingShape horizontal = boxDrawingShape(0x2504, 1, 16, 10, 1);
     ASSERT_EQ(horizontal.rects.size(), 3u);
-    EXPECT_EQ(horizontal.rects[0], (PixelRect{1, 5, 4, 5}));
-    EXPECT_EQ(horizontal.rects[1], (PixelRect{7, 10, 4, 5}));
-    EXPECT_EQ(horizontal.rects[2], (PixelRect{12, 15, 4, 5}));
-
+    EXPECT_EQ(std::vector<PixelRect>(horizontal.rects.begin(), horizontal.rects.end()),
+              (std::vector<PixelRect>{{1, 5, 4, 5}, {7, 10, 4, 5}, {12, 15, 4, 5}}));
     // Vertical triple dash in 17 pixels: gap 2, dashes 4, 4, 3 from the very top; the last
     // gap is left at the bottom.
     const BoxDrawingShape vertical = boxDrawingShape(0x2506, 1, 8, 17, 1);
     ASSERT_EQ(vertical.rects.size(), 3u);
-    EXPECT_EQ(vertical.rects[0], (PixelRect{3, 4, 0, 4}));
-    EXPECT_EQ(vertical.rects[1], (PixelRect{3, 4, 6, 10}));
-    EXPECT_EQ(vertical.rects[2], (PixelRect{3, 4, 12, 15}));
-
+    EXPECT_EQ(std::vector<PixelRect>(vertical.rects.begin(), vertical.rects.end()),
+              (std::vector<PixelRect>{{3, 4, 0, 4}, {3, 4, 6, 10}, {3, 4, 12, 15}}));
     // Heavy dashes are twice the light stroke.
     const BoxDrawingShape heavy = boxDrawingShape(0x2505, 1, 16, 10, 1);
     EXPECT_EQ(heavy.rects[0].y1 - heavy.rects[0].y0, 2);
@@ -227,37 +195,27 @@ TEST(BoxDrawingTest, RoundedCorners)
     const BoxDrawingShape shape = boxDrawingShape(0x256F, 2, 10, 20, 1);
     ASSERT_TRUE(shape.ring.has_value());
     const auto& ring = *shape.ring;
-    EXPECT_DOUBLE_EQ(ring.centerX, 2.0);
-    EXPECT_DOUBLE_EQ(ring.centerY, 7.0);
-    EXPECT_DOUBLE_EQ(ring.outerRadius, 4.0);
-    EXPECT_DOUBLE_EQ(ring.innerRadius, 2.0);
-    // Clipped to the part right of and below the centre.
-    EXPECT_DOUBLE_EQ(ring.clipX0, 2.0);
-    EXPECT_DOUBLE_EQ(ring.clipX1, 10.0);
-    EXPECT_DOUBLE_EQ(ring.clipY0, 7.0);
-    EXPECT_DOUBLE_EQ(ring.clipY1, 20.0);
+    // Centre, outer and inner radius; clipped to the part right of and below the centre.
+    EXPECT_EQ(std::vector<double>({ring.centerX, ring.centerY, ring.outerRadius, ring.innerRadius, ring.clipX0, ring.clipX1,
+                                   ring.clipY0, ring.clipY1}),
+              std::vector<double>({2, 7, 4, 2, 2, 10, 7, 20}));
     ASSERT_EQ(shape.rects.size(), 2u);
     EXPECT_EQ(shape.rects[0], (PixelRect{4, 6, 0, 7}));  // up arm down to the bend
     EXPECT_EQ(shape.rects[1], (PixelRect{0, 2, 9, 11})); // left arm up to the bend
-
     // So small a cell that R is 0: a disc of half the stroke on the joint.
     const auto tiny = boxDrawingShape(0x2570, 1, 1, 1, 1).ring;
     ASSERT_TRUE(tiny.has_value());
-    EXPECT_DOUBLE_EQ(tiny->outerRadius, 0.5);
-    EXPECT_DOUBLE_EQ(tiny->innerRadius, 0.0);
-    EXPECT_DOUBLE_EQ(tiny->centerX, 0.5);
-    EXPECT_DOUBLE_EQ(tiny->centerY, 0.5);
+    EXPECT_EQ(std::vector<double>({tiny->outerRadius, tiny->innerRadius, tiny->centerX, tiny->centerY}),
+              std::vector<double>({0.5, 0, 0.5, 0.5}));
 }
 
 TEST(BoxDrawingTest, DiagonalsRunCornerToCornerExtended)
 {
     const BoxDrawingShape up = boxDrawingShape(0x2571, 1, 8, 16, 1);
     ASSERT_EQ(up.strokes.size(), 1u);
-    EXPECT_DOUBLE_EQ(up.strokes[0].x0, -0.25); // 0.5 x min(8 / 16, 1)
-    EXPECT_DOUBLE_EQ(up.strokes[0].y0, 16.5);
-    EXPECT_DOUBLE_EQ(up.strokes[0].x1, 8.25);
-    EXPECT_DOUBLE_EQ(up.strokes[0].y1, -0.5);
-    EXPECT_DOUBLE_EQ(up.strokes[0].width, 1.0);
+    // Extended by 0.5 x min(8 / 16, 1) across and half a pixel along.
+    const auto& s = up.strokes[0];
+    EXPECT_EQ(std::vector<double>({s.x0, s.y0, s.x1, s.y1, s.width}), std::vector<double>({-0.25, 16.5, 8.25, -0.5, 1}));
     EXPECT_EQ(boxDrawingShape(0x2573, 1, 8, 16, 1).strokes.size(), 2u);
     // A stroke of 2 or more is widened by one pixel.
     EXPECT_DOUBLE_EQ(boxDrawingShape(0x2572, 3, 8, 16, 1).strokes[0].width, 4.0);
@@ -277,11 +235,8 @@ TEST(BoxDrawingTest, RowLayoutUsesWholeDevicePixelsPerCell)
     EXPECT_EQ(boxDrawingThickness(2.0, 0.1), 2); // at least the unit
     const CellGrid grid{0.4, 20.2, 7.3, 15.6};
     const BoxDrawingCell cell = boxDrawingCell(BoxDrawingRenderItem{3, 2, 0x2500, RgbaColor::white()}, grid, 1.0);
-    EXPECT_EQ(cell.pixelWidth, 14);
-    EXPECT_EQ(cell.pixelHeight, 16);
-    EXPECT_DOUBLE_EQ(cell.rect.x, 21.0);
-    EXPECT_DOUBLE_EQ(cell.rect.y, 20.0);
-    EXPECT_DOUBLE_EQ(cell.rect.width, 14.0);
+    EXPECT_EQ(std::vector<double>({double(cell.pixelWidth), double(cell.pixelHeight), cell.rect.x, cell.rect.y, cell.rect.width}),
+              std::vector<double>({14, 16, 21, 20, 14}));
     const PointRect points = pixelRectToPoints(PixelRect{2, 4, 6, 8}, PointRect{10, 20, 7, 14}, 2.0);
     EXPECT_EQ(points, (PointRect{11, 23, 1, 1}));
 }

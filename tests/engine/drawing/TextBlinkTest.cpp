@@ -54,23 +54,12 @@ TEST_F(TextBlinkTest, FlipsEverySevenTenthsWhileBlinkingTextIsShown)
 
 TEST_F(TextBlinkTest, StopsAndLeavesTextVisible)
 {
-    struct Case {
-        const char* name;
-        std::function<void(TextBlinkTimer&, Terminal&)> change;
-    };
+    struct Case { const char* name; std::function<void(TextBlinkTimer&, Terminal&)> change; };
     const Case cases[] = {
         {"application inactive", [](TextBlinkTimer& t, Terminal&) { t.setApplicationActive(false); }},
         {"reduce motion", [](TextBlinkTimer& t, Terminal&) { t.setReduceMotion(true); }},
-        {"out of the window",
-         [](TextBlinkTimer& t, Terminal&) {
-             t.inWindow = false;
-             t.updateTextBlinkTimer();
-         }},
-        {"blinking text gone",
-         [](TextBlinkTimer& t, Terminal& term) {
-             feed(term, "\x1b[0m\x1b[2J");
-             t.updateTextBlinkTimer();
-         }},
+        {"out of the window", [](TextBlinkTimer& t, Terminal&) { t.inWindow = false, t.updateTextBlinkTimer(); }},
+        {"blinking text gone", [](TextBlinkTimer& t, Terminal& term) { feed(term, "\x1b[0m\x1b[2J"), t.updateTextBlinkTimer(); }},
     };
     for (const Case& c : cases) {
         ManualMainQueue localQueue;
@@ -101,7 +90,6 @@ TEST_F(TextBlinkTest, ReactivationRestartsOnlyWithBlinkingTextOnScreen)
     EXPECT_TRUE(timer.isRunning());
     timer.stopTextBlink();
     EXPECT_FALSE(timer.isRunning());
-
     auto plainTerminal = makeTerminal(20, 4);
     bool shown = true;
     TextBlinkTimer plain(queue, *plainTerminal, shown, {});

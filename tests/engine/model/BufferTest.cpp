@@ -23,39 +23,24 @@ void scrollIntoHistory(Buffer& buffer, int n)
 
 TEST(Buffer, CapacityIsHistoryPlusRows)
 {
-    Buffer normal(80, 25, 8, 500);
-    EXPECT_EQ(normal.lines().maxLength(), 525);
-    Buffer alternate(80, 25, 8, std::nullopt);
-    EXPECT_FALSE(alternate.hasScrollback);
-    EXPECT_EQ(alternate.lines().maxLength(), 25);
     // A zero history is still history (the buffer reflows); a negative one counts as none.
-    Buffer zero(80, 25, 8, 0);
-    EXPECT_TRUE(zero.hasScrollback);
-    EXPECT_EQ(zero.lines().maxLength(), 25);
-    EXPECT_EQ(Buffer(80, 25, 8, -100).lines().maxLength(), 25);
-}
-
-TEST(BufferDeathTest, ScrollBeforeTheOwnerSetsItEndsTheProgram)
-{
-    Buffer buffer(80, 25, 8, 500);
-    EXPECT_DEATH(buffer.scroll(true), "This should be set after creating a buffer");
+    Buffer normal(80, 25, 8, 500), alternate(80, 25, 8, std::nullopt), zero(80, 25, 8, 0), negative(80, 25, 8, -100);
+    EXPECT_EQ(std::vector<int>({normal.lines().maxLength(), alternate.lines().maxLength(), zero.lines().maxLength(),
+                                negative.lines().maxLength()}),
+              std::vector<int>({525, 25, 25, 25}));
+    EXPECT_TRUE(zero.hasScrollback && !alternate.hasScrollback);
 }
 
 TEST(Buffer, GuardedPropertiesIgnoreNegativeWrites)
 {
     Buffer buffer(80, 25, 8, 500);
-    buffer.setX(5);
-    buffer.setY(6);
-    buffer.setScrollTop(2);
-    buffer.setScrollBottom(20);
-    buffer.setX(-1);
-    buffer.setY(-1);
-    buffer.setScrollTop(-1);
-    buffer.setScrollBottom(-1);
-    EXPECT_EQ(buffer.x(), 5);
-    EXPECT_EQ(buffer.y(), 6);
-    EXPECT_EQ(buffer.scrollTop(), 2);
-    EXPECT_EQ(buffer.scrollBottom(), 20);
+    for (const int value : {5, -1}) {
+        buffer.setX(value);
+        buffer.setY(value);
+        buffer.setScrollTop(value);
+        buffer.setScrollBottom(value);
+    }
+    EXPECT_EQ(std::vector<int>({buffer.x(), buffer.y(), buffer.scrollTop(), buffer.scrollBottom()}), std::vector<int>(4, 5));
 }
 
 TEST(Buffer, GetCharOutsideALineAnswersTheDefaultCell)
@@ -65,15 +50,12 @@ TEST(Buffer, GetCharOutsideALineAnswersTheDefaultCell)
     const CharData a('a', 1, Attribute{});
     buffer.lines()[1]->setCell(9, a);
     buffer.lines()[1]->setCell(0, a);
-
     EXPECT_EQ(buffer.getChar(9, 1), a);
-    EXPECT_EQ(buffer.getChar(10, 1), CharData::defaultCell()) << "not the last cell";
-    EXPECT_EQ(buffer.getChar(-1, 1), CharData::defaultCell());
-    EXPECT_EQ(buffer.getChar(0, 3), CharData::defaultCell());
-    EXPECT_EQ(buffer.getChar(0, -1), CharData::defaultCell());
+    // Past the end (not the last cell), before the start, below and above the lines.
+    for (const auto& [col, row] : {std::pair{10, 1}, {-1, 1}, {0, 3}, {0, -1}})
+        EXPECT_EQ(buffer.getChar(col, row), CharData::defaultCell()) << col << "," << row;
     EXPECT_EQ(buffer.lines().count(), 3) << "reading never adds lines";
     EXPECT_EQ(buffer.lines()[1]->dataSize(), 10) << "nor extends them";
-
     scrollIntoHistory(buffer, 1);
     EXPECT_EQ(buffer.getCharInViewport(0, 0), a);
 }
@@ -93,11 +75,9 @@ TEST(Buffer, LinesKnowTheirBufferAndTheBlankAttribute)
     EXPECT_EQ(line->getCell(5), CharData(0, 1, blue));
     EXPECT_EQ(line->bidiState(), rtl);
     EXPECT_EQ(line->owningBuffer(), buffer.get());
-
     // An empty slot is made in the default cell's attribute.
     buffer->lines().setCount(4);
     EXPECT_EQ(buffer->lines()[3]->getCell(0), CharData::defaultCell());
-
     // A line that outlives its buffer no longer points at it.
     buffer.reset();
     EXPECT_EQ(line->owningBuffer(), nullptr);
@@ -111,16 +91,13 @@ TEST(Buffer, CountsLinesWithImages)
     buffer.lines().push(withImage);
     buffer.lines().push(buffer.getBlankLine(Attribute{}));
     EXPECT_TRUE(buffer.hasLinesWithImages());
-
     buffer.removeLineImages(0);
     buffer.removeLineImages(0);
     EXPECT_FALSE(withImage->images().has_value());
     EXPECT_EQ(buffer.linesWithImagesCount(), 0) << "never below zero";
-
     buffer.lines()[1]->setImages(BufferLine::Images{});
     buffer.recountLinesWithImages();
     EXPECT_EQ(buffer.linesWithImagesCount(), 1);
-
     // Recycling the line with images counts it down.
     buffer.lines().push(buffer.getBlankLine(Attribute{}));
     buffer.lines().recycle(Attribute{});
@@ -147,24 +124,16 @@ TEST(Buffer, ClearEmptiesTheScreenAndKeepsSavedStateAndTabs)
     buffer.activeSemanticGroupID = 4;
     buffer.semanticPromptStartLine = buffer.lines()[2];
     buffer.semanticPromptStartRowCache = 2;
-
     buffer.clear();
-    EXPECT_EQ(buffer.lines().count(), 0);
-    EXPECT_EQ(buffer.lines().maxLength(), 15);
-    EXPECT_EQ(buffer.x() + buffer.y() + buffer.yBase() + buffer.yDisp() + buffer.linesTop, 0);
-    EXPECT_EQ(buffer.scrollTop(), 0);
-    EXPECT_EQ(buffer.scrollBottom(), 4);
-    EXPECT_EQ(buffer.marginLeft(), 0);
-    EXPECT_EQ(buffer.marginRight(), 19);
+    EXPECT_EQ(layoutOf(buffer), "lines 0/15 base 0 disp 0 y 0 saved 2");
+    EXPECT_EQ(buffer.x() + buffer.linesTop, 0);
+    EXPECT_EQ(std::vector<int>({buffer.scrollTop(), buffer.scrollBottom(), buffer.marginLeft(), buffer.marginRight()}),
+              std::vector<int>({0, 4, 0, 19}));
     EXPECT_EQ(buffer.semanticInput, SemanticInputState::idle);
     EXPECT_EQ(buffer.activeSemanticGroupID, 0u);
     EXPECT_EQ(buffer.semanticPromptStartLine, nullptr);
     // Left as they were.
-    EXPECT_EQ(buffer.savedX, 3);
-    EXPECT_EQ(buffer.savedY, 2);
-    EXPECT_TRUE(buffer.tabStops[3]);
-    EXPECT_TRUE(buffer.insertMode);
-
+    EXPECT_TRUE(buffer.savedX == 3 && buffer.tabStops[3] && buffer.insertMode);
     // The fresh ring is wired to this buffer.
     buffer.fillViewportRows();
     EXPECT_EQ(buffer.lines()[0]->owningBuffer(), &buffer);
@@ -177,17 +146,12 @@ TEST(Buffer, ClearScrollbackForgetsHistoryAndKeepsTheSavedRow)
     scrollIntoHistory(buffer, 10);
     const auto firstScreenLine = buffer.lines()[10];
     buffer.savedY = 4;
-
-    buffer.clearScrollback();
-    EXPECT_EQ(buffer.yBase(), 0);
-    EXPECT_EQ(buffer.yDisp(), 0);
-    EXPECT_EQ(buffer.lines().count(), 5);
-    EXPECT_EQ(buffer.lines()[0], firstScreenLine);
     // savedY is a screen row: forgetting history moves no row of the screen.
-    EXPECT_EQ(buffer.savedY, 4);
-
+    buffer.clearScrollback();
+    EXPECT_EQ(layoutOf(buffer), "lines 5/105 base 0 disp 0 y 0 saved 4");
+    EXPECT_EQ(buffer.lines()[0], firstScreenLine);
     buffer.clearScrollback(); // nothing above the screen: nothing happens
-    EXPECT_EQ(buffer.lines().count(), 5);
+    EXPECT_EQ(layoutOf(buffer), "lines 5/105 base 0 disp 0 y 0 saved 4");
 }
 
 TEST(Buffer, ChangeHistorySize)
@@ -197,27 +161,16 @@ TEST(Buffer, ChangeHistorySize)
     scrollIntoHistory(buffer, 8);
     buffer.savedY = 3;
     const auto firstScreenLine = buffer.lines()[8];
-
     buffer.changeHistorySize(20);
-    EXPECT_EQ(buffer.lines().maxLength(), 25);
-    EXPECT_EQ(buffer.lines().count(), 13);
+    EXPECT_EQ(layoutOf(buffer), "lines 13/25 base 8 disp 8 y 0 saved 3");
     EXPECT_EQ(buffer.lines()[8], firstScreenLine);
-
     buffer.changeHistorySize(4); // 13 lines, room for 9: the 4 oldest go
-    EXPECT_EQ(buffer.lines().maxLength(), 9);
-    EXPECT_EQ(buffer.lines().count(), 9);
-    EXPECT_EQ(buffer.yBase(), 4);
-    EXPECT_EQ(buffer.yDisp(), 4);
+    EXPECT_EQ(layoutOf(buffer), "lines 9/9 base 4 disp 4 y 0 saved 3");
     EXPECT_EQ(buffer.lines()[4], firstScreenLine);
-    EXPECT_EQ(buffer.savedY, 3);
-
     buffer.changeHistorySize(std::nullopt);
     EXPECT_FALSE(buffer.hasScrollback);
-    EXPECT_EQ(buffer.lines().maxLength(), 5);
-    EXPECT_EQ(buffer.lines().count(), 5);
-    EXPECT_EQ(buffer.yBase(), 0);
+    EXPECT_EQ(layoutOf(buffer), "lines 5/5 base 0 disp 0 y 0 saved 3");
     EXPECT_EQ(buffer.lines()[0], firstScreenLine);
-    EXPECT_EQ(buffer.savedY, 3);
 }
 
 TEST(Buffer, PromptStartMarkPrefersTheInitialMark)
@@ -233,9 +186,7 @@ TEST(Buffer, PromptStartMarkPrefersTheInitialMark)
     line->setSemanticMark(SemanticPromptKind::initial, 5, 1);
     const auto mark = buffer.promptStartMarkKind();
     ASSERT_TRUE(mark.has_value());
-    EXPECT_EQ(mark->line, line);
-    EXPECT_EQ(mark->kind, SemanticPromptKind::initial);
-    EXPECT_EQ(mark->column, 5);
+    EXPECT_TRUE(mark->line == line && mark->kind == SemanticPromptKind::initial && mark->column == 5);
 }
 
 } // namespace

@@ -29,10 +29,8 @@ TEST(CellRuns, FillMatchesElementLoopForEveryLengthAndOffset)
         for (std::size_t count = 0; count <= 11; ++count) {
             std::vector<CharData> cells(16, guard);
             fillCellRun(cells.data() + offset, count, fill);
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                const bool inside = i >= offset && i < offset + count;
-                EXPECT_EQ(cells[i], inside ? fill : guard) << "offset " << offset << " count " << count << " cell " << i;
-            }
+            for (std::size_t i = 0; i < cells.size(); ++i)
+                EXPECT_EQ(cells[i], i >= offset && i < offset + count ? fill : guard) << offset << " " << count << " " << i;
         }
     }
 }
@@ -47,11 +45,9 @@ TEST(CellRuns, ByteRunTakesEachCodeAndKeepsTheRestOfTheTemplate)
             std::vector<CharData> cells(16, guard);
             writeByteRun(cells.data() + offset, bytes.data(), count, model);
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                CharData expected = guard;
-                if (i >= offset && i < offset + count) {
-                    expected = model;
-                    expected.code = bytes[i - offset];
-                }
+                const bool inside = i >= offset && i < offset + count;
+                CharData expected = inside ? model : guard;
+                expected.code = inside ? bytes[i - offset] : guard.code;
                 EXPECT_EQ(cells[i], expected) << "offset " << offset << " count " << count << " cell " << i;
             }
         }
@@ -77,10 +73,7 @@ TEST(CellRuns, NarrowRunBuildsTheSameCellsAsTheConstructor)
 TEST(CellRuns, StoreCellMatchesTheConstructorForWideAndPlaceholderCells)
 {
     const CharData model = styledCell();
-    const struct {
-        std::int32_t code;
-        std::int8_t width;
-    } cases[] = {{0x4E2D, 2}, {0, 0}, {0x1F600, 2}, {0x400123, 1}, {0x41, 1}};
+    const struct { std::int32_t code; std::int8_t width; } cases[] = {{0x4E2D, 2}, {0, 0}, {0x1F600, 2}, {0x400123, 1}, {0x41, 1}};
     for (const auto& c : cases) {
         CharData cell = CharData::defaultCell();
         storeCell(&cell, c.code, c.width, model.attribute, model.payload, model.semanticContentCode);

@@ -2,6 +2,7 @@
 // image that only answers its size.
 #pragma once
 
+#include "model/Buffer.h"
 #include "model/BufferLine.h"
 
 #include <memory>
@@ -10,10 +11,7 @@
 
 namespace corvantix {
 
-inline CharData cellOf(char32_t c, int8_t width = 1)
-{
-    return CharData(static_cast<int32_t>(c), width, Attribute{});
-}
+inline CharData cellOf(char32_t c, int8_t width = 1) { return CharData(static_cast<int32_t>(c), width, Attribute{}); }
 
 // A line holding the ASCII text, one cell per byte.
 inline std::shared_ptr<BufferLine> lineOf(std::string_view text)
@@ -38,6 +36,14 @@ inline std::string textOf(const BufferLine& line)
             out += 'W';
     }
     return out;
+}
+
+// Where a buffer's lines and cursor stand, as one comparable text.
+inline std::string layoutOf(Buffer& buffer)
+{
+    return "lines " + std::to_string(buffer.lines().count()) + "/" + std::to_string(buffer.lines().maxLength()) + " base "
+           + std::to_string(buffer.yBase()) + " disp " + std::to_string(buffer.yDisp()) + " y " + std::to_string(buffer.y())
+           + " saved " + std::to_string(buffer.savedY);
 }
 
 class FakeImage : public TerminalImage {

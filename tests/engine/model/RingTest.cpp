@@ -52,16 +52,13 @@ TEST(Ring, PushFillsThenDropsTheOldestLine)
         ring.push(named(name));
     EXPECT_EQ(namesOf(ring), "abc");
     EXPECT_EQ(ring.startIndex(), 0);
-
     auto withImage = named('d');
     withImage->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
     ring.push(withImage);
     EXPECT_EQ(namesOf(ring), "bcd");
-    EXPECT_EQ(ring.count(), 3);
     EXPECT_EQ(ring.startIndex(), 1);
     EXPECT_EQ(pushed, (std::vector<bool>{false, false, false, true}));
     EXPECT_EQ(attached, 4);
-
     // The start index comes back to 0 once it reaches the slot count.
     ring.push(named('e'));
     ring.push(named('f'));
@@ -80,23 +77,18 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
     const uint64_t generation = oldest->generation();
     std::vector<bool> recycled;
     ring.onLineRecycled = [&](bool hadImages) { recycled.push_back(hadImages); };
-
     Attribute red;
     red.bg = Attribute::Color::ansi256(1);
     ring.recycle(red);
-
     EXPECT_EQ(ring.count(), 3);
     EXPECT_EQ(ring[2], oldest) << "the same object, not a new line";
     EXPECT_EQ(namesOf(ring).substr(0, 2), "bc");
     EXPECT_EQ(oldest->getCell(0), CharData(0, 1, red));
-    EXPECT_FALSE(oldest->isWrapped());
-    EXPECT_TRUE(oldest->semanticMarks().empty());
-    EXPECT_FALSE(oldest->semanticHardContinuationGroup().has_value());
-    EXPECT_FALSE(oldest->images().has_value());
+    EXPECT_FALSE(oldest->isWrapped() || !oldest->semanticMarks().empty() || oldest->semanticHardContinuationGroup()
+                 || oldest->images());
     EXPECT_EQ(oldest->recycleGeneration(), 1u);
     EXPECT_NE(oldest->generation(), generation);
     EXPECT_EQ(recycled, std::vector<bool>{true});
-
     ring.recycle(red);
     EXPECT_EQ(ring[2]->recycleGeneration(), 1u);
     EXPECT_EQ(ring[1], oldest);
@@ -105,42 +97,18 @@ TEST(Ring, RecycleReusesTheOldestLineObjectAsTheNewest)
 
 TEST(RingDeathTest, ProgrammingErrorsEndTheProgram)
 {
-    EXPECT_DEATH(
-        {
-            auto ring = ringOf(3, "ab");
-            ring.recycle(Attribute{});
-        },
-        "not full");
-    EXPECT_DEATH(
-        {
-            auto ring = ringOf(3, "ab");
-            ring.setCount(4);
-        },
-        "above maxLength");
-    EXPECT_DEATH(
-        {
-            CircularBufferLineList ring(3);
-            ring.setCount(1);
-            (void)ring[0];
-        },
-        "without makeEmpty");
+    EXPECT_DEATH(ringOf(3, "ab").recycle(Attribute{}), "not full");
+    EXPECT_DEATH(ringOf(3, "ab").setCount(4), "above maxLength");
+    CircularBufferLineList ring(3);
+    ring.setCount(1);
+    EXPECT_DEATH((void)ring[0], "without makeEmpty");
 }
 
 TEST(Ring, SpliceReplacesInsertsAndDropsOffTheTop)
 {
-    struct Case {
-        int maxLength;
-        const char* before;
-        int start;
-        int deleteCount;
-        const char* items;
-        const char* after;
-        int startIndex;
-    };
+    struct Case { int maxLength; const char* before; int start, deleteCount; const char* items, *after; int startIndex; };
     const Case cases[] = {
-        {5, "abc", 1, 1, "x", "axc", 0},
-        {5, "abc", 1, 0, "x", "axbc", 0},
-        {5, "abcd", 1, 2, "", "ad", 0},
+        {5, "abc", 1, 1, "x", "axc", 0}, {5, "abc", 1, 0, "x", "axbc", 0}, {5, "abcd", 1, 2, "", "ad", 0},
         {5, "abc", 3, 0, "xy", "abcxy", 0},
         {3, "abc", 1, 0, "x", "xbc", 1},  // a falls off the top
         {3, "abc", 2, 0, "xy", "xyc", 2}, // a and b fall off
@@ -173,11 +141,7 @@ TEST(Ring, SpliceMarksEveryChangedRowDirty)
 
 TEST(Ring, ShiftElementsRefusesBadArguments)
 {
-    struct Case {
-        int start;
-        int count;
-        int offset;
-    };
+    struct Case { int start; int count; int offset; };
     // A negative count or start, a start past the end, a move above the first line.
     for (const Case& c : {Case{0, -1, 1}, Case{-1, 1, 2}, Case{3, 1, 1}, Case{0, 2, 0}}) {
         auto ring = ringOf(3, "abc");
@@ -189,19 +153,11 @@ TEST(Ring, ShiftElementsRefusesBadArguments)
 
 TEST(Ring, ShiftElementsMovesLinesAndGrowsTheCount)
 {
-    struct Case {
-        int maxLength;
-        const char* before;
-        int start;
-        int count;
-        int offset;
-        const char* after;
-    };
+    struct Case { int maxLength; const char* before; int start; int count; int offset; const char* after; };
     const Case cases[] = {
         {3, "abc", 2, 1, -1, "acc"},
         {3, "abc", 1, 2, 1, "bbc"}, // the end 4 passes maxLength: a falls off the top
-        {5, "abc", 1, 2, 1, "abbc"},
-        {5, "abcd", 1, 1, 1, "abbd"},
+        {5, "abc", 1, 2, 1, "abbc"}, {5, "abcd", 1, 1, 1, "abbd"},
     };
     for (const Case& c : cases) {
         auto ring = ringOf(c.maxLength, c.before);
@@ -219,22 +175,16 @@ TEST(Ring, CapacityChangeRelaysTheLinesFromSlotZero)
     auto ring = ringOf(3, "abcde"); // cde, start index 2
     ASSERT_EQ(ring.startIndex(), 2);
     ring.setMaxLength(5);
-    EXPECT_EQ(ring.startIndex(), 0);
-    EXPECT_EQ(ring.slotCount(), 5);
+    EXPECT_TRUE(ring.startIndex() == 0 && ring.slotCount() == 5);
     EXPECT_EQ(namesOf(ring), "cde");
     ring.push(named('f'));
     EXPECT_EQ(namesOf(ring), "cdef");
-
     // A never-written index is made by makeEmpty, with the slot it fills.
     int madeForSlot = -1;
-    ring.makeEmpty = [&](int slot) {
-        madeForSlot = slot;
-        return named('.');
-    };
+    ring.makeEmpty = [&](int slot) { return madeForSlot = slot, named('.'); };
     ring.setCount(5);
     EXPECT_EQ(namesOf(ring), "cdef.");
     EXPECT_EQ(madeForSlot, 4);
-
     // Shrinking after trimming keeps the newest lines.
     ring.trimStart(2);
     ring.setMaxLength(3);
@@ -244,13 +194,11 @@ TEST(Ring, CapacityChangeRelaysTheLinesFromSlotZero)
 TEST(Ring, DroppedLinesAreReleased)
 {
     auto ring = ringOf(4, "abcd");
-    std::weak_ptr<BufferLine> a = ring[0];
-    std::weak_ptr<BufferLine> d = ring[3];
+    std::weak_ptr<BufferLine> a = ring[0], d = ring[3];
     ring.trimStart(1);
     ring.pop();
     EXPECT_EQ(namesOf(ring), "bc");
-    EXPECT_TRUE(a.expired());
-    EXPECT_TRUE(d.expired());
+    EXPECT_TRUE(a.expired() && d.expired());
     // A slot beyond the count reads as a fresh line, not as a stale one.
     ring.setCount(3);
     EXPECT_EQ(namesOf(ring), "bc.");

@@ -7,10 +7,7 @@ namespace {
 
 TEST(WidthColumnWidth, Table)
 {
-    struct Case {
-        char32_t scalar;
-        int width;
-    };
+    struct Case { char32_t scalar; int width; };
     const Case cases[] = {
         {0x0000, 0},  {0x0007, -1}, {0x001F, -1}, {0x0020, 1},  {0x0041, 1},   {0x007E, 1},   {0x007F, -1},
         {0x009B, -1}, {0x009F, -1}, {0x00A0, 1},  {0x00AD, 1},  {0x0301, 0},   {0x0483, 0},   {0x0488, 0},
@@ -35,12 +32,8 @@ TEST(WidthColumnWidth, LowTableAgreesWithTheRules)
 TEST(WidthRangeTables, SortedAndDisjoint)
 {
     for (const auto table : {UnicodeUtil::wideRanges(), UnicodeUtil::emojiVariationBases()}) {
-        for (size_t i = 0; i < table.size(); ++i) {
-            EXPECT_LE(table[i].first, table[i].last);
-            if (i + 1 < table.size()) {
-                EXPECT_LT(table[i].last, table[i + 1].first);
-            }
-        }
+        for (size_t i = 0; i < table.size(); ++i)
+            EXPECT_TRUE(table[i].first <= table[i].last && (i + 1 == table.size() || table[i].last < table[i + 1].first)) << i;
     }
 }
 
@@ -48,11 +41,11 @@ TEST(WidthBisearch, BoundsAndMax)
 {
     const auto wide = UnicodeUtil::wideRanges();
     const auto bases = UnicodeUtil::emojiVariationBases();
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x10FF, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x1100, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_TRUE(UnicodeUtil::bisearch(0x3FFFD, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x3FFFE, wide, UnicodeUtil::wideRangesMax));
-    EXPECT_FALSE(UnicodeUtil::bisearch(0x2FFFE, wide, UnicodeUtil::wideRangesMax)); // between the last two
+    // The first range's edge, the last range's edge, and between the last two.
+    for (const char32_t c : {0x1100, 0x3FFFD})
+        EXPECT_TRUE(UnicodeUtil::bisearch(c, wide, UnicodeUtil::wideRangesMax)) << std::hex << uint32_t(c);
+    for (const char32_t c : {0x10FF, 0x3FFFE, 0x2FFFE})
+        EXPECT_FALSE(UnicodeUtil::bisearch(c, wide, UnicodeUtil::wideRangesMax)) << std::hex << uint32_t(c);
     // max limits the ranges searched.
     EXPECT_TRUE(UnicodeUtil::bisearch(0x1100, wide, 0));
     EXPECT_FALSE(UnicodeUtil::bisearch(0x231A, wide, 0));
@@ -64,17 +57,12 @@ TEST(WidthTextPresentationEmoji, Cases)
 {
     EXPECT_TRUE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"\u2764")));
     EXPECT_TRUE(UnicodeUtil::isTextPresentationEmoji(std::string_view("\xE2\x9D\xA4")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"\U0001F600")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::string_view("\xF0\x9F\x98\x80")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"#")));    // below 256
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"\u00A9"))); // below 256
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"\u2764\uFE0F")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::string_view("")));
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::string_view("\xE2\x9D")));         // truncated
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::string_view("\xE2\x9D\xA4 ")));    // two scalars
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::string_view("\xED\xA0\x80")));     // surrogate
-    EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(std::u32string_view(U"\u4E00")));     // not an emoji
+    // Emoji by default, below 256, with a selector, empty, not an emoji.
+    for (const std::u32string_view text : {U"\U0001F600", U"#", U"\u00A9", U"\u2764\uFE0F", U"", U"\u4E00"})
+        EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(text)) << static_cast<uint32_t>(text.empty() ? 0 : text[0]);
+    // Emoji by default, empty, truncated, two scalars, a surrogate.
+    for (const std::string_view text : {"\xF0\x9F\x98\x80", "", "\xE2\x9D", "\xE2\x9D\xA4 ", "\xED\xA0\x80"})
+        EXPECT_FALSE(UnicodeUtil::isTextPresentationEmoji(text)) << text.size();
 }
 
 } // namespace

@@ -16,11 +16,7 @@ namespace {
 // Counts how often the buffer asks for the link payload.
 struct CountingLinks final : LinkPayloadSource {
     int asked = 0;
-    TinyAtom linkPayload() override
-    {
-        ++asked;
-        return TinyAtom{7};
-    }
+    TinyAtom linkPayload() override { return ++asked, TinyAtom{7}; }
 };
 
 // A screen of its own with a scroll hook that records its calls.
@@ -33,7 +29,6 @@ protected:
         screen->wraparound = true;
         screen->scroll = [this](bool isWrapped) { scrollCalls.push_back(isWrapped); };
     }
-
     void put(char32_t scalar, int width = 1)
     {
         screen->insertCharacter(CharData(static_cast<int32_t>(scalar), static_cast<int8_t>(width), attribute), links);
@@ -45,12 +40,7 @@ protected:
     }
     const CharData& cell(int col, int row) { return screen->lines()[screen->yBase() + row]->getCell(col); }
     BufferLine& line(int row) { return *screen->lines()[screen->yBase() + row]; }
-    void moveTo(int x, int y)
-    {
-        screen->setX(x);
-        screen->setY(y);
-    }
-
+    void moveTo(int x, int y) { screen->setX(x), screen->setY(y); }
     CountingLinks links;
     std::unique_ptr<Buffer> screen;
     std::vector<bool> scrollCalls;
@@ -68,7 +58,6 @@ TEST_F(WriteFixture, WrapKeepsTheLineDirectionAndAtTheBottomAsksTheOwnerToScroll
     EXPECT_TRUE(line(1).isWrapped());
     EXPECT_EQ(line(1).bidiState(), rtl);
     EXPECT_TRUE(scrollCalls.empty());
-
     // Either writer: the owner scrolls, the cursor stays on the bottom row.
     screen->setScrollBottom(2);
     moveTo(80, 2);
@@ -93,7 +82,6 @@ TEST_F(WriteFixture, MarginModeWrapsToTheLeftMargin)
     put('b');
     EXPECT_EQ(cell(10, 1).code, 'b');
     EXPECT_EQ(screen->x(), 11);
-
     // A cursor right of the margin wraps on its first character.
     moveTo(50, 2);
     put('c');
@@ -106,21 +94,14 @@ TEST_F(WriteFixture, PlaceholderCarriesThePayloadSemanticCodeAndAttribute)
     screen->semanticContent = SemanticContent::output();
     moveTo(78, 0);
     put(U'\u4E00', 2);
-    EXPECT_EQ(cell(79, 0).width, 0);
-    EXPECT_EQ(cell(79, 0).code, 0);
-    EXPECT_EQ(cell(79, 0).semanticContentCode, cell(78, 0).semanticContentCode);
-    EXPECT_EQ(cell(79, 0).payload, cell(78, 0).payload);
-    EXPECT_EQ(cell(79, 0).attribute, attribute);
+    EXPECT_EQ(cell(79, 0), CharData(0, 0, attribute, cell(78, 0).payload, cell(78, 0).semanticContentCode));
     EXPECT_EQ(screen->x(), 80);
-
     // Insert mode pushes it to the last column without room for its placeholder: blanked,
     // keeping its own attribute.
     screen->insertMode = true;
     moveTo(0, 0);
     put('X');
-    EXPECT_EQ(cell(79, 0).code, 0);
-    EXPECT_EQ(cell(79, 0).width, 1);
-    EXPECT_EQ(cell(79, 0).attribute, attribute);
+    EXPECT_TRUE(cell(79, 0).code == 0 && cell(79, 0).width == 1 && cell(79, 0).attribute == attribute);
 }
 
 TEST_F(WriteFixture, NarrowRunWrapsLikeSingleWritesAndStopsWhereItCannotWrite)
@@ -131,15 +112,12 @@ TEST_F(WriteFixture, NarrowRunWrapsLikeSingleWritesAndStopsWhereItCannotWrite)
     EXPECT_EQ(cell(0, 1).code, 'd');
     EXPECT_EQ(cell(2, 1).attribute, attribute);
     EXPECT_TRUE(line(1).isWrapped());
-    EXPECT_EQ(screen->x(), 3);
-    EXPECT_EQ(screen->y(), 1);
-
+    EXPECT_TRUE(screen->x() == 3 && screen->y() == 1);
     screen->wraparound = false;
     moveTo(77, 2);
     EXPECT_EQ(narrowRun("abcdef"), 3);
     EXPECT_EQ(narrowRun("g"), 0);
     EXPECT_EQ(cell(79, 2).code, 'c');
-
     // Insert mode is the single-character path's.
     screen->insertMode = true;
     moveTo(0, 3);
@@ -155,9 +133,9 @@ TEST_F(WriteFixture, BothWritersStampTheSemanticContent)
     put('c');
     screen->semanticContent = SemanticContent::input();
     narrowRun("d");
-    EXPECT_EQ(cell(0, 0).semanticContentCode, SemanticContent::prompt(SemanticPromptKind::secondary).cellCode());
-    EXPECT_EQ(cell(2, 0).semanticContentCode, SemanticContent::prompt(SemanticPromptKind::secondary).cellCode());
-    EXPECT_EQ(cell(3, 0).semanticContentCode, SemanticContent::input().cellCode());
+    const int prompt = SemanticContent::prompt(SemanticPromptKind::secondary).cellCode();
+    EXPECT_EQ(std::vector<int>({cell(0, 0).semanticContentCode, cell(2, 0).semanticContentCode, cell(3, 0).semanticContentCode}),
+              std::vector<int>({prompt, prompt, SemanticContent::input().cellCode()}));
 }
 
 TEST_F(WriteFixture, LinkPayloadIsAskedForOncePerRunAndOnlyWhenACellIsWritten)

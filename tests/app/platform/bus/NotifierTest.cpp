@@ -22,12 +22,10 @@ class RecordingServer : public QObject {
 
 public:
     explicit RecordingServer(QDBusConnection bus) : bus(bus) {}
-
     // Replaced id, summary, body and actions of every Notify.
     QList<std::tuple<uint, QString, QString, QStringList>> calls;
     QMap<uint, QString> shown;
     QList<uint> closed;
-
     void emitSignal(const char* name, uint id, const QVariant& argument)
     {
         QDBusMessage signal = QDBusMessage::createSignal(path, interface, QString::fromLatin1(name));
@@ -62,13 +60,11 @@ TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
     RecordingServer server(serverBus);
     ASSERT_TRUE(serverBus.registerObject(path, &server, QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(serverBus.registerService(interface));
-
     Notifier notifier(QDBusConnection::sessionBus());
     QStringList taps;
     notifier.onTap = [&taps](const QString& key) { taps << key; };
     const QString a = QStringLiteral("local::kq-a");
     const QString b = QStringLiteral("p1::kq-b");
-
     notifier.post(a, QStringLiteral("web"));
     // Posted again before the server answered the first: still one notification.
     notifier.post(a, QStringLiteral("web / api"));
@@ -82,14 +78,12 @@ TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
     const uint idA = server.shown.key(QStringLiteral("web / api — l'agent a fini ou attend votre réponse."));
     ASSERT_NE(idA, 0u);
     EXPECT_EQ(std::get<0>(server.calls.at(2)), idA);
-
     server.emitSignal("ActionInvoked", server.shown.key(QStringLiteral("docs — l'agent a fini ou attend votre réponse.")),
                       QStringLiteral("default"));
     server.emitSignal("ActionInvoked", 77, QStringLiteral("default")); // another program's notification
     ASSERT_TRUE(QTest::qWaitFor([&] { return !taps.isEmpty(); }));
     QTest::qWait(100);
     EXPECT_EQ(taps, QStringList{b});
-
     notifier.clear(a);
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.closed.contains(idA); }));
     // Cleared before the server numbered it: closed once it does.

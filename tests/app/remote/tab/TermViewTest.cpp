@@ -38,7 +38,6 @@ struct RecordingTab {
         tab.onDropFiles = [this](MacTab&, const QList<QUrl>& urls) { drops << urls; };
     }
     TermView& view() { return *tab.terminal; }
-
     MacTab tab;
     QStringList outputs;
     int inputs = 0;
@@ -58,34 +57,18 @@ TEST(TermView, CharacterCutBetweenChunksReachesTheTabAsReplacementsAndTheScreenW
     EXPECT_NE(screenText(*recording.view().terminal).find("café!"), std::string::npos);
 }
 
-struct InputCase {
-    const char* name;
-    std::vector<std::string> sends;
-    int submits;
-};
-
-void PrintTo(const InputCase& c, std::ostream* os)
+TEST(TermView, OnlyALineEndSubmitsAndOncePerSend)
 {
-    *os << c.name;
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"l", "s", " -la"}, 0}, {{"ls", "\r"}, 1}, {{"\n"}, 1}, {{"a\rb\r"}, 1},
+        {{"\x1b[A", "\x1b[200~x\x1b[201~"}, 0}, {{"a\r", "b\n"}, 2}};
+    for (const auto& [sends, submits] : cases) {
+        RecordingTab recording;
+        for (const std::string& send : sends)
+            recording.view().sendUserInput(bytes(send));
+        EXPECT_EQ(recording.inputs, submits) << testing::PrintToString(sends);
+    }
 }
-
-class TermViewInput : public ::testing::TestWithParam<InputCase> {};
-
-TEST_P(TermViewInput, OnlyALineEndSubmitsAndOncePerSend)
-{
-    RecordingTab recording;
-    for (const std::string& send : GetParam().sends)
-        recording.view().sendUserInput(bytes(send));
-    EXPECT_EQ(recording.inputs, GetParam().submits);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Sends, TermViewInput,
-    ::testing::Values(InputCase{"letters", {"l", "s", " -la"}, 0}, InputCase{"return", {"ls", "\r"}, 1},
-                      InputCase{"line_feed", {"\n"}, 1}, InputCase{"two_returns_in_one_send", {"a\rb\r"}, 1},
-                      InputCase{"escape_sequences", {"\x1b[A", "\x1b[200~x\x1b[201~"}, 0},
-                      InputCase{"each_send_with_a_return", {"a\r", "b\n"}, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // Records the bytes the view hands to the child.
 class SendRecordingView : public TermView {
@@ -99,19 +82,14 @@ public:
     QByteArray sent;
 };
 
-QImage sampleImage()
-{
-    QImage image(7, 5, QImage::Format_RGB32);
-    image.fill(QColor(10, 200, 30));
-    return image;
-}
-
-TEST(TermView, ImageAlonePastesAsPNGForTheTabAndTypesNothing)
+TEST(TermView, AnImageAlonePastesAsPNGForTheTabAndTextBesideItPastesTheText)
 {
     RecordingTab recording;
     SendRecordingView view(QRect(0, 0, 400, 200));
     view.owner = &recording.tab;
-    QGuiApplication::clipboard()->setImage(sampleImage());
+    QImage image(7, 5, QImage::Format_RGB32);
+    image.fill(QColor(10, 200, 30));
+    QGuiApplication::clipboard()->setImage(image);
     view.paste();
     ASSERT_EQ(recording.images.size(), 1);
     EXPECT_TRUE(recording.images[0].startsWith("\x89PNG\r\n\x1a\n"));
@@ -119,19 +97,12 @@ TEST(TermView, ImageAlonePastesAsPNGForTheTabAndTypesNothing)
     EXPECT_EQ(decoded.size(), QSize(7, 5));
     EXPECT_EQ(decoded.pixelColor(3, 2), QColor(10, 200, 30));
     EXPECT_TRUE(view.sent.isEmpty());
-}
-
-TEST(TermView, TextBesideAnImagePastesTheText)
-{
-    RecordingTab recording;
-    SendRecordingView view(QRect(0, 0, 400, 200));
-    view.owner = &recording.tab;
     auto* data = new QMimeData;
     data->setText(QStringLiteral("échos"));
-    data->setImageData(sampleImage());
+    data->setImageData(image);
     QGuiApplication::clipboard()->setMimeData(data);
     view.paste();
-    EXPECT_TRUE(recording.images.isEmpty());
+    EXPECT_EQ(recording.images.size(), 1);
     EXPECT_EQ(view.sent, QStringLiteral("échos").toUtf8());
 }
 
@@ -143,7 +114,6 @@ TEST(TermView, FileDropsReachTheTabAndTextIsRefused)
     QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&recording.view(), &refused);
     EXPECT_FALSE(refused.isAccepted());
-
     // Local files only, in the order dragged; a folder is a file too.
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp")), QUrl(QStringLiteral("https://example.org/x")),
@@ -170,7 +140,6 @@ TEST(TermView, EndIsReportedOnALaterTurnWithTheGenerationOfThatMoment)
     recording.view().generation = 5;
     EXPECT_EQ(recording.exits, 0);
     ASSERT_TRUE(waitUntil([&] { return recording.exits == 1; }));
-
     // A report of a child an earlier start replaced is ignored; the matching one behind it
     // is not.
     recording.tab.generation = 6;

@@ -21,7 +21,6 @@ protected:
         font.setPixelSize(14);
         cache.setFonts({font, font, font, font});
     }
-
     // The run drawn in the colour emoji font, if any.
     const ShapedGlyphRun* colourRun(std::u16string_view text)
     {
@@ -30,16 +29,12 @@ protected:
                 return &run;
         return nullptr;
     }
-
     CellGlyphCache cache;
 };
 
 TEST_F(CellGlyphCacheTest, EmojiPresentationPicksTheColourFont)
 {
-    struct Case {
-        std::u16string text;
-        bool colour;
-    };
+    struct Case { std::u16string text; bool colour; };
     const Case cases[] = {
         {u"\U0001F600", true},           // emoji by default (other fonts have a monochrome one)
         {u"\U0001F600\uFE0E", false},    // asked for as text

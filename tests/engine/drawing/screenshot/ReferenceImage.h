@@ -22,8 +22,7 @@ namespace corvantix::testing {
 inline ::testing::AssertionResult matchesReference(const QImage& picture, const QString& directory,
                                                    const QString& name)
 {
-    constexpr int channelTolerance = 24;
-    constexpr int differingPixelLimit = 100;
+    constexpr int channelTolerance = 24, differingPixelLimit = 100;
     const QImage image = picture.convertToFormat(QImage::Format_RGB32);
     const QString reference = directory + u'/' + name + QStringLiteral(".png");
     if (std::getenv("HALVOREN_UPDATE_SCREENSHOTS") != nullptr) {
@@ -39,15 +38,12 @@ inline ::testing::AssertionResult matchesReference(const QImage& picture, const 
     const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
     if (expected.size() != image.size())
         return ::testing::AssertionFailure() << "the picture's size differs from " << reference.toStdString();
-
     QImage difference(image.size(), QImage::Format_RGB32);
     difference.fill(Qt::black);
-    int differing = 0;
-    int worst = 0;
+    int differing = 0, worst = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const QRgb a = image.pixel(x, y);
-            const QRgb b = expected.pixel(x, y);
+            const QRgb a = image.pixel(x, y), b = expected.pixel(x, y);
             const int delta = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
                                         std::abs(qBlue(a) - qBlue(b))});
             worst = std::max(worst, delta);
