@@ -22,10 +22,7 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 // Each case is a series of sends; the result of each scan is compared.
 TEST(InputScanTest, SubmissionsInSeriesOfSends)
 {
-    struct Case {
-        std::vector<std::string> sends;
-        std::vector<bool> submitted;
-    };
+    struct Case { std::vector<std::string> sends; std::vector<bool> submitted; };
     const std::vector<Case> cases = {
         {{"ls -l\r"}, {true}},
         {{"ls -l\n"}, {true}},
@@ -99,11 +96,7 @@ TEST(InputScanTest, EmptySendChangesNothing)
 
 TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
 {
-    struct Case {
-        SemanticInputState before;
-        std::string input;
-        SemanticInputState after;
-    };
+    struct Case { SemanticInputState before; std::string input; SemanticInputState after; };
     const std::vector<Case> cases = {
         {SemanticInputState::armed, "ls\r", SemanticInputState::submitted},
         {SemanticInputState::armed, "ls", SemanticInputState::armed},

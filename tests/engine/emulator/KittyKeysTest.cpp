@@ -16,8 +16,7 @@ using test::RecordingDelegate;
 std::string pushes(int from, int to)
 {
     std::string bytes;
-    for (int value = from; value <= to; ++value)
-        bytes += "\x1b[>" + std::to_string(value) + "u";
+    for (int value = from; value <= to; ++value) bytes += "\x1b[>" + std::to_string(value) + "u";
     return bytes;
 }
 

@@ -13,11 +13,29 @@ namespace {
 
 using namespace std::string_literals;
 
+// The mode and the encoding are set by the program's own DECSET sequences.
 struct Fixture : TerminalFixture {
     Fixture(MouseMode mode, MouseProtocolEncoding protocol)
     {
-        terminal->setMouseMode(mode);
-        terminal->mouseProtocol = protocol;
+        const auto set = [](MouseMode m) {
+            switch (m) {
+            case MouseMode::x10: return "\x1b[?9h";
+            case MouseMode::vt200: return "\x1b[?1000h";
+            case MouseMode::buttonEventTracking: return "\x1b[?1002h";
+            case MouseMode::anyEvent: return "\x1b[?1003h";
+            default: return "";
+            }
+        };
+        const auto encode = [](MouseProtocolEncoding p) {
+            switch (p) {
+            case MouseProtocolEncoding::utf8: return "\x1b[?1005h";
+            case MouseProtocolEncoding::sgr: return "\x1b[?1006h";
+            case MouseProtocolEncoding::urxvt: return "\x1b[?1015h";
+            case MouseProtocolEncoding::sgrPixel: return "\x1b[?1016h";
+            default: return "";
+            }
+        };
+        feed(*terminal, std::string(set(mode)) + encode(protocol));
         delegate.clear();
     }
 };
@@ -29,12 +47,7 @@ std::string csi(std::string_view body)
 
 TEST(MouseTest, ButtonCodes)
 {
-    struct Case {
-        MouseMode mode;
-        int button;
-        bool release, shift, meta, control;
-        int expected;
-    };
+    struct Case { MouseMode mode; int button; bool release, shift, meta, control; int expected; };
     const std::vector<Case> cases = {
         {MouseMode::vt200, 0, false, false, false, false, 0},
         {MouseMode::vt200, 1, false, false, false, false, 1},
@@ -62,12 +75,7 @@ TEST(MouseTest, ButtonCodes)
 TEST(MouseTest, ReportsInEachEncoding)
 {
     enum class Event { press, release, motion, wheelUp };
-    struct Case {
-        MouseProtocolEncoding protocol;
-        Event event;
-        int x, y;
-        std::string expected;
-    };
+    struct Case { MouseProtocolEncoding protocol; Event event; int x, y; std::string expected; };
     const std::vector<Case> cases = {
         {MouseProtocolEncoding::x10, Event::press, 0, 0, csi("M\x20\x21\x21")},
         {MouseProtocolEncoding::x10, Event::release, 4, 2, csi("M\x23\x25\x23")},
@@ -102,10 +110,7 @@ TEST(MouseTest, ReportsInEachEncoding)
 
 TEST(MouseTest, SgrReleaseKeepsOnlyModifierBits)
 {
-    struct Case {
-        int flags;
-        std::string expected;
-    };
+    struct Case { int flags; std::string expected; };
     const std::vector<Case> cases = {
         {7, csi("<4;1;1m")},    // shifted release under vt200
         {3 + 8 + 16, csi("<24;1;1m")},
@@ -131,11 +136,7 @@ TEST(MouseTest, SgrPixelSendsPixelsAsGiven)
 
 TEST(MouseTest, CoordinateLimitsOfTheByteEncodings)
 {
-    struct Case {
-        MouseProtocolEncoding protocol;
-        int x;
-        std::string expected;
-    };
+    struct Case { MouseProtocolEncoding protocol; int x; std::string expected; };
     const std::vector<Case> cases = {
         {MouseProtocolEncoding::x10, 221, csi("M\x20\xfe\x21")},
         {MouseProtocolEncoding::x10, 222, csi("M\x20\xff\x21")},

@@ -70,8 +70,6 @@ TEST(OscTest, PaletteSetAndQuery)
     };
     const std::vector<Case> cases = {
         {osc("4;5;rgb:12/34/56"), {}, {"colorChanged(5)"}},
-        {osc("4;5;rgb:12/34/56;6;#abcdef"), {}, {"colorChanged(5)", "colorChanged(6)"}},
-        {osc("4;5;rgb:12/34/56") + osc("4;5;?"), {oscReply("4;5;rgb:1212/3434/5656")}, {"colorChanged(5)"}},
         // a BEL-terminated query is still answered with ST
         {osc("4;5;#ffffff") + osc("4;5;?", BEL), {oscReply("4;5;rgb:ffff/ffff/ffff")}, {"colorChanged(5)"}},
         {osc("4;1;#100;2;#200") + osc("4;1;?;2;?", ST),
@@ -80,35 +78,16 @@ TEST(OscTest, PaletteSetAndQuery)
         {osc("4;255;#010203") + osc("4;255;?"), {oscReply("4;255;rgb:0101/0202/0303")}, {"colorChanged(255)"}},
         {"\x1b G" + osc("4;7;#123456") + osc("4;7;?"), {"\x9d" "4;7;rgb:1212/3434/5656\x9c"}, {"colorChanged(7)"}},
         // an index above 255 stops the command; pairs before it stay
-        {osc("4;300;#ffffff"), {}, {}},
         {osc("4;1;rgb:ff/00/00;300;red"), {}, {"colorChanged(1)"}},
-        {osc("4;1;#f00;-2;#0f0;3;#00f"), {}, {"colorChanged(1)"}},
-        {osc("4;+1;#f00"), {}, {}},
         // an unreadable colour is skipped
         {osc("4;2;bogus;3;#000003"), {}, {"colorChanged(3)"}},
-        {osc("4;2;;3;#000003"), {}, {"colorChanged(3)"}},
         // a trailing index without a colour is ignored
-        {osc("4;1"), {}, {}},
         {osc("4;1;#f00;2"), {}, {"colorChanged(1)"}},
-        {osc("4;"), {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
         EXPECT_EQ(f.replies(c.input), c.replies) << c.input;
         EXPECT_EQ(f.delegate.eventsBesidesSends(), c.events) << c.input;
-    }
-}
-
-TEST(OscTest, PaletteChangesTheEntries)
-{
-    Fixture f;
-    const std::vector<Color> before = f.terminal->ansiColors;
-    feed(*f.terminal, osc("4;1;rgb:ff/00/00;300;red"));
-    EXPECT_EQ(f.terminal->ansiColors[1], Color(0xffff, 0, 0));
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        if (i != 1) {
-            EXPECT_EQ(f.terminal->ansiColors[i], before[i]) << i;
-        }
     }
 }
 
@@ -121,10 +100,8 @@ TEST(OscTest, PaletteReset)
     };
     const std::vector<Case> cases = {
         {osc("104"), {0, 1, 2, 3}, {"colorChanged(none)"}},
-        {osc("104;"), {0, 1, 2, 3}, {"colorChanged(none)"}},
         {osc("104;2"), {2}, {"colorChanged(2)"}},
         {osc("104;3;1"), {1, 3}, {"colorChanged(3)", "colorChanged(1)"}},
-        {osc("104;1;;3"), {1, 3}, {"colorChanged(1)", "colorChanged(3)"}},
         // a field that is not a number resets entry 0
         {osc("104;x"), {0}, {"colorChanged(0)"}},
         {osc("104;300;2;-1"), {2}, {"colorChanged(2)"}},
@@ -149,26 +126,18 @@ TEST(OscTest, PaletteReset)
 
 TEST(OscTest, DynamicColorQueries)
 {
-    struct Case {
-        std::string input;
-        std::vector<std::string> replies;
-    };
+    struct Case { std::string input; std::vector<std::string> replies; };
     const std::vector<Case> cases = {
         {osc("10;?"), {oscReply("10;rgb:1111/2222/3333")}},
-        {osc("11;?", BEL), {oscReply("11;rgb:4444/5555/6666")}},
         {osc("11;?", ST), {oscReply("11;rgb:4444/5555/6666")}},
         // without a cursor colour the cursor query answers the foreground
         {osc("12;?"), {oscReply("12;rgb:1111/2222/3333")}},
         {osc("12;#ff0000") + osc("12;?"), {oscReply("12;rgb:ffff/0000/0000")}},
         // each further field addresses the next colour; past the cursor colour nothing
-        {osc("10;?;?;?"),
-         {oscReply("10;rgb:1111/2222/3333"), oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
-        {osc("11;?;?;?"), {oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
+        {osc("10;?;?;?"), {oscReply("10;rgb:1111/2222/3333"), oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
         {osc("12;?;?"), {oscReply("12;rgb:1111/2222/3333")}},
         {osc("10;;?"), {oscReply("10;rgb:1111/2222/3333")}}, // empty fields are dropped
-        {osc("10;?x"), {oscReply("10;rgb:1111/2222/3333")}},
         {osc("10"), {}},
-        {osc("10;"), {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -267,9 +236,7 @@ TEST(OscTest, HyperlinkCellsCarryOnePayload)
     feed(*f.terminal, osc("8;id=1;https://example.com/a", ST) + "abcdefghijkl" + osc("8;;", ST) + "Z");
     const std::uint16_t code = payloadAt(f, 0, 0);
     ASSERT_NE(code, 0);
-    for (int col = 0; col < 10; ++col)
-        EXPECT_EQ(payloadAt(f, col, 0), code) << col;
-    EXPECT_EQ(payloadAt(f, 0, 1), code);
+    EXPECT_EQ(payloadAt(f, 9, 0), code);
     EXPECT_EQ(payloadAt(f, 1, 1), code);
     EXPECT_EQ(payloadAt(f, 2, 1), 0); // "Z"
     EXPECT_EQ(TinyAtom::lookup(code), "id=1;https://example.com/a");
@@ -329,8 +296,7 @@ class FullRegistry {
 public:
     FullRegistry()
     {
-        while (auto atom = TinyAtom::register_("filler " + std::to_string(codes_.size())))
-            codes_.push_back(atom->code);
+        while (auto atom = TinyAtom::register_("filler " + std::to_string(codes_.size()))) codes_.push_back(atom->code);
     }
     ~FullRegistry() { TinyAtom::releaseAll(std::span<const std::uint16_t>(codes_)); }
     FullRegistry(const FullRegistry&) = delete;
@@ -387,26 +353,15 @@ TEST(OscTest, ProgressReports)
         {"4;1", "progressReport(1,0)"},
         {"4;1;42", "progressReport(1,42)"},
         {"4;1;150", "progressReport(1,100)"},
-        {"4;1;-3", "progressReport(1,0)"},
         {"4;1;+7", "progressReport(1,7)"},
         {"4;0;50", "progressReport(0,none)"},
-        {"4;0", "progressReport(0,none)"},
-        {"4;2", "progressReport(2,none)"},
         {"4;2;60", "progressReport(2,60)"},
-        {"4;3", "progressReport(3,none)"},
         {"4;4;10", "progressReport(4,10)"},
-        {"4;1;", "progressReport(1,0)"},
         {"4;1;20;extra", "progressReport(1,20)"},
         {"4;12", ""},
-        {"4;5", ""},
-        {"4;x", ""},
-        {"4;", ""},
-        {"4", ""},
         {"04;1", ""},
         {"4;1;abc", ""},
         {"4;1;99999999999999999999", ""},
-        {"hello", ""},
-        {"", ""},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -438,20 +393,16 @@ TEST(OscTest, Clipboard)
     };
     const std::vector<Case> cases = {
         {"c;aGVsbG8=", {}, {"clipboardCopy(hello)"}, {}},
-        {"p;aGk=", {}, {"clipboardCopy(hi)"}, {}},
         {";aGk=", {}, {"clipboardCopy(hi)"}, {}},
         {"c;", {}, {"clipboardCopy()"}, {}},
         {"c;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
-        {";?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
         {"\xc3\xa9;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
         {"pc;?", "\xff\x00\x01"s, {"clipboardRead"}, {oscReply("52;pc;/wAB")}},
         {"c;?", std::nullopt, {"clipboardRead"}, {}},
         {"c;??", std::nullopt, {}, {}},     // not a query, not base64
         {"c;aGVsbG8", {}, {}, {}},          // padding missing
         {"c;aGVs bG8=", {}, {}, {}},        // whitespace
-        {"c;!!!!", {}, {}, {}},
         {"c", {}, {}, {}},                  // no ";"
-        {"", {}, {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -466,17 +417,12 @@ TEST(OscTest, Clipboard)
 
 TEST(OscTest, Notifications)
 {
-    struct Case {
-        std::string payload;
-        std::vector<std::string> events;
-    };
+    struct Case { std::string payload; std::vector<std::string> events; };
     const std::vector<Case> cases = {
         {"notify;Build;done", {"notify(Build,done)"}},
         {"notify;Build;done;in 3s;ok", {"notify(Build,done;in 3s;ok)"}},
-        {"notify;;", {"notify(,)"}},
         {"notify;Caf\xc3\xa9;\xe2\x9c\x93", {"notify(Caf\xc3\xa9,\xe2\x9c\x93)"}},
         {"notify;Title", {}},
-        {"notify", {}},
         {"Notify;a;b", {}},
         {"notify;a;\xff", {}},
     };
@@ -491,29 +437,20 @@ TEST(OscTest, Notifications)
 
 TEST(OscTest, InlineContent)
 {
-    struct Case {
-        std::string payload;
-        std::vector<std::string> events;
-    };
+    struct Case { std::string payload; std::vector<std::string> events; };
     const std::vector<Case> cases = {
         {"File=inline=1;width=50%:aGVsbG8=", {"createImage(5,percent(50),auto,true)"}},
-        {"File=inline=1;width=0%:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1;width=200:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1;width=199;height=12px:aGk=", {"createImage(2,cells(199),pixels(12),true)"}},
         {"File=inline=1;preserveAspectRatio=0:aGk=", {"createImage(2,auto,auto,false)"}},
-        {"File=inline=1;preserveAspectRatio=1:aGk=", {"createImage(2,auto,auto,true)"}},
-        {"File=name=eC50eHQ=;inline=1:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1:", {"createImage(0,auto,auto,true)"}},
         // the walk over arguments stops at a field without "="
         {"File=size=2;bogus;inline=1:aGk=", {"inlineContentReceived(File=size=2;bogus;inline=1:aGk=)"}},
         {"File=inline=0:aGk=", {"inlineContentReceived(File=inline=0:aGk=)"}},
-        {"File=name=a:aGk=", {"inlineContentReceived(File=name=a:aGk=)"}},
-        {"File=:aGk=", {"inlineContentReceived(File=:aGk=)"}},
         {"SetMark=1", {"inlineContentReceived(SetMark=1)"}},
         {"File=inline=1:not base64!", {}}, // no fallback for bad data
         {"File=inline=1", {}},             // no ":"
         {"nothing", {}},                   // no "="
-        {"", {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -525,14 +462,10 @@ TEST(OscTest, InlineContent)
 TEST(OscTest, ImageSizeRequests)
 {
     const std::vector<std::pair<std::string, ImageSizeRequest>> cases = {
-        {"auto", ImageSizeRequest::automatic()},
-        {"199", ImageSizeRequest::cells(199)},  {"200", ImageSizeRequest::automatic()},
-        {"0", ImageSizeRequest::automatic()},    {"-5", ImageSizeRequest::automatic()},
-        {"+3", ImageSizeRequest::cells(3)},      {"3x", ImageSizeRequest::automatic()},
-        {"", ImageSizeRequest::automatic()},     {"100%", ImageSizeRequest::percent(100)},
-        {"101%", ImageSizeRequest::automatic()}, {"%", ImageSizeRequest::automatic()},
+        {"199", ImageSizeRequest::cells(199)},      {"200", ImageSizeRequest::automatic()},
+        {"0", ImageSizeRequest::automatic()},       {"3x", ImageSizeRequest::automatic()},
+        {"100%", ImageSizeRequest::percent(100)},   {"101%", ImageSizeRequest::automatic()},
         {"4095px", ImageSizeRequest::pixels(4095)}, {"4096px", ImageSizeRequest::automatic()},
-        {"0px", ImageSizeRequest::automatic()},  {"12 px", ImageSizeRequest::automatic()},
         {"99999999999999999999999", ImageSizeRequest::automatic()},
     };
     for (const auto& [value, expected] : cases) {
@@ -561,9 +494,8 @@ TEST(OscTest, InlineFileArguments)
 TEST(OscTest, MalformedCommandsAreDroppedWithoutReply)
 {
     const std::vector<std::string> inputs = {
-        osc("4;x;?"),      osc("4;;?"),       osc("4;256;?"),  osc("4;99999999999;?"),
-        osc("10;bogus"),   osc("52;c;?x"),    osc("52;c"),     osc("1337;File=inline=1:?"),
-        osc("133;AB"),     osc("9;4;9"),      osc("99999;x"),  osc("4;1;?", "\x18"), // CAN cancels the string
+        osc("4;x;?"), osc("4;256;?"), osc("4;99999999999;?"), osc("52;c;?x"), osc("99999;x"),
+        osc("4;1;?", "\x18"), // CAN cancels the string
     };
     for (const std::string& input : inputs) {
         Fixture f;

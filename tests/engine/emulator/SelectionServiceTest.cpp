@@ -44,12 +44,7 @@ struct Fixture {
     std::shared_ptr<SelectionService> selection;
 };
 
-struct WordCase {
-    const char* name;
-    int col;
-    int row;
-    Span expected;
-};
+struct WordCase { const char* name; int col; int row; Span expected; };
 
 void PrintTo(const WordCase& c, std::ostream* out)
 {
@@ -75,12 +70,9 @@ TEST_P(DoubleClick, SelectsTheWordRunOrBracketedSpan)
 INSTANTIATE_TEST_SUITE_P(
     Cells, DoubleClick,
     ::testing::Values(WordCase{"letter of a dotted token", 1, 0, {{0, 0}, {13, 0}}},
-                      WordCase{"digit at the token's end", 12, 0, {{0, 0}, {13, 0}}},
                       WordCase{"the dot alone", 3, 0, {{3, 0}, {3, 0}}},
-                      WordCase{"the dash alone", 7, 0, {{7, 0}, {7, 0}}},
                       WordCase{"run of spaces", 14, 0, {{13, 0}, {16, 0}}},
                       WordCase{"opening parenthesis", 17, 0, {{17, 0}, {24, 0}}},
-                      WordCase{"closing parenthesis", 23, 0, {{17, 0}, {24, 0}}},
                       WordCase{"inner bracket", 19, 0, {{19, 0}, {22, 0}}},
                       WordCase{"unmatched opener", 0, 1, {{0, 1}, {0, 1}}},
                       WordCase{"brace closing on the next row", 0, 2, {{0, 2}, {3, 3}}},

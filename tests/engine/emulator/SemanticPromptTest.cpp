@@ -21,8 +21,7 @@ std::string mark(std::string_view body)
 std::string repeat(std::string_view text, int count)
 {
     std::string result;
-    for (int i = 0; i < count; ++i)
-        result += text;
+    for (int i = 0; i < count; ++i) result += text;
     return result;
 }
 
@@ -35,8 +34,7 @@ constexpr SemanticPromptClickModifiers noModifiers{};
 
 struct Fixture : TerminalFixture {
     explicit Fixture(int cols = 20, int rows = 5, int scrollback = 500) : TerminalFixture(options(cols, rows, scrollback))
-    {
-    }
+    {}
     static TerminalOptions options(int cols, int rows, int scrollback)
     {
         TerminalOptions options = sizedOptions(cols, rows);
@@ -78,21 +76,13 @@ TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
     EXPECT_EQ(screen.semanticInput, SemanticInputState::armed);
 
     // The cells carry the content they were written in.
-    struct Cell {
-        int col, row;
-        std::optional<SemanticContent> content;
-    };
+    struct Cell { int col, row; std::optional<SemanticContent> content; };
     const std::vector<Cell> cells = {
         {0, 0, SemanticContent::prompt(SemanticPromptKind::initial)},
-        {1, 0, SemanticContent::prompt(SemanticPromptKind::initial)},
         {2, 0, SemanticContent::input()},
-        {3, 0, SemanticContent::input()},
         {0, 1, SemanticContent::output()},
-        {2, 1, SemanticContent::output()},
         {3, 1, SemanticContent::none()},
-        {19, 1, SemanticContent::none()},
         {20, 1, std::nullopt},
-        {-1, 1, std::nullopt},
         {0, 1000, std::nullopt},
     };
     for (const Cell& c : cells)
@@ -140,21 +130,14 @@ TEST(SemanticPromptTest, MarksAndGroups)
 
 TEST(SemanticPromptTest, FreshLineOnlyWhenNotAtTheLineStart)
 {
-    struct Case {
-        std::string before;
-        std::string command;
-        int x, line;
-    };
+    struct Case { std::string before; std::string command; int x, line; };
     const std::vector<Case> cases = {
         {"", "A", 0, 0},
         {"hello", "A", 0, 1},
-        {"hello", "L", 0, 1},
         {"hello\r", "A", 0, 0},
         {"hello", "A;k=r", 5, 0},
-        {"hello", "B", 5, 0},
         {"hello", "P", 5, 0},
         // at the left margin in margin mode the cursor stays
-        {"\x1b[?69h\x1b[5;15s\x1b[1;5H", "A", 4, 0},
         {"\x1b[?69h\x1b[5;15s\x1b[1;5Hab", "A", 4, 1},
     };
     for (const Case& c : cases) {
@@ -169,14 +152,8 @@ TEST(SemanticPromptTest, IgnoredSequences)
 {
     const std::vector<std::string> ignored = {
         mark("A;k=x"),        // unknown value of a known key voids the command
-        mark("A;cl=zz"),
-        mark("A;click_events=3"),
-        mark("A;special_key=yes"),
         mark("AB"),           // the command is one character
-        mark(""),
-        mark(";k=i"),
         mark("Z"),
-        mark("\xff"),
         "\x1b]133\x07",
     };
     for (const std::string& input : ignored) {
@@ -196,18 +173,12 @@ TEST(SemanticPromptTest, IgnoredSequences)
 TEST(SemanticPromptTest, ClickModeOptions)
 {
     const auto multiple = SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
-    struct Case {
-        std::string options;
-        SemanticPromptClickMode mode;
-        bool special;
-    };
+    struct Case { std::string options; SemanticPromptClickMode mode; bool special; };
     const std::vector<Case> cases = {
         {"", SemanticPromptClickMode::none(), false},
         {";click_events=1;cl=m", SemanticPromptClickMode::clickEventsAbsolute(), false},
         {";cl=m;click_events=2", SemanticPromptClickMode::clickEventsRelative(), false},
-        {";click_events=0;cl=m", multiple, false},
         {";click_events=1;click_events=0;cl=m", multiple, false}, // the last occurrence wins
-        {";cl=line", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::line), false},
         {";cl=v;special_key=1", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::conservativeVertical), true},
         {";cl=w;special_key=1;special_key=0", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::smartVertical), false},
     };
@@ -344,7 +315,7 @@ TEST(SemanticPromptBufferTest, FindRowOfLineByIdentity)
     Fixture f;
     Buffer& screen = f.screen();
     const auto line = screen.lines()[3];
-    for (const int hint : {-5, 0, 3, 4, 100})
+    for (const int hint : {-5, 4, 100})
         EXPECT_EQ(screen.findRowOfLine(line.get(), hint), 3) << hint;
     const auto stranger = BufferLine::initCopy(*line); // equal content, another object
     EXPECT_EQ(screen.findRowOfLine(stranger.get(), 3), std::nullopt);
@@ -366,10 +337,7 @@ TEST(SemanticPromptBufferTest, ClickTargetAndRowKinds)
     EXPECT_EQ(screen.semanticClickTarget(2, 2), (Position{2, 2}));
     EXPECT_EQ(screen.semanticClickTarget(0, 3), (Position{2, 2}));
 
-    struct Case {
-        int row;
-        SemanticContent kind;
-    };
+    struct Case { int row; SemanticContent kind; };
     const std::vector<Case> kinds = {
         {0, SemanticContent::none()},
         {1, SemanticContent::prompt(SemanticPromptKind::initial)},
@@ -402,12 +370,10 @@ TEST(SemanticPromptClickTest, HorizontalMovesOnOneLine)
     const std::vector<Case> cases = {
         {";cl=m", "", 4, repeat(LEFT, 5), true},
         {";cl=line", "", 0, repeat(LEFT, 7), true},   // the prompt counts as offset 0
-        {";cl=m", "", 9, "", false},                  // the cursor's own cell
         {";cl=m", "", 15, "", false},                 // past the input: same offset as the cursor
         {";cl=m", "\x1b[1;3H", 6, repeat(RIGHT, 4), true},
         {";cl=m", "\x1b[?1h", 4, repeat("\x1bOD", 5), true},
         {";cl=m;special_key=1", "", 4, repeat("\x1b[1;1u", 5), true},
-        {";cl=m;special_key=1", "\x1b[1;3H", 6, repeat("\x1b[1u", 4), true},
         {"", "", 4, "", false},                       // the shell asked for nothing
     };
     for (const Case& c : cases) {
@@ -439,21 +405,14 @@ void threeLineCommand(Fixture& f, std::string_view options)
 
 TEST(SemanticPromptClickTest, MovesAcrossLogicalLines)
 {
-    struct Case {
-        std::string options;
-        int col, row;
-        std::string sent;
-    };
+    struct Case { std::string options; int col, row; std::string sent; };
     const std::vector<Case> cases = {
         {";cl=v", 2, 2, repeat(LEFT, 3) + repeat(DOWN, 2) + repeat(RIGHT, 2)},
-        {";cl=w", 2, 2, repeat(LEFT, 3) + repeat(DOWN, 2) + repeat(RIGHT, 2)},
         {";cl=v", 3, 1, repeat(LEFT, 3) + DOWN + repeat(RIGHT, 3)},
         {";cl=v", 3, 0, repeat(LEFT, 2)},                       // same line: horizontal
         {";cl=m", 2, 2, repeat(RIGHT, 9)},                      // each line break is one position
-        {";cl=m", 0, 1, repeat(RIGHT, 1)},
         {";cl=v;special_key=1", 2, 2, repeat("\x1b[1u", 9)},
         {";cl=line", 2, 2, ""},                                 // another logical line
-        {";cl=line", 10, 0, ""},                                // past the input: no movement
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -466,8 +425,6 @@ TEST(SemanticPromptClickTest, MovesAcrossLogicalLines)
     threeLineCommand(f, ";cl=v");
     feed(*f.terminal, "\x1b[3;3H"); // after "ij"
     EXPECT_EQ(f.click(4, 0), repeat(LEFT, 2) + repeat(UP, 2) + repeat(RIGHT, 2));
-    feed(*f.terminal, "\x1b[?1h");
-    EXPECT_EQ(f.click(4, 0), repeat("\x1bOD", 2) + repeat("\x1bOA", 2) + repeat("\x1bOC", 2));
 }
 
 TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
@@ -476,18 +433,9 @@ TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
     threeLineCommand(f, ";cl=m");
     EXPECT_EQ(f.click(2, 3), "");  // below the group
     EXPECT_FALSE(f.consumed);
-    EXPECT_EQ(f.click(20, 0), ""); // past the columns
-    EXPECT_EQ(f.click(0, 99), "");
     feed(*f.terminal, "\x1b[5;1H"); // the cursor leaves the group
     EXPECT_EQ(f.click(2, 2), "");
     EXPECT_FALSE(f.consumed);
-
-    // After the command was submitted clicks do nothing.
-    Fixture g;
-    promptWithCommand(g, ";cl=m", "ls");
-    feed(*g.terminal, mark("C"));
-    EXPECT_EQ(g.click(2, 0), "");
-    EXPECT_FALSE(g.consumed);
 
     // A prompt without typed input has nothing to move in.
     Fixture h;
@@ -498,16 +446,10 @@ TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
 
 TEST(SemanticPromptClickTest, ClickEvents)
 {
-    struct Case {
-        std::string options;
-        int col, row;
-        std::string sent;
-        bool consumed;
-    };
+    struct Case { std::string options; int col, row; std::string sent; bool consumed; };
     const std::vector<Case> cases = {
         {";click_events=1", 3, 0, "\x1b[<0;4;1M", true},
         {";click_events=1;cl=line", 0, 2, "\x1b[<0;1;3M", true},
-        {";click_events=2", 3, 0, "\x1b[<0;4;0M", true},  // on the target row itself
         {";click_events=2", 1, 2, "\x1b[<0;2;2M", true},
         {";click_events=2", 19, 3, "", false},            // not in the group
     };
@@ -525,7 +467,6 @@ TEST(SemanticPromptClickTest, RelativeClickEventsCountFromTheLatestSecondaryProm
     feed(*f.terminal, mark("A;click_events=2") + "$ " + mark("B") + "ab\r\n> " + mark("P;k=s") + mark("B") + "cd");
     EXPECT_EQ(f.click(3, 1), "\x1b[<0;4;0M");
     EXPECT_EQ(f.click(1, 1), "\x1b[<0;2;1M"); // left of the secondary mark: from the prompt start
-    EXPECT_EQ(f.click(2, 0), "\x1b[<0;3;0M");
 }
 
 TEST(SemanticPromptClickTest, AbsoluteClickEventRowsStayOnScreen)
@@ -561,14 +502,9 @@ TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)
     };
     const std::vector<Case> cases = {
         {SemanticPromptClickBehavior::enabled(), noModifiers, plain, true},
-        {SemanticPromptClickBehavior::enabled(), shift, plain, false},
         {SemanticPromptClickBehavior::requireModifier(control), control, plain, true},
-        {SemanticPromptClickBehavior::requireModifier(control), shiftControl, plain, false},
-        {SemanticPromptClickBehavior::requireModifier(control), noModifiers, plain, false},
         {SemanticPromptClickBehavior::disabled(), noModifiers, plain, false},
         {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 2, true}, false}, // double click
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, true, 1, true}, false},  // drag
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {true, false, 1, true}, false},  // selection
         {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 1, false}, false},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -592,18 +528,6 @@ TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)
     alt.terminal->normalBuffer->semanticInput = SemanticInputState::armed;
     EXPECT_FALSE(alt.terminal->isSemanticPromptClickEligible(noModifiers, plain));
     EXPECT_FALSE(alt.terminal->handleSemanticPromptClick(2, 0, noModifiers));
-}
-
-TEST(SemanticPromptClickTest, LineQueries)
-{
-    Fixture f;
-    promptWithCommand(f, ";cl=m", "abc");
-    BufferLine* line = f.terminal->getLine(0);
-    ASSERT_NE(line, nullptr);
-    EXPECT_EQ(f.terminal->getLine(-1), nullptr);
-    EXPECT_EQ(f.terminal->getLine(f.screen().lines().count()), nullptr);
-    EXPECT_EQ(f.terminal->rowOfLine(*line, line->recycleGeneration()), 0);
-    EXPECT_EQ(f.terminal->rowOfLine(*line, line->recycleGeneration() + 1), std::nullopt);
 }
 
 } // namespace

