@@ -15,10 +15,7 @@ namespace {
 
 struct ScreenCase { const char* name; std::string input; std::string firstRow; };
 
-void PrintTo(const ScreenCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.name; }
 
 class CharsetScreen : public ::testing::TestWithParam<ScreenCase> {};
 

@@ -13,8 +13,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-// ---------------------------------------------------------------- Moves
-
 struct MoveCase {
     const char* input;
     CursorPosition start;
@@ -116,8 +114,6 @@ TEST(CursorMoves, AbsoluteColumnAndRow)
     });
 }
 
-// ---------------------------------------------------------------- Tabs
-
 struct TabCase { const char* input; int startX; int endX; int left = -1, right = -1; };
 
 TEST(CursorTabs, TabulationAndTabStops)
@@ -148,8 +144,6 @@ TEST(CursorTabs, TabulationAndTabStops)
         EXPECT_EQ(cursor(*terminal), (CursorPosition{c.endX, 2}));
     }
 }
-
-// ---------------------------------------------------------------- DECSC, DECRC
 
 TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
 {
@@ -201,8 +195,6 @@ TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(terminal->curAttr, Attribute{});
 }
-
-// ---------------------------------------------------------------- DECBI, DECFI
 
 const Rows digits = {"0123456789", "0123456789", "0123456789", "0123456789", "0123456789"};
 

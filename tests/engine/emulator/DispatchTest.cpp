@@ -17,10 +17,7 @@ namespace {
 struct Traced : TerminalFixture {
     std::vector<std::string> calls;
 
-    Traced()
-    {
-        terminal->dispatchTrace = [this](std::string_view name) { calls.emplace_back(name); };
-    }
+    Traced() { terminal->dispatchTrace = [this](std::string_view name) { calls.emplace_back(name); }; }
 
     // Feeds the bytes and answers the handlers they reached.
     std::vector<std::string> route(std::string_view bytes)
@@ -33,15 +30,9 @@ struct Traced : TerminalFixture {
 
 struct Route { std::string bytes; std::vector<std::string> handlers; };
 
-void PrintTo(const Route& route, std::ostream* out)
-{
-    *out << ::testing::PrintToString(route.bytes);
-}
+void PrintTo(const Route& route, std::ostream* out) { *out << ::testing::PrintToString(route.bytes); }
 
-std::string csi(std::string_view body)
-{
-    return "\x1b[" + std::string(body);
-}
+std::string csi(std::string_view body) { return "\x1b[" + std::string(body); }
 
 TEST(Dispatch, ContextPicksTheHandler)
 {

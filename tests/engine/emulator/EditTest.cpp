@@ -25,12 +25,7 @@ BufferLine& screenLineObject(Terminal& terminal, int row)
 const Rows sample = {"0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"};
 
 // 10 x 5 screen holding `sample`; the cursor does not move.
-void runEdits(const std::vector<ScreenCase>& cases)
-{
-    expectScreens(10, 5, sample, cases);
-}
-
-// ---------------------------------------------------------------- ED, EL, ECH
+void runEdits(const std::vector<ScreenCase>& cases) { expectScreens(10, 5, sample, cases); }
 
 TEST(EditErase, EraseInDisplayLineAndCharacters)
 {
@@ -162,8 +157,6 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
     }
 }
 
-// ---------------------------------------------------------------- ICH, DCH
-
 TEST(EditCharacters, InsertAndDeleteCharacters)
 {
     runEdits({
@@ -180,8 +173,6 @@ TEST(EditCharacters, InsertAndDeleteCharacters)
         {"DCH at the pending-wrap column", "\x1b[P", {10, 1}, {}},
     });
 }
-
-// ---------------------------------------------------------------- IL, DL
 
 // Inside the region and the margins, IL, DL, SU and SD are checked against a one-line-per-round
 // reference on random screens below.
@@ -219,21 +210,6 @@ TEST(EditLines, InsertAndDeleteLinesClearTheWrapFlagsAtTheSeams)
     feed(*terminal, "\x1b[M"); // line 1 and the line below the region
     EXPECT_EQ(wrapped(), (std::vector<bool>{true, false, true, false, false, true}));
 }
-
-TEST(EditLines, DeleteLinesOutsideTheRegionOnlyMarksRows)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, sample);
-    terminal->buffer->setScrollTop(1);
-    terminal->buffer->setScrollBottom(2);
-    moveTo(*terminal, 0, 4);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[M");
-    EXPECT_EQ(screenLines(*terminal), sample);
-    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 4}));
-}
-
-// ---------------------------------------------------------------- SU, SD
 
 TEST(EditScroll, ScrollDownWithMarginsSpanningTheScreenAndItsLookAlike)
 {
@@ -340,8 +316,6 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
     }
 }
 
-// ---------------------------------------------------------------- REP
-
 struct RepeatCase { const char* name; const char* input; Rows screen; CursorPosition end; };
 
 TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
@@ -363,16 +337,6 @@ TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
     }
 }
 
-TEST(EditRepeat, TheRepeatedWideCharacterKeepsItsPlaceholders)
-{
-    auto terminal = makeTerminal(10, 3);
-    feed(*terminal, "\xe4\xb8\xad\x1b[2b");
-    const BufferLine& line = screenLineObject(*terminal, 0);
-    EXPECT_EQ(line.getCell(4).width, 2);
-    EXPECT_EQ(line.getCell(4).code, 0x4E2D);
-    EXPECT_EQ(line.getCell(5).width, 0);
-}
-
 TEST(EditRepeat, TheRepeatedCellKeepsItsAttribute)
 {
     auto terminal = makeTerminal(10, 3);
@@ -384,8 +348,6 @@ TEST(EditRepeat, TheRepeatedCellKeepsItsAttribute)
     EXPECT_EQ(screenLine(*terminal, 0), "xxx");
     EXPECT_EQ(screenLineObject(*terminal, 0).getCell(2).attribute, red);
 }
-
-// ---------------------------------------------------------------- DECDC
 
 TEST(EditColumns, DeleteColumns)
 {
@@ -411,8 +373,6 @@ TEST(EditColumns, DeletedColumnsAreFilledWithSpacesAndUnwrapTheRows)
     EXPECT_EQ(last.attribute.bg, Attribute::Color::ansi256(5));
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
 }
-
-// ---------------------------------------------------------------- Line size
 
 TEST(EditLineSize, LineSizeChangesOnlyTheRenderMode)
 {

@@ -13,10 +13,7 @@
 namespace corvantix {
 namespace {
 
-std::string osc8(std::string_view uri)
-{
-    return "\x1b]8;;" + std::string(uri) + "\x1b\\";
-}
+std::string osc8(std::string_view uri) { return "\x1b]8;;" + std::string(uri) + "\x1b\\"; }
 
 const std::string osc8End = "\x1b]8;;\x1b\\";
 

@@ -40,10 +40,7 @@ struct Fixture : TerminalFixture {
     }
 };
 
-std::string csi(std::string_view body)
-{
-    return "\x1b[" + std::string(body);
-}
+std::string csi(std::string_view body) { return "\x1b[" + std::string(body); }
 
 TEST(MouseTest, ButtonCodes)
 {

@@ -26,19 +26,11 @@ std::string osc(std::string_view body, std::string_view terminator = BEL)
 }
 
 // The reply form: always ended by ST.
-std::string oscReply(std::string_view body)
-{
-    return "\x1b]" + std::string(body) + "\x1b\\";
-}
+std::string oscReply(std::string_view body) { return "\x1b]" + std::string(body) + "\x1b\\"; }
 
 using Fixture = TerminalFixture;
 
-std::uint16_t payloadAt(const Fixture& f, int col, int row)
-{
-    return f.terminal->getCharData(col, row)->payload.code;
-}
-
-// ---------------------------------------------------------------- Titles
+std::uint16_t payloadAt(const Fixture& f, int col, int row) { return f.terminal->getCharData(col, row)->payload.code; }
 
 TEST(OscTest, Titles)
 {
@@ -58,8 +50,6 @@ TEST(OscTest, Titles)
     feed(*f.terminal, osc("2;x") + osc(";t") + osc("x;t"));
     EXPECT_EQ(f.delegate.events, std::vector<std::string>{"setTerminalTitle(x)"});
 }
-
-// ---------------------------------------------------------------- OSC 4, 104
 
 TEST(OscTest, PaletteSetAndQuery)
 {
@@ -121,8 +111,6 @@ TEST(OscTest, PaletteReset)
         }
     }
 }
-
-// ---------------------------------------------------------------- OSC 10, 11, 12, 112
 
 TEST(OscTest, DynamicColorQueries)
 {
@@ -198,8 +186,6 @@ TEST(OscTest, DynamicColorsAreSetAndAnnouncedTwice)
     EXPECT_EQ(f.terminal->cursorColor(), Color(0xffff, 0xffff, 0xffff));
 }
 
-// ---------------------------------------------------------------- OSC 6, 7
-
 TEST(OscTest, CurrentDirectoryAndDocument)
 {
     Fixture f;
@@ -226,8 +212,6 @@ TEST(OscTest, CurrentDirectoryAndDocument)
     feed(*alone, osc("7;/x"));
     EXPECT_FALSE(alone->hostCurrentDirectory.has_value());
 }
-
-// ---------------------------------------------------------------- OSC 8
 
 TEST(OscTest, HyperlinkCellsCarryOnePayload)
 {
@@ -341,8 +325,6 @@ TEST(OscTest, FullRegistryGivesBackCodesNoCellShows)
     EXPECT_EQ(code, oldCode); // the released code was the only free one
 }
 
-// ---------------------------------------------------------------- OSC 9
-
 TEST(OscTest, ProgressReports)
 {
     struct Case {
@@ -381,8 +363,6 @@ TEST(OscTest, ProgressReportThatIsNotOneGoesToTheFallback)
     EXPECT_EQ(f.delegate.events, std::vector<std::string>{"progressReport(1,0)"});
 }
 
-// ---------------------------------------------------------------- OSC 52
-
 TEST(OscTest, Clipboard)
 {
     struct Case {
@@ -413,8 +393,6 @@ TEST(OscTest, Clipboard)
     }
 }
 
-// ---------------------------------------------------------------- OSC 777
-
 TEST(OscTest, Notifications)
 {
     struct Case { std::string payload; std::vector<std::string> events; };
@@ -432,8 +410,6 @@ TEST(OscTest, Notifications)
         EXPECT_EQ(f.delegate.events, c.events) << c.payload;
     }
 }
-
-// ---------------------------------------------------------------- OSC 1337
 
 TEST(OscTest, InlineContent)
 {
@@ -458,38 +434,6 @@ TEST(OscTest, InlineContent)
         EXPECT_EQ(f.delegate.events, c.events) << c.payload;
     }
 }
-
-TEST(OscTest, ImageSizeRequests)
-{
-    const std::vector<std::pair<std::string, ImageSizeRequest>> cases = {
-        {"199", ImageSizeRequest::cells(199)},      {"200", ImageSizeRequest::automatic()},
-        {"0", ImageSizeRequest::automatic()},       {"3x", ImageSizeRequest::automatic()},
-        {"100%", ImageSizeRequest::percent(100)},   {"101%", ImageSizeRequest::automatic()},
-        {"4095px", ImageSizeRequest::pixels(4095)}, {"4096px", ImageSizeRequest::automatic()},
-        {"99999999999999999999999", ImageSizeRequest::automatic()},
-    };
-    for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(Terminal::parseImageSizeRequest({{"width", value}}, "width"), expected) << value;
-    }
-    EXPECT_EQ(Terminal::parseImageSizeRequest({{"height", "5"}}, "width"), ImageSizeRequest::automatic());
-}
-
-TEST(OscTest, InlineFileArguments)
-{
-    const auto parse = [](std::string_view text) {
-        return Terminal::parseInlineFileArguments(
-            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    };
-    using Map = std::map<std::string, std::string>;
-    EXPECT_EQ(parse("a=1;b=2=3"), (Map{{"a", "1"}, {"b", "2=3"}}));
-    EXPECT_EQ(parse("a=1;a=2"), (Map{{"a", "2"}}));
-    EXPECT_EQ(parse("a=1;;b=2"), (Map{{"a", "1"}}));
-    EXPECT_EQ(parse("a=1;b"), (Map{{"a", "1"}}));
-    EXPECT_EQ(parse("a=\xff;b=2"), Map{});
-    EXPECT_EQ(parse(""), Map{});
-}
-
-// ---------------------------------------------------------------- Malformed
 
 TEST(OscTest, MalformedCommandsAreDroppedWithoutReply)
 {

@@ -93,10 +93,7 @@ public:
     // A handler still installed would report to a destroyed recorder.
     ~Recorder() { parser.activeDcsHandler.reset(); }
 
-    void recordPrintStateResets()
-    {
-        parser.printStateReset = [this] { add("printStateReset"); };
-    }
+    void recordPrintStateResets() { parser.printStateReset = [this] { add("printStateReset"); }; }
 
     Lines feed(std::string_view data)
     {
@@ -324,10 +321,7 @@ TEST(ParserStrings, RegisteredOscHandlerComesFirst)
     EXPECT_EQ(received, "'file:///tmp'");
 }
 
-std::string repeated(char c, std::size_t count)
-{
-    return std::string(count, c);
-}
+std::string repeated(char c, std::size_t count) { return std::string(count, c); }
 
 void feedInChunks(Recorder& recorder, const std::string& data, std::size_t chunk)
 {
@@ -430,36 +424,6 @@ TEST(ParserCsi, IntermediatesAreCapped)
     recorder.feed("\x1b" + repeated(' ', 1000) + "F");
     ASSERT_EQ(recorder.lines.size(), 1u);
     EXPECT_EQ(recorder.lines[0], "esc <" + std::to_string(EscapeSequenceParser::maxCollectLength) + " bytes> F");
-}
-
-TEST(ParserTable, StatesAndTransitions)
-{
-
-    const TransitionTable& table = TransitionTable::shared();
-    EXPECT_EQ(&table, &TransitionTable::shared());
-    for (std::uint8_t raw = 0; raw < parserStateCount; ++raw) {
-        const ParserState state = *parserStateFromRawValue(raw);
-        SCOPED_TRACE(parserStateName(state));
-        for (unsigned b = 0; b <= 0xA0; ++b) {
-            EXPECT_NE(table.entry(state, static_cast<std::uint8_t>(b)) >> 4, 15);
-        }
-        // EM is an error everywhere; SUB executes and goes to ground except in the OSC/APC
-        // strings, which it ends.
-        EXPECT_EQ(table.action(state, 0x19), ParserAction::error);
-        EXPECT_EQ(table.nextState(state, 0x19), ParserState::ground);
-        const bool string = state == ParserState::oscString || state == ParserState::apcString;
-        EXPECT_EQ(table.action(state, 0x1A), string ? ParserAction::oscEnd : ParserAction::execute);
-        EXPECT_EQ(table.nextState(state, 0x1A), ParserState::ground);
-    }
-}
-
-TEST(ParserDecimal, Codes)
-{
-    EXPECT_EQ(parseDecimal(bytesOf("0")), 0);
-    EXPECT_EQ(parseDecimal(bytesOf("2147483647")), 2147483647);
-    EXPECT_EQ(parseDecimal(bytesOf("2147483648")), std::nullopt);
-    EXPECT_EQ(parseDecimal(bytesOf("")), std::nullopt);
-    EXPECT_EQ(parseDecimal(bytesOf("-1")), std::nullopt);
 }
 
 } // namespace

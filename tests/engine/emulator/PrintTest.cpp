@@ -31,8 +31,6 @@ std::unique_ptr<Terminal> makeNarrowIndicatorTerminal(int cols, int rows)
     return std::make_unique<Terminal>(nullptr, options);
 }
 
-// ---------------------------------------------------------------- Screen results
-
 struct PrintCase {
     const char* name;
     int cols;
@@ -41,10 +39,7 @@ struct PrintCase {
     CursorPosition cursor;
 };
 
-void PrintTo(const PrintCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const PrintCase& c, std::ostream* out) { *out << c.name; }
 
 class PrintScreen : public ::testing::TestWithParam<PrintCase> {};
 
@@ -111,8 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         PrintCase{"DelIsDropped", 20, "ab\x7f" "c", {"abc"}, {3, 0}}),
     [](const ::testing::TestParamInfo<PrintCase>& info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------- Cells and the cluster table
-
 TEST(Print, CombiningMarkMakesOneClusterCell)
 {
     const auto terminal = makeTerminal(20, 2);
@@ -125,30 +118,6 @@ TEST(Print, CombiningMarkMakesOneClusterCell)
     // The same cluster again reuses its code.
     feed(*terminal, "e\xcc\x81");
     EXPECT_EQ(cellAt(*terminal, 1, 0).code, cell.code);
-}
-
-TEST(Print, WideCharacterCellAndPlaceholder)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\x1b[31m\xe4\xb8\xad");
-    const CharData& head = cellAt(*terminal, 0, 0);
-    const CharData& tail = cellAt(*terminal, 1, 0);
-    EXPECT_EQ(head.code, 0x4E2D);
-    EXPECT_EQ(head.width, 2);
-    EXPECT_EQ(tail.code, 0);
-    EXPECT_EQ(tail.width, 0);
-    EXPECT_EQ(head.attribute.fg, Attribute::Color::ansi256(1));
-}
-
-TEST(Print, SupplementaryScalarsGoThroughTheTable)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f\x98\x80\xf0\x9f\x98\x80");
-    const std::int32_t code = cellAt(*terminal, 0, 0).code;
-    EXPECT_GE(code, Terminal::firstCharIndex);
-    EXPECT_EQ(cellAt(*terminal, 2, 0).code, code);
-    EXPECT_EQ(terminal->getCharacter(code), U"\U0001F600");
-    EXPECT_EQ(terminal->charToIndexMap.size(), 1u);
 }
 
 TEST(Print, CharacterCodes)

@@ -34,10 +34,7 @@ public:
     std::optional<TerminalColors> colors; // none: the terminal's own colours
 
     // Number of events equal to `event`.
-    int count(std::string_view event) const
-    {
-        return static_cast<int>(std::count(events.begin(), events.end(), event));
-    }
+    int count(std::string_view event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
     // Number of events whose name (the text before "(") is `name`.
     int countNamed(std::string_view name) const
     {

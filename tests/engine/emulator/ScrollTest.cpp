@@ -16,8 +16,6 @@ using Rows = std::vector<std::string>;
 
 const Rows letters = {"aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc", "dddddddddd", "eeeeeeeeee"};
 
-// ---------------------------------------------------------------- LF, IND, RI, NEL, CR, BS
-
 TEST(ScrollMoves, LinesMoveAndScrollAsTheRegionAndMarginsSay)
 {
     expectScreens(10, 5, letters, {
@@ -104,8 +102,6 @@ TEST(ScrollMoves, LineFeedTellsTheDelegateButIndexDoesNot)
     EXPECT_EQ(delegate.count("linefeed"), 1);
 }
 
-// ---------------------------------------------------------------- Scrolling into the scrollback
-
 TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
 {
     TerminalOptions options;
@@ -154,36 +150,6 @@ TEST(ScrollScrollback, ScrollingPushesTheTopLineAndTheViewFollows)
     EXPECT_EQ(scrollbackLines(*terminal), (Rows{"aaaaaaaaaa", "bbbbbbbbbb"}));
     EXPECT_EQ(screenLines(*terminal), (Rows{"cccccccccc", "dddddddddd", "eeeeeeeeee", "", ""}));
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"scrolled(1)", "linefeed", "scrolled(2)", "linefeed"}));
-}
-
-TEST(ScrollScrollback, UserScrollingKeepsTheViewOnTheSameText)
-{
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 5;
-    options.scrollback = 3;
-    Terminal terminal(nullptr, options);
-    Buffer& screen = *terminal.buffer;
-    feed(terminal, "\n\n\n\n\n"); // one scroll: yBase 1
-    ASSERT_EQ(screen.yBase(), 1);
-
-    terminal.userScrolling = true;
-    screen.setYDisp(0);
-    feed(terminal, "\n\n"); // ring not full: yBase grows, the view stays
-    EXPECT_EQ(screen.yBase(), 3);
-    EXPECT_EQ(screen.yDisp(), 0);
-
-    screen.setYDisp(2);
-    feed(terminal, "\n"); // ring full: the oldest line is dropped and the view moves with its text
-    EXPECT_EQ(screen.lines().count(), 8);
-    EXPECT_EQ(screen.yBase(), 3);
-    EXPECT_EQ(screen.linesTop, 1);
-    EXPECT_EQ(screen.yDisp(), 1);
-
-    terminal.userScrolling = false;
-    feed(terminal, "\n");
-    EXPECT_EQ(screen.yDisp(), screen.yBase());
-    EXPECT_EQ(screen.linesTop, 2);
 }
 
 TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
@@ -250,8 +216,6 @@ TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean
     const int yDisp = terminal->buffer->yDisp();
     EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{yDisp + 1, yDisp + 3}));
 }
-
-// ---------------------------------------------------------------- Semantic prompt lines
 
 TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
 {

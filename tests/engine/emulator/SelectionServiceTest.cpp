@@ -25,10 +25,7 @@ struct Span {
     }
 };
 
-Span spanOf(const SelectionService& s)
-{
-    return Span{s.start, s.end};
-}
+Span spanOf(const SelectionService& s) { return Span{s.start, s.end}; }
 
 struct Fixture {
     explicit Fixture(std::string_view text, int cols = 30, int rows = 6)
@@ -46,10 +43,7 @@ struct Fixture {
 
 struct WordCase { const char* name; int col; int row; Span expected; };
 
-void PrintTo(const WordCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const WordCase& c, std::ostream* out) { *out << c.name; }
 
 class DoubleClick : public ::testing::TestWithParam<WordCase> {};
 

@@ -13,10 +13,7 @@
 namespace corvantix {
 namespace {
 
-std::string mark(std::string_view body)
-{
-    return "\x1b]133;" + std::string(body) + "\x07";
-}
+std::string mark(std::string_view body) { return "\x1b]133;" + std::string(body) + "\x07"; }
 
 std::string repeat(std::string_view text, int count)
 {
@@ -54,8 +51,6 @@ struct Fixture : TerminalFixture {
     }
     bool consumed = false;
 };
-
-// ---------------------------------------------------------------- OSC 133
 
 TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
 {
@@ -212,8 +207,6 @@ TEST(SemanticPromptTest, OutputClearsTheHardContinuationOfTheCursorLine)
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), std::nullopt);
 }
 
-// ---------------------------------------------------------------- Prompt zones in the buffer
-
 TEST(SemanticPromptBufferTest, GroupNumbers)
 {
     Fixture f;
@@ -246,21 +239,6 @@ TEST(SemanticPromptBufferTest, MarkColumnsAreClamped)
               (std::vector<SemanticMark>{{SemanticPromptKind::initial, 0, 1}, {SemanticPromptKind::secondary, 19, 1}}));
 }
 
-TEST(SemanticPromptBufferTest, RowInPromptOnlyWhilePromptOrArmed)
-{
-    Fixture f;
-    feed(*f.terminal, mark("A") + "$ ");
-    Buffer& screen = f.screen();
-    for (const auto state : {SemanticInputState::idle, SemanticInputState::prompt, SemanticInputState::armed,
-                             SemanticInputState::submitted}) {
-        screen.semanticInput = state;
-        const bool expected = state == SemanticInputState::prompt || state == SemanticInputState::armed;
-        EXPECT_EQ(screen.isRowInSemanticPrompt(0), expected) << toString(state);
-        EXPECT_FALSE(screen.isRowInSemanticPrompt(1)) << toString(state);
-        EXPECT_FALSE(screen.isRowInSemanticPrompt(-1)) << toString(state);
-    }
-}
-
 TEST(SemanticPromptBufferTest, PromptStartFollowsItsLineThroughScrolling)
 {
     // 5 rows and 10 lines of history: 15 lines, then the oldest are recycled.
@@ -288,69 +266,6 @@ TEST(SemanticPromptBufferTest, PromptStartFollowsItsLineThroughScrolling)
     EXPECT_EQ(screen.semanticPromptStartRow(), std::nullopt);
     EXPECT_EQ(screen.semanticPromptStartLine, nullptr);
 }
-
-TEST(SemanticPromptBufferTest, LostStartFallsBackToTheNearestActiveMark)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(1);
-    screen.addSemanticMark(SemanticPromptKind::initial, 1, 0);
-    screen.addSemanticMark(SemanticPromptKind::secondary, 3, 0);
-    // The start line is replaced by another object: the search starts at the cursor line.
-    screen.lines().setLine(1, BufferLine::create(20));
-    feed(*f.terminal, "\x1b[5;1H");
-    EXPECT_EQ(screen.semanticPromptStartRow(), 3);
-    EXPECT_EQ(screen.semanticPromptStartLine, screen.lines()[3]);
-
-    // Below the cursor when nothing is at or above it.
-    screen.lines()[3]->setSemanticMarks({});
-    screen.addSemanticMark(SemanticPromptKind::initial, 4, 0);
-    feed(*f.terminal, "\x1b[1;1H");
-    screen.semanticPromptStartLine = BufferLine::create(20);
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-}
-
-TEST(SemanticPromptBufferTest, FindRowOfLineByIdentity)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    const auto line = screen.lines()[3];
-    for (const int hint : {-5, 4, 100})
-        EXPECT_EQ(screen.findRowOfLine(line.get(), hint), 3) << hint;
-    const auto stranger = BufferLine::initCopy(*line); // equal content, another object
-    EXPECT_EQ(screen.findRowOfLine(stranger.get(), 3), std::nullopt);
-}
-
-TEST(SemanticPromptBufferTest, ClickTargetAndRowKinds)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    // Line 1: the prompt; line 2: hard-continued, with a secondary prompt at column 2; line 3:
-    // hard-continued, without marks.
-    feed(*f.terminal, "\r\n" + mark("A") + "$ " + mark("B") + "echo \\\r\n");
-    feed(*f.terminal, "> " + mark("P;k=s") + "x\r\n");
-    ASSERT_EQ(screen.semanticPromptStartRow(), 1);
-
-    EXPECT_EQ(screen.semanticClickTarget(5, 0), (Position{0, 1})); // above the start: the start
-    EXPECT_EQ(screen.semanticClickTarget(5, 1), (Position{0, 1}));
-    EXPECT_EQ(screen.semanticClickTarget(1, 2), (Position{0, 1})); // left of the secondary mark
-    EXPECT_EQ(screen.semanticClickTarget(2, 2), (Position{2, 2}));
-    EXPECT_EQ(screen.semanticClickTarget(0, 3), (Position{2, 2}));
-
-    struct Case { int row; SemanticContent kind; };
-    const std::vector<Case> kinds = {
-        {0, SemanticContent::none()},
-        {1, SemanticContent::prompt(SemanticPromptKind::initial)},
-        {2, SemanticContent::prompt(SemanticPromptKind::continuation)}, // its secondary mark
-        {3, SemanticContent::prompt(SemanticPromptKind::continuation)}, // hard-continued below it
-        {4, SemanticContent::none()},
-        {-1, SemanticContent::none()},
-    };
-    for (const Case& c : kinds)
-        EXPECT_EQ(f.terminal->semanticRowKind(c.row), c.kind) << c.row;
-}
-
-// ---------------------------------------------------------------- Click-to-move
 
 // "$ " then the command; the cursor ends after it on line 0.
 void promptWithCommand(Fixture& f, std::string_view options, std::string_view command)

@@ -22,10 +22,7 @@ public:
             apply(name, value);
         }
     }
-    ~ScopedEnvironment()
-    {
-        for (const auto& [name, value] : saved_) apply(name, value);
-    }
+    ~ScopedEnvironment() { for (const auto& [name, value] : saved_) apply(name, value); }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 

@@ -40,8 +40,6 @@ std::vector<int> tabStopColumns(const Buffer& screen)
     return columns;
 }
 
-// ---------------------------------------------------------------- Synchronized output and resets
-
 TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
 {
     for (const bool byReset : {false, true}) {
@@ -140,8 +138,6 @@ TEST(FeedPayloadText, Utf8AndAsciiDecoding)
     }
 }
 
-// ---------------------------------------------------------------- Refresh ranges after feeds
-
 TEST(FeedRefreshAfterFeeds, EachKindOfOutputMarksItsRows)
 {
     struct Case {
@@ -192,8 +188,6 @@ TEST(FeedRefreshAfterFeeds, LineNumbersFollowTheViewThroughTheScrollback)
     EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 2}));
     EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{3, 4}));
 }
-
-// ---------------------------------------------------------------- Resize with printed text
 
 TEST(TerminalResize, WrappedOutputIsJoinedAndCutAgainAndTheCursorKeepsItsLine)
 {
@@ -343,8 +337,6 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
     EXPECT_EQ(narrow->getDims(), std::make_pair(2, 1));
     EXPECT_EQ(std::make_pair(narrow->options.cols, narrow->options.rows), std::make_pair(1, 0));
 }
-
-// ---------------------------------------------------------------- A partial character before a sequence
 
 // An escape sequence, like a control byte, proves a waiting partial UTF-8 character broken:
 // the lead byte shows its Latin-1 fallback instead of vanishing.

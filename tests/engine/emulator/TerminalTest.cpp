@@ -23,10 +23,7 @@ TerminalOptions sized(int cols, int rows)
     return options;
 }
 
-CharData letter(char32_t scalar)
-{
-    return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute());
-}
+CharData letter(char32_t scalar) { return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute()); }
 
 TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
@@ -189,41 +186,6 @@ TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
     EXPECT_EQ(terminal.getScrollInvariantLine(6), terminal.buffer->lines()[1].get())
         << "line numbers count the lines dropped from the ring";
     EXPECT_EQ(terminal.getScrollInvariantLine(1), nullptr);
-}
-
-TEST(TerminalInstance, ResettingKittyGraphicsDropsLineImagesAndEmptiesTheStore)
-{
-    Terminal terminal(nullptr, sized(10, 4));
-    terminal.activateAltBuffer(std::nullopt);
-    for (Buffer* screen : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
-        BufferLine::Images images{std::make_shared<FakeImage>()};
-        screen->lines()[2]->setImages(images);
-        screen->recountLinesWithImages();
-        ASSERT_EQ(screen->linesWithImagesCount(), 1);
-    }
-    KittyGraphicsState& store = terminal.kittyGraphicsState;
-    store.imagesById[7] = {{}, 100, 3};
-    store.imageNumbers[2] = 7;
-    store.placementsByKey[{7, 1}] = {};
-    store.totalImageBytes = 100;
-    store.nextImageAccessTick = 4;
-    store.nextImageId = 9;
-    terminal.clearUpdateRange();
-
-    terminal.resetKittyGraphics();
-
-    for (Buffer* screen : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
-        EXPECT_FALSE(screen->lines()[2]->images().has_value());
-        EXPECT_EQ(screen->linesWithImagesCount(), 0);
-    }
-    EXPECT_TRUE(store.imagesById.empty());
-    EXPECT_TRUE(store.imageNumbers.empty());
-    EXPECT_TRUE(store.placementsByKey.empty());
-    EXPECT_EQ(store.totalImageBytes, 0);
-    EXPECT_EQ(store.nextImageAccessTick, 1u);
-    EXPECT_EQ(store.nextImageId, 9u) << "ids are not handed out twice";
-    ASSERT_TRUE(terminal.getUpdateRange().has_value());
-    EXPECT_EQ(*terminal.getUpdateRange(), (UpdateRange{0, 3}));
 }
 
 } // namespace

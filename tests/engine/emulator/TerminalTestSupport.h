@@ -29,15 +29,9 @@ inline std::unique_ptr<Terminal> makeTerminal(int cols = 80, int rows = 25, Term
     return std::make_unique<Terminal>(delegate, options);
 }
 
-inline void feed(Terminal& terminal, std::string_view bytes)
-{
-    terminal.feed(bytes);
-}
+inline void feed(Terminal& terminal, std::string_view bytes) { terminal.feed(bytes); }
 
-inline void feed(Terminal& terminal, std::span<const std::uint8_t> bytes)
-{
-    terminal.feed(bytes);
-}
+inline void feed(Terminal& terminal, std::span<const std::uint8_t> bytes) { terminal.feed(bytes); }
 
 // Feeds the bytes one at a time, as a program writing one byte per read would.
 inline void feedByteByByte(Terminal& terminal, std::string_view bytes)
@@ -89,10 +83,7 @@ struct CursorPosition {
     friend bool operator==(const CursorPosition&, const CursorPosition&) = default;
 };
 
-inline CursorPosition cursor(const Terminal& terminal)
-{
-    return {terminal.buffer->x(), terminal.buffer->y()};
-}
+inline CursorPosition cursor(const Terminal& terminal) { return {terminal.buffer->x(), terminal.buffer->y()}; }
 
 // Lets gtest print cursor positions in failure messages.
 inline void PrintTo(const CursorPosition& position, std::ostream* out)
@@ -153,10 +144,7 @@ struct ScreenCase {
     std::string modes;
 };
 
-inline void PrintTo(const ScreenCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+inline void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.name; }
 
 // Names parameterised tests after their case's `name`: its words capitalised and joined
 // ("the dot alone" gives "TheDotAlone"), as test names allow only letters and digits.

@@ -18,10 +18,7 @@ std::string textBetween(const Terminal& terminal, int startCol, int startRow, in
     return terminal.getDisplayText(Position{startCol, startRow}, Position{endCol, endRow});
 }
 
-std::string bytesText(const std::vector<std::uint8_t>& bytes)
-{
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string bytesText(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 TEST(TextTest, RowTextOfOneRow)
 {

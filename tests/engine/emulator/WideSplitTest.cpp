@@ -73,10 +73,7 @@ SplitCase split(const char* name, std::string input, std::vector<std::string> ro
     return SplitCase{name, std::move(input), std::move(rows), narrowTo};
 }
 
-void PrintTo(const SplitCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << c.name; }
 
 class WideSplit : public ::testing::TestWithParam<SplitCase> {};
 
@@ -144,14 +141,9 @@ TEST(WideSplit, TheBlankKeepsTheAttributeOfTheWideCharacter)
     EXPECT_NE(blank.attribute, terminal->curAttr);
 }
 
-// ---------------------------------------------------------------- HT at the pending-wrap column
-
 struct TabCase { const char* name; std::string input; std::vector<std::string> rows; CursorPosition cursor; };
 
-void PrintTo(const TabCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const TabCase& c, std::ostream* out) { *out << c.name; }
 
 class TabAtTheEdge : public ::testing::TestWithParam<TabCase> {};
 
@@ -173,8 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TabCase{"AtTheRightMargin", "\x1b[?69h\x1b[1;5sabcde\tX", {"abcde", "X"}, {1, 1}},
                       TabCase{"BeforeTheEdgeStillMoves", "abc\tX", {"abc     X"}, {9, 0}}),
     [](const ::testing::TestParamInfo<TabCase>& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------- Right margin after widening
 
 TEST(RightMargin, FollowsTheLastColumnWhenTheScreenWidensUnlessInside)
 {
