@@ -61,18 +61,6 @@ TEST(BidiStateTest, DirectionCommands)
     }
 }
 
-TEST(BidiStateTest, OtherFieldsAreKept)
-{
-    TerminalOptions options;
-    options.initialBidiState.supportMode = BidiSupportMode::explicit_;
-    options.initialBidiState.autodetectDirection = false;
-    options.initialBidiState.boxMirroring = true;
-    Terminal terminal(nullptr, options);
-    feed(terminal, "\x1b[3 S");
-    EXPECT_EQ(terminal.currentBidiState,
-              (BidiPresentationState{BidiSupportMode::explicit_, false, rtl, true}));
-}
-
 TEST(BidiStateTest, LinesTakeTheDirection)
 {
     auto terminal = makeTerminal(10, 5);
@@ -93,26 +81,6 @@ TEST(BidiStateTest, LinesTakeTheDirection)
     EXPECT_EQ(lineDirection(*terminal, 1), rtl);
     feed(*terminal, "x\r\n");
     EXPECT_EQ(lineDirection(*terminal, 4), ltr);
-}
-
-TEST(BidiStateTest, CursorInsideAParagraphLeavesItsLines)
-{
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "abc");
-    feed(*terminal, "\x1b[3 S");
-    EXPECT_EQ(lineDirection(*terminal, 0), ltr);
-    EXPECT_EQ(terminal->currentBidiState.fallbackDirection, rtl);
-}
-
-TEST(BidiStateTest, AlternateScreenGetsTheDirectionToo)
-{
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "\x1b[3 S\x1b[?1049h\x1b[2J");
-    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
-    for (int row = 0; row < 5; ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(lineDirection(*terminal, row), rtl);
-    }
 }
 
 } // namespace

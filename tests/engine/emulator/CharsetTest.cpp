@@ -60,25 +60,6 @@ TEST(Charset, RestoreBringsBackTheMapButNotTheSlots)
     EXPECT_EQ(screenLine(*terminal, 0), "q");
 }
 
-TEST(Charset, SettingTheInvokedSlotTakesEffectAtOnce)
-{
-    const auto terminal = makeTerminal(20, 3);
-    terminal->setgLevel(2);
-    terminal->setCharset(1, &CharSets::german);
-    EXPECT_EQ(terminal->charset, nullptr);
-    terminal->setCharset(2, &CharSets::swiss);
-    EXPECT_EQ(terminal->charset, &CharSets::swiss);
-    terminal->setgLevel(1);
-    EXPECT_EQ(terminal->charset, &CharSets::german);
-
-    // Levels past G3 invoke nothing and designate nothing.
-    terminal->setCharset(4, &CharSets::french);
-    EXPECT_EQ(terminal->gCharsets[1], &CharSets::german);
-    terminal->setgLevel(4);
-    EXPECT_EQ(terminal->gLevel, 4);
-    EXPECT_EQ(terminal->charset, nullptr);
-}
-
 TEST(Charset, DesignateTakesIntermediateAndFinal)
 {
     const auto terminal = makeTerminal(20, 3);

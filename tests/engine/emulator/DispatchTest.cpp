@@ -85,29 +85,6 @@ TEST(Dispatch, SaveCursorBecomesSetMarginsInMarginMode)
     EXPECT_EQ(traced.route(csi("2;10s")), std::vector<std::string>{"cmdSetMargins"});
 }
 
-TEST(Dispatch, InlineHandlersSetTitleModesAndShiftCapture)
-{
-    Traced traced;
-    Terminal& t = *traced.terminal;
-    traced.route(csi(">1;3;9t"));
-    EXPECT_TRUE(t.xtermTitleQueryHex);
-    EXPECT_TRUE(t.xtermTitleQueryUtf);
-    EXPECT_FALSE(t.xtermTitleSetHex);
-    EXPECT_FALSE(t.xtermTitleSetUtf);
-    traced.route(csi(">0;2t") + csi(">3T"));
-    EXPECT_TRUE(t.xtermTitleSetHex);
-    EXPECT_TRUE(t.xtermTitleSetUtf);
-    EXPECT_TRUE(t.xtermTitleQueryHex);
-    EXPECT_FALSE(t.xtermTitleQueryUtf);
-
-    traced.route(csi(">1s"));
-    EXPECT_TRUE(t.mouseShiftCapture);
-    traced.route(csi(">5s"));
-    EXPECT_TRUE(t.mouseShiftCapture) << "other values change nothing";
-    traced.route(csi(">s"));
-    EXPECT_FALSE(t.mouseShiftCapture);
-}
-
 TEST(Dispatch, DecrqssGetsAHandlerAndSixelNoneYet)
 {
     Traced traced;

@@ -119,15 +119,6 @@ TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 5}));
 }
 
-TEST(EditErase, EraseScrollbackWithoutHistoryChangesNothing)
-{
-    auto terminal = makeTerminal(10, 5);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[3J");
-    EXPECT_EQ(terminal->buffer->lines().count(), 5);
-    EXPECT_EQ(terminal->getUpdateRange(), std::nullopt);
-}
-
 TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
 {
     const std::vector<std::pair<const char*, CursorPosition>> erasing = {
@@ -335,18 +326,6 @@ TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
         EXPECT_EQ(screenLines(*terminal), c.screen);
         EXPECT_EQ(cursor(*terminal), c.end);
     }
-}
-
-TEST(EditRepeat, TheRepeatedCellKeepsItsAttribute)
-{
-    auto terminal = makeTerminal(10, 3);
-    Attribute red;
-    red.fg = Attribute::Color::ansi256(1);
-    screenLineObject(*terminal, 0).setCell(0, CharData('x', 1, red));
-    moveTo(*terminal, 1, 0);
-    feed(*terminal, "\x1b[2b");
-    EXPECT_EQ(screenLine(*terminal, 0), "xxx");
-    EXPECT_EQ(screenLineObject(*terminal, 0).getCell(2).attribute, red);
 }
 
 TEST(EditColumns, DeleteColumns)

@@ -105,21 +105,5 @@ TEST(KittyKeysTest, ResetClearsBothScreens)
     EXPECT_EQ(terminal->keyboardModeAlt, KeyboardModeState{});
 }
 
-TEST(KittyKeysTest, OtherIntermediatesAreNotKeyboardSequences)
-{
-    auto terminal = makeTerminal();
-    const int none[] = {1};
-    const std::uint8_t twoBytes[] = {'>', '>'};
-    const std::uint8_t other[] = {'!'};
-    EXPECT_FALSE(terminal->cmdCsiU(none, {}));
-    EXPECT_FALSE(terminal->cmdCsiU(none, twoBytes));
-    EXPECT_FALSE(terminal->cmdCsiU(none, other));
-    EXPECT_EQ(terminal->activeKeyboardFlags(), 0);
-
-    // CSI u without intermediates restores the saved cursor.
-    feed(*terminal, "\x1b[3;4H\x1b[s\x1b[10;10H\x1b[u");
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{3, 2}));
-}
-
 } // namespace
 } // namespace corvantix

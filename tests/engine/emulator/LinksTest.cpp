@@ -59,21 +59,6 @@ TEST(LinksTest, ExplicitLinksUnderTheirCells)
     }
 }
 
-TEST(LinksTest, ExplicitLinkOverTwoRowsIsReportedPerRow)
-{
-    auto terminal = makeTerminal(10, 3);
-    feed(*terminal, "abcdefg" + osc8("http://b.example/") + "HIJKLMNOP" + osc8End + "q");
-    const std::optional<LinkMatch> upper = linkAt(*terminal, 8, 0);
-    ASSERT_TRUE(upper.has_value());
-    EXPECT_EQ(upper->range, (ColumnRange{7, 10}));
-    EXPECT_EQ(upper->rowRanges, (std::vector<RowRange>{{0, {7, 10}}}));
-
-    const std::optional<LinkMatch> lower = linkAt(*terminal, 2, 1);
-    ASSERT_TRUE(lower.has_value());
-    EXPECT_EQ(lower->range, (ColumnRange{0, 6}));
-    EXPECT_EQ(lower->rowRanges, (std::vector<RowRange>{{1, {0, 6}}}));
-}
-
 TEST(LinksTest, ImplicitLinksOnOneRow)
 {
     struct Case { const char* name; std::string bytes; int col; std::optional<std::string> text; ColumnRange range; };
@@ -139,17 +124,6 @@ TEST(LinksTest, UrlWrappedOverTwoRowsStopsBeforeTrailingPunctuation)
     }
     // The comma and the full stop after the link belong to no link.
     EXPECT_FALSE(linkAt(*terminal, 5, 1).has_value());
-}
-
-TEST(LinksTest, WrappedRowKeepsItsLeadingSpace)
-{
-    // The link ends exactly at the right edge; the space that starts the next row ends it.
-    auto terminal = makeTerminal(20, 4);
-    feed(*terminal, "http://example.com/x now");
-    const std::optional<LinkMatch> match = linkAt(*terminal, 3, 0);
-    ASSERT_TRUE(match.has_value());
-    EXPECT_EQ(match->text, "http://example.com/x");
-    EXPECT_EQ(match->rowRanges, (std::vector<RowRange>{{0, {0, 20}}}));
 }
 
 TEST(LinksTest, LongLinkBrokenByHardLineEnds)
@@ -257,20 +231,6 @@ TEST(LinksTest, LinksOfOneTerminalLeaveCodesForTheOthers)
     ASSERT_TRUE(match.has_value());
     EXPECT_EQ(match->text, "http://other.example/");
     EXPECT_EQ(match->range, (ColumnRange{2, 6}));
-}
-
-TEST(LinksTest, HyperlinkPayloadText)
-{
-    struct Case { const char* payload; std::optional<std::string> uri; };
-    const Case cases[] = {
-        {"id=1;http://a.example/", "http://a.example/"},
-        {";", ""},
-        {"http://no-separator.example/", std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.payload);
-        EXPECT_EQ(parseHyperlinkPayload(c.payload), c.uri);
-    }
 }
 
 } // namespace

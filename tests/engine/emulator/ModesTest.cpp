@@ -109,33 +109,6 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
     }
 }
 
-TEST(ModesTest, MouseModesAndEncodings)
-{
-    struct Case { const char* input; MouseMode mode; MouseProtocolEncoding encoding; int notifications; };
-    const std::vector<Case> cases = {
-        {"\x1b[?9h", MouseMode::x10, MouseProtocolEncoding::x10, 1},
-        {"\x1b[?1000;1006h", MouseMode::vt200, MouseProtocolEncoding::sgr, 1},
-        {"\x1b[?1002h", MouseMode::buttonEventTracking, MouseProtocolEncoding::x10, 1},
-        // Every store notifies, also an unchanged one; encodings notify nobody.
-        {"\x1b[?1000h\x1b[?1000h", MouseMode::vt200, MouseProtocolEncoding::x10, 2},
-        {"\x1b[?1005h", MouseMode::off, MouseProtocolEncoding::utf8, 0},
-        // Any of the four resets switches reporting off, whichever was on.
-        {"\x1b[?1003h\x1b[?9l", MouseMode::off, MouseProtocolEncoding::x10, 2},
-        {"\x1b[?9h\x1b[?1002l", MouseMode::off, MouseProtocolEncoding::x10, 2},
-        // Any encoding reset falls back to x10.
-        {"\x1b[?1015h\x1b[?1006l", MouseMode::off, MouseProtocolEncoding::x10, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        f.delegate.clear();
-        feed(*f.terminal, c.input);
-        EXPECT_EQ(f.terminal->mouseMode(), c.mode);
-        EXPECT_EQ(f.terminal->mouseProtocol, c.encoding);
-        EXPECT_EQ(f.delegate.count("mouseModeChanged"), c.notifications);
-    }
-}
-
 TEST(ModesTest, FocusReportingSendsTheCurrentStateAtOnce)
 {
     Fixture f;
@@ -151,30 +124,6 @@ TEST(ModesTest, FocusReportingSendsTheCurrentStateAtOnce)
 
     feed(*f.terminal, "\x1b[62;2\"p");
     EXPECT_EQ(f.reply("\x1b[?1004h"), "\x9bI");
-}
-
-TEST(ModesTest, ReverseVideoRedrawsAndNotifiesOnlyOnChange)
-{
-    Fixture f;
-    Terminal& t = *f.terminal;
-    t.clearUpdateRange();
-    feed(t, "\x1b[?5h\x1b[?5h");
-    EXPECT_TRUE(t.reverseColors);
-    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 1);
-    EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, t.rows}));
-    feed(t, "\x1b[?5l\x1b[?5l");
-    EXPECT_FALSE(t.reverseColors);
-    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 2);
-}
-
-TEST(ModesTest, Decset2ClearsEveryCharacterSet)
-{
-    Fixture f(10, 2);
-    Terminal& t = *f.terminal;
-    feed(t, "\x1b(0\x1b)0\x1b*0\x1b+0\x1b[?2hq\x0eq\x1bnq");
-    for (const CharacterMap* slot : t.gCharsets)
-        EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(screenLine(t, 0), "qqq");
 }
 
 TEST(ModesTest, ColumnModeNeedsPermissionAndEndsInAFullReset)
@@ -234,26 +183,6 @@ TEST(ModesTest, Mode47KeepsTheAlternateContentAnd1047DiscardsIt)
     }
 }
 
-TEST(ModesTest, SwitchingToTheActiveScreenRunsOnlyTheTail)
-{
-    Fixture f(10, 6);
-    Terminal& t = *f.terminal;
-    feed(t, "\x1b[?47h\x1b[Halt\x1b[?25l");
-    t.clearUpdateRange();
-    f.delegate.clear();
-    feed(t, "\x1b[?47h");
-    EXPECT_TRUE(t.isCurrentBufferAlternate());
-    EXPECT_EQ(screenLine(t, 0), "alt");
-    EXPECT_EQ(t.getUpdateRange(), (UpdateRange{0, 5}));
-    EXPECT_FALSE(t.cursorHidden);
-    EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"showCursor", "bufferActivated"}));
-
-    // A visible cursor is not announced again.
-    f.delegate.clear();
-    feed(t, "\x1b[?47l");
-    EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"bufferActivated"}));
-}
-
 TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
 {
     TerminalOptions options;
@@ -310,43 +239,6 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     EXPECT_EQ(t.buffer->tabStops, keptTabStops);
     EXPECT_EQ(delegate.count("mouseModeChanged"), 0);
     EXPECT_EQ(delegate.count("colorChanged(none)"), 1); // the palette reset only
-}
-
-TEST(ModesTest, SoftResetEndsLinksPromptsAndColoursAndKeepsTheRest)
-{
-    Fixture f(20, 6);
-    Terminal& t = *f.terminal;
-    const CharacterMap* graphics = Terminal::charsetForDesignator('0');
-    ASSERT_NE(graphics, nullptr);
-
-    // The normal screen: a prompt mark, a region and a saved cursor.
-    feed(t, "\x1b]133;A\x07$ \x1b[2;5r\x1b[4;3H\x1b" "7");
-    ASSERT_EQ(t.normalBuffer->semanticInput, SemanticInputState::prompt);
-    // The alternate screen: designations, colours, a link, keyboard flags, a title, a style.
-    feed(t, "\x1b[?1049h\x1b(0\x1b)0\x1b*0\x1b+0\x1b]4;1;#123456\x07\x1b]8;;http://x.example/\x07");
-    feed(t, "\x1b[>5u\x1b]2;kept\x07\x1b[4 q\x1b[3;4H");
-    const Color defaultEntry = t.defaultAnsiColors[1];
-    ASSERT_NE(t.ansiColors[1], defaultEntry);
-    f.delegate.clear();
-
-    feed(t, "\x1b[!pq");
-
-    // Ended or reset.
-    EXPECT_EQ(t.getCharData(3, 2)->payload.code, 0); // no link on the character printed after
-    EXPECT_EQ(t.getCharData(3, 2)->code, 0x2500);    // G0 (special graphics) is mapped into GL again
-    EXPECT_EQ(t.ansiColors[1], defaultEntry);
-    EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::idle);
-    EXPECT_EQ(t.normalBuffer->semanticPromptStartLine, nullptr);
-    EXPECT_EQ(f.delegate.count("colorChanged(none)"), 1);
-
-    // Kept: the cursor, the designations, the keyboard flags, the title and cursor style.
-    EXPECT_EQ(cursor(t), (CursorPosition{4, 2}));
-    EXPECT_EQ(t.gCharsets, (std::array<const CharacterMap*, 4>{graphics, graphics, graphics, graphics}));
-    EXPECT_EQ(t.activeKeyboardFlags(), 5);
-    EXPECT_EQ(t.terminalTitle, "kept");
-    EXPECT_EQ(t.options.cursorStyle, CursorStyle::steadyUnderline);
-    // Only the active screen loses its region.
-    EXPECT_EQ(t.normalBuffer->scrollTop(), 1);
 }
 
 TEST(ModesTest, Mode1048SavesAndRestoresTheCursor)

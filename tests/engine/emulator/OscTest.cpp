@@ -308,23 +308,6 @@ TEST(OscTest, FullRegistryLeavesTheLinkUnavailable)
     EXPECT_NE(payloadAt(f, 3, 0), 0);
 }
 
-TEST(OscTest, FullRegistryGivesBackCodesNoCellShows)
-{
-    Fixture f;
-    // A link that is then overwritten: its code is registered but no longer on screen.
-    feed(*f.terminal, osc("8;;https://old.example") + "old" + osc("8;;") + "\r   ");
-    ASSERT_EQ(f.terminal->payloadCodes.size(), 1u);
-    const std::uint16_t oldCode = *f.terminal->payloadCodes.begin();
-
-    FullRegistry full;
-    feed(*f.terminal, "\r\n" + osc("8;;https://new.example") + "new");
-    const std::uint16_t code = payloadAt(f, 0, 1);
-    EXPECT_NE(code, 0);
-    EXPECT_EQ(TinyAtom::lookup(code), ";https://new.example");
-    EXPECT_EQ(f.terminal->payloadCodes, (std::unordered_set<std::uint16_t>{code}));
-    EXPECT_EQ(code, oldCode); // the released code was the only free one
-}
-
 TEST(OscTest, ProgressReports)
 {
     struct Case {
@@ -351,16 +334,6 @@ TEST(OscTest, ProgressReports)
         EXPECT_EQ(f.delegate.events, c.event.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.event})
             << c.payload;
     }
-}
-
-TEST(OscTest, ProgressReportThatIsNotOneGoesToTheFallback)
-{
-    Fixture f;
-    std::vector<int> fallback;
-    f.terminal->parser.oscHandlerFallback = [&](int code, std::span<const std::uint8_t>) { fallback.push_back(code); };
-    feed(*f.terminal, osc("9;4;12") + osc("9;4;1"));
-    EXPECT_EQ(fallback, std::vector<int>{9});
-    EXPECT_EQ(f.delegate.events, std::vector<std::string>{"progressReport(1,0)"});
 }
 
 TEST(OscTest, Clipboard)
@@ -432,20 +405,6 @@ TEST(OscTest, InlineContent)
         Fixture f;
         feed(*f.terminal, osc("1337;" + c.payload));
         EXPECT_EQ(f.delegate.events, c.events) << c.payload;
-    }
-}
-
-TEST(OscTest, MalformedCommandsAreDroppedWithoutReply)
-{
-    const std::vector<std::string> inputs = {
-        osc("4;x;?"), osc("4;256;?"), osc("4;99999999999;?"), osc("52;c;?x"), osc("99999;x"),
-        osc("4;1;?", "\x18"), // CAN cancels the string
-    };
-    for (const std::string& input : inputs) {
-        Fixture f;
-        const std::vector<Color> palette = f.terminal->ansiColors;
-        EXPECT_EQ(f.replies(input), std::vector<std::string>{}) << input;
-        EXPECT_EQ(f.terminal->ansiColors, palette) << input;
     }
 }
 

@@ -311,16 +311,6 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
     }
 }
 
-TEST(ParserStrings, RegisteredOscHandlerComesFirst)
-{
-    EscapeSequenceParser parser;
-    Recorder recorder(parser);
-    std::string received;
-    parser.oscHandlers[7] = [&](std::span<const std::uint8_t> payload) { received = show(payload); };
-    EXPECT_EQ(recorder.feed("\x1b]7;file:///tmp\x07\x1b]8;;x\x07"), (Lines{"osc 8 ';x'"}));
-    EXPECT_EQ(received, "'file:///tmp'");
-}
-
 std::string repeated(char c, std::size_t count) { return std::string(count, c); }
 
 void feedInChunks(Recorder& recorder, const std::string& data, std::size_t chunk)
@@ -399,22 +389,6 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EXPECT_EQ(parser.state(), ParserState::ground);
     abort = false;
     EXPECT_EQ(recorder.feed("ef\x1b[6m"), (Lines{"print 'ef'", "csi m [6] '' ''"}));
-}
-
-TEST(ParserReset, ClearsTheSequenceAndDropsTheDcsHandler)
-{
-    EscapeSequenceParser parser;
-    Recorder recorder(parser);
-    recorder.recordPrintStateResets();
-    recorder.feed("\x1b[1;2");
-    recorder.feed("\x1bPqab");
-    parser.reset();
-    EXPECT_EQ(parser.state(), ParserState::ground);
-    recorder.feed("m\x1b\\");
-    EXPECT_EQ(recorder.lines,
-        (Lines{"printStateReset", "printStateReset", "printStateReset", "printStateReset", "hook '' q [0]",
-            "put 'ab'", "drop", "printStateReset",
-            "print 'm'", "printStateReset", "esc '' \\"}));
 }
 
 TEST(ParserCsi, IntermediatesAreCapped)

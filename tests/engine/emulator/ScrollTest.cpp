@@ -182,23 +182,6 @@ TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
     }
 }
 
-TEST(ScrollScrollback, AWrapOnTheBottomRowContinuesTheLineWithItsBidiState)
-{
-    auto terminal = makeTerminal(10, 5);
-    BidiPresentationState rtl;
-    rtl.fallbackDirection = BidiDirection::rightToLeft;
-    terminal->buffer->lines()[4]->setBidiState(rtl);
-    moveTo(*terminal, 0, 4);
-
-    feed(*terminal, "0123456789X");
-
-    const Buffer& screen = *terminal->buffer;
-    EXPECT_EQ(screenLines(*terminal), (Rows{"", "", "", "0123456789", "X"}));
-    const BufferLine& continuation = *screen.lines()[screen.yBase() + 4];
-    EXPECT_TRUE(continuation.isWrapped());
-    EXPECT_EQ(continuation.bidiState(), rtl);
-}
-
 TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean)
 {
     auto terminal = makeTerminal(10, 5);
@@ -242,23 +225,6 @@ TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
     screen.semanticInput = SemanticInputState::idle;
     feed(*terminal, "\n");
     EXPECT_EQ(screen.lines()[3]->semanticHardContinuationGroup(), std::nullopt);
-}
-
-TEST(ScrollSemantic, ResetSemanticPromptStateClearsTheVisibleLines)
-{
-    auto terminal = makeTerminal(10, 5);
-    Buffer& screen = *terminal->buffer;
-    screen.semanticInput = SemanticInputState::armed;
-    screen.lines()[1]->setSemanticMark(SemanticPromptKind::initial, 0, 4);
-    screen.lines()[1]->setSemanticHardContinuationGroup(4);
-
-    terminal->resetSemanticPromptState(false);
-    EXPECT_EQ(screen.semanticInput, SemanticInputState::idle);
-    EXPECT_EQ(screen.lines()[1]->semanticMarks().size(), 1u);
-
-    terminal->resetSemanticPromptState(true);
-    EXPECT_TRUE(screen.lines()[1]->semanticMarks().empty());
-    EXPECT_EQ(screen.lines()[1]->semanticHardContinuationGroup(), std::nullopt);
 }
 
 } // namespace

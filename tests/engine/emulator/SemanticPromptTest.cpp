@@ -165,26 +165,6 @@ TEST(SemanticPromptTest, IgnoredSequences)
     EXPECT_EQ(f.screen().semanticContent, SemanticContent::prompt(SemanticPromptKind::secondary));
 }
 
-TEST(SemanticPromptTest, ClickModeOptions)
-{
-    const auto multiple = SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
-    struct Case { std::string options; SemanticPromptClickMode mode; bool special; };
-    const std::vector<Case> cases = {
-        {"", SemanticPromptClickMode::none(), false},
-        {";click_events=1;cl=m", SemanticPromptClickMode::clickEventsAbsolute(), false},
-        {";cl=m;click_events=2", SemanticPromptClickMode::clickEventsRelative(), false},
-        {";click_events=1;click_events=0;cl=m", multiple, false}, // the last occurrence wins
-        {";cl=v;special_key=1", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::conservativeVertical), true},
-        {";cl=w;special_key=1;special_key=0", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::smartVertical), false},
-    };
-    for (const Case& c : cases) {
-        Fixture f;
-        feed(*f.terminal, mark("A" + c.options));
-        EXPECT_EQ(f.screen().semanticClickMode, c.mode) << c.options;
-        EXPECT_EQ(f.screen().semanticUsesSpecialCursorKeys, c.special) << c.options;
-    }
-}
-
 TEST(SemanticPromptTest, AlternateScreenIgnoresMarksAndClosesInput)
 {
     Fixture f;
@@ -205,38 +185,6 @@ TEST(SemanticPromptTest, OutputClearsTheHardContinuationOfTheCursorLine)
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), 1u);
     feed(*f.terminal, mark("C"));
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), std::nullopt);
-}
-
-TEST(SemanticPromptBufferTest, GroupNumbers)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(-1);
-    screen.beginSemanticGroup(screen.lines().count());
-    EXPECT_EQ(screen.semanticGroupCounter, 0u);
-    EXPECT_EQ(screen.semanticPromptStartLine, nullptr);
-
-    screen.beginSemanticGroup(2);
-    EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-    EXPECT_EQ(screen.semanticPromptStartLine, screen.lines()[2]);
-    EXPECT_EQ(screen.semanticPromptStartRowCache, 2);
-
-    screen.semanticGroupCounter = std::numeric_limits<uint64_t>::max();
-    screen.beginSemanticGroup(3);
-    EXPECT_EQ(screen.semanticGroupCounter, 1u);
-    EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-}
-
-TEST(SemanticPromptBufferTest, MarkColumnsAreClamped)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(0);
-    screen.addSemanticMark(SemanticPromptKind::initial, 0, -1);
-    screen.addSemanticMark(SemanticPromptKind::secondary, 0, 500);
-    screen.addSemanticMark(SemanticPromptKind::right, 99, 1); // no such line
-    EXPECT_EQ(screen.lines()[0]->semanticMarks(),
-              (std::vector<SemanticMark>{{SemanticPromptKind::initial, 0, 1}, {SemanticPromptKind::secondary, 19, 1}}));
 }
 
 TEST(SemanticPromptBufferTest, PromptStartFollowsItsLineThroughScrolling)
@@ -298,16 +246,6 @@ TEST(SemanticPromptClickTest, HorizontalMovesOnOneLine)
         EXPECT_EQ(f.click(c.col, 0), c.sent) << c.options << " " << c.before << " col " << c.col;
         EXPECT_EQ(f.consumed, c.consumed) << c.options << " " << c.before << " col " << c.col;
     }
-}
-
-TEST(SemanticPromptClickTest, ClickOnTheSecondHalfOfAWideCharacter)
-{
-    Fixture f;
-    promptWithCommand(f, ";cl=m", "a\xe4\xb8\xad" "b"); // a, CJK (2 cells), b
-    ASSERT_EQ(f.screen().x(), 6);
-    EXPECT_EQ(f.click(4, 0), repeat(LEFT, 2));
-    EXPECT_EQ(f.click(3, 0), repeat(LEFT, 2));
-    EXPECT_EQ(f.click(5, 0), repeat(LEFT, 1));
 }
 
 // A command over three hard lines: "abc", "defgh", "ij"; the cursor then goes to offset 3
@@ -384,65 +322,12 @@ TEST(SemanticPromptClickTest, RelativeClickEventsCountFromTheLatestSecondaryProm
     EXPECT_EQ(f.click(1, 1), "\x1b[<0;2;1M"); // left of the secondary mark: from the prompt start
 }
 
-TEST(SemanticPromptClickTest, AbsoluteClickEventRowsStayOnScreen)
-{
-    Fixture f(20, 3);
-    // The command wraps over rows that scroll: the group starts in the history.
-    feed(*f.terminal, "\r\n\r\n" + mark("A;click_events=1") + "$ " + mark("B") + repeat("x", 80));
-    ASSERT_GT(f.screen().yBase(), 0);
-    EXPECT_EQ(f.click(3, 2), "\x1b[<0;4;1M"); // a history row counts as row 1
-    EXPECT_EQ(f.click(3, f.screen().yBase() + 2), "\x1b[<0;4;3M");
-}
-
 TEST(SemanticPromptClickTest, WithoutDelegateTheClickIsConsumed)
 {
     auto terminal = makeTerminal(20, 5);
     feed(*terminal, mark("A;cl=m") + "$ " + mark("B") + "abc");
     EXPECT_TRUE(terminal->handleSemanticPromptClick(2, 0, noModifiers));
     EXPECT_FALSE(terminal->handleSemanticPromptClick(5, 0, noModifiers)); // the cursor's cell
-}
-
-TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)
-{
-    const SemanticPromptClickModifiers shift{1};
-    const SemanticPromptClickModifiers control{2};
-    const SemanticPromptClickModifiers shiftControl{3};
-    const SemanticPromptPointerSnapshot plain{false, false, 1, true};
-
-    struct Case {
-        SemanticPromptClickBehavior behavior;
-        SemanticPromptClickModifiers modifiers;
-        SemanticPromptPointerSnapshot snapshot;
-        bool eligible;
-    };
-    const std::vector<Case> cases = {
-        {SemanticPromptClickBehavior::enabled(), noModifiers, plain, true},
-        {SemanticPromptClickBehavior::requireModifier(control), control, plain, true},
-        {SemanticPromptClickBehavior::disabled(), noModifiers, plain, false},
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 2, true}, false}, // double click
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 1, false}, false},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        Fixture f;
-        promptWithCommand(f, ";cl=m", "abc");
-        f.terminal->semanticPromptClickBehavior = c.behavior;
-        EXPECT_EQ(f.terminal->isSemanticPromptClickEligible(c.modifiers, c.snapshot), c.eligible) << i;
-        f.delegate.clear();
-        EXPECT_EQ(f.terminal->handleSemanticPromptPointerClick(2, 0, c.modifiers, c.snapshot), c.eligible) << i;
-        EXPECT_EQ(f.delegate.sent, c.eligible ? repeat(LEFT, 3) : "") << i;
-    }
-
-    // Not eligible without a click mode, nor on the alternate screen.
-    Fixture none;
-    promptWithCommand(none, "", "abc");
-    EXPECT_FALSE(none.terminal->isSemanticPromptClickEligible(noModifiers, plain));
-    Fixture alt;
-    promptWithCommand(alt, ";cl=m", "abc");
-    feed(*alt.terminal, "\x1b[?47h");
-    alt.terminal->normalBuffer->semanticInput = SemanticInputState::armed;
-    EXPECT_FALSE(alt.terminal->isSemanticPromptClickEligible(noModifiers, plain));
-    EXPECT_FALSE(alt.terminal->handleSemanticPromptClick(2, 0, noModifiers));
 }
 
 } // namespace

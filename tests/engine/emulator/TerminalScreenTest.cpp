@@ -115,29 +115,6 @@ TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancels
     queue.advance(2s);
 }
 
-TEST(FeedPayloadText, Utf8AndAsciiDecoding)
-{
-    struct Case { std::string input; bool utf8; bool ascii; };
-    const Case cases[] = {
-        {"", true, true},
-        {"caf\xC3\xA9", true, false},
-        {"\xC3", false, false},             // truncated
-        {"\xC0\xAF", false, false},         // overlong
-        {"\xED\xA0\x80", false, false},     // surrogate
-        {"\xF4\x90\x80\x80", false, false}, // past U+10FFFF
-        {"\xE2\x28\xA1", false, false},     // bad continuation
-    };
-    for (const Case& c : cases) {
-        const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(c.input.data()),
-                                                 c.input.size());
-        EXPECT_EQ(decodeUtf8(data).has_value(), c.utf8) << c.input;
-        EXPECT_EQ(decodeAscii(data).has_value(), c.ascii) << c.input;
-        if (c.utf8) {
-            EXPECT_EQ(*decodeUtf8(data), c.input);
-        }
-    }
-}
-
 TEST(FeedRefreshAfterFeeds, EachKindOfOutputMarksItsRows)
 {
     struct Case {
@@ -176,17 +153,6 @@ TEST(FeedRefreshAfterFeeds, EachKindOfOutputMarksItsRows)
         EXPECT_EQ(terminal->getUpdateRange(), c.screen);
         EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), c.lines);
     }
-}
-
-TEST(FeedRefreshAfterFeeds, LineNumbersFollowTheViewThroughTheScrollback)
-{
-    auto terminal = makeTerminal(10, 3);
-    feed(*terminal, "1\r\n2\r\n3\r\n4\r\n5");
-    ASSERT_EQ(terminal->buffer->yDisp(), 2);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[2;1Hx");
-    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 2}));
-    EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{3, 4}));
 }
 
 TEST(TerminalResize, WrappedOutputIsJoinedAndCutAgainAndTheCursorKeepsItsLine)
@@ -263,23 +229,6 @@ TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
 
     feed(terminal, "end");
     EXPECT_EQ(screenLines(terminal), (Rows{"line11", "end"}));
-}
-
-TEST(TerminalResize, TheAlternateScreenKeepsItsCellsWhileTheNormalScreenReflows)
-{
-    auto terminal = makeTerminal(10, 3);
-    feed(*terminal, letters(15) + "\r\n\x1b[?1049h" + "0123456789");
-    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
-
-    terminal->resize(6, 3);
-    EXPECT_EQ(screenLine(*terminal, 2), "0123456789") << "no history, no reflow: the cells stay";
-    terminal->resize(20, 3);
-    EXPECT_EQ(screenLine(*terminal, 2), "0123456789");
-
-    feed(*terminal, "\x1b[?1049l");
-    EXPECT_FALSE(terminal->isCurrentBufferAlternate());
-    EXPECT_EQ(screenLines(*terminal), (Rows{letters(15), "", ""}));
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 1})) << "the cursor saved by 1049 followed its line";
 }
 
 TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)

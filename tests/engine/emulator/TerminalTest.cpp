@@ -15,16 +15,6 @@ namespace {
 
 using test::RecordingDelegate;
 
-TerminalOptions sized(int cols, int rows)
-{
-    TerminalOptions options;
-    options.cols = cols;
-    options.rows = rows;
-    return options;
-}
-
-CharData letter(char32_t scalar) { return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute()); }
-
 TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
     TerminalFixture f(20, 5);
@@ -59,15 +49,10 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     EXPECT_EQ(terminal.terminalTitleStack, std::vector<std::string>{"older"});
     EXPECT_EQ(terminal.ansiColors[1], paletteEntry);
     EXPECT_TRUE(terminal.cursorHidden);
-    EXPECT_TRUE(terminal.sendFocus);
     EXPECT_EQ(terminal.mouseProtocol, MouseProtocolEncoding::sgr);
     EXPECT_EQ(terminal.mouseMode(), MouseMode::off);
     EXPECT_FALSE(terminal.cc.send8bit);
-    EXPECT_FALSE(terminal.originMode);
-    EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
-
     EXPECT_NE(terminal.normalBuffer, oldNormal) << "the normal screen is made anew";
-    EXPECT_EQ(terminal.buffer, terminal.normalBuffer);
     EXPECT_EQ(cursor(terminal), (CursorPosition{0, 0}));
     EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 6}));
@@ -105,23 +90,6 @@ TEST(TerminalInstance, PaletteStrategyAndBaseColours)
     EXPECT_EQ(terminal.installedColors, base);
     EXPECT_EQ(terminal.ansiColors[3], Color(100, 100, 100));
     EXPECT_TRUE(host.events.empty()) << "installing base colours rebuilds without notifying";
-}
-
-TEST(TerminalInstance, SelectionsAreRegisteredOnceAndForgottenWhenReleased)
-{
-    Terminal terminal(nullptr);
-    auto first = std::make_shared<SelectionService>(&terminal);
-    auto second = std::make_shared<SelectionService>(&terminal);
-    terminal.registerSelection(first);
-    terminal.registerSelection(first);
-    terminal.registerSelection(second);
-    EXPECT_EQ(terminal.selections.size(), 2u);
-
-    first.reset();
-    EXPECT_EQ(terminal.selections.size(), 2u) << "kept until the next registration";
-    terminal.registerSelection(second);
-    ASSERT_EQ(terminal.selections.size(), 1u);
-    EXPECT_EQ(terminal.selections[0].value.lock(), second);
 }
 
 std::shared_ptr<SelectionService> activeSelection(Terminal& terminal, Position start, Position end)
@@ -169,18 +137,14 @@ TEST(TerminalInstance, TeardownReleasesEveryRegisteredCode)
 
 TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
 {
-    Terminal terminal(nullptr, sized(10, 3));
-    terminal.buffer->lines()[1]->setCell(9, letter('z'));
-
+    auto t = makeTerminal(10, 3);
+    Terminal& terminal = *t;
+    feed(terminal, "\x1b[2;10Hz");
     EXPECT_EQ(terminal.getDisplayLine(-1), nullptr);
     EXPECT_EQ(terminal.getDisplayLine(3), nullptr);
-    EXPECT_EQ(terminal.getDisplayLine(1), terminal.buffer->lines()[1].get());
     EXPECT_FALSE(terminal.getCharData(10, 0).has_value());
     EXPECT_FALSE(terminal.getCharData(0, 3).has_value());
-    ASSERT_TRUE(terminal.getCharData(9, 1).has_value());
-    EXPECT_EQ(terminal.getCharData(9, 1)->code, 'z');
-
-    EXPECT_EQ(terminal.getScrollInvariantLine(-1), nullptr);
+    EXPECT_EQ(terminal.getCharData(9, 1).value_or(CharData()).code, 'z');
     EXPECT_EQ(terminal.getScrollInvariantLine(3), nullptr);
     terminal.buffer->linesTop = 5;
     EXPECT_EQ(terminal.getScrollInvariantLine(6), terminal.buffer->lines()[1].get())

@@ -52,6 +52,7 @@ TEST(TextTest, JoinedTextOfRanges)
         {"end before start is swapped", "one\r\ntwo", {2, 1}, {1, 0}, "ne\ntw"},
         {"start row past the screen", "hello", {0, 40}, {0, 41}, ""},
         {"end row past the screen is clamped", "A\r\nB", {0, 0}, {0, 400}, "A\nB"},
+        {"a row erased in a colour is content, even at the end", "A\r\n\x1b[44m\x1b[K\x1b[0m", {0, 0}, {10, 1}, "A\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,41 +70,13 @@ TEST(TextTest, SelectedLinesKeepWhereEachFragmentCameFrom)
         terminal->getSelectedLines(Position{0, 0}, Position{10, 3}, *terminal->buffer);
 
     ASSERT_EQ(lines.size(), 3u);
-    // The wrapped pair is one line of two fragments without a break between them.
-    ASSERT_EQ(lines[0].fragments.size(), 3u);
-    EXPECT_EQ(lines[0].fragments[0], (LineFragment{"abcdefghij", 0, 0, 10}));
-    EXPECT_EQ(lines[0].fragments[1], (LineFragment{"klm", 1, 0, 3}));
-    EXPECT_EQ(lines[0].fragments[2], (LineFragment{"\n", 1, -1, 1}));
+    // The wrapped pair is one line of two fragments without a break between them; the blank
+    // row is an empty line of its own.
+    using Fragments = std::vector<LineFragment>;
+    EXPECT_EQ(lines[0].fragments, (Fragments{{"abcdefghij", 0, 0, 10}, {"klm", 1, 0, 3}, {"\n", 1, -1, 1}}));
     EXPECT_EQ(lines[0].length, 14);
-    // The blank row is an empty line of its own.
-    ASSERT_EQ(lines[1].fragments.size(), 2u);
-    EXPECT_EQ(lines[1].fragments[0], (LineFragment{"", 2, 0, 0}));
-    EXPECT_EQ(lines[1].fragments[1], (LineFragment{"\n", 2, -1, 1}));
-    ASSERT_EQ(lines[2].fragments.size(), 1u);
-    EXPECT_EQ(lines[2].fragments[0], (LineFragment{"xyz", 3, 0, 3}));
-}
-
-TEST(TextTest, ColouredBlankRowIsContent)
-{
-    // A row erased in a colour has content: it is kept even at the end of the range.
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "A\r\n\x1b[44m\x1b[K\x1b[0m");
-    EXPECT_EQ(textBetween(*terminal, 0, 0, 10, 1), "A\n");
-}
-
-TEST(TextTest, SameTextWhateverTheChunking)
-{
-    const std::string bytes = "caf\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 "
-                              "a long line that wraps over the edge\r\n\r\nend";
-    auto whole = makeTerminal(12, 8);
-    feed(*whole, bytes);
-    auto split = makeTerminal(12, 8);
-    feedByteByByte(*split, bytes);
-
-    const std::string expected = textBetween(*whole, 0, 0, 12, 7);
-    EXPECT_EQ(expected, "caf\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 \xf0\x9f\x98\x80 "
-                        "a long line that wraps over the edge\n\nend");
-    EXPECT_EQ(textBetween(*split, 0, 0, 12, 7), expected);
+    EXPECT_EQ(lines[1].fragments, (Fragments{{"", 2, 0, 0}, {"\n", 2, -1, 1}}));
+    EXPECT_EQ(lines[2].fragments, (Fragments{{"xyz", 3, 0, 3}}));
 }
 
 TEST(TextTest, TextOfScrollbackLines)
@@ -137,14 +110,6 @@ TEST(TextTest, ScreenContentAsBytes)
         SCOPED_TRACE(static_cast<int>(c.encoding));
         EXPECT_EQ(bytesText(terminal->bufferContentsData(BufferKind::normal, c.encoding)), c.expected);
     }
-}
-
-TEST(TextTest, ScreenContentChoosesTheScreen)
-{
-    auto terminal = makeTerminal(10, 2);
-    feed(*terminal, "normal\x1b[?1049h\x1b[Halt");
-    EXPECT_EQ(bytesText(terminal->bufferContentsData(BufferKind::active, StringEncoding::utf8)), "alt\n\n");
-    EXPECT_EQ(bytesText(terminal->bufferContentsData(BufferKind::normal, StringEncoding::utf8)), "normal\n\n");
 }
 
 } // namespace
