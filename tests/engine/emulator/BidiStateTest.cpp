@@ -1,12 +1,6 @@
 // SPD and SCP: the presentation direction of the terminal, of both screens' new lines and of
 // the cursor's paragraph.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 namespace corvantix {
 namespace {
@@ -50,7 +44,6 @@ TEST(BidiStateTest, DirectionCommands)
         Terminal terminal(nullptr, options);
         terminal.clearUpdateRange();
         feed(terminal, c.bytes);
-
         EXPECT_EQ(terminal.currentBidiState.fallbackDirection, c.expected);
         EXPECT_EQ(terminal.normalBuffer->defaultBidiState, terminal.currentBidiState);
         EXPECT_EQ(terminal.altBuffer->defaultBidiState, terminal.currentBidiState);
@@ -68,13 +61,11 @@ TEST(BidiStateTest, LinesTakeTheDirection)
     // The cursor stands at the start of the first paragraph, which takes the change.
     EXPECT_EQ(lineDirection(*terminal, 0), rtl);
     EXPECT_EQ(lineDirection(*terminal, 1), ltr);
-
     // New lines reached by line feed, and the rows a paragraph wraps onto, get it too.
     feed(*terminal, "abc\r\nabcdefghijklm\r\n");
     EXPECT_EQ(lineDirection(*terminal, 1), rtl);
     EXPECT_EQ(lineDirection(*terminal, 2), rtl);
     EXPECT_EQ(lineDirection(*terminal, 3), rtl);
-
     // Back to left to right: the paragraph at the cursor (row 3, column 0) follows.
     feed(*terminal, "\x1b[0 S");
     EXPECT_EQ(lineDirection(*terminal, 3), ltr);

@@ -1,11 +1,5 @@
 // Character sets: designation into G0-G3, the shifts that invoke them, the maps themselves,
 // and how they reach printed text.
-#include <gtest/gtest.h>
-
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include "TerminalTestSupport.h"
 #include "emulator/CharSets.h"
 #include "model/UnicodeUtil.h"
@@ -73,7 +67,6 @@ TEST(Charset, DesignateTakesIntermediateAndFinal)
     // An intermediate that names no slot changes nothing.
     designate(",0");
     EXPECT_EQ(terminal->gCharsets, (std::array<const CharacterMap*, 4>{nullptr, nullptr, nullptr, &CharSets::italian}));
-
     // Anything but two bytes resets G0 and invokes it.
     designate("(0");
     terminal->setgLevel(3);

@@ -1,12 +1,6 @@
 // Cursor movement: relative and absolute moves with region, margins and origin mode, tabs,
 // DECSC / DECRC and the sideways index functions DECBI / DECFI.
-#include "emulator/Terminal.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -155,14 +149,12 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
             const Attribute saved = terminal->curAttr;
             const CharacterMap* graphics = terminal->charset;
             ASSERT_NE(graphics, nullptr);
-
             feed(*terminal, save);
             feed(*terminal, "\x1b[?6l\x1b[21;41H\x1b[0m\x1b[?45h\x1b[?7l\x1b(B");
             ASSERT_NE(terminal->charset, graphics);
             ASSERT_TRUE(terminal->reverseWraparound);
             const auto designations = terminal->gCharsets;
             feed(*terminal, restore);
-
             EXPECT_EQ(cursor(*terminal), (CursorPosition{5, 7}));
             EXPECT_EQ(terminal->curAttr, saved);
             EXPECT_EQ(terminal->charset, graphics);
@@ -221,7 +213,6 @@ TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
     EXPECT_EQ(right.code, 0x20);
     EXPECT_EQ(right.attribute.bg, Attribute::Color::ansi256(4));
     EXPECT_EQ(right.attribute.fg, Attribute::Color::defaultColor());
-
     moveTo(*terminal, 0, 0);
     feed(*terminal, "\x1b" "6");
     const CharData left = terminal->buffer->lines()[0]->getCell(0);

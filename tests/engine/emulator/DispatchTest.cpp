@@ -1,14 +1,7 @@
 // Routes that depend on context: C1 controls inside and outside a sequence, prefixes and
 // intermediates that pick another handler for the same final byte, the CSI u and CSI s
 // sequences that fall through or change meaning, and the DCS handlers.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -16,9 +9,7 @@ namespace {
 // A terminal whose dispatch trace is recorded.
 struct Traced : TerminalFixture {
     std::vector<std::string> calls;
-
     Traced() { terminal->dispatchTrace = [this](std::string_view name) { calls.emplace_back(name); }; }
-
     // Feeds the bytes and answers the handlers they reached.
     std::vector<std::string> route(std::string_view bytes)
     {
@@ -93,7 +84,6 @@ TEST(Dispatch, DecrqssGetsAHandlerAndSixelNoneYet)
     EXPECT_NE(dynamic_cast<DECRQSS*>(t.parser.activeDcsHandler.get()), nullptr);
     traced.route("m\x1b\\");
     EXPECT_EQ(t.parser.activeDcsHandler, nullptr);
-
     traced.route("\x1bPq#0;2;0;0;0");
     EXPECT_EQ(t.parser.activeDcsHandler, nullptr);
     traced.route("\x1b\\\x1bP1$r");

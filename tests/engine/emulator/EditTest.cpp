@@ -1,15 +1,8 @@
 // Erasing, inserting and deleting: ED, EL, ICH, DCH, ECH, IL, DL, SU, SD, REP, DECDC and the
 // line sizes.
-#include "emulator/Terminal.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -51,17 +44,14 @@ TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
     auto terminal = makeTerminal(10, 5);
     for (int row = 0; row < 5; ++row)
         screenLineObject(*terminal, row).setIsWrapped(true);
-
     moveTo(*terminal, 3, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_TRUE(screenLineObject(*terminal, 1).isWrapped()); // not at column 0: kept
     EXPECT_FALSE(screenLineObject(*terminal, 2).isWrapped());
-
     screenLineObject(*terminal, 1).setIsWrapped(true);
     moveTo(*terminal, 0, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
-
     for (int row = 0; row < 5; ++row)
         screenLineObject(*terminal, row).setIsWrapped(true);
     moveTo(*terminal, 9, 2); // last column: the next row no longer continues it
@@ -69,30 +59,10 @@ TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
     EXPECT_FALSE(screenLineObject(*terminal, 2).isWrapped());
     EXPECT_FALSE(screenLineObject(*terminal, 3).isWrapped());
     EXPECT_TRUE(screenLineObject(*terminal, 4).isWrapped());
-
     screenLineObject(*terminal, 3).setIsWrapped(true);
     moveTo(*terminal, 5, 2);
     feed(*terminal, "\x1b[1J");
     EXPECT_TRUE(screenLineObject(*terminal, 3).isWrapped());
-}
-
-TEST(EditErase, EraseAllDropsImagesAndGivesTheLinesTheCurrentBidiState)
-{
-    auto terminal = makeTerminal(10, 5);
-    BufferLine& line = screenLineObject(*terminal, 2);
-    line.setImages(BufferLine::Images{std::make_shared<FakeImage>()});
-    line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
-    terminal->buffer->recountLinesWithImages();
-    ASSERT_EQ(terminal->buffer->linesWithImagesCount(), 1);
-    feed(*terminal, "\x1b[?2500h"); // box mirroring: the state every erased line takes
-
-    feed(*terminal, "\x1b[2J");
-
-    EXPECT_FALSE(line.images().has_value());
-    EXPECT_EQ(terminal->buffer->linesWithImagesCount(), 0);
-    EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single);
-    for (int row = 0; row < 5; ++row)
-        EXPECT_TRUE(screenLineObject(*terminal, row).bidiState().boxMirroring) << "row " << row;
 }
 
 TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
@@ -108,9 +78,7 @@ TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
     ASSERT_EQ(screen.yBase(), 100);
     screen.setYDisp(50);
     terminal.clearUpdateRange();
-
     feed(terminal, "\x1b[3J");
-
     EXPECT_EQ(screen.lines().count(), 5);
     EXPECT_EQ(screen.yBase(), 0);
     EXPECT_EQ(screen.yDisp(), 0);
@@ -191,12 +159,10 @@ TEST(EditLines, InsertAndDeleteLinesClearTheWrapFlagsAtTheSeams)
             flags.push_back(screenLineObject(*terminal, row).isWrapped());
         return flags;
     };
-
     wrapAll();
     moveTo(*terminal, 0, 1);
     feed(*terminal, "\x1b[L"); // new line 1, old line 1 now at 2, the line below the region
     EXPECT_EQ(wrapped(), (std::vector<bool>{true, false, false, true, false, true}));
-
     wrapAll();
     feed(*terminal, "\x1b[M"); // line 1 and the line below the region
     EXPECT_EQ(wrapped(), (std::vector<bool>{true, false, true, false, false, true}));
@@ -208,20 +174,6 @@ TEST(EditScroll, ScrollDownWithMarginsSpanningTheScreenAndItsLookAlike)
         {"SD with margins spanning the screen", "\x1b[T", {3, 2}, {"", "0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}, 0, 4, 0, 9},
         {"CSI > T is not SD", "\x1b[>T", {3, 2}, {}},
     });
-}
-
-TEST(EditScroll, ScrolledOutLinesDoNotEnterTheScrollbackAndNewLinesAreDefaultBlanks)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, sample);
-    feed(*terminal, "\x1b[44m\x1b[2S");
-    EXPECT_EQ(terminal->buffer->yBase(), 0);
-    EXPECT_EQ(terminal->buffer->lines().count(), 5);
-    EXPECT_EQ(screenLineObject(*terminal, 4).getCell(0).attribute, Attribute{});
-
-    feed(*terminal, "\x1b[T");
-    EXPECT_EQ(screenLineObject(*terminal, 0).getCell(0).attribute, Attribute{});
-    EXPECT_EQ(screenLines(*terminal), (Rows{"", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST", ""}));
 }
 
 // Each screen cell as one character: the letter, '.' for an empty default cell and '#'
@@ -288,7 +240,6 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         feed(*terminal, "\x1b[44m");
         const char final = finals[between(0, 3)];
         const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
-
         Rows expected = cellGrid(*terminal);
         const int n = std::max(count, 1);
         const int from = final == 'L' || final == 'M' ? y : top;
@@ -296,7 +247,6 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         // SU and SD leave default blanks, IL and DL blanks of the current background.
         referenceShift(expected, from, bottom, left, right, std::min(n, bottom - from + 1), up,
                        final == 'S' || final == 'T' ? '.' : '#');
-
         const std::string input = "\x1b[" + std::to_string(count) + final;
         feed(*terminal, input);
         ASSERT_EQ(cellGrid(*terminal), expected)
@@ -351,27 +301,6 @@ TEST(EditColumns, DeletedColumnsAreFilledWithSpacesAndUnwrapTheRows)
     EXPECT_EQ(last.code, 0x20);
     EXPECT_EQ(last.attribute.bg, Attribute::Color::ansi256(5));
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
-}
-
-TEST(EditLineSize, LineSizeChangesOnlyTheRenderMode)
-{
-    const std::vector<std::pair<const char*, BufferLine::RenderLineMode>> cases = {
-        {"\x1b#3", BufferLine::RenderLineMode::doubledTop},
-        {"\x1b#4", BufferLine::RenderLineMode::doubledDown},
-        {"\x1b#6", BufferLine::RenderLineMode::doubleWidth},
-    };
-    for (const auto& [input, mode] : cases) {
-        SCOPED_TRACE(input + 1);
-        auto terminal = makeTerminal(10, 5);
-        putRows(*terminal, sample);
-        moveTo(*terminal, 4, 2);
-        feed(*terminal, input);
-        EXPECT_EQ(screenLineObject(*terminal, 2).renderMode(), mode);
-        EXPECT_EQ(screenLines(*terminal), sample);
-        EXPECT_EQ(cursor(*terminal), (CursorPosition{4, 2}));
-        feed(*terminal, "\x1b#5");
-        EXPECT_EQ(screenLineObject(*terminal, 2).renderMode(), BufferLine::RenderLineMode::single);
-    }
 }
 
 } // namespace

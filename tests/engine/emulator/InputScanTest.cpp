@@ -1,13 +1,5 @@
 // The scan of bytes the user sends, which notices when a command line is submitted.
-#include "emulator/Terminal.h"
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -67,7 +59,6 @@ TEST(InputScanTest, OnlyTheFirst32ParameterBytesAreExamined)
     auto terminal = makeTerminal();
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\x1b[" + params + "u")));
     EXPECT_EQ(terminal->semanticScanParams.size(), 32u);
-
     // The end marker of a paste padded past the limit is no longer recognised.
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[200~")));
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[" + std::string(40, '0') + "201~\r")));
@@ -109,7 +100,6 @@ TEST(InputScanTest, ResetsReturnTheScannerToGround)
     ASSERT_TRUE(terminal->semanticScanInPaste);
     terminal->resetSemanticScan();
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\r")));
-
     // A soft reset (DECSTR) resets it too.
     terminal->scanUserInput(bytesOf("\x1b[200~"));
     feed(*terminal, "\x1b[!p");

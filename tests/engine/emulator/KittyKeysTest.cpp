@@ -1,12 +1,5 @@
 // Kitty keyboard protocol flags: push, pop, set and query, per screen.
-#include "emulator/Terminal.h"
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace corvantix {
 namespace {
@@ -65,7 +58,6 @@ TEST(KittyKeysTest, StackKeepsTheNewestSixteenEntries)
     EXPECT_EQ(terminal->keyboardModeNormal.stack.size(), 16u);
     EXPECT_EQ(terminal->keyboardModeNormal.stack.front(), 1);
     EXPECT_EQ(terminal->activeKeyboardFlags(), 17);
-
     feed(*terminal, "\x1b[<16u");
     EXPECT_EQ(terminal->activeKeyboardFlags(), 1);
     feed(*terminal, "\x1b[<u");
@@ -81,7 +73,6 @@ TEST(KittyKeysTest, NormalAndAlternateScreensKeepTheirOwnFlags)
         feed(*terminal, "\x1b[?u");
         return delegate.sent;
     };
-
     feed(*terminal, "\x1b[>1u");
     feed(*terminal, "\x1b[?1049h");
     EXPECT_EQ(query(), "\x1b[?0u");

@@ -2,12 +2,6 @@
 // unless something besides the ring still holds that line object.
 #include "TerminalTestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 namespace corvantix {
 namespace {
 
@@ -26,9 +20,7 @@ TEST(LineReuse, ALineHeldElsewhereIsDroppedAndKeepsItsText)
     Buffer& screen = *terminal->buffer;
     const int top = screen.yBase() + 1;
     const std::shared_ptr<BufferLine> held = screen.lines()[top];
-
     feed(*terminal, "\n");
-
     EXPECT_EQ(screenLines(*terminal), (std::vector<std::string>{"r0", "r2", "r3", "r4", "", "r5"}));
     for (int row = 0; row < screen.rows(); ++row)
         EXPECT_NE(screen.lines()[screen.yBase() + row], held) << row;

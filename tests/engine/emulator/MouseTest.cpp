@@ -1,12 +1,5 @@
 // Mouse reports: button codes and the bytes of each encoding.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {

@@ -1,15 +1,7 @@
 // Operating system commands fed as bytes: titles, palette, dynamic colours, directory,
 // hyperlinks, progress, clipboard, notifications and inline files.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
 #include "model/TinyAtom.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -38,11 +30,9 @@ TEST(OscTest, Titles)
     feed(*f.terminal, osc("2;first") + osc("1;icon", ST));
     EXPECT_EQ(f.terminal->terminalTitle, "first");
     EXPECT_EQ(f.terminal->iconTitle, "icon");
-
     feed(*f.terminal, osc("0;both"));
     EXPECT_EQ(f.terminal->terminalTitle, "both");
     EXPECT_EQ(f.terminal->iconTitle, "icon"); // OSC 0 leaves the icon title alone
-
     // A title that is not UTF-8 is stored empty; a missing or bad number is no title at all.
     feed(*f.terminal, osc("2;bad\xff"));
     EXPECT_EQ(f.terminal->terminalTitle, "");
@@ -95,7 +85,6 @@ TEST(OscTest, PaletteReset)
         // a field that is not a number resets entry 0
         {osc("104;x"), {0}, {"colorChanged(0)"}},
         {osc("104;300;2;-1"), {2}, {"colorChanged(2)"}},
-        {osc("104;\xc3\xa9"), {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -126,6 +115,9 @@ TEST(OscTest, DynamicColorQueries)
         {osc("12;?;?"), {oscReply("12;rgb:1111/2222/3333")}},
         {osc("10;;?"), {oscReply("10;rgb:1111/2222/3333")}}, // empty fields are dropped
         {osc("10"), {}},
+        // an unreadable field is skipped, the next one sets the next colour
+        {osc("11;nonsense;#ffffff") + osc("12;?"), {oscReply("12;rgb:ffff/ffff/ffff")}},
+        {osc("12;#ff0000") + osc("112") + osc("12;?"), {oscReply("12;rgb:1111/2222/3333")}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -141,51 +133,6 @@ TEST(OscTest, DynamicColorsWithoutDelegate)
     EXPECT_EQ(terminal->foregroundColor(), Color(0x1010, 0x2020, 0x3030));
 }
 
-// A host that only listens to colour changes (the default host stores them back into the
-// terminal, which announces them once more).
-struct ListeningDelegate : RecordingDelegate {
-    void setForegroundColor(Terminal&, const Color& color) override
-    {
-        events.push_back("setForegroundColor(" + color.formatXcolor() + ")");
-    }
-    void setBackgroundColor(Terminal&, const Color& color) override
-    {
-        events.push_back("setBackgroundColor(" + color.formatXcolor() + ")");
-    }
-    void setCursorColor(Terminal&, const std::optional<Color>& color) override
-    {
-        events.push_back("setCursorColor(" + (color ? color->formatXcolor() : std::string("none")) + ")");
-    }
-};
-
-TEST(OscTest, DynamicColorsAreSetAndAnnouncedTwice)
-{
-    struct {
-        ListeningDelegate delegate;
-        std::unique_ptr<Terminal> terminal = makeTerminal(80, 25, &delegate);
-    } f;
-    feed(*f.terminal, osc("10;#000080;#008000;#800000"));
-    EXPECT_EQ(f.terminal->foregroundColor(), Color(0, 0, 0x8080));
-    EXPECT_EQ(f.terminal->backgroundColor(), Color(0, 0x8080, 0));
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0x8080, 0, 0));
-    EXPECT_EQ(f.delegate.count("setForegroundColor(rgb:0000/0000/8080)"), 2);
-    EXPECT_EQ(f.delegate.count("setBackgroundColor(rgb:0000/8080/0000)"), 2);
-    EXPECT_EQ(f.delegate.count("setCursorColor(rgb:8080/0000/0000)"), 2);
-
-    // Unreadable fields are skipped, the rest still applies.
-    f.delegate.clear();
-    feed(*f.terminal, osc("11;nonsense;#ffffff"));
-    EXPECT_EQ(f.terminal->backgroundColor(), Color(0, 0x8080, 0));
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0xffff, 0xffff, 0xffff));
-    EXPECT_EQ(f.delegate.countNamed("setBackgroundColor"), 0);
-
-    // OSC 112 tells the host, and leaves the terminal's own cursor colour.
-    f.delegate.clear();
-    feed(*f.terminal, osc("112"));
-    EXPECT_EQ(f.delegate.events, std::vector<std::string>{"setCursorColor(none)"});
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0xffff, 0xffff, 0xffff));
-}
-
 TEST(OscTest, CurrentDirectoryAndDocument)
 {
     Fixture f;
@@ -194,11 +141,6 @@ TEST(OscTest, CurrentDirectoryAndDocument)
     EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.count("hostCurrentDirectoryUpdated"), 1);
     EXPECT_EQ(f.delegate.count("hostCurrentDocumentUpdated"), 1);
-
-    // Not UTF-8: ignored.
-    feed(*f.terminal, osc("7;/bad\xff"));
-    EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
-
     // An untrusted host is not listened to.
     f.delegate.trusts = false;
     f.delegate.clear();
@@ -206,11 +148,6 @@ TEST(OscTest, CurrentDirectoryAndDocument)
     EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
     EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"trustsHost", "trustsHost"}));
-
-    // Without a delegate nothing is stored.
-    auto alone = makeTerminal();
-    feed(*alone, osc("7;/x"));
-    EXPECT_FALSE(alone->hostCurrentDirectory.has_value());
 }
 
 TEST(OscTest, HyperlinkCellsCarryOnePayload)
@@ -228,32 +165,9 @@ TEST(OscTest, HyperlinkCellsCarryOnePayload)
     EXPECT_FALSE(f.terminal->activeHyperlink.has_value());
 }
 
-TEST(OscTest, HyperlinkRegistersOnlyWhenACellIsWritten)
-{
-    Fixture f;
-    feed(*f.terminal, osc("8;;https://a.example"));
-    ASSERT_TRUE(f.terminal->activeHyperlink.has_value());
-    EXPECT_EQ(*f.terminal->activeHyperlink, ActiveHyperlink::pending(";https://a.example"));
-    EXPECT_TRUE(f.terminal->payloadCodes.empty());
-
-    // A new OSC 8 replaces the open link; the next cell registers the new one.
-    feed(*f.terminal, osc("8;;https://b.example") + "x");
-    ASSERT_TRUE(f.terminal->activeHyperlink.has_value());
-    EXPECT_EQ(f.terminal->activeHyperlink->kind, ActiveHyperlink::Case::resolved);
-    EXPECT_EQ(TinyAtom::lookup(payloadAt(f, 0, 0)), ";https://b.example");
-    EXPECT_EQ(f.terminal->payloadCodes.size(), 1u);
-
-    // A non-ASCII payload is kept as an empty text.
-    feed(*f.terminal, osc("8;;https://\xc3\xa9.example"));
-    EXPECT_EQ(*f.terminal->activeHyperlink, ActiveHyperlink::pending(""));
-}
-
 TEST(OscTest, OverlongHyperlinkPayloadWritesNoLink)
 {
-    struct Case {
-        std::size_t uriLength; // the payload is ";" + URI
-        bool linked;
-    };
+    struct Case { std::size_t uriLength; bool linked; }; // the payload is ";" + URI
     const std::vector<Case> cases = {
         {Terminal::maximumHyperlinkPayloadLength - 1, true},
         {Terminal::maximumHyperlinkPayloadLength, false},
@@ -310,19 +224,12 @@ TEST(OscTest, FullRegistryLeavesTheLinkUnavailable)
 
 TEST(OscTest, ProgressReports)
 {
-    struct Case {
-        std::string payload;
-        std::string event; // "" when the sequence is not a progress report
-    };
+    struct Case { std::string payload; std::string event; }; // event "": not a progress report
     const std::vector<Case> cases = {
         {"4;1", "progressReport(1,0)"},
-        {"4;1;42", "progressReport(1,42)"},
         {"4;1;150", "progressReport(1,100)"},
-        {"4;1;+7", "progressReport(1,7)"},
         {"4;0;50", "progressReport(0,none)"},
-        {"4;2;60", "progressReport(2,60)"},
         {"4;4;10", "progressReport(4,10)"},
-        {"4;1;20;extra", "progressReport(1,20)"},
         {"4;12", ""},
         {"04;1", ""},
         {"4;1;abc", ""},
@@ -338,23 +245,16 @@ TEST(OscTest, ProgressReports)
 
 TEST(OscTest, Clipboard)
 {
-    struct Case {
-        std::string payload;
-        std::optional<std::string> content; // what the host's clipboard holds
-        std::vector<std::string> events;    // besides sends
-        std::vector<std::string> replies;
-    };
+    // content: what the host's clipboard holds; events: besides the sends
+    struct Case { std::string payload; std::optional<std::string> content; std::vector<std::string> events, replies; };
     const std::vector<Case> cases = {
         {"c;aGVsbG8=", {}, {"clipboardCopy(hello)"}, {}},
-        {";aGk=", {}, {"clipboardCopy(hi)"}, {}},
         {"c;", {}, {"clipboardCopy()"}, {}},
         {"c;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
-        {"\xc3\xa9;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
         {"pc;?", "\xff\x00\x01"s, {"clipboardRead"}, {oscReply("52;pc;/wAB")}},
         {"c;?", std::nullopt, {"clipboardRead"}, {}},
         {"c;??", std::nullopt, {}, {}},     // not a query, not base64
         {"c;aGVsbG8", {}, {}, {}},          // padding missing
-        {"c;aGVs bG8=", {}, {}, {}},        // whitespace
         {"c", {}, {}, {}},                  // no ";"
     };
     for (const Case& c : cases) {
@@ -371,10 +271,8 @@ TEST(OscTest, Notifications)
     struct Case { std::string payload; std::vector<std::string> events; };
     const std::vector<Case> cases = {
         {"notify;Build;done", {"notify(Build,done)"}},
-        {"notify;Build;done;in 3s;ok", {"notify(Build,done;in 3s;ok)"}},
         {"notify;Caf\xc3\xa9;\xe2\x9c\x93", {"notify(Caf\xc3\xa9,\xe2\x9c\x93)"}},
         {"notify;Title", {}},
-        {"Notify;a;b", {}},
         {"notify;a;\xff", {}},
     };
     for (const Case& c : cases) {
@@ -391,15 +289,12 @@ TEST(OscTest, InlineContent)
         {"File=inline=1;width=50%:aGVsbG8=", {"createImage(5,percent(50),auto,true)"}},
         {"File=inline=1;width=200:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1;width=199;height=12px:aGk=", {"createImage(2,cells(199),pixels(12),true)"}},
-        {"File=inline=1;preserveAspectRatio=0:aGk=", {"createImage(2,auto,auto,false)"}},
-        {"File=inline=1:", {"createImage(0,auto,auto,true)"}},
         // the walk over arguments stops at a field without "="
         {"File=size=2;bogus;inline=1:aGk=", {"inlineContentReceived(File=size=2;bogus;inline=1:aGk=)"}},
         {"File=inline=0:aGk=", {"inlineContentReceived(File=inline=0:aGk=)"}},
         {"SetMark=1", {"inlineContentReceived(SetMark=1)"}},
         {"File=inline=1:not base64!", {}}, // no fallback for bad data
         {"File=inline=1", {}},             // no ":"
-        {"nothing", {}},                   // no "="
     };
     for (const Case& c : cases) {
         Fixture f;

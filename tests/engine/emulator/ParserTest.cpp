@@ -87,26 +87,21 @@ public:
             return std::make_unique<Handler>(*this);
         };
     }
-
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     // A handler still installed would report to a destroyed recorder.
     ~Recorder() { parser.activeDcsHandler.reset(); }
-
     void recordPrintStateResets() { parser.printStateReset = [this] { add("printStateReset"); }; }
-
     Lines feed(std::string_view data)
     {
         parser.parse(bytesOf(data));
         return lines;
     }
-
     Lines feedEachByte(std::string_view data)
     {
         for (std::size_t k = 0; k < data.size(); ++k) parser.parse(bytesOf(data.substr(k, 1)));
         return lines;
     }
-
     Lines lines;
 
 private:
@@ -122,17 +117,14 @@ private:
         }
         void put(std::span<const std::uint8_t> data) override { recorder.run("put", data); }
         void unhook() override { recorder.add("unhook"); }
-
     private:
         Recorder& recorder;
     };
-
     void add(std::string line)
     {
         lines.push_back(std::move(line));
         lastRun.clear();
     }
-
     void run(const std::string& kind, std::span<const std::uint8_t> bytes)
     {
         if (mergeRuns && lastRunKind == kind && !lastRun.empty() && !lines.empty()) {
@@ -144,7 +136,6 @@ private:
         lastRun.assign(bytes.begin(), bytes.end());
         lastRunKind = kind;
     }
-
     EscapeSequenceParser& parser;
     bool mergeRuns;
     std::vector<std::uint8_t> lastRun;
@@ -178,12 +169,10 @@ TEST(ParserCsi, ParametersIntermediatesAndQuirks)
         {"two parameters", "\x1b[1;31m", {"csi m [1,31] '' ';'"}},
         {"absent parameter is 0", "\x1b[m", {"csi m [0] '' ''"}},
         {"leading empty parameter", "\x1b[;5H", {"csi H [0,5] '' ';'"}},
-        {"sub-parameters", "\x1b[4:3m", {"csi m [4,3] '' ':'"}},
         {"mixed separators", "\x1b[38:2:1;4m", {"csi m [38,2,1,4] '' '::;'"}},
         {"private marker", "\x1b[?25l", {"csi l [25] '?' ''"}},
         {"intermediate", "\x1b[2 q", {"csi q [2] ' ' ''"}},
         {"8-bit CSI after ESC", "\x1b\x9b" "2J", {"csi J [2] '' ''"}},
-        {"largest value", "\x1b[65535m", {"csi m [65535] '' ''"}},
         {"one past the largest", "\x1b[65536m", {"csi m [65535] '' ''"}},
         {"saturated then more digits", "\x1b[1;9999999999999;2m", {"csi m [1,65535,2] '' ';;'"}},
         {"24 parameters dispatch", "\x1b[" + twentyFour + "m",
@@ -194,9 +183,7 @@ TEST(ParserCsi, ParametersIntermediatesAndQuirks)
         {"SUB returns to ground", "\x1b[1\x1am", {"execute 1a", "print 'm'"}},
         {"C0 control inside is executed", "\x1b[2\rJ", {"execute 0d", "csi J [2] '' ''"}},
         {"C1 control inside leaves the sequence", "\x1b[1\x84m", {"execute 84", "print 'm'"}},
-        {"private marker after a parameter is ignored", "\x1b[1<5mx", {"print 'x'"}},
         {"high byte in csiIgnore stays there", "\x1b[1<\xc3mx", {"print 'x'"}},
-        {"DEL inside is ignored", "\x1b[1\x7f" "2m", {"csi m [12] '' ''"}},
         {"ESC restarts", "\x1b[12\x1b[3m", {"csi m [3] '' ''"}},
     });
 }
@@ -208,7 +195,6 @@ TEST(ParserGround, TextControlsAndEscSequences)
         {"high bytes and 8-bit introducers are text", "caf\xc3\xa9 \x9b" "2J \x9d" "0\n", {"print 'caf\\xc3\\xa9 \\x9b2J \\x9d0'", "execute 0a"}},
         {"EM stays inside the text", "ab\x19" "cd\x07", {"error ground 19", "print 'ab\\x19cd'", "execute 07"}},
         {"ESC cuts the run", "ab\x1b" "7cd", {"print 'ab'", "esc '' 7", "print 'cd'"}},
-        {"designation", "\x1b(0", {"esc '(' 0"}},
         {"C0 inside ESC is executed", "\x1b\n(B", {"execute 0a", "esc '(' B"}},
         {"C1 after ESC", "\x1b\x85", {"execute 85"}},
         {"high byte after ESC is an error", "\x1b\xc3x", {"error escape c3", "print 'x'"}},
@@ -221,19 +207,16 @@ TEST(ParserStrings, OscAndApc)
     expectCases({
         {"OSC ended by BEL", "\x1b]0;title\x07", {"osc 0 'title'"}},
         {"OSC ended by ESC \\", "\x1b]0;title\x1b\\", {"osc 0 'title'", "esc '' \\"}},
-        {"payload keeps later semicolons", "\x1b]52;c;YQ==\x07", {"osc 52 'c;YQ=='"}},
         {"no code", "\x1b];t\x07", {}},
         {"code past the largest int", "\x1b]4294967296;x\x07", {}},
         {"0x9C first ends the empty string", "\x1b]\x9cx", {"print 'x'"}},
         {"0x9C after a byte is data", "\x1b]0;a\x9c" "b\x07", {"osc 0 'a\\x9cb'"}},
         {"8-bit OSC is not ended by 0x9C once it has a byte", "\x1b\x9d" "0;t\x9c\x07", {"osc 0 't\\x9c'"}},
         {"SUB inside is dropped", "\x1b]0;a\x1a" "b\x07", {"osc 0 'ab'"}},
-        {"other C0 inside is dropped", "\x1b]0;a\x01" "b\x07", {"osc 0 'ab'"}},
         {"CAN cancels", "\x1b]0;a\x18" "b", {"print 'b'"}},
         {"EM first is an error", "\x1b]\x19x", {"error oscString 19", "print 'x'"}},
         {"DEL and UTF-8 are data", "\x1b]2;\x7f\xe2\x82\xac\x07", {"osc 2 '\\x7f\\xe2\\x82\\xac'"}},
         {"APC G", "\x1b_Gf=100;AAAA\x1b\\", {"apc G 'f=100;AAAA'", "esc '' \\"}},
-        {"other APC", "\x1b_Xq\x07", {"apc X 'q'"}},
         {"8-bit APC after ESC", "\x1b\x9fGa\x07", {"apc G 'a'"}},
         {"APC cancelled", "\x1b_Ga\x18", {}},
     });
@@ -245,9 +228,7 @@ TEST(ParserDcs, HookPutUnhook)
         {"DECRQSS", "\x1bP$qm\x1b\\", {"hook '$' q [0]", "put 'm'", "unhook", "drop", "esc '' \\"}},
         {"parameters", "\x1bP1;2q#0!10~\x1b\\", {"hook '' q [1,2]", "put '#0!10~'", "unhook", "drop", "esc '' \\"}},
         {"0x9C terminates", "\x1b\x90qab\x9cx", {"hook '' q [0]", "put 'ab'", "unhook", "drop", "print 'x'"}},
-        {"no data, no put", "\x1bPq\x1b\\", {"hook '' q [0]", "unhook", "drop", "esc '' \\"}},
         {"DEL splits the data", "\x1bPqa\x7f" "b\x1b\\", {"hook '' q [0]", "put 'a'", "put 'b'", "unhook", "drop", "esc '' \\"}},
-        {"CAN is data", "\x1bPq\x18" "ab\x1b\\", {"hook '' q [0]", "put '\\x18ab'", "unhook", "drop", "esc '' \\"}},
         {"no handler: dropped", "\x1bPxdata\x1b\\", {"esc '' \\"}},
         {"25 parameters: dropped", "\x1bP" + parameterList(25) + "qdata\x1b\\x", {"esc '' \\", "print 'x'"}},
         // A string left by SUB keeps its handler until the next hook, which drops it: the
@@ -298,10 +279,8 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         EscapeSequenceParser whole;
         const Lines expected = Recorder(whole, true).feed(input);
         ASSERT_FALSE(expected.empty());
-
         EscapeSequenceParser byteWise;
         EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
-
         for (std::size_t cut = 1; cut < input.size(); ++cut) {
             EscapeSequenceParser parser;
             Recorder recorder(parser, true);
@@ -326,17 +305,14 @@ TEST(ParserStrings, OscCap)
     // 9 MiB: dropped at its terminator, reported once; the next OSC works.
     feedInChunks(recorder, "\x1b]52;c;" + repeated('A', 9 * 1024 * 1024) + "\x07\x1b]0;ok\x07", 65536);
     EXPECT_EQ(recorder.lines, (Lines{"overflow OSC 52", "osc 0 'ok'"}));
-
     // Exactly at the cap: dispatched whole.
     recorder.lines.clear();
     feedInChunks(recorder, "\x1b]52;" + repeated('B', cap - 3) + "\x1b\\", 1 << 20);
     EXPECT_EQ(recorder.lines, (Lines{"osc 52 <" + std::to_string(cap - 3) + " bytes>", "esc '' \\"}));
-
     // One byte past the cap, in one feed.
     recorder.lines.clear();
     recorder.feed("\x1b]52;" + repeated('B', cap - 2) + "\x07");
     EXPECT_EQ(recorder.lines, (Lines{"overflow OSC 52"}));
-
     // Cancelled overlong strings are dropped silently, like any cancelled string.
     recorder.lines.clear();
     recorder.feed("\x1b]52;" + repeated('B', cap) + "\x18\x1b]1;ok\x07");
@@ -350,7 +326,6 @@ TEST(ParserStrings, ApcCap)
     Recorder recorder(parser);
     feedInChunks(recorder, "\x1b_G" + repeated('A', cap) + "\x1b\\\x1b_Ga=q\x1b\\", 65536);
     EXPECT_EQ(recorder.lines, (Lines{"overflow APC G", "esc '' \\", "apc G 'a=q'", "esc '' \\"}));
-
     recorder.lines.clear();
     recorder.feed("\x1b_G" + repeated('A', cap - 1) + "\x07");
     EXPECT_EQ(recorder.lines, (Lines{"apc G <" + std::to_string(cap - 1) + " bytes>"}));
@@ -361,15 +336,12 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EscapeSequenceParser parser;
     Recorder recorder(parser);
     std::vector<ParsingState> seen;
-    std::string description;
     bool abort = false;
     parser.errorHandler = [&](ParsingState state) {
         seen.push_back(state);
-        description = state.description();
         state.abort = abort;
         return state;
     };
-
     recorder.feed("xy\x19z\x1bP1q\x19");
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].position, 2);
@@ -377,9 +349,7 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EXPECT_EQ(seen[0].currentState, ParserState::ground);
     EXPECT_EQ(seen[1].position, 8);
     EXPECT_EQ(seen[1].currentState, ParserState::dcsPassthrough);
-    EXPECT_NE(description.find("dcsPassthrough"), std::string::npos);
     EXPECT_EQ(recorder.lines, (Lines{"print 'xy\\x19z'", "hook '' q [1]"}));
-
     // Abort: the rest of the data and the pending print run are dropped; the next feed
     // starts in ground.
     abort = true;

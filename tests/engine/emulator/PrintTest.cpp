@@ -1,12 +1,6 @@
 // The print path: wrapping, insert mode, wide characters, UTF-8 reassembly and its
 // malformed input, grapheme clusters, variation selectors and regional indicators.
-#include <gtest/gtest.h>
-
 #include <climits>
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include "TerminalTestSupport.h"
 
 namespace corvantix {
@@ -20,15 +14,6 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 const CharData& cellAt(const Terminal& terminal, int col, int row)
 {
     return terminal.buffer->lines().peek(terminal.buffer->yBase() + row)->getCell(col);
-}
-
-std::unique_ptr<Terminal> makeNarrowIndicatorTerminal(int cols, int rows)
-{
-    TerminalOptions options;
-    options.cols = cols;
-    options.rows = rows;
-    options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
-    return std::make_unique<Terminal>(nullptr, options);
 }
 
 struct PrintCase {
@@ -128,33 +113,13 @@ TEST(Print, CharacterCodes)
     EXPECT_EQ(first, Terminal::firstCharIndex);
     EXPECT_EQ(terminal->getCharacterCode(U"\U0001F600"), first + 1);
     EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), first);
-
     for (std::int32_t invalid : {0xD800, 0x110000, 0x400000 + 999, -5})
         EXPECT_EQ(terminal->getCharacter(invalid), U" ") << invalid;
-
     CharData cell = terminal->makeCell(Attribute{}, std::u32string_view(U"a\u0301"), 1);
     EXPECT_EQ(cell.code, first);
     terminal->setCellCharacter(cell, U"\U0001F600", 2);
     EXPECT_EQ(cell.code, first + 1);
     EXPECT_EQ(cell.width, 2);
-}
-
-TEST(Print, NarrowRegionalIndicatorsPairIntoTwoColumns)
-{
-    const auto terminal = makeNarrowIndicatorTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f\x87\xba");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 1);
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{1, 0}));
-
-    feed(*terminal, "\xf0\x9f\x87\xb8");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 2);
-    EXPECT_EQ(cellAt(*terminal, 1, 0).width, 0);
-    EXPECT_EQ(terminal->getCharacter(cellAt(*terminal, 0, 0).code), U"\U0001F1FA\U0001F1F8");
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
-
-    feed(*terminal, "\xf0\x9f\x87\xa9");
-    EXPECT_EQ(cellAt(*terminal, 2, 0).width, 1);
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{3, 0}));
 }
 
 TEST(Print, VariationSelectorsChangeTheWidth)
@@ -165,21 +130,6 @@ TEST(Print, VariationSelectorsChangeTheWidth)
     EXPECT_EQ(cellAt(*terminal, 1, 0).width, 0);
     EXPECT_EQ(terminal->getCharacter(cellAt(*terminal, 0, 0).code), U"\u2764\uFE0F");
 
-}
-
-TEST(Print, KeptBackLeadByteBrokenByTheNextFeed)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "x\xe9");
-    EXPECT_EQ(screenLine(*terminal, 0), "x");
-    feed(*terminal, "ab");
-    EXPECT_EQ(screenLine(*terminal, 0), "xéab");
-    EXPECT_TRUE(terminal->readingBuffer.putbackBuffer.empty());
-
-    // A kept-back sequence completed later.
-    feed(*terminal, "\xe2\x82");
-    feed(*terminal, "\xac");
-    EXPECT_EQ(screenLine(*terminal, 0), "xéab€");
 }
 
 // Both paths must give the same cells: the ASCII writer is only for 0x20-0x7E.

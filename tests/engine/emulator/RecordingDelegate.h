@@ -25,14 +25,12 @@ public:
     // Every byte sent, in order, and the bytes of each send call.
     std::string sent;
     std::vector<std::string> sends;
-
     // Answers.
     bool trusts = true;
     std::optional<CellPixelSize> cellSize;
     std::optional<std::vector<std::uint8_t>> windowCommandAnswer;
     std::optional<std::vector<std::uint8_t>> clipboardContent;
     std::optional<TerminalColors> colors; // none: the terminal's own colours
-
     // Number of events equal to `event`.
     int count(std::string_view event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
     // Number of events whose name (the text before "(") is `name`.
@@ -56,9 +54,7 @@ public:
         sent.clear();
         sends.clear();
     }
-
     static std::string text(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
-
     void showCursor(Terminal&) override { events.push_back("showCursor"); }
     void hideCursor(Terminal&) override { events.push_back("hideCursor"); }
     void setTerminalTitle(Terminal&, const std::string& title) override

@@ -1,16 +1,8 @@
 // Rectangular area operations: fill, erase, selective erase, copy, insert columns, the
 // checksum request and the alignment pattern, inside and across the scroll region and
 // margins.
-#include "emulator/Terminal.h"
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 #include "engine/platform/LogCapture.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -169,7 +161,6 @@ TEST(RectTest, InsertColumns)
         {"left of the left margin does nothing", "\x1b[?69h\x1b[3;6s\x1b[1;1H\x1b[2'}", {}},
         {"without the ' intermediate it is not DECIC", "\x1b[1;3H\x1b[3}", {}},
     });
-
     auto terminal = filledTerminal();
     feed(*terminal, "\x1b[44m\x1b[1;3H\x1b['}");
     const CharData& blank = cellAt(*terminal, 2, 0);
@@ -204,7 +195,6 @@ TEST(RectTest, ChecksumRequest)
         EXPECT_EQ(delegate.sent, c.reply);
         EXPECT_EQ(delegate.sends.size(), 1u);
     }
-
     RecordingDelegate delegate;
     auto terminal = makeTerminal(80, 40, &delegate);
     terminal->cmdDECRQCRA({});
@@ -225,7 +215,6 @@ TEST(RectTest, AlignmentPattern)
     const CharData& cell = cellAt(*terminal, 5, 5);
     EXPECT_EQ(cell.attribute.fg, Attribute::Color::ansi256(1));
     EXPECT_EQ(cell.attribute.bg, Attribute::Color::ansi256(4));
-
     terminal->clearUpdateRange();
     feed(*terminal, "\x1b[?6l\x1b#8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));

@@ -1,13 +1,6 @@
 // Status reports (DSR, CPR, DECXCPR), device attributes, XTVERSION, DECRQSS and its length
 // cap, the cursor style, and the scroll region and margins as DECRQSS reports them.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -77,7 +70,6 @@ TEST(ReportsTest, DeviceAttributes)
         {"tertiary DA", "", "\x1b[=c", ""},
     };
     runReplyCases(common);
-
     struct Case { std::string termName; bool sixel; std::string reply; };
     const std::vector<Case> cases = {
         {"xterm-256color", true, "\x1b[?65;4;1;2;6;21;22;17;28c"},
@@ -93,7 +85,6 @@ TEST(ReportsTest, DeviceAttributes)
         SCOPED_TRACE(c.termName + (c.sixel ? " with sixel" : " without sixel"));
         runReplyCases({{"CSI c", "", "\x1b[c", c.reply}}, options);
     }
-
     Fixture f;
     feed(*f.terminal, eightBit);
     EXPECT_EQ(f.reply("\x1b[c"), "\x9b?65;4;1;2;6;21;22;17;28c");
@@ -132,7 +123,6 @@ TEST(ReportsTest, VersionText)
         };
         EXPECT_EQ(terminalVersionText(view(c.version), view(c.suffix), view(c.build)), c.text);
     }
-
     // Long texts are cut to 256 bytes and still end with ":".
     const std::string longVersion(300, 'a');
     const std::string text = terminalVersionText(longVersion, std::nullopt, std::nullopt);
@@ -168,7 +158,6 @@ TEST(ReportsTest, SettingRequestDataIsCapped)
         {"65 bytes starting with a valid request", "", "\x1bP$qm" + std::string(64, ' ') + ST7, unknown},
         {"8-bit overflow", eightBit, "\x1bP$q" + std::string(100, 'r') + ST7, "\x90" "0$r\x9c"},
     });
-
     // Exactly the cap is not an overflow; one byte more is.
     Fixture f;
     DECRQSS handler(*f.terminal);
@@ -180,7 +169,6 @@ TEST(ReportsTest, SettingRequestDataIsCapped)
     handler.put(std::span(&m, 1));
     EXPECT_TRUE(handler.overflowed);
     EXPECT_EQ(handler.data.size(), DECRQSS::maximumDataLength);
-
     // Streamed over many feeds it is answered once, and the next request starts afresh.
     feed(*f.terminal, "\x1bP$q");
     for (int i = 0; i < 100; ++i) feed(*f.terminal, std::string(1000, 'm'));
@@ -231,21 +219,6 @@ TEST(ReportsTest, ScrollRegionAsReported)
         Fixture f;
         feed(*f.terminal, c.input);
         EXPECT_EQ(f.reply("\x1bP$qr" + ST7), "\x1bP1$r" + std::string(c.region) + ST7);
-    }
-}
-
-TEST(ReportsTest, ScrollRegionHomesTheCursor)
-{
-    struct Case { const char* input; CursorPosition home; };
-    for (const Case& c : std::vector<Case>{
-             {"\x1b[5;20r", {0, 0}},
-             {"\x1b[?6h\x1b[5;20r", {0, 4}}, // the region's top-left corner
-         }) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        feed(*f.terminal, "\x1b[10;8H");
-        feed(*f.terminal, c.input);
-        EXPECT_EQ(cursor(*f.terminal), c.home);
     }
 }
 

@@ -1,13 +1,6 @@
 // Line feed, index, reverse index, next line, carriage return, backspace and the scrolling
 // of the region into the scrollback.
-#include "emulator/Terminal.h"
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -80,20 +73,6 @@ TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
     EXPECT_FALSE(screen.lines()[2]->isWrapped());
 }
 
-TEST(ScrollMoves, LineFeedGivesAnUnwrappedNewLineTheCurrentBidiState)
-{
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "\x1b[?2500h"); // box mirroring becomes the current state
-    Buffer& screen = *terminal->buffer;
-    screen.lines()[3]->setIsWrapped(true);
-
-    moveTo(*terminal, 0, 1);
-    feed(*terminal, "\n");
-    EXPECT_TRUE(screen.lines()[2]->bidiState().boxMirroring);
-    feed(*terminal, "\n"); // a wrapped line keeps its own state
-    EXPECT_FALSE(screen.lines()[3]->bidiState().boxMirroring);
-}
-
 TEST(ScrollMoves, LineFeedTellsTheDelegateButIndexDoesNot)
 {
     test::RecordingDelegate delegate;
@@ -110,12 +89,10 @@ TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
     options.scrollback = 500;
     Terminal terminal(nullptr, options);
     const BufferLine* firstLine = terminal.buffer->lines()[0].get();
-
     std::string input;
     for (int i = 0; i < 2000; ++i)
         input += "y\r\n";
     feed(terminal, input);
-
     const Buffer& screen = *terminal.buffer;
     EXPECT_EQ(screen.lines().count(), 505);
     EXPECT_EQ(screen.lines().maxLength(), 505);
@@ -142,7 +119,6 @@ TEST(ScrollScrollback, ScrollingPushesTheTopLineAndTheViewFollows)
     moveTo(*terminal, 0, 4);
     delegate.clear();
     feed(*terminal, "\n\n");
-
     const Buffer& screen = *terminal->buffer;
     EXPECT_EQ(screen.yBase(), 2);
     EXPECT_EQ(screen.yDisp(), 2);
@@ -190,7 +166,6 @@ TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean
     feed(*terminal, "\n");
     EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{0, 4}));
     EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), std::nullopt);
-
     setRegion(*terminal, 1, 3);
     moveTo(*terminal, 0, 3);
     terminal->clearUpdateRange();
@@ -211,17 +186,14 @@ TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
     foreign.setCell(0, CharData('p', 1, Attribute{}, {}, 1));
     foreign.setCell(1, CharData('i', 1, Attribute{}, {}, 5));
     foreign.setCell(2, CharData('o', 1, Attribute{}, {}, 6));
-
     moveTo(*terminal, 0, 0);
     feed(*terminal, "\n");
     EXPECT_EQ(screen.lines()[1]->semanticHardContinuationGroup(), std::optional<std::uint64_t>(7));
-
     feed(*terminal, "\n"); // a line of another group loses its prompt and input roles
     EXPECT_EQ(foreign.semanticHardContinuationGroup(), std::optional<std::uint64_t>(7));
     EXPECT_EQ(foreign.getCell(0).semanticContentCode, 0);
     EXPECT_EQ(foreign.getCell(1).semanticContentCode, 0);
     EXPECT_EQ(foreign.getCell(2).semanticContentCode, 6);
-
     screen.semanticInput = SemanticInputState::idle;
     feed(*terminal, "\n");
     EXPECT_EQ(screen.lines()[3]->semanticHardContinuationGroup(), std::nullopt);

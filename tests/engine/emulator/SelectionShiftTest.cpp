@@ -1,16 +1,7 @@
 // Registered selections follow their text when lines scroll, are inserted or deleted, and
 // are cleared when the text they cover is moved apart or away.
 #include "emulator/SelectionService.h"
-#include "emulator/Terminal.h"
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -90,12 +81,9 @@ TEST(SelectionShift, SelectionsFollowTheirLinesOrAreCleared)
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
         moveTo(*terminal, c.cursor.x, c.cursor.y);
-
         auto selection = select(*terminal, {1, c.selected.start}, {3, c.selected.end});
         delegate.clear();
-
         feed(*terminal, c.input);
-
         EXPECT_EQ(rowsOf(*selection), c.after);
         const bool changed = c.after != std::optional<Rows>(c.selected);
         EXPECT_EQ(delegate.count("selectionChanged"), changed ? 1 : 0);
@@ -114,7 +102,6 @@ TEST(SelectionShift, ScrollingAFullRingWithHistoryMovesTheSelectionWithItsText)
     feed(terminal, "\n\n\n\n\n\n"); // ring of 7 lines full
     ASSERT_EQ(terminal.buffer->lines().count(), 7);
     auto selection = select(terminal, {0, 5}, {4, 6});
-
     feed(terminal, "\n");
     EXPECT_EQ(terminal.buffer->linesTop, 1);
     EXPECT_EQ(rowsOf(*selection), (Rows{4, 5}));
@@ -128,7 +115,6 @@ TEST(SelectionShift, EraseScrollbackMovesScreenSelectionsAndDropsHistoryOnes)
     auto onScreen = select(terminal, {0, 21}, {4, 22});
     auto inHistory = select(terminal, {0, 3}, {4, 4});
     feed(terminal, "\x1b[3J");
-
     EXPECT_EQ(rowsOf(*onScreen), (Rows{1, 2}));
     EXPECT_EQ(rowsOf(*inHistory), std::nullopt);
 }

@@ -1,14 +1,7 @@
 // Semantic prompts: OSC 133 marks and states, the prompt zones kept by the buffer, and
 // click-to-move inside the command line being edited.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <limits>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -38,10 +31,8 @@ struct Fixture : TerminalFixture {
         options.scrollback = scrollback;
         return options;
     }
-
     Buffer& screen() const { return *terminal->buffer; }
     int cursorLine() const { return screen().yBase() + screen().y(); }
-
     // What a click at (col, line) sends; "" when it sent nothing.
     std::string click(int col, int line, SemanticPromptClickModifiers modifiers = noModifiers)
     {
@@ -57,7 +48,6 @@ TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
     Fixture f;
     Buffer& screen = f.screen();
     EXPECT_EQ(screen.semanticInput, SemanticInputState::idle);
-
     feed(*f.terminal, mark("A") + "$ ");
     EXPECT_EQ(screen.semanticInput, SemanticInputState::prompt);
     EXPECT_EQ(screen.semanticContent, SemanticContent::prompt(SemanticPromptKind::initial));
@@ -69,7 +59,6 @@ TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
     EXPECT_EQ(screen.semanticContent, SemanticContent::output());
     feed(*f.terminal, mark("D;0") + mark("I"));
     EXPECT_EQ(screen.semanticInput, SemanticInputState::armed);
-
     // The cells carry the content they were written in.
     struct Cell { int col, row; std::optional<SemanticContent> content; };
     const std::vector<Cell> cells = {
@@ -94,12 +83,10 @@ TEST(SemanticPromptTest, MarksAndGroups)
               (std::vector<SemanticPromptAnchor>{{{0, 0}, SemanticPromptKind::initial}, {{2, 0}, SemanticPromptKind::right}}));
     // The right prompt leaves content and input alone.
     EXPECT_EQ(screen.semanticInput, SemanticInputState::armed);
-
     // A second "A" on a row of the current prompt keeps the group.
     feed(*f.terminal, "\r" + mark("A"));
     EXPECT_EQ(f.cursorLine(), 0);
     EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-
     // Output, then a new prompt: a new group, and group 1's marks no longer count as active.
     feed(*f.terminal, mark("C") + "\r\nout" + mark("D") + mark("A") + "$ ");
     EXPECT_EQ(screen.activeSemanticGroupID, 2u);
@@ -107,7 +94,6 @@ TEST(SemanticPromptTest, MarksAndGroups)
     EXPECT_FALSE(screen.rowHasActivePromptMark(0));
     EXPECT_TRUE(screen.rowHasActivePromptMark(2));
     EXPECT_EQ(screen.semanticPromptStartRow(), 2);
-
     // A continuation prompt starts a fresh line without a mark; "P;k=s" marks in place.
     feed(*f.terminal, mark("A;k=c"));
     EXPECT_EQ(f.cursorLine(), 3);
@@ -117,7 +103,6 @@ TEST(SemanticPromptTest, MarksAndGroups)
     EXPECT_EQ(f.terminal->semanticMarksOfRow(3),
               (std::vector<SemanticPromptAnchor>{{{2, 3}, SemanticPromptKind::secondary}}));
     EXPECT_EQ(screen.activeSemanticGroupID, 2u);
-
     // "N" always starts a group.
     feed(*f.terminal, mark("N"));
     EXPECT_EQ(screen.activeSemanticGroupID, 3u);
@@ -158,7 +143,6 @@ TEST(SemanticPromptTest, IgnoredSequences)
         EXPECT_EQ(f.screen().x(), 2) << input;
         EXPECT_EQ(f.screen().activeSemanticGroupID, 0u) << input;
     }
-
     // An unknown key is skipped, the rest applies.
     Fixture f;
     feed(*f.terminal, mark("A;aid=42;k=s;novalue"));
@@ -185,34 +169,6 @@ TEST(SemanticPromptTest, OutputClearsTheHardContinuationOfTheCursorLine)
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), 1u);
     feed(*f.terminal, mark("C"));
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), std::nullopt);
-}
-
-TEST(SemanticPromptBufferTest, PromptStartFollowsItsLineThroughScrolling)
-{
-    // 5 rows and 10 lines of history: 15 lines, then the oldest are recycled.
-    Fixture f(20, 5, 10);
-    Buffer& screen = f.screen();
-    feed(*f.terminal, repeat("\r\n", 9));
-    ASSERT_EQ(f.cursorLine(), 9);
-    feed(*f.terminal, mark("A") + "$ " + mark("B") + "cmd" + mark("C"));
-    ASSERT_EQ(screen.semanticPromptStartRow(), 9);
-
-    // Ten more lines: the ring fills after five and drops its five oldest lines.
-    feed(*f.terminal, repeat("\r\nout", 10));
-    ASSERT_EQ(screen.lines().count(), 15);
-    const int scans = screen.semanticPromptRowScanCount;
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-    EXPECT_EQ(screen.semanticPromptRowScanCount, scans + 1);
-    EXPECT_EQ(lineTextAt(*f.terminal, 4), "$ cmd");
-    // Cached now.
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-    EXPECT_EQ(screen.semanticPromptRowScanCount, scans + 1);
-    EXPECT_EQ(f.terminal->semanticPromptStartPosition(), (Position{0, 4}));
-
-    // Once the line has fallen off the top there is no prompt start left.
-    feed(*f.terminal, repeat("\r\nmore", 5));
-    EXPECT_EQ(screen.semanticPromptStartRow(), std::nullopt);
-    EXPECT_EQ(screen.semanticPromptStartLine, nullptr);
 }
 
 // "$ " then the command; the cursor ends after it on line 0.
@@ -272,7 +228,6 @@ TEST(SemanticPromptClickTest, MovesAcrossLogicalLines)
         threeLineCommand(f, c.options);
         EXPECT_EQ(f.click(c.col, c.row), c.sent) << c.options << " (" << c.col << "," << c.row << ")";
     }
-
     // From the last line upward.
     Fixture f;
     threeLineCommand(f, ";cl=v");
@@ -289,7 +244,6 @@ TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
     feed(*f.terminal, "\x1b[5;1H"); // the cursor leaves the group
     EXPECT_EQ(f.click(2, 2), "");
     EXPECT_FALSE(f.consumed);
-
     // A prompt without typed input has nothing to move in.
     Fixture h;
     promptWithCommand(h, ";cl=m", "");

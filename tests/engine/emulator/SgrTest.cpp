@@ -1,16 +1,7 @@
 // SGR: every code and colour form, the separators of the colon forms, the walk past unknown
 // codes, and the SGR text of the current attribute as DECRQSS reports it.
-#include "emulator/Terminal.h"
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 #include "engine/platform/LogCapture.h"
-
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -49,7 +40,6 @@ struct Expected {
     CharacterStyle style{};
     UnderlineStyle underline = UnderlineStyle::none;
     std::optional<Color> underlineColor = std::nullopt;
-
     Attribute attribute() const { return Attribute{fg, bg, style, underline, underlineColor}; }
 };
 
@@ -106,7 +96,6 @@ TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
         // A prefix or intermediate makes the sequence do nothing.
         {"\x1b[31m\x1b[?1m", {.fg = Color::ansi256(1)}},
     };
-
     for (const SgrCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         auto terminal = makeTerminal();
@@ -137,7 +126,6 @@ TEST(SgrTest, DecrqssReportsTheSgrTextOfTheCurrentAttribute)
         feed(*terminal, "\x1bP$qm\x1b\\");
         EXPECT_EQ(delegate.sends, std::vector<std::string>{c.reply});
     }
-
     // With 8-bit controls the reply uses the single-byte introducer and terminator.
     RecordingDelegate delegate;
     auto terminal = makeTerminal(80, 25, &delegate);

@@ -2,19 +2,10 @@
 // each kind of output marks for redraw, and the screen after resizes with text printed
 // through the real print path (reflow, the cursor on its text, saved cursor, capacity, tab
 // stops, both screens).
-#include "emulator/Terminal.h"
-
 #include "platform/ManualMainQueue.h"
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <array>
 #include <limits>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -54,12 +45,10 @@ TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
         ASSERT_TRUE(terminal.synchronizedOutputActive);
         ASSERT_EQ(queue.delayedCount(), 1u);
         host.clear();
-
         if (byReset)
             feed(terminal, "\x1b" "c");
         else
             terminal.resize(12, 4);
-
         EXPECT_FALSE(terminal.synchronizedOutputActive);
         EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 1);
         EXPECT_EQ(host.count("synchronizedOutputChanged(false)"), 1);
@@ -76,11 +65,9 @@ TEST(SynchronizedOutput, ThroughDecsetAndDecrst)
     Terminal terminal(&host, TerminalFixture::sizedOptions(10, 5), &queue);
     terminal.clearUpdateRange();
     host.clear();
-
     terminal.feed("\x1b[?2026l");
     EXPECT_TRUE(host.events.empty()) << "DECRST 2026 while off calls nothing";
     EXPECT_FALSE(terminal.getUpdateRange().has_value()) << "and marks nothing";
-
     terminal.feed("\x1b[?2026h");
     queue.advance(500ms);
     terminal.feed("\x1b[?2026h");
@@ -92,7 +79,6 @@ TEST(SynchronizedOutput, ThroughDecsetAndDecrst)
               (std::vector<std::string>{"synchronizedOutputChanged(true)", "synchronizedOutputChanged(false)"}));
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 4}));
     EXPECT_FALSE(terminal.synchronizedOutputTimeoutItem.has_value());
-
     terminal.feed("\x1b[?2026h\x1b[?2026l");
     EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 4);
     EXPECT_EQ(queue.delayedCount(), 0u);
@@ -104,7 +90,6 @@ TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancels
     feed(unqueued, "\x1b[?2026h");
     EXPECT_FALSE(unqueued.synchronizedOutputTimeoutItem.has_value());
     EXPECT_TRUE(unqueued.synchronizedOutputActive);
-
     ManualMainQueue queue;
     {
         Terminal terminal(nullptr, {}, &queue);
@@ -161,7 +146,6 @@ TEST(TerminalResize, WrappedOutputIsJoinedAndCutAgainAndTheCursorKeepsItsLine)
     const std::string text = letters(100);
     feed(*terminal, text + "\r\nnext\r\n$ \x1b" "7"); // the prompt line saves the cursor
     ASSERT_EQ(screenLines(*terminal), (Rows{text.substr(0, 40), text.substr(40, 40), text.substr(80), "next", "$", ""}));
-
     struct Step { int cols; int rows; Rows history; Rows screen; CursorPosition cursor; };
     const std::vector<Step> steps = {
         {80, 6, {}, {text.substr(0, 80), text.substr(80), "next", "$", "", ""}, {2, 3}},
@@ -187,7 +171,6 @@ TEST(TerminalResize, WideCharactersNeverStraddleARowWhateverTheWidth)
     const std::string han = "\xe4\xb8\xad"; // a wide character
     feed(*terminal, "ab" + han + han + han + han + "cd\r\n$");
     ASSERT_EQ(screenLines(*terminal), (Rows{"ab" + han + han + han + han, "cd", "$", ""}));
-
     terminal->resize(5, 4);
     EXPECT_EQ(screenLines(*terminal), (Rows{"ab" + han, han + han, han + "cd", "$"}))
         << "a row that would end on the first half of a wide character ends a column early";
@@ -214,19 +197,16 @@ TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
     const Buffer* screen = terminal.buffer.get();
     ASSERT_EQ(screen->lines().maxLength(), 8);
     ASSERT_EQ(scrollbackLines(terminal), (Rows{"line5", "line6", "line7"}));
-
     terminal.resize(10, 8);
     EXPECT_EQ(screen->lines().maxLength(), 11);
     EXPECT_EQ(scrollbackLines(terminal), Rows{}) << "the history comes back onto the taller screen";
     EXPECT_EQ(screenLines(terminal), (Rows{"line5", "line6", "line7", "line8", "line9", "line10", "line11", ""}));
     EXPECT_EQ(cursor(terminal), (CursorPosition{0, 7}));
-
     terminal.resize(10, 2);
     EXPECT_EQ(screen->lines().maxLength(), 5);
     EXPECT_EQ(screen->lines().count(), 5);
     EXPECT_EQ(scrollbackLines(terminal), (Rows{"line8", "line9", "line10"}));
     EXPECT_EQ(screenLines(terminal), (Rows{"line11", ""}));
-
     feed(terminal, "end");
     EXPECT_EQ(screenLines(terminal), (Rows{"line11", "end"}));
 }
@@ -236,7 +216,6 @@ TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)
     auto terminal = makeTerminal(40, 3);
     feed(*terminal, "\x1b[3g\x1b[5G\x1bH\x1b[1G"); // clear every stop, set one at column 4
     ASSERT_EQ(tabStopColumns(*terminal->buffer), std::vector<int>{4});
-
     // New columns continue the pattern of the stop before the old edge; the old columns
     // keep what the program left there.
     terminal->resize(60, 3);
@@ -246,13 +225,11 @@ TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)
     feed(*terminal, "\tx\ty");
     EXPECT_EQ(screenLine(*terminal, 0), std::string(4, ' ') + "x" + std::string(24, ' ') + "y")
         << "the second tab finds no stop and goes to the last column";
-
     // A screen that kept the default stops gets them in the new columns too.
     auto plain = makeTerminal(20, 3);
     plain->resize(40, 3);
     EXPECT_EQ(tabStopColumns(*plain->normalBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
     EXPECT_EQ(tabStopColumns(*plain->altBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
-
     // A terminal built wider than eighty columns has stops to its edge.
     auto wide = makeTerminal(120, 5);
     feed(*wide, "\x1b[1;90H\tX");
@@ -279,7 +256,6 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         EXPECT_EQ(terminal->altBuffer->rows(), c.expected.second);
         EXPECT_EQ(std::make_pair(terminal->options.cols, terminal->options.rows), c.expected);
     }
-
     // A terminal built with such sizes clamps them too; its options keep what the host gave
     // until a resize or a full reset.
     auto narrow = makeTerminal(1, 0);

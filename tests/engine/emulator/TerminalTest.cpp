@@ -1,14 +1,6 @@
-#include "emulator/Terminal.h"
-
 #include "emulator/SelectionService.h"
 #include "model/TinyAtom.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -22,12 +14,10 @@ TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
     feed(terminal, "\x1b[?2026h");
     terminal.clearUpdateRange();
     f.delegate.clear();
-
     terminal.resize(20, 5);
     EXPECT_TRUE(terminal.synchronizedOutputActive);
     EXPECT_FALSE(terminal.getUpdateRange().has_value());
     EXPECT_TRUE(f.delegate.events.empty());
-
     terminal.resize(30, 8);
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 7})) << "the first and last rows";
 }
@@ -41,9 +31,7 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     const Color paletteEntry = terminal.ansiColors[1];
     const std::shared_ptr<Buffer> oldNormal = terminal.normalBuffer;
     f.delegate.clear();
-
     feed(terminal, "\x1b" "c");
-
     EXPECT_EQ(terminal.terminalTitle, "title");
     EXPECT_EQ(terminal.iconTitle, "icon");
     EXPECT_EQ(terminal.terminalTitleStack, std::vector<std::string>{"older"});
@@ -62,7 +50,6 @@ TEST(TerminalInstance, FullResetOnTheAlternateScreenReturnsToAFreshNormalScreen)
 {
     auto terminal = makeTerminal(20, 6);
     feed(*terminal, "N\x1b[?47h\x1b[3;4HA\x1b[6;10H\x1b" "c");
-
     EXPECT_FALSE(terminal->isCurrentBufferAlternate());
     EXPECT_EQ(terminal->normalBuffer->lines().count(), 6);
     EXPECT_EQ(screenLines(*terminal), std::vector<std::string>(6, "")) << "fresh and empty";
@@ -81,7 +68,6 @@ TEST(TerminalInstance, PaletteStrategyAndBaseColours)
     terminal.setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     EXPECT_EQ(host.events, std::vector<std::string>{"colorChanged(none)"});
     EXPECT_EQ(terminal.ansiColors, Color::makeXterm256Palette(Color::defaultInstalledColors()));
-
     host.clear();
     std::vector<Color> base(16, Color(100, 100, 100));
     terminal.installColors(std::span<const Color>(base).first(15));
@@ -113,9 +99,7 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
     auto multiRow = activeSelection(terminal, {30, 1}, {31, 3});
     auto below = activeSelection(terminal, {0, 9}, {5, 9});
     host.clear();
-
     terminal.clearSelectionsInRange(2, 5, 0, 10);
-
     EXPECT_FALSE(sameRowOverlap->_active);
     EXPECT_TRUE(sameRowBeside->_active);
     EXPECT_FALSE(multiRow->_active) << "a selection spanning rows overlaps whatever its columns";

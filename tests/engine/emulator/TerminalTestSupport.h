@@ -79,7 +79,6 @@ inline std::vector<std::string> scrollbackLines(const Terminal& terminal)
 struct CursorPosition {
     int x = 0; // column, 0-based
     int y = 0; // screen row, 0-based
-
     friend bool operator==(const CursorPosition&, const CursorPosition&) = default;
 };
 
@@ -189,7 +188,6 @@ inline void expectScreens(int cols, int rows, const std::vector<std::string>& co
 struct TerminalFixture {
     test::RecordingDelegate delegate;
     std::unique_ptr<Terminal> terminal;
-
     explicit TerminalFixture(int cols = 80, int rows = 25) : TerminalFixture(sizedOptions(cols, rows)) {}
     explicit TerminalFixture(TerminalOptions options)
         : terminal(std::make_unique<Terminal>(&delegate, std::move(options)))
@@ -198,7 +196,6 @@ struct TerminalFixture {
     }
     TerminalFixture(const TerminalFixture&) = delete;
     TerminalFixture& operator=(const TerminalFixture&) = delete;
-
     // Everything the bytes alone made the terminal send.
     std::string reply(std::string_view bytes)
     {
@@ -212,7 +209,6 @@ struct TerminalFixture {
         reply(bytes);
         return delegate.sends;
     }
-
     static TerminalOptions sizedOptions(int cols, int rows)
     {
         TerminalOptions options;

@@ -1,13 +1,6 @@
 // Screen text extraction: row text, selected lines with their fragments, the joined text of
 // a range and the screen content as encoded bytes.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -68,7 +61,6 @@ TEST(TextTest, SelectedLinesKeepWhereEachFragmentCameFrom)
     feed(*terminal, "abcdefghijklm\r\n\r\nxyz");
     const std::vector<Line> lines =
         terminal->getSelectedLines(Position{0, 0}, Position{10, 3}, *terminal->buffer);
-
     ASSERT_EQ(lines.size(), 3u);
     // The wrapped pair is one line of two fragments without a break between them; the blank
     // row is an empty line of its own.
@@ -95,7 +87,6 @@ TEST(TextTest, ScreenContentAsBytes)
     // screen content it is a space, while the row text has it whole.
     feed(*terminal, "ab\r\n\xf0\x9f\x98\x80x\r\ncaf\xc3\xa9");
     EXPECT_EQ(terminal->rowText(*terminal->buffer, 1, 0, -1), "\xf0\x9f\x98\x80x");
-
     struct Case { StringEncoding encoding; std::string expected; };
     const Case cases[] = {
         {StringEncoding::utf8, "ab\n" "  x\n" "caf\xc3\xa9\n" "\n"},

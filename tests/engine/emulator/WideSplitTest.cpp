@@ -1,37 +1,10 @@
 // Wide characters split by a write, an erase, a shift of cells or a resize: the other half
 // becomes a blank, so no lone first half or placeholder stays on the screen. Also HT at the
 // pending-wrap column and the right margin after a widening.
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
 
 namespace corvantix {
 namespace {
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // A screen row cell by cell, trailing blanks trimmed: an empty cell is a space, a wide
 // character with its placeholder is its character, and a lone half shows as '!' (after the
@@ -182,7 +155,6 @@ TEST(RightMargin, FollowsTheLastColumnWhenTheScreenWidensUnlessInside)
     feed(terminal, "\x1b[H0123456789abcdefghijXY");
     EXPECT_EQ(screenLine(terminal, 0), "0123456789abcdefghij");
     EXPECT_EQ(screenLine(terminal, 1), "XY");
-
     // A margin inside the screen stays where it was.
     feed(terminal, "\x1b[2;6s");
     terminal.resize(30, 3);

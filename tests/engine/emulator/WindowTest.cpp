@@ -1,14 +1,6 @@
 // Window manipulation (XTWINOPS): requests passed to the host, size reports and their
 // fallbacks, and the bounded title stacks.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -111,17 +103,14 @@ TEST(WindowTest, TitleStackPushAndPop)
     f.run("\x1b[23;2t");
     EXPECT_EQ(f.terminal->iconTitle, "new icon"); // only the window title was pushed
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"setTerminalTitle(old)"}));
-
     // Both: the window title is pushed and restored first.
     f.run("\x1b[22;0;0t\x1b]2;third\x07\x1b]1;third icon\x07");
     f.run("\x1b[23;0t");
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"setTerminalTitle(old)", "setTerminalIconTitle(new icon)"}));
-
     // Popping empty stacks changes nothing and tells nobody.
     f.run("\x1b[23;0t\x1b[23;1t\x1b[23;2t");
     EXPECT_TRUE(f.delegate.events.empty());
     EXPECT_EQ(f.terminal->terminalTitle, "old");
-
     // The stacks keep the newest ten entries.
     for (int i = 1; i <= 12; ++i) f.run("\x1b]0;t" + std::to_string(i) + "\x07\x1b[22;0t");
     EXPECT_EQ(f.terminal->terminalIconStack.size(), Terminal::maximumTitleStackDepth);
