@@ -37,9 +37,7 @@ TEST(BidiStateTest, DirectionCommands)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TerminalOptions options;
-        options.cols = 20;
-        options.rows = 5;
+        TerminalOptions options = TerminalFixture::sizedOptions(20, 5);
         options.initialBidiState.fallbackDirection = c.initial;
         Terminal terminal(nullptr, options);
         terminal.clearUpdateRange();

@@ -43,17 +43,6 @@ INSTANTIATE_TEST_SUITE_P(
         ScreenCase{"FinnishByEitherDesignator", "\x1b(5[\x1b(C]", "ÄÅ"}),
     [](const ::testing::TestParamInfo<ScreenCase>& info) { return std::string(info.param.name); });
 
-TEST(Charset, RestoreBringsBackTheMapButNotTheSlots)
-{
-    const auto terminal = makeTerminal(20, 3);
-    feed(*terminal, "\x1b(0\x1b" "7\x1b(B\x1b" "8");
-    EXPECT_EQ(terminal->charset, &CharSets::decSpecialGraphics);
-    EXPECT_EQ(terminal->gCharsets[0], &CharSets::unitedStates);
-    // Shift In takes G0 again.
-    feed(*terminal, "\x0fq");
-    EXPECT_EQ(screenLine(*terminal, 0), "q");
-}
-
 TEST(Charset, DesignateTakesIntermediateAndFinal)
 {
     const auto terminal = makeTerminal(20, 3);

@@ -76,19 +76,5 @@ TEST(Dispatch, SaveCursorBecomesSetMarginsInMarginMode)
     EXPECT_EQ(traced.route(csi("2;10s")), std::vector<std::string>{"cmdSetMargins"});
 }
 
-TEST(Dispatch, DecrqssGetsAHandlerAndSixelNoneYet)
-{
-    Traced traced;
-    Terminal& t = *traced.terminal;
-    traced.route("\x1bP$q");
-    EXPECT_NE(dynamic_cast<DECRQSS*>(t.parser.activeDcsHandler.get()), nullptr);
-    traced.route("m\x1b\\");
-    EXPECT_EQ(t.parser.activeDcsHandler, nullptr);
-    traced.route("\x1bPq#0;2;0;0;0");
-    EXPECT_EQ(t.parser.activeDcsHandler, nullptr);
-    traced.route("\x1b\\\x1bP1$r");
-    EXPECT_EQ(t.parser.activeDcsHandler, nullptr);
-}
-
 } // namespace
 } // namespace corvantix

@@ -67,9 +67,7 @@ TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
 
 TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
 {
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 5;
+    TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
     options.scrollback = 500;
     Terminal terminal(nullptr, options);
     feed(terminal, std::string(104, '\n'));

@@ -101,18 +101,9 @@ TEST(LinksTest, LongLinkBrokenByHardLineEnds)
 {
     const std::string head = "url: https://example.com/";
     const std::string joined = "https://example.com/" + std::string(55, 'a') + "bcdef/index.html";
-    struct Case {
-        const char* name;
-        std::string upper;
-        std::string lower;
-        int lookupRow;
-        int lookupCol;
-        std::string text;
-        std::vector<RowRange> rowRanges;
-    };
+    struct Case { const char* name; std::string upper, lower; int lookupRow, lookupCol; std::string text; std::vector<RowRange> rowRanges; };
     const Case cases[] = {
         {"joined, looked up below", head + std::string(55, 'a'), "bcdef/index.html and more", 1, 2, joined, {{0, {5, 80}}, {1, {0, 16}}}},
-        {"continuation indented", head + std::string(55, 'a'), "   bcdef/index.html", 1, 5, joined, {{0, {5, 80}}, {1, {3, 19}}}},
         // Column 63 is left of 80 - 80/5 = 64: the upper row is not used up.
         {"upper row ends too early", head + std::string(39, 'a'), "bcdef/index.html", 1, 2, "bcdef/index.html", {{1, {0, 16}}}},
         {"upper row ends at column 64", head + std::string(40, 'a'), "bcdef/index.html", 1, 2,
@@ -161,7 +152,6 @@ TEST(LinksTest, ScreenLocationsAndClamping)
     const Case cases[] = {
         {6, 2, Kind::screen, {6, 3}},   // the scrollback position is added
         {6, 50, Kind::screen, {6, 3}},  // rows clamp to the last line
-        {6, -9, Kind::buffer, {6, 0}},
         {99, 1, Kind::buffer, {39, 1}}, // columns clamp to the screen
     };
     for (const Case& c : cases) {
@@ -180,9 +170,7 @@ TEST(LinksTest, ScreenLocationsAndClamping)
 // links without a code) without rescanning its screens for each.
 TEST(LinksTest, LinksOfOneTerminalLeaveCodesForTheOthers)
 {
-    TerminalOptions options;
-    options.cols = 200;
-    options.rows = 50;
+    TerminalOptions options = TerminalFixture::sizedOptions(200, 50);
     options.scrollback = 1000;
     Terminal flooding(nullptr, options);
     std::string stream;

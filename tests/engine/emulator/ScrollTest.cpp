@@ -83,30 +83,22 @@ TEST(ScrollMoves, LineFeedTellsTheDelegateButIndexDoesNot)
 
 TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
 {
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 5;
+    TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
     options.scrollback = 500;
     Terminal terminal(nullptr, options);
     const BufferLine* firstLine = terminal.buffer->lines()[0].get();
     std::string input;
-    for (int i = 0; i < 2000; ++i)
-        input += "y\r\n";
+    for (int i = 0; i < 2000; ++i) input += "y\r\n";
     feed(terminal, input);
     const Buffer& screen = *terminal.buffer;
-    EXPECT_EQ(screen.lines().count(), 505);
-    EXPECT_EQ(screen.lines().maxLength(), 505);
-    EXPECT_EQ(screen.yBase(), 500);
-    EXPECT_EQ(screen.yDisp(), 500);
+    EXPECT_EQ(std::vector<int>({screen.lines().count(), screen.lines().maxLength(), screen.yBase(), screen.yDisp()}), std::vector<int>({505, 505, 500, 500}));
     // 4 line feeds reach the bottom row, 500 scrolls fill the ring, 1496 recycle it.
     EXPECT_EQ(screen.linesTop, 1496);
     EXPECT_EQ(cursor(terminal), (CursorPosition{0, 4}));
     EXPECT_EQ(screenLines(terminal), (Rows{"y", "y", "y", "y", ""}));
-    EXPECT_EQ(lineTextAt(terminal, 0), "y");
     // The lines are reused, not made anew: the very first line object is still held.
     bool firstLineHeld = false;
-    for (int i = 0; i < screen.lines().count(); ++i)
-        firstLineHeld = firstLineHeld || screen.lines().peek(i).get() == firstLine;
+    for (int i = 0; i < screen.lines().count(); ++i) firstLineHeld = firstLineHeld || screen.lines().peek(i).get() == firstLine;
     EXPECT_TRUE(firstLineHeld);
     EXPECT_GT(screen.lines().peek(504)->recycleGeneration(), 0u);
 }

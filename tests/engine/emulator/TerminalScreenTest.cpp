@@ -37,9 +37,7 @@ TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
         SCOPED_TRACE(byReset ? "RIS" : "resize");
         ManualMainQueue queue;
         test::RecordingDelegate host;
-        TerminalOptions options;
-        options.cols = 10;
-        options.rows = 4;
+        TerminalOptions options = TerminalFixture::sizedOptions(10, 4);
         Terminal terminal(&host, options, &queue);
         feed(terminal, "\x1b[?2026h");
         ASSERT_TRUE(terminal.synchronizedOutputActive);
@@ -187,9 +185,7 @@ TEST(TerminalResize, WideCharactersNeverStraddleARowWhateverTheWidth)
 
 TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
 {
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 5;
+    TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
     options.scrollback = 3;
     Terminal terminal(nullptr, options);
     for (int i = 0; i < 12; ++i)

@@ -1,11 +1,9 @@
 // Small helpers for terminal tests: feeding bytes, reading the screen and the scrollback
-// as text, the cursor position, the screen-case runner, one fixture with a recording host,
-// and one fake image.
+// as text, the cursor position, the screen-case runner and one fixture with a recording host.
 #pragma once
 
 #include "RecordingDelegate.h"
 #include "emulator/Terminal.h"
-#include "model/TerminalImage.h"
 
 #include <gtest/gtest.h>
 
@@ -216,16 +214,6 @@ struct TerminalFixture {
         options.rows = rows;
         return options;
     }
-};
-
-// An image of 10 x 20 pixels that only remembers its column.
-class FakeImage final : public TerminalImage {
-public:
-    int pixelWidth() const override { return 10; }
-    int pixelHeight() const override { return 20; }
-    int col() const override { return column; }
-    void setCol(int value) override { column = value; }
-    int column = 0;
 };
 
 } // namespace corvantix

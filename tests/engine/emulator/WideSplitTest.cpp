@@ -142,9 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RightMargin, FollowsTheLastColumnWhenTheScreenWidensUnlessInside)
 {
     test::RecordingDelegate delegate;
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 3;
+    TerminalOptions options = TerminalFixture::sizedOptions(10, 3);
     Terminal terminal(&delegate, options);
     terminal.resize(20, 3);
     feed(terminal, "\x1b[?69h");
