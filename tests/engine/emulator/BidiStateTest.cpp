@@ -16,13 +16,8 @@ BidiDirection lineDirection(Terminal& terminal, int screenRow)
 
 TEST(BidiStateTest, DirectionCommands)
 {
-    struct Case {
-        const char* name;
-        BidiDirection initial; // the configured initial fallback direction
-        const char* bytes;
-        BidiDirection expected;
-        bool marksScreen; // false: ignored, nothing redrawn
-    };
+    // initial: the configured fallback direction; marksScreen false: ignored, nothing redrawn
+    struct Case { const char* name; BidiDirection initial; const char* bytes; BidiDirection expected; bool marksScreen; };
     const Case cases[] = {
         {"SPD 3 is right to left", ltr, "\x1b[3 S", rtl, true},
         {"SPD 0 is left to right", ltr, "\x1b[3 S\x1b[0 S", ltr, true},
@@ -61,9 +56,7 @@ TEST(BidiStateTest, LinesTakeTheDirection)
     EXPECT_EQ(lineDirection(*terminal, 1), ltr);
     // New lines reached by line feed, and the rows a paragraph wraps onto, get it too.
     feed(*terminal, "abc\r\nabcdefghijklm\r\n");
-    EXPECT_EQ(lineDirection(*terminal, 1), rtl);
-    EXPECT_EQ(lineDirection(*terminal, 2), rtl);
-    EXPECT_EQ(lineDirection(*terminal, 3), rtl);
+    for (int row = 1; row <= 3; ++row) EXPECT_EQ(lineDirection(*terminal, row), rtl) << row;
     // Back to left to right: the paragraph at the cursor (row 3, column 0) follows.
     feed(*terminal, "\x1b[0 S");
     EXPECT_EQ(lineDirection(*terminal, 3), ltr);

@@ -68,26 +68,21 @@ TEST(CursorMoves, RelativeMovesStopAtTheRegionAndMargins)
     runMoves({
         // CUU: at the region top from inside or below it, at row 0 from above it.
         {"\x1b[A", {4, 8}, {4, 7}, false, 5, 10},
-        {"\x1b[9A", {4, 8}, {4, 5}, false, 5, 10},
         {"\x1b[30A", {4, 20}, {4, 5}, false, 5, 10},
         {"\x1b[9A", {4, 3}, {4, 0}, false, 5, 10},
         {"\x1b[A", {80, 8}, {80, 7}}, // keeps the pending-wrap column
         // CUD: at the region bottom from inside or above it, at the last row from below it.
-        {"\x1b[B", {4, 8}, {4, 9}, false, 5, 10},
         {"\x1b[9B", {4, 2}, {4, 10}, false, 5, 10},
         {"\x1b[99B", {4, 12}, {4, 24}, false, 5, 10},
         {"\x1b[B", {80, 8}, {79, 9}}, // steps back from the pending-wrap column
         // CUF: the right margin, or the screen edge when already right of it.
-        {"\x1b[5C", {10, 0}, {15, 0}},
         {"\x1b[200C", {10, 0}, {79, 0}},
         {"\x1b[99C", {15, 0}, {20, 0}, false, 0, 24, 10, 20},
         {"\x1b[99C", {30, 0}, {79, 0}, false, 0, 24, 10, 20},
         // CUB: the left margin, or column 0 when already left of it.
-        {"\x1b[5D", {10, 0}, {5, 0}},
         {"\x1b[99D", {15, 0}, {10, 0}, false, 0, 24, 10, 20},
         {"\x1b[99D", {5, 0}, {0, 0}, false, 0, 24, 10, 20},
         // CNL, CPL: then the left margin.
-        {"\x1b[2E", {5, 3}, {0, 5}},
         {"\x1b[2E", {15, 3}, {10, 5}, false, 0, 24, 10, 20},
         // HPR, VPR.
         {"\x1b[5a", {10, 0}, {15, 0}},

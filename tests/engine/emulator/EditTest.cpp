@@ -42,8 +42,10 @@ TEST(EditErase, EraseInDisplayLineAndCharacters)
 TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
 {
     auto terminal = makeTerminal(10, 5);
-    for (int row = 0; row < 5; ++row)
-        screenLineObject(*terminal, row).setIsWrapped(true);
+    const auto wrapAll = [&] {
+        for (int row = 0; row < 5; ++row) screenLineObject(*terminal, row).setIsWrapped(true);
+    };
+    wrapAll();
     moveTo(*terminal, 3, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_TRUE(screenLineObject(*terminal, 1).isWrapped()); // not at column 0: kept
@@ -52,8 +54,7 @@ TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
     moveTo(*terminal, 0, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
-    for (int row = 0; row < 5; ++row)
-        screenLineObject(*terminal, row).setIsWrapped(true);
+    wrapAll();
     moveTo(*terminal, 9, 2); // last column: the next row no longer continues it
     feed(*terminal, "\x1b[1J");
     EXPECT_FALSE(screenLineObject(*terminal, 2).isWrapped());
@@ -98,19 +99,13 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
         feed(*terminal, "\x1b[1;31;48;2;1;2;3m");
         moveTo(*terminal, start.x, start.y);
         feed(*terminal, input);
-        bool found = false;
-        for (int row = 0; row < 5 && !found; ++row) {
-            for (const CharData& cell : screenLineObject(*terminal, row).cellSpan()) {
-                if (cell.code != 0)
-                    continue;
-                found = true;
-                EXPECT_EQ(cell.attribute.bg, Attribute::Color::trueColor(1, 2, 3));
-                EXPECT_EQ(cell.attribute.fg, Attribute::Color::defaultColor());
-                EXPECT_TRUE(cell.attribute.style.isEmpty());
-                break;
-            }
-        }
-        EXPECT_TRUE(found);
+        // The first erased (empty) cell on the screen.
+        std::optional<CharData> erased;
+        for (int row = 0; row < 5 && !erased; ++row)
+            for (const CharData& cell : screenLineObject(*terminal, row).cellSpan())
+                if (cell.code == 0 && !erased) erased = cell;
+        ASSERT_TRUE(erased.has_value());
+        EXPECT_EQ(erased->attribute, (Attribute{Attribute::Color::defaultColor(), Attribute::Color::trueColor(1, 2, 3), CharacterStyle{}, UnderlineStyle::none, std::nullopt}));
     }
 }
 

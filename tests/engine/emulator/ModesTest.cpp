@@ -219,13 +219,6 @@ TEST(ModesTest, Mode1048SavesAndRestoresTheCursor)
     EXPECT_FALSE(f.terminal->isCurrentBufferAlternate());
 }
 
-TEST(ModesTest, AfterSoftResetPrintingNoLongerInserts)
-{
-    Fixture f;
-    feed(*f.terminal, "abc\r\x1b[4h\x1b[!pX");
-    EXPECT_EQ(screenLine(*f.terminal, 0), "Xbc");
-}
-
 TEST(ModesTest, ConformanceLevelAndControls)
 {
     struct Case { const char* input; TerminalConformance conformance; bool send8bit; };

@@ -40,13 +40,11 @@ TEST(MouseTest, ButtonCodes)
     struct Case { MouseMode mode; int button; bool release, shift, meta, control; int expected; };
     const std::vector<Case> cases = {
         {MouseMode::vt200, 0, false, false, false, false, 0},
-        {MouseMode::vt200, 3, false, false, false, false, 0},
         {MouseMode::vt200, 4, false, false, false, false, 64},
         {MouseMode::vt200, 9, false, false, false, false, 0},
         {MouseMode::vt200, 2, true, false, false, false, 3},  // the released button is not encoded
         {MouseMode::vt200, 0, true, true, false, false, 7},   // a shifted release
         {MouseMode::buttonEventTracking, 1, false, false, true, false, 9},
-        {MouseMode::anyEvent, 4, false, false, false, true, 80},
         {MouseMode::x10, 4, false, false, false, true, 64},   // no modifiers in x10
         {MouseMode::off, 0, false, true, true, true, 0},
     };
@@ -101,15 +99,6 @@ TEST(MouseTest, SgrReleaseKeepsOnlyModifierBits)
         f.terminal->sendMouseReport(c.flags, 0, 0, 0, 0);
         EXPECT_EQ(f.delegate.sent, c.expected) << c.flags;
     }
-}
-
-TEST(MouseTest, SgrPixelSendsPixelsAsGiven)
-{
-    Fixture f(MouseMode::anyEvent, MouseProtocolEncoding::sgrPixel);
-    f.terminal->sendMotion(0, 3, 4, 0, 517);
-    f.terminal->sendMouseReport(3, 3, 4, 27, 45);
-    f.terminal->sendEvent(1, 2, 3); // a press sends its cell position as pixels
-    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{csi("<32;0;517M"), csi("<0;27;45m"), csi("<1;2;3M")}));
 }
 
 TEST(MouseTest, CoordinateLimitsOfTheByteEncodings)

@@ -263,11 +263,9 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
 {
     const std::vector<std::string> inputs = {
         "ab\x1b[1;31mcd\x1b[?25h\x1b[38:2:10:20:30m",
-        "\x1b]0;title\x07x",
         "\x1b]8;;http://host/\x1b\\link\x1b]8;;\x1b\\",
         // UTF-8 with a continuation byte below 0xA0 and a 0x9C inside the body.
         "\x1b]2;ti\xe2\x82\xactle \x9c still\x1b\\y",
-        "\x1b_Gf=100,a=T;AAAA\x1b\\",
         "\x1b\x9fGa\x9c" "b\x07",
         "\x1bP1;2q#0;2;0;0;0#0!10~-\x1b\\z",
         "\x1b\x90q\xc3\xa9\x9cq",

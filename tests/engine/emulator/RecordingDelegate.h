@@ -76,7 +76,7 @@ public:
     {
         events.push_back("send(" + std::to_string(data.size()) + ")");
         sends.push_back(text(data));
-        sent += text(data);
+        sent += sends.back();
     }
     void scrolled(Terminal&, int yDisp) override { events.push_back("scrolled(" + std::to_string(yDisp) + ")"); }
     void linefeed(Terminal&) override { events.push_back("linefeed"); }
@@ -87,11 +87,7 @@ public:
     }
     void bell(Terminal&) override { events.push_back("bell"); }
     void selectionChanged(Terminal&) override { events.push_back("selectionChanged"); }
-    bool trustsHost(Terminal&) override
-    {
-        events.push_back("trustsHost");
-        return trusts;
-    }
+    bool trustsHost(Terminal&) override { events.push_back("trustsHost"); return trusts; }
     std::optional<CellPixelSize> cellSizeInPixels(Terminal&) override
     {
         events.push_back("cellSizeInPixels");

@@ -73,14 +73,6 @@ TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
     EXPECT_FALSE(screen.lines()[2]->isWrapped());
 }
 
-TEST(ScrollMoves, LineFeedTellsTheDelegateButIndexDoesNot)
-{
-    test::RecordingDelegate delegate;
-    auto terminal = makeTerminal(10, 5, &delegate);
-    feed(*terminal, "\n\x1b" "D\x1b" "E");
-    EXPECT_EQ(delegate.count("linefeed"), 1);
-}
-
 TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
 {
     TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
@@ -122,14 +114,8 @@ TEST(ScrollScrollback, ScrollingPushesTheTopLineAndTheViewFollows)
 
 TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
 {
-    struct Case {
-        const char* name;
-        const char* prepare; // the region, the screen
-        int cursorRow;
-        const char* input;
-        Rows history;
-        Rows screen;
-    };
+    // prepare: the region, the screen
+    struct Case { const char* name; const char* prepare; int cursorRow; const char* input; Rows history, screen; };
     const std::vector<Case> cases = {
         {"a region at the top ending above the last row", "\x1b[1;3r", 2, "\n", {"aaaaaaaaaa"},
          {"bbbbbbbbbb", "cccccccccc", "", "dddddddddd", "eeeeeeeeee"}},

@@ -100,27 +100,20 @@ TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancels
 
 TEST(FeedRefreshAfterFeeds, EachKindOfOutputMarksItsRows)
 {
-    struct Case {
-        const char* name;
-        const char* input;
-        std::optional<UpdateRange> screen;    // rows of the screen
-        std::optional<UpdateRange> lines;     // line numbers (the view shows line 0 on top)
-    };
+    // screen: rows of the screen; lines: line numbers (the view shows line 0 on top)
+    struct Case { const char* name; const char* input; std::optional<UpdateRange> screen, lines; };
     // A 10 x 5 screen with the cursor at column 2 of row 1 and a clean range.
     const std::vector<Case> cases = {
         {"printing marks the cursor row", "abc", UpdateRange{1, 1}, UpdateRange{1, 1}},
         {"printing across a wrap marks both rows", "abcdefghijkl", UpdateRange{1, 2}, UpdateRange{1, 2}},
         {"a line feed that only moves marks nothing", "\n", std::nullopt, std::nullopt},
-        {"carriage return and tab mark nothing", "\r\t", std::nullopt, std::nullopt},
         {"CUP marks the row it leaves and the row it reaches", "\x1b[4;1H", UpdateRange{1, 3}, UpdateRange{1, 3}},
         {"HVP marks nothing", "\x1b[4;1f", std::nullopt, std::nullopt},
         {"backspace marks the cursor row", "\b", UpdateRange{1, 1}, UpdateRange{1, 1}},
         {"a scroll at the bottom marks the region on screen only", "\x1b[5;1H\n", UpdateRange{0, 4}, UpdateRange{1, 4}},
-        {"EL marks the cursor row", "\x1b[K", UpdateRange{1, 1}, UpdateRange{1, 1}},
         {"ED 0 marks the cursor row to the bottom", "\x1b[J", UpdateRange{1, 4}, UpdateRange{1, 4}},
         {"ED 2 marks every row", "\x1b[2J", UpdateRange{0, 4}, UpdateRange{0, 4}},
         {"IL marks the cursor row to the region bottom", "\x1b[L", UpdateRange{1, 4}, UpdateRange{1, 4}},
-        {"SU marks the region", "\x1b[S", UpdateRange{0, 4}, UpdateRange{0, 4}},
         {"REP marks the rows it writes", "x\x1b[9b", UpdateRange{1, 2}, UpdateRange{1, 2}},
         {"RI at the top scrolls the region down", "\x1b[H\x1b" "M", UpdateRange{0, 4}, UpdateRange{0, 4}},
         {"ending synchronized output marks the first and last rows", "\x1b[?2026h\x1b[?2026l", UpdateRange{0, 4}, UpdateRange{0, 4}},
@@ -242,14 +235,12 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         {Terminal::maximumDimension + 1, 2, {Terminal::maximumDimension, 2}},
         // At most maximumCells cells: rows give way, columns stay.
         {Terminal::maximumDimension, Terminal::maximumDimension, {Terminal::maximumDimension, 200}},
-        {4000, 600, {4000, 500}},
     };
     for (const Case& c : cases) {
         auto terminal = makeTerminal(20, 5);
         terminal->resize(c.cols, c.rows);
         EXPECT_EQ(terminal->getDims(), c.expected) << c.cols << "x" << c.rows;
-        EXPECT_EQ(terminal->normalBuffer->cols(), c.expected.first);
-        EXPECT_EQ(terminal->altBuffer->rows(), c.expected.second);
+        EXPECT_EQ(std::make_pair(terminal->normalBuffer->cols(), terminal->altBuffer->rows()), c.expected);
         EXPECT_EQ(std::make_pair(terminal->options.cols, terminal->options.rows), c.expected);
     }
     // A terminal built with such sizes clamps them too; its options keep what the host gave

@@ -141,14 +141,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RightMargin, FollowsTheLastColumnWhenTheScreenWidensUnlessInside)
 {
-    test::RecordingDelegate delegate;
-    TerminalOptions options = TerminalFixture::sizedOptions(10, 3);
-    Terminal terminal(&delegate, options);
+    TerminalFixture f(10, 3);
+    Terminal& terminal = *f.terminal;
     terminal.resize(20, 3);
     feed(terminal, "\x1b[?69h");
-    delegate.clear();
-    feed(terminal, "\x1bP$qs\x1b\\");
-    EXPECT_EQ(delegate.sent, "\x1bP1$r1;20s\x1b\\");
+    EXPECT_EQ(f.reply("\x1bP$qs\x1b\\"), "\x1bP1$r1;20s\x1b\\");
     // Writing wraps at the new width, not the old one.
     feed(terminal, "\x1b[H0123456789abcdefghijXY");
     EXPECT_EQ(screenLine(terminal, 0), "0123456789abcdefghij");
@@ -156,11 +153,8 @@ TEST(RightMargin, FollowsTheLastColumnWhenTheScreenWidensUnlessInside)
     // A margin inside the screen stays where it was.
     feed(terminal, "\x1b[2;6s");
     terminal.resize(30, 3);
-    delegate.clear();
-    feed(terminal, "\x1bP$qs\x1b\\");
-    EXPECT_EQ(delegate.sent, "\x1bP1$r2;6s\x1b\\");
+    EXPECT_EQ(f.reply("\x1bP$qs\x1b\\"), "\x1bP1$r2;6s\x1b\\");
 }
-
 
 } // namespace
 } // namespace corvantix

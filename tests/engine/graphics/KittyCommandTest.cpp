@@ -93,7 +93,6 @@ public:
     KittyPlacementContext& placementContext() override { return context; }
     void createImageFromBitmap(std::vector<std::uint8_t>&, int, int) override {}
     void createImage(std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) override {}
-
     std::string sent;
     KittyPlacementContext context;
 };

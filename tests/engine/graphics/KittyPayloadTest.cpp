@@ -129,7 +129,6 @@ TEST(KittyPng, DecodesRealPixels)
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->bytes, (Bytes{255, 0, 0, 255, 128, 128, 128, 128, 0, 0, 0, 0, 0, 0, 255, 255}));
     EXPECT_FALSE(decodePngPremultiplied(png, 1).has_value()) << "larger than the side limit";
-
     const auto stored = decodeKittyPixels(control(100, 0, 0), png);
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->kind, KittyGraphicsPayload::Kind::png);
@@ -233,7 +232,6 @@ TEST(KittyFiles, TemporaryFilesAreRemovedOnceRead)
     // Opened and read, then refused by the pixel check: removed all the same.
     EXPECT_EQ(f.command("a=t,i=2,t=t,f=32,s=1,v=1;" + base64(short_)), apc("Gi=2;EINVAL: bad payload"));
     EXPECT_FALSE(std::filesystem::exists(short_));
-
     // A marked file outside every temporary directory stays where it is.
     const std::string outside = (std::filesystem::current_path() / "tty-graphics-protocol-outside").string();
     std::ofstream(outside, std::ios::binary).write("\x01\x02\x03\x04", 4);

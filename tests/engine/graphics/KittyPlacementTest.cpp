@@ -19,7 +19,6 @@ class PlacingDelegate : public RecordingDelegate {
 public:
     struct Made { int x = 0; int y = 0; int width = 0; int height = 0; Bytes rgba; KittyPlacementContext context; };
     std::vector<Made> made;
-
     void createImageFromBitmap(Terminal& terminal, std::vector<std::uint8_t>& bytes, int width, int height) override
     {
         made.push_back({terminal.buffer->x(), terminal.buffer->y(), width, height, bytes, terminal.kittyPlacementContext});
@@ -49,7 +48,6 @@ TEST(KittyStore, NumbersTakeFreshIds)
     EXPECT_EQ(f.command("a=t,I=7," + onePixel), apc("Gi=3,I=7;OK"));
     EXPECT_EQ(f.store().imagesById.at(1).payload.bytes, (Bytes{1, 2, 3, 255}));
     EXPECT_EQ(f.command("a=p,I=7"), apc("Gi=3,I=7;OK"));
-
     // Around the end of the id range, 0 and ids in use are passed over.
     f.store().nextImageId = 4'294'967'295u;
     f.command("a=t,i=4294967295," + onePixel);

@@ -19,10 +19,8 @@ namespace corvantix::test {
 template <class Host = RecordingDelegate>
 struct KittyFixtureWith {
     explicit KittyFixtureWith(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
-
     Host delegate;
     std::unique_ptr<Terminal> terminal;
-
     // Feeds the command and returns what the terminal replied to it.
     std::string command(std::string_view body)
     {
