@@ -1,12 +1,6 @@
 // SPD and SCP: the presentation direction of the terminal, of both screens' new lines and of
 // the cursor's paragraph.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 namespace corvantix {
 namespace {
@@ -22,13 +16,8 @@ BidiDirection lineDirection(Terminal& terminal, int screenRow)
 
 TEST(BidiStateTest, DirectionCommands)
 {
-    struct Case {
-        const char* name;
-        BidiDirection initial; // the configured initial fallback direction
-        const char* bytes;
-        BidiDirection expected;
-        bool marksScreen; // false: ignored, nothing redrawn
-    };
+    // initial: the configured fallback direction; marksScreen false: ignored, nothing redrawn
+    struct Case { const char* name; BidiDirection initial; const char* bytes; BidiDirection expected; bool marksScreen; };
     const Case cases[] = {
         {"SPD 3 is right to left", ltr, "\x1b[3 S", rtl, true},
         {"SPD 0 is left to right", ltr, "\x1b[3 S\x1b[0 S", ltr, true},
@@ -43,14 +32,11 @@ TEST(BidiStateTest, DirectionCommands)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TerminalOptions options;
-        options.cols = 20;
-        options.rows = 5;
+        TerminalOptions options = TerminalFixture::sizedOptions(20, 5);
         options.initialBidiState.fallbackDirection = c.initial;
         Terminal terminal(nullptr, options);
         terminal.clearUpdateRange();
         feed(terminal, c.bytes);
-
         EXPECT_EQ(terminal.currentBidiState.fallbackDirection, c.expected);
         EXPECT_EQ(terminal.normalBuffer->defaultBidiState, terminal.currentBidiState);
         EXPECT_EQ(terminal.altBuffer->defaultBidiState, terminal.currentBidiState);
@@ -61,18 +47,6 @@ TEST(BidiStateTest, DirectionCommands)
     }
 }
 
-TEST(BidiStateTest, OtherFieldsAreKept)
-{
-    TerminalOptions options;
-    options.initialBidiState.supportMode = BidiSupportMode::explicit_;
-    options.initialBidiState.autodetectDirection = false;
-    options.initialBidiState.boxMirroring = true;
-    Terminal terminal(nullptr, options);
-    feed(terminal, "\x1b[3 S");
-    EXPECT_EQ(terminal.currentBidiState,
-              (BidiPresentationState{BidiSupportMode::explicit_, false, rtl, true}));
-}
-
 TEST(BidiStateTest, LinesTakeTheDirection)
 {
     auto terminal = makeTerminal(10, 5);
@@ -80,39 +54,15 @@ TEST(BidiStateTest, LinesTakeTheDirection)
     // The cursor stands at the start of the first paragraph, which takes the change.
     EXPECT_EQ(lineDirection(*terminal, 0), rtl);
     EXPECT_EQ(lineDirection(*terminal, 1), ltr);
-
     // New lines reached by line feed, and the rows a paragraph wraps onto, get it too.
     feed(*terminal, "abc\r\nabcdefghijklm\r\n");
-    EXPECT_EQ(lineDirection(*terminal, 1), rtl);
-    EXPECT_EQ(lineDirection(*terminal, 2), rtl);
-    EXPECT_EQ(lineDirection(*terminal, 3), rtl);
-
+    for (int row = 1; row <= 3; ++row) EXPECT_EQ(lineDirection(*terminal, row), rtl) << row;
     // Back to left to right: the paragraph at the cursor (row 3, column 0) follows.
     feed(*terminal, "\x1b[0 S");
     EXPECT_EQ(lineDirection(*terminal, 3), ltr);
     EXPECT_EQ(lineDirection(*terminal, 1), rtl);
     feed(*terminal, "x\r\n");
     EXPECT_EQ(lineDirection(*terminal, 4), ltr);
-}
-
-TEST(BidiStateTest, CursorInsideAParagraphLeavesItsLines)
-{
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "abc");
-    feed(*terminal, "\x1b[3 S");
-    EXPECT_EQ(lineDirection(*terminal, 0), ltr);
-    EXPECT_EQ(terminal->currentBidiState.fallbackDirection, rtl);
-}
-
-TEST(BidiStateTest, AlternateScreenGetsTheDirectionToo)
-{
-    auto terminal = makeTerminal(10, 5);
-    feed(*terminal, "\x1b[3 S\x1b[?1049h\x1b[2J");
-    ASSERT_TRUE(terminal->isCurrentBufferAlternate());
-    for (int row = 0; row < 5; ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(lineDirection(*terminal, row), rtl);
-    }
 }
 
 } // namespace

@@ -1,15 +1,8 @@
 // Erasing, inserting and deleting: ED, EL, ICH, DCH, ECH, IL, DL, SU, SD, REP, DECDC and the
 // line sizes.
-#include "emulator/Terminal.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -25,107 +18,66 @@ BufferLine& screenLineObject(Terminal& terminal, int row)
 const Rows sample = {"0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"};
 
 // 10 x 5 screen holding `sample`; the cursor does not move.
-void runEdits(const std::vector<ScreenCase>& cases)
-{
-    expectScreens(10, 5, sample, cases);
-}
-
-// ---------------------------------------------------------------- ED, EL, ECH
+void runEdits(const std::vector<ScreenCase>& cases) { expectScreens(10, 5, sample, cases); }
 
 TEST(EditErase, EraseInDisplayLineAndCharacters)
 {
     runEdits({
         {"ED 0", "\x1b[J", {4, 2}, {"0123456789", "abcdefghij", "ABCD", "", ""}},
-        {"ED 0 at column 0", "\x1b[0J", {0, 2}, {"0123456789", "abcdefghij", "", "", ""}},
         {"ED 1", "\x1b[1J", {4, 2}, {"", "", "     FGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"ED 2", "\x1b[2J", {4, 2}, {"", "", "", "", ""}},
-        {"ED with a private marker", "\x1b[?2J", {4, 2}, {"", "", "", "", ""}},
         {"ED 4 does nothing", "\x1b[4J", {4, 2}, {}},
         {"EL 0", "\x1b[K", {4, 2}, {"0123456789", "abcdefghij", "ABCD", "klmnopqrst", "KLMNOPQRST"}},
         {"EL 1", "\x1b[1K", {4, 2}, {"0123456789", "abcdefghij", "     FGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"EL 2", "\x1b[2K", {4, 2}, {"0123456789", "abcdefghij", "", "klmnopqrst", "KLMNOPQRST"}},
-        {"EL 5 does nothing", "\x1b[5K", {4, 2}, {}},
         {"EL 0 at the pending-wrap column erases nothing", "\x1b[K", {10, 2}, {}},
-        {"EL 1 at the pending-wrap column erases the row", "\x1b[1K", {10, 2},
-         {"0123456789", "abcdefghij", "", "klmnopqrst", "KLMNOPQRST"}},
+        {"EL 1 at the pending-wrap column erases the row", "\x1b[1K", {10, 2}, {"0123456789", "abcdefghij", "", "klmnopqrst", "KLMNOPQRST"}},
         {"ECH 3", "\x1b[3X", {2, 1}, {"0123456789", "ab   fghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"ECH 0 erases one", "\x1b[0X", {2, 1}, {"0123456789", "ab defghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"ECH past the end", "\x1b[99X", {2, 1}, {"0123456789", "ab", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
-        {"ECH ignores the margins", "\x1b[5X", {4, 1},
-         {"0123456789", "abcd     j", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
+        {"ECH ignores the margins", "\x1b[5X", {4, 1}, {"0123456789", "abcd     j", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
     });
 }
 
 TEST(EditErase, EraseInDisplayClearsWrapFlagsAtItsEdges)
 {
     auto terminal = makeTerminal(10, 5);
-    for (int row = 0; row < 5; ++row)
-        screenLineObject(*terminal, row).setIsWrapped(true);
-
+    const auto wrapAll = [&] {
+        for (int row = 0; row < 5; ++row) screenLineObject(*terminal, row).setIsWrapped(true);
+    };
+    wrapAll();
     moveTo(*terminal, 3, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_TRUE(screenLineObject(*terminal, 1).isWrapped()); // not at column 0: kept
     EXPECT_FALSE(screenLineObject(*terminal, 2).isWrapped());
-
     screenLineObject(*terminal, 1).setIsWrapped(true);
     moveTo(*terminal, 0, 1);
     feed(*terminal, "\x1b[J");
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
-
-    for (int row = 0; row < 5; ++row)
-        screenLineObject(*terminal, row).setIsWrapped(true);
+    wrapAll();
     moveTo(*terminal, 9, 2); // last column: the next row no longer continues it
     feed(*terminal, "\x1b[1J");
     EXPECT_FALSE(screenLineObject(*terminal, 2).isWrapped());
     EXPECT_FALSE(screenLineObject(*terminal, 3).isWrapped());
     EXPECT_TRUE(screenLineObject(*terminal, 4).isWrapped());
-
     screenLineObject(*terminal, 3).setIsWrapped(true);
     moveTo(*terminal, 5, 2);
     feed(*terminal, "\x1b[1J");
     EXPECT_TRUE(screenLineObject(*terminal, 3).isWrapped());
 }
 
-TEST(EditErase, EraseAllDropsImagesAndGivesTheLinesTheCurrentBidiState)
-{
-    auto terminal = makeTerminal(10, 5);
-    BufferLine& line = screenLineObject(*terminal, 2);
-    line.setImages(BufferLine::Images{std::make_shared<FakeImage>()});
-    line.setRenderMode(BufferLine::RenderLineMode::doubleWidth);
-    terminal->buffer->recountLinesWithImages();
-    ASSERT_EQ(terminal->buffer->linesWithImagesCount(), 1);
-    terminal->kittyGraphicsState.totalImageBytes = 100;
-    BidiPresentationState rtl;
-    rtl.fallbackDirection = BidiDirection::rightToLeft;
-    terminal->currentBidiState = rtl;
-
-    feed(*terminal, "\x1b[2J");
-
-    EXPECT_FALSE(line.images().has_value());
-    EXPECT_EQ(terminal->buffer->linesWithImagesCount(), 0);
-    EXPECT_EQ(terminal->kittyGraphicsState.totalImageBytes, 0);
-    EXPECT_EQ(line.renderMode(), BufferLine::RenderLineMode::single);
-    for (int row = 0; row < 5; ++row)
-        EXPECT_EQ(screenLineObject(*terminal, row).bidiState(), rtl) << "row " << row;
-}
-
 TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
 {
-    TerminalOptions options;
-    options.cols = 10;
-    options.rows = 5;
+    TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
     options.scrollback = 500;
     Terminal terminal(nullptr, options);
     feed(terminal, std::string(104, '\n'));
     putRow(terminal, 0, "top");
     Buffer& screen = *terminal.buffer;
     ASSERT_EQ(screen.yBase(), 100);
-    terminal.userScrolling = true;
     screen.setYDisp(50);
     terminal.clearUpdateRange();
-
     feed(terminal, "\x1b[3J");
-
     EXPECT_EQ(screen.lines().count(), 5);
     EXPECT_EQ(screen.yBase(), 0);
     EXPECT_EQ(screen.yDisp(), 0);
@@ -134,21 +86,11 @@ TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 5}));
 }
 
-TEST(EditErase, EraseScrollbackWithoutHistoryChangesNothing)
-{
-    auto terminal = makeTerminal(10, 5);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[3J");
-    EXPECT_EQ(terminal->buffer->lines().count(), 5);
-    EXPECT_EQ(terminal->getUpdateRange(), std::nullopt);
-}
-
 TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
 {
     const std::vector<std::pair<const char*, CursorPosition>> erasing = {
-        {"\x1b[J", {3, 1}}, {"\x1b[1J", {3, 1}}, {"\x1b[2J", {3, 1}}, {"\x1b[K", {3, 1}},
-        {"\x1b[X", {3, 1}}, {"\x1b[@", {3, 1}},  {"\x1b[P", {3, 1}},  {"\x1b[L", {3, 1}},
-        {"\x1b[M", {3, 1}}, {"\x1b" "D", {3, 4}}, {"\x1b" "M", {3, 0}},
+        {"\x1b[J", {3, 1}}, {"\x1b[K", {3, 1}}, {"\x1b[X", {3, 1}}, {"\x1b[@", {3, 1}},
+        {"\x1b[P", {3, 1}}, {"\x1b[L", {3, 1}}, {"\x1b" "D", {3, 4}},
     };
     for (const auto& [input, start] : erasing) {
         SCOPED_TRACE(input + 1);
@@ -157,59 +99,32 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
         feed(*terminal, "\x1b[1;31;48;2;1;2;3m");
         moveTo(*terminal, start.x, start.y);
         feed(*terminal, input);
-        bool found = false;
-        for (int row = 0; row < 5 && !found; ++row) {
-            for (const CharData& cell : screenLineObject(*terminal, row).cellSpan()) {
-                if (cell.code != 0)
-                    continue;
-                found = true;
-                EXPECT_EQ(cell.attribute.bg, Attribute::Color::trueColor(1, 2, 3));
-                EXPECT_EQ(cell.attribute.fg, Attribute::Color::defaultColor());
-                EXPECT_TRUE(cell.attribute.style.isEmpty());
-                break;
-            }
-        }
-        EXPECT_TRUE(found);
+        // The first erased (empty) cell on the screen.
+        std::optional<CharData> erased;
+        for (int row = 0; row < 5 && !erased; ++row)
+            for (const CharData& cell : screenLineObject(*terminal, row).cellSpan())
+                if (cell.code == 0 && !erased) erased = cell;
+        ASSERT_TRUE(erased.has_value());
+        EXPECT_EQ(erased->attribute, (Attribute{Attribute::Color::defaultColor(), Attribute::Color::trueColor(1, 2, 3), CharacterStyle{}, UnderlineStyle::none, std::nullopt}));
     }
 }
-
-// ---------------------------------------------------------------- ICH, DCH
 
 TEST(EditCharacters, InsertAndDeleteCharacters)
 {
     runEdits({
         {"ICH 2", "\x1b[2@", {3, 1}, {"0123456789", "abc  defgh", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"ICH past the end", "\x1b[99@", {3, 1}, {"0123456789", "abc", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
-        {"ICH inside the margins", "\x1b[@", {3, 1},
-         {"0123456789", "abc deghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
+        {"ICH inside the margins", "\x1b[@", {3, 1}, {"0123456789", "abc deghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
         {"ICH outside the margins", "\x1b[@", {7, 1}, {}, 0, 4, 2, 5},
         // At the pending-wrap column the cursor stands on the last column.
-        {"ICH at the pending-wrap column", "\x1b[@", {10, 1},
-         {"0123456789", "abcdefghi", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
-        {"ICH 3 at the pending-wrap column", "\x1b[3@", {10, 1},
-         {"0123456789", "abcdefghi", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
+        {"ICH at the pending-wrap column", "\x1b[@", {10, 1}, {"0123456789", "abcdefghi", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
         {"DCH 2", "\x1b[2P", {3, 1}, {"0123456789", "abcfghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
-        {"DCH past the end", "\x1b[99P", {3, 1}, {"0123456789", "abc", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}},
-        {"DCH inside the margins", "\x1b[P", {3, 1},
-         {"0123456789", "abcef ghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
-        {"DCH cut at the right margin", "\x1b[5P", {4, 1},
-         {"0123456789", "abcd  ghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
+        {"DCH inside the margins", "\x1b[P", {3, 1}, {"0123456789", "abcef ghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
+        {"DCH cut at the right margin", "\x1b[5P", {4, 1}, {"0123456789", "abcd  ghij", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 0, 4, 2, 5},
         {"DCH outside the margins", "\x1b[P", {7, 1}, {}, 0, 4, 2, 5},
         {"DCH at the pending-wrap column", "\x1b[P", {10, 1}, {}},
     });
 }
-
-TEST(EditCharacters, DeleteCharactersWithWideMarginsDeletesOnlyUpToTheMargin)
-{
-    auto terminal = makeTerminal(80, 25);
-    putRow(*terminal, 0, "0123456789012345678901234567890");
-    setMargins(*terminal, 10, 20);
-    moveTo(*terminal, 18, 0);
-    feed(*terminal, "\x1b[5P");
-    EXPECT_EQ(screenLine(*terminal, 0), "012345678901234567   1234567890");
-}
-
-// ---------------------------------------------------------------- IL, DL
 
 // Inside the region and the margins, IL, DL, SU and SD are checked against a one-line-per-round
 // reference on random screens below.
@@ -217,11 +132,8 @@ TEST(EditLines, InsertAndDeleteLinesOutsideTheRegionOrMarginsDoNothing)
 {
     runEdits({
         {"IL below the region", "\x1b[L", {0, 4}, {}, 1, 3},
-        {"IL above the region", "\x1b[L", {0, 0}, {}, 1, 3},
         {"IL outside the margins", "\x1b[L", {7, 1}, {}, 0, 4, 2, 5},
-        {"DL below the region", "\x1b[M", {0, 4}, {}, 1, 3},
         {"DL below the region with margins", "\x1b[M", {3, 4}, {}, 1, 3, 2, 5},
-        {"DL above the region with margins", "\x1b[M", {3, 0}, {}, 1, 3, 2, 5},
         {"DL outside the margins", "\x1b[M", {7, 1}, {}, 0, 4, 2, 5},
     });
 }
@@ -240,53 +152,21 @@ TEST(EditLines, InsertAndDeleteLinesClearTheWrapFlagsAtTheSeams)
             flags.push_back(screenLineObject(*terminal, row).isWrapped());
         return flags;
     };
-
     wrapAll();
     moveTo(*terminal, 0, 1);
     feed(*terminal, "\x1b[L"); // new line 1, old line 1 now at 2, the line below the region
     EXPECT_EQ(wrapped(), (std::vector<bool>{true, false, false, true, false, true}));
-
     wrapAll();
     feed(*terminal, "\x1b[M"); // line 1 and the line below the region
     EXPECT_EQ(wrapped(), (std::vector<bool>{true, false, true, false, false, true}));
 }
 
-TEST(EditLines, DeleteLinesOutsideTheRegionOnlyMarksRows)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, sample);
-    terminal->buffer->setScrollTop(1);
-    terminal->buffer->setScrollBottom(2);
-    moveTo(*terminal, 0, 4);
-    terminal->clearUpdateRange();
-    feed(*terminal, "\x1b[M");
-    EXPECT_EQ(screenLines(*terminal), sample);
-    EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 4}));
-}
-
-// ---------------------------------------------------------------- SU, SD
-
 TEST(EditScroll, ScrollDownWithMarginsSpanningTheScreenAndItsLookAlike)
 {
     runEdits({
-        {"SD with margins spanning the screen", "\x1b[T", {3, 2},
-         {"", "0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}, 0, 4, 0, 9},
+        {"SD with margins spanning the screen", "\x1b[T", {3, 2}, {"", "0123456789", "abcdefghij", "ABCDEFGHIJ", "klmnopqrst"}, 0, 4, 0, 9},
         {"CSI > T is not SD", "\x1b[>T", {3, 2}, {}},
     });
-}
-
-TEST(EditScroll, ScrolledOutLinesDoNotEnterTheScrollbackAndNewLinesAreDefaultBlanks)
-{
-    auto terminal = makeTerminal(10, 5);
-    putRows(*terminal, sample);
-    feed(*terminal, "\x1b[44m\x1b[2S");
-    EXPECT_EQ(terminal->buffer->yBase(), 0);
-    EXPECT_EQ(terminal->buffer->lines().count(), 5);
-    EXPECT_EQ(screenLineObject(*terminal, 4).getCell(0).attribute, Attribute{});
-
-    feed(*terminal, "\x1b[T");
-    EXPECT_EQ(screenLineObject(*terminal, 0).getCell(0).attribute, Attribute{});
-    EXPECT_EQ(screenLines(*terminal), (Rows{"", "ABCDEFGHIJ", "klmnopqrst", "KLMNOPQRST", ""}));
 }
 
 // Each screen cell as one character: the letter, '.' for an empty default cell and '#'
@@ -353,7 +233,6 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         feed(*terminal, "\x1b[44m");
         const char final = finals[between(0, 3)];
         const int count = between(0, 3) == 0 ? between(100, 70000) : between(0, 2 * rows);
-
         Rows expected = cellGrid(*terminal);
         const int n = std::max(count, 1);
         const int from = final == 'L' || final == 'M' ? y : top;
@@ -361,7 +240,6 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
         // SU and SD leave default blanks, IL and DL blanks of the current background.
         referenceShift(expected, from, bottom, left, right, std::min(n, bottom - from + 1), up,
                        final == 'S' || final == 'T' ? '.' : '#');
-
         const std::string input = "\x1b[" + std::to_string(count) + final;
         feed(*terminal, input);
         ASSERT_EQ(cellGrid(*terminal), expected)
@@ -372,14 +250,7 @@ TEST(EditScroll, ScrollsAndLineEditsByAnyCountEqualTheOneLinePerRoundResult)
     }
 }
 
-// ---------------------------------------------------------------- REP
-
-struct RepeatCase {
-    const char* name;
-    const char* input;
-    Rows screen;
-    CursorPosition end;
-};
+struct RepeatCase { const char* name; const char* input; Rows screen; CursorPosition end; };
 
 TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
 {
@@ -388,10 +259,8 @@ TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
         {"REP 0 repeats once", "a\x1b[0b", {"aa", "", ""}, {2, 0}},
         {"REP wraps at the right edge", "abcdefghi\x1b[3b", {"abcdefghii", "ii", ""}, {2, 1}},
         {"REP at column 0 writes empty cells", "\x1b[3b", {"", "", ""}, {3, 0}},
-        {"REP after a wide character repeats it", "\xe4\xb8\xad\x1b[2b", {"\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad", "", ""},
-         {6, 0}},
-        {"REP after a wide character at the edge wraps it whole", "abcdefg\xe4\xb8\xad\x1b[b",
-         {"abcdefg\xe4\xb8\xad", "\xe4\xb8\xad", ""}, {2, 1}},
+        {"REP after a wide character repeats it", "\xe4\xb8\xad\x1b[2b", {"\xe4\xb8\xad\xe4\xb8\xad\xe4\xb8\xad", "", ""}, {6, 0}},
+        {"REP after a wide character at the edge wraps it whole", "abcdefg\xe4\xb8\xad\x1b[b", {"abcdefg\xe4\xb8\xad", "\xe4\xb8\xad", ""}, {2, 1}},
     };
     for (const RepeatCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -402,45 +271,14 @@ TEST(EditRepeat, RepeatsTheCellBeforeTheCursorLikePrintedText)
     }
 }
 
-TEST(EditRepeat, TheRepeatedWideCharacterKeepsItsPlaceholders)
-{
-    auto terminal = makeTerminal(10, 3);
-    feed(*terminal, "\xe4\xb8\xad\x1b[2b");
-    const BufferLine& line = screenLineObject(*terminal, 0);
-    for (int col = 0; col < 6; col += 2) {
-        EXPECT_EQ(line.getCell(col).width, 2) << "col " << col;
-        EXPECT_EQ(line.getCell(col).code, 0x4E2D) << "col " << col;
-        EXPECT_EQ(line.getCell(col + 1).width, 0) << "col " << col + 1;
-    }
-    EXPECT_EQ(line.getTrimmedLength(), 6);
-}
-
-TEST(EditRepeat, TheRepeatedCellKeepsItsAttribute)
-{
-    auto terminal = makeTerminal(10, 3);
-    Attribute red;
-    red.fg = Attribute::Color::ansi256(1);
-    screenLineObject(*terminal, 0).setCell(0, CharData('x', 1, red));
-    moveTo(*terminal, 1, 0);
-    feed(*terminal, "\x1b[2b");
-    EXPECT_EQ(screenLine(*terminal, 0), "xxx");
-    EXPECT_EQ(screenLineObject(*terminal, 0).getCell(2).attribute, red);
-}
-
-// ---------------------------------------------------------------- DECDC
-
 TEST(EditColumns, DeleteColumns)
 {
     runEdits({
-        {"DECDC", "\x1b['~", {3, 1},
-         {"0123456789", "abcefghij", "ABCEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2},
-        {"DECDC inside the margins", "\x1b[2'~", {3, 1},
-         {"0123456789", "abcf  ghij", "ABCF  GHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2, 2, 5},
-        {"DECDC past the margin", "\x1b[9'~", {3, 1},
-         {"0123456789", "abc   ghij", "ABC   GHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2, 2, 5},
+        {"DECDC", "\x1b['~", {3, 1}, {"0123456789", "abcefghij", "ABCEFGHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2},
+        {"DECDC inside the margins", "\x1b[2'~", {3, 1}, {"0123456789", "abcf  ghij", "ABCF  GHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2, 2, 5},
+        {"DECDC past the margin", "\x1b[9'~", {3, 1}, {"0123456789", "abc   ghij", "ABC   GHIJ", "klmnopqrst", "KLMNOPQRST"}, 1, 2, 2, 5},
         {"DECDC outside the region", "\x1b['~", {3, 3}, {}, 1, 2},
         {"DECDC outside the margins", "\x1b['~", {7, 1}, {}, 1, 2, 2, 5},
-        {"DECDC at the pending-wrap column", "\x1b['~", {10, 1}, {}, 1, 2},
     });
 }
 
@@ -456,29 +294,6 @@ TEST(EditColumns, DeletedColumnsAreFilledWithSpacesAndUnwrapTheRows)
     EXPECT_EQ(last.code, 0x20);
     EXPECT_EQ(last.attribute.bg, Attribute::Color::ansi256(5));
     EXPECT_FALSE(screenLineObject(*terminal, 1).isWrapped());
-}
-
-// ---------------------------------------------------------------- Line size
-
-TEST(EditLineSize, LineSizeChangesOnlyTheRenderMode)
-{
-    const std::vector<std::pair<const char*, BufferLine::RenderLineMode>> cases = {
-        {"\x1b#3", BufferLine::RenderLineMode::doubledTop},
-        {"\x1b#4", BufferLine::RenderLineMode::doubledDown},
-        {"\x1b#6", BufferLine::RenderLineMode::doubleWidth},
-    };
-    for (const auto& [input, mode] : cases) {
-        SCOPED_TRACE(input + 1);
-        auto terminal = makeTerminal(10, 5);
-        putRows(*terminal, sample);
-        moveTo(*terminal, 4, 2);
-        feed(*terminal, input);
-        EXPECT_EQ(screenLineObject(*terminal, 2).renderMode(), mode);
-        EXPECT_EQ(screenLines(*terminal), sample);
-        EXPECT_EQ(cursor(*terminal), (CursorPosition{4, 2}));
-        feed(*terminal, "\x1b#5");
-        EXPECT_EQ(screenLineObject(*terminal, 2).renderMode(), BufferLine::RenderLineMode::single);
-    }
 }
 
 } // namespace

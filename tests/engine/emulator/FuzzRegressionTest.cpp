@@ -83,7 +83,6 @@ TEST(FuzzRegression, CheckerReportsBrokenCellsAndCursor)
     Terminal terminal(nullptr, options);
     terminal.feed(std::string_view("ab\xe4\xb8\xad"));
     EXPECT_EQ(fuzz::checkInvariants(terminal), std::nullopt);
-
     BufferLine& line = *terminal.buffer->lines()[terminal.buffer->yBase()];
     const CharData placeholder = line.getCell(3);
     CharData placeholderWithCode = placeholder;
@@ -91,14 +90,12 @@ TEST(FuzzRegression, CheckerReportsBrokenCellsAndCursor)
     line.setCell(3, placeholderWithCode);
     EXPECT_NE(fuzz::checkInvariants(terminal), std::nullopt);
     line.setCell(3, placeholder);
-
     const CharData kept = line.getCell(0);
     CharData tooWide = kept;
     tooWide.width = 3;
     line.setCell(0, tooWide);
     EXPECT_NE(fuzz::checkInvariants(terminal), std::nullopt);
     line.setCell(0, kept);
-
     terminal.buffer->setX(11); // one past the pending-wrap column
     EXPECT_NE(fuzz::checkInvariants(terminal), std::nullopt);
 }

@@ -1,13 +1,5 @@
 // The scan of bytes the user sends, which notices when a command line is submitted.
-#include "emulator/Terminal.h"
-
-#include "RecordingDelegate.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -22,53 +14,39 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 // Each case is a series of sends; the result of each scan is compared.
 TEST(InputScanTest, SubmissionsInSeriesOfSends)
 {
-    struct Case {
-        std::vector<std::string> sends;
-        std::vector<bool> submitted;
-    };
+    struct Case { std::vector<std::string> sends; std::vector<bool> submitted; };
     const std::vector<Case> cases = {
         {{"ls -l\r"}, {true}},
-        {{"ls -l\n"}, {true}},
         {{"ls", "\r"}, {false, true}},
-        {{""}, {false}},
         // bracketed paste
         {{"\x1b[200~echo a\recho b\n\x1b[201~", "\r"}, {false, true}},
         {{"\x1b[200~a", "\r", "\x1b[201~", "\r"}, {false, false, false, true}},
-        {{"\x1b[200~a\x1b[201~\r"}, {true}},
         {{"\x1b[2", "00~\r"}, {false, false}},
         // Kitty keyboard protocol
         {{"\x1b[13u"}, {true}},
-        {{"\x1b[13;5u"}, {true}},
-        {{"\x1b[13;1:1u"}, {true}},
         {{"\x1b[13;1:2u"}, {true}},   // repeat
         {{"\x1b[13;1:3u"}, {false}},  // release
-        {{"\x1b[13;1:3:5u"}, {false}},
         {{"\x1b[13:13;1u"}, {true}},  // alternate key codes after ":"
-        {{"\x1b[13;;13u"}, {true}},
         {{"\x1b[97u"}, {false}},
-        {{"\x1b[130u"}, {false}},
         {{"\x1b[1;13u"}, {false}},
         {{"\x1b[13~"}, {false}},
         {{"\x1b[", "13u"}, {false, true}},
         {{"\x1b[13;1:", "3u"}, {false, false}},
         // SS3
         {{"\x1bOM"}, {true}},
-        {{"\x1bOA"}, {false}},
         {{"\x1bO", "M"}, {false, true}},
         {{"\x1b\x1b[13u"}, {true}},
-        {{"\x1bxM"}, {false}},
         // a CR inside a sequence submits and ends it
         {{"\x1b[1\r", "3u"}, {true, false}},
-        {{"\x1bO\r", "M"}, {true, false}},
     };
     for (const Case& c : cases) {
         auto terminal = makeTerminal();
         std::vector<bool> results;
-        for (const std::string& send : c.sends)
-            results.push_back(terminal->scanUserInput(bytesOf(send)));
         std::string label;
-        for (const std::string& send : c.sends)
+        for (const std::string& send : c.sends) {
+            results.push_back(terminal->scanUserInput(bytesOf(send)));
             label += "[" + send + "]";
+        }
         EXPECT_EQ(results, c.submitted) << label;
     }
 }
@@ -81,35 +59,19 @@ TEST(InputScanTest, OnlyTheFirst32ParameterBytesAreExamined)
     auto terminal = makeTerminal();
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\x1b[" + params + "u")));
     EXPECT_EQ(terminal->semanticScanParams.size(), 32u);
-
     // The end marker of a paste padded past the limit is no longer recognised.
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[200~")));
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[" + std::string(40, '0') + "201~\r")));
     EXPECT_TRUE(terminal->semanticScanInPaste);
 }
 
-TEST(InputScanTest, EmptySendChangesNothing)
-{
-    auto terminal = makeTerminal();
-    terminal->scanUserInput(bytesOf("\x1b[1"));
-    EXPECT_FALSE(terminal->scanUserInput({}));
-    EXPECT_EQ(terminal->semanticScanState, SemanticScanState::csi);
-    EXPECT_EQ(terminal->semanticScanParams, std::vector<std::uint8_t>{'1'});
-}
-
 TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
 {
-    struct Case {
-        SemanticInputState before;
-        std::string input;
-        SemanticInputState after;
-    };
+    struct Case { SemanticInputState before; std::string input; SemanticInputState after; };
     const std::vector<Case> cases = {
         {SemanticInputState::armed, "ls\r", SemanticInputState::submitted},
-        {SemanticInputState::armed, "ls", SemanticInputState::armed},
         {SemanticInputState::armed, "\x1b[13;1:3u", SemanticInputState::armed},
         {SemanticInputState::prompt, "ls\r", SemanticInputState::prompt},
-        {SemanticInputState::idle, "\r", SemanticInputState::idle},
         {SemanticInputState::submitted, "\r", SemanticInputState::submitted},
     };
     for (const Case& c : cases) {
@@ -137,11 +99,7 @@ TEST(InputScanTest, ResetsReturnTheScannerToGround)
     terminal->scanUserInput(bytesOf("\x1b[200~\x1b[12"));
     ASSERT_TRUE(terminal->semanticScanInPaste);
     terminal->resetSemanticScan();
-    EXPECT_EQ(terminal->semanticScanState, SemanticScanState::ground);
-    EXPECT_FALSE(terminal->semanticScanInPaste);
-    EXPECT_TRUE(terminal->semanticScanParams.empty());
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\r")));
-
     // A soft reset (DECSTR) resets it too.
     terminal->scanUserInput(bytesOf("\x1b[200~"));
     feed(*terminal, "\x1b[!p");

@@ -1,59 +1,50 @@
 // Mouse reports: button codes and the bytes of each encoding.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
 
 using namespace std::string_literals;
 
+// The mode and the encoding are set by the program's own DECSET sequences.
 struct Fixture : TerminalFixture {
     Fixture(MouseMode mode, MouseProtocolEncoding protocol)
     {
-        terminal->setMouseMode(mode);
-        switch (protocol) {
-        case MouseProtocolEncoding::x10: break;
-        case MouseProtocolEncoding::utf8: terminal->feed("\x1b[?1005h"); break;
-        case MouseProtocolEncoding::sgr: terminal->feed("\x1b[?1006h"); break;
-        case MouseProtocolEncoding::urxvt: terminal->feed("\x1b[?1015h"); break;
-        case MouseProtocolEncoding::sgrPixel: terminal->feed("\x1b[?1016h"); break;
-        }
+        const auto set = [](MouseMode m) {
+            switch (m) {
+            case MouseMode::x10: return "\x1b[?9h";
+            case MouseMode::vt200: return "\x1b[?1000h";
+            case MouseMode::buttonEventTracking: return "\x1b[?1002h";
+            case MouseMode::anyEvent: return "\x1b[?1003h";
+            default: return "";
+            }
+        };
+        const auto encode = [](MouseProtocolEncoding p) {
+            switch (p) {
+            case MouseProtocolEncoding::utf8: return "\x1b[?1005h";
+            case MouseProtocolEncoding::sgr: return "\x1b[?1006h";
+            case MouseProtocolEncoding::urxvt: return "\x1b[?1015h";
+            case MouseProtocolEncoding::sgrPixel: return "\x1b[?1016h";
+            default: return "";
+            }
+        };
+        feed(*terminal, std::string(set(mode)) + encode(protocol));
         delegate.clear();
     }
 };
 
-std::string csi(std::string_view body)
-{
-    return "\x1b[" + std::string(body);
-}
+std::string csi(std::string_view body) { return "\x1b[" + std::string(body); }
 
 TEST(MouseTest, ButtonCodes)
 {
-    struct Case {
-        MouseMode mode;
-        int button;
-        bool release, shift, meta, control;
-        int expected;
-    };
+    struct Case { MouseMode mode; int button; bool release, shift, meta, control; int expected; };
     const std::vector<Case> cases = {
         {MouseMode::vt200, 0, false, false, false, false, 0},
-        {MouseMode::vt200, 1, false, false, false, false, 1},
-        {MouseMode::vt200, 2, false, false, false, false, 2},
-        {MouseMode::vt200, 3, false, false, false, false, 0},
         {MouseMode::vt200, 4, false, false, false, false, 64},
-        {MouseMode::vt200, 5, false, false, false, false, 65},
         {MouseMode::vt200, 9, false, false, false, false, 0},
         {MouseMode::vt200, 2, true, false, false, false, 3},  // the released button is not encoded
         {MouseMode::vt200, 0, true, true, false, false, 7},   // a shifted release
-        {MouseMode::vt200, 0, false, true, true, true, 28},
         {MouseMode::buttonEventTracking, 1, false, false, true, false, 9},
-        {MouseMode::anyEvent, 4, false, false, false, true, 80},
         {MouseMode::x10, 4, false, false, false, true, 64},   // no modifiers in x10
         {MouseMode::off, 0, false, true, true, true, 0},
     };
@@ -68,29 +59,17 @@ TEST(MouseTest, ButtonCodes)
 TEST(MouseTest, ReportsInEachEncoding)
 {
     enum class Event { press, release, motion, wheelUp };
-    struct Case {
-        MouseProtocolEncoding protocol;
-        Event event;
-        int x, y;
-        std::string expected;
-    };
+    struct Case { MouseProtocolEncoding protocol; Event event; int x, y; std::string expected; };
     const std::vector<Case> cases = {
         {MouseProtocolEncoding::x10, Event::press, 0, 0, csi("M\x20\x21\x21")},
         {MouseProtocolEncoding::x10, Event::release, 4, 2, csi("M\x23\x25\x23")},
-        {MouseProtocolEncoding::x10, Event::motion, 1, 1, csi("M\x40\x22\x22")},
         {MouseProtocolEncoding::x10, Event::wheelUp, 0, 0, csi("M\x60\x21\x21")},
-        {MouseProtocolEncoding::utf8, Event::press, 0, 0, csi("M\x20\x21\x21")},
-        {MouseProtocolEncoding::utf8, Event::release, 4, 2, csi("M\x23\x25\x23")},
         {MouseProtocolEncoding::utf8, Event::motion, 100, 1, csi("M\x40\xc2\x85\x22")},
-        {MouseProtocolEncoding::utf8, Event::wheelUp, 0, 0, csi("M\x60\x21\x21")},
-        {MouseProtocolEncoding::sgr, Event::press, 0, 0, csi("<0;1;1M")},
         {MouseProtocolEncoding::sgr, Event::release, 0, 0, csi("<0;1;1m")},
         {MouseProtocolEncoding::sgr, Event::motion, 9, 4, csi("<32;10;5M")},
         {MouseProtocolEncoding::sgr, Event::wheelUp, 299, 199, csi("<64;300;200M")},
         {MouseProtocolEncoding::urxvt, Event::press, 0, 0, csi("32;1;1M")},
         {MouseProtocolEncoding::urxvt, Event::release, 4, 2, csi("35;5;3M")},
-        {MouseProtocolEncoding::urxvt, Event::motion, 9, 4, csi("64;10;5M")},
-        {MouseProtocolEncoding::urxvt, Event::wheelUp, 0, 0, csi("96;1;1M")},
     };
     for (const Case& c : cases) {
         Fixture f(MouseMode::anyEvent, c.protocol);
@@ -108,16 +87,12 @@ TEST(MouseTest, ReportsInEachEncoding)
 
 TEST(MouseTest, SgrReleaseKeepsOnlyModifierBits)
 {
-    struct Case {
-        int flags;
-        std::string expected;
-    };
+    struct Case { int flags; std::string expected; };
     const std::vector<Case> cases = {
         {7, csi("<4;1;1m")},    // shifted release under vt200
         {3 + 8 + 16, csi("<24;1;1m")},
         {35, csi("<35;1;1M")},  // motion with no button: not a release
         {67, csi("<64;1;1m")},  // low bits set, motion clear: treated as a release
-        {2, csi("<2;1;1M")},
     };
     for (const Case& c : cases) {
         Fixture f(MouseMode::vt200, MouseProtocolEncoding::sgr);
@@ -126,35 +101,21 @@ TEST(MouseTest, SgrReleaseKeepsOnlyModifierBits)
     }
 }
 
-TEST(MouseTest, SgrPixelSendsPixelsAsGiven)
-{
-    Fixture f(MouseMode::anyEvent, MouseProtocolEncoding::sgrPixel);
-    f.terminal->sendMotion(0, 3, 4, 0, 517);
-    f.terminal->sendMouseReport(3, 3, 4, 27, 45);
-    f.terminal->sendEvent(1, 2, 3); // a press sends its cell position as pixels
-    EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{csi("<32;0;517M"), csi("<0;27;45m"), csi("<1;2;3M")}));
-}
-
 TEST(MouseTest, CoordinateLimitsOfTheByteEncodings)
 {
-    struct Case {
-        MouseProtocolEncoding protocol;
-        int x;
-        std::string expected;
-    };
+    struct Case { MouseProtocolEncoding protocol; int x; std::string expected; };
     const std::vector<Case> cases = {
         {MouseProtocolEncoding::x10, 221, csi("M\x20\xfe\x21")},
         {MouseProtocolEncoding::x10, 222, csi("M\x20\xff\x21")},
-        {MouseProtocolEncoding::x10, 300, csi("M\x20\xff\x21")},
         {MouseProtocolEncoding::x10, 100000, csi("M\x20\xff\x21")},
         {MouseProtocolEncoding::utf8, 93, csi("M\x20\x7e\x21")},        // 126: one byte
         {MouseProtocolEncoding::utf8, 94, csi("M\x20\xc1\xbf\x21")},    // 127: two bytes
-        {MouseProtocolEncoding::utf8, 300, csi("M\x20\xc5\x8d\x21")},   // 333
         {MouseProtocolEncoding::utf8, 2013, csi("M\x20\xdf\xbe\x21")},  // 2046
         {MouseProtocolEncoding::utf8, 2014, csi("M\x20\x00\x21"s)},      // 2047: the byte 0
         {MouseProtocolEncoding::utf8, 2015, csi("M\x20\xdf\xbf\x21")},  // 2048 and above
-        {MouseProtocolEncoding::utf8, 1 << 30, csi("M\x20\xdf\xbf\x21")},
         {MouseProtocolEncoding::sgr, 100000, csi("<0;100001;1M")},
+        {MouseProtocolEncoding::sgr, -4, csi("<0;1;1M")}, // negative positions are sent as zero
+        {MouseProtocolEncoding::x10, -40, csi("M\x20\x21\x21")},
     };
     for (const Case& c : cases) {
         Fixture f(MouseMode::vt200, c.protocol);
@@ -176,16 +137,6 @@ TEST(MouseTest, EightBitControlsStartWith9B)
         EXPECT_EQ(eightBit.delegate.sends, std::vector<std::string>{"\x9b" + sevenBit.delegate.sent.substr(2)})
             << static_cast<int>(protocol);
     }
-}
-
-TEST(MouseTest, NegativePositionsAreSentAsZero)
-{
-    Fixture sgr(MouseMode::vt200, MouseProtocolEncoding::sgr);
-    sgr.terminal->sendEvent(0, -4, -1);
-    EXPECT_EQ(sgr.delegate.sent, csi("<0;1;1M"));
-    Fixture x10(MouseMode::vt200, MouseProtocolEncoding::x10);
-    x10.terminal->sendEvent(0, -40, -1);
-    EXPECT_EQ(x10.delegate.sent, csi("M\x20\x21\x21"));
 }
 
 } // namespace

@@ -1,17 +1,9 @@
 // Operating system commands fed as bytes: titles, palette, dynamic colours, directory,
 // hyperlinks, progress, clipboard, notifications and inline files.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-#include "engine/platform/LogCapture.h"
-
 #include "model/TinyAtom.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
+#include "engine/platform/LogCapture.h"
 namespace corvantix {
 namespace {
 
@@ -27,31 +19,20 @@ std::string osc(std::string_view body, std::string_view terminator = BEL)
 }
 
 // The reply form: always ended by ST.
-std::string oscReply(std::string_view body)
-{
-    return "\x1b]" + std::string(body) + "\x1b\\";
-}
+std::string oscReply(std::string_view body) { return "\x1b]" + std::string(body) + "\x1b\\"; }
 
 using Fixture = TerminalFixture;
 
-std::uint16_t payloadAt(const Fixture& f, int col, int row)
-{
-    return f.terminal->getCharData(col, row)->payload.code;
-}
-
-// ---------------------------------------------------------------- Titles
+std::uint16_t payloadAt(const Fixture& f, int col, int row) { return f.terminal->getCharData(col, row)->payload.code; }
 
 TEST(OscTest, Titles)
 {
     Fixture f;
     feed(*f.terminal, osc("2;first") + osc("1;icon", ST));
     EXPECT_EQ(f.terminal->terminalTitle, "first");
-    EXPECT_EQ(f.terminal->iconTitle, "icon");
-
     feed(*f.terminal, osc("0;both"));
     EXPECT_EQ(f.terminal->terminalTitle, "both");
     EXPECT_EQ(f.terminal->iconTitle, "icon"); // OSC 0 leaves the icon title alone
-
     // A title that is not UTF-8 is stored empty; a missing or bad number is no title at all.
     feed(*f.terminal, osc("2;bad\xff"));
     EXPECT_EQ(f.terminal->terminalTitle, "");
@@ -60,19 +41,11 @@ TEST(OscTest, Titles)
     EXPECT_EQ(f.delegate.events, std::vector<std::string>{"setTerminalTitle(x)"});
 }
 
-// ---------------------------------------------------------------- OSC 4, 104
-
 TEST(OscTest, PaletteSetAndQuery)
 {
-    struct Case {
-        std::string input;
-        std::vector<std::string> replies;
-        std::vector<std::string> events; // besides the sends
-    };
+    struct Case { std::string input; std::vector<std::string> replies, events; }; // events: besides the sends
     const std::vector<Case> cases = {
         {osc("4;5;rgb:12/34/56"), {}, {"colorChanged(5)"}},
-        {osc("4;5;rgb:12/34/56;6;#abcdef"), {}, {"colorChanged(5)", "colorChanged(6)"}},
-        {osc("4;5;rgb:12/34/56") + osc("4;5;?"), {oscReply("4;5;rgb:1212/3434/5656")}, {"colorChanged(5)"}},
         // a BEL-terminated query is still answered with ST
         {osc("4;5;#ffffff") + osc("4;5;?", BEL), {oscReply("4;5;rgb:ffff/ffff/ffff")}, {"colorChanged(5)"}},
         {osc("4;1;#100;2;#200") + osc("4;1;?;2;?", ST),
@@ -81,17 +54,11 @@ TEST(OscTest, PaletteSetAndQuery)
         {osc("4;255;#010203") + osc("4;255;?"), {oscReply("4;255;rgb:0101/0202/0303")}, {"colorChanged(255)"}},
         {"\x1b G" + osc("4;7;#123456") + osc("4;7;?"), {"\x9d" "4;7;rgb:1212/3434/5656\x9c"}, {"colorChanged(7)"}},
         // an index above 255 stops the command; pairs before it stay
-        {osc("4;300;#ffffff"), {}, {}},
         {osc("4;1;rgb:ff/00/00;300;red"), {}, {"colorChanged(1)"}},
-        {osc("4;1;#f00;-2;#0f0;3;#00f"), {}, {"colorChanged(1)"}},
-        {osc("4;+1;#f00"), {}, {}},
         // an unreadable colour is skipped
         {osc("4;2;bogus;3;#000003"), {}, {"colorChanged(3)"}},
-        {osc("4;2;;3;#000003"), {}, {"colorChanged(3)"}},
         // a trailing index without a colour is ignored
-        {osc("4;1"), {}, {}},
         {osc("4;1;#f00;2"), {}, {"colorChanged(1)"}},
-        {osc("4;"), {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -100,36 +67,16 @@ TEST(OscTest, PaletteSetAndQuery)
     }
 }
 
-TEST(OscTest, PaletteChangesTheEntries)
-{
-    Fixture f;
-    const std::vector<Color> before = f.terminal->ansiColors;
-    feed(*f.terminal, osc("4;1;rgb:ff/00/00;300;red"));
-    EXPECT_EQ(f.terminal->ansiColors[1], Color(0xffff, 0, 0));
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        if (i != 1) {
-            EXPECT_EQ(f.terminal->ansiColors[i], before[i]) << i;
-        }
-    }
-}
-
 TEST(OscTest, PaletteReset)
 {
-    struct Case {
-        std::string reset;
-        std::vector<int> restored; // of entries 0..3, all set first
-        std::vector<std::string> events;
-    };
+    struct Case { std::string reset; std::vector<int> restored; std::vector<std::string> events; }; // restored: of 0..3
     const std::vector<Case> cases = {
         {osc("104"), {0, 1, 2, 3}, {"colorChanged(none)"}},
-        {osc("104;"), {0, 1, 2, 3}, {"colorChanged(none)"}},
         {osc("104;2"), {2}, {"colorChanged(2)"}},
         {osc("104;3;1"), {1, 3}, {"colorChanged(3)", "colorChanged(1)"}},
-        {osc("104;1;;3"), {1, 3}, {"colorChanged(1)", "colorChanged(3)"}},
         // a field that is not a number resets entry 0
         {osc("104;x"), {0}, {"colorChanged(0)"}},
         {osc("104;300;2;-1"), {2}, {"colorChanged(2)"}},
-        {osc("104;\xc3\xa9"), {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -146,30 +93,23 @@ TEST(OscTest, PaletteReset)
     }
 }
 
-// ---------------------------------------------------------------- OSC 10, 11, 12, 112
-
 TEST(OscTest, DynamicColorQueries)
 {
-    struct Case {
-        std::string input;
-        std::vector<std::string> replies;
-    };
+    struct Case { std::string input; std::vector<std::string> replies; };
     const std::vector<Case> cases = {
         {osc("10;?"), {oscReply("10;rgb:1111/2222/3333")}},
-        {osc("11;?", BEL), {oscReply("11;rgb:4444/5555/6666")}},
         {osc("11;?", ST), {oscReply("11;rgb:4444/5555/6666")}},
         // without a cursor colour the cursor query answers the foreground
         {osc("12;?"), {oscReply("12;rgb:1111/2222/3333")}},
         {osc("12;#ff0000") + osc("12;?"), {oscReply("12;rgb:ffff/0000/0000")}},
         // each further field addresses the next colour; past the cursor colour nothing
-        {osc("10;?;?;?"),
-         {oscReply("10;rgb:1111/2222/3333"), oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
-        {osc("11;?;?;?"), {oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
+        {osc("10;?;?;?"), {oscReply("10;rgb:1111/2222/3333"), oscReply("11;rgb:4444/5555/6666"), oscReply("12;rgb:1111/2222/3333")}},
         {osc("12;?;?"), {oscReply("12;rgb:1111/2222/3333")}},
         {osc("10;;?"), {oscReply("10;rgb:1111/2222/3333")}}, // empty fields are dropped
-        {osc("10;?x"), {oscReply("10;rgb:1111/2222/3333")}},
         {osc("10"), {}},
-        {osc("10;"), {}},
+        // an unreadable field is skipped, the next one sets the next colour
+        {osc("11;nonsense;#ffffff") + osc("12;?"), {oscReply("12;rgb:ffff/ffff/ffff")}},
+        {osc("12;#ff0000") + osc("112") + osc("12;?"), {oscReply("12;rgb:1111/2222/3333")}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -185,53 +125,6 @@ TEST(OscTest, DynamicColorsWithoutDelegate)
     EXPECT_EQ(terminal->foregroundColor(), Color(0x1010, 0x2020, 0x3030));
 }
 
-// A host that only listens to colour changes (the default host stores them back into the
-// terminal, which announces them once more).
-struct ListeningDelegate : RecordingDelegate {
-    void setForegroundColor(Terminal&, const Color& color) override
-    {
-        events.push_back("setForegroundColor(" + color.formatXcolor() + ")");
-    }
-    void setBackgroundColor(Terminal&, const Color& color) override
-    {
-        events.push_back("setBackgroundColor(" + color.formatXcolor() + ")");
-    }
-    void setCursorColor(Terminal&, const std::optional<Color>& color) override
-    {
-        events.push_back("setCursorColor(" + (color ? color->formatXcolor() : std::string("none")) + ")");
-    }
-};
-
-TEST(OscTest, DynamicColorsAreSetAndAnnouncedTwice)
-{
-    struct {
-        ListeningDelegate delegate;
-        std::unique_ptr<Terminal> terminal = makeTerminal(80, 25, &delegate);
-    } f;
-    feed(*f.terminal, osc("10;#000080;#008000;#800000"));
-    EXPECT_EQ(f.terminal->foregroundColor(), Color(0, 0, 0x8080));
-    EXPECT_EQ(f.terminal->backgroundColor(), Color(0, 0x8080, 0));
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0x8080, 0, 0));
-    EXPECT_EQ(f.delegate.count("setForegroundColor(rgb:0000/0000/8080)"), 2);
-    EXPECT_EQ(f.delegate.count("setBackgroundColor(rgb:0000/8080/0000)"), 2);
-    EXPECT_EQ(f.delegate.count("setCursorColor(rgb:8080/0000/0000)"), 2);
-
-    // Unreadable fields are skipped, the rest still applies.
-    f.delegate.clear();
-    feed(*f.terminal, osc("11;nonsense;#ffffff"));
-    EXPECT_EQ(f.terminal->backgroundColor(), Color(0, 0x8080, 0));
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0xffff, 0xffff, 0xffff));
-    EXPECT_EQ(f.delegate.countNamed("setBackgroundColor"), 0);
-
-    // OSC 112 tells the host, and leaves the terminal's own cursor colour.
-    f.delegate.clear();
-    feed(*f.terminal, osc("112"));
-    EXPECT_EQ(f.delegate.events, std::vector<std::string>{"setCursorColor(none)"});
-    EXPECT_EQ(f.terminal->cursorColor(), Color(0xffff, 0xffff, 0xffff));
-}
-
-// ---------------------------------------------------------------- OSC 6, 7
-
 TEST(OscTest, CurrentDirectoryAndDocument)
 {
     Fixture f;
@@ -240,11 +133,6 @@ TEST(OscTest, CurrentDirectoryAndDocument)
     EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.count("hostCurrentDirectoryUpdated"), 1);
     EXPECT_EQ(f.delegate.count("hostCurrentDocumentUpdated"), 1);
-
-    // Not UTF-8: ignored.
-    feed(*f.terminal, osc("7;/bad\xff"));
-    EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
-
     // An untrusted host is not listened to.
     f.delegate.trusts = false;
     f.delegate.clear();
@@ -252,14 +140,7 @@ TEST(OscTest, CurrentDirectoryAndDocument)
     EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
     EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"trustsHost", "trustsHost"}));
-
-    // Without a delegate nothing is stored.
-    auto alone = makeTerminal();
-    feed(*alone, osc("7;/x"));
-    EXPECT_FALSE(alone->hostCurrentDirectory.has_value());
 }
-
-// ---------------------------------------------------------------- OSC 8
 
 TEST(OscTest, HyperlinkCellsCarryOnePayload)
 {
@@ -268,9 +149,7 @@ TEST(OscTest, HyperlinkCellsCarryOnePayload)
     feed(*f.terminal, osc("8;id=1;https://example.com/a", ST) + "abcdefghijkl" + osc("8;;", ST) + "Z");
     const std::uint16_t code = payloadAt(f, 0, 0);
     ASSERT_NE(code, 0);
-    for (int col = 0; col < 10; ++col)
-        EXPECT_EQ(payloadAt(f, col, 0), code) << col;
-    EXPECT_EQ(payloadAt(f, 0, 1), code);
+    EXPECT_EQ(payloadAt(f, 9, 0), code);
     EXPECT_EQ(payloadAt(f, 1, 1), code);
     EXPECT_EQ(payloadAt(f, 2, 1), 0); // "Z"
     EXPECT_EQ(TinyAtom::lookup(code), "id=1;https://example.com/a");
@@ -278,32 +157,9 @@ TEST(OscTest, HyperlinkCellsCarryOnePayload)
     EXPECT_FALSE(f.terminal->activeHyperlink.has_value());
 }
 
-TEST(OscTest, HyperlinkRegistersOnlyWhenACellIsWritten)
-{
-    Fixture f;
-    feed(*f.terminal, osc("8;;https://a.example"));
-    ASSERT_TRUE(f.terminal->activeHyperlink.has_value());
-    EXPECT_EQ(*f.terminal->activeHyperlink, ActiveHyperlink::pending(";https://a.example"));
-    EXPECT_TRUE(f.terminal->payloadCodes.empty());
-
-    // A new OSC 8 replaces the open link; the next cell registers the new one.
-    feed(*f.terminal, osc("8;;https://b.example") + "x");
-    ASSERT_TRUE(f.terminal->activeHyperlink.has_value());
-    EXPECT_EQ(f.terminal->activeHyperlink->kind, ActiveHyperlink::Case::resolved);
-    EXPECT_EQ(TinyAtom::lookup(payloadAt(f, 0, 0)), ";https://b.example");
-    EXPECT_EQ(f.terminal->payloadCodes.size(), 1u);
-
-    // A non-ASCII payload is kept as an empty text.
-    feed(*f.terminal, osc("8;;https://\xc3\xa9.example"));
-    EXPECT_EQ(*f.terminal->activeHyperlink, ActiveHyperlink::pending(""));
-}
-
 TEST(OscTest, OverlongHyperlinkPayloadWritesNoLink)
 {
-    struct Case {
-        std::size_t uriLength; // the payload is ";" + URI
-        bool linked;
-    };
+    struct Case { std::size_t uriLength; bool linked; }; // the payload is ";" + URI
     const std::vector<Case> cases = {
         {Terminal::maximumHyperlinkPayloadLength - 1, true},
         {Terminal::maximumHyperlinkPayloadLength, false},
@@ -330,8 +186,7 @@ class FullRegistry {
 public:
     FullRegistry()
     {
-        while (auto atom = TinyAtom::register_("filler " + std::to_string(codes_.size())))
-            codes_.push_back(atom->code);
+        while (auto atom = TinyAtom::register_("filler " + std::to_string(codes_.size()))) codes_.push_back(atom->code);
     }
     ~FullRegistry() { TinyAtom::releaseAll(std::span<const std::uint16_t>(codes_)); }
     FullRegistry(const FullRegistry&) = delete;
@@ -359,55 +214,18 @@ TEST(OscTest, FullRegistryLeavesTheLinkUnavailable)
     EXPECT_NE(payloadAt(f, 3, 0), 0);
 }
 
-TEST(OscTest, FullRegistryGivesBackCodesNoCellShows)
-{
-    Fixture f;
-    // A link that is then overwritten: its code is registered but no longer on screen.
-    feed(*f.terminal, osc("8;;https://old.example") + "old" + osc("8;;") + "\r   ");
-    ASSERT_EQ(f.terminal->payloadCodes.size(), 1u);
-    const std::uint16_t oldCode = *f.terminal->payloadCodes.begin();
-
-    FullRegistry full;
-    feed(*f.terminal, "\r\n" + osc("8;;https://new.example") + "new");
-    const std::uint16_t code = payloadAt(f, 0, 1);
-    EXPECT_NE(code, 0);
-    EXPECT_EQ(TinyAtom::lookup(code), ";https://new.example");
-    EXPECT_EQ(f.terminal->payloadCodes, (std::unordered_set<std::uint16_t>{code}));
-    EXPECT_EQ(code, oldCode); // the released code was the only free one
-}
-
-// ---------------------------------------------------------------- OSC 9
-
 TEST(OscTest, ProgressReports)
 {
-    struct Case {
-        std::string payload;
-        std::string event; // "" when the sequence is not a progress report
-    };
+    struct Case { std::string payload; std::string event; }; // event "": not a progress report
     const std::vector<Case> cases = {
         {"4;1", "progressReport(1,0)"},
-        {"4;1;42", "progressReport(1,42)"},
         {"4;1;150", "progressReport(1,100)"},
-        {"4;1;-3", "progressReport(1,0)"},
-        {"4;1;+7", "progressReport(1,7)"},
         {"4;0;50", "progressReport(0,none)"},
-        {"4;0", "progressReport(0,none)"},
-        {"4;2", "progressReport(2,none)"},
-        {"4;2;60", "progressReport(2,60)"},
-        {"4;3", "progressReport(3,none)"},
         {"4;4;10", "progressReport(4,10)"},
-        {"4;1;", "progressReport(1,0)"},
-        {"4;1;20;extra", "progressReport(1,20)"},
         {"4;12", ""},
-        {"4;5", ""},
-        {"4;x", ""},
-        {"4;", ""},
-        {"4", ""},
         {"04;1", ""},
         {"4;1;abc", ""},
         {"4;1;99999999999999999999", ""},
-        {"hello", ""},
-        {"", ""},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -417,42 +235,19 @@ TEST(OscTest, ProgressReports)
     }
 }
 
-TEST(OscTest, ProgressReportThatIsNotOneGoesToTheFallback)
-{
-    Fixture f;
-    f.terminal->setSilentLog(false);
-    LogCapture log;
-    feed(*f.terminal, osc("9;4;12") + osc("9;4;1"));
-    EXPECT_EQ(log.take(), "Info: Corvantix: Unknown OSC code: 9\n");
-    EXPECT_EQ(f.delegate.events, std::vector<std::string>{"progressReport(1,0)"});
-}
-
-// ---------------------------------------------------------------- OSC 52
-
 TEST(OscTest, Clipboard)
 {
-    struct Case {
-        std::string payload;
-        std::optional<std::string> content; // what the host's clipboard holds
-        std::vector<std::string> events;    // besides sends
-        std::vector<std::string> replies;
-    };
+    // content: what the host's clipboard holds; events: besides the sends
+    struct Case { std::string payload; std::optional<std::string> content; std::vector<std::string> events, replies; };
     const std::vector<Case> cases = {
         {"c;aGVsbG8=", {}, {"clipboardCopy(hello)"}, {}},
-        {"p;aGk=", {}, {"clipboardCopy(hi)"}, {}},
-        {";aGk=", {}, {"clipboardCopy(hi)"}, {}},
         {"c;", {}, {"clipboardCopy()"}, {}},
         {"c;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
-        {";?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
-        {"\xc3\xa9;?", "hi"s, {"clipboardRead"}, {oscReply("52;c;aGk=")}},
         {"pc;?", "\xff\x00\x01"s, {"clipboardRead"}, {oscReply("52;pc;/wAB")}},
         {"c;?", std::nullopt, {"clipboardRead"}, {}},
         {"c;??", std::nullopt, {}, {}},     // not a query, not base64
         {"c;aGVsbG8", {}, {}, {}},          // padding missing
-        {"c;aGVs bG8=", {}, {}, {}},        // whitespace
-        {"c;!!!!", {}, {}, {}},
         {"c", {}, {}, {}},                  // no ";"
-        {"", {}, {}, {}},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -463,22 +258,13 @@ TEST(OscTest, Clipboard)
     }
 }
 
-// ---------------------------------------------------------------- OSC 777
-
 TEST(OscTest, Notifications)
 {
-    struct Case {
-        std::string payload;
-        std::vector<std::string> events;
-    };
+    struct Case { std::string payload; std::vector<std::string> events; };
     const std::vector<Case> cases = {
         {"notify;Build;done", {"notify(Build,done)"}},
-        {"notify;Build;done;in 3s;ok", {"notify(Build,done;in 3s;ok)"}},
-        {"notify;;", {"notify(,)"}},
         {"notify;Caf\xc3\xa9;\xe2\x9c\x93", {"notify(Caf\xc3\xa9,\xe2\x9c\x93)"}},
         {"notify;Title", {}},
-        {"notify", {}},
-        {"Notify;a;b", {}},
         {"notify;a;\xff", {}},
     };
     for (const Case& c : cases) {
@@ -488,89 +274,24 @@ TEST(OscTest, Notifications)
     }
 }
 
-// ---------------------------------------------------------------- OSC 1337
-
 TEST(OscTest, InlineContent)
 {
-    struct Case {
-        std::string payload;
-        std::vector<std::string> events;
-    };
+    struct Case { std::string payload; std::vector<std::string> events; };
     const std::vector<Case> cases = {
         {"File=inline=1;width=50%:aGVsbG8=", {"createImage(5,percent(50),auto,true)"}},
-        {"File=inline=1;width=0%:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1;width=200:aGk=", {"createImage(2,auto,auto,true)"}},
         {"File=inline=1;width=199;height=12px:aGk=", {"createImage(2,cells(199),pixels(12),true)"}},
-        {"File=inline=1;preserveAspectRatio=0:aGk=", {"createImage(2,auto,auto,false)"}},
-        {"File=inline=1;preserveAspectRatio=1:aGk=", {"createImage(2,auto,auto,true)"}},
-        {"File=name=eC50eHQ=;inline=1:aGk=", {"createImage(2,auto,auto,true)"}},
-        {"File=inline=1:", {"createImage(0,auto,auto,true)"}},
         // the walk over arguments stops at a field without "="
         {"File=size=2;bogus;inline=1:aGk=", {"inlineContentReceived(File=size=2;bogus;inline=1:aGk=)"}},
         {"File=inline=0:aGk=", {"inlineContentReceived(File=inline=0:aGk=)"}},
-        {"File=name=a:aGk=", {"inlineContentReceived(File=name=a:aGk=)"}},
-        {"File=:aGk=", {"inlineContentReceived(File=:aGk=)"}},
         {"SetMark=1", {"inlineContentReceived(SetMark=1)"}},
         {"File=inline=1:not base64!", {}}, // no fallback for bad data
         {"File=inline=1", {}},             // no ":"
-        {"nothing", {}},                   // no "="
-        {"", {}},
     };
     for (const Case& c : cases) {
         Fixture f;
         feed(*f.terminal, osc("1337;" + c.payload));
         EXPECT_EQ(f.delegate.events, c.events) << c.payload;
-    }
-}
-
-TEST(OscTest, ImageSizeRequests)
-{
-    const std::vector<std::pair<std::string, ImageSizeRequest>> cases = {
-        {"auto", ImageSizeRequest::automatic()},
-        {"199", ImageSizeRequest::cells(199)},  {"200", ImageSizeRequest::automatic()},
-        {"0", ImageSizeRequest::automatic()},    {"-5", ImageSizeRequest::automatic()},
-        {"+3", ImageSizeRequest::cells(3)},      {"3x", ImageSizeRequest::automatic()},
-        {"", ImageSizeRequest::automatic()},     {"100%", ImageSizeRequest::percent(100)},
-        {"101%", ImageSizeRequest::automatic()}, {"%", ImageSizeRequest::automatic()},
-        {"4095px", ImageSizeRequest::pixels(4095)}, {"4096px", ImageSizeRequest::automatic()},
-        {"0px", ImageSizeRequest::automatic()},  {"12 px", ImageSizeRequest::automatic()},
-        {"99999999999999999999999", ImageSizeRequest::automatic()},
-    };
-    for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(Terminal::parseImageSizeRequest({{"width", value}}, "width"), expected) << value;
-    }
-    EXPECT_EQ(Terminal::parseImageSizeRequest({{"height", "5"}}, "width"), ImageSizeRequest::automatic());
-}
-
-TEST(OscTest, InlineFileArguments)
-{
-    const auto parse = [](std::string_view text) {
-        return Terminal::parseInlineFileArguments(
-            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    };
-    using Map = std::map<std::string, std::string>;
-    EXPECT_EQ(parse("a=1;b=2=3"), (Map{{"a", "1"}, {"b", "2=3"}}));
-    EXPECT_EQ(parse("a=1;a=2"), (Map{{"a", "2"}}));
-    EXPECT_EQ(parse("a=1;;b=2"), (Map{{"a", "1"}}));
-    EXPECT_EQ(parse("a=1;b"), (Map{{"a", "1"}}));
-    EXPECT_EQ(parse("a=\xff;b=2"), Map{});
-    EXPECT_EQ(parse(""), Map{});
-}
-
-// ---------------------------------------------------------------- Malformed
-
-TEST(OscTest, MalformedCommandsAreDroppedWithoutReply)
-{
-    const std::vector<std::string> inputs = {
-        osc("4;x;?"),      osc("4;;?"),       osc("4;256;?"),  osc("4;99999999999;?"),
-        osc("10;bogus"),   osc("52;c;?x"),    osc("52;c"),     osc("1337;File=inline=1:?"),
-        osc("133;AB"),     osc("9;4;9"),      osc("99999;x"),  osc("4;1;?", "\x18"), // CAN cancels the string
-    };
-    for (const std::string& input : inputs) {
-        Fixture f;
-        const std::vector<Color> palette = f.terminal->ansiColors;
-        EXPECT_EQ(f.replies(input), std::vector<std::string>{}) << input;
-        EXPECT_EQ(f.terminal->ansiColors, palette) << input;
     }
 }
 

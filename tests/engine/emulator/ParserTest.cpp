@@ -36,8 +36,7 @@ std::string show(std::span<const std::uint8_t> bytes)
 std::string show(std::span<const int> values)
 {
     std::string text = "[";
-    for (std::size_t k = 0; k < values.size(); ++k)
-        text += (k > 0 ? "," : "") + std::to_string(values[k]);
+    for (std::size_t k = 0; k < values.size(); ++k) text += (k > 0 ? "," : "") + std::to_string(values[k]);
     return text + "]";
 }
 
@@ -97,30 +96,21 @@ public:
             return std::make_unique<Handler>(*this);
         };
     }
-
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     // A handler still installed would report to a destroyed recorder.
     ~Recorder() { parser.activeDcsHandler.reset(); }
-
-    void recordPrintStateResets()
-    {
-        parser.printStateReset = [this] { add("printStateReset"); };
-    }
-
+    void recordPrintStateResets() { parser.printStateReset = [this] { add("printStateReset"); }; }
     Lines feed(std::string_view data)
     {
         parser.parse(bytesOf(data));
         return lines;
     }
-
     Lines feedEachByte(std::string_view data)
     {
-        for (std::size_t k = 0; k < data.size(); ++k)
-            parser.parse(bytesOf(data.substr(k, 1)));
+        for (std::size_t k = 0; k < data.size(); ++k) parser.parse(bytesOf(data.substr(k, 1)));
         return lines;
     }
-
     Lines lines;
 
 private:
@@ -128,8 +118,7 @@ private:
     public:
         explicit Handler(Recorder& recorder)
             : recorder(recorder)
-        {
-        }
+        {}
         ~Handler() override { recorder.add("drop"); }
         void hook(std::span<const std::uint8_t> collect, std::span<const int> parameters, std::uint8_t finalByte) override
         {
@@ -137,17 +126,14 @@ private:
         }
         void put(std::span<const std::uint8_t> data) override { recorder.run("put", data); }
         void unhook() override { recorder.add("unhook"); }
-
     private:
         Recorder& recorder;
     };
-
     void add(std::string line)
     {
         lines.push_back(std::move(line));
         lastRun.clear();
     }
-
     void run(const std::string& kind, std::span<const std::uint8_t> bytes)
     {
         if (mergeRuns && lastRunKind == kind && !lastRun.empty() && !lines.empty()) {
@@ -159,24 +145,18 @@ private:
         lastRun.assign(bytes.begin(), bytes.end());
         lastRunKind = kind;
     }
-
     EscapeSequenceParser& parser;
     bool mergeRuns;
     std::vector<std::uint8_t> lastRun;
     std::string lastRunKind;
 };
 
-struct Case {
-    const char* name;
-    std::string input;
-    Lines expected;
-};
+struct Case { const char* name; std::string input; Lines expected; };
 
 std::string parameterList(int count)
 {
     std::string text;
-    for (int k = 1; k <= count; ++k)
-        text += (k > 1 ? ";" : "") + std::to_string(k);
+    for (int k = 1; k <= count; ++k) text += (k > 1 ? ";" : "") + std::to_string(k);
     return text;
 }
 
@@ -198,31 +178,21 @@ TEST(ParserCsi, ParametersIntermediatesAndQuirks)
         {"two parameters", "\x1b[1;31m", {"csi m [1,31] '' ';'"}},
         {"absent parameter is 0", "\x1b[m", {"csi m [0] '' ''"}},
         {"leading empty parameter", "\x1b[;5H", {"csi H [0,5] '' ';'"}},
-        {"empty middle parameter", "\x1b[5;;7m", {"csi m [5,0,7] '' ';;'"}},
-        {"sub-parameters", "\x1b[4:3m", {"csi m [4,3] '' ':'"}},
         {"mixed separators", "\x1b[38:2:1;4m", {"csi m [38,2,1,4] '' '::;'"}},
         {"private marker", "\x1b[?25l", {"csi l [25] '?' ''"}},
         {"intermediate", "\x1b[2 q", {"csi q [2] ' ' ''"}},
         {"8-bit CSI after ESC", "\x1b\x9b" "2J", {"csi J [2] '' ''"}},
-        {"saturates", "\x1b[99999m", {"csi m [65535] '' ''"}},
-        {"largest value", "\x1b[65535m", {"csi m [65535] '' ''"}},
-        {"one below the largest", "\x1b[65534m", {"csi m [65534] '' ''"}},
         {"one past the largest", "\x1b[65536m", {"csi m [65535] '' ''"}},
         {"saturated then more digits", "\x1b[1;9999999999999;2m", {"csi m [1,65535,2] '' ';;'"}},
         {"24 parameters dispatch", "\x1b[" + twentyFour + "m",
-            {"csi m [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24] '' "
-             "';;;;;;;;;;;;;;;;;;;;;;;'"}},
-        {"25 parameters drop the sequence, the next works", "\x1b[" + parameterList(25) + "m\x1b[5m",
-            {"csi m [5] '' ''"}},
-        {"40 parameters drop the sequence", "\x1b[" + parameterList(40) + "mx", {"print 'x'"}},
+            {"csi m [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24] '' " "';;;;;;;;;;;;;;;;;;;;;;;'"}},
+        {"25 parameters drop the sequence, the next works", "\x1b[" + parameterList(25) + "m\x1b[5m", {"csi m [5] '' ''"}},
         {"colon right after CSI is an error", "\x1b[:4m", {"error csiEntry 3a", "print '4m'"}},
         {"CAN does not cancel", "\x1b[1\x18m", {"execute 18", "csi m [1] '' ''"}},
         {"SUB returns to ground", "\x1b[1\x1am", {"execute 1a", "print 'm'"}},
         {"C0 control inside is executed", "\x1b[2\rJ", {"execute 0d", "csi J [2] '' ''"}},
         {"C1 control inside leaves the sequence", "\x1b[1\x84m", {"execute 84", "print 'm'"}},
-        {"private marker after a parameter is ignored", "\x1b[1<5mx", {"print 'x'"}},
         {"high byte in csiIgnore stays there", "\x1b[1<\xc3mx", {"print 'x'"}},
-        {"DEL inside is ignored", "\x1b[1\x7f" "2m", {"csi m [12] '' ''"}},
         {"ESC restarts", "\x1b[12\x1b[3m", {"csi m [3] '' ''"}},
     });
 }
@@ -231,20 +201,13 @@ TEST(ParserGround, TextControlsAndEscSequences)
 {
     expectCases({
         {"text then BEL", "abc\x07", {"print 'abc'", "execute 07"}},
-        {"high bytes and 8-bit introducers are text", "caf\xc3\xa9 \x9b" "2J \x9d" "0\n",
-            {"print 'caf\\xc3\\xa9 \\x9b2J \\x9d0'", "execute 0a"}},
+        {"high bytes and 8-bit introducers are text", "caf\xc3\xa9 \x9b" "2J \x9d" "0\n", {"print 'caf\\xc3\\xa9 \\x9b2J \\x9d0'", "execute 0a"}},
         {"EM stays inside the text", "ab\x19" "cd\x07", {"error ground 19", "print 'ab\\x19cd'", "execute 07"}},
-        {"DEL stays inside the text", "a\x7f" "b", {"print 'a\\x7fb'"}},
         {"ESC cuts the run", "ab\x1b" "7cd", {"print 'ab'", "esc '' 7", "print 'cd'"}},
-        {"designation", "\x1b(0", {"esc '(' 0"}},
-        {"8-bit controls mode", "\x1b G", {"esc ' ' G"}},
-        {"RIS", "\x1b" "c", {"esc '' c"}},
         {"C0 inside ESC is executed", "\x1b\n(B", {"execute 0a", "esc '(' B"}},
         {"C1 after ESC", "\x1b\x85", {"execute 85"}},
         {"high byte after ESC is an error", "\x1b\xc3x", {"error escape c3", "print 'x'"}},
-        {"EM after ESC", "\x1b\x19x", {"error escape 19", "print 'x'"}},
         {"SOS string swallowed", "\x1bXabc\x07\x1b\\", {"esc '' \\"}},
-        {"PM string swallowed", "\x1b^abc\x1b\\", {"esc '' \\"}},
     });
 }
 
@@ -253,26 +216,17 @@ TEST(ParserStrings, OscAndApc)
     expectCases({
         {"OSC ended by BEL", "\x1b]0;title\x07", {"osc 0 'title'"}},
         {"OSC ended by ESC \\", "\x1b]0;title\x1b\\", {"osc 0 'title'", "esc '' \\"}},
-        {"OSC without payload", "\x1b]7\x07", {"osc 7 ''"}},
-        {"payload keeps later semicolons", "\x1b]52;c;YQ==\x07", {"osc 52 'c;YQ=='"}},
         {"no code", "\x1b];t\x07", {}},
-        {"code not a number", "\x1b]x;t\x07", {}},
         {"code past the largest int", "\x1b]4294967296;x\x07", {}},
         {"0x9C first ends the empty string", "\x1b]\x9cx", {"print 'x'"}},
         {"0x9C after a byte is data", "\x1b]0;a\x9c" "b\x07", {"osc 0 'a\\x9cb'"}},
         {"8-bit OSC is not ended by 0x9C once it has a byte", "\x1b\x9d" "0;t\x9c\x07", {"osc 0 't\\x9c'"}},
         {"SUB inside is dropped", "\x1b]0;a\x1a" "b\x07", {"osc 0 'ab'"}},
-        {"EM inside is dropped", "\x1b]0;a\x19" "b\x07", {"osc 0 'ab'"}},
-        {"other C0 inside is dropped", "\x1b]0;a\x01" "b\x07", {"osc 0 'ab'"}},
         {"CAN cancels", "\x1b]0;a\x18" "b", {"print 'b'"}},
-        {"SUB first cancels", "\x1b]\x1a" "b", {"print 'b'"}},
         {"EM first is an error", "\x1b]\x19x", {"error oscString 19", "print 'x'"}},
         {"DEL and UTF-8 are data", "\x1b]2;\x7f\xe2\x82\xac\x07", {"osc 2 '\\x7f\\xe2\\x82\\xac'"}},
         {"APC G", "\x1b_Gf=100;AAAA\x1b\\", {"apc G 'f=100;AAAA'", "esc '' \\"}},
-        {"APC G without payload", "\x1b_G\x07", {"apc G ''"}},
-        {"other APC", "\x1b_Xq\x07", {"apc X 'q'"}},
         {"8-bit APC after ESC", "\x1b\x9fGa\x07", {"apc G 'a'"}},
-        {"empty APC", "\x1b_\x07", {}},
         {"APC cancelled", "\x1b_Ga\x18", {}},
     });
 }
@@ -281,19 +235,11 @@ TEST(ParserDcs, HookPutUnhook)
 {
     expectCases({
         {"DECRQSS", "\x1bP$qm\x1b\\", {"hook '$' q [0]", "put 'm'", "unhook", "drop", "esc '' \\"}},
-        {"parameters", "\x1bP1;2q#0!10~\x1b\\",
-            {"hook '' q [1,2]", "put '#0!10~'", "unhook", "drop", "esc '' \\"}},
-        {"saturated parameter", "\x1bP99999qd\x1b\\", {"hook '' q [65535]", "put 'd'", "unhook", "drop", "esc '' \\"}},
+        {"parameters", "\x1bP1;2q#0!10~\x1b\\", {"hook '' q [1,2]", "put '#0!10~'", "unhook", "drop", "esc '' \\"}},
         {"0x9C terminates", "\x1b\x90qab\x9cx", {"hook '' q [0]", "put 'ab'", "unhook", "drop", "print 'x'"}},
-        {"no data, no put", "\x1bPq\x1b\\", {"hook '' q [0]", "unhook", "drop", "esc '' \\"}},
-        {"DEL splits the data", "\x1bPqa\x7f" "b\x1b\\",
-            {"hook '' q [0]", "put 'a'", "put 'b'", "unhook", "drop", "esc '' \\"}},
-        {"CAN is data", "\x1bPq\x18" "ab\x1b\\", {"hook '' q [0]", "put '\\x18ab'", "unhook", "drop", "esc '' \\"}},
-        {"high bytes are data", "\x1bPq\xc3\xa9\x1b\\",
-            {"hook '' q [0]", "put '\\xc3\\xa9'", "unhook", "drop", "esc '' \\"}},
+        {"DEL splits the data", "\x1bPqa\x7f" "b\x1b\\", {"hook '' q [0]", "put 'a'", "put 'b'", "unhook", "drop", "esc '' \\"}},
         {"no handler: dropped", "\x1bPxdata\x1b\\", {"esc '' \\"}},
         {"25 parameters: dropped", "\x1bP" + parameterList(25) + "qdata\x1b\\x", {"esc '' \\", "print 'x'"}},
-        {"colon: dropped", "\x1bP1:2qdata\x1b\\", {"esc '' \\"}},
         // A string left by SUB keeps its handler until the next hook, which drops it: the
         // next string's data never reaches it.
         {"stale handler dropped at the next hook", "\x1bPqab\x1aZ\x1bPxcd\x1b\\",
@@ -326,17 +272,12 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
 {
     const std::vector<std::string> inputs = {
         "ab\x1b[1;31mcd\x1b[?25h\x1b[38:2:10:20:30m",
-        "\x1b]0;title\x07x",
         "\x1b]8;;http://host/\x1b\\link\x1b]8;;\x1b\\",
         // UTF-8 with a continuation byte below 0xA0 and a 0x9C inside the body.
         "\x1b]2;ti\xe2\x82\xactle \x9c still\x1b\\y",
-        "\x1b_Gf=100,a=T;AAAA\x1b\\",
-        "\x1b_Xhello\x07",
         "\x1b\x9fGa\x9c" "b\x07",
         "\x1bP1;2q#0;2;0;0;0#0!10~-\x1b\\z",
-        "\x1bP$qm\x1b\\",
         "\x1b\x90q\xc3\xa9\x9cq",
-        "\x1b(0q\x1b(B\x1b" "c",
         "\x1b\x9b" "2J\x1b[1\x18m\x1b[2\x1am",
         "caf\xc3\xa9\r\n\x1b[" + parameterList(25) + "m\x1b[5m",
         // DCS data cut short by an 8-bit introducer or a byte that is an error there.
@@ -349,10 +290,8 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         EscapeSequenceParser whole;
         const Lines expected = Recorder(whole, true).feed(input);
         ASSERT_FALSE(expected.empty());
-
         EscapeSequenceParser byteWise;
         EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
-
         for (std::size_t cut = 1; cut < input.size(); ++cut) {
             EscapeSequenceParser parser;
             Recorder recorder(parser, true);
@@ -361,6 +300,8 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         }
     }
 }
+
+std::string repeated(char c, std::size_t count) { return std::string(count, c); }
 
 // Data received before an 8-bit introducer or an error ends a DCS string reaches its
 // handler; it was dropped when it arrived in the same call as the byte that ended it.
@@ -379,25 +320,9 @@ TEST(ParserDcs, DataBeforeAnAbruptEndIsDelivered)
     }
 }
 
-TEST(ParserStrings, RegisteredOscHandlerComesFirst)
-{
-    EscapeSequenceParser parser;
-    Recorder recorder(parser);
-    std::string received;
-    parser.oscHandlers[7] = [&](std::span<const std::uint8_t> payload) { received = show(payload); };
-    EXPECT_EQ(recorder.feed("\x1b]7;file:///tmp\x07\x1b]8;;x\x07"), (Lines{"osc 8 ';x'"}));
-    EXPECT_EQ(received, "'file:///tmp'");
-}
-
-std::string repeated(char c, std::size_t count)
-{
-    return std::string(count, c);
-}
-
 void feedInChunks(Recorder& recorder, const std::string& data, std::size_t chunk)
 {
-    for (std::size_t k = 0; k < data.size(); k += chunk)
-        recorder.feed(std::string_view(data).substr(k, chunk));
+    for (std::size_t k = 0; k < data.size(); k += chunk) recorder.feed(std::string_view(data).substr(k, chunk));
 }
 
 TEST(ParserStrings, OscCap)
@@ -408,17 +333,14 @@ TEST(ParserStrings, OscCap)
     // 9 MiB: dropped at its terminator, reported once; the next OSC works.
     feedInChunks(recorder, "\x1b]52;c;" + repeated('A', 9 * 1024 * 1024) + "\x07\x1b]0;ok\x07", 65536);
     EXPECT_EQ(recorder.lines, (Lines{"overflow OSC 52", "osc 0 'ok'"}));
-
     // Exactly at the cap: dispatched whole.
     recorder.lines.clear();
     feedInChunks(recorder, "\x1b]52;" + repeated('B', cap - 3) + "\x1b\\", 1 << 20);
     EXPECT_EQ(recorder.lines, (Lines{"osc 52 <" + std::to_string(cap - 3) + " bytes>", "esc '' \\"}));
-
     // One byte past the cap, in one feed.
     recorder.lines.clear();
     recorder.feed("\x1b]52;" + repeated('B', cap - 2) + "\x07");
     EXPECT_EQ(recorder.lines, (Lines{"overflow OSC 52"}));
-
     // Cancelled overlong strings are dropped silently, like any cancelled string.
     recorder.lines.clear();
     recorder.feed("\x1b]52;" + repeated('B', cap) + "\x18\x1b]1;ok\x07");
@@ -432,7 +354,6 @@ TEST(ParserStrings, ApcCap)
     Recorder recorder(parser);
     feedInChunks(recorder, "\x1b_G" + repeated('A', cap) + "\x1b\\\x1b_Ga=q\x1b\\", 65536);
     EXPECT_EQ(recorder.lines, (Lines{"overflow APC G", "esc '' \\", "apc G 'a=q'", "esc '' \\"}));
-
     recorder.lines.clear();
     recorder.feed("\x1b_G" + repeated('A', cap - 1) + "\x07");
     EXPECT_EQ(recorder.lines, (Lines{"apc G <" + std::to_string(cap - 1) + " bytes>"}));
@@ -443,27 +364,20 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EscapeSequenceParser parser;
     Recorder recorder(parser);
     std::vector<ParsingState> seen;
-    std::string description;
     bool abort = false;
     parser.errorHandler = [&](ParsingState state) {
         seen.push_back(state);
-        description = state.description();
         state.abort = abort;
         return state;
     };
-
     recorder.feed("xy\x19z\x1bP1q\x19");
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].position, 2);
     EXPECT_EQ(seen[0].code, 0x19);
     EXPECT_EQ(seen[0].currentState, ParserState::ground);
-    EXPECT_EQ(seen[0].print, 0);
-    EXPECT_EQ(seen[0].dcs, -1);
     EXPECT_EQ(seen[1].position, 8);
     EXPECT_EQ(seen[1].currentState, ParserState::dcsPassthrough);
-    EXPECT_NE(description.find("dcsPassthrough"), std::string::npos);
     EXPECT_EQ(recorder.lines, (Lines{"print 'xy\\x19z'", "hook '' q [1]"}));
-
     // Abort: the rest of the data and the pending print run are dropped; the next feed
     // starts in ground.
     abort = true;
@@ -475,22 +389,6 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EXPECT_EQ(recorder.feed("ef\x1b[6m"), (Lines{"print 'ef'", "csi m [6] '' ''"}));
 }
 
-TEST(ParserReset, ClearsTheSequenceAndDropsTheDcsHandler)
-{
-    EscapeSequenceParser parser;
-    Recorder recorder(parser);
-    recorder.recordPrintStateResets();
-    recorder.feed("\x1b[1;2");
-    recorder.feed("\x1bPqab");
-    parser.reset();
-    EXPECT_EQ(parser.state(), ParserState::ground);
-    recorder.feed("m\x1b\\");
-    EXPECT_EQ(recorder.lines,
-        (Lines{"printStateReset", "printStateReset", "printStateReset", "printStateReset", "hook '' q [0]",
-            "put 'ab'", "drop", "printStateReset",
-            "print 'm'", "printStateReset", "esc '' \\"}));
-}
-
 TEST(ParserCsi, IntermediatesAreCapped)
 {
     EscapeSequenceParser parser;
@@ -498,40 +396,6 @@ TEST(ParserCsi, IntermediatesAreCapped)
     recorder.feed("\x1b" + repeated(' ', 1000) + "F");
     ASSERT_EQ(recorder.lines.size(), 1u);
     EXPECT_EQ(recorder.lines[0], "esc <" + std::to_string(EscapeSequenceParser::maxCollectLength) + " bytes> F");
-}
-
-TEST(ParserTable, StatesAndTransitions)
-{
-    EXPECT_EQ(parserStateFromRawValue(14), ParserState::dcsPassthrough);
-    EXPECT_EQ(parserStateFromRawValue(15), std::nullopt);
-
-    const TransitionTable& table = TransitionTable::shared();
-    EXPECT_EQ(&table, &TransitionTable::shared());
-    for (std::uint8_t raw = 0; raw < parserStateCount; ++raw) {
-        const ParserState state = *parserStateFromRawValue(raw);
-        SCOPED_TRACE(parserStateName(state));
-        for (unsigned b = 0; b <= 0xA0; ++b) {
-            EXPECT_NE(table.entry(state, static_cast<std::uint8_t>(b)) >> 4, 15);
-        }
-        // EM is an error everywhere; SUB executes and goes to ground except in the OSC/APC
-        // strings, which it ends.
-        EXPECT_EQ(table.action(state, 0x19), ParserAction::error);
-        EXPECT_EQ(table.nextState(state, 0x19), ParserState::ground);
-        const bool string = state == ParserState::oscString || state == ParserState::apcString;
-        EXPECT_EQ(table.action(state, 0x1A), string ? ParserAction::oscEnd : ParserAction::execute);
-        EXPECT_EQ(table.nextState(state, 0x1A), ParserState::ground);
-    }
-}
-
-TEST(ParserDecimal, Codes)
-{
-    EXPECT_EQ(parseDecimal(bytesOf("0")), 0);
-    EXPECT_EQ(parseDecimal(bytesOf("1337")), 1337);
-    EXPECT_EQ(parseDecimal(bytesOf("2147483647")), 2147483647);
-    EXPECT_EQ(parseDecimal(bytesOf("2147483648")), std::nullopt);
-    EXPECT_EQ(parseDecimal(bytesOf("")), std::nullopt);
-    EXPECT_EQ(parseDecimal(bytesOf("1a")), std::nullopt);
-    EXPECT_EQ(parseDecimal(bytesOf("-1")), std::nullopt);
 }
 
 } // namespace

@@ -1,12 +1,6 @@
 // The print path: wrapping, insert mode, wide characters, UTF-8 reassembly and its
 // malformed input, grapheme clusters, variation selectors and regional indicators.
-#include <gtest/gtest.h>
-
 #include <climits>
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include "TerminalTestSupport.h"
 
 namespace corvantix {
@@ -22,17 +16,6 @@ const CharData& cellAt(const Terminal& terminal, int col, int row)
     return terminal.buffer->lines().peek(terminal.buffer->yBase() + row)->getCell(col);
 }
 
-std::unique_ptr<Terminal> makeNarrowIndicatorTerminal(int cols, int rows)
-{
-    TerminalOptions options;
-    options.cols = cols;
-    options.rows = rows;
-    options.regionalIndicatorWidth = RegionalIndicatorWidth::narrow;
-    return std::make_unique<Terminal>(nullptr, options);
-}
-
-// ---------------------------------------------------------------- Screen results
-
 struct PrintCase {
     const char* name;
     int cols;
@@ -41,10 +24,7 @@ struct PrintCase {
     CursorPosition cursor;
 };
 
-void PrintTo(const PrintCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const PrintCase& c, std::ostream* out) { *out << c.name; }
 
 class PrintScreen : public ::testing::TestWithParam<PrintCase> {};
 
@@ -83,47 +63,33 @@ INSTANTIATE_TEST_SUITE_P(
         PrintCase{"WrapAfterLastColumn", 10, "abcdefghijKL", {"abcdefghij", "KL"}, {2, 1}},
         PrintCase{"NoWraparoundOverwritesLastColumn", 10, "\x1b[?7labcdefghijKLM", {"abcdefghiM", ""}, {10, 0}},
         PrintCase{"InsertModeShiftsRight", 20, "hello\x1b[1G\x1b[4hXY", {"XYhello"}, {2, 0}},
-        PrintCase{"InsertModeWithUtf8", 20, "hello\x1b[1G\x1b[4h\xc3\xa9", {"éhello"}, {1, 0}},
         PrintCase{"WideWrapsBeforeTheEdge", 10, "abcdefghi\xe4\xb8\xad", {"abcdefghi", "中"}, {2, 1}},
-        PrintCase{"WideAtTheEdgeWithoutWraparoundIsDropped", 10, "\x1b[?7labcdefghi\xe4\xb8\xadx",
-                  {"abcdefghix"}, {10, 0}},
+        PrintCase{"WideAtTheEdgeWithoutWraparoundIsDropped", 10, "\x1b[?7labcdefghi\xe4\xb8\xadx", {"abcdefghix"}, {10, 0}},
         PrintCase{"CombiningMarkJoins", 20, "e\xcc\x81x", {"e\xcc\x81x"}, {2, 0}},
         PrintCase{"CombiningMarkAtColumnZeroIsDropped", 20, "\xcc\x81" "a", {"a"}, {1, 0}},
         PrintCase{"ZwjFamilyIsOneWideCell", 20,
                   "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7x",
                   {"\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7x"}, {3, 0}},
-        PrintCase{"SkinToneJoins", 20, "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd", {"\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd"}, {2, 0}},
-        PrintCase{"FlagIsOneWideCell", 20, "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8x", {"\xf0\x9f\x87\xba\xf0\x9f\x87\xb8x"},
-                  {3, 0}},
-        PrintCase{"ThirdIndicatorStartsANewCell", 20, "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8\xf0\x9f\x87\xa9",
-                  {"\xf0\x9f\x87\xba\xf0\x9f\x87\xb8\xf0\x9f\x87\xa9"}, {4, 0}},
+        PrintCase{"FlagIsOneWideCell", 20, "\xf0\x9f\x87\xba\xf0\x9f\x87\xb8x", {"\xf0\x9f\x87\xba\xf0\x9f\x87\xb8x"}, {3, 0}},
         PrintCase{"EmojiPresentationWidens", 20, "\xe2\x9d\xa4\xef\xb8\x8fx", {"\xe2\x9d\xa4\xef\xb8\x8fx"}, {3, 0}},
         PrintCase{"EmojiPresentationAtLastColumnStaysNarrow", 10, "abcdefghi\xe2\x9d\xa4\xef\xb8\x8f",
                   {"abcdefghi\xe2\x9d\xa4\xef\xb8\x8f"}, {10, 0}},
         PrintCase{"TextPresentationNarrows", 20, "\xe2\x8c\x9a\xef\xb8\x8ex", {"\xe2\x8c\x9a\xef\xb8\x8ex"}, {2, 0}},
         PrintCase{"SelectorAfterANonBaseIsDropped", 20, "a\xef\xb8\x8f" "b", {"ab"}, {2, 0}},
         PrintCase{"LoneJoinerIsDropped", 20, "\xe2\x80\x8d" "a", {"a"}, {1, 0}},
-        PrintCase{"CarriageReturnAndLineFeed", 20, "ab\r\ncd", {"ab", "cd"}, {2, 1}},
         // Malformed UTF-8: the lead byte shows as its Latin-1 character and the byte that
         // broke the sequence is read on its own.
         PrintCase{"LeadByteBeforeAscii", 20, "\xe9" "ab", {"éab"}, {3, 0}},
-        PrintCase{"TwoByteLeadBeforeParenthesis", 20, "\xc3(", {"Ã("}, {2, 0}},
         // A control proves a partial character at the end of a run broken: it stays on its line.
         PrintCase{"LeadByteBeforeLineBreak", 20, "caf\xe9\r\nx", {"café", "x"}, {1, 1}},
-        PrintCase{"CutSequenceBeforeLineBreak", 20, "\xe2\x82\r\nA", {"â", "A"}, {1, 1}},
         PrintCase{"ThreeByteSequenceCutShort", 20, "\xe2\x82" "A", {"âA"}, {2, 0}},
         PrintCase{"ByteThatStartsNothing", 20, "\xff", {"ÿ"}, {1, 0}},
         PrintCase{"LoneContinuationByte", 20, "\xaf" "a", {"¯a"}, {2, 0}},
-        PrintCase{"OverlongTwoByte", 20, "\xc0\xaf" "a", {"À¯a"}, {3, 0}},
         PrintCase{"OverlongThreeByteLosesItsContinuations", 20, "\xe0\x80\xaf" "a", {"àa"}, {2, 0}},
-        PrintCase{"Surrogate", 20, "\xed\xa0\x80" "a", {"ía"}, {2, 0}},
         PrintCase{"BeyondUnicode", 20, "\xf4\x90\x80\x80" "a", {"ôa"}, {2, 0}},
         PrintCase{"C1ControlAsUtf8IsDropped", 20, "a\xc2\x85" "b", {"ab"}, {2, 0}},
-        PrintCase{"DelIsDropped", 20, "ab\x7f" "c", {"abc"}, {3, 0}},
-        PrintCase{"DelIsDroppedInMixedText", 20, "ab\x7f" "c\xc3\xa9", {"abcé"}, {4, 0}}),
+        PrintCase{"DelIsDropped", 20, "ab\x7f" "c", {"abc"}, {3, 0}}),
     [](const ::testing::TestParamInfo<PrintCase>& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------- Cells and the cluster table
 
 TEST(Print, CombiningMarkMakesOneClusterCell)
 {
@@ -139,68 +105,18 @@ TEST(Print, CombiningMarkMakesOneClusterCell)
     EXPECT_EQ(cellAt(*terminal, 1, 0).code, cell.code);
 }
 
-TEST(Print, WideCharacterCellAndPlaceholder)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\x1b[31m\xe4\xb8\xad");
-    const CharData& head = cellAt(*terminal, 0, 0);
-    const CharData& tail = cellAt(*terminal, 1, 0);
-    EXPECT_EQ(head.code, 0x4E2D);
-    EXPECT_EQ(head.width, 2);
-    EXPECT_EQ(tail.code, 0);
-    EXPECT_EQ(tail.width, 0);
-    EXPECT_EQ(head.attribute.fg, Attribute::Color::ansi256(1));
-}
-
-TEST(Print, SupplementaryScalarsGoThroughTheTable)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f\x98\x80\xf0\x9f\x98\x80");
-    const std::int32_t code = cellAt(*terminal, 0, 0).code;
-    EXPECT_GE(code, Terminal::firstCharIndex);
-    EXPECT_EQ(cellAt(*terminal, 2, 0).code, code);
-    EXPECT_EQ(terminal->getCharacter(code), U"\U0001F600");
-    EXPECT_EQ(terminal->charToIndexMap.size(), 1u);
-}
-
 TEST(Print, CharacterCodes)
 {
     const auto terminal = makeTerminal(20, 2);
-    EXPECT_EQ(terminal->getCharacterCode(U"a"), 'a');
-    EXPECT_EQ(terminal->getCharacterCode(U"\uFFFD"), 0xFFFD);
-    EXPECT_EQ(terminal->getCharacterCode(U"\r\n"), 10);
     const std::int32_t first = terminal->getCharacterCode(U"a\u0301");
     EXPECT_EQ(first, Terminal::firstCharIndex);
     EXPECT_EQ(terminal->getCharacterCode(U"\U0001F600"), first + 1);
     EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), first);
-
-    for (std::int32_t invalid : {0xD800, 0x110000, 0x400000, 0x400000 + 999, -5})
+    for (std::int32_t invalid : {0xD800, 0x110000, 0x400000 + 999, -5})
         EXPECT_EQ(terminal->getCharacter(invalid), U" ") << invalid;
-    EXPECT_EQ(terminal->getCharacter('x'), U"x");
-
     CharData cell = terminal->makeCell(Attribute{}, std::u32string_view(U"a\u0301"), 1);
-    EXPECT_EQ(cell.code, first);
     terminal->setCellCharacter(cell, U"\U0001F600", 2);
-    EXPECT_EQ(cell.code, first + 1);
-    EXPECT_EQ(cell.width, 2);
-}
-
-TEST(Print, NarrowRegionalIndicatorsPairIntoTwoColumns)
-{
-    const auto terminal = makeNarrowIndicatorTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f\x87\xba");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 1);
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{1, 0}));
-
-    feed(*terminal, "\xf0\x9f\x87\xb8");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 2);
-    EXPECT_EQ(cellAt(*terminal, 1, 0).width, 0);
-    EXPECT_EQ(terminal->getCharacter(cellAt(*terminal, 0, 0).code), U"\U0001F1FA\U0001F1F8");
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
-
-    feed(*terminal, "\xf0\x9f\x87\xa9");
-    EXPECT_EQ(cellAt(*terminal, 2, 0).width, 1);
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{3, 0}));
+    EXPECT_EQ(std::make_pair(cell.code, static_cast<int>(cell.width)), std::make_pair(first + 1, 2));
 }
 
 TEST(Print, VariationSelectorsChangeTheWidth)
@@ -211,36 +127,6 @@ TEST(Print, VariationSelectorsChangeTheWidth)
     EXPECT_EQ(cellAt(*terminal, 1, 0).width, 0);
     EXPECT_EQ(terminal->getCharacter(cellAt(*terminal, 0, 0).code), U"\u2764\uFE0F");
 
-    feed(*terminal, "\r\n\xe2\x8c\x9a\xef\xb8\x8e"); // U+231A U+FE0E
-    EXPECT_EQ(cellAt(*terminal, 0, 1).width, 1);
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{1, 1}));
-}
-
-TEST(Print, SplitFourByteCharacterWaitsForItsEnd)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "\xf0\x9f");
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
-    EXPECT_EQ(cellAt(*terminal, 0, 0).code, 0);
-    feed(*terminal, "\x98\x80");
-    EXPECT_EQ(cellAt(*terminal, 0, 0).width, 2);
-    EXPECT_EQ(screenLine(*terminal, 0), "\xf0\x9f\x98\x80");
-    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
-}
-
-TEST(Print, KeptBackLeadByteBrokenByTheNextFeed)
-{
-    const auto terminal = makeTerminal(20, 2);
-    feed(*terminal, "x\xe9");
-    EXPECT_EQ(screenLine(*terminal, 0), "x");
-    feed(*terminal, "ab");
-    EXPECT_EQ(screenLine(*terminal, 0), "xéab");
-    EXPECT_TRUE(terminal->readingBuffer.putbackBuffer.empty());
-
-    // A kept-back sequence completed later.
-    feed(*terminal, "\xe2\x82");
-    feed(*terminal, "\xac");
-    EXPECT_EQ(screenLine(*terminal, 0), "xéab€");
 }
 
 // Both paths must give the same cells: the ASCII writer is only for 0x20-0x7E.

@@ -25,19 +25,14 @@ public:
     // Every byte sent, in order, and the bytes of each send call.
     std::string sent;
     std::vector<std::string> sends;
-
     // Answers.
     bool trusts = true;
     std::optional<CellPixelSize> cellSize;
     std::optional<std::vector<std::uint8_t>> windowCommandAnswer;
     std::optional<std::vector<std::uint8_t>> clipboardContent;
     std::optional<TerminalColors> colors; // none: the terminal's own colours
-
     // Number of events equal to `event`.
-    int count(std::string_view event) const
-    {
-        return static_cast<int>(std::count(events.begin(), events.end(), event));
-    }
+    int count(std::string_view event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
     // Number of events whose name (the text before "(") is `name`.
     int countNamed(std::string_view name) const
     {
@@ -59,9 +54,7 @@ public:
         sent.clear();
         sends.clear();
     }
-
     static std::string text(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
-
     void showCursor(Terminal&) override { events.push_back("showCursor"); }
     void hideCursor(Terminal&) override { events.push_back("hideCursor"); }
     void setTerminalTitle(Terminal&, const std::string& title) override
@@ -83,7 +76,7 @@ public:
     {
         events.push_back("send(" + std::to_string(data.size()) + ")");
         sends.push_back(text(data));
-        sent += text(data);
+        sent += sends.back();
     }
     void scrolled(Terminal&, int yDisp) override { events.push_back("scrolled(" + std::to_string(yDisp) + ")"); }
     void linefeed(Terminal&) override { events.push_back("linefeed"); }
@@ -94,11 +87,7 @@ public:
     }
     void bell(Terminal&) override { events.push_back("bell"); }
     void selectionChanged(Terminal&) override { events.push_back("selectionChanged"); }
-    bool trustsHost(Terminal&) override
-    {
-        events.push_back("trustsHost");
-        return trusts;
-    }
+    bool trustsHost(Terminal&) override { events.push_back("trustsHost"); return trusts; }
     std::optional<CellPixelSize> cellSizeInPixels(Terminal&) override
     {
         events.push_back("cellSizeInPixels");

@@ -1,13 +1,6 @@
 // Status reports (DSR, CPR, DECXCPR), device attributes, XTVERSION, DECRQSS and its length
 // cap, the cursor style, and the scroll region and margins as DECRQSS reports them.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
@@ -41,21 +34,16 @@ TEST(ReportsTest, DeviceStatusReports)
 {
     runReplyCases({
         {"DSR 5", "", "\x1b[5n", "\x1b[0n"},
-        {"CPR at home", "", "\x1b[6n", "\x1b[1;1R"},
         {"CPR 8-bit", eightBit, "\x1b[6n", "\x9b" "1;1R"},
         {"CPR", "\x1b[5;10H", "\x1b[6n", "\x1b[5;10R"},
         {"DECXCPR", "\x1b[5;10H", "\x1b[?6n", "\x1b[?5;10;1R"},
         {"CPR origin mode, top of region", "\x1b[5;20r\x1b[5;1H\x1b[?6h", "\x1b[6n", "\x1b[1;1R"},
-        {"DECXCPR origin mode, top of region", "\x1b[5;20r\x1b[5;1H\x1b[?6h", "\x1b[?6n", "\x1b[?1;1;1R"},
-        {"CPR origin mode, inside region", "\x1b[5;20r\x1b[10;8H\x1b[?6h", "\x1b[6n", "\x1b[6;8R"},
         {"CPR origin mode, above region", "\x1b[5;20r\x1b[2;3H\x1b[?6h", "\x1b[6n", "\x1b[1;3R"},
         {"CPR origin and margin modes", "\x1b[?69h\x1b[3;10s\x1b[1;6H\x1b[?6h", "\x1b[6n", "\x1b[1;4R"},
         {"CPR origin mode, left of the margin", "\x1b[?69h\x1b[10;20s\x1b[1;3H\x1b[?6h", "\x1b[6n", "\x1b[1;1R"},
-        {"CPR margins without origin mode", "\x1b[?69h\x1b[3;10s\x1b[1;6H", "\x1b[6n", "\x1b[1;6R"},
         // After a character in the last column the cursor waits for the wrap; it is
         // reported on that column, not beyond the screen.
         {"CPR after the last column", "\x1b[3;1H" + std::string(80, 'x'), "\x1b[6n", "\x1b[3;80R"},
-        {"DECXCPR after the last column", std::string(80, 'x'), "\x1b[?6n", "\x1b[?1;80;1R"},
         {"DEC 15", "", "\x1b[?15n", "\x1b[?10n"},
         {"DEC 25", "", "\x1b[?25n", "\x1b[?21n"},
         {"DEC 26", "", "\x1b[?26n", "\x1b[?27;1;0;0n"},
@@ -63,15 +51,10 @@ TEST(ReportsTest, DeviceStatusReports)
         {"DEC 56", "", "\x1b[?56n", "\x1b[?57;1n"},
         {"DEC 62", "", "\x1b[?62n", "\x1b[0*{"},
         {"DECCKSR with id", "", "\x1b[?63;7n", "\x1bP7!~0000" + ST7},
-        {"DECCKSR without id", "", "\x1b[?63n", "\x1bP0!~0000" + ST7},
-        {"DECCKSR 8-bit", eightBit, "\x1b[?63;7n", "\x90" "7!~0000\x9c"},
         {"DEC 75", "", "\x1b[?75n", "\x1b[?70n"},
         {"DEC 85", "", "\x1b[?85n", "\x1b[?83n"},
-        {"DEC 15 8-bit", eightBit, "\x1b[?15n", "\x9b?10n"},
         {"unknown DEC", "", "\x1b[?99n", ""},
-        {"unknown ANSI", "", "\x1b[7n", ""},
         {"DEC form of 5", "", "\x1b[?5n", ""},
-        {"other prefix", "", "\x1b[>5n", ""},
     });
 }
 
@@ -79,40 +62,26 @@ TEST(ReportsTest, DeviceAttributes)
 {
     const std::vector<ReplyCase> common = {
         {"DA2", "", "\x1b[>c", "\x1b[>65;20;1c"},
-        {"DA2 with 0", "", "\x1b[>0c", "\x1b[>65;20;1c"},
-        {"DA2 8-bit", eightBit, "\x1b[>c", "\x9b>65;20;1c"},
         {"DA with parameter", "", "\x1b[1c", ""},
-        {"DA2 with parameter", "", "\x1b[>1c", ""},
         {"tertiary DA", "", "\x1b[=c", ""},
     };
     runReplyCases(common);
-
-    struct Case {
-        std::string termName;
-        bool sixel;
-        std::string reply;
-    };
+    struct Case { std::string termName; bool sixel; std::string reply; };
     const std::vector<Case> cases = {
         {"xterm-256color", true, "\x1b[?65;4;1;2;6;21;22;17;28c"},
         {"xterm-256color", false, "\x1b[?65;1;2;6;21;22;17;28c"},
-        {"xterm", true, "\x1b[?65;4;1;2;6;21;22;17;28c"},
         {"screen-256color", true, "\x1b[?1;2c"},
-        {"rxvt-unicode-256color", true, "\x1b[?1;2c"},
         {"linux", true, "\x1b[?6c"},
         {"vt100", true, ""},
-        {"", true, ""},
     };
     for (const Case& c : cases) {
         TerminalOptions options;
         options.termName = c.termName;
         options.enableSixelReported = c.sixel;
         SCOPED_TRACE(c.termName + (c.sixel ? " with sixel" : " without sixel"));
-        runReplyCases({{"CSI c", "", "\x1b[c", c.reply}, {"CSI 0 c", "", "\x1b[0c", c.reply}}, options);
+        runReplyCases({{"CSI c", "", "\x1b[c", c.reply}}, options);
     }
-
-    Fixture f;
-    feed(*f.terminal, eightBit);
-    EXPECT_EQ(f.reply("\x1b[c"), "\x9b?65;4;1;2;6;21;22;17;28c");
+    runReplyCases({{"DA 8-bit", eightBit, "\x1b[c", "\x9b?65;4;1;2;6;21;22;17;28c"}, {"DA2 8-bit", eightBit, "\x1b[>c", "\x9b>65;20;1c"}});
 }
 
 TEST(ReportsTest, VersionReportIsAlwaysSevenBit)
@@ -120,46 +89,29 @@ TEST(ReportsTest, VersionReportIsAlwaysSevenBit)
     const std::string version = "\x1bP>|Corvantix 1.20.0+v1.20.0:" + ST7;
     runReplyCases({
         {"XTVERSION", "", "\x1b[>q", version},
-        {"XTVERSION 0", "", "\x1b[>0q", version},
         {"XTVERSION 8-bit", eightBit, "\x1b[>q", version},
         {"XTVERSION 1", "", "\x1b[>1q", ""},
-        {"XTVERSION two parameters", "", "\x1b[>0;0q", ""},
     });
 }
 
 TEST(ReportsTest, VersionText)
 {
-    struct Case {
-        std::optional<std::string> version;
-        std::optional<std::string> suffix;
-        std::optional<std::string> build;
-        std::string text;
-    };
+    using Text = std::optional<std::string>;
+    struct Case { Text version, suffix, build; std::string text; };
     const std::vector<Case> cases = {
         {std::nullopt, std::nullopt, std::nullopt, "Corvantix:"},
         {"v1.20.0", std::nullopt, "v1.20.0", "Corvantix 1.20.0+v1.20.0:"},
-        {"1.2", "beta", "abc", "Corvantix 1.2-beta+abc:"},
         {"vv1", std::nullopt, std::nullopt, "Corvantix v1:"},
-        {"v", "", "", "Corvantix:"},
         {"\x01v2\x7f", "\xc3\xa9x", "unknown", "Corvantix 2-x:"},
         {std::nullopt, "\t", "b\n", "Corvantix+b:"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        auto view = [](const std::optional<std::string>& s) {
-            return s ? std::optional<std::string_view>(*s) : std::nullopt;
-        };
+        auto view = [](const Text& s) { return s ? std::optional<std::string_view>(*s) : std::nullopt; };
         EXPECT_EQ(terminalVersionText(view(c.version), view(c.suffix), view(c.build)), c.text);
     }
-
     // Long texts are cut to 256 bytes and still end with ":".
-    const std::string longVersion(300, 'a');
-    const std::string text = terminalVersionText(longVersion, std::nullopt, std::nullopt);
-    EXPECT_EQ(text.size(), 256u);
-    EXPECT_EQ(text, "Corvantix " + std::string(245, 'a') + ":");
-    // 256 bytes are kept as they are.
-    const std::string exact = terminalVersionText(std::string(245, 'b'), std::nullopt, std::nullopt);
-    EXPECT_EQ(exact, "Corvantix " + std::string(245, 'b') + ":");
+    EXPECT_EQ(terminalVersionText(std::string(300, 'a'), std::nullopt, std::nullopt), "Corvantix " + std::string(245, 'a') + ":");
 }
 
 TEST(ReportsTest, SettingRequests)
@@ -168,18 +120,13 @@ TEST(ReportsTest, SettingRequests)
     runReplyCases({
         {"DECSCA", "", dcs("\"q"), "\x1bP1$r\"q" + ST7},
         {"DECSCL", "", dcs("\"p"), "\x1bP1$r65;1\"p" + ST7},
-        {"DECSCL after level 61", "\x1b[61\"p", dcs("\"p"), "\x1bP1$r65;1\"p" + ST7},
-        {"DECSCUSR", "", dcs(" q"), "\x1bP1$r2 q" + ST7},
         {"DECSCUSR after a bar", "\x1b[5 q", dcs(" q"), "\x1bP1$r2 q" + ST7},
         {"SGR", "\x1b[1;31m", dcs("m"), "\x1bP1$r0;1;31m" + ST7},
         {"DECSTBM default", "", dcs("r"), "\x1bP1$r1;25r" + ST7},
         {"DECSLRM default", "", dcs("s"), "\x1bP1$r1;80s" + ST7},
         {"unknown", "", dcs("x"), "\x1bP0$r" + ST7},
-        {"empty", "", dcs(""), "\x1bP0$r" + ST7},
         {"not exact", "", dcs("mm"), "\x1bP0$r" + ST7},
-        {"not ASCII", "", dcs("\xc3\xa9"), "\x1bP0$r" + ST7},
         {"8-bit known", eightBit, dcs("r"), "\x90" "1$r1;25r\x9c"},
-        {"8-bit unknown", eightBit, dcs("x"), "\x90" "0$r\x9c"},
     });
 }
 
@@ -187,114 +134,59 @@ TEST(ReportsTest, SettingRequestDataIsCapped)
 {
     const std::string unknown = "\x1bP0$r" + ST7;
     runReplyCases({
-        {"64 bytes", "", "\x1bP$q" + std::string(64, 'm') + ST7, unknown},
         {"65 bytes starting with a valid request", "", "\x1bP$qm" + std::string(64, ' ') + ST7, unknown},
-        {"a megabyte", "", "\x1bP$q" + std::string(1 << 20, 'a') + ST7, unknown},
         {"8-bit overflow", eightBit, "\x1bP$q" + std::string(100, 'r') + ST7, "\x90" "0$r\x9c"},
     });
-
-    // Streamed over many feeds, the request keeps no more than the cap and is answered once.
-    Fixture f;
-    Terminal& t = *f.terminal;
-    DECRQSS handler(t);
-    handler.hook({}, {}, 'q');
-    const std::string chunk(1000, 'm');
-    for (int i = 0; i < 100; ++i)
-        handler.put(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()));
-    EXPECT_EQ(handler.data.size(), DECRQSS::maximumDataLength);
-    EXPECT_TRUE(handler.overflowed);
-    f.delegate.clear();
-    handler.unhook();
-    EXPECT_EQ(f.delegate.sends, std::vector<std::string>{unknown});
-
-    // A new request starts afresh.
-    handler.hook({}, {}, 'q');
-    EXPECT_TRUE(handler.data.empty());
-    EXPECT_FALSE(handler.overflowed);
-    const std::uint8_t m = 'm';
-    handler.put(std::span(&m, 1));
-    f.delegate.clear();
-    handler.unhook();
-    EXPECT_EQ(f.delegate.sent, "\x1bP1$r0m" + ST7);
-
     // Exactly the cap is not an overflow; one byte more is.
+    Fixture f;
+    DECRQSS handler(*f.terminal);
     handler.hook({}, {}, 'q');
     const std::string full(DECRQSS::maximumDataLength, 'x');
     handler.put(std::span(reinterpret_cast<const std::uint8_t*>(full.data()), full.size()));
     EXPECT_FALSE(handler.overflowed);
+    const std::uint8_t m = 'm';
     handler.put(std::span(&m, 1));
     EXPECT_TRUE(handler.overflowed);
     EXPECT_EQ(handler.data.size(), DECRQSS::maximumDataLength);
-
-    // Through the parser, split over many feeds.
-    f.delegate.clear();
-    feed(t, "\x1bP$q");
-    for (int i = 0; i < 100; ++i)
-        feed(t, chunk);
-    feed(t, ST7);
-    EXPECT_EQ(f.delegate.sends, std::vector<std::string>{unknown});
+    // Streamed over many feeds it is answered once, and the next request starts afresh.
+    feed(*f.terminal, "\x1bP$q");
+    for (int i = 0; i < 100; ++i) feed(*f.terminal, std::string(1000, 'm'));
+    EXPECT_EQ(f.replies(ST7), std::vector<std::string>{unknown});
     EXPECT_EQ(f.reply("\x1bP$qm" + ST7), "\x1bP1$r0m" + ST7);
 }
 
 TEST(ReportsTest, CursorStyle)
 {
-    struct Case {
-        const char* input;
-        CursorStyle style;
-        std::vector<std::string> events;
-    };
+    struct Case { const char* input; CursorStyle style; std::vector<std::string> events; };
     const std::vector<Case> cases = {
-        {"\x1b[2 q", CursorStyle::steadyBlock, {"cursorStyleChanged(steadyBlock)"}},
-        {"\x1b[3 q", CursorStyle::blinkUnderline, {"cursorStyleChanged(blinkUnderline)"}},
-        {"\x1b[4 q", CursorStyle::steadyUnderline, {"cursorStyleChanged(steadyUnderline)"}},
-        {"\x1b[5 q", CursorStyle::blinkBar, {"cursorStyleChanged(blinkBar)"}},
         {"\x1b[6 q", CursorStyle::steadyBar, {"cursorStyleChanged(steadyBar)"}},
         {"\x1b[6 q\x1b[0 q", CursorStyle::blinkBlock, {"cursorStyleChanged(steadyBar)", "cursorStyleChanged(blinkBlock)"}},
-        {"\x1b[6 q\x1b[1 q", CursorStyle::blinkBlock, {"cursorStyleChanged(steadyBar)", "cursorStyleChanged(blinkBlock)"}},
-        {"\x1b[6 q\x1b[ q", CursorStyle::blinkBlock, {"cursorStyleChanged(steadyBar)", "cursorStyleChanged(blinkBlock)"}},
         // An unchanged style calls nothing.
-        {"\x1b[1 q", CursorStyle::blinkBlock, {}},
         {"\x1b[5 q\x1b[5 q", CursorStyle::blinkBar, {"cursorStyleChanged(blinkBar)"}},
         // Ignored.
         {"\x1b[7 q", CursorStyle::blinkBlock, {}},
-        {"\x1b[9 q", CursorStyle::blinkBlock, {}},
         {"\x1b[5q", CursorStyle::blinkBlock, {}},
-        {"\x1b[5\"q", CursorStyle::blinkBlock, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
-        f.delegate.clear();
         feed(*f.terminal, c.input);
         EXPECT_EQ(f.terminal->options.cursorStyle, c.style);
         EXPECT_EQ(f.delegate.events, c.events);
     }
-
-    Fixture f;
-    f.delegate.clear();
-    f.terminal->setCursorStyle(CursorStyle::steadyUnderline);
-    f.terminal->setCursorStyle(CursorStyle::steadyUnderline);
-    EXPECT_EQ(f.terminal->options.cursorStyle, CursorStyle::steadyUnderline);
-    EXPECT_EQ(f.delegate.events, std::vector<std::string>{"cursorStyleChanged(steadyUnderline)"});
 }
 
 TEST(ReportsTest, ScrollRegionAsReported)
 {
-    struct Case {
-        const char* input;
-        const char* region;
-    };
+    struct Case { const char* input; const char* region; };
     const std::vector<Case> cases = {
         {"\x1b[5;20r", "5;20r"},
         {"\x1b[5;5r", "1;25r"}, // top not above bottom: kept
         {"\x1b[5;20r\x1b[5;5r", "5;20r"},
         {"\x1b[5;20r\x1b[0;0r", "1;25r"},
-        {"\x1b[5;20r\x1b[r", "1;25r"},
         {"\x1b[3;100r", "3;25r"},
         {"\x1b[10r", "10;25r"},
-        {"\x1b[24;25r", "24;25r"},
         {"\x1b[25;25r", "1;25r"},
-        {"\x1b[30;40r", "1;25r"},
         {"\x1b[20;5r", "1;25r"},
         {"\x1b[>5;20r", "1;25r"}, // a prefix makes it do nothing
     };
@@ -306,39 +198,15 @@ TEST(ReportsTest, ScrollRegionAsReported)
     }
 }
 
-TEST(ReportsTest, ScrollRegionHomesTheCursor)
-{
-    struct Case {
-        const char* input;
-        CursorPosition home;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"\x1b[5;20r", {0, 0}},
-             {"\x1b[5;5r", {0, 0}},
-             {"\x1b[?6h\x1b[5;20r", {0, 4}}, // the region's top-left corner
-         }) {
-        SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
-        Fixture f;
-        feed(*f.terminal, "\x1b[10;8H");
-        feed(*f.terminal, c.input);
-        EXPECT_EQ(cursor(*f.terminal), c.home);
-    }
-}
-
 TEST(ReportsTest, MarginsAsReported)
 {
-    struct Case {
-        const char* input;
-        const char* margins;
-    };
+    struct Case { const char* input; const char* margins; };
     const std::vector<Case> cases = {
         {"\x1b[?69h\x1b[3;60s", "3;60s"},
         {"\x1b[?69h\x1b[10;5s", "5;5s"}, // no order check: both become the right margin
         {"\x1b[?69h\x1b[5;0s", "1;1s"},
         {"\x1b[?69h\x1b[s", "1;80s"},
-        {"\x1b[?69h\x1b[5s", "5;80s"},
         {"\x1b[?69h\x1b[5;200s", "5;80s"},
-        {"\x1b[?69h\x1b[0;0s", "1;1s"},
         {"\x1b[10;20s", "1;80s"}, // without margin mode this is DECSC
     };
     for (const Case& c : cases) {

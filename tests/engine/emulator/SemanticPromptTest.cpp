@@ -1,28 +1,17 @@
 // Semantic prompts: OSC 133 marks and states, the prompt zones kept by the buffer, and
 // click-to-move inside the command line being edited.
-#include "emulator/Terminal.h"
-
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
 #include <limits>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
 
-std::string mark(std::string_view body)
-{
-    return "\x1b]133;" + std::string(body) + "\x07";
-}
+std::string mark(std::string_view body) { return "\x1b]133;" + std::string(body) + "\x07"; }
 
 std::string repeat(std::string_view text, int count)
 {
     std::string result;
-    for (int i = 0; i < count; ++i)
-        result += text;
+    for (int i = 0; i < count; ++i) result += text;
     return result;
 }
 
@@ -35,18 +24,15 @@ constexpr SemanticPromptClickModifiers noModifiers{};
 
 struct Fixture : TerminalFixture {
     explicit Fixture(int cols = 20, int rows = 5, int scrollback = 500) : TerminalFixture(options(cols, rows, scrollback))
-    {
-    }
+    {}
     static TerminalOptions options(int cols, int rows, int scrollback)
     {
         TerminalOptions options = sizedOptions(cols, rows);
         options.scrollback = scrollback;
         return options;
     }
-
     Buffer& screen() const { return *terminal->buffer; }
     int cursorLine() const { return screen().yBase() + screen().y(); }
-
     // What a click at (col, line) sends; "" when it sent nothing.
     std::string click(int col, int line, SemanticPromptClickModifiers modifiers = noModifiers)
     {
@@ -57,14 +43,11 @@ struct Fixture : TerminalFixture {
     bool consumed = false;
 };
 
-// ---------------------------------------------------------------- OSC 133
-
 TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
 {
     Fixture f;
     Buffer& screen = f.screen();
     EXPECT_EQ(screen.semanticInput, SemanticInputState::idle);
-
     feed(*f.terminal, mark("A") + "$ ");
     EXPECT_EQ(screen.semanticInput, SemanticInputState::prompt);
     EXPECT_EQ(screen.semanticContent, SemanticContent::prompt(SemanticPromptKind::initial));
@@ -76,24 +59,13 @@ TEST(SemanticPromptTest, CommandsDriveContentAndInputState)
     EXPECT_EQ(screen.semanticContent, SemanticContent::output());
     feed(*f.terminal, mark("D;0") + mark("I"));
     EXPECT_EQ(screen.semanticInput, SemanticInputState::armed);
-
     // The cells carry the content they were written in.
-    struct Cell {
-        int col, row;
-        std::optional<SemanticContent> content;
-    };
+    struct Cell { int col, row; std::optional<SemanticContent> content; };
     const std::vector<Cell> cells = {
         {0, 0, SemanticContent::prompt(SemanticPromptKind::initial)},
-        {1, 0, SemanticContent::prompt(SemanticPromptKind::initial)},
         {2, 0, SemanticContent::input()},
-        {3, 0, SemanticContent::input()},
         {0, 1, SemanticContent::output()},
-        {2, 1, SemanticContent::output()},
-        {3, 1, SemanticContent::none()},
-        {19, 1, SemanticContent::none()},
         {20, 1, std::nullopt},
-        {-1, 1, std::nullopt},
-        {0, 1000, std::nullopt},
     };
     for (const Cell& c : cells)
         EXPECT_EQ(f.terminal->semanticContentAt(c.col, c.row), c.content) << c.col << "," << c.row;
@@ -109,12 +81,10 @@ TEST(SemanticPromptTest, MarksAndGroups)
               (std::vector<SemanticPromptAnchor>{{{0, 0}, SemanticPromptKind::initial}, {{2, 0}, SemanticPromptKind::right}}));
     // The right prompt leaves content and input alone.
     EXPECT_EQ(screen.semanticInput, SemanticInputState::armed);
-
     // A second "A" on a row of the current prompt keeps the group.
     feed(*f.terminal, "\r" + mark("A"));
     EXPECT_EQ(f.cursorLine(), 0);
     EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-
     // Output, then a new prompt: a new group, and group 1's marks no longer count as active.
     feed(*f.terminal, mark("C") + "\r\nout" + mark("D") + mark("A") + "$ ");
     EXPECT_EQ(screen.activeSemanticGroupID, 2u);
@@ -122,7 +92,6 @@ TEST(SemanticPromptTest, MarksAndGroups)
     EXPECT_FALSE(screen.rowHasActivePromptMark(0));
     EXPECT_TRUE(screen.rowHasActivePromptMark(2));
     EXPECT_EQ(screen.semanticPromptStartRow(), 2);
-
     // A continuation prompt starts a fresh line without a mark; "P;k=s" marks in place.
     feed(*f.terminal, mark("A;k=c"));
     EXPECT_EQ(f.cursorLine(), 3);
@@ -132,7 +101,6 @@ TEST(SemanticPromptTest, MarksAndGroups)
     EXPECT_EQ(f.terminal->semanticMarksOfRow(3),
               (std::vector<SemanticPromptAnchor>{{{2, 3}, SemanticPromptKind::secondary}}));
     EXPECT_EQ(screen.activeSemanticGroupID, 2u);
-
     // "N" always starts a group.
     feed(*f.terminal, mark("N"));
     EXPECT_EQ(screen.activeSemanticGroupID, 3u);
@@ -140,21 +108,12 @@ TEST(SemanticPromptTest, MarksAndGroups)
 
 TEST(SemanticPromptTest, FreshLineOnlyWhenNotAtTheLineStart)
 {
-    struct Case {
-        std::string before;
-        std::string command;
-        int x, line;
-    };
+    struct Case { std::string before; std::string command; int x, line; };
     const std::vector<Case> cases = {
         {"", "A", 0, 0},
         {"hello", "A", 0, 1},
-        {"hello", "L", 0, 1},
-        {"hello\r", "A", 0, 0},
-        {"hello", "A;k=r", 5, 0},
-        {"hello", "B", 5, 0},
         {"hello", "P", 5, 0},
         // at the left margin in margin mode the cursor stays
-        {"\x1b[?69h\x1b[5;15s\x1b[1;5H", "A", 4, 0},
         {"\x1b[?69h\x1b[5;15s\x1b[1;5Hab", "A", 4, 1},
     };
     for (const Case& c : cases) {
@@ -169,14 +128,7 @@ TEST(SemanticPromptTest, IgnoredSequences)
 {
     const std::vector<std::string> ignored = {
         mark("A;k=x"),        // unknown value of a known key voids the command
-        mark("A;cl=zz"),
-        mark("A;click_events=3"),
-        mark("A;special_key=yes"),
-        mark("AB"),           // the command is one character
-        mark(""),
-        mark(";k=i"),
         mark("Z"),
-        mark("\xff"),
         "\x1b]133\x07",
     };
     for (const std::string& input : ignored) {
@@ -186,37 +138,10 @@ TEST(SemanticPromptTest, IgnoredSequences)
         EXPECT_EQ(f.screen().x(), 2) << input;
         EXPECT_EQ(f.screen().activeSemanticGroupID, 0u) << input;
     }
-
     // An unknown key is skipped, the rest applies.
     Fixture f;
     feed(*f.terminal, mark("A;aid=42;k=s;novalue"));
     EXPECT_EQ(f.screen().semanticContent, SemanticContent::prompt(SemanticPromptKind::secondary));
-}
-
-TEST(SemanticPromptTest, ClickModeOptions)
-{
-    const auto multiple = SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::multiple);
-    struct Case {
-        std::string options;
-        SemanticPromptClickMode mode;
-        bool special;
-    };
-    const std::vector<Case> cases = {
-        {"", SemanticPromptClickMode::none(), false},
-        {";click_events=1;cl=m", SemanticPromptClickMode::clickEventsAbsolute(), false},
-        {";cl=m;click_events=2", SemanticPromptClickMode::clickEventsRelative(), false},
-        {";click_events=0;cl=m", multiple, false},
-        {";click_events=1;click_events=0;cl=m", multiple, false}, // the last occurrence wins
-        {";cl=line", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::line), false},
-        {";cl=v;special_key=1", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::conservativeVertical), true},
-        {";cl=w;special_key=1;special_key=0", SemanticPromptClickMode::cursorKeys(SemanticPromptCursorClickMode::smartVertical), false},
-    };
-    for (const Case& c : cases) {
-        Fixture f;
-        feed(*f.terminal, mark("A" + c.options));
-        EXPECT_EQ(f.screen().semanticClickMode, c.mode) << c.options;
-        EXPECT_EQ(f.screen().semanticUsesSpecialCursorKeys, c.special) << c.options;
-    }
 }
 
 TEST(SemanticPromptTest, AlternateScreenIgnoresMarksAndClosesInput)
@@ -241,149 +166,6 @@ TEST(SemanticPromptTest, OutputClearsTheHardContinuationOfTheCursorLine)
     EXPECT_EQ(f.screen().lines()[1]->semanticHardContinuationGroup(), std::nullopt);
 }
 
-// ---------------------------------------------------------------- Prompt zones in the buffer
-
-TEST(SemanticPromptBufferTest, GroupNumbers)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(-1);
-    screen.beginSemanticGroup(screen.lines().count());
-    EXPECT_EQ(screen.semanticGroupCounter, 0u);
-    EXPECT_EQ(screen.semanticPromptStartLine, nullptr);
-
-    screen.beginSemanticGroup(2);
-    EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-    EXPECT_EQ(screen.semanticPromptStartLine, screen.lines()[2]);
-    EXPECT_EQ(screen.semanticPromptStartRowCache, 2);
-
-    screen.semanticGroupCounter = std::numeric_limits<uint64_t>::max();
-    screen.beginSemanticGroup(3);
-    EXPECT_EQ(screen.semanticGroupCounter, 1u);
-    EXPECT_EQ(screen.activeSemanticGroupID, 1u);
-}
-
-TEST(SemanticPromptBufferTest, MarkColumnsAreClamped)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(0);
-    screen.addSemanticMark(SemanticPromptKind::initial, 0, -1);
-    screen.addSemanticMark(SemanticPromptKind::secondary, 0, 500);
-    screen.addSemanticMark(SemanticPromptKind::right, 99, 1); // no such line
-    EXPECT_EQ(screen.lines()[0]->semanticMarks(),
-              (std::vector<SemanticMark>{{SemanticPromptKind::initial, 0, 1}, {SemanticPromptKind::secondary, 19, 1}}));
-}
-
-TEST(SemanticPromptBufferTest, RowInPromptOnlyWhilePromptOrArmed)
-{
-    Fixture f;
-    feed(*f.terminal, mark("A") + "$ ");
-    Buffer& screen = f.screen();
-    for (const auto state : {SemanticInputState::idle, SemanticInputState::prompt, SemanticInputState::armed,
-                             SemanticInputState::submitted}) {
-        screen.semanticInput = state;
-        const bool expected = state == SemanticInputState::prompt || state == SemanticInputState::armed;
-        EXPECT_EQ(screen.isRowInSemanticPrompt(0), expected) << toString(state);
-        EXPECT_FALSE(screen.isRowInSemanticPrompt(1)) << toString(state);
-        EXPECT_FALSE(screen.isRowInSemanticPrompt(-1)) << toString(state);
-    }
-}
-
-TEST(SemanticPromptBufferTest, PromptStartFollowsItsLineThroughScrolling)
-{
-    // 5 rows and 10 lines of history: 15 lines, then the oldest are recycled.
-    Fixture f(20, 5, 10);
-    Buffer& screen = f.screen();
-    feed(*f.terminal, repeat("\r\n", 9));
-    ASSERT_EQ(f.cursorLine(), 9);
-    feed(*f.terminal, mark("A") + "$ " + mark("B") + "cmd" + mark("C"));
-    ASSERT_EQ(screen.semanticPromptStartRow(), 9);
-
-    // Ten more lines: the ring fills after five and drops its five oldest lines.
-    feed(*f.terminal, repeat("\r\nout", 10));
-    ASSERT_EQ(screen.lines().count(), 15);
-    const int scans = screen.semanticPromptRowScanCount;
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-    EXPECT_EQ(screen.semanticPromptRowScanCount, scans + 1);
-    EXPECT_EQ(lineTextAt(*f.terminal, 4), "$ cmd");
-    // Cached now.
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-    EXPECT_EQ(screen.semanticPromptRowScanCount, scans + 1);
-    EXPECT_EQ(f.terminal->semanticPromptStartPosition(), (Position{0, 4}));
-
-    // Once the line has fallen off the top there is no prompt start left.
-    feed(*f.terminal, repeat("\r\nmore", 5));
-    EXPECT_EQ(screen.semanticPromptStartRow(), std::nullopt);
-    EXPECT_EQ(screen.semanticPromptStartLine, nullptr);
-}
-
-TEST(SemanticPromptBufferTest, LostStartFallsBackToTheNearestActiveMark)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    screen.beginSemanticGroup(1);
-    screen.addSemanticMark(SemanticPromptKind::initial, 1, 0);
-    screen.addSemanticMark(SemanticPromptKind::secondary, 3, 0);
-    // The start line is replaced by another object: the search starts at the cursor line.
-    screen.lines().setLine(1, BufferLine::create(20));
-    feed(*f.terminal, "\x1b[5;1H");
-    EXPECT_EQ(screen.semanticPromptStartRow(), 3);
-    EXPECT_EQ(screen.semanticPromptStartLine, screen.lines()[3]);
-
-    // Below the cursor when nothing is at or above it.
-    screen.lines()[3]->setSemanticMarks({});
-    screen.addSemanticMark(SemanticPromptKind::initial, 4, 0);
-    feed(*f.terminal, "\x1b[1;1H");
-    screen.semanticPromptStartLine = BufferLine::create(20);
-    EXPECT_EQ(screen.semanticPromptStartRow(), 4);
-}
-
-TEST(SemanticPromptBufferTest, FindRowOfLineByIdentity)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    const auto line = screen.lines()[3];
-    for (const int hint : {-5, 0, 3, 4, 100})
-        EXPECT_EQ(screen.findRowOfLine(line.get(), hint), 3) << hint;
-    const auto stranger = BufferLine::initCopy(*line); // equal content, another object
-    EXPECT_EQ(screen.findRowOfLine(stranger.get(), 3), std::nullopt);
-}
-
-TEST(SemanticPromptBufferTest, ClickTargetAndRowKinds)
-{
-    Fixture f;
-    Buffer& screen = f.screen();
-    // Line 1: the prompt; line 2: hard-continued, with a secondary prompt at column 2; line 3:
-    // hard-continued, without marks.
-    feed(*f.terminal, "\r\n" + mark("A") + "$ " + mark("B") + "echo \\\r\n");
-    feed(*f.terminal, "> " + mark("P;k=s") + "x\r\n");
-    ASSERT_EQ(screen.semanticPromptStartRow(), 1);
-
-    EXPECT_EQ(screen.semanticClickTarget(5, 0), (Position{0, 1})); // above the start: the start
-    EXPECT_EQ(screen.semanticClickTarget(5, 1), (Position{0, 1}));
-    EXPECT_EQ(screen.semanticClickTarget(1, 2), (Position{0, 1})); // left of the secondary mark
-    EXPECT_EQ(screen.semanticClickTarget(2, 2), (Position{2, 2}));
-    EXPECT_EQ(screen.semanticClickTarget(0, 3), (Position{2, 2}));
-
-    struct Case {
-        int row;
-        SemanticContent kind;
-    };
-    const std::vector<Case> kinds = {
-        {0, SemanticContent::none()},
-        {1, SemanticContent::prompt(SemanticPromptKind::initial)},
-        {2, SemanticContent::prompt(SemanticPromptKind::continuation)}, // its secondary mark
-        {3, SemanticContent::prompt(SemanticPromptKind::continuation)}, // hard-continued below it
-        {4, SemanticContent::none()},
-        {-1, SemanticContent::none()},
-    };
-    for (const Case& c : kinds)
-        EXPECT_EQ(f.terminal->semanticRowKind(c.row), c.kind) << c.row;
-}
-
-// ---------------------------------------------------------------- Click-to-move
-
 // "$ " then the command; the cursor ends after it on line 0.
 void promptWithCommand(Fixture& f, std::string_view options, std::string_view command)
 {
@@ -392,22 +174,13 @@ void promptWithCommand(Fixture& f, std::string_view options, std::string_view co
 
 TEST(SemanticPromptClickTest, HorizontalMovesOnOneLine)
 {
-    struct Case {
-        std::string options;
-        std::string before; // fed after the command
-        int col;
-        std::string sent;
-        bool consumed;
-    };
+    struct Case { std::string options, before; int col; std::string sent; bool consumed; }; // before: fed after the command
     const std::vector<Case> cases = {
         {";cl=m", "", 4, repeat(LEFT, 5), true},
         {";cl=line", "", 0, repeat(LEFT, 7), true},   // the prompt counts as offset 0
-        {";cl=m", "", 9, "", false},                  // the cursor's own cell
         {";cl=m", "", 15, "", false},                 // past the input: same offset as the cursor
         {";cl=m", "\x1b[1;3H", 6, repeat(RIGHT, 4), true},
-        {";cl=m", "\x1b[?1h", 4, repeat("\x1bOD", 5), true},
         {";cl=m;special_key=1", "", 4, repeat("\x1b[1;1u", 5), true},
-        {";cl=m;special_key=1", "\x1b[1;3H", 6, repeat("\x1b[1u", 4), true},
         {"", "", 4, "", false},                       // the shell asked for nothing
     };
     for (const Case& c : cases) {
@@ -417,16 +190,6 @@ TEST(SemanticPromptClickTest, HorizontalMovesOnOneLine)
         EXPECT_EQ(f.click(c.col, 0), c.sent) << c.options << " " << c.before << " col " << c.col;
         EXPECT_EQ(f.consumed, c.consumed) << c.options << " " << c.before << " col " << c.col;
     }
-}
-
-TEST(SemanticPromptClickTest, ClickOnTheSecondHalfOfAWideCharacter)
-{
-    Fixture f;
-    promptWithCommand(f, ";cl=m", "a\xe4\xb8\xad" "b"); // a, CJK (2 cells), b
-    ASSERT_EQ(f.screen().x(), 6);
-    EXPECT_EQ(f.click(4, 0), repeat(LEFT, 2));
-    EXPECT_EQ(f.click(3, 0), repeat(LEFT, 2));
-    EXPECT_EQ(f.click(5, 0), repeat(LEFT, 1));
 }
 
 // A command over three hard lines: "abc", "defgh", "ij"; the cursor then goes to offset 3
@@ -439,35 +202,24 @@ void threeLineCommand(Fixture& f, std::string_view options)
 
 TEST(SemanticPromptClickTest, MovesAcrossLogicalLines)
 {
-    struct Case {
-        std::string options;
-        int col, row;
-        std::string sent;
-    };
+    struct Case { std::string options; int col, row; std::string sent; };
     const std::vector<Case> cases = {
         {";cl=v", 2, 2, repeat(LEFT, 3) + repeat(DOWN, 2) + repeat(RIGHT, 2)},
-        {";cl=w", 2, 2, repeat(LEFT, 3) + repeat(DOWN, 2) + repeat(RIGHT, 2)},
         {";cl=v", 3, 1, repeat(LEFT, 3) + DOWN + repeat(RIGHT, 3)},
-        {";cl=v", 3, 0, repeat(LEFT, 2)},                       // same line: horizontal
         {";cl=m", 2, 2, repeat(RIGHT, 9)},                      // each line break is one position
-        {";cl=m", 0, 1, repeat(RIGHT, 1)},
         {";cl=v;special_key=1", 2, 2, repeat("\x1b[1u", 9)},
         {";cl=line", 2, 2, ""},                                 // another logical line
-        {";cl=line", 10, 0, ""},                                // past the input: no movement
     };
     for (const Case& c : cases) {
         Fixture f;
         threeLineCommand(f, c.options);
         EXPECT_EQ(f.click(c.col, c.row), c.sent) << c.options << " (" << c.col << "," << c.row << ")";
     }
-
     // From the last line upward.
     Fixture f;
     threeLineCommand(f, ";cl=v");
     feed(*f.terminal, "\x1b[3;3H"); // after "ij"
     EXPECT_EQ(f.click(4, 0), repeat(LEFT, 2) + repeat(UP, 2) + repeat(RIGHT, 2));
-    feed(*f.terminal, "\x1b[?1h");
-    EXPECT_EQ(f.click(4, 0), repeat("\x1bOD", 2) + repeat("\x1bOA", 2) + repeat("\x1bOC", 2));
 }
 
 TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
@@ -476,19 +228,9 @@ TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
     threeLineCommand(f, ";cl=m");
     EXPECT_EQ(f.click(2, 3), "");  // below the group
     EXPECT_FALSE(f.consumed);
-    EXPECT_EQ(f.click(20, 0), ""); // past the columns
-    EXPECT_EQ(f.click(0, 99), "");
     feed(*f.terminal, "\x1b[5;1H"); // the cursor leaves the group
     EXPECT_EQ(f.click(2, 2), "");
     EXPECT_FALSE(f.consumed);
-
-    // After the command was submitted clicks do nothing.
-    Fixture g;
-    promptWithCommand(g, ";cl=m", "ls");
-    feed(*g.terminal, mark("C"));
-    EXPECT_EQ(g.click(2, 0), "");
-    EXPECT_FALSE(g.consumed);
-
     // A prompt without typed input has nothing to move in.
     Fixture h;
     promptWithCommand(h, ";cl=m", "");
@@ -498,16 +240,9 @@ TEST(SemanticPromptClickTest, ClicksOutsideTheCommandAreRefused)
 
 TEST(SemanticPromptClickTest, ClickEvents)
 {
-    struct Case {
-        std::string options;
-        int col, row;
-        std::string sent;
-        bool consumed;
-    };
+    struct Case { std::string options; int col, row; std::string sent; bool consumed; };
     const std::vector<Case> cases = {
         {";click_events=1", 3, 0, "\x1b[<0;4;1M", true},
-        {";click_events=1;cl=line", 0, 2, "\x1b[<0;1;3M", true},
-        {";click_events=2", 3, 0, "\x1b[<0;4;0M", true},  // on the target row itself
         {";click_events=2", 1, 2, "\x1b[<0;2;2M", true},
         {";click_events=2", 19, 3, "", false},            // not in the group
     };
@@ -525,17 +260,6 @@ TEST(SemanticPromptClickTest, RelativeClickEventsCountFromTheLatestSecondaryProm
     feed(*f.terminal, mark("A;click_events=2") + "$ " + mark("B") + "ab\r\n> " + mark("P;k=s") + mark("B") + "cd");
     EXPECT_EQ(f.click(3, 1), "\x1b[<0;4;0M");
     EXPECT_EQ(f.click(1, 1), "\x1b[<0;2;1M"); // left of the secondary mark: from the prompt start
-    EXPECT_EQ(f.click(2, 0), "\x1b[<0;3;0M");
-}
-
-TEST(SemanticPromptClickTest, AbsoluteClickEventRowsStayOnScreen)
-{
-    Fixture f(20, 3);
-    // The command wraps over rows that scroll: the group starts in the history.
-    feed(*f.terminal, "\r\n\r\n" + mark("A;click_events=1") + "$ " + mark("B") + repeat("x", 80));
-    ASSERT_GT(f.screen().yBase(), 0);
-    EXPECT_EQ(f.click(3, 2), "\x1b[<0;4;1M"); // a history row counts as row 1
-    EXPECT_EQ(f.click(3, f.screen().yBase() + 2), "\x1b[<0;4;3M");
 }
 
 TEST(SemanticPromptClickTest, WithoutDelegateTheClickIsConsumed)
@@ -544,66 +268,6 @@ TEST(SemanticPromptClickTest, WithoutDelegateTheClickIsConsumed)
     feed(*terminal, mark("A;cl=m") + "$ " + mark("B") + "abc");
     EXPECT_TRUE(terminal->handleSemanticPromptClick(2, 0, noModifiers));
     EXPECT_FALSE(terminal->handleSemanticPromptClick(5, 0, noModifiers)); // the cursor's cell
-}
-
-TEST(SemanticPromptClickTest, ModifierRulesAndEligibility)
-{
-    const SemanticPromptClickModifiers shift{1};
-    const SemanticPromptClickModifiers control{2};
-    const SemanticPromptClickModifiers shiftControl{3};
-    const SemanticPromptPointerSnapshot plain{false, false, 1, true};
-
-    struct Case {
-        SemanticPromptClickBehavior behavior;
-        SemanticPromptClickModifiers modifiers;
-        SemanticPromptPointerSnapshot snapshot;
-        bool eligible;
-    };
-    const std::vector<Case> cases = {
-        {SemanticPromptClickBehavior::enabled(), noModifiers, plain, true},
-        {SemanticPromptClickBehavior::enabled(), shift, plain, false},
-        {SemanticPromptClickBehavior::requireModifier(control), control, plain, true},
-        {SemanticPromptClickBehavior::requireModifier(control), shiftControl, plain, false},
-        {SemanticPromptClickBehavior::requireModifier(control), noModifiers, plain, false},
-        {SemanticPromptClickBehavior::disabled(), noModifiers, plain, false},
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 2, true}, false}, // double click
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, true, 1, true}, false},  // drag
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {true, false, 1, true}, false},  // selection
-        {SemanticPromptClickBehavior::enabled(), noModifiers, {false, false, 1, false}, false},
-    };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        Fixture f;
-        promptWithCommand(f, ";cl=m", "abc");
-        f.terminal->setSemanticPromptClickBehavior(c.behavior);
-        EXPECT_EQ(f.terminal->isSemanticPromptClickEligible(c.modifiers, c.snapshot), c.eligible) << i;
-        f.delegate.clear();
-        EXPECT_EQ(f.terminal->handleSemanticPromptPointerClick(2, 0, c.modifiers, c.snapshot), c.eligible) << i;
-        EXPECT_EQ(f.delegate.sent, c.eligible ? repeat(LEFT, 3) : "") << i;
-    }
-
-    // Not eligible without a click mode, nor on the alternate screen.
-    Fixture none;
-    promptWithCommand(none, "", "abc");
-    EXPECT_FALSE(none.terminal->isSemanticPromptClickEligible(noModifiers, plain));
-    Fixture alt;
-    promptWithCommand(alt, ";cl=m", "abc");
-    feed(*alt.terminal, "\x1b[?47h");
-    alt.terminal->normalBuffer->semanticInput = SemanticInputState::armed;
-    EXPECT_FALSE(alt.terminal->isSemanticPromptClickEligible(noModifiers, plain));
-    EXPECT_FALSE(alt.terminal->handleSemanticPromptClick(2, 0, noModifiers));
-}
-
-TEST(SemanticPromptClickTest, LineQueries)
-{
-    Fixture f;
-    promptWithCommand(f, ";cl=m", "abc");
-    const BufferLine* line = f.terminal->getLine(0);
-    ASSERT_NE(line, nullptr);
-    EXPECT_EQ(f.terminal->getLine(-1), nullptr);
-    EXPECT_EQ(f.terminal->getLine(f.screen().lines().count()), nullptr);
-    EXPECT_EQ(f.terminal->rowOfLine(*line, line->recycleGeneration()), 0);
-    EXPECT_EQ(f.terminal->rowOfLine(*line, line->recycleGeneration() + 1), std::nullopt);
 }
 
 } // namespace

@@ -11,30 +11,6 @@
 namespace corvantix {
 namespace {
 
-TEST(OptionsDefaults, BidiParagraphRowLimitIsAtLeastOne)
-{
-    const auto rowsFor = [](int value) {
-        return TerminalOptions{.maximumBidiParagraphRows = value}.bidiParagraphRowLimit();
-    };
-    EXPECT_EQ(rowsFor(0), 1);
-    EXPECT_EQ(rowsFor(-5), 1);
-    EXPECT_EQ(rowsFor(7), 7);
-    // A value assigned afterwards is stored as given and read with the same rule.
-    TerminalOptions options;
-    options.maximumBidiParagraphRows = 0;
-    EXPECT_EQ(options.bidiParagraphRowLimit(), 1);
-}
-
-TEST(OptionsCursorStyle, OnlyExactNamesAndOrdinalsParse)
-{
-    EXPECT_EQ(cursorStyleFromRawValue("steadyBar"), CursorStyle::steadyBar);
-    EXPECT_EQ(cursorStyleFromOrdinal(5), CursorStyle::steadyBar);
-    for (const char* text : {"SteadyBar", "steadybar", "steadyBar ", "Steady Bar", ""})
-        EXPECT_EQ(cursorStyleFromRawValue(text), std::nullopt) << "\"" << text << "\"";
-    EXPECT_EQ(cursorStyleFromOrdinal(-1), std::nullopt);
-    EXPECT_EQ(cursorStyleFromOrdinal(6), std::nullopt);
-}
-
 // Sets or clears the variables the environment list copies, and restores them afterwards.
 class ScopedEnvironment {
 public:
@@ -46,51 +22,39 @@ public:
             apply(name, value);
         }
     }
-    ~ScopedEnvironment()
-    {
-        for (const auto& [name, value] : saved_)
-            apply(name, value);
-    }
+    ~ScopedEnvironment() { for (const auto& [name, value] : saved_) apply(name, value); }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
     static void apply(const std::string& name, const std::optional<std::string>& value)
     {
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
-TEST(OptionsEnvironment, CopiesTheListedVariablesInOrderWithUserTwice)
+// The listed variables in order, USER twice; empty values copied, unset ones skipped.
+TEST(OptionsEnvironment, CopiesTheListedVariables)
 {
-    const ScopedEnvironment env({{"LOGNAME", "alice"},
-                                 {"USER", "al"},
-                                 {"DISPLAY", ":1"},
-                                 {"LC_TYPE", "fr_FR.UTF-8"},
-                                 {"LC_CTYPE", "de_DE.UTF-8"},
-                                 {"HOME", "/home/alice"},
-                                 {"LANG", "C"}});
-    EXPECT_EQ(getEnvironmentVariables("xterm", false),
-              (std::vector<std::string>{"TERM=xterm", "LANG=en_US.UTF-8", "LOGNAME=alice", "USER=al",
-                                        "DISPLAY=:1", "LC_TYPE=fr_FR.UTF-8", "USER=al",
-                                        "HOME=/home/alice"}));
-}
-
-TEST(OptionsEnvironment, EmptyValuesAreCopiedAndUnsetOnesSkipped)
-{
-    const ScopedEnvironment env({{"LOGNAME", std::nullopt},
-                                 {"USER", std::nullopt},
-                                 {"DISPLAY", ""},
-                                 {"LC_TYPE", std::nullopt},
-                                 {"HOME", std::nullopt}});
-    EXPECT_EQ(getEnvironmentVariables(std::nullopt, false),
-              (std::vector<std::string>{"TERM=xterm-256color", "LANG=en_US.UTF-8", "DISPLAY="}));
+    {
+        const ScopedEnvironment env({{"LOGNAME", "alice"}, {"USER", "al"}, {"DISPLAY", ":1"}, {"LC_TYPE", "fr_FR.UTF-8"},
+                                     {"LC_CTYPE", "de_DE.UTF-8"}, {"HOME", "/home/alice"}, {"LANG", "C"}});
+        EXPECT_EQ(getEnvironmentVariables("xterm", false),
+                  (std::vector<std::string>{"TERM=xterm", "LANG=en_US.UTF-8", "LOGNAME=alice", "USER=al", "DISPLAY=:1",
+                                            "LC_TYPE=fr_FR.UTF-8", "USER=al", "HOME=/home/alice"}));
+    }
+    const ScopedEnvironment env(
+        {{"LOGNAME", std::nullopt}, {"USER", std::nullopt}, {"DISPLAY", ""}, {"LC_TYPE", std::nullopt}, {"HOME", std::nullopt}});
     EXPECT_EQ(getEnvironmentVariables("vt220", true),
               (std::vector<std::string>{"TERM=vt220", "COLORTERM=truecolor", "LANG=en_US.UTF-8", "DISPLAY="}));
+}
+
+TEST(OptionsBidi, ParagraphRowLimitIsAtLeastOne)
+{
+    EXPECT_EQ(TerminalOptions{.maximumBidiParagraphRows = 0}.bidiParagraphRowLimit(), 1);
+    EXPECT_EQ(TerminalOptions{.maximumBidiParagraphRows = -5}.bidiParagraphRowLimit(), 1);
+    EXPECT_EQ(TerminalOptions{.maximumBidiParagraphRows = 7}.bidiParagraphRowLimit(), 7);
 }
 
 } // namespace

@@ -1,32 +1,11 @@
-#include "emulator/Terminal.h"
-
 #include "emulator/SelectionService.h"
 #include "model/TinyAtom.h"
 #include "TerminalTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace corvantix {
 namespace {
 
 using test::RecordingDelegate;
-
-TerminalOptions sized(int cols, int rows)
-{
-    TerminalOptions options;
-    options.cols = cols;
-    options.rows = rows;
-    return options;
-}
-
-CharData letter(char32_t scalar)
-{
-    return CharData(static_cast<std::int32_t>(scalar), 1, Attribute::defaultAttribute());
-}
 
 TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
 {
@@ -35,12 +14,10 @@ TEST(TerminalInstance, ResizeToTheSameSizeChangesNothing)
     feed(terminal, "\x1b[?2026h");
     terminal.clearUpdateRange();
     f.delegate.clear();
-
     terminal.resize(20, 5);
     EXPECT_TRUE(terminal.synchronizedOutputActive);
     EXPECT_FALSE(terminal.getUpdateRange().has_value());
     EXPECT_TRUE(f.delegate.events.empty());
-
     terminal.resize(30, 8);
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 7})) << "the first and last rows";
 }
@@ -54,21 +31,15 @@ TEST(TerminalInstance, FullResetKeepsTitlesPaletteAndVisibilityAndHomesTheCursor
     const Color paletteEntry = terminal.ansiColors[1];
     const Buffer* oldNormal = terminal.normalBuffer.get();
     f.delegate.clear();
-
     feed(terminal, "\x1b" "c");
-
     EXPECT_EQ(terminal.terminalTitle, "title");
     EXPECT_EQ(terminal.iconTitle, "icon");
     EXPECT_EQ(terminal.terminalTitleStack, std::vector<std::string>{"older"});
     EXPECT_EQ(terminal.ansiColors[1], paletteEntry);
     EXPECT_TRUE(terminal.cursorHidden);
-    EXPECT_TRUE(terminal.sendFocus);
     EXPECT_EQ(terminal.mouseProtocol, MouseProtocolEncoding::sgr);
     EXPECT_EQ(terminal.mouseMode(), MouseMode::off);
     EXPECT_FALSE(terminal.cc.send8bit);
-    EXPECT_FALSE(terminal.originMode);
-    EXPECT_EQ(terminal.curAttr, Attribute::defaultAttribute());
-
     EXPECT_NE(terminal.normalBuffer.get(), oldNormal) << "the normal screen is made anew";
     EXPECT_EQ(terminal.buffer, terminal.normalBuffer.get());
     EXPECT_EQ(cursor(terminal), (CursorPosition{0, 0}));
@@ -80,7 +51,6 @@ TEST(TerminalInstance, FullResetOnTheAlternateScreenReturnsToAFreshNormalScreen)
 {
     auto terminal = makeTerminal(20, 6);
     feed(*terminal, "N\x1b[?47h\x1b[3;4HA\x1b[6;10H\x1b" "c");
-
     EXPECT_FALSE(terminal->isCurrentBufferAlternate());
     EXPECT_EQ(terminal->normalBuffer->lines().count(), 6);
     EXPECT_EQ(screenLines(*terminal), std::vector<std::string>(6, "")) << "fresh and empty";
@@ -89,80 +59,16 @@ TEST(TerminalInstance, FullResetOnTheAlternateScreenReturnsToAFreshNormalScreen)
         << "a full reset homes the cursor instead of taking the alternate screen's";
 }
 
-TEST(TerminalInstance, ScreenSwitchHandsTheCursorOverAndFillsTheAlternateScreenOnce)
-{
-    Terminal terminal(nullptr, sized(10, 4));
-    feed(terminal, "\x1b[3;4H");
-    Attribute red;
-    red.bg = Attribute::Color::ansi256(1);
-
-    terminal.activateAltBuffer(red);
-    EXPECT_EQ(cursor(terminal), (CursorPosition{3, 2}));
-    ASSERT_EQ(terminal.altBuffer->lines().count(), 4);
-    EXPECT_EQ(terminal.altBuffer->lines()[0]->getCell(0).attribute.bg, Attribute::Color::ansi256(1));
-
-    feed(terminal, "\x1b[3;6H");
-    terminal.activateNormalBuffer(false);
-    EXPECT_EQ(cursor(terminal), (CursorPosition{5, 2}));
-    EXPECT_EQ(terminal.altBuffer->lines().count(), 4) << "kept without clearAlt";
-
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.activateNormalBuffer(true);
-    EXPECT_EQ(terminal.altBuffer->lines().count(), 0) << "cleared with clearAlt";
-}
-
-class DelegateStoringForegroundBack : public RecordingDelegate {
-public:
-    void setForegroundColor(Terminal& source, const Color& color) override
-    {
-        events.push_back("setForegroundColor");
-        source.setForegroundColor(color);
-    }
-};
-
-TEST(TerminalInstance, ColourObserversCallTheDelegateOnceAndRebuildThePalette)
-{
-    DelegateStoringForegroundBack storing;
-    Terminal terminal(&storing);
-    storing.clear();
-    terminal.setForegroundColor(Color(1, 2, 3));
-    EXPECT_EQ(storing.count("setForegroundColor"), 1);
-    EXPECT_EQ(storing.count("colorChanged(none)"), 1);
-    EXPECT_EQ(terminal.foregroundColor(), Color(1, 2, 3));
-
-    RecordingDelegate host;
-    TerminalOptions xterm;
-    xterm.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
-    Terminal plain(&host, xterm);
-    const std::vector<Color> palette = plain.ansiColors;
-    host.clear();
-    plain.setBackgroundColor(Color(9, 9, 9));
-    EXPECT_EQ(host.events, std::vector<std::string>{"setBackgroundColor(rgb:0009/0009/0009)"})
-        << "the xterm palette does not depend on the default colours";
-    EXPECT_EQ(plain.ansiColors, palette);
-
-    host.clear();
-    plain.setCursorColor(Color(4, 5, 6));
-    plain.setCursorColor(std::nullopt);
-    EXPECT_EQ(host.events, (std::vector<std::string>{"setCursorColor(rgb:0004/0005/0006)", "setCursorColor(none)"}));
-    EXPECT_FALSE(plain.cursorColor().has_value());
-}
-
 TEST(TerminalInstance, PaletteStrategyAndBaseColours)
 {
     RecordingDelegate host;
     Terminal terminal(&host);
-    terminal.ansiColors[20] = Color(7, 7, 7);
     host.clear();
-
     terminal.setAnsi256PaletteStrategy(terminal.ansi256PaletteStrategy());
-    EXPECT_TRUE(host.events.empty());
-    EXPECT_EQ(terminal.ansiColors[20], Color(7, 7, 7)) << "the same strategy rebuilds nothing";
-
+    EXPECT_TRUE(host.events.empty()) << "the same strategy rebuilds nothing";
     terminal.setAnsi256PaletteStrategy(Ansi256PaletteStrategy::xterm);
     EXPECT_EQ(host.events, std::vector<std::string>{"colorChanged(none)"});
     EXPECT_EQ(terminal.ansiColors, Color::makeXterm256Palette(Color::defaultInstalledColors()));
-
     host.clear();
     std::vector<Color> base(16, Color(100, 100, 100));
     terminal.installColors(std::span<const Color>(base).first(15));
@@ -171,23 +77,6 @@ TEST(TerminalInstance, PaletteStrategyAndBaseColours)
     EXPECT_EQ(terminal.installedColors, base);
     EXPECT_EQ(terminal.ansiColors[3], Color(100, 100, 100));
     EXPECT_TRUE(host.events.empty()) << "installing base colours rebuilds without notifying";
-}
-
-TEST(TerminalInstance, SelectionsAreRegisteredOnceAndForgottenWhenReleased)
-{
-    Terminal terminal(nullptr);
-    auto first = std::make_shared<SelectionService>(&terminal);
-    auto second = std::make_shared<SelectionService>(&terminal);
-    terminal.registerSelection(first);
-    terminal.registerSelection(first);
-    terminal.registerSelection(second);
-    EXPECT_EQ(terminal.selections.size(), 2u);
-
-    first.reset();
-    EXPECT_EQ(terminal.selections.size(), 2u) << "kept until the next registration";
-    terminal.registerSelection(second);
-    ASSERT_EQ(terminal.selections.size(), 1u);
-    EXPECT_EQ(terminal.selections[0].value.lock(), second);
 }
 
 std::shared_ptr<SelectionService> activeSelection(Terminal& terminal, Position start, Position end)
@@ -211,9 +100,7 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
     auto multiRow = activeSelection(terminal, {30, 1}, {31, 3});
     auto below = activeSelection(terminal, {0, 9}, {5, 9});
     host.clear();
-
     terminal.clearSelectionsInRange(2, 5, 0, 10);
-
     EXPECT_FALSE(sameRowOverlap->_active);
     EXPECT_TRUE(sameRowBeside->_active);
     EXPECT_FALSE(multiRow->_active) << "a selection spanning rows overlaps whatever its columns";
@@ -221,95 +108,33 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
     EXPECT_EQ(host.count("selectionChanged"), 2);
 }
 
-TEST(TerminalInstance, PruningReleasesOnlyCodesNoCellOrOpenLinkUses)
-{
-    Terminal terminal(nullptr);
-    const auto onCell = TinyAtom::register_("1;http://a");
-    const auto openLink = TinyAtom::register_("2;http://b");
-    const auto unused = TinyAtom::register_("3;http://c");
-    ASSERT_TRUE(onCell && openLink && unused);
-    terminal.payloadCodes = {onCell->code, openLink->code, unused->code};
-
-    CharData linked = letter('x');
-    linked.payload = *onCell;
-    terminal.activateAltBuffer(std::nullopt);
-    terminal.altBuffer->lines()[1]->setCell(4, linked);
-    terminal.activeHyperlink = ActiveHyperlink::resolved(openLink->code);
-
-    terminal.pruneUnusedPayloadCodes();
-
-    EXPECT_EQ(terminal.payloadCodes, (std::unordered_set<std::uint16_t>{onCell->code, openLink->code}));
-    EXPECT_TRUE(TinyAtom::lookup(onCell->code).has_value());
-    EXPECT_TRUE(TinyAtom::lookup(openLink->code).has_value());
-    EXPECT_FALSE(TinyAtom::lookup(unused->code).has_value());
-}
-
 TEST(TerminalInstance, TeardownReleasesEveryRegisteredCode)
 {
-    const auto code = TinyAtom::register_("teardown;http://x");
-    ASSERT_TRUE(code.has_value());
+    std::uint16_t code = 0;
     {
-        Terminal terminal(nullptr);
-        terminal.payloadCodes.insert(code->code);
+        auto terminal = makeTerminal();
+        feed(*terminal, "\x1b]8;;http://teardown.example\x07x");
+        code = terminal->getCharData(0, 0)->payload.code;
+        ASSERT_TRUE(TinyAtom::lookup(code).has_value());
     }
-    EXPECT_FALSE(TinyAtom::lookup(code->code).has_value());
+    EXPECT_FALSE(TinyAtom::lookup(code).has_value());
 }
 
 TEST(TerminalInstance, QueriesOutsideTheScreenAnswerNone)
 {
-    Terminal terminal(nullptr, sized(10, 3));
-    terminal.buffer->lines()[1]->setCell(9, letter('z'));
-
+    auto t = makeTerminal(10, 3);
+    Terminal& terminal = *t;
+    feed(terminal, "\x1b[2;10Hz");
     EXPECT_EQ(terminal.getDisplayLine(-1), nullptr);
     EXPECT_EQ(terminal.getDisplayLine(3), nullptr);
-    EXPECT_EQ(terminal.getDisplayLine(1), terminal.buffer->lines()[1].get());
-    EXPECT_FALSE(terminal.getCharData(-1, 0).has_value());
     EXPECT_FALSE(terminal.getCharData(10, 0).has_value());
     EXPECT_FALSE(terminal.getCharData(0, 3).has_value());
-    ASSERT_TRUE(terminal.getCharData(9, 1).has_value());
-    EXPECT_EQ(terminal.getCharData(9, 1)->code, 'z');
-
-    EXPECT_EQ(terminal.getScrollInvariantLine(-1), nullptr);
+    EXPECT_EQ(terminal.getCharData(9, 1).value_or(CharData()).code, 'z');
     EXPECT_EQ(terminal.getScrollInvariantLine(3), nullptr);
     terminal.buffer->linesTop = 5;
     EXPECT_EQ(terminal.getScrollInvariantLine(6), terminal.buffer->lines()[1].get())
         << "line numbers count the lines dropped from the ring";
     EXPECT_EQ(terminal.getScrollInvariantLine(1), nullptr);
-}
-
-TEST(TerminalInstance, ResettingKittyGraphicsDropsLineImagesAndEmptiesTheStore)
-{
-    Terminal terminal(nullptr, sized(10, 4));
-    terminal.activateAltBuffer(std::nullopt);
-    for (Buffer* screen : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
-        BufferLine::Images images{std::make_shared<FakeImage>()};
-        screen->lines()[2]->setImages(images);
-        screen->recountLinesWithImages();
-        ASSERT_EQ(screen->linesWithImagesCount(), 1);
-    }
-    KittyGraphicsState& store = terminal.kittyGraphicsState;
-    store.imagesById[7] = {{}, 100, 3};
-    store.imageNumbers[2] = 7;
-    store.placementsByKey[{7, 1}] = {};
-    store.totalImageBytes = 100;
-    store.nextImageAccessTick = 4;
-    store.nextImageId = 9;
-    terminal.clearUpdateRange();
-
-    terminal.resetKittyGraphics();
-
-    for (Buffer* screen : {terminal.normalBuffer.get(), terminal.altBuffer.get()}) {
-        EXPECT_FALSE(screen->lines()[2]->images().has_value());
-        EXPECT_EQ(screen->linesWithImagesCount(), 0);
-    }
-    EXPECT_TRUE(store.imagesById.empty());
-    EXPECT_TRUE(store.imageNumbers.empty());
-    EXPECT_TRUE(store.placementsByKey.empty());
-    EXPECT_EQ(store.totalImageBytes, 0);
-    EXPECT_EQ(store.nextImageAccessTick, 1u);
-    EXPECT_EQ(store.nextImageId, 9u) << "ids are not handed out twice";
-    ASSERT_TRUE(terminal.getUpdateRange().has_value());
-    EXPECT_EQ(*terminal.getUpdateRange(), (UpdateRange{0, 3}));
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 // Small helpers for terminal tests: feeding bytes, reading the screen and the scrollback
-// as text, the cursor position, the screen-case runner, one fixture with a recording host,
-// and one fake image.
+// as text, the cursor position, the screen-case runner and one fixture with a recording host.
 #pragma once
 
 #include "RecordingDelegate.h"
 #include "emulator/Terminal.h"
-#include "model/TerminalImage.h"
 
 #include <gtest/gtest.h>
 
@@ -29,15 +27,9 @@ inline std::unique_ptr<Terminal> makeTerminal(int cols = 80, int rows = 25, Term
     return std::make_unique<Terminal>(delegate, options);
 }
 
-inline void feed(Terminal& terminal, std::string_view bytes)
-{
-    terminal.feed(bytes);
-}
+inline void feed(Terminal& terminal, std::string_view bytes) { terminal.feed(bytes); }
 
-inline void feed(Terminal& terminal, std::span<const std::uint8_t> bytes)
-{
-    terminal.feed(bytes);
-}
+inline void feed(Terminal& terminal, std::span<const std::uint8_t> bytes) { terminal.feed(bytes); }
 
 // Feeds the bytes one at a time, as a program writing one byte per read would.
 inline void feedByteByByte(Terminal& terminal, std::string_view bytes)
@@ -85,14 +77,10 @@ inline std::vector<std::string> scrollbackLines(const Terminal& terminal)
 struct CursorPosition {
     int x = 0; // column, 0-based
     int y = 0; // screen row, 0-based
-
     friend bool operator==(const CursorPosition&, const CursorPosition&) = default;
 };
 
-inline CursorPosition cursor(const Terminal& terminal)
-{
-    return {terminal.buffer->x(), terminal.buffer->y()};
-}
+inline CursorPosition cursor(const Terminal& terminal) { return {terminal.buffer->x(), terminal.buffer->y()}; }
 
 // Lets gtest print cursor positions in failure messages.
 inline void PrintTo(const CursorPosition& position, std::ostream* out)
@@ -151,10 +139,7 @@ struct ScreenCase {
     std::string modes;
 };
 
-inline void PrintTo(const ScreenCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+inline void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.name; }
 
 // Names parameterised tests after their case's `name`: its words capitalised and joined
 // ("the dot alone" gives "TheDotAlone"), as test names allow only letters and digits.
@@ -199,7 +184,6 @@ inline void expectScreens(int cols, int rows, const std::vector<std::string>& co
 struct TerminalFixture {
     test::RecordingDelegate delegate;
     std::unique_ptr<Terminal> terminal;
-
     explicit TerminalFixture(int cols = 80, int rows = 25) : TerminalFixture(sizedOptions(cols, rows)) {}
     explicit TerminalFixture(TerminalOptions options)
         : terminal(std::make_unique<Terminal>(&delegate, std::move(options)))
@@ -208,7 +192,6 @@ struct TerminalFixture {
     }
     TerminalFixture(const TerminalFixture&) = delete;
     TerminalFixture& operator=(const TerminalFixture&) = delete;
-
     // Everything the bytes alone made the terminal send.
     std::string reply(std::string_view bytes)
     {
@@ -222,7 +205,6 @@ struct TerminalFixture {
         reply(bytes);
         return delegate.sends;
     }
-
     static TerminalOptions sizedOptions(int cols, int rows)
     {
         TerminalOptions options;
@@ -230,16 +212,6 @@ struct TerminalFixture {
         options.rows = rows;
         return options;
     }
-};
-
-// An image of 10 x 20 pixels that only remembers its column.
-class FakeImage final : public TerminalImage {
-public:
-    int pixelWidth() const override { return 10; }
-    int pixelHeight() const override { return 20; }
-    int col() const override { return column; }
-    void setCol(int value) override { column = value; }
-    int column = 0;
 };
 
 } // namespace corvantix

@@ -6,6 +6,7 @@
 #include "engine/emulator/TerminalTestSupport.h"
 #include "platform/Base64.h"
 
+#include <png.h>
 #include <zlib.h>
 
 #include <memory>
@@ -15,12 +16,11 @@
 
 namespace corvantix::test {
 
-struct KittyFixture {
-    explicit KittyFixture(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
-
-    RecordingDelegate delegate;
+template <class Host = RecordingDelegate>
+struct KittyFixtureWith {
+    explicit KittyFixtureWith(int cols = 80, int rows = 25) : terminal(makeTerminal(cols, rows, &delegate)) {}
+    Host delegate;
     std::unique_ptr<Terminal> terminal;
-
     // Feeds the command and returns what the terminal replied to it.
     std::string command(std::string_view body)
     {
@@ -28,23 +28,20 @@ struct KittyFixture {
         feed(*terminal, "\x1b_G" + std::string(body) + "\x1b\\");
         return delegate.sent;
     }
+    std::pair<int, int> cursor() const { return {terminal->buffer->x(), terminal->buffer->y()}; }
+    KittyGraphicsState& store() { return terminal->kittyGraphicsState; }
 };
+using KittyFixture = KittyFixtureWith<>;
 
 // A reply as the program receives it with 7-bit controls.
-inline std::string apc(std::string_view text)
-{
-    return "\x1b_" + std::string(text) + "\x1b\\";
-}
+inline std::string apc(std::string_view text) { return "\x1b_" + std::string(text) + "\x1b\\"; }
 
 inline std::string base64(std::string_view bytes)
 {
     return base64Encode(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-inline std::string base64(const std::vector<std::uint8_t>& bytes)
-{
-    return base64Encode(bytes);
-}
+inline std::string base64(const std::vector<std::uint8_t>& bytes) { return base64Encode(bytes); }
 
 // About 1 MiB of DEFLATE that expands to 1 GiB of zeros: one flushed block of a megabyte
 // of zeros repeated, then an empty final block.
@@ -67,10 +64,25 @@ inline std::vector<std::uint8_t> deflateBomb()
     tail.resize(tail.size() - stream.avail_out);
     deflateEnd(&stream);
     std::vector<std::uint8_t> bomb;
-    for (int i = 0; i < 1024; ++i)
-        bomb.insert(bomb.end(), block.begin(), block.end());
+    for (int i = 0; i < 1024; ++i) bomb.insert(bomb.end(), block.begin(), block.end());
     bomb.insert(bomb.end(), tail.begin(), tail.end());
     return bomb;
+}
+
+// The image encoded as PNG.
+inline std::vector<std::uint8_t> encodePng(const std::vector<std::uint8_t>& rgba, int width, int height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
+    std::vector<std::uint8_t> out(size);
+    png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr);
+    out.resize(size);
+    return out;
 }
 
 } // namespace corvantix::test
