@@ -46,6 +46,28 @@ std::optional<std::string_view> withoutNumberSuffix(std::string_view text)
     return text.substr(0, text.size() - 1 - digits);
 }
 
+// The link at a view cell, with the buffer cell it resolved to: an explicit one first, then
+// (when allowed) one found in the text.
+struct CellLink {
+    Position position;
+    LinkMatch match;
+};
+
+std::optional<CellLink> linkMatchAt(const Terminal& terminal, int col, int row, bool implicitAllowed)
+{
+    const Buffer& screen = *terminal.buffer;
+    const std::optional<Position> position =
+        terminal.resolveLinkPosition(col, row, LinkLookupLocation::Kind::buffer, screen);
+    if (!position)
+        return std::nullopt;
+    std::optional<LinkMatch> match = terminal.explicitLinkMatch(position->col, position->row, screen);
+    if (!match && implicitAllowed)
+        match = terminal.implicitLinkMatch(position->col, position->row, screen);
+    if (!match)
+        return std::nullopt;
+    return CellLink{*position, std::move(*match)};
+}
+
 } // namespace
 
 std::optional<LinkParameters> parseLinkParameters(std::string_view payload)
@@ -78,17 +100,10 @@ std::optional<std::vector<RowRange>> hoverLinkRanges(const Terminal& terminal, L
         return std::nullopt;
     if (mode == LinkHighlightMode::hoverWithModifier && !modifierHeld)
         return std::nullopt;
-    const Buffer& screen = *terminal.buffer;
-    const std::optional<Position> position =
-        terminal.resolveLinkPosition(col, row, LinkLookupLocation::Kind::buffer, screen);
-    if (!position)
+    std::optional<CellLink> found = linkMatchAt(terminal, col, row, true);
+    if (!found)
         return std::nullopt;
-    std::optional<LinkMatch> match = terminal.explicitLinkMatch(position->col, position->row, screen);
-    if (!match)
-        match = terminal.implicitLinkMatch(position->col, position->row, screen);
-    if (!match)
-        return std::nullopt;
-    return std::move(match->rowRanges);
+    return std::move(found->match.rowRanges);
 }
 
 std::optional<LinkParameters> linkAt(const Terminal& terminal, LinkHighlightMode mode,
@@ -98,41 +113,36 @@ std::optional<LinkParameters> linkAt(const Terminal& terminal, LinkHighlightMode
     const bool implicitAllowed = (mode == LinkHighlightMode::hover
                                   || (mode == LinkHighlightMode::hoverWithModifier && commandHeld))
         && highlight.has_value();
-    const Buffer& screen = *terminal.buffer;
-    const std::optional<Position> position =
-        terminal.resolveLinkPosition(col, row, LinkLookupLocation::Kind::buffer, screen);
-    if (!position)
+    std::optional<CellLink> found = linkMatchAt(terminal, col, row, implicitAllowed);
+    if (!found)
         return std::nullopt;
-    std::optional<LinkMatch> match = terminal.explicitLinkMatch(position->col, position->row, screen);
-    if (!match && implicitAllowed)
-        match = terminal.implicitLinkMatch(position->col, position->row, screen);
-    if (!match)
-        return std::nullopt;
+    const Position& position = found->position;
+    LinkMatch& match = found->match;
 
     bool open = false;
     switch (mode) {
     case LinkHighlightMode::hover:
-        open = highlight && match->rowRanges == *highlight;
+        open = highlight && match.rowRanges == *highlight;
         break;
     case LinkHighlightMode::hoverWithModifier:
-        open = commandHeld && highlight && match->rowRanges == *highlight;
+        open = commandHeld && highlight && match.rowRanges == *highlight;
         break;
     case LinkHighlightMode::always:
-        open = match->isExplicit;
+        open = match.isExplicit;
         break;
     case LinkHighlightMode::alwaysWithModifier:
-        open = match->isExplicit && commandHeld;
+        open = match.isExplicit && commandHeld;
         break;
     }
     if (!open)
         return std::nullopt;
-    if (match->isExplicit) {
-        if (const std::optional<std::string> payload = linkPayloadAt(terminal, position->col, position->row)) {
+    if (match.isExplicit) {
+        if (const std::optional<std::string> payload = linkPayloadAt(terminal, position.col, position.row)) {
             if (std::optional<LinkParameters> parsed = parseLinkParameters(*payload))
                 return parsed;
         }
     }
-    return LinkParameters{std::move(match->text), {}};
+    return LinkParameters{std::move(match.text), {}};
 }
 
 std::optional<LinkTarget> resolveLinkTarget(std::string_view link, const std::optional<std::string>& home,
