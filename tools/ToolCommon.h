@@ -38,11 +38,21 @@ inline std::string hexBytes(std::span<const std::uint8_t> bytes)
     return text;
 }
 
+// A decoded image the terminal handed its host: its size in pixels and the cell (zero-based
+// column and row) where it was placed.
+struct ShownImage {
+    int width = 0;
+    int height = 0;
+    int col = 0;
+    int row = 0;
+};
+
 // The terminal as the tools print it: with `withScrollback` the lines above the screen
 // first, each as ~|text|; each screen row as |text| (trailing blanks trimmed); a line
-// "cursor X Y" (zero-based column and row); a line "reply HEX" per reply, in order.
+// "cursor X Y" (zero-based column and row); a line "image WxH at COL ROW" per image, in
+// order; a line "reply HEX" per reply, in order.
 inline std::string screenDump(const Terminal& terminal, std::span<const std::vector<std::uint8_t>> replies,
-                              bool withScrollback = false)
+                              bool withScrollback = false, std::span<const ShownImage> images = {})
 {
     const Buffer& screen = *terminal.buffer;
     std::string output;
@@ -62,6 +72,10 @@ inline std::string screenDump(const Terminal& terminal, std::span<const std::vec
         output += "|\n";
     }
     output += "cursor " + std::to_string(screen.x()) + " " + std::to_string(screen.y()) + "\n";
+    for (const ShownImage& image : images) {
+        output += "image " + std::to_string(image.width) + "x" + std::to_string(image.height) + " at "
+            + std::to_string(image.col) + " " + std::to_string(image.row) + "\n";
+    }
     for (const auto& reply : replies)
         output += "reply " + hexBytes(reply) + "\n";
     return output;

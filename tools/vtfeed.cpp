@@ -4,7 +4,9 @@
 //
 // Output: with --scrollback the lines above the screen first, each as ~|text|; then each
 // screen row as |text| (trailing blanks trimmed); then "cursor X Y" (zero-based column and
-// row); then "reply HEX" for each reply the terminal sent, as lowercase hex bytes.
+// row); then "image WxH at COL ROW" for each decoded image the terminal handed over (pixels,
+// and the cell where it was placed; the newest 64); then "reply HEX" for each reply the
+// terminal sent, as lowercase hex bytes. With --chunk the input is fed as it is read.
 #include "ToolCommon.h"
 #include "emulator/Terminal.h"
 
@@ -25,9 +27,19 @@ constexpr const char* usage = "usage: vtfeed [--cols N] [--rows N] [--chunk N] [
 
 class ReplyRecorder final : public TerminalDelegate {
 public:
+    // Like a headless terminal, only the newest images are kept.
+    static constexpr std::size_t maximumImages = 64;
+
     void send(Terminal&, std::span<const std::uint8_t> bytes) override { replies.emplace_back(bytes.begin(), bytes.end()); }
+    void createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>&, int width, int height) override
+    {
+        if (images.size() == maximumImages)
+            images.erase(images.begin());
+        images.push_back({width, height, source.buffer->x(), source.buffer->y()});
+    }
 
     std::vector<std::vector<std::uint8_t>> replies;
+    std::vector<ShownImage> images;
 };
 
 struct Arguments {
@@ -74,27 +86,29 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::vector<std::uint8_t> input;
-    std::uint8_t block[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, stdin)) > 0)
-        input.insert(input.end(), block, block + got);
-
     ReplyRecorder recorder;
     TerminalOptions options;
     options.cols = arguments->cols;
     options.rows = arguments->rows;
     Terminal terminal(&recorder, options);
 
-    const std::span<const std::uint8_t> bytes(input);
-    if (arguments->chunk == 0) {
-        terminal.feed(bytes);
-    } else {
-        for (std::size_t start = 0; start < bytes.size(); start += arguments->chunk)
-            terminal.feed(bytes.subspan(start, std::min(arguments->chunk, bytes.size() - start)));
+    // In pieces the input is fed as it arrives, so a long stream is never held whole.
+    std::vector<std::uint8_t> input;
+    std::uint8_t block[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, stdin)) > 0) {
+        input.insert(input.end(), block, block + got);
+        if (arguments->chunk == 0)
+            continue;
+        std::size_t start = 0;
+        for (; input.size() - start >= arguments->chunk; start += arguments->chunk)
+            terminal.feed(std::span<const std::uint8_t>(input).subspan(start, arguments->chunk));
+        input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(start));
     }
+    if (!input.empty())
+        terminal.feed(input);
 
-    const std::string output = screenDump(terminal, recorder.replies, arguments->scrollback);
+    const std::string output = screenDump(terminal, recorder.replies, arguments->scrollback, recorder.images);
     std::fwrite(output.data(), 1, output.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -234,7 +234,12 @@ int main(int argc, char** argv)
     }
 
     const std::vector<std::vector<std::uint8_t>> replies(host.replies.begin(), host.replies.end());
-    const std::string output = screenDump(host.terminal(), replies);
+    std::vector<ShownImage> images;
+    for (const HeadlessTerminal::Image& image : host.images()) {
+        if (image.kind == HeadlessTerminal::Image::Kind::bitmap)
+            images.push_back({image.width, image.height, image.col, image.row});
+    }
+    const std::string output = screenDump(host.terminal(), replies, false, images);
     std::fwrite(output.data(), 1, output.size(), stdout);
     std::fflush(stdout);
     return exitCode;

@@ -217,8 +217,8 @@ constexpr ControlFunction controlFunctions[] = {
     csi('}', "cmdInsertColumns", [](Terminal& t, ControlCall& c) { t.cmdInsertColumns(c.pars, c.collect); }),
     csi('~', "cmdDeleteColumns", [](Terminal& t, ControlCall& c) { t.cmdDeleteColumns(c.pars); }),
 
-    // DCS strings. Sixel (no intermediates) has no handler until the graphics side
-    // provides one; its string is received and dropped.
+    // DCS strings.
+    dcs("", 'q', "sixel", [](Terminal& t, ControlCall& c) { c.dcsHandler = t.makeSixelDcsHandler(); }),
     dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { c.dcsHandler = std::make_unique<DECRQSS>(t); }),
 
     // OSC strings.

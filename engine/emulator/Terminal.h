@@ -442,6 +442,9 @@ public:
     void reanchorKittyPlacementsAfterScroll();
     // APC "G": the bytes after the "G".
     void handleKittyGraphicsCommand(std::span<const std::uint8_t> payload);
+    // The handler of one Sixel string (DCS q): draws at the unhook and hands the image to the
+    // delegate.
+    std::unique_ptr<DcsHandler> makeSixelDcsHandler();
 
     // ================================================================ Feeding, refresh, sync (TerminalFeed.cpp)
 

@@ -2,6 +2,7 @@
 // and lends it the screen, the cursor and the host through KittyGraphicsHost.
 #include "emulator/Terminal.h"
 #include "graphics/KittyGraphics.h"
+#include "graphics/SixelDcsHandler.h"
 
 namespace corvantix {
 
@@ -57,7 +58,40 @@ private:
     Terminal& terminal_;
 };
 
+// The Sixel handler as the parser drives it, with the terminal as its host.
+class TerminalSixelHandler final : public DcsHandler, private SixelHost {
+public:
+    explicit TerminalSixelHandler(Terminal& terminal) : terminal_(terminal), sixel_(*this) {}
+
+    void hook(std::span<const std::uint8_t>, std::span<const int>, std::uint8_t) override { sixel_.hook(); }
+    void put(std::span<const std::uint8_t> data) override { sixel_.put(data); }
+    void unhook() override { sixel_.unhook(); }
+
+private:
+    std::optional<std::uint32_t> defaultColorRegister(int number) const override
+    {
+        if (number < 0 || static_cast<std::size_t>(number) >= terminal_.defaultAnsiColors.size())
+            return std::nullopt;
+        const Color& color = terminal_.defaultAnsiColors[static_cast<std::size_t>(number)];
+        return static_cast<std::uint32_t>(color.red >> 8) << 24 | static_cast<std::uint32_t>(color.green >> 8) << 16
+            | static_cast<std::uint32_t>(color.blue >> 8) << 8 | 0xFF;
+    }
+    void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) override
+    {
+        if (TerminalDelegate* host = terminal_.delegate())
+            host->createImageFromBitmap(terminal_, rgba, width, height);
+    }
+
+    Terminal& terminal_; // owns the parser that owns this handler
+    SixelDcsHandler sixel_;
+};
+
 } // namespace
+
+std::unique_ptr<DcsHandler> Terminal::makeSixelDcsHandler()
+{
+    return std::make_unique<TerminalSixelHandler>(*this);
+}
 
 void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t> payload)
 {

@@ -97,9 +97,11 @@ void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source)
     dir_ = source.hostCurrentDirectory;
 }
 
-void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t>& bitmap, int width, int height)
+void HeadlessTerminal::createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>& bitmap, int width, int height)
 {
     Image image;
+    image.col = source.buffer->x();
+    image.row = source.buffer->y();
     image.kind = Image::Kind::bitmap;
     image.data = std::move(bitmap);
     image.width = width;
@@ -107,10 +109,12 @@ void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t
     appendImage(std::move(image));
 }
 
-void HeadlessTerminal::createImage(Terminal&, std::span<const std::uint8_t> data, ImageSizeRequest width,
+void HeadlessTerminal::createImage(Terminal& source, std::span<const std::uint8_t> data, ImageSizeRequest width,
                                    ImageSizeRequest height, bool preserveAspectRatio)
 {
     Image image;
+    image.col = source.buffer->x();
+    image.row = source.buffer->y();
     image.kind = Image::Kind::encoded;
     image.data.assign(data.begin(), data.end());
     image.widthRequest = width;

@@ -45,6 +45,8 @@ public:
         ImageSizeRequest widthRequest;  // encoded only
         ImageSizeRequest heightRequest; // encoded only
         bool preserveAspectRatio = true; // encoded only
+        int col = 0;                    // the cursor's cell when the image arrived
+        int row = 0;
     };
 
     // A program can send images without end; only the newest are kept, so a host that never

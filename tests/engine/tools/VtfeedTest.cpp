@@ -30,6 +30,30 @@ std::filesystem::path toolsDir()
     return HALVOREN_TOOLS_DIR;
 }
 
+// Runs vtfeed with the output of a shell command as its input.
+ToolRun runVtfeedFrom(const std::string& arguments, const std::string& producer)
+{
+    ToolRun run;
+    const std::string command = "{ " + producer + "; } | '" + (toolsDir() / "vtfeed").string() + "' " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        run.out.append(chunk, got);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+long childrenMaxResidentKilobytes()
+{
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    return children.ru_maxrss;
+}
+
 ToolRun runVtfeed(const std::string& arguments, const std::string& input)
 {
     ScratchFolder scratch;
@@ -93,7 +117,7 @@ TEST(Vtfeed, ImageCommandIsAnswered)
     // ESC _ "Gi=5;OK" ESC backslash
     const ToolRun run = runVtfeed("--cols 10 --rows 2", "\x1b_Ga=T,f=24,s=1,v=1,i=5;AAAA\x1b\\");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "||\n||\ncursor 0 0\nreply 1b5f47693d353b4f4b1b5c\n");
+    EXPECT_EQ(run.out, "||\n||\ncursor 0 0\nimage 1x1 at 0 0\nreply 1b5f47693d353b4f4b1b5c\n");
 }
 
 TEST(Vtfeed, CompressedImageBombStaysBelowHalfAGigabyte)
@@ -112,6 +136,47 @@ TEST(Vtfeed, CompressedImageBombStaysBelowHalfAGigabyte)
     limitKilobytes += limitKilobytes / 8; // the sanitizer's shadow of the heap
 #endif
     EXPECT_LT(children.ru_maxrss, limitKilobytes);
+}
+
+TEST(Vtfeed, PrintsTheImagesHandedOver)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"sixel at the cursor", "ab\x1bPq#0;2;100;0;0#0!3~\x1b\\", "|ab|\n||\ncursor 2 0\nimage 3x6 at 2 0\n"},
+        {"two in order", "\x1bPq#0~-~\x1b\\\r\n\x1bP0;1q\"1;1;2;2#1!4?\x1b\\",
+         "||\n||\ncursor 0 1\nimage 1x12 at 0 0\nimage 4x0 at 0 1\n"},
+        {"oversized sixel refused", "\x1bPq#0!999999999~\x1b\\x", "|x|\n||\ncursor 1 0\n"},
+        {"intermediates are not sixel", "\x1bP q#0~\x1b\\", "||\n||\ncursor 0 0\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = runVtfeed("--cols 10 --rows 2", c.input);
+        EXPECT_EQ(run.exitCode, 0) << c.name;
+        EXPECT_EQ(run.out, c.out) << c.name;
+    }
+}
+
+TEST(Vtfeed, SixelBombsStayBelowHalfAGigabyte)
+{
+    long limitKilobytes = 500 * 1000;
+#if defined(__SANITIZE_ADDRESS__)
+    limitKilobytes += limitKilobytes / 8; // the sanitizer's shadow of the heap
+#endif
+    // A repeat that would make an image a billion pixels wide.
+    const ToolRun repeat = runVtfeed("--cols 10 --rows 1", "\x1bPq#0!999999999~\x1b\\");
+    EXPECT_EQ(repeat.out, "||\ncursor 0 0\n");
+    EXPECT_LT(childrenMaxResidentKilobytes(), limitKilobytes);
+
+    // 600 MiB of data in one string: collection stops at 400 MiB and nothing is drawn.
+    const ToolRun stream = runVtfeedFrom("--cols 10 --rows 1 --chunk 65536",
+                                         "printf '\\033Pq#0'; head -c 629145600 /dev/zero | tr '\\0' '?'; "
+                                         "printf '\\033\\\\x'");
+    EXPECT_EQ(stream.exitCode, 0);
+    EXPECT_EQ(stream.out, "|x|\ncursor 1 0\n");
+    EXPECT_LT(childrenMaxResidentKilobytes(), limitKilobytes);
 }
 
 TEST(Vtfeed, BadArgumentsPrintUsageAndExitWithTwo)

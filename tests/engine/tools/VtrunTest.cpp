@@ -88,6 +88,14 @@ TEST_F(VtrunTest, PrintsTheFinalScreenAndExitsWithTheProgramsStatus)
     EXPECT_EQ(result.err, "");
 }
 
+TEST_F(VtrunTest, ListsTheImagesTheProgramShowed)
+{
+    const ToolResult result
+        = run({"--cols", "10", "--rows", "2", "--", "sh", "-c", "printf 'ab\\033Pq#0;2;0;0;100#0!5~-~\\033\\\\'"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "|ab|\n||\ncursor 2 0\nimage 5x12 at 2 0\n");
+}
+
 TEST_F(VtrunTest, ExitStatusFollowsTheProgramsEnd)
 {
     struct Case {
