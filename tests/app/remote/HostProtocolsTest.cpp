@@ -12,8 +12,6 @@ namespace {
 
 QDateTime at(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()); }
 
-// Session lines
-
 TEST(FolderSessions, ReadsLinesWithBarsInPathsAndBadNumbers)
 {
     const struct { QString line; FolderSession session; } cases[] = {
@@ -49,8 +47,6 @@ TEST(FolderSessions, ListKeepsOrderAcrossLineEndings)
     EXPECT_EQ(sessions.at(2).path, QStringLiteral("/c"));
 }
 
-// Git probe
-
 TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
 {
     const auto probe = parseGitProbe(QStringLiteral(
@@ -69,8 +65,6 @@ TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
     expected.insert(QStringLiteral("/srv/late"), {QStringLiteral("new"), false});
     EXPECT_EQ(probe, expected);
 }
-
-// Server state
 
 QStringList sessionsOf(const QList<HostTab>& tabs)
 {
@@ -142,8 +136,6 @@ TEST(ServerStateListing, SharedFileAfterTheMarkerAndNoListingWithoutIt)
     EXPECT_FALSE(parseListingOutput(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""})));
 }
 
-// Shared file
-
 TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
 {
     EXPECT_EQ(encodeSharedPrefs({QStringLiteral("web"), QStringLiteral("api")}, {}).toStdString(),
@@ -175,8 +167,6 @@ TEST(SharedPrefsFile, RoundTrips)
     // Code-point order puts a supplementary character after every other one.
     EXPECT_EQ(*favorites.rbegin(), QStringLiteral("\U0001F600"));
 }
-
-// Reconciliation
 
 HostTab hostTab(const char* session, qint64 order)
 {

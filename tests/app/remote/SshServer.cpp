@@ -282,8 +282,7 @@ void SshServer::stop()
 
 QString SshServer::clientPublicKey() const
 {
-    QFile file(root + QStringLiteral("/client_key.pub"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+    return QString::fromUtf8(readAll(root + QStringLiteral("/client_key.pub"))).trimmed();
 }
 
 MacProfile SshServer::profile(const QString& id) const
@@ -297,10 +296,6 @@ MacProfile SshServer::profile(const QString& id) const
     return profile;
 }
 
-QString SshServer::log() const
-{
-    QFile file(root + QStringLiteral("/sshd.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+QString SshServer::log() const { return QString::fromUtf8(readAll(root + QStringLiteral("/sshd.log"))); }
 
 } // namespace halvoren::test

@@ -16,10 +16,7 @@ namespace halvoren {
 namespace {
 
 template <typename T>
-Task<T> ready(T value)
-{
-    co_return value;
-}
+Task<T> ready(T value) { co_return value; }
 
 // One listing row of a session open as a tab.
 QString row(const QString& path, int order, bool synced = true)

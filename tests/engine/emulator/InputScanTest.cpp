@@ -6,11 +6,6 @@ namespace {
 
 using test::RecordingDelegate;
 
-std::span<const std::uint8_t> bytesOf(std::string_view text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 // Each case is a series of sends; the result of each scan is compared.
 TEST(InputScanTest, SubmissionsInSeriesOfSends)
 {

@@ -15,10 +15,7 @@ struct DriverCase {
     std::string input; // byte 0 picks the chunking
 };
 
-void PrintTo(const DriverCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const DriverCase& c, std::ostream* out) { *out << c.name; }
 
 std::string parameters(int count)
 {

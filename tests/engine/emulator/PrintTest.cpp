@@ -6,16 +6,6 @@
 namespace corvantix {
 namespace {
 
-std::span<const std::uint8_t> bytesOf(std::string_view text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-const CharData& cellAt(const Terminal& terminal, int col, int row)
-{
-    return terminal.buffer->lines().peek(terminal.buffer->yBase() + row)->getCell(col);
-}
-
 struct PrintCase {
     const char* name;
     int cols;

@@ -9,12 +9,6 @@ namespace {
 
 using test::RecordingDelegate;
 
-const CharData& cellAt(const Terminal& terminal, int col, int row)
-{
-    const Buffer& screen = *terminal.buffer;
-    return screen.lines().peek(screen.yBase() + row)->getCell(col);
-}
-
 // Every visible row, blanks shown as ".", so the shape of a rectangle is visible.
 std::vector<std::string> grid(const Terminal& terminal)
 {

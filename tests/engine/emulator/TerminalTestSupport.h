@@ -27,6 +27,17 @@ inline std::unique_ptr<Terminal> makeTerminal(int cols = 80, int rows = 25, Term
     return std::make_unique<Terminal>(delegate, options);
 }
 
+inline std::span<const std::uint8_t> bytesOf(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// A cell of the visible screen.
+inline const CharData& cellAt(const Terminal& terminal, int col, int row)
+{
+    return terminal.buffer->lines().peek(terminal.buffer->yBase() + row)->getCell(col);
+}
+
 inline void feed(Terminal& terminal, std::string_view bytes) { terminal.feed(bytes); }
 
 inline void feed(Terminal& terminal, std::span<const std::uint8_t> bytes) { terminal.feed(bytes); }

@@ -34,13 +34,19 @@ public:
     std::vector<Image> images;
 };
 
+// One whole string, from its start to its end.
+void run(SixelDcsHandler& handler, const std::string& data)
+{
+    handler.hook();
+    handler.put({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
+    handler.unhook();
+}
+
 std::vector<RecordingHost::Image> decode(const std::string& data)
 {
     RecordingHost host;
     SixelDcsHandler handler(host);
-    handler.hook();
-    handler.put({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
-    handler.unhook();
+    run(handler, data);
     return host.images;
 }
 
@@ -52,10 +58,7 @@ struct ImageCase {
     std::uint32_t every; // the colour of every pixel, RGBA
 };
 
-void PrintTo(const ImageCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const ImageCase& c, std::ostream* out) { *out << c.name; }
 
 class SixelImages : public testing::TestWithParam<ImageCase> {};
 
@@ -145,9 +148,7 @@ TEST(Sixel, PaletteEntriesAreBounded)
         data += "#" + std::to_string(reg + 100) + ";2;100;0;0";
     RecordingHost host;
     SixelDcsHandler handler(host);
-    handler.hook();
-    handler.put({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
-    handler.unhook();
+    run(handler, data);
     EXPECT_EQ(handler.palette().size(), SixelDcsHandler::maximumPaletteEntries);
     EXPECT_EQ(handler.palette().count(100), 1u);
     EXPECT_EQ(handler.palette().count(100 + static_cast<int>(SixelDcsHandler::maximumPaletteEntries)), 0u);
@@ -157,11 +158,8 @@ TEST(Sixel, EachStringStartsAFreshPalette)
 {
     RecordingHost host;
     SixelDcsHandler handler(host);
-    for (const std::string data : {"#1;2;100;100;100#1~", "#1~"}) {
-        handler.hook();
-        handler.put({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
-        handler.unhook();
-    }
+    for (const std::string data : {"#1;2;100;100;100#1~", "#1~"})
+        run(handler, data);
     ASSERT_EQ(host.images.size(), 2u);
     EXPECT_EQ(host.images[0].rgba[0], 0xFF);
     EXPECT_EQ(host.images[1].rgba[0], 0x01) << "the default of register 1 again";

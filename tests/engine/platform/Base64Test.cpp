@@ -9,10 +9,7 @@
 namespace corvantix {
 namespace {
 
-std::vector<std::uint8_t> bytes(std::string_view text)
-{
-    return {text.begin(), text.end()};
-}
+std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 TEST(Base64Test, EncodesWithPadding)
 {

@@ -23,11 +23,6 @@ using namespace std::chrono_literals;
 constexpr auto kTimeout = 60s;
 const std::vector<std::string> kEnvironment{"PATH=/usr/bin:/bin", "TERM=xterm-256color"};
 
-std::span<const std::uint8_t> bytesOf(std::string_view text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 class HeadlessTerminalTest : public ::testing::Test {
 protected:
     void make(int cols = 80, int rows = 25)

@@ -1,83 +1,40 @@
 // Runs the built vtrun tool and checks what it prints and how it exits.
+#include "engine/tools/ToolRun.h"
+
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <fcntl.h>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-#include "engine/platform/ScratchFolder.h"
-
-extern char** environ;
-
 namespace {
 
-
-struct ToolResult {
-    int exitCode = -1; // -1: did not exit normally
-    std::string out;
-    std::string err;
-};
-
-using corvantix::readFile;
+using corvantix::test::shellWord;
+using ToolResult = corvantix::test::ToolRun;
 
 class VtrunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(scratch.valid());
-        const char* tools = std::getenv("HALVOREN_TOOLS_DIR");
-        tool = std::string(tools != nullptr ? tools : HALVOREN_TOOLS_DIR) + "/vtrun";
         ASSERT_EQ(::access(tool.c_str(), X_OK), 0) << tool;
     }
 
     ToolResult run(const std::vector<std::string>& arguments)
     {
-        const std::string outPath = (directory / "out").string();
-        const std::string errPath = (directory / "err").string();
-        std::vector<std::string> all{tool};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& argument : all)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = 0;
-        const int spawned = ::posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ToolResult result;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << tool;
-            return result;
-        }
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (WIFEXITED(status))
-            result.exitCode = WEXITSTATUS(status);
-        result.out = readFile(outPath);
-        result.err = readFile(errPath);
-        return result;
+        std::string command = shellWord(tool);
+        for (const std::string& argument : arguments)
+            command += " " + shellWord(argument);
+        return corvantix::test::runShell(command + " < /dev/null");
     }
 
     corvantix::ScratchFolder scratch;
     const std::filesystem::path directory = scratch.path;
-    std::string tool;
+    const std::string tool = corvantix::test::toolPath("vtrun");
 };
 
 TEST_F(VtrunTest, PrintsTheFinalScreenAndExitsWithTheProgramsStatus)

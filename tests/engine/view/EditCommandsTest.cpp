@@ -17,10 +17,7 @@ struct ItemCase {
     bool enabled;
 };
 
-void PrintTo(const ItemCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const ItemCase& c, std::ostream* out) { *out << c.name; }
 
 class MenuValidation : public ::testing::TestWithParam<ItemCase> {};
 

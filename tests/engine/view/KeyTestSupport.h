@@ -122,10 +122,7 @@ constexpr const char* alternateScreen = "\x1b[?1049h";
 constexpr const char* applicationCursor = "\x1b[?1h";
 constexpr const char* applicationKeypad = "\x1b=";
 
-inline std::string pushFlags(int flags)
-{
-    return "\x1b[>" + std::to_string(flags) + "u";
-}
+inline std::string pushFlags(int flags) { return "\x1b[>" + std::to_string(flags) + "u"; }
 
 // One terminal, handler and sink per case.
 struct Harness {

@@ -18,10 +18,7 @@ struct ParameterCase {
     std::optional<LinkParameters> expected;
 };
 
-void PrintTo(const ParameterCase& c, std::ostream* out)
-{
-    *out << c.name << " \"" << c.payload << '"';
-}
+void PrintTo(const ParameterCase& c, std::ostream* out) { *out << c.name << " \"" << c.payload << '"'; }
 
 struct ClickCase {
     const char* name;
@@ -32,10 +29,7 @@ struct ClickCase {
     std::optional<std::string> opens;
 };
 
-void PrintTo(const ClickCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const ClickCase& c, std::ostream* out) { *out << c.name; }
 
 struct TargetCase {
     const char* name;
@@ -43,10 +37,7 @@ struct TargetCase {
     std::optional<LinkTarget> expected;
 };
 
-void PrintTo(const TargetCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const TargetCase& c, std::ostream* out) { *out << c.name; }
 
 namespace {
 
@@ -137,10 +128,7 @@ TEST_P(LinkTargets, ResolveToAUrlOrAnExistingFile)
     EXPECT_EQ(resolveLinkTarget(GetParam().link, std::string("/home/u"), exists), GetParam().expected);
 }
 
-LinkTarget file(const char* path)
-{
-    return LinkTarget{LinkTarget::Kind::file, path};
-}
+LinkTarget file(const char* path) { return LinkTarget{LinkTarget::Kind::file, path}; }
 
 INSTANTIATE_TEST_SUITE_P(
     Links, LinkTargets,

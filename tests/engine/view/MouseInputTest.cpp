@@ -22,10 +22,7 @@ struct DispositionCase {
     Disposition expected;
 };
 
-void PrintTo(const DispositionCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const DispositionCase& c, std::ostream* out) { *out << c.name; }
 
 class PointerDispositionTable : public ::testing::TestWithParam<DispositionCase> {};
 

@@ -28,10 +28,7 @@ struct SearchCase {
     std::vector<Step> steps;
 };
 
-void PrintTo(const SearchCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.name; }
 
 namespace {
 

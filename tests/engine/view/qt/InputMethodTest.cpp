@@ -37,8 +37,6 @@ struct ComposingView : testing::ViewFixture {
     QWidget* overlay() const { return view.findChild<QWidget*>(QStringLiteral("markedTextOverlay")); }
 };
 
-// ---------------------------------------------------------------- Composition and commit
-
 TEST(InputMethod, PreeditIsShownAndNotSentThenTheCommitIsSent)
 {
     ComposingView c;
@@ -101,8 +99,6 @@ TEST(InputMethod, CommitDoesNotReuseTheLastKey)
     EXPECT_FALSE(c.view.keyboard->pendingKittyKeyEvent);
 }
 
-// ---------------------------------------------------------------- Paste
-
 TEST(InputMethod, PasteIsSentUnchangedOrBracketed)
 {
     ComposingView c;
@@ -159,8 +155,6 @@ TEST(InputMethod, PasteUnderKittyFlags)
     plain.view.insertText("ab", true);
     EXPECT_EQ(plain.delegate.sent, "ab");
 }
-
-// ---------------------------------------------------------------- Ranges and queries
 
 TEST(InputMethod, MarkedTextPieces)
 {
@@ -230,8 +224,6 @@ TEST(InputMethod, QueriesDescribeTheCaretAndOfferNoText)
     EXPECT_EQ(actual, (TextRange{3, 2}));
 }
 
-// ---------------------------------------------------------------- The overlay
-
 // What the overlay itself paints, on a transparent image.
 QImage rendered(QWidget& widget)
 {
@@ -242,10 +234,7 @@ QImage rendered(QWidget& widget)
 }
 
 // Whether anything was painted at a pixel of the overlay.
-bool painted(const QImage& image, int x, int y)
-{
-    return qAlpha(image.pixel(x, y)) != 0;
-}
+bool painted(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)) != 0; }
 
 TEST(InputMethod, OverlayStartsAtTheCaretAndWrapsToTheLeftEdge)
 {

@@ -36,8 +36,6 @@ struct MouseView : testing::ViewFixture {
     std::string sent() const { return delegate.sent; }
 };
 
-// ---------------------------------------------------------------- Reports
-
 struct EncodingCase {
     const char* name;
     const char* modes;
@@ -45,10 +43,7 @@ struct EncodingCase {
     const char* release;
 };
 
-void PrintTo(const EncodingCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const EncodingCase& c, std::ostream* out) { *out << c.name; }
 
 class ClickReport : public ::testing::TestWithParam<EncodingCase> {};
 
@@ -93,8 +88,6 @@ TEST(MouseView, ShiftSelectsLocallyUnlessTheProgramCapturesIt)
     f.click(1, 0, Qt::ShiftModifier);
     EXPECT_EQ(f.delegate.sends, (std::vector<std::string>{"\x1b[<4;2;1M", "\x1b[<4;2;1m"}));
 }
-
-// ---------------------------------------------------------------- Local selection
 
 TEST(MouseView, DoubleAndTripleClicksSelectWordsAndRows)
 {
@@ -190,8 +183,6 @@ TEST(MouseView, DoubleClickOnAPromptSelectsAWordAndNeverMovesTheCursor)
     EXPECT_EQ(f.sent(), left);
 }
 
-// ---------------------------------------------------------------- Wheel
-
 TEST(MouseView, WheelOnTheAlternateScreenSendsArrowKeys)
 {
     MouseView f;
@@ -229,8 +220,6 @@ TEST(MouseView, WheelScrollsTheHistoryAndTouchpadDeltasAccumulate)
     f.wheel(QPoint(0, -360));
     EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom);
 }
-
-// ---------------------------------------------------------------- Clipboard
 
 TEST(MouseView, CopyAndPasteGoThroughTheClipboard)
 {

@@ -26,12 +26,7 @@ struct ClockedView : testing::ViewFixture {
     ClockedView() : ViewFixture(QRect()) { view.cellDimension = CellDimension{8, 17}; }
 };
 
-int expectedRows(TerminalView& view, int height)
-{
-    return static_cast<int>(height / view.cellDimension->height);
-}
-
-// ---------------------------------------------------------------- Construction and the grid
+int expectedRows(TerminalView& view, int height) { return static_cast<int>(height / view.cellDimension->height); }
 
 TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
 {
@@ -131,8 +126,6 @@ TEST(TerminalViewGrid, WithoutADelegateEventsAreDropped)
     EXPECT_EQ(view.terminal->terminalTitle, "title");
 }
 
-// ---------------------------------------------------------------- Redraw timing
-
 TEST(TerminalViewRedraw, OutputWithinTheInputWindowIsDrawnAtOnce)
 {
     ClockedView fixture;
@@ -212,8 +205,6 @@ TEST(TerminalViewRedraw, SynchronizedOutputQueuesNothingUntilItEnds)
     // The end of synchronized output reports the scroll position.
     EXPECT_FALSE(fixture.delegate.positions.empty());
 }
-
-// ---------------------------------------------------------------- Scrolling
 
 void fillLines(TerminalView& view, int count)
 {
@@ -337,8 +328,6 @@ TEST(TerminalViewScroll, ScrollbackChangesReportThePosition)
     EXPECT_EQ(view.terminal->buffer->lines().count(), 25 + 20);
 }
 
-// ---------------------------------------------------------------- Window reports
-
 TEST(TerminalViewCallbacks, WindowReportsAtScaleTwo)
 {
     ManualMainQueue queue;
@@ -366,8 +355,6 @@ TEST(TerminalViewCallbacks, WindowReportsAtScaleTwo)
     view.terminalDelegate = nullptr;
 }
 
-// ---------------------------------------------------------------- Bell
-
 TEST(TerminalViewCallbacks, BellStylesSoundBeforeTheFlash)
 {
     RecordingViewDelegate delegate;
@@ -394,8 +381,6 @@ TEST(TerminalViewCallbacks, BellStylesSoundBeforeTheFlash)
     EXPECT_TRUE(testing::waitUntil([&] { return flashes() == 0; }, 3000));
     view.terminalDelegate = nullptr;
 }
-
-// ---------------------------------------------------------------- Colours
 
 TEST(TerminalViewColors, PaletteChangesDropOnlyTheSlotsTheyName)
 {
@@ -517,8 +502,6 @@ TEST(TerminalViewColors, InstallColorsTakesOnlyFullPalettes)
     EXPECT_EQ(view.terminal->installedColors, sixteen);
     EXPECT_EQ(view.mapColor(Attribute::Color::ansi256(3), true, false, true), nsColorFromTerminalColor(Color(4, 5, 6)));
 }
-
-// ---------------------------------------------------------------- Other callbacks
 
 TEST(TerminalViewCallbacks, ForwardedEvents)
 {

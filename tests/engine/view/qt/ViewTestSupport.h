@@ -23,10 +23,7 @@
 
 namespace corvantix::testing {
 
-inline std::string text(std::span<const std::uint8_t> bytes)
-{
-    return std::string(bytes.begin(), bytes.end());
-}
+inline std::string text(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Runs the event loop until the condition holds or the time is up.
 template <typename Condition>
