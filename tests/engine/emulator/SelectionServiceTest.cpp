@@ -9,10 +9,7 @@
 
 namespace corvantix {
 
-void PrintTo(const Position& position, std::ostream* out)
-{
-    *out << "(" << position.col << ", " << position.row << ")";
-}
+void PrintTo(const Position& position, std::ostream* out) { *out << "(" << position.col << ", " << position.row << ")"; }
 
 namespace {
 
@@ -40,9 +37,9 @@ TEST(SelectionService, DoubleClickSelectsTheWordRunOrBracketedSpan)
         auto selection = std::make_shared<SelectionService>(terminal.get());
         terminal->registerSelection(selection);
         selection->selectWordAt(c.col, c.row, *terminal->buffer);
-        EXPECT_TRUE(selection->active());
-        EXPECT_EQ(selection->start, c.start);
-        EXPECT_EQ(selection->end, c.end);
+        EXPECT_TRUE(selection->active() && selection->start == c.start && selection->end == c.end)
+            << c.name << ": " << ::testing::PrintToString(selection->start) << " to "
+            << ::testing::PrintToString(selection->end);
     }
 }
 

@@ -146,8 +146,8 @@ struct ScreenCase {
     std::vector<std::string> screen;
     int top = 0, bottom = -1;  // scroll region; -1: the last row
     int left = -1, right = -1; // margins; -1: margin mode off
-    std::optional<CursorPosition> end;
-    std::string modes;
+    std::optional<CursorPosition> end = std::nullopt;
+    std::string modes = {};
 };
 
 inline void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.name; }

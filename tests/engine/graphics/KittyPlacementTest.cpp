@@ -123,7 +123,9 @@ TEST_P(KittyCrop, CutsTheSourceRectangle)
     ASSERT_EQ(f.delegate.made.size(), 1u);
     EXPECT_EQ(f.delegate.made[0].width, GetParam().width);
     EXPECT_EQ(f.delegate.made[0].height, GetParam().height);
-    if (!GetParam().rgba.empty()) EXPECT_EQ(f.delegate.made[0].rgba, GetParam().rgba);
+    if (!GetParam().rgba.empty()) {
+        EXPECT_EQ(f.delegate.made[0].rgba, GetParam().rgba);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rectangles, KittyCrop,

@@ -76,8 +76,9 @@ TEST_P(LinkClicks, OpenOnlyWhatTheModeAllows)
         highlight = hoverLinkRanges(*terminal, c.mode, true, c.col, 0);
     const std::optional<LinkParameters> opened = linkAt(*terminal, c.mode, highlight, c.col, 0, c.commandHeld);
     ASSERT_EQ(opened.has_value(), c.opens.has_value());
-    if (opened)
+    if (opened) {
         EXPECT_EQ(opened->link, *c.opens);
+    }
 }
 
 constexpr auto hover = LinkHighlightMode::hover;
