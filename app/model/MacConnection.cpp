@@ -1,5 +1,6 @@
 #include "model/MacConnection.h"
 
+#include "model/AssignAndNotify.h"
 #include "model/Prefs.h"
 #include "remote/ShellQuote.h"
 
@@ -14,16 +15,6 @@
 namespace halvoren {
 
 namespace {
-
-// Assigns and notifies only when the value changes.
-template <typename T, typename Signal>
-void assign(MacConnection* connection, T& field, const T& value, Signal signal)
-{
-    if (field == value)
-        return;
-    field = value;
-    Q_EMIT(connection->*signal)();
-}
 
 QCollator nameCollator()
 {

@@ -1,5 +1,6 @@
 #include "model/MacModel.h"
 
+#include "model/AssignAndNotify.h"
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "remote/MacTab.h"
@@ -15,16 +16,6 @@
 namespace halvoren {
 
 namespace {
-
-// Assigns and notifies only when the value changes.
-template <typename T, typename Signal>
-void assign(MacModel* model, T& field, const T& value, Signal signal)
-{
-    if (field == value)
-        return;
-    field = value;
-    Q_EMIT(model->*signal)();
-}
 
 MacProject projectIn(const QString& folder, const QString& name)
 {
