@@ -283,6 +283,8 @@ bool SearchEngine::prepare(Query& query, const std::string& term, const SearchOp
     query.options = options;
     if (query.term16.empty())
         return false;
+    // Every search starts from the screen as it is now.
+    lineCache.validate();
     if (options.regex) {
         UErrorCode status = U_ZERO_ERROR;
         UParseError parseError{};
@@ -559,9 +561,6 @@ std::optional<SearchResult> SearchEngine::findNext(const std::string& term, cons
                                                    const std::optional<std::string>& previousTerm,
                                                    const std::optional<SearchSelection>& selection)
 {
-    if (term.empty())
-        return std::nullopt;
-    lineCache.validate();
     Query query;
     if (!prepare(query, term, options))
         return std::nullopt;
@@ -587,9 +586,6 @@ std::optional<SearchResult> SearchEngine::findPrevious(const std::string& term, 
                                                        const std::optional<std::string>& previousTerm,
                                                        const std::optional<SearchSelection>& selection)
 {
-    if (term.empty())
-        return std::nullopt;
-    lineCache.validate();
     Query query;
     if (!prepare(query, term, options))
         return std::nullopt;
@@ -628,9 +624,8 @@ std::optional<SearchResult> SearchEngine::findPrevious(const std::string& term, 
 std::optional<SearchResult> SearchEngine::findFrom(const std::string& term, int row, int col,
                                                    const SearchOptions& options)
 {
-    if (term.empty() || col > terminal.cols)
+    if (col > terminal.cols)
         return std::nullopt;
-    lineCache.validate();
     Query query;
     if (!prepare(query, term, options))
         return std::nullopt;
@@ -643,9 +638,8 @@ std::optional<SearchResult> SearchEngine::findFrom(const std::string& term, int 
 std::vector<SearchResult> SearchEngine::findAll(const std::string& term, const SearchOptions& options, int maxCount)
 {
     std::vector<SearchResult> results;
-    if (term.empty() || maxCount <= 0)
+    if (maxCount <= 0)
         return results;
-    lineCache.validate();
     Query query;
     if (!prepare(query, term, options))
         return results;
