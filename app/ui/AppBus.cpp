@@ -1,0 +1,11 @@
+#include "ui/AppBus.h"
+
+namespace halvoren {
+
+AppBus& AppBus::shared()
+{
+    static AppBus* bus = new AppBus;
+    return *bus;
+}
+
+} // namespace halvoren

@@ -1,0 +1,20 @@
+// Symbols drawn with the painter: the desktop's icon themes are absent on many machines, and
+// every symbol the views use is a simple shape. Names follow the symbol names the views use
+// ("folder", "folder.fill", "star.fill", "chevron.right", "eye.slash", "wifi.exclamationmark",
+// "arrow.clockwise", "server.rack", "xmark", "trash", "paperclip", "arrow.up", "plus", "minus",
+// "gearshape", "text.bubble", "command", "sidebar.left"); an unknown name draws nothing.
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QRectF>
+#include <QStringView>
+
+class QPainter;
+
+namespace halvoren {
+
+void paintSymbol(QPainter& painter, QStringView name, const QRectF& box, const QColor& color);
+QIcon symbolIcon(QStringView name, const QColor& color, int pixelSize = 16);
+
+} // namespace halvoren
