@@ -1,0 +1,182 @@
+// A program of ours started on the test's X server (tests/with-xvfb) with a home of its own,
+// driven with xdotool as a user would: its window found and focused, lines typed, closed as a
+// window manager closes it. Every wait is a generous poll; nothing here asserts speed.
+#pragma once
+
+#include "support/Poll.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace halvoren::test {
+
+struct CommandResult {
+    bool ok = false;
+    std::string output;
+};
+
+// Runs a shell command line; its standard output and whether it exited with 0.
+inline CommandResult runCommand(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        result.output += buffer;
+    result.ok = ::pclose(pipe) == 0;
+    return result;
+}
+
+inline std::string readWholeFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Alive and not a zombie waiting for a parent that does not reap it.
+inline bool processRuns(pid_t pid)
+{
+    if (::kill(pid, 0) != 0)
+        return errno != ESRCH;
+    const std::string stat = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+// What a window manager sends when the user closes a window.
+inline bool sendDeleteWindow(unsigned long window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent != 0;
+}
+
+class XApplication {
+public:
+    static constexpr std::chrono::seconds patience{60};
+
+    // Each poll may start xdotool: a tenth of a second apart.
+    static bool pollUntil(const std::function<bool()>& condition)
+    {
+        return test::pollUntil(condition, patience, std::chrono::milliseconds(100));
+    }
+
+    XApplication()
+    {
+        char pattern[] = "/tmp/halvoren-x-XXXXXX";
+        if (::mkdtemp(pattern) != nullptr)
+            home = pattern;
+    }
+    ~XApplication()
+    {
+        if (pid > 0 && !exited && ::kill(pid, SIGKILL) == 0)
+            ::waitpid(pid, nullptr, 0);
+        std::error_code ignored;
+        std::filesystem::remove_all(home, ignored);
+    }
+    XApplication(const XApplication&) = delete;
+    XApplication& operator=(const XApplication&) = delete;
+
+    // Fails the test with one line when the X server or xdotool is missing.
+    static void requireDisplay()
+    {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run on an X server (tests/with-xvfb)";
+        ASSERT_TRUE(runCommand("command -v xdotool").ok) << "xdotool is missing; install the Debian package xdotool";
+    }
+
+    // Starts `program` with this home, SHELL=/bin/sh and `extra` ("NAME=value") in the
+    // environment, and waits for its first visible window, which it then focuses (no window
+    // manager gives it the focus).
+    void open(const std::string& program, const std::vector<std::string>& extra = {})
+    {
+        ASSERT_FALSE(home.empty());
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view text(*entry);
+            if (!text.starts_with("SHELL=") && !text.starts_with("HOME=") && !text.starts_with("ENV="))
+                environment.emplace_back(text);
+        }
+        environment.push_back("SHELL=/bin/sh");
+        environment.push_back("HOME=" + home.string());
+        environment.push_back("QT_QPA_PLATFORM=xcb");
+        environment.insert(environment.end(), extra.begin(), extra.end());
+        std::vector<char*> envp;
+        for (std::string& entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::string path = program;
+        char* argv[] = {path.data(), nullptr};
+        ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
+        ASSERT_TRUE(pollUntil([&] {
+            if (hasExited())
+                return true;
+            const CommandResult found = runCommand("xdotool search --onlyvisible --pid " + std::to_string(pid));
+            window = found.output.substr(0, found.output.find('\n'));
+            return found.ok && !window.empty();
+        })) << "no window appeared";
+        ASSERT_FALSE(exited) << "the program ended at start, status " << status;
+        focus(window);
+    }
+
+    void focus(const std::string& target)
+    {
+        ASSERT_TRUE(pollUntil([&] {
+            runCommand("xdotool windowfocus " + target);
+            const CommandResult focused = runCommand("xdotool getwindowfocus");
+            return focused.ok && focused.output.substr(0, focused.output.find('\n')) == target;
+        })) << "the window never took the focus";
+    }
+
+    // The program has exited (reaped here, its status kept).
+    bool hasExited()
+    {
+        exited = exited || ::waitpid(pid, &status, WNOHANG) == pid;
+        return exited;
+    }
+
+    static bool typeLine(const std::string& text)
+    {
+        return runCommand("xdotool type --delay 20 '" + text + "'").ok && runCommand("xdotool key Return").ok;
+    }
+
+    std::filesystem::path home;
+    std::string window;
+    pid_t pid = -1;
+    bool exited = false;
+    int status = 0;
+};
+
+} // namespace halvoren::test
