@@ -42,7 +42,6 @@ KeyBar::KeyBar(QWidget* parent)
 
     auto* row = new QWidget;
     row->setObjectName(QStringLiteral("keyRow"));
-    row->setAutoFillBackground(false);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
@@ -68,6 +67,8 @@ KeyBar::KeyBar(QWidget* parent)
     }
     layout->addStretch(1);
     setWidget(row);
+    // The bar's own colour shows through; setWidget turned the row's fill on.
+    row->setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     setFixedHeight(row->sizeHint().height());
 }

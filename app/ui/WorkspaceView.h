@@ -4,6 +4,8 @@
 #pragma once
 
 #include "model/MacModel.h"
+#include "ui/ComposeBar.h"
+#include "ui/TerminalHost.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -11,11 +13,9 @@
 namespace halvoren {
 
 class BannerOverlay;
-class ComposeBar;
 class MacUpdate;
 class StatusBars;
 class TabBar;
-class TerminalHost;
 class UpdateBar;
 
 // The placeholder of the terminal area while no tab is active.
