@@ -8,6 +8,14 @@ MacUpdate& MacUpdate::shared()
     return *update;
 }
 
+void MacUpdate::setAvailable(const std::optional<Available>& value)
+{
+    if (availableValue == value)
+        return;
+    availableValue = value;
+    Q_EMIT availableChanged();
+}
+
 void MacUpdate::setDismissed(bool value)
 {
     if (dismissedValue == value)

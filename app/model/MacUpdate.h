@@ -26,6 +26,7 @@ public:
     static MacUpdate& shared();
 
     const std::optional<Available>& available() const { return availableValue; }
+    void setAvailable(const std::optional<Available>& value);
     bool dismissed() const { return dismissedValue; }
     void setDismissed(bool value);
 

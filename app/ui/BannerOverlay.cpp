@@ -1,0 +1,86 @@
+#include "ui/BannerOverlay.h"
+
+#include "model/MacModel.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+
+namespace halvoren {
+
+BannerOverlay::BannerOverlay(MacModel& model, QWidget* parent)
+    : QLabel(parent), model(model)
+{
+    setObjectName(QStringLiteral("banner"));
+    QFont callout = font();
+    callout.setPixelSize(12);
+    setFont(callout);
+    setAlignment(Qt::AlignCenter);
+    setCursor(Qt::PointingHandCursor);
+    parent->installEventFilter(this);
+    connect(&model, &MacModel::bannerChanged, this, &BannerOverlay::refresh);
+    refresh();
+}
+
+void BannerOverlay::refresh()
+{
+    const std::optional<QString>& banner = model.banner();
+    if (!banner) {
+        stopTimeout();
+        hide();
+        return;
+    }
+    setText(*banner);
+    adjustSize();
+    // A capsule: corners as round as half the height.
+    setStyleSheet(QStringLiteral("#banner { background: rgba(44, 44, 50, 220); color: white;"
+                                 " border: 1px solid rgba(255, 255, 255, 20); border-radius: %1px;"
+                                 " padding: 8px 14px; }")
+                      .arg(sizeHint().height() / 2));
+    adjustSize();
+    place();
+    show();
+    raise();
+    if (timed == banner)
+        return;
+    stopTimeout();
+    timed = banner;
+    const QPointer<MacModel> owner(&model);
+    timer = model.clock->after(timeout, this, [owner, text = *banner] {
+        // Someone may have put another text, or none, meanwhile: that one stays.
+        if (owner && owner->banner() == text)
+            owner->setBanner(std::nullopt);
+    });
+}
+
+void BannerOverlay::stopTimeout()
+{
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+    }
+    timer = nullptr;
+    timed.reset();
+}
+
+void BannerOverlay::place()
+{
+    const QWidget* area = parentWidget();
+    const int w = std::min(width(), std::max(area->width() - 24, 0));
+    resize(w, height());
+    move((area->width() - w) / 2, area->height() - lift - height());
+}
+
+void BannerOverlay::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    model.setBanner(std::nullopt);
+}
+
+bool BannerOverlay::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        place();
+    return QLabel::eventFilter(watched, event);
+}
+
+} // namespace halvoren

@@ -1,0 +1,60 @@
+// The strip above the tab bar announcing a newer release, with its notes, a download button
+// and a close button. Shown while a release is known and the user has not closed the strip.
+#pragma once
+
+#include <QFont>
+#include <QLabel>
+#include <QPushButton>
+#include <QStringList>
+#include <QToolButton>
+#include <QWidget>
+
+namespace halvoren {
+
+class MacUpdate;
+
+// The first `maxLines` lines of `text` laid out at `width`; when more would follow, the last
+// kept line ends with "…".
+QStringList clampLines(const QString& text, const QFont& font, qreal width, int maxLines);
+
+// A label of at most two lines that re-lays its text whenever its width changes.
+class NotesLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    static constexpr int maxLines = 2;
+
+    explicit NotesLabel(QWidget* parent = nullptr);
+    void setNotes(const QString& value);
+    const QString& notes() const { return full; }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void relayout();
+
+    QString full;
+};
+
+class UpdateBar : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit UpdateBar(MacUpdate& update, QWidget* parent = nullptr);
+
+    MacUpdate& update;
+
+    void refresh();
+
+    QLabel* const title;
+    NotesLabel* const notesLabel;
+    QPushButton* const downloadButton;
+    QToolButton* const closeButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace halvoren
