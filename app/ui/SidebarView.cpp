@@ -398,10 +398,13 @@ void SidebarView::rebuild()
     if (!servers.isEmpty())
         sections->addWidget(serversSection(servers));
     sections->addStretch(1);
-    // Lay the new rows out now so the scroll range is known before the position goes back.
+    // Lay the new rows out now, shown (a layout would only show them on the next turn), so
+    // the scroll range is known before the position goes back.
+    for (int index = 0; index < sections->count(); ++index) {
+        if (QWidget* added = sections->itemAt(index)->widget())
+            added->show();
+    }
     sections->activate();
-    content->resize(content->width(), std::max(content->sizeHint().height(), scroller->viewport()->height()));
-    bar->setRange(0, std::max(0, content->height() - scroller->viewport()->height()));
     bar->setValue(position);
 }
 
