@@ -249,7 +249,8 @@ protected:
 
     void contextMenuEvent(QContextMenuEvent* event) override
     {
-        QMenu* menu = row.makeMenu(this);
+        // Owned by the window: a rebuild of the sidebar while it is up must not close it.
+        QMenu* menu = row.makeMenu(window());
         QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
         menu->popup(event->globalPos());
     }
@@ -305,9 +306,14 @@ QList<RowMenuItem> ProjectRow::menuItems() const
     return projectRowMenu(depth, now->favorite, now->hidden, connection->link == nullptr);
 }
 
-void ProjectRow::trigger(RowAction action)
+namespace {
+
+// Runs a menu action on what the row showed. Takes no row: the sidebar may rebuild its rows
+// while a menu is up, and the chosen action must still reach the model.
+void runRowAction(RowAction action, QPointer<MacModel> model, const MacProject& project,
+                  QPointer<MacConnection> connection, const OpenProjectAction& open)
 {
-    if (!connection)
+    if (!model || !connection)
         return;
     switch (action) {
     case RowAction::divider:
@@ -317,21 +323,28 @@ void ProjectRow::trigger(RowAction action)
             open(project);
         break;
     case RowAction::openAnotherSession:
-        model.openAnotherSession(project.name, project.path, *connection);
+        model->openAnotherSession(project.name, project.path, *connection);
         break;
     case RowAction::listSessions:
-        postFolderSessions(&model, project, connection);
+        postFolderSessions(model, project, connection);
         break;
     case RowAction::toggleFavorite:
-        model.toggleFavorite(project.name, *connection);
+        model->toggleFavorite(project.name, *connection);
         break;
     case RowAction::toggleHidden:
-        model.toggleHidden(project.name, !connection->hidden().contains(project.name), *connection);
+        model->toggleHidden(project.name, !connection->hidden().contains(project.name), *connection);
         break;
     case RowAction::reveal:
         revealInFileManager(project.path);
         break;
     }
+}
+
+} // namespace
+
+void ProjectRow::trigger(RowAction action)
+{
+    runRowAction(action, &model, project, connection, open);
 }
 
 QMenu* ProjectRow::makeMenu(QWidget* parent)
@@ -342,11 +355,9 @@ QMenu* ProjectRow::makeMenu(QWidget* parent)
             menu->addSeparator();
             continue;
         }
-        const QPointer<ProjectRow> self(this);
-        menu->addAction(item.title, menu, [self, action = item.action] {
-            if (self)
-                self->trigger(action);
-        });
+        menu->addAction(item.title, menu,
+                        [action = item.action, model = QPointer<MacModel>(&model), project = project,
+                         connection = connection, open = open] { runRowAction(action, model, project, connection, open); });
     }
     return menu;
 }

@@ -145,7 +145,8 @@ protected:
     {
         if (!connection)
             return;
-        auto* menu = new QMenu(this);
+        // Owned by the window: a rebuild of the sidebar while it is up must not close it.
+        auto* menu = new QMenu(window());
         QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
         const QPointer<SidebarView> view(&sidebar);
         const QPointer<MacConnection> target = connection;

@@ -8,6 +8,8 @@
 #include "ui/AppBus.h"
 
 #include <QLabel>
+#include <QMenu>
+#include <QTest>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -221,6 +223,34 @@ TEST(ProjectRow, FavouriteAndHideActionsChangeTheConnection)
     EXPECT_EQ(w.local().favorites(), QSet<QString>{project.name});
     row.trigger(RowAction::toggleHidden);
     EXPECT_TRUE(w.local().hidden().isEmpty());
+}
+
+TEST(ProjectRow, ChevronExpandsTheLineOpensAndTheMenuOutlivesTheRow)
+{
+    SidebarWorkspace w;
+    const MacProject project = SidebarWorkspace::project(QStringLiteral("/r/web"));
+    QList<MacProject> opened;
+    QWidget window;
+    auto* row = new ProjectRow(w.model, project, w.local(), 1, [&](const MacProject& p) { opened << p; }, &window);
+    row->resize(240, row->sizeHint().height());
+    window.show();
+    const int middle = row->line()->height() / 2;
+    QTest::mouseClick(row->line(), Qt::LeftButton, {}, QPoint(rowLeadingPad(1) + 6, middle));
+    EXPECT_TRUE(w.local().expanded().contains(project.path));
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::mouseClick(row->line(), Qt::LeftButton, {}, QPoint(120, middle));
+    EXPECT_EQ(opened, QList<MacProject>{project});
+    EXPECT_EQ(row->line()->toolTip(), project.path);
+
+    // The sidebar may rebuild (and drop the row) while its menu is up.
+    QMenu* menu = row->makeMenu(&window);
+    delete row;
+    const QList<QAction*> actions = menu->actions();
+    const auto open = std::find_if(actions.cbegin(), actions.cend(),
+                                   [](const QAction* a) { return a->text() == QStringLiteral("Ouvrir"); });
+    ASSERT_NE(open, actions.cend());
+    (*open)->trigger();
+    EXPECT_EQ(opened.size(), 2);
 }
 
 TEST(RevealInFileManager, WithoutTheServiceOpensTheParentFolder)
