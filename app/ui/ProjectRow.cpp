@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
@@ -135,7 +136,7 @@ QColor withOpacity(QColor colour, double opacity)
 
 QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont font = QGuiApplication::font();
     font.setPixelSize(pixels);
     font.setWeight(weight);
     return font;

@@ -8,6 +8,7 @@
 
 #include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -30,7 +31,7 @@ const QString disconnectTitle = QStringLiteral("Déconnecter");
 
 QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont font = QGuiApplication::font();
     font.setPixelSize(pixels);
     font.setWeight(weight);
     return font;

@@ -11,6 +11,7 @@
 #include "model/MacModel.h"
 #include "ui/PickerRequest.h"
 #include "ui/ProjectRow.h"
+#include "ui/SessionPicker.h"
 
 #include <QList>
 #include <QMetaObject>
@@ -25,8 +26,6 @@ class QScrollArea;
 class QVBoxLayout;
 
 namespace halvoren {
-
-class SessionPicker;
 
 // "Cet ordinateur" for this computer, else the server's name.
 QString connectionName(const MacConnection& connection);
