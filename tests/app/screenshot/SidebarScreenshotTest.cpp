@@ -10,16 +10,12 @@
 #include "ui/Palette.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
-#include <QPixmap>
-#include <QThread>
+#include <QTest>
 #include <QToolButton>
-#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -30,25 +26,6 @@
 namespace halvoren {
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition, int milliseconds = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-bool near(QRgb pixel, const QColor& colour, int tolerance)
-{
-    return std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
-        && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
-}
-
 // Pixels of `image` inside `area` within `tolerance` of `colour` in every channel.
 int countNear(const QImage& image, const QRect& area, const QColor& colour, int tolerance = 16)
 {
@@ -56,19 +33,11 @@ int countNear(const QImage& image, const QRect& area, const QColor& colour, int 
     const QRect inside = area.intersected(image.rect());
     for (int y = inside.top(); y <= inside.bottom(); ++y) {
         for (int x = inside.left(); x <= inside.right(); ++x)
-            count += near(image.pixel(x, y), colour, tolerance) ? 1 : 0;
-    }
-    return count;
-}
-
-// Pixels clearly brighter than the sidebar's background: drawn text.
-int countText(const QImage& image, const QRect& area)
-{
-    int count = 0;
-    const QRect inside = area.intersected(image.rect());
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            count += qGray(image.pixel(x, y)) > 110 ? 1 : 0;
+        {
+            const QRgb pixel = image.pixel(x, y);
+            count += std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
+                && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+        }
     }
     return count;
 }
@@ -78,16 +47,11 @@ bool symbolsDrawn()
 {
     QImage probe(16, 16, QImage::Format_ARGB32);
     probe.fill(Qt::transparent);
+    const QImage blank = probe;
     QPainter painter(&probe);
     paintSymbol(painter, u"star.fill", QRectF(0, 0, 16, 16), Qt::white);
     painter.end();
-    for (int y = 0; y < probe.height(); ++y) {
-        for (int x = 0; x < probe.width(); ++x) {
-            if (qAlpha(probe.pixel(x, y)) > 0)
-                return true;
-        }
-    }
-    return false;
+    return probe != blank;
 }
 
 ProjectRow* rowOf(const SidebarView& sidebar, const QString& name)
@@ -116,8 +80,7 @@ TEST(SidebarScreenshot, FavouriteHiddenProjectAndDirtyRepository)
     SidebarView sidebar(w.model);
     sidebar.setFixedSize(260, 180);
     sidebar.show();
-    ASSERT_TRUE(waitUntil([&] { return sidebar.windowHandle() && sidebar.windowHandle()->isExposed(); }));
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sidebar));
 
     const auto* group = sidebar.findChild<QToolButton*>(QStringLiteral("hiddenGroup"));
     ASSERT_NE(group, nullptr);
@@ -139,8 +102,6 @@ TEST(SidebarScreenshot, FavouriteHiddenProjectAndDirtyRepository)
     // The orange mark of uncommitted changes, on the dirty repository's line only.
     EXPECT_GE(countNear(image, lineArea(dirty), dirtyMarkColor()), 3);
     EXPECT_EQ(countNear(image, lineArea(favourite), dirtyMarkColor()), 0);
-    // The group's title is drawn.
-    EXPECT_GT(countText(image, QRect(group->mapTo(&sidebar, QPoint()), group->size())), 20);
     // The star is the only amber on the favourite's line (it is neither open nor active).
     if (symbolsDrawn()) {
         EXPECT_GE(countNear(image, lineArea(favourite), accentAmberColor(), 24), 6);

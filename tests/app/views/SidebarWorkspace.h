@@ -1,5 +1,5 @@
 // A workspace model for the sidebar's tests: private preferences, no desktop notifications,
-// and a fake host whose scripts and folder listings answer from tables (nothing runs).
+// and a fake host answering every script from `answer` and every folder as empty.
 #pragma once
 
 #include "model/MacModel.h"
@@ -9,18 +9,10 @@
 #include "remote/MacTab.h"
 #include "remote/SessionNaming.h"
 
-#include <QDBusConnection>
-
-#include <functional>
-#include <memory>
-
 namespace halvoren::test {
 
 template <typename T>
-Task<T> answered(T value)
-{
-    co_return value;
-}
+Task<T> answered(T value) { co_return value; }
 
 struct SidebarWorkspace {
     TempFolder folder;
@@ -28,7 +20,6 @@ struct SidebarWorkspace {
     Prefs prefs{store};
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
-    // The host's answer to every script (the session listing among them).
     std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
 
     SidebarWorkspace()
@@ -36,32 +27,26 @@ struct SidebarWorkspace {
         model.runScript = [this](MacConnection&, QString script, double) { return answered(answer(script)); };
         model.listFolders = [](MacConnection&, QString) { return answered(std::optional<QStringList>(QStringList{})); };
     }
-
     MacConnection& local() { return *model.localConnection(); }
-
-    MacConnection& server(const QString& id, const QString& name = QStringLiteral("srv"),
-                          const QString& root = QStringLiteral("~/projets"))
+    static MacProfile profile(const QString& id, const QString& name = {}, const QString& root = {})
     {
-        MacProfile profile;
-        profile.id = id;
-        profile.name = name;
-        profile.projectsRoot = root;
-        auto* connection = new MacConnection(std::make_shared<SSHLink>(profile));
-        model.appendConnection(connection);
-        return *connection;
+        MacProfile made;
+        made.id = id;
+        made.name = name;
+        made.projectsRoot = root;
+        return made;
     }
-
-    static MacProject project(const QString& path)
+    MacConnection& server(const QString& id, const QString& name = {}, const QString& root = {})
     {
-        return MacProject{path.section(u'/', -1), path, tmuxSessionName(path)};
+        model.appendConnection(new MacConnection(std::make_shared<SSHLink>(profile(id, name, root))));
+        return *model.connections().back();
     }
-
+    static MacProject project(const QString& path) { return {path.section(u'/', -1), path, tmuxSessionName(path)}; }
     // A tab of the project at the end of the list; never started.
     MacTab& open(MacConnection& connection, const MacProject& shown)
     {
-        MacTab* tab = model.makeTab(connection, shown);
-        model.insertTab(tab, model.tabs().size());
-        return *tab;
+        model.insertTab(model.makeTab(connection, shown), model.tabs().size());
+        return *model.tabs().back();
     }
 };
 
