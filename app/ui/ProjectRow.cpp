@@ -1,0 +1,366 @@
+#include "ui/ProjectRow.h"
+
+#include "remote/MacTab.h"
+#include "ui/AppBus.h"
+#include "ui/Icons.h"
+#include "ui/Palette.h"
+#include "ui/PickerRequest.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace halvoren {
+
+ProjectRowState projectRowState(const MacModel& model, const MacProject& project, const MacConnection& connection,
+                                int depth)
+{
+    ProjectRowState state;
+    state.expanded = connection.expanded().contains(project.path);
+    state.open = model.isProjectOpen(project.session, connection);
+    state.favorite = depth == 0 && connection.favorites().contains(project.name);
+    state.hidden = connection.hidden().contains(project.name);
+    const MacTab* active = model.activeTab();
+    state.active = active != nullptr && active->connId == connection.id && active->project.session == project.session;
+    state.attention = std::any_of(model.tabs().cbegin(), model.tabs().cend(), [&](const MacTab* tab) {
+        return tab->connId == connection.id && tab->project.session == project.session && tab->attention();
+    });
+    const auto git = connection.gitInfo().constFind(project.path);
+    if (git != connection.gitInfo().cend())
+        state.git = *git;
+    return state;
+}
+
+StateDot stateDot(const ProjectRowState& state)
+{
+    if (state.attention)
+        return StateDot::attention;
+    return state.open ? StateDot::live : StateDot::none;
+}
+
+QString folderSymbol(const ProjectRowState& state)
+{
+    return state.open ? QStringLiteral("folder.fill") : QStringLiteral("folder");
+}
+
+QList<RowMenuItem> projectRowMenu(int depth, bool favorite, bool hidden, bool local)
+{
+    QList<RowMenuItem> items{
+        {RowAction::open, QStringLiteral("Ouvrir")},
+        {RowAction::openAnotherSession, QStringLiteral("Ouvrir une autre session ici")},
+        {RowAction::listSessions, QStringLiteral("Sessions de ce dossier…")},
+    };
+    if (depth == 0) {
+        items.append({RowAction::divider, {}});
+        items.append({RowAction::toggleFavorite,
+                      favorite ? QStringLiteral("Retirer des favoris") : QStringLiteral("Ajouter aux favoris")});
+        items.append({RowAction::toggleHidden, hidden ? QStringLiteral("Afficher") : QStringLiteral("Masquer")});
+    }
+    if (local) {
+        items.append({RowAction::divider, {}});
+        items.append({RowAction::reveal, QStringLiteral("Afficher dans le gestionnaire de fichiers")});
+    }
+    return items;
+}
+
+QColor dirtyMarkColor()
+{
+    return paletteColor(1.0, 0.62, 0.04);
+}
+
+void revealInFileManager(const QString& path, const QDBusConnection& bus, std::function<void(const QUrl&)> openFolder)
+{
+    if (!openFolder)
+        openFolder = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
+    const QString cleaned = QDir::cleanPath(path);
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(cleaned).absolutePath());
+    if (!bus.isConnected()) {
+        openFolder(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(cleaned).toString(QUrl::FullyEncoded)} << QString();
+    // The bus may have to start the file manager first: answer whenever it replies.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, folder, openFolder = std::move(openFolder)] {
+                         if (watcher->isError())
+                             openFolder(folder);
+                         watcher->deleteLater();
+                     });
+}
+
+Task<> postFolderSessions(QPointer<MacModel> model, MacProject project, QPointer<MacConnection> connection)
+{
+    if (!model || !connection)
+        co_return;
+    const QString connId = connection->id;
+    Task<QList<FolderSession>> listing = model->listFolderSessions(project.path, *connection);
+    QList<FolderSession> sessions = co_await std::move(listing);
+    if (!model)
+        co_return;
+    Q_EMIT AppBus::shared().showPicker(QVariant::fromValue(PickerRequest{project, connId, sessions}));
+}
+
+namespace {
+
+constexpr int lineHeight = 24;
+constexpr int spacing = 6;
+constexpr int chevronWidth = 12;
+constexpr int trailingMargin = 6;
+
+QColor primaryTextColor()
+{
+    return QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.88f);
+}
+
+QColor withOpacity(QColor colour, double opacity)
+{
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
+QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont branchFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(10);
+    return font;
+}
+
+void paintDot(QPainter& painter, QPointF centre, double diameter, const QColor& colour)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(centre, diameter / 2, diameter / 2);
+}
+
+// The painted line of a row; it reads everything through its row at each paint.
+class ProjectRowLine : public QWidget {
+public:
+    explicit ProjectRowLine(ProjectRow& row) : QWidget(&row), row(row)
+    {
+        setFixedHeight(lineHeight);
+        setToolTip(row.project.path);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    QRect chevronBox() const { return QRect(rowLeadingPad(row.depth), 0, chevronWidth, height()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const std::optional<ProjectRowState> state = row.state();
+        if (!state)
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double middle = height() / 2.0;
+
+        const QRect chevron = chevronBox();
+        painter.save();
+        painter.translate(QRectF(chevron).center());
+        if (state->expanded)
+            painter.rotate(90);
+        paintSymbol(painter, u"chevron.right", QRectF(-4.5, -4.5, 9, 9), mutedTextColor());
+        painter.restore();
+
+        int x = chevron.right() + 1 + spacing;
+        const QColor folderColour = state->open ? withOpacity(accentAmberColor(), 0.85) : mutedTextColor();
+        paintSymbol(painter, folderSymbol(*state), QRectF(x, middle - 6.5, 14, 13), folderColour);
+        x += 14 + spacing;
+        if (state->favorite) {
+            paintSymbol(painter, u"star.fill", QRectF(x, middle - 5, 10, 10), accentAmberColor());
+            x += 10 + spacing;
+        }
+
+        // From the right edge: the state dot, then the git group, then what is left for the name.
+        int right = width() - trailingMargin;
+        switch (stateDot(*state)) {
+        case StateDot::attention:
+            paintDot(painter, QPointF(right - 3.5, middle), 7, accentAmberColor());
+            right -= 7 + spacing;
+            break;
+        case StateDot::live:
+            paintDot(painter, QPointF(right - 3.0, middle), 6, liveGreenColor());
+            right -= 6 + spacing;
+            break;
+        case StateDot::none:
+            break;
+        }
+        if (state->git) {
+            const QFont font = branchFont();
+            const QFontMetrics metrics(font);
+            const int branchWidth = metrics.horizontalAdvance(state->git->branch);
+            const int groupLeft = right - branchWidth - (state->git->dirty ? 5 + 3 : 0);
+            int gx = groupLeft;
+            if (state->git->dirty) {
+                paintDot(painter, QPointF(gx + 2.5, middle), 5, dirtyMarkColor());
+                gx += 5 + 3;
+            }
+            painter.setFont(font);
+            painter.setPen(mutedTextColor());
+            painter.drawText(QRect(gx, 0, branchWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft,
+                             state->git->branch);
+            right = groupLeft - spacing;
+        }
+
+        const QFont nameFont = pixelFont(13, state->active ? QFont::DemiBold : QFont::Normal);
+        painter.setFont(nameFont);
+        painter.setPen(state->active ? accentAmberColor() : primaryTextColor());
+        const int nameWidth = std::max(0, right - x);
+        const QString name = QFontMetrics(nameFont).elidedText(row.project.name, Qt::ElideRight, nameWidth);
+        painter.drawText(QRect(x, 0, nameWidth, height()), Qt::AlignVCenter | Qt::AlignLeft, name);
+    }
+
+    void mousePressEvent(QMouseEvent* event) override { event->setAccepted(event->button() == Qt::LeftButton); }
+
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint()))
+            return;
+        if (chevronBox().contains(event->position().toPoint())) {
+            if (row.connection)
+                row.model.loadSubprojects(row.project.path, *row.connection);
+        } else if (row.open) {
+            row.open(row.project);
+        }
+    }
+
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        // Owned by the window: a rebuild of the sidebar while it is up must not close it.
+        QMenu* menu = row.makeMenu(window());
+        QObject::connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+        menu->popup(event->globalPos());
+    }
+
+private:
+    ProjectRow& row;
+};
+
+} // namespace
+
+ProjectRow::ProjectRow(MacModel& model, MacProject project, MacConnection& connection, int depth,
+                       OpenProjectAction open, QWidget* parent)
+    : QWidget(parent), model(model), project(std::move(project)), connection(&connection), depth(depth),
+      open(std::move(open))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    lineWidget = new ProjectRowLine(*this);
+    layout->addWidget(lineWidget);
+    if (!connection.expanded().contains(this->project.path))
+        return;
+    const auto listed = connection.subprojects().constFind(this->project.path);
+    // Not listed yet: only the turned chevron tells that the listing is on its way.
+    if (listed == connection.subprojects().cend())
+        return;
+    for (const MacProject& child : *listed)
+        layout->addWidget(new ProjectRow(model, child, connection, depth + 1, this->open, this));
+    if (listed->isEmpty()) {
+        auto* empty = new QLabel(QStringLiteral("Aucun sous-dossier"), this);
+        empty->setObjectName(QStringLiteral("emptySubfolders"));
+        empty->setFont(pixelFont(11));
+        QPalette colours = empty->palette();
+        colours.setColor(QPalette::WindowText, mutedTextColor());
+        empty->setPalette(colours);
+        empty->setContentsMargins(emptySubfoldersIndent(depth), 2, 0, 2);
+        layout->addWidget(empty);
+    }
+}
+
+std::optional<ProjectRowState> ProjectRow::state() const
+{
+    if (!connection)
+        return std::nullopt;
+    return projectRowState(model, project, *connection, depth);
+}
+
+QList<RowMenuItem> ProjectRow::menuItems() const
+{
+    const std::optional<ProjectRowState> now = state();
+    if (!now)
+        return {};
+    return projectRowMenu(depth, now->favorite, now->hidden, connection->link == nullptr);
+}
+
+namespace {
+
+// Runs a menu action on what the row showed. Takes no row: the sidebar may rebuild its rows
+// while a menu is up, and the chosen action must still reach the model.
+void runRowAction(RowAction action, QPointer<MacModel> model, const MacProject& project,
+                  QPointer<MacConnection> connection, const OpenProjectAction& open)
+{
+    if (!model || !connection)
+        return;
+    switch (action) {
+    case RowAction::divider:
+        break;
+    case RowAction::open:
+        if (open)
+            open(project);
+        break;
+    case RowAction::openAnotherSession:
+        model->openAnotherSession(project.name, project.path, *connection);
+        break;
+    case RowAction::listSessions:
+        postFolderSessions(model, project, connection);
+        break;
+    case RowAction::toggleFavorite:
+        model->toggleFavorite(project.name, *connection);
+        break;
+    case RowAction::toggleHidden:
+        model->toggleHidden(project.name, !connection->hidden().contains(project.name), *connection);
+        break;
+    case RowAction::reveal:
+        revealInFileManager(project.path);
+        break;
+    }
+}
+
+} // namespace
+
+void ProjectRow::trigger(RowAction action)
+{
+    runRowAction(action, &model, project, connection, open);
+}
+
+QMenu* ProjectRow::makeMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    for (const RowMenuItem& item : menuItems()) {
+        if (item.action == RowAction::divider) {
+            menu->addSeparator();
+            continue;
+        }
+        menu->addAction(item.title, menu,
+                        [action = item.action, model = QPointer<MacModel>(&model), project = project,
+                         connection = connection, open = open] { runRowAction(action, model, project, connection, open); });
+    }
+    return menu;
+}
+
+} // namespace halvoren

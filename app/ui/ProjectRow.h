@@ -1,0 +1,117 @@
+// One project folder in the sidebar: a painted line (disclosure chevron, folder, favourite star,
+// name, git branch with its dirty mark, and a dot for an open session or a finished command
+// waiting for the user) and, while expanded, the rows of its sub-folders one level deeper.
+//
+// A row keeps nothing of its own: expansion, sub-folders, favourites, git state, live sessions
+// and tabs are read from the model and the connection whenever the line is drawn, so a rebuilt
+// sidebar shows exactly what the model holds. The decisions (what the line shows, which menu
+// items it offers, how far it is indented) are plain functions so they can be checked alone.
+#pragma once
+
+#include "model/MacModel.h"
+
+#include <QColor>
+#include <QDBusConnection>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QMenu;
+
+namespace halvoren {
+
+// What a click on a row (or its "Ouvrir" item) does with the project; the sidebar supplies it
+// and sub-folder rows receive the same one.
+using OpenProjectAction = std::function<void(const MacProject&)>;
+
+// What one row line shows.
+struct ProjectRowState {
+    bool expanded = false;
+    // A session of the folder is live on the host or shown by a tab of this connection.
+    bool open = false;
+    // Only ever true at depth 0.
+    bool favorite = false;
+    bool hidden = false;
+    // The active tab shows this project's session on this connection.
+    bool active = false;
+    // A tab of this connection showing the session has finished something the user has not seen.
+    bool attention = false;
+    std::optional<GitInfo> git;
+
+    friend bool operator==(const ProjectRowState&, const ProjectRowState&) = default;
+};
+
+// The dot at the end of the line: a finished command waiting outweighs a live session.
+enum class StateDot { none, attention, live };
+
+ProjectRowState projectRowState(const MacModel& model, const MacProject& project, const MacConnection& connection,
+                                int depth);
+StateDot stateDot(const ProjectRowState& state);
+// "folder.fill" for an open project, else "folder".
+QString folderSymbol(const ProjectRowState& state);
+
+enum class RowAction { divider, open, openAnotherSession, listSessions, toggleFavorite, toggleHidden, reveal };
+
+struct RowMenuItem {
+    RowAction action = RowAction::divider;
+    // Empty for a divider.
+    QString title;
+};
+
+// The context menu of a row. Favourites and hiding concern projects of a root only, and only
+// folders of this computer can be shown in the file manager.
+QList<RowMenuItem> projectRowMenu(int depth, bool favorite, bool hidden, bool local);
+
+// The dirty mark of a git repository: the desktop's orange.
+QColor dirtyMarkColor();
+
+constexpr int rowIndentStep = 14;
+// Leading space of a row line.
+constexpr int rowLeadingPad(int depth) { return depth * rowIndentStep; }
+// Leading space of "Aucun sous-dossier" under an expanded row: under its sub-rows' names.
+constexpr int emptySubfoldersIndent(int depth) { return (depth + 1) * rowIndentStep + 22; }
+
+// Shows the file or folder selected in the desktop's file manager over `bus`; when no file
+// manager answers there, opens the folder that holds it with `openFolder` (the desktop's
+// default handler when none is given). Never waits for the answer.
+void revealInFileManager(const QString& path, const QDBusConnection& bus = QDBusConnection::sessionBus(),
+                         std::function<void(const QUrl&)> openFolder = {});
+
+// Lists the folder's sessions, then always posts the session picker with them, even when
+// there are none or the listing failed. Holds the model, not any view.
+Task<> postFolderSessions(QPointer<MacModel> model, MacProject project, QPointer<MacConnection> connection);
+
+class ProjectRow : public QWidget {
+    Q_OBJECT
+
+public:
+    ProjectRow(MacModel& model, MacProject project, MacConnection& connection, int depth, OpenProjectAction open,
+               QWidget* parent = nullptr);
+
+    MacModel& model;
+    const MacProject project;
+    // Weak: a removed server's rows may outlive it until the sidebar rebuilds.
+    const QPointer<MacConnection> connection;
+    const int depth;
+    const OpenProjectAction open;
+
+    // What the line shows now; nothing once the connection is gone.
+    std::optional<ProjectRowState> state() const;
+    QList<RowMenuItem> menuItems() const;
+    // Runs one menu action (a divider does nothing).
+    void trigger(RowAction action);
+    // The context menu with one entry per item of menuItems(), owned by `parent`.
+    QMenu* makeMenu(QWidget* parent);
+    // The painted line (the row's first child); sub-rows and the empty text follow it.
+    QWidget* line() const { return lineWidget; }
+
+private:
+    QWidget* lineWidget = nullptr;
+};
+
+} // namespace halvoren
