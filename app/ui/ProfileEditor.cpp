@@ -34,11 +34,11 @@ std::optional<QString> profileProblem(const MacProfile& profile)
 
 namespace {
 
-QLabel* secondaryLabel(const QString& text, double points, QWidget* parent)
+QLabel* secondaryLabel(const QString& text, int points, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
     QFont font = label->font();
-    font.setPointSizeF(points);
+    font.setPixelSize(points);
     label->setFont(font);
     label->setWordWrap(true);
     QPalette colours = label->palette();
@@ -61,7 +61,9 @@ ProfileEditor::ProfileEditor(MacModel& model, MacProfile profile, QWidget* paren
     stack->setSpacing(14);
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Labels above their fields: beside them, the host's long label leaves its field too narrow.
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
+    form->setVerticalSpacing(6);
 
     nameField = new QLineEdit(this->profile.name, this);
     hostField = new QLineEdit(this->profile.host, this);

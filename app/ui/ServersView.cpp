@@ -60,18 +60,19 @@ QLabel* textLabel(const QString& text, const QColor& colour, const QFont& font, 
     return label;
 }
 
-QFont sized(double points, QFont::Weight weight = QFont::Normal)
+// Sizes are given in points of the look, drawn one point to one pixel.
+QFont sized(int points, QFont::Weight weight = QFont::Normal)
 {
     QFont font;
-    font.setPointSizeF(points);
+    font.setPixelSize(points);
     font.setWeight(weight);
     return font;
 }
 
-QFont monospaced(double points)
+QFont monospaced(int points)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(points);
+    font.setPixelSize(points);
     font.setWeight(QFont::Normal);
     return font;
 }
