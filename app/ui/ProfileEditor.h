@@ -32,8 +32,8 @@ class ProfileEditor : public QDialog {
 public:
     static inline const QString hostRefused = QStringLiteral(
         "Hôte refusé : il ne peut ni commencer par « - » ni contenir d'espace ou de caractère de contrôle.");
-    static inline const QString userRefused = QStringLiteral(
-        "Utilisateur refusé : il ne peut ni commencer par « - » ni contenir d'espace ou de caractère de contrôle.");
+    static inline const QString userRefused = QStringLiteral("Utilisateur refusé : il ne peut ni commencer par « - » "
+                                                             "ni contenir d'espace ou de caractère de contrôle.");
 
     ProfileEditor(MacModel& model, MacProfile profile, QWidget* parent);
 

@@ -168,7 +168,8 @@ ServersView::ServersView(MacModel& model, std::optional<QString> autoConnect, QW
     stack->setContentsMargins(20, 20, 20, 20);
 
     auto* header = new QHBoxLayout;
-    header->addWidget(textLabel(QStringLiteral("Serveurs"), palette().color(QPalette::WindowText), sized(17, QFont::DemiBold), this));
+    header->addWidget(
+        textLabel(QStringLiteral("Serveurs"), palette().color(QPalette::WindowText), sized(17, QFont::DemiBold), this));
     header->addStretch();
     addButton = plainButton(QStringLiteral("Ajouter"), this);
     addButton->setIcon(symbolIcon(u"plus", palette().color(QPalette::ButtonText)));

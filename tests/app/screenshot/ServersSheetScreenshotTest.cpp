@@ -32,8 +32,8 @@ TEST(ServersSheetScreenshot, TwoServersOneConnected)
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.windowHandle() && sheet.windowHandle()->isExposed(); }));
     sheet.quickField->clearFocus();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(corvantix::testing::matchesReference(sheet.grab().toImage(), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),
-                                                     QStringLiteral("servers-sheet")));
+    EXPECT_TRUE(corvantix::testing::matchesReference(
+        sheet.grab().toImage(), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR), QStringLiteral("servers-sheet")));
 }
 
 } // namespace

@@ -27,7 +27,10 @@ struct ServersWorkspace {
         return MacProfile{id, host, host, port, user};
     }
     // As if its silent connection had succeeded.
-    void connect(const MacProfile& profile) { model.appendConnection(new MacConnection(std::make_shared<SSHLink>(profile))); }
+    void connect(const MacProfile& profile)
+    {
+        model.appendConnection(new MacConnection(std::make_shared<SSHLink>(profile)));
+    }
     // Reads queue behind earlier writes, so this sees every write made before.
     std::optional<QString> password(const QString& id)
     {
