@@ -252,6 +252,8 @@ public:
     void saveConnectedProfiles();
     void saveProfile(const MacProfile& profile);
     Task<> removeProfile(MacProfile profile);
+    // Where the servers' remembered passwords are kept ("pwd_" + profile id).
+    SecretStore& secrets() const;
 
     // ---- Start-up and polling
 
@@ -295,7 +297,6 @@ private:
     void uploadSharedState(MacConnection& connection);
     void noteListingFailure(MacConnection& connection);
     MacTab* tabOf(const MacConnection& connection, const QString& session) const;
-    SecretStore& secrets() const;
 
     SecretStore* keychain;
     Notifier* notifier;

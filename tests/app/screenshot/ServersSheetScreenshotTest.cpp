@@ -1,0 +1,58 @@
+// Pixel test of the servers sheet with two saved servers, one connected, in dark colours on a
+// real X server (tests/with-xvfb); HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference.
+#include "ui/ServersView.h"
+
+#include "app/views/ServersWorkspace.h"
+#include "engine/drawing/screenshot/ReferenceImage.h"
+#include "ui/Palette.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QStyleFactory>
+#include <QTest>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+TEST(ServersSheetScreenshot, TwoServersOneConnected)
+{
+    ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
+        << "the screenshot needs the Debian package fonts-dejavu-core";
+    test::ServersWorkspace workspace;
+    const MacProfile atelier{"p1", "Atelier", "atelier.local", 22, "ana"};
+    workspace.model.setProfiles({atelier, MacProfile{"p2", "Build", "10.0.0.5", 2222, "", "/srv/code"}});
+    workspace.connect(atelier);
+    ServersView sheet(workspace.model, std::nullopt, nullptr);
+    sheet.quickField->setText(QStringLiteral("ssh -p 2222 "));
+    sheet.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.windowHandle() && sheet.windowHandle()->isExposed(); }));
+    sheet.quickField->clearFocus();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(corvantix::testing::matchesReference(
+        sheet.grab().toImage(), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR), QStringLiteral("servers-sheet")));
+}
+
+} // namespace
+} // namespace halvoren
+
+int main(int argc, char** argv)
+{
+    // A fixed style, font and resolution, so the sheet is laid out the same on every display.
+    qputenv("QT_FONT_DPI", "96");
+    QApplication application(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    using halvoren::Palette;
+    QPalette colours(Qt::white, Palette::field(), Palette::field(), Palette::bar(), Palette::bar(), Qt::white,
+                     Qt::white, Palette::field(), Palette::bar());
+    colours.setColor(QPalette::PlaceholderText, Palette::secondaryText());
+    QApplication::setPalette(colours);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
