@@ -91,18 +91,25 @@ Task<> MacUpdate::check()
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(requestTimeout * 1000);
     QNetworkReply* reply = network->get(request);
-    // The answer comes from the network: never hold more of it than a document can be.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+    // The answer comes from the network: stop a transfer as soon as it is larger than a
+    // document can be, and never read more than that.
+    const auto tooLarge = [reply](qint64 received, qint64 total) {
         if (received > maxDocumentBytes || total > maxDocumentBytes)
             reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, tooLarge] {
+        tooLarge(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     });
+    connect(reply, &QNetworkReply::downloadProgress, reply, tooLarge);
     co_await reply;
     reply->deleteLater();
     if (!self || reply->error() != QNetworkReply::NoError)
         co_return;
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
         co_return;
-    const QByteArray document = reply->readAll();
+    const QByteArray document = reply->read(maxDocumentBytes + 1);
+    if (document.size() > maxDocumentBytes)
+        co_return;
     const std::optional<Available> release = parseRelease(document);
     if (!release)
         co_return;

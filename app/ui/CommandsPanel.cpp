@@ -151,12 +151,19 @@ CommandsPanel::CommandsPanel(MacModel& model, QWidget* parent) : QWidget(parent)
     rows->setContextMenuPolicy(Qt::CustomContextMenu);
     rows->viewport()->setAutoFillBackground(false);
     rows->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"));
-    layout->addWidget(rows, 1);
+    // As tall as its rows, so that the add row follows the last one; scrolls when the panel
+    // is shorter.
+    rows->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    rows->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    layout->addWidget(rows);
 
     addRow = new QPushButton(symbolIcon(u"plus", Palette::accent()), QStringLiteral("Ajouter une commande"), this);
     addRow->setFlat(true);
-    addRow->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 4px 8px; border: none; }"));
+    addRow->setCursor(Qt::PointingHandCursor);
+    addRow->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 4px 8px; border: none; color: %1; }")
+                              .arg(Palette::accent().name()));
     layout->addWidget(addRow);
+    layout->addStretch(1);
 
     connect(rows, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         if (item->flags().testFlag(Qt::ItemIsEnabled))

@@ -4,12 +4,12 @@
 
 #include "model/MacModel.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
-class QDialog;
 class QListWidget;
 class QMenu;
 class QPushButton;

@@ -7,9 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -47,6 +47,23 @@ QFont monospace(double points)
     return font;
 }
 
+// The rounded, slightly lighter box of a section; painted rather than styled, so that the
+// controls inside keep the window's dark palette.
+class SectionBox final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 12));
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    }
+};
+
 // One section of the form: its header, then a rounded box whose layout is returned.
 QVBoxLayout* addSection(QVBoxLayout* form, const QString& title, QWidget* parent)
 {
@@ -55,9 +72,7 @@ QVBoxLayout* addSection(QVBoxLayout* form, const QString& title, QWidget* parent
     font.setWeight(QFont::DemiBold);
     header->setFont(font);
     form->addWidget(header);
-    auto* box = new QFrame(parent);
-    box->setObjectName(QStringLiteral("section"));
-    box->setStyleSheet(QStringLiteral("QFrame#section { background: rgba(255, 255, 255, 12); border-radius: 8px; }"));
+    auto* box = new SectionBox(parent);
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(6);

@@ -171,6 +171,10 @@ TEST_F(UpdateCheck, FailedChecksKeepTheReleaseAndTheClosedBar)
     server.document = R"({"build":"60","url":"https://dl.example/60"})";
     check();
     EXPECT_EQ(offered(), 58);
+    // A valid but oversized document is dropped while it arrives.
+    server.document = QByteArray(R"({"build":61,"url":"https://dl.example/61","notes":")") + QByteArray(2 << 20, 'x') + "\"}";
+    check();
+    EXPECT_EQ(offered(), 58);
     const int requests = server.requests;
     server.stop();
     check();
