@@ -45,7 +45,8 @@ public:
     static QUrl updateEndpoint();
 
     // Tests pass a loopback address and the build to compare with.
-    explicit MacUpdate(QUrl endpoint = updateEndpoint(), qint64 runningBuild = bundleBuild(), QObject* parent = nullptr);
+    explicit MacUpdate(QUrl endpoint = updateEndpoint(), qint64 runningBuild = bundleBuild(),
+                       QObject* parent = nullptr);
 
     static MacUpdate& shared();
 

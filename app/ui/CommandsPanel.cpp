@@ -62,15 +62,17 @@ public:
         const QFontMetrics labelMetrics(option.font);
         painter->setFont(option.font);
         painter->setPen(enabled ? option.palette.color(QPalette::Text) : Palette::secondaryText());
-        painter->drawText(QRect(box.left(), box.top(), box.width(), labelMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        const QRect labelBox(box.left(), box.top(), box.width(), labelMetrics.height());
+        painter->drawText(labelBox, Qt::AlignLeft | Qt::AlignVCenter,
                           labelMetrics.elidedText(label, Qt::ElideRight, box.width()));
         if (command != label) {
             const QFont font = commandFont(option.font);
             const QFontMetrics metrics(font);
             painter->setFont(font);
             painter->setPen(Palette::secondaryText());
-            painter->drawText(QRect(box.left(), box.top() + labelMetrics.height() + lineSpacing, box.width(), metrics.height()),
-                              Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(command, Qt::ElideRight, box.width()));
+            const QRect commandBox(box.left(), labelBox.bottom() + 1 + lineSpacing, box.width(), metrics.height());
+            painter->drawText(commandBox, Qt::AlignLeft | Qt::AlignVCenter,
+                              metrics.elidedText(command, Qt::ElideRight, box.width()));
         }
         painter->restore();
     }
@@ -208,7 +210,8 @@ void CommandsPanel::rebuild()
 void CommandsPanel::updateEnabled()
 {
     const bool enabled = model.activeTab() != nullptr;
-    const Qt::ItemFlags flags = enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+    const Qt::ItemFlags flags =
+        enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
     for (int row = 0; row < rows->count(); ++row)
         rows->item(row)->setFlags(flags);
 }
@@ -216,8 +219,10 @@ void CommandsPanel::updateEnabled()
 QMenu* CommandsPanel::rowMenu(qsizetype index)
 {
     auto* menu = new QMenu(this);
-    connect(menu->addAction(QStringLiteral("Modifier…")), &QAction::triggered, this, [this, index] { startEdit(index); });
-    connect(menu->addAction(QStringLiteral("Supprimer")), &QAction::triggered, this, [this, index] { deleteCommand(index); });
+    QAction* edit = menu->addAction(QStringLiteral("Modifier…"));
+    QAction* remove = menu->addAction(QStringLiteral("Supprimer"));
+    connect(edit, &QAction::triggered, this, [this, index] { startEdit(index); });
+    connect(remove, &QAction::triggered, this, [this, index] { deleteCommand(index); });
     return menu;
 }
 

@@ -115,7 +115,8 @@ QString fontSizeText(double size)
 SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), model(model)
 {
     chooseFolder = [this]() -> std::optional<QString> {
-        const QString path = QFileDialog::getExistingDirectory(this, QString(), QDir::homePath(), QFileDialog::ShowDirsOnly);
+        const QString path =
+            QFileDialog::getExistingDirectory(this, QString(), QDir::homePath(), QFileDialog::ShowDirsOnly);
         if (path.isEmpty())
             return std::nullopt;
         return path;
