@@ -102,6 +102,7 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Halvoren"));
+    QApplication::setApplicationVersion(QStringLiteral(HALVOREN_VERSION));
     ShellWindow window;
     window.show();
     window.start();

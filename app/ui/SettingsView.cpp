@@ -1,7 +1,258 @@
 #include "ui/SettingsView.h"
 
+#include "model/MacUpdate.h"
+#include "ui/Icons.h"
+#include "ui/Palette.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
 namespace halvoren {
 
-SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), model(model) {}
+namespace {
+
+constexpr int sliderWidth = 180;
+constexpr int sizeLabelWidth = 44;
+
+QLabel* caption(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    QFont font = label->font();
+    font.setPointSizeF(10);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Palette::secondaryText());
+    label->setPalette(palette);
+    return label;
+}
+
+QFont monospace(double points)
+{
+    QFont font(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::Monospace);
+    font.setPointSizeF(points);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// The rounded, slightly lighter box of a section; painted rather than styled, so that the
+// controls inside keep the window's dark palette.
+class SectionBox final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 12));
+        painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    }
+};
+
+// One section of the form: its header, then a rounded box whose layout is returned.
+QVBoxLayout* addSection(QVBoxLayout* form, const QString& title, QWidget* parent)
+{
+    auto* header = new QLabel(title, parent);
+    QFont font = header->font();
+    font.setWeight(QFont::DemiBold);
+    header->setFont(font);
+    form->addWidget(header);
+    auto* box = new SectionBox(parent);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(6);
+    form->addWidget(box);
+    return layout;
+}
+
+QPalette darkPalette(QPalette palette)
+{
+    palette.setColor(QPalette::Window, Palette::bar());
+    palette.setColor(QPalette::Base, Palette::field());
+    palette.setColor(QPalette::Button, Palette::field());
+    palette.setColor(QPalette::WindowText, terminalForeground());
+    palette.setColor(QPalette::Text, terminalForeground());
+    palette.setColor(QPalette::ButtonText, terminalForeground());
+    palette.setColor(QPalette::Highlight, Palette::accent());
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::secondaryText());
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Palette::secondaryText());
+    return palette;
+}
+
+} // namespace
+
+QString defaultProjectsRoot(const Prefs& prefs)
+{
+    const QStringList roots = prefs.projectsRoots();
+    return roots.isEmpty() ? QDir::homePath() + QStringLiteral("/projets") : roots.front();
+}
+
+QString versionText(const QString& shortVersion, qint64 build)
+{
+    return shortVersion + QStringLiteral(" (") + QString::number(build) + u')';
+}
+
+QString fontSizeText(double size)
+{
+    return QString::asprintf("%lld pt", static_cast<long long>(size));
+}
+
+SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), model(model)
+{
+    chooseFolder = [this]() -> std::optional<QString> {
+        const QString path =
+            QFileDialog::getExistingDirectory(this, QString(), QDir::homePath(), QFileDialog::ShowDirsOnly);
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+    setFixedSize(520, 440);
+    setPalette(darkPalette(palette()));
+    setAutoFillBackground(true);
+
+    auto* form = new QVBoxLayout(this);
+    form->setContentsMargins(20, 16, 20, 16);
+    form->setSpacing(6);
+
+    QVBoxLayout* folders = addSection(form, QStringLiteral("Dossiers de projets (cet ordinateur)"), this);
+    rootRows = new QVBoxLayout;
+    rootRows->setSpacing(4);
+    folders->addLayout(rootRows);
+    auto* add = new QPushButton(QStringLiteral("Ajouter un dossier…"), this);
+    add->setObjectName(QStringLiteral("addRoot"));
+    connect(add, &QPushButton::clicked, this, [this] { addRoot(); });
+    folders->addWidget(add, 0, Qt::AlignLeft);
+
+    QVBoxLayout* terminal = addSection(form, QStringLiteral("Terminal"), this);
+    auto* sizeRow = new QHBoxLayout;
+    sizeRow->addWidget(new QLabel(QStringLiteral("Taille du texte"), this));
+    sizeRow->addStretch(1);
+    slider = new QSlider(Qt::Horizontal, this);
+    slider->setRange(9, 28);
+    slider->setSingleStep(1);
+    slider->setPageStep(1);
+    slider->setFixedWidth(sliderWidth);
+    sizeRow->addWidget(slider, 0, Qt::AlignVCenter);
+    sizeValue = new QLabel(this);
+    sizeValue->setFixedWidth(sizeLabelWidth);
+    sizeValue->setFont(monospace(font().pointSizeF()));
+    sizeValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sizeRow->addWidget(sizeValue, 0, Qt::AlignVCenter);
+    terminal->addLayout(sizeRow);
+    terminal->addWidget(caption(QStringLiteral("Ctrl+= / Ctrl+- / Ctrl+0 depuis le menu Présentation."), this));
+
+    QVBoxLayout* about = addSection(form, QStringLiteral("À propos"), this);
+    auto* versionRow = new QHBoxLayout;
+    versionRow->addWidget(new QLabel(QStringLiteral("Version"), this));
+    versionRow->addStretch(1);
+    versionValue = new QLabel(versionText(QCoreApplication::applicationVersion(), bundleBuild()), this);
+    versionValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    versionRow->addWidget(versionValue);
+    about->addLayout(versionRow);
+    about->addWidget(
+        caption(QStringLiteral("Halvoren — Dravik. Les sessions tmux sont partagées avec l'app iPhone."), this));
+    form->addStretch(1);
+
+    connect(slider, &QSlider::valueChanged, this, [this](int value) { setSliderValue(value); });
+    connect(&model, &MacModel::fontSizeChanged, this, &SettingsView::showFontSize);
+    showFontSize();
+    reloadRoots();
+}
+
+Task<> SettingsView::addRoot()
+{
+    const std::optional<QString> path = chooseFolder ? chooseFolder() : std::nullopt;
+    if (!path)
+        co_return;
+    QPointer<SettingsView> self(this);
+    Task<> adding = model.addProjectsRoot(*path);
+    co_await std::move(adding);
+    if (self)
+        self->reloadRoots();
+}
+
+Task<> SettingsView::removeRoot(QString path)
+{
+    QPointer<SettingsView> self(this);
+    Task<> removing = model.removeProjectsRoot(std::move(path));
+    co_await std::move(removing);
+    if (self)
+        self->reloadRoots();
+}
+
+void SettingsView::reloadRoots()
+{
+    roots = model.prefs.projectsRoots();
+    showRoots();
+}
+
+void SettingsView::setSliderValue(double value)
+{
+    model.setFontSize(std::round(value));
+}
+
+QList<QPushButton*> SettingsView::removeButtons() const
+{
+    QList<QPushButton*> buttons;
+    for (int i = 0; i < rootRows->count(); ++i) {
+        if (QWidget* row = rootRows->itemAt(i)->widget())
+            buttons << row->findChild<QPushButton*>(QStringLiteral("removeRoot"));
+    }
+    return buttons;
+}
+
+void SettingsView::showRoots()
+{
+    // A row may be going away from inside its own button's click: delete it later.
+    while (QLayoutItem* item = rootRows->takeAt(0)) {
+        if (QWidget* row = item->widget()) {
+            row->hide();
+            row->deleteLater();
+        }
+        delete item;
+    }
+    for (const QString& path : std::as_const(roots)) {
+        auto* row = new QWidget(this);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* icon = new QLabel(row);
+        icon->setPixmap(symbolIcon(u"folder", Palette::accent()).pixmap(16, 16));
+        layout->addWidget(icon);
+        auto* text = new QLabel(path, row);
+        text->setFont(monospace(12));
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(text, 1);
+        auto* remove = new QPushButton(symbolIcon(u"minus", terminalForeground()), QString(), row);
+        remove->setObjectName(QStringLiteral("removeRoot"));
+        remove->setFlat(true);
+        remove->setToolTip(path);
+        remove->setEnabled(roots.size() >= 2);
+        connect(remove, &QPushButton::clicked, this, [this, path] { removeRoot(path); });
+        layout->addWidget(remove);
+        rootRows->addWidget(row);
+    }
+}
+
+void SettingsView::showFontSize()
+{
+    const QSignalBlocker quiet(slider);
+    slider->setValue(static_cast<int>(std::lround(model.fontSize())));
+    sizeValue->setText(fontSizeText(model.fontSize()));
+}
 
 } // namespace halvoren

@@ -5,7 +5,25 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QSlider;
+class QVBoxLayout;
+
 namespace halvoren {
+
+// The folder the first-run sheet proposes: the first projects root, else the home folder +
+// "/projets".
+QString defaultProjectsRoot(const Prefs& prefs);
+
+// The version row: the short version, then the build number in parentheses.
+QString versionText(const QString& shortVersion, qint64 build);
+
+// The size label: the size cut to a whole number, then " pt".
+QString fontSizeText(double size);
 
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -14,6 +32,34 @@ public:
     SettingsView(MacModel& model, QWidget* parent = nullptr);
 
     MacModel& model;
+
+    // The roots shown: a copy of the stored list, read again after each add or remove.
+    QStringList roots;
+
+    // Asks the user for a folder; nothing when cancelled.
+    std::function<std::optional<QString>()> chooseFolder;
+
+    Task<> addRoot();
+    Task<> removeRoot(QString path);
+    void reloadRoots();
+    // The slider's position, as dragged: the size becomes the nearest whole number.
+    void setSliderValue(double value);
+
+    // What the view shows, for whoever drives it.
+    QSlider* sizeSlider() const { return slider; }
+    QLabel* sizeLabel() const { return sizeValue; }
+    QLabel* versionLabel() const { return versionValue; }
+    // The minus buttons of the roots, in list order.
+    QList<QPushButton*> removeButtons() const;
+
+private:
+    void showRoots();
+    void showFontSize();
+
+    QVBoxLayout* rootRows = nullptr;
+    QSlider* slider = nullptr;
+    QLabel* sizeValue = nullptr;
+    QLabel* versionValue = nullptr;
 };
 
 } // namespace halvoren
