@@ -57,14 +57,6 @@ MacUpdate& MacUpdate::shared()
     return *update;
 }
 
-void MacUpdate::setAvailable(const std::optional<Available>& value)
-{
-    if (availableValue == value)
-        return;
-    availableValue = value;
-    Q_EMIT availableChanged();
-}
-
 void MacUpdate::setDismissed(bool value)
 {
     assign(this, dismissedValue, value, &MacUpdate::dismissedChanged);

@@ -70,8 +70,6 @@ Q_SIGNALS:
     void dismissedChanged();
 
 private:
-    void setAvailable(const std::optional<Available>& value);
-
     const QUrl endpoint;
     const qint64 runningBuild;
     QNetworkAccessManager* network = nullptr;
