@@ -129,6 +129,8 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     const QPointer<ConnectSheet> self(this);
     bootTerminal = new BootTerminal(profile, true,
                                     [self](BootResult result) {
+                                        if (!self)
+                                            return;
                                         QTimer::singleShot(0, self, [self, result = std::move(result)] {
                                             if (self)
                                                 self->bootFinished(result);

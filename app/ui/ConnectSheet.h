@@ -55,7 +55,9 @@ class ConnectSheet : public QDialog {
     Q_OBJECT
 
 public:
-    // `done` gets the proven link, or nothing when the user cancels or closes.
+    // `done` gets the proven link, or nothing when the user cancels or closes; it is called once,
+    // after the sheet has closed itself. It may come from the sheet's own button: release the
+    // sheet with deleteLater, not delete.
     ConnectSheet(MacProfile profile, std::function<void(std::shared_ptr<SSHLink>)> done, QWidget* parent);
     ~ConnectSheet() override;
 

@@ -3,8 +3,11 @@
 #include "ui/BootTermView.h"
 
 #include "app/support/ParamName.h"
+#include "app/support/TempFolder.h"
 #include "engine/view/qt/ViewTestSupport.h"
 #include "platform/SecretStore.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +132,20 @@ TEST(BootTermView, EndOfSshIsReportedOnceAndTheBufferStaysBounded)
     view.bootExited();
     ASSERT_EQ(view.results.size(), 1u);
     EXPECT_EQ(view.results[0].message, QStringLiteral("Serveur injoignable. Vérifie le réseau et que Tailscale est lancé."));
+}
+
+TEST(BootTermView, HostThatSshWouldReadAsAnOptionFailsWithoutStartingIt)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    Keychain keychain;
+    RecordingBootView view(keychain.store);
+    MacProfile profile;
+    profile.host = QStringLiteral("-oProxyCommand=false");
+    view.bootStart(profile, view.finished);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.results.empty(); }, 5000));
+    EXPECT_EQ(view.process->shellPid(), 0);
+    EXPECT_EQ(view.results[0].message.left(22), QStringLiteral("La connexion a échoué."));
 }
 
 } // namespace
