@@ -30,6 +30,8 @@ public:
     const MacProfile& profile() const { return linkProfile; }
     // The remote user's home folder; empty until fetchRemoteHome finds it.
     const QString& remoteHome() const { return home; }
+    // The first-connection terminal learns the home from its own ssh, not from fetchRemoteHome.
+    void setRemoteHome(QString value) { home = std::move(value); }
 
     // "/usr/bin/ssh". Tests point it at a wrapper that adds a private client configuration
     // (known hosts and keys of the run) before the same arguments.
