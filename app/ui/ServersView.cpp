@@ -156,8 +156,11 @@ QPushButton* plainButton(const QString& text, QWidget* parent)
 ServersView::ServersView(MacModel& model, std::optional<QString> autoConnect, QWidget* parent)
     : QDialog(parent), model(model), autoConnect(std::move(autoConnect))
 {
-    makeConnectSheet = [](const MacProfile& profile, ConnectDone done, QWidget* parent) -> QDialog* {
-        return new ConnectSheet(profile, std::move(done), parent);
+    // The sheet reads and stores passwords where the model keeps them.
+    makeConnectSheet = [&model](const MacProfile& profile, ConnectDone done, QWidget* parent) -> QDialog* {
+        auto* sheet = new ConnectSheet(profile, std::move(done), parent);
+        sheet->keychain = &model.secrets();
+        return sheet;
     };
     setWindowTitle(QStringLiteral("Serveurs"));
     setWindowModality(Qt::WindowModal);
