@@ -92,15 +92,14 @@ void wifiExclamationmark(QPainter& p)
 
 void arrowClockwise(QPainter& p)
 {
-    const QRectF box(4, 4, 16, 16);
+    // From the right, all the way round clockwise to the top, where the head points on.
+    const QRectF box(4.5, 5, 15, 15);
     QPainterPath arc;
-    arc.arcMoveTo(box, 60);
-    arc.arcTo(box, 60, -300);
+    arc.arcMoveTo(box, 30);
+    arc.arcTo(box, 30, -300);
     stroke(p, arc);
-    // Arrow head at the start of the arc, pointing along the clockwise turn.
-    const double angle = 60 * std::numbers::pi / 180;
-    const QPointF tip(12 + 8 * std::cos(angle), 12 - 8 * std::sin(angle));
-    p.drawPolyline(QPolygonF{tip + QPointF(-4.5, -1.5), tip, tip + QPointF(-1.0, 4.5)});
+    const QPointF tip(12, 5);
+    p.drawPolyline(QPolygonF{tip + QPointF(-3, -3), tip, tip + QPointF(-3, 3)});
 }
 
 void serverRack(QPainter& p)
