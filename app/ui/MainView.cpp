@@ -11,6 +11,7 @@
 #include "ui/WorkspaceView.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QSplitter>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -217,8 +218,28 @@ void MainView::showEvent(QShowEvent* event)
 
 void MainView::firstShown()
 {
+    // Window managers keep a sheet above its window; without one (or when the window is
+    // activated after the sheet opened) the window would cover it and take its keys.
+    window()->installEventFilter(this);
     presentOnboarding();
     runStart();
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window() && event->type() == QEvent::WindowActivate)
+        QMetaObject::invokeMethod(this, &MainView::raiseSheets, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainView::raiseSheets()
+{
+    for (QDialog* sheet : {static_cast<QDialog*>(onboardingSheet.data()), static_cast<QDialog*>(serversSheet.data())}) {
+        if (sheet != nullptr && sheet->isVisible()) {
+            sheet->raise();
+            sheet->activateWindow();
+        }
+    }
 }
 
 Task<> MainView::runStart()

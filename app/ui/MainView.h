@@ -84,11 +84,14 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void firstShown();
     Task<> runStart();
     void presentOnboarding();
+    // Puts an open sheet back over the window when the window itself is brought forward.
+    void raiseSheets();
     void applySidebar();
     void applyInspector();
     void columnsMoved();

@@ -65,11 +65,13 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
-    auto* icon = new QLabel(this);
-    icon->setFixedSize(56, 56);
-    if (const QIcon appIcon = QApplication::windowIcon(); !appIcon.isNull())
+    // The application's icon, when it has one.
+    if (const QIcon appIcon = QApplication::windowIcon(); !appIcon.isNull()) {
+        auto* icon = new QLabel(this);
+        icon->setFixedSize(56, 56);
         icon->setPixmap(appIcon.pixmap(56, 56));
-    header->addWidget(icon, 0, Qt::AlignVCenter);
+        header->addWidget(icon, 0, Qt::AlignVCenter);
+    }
     auto* titles = new QVBoxLayout;
     auto* title = new QLabel(QStringLiteral("Bienvenue dans Halvoren"), this);
     QFont titleFont = title->font();
