@@ -1,6 +1,5 @@
-// A workspace model of its own for the entry tests (main window, menus, first-run sheet): a
-// private preference file, no notification bus, a host that answers every script with nothing
-// and lists folders from a table, and tabs that never start a process.
+// A model of its own for the window and menu tests: a private preference file, no bus, a host
+// that answers scripts with nothing and lists folders from a table, tabs that start nothing.
 #pragma once
 
 #include "model/MacModel.h"
@@ -12,10 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QHash>
-#include <QStringList>
-
-#include <optional>
 
 namespace halvoren::test {
 
@@ -27,11 +22,13 @@ Task<T> readyTask(T value)
 
 struct EntryWorkspace {
     TempFolder folder;
+    // Nothing here should reach a tmux server; if something does, it is a private one.
+    EnvironmentOverride tmuxFolder{"TMUX_TMPDIR", folder.path()};
+    EnvironmentOverride tmuxClient{"TMUX", std::nullopt};
     PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
     Prefs prefs{store};
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
-    // Folders that can be listed, and every folder asked for.
     QHash<QString, QStringList> folders;
     QStringList listed;
 
@@ -45,7 +42,6 @@ struct EntryWorkspace {
         };
     }
 
-    // A local tab of the folder at the end of the list; not started.
     MacTab& addTab(const QString& path)
     {
         MacTab* tab = model.makeTab(*model.localConnection(),
@@ -54,7 +50,6 @@ struct EntryWorkspace {
         return *tab;
     }
 
-    // Position of the active tab, or -1.
     qsizetype activeIndex() const { return model.tabs().indexOf(model.activeTab()); }
 };
 
