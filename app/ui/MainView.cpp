@@ -144,29 +144,13 @@ void MainView::toggleSidebar()
 
 void MainView::applySidebar()
 {
-    const bool shown = sidebarValue != SidebarVisibility::detailOnly;
-    sidebarView->setVisible(shown);
-    if (shown)
-        reopenColumn(0, sidebarIdealWidth);
+    sidebarView->setVisible(sidebarValue != SidebarVisibility::detailOnly);
 }
 
 void MainView::applyInspector()
 {
-    const bool shown = model.commandsVisible();
-    commandsAction->setChecked(shown);
-    commandsPanel->setVisible(shown);
-    if (shown)
-        reopenColumn(2, inspectorIdealWidth);
-}
-
-void MainView::reopenColumn(int index, int width)
-{
-    QList<int> sizes = splitter->sizes();
-    if (sizes.value(index) > 0 || sizes.value(1) <= width)
-        return;
-    sizes[1] -= width;
-    sizes[index] = width;
-    splitter->setSizes(sizes);
+    commandsAction->setChecked(model.commandsVisible());
+    commandsPanel->setVisible(model.commandsVisible());
 }
 
 void MainView::columnsMoved()

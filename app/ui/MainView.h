@@ -95,8 +95,6 @@ private:
     void applySidebar();
     void applyInspector();
     void columnsMoved();
-    // Gives a side column its first width again after it was dragged down to nothing.
-    void reopenColumn(int index, int width);
 
     SidebarVisibility sidebarValue;
     std::optional<QString> autoConnectValue;

@@ -13,6 +13,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
+#include <QSplitter>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -69,6 +71,32 @@ TEST_F(MainViewFixture, SidebarVisibilityRoundTripsThroughThePreference)
             EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), expected);
         }
     }
+}
+
+TEST_F(MainViewFixture, DraggingASideColumnShutHidesItAsItsToggleWould)
+{
+    prefs.setOnboardingDone(true);
+    model.setCommandsVisible(true);
+    open();
+    view->resize(1000, 600);
+    settle();
+    // Each handle dragged to the window's edge on its side.
+    const struct {
+        int handle, x;
+    } drags[] = {{1, 0}, {2, 999}};
+    for (const auto& d : drags) {
+        QSplitterHandle* handle = view->splitter->handle(d.handle);
+        const QPoint start = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, start);
+        QTest::mouseMove(handle, handle->mapFrom(view.get(), QPoint(d.x, start.y())));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, handle->mapFrom(view.get(), QPoint(d.x, start.y())));
+    }
+    EXPECT_EQ(view->sidebar(), MainView::SidebarVisibility::detailOnly);
+    EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), std::optional<bool>(false));
+    EXPECT_FALSE(model.commandsVisible());
+    Q_EMIT AppBus::shared().toggleSidebar();
+    settle();
+    EXPECT_GE(view->sidebarView->width(), MainView::sidebarMinimumWidth) << "shown again with room";
 }
 
 TEST_F(MainViewFixture, ConnectProfileOpensTheServersSheetWithThatProfileOnce)
