@@ -1,5 +1,6 @@
-// The application end to end on a private Xvfb server, driven with xdotool: typing, closing
-// the window, the mouse (reports and copy by dragging) and the find bar. Every wait is a
+// The terminal window tool (one terminal view running a shell) on a private Xvfb server,
+// driven with xdotool: typing, closing the window, the mouse (reports and copy by dragging)
+// and the find bar. Every wait is a
 // generous poll: nothing here asserts how fast anything happens.
 #include "support/Poll.h"
 
@@ -34,8 +35,8 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-#if !defined(HALVOREN_APP) || !defined(HALVOREN_MOUSE_PROBE)
-#error "HALVOREN_APP and HALVOREN_MOUSE_PROBE must name the application binary and the mouse probe"
+#if !defined(HALVOREN_TERM_WINDOW) || !defined(HALVOREN_MOUSE_PROBE)
+#error "HALVOREN_TERM_WINDOW and HALVOREN_MOUSE_PROBE must name the terminal window tool and the mouse probe"
 #endif
 
 constexpr auto patience = 60s;
@@ -131,7 +132,7 @@ protected:
         for (std::string& entry : environment)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::string program = HALVOREN_APP;
+        std::string program = HALVOREN_TERM_WINDOW;
         char* argv[] = {program.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&app, program.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
         ASSERT_TRUE(pollUntil([&] {

@@ -1,0 +1,88 @@
+#include "ui/HalvorenMacApp.h"
+
+#include "model/MacUpdate.h"
+#include "model/ProfileStore.h"
+#include "platform/PreferenceStore.h"
+#include "platform/SecretStore.h"
+#include "ui/HalvorenCommands.h"
+#include "ui/MainView.h"
+#include "ui/SettingsView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyleFactory>
+
+namespace halvoren {
+
+HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
+    : model(model), update(update), window(new QMainWindow), mainView(new MainView(model, update, window)),
+      commands(new HalvorenCommands(model, window))
+{
+    QApplication::setApplicationName(QStringLiteral("Halvoren"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Halvoren"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(darkPalette());
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    // The model loads and saves the server profiles through the keychain; without one the
+    // list goes to a private file beside the preferences.
+    if (model.profileStore == nullptr) {
+        profiles = std::make_unique<ProfileStore>(SecretStore::standard(), configDirectory());
+        model.profileStore = profiles.get();
+    }
+
+    window->setObjectName(QStringLiteral("main"));
+    window->setWindowTitle(QStringLiteral("Halvoren"));
+    window->setCentralWidget(mainView);
+    window->resize(defaultWindowSize);
+
+    settingsAction = new QAction(QStringLiteral("Réglages…"), window);
+    settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settingsAction->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(settingsAction);
+    commands->fileMenu->insertAction(commands->closeTabAction, settingsAction);
+    commands->fileMenu->insertSeparator(commands->closeTabAction);
+    connect(settingsAction, &QAction::triggered, this, &HalvorenMacApp::showSettings);
+    connect(mainView, &MainView::settingsRequested, this, &HalvorenMacApp::showSettings);
+
+    QMenuBar* bar = window->menuBar();
+    bar->addMenu(commands->fileMenu);
+    bar->addMenu(commands->viewMenu);
+    bar->addMenu(commands->tabMenu);
+}
+
+HalvorenMacApp::~HalvorenMacApp()
+{
+    delete settings.data();
+    delete window;
+    if (profiles && model.profileStore == profiles.get())
+        model.profileStore = nullptr;
+}
+
+void HalvorenMacApp::showSettings()
+{
+    if (!settings) {
+        // A window of its own, not a child of the main one: it stays open when the main window
+        // closes and keeps the application running.
+        settings = new SettingsView(model);
+        settings->setWindowTitle(QStringLiteral("Réglages"));
+        settings->setPalette(darkPalette());
+        settings->setAutoFillBackground(true);
+        // Its own shortcuts too, so Ctrl+, there brings it forward instead of nothing.
+        settings->addAction(settingsAction);
+    }
+    settings->show();
+    settings->raise();
+    settings->activateWindow();
+}
+
+int HalvorenMacApp::run()
+{
+    window->show();
+    return QApplication::exec();
+}
+
+} // namespace halvoren

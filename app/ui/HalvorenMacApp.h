@@ -1,0 +1,58 @@
+// The application: the one workspace model, the main window "Halvoren" with its menus, and the
+// settings window. Nothing else starts here: the main view starts the model and the update
+// check when it is first shown. The application quits once its last window is closed; the
+// settings window counts as one.
+#pragma once
+
+#include "model/MacModel.h"
+#include "model/MacUpdate.h"
+#include "ui/SettingsView.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+
+#include <memory>
+
+class QAction;
+class QMainWindow;
+
+namespace halvoren {
+
+class HalvorenCommands;
+class MainView;
+class ProfileStore;
+
+class HalvorenMacApp : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr QSize defaultWindowSize{1400, 880};
+
+    // Needs a QApplication. Gives the application its dark look.
+    explicit HalvorenMacApp(MacModel& model = MacModel::shared(), MacUpdate& update = MacUpdate::shared());
+    ~HalvorenMacApp() override;
+
+    MacModel& model;
+    MacUpdate& update;
+
+    // The one main window, objectName "main"; it is never made twice.
+    QMainWindow* const window;
+    MainView* const mainView;
+    HalvorenCommands* const commands;
+    // "Réglages…" of the "Fichier" menu.
+    QAction* settingsAction = nullptr;
+
+    // The settings window, made on first use and kept; none before.
+    SettingsView* settingsWindow() const { return settings; }
+    void showSettings();
+
+    // Shows the main window and runs the event loop until the application quits.
+    int run();
+
+private:
+    QPointer<SettingsView> settings;
+    std::unique_ptr<ProfileStore> profiles;
+};
+
+} // namespace halvoren

@@ -1,0 +1,238 @@
+#include "ui/MainView.h"
+
+#include "model/MacUpdate.h"
+#include "ui/AppBus.h"
+#include "ui/CommandsPanel.h"
+#include "ui/Icons.h"
+#include "ui/OnboardingView.h"
+#include "ui/Palette.h"
+#include "ui/ServersView.h"
+#include "ui/SidebarView.h"
+#include "ui/WorkspaceView.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QSplitter>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace halvoren {
+
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor window = paletteColor(0.12, 0.12, 0.14);
+    const QColor base = terminalBackground();
+    const QColor text(235, 235, 240);
+    const QColor muted = mutedTextColor();
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, fieldBackgroundColor());
+    palette.setColor(QPalette::ToolTipBase, fieldBackgroundColor());
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, muted);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, fieldBackgroundColor());
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, alertRedColor());
+    palette.setColor(QPalette::Light, paletteColor(0.22, 0.22, 0.26));
+    palette.setColor(QPalette::Midlight, paletteColor(0.18, 0.18, 0.21));
+    palette.setColor(QPalette::Mid, paletteColor(0.14, 0.14, 0.17));
+    palette.setColor(QPalette::Dark, paletteColor(0.06, 0.06, 0.07));
+    palette.setColor(QPalette::Shadow, Qt::black);
+    palette.setColor(QPalette::Highlight, accentAmberColor());
+    palette.setColor(QPalette::HighlightedText, Qt::black);
+    palette.setColor(QPalette::Link, accentAmberColor());
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, muted);
+    return palette;
+}
+
+MainView::MainView(MacModel& model, MacUpdate& update, QWidget* parent)
+    : QWidget(parent), model(model), update(update),
+      sidebarValue(model.prefs.sidebarOpen() ? SidebarVisibility::all : SidebarVisibility::detailOnly),
+      showOnboardingValue(!model.prefs.onboardingDone())
+{
+    setPalette(darkPalette());
+    setAutoFillBackground(true);
+    setMinimumSize(minimumContentSize);
+
+    startModel = [this] { return this->model.start(); };
+    startUpdate = [this] { this->update.start(); };
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    const QColor iconColor(225, 225, 230);
+    toolbar = new QToolBar(this);
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The four controls sit at the trailing end.
+    auto* spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    serversAction = toolbar->addAction(symbolIcon(u"server.rack", iconColor), QStringLiteral("Serveurs"));
+    serversAction->setToolTip(QStringLiteral("Serveurs SSH"));
+    connect(serversAction, &QAction::triggered, this, &MainView::presentServers);
+    composeAction = toolbar->addAction(symbolIcon(u"text.bubble", iconColor), QStringLiteral("Barre de message"));
+    composeAction->setToolTip(QStringLiteral("Barre de message (Ctrl+Maj+M)"));
+    composeAction->setCheckable(true);
+    composeAction->setChecked(model.composeVisible());
+    connect(composeAction, &QAction::triggered, this, [this](bool on) { this->model.setComposeVisible(on); });
+    connect(&model, &MacModel::composeVisibleChanged, this,
+            [this] { composeAction->setChecked(this->model.composeVisible()); });
+    commandsAction = toolbar->addAction(symbolIcon(u"command", iconColor), QStringLiteral("Commandes"));
+    commandsAction->setToolTip(QStringLiteral("Commandes rapides (Ctrl+Maj+D)"));
+    commandsAction->setCheckable(true);
+    commandsAction->setChecked(model.commandsVisible());
+    connect(commandsAction, &QAction::triggered, this, [this](bool on) { this->model.setCommandsVisible(on); });
+    settingsAction = toolbar->addAction(symbolIcon(u"gearshape", iconColor), QStringLiteral("Réglages"));
+    settingsAction->setToolTip(QStringLiteral("Réglages (Ctrl+,)"));
+    connect(settingsAction, &QAction::triggered, this, &MainView::settingsRequested);
+    column->addWidget(toolbar);
+
+    splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setChildrenCollapsible(false);
+    sidebarView = new SidebarView(model, splitter);
+    sidebarView->setMinimumWidth(sidebarMinimumWidth);
+    sidebarView->setMaximumWidth(sidebarMaximumWidth);
+    workspaceView = new WorkspaceView(model, update, splitter);
+    commandsPanel = new CommandsPanel(model, splitter);
+    commandsPanel->setMinimumWidth(inspectorMinimumWidth);
+    commandsPanel->setMaximumWidth(inspectorMaximumWidth);
+    splitter->addWidget(sidebarView);
+    splitter->addWidget(workspaceView);
+    splitter->addWidget(commandsPanel);
+    // Dragging a side column closed hides it, as its toggle would.
+    splitter->setCollapsible(0, true);
+    splitter->setCollapsible(1, false);
+    splitter->setCollapsible(2, true);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(2, 0);
+    const int workspaceWidth = minimumContentSize.width() - sidebarIdealWidth - inspectorIdealWidth;
+    splitter->setSizes({sidebarIdealWidth, workspaceWidth, inspectorIdealWidth});
+    connect(splitter, &QSplitter::splitterMoved, this, &MainView::columnsMoved);
+    column->addWidget(splitter, 1);
+
+    applySidebar();
+    applyInspector();
+    connect(&model, &MacModel::commandsVisibleChanged, this, &MainView::applyInspector);
+
+    AppBus& bus = AppBus::shared();
+    connect(&bus, &AppBus::showServers, this, &MainView::presentServers);
+    connect(&bus, &AppBus::toggleSidebar, this, &MainView::toggleSidebar);
+    connect(&bus, &AppBus::connectProfile, this, &MainView::connectProfile);
+}
+
+void MainView::setSidebar(SidebarVisibility value)
+{
+    if (value == sidebarValue)
+        return;
+    sidebarValue = value;
+    applySidebar();
+    model.prefs.setSidebarOpen(value != SidebarVisibility::detailOnly);
+}
+
+void MainView::toggleSidebar()
+{
+    setSidebar(sidebarValue == SidebarVisibility::detailOnly ? SidebarVisibility::all : SidebarVisibility::detailOnly);
+}
+
+void MainView::applySidebar()
+{
+    sidebarView->setVisible(sidebarValue != SidebarVisibility::detailOnly);
+}
+
+void MainView::applyInspector()
+{
+    commandsAction->setChecked(model.commandsVisible());
+    commandsPanel->setVisible(model.commandsVisible());
+}
+
+void MainView::columnsMoved()
+{
+    const QList<int> sizes = splitter->sizes();
+    if (sizes.value(0) == 0 && sidebarValue != SidebarVisibility::detailOnly)
+        setSidebar(SidebarVisibility::detailOnly);
+    if (sizes.value(2) == 0 && model.commandsVisible())
+        model.setCommandsVisible(false);
+}
+
+void MainView::presentServers()
+{
+    if (serversSheet)
+        return;
+    serversSheet = new ServersView(model, autoConnectValue, this);
+    serversSheet->setWindowModality(Qt::WindowModal);
+    serversSheet->setAttribute(Qt::WA_DeleteOnClose);
+    // Whatever closes the sheet, a later opening connects nothing by itself.
+    connect(serversSheet, &QDialog::finished, this, [this] { autoConnectValue.reset(); });
+    serversSheet->open();
+}
+
+void MainView::connectProfile(const QString& profileID)
+{
+    autoConnectValue = profileID.isEmpty() ? std::nullopt : std::optional<QString>(profileID);
+    presentServers();
+}
+
+void MainView::presentOnboarding()
+{
+    if (!showOnboardingValue || onboardingSheet)
+        return;
+    onboardingSheet = new OnboardingView(model, this);
+    onboardingSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(onboardingSheet, &QDialog::finished, this, [this] { showOnboardingValue = false; });
+    onboardingSheet->open();
+}
+
+void MainView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (wasShown)
+        return;
+    wasShown = true;
+    // On the next turn, once the window itself is on screen.
+    QMetaObject::invokeMethod(this, &MainView::firstShown, Qt::QueuedConnection);
+}
+
+void MainView::firstShown()
+{
+    // Window managers keep a sheet above its window; without one (or when the window is
+    // activated after the sheet opened) the window would cover it and take its keys.
+    window()->installEventFilter(this);
+    presentOnboarding();
+    runStart();
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window() && event->type() == QEvent::WindowActivate)
+        QMetaObject::invokeMethod(this, &MainView::raiseSheets, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainView::raiseSheets()
+{
+    for (QDialog* sheet : {static_cast<QDialog*>(onboardingSheet.data()), static_cast<QDialog*>(serversSheet.data())}) {
+        if (sheet != nullptr && sheet->isVisible()) {
+            sheet->raise();
+            sheet->activateWindow();
+        }
+    }
+}
+
+Task<> MainView::runStart()
+{
+    QPointer<MainView> self(this);
+    co_await startModel();
+    if (!self)
+        co_return;
+    startUpdate();
+}
+
+} // namespace halvoren

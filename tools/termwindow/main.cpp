@@ -1,0 +1,110 @@
+// termwindow: one terminal running the user's login shell in a plain window, with the
+// terminal's edit and find actions in a menu. The window tests drive the engine's view
+// through it (typing, mouse reports, copy by dragging, the find bar) without the workspace.
+#include "view/qt/LocalProcessTerminalView.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QString>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// $SHELL, else the account's shell from the password database, else /bin/sh.
+std::string loginShell()
+{
+    if (const char* shell = std::getenv("SHELL"); shell != nullptr && *shell != '\0' && ::access(shell, X_OK) == 0)
+        return shell;
+    if (const passwd* account = ::getpwuid(::getuid()); account != nullptr && account->pw_shell != nullptr
+        && *account->pw_shell != '\0' && ::access(account->pw_shell, X_OK) == 0)
+        return account->pw_shell;
+    return "/bin/sh";
+}
+
+// The window's own environment with the terminal's identity.
+std::vector<std::string> childEnvironment()
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        if (text.starts_with("TERM=") || text.starts_with("COLORTERM=") || text.starts_with("TERM_PROGRAM="))
+            continue;
+        environment.emplace_back(text);
+    }
+    environment.emplace_back("TERM=xterm-256color");
+    environment.emplace_back("COLORTERM=truecolor");
+    environment.emplace_back("TERM_PROGRAM=Halvoren");
+    return environment;
+}
+
+class ShellWindow final : public QMainWindow, public corvantix::LocalProcessTerminalViewDelegate {
+public:
+    ShellWindow()
+    {
+        terminalView = new corvantix::LocalProcessTerminalView(this);
+        terminalView->processDelegate = this;
+        // Enough history that the find bar has something to search.
+        terminalView->changeScrollback(10'000);
+        setCentralWidget(terminalView);
+        // The terminal's own edit actions: their shortcuts work while it has the focus, and
+        // the menu shows them enabled as the selection allows.
+        QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+        edit->addAction(terminalView->copyAction);
+        edit->addAction(terminalView->pasteAction);
+        edit->addSeparator();
+        edit->addAction(terminalView->selectAllAction);
+        edit->addSeparator();
+        edit->addAction(terminalView->findAction);
+        edit->addAction(terminalView->findNextAction);
+        edit->addAction(terminalView->findPreviousAction);
+        edit->addAction(terminalView->useSelectionForFindAction);
+        connect(edit, &QMenu::aboutToShow, terminalView, [this] { terminalView->updateEditActions(); });
+        setWindowTitle(QStringLiteral("Halvoren"));
+        resize(900, 560);
+    }
+
+    void start()
+    {
+        const std::string shell = loginShell();
+        const std::string name = shell.substr(shell.find_last_of('/') + 1);
+        const char* home = std::getenv("HOME");
+        // A leading "-" in the program's name asks the shell to act as a login shell.
+        terminalView->startProcess(shell, {}, childEnvironment(), "-" + name,
+                                   home != nullptr ? std::optional<std::string>(home) : std::nullopt);
+        terminalView->setFocus();
+    }
+
+    void sizeChanged(corvantix::LocalProcessTerminalView&, int, int) override {}
+    void titleChanged(corvantix::LocalProcessTerminalView&, const std::string& title) override
+    {
+        setWindowTitle(title.empty() ? QStringLiteral("Halvoren") : QString::fromStdString(title));
+    }
+    void currentDirectoryChanged(corvantix::TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(corvantix::TerminalView&, std::optional<std::int32_t>) override { close(); }
+
+private:
+    corvantix::LocalProcessTerminalView* terminalView = nullptr;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("termwindow"));
+    ShellWindow window;
+    window.show();
+    window.start();
+    return QApplication::exec();
+}
