@@ -123,7 +123,6 @@ SessionPicker::SessionPicker(MacModel& model, PickerRequest request, std::functi
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     auto* title = new QLabel(QStringLiteral("Sessions de ") + this->request.project.name, this);
     title->setObjectName(QStringLiteral("title"));
