@@ -108,7 +108,8 @@ QString relativeDateText(const QDateTime& date, const QDateTime& now, const QStr
 
 QString sessionDetailLine(const FolderSession& session, const QDateTime& now, const QString& localeName)
 {
-    QString line = session.command + QStringLiteral(" · active ") + relativeDateText(session.lastActivity, now, localeName);
+    QString line = session.command + QStringLiteral(" · active ")
+                   + relativeDateText(session.lastActivity, now, localeName);
     if (session.attached >= 1)
         line += QStringLiteral(" · ") + QString::number(session.attached) + QStringLiteral(" appareil(s)");
     return line;
@@ -194,6 +195,7 @@ void SessionPicker::showSessions()
         line->addStretch(1);
 
         auto* resumeButton = new QPushButton(QStringLiteral("Reprendre"), row);
+        resumeButton->setObjectName(QStringLiteral("resume"));
         resumeButton->setAutoDefault(false);
         resumeButton->setFlat(true);
         auto* trash = new QToolButton(row);

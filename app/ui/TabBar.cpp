@@ -125,10 +125,10 @@ void TabBar::scrollToActive()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QScrollBar* bar = scroller->horizontalScrollBar();
     const int centre = shown->geometry().center().x();
-    target = std::clamp(centre - scroller->viewport()->width() / 2, bar->minimum(), bar->maximum());
+    const int target = std::clamp(centre - scroller->viewport()->width() / 2, bar->minimum(), bar->maximum());
     scrolling->stop();
     scrolling->setStartValue(bar->value());
-    scrolling->setEndValue(*target);
+    scrolling->setEndValue(target);
     scrolling->start();
 }
 

@@ -10,8 +10,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <optional>
-
 class QHBoxLayout;
 class QPropertyAnimation;
 class QScrollArea;
@@ -33,8 +31,6 @@ public:
     // The chips in bar order, and the one of a tab key.
     QList<TabChip*> chips() const;
     TabChip* chip(const QString& key) const;
-    // Where the last change of the active tab scrolled to; nothing before the first one.
-    std::optional<int> scrollTarget() const { return target; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -51,7 +47,6 @@ private:
     QHBoxLayout* row = nullptr;
     QHash<QString, TabChip*> chipsByKey;
     QPropertyAnimation* scrolling = nullptr;
-    std::optional<int> target;
 };
 
 } // namespace halvoren

@@ -1,6 +1,6 @@
-// A workspace model for the tab bar and session picker tests: private preferences, a manual
-// clock, and a fake host that records every script and answers the session listing from a
-// table. Tabs started by the views run /bin/true as their shell, so nothing real starts.
+// A model for the tab bar and session picker tests: private preferences, a manual clock and,
+// unless the host is real, a fake host that records scripts and has no sessions, with tabs
+// running /bin/true.
 #pragma once
 
 #include "model/MacModel.h"
@@ -17,41 +17,31 @@ namespace halvoren::test {
 
 struct TabViewsWorkspace {
     TempFolder folder;
-    EnvironmentOverride shell{"SHELL", QStringLiteral("/bin/true")};
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    EnvironmentOverride shell;
+    PreferenceStore store;
     Prefs prefs{store};
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     MacModel model{prefs, nullptr, &notifier};
     QStringList scripts;
-    // The host's sessions, as the session listing prints them.
-    QList<FolderSession> sessions;
 
-    TabViewsWorkspace()
+    explicit TabViewsWorkspace(const QString& preferences = {}, bool realHost = false)
+        : store(preferences.isEmpty() ? folder.file(QStringLiteral("preferences.json")) : preferences)
     {
-        model.clock = clock;
+        model.clock = std::make_shared<ManualClock>();
+        if (realHost)
+            return;
+        shell.set("SHELL", QStringLiteral("/bin/true"));
         model.runScript = [this](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
             scripts << script;
-            QString output;
-            if (script.contains(QStringLiteral("list-sessions"))) {
-                for (const FolderSession& s : std::as_const(sessions)) {
-                    output += s.name + u'|' + s.path + QStringLiteral("|0|") + QString::number(s.attached) + u'|'
-                              + QString::number(s.lastActivity.toSecsSinceEpoch()) + u'|' + s.command + u'\n';
-                }
-            }
-            co_return output;
-        };
-        model.listFolders = [](MacConnection&, QString) -> Task<std::optional<QStringList>> {
-            co_return QStringList();
+            co_return QString();
         };
     }
-
     MacConnection& local() { return *model.localConnection(); }
-    MacConnection& server(const QString& id, const QString& name)
+    MacConnection& server(const QString& id)
     {
         MacProfile profile;
         profile.id = id;
-        profile.name = name;
+        profile.name = u'@' + id;
         auto* connection = new MacConnection(std::make_shared<SSHLink>(profile));
         model.appendConnection(connection);
         return *connection;
@@ -63,12 +53,12 @@ struct TabViewsWorkspace {
         model.insertTab(tab, model.tabs().size());
         return *tab;
     }
-    QStringList tabNames() const
+    QString tabNames() const
     {
         QStringList names;
         for (const MacTab* tab : model.tabs())
             names << tab->project.name;
-        return names;
+        return names.join(u',');
     }
 };
 
