@@ -3,7 +3,8 @@
 //
 // A window-modal sheet over the main window. It never talks to tmux itself: every action goes
 // through the model. `done` is the owner's: it forgets the request, and the picker then
-// closes itself (the owner keeps ownership of the dialog). The list shown is the picker's own
+// closes itself (the owner keeps ownership of the dialog, and deletes it later, not inside
+// `done`: a button of the sheet is still handling its click). The list shown is the picker's own
 // copy of the request's sessions; closing a session refreshes only that copy.
 #pragma once
 

@@ -85,8 +85,7 @@ void TabBar::rebuild()
     // Chips of closed tabs go; a tab opened again later starts with a fresh chip.
     for (TabChip* gone : std::as_const(chipsByKey)) {
         row->removeWidget(gone);
-        gone->hide();
-        gone->deleteLater();
+        gone->discard();
     }
     chipsByKey = kept;
     for (TabChip* each : std::as_const(ordered))

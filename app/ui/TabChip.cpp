@@ -179,7 +179,6 @@ TabChip::TabChip(MacModel& model, MacTab& tab, QWidget* parent) : QWidget(parent
 {
     setFixedHeight(chipHeight);
     setAcceptDrops(true);
-    setAttribute(Qt::WA_Hover);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 0, 6, 0);
@@ -235,7 +234,7 @@ void TabChip::refresh()
 {
     if (!shown)
         return;
-    static_cast<ConnectionMarker*>(marker)->color = model.connectionColor(shown->connId);
+    marker->color = model.connectionColor(shown->connId);
     marker->update();
     dot->setKind(shown->attention() ? StatusDot::Kind::attention
                  : !shown->isLive() ? StatusDot::Kind::ended
@@ -318,10 +317,22 @@ void TabChip::mouseMoveEvent(QMouseEvent* event)
     drag->setMimeData(data);
     drag->setPixmap(grab());
     drag->setHotSpot(*pressedAt);
-    QPointer<TabChip> self(this);
+    dragging = true;
     drag->exec(Qt::MoveAction);
-    if (self)
-        self->pressedAt.reset();
+    dragging = false;
+    pressedAt.reset();
+    if (discarded)
+        deleteLater();
+}
+
+void TabChip::discard()
+{
+    hide();
+    discarded = true;
+    // The drag's own event loop would run a deferred delete while the drag is still on the
+    // stack; the end of the drag deletes the chip instead.
+    if (!dragging)
+        deleteLater();
 }
 
 void TabChip::mouseReleaseEvent(QMouseEvent* event)

@@ -23,6 +23,7 @@ class QMenu;
 namespace halvoren {
 
 class CloseButton;
+class ConnectionMarker;
 class StatusDot;
 
 // Where a drop of plain-text `items` on the tab keyed `targetKey` moves a tab, among tabs keyed
@@ -69,6 +70,9 @@ public:
     // The text of the rename field, kept while the sheet is open.
     QString newName;
 
+    // Deletes the chip once nothing of it runs: a drag it started may still be under way.
+    void discard();
+
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -94,8 +98,10 @@ private:
     QPointer<QDialog> renaming;
     std::optional<QPoint> pressedAt;
     bool dragged = false;
+    bool dragging = false;
+    bool discarded = false;
 
-    QWidget* marker = nullptr;
+    ConnectionMarker* marker = nullptr;
     StatusDot* dot = nullptr;
     QLabel* title = nullptr;
     CloseButton* closeButton = nullptr;
