@@ -51,6 +51,7 @@ TabBar::TabBar(MacModel& model, QWidget* parent) : QWidget(parent), model(model)
     connect(&model, &MacModel::tabLabelsChanged, this, &TabBar::refreshAll);
     connect(&model, &MacModel::connectionsChanged, this, &TabBar::refreshAll);
     rebuild();
+    refreshAll();
 }
 
 QList<TabChip*> TabBar::chips() const
@@ -107,6 +108,9 @@ void TabBar::showActive()
 
 void TabBar::refreshAll()
 {
+    // Titles and subtitles follow the project roots, which a refresh of the projects reports.
+    for (MacConnection* connection : model.connections())
+        connect(connection, &MacConnection::projectsChanged, this, &TabBar::refreshAll, Qt::UniqueConnection);
     for (TabChip* each : std::as_const(chipsByKey))
         each->refresh();
 }
