@@ -10,6 +10,8 @@
 //     close KEY       closes the tab with that key
 //     sync            one listing sync of every connection; id|reachable or id|unreachable
 //     run SECONDS     lets the model poll for that long, then prints the tabs
+//     await KEY SECONDS  lets the model poll until it has the tab KEY, at most that long,
+//                     then prints the tabs
 //
 // Exit status 0 on success; 1 with one line on standard error otherwise.
 #include "model/MacModel.h"
@@ -85,7 +87,7 @@ bool waitFor(const std::function<bool()>& condition)
 
 int usage()
 {
-    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] projects|open PATH|tabs|close KEY|sync|run SECONDS"));
+    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] projects|open PATH|tabs|close KEY|sync|run SECONDS|await KEY SECONDS"));
 }
 
 } // namespace
@@ -181,6 +183,22 @@ int main(int argc, char** argv)
             status = fail(QStringLiteral("not a number of seconds: ") + arguments.front());
         } else {
             runFor(int(seconds * 1000));
+            waitFor([&] { return !model->localConnection()->syncing; });
+            printTabs(*model);
+        }
+    } else if (command == QStringLiteral("await") && arguments.size() == 2) {
+        bool ok = false;
+        const double seconds = arguments.at(1).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86400) {
+            status = fail(QStringLiteral("not a number of seconds: ") + arguments.at(1));
+        } else {
+            // Polls take as long as the machine lets them: wait for the outcome, not a time.
+            const QString key = arguments.front();
+            const QDeadlineTimer deadline(qint64(seconds * 1000));
+            while (!deadline.hasExpired()
+                   && std::none_of(model->tabs().cbegin(), model->tabs().cend(),
+                                   [&key](const MacTab* tab) { return tab->id() == key; }))
+                runFor(100);
             waitFor([&] { return !model->localConnection()->syncing; });
             printTabs(*model);
         }

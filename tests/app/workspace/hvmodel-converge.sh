@@ -1,6 +1,6 @@
 #!/bin/sh
-# Two homes on one private tmux server: a folder opened with hvmodel in the first home is a tab
-# of the second after it has polled for ten seconds; an unknown tab key fails with one line.
+# Two homes on one private tmux server: a folder opened with hvmodel in the first home becomes a
+# tab of the second by polling alone; an unknown tab key fails with one line.
 set -eu
 hvmodel=$1
 command -v tmux >/dev/null || { echo "hvmodel test: tmux is missing: install the Debian package tmux"; exit 1; }
@@ -14,7 +14,7 @@ tmux new-session -d -s keeper
 "$hvmodel" --home "$run/b" tabs >/dev/null
 test "$("$hvmodel" --home "$run/a" --root "$run/projets" projects | cut -d'|' -f2)" = web
 opened=$("$hvmodel" --home "$run/a" open "$run/projets/web")
-test "$("$hvmodel" --home "$run/b" run 10)" = "$opened"
+test "$("$hvmodel" --home "$run/b" await "${opened%%|*}" 120)" = "$opened"
 if "$hvmodel" --home "$run/a" close nothing 2>"$run/err"; then exit 1; fi
 test "$(wc -l <"$run/err")" -eq 1
 echo ok
