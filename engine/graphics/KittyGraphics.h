@@ -10,9 +10,11 @@
 #include "graphics/KittyGraphicsControl.h"
 #include "graphics/KittyGraphicsPayload.h"
 #include "graphics/KittyGraphicsState.h"
+#include "graphics/KittyPlacementCells.h"
 #include "graphics/PngImage.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -23,16 +25,6 @@
 #include <vector>
 
 namespace corvantix {
-
-// Where a placement stands: a column and an absolute row (screen row + the buffer's yBase).
-struct KittyCellPosition {
-    int row = 0;
-    int col = 0;
-
-    friend constexpr bool operator==(const KittyCellPosition&, const KittyCellPosition&) = default;
-};
-
-using KittyCellPositions = std::map<KittyPlacementKey, KittyCellPosition>;
 
 class KittyGraphicsHost {
 public:
@@ -67,12 +59,12 @@ public:
     virtual void createImage(std::span<const std::uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
                              bool preserveAspectRatio) = 0;
 
-    // The image cells on the lines of both screens. Until lines carry placement fields there
-    // are none to find.
-    virtual KittyCellPositions kittyCellPositions() { return {}; }
-    // Removes the cells of one placement from both screens; the placement keys it met.
-    virtual std::vector<KittyPlacementKey> removeKittyImageCells(std::uint32_t, std::uint32_t) { return {}; }
-    virtual std::set<std::uint32_t> imageIdsOnCells() { return {}; }
+    // The two screens, whose lines hold the image cells, and a redraw request for a row of
+    // the active one.
+    virtual Buffer& normalScreen() = 0;
+    virtual Buffer& alternateScreen() = 0;
+    virtual Buffer& activeScreen() = 0;
+    virtual void updateRange(int row) = 0;
 };
 
 // Either no parent was asked for, a position, or the error text to reply with.
@@ -110,6 +102,37 @@ public:
                                                                    KittyCellPositions& memo);
     // Frees the least recently used images, unplaced ones first, until the store fits its budget.
     void evictKittyImages();
+    void forgetKittyImageNumbers(std::uint32_t imageId);
+    // Frees every stored image that no cell of either screen and no record refers to.
+    void freeUnreferencedKittyImages();
+    std::set<std::uint32_t> kittyImagesInUse();
+
+    // Deletion: each variant removes the matching cells and records and then the remaining
+    // cells of every placement it hit, on both screens. Columns and rows count from 1.
+    void deleteKittyGraphics(const KittyGraphicsControl& control);
+    void deleteKittyPlacementsOnScreen();
+    void deleteKittyPlacementsById(std::uint32_t imageId, std::optional<std::uint32_t> placementId);
+    void deleteKittyPlacementsByNumber(std::uint32_t imageNumber, std::optional<std::uint32_t> placementId);
+    void deleteKittyPlacementsAtCell(std::int64_t x, std::int64_t y, std::optional<int> zIndex);
+    void deleteKittyPlacementsInColumn(std::int64_t x);
+    void deleteKittyPlacementsInRow(std::int64_t y);
+    void deleteKittyPlacementsByZIndex(int zIndex);
+    void deleteKittyPlacementsByIdRange(std::uint32_t low, std::uint32_t high);
+
+    using KeySet = std::set<KittyPlacementKey>;
+    using CellTest = std::function<bool(const KittyPlacementImage&)>;
+    using RecordTest = std::function<bool(const KittyPlacementRecord&)>;
+    // Removes the Kitty cells passing the test from lines [first, end) of the buffer and
+    // returns the placements they showed.
+    KeySet removeKittyImageCells(Buffer& buffer, int first, int end, const CellTest& test);
+    KeySet removeKittyPlacementRecords(const RecordTest& test);
+    // Removes every cell of the given placements from both screens.
+    KeySet removeKittyCellsOfKeys(const KeySet& keys);
+
+    // Screen upkeep: records follow their cells after a scroll, children follow their parents.
+    void reanchorKittyPlacementsAfterScroll();
+    // Drops every placement of one screen and frees the images nothing refers to any more.
+    void dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate);
 
     static constexpr int kittyMaximumParentDepth = 64;
 
@@ -117,7 +140,8 @@ private:
     std::uint32_t takeImageIdForNumber();
     bool placeVirtual(const KittyGraphicsControl& control, std::optional<std::uint32_t> imageId);
     std::pair<int, int> pixelOffsets(const KittyGraphicsControl& control);
-    void forgetKittyImageNumbers(std::uint32_t imageId);
+    enum class DeletionLines : std::uint8_t { visible, active, both };
+    void deleteMatching(DeletionLines lines, const CellTest& cellTest, const RecordTest& recordTest);
     void sendReply(const std::string& text);
 
     KittyGraphicsState& state_;
