@@ -1,5 +1,6 @@
 // The image commands of one terminal: gathering chunks, routing each command by its action,
-// storing images, placing them and answering the program.
+// storing, placing and deleting images, answering the program, and keeping placements in
+// step with the screens as they scroll, reset and switch.
 //
 // The terminal owns the store and the screens; the code here reaches them only through
 // KittyGraphicsHost, which the terminal implements. Everything runs on the thread that

@@ -1,5 +1,6 @@
 #include "graphics/KittyPlaceholder.h"
 
+#include <limits>
 #include <unordered_map>
 
 namespace corvantix {
@@ -67,6 +68,9 @@ std::uint32_t colourNumber(const Attribute::Color& colour)
     return 0;
 }
 
+// The piece right of the given one; a caller's numbering never makes it wrap.
+int nextColumn(int column) { return column < std::numeric_limits<int>::max() ? column + 1 : column; }
+
 } // namespace
 
 std::optional<KittyPlaceholderCell> decodeKittyPlaceholderCell(
@@ -84,7 +88,7 @@ std::optional<KittyPlaceholderCell> decodeKittyPlaceholderCell(
             indices[static_cast<std::size_t>(found++)] = *index;
     }
 
-    const bool continuing = previous && previous->row == row && previous->col == col - 1
+    const bool continuing = previous && previous->row == row && std::int64_t{previous->col} + 1 == col
         && previousForeground == foreground && previousUnderline == underline;
     KittyPlaceholderCell cell;
     cell.row = row;
@@ -93,21 +97,21 @@ std::optional<KittyPlaceholderCell> decodeKittyPlaceholderCell(
     case 0:
         if (continuing) {
             cell.placeholderRow = previous->placeholderRow;
-            cell.placeholderCol = previous->placeholderCol + 1;
+            cell.placeholderCol = nextColumn(previous->placeholderCol);
             cell.msb = previous->msb;
         }
         break;
     case 1:
         cell.placeholderRow = indices[0];
         if (continuing && previous->placeholderRow == indices[0]) {
-            cell.placeholderCol = previous->placeholderCol + 1;
+            cell.placeholderCol = nextColumn(previous->placeholderCol);
             cell.msb = previous->msb;
         }
         break;
     case 2:
         cell.placeholderRow = indices[0];
         cell.placeholderCol = indices[1];
-        if (continuing && previous->placeholderRow == indices[0] && previous->placeholderCol + 1 == indices[1])
+        if (continuing && previous->placeholderRow == indices[0] && std::int64_t{previous->placeholderCol} + 1 == indices[1])
             cell.msb = previous->msb;
         break;
     default:
