@@ -90,8 +90,8 @@ public:
 private:
     static void place(Terminal& terminal, int width, int height)
     {
-        const KittyPlacementContext& context = terminal.kittyPlacementContext;
-        const bool kitty = context != KittyPlacementContext{};
+        const bool kitty = terminal.kittyPlacementContext.has_value();
+        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
         Buffer& screen = *terminal.buffer;
         const int cols = std::clamp((width + 7) / 8, 1, 1000);
         const int rows = std::clamp((height + 15) / 16, 1, 4);

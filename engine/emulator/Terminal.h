@@ -308,7 +308,9 @@ public:
     bool allow80To132 = false;
     EscapeSequenceParser parser;
     KittyGraphicsState kittyGraphicsState;
-    KittyPlacementContext kittyPlacementContext; // the placement request for the host; the emulator only holds it
+    // The placement request, present only while a Kitty put hands its image to the host; the
+    // emulator only holds it.
+    std::optional<KittyPlacementContext> kittyPlacementContext;
     int refreshStart = std::numeric_limits<int>::max();
     int refreshEnd = -1;
     int scrollInvariantRefreshStart = std::numeric_limits<int>::max();

@@ -45,7 +45,7 @@ public:
             return std::nullopt;
         return PixelSize{size->width, size->height};
     }
-    KittyPlacementContext& placementContext() override { return terminal_.kittyPlacementContext; }
+    std::optional<KittyPlacementContext>& placementContext() override { return terminal_.kittyPlacementContext; }
     void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) override
     {
         if (TerminalDelegate* host = terminal_.delegate())

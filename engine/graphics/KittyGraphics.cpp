@@ -397,7 +397,7 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
     context.isRelative = control.parentImageId.has_value() && control.parentPlacementId.has_value();
     context.pixelOffsetX = offsetX;
     context.pixelOffsetY = offsetY;
-    const KittyPlacementContext previous = host_.placementContext();
+    const std::optional<KittyPlacementContext> previous = host_.placementContext();
     host_.placementContext() = context;
 
     const int savedX = host_.cursorX();

@@ -172,6 +172,17 @@ TEST(KittyDelete, IdRangeReachesTheLargestIds)
     EXPECT_TRUE(placementsOnCells(f).empty());
 }
 
+TEST(KittyDelete, OnScreenTakesUnnamedPutsButNotOtherImages)
+{
+    Fixture f(20, 10);
+    f.command("a=T," + cellsOfImage(1, 1)); // shown, never stored, no ids
+    feed(*f.terminal, "\x1b[3;1H\x1bPq#0;2;100;0;0#0~\x1b\\");
+    ASSERT_EQ(f.terminal->buffer->linesWithImagesCount(), 2);
+    f.command("a=d");
+    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 1);
+    EXPECT_TRUE(f.terminal->buffer->lines()[2]->hasImages()) << "the Sixel image stays";
+}
+
 TEST(KittyDelete, LinesWithoutImagesAreCountedAgain)
 {
     Fixture f(20, 10);

@@ -73,8 +73,8 @@ private:
     }
     void place(Terminal& terminal, int width, int height)
     {
-        const KittyPlacementContext& context = terminal.kittyPlacementContext;
-        const bool kitty = context != KittyPlacementContext{};
+        const bool kitty = terminal.kittyPlacementContext.has_value();
+        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
         Buffer& screen = *terminal.buffer;
         const int cols = cells(context.widthRequest, width, 10);
         const int rows = cells(context.heightRequest, height, 20);
