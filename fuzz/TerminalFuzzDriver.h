@@ -184,9 +184,9 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
                 return fail("placeholder without its wide character" + where());
         }
     }
-    // The count gates the image upkeep after each scroll: it may run for nothing, but must
-    // never be skipped while images are shown.
-    if (screen.linesWithImagesCount() < linesWithImages)
+    // The count gates the image upkeep after each scroll: too low skips it while images are
+    // shown, too high makes text-only scrolling pay for images long gone.
+    if (screen.linesWithImagesCount() != linesWithImages)
         return fail("lines with images counted " + std::to_string(screen.linesWithImagesCount()) + ", held "
                     + std::to_string(linesWithImages));
     return std::nullopt;

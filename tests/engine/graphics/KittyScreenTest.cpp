@@ -65,6 +65,8 @@ TEST(KittyScreen, RegionScrollMovesTheRecordToTheTopMostCell)
         EXPECT_EQ(objectsOn(*f.terminal->buffer), steps[i].objects) << "after scroll " << i + 1;
         EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({1, 1})), steps[i].record) << "after scroll " << i + 1;
     }
+    // With the last image gone, text-only scrolling is free again.
+    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 0);
 }
 
 TEST(KittyScreen, RecordFollowsTheRingDroppingItsOldestLine)
@@ -198,6 +200,41 @@ INSTANTIATE_TEST_SUITE_P(
                     ResetCase{"erase the display", false, "\x1b[2J", {}},
                     ResetCase{"erase the alternate display", true, "\x1b[2J", {"0:1/1@0", "2:other"}},
                     ResetCase{"full reset on the alternate screen", true, "\x1b" "c", {}}));
+
+struct DropCase {
+    const char* name;
+    int scrollback;
+    int imageRow;
+    std::string sequence; // drops the image's line
+};
+
+void PrintTo(const DropCase& c, std::ostream* out) { *out << c.name; }
+
+class KittyDroppedLine : public testing::TestWithParam<DropCase> {};
+
+TEST_P(KittyDroppedLine, TakesItsImagesOutOfTheCount)
+{
+    PlacingViewDelegate delegate;
+    TerminalOptions options;
+    options.cols = 20;
+    options.rows = 6;
+    options.scrollback = GetParam().scrollback;
+    Terminal terminal(&delegate, options);
+    Buffer& screen = *terminal.buffer;
+    screen.attachImagesToLine(std::make_shared<TestImageCell>(10, 20, 0), screen.yBase() + GetParam().imageRow);
+    ASSERT_EQ(screen.linesWithImagesCount(), 1);
+    feed(terminal, GetParam().sequence);
+    ASSERT_TRUE(objectsOn(screen).empty());
+    EXPECT_EQ(screen.linesWithImagesCount(), 0) << "text-only scrolling would keep paying for images long gone";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, KittyDroppedLine,
+    testing::Values(DropCase{"region scroll", 100, 1, "\x1b[2;5r\x1b[5;1H\x1b" "D"},
+                    DropCase{"reverse index", 100, 4, "\x1b[2;5r\x1b[2;1H\x1bM"},
+                    DropCase{"delete line", 100, 2, "\x1b[3;1H\x1b[M"},
+                    DropCase{"insert lines", 100, 5, "\x1b[3;1H\x1b[2L"},
+                    DropCase{"full ring under a bottom margin", 0, 0, "\x1b[1;5r\x1b[5;1H\n"}));
 
 struct SwitchStep {
     const char* name;
