@@ -28,8 +28,24 @@
 
 namespace corvantix::fuzz {
 
+// An image object as a view attaches it to a line.
+class FuzzImage final : public KittyPlacementImage {
+public:
+    FuzzImage(int width, int height, int column) : width_(width), height_(height), col_(column) {}
+    int pixelWidth() const override { return width_; }
+    int pixelHeight() const override { return height_; }
+    int col() const override { return col_; }
+    void setCol(int column) override { col_ = column; }
+
+private:
+    int width_;
+    int height_;
+    int col_;
+};
+
 // Records the replies and answers every question a host can be asked, so that the reply
-// paths run too.
+// paths run too. Images are placed on the lines as a view places them (a few lines at
+// most), so that the upkeep of image cells runs as well.
 class ReplyRecorder final : public TerminalDelegate {
 public:
     static constexpr std::size_t keptReplyBytes = 1 << 16;
@@ -53,13 +69,16 @@ public:
     {
         return std::vector<std::uint8_t>{'c', 'l', 'i', 'p'};
     }
-    void createImageFromBitmap(Terminal&, std::vector<std::uint8_t>& bytes, int, int) override
+    void createImageFromBitmap(Terminal& terminal, std::vector<std::uint8_t>& bytes, int width, int height) override
     {
         imageBytes += bytes.size();
+        place(terminal, width, height);
     }
-    void createImage(Terminal&, std::span<const std::uint8_t> bytes, ImageSizeRequest, ImageSizeRequest, bool) override
+    void createImage(Terminal& terminal, std::span<const std::uint8_t> bytes, ImageSizeRequest, ImageSizeRequest,
+                     bool) override
     {
         imageBytes += bytes.size();
+        place(terminal, 8, 16);
     }
 
     std::size_t replyCount = 0;
@@ -67,6 +86,51 @@ public:
     std::size_t windowCommands = 0;
     std::size_t imageBytes = 0;
     std::vector<std::uint8_t> lastReply;
+
+private:
+    static void place(Terminal& terminal, int width, int height)
+    {
+        const bool kitty = terminal.kittyPlacementContext.has_value();
+        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
+        Buffer& screen = *terminal.buffer;
+        const int cols = std::clamp((width + 7) / 8, 1, 1000);
+        const int rows = std::clamp((height + 15) / 16, 1, 4);
+        const int col = screen.x();
+        const int row = screen.y() + screen.yBase();
+        if (kitty && context.imageId && context.placementId) {
+            KittyPlacementRecord& record =
+                terminal.kittyGraphicsState.placementsByKey[{*context.imageId, *context.placementId}];
+            record = KittyPlacementRecord{};
+            record.imageId = *context.imageId;
+            record.placementId = *context.placementId;
+            record.parentImageId = context.parentImageId;
+            record.parentPlacementId = context.parentPlacementId;
+            record.parentOffsetH = context.parentOffsetH;
+            record.parentOffsetV = context.parentOffsetV;
+            record.col = col;
+            record.row = row;
+            record.cols = cols;
+            record.rows = rows;
+            record.zIndex = context.zIndex;
+            record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
+        }
+        for (int i = 0; i < rows; ++i) {
+            auto image = std::make_shared<FuzzImage>(width, height, col);
+            if (kitty) {
+                image->kittyIsKitty = true;
+                image->kittyImageId = context.imageId;
+                image->kittyImageNumber = context.imageNumber;
+                image->kittyPlacementId = context.placementId;
+                image->kittyZIndex = context.zIndex;
+                image->kittyCol = col;
+                image->kittyRow = row;
+                image->kittyCols = cols;
+                image->kittyRows = rows;
+            }
+            screen.attachImagesToLine(image, screen.yBase() + screen.y());
+            terminal.cmdIndex();
+        }
+    }
 };
 
 // The first broken invariant, or none.
@@ -97,10 +161,13 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
     if (screen.scrollTop() < 0 || screen.scrollTop() > screen.scrollBottom() || screen.scrollBottom() >= rows)
         return fail("scroll region " + std::to_string(screen.scrollTop()) + ".." + std::to_string(screen.scrollBottom()));
 
+    int linesWithImages = 0;
     for (int index = 0; index < ring.count(); ++index) {
         const auto& line = ring.peek(index);
         if (!line)
             continue; // never written: nothing to check
+        if (line->images())
+            ++linesWithImages;
         // Every cell is narrow (1), the first half of a wide character (2) or a placeholder
         // (0, code 0), and the halves come in pairs: every first half is followed by a
         // placeholder and every placeholder follows a first half.
@@ -117,6 +184,11 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
                 return fail("placeholder without its wide character" + where());
         }
     }
+    // The count gates the image upkeep after each scroll: too low skips it while images are
+    // shown, too high makes text-only scrolling pay for images long gone.
+    if (screen.linesWithImagesCount() != linesWithImages)
+        return fail("lines with images counted " + std::to_string(screen.linesWithImagesCount()) + ", held "
+                    + std::to_string(linesWithImages));
     return std::nullopt;
 }
 

@@ -1,6 +1,6 @@
-// A Kitty Unicode-placeholder cell as the row drawing sees it, and the choice of the
-// placement that shows it. Decoding the placeholder diacritics belongs to the graphics side;
-// the row builder asks it through a hook and only collects the decoded cells.
+// The choice of the placement that shows a Kitty Unicode-placeholder cell. Decoding the
+// cell belongs to the graphics side; the row builder asks it through a hook and only
+// collects the decoded cells.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +8,9 @@
 #include <span>
 
 #include "graphics/KittyGraphicsState.h"
+#include "graphics/KittyPlaceholder.h"
 
 namespace corvantix {
-
-struct KittyPlaceholderCell {
-    int row = 0;
-    int col = 0; // visual column of the cell
-    uint32_t imageId = 0;
-    uint32_t placementId = 0; // 0 matches any placement
-    int placeholderRow = 0;   // which cell of the image this one shows, from its top left
-    int placeholderCol = 0;
-    int msb = 0; // the image id's high byte, from the cell's third diacritic
-
-    friend constexpr bool operator==(const KittyPlaceholderCell&, const KittyPlaceholderCell&) = default;
-};
 
 // The first placement of the list that can show the cell: at least one cell in each
 // direction, large enough for the cell's image row and column, and with the cell's

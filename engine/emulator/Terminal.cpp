@@ -525,7 +525,9 @@ void Terminal::pruneUnusedPayloadCodes()
 
 void Terminal::resetKittyGraphics()
 {
-    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+    // The active screen and the alternate one: while the alternate screen is active the
+    // normal screen keeps its images for when it comes back.
+    for (Buffer* screen : {buffer, altBuffer.get()}) {
         CircularBufferLineList& ring = screen->lines();
         for (int index = 0; index < ring.count(); ++index) {
             const std::shared_ptr<BufferLine>& line = ring.peek(index);
@@ -542,10 +544,5 @@ void Terminal::resetKittyGraphics()
     updateRange(buffer->scrollTop());
     updateRange(buffer->scrollBottom());
 }
-
-// The placement bookkeeping below belongs to the graphics side, which fills it in.
-void Terminal::dropKittyPlacementsOfScreen(Buffer&, bool) {}
-
-void Terminal::reanchorKittyPlacementsAfterScroll() {}
 
 } // namespace corvantix

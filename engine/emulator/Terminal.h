@@ -308,7 +308,9 @@ public:
     bool allow80To132 = false;
     EscapeSequenceParser parser;
     KittyGraphicsState kittyGraphicsState;
-    KittyPlacementContext kittyPlacementContext; // the placement request for the host; the emulator only holds it
+    // The placement request, present only while a Kitty put hands its image to the host; the
+    // emulator only holds it.
+    std::optional<KittyPlacementContext> kittyPlacementContext;
     int refreshStart = std::numeric_limits<int>::max();
     int refreshEnd = -1;
     int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
@@ -434,11 +436,15 @@ public:
     // per this many refused registrations, not for each new link.
     static constexpr int payloadPruneInterval = 4096;
 
-    // ================================================================ Inline graphics (Terminal.cpp)
+    // ================================================================ Inline graphics (Terminal.cpp, TerminalGraphics.cpp)
 
-    // Drops every line's images, empties the store and marks the scroll region's rows.
+    // Drops the images of the active and the alternate screen's lines, empties the store and
+    // marks the scroll region's rows.
     void resetKittyGraphics();
+    // Drops the Kitty placements of one screen (on entering the alternate screen, or leaving
+    // it cleared) and frees the images nothing refers to any more.
     void dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate);
+    // After a scroll: placement records follow their cells, children follow their parents.
     void reanchorKittyPlacementsAfterScroll();
     // APC "G": the bytes after the "G".
     void handleKittyGraphicsCommand(std::span<const std::uint8_t> payload);

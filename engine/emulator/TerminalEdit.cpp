@@ -237,6 +237,12 @@ void Terminal::replaceRegionLines(Buffer& screen, int top, int bottom, int count
         return;
     CircularBufferLineList& ring = screen.lines();
     const auto marker = [this](int row) { markSplicedRowDirty(row); };
+    // The lines pushed out are dropped: their images must leave the buffer's count with them.
+    if (screen.hasLinesWithImages()) {
+        const int firstOut = upwards ? top : bottom - count + 1;
+        for (int row = firstOut; row < firstOut + count; ++row)
+            screen.removeLineImages(row);
+    }
     std::vector<Buffer::LinePtr> blanks;
     blanks.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)

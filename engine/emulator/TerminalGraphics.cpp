@@ -30,6 +30,10 @@ public:
     bool alternateScreenActive() const override { return terminal_.isCurrentBufferAlternate(); }
     void index() override { terminal_.cmdIndex(); }
     void restrictCursor() override { terminal_.restrictCursor(true); }
+    Buffer& normalScreen() override { return *terminal_.normalBuffer; }
+    Buffer& alternateScreen() override { return *terminal_.altBuffer; }
+    Buffer& activeScreen() override { return *terminal_.buffer; }
+    void updateRange(int row) override { terminal_.updateRange(row); }
 
     std::optional<PixelSize> cellSizeInPixels() override
     {
@@ -41,7 +45,7 @@ public:
             return std::nullopt;
         return PixelSize{size->width, size->height};
     }
-    KittyPlacementContext& placementContext() override { return terminal_.kittyPlacementContext; }
+    std::optional<KittyPlacementContext>& placementContext() override { return terminal_.kittyPlacementContext; }
     void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) override
     {
         if (TerminalDelegate* host = terminal_.delegate())
@@ -97,6 +101,18 @@ void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t> payload)
 {
     TerminalGraphicsHost host(*this);
     KittyGraphics(kittyGraphicsState, host).handleKittyGraphicsCommand(payload);
+}
+
+void Terminal::dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate)
+{
+    TerminalGraphicsHost host(*this);
+    KittyGraphics(kittyGraphicsState, host).dropKittyPlacementsOfScreen(screen, isAlternate);
+}
+
+void Terminal::reanchorKittyPlacementsAfterScroll()
+{
+    TerminalGraphicsHost host(*this);
+    KittyGraphics(kittyGraphicsState, host).reanchorKittyPlacementsAfterScroll();
 }
 
 } // namespace corvantix

@@ -194,6 +194,9 @@ void Terminal::reverseIndex()
     }
 
     if (!marginMode_ || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
+        // The bottom line is dropped: its images must leave the buffer's count with it.
+        if (screen.hasLinesWithImages())
+            screen.removeLineImages(absBottom);
         if (!ring.shiftElements(absTop, absBottom - absTop, 1)) {
             printLine("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop="
                       + std::to_string(screen.scrollTop()) + "  yDisp=" + std::to_string(screen.yDisp())
@@ -292,6 +295,9 @@ void scrollIntoScrollback(Terminal& terminal, const ScrollStep& step)
             reused.setBidiState(step.bidiState);
         }
     } else {
+        // A full ring drops its oldest line to make room, images and all.
+        if (ringFull && screen.hasLinesWithImages())
+            screen.removeLineImages(0);
         const Buffer::LinePtr inserted = BufferLine::initCopy(*terminal.blankLine);
         ring.splice(step.absBottom + 1, 0, std::span(&inserted, 1),
                     [&terminal](int row) { terminal.markSplicedRowDirty(row); });
@@ -332,6 +338,9 @@ bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
         ring.rotateUp(absTop, absBottom - absTop);
         ring[absBottom]->recycleFrom(*terminal.blankLine);
     } else {
+        // The top line is dropped: its images must leave the buffer's count with it.
+        if (screen.hasLinesWithImages())
+            screen.removeLineImages(absTop);
         if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
             printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
                       + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="

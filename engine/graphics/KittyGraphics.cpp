@@ -84,9 +84,7 @@ void KittyGraphics::dispatchKittyGraphicsCommand(const KittyGraphicsControl& con
     case 'T': transmitKittyImage(control, payload, true); return;
     case 'p': findKittyImageForPut(control); return;
     case 'd':
-    case 'D':
-        // Deleting placements and images comes with the screen upkeep of placements.
-        return;
+    case 'D': deleteKittyGraphics(control); return;
     default: sendKittyGraphicsError(control, "EINVAL: unsupported action"); return;
     }
 }
@@ -250,19 +248,12 @@ void KittyGraphics::findKittyImageForPut(const KittyGraphicsControl& control)
     sendKittyGraphicsError(control, "ENOENT: image not found");
 }
 
-void KittyGraphics::forgetKittyImageNumbers(std::uint32_t imageId)
-{
-    std::erase_if(state_.imageNumbers, [imageId](const auto& entry) { return entry.second == imageId; });
-}
-
 void KittyGraphics::evictKittyImages()
 {
     const std::int64_t limit = std::clamp<std::int64_t>(host_.imageCacheLimitBytes(), 0, std::int64_t{1} << 32);
     if (state_.totalImageBytes <= limit)
         return;
-    std::set<std::uint32_t> inUse = host_.imageIdsOnCells();
-    for (const auto& [key, record] : state_.placementsByKey)
-        inUse.insert(record.imageId);
+    const std::set<std::uint32_t> inUse = kittyImagesInUse();
 
     for (const bool includeUsed : {false, true}) {
         std::vector<std::pair<std::uint64_t, std::uint32_t>> order;
@@ -406,7 +397,7 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
     context.isRelative = control.parentImageId.has_value() && control.parentPlacementId.has_value();
     context.pixelOffsetX = offsetX;
     context.pixelOffsetY = offsetY;
-    const KittyPlacementContext previous = host_.placementContext();
+    const std::optional<KittyPlacementContext> previous = host_.placementContext();
     host_.placementContext() = context;
 
     const int savedX = host_.cursorX();
@@ -490,7 +481,11 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
 
 void KittyGraphics::removeKittyPlacement(std::uint32_t imageId, std::uint32_t placementId)
 {
-    for (const KittyPlacementKey& key : host_.removeKittyImageCells(imageId, placementId))
+    const KittyPlacementKey exact{imageId, placementId};
+    const CellTest sameKey = [&exact](const KittyPlacementImage& cell) { return kittyPlacementKey(cell) == exact; };
+    KeySet removed = removeKittyImageCells(host_.normalScreen(), 0, host_.normalScreen().lines().count(), sameKey);
+    removed.merge(removeKittyImageCells(host_.alternateScreen(), 0, host_.alternateScreen().lines().count(), sameKey));
+    for (const KittyPlacementKey& key : removed)
         state_.placementsByKey.erase(key);
     state_.placementsByKey.erase({imageId, placementId});
 }
@@ -505,7 +500,7 @@ KittyParentResult KittyGraphics::resolveKittyParent(const KittyGraphicsControl& 
         return std::string(parentNotFound);
     if (found->second.isAlternateBuffer != host_.alternateScreenActive())
         return std::string("ENOPARENT: parent placement not in current buffer");
-    const KittyCellPositions cells = host_.kittyCellPositions();
+    const KittyCellPositions cells = kittyCellPositions(host_.activeScreen());
     KittyCellPositions memo;
     const auto position = resolveKittyPlacementPosition(key, cells, memo);
     if (!position)

@@ -1,5 +1,6 @@
 // The image commands of one terminal: gathering chunks, routing each command by its action,
-// storing images, placing them and answering the program.
+// storing, placing and deleting images, answering the program, and keeping placements in
+// step with the screens as they scroll, reset and switch.
 //
 // The terminal owns the store and the screens; the code here reaches them only through
 // KittyGraphicsHost, which the terminal implements. Everything runs on the thread that
@@ -10,9 +11,11 @@
 #include "graphics/KittyGraphicsControl.h"
 #include "graphics/KittyGraphicsPayload.h"
 #include "graphics/KittyGraphicsState.h"
+#include "graphics/KittyPlacementCells.h"
 #include "graphics/PngImage.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -23,16 +26,6 @@
 #include <vector>
 
 namespace corvantix {
-
-// Where a placement stands: a column and an absolute row (screen row + the buffer's yBase).
-struct KittyCellPosition {
-    int row = 0;
-    int col = 0;
-
-    friend constexpr bool operator==(const KittyCellPosition&, const KittyCellPosition&) = default;
-};
-
-using KittyCellPositions = std::map<KittyPlacementKey, KittyCellPosition>;
 
 class KittyGraphicsHost {
 public:
@@ -62,17 +55,17 @@ public:
     // The image maker: the cell size in device pixels when known, and the two ways to hand
     // it an image to attach at the cursor. The placement request is readable meanwhile.
     virtual std::optional<PixelSize> cellSizeInPixels() = 0;
-    virtual KittyPlacementContext& placementContext() = 0;
+    virtual std::optional<KittyPlacementContext>& placementContext() = 0;
     virtual void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) = 0;
     virtual void createImage(std::span<const std::uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
                              bool preserveAspectRatio) = 0;
 
-    // The image cells on the lines of both screens. Until lines carry placement fields there
-    // are none to find.
-    virtual KittyCellPositions kittyCellPositions() { return {}; }
-    // Removes the cells of one placement from both screens; the placement keys it met.
-    virtual std::vector<KittyPlacementKey> removeKittyImageCells(std::uint32_t, std::uint32_t) { return {}; }
-    virtual std::set<std::uint32_t> imageIdsOnCells() { return {}; }
+    // The two screens, whose lines hold the image cells, and a redraw request for a row of
+    // the active one.
+    virtual Buffer& normalScreen() = 0;
+    virtual Buffer& alternateScreen() = 0;
+    virtual Buffer& activeScreen() = 0;
+    virtual void updateRange(int row) = 0;
 };
 
 // Either no parent was asked for, a position, or the error text to reply with.
@@ -110,6 +103,37 @@ public:
                                                                    KittyCellPositions& memo);
     // Frees the least recently used images, unplaced ones first, until the store fits its budget.
     void evictKittyImages();
+    void forgetKittyImageNumbers(std::uint32_t imageId);
+    // Frees every stored image that no cell of either screen and no record refers to.
+    void freeUnreferencedKittyImages();
+    std::set<std::uint32_t> kittyImagesInUse();
+
+    // Deletion: each variant removes the matching cells and records and then the remaining
+    // cells of every placement it hit, on both screens. Columns and rows count from 1.
+    void deleteKittyGraphics(const KittyGraphicsControl& control);
+    void deleteKittyPlacementsOnScreen();
+    void deleteKittyPlacementsById(std::uint32_t imageId, std::optional<std::uint32_t> placementId);
+    void deleteKittyPlacementsByNumber(std::uint32_t imageNumber, std::optional<std::uint32_t> placementId);
+    void deleteKittyPlacementsAtCell(std::int64_t x, std::int64_t y, std::optional<int> zIndex);
+    void deleteKittyPlacementsInColumn(std::int64_t x);
+    void deleteKittyPlacementsInRow(std::int64_t y);
+    void deleteKittyPlacementsByZIndex(int zIndex);
+    void deleteKittyPlacementsByIdRange(std::uint32_t low, std::uint32_t high);
+
+    using KeySet = std::set<KittyPlacementKey>;
+    using CellTest = std::function<bool(const KittyPlacementImage&)>;
+    using RecordTest = std::function<bool(const KittyPlacementRecord&)>;
+    // Removes the Kitty cells passing the test from lines [first, end) of the buffer and
+    // returns the placements they showed.
+    KeySet removeKittyImageCells(Buffer& buffer, int first, int end, const CellTest& test);
+    KeySet removeKittyPlacementRecords(const RecordTest& test);
+    // Removes every cell of the given placements from both screens.
+    KeySet removeKittyCellsOfKeys(const KeySet& keys);
+
+    // Screen upkeep: records follow their cells after a scroll, children follow their parents.
+    void reanchorKittyPlacementsAfterScroll();
+    // Drops every placement of one screen and frees the images nothing refers to any more.
+    void dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate);
 
     static constexpr int kittyMaximumParentDepth = 64;
 
@@ -117,7 +141,8 @@ private:
     std::uint32_t takeImageIdForNumber();
     bool placeVirtual(const KittyGraphicsControl& control, std::optional<std::uint32_t> imageId);
     std::pair<int, int> pixelOffsets(const KittyGraphicsControl& control);
-    void forgetKittyImageNumbers(std::uint32_t imageId);
+    enum class DeletionLines : std::uint8_t { visible, active, both };
+    void deleteMatching(DeletionLines lines, const CellTest& cellTest, const RecordTest& recordTest);
     void sendReply(const std::string& text);
 
     KittyGraphicsState& state_;

@@ -150,6 +150,10 @@ KittyGraphicsCommand parseKittyGraphicsControl(std::span<const std::uint8_t> dat
             }
             if (field)
                 control.*field = clampedInt(parseSigned(value), control.*field, intLow, intHigh);
+            if (letter == 'x' || letter == 'y') {
+                if (const auto wide = parseSigned(value))
+                    (letter == 'x' ? control.wideX : control.wideY) = *wide;
+            }
             break;
         }
         }

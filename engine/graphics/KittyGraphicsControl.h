@@ -38,6 +38,10 @@ struct KittyGraphicsControl {
     int rows = 0;                  // r
     int cursorPolicy = 0;          // C
     std::optional<char> deleteMode; // d
+    // x and y as written, before they are held to an int: the delete command reads them as
+    // a range of image ids, which reaches past the int range.
+    std::int64_t wideX = 0;
+    std::int64_t wideY = 0;
 
     friend bool operator==(const KittyGraphicsControl&, const KittyGraphicsControl&) = default;
 };

@@ -79,6 +79,38 @@ void Buffer::removeLineImages(int row)
     line->setImages(std::nullopt);
 }
 
+void Buffer::attachImagesToLine(std::shared_ptr<TerminalImage> image, int row)
+{
+    if (row < 0 || row >= lines_.count() || !image)
+        return;
+    const LinePtr& line = lines_[row];
+    BufferLine::Images images = line->images().value_or(BufferLine::Images{});
+    const bool first = !line->images().has_value();
+    images.push_back(std::move(image));
+    line->setImages(std::move(images));
+    if (first)
+        ++linesWithImagesCount_;
+}
+
+void Buffer::setLineImages(int row, BufferLine::Images images)
+{
+    if (row < 0 || row >= lines_.count())
+        return;
+    const LinePtr& line = lines_[row];
+    const bool had = line->images().has_value();
+    if (images.empty()) {
+        if (!had)
+            return;
+        line->setImages(std::nullopt);
+        if (linesWithImagesCount_ > 0)
+            --linesWithImagesCount_;
+        return;
+    }
+    line->setImages(std::move(images));
+    if (!had)
+        ++linesWithImagesCount_;
+}
+
 void Buffer::recountLinesWithImages()
 {
     // An empty slot has no images: it is counted without making its line.

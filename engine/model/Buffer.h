@@ -177,6 +177,10 @@ public:
     int linesWithImagesCount() const { return linesWithImagesCount_; }
     // Drops the images of line `row` (made if its slot is empty).
     void removeLineImages(int row);
+    // Appends an image to line `row` (made if its slot is empty); out-of-range rows are ignored.
+    void attachImagesToLine(std::shared_ptr<TerminalImage> image, int row);
+    // Replaces the images of line `row`; an empty list leaves the line without images.
+    void setLineImages(int row, BufferLine::Images images);
     // Counts the held lines that carry images; used after reflow.
     void recountLinesWithImages();
 

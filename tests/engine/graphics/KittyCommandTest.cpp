@@ -90,11 +90,17 @@ public:
     void index() override {}
     void restrictCursor() override {}
     std::optional<PixelSize> cellSizeInPixels() override { return std::nullopt; }
-    KittyPlacementContext& placementContext() override { return context; }
+    std::optional<KittyPlacementContext>& placementContext() override { return context; }
     void createImageFromBitmap(std::vector<std::uint8_t>&, int, int) override {}
     void createImage(std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) override {}
+    Buffer& normalScreen() override { return normal; }
+    Buffer& alternateScreen() override { return alternate; }
+    Buffer& activeScreen() override { return normal; }
+    void updateRange(int) override {}
     std::string sent;
-    KittyPlacementContext context;
+    std::optional<KittyPlacementContext> context;
+    Buffer normal{80, 25, 8, 0};
+    Buffer alternate{80, 25, 8, std::nullopt};
 };
 
 void handle(KittyGraphics& graphics, std::string_view body)

@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Remembers where the cursor stood and what was asked for when the host made each image.
 class PlacingDelegate : public RecordingDelegate {
 public:
-    struct Made { int x = 0; int y = 0; int width = 0; int height = 0; Bytes rgba; KittyPlacementContext context; };
+    struct Made { int x = 0; int y = 0; int width = 0; int height = 0; Bytes rgba; std::optional<KittyPlacementContext> context; };
     std::vector<Made> made;
     void createImageFromBitmap(Terminal& terminal, std::vector<std::uint8_t>& bytes, int width, int height) override
     {
@@ -213,9 +213,9 @@ TEST(KittyParent, ChildIsPlacedRelativeAndTheCursorStays)
     EXPECT_EQ(f.command("a=T,i=2,p=4,P=1,Q=1,H=2,V=1," + onePixel), apc("Gi=2,p=4;OK"));
     ASSERT_EQ(f.delegate.made.size(), 1u);
     EXPECT_EQ(std::make_pair(f.delegate.made[0].x, f.delegate.made[0].y), std::make_pair(7, 3));
-    EXPECT_TRUE(f.delegate.made[0].context.isRelative);
+    EXPECT_TRUE(f.delegate.made[0].context.value().isRelative);
     EXPECT_EQ(f.cursor(), std::make_pair(9, 9));
-    EXPECT_EQ(f.terminal->kittyPlacementContext, KittyPlacementContext{}) << "the request lasts the host call only";
+    EXPECT_FALSE(f.terminal->kittyPlacementContext.has_value()) << "the request lasts the host call only";
     // The column is held to the screen.
     f.command("a=T,i=3,P=1,Q=1,H=-50," + onePixel);
     EXPECT_EQ(f.delegate.made.back().x, 0);

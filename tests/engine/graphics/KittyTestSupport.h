@@ -9,6 +9,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,88 @@ struct KittyFixtureWith {
     KittyGraphicsState& store() { return terminal->kittyGraphicsState; }
 };
 using KittyFixture = KittyFixtureWith<>;
+
+// An image object as a view makes it: one per screen line an image covers.
+class TestImageCell final : public KittyPlacementImage {
+public:
+    TestImageCell(int width, int height, int column) : width_(width), height_(height), col_(column) {}
+    int pixelWidth() const override { return width_; }
+    int pixelHeight() const override { return height_; }
+    int col() const override { return col_; }
+    void setCol(int column) override { col_ = column; }
+
+private:
+    int width_;
+    int height_;
+    int col_;
+};
+
+// Places images the way the view does, with cells of 10 x 20 pixels: one object per line
+// from the cursor's line with a line feed after each; during a Kitty put the objects carry
+// the request's fields and, with both ids, the placement is recorded.
+class PlacingViewDelegate : public RecordingDelegate {
+public:
+    PlacingViewDelegate() { cellSize = CellPixelSize{10, 20}; }
+    void createImageFromBitmap(Terminal& terminal, std::vector<std::uint8_t>&, int width, int height) override
+    {
+        place(terminal, width, height);
+    }
+    void createImage(Terminal& terminal, std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) override
+    {
+        place(terminal, 10, 20);
+    }
+
+private:
+    static int cells(ImageSizeRequest request, int pixels, int cellPixels)
+    {
+        if (request.kind == ImageSizeRequest::Case::cells)
+            return request.value;
+        return std::max(1, (pixels + cellPixels - 1) / cellPixels);
+    }
+    void place(Terminal& terminal, int width, int height)
+    {
+        const bool kitty = terminal.kittyPlacementContext.has_value();
+        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
+        Buffer& screen = *terminal.buffer;
+        const int cols = cells(context.widthRequest, width, 10);
+        const int rows = cells(context.heightRequest, height, 20);
+        const int col = screen.x();
+        const int row = screen.y() + screen.yBase();
+        if (kitty && context.imageId && context.placementId) {
+            terminal.kittyGraphicsState.placementsByKey[{*context.imageId, *context.placementId}] =
+                KittyPlacementRecord{.imageId = *context.imageId,
+                                     .placementId = *context.placementId,
+                                     .parentImageId = context.parentImageId,
+                                     .parentPlacementId = context.parentPlacementId,
+                                     .parentOffsetH = context.parentOffsetH,
+                                     .parentOffsetV = context.parentOffsetV,
+                                     .pixelOffsetX = context.pixelOffsetX,
+                                     .pixelOffsetY = context.pixelOffsetY,
+                                     .col = col,
+                                     .row = row,
+                                     .cols = cols,
+                                     .rows = rows,
+                                     .zIndex = context.zIndex,
+                                     .isAlternateBuffer = terminal.isCurrentBufferAlternate()};
+        }
+        for (int i = 0; i < rows; ++i) {
+            auto cell = std::make_shared<TestImageCell>(width, height, col);
+            if (kitty) {
+                cell->kittyIsKitty = true;
+                cell->kittyImageId = context.imageId;
+                cell->kittyImageNumber = context.imageNumber;
+                cell->kittyPlacementId = context.placementId;
+                cell->kittyZIndex = context.zIndex;
+                cell->kittyCol = col;
+                cell->kittyRow = row;
+                cell->kittyCols = cols;
+                cell->kittyRows = rows;
+            }
+            screen.attachImagesToLine(cell, screen.yBase() + screen.y());
+            terminal.cmdIndex();
+        }
+    }
+};
 
 // A reply as the program receives it with 7-bit controls.
 inline std::string apc(std::string_view text) { return "\x1b_" + std::string(text) + "\x1b\\"; }
