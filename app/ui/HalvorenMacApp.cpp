@@ -17,14 +17,25 @@
 
 namespace halvoren {
 
+namespace {
+
+// The look goes on before any view exists: a widget with a style sheet keeps the palette it
+// found when it was made, and would draw dark text on the dark panels.
+QMainWindow* darkMainWindow()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(darkPalette());
+    return new QMainWindow;
+}
+
+} // namespace
+
 HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
-    : model(model), update(update), window(new QMainWindow), mainView(new MainView(model, update, window)),
+    : model(model), update(update), window(darkMainWindow()), mainView(new MainView(model, update, window)),
       commands(new HalvorenCommands(model, window))
 {
     QApplication::setApplicationName(QStringLiteral("Halvoren"));
     QApplication::setApplicationDisplayName(QStringLiteral("Halvoren"));
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(darkPalette());
     QApplication::setQuitOnLastWindowClosed(true);
 
     // The model loads and saves the server profiles through the keychain; without one the

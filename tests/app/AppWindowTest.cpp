@@ -15,6 +15,7 @@
 // Last: the X headers define names that Qt's headers use.
 #include "support/XApplication.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -68,6 +69,24 @@ protected:
     {
         runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
     }
+    // The application's visible windows: the main window, then each open sheet or dialog.
+    std::size_t visibleWindows() const
+    {
+        const std::string listing = runCommand("xdotool search --onlyvisible --pid " + std::to_string(app.pid)).output;
+        return static_cast<std::size_t>(std::count(listing.begin(), listing.end(), '\n'));
+    }
+    // Some pixel of the row is far from the dark background: its text has been drawn.
+    static bool rowHasText(int x, int y, int width, int height)
+    {
+        const QImage picture = screen().copy(x, y, width, height);
+        for (int row = 0; row < picture.height(); ++row)
+            for (int col = 0; col < picture.width(); ++col)
+                if (qGray(picture.pixel(col, row)) > 160)
+                    return true;
+        return false;
+    }
+    // The session's screen as tmux keeps it (trailing blanks of a line dropped).
+    std::string pane(const std::string& session) const { return tmux("capture-pane -p -t '=" + session + ":'"); }
 
     XApplication app;
     fs::path tmuxFolder;
@@ -77,11 +96,53 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
 {
     fs::create_directories(app.home / "code/alpha");
     fs::create_directories(app.home / "code/beta");
+    // The prompt is the same for every account, so the picture is too.
+    std::ofstream(app.home / ".profile") << "PS1='$ '\n";
     ASSERT_NO_FATAL_FAILURE(open());
-    std::this_thread::sleep_for(2s);
+
+    // The first-run sheet is up over the window; "Choisir…" opens the folder chooser, whose
+    // field takes a typed path.
+    ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "no first-run sheet";
+    EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.onboardingDone")));
     click(885, 418);
-    std::this_thread::sleep_for(2s);
-    screen().save("/tmp/e2e-2.png");
+    ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 3; })) << "no folder chooser";
+    const std::string code = (app.home / "code").string();
+    ASSERT_TRUE(runCommand("xdotool type --delay 20 '" + code + "'").ok);
+    ASSERT_TRUE(runCommand("xdotool key Return").ok);
+    ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "the chooser stayed open";
+
+    // Return on the sheet is "Commencer": the chosen folder is the only root.
+    ASSERT_TRUE(runCommand("xdotool key Return").ok);
+    ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 1; })) << "the sheet stayed open";
+    ASSERT_TRUE(XApplication::pollUntil([&] { return preferences().value(QStringLiteral("flutter.onboardingDone")).toBool(); }));
+    EXPECT_EQ(preferences().value(QStringLiteral("flutter.projectsRoots")).toVariant().toStringList(),
+              QStringList{QString::fromStdString(code)});
+
+    // The sidebar lists the two projects; a click on the first opens it in a tab whose shell
+    // runs in a session of the test's tmux server.
+    ASSERT_TRUE(XApplication::pollUntil([&] { return rowHasText(40, 92, 120, 18) && rowHasText(40, 116, 120, 18); }))
+        << "the sidebar never listed the projects";
+    click(63, 101);
+    std::string session;
+    ASSERT_TRUE(XApplication::pollUntil([&] {
+        const std::string names = tmux("ls -F '#{session_name}'");
+        session = names.substr(0, names.find('\n'));
+        return session.starts_with("kq-alpha-");
+    })) << "no tmux session for the project";
+    ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$\n"); }))
+        << "no shell prompt in the tab: " << pane(session) << tmux("ls");
+
+    // A still caret and an empty screen, so the picture holds only what is typed next.
+    ASSERT_TRUE(XApplication::typeLine("printf \"\\033[2 q\\033[H\\033[2J\""));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$\n"); })) << pane(session);
+    ASSERT_TRUE(XApplication::typeLine("echo ok"));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$ echo ok\nok\n$\n"); }))
+        << pane(session);
+    // The view draws what tmux has shown a moment later; the picture must then match.
+    ASSERT_TRUE(XApplication::pollUntil([&] {
+        return corvantix::testing::matchesReference(screen().copy(0, 0, 1400, 880), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),
+                                                    QStringLiteral("app-window"));
+    })) << "the window never matched tests/app/data/screenshots/app-window.png";
 }
 
 } // namespace
