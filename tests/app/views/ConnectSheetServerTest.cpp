@@ -1,13 +1,16 @@
 // The first-connection sheet against a real sshd on 127.0.0.1 (see SshServer.h) with the
 // password-only account.
 #include "ui/ConnectSheet.h"
+#include "ui/ServersView.h"
 
 #include "app/remote/SshServer.h"
 #include "app/support/TempFolder.h"
 #include "engine/view/qt/ViewTestSupport.h"
+#include "platform/Notifier.h"
 #include "platform/SecretStore.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -120,6 +123,41 @@ TEST_F(ConnectSheetServer, CancelWhileSshWaitsEndsItAndReportsNothing)
     QTest::qWait(100);
     EXPECT_EQ(reports, std::vector<std::shared_ptr<SSHLink>>{nullptr});
     EXPECT_FALSE(sheet->failed());
+}
+
+// The whole road of a new server: the typed ssh line is saved, the silent connection fails
+// (the account takes only a password), the first-connection sheet opens over the servers sheet,
+// the password typed into its terminal logs in and is remembered, and the server is attached.
+TEST_F(ConnectSheetServer, AQuickConnectLineEndsWithTheServerAttached)
+{
+    PreferenceStore store{home.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, &keychain, &notifier};
+    ServersView servers(model, std::nullopt, nullptr);
+    servers.open();
+    servers.quickField->setText(QStringLiteral("ssh -p %1 %2@127.0.0.1").arg(server->port()).arg(test::SshServer::user));
+    servers.quickConnect();
+    ASSERT_EQ(model.profiles().size(), 1);
+    const MacProfile saved = model.profiles().front();
+    EXPECT_EQ(saved.port, server->port());
+    EXPECT_EQ(saved.host, QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(servers.quickField->text().isEmpty());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return servers.connecting != nullptr; }, 30000)) << "no first-connection sheet";
+    auto* first = qobject_cast<ConnectSheet*>(servers.connecting.data());
+    ASSERT_NE(first, nullptr);
+    BootTermView& boot = *first->terminal()->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boot.buffer.contains(QStringLiteral("password:")); }, 20000));
+    const QByteArray answer = test::SshServer::password + QByteArray("\r");
+    boot.sendUserInput(std::span(reinterpret_cast<const std::uint8_t*>(answer.constData()), size_t(answer.size())));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.connection(saved.id) != nullptr; }, 30000)) << boot.buffer.toStdString();
+    EXPECT_EQ(model.connection(saved.id)->link->remoteHome(), server->remoteHome());
+    EXPECT_EQ(QCoro::waitFor(keychain.secureRead(QStringLiteral("pwd_") + saved.id)).value_or(QString()),
+              QString::fromLatin1(test::SshServer::password));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !servers.isVisible(); }, 10000));
+    QCoro::waitFor(model.disconnect(*model.connection(saved.id)));
 }
 
 } // namespace
