@@ -38,21 +38,3 @@ TEST(ServersSheetScreenshot, TwoServersOneConnected)
 
 } // namespace
 } // namespace halvoren
-
-int main(int argc, char** argv)
-{
-    // A fixed style, font and resolution, so the sheet is laid out the same on every display.
-    qputenv("QT_FONT_DPI", "96");
-    QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    using halvoren::Palette;
-    QPalette colours(Qt::white, Palette::field(), Palette::field(), Palette::bar(), Palette::bar(), Qt::white,
-                     Qt::white, Palette::field(), Palette::bar());
-    colours.setColor(QPalette::PlaceholderText, Palette::secondaryText());
-    QApplication::setPalette(colours);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
-    QApplication::setFont(font);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
