@@ -1,6 +1,7 @@
 #include "remote/HostText.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <charconv>
 #include <cmath>
@@ -90,6 +91,20 @@ bool codePointLess(const QString& a, const QString& b)
         return x < y;
     }
     return a.size() < b.size();
+}
+
+std::string local8(const QString& text)
+{
+    return QFile::encodeName(text).toStdString();
+}
+
+std::vector<std::string> local8(const QStringList& list)
+{
+    std::vector<std::string> out;
+    out.reserve(size_t(list.size()));
+    for (const QString& text : list)
+        out.push_back(local8(text));
+    return out;
 }
 
 } // namespace halvoren

@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace halvoren {
 
@@ -24,6 +26,11 @@ std::optional<double> parseDecimal(const QString& text);
 
 // Ordering by Unicode code point (UTF-16 code units order supplementary characters wrongly).
 bool codePointLess(const QString& a, const QString& b);
+
+// In the file-system encoding, as program paths, arguments and environments are handed to a
+// child process.
+std::string local8(const QString& text);
+std::vector<std::string> local8(const QStringList& list);
 
 struct CodePointLess {
     bool operator()(const QString& a, const QString& b) const { return codePointLess(a, b); }

@@ -1,4 +1,5 @@
 #include "remote/MacTab.h"
+#include "remote/HostText.h"
 
 #include "model/ProfileStore.h"
 #include "platform/SecretStore.h"
@@ -17,20 +18,6 @@ extern char** environ;
 namespace halvoren {
 
 namespace {
-
-std::string local8(const QString& text)
-{
-    return QFile::encodeName(text).toStdString();
-}
-
-std::vector<std::string> local8(const QStringList& list)
-{
-    std::vector<std::string> out;
-    out.reserve(size_t(list.size()));
-    for (const QString& text : list)
-        out.push_back(local8(text));
-    return out;
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "ui/BootTermView.h"
+#include "remote/HostText.h"
 
 #include "model/ProfileStore.h"
 #include "platform/SecretStore.h"
@@ -13,20 +14,6 @@
 namespace halvoren {
 
 namespace {
-
-std::string local8(const QString& text)
-{
-    return QFile::encodeName(text).toStdString();
-}
-
-std::vector<std::string> local8(const QStringList& list)
-{
-    std::vector<std::string> out;
-    out.reserve(size_t(list.size()));
-    for (const QString& text : list)
-        out.push_back(local8(text));
-    return out;
-}
 
 // Removes the last UTF-8 character of `bytes` (a lead byte and up to three continuation bytes),
 // as the terminal's line editing erases a whole character.
