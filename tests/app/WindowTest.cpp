@@ -1,164 +1,51 @@
-// The terminal window tool (one terminal view running a shell) on a private Xvfb server,
-// driven with xdotool: typing, closing the window, the mouse (reports and copy by dragging)
-// and the find bar. Every wait is a
+// The terminal window tool end to end on a private Xvfb server, driven with xdotool: typing,
+// closing the window, the mouse (reports and copy by dragging) and the find bar. Every wait is a
 // generous poll: nothing here asserts how fast anything happens.
-#include "support/Poll.h"
+#include "support/XApplication.h"
 
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
-
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using halvoren::test::processRuns;
+using halvoren::test::readWholeFile;
+using halvoren::test::XApplication;
 
 #if !defined(HALVOREN_TERM_WINDOW) || !defined(HALVOREN_MOUSE_PROBE)
 #error "HALVOREN_TERM_WINDOW and HALVOREN_MOUSE_PROBE must name the terminal window tool and the mouse probe"
 #endif
 
-constexpr auto patience = 60s;
-
-// Each poll may start xdotool: a tenth of a second apart.
-bool pollUntil(const std::function<bool()>& condition) { return halvoren::test::pollUntil(condition, patience, 100ms); }
-
-struct CommandResult { bool ok = false; std::string output; };
-
-CommandResult run(const std::string& command)
-{
-    CommandResult result;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr)
-        return result;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-        result.output += buffer;
-    result.ok = ::pclose(pipe) == 0;
-    return result;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Alive and not a zombie waiting for a parent that does not reap it.
-bool processRuns(pid_t pid)
-{
-    if (::kill(pid, 0) != 0)
-        return errno != ESRCH;
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
-}
-
-// What a window manager sends when the user closes a window.
-bool sendDeleteWindow(unsigned long window)
-{
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
-    XSync(display, False);
-    XCloseDisplay(display);
-    return sent != 0;
-}
+bool pollUntil(const std::function<bool()>& condition) { return XApplication::pollUntil(condition); }
+halvoren::test::CommandResult run(const std::string& command) { return halvoren::test::runCommand(command); }
+std::string readFile(const fs::path& path) { return readWholeFile(path); }
+bool typeLine(const std::string& text) { return XApplication::typeLine(text); }
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run on an X server (tests/with-xvfb)";
-        ASSERT_TRUE(run("command -v xdotool").ok) << "xdotool is missing; install the Debian package xdotool";
-        char pattern[] = "/tmp/halvoren-window-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home = pattern;
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(XApplication::requireDisplay()); }
     void TearDown() override
     {
-        if (app > 0 && !exited && ::kill(app, SIGKILL) == 0)
-            ::waitpid(app, nullptr, 0);
         if (shell && processRuns(*shell))
             ::kill(*shell, SIGKILL);
-        std::error_code ignored;
-        fs::remove_all(home, ignored);
     }
-    // Starts the application and waits for its window to be mapped and focused (no window
-    // manager gives it the focus).
+    // Starts the tool and waits for its window to be mapped and focused.
     void openWindow()
     {
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string_view text(*entry);
-            if (!text.starts_with("SHELL=") && !text.starts_with("HOME=") && !text.starts_with("ENV="))
-                environment.emplace_back(text);
-        }
-        environment.push_back("SHELL=/bin/sh");
-        environment.push_back("HOME=" + home.string());
-        environment.push_back("QT_QPA_PLATFORM=xcb");
-        std::vector<char*> envp;
-        for (std::string& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::string program = HALVOREN_TERM_WINDOW;
-        char* argv[] = {program.data(), nullptr};
-        ASSERT_EQ(::posix_spawn(&app, program.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
-        ASSERT_TRUE(pollUntil([&] {
-            if (hasExited())
-                return true;
-            const CommandResult found = run("xdotool search --onlyvisible --pid " + std::to_string(app));
-            window = found.output.substr(0, found.output.find('\n'));
-            return found.ok && !window.empty();
-        })) << "no window appeared";
-        ASSERT_FALSE(exited) << "the application ended at start, status " << status;
-        ASSERT_TRUE(pollUntil([&] {
-            run("xdotool windowfocus " + window);
-            const CommandResult focus = run("xdotool getwindowfocus");
-            return focus.ok && focus.output.substr(0, focus.output.find('\n')) == window;
-        })) << "the window never took the focus";
+        ASSERT_NO_FATAL_FAILURE(app.open(HALVOREN_TERM_WINDOW));
+        home = app.home;
+        window = app.window;
     }
-    // The child has exited (reaped here, its status kept).
-    bool hasExited()
-    {
-        exited = exited || ::waitpid(app, &status, WNOHANG) == app;
-        return exited;
-    }
-    bool typeLine(const std::string& text)
-    {
-        return run("xdotool type --delay 20 '" + text + "'").ok && run("xdotool key Return").ok;
-    }
+    bool hasExited() { return app.hasExited(); }
     // Pastes the clipboard into a command line that writes it to a file of the home; the
     // file's text once the line has run.
     std::string pasteIntoFile(const std::string& name)
@@ -205,13 +92,11 @@ protected:
         return std::to_string(originX + static_cast<int>(col * cellWidth)) + " "
                + std::to_string(originY + static_cast<int>(row * cellHeight));
     }
+    XApplication app;
     fs::path home;
     fs::path probeOut;
     std::string window;
     int cellWidth = 0, cellHeight = 0, originX = 0, originY = 0;
-    pid_t app = -1;
-    bool exited = false;
-    int status = 0;
     std::optional<pid_t> shell;
 };
 
@@ -228,9 +113,9 @@ TEST_F(WindowTest, TypedCommandRunsAndClosingTheWindowEndsTheApplication)
     shell = static_cast<pid_t>(std::stol(pidText));
     EXPECT_TRUE(processRuns(*shell));
     // Closed as by the window manager's close button: the application quits...
-    ASSERT_TRUE(sendDeleteWindow(std::stoul(window)));
+    ASSERT_TRUE(halvoren::test::sendDeleteWindow(std::stoul(window)));
     ASSERT_TRUE(pollUntil([&] { return hasExited(); })) << "the application did not exit";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_TRUE(WIFEXITED(app.status) && WEXITSTATUS(app.status) == 0) << "status " << app.status;
     // ...and its shell does not outlive it.
     EXPECT_TRUE(pollUntil([&] { return !processRuns(*shell); })) << "the shell " << *shell << " still runs";
 }

@@ -3,7 +3,7 @@
 // window manager closes it. Every wait is a generous poll; nothing here asserts speed.
 #pragma once
 
-#include "support/Poll.h"
+#include "Poll.h"
 
 #include <gtest/gtest.h>
 
