@@ -263,12 +263,7 @@ void KittyGraphics::evictKittyImages()
         }
         std::ranges::stable_sort(order, {}, &std::pair<std::uint64_t, std::uint32_t>::first);
         for (const auto& [tick, id] : order) {
-            const auto found = state_.imagesById.find(id);
-            if (found == state_.imagesById.end())
-                continue;
-            state_.totalImageBytes = std::max<std::int64_t>(0, state_.totalImageBytes - found->second.byteSize);
-            state_.imagesById.erase(found);
-            forgetKittyImageNumbers(id);
+            discardKittyImage(id);
             if (state_.totalImageBytes <= limit)
                 return;
         }

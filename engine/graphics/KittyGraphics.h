@@ -104,6 +104,8 @@ public:
     // Frees the least recently used images, unplaced ones first, until the store fits its budget.
     void evictKittyImages();
     void forgetKittyImageNumbers(std::uint32_t imageId);
+    // Drops a stored image with its bytes and its numbers; an unknown id does nothing.
+    void discardKittyImage(std::uint32_t imageId);
     // Frees every stored image that no cell of either screen and no record refers to.
     void freeUnreferencedKittyImages();
     std::set<std::uint32_t> kittyImagesInUse();

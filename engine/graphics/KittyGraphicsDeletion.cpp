@@ -314,14 +314,18 @@ void KittyGraphics::freeUnreferencedKittyImages()
         if (!inUse.contains(id))
             unused.push_back(id);
     }
-    for (const std::uint32_t id : unused) {
-        const auto found = state_.imagesById.find(id);
-        if (found == state_.imagesById.end())
-            continue;
-        state_.totalImageBytes = std::max<std::int64_t>(0, state_.totalImageBytes - found->second.byteSize);
-        state_.imagesById.erase(found);
-        forgetKittyImageNumbers(id);
-    }
+    for (const std::uint32_t id : unused)
+        discardKittyImage(id);
+}
+
+void KittyGraphics::discardKittyImage(std::uint32_t imageId)
+{
+    const auto found = state_.imagesById.find(imageId);
+    if (found == state_.imagesById.end())
+        return;
+    state_.totalImageBytes = std::max<std::int64_t>(0, state_.totalImageBytes - found->second.byteSize);
+    state_.imagesById.erase(found);
+    forgetKittyImageNumbers(imageId);
 }
 
 void KittyGraphics::forgetKittyImageNumbers(std::uint32_t imageId)
