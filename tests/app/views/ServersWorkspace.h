@@ -1,27 +1,16 @@
-// A model for the server sheets' tests: private preferences and home, passwords in memory, and
-// an ssh that fails at once, so every silent connection ends in "not connected".
+// A model for the server sheets' tests: the common views workspace with an ssh that fails at
+// once, so every silent connection ends in "not connected".
 #pragma once
 
-#include "app/support/TempFolder.h"
-#include "model/MacModel.h"
+#include "app/views/ViewsWorkspace.h"
 #include "model/ProfileStore.h"
-#include "platform/Notifier.h"
-#include "platform/SecretStore.h"
-#include "remote/SSHLink.h"
 
 namespace halvoren::test {
 
-struct ServersWorkspace {
-    TempFolder folder;
-    EnvironmentOverride home{"HOME", folder.path()};
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    SecretStore keychain{std::make_unique<MemorySecretBackend>()};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, &keychain, &notifier};
-
+struct ServersWorkspace : ViewsWorkspace {
     ServersWorkspace() { SSHLink::setProgramForTests(QStringLiteral("/bin/false")); }
     ~ServersWorkspace() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    // A server by its host, as the sheets show it (hides the common one by name).
     static MacProfile profile(const QString& id, const QString& host, const QString& user = {}, int port = 22)
     {
         return MacProfile{id, host, host, port, user};
