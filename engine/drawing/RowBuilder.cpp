@@ -455,8 +455,8 @@ AttributedRow RowBuilder::buildAttributedLine(const Terminal& terminal, int row,
 
     if (layout.visualCells.has_value()) {
         for (const VisualCell& visual : *layout.visualCells) {
-            const int w = buildCell(context, state, result, visual.logicalColumn,
-                                    visual.displayText ? &*visual.displayText : nullptr);
+            const int w = buildCell(context, state, result, visual.logicalCol,
+                                    visual.display ? &*visual.display : nullptr);
             state.visualColumn += w;
         }
     } else {
