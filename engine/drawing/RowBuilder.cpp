@@ -382,7 +382,10 @@ int RowBuilder::buildCell(const LineContext& context, RowState& state, Attribute
     }
 
     const bool isSelected = context.selected && overlaps(col, w, *context.selected);
-    const bool blinkHidden = cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible;
+    // Concealed text draws as blank, like blinking text in its hidden phase; the cell keeps
+    // its text for copying.
+    const bool blinkHidden = (cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible)
+        || cell.attribute.style.contains(CharacterStyle::invisible);
 
     // A cell like the one before continues its run.
     const bool continues = state.pendingAttributes && state.havePrevious && state.previousAttribute == cell.attribute
