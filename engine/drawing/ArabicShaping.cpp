@@ -418,7 +418,7 @@ std::vector<std::optional<std::u32string>> TerminalBidi::shapeArabic(std::span<c
         if (s == lam && i + 1 < cells.size()) {
             if (const auto* ligature = lamAlefOf(firstScalar(cells[i + 1]))) {
                 result[i] = composeDisplay(joinsPrevious ? ligature->second : ligature->first, cells.subspan(i, 2));
-                result[i + 1] = U" ";
+                result[i + 1].emplace(1, U' ');
                 i += 2;
                 continue;
             }

@@ -685,6 +685,53 @@ std::u32string TerminalBidi::composeDisplay(char32_t scalar, std::span<const Cel
     return out;
 }
 
+int RowBidiLayout::visualColumn(int logicalCol) const
+{
+    if (layout == nullptr || logicalCol < 0 || logicalCol >= static_cast<int>(layout->logicalToVisualCol.size()))
+        return logicalCol;
+    return layout->logicalToVisualCol[static_cast<size_t>(logicalCol)];
+}
+
+int RowBidiLayout::logicalColumn(int visualCol) const
+{
+    if (layout == nullptr || visualCol < 0 || visualCol >= static_cast<int>(layout->visualToLogicalCol.size()))
+        return visualCol;
+    return layout->visualToLogicalCol[static_cast<size_t>(visualCol)];
+}
+
+RowBidiLayout TerminalBidi::layoutForRow(int row, const Buffer& buffer, int cols, const Terminal& terminal)
+{
+    RowBidiLayout result;
+    const auto& lines = buffer.lines();
+    if (row < 0 || row >= lines.count())
+        return result;
+    const BidiPresentationState& state = lines[row]->bidiState();
+    if (state.supportMode == BidiSupportMode::explicit_) {
+        if (state.fallbackDirection == BidiDirection::rightToLeft) {
+            result.own = rowLayout(row, buffer, cols, terminal);
+            if (result.own)
+                result.layout = &*result.own;
+        }
+        return result;
+    }
+    result.paragraph = paragraphLayout(row, buffer, cols, terminal);
+    if (result.paragraph)
+        result.layout = result.paragraph->row(row);
+    return result;
+}
+
+BidiDirection TerminalBidi::rowDirection(int row, const Buffer& buffer, int cols, const Terminal& terminal)
+{
+    const auto& lines = buffer.lines();
+    if (row < 0 || row >= lines.count())
+        return BidiDirection::leftToRight;
+    const BidiPresentationState& state = lines[row]->bidiState();
+    if (state.supportMode == BidiSupportMode::explicit_)
+        return state.fallbackDirection;
+    const auto paragraph = paragraphLayout(row, buffer, cols, terminal);
+    return paragraph ? paragraph->baseDirection : BidiDirection::leftToRight;
+}
+
 void TerminalBidi::clearCaches()
 {
     Caches& c = caches();

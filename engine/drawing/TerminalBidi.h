@@ -72,6 +72,18 @@ char32_t bidiMirror(char32_t scalar);
 // The left-right mirror image of a box-drawing character, or 0.
 char32_t boxDrawingMirror(char32_t scalar);
 
+// The layout one row is drawn with, and what keeps it alive; `layout` is null for a row
+// drawn in stored order.
+struct RowBidiLayout {
+    std::shared_ptr<const ParagraphResult> paragraph;
+    std::optional<BidiRowLayout> own;
+    const BidiRowLayout* layout = nullptr;
+
+    // The screen column of a stored column, and back; the column itself without a layout.
+    int visualColumn(int logicalCol) const;
+    int logicalColumn(int visualCol) const;
+};
+
 class TerminalBidi {
 public:
     // How a character takes part in Arabic-style joining.
@@ -107,6 +119,13 @@ public:
     static std::pair<int, int> expandToParagraphs(int startRow, int endRow, const Buffer& buffer, int maxRows);
     // The revision of the row's paragraph; 0 outside the ring, explicit or over the limit.
     static uint64_t paragraphRevision(int row, const Buffer& buffer, int maxRows);
+
+    // What callers draw, place the caret and hit-test a row with: the paragraph's layout of
+    // an implicit row, the mirror of an explicit right-to-left row, else none.
+    static RowBidiLayout layoutForRow(int row, const Buffer& buffer, int cols, const Terminal& terminal);
+    // The direction a row reads in: an explicit row's own, else its paragraph's base
+    // direction; left to right for a missing row or one without a paragraph.
+    static BidiDirection rowDirection(int row, const Buffer& buffer, int cols, const Terminal& terminal);
 
     // The base direction the text decides: the first strong letter or directional mark.
     static BidiDirection detectBaseDirection(std::span<const Cell> cells, BidiDirection fallback);

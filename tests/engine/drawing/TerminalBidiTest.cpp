@@ -133,6 +133,13 @@ TEST_P(ExplicitRowTest, ReversesAndMirrors)
         shown += cell.display ? *cell.display : std::u32string(1, std::u32string_view(U"(a\u250C  ")[cell.logicalCol]);
     EXPECT_EQ(shown, GetParam().shown);
     EXPECT_EQ(layout->visualToLogicalCol, (std::vector<int>{4, 3, 2, 1, 0}));
+    // Callers get the same mirror, and the row reads right to left without any Hebrew.
+    const RowBidiLayout forRow = TerminalBidi::layoutForRow(0, buffer, 5, *terminal);
+    ASSERT_NE(forRow.layout, nullptr);
+    EXPECT_EQ(forRow.layout->visualCells, layout->visualCells);
+    EXPECT_EQ(forRow.visualColumn(0), 4);
+    EXPECT_EQ(forRow.logicalColumn(0), 4);
+    EXPECT_EQ(TerminalBidi::rowDirection(0, buffer, 5, *terminal), BidiDirection::rightToLeft);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ExplicitRowTest,
