@@ -1,9 +1,11 @@
 // corvantix-bench: throughput of the engine beside libvterm on five generated streams, the
-// resident memory of a full scrollback, and the time and memory of hostile streams.
+// resident memory of a full scrollback, the time and memory of hostile streams, and the
+// time of the bidirectional row layout.
 //
 //   corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]
-//                   [--engine corvantix|libvterm|both] [--no-memory] [--no-search]
+//                   [--engine corvantix|libvterm|both] [--no-memory] [--no-search] [--no-bidi]
 //                   [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]
+#include "Bidi.h"
 #include "Hostile.h"
 #include "Memory.h"
 #include "Runners.h"
@@ -38,6 +40,7 @@ struct Options {
     int hostileLimitSeconds = 60;
     int floodSeconds = 30;
     bool search = true;
+    bool bidi = true;
 };
 
 [[noreturn]] void usage(const char* message)
@@ -46,6 +49,7 @@ struct Options {
     std::fprintf(stderr,
                  "usage: corvantix-bench [--size BYTES[K|M]] [--big] [--runs N] [--only NAME|hostile]\n"
                  "                       [--engine corvantix|libvterm|both] [--no-memory] [--no-search]\n"
+                 "                       [--no-bidi]\n"
                  "                       [--no-hostile] [--hostile-limit SECONDS] [--flood-seconds SECONDS]\n");
     std::exit(2);
 }
@@ -126,6 +130,8 @@ Options parseOptions(int argc, char** argv)
             (arg == "--flood-seconds" ? options.floodSeconds : options.hostileLimitSeconds) = seconds;
         } else if (arg == "--no-search") {
             options.search = false;
+        } else if (arg == "--no-bidi") {
+            options.bidi = false;
         } else {
             usage("unknown argument");
         }
@@ -205,6 +211,8 @@ int main(int argc, char** argv)
         std::printf("%s\n", memoryLine->c_str());
     if (options.search && !options.hostileOnly)
         std::printf("%s\n", corvantix::bench::searchReport(100'000).c_str());
+    if (options.bidi && !options.hostileOnly)
+        std::printf("%s\n", corvantix::bench::bidiReport(20'000).c_str());
     if (options.hostile)
         benchHostile(options.only, options.hostileLimitSeconds, options.floodSeconds);
     return 0;

@@ -382,7 +382,10 @@ int RowBuilder::buildCell(const LineContext& context, RowState& state, Attribute
     }
 
     const bool isSelected = context.selected && overlaps(col, w, *context.selected);
-    const bool blinkHidden = cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible;
+    // Concealed text draws as blank, like blinking text in its hidden phase; the cell keeps
+    // its text for copying.
+    const bool blinkHidden = (cell.attribute.style.contains(CharacterStyle::blink) && !settings.textBlinkVisible)
+        || cell.attribute.style.contains(CharacterStyle::invisible);
 
     // A cell like the one before continues its run.
     const bool continues = state.pendingAttributes && state.havePrevious && state.previousAttribute == cell.attribute
@@ -455,8 +458,8 @@ AttributedRow RowBuilder::buildAttributedLine(const Terminal& terminal, int row,
 
     if (layout.visualCells.has_value()) {
         for (const VisualCell& visual : *layout.visualCells) {
-            const int w = buildCell(context, state, result, visual.logicalColumn,
-                                    visual.displayText ? &*visual.displayText : nullptr);
+            const int w = buildCell(context, state, result, visual.logicalCol,
+                                    visual.display ? &*visual.display : nullptr);
             state.visualColumn += w;
         }
     } else {

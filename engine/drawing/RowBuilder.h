@@ -24,6 +24,7 @@
 #include "drawing/LinkHighlightMode.h"
 #include "drawing/RgbaColor.h"
 #include "drawing/RunStyle.h"
+#include "drawing/TerminalBidi.h"
 #include "emulator/Terminal.h"
 #include "model/BufferLine.h"
 #include "model/CharData.h"
@@ -100,10 +101,7 @@ public:
 
     // One cell of a bidi row layout, in visual order: the logical column it shows and an
     // optional text that replaces the cell's own (shaped or mirrored forms).
-    struct VisualCell {
-        int logicalColumn = 0;
-        std::optional<std::u32string> displayText;
-    };
+    using VisualCell = BidiCell;
 
     // How bidi layout shapes a row: its visual cells when it was laid out, and whether the
     // text must keep the order it is given in.

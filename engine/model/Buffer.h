@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "model/BidiPresentationState.h"
+#include "model/UniqueId.h"
 #include "model/BufferLine.h"
 #include "model/CharData.h"
 #include "model/CharacterMap.h"
@@ -69,6 +70,9 @@ public:
     ~Buffer();
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
+
+    // Never shared with another buffer of this process.
+    uint64_t uniqueId() const { return uniqueId_; }
 
     // ---- Lines and coordinates
     CircularBufferLineList& lines() { return lines_; }
@@ -315,6 +319,7 @@ private:
     static std::vector<int> wrappedLengthsOf(std::span<const LinePtr> group, int cols);
 
     CircularBufferLineList lines_;
+    uint64_t uniqueId_ = nextUniqueId();
     int yDisp_ = 0;
     int x_ = 0;
     int y_ = 0;

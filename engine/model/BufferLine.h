@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "model/BidiPresentationState.h"
+#include "model/UniqueId.h"
 #include "model/CharData.h"
 #include "model/SemanticTypes.h"
 #include "model/TerminalImage.h"
@@ -74,6 +75,8 @@ public:
     uint64_t recycleGeneration() const { return recycleGeneration_; }
     // Change counter; compare for inequality only.
     uint64_t generation() const { return generation_; }
+    // Never shared with another line object of this process, copies included.
+    uint64_t uniqueId() const { return uniqueId_; }
     const CharData& fillCharacter() const { return fillCharacter_; }
 
     // ---- Cell access
@@ -207,6 +210,7 @@ private:
     CharData fillCharacter_;
     std::optional<Images> images_;
     uint64_t generation_ = 0;
+    uint64_t uniqueId_ = nextUniqueId();
 };
 
 // One piece of text extracted from the rows, with where it came from and its length.

@@ -114,7 +114,8 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
 
     const Terminal* source = terminal ? host_->caretTerminal() : nullptr;
     const bool blinkHidden =
-        terminal && !host_->caretTextBlinkVisible() && attribute.style.contains(CharacterStyle::blink);
+        (terminal && !host_->caretTextBlinkVisible() && attribute.style.contains(CharacterStyle::blink))
+        || attribute.style.contains(CharacterStyle::invisible); // concealed text stays hidden under the caret
     if (blinkHidden || source == nullptr || cell.code == 0) {
         powerlineCodePoint = std::nullopt;
         glyph.text.assign(1, u' ');

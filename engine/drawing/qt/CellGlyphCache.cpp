@@ -48,6 +48,28 @@ bool prefersEmojiPresentation(std::u16string_view text)
     return u_hasBinaryProperty(static_cast<UChar32>(first), UCHAR_EMOJI_PRESENTATION) != 0;
 }
 
+// A base character followed only by non-spacing or enclosing marks: everything it draws
+// belongs on the base's cell.
+bool isBaseWithMarks(std::u16string_view text)
+{
+    bool first = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t scalar = text[i];
+        if (scalar >= 0xD800 && scalar < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            scalar = 0x10000 + ((scalar - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (first) {
+            first = false;
+            continue;
+        }
+        const int8_t type = u_charType(static_cast<UChar32>(scalar));
+        if (type != U_NON_SPACING_MARK && type != U_ENCLOSING_MARK)
+            return false;
+    }
+    return !first;
+}
+
 } // namespace
 
 void CellGlyphCache::setFonts(const Fonts& fonts)
@@ -146,6 +168,24 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
     for (ShapedGlyphRun& run : cell.runs) {
         for (QPointF& p : run.positions)
             p = QPointF(p.x() - firstX, p.y() - baseline);
+    }
+
+    // Many monospace fonts give their marks a full advance and no attachment, so the shaper
+    // sets them after the base, in the next cell. Such a mark is centred on the base instead;
+    // marks the font attached (no advance of their own) keep the shaper's position.
+    if (isBaseWithMarks(text) && text.size() > 1) {
+        const ShapedGlyphRun& baseRun = cell.runs.front();
+        const QList<QPointF> baseAdvances = baseRun.font.advancesForGlyphIndexes(QList<quint32>{baseRun.glyphs.front()});
+        const double baseAdvance = baseAdvances.isEmpty() ? 0.0 : baseAdvances.front().x();
+        for (size_t r = 0; r < cell.runs.size(); ++r) {
+            ShapedGlyphRun& run = cell.runs[r];
+            const QList<QPointF> advances = run.font.advancesForGlyphIndexes(run.glyphs);
+            for (qsizetype k = r == 0 ? 1 : 0; k < run.glyphs.size() && k < advances.size(); ++k) {
+                const double advance = advances[k].x();
+                if (advance > 0.01)
+                    run.positions[k].setX((baseAdvance - advance) / 2.0);
+            }
+        }
     }
     return cell;
 }

@@ -3,6 +3,8 @@
 // scrollbar, and frame changes turned into the terminal's grid.
 #include "view/qt/TerminalView.h"
 
+#include "drawing/TerminalBidi.h"
+
 #include "platform/Log.h"
 #include "view/DisplayGeometry.h"
 #include "view/ScrollMetrics.h"
@@ -278,8 +280,11 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
     int last = end;
     bool validRange = false;
     if (lines > 0 && start >= 0 && end >= start && end < rows) {
-        const int spanFirst = std::clamp(yDisp + start, 0, lines - 1);
-        const int spanLast = std::clamp(yDisp + end, 0, lines - 1);
+        // A change anywhere in a bidi paragraph can reorder all of its rows.
+        const auto [spanFirst, spanLast] =
+            TerminalBidi::expandToParagraphs(std::clamp(yDisp + start, 0, lines - 1),
+                                             std::clamp(yDisp + end, 0, lines - 1), buffer,
+                                             t.options.bidiParagraphRowLimit());
         first = std::max(spanFirst - yDisp, 0);
         last = std::min(spanLast - yDisp, rows - 1);
         validRange = true;
@@ -371,7 +376,9 @@ void TerminalView::updateCaretView()
     const CharData& cell = line.getCell(buffer.x());
     const int cellColumns = std::max<int>(cell.width, 1);
     const double factor = line.renderMode() == BufferLine::RenderLineMode::single ? 1.0 : 2.0;
-    const int column = buffer.x();
+    int column = buffer.x();
+    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal)
+        column = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols, t).visualColumn(column);
 
     const double x = factor * cellDimension->width * column;
     const double y = caretTop(cursorLine, buffer.yDisp(), cellDimension->height);

@@ -2,6 +2,8 @@
 // the painter, which draw the rows touching the dirty rectangle.
 #include "view/qt/TerminalView.h"
 
+#include "drawing/TerminalBidi.h"
+
 #include <QPainter>
 
 #include "drawing/RowBuilder.h"
@@ -87,6 +89,24 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     frame.antiAliasCustomBlockGlyphs = _antiAliasCustomBlockGlyphs;
     frame.bounds = QSizeF(size());
     frame.imageScale = window() != nullptr ? backingScaleFactor() : 1.0;
+
+    // The painter builds each row right after asking for its layout, so one holder serves
+    // every row of the frame.
+    RowBidiLayout bidi;
+    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal) {
+        frame.rowLayout = [this, &bidi](int row, const BufferLine& line) {
+            const Terminal& t = *terminal;
+            bidi = TerminalBidi::layoutForRow(row, *t.buffer, t.cols, t);
+            RowBuilder::RowLayout layout;
+            if (bidi.layout != nullptr) {
+                layout.visualCells = std::span<const BidiCell>(bidi.layout->visualCells);
+                layout.directionOverride = true;
+            } else {
+                layout.directionOverride = TerminalBidi::rowNeedsBidi(line, t.cols, t);
+            }
+            return layout;
+        };
+    }
 
     state.painter.drawVisibleRows(painter, frame, terminal->buffer->yDisp(), QRectF(dirtyRect));
 }

@@ -9,6 +9,8 @@
 // empty pre-edit ends the composition.
 #include "view/qt/TerminalView.h"
 
+#include "drawing/TerminalBidi.h"
+
 #include "view/qt/QtKeyAdapter.h"
 
 #include <QFocusEvent>
@@ -152,6 +154,14 @@ public:
     void scrollPageDown() override { view.scrollDown(view.terminal->rows); }
     void insertText(std::string_view text) override { view.insertText(text, false); }
     void clearSelection() override { view.deactivateSelection(); }
+    bool cursorRowIsRightToLeft() override
+    {
+        if (view._bidiHostPolicy != BidiHostPolicy::respectTerminal)
+            return false;
+        const Terminal& t = *view.terminal;
+        const Buffer& buffer = *t.buffer;
+        return TerminalBidi::rowDirection(buffer.yBase() + buffer.y(), buffer, t.cols, t) == BidiDirection::rightToLeft;
+    }
     // Link hover follows the Super key (the key the link modes call Command).
     void commandKeyDown() override { view.commandKeyDown(); }
     void commandReleased() override { view.commandReleased(); }

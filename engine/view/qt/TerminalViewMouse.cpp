@@ -5,6 +5,8 @@
 // Only the primary button acts here; the others are left to the widget machinery.
 #include "view/qt/TerminalView.h"
 
+#include "drawing/TerminalBidi.h"
+
 #include "view/EditCommands.h"
 #include "view/qt/QtPasteboard.h"
 
@@ -69,7 +71,9 @@ TerminalView::GridHit TerminalView::gridPositionForPoint(QPointF point) const
     hit.col = std::clamp(truncated(point.x() / cellDimension->width), 0, std::max(terminal->cols - 1, 0));
     const int screenRow = truncated(point.y() / cellDimension->height);
     hit.row = std::clamp(screenRow + buffer.yDisp(), 0, std::max(buffer.lines().count() - 1, 0));
-    // Columns are logical as drawn: every row is laid out left to right.
+    // The point is on a screen column; the grid is stored in logical order.
+    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal)
+        hit.col = TerminalBidi::layoutForRow(hit.row, buffer, terminal->cols, *terminal).logicalColumn(hit.col);
     const double viewWidth = std::max(static_cast<double>(width()) - scrollerWidth(), 0.0);
     hit.pixelX = truncated(std::clamp(point.x(), 0.0, viewWidth));
     hit.pixelY = truncated(std::clamp(point.y(), 0.0, static_cast<double>(height())));

@@ -398,7 +398,7 @@ TEST_F(RowBuilderTest, BidiLayoutOrdersCellsAndIsolatesArabicLetters)
 {
     // Logical cells: a, ALEF (U+0627), b. Visual order: b, alef (shown in a joined form), a.
     const std::vector<RowBuilder::VisualCell> visual = {
-        {2, std::nullopt}, {1, std::u32string(U"\uFE8E")}, {0, std::nullopt}};
+        {2, 1, std::nullopt}, {1, 1, std::u32string(U"\uFE8E")}, {0, 1, std::nullopt}};
     BufferLine line(3);
     for (const int col : {0, 1, 2})
         line.setCell(col, cellOf(std::u32string_view(U"a\u0627b")[col]));

@@ -125,6 +125,41 @@ TEST_F(TerminalPainterTest, CombiningMarkDoesNotShiftTheNextCell)
     EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 16, 8, 16));
 }
 
+TEST_F(TerminalPainterTest, CombiningMarksDrawOnTheirBaseCell)
+{
+    // Overlay, below and doubled marks on "a": all of the cluster's ink stays in cell 0 and
+    // the mark shows there (the cell differs from a bare "a").
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"short stroke overlay", "a\u0335"}, {"long stroke overlay", "a\u0336"},
+        {"palatalized hook below", "a\u0321"}, {"acute and dot below", "e\u0301\u0323"},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        terminal = makeTerminal(cols, rows);
+        feed(*terminal, text + "\r\n" + text.substr(0, 1));
+        const QImage image = render();
+        EXPECT_FALSE(anyPainted(image, QRect(8, 0, 16, 16)));
+        EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 16, 8, 16));
+    }
+    // Both marks of the last cluster are drawn: it differs from the acute alone and from the
+    // dot alone.
+    terminal = makeTerminal(cols, rows);
+    feed(*terminal, "e\u0301\u0323\r\ne\u0301\r\ne\u0323");
+    const QImage image = render();
+    EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 16, 8, 16));
+    EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 32, 8, 16));
+}
+
+TEST_F(TerminalPainterTest, ConcealedTextDrawsBlankButKeepsItsBackgroundAndText)
+{
+    feed(*terminal, "\x1b[8mab\x1b[41mc\x1b[0md");
+    const QImage image = render();
+    EXPECT_FALSE(anyPainted(image, QRect(0, 0, 16, 16)));
+    EXPECT_TRUE(allOf(image, QRect(16, 0, 8, 16), red));
+    EXPECT_TRUE(anyPainted(image, QRect(24, 0, 8, 16))); // revealed again after SGR 0
+    EXPECT_EQ(screenLine(*terminal, 0), "abcd");
+}
+
 TEST_F(TerminalPainterTest, UnderlineAndStrikeSpanWholeCells)
 {
     feed(*terminal, "\x1b[4m  \x1b[0m  \r\n\x1b[9m   \x1b[0m");
