@@ -20,14 +20,12 @@ std::pair<int, int> ink(QStringView name)
     paintSymbol(painter, name, box, QColor(255, 0, 0));
     painter.end();
     std::pair<int, int> count;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() > 0 && (pixel.green() > 0 || pixel.blue() > 0))
-                return {-1, -1};
-            if (pixel.alpha() > 0)
-                ++(box.contains(x, y) ? count.first : count.second);
-        }
+    for (int i = 0; i < 48 * 48; ++i) {
+        const QColor pixel = image.pixelColor(i % 48, i / 48);
+        if (pixel.alpha() > 0 && (pixel.green() > 0 || pixel.blue() > 0))
+            return {-1, -1};
+        if (pixel.alpha() > 0)
+            ++(box.contains(i % 48, i / 48) ? count.first : count.second);
     }
     return count;
 }

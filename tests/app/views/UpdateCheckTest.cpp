@@ -159,9 +159,7 @@ TEST_F(UpdateCheck, StartingTwiceMakesOneTimerAndOneCheck)
     QTest::qWait(100);
     EXPECT_EQ(server.requests, 1);
     EXPECT_EQ(update.findChildren<QTimer*>(Qt::FindDirectChildrenOnly).size(), 1);
-    ASSERT_NE(update.timer(), nullptr);
-    EXPECT_TRUE(update.timer()->isActive());
-    EXPECT_EQ(update.timer()->interval(), 21600 * 1000);
+    EXPECT_TRUE(update.timer() && update.timer()->isActive());
 }
 
 // Receives what the desktop would open.
