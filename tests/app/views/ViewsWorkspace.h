@@ -49,6 +49,7 @@ struct ViewsWorkspace {
     SecretStore keychain{std::make_unique<MemorySecretBackend>()};
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, &keychain, &notifier};
+    MacUpdate update;
     QStringList scripts;
     std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
     QHash<QString, QStringList> folders;
@@ -109,10 +110,7 @@ struct ViewsWorkspace {
         return names.join(u',');
     }
     // Reads queue behind earlier writes, so this sees every write made before.
-    std::optional<QString> password(const QString& id)
-    {
-        return QCoro::waitFor(keychain.secureRead(ProfileStore::passwordKey(id)));
-    }
+    std::optional<QString> password(const QString& id) { return QCoro::waitFor(keychain.secureRead(ProfileStore::passwordKey(id))); }
     void remember(const QString& id, const QString& value)
     {
         QCoro::waitFor(keychain.secureWrite(ProfileStore::passwordKey(id), value));
@@ -140,7 +138,6 @@ struct TabViewsWorkspace : ViewsWorkspace {
 // The pane's: tabs whose shells are real /bin/sh processes in private folders (no tmux).
 struct PaneWorkspace : ViewsWorkspace {
     EnvironmentOverride shell{"SHELL", QStringLiteral("/bin/sh")};
-    MacUpdate update;
     // Output of each tab's shell since it was last cleared, by tab.
     QHash<MacTab*, QString> output;
 
