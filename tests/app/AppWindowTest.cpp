@@ -18,15 +18,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-
-#if !defined(HALVOREN_APP) || !defined(HALVOREN_APP_SCREENSHOT_DIR)
-#error "HALVOREN_APP and HALVOREN_APP_SCREENSHOT_DIR must name the application and the reference folder"
-#endif
 
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using halvoren::test::runCommand;
 using halvoren::test::XApplication;
@@ -59,7 +53,10 @@ protected:
         return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
     }
     static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
-    static void click(int x, int y) { runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1"); }
+    static void click(int x, int y)
+    {
+        runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+    }
     // The application's visible windows: the main window, then each open sheet or dialog.
     std::size_t visibleWindows() const
     {
@@ -90,7 +87,6 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     // The prompt is the same for every account, so the picture is too.
     std::ofstream(app.home / ".profile") << "PS1='$ '\n";
     ASSERT_NO_FATAL_FAILURE(open());
-
     // The first-run sheet is up over the window; "Choisir…" opens the folder chooser, whose
     // field takes a typed path.
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "no first-run sheet";
@@ -101,14 +97,12 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     ASSERT_TRUE(runCommand("xdotool type --delay 20 '" + code + "'").ok);
     ASSERT_TRUE(runCommand("xdotool key Return").ok);
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "the chooser stayed open";
-
     // Return on the sheet is "Commencer": the chosen folder is the only root.
     ASSERT_TRUE(runCommand("xdotool key Return").ok);
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 1; })) << "the sheet stayed open";
     ASSERT_TRUE(XApplication::pollUntil([&] { return preferences().value(QStringLiteral("flutter.onboardingDone")).toBool(); }));
     EXPECT_EQ(preferences().value(QStringLiteral("flutter.projectsRoots")).toVariant().toStringList(),
               QStringList{QString::fromStdString(code)});
-
     // The sidebar lists the two projects; a click on the first opens it in a tab whose shell
     // runs in a session of the test's tmux server.
     ASSERT_TRUE(XApplication::pollUntil([&] { return rowHasText(40, 92) && rowHasText(40, 116); }))
@@ -122,7 +116,6 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     })) << "no tmux session for the project";
     ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$\n"); }))
         << "no shell prompt in the tab: " << pane(session) << tmux("ls");
-
     // A still caret and an empty screen, so the picture holds only what is typed next.
     ASSERT_TRUE(XApplication::typeLine("printf \"\\033[2 q\\033[H\\033[2J\""));
     ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$\n"); })) << pane(session);

@@ -1,6 +1,6 @@
 // The main window's content, its menus and keys, the first-run sheet, the quick commands panel
-// (what saving and moving make of the list, the alert, a command typed into a tab whose terminal
-// records what it is sent) and the settings window (the text size both ways, the projects folders).
+// (its list, and a command typed into a tab whose terminal records what it is sent) and the
+// settings window (the text size both ways, the projects folders).
 #include "ui/AppBus.h"
 #include "ui/CommandsPanel.h"
 #include "ui/HalvorenCommands.h"
@@ -59,8 +59,7 @@ TEST_F(MainViewFixture, SidebarAndCommandsTogglesStoreTheirState)
         EXPECT_EQ(view->sidebarView->isVisible(), first);
         for (const bool expected : {!first, first}) {
             Q_EMIT AppBus::shared().toggleSidebar();
-            EXPECT_EQ(view->sidebarView->isVisible(), expected);
-            EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), expected);
+            EXPECT_TRUE(view->sidebarView->isVisible() == expected && store.boolValue(Prefs::sidebarOpenKey) == expected);
         }
     }
     model.setCommandsVisible(true);
@@ -120,11 +119,11 @@ struct MenuFixture : test::ViewsWorkspace, testing::Test {
 
 TEST_F(MenuFixture, CloseIsEnabledOnlyWhileATabIsActive)
 {
+    // Nothing to select, nothing to reopen.
     commands.lastTabAction->trigger();
     commands.nextTabAction->trigger();
-    EXPECT_FALSE(model.activeTabID().has_value()) << "no tab to select";
     commands.reopenTabAction->trigger();
-    EXPECT_TRUE(model.tabs().isEmpty()) << "reopening with an empty history";
+    EXPECT_FALSE(model.activeTabID().has_value() || !model.tabs().isEmpty());
     MacTab& tab = open(local(), QStringLiteral("/p/web"));
     EXPECT_FALSE(commands.closeTabAction->isEnabled()) << "a tab that is not active";
     model.activate(tab);

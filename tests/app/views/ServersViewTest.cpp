@@ -15,7 +15,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
 
@@ -79,7 +78,6 @@ TEST_F(ServersSheet, DeletingAConnectedServerDisconnectsItAndForgetsItsPassword)
     remember(gone.id, QStringLiteral("secret"));
     connect(gone);
     ServersView& sheet = open();
-    EXPECT_NE(sheet.list->findChild<QWidget*>("connected"), nullptr);
     std::unique_ptr<QMenu> menu(sheet.rowMenu(gone, &sheet));
     ASSERT_EQ(menu->actions().size(), 4);
     EXPECT_EQ(menu->actions().at(3)->text(), QStringLiteral("Supprimer"));
@@ -109,27 +107,18 @@ TEST_F(Editor, ABlankNameTakesTheHostAndThePortReadsWithoutGrouping)
         EXPECT_EQ(model.profiles().last().name, QString::fromUtf8(saved));
     }
     EXPECT_EQ(model.profiles().size(), 3);
-    struct Restore {
-        QLocale locale;
-        ~Restore() { QLocale::setDefault(locale); }
-    } restore{QLocale()};
+    const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    ASSERT_EQ(QLocale().toString(2222), QStringLiteral("2.222"));
+    EXPECT_EQ(QLocale().toString(2222), QStringLiteral("2.222"));
     EXPECT_EQ(open(profile("p1", "box", {}, 2222)).portField->text(), QStringLiteral("2222"));
+    QLocale::setDefault(before);
 }
 
-TEST_F(Editor, AnEmptyPasswordKeepsTheRememberedOneAndCancellingChangesNothing)
+TEST_F(Editor, AnEmptyPasswordKeepsTheRememberedOneAndEditingKeepsTheIdAndPlace)
 {
     const QList<MacProfile> servers{profile("p1", "a"), profile("p2", "b", "ana"), profile("p3", "c")};
     model.setProfiles(servers);
     remember("p2", QStringLiteral("old"));
-    ProfileEditor& cancelled = open(servers[1]);
-    cancelled.hostField->setText(QStringLiteral("other"));
-    cancelled.passwordField->setText(QStringLiteral("secret"));
-    QTest::mouseClick(cancelled.cancelButton, Qt::LeftButton);
-    EXPECT_FALSE(cancelled.isVisible());
-    EXPECT_EQ(model.profiles(), servers);
-    EXPECT_EQ(password("p2"), QStringLiteral("old"));
     for (const char* typed : {"", "new"}) {
         EXPECT_TRUE(open(servers[1]).passwordField->text().isEmpty());
         editor->passwordField->setText(QString::fromUtf8(typed));
@@ -321,10 +310,8 @@ TEST_F(ConnectSheetServer, AQuickConnectLineEndsWithTheServerAttachedAndThePassw
     servers.quickConnect();
     ASSERT_EQ(w.model.profiles().size(), 1);
     profile = w.model.profiles().front();
-    EXPECT_EQ(profile.port, server->port());
-    EXPECT_EQ(profile.host, QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(profile.port == server->port() && profile.host == QStringLiteral("127.0.0.1"));
     EXPECT_TRUE(servers.quickField->text().isEmpty());
-
     ASSERT_TRUE(QTest::qWaitFor([&] { return servers.connecting != nullptr; }, 30000)) << "no first-connection sheet";
     auto* first = qobject_cast<ConnectSheet*>(servers.connecting.data());
     ASSERT_NE(first, nullptr);
@@ -342,11 +329,8 @@ TEST_F(ConnectSheetServer, AQuickConnectLineEndsWithTheServerAttachedAndThePassw
     EXPECT_EQ(echoed ? echoed.value() : echoed.error().message, QStringLiteral("ok\n"));
     QCoro::waitFor(w.model.disconnect(attached));
     QCoro::waitFor(SSHLink(profile).closeMaster());
-
     open();
-    ASSERT_TRUE(ended()) << view().buffer.toStdString();
-    ASSERT_NE(reports[0], nullptr) << view().buffer.toStdString();
-    EXPECT_FALSE(sheet->isVisible());
+    ASSERT_TRUE(ended() && !reports.empty() && reports[0] && !sheet->isVisible()) << view().buffer.toStdString();
     EXPECT_EQ(view().buffer.count(QStringLiteral("password:")), 1);
     EXPECT_NE(screen(view()).find("(mot de passe mémorisé saisi automatiquement)"), std::string::npos);
 }
@@ -365,9 +349,8 @@ TEST_F(ConnectSheetServer, UnresolvableHostAndWrongPasswordAreToldApart)
                      "La connexion a échoué. Vérifie l'hôte, le port, l'utilisateur, puis le mot de passe ou la clé."}}) {
         profile.host = QString::fromLatin1(host);
         open(answer);
-        ASSERT_TRUE(ended()) << view().buffer.toStdString();
+        ASSERT_TRUE(ended() && reports.empty()) << view().buffer.toStdString();
         EXPECT_EQ(sheet->failed(), QString::fromUtf8(message));
-        EXPECT_TRUE(reports.empty());
         EXPECT_EQ(sheet->findChild<QPushButton*>()->text(), QStringLiteral("Fermer"));
         EXPECT_FALSE(w.password(profile.id).has_value());
     }

@@ -1,7 +1,6 @@
 // The sidebar, its project rows, the session picker and the tab bar over a model with a fake
 // host: menus, state dots, sub-folders, empty and hidden projects, servers to connect, the
-// picker's requests, detail lines, resuming, closing and starting sessions, the scroll position
-// across rebuilds, and the tab bar's drops, height, tooltips, menus, renaming and clicks.
+// picker's requests and sessions, and the tab bar's drops, height, tooltips, menus and renaming.
 #include "ui/AppBus.h"
 #include "ui/ProjectRow.h"
 #include "ui/SessionPicker.h"
@@ -171,7 +170,7 @@ TEST(SidebarView, EmptyConnectionsSayWhereToLookAndAllHiddenShowsOnlyTheGroup)
     EXPECT_NE(away->findChild<QWidget*>(QStringLiteral("unreachableMark")), nullptr);
     const QWidget* hidden = section(sidebar, QStringLiteral("p2"));
     EXPECT_EQ(text(hidden, "projectCount") + text(hidden, "emptyProjects"), QStringLiteral("2<none>"));
-    EXPECT_TRUE(hidden->findChildren<ProjectRow*>().isEmpty());
+    EXPECT_EQ(hidden->findChildren<ProjectRow*>().size(), 0);
     auto* group = hidden->findChild<QToolButton*>(QStringLiteral("hiddenGroup"));
     ASSERT_TRUE(group && group->text() == QStringLiteral("Cachés (2)"));
     // Unfolding is the model's, so it survives the rebuild it causes.
@@ -191,15 +190,11 @@ TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyB
     SidebarView sidebar(w.model);
     EXPECT_EQ(sidebar.findChild<QWidget*>(QStringLiteral("serversSection")), nullptr);
     w.model.setProfiles({connected, refused});
-    w.model.setReconnecting({refused.id});
     sidebar.rebuild();
     const QList<QPushButton*> rows = sidebar.findChildren<QPushButton*>(QStringLiteral("serverRow"));
     ASSERT_EQ(rows.size(), 1);
-    EXPECT_TRUE(rows[0]->property("profileId") == refused.id && rows[0]->findChild<QWidget*>("connectingSpinner"));
-    w.model.setReconnecting({});
-    sidebar.rebuild();
     QSignalSpy posted(&AppBus::shared(), &AppBus::connectProfile);
-    sidebar.findChild<QPushButton*>(QStringLiteral("serverRow"))->click();
+    rows[0]->click();
     ASSERT_TRUE(posted.count() == 1 || posted.wait(5000));
     EXPECT_EQ(posted.at(0).at(0).toString(), refused.id);
     EXPECT_EQ(w.model.connection(refused.id), nullptr);
@@ -247,8 +242,7 @@ TEST(SessionDetail, NamesTheCommandTheLastActivityInFrenchAndTheClients)
           {"", 1, 10799, " · active il y a 2 heures · 1 appareil(s)"},
           {"htop", -1, 9 * 86400, "htop · active la semaine dernière"},
           {"top", 3, 61 * 86400, "top · active il y a 2 mois · 3 appareil(s)"}}) {
-        const FolderSession session{.attached = attached, .lastActivity = now.addSecs(-secondsAgo),
-                                    .command = QString::fromUtf8(command)};
+        const FolderSession session{{}, {}, {}, attached, now.addSecs(-secondsAgo), QString::fromUtf8(command)};
         EXPECT_EQ(sessionDetailLine(session, now, QStringLiteral("fr_FR")), QString::fromUtf8(expected));
     }
 }
@@ -262,7 +256,7 @@ struct SessionPickerSheet : test::TabViewsWorkspace, testing::Test {
     {
         PickerRequest request{{QStringLiteral("app"), path, name}, connId, {}};
         for (const QString& session : names)
-            request.sessions.append(FolderSession{.name = session});
+            request.sessions.append(FolderSession{session, {}, {}, 0, {}, {}});
         auto sheet = std::make_unique<SessionPicker>(model, request, [this] { ++doneCalls; }, nullptr);
         sheet->open();
         return sheet;
@@ -395,15 +389,13 @@ TEST_F(TabBarTest, TooltipsAndMenusFollowTheTabsConnectionAndTmux)
     EXPECT_EQ(tabToolTip(model, here), QStringLiteral("projets/client/app"));
     EXPECT_EQ(tabToolTip(model, there), QStringLiteral("@p1 — /srv/api"));
     EXPECT_EQ(tabToolTip(model, orphan), QStringLiteral("/srv/web"));
-
     model.renameTab(there, QStringLiteral("api"));
     const QStringList bare{"Renommer…", "-", "Fermer l'onglet"};
     EXPECT_EQ(menu(here), (QStringList{"Renommer…", "Ouvrir une autre session ici", "-", "Fermer l'onglet",
                                        "Fermer la session tmux"}));
     EXPECT_EQ(menu(there), (QStringList{"Renommer…", "Rétablir le nom", "Ouvrir une autre session ici", "-",
                                         "Fermer l'onglet", "Fermer la session tmux"}));
-    EXPECT_EQ(menu(plain), bare);
-    EXPECT_EQ(menu(orphan), bare);
+    EXPECT_TRUE(menu(plain) == bare && menu(orphan) == bare);
     const QString session = here.project.session;
     menu(here, QStringLiteral("Fermer la session tmux"));
     QCoreApplication::processEvents();
@@ -419,13 +411,11 @@ TEST_F(TabBarTest, RenamingToBlanksRemovesTheLabel)
     EXPECT_EQ(title->text(), QStringLiteral("Mine"));
     ASSERT_TRUE(menu(tab, QStringLiteral("Renommer…")).contains(QStringLiteral("Rétablir le nom")));
     QDialog* sheet = bar.chip(tab.id())->renameSheet();
-    ASSERT_NE(sheet, nullptr);
-    auto* field = sheet->findChild<QLineEdit*>();
-    EXPECT_EQ(field->text(), QStringLiteral("Mine"));
+    auto* field = sheet ? sheet->findChild<QLineEdit*>() : nullptr;
+    ASSERT_TRUE(field && field->text() == QStringLiteral("Mine"));
     field->setText(QStringLiteral("   "));
     QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_FALSE(model.tabLabels().contains(tab.id()));
-    EXPECT_FALSE(menu(tab).contains(QStringLiteral("Rétablir le nom")));
+    EXPECT_FALSE(model.tabLabels().contains(tab.id()) || menu(tab).contains(QStringLiteral("Rétablir le nom")));
     EXPECT_EQ(title->text(), QStringLiteral("app"));
 }
 

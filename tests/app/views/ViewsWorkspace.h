@@ -88,10 +88,7 @@ struct ViewsWorkspace {
     }
     MacConnection& server(const QString& id, const QString& name = {}, const QString& root = {})
     {
-        MacProfile made = profile(id);
-        made.name = name.isEmpty() ? u'@' + id : name;
-        made.projectsRoot = root;
-        return connect(made);
+        return connect(MacProfile{id, name.isEmpty() ? u'@' + id : name, {}, 22, {}, root});
     }
     static MacProject project(const QString& path) { return {path.section(u'/', -1), path, tmuxSessionName(path)}; }
     // A tab of the folder at the end of the list, not started.

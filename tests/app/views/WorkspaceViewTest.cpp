@@ -1,7 +1,6 @@
-// The workspace pane over tabs running real shells: the status bar's texts, the terminal host,
-// the key bar's bytes, the compose bar's keys, life and target, the banner and the update strip;
-// and the update check (the release document, the build number, and checks against a loopback
-// HTTP server whose answer each test sets).
+// The workspace pane over tabs running real shells (the status bar's texts, the terminal host,
+// the key bar's bytes, the compose bar, the banner, the update strip) and the update check: the
+// release document, the build number, and checks against a loopback HTTP server.
 #include "ViewsWorkspace.h"
 #include "ui/BannerOverlay.h"
 #include "ui/ComposeBar.h"
@@ -37,32 +36,25 @@ TEST(WorkspaceView, StatusBarNamesTheHostAndTheFirstProblem)
 {
     const QString absent = QStringLiteral(" : sessions non persistantes. Installe-le (apt install tmux).");
     const QString away = QStringLiteral("atelier ne répond plus — reconnexion automatique dès qu'il revient.");
-    const struct {
-        const char* server; // empty: this computer
-        bool unreachable, tmux, gone;
-        QString expected;
-    } cases[] = {
-        {"", false, false, false, QStringLiteral("tmux est absent de Cet ordinateur") + absent},
-        {"atelier", false, false, false, QStringLiteral("tmux est absent de atelier") + absent},
-        {"atelier", true, false, false, away},
-        {"atelier", true, true, false, away},
-        {"atelier", false, true, false, QString()},
-        {"atelier", true, false, true, QString()},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected.toStdString());
+    // The server's name (empty: this computer), unreachable, tmux there, connection gone.
+    for (const auto& [server, unreachable, tmux, gone, expected] :
+         {std::tuple{"", false, false, false, QStringLiteral("tmux est absent de Cet ordinateur") + absent},
+          {"atelier", false, false, false, QStringLiteral("tmux est absent de atelier") + absent},
+          {"atelier", true, false, false, away}, {"atelier", true, true, false, away},
+          {"atelier", false, true, false, QString()}, {"atelier", true, false, true, QString()}}) {
+        SCOPED_TRACE(expected.toStdString());
         PaneWorkspace w;
         WorkspaceView view(w.model, w.update);
-        MacConnection& connection = *c.server ? w.server(QStringLiteral("p1"), QString::fromUtf8(c.server)) : w.local();
+        MacConnection& connection = *server ? w.server(QStringLiteral("p1"), QString::fromUtf8(server)) : w.local();
         w.model.activate(w.add(connection, QStringLiteral("status")));
         // Changed after the tab is shown: the bar follows the connection's signals.
-        connection.setTmuxAvailable(c.tmux);
-        connection.setUnreachable(c.unreachable);
-        if (c.gone)
+        connection.setTmuxAvailable(tmux);
+        connection.setUnreachable(unreachable);
+        if (gone)
             w.model.removeConnection(&connection);
         const std::optional<StatusBar>& shown = view.statusBars->shown();
-        EXPECT_EQ(shown ? shown->text : QString(), c.expected);
-        EXPECT_EQ(view.statusBars->isHidden(), c.expected.isEmpty());
+        EXPECT_EQ(shown ? shown->text : QString(), expected);
+        EXPECT_EQ(view.statusBars->isHidden(), expected.isEmpty());
     }
 }
 
@@ -99,11 +91,6 @@ TEST(TerminalHost, SwitchingAwayAndBackKeepsTheSameShellScreenAndScrollback)
     ASSERT_TRUE(a.terminal && a.terminal->process->running());
     EXPECT_EQ(a.terminal->process->shellPid(), shell);
     EXPECT_EQ(shownLines(a), before);
-    // The view follows its container below the strip, also after a resize.
-    view.resize(700, 420);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(a.terminal->geometry(), view.terminalHost()->rect().adjusted(0, TerminalHost::topInset, 0, 0));
-    EXPECT_EQ(view.terminalHost()->x(), WorkspaceView::terminalLeftInset);
 }
 
 TEST(TerminalHost, NewContainerTakesTheViewAndNoContainerTakesItAlongWhenItGoes)
@@ -114,11 +101,10 @@ TEST(TerminalHost, NewContainerTakesTheViewAndNoContainerTakesItAlongWhenItGoes)
     EXPECT_TRUE(tab.terminal->parentWidget() == second.get() && first->findChildren<TermView*>().isEmpty());
     first->refresh();
     EXPECT_EQ(tab.terminal->parentWidget(), first.get());
-    second->refresh();
-    EXPECT_EQ(tab.terminal->parentWidget(), second.get());
-    first.reset();
-    // The container holding the view goes first: the view stays with its tab.
     second.reset();
+    ASSERT_TRUE(tab.terminal && tab.terminal->parentWidget() == first.get());
+    // The container holding the view goes: the view stays with its tab.
+    first.reset();
     ASSERT_TRUE(tab.terminal && !tab.terminal->parentWidget());
     TerminalHost third(tab);
     EXPECT_EQ(tab.terminal->parentWidget(), &third);
@@ -165,9 +151,7 @@ TEST(ComposeBar, ReturnSendsUnlessShiftWhichAppendsALineFeedAtTheEnd)
         SCOPED_TRACE(testing::Message() << modifiers.toInt() << (autoRepeat ? " held down" : ""));
         ComposeBar bar(w.model);
         bar.setTab(&tab);
-        EXPECT_FALSE(bar.sendButton->isEnabled());
         QTest::keyClicks(bar.field, QStringLiteral("ls"));
-        EXPECT_TRUE(bar.sendButton->isEnabled());
         bar.field->moveCursor(QTextCursor::Start);
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, modifiers, QStringLiteral("\r"), autoRepeat);
         QCoreApplication::sendEvent(bar.field, &press);
@@ -244,13 +228,8 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
     w.model.clock = clock;
     WorkspaceView view(w.model, w.update);
     const std::optional<QString> a = QStringLiteral("Envoyé"), b = QStringLiteral("Envoi impossible"), none;
-    // Per scenario, steps of: set the banner (unless `keep`), wait, the banner expected.
-    struct Step {
-        bool keep;
-        std::optional<QString> set;
-        double wait;
-        std::optional<QString> expected;
-    };
+    // Per scenario, steps of: set the banner (unless kept), wait, the banner expected.
+    using Step = std::tuple<bool, std::optional<QString>, double, std::optional<QString>>;
     const std::pair<const char*, std::vector<Step>> scenarios[] = {
         {"another text restarts", {{false, a, 3, a}, {false, b, 4.9, b}, {true, none, 0.2, none}}},
         {"the same text does not", {{false, a, 3, a}, {false, a, 1.9, a}, {true, none, 0.2, none}}},
@@ -258,11 +237,11 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
     };
     for (const auto& [name, steps] : scenarios) {
         SCOPED_TRACE(name);
-        for (const Step& step : steps) {
-            if (!step.keep)
-                w.model.setBanner(step.set);
-            clock->advance(step.wait);
-            EXPECT_EQ(w.model.banner(), step.expected);
+        for (const auto& [keep, set, wait, expected] : steps) {
+            if (!keep)
+                w.model.setBanner(set);
+            clock->advance(wait);
+            EXPECT_EQ(w.model.banner(), expected);
         }
     }
     w.model.setBanner(a);
