@@ -62,9 +62,6 @@ public:
     // Opens the release's download address; nothing without a release.
     void openDownload();
 
-    // The repeating check timer, once started.
-    const QTimer* timer() const { return timerValue; }
-
 Q_SIGNALS:
     void availableChanged();
     void dismissedChanged();

@@ -2,14 +2,11 @@
 // real X server (tests/with-xvfb); HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference.
 #include "ui/ServersView.h"
 
-#include "app/views/ServersWorkspace.h"
+#include "app/views/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
-#include "ui/Palette.h"
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QLineEdit>
-#include <QStyleFactory>
 #include <QTest>
 #include <QWindow>
 
@@ -22,11 +19,11 @@ TEST(ServersSheetScreenshot, TwoServersOneConnected)
 {
     ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
         << "the screenshot needs the Debian package fonts-dejavu-core";
-    test::ServersWorkspace workspace;
+    test::ServersWorkspace w;
     const MacProfile atelier{"p1", "Atelier", "atelier.local", 22, "ana"};
-    workspace.model.setProfiles({atelier, MacProfile{"p2", "Build", "10.0.0.5", 2222, "", "/srv/code"}});
-    workspace.connect(atelier);
-    ServersView sheet(workspace.model, std::nullopt, nullptr);
+    w.model.setProfiles({atelier, MacProfile{"p2", "Build", "10.0.0.5", 2222, "", "/srv/code"}});
+    w.connect(atelier);
+    ServersView sheet(w.model, std::nullopt, nullptr);
     sheet.quickField->setText(QStringLiteral("ssh -p 2222 "));
     sheet.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return sheet.windowHandle() && sheet.windowHandle()->isExposed(); }));

@@ -2,7 +2,7 @@
 // (tests/with-xvfb); HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference.
 #include "ui/SettingsView.h"
 
-#include "app/views/PanelsWorkspace.h"
+#include "app/views/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
 
 #include <QCoreApplication>
@@ -19,7 +19,7 @@ TEST(SettingsWindowScreenshot, TwoFoldersTextSizeAndVersion)
 {
     ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
         << "the screenshot needs the Debian package fonts-dejavu-core";
-    test::PanelsWorkspace workspace;
+    test::ViewsWorkspace workspace;
     workspace.prefs.setProjectsRoots({QStringLiteral("/home/ana/projets"), QStringLiteral("/srv/code")});
     workspace.model.setFontSize(15);
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));

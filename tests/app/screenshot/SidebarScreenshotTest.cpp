@@ -4,11 +4,10 @@
 // ReferenceImage.h).
 #include "ui/SidebarView.h"
 
-#include "app/views/SidebarWorkspace.h"
+#include "app/views/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
 #include "ui/Palette.h"
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLabel>
@@ -17,80 +16,62 @@
 
 #include <gtest/gtest.h>
 
-#ifndef HALVOREN_APP_SCREENSHOT_DIR
-#error "HALVOREN_APP_SCREENSHOT_DIR must name the folder of the reference images"
-#endif
+#include <algorithm>
 
 namespace halvoren {
 namespace {
 
-// Pixels of `image` inside `area` within `tolerance` of `colour` in every channel.
-int countNear(const QImage& image, const QRect& area, const QColor& colour, int tolerance = 16)
+// Pixels of the row's line within `tolerance` of `colour` in every channel.
+int countNear(const QImage& image, const ProjectRow* row, const QColor& colour, int tolerance)
 {
     int count = 0;
-    const QRect inside = area.intersected(image.rect());
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        for (int x = inside.left(); x <= inside.right(); ++x)
-        {
-            const QRgb pixel = image.pixel(x, y);
-            count += std::abs(qRed(pixel) - colour.red()) <= tolerance && std::abs(qGreen(pixel) - colour.green()) <= tolerance
-                && std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+    const QRect area = QRect(row->line()->mapTo(row->window(), QPoint()), row->line()->size()).intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            count += std::max({std::abs(pixel.red() - colour.red()), std::abs(pixel.green() - colour.green()),
+                               std::abs(pixel.blue() - colour.blue())}) <= tolerance;
         }
     }
     return count;
-}
-
-ProjectRow* rowOf(const SidebarView& sidebar, const QString& name)
-{
-    for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
-        if (row->isVisible() && row->project.name == name)
-            return row;
-    }
-    return nullptr;
 }
 
 TEST(SidebarScreenshot, FavouriteHiddenProjectAndDirtyRepository)
 {
     ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans")))
         << "the screenshot needs the Debian package fonts-dejavu-core";
-    test::SidebarWorkspace w;
+    test::ViewsWorkspace w;
     MacConnection& local = w.local();
-    const MacProject alpha = test::SidebarWorkspace::project(QStringLiteral("/home/ana/projets/alpha"));
-    const MacProject beta = test::SidebarWorkspace::project(QStringLiteral("/home/ana/projets/beta"));
-    const MacProject gamma = test::SidebarWorkspace::project(QStringLiteral("/home/ana/projets/gamma"));
+    const MacProject alpha = w.project(QStringLiteral("/home/ana/projets/alpha")),
+                     beta = w.project(QStringLiteral("/home/ana/projets/beta")),
+                     gamma = w.project(QStringLiteral("/home/ana/projets/gamma"));
     local.setProjects({alpha, beta, gamma});
     local.setFavorites({alpha.name});
     local.setHidden({beta.name});
     local.setGitInfo({{gamma.path, GitInfo{QStringLiteral("main"), true}}});
-
     SidebarView sidebar(w.model);
     sidebar.setFixedSize(260, 180);
     sidebar.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&sidebar));
-
     const auto* group = sidebar.findChild<QToolButton*>(QStringLiteral("hiddenGroup"));
-    ASSERT_NE(group, nullptr);
-    EXPECT_TRUE(group->isVisible());
+    ASSERT_TRUE(group && group->isVisible());
     EXPECT_EQ(group->text(), QStringLiteral("Cachés (1)"));
     EXPECT_EQ(sidebar.findChild<QLabel*>(QStringLiteral("projectCount"))->text(), QStringLiteral("3"));
-    ProjectRow* favourite = rowOf(sidebar, alpha.name);
-    ProjectRow* dirty = rowOf(sidebar, gamma.name);
-    ASSERT_NE(favourite, nullptr);
-    ASSERT_NE(dirty, nullptr);
-    EXPECT_EQ(rowOf(sidebar, beta.name), nullptr);
-    // Favourites first.
-    EXPECT_LT(favourite->mapTo(&sidebar, QPoint()).y(), dirty->mapTo(&sidebar, QPoint()).y());
-
+    // Favourites first, the hidden project not shown.
+    QList<ProjectRow*> rows;
+    for (ProjectRow* row : sidebar.findChildren<ProjectRow*>())
+        rows << (row->isVisible() ? row : nullptr);
+    rows.removeAll(nullptr);
+    ASSERT_EQ(rows.size(), 2);
+    ProjectRow *favourite = rows[0], *dirty = rows[1];
+    EXPECT_EQ(favourite->project.name + dirty->project.name, alpha.name + gamma.name);
     const QImage image = sidebar.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const auto lineArea = [&](const ProjectRow* row) {
-        return QRect(row->line()->mapTo(&sidebar, QPoint()), row->line()->size());
-    };
-    // The orange mark of uncommitted changes, on the dirty repository's line only.
-    EXPECT_GE(countNear(image, lineArea(dirty), dirtyMarkColor()), 3);
-    EXPECT_EQ(countNear(image, lineArea(favourite), dirtyMarkColor()), 0);
-    // The star is the only amber on the favourite's line (it is neither open nor active).
-    EXPECT_GE(countNear(image, lineArea(favourite), accentAmberColor(), 24), 6);
-    EXPECT_EQ(countNear(image, lineArea(dirty), accentAmberColor(), 24), 0);
+    // The orange mark of uncommitted changes, on the dirty repository's line only; the star is
+    // the only amber on the favourite's line (it is neither open nor active).
+    EXPECT_GE(countNear(image, dirty, dirtyMarkColor(), 16), 3);
+    EXPECT_EQ(countNear(image, favourite, dirtyMarkColor(), 16), 0);
+    EXPECT_GE(countNear(image, favourite, accentAmberColor(), 24), 6);
+    EXPECT_EQ(countNear(image, dirty, accentAmberColor(), 24), 0);
     EXPECT_TRUE(
         corvantix::testing::matchesReference(image, QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR), QStringLiteral("sidebar")));
 }

@@ -10,7 +10,6 @@
 #include <X11/Xlib.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,9 +48,8 @@ inline CommandResult runCommand(const std::string& command)
 
 inline std::string readWholeFile(const std::filesystem::path& path)
 {
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
 }
 
@@ -86,12 +84,10 @@ inline bool sendDeleteWindow(unsigned long window)
 
 class XApplication {
 public:
-    static constexpr std::chrono::seconds patience{60};
-
     // Each poll may start xdotool: a tenth of a second apart.
     static bool pollUntil(const std::function<bool()>& condition)
     {
-        return test::pollUntil(condition, patience, std::chrono::milliseconds(100));
+        return test::pollUntil(condition, std::chrono::seconds(60), std::chrono::milliseconds(100));
     }
 
     XApplication()
@@ -123,15 +119,12 @@ public:
     void open(const std::string& program, const std::vector<std::string>& extra = {})
     {
         ASSERT_FALSE(home.empty());
-        std::vector<std::string> environment;
+        std::vector<std::string> environment{"SHELL=/bin/sh", "HOME=" + home.string(), "QT_QPA_PLATFORM=xcb"};
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string_view text(*entry);
             if (!text.starts_with("SHELL=") && !text.starts_with("HOME=") && !text.starts_with("ENV="))
                 environment.emplace_back(text);
         }
-        environment.push_back("SHELL=/bin/sh");
-        environment.push_back("HOME=" + home.string());
-        environment.push_back("QT_QPA_PLATFORM=xcb");
         environment.insert(environment.end(), extra.begin(), extra.end());
         std::vector<char*> envp;
         for (std::string& entry : environment)
@@ -141,22 +134,15 @@ public:
         char* argv[] = {path.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
         ASSERT_TRUE(pollUntil([&] {
-            if (hasExited())
-                return true;
             const CommandResult found = runCommand("xdotool search --onlyvisible --pid " + std::to_string(pid));
             window = found.output.substr(0, found.output.find('\n'));
-            return found.ok && !window.empty();
+            return hasExited() || (found.ok && !window.empty());
         })) << "no window appeared";
         ASSERT_FALSE(exited) << "the program ended at start, status " << status;
-        focus(window);
-    }
-
-    void focus(const std::string& target)
-    {
         ASSERT_TRUE(pollUntil([&] {
-            runCommand("xdotool windowfocus " + target);
+            runCommand("xdotool windowfocus " + window);
             const CommandResult focused = runCommand("xdotool getwindowfocus");
-            return focused.ok && focused.output.substr(0, focused.output.find('\n')) == target;
+            return focused.ok && focused.output.substr(0, focused.output.find('\n')) == window;
         })) << "the window never took the focus";
     }
 

@@ -1,39 +1,47 @@
-// The main window's content and the application around it.
-#include "ui/MainView.h"
-
-#include "EntryWorkspace.h"
-#include "model/MacUpdate.h"
+// The main window's content, its menus and keys, the first-run sheet, the quick commands panel
+// (its list, and a command typed into a tab whose terminal records what it is sent) and the
+// settings window (the text size both ways, the projects folders).
 #include "ui/AppBus.h"
 #include "ui/CommandsPanel.h"
-#include "ui/HalvorenMacApp.h"
+#include "ui/HalvorenCommands.h"
+#include "ui/MainView.h"
 #include "ui/OnboardingView.h"
 #include "ui/ServersView.h"
+#include "ui/SettingsView.h"
 #include "ui/SidebarView.h"
+
+#include "ViewsWorkspace.h"
+#include "remote/TermView.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
-#include <QSplitter>
+#include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
+#include <QVBoxLayout>
 
 #include <chrono>
+#include <tuple>
 
 namespace halvoren {
 namespace {
 
 using test::settle;
 
-struct MainViewFixture : test::EntryWorkspace, testing::Test {
-    MacUpdate update;
+struct MainViewFixture : test::ViewsWorkspace, testing::Test {
     std::unique_ptr<MainView> view;
     QStringList calls;
 
     // Shown, with start-up calls that only note themselves.
-    void open(std::function<Task<>()> startModel = {})
+    void open(std::function<Task<>()> startModel = {}, bool onboarded = true)
     {
+        if (onboarded)
+            prefs.setOnboardingDone(true);
         view = std::make_unique<MainView>(model, update);
         view->startModel = startModel ? startModel : [this]() -> Task<> { co_return; };
         view->startUpdate = [this] { calls << QStringLiteral("update"); };
@@ -42,98 +50,42 @@ struct MainViewFixture : test::EntryWorkspace, testing::Test {
     }
 };
 
-TEST_F(MainViewFixture, FirstLaunchShowsTheSidebarAndTheFirstRunSheetOnce)
+TEST_F(MainViewFixture, SidebarAndCommandsTogglesStoreTheirState)
 {
-    open();
-    EXPECT_TRUE(view->sidebarView->isVisible());
-    ASSERT_TRUE(view->onboardingSheet);
-    EXPECT_TRUE(view->onboardingSheet->isVisible());
-    EXPECT_EQ(view->onboardingSheet->windowModality(), Qt::WindowModal);
-    view->onboardingSheet->begin();
-    settle();
-    EXPECT_FALSE(view->showOnboarding());
-    open();
-    EXPECT_FALSE(view->onboardingSheet);
-}
-
-TEST_F(MainViewFixture, SidebarVisibilityRoundTripsThroughThePreference)
-{
-    prefs.setOnboardingDone(true);
     for (const std::optional<bool> stored : {std::optional<bool>(), std::optional<bool>(false), std::optional<bool>(true)}) {
-        SCOPED_TRACE(stored ? (*stored ? "stored true" : "stored false") : "nothing stored");
         stored ? prefs.setSidebarOpen(*stored) : store.remove(Prefs::sidebarOpenKey);
         const bool first = stored.value_or(true);
         open();
         EXPECT_EQ(view->sidebarView->isVisible(), first);
         for (const bool expected : {!first, first}) {
             Q_EMIT AppBus::shared().toggleSidebar();
-            EXPECT_EQ(view->sidebarView->isVisible(), expected);
-            EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), expected);
+            EXPECT_TRUE(view->sidebarView->isVisible() == expected && store.boolValue(Prefs::sidebarOpenKey) == expected);
         }
     }
-}
-
-TEST_F(MainViewFixture, DraggingASideColumnShutHidesItAsItsToggleWould)
-{
-    prefs.setOnboardingDone(true);
     model.setCommandsVisible(true);
-    open();
-    view->resize(1000, 600);
-    settle();
-    // Each handle dragged to the window's edge on its side.
-    const struct {
-        int handle, x;
-    } drags[] = {{1, 0}, {2, 999}};
-    for (const auto& d : drags) {
-        QSplitterHandle* handle = view->splitter->handle(d.handle);
-        const QPoint start = handle->rect().center();
-        QTest::mousePress(handle, Qt::LeftButton, {}, start);
-        QTest::mouseMove(handle, handle->mapFrom(view.get(), QPoint(d.x, start.y())));
-        QTest::mouseRelease(handle, Qt::LeftButton, {}, handle->mapFrom(view.get(), QPoint(d.x, start.y())));
-    }
-    EXPECT_EQ(view->sidebar(), MainView::SidebarVisibility::detailOnly);
-    EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), std::optional<bool>(false));
-    EXPECT_FALSE(model.commandsVisible());
-    Q_EMIT AppBus::shared().toggleSidebar();
-    settle();
-    EXPECT_GE(view->sidebarView->width(), MainView::sidebarMinimumWidth) << "shown again with room";
-}
-
-TEST_F(MainViewFixture, ConnectProfileOpensTheServersSheetWithThatProfileOnce)
-{
-    prefs.setOnboardingDone(true);
-    open();
-    Q_EMIT AppBus::shared().connectProfile(QStringLiteral("p42"));
-    ASSERT_TRUE(view->serversSheet);
-    EXPECT_EQ(view->serversSheet->autoConnect, std::optional<QString>(QStringLiteral("p42")));
-    const ServersView* first = view->serversSheet;
-    Q_EMIT AppBus::shared().showServers();
-    EXPECT_EQ(view->serversSheet, first) << "asked again while it shows";
-    view->serversSheet->reject();
-    settle();
-    EXPECT_FALSE(view->showServers());
-    view->serversAction->trigger();
-    ASSERT_TRUE(view->serversSheet);
-    EXPECT_FALSE(view->serversSheet->autoConnect.has_value());
-}
-
-TEST_F(MainViewFixture, CommandsToggleHidesTheInspectorAndStoresFalse)
-{
-    model.setCommandsVisible(true);
-    prefs.setOnboardingDone(true);
-    open();
-    EXPECT_TRUE(view->commandsPanel->isVisible());
     view->commandsAction->trigger();
-    EXPECT_FALSE(model.commandsVisible());
     EXPECT_EQ(store.boolValue(Prefs::rightSidebarOpenKey), std::optional<bool>(false));
-    EXPECT_FALSE(view->commandsPanel->isVisible());
+    EXPECT_FALSE(view->commandsPanel->isVisible() || model.commandsVisible());
     model.setCommandsVisible(true);
     EXPECT_TRUE(view->commandsAction->isChecked()) << "the toolbar follows the menu";
 }
 
+TEST_F(MainViewFixture, ConnectProfileOpensTheServersSheetWithThatProfileOnce)
+{
+    open();
+    Q_EMIT AppBus::shared().connectProfile(QStringLiteral("p42"));
+    const ServersView* first = view->serversSheet;
+    ASSERT_TRUE(first && first->autoConnect == QStringLiteral("p42"));
+    Q_EMIT AppBus::shared().showServers();
+    EXPECT_EQ(view->serversSheet, first) << "asked again while it shows";
+    view->serversSheet->reject();
+    settle();
+    view->serversAction->trigger();
+    ASSERT_TRUE(view->serversSheet && !view->serversSheet->autoConnect);
+}
+
 TEST_F(MainViewFixture, TheUpdateCheckStartsOnlyOnceTheModelHasStarted)
 {
-    prefs.setOnboardingDone(true);
     // The model's start-up waits for this timer, which the test fires when it chooses.
     QTimer gate;
     gate.start(std::chrono::hours(1));
@@ -142,7 +94,7 @@ TEST_F(MainViewFixture, TheUpdateCheckStartsOnlyOnceTheModelHasStarted)
         co_await gate;
         calls << QStringLiteral("model done");
     });
-    EXPECT_EQ(calls, QStringList{QStringLiteral("model")});
+    EXPECT_EQ(calls.size(), 1);
     gate.start(0);
     settle();
     EXPECT_EQ(calls.join(u','), QStringLiteral("model,model done,update"));
@@ -155,49 +107,264 @@ TEST_F(MainViewFixture, TheUpdateCheckStartsOnlyOnceTheModelHasStarted)
     EXPECT_EQ(calls.size(), 3);
 }
 
-struct AppFixture : test::EntryWorkspace, testing::Test {
-    MacUpdate update;
-    std::unique_ptr<HalvorenMacApp> app;
-    AppFixture()
+struct MenuFixture : test::ViewsWorkspace, testing::Test {
+    QMainWindow window;
+    HalvorenCommands commands{model, &window};
+    void openTabs()
     {
-        prefs.setOnboardingDone(true);
-        app = std::make_unique<HalvorenMacApp>(model, update);
-        app->mainView->startModel = []() -> Task<> { co_return; };
-        app->mainView->startUpdate = [] {};
+        for (const char* name : {"/p/a", "/p/b", "/p/c"})
+            open(local(), QString::fromLatin1(name));
     }
 };
 
-TEST_F(AppFixture, MainWindowNameAndSizes)
+TEST_F(MenuFixture, CloseIsEnabledOnlyWhileATabIsActive)
 {
-    EXPECT_EQ(app->window->objectName() + u'|' + app->window->windowTitle(), QStringLiteral("main|Halvoren"));
-    EXPECT_EQ(app->window->size(), QSize(1400, 880));
-    app->window->show();
-    app->window->resize(100, 100);
-    settle();
-    EXPECT_GE(app->mainView->width(), 760);
-    EXPECT_GE(app->mainView->height(), 460);
+    // Nothing to select, nothing to reopen.
+    commands.lastTabAction->trigger();
+    commands.nextTabAction->trigger();
+    commands.reopenTabAction->trigger();
+    EXPECT_FALSE(model.activeTabID().has_value() || !model.tabs().isEmpty());
+    MacTab& tab = open(local(), QStringLiteral("/p/web"));
+    EXPECT_FALSE(commands.closeTabAction->isEnabled()) << "a tab that is not active";
+    model.activate(tab);
+    EXPECT_TRUE(commands.closeTabAction->isEnabled());
+    commands.closeTabAction->trigger();
+    EXPECT_FALSE(!model.tabs().isEmpty() || commands.closeTabAction->isEnabled());
 }
 
-TEST_F(AppFixture, QuitsOnlyOnceTheSettingsWindowClosesToo)
+TEST_F(MenuFixture, TextSizeAndTabActionsFromWhereTheyStart)
 {
-    app->window->show();
-    app->mainView->settingsAction->trigger();
-    ASSERT_TRUE(app->settingsWindow() && app->settingsWindow()->isWindow());
+    // Text size: the size before, the action, the size after (and stored).
+    for (const auto& [start, action, expected] :
+         {std::tuple{28.0, commands.biggerTextAction, 28.0}, {28.0, commands.biggerTextEqualAction, 28.0},
+          {9.0, commands.smallerTextAction, 9.0}, {20.0, commands.defaultTextAction, 13.0},
+          {13.0, commands.biggerTextEqualAction, 14.0}, {13.0, commands.smallerTextAction, 12.0}}) {
+        SCOPED_TRACE(testing::Message() << action->text().toStdString() << " at " << start);
+        model.setFontSize(start);
+        action->trigger();
+        EXPECT_EQ(model.fontSize(), expected);
+        EXPECT_EQ(store.numberValue(Prefs::fontSizeKey), expected);
+    }
+    // With three tabs: the tab active before, the action, the tab active after.
+    openTabs();
+    const auto& number = commands.numberedTabActions;
+    for (const auto& [start, action, expected] :
+         {std::tuple{0, number[2], 2}, {0, commands.lastTabAction, 2}, {0, number[3], 0}, {1, number[7], 1},
+          {2, number[0], 0}, {0, commands.nextTabAction, 1}, {2, commands.nextTabAction, 0},
+          {0, commands.previousTabAction, 2}}) {
+        SCOPED_TRACE(testing::Message() << action->text().toStdString() << " from " << start);
+        model.activate(*model.tabs().at(start));
+        action->trigger();
+        EXPECT_EQ(activeIndex(), expected);
+    }
+}
+
+// A tab terminal that keeps what it would send to its program.
+struct RecordingTerm : TermView {
+    using TermView::TermView;
+    QByteArray sent;
+    void send(corvantix::TerminalView&, std::span<const std::uint8_t> data) override
+    {
+        sent.append(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    }
+};
+
+TEST_F(MenuFixture, ShellControlKeysReachTheTerminalAndOurKeysWorkBesideIt)
+{
+    openTabs();
+    model.activate(*model.tabs().front());
+    auto* terminal = new RecordingTerm(QRect(0, 0, 400, 300));
+    window.setCentralWidget(terminal);
+    window.show();
+    window.activateWindow();
+    terminal->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_EQ(QApplication::focusWidget(), terminal);
+    // A plain Ctrl letter the shell uses gets to the program as its control byte.
+    for (const auto& [key, byte] : {std::pair{Qt::Key_C, 0x03}, {Qt::Key_D, 0x04}, {Qt::Key_W, 0x17}, {Qt::Key_T, 0x14}}) {
+        terminal->sent.clear();
+        QTest::keyClick(terminal, key, Qt::ControlModifier);
+        EXPECT_EQ(terminal->sent, QByteArray(1, char(byte))) << QKeySequence(Qt::CTRL | key).toString().toStdString();
+    }
+    // Keys of the menus act while the terminal has the focus, and the terminal sees none of them.
+    // Each toggle stores its new state; twice gives the first one back.
+    terminal->sent.clear();
+    for (const auto& [key, visible, stored] :
+         {std::tuple(Qt::Key_D, &MacModel::commandsVisible, Prefs::rightSidebarOpenKey),
+          std::tuple(Qt::Key_M, &MacModel::composeVisible, Prefs::composeBarVisibleKey)}) {
+        const bool before = (model.*visible)();
+        for (const bool expected : {!before, before}) {
+            QTest::keyClick(terminal, key, Qt::ControlModifier | Qt::ShiftModifier);
+            EXPECT_EQ((model.*visible)(), expected) << stored.toStdString();
+            EXPECT_EQ(store.boolValue(stored), expected) << stored.toStdString();
+        }
+    }
+    QTest::keyClick(terminal, Qt::Key_9, Qt::AltModifier);
+    EXPECT_EQ(activeIndex(), 2);
+    EXPECT_TRUE(terminal->sent.isEmpty()) << terminal->sent.toHex().toStdString();
+}
+
+struct OnboardingFixture : test::ViewsWorkspace, testing::Test {
+    // Answers of the folder chooser in turn; an empty one cancels.
+    QStringList answers;
+    OnboardingFixture()
+    {
+        chooseFolderReplacement() = [this]() -> std::optional<QString> {
+            const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+            return answer.isEmpty() ? std::nullopt : std::optional<QString>(answer);
+        };
+    }
+    ~OnboardingFixture() override { chooseFolderReplacement() = nullptr; }
+};
+
+TEST_F(OnboardingFixture, ReturnWithoutRootsStoresHomeProjetsAndListsIt)
+{
+    const QString root = folder.path() + QStringLiteral("/projets");
+    folders[root] = QStringList{QStringLiteral("web")};
+    prefs.setProjectsRoots({});
+    OnboardingView sheet(model);
+    sheet.open();
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    sheet.close();
     settle();
-    QStringList events;
-    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, app.get(), [&] { events << QStringLiteral("last"); });
-    QTimer::singleShot(0, app.get(), [&] {
-        events << QStringLiteral("main closed");
-        app->window->close();
-    });
-    QTimer::singleShot(50, app.get(), [&] {
-        events << QStringLiteral("settings closed");
-        app->settingsWindow()->close();
-    });
-    // Ends the loop only when closing both windows did not.
-    QTimer::singleShot(5000, app.get(), [] { QApplication::exit(1); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_EQ(events.join(u','), QStringLiteral("main closed,settings closed,last"));
+    ASSERT_TRUE(sheet.isVisible()) << "no way out but Commencer";
+    sheet.chooseButton->setFocus();
+    QTest::keyClick(&sheet, Qt::Key_Return);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(store.stringListValue(Prefs::projectsRootsKey), QStringList{root});
+    EXPECT_TRUE(store.boolValue(Prefs::onboardingDoneKey).value_or(false));
+    settle();
+    ASSERT_EQ(local().projects().size(), 1);
+    EXPECT_EQ(local().projects().front().path, root + QStringLiteral("/web"));
+}
+
+TEST_F(OnboardingFixture, AChosenFolderIsKeptOnCancelAndBecomesTheOnlyRoot)
+{
+    prefs.setProjectsRoots({QStringLiteral("/old/one"), QStringLiteral("/old/two")});
+    answers = {QStringLiteral("/data/work"), QString()};
+    OnboardingView sheet(model);
+    EXPECT_EQ(sheet.rootLabel->text(), QStringLiteral("/old/one"));
+    sheet.open();
+    sheet.chooseButton->click();
+    sheet.chooseButton->click();
+    EXPECT_EQ(sheet.rootLabel->text(), QStringLiteral("/data/work"));
+    sheet.beginButton->click();
+    EXPECT_EQ(prefs.projectsRoots(), QStringList{QStringLiteral("/data/work")});
+}
+
+SavedCommand cmd(const char* label, const char* command) { return {QString::fromUtf8(label), QString::fromUtf8(command)}; }
+
+// "label|command" of every entry, comma-separated.
+std::string entries(const QList<SavedCommand>& list)
+{
+    QStringList texts;
+    for (const SavedCommand& c : list)
+        texts << c.label + u'|' + c.command;
+    return texts.join(u',').toStdString();
+}
+
+TEST(QuickCommands, SavingReplacesOrAppendsAndMovingKeepsTheMovedTogether)
+{
+    const QList<SavedCommand> two{cmd("a", "x"), cmd("b", "y")};
+    for (const auto& [editing, label, command, expected] :
+         {std::tuple<std::optional<qsizetype>, const char*, const char*, const char*>{std::nullopt, "", "ls -la",
+                                                                                   "a|x,b|y,ls -la|ls -la"},
+          {std::nullopt, "c", "", "a|x,b|y"}, {0, "", "", "|,b|y"}, {1, " B ", " y", "a|x, B | y"},
+          {5, "c", "z", "a|x,b|y,c|z"}, {2, "c", "", "a|x,b|y"}})
+        EXPECT_EQ(entries(savedCommands(two, editing, QString::fromUtf8(label), QString::fromUtf8(command))), expected);
+    const QList<SavedCommand> four{cmd("a", ""), cmd("b", ""), cmd("c", ""), cmd("d", "")};
+    for (const auto& [sources, destination, expected] :
+         {std::tuple<QList<qsizetype>, qsizetype, const char*>{{2}, 0, "c|,a|,b|,d|"}, {{0}, 4, "b|,c|,d|,a|"},
+          {{0}, 2, "b|,a|,c|,d|"}, {{3, 0}, 2, "b|,a|,d|,c|"}, {{9}, 0, "a|,b|,c|,d|"}, {{1}, 99, "a|,c|,d|,b|"}})
+        EXPECT_EQ(entries(movedCommands(four, sources, destination)), expected);
+}
+
+struct Panel : test::ViewsWorkspace, testing::Test {
+    CommandsPanel panel{model};
+};
+
+TEST_F(Panel, DraggingTheThirdAboveTheFirstIsKeptAcrossARestartAndARunTypesItIntoTheActiveTab)
+{
+    model.setCommands({cmd("a", "x"), cmd("b", "y"), cmd("Liste", "ls -la")});
+    // What the list does on a drop of its third row above its first.
+    ASSERT_TRUE(panel.list()->model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.commands().front().label == QStringLiteral("Liste"); }, 5000));
+    EXPECT_EQ(entries(MacModel(prefs, nullptr, &notifier).commands()), "Liste|ls -la,a|x,b|y");
+    MacTab& tab = open(local(), MacProject{QStringLiteral("p"), folder.path(), QStringLiteral("kq-p")});
+    tab.terminal->startProcess("/bin/sh", {"-c", "stty raw -echo && : > ready && exec cat > typed"},
+                               std::vector<std::string>{"PATH=/usr/bin:/bin"}, std::nullopt, folder.path().toStdString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(folder.file(QStringLiteral("ready"))); }, 20000));
+    // Without an active tab the rows are disabled and a run sends nothing.
+    EXPECT_FALSE(panel.list()->item(0)->flags().testFlag(Qt::ItemIsEnabled));
+    panel.run(model.commands().front());
+    model.activate(tab);
+    EXPECT_TRUE(panel.list()->item(0)->flags().testFlag(Qt::ItemIsEnabled));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* elsewhere = new QLineEdit(&window);
+    layout->addWidget(elsewhere);
+    layout->addWidget(tab.terminal);
+    window.show();
+    // The activation's own focus request comes first.
+    QCoreApplication::processEvents();
+    elsewhere->setFocus();
+    ASSERT_EQ(window.focusWidget(), elsewhere);
+    panel.run(model.commands().front());
+    EXPECT_EQ(window.focusWidget(), tab.terminal.data());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::readAll(folder.file(QStringLiteral("typed"))) == "ls -la\r"; }, 20000))
+        << test::readAll(folder.file(QStringLiteral("typed"))).toStdString();
+    tab.terminal->setParent(nullptr);
+    model.removeTab(tab);
+}
+
+struct Settings : test::ViewsWorkspace, testing::Test {
+    std::unique_ptr<SettingsView> view;
+    QStringList chosen;
+
+    void open(const QStringList& roots)
+    {
+        prefs.setProjectsRoots(roots);
+        view = std::make_unique<SettingsView>(model);
+        view->chooseFolder = [this]() -> std::optional<QString> {
+            return chosen.isEmpty() ? std::nullopt : std::optional(chosen.takeFirst());
+        };
+    }
+    QList<bool> removable() const
+    {
+        QList<bool> enabled;
+        for (const QPushButton* button : view->removeButtons())
+            enabled << button->isEnabled();
+        return enabled;
+    }
+};
+
+TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
+{
+    open({QStringLiteral("/srv/a"), QStringLiteral("/srv/b")});
+    view->setSliderValue(17.6);
+    EXPECT_EQ(prefs.fontSize(), 18.0);
+    EXPECT_EQ(view->sizeLabel()->text(), QStringLiteral("18 pt"));
+    // Sizes set from the menus, clamped by the model; the label cuts to whole points.
+    for (const auto& [size, text] : {std::pair{22.0, "22 pt"}, {40.0, "28 pt"}, {13.0, "13 pt"}}) {
+        model.setFontSize(size);
+        EXPECT_EQ(view->sizeLabel()->text().toStdString(), text);
+        EXPECT_EQ(view->sizeSlider()->value(), int(size > 28 ? 28 : size));
+    }
+    EXPECT_EQ(fontSizeText(17.6), QStringLiteral("17 pt"));
+    EXPECT_TRUE(view->versionLabel()->text().endsWith(QStringLiteral(" (%1)").arg(bundleBuild())));
+    // The last projects folder cannot be removed; adding shows the stored list.
+    EXPECT_EQ(removable(), (QList<bool>{true, true}));
+    view->removeButtons().front()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->roots.size() == 1; }, 5000));
+    EXPECT_EQ(prefs.projectsRoots(), QStringList{QStringLiteral("/srv/b")});
+    EXPECT_EQ(removable(), QList<bool>{false});
+    // Already there, new, then cancelled.
+    chosen = {QStringLiteral("/srv/b"), QStringLiteral("/srv/c")};
+    for (int i = 0; i < 3; ++i)
+        QCoro::waitFor(view->addRoot());
+    EXPECT_EQ(view->roots, (QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/c")}));
+    EXPECT_EQ(prefs.projectsRoots(), view->roots);
+    EXPECT_EQ(removable(), (QList<bool>{true, true}));
 }
 
 } // namespace

@@ -1,17 +1,26 @@
-// The servers sheet over a model whose ssh always fails: rows, quick connection, the row menu,
-// the automatic connection and the hand-over to the first-connection sheet.
+// The servers sheet and the server editor over a model whose ssh always fails; the
+// first-connection terminal without ssh (output handed to the view as ssh would print it, keys as
+// the user would type them, the bytes on their way to ssh recorded); and the first-connection
+// sheet against a real sshd on 127.0.0.1 (see SshServer.h) with the password-only account.
+#include "ui/BootTermView.h"
+#include "ui/ConnectSheet.h"
+#include "ui/ProfileEditor.h"
 #include "ui/ServersView.h"
 
-#include "ServersWorkspace.h"
+#include "ViewsWorkspace.h"
+#include "app/remote/SshServer.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QSpinBox>
 #include <QTest>
 
-#include <gtest/gtest.h>
+#include <cerrno>
+#include <csignal>
+#include <string>
 
 namespace halvoren {
 namespace {
@@ -32,61 +41,34 @@ struct ServersSheet : test::ServersWorkspace, testing::Test {
         view->show();
         return *view;
     }
-    bool firstConnectionAsked() { return QTest::qWaitFor([&] { return !asked.isEmpty(); }, 20000); }
 };
 
-TEST(ServerDetailLine, UserOnlyWhenSetPortOnlyWhenNotTheDefault)
+TEST_F(ServersSheet, AParsedLineIsSavedThoughTheFirstConnectionIsCancelled)
 {
-    EXPECT_EQ(serverDetailLine({"p1", "", "box", 22, "ana"}), QStringLiteral("ana@box · ~/projets"));
-    EXPECT_EQ(serverDetailLine({"p1", "", "box", 2222, ""}), QStringLiteral("box:2222 · ~/projets"));
-    EXPECT_EQ(serverDetailLine({"p1", "", "box", 2222, "ana", "/srv"}), QStringLiteral("ana@box:2222 · /srv"));
-}
-
-TEST_F(ServersSheet, WithoutServersShowsTheHintOverAListThatKeepsItsHeight)
-{
+    // An automatic connection to an id that is not saved does nothing.
+    open(QStringLiteral("p-gone"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model.reconnecting().isEmpty() && asked.isEmpty() && view->isVisible());
     ServersView& sheet = open();
-    EXPECT_TRUE(sheet.hint->isVisible());
-    EXPECT_GE(sheet.list->height(), 160);
-    model.saveProfile(profile("p1", "box", "ana"));
-    EXPECT_FALSE(sheet.hint->isVisible());
-    ASSERT_NE(sheet.list->findChild<QLabel*>("detail"), nullptr);
-    EXPECT_EQ(sheet.list->findChild<QLabel*>("detail")->text(), QStringLiteral("ana@box · ~/projets"));
-    QTest::keyClick(&sheet, Qt::Key_Escape);
-    EXPECT_FALSE(sheet.isVisible());
-}
-
-TEST_F(ServersSheet, AParsedLineIsSavedAndClearedThoughTheFirstConnectionIsCancelled)
-{
-    ServersView& sheet = open();
-    EXPECT_FALSE(sheet.quickButton->isEnabled());
-    sheet.quickField->setText(QStringLiteral("ssh -p 2222 ana@box"));
-    QTest::mouseClick(sheet.quickButton, Qt::LeftButton);
-    ASSERT_EQ(model.profiles().size(), 1);
-    const MacProfile saved = model.profiles().front();
-    EXPECT_EQ(serverDetailLine(saved), QStringLiteral("ana@box:2222 · ~/projets"));
-    EXPECT_TRUE(sheet.quickField->text().isEmpty());
-    ASSERT_TRUE(firstConnectionAsked());
-    EXPECT_EQ(asked.front().id, saved.id);
-    EXPECT_TRUE(sheet.connecting && model.reconnecting().isEmpty());
-    done(nullptr);
-    EXPECT_FALSE(sheet.connecting);
-    EXPECT_TRUE(sheet.isVisible());
-    EXPECT_EQ(model.profiles(), QList<MacProfile>{saved});
-    EXPECT_EQ(model.connection(saved.id), nullptr);
-}
-
-TEST_F(ServersSheet, BlanksOrAnOptionAsDestinationAreNotRecognised)
-{
-    ServersView& sheet = open();
+    // Blanks, or an option where the destination goes, are not recognised and stay typed.
     for (const char* line : {"   ", "ssh -l -oProxyCommand=x srv"}) {
         sheet.quickField->setText(QString::fromUtf8(line));
-        EXPECT_TRUE(sheet.quickButton->isEnabled());
         QTest::keyClick(sheet.quickField, Qt::Key_Return);
         EXPECT_TRUE(sheet.isVisible() && sheet.errorLabel->isVisible());
         EXPECT_EQ(sheet.errorLabel->text(), ServersView::unrecognisedMessage);
         EXPECT_EQ(sheet.quickField->text(), QString::fromUtf8(line));
     }
     EXPECT_TRUE(model.profiles().isEmpty());
+    sheet.quickField->setText(QStringLiteral("ssh -p 2222 ana@box"));
+    QTest::mouseClick(sheet.quickButton, Qt::LeftButton);
+    ASSERT_EQ(model.profiles().size(), 1);
+    const MacProfile saved = model.profiles().front();
+    EXPECT_EQ(serverDetailLine(saved), QStringLiteral("ana@box:2222 · ~/projets"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !asked.isEmpty(); }, 20000));
+    EXPECT_TRUE(asked.front().id == saved.id && sheet.connecting && model.reconnecting().isEmpty());
+    done(nullptr);
+    EXPECT_TRUE(!sheet.connecting && sheet.isVisible());
+    EXPECT_TRUE(model.profiles() == QList<MacProfile>{saved} && !model.connection(saved.id));
 }
 
 TEST_F(ServersSheet, DeletingAConnectedServerDisconnectsItAndForgetsItsPassword)
@@ -96,34 +78,297 @@ TEST_F(ServersSheet, DeletingAConnectedServerDisconnectsItAndForgetsItsPassword)
     remember(gone.id, QStringLiteral("secret"));
     connect(gone);
     ServersView& sheet = open();
-    EXPECT_NE(sheet.list->findChild<QWidget*>("connected"), nullptr);
-    std::unique_ptr<QMenu> idle(sheet.rowMenu(kept, &sheet)), menu(sheet.rowMenu(gone, &sheet));
-    EXPECT_EQ(idle->actions().size(), 3);
+    std::unique_ptr<QMenu> menu(sheet.rowMenu(gone, &sheet));
     ASSERT_EQ(menu->actions().size(), 4);
-    EXPECT_EQ(menu->actions().at(1)->text() + menu->actions().at(3)->text(), QStringLiteral("DéconnecterSupprimer"));
+    EXPECT_EQ(menu->actions().at(3)->text(), QStringLiteral("Supprimer"));
     menu->actions().at(3)->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.profiles() == QList<MacProfile>{kept}; }, 20000));
-    EXPECT_EQ(model.connection(gone.id), nullptr);
-    EXPECT_FALSE(password(gone.id).has_value());
+    EXPECT_FALSE(model.connection(gone.id) || password(gone.id));
 }
 
-TEST_F(ServersSheet, AutomaticConnectionTakesOnlyASavedIdAndAttachesAProvenLink)
+struct Editor : test::ServersWorkspace, testing::Test {
+    std::optional<ProfileEditor> editor;
+    ProfileEditor& open(const MacProfile& profile)
+    {
+        editor.emplace(model, profile, nullptr);
+        editor->show();
+        return *editor;
+    }
+    void save() { QTest::mouseClick(editor->saveButton, Qt::LeftButton); }
+};
+
+TEST_F(Editor, ABlankNameTakesTheHostAndThePortReadsWithoutGrouping)
 {
-    const MacProfile saved = profile("p1", "box");
-    model.saveProfile(saved);
-    open(QStringLiteral("p-gone"));
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(model.reconnecting().isEmpty() && asked.isEmpty() && view->isVisible());
-    ServersView& sheet = open(saved.id);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(model.reconnecting().contains(saved.id));
-    ASSERT_TRUE(firstConnectionAsked());
-    EXPECT_EQ(asked.front().id, saved.id);
-    done(std::make_shared<SSHLink>(saved));
-    EXPECT_FALSE(sheet.connecting);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet.isVisible(); }, 20000));
-    EXPECT_EQ(sheet.result(), QDialog::Accepted);
-    EXPECT_NE(model.connection(saved.id), nullptr);
+    for (const auto& [typed, saved] : {std::pair{"", "srv"}, {" \t\u00a0 ", "srv"}, {" Prod ", " Prod "}}) {
+        open(profile(u'p' + QString::fromUtf8(typed))).nameField->setText(QString::fromUtf8(typed));
+        editor->hostField->setText(QStringLiteral("srv"));
+        save();
+        EXPECT_FALSE(editor->isVisible());
+        EXPECT_EQ(model.profiles().last().name, QString::fromUtf8(saved));
+    }
+    EXPECT_EQ(model.profiles().size(), 3);
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(QLocale().toString(2222), QStringLiteral("2.222"));
+    EXPECT_EQ(open(profile("p1", "box", {}, 2222)).portField->text(), QStringLiteral("2222"));
+    QLocale::setDefault(before);
+}
+
+TEST_F(Editor, AnEmptyPasswordKeepsTheRememberedOneAndEditingKeepsTheIdAndPlace)
+{
+    const QList<MacProfile> servers{profile("p1", "a"), profile("p2", "b", "ana"), profile("p3", "c")};
+    model.setProfiles(servers);
+    remember("p2", QStringLiteral("old"));
+    for (const char* typed : {"", "new"}) {
+        EXPECT_TRUE(open(servers[1]).passwordField->text().isEmpty());
+        editor->passwordField->setText(QString::fromUtf8(typed));
+        editor->hostField->setText(QStringLiteral("b2"));
+        save();
+        EXPECT_EQ(password("p2"), QString::fromUtf8(*typed ? typed : "old"));
+    }
+    // Edited in place, under the same id.
+    EXPECT_EQ(model.profiles(), (QList<MacProfile>{servers[0], {"p2", "b", "b2", 22, "ana"}, servers[2]}));
+}
+
+TEST_F(Editor, SavingNeedsAHostAndRefusesWhatSshWouldReadAsAnOptionOrSplit)
+{
+    EXPECT_FALSE(open(profile("p1")).saveButton->isEnabled());
+    const QString &host = ProfileEditor::hostRefused, &user = ProfileEditor::userRefused;
+    for (const auto& [badHost, badUser, expected] :
+         {std::tuple{"-oProxyCommand=x", "", host}, {" ", "", host}, {"box\x01", "", host}, {"box", "-lroot", user},
+          {"box", "ana b", user}}) {
+        open(profile("p1", badHost, badUser)).passwordField->setText(QStringLiteral("secret"));
+        save();
+        EXPECT_TRUE(editor->isVisible() && editor->problemLabel->isVisible());
+        EXPECT_EQ(editor->problemLabel->text(), expected) << badHost << " / " << badUser;
+        editor->userField->setText(QStringLiteral("ana"));
+        EXPECT_FALSE(editor->problemLabel->isVisible());
+    }
+    EXPECT_TRUE(model.profiles().isEmpty());
+    EXPECT_FALSE(password("p1").has_value());
+}
+
+std::span<const std::uint8_t> bytes(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string screen(BootTermView& view) { return corvantix::testing::screenText(*view.terminal); }
+
+// Its keychain holds the password of the profile "p1".
+struct RecordingBootView : BootTermView {
+    RecordingBootView() : BootTermView(QRect(0, 0, 600, 260))
+    {
+        keychain = &store;
+        link = std::make_shared<SSHLink>(test::ViewsWorkspace::profile(QStringLiteral("p1")));
+        finished = [this](BootResult result) { results.push_back(std::move(result)); };
+    }
+    void send(corvantix::TerminalView& source, std::span<const std::uint8_t> data) override
+    {
+        sent += std::string(data.begin(), data.end());
+        BootTermView::send(source, data);
+    }
+    void output(std::string_view text) { dataReceived(bytes(text)); }
+    void type(std::string_view text) { sendUserInput(bytes(text)); }
+    std::optional<QString> stored() { return QCoro::waitFor(store.secureRead(QStringLiteral("pwd_p1"))); }
+    SecretStore store{std::make_unique<MemorySecretBackend>()};
+    std::string sent;
+    std::vector<BootResult> results;
+};
+
+TEST(BootTermView, StoresWhatWasTypedAfterAPasswordPrompt)
+{
+    const char* prompt = "ana@srv's password: ";
+    // The prompt, what is typed, the toggle at the marker, and what the keychain holds after
+    // (it held "ancien" before).
+    for (const auto& [shown, typed, remember, stored] :
+         {std::tuple{prompt, "secret\r", true, "secret"}, {"Password :  ", "secret\n", true, "secret"},
+          {prompt, "secrx\x7ft\bt\r", true, "secrt"}, {prompt, "mdp\xc3\xa9\xe2\x82\xac\x7f!\r", true, "mdpé!"},
+          {prompt, "faux\x15vrai\r", true, "vrai"}, {prompt, "\r", true, "ancien"}, {prompt, "secret\r", false, "ancien"},
+          {"Enter passphrase for key '/home/ana/.ssh/id_ed25519': ", "phrase\r", true, "ancien"},
+          {"ana@srv's password: \r\n", "secret\r", true, "ancien"}}) {
+        SCOPED_TRACE(testing::Message() << shown << " then " << testing::PrintToString(std::string(typed)));
+        RecordingBootView view;
+        QCoro::waitFor(view.store.secureWrite(QStringLiteral("pwd_p1"), QStringLiteral("ancien")));
+        view.output(shown);
+        view.type(typed);
+        view.remember = remember;
+        view.output("\r\n__HV_READY__:/home/ana\r\n");
+        ASSERT_EQ(view.results.size(), 1u);
+        EXPECT_EQ(view.stored(), QString::fromUtf8(stored));
+        EXPECT_EQ(view.sent, typed);
+    }
+}
+
+TEST(BootTermView, RememberedPasswordIsTypedOnceThenTheUsersAnswerReplacesIt)
+{
+    RecordingBootView view;
+    view.autofill.emplace(QStringLiteral("mémo"));
+    view.output("ana@srv's password: ");
+    EXPECT_EQ(view.sent, "mémo\r");
+    EXPECT_NE(screen(view).find("(mot de passe mémorisé saisi automatiquement)"), std::string::npos);
+    view.output("\r\nPermission denied, please try again.\r\nana@srv's password: ");
+    EXPECT_EQ(view.sent, "mémo\r");
+    view.type("juste\r");
+    view.output("\r\n__HV_READY__:/home/ana\r\n");
+    ASSERT_EQ(view.results.size(), 1u);
+    EXPECT_EQ(view.stored(), QStringLiteral("juste"));
+}
+
+TEST(BootTermView, MarkerLineMayArriveInPiecesAndTheHomeIsTrimmed)
+{
+    RecordingBootView view;
+    for (const char* chunk : {"Bienvenue\r\n__HV_REA", "DY__:  /home/andr\xc3", "\xa9 "})
+        view.output(chunk);
+    EXPECT_TRUE(view.results.empty());
+    view.output("\r\n");
+    ASSERT_TRUE(view.results.size() == 1 && view.results[0].succeeded());
+    EXPECT_EQ(view.results[0].link->remoteHome(), QStringLiteral("/home/andré"));
+    view.bootExited();
+    EXPECT_EQ(view.results.size(), 1u);
+}
+
+TEST(BootTermView, EndOfSshIsReportedOnceAndTheBufferStaysBounded)
+{
+    RecordingBootView view;
+    view.bootWatchdog();
+    EXPECT_NE(screen(view).find("Le serveur ne répond pas encore…"), std::string::npos);
+    view.output(std::string(3 * BootTermView::bufferLimit, 'x'));
+    EXPECT_EQ(view.buffer.size(), BootTermView::bufferLimit);
+    view.output("\r\nssh: connect to host srv port 22: connection REFUSED\r\n");
+    view.bootExited();
+    view.bootExited();
+    ASSERT_EQ(view.results.size(), 1u);
+    EXPECT_EQ(view.results[0].message, QStringLiteral("Serveur injoignable. Vérifie le réseau et que Tailscale est lancé."));
+}
+
+TEST(BootTermView, HostThatSshWouldReadAsAnOptionFailsWithoutStartingIt)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    RecordingBootView view;
+    view.bootStart(test::ViewsWorkspace::profile(QStringLiteral("p1"), QStringLiteral("-oProxyCommand=false")), view.finished);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.results.empty(); }, 5000));
+    EXPECT_EQ(view.process->shellPid(), 0);
+    EXPECT_TRUE(view.results[0].message.startsWith(QStringLiteral("La connexion a échoué.")));
+}
+
+class ConnectSheetServer : public testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new test::SshServer({.passwordLogin = true}); }
+    static void TearDownTestSuite() { delete server; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(server->running()) << server->failure().toStdString();
+        SSHLink::setProgramForTests(server->passwordClient());
+    }
+    void TearDown() override
+    {
+        QCoro::waitFor(SSHLink(profile).closeMaster());
+        SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+    }
+    // Opens the sheet as the servers sheet does; `answer` is typed at the first password prompt.
+    void open(const QByteArray& answer = {})
+    {
+        reports.clear();
+        const auto done = [this](std::shared_ptr<SSHLink> link) { reports.push_back(link); };
+        sheet = std::make_unique<ConnectSheet>(profile, done, nullptr);
+        sheet->keychain = &w.keychain;
+        sheet->open();
+        if (!answer.isEmpty())
+            typeAtPrompt(view(), answer);
+    }
+    static void typeAtPrompt(BootTermView& boot, const QByteArray& answer)
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return boot.buffer.contains(QStringLiteral("password:")); }, 20000));
+        boot.sendUserInput(bytes(answer.toStdString()));
+    }
+    bool ended() { return QTest::qWaitFor([&] { return !reports.empty() || sheet->failed(); }, 20000); }
+    BootTermView& view() { return *sheet->terminal()->view(); }
+
+    static test::SshServer* server;
+    // The control sockets live below HOME: keep it short. The model asks the real server.
+    test::TempFolder home;
+    test::EnvironmentOverride environment{"HOME", home.path()};
+    test::ViewsWorkspace w{QString(), false};
+    MacProfile profile = server->profile();
+    std::unique_ptr<ConnectSheet> sheet;
+    std::vector<std::shared_ptr<SSHLink>> reports;
+};
+
+test::SshServer* ConnectSheetServer::server = nullptr;
+
+// The whole road of a new server: the typed ssh line is saved, the silent connection fails
+// (the account takes only a password), the first-connection sheet opens over the servers sheet,
+// the password typed into its terminal logs in and is remembered, and the server is attached.
+// Next time the remembered password is typed once, by the sheet.
+TEST_F(ConnectSheetServer, AQuickConnectLineEndsWithTheServerAttachedAndThePasswordRemembered)
+{
+    ServersView servers(w.model, std::nullopt, nullptr);
+    servers.open();
+    servers.quickField->setText(QStringLiteral("ssh -p %1 %2@127.0.0.1").arg(server->port()).arg(test::SshServer::user));
+    servers.quickConnect();
+    ASSERT_EQ(w.model.profiles().size(), 1);
+    profile = w.model.profiles().front();
+    EXPECT_TRUE(profile.port == server->port() && profile.host == QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(servers.quickField->text().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return servers.connecting != nullptr; }, 30000)) << "no first-connection sheet";
+    auto* first = qobject_cast<ConnectSheet*>(servers.connecting.data());
+    ASSERT_NE(first, nullptr);
+    BootTermView& boot = *first->terminal()->view();
+    typeAtPrompt(boot, test::SshServer::password + QByteArray("\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.model.connection(profile.id) != nullptr; }, 30000))
+        << boot.buffer.toStdString();
+    MacConnection& attached = *w.model.connection(profile.id);
+    EXPECT_EQ(attached.link->remoteHome(), server->remoteHome());
+    EXPECT_EQ(w.password(profile.id), QString::fromLatin1(test::SshServer::password));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !servers.isVisible(); }, 10000));
+    // The login opened the shared connection: a batch command, which never asks for a
+    // password, rides on it.
+    const ShellResult<QString> echoed = QCoro::waitFor(attached.link->runCommand(QStringLiteral("echo ok"), std::nullopt, 25));
+    EXPECT_EQ(echoed ? echoed.value() : echoed.error().message, QStringLiteral("ok\n"));
+    QCoro::waitFor(w.model.disconnect(attached));
+    QCoro::waitFor(SSHLink(profile).closeMaster());
+    open();
+    ASSERT_TRUE(ended() && !reports.empty() && reports[0] && !sheet->isVisible()) << view().buffer.toStdString();
+    EXPECT_EQ(view().buffer.count(QStringLiteral("password:")), 1);
+    EXPECT_NE(screen(view()).find("(mot de passe mémorisé saisi automatiquement)"), std::string::npos);
+}
+
+TEST_F(ConnectSheetServer, UnresolvableHostAndWrongPasswordAreToldApart)
+{
+    // One password prompt only, so that a wrong answer ends ssh at once.
+    const QString oneTry = home.file(QStringLiteral("ssh-one-try"));
+    ASSERT_TRUE(test::writeAll(oneTry, "#!/bin/sh\nexec '" + QFile::encodeName(server->passwordClient())
+                                           + "' -o NumberOfPasswordPrompts=1 \"$@\"\n"));
+    QFile::setPermissions(oneTry, QFile::ReadOwner | QFile::ExeOwner);
+    SSHLink::setProgramForTests(oneTry);
+    for (const auto& [host, answer, message] :
+         {std::tuple{"nonexistent.invalid", "", "Serveur injoignable. Vérifie le réseau et que Tailscale est lancé."},
+          std::tuple{"127.0.0.1", "faux\r",
+                     "La connexion a échoué. Vérifie l'hôte, le port, l'utilisateur, puis le mot de passe ou la clé."}}) {
+        profile.host = QString::fromLatin1(host);
+        open(answer);
+        ASSERT_TRUE(ended() && reports.empty()) << view().buffer.toStdString();
+        EXPECT_EQ(sheet->failed(), QString::fromUtf8(message));
+        EXPECT_EQ(sheet->findChild<QPushButton*>()->text(), QStringLiteral("Fermer"));
+        EXPECT_FALSE(w.password(profile.id).has_value());
+    }
+}
+
+TEST_F(ConnectSheetServer, CancelWhileSshWaitsEndsItAndReportsNothing)
+{
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view().gotOutput; }, 20000));
+    const pid_t ssh = view().process->shellPid();
+    ASSERT_GT(ssh, 0);
+    sheet->findChild<QCheckBox*>()->setChecked(false);
+    EXPECT_FALSE(view().remember);
+    QTest::mouseClick(sheet->findChild<QPushButton*>(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::kill(ssh, 0) != 0 && errno == ESRCH; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(reports, std::vector<std::shared_ptr<SSHLink>>{nullptr});
+    EXPECT_FALSE(sheet->failed());
 }
 
 } // namespace

@@ -1,25 +1,147 @@
-// The sidebar over a model with a fake host: section texts, empty and hidden projects, the
-// servers to connect, the failed connect's notification, the key banner, opening a project
-// into the picker, the picker notification and the scroll position across rebuilds.
-#include "ui/SidebarView.h"
-
-#include "SidebarWorkspace.h"
+// The sidebar, its project rows, the session picker and the tab bar over a model with a fake
+// host: menus, state dots, sub-folders, empty and hidden projects, servers to connect, the
+// picker's requests and sessions, and the tab bar's drops, height, tooltips, menus and renaming.
 #include "ui/AppBus.h"
+#include "ui/ProjectRow.h"
+#include "ui/SessionPicker.h"
+#include "ui/SidebarView.h"
+#include "ui/TabBar.h"
+#include "ui/TabChip.h"
+
+#include "ViewsWorkspace.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
 namespace halvoren {
 namespace {
 
-using test::SidebarWorkspace;
+using test::ViewsWorkspace;
+
+const MacProject web = ViewsWorkspace::project(QStringLiteral("/r/web"));
+
+TEST(ProjectRow, MenuFollowsDepthAndConnection)
+{
+    const QString common = QStringLiteral("Ouvrir|Ouvrir une autre session ici|Sessions de ce dossier…");
+    // On a server?, the depth, favourite and hidden?, the entries after the common ones. A
+    // sub-folder named like a favourite still offers neither favourite nor hiding.
+    for (const auto& [server, depth, marked, rest] :
+         {std::tuple{false, 0, false, "|—|Ajouter aux favoris|Masquer|—|Afficher dans le gestionnaire de fichiers"},
+          {false, 1, true, "|—|Afficher dans le gestionnaire de fichiers"}, {true, 0, false, "|—|Ajouter aux favoris|Masquer"},
+          {true, 0, true, "|—|Retirer des favoris|Afficher"}, {true, 2, true, ""}}) {
+        ViewsWorkspace w;
+        MacConnection& connection = server ? w.server(QStringLiteral("p1")) : w.local();
+        connection.setFavorites(marked ? QSet<QString>{web.name} : QSet<QString>());
+        connection.setHidden(marked ? QSet<QString>{web.name} : QSet<QString>());
+        QStringList titles;
+        for (const RowMenuItem& item : ProjectRow(w.model, web, connection, depth, {}).menuItems())
+            titles << (item.action == RowAction::divider ? QStringLiteral("—") : item.title);
+        EXPECT_EQ(titles.join(u'|'), common + QString::fromUtf8(rest)) << server << " depth " << depth;
+    }
+}
+
+TEST(ProjectRow, AttentionOutweighsOpenAndOnlyThisConnectionsTabsCount)
+{
+    // What is set up, the depth, then the folder symbol, the dot, whether active and starred.
+    using Setup = void (*)(ViewsWorkspace&, MacConnection& here, MacConnection& there);
+    const std::tuple<const char*, Setup, int, const char*, StateDot, bool, bool> cases[] = {
+        {"nothing", [](auto&, auto&, auto&) {}, 0, "folder", StateDot::none, false, false},
+        {"live on the host without a tab", [](auto&, auto& here, auto&) { here.setLiveSessions({web.session}); }, 0,
+         "folder.fill", StateDot::live, false, false},
+        {"open tab whose command finished", [](auto& w, auto& here, auto&) { w.open(here, web).setAttention(true); },
+         0, "folder.fill", StateDot::attention, false, false},
+        {"active tab", [](auto& w, auto& here, auto&) { w.model.activate(w.open(here, web)); }, 0, "folder.fill",
+         StateDot::live, true, false},
+        {"active tab of the same session elsewhere",
+         [](auto& w, auto&, auto& there) {
+             w.model.activate(w.open(there, web));
+             w.model.activeTab()->setAttention(true);
+         },
+         0, "folder", StateDot::none, false, false},
+        {"favourite", [](auto&, auto& here, auto&) { here.setFavorites({web.name}); }, 0, "folder", StateDot::none,
+         false, true},
+        {"favourite name as a sub-folder", [](auto&, auto& here, auto&) { here.setFavorites({web.name}); }, 1,
+         "folder", StateDot::none, false, false},
+    };
+    for (const auto& [label, setup, depth, folder, dot, active, star] : cases) {
+        ViewsWorkspace w;
+        setup(w, w.local(), w.server(QStringLiteral("p1")));
+        const ProjectRowState state = projectRowState(w.model, web, w.local(), depth);
+        EXPECT_EQ(folderSymbol(state), QString::fromUtf8(folder)) << label;
+        EXPECT_TRUE(stateDot(state) == dot && state.active == active && state.favorite == star) << label;
+    }
+}
+
+TEST(ProjectRow, SubFoldersAndTheEmptyTextAppearOnlyOnceListed)
+{
+    const MacProject api = ViewsWorkspace::project(QStringLiteral("/r/web/api"));
+    ViewsWorkspace w;
+    MacConnection& local = w.local();
+    local.insertExpanded(web.path);
+    // Expanded, listing not back yet: the line alone.
+    EXPECT_EQ(ProjectRow(w.model, web, local, 0, {}).findChildren<QWidget*>().size(), 1);
+    local.storeSubprojects(web.path, {});
+    const auto emptyIndent = [](const QWidget& row) {
+        const auto* empty = row.findChild<QLabel*>(QStringLiteral("emptySubfolders"));
+        return empty && empty->text() == QStringLiteral("Aucun sous-dossier") ? empty->contentsMargins().left() : -1;
+    };
+    EXPECT_EQ(emptyIndent(ProjectRow(w.model, web, local, 0, {})), 36);
+    local.storeSubprojects(web.path, {api});
+    local.insertExpanded(api.path);
+    local.storeSubprojects(api.path, {});
+    ProjectRow row(w.model, web, local, 0, {});
+    const QList<ProjectRow*> children = row.findChildren<ProjectRow*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(children.size(), 1);
+    EXPECT_EQ(emptyIndent(*children[0]), 50);
+}
+
+TEST(ProjectRow, ChevronExpandsTheLineOpensAndTheMenuOutlivesTheRow)
+{
+    ViewsWorkspace w;
+    QList<MacProject> opened;
+    QWidget window;
+    auto* row = new ProjectRow(w.model, web, w.local(), 1, [&](const MacProject& p) { opened << p; }, &window);
+    row->resize(240, row->sizeHint().height());
+    window.show();
+    const int middle = row->line()->height() / 2;
+    QTest::mouseClick(row->line(), Qt::LeftButton, {}, QPoint(rowLeadingPad(1) + 6, middle));
+    EXPECT_TRUE(w.local().expanded().contains(web.path));
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::mouseClick(row->line(), Qt::LeftButton, {}, QPoint(120, middle));
+    EXPECT_EQ(opened, QList<MacProject>{web});
+    // The sidebar may rebuild (and drop the row) while its menu is up.
+    QMenu* menu = row->makeMenu(&window);
+    delete row;
+    menu->actions().front()->trigger();
+    EXPECT_EQ(opened.size(), 2);
+}
+
+TEST(ProjectRow, SessionsOfTheFolderAlwaysPostThePicker)
+{
+    // The host's answer to the listing (nothing: it failed) and the sessions the picker gets.
+    const std::pair<std::optional<QString>, qsizetype> cases[] = {
+        {QString(), 0}, {std::nullopt, 0}, {web.session + QStringLiteral("|/r/web|1700000000|2|1700000100|vim\n"), 1}};
+    for (const auto& [output, count] : cases) {
+        ViewsWorkspace w;
+        w.answer = [&](const QString&) -> ShellResult<QString> {
+            return output ? ShellResult<QString>(*output) : ShellError{QStringLiteral("injoignable")};
+        };
+        QSignalSpy posted(&AppBus::shared(), &AppBus::showPicker);
+        ProjectRow(w.model, web, w.local(), 0, {}).trigger(RowAction::listSessions);
+        ASSERT_TRUE(posted.count() == 1 || posted.wait(5000));
+        ASSERT_EQ(posted.at(0).at(0).metaType(), QMetaType::fromType<PickerRequest>());
+        const auto request = posted.at(0).at(0).value<PickerRequest>();
+        EXPECT_TRUE(request.project == web && request.connId == MacConnection::localID);
+        EXPECT_EQ(request.sessions.size(), count);
+    }
+}
 
 QWidget* section(const SidebarView& sidebar, const QString& connId)
 {
@@ -36,115 +158,65 @@ QString text(const QWidget* parent, const char* name)
     return label ? label->text() : QStringLiteral("<none>");
 }
 
-TEST(SidebarView, MenusAndKeyBanners)
+TEST(SidebarView, EmptyConnectionsSayWhereToLookAndAllHiddenShowsOnlyTheGroup)
 {
-    SidebarWorkspace w;
-    const QString refresh = QStringLiteral("Rafraîchir les projets");
-    EXPECT_EQ(connectionMenuTitles(w.local()), QStringList{refresh});
-    EXPECT_EQ(connectionMenuTitles(w.server(QStringLiteral("p1"))),
-              (QStringList{refresh, QStringLiteral("Installer ma clé SSH sur ce serveur"), QString(),
-                           QStringLiteral("Déconnecter")}));
-    const QString reason = QStringLiteral("Aucune clé publique dans ~/.ssh sur cet ordinateur. Crée-en une avec « ssh-keygen ».");
-    const std::pair<ShellResult<int>, QString> cases[] = {
-        {2, QStringLiteral("2 clé(s) installée(s) : plus de mot de passe à la prochaine connexion.")},
-        {ShellError{reason}, reason},
-    };
-    for (const auto& [result, banner] : cases)
-        EXPECT_EQ(installKeyBanner(result), banner);
-}
-
-TEST(SidebarView, ConnectionsWithoutProjectsShowZeroAndTheirEmptyText)
-{
-    SidebarWorkspace w;
+    ViewsWorkspace w;
     w.server(QStringLiteral("p1"), QStringLiteral("atelier"), QStringLiteral("~/code")).setUnreachable(true);
+    w.server(QStringLiteral("p2")).setProjects({ViewsWorkspace::project(QStringLiteral("/r/a")), web});
+    w.model.connection(QStringLiteral("p2"))->setHidden({QStringLiteral("a"), web.name});
     SidebarView sidebar(w.model);
-    const struct {
-        QString connId, name, empty;
-        bool unreachable;
-    } cases[] = {
-        {QStringLiteral("local"), QStringLiteral("Cet ordinateur"),
-         QStringLiteral("Aucun projet : ajoute un dossier dans les réglages."), false},
-        {QStringLiteral("p1"), QStringLiteral("atelier"), QStringLiteral("Aucun projet dans ~/code"), true},
-    };
-    for (const auto& c : cases) {
-        const QWidget* found = section(sidebar, c.connId);
-        ASSERT_NE(found, nullptr);
-        EXPECT_EQ(text(found, "connectionName") + u'|' + text(found, "projectCount") + u'|' + text(found, "emptyProjects"),
-                  c.name + QStringLiteral("|0|") + c.empty);
-        EXPECT_EQ(found->findChild<QWidget*>(QStringLiteral("unreachableMark")) != nullptr, c.unreachable);
-        EXPECT_EQ(found->findChild<QToolButton*>(QStringLiteral("hiddenGroup")), nullptr);
-        EXPECT_EQ(found->findChild<QToolButton*>(QStringLiteral("refreshButton"))->toolTip(),
-                  QStringLiteral("Rafraîchir les projets"));
-    }
-}
-
-TEST(SidebarView, AllHiddenShowsTheGroupAndNoEmptyText)
-{
-    SidebarWorkspace w;
-    w.local().setProjects({SidebarWorkspace::project(QStringLiteral("/r/a")), SidebarWorkspace::project(QStringLiteral("/r/b"))});
-    w.local().setHidden({QStringLiteral("a"), QStringLiteral("b")});
-    SidebarView sidebar(w.model);
-    const QWidget* local = section(sidebar, MacConnection::localID);
-    EXPECT_EQ(text(local, "projectCount"), QStringLiteral("2"));
-    EXPECT_EQ(local->findChild<QLabel*>(QStringLiteral("emptyProjects")), nullptr);
-    EXPECT_TRUE(local->findChildren<ProjectRow*>().isEmpty());
-    auto* group = local->findChild<QToolButton*>(QStringLiteral("hiddenGroup"));
-    ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->text(), QStringLiteral("Cachés (2)"));
+    const QWidget* away = section(sidebar, QStringLiteral("p1"));
+    EXPECT_EQ(text(away, "projectCount") + u'|' + text(away, "emptyProjects"), QStringLiteral("0|Aucun projet dans ~/code"));
+    EXPECT_NE(away->findChild<QWidget*>(QStringLiteral("unreachableMark")), nullptr);
+    const QWidget* hidden = section(sidebar, QStringLiteral("p2"));
+    EXPECT_EQ(text(hidden, "projectCount") + text(hidden, "emptyProjects"), QStringLiteral("2<none>"));
+    EXPECT_EQ(hidden->findChildren<ProjectRow*>().size(), 0);
+    auto* group = hidden->findChild<QToolButton*>(QStringLiteral("hiddenGroup"));
+    ASSERT_TRUE(group && group->text() == QStringLiteral("Cachés (2)"));
     // Unfolding is the model's, so it survives the rebuild it causes.
     group->click();
-    EXPECT_TRUE(w.local().hiddenExpanded());
     sidebar.rebuild();
-    EXPECT_EQ(section(sidebar, MacConnection::localID)->findChildren<ProjectRow*>().size(), 2);
+    EXPECT_EQ(section(sidebar, QStringLiteral("p2"))->findChildren<ProjectRow*>().size(), 2);
 }
 
-TEST(SidebarView, ServersListsUnconnectedProfilesAndAFailedConnectPostsItsId)
+TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyBanners)
 {
-    test::TempFolder home;
-    test::EnvironmentOverride environment("HOME", home.path());
-    SidebarWorkspace w;
+    ViewsWorkspace w;
     // ssh is never started for a host it would read as an option: the connect fails at once.
-    const MacProfile connected = SidebarWorkspace::profile(QStringLiteral("p1"));
-    MacProfile refused = SidebarWorkspace::profile(QStringLiteral("p1733000000000000"));
-    refused.host = QStringLiteral("-oProxyCommand=true");
-    w.server(connected.id);
+    const MacProfile connected = ViewsWorkspace::profile(QStringLiteral("p1"));
+    const MacProfile refused = ViewsWorkspace::profile(QStringLiteral("p1733000000000000"), QStringLiteral("-oProxyCommand=true"));
+    w.connect(connected);
     w.model.setProfiles({connected});
     SidebarView sidebar(w.model);
     EXPECT_EQ(sidebar.findChild<QWidget*>(QStringLiteral("serversSection")), nullptr);
-
     w.model.setProfiles({connected, refused});
-    w.model.setReconnecting({refused.id});
     sidebar.rebuild();
-    QList<QPushButton*> rows = sidebar.findChildren<QPushButton*>(QStringLiteral("serverRow"));
+    const QList<QPushButton*> rows = sidebar.findChildren<QPushButton*>(QStringLiteral("serverRow"));
     ASSERT_EQ(rows.size(), 1);
-    EXPECT_EQ(rows[0]->property("profileId").toString(), refused.id);
-    EXPECT_NE(rows[0]->findChild<QWidget*>(QStringLiteral("connectingSpinner")), nullptr);
-
-    w.model.setReconnecting({});
-    sidebar.rebuild();
     QSignalSpy posted(&AppBus::shared(), &AppBus::connectProfile);
-    sidebar.findChild<QPushButton*>(QStringLiteral("serverRow"))->click();
+    rows[0]->click();
     ASSERT_TRUE(posted.count() == 1 || posted.wait(5000));
     EXPECT_EQ(posted.at(0).at(0).toString(), refused.id);
     EXPECT_EQ(w.model.connection(refused.id), nullptr);
+    // The banners after installing the key on a server.
+    EXPECT_EQ(installKeyBanner(2), QStringLiteral("2 clé(s) installée(s) : plus de mot de passe à la prochaine connexion."));
+    EXPECT_EQ(installKeyBanner(ShellError{QStringLiteral("Aucune clé")}), QStringLiteral("Aucune clé"));
 }
 
 TEST(SidebarView, PickerFollowsOnlyPickerRequestsAndClosesWhenDone)
 {
-    SidebarWorkspace w;
+    ViewsWorkspace w;
     SidebarView sidebar(w.model);
-    const PickerRequest first{SidebarWorkspace::project(QStringLiteral("/r/web")), MacConnection::localID, {}};
-    const PickerRequest second{SidebarWorkspace::project(QStringLiteral("/r/api")), MacConnection::localID, {}};
+    const PickerRequest first{web, MacConnection::localID, {}};
+    const PickerRequest second{ViewsWorkspace::project(QStringLiteral("/r/api")), MacConnection::localID, {}};
     const auto post = [](const QVariant& object) { Q_EMIT AppBus::shared().showPicker(object); };
     const auto shown = [&] { return sidebar.picker() ? sidebar.picker()->id() : QString(); };
-
     for (const QVariant& foreign : {QVariant(), QVariant(first.id()), QVariant(42)})
         post(foreign);
     EXPECT_TRUE(shown().isEmpty() && sidebar.pickerSheet() == nullptr);
     post(QVariant::fromValue(first));
     QPointer<SessionPicker> firstSheet = sidebar.pickerSheet();
     ASSERT_NE(firstSheet, nullptr);
-    EXPECT_EQ(firstSheet->request.id(), first.id());
     post(QVariant(QStringLiteral("ignored")));
     EXPECT_EQ(shown(), first.id());
     // A new request replaces the shown one; the replaced sheet's late done changes nothing.
@@ -161,41 +233,190 @@ TEST(SidebarView, PickerFollowsOnlyPickerRequestsAndClosesWhenDone)
     EXPECT_EQ(shown(), QString());
 }
 
-TEST(SidebarView, OpeningAFolderWithOtherSessionsShowsThePicker)
+TEST(SessionDetail, NamesTheCommandTheLastActivityInFrenchAndTheClients)
 {
-    SidebarWorkspace w;
-    const MacProject web = SidebarWorkspace::project(QStringLiteral("/r/web"));
-    w.answer = [&](const QString&) -> ShellResult<QString> {
-        return web.session + QStringLiteral("-2|/r/web|1700000000|0|1700000100|zsh\n") + web.session
-            + QStringLiteral("|/r/web|1700000000|1|1700000200|vim\nkq-other-1|/r/other|1700000000|0|1700000300|zsh\n");
-    };
-    SidebarView sidebar(w.model);
-    sidebar.openProject(web, w.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sidebar.picker().has_value(); }, 5000));
-    EXPECT_EQ(sidebar.picker()->project, web);
-    ASSERT_EQ(sidebar.picker()->sessions.size(), 2);
-    EXPECT_EQ(sidebar.picker()->sessions[0].name, web.session);
-    EXPECT_TRUE(w.model.tabs().isEmpty());
+    const QDateTime now(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
+    for (const auto& [command, attached, secondsAgo, expected] :
+         {std::tuple<const char*, qint64, qint64, const char*>{"vim", 0, 300, "vim · active il y a 5 minutes"},
+          {"zsh", 2, 86400 + 600, "zsh · active hier · 2 appareil(s)"},
+          {"", 1, 10799, " · active il y a 2 heures · 1 appareil(s)"},
+          {"htop", -1, 9 * 86400, "htop · active la semaine dernière"},
+          {"top", 3, 61 * 86400, "top · active il y a 2 mois · 3 appareil(s)"}}) {
+        const FolderSession session{{}, {}, {}, attached, now.addSecs(-secondsAgo), QString::fromUtf8(command)};
+        EXPECT_EQ(sessionDetailLine(session, now, QStringLiteral("fr_FR")), QString::fromUtf8(expected));
+    }
 }
 
-TEST(SidebarView, RebuildingKeepsTheScrollPosition)
+struct SessionPickerSheet : test::TabViewsWorkspace, testing::Test {
+    QString path = folder.file(QStringLiteral("app"));
+    QString name = QStringLiteral("kq-app-1a2b");
+    int doneCalls = 0;
+
+    std::unique_ptr<SessionPicker> open(const QString& connId, const QStringList& names)
+    {
+        PickerRequest request{{QStringLiteral("app"), path, name}, connId, {}};
+        for (const QString& session : names)
+            request.sessions.append(FolderSession{session, {}, {}, 0, {}, {}});
+        auto sheet = std::make_unique<SessionPicker>(model, request, [this] { ++doneCalls; }, nullptr);
+        sheet->open();
+        return sheet;
+    }
+    // "resume" or "trash" of a session's row.
+    static void press(SessionPicker& sheet, const QString& session, const QString& button)
+    {
+        sheet.findChild<QWidget*>(session)->findChild<QAbstractButton*>(button)->click();
+    }
+};
+
+TEST_F(SessionPickerSheet, ResumingOpensOrActivatesTheChosenSessionAndReturnStartsANewOne)
 {
-    SidebarWorkspace w;
-    QList<MacProject> projects;
-    for (int i = 10; i < 70; ++i)
-        projects << SidebarWorkspace::project(QStringLiteral("/r/p%1").arg(i));
-    w.local().setProjects(projects);
-    SidebarView sidebar(w.model);
-    sidebar.resize(240, 300);
-    sidebar.show();
-    QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 400; }, 5000));
-    bar->setValue(400);
-    // A change the rows read rebuilds them on the next turn.
-    w.model.toggleFavorite(QStringLiteral("p30"), w.local());
-    QPointer<ProjectRow> before = sidebar.findChild<ProjectRow*>();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return before.isNull(); }, 5000));
-    EXPECT_EQ(bar->value(), 400);
+    const QString numbered = name + QStringLiteral("-2");
+    auto sheet = open(MacConnection::localID, {numbered, name});
+    press(*sheet, numbered, QStringLiteral("resume"));
+    ASSERT_EQ(model.tabs().size(), 1);
+    const MacTab& resumed = *model.tabs().front();
+    EXPECT_EQ(resumed.project, (MacProject{QStringLiteral("app"), path, numbered}));
+    EXPECT_TRUE(doneCalls == 1 && !sheet->isVisible());
+    // Again, while another tab is active: the open tab comes forward.
+    model.activate(ViewsWorkspace::open(local(), QStringLiteral("/r/other")));
+    press(*open(MacConnection::localID, {numbered}), numbered, QStringLiteral("resume"));
+    EXPECT_EQ(model.tabs().size(), 2);
+    EXPECT_EQ(model.activeTabID(), resumed.id());
+    // Return starts a new session beside the taken ones.
+    local().setLiveSessions({tmuxSessionName(path)});
+    QTest::keyClick(open(MacConnection::localID, {name}).get(), Qt::Key_Return);
+    ASSERT_EQ(model.tabs().size(), 3);
+    EXPECT_EQ(model.tabs().back()->project,
+              (MacProject{QStringLiteral("app (2)"), path, tmuxSessionName(path) + QStringLiteral("-2")}));
+    EXPECT_EQ(doneCalls, 3);
+}
+
+TEST_F(SessionPickerSheet, ClosingTheLastSessionKeepsTheSheetOpenWithAnEmptyList)
+{
+    auto sheet = open(MacConnection::localID, {name});
+    local().setLiveSessions({name});
+    press(*sheet, name, QStringLiteral("trash"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scripts.filter(QStringLiteral("tmux kill-session -t '=kq-app-1a2b'")).size(), 1);
+    EXPECT_EQ(scripts.filter(QStringLiteral("list-sessions")).size(), 1);
+    EXPECT_TRUE(sheet->request.sessions.isEmpty() && local().liveSessions().isEmpty());
+    EXPECT_TRUE(sheet->isVisible() && doneCalls == 0);
+}
+
+TEST_F(SessionPickerSheet, AVanishedServerLeavesOnlyCancelWorking)
+{
+    auto sheet = open(QStringLiteral("p-gone"), {name});
+    press(*sheet, name, QStringLiteral("resume"));
+    press(*sheet, name, QStringLiteral("trash"));
+    QTest::keyClick(sheet.get(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(model.tabs().isEmpty() && scripts.isEmpty() && sheet->isVisible() && doneCalls == 0);
+    QTest::keyClick(sheet.get(), Qt::Key_Escape);
+    EXPECT_TRUE(doneCalls == 1 && !sheet->isVisible());
+}
+
+struct TabBarTest : test::TabViewsWorkspace, testing::Test {
+    TabBar bar{model};
+    // The menu's entries, "-" for the divider; triggers the entry named `run` if any.
+    QStringList menu(const MacTab& tab, const QString& run = {})
+    {
+        std::unique_ptr<QMenu> menu(bar.chip(tab.id())->makeMenu(nullptr));
+        QStringList texts;
+        for (QAction* action : menu->actions()) {
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            if (action->text() == run)
+                action->trigger();
+        }
+        return texts;
+    }
+};
+
+TEST_F(TabBarTest, ADropPutsTheDraggedTabInTheTargetsPlace)
+{
+    bar.show();
+    // Tabs A, B, C: the dragged tab (-1: a text that is no tab's key), the target, where the move
+    // goes (-1: refused) and the order after.
+    for (const auto& [dragged, target, destination, order] :
+         {std::tuple{0, 2, 3, "B,C,A"}, {2, 0, 0, "C,A,B"}, {0, 1, 2, "B,A,C"}, {1, 1, -1, "A,B,C"}, {-1, 1, -1, "A,B,C"}}) {
+        SCOPED_TRACE(testing::Message() << dragged << " onto " << target);
+        while (!model.tabs().isEmpty())
+            model.removeTab(*model.tabs().front());
+        for (const char* name : {"A", "B", "C"})
+            open(local(), QStringLiteral("/r/") + QLatin1String(name));
+        const QStringList keys{model.tabs()[0]->id(), model.tabs()[1]->id(), model.tabs()[2]->id()};
+        const QString key = dragged < 0 ? QStringLiteral("local::nothing") : keys.at(dragged);
+        const std::optional<TabMove> move = tabDropMove(keys, {key}, keys.at(target));
+        EXPECT_EQ(move ? move->destination : -1, destination);
+        QWidget* chip = bar.chip(keys.at(target));
+        QMimeData data;
+        data.setText(key);
+        // Qt hands a drop to the widget that took the drag's entry.
+        QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(chip, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(chip, &drop);
+        EXPECT_EQ(drop.isAccepted(), destination >= 0);
+        EXPECT_EQ(tabNames(), QString::fromUtf8(order));
+    }
+}
+
+TEST_F(TabBarTest, TakesNoHeightWithoutTabsAndActivatesOnAClick)
+{
+    EXPECT_EQ(bar.height(), 0);
+    MacTab& first = open(local(), QStringLiteral("/r/a"));
+    MacTab& second = open(local(), QStringLiteral("/r/b"));
+    EXPECT_EQ(bar.height(), 38);
+    bar.show();
+    model.activate(first);
+    QTest::mouseClick(bar.chip(second.id()), Qt::LeftButton, {}, QPoint(20, 14));
+    EXPECT_EQ(model.activeTabID(), second.id());
+    EXPECT_TRUE(bar.chip(second.id())->active() && !bar.chip(first.id())->active());
+    model.removeTab(first);
+    model.removeTab(second);
+    EXPECT_EQ(bar.height(), 0);
+}
+
+TEST_F(TabBarTest, TooltipsAndMenusFollowTheTabsConnectionAndTmux)
+{
+    prefs.setProjectsRoots({QStringLiteral("/home/ana/projets")});
+    MacConnection& gone = server(QStringLiteral("p2"));
+    MacTab& orphan = open(gone, QStringLiteral("/srv/web"));
+    model.removeConnection(&gone);
+    MacTab& here = open(local(), QStringLiteral("/home/ana/projets/client/app"));
+    MacTab& there = open(server(QStringLiteral("p1")), QStringLiteral("/srv/api"));
+    local().setTmuxAvailable(false);
+    MacTab& plain = open(local(), QStringLiteral("/r/b"));
+    EXPECT_EQ(tabToolTip(model, here), QStringLiteral("projets/client/app"));
+    EXPECT_EQ(tabToolTip(model, there), QStringLiteral("@p1 — /srv/api"));
+    EXPECT_EQ(tabToolTip(model, orphan), QStringLiteral("/srv/web"));
+    model.renameTab(there, QStringLiteral("api"));
+    const QStringList bare{"Renommer…", "-", "Fermer l'onglet"};
+    EXPECT_EQ(menu(here), (QStringList{"Renommer…", "Ouvrir une autre session ici", "-", "Fermer l'onglet",
+                                       "Fermer la session tmux"}));
+    EXPECT_EQ(menu(there), (QStringList{"Renommer…", "Rétablir le nom", "Ouvrir une autre session ici", "-",
+                                        "Fermer l'onglet", "Fermer la session tmux"}));
+    EXPECT_TRUE(menu(plain) == bare && menu(orphan) == bare);
+    const QString session = here.project.session;
+    menu(here, QStringLiteral("Fermer la session tmux"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tabNames(), QStringLiteral("web,api,b"));
+    EXPECT_EQ(scripts.filter(QStringLiteral("tmux kill-session -t '=") + session + u'\'').size(), 1);
+}
+
+TEST_F(TabBarTest, RenamingToBlanksRemovesTheLabel)
+{
+    MacTab& tab = open(local(), QStringLiteral("/r/app"));
+    model.renameTab(tab, QStringLiteral("Mine"));
+    auto* title = bar.chip(tab.id())->findChild<QLabel*>(QStringLiteral("title"));
+    EXPECT_EQ(title->text(), QStringLiteral("Mine"));
+    ASSERT_TRUE(menu(tab, QStringLiteral("Renommer…")).contains(QStringLiteral("Rétablir le nom")));
+    QDialog* sheet = bar.chip(tab.id())->renameSheet();
+    auto* field = sheet ? sheet->findChild<QLineEdit*>() : nullptr;
+    ASSERT_TRUE(field && field->text() == QStringLiteral("Mine"));
+    field->setText(QStringLiteral("   "));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(model.tabLabels().contains(tab.id()) || menu(tab).contains(QStringLiteral("Rétablir le nom")));
+    EXPECT_EQ(title->text(), QStringLiteral("app"));
 }
 
 } // namespace

@@ -1,136 +1,224 @@
-// The workspace pane: what it shows with and without a tab, the status bar's texts, the
-// compose bar's life and target, the banner's time-out and the update strip.
-#include "WorkspaceFixture.h"
-#include "app/workspace/ManualClock.h"
-#include "app/support/ParamName.h"
+// The workspace pane over tabs running real shells (the status bar's texts, the terminal host,
+// the key bar's bytes, the compose bar, the banner, the update strip) and the update check: the
+// release document, the build number, and checks against a loopback HTTP server.
+#include "ViewsWorkspace.h"
 #include "ui/BannerOverlay.h"
 #include "ui/ComposeBar.h"
+#include "ui/KeyBar.h"
 #include "ui/StatusBars.h"
 #include "ui/TerminalHost.h"
 #include "ui/UpdateBar.h"
 #include "ui/WorkspaceView.h"
 
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QToolButton>
+
+#include <limits>
 
 namespace halvoren {
+
+// Found by the test framework next to the type, so failures show the release's fields.
+void PrintTo(const MacUpdate::Available& a, std::ostream* os)
+{
+    *os << '{' << a.version.toStdString() << ", " << a.build << ", " << a.notes.toStdString() << ", "
+        << a.url.toString().toStdString() << '}';
+}
+
 namespace {
 
 using test::PaneWorkspace;
 using test::waitUntil;
 
-struct StatusCase {
-    const char* name;
-    // Empty: the tab is on this computer.
-    const char* server;
-    bool unreachable;
-    bool tmux;
-    bool connectionGone;
-    const char* expected;
-};
-
-void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
-
-class StatusBarText : public testing::TestWithParam<StatusCase> {};
-
-TEST_P(StatusBarText, NamesTheHostAndTheFirstProblem)
+TEST(WorkspaceView, StatusBarNamesTheHostAndTheFirstProblem)
 {
-    const StatusCase& c = GetParam();
-    PaneWorkspace w;
-    MacUpdate update;
-    WorkspaceView view(w.model, update);
-    MacConnection& connection = *c.server ? w.server(QString::fromUtf8(c.server)) : w.local();
-    MacTab& tab = w.add(connection, QStringLiteral("status"));
-    w.model.activate(tab);
-    // Changed after the tab is shown: the bar follows the connection's signals.
-    connection.setTmuxAvailable(c.tmux);
-    connection.setUnreachable(c.unreachable);
-    if (c.connectionGone)
-        w.model.removeConnection(&connection);
-    const std::optional<StatusBar>& shown = view.statusBars->shown();
-    EXPECT_EQ(shown ? shown->text.toStdString() : std::string(), c.expected);
-    EXPECT_EQ(!view.statusBars->isHidden(), *c.expected != 0);
+    const QString absent = QStringLiteral(" : sessions non persistantes. Installe-le (apt install tmux).");
+    const QString away = QStringLiteral("atelier ne répond plus — reconnexion automatique dès qu'il revient.");
+    // The server's name (empty: this computer), unreachable, tmux there, connection gone.
+    for (const auto& [server, unreachable, tmux, gone, expected] :
+         {std::tuple{"", false, false, false, QStringLiteral("tmux est absent de Cet ordinateur") + absent},
+          {"atelier", false, false, false, QStringLiteral("tmux est absent de atelier") + absent},
+          {"atelier", true, false, false, away}, {"atelier", true, true, false, away},
+          {"atelier", false, true, false, QString()}, {"atelier", true, false, true, QString()}}) {
+        SCOPED_TRACE(expected.toStdString());
+        PaneWorkspace w;
+        WorkspaceView view(w.model, w.update);
+        MacConnection& connection = *server ? w.server(QStringLiteral("p1"), QString::fromUtf8(server)) : w.local();
+        w.model.activate(w.add(connection, QStringLiteral("status")));
+        // Changed after the tab is shown: the bar follows the connection's signals.
+        connection.setTmuxAvailable(tmux);
+        connection.setUnreachable(unreachable);
+        if (gone)
+            w.model.removeConnection(&connection);
+        const std::optional<StatusBar>& shown = view.statusBars->shown();
+        EXPECT_EQ(shown ? shown->text : QString(), expected);
+        EXPECT_EQ(view.statusBars->isHidden(), expected.isEmpty());
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    WorkspaceView, StatusBarText,
-    testing::Values(
-        StatusCase{"this computer without tmux", "", false, false, false,
-                   "tmux est absent de Cet ordinateur : sessions non persistantes. Installe-le (apt install tmux)."},
-        StatusCase{"server without tmux", "atelier", false, false, false,
-                   "tmux est absent de atelier : sessions non persistantes. Installe-le (apt install tmux)."},
-        StatusCase{"unreachable server without tmux", "atelier", true, false, false,
-                   "atelier ne répond plus — reconnexion automatique dès qu'il revient."},
-        StatusCase{"unreachable server", "atelier", true, true, false,
-                   "atelier ne répond plus — reconnexion automatique dès qu'il revient."},
-        StatusCase{"healthy server", "atelier", false, true, false, ""},
-        StatusCase{"connection gone", "atelier", true, false, true, ""}),
-    test::ParamName());
+// Lines of the tab's screen and scroll-back, as shown.
+QStringList shownLines(MacTab& tab)
+{
+    return QString::fromStdString(corvantix::testing::screenText(tab.terminal->getTerminal())).split(u'\n');
+}
 
-TEST(WorkspaceView, ComposeBarComesWithATabFollowsTheActiveOneAndStartsEmptyWhenBack)
+TEST(TerminalHost, SwitchingAwayAndBackKeepsTheSameShellScreenAndScrollback)
 {
     PaneWorkspace w;
-    MacUpdate update;
-    w.model.setComposeVisible(true);
-    WorkspaceView view(w.model, update);
-    EXPECT_EQ(view.composeBar(), nullptr);
-    EXPECT_NE(view.emptyWorkspace(), nullptr);
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Halvoren"));
-
-    MacTab& a = w.add(w.local(), QStringLiteral("alpha"));
-    MacTab& b = w.add(w.local(), QStringLiteral("beta"));
+    MacTab& a = w.add(w.local(), QStringLiteral("a"));
+    MacTab& b = w.add(w.local(), QStringLiteral("b"));
+    WorkspaceView view(w.model, w.update);
+    view.resize(900, 500);
+    view.show();
     w.model.activate(a);
-    ComposeBar* bar = view.composeBar();
-    ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->tab(), &a);
-    EXPECT_EQ(view.emptyWorkspace(), nullptr);
-    EXPECT_EQ(view.windowTitle(), w.model.tabTitle(a) + QStringLiteral(" — ") + w.model.tabSubtitle(a));
-    w.model.renameTab(a, QStringLiteral("Mon onglet"));
-    EXPECT_TRUE(view.windowTitle().startsWith(QStringLiteral("Mon onglet — ")));
-
-    QTest::keyClicks(bar->field, QStringLiteral("en cours"));
-    w.model.activate(b);
-    EXPECT_EQ(view.composeBar(), bar);
-    EXPECT_EQ(bar->tab(), &b);
-    EXPECT_EQ(bar->text(), QStringLiteral("en cours"));
-    EXPECT_TRUE(view.windowTitle().startsWith(w.model.tabTitle(b)));
-
-    w.model.setComposeVisible(false);
-    EXPECT_EQ(view.composeBar(), nullptr);
-    w.model.setComposeVisible(true);
-    ASSERT_NE(view.composeBar(), nullptr);
-    EXPECT_EQ(view.composeBar()->text(), QString());
-
-    w.model.setActiveTabID(std::nullopt);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(view.composeBar(), nullptr);
-    EXPECT_EQ(view.terminalHost(), nullptr);
-    EXPECT_NE(view.emptyWorkspace(), nullptr);
-    EXPECT_EQ(view.windowTitle(), QStringLiteral("Halvoren"));
-    EXPECT_TRUE(a.terminal && b.terminal);
+    ASSERT_TRUE(w.startWith(a, QStringLiteral("seq 1 300; printf 'do%s\\n' ne")));
+    ASSERT_TRUE(waitUntil([&] { return w.output.value(&a).contains(QStringLiteral("done")); }));
+    ASSERT_TRUE(waitUntil([&] { return shownLines(a).contains(QStringLiteral("300")); }));
+    const pid_t shell = a.terminal->process->shellPid();
+    const QStringList before = shownLines(a);
+    ASSERT_TRUE(shell > 0 && before.contains(QStringLiteral("1"))) << "the first lines must be in the scroll-back";
+    for (MacTab* next : {&b, &a, &b, &a}) {
+        w.model.activate(*next);
+        if (next == &b && !b.isLive())
+            b.start();
+        TerminalHost* host = view.terminalHost();
+        ASSERT_TRUE(host && host->tab == next);
+        EXPECT_EQ(next->terminal->parentWidget(), host);
+        EXPECT_TRUE(waitUntil([&] { return view.focusWidget() == next->terminal; }, 3000));
+    }
+    ASSERT_TRUE(a.terminal && a.terminal->process->running());
+    EXPECT_EQ(a.terminal->process->shellPid(), shell);
+    EXPECT_EQ(shownLines(a), before);
 }
 
-TEST(WorkspaceView, MessageWrittenBeforeASwitchGoesToTheTabActiveWhenSent)
+TEST(TerminalHost, NewContainerTakesTheViewAndNoContainerTakesItAlongWhenItGoes)
 {
     PaneWorkspace w;
-    MacUpdate update;
+    MacTab& tab = w.add(w.local(), QStringLiteral("steal"));
+    auto first = std::make_unique<TerminalHost>(tab), second = std::make_unique<TerminalHost>(tab);
+    EXPECT_TRUE(tab.terminal->parentWidget() == second.get() && first->findChildren<TermView*>().isEmpty());
+    first->refresh();
+    EXPECT_EQ(tab.terminal->parentWidget(), first.get());
+    second.reset();
+    ASSERT_TRUE(tab.terminal && tab.terminal->parentWidget() == first.get());
+    // The container holding the view goes: the view stays with its tab.
+    first.reset();
+    ASSERT_TRUE(tab.terminal && !tab.terminal->parentWidget());
+    TerminalHost third(tab);
+    EXPECT_EQ(tab.terminal->parentWidget(), &third);
+}
+
+TEST(KeyBar, EveryCapSendsItsExactBytesEvenInApplicationCursorMode)
+{
+    // What `cat -vT` prints for the bytes: ^[ is ESC, ^I tab, ^M carriage return.
+    const std::pair<QString, QString> caps[] = {{"esc", "^["}, {"tab", "^I"}, {"↩", "^M"}, {"^C", "^C"},
+                                                {"^D", "^D"},  {"^Z", "^Z"},  {"^L", "^L"}, {"↑", "^[[A"},
+                                                {"↓", "^[[B"}, {"←", "^[[D"}, {"→", "^[[C"}};
+    PaneWorkspace w;
+    MacTab& tab = w.add(w.local(), QStringLiteral("keys"));
+    // Raw, so that no control character is taken by the line discipline; the program asks
+    // for application cursor keys first.
+    tab.start();
+    tab.terminal->send(std::string_view("stty raw -echo; printf '\\033[?1hrea%s\\n' dy; cat -vT\r"));
+    ASSERT_TRUE(waitUntil([&] { return w.output.value(&tab).contains(QStringLiteral("ready")); }));
+    ASSERT_TRUE(tab.terminal->getTerminal().applicationCursor);
+    KeyBar bar;
+    bar.setTab(&tab);
+    const QList<QToolButton*> buttons = bar.findChildren<QToolButton*>();
+    ASSERT_EQ(buttons.size(), std::size(caps));
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        const auto& [label, bytes] = caps[i];
+        SCOPED_TRACE(label.toStdString());
+        EXPECT_EQ(buttons[i]->text(), label);
+        w.output[&tab].clear();
+        buttons[i]->click();
+        waitUntil([&] { return w.output.value(&tab).size() >= bytes.size(); }, 5000);
+        EXPECT_EQ(w.output.value(&tab), bytes);
+    }
+}
+
+TEST(ComposeBar, ReturnSendsUnlessShiftWhichAppendsALineFeedAtTheEnd)
+{
+    PaneWorkspace w;
+    MacTab& tab = w.add(w.local(), QStringLiteral("compose"));
+    for (const auto& [modifiers, autoRepeat, expected] :
+         {std::tuple{Qt::KeyboardModifiers(Qt::ShiftModifier), false, "ls\n"},
+          {Qt::ShiftModifier | Qt::AltModifier, false, "ls\n"}, {Qt::ShiftModifier | Qt::ControlModifier, false, "ls\n"},
+          {Qt::NoModifier, false, ""}, {Qt::AltModifier, false, ""}, {Qt::ControlModifier, false, ""},
+          {Qt::NoModifier, true, "ls"}}) {
+        SCOPED_TRACE(testing::Message() << modifiers.toInt() << (autoRepeat ? " held down" : ""));
+        ComposeBar bar(w.model);
+        bar.setTab(&tab);
+        QTest::keyClicks(bar.field, QStringLiteral("ls"));
+        bar.field->moveCursor(QTextCursor::Start);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, modifiers, QStringLiteral("\r"), autoRepeat);
+        QCoreApplication::sendEvent(bar.field, &press);
+        EXPECT_EQ(bar.text(), QString::fromUtf8(expected));
+        EXPECT_EQ(bar.sendButton->isEnabled(), *expected != 0);
+    }
+}
+
+TEST(ComposeBar, ChosenFilesLandInUploadAndAnUnreadableOneIsReportedWithoutStoppingTheOthers)
+{
+    PaneWorkspace w;
+    MacTab& tab = w.add(w.local(), QStringLiteral("files"));
+    ComposeBar bar(w.model);
+    bar.setTab(&tab);
+    ASSERT_TRUE(test::writeAll(w.folder.file(QStringLiteral("a.txt")), "first"));
+    ASSERT_TRUE(test::writeAll(w.folder.file(QStringLiteral("c.txt")), "third"));
+    QList<QUrl> offered;
+    for (const char* name : {"a.txt", "missing.txt", "c.txt"})
+        offered << QUrl::fromLocalFile(w.folder.file(QString::fromUtf8(name)));
+    bar.chooseFiles = [&](QWidget*, std::function<void(QList<QUrl>)> chosen) { chosen(offered); };
+    bar.attachButton->click();
+    const QString upload = tab.project.path + QStringLiteral("/Upload/");
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(upload + QStringLiteral("c.txt")); }));
+    EXPECT_EQ(test::readAll(upload + QStringLiteral("a.txt")), "first");
+    EXPECT_EQ(test::readAll(upload + QStringLiteral("c.txt")), "third");
+    EXPECT_EQ(w.model.banner(), QStringLiteral("Fichier illisible : missing.txt"));
+}
+
+// The message written before a switch goes to the tab active when it is sent.
+TEST(WorkspaceView, ComposeBarComesWithATabAndFollowsTheActiveOne)
+{
+    PaneWorkspace w;
     w.model.setComposeVisible(true);
     MacTab& a = w.add(w.local(), QStringLiteral("alpha"));
     MacTab& b = w.add(w.local(), QStringLiteral("beta"));
     ASSERT_TRUE(w.startWith(a, QStringLiteral("cat -v")));
     ASSERT_TRUE(w.startWith(b, QStringLiteral("cat -v")));
-    WorkspaceView view(w.model, update);
+    WorkspaceView view(w.model, w.update);
+    EXPECT_TRUE(view.composeBar() == nullptr && view.emptyWorkspace() != nullptr);
     w.model.activate(a);
-    ASSERT_NE(view.composeBar(), nullptr);
-    QTest::keyClicks(view.composeBar()->field, QStringLiteral("echo hi"));
+    ComposeBar* bar = view.composeBar();
+    ASSERT_TRUE(bar && bar->tab() == &a && view.emptyWorkspace() == nullptr);
+    w.model.renameTab(a, QStringLiteral("Mon onglet"));
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Mon onglet — ") + w.model.tabSubtitle(a));
+    QTest::keyClicks(bar->field, QStringLiteral("echo hi"));
     w.model.activate(b);
-    QTest::keyClick(view.composeBar()->field, Qt::Key_Return);
+    EXPECT_TRUE(view.composeBar() == bar && bar->tab() == &b);
+    QTest::keyClick(bar->field, Qt::Key_Return);
     EXPECT_TRUE(waitUntil([&] { return w.output.value(&b).contains(QStringLiteral("^[[200~echo hi^[[201~")); }))
         << w.output.value(&b).toStdString();
     // Nothing is trimmed: three blanks go as three blanks.
-    QTest::keyClicks(view.composeBar()->field, QStringLiteral("   "));
-    QTest::keyClick(view.composeBar()->field, Qt::Key_Return);
+    QTest::keyClicks(bar->field, QStringLiteral("   "));
+    QTest::keyClick(bar->field, Qt::Key_Return);
     EXPECT_TRUE(waitUntil([&] { return w.output.value(&b).contains(QStringLiteral("^[[200~   ^[[201~")); }));
     EXPECT_FALSE(w.output.value(&a).contains(QStringLiteral("echo hi")));
+    // Hidden and shown again, it starts empty; without an active tab, it goes.
+    QTest::keyClicks(bar->field, QStringLiteral("en cours"));
+    w.model.setComposeVisible(false);
+    EXPECT_EQ(view.composeBar(), nullptr);
+    w.model.setComposeVisible(true);
+    ASSERT_NE(view.composeBar(), nullptr);
+    EXPECT_EQ(view.composeBar()->text(), QString());
+    w.model.setActiveTabID(std::nullopt);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(view.composeBar() == nullptr && view.terminalHost() == nullptr && view.emptyWorkspace() != nullptr);
+    EXPECT_EQ(view.windowTitle(), QStringLiteral("Halvoren"));
+    EXPECT_TRUE(a.terminal && b.terminal);
 }
 
 TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
@@ -138,92 +226,169 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
     PaneWorkspace w;
     auto clock = std::make_shared<test::ManualClock>();
     w.model.clock = clock;
-    MacUpdate update;
-    WorkspaceView view(w.model, update);
-    const auto a = std::optional<QString>(QStringLiteral("Envoyé"));
-    const auto b = std::optional<QString>(QStringLiteral("Envoi impossible"));
-    const std::optional<QString> none;
-    struct Step {
-        const char* what;
-        std::optional<QString> set; // applied when `apply`
-        bool apply;
-        double thenWait;
-        std::optional<QString> expected;
-    };
+    WorkspaceView view(w.model, w.update);
+    const std::optional<QString> a = QStringLiteral("Envoyé"), b = QStringLiteral("Envoi impossible"), none;
+    // Per scenario, steps of: set the banner (unless kept), wait, the banner expected.
+    using Step = std::tuple<bool, std::optional<QString>, double, std::optional<QString>>;
     const std::pair<const char*, std::vector<Step>> scenarios[] = {
-        {"another text restarts",
-         {{"A", a, true, 3, a}, {"B", b, true, 4.9, b}, {"", none, false, 0.2, none}}},
-        {"the same text does not",
-         {{"A", a, true, 3, a}, {"A again", a, true, 1.9, a}, {"", none, false, 0.2, none}}},
-        {"cleared by someone, then set again",
-         {{"A", a, true, 2, a}, {"none", none, true, 1, none}, {"A", a, true, 4.9, a}, {"", none, false, 0.2, none}}},
+        {"another text restarts", {{false, a, 3, a}, {false, b, 4.9, b}, {true, none, 0.2, none}}},
+        {"the same text does not", {{false, a, 3, a}, {false, a, 1.9, a}, {true, none, 0.2, none}}},
+        {"cleared, then set again", {{false, a, 2, a}, {false, none, 1, none}, {false, a, 4.9, a}, {true, none, 0.2, none}}},
     };
     for (const auto& [name, steps] : scenarios) {
         SCOPED_TRACE(name);
-        for (const Step& step : steps) {
-            if (step.apply)
-                w.model.setBanner(step.set);
-            clock->advance(step.thenWait);
-            EXPECT_EQ(w.model.banner(), step.expected) << "after " << step.what;
+        for (const auto& [keep, set, wait, expected] : steps) {
+            if (!keep)
+                w.model.setBanner(set);
+            clock->advance(wait);
+            EXPECT_EQ(w.model.banner(), expected);
         }
     }
     w.model.setBanner(a);
-    EXPECT_FALSE(view.banner->isHidden());
-    EXPECT_EQ(view.banner->text(), *a);
+    EXPECT_TRUE(!view.banner->isHidden() && view.banner->text() == *a);
     QTest::mouseClick(view.banner, Qt::LeftButton);
-    EXPECT_EQ(w.model.banner(), none);
-    EXPECT_TRUE(view.banner->isHidden());
+    EXPECT_TRUE(w.model.banner() == none && view.banner->isHidden());
 }
 
-TEST(UpdateBar, NotesAreCutAtTwoLines)
+TEST(UpdateBar, NotesAreCutAtTwoLinesAndClosingKeepsTheRelease)
 {
     QFont font;
     font.setPixelSize(10);
-    const QString longParagraph = QStringList(60, QStringLiteral("correction")).join(u' ');
-    const struct {
-        QString notes;
-        qreal width;
-        QStringList expected; // empty: only checked for two lines ending in "…"
-    } cases[] = {
-        {QStringLiteral("Un\nDeux"), 400, {"Un", "Deux"}},
-        {QStringLiteral("Un\nDeux\nTrois"), 400, {"Un", "Deux…"}},
-        {QStringLiteral("Un\n\nTrois"), 400, {"Un", "…"}},
-        {QStringLiteral("Seul"), 400, {"Seul"}},
-        {longParagraph, 200, {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.notes.left(20).toStdString());
-        const QStringList lines = clampLines(c.notes, font, c.width, 2);
-        if (!c.expected.isEmpty()) {
-            EXPECT_EQ(lines, c.expected);
-            continue;
-        }
-        ASSERT_EQ(lines.size(), 2);
-        EXPECT_TRUE(lines.last().endsWith(u'…'));
-        EXPECT_LE(QFontMetricsF(font).horizontalAdvance(lines.last()), c.width);
-    }
+    for (const auto& [notes, expected] : {std::pair{"Un\nDeux", QStringList{"Un", "Deux"}},
+                                          {"Un\nDeux\nTrois", {"Un", "Deux…"}}, {"Un\n\nTrois", {"Un", "…"}},
+                                          {"Seul", {"Seul"}}})
+        EXPECT_EQ(clampLines(QString::fromUtf8(notes), font, 400, 2), expected);
+    const QStringList lines = clampLines(QStringList(60, QStringLiteral("correction")).join(u' '), font, 200, 2);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines.last().endsWith(u'…'));
+    EXPECT_LE(QFontMetricsF(font).horizontalAdvance(lines.last()), 200);
+    // Closing the strip keeps the release known.
+    PaneWorkspace w;
+    WorkspaceView view(w.model, w.update);
+    w.update.setAvailable(MacUpdate::Available{"1.4", 58, "Un", QUrl(QStringLiteral("https://dl.invalid/h"))});
+    view.updateBar->closeButton->click();
+    EXPECT_TRUE(view.updateBar->isHidden() && w.update.dismissed() && w.update.available());
 }
 
-TEST(UpdateBar, ShowsAKnownReleaseUntilClosedWhileTheReleaseStaysKnown)
+TEST(UpdateDocument, OnlyANumericBuildAndAValidAddressMakeARelease)
 {
-    PaneWorkspace w;
-    MacUpdate update;
-    WorkspaceView view(w.model, update);
-    EXPECT_TRUE(view.updateBar->isHidden());
-    const MacUpdate::Available release{QStringLiteral("1.4"), 58, QString(), QUrl(QStringLiteral("https://example.invalid/h.deb"))};
-    update.setAvailable(release);
-    EXPECT_FALSE(view.updateBar->isHidden());
-    EXPECT_EQ(view.updateBar->title->text(), QStringLiteral("Halvoren 1.4 est disponible"));
-    EXPECT_TRUE(view.updateBar->notesLabel->isHidden());
-    MacUpdate::Available withNotes = release;
-    withNotes.notes = QStringLiteral("Première.\n\nDeuxième.\n\nTroisième.");
-    update.setAvailable(withNotes);
-    EXPECT_FALSE(view.updateBar->notesLabel->isHidden());
-    EXPECT_EQ(view.updateBar->notesLabel->text().count(u'\n'), 1);
-    view.updateBar->closeButton->click();
-    EXPECT_TRUE(view.updateBar->isHidden());
+    const QUrl url(QStringLiteral("https://dl.example/h"));
+    const std::pair<const char*, std::optional<MacUpdate::Available>> cases[] = {
+        {R"({"build":58,"url":"https://dl.example/h","version":"1.5","notes":"Vite","x":1})",
+         MacUpdate::Available{"1.5", 58, "Vite", url}},
+        {R"({"build":58.9,"url":"https://dl.example/h","version":2,"notes":null})", MacUpdate::Available{"2", 58, "", url}},
+        {R"({"build":58,"url":"https://dl.example/h"})", MacUpdate::Available{"", 58, "", url}},
+        {R"({"build":"58","url":"https://dl.example/h"})", std::nullopt},
+        {R"({"build":1e300,"url":"https://dl.example/h"})", std::nullopt},
+        {R"({"build":58,"url":7})", std::nullopt},
+        {R"({"build":58,"url":"https://dl example/%zz"})", std::nullopt},
+        {R"([{"build":58,"url":"https://dl.example/h"}])", std::nullopt},
+    };
+    for (const auto& [document, expected] : cases)
+        EXPECT_EQ(parseRelease(QByteArray(document)), expected) << document;
+}
+
+TEST(UpdateDocument, BuildNumbersAreSignedDecimalIntegersElseZero)
+{
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+    const std::pair<const char*, qint64> cases[] = {
+        {"57", 57}, {"+57", 57}, {"-3", -3}, {"1.2", 0}, {"", 0}, {"+", 0}, {" 57", 0}, {"\xd9\xa3", 0},
+        {"9223372036854775807", max}, {"9223372036854775808", 0}, {"-9223372036854775808", min}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parseBuildNumber(QString::fromUtf8(text)), expected) << text;
+    EXPECT_GT(bundleBuild(), 0);
+}
+
+// Answers every request with the status and document of the moment, then closes.
+struct UpdateServer {
+    int status = 200;
+    QByteArray document;
+    int requests = 0;
+    QTcpServer server;
+
+    UpdateServer()
+    {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/latest.json").arg(server.serverPort())); }
+    void serveBuild(int build, const char* notes = "Notes")
+    {
+        document = QString::fromUtf8(R"({"build":%1,"url":"https://dl.example/%1","version":"1.%1","notes":"%2"})")
+                       .arg(build).arg(QString::fromUtf8(notes)).toUtf8();
+    }
+    void answer(QTcpSocket* socket)
+    {
+        const QByteArray seen = socket->property("seen").toByteArray() + socket->readAll();
+        socket->setProperty("seen", seen);
+        if (!seen.contains("\r\n\r\n"))
+            return;
+        ++requests;
+        const QByteArray body = status == 304 ? QByteArray() : document;
+        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nConnection: close\r\nContent-Length: "
+                      + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+};
+
+struct UpdateCheck : testing::Test {
+    UpdateServer server;
+    MacUpdate update{server.url(), 57};
+
+    void check() { QCoro::waitFor(update.check()); }
+    qint64 offered() const { return update.available() ? update.available()->build : -1; }
+};
+
+TEST_F(UpdateCheck, FailedChecksKeepTheReleaseAndTheClosedBar)
+{
+    server.serveBuild(58);
+    check();
+    ASSERT_EQ(offered(), 58);
+    update.setDismissed(true);
+    QSignalSpy changes(&update, &MacUpdate::availableChanged);
+    // A newer document behind another status is not read, nor one too large or unreadable.
+    server.serveBuild(59);
+    for (const int status : {203, 304, 500, 404}) {
+        server.status = status;
+        check();
+    }
+    server.status = 200;
+    server.document = QByteArray(R"({"build":61,"url":"https://dl.example/61","notes":")") + QByteArray(2 << 20, 'x') + "\"}";
+    check();
+    server.document = R"({"build":"60","url":"https://dl.example/60"})";
+    check();
+    server.server.close();
+    check();
+    EXPECT_EQ(server.requests, 7);
+    EXPECT_EQ(offered(), 58);
+    EXPECT_TRUE(update.dismissed() && changes.count() == 0);
+}
+
+TEST_F(UpdateCheck, ANewerBuildIsOfferedAndAClosedBarReopensOnlyForAnotherDocument)
+{
+    for (const auto& [served, expected] : {std::pair{56, -1}, {57, -1}, {58, 58}}) {
+        server.serveBuild(served);
+        check();
+        EXPECT_EQ(offered(), expected) << served;
+    }
+    update.setDismissed(true);
+    check();
     EXPECT_TRUE(update.dismissed());
-    EXPECT_EQ(update.available(), withNotes);
+    server.serveBuild(58, "Corrige l'envoi");
+    check();
+    EXPECT_FALSE(update.dismissed());
+    // Installed meanwhile: the release is withdrawn.
+    update.setDismissed(true);
+    server.serveBuild(57);
+    check();
+    EXPECT_FALSE(offered() != -1 || update.dismissed());
+    EXPECT_EQ(server.requests, 6);
 }
 
 } // namespace
