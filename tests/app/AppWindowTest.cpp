@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonDocument>
@@ -31,6 +32,11 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(XApplication::requireDisplay());
         ASSERT_TRUE(runCommand("command -v tmux").ok) << "tmux is missing; install the Debian package tmux";
+        // The picture is drawn with the desktop's sans face and the terminal's fixed one.
+        ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("Noto Sans")))
+            << "the window picture needs the Debian package fonts-noto-core";
+        ASSERT_TRUE(QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Mono")))
+            << "the window picture needs the Debian package fonts-dejavu-core";
         // The tab's tmux server is the test's own, with a configuration of the test's home: no
         // status line, whose clock would change every picture.
         tmuxFolder = app.home / "tmux";
