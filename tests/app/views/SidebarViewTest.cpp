@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -177,6 +178,26 @@ TEST(SidebarView, EmptyConnectionsSayWhereToLookAndAllHiddenShowsOnlyTheGroup)
     group->click();
     sidebar.rebuild();
     EXPECT_EQ(section(sidebar, QStringLiteral("p2"))->findChildren<ProjectRow*>().size(), 2);
+}
+
+// Rows come back on the next turn after a change; the list must not jump to its top meanwhile.
+TEST(SidebarView, RebuildingKeepsTheScrollPosition)
+{
+    ViewsWorkspace w;
+    QList<MacProject> projects;
+    for (int i = 10; i < 70; ++i)
+        projects << ViewsWorkspace::project(QStringLiteral("/r/p%1").arg(i));
+    w.local().setProjects(projects);
+    SidebarView sidebar(w.model);
+    sidebar.resize(240, 300);
+    sidebar.show();
+    QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 400; }, 5000));
+    bar->setValue(400);
+    w.model.toggleFavorite(QStringLiteral("p30"), w.local());
+    QPointer<ProjectRow> before = sidebar.findChild<ProjectRow*>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return before.isNull(); }, 5000));
+    EXPECT_EQ(bar->value(), 400);
 }
 
 TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyBanners)
