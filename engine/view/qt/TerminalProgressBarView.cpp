@@ -161,8 +161,11 @@ void TerminalView::applyProgressReport(const ProgressReport& report)
         return;
     }
     lastProgressValue = shown.lastValue;
-    if (progressBarView)
+    if (progressBarView) {
+        // A view that was never shown had no resize event to frame the bar with.
+        layoutProgressBar();
         progressBarView->update(report.state, shown.value);
+    }
     scheduleProgressHide();
 }
 
