@@ -20,6 +20,9 @@
 //   TerminalViewLinks.cpp      links under the pointer: highlight, preview, the link a click opens
 //   TerminalViewFind.cpp       searching the scrollback, the find bar and the find commands
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
+//   TerminalViewImages.cpp     inline images: sizing, stripes, placement, Kitty records
+//   TerminalProgressBarView.cpp the OSC 9;4 progress bar and its hide timer
+//   TerminalDebugView.cpp      the debug overlay
 #pragma once
 
 #include "drawing/CellMetrics.h"

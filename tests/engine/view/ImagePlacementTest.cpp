@@ -57,30 +57,6 @@ TEST(ImagePlacement, EachRequestKindGivesItsLength)
             << c.request.description() << " at scale " << c.scale;
 }
 
-TEST(ImagePlacement, AspectRatioFollowsTheAxisGiven)
-{
-    // A 200 x 100 image; cells 10 x 20; a view 1000 x 500.
-    const auto size = [](ImageSizeRequest width, ImageSizeRequest height, bool preserve) {
-        ImageSizeInputs in;
-        in.widthRequest = width;
-        in.heightRequest = height;
-        in.preserveAspectRatio = preserve;
-        in.naturalWidth = in.sizeWidth = 200;
-        in.naturalHeight = in.sizeHeight = 100;
-        in.cellWidth = 10;
-        in.cellHeight = 20;
-        in.viewWidth = 1000;
-        in.viewHeight = 500;
-        return imageTargetSize(in);
-    };
-    const auto automatic = ImageSizeRequest::automatic();
-    EXPECT_EQ(size(ImageSizeRequest::percent(100), automatic, true), (ImageTargetSize{1000, 500, false}));
-    EXPECT_EQ(size(automatic, ImageSizeRequest::cells(2), true), (ImageTargetSize{80, 40, false}));
-    EXPECT_EQ(size(ImageSizeRequest::cells(4), ImageSizeRequest::cells(4), true), (ImageTargetSize{40, 80, true}));
-    EXPECT_EQ(size(ImageSizeRequest::cells(4), ImageSizeRequest::cells(4), false), (ImageTargetSize{40, 80, false}));
-    EXPECT_EQ(size(automatic, automatic, true), (ImageTargetSize{200, 100, false}));
-}
-
 struct StripeCase {
     std::string name;
     double width;
@@ -124,6 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// The cases the view's progress test does not reach through its reports.
 TEST(ImagePlacement, ProgressReportsAndTheValueShown)
 {
     using S = ProgressReportState;
@@ -136,13 +113,10 @@ TEST(ImagePlacement, ProgressReportsAndTheValueShown)
     const Case cases[] = {
         {"set shows its value", {S::set, 40}, std::nullopt, {false, 40, 40}},
         {"set without a value shows 0", {S::set, std::nullopt}, 70, {false, 0, 0}},
-        {"pause keeps the last value", {S::pause, std::nullopt}, 40, {false, 40, 40}},
         {"pause with none ever is full", {S::pause, std::nullopt}, std::nullopt, {false, 100, 100}},
         {"pause with a value", {S::pause, 10}, 40, {false, 10, 10}},
-        {"error keeps the last value", {S::error, std::nullopt}, 55, {false, 55, 55}},
         {"error with none ever slides", {S::error, std::nullopt}, std::nullopt, {false, std::nullopt, std::nullopt}},
         {"error with a value", {S::error, 90}, 55, {false, 90, 90}},
-        {"indeterminate remembers the last", {S::indeterminate, 20}, 30, {false, std::nullopt, 30}},
         {"remove hides and forgets", {S::remove, 50}, 30, {true, std::nullopt, std::nullopt}},
     };
     for (const Case& c : cases)
