@@ -10,6 +10,22 @@
 
 namespace corvantix {
 
+namespace {
+
+// Eases in and out on each leg of a trip there and back, so the bar slows down at both ends
+// instead of bouncing off the far one.
+QEasingCurve pingPongEasing()
+{
+    QEasingCurve curve;
+    curve.setCustomType([](qreal t) {
+        static const QEasingCurve leg(QEasingCurve::InOutQuad);
+        return t < 0.5 ? 0.5 * leg.valueForProgress(2 * t) : 0.5 + 0.5 * leg.valueForProgress(2 * t - 1);
+    });
+    return curve;
+}
+
+} // namespace
+
 TerminalProgressBarView::TerminalProgressBarView(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("progressBar"));
@@ -86,8 +102,7 @@ void TerminalProgressBarView::layoutDeterminate(std::uint8_t progress, bool anim
         barRect_ = target;
         return;
     }
-    animation_->setStartValue(barRect_);
-    animation_->setEndValue(target);
+    animation_->setKeyValues({{0.0, barRect_}, {1.0, target}});
     animation_->setDuration(determinateDurationMs);
     animation_->setEasingCurve(QEasingCurve::InOutQuad);
     animation_->setLoopCount(1);
@@ -102,11 +117,9 @@ void TerminalProgressBarView::layoutIndeterminate()
     stopAnimation();
     if (w > 0 && w < width()) {
         // Right and back again: one loop of the animation is a trip there and back.
-        animation_->setStartValue(barRect_);
-        animation_->setKeyValueAt(0.5, QRectF(width() - w, 0, w, height()));
-        animation_->setEndValue(barRect_);
+        animation_->setKeyValues({{0.0, barRect_}, {0.5, QRectF(width() - w, 0, w, height())}, {1.0, barRect_}});
         animation_->setDuration(2 * indeterminateDurationMs);
-        animation_->setEasingCurve(QEasingCurve::InOutQuad);
+        animation_->setEasingCurve(pingPongEasing());
         animation_->setLoopCount(-1);
         animation_->start();
     }
