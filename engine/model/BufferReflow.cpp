@@ -77,10 +77,13 @@ void Buffer::resize(int newCols, int newRows)
             reflowLarger(cols_, newCols, newRows);
         else
             reflowSmaller(cols_, newCols, newRows);
-        recountLinesWithImages();
         if (newCols < cols_)
             resizeLinesToWidth(newCols);
     }
+
+    // Rows dropped at the bottom, a capacity that shrank and reflowed lines all take lines
+    // with images along: counting them again is simpler than following each step.
+    recountLinesWithImages();
 
     // A line narrower than the new width would be a fault in the steps above.
     checkLineWidths(newCols);

@@ -120,6 +120,17 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
 
     const auto [firstRow, lastRow] = rowsInRect(dirty, state.cellHeight, yDisp);
     const int lineCount = terminal.buffer->lines().count();
+    // Kitty pixel offsets move an image down into the row below its own: when only that row
+    // is redrawn, the part that hangs into it is drawn again first (the painter is clipped to
+    // the dirty area).
+    if (const int above = firstRow - 1; above >= 0 && above < lineCount && frame.imageContents) {
+        if (const BufferLine* line = terminal.getLine(above); line != nullptr && line->images()) {
+            const RowImages images = sortRowImages(line->images());
+            const double rowTop = state.cellHeight * (above - yDisp);
+            drawImages(painter, state, images.underText, rowTop, true);
+            drawImages(painter, state, images.overText, rowTop, true);
+        }
+    }
     for (int row = std::max(firstRow, 0); row <= lastRow && row < lineCount; ++row) {
         if (const BufferLine* line = terminal.getLine(row))
             drawRow(painter, state, row, *line);
@@ -163,7 +174,10 @@ void TerminalPainter::drawRow(QPainter& painter, FrameState& state, int row, con
     const AttributedRow built =
         frame.rowBuilder->buildAttributedLine(state.terminal, row, line, state.terminal.cols, frame.selection, layout);
 
+    const RowImages images = frame.imageContents ? sortRowImages(built.images) : RowImages{};
+
     drawBackgrounds(painter, state, built, rowTop);
+    drawImages(painter, state, images.underText, rowTop, true);
 
     const CellGrid grid{0.0, rowTop, state.cellWidth, state.cellHeight};
     drawUnderlineAndBoxArt(built.boxDrawingItems, painter, grid, frame.backingScale, state.underlineThickness);
@@ -175,6 +189,8 @@ void TerminalPainter::drawRow(QPainter& painter, FrameState& state, int row, con
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     drawGlyphs(painter, state, built, baseline);
     drawPlaceholders(painter, state, built, rowTop);
+    drawImages(painter, state, images.overText, rowTop, true);
+    drawImages(painter, state, images.other, rowTop, false);
 
     if (transformed)
         painter.restore();
@@ -330,6 +346,43 @@ void TerminalPainter::drawPlaceholders(QPainter& painter, FrameState& state, con
                             Qt::IntersectClip);
         painter.drawImage(QRectF(fitted.x, fitted.y, fitted.width, fitted.height), image);
         painter.restore();
+    }
+}
+
+TerminalPainter::RowImages TerminalPainter::sortRowImages(const std::optional<BufferLine::Images>& images)
+{
+    RowImages sorted;
+    if (!images)
+        return sorted;
+    for (const std::shared_ptr<TerminalImage>& image : *images) {
+        if (!image)
+            continue;
+        const KittyPlacementImage* kitty = image->kittyPlacementImage();
+        if (kitty != nullptr && kitty->kittyIsKitty)
+            (kitty->kittyZIndex < 0 ? sorted.underText : sorted.overText).push_back(image.get());
+        else
+            sorted.other.push_back(image.get());
+    }
+    return sorted;
+}
+
+void TerminalPainter::drawImages(QPainter& painter, FrameState& state, std::span<const TerminalImage* const> images,
+                                 double rowTop, bool withOffsets)
+{
+    const TerminalFrame& frame = state.frame;
+    const double imageScale = frame.imageScale > 0 ? frame.imageScale : 1.0;
+    for (const TerminalImage* image : images) {
+        const QImage* picture = frame.imageContents(*image);
+        if (picture == nullptr || picture->isNull())
+            continue;
+        double x = image->col() * state.cellWidth;
+        double y = rowTop;
+        if (const KittyPlacementImage* kitty = image->kittyPlacementImage(); withOffsets && kitty != nullptr) {
+            // Offsets inside the first cell move the image right and down.
+            x += kitty->kittyPixelOffsetX / imageScale;
+            y += kitty->kittyPixelOffsetY / imageScale;
+        }
+        painter.drawImage(QRectF(x, y, image->pixelWidth(), image->pixelHeight()), *picture);
     }
 }
 

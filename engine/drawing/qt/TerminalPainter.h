@@ -1,6 +1,6 @@
 // Painting the visible rows of a terminal with QPainter: backgrounds, cell art, glyphs placed
-// on the cell grid, underline and strikethrough, Kitty placeholder cells, and double-width and
-// double-height rows. The row content comes from the row builder.
+// on the cell grid, underline and strikethrough, inline images under and over the text, Kitty
+// placeholder cells, and double-width and double-height rows. The row content comes from the row builder.
 //
 // The painter's y axis grows downward: screen row 0 is at the top, each row's baseline sits
 // ceil(descent + leading) of the normal font above the row's bottom edge.
@@ -52,6 +52,8 @@ struct TerminalFrame {
     std::function<RowBuilder::RowLayout(int row, const BufferLine& line)> rowLayout;
     // The decoded image of a Kitty image id; absent or none: placeholder cells draw nothing.
     std::function<std::optional<QImage>(uint32_t imageId)> kittyImageForId;
+    // The picture of an image a line holds; absent or null: the image is not drawn.
+    std::function<const QImage*(const TerminalImage& image)> imageContents;
 };
 
 class TerminalPainter {
@@ -85,6 +87,16 @@ private:
     void drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline);
     void drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
+    // The line's images in three lists: Kitty images under the text (z below 0), Kitty images
+    // over it, and the others; each drawn with drawImages.
+    struct RowImages {
+        std::vector<const TerminalImage*> underText;
+        std::vector<const TerminalImage*> overText;
+        std::vector<const TerminalImage*> other;
+    };
+    static RowImages sortRowImages(const std::optional<BufferLine::Images>& images);
+    void drawImages(QPainter& painter, FrameState& state, std::span<const TerminalImage* const> images, double rowTop,
+                    bool withOffsets);
 
     CellGlyphCache glyphs_;
 };

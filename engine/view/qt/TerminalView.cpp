@@ -102,6 +102,7 @@ void TerminalView::commonInit(const QRect& frame, const std::optional<QFont>& fo
 
     if (scroller == nullptr)
         installScroller();
+    installProgressBar();
     startSetup();
     installKeyboard();
     installEditActions();

@@ -20,6 +20,9 @@
 //   TerminalViewLinks.cpp      links under the pointer: highlight, preview, the link a click opens
 //   TerminalViewFind.cpp       searching the scrollback, the find bar and the find commands
 //   TerminalViewDrawing.cpp    painting the cells (the drawing code's file)
+//   TerminalViewImages.cpp     inline images: sizing, stripes, placement, Kitty records
+//   TerminalProgressBarView.cpp the OSC 9;4 progress bar and its hide timer
+//   TerminalDebugView.cpp      the debug overlay
 #pragma once
 
 #include "drawing/CellMetrics.h"
@@ -51,6 +54,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -74,6 +78,8 @@ class QScrollBar;
 namespace corvantix {
 
 class TerminalFindBarView;
+class TerminalProgressBarView;
+class TerminalDebugView;
 
 // The view's four fonts: the normal font and its bold, italic and bold-italic forms.
 struct FontSet {
@@ -537,6 +543,46 @@ public:
     // The end of synchronized output: scrollbar, queued redraw, scroll report.
     void resumeDisplay();
 
+    // ================================================================ Inline images (TerminalViewImages.cpp)
+    // Images reach the view as RGBA pixels (Sixel, Kitty) or encoded data (Kitty PNG, inline
+    // files); each is sized in cells, cut into one stripe per row and attached to the lines
+    // from the cursor down, the cursor moving as line feeds would move it.
+
+    class AppleImage;
+    void createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>& bytes, int width, int height) override;
+    void createImage(Terminal& source, std::span<const std::uint8_t> data, ImageSizeRequest width,
+                     ImageSizeRequest height, bool preserveAspectRatio) override;
+    // Takes the pixels. Nothing is placed when they are fewer than width x height x 4 bytes.
+    void imageFromBitmap(std::vector<std::uint8_t>& bytes, int width, int height);
+    // Nothing happens for data that is not an image.
+    void imageFromData(std::span<const std::uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                       bool preserveAspectRatio);
+    // True when the image was placed; false for an image it refuses (wider or taller than
+    // 16,384 points, more stripes than the screen and its scrollback hold, or a size that is
+    // not a finite number), which leaves the screen and the cursor alone.
+    bool placeImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
+    // A stored Kitty image, decoded; none for an unknown id or data that is not an image.
+    std::optional<QImage> kittyImageForId(std::uint32_t imageId) const;
+
+    // ================================================================ Progress bar (TerminalProgressBarView.cpp)
+    // OSC 9;4 reports show as a thin bar along the top edge, hidden again 15 s after the last one.
+
+    static constexpr std::chrono::seconds progressHideDelay{15};
+    QPointer<TerminalProgressBarView> progressBarView;
+    MainQueue::Token progressReportTimer = 0;
+    std::optional<std::uint8_t> lastProgressValue;
+    void progressReport(Terminal& source, const ProgressReport& report) override;
+    // Applies the report on the GUI thread (posted there from any other thread).
+    void progressReported(const ProgressReport& report);
+    void applyProgressReport(const ProgressReport& report);
+    void scheduleProgressHide();
+    void hideProgress();
+
+    // ================================================================ Debug overlay (TerminalDebugView.cpp)
+
+    // Refreshed on every display pass while present; a host makes one to look inside the buffer.
+    QPointer<TerminalDebugView> debug;
+
     // ================================================================ Drawing (TerminalViewDrawing.cpp)
 
     // Paints the part of the widget inside `dirtyRect`.
@@ -587,6 +633,8 @@ private:
     void startSetup();
     void setupView(double width, double height);
     void installScroller();
+    void installProgressBar();
+    void layoutProgressBar();
     void layoutScroller();
     void scrollerActionTriggered(int action);
     // The scroll state of the active buffer.

@@ -2,6 +2,7 @@
 // changed rows turned into repaint rectangles, the caret's place, scrolling and the
 // scrollbar, and frame changes turned into the terminal's grid.
 #include "view/qt/TerminalView.h"
+#include "view/qt/TerminalDebugView.h"
 
 #include "drawing/TerminalBidi.h"
 
@@ -227,6 +228,8 @@ void TerminalView::updateDisplay()
     // Starts the blink timer when blinking text came into view, stops it when none is left.
     updateTextBlinkTimer();
     updateDirtyRows(true);
+    if (debug)
+        debug->updateDebug();
     pendingDisplay = false;
 }
 
@@ -610,6 +613,7 @@ void TerminalView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     layoutScroller();
     layoutFindBar();
+    layoutProgressBar();
     if (!cellDimension)
         return;
     processSizeChange(size());

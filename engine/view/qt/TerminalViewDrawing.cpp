@@ -9,6 +9,8 @@
 #include "drawing/RowBuilder.h"
 #include "drawing/qt/CellArtPainter.h"
 #include "drawing/qt/TerminalPainter.h"
+#include "graphics/KittyPlaceholder.h"
+#include "view/qt/TerminalViewImages.h"
 
 namespace corvantix {
 
@@ -20,6 +22,15 @@ struct TerminalView::DrawingState {
             return toRgbaColor(view.mapColor(color, isForeground, isBold, useBright));
         })
     {
+        rowBuilder.decodeKittyPlaceholderCell = [](std::u32string_view text, const Attribute& attribute, int row,
+                                                   int column, const std::optional<RowBuilder::LeftPlaceholder>& left) {
+            const std::optional<KittyPlaceholderCell> previous =
+                left ? std::optional<KittyPlaceholderCell>(left->first) : std::nullopt;
+            const Attribute previousAttribute = left ? left->second : Attribute{};
+            return corvantix::decodeKittyPlaceholderCell(text, attribute.fg, attribute.underlineColor, row, column,
+                                                         previous, previousAttribute.fg,
+                                                         previousAttribute.underlineColor);
+        };
     }
 
     // What the cached styles depend on besides the palette (whose changes reset this state).
@@ -89,6 +100,11 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     frame.antiAliasCustomBlockGlyphs = _antiAliasCustomBlockGlyphs;
     frame.bounds = QSizeF(size());
     frame.imageScale = window() != nullptr ? backingScaleFactor() : 1.0;
+    frame.kittyImageForId = [this](std::uint32_t imageId) { return kittyImageForId(imageId); };
+    frame.imageContents = [](const TerminalImage& image) -> const QImage* {
+        const auto* own = dynamic_cast<const AppleImage*>(&image);
+        return own != nullptr ? &own->image : nullptr;
+    };
 
     // The painter builds each row right after asking for its layout, so one holder serves
     // every row of the frame.

@@ -8,6 +8,9 @@
 //                               wide character
 // Both leave a wide cell without its placeholder, which the buffer allows; the checker
 // once took that for a fault.
+//   image-lines-after-resize    Kitty placements on the alternate screen, then resizes that
+//                               drop rows holding them: the count of lines with images
+//                               must follow
 #include "../../../fuzz/TerminalFuzzDriver.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include <memory>
+#include <tuple>
+
 #include "drawing/qt/CellArtPainter.h"
 #include "emulator/SelectionService.h"
 #include "engine/emulator/TerminalTestSupport.h"
@@ -275,6 +278,78 @@ TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
               std::vector<QColor>({red, red, green, QColor(Qt::transparent)}));
     EXPECT_FALSE(anyPainted(image, QRect(16, 0, 64, 48))); // no placement: nothing drawn
     EXPECT_EQ(lookups, 1);                                  // decoded once per frame
+}
+
+// A line's image as the view makes one: a picture with the placement fields.
+class PictureImage final : public KittyPlacementImage {
+public:
+    PictureImage(QImage picture, int col) : picture(std::move(picture)), col_(col) {}
+    int pixelWidth() const override { return picture.width(); }
+    int pixelHeight() const override { return picture.height(); }
+    int col() const override { return col_; }
+    void setCol(int col) override { col_ = col; }
+    QImage picture;
+
+private:
+    int col_;
+};
+
+TEST_F(TerminalPainterTest, KittyImagesGoUnderOrOverTheTextByZIndex)
+{
+    // "W" in cells 0, 2 and 4; a green cell-sized image on each: z -1 (under), z 0 (over), and
+    // an image of no placement (over).
+    feed(*terminal, "W W W");
+    QImage green8x16(8, 16, QImage::Format_ARGB32_Premultiplied);
+    green8x16.fill(green);
+    for (const auto& [col, z, kitty] : {std::tuple{0, -1, true}, std::tuple{2, 0, true}, std::tuple{4, 0, false}}) {
+        auto image = std::make_shared<PictureImage>(green8x16, col);
+        image->kittyIsKitty = kitty;
+        image->kittyZIndex = z;
+        terminal->buffer->attachImagesToLine(image, 0);
+    }
+    TerminalFrame f = frame();
+    f.imageContents = [](const TerminalImage& image) -> const QImage* {
+        const auto* picture = dynamic_cast<const PictureImage*>(&image);
+        return picture != nullptr ? &picture->picture : nullptr;
+    };
+    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    painter.drawVisibleRows(p, f, 0, QRectF(image.rect()));
+    p.end();
+    EXPECT_FALSE(allOf(image, QRect(0, 0, 8, 16), green)); // the glyph shows on the image
+    EXPECT_TRUE(allOf(image, QRect(16, 0, 8, 16), green));
+    EXPECT_TRUE(allOf(image, QRect(32, 0, 8, 16), green));
+}
+
+TEST_F(TerminalPainterTest, PixelOffsetHangsIntoTheRowBelowAlsoWhenOnlyThatRowIsRedrawn)
+{
+    QImage green8x16(8, 16, QImage::Format_ARGB32_Premultiplied);
+    green8x16.fill(green);
+    auto picture = std::make_shared<PictureImage>(green8x16, 1);
+    picture->kittyIsKitty = true;
+    picture->kittyPixelOffsetX = 2;
+    picture->kittyPixelOffsetY = 5;
+    terminal->buffer->attachImagesToLine(picture, 0);
+    TerminalFrame f = frame();
+    f.imageContents = [](const TerminalImage& image) -> const QImage* {
+        return &dynamic_cast<const PictureImage&>(image).picture;
+    };
+    for (const QRect dirty : {QRect(0, 0, 80, 48), QRect(0, 16, 80, 16)}) {
+        QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setClipRect(dirty);
+        painter.drawVisibleRows(p, f, 0, QRectF(dirty));
+        p.end();
+        // Down and right, inside the cell first, then five rows into the row below.
+        EXPECT_TRUE(allOf(image, QRect(10, 16, 8, 5), green)) << dirty.y();
+        EXPECT_FALSE(anyPainted(image, QRect(0, 21, 80, 27))) << dirty.y();
+        if (dirty.y() == 0) {
+            EXPECT_TRUE(allOf(image, QRect(10, 5, 8, 11), green));
+            EXPECT_FALSE(anyPainted(image, QRect(0, 0, 80, 5)));
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,327 @@
+// The view's inline images (sizes, stripes, the cursor, refusals, Kitty records), its progress
+// bar (colours, the hide timer, clicks passing through) and its debug overlay.
+#include "view/qt/TerminalDebugView.h"
+#include "view/qt/TerminalProgressBarView.h"
+#include "view/qt/TerminalViewImages.h"
+
+#include "ViewTestSupport.h"
+#include "platform/ManualMainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QPainter>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvantix {
+namespace {
+
+using namespace std::chrono_literals;
+
+// 80 x 24 cells of 8 x 17 points in a 640-point-wide view, on a manual clock.
+struct ImageView {
+    explicit ImageView(int scrollback = 500)
+    {
+        TerminalOptions options = TerminalOptions::defaultOptions();
+        options.scrollback = scrollback;
+        view = std::make_unique<TerminalView>(QRect(), std::nullopt, options, nullptr, &queue);
+        view->cellDimension = CellDimension{8, 17};
+        view->resize(640, 408);
+        view->resizeGrid(80, 24);
+    }
+    Buffer& buffer() { return *view->terminal->buffer; }
+    // The view's images on a buffer line.
+    std::vector<const TerminalView::AppleImage*> imagesOn(int line)
+    {
+        std::vector<const TerminalView::AppleImage*> found;
+        if (const auto& images = buffer().lines()[line]->images()) {
+            for (const auto& image : *images)
+                found.push_back(dynamic_cast<const TerminalView::AppleImage*>(image.get()));
+        }
+        return found;
+    }
+    int imageLineCount() { return buffer().linesWithImagesCount(); }
+
+    ManualMainQueue queue;
+    std::unique_ptr<TerminalView> view;
+};
+
+std::vector<std::uint8_t> pixels(int width, int height, std::uint8_t value = 255)
+{
+    return std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 4, value);
+}
+
+std::string pngBase64(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer out(&bytes);
+    out.open(QIODevice::WriteOnly);
+    image.save(&out, "PNG");
+    return bytes.toBase64().toStdString();
+}
+
+TEST(ViewImages, BitmapsAreCutIntoOneStripePerWholeRow)
+{
+    struct Case {
+        const char* name;
+        int width;
+        int height;
+        int stripes;
+        int stripeWidth;
+    };
+    const Case cases[] = {
+        {"two rows", 16, 34, 2, 16},
+        {"3.7 rows keep three", 16, 63, 3, 16},
+        {"less than a row places nothing", 16, 16, 0, 0},
+        // Wider than the 640-point view: the view's width, the height following.
+        {"wider than the view", 1280, 68, 2, 640},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageView v;
+        v.view->feedText("\x1b[3;5H");
+        std::vector<std::uint8_t> bytes = pixels(c.width, c.height);
+        v.view->imageFromBitmap(bytes, c.width, c.height);
+        for (int i = 0; i < c.stripes; ++i) {
+            const auto images = v.imagesOn(2 + i);
+            ASSERT_EQ(images.size(), 1u);
+            ASSERT_NE(images[0], nullptr);
+            EXPECT_EQ(images[0]->col(), 4);
+            EXPECT_EQ(images[0]->pixelWidth(), c.stripeWidth);
+            EXPECT_EQ(images[0]->pixelHeight(), 17);
+            EXPECT_EQ(images[0]->image.size(), QSize(c.stripeWidth, 17));
+            EXPECT_FALSE(images[0]->kittyIsKitty);
+        }
+        EXPECT_EQ(v.imageLineCount(), c.stripes);
+        // One line feed per stripe; the column stays.
+        EXPECT_EQ(v.buffer().y(), 2 + c.stripes);
+        EXPECT_EQ(v.buffer().x(), 4);
+    }
+}
+
+TEST(ViewImages, StripesHoldTheImageTopDown)
+{
+    ImageView v;
+    // Red over blue, one row each.
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < 34; ++y)
+        for (int x = 0; x < 8; ++x)
+            bytes.insert(bytes.end(), {std::uint8_t(y < 17 ? 255 : 0), 0, std::uint8_t(y < 17 ? 0 : 255), 255});
+    v.view->imageFromBitmap(bytes, 8, 34);
+    ASSERT_EQ(v.imagesOn(0).size(), 1u);
+    ASSERT_EQ(v.imagesOn(1).size(), 1u);
+    EXPECT_EQ(v.imagesOn(0)[0]->image.pixelColor(4, 8), QColor(255, 0, 0));
+    EXPECT_EQ(v.imagesOn(1)[0]->image.pixelColor(4, 8), QColor(0, 0, 255));
+}
+
+TEST(ViewImages, AnImageAtTheBottomScrollsAndRedrawsTheScreen)
+{
+    ImageView v;
+    v.view->feedText("\x1b[24;1H");
+    v.view->terminal->clearUpdateRange();
+    std::vector<std::uint8_t> bytes = pixels(16, 51);
+    v.view->imageFromBitmap(bytes, 16, 51);
+    EXPECT_EQ(v.buffer().yBase(), 3);
+    EXPECT_EQ(v.buffer().y(), 23);
+    const auto range = v.view->terminal->getUpdateRange();
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->startY, 0);
+    EXPECT_EQ(range->endY, 24);
+    // The three stripes went up with the text: lines 23, 24 and 25.
+    EXPECT_EQ(v.imagesOn(23).size(), 1u);
+    EXPECT_EQ(v.imagesOn(25).size(), 1u);
+}
+
+TEST(ViewImages, RefusedImagesLeaveTheScreenAlone)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        int scrollback;
+    };
+    const std::string png = pngBase64(16, 16);
+    const Case cases[] = {
+        {"wider than 16,384 points", "\x1b]1337;File=inline=1;width=20000px:" + png + "\x07", 500},
+        {"taller than 16,384 points", "\x1b]1337;File=inline=1;height=16400px:" + png + "\x07", 2000},
+        // 50 rows of stripes: more than 24 rows and 10 lines of history.
+        {"more stripes than lines", "\x1b]1337;File=inline=1;height=50:" + png + "\x07", 10},
+        {"not an image", "\x1b]1337;File=inline=1:aGVsbG8=\x07", 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageView v(c.scrollback);
+        v.view->feedText("\x1b[2;3H");
+        v.view->feedText(c.input);
+        EXPECT_EQ(v.imageLineCount(), 0);
+        EXPECT_EQ(v.buffer().y(), 1);
+        EXPECT_EQ(v.buffer().x(), 2);
+        EXPECT_EQ(v.buffer().yBase(), 0);
+    }
+    // The same image at a size that fits is placed.
+    ImageView v(10);
+    v.view->feedText("\x1b]1337;File=inline=1;height=30:" + png + "\x07");
+    EXPECT_EQ(v.imageLineCount(), 30);
+}
+
+TEST(ViewImages, ShortPixelBuffersAreRefused)
+{
+    ImageView v;
+    struct Case {
+        std::size_t bytes;
+        int width;
+        int height;
+    };
+    for (const Case& c : {Case{16 * 34 * 4 - 1, 16, 34}, Case{0, 16, 34}, Case{64, 0, 34}, Case{64, -4, -4},
+                          Case{64, 1 << 30, 1 << 30}}) {
+        std::vector<std::uint8_t> bytes(c.bytes, 255);
+        v.view->imageFromBitmap(bytes, c.width, c.height);
+        EXPECT_EQ(v.imageLineCount(), 0) << c.bytes << " bytes for " << c.width << " x " << c.height;
+    }
+    EXPECT_FALSE(nsImageFromRGBA(std::span<const std::uint8_t>(pixels(4, 4)), 4, 5));
+    EXPECT_TRUE(nsImageFromRGBA(std::span<const std::uint8_t>(pixels(4, 4)), 4, 4));
+}
+
+TEST(ViewImages, KittyPlacementsAreRecordedWithTheirScreen)
+{
+    ImageView v;
+    const std::string png = pngBase64(16, 34);
+    v.view->feedText("\x1b[3;5H\x1b_Ga=T,f=100,i=5,p=7,z=-2,q=2;" + png + "\x1b\\");
+    const auto& records = v.view->terminal->kittyGraphicsState.placementsByKey;
+    ASSERT_TRUE(records.contains({5, 7}));
+    const KittyPlacementRecord& record = records.at({5, 7});
+    EXPECT_EQ(record.col, 4);
+    EXPECT_EQ(record.row, 2);
+    EXPECT_EQ(record.cols, 2);
+    EXPECT_EQ(record.rows, 2);
+    EXPECT_EQ(record.zIndex, -2);
+    EXPECT_FALSE(record.isAlternateBuffer);
+    const auto images = v.imagesOn(3);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_TRUE(images[0]->kittyIsKitty);
+    EXPECT_EQ(images[0]->kittyImageId, 5u);
+    EXPECT_EQ(images[0]->kittyPlacementId, 7u);
+    EXPECT_EQ(images[0]->kittyZIndex, -2);
+    EXPECT_EQ(images[0]->kittyRow, 2);
+    EXPECT_EQ(images[0]->kittyRows, 2);
+    // The cursor goes past the image: right of it on the row below.
+    EXPECT_EQ(v.buffer().x(), 6);
+    EXPECT_EQ(v.buffer().y(), 4);
+
+    v.view->feedText("\x1b[?1049h\x1b_Ga=p,i=5,p=8,q=2\x1b\\");
+    ASSERT_TRUE(records.contains({5, 8}));
+    EXPECT_TRUE(records.at({5, 8}).isAlternateBuffer);
+    // The stored image decodes for the placeholder cells.
+    ASSERT_TRUE(v.view->kittyImageForId(5));
+    EXPECT_EQ(v.view->kittyImageForId(5)->size(), QSize(16, 34));
+    EXPECT_FALSE(v.view->kittyImageForId(6));
+}
+
+// ---------------------------------------------------------------- Progress bar
+
+TEST(ViewProgress, ColoursFollowTheState)
+{
+    ImageView v;
+    TerminalProgressBarView* bar = v.view->progressBarView;
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_TRUE(bar->isHidden());
+
+    const QColor accent = bar->palette().color(QPalette::Active, QPalette::Highlight);
+    struct Step {
+        const char* osc;
+        QColor colour;
+        std::optional<std::uint8_t> value;
+        bool track;
+    };
+    const Step steps[] = {
+        {"1;40", accent, 40, false},
+        {"4", QColor(255, 149, 0), 40, false}, // pause keeps 40 %
+        {"3", accent, std::nullopt, true},     // indeterminate: the track and a sliding bar
+        {"4", QColor(255, 149, 0), 40, false}, // the value survived the indeterminate report
+        {"2", QColor(255, 59, 48), 40, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.osc);
+        v.view->feedText(std::string("\x1b]9;4;") + step.osc + "\x1b\\");
+        EXPECT_FALSE(bar->isHidden());
+        EXPECT_EQ(bar->geometry(), QRect(0, 0, 640, 2)); // along the top edge
+        EXPECT_EQ(bar->barColor(), step.colour);
+        EXPECT_EQ(bar->progress(), step.value);
+        EXPECT_EQ(bar->trackVisible(), step.track);
+        QColor track = step.colour;
+        track.setAlphaF(0.3f);
+        EXPECT_EQ(bar->trackColor(), track);
+    }
+    v.view->feedText("\x1b]9;4;0\x1b\\");
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(v.view->lastProgressValue, std::nullopt);
+
+    // After the removal the values are forgotten: an error without a value slides in red.
+    v.view->feedText("\x1b]9;4;2\x1b\\");
+    EXPECT_EQ(bar->progress(), std::nullopt);
+    EXPECT_TRUE(bar->animating());
+}
+
+TEST(ViewProgress, HiddenFifteenSecondsAfterTheLastReport)
+{
+    ImageView v;
+    TerminalProgressBarView* bar = v.view->progressBarView;
+    v.view->feedText("\x1b]9;4;1;50\x1b\\");
+    v.queue.advance(14s);
+    EXPECT_FALSE(bar->isHidden());
+    v.view->feedText("\x1b]9;4;1;60\x1b\\"); // starts the 15 s again
+    v.queue.advance(14s);
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(v.view->lastProgressValue, 60);
+    v.queue.advance(1s);
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(v.view->lastProgressValue, std::nullopt);
+    EXPECT_EQ(v.queue.delayedCount(), 0u);
+}
+
+TEST(ViewProgress, DeterminateWidthAndLayoutWhileHidden)
+{
+    TerminalProgressBarView bar;
+    bar.resize(200, 2);
+    bar.update(ProgressReportState::set, 25);
+    EXPECT_EQ(bar.barRect(), QRectF(0, 0, 50, 2));
+    bar.update(ProgressReportState::remove, std::nullopt);
+    const QRectF before = bar.barRect();
+    bar.resize(400, 2);
+    EXPECT_EQ(bar.barRect(), before);
+    // Shown again, it lays itself out at the new width.
+    bar.update(ProgressReportState::indeterminate, std::nullopt);
+    EXPECT_EQ(bar.barRect(), QRectF(0, 0, 100, 2));
+}
+
+// ---------------------------------------------------------------- Debug overlay
+
+TEST(ViewDebug, StatusLineAndLines)
+{
+    ImageView v;
+    auto* overlay = new TerminalDebugView(QRect(0, 0, 640, 408), *v.view, v.view.get());
+    EXPECT_EQ(v.view->debug, overlay);
+    EXPECT_EQ(overlay->statusText(), QStringLiteral("WAITING"));
+
+    v.view->feedText("ab\r\ncd");
+    v.view->updateDisplay();
+    EXPECT_EQ(overlay->statusText(), QStringLiteral("x: 2 y: 1 yDisp: 0 yBase: 0 clc: 524 startIndex: 0"));
+
+    const Terminal& terminal = *v.view->terminal;
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, nullptr, 80, QStringLiteral("[001]DB"), false),
+              QStringLiteral("[001]DB<empty>"));
+    const BufferLine& line = *v.buffer().lines()[0];
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 4, QStringLiteral("[000]"), false),
+              QStringLiteral("[000]ab  "));
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 0, QStringLiteral("[000]"), false),
+              QStringLiteral("[000]"));
+}
+
+} // namespace
+} // namespace corvantix
