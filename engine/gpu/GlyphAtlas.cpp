@@ -45,6 +45,9 @@ GlyphAtlas::GlyphAtlas(GlyphAtlasDevice& device, GlyphAtlasFormat format, int si
       texture_(std::move(texture)),
       data_(static_cast<std::size_t>(size) * size * bytesPerPixel_, 0)
 {
+    // A new texture's contents are undefined; sampling the padding of a fresh slot must read
+    // zero, as the CPU copy says.
+    uploadAll();
 }
 
 std::optional<GlyphAtlas::SlotOrigin> GlyphAtlas::pack(int width, int height)

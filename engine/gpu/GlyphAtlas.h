@@ -57,7 +57,7 @@ public:
 class GlyphAtlasDevice {
 public:
     virtual ~GlyphAtlasDevice() = default;
-    // A size x size texture of the format, or null when it cannot be made.
+    // A size x size texture of the format (contents undefined), or null when it cannot be made.
     virtual std::unique_ptr<GlyphAtlasTexture> makeTexture(GlyphAtlasFormat format, int size) = 0;
     // Whether textures of 16384 texels a side can be made.
     virtual bool supportsLargeTextures() const = 0;

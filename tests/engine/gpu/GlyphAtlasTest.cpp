@@ -21,7 +21,7 @@ struct FakeTexture final : GlyphAtlasTexture {
     std::vector<AtlasRegion> replaced;
 
     FakeTexture(int size, int bytesPerPixel)
-        : size(size), bytesPerPixel(bytesPerPixel), texels(static_cast<std::size_t>(size) * size * bytesPerPixel, 0) // devices hand out cleared textures
+        : size(size), bytesPerPixel(bytesPerPixel), texels(static_cast<std::size_t>(size) * size * bytesPerPixel, 0xAB) // undefined until written
     {
     }
 
