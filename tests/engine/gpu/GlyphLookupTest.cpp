@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/graphics/KittyTestSupport.h"
 #include "graphics/KittyGraphicsState.h"
 #include "platform/Log.h"
 
@@ -108,6 +109,23 @@ TEST(KittyImageSignatureTest, AnImageResentWithNewPixelsBeyondTheHeadGetsANewSig
     EXPECT_NE(first, resent);
     // The same stored image read twice matches.
     EXPECT_EQ(first, kittyImageSignature(storedImage(KittyGraphicsPayload::Kind::rgba, before, 10, 10, 3)));
+}
+
+TEST(KittyImageSignatureTest, TheStoreStampsEveryTransmissionAnew)
+{
+    test::KittyFixture fixture;
+    std::vector<std::uint8_t> pixels(10 * 10 * 4, 0x20);
+    fixture.command("a=t,q=2,i=9,f=32,s=10,v=10;" + test::base64(pixels));
+    ASSERT_EQ(fixture.store().imagesById.count(9), 1u);
+    const KittyImageSignature first = kittyImageSignature(fixture.store().imagesById.at(9));
+    pixels.back() = 0x21;
+    fixture.command("a=t,q=2,i=9,f=32,s=10,v=10;" + test::base64(pixels));
+    const KittyImageSignature second = kittyImageSignature(fixture.store().imagesById.at(9));
+    EXPECT_EQ(first.headHash, second.headHash);
+    EXPECT_NE(first, second);
+    // Placing the stored image again is no new transmission.
+    fixture.command("a=p,q=2,i=9");
+    EXPECT_EQ(kittyImageSignature(fixture.store().imagesById.at(9)), second);
 }
 
 struct NullTexture final : GlyphAtlasTexture {
