@@ -1,5 +1,6 @@
 #include "gpu/qt/MetalTerminalRenderer.h"
 
+#include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
 
@@ -128,16 +129,17 @@ MetalFrameCoordinator& MetalTerminalRenderer::frameCoordinator()
         const auto self = weak.lock();
         return self && (*self)->hostObject_ && (*self)->host_ && (*self)->host_->canPresentMetalFrames();
     };
-    callbacks.requestDraw = [this, withHost](MetalFrameRefusalReason) {
-        queue_.post(withHost([](MetalTerminalRenderer&, MetalRendererHost& host) { host.setMetalViewNeedsDisplay(); }));
+    MainQueue* queue = &queue_; // outlives every renderer
+    callbacks.requestDraw = [queue, withHost](MetalFrameRefusalReason) {
+        queue->post(withHost([](MetalTerminalRenderer&, MetalRendererHost& host) { host.setMetalViewNeedsDisplay(); }));
     };
-    callbacks.requestRecovery = [this, withHost](const MetalRendererRecoveryReport& report) {
-        queue_.post(withHost([report](MetalTerminalRenderer& renderer, MetalRendererHost& host) {
+    callbacks.requestRecovery = [queue, withHost](const MetalRendererRecoveryReport& report) {
+        queue->post(withHost([report](MetalTerminalRenderer& renderer, MetalRendererHost& host) {
             host.recoverMetalRenderer(renderer, report);
         }));
     };
-    callbacks.becameIdle = [this, withHost] {
-        queue_.post(withHost(
+    callbacks.becameIdle = [queue, withHost] {
+        queue->post(withHost(
             [](MetalTerminalRenderer& renderer, MetalRendererHost& host) { host.pruneRetiredMetalRenderers(renderer); }));
     };
     frameCoordinator_ = MetalFrameCoordinator::make(std::make_shared<SystemMetalRecoveryClock>(),
@@ -210,6 +212,93 @@ std::optional<CustomGlyphEntry> MetalTerminalRenderer::drawCustomGlyph(std::uint
     const CustomGlyphEntry entry{*region, cellWidthPx, cellHeightPx};
     customGlyphCache_[key] = entry;
     return entry;
+}
+
+std::array<float, 4> rgbaComponents(const QColor& color)
+{
+    const QColor rgb = color.isValid() ? color.toRgb() : QColor(0, 0, 0);
+    return {static_cast<float>(rgb.redF()), static_cast<float>(rgb.greenF()), static_cast<float>(rgb.blueF()),
+            static_cast<float>(color.isValid() ? rgb.alphaF() : 1.0)};
+}
+
+std::shared_ptr<MetalImageTexture> MetalTerminalRenderer::makeImageTexture(const std::uint8_t* rgba, int width,
+                                                                         int height)
+{
+    GLint largest = 0;
+    gl_->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    if (width < 1 || height < 1 || width > largest || height > largest)
+        return nullptr;
+    while (gl_->glGetError() != GL_NO_ERROR) {
+    }
+    GLuint name = 0;
+    gl_->glGenTextures(1, &name);
+    if (name == 0)
+        return nullptr;
+    gl_->glBindTexture(GL_TEXTURE_2D, name);
+    gl_->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gl_->glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl_->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    if (gl_->glGetError() != GL_NO_ERROR) {
+        gl_->glDeleteTextures(1, &name);
+        return nullptr;
+    }
+    return std::make_shared<MetalImageTexture>(*gl_, name, width, height);
+}
+
+std::shared_ptr<MetalImageTexture> MetalTerminalRenderer::imageDraw(const KittyGraphicsState& store,
+                                                                  std::uint32_t imageId)
+{
+    const auto image = store.imagesById.find(imageId);
+    if (image == store.imagesById.end())
+        return nullptr;
+    const KittyImageSignature signature = kittyImageSignature(image->second);
+    if (const auto cached = kittyTextureCache_.find(imageId);
+        cached != kittyTextureCache_.end() && cached->second.signature == signature)
+        return cached->second.texture;
+
+    const KittyGraphicsPayload& payload = image->second.payload;
+    std::shared_ptr<MetalImageTexture> texture;
+    if (payload.kind == KittyGraphicsPayload::Kind::png) {
+        QImage decoded = QImage::fromData(payload.bytes.data(), static_cast<int>(payload.bytes.size()));
+        if (decoded.isNull())
+            return nullptr;
+        // Textures start at the bottom row, like the drawable.
+        decoded = decoded.convertToFormat(QImage::Format_RGBA8888).mirrored();
+        if (decoded.bytesPerLine() != decoded.width() * 4)
+            return nullptr;
+        texture = makeImageTexture(decoded.constBits(), decoded.width(), decoded.height());
+    } else {
+        // Rows as sent: unlike encoded images, raw pixels are not turned over.
+        const std::size_t expected = static_cast<std::size_t>(std::max(payload.width, 0)) * std::max(payload.height, 0) * 4;
+        if (expected == 0 || payload.bytes.size() != expected)
+            return nullptr;
+        texture = makeImageTexture(payload.bytes.data(), payload.width, payload.height);
+    }
+    if (!texture)
+        return nullptr;
+    kittyTextureCache_[imageId] = KittyTexture{signature, texture};
+    return texture;
+}
+
+void MetalTerminalRenderer::pruneKittyTextures(const KittyGraphicsState& store)
+{
+    std::erase_if(kittyTextureCache_, [&](const auto& entry) { return !store.imagesById.contains(entry.first); });
+}
+
+std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, const QRawFont& font)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    ShaperKey key{metalFontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                                         static_cast<std::size_t>(text.size()))};
+    if (const ShaperRun* cached = shaperCache_.find(key))
+        return *cached;
+    auto run = shapeTextRun(text, font);
+    if (!run)
+        return std::nullopt;
+    shaperCache_.insert(key, *run);
+    return run;
 }
 
 void MetalTerminalRenderer::handleAtlasInvalidation(const GlyphAtlas& atlas, int sizeBefore)

@@ -7,7 +7,9 @@
 // destruction included (the atlases and programs free GL objects).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -15,6 +17,7 @@
 
 #include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLShaderProgram>
+#include <QColor>
 #include <QPointer>
 #include <QRawFont>
 
@@ -25,6 +28,8 @@
 #include "gpu/qt/CoreTextGlyphRasterizer.h"
 #include "gpu/qt/MetalShaderLibrary.h"
 #include "gpu/qt/OpenGLGlyphAtlasDevice.h"
+#include "gpu/qt/TextShaper.h"
+#include "graphics/KittyGraphicsState.h"
 #include "platform/MainQueue.h"
 
 namespace corvantix {
@@ -51,6 +56,31 @@ struct MetalPipeline {
     GLenum sourceAlpha = GL_ONE;
     GLenum destinationAlpha = GL_ONE_MINUS_SRC_ALPHA;
 };
+
+// An image texture (GL_RGBA8, first row at the bottom), freed with the object.
+class MetalImageTexture {
+public:
+    MetalImageTexture(QOpenGLFunctions_3_3_Core& gl, GLuint name, int width, int height)
+        : gl_(gl), name_(name), width_(width), height_(height)
+    {
+    }
+    ~MetalImageTexture() { gl_.glDeleteTextures(1, &name_); }
+    MetalImageTexture(const MetalImageTexture&) = delete;
+    MetalImageTexture& operator=(const MetalImageTexture&) = delete;
+
+    GLuint name() const { return name_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    QOpenGLFunctions_3_3_Core& gl_;
+    GLuint name_;
+    int width_;
+    int height_;
+};
+
+// A colour's red, green, blue and alpha as floats (sRGB).
+std::array<float, 4> rgbaComponents(const QColor& color);
 
 struct MetalTerminalRendererOptions {
     MetalShaderLibraryOptions shaders;
@@ -88,6 +118,15 @@ public:
     // Cell art in the single-channel atlas; none for another code point or an empty cell.
     std::optional<CustomGlyphEntry> drawCustomGlyph(std::uint32_t codePoint, int cellWidthPx, int cellHeightPx,
                                                     int baseThicknessPx, bool antiAlias, double scale);
+    // The texture of a stored inline image, made once per transmission: an image re-sent
+    // under the same id gets a new texture even when its sizes and first bytes are the same.
+    // None when the store has no such image or its pixels cannot be decoded.
+    std::shared_ptr<MetalImageTexture> imageDraw(const KittyGraphicsState& store, std::uint32_t imageId);
+    // Forgets the textures of images that left the store.
+    void pruneKittyTextures(const KittyGraphicsState& store);
+    // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
+    std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
+    std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.
     void handleAtlasInvalidation(const GlyphAtlas& atlas, int sizeBefore);
 
@@ -131,7 +170,15 @@ private:
     std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphCache_;
     std::unordered_map<GlyphKey, QRawFont, GlyphKeyHash> scaledFontCache_; // glyph unused
     std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache_;
+    struct KittyTexture {
+        KittyImageSignature signature;
+        std::shared_ptr<MetalImageTexture> texture;
+    };
+    std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
+    ShaperCache<ShaperRun> shaperCache_{2048};
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
+
+    std::shared_ptr<MetalImageTexture> makeImageTexture(const std::uint8_t* rgba, int width, int height);
 };
 
 // The name a font is cached under: family and style, as a PostScript name would tell them apart.

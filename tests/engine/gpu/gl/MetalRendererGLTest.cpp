@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLVersionFunctionsFactory>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -221,6 +222,85 @@ TEST_F(MetalRendererGLTest, AnAtlasResetDropsEveryOtherGlyphInTheSameCall)
     EXPECT_EQ(last->region, (AtlasRegion{1, 1, 40, 80})); // the glyph that overflowed, at the start again
     EXPECT_EQ(renderer.customGlyphCacheSize(), 1u);
     EXPECT_GT(drawn, 10);
+}
+
+// The texture's pixels, bottom row first, as GL stores them.
+std::vector<std::uint8_t> readBack(const MetalImageTexture& texture)
+{
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(texture.width()) * texture.height() * 4);
+    glBindTexture(GL_TEXTURE_2D, texture.name());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(QOpenGLContext::currentContext());
+    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    KittyGraphicsState store;
+    std::vector<std::uint8_t> pixels(5 * 5 * 4, 0x10);
+    const auto storeImage = [&](std::uint64_t stamp) {
+        KittyGraphicsImage image;
+        image.payload.kind = KittyGraphicsPayload::Kind::rgba;
+        image.payload.width = 5;
+        image.payload.height = 5;
+        image.payload.bytes = pixels;
+        image.byteSize = image.payload.byteSize();
+        image.storeStamp = stamp;
+        store.imagesById[7] = image;
+    };
+    storeImage(1);
+    const auto first = renderer.imageDraw(store, 7);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(renderer.imageDraw(store, 7), first); // unchanged: the same texture
+    EXPECT_EQ(readBack(*first), pixels);
+
+    pixels.back() = 0xEE; // past the first 64 bytes, same sizes
+    storeImage(2);
+    const auto second = renderer.imageDraw(store, 7);
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readBack(*second), pixels);
+
+    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+    store.imagesById[8] = store.imagesById[7];
+    store.imagesById[8].payload.bytes.pop_back(); // short of width x height x 4
+    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+}
+
+TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    const QRawFont mono = rawFont("DejaVu Sans Mono", 20);
+    struct Case { QString text; std::vector<int> indices; };
+    const Case cases[] = {
+        {QStringLiteral("abc"), {0, 1, 2}},
+        // Hebrew stays in the order given: the row layout already reordered it.
+        {QString::fromUtf8("\u05E9\u05DC\u05D5\u05DD"), {0, 1, 2, 3}},
+        // A character outside the basic plane takes two UTF-16 units.
+        {QString::fromUcs4(U"a\U0001D400b"), {0, 1, 3}},
+    };
+    for (const Case& c : cases) {
+        const auto run = renderer.shapeText(c.text, mono);
+        ASSERT_TRUE(run) << c.text.toStdString();
+        EXPECT_EQ(run->stringIndices, c.indices) << c.text.toStdString();
+        EXPECT_EQ(run->glyphCount, static_cast<int>(c.indices.size()));
+        ASSERT_EQ(run->positions.size(), c.indices.size());
+        for (std::size_t i = 1; i < run->positions.size(); ++i)
+            EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << c.text.toStdString();
+    }
+    EXPECT_EQ(renderer.shapeText(QString(), mono), std::nullopt);
+    EXPECT_EQ(renderer.shaperCacheSize(), 3u);
+    renderer.shapeText(QStringLiteral("abc"), rawFont("DejaVu Sans Mono", 21)); // another size: another entry
+    EXPECT_EQ(renderer.shaperCacheSize(), 4u);
+    // The advance of a monospaced "a" is the font's advance.
+    const auto a = renderer.shapeText(QStringLiteral("aa"), mono);
+    ASSERT_TRUE(a);
+    const quint32 glyphA = mono.glyphIndexesForString(QStringLiteral("a")).value(0);
+    EXPECT_NEAR(a->positions[1].x(), mono.advancesForGlyphIndexes(QList<quint32>{glyphA}).value(0).x(), 0.05);
 }
 
 TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRendererLives)
