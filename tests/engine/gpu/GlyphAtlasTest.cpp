@@ -194,13 +194,13 @@ TEST(GlyphAtlasTest, AFailedGrowthKeepsTheTextureAndFallsBackToAReset)
     LogCapture log;
     auto atlas = GlyphAtlas::make(device, GlyphAtlasFormat::bgra, 256, 1024);
     device.failingSizes = {512};
-    FakeTexture* original = device.last;
+    FakeTexture* firstTexture = device.last;
     for (int i = 0; i < 4; ++i)
         atlas->allocate(100, 100);
     EXPECT_EQ(atlas->allocate(100, 100), (AtlasRegion{1, 1, 100, 100}));
     EXPECT_TRUE(atlas->didReset());
     EXPECT_EQ(atlas->size(), 256);
-    EXPECT_EQ(&atlas->texture(), original);
+    EXPECT_EQ(&atlas->texture(), firstTexture);
     EXPECT_EQ(log.lines, (std::vector<std::string>{
                              "[MetalAtlas] error: glyph atlas (bgra) grow to 512 failed: texture allocation",
                              "[MetalAtlas] error: glyph atlas (bgra) reset at size 256: glyph working set exceeds capacity"}));
