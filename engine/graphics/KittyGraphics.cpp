@@ -209,7 +209,7 @@ void KittyGraphics::storeKittyImage(KittyGraphicsPayload payload, std::uint32_t 
     if (const auto old = state_.imagesById.find(imageId); old != state_.imagesById.end())
         state_.totalImageBytes = std::max<std::int64_t>(0, state_.totalImageBytes - old->second.byteSize);
     const std::int64_t size = payload.byteSize();
-    state_.imagesById[imageId] = KittyGraphicsImage{std::move(payload), size, stamp};
+    state_.imagesById[imageId] = KittyGraphicsImage{std::move(payload), size, stamp, stamp};
     state_.totalImageBytes += size;
     if (imageNumber)
         state_.imageNumbers[*imageNumber] = imageId;

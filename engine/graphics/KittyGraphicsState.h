@@ -48,6 +48,7 @@ struct KittyGraphicsImage {
     KittyGraphicsPayload payload;
     std::int64_t byteSize = 0; // counts against the store's byte limit
     std::uint64_t lastAccessTick = 0; // the least recently used image goes first when the store is full
+    std::uint64_t storeStamp = 0; // the tick it was stored at: an image re-sent under the same id gets a new one
 };
 
 // A chunked transmission still being received: the control of its first chunk, which

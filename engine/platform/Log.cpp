@@ -88,4 +88,22 @@ void logProfile(std::string_view category, std::string_view message)
     writeLine(LogStream::standardError, prefix, message);
 }
 
+void logCategory(LogLevel level, std::string_view category, std::string_view message)
+{
+    std::string prefix = "[";
+    prefix.append(category);
+    switch (level) {
+    case LogLevel::info:
+        prefix.append("] info: ");
+        break;
+    case LogLevel::error:
+        prefix.append("] error: ");
+        break;
+    case LogLevel::fault:
+        prefix.append("] fault: ");
+        break;
+    }
+    writeLine(LogStream::standardError, prefix, message);
+}
+
 } // namespace corvantix

@@ -35,4 +35,11 @@ bool profilingEnabled();
 // Writes one profiling line on standard error in the given category, when profiling is on.
 void logProfile(std::string_view category, std::string_view message);
 
+// How serious a categorised line is: info for the record, error for a failure the engine
+// works around, fault for a state that should not arise.
+enum class LogLevel { info, error, fault };
+
+// Writes "[category] level: message" on standard error, whatever the profiling switch says.
+void logCategory(LogLevel level, std::string_view category, std::string_view message);
+
 } // namespace corvantix

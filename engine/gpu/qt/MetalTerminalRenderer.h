@@ -1,0 +1,187 @@
+// The GPU renderer of a terminal view, an OpenGL 3.3 core backend kept under the Metal names
+// the rest of the engine uses. This part builds it (atlases, rasterizer, the six programs
+// with their blending, the sampler), owns its frame coordinator, and serves glyphs and cell
+// art from the atlases. A renderer is either fully built or not at all.
+//
+// Everything here runs on the main thread with the renderer's OpenGL context current, its
+// destruction included (the atlases and programs free GL objects).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <variant>
+
+#include <QOpenGLFunctions_3_3_Core>
+#include <QOpenGLShaderProgram>
+#include <QColor>
+#include <QPointer>
+#include <QRawFont>
+
+#include "gpu/GlyphAtlas.h"
+#include "gpu/GlyphLookup.h"
+#include "gpu/MetalErrors.h"
+#include "gpu/MetalFrameCoordinator.h"
+#include "gpu/qt/CoreTextGlyphRasterizer.h"
+#include "gpu/qt/MetalShaderLibrary.h"
+#include "gpu/qt/OpenGLGlyphAtlasDevice.h"
+#include "gpu/qt/TextShaper.h"
+#include "graphics/KittyGraphicsState.h"
+#include "platform/MainQueue.h"
+
+namespace corvantix {
+
+class MetalTerminalRenderer;
+
+// What the renderer asks of the view that hosts it. Calls arrive on the main queue, never
+// while the renderer's coordinator holds its lock.
+class MetalRendererHost {
+public:
+    virtual ~MetalRendererHost() = default;
+    virtual bool canPresentMetalFrames() const = 0;
+    // Redraw the whole GPU surface soon.
+    virtual void setMetalViewNeedsDisplay() = 0;
+    virtual void recoverMetalRenderer(MetalTerminalRenderer& renderer, const MetalRendererRecoveryReport& report) = 0;
+    virtual void pruneRetiredMetalRenderers(MetalTerminalRenderer& renderer) = 0;
+};
+
+// A program and the blending it draws with (glBlendFuncSeparate factors).
+struct MetalPipeline {
+    std::unique_ptr<QOpenGLShaderProgram> program;
+    GLenum sourceRGB = GL_ONE;
+    GLenum destinationRGB = GL_ONE_MINUS_SRC_ALPHA;
+    GLenum sourceAlpha = GL_ONE;
+    GLenum destinationAlpha = GL_ONE_MINUS_SRC_ALPHA;
+};
+
+// An image texture (GL_RGBA8, first row at the bottom), freed with the object.
+class MetalImageTexture {
+public:
+    MetalImageTexture(QOpenGLFunctions_3_3_Core& gl, GLuint name, int width, int height)
+        : gl_(gl), name_(name), width_(width), height_(height)
+    {
+    }
+    ~MetalImageTexture() { gl_.glDeleteTextures(1, &name_); }
+    MetalImageTexture(const MetalImageTexture&) = delete;
+    MetalImageTexture& operator=(const MetalImageTexture&) = delete;
+
+    GLuint name() const { return name_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    QOpenGLFunctions_3_3_Core& gl_;
+    GLuint name_;
+    int width_;
+    int height_;
+};
+
+// A colour's red, green, blue and alpha as floats (sRGB).
+std::array<float, 4> rgbaComponents(const QColor& color);
+
+struct MetalTerminalRendererOptions {
+    MetalShaderLibraryOptions shaders;
+    int atlasInitialSize = 1024;
+};
+
+class MetalTerminalRenderer {
+public:
+    using Options = MetalTerminalRendererOptions;
+
+    // Builds a renderer on the current OpenGL context. `host` (a QObject that implements
+    // MetalRendererHost) is held weakly; `queue` must outlive the renderer.
+    template <typename Host>
+    static std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError> make(MainQueue& queue, Host* host,
+                                                                                Options options = {})
+    {
+        return make(queue, static_cast<QObject*>(host), static_cast<MetalRendererHost*>(host), std::move(options));
+    }
+    static std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError> make(MainQueue& queue, QObject* hostObject,
+                                                                                MetalRendererHost* host,
+                                                                                Options options = {});
+    ~MetalTerminalRenderer();
+    MetalTerminalRenderer(const MetalTerminalRenderer&) = delete;
+    MetalTerminalRenderer& operator=(const MetalTerminalRenderer&) = delete;
+
+    // Created on first use; its callbacks reach the host through the main queue and do
+    // nothing once the renderer or the host is gone.
+    MetalFrameCoordinator& frameCoordinator();
+
+    // The font at scale x its pixel size, kept for good.
+    QRawFont scaledFont(const QRawFont& font, double scale);
+    // The glyph's place in an atlas, rasterizing and uploading it the first time; none when
+    // it has no bitmap or no room (then tried again next time).
+    std::optional<GlyphEntry> glyphEntry(const QRawFont& font, quint32 glyph);
+    // Cell art in the single-channel atlas; none for another code point or an empty cell.
+    std::optional<CustomGlyphEntry> drawCustomGlyph(std::uint32_t codePoint, int cellWidthPx, int cellHeightPx,
+                                                    int baseThicknessPx, bool antiAlias, double scale);
+    // The texture of a stored inline image, made once per transmission: an image re-sent
+    // under the same id gets a new texture even when its sizes and first bytes are the same.
+    // None when the store has no such image or its pixels cannot be decoded.
+    std::shared_ptr<MetalImageTexture> imageDraw(const KittyGraphicsState& store, std::uint32_t imageId);
+    // Forgets the textures of images that left the store.
+    void pruneKittyTextures(const KittyGraphicsState& store);
+    // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
+    std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
+    std::size_t shaperCacheSize() const { return shaperCache_.size(); }
+    // Drops what an allocation that grew or emptied the atlas made stale.
+    void handleAtlasInvalidation(const GlyphAtlas& atlas, int sizeBefore);
+
+    GlyphAtlas& grayscaleAtlas() { return *grayscaleAtlas_; }
+    GlyphAtlas& colorAtlas() { return *colorAtlas_; }
+    CoreTextGlyphRasterizer rasterizer;
+    bool atlasInvalidatedDuringBuild = false;
+
+    const MetalPipeline& textPipeline() const { return textPipeline_; }
+    const MetalPipeline& textGrayPipeline() const { return textGrayPipeline_; }
+    const MetalPipeline& cellTextPipeline() const { return cellTextPipeline_; }
+    const MetalPipeline& cellTextGrayPipeline() const { return cellTextGrayPipeline_; }
+    const MetalPipeline& colorPipeline() const { return colorPipeline_; }
+    const MetalPipeline& cellColorPipeline() const { return cellColorPipeline_; }
+    GLuint sampler() const { return sampler_; }
+    std::size_t glyphCacheSize() const { return glyphCache_.size(); }
+    std::size_t customGlyphCacheSize() const { return customGlyphCache_.size(); }
+
+private:
+    MetalTerminalRenderer(MainQueue& queue, QObject* hostObject, MetalRendererHost* host);
+
+    MainQueue& queue_;
+    QPointer<QObject> hostObject_;
+    MetalRendererHost* host_ = nullptr;
+    // Callbacks queued for later hold this weakly: once it is gone they do nothing.
+    std::shared_ptr<MetalTerminalRenderer*> self_ = std::make_shared<MetalTerminalRenderer*>(this);
+
+    QOpenGLFunctions_3_3_Core* gl_ = nullptr;
+    std::unique_ptr<OpenGLGlyphAtlasDevice> device_;
+    std::unique_ptr<GlyphAtlas> grayscaleAtlas_;
+    std::unique_ptr<GlyphAtlas> colorAtlas_;
+    std::unique_ptr<MetalShaderLibrary> library_;
+    MetalPipeline textPipeline_;
+    MetalPipeline textGrayPipeline_;
+    MetalPipeline cellTextPipeline_;
+    MetalPipeline cellTextGrayPipeline_;
+    MetalPipeline colorPipeline_;
+    MetalPipeline cellColorPipeline_;
+    GLuint sampler_ = 0;
+
+    std::unordered_map<GlyphKey, GlyphEntry, GlyphKeyHash> glyphCache_;
+    std::unordered_map<GlyphKey, QRawFont, GlyphKeyHash> scaledFontCache_; // glyph unused
+    std::unordered_map<CustomGlyphKey, CustomGlyphEntry, CustomGlyphKeyHash> customGlyphCache_;
+    struct KittyTexture {
+        KittyImageSignature signature;
+        std::shared_ptr<MetalImageTexture> texture;
+    };
+    std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
+    ShaperCache<ShaperRun> shaperCache_{2048};
+    std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
+
+    std::shared_ptr<MetalImageTexture> makeImageTexture(const std::uint8_t* rgba, int width, int height);
+};
+
+// The name a font is cached under: family and style, as a PostScript name would tell them apart.
+std::string metalFontName(const QRawFont& font);
+
+} // namespace corvantix

@@ -1,0 +1,340 @@
+// The GPU renderer on a real OpenGL 3.3 core context: an X server of its own with Mesa's
+// software rasteriser, so it runs on machines without a GPU.
+#include "gpu/qt/MetalTerminalRenderer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLVersionFunctionsFactory>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/qt/QtMainQueue.h"
+
+namespace corvantix {
+namespace {
+
+class FakeHost final : public QObject, public MetalRendererHost {
+public:
+    bool canPresent = true;
+    int displays = 0;
+    int recoveries = 0;
+    std::vector<MetalTerminalRenderer*> pruned;
+
+    bool canPresentMetalFrames() const override { return canPresent; }
+    void setMetalViewNeedsDisplay() override { ++displays; }
+    void recoverMetalRenderer(MetalTerminalRenderer&, const MetalRendererRecoveryReport&) override { ++recoveries; }
+    void pruneRetiredMetalRenderers(MetalTerminalRenderer& renderer) override { pruned.push_back(&renderer); }
+};
+
+class MetalRendererGLTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSurfaceFormat format;
+        format.setVersion(3, 3);
+        format.setProfile(QSurfaceFormat::CoreProfile);
+        surface.setFormat(format);
+        surface.create();
+        context.setFormat(format);
+        ASSERT_TRUE(context.create()) << "no OpenGL context (is the X server's GLX extension there?)";
+        ASSERT_TRUE(context.makeCurrent(&surface));
+        ASSERT_GE(context.format().version(), qMakePair(3, 3));
+    }
+    void TearDown() override { context.doneCurrent(); }
+
+    std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError> make(MetalTerminalRendererOptions options = {})
+    {
+        options.atlasInitialSize = 256;
+        return MetalTerminalRenderer::make(queue, &host, std::move(options));
+    }
+
+    static std::string errorOf(const std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError>& result)
+    {
+        const auto* error = std::get_if<MetalError>(&result);
+        return error ? error->description() : "(built)";
+    }
+
+    static void writeStages(const QTemporaryDir& folder, const std::map<std::string, std::string>& stages)
+    {
+        for (const auto& [name, source] : stages) {
+            QFile file(folder.filePath(QString::fromStdString(name) + ".glsl"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(source.data(), static_cast<qint64>(source.size()));
+        }
+    }
+
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+    QtMainQueue queue;
+    FakeHost host;
+};
+
+const std::string allSevenNames =
+    "terminal_text_vertex, terminal_cell_text_vertex, terminal_text_fragment, terminal_text_fragment_gray, "
+    "terminal_color_vertex, terminal_cell_color_vertex, terminal_color_fragment";
+
+TEST_F(MetalRendererGLTest, BuildsFromTheBuiltInPrograms)
+{
+    auto result = make();
+    ASSERT_EQ(errorOf(result), "(built)");
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    for (const MetalPipeline* pipeline :
+         {&renderer.textPipeline(), &renderer.textGrayPipeline(), &renderer.cellTextPipeline(),
+          &renderer.cellTextGrayPipeline(), &renderer.colorPipeline(), &renderer.cellColorPipeline()})
+        EXPECT_TRUE(pipeline->program && pipeline->program->isLinked());
+    EXPECT_EQ(renderer.textPipeline().sourceRGB, static_cast<GLenum>(GL_ONE));
+    EXPECT_EQ(renderer.colorPipeline().sourceRGB, static_cast<GLenum>(GL_SRC_ALPHA));
+    EXPECT_EQ(renderer.colorPipeline().sourceAlpha, static_cast<GLenum>(GL_ONE));
+    EXPECT_NE(renderer.sampler(), 0u);
+    EXPECT_EQ(renderer.grayscaleAtlas().format(), GlyphAtlasFormat::grayscale);
+    EXPECT_EQ(renderer.colorAtlas().format(), GlyphAtlasFormat::bgra);
+}
+
+TEST_F(MetalRendererGLTest, WithoutEveryStageTheLookupFailsWithItsFixedTexts)
+{
+    MetalTerminalRendererOptions withheld;
+    withheld.shaders.builtIn.erase("terminal_text_fragment_gray");
+    EXPECT_EQ(errorOf(make(withheld)), "Failed to load Metal shader source: Apple/Metal/Shaders.metal");
+
+    // An override folder with six of the seven stages: the message names all seven.
+    QTemporaryDir folder;
+    auto six = builtInMetalShaderSources();
+    six.erase("terminal_color_fragment");
+    writeStages(folder, six);
+    withheld.shaders.overrideFolder = folder.path();
+    EXPECT_EQ(errorOf(make(withheld)), "Metal library missing required function: " + allSevenNames);
+
+    // A stage that does not compile.
+    QTemporaryDir broken;
+    auto stages = builtInMetalShaderSources();
+    stages["terminal_color_fragment"] = "#version 330 core\nvoid main() { undefined_call(); }\n";
+    writeStages(broken, stages);
+    withheld.shaders.overrideFolder = broken.path();
+    EXPECT_EQ(errorOf(make(withheld)).rfind("Failed to compile Metal shader source: ", 0), 0u) << errorOf(make(withheld));
+}
+
+TEST_F(MetalRendererGLTest, AnOverrideFolderStandsInForABrokenBuiltInCopy)
+{
+    QTemporaryDir folder;
+    writeStages(folder, builtInMetalShaderSources());
+    MetalTerminalRendererOptions options;
+    options.shaders.builtIn["terminal_text_vertex"] = "not GLSL";
+    options.shaders.overrideFolder = folder.path();
+    EXPECT_EQ(errorOf(make(options)), "(built)");
+}
+
+TEST_F(MetalRendererGLTest, StagesThatDoNotLinkFailAsAPipeline)
+{
+    MetalTerminalRendererOptions options;
+    // Compiles alone, but takes the vertex stages' colour as a value of another type.
+    options.shaders.builtIn["terminal_color_fragment"] =
+        "#version 330 core\nin vec3 fragColor;\nout vec4 outColor;\nvoid main() { outColor = vec4(fragColor, 1.0); }\n";
+    EXPECT_EQ(errorOf(make(options)), "Failed to create Metal pipeline: text/color/cell");
+}
+
+QRawFont rawFont(const char* family, int pixelSize)
+{
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(pixelSize);
+    return QRawFont::fromFont(font);
+}
+
+TEST_F(MetalRendererGLTest, RasterizerTellsColourGlyphsFromPlainOnes)
+{
+    CoreTextGlyphRasterizer rasterizer;
+    const QRawFont mono = rawFont("DejaVu Sans Mono", 32);
+    ASSERT_TRUE(mono.isValid());
+    const auto m = mono.glyphIndexesForString(QStringLiteral("M"));
+    ASSERT_EQ(m.size(), 1);
+    const auto plain = rasterizer.rasterize(mono, m[0]);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->isColor);
+    EXPECT_GT(plain->width, 10);
+    EXPECT_GT(plain->height, 15);
+    EXPECT_EQ(plain->bearingY, 0.0); // "M" sits on the baseline
+    EXPECT_EQ(plain->pixels.size(), static_cast<std::size_t>(plain->width) * plain->height * 4);
+
+    const auto space = mono.glyphIndexesForString(QStringLiteral(" "));
+    EXPECT_EQ(rasterizer.rasterize(mono, space.value(0)), std::nullopt);
+
+    const QRawFont emoji = rawFont("Noto Color Emoji", 32);
+    ASSERT_TRUE(emoji.isValid()) << "the colour emoji font is missing: install the Debian package fonts-noto-color-emoji";
+    const auto face = emoji.glyphIndexesForString(QString::fromUcs4(U"\U0001F600"));
+    ASSERT_EQ(face.size(), 1);
+    const auto colour = rasterizer.rasterize(emoji, face[0]);
+    ASSERT_TRUE(colour);
+    EXPECT_TRUE(colour->isColor);
+}
+
+TEST_F(MetalRendererGLTest, GlyphsLandInTheAtlasOfTheirKindOnce)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    const QRawFont mono = rawFont("DejaVu Sans Mono", 24);
+    const quint32 m = mono.glyphIndexesForString(QStringLiteral("M")).value(0);
+    const auto first = renderer.glyphEntry(mono, m);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->atlasKind, GlyphAtlasKind::grayscale);
+    EXPECT_EQ(first->region.x, 1);
+    const auto again = renderer.glyphEntry(mono, m);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->region, first->region);
+    EXPECT_EQ(renderer.glyphCacheSize(), 1u);
+
+    const QRawFont emoji = rawFont("Noto Color Emoji", 24);
+    const quint32 face = emoji.glyphIndexesForString(QString::fromUcs4(U"\U0001F600")).value(0);
+    const auto colour = renderer.glyphEntry(emoji, face);
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->atlasKind, GlyphAtlasKind::color);
+
+    const auto block = renderer.drawCustomGlyph(0x2591, 8, 16, 1, false, 2.4);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(renderer.drawCustomGlyph(0x2591, 8, 16, 1, false, 2.0)->region, block->region); // same key: scale 2
+    EXPECT_EQ(renderer.customGlyphCacheSize(), 1u);
+    EXPECT_EQ(renderer.drawCustomGlyph(0xE0B1, 8, 16, 1, false, 1.0), std::nullopt);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(MetalRendererGLTest, AnAtlasResetDropsEveryOtherGlyphInTheSameCall)
+{
+    MetalTerminalRendererOptions options;
+    setenv("CORVANTIX_ATLAS_MAX", "256", 1);
+    auto result = make(options);
+    unsetenv("CORVANTIX_ATLAS_MAX");
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    ASSERT_EQ(renderer.grayscaleAtlas().maxSize(), 256);
+    std::optional<CustomGlyphEntry> last;
+    int drawn = 0;
+    for (std::uint32_t codePoint = 0x2500; codePoint < 0x2580 && !renderer.atlasInvalidatedDuringBuild; ++codePoint) {
+        last = renderer.drawCustomGlyph(codePoint, 40, 80, 2, false, 1.0);
+        ++drawn;
+    }
+    ASSERT_TRUE(renderer.atlasInvalidatedDuringBuild);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->region, (AtlasRegion{1, 1, 40, 80})); // the glyph that overflowed, at the start again
+    EXPECT_EQ(renderer.customGlyphCacheSize(), 1u);
+    EXPECT_GT(drawn, 10);
+}
+
+// The texture's pixels, bottom row first, as GL stores them.
+std::vector<std::uint8_t> readBack(const MetalImageTexture& texture)
+{
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(texture.width()) * texture.height() * 4);
+    glBindTexture(GL_TEXTURE_2D, texture.name());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(QOpenGLContext::currentContext());
+    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    KittyGraphicsState store;
+    std::vector<std::uint8_t> pixels(5 * 5 * 4, 0x10);
+    const auto storeImage = [&](std::uint64_t stamp) {
+        KittyGraphicsImage image;
+        image.payload.kind = KittyGraphicsPayload::Kind::rgba;
+        image.payload.width = 5;
+        image.payload.height = 5;
+        image.payload.bytes = pixels;
+        image.byteSize = image.payload.byteSize();
+        image.storeStamp = stamp;
+        store.imagesById[7] = image;
+    };
+    storeImage(1);
+    const auto first = renderer.imageDraw(store, 7);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(renderer.imageDraw(store, 7), first); // unchanged: the same texture
+    EXPECT_EQ(readBack(*first), pixels);
+
+    pixels.back() = 0xEE; // past the first 64 bytes, same sizes
+    storeImage(2);
+    const auto second = renderer.imageDraw(store, 7);
+    ASSERT_TRUE(second);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readBack(*second), pixels);
+
+    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+    store.imagesById[8] = store.imagesById[7];
+    store.imagesById[8].payload.bytes.pop_back(); // short of width x height x 4
+    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+}
+
+TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    const QRawFont mono = rawFont("DejaVu Sans Mono", 20);
+    struct Case { QString text; std::vector<int> indices; };
+    const Case cases[] = {
+        {QStringLiteral("abc"), {0, 1, 2}},
+        // Hebrew stays in the order given: the row layout already reordered it.
+        {QString::fromUtf8("\u05E9\u05DC\u05D5\u05DD"), {0, 1, 2, 3}},
+        // A character outside the basic plane takes two UTF-16 units.
+        {QString::fromUcs4(U"a\U0001D400b"), {0, 1, 3}},
+    };
+    for (const Case& c : cases) {
+        const auto run = renderer.shapeText(c.text, mono);
+        ASSERT_TRUE(run) << c.text.toStdString();
+        EXPECT_EQ(run->stringIndices, c.indices) << c.text.toStdString();
+        EXPECT_EQ(run->glyphCount, static_cast<int>(c.indices.size()));
+        ASSERT_EQ(run->positions.size(), c.indices.size());
+        for (std::size_t i = 1; i < run->positions.size(); ++i)
+            EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << c.text.toStdString();
+    }
+    EXPECT_EQ(renderer.shapeText(QString(), mono), std::nullopt);
+    EXPECT_EQ(renderer.shaperCacheSize(), 3u);
+    renderer.shapeText(QStringLiteral("abc"), rawFont("DejaVu Sans Mono", 21)); // another size: another entry
+    EXPECT_EQ(renderer.shaperCacheSize(), 4u);
+    // The advance of a monospaced "a" is the font's advance.
+    const auto a = renderer.shapeText(QStringLiteral("aa"), mono);
+    ASSERT_TRUE(a);
+    const quint32 glyphA = mono.glyphIndexesForString(QStringLiteral("a")).value(0);
+    EXPECT_NEAR(a->positions[1].x(), mono.advancesForGlyphIndexes(QList<quint32>{glyphA}).value(0).x(), 0.05);
+}
+
+TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRendererLives)
+{
+    for (bool destroyFirst : {false, true}) {
+        SCOPED_TRACE(destroyFirst ? "renderer gone" : "renderer alive");
+        host.pruned.clear();
+        auto result = make();
+        auto renderer = std::move(std::get<std::unique_ptr<MetalTerminalRenderer>>(result));
+        MetalFrameCoordinator& coordinator = renderer->frameCoordinator();
+        const auto token = coordinator.beginFrame();
+        ASSERT_TRUE(token);
+        coordinator.attachCommandBuffer(*token, {[] { return MetalTrackedCommandBufferStatus::committed; },
+                                                 [] { return std::optional<std::string>(); }});
+        coordinator.completeFrame(*token, MetalTrackedCommandBufferStatus::completed, std::nullopt);
+        MetalTerminalRenderer* address = renderer.get();
+        if (destroyFirst)
+            renderer.reset();
+        QCoreApplication::processEvents();
+        if (destroyFirst)
+            EXPECT_TRUE(host.pruned.empty());
+        else
+            EXPECT_EQ(host.pruned, std::vector<MetalTerminalRenderer*>{address});
+    }
+}
+
+} // namespace
+} // namespace corvantix
+
+int main(int argc, char** argv)
+{
+    // A real X server: the offscreen platform has no OpenGL.
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    QGuiApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
