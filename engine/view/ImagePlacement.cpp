@@ -55,7 +55,10 @@ std::optional<ImageStripes> imageStripes(double targetWidth, double targetHeight
         || targetHeight > maximumImageSidePoints || cellHeight > maximumImageSidePoints)
         return std::nullopt;
     ImageStripes stripes;
+    // Whole rows only, but a picture shorter than a row still gets one: it would vanish.
     stripes.rows = static_cast<int>(std::trunc(targetHeight / cellHeight));
+    if (stripes.rows == 0 && targetHeight > 0)
+        stripes.rows = 1;
     stripes.cols = static_cast<int>(std::trunc(targetWidth / cellWidth));
     if (stripes.rows > maximumStripes)
         return std::nullopt;

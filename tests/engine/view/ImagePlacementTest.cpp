@@ -83,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ImageStripesTest,
     ::testing::Values(
         StripeCase{"three whole rows of 3.7", 20, 16 * 3.7, 100, ImageStripes{2, 3, 20, 16}},
-        StripeCase{"less than a row places no stripe", 64, 15.9, 100, ImageStripes{8, 0, 64, 16}},
+        StripeCase{"less than a row still takes one", 64, 15.9, 100, ImageStripes{8, 1, 64, 16}},
+        StripeCase{"no height places no stripe", 64, 0, 100, ImageStripes{8, 0, 64, 16}},
         StripeCase{"exactly the largest side", 16384, 16384, 2000, ImageStripes{2048, 1024, 16384, 16}},
         StripeCase{"wider than the largest side", 16385, 16, 100, std::nullopt},
         StripeCase{"taller than the largest side", 16, 100000, 100000, std::nullopt},

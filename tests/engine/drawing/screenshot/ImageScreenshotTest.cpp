@@ -1,6 +1,7 @@
 // Inline images in a terminal view on a private Xvfb server: a Kitty PNG and a Kitty image
 // with a pixel offset placed at the cursor, a Sixel image, and an image shown through Unicode
 // placeholder cells, each checked by its pixels and the whole against a reference image.
+#include "view/qt/LocalProcessTerminalView.h"
 #include "view/qt/TerminalView.h"
 
 #include "ReferenceImage.h"
@@ -184,6 +185,35 @@ TEST_F(ImageScreenshotTest, PlaceholderCellsShowTheirPiecesOfTheImage)
     EXPECT_EQ(at(left + 3 * cw, middle + ch / 2), white);
     // No cell outside the placeholders shows any of it.
     EXPECT_TRUE(allOf(QRect(left + 4 * cw, top, cw, 2 * ch), black));
+}
+
+// The whole road: a program writes the Sixel string to its terminal, and the view draws it.
+TEST(SixelFromAProgram, ShowsItsColoursWhereTheCursorWas)
+{
+    LocalProcessTerminalView view(QRect(), fixedFont(), TerminalOptions::defaultOptions());
+    const int cw = static_cast<int>(view.cellDimension->width), ch = static_cast<int>(view.cellDimension->height);
+    view.resize(20 * cw + static_cast<int>(view.scrollerWidth()), 6 * ch);
+    view.setCaretViewTracksFocus(false);
+    view.show();
+    ASSERT_TRUE(testing::waitUntil([&] { return view.windowHandle() && view.windowHandle()->isExposed(); }));
+    // 16 x 12 pixels, less than a row, at the top left: red over blue; then the program waits.
+    view.startProcess("/bin/sh", {"-c", "printf '\\033[?25l\\033[H\\033Pq#1;2;100;0;0#2;2;0;0;100"
+                                        "#1!16~-#2!16~\\033\\\\'; sleep 30"});
+    QImage picture;
+    const auto shows = [&](const QRect& area, const QColor& colour) {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (picture.pixelColor(x, y) != colour)
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(testing::waitUntil([&] {
+        view.updateDisplayNow();
+        picture = view.grab(QRect(0, 0, 20 * cw, 6 * ch)).toImage().convertToFormat(QImage::Format_RGB32);
+        return shows(QRect(0, 0, 16, 6), red) && shows(QRect(0, 6, 16, 6), blue);
+    })) << "the program's Sixel image was not drawn at the top left";
+    EXPECT_TRUE(shows(QRect(16, 0, 4, 12), black));
+    view.terminate();
 }
 
 TEST_F(ImageScreenshotTest, MatchesTheReferenceImage)
