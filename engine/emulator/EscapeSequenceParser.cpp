@@ -453,7 +453,7 @@ void EscapeSequenceParser::reset()
     _parameterLimitExceeded = false;
     _stringOverflowed = false;
     activeDcsHandler.reset();
-    printStateReset();
+    resetPrintState();
 }
 
 void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
@@ -579,12 +579,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             break;
         case A::clear:
             actionClear(feed, i);
-            // ESC "[" starts nearly every CSI sequence: the "[" is taken here, with what its
-            // own clear action would do that is not done already (the print run and the
-            // collections are empty; the print state is reset once more).
+            // ESC "[" starts nearly every CSI sequence: the "[" is taken here. Its own clear
+            // action would find nothing left to do: the print run and the collections are
+            // empty and the print state was reset just now.
             if (next == S::escape && i + 1 < end && bytes[i + 1] == '[') {
                 ++i;
-                printStateReset();
                 next = S::csiEntry;
             }
             break;
@@ -606,7 +605,7 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 
     // End of the data: print runs and DCS data runs never span two calls.
     if (state == S::ground && feed.printStart >= 0)
-        printHandler(data.subspan(static_cast<std::size_t>(feed.printStart)));
+        print(data.subspan(static_cast<std::size_t>(feed.printStart)));
     else if (state == S::dcsPassthrough && feed.dcsStart >= 0 && activeDcsHandler)
         activeDcsHandler->put(data.subspan(static_cast<std::size_t>(feed.dcsStart)));
     currentState = state;
@@ -619,7 +618,7 @@ void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
     if (feed.printStart >= 0) {
         const auto start = static_cast<std::size_t>(feed.printStart);
         feed.printStart = -1;
-        printHandler(feed.data.subspan(start, i - start));
+        print(feed.data.subspan(start, i - start));
     }
 }
 
@@ -862,7 +861,7 @@ void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
     clearCollections();
     feed.dcsStart = -1;
     feed.printStart = -1;
-    printStateReset();
+    resetPrintState();
 }
 
 // Full clear, after oscEnd and dcsUnhook.
@@ -870,7 +869,7 @@ void EscapeSequenceParser::fullClear(Feed& feed)
 {
     clearCollections();
     feed.dcsStart = -1;
-    printStateReset();
+    resetPrintState();
 }
 
 void EscapeSequenceParser::actionDcsHook(std::uint8_t b)

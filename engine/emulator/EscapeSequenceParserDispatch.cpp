@@ -288,6 +288,33 @@ constexpr ControlIndex controlIndex = buildControlIndex();
 static_assert(controlIndex.fits, "too many rows for one final byte");
 static_assert(std::size(controlFunctions) < 65536);
 
+// CSI final bytes that exactly one row takes, whatever the intermediates, without a guard:
+// the search below would always end at that row, so it is reached straight from the byte.
+// Cursor moves, SGR and the erases are among them, and they are most of what programs send.
+constexpr std::uint16_t noDirectRow = 0xFFFF;
+
+constexpr std::array<std::uint16_t, 256> buildDirectCsiRows()
+{
+    std::array<std::uint16_t, 256> direct{};
+    direct.fill(noDirectRow);
+    const auto csiKind = static_cast<std::size_t>(ControlKind::csi);
+    if (controlIndex.others[csiKind].count > 0)
+        return direct; // rows for any final byte would have to be tried as well
+    for (std::size_t code = 0; code < 256; ++code) {
+        const RowList& list = controlIndex.byCode[csiKind][code];
+        if (list.count != 1)
+            continue;
+        const ControlFunction& row = controlFunctions[list.rows[0]];
+        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr)
+            direct[code] = list.rows[0];
+    }
+    return direct;
+}
+
+constexpr std::array<std::uint16_t, 256> directCsiRows = buildDirectCsiRows();
+static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirectRow,
+              "the cursor position and SGR rows are reached directly");
+
 // Tries the rows in order; answers whether one took the call. A row that declines passes
 // it on to the next matching row.
 bool runRows(Terminal& t, const RowList& list, ControlCall& call)
@@ -334,6 +361,22 @@ std::span<const ControlFunction> controlFunctionTable()
     return controlFunctions;
 }
 
+void EscapeSequenceParser::print(std::span<const std::uint8_t> bytes)
+{
+    if (terminal)
+        terminal->handlePrint(bytes);
+    else
+        printHandler(bytes);
+}
+
+void EscapeSequenceParser::resetPrintState()
+{
+    if (terminal)
+        terminal->resetPrintState();
+    else
+        printStateReset();
+}
+
 void EscapeSequenceParser::executeDispatch(std::uint8_t code)
 {
     if (!terminal) {
@@ -358,6 +401,14 @@ void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParamete
     call.pars = pars;
     call.collect = collect;
     call.code = finalByte;
+    if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
+        // What runRows does for a single matching row (a decline changes nothing then).
+        const ControlFunction& row = controlFunctions[direct];
+        if (!row.name.empty())
+            trace(*terminal, row.name);
+        row.handler(*terminal, call);
+        return;
+    }
     if (!dispatchControl(*terminal, ControlKind::csi, call))
         csiHandlerFallback(pars, collect, finalByte);
 }
