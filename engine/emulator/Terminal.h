@@ -353,8 +353,32 @@ public:
     std::vector<std::string> terminalIconStack;
 
     // Test seam of the control-function dispatch: called with the name of the handler
-    // just before the dispatch calls it. Null by default.
+    // just before the dispatch calls it. Null by default; set through setDispatchTrace.
     std::function<void(std::string_view handlerName)> dispatchTrace;
+    void setDispatchTrace(std::function<void(std::string_view handlerName)> trace) { dispatchTrace = std::move(trace); }
+
+    // The code the next character made of several scalars gets. Moving it forward lets a
+    // caller reach a nearly full table without registering two billion characters; it
+    // never moves back, so a code already handed out is never handed out again.
+    std::int32_t nextCharacterCode() const { return lastCharIndex; }
+    void advanceNextCharacterCode(std::int32_t code) { lastCharIndex = std::max(lastCharIndex, code); }
+
+    // The images and placements of the graphics protocol, for reading.
+    const KittyGraphicsState& kittyGraphics() const { return kittyGraphicsState; }
+    // Records where the host put an image; a record with the same image and placement ids
+    // is replaced.
+    void recordKittyPlacement(const KittyPlacementRecord& record)
+    {
+        kittyGraphicsState.placementsByKey[{record.imageId, record.placementId}] = record;
+    }
+    // Forgets a placement record, leaving the image objects on the screen as they are.
+    void forgetKittyPlacement(std::uint32_t imageId, std::uint32_t placementId)
+    {
+        kittyGraphicsState.placementsByKey.erase({imageId, placementId});
+    }
+    // The id the next image sent with a number but no id is tried at (0 and ids in use are
+    // passed over then).
+    void setNextKittyImageId(std::uint32_t id) { kittyGraphicsState.nextImageId = id; }
 
     // ================================================================ Observed fields
 
