@@ -711,6 +711,7 @@ std::size_t EscapeSequenceParser::actionOscPut(Feed& feed, std::size_t i, Parser
 {
     const bool apc = state == S::apcString;
     std::vector<std::uint8_t>& string = apc ? _apc : _osc;
+    _stringsUsed = true;
     const std::size_t cap = apc ? maxApcLength : maxOscLength;
     const std::size_t end = feed.data.size();
     while (i < end) {
@@ -843,10 +844,14 @@ void EscapeSequenceParser::actionCollect(std::uint8_t b)
 
 void EscapeSequenceParser::clearCollections()
 {
-    _osc.clear();
-    _apc.clear();
-    releaseIfLarge(_osc);
-    releaseIfLarge(_apc);
+    // Most sequences hold no string: their clear leaves the string buffers alone.
+    if (_stringsUsed) {
+        _osc.clear();
+        _apc.clear();
+        releaseIfLarge(_osc);
+        releaseIfLarge(_apc);
+        _stringsUsed = false;
+    }
     _subParameters = 0;
     _collect.clear();
     _pars[0] = 0;

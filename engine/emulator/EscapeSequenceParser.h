@@ -259,6 +259,7 @@ private:
     std::vector<std::uint8_t> _collect;
     bool _parameterLimitExceeded = false;
     bool _stringOverflowed = false; // the OSC/APC string being collected passed its cap
+    bool _stringsUsed = false; // a byte went into _osc or _apc since their last clear
     std::uint64_t nextProfileIntervalId = 1;
 };
 

@@ -486,17 +486,22 @@ public:
     void updateRange(int row, bool scrolling = false) { updateRangeForBuffer(*buffer, row, scrolling); }
     void updateRangeForBuffer(const Buffer& target, int row, bool scrolling = false)
     {
+        // Called for every character and cursor move: mostly the row is inside the range
+        // already, so the bounds are only stored when they move.
         if (!scrolling) {
-            const long long line = static_cast<long long>(row) + target.yDisp();
-            if (line >= 0 && line <= std::numeric_limits<int>::max()) {
-                const int n = static_cast<int>(line);
-                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, n);
-                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, n);
+            int line = 0;
+            if (!__builtin_add_overflow(row, target.yDisp(), &line) && line >= 0) {
+                if (line < scrollInvariantRefreshStart)
+                    scrollInvariantRefreshStart = line;
+                if (line > scrollInvariantRefreshEnd)
+                    scrollInvariantRefreshEnd = line;
             }
         }
         if (row >= 0) {
-            refreshStart = std::min(refreshStart, row);
-            refreshEnd = std::max(refreshEnd, row);
+            if (row < refreshStart)
+                refreshStart = row;
+            if (row > refreshEnd)
+                refreshEnd = row;
         }
     }
     // The whole screen: (0, rows), one past the last row.
