@@ -320,7 +320,7 @@ static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirec
               "the cursor position, SGR and line feed rows are reached directly");
 
 // What runRows does for a single matching row (a decline changes nothing then).
-void runDirectRow(Terminal& t, std::uint16_t direct, ControlCall& call)
+[[gnu::always_inline]] inline void runDirectRow(Terminal& t, std::uint16_t direct, ControlCall& call)
 {
     const ControlFunction& row = controlFunctions[direct];
     if (!row.name.empty())
