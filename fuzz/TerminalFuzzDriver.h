@@ -98,9 +98,7 @@ private:
         const int col = screen.x();
         const int row = screen.y() + screen.yBase();
         if (kitty && context.imageId && context.placementId) {
-            KittyPlacementRecord& record =
-                terminal.kittyGraphicsState.placementsByKey[{*context.imageId, *context.placementId}];
-            record = KittyPlacementRecord{};
+            KittyPlacementRecord record;
             record.imageId = *context.imageId;
             record.placementId = *context.placementId;
             record.parentImageId = context.parentImageId;
@@ -113,6 +111,7 @@ private:
             record.rows = rows;
             record.zIndex = context.zIndex;
             record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
+            terminal.recordKittyPlacement(record);
         }
         for (int i = 0; i < rows; ++i) {
             auto image = std::make_shared<FuzzImage>(width, height, col);

@@ -453,7 +453,7 @@ void EscapeSequenceParser::reset()
     _parameterLimitExceeded = false;
     _stringOverflowed = false;
     activeDcsHandler.reset();
-    printStateReset();
+    resetPrintState();
 }
 
 void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
@@ -579,12 +579,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             break;
         case A::clear:
             actionClear(feed, i);
-            // ESC "[" starts nearly every CSI sequence: the "[" is taken here, with what its
-            // own clear action would do that is not done already (the print run and the
-            // collections are empty; the print state is reset once more).
+            // ESC "[" starts nearly every CSI sequence: the "[" is taken here. Its own clear
+            // action would find nothing left to do: the print run and the collections are
+            // empty and the print state was reset just now.
             if (next == S::escape && i + 1 < end && bytes[i + 1] == '[') {
                 ++i;
-                printStateReset();
                 next = S::csiEntry;
             }
             break;
@@ -606,7 +605,7 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 
     // End of the data: print runs and DCS data runs never span two calls.
     if (state == S::ground && feed.printStart >= 0)
-        printHandler(data.subspan(static_cast<std::size_t>(feed.printStart)));
+        print(data.subspan(static_cast<std::size_t>(feed.printStart)));
     else if (state == S::dcsPassthrough && feed.dcsStart >= 0 && activeDcsHandler)
         activeDcsHandler->put(data.subspan(static_cast<std::size_t>(feed.dcsStart)));
     currentState = state;
@@ -619,7 +618,7 @@ void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
     if (feed.printStart >= 0) {
         const auto start = static_cast<std::size_t>(feed.printStart);
         feed.printStart = -1;
-        printHandler(feed.data.subspan(start, i - start));
+        print(feed.data.subspan(start, i - start));
     }
 }
 
@@ -712,6 +711,7 @@ std::size_t EscapeSequenceParser::actionOscPut(Feed& feed, std::size_t i, Parser
 {
     const bool apc = state == S::apcString;
     std::vector<std::uint8_t>& string = apc ? _apc : _osc;
+    _stringsUsed = true;
     const std::size_t cap = apc ? maxApcLength : maxOscLength;
     const std::size_t end = feed.data.size();
     while (i < end) {
@@ -844,10 +844,14 @@ void EscapeSequenceParser::actionCollect(std::uint8_t b)
 
 void EscapeSequenceParser::clearCollections()
 {
-    _osc.clear();
-    _apc.clear();
-    releaseIfLarge(_osc);
-    releaseIfLarge(_apc);
+    // Most sequences hold no string: their clear leaves the string buffers alone.
+    if (_stringsUsed) {
+        _osc.clear();
+        _apc.clear();
+        releaseIfLarge(_osc);
+        releaseIfLarge(_apc);
+        _stringsUsed = false;
+    }
     _subParameters = 0;
     _collect.clear();
     _pars[0] = 0;
@@ -862,7 +866,7 @@ void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
     clearCollections();
     feed.dcsStart = -1;
     feed.printStart = -1;
-    printStateReset();
+    resetPrintState();
 }
 
 // Full clear, after oscEnd and dcsUnhook.
@@ -870,7 +874,7 @@ void EscapeSequenceParser::fullClear(Feed& feed)
 {
     clearCollections();
     feed.dcsStart = -1;
-    printStateReset();
+    resetPrintState();
 }
 
 void EscapeSequenceParser::actionDcsHook(std::uint8_t b)

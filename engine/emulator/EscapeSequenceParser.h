@@ -191,6 +191,8 @@ public:
     ParserState initialState = ParserState::ground;
     ParserState currentState = ParserState::ground;
 
+    // Text runs and the start of every sequence go to the owning terminal's print path;
+    // these two take them for a parser without a terminal.
     std::function<void(std::span<const std::uint8_t> bytes)> printHandler;
     std::function<void()> printStateReset;
     const TransitionTable& table;
@@ -217,6 +219,12 @@ private:
         std::ptrdiff_t printStart = -1;
         std::ptrdiff_t dcsStart = -1;
     };
+
+    // Called for every run of text and every sequence: the terminal's print path directly
+    // (one call instead of two through a closure), the handlers without a terminal.
+    // (Defined in EscapeSequenceParserDispatch.cpp, which sees the terminal.)
+    void print(std::span<const std::uint8_t> bytes);
+    void resetPrintState();
 
     // The table's actions, one function each (named after the action).
     void flushPrint(Feed& feed, std::size_t i);
@@ -251,6 +259,7 @@ private:
     std::vector<std::uint8_t> _collect;
     bool _parameterLimitExceeded = false;
     bool _stringOverflowed = false; // the OSC/APC string being collected passed its cap
+    bool _stringsUsed = false; // a byte went into _osc or _apc since their last clear
     std::uint64_t nextProfileIntervalId = 1;
 };
 

@@ -288,6 +288,46 @@ constexpr ControlIndex controlIndex = buildControlIndex();
 static_assert(controlIndex.fits, "too many rows for one final byte");
 static_assert(std::size(controlFunctions) < 65536);
 
+// Final bytes (or controls) that exactly one row of their kind takes, whatever the
+// intermediates, without a guard: the search below would always end at that row, so it is
+// reached straight from the byte. Cursor moves, SGR, the erases, line feed and carriage
+// return are among them, and they are most of what programs send.
+constexpr std::uint16_t noDirectRow = 0xFFFF;
+using DirectRows = std::array<std::uint16_t, 256>;
+
+constexpr DirectRows buildDirectRows(ControlKind kind)
+{
+    DirectRows direct{};
+    direct.fill(noDirectRow);
+    const auto k = static_cast<std::size_t>(kind);
+    if (controlIndex.others[k].count > 0)
+        return direct; // rows for any final byte would have to be tried as well
+    for (std::size_t code = 0; code < 256; ++code) {
+        const RowList& list = controlIndex.byCode[k][code];
+        if (list.count != 1)
+            continue;
+        const ControlFunction& row = controlFunctions[list.rows[0]];
+        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr)
+            direct[code] = list.rows[0];
+    }
+    return direct;
+}
+
+constexpr DirectRows directCsiRows = buildDirectRows(ControlKind::csi);
+constexpr DirectRows directExecuteRows = buildDirectRows(ControlKind::execute);
+static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirectRow
+                  && directExecuteRows['\n'] != noDirectRow,
+              "the cursor position, SGR and line feed rows are reached directly");
+
+// What runRows does for a single matching row (a decline changes nothing then).
+[[gnu::always_inline]] inline void runDirectRow(Terminal& t, std::uint16_t direct, ControlCall& call)
+{
+    const ControlFunction& row = controlFunctions[direct];
+    if (!row.name.empty())
+        trace(t, row.name);
+    row.handler(t, call);
+}
+
 // Tries the rows in order; answers whether one took the call. A row that declines passes
 // it on to the next matching row.
 bool runRows(Terminal& t, const RowList& list, ControlCall& call)
@@ -334,6 +374,22 @@ std::span<const ControlFunction> controlFunctionTable()
     return controlFunctions;
 }
 
+void EscapeSequenceParser::print(std::span<const std::uint8_t> bytes)
+{
+    if (terminal)
+        terminal->handlePrint(bytes);
+    else
+        printHandler(bytes);
+}
+
+void EscapeSequenceParser::resetPrintState()
+{
+    if (terminal)
+        terminal->resetPrintState();
+    else
+        printStateReset();
+}
+
 void EscapeSequenceParser::executeDispatch(std::uint8_t code)
 {
     if (!terminal) {
@@ -344,7 +400,10 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
     terminal->flushIncompleteCharacter();
     ControlCall call;
     call.code = code;
-    dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
+    if (const std::uint16_t direct = directExecuteRows[code]; direct != noDirectRow)
+        runDirectRow(*terminal, direct, call);
+    else
+        dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
 }
 
 void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
@@ -358,6 +417,10 @@ void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParamete
     call.pars = pars;
     call.collect = collect;
     call.code = finalByte;
+    if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
+        runDirectRow(*terminal, direct, call);
+        return;
+    }
     if (!dispatchControl(*terminal, ControlKind::csi, call))
         csiHandlerFallback(pars, collect, finalByte);
 }

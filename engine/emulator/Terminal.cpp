@@ -104,8 +104,6 @@ Terminal::~Terminal()
 void Terminal::installParserHandlers(EscapeSequenceParser& target)
 {
     // The parser belongs to this terminal, so the closures may hold it without owning it.
-    target.printHandler = [this](std::span<const std::uint8_t> bytes) { handlePrint(bytes); };
-    target.printStateReset = [this] { resetPrintState(); };
     target.errorHandler = [this](ParsingState state) { return logParseError(state); };
     target.csiHandlerFallback = [this](std::span<const int> pars, std::span<const std::uint8_t> collect,
                                        std::uint8_t code) { logUnknownCsi(pars, collect, code); };

@@ -353,8 +353,32 @@ public:
     std::vector<std::string> terminalIconStack;
 
     // Test seam of the control-function dispatch: called with the name of the handler
-    // just before the dispatch calls it. Null by default.
+    // just before the dispatch calls it. Null by default; set through setDispatchTrace.
     std::function<void(std::string_view handlerName)> dispatchTrace;
+    void setDispatchTrace(std::function<void(std::string_view handlerName)> trace) { dispatchTrace = std::move(trace); }
+
+    // The code the next character made of several scalars gets. Moving it forward lets a
+    // caller reach a nearly full table without registering two billion characters; it
+    // never moves back, so a code already handed out is never handed out again.
+    std::int32_t nextCharacterCode() const { return lastCharIndex; }
+    void advanceNextCharacterCode(std::int32_t code) { lastCharIndex = std::max(lastCharIndex, code); }
+
+    // The images and placements of the graphics protocol, for reading.
+    const KittyGraphicsState& kittyGraphics() const { return kittyGraphicsState; }
+    // Records where the host put an image; a record with the same image and placement ids
+    // is replaced.
+    void recordKittyPlacement(const KittyPlacementRecord& record)
+    {
+        kittyGraphicsState.placementsByKey[{record.imageId, record.placementId}] = record;
+    }
+    // Forgets a placement record, leaving the image objects on the screen as they are.
+    void forgetKittyPlacement(std::uint32_t imageId, std::uint32_t placementId)
+    {
+        kittyGraphicsState.placementsByKey.erase({imageId, placementId});
+    }
+    // The id the next image sent with a number but no id is tried at (0 and ids in use are
+    // passed over then).
+    void setNextKittyImageId(std::uint32_t id) { kittyGraphicsState.nextImageId = id; }
 
     // ================================================================ Observed fields
 
@@ -462,17 +486,22 @@ public:
     void updateRange(int row, bool scrolling = false) { updateRangeForBuffer(*buffer, row, scrolling); }
     void updateRangeForBuffer(const Buffer& target, int row, bool scrolling = false)
     {
+        // Called for every character and cursor move: mostly the row is inside the range
+        // already, so the bounds are only stored when they move.
         if (!scrolling) {
-            const long long line = static_cast<long long>(row) + target.yDisp();
-            if (line >= 0 && line <= std::numeric_limits<int>::max()) {
-                const int n = static_cast<int>(line);
-                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, n);
-                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, n);
+            int line = 0;
+            if (!__builtin_add_overflow(row, target.yDisp(), &line) && line >= 0) {
+                if (line < scrollInvariantRefreshStart)
+                    scrollInvariantRefreshStart = line;
+                if (line > scrollInvariantRefreshEnd)
+                    scrollInvariantRefreshEnd = line;
             }
         }
         if (row >= 0) {
-            refreshStart = std::min(refreshStart, row);
-            refreshEnd = std::max(refreshEnd, row);
+            if (row < refreshStart)
+                refreshStart = row;
+            if (row > refreshEnd)
+                refreshEnd = row;
         }
     }
     // The whole screen: (0, rows), one past the last row.

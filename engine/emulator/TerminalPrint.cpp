@@ -210,8 +210,8 @@ bool writeNarrowCellInPlace(Terminal& terminal, Buffer& screen, std::uint8_t b)
     BufferLine* line = screen.lines()[screen.yBase() + screen.y()].get();
     if (!line || x >= line->dataSize())
         return false;
-    storeCell(line->mutableCells().data() + x, b, 1, terminal.curAttr, terminal.linkPayload(),
-              screen.semanticContent.cellCode());
+    storeCell(line->mutableCells().data() + x, b, 1, terminal.curAttr,
+              terminal.activeHyperlink ? terminal.linkPayload() : TinyAtom{}, screen.semanticContent.cellCode());
     screen.setX(x + 1);
     // A wide character with one half overwritten loses the other.
     line->mendWideEdges(x, x + 1);
@@ -579,38 +579,55 @@ void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 
 // ---------------------------------------------------------------- Print path
 
+namespace {
+
+// One character that the in-place writer did not take (insert mode, a wrap, a short row):
+// the cell writer's full steps. Kept out of handlePrint so that its common case stays small.
+[[gnu::noinline]] void printOneCharacterSlowly(Terminal& terminal, std::uint8_t b)
+{
+    Buffer& screen = *terminal.buffer;
+    const int row = screen.y();
+    const int top = screen.yDisp();
+    screen.insertCharacter(CharData(b, 1, terminal.curAttr), terminal);
+    // Marked again only when it wrapped (or scrolled the view): the same row and view
+    // would mark nothing new.
+    if (terminal.buffer != &screen || terminal.buffer->y() != row || terminal.buffer->yDisp() != top)
+        terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
+}
+
+[[gnu::noinline]] void printRun(Terminal& terminal, std::span<const std::uint8_t> bytes)
+{
+    std::size_t start = 0;
+    if (terminal.readingBuffer.putbackBuffer.empty() && isPrintableAsciiRun(bytes)) {
+        // Plain text: one pass per row. The invoked set only maps bytes to single-width
+        // characters, which never join the cell before them.
+        Buffer& screen = *terminal.buffer;
+        terminal.updateRangeForBuffer(screen, screen.y());
+        const int written = screen.insertNarrowRun(bytes, terminal.curAttr, terminal, terminal.charset);
+        if (static_cast<std::size_t>(written) == bytes.size()) {
+            terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
+            return;
+        }
+        // Insert mode, or the row is full without wraparound: the rest byte by byte.
+        start = static_cast<std::size_t>(written);
+    }
+    printGeneral(terminal, bytes.subspan(start));
+}
+
+} // namespace
+
 void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() == 1 && !charset && isPrintableAscii(bytes[0]) && readingBuffer.putbackBuffer.empty()) {
         // One character between two sequences (a cell repainted with new attributes or at a
         // new place): straight to the cell writer, which does what the run writer would.
         Buffer& screen = *buffer;
-        const int row = screen.y();
-        const int top = screen.yDisp();
-        updateRangeForBuffer(screen, row);
+        updateRangeForBuffer(screen, screen.y());
         if (!writeNarrowCellInPlace(*this, screen, bytes[0]))
-            screen.insertCharacter(CharData(bytes[0], 1, curAttr), *this);
-        // Marked again only when it wrapped (or scrolled the view): the same row and view
-        // would mark nothing new.
-        if (buffer != &screen || buffer->y() != row || buffer->yDisp() != top)
-            updateRangeForBuffer(*buffer, buffer->y());
+            printOneCharacterSlowly(*this, bytes[0]);
         return;
     }
-    std::size_t start = 0;
-    if (readingBuffer.putbackBuffer.empty() && isPrintableAsciiRun(bytes)) {
-        // Plain text: one pass per row. The invoked set only maps bytes to single-width
-        // characters, which never join the cell before them.
-        Buffer& screen = *buffer;
-        updateRangeForBuffer(screen, screen.y());
-        const int written = screen.insertNarrowRun(bytes, curAttr, *this, charset);
-        if (static_cast<std::size_t>(written) == bytes.size()) {
-            updateRangeForBuffer(*buffer, buffer->y());
-            return;
-        }
-        // Insert mode, or the row is full without wraparound: the rest byte by byte.
-        start = static_cast<std::size_t>(written);
-    }
-    printGeneral(*this, bytes.subspan(start));
+    printRun(*this, bytes);
 }
 
 void Terminal::flushIncompleteCharacter()

@@ -72,6 +72,78 @@ constexpr std::array<SgrEntry, 108> sgrTable = [] {
     return table;
 }();
 
+// SGR codes the table leaves to a switch: reset, the underline forms, the default colours.
+// Answers how many parameters the code used.
+std::size_t applyOtherSgr(Attribute& attribute, int code, std::size_t i, const CsiParameters& pars)
+{
+    switch (code) {
+    case 0:
+        attribute = Attribute::defaultAttribute();
+        break;
+    case 4:
+        return static_cast<std::size_t>(applyUnderline(attribute, i, pars));
+    case 21:
+        attribute.style.insert(CharacterStyle::underline);
+        attribute.underlineStyle = UnderlineStyle::double_;
+        break;
+    case 24:
+        // The underline colour stays for a later underline.
+        attribute.style.remove(CharacterStyle::underline);
+        attribute.underlineStyle = UnderlineStyle::none;
+        break;
+    case 39:
+        attribute.fg = Attribute::Color::defaultColor();
+        break;
+    case 49:
+        attribute.bg = Attribute::Color::defaultColor();
+        break;
+    case 59:
+        attribute.underlineColor.reset();
+        break;
+    default:
+        // Printed whatever silentLog says.
+        printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars.values));
+        break;
+    }
+    return 1;
+}
+
+// SGR 38, 48 and 58 at parameter i: sets the foreground, background or underline colour.
+// The ";" forms (5;n and 2;r;g;b) are read here, the rest by parseExtendedColor. Answers how
+// many parameters the code used.
+std::size_t applyExtendedColor(const Terminal& terminal, Attribute& attribute, int code, std::size_t i,
+                               const CsiParameters& pars)
+{
+    const std::size_t count = pars.size();
+    std::optional<Attribute::Color> color;
+    std::size_t used = 0;
+    if (i + 1 < count && !pars.isSubParameter(i + 1)) {
+        const int mode = pars[i + 1];
+        if (mode == 5 && i + 2 < count) {
+            color = Attribute::Color::ansi256(clampedByte(pars[i + 2]));
+            used = 2;
+        } else if (mode == 2 && i + 4 < count) {
+            color = Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
+                                                clampedByte(pars[i + 4]));
+            used = 4;
+        }
+    }
+    if (used == 0) {
+        const ExtendedColorResult result = terminal.parseExtendedColor(static_cast<int>(i) + 1, pars);
+        color = result.color;
+        used = static_cast<std::size_t>(std::max(result.consumed, 1));
+    }
+    if (color) {
+        if (code == 38)
+            attribute.fg = *color;
+        else if (code == 48)
+            attribute.bg = *color;
+        else
+            attribute.underlineColor = *color;
+    }
+    return 1 + used;
+}
+
 } // namespace
 
 void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std::uint8_t> collect)
@@ -106,68 +178,12 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
         case SgrKind::background:
             attribute.bg = Attribute::Color::ansi256(entry.value);
             break;
-        case SgrKind::extendedColor: {
-            // The ";" forms (5;n and 2;r;g;b) read here, the rest by parseExtendedColor.
-            std::optional<Attribute::Color> color;
-            std::size_t used = 0;
-            if (i + 1 < count && !pars.isSubParameter(i + 1)) {
-                const int mode = pars[i + 1];
-                if (mode == 5 && i + 2 < count) {
-                    color = Attribute::Color::ansi256(clampedByte(pars[i + 2]));
-                    used = 2;
-                } else if (mode == 2 && i + 4 < count) {
-                    color = Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
-                                                        clampedByte(pars[i + 4]));
-                    used = 4;
-                }
-            }
-            if (used == 0) {
-                const ExtendedColorResult result = parseExtendedColor(static_cast<int>(i) + 1, pars);
-                color = result.color;
-                used = static_cast<std::size_t>(std::max(result.consumed, 1));
-            }
-            if (color) {
-                if (code == 38)
-                    attribute.fg = *color;
-                else if (code == 48)
-                    attribute.bg = *color;
-                else
-                    attribute.underlineColor = *color;
-            }
-            advance = 1 + used;
+        case SgrKind::extendedColor:
+            advance = applyExtendedColor(*this, attribute, code, i, pars);
             break;
-        }
         case SgrKind::other:
-            switch (code) {
-            case 0:
-                attribute = Attribute::defaultAttribute();
-                break;
-            case 4:
-                advance = static_cast<std::size_t>(applyUnderline(attribute, i, pars));
-                break;
-            case 21:
-                attribute.style.insert(CharacterStyle::underline);
-                attribute.underlineStyle = UnderlineStyle::double_;
-                break;
-            case 24:
-                // The underline colour stays for a later underline.
-                attribute.style.remove(CharacterStyle::underline);
-                attribute.underlineStyle = UnderlineStyle::none;
-                break;
-            case 39:
-                attribute.fg = Attribute::Color::defaultColor();
-                break;
-            case 49:
-                attribute.bg = Attribute::Color::defaultColor();
-                break;
-            case 59:
-                attribute.underlineColor.reset();
-                break;
-            default:
-                // Printed whatever silentLog says.
-                printLine("Unknown SGR attribute: " + std::to_string(code) + " " + listText(pars.values));
-                break;
-            }
+            advance = applyOtherSgr(attribute, code, i, pars);
+            break;
         }
         i += advance;
     }

@@ -13,7 +13,7 @@ namespace {
 // A terminal whose dispatch trace is recorded.
 struct Traced : TerminalFixture {
     std::vector<std::string> calls;
-    Traced() { terminal->dispatchTrace = [this](std::string_view name) { calls.emplace_back(name); }; }
+    Traced() { terminal->setDispatchTrace([this](std::string_view name) { calls.emplace_back(name); }); }
     // Feeds the bytes and answers the handlers they reached.
     std::vector<std::string> route(std::string_view bytes)
     {

@@ -148,12 +148,21 @@ TEST(Print, NoNewClusterCodesOnceTheTableIsFull)
 {
     const auto terminal = makeTerminal(20, 2);
     const std::int32_t known = terminal->getCharacterCode(U"a\u0301");
-    terminal->lastCharIndex = INT32_MAX;
+    terminal->advanceNextCharacterCode(INT32_MAX);
     feed(*terminal, "\xf0\x9f\x98\x80");
     EXPECT_EQ(cellAt(*terminal, 0, 0).code, 0xFFFD);
-    EXPECT_EQ(terminal->lastCharIndex, INT32_MAX);
+    EXPECT_EQ(terminal->nextCharacterCode(), INT32_MAX);
     // Clusters registered before still resolve.
     EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), known);
+}
+
+TEST(Print, TheNextClusterCodeNeverMovesBack)
+{
+    const auto terminal = makeTerminal(20, 2);
+    const std::int32_t first = terminal->getCharacterCode(U"a\u0301");
+    terminal->advanceNextCharacterCode(first - 5);
+    EXPECT_NE(terminal->getCharacterCode(U"e\u0301"), first) << "a code handed out twice";
+    EXPECT_EQ(terminal->getCharacterCode(U"a\u0301"), first);
 }
 
 TEST(Print, HostOscHandlerReplacesTheBuiltInOne)

@@ -186,7 +186,7 @@ TEST(KittyFiles, ReadWithinTheRules)
         SCOPED_TRACE(c.keys);
         KittyFixture f;
         EXPECT_EQ(f.command("a=t,i=1,t=f," + c.keys + ";" + base64(file)), c.reply);
-        const auto& images = f.terminal->kittyGraphicsState.imagesById;
+        const auto& images = f.terminal->kittyGraphics().imagesById;
         ASSERT_EQ(images.contains(1), c.stored.has_value());
         if (c.stored) {
             EXPECT_EQ(images.at(1).payload.bytes, *c.stored);
@@ -291,7 +291,7 @@ TEST(KittySharedMemory, ReadsTheRangeAndUnlinksOnlyAfterTheChecks)
         SharedObject object(c.data);
         KittyFixture f;
         EXPECT_EQ(f.command(std::string("a=t,i=1,t=s,") + c.keys + ";" + base64(object.name())), c.reply);
-        const auto& images = f.terminal->kittyGraphicsState.imagesById;
+        const auto& images = f.terminal->kittyGraphics().imagesById;
         ASSERT_EQ(images.contains(1), c.stored.has_value());
         if (c.stored) {
             EXPECT_EQ(images.at(1).payload.bytes, *c.stored);

@@ -49,7 +49,7 @@ TEST(KittyStore, NumbersTakeFreshIds)
     EXPECT_EQ(f.store().imagesById.at(1).payload.bytes, (Bytes{1, 2, 3, 255}));
     EXPECT_EQ(f.command("a=p,I=7"), apc("Gi=3,I=7;OK"));
     // Around the end of the id range, 0 and ids in use are passed over.
-    f.store().nextImageId = 4'294'967'295u;
+    f.terminal->setNextKittyImageId(4'294'967'295u);
     f.command("a=t,i=4294967295," + onePixel);
     EXPECT_EQ(f.command("a=t,I=8," + onePixel), apc("Gi=4,I=8;OK"));
     EXPECT_EQ(f.store().nextImageId, 5u);
@@ -234,15 +234,14 @@ TEST_P(KittyParentErrors, AreReportedAndNothingIsMade)
     for (int i = 0; i < 40; ++i)
         feed(*f.terminal, "\r\n");
     placeParent(f, 5, 2);
-    auto& placements = f.store().placementsByKey;
     // Two placements that name each other, and one made on the other screen.
-    placements[{7, 1}] = KittyPlacementRecord{.imageId = 7, .placementId = 1, .parentImageId = 8, .parentPlacementId = 1};
-    placements[{8, 1}] = KittyPlacementRecord{.imageId = 8, .placementId = 1, .parentImageId = 7, .parentPlacementId = 1};
+    f.terminal->recordKittyPlacement({.imageId = 7, .placementId = 1, .parentImageId = 8, .parentPlacementId = 1});
+    f.terminal->recordKittyPlacement({.imageId = 8, .placementId = 1, .parentImageId = 7, .parentPlacementId = 1});
     KittyPlacementRecord other;
     other.imageId = 9;
     other.placementId = 1;
     other.isAlternateBuffer = true;
-    placements[{9, 1}] = other;
+    f.terminal->recordKittyPlacement(other);
     const auto before = f.cursor();
     EXPECT_EQ(f.command("a=T,i=2," + GetParam().keys + "," + onePixel), GetParam().reply);
     EXPECT_TRUE(f.delegate.made.empty());
@@ -262,16 +261,15 @@ TEST(KittyParent, ChainsResolveUpToTheDepthLimit)
 {
     Fixture f;
     placeParent(f, 0, 0);
-    auto& placements = f.store().placementsByKey;
     // Placement n of image 100 hangs one column right of placement n - 1; the first of
     // them hangs off the virtual parent (1, 1).
     constexpr std::uint32_t length = 100'000;
     for (std::uint32_t n = 1; n <= length; ++n) {
-        placements[{100, n}] = KittyPlacementRecord{.imageId = 100,
-                                                    .placementId = n,
-                                                    .parentImageId = n == 1 ? 1u : 100u,
-                                                    .parentPlacementId = n == 1 ? 1u : n - 1,
-                                                    .parentOffsetH = 1};
+        f.terminal->recordKittyPlacement({.imageId = 100,
+                                          .placementId = n,
+                                          .parentImageId = n == 1 ? 1u : 100u,
+                                          .parentPlacementId = n == 1 ? 1u : n - 1,
+                                          .parentOffsetH = 1});
     }
     EXPECT_EQ(f.command("a=T,i=2,P=100,Q=64," + onePixel), apc("Gi=2;OK"));
     EXPECT_EQ(f.delegate.made.back().x, 64);

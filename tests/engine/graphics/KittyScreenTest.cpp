@@ -80,7 +80,7 @@ TEST(KittyScreen, RecordFollowsTheRingDroppingItsOldestLine)
     feed(terminal, std::string(10, '\n')); // the ring is full: five lines, the screen on the last three
     ASSERT_EQ(terminal.buffer->yBase(), 2);
     feed(terminal, "\x1b[1;4H\x1b_Ga=T,q=2,i=1,p=1," + cellsOfImage(1, 1) + "\x1b\\");
-    const KittyPlacementRecord& record = terminal.kittyGraphicsState.placementsByKey.at({1, 1});
+    const KittyPlacementRecord& record = terminal.kittyGraphics().placementsByKey.at({1, 1});
     EXPECT_EQ(rowAndColumn(record), std::make_pair(2, 3));
     for (const int expected : {1, 0, 0}) {
         feed(terminal, "\x1b[3;1H\n");
@@ -105,7 +105,7 @@ TEST(KittyScreen, ChildFollowsItsParentAndAnOrphanStays)
     EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({2, 1})), std::make_pair(0, 5));
 
     // Without its parent the child keeps its place.
-    f.store().placementsByKey.erase({1, 1});
+    f.terminal->forgetKittyPlacement(1, 1);
     feed(*f.terminal, "\x1b[7;1H\x1b" "D");
     EXPECT_EQ(objectsOn(*f.terminal->buffer), (std::vector<std::string>{"0:2/1@5"}));
     EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({2, 1})), std::make_pair(0, 5));

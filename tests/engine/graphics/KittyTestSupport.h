@@ -30,7 +30,7 @@ struct KittyFixtureWith {
         return delegate.sent;
     }
     std::pair<int, int> cursor() const { return {terminal->buffer->x(), terminal->buffer->y()}; }
-    KittyGraphicsState& store() { return terminal->kittyGraphicsState; }
+    const KittyGraphicsState& store() const { return terminal->kittyGraphics(); }
 };
 using KittyFixture = KittyFixtureWith<>;
 
@@ -81,21 +81,20 @@ private:
         const int col = screen.x();
         const int row = screen.y() + screen.yBase();
         if (kitty && context.imageId && context.placementId) {
-            terminal.kittyGraphicsState.placementsByKey[{*context.imageId, *context.placementId}] =
-                KittyPlacementRecord{.imageId = *context.imageId,
-                                     .placementId = *context.placementId,
-                                     .parentImageId = context.parentImageId,
-                                     .parentPlacementId = context.parentPlacementId,
-                                     .parentOffsetH = context.parentOffsetH,
-                                     .parentOffsetV = context.parentOffsetV,
-                                     .pixelOffsetX = context.pixelOffsetX,
-                                     .pixelOffsetY = context.pixelOffsetY,
-                                     .col = col,
-                                     .row = row,
-                                     .cols = cols,
-                                     .rows = rows,
-                                     .zIndex = context.zIndex,
-                                     .isAlternateBuffer = terminal.isCurrentBufferAlternate()};
+            terminal.recordKittyPlacement(KittyPlacementRecord{.imageId = *context.imageId,
+                                                               .placementId = *context.placementId,
+                                                               .parentImageId = context.parentImageId,
+                                                               .parentPlacementId = context.parentPlacementId,
+                                                               .parentOffsetH = context.parentOffsetH,
+                                                               .parentOffsetV = context.parentOffsetV,
+                                                               .pixelOffsetX = context.pixelOffsetX,
+                                                               .pixelOffsetY = context.pixelOffsetY,
+                                                               .col = col,
+                                                               .row = row,
+                                                               .cols = cols,
+                                                               .rows = rows,
+                                                               .zIndex = context.zIndex,
+                                                               .isAlternateBuffer = terminal.isCurrentBufferAlternate()});
         }
         for (int i = 0; i < rows; ++i) {
             auto cell = std::make_shared<TestImageCell>(width, height, col);

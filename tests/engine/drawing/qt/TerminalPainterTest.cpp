@@ -248,7 +248,7 @@ TEST_F(TerminalPainterTest, PlaceholderCellsShowTheirSliceOfTheImage)
     // columns; the image is red on the left half, green on the right.
     KittyPlacementRecord record;
     record.imageId = 9, record.placementId = 1, record.cols = 2, record.rows = 1, record.isVirtual = true;
-    terminal->kittyGraphicsState.placementsByKey[{9, 1}] = record;
+    terminal->recordKittyPlacement(record);
     feed(*terminal, "\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae\xf4\x8e\xbb\xae"); // U+10EEEE three times
     builder.decodeKittyPlaceholderCell = [](std::u32string_view, const Attribute&, int row, int column,
                                             const std::optional<RowBuilder::LeftPlaceholder>& left)
