@@ -532,7 +532,8 @@ std::shared_ptr<const ParagraphResult> TerminalBidi::paragraphLayout(int row, co
     const auto bounds = paragraphBounds(row, buffer, terminal.options.bidiParagraphRowLimit());
     if (!bounds)
         return nullptr;
-    const auto [first, last] = *bounds;
+    // Plain names rather than a structured binding: lambdas below capture them.
+    const int first = bounds->first, last = bounds->second;
     const BidiPresentationState state = lines[first]->bidiState();
     const uint64_t revision = paragraphContentHash(first, last, buffer);
     const ParagraphKey key{buffer.uniqueId(), first, last, revision, cols, state};
