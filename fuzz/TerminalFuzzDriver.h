@@ -16,6 +16,7 @@
 
 #include "emulator/Terminal.h"
 #include "emulator/TerminalDelegate.h"
+#include "graphics/KittyPlacementCells.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -97,35 +98,13 @@ private:
         const int rows = std::clamp((height + 15) / 16, 1, 4);
         const int col = screen.x();
         const int row = screen.y() + screen.yBase();
-        if (kitty && context.imageId && context.placementId) {
-            KittyPlacementRecord record;
-            record.imageId = *context.imageId;
-            record.placementId = *context.placementId;
-            record.parentImageId = context.parentImageId;
-            record.parentPlacementId = context.parentPlacementId;
-            record.parentOffsetH = context.parentOffsetH;
-            record.parentOffsetV = context.parentOffsetV;
-            record.col = col;
-            record.row = row;
-            record.cols = cols;
-            record.rows = rows;
-            record.zIndex = context.zIndex;
-            record.isAlternateBuffer = terminal.isCurrentBufferAlternate();
-            terminal.recordKittyPlacement(record);
-        }
+        const KittyPlacedSpan span{col, row, cols, rows};
+        if (kitty && context.imageId && context.placementId)
+            terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
         for (int i = 0; i < rows; ++i) {
             auto image = std::make_shared<FuzzImage>(width, height, col);
-            if (kitty) {
-                image->kittyIsKitty = true;
-                image->kittyImageId = context.imageId;
-                image->kittyImageNumber = context.imageNumber;
-                image->kittyPlacementId = context.placementId;
-                image->kittyZIndex = context.zIndex;
-                image->kittyCol = col;
-                image->kittyRow = row;
-                image->kittyCols = cols;
-                image->kittyRows = rows;
-            }
+            if (kitty)
+                markKittyPlacementImage(*image, context, span);
             screen.attachImagesToLine(image, screen.yBase() + screen.y());
             terminal.cmdIndex();
         }

@@ -6,6 +6,41 @@
 
 namespace corvantix {
 
+KittyPlacementRecord kittyPlacementRecordOf(const KittyPlacementContext& context, const KittyPlacedSpan& span,
+                                            bool isAlternateBuffer)
+{
+    return KittyPlacementRecord{.imageId = context.imageId.value_or(0),
+                                .placementId = context.placementId.value_or(0),
+                                .parentImageId = context.parentImageId,
+                                .parentPlacementId = context.parentPlacementId,
+                                .parentOffsetH = context.parentOffsetH,
+                                .parentOffsetV = context.parentOffsetV,
+                                .pixelOffsetX = context.pixelOffsetX,
+                                .pixelOffsetY = context.pixelOffsetY,
+                                .col = span.col,
+                                .row = span.row,
+                                .cols = span.cols,
+                                .rows = span.rows,
+                                .zIndex = context.zIndex,
+                                .isAlternateBuffer = isAlternateBuffer};
+}
+
+void markKittyPlacementImage(KittyPlacementImage& image, const KittyPlacementContext& context,
+                             const KittyPlacedSpan& span)
+{
+    image.kittyIsKitty = true;
+    image.kittyImageId = context.imageId;
+    image.kittyImageNumber = context.imageNumber;
+    image.kittyPlacementId = context.placementId;
+    image.kittyZIndex = context.zIndex;
+    image.kittyPixelOffsetX = context.pixelOffsetX;
+    image.kittyPixelOffsetY = context.pixelOffsetY;
+    image.kittyCol = span.col;
+    image.kittyRow = span.row;
+    image.kittyCols = span.cols;
+    image.kittyRows = span.rows;
+}
+
 const KittyPlacementImage* kittyImageCell(const TerminalImage& image)
 {
     const KittyPlacementImage* cell = image.kittyPlacementImage();

@@ -22,6 +22,22 @@ struct KittyCellPosition {
 
 using KittyCellPositions = std::map<KittyPlacementKey, KittyCellPosition>;
 
+// Where a host puts an image during a Kitty put: the cell span and the top-left cell (absolute
+// row) the placement covers.
+struct KittyPlacedSpan {
+    int col = 0;
+    int row = 0;
+    int cols = 0;
+    int rows = 0;
+};
+
+// The record of the placement a host has just made for the request, on the given screen.
+KittyPlacementRecord kittyPlacementRecordOf(const KittyPlacementContext& context, const KittyPlacedSpan& span,
+                                            bool isAlternateBuffer);
+// Marks one of the placement's image objects (one per line) with the request and the span.
+void markKittyPlacementImage(KittyPlacementImage& image, const KittyPlacementContext& context,
+                             const KittyPlacedSpan& span);
+
 // The object as a cell of a Kitty placement: it has the placement fields and belongs to a
 // placement. Null otherwise.
 const KittyPlacementImage* kittyImageCell(const TerminalImage& image);

@@ -3,6 +3,7 @@
 #include "view/qt/TerminalViewImages.h"
 
 #include "drawing/CellArt.h"
+#include "graphics/KittyPlacementCells.h"
 #include "platform/Log.h"
 #include "view/ImagePlacement.h"
 
@@ -138,24 +139,9 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
 
     const int startCol = buffer.x();
     const int startRow = buffer.y() + buffer.yBase();
-    if (context && context->imageId && context->placementId) {
-        KittyPlacementRecord record;
-        record.imageId = *context->imageId;
-        record.placementId = *context->placementId;
-        record.parentImageId = context->parentImageId;
-        record.parentPlacementId = context->parentPlacementId;
-        record.parentOffsetH = context->parentOffsetH;
-        record.parentOffsetV = context->parentOffsetV;
-        record.pixelOffsetX = context->pixelOffsetX;
-        record.pixelOffsetY = context->pixelOffsetY;
-        record.col = startCol;
-        record.row = startRow;
-        record.cols = stripes->cols;
-        record.rows = stripes->rows;
-        record.zIndex = context->zIndex;
-        record.isAlternateBuffer = t.isCurrentBufferAlternate();
-        t.kittyGraphicsState.placementsByKey[{record.imageId, record.placementId}] = record;
-    }
+    const KittyPlacedSpan span{startCol, startRow, stripes->cols, stripes->rows};
+    if (context && context->imageId && context->placementId)
+        t.recordKittyPlacement(kittyPlacementRecordOf(*context, span, t.isCurrentBufferAlternate()));
 
     // Where the whole image lies relative to the top of the first stripe.
     const QRectF whole = [&] {
@@ -180,19 +166,8 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
         }
         auto piece = std::make_shared<AppleImage>(std::move(stripe), stripes->stripeWidth, stripes->stripeHeight,
                                                   startCol);
-        if (context) {
-            piece->kittyIsKitty = true;
-            piece->kittyImageId = context->imageId;
-            piece->kittyImageNumber = context->imageNumber;
-            piece->kittyPlacementId = context->placementId;
-            piece->kittyZIndex = context->zIndex;
-            piece->kittyPixelOffsetX = context->pixelOffsetX;
-            piece->kittyPixelOffsetY = context->pixelOffsetY;
-            piece->kittyCol = startCol;
-            piece->kittyRow = startRow;
-            piece->kittyCols = stripes->cols;
-            piece->kittyRows = stripes->rows;
-        }
+        if (context)
+            markKittyPlacementImage(*piece, *context, span);
         buffer.attachImagesToLine(std::move(piece), buffer.y() + buffer.yBase());
         t.updateRange(buffer.y());
         const int yBase = buffer.yBase();

@@ -4,6 +4,7 @@
 
 #include "engine/emulator/RecordingDelegate.h"
 #include "engine/emulator/TerminalTestSupport.h"
+#include "graphics/KittyPlacementCells.h"
 #include "platform/Base64.h"
 
 #include <png.h>
@@ -80,35 +81,13 @@ private:
         const int rows = cells(context.heightRequest, height, 20);
         const int col = screen.x();
         const int row = screen.y() + screen.yBase();
-        if (kitty && context.imageId && context.placementId) {
-            terminal.recordKittyPlacement(KittyPlacementRecord{.imageId = *context.imageId,
-                                                               .placementId = *context.placementId,
-                                                               .parentImageId = context.parentImageId,
-                                                               .parentPlacementId = context.parentPlacementId,
-                                                               .parentOffsetH = context.parentOffsetH,
-                                                               .parentOffsetV = context.parentOffsetV,
-                                                               .pixelOffsetX = context.pixelOffsetX,
-                                                               .pixelOffsetY = context.pixelOffsetY,
-                                                               .col = col,
-                                                               .row = row,
-                                                               .cols = cols,
-                                                               .rows = rows,
-                                                               .zIndex = context.zIndex,
-                                                               .isAlternateBuffer = terminal.isCurrentBufferAlternate()});
-        }
+        const KittyPlacedSpan span{col, row, cols, rows};
+        if (kitty && context.imageId && context.placementId)
+            terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
         for (int i = 0; i < rows; ++i) {
             auto cell = std::make_shared<TestImageCell>(width, height, col);
-            if (kitty) {
-                cell->kittyIsKitty = true;
-                cell->kittyImageId = context.imageId;
-                cell->kittyImageNumber = context.imageNumber;
-                cell->kittyPlacementId = context.placementId;
-                cell->kittyZIndex = context.zIndex;
-                cell->kittyCol = col;
-                cell->kittyRow = row;
-                cell->kittyCols = cols;
-                cell->kittyRows = rows;
-            }
+            if (kitty)
+                markKittyPlacementImage(*cell, context, span);
             screen.attachImagesToLine(cell, screen.yBase() + screen.y());
             terminal.cmdIndex();
         }
