@@ -1,6 +1,6 @@
 // Atlas textures in OpenGL: GL_R8 for the single-channel atlas and GL_RGBA8 filled from
-// B, G, R, A bytes for the colour atlas. Large textures means GL_MAX_TEXTURE_SIZE of at least
-// 16384. Needs the OpenGL 3.3 context current whenever it is used.
+// B, G, R, A bytes for the colour atlas. Large textures means a GL_MAX_TEXTURE_SIZE of
+// 16384 or more. Needs the OpenGL 3.3 context current whenever it is used.
 #pragma once
 
 #include <QOpenGLFunctions_3_3_Core>

@@ -4,6 +4,7 @@
 
 #include "engine/emulator/RecordingDelegate.h"
 #include "engine/emulator/TerminalTestSupport.h"
+#include "../../../fuzz/TerminalFuzzDriver.h"
 #include "graphics/KittyPlacementCells.h"
 #include "platform/Base64.h"
 
@@ -36,19 +37,7 @@ struct KittyFixtureWith {
 using KittyFixture = KittyFixtureWith<>;
 
 // An image object as a view makes it: one per screen line an image covers.
-class TestImageCell final : public KittyPlacementImage {
-public:
-    TestImageCell(int width, int height, int column) : width_(width), height_(height), col_(column) {}
-    int pixelWidth() const override { return width_; }
-    int pixelHeight() const override { return height_; }
-    int col() const override { return col_; }
-    void setCol(int column) override { col_ = column; }
-
-private:
-    int width_;
-    int height_;
-    int col_;
-};
+using TestImageCell = fuzz::FuzzImage;
 
 // Places images the way the view does, with cells of 10 x 20 pixels: one object per line
 // from the cursor's line with a line feed after each; during a Kitty put the objects carry
