@@ -1,5 +1,7 @@
 #include "gpu/qt/MetalTerminalRenderer.h"
 
+#include <algorithm>
+
 #include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
@@ -299,6 +301,27 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
         return std::nullopt;
     shaperCache_.insert(key, *run);
     return run;
+}
+
+std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts)
+{
+    std::vector<ShapedRun> shaped;
+    const int textSize = static_cast<int>(segment.text.size());
+    for (const ViewLineSegment::Run& run : segment.runs) {
+        // A run reaching past the text keeps only what lies inside it.
+        const int start = std::clamp(run.start, 0, textSize);
+        const int length = std::clamp(run.length, 0, textSize - start);
+        if (length == 0)
+            continue;
+        const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
+        const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
+        const QString text = QString::fromUtf16(segment.text.data() + start, length);
+        auto shaperRun = shapeText(text, font);
+        if (!shaperRun)
+            continue;
+        shaped.push_back(ShapedRun{run.style, start, std::move(*shaperRun)});
+    }
+    return shaped;
 }
 
 void MetalTerminalRenderer::handleAtlasInvalidation(const GlyphAtlas& atlas, int sizeBefore)

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QRawFont>
 
+#include "drawing/RowBuilder.h"
 #include "gpu/GlyphAtlas.h"
 #include "gpu/GlyphLookup.h"
 #include "gpu/MetalErrors.h"
@@ -82,6 +83,23 @@ private:
 // A colour's red, green, blue and alpha as floats (sRGB).
 std::array<float, 4> rgbaComponents(const QColor& color);
 
+// One styled run of a segment, shaped: its style, where it starts in the segment's text, and
+// its glyphs (string indices count from that start).
+struct ShapedRun {
+    RunStyle attributes;
+    int utf16Offset = 0;
+    ShaperRun shaperRun;
+};
+
+struct ShapedSegment {
+    ViewLineSegment segment;
+    std::vector<ShapedRun> runs;
+};
+
+// The view's fonts by slot (normal, bold, italic, bold-italic); a slot without a valid
+// font draws with the normal one.
+using MetalFontSet = std::array<QRawFont, 4>;
+
 struct MetalTerminalRendererOptions {
     MetalShaderLibraryOptions shaders;
     int atlasInitialSize = 1024;
@@ -126,6 +144,9 @@ public:
     void pruneKittyTextures(const KittyGraphicsState& store);
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
+    // A segment's styled runs shaped in order, each in the font of its slot; a run that is
+    // empty or shapes to nothing is left out.
+    std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.
     void handleAtlasInvalidation(const GlyphAtlas& atlas, int sizeBefore);

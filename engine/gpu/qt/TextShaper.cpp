@@ -1,7 +1,15 @@
 #include "gpu/qt/TextShaper.h"
 
 #include <hb.h>
+#include <unicode/uchar.h>
 
+#include <QFont>
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QTextLayout>
+#include <QTextOption>
+
+#include <algorithm>
 #include <memory>
 
 namespace corvantix {
@@ -29,12 +37,53 @@ struct HbDeleter {
     void operator()(hb_buffer_t* buffer) const { hb_buffer_destroy(buffer); }
 };
 
-} // namespace
-
-std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font)
+// The scalar at `index` and the number of UTF-16 units it takes; a lone surrogate is
+// taken as itself.
+std::pair<char32_t, int> scalarAt(const QString& text, int index)
 {
-    if (text.isEmpty() || !font.isValid())
-        return std::nullopt;
+    const char16_t unit = text[index].unicode();
+    if (QChar::isHighSurrogate(unit) && index + 1 < text.size() && QChar::isLowSurrogate(text[index + 1].unicode()))
+        return {QChar::surrogateToUcs4(unit, text[index + 1].unicode()), 2};
+    return {unit, 1};
+}
+
+// Belongs to the character before it rather than standing on its own: marks, joiners,
+// variation selectors, emoji skin tones and tags.
+bool attachesToPrevious(char32_t scalar)
+{
+    if (scalar == 0x200C || scalar == 0x200D || (scalar >= 0xFE00 && scalar <= 0xFE0F) ||
+        (scalar >= 0xE0100 && scalar <= 0xE01EF) || (scalar >= 0x1F3FB && scalar <= 0x1F3FF) ||
+        (scalar >= 0xE0020 && scalar <= 0xE007F))
+        return true;
+    const int8_t type = u_charType(static_cast<UChar32>(scalar));
+    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
+}
+
+bool sameFont(const QRawFont& a, const QRawFont& b)
+{
+    return a == b || (a.familyName() == b.familyName() && a.styleName() == b.styleName() &&
+                      a.pixelSize() == b.pixelSize());
+}
+
+// The installed colour emoji family, looked up once; empty when there is none.
+const QString& colourEmojiFamily()
+{
+    static const QString family = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char* candidate : {"Noto Color Emoji", "Twemoji", "JoyPixels", "EmojiOne Color"}) {
+            const QString name = QString::fromLatin1(candidate);
+            if (installed.contains(name))
+                return name;
+        }
+        return QString();
+    }();
+    return family;
+}
+
+// Shapes text[start, start + length) in `font`, with the rest of the text as context, onto
+// the end of `result`; the pen moves on by the run's advance.
+bool shapeFontRun(const QString& text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
+{
     std::unique_ptr<hb_face_t, HbDeleter> face(
         hb_face_create_for_tables(fontTable, new QRawFont(font), [](void* owned) { delete static_cast<QRawFont*>(owned); }));
     std::unique_ptr<hb_font_t, HbDeleter> hbFont(hb_font_create(face.get()));
@@ -42,36 +91,117 @@ std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font)
     const int scale = static_cast<int>(font.pixelSize() * 64.0);
     hb_font_set_scale(hbFont.get(), scale, scale);
     std::unique_ptr<hb_buffer_t, HbDeleter> buffer(hb_buffer_create());
-    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()), 0,
-                        static_cast<int>(text.size()));
+    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()),
+                        static_cast<unsigned>(start), length);
     hb_buffer_guess_segment_properties(buffer.get());
     hb_buffer_set_direction(buffer.get(), HB_DIRECTION_LTR);
     hb_shape(hbFont.get(), buffer.get(), nullptr, 0);
     if (!hb_buffer_allocation_successful(buffer.get()))
-        return std::nullopt;
+        return false;
 
     unsigned count = 0;
     const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer.get(), &count);
     const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer.get(), &count);
+    if (count == 0)
+        return true;
     ShaperGlyphRun run;
     run.font = font;
     run.glyphs.reserve(count);
     run.positions.reserve(count);
     run.stringIndices.reserve(count);
-    double penX = 0.0;
-    double penY = 0.0;
     for (unsigned i = 0; i < count; ++i) {
         run.glyphs.push_back(infos[i].codepoint);
-        run.positions.emplace_back(penX + positions[i].x_offset / 64.0, penY + positions[i].y_offset / 64.0);
+        run.positions.emplace_back(pen.x() + positions[i].x_offset / 64.0, pen.y() + positions[i].y_offset / 64.0);
         run.stringIndices.push_back(static_cast<int>(infos[i].cluster));
-        penX += positions[i].x_advance / 64.0;
-        penY += positions[i].y_advance / 64.0;
+        pen += QPointF(positions[i].x_advance / 64.0, positions[i].y_advance / 64.0);
     }
+    result.positions.insert(result.positions.end(), run.positions.begin(), run.positions.end());
+    result.stringIndices.insert(result.stringIndices.end(), run.stringIndices.begin(), run.stringIndices.end());
+    result.glyphRuns.push_back(std::move(run));
+    return true;
+}
+
+} // namespace
+
+QRawFont fallbackFontFor(const QRawFont& font, char32_t scalar)
+{
+    QFont query(font.familyName());
+    query.setPixelSize(std::max(1, qRound(font.pixelSize())));
+    query.setWeight(static_cast<QFont::Weight>(font.weight()));
+    query.setStyle(font.style());
+    if (u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_EMOJI_PRESENTATION) && !colourEmojiFamily().isEmpty())
+        query.setFamilies({colourEmojiFamily(), font.familyName()});
+    QTextLayout layout(QString::fromUcs4(&scalar, 1), query);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.setCacheEnabled(false);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    if (!line.isValid())
+        return QRawFont();
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        QRawFont found = run.rawFont();
+        if (found.isValid() && found.supportsCharacter(static_cast<uint>(scalar))) {
+            // Fallback faces come at the layout's whole-pixel size; keep the run's own.
+            found.setPixelSize(font.pixelSize());
+            return found;
+        }
+    }
+    return QRawFont();
+}
+
+std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const FallbackFontLookup& lookup)
+{
+    std::vector<FontRun> runs;
+    std::vector<QRawFont> fallbacks; // found so far, tried before asking again
+    const int size = static_cast<int>(text.size());
+    for (int index = 0; index < size;) {
+        const auto [scalar, units] = scalarAt(text, index);
+        const QRawFont* chosen = nullptr;
+        if (!runs.empty() && attachesToPrevious(scalar)) {
+            chosen = &runs.back().font;
+        } else if (font.supportsCharacter(static_cast<uint>(scalar))) {
+            chosen = &font;
+        } else {
+            for (const QRawFont& known : fallbacks) {
+                if (known.supportsCharacter(static_cast<uint>(scalar))) {
+                    chosen = &known;
+                    break;
+                }
+            }
+            if (!chosen && lookup) {
+                QRawFont found = lookup(font, scalar);
+                if (found.isValid() && found.supportsCharacter(static_cast<uint>(scalar))) {
+                    fallbacks.push_back(std::move(found));
+                    chosen = &fallbacks.back();
+                }
+            }
+            if (!chosen)
+                chosen = &font;
+        }
+        // After a joiner the next character continues the sequence it joins.
+        const bool joined = !runs.empty() && index > 0 && text[index - 1].unicode() == 0x200D;
+        if (!runs.empty() && (joined || sameFont(runs.back().font, *chosen))) {
+            runs.back().length += units;
+        } else {
+            runs.push_back(FontRun{index, units, *chosen});
+        }
+        index += units;
+    }
+    return runs;
+}
+
+std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font, const FallbackFontLookup& lookup)
+{
+    if (text.isEmpty() || !font.isValid())
+        return std::nullopt;
     ShaperRun result;
-    if (count > 0) {
-        result.positions = run.positions;
-        result.stringIndices = run.stringIndices;
-        result.glyphRuns.push_back(std::move(run));
+    QPointF pen;
+    for (const FontRun& run : fontRuns(text, font, lookup)) {
+        if (!shapeFontRun(text, run.start, run.length, run.font, pen, result))
+            return std::nullopt;
     }
     result.glyphCount = static_cast<int>(result.stringIndices.size());
     return result;

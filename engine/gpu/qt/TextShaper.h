@@ -4,6 +4,7 @@
 // row layout has already put bidirectional text in display order.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,7 +28,30 @@ struct ShaperRun {
     int glyphCount = 0;
 };
 
-// None for empty text or a font that cannot be shaped.
-std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font);
+// The font that draws `scalar` when `font` has no glyph for it, through the toolkit's font
+// fallback (fontconfig); an emoji shown as a picture asks the colour emoji font first. An
+// invalid font when nothing better is found.
+using FallbackFontLookup = std::function<QRawFont(const QRawFont& font, char32_t scalar)>;
+QRawFont fallbackFontFor(const QRawFont& font, char32_t scalar);
+
+// A stretch of the text drawn with one font.
+struct FontRun {
+    int start = 0;  // UTF-16 index
+    int length = 0; // UTF-16 units
+    QRawFont font;
+};
+
+// Splits text into runs of one font: `font` wherever it has a glyph, a fallback font
+// elsewhere. Marks, joiners and selectors stay in the run of the character they belong to,
+// and a surrogate pair is never split, so a run always ends on a whole cluster. A character
+// no font draws stays with `font` (it shows as the missing-glyph box).
+std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font,
+                              const FallbackFontLookup& lookup = fallbackFontFor);
+
+// None for empty text or a font that cannot be shaped. Each font run becomes one glyph run;
+// string indices count from the start of `text` in every glyph run, and positions continue
+// from one glyph run to the next.
+std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font,
+                                      const FallbackFontLookup& lookup = fallbackFontFor);
 
 } // namespace corvantix

@@ -13,7 +13,10 @@
 #include <QOpenGLVersionFunctionsFactory>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ostream>
+#include <tuple>
 #include <memory>
 
 #include "platform/qt/QtMainQueue.h"
@@ -301,6 +304,136 @@ TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
     ASSERT_TRUE(a);
     const quint32 glyphA = mono.glyphIndexesForString(QStringLiteral("a")).value(0);
     EXPECT_NEAR(a->positions[1].x(), mono.advancesForGlyphIndexes(QList<quint32>{glyphA}).value(0).x(), 0.05);
+}
+
+struct FontRunCase {
+    const char* name;
+    std::u32string text;
+    // (start, length, family) of every run
+    std::vector<std::tuple<int, int, QString>> runs;
+};
+
+void PrintTo(const FontRunCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FontRunTest : public testing::TestWithParam<FontRunCase> {};
+
+const QString monoFamily = QStringLiteral("DejaVu Sans Mono");
+const QString emojiFamily = QStringLiteral("Noto Color Emoji");
+
+TEST_P(FontRunTest, SplitsWhereTheFontHasNoGlyphAndNeverInsideACluster)
+{
+    const FontRunCase& c = GetParam();
+    const QRawFont font = rawFont("DejaVu Sans Mono", 20);
+    ASSERT_TRUE(font.isValid());
+    const auto runs = fontRuns(QString::fromUcs4(c.text.data(), static_cast<qsizetype>(c.text.size())), font);
+    std::vector<std::tuple<int, int, QString>> got;
+    for (const FontRun& run : runs)
+        got.emplace_back(run.start, run.length, run.font.familyName());
+    EXPECT_EQ(got, c.runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fallback, FontRunTest,
+    testing::Values(FontRunCase{"plain text in one run", U"abc", {{0, 3, monoFamily}}},
+                    FontRunCase{"an emoji between letters", U"a\U0001F600b",
+                                {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
+                    FontRunCase{"emoji side by side share a run", U"\U0001F600\U0001F600", {{0, 4, emojiFamily}}},
+                    FontRunCase{"a combining mark stays on its letter", U"e\u0301x", {{0, 3, monoFamily}}},
+                    FontRunCase{"a selector stays with its emoji", U"a\U0001F600\uFE0Fb",
+                                {{0, 1, monoFamily}, {1, 3, emojiFamily}, {4, 1, monoFamily}}},
+                    FontRunCase{"a joined sequence is one run", U"\U0001F468\u200D\U0001F469", {{0, 5, emojiFamily}}},
+                    FontRunCase{"a skin tone stays with its emoji", U"\U0001F44D\U0001F3FDx",
+                                {{0, 4, emojiFamily}, {4, 1, monoFamily}}},
+                    FontRunCase{"a character no font draws stays in the run", U"a\U0010FFFDb", {{0, 4, monoFamily}}}),
+    [](const testing::TestParamInfo<FontRunCase>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST(FontRunLookupTest, AFallbackThatCannotDrawTheCharacterIsNotUsed)
+{
+    const QRawFont font = rawFont("DejaVu Sans Mono", 20);
+    int asked = 0;
+    const auto runs = fontRuns(QString::fromUcs4(U"a\U0001F600\U0001F601"), font, [&](const QRawFont&, char32_t) {
+        ++asked;
+        return rawFont("DejaVu Serif", 20); // has no emojiFamily
+    });
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].length, 5);
+    EXPECT_EQ(runs[0].font.familyName(), monoFamily);
+    EXPECT_EQ(asked, 2); // an answer that cannot draw it is not remembered
+}
+
+TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFont)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    const QRawFont font = rawFont("DejaVu Sans Mono", 20);
+    const auto run = renderer.shapeText(QString::fromUcs4(U"a\U0001F600bc\U0001F601"), font);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->stringIndices, (std::vector<int>{0, 1, 3, 4, 5}));
+    EXPECT_EQ(run->glyphCount, 5);
+    ASSERT_EQ(run->glyphRuns.size(), 4u);
+    const std::vector<QString> families{monoFamily, emojiFamily, monoFamily, emojiFamily};
+    const std::vector<std::vector<int>> indices{{0}, {1}, {3, 4}, {5}};
+    for (std::size_t i = 0; i < run->glyphRuns.size(); ++i) {
+        const ShaperGlyphRun& glyphRun = run->glyphRuns[i];
+        EXPECT_EQ(glyphRun.font.familyName(), families[i]) << i;
+        EXPECT_EQ(glyphRun.stringIndices, indices[i]) << i;
+        for (quint32 glyph : glyphRun.glyphs)
+            EXPECT_NE(glyph, 0u) << "missing glyph in run " << i;
+    }
+    ASSERT_EQ(run->positions.size(), 5u);
+    for (std::size_t i = 1; i < run->positions.size(); ++i)
+        EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << i;
+}
+
+TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
+{
+    auto result = make();
+    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    QFont boldFont(QStringLiteral("DejaVu Sans Mono"));
+    boldFont.setPixelSize(20);
+    boldFont.setBold(true);
+    const MetalFontSet fonts{rawFont("DejaVu Sans Mono", 20), QRawFont::fromFont(boldFont), QRawFont(), QRawFont()};
+    ASSERT_NE(fonts[1].styleName(), fonts[0].styleName());
+
+    ViewLineSegment segment;
+    segment.text = u"ab\U0001F600cd";
+    RunStyle bold;
+    bold.font = FontSlot::bold;
+    RunStyle italic;
+    italic.font = FontSlot::italic;
+    segment.runs = {{0, 2, RunStyle{}}, {2, 2, bold}, {4, 0, RunStyle{}}, {4, 9, italic}};
+    const auto runs = renderer.shapeSegment(segment, fonts);
+    ASSERT_EQ(runs.size(), 3u); // the empty run is left out
+    EXPECT_EQ(runs[0].utf16Offset, 0);
+    EXPECT_EQ(runs[1].utf16Offset, 2);
+    EXPECT_EQ(runs[2].utf16Offset, 4);
+    EXPECT_EQ(runs[0].shaperRun.stringIndices, (std::vector<int>{0, 1}));
+    EXPECT_EQ(runs[1].shaperRun.stringIndices, (std::vector<int>{0})); // from the run's own start
+    // Past the text's end is cut off; a slot without a font draws with the normal one.
+    EXPECT_EQ(runs[2].shaperRun.stringIndices, (std::vector<int>{0, 1}));
+    EXPECT_EQ(runs[2].attributes.font, FontSlot::italic);
+    EXPECT_EQ(runs[0].shaperRun.glyphRuns[0].font.styleName(), fonts[0].styleName());
+    EXPECT_EQ(runs[2].shaperRun.glyphRuns[0].font.styleName(), fonts[0].styleName());
+    EXPECT_EQ(runs[1].shaperRun.glyphRuns[0].font.familyName(), emojiFamily);
+
+    // Cached by font and text: the same segment again adds nothing, the same text in bold
+    // is a run of its own.
+    const std::size_t cached = renderer.shaperCacheSize();
+    EXPECT_EQ(cached, 3u);
+    renderer.shapeSegment(segment, fonts);
+    EXPECT_EQ(renderer.shaperCacheSize(), cached);
+    segment.runs = {{0, 2, bold}};
+    const auto boldRuns = renderer.shapeSegment(segment, fonts);
+    ASSERT_EQ(boldRuns.size(), 1u);
+    EXPECT_EQ(renderer.shaperCacheSize(), cached + 1);
+    EXPECT_EQ(boldRuns[0].shaperRun.glyphRuns[0].font.styleName(), fonts[1].styleName());
 }
 
 TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRendererLives)
