@@ -342,6 +342,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
                     FontRunCase{"emoji side by side share a run", U"\U0001F600\U0001F600", {{0, 4, emojiFamily}}},
                     FontRunCase{"a combining mark stays on its letter", U"e\u0301x", {{0, 3, monoFamily}}},
+                    FontRunCase{"a mark on an emoji stays in its run", U"\U0001F600\u0301", {{0, 3, emojiFamily}}},
                     FontRunCase{"a selector stays with its emoji", U"a\U0001F600\uFE0Fb",
                                 {{0, 1, monoFamily}, {1, 3, emojiFamily}, {4, 1, monoFamily}}},
                     FontRunCase{"a joined sequence is one run", U"\U0001F468\u200D\U0001F469", {{0, 5, emojiFamily}}},
