@@ -1,7 +1,8 @@
-// Shaping of one run of text in one font, with the position of every glyph and the UTF-16
-// index of the text it came from. Backed by HarfBuzz over the font's own tables (the glyph
-// runs Qt hands out carry no string indices). The run is always laid out left to right: the
-// row layout has already put bidirectional text in display order.
+// Shaping of one run of text in its font (and fallback fonts where it has no glyph), with the
+// position of every glyph and the UTF-16 index of the text it came from. Backed by HarfBuzz
+// over each font's own tables (the glyph runs Qt hands out carry no string indices). The run
+// is always laid out left to right: the row layout has already put bidirectional text in
+// display order.
 #pragma once
 
 #include <functional>
