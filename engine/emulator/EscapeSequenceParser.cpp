@@ -477,6 +477,15 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             continue;
         }
 
+        // ESC "[" in ground opens nearly every sequence: the clear that ESC does in every
+        // state, and the "[" that follows it, without a table lookup.
+        if (state == S::ground && b == ESC && i + 1 < end && bytes[i + 1] == '[') {
+            actionClear(feed, i);
+            state = S::csiEntry;
+            i += 2;
+            continue;
+        }
+
         // Parameter fast path: digits, ";" and ":" inside CSI parameters (and the digits
         // and ";" that open them) do what the table says, param in csiParam, without a
         // lookup per byte.
