@@ -44,6 +44,26 @@ private:
     int col_;
 };
 
+// Places an image as a view does: one object per line from the cursor's line, `rows` of them,
+// a line feed after each; during a Kitty put the objects carry the request and, with both ids,
+// the placement is recorded.
+inline void placeImageRows(Terminal& terminal, int width, int height, int cols, int rows)
+{
+    const bool kitty = terminal.kittyPlacementContext.has_value();
+    const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
+    Buffer& screen = *terminal.buffer;
+    const KittyPlacedSpan span{screen.x(), screen.y() + screen.yBase(), cols, rows};
+    if (kitty && context.imageId && context.placementId)
+        terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
+    for (int i = 0; i < rows; ++i) {
+        auto image = std::make_shared<FuzzImage>(width, height, span.col);
+        if (kitty)
+            markKittyPlacementImage(*image, context, span);
+        screen.attachImagesToLine(image, screen.yBase() + screen.y());
+        terminal.cmdIndex();
+    }
+}
+
 // Records the replies and answers every question a host can be asked, so that the reply
 // paths run too. Images are placed on the lines as a view places them (a few lines at
 // most), so that the upkeep of image cells runs as well.
@@ -91,23 +111,7 @@ public:
 private:
     static void place(Terminal& terminal, int width, int height)
     {
-        const bool kitty = terminal.kittyPlacementContext.has_value();
-        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
-        Buffer& screen = *terminal.buffer;
-        const int cols = std::clamp((width + 7) / 8, 1, 1000);
-        const int rows = std::clamp((height + 15) / 16, 1, 4);
-        const int col = screen.x();
-        const int row = screen.y() + screen.yBase();
-        const KittyPlacedSpan span{col, row, cols, rows};
-        if (kitty && context.imageId && context.placementId)
-            terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
-        for (int i = 0; i < rows; ++i) {
-            auto image = std::make_shared<FuzzImage>(width, height, col);
-            if (kitty)
-                markKittyPlacementImage(*image, context, span);
-            screen.attachImagesToLine(image, screen.yBase() + screen.y());
-            terminal.cmdIndex();
-        }
+        placeImageRows(terminal, width, height, std::clamp((width + 7) / 8, 1, 1000), std::clamp((height + 15) / 16, 1, 4));
     }
 };
 

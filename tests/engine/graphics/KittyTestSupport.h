@@ -61,25 +61,11 @@ private:
             return request.value;
         return std::max(1, (pixels + cellPixels - 1) / cellPixels);
     }
-    void place(Terminal& terminal, int width, int height)
+    static void place(Terminal& terminal, int width, int height)
     {
-        const bool kitty = terminal.kittyPlacementContext.has_value();
         const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
-        Buffer& screen = *terminal.buffer;
-        const int cols = cells(context.widthRequest, width, 10);
-        const int rows = cells(context.heightRequest, height, 20);
-        const int col = screen.x();
-        const int row = screen.y() + screen.yBase();
-        const KittyPlacedSpan span{col, row, cols, rows};
-        if (kitty && context.imageId && context.placementId)
-            terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
-        for (int i = 0; i < rows; ++i) {
-            auto cell = std::make_shared<TestImageCell>(width, height, col);
-            if (kitty)
-                markKittyPlacementImage(*cell, context, span);
-            screen.attachImagesToLine(cell, screen.yBase() + screen.y());
-            terminal.cmdIndex();
-        }
+        fuzz::placeImageRows(terminal, width, height, cells(context.widthRequest, width, 10),
+                             cells(context.heightRequest, height, 20));
     }
 };
 
