@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <variant>
 
@@ -23,18 +24,22 @@
 
 #include "drawing/RowBuilder.h"
 #include "gpu/GlyphAtlas.h"
+#include "gpu/MetalDrawData.h"
 #include "gpu/GlyphLookup.h"
 #include "gpu/MetalErrors.h"
 #include "gpu/MetalFrameCoordinator.h"
 #include "gpu/qt/CoreTextGlyphRasterizer.h"
+#include "gpu/qt/MetalGLView.h"
 #include "gpu/qt/MetalShaderLibrary.h"
 #include "gpu/qt/OpenGLGlyphAtlasDevice.h"
 #include "gpu/qt/TextShaper.h"
 #include "graphics/KittyGraphicsState.h"
 #include "platform/MainQueue.h"
+#include "view/qt/TerminalView.h"
 
 namespace corvantix {
 
+class Buffer;
 class MetalTerminalRenderer;
 
 // What the renderer asks of the view that hosts it. Calls arrive on the main queue, never
@@ -59,19 +64,19 @@ struct MetalPipeline {
 };
 
 // An image texture (GL_RGBA8, first row at the bottom), freed with the object.
-class MetalImageTexture {
+class MetalImageTexture final : public MetalTexture {
 public:
     MetalImageTexture(QOpenGLFunctions_3_3_Core& gl, GLuint name, int width, int height)
         : gl_(gl), name_(name), width_(width), height_(height)
     {
     }
-    ~MetalImageTexture() { gl_.glDeleteTextures(1, &name_); }
+    ~MetalImageTexture() override { gl_.glDeleteTextures(1, &name_); }
     MetalImageTexture(const MetalImageTexture&) = delete;
     MetalImageTexture& operator=(const MetalImageTexture&) = delete;
 
     GLuint name() const { return name_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
+    int width() const override { return width_; }
+    int height() const override { return height_; }
 
 private:
     QOpenGLFunctions_3_3_Core& gl_;
@@ -105,7 +110,10 @@ struct MetalTerminalRendererOptions {
     int atlasInitialSize = 1024;
 };
 
-class MetalTerminalRenderer {
+// Virtual placements of the screen now shown, by image id, in the order the store yields them.
+using VirtualPlacementIndex = std::map<std::uint32_t, std::vector<KittyPlacementRecord>>;
+
+class MetalTerminalRenderer final : public MetalViewDelegate {
 public:
     using Options = MetalTerminalRendererOptions;
 
@@ -120,7 +128,7 @@ public:
     static std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError> make(MainQueue& queue, QObject* hostObject,
                                                                                 MetalRendererHost* host,
                                                                                 Options options = {});
-    ~MetalTerminalRenderer();
+    ~MetalTerminalRenderer() override;
     MetalTerminalRenderer(const MetalTerminalRenderer&) = delete;
     MetalTerminalRenderer& operator=(const MetalTerminalRenderer&) = delete;
 
@@ -155,6 +163,34 @@ public:
     GlyphAtlas& colorAtlas() { return *colorAtlas_; }
     CoreTextGlyphRasterizer rasterizer;
     bool atlasInvalidatedDuringBuild = false;
+
+    // ---- Draw data
+
+    // The GPU surface this renderer draws into and the terminal view it draws; both held
+    // weakly (a build without a terminal view is empty).
+    void setViews(MetalGLView* metalView, TerminalView* terminalView);
+    MetalGLView* metalView() const { return metalView_; }
+    TerminalView* terminalView() const { return terminalView_; }
+
+    // One frame's draw data: the visible rows (cached while unchanged) and the cursor.
+    DrawData buildDrawData(double scale);
+    // One screen row's records. `baselineOffset` is the normal font's descent + leading,
+    // cell sizes are in points.
+    RowDrawData buildRowDrawData(double cellWidth, double cellHeight, double baselineOffset, double viewWidthPx,
+                                 double scale, int lineIndex, const Buffer& buffer, int firstVisibleLine,
+                                 const VirtualPlacementIndex& virtualPlacements);
+    // The cursor's shape and, under a focused block, its glyph, into `data`'s cursor lists.
+    void buildCursorDrawData(DrawData& data, double scale, double cellWidth, double cellHeight, double descent,
+                             double leading, int firstVisibleLine, int lastVisibleLine);
+    std::vector<ImageDrawBuffer> makeImageDrawBuffers(std::span<const ImageDraw> draws);
+    MetalRowCache rowCache;
+    // False while a blinking cursor is in its hidden phase.
+    bool cursorBlinkOn = true;
+
+    // ---- Frame drawing
+
+    void drawInMTKView(MetalGLView& view) override { drawFrame(view); }
+    void drawFrame(MetalGLView& view);
 
     const MetalPipeline& textPipeline() const { return textPipeline_; }
     const MetalPipeline& textGrayPipeline() const { return textGrayPipeline_; }
@@ -198,6 +234,8 @@ private:
     std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
     ShaperCache<ShaperRun> shaperCache_{2048};
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
+    QPointer<MetalGLView> metalView_;
+    QPointer<TerminalView> terminalView_;
 
     std::shared_ptr<MetalImageTexture> makeImageTexture(const std::uint8_t* rgba, int width, int height);
 };

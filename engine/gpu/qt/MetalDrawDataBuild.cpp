@@ -1,0 +1,21 @@
+#include "gpu/qt/MetalTerminalRenderer.h"
+
+namespace corvantix {
+
+void MetalTerminalRenderer::setViews(MetalGLView* metalView, TerminalView* terminalView)
+{
+    metalView_ = metalView;
+    terminalView_ = terminalView;
+}
+
+DrawData MetalTerminalRenderer::buildDrawData(double)
+{
+    return {};
+}
+
+std::vector<ImageDrawBuffer> MetalTerminalRenderer::makeImageDrawBuffers(std::span<const ImageDraw>)
+{
+    return {};
+}
+
+} // namespace corvantix
