@@ -18,4 +18,9 @@ std::vector<ImageDrawBuffer> MetalTerminalRenderer::makeImageDrawBuffers(std::sp
     return {};
 }
 
+std::shared_ptr<MetalTexture> MetalTerminalRenderer::imageDraw(const TerminalImage&)
+{
+    return nullptr;
+}
+
 } // namespace corvantix

@@ -183,6 +183,11 @@ public:
     void buildCursorDrawData(DrawData& data, double scale, double cellWidth, double cellHeight, double descent,
                              double leading, int firstVisibleLine, int lastVisibleLine);
     std::vector<ImageDrawBuffer> makeImageDrawBuffers(std::span<const ImageDraw> draws);
+    // The texture of one of the view's own images (a TerminalView::AppleImage), made once per
+    // image object; none for another kind of image or one that cannot be uploaded.
+    std::shared_ptr<MetalTexture> imageDraw(const TerminalImage& image);
+    // Where the renderer's vertex buffers come from.
+    MetalBufferDevice& bufferDevice();
     MetalRowCache rowCache;
     // False while a blinking cursor is in its hidden phase.
     bool cursorBlinkOn = true;
