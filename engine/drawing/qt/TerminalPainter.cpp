@@ -228,89 +228,117 @@ void TerminalPainter::drawBackgrounds(QPainter& painter, FrameState& state, cons
     painter.restore();
 }
 
+// Consecutive glyphs of one font drawn as one glyph run.
+class PainterGlyphBatch {
+public:
+    explicit PainterGlyphBatch(QPainter& painter) : painter_(painter) {}
+    ~PainterGlyphBatch() { flush(); }
+    PainterGlyphBatch(const PainterGlyphBatch&) = delete;
+    PainterGlyphBatch& operator=(const PainterGlyphBatch&) = delete;
+
+    void add(const QRawFont& font, quint32 glyph, QPointF position)
+    {
+        if (!glyphs_.isEmpty() && !(font == font_))
+            flush();
+        if (glyphs_.isEmpty())
+            font_ = font;
+        glyphs_.append(glyph);
+        positions_.append(position);
+    }
+
+    void flush()
+    {
+        if (glyphs_.isEmpty())
+            return;
+        QGlyphRun run;
+        run.setRawFont(font_);
+        run.setGlyphIndexes(glyphs_);
+        run.setPositions(positions_);
+        painter_.drawGlyphRun(QPointF(0, 0), run);
+        glyphs_.clear();
+        positions_.clear();
+    }
+
+private:
+    QPainter& painter_;
+    QRawFont font_;
+    QList<quint32> glyphs_;
+    QList<QPointF> positions_;
+};
+
 void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline)
 {
     std::vector<QPointF> origins;
-    QRawFont batchFont;
-    QList<quint32> batchGlyphs;
-    QList<QPointF> batchPositions;
-    auto flush = [&] {
-        if (batchGlyphs.isEmpty())
-            return;
-        QGlyphRun run;
-        run.setRawFont(batchFont);
-        run.setGlyphIndexes(batchGlyphs);
-        run.setPositions(batchPositions);
-        painter.drawGlyphRun(QPointF(0, 0), run);
-        batchGlyphs.clear();
-        batchPositions.clear();
-    };
-    auto add = [&](const QRawFont& font, quint32 glyph, QPointF position) {
-        if (!batchGlyphs.isEmpty() && !(font == batchFont))
-            flush();
-        if (batchGlyphs.isEmpty())
-            batchFont = font;
-        batchGlyphs.append(glyph);
-        batchPositions.append(position);
-    };
-
+    PainterGlyphBatch batch(painter);
     for (const ViewLineSegment& segment : built.segments) {
-        const int width = segment.columnWidth;
         for (const ViewLineSegment::Run& run : segment.runs) {
             if (run.length <= 0)
                 continue;
             const RunStyle& style = run.style;
             painter.setPen(style.foregroundColor ? toQColor(*style.foregroundColor) : state.effectiveForeground);
             origins.clear();
-
-            // Every glyph of a cell starts from the cell's grid position; later glyphs of the
-            // cell keep their shaped offset from its first glyph.
-            auto place = [&](double cellX, const QRawFont& font, quint32 glyph, QPointF offset) {
-                QPointF origin(cellX + offset.x(), baseline + offset.y());
-                origins.push_back(origin);
-                if (width >= 2) {
-                    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
-                    const QRectF box = font.boundingRect(glyph);
-                    const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
-                    const GlyphSlotFit fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(), bounds,
-                                                          width, state.frame.cell, state.descentAndLeading);
-                    origin += QPointF(fit.dx, -fit.dy);
-                    if (fit.scale != 1.0) {
-                        flush();
-                        drawScaledGlyph(painter, font, glyph, origin, fit.scale);
-                        return;
-                    }
-                }
-                add(font, glyph, origin);
-            };
-
-            const int end = run.start + run.length;
-            for (int i = run.start; i < end;) {
-                const int ordinal = segment.cellOrdinal(i);
-                int j = i + 1;
-                while (j < end && segment.cellOrdinal(j) == ordinal)
-                    ++j;
-                const std::u16string_view text(segment.text.data() + i, static_cast<size_t>(j - i));
-                const double cellX = state.cellWidth * (segment.column + ordinal * width);
-                quint32 glyph = 0;
-                if (text.size() == 1 && text[0] == u' ') {
-                    origins.emplace_back(cellX, baseline); // nothing to draw, but decorations
-                } else if (text.size() == 1 && glyphs_.asciiGlyph(style.font, text[0], glyph)) {
-                    place(cellX, glyphs_.rawFont(style.font), glyph, QPointF(0, 0));
-                } else {
-                    const ShapedCell& shaped = glyphs_.shape(style.font, text);
-                    for (const ShapedGlyphRun& glyphRun : shaped.runs) {
-                        for (qsizetype k = 0; k < glyphRun.glyphs.size(); ++k)
-                            place(cellX, glyphRun.font, glyphRun.glyphs[k], glyphRun.positions[k]);
-                    }
-                }
-                i = j;
-            }
-            flush();
+            drawRunGlyphs(painter, state, segment, run, baseline, batch, origins);
+            batch.flush();
             if (style.hasDecorations())
                 drawDecorations(painter, style, origins, state.metrics);
         }
     }
+}
+
+void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
+                                    const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
+                                    std::vector<QPointF>& origins)
+{
+    const RunStyle& style = run.style;
+    const int end = run.start + run.length;
+    // The glyphs of one cell are the units that map to the same cell ordinal.
+    for (int i = run.start; i < end;) {
+        const int ordinal = segment.cellOrdinal(i);
+        int j = i + 1;
+        while (j < end && segment.cellOrdinal(j) == ordinal)
+            ++j;
+        const std::u16string_view text(segment.text.data() + i, static_cast<size_t>(j - i));
+        const double cellX = state.cellWidth * (segment.column + ordinal * segment.columnWidth);
+        quint32 glyph = 0;
+        if (text.size() == 1 && text[0] == u' ') {
+            origins.emplace_back(cellX, baseline); // nothing to draw, but decorations
+        } else if (text.size() == 1 && glyphs_.asciiGlyph(style.font, text[0], glyph)) {
+            placeGlyph(painter, state, segment.columnWidth, QPointF(cellX, baseline), glyphs_.rawFont(style.font),
+                       glyph, QPointF(0, 0), batch, origins);
+        } else {
+            const ShapedCell& shaped = glyphs_.shape(style.font, text);
+            for (const ShapedGlyphRun& glyphRun : shaped.runs) {
+                for (qsizetype k = 0; k < glyphRun.glyphs.size(); ++k)
+                    placeGlyph(painter, state, segment.columnWidth, QPointF(cellX, baseline), glyphRun.font,
+                               glyphRun.glyphs[k], glyphRun.positions[k], batch, origins);
+            }
+        }
+        i = j;
+    }
+}
+
+void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin,
+                                 const QRawFont& font, quint32 glyph, QPointF offset, PainterGlyphBatch& batch,
+                                 std::vector<QPointF>& origins)
+{
+    // Every glyph of a cell starts from the cell's grid position; later glyphs of the cell
+    // keep their shaped offset from its first glyph.
+    QPointF origin = cellOrigin + offset;
+    origins.push_back(origin);
+    if (columnWidth >= 2) {
+        const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
+        const QRectF box = font.boundingRect(glyph);
+        const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
+        const GlyphSlotFit fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(), bounds, columnWidth,
+                                              state.frame.cell, state.descentAndLeading);
+        origin += QPointF(fit.dx, -fit.dy);
+        if (fit.scale != 1.0) {
+            batch.flush();
+            drawScaledGlyph(painter, font, glyph, origin, fit.scale);
+            return;
+        }
+    }
+    batch.add(font, glyph, origin);
 }
 
 void TerminalPainter::drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built,

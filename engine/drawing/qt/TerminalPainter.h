@@ -28,6 +28,7 @@ class QPainter;
 
 namespace corvantix {
 
+class PainterGlyphBatch;
 class SelectionService;
 
 // What one frame reads from the view.
@@ -86,6 +87,11 @@ private:
     void drawRow(QPainter& painter, FrameState& state, int row, const BufferLine& line);
     void drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline);
+    void drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
+                       const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
+                       std::vector<QPointF>& origins);
+    void placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin, const QRawFont& font,
+                    quint32 glyph, QPointF offset, PainterGlyphBatch& batch, std::vector<QPointF>& origins);
     void drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     // The line's images in three lists: Kitty images under the text (z below 0), Kitty images
     // over it, and the others; each drawn with drawImages.
