@@ -566,7 +566,12 @@ void MetalTerminalRenderer::drawFrame(MetalGLView& view)
                                              if (!self)
                                                  return;
                                              MetalTerminalRenderer& renderer = **self;
-                                             renderer.pollFrameCompletions();
+                                             // The swap is a good moment to look at the fence,
+                                             // but not from inside the window's composition.
+                                             renderer.queue_.post([weak] {
+                                                 if (const auto alive = weak.lock())
+                                                     (*alive)->pollFrameCompletions();
+                                             });
                                              if (!renderer.frameState_ || !renderer.frameState_->awaitingPresentation)
                                                  return;
                                              renderer.frameState_->awaitingPresentation = false;

@@ -232,6 +232,68 @@ INSTANTIATE_TEST_SUITE_P(Modes, EncodeTest,
                              return name;
                          });
 
+// Layers overlapping left to right: each drawn over the one before it in the frame's order.
+TEST_F(FrameDrawingGLTest, LayersStackBackgroundsUnderImagesGlyphsThenOverImages)
+{
+    view->makeCurrent();
+    KittyGraphicsState store;
+    const auto solidImage = [&](std::uint32_t id, std::array<std::uint8_t, 4> rgba) {
+        KittyGraphicsImage image;
+        image.payload.kind = KittyGraphicsPayload::Kind::rgba;
+        image.payload.width = 2;
+        image.payload.height = 2;
+        for (int i = 0; i < 4; ++i)
+            image.payload.bytes.insert(image.payload.bytes.end(), rgba.begin(), rgba.end());
+        image.byteSize = image.payload.byteSize();
+        image.storeStamp = id;
+        store.imagesById[id] = image;
+        return renderer->imageDraw(store, id);
+    };
+    const auto white = solidImage(1, {255, 255, 255, 255});
+    const auto magenta = solidImage(2, {255, 0, 255, 255});
+    ASSERT_TRUE(white && magenta);
+    const auto block = renderer->drawCustomGlyph(0x2588, 16, 16, 1, false, 1.0);
+    ASSERT_TRUE(block);
+    const auto side = static_cast<float>(renderer->grayscaleAtlas().size());
+    view->doneCurrent();
+
+    RowDrawData row;
+    row.backgroundCells.push_back(ColorCell{{10, 10}, {20, 20}, {1, 0, 0, 1}});
+    ImageDraw under{white, {}};
+    appendRectangleVertices(under.vertices, MetalRect{20, 10, 40, 30}, MetalTexRect{}, {1, 1, 1, 1});
+    row.underImageDraws.push_back(under);
+    TextCell text;
+    text.position = {30, 10};
+    text.size = {16, 16};
+    text.texOrigin = {block->region.x / side, block->region.y / side};
+    text.texSize = {block->region.width / side, block->region.height / side};
+    text.color = {0, 1, 0, 1};
+    row.glyphCellsGray.push_back(text);
+    ImageDraw over{magenta, {}};
+    appendRectangleVertices(over.vertices, MetalRect{40, 10, 50, 30}, MetalTexRect{}, {1, 1, 1, 1});
+    row.overImageDraws.push_back(over);
+
+    for (bool aggregated : {true, false}) {
+        SCOPED_TRACE(aggregated ? "aggregated" : "per row");
+        DrawData data;
+        if (aggregated) {
+            data.frame.emplace();
+            data.frame->append(row);
+        } else {
+            view->makeCurrent();
+            data.rows.push_back(makeRowDrawBuffers(row, renderer->bufferDevice()));
+            view->doneCurrent();
+        }
+        EXPECT_EQ(encode(data), 4);
+        EXPECT_EQ(pixelAt(15, 20), red);
+        EXPECT_EQ(pixelAt(25, 20), (Rgba{255, 255, 255, 255}));
+        EXPECT_EQ(pixelAt(35, 20), green);
+        EXPECT_EQ(pixelAt(43, 20), (Rgba{255, 0, 255, 255}));
+        EXPECT_EQ(pixelAt(35, 28), (Rgba{255, 255, 255, 255})); // above the glyph, the image
+        EXPECT_EQ(pixelAt(5, 5), blue);
+    }
+}
+
 TEST_F(FrameDrawingGLTest, AFrameClearsToTheBackgroundOrUnderReverseColoursTheForeground)
 {
     EXPECT_EQ(pixelAt(5, 5), blue);
