@@ -63,6 +63,11 @@ struct MetalTerminalRenderer::FrameState {
     std::unique_ptr<OpenGLMetalBufferDevice> device;
     std::shared_ptr<MetalBufferPool> pool;
     GLuint vertexArray = 0;
+    // Where a frame drawn at another scale than the widget's is drawn before being scaled
+    // into the widget's framebuffer.
+    GLuint scaledFramebuffer = 0;
+    GLuint scaledRenderbuffer = 0;
+    MetalDrawableSize scaledSize;
     std::unique_ptr<QTimer> blinkTimer;
     std::unique_ptr<QTimer> pollTimer;
     std::vector<InFlight> inFlight;
@@ -81,10 +86,44 @@ struct MetalTerminalRenderer::FrameState {
                 gl->glDeleteSync(frame.fence);
             if (vertexArray != 0)
                 gl->glDeleteVertexArrays(1, &vertexArray);
+            deleteScaledTarget();
         }
         // Buffers still in flight are released with the context current or left to it.
         inFlight.clear();
         pool.reset();
+    }
+
+    void deleteScaledTarget()
+    {
+        if (scaledFramebuffer != 0)
+            gl->glDeleteFramebuffers(1, &scaledFramebuffer);
+        if (scaledRenderbuffer != 0)
+            gl->glDeleteRenderbuffers(1, &scaledRenderbuffer);
+        scaledFramebuffer = 0;
+        scaledRenderbuffer = 0;
+        scaledSize = {};
+    }
+
+    // A framebuffer of `size` to draw into, made again when the size changes; 0 when GL
+    // cannot make it complete.
+    GLuint scaledTarget(MetalDrawableSize size)
+    {
+        if (scaledFramebuffer != 0 && scaledSize == size)
+            return scaledFramebuffer;
+        deleteScaledTarget();
+        gl->glGenRenderbuffers(1, &scaledRenderbuffer);
+        gl->glBindRenderbuffer(GL_RENDERBUFFER, scaledRenderbuffer);
+        gl->glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, size.width, size.height);
+        gl->glBindRenderbuffer(GL_RENDERBUFFER, 0);
+        gl->glGenFramebuffers(1, &scaledFramebuffer);
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, scaledFramebuffer);
+        gl->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, scaledRenderbuffer);
+        if (gl->glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+            deleteScaledTarget();
+            return 0;
+        }
+        scaledSize = size;
+        return scaledFramebuffer;
     }
 };
 
@@ -508,10 +547,21 @@ void MetalTerminalRenderer::drawFrame(MetalGLView& view)
     drawableInterval.end();
     state.device->collectReleased();
     QOpenGLFunctions_3_3_Core& gl = *gl_;
+    // At the widget's own scale the frame goes straight into its framebuffer; at another
+    // (an override) it is drawn at that scale and then scaled to fit, as a layer with its
+    // own contents scale would be.
+    const MetalDrawableSize widgetSize = metalDrawableSize(view.width(), view.height(), view.devicePixelRatioF());
+    const bool scaled = drawable != widgetSize;
     {
         MetalProfileInterval passInterval("Metal.RenderPass");
         gl.glBindFramebuffer(GL_FRAMEBUFFER, view.defaultFramebufferObject());
-        if (gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        bool complete = gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        if (complete && scaled) {
+            const GLuint target = state.scaledTarget(drawable);
+            complete = target != 0;
+            gl.glBindFramebuffer(GL_FRAMEBUFFER, complete ? target : view.defaultFramebufferObject());
+        }
+        if (!complete) {
             coordinator.cancelFrame(*token, MetalFrameRefusalReason::missingRenderPassDescriptor);
             return;
         }
@@ -540,6 +590,13 @@ void MetalTerminalRenderer::drawFrame(MetalGLView& view)
     gl.glClear(GL_COLOR_BUFFER_BIT);
     encodeDrawData(data, {static_cast<float>(drawable.width), static_cast<float>(drawable.height)});
     data = {};
+    if (scaled) {
+        gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, state.scaledFramebuffer);
+        gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, view.defaultFramebufferObject());
+        gl.glBlitFramebuffer(0, 0, drawable.width, drawable.height, 0, 0, widgetSize.width, widgetSize.height,
+                             GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        gl.glBindFramebuffer(GL_FRAMEBUFFER, view.defaultFramebufferObject());
+    }
     encodeInterval.end();
 
     MetalProfileInterval commitInterval("Metal.Commit");
@@ -665,6 +722,8 @@ void MetalTerminalRenderer::completeFrames(bool contextGone)
     if (contextGone) {
         state.device->contextLost();
         state.vertexArray = 0;
+        state.scaledFramebuffer = 0;
+        state.scaledRenderbuffer = 0;
         // Pooled and cached buffers belonged to that context.
         state.pool = std::make_shared<MetalBufferPool>(*state.device);
         rowCache.clear();

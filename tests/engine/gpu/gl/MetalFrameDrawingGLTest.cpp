@@ -297,11 +297,22 @@ TEST_F(FrameDrawingGLTest, LayersStackBackgroundsUnderImagesGlyphsThenOverImages
 TEST_F(FrameDrawingGLTest, AFrameClearsToTheBackgroundOrUnderReverseColoursTheForeground)
 {
     EXPECT_EQ(pixelAt(5, 5), blue);
-    terminalView->terminal->reverseColors = true;
-    drawFrameNow();
-    settle();
-    EXPECT_EQ(pixelAt(5, 5), yellow);
-    EXPECT_EQ(pixelAt(width - 1, height - 1), yellow);
+    // At another scale than the widget's the frame is drawn apart and scaled into the
+    // widget, so it must still fill it.
+    for (std::optional<double> scale : {std::optional<double>(), std::optional<double>(2.0), std::optional<double>(1.5)}) {
+        SCOPED_TRACE(scale ? *scale : 0.0);
+        terminalView->setMetalScaleFactorOverride(scale);
+        for (bool reverse : {true, false}) {
+            terminalView->terminal->reverseColors = reverse;
+            const auto committed = renderer->framesCommitted();
+            drawFrameNow();
+            EXPECT_EQ(renderer->framesCommitted(), committed + 1);
+            settle();
+            const Rgba expected = reverse ? yellow : blue;
+            EXPECT_EQ(pixelAt(5, 5), expected);
+            EXPECT_EQ(pixelAt(width - 1, height - 1), expected);
+        }
+    }
 }
 
 TEST_F(FrameDrawingGLTest, ADrawWhileAFrameIsInFlightDrawsNothingAndRedrawsAfterIt)
