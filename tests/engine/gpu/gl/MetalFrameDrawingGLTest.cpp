@@ -355,6 +355,21 @@ TEST_F(FrameDrawingGLTest, AFrameIsPresentedOnceWhenItsWidgetIsSwapped)
     EXPECT_EQ(host.presented, presented + 1);
 }
 
+TEST_F(FrameDrawingGLTest, AFrameWithoutItsTerminalViewIsRefusedAndKeptRefusingAsksForRecovery)
+{
+    host.canPresent = true;
+    renderer->setViews(view, nullptr);
+    const auto committed = renderer->framesCommitted();
+    drawFrameNow();
+    EXPECT_EQ(renderer->framesCommitted(), committed);
+    EXPECT_FALSE(coordinator().hasActiveFrame());
+    ASSERT_TRUE(waitFor([this] { return host.recoveries > 0; }, 3000));
+    EXPECT_EQ(host.recoveries, 1);
+    EXPECT_EQ(host.lastReport.reason, MetalFrameRefusalReason::missingDrawable);
+    EXPECT_EQ(host.lastReport.commandBufferStatus, std::nullopt);
+    EXPECT_GT(host.displays, 0); // retried meanwhile
+}
+
 TEST_F(FrameDrawingGLTest, ALostContextFailsTheFrameInFlightWithAText)
 {
     drawFrameNow();
