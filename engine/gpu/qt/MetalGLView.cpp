@@ -2,7 +2,11 @@
 
 namespace corvantix {
 
-MetalGLView::MetalGLView(QWidget* parent) : QOpenGLWidget(parent) {}
+MetalGLView::MetalGLView(QWidget* parent) : QOpenGLWidget(parent)
+{
+    // A frame refused while another is in flight draws nothing: the last frame must stay.
+    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
+}
 
 void MetalGLView::initializeGL()
 {

@@ -34,7 +34,8 @@ void main() {
 )";
 
 // One text cell per six vertices (two triangles, no instancing): each record is three texels
-// of the cell buffer: (x, y, width, height) in pixels, (u0, v0, u1, v1), colour.
+// of the cell buffer: (x, y, width, height) in pixels, the atlas corner at (x, y) and the
+// atlas size the cell covers (u, v, width, height, normalised), colour.
 constexpr const char* cellTextVertex = R"(#version 330 core
 uniform samplerBuffer cells;
 uniform vec2 viewport;
@@ -48,7 +49,7 @@ void main() {
     vec4 uv = texelFetch(cells, record * 3 + 1);
     vec2 position = rect.xy + corner * rect.zw;
     gl_Position = vec4(position / viewport * 2.0 - 1.0, 0.0, 1.0);
-    fragTexCoord = mix(uv.xy, uv.zw, corner);
+    fragTexCoord = uv.xy + corner * uv.zw;
     fragColor = texelFetch(cells, record * 3 + 2);
 }
 )";

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -24,6 +25,7 @@
 
 #include "drawing/RowBuilder.h"
 #include "gpu/GlyphAtlas.h"
+#include "gpu/MetalFrameBuffers.h"
 #include "gpu/MetalDrawData.h"
 #include "gpu/GlyphLookup.h"
 #include "gpu/MetalErrors.h"
@@ -52,6 +54,10 @@ public:
     virtual void setMetalViewNeedsDisplay() = 0;
     virtual void recoverMetalRenderer(MetalTerminalRenderer& renderer, const MetalRendererRecoveryReport& report) = 0;
     virtual void pruneRetiredMetalRenderers(MetalTerminalRenderer& renderer) = 0;
+    // A frame the renderer drew has reached the screen (its widget's frame was swapped).
+    virtual void metalFramePresented(MetalTerminalRenderer& /*renderer*/, std::chrono::system_clock::time_point /*when*/)
+    {
+    }
 };
 
 // A program and the blending it draws with (glBlendFuncSeparate factors).
@@ -195,7 +201,23 @@ public:
     // ---- Frame drawing
 
     void drawInMTKView(MetalGLView& view) override { drawFrame(view); }
+    // One frame into the view's framebuffer, with the view's context current: permission from
+    // the coordinator, the draw data, the layers, then a fence whose signal completes the frame.
     void drawFrame(MetalGLView& view);
+    // Draws `data`'s layers and cursor into the bound framebuffer, `viewport` being its width
+    // and height in pixels, and returns the number of draw calls issued. Context current.
+    int encodeDrawData(const DrawData& data, MetalFloat2 viewport);
+    // The vertex buffers of frames, pooled by length.
+    MetalBufferPool& bufferPool();
+    // Starts or stops the 0.7 s blink timer; a cursor that stops blinking is shown.
+    void updateCursorBlink(bool shouldBlink);
+    void cursorBlinkTick();
+    bool cursorBlinkTimerRunning() const;
+    // Looks at the fences of frames in flight and completes those that are signalled (a short
+    // timer does this while frames are in flight). Makes the view's context current itself.
+    void pollFrameCompletions();
+    // Frames committed since the renderer was built; refused frames are not counted.
+    std::uint64_t framesCommitted() const;
 
     const MetalPipeline& textPipeline() const { return textPipeline_; }
     const MetalPipeline& textGrayPipeline() const { return textGrayPipeline_; }
@@ -243,6 +265,13 @@ private:
     QPointer<TerminalView> terminalView_;
 
     std::shared_ptr<MetalImageTexture> makeImageTexture(const std::uint8_t* rgba, int width, int height);
+
+    // Frame drawing: buffer device and pool, fences in flight, blink timer (made on first use
+    // with the context current; shared so its type stays out of this header).
+    struct FrameState;
+    std::shared_ptr<FrameState> frameState_;
+    FrameState& frameState();
+    void completeFrames(bool contextGone);
 };
 
 // The name a font is cached under: family and style, as a PostScript name would tell them apart.
