@@ -176,6 +176,28 @@ std::optional<ImageDraw> imageQuadVertices(std::shared_ptr<MetalTexture> texture
     return draw;
 }
 
+LineImageLayer lineImageLayer(const TerminalImage& image)
+{
+    const KittyPlacementImage* kitty = image.kittyPlacementImage();
+    if (kitty == nullptr || !kitty->kittyIsKitty)
+        return LineImageLayer::other;
+    return kitty->kittyZIndex < 0 ? LineImageLayer::under : LineImageLayer::over;
+}
+
+PointRect lineImageRect(const TerminalImage& image, double cellWidth, double rowTop, double backing)
+{
+    const double width = image.pixelWidth();
+    const double height = image.pixelHeight();
+    double x = cellWidth * image.col();
+    double top = rowTop;
+    if (lineImageLayer(image) != LineImageLayer::other && backing > 0) {
+        const KittyPlacementImage& kitty = *image.kittyPlacementImage();
+        x += kitty.kittyPixelOffsetX / backing;
+        top -= kitty.kittyPixelOffsetY / backing;
+    }
+    return PointRect{x, top - height, width, height};
+}
+
 std::optional<PlaceholderPiece> placeholderPiece(const KittyPlaceholderCell& cell,
                                                  const KittyPlacementRecord& placement, double textureWidth,
                                                  double textureHeight, double scale, double backing,

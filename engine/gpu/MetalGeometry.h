@@ -18,6 +18,7 @@
 #include "graphics/KittyGraphicsState.h"
 #include "graphics/KittyPlaceholder.h"
 #include "model/BufferLine.h"
+#include "model/TerminalImage.h"
 
 namespace corvantix {
 
@@ -79,6 +80,16 @@ std::optional<MetalRect> powerlineJoinRect(const MetalRect& rect, std::uint32_t 
 std::optional<ImageDraw> imageQuadVertices(std::shared_ptr<MetalTexture> texture, const PointRect& rect,
                                            const MetalTexRect& textureRect, double scale,
                                            const MetalRowStretch& row);
+
+// Which of a row's image lists an image a line holds goes to: Kitty placements below the
+// text (z below 0) under it, the other placements over it, every other image last.
+enum class LineImageLayer : std::uint8_t { under, over, other };
+LineImageLayer lineImageLayer(const TerminalImage& image);
+
+// Where an image a line holds is drawn, in points (y up): its top edge on the row's top
+// edge at its column; a Kitty placement's pixel offsets (`backing` pixels to the point)
+// move it right and down inside its first cell.
+PointRect lineImageRect(const TerminalImage& image, double cellWidth, double rowTop, double backing);
 
 // What a row's cell grid looks like in points (y up): its cells and its bottom edge.
 struct MetalCellFrame {
