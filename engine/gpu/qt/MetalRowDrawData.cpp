@@ -112,7 +112,9 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
     const double rowBottom = view->height() - cellHeight * (lineIndex - firstVisibleLine + 1);
     const double rowTop = rowBottom + cellHeight;
     const double rowBottomPx = scale * rowBottom;
-    const double baseline = rowBottom + baselineOffset;
+    // Whole points above the row's bottom, as the painter, the caret and the wide-glyph fit
+    // place it, so both drawing paths put text on the same pixel rows.
+    const double baseline = rowBottom + std::ceil(baselineOffset);
     const MetalRowStretch row = metalRowStretch(line.renderMode(), rowBottomPx, scale * cellHeight, viewWidthPx);
 
     const MetalFontSet& fonts = rawFonts(view->fontSet);
@@ -440,7 +442,7 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     const auto shaped = shapeText(text, font);
     if (!shaped)
         return;
-    const double baseline = rowBottom + descent + leading;
+    const double baseline = rowBottom + std::ceil(descent + leading);
     std::optional<double> firstX;
     for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
         const QRawFont scaled = scaledFont(glyphRun.font, scale);

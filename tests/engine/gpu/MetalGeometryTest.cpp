@@ -218,6 +218,58 @@ TEST(MetalGeometryTest, AnImageQuadIsScaledAndWhite)
                                    metalRowStretch(RenderLineMode::doubledDown, 100, 20, 400)));
 }
 
+class FakeLineImage final : public KittyPlacementImage {
+public:
+    int pixelWidth() const override { return 30; }
+    int pixelHeight() const override { return 20; }
+    int col() const override { return 2; }
+    void setCol(int) override {}
+};
+
+class PlainLineImage final : public TerminalImage {
+public:
+    int pixelWidth() const override { return 30; }
+    int pixelHeight() const override { return 20; }
+    int col() const override { return 2; }
+    void setCol(int) override {}
+};
+
+struct LineImageCase {
+    const char* name;
+    bool kitty;
+    bool placement; // kittyIsKitty
+    int zIndex;
+    LineImageLayer layer;
+    PointRect rect; // cells 10 points wide, the row's top at 100, backing 2, offsets (4, 6)
+};
+void PrintTo(const LineImageCase& c, std::ostream* os) { *os << c.name; }
+
+class LineImageTest : public testing::TestWithParam<LineImageCase> {};
+
+TEST_P(LineImageTest, SortsByStackingAndPlacesBelowTheRowTop)
+{
+    const LineImageCase& c = GetParam();
+    FakeLineImage kitty;
+    kitty.kittyIsKitty = c.placement;
+    kitty.kittyZIndex = c.zIndex;
+    kitty.kittyPixelOffsetX = 4;
+    kitty.kittyPixelOffsetY = 6;
+    PlainLineImage plain;
+    const TerminalImage& image = c.kitty ? static_cast<const TerminalImage&>(kitty) : plain;
+    EXPECT_EQ(lineImageLayer(image), c.layer);
+    EXPECT_EQ(lineImageRect(image, 10, 100, 2), c.rect);
+}
+
+// A Kitty image's offsets move it right and down; other images sit at the cell's corner.
+INSTANTIATE_TEST_SUITE_P(
+    Images, LineImageTest,
+    testing::Values(LineImageCase{"kitty_below_text", true, true, -1, LineImageLayer::under, {22, 77, 30, 20}},
+                    LineImageCase{"kitty_at_z_0_over_text", true, true, 0, LineImageLayer::over, {22, 77, 30, 20}},
+                    LineImageCase{"fields_without_a_placement_are_other", true, false, -1, LineImageLayer::other,
+                                  {20, 80, 30, 20}},
+                    LineImageCase{"sixel_is_other", false, false, 0, LineImageLayer::other, {20, 80, 30, 20}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct PieceCase {
     const char* name;
     int col;

@@ -240,6 +240,77 @@ TEST_F(MetalRowDrawDataGLTest, SolidSeparatorsGetAJoinStripAndThinOnesDoNot)
     EXPECT_FLOAT_EQ(data.glyphCellsGray[0].position[0], 0.0f);
 }
 
+struct CellArtCase {
+    const char* name;
+    const char* bytes;
+    int cells;
+};
+void PrintTo(const CellArtCase& c, std::ostream* os) { *os << c.name; }
+
+class MetalCellArtGLTest : public MetalRowDrawDataGLTest, public testing::WithParamInterface<CellArtCase> {};
+
+// Drawn cell art fills its cells exactly, in whole pixels, in the text colour.
+TEST_P(MetalCellArtGLTest, FillsItsCellsFromTheSingleChannelAtlas)
+{
+    view->feedText(std::string("\x1b[32m") + GetParam().bytes + "\x1b[m");
+    const RowDrawData data = row(0);
+    ASSERT_EQ(data.glyphCellsGray.size(), 1u);
+    const TextCell& art = data.glyphCellsGray[0];
+    EXPECT_FLOAT_EQ(art.position[0], 0.0f);
+    EXPECT_FLOAT_EQ(art.size[0], static_cast<float>(static_cast<int>(cellWidth()) * GetParam().cells));
+    EXPECT_FLOAT_EQ(art.position[1], static_cast<float>(std::trunc(rowBottomPx(0, 1))));
+    EXPECT_FLOAT_EQ(art.size[1], static_cast<float>(static_cast<int>(cellHeight())));
+    EXPECT_GT(art.color[1], 0.4f);
+    EXPECT_LT(art.color[0], 0.3f);
+}
+
+INSTANTIATE_TEST_SUITE_P(CellArt, MetalCellArtGLTest,
+                         testing::Values(CellArtCase{"full_block", "\xe2\x96\x88", 1},
+                                         CellArtCase{"light_shade", "\xe2\x96\x91", 1},
+                                         CellArtCase{"box_horizontal", "\xe2\x94\x80", 1},
+                                         CellArtCase{"box_cross", "\xe2\x94\xbc", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MetalRowDrawDataGLTest, EachPlaceholderCellDrawsItsOwnPieceOfTheImage)
+{
+    QByteArray pixels;
+    for (int i = 0; i < 4; ++i)
+        pixels.append(char(255)).append(char(0)).append(char(0)).append(char(255));
+    std::string s = "\x1b_Ga=T,U=1,i=9,c=2,r=1,f=32,s=2,v=2,q=2;" + pixels.toBase64().toStdString() + "\x1b\\";
+    // Image 9 in the foreground colour; row 0 with columns 0 and 1; then one cell naming a
+    // placement column the placement does not have.
+    s += "\x1b[1;1H\x1b[38;2;0;0;9m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d"
+         "\xf4\x8e\xbb\xae\xcc\x85\xcc\x8e\x1b[m";
+    view->feedText(s);
+
+    const Terminal& terminal = *view->terminal;
+    VirtualPlacementIndex placements;
+    for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+        if (record.isVirtual && record.isAlternateBuffer == terminal.isCurrentBufferAlternate())
+            placements[record.imageId].push_back(record);
+    }
+    ASSERT_EQ(placements[9].size(), 1u);
+    const Buffer& buffer = *terminal.buffer;
+    const RowDrawData data = renderer->buildRowDrawData(cellWidth(), cellHeight(), descent + leading, view->width(),
+                                                        1, 0, buffer, buffer.yDisp(), placements);
+    ASSERT_EQ(data.placeholderImageDraws.size(), 2u);
+    EXPECT_TRUE(data.glyphCellsGray.empty() && data.glyphCellsColor.empty());
+    for (int i = 0; i < 2; ++i) {
+        const ImageDraw& draw = data.placeholderImageDraws[static_cast<std::size_t>(i)];
+        ASSERT_TRUE(draw.texture);
+        ASSERT_EQ(draw.vertices.size(), 6u);
+        const Extent e = extentOf(draw.vertices);
+        EXPECT_FLOAT_EQ(e.minX, static_cast<float>(cellWidth() * i)) << "cell " << i;
+        EXPECT_FLOAT_EQ(e.maxX, static_cast<float>(cellWidth() * (i + 1))) << "cell " << i;
+        // The left cell shows the image's left half, the right cell its right half.
+        EXPECT_FLOAT_EQ(draw.vertices[0].texCoord[0], 0.5f * static_cast<float>(i)) << "cell " << i;
+        EXPECT_FLOAT_EQ(draw.vertices[4].texCoord[0], 0.5f * static_cast<float>(i + 1)) << "cell " << i;
+    }
+    // Without the placement the cells draw nothing, and the row still builds.
+    const RowDrawData gone = row(0);
+    EXPECT_TRUE(gone.placeholderImageDraws.empty());
+}
+
 struct CursorCase {
     const char* name;
     const char* bytes;
