@@ -263,7 +263,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                 for (std::size_t k = 0; k < count; ++k) {
                     const quint32 glyph = glyphRun.glyphs[k];
                     const QPointF position = glyphRun.positions[k];
-                    const int ordinal = segment.cellOrdinal(run.utf16Offset + glyphRun.stringIndices[k]);
+                    const int textIndex = run.utf16Offset + glyphRun.stringIndices[k];
+                    const int ordinal = segment.cellOrdinal(textIndex);
                     const int cellColumn = segment.column + ordinal * segment.columnWidth;
                     // Every cell's text starts at the cell's left edge whatever the shaper's
                     // advances; later glyphs of the cell keep their offset from its first.
@@ -275,6 +276,11 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                         cellFirstX = position.x();
                         decorated.push_back({cellColumn, position.y()});
                     }
+                    // A space has no ink; asking for its bitmap would rasterize it anew on
+                    // every rebuilt row, since nothing is cached for a glyph without one.
+                    if (textIndex >= 0 && static_cast<std::size_t>(textIndex) < segment.text.size()
+                        && segment.text[static_cast<std::size_t>(textIndex)] == u' ')
+                        continue;
                     const auto entry = glyphEntry(scaled, glyph);
                     if (!entry || entry->width <= 0 || entry->height <= 0)
                         continue;

@@ -124,16 +124,43 @@ protected:
     double leading = 0;
 };
 
-TEST_F(MetalRowDrawDataGLTest, DefaultBackgroundDrawsNoRectangle)
+struct DefaultBackgroundCase {
+    const char* name;
+    const char* bytes;
+    std::size_t glyphs;
+};
+void PrintTo(const DefaultBackgroundCase& c, std::ostream* os) { *os << c.name; }
+
+class MetalDefaultBackgroundGLTest : public MetalRowDrawDataGLTest,
+                                     public testing::WithParamInterface<DefaultBackgroundCase> {};
+
+// Cells showing the default background draw no rectangle: the frame's clear colour shows.
+TEST_P(MetalDefaultBackgroundGLTest, DrawsNoRectangle)
 {
-    view->feedText("AB");
+    view->feedText(GetParam().bytes);
     const RowDrawData data = row(0);
     EXPECT_TRUE(data.backgroundCells.empty());
-    EXPECT_EQ(data.glyphCellsGray.size(), 2u);
+    EXPECT_EQ(data.glyphCellsGray.size(), GetParam().glyphs);
     EXPECT_TRUE(data.glyphCellsColor.empty());
     // Lines below hold nothing to draw.
     const RowDrawData empty = row(1);
     EXPECT_TRUE(empty.backgroundCells.empty() && empty.glyphCellsGray.empty() && empty.decorationCells.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backgrounds, MetalDefaultBackgroundGLTest,
+                         testing::Values(DefaultBackgroundCase{"plain_text", "AB", 2},
+                                         DefaultBackgroundCase{"spaces_draw_no_glyph", "A B", 2},
+                                         // Under reverse video the default background is the
+                                         // default foreground, and still not drawn.
+                                         DefaultBackgroundCase{"reverse_video", "\x1b[?5hAB", 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MetalRowDrawDataGLTest, UnderReverseVideoTheOldDefaultBackgroundIsDrawn)
+{
+    view->feedText("\x1b[?5h\x1b[7mAB\x1b[m");
+    const RowDrawData data = row(0);
+    ASSERT_EQ(data.backgroundCells.size(), 1u);
+    EXPECT_EQ(data.backgroundCells[0].color, rgbaComponents(view->effectiveForegroundColor()));
 }
 
 TEST_F(MetalRowDrawDataGLTest, RedOnBlueIsOneBlueRectangleAndRedGlyphsAtTheirCells)
