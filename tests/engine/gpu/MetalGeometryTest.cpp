@@ -35,11 +35,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ModeCase{"lower_half_stretches_up_from_the_bottom", RenderLineMode::doubledDown, {20, 100, 36, 140}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MetalGeometryTest, ReversedCornersAreNormalised)
-{
-    EXPECT_EQ(cellRectForRenderMode(18, 120, 10, 100, RenderLineMode::single, 0), (MetalRect{10, 100, 18, 120}));
-}
-
 struct ClipCase {
     const char* name;
     RenderLineMode mode;
@@ -85,25 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
         ClipCase{"single_rows_are_never_cut", RenderLineMode::single, {0, 60, 10, 100}, {0, 0, 1, 1}, true,
                  {0, 60, 10, 100}, {0, 0, 1, 1}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(MetalGeometryTest, NothingOfADoubleHeightRowLeaksIntoItsNeighbours)
-{
-    for (RenderLineMode mode : {RenderLineMode::doubledTop, RenderLineMode::doubledDown}) {
-        const MetalRowStretch row = rowOf(mode);
-        std::vector<ColorCell> cells;
-        // An underline near the bottom of the unstretched row.
-        decorationGeometry(cells, 1, 0, 8, 101, 2, {1, 1, 1, 1}, 1, row);
-        const auto background = placeColorRect(row, 0, 100, 8, 120);
-        ASSERT_TRUE(background.has_value());
-        EXPECT_EQ(*background, (MetalRect{0, 100, 16, 120}));
-        for (const ColorCell& cell : cells) {
-            EXPECT_GE(cell.position[1], 100);
-            EXPECT_LE(cell.position[1] + cell.size[1], 120);
-        }
-        // The upper half shows nothing of a line drawn near the glyphs' bottom.
-        EXPECT_EQ(cells.empty(), mode == RenderLineMode::doubledTop);
-    }
-}
 
 MetalRowStretch singleRow() { return metalRowStretch(RenderLineMode::single, 0, 20, 400); }
 
@@ -372,14 +348,6 @@ INSTANTIATE_TEST_SUITE_P(
                     CursorCase{"underline_at_the_bottom", CursorShape::underline, {{10, 40, 30, 44}}},
                     CursorCase{"block_whole", CursorShape::block, {{10, 40, 30, 80}}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(MetalGeometryTest, ThinCursorsStayOnePixelThickAtSmallScales)
-{
-    std::vector<ColorVertex> vertices;
-    cursorShapeVertices(vertices, CursorShape::bar, {0, 0, 8, 16}, 0.25, {1, 1, 1, 1});
-    ASSERT_EQ(vertices.size(), 6u);
-    EXPECT_EQ(vertices[1].position[0], 1.0f);
-}
 
 TEST(MetalGeometryTest, CursorRectWidensOnDoubleSizeLinesButDoesNotGrowTaller)
 {

@@ -239,22 +239,6 @@ TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
     EXPECT_LT(bottom.texOrigin[1] + bottom.texSize[1], whole.texOrigin[1] + whole.texSize[1]);
 }
 
-TEST_F(MetalRowDrawDataGLTest, UnderlinesSpanTheirCells)
-{
-    view->feedText("\x1b[4mA\x1b[4:3mB\x1b[m");
-    const RowDrawData data = row(0);
-    ASSERT_FALSE(data.decorationCells.empty());
-    const ColorCell& straight = data.decorationCells[0];
-    EXPECT_FLOAT_EQ(straight.position[0], 0);
-    EXPECT_FLOAT_EQ(straight.size[0], static_cast<float>(std::ceil(cellWidth())));
-    // The curly one under B is made of several short pieces, all in B's cell.
-    ASSERT_GT(data.decorationCells.size(), 2u);
-    for (std::size_t i = 1; i < data.decorationCells.size(); ++i) {
-        EXPECT_GE(data.decorationCells[i].position[0], cellWidth() - 1e-3);
-        EXPECT_LE(data.decorationCells[i].size[0], static_cast<float>(cellWidth()));
-    }
-}
-
 TEST_F(MetalRowDrawDataGLTest, SolidSeparatorsGetAJoinStripAndThinOnesDoNot)
 {
     view->feedText("\xee\x82\xb0 \xee\x82\xb1"); // U+E0B0, a space, U+E0B1
@@ -266,37 +250,6 @@ TEST_F(MetalRowDrawDataGLTest, SolidSeparatorsGetAJoinStripAndThinOnesDoNot)
     ASSERT_FALSE(data.glyphCellsGray.empty());
     EXPECT_FLOAT_EQ(data.glyphCellsGray[0].position[0], 0.0f);
 }
-
-struct CellArtCase {
-    const char* name;
-    const char* bytes;
-    int cells;
-};
-void PrintTo(const CellArtCase& c, std::ostream* os) { *os << c.name; }
-
-class MetalCellArtGLTest : public MetalRowDrawDataGLTest, public testing::WithParamInterface<CellArtCase> {};
-
-// Drawn cell art fills its cells exactly, in whole pixels, in the text colour.
-TEST_P(MetalCellArtGLTest, FillsItsCellsFromTheSingleChannelAtlas)
-{
-    view->feedText(std::string("\x1b[32m") + GetParam().bytes + "\x1b[m");
-    const RowDrawData data = row(0);
-    ASSERT_EQ(data.glyphCellsGray.size(), 1u);
-    const TextCell& art = data.glyphCellsGray[0];
-    EXPECT_FLOAT_EQ(art.position[0], 0.0f);
-    EXPECT_FLOAT_EQ(art.size[0], static_cast<float>(static_cast<int>(cellWidth()) * GetParam().cells));
-    EXPECT_FLOAT_EQ(art.position[1], static_cast<float>(std::trunc(rowBottomPx(0, 1))));
-    EXPECT_FLOAT_EQ(art.size[1], static_cast<float>(static_cast<int>(cellHeight())));
-    EXPECT_GT(art.color[1], 0.4f);
-    EXPECT_LT(art.color[0], 0.3f);
-}
-
-INSTANTIATE_TEST_SUITE_P(CellArt, MetalCellArtGLTest,
-                         testing::Values(CellArtCase{"full_block", "\xe2\x96\x88", 1},
-                                         CellArtCase{"light_shade", "\xe2\x96\x91", 1},
-                                         CellArtCase{"box_horizontal", "\xe2\x94\x80", 1},
-                                         CellArtCase{"box_cross", "\xe2\x94\xbc", 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MetalRowDrawDataGLTest, EachPlaceholderCellDrawsItsOwnPieceOfTheImage)
 {
@@ -383,18 +336,6 @@ INSTANTIATE_TEST_SUITE_P(
         CursorCase{"unfocused_never_blinks", "\x1b[1 q", false, false, 24, 0, 1, 0},
         CursorCase{"concealed_letter_stays_hidden_under_the_block", "\x1b[8mA\x1b[m\x1b[1G", true, true, 6, 0, 1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(MetalRowDrawDataGLTest, FocusedBarIsTwoPixelsWide)
-{
-    view->feedText("\x1b[6 q");
-    focus(true);
-    view->feedText("\x1b[3G");
-    const DrawData data = cursor(1);
-    ASSERT_EQ(data.cursorColorVertices.size(), 6u);
-    const Extent e = extentOf(data.cursorColorVertices);
-    EXPECT_FLOAT_EQ(e.minX, static_cast<float>(2 * cellWidth()));
-    EXPECT_FLOAT_EQ(e.maxX - e.minX, 2.0f);
-}
 
 TEST_F(MetalRowDrawDataGLTest, ACursorPastAShortLineIsDrawnAtItsLastCell)
 {
