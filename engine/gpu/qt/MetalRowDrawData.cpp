@@ -107,8 +107,9 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
         return data;
     const BufferLine& line = *linePtr;
 
-    const int cellWidthPx = std::max(1, static_cast<int>(cellWidth * scale));
-    const int cellHeightPx = std::max(1, static_cast<int>(cellHeight * scale));
+    // Bounded before the conversion: no atlas holds a larger cell anyway.
+    const int cellWidthPx = static_cast<int>(std::clamp(cellWidth * scale, 1.0, 16384.0));
+    const int cellHeightPx = static_cast<int>(std::clamp(cellHeight * scale, 1.0, 16384.0));
     const double rowBottom = view->height() - cellHeight * (lineIndex - firstVisibleLine + 1);
     const double rowTop = rowBottom + cellHeight;
     const double rowBottomPx = scale * rowBottom;
