@@ -26,6 +26,7 @@
 #pragma once
 
 #include "drawing/CellMetrics.h"
+#include "drawing/RowBuilder.h"
 #include "drawing/TextBlink.h"
 #include "drawing/qt/CaretView.h"
 #include "emulator/SelectionService.h"
@@ -590,6 +591,10 @@ public:
     // State the drawing code keeps per view (its caches); made by the drawing code.
     struct DrawingState;
     std::shared_ptr<DrawingState> drawingState;
+    // Buffer line `row` of the active screen (`line`) as the painter would draw it: the same
+    // row builder, settings, bidi layout and placeholder decoding, so that a GPU renderer shows
+    // the same colours, selection and order. Empty without a terminal.
+    AttributedRow buildAttributedLine(int row, const BufferLine& line);
 
 Q_SIGNALS:
     void metalRendererStatusChanged();

@@ -45,6 +45,14 @@ struct TerminalView::DrawingState {
     RowBuilder rowBuilder;
     TerminalPainter painter;
     std::optional<StyleInputs> styleInputs;
+
+    // Brings the row builder up to the view's current colours and switches; every drawing
+    // path calls this before it builds rows.
+    void syncWith(TerminalView& view);
+    // The bidi layout of a row as the view's policy asks; `holder` keeps the visual cells the
+    // layout points into and must outlive the row's build.
+    static RowBuilder::RowLayout rowLayout(const TerminalView& view, int row, const BufferLine& line,
+                                           RowBidiLayout& holder);
 };
 
 namespace {
@@ -58,6 +66,57 @@ std::optional<RgbaColor> toOptionalRgba(const std::optional<QColor>& color)
 
 } // namespace
 
+void TerminalView::DrawingState::syncWith(TerminalView& view)
+{
+    const StyleInputs inputs{view.useBrightColors, view.terminal->reverseColors, view._nativeFg, view._nativeBg};
+    if (styleInputs != inputs) {
+        rowBuilder.resetCaches();
+        styleInputs = inputs;
+    }
+
+    RowBuilder::Settings& settings = rowBuilder.settings;
+    settings.useBrightColors = view.useBrightColors;
+    settings.customBlockGlyphs = view._customBlockGlyphs;
+    settings.textBlinkVisible = view.textBlinkVisible;
+    settings.linkHighlightMode = view._linkHighlightMode;
+    settings.commandActive = view.commandActive;
+    settings.linkHighlightRange = view.linkHighlightRange;
+    settings.selectedTextBackgroundColor = toOptionalRgba(view._selectedTextBackgroundColor);
+    settings.selectedTextForegroundColor = toOptionalRgba(view._selectedTextForegroundColor);
+    settings.nativeFg = toRgbaColor(view._nativeFg);
+    settings.nativeBg = toRgbaColor(view._nativeBg);
+}
+
+RowBuilder::RowLayout TerminalView::DrawingState::rowLayout(const TerminalView& view, int row, const BufferLine& line,
+                                                           RowBidiLayout& holder)
+{
+    RowBuilder::RowLayout layout;
+    if (view._bidiHostPolicy != BidiHostPolicy::respectTerminal)
+        return layout;
+    const Terminal& t = *view.terminal;
+    holder = TerminalBidi::layoutForRow(row, *t.buffer, t.cols, t);
+    if (holder.layout != nullptr) {
+        layout.visualCells = std::span<const BidiCell>(holder.layout->visualCells);
+        layout.directionOverride = true;
+    } else {
+        layout.directionOverride = TerminalBidi::rowNeedsBidi(line, t.cols, t);
+    }
+    return layout;
+}
+
+AttributedRow TerminalView::buildAttributedLine(int row, const BufferLine& line)
+{
+    if (!terminal)
+        return {};
+    if (!drawingState)
+        drawingState = std::make_shared<DrawingState>(*this);
+    DrawingState& state = *drawingState;
+    state.syncWith(*this);
+    RowBidiLayout bidi;
+    const RowBuilder::RowLayout layout = DrawingState::rowLayout(*this, row, line, bidi);
+    return state.rowBuilder.buildAttributedLine(*terminal, row, line, terminal->cols, selection.get(), layout);
+}
+
 void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
 {
     if (!terminal || !cellDimension) {
@@ -67,24 +126,7 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     if (!drawingState)
         drawingState = std::make_shared<DrawingState>(*this);
     DrawingState& state = *drawingState;
-
-    const DrawingState::StyleInputs inputs{useBrightColors, terminal->reverseColors, _nativeFg, _nativeBg};
-    if (state.styleInputs != inputs) {
-        state.rowBuilder.resetCaches();
-        state.styleInputs = inputs;
-    }
-
-    RowBuilder::Settings& settings = state.rowBuilder.settings;
-    settings.useBrightColors = useBrightColors;
-    settings.customBlockGlyphs = _customBlockGlyphs;
-    settings.textBlinkVisible = textBlinkVisible;
-    settings.linkHighlightMode = _linkHighlightMode;
-    settings.commandActive = commandActive;
-    settings.linkHighlightRange = linkHighlightRange;
-    settings.selectedTextBackgroundColor = toOptionalRgba(_selectedTextBackgroundColor);
-    settings.selectedTextForegroundColor = toOptionalRgba(_selectedTextForegroundColor);
-    settings.nativeFg = toRgbaColor(_nativeFg);
-    settings.nativeBg = toRgbaColor(_nativeBg);
+    state.syncWith(*this);
 
     TerminalFrame frame;
     frame.terminal = terminal.get();
@@ -111,16 +153,7 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     RowBidiLayout bidi;
     if (_bidiHostPolicy == BidiHostPolicy::respectTerminal) {
         frame.rowLayout = [this, &bidi](int row, const BufferLine& line) {
-            const Terminal& t = *terminal;
-            bidi = TerminalBidi::layoutForRow(row, *t.buffer, t.cols, t);
-            RowBuilder::RowLayout layout;
-            if (bidi.layout != nullptr) {
-                layout.visualCells = std::span<const BidiCell>(bidi.layout->visualCells);
-                layout.directionOverride = true;
-            } else {
-                layout.directionOverride = TerminalBidi::rowNeedsBidi(line, t.cols, t);
-            }
-            return layout;
+            return DrawingState::rowLayout(*this, row, line, bidi);
         };
     }
 

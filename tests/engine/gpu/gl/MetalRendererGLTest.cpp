@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
@@ -466,7 +467,8 @@ TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRenderer
 
 int main(int argc, char** argv)
 {
-    // A real X server: the offscreen platform has no OpenGL.
+    // A real X server: the offscreen platform has no OpenGL. Widgets, because some tests
+    // draw a terminal view's rows.
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication application(argc, argv); // the frame tests show widgets
     testing::InitGoogleTest(&argc, argv);
