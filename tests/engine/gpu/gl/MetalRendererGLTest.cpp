@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
-#include <QApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
