@@ -271,11 +271,17 @@ std::shared_ptr<MetalImageTexture> MetalTerminalRenderer::imageDraw(const KittyG
             return nullptr;
         texture = makeImageTexture(decoded.constBits(), decoded.width(), decoded.height());
     } else {
-        // Rows as sent: unlike encoded images, raw pixels are not turned over.
-        const std::size_t expected = static_cast<std::size_t>(std::max(payload.width, 0)) * std::max(payload.height, 0) * 4;
+        const std::size_t rowBytes = static_cast<std::size_t>(std::max(payload.width, 0)) * 4;
+        const std::size_t expected = rowBytes * static_cast<std::size_t>(std::max(payload.height, 0));
         if (expected == 0 || payload.bytes.size() != expected)
             return nullptr;
-        texture = makeImageTexture(payload.bytes.data(), payload.width, payload.height);
+        // Raw pixels arrive top row first; textures start at the bottom row, like the
+        // drawable, so they are turned over as encoded images are.
+        std::vector<std::uint8_t> flipped(expected);
+        for (std::size_t row = 0; row < static_cast<std::size_t>(payload.height); ++row)
+            std::copy_n(payload.bytes.data() + row * rowBytes, rowBytes,
+                        flipped.data() + (static_cast<std::size_t>(payload.height) - 1 - row) * rowBytes);
+        texture = makeImageTexture(flipped.data(), payload.width, payload.height);
     }
     if (!texture)
         return nullptr;

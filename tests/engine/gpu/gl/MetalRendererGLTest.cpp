@@ -265,7 +265,13 @@ TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
     const auto second = renderer.imageDraw(store, 7);
     ASSERT_TRUE(second);
     EXPECT_NE(second, first);
-    EXPECT_EQ(readBack(*second), pixels);
+    // The texture starts at the bottom row: the changed last pixel of the top-first payload
+    // is the last pixel of the texture's first row.
+    std::vector<std::uint8_t> bottomFirst;
+    for (int row = 4; row >= 0; --row)
+        bottomFirst.insert(bottomFirst.end(), pixels.begin() + row * 20, pixels.begin() + (row + 1) * 20);
+    EXPECT_EQ(readBack(*second), bottomFirst);
+    EXPECT_EQ(readBack(*second)[19], 0xEE);
 
     EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
     store.imagesById[8] = store.imagesById[7];
