@@ -386,30 +386,6 @@ TEST(MetalRowCache, SwitchingBufferingModesKeepsRecordsAndMovesBuffers)
     EXPECT_EQ(device.made, 20);
 }
 
-TEST(MetalRowCache, BuffersHoldTheRowsRecordsAndSkipEmptyLists)
-{
-    Screen screen(2, 2);
-    MetalRowCache cache;
-    CountingDevice device;
-    const DrawData data = screen.build(cache, device);
-    ASSERT_EQ(data.rows.size(), 2u);
-    const RowDrawBuffers& even = data.rows[0];
-    EXPECT_EQ(even.backgroundCount, 1);
-    EXPECT_EQ(even.backgroundBuffer->length(), sizeof(ColorCell));
-    EXPECT_EQ(even.glyphGrayCount, 1);
-    EXPECT_EQ(even.glyphGrayBuffer->length(), sizeof(TextCell));
-    EXPECT_EQ(recordsIn<TextCell>(even.glyphGrayBuffer, 1)[0].texSize, (MetalFloat2{0.5f, 0.5f}));
-    EXPECT_FALSE(even.glyphColorBuffer);
-    EXPECT_EQ(even.glyphColorCount, 0);
-    EXPECT_FALSE(even.decorationBuffer);
-    EXPECT_TRUE(even.underImageBuffers.empty()) << "an image without vertices gets no buffer";
-    ASSERT_EQ(even.overImageBuffers.size(), 1u);
-    EXPECT_EQ(even.overImageBuffers[0].vertexCount, 6);
-    EXPECT_EQ(even.overImageBuffers[0].buffer->length(), 6 * sizeof(GlyphVertex));
-    EXPECT_EQ(even.overImageBuffers[0].texture, screen.texture);
-    EXPECT_TRUE(data.rows[1].overImageBuffers.empty());
-}
-
 TEST(MetalRowCache, ADeviceWithoutBuffersLeavesCountsAtZero)
 {
     Screen screen(3, 3);
@@ -425,18 +401,6 @@ TEST(MetalRowCache, ADeviceWithoutBuffersLeavesCountsAtZero)
         EXPECT_EQ(row.glyphGrayCount, 0);
         EXPECT_TRUE(row.overImageBuffers.empty());
     }
-}
-
-TEST(MetalRowCache, ClearingRebuildsEveryRowOnTheNextBuild)
-{
-    Screen screen(3, 3);
-    MetalRowCache cache;
-    CountingDevice device;
-    screen.build(cache, device);
-    cache.clear();
-    screen.dirty = std::pair(1, 1);
-    screen.build(cache, device);
-    EXPECT_EQ(screen.built, (std::vector<int>{0, 1, 2}));
 }
 
 } // namespace

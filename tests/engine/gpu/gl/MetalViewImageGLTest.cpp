@@ -164,13 +164,24 @@ TEST_F(MetalViewImageGLTest, ImageDrawBuffersSkipDrawsWithoutVertices)
     }
 }
 
-TEST_F(MetalViewImageGLTest, ABuildWithoutATerminalViewIsEmpty)
+TEST_F(MetalViewImageGLTest, AnAtlasThatGrowsDropsTheCachedRows)
 {
-    const DrawData data = renderer->buildDrawData(1.0);
-    EXPECT_TRUE(data.rows.empty());
-    EXPECT_FALSE(data.frame);
-    EXPECT_TRUE(data.cursorColorVertices.empty() && data.cursorGlyphVerticesGray.empty()
-                && data.cursorGlyphVerticesColor.empty());
+    // One cached row, built through the renderer's own cache.
+    auto line = BufferLine::create(2);
+    DrawDataBuildInput input;
+    input.signature.rows = 1;
+    input.lineCount = 1;
+    input.lineAt = [&](int) -> std::shared_ptr<const BufferLine> { return line; };
+    input.buildRow = [](int, int) { return RowDrawData{}; };
+    renderer->rowCache.buildDrawData(input, renderer->bufferDevice());
+    ASSERT_EQ(renderer->rowCache.size(), 1u);
+
+    GlyphAtlas& atlas = renderer->grayscaleAtlas();
+    renderer->handleAtlasInvalidation(atlas, atlas.size());
+    EXPECT_EQ(renderer->rowCache.size(), 1u) << "an unchanged atlas keeps the rows";
+    renderer->handleAtlasInvalidation(atlas, atlas.size() / 2);
+    EXPECT_EQ(renderer->rowCache.size(), 0u);
+    EXPECT_TRUE(renderer->atlasInvalidatedDuringBuild);
 }
 
 } // namespace
