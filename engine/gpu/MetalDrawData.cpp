@@ -89,6 +89,27 @@ RowDrawBuffers makeRowDrawBuffers(const RowDrawData& data, MetalBufferDevice& de
     return buffers;
 }
 
+namespace {
+std::size_t drawnImageCount(const std::vector<ImageDraw>& draws)
+{
+    return static_cast<std::size_t>(
+        std::count_if(draws.begin(), draws.end(), [](const ImageDraw& draw) { return !draw.vertices.empty(); }));
+}
+
+bool holdsEveryList(const RowDrawBuffers& buffers, const RowDrawData& data)
+{
+    return static_cast<std::size_t>(buffers.backgroundCount) == data.backgroundCells.size()
+           && static_cast<std::size_t>(buffers.powerlineJoinCount) == data.powerlineJoinCells.size()
+           && static_cast<std::size_t>(buffers.glyphGrayCount) == data.glyphCellsGray.size()
+           && static_cast<std::size_t>(buffers.glyphColorCount) == data.glyphCellsColor.size()
+           && static_cast<std::size_t>(buffers.decorationCount) == data.decorationCells.size()
+           && buffers.underImageBuffers.size() == drawnImageCount(data.underImageDraws)
+           && buffers.placeholderImageBuffers.size() == drawnImageCount(data.placeholderImageDraws)
+           && buffers.overImageBuffers.size() == drawnImageCount(data.overImageDraws)
+           && buffers.otherImageBuffers.size() == drawnImageCount(data.otherImageDraws);
+}
+} // namespace
+
 DrawData MetalRowCache::buildDrawData(const DrawDataBuildInput& input, MetalBufferDevice& device)
 {
     rowsBuiltLastBuild_ = 0;
@@ -174,10 +195,15 @@ DrawData MetalRowCache::buildDrawData(const DrawDataBuildInput& input, MetalBuff
 
         if (aggregated) {
             result.frame->append(*entry->data);
-        } else {
-            if (!entry->buffers)
-                entry->buffers = makeRowDrawBuffers(*entry->data, device);
+        } else if (entry->buffers) {
             result.rows.push_back(*entry->buffers);
+        } else {
+            RowDrawBuffers buffers = makeRowDrawBuffers(*entry->data, device);
+            // A list the device had no buffer for is missing from this frame only: buffers
+            // are kept once they hold everything, so a later frame tries again.
+            if (holdsEveryList(buffers, *entry->data))
+                entry->buffers = buffers;
+            result.rows.push_back(std::move(buffers));
         }
     }
 

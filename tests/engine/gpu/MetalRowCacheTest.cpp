@@ -401,6 +401,16 @@ TEST(MetalRowCache, ADeviceWithoutBuffersLeavesCountsAtZero)
         EXPECT_EQ(row.glyphGrayCount, 0);
         EXPECT_TRUE(row.overImageBuffers.empty());
     }
+
+    // Once the device has buffers again, the kept records fill them without a rebuild.
+    device.refuse = false;
+    const DrawData later = screen.build(cache, device);
+    EXPECT_TRUE(screen.built.empty());
+    EXPECT_EQ(drawnLines(later), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(later.rows[0].overImageBuffers.size(), 1u);
+    const int made = device.made;
+    screen.build(cache, device);
+    EXPECT_EQ(device.made, made) << "complete buffers are kept";
 }
 
 } // namespace
