@@ -198,6 +198,9 @@ struct KittyCacheStamp {
     std::int64_t placementsCount = 0;
     std::uint32_t nextImageId = 0;
     std::uint32_t nextPlacementId = 0;
+    // The newest store stamp of any stored image: an image re-sent under its id (counts and
+    // counters unchanged) must not keep showing its old texture from cached rows.
+    std::uint64_t latestStoreStamp = 0;
     friend bool operator==(const KittyCacheStamp&, const KittyCacheStamp&) = default;
 };
 
@@ -233,8 +236,10 @@ struct DrawDataBuildInput {
     CacheSignature signature;
     MetalBufferingMode bufferingMode = MetalBufferingMode::perRowPersistent;
     int lineCount = 0; // lines of the shown buffer
-    // Absolute lines the view reported changed, already taken from it (first, last).
-    std::optional<std::pair<int, int>> dirtyRange;
+    // Takes the absolute lines the view reported changed (first, last) and clears them in
+    // the view. Called only by a build that gets as far as the rows, so a build that ends
+    // early leaves the report for the next one.
+    std::function<std::optional<std::pair<int, int>>()> takeDirtyRange;
     // The line at an absolute index (an empty ring slot is filled with a new line first).
     std::function<std::shared_ptr<const BufferLine>(int line)> lineAt;
     std::function<std::uint64_t(int line)> paragraphRevision;

@@ -4,13 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace corvantix {
 
 class KittyPlacementImage;
 
-class TerminalImage {
+// Lines hold images through shared references; a cache on the drawing side keys on an image
+// weakly (weak_from_this) so that its entry goes when the last line lets go of the image.
+class TerminalImage : public std::enable_shared_from_this<TerminalImage> {
 public:
     virtual ~TerminalImage() = default;
 

@@ -342,7 +342,9 @@ void MetalTerminalRenderer::handleAtlasInvalidation(const GlyphAtlas& atlas, int
     case AtlasInvalidation::rowsOnly:
         break;
     }
-    // Row vertex data is rebuilt by the frame build, which reads this flag.
+    // Cached rows hold texture coordinates of the atlas as it was; the frame build reads
+    // the flag and builds again.
+    rowCache.clear();
     atlasInvalidatedDuringBuild = true;
 }
 

@@ -192,6 +192,9 @@ public:
     // The texture of one of the view's own images (a TerminalView::AppleImage), made once per
     // image object; none for another kind of image or one that cannot be uploaded.
     std::shared_ptr<MetalTexture> imageDraw(const TerminalImage& image);
+    // Forgets the textures of view images no line holds any more.
+    void pruneImageTextures();
+    std::size_t imageTextureCacheSize() const { return imageTextureCache_.size(); }
     // Where the renderer's vertex buffers come from.
     MetalBufferDevice& bufferDevice();
     MetalRowCache rowCache;
@@ -272,6 +275,14 @@ private:
     std::shared_ptr<FrameState> frameState_;
     FrameState& frameState();
     void completeFrames(bool contextGone);
+    // The view's own images, keyed by object but held weakly: the texture goes once the
+    // image does, and an address reused by a new image never finds the old texture.
+    struct ViewImageTexture {
+        std::weak_ptr<const TerminalImage> image;
+        qint64 contents = 0; // the pixels' cache key: pixels replaced in place get a new texture
+        std::shared_ptr<MetalImageTexture> texture;
+    };
+    std::map<const TerminalImage*, ViewImageTexture> imageTextureCache_;
 };
 
 // The name a font is cached under: family and style, as a PostScript name would tell them apart.

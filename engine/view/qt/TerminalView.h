@@ -320,6 +320,8 @@ public:
     // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.
     void setMetalRendererStatus(const MetalRendererStatus& status);
     void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
+    // Hands the renderer the lines reported changed since its last build and forgets them.
+    std::optional<std::pair<int, int>> takeMetalDirtyRange();
 
     // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
 

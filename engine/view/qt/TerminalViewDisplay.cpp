@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace corvantix {
 
@@ -687,6 +688,11 @@ void TerminalView::setMetalRendererStatus(const MetalRendererStatus& status)
 void TerminalView::logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics)
 {
     logError(metalRecoveryLogLine(event, fellBackToCoreGraphics));
+}
+
+std::optional<std::pair<int, int>> TerminalView::takeMetalDirtyRange()
+{
+    return std::exchange(metalDirtyRange, std::nullopt);
 }
 
 } // namespace corvantix

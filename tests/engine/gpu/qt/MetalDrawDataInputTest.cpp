@@ -1,0 +1,148 @@
+// What a GPU frame's build reads of the terminal view: the values whose change makes every
+// cached row stale, the image store's stamp, the virtual placements of the screen shown, and
+// the view's report of changed lines, which a build takes once.
+#include "gpu/qt/MetalDrawDataBuild.h"
+
+#include "emulator/Terminal.h"
+#include "model/Buffer.h"
+#include "platform/ManualMainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace corvantix {
+namespace {
+
+// 80 x 24 cells of 8 x 17 points in a 640 x 408 view.
+struct DrawnView {
+    DrawnView()
+    {
+        TerminalOptions options = TerminalOptions::defaultOptions();
+        options.scrollback = 100;
+        view = std::make_unique<TerminalView>(QRect(), std::nullopt, options, nullptr, &queue);
+        view->cellDimension = CellDimension{8, 17};
+        view->resize(640, 408);
+        view->resizeGrid(80, 24);
+        // Scrollback to scroll into.
+        for (int i = 0; i < 40; ++i)
+            view->feedText("line\r\n");
+    }
+    ManualMainQueue queue;
+    std::unique_ptr<TerminalView> view;
+};
+
+struct ViewChange {
+    const char* name;
+    void (*change)(TerminalView&);
+    bool (*moved)(const CacheSignature& before, const CacheSignature& after);
+};
+
+void PrintTo(const ViewChange& c, std::ostream* out) { *out << c.name; }
+
+class MetalDrawDataSignatureTest : public testing::TestWithParam<ViewChange> {};
+
+TEST_P(MetalDrawDataSignatureTest, AViewChangeMovesItsField)
+{
+    DrawnView drawn;
+    const CacheSignature before = metalCacheSignature(*drawn.view, 1.0);
+    ASSERT_EQ(before, metalCacheSignature(*drawn.view, 1.0)) << "an unchanged view signs the same";
+    GetParam().change(*drawn.view);
+    const CacheSignature after = metalCacheSignature(*drawn.view, 1.0);
+    EXPECT_NE(before, after);
+    EXPECT_TRUE(GetParam().moved(before, after));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, MetalDrawDataSignatureTest,
+    testing::Values(
+        ViewChange{"scrolled to the top", [](TerminalView& v) { v.scrollTo(0); },
+                   [](const CacheSignature& b, const CacheSignature& a) { return b.yDisp > 0 && a.yDisp == 0; }},
+        ViewChange{"alternate screen", [](TerminalView& v) { v.feedText("\x1b[?1049h"); },
+                   [](const CacheSignature& b, const CacheSignature& a) { return !b.isAltBuffer && a.isAltBuffer; }},
+        ViewChange{"grid resized", [](TerminalView& v) { v.resizeGrid(70, 20); },
+                   [](const CacheSignature&, const CacheSignature& a) { return a.cols == 70 && a.rows == 20; }},
+        ViewChange{"cell size", [](TerminalView& v) { v.cellDimension = CellDimension{9, 18}; },
+                   [](const CacheSignature&, const CacheSignature& a) { return a.cellWidth == 9 && a.cellHeight == 18; }},
+        ViewChange{"view bounds", [](TerminalView& v) { v.resize(600, 400); },
+                   [](const CacheSignature&, const CacheSignature& a) { return a.viewWidth == 600 && a.viewHeight == 400; }},
+        ViewChange{"bidi host policy", [](TerminalView& v) { v.setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight); },
+                   [](const CacheSignature&, const CacheSignature& a) {
+                       return a.bidiHostPolicy == BidiHostPolicy::legacyLeftToRight;
+                   }},
+        ViewChange{"font weight", [](TerminalView& v) { v.fontSet.normal.setBold(!v.fontSet.normal.bold()); },
+                   [](const CacheSignature& b, const CacheSignature& a) { return b.fontName != a.fontName; }},
+        ViewChange{"font size", [](TerminalView& v) { v.fontSet.normal.setPointSizeF(v.fontSet.normal.pointSizeF() + 3); },
+                   [](const CacheSignature& b, const CacheSignature& a) { return a.fontSize == b.fontSize + 3; }}),
+    [](const testing::TestParamInfo<ViewChange>& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (ch == ' ')
+                ch = '_';
+        return name;
+    });
+
+TEST(MetalDrawDataInput, TheStoreStampTellsAReSentImage)
+{
+    KittyGraphicsState store;
+    store.nextImageId = 5;
+    store.nextPlacementId = 7;
+    store.imagesById[1].storeStamp = 4;
+    store.imagesById[2].storeStamp = 9;
+    store.placementsByKey[{1, 1}] = KittyPlacementRecord{};
+    const KittyCacheStamp stamp = kittyCacheStamp(store);
+    EXPECT_EQ(stamp.imagesCount, 2);
+    EXPECT_EQ(stamp.placementsCount, 1);
+    EXPECT_EQ(stamp.nextImageId, 5u);
+    EXPECT_EQ(stamp.nextPlacementId, 7u);
+    EXPECT_EQ(stamp.latestStoreStamp, 9u);
+
+    // Image 1 sent again under its id: counts and counters stay, the stamp moves.
+    store.imagesById[1].storeStamp = 10;
+    const KittyCacheStamp resent = kittyCacheStamp(store);
+    EXPECT_EQ(resent.imagesCount, stamp.imagesCount);
+    EXPECT_NE(resent, stamp);
+}
+
+TEST(MetalDrawDataInput, VirtualPlacementsOfTheShownScreenByImage)
+{
+    KittyGraphicsState store;
+    auto place = [&](std::uint32_t image, std::uint32_t placement, bool isVirtual, bool alternate) {
+        KittyPlacementRecord record;
+        record.imageId = image;
+        record.placementId = placement;
+        record.isVirtual = isVirtual;
+        record.isAlternateBuffer = alternate;
+        store.placementsByKey[{image, placement}] = record;
+    };
+    place(1, 2, true, false);
+    place(1, 1, true, false);
+    place(1, 3, false, false); // shown in the grid, not through placeholders
+    place(2, 1, true, true);   // belongs to the other screen
+    place(3, 4, true, false);
+
+    const VirtualPlacementIndex normal = virtualPlacementIndex(store, false);
+    ASSERT_EQ(normal.size(), 2u);
+    ASSERT_EQ(normal.at(1).size(), 2u);
+    EXPECT_EQ(normal.at(1)[0].placementId, 1u) << "in the store's order";
+    EXPECT_EQ(normal.at(1)[1].placementId, 2u);
+    EXPECT_EQ(normal.at(3).size(), 1u);
+
+    const VirtualPlacementIndex alternate = virtualPlacementIndex(store, true);
+    ASSERT_EQ(alternate.size(), 1u);
+    EXPECT_EQ(alternate.at(2)[0].placementId, 1u);
+}
+
+TEST(MetalDrawDataInput, TheDirtyReportIsHandedOverOnce)
+{
+    DrawnView drawn;
+    drawn.view->metalDirtyRange = std::pair(3, 5);
+    EXPECT_EQ(drawn.view->takeMetalDirtyRange(), std::optional(std::pair(3, 5)));
+    EXPECT_FALSE(drawn.view->metalDirtyRange);
+    EXPECT_FALSE(drawn.view->takeMetalDirtyRange());
+}
+
+} // namespace
+} // namespace corvantix
