@@ -4,7 +4,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 SECONDS ?= 60
 
-.PHONY: deps configure build run test test-asan bench fuzz clean
+.PHONY: deps configure build run test test-asan bench bench-gpu fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -38,6 +38,14 @@ bench: deps
 	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
 	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
+
+# Painter against GPU renderer frames, on a private X server with software OpenGL.
+BENCH_GPU_BUILD ?= build-bench-gpu
+bench-gpu: deps
+	@cmake -S . -B $(BENCH_GPU_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH_GPU_BUILD) -j $(JOBS) --target corvantix-gpu-bench
+	@XVFB_SCREEN=2560x1600x24 LIBGL_ALWAYS_SOFTWARE=1 tests/with-xvfb $(BENCH_GPU_BUILD)/bench/corvantix-gpu-bench $(BENCH_ARGS)
 
 # libFuzzer for SECONDS seconds on TARGET: fuzz_terminal (the whole terminal) or fuzz_parser
 # (the escape-sequence parser alone). Findings land in $(FUZZ_BUILD)/findings. An input that
