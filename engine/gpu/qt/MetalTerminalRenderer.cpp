@@ -265,8 +265,9 @@ std::shared_ptr<MetalImageTexture> MetalTerminalRenderer::imageDraw(const KittyG
         QImage decoded = QImage::fromData(payload.bytes.data(), static_cast<int>(payload.bytes.size()));
         if (decoded.isNull())
             return nullptr;
-        // Textures start at the bottom row, like the drawable.
-        decoded = decoded.convertToFormat(QImage::Format_RGBA8888).mirrored();
+        // Premultiplied, as the image program blends, and starting at the bottom row, like the
+        // drawable.
+        decoded = decoded.convertToFormat(QImage::Format_RGBA8888_Premultiplied).mirrored();
         if (decoded.bytesPerLine() != decoded.width() * 4)
             return nullptr;
         texture = makeImageTexture(decoded.constBits(), decoded.width(), decoded.height());
@@ -275,13 +276,20 @@ std::shared_ptr<MetalImageTexture> MetalTerminalRenderer::imageDraw(const KittyG
         const std::size_t expected = rowBytes * static_cast<std::size_t>(std::max(payload.height, 0));
         if (expected == 0 || payload.bytes.size() != expected)
             return nullptr;
-        // Raw pixels arrive top row first; textures start at the bottom row, like the
-        // drawable, so they are turned over as encoded images are.
-        std::vector<std::uint8_t> flipped(expected);
-        for (std::size_t row = 0; row < static_cast<std::size_t>(payload.height); ++row)
-            std::copy_n(payload.bytes.data() + row * rowBytes, rowBytes,
-                        flipped.data() + (static_cast<std::size_t>(payload.height) - 1 - row) * rowBytes);
-        texture = makeImageTexture(flipped.data(), payload.width, payload.height);
+        // Raw pixels arrive top row first with straight alpha; the texture starts at the
+        // bottom row and holds premultiplied colour, as encoded images do.
+        std::vector<std::uint8_t> pixels(expected);
+        for (std::size_t row = 0; row < static_cast<std::size_t>(payload.height); ++row) {
+            const std::uint8_t* from = payload.bytes.data() + row * rowBytes;
+            std::uint8_t* to = pixels.data() + (static_cast<std::size_t>(payload.height) - 1 - row) * rowBytes;
+            for (std::size_t i = 0; i < rowBytes; i += 4) {
+                const unsigned alpha = from[i + 3];
+                for (std::size_t c = 0; c < 3; ++c)
+                    to[i + c] = static_cast<std::uint8_t>((from[i + c] * alpha + 127) / 255);
+                to[i + 3] = static_cast<std::uint8_t>(alpha);
+            }
+        }
+        texture = makeImageTexture(pixels.data(), payload.width, payload.height);
     }
     if (!texture)
         return nullptr;

@@ -295,17 +295,22 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
     }
 
     if (metalView) {
+        // Several updates can come before the renderer takes the range: it widens, so rows
+        // reported by an earlier update are not forgotten.
+        const auto widen = [this](int lower, int upper) {
+            if (metalDirtyRange)
+                metalDirtyRange = std::pair(std::min(metalDirtyRange->first, lower), std::max(metalDirtyRange->second, upper));
+            else
+                metalDirtyRange = std::pair(lower, upper);
+        };
         if (lines <= 0) {
             metalDirtyRange.reset();
         } else if (validRange && first <= last) {
-            metalDirtyRange = std::pair(std::max(std::min(yDisp + first, lines - 1), 0),
-                                        std::max(std::min(yDisp + last, lines - 1), 0));
+            widen(std::max(std::min(yDisp + first, lines - 1), 0), std::max(std::min(yDisp + last, lines - 1), 0));
         } else {
             const int visibleLast = std::min(yDisp + buffer.rows() - 1, lines - 1);
             if (yDisp <= visibleLast)
-                metalDirtyRange = std::pair(yDisp, visibleLast);
-            else
-                metalDirtyRange.reset();
+                widen(yDisp, visibleLast);
         }
         lastRenderedCursor = RenderedCursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden};
         metalView->update();

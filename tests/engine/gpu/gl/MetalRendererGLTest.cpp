@@ -244,6 +244,8 @@ TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
     auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
     KittyGraphicsState store;
     std::vector<std::uint8_t> pixels(5 * 5 * 4, 0x10);
+    for (std::size_t alpha = 3; alpha < pixels.size(); alpha += 4)
+        pixels[alpha] = 0xFF; // opaque: premultiplying keeps the colour
     const auto storeImage = [&](std::uint64_t stamp) {
         KittyGraphicsImage image;
         image.payload.kind = KittyGraphicsPayload::Kind::rgba;
@@ -260,7 +262,7 @@ TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
     EXPECT_EQ(renderer.imageDraw(store, 7), first); // unchanged: the same texture
     EXPECT_EQ(readBack(*first), pixels);
 
-    pixels.back() = 0xEE; // past the first 64 bytes, same sizes
+    pixels[pixels.size() - 2] = 0xEE; // past the first 64 bytes, same sizes
     storeImage(2);
     const auto second = renderer.imageDraw(store, 7);
     ASSERT_TRUE(second);
@@ -271,7 +273,16 @@ TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
     for (int row = 4; row >= 0; --row)
         bottomFirst.insert(bottomFirst.end(), pixels.begin() + row * 20, pixels.begin() + (row + 1) * 20);
     EXPECT_EQ(readBack(*second), bottomFirst);
-    EXPECT_EQ(readBack(*second)[19], 0xEE);
+    EXPECT_EQ(readBack(*second)[18], 0xEE);
+
+    // Straight alpha in, premultiplied colour out, as the image program blends.
+    store.imagesById[9] = store.imagesById[7];
+    store.imagesById[9].payload.width = 1;
+    store.imagesById[9].payload.height = 1;
+    store.imagesById[9].payload.bytes = {200, 100, 50, 128};
+    const auto translucent = renderer.imageDraw(store, 9);
+    ASSERT_TRUE(translucent);
+    EXPECT_EQ(readBack(*translucent), (std::vector<std::uint8_t>{100, 50, 25, 128}));
 
     EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
     store.imagesById[8] = store.imagesById[7];
