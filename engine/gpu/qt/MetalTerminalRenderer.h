@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -52,6 +53,10 @@ public:
     virtual void setMetalViewNeedsDisplay() = 0;
     virtual void recoverMetalRenderer(MetalTerminalRenderer& renderer, const MetalRendererRecoveryReport& report) = 0;
     virtual void pruneRetiredMetalRenderers(MetalTerminalRenderer& renderer) = 0;
+    // A frame the renderer drew has reached the screen (its widget's frame was swapped).
+    virtual void metalFramePresented(MetalTerminalRenderer& /*renderer*/, std::chrono::system_clock::time_point /*when*/)
+    {
+    }
 };
 
 // A program and the blending it draws with (glBlendFuncSeparate factors).

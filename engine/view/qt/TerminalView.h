@@ -319,6 +319,23 @@ public:
     // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.
     void setMetalRendererStatus(const MetalRendererStatus& status);
     void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
+    // What a GPU renderer's hosting changes in the view goes through these, so the view's
+    // own invariants (caret, background, stacking) hold whoever switches the renderer.
+    void setUseMetalRenderer(bool value) { useMetalRenderer = value; }
+    void setAutomaticMetalRecoveryPolicy(const MetalAutomaticRecoveryPolicy& policy)
+    {
+        automaticMetalRecoveryPolicy = policy;
+    }
+    // Makes `gpuView` (reparented to this view) the renderer's widget, over the whole view:
+    // just below the caret, which hides at full opacity because the renderer draws the cursor;
+    // without a caret above `reference` when given, else below every other child. The scroller
+    // stays above it, and the painter stops drawing.
+    void attachMetalView(QWidget* gpuView, QWidget* reference = nullptr);
+    // The painter draws again: the view forgets its GPU widget (the caller disposes of it) and
+    // shows the caret. `restoreBackground` paints the background with the default colours again.
+    void detachMetalView(bool restoreBackground);
+    // Invalidates the GPU widget's whole bounds; nothing without one.
+    void setMetalViewNeedsDisplay();
 
     // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
 

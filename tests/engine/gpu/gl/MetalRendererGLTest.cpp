@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
@@ -468,7 +468,7 @@ int main(int argc, char** argv)
 {
     // A real X server: the offscreen platform has no OpenGL.
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QGuiApplication application(argc, argv);
+    QApplication application(argc, argv); // the frame tests show widgets
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
