@@ -153,7 +153,7 @@ std::optional<MetalError> MetalHosting::enableMetalRenderer(bool enabled)
         metalView_ = nullptr;
         boundWindow_ = nullptr;
         detachSurface(surface);
-        view_.detachMetalView(true);
+        view_.detachMetalView();
         retireMetalRenderer(std::move(renderer), surface);
         return std::nullopt;
     }
@@ -324,7 +324,8 @@ void MetalHosting::fallBackToCoreGraphics(const MetalError& error)
     boundWindow_ = nullptr;
     view_.setUseMetalRenderer(false);
     detachSurface(surface);
-    view_.detachMetalView(false);
+    // The painter clears with the view's background: left clear, the window would show black.
+    view_.detachMetalView();
     retireMetalRenderer(std::move(renderer), surface);
     updateMetalRendererStatus(MetalRendererStatus::State::fellBackToCoreGraphics);
     closeRecoverySignpost();

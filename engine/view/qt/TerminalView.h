@@ -331,9 +331,9 @@ public:
     // without a caret above `reference` when given, else below every other child. The scroller
     // stays above it, and the painter stops drawing.
     void attachMetalView(QWidget* gpuView, QWidget* reference = nullptr);
-    // The painter draws again: the view forgets its GPU widget (the caller disposes of it) and
-    // shows the caret. `restoreBackground` paints the background with the default colours again.
-    void detachMetalView(bool restoreBackground);
+    // The painter draws again, on the view's own background: the view forgets its GPU widget
+    // (the caller disposes of it) and shows the caret.
+    void detachMetalView();
     // Invalidates the GPU widget's whole bounds; nothing without one.
     void setMetalViewNeedsDisplay();
 

@@ -715,11 +715,10 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
     gpuView->update();
 }
 
-void TerminalView::detachMetalView(bool restoreBackground)
+void TerminalView::detachMetalView()
 {
     metalView = nullptr;
-    if (restoreBackground)
-        layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
     if (caretView) {
         caretView->show();
         updateCaretView();

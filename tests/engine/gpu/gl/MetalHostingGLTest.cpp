@@ -231,6 +231,8 @@ TEST_P(RecoveryRule, ASecondRequestReplacesOnlyThirtySecondsAfterTheLast)
         EXPECT_EQ(hosting->metalRenderer(), nullptr);
         EXPECT_EQ(view->metalView, nullptr);
         EXPECT_FALSE(view->caretView->isHidden());
+        // The painter takes over with the view's own background, not the surface's clear one.
+        EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
         EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering,
                                                            State::fellBackToCoreGraphics}));
     }

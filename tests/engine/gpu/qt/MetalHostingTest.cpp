@@ -127,7 +127,7 @@ TEST_F(MetalHostingTest, AnAttachedSurfaceHidesTheCaretAndDetachingShowsItAgain)
     view->resize(300, 150);
     EXPECT_EQ(surface->size(), QSize(300, 150));
 
-    view->detachMetalView(true);
+    view->detachMetalView();
     EXPECT_EQ(view->metalView, nullptr);
     EXPECT_FALSE(view->caretView->isHidden());
     EXPECT_EQ(view->layerBackgroundColor, view->nativeBackgroundColor());
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PresentCase{"ZeroWidth", [](TerminalView& v) { v.resize(0, 100); }, false},
                       PresentCase{"ZeroHeight", [](TerminalView& v) { v.resize(100, 0); }, false},
                       PresentCase{"RendererOff", [](TerminalView& v) { v.setUseMetalRenderer(false); }, false},
-                      PresentCase{"SurfaceGone", [](TerminalView& v) { v.detachMetalView(false); }, false}),
+                      PresentCase{"SurfaceGone", [](TerminalView& v) { v.detachMetalView(); }, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MetalHostingTest, WindowChangesRedrawTheSurfaceOnlyWhenItCanShowFrames)
