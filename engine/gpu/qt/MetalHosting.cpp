@@ -441,7 +441,7 @@ void MetalHosting::installMetalWindowRecoveryObservers()
     // Exposure (the occlusion stand-in) arrives as an event; minimising and showing as signals.
     handle->installEventFilter(this);
     auto redrawIfVisible = [this] {
-        if (view_.canPresentMetalFrames())
+        if (viewAlive() && view_.canPresentMetalFrames())
             view_.setMetalViewNeedsDisplay();
     };
     windowRecoveryObservers_.push_back(connect(handle, &QWindow::windowStateChanged, this, redrawIfVisible));
@@ -460,14 +460,25 @@ void MetalHosting::installKeyWindowObservers()
     if (qGuiApp == nullptr)
         return;
     focusWindowObserver_ = connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow*) {
+        if (!viewAlive())
+            return;
         if (view_.caretView)
             view_.caretView->updateCursorStyle();
         view_.queuePendingMetalDisplay();
     });
 }
 
+bool MetalHosting::viewAlive() const
+{
+    // While the view's destructor runs down to QWidget's (which hides the window and so fires
+    // the observers), the view is no longer a TerminalView and its fields are gone.
+    return qobject_cast<const TerminalView*>(parent()) != nullptr;
+}
+
 bool MetalHosting::eventFilter(QObject* watched, QEvent* event)
 {
+    if (!viewAlive())
+        return QObject::eventFilter(watched, event);
     if (watched == observedWindow_.data() && event->type() == QEvent::Expose) {
         if (view_.canPresentMetalFrames())
             view_.setMetalViewNeedsDisplay();

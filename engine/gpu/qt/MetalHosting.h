@@ -101,6 +101,7 @@ private:
     void openRecoverySignpost();
     void closeRecoverySignpost();
     void removeWindowRecoveryObservers();
+    bool viewAlive() const;
 
     TerminalView& view_;
     QPointer<MetalGLView> metalView_;
