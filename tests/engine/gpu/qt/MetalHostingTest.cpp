@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "drawing/qt/CaretView.h"
+#include "platform/ManualMainQueue.h"
 #include "view/qt/TerminalView.h"
 
 namespace corvantix {
@@ -201,6 +202,58 @@ TEST_F(MetalHostingTest, WindowChangesRedrawTheSurfaceOnlyWhenItCanShowFrames)
     view->setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(waitUntil([&] { return surface->paints > 0; })) << "restoring the window did not redraw";
 }
+
+// How a change reaches the GPU surface: at once, or coalesced into one redraw 16.67 ms later.
+struct RedrawCase {
+    const char* name;
+    void (*change)(TerminalView&);
+    bool coalesced;
+};
+
+void PrintTo(const RedrawCase& c, std::ostream* out) { *out << c.name; }
+
+class RedrawHook : public ::testing::TestWithParam<RedrawCase> {};
+
+TEST_P(RedrawHook, ChangesReachTheSurfaceAtOnceOrCoalesced)
+{
+    ManualMainQueue queue;
+    TerminalView view(QRect(0, 0, 400, 200), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
+    view.show();
+    ASSERT_TRUE(waitUntil([&] { return view.windowHandle() && view.windowHandle()->isExposed(); }));
+    auto* surface = new Surface;
+    view.attachMetalView(surface);
+    view.setUseMetalRenderer(true);
+    ASSERT_TRUE(waitUntil([&] { return surface->paints > 0; }));
+
+    QCoreApplication::processEvents();
+    surface->paints = 0;
+    GetParam().change(view);
+    EXPECT_EQ(view.pendingMetalDisplay, GetParam().coalesced);
+    if (!GetParam().coalesced) {
+        EXPECT_TRUE(waitUntil([&] { return surface->paints > 0; }));
+        return;
+    }
+    QCoreApplication::processEvents();
+    surface->paints = 0;
+    queue.advance(std::chrono::milliseconds(17));
+    EXPECT_FALSE(view.pendingMetalDisplay);
+    QCoreApplication::processEvents();
+    EXPECT_GT(surface->paints, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hooks, RedrawHook,
+    ::testing::Values(RedrawCase{"Resize", [](TerminalView& v) { v.resize(v.width() - 10, v.height()); }, false},
+                      RedrawCase{"LiveResize",
+                                 [](TerminalView& v) {
+                                     v.inLiveResize = true;
+                                     v.resize(v.width() - 10, v.height());
+                                 },
+                                 true},
+                      RedrawCase{"CaretColours",
+                                 [](TerminalView& v) { v.setCaretColors(Color(0xffff, 0, 0), std::nullopt); }, true},
+                      RedrawCase{"FocusTracking", [](TerminalView& v) { v.setCaretViewTracksFocus(false); }, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace corvantix
