@@ -86,7 +86,8 @@ private:
     std::optional<MetalError> enableMetalRenderer(bool enabled);
     MetalGLView* makeMetalView(const QRect& frame);
     void installMetalView(MetalGLView* surface, QWidget* reference);
-    // Rebuilds for the view's current window; `status` marks a rebind (recovering, signpost).
+    // A new surface and renderer in place of the current ones, bound to `window`; a rebind
+    // also reports recovering and opens the recovery interval.
     void rebuild(QWidget* window, bool rebinding);
     // The surface's context exists: build its renderer when it is the current surface.
     void contextCreated(MetalGLView* surface);
