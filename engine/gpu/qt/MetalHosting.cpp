@@ -197,7 +197,7 @@ void MetalHosting::contextCreated(MetalGLView* surface)
     }
     if (surface != metalView_ || renderer_)
         return;
-    auto made = MetalTerminalRenderer::make(view_.mainQueue(), this);
+    auto made = MetalTerminalRenderer::make(rendererQueue_, this);
     if (auto* error = std::get_if<MetalError>(&made)) {
         fallBackToCoreGraphics(*error);
         return;

@@ -22,6 +22,7 @@
 #include "gpu/MetalFrameCoordinator.h"
 #include "gpu/qt/MetalGLView.h"
 #include "gpu/qt/MetalTerminalRenderer.h"
+#include "platform/qt/QtMainQueue.h"
 
 class QWindow;
 
@@ -105,6 +106,9 @@ private:
     bool viewAlive() const;
 
     TerminalView& view_;
+    // The renderers' queue: theirs, not the view's, because the view's own queue goes with
+    // the view's fields, before the view's children (and so the renderers) are deleted.
+    QtMainQueue rendererQueue_;
     QPointer<MetalGLView> metalView_;
     std::unique_ptr<MetalTerminalRenderer> renderer_;
     std::vector<Retired> retired_;

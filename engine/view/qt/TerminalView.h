@@ -327,9 +327,9 @@ public:
         automaticMetalRecoveryPolicy = policy;
     }
     // Makes `gpuView` (reparented to this view) the renderer's widget, over the whole view:
-    // just below the caret, which hides at full opacity because the renderer draws the cursor;
-    // without a caret above `reference` when given, else below every other child. The scroller
-    // stays above it, and the painter stops drawing.
+    // just above `reference` when given, else below every other child; the caret hides at
+    // full opacity because the renderer draws the cursor, the scroller stays on top, and the
+    // painter stops drawing.
     void attachMetalView(QWidget* gpuView, QWidget* reference = nullptr);
     // The painter draws again, on the view's own background: the view forgets its GPU widget
     // (the caller disposes of it) and shows the caret.

@@ -687,12 +687,9 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
     if (gpuView->parentWidget() != this)
         gpuView->setParent(this);
     gpuView->setGeometry(rect());
-    if (caretView) {
-        gpuView->stackUnder(caretView);
-        // A caret caught mid-fade would come back dimmed when the painter takes over again.
-        caretView->showBlinkPhase(0.0);
-        caretView->hide();
-    } else if (reference != nullptr && reference != gpuView && reference->parentWidget() == this) {
+    // The surface paints the whole background, so every other child (caret, progress bar,
+    // find bar, overlays) stays above it.
+    if (reference != nullptr && reference != gpuView && reference->parentWidget() == this) {
         // Just above the reference: under whatever sibling came next after it.
         const QObjectList& siblings = children();
         const auto at = std::find(siblings.begin(), siblings.end(), reference);
@@ -706,6 +703,11 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
             gpuView->raise();
     } else {
         gpuView->lower();
+    }
+    if (caretView) {
+        // A caret caught mid-fade would come back dimmed when the painter takes over again.
+        caretView->showBlinkPhase(0.0);
+        caretView->hide();
     }
     if (scroller != nullptr)
         scroller->raise();
