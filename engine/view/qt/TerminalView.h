@@ -314,11 +314,6 @@ public:
     void setMetalScaleFactorOverride(std::optional<double> value);
     void queuePendingMetalDisplay();
     bool canPresentMetalFrames() const;
-    // Asks the renderer's widget to draw at once; nothing while the painter draws.
-    void drawMetalNow();
-    // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.
-    void setMetalRendererStatus(const MetalRendererStatus& status);
-    void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
     // What a GPU renderer's hosting changes in the view goes through these, so the view's
     // own invariants (caret, background, stacking) hold whoever switches the renderer.
     void setUseMetalRenderer(bool value) { useMetalRenderer = value; }
@@ -336,6 +331,11 @@ public:
     void detachMetalView();
     // Invalidates the GPU widget's whole bounds; nothing without one.
     void setMetalViewNeedsDisplay();
+    // Asks the renderer's widget to draw at once; nothing while the painter draws.
+    void drawMetalNow();
+    // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.
+    void setMetalRendererStatus(const MetalRendererStatus& status);
+    void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
 
     // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
 
