@@ -217,15 +217,20 @@ void MetalHosting::contextAboutToBeDestroyed(QOpenGLWidget* surface)
             live->setDelegate(nullptr);
         renderer_.reset();
     }
+    bool hadRetired = false;
     for (auto it = retired_.begin(); it != retired_.end();) {
         if (static_cast<QOpenGLWidget*>(it->surface.data()) == surface) {
             it->renderer.reset();
             it = retired_.erase(it);
+            hadRetired = true;
         } else {
             ++it;
         }
     }
     surface->doneCurrent();
+    // A former surface kept only for its retired renderers has no use left.
+    if (hadRetired && surface != static_cast<QOpenGLWidget*>(metalView_.data()))
+        surface->deleteLater();
 }
 
 // ---------------------------------------------------------------- Rebuilding

@@ -347,6 +347,28 @@ TEST_F(MetalHostingGLTest, MovingToAnotherWindowRebuildsAndRecovers)
     view->setParent(nullptr);
 }
 
+TEST_F(MetalHostingGLTest, MovingWindowsDropsRetiredRenderersWithTheirSurfaces)
+{
+    switchOn();
+    frameInFlight();
+    hosting->replaceMetalRenderer();
+    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
+    ASSERT_EQ(hosting->retiredMetalRendererCount(), 1u);
+
+    // Their contexts go with the move, and their frames can never finish.
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+    layout->addWidget(view.get());
+    view->show();
+    EXPECT_TRUE(waitUntil([&] {
+        return hosting->metalRenderer() != nullptr && hosting->retiredMetalRendererCount() == 0
+            && view->findChildren<MetalGLView*>().size() == 1;
+    }));
+    view->setParent(nullptr);
+}
+
 TEST_F(MetalHostingGLTest, NoFramesArePresentedWhileTheWindowIsMinimisedOrTheViewHidden)
 {
     switchOn();
