@@ -1,6 +1,8 @@
 // termwindow: one terminal running the user's login shell in a plain window, with the
 // terminal's edit and find actions in a menu. The window tests drive the engine's view
 // through it (typing, mouse reports, copy by dragging, the find bar) without the workspace.
+// `--gpu` (or CORVANTIX_GPU=1) draws the terminal with the GPU renderer instead of the painter.
+#include "gpu/qt/MetalHosting.h"
 #include "view/qt/LocalProcessTerminalView.h"
 
 #include <QApplication>
@@ -14,6 +16,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +89,13 @@ public:
         terminalView->setFocus();
     }
 
+    // GPU drawing; on failure the painter keeps drawing and the reason goes to standard error.
+    void useGpuRenderer()
+    {
+        if (const auto error = corvantix::MetalHosting::of(*terminalView).setUseMetal(true))
+            std::cerr << "termwindow: GPU renderer unavailable: " << error->description() << '\n';
+    }
+
     void sizeChanged(corvantix::LocalProcessTerminalView&, int, int) override {}
     void titleChanged(corvantix::LocalProcessTerminalView&, const std::string& title) override
     {
@@ -103,7 +114,15 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("termwindow"));
+    bool gpu = false;
+    if (const char* value = std::getenv("CORVANTIX_GPU"); value != nullptr && std::strcmp(value, "1") == 0)
+        gpu = true;
+    for (int index = 1; index < argc; ++index)
+        if (std::strcmp(argv[index], "--gpu") == 0)
+            gpu = true;
     ShellWindow window;
+    if (gpu)
+        window.useGpuRenderer();
     window.show();
     window.start();
     return QApplication::exec();

@@ -315,6 +315,23 @@ public:
     void setMetalScaleFactorOverride(std::optional<double> value);
     void queuePendingMetalDisplay();
     bool canPresentMetalFrames() const;
+    // What a GPU renderer's hosting changes in the view goes through these, so the view's
+    // own invariants (caret, background, stacking) hold whoever switches the renderer.
+    void setUseMetalRenderer(bool value) { useMetalRenderer = value; }
+    void setAutomaticMetalRecoveryPolicy(const MetalAutomaticRecoveryPolicy& policy)
+    {
+        automaticMetalRecoveryPolicy = policy;
+    }
+    // Makes `gpuView` (reparented to this view) the renderer's widget, over the whole view:
+    // just above `reference` when given, else below every other child; the caret hides at
+    // full opacity because the renderer draws the cursor, the scroller stays on top, and the
+    // painter stops drawing.
+    void attachMetalView(QWidget* gpuView, QWidget* reference = nullptr);
+    // The painter draws again, on the view's own background: the view forgets its GPU widget
+    // (the caller disposes of it) and shows the caret.
+    void detachMetalView();
+    // Invalidates the GPU widget's whole bounds; nothing without one.
+    void setMetalViewNeedsDisplay();
     // Asks the renderer's widget to draw at once; nothing while the painter draws.
     void drawMetalNow();
     // Publishes a status on the GUI thread (emits metalRendererStatusChanged); any thread.

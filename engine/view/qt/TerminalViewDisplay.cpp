@@ -21,6 +21,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QThread>
+#include <QWindow>
 
 #include <algorithm>
 #include <chrono>
@@ -402,6 +403,9 @@ void TerminalView::setCaretVisible(bool visible)
 {
     if (!caretView)
         return;
+    // The GPU renderer draws the cursor itself; a caret widget on top would cover it.
+    if (metalView)
+        visible = false;
     if (visible && caretView->isHidden())
         caretView->show();
     else if (!visible && !caretView->isHidden())
@@ -617,6 +621,8 @@ std::optional<CellPixelSize> TerminalView::cellSizeInPixels() const
 void TerminalView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    if (metalView)
+        metalView->setGeometry(rect());
     layoutScroller();
     layoutFindBar();
     layoutProgressBar();
@@ -668,7 +674,65 @@ bool TerminalView::canPresentMetalFrames() const
     const QWidget* top = window();
     if (top == nullptr || !top->isVisible() || top->isMinimized())
         return false;
+    // An unexposed window (covered, or not mapped yet) shows nothing of what is drawn.
+    if (const QWindow* handle = top->windowHandle(); handle == nullptr || !handle->isExposed())
+        return false;
     return isVisible() && width() > 0 && height() > 0;
+}
+
+void TerminalView::setMetalViewNeedsDisplay()
+{
+    if (metalView)
+        metalView->update();
+}
+
+void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
+{
+    if (gpuView == nullptr)
+        return;
+    if (gpuView->parentWidget() != this)
+        gpuView->setParent(this);
+    gpuView->setGeometry(rect());
+    // The surface paints the whole background, so every other child (caret, progress bar,
+    // find bar, overlays) stays above it.
+    if (reference != nullptr && reference != gpuView && reference->parentWidget() == this) {
+        // Just above the reference: under whatever sibling came next after it.
+        const QObjectList& siblings = children();
+        const auto at = std::find(siblings.begin(), siblings.end(), reference);
+        QWidget* next = nullptr;
+        for (auto it = at == siblings.end() ? at : std::next(at); it != siblings.end() && next == nullptr; ++it)
+            if (auto* widget = qobject_cast<QWidget*>(*it); widget != nullptr && widget != gpuView)
+                next = widget;
+        if (next != nullptr)
+            gpuView->stackUnder(next);
+        else
+            gpuView->raise();
+    } else {
+        gpuView->lower();
+    }
+    if (caretView) {
+        // A caret caught mid-fade would come back dimmed when the painter takes over again.
+        caretView->showBlinkPhase(0.0);
+        caretView->hide();
+    }
+    if (scroller != nullptr)
+        scroller->raise();
+    metalView = gpuView;
+    layerBackgroundColor = transparent;
+    gpuView->show();
+    gpuView->update();
+}
+
+void TerminalView::detachMetalView()
+{
+    metalView = nullptr;
+    layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    if (caretView) {
+        caretView->show();
+        updateCaretView();
+        caretView->updateCursorStyle();
+    }
+    update();
 }
 
 void TerminalView::redrawMetalIfVisible()
