@@ -346,6 +346,8 @@ void MetalHosting::retireMetalRenderer(std::unique_ptr<MetalTerminalRenderer> re
     }
     MetalFrameCoordinator& coordinator = renderer->frameCoordinator();
     coordinator.invalidate();
+    // A retired renderer draws no more frames, so its cursor stops blinking.
+    renderer->updateCursorBlink(false);
     if (coordinator.hasActiveFrame() && !isRetired(*renderer)) {
         retired_.push_back({std::move(renderer), surface});
         return;

@@ -383,7 +383,7 @@ TEST_F(MetalHostingGLTest, NoFramesArePresentedWhileTheWindowIsMinimisedOrTheVie
 
 // Needs the frame drawing: frames reach the screen, the status turns healthy with its count
 // rising, and the cleared surface shows the view's background.
-TEST_F(MetalHostingGLTest, DISABLED_PresentedFramesMakeTheStatusHealthyAndShowTheBackground)
+TEST_F(MetalHostingGLTest, PresentedFramesMakeTheStatusHealthyAndShowTheBackground)
 {
     switchOn();
     ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
