@@ -1,0 +1,203 @@
+// Frames per second of a terminal view drawing a full screen of changing coloured text, with
+// the painter and with the GPU renderer, and the time a view of each kind takes to show the
+// last byte of a large output. Run on an X server (make bench-gpu uses a private Xvfb with
+// software OpenGL, so both paths run on the CPU and the figures compare the two pipelines,
+// not a graphics card).
+//
+//   corvantix-gpu-bench [--cols N] [--rows N] [--frames N] [--cat-mib N]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QMainWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gpu/qt/MetalHosting.h"
+#include "view/qt/TerminalView.h"
+
+namespace {
+
+using corvantix::TerminalView;
+
+struct Settings {
+    int cols = 200;
+    int rows = 50;
+    int frames = 120;
+    int catMiB = 32;
+};
+
+Settings parseSettings(int argc, char** argv)
+{
+    Settings settings;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const int value = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--cols") == 0)
+            settings.cols = value;
+        else if (std::strcmp(argv[i], "--rows") == 0)
+            settings.rows = value;
+        else if (std::strcmp(argv[i], "--frames") == 0)
+            settings.frames = value;
+        else if (std::strcmp(argv[i], "--cat-mib") == 0)
+            settings.catMiB = value;
+    }
+    return settings;
+}
+
+// One whole screen: every cell rewritten, colours shifting with the frame number.
+std::string screenFrame(const Settings& settings, int frame)
+{
+    std::string bytes = "\x1b[H";
+    for (int row = 0; row < settings.rows; ++row) {
+        bytes += "\x1b[" + std::to_string(row + 1) + ";1H";
+        for (int col = 0; col < settings.cols; col += 10) {
+            const int color = (frame + row + col / 10) % 216 + 16;
+            bytes += "\x1b[38;5;" + std::to_string(color) + "m";
+            for (int k = 0; k < 10 && col + k < settings.cols; ++k)
+                bytes += static_cast<char>('A' + (frame + row + col + k) % 26);
+        }
+    }
+    bytes += "\x1b[0m";
+    return bytes;
+}
+
+// Lines of text as a build log would print them.
+std::string catOutput(int mebibytes)
+{
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(mebibytes) * 1024 * 1024 + 128);
+    for (int line = 0; bytes.size() < static_cast<std::size_t>(mebibytes) * 1024 * 1024; ++line)
+        bytes += "line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog 0123456789\r\n";
+    return bytes;
+}
+
+class Bench {
+public:
+    explicit Bench(const Settings& settings) : settings_(settings) {}
+
+    // A window sized to the screen, shown; `gpu` switches the renderer on.
+    bool open(bool gpu)
+    {
+        window_ = std::make_unique<QMainWindow>();
+        view_ = new TerminalView(window_.get());
+        view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        view_->resize(1000, 700);
+        window_->setCentralWidget(view_);
+        window_->show();
+        settle();
+        view_->getTerminal().resize(settings_.cols, settings_.rows);
+        const QRect optimal = view_->getOptimalFrameSize();
+        window_->resize(optimal.size());
+        settle();
+        const corvantix::Terminal& terminal = view_->getTerminal();
+        if (terminal.cols != settings_.cols || terminal.rows != settings_.rows)
+            std::fprintf(stderr, "the view shows %d x %d cells, not %d x %d (screen too small?)\n", terminal.cols,
+                         terminal.rows, settings_.cols, settings_.rows);
+        if (gpu) {
+            if (const auto error = corvantix::MetalHosting::of(*view_).setUseMetal(true)) {
+                std::fprintf(stderr, "GPU renderer unavailable: %s\n", error->description().c_str());
+                return false;
+            }
+            if (!waitForPresentedFrame())
+                return false;
+        }
+        return true;
+    }
+
+    void close()
+    {
+        window_.reset();
+        view_ = nullptr;
+        settle();
+    }
+
+    // Milliseconds per frame over the frames drawn one after another.
+    double framesMs(bool gpu)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (int frame = 0; frame < settings_.frames; ++frame) {
+            view_->feedText(screenFrame(settings_, frame));
+            drawNow(gpu);
+        }
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6 / settings_.frames;
+    }
+
+    // Milliseconds from the first byte fed to the last byte drawn; output arrives in 64 KiB
+    // reads with the event loop turning between them, as from a process.
+    double catMs(bool gpu, const std::string& output)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        constexpr std::size_t chunk = 64 * 1024;
+        for (std::size_t at = 0; at < output.size(); at += chunk) {
+            view_->feedText(std::string_view(output).substr(at, chunk));
+            QCoreApplication::processEvents();
+        }
+        drawNow(gpu);
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    }
+
+private:
+    void settle()
+    {
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    // Draws what the view shows now and waits until it is on screen.
+    void drawNow(bool gpu)
+    {
+        if (!gpu) {
+            view_->repaint();
+            return;
+        }
+        view_->updateFullScreenAndQueue();
+        waitForPresentedFrame();
+    }
+
+    bool waitForPresentedFrame()
+    {
+        const std::uint64_t before = view_->metalRendererStatus.presentedFrameCount;
+        QElapsedTimer timer;
+        timer.start();
+        while (view_->metalRendererStatus.presentedFrameCount == before) {
+            if (timer.elapsed() > 10'000) {
+                std::fprintf(stderr, "no GPU frame was presented within 10 s\n");
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        return true;
+    }
+
+    Settings settings_;
+    std::unique_ptr<QMainWindow> window_;
+    TerminalView* view_ = nullptr;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const Settings settings = parseSettings(argc, argv);
+    const std::string output = catOutput(settings.catMiB);
+    Bench bench(settings);
+    std::printf("%d x %d, %d frames; cat of %d MiB\n", settings.cols, settings.rows, settings.frames,
+                settings.catMiB);
+    std::printf("%-8s %10s %8s %12s\n", "path", "ms/frame", "fps", "cat ms");
+    for (const bool gpu : {false, true}) {
+        if (!bench.open(gpu))
+            return 1;
+        const double frameMs = bench.framesMs(gpu);
+        const double catMs = bench.catMs(gpu, output);
+        bench.close();
+        std::printf("%-8s %10.2f %8.1f %12.0f\n", gpu ? "gpu" : "painter", frameMs, 1000.0 / frameMs, catMs);
+    }
+    return 0;
+}
