@@ -383,20 +383,67 @@ TEST_F(MetalHostingGLTest, NoFramesArePresentedWhileTheWindowIsMinimisedOrTheVie
 
 // Needs the frame drawing: frames reach the screen, the status turns healthy with its count
 // rising, and the cleared surface shows the view's background.
-TEST_F(MetalHostingGLTest, PresentedFramesMakeTheStatusHealthyAndShowTheBackground)
+TEST_F(MetalHostingGLTest, PresentedFramesMakeTheStatusHealthyAndDrawTheText)
 {
     switchOn();
     ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
     const auto first = view->metalRendererStatus.presentedFrameCount;
-    view->setMetalViewNeedsDisplay();
+    view->feedText("\x1b[38;2;255;0;0mAB\x1b[0m");
     EXPECT_TRUE(waitUntil([&] { return view->metalRendererStatus.presentedFrameCount > first; }));
 
+    // Read back through glReadPixels: red strokes inside the first cell, blue around them.
     const QImage pixels = hosting->metalView()->grabFramebuffer();
     ASSERT_FALSE(pixels.isNull());
-    const QColor middle = pixels.pixelColor(pixels.width() / 2, pixels.height() - 4);
-    EXPECT_EQ(middle.blue(), 255);
-    EXPECT_EQ(middle.red(), 0);
-    EXPECT_EQ(middle.green(), 0);
+    const CellDimension cell = *view->cellDimension;
+    int red = 0;
+    for (int y = 0; y < static_cast<int>(cell.height); ++y)
+        for (int x = 0; x < static_cast<int>(cell.width); ++x) {
+            const QColor color = pixels.pixelColor(x, y);
+            red += color.red() > 200 && color.blue() < 60 ? 1 : 0;
+        }
+    EXPECT_GT(red, 3) << "no red stroke of the A in the first cell";
+    for (const QPoint at : {QPoint(pixels.width() / 2, pixels.height() - 4), QPoint(static_cast<int>(cell.width * 6), 2)}) {
+        const QColor color = pixels.pixelColor(at);
+        EXPECT_EQ(color, QColor(0, 0, 255)) << at.x() << "," << at.y();
+    }
+}
+
+// The same screen drawn by the painter and by the GPU renderer differs only at the edges of
+// glyphs, where the two rasterise coverage differently.
+TEST_F(MetalHostingGLTest, TheGpuDrawsTheScreenThePainterDraws)
+{
+    view->feedText("\x1b[?25l\x1b[38;2;255;255;0mHello\x1b[0m \x1b[1;38;2;0;255;0mbold\x1b[0m "
+                   "\x1b[48;2;255;255;255;38;2;0;0;0m inverse \x1b[0m\r\n"
+                   "\x1b[4;38;2;255;128;0munderlined\x1b[0m \x1b[9mstruck\x1b[0m |-+=#@\r\n");
+    QCoreApplication::processEvents();
+    const CellDimension cell = *view->cellDimension;
+    const QRect cells(0, 0, static_cast<int>(cell.width * 24), static_cast<int>(cell.height * 2));
+    const QImage painted = view->grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
+
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(cells).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(painted.size(), drawn.size());
+
+    int differing = 0;
+    int farApart = 0;
+    long long sum = 0;
+    for (int y = 0; y < cells.height(); ++y)
+        for (int x = 0; x < cells.width(); ++x) {
+            const QColor a = painted.pixelColor(x, y);
+            const QColor b = drawn.pixelColor(x, y);
+            const int difference = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                                             std::abs(a.blue() - b.blue())});
+            sum += difference;
+            differing += difference > 0 ? 1 : 0;
+            farApart += difference > 96 ? 1 : 0;
+        }
+    const double area = static_cast<double>(cells.width()) * cells.height();
+    std::printf("painter vs GPU over %dx%d px: %.2f%% of pixels differ, %.2f%% by more than 96 of 255, "
+                "mean difference %.2f\n",
+                cells.width(), cells.height(), 100.0 * differing / area, 100.0 * farApart / area, sum / area);
+    EXPECT_LT(farApart / area, 0.03);
+    EXPECT_LT(sum / area, 6.0);
 }
 
 } // namespace
