@@ -172,6 +172,23 @@ TEST(TerminalViewRedraw, FeedsCloseTogetherMakeOnePass)
     EXPECT_FALSE(view.terminal->getUpdateRange());
 }
 
+TEST(TerminalViewRedraw, GpuDirtyRowsGatherUntilTheRendererTakesThem)
+{
+    ClockedView fixture;
+    TerminalView& view = fixture.view;
+    view.attachMetalView(new QWidget(&view));
+    view.updateDisplayNow();
+    view.takeMetalDirtyRange();
+
+    view.feedText("\x1b[2;1Hone");
+    view.updateDisplayNow();
+    view.feedText("\x1b[5;1Htwo");
+    view.updateDisplayNow();
+    // The second pass must not narrow what the first reported.
+    EXPECT_EQ(view.takeMetalDirtyRange(), std::pair(1, 4));
+    EXPECT_EQ(view.takeMetalDirtyRange(), std::nullopt);
+}
+
 TEST(TerminalViewRedraw, SynchronizedOutputQueuesNothingUntilItEnds)
 {
     ClockedView fixture;
