@@ -388,8 +388,7 @@ void BufferLine::copyFrom(const BufferLine& line)
 
 void BufferLine::clearForRecycle(const Attribute& attribute)
 {
-    const CharData blank(0, 1, attribute);
-    fillCellRun(data_.data(), data_.size(), blank);
+    fillBlankRun(data_.data(), data_.size(), attribute);
     images_.reset();
     ++recycleGeneration_;
     raiseGeneration();
