@@ -308,6 +308,13 @@ void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int widt
     Buffer& screen = *terminal.buffer;
     BufferLine& line = *target.line;
     const int col = target.position.col;
+    if (s != emojiPresentationSelector && s != textPresentationSelector && !isRegionalIndicator(s)) {
+        // The usual join (a mark, a skin tone, a joiner and what follows it) keeps the
+        // cell's width: only its code changes. joinTarget found the column inside the line.
+        line.mutableCells()[static_cast<std::size_t>(col)].code = joined;
+        terminal.updateRangeForBuffer(screen, screen.y());
+        return;
+    }
     CharData cell = line.getCell(col);
     const int oldWidth = cell.width;
     int newWidth = cell.width;
@@ -342,13 +349,18 @@ void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int widt
     terminal.updateRangeForBuffer(screen, screen.y());
 }
 
-// A decoded scalar: joined into the cell before the cursor or printed as a new cell.
-void printScalar(Terminal& terminal, char32_t s)
+// A decoded scalar with its properties: joined into the cell before the cursor or printed
+// as a new cell.
+void printScalar(Terminal& terminal, char32_t s, const ScalarProperties& properties)
 {
-    const ScalarProperties properties = scalarProperties(s);
     int width = properties.width;
     if (width < 0)
         return;
+    if (!properties.mayJoin) {
+        // Most scalars join nothing: no need to look at the cell before the cursor.
+        printCell(terminal, s, width);
+        return;
+    }
     const bool regional = isRegionalIndicator(s);
     if (regional && width == 2 && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
         width = 1;
@@ -375,6 +387,11 @@ void printScalar(Terminal& terminal, char32_t s)
         }
     }
     printCell(terminal, s, width);
+}
+
+void printScalar(Terminal& terminal, char32_t s)
+{
+    printScalar(terminal, s, scalarProperties(s));
 }
 
 // Characters gathered for the cell-run writer: codes that are the scalars themselves, of
@@ -423,18 +440,21 @@ void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
         if (properties.width > 0 && !properties.joinsPrevious) {
             // Only the first of a batch can meet a character that takes it (one that ends in
             // the joiner); the others follow a plain cell of the batch.
-            if (pending.empty()) {
+            if (pending.empty() && properties.mayJoin) {
                 const auto target = joinTarget(terminal);
                 if (target
                     && (target->code > CharData::firstSyntheticCode
                         || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
-                    printScalar(terminal, s);
+                    printScalar(terminal, s, properties);
                     return;
                 }
             }
             pending.add(terminal, s, properties.width);
             return;
         }
+        pending.flush(terminal);
+        printScalar(terminal, s, properties);
+        return;
     }
     pending.flush(terminal);
     printScalar(terminal, s);
