@@ -292,6 +292,30 @@ std::int32_t joinedCode(Terminal& terminal, std::int32_t code, char32_t s)
     return joined;
 }
 
+// Which scalars that do not always join may still join a character: those after one that
+// ends in the joiner, and a second regional indicator after a lone one.
+enum class FollowerKind : std::int32_t { none = 0, afterJoiner = 1, regionalPair = 2 };
+
+// The follower kind of a cell code, remembered in the join cache under scalar 0 (which is
+// never printed, so never joined): emoji after emoji ask this for every cell, and the
+// character table is a hash lookup far from the cache.
+FollowerKind followerKind(Terminal& terminal, std::int32_t code)
+{
+    constexpr char32_t marker = 0;
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, code, marker);
+    if (entry.base == code && entry.scalar == marker)
+        return static_cast<FollowerKind>(entry.joined);
+    char32_t scratch = 0;
+    const std::u32string_view character = characterOf(terminal, code, scratch);
+    FollowerKind kind = FollowerKind::none;
+    if (character.back() == zeroWidthJoiner)
+        kind = FollowerKind::afterJoiner;
+    else if (character.size() == 1 && isRegionalIndicator(character[0]))
+        kind = FollowerKind::regionalPair;
+    entry = Terminal::JoinCacheEntry{code, marker, static_cast<std::int32_t>(kind)};
+    return kind;
+}
+
 // Joins scalar s (width w) into the target cell, or prints or drops it when the result
 // would not be one character.
 void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int width)
@@ -378,10 +402,8 @@ void printScalar(Terminal& terminal, char32_t s, const ScalarProperties& propert
     // cell is never the joiner), so a cell holding a plain scalar needs no lookup.
     if (const auto target = joinTarget(terminal);
         target && (target->code > CharData::firstSyntheticCode || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
-        char32_t scratch = 0;
-        const std::u32string_view character = characterOf(terminal, target->code, scratch);
-        if (character.back() == zeroWidthJoiner
-            || (regional && character.size() == 1 && isRegionalIndicator(character[0]))) {
+        const FollowerKind takes = followerKind(terminal, target->code);
+        if (takes == FollowerKind::afterJoiner || (regional && takes == FollowerKind::regionalPair)) {
             joinInto(terminal, *target, s, width);
             return;
         }
