@@ -486,127 +486,155 @@ void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
 // narrow-run writer.
 constexpr std::size_t shortAsciiRun = 16;
 
+// The lead byte of a broken or invalid sequence, shown as its fallback character after the
+// batch so far.
+void printFallbackByte(Terminal& terminal, PendingCells& pending, std::uint8_t lead)
+{
+    pending.flush(terminal);
+    printSingleByte(terminal, lead);
+}
+
+// A stretch of printable ASCII starting at run[start]: a short one joins the batch (unless
+// a character set maps it), a longer one goes to the narrow-run writer. Returns the bytes
+// written and sets `end` to the end of the stretch; the writer may stop short of it (insert
+// mode, a full row without wraparound).
+[[gnu::always_inline]] inline std::size_t printAsciiStretch(Terminal& terminal, PendingCells& pending,
+                                                            std::span<const std::uint8_t> run, std::size_t start,
+                                                            std::size_t& end)
+{
+    end = printableAsciiEnd(run, start);
+    if (end - start < shortAsciiRun && !terminal.charset) {
+        for (std::size_t k = start; k < end; ++k)
+            pending.add(terminal, run[k], 1);
+        return end - start;
+    }
+    pending.flush(terminal);
+    return static_cast<std::size_t>(terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
+                                                                     terminal, terminal.charset));
+}
+
+// A multi-byte sequence that starts at run[pos] and lies inside the run, the common case,
+// read without the kept-back bytes: decoded and printed, or its lead byte printed as a
+// fallback. Returns the bytes consumed, 0 when the sequence is not of that kind.
+[[gnu::always_inline]] inline std::size_t printSequenceInRun(Terminal& terminal, PendingCells& pending,
+                                                             std::span<const std::uint8_t> run, std::size_t pos)
+{
+    const std::uint8_t lead = run[pos];
+    const std::size_t length = leadLengths[lead];
+    if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1]) && isContinuationByte(run[pos + 2])) {
+        // Three bytes, the form of most text outside Latin scripts, without the loops.
+        const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12 | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6
+            | (run[pos + 2] & 0x3F);
+        if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+            printFallbackByte(terminal, pending, lead);
+        else
+            printDecoded(terminal, pending, value);
+        return 3;
+    }
+    if (length == 1 || pos + length > run.size())
+        return 0;
+    std::size_t continuations = 0;
+    while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
+        ++continuations;
+    if (continuations < length - 1) {
+        // A sequence ends at the first byte that cannot continue it; that byte is read next.
+        printFallbackByte(terminal, pending, lead);
+        return 1 + continuations;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        value = value << 6 | (run[pos + k] & 0x3F);
+    if (isValidDecodedScalar(value, length))
+        printDecoded(terminal, pending, value);
+    else
+        printFallbackByte(terminal, pending, lead);
+    return length;
+}
+
+// The kept-back bytes of the last feed followed by this feed's run, read as one sequence.
+struct GeneralInput {
+    const std::vector<std::uint8_t>& putback;
+    std::span<const std::uint8_t> run;
+
+    std::size_t putbackSize() const { return putback.size(); }
+    std::size_t size() const { return putback.size() + run.size(); }
+    std::uint8_t at(std::size_t i) const { return i < putback.size() ? putback[i] : run[i - putback.size()]; }
+};
+
+// One character at input position idx that may start in the kept-back bytes, or a byte
+// that starts none. Returns the bytes consumed; when the input ends inside a sequence its
+// bytes go to `kept` and the rest of the input is consumed.
+std::size_t printSequenceAcrossInput(Terminal& terminal, PendingCells& pending, const GeneralInput& input, std::size_t idx,
+                                     std::array<std::uint8_t, 4>& kept, std::size_t& keptCount)
+{
+    const std::uint8_t lead = input.at(idx);
+    const std::size_t length = leadLengths[lead];
+    if (length == 1) {
+        printFallbackByte(terminal, pending, lead);
+        return 1;
+    }
+    const std::size_t available = input.size() - idx - 1;
+    std::size_t continuations = 0;
+    while (continuations < length - 1 && continuations < available
+           && isContinuationByte(input.at(idx + 1 + continuations)))
+        ++continuations;
+    if (continuations < length - 1 && continuations == available) {
+        // The data ends inside the sequence: keep it for the next feed.
+        kept[0] = lead;
+        for (std::size_t k = 0; k < continuations; ++k)
+            kept[k + 1] = input.at(idx + 1 + k);
+        keptCount = continuations + 1;
+        return input.size() - idx;
+    }
+    if (continuations < length - 1) {
+        printFallbackByte(terminal, pending, lead);
+        return 1 + continuations;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        value = value << 6 | (input.at(idx + k) & 0x3F);
+    if (isValidDecodedScalar(value, length))
+        printDecoded(terminal, pending, value);
+    else
+        printFallbackByte(terminal, pending, lead);
+    return length;
+}
+
 // The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
 // widths and joining. Printable ASCII stretches still go through the narrow-run writer.
 void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 {
     ReadingBuffer& reading = terminal.readingBuffer;
-    const std::vector<std::uint8_t>& putback = reading.putbackBuffer;
-    const std::size_t putbackSize = putback.size();
+    const GeneralInput input{reading.putbackBuffer, run};
+    const std::size_t putbackSize = input.putbackSize();
+    const std::size_t count = input.size();
     reading.rest = run;
-    // The read position stays in a local: the calls below cannot see it, and the member
-    // would be stored and reloaded around every one of them.
-    std::size_t idx = 0;
-    const std::size_t count = putbackSize + run.size();
-    const auto byteAt = [&](std::size_t i) { return i < putbackSize ? putback[i] : run[i - putbackSize]; };
-
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
 
     PendingCells pending;
-    const auto printByte = [&](std::uint8_t b) {
-        pending.flush(terminal);
-        printSingleByte(terminal, b);
-    };
     std::array<std::uint8_t, 4> kept{};
     std::size_t keptCount = 0;
+    // The read position stays in a local: the calls below cannot see it, and the member
+    // would be stored and reloaded around every one of them.
+    std::size_t idx = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
     while (idx < count) {
-        if (idx >= putbackSize && idx >= singleBytesUntil
-            && isPrintableAscii(run[idx - putbackSize])) {
-            const std::size_t start = idx - putbackSize;
-            const std::size_t end = printableAsciiEnd(run, start);
-            if (end - start < shortAsciiRun && !terminal.charset) {
-                for (std::size_t k = start; k < end; ++k)
-                    pending.add(terminal, run[k], 1);
-                idx += end - start;
-                continue;
-            }
-            pending.flush(terminal);
-            const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
-                                                                 terminal, terminal.charset);
-            idx += static_cast<std::size_t>(written);
-            if (static_cast<std::size_t>(written) < end - start)
-                singleBytesUntil = putbackSize + end;
-            continue;
-        }
-
         if (idx >= putbackSize) {
-            // The common case, a whole sequence inside the run, read without the putback
-            // indirection; the steps are those below.
             const std::size_t pos = idx - putbackSize;
-            const std::uint8_t lead = run[pos];
-            const std::size_t length = leadLengths[lead];
-            if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1])
-                && isContinuationByte(run[pos + 2])) {
-                // Three bytes, the form of most text outside Latin scripts, without the loops.
-                const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12
-                    | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6 | (run[pos + 2] & 0x3F);
-                idx += 3;
-                if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
-                    printByte(lead);
-                else
-                    printDecoded(terminal, pending, value);
+            if (idx >= singleBytesUntil && isPrintableAscii(run[pos])) {
+                std::size_t end = 0;
+                const std::size_t written = printAsciiStretch(terminal, pending, run, pos, end);
+                idx += written;
+                if (written < end - pos)
+                    singleBytesUntil = putbackSize + end;
                 continue;
             }
-            if (length > 1 && pos + length <= run.size()) {
-                std::size_t continuations = 0;
-                while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
-                    ++continuations;
-                idx += 1 + continuations;
-                if (continuations < length - 1) {
-                    printByte(lead);
-                    continue;
-                }
-                char32_t value = lead & (0x7F >> length);
-                for (std::size_t k = 1; k < length; ++k)
-                    value = value << 6 | (run[pos + k] & 0x3F);
-                if (!isValidDecodedScalar(value, length)) {
-                    printByte(lead);
-                    continue;
-                }
-                printDecoded(terminal, pending, value);
+            if (const std::size_t consumed = printSequenceInRun(terminal, pending, run, pos)) {
+                idx += consumed;
                 continue;
             }
         }
-
-        const std::uint8_t b = byteAt(idx++);
-        const std::size_t length = leadLengths[b];
-        if (length == 1) {
-            printByte(b);
-            continue;
-        }
-
-        // A sequence ends at the first byte that cannot continue it; that byte is then
-        // read on its own.
-        const std::size_t available = count - idx;
-        std::size_t continuations = 0;
-        while (continuations < length - 1 && continuations < available
-               && isContinuationByte(byteAt(idx + continuations)))
-            ++continuations;
-        if (continuations < length - 1 && continuations == available) {
-            // The data ends inside the sequence: keep it for the next feed.
-            kept[0] = b;
-            for (std::size_t k = 0; k < continuations; ++k)
-                kept[k + 1] = byteAt(idx + k);
-            keptCount = continuations + 1;
-            idx = count;
-            break;
-        }
-        if (continuations < length - 1) {
-            idx += continuations;
-            printByte(b);
-            continue;
-        }
-
-        char32_t value = b & (0x7F >> length);
-        for (std::size_t k = 0; k < length - 1; ++k)
-            value = value << 6 | (byteAt(idx + k) & 0x3F);
-        idx += length - 1;
-        if (!isValidDecodedScalar(value, length)) {
-            printByte(b);
-            continue;
-        }
-        printDecoded(terminal, pending, value);
+        idx += printSequenceAcrossInput(terminal, pending, input, idx, kept, keptCount);
     }
     pending.flush(terminal);
 
