@@ -14,6 +14,10 @@
 #include <cassert>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvantix {
 
 namespace {
@@ -63,9 +67,9 @@ constexpr bool isPrintableAscii(std::uint8_t b)
     return b >= 0x20 && b <= 0x7E;
 }
 
-// End of the run of printable ASCII that starts at `from`, eight bytes at a time: the
-// print handler looks at every byte of plain text, so this scan is part of the cost of
-// every character written.
+// End of the run of printable ASCII that starts at `from`, many bytes at a time: the print
+// handler looks at every byte of plain text, so this scan is part of the cost of every
+// character written.
 std::size_t printableAsciiEnd(std::span<const std::uint8_t> bytes, std::size_t from)
 {
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
@@ -73,6 +77,20 @@ std::size_t printableAsciiEnd(std::span<const std::uint8_t> bytes, std::size_t f
     const std::uint8_t* data = bytes.data();
     const std::size_t end = bytes.size();
     std::size_t i = from;
+#if defined(__SSE2__)
+    // Sixteen at a time. The compares are signed: bytes from 0x80 up are negative, so
+    // "greater than 0x1F" holds for 0x20 to 0x7F only, and 0x7F is then taken out.
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    while (i + 16 <= end) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i printable = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, del), _mm_cmpgt_epi8(chunk, belowSpace));
+        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(printable)) & 0xFFFFu;
+        if (others != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(others));
+        i += 16;
+    }
+#endif
     while (i + 8 <= end) {
         std::uint64_t word;
         std::memcpy(&word, data + i, sizeof word);

@@ -111,6 +111,16 @@ std::string repeated(std::string_view text, int times)
     return out;
 }
 
+// Plain text with `odd` after 0, 1, 2 ... 40 letters, so that it falls at every offset of
+// the scan that finds where plain text ends.
+std::string atEveryOffset(std::string_view odd)
+{
+    std::string out;
+    for (int letters = 0; letters <= 40; ++letters)
+        out += std::string(static_cast<std::size_t>(letters), 'a' + static_cast<char>(letters % 26)) + std::string(odd);
+    return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Print, PrintPath,
     ::testing::Values(
@@ -148,6 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "\x1b]133;A\x07$ \x1b]133;B\x07ls -l --long-option\x1b]133;C\x07\r\noutput line one\r\n"
                  "\x1b]133;D;0\x07\x1b]133;A\x07$ "},
         PathCase{"Hyperlink", "\x1b]8;;http://example.test/\x1b\\link text that wraps over rows\x1b]8;;\x1b\\ plain"},
+        PathCase{"TwoByteCharacterAtEveryOffset", atEveryOffset("\xc3\xa9")},
+        PathCase{"WideCharacterAtEveryOffset", atEveryOffset("\xe4\xb8\xad")},
+        PathCase{"DelAtEveryOffset", atEveryOffset("\x7f")},
         PathCase{"MalformedUtf8", repeated("\xe9" "ab\xe2\x82" "A\xff\xaf\xe0\x80\xaf\xf4\x90\x80\x80\xc2\x85z", 3)}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
