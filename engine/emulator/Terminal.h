@@ -301,7 +301,7 @@ public:
         std::int32_t joined = 0; // the resulting code (see joinedCode in TerminalPrint.cpp)
     };
     static constexpr std::int32_t joinCacheSingle = -2;
-    static constexpr int joinCacheBits = 11;
+    static constexpr int joinCacheBits = 13;
     std::array<JoinCacheEntry, std::size_t{1} << joinCacheBits> joinCache{};
     std::uint8_t gLevel = 0;
     bool cursorBlink = false;

@@ -14,6 +14,10 @@
 #include <cassert>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvantix {
 
 namespace {
@@ -63,9 +67,9 @@ constexpr bool isPrintableAscii(std::uint8_t b)
     return b >= 0x20 && b <= 0x7E;
 }
 
-// End of the run of printable ASCII that starts at `from`, eight bytes at a time: the
-// print handler looks at every byte of plain text, so this scan is part of the cost of
-// every character written.
+// End of the run of printable ASCII that starts at `from`, many bytes at a time: the print
+// handler looks at every byte of plain text, so this scan is part of the cost of every
+// character written.
 std::size_t printableAsciiEnd(std::span<const std::uint8_t> bytes, std::size_t from)
 {
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
@@ -73,6 +77,20 @@ std::size_t printableAsciiEnd(std::span<const std::uint8_t> bytes, std::size_t f
     const std::uint8_t* data = bytes.data();
     const std::size_t end = bytes.size();
     std::size_t i = from;
+#if defined(__SSE2__)
+    // Sixteen at a time. The compares are signed: bytes from 0x80 up are negative, so
+    // "greater than 0x1F" holds for 0x20 to 0x7F only, and 0x7F is then taken out.
+    const __m128i belowSpace = _mm_set1_epi8(0x1F);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    while (i + 16 <= end) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i printable = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, del), _mm_cmpgt_epi8(chunk, belowSpace));
+        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(printable)) & 0xFFFFu;
+        if (others != 0)
+            return i + static_cast<std::size_t>(__builtin_ctz(others));
+        i += 16;
+    }
+#endif
     while (i + 8 <= end) {
         std::uint64_t word;
         std::memcpy(&word, data + i, sizeof word);
@@ -292,6 +310,30 @@ std::int32_t joinedCode(Terminal& terminal, std::int32_t code, char32_t s)
     return joined;
 }
 
+// Which scalars that do not always join may still join a character: those after one that
+// ends in the joiner, and a second regional indicator after a lone one.
+enum class FollowerKind : std::int32_t { none = 0, afterJoiner = 1, regionalPair = 2 };
+
+// The follower kind of a cell code, remembered in the join cache under scalar 0 (which is
+// never printed, so never joined): emoji after emoji ask this for every cell, and the
+// character table is a hash lookup far from the cache.
+FollowerKind followerKind(Terminal& terminal, std::int32_t code)
+{
+    constexpr char32_t marker = 0;
+    Terminal::JoinCacheEntry& entry = joinCacheEntry(terminal, code, marker);
+    if (entry.base == code && entry.scalar == marker)
+        return static_cast<FollowerKind>(entry.joined);
+    char32_t scratch = 0;
+    const std::u32string_view character = characterOf(terminal, code, scratch);
+    FollowerKind kind = FollowerKind::none;
+    if (character.back() == zeroWidthJoiner)
+        kind = FollowerKind::afterJoiner;
+    else if (character.size() == 1 && isRegionalIndicator(character[0]))
+        kind = FollowerKind::regionalPair;
+    entry = Terminal::JoinCacheEntry{code, marker, static_cast<std::int32_t>(kind)};
+    return kind;
+}
+
 // Joins scalar s (width w) into the target cell, or prints or drops it when the result
 // would not be one character.
 void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int width)
@@ -308,6 +350,13 @@ void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int widt
     Buffer& screen = *terminal.buffer;
     BufferLine& line = *target.line;
     const int col = target.position.col;
+    if (s != emojiPresentationSelector && s != textPresentationSelector && !isRegionalIndicator(s)) {
+        // The usual join (a mark, a skin tone, a joiner and what follows it) keeps the
+        // cell's width: only its code changes. joinTarget found the column inside the line.
+        line.mutableCells()[static_cast<std::size_t>(col)].code = joined;
+        terminal.updateRangeForBuffer(screen, screen.y());
+        return;
+    }
     CharData cell = line.getCell(col);
     const int oldWidth = cell.width;
     int newWidth = cell.width;
@@ -342,13 +391,18 @@ void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int widt
     terminal.updateRangeForBuffer(screen, screen.y());
 }
 
-// A decoded scalar: joined into the cell before the cursor or printed as a new cell.
-void printScalar(Terminal& terminal, char32_t s)
+// A decoded scalar with its properties: joined into the cell before the cursor or printed
+// as a new cell.
+void printScalar(Terminal& terminal, char32_t s, const ScalarProperties& properties)
 {
-    const ScalarProperties properties = scalarProperties(s);
     int width = properties.width;
     if (width < 0)
         return;
+    if (!properties.mayJoin) {
+        // Most scalars join nothing: no need to look at the cell before the cursor.
+        printCell(terminal, s, width);
+        return;
+    }
     const bool regional = isRegionalIndicator(s);
     if (regional && width == 2 && terminal.options.regionalIndicatorWidth == RegionalIndicatorWidth::narrow)
         width = 1;
@@ -366,15 +420,18 @@ void printScalar(Terminal& terminal, char32_t s)
     // cell is never the joiner), so a cell holding a plain scalar needs no lookup.
     if (const auto target = joinTarget(terminal);
         target && (target->code > CharData::firstSyntheticCode || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
-        char32_t scratch = 0;
-        const std::u32string_view character = characterOf(terminal, target->code, scratch);
-        if (character.back() == zeroWidthJoiner
-            || (regional && character.size() == 1 && isRegionalIndicator(character[0]))) {
+        const FollowerKind takes = followerKind(terminal, target->code);
+        if (takes == FollowerKind::afterJoiner || (regional && takes == FollowerKind::regionalPair)) {
             joinInto(terminal, *target, s, width);
             return;
         }
     }
     printCell(terminal, s, width);
+}
+
+void printScalar(Terminal& terminal, char32_t s)
+{
+    printScalar(terminal, s, scalarProperties(s));
 }
 
 // Characters gathered for the cell-run writer: codes that are the scalars themselves, of
@@ -423,18 +480,21 @@ void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
         if (properties.width > 0 && !properties.joinsPrevious) {
             // Only the first of a batch can meet a character that takes it (one that ends in
             // the joiner); the others follow a plain cell of the batch.
-            if (pending.empty()) {
+            if (pending.empty() && properties.mayJoin) {
                 const auto target = joinTarget(terminal);
                 if (target
                     && (target->code > CharData::firstSyntheticCode
                         || target->code == static_cast<std::int32_t>(zeroWidthJoiner))) {
-                    printScalar(terminal, s);
+                    printScalar(terminal, s, properties);
                     return;
                 }
             }
             pending.add(terminal, s, properties.width);
             return;
         }
+        pending.flush(terminal);
+        printScalar(terminal, s, properties);
+        return;
     }
     pending.flush(terminal);
     printScalar(terminal, s);
@@ -444,127 +504,155 @@ void printDecoded(Terminal& terminal, PendingCells& pending, char32_t s)
 // narrow-run writer.
 constexpr std::size_t shortAsciiRun = 16;
 
+// The lead byte of a broken or invalid sequence, shown as its fallback character after the
+// batch so far.
+void printFallbackByte(Terminal& terminal, PendingCells& pending, std::uint8_t lead)
+{
+    pending.flush(terminal);
+    printSingleByte(terminal, lead);
+}
+
+// A stretch of printable ASCII starting at run[start]: a short one joins the batch (unless
+// a character set maps it), a longer one goes to the narrow-run writer. Returns the bytes
+// written and sets `end` to the end of the stretch; the writer may stop short of it (insert
+// mode, a full row without wraparound).
+[[gnu::always_inline]] inline std::size_t printAsciiStretch(Terminal& terminal, PendingCells& pending,
+                                                            std::span<const std::uint8_t> run, std::size_t start,
+                                                            std::size_t& end)
+{
+    end = printableAsciiEnd(run, start);
+    if (end - start < shortAsciiRun && !terminal.charset) {
+        for (std::size_t k = start; k < end; ++k)
+            pending.add(terminal, run[k], 1);
+        return end - start;
+    }
+    pending.flush(terminal);
+    return static_cast<std::size_t>(terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
+                                                                     terminal, terminal.charset));
+}
+
+// A multi-byte sequence that starts at run[pos] and lies inside the run, the common case,
+// read without the kept-back bytes: decoded and printed, or its lead byte printed as a
+// fallback. Returns the bytes consumed, 0 when the sequence is not of that kind.
+[[gnu::always_inline]] inline std::size_t printSequenceInRun(Terminal& terminal, PendingCells& pending,
+                                                             std::span<const std::uint8_t> run, std::size_t pos)
+{
+    const std::uint8_t lead = run[pos];
+    const std::size_t length = leadLengths[lead];
+    if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1]) && isContinuationByte(run[pos + 2])) {
+        // Three bytes, the form of most text outside Latin scripts, without the loops.
+        const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12 | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6
+            | (run[pos + 2] & 0x3F);
+        if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
+            printFallbackByte(terminal, pending, lead);
+        else
+            printDecoded(terminal, pending, value);
+        return 3;
+    }
+    if (length == 1 || pos + length > run.size())
+        return 0;
+    std::size_t continuations = 0;
+    while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
+        ++continuations;
+    if (continuations < length - 1) {
+        // A sequence ends at the first byte that cannot continue it; that byte is read next.
+        printFallbackByte(terminal, pending, lead);
+        return 1 + continuations;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        value = value << 6 | (run[pos + k] & 0x3F);
+    if (isValidDecodedScalar(value, length))
+        printDecoded(terminal, pending, value);
+    else
+        printFallbackByte(terminal, pending, lead);
+    return length;
+}
+
+// The kept-back bytes of the last feed followed by this feed's run, read as one sequence.
+struct GeneralInput {
+    const std::vector<std::uint8_t>& putback;
+    std::span<const std::uint8_t> run;
+
+    std::size_t putbackSize() const { return putback.size(); }
+    std::size_t size() const { return putback.size() + run.size(); }
+    std::uint8_t at(std::size_t i) const { return i < putback.size() ? putback[i] : run[i - putback.size()]; }
+};
+
+// One character at input position idx that may start in the kept-back bytes, or a byte
+// that starts none. Returns the bytes consumed; when the input ends inside a sequence its
+// bytes go to `kept` and the rest of the input is consumed.
+std::size_t printSequenceAcrossInput(Terminal& terminal, PendingCells& pending, const GeneralInput& input, std::size_t idx,
+                                     std::array<std::uint8_t, 4>& kept, std::size_t& keptCount)
+{
+    const std::uint8_t lead = input.at(idx);
+    const std::size_t length = leadLengths[lead];
+    if (length == 1) {
+        printFallbackByte(terminal, pending, lead);
+        return 1;
+    }
+    const std::size_t available = input.size() - idx - 1;
+    std::size_t continuations = 0;
+    while (continuations < length - 1 && continuations < available
+           && isContinuationByte(input.at(idx + 1 + continuations)))
+        ++continuations;
+    if (continuations < length - 1 && continuations == available) {
+        // The data ends inside the sequence: keep it for the next feed.
+        kept[0] = lead;
+        for (std::size_t k = 0; k < continuations; ++k)
+            kept[k + 1] = input.at(idx + 1 + k);
+        keptCount = continuations + 1;
+        return input.size() - idx;
+    }
+    if (continuations < length - 1) {
+        printFallbackByte(terminal, pending, lead);
+        return 1 + continuations;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        value = value << 6 | (input.at(idx + k) & 0x3F);
+    if (isValidDecodedScalar(value, length))
+        printDecoded(terminal, pending, value);
+    else
+        printFallbackByte(terminal, pending, lead);
+    return length;
+}
+
 // The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
 // widths and joining. Printable ASCII stretches still go through the narrow-run writer.
 void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
 {
     ReadingBuffer& reading = terminal.readingBuffer;
-    const std::vector<std::uint8_t>& putback = reading.putbackBuffer;
-    const std::size_t putbackSize = putback.size();
+    const GeneralInput input{reading.putbackBuffer, run};
+    const std::size_t putbackSize = input.putbackSize();
+    const std::size_t count = input.size();
     reading.rest = run;
-    // The read position stays in a local: the calls below cannot see it, and the member
-    // would be stored and reloaded around every one of them.
-    std::size_t idx = 0;
-    const std::size_t count = putbackSize + run.size();
-    const auto byteAt = [&](std::size_t i) { return i < putbackSize ? putback[i] : run[i - putbackSize]; };
-
     terminal.updateRangeForBuffer(*terminal.buffer, terminal.buffer->y());
 
     PendingCells pending;
-    const auto printByte = [&](std::uint8_t b) {
-        pending.flush(terminal);
-        printSingleByte(terminal, b);
-    };
     std::array<std::uint8_t, 4> kept{};
     std::size_t keptCount = 0;
+    // The read position stays in a local: the calls below cannot see it, and the member
+    // would be stored and reloaded around every one of them.
+    std::size_t idx = 0;
     std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
     while (idx < count) {
-        if (idx >= putbackSize && idx >= singleBytesUntil
-            && isPrintableAscii(run[idx - putbackSize])) {
-            const std::size_t start = idx - putbackSize;
-            const std::size_t end = printableAsciiEnd(run, start);
-            if (end - start < shortAsciiRun && !terminal.charset) {
-                for (std::size_t k = start; k < end; ++k)
-                    pending.add(terminal, run[k], 1);
-                idx += end - start;
-                continue;
-            }
-            pending.flush(terminal);
-            const int written = terminal.buffer->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr,
-                                                                 terminal, terminal.charset);
-            idx += static_cast<std::size_t>(written);
-            if (static_cast<std::size_t>(written) < end - start)
-                singleBytesUntil = putbackSize + end;
-            continue;
-        }
-
         if (idx >= putbackSize) {
-            // The common case, a whole sequence inside the run, read without the putback
-            // indirection; the steps are those below.
             const std::size_t pos = idx - putbackSize;
-            const std::uint8_t lead = run[pos];
-            const std::size_t length = leadLengths[lead];
-            if (length == 3 && pos + 3 <= run.size() && isContinuationByte(run[pos + 1])
-                && isContinuationByte(run[pos + 2])) {
-                // Three bytes, the form of most text outside Latin scripts, without the loops.
-                const char32_t value = static_cast<char32_t>(lead & 0x0F) << 12
-                    | static_cast<char32_t>(run[pos + 1] & 0x3F) << 6 | (run[pos + 2] & 0x3F);
-                idx += 3;
-                if (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))
-                    printByte(lead);
-                else
-                    printDecoded(terminal, pending, value);
+            if (idx >= singleBytesUntil && isPrintableAscii(run[pos])) {
+                std::size_t end = 0;
+                const std::size_t written = printAsciiStretch(terminal, pending, run, pos, end);
+                idx += written;
+                if (written < end - pos)
+                    singleBytesUntil = putbackSize + end;
                 continue;
             }
-            if (length > 1 && pos + length <= run.size()) {
-                std::size_t continuations = 0;
-                while (continuations < length - 1 && isContinuationByte(run[pos + 1 + continuations]))
-                    ++continuations;
-                idx += 1 + continuations;
-                if (continuations < length - 1) {
-                    printByte(lead);
-                    continue;
-                }
-                char32_t value = lead & (0x7F >> length);
-                for (std::size_t k = 1; k < length; ++k)
-                    value = value << 6 | (run[pos + k] & 0x3F);
-                if (!isValidDecodedScalar(value, length)) {
-                    printByte(lead);
-                    continue;
-                }
-                printDecoded(terminal, pending, value);
+            if (const std::size_t consumed = printSequenceInRun(terminal, pending, run, pos)) {
+                idx += consumed;
                 continue;
             }
         }
-
-        const std::uint8_t b = byteAt(idx++);
-        const std::size_t length = leadLengths[b];
-        if (length == 1) {
-            printByte(b);
-            continue;
-        }
-
-        // A sequence ends at the first byte that cannot continue it; that byte is then
-        // read on its own.
-        const std::size_t available = count - idx;
-        std::size_t continuations = 0;
-        while (continuations < length - 1 && continuations < available
-               && isContinuationByte(byteAt(idx + continuations)))
-            ++continuations;
-        if (continuations < length - 1 && continuations == available) {
-            // The data ends inside the sequence: keep it for the next feed.
-            kept[0] = b;
-            for (std::size_t k = 0; k < continuations; ++k)
-                kept[k + 1] = byteAt(idx + k);
-            keptCount = continuations + 1;
-            idx = count;
-            break;
-        }
-        if (continuations < length - 1) {
-            idx += continuations;
-            printByte(b);
-            continue;
-        }
-
-        char32_t value = b & (0x7F >> length);
-        for (std::size_t k = 0; k < length - 1; ++k)
-            value = value << 6 | (byteAt(idx + k) & 0x3F);
-        idx += length - 1;
-        if (!isValidDecodedScalar(value, length)) {
-            printByte(b);
-            continue;
-        }
-        printDecoded(terminal, pending, value);
+        idx += printSequenceAcrossInput(terminal, pending, input, idx, kept, keptCount);
     }
     pending.flush(terminal);
 

@@ -232,15 +232,22 @@ struct ScrollStep {
     int absBottom = 0;
     bool isWrapped = false;
     BidiPresentationState bidiState;
-    Attribute erase;
 };
+
+// Whether a cell attribute is the erase attribute for background bg, compared field by
+// field: an Attribute put together on the stack and copied whole stalls on every scroll.
+bool isEraseAttribute(const Attribute& attribute, Attribute::Color bg)
+{
+    return attribute.bg == bg && attribute.fg.isDefault() && attribute.style.isEmpty()
+        && attribute.underlineStyle == UnderlineStyle::none && !attribute.underlineColor.has_value();
+}
 
 // The template line, rebuilt only when the width or the erase attribute changed.
 void prepareBlankLine(Terminal& terminal, const ScrollStep& step)
 {
     std::shared_ptr<BufferLine>& blank = terminal.blankLine;
-    if (blank->dataSize() != terminal.cols || blank->getCell(0).attribute != step.erase)
-        blank = step.screen.getBlankLine(step.erase);
+    if (blank->dataSize() != terminal.cols || !isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr.bg))
+        blank = step.screen.getBlankLine(terminal.eraseAttribute());
     if (blank->isWrapped() != step.isWrapped)
         blank->setIsWrapped(step.isWrapped);
     if (blank->bidiState() != step.bidiState)
@@ -288,7 +295,8 @@ void scrollIntoScrollback(Terminal& terminal, const ScrollStep& step)
                 screen.setYDisp(screen.yDisp() + 1);
         } else {
             // The oldest line is reused as the new bottom line: no allocation.
-            ring.recycle(step.erase);
+            // The template's cells carry the erase attribute, read from settled memory.
+            ring.recycle(terminal.blankLine->getCell(0).attribute);
             BufferLine& reused = *ring[ring.count() - 1];
             if (reused.isWrapped() != step.isWrapped)
                 reused.setIsWrapped(step.isWrapped);
@@ -359,7 +367,7 @@ void Terminal::scroll(bool isWrapped)
 {
     Buffer& screen = *buffer;
     ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),
-                    screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState, eraseAttribute()};
+                    screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState};
     // A wrapped continuation keeps the bidi state of the line it continues.
     if (isWrapped && step.absBottom >= 0 && step.absBottom < step.ring.count())
         step.bidiState = step.ring[step.absBottom]->bidiState();

@@ -1,6 +1,7 @@
 #include "model/BufferLine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "model/Buffer.h"
@@ -49,10 +50,10 @@ BufferLine::BufferLine(const BufferLine& line)
     , renderMode_(line.renderMode_)
     , semanticMarks_(line.semanticMarks_)
     , semanticHardContinuationGroup_(line.semanticHardContinuationGroup_)
-    , data_(line.data_)
     , fillCharacter_(line.fillCharacter_)
     , images_(line.images_)
 {
+    copyCells(line.data_);
 }
 
 // ---- Properties
@@ -352,12 +353,21 @@ void BufferLine::takeHardContinuationGroup(BufferLine& src)
     }
 }
 
+void BufferLine::copyCells(const CellBlock& cells)
+{
+    // Sized without writing (see CellAllocator), then one block copy; a block that is large
+    // enough is reused.
+    data_.resize(cells.size());
+    if (!cells.empty())
+        std::memcpy(static_cast<void*>(data_.data()), cells.data(), cells.size() * sizeof(CharData));
+}
+
 void BufferLine::resize(int cols, const CharData& fill)
 {
     cols = std::max(cols, 0);
     if (cols == dataSize())
         return;
-    std::vector<CharData> block;
+    CellBlock block;
     block.reserve(static_cast<size_t>(cols));
     if (cols < dataSize()) {
         block.assign(data_.begin(), data_.begin() + cols);
@@ -377,8 +387,7 @@ void BufferLine::copyFrom(const BufferLine& line)
 {
     if (&line == this)
         return;
-    // Assignment reuses this line's block when it is large enough.
-    data_ = line.data_;
+    copyCells(line.data_);
     isWrapped_ = line.isWrapped_;
     semanticMarks_ = line.semanticMarks_;
     semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
@@ -388,8 +397,7 @@ void BufferLine::copyFrom(const BufferLine& line)
 
 void BufferLine::clearForRecycle(const Attribute& attribute)
 {
-    const CharData blank(0, 1, attribute);
-    fillCellRun(data_.data(), data_.size(), blank);
+    fillBlankRun(data_.data(), data_.size(), attribute);
     images_.reset();
     ++recycleGeneration_;
     raiseGeneration();

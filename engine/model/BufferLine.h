@@ -13,6 +13,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "model/BidiPresentationState.h"
@@ -24,6 +26,35 @@
 namespace corvantix {
 
 class Buffer;
+
+// The allocator of a line's cells. A vector copies, and grows by copying, one element at
+// a time unless the element type is trivial, and a cell is only trivially copyable (its
+// members have defaults): so cells made without arguments are left as they are, and the
+// line copies its block with one memory copy after sizing it. Every other way of making
+// cells (with a value, or copied from one) goes through std::allocator.
+template <typename T>
+struct CellAllocator : std::allocator<T> {
+    static_assert(std::is_trivially_copyable_v<T>);
+    template <typename U>
+    struct rebind {
+        using other = CellAllocator<U>;
+    };
+    CellAllocator() = default;
+    template <typename U>
+    CellAllocator(const CellAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U*) noexcept
+    {
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args)
+    {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+using CellBlock = std::vector<CharData, CellAllocator<CharData>>;
 
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
@@ -124,7 +155,7 @@ public:
     bool cellHasContent(int index) const { return !getCell(index).isBlankWithDefaultAttributes(); }
     bool hasAnyContent() const;
     // A copy of the cells in use.
-    std::vector<CharData> cells() const { return data_; }
+    std::vector<CharData> cells() const { return {data_.begin(), data_.end()}; }
     // The cells in use, read-only, without copying.
     std::span<const CharData> cellSpan() const { return data_; }
     // The cells in use for a batch of writes; raises generation once for the batch.
@@ -190,6 +221,8 @@ private:
         data_[index].width = 1;
         raiseGeneration();
     }
+    // data_ = cells, with one block copy.
+    void copyCells(const CellBlock& cells);
     void sortSemanticMarks();
     struct PromptAnchor;
     std::optional<PromptAnchor> promptStartAnchor() const;
@@ -206,7 +239,7 @@ private:
     std::optional<uint64_t> semanticHardContinuationGroup_;
     Buffer* owningBuffer_ = nullptr;
     uint64_t recycleGeneration_ = 0;
-    std::vector<CharData> data_;
+    CellBlock data_;
     CharData fillCharacter_;
     std::optional<Images> images_;
     uint64_t generation_ = 0;

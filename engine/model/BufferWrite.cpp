@@ -156,8 +156,14 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         const std::span<const uint8_t> run = bytes.subspan(count, n);
         if (inLine > 0)
             blankCutWideHalves(cells, start, start + inLine);
-        CharData cell(0, 1, attribute, payload, semanticCode);
+        // Built only where needed: copying the attribute into a cell on the stack and
+        // reading it back stalls, once per row of plain text.
+        const auto mappedCell = [&](uint8_t byte) {
+            const char32_t replacement = map && byte < 128 ? map->replacement[byte] : 0;
+            return CharData(static_cast<int32_t>(replacement ? replacement : byte), 1, attribute, payload, semanticCode);
+        };
         if (map) {
+            CharData cell(0, 1, attribute, payload, semanticCode);
             for (size_t i = 0; i < inLine; ++i) {
                 const uint8_t byte = run[i];
                 const char32_t replacement = byte < 128 ? map->replacement[byte] : 0;
@@ -170,10 +176,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         if (inLine < n && !cells.empty()) {
             // Columns past the line's cells land on its last cell, as a single write would.
             printLine(indexOutOfRangeMessage);
-            const uint8_t byte = run[n - 1];
-            const char32_t replacement = map && byte < 128 ? map->replacement[byte] : 0;
-            cell.code = static_cast<int32_t>(replacement ? replacement : byte);
-            cells.back() = cell;
+            cells.back() = mappedCell(run[n - 1]);
         }
 
         x_ += static_cast<int>(n);

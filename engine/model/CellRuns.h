@@ -68,21 +68,12 @@ inline CellWords narrowCellWords(const Attribute& attribute, TinyAtom payload, s
     return words;
 }
 
-} // namespace cellruns
-
-// cells[0 .. count) = cell.
-inline void fillCellRun(CharData* cells, std::size_t count, const CharData& cell)
+// cells[0 .. count) = the cell of `words`.
+inline void fillWordsRun(CharData* cells, std::size_t count, const CellWords& words)
 {
 #if defined(__SSE2__)
-    if constexpr (cellruns::wordStores) {
-        if (count < 4) {
-            const cellruns::CellWords small = cellruns::wordsOf(cell);
-            for (std::size_t i = 0; i < count; ++i)
-                cellruns::storeWords(cells + i, small.w0, small.w1, small.w2);
-            return;
-        }
+    if (count >= 4) {
         // Two cells are 48 bytes: three 16-byte stores.
-        const cellruns::CellWords words = cellruns::wordsOf(cell);
         const auto a = _mm_set_epi64x(static_cast<long long>(words.w1), static_cast<long long>(words.w0));
         const auto b = _mm_set_epi64x(static_cast<long long>(words.w0), static_cast<long long>(words.w2));
         const auto c = _mm_set_epi64x(static_cast<long long>(words.w2), static_cast<long long>(words.w1));
@@ -103,20 +94,37 @@ inline void fillCellRun(CharData* cells, std::size_t count, const CharData& cell
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), c);
         }
         if (i < count)
-            std::memcpy(out, &cell, 24);
+            storeWords(cells + i, words.w0, words.w1, words.w2);
         return;
     }
 #endif
+    for (std::size_t i = 0; i < count; ++i)
+        storeWords(cells + i, words.w0, words.w1, words.w2);
+}
+
+} // namespace cellruns
+
+// cells[0 .. count) = cell. The padding bytes of the template are copied as they are, so
+// every filled cell is byte-identical to the template.
+inline void fillCellRun(CharData* cells, std::size_t count, const CharData& cell)
+{
     if constexpr (cellruns::wordStores) {
-        // The padding bytes of the template are copied as they are, so every filled cell
-        // is byte-identical to the template.
-        const cellruns::CellWords words = cellruns::wordsOf(cell);
-        for (std::size_t i = 0; i < count; ++i)
-            cellruns::storeWords(cells + i, words.w0, words.w1, words.w2);
+        cellruns::fillWordsRun(cells, count, cellruns::wordsOf(cell));
     } else {
         for (std::size_t i = 0; i < count; ++i)
             cells[i] = cell;
     }
+}
+
+// cells[0 .. count) = CharData(0, 1, attribute): the blank of a recycled line. The cell is
+// put together in registers; one built on the stack and read back as words stalls every
+// time, and a scroll recycles a line for every row of output.
+inline void fillBlankRun(CharData* cells, std::size_t count, const Attribute& attribute)
+{
+    if constexpr (cellruns::knownLayout)
+        cellruns::fillWordsRun(cells, count, cellruns::narrowCellWords(attribute, TinyAtom{}, 0));
+    else
+        fillCellRun(cells, count, CharData(0, 1, attribute));
 }
 
 namespace cellruns {

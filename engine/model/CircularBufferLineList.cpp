@@ -139,6 +139,25 @@ void CircularBufferLineList::recycle(const Attribute& attribute)
     }
     if (onLineRecycled)
         onLineRecycled(hadImages);
+    prefetchNextRecycled();
+}
+
+void CircularBufferLineList::prefetchNextRecycled() const
+{
+    // The oldest line is the least recently touched memory of the ring, and output that
+    // scrolls recycles one per row: each recycle fetches the cells of the next line to be
+    // reused and the object of the one after (whose cell pointer the next call reads), so
+    // neither waits for memory when its turn comes.
+    const std::size_t slots = array_.size();
+    const std::size_t next = static_cast<std::size_t>(startIndex_) % slots;
+    if (const BufferLine* line = array_[next].get()) {
+        const std::span<const CharData> cells = line->cellSpan();
+        const auto* bytes = reinterpret_cast<const char*>(cells.data());
+        for (std::size_t offset = 0; offset < cells.size_bytes(); offset += 64)
+            __builtin_prefetch(bytes + offset, 1);
+    }
+    if (const BufferLine* after = array_[(next + 1) % slots].get())
+        __builtin_prefetch(after, 1);
 }
 
 void CircularBufferLineList::splice(int start, int deleteCount, std::span<const LinePtr> items,

@@ -109,6 +109,7 @@ private:
         return line ? &line : nullptr;
     }
     const LinePtr& fillSlot(int index) const;
+    void prefetchNextRecycled() const;
     const LinePtr& peekSlow(int index) const;
     int slotOf(int index) const;
     void emptySlots(int fromIndex, int toIndex);

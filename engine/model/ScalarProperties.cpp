@@ -20,15 +20,14 @@ std::uint16_t pack(const ScalarProperties& properties)
 {
     return static_cast<std::uint16_t>((properties.width + 1) | (properties.combining ? 4 : 0)
                                       | (properties.extendedPictographic ? 8 : 0) | (properties.joinsPrevious ? 16 : 0)
-                                      | (properties.graphemeBreak << 5));
+                                      | (properties.mayJoin ? 32 : 0) | (properties.graphemeBreak << 6));
 }
 
 } // namespace
 
 Table& table()
 {
-    static Table shared;
-    return shared;
+    return sharedTable;
 }
 
 ScalarProperties compute(char32_t scalar)
@@ -43,6 +42,9 @@ ScalarProperties compute(char32_t scalar)
     properties.joinsPrevious = properties.width == 0 || s == 0x200D || (s >= 0xFE00 && s <= 0xFE0F)
         || (s >= 0x180B && s <= 0x180F && s != 0x180E) || (s >= 0xE0100 && s <= 0xE01EF) || (s >= 0x1F3FB && s <= 0x1F3FF)
         || (s >= 0x300 && properties.combining);
+    const int gcb = properties.graphemeBreak;
+    properties.mayJoin = properties.joinsPrevious || (s >= 0x1F1E6 && s <= 0x1F1FF) || properties.extendedPictographic
+        || gcb == U_GCB_EXTEND || gcb == U_GCB_ZWJ || gcb == U_GCB_SPACING_MARK;
     return properties;
 }
 

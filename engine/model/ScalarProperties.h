@@ -25,13 +25,18 @@ struct ScalarProperties {
     // a variation selector (standard, Mongolian, ideographic), a skin tone, or a combining
     // mark from U+0300 up.
     bool joinsPrevious = false;
+    // Can join some character before it at all: joins previous, a regional indicator, or a
+    // scalar that may follow the joiner in one cluster (pictographic, or of the extend,
+    // joiner or spacing mark break classes). Any other scalar always starts a new cell, so
+    // the print path skips the joining work for it.
+    bool mayJoin = false;
 
     // Packed form: bits 0-1 width + 1, bit 2 combining, bit 3 pictographic, bit 4 joins
-    // previous, bits 5-15 the break class (ICU has fewer than twenty).
+    // previous, bit 5 may join, bits 6-15 the break class (ICU has fewer than twenty).
     static constexpr ScalarProperties unpack(std::uint16_t packed)
     {
-        return {static_cast<int>(packed & 3) - 1, (packed & 4) != 0, (packed & 8) != 0, packed >> 5,
-                (packed & 16) != 0};
+        return {static_cast<int>(packed & 3) - 1, (packed & 4) != 0, (packed & 8) != 0, packed >> 6,
+                (packed & 16) != 0, (packed & 32) != 0};
     }
 };
 
@@ -46,6 +51,9 @@ struct Table {
     std::array<std::atomic<bool>, blockCount> ready{};
 };
 
+// Constant-initialised (every block not ready), so reading it needs no guard.
+inline constinit Table sharedTable{};
+
 Table& table();
 // Fills block `block` (once; later callers wait for the first) and returns the table.
 const Table& fillBlock(std::size_t block);
@@ -53,14 +61,15 @@ ScalarProperties compute(char32_t scalar);
 
 } // namespace scalarprops
 
-inline ScalarProperties scalarProperties(char32_t scalar)
+// Forced inline: the print path asks once per scalar and the answer is one load.
+[[gnu::always_inline]] inline ScalarProperties scalarProperties(char32_t scalar)
 {
     using namespace scalarprops;
     if (scalar >= tableLimit)
         return compute(scalar);
     const std::size_t block = scalar >> blockBits;
     const std::size_t index = scalar & ((std::size_t{1} << blockBits) - 1);
-    static Table& shared = table();
+    const Table& shared = sharedTable;
     if (shared.ready[block].load(std::memory_order_acquire))
         return ScalarProperties::unpack(shared.values[block][index]);
     return ScalarProperties::unpack(fillBlock(block).values[block][index]);

@@ -332,5 +332,33 @@ TEST(LineGeneration, EveryChangeRaisesIt)
     EXPECT_EQ(line->generation(), before);
 }
 
+// A line copies its cells as one block: every field of every cell must arrive, whatever
+// the sizes of the two lines (the copy may reuse, grow or shrink the destination's block).
+TEST(LineCopy, EveryFieldOfEveryCellArrives)
+{
+    struct Sizes {
+        int source;
+        int destination;
+    };
+    const Sizes cases[] = {{0, 0}, {0, 5}, {1, 1}, {3, 8}, {8, 3}, {80, 80}, {200, 7}};
+    for (const Sizes& c : cases) {
+        auto source = BufferLine::create(c.source);
+        for (int col = 0; col < c.source; ++col) {
+            Attribute attribute;
+            attribute.fg = Attribute::Color::ansi256(static_cast<uint8_t>(col));
+            attribute.bg = Attribute::Color::trueColor(1, static_cast<uint8_t>(col), 3);
+            attribute.underlineColor = Attribute::Color::ansi256(7);
+            attribute.style = CharacterStyle::bold;
+            source->setCell(col, CharData(0x4E00 + col, static_cast<int8_t>(col % 3), attribute,
+                                          TinyAtom{static_cast<uint16_t>(col + 1)}, static_cast<uint8_t>(col % 6)));
+        }
+        const std::vector<CharData> expected = source->cells();
+        EXPECT_EQ(BufferLine::initCopy(*source)->cells(), expected) << c.source;
+        auto destination = BufferLine::create(c.destination, cellOf('d'));
+        destination->copyFrom(*source);
+        EXPECT_EQ(destination->cells(), expected) << c.source << " into " << c.destination;
+    }
+}
+
 } // namespace
 } // namespace corvantix

@@ -47,5 +47,29 @@ TEST(ScalarPropertiesTable, AgreesWithTheRulesAcrossPlanesZeroAndOne)
     }
 }
 
+// Whether a scalar may join anything before it decides if the print path looks at the cell
+// before the cursor at all: a scalar wrongly marked as never joining would break clusters.
+TEST(ScalarPropertiesTable, MayJoinMarksEveryScalarThatCanJoin)
+{
+    for (char32_t scalar = 0; scalar < 0x20000; scalar += (scalar < 0x3400 ? 1 : 7))
+        ASSERT_EQ(scalarProperties(scalar).mayJoin, scalarprops::compute(scalar).mayJoin)
+            << std::hex << static_cast<std::uint32_t>(scalar);
+    struct Case { char32_t scalar; bool mayJoin; };
+    const Case cases[] = {
+        {U'a', false},   {0x4E2D, false}, {0xAC00, false}, {0x05D0, false}, {0x0627, false}, {0x2500, false},
+        {0x0301, true},  // combining mark
+        {0x200D, true},  // joiner
+        {0xFE0F, true},  // presentation selector
+        {0x1F3FB, true}, // skin tone
+        {0x1F1E6, true}, // regional indicator
+        {0x1F44D, true}, // pictograph after a joiner
+        {0x2600, true},  // a pictograph of plane 0
+        {0x0903, true},  // a spacing mark
+        {0xFF9E, true},  // an extending sound mark of width 1
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(scalarProperties(c.scalar).mayJoin, c.mayJoin) << std::hex << static_cast<std::uint32_t>(c.scalar);
+}
+
 } // namespace
 } // namespace corvantix
