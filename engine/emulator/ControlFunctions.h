@@ -44,8 +44,9 @@ struct ControlCall {
     std::span<const std::uint8_t> collect;
     int code = 0; // the control or final byte; the OSC number
     std::span<const std::uint8_t> payload; // OSC only
-    // A DCS row hands the consumer of its string back here.
-    std::unique_ptr<DcsHandler> dcsHandler;
+    // A DCS row hands the consumer of its string back through this; null for other kinds.
+    // (A pointer, so that the call needs no destructor: one is built per dispatch.)
+    std::unique_ptr<DcsHandler>* dcsHandler = nullptr;
     // Set by a handler that does not take the call: the next matching row is tried.
     bool declined = false;
 };

@@ -218,8 +218,8 @@ constexpr ControlFunction controlFunctions[] = {
     csi('~', "cmdDeleteColumns", [](Terminal& t, ControlCall& c) { t.cmdDeleteColumns(c.pars); }),
 
     // DCS strings.
-    dcs("", 'q', "sixel", [](Terminal& t, ControlCall& c) { c.dcsHandler = t.makeSixelDcsHandler(); }),
-    dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { c.dcsHandler = std::make_unique<DECRQSS>(t); }),
+    dcs("", 'q', "sixel", [](Terminal& t, ControlCall& c) { *c.dcsHandler = t.makeSixelDcsHandler(); }),
+    dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { *c.dcsHandler = std::make_unique<DECRQSS>(t); }),
 
     // OSC strings.
     osc(0, "setTitle", [](Terminal& t, ControlCall& c) { t.setTitle(decodeUtf8(c.payload).value_or(std::string())); }),
@@ -307,7 +307,7 @@ constexpr DirectRows buildDirectRows(ControlKind kind)
         if (list.count != 1)
             continue;
         const ControlFunction& row = controlFunctions[list.rows[0]];
-        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr)
+        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr && !row.name.empty())
             direct[code] = list.rows[0];
     }
     return direct;
@@ -319,12 +319,12 @@ static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirec
                   && directExecuteRows['\n'] != noDirectRow,
               "the cursor position, SGR and line feed rows are reached directly");
 
-// What runRows does for a single matching row (a decline changes nothing then).
+// What runRows does for a single matching row (a decline changes nothing then; a direct
+// row always has a name and a handler).
 [[gnu::always_inline]] inline void runDirectRow(Terminal& t, std::uint16_t direct, ControlCall& call)
 {
     const ControlFunction& row = controlFunctions[direct];
-    if (!row.name.empty())
-        trace(t, row.name);
+    trace(t, row.name);
     row.handler(t, call);
 }
 
@@ -367,27 +367,27 @@ bool dispatchControl(Terminal& t, ControlKind kind, ControlCall& call)
     return (others.count > 0 && runRows(t, others, call)) || taken;
 }
 
+// The CSI dispatch for final bytes several rows share (or none), and without a terminal.
+[[gnu::noinline]] void csiDispatchByTable(EscapeSequenceParser& parser, std::uint8_t finalByte,
+    const CsiParameters& pars, std::span<const std::uint8_t> collect)
+{
+    if (!parser.terminal || finalByte < 0x40 || finalByte > 0x7E) {
+        parser.csiHandlerFallback(pars, collect, finalByte);
+        return;
+    }
+    ControlCall call;
+    call.pars = pars;
+    call.collect = collect;
+    call.code = finalByte;
+    if (!dispatchControl(*parser.terminal, ControlKind::csi, call))
+        parser.csiHandlerFallback(pars, collect, finalByte);
+}
+
 } // namespace
 
 std::span<const ControlFunction> controlFunctionTable()
 {
     return controlFunctions;
-}
-
-void EscapeSequenceParser::print(std::span<const std::uint8_t> bytes)
-{
-    if (terminal)
-        terminal->handlePrint(bytes);
-    else
-        printHandler(bytes);
-}
-
-void EscapeSequenceParser::resetPrintState()
-{
-    if (terminal)
-        terminal->resetPrintState();
-    else
-        printStateReset();
 }
 
 void EscapeSequenceParser::executeDispatch(std::uint8_t code)
@@ -409,20 +409,19 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
 void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
     std::span<const std::uint8_t> collect)
 {
-    if (!terminal || finalByte < 0x40 || finalByte > 0x7E) {
-        csiHandlerFallback(pars, collect, finalByte);
-        return;
+    // Kept small, so that the common sequences pay for no more than their row: the search
+    // and the fallbacks are out of line.
+    if (terminal && finalByte >= 0x40 && finalByte <= 0x7E) [[likely]] {
+        if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
+            ControlCall call;
+            call.pars = pars;
+            call.collect = collect;
+            call.code = finalByte;
+            runDirectRow(*terminal, direct, call);
+            return;
+        }
     }
-    ControlCall call;
-    call.pars = pars;
-    call.collect = collect;
-    call.code = finalByte;
-    if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
-        runDirectRow(*terminal, direct, call);
-        return;
-    }
-    if (!dispatchControl(*terminal, ControlKind::csi, call))
-        csiHandlerFallback(pars, collect, finalByte);
+    csiDispatchByTable(*this, finalByte, pars, collect);
 }
 
 void EscapeSequenceParser::escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte)
@@ -465,11 +464,13 @@ std::unique_ptr<DcsHandler> EscapeSequenceParser::makeDcsHandler(std::span<const
         return nullptr;
     }
     // A DCS string no row takes is received and dropped, without a fallback.
+    std::unique_ptr<DcsHandler> handler;
     ControlCall call;
     call.collect = collect;
     call.code = finalByte;
+    call.dcsHandler = &handler;
     dispatchControl(*terminal, ControlKind::dcs, call);
-    return std::move(call.dcsHandler);
+    return handler;
 }
 
 void EscapeSequenceParser::kittyGraphicsDispatch(std::span<const std::uint8_t> payload)
