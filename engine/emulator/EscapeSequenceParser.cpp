@@ -75,18 +75,24 @@ constexpr std::uint64_t nonDigitBytes(std::uint64_t word)
     return ((word - ones * '0') | (word + ones * (0x80 - 0x3A)) | word) & highs;
 }
 
-// The value of the first `digits` bytes of `word` (0 to 7 ASCII digits, the first in the
-// lowest byte). The digits are moved to the top, behind zeros, and combined in pairs, then
-// fours, then eight.
-constexpr int leadingDecimal(std::uint64_t word, unsigned digits)
+// The value of the digits in the bits of `word` below `digitBits` (0 to 7 ASCII digits, a
+// multiple of 8 bits, the first digit in the lowest byte), up to the parameter cap. The
+// digits are moved to the top, behind zeros, and combined in pairs, then fours, then eight.
+constexpr int leadingDecimal(std::uint64_t word, unsigned digitBits)
 {
-    if (digits == 0)
-        return 0;
-    std::uint64_t v = (word - 0x3030303030303030ULL) << (8 * (8 - digits));
+    if (digitBits <= 32) {
+        // Most parameters: four bytes, two products, below the cap. Shifted in 64 bits, so
+        // that no digits (a shift by 32) gives 0.
+        auto v = static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(word) - 0x30303030U}
+                                            << (32 - digitBits));
+        v = v * 10 + (v >> 8);
+        return static_cast<int>(((v & 0x00FF00FFU) * (1 + (100U << 16))) >> 16);
+    }
+    std::uint64_t v = (word - 0x3030303030303030ULL) << (64 - digitBits);
     v = v * 10 + (v >> 8);
     constexpr std::uint64_t pairs = 0x000000FF000000FFULL;
     v = ((v & pairs) * (100 + (1000000ULL << 32)) + ((v >> 16) & pairs) * (1 + (10000ULL << 32))) >> 32;
-    return static_cast<int>(v);
+    return static_cast<int>(std::min<std::uint64_t>(v, EscapeSequenceParser::maxParameterValue));
 }
 
 // Eight bytes as one load reads them (the first in the lowest byte).
@@ -102,10 +108,15 @@ static_assert(std::countr_zero(nonDigitBytes(wordOf("1234567;"))) / 8 == 7);
 static_assert(std::countr_zero(nonDigitBytes(wordOf("09/:0000"))) / 8 == 2);
 static_assert(std::countr_zero(nonDigitBytes(wordOf("\xb9" "9999999"))) / 8 == 0);
 static_assert(nonDigitBytes(wordOf("01234567")) == 0);
-static_assert(leadingDecimal(wordOf("1234567;"), 7) == 1234567);
-static_assert(leadingDecimal(wordOf("0900;5Hx"), 4) == 900);
-static_assert(leadingDecimal(wordOf("7H\x1b[1;2H"), 1) == 7);
+static_assert(leadingDecimal(wordOf("1234567;"), 56) == 65535);
+static_assert(leadingDecimal(wordOf("0065536;"), 56) == 65535);
+static_assert(leadingDecimal(wordOf("0900;5Hx"), 32) == 900);
+static_assert(leadingDecimal(wordOf("7H\x1b[1;2H"), 8) == 7);
 static_assert(leadingDecimal(wordOf(";5H....."), 0) == 0);
+static_assert(leadingDecimal(wordOf("9999;..."), 32) == 9999);
+static_assert(leadingDecimal(wordOf("12345;.."), 40) == 12345);
+static_assert(leadingDecimal(wordOf("255m...."), 24) == 255);
+static_assert(leadingDecimal(wordOf("08;....."), 16) == 8);
 
 // Appends up to the cap; reports whether the whole segment fitted.
 bool appendCapped(std::vector<std::uint8_t>& string, std::span<const std::uint8_t> segment, std::size_t cap)
@@ -628,30 +639,36 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
     const std::uint8_t* bytes = data.data();
     const std::size_t end = data.size();
     std::size_t count = 0; // values stored
-    while (end - i >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, sizeof word);
-        const std::uint64_t nonDigits = nonDigitBytes(word);
-        if (nonDigits == 0)
-            break;
-        const auto digits = static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
-        const int value = std::min(leadingDecimal(word, digits), maxParameterValue);
-        const auto next = static_cast<std::uint8_t>(word >> (8 * digits));
-        if (next == ';' && count + 1 < maxParameters) {
+    if (end >= 8) {
+        const std::size_t lastWord = end - 8;
+        while (i <= lastWord) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            const std::uint64_t nonDigits = nonDigitBytes(word);
+            if (nonDigits == 0)
+                break;
+            // The lowest set bit is the high bit of the first non-digit: its byte starts
+            // at the multiple of 8 below it.
+            const unsigned digitBits = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
+            const int value = leadingDecimal(word, digitBits);
+            const auto next = static_cast<std::uint8_t>(word >> digitBits);
+            const std::size_t after = i + digitBits / 8 + 1;
+            if (next != ';') {
+                if (!isFinalByte(next))
+                    break;
+                _pars[count++] = value;
+                _parCount = count;
+                _subParameters = 0;
+                _parameterLimitExceeded = false;
+                csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
+                state = S::ground;
+                return after;
+            }
+            if (count + 1 == maxParameters)
+                break; // the byte reader passes the limit
             _pars[count++] = value;
-            i += digits + 1;
-            continue;
+            i = after;
         }
-        if (isFinalByte(next)) {
-            _pars[count++] = value;
-            _parCount = count;
-            _subParameters = 0;
-            _parameterLimitExceeded = false;
-            csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
-            state = S::ground;
-            return i + digits + 1;
-        }
-        break;
     }
     return readParameters(data, i, state, ParameterRun{count + 1, 0, 0, false});
 }
