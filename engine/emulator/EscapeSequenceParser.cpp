@@ -1,5 +1,6 @@
 #include "emulator/EscapeSequenceParser.h"
 
+#include "emulator/ControlFunctions.h"
 #include "emulator/Terminal.h"
 #include "platform/Log.h"
 
@@ -80,7 +81,7 @@ constexpr std::uint64_t nonDigitBytes(std::uint64_t word)
 // digits are moved to the top, behind zeros, and combined in pairs, then fours, then eight.
 constexpr int leadingDecimal(std::uint64_t word, unsigned digitBits)
 {
-    if (digitBits <= 32) {
+    if (digitBits <= 32) [[likely]] {
         // Most parameters: four bytes, two products, below the cap. Shifted in 64 bits, so
         // that no digits (a shift by 32) gives 0.
         auto v = static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(word) - 0x30303030U}
@@ -593,6 +594,27 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     currentState = state;
 }
 
+// Beside the parse loop and small, so that the common sequences pay for little more than
+// their row; the search and the fallbacks are out of line.
+inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
+    std::span<const std::uint8_t> collect)
+{
+    if (terminal && isFinalByte(finalByte)) [[likely]] {
+        if (const ControlFunction* row = directCsiRows[finalByte]) {
+            ControlCall call;
+            call.pars = pars;
+            call.collect = collect;
+            call.code = finalByte;
+            // The dispatch trace, as for every row that takes a sequence.
+            if (terminal->dispatchTrace) [[unlikely]]
+                terminal->dispatchTrace(row->name);
+            row->handler(*terminal, call);
+            return;
+        }
+    }
+    csiDispatchByTable(*this, finalByte, pars, collect);
+}
+
 // ESC "[" at i, in ground: ESC's clear, and the "[" that follows it, without a table lookup.
 // A sequence of plain parameters is read on at once; the common ones are whole in the data.
 [[gnu::always_inline]] inline std::size_t EscapeSequenceParser::openCsi(Feed& feed, std::size_t i, ParserState& state)
@@ -644,30 +666,39 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
         while (i <= lastWord) {
             std::uint64_t word;
             std::memcpy(&word, bytes + i, sizeof word);
-            const std::uint64_t nonDigits = nonDigitBytes(word);
-            if (nonDigits == 0)
-                break;
-            // The lowest set bit is the high bit of the first non-digit: its byte starts
-            // at the multiple of 8 below it.
-            const unsigned digitBits = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
-            const int value = leadingDecimal(word, digitBits);
-            const auto next = static_cast<std::uint8_t>(word >> digitBits);
-            const std::size_t after = i + digitBits / 8 + 1;
-            if (next != ';') {
-                if (!isFinalByte(next))
-                    break;
+            // Every non-digit of the word up to the first that is not ";" is marked exactly
+            // (";" and final bytes neither borrow nor carry), so the parameters of one word
+            // are taken from one load, one after the other.
+            std::uint64_t nonDigits = nonDigitBytes(word);
+            unsigned from = 0; // bit offset of the parameter in hand
+            while (nonDigits != 0) {
+                // The lowest mark is the high bit of a non-digit: its byte starts at the
+                // multiple of 8 below it.
+                const unsigned at = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
+                const int value = leadingDecimal(word >> from, at - from);
+                const auto next = static_cast<std::uint8_t>(word >> at);
+                if (next != ';') {
+                    if (!isFinalByte(next))
+                        break;
+                    _pars[count++] = value;
+                    _parCount = count;
+                    _subParameters = 0;
+                    _parameterLimitExceeded = false;
+                    csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
+                    state = S::ground;
+                    return i + at / 8 + 1;
+                }
+                if (count + 1 == maxParameters)
+                    break; // the byte reader passes the limit
                 _pars[count++] = value;
-                _parCount = count;
-                _subParameters = 0;
-                _parameterLimitExceeded = false;
-                csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
-                state = S::ground;
-                return after;
+                from = at + 8;
+                nonDigits &= nonDigits - 1;
             }
-            if (count + 1 == maxParameters)
-                break; // the byte reader passes the limit
-            _pars[count++] = value;
-            i = after;
+            i += from / 8;
+            // Stopped at a byte it does not take, or eight digits in a row: the byte reader
+            // goes on. Otherwise the parameter in hand continues in the next word.
+            if (nonDigits != 0 || from == 0)
+                break;
         }
     }
     return readParameters(data, i, state, ParameterRun{count + 1, 0, 0, false});

@@ -171,7 +171,8 @@ public:
 
     ParserState state() const { return currentState; }
 
-    // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp).
+    // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp,
+    // but for csiDispatch, which is kept beside the parse loop).
     void executeDispatch(std::uint8_t code);
     void csiDispatch(std::uint8_t finalByte, const CsiParameters& pars, std::span<const std::uint8_t> collect);
     void escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte);

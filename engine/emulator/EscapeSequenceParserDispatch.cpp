@@ -313,9 +313,9 @@ constexpr DirectRows buildDirectRows(ControlKind kind)
     return direct;
 }
 
-constexpr DirectRows directCsiRows = buildDirectRows(ControlKind::csi);
+constexpr DirectRows directCsiRowIndex = buildDirectRows(ControlKind::csi);
 constexpr DirectRows directExecuteRows = buildDirectRows(ControlKind::execute);
-static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirectRow
+static_assert(directCsiRowIndex['H'] != noDirectRow && directCsiRowIndex['m'] != noDirectRow
                   && directExecuteRows['\n'] != noDirectRow,
               "the cursor position, SGR and line feed rows are reached directly");
 
@@ -367,8 +367,18 @@ bool dispatchControl(Terminal& t, ControlKind kind, ControlCall& call)
     return (others.count > 0 && runRows(t, others, call)) || taken;
 }
 
-// The CSI dispatch for final bytes several rows share (or none), and without a terminal.
-[[gnu::noinline]] void csiDispatchByTable(EscapeSequenceParser& parser, std::uint8_t finalByte,
+} // namespace
+
+constinit const std::array<const ControlFunction*, 256> directCsiRows = [] {
+    std::array<const ControlFunction*, 256> rows{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        if (directCsiRowIndex[code] != noDirectRow)
+            rows[code] = &controlFunctions[directCsiRowIndex[code]];
+    }
+    return rows;
+}();
+
+void csiDispatchByTable(EscapeSequenceParser& parser, std::uint8_t finalByte,
     const CsiParameters& pars, std::span<const std::uint8_t> collect)
 {
     if (!parser.terminal || finalByte < 0x40 || finalByte > 0x7E) {
@@ -382,8 +392,6 @@ bool dispatchControl(Terminal& t, ControlKind kind, ControlCall& call)
     if (!dispatchControl(*parser.terminal, ControlKind::csi, call))
         parser.csiHandlerFallback(pars, collect, finalByte);
 }
-
-} // namespace
 
 std::span<const ControlFunction> controlFunctionTable()
 {
@@ -404,24 +412,6 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
         runDirectRow(*terminal, direct, call);
     else
         dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
-}
-
-void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
-    std::span<const std::uint8_t> collect)
-{
-    // Kept small, so that the common sequences pay for no more than their row: the search
-    // and the fallbacks are out of line.
-    if (terminal && finalByte >= 0x40 && finalByte <= 0x7E) [[likely]] {
-        if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
-            ControlCall call;
-            call.pars = pars;
-            call.collect = collect;
-            call.code = finalByte;
-            runDirectRow(*terminal, direct, call);
-            return;
-        }
-    }
-    csiDispatchByTable(*this, finalByte, pars, collect);
 }
 
 void EscapeSequenceParser::escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte)

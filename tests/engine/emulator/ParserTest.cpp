@@ -332,6 +332,11 @@ TEST(ParserCsi, WordReaderAgreesWithTheByteReader)
         {"high byte inside is an error", "\x1b[12;\xc3" "5H", {"error csiParam c3", "print '5H'"}},
         {"8-bit CSI after ESC", "\x1b\x9b" "12;45H", {"csi H [12,45] '' ';'"}},
         {"no parameters", "\x1b[H", {"csi H [0] '' ''"}},
+        {"parameters across words", "\x1b[1;22;333;4444;55555;6;77m", {"csi m [1,22,333,4444,55555,6,77] '' ';;;;;;'"}},
+        {"separator as the eighth byte", "\x1b[1234567;8H", {"csi H [65535,8] '' ';'"}},
+        {"private marker inside a word", "\x1b[1;2<3H", {}},
+        {"C0 control after a separator", "\x1b[1;\x1f" "2;3H", {"execute 1f", "csi H [1,2,3] '' ';;'"}},
+        {"byte that carries after a separator", "\x1b[1;\xbb;2H", {"error csiParam bb", "print ';2H'"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
