@@ -20,6 +20,7 @@ using A = ParserAction;
 
 constexpr std::uint8_t BEL = 0x07;
 constexpr std::uint8_t CAN = 0x18;
+constexpr std::uint8_t EM = 0x19;
 constexpr std::uint8_t SUB = 0x1A;
 constexpr std::uint8_t ESC = 0x1B;
 
@@ -564,6 +565,13 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             // ESC "[" opens nearly every sequence.
             if (b == ESC && i + 1 < end && bytes[i + 1] == '[') {
                 i = openCsi(feed, i, state);
+                continue;
+            }
+            // Every other C0 control but EM and ESC is executed in ground, as the table says:
+            // line ends and tabs come between most text runs.
+            if (b != ESC && b != EM) {
+                actionExecute(feed, i);
+                ++i;
                 continue;
             }
         } else if (isParameterStart(state, b)) {
