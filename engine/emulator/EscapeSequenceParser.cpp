@@ -636,6 +636,7 @@ inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiP
         if (_stringsUsed) [[unlikely]]
             clearStrings();
         _collect.clear();
+        _stringOverflowed = false;
         resetPrintState();
         return readPlainParameters(feed.data, i, state);
     }
