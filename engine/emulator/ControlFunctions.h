@@ -7,6 +7,7 @@
 
 #include "emulator/EscapeSequenceParser.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -44,8 +45,9 @@ struct ControlCall {
     std::span<const std::uint8_t> collect;
     int code = 0; // the control or final byte; the OSC number
     std::span<const std::uint8_t> payload; // OSC only
-    // A DCS row hands the consumer of its string back here.
-    std::unique_ptr<DcsHandler> dcsHandler;
+    // A DCS row hands the consumer of its string back through this; null for other kinds.
+    // (A pointer, so that the call needs no destructor: one is built per dispatch.)
+    std::unique_ptr<DcsHandler>* dcsHandler = nullptr;
     // Set by a handler that does not take the call: the next matching row is tried.
     bool declined = false;
 };
@@ -66,6 +68,16 @@ struct ControlFunction {
     // Consulted before the row is taken; null: always.
     Guard when = nullptr;
 };
+
+// The row that takes every CSI sequence of a final byte (the only row of that byte, for any
+// intermediates, without a guard, with a name and a handler), or null when the rows must be
+// searched. The parser calls such a row straight from its dispatch.
+extern const std::array<const ControlFunction*, 256> directCsiRows;
+
+// The CSI dispatch for a final byte without a direct row: the search of the rows, then the
+// parser's fallback when none takes the sequence (and every sequence without a terminal).
+void csiDispatchByTable(EscapeSequenceParser& parser, std::uint8_t finalByte, const CsiParameters& pars,
+    std::span<const std::uint8_t> collect);
 
 // Every row, in the order a lookup tries them: the rows of one final byte (and then those
 // for any final byte) are tried in table order, the first that matches is taken.

@@ -1,8 +1,11 @@
 #include "emulator/EscapeSequenceParser.h"
 
+#include "emulator/ControlFunctions.h"
+#include "emulator/Terminal.h"
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@ using A = ParserAction;
 
 constexpr std::uint8_t BEL = 0x07;
 constexpr std::uint8_t CAN = 0x18;
+constexpr std::uint8_t EM = 0x19;
 constexpr std::uint8_t SUB = 0x1A;
 constexpr std::uint8_t ESC = 0x1B;
 
@@ -28,6 +32,17 @@ constexpr std::size_t largeStringCapacity = 1024 * 1024;
 constexpr bool isDigit(std::uint8_t b)
 {
     return b >= '0' && b <= '9';
+}
+
+constexpr bool isFinalByte(std::uint8_t b)
+{
+    return b >= 0x40 && b <= 0x7E;
+}
+
+// Bytes the parameter reader takes in a CSI state: as the table's param action does.
+constexpr bool isParameterStart(ParserState state, std::uint8_t b)
+{
+    return (state == S::csiParam && b >= '0' && b <= ';') || (state == S::csiEntry && (isDigit(b) || b == ';'));
 }
 
 // Index of the first byte <= 0x1F at or after `from`, or data.size(). Printable text and
@@ -51,6 +66,59 @@ std::size_t findNextControl(std::span<const std::uint8_t> data, std::size_t from
         ++i;
     return i;
 }
+
+// The high bit of each byte of `word` that is not an ASCII digit, so that the lowest set bit
+// marks the first non-digit. Bytes below "0" borrow and bytes from 0xBA up carry, but only
+// into the bytes after them, past the first non-digit.
+constexpr std::uint64_t nonDigitBytes(std::uint64_t word)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highs = 0x8080808080808080ULL;
+    return ((word - ones * '0') | (word + ones * (0x80 - 0x3A)) | word) & highs;
+}
+
+// The value of the digits in the bits of `word` below `digitBits` (0 to 7 ASCII digits, a
+// multiple of 8 bits, the first digit in the lowest byte), up to the parameter cap. The
+// digits are moved to the top, behind zeros, and combined in pairs, then fours, then eight.
+constexpr int leadingDecimal(std::uint64_t word, unsigned digitBits)
+{
+    if (digitBits <= 32) [[likely]] {
+        // Most parameters: four bytes, two products, below the cap. Shifted in 64 bits, so
+        // that no digits (a shift by 32) gives 0.
+        auto v = static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(word) - 0x30303030U}
+                                            << (32 - digitBits));
+        v = v * 10 + (v >> 8);
+        return static_cast<int>(((v & 0x00FF00FFU) * (1 + (100U << 16))) >> 16);
+    }
+    std::uint64_t v = (word - 0x3030303030303030ULL) << (64 - digitBits);
+    v = v * 10 + (v >> 8);
+    constexpr std::uint64_t pairs = 0x000000FF000000FFULL;
+    v = ((v & pairs) * (100 + (1000000ULL << 32)) + ((v >> 16) & pairs) * (1 + (10000ULL << 32))) >> 32;
+    return static_cast<int>(std::min<std::uint64_t>(v, EscapeSequenceParser::maxParameterValue));
+}
+
+// Eight bytes as one load reads them (the first in the lowest byte).
+constexpr std::uint64_t wordOf(std::string_view eight)
+{
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 8; ++k)
+        word |= std::uint64_t{static_cast<std::uint8_t>(eight[k])} << (8 * k);
+    return word;
+}
+
+static_assert(std::countr_zero(nonDigitBytes(wordOf("1234567;"))) / 8 == 7);
+static_assert(std::countr_zero(nonDigitBytes(wordOf("09/:0000"))) / 8 == 2);
+static_assert(std::countr_zero(nonDigitBytes(wordOf("\xb9" "9999999"))) / 8 == 0);
+static_assert(nonDigitBytes(wordOf("01234567")) == 0);
+static_assert(leadingDecimal(wordOf("1234567;"), 56) == 65535);
+static_assert(leadingDecimal(wordOf("0065536;"), 56) == 65535);
+static_assert(leadingDecimal(wordOf("0900;5Hx"), 32) == 900);
+static_assert(leadingDecimal(wordOf("7H\x1b[1;2H"), 8) == 7);
+static_assert(leadingDecimal(wordOf(";5H....."), 0) == 0);
+static_assert(leadingDecimal(wordOf("9999;..."), 32) == 9999);
+static_assert(leadingDecimal(wordOf("12345;.."), 40) == 12345);
+static_assert(leadingDecimal(wordOf("255m...."), 24) == 255);
+static_assert(leadingDecimal(wordOf("08;....."), 16) == 8);
 
 // Appends up to the cap; reports whether the whole segment fitted.
 bool appendCapped(std::vector<std::uint8_t>& string, std::span<const std::uint8_t> segment, std::size_t cap)
@@ -415,6 +483,24 @@ std::optional<int> parseDecimal(std::span<const std::uint8_t> text)
 // ---------------------------------------------------------------------------------------------
 // EscapeSequenceParser
 
+// Every text run and every sequence passes here: the terminal's print path is called
+// directly, in the same file as the loop that calls it.
+inline void EscapeSequenceParser::print(std::span<const std::uint8_t> bytes)
+{
+    if (terminal)
+        terminal->handlePrint(bytes);
+    else
+        printHandler(bytes);
+}
+
+inline void EscapeSequenceParser::resetPrintState()
+{
+    if (terminal)
+        terminal->resetPrintState();
+    else
+        printStateReset();
+}
+
 EscapeSequenceParser::EscapeSequenceParser(Terminal* terminal)
     : errorHandler([](ParsingState state) { return state; })
     , terminal(terminal)
@@ -467,149 +553,45 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 
     while (i < end) {
         const std::uint8_t b = bytes[i];
-
-        // Ground fast path: printable text (and every byte 0x80-0xFF, UTF-8) runs up to the
-        // next C0 control without touching the table.
-        if (state == S::ground && b >= 0x20) {
-            if (feed.printStart < 0)
-                feed.printStart = static_cast<std::ptrdiff_t>(i);
-            i = findNextControl(data, i + 1);
-            continue;
-        }
-
-        // ESC "[" in ground opens nearly every sequence: the clear that ESC does in every
-        // state, and the "[" that follows it, without a table lookup.
-        if (state == S::ground && b == ESC && i + 1 < end && bytes[i + 1] == '[') {
-            actionClear(feed, i);
-            state = S::csiEntry;
-            i += 2;
-            continue;
-        }
-
-        // Parameter fast path: digits, ";" and ":" inside CSI parameters (and the digits
-        // and ";" that open them) do what the table says, param in csiParam, without a
-        // lookup per byte.
-        if ((state == S::csiParam && b >= '0' && b <= ';') || (state == S::csiEntry && (isDigit(b) || b == ';'))) {
-            // The parameter being read stays in a register; it is stored at each separator
-            // and at the end, unless the parameter limit was passed (then the stored values
-            // stay as they are, as accumulateDigit would leave them). Digits stop adding
-            // once the value is past the cap, and the stored value is clamped: the same
-            // number as clamping at every digit.
-            state = S::csiParam;
-            int value = _pars[_parCount - 1];
-            while (true) {
-                const unsigned code = static_cast<unsigned>(bytes[i]) - '0'; // ':' is 10, ';' 11
-                if (code < 10) {
-                    if (value <= maxParameterValue)
-                        value = value * 10 + static_cast<int>(code);
-                } else if (code < 12) {
-                    if (!_parameterLimitExceeded) {
-                        // A separator: actionParam's steps, inline.
-                        _pars[_parCount - 1] = std::min(value, maxParameterValue);
-                        if (_parCount == maxParameters) {
-                            _parameterLimitExceeded = true;
-                        } else {
-                            if (code == 10)
-                                _subParameters |= std::uint32_t{1} << _parCount;
-                            _pars[_parCount++] = 0;
-                            value = 0;
-                        }
-                    }
-                } else {
-                    break;
-                }
-                if (++i == end)
-                    break;
+        if (state == S::ground) {
+            // Printable text (and every byte 0x80-0xFF, UTF-8) runs up to the next C0 control
+            // without touching the table.
+            if (b >= 0x20) {
+                if (feed.printStart < 0)
+                    feed.printStart = static_cast<std::ptrdiff_t>(i);
+                i = findNextControl(data, i + 1);
+                continue;
             }
-            if (!_parameterLimitExceeded)
-                _pars[_parCount - 1] = std::min(value, maxParameterValue);
-            // The final byte usually follows: dispatched here, as the table would.
-            if (i < end && bytes[i] >= 0x40 && bytes[i] <= 0x7E) {
-                actionCsiDispatch(bytes[i]);
-                state = S::ground;
+            // ESC "[" opens nearly every sequence.
+            if (b == ESC && i + 1 < end && bytes[i + 1] == '[') {
+                i = openCsi(feed, i, state);
+                continue;
+            }
+            // Every other C0 control but EM and ESC is executed in ground, as the table says:
+            // line ends and tabs come between most text runs.
+            if (b != ESC && b != EM) {
+                actionExecute(feed, i);
                 ++i;
+                continue;
             }
+        } else if (isParameterStart(state, b)) {
+            i = readParameters(data, i, state);
             continue;
-        }
-
-        // A string that already holds a byte takes everything but BEL, CAN and ESC as its
-        // body, as the body loop does within one call; so a string split over several calls
-        // (a UTF-8 title cut before a continuation byte 0x80-0x9F, a 0x9C inside) reads the
-        // same as in one piece.
-        if (stringHasByte(state) && b != BEL && b != CAN && b != ESC) {
+        } else if (stringHasByte(state) && b != BEL && b != CAN && b != ESC) {
+            // A string that already holds a byte takes everything but BEL, CAN and ESC as its
+            // body, as the body loop does within one call; so a string split over several
+            // calls (a UTF-8 title cut before a continuation byte 0x80-0x9F, a 0x9C inside)
+            // reads the same as in one piece.
             i = actionOscPut(feed, i, state);
             continue;
         }
-
-        const std::uint8_t transition = table.table[TransitionTable::index(state, b)];
-        const auto action = static_cast<ParserAction>(transition >> 4);
-        auto next = static_cast<ParserState>(transition & 0x0F);
-
-        switch (action) {
-        case A::ignore:
-            flushPrintOrDcs(feed, i);
-            break;
-        case A::error:
-            if (!actionError(feed, i, state, next)) {
-                // Aborted by the error handler: the rest of the data and the pending runs
-                // are dropped; the parser continues in ground at the next call.
-                currentState = S::ground;
-                return;
-            }
-            break;
-        case A::print:
-            actionPrint(feed, i);
-            break;
-        case A::execute:
-            actionExecute(feed, i);
-            break;
-        case A::oscStart:
-            actionOscStart(feed, i, next);
-            break;
-        case A::oscPut:
-            // The body loop leaves i on the byte that ends it (or at the end of the data).
-            i = actionOscPut(feed, i, state);
-            continue;
-        case A::oscEnd:
-            next = actionOscEnd(b, state);
-            fullClear(feed);
-            break;
-        case A::csiDispatch:
-            actionCsiDispatch(b);
-            break;
-        case A::param:
-            actionParam(b);
-            break;
-        case A::collect:
-            actionCollect(b);
-            break;
-        case A::escDispatch:
-            escDispatch(_collect, b);
-            break;
-        case A::clear:
-            actionClear(feed, i);
-            // ESC "[" starts nearly every CSI sequence: the "[" is taken here. Its own clear
-            // action would find nothing left to do: the print run and the collections are
-            // empty and the print state was reset just now.
-            if (next == S::escape && i + 1 < end && bytes[i + 1] == '[') {
-                ++i;
-                next = S::csiEntry;
-            }
-            break;
-        case A::dcsHook:
-            actionDcsHook(b);
-            break;
-        case A::dcsPut:
-            actionDcsPut(feed, i);
-            break;
-        case A::dcsUnhook:
-            next = actionDcsUnhook(feed, i);
-            break;
-        default:
-            fatalInvalidAction();
+        i = applyTransition(feed, i, state);
+        if (i == abortedFeed) {
+            // Aborted by the error handler: the rest of the data and the pending runs are
+            // dropped; the parser continues in ground at the next call.
+            currentState = S::ground;
+            return;
         }
-        state = next;
-        ++i;
     }
 
     // End of the data: print runs and DCS data runs never span two calls.
@@ -620,9 +602,242 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     currentState = state;
 }
 
+// Beside the parse loop and small, so that the common sequences pay for little more than
+// their row; the search and the fallbacks are out of line.
+inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
+    std::span<const std::uint8_t> collect)
+{
+    if (terminal && isFinalByte(finalByte)) [[likely]] {
+        if (const ControlFunction* row = directCsiRows[finalByte]) {
+            ControlCall call;
+            call.pars = pars;
+            call.collect = collect;
+            call.code = finalByte;
+            // The dispatch trace, as for every row that takes a sequence.
+            if (terminal->dispatchTrace) [[unlikely]]
+                terminal->dispatchTrace(row->name);
+            row->handler(*terminal, call);
+            return;
+        }
+    }
+    csiDispatchByTable(*this, finalByte, pars, collect);
+}
+
+// ESC "[" at i, in ground: ESC's clear, and the "[" that follows it, without a table lookup.
+// A sequence of plain parameters is read on at once; the common ones are whole in the data.
+[[gnu::always_inline]] inline std::size_t EscapeSequenceParser::openCsi(Feed& feed, std::size_t i, ParserState& state)
+{
+    // In ground no DCS data run is pending (every way out of a DCS string flushes it), so
+    // only the print run is flushed.
+    flushPrint(feed, i);
+    i += 2;
+    if (i < feed.data.size() && (isDigit(feed.data[i]) || feed.data[i] == ';')) {
+        // The clear, but for the parameters: the reader starts them afresh and stores them.
+        if (_stringsUsed) [[unlikely]]
+            clearStrings();
+        _collect.clear();
+        _stringOverflowed = false;
+        resetPrintState();
+        return readPlainParameters(feed.data, i, state);
+    }
+    clearCollections();
+    resetPrintState();
+    state = S::csiEntry;
+    if (i < feed.data.size() && isFinalByte(feed.data[i])) {
+        // No parameters: the one absent parameter, 0.
+        actionCsiDispatch(feed.data[i]);
+        state = S::ground;
+        return i + 1;
+    }
+    return i;
+}
+
+std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i,
+    ParserState& state)
+{
+    return readParameters(data, i, state,
+        ParameterRun{_parCount, _pars[_parCount - 1], _subParameters, _parameterLimitExceeded});
+}
+
+// The parameters of a new sequence while they are plain (digits and ";"), eight bytes at a
+// time: one load gives a parameter's digits, its value and the byte after it, without a
+// branch per byte. A final byte after them dispatches the sequence; anything else (":", a
+// private marker, a control, a run of eight digits, the parameter limit, fewer than eight
+// bytes left) leaves the rest to the byte reader at the start of the parameter in hand.
+[[gnu::always_inline]] inline std::size_t EscapeSequenceParser::readPlainParameters(std::span<const std::uint8_t> data,
+    std::size_t i, ParserState& state)
+{
+    const std::uint8_t* bytes = data.data();
+    const std::size_t end = data.size();
+    std::size_t count = 0; // values stored
+    if (end >= 8) {
+        const std::size_t lastWord = end - 8;
+        while (i <= lastWord) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            // Every non-digit of the word up to the first that is not ";" is marked exactly
+            // (";" and final bytes neither borrow nor carry), so the parameters of one word
+            // are taken from one load, one after the other.
+            std::uint64_t nonDigits = nonDigitBytes(word);
+            unsigned from = 0; // bit offset of the parameter in hand
+            while (nonDigits != 0) {
+                // The lowest mark is the high bit of a non-digit: its byte starts at the
+                // multiple of 8 below it.
+                const unsigned at = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
+                const int value = leadingDecimal(word >> from, at - from);
+                const auto next = static_cast<std::uint8_t>(word >> at);
+                if (next != ';') {
+                    if (!isFinalByte(next))
+                        break;
+                    _pars[count++] = value;
+                    _parCount = count;
+                    _subParameters = 0;
+                    _parameterLimitExceeded = false;
+                    csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
+                    state = S::ground;
+                    return i + at / 8 + 1;
+                }
+                if (count + 1 == maxParameters)
+                    break; // the byte reader passes the limit
+                _pars[count++] = value;
+                from = at + 8;
+                nonDigits &= nonDigits - 1;
+            }
+            i += from / 8;
+            // Stopped at a byte it does not take, or eight digits in a row: the byte reader
+            // goes on. Otherwise the parameter in hand continues in the next word.
+            if (nonDigits != 0 || from == 0)
+                break;
+        }
+    }
+    return readParameters(data, i, state, ParameterRun{count + 1, 0, 0, false});
+}
+
+// Digits, ";" and ":" inside CSI parameters (and the digits and ";" that open them) do what
+// the table says, param in csiParam, without a lookup per byte; a final byte that follows
+// is dispatched as the table would. Leaves i on the first byte it did not take.
+//
+// The parser's fields are written back once: the parameter being read stays in a register
+// and is stored at each separator and at the end, unless the parameter limit was passed
+// (then the stored values stay as they are). Digits stop adding once the value is past the
+// cap, and the stored value is clamped: the same number as clamping at every digit.
+std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state,
+    ParameterRun run)
+{
+    const std::uint8_t* bytes = data.data();
+    const std::size_t end = data.size();
+    for (; i < end; ++i) {
+        const unsigned code = static_cast<unsigned>(bytes[i]) - '0'; // ':' is 10, ';' 11
+        if (code < 10) {
+            if (run.value <= maxParameterValue)
+                run.value = run.value * 10 + static_cast<int>(code);
+        } else if (code < 12) {
+            if (!run.exceeded) {
+                _pars[run.count - 1] = std::min(run.value, maxParameterValue);
+                if (run.count == maxParameters) {
+                    run.exceeded = true;
+                } else {
+                    if (code == 10)
+                        run.subParameters |= std::uint32_t{1} << run.count;
+                    ++run.count;
+                    run.value = 0;
+                }
+            }
+        } else {
+            break;
+        }
+    }
+    if (!run.exceeded)
+        _pars[run.count - 1] = std::min(run.value, maxParameterValue);
+    _parCount = run.count;
+    _subParameters = run.subParameters;
+    _parameterLimitExceeded = run.exceeded;
+    if (i < end && isFinalByte(bytes[i])) {
+        // actionCsiDispatch, from the values at hand.
+        if (!run.exceeded)
+            csiDispatch(bytes[i], CsiParameters{std::span<const int>(_pars.data(), run.count), run.subParameters},
+                _collect);
+        state = S::ground;
+        return i + 1;
+    }
+    state = S::csiParam;
+    return i;
+}
+
+// One transition of the table for the byte at i; answers where parsing goes on, or
+// abortedFeed when the error handler stopped the call.
+std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, ParserState& state)
+{
+    const std::uint8_t b = feed.data[i];
+    const std::uint8_t transition = table.table[TransitionTable::index(state, b)];
+    const auto action = static_cast<ParserAction>(transition >> 4);
+    auto next = static_cast<ParserState>(transition & 0x0F);
+
+    switch (action) {
+    case A::ignore:
+        flushPrintOrDcs(feed, i);
+        break;
+    case A::error:
+        if (!actionError(feed, i, state, next))
+            return abortedFeed;
+        break;
+    case A::print:
+        actionPrint(feed, i);
+        break;
+    case A::execute:
+        actionExecute(feed, i);
+        break;
+    case A::oscStart:
+        actionOscStart(feed, i, next);
+        break;
+    case A::oscPut:
+        // The body loop leaves i on the byte that ends it (or at the end of the data).
+        return actionOscPut(feed, i, state);
+    case A::oscEnd:
+        next = actionOscEnd(b, state);
+        fullClear(feed);
+        break;
+    case A::csiDispatch:
+        actionCsiDispatch(b);
+        break;
+    case A::param:
+        actionParam(b);
+        break;
+    case A::collect:
+        actionCollect(b);
+        break;
+    case A::escDispatch:
+        escDispatch(_collect, b);
+        break;
+    case A::clear:
+        actionClear(feed, i);
+        // ESC "[" starts nearly every CSI sequence: the "[" is taken here. Its own clear
+        // action would find nothing left to do: the print run and the collections are
+        // empty and the print state was reset just now.
+        if (next == S::escape && i + 1 < feed.data.size() && feed.data[i + 1] == '[') {
+            ++i;
+            next = S::csiEntry;
+        }
+        break;
+    case A::dcsHook:
+        actionDcsHook(b);
+        break;
+    case A::dcsPut:
+        actionDcsPut(feed, i);
+        break;
+    case A::dcsUnhook:
+        next = actionDcsUnhook(feed, i);
+        break;
+    default:
+        fatalInvalidAction();
+    }
+    state = next;
+    return i + 1;
+}
+
 // --- actions ----------------------------------------------------------------------------------
 
-void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
+inline void EscapeSequenceParser::flushPrint(Feed& feed, std::size_t i)
 {
     if (feed.printStart >= 0) {
         const auto start = static_cast<std::size_t>(feed.printStart);
@@ -851,16 +1066,20 @@ void EscapeSequenceParser::actionCollect(std::uint8_t b)
         _collect.push_back(b);
 }
 
-void EscapeSequenceParser::clearCollections()
+void EscapeSequenceParser::clearStrings()
+{
+    _osc.clear();
+    _apc.clear();
+    releaseIfLarge(_osc);
+    releaseIfLarge(_apc);
+    _stringsUsed = false;
+}
+
+inline void EscapeSequenceParser::clearCollections()
 {
     // Most sequences hold no string: their clear leaves the string buffers alone.
-    if (_stringsUsed) {
-        _osc.clear();
-        _apc.clear();
-        releaseIfLarge(_osc);
-        releaseIfLarge(_apc);
-        _stringsUsed = false;
-    }
+    if (_stringsUsed) [[unlikely]]
+        clearStrings();
     _subParameters = 0;
     _collect.clear();
     _pars[0] = 0;

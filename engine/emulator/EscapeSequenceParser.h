@@ -171,7 +171,8 @@ public:
 
     ParserState state() const { return currentState; }
 
-    // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp).
+    // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp,
+    // but for csiDispatch, which is kept beside the parse loop).
     void executeDispatch(std::uint8_t code);
     void csiDispatch(std::uint8_t finalByte, const CsiParameters& pars, std::span<const std::uint8_t> collect);
     void escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte);
@@ -222,9 +223,25 @@ private:
 
     // Called for every run of text and every sequence: the terminal's print path directly
     // (one call instead of two through a closure), the handlers without a terminal.
-    // (Defined in EscapeSequenceParserDispatch.cpp, which sees the terminal.)
     void print(std::span<const std::uint8_t> bytes);
     void resetPrintState();
+
+    // The parse loop's pieces: the table's transition for one byte, and the two readers
+    // that take the common CSI sequences without a lookup per byte. Each answers the index
+    // where parsing goes on; abortedFeed stops the call.
+    static constexpr std::size_t abortedFeed = static_cast<std::size_t>(-1);
+    std::size_t applyTransition(Feed& feed, std::size_t i, ParserState& state);
+    std::size_t openCsi(Feed& feed, std::size_t i, ParserState& state);
+    std::size_t readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state);
+    std::size_t readPlainParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state);
+    // The parameters read so far: what the parser's fields hold between calls.
+    struct ParameterRun {
+        std::size_t count = 1;
+        int value = 0; // the last value, not yet clamped
+        std::uint32_t subParameters = 0;
+        bool exceeded = false;
+    };
+    std::size_t readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state, ParameterRun run);
 
     // The table's actions, one function each (named after the action).
     void flushPrint(Feed& feed, std::size_t i);
@@ -244,6 +261,7 @@ private:
     ParserState actionDcsUnhook(Feed& feed, std::size_t i);
     void fullClear(Feed& feed);
     void clearCollections();
+    void clearStrings();
     void accumulateDigit(std::uint8_t digit);
     bool stringHasByte(ParserState state) const;
     void dispatchOscString();

@@ -218,8 +218,8 @@ constexpr ControlFunction controlFunctions[] = {
     csi('~', "cmdDeleteColumns", [](Terminal& t, ControlCall& c) { t.cmdDeleteColumns(c.pars); }),
 
     // DCS strings.
-    dcs("", 'q', "sixel", [](Terminal& t, ControlCall& c) { c.dcsHandler = t.makeSixelDcsHandler(); }),
-    dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { c.dcsHandler = std::make_unique<DECRQSS>(t); }),
+    dcs("", 'q', "sixel", [](Terminal& t, ControlCall& c) { *c.dcsHandler = t.makeSixelDcsHandler(); }),
+    dcs("$", 'q', "DECRQSS", [](Terminal& t, ControlCall& c) { *c.dcsHandler = std::make_unique<DECRQSS>(t); }),
 
     // OSC strings.
     osc(0, "setTitle", [](Terminal& t, ControlCall& c) { t.setTitle(decodeUtf8(c.payload).value_or(std::string())); }),
@@ -307,24 +307,24 @@ constexpr DirectRows buildDirectRows(ControlKind kind)
         if (list.count != 1)
             continue;
         const ControlFunction& row = controlFunctions[list.rows[0]];
-        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr)
+        if (row.intermediates.any && row.when == nullptr && row.handler != nullptr && !row.name.empty())
             direct[code] = list.rows[0];
     }
     return direct;
 }
 
-constexpr DirectRows directCsiRows = buildDirectRows(ControlKind::csi);
+constexpr DirectRows directCsiRowIndex = buildDirectRows(ControlKind::csi);
 constexpr DirectRows directExecuteRows = buildDirectRows(ControlKind::execute);
-static_assert(directCsiRows['H'] != noDirectRow && directCsiRows['m'] != noDirectRow
+static_assert(directCsiRowIndex['H'] != noDirectRow && directCsiRowIndex['m'] != noDirectRow
                   && directExecuteRows['\n'] != noDirectRow,
               "the cursor position, SGR and line feed rows are reached directly");
 
-// What runRows does for a single matching row (a decline changes nothing then).
+// What runRows does for a single matching row (a decline changes nothing then; a direct
+// row always has a name and a handler).
 [[gnu::always_inline]] inline void runDirectRow(Terminal& t, std::uint16_t direct, ControlCall& call)
 {
     const ControlFunction& row = controlFunctions[direct];
-    if (!row.name.empty())
-        trace(t, row.name);
+    trace(t, row.name);
     row.handler(t, call);
 }
 
@@ -369,25 +369,33 @@ bool dispatchControl(Terminal& t, ControlKind kind, ControlCall& call)
 
 } // namespace
 
+constinit const std::array<const ControlFunction*, 256> directCsiRows = [] {
+    std::array<const ControlFunction*, 256> rows{};
+    for (std::size_t code = 0; code < 256; ++code) {
+        if (directCsiRowIndex[code] != noDirectRow)
+            rows[code] = &controlFunctions[directCsiRowIndex[code]];
+    }
+    return rows;
+}();
+
+void csiDispatchByTable(EscapeSequenceParser& parser, std::uint8_t finalByte,
+    const CsiParameters& pars, std::span<const std::uint8_t> collect)
+{
+    if (!parser.terminal || finalByte < 0x40 || finalByte > 0x7E) {
+        parser.csiHandlerFallback(pars, collect, finalByte);
+        return;
+    }
+    ControlCall call;
+    call.pars = pars;
+    call.collect = collect;
+    call.code = finalByte;
+    if (!dispatchControl(*parser.terminal, ControlKind::csi, call))
+        parser.csiHandlerFallback(pars, collect, finalByte);
+}
+
 std::span<const ControlFunction> controlFunctionTable()
 {
     return controlFunctions;
-}
-
-void EscapeSequenceParser::print(std::span<const std::uint8_t> bytes)
-{
-    if (terminal)
-        terminal->handlePrint(bytes);
-    else
-        printHandler(bytes);
-}
-
-void EscapeSequenceParser::resetPrintState()
-{
-    if (terminal)
-        terminal->resetPrintState();
-    else
-        printStateReset();
 }
 
 void EscapeSequenceParser::executeDispatch(std::uint8_t code)
@@ -404,25 +412,6 @@ void EscapeSequenceParser::executeDispatch(std::uint8_t code)
         runDirectRow(*terminal, direct, call);
     else
         dispatchControl(*terminal, ControlKind::execute, call); // other controls are ignored
-}
-
-void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
-    std::span<const std::uint8_t> collect)
-{
-    if (!terminal || finalByte < 0x40 || finalByte > 0x7E) {
-        csiHandlerFallback(pars, collect, finalByte);
-        return;
-    }
-    ControlCall call;
-    call.pars = pars;
-    call.collect = collect;
-    call.code = finalByte;
-    if (const std::uint16_t direct = directCsiRows[finalByte]; direct != noDirectRow) {
-        runDirectRow(*terminal, direct, call);
-        return;
-    }
-    if (!dispatchControl(*terminal, ControlKind::csi, call))
-        csiHandlerFallback(pars, collect, finalByte);
 }
 
 void EscapeSequenceParser::escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte)
@@ -465,11 +454,13 @@ std::unique_ptr<DcsHandler> EscapeSequenceParser::makeDcsHandler(std::span<const
         return nullptr;
     }
     // A DCS string no row takes is received and dropped, without a fallback.
+    std::unique_ptr<DcsHandler> handler;
     ControlCall call;
     call.collect = collect;
     call.code = finalByte;
+    call.dcsHandler = &handler;
     dispatchControl(*terminal, ControlKind::dcs, call);
-    return std::move(call.dcsHandler);
+    return handler;
 }
 
 void EscapeSequenceParser::kittyGraphicsDispatch(std::span<const std::uint8_t> payload)

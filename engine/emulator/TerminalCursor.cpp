@@ -35,18 +35,32 @@ Buffer& Terminal::restrictCursor(bool limitCols)
     return screen;
 }
 
+namespace {
+
+// setCursor without origin mode, where nearly every cursor move lands: restrictCursor's
+// steps on the new position (a negative coordinate keeps the old one, as setX and setY do).
+// The row left and the row reached are both marked for refresh; once when they are the same.
+[[gnu::always_inline]] inline void setCursorOnScreen(Terminal& t, Buffer& screen, int col, int row)
+{
+    const int oldY = screen.y();
+    t.updateRangeForBuffer(screen, oldY);
+    screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, t.cols - 1));
+    const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows - 1);
+    screen.setY(y);
+    if (y != oldY)
+        t.updateRangeForBuffer(screen, y);
+}
+
+} // namespace
+
 void Terminal::setCursor(int col, int row)
 {
     Buffer& screen = *buffer;
-    updateRangeForBuffer(screen, screen.y());
     if (!originMode) {
-        // restrictCursor's steps for this case, on the new position (a negative coordinate
-        // keeps the old one, as setX and setY do).
-        screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, cols - 1));
-        screen.setY(std::clamp(row >= 0 ? row : screen.y(), 0, rows - 1));
-        updateRangeForBuffer(screen, screen.y());
+        setCursorOnScreen(*this, screen, col, row);
         return;
     }
+    updateRangeForBuffer(screen, screen.y());
     screen.setX(col + (marginMode_ ? screen.marginLeft() : 0));
     screen.setY(screen.scrollTop() + row);
     restrictCursor(true);
@@ -146,7 +160,11 @@ void Terminal::cmdCursorPosition(std::span<const int> pars)
         row = std::max(pars[0], 1) - 1;
     if (pars.size() >= 2)
         col = std::max(pars[1], 1) - 1;
-    setCursor(col, row);
+    // Both are at least 0 here, so the screen case needs no test for a kept coordinate.
+    if (!originMode)
+        setCursorOnScreen(*this, *buffer, col, row);
+    else
+        setCursor(col, row);
 }
 
 void Terminal::cmdHVPosition(std::span<const int> pars)

@@ -108,40 +108,40 @@ std::size_t applyOtherSgr(Attribute& attribute, int code, std::size_t i, const C
     return 1;
 }
 
+void setExtendedColor(Attribute& attribute, int code, Attribute::Color color)
+{
+    if (code == 38)
+        attribute.fg = color;
+    else if (code == 48)
+        attribute.bg = color;
+    else
+        attribute.underlineColor = color;
+}
+
 // SGR 38, 48 and 58 at parameter i: sets the foreground, background or underline colour.
-// The ";" forms (5;n and 2;r;g;b) are read here, the rest by parseExtendedColor. Answers how
-// many parameters the code used.
+// The ";" forms (5;n and 2;r;g;b), nearly all that programs send, are read here without
+// more tests; the rest by parseExtendedColor. Answers how many parameters the code used.
 std::size_t applyExtendedColor(const Terminal& terminal, Attribute& attribute, int code, std::size_t i,
                                const CsiParameters& pars)
 {
     const std::size_t count = pars.size();
-    std::optional<Attribute::Color> color;
-    std::size_t used = 0;
     if (i + 1 < count && !pars.isSubParameter(i + 1)) {
         const int mode = pars[i + 1];
         if (mode == 5 && i + 2 < count) {
-            color = Attribute::Color::ansi256(clampedByte(pars[i + 2]));
-            used = 2;
-        } else if (mode == 2 && i + 4 < count) {
-            color = Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
-                                                clampedByte(pars[i + 4]));
-            used = 4;
+            setExtendedColor(attribute, code, Attribute::Color::ansi256(clampedByte(pars[i + 2])));
+            return 3;
+        }
+        if (mode == 2 && i + 4 < count) {
+            setExtendedColor(attribute, code,
+                             Attribute::Color::trueColor(clampedByte(pars[i + 2]), clampedByte(pars[i + 3]),
+                                                         clampedByte(pars[i + 4])));
+            return 5;
         }
     }
-    if (used == 0) {
-        const ExtendedColorResult result = terminal.parseExtendedColor(static_cast<int>(i) + 1, pars);
-        color = result.color;
-        used = static_cast<std::size_t>(std::max(result.consumed, 1));
-    }
-    if (color) {
-        if (code == 38)
-            attribute.fg = *color;
-        else if (code == 48)
-            attribute.bg = *color;
-        else
-            attribute.underlineColor = *color;
-    }
-    return 1 + used;
+    const ExtendedColorResult result = terminal.parseExtendedColor(static_cast<int>(i) + 1, pars);
+    if (result.color)
+        setExtendedColor(attribute, code, *result.color);
+    return 1 + static_cast<std::size_t>(std::max(result.consumed, 1));
 }
 
 } // namespace

@@ -51,6 +51,36 @@ TEST(CursorMoves, CursorPosition)
     });
 }
 
+// CUP marks the row it leaves and the row it reaches for refresh, and nothing between them.
+// Each sequence is followed by text, so that it is read a word at a time; fed one byte per
+// call it must land on the same cell.
+TEST(CursorMoves, CursorPositionMarksTheRowsItLeavesAndReaches)
+{
+    struct Mark { const char* input; CursorPosition start; CursorPosition end; std::optional<UpdateRange> marked; };
+    const std::vector<Mark> cases = {
+        {"\x1b[18;45H", {3, 3}, {44, 17}, UpdateRange{3, 17}},
+        {"\x1b[4;45H", {3, 17}, {44, 3}, UpdateRange{3, 17}},
+        {"\x1b[4;0070H", {3, 3}, {69, 3}, UpdateRange{3, 3}},
+        {"\x1b[1234567;99999999H", {3, 3}, {79, 24}, UpdateRange{3, 24}},
+        {"\x1b[;7H", {3, 9}, {6, 0}, UpdateRange{0, 9}},
+    };
+    for (const Mark& c : cases) {
+        SCOPED_TRACE(c.input + 1);
+        for (const bool byteWise : {false, true}) {
+            auto terminal = makeTerminal(80, 25);
+            moveTo(*terminal, c.start.x, c.start.y);
+            terminal->clearUpdateRange();
+            const std::string input = std::string(c.input) + "\x1b[0m\x1b[0m";
+            if (byteWise)
+                feedByteByByte(*terminal, input);
+            else
+                feed(*terminal, input);
+            EXPECT_EQ(cursor(*terminal), c.end) << (byteWise ? "byte-wise" : "whole");
+            EXPECT_EQ(terminal->getUpdateRange(), c.marked) << (byteWise ? "byte-wise" : "whole");
+        }
+    }
+}
+
 TEST(CursorMoves, HorizontalAndVerticalPositionWritesTheCursorDirectly)
 {
     runMoves({

@@ -301,6 +301,77 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
     }
 }
 
+// A sequence that opens the data and has eight bytes or more after its "[" is read by the
+// plain-parameter reader, a word at a time; fed one byte per call the same bytes go through
+// the byte reader and the table. Both must give the listed calls, and so must every split.
+TEST(ParserCsi, WordReaderAgreesWithTheByteReader)
+{
+    const std::string tail = "|tail|..";
+    const std::vector<Case> cases = {
+        {"cursor position", "\x1b[12;45H", {"csi H [12,45] '' ';'"}},
+        {"seven digits, clamped", "\x1b[1234567m", {"csi m [65535] '' ''"}},
+        {"eight digits, clamped", "\x1b[12345678;2m", {"csi m [65535,2] '' ';'"}},
+        {"a run of digits past a word", "\x1b[000000000000000000000000000007H", {"csi H [7] '' ''"}},
+        {"the cap and one past it", "\x1b[65535;65536m", {"csi m [65535,65535] '' ';'"}},
+        {"leading zeros", "\x1b[0000007;08H", {"csi H [7,8] '' ';'"}},
+        {"empty parameters", "\x1b[;;H", {"csi H [0,0,0] '' ';;'"}},
+        {"final right after a separator", "\x1b[5;H", {"csi H [5,0] '' ';'"}},
+        {"24 parameters dispatch", "\x1b[" + parameterList(24) + "m",
+            {"csi m [1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24] '' ';;;;;;;;;;;;;;;;;;;;;;;'"}},
+        {"24 parameters and an empty one drop the sequence", "\x1b[" + parameterList(24) + ";m", {}},
+        {"25 parameters drop the sequence", "\x1b[" + parameterList(25) + "m", {}},
+        {"sub-parameters after plain ones", "\x1b[1;38:2:10:20:30m", {"csi m [1,38,2,10,20,30] '' ';::::'"}},
+        {"colon first", "\x1b[38:5:9;1m", {"csi m [38,5,9,1] '' '::;'"}},
+        {"private marker after digits", "\x1b[1;2?h", {}},
+        {"intermediate after digits", "\x1b[12;3 q", {"csi q [12,3] ' ' ';'"}},
+        {"C0 control inside", "\x1b[12\n;45H", {"execute 0a", "csi H [12,45] '' ';'"}},
+        {"CAN inside does not cancel", "\x1b[12;4\x18" "5H", {"execute 18", "csi H [12,45] '' ';'"}},
+        {"SUB inside returns to ground", "\x1b[12;4\x1a" "5H", {"execute 1a", "print '5H'"}},
+        {"DEL inside is ignored", "\x1b[12;4\x7f" "5H", {"csi H [12,45] '' ';'"}},
+        {"ESC inside restarts", "\x1b[12;\x1b[3;4H", {"csi H [3,4] '' ';'"}},
+        {"high byte inside is an error", "\x1b[12;\xc3" "5H", {"error csiParam c3", "print '5H'"}},
+        {"8-bit CSI after ESC", "\x1b\x9b" "12;45H", {"csi H [12,45] '' ';'"}},
+        {"no parameters", "\x1b[H", {"csi H [0] '' ''"}},
+        {"parameters across words", "\x1b[1;22;333;4444;55555;6;77m", {"csi m [1,22,333,4444,55555,6,77] '' ';;;;;;'"}},
+        {"separator as the eighth byte", "\x1b[1234567;8H", {"csi H [65535,8] '' ';'"}},
+        {"private marker inside a word", "\x1b[1;2<3H", {}},
+        {"C0 control after a separator", "\x1b[1;\x1f" "2;3H", {"execute 1f", "csi H [1,2,3] '' ';;'"}},
+        {"byte that carries after a separator", "\x1b[1;\xbb;2H", {"error csiParam bb", "print ';2H'"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string input = c.input + tail;
+        // The tail joins a print run the case ends with.
+        Lines expected = c.expected;
+        if (!expected.empty() && expected.back().starts_with("print '"))
+            expected.back().insert(expected.back().size() - 1, tail);
+        else
+            expected.push_back("print '" + tail + "'");
+        EscapeSequenceParser whole;
+        EXPECT_EQ(Recorder(whole, true).feed(input), expected);
+        EscapeSequenceParser byteWise;
+        EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
+        for (std::size_t cut = 1; cut < input.size(); ++cut) {
+            EscapeSequenceParser parser;
+            Recorder recorder(parser, true);
+            recorder.feed(std::string_view(input).substr(0, cut));
+            EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
+        }
+    }
+}
+
+// Sequences back to back, and a sequence that the end of the data cuts inside its
+// parameters: the word reader never reads past the data and leaves the rest to the next call.
+TEST(ParserCsi, WordReaderStopsAtTheEndOfTheData)
+{
+    EscapeSequenceParser parser;
+    Recorder recorder(parser);
+    recorder.feed("\x1b[1;2H\x1b[3;4H\x1b[5;6H\x1b[1234;");
+    EXPECT_EQ(parser.state(), ParserState::csiParam);
+    EXPECT_EQ(recorder.feed("5678;9H"),
+        (Lines{"csi H [1,2] '' ';'", "csi H [3,4] '' ';'", "csi H [5,6] '' ';'", "csi H [1234,5678,9] '' ';;'"}));
+}
+
 std::string repeated(char c, std::size_t count) { return std::string(count, c); }
 
 // Data received before an 8-bit introducer or an error ends a DCS string reaches its
