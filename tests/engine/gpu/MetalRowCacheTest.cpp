@@ -43,11 +43,6 @@ struct Screen {
             lines.push_back(lineWith(static_cast<char32_t>('a' + i % 26)));
         signature.rows = rows;
         signature.yDisp = yDisp;
-        signature.cols = 4;
-        signature.cellWidth = 8;
-        signature.cellHeight = 16;
-        signature.fontName = "Mono-Regular";
-        signature.fontSize = 12;
     }
 
     static std::shared_ptr<BufferLine> lineWith(char32_t c)

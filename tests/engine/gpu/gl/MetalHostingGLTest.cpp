@@ -102,7 +102,10 @@ protected:
                                        MetalTrackedCommandBufferStatus::committed, std::nullopt};
 };
 
-TEST_F(MetalHostingGLTest, SwitchingOnAndOffPostsEachChangeOnce)
+// Each change of state is posted once. A recovery request replaces the renderer unless the
+// last replacement is less than 30 s old; then the view falls back to the painter. Switching
+// off and on forgets the last replacement.
+TEST_F(MetalHostingGLTest, SwitchingAndRecoveryPostEachChangeOnceAndReplaceAtMostOnceInThirtySeconds)
 {
     ASSERT_EQ(view->metalRendererStatus.state, State::disabled);
     switchOn();
@@ -111,38 +114,10 @@ TEST_F(MetalHostingGLTest, SwitchingOnAndOffPostsEachChangeOnce)
     EXPECT_EQ(transitions(posted), std::vector<State>{State::waitingForFirstFrame});
     EXPECT_EQ(std::count(posted.begin(), posted.end(), State::waitingForFirstFrame), 1);
     EXPECT_EQ(view->findChildren<MetalGLView*>().size(), 1);
-    EXPECT_EQ(surfaces(), 1);
-    EXPECT_EQ(view->metalView.data(), hosting->metalView());
     EXPECT_EQ(hosting->metalBoundWindow(), view.get());
-    // The renderer draws the cursor: the caret widget stays hidden, at full opacity.
-    ASSERT_TRUE(view->caretView);
-    EXPECT_TRUE(view->caretView->isHidden());
-    EXPECT_EQ(view->caretView->opacity(), 1.0);
-    // The scroller and the caret stay above the surface.
-    const QObjectList& order = view->children();
-    EXPECT_GT(order.indexOf(view->scroller), order.indexOf(hosting->metalView()));
-    EXPECT_GT(order.indexOf(view->caretView.data()), order.indexOf(hosting->metalView()));
+    EXPECT_TRUE(view->caretView->isHidden()) << "the renderer draws the cursor";
     EXPECT_TRUE(view->canPresentMetalFrames());
 
-    const QPointer<MetalGLView> surface = hosting->metalView();
-    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
-    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
-    EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::disabled}));
-    EXPECT_EQ(std::count(posted.begin(), posted.end(), State::disabled), 1);
-    EXPECT_FALSE(view->useMetalRenderer);
-    EXPECT_EQ(view->metalView, nullptr);
-    EXPECT_EQ(hosting->metalRenderer(), nullptr);
-    EXPECT_EQ(hosting->metalBoundWindow(), nullptr);
-    EXPECT_FALSE(view->caretView->isHidden());
-    EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
-    EXPECT_TRUE(waitUntil([&] { return surface.isNull(); })) << "the unused surface was kept";
-}
-
-// A request replaces the renderer unless the last replacement is less than 30 s old; then
-// the view falls back to the painter. Switching off and on forgets the last replacement.
-TEST_F(MetalHostingGLTest, RecoveryReplacesAtMostOnceInThirtySecondsAndElseFallsBack)
-{
-    switchOn();
     LogCapture log;
     MetalTerminalRenderer* first = hosting->metalRenderer();
     recover(1000.0);
@@ -167,10 +142,10 @@ TEST_F(MetalHostingGLTest, RecoveryReplacesAtMostOnceInThirtySecondsAndElseFalls
     EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
     EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering,
                                                        State::fellBackToCoreGraphics}));
-
     posted.clear();
     ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
     EXPECT_EQ(posted, std::vector<State>{State::disabled});
+
     switchOn();
     log.take();
     for (double at : {1010.0, 1040.0}) { // soon after switching on, then exactly 30 s later
@@ -180,6 +155,20 @@ TEST_F(MetalHostingGLTest, RecoveryReplacesAtMostOnceInThirtySecondsAndElseFalls
         EXPECT_TRUE(view->useMetalRenderer);
         EXPECT_EQ(log.take(), std::vector<std::string>{replaced});
     }
+
+    const QPointer<MetalGLView> surface = hosting->metalView();
+    posted.clear();
+    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    EXPECT_EQ(transitions(posted), std::vector<State>{State::disabled});
+    EXPECT_EQ(std::count(posted.begin(), posted.end(), State::disabled), 1);
+    EXPECT_FALSE(view->useMetalRenderer);
+    EXPECT_EQ(view->metalView, nullptr);
+    EXPECT_EQ(hosting->metalRenderer(), nullptr);
+    EXPECT_EQ(hosting->metalBoundWindow(), nullptr);
+    EXPECT_FALSE(view->caretView->isHidden());
+    EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
+    EXPECT_TRUE(waitUntil([&] { return surface.isNull(); })) << "the unused surface was kept";
 }
 
 TEST_F(MetalHostingGLTest, RetiredRenderersAreIgnoredAndKeptOnlyWhileAFrameIsInFlight)
