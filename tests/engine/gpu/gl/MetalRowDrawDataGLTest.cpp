@@ -1,6 +1,7 @@
 // A terminal view's rows and cursor as the GPU renderer's records, on a real OpenGL context
 // (the glyphs go to the atlases). The view is sized but never shown.
 #include "GLTestSupport.h"
+#include "gpu/qt/MetalDrawDataBuild.h"
 
 #include <QFocusEvent>
 
@@ -191,12 +192,8 @@ TEST_F(MetalRowDrawDataGLTest, EachPlaceholderCellDrawsItsOwnPieceOfTheImage)
     view->feedText("\x1b_Ga=T,U=1,i=9,c=2,r=1,f=32,s=2,v=2,q=2;" + pixels.toBase64().toStdString() + "\x1b\\"
                    "\x1b[1;1H\x1b[38;2;0;0;9m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d"
                    "\xf4\x8e\xbb\xae\xcc\x85\xcc\x8e\x1b[m");
-    const Terminal& terminal = *view->terminal;
-    VirtualPlacementIndex placements;
-    for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey)
-        if (record.isVirtual && record.isAlternateBuffer == terminal.isCurrentBufferAlternate())
-            placements[record.imageId].push_back(record);
-    ASSERT_EQ(placements[9].size(), 1u);
+    const VirtualPlacementIndex placements = virtualPlacementIndex(view->terminal->kittyGraphicsState, false);
+    ASSERT_EQ(placements.at(9).size(), 1u);
     const RowDrawData data = row(0, 1, placements);
     ASSERT_EQ(data.placeholderImageDraws.size(), 2u);
     EXPECT_TRUE(data.glyphCellsGray.empty() && data.glyphCellsColor.empty());
