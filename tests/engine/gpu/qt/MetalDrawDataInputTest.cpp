@@ -71,22 +71,15 @@ TEST(MetalDrawDataInput, AViewChangeMovesItsFieldOfTheSignature)
 TEST(MetalDrawDataInput, TheStoreStampTellsAReSentImage)
 {
     KittyGraphicsState store;
-    store.nextImageId = 5;
-    store.nextPlacementId = 7;
     store.imagesById[1].storeStamp = 4;
     store.imagesById[2].storeStamp = 9;
-    store.placementsByKey[{1, 1}] = KittyPlacementRecord{};
     const KittyCacheStamp stamp = kittyCacheStamp(store);
-    EXPECT_EQ(stamp.imagesCount, 2);
-    EXPECT_EQ(stamp.placementsCount, 1);
-    EXPECT_EQ(stamp.nextImageId, 5u);
-    EXPECT_EQ(stamp.nextPlacementId, 7u);
     EXPECT_EQ(stamp.latestStoreStamp, 9u);
-
     // Image 1 sent again under its id: counts and counters stay, the stamp moves.
     store.imagesById[1].storeStamp = 10;
     const KittyCacheStamp resent = kittyCacheStamp(store);
     EXPECT_EQ(resent.imagesCount, stamp.imagesCount);
+    EXPECT_EQ(resent.nextImageId, stamp.nextImageId);
     EXPECT_NE(resent, stamp);
 }
 
