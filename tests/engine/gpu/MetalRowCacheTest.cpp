@@ -1,15 +1,12 @@
 // The row cache behind each GPU frame: which rows a build makes again, which it reuses, and
 // what it hands to the frame in each buffering mode. Rows and the GPU are fakes: a row's
 // records name the line they were built from, and buffers are plain memory.
-#include "gpu/MetalDrawData.h"
+#include "FakeMetalBuffers.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
-#include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,42 +14,12 @@
 namespace corvantix {
 namespace {
 
-struct FakeBuffer final : MetalBuffer {
-    std::vector<std::byte> bytes;
-    explicit FakeBuffer(std::size_t length) : bytes(length) {}
-    std::size_t length() const override { return bytes.size(); }
-    void replaceContents(std::span<const std::byte> from) override
-    {
-        std::memcpy(bytes.data(), from.data(), std::min(from.size(), bytes.size()));
-    }
-};
-
-struct CountingDevice final : MetalBufferDevice {
-    int made = 0;
-    bool refuse = false;
-    std::shared_ptr<MetalBuffer> newBuffer(std::size_t length) override
-    {
-        if (refuse)
-            return nullptr;
-        ++made;
-        return std::make_shared<FakeBuffer>(length);
-    }
-};
+using namespace gputest;
 
 struct FakeTexture final : MetalTexture {
     int width() const override { return 1; }
     int height() const override { return 1; }
 };
-
-// The records in a buffer, read back as the GPU would.
-template <typename Record>
-std::vector<Record> recordsIn(const std::shared_ptr<MetalBuffer>& buffer, int count)
-{
-    std::vector<Record> records(static_cast<std::size_t>(count));
-    if (buffer)
-        std::memcpy(records.data(), static_cast<FakeBuffer&>(*buffer).bytes.data(), records.size() * sizeof(Record));
-    return records;
-}
 
 // A screen of `lineCount` lines shown `rows` at a time from `yDisp`. Each built row has one
 // background cell at y = its line index whose red is the line's first character, and one
@@ -67,17 +34,15 @@ struct Screen {
     int dirtyTakes = 0;
     std::vector<std::pair<int, int>> cursorRanges;
     std::shared_ptr<MetalTexture> texture = std::make_shared<FakeTexture>();
+    MetalRowCache cache;
+    FakeBufferDevice device;
 
-    Screen(int lineCount, int rows)
+    Screen(int lineCount, int rows, int yDisp = 0)
     {
         for (int i = 0; i < lineCount; ++i)
             lines.push_back(lineWith(static_cast<char32_t>('a' + i % 26)));
         signature.rows = rows;
-        signature.cols = 4;
-        signature.cellWidth = 8;
-        signature.cellHeight = 16;
-        signature.fontName = "Mono-Regular";
-        signature.fontSize = 12;
+        signature.yDisp = yDisp;
     }
 
     static std::shared_ptr<BufferLine> lineWith(char32_t c)
@@ -87,8 +52,9 @@ struct Screen {
         return line;
     }
 
-    DrawDataBuildInput input()
+    DrawData build()
     {
+        built.clear();
         DrawDataBuildInput in;
         in.signature = signature;
         in.bufferingMode = mode;
@@ -118,13 +84,7 @@ struct Screen {
             // The cursor comes after every row: the rows are already in.
             data.cursorColorVertices.resize(data.rows.size() + (data.frame ? data.frame->backgroundCells.size() : 0));
         };
-        return in;
-    }
-
-    DrawData build(MetalRowCache& cache, MetalBufferDevice& device)
-    {
-        built.clear();
-        return cache.buildDrawData(input(), device);
+        return cache.buildDrawData(in, device);
     }
 };
 
@@ -135,42 +95,31 @@ std::vector<int> drawnLines(const DrawData& data)
     if (data.frame) {
         for (const ColorCell& cell : data.frame->backgroundCells)
             lines.push_back(static_cast<int>(cell.position[1]));
-        return lines;
     }
-    for (const RowDrawBuffers& row : data.rows) {
+    for (const RowDrawBuffers& row : data.rows)
         for (const ColorCell& cell : recordsIn<ColorCell>(row.backgroundBuffer, row.backgroundCount))
             lines.push_back(static_cast<int>(cell.position[1]));
-    }
     return lines;
 }
 
-std::vector<float> drawnReds(const DrawData& data)
+std::vector<int> range(int first, int last)
 {
-    std::vector<float> reds;
-    for (const RowDrawBuffers& row : data.rows) {
-        for (const ColorCell& cell : recordsIn<ColorCell>(row.backgroundBuffer, row.backgroundCount))
-            reds.push_back(cell.color[0]);
-    }
-    return reds;
+    std::vector<int> out;
+    for (int i = first; i <= last; ++i)
+        out.push_back(i);
+    return out;
 }
 
-TEST(MetalRowCache, ABufferShorterThanTheViewGivesRowsOnlyForItsLines)
+TEST(MetalRowCache, OnlyTheShownLinesAreBuiltAndAnEmptyViewLeavesTheDirtyReport)
 {
-    Screen screen(3, 5);
-    MetalRowCache cache;
-    CountingDevice device;
-    const DrawData data = screen.build(cache, device);
-
-    EXPECT_EQ(screen.built, (std::vector<int>{0, 1, 2}));
-    ASSERT_EQ(data.rows.size(), 3u);
-    EXPECT_EQ(drawnLines(data), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(cache.size(), 3u);
-    EXPECT_EQ(screen.cursorRanges, (std::vector<std::pair<int, int>>{{0, 2}}));
+    Screen shorter(3, 5); // a buffer shorter than the view
+    const DrawData data = shorter.build();
+    EXPECT_EQ(shorter.built, range(0, 2));
+    EXPECT_EQ(drawnLines(data), range(0, 2));
+    EXPECT_EQ(shorter.cache.size(), 3u);
+    EXPECT_EQ(shorter.cursorRanges, (std::vector<std::pair<int, int>>{{0, 2}}));
     EXPECT_EQ(data.cursorColorVertices.size(), 3u) << "the cursor is built after the rows";
-}
 
-TEST(MetalRowCache, NothingToShowGivesAnEmptyFrameAndLeavesTheDirtyReport)
-{
     struct Case {
         const char* name;
         int lineCount;
@@ -179,36 +128,30 @@ TEST(MetalRowCache, NothingToShowGivesAnEmptyFrameAndLeavesTheDirtyReport)
     };
     for (const Case& c : {Case{"no lines", 0, 0, 5}, Case{"yDisp past the last line", 3, 3, 5},
                           Case{"no rows", 3, 0, 0}, Case{"negative yDisp", 3, -1, 5}}) {
-        Screen screen(c.lineCount, c.rows);
-        screen.signature.yDisp = c.yDisp;
+        SCOPED_TRACE(c.name);
+        Screen screen(c.lineCount, c.rows, c.yDisp);
         screen.dirty = std::pair(0, 1);
-        MetalRowCache cache;
-        CountingDevice device;
-        const DrawData data = screen.build(cache, device);
-        EXPECT_TRUE(data.rows.empty() && !data.frame && data.cursorColorVertices.empty()) << c.name;
-        EXPECT_TRUE(screen.built.empty()) << c.name;
-        EXPECT_TRUE(screen.cursorRanges.empty()) << c.name;
-        EXPECT_EQ(screen.dirtyTakes, 0) << c.name << ": the report waits for a build that draws";
+        const DrawData empty = screen.build();
+        EXPECT_TRUE(empty.rows.empty() && !empty.frame && empty.cursorColorVertices.empty());
+        EXPECT_TRUE(screen.built.empty() && screen.cursorRanges.empty());
+        EXPECT_EQ(screen.dirtyTakes, 0) << "the report waits for a build that draws";
     }
 }
 
 TEST(MetalRowCache, TheSameScreenTwiceBuildsNothingAndGivesTheSameRecords)
 {
     for (const auto mode : {MetalBufferingMode::perRowPersistent, MetalBufferingMode::perFrameAggregated}) {
-        Screen screen(10, 4);
-        screen.signature.yDisp = 6;
+        SCOPED_TRACE(mode == MetalBufferingMode::perRowPersistent ? "per row" : "aggregated");
+        Screen screen(10, 4, 6);
         screen.mode = mode;
-        MetalRowCache cache;
-        CountingDevice device;
-        const DrawData first = screen.build(cache, device);
-        const int buffersAfterFirst = device.made;
-        const DrawData second = screen.build(cache, device);
-
+        const DrawData first = screen.build();
+        const std::size_t buffersAfterFirst = screen.device.made.size();
+        const DrawData second = screen.build();
         EXPECT_TRUE(screen.built.empty());
-        EXPECT_EQ(cache.rowsBuiltLastBuild(), 0);
-        EXPECT_EQ(drawnLines(second), (std::vector<int>{6, 7, 8, 9}));
+        EXPECT_EQ(screen.cache.rowsBuiltLastBuild(), 0);
+        EXPECT_EQ(drawnLines(second), range(6, 9));
         EXPECT_EQ(drawnLines(first), drawnLines(second));
-        EXPECT_EQ(device.made, buffersAfterFirst) << "an unchanged row uploads nothing";
+        EXPECT_EQ(screen.device.made.size(), buffersAfterFirst) << "an unchanged row uploads nothing";
         if (mode == MetalBufferingMode::perRowPersistent) {
             ASSERT_EQ(second.rows.size(), 4u);
             for (std::size_t r = 0; r < 4; ++r)
@@ -220,110 +163,61 @@ TEST(MetalRowCache, TheSameScreenTwiceBuildsNothingAndGivesTheSameRecords)
     }
 }
 
-struct DirtyCase {
-    const char* name;
-    std::optional<std::pair<int, int>> range;
-    std::vector<int> rebuilt;
-};
-
-void PrintTo(const DirtyCase& c, std::ostream* out) { *out << c.name; }
-
-class MetalRowCacheDirtyTest : public testing::TestWithParam<DirtyCase> {};
-
-// Visible lines are 10..13 of 20.
-TEST_P(MetalRowCacheDirtyTest, ForcesOnlyTheVisiblePartOfTheReport)
+TEST(MetalRowCache, ADirtyReportForcesOnlyItsVisiblePartOnce)
 {
-    const DirtyCase& c = GetParam();
-    Screen screen(20, 4);
-    screen.signature.yDisp = 10;
-    MetalRowCache cache;
-    CountingDevice device;
-    screen.build(cache, device);
-
-    screen.dirty = c.range;
-    const DrawData data = screen.build(cache, device);
-    EXPECT_EQ(screen.built, c.rebuilt);
-    EXPECT_FALSE(screen.dirty.has_value()) << "the report is taken";
-    EXPECT_EQ(drawnLines(data), (std::vector<int>{10, 11, 12, 13}));
-
-    screen.build(cache, device);
-    EXPECT_TRUE(screen.built.empty()) << "a taken report forces nothing again";
+    struct Case {
+        const char* name;
+        std::optional<std::pair<int, int>> range;
+        std::vector<int> rebuilt;
+    };
+    // Visible lines are 10..13 of 20.
+    const Case cases[] = {{"none", std::nullopt, {}},
+                          {"wholly above", std::pair(0, 9), {}},
+                          {"wholly below", std::pair(14, 30), {}},
+                          {"overlapping the top", std::pair(5, 11), {10, 11}},
+                          {"overlapping the bottom", std::pair(13, 40), {13}},
+                          {"one line inside", std::pair(12, 12), {12}},
+                          {"covering everything", std::pair(0, 100), {10, 11, 12, 13}},
+                          {"reversed", std::pair(13, 10), {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Screen screen(20, 4, 10);
+        screen.build();
+        screen.dirty = c.range;
+        const DrawData data = screen.build();
+        EXPECT_EQ(screen.built, c.rebuilt);
+        EXPECT_FALSE(screen.dirty.has_value()) << "the report is taken";
+        EXPECT_EQ(drawnLines(data), range(10, 13));
+        screen.build();
+        EXPECT_TRUE(screen.built.empty()) << "a taken report forces nothing again";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, MetalRowCacheDirtyTest,
-    testing::Values(DirtyCase{"none", std::nullopt, {}}, DirtyCase{"wholly above", std::pair(0, 9), {}},
-                    DirtyCase{"wholly below", std::pair(14, 30), {}},
-                    DirtyCase{"overlapping the top", std::pair(5, 11), {10, 11}},
-                    DirtyCase{"overlapping the bottom", std::pair(13, 40), {13}},
-                    DirtyCase{"one line inside", std::pair(12, 12), {12}},
-                    DirtyCase{"covering everything", std::pair(0, 100), {10, 11, 12, 13}},
-                    DirtyCase{"reversed", std::pair(13, 10), {}}),
-    [](const testing::TestParamInfo<DirtyCase>& info) {
-        std::string name = info.param.name;
-        for (char& ch : name)
-            if (ch == ' ')
-                ch = '_';
-        return name;
-    });
-
-struct SignatureCase {
-    const char* name;
-    void (*change)(CacheSignature&);
-};
-
-void PrintTo(const SignatureCase& c, std::ostream* out) { *out << c.name; }
-
-class MetalRowCacheSignatureTest : public testing::TestWithParam<SignatureCase> {};
-
-TEST_P(MetalRowCacheSignatureTest, AChangeOutsideTheRowsRebuildsEveryRow)
+TEST(MetalRowCache, AChangeOutsideTheRowsRebuildsEveryShownRow)
 {
-    Screen screen(6, 4);
-    screen.signature.yDisp = 1;
-    MetalRowCache cache;
-    CountingDevice device;
-    screen.build(cache, device);
-
-    GetParam().change(screen.signature);
-    const DrawData data = screen.build(cache, device);
-    const int first = screen.signature.yDisp;
-    const int last = std::min(first + screen.signature.rows - 1, 5);
-    std::vector<int> all;
-    for (int i = first; i <= last; ++i)
-        all.push_back(i);
-    EXPECT_EQ(screen.built, all);
-    EXPECT_EQ(drawnLines(data), all);
-    EXPECT_EQ(cache.size(), all.size()) << "rows that left the view lose their entries";
+    struct Case {
+        const char* name;
+        void (*change)(CacheSignature&);
+    };
+    const Case cases[] = {
+        {"scrolled one line", [](CacheSignature& s) { s.yDisp += 1; }},
+        {"scrolled back", [](CacheSignature& s) { s.yDisp -= 1; }},
+        {"scale", [](CacheSignature& s) { s.scale = 2; }},
+        {"rows", [](CacheSignature& s) { s.rows -= 1; }},
+        {"image re-sent under its id", [](CacheSignature& s) { s.kittyStamp.latestStoreStamp = 9; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Screen screen(6, 4, 1);
+        screen.build();
+        c.change(screen.signature);
+        const DrawData data = screen.build();
+        const auto all = range(screen.signature.yDisp, std::min(screen.signature.yDisp + screen.signature.rows - 1, 5));
+        EXPECT_EQ(screen.built, all);
+        EXPECT_EQ(drawnLines(data), all);
+        EXPECT_EQ(screen.cache.size(), all.size()) << "rows that left the view lose their entries";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, MetalRowCacheSignatureTest,
-    testing::Values(SignatureCase{"scrolled one line", [](CacheSignature& s) { s.yDisp += 1; }},
-                    SignatureCase{"scrolled back", [](CacheSignature& s) { s.yDisp -= 1; }},
-                    SignatureCase{"scale", [](CacheSignature& s) { s.scale = 2; }},
-                    SignatureCase{"cell width", [](CacheSignature& s) { s.cellWidth += 1; }},
-                    SignatureCase{"cell height", [](CacheSignature& s) { s.cellHeight += 1; }},
-                    SignatureCase{"view width", [](CacheSignature& s) { s.viewWidth += 1; }},
-                    SignatureCase{"view height", [](CacheSignature& s) { s.viewHeight += 1; }},
-                    SignatureCase{"rows", [](CacheSignature& s) { s.rows -= 1; }},
-                    SignatureCase{"cols", [](CacheSignature& s) { s.cols += 1; }},
-                    SignatureCase{"font name", [](CacheSignature& s) { s.fontName = "Mono-Bold"; }},
-                    SignatureCase{"font size", [](CacheSignature& s) { s.fontSize = 13; }},
-                    SignatureCase{"alternate buffer", [](CacheSignature& s) { s.isAltBuffer = true; }},
-                    SignatureCase{"image count", [](CacheSignature& s) { s.kittyStamp.imagesCount = 1; }},
-                    SignatureCase{"placement count", [](CacheSignature& s) { s.kittyStamp.placementsCount = 1; }},
-                    SignatureCase{"next image id", [](CacheSignature& s) { s.kittyStamp.nextImageId = 2; }},
-                    SignatureCase{"next placement id", [](CacheSignature& s) { s.kittyStamp.nextPlacementId = 2; }},
-                    SignatureCase{"image re-sent under its id", [](CacheSignature& s) { s.kittyStamp.latestStoreStamp = 9; }},
-                    SignatureCase{"bidi host policy",
-                                  [](CacheSignature& s) { s.bidiHostPolicy = BidiHostPolicy::legacyLeftToRight; }}),
-    [](const testing::TestParamInfo<SignatureCase>& info) {
-        std::string name = info.param.name;
-        for (char& ch : name)
-            if (ch == ' ' || ch == '-')
-                ch = '_';
-        return name;
-    });
 
 TEST(MetalRowCache, ARowIsRebuiltWhenItsLineObjectGenerationOrParagraphChanges)
 {
@@ -338,79 +232,72 @@ TEST(MetalRowCache, ARowIsRebuiltWhenItsLineObjectGenerationOrParagraphChanges)
         {"a new paragraph revision", [](Screen& s) { s.revisions[2] = 7; }, 'c' / 255.0f},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Screen screen(5, 5);
-        MetalRowCache cache;
-        CountingDevice device;
-        screen.build(cache, device);
+        screen.build();
         c.change(screen);
-        const DrawData data = screen.build(cache, device);
-        EXPECT_EQ(screen.built, std::vector<int>{2}) << c.name;
-        ASSERT_EQ(drawnReds(data).size(), 5u) << c.name;
-        EXPECT_FLOAT_EQ(drawnReds(data)[2], c.red) << c.name;
-        EXPECT_EQ(cache.entries().at(2).lineRef, screen.lines[2]) << c.name;
+        const DrawData data = screen.build();
+        EXPECT_EQ(screen.built, std::vector<int>{2});
+        ASSERT_EQ(data.rows.size(), 5u);
+        const auto cells = recordsIn<ColorCell>(data.rows[2].backgroundBuffer, data.rows[2].backgroundCount);
+        ASSERT_EQ(cells.size(), 1u);
+        EXPECT_FLOAT_EQ(cells[0].color[0], c.red);
+        EXPECT_EQ(screen.cache.entries().at(2).lineRef, screen.lines[2]);
     }
 }
 
-TEST(MetalRowCache, SwitchingBufferingModesKeepsRecordsAndMovesBuffers)
+TEST(MetalRowCache, SwitchingBufferingModesKeepsRecordsAndDropsBuffers)
 {
     Screen screen(4, 4);
-    MetalRowCache cache;
-    CountingDevice device;
-    const DrawData perRow = screen.build(cache, device);
+    const DrawData perRow = screen.build();
     ASSERT_EQ(perRow.rows.size(), 4u);
     EXPECT_FALSE(perRow.frame);
     // Background and glyph lists on every row, one image buffer on each even row.
-    EXPECT_EQ(device.made, 4 * 2 + 2);
+    EXPECT_EQ(screen.device.made.size(), 4u * 2 + 2);
 
     screen.mode = MetalBufferingMode::perFrameAggregated;
-    const DrawData aggregated = screen.build(cache, device);
+    const DrawData aggregated = screen.build();
     EXPECT_TRUE(screen.built.empty()) << "the records are kept";
     EXPECT_TRUE(aggregated.rows.empty());
     ASSERT_TRUE(aggregated.frame);
-    EXPECT_EQ(drawnLines(aggregated), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(drawnLines(aggregated), range(0, 3));
     EXPECT_EQ(aggregated.frame->glyphCellsGray.size(), 4u);
     EXPECT_EQ(aggregated.frame->overImageDraws.size(), 2u);
     EXPECT_EQ(aggregated.frame->underImageDraws.size(), 2u);
-    for (const auto& [line, entry] : cache.entries()) {
+    for (const auto& [line, entry] : screen.cache.entries()) {
         EXPECT_TRUE(entry.data) << line;
         EXPECT_FALSE(entry.buffers) << line << ": buffers are dropped";
     }
-    EXPECT_EQ(device.made, 10);
+    EXPECT_EQ(screen.device.made.size(), 10u);
 
     // Back to per-row drawing: buffers come back from the kept records, no row is built.
     screen.mode = MetalBufferingMode::perRowPersistent;
-    const DrawData again = screen.build(cache, device);
+    const DrawData again = screen.build();
     EXPECT_TRUE(screen.built.empty());
-    EXPECT_EQ(again.rows.size(), 4u);
-    EXPECT_EQ(drawnLines(again), (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(device.made, 20);
+    EXPECT_EQ(drawnLines(again), range(0, 3));
+    EXPECT_EQ(screen.device.made.size(), 20u);
 }
 
-TEST(MetalRowCache, ADeviceWithoutBuffersLeavesCountsAtZero)
+TEST(MetalRowCache, RowsBuiltWhileTheDeviceHadNoBuffersGetThemLaterWithoutARebuild)
 {
     Screen screen(3, 3);
-    MetalRowCache cache;
-    CountingDevice device;
-    device.refuse = true;
-    const DrawData data = screen.build(cache, device);
+    screen.device.exhausted = true;
+    const DrawData data = screen.build();
     ASSERT_EQ(data.rows.size(), 3u);
     for (const RowDrawBuffers& row : data.rows) {
-        EXPECT_FALSE(row.backgroundBuffer);
-        EXPECT_EQ(row.backgroundCount, 0);
-        EXPECT_FALSE(row.glyphGrayBuffer);
-        EXPECT_EQ(row.glyphGrayCount, 0);
+        EXPECT_TRUE(!row.backgroundBuffer && row.backgroundCount == 0);
+        EXPECT_TRUE(!row.glyphGrayBuffer && row.glyphGrayCount == 0);
         EXPECT_TRUE(row.overImageBuffers.empty());
     }
 
-    // Once the device has buffers again, the kept records fill them without a rebuild.
-    device.refuse = false;
-    const DrawData later = screen.build(cache, device);
+    screen.device.exhausted = false;
+    const DrawData later = screen.build();
     EXPECT_TRUE(screen.built.empty());
-    EXPECT_EQ(drawnLines(later), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(drawnLines(later), range(0, 2));
     EXPECT_EQ(later.rows[0].overImageBuffers.size(), 1u);
-    const int made = device.made;
-    screen.build(cache, device);
-    EXPECT_EQ(device.made, made) << "complete buffers are kept";
+    const std::size_t made = screen.device.made.size();
+    screen.build();
+    EXPECT_EQ(screen.device.made.size(), made) << "complete buffers are kept";
 }
 
 } // namespace

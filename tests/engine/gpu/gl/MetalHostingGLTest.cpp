@@ -1,46 +1,26 @@
 // The GPU renderer hosted in a shown terminal view, on Mesa's software rasteriser: switching
 // on and off, the status and its notifications, recovery with its 30-second rule, retired
 // renderers, and following the view into another window.
+#include "GLTestSupport.h"
 #include "gpu/qt/MetalHosting.h"
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QScrollBar>
-#include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <algorithm>
-
+#include <cstdio>
 #include <memory>
-#include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "drawing/qt/CaretView.h"
-#include "platform/Log.h"
 #include "view/qt/TerminalView.h"
 
 namespace corvantix {
 namespace {
 
-template <typename Condition>
-bool waitUntil(Condition condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using namespace gltest;
 
 class FakeUptime final : public MetalRecoveryClock {
 public:
@@ -48,30 +28,8 @@ public:
     double now() override { return seconds; }
 };
 
-// Every error line written while it lives.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        previous = setLogSink([this](LogStream stream, std::string_view line) {
-            if (stream == LogStream::standardError) {
-                std::lock_guard guard(mutex);
-                lines.emplace_back(line);
-            }
-        });
-    }
-    ~LogCapture() { setLogSink(previous); }
-    std::vector<std::string> take()
-    {
-        std::lock_guard guard(mutex);
-        return std::exchange(lines, {});
-    }
-
-private:
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    LogSink previous;
-};
+const std::string replaced = "Corvantix Metal recovery reason=activeFrame duration=1.250 status=committed error=none "
+                             "action=replace-metal";
 
 using State = MetalRendererStatus::State;
 
@@ -107,7 +65,7 @@ protected:
             << "the renderer was not built once the surface had its context";
         // The window may be remade for OpenGL when its first GPU surface arrives.
         ASSERT_TRUE(waitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
-        }
+    }
 
     // A frame of the current renderer whose commands were submitted and have not finished.
     MetalFrameCoordinator::Token frameInFlight()
@@ -144,42 +102,65 @@ protected:
                                        MetalTrackedCommandBufferStatus::committed, std::nullopt};
 };
 
-TEST_F(MetalHostingGLTest, SwitchingOnTwiceBuildsOneSurfaceAndPostsOnce)
+// Each change of state is posted once. A recovery request replaces the renderer unless the
+// last replacement is less than 30 s old; then the view falls back to the painter. Switching
+// off and on forgets the last replacement.
+TEST_F(MetalHostingGLTest, SwitchingAndRecoveryPostEachChangeOnceAndReplaceAtMostOnceInThirtySeconds)
 {
     ASSERT_EQ(view->metalRendererStatus.state, State::disabled);
     switchOn();
     ASSERT_EQ(hosting->setUseMetal(true), std::nullopt);
     QCoreApplication::processEvents();
-
     EXPECT_EQ(transitions(posted), std::vector<State>{State::waitingForFirstFrame});
     EXPECT_EQ(std::count(posted.begin(), posted.end(), State::waitingForFirstFrame), 1);
     EXPECT_EQ(view->findChildren<MetalGLView*>().size(), 1);
-    EXPECT_EQ(surfaces(), 1);
-    EXPECT_TRUE(view->useMetalRenderer);
-    EXPECT_EQ(view->metalView.data(), hosting->metalView());
     EXPECT_EQ(hosting->metalBoundWindow(), view.get());
-    // The renderer draws the cursor: the caret widget stays hidden, at full opacity.
-    ASSERT_TRUE(view->caretView);
-    EXPECT_TRUE(view->caretView->isHidden());
-    EXPECT_EQ(view->caretView->opacity(), 1.0);
-    // The scroller stays above the surface, the caret just above it.
-    const QObjectList& order = view->children();
-    const auto at = [&](QObject* child) { return order.indexOf(child); };
-    EXPECT_GT(at(view->scroller), at(hosting->metalView()));
-    EXPECT_GT(at(view->caretView.data()), at(hosting->metalView()));
-    // Output keeps reaching the screen through the surface, not the painter.
+    EXPECT_TRUE(view->caretView->isHidden()) << "the renderer draws the cursor";
     EXPECT_TRUE(view->canPresentMetalFrames());
-}
 
-TEST_F(MetalHostingGLTest, SwitchingOffShowsTheCaretAndPostsDisabledOnce)
-{
+    LogCapture log;
+    MetalTerminalRenderer* first = hosting->metalRenderer();
+    recover(1000.0);
+    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
+    EXPECT_NE(hosting->metalRenderer(), first);
+    EXPECT_EQ(log.take(), std::vector<std::string>{replaced});
+    EXPECT_EQ(surfaces(), 1);
+    EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering}));
+
+    recover(1029.999);
+    EXPECT_EQ(log.take(),
+              (std::vector<std::string>{
+                  "Corvantix Metal recovery reason=activeFrame duration=1.250 status=committed error=none "
+                  "action=core-graphics",
+                  "Corvantix: Metal renderer rebind failed; falling back to CoreGraphics: Failed to create "
+                  "Metal command queue."}));
+    EXPECT_FALSE(view->useMetalRenderer);
+    EXPECT_EQ(hosting->metalRenderer(), nullptr);
+    EXPECT_EQ(view->metalView, nullptr);
+    EXPECT_FALSE(view->caretView->isHidden());
+    // The painter takes over with the view's own background, not the surface's clear one.
+    EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
+    EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering,
+                                                       State::fellBackToCoreGraphics}));
+    posted.clear();
+    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    EXPECT_EQ(posted, std::vector<State>{State::disabled});
+
     switchOn();
-    const QPointer<MetalGLView> surface = hosting->metalView();
-    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
-    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    log.take();
+    for (double at : {1010.0, 1040.0}) { // soon after switching on, then exactly 30 s later
+        SCOPED_TRACE(at);
+        recover(at);
+        ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
+        EXPECT_TRUE(view->useMetalRenderer);
+        EXPECT_EQ(log.take(), std::vector<std::string>{replaced});
+    }
 
-    EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::disabled}));
-    EXPECT_EQ(posted.back(), State::disabled);
+    const QPointer<MetalGLView> surface = hosting->metalView();
+    posted.clear();
+    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
+    EXPECT_EQ(transitions(posted), std::vector<State>{State::disabled});
     EXPECT_EQ(std::count(posted.begin(), posted.end(), State::disabled), 1);
     EXPECT_FALSE(view->useMetalRenderer);
     EXPECT_EQ(view->metalView, nullptr);
@@ -190,98 +171,22 @@ TEST_F(MetalHostingGLTest, SwitchingOffShowsTheCaretAndPostsDisabledOnce)
     EXPECT_TRUE(waitUntil([&] { return surface.isNull(); })) << "the unused surface was kept";
 }
 
-struct RecoveryCase {
-    const char* name;
-    double secondsAfterReplacement;
-    bool replaces;
-};
-
-void PrintTo(const RecoveryCase& c, std::ostream* out) { *out << c.name; }
-
-class RecoveryRule : public MetalHostingGLTest, public ::testing::WithParamInterface<RecoveryCase> {};
-
-TEST_P(RecoveryRule, ASecondRequestReplacesOnlyThirtySecondsAfterTheLast)
-{
-    const RecoveryCase& c = GetParam();
-    switchOn();
-    LogCapture log;
-    MetalTerminalRenderer* first = hosting->metalRenderer();
-    recover(1000.0);
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    EXPECT_NE(hosting->metalRenderer(), first);
-    EXPECT_EQ(log.take(), std::vector<std::string>{"Corvantix Metal recovery reason=activeFrame duration=1.250 "
-                                                   "status=committed error=none action=replace-metal"});
-    EXPECT_EQ(surfaces(), 1);
-
-    recover(1000.0 + c.secondsAfterReplacement);
-    if (c.replaces) {
-        ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-        EXPECT_TRUE(view->useMetalRenderer);
-        EXPECT_EQ(log.take().back(), "Corvantix Metal recovery reason=activeFrame duration=1.250 "
-                                     "status=committed error=none action=replace-metal");
-        EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering}));
-    } else {
-        EXPECT_EQ(log.take(),
-                  (std::vector<std::string>{
-                      "Corvantix Metal recovery reason=activeFrame duration=1.250 status=committed error=none "
-                      "action=core-graphics",
-                      "Corvantix: Metal renderer rebind failed; falling back to CoreGraphics: Failed to create "
-                      "Metal command queue."}));
-        EXPECT_FALSE(view->useMetalRenderer);
-        EXPECT_EQ(hosting->metalRenderer(), nullptr);
-        EXPECT_EQ(view->metalView, nullptr);
-        EXPECT_FALSE(view->caretView->isHidden());
-        // The painter takes over with the view's own background, not the surface's clear one.
-        EXPECT_EQ(view->layerBackgroundColor, QColor(0, 0, 255));
-        EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering,
-                                                           State::fellBackToCoreGraphics}));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Spacing, RecoveryRule,
-                         ::testing::Values(RecoveryCase{"TenSecondsLaterFallsBack", 10.0, false},
-                                           RecoveryCase{"JustUnderThirtyFallsBack", 29.999, false},
-                                           RecoveryCase{"ExactlyThirtyReplaces", 30.0, true},
-                                           RecoveryCase{"AMinuteLaterReplaces", 60.0, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(MetalHostingGLTest, AfterAFallBackSwitchingOffPostsOnceAndOffOnClearsTheRule)
+TEST_F(MetalHostingGLTest, RetiredRenderersAreIgnoredAndKeptOnlyWhileAFrameIsInFlight)
 {
     switchOn();
-    LogCapture log;
+    MetalTerminalRenderer* busy = hosting->metalRenderer();
+    const MetalFrameCoordinator::Token token = frameInFlight();
     recover(1000.0);
     ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    recover(1005.0);
-    ASSERT_EQ(view->metalRendererStatus.state, State::fellBackToCoreGraphics);
+    EXPECT_EQ(hosting->retiredMetalRendererCount(), 1u);
+    ASSERT_TRUE(hosting->isRetired(*busy));
+
+    // Requests and frames of the former renderer change nothing.
     posted.clear();
-
-    ASSERT_EQ(hosting->setUseMetal(false), std::nullopt);
-    EXPECT_EQ(posted, std::vector<State>{State::disabled});
-
-    // Back on: the last replacement is forgotten, so a request soon after replaces again.
-    switchOn();
-    log.take();
-    recover(1010.0);
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    EXPECT_TRUE(view->useMetalRenderer);
-    ASSERT_FALSE(log.take().empty());
-}
-
-TEST_F(MetalHostingGLTest, RequestsAndFramesOfAFormerRendererAreIgnored)
-{
-    switchOn();
-    MetalTerminalRenderer* first = hosting->metalRenderer();
-    frameInFlight(); // keeps it alive after the replacement
-    recover(1000.0);
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    ASSERT_TRUE(hosting->isRetired(*first));
-    posted.clear();
-
-    hosting->recoverMetalRenderer(*first, report);
-    hosting->metalFramePresented(*first, std::chrono::system_clock::now());
+    hosting->recoverMetalRenderer(*busy, report);
+    hosting->metalFramePresented(*busy, std::chrono::system_clock::now());
     EXPECT_TRUE(posted.empty());
     EXPECT_TRUE(view->useMetalRenderer);
-
     // The current one's frames make the status healthy, counting each.
     const auto when = std::chrono::system_clock::now();
     const auto before = view->metalRendererStatus.presentedFrameCount;
@@ -290,49 +195,46 @@ TEST_F(MetalHostingGLTest, RequestsAndFramesOfAFormerRendererAreIgnored)
     EXPECT_EQ(posted, (std::vector<State>{State::healthy, State::healthy}));
     EXPECT_EQ(view->metalRendererStatus.presentedFrameCount, before + 2);
     EXPECT_EQ(view->metalRendererStatus.lastFramePresentedAt, when);
-}
 
-TEST_F(MetalHostingGLTest, ARendererWithAFrameInFlightIsKeptUntilItsCoordinatorIsIdle)
-{
-    switchOn();
-    MetalTerminalRenderer* busy = hosting->metalRenderer();
-    const MetalFrameCoordinator::Token token = frameInFlight();
-    hosting->replaceMetalRenderer();
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    EXPECT_EQ(hosting->retiredMetalRendererCount(), 1u);
-    EXPECT_TRUE(hosting->isRetired(*busy));
-
-    // An idle notice of another renderer prunes nothing.
+    // An idle notice of another renderer prunes nothing; the busy one's own does.
     hosting->pruneRetiredMetalRenderers(*hosting->metalRenderer());
     EXPECT_EQ(hosting->retiredMetalRendererCount(), 1u);
-
     busy->frameCoordinator().completeFrame(token, MetalTrackedCommandBufferStatus::completed, std::nullopt);
     EXPECT_TRUE(waitUntil([&] { return hosting->retiredMetalRendererCount() == 0; }));
 
-    // Without a frame in flight a replaced renderer goes at once.
+    // Without a frame in flight a replaced renderer goes at once, with its surface.
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
     hosting->replaceMetalRenderer();
     ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
     EXPECT_EQ(hosting->retiredMetalRendererCount(), 0u);
-    EXPECT_TRUE(waitUntil([&] { return view->findChildren<MetalGLView*>().size() == 1; }))
-        << "hidden surfaces without a renderer in flight are deleted";
+    EXPECT_TRUE(waitUntil([&] { return view->findChildren<MetalGLView*>().size() == 1; }));
 }
 
-TEST_F(MetalHostingGLTest, MovingToAnotherWindowRebuildsAndRecovers)
+TEST_F(MetalHostingGLTest, MovingToAnotherWindowRebuildsRecoversAndDropsRetiredRenderers)
 {
     switchOn();
+    frameInFlight();
+    hosting->replaceMetalRenderer();
+    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
+    ASSERT_EQ(hosting->retiredMetalRendererCount(), 1u);
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     window.resize(500, 300);
     window.show();
     ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
     MetalGLView* before = hosting->metalView();
+    posted.clear();
 
-    layout->addWidget(view.get()); // reparents the view into the other window
+    // The retired renderers' contexts go with the move, and their frames can never finish.
+    layout->addWidget(view.get());
     view->show();
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return hosting->metalRenderer() != nullptr && hosting->retiredMetalRendererCount() == 0
+            && view->findChildren<MetalGLView*>().size() == 1;
+    }));
     EXPECT_NE(hosting->metalView(), before);
     EXPECT_EQ(hosting->metalBoundWindow(), &window);
-    EXPECT_EQ(transitions(posted), (std::vector<State>{State::waitingForFirstFrame, State::recovering}));
+    EXPECT_EQ(transitions(posted), std::vector<State>{State::recovering});
     EXPECT_EQ(surfaces(), 1);
 
     // A move within the same window rebuilds nothing.
@@ -343,42 +245,8 @@ TEST_F(MetalHostingGLTest, MovingToAnotherWindowRebuildsAndRecovers)
     view->show();
     QCoreApplication::processEvents();
     EXPECT_EQ(hosting->metalView(), after);
-    EXPECT_EQ(transitions(posted).size(), 2u);
+    EXPECT_EQ(transitions(posted).size(), 1u);
     view->setParent(nullptr);
-}
-
-TEST_F(MetalHostingGLTest, MovingWindowsDropsRetiredRenderersWithTheirSurfaces)
-{
-    switchOn();
-    frameInFlight();
-    hosting->replaceMetalRenderer();
-    ASSERT_TRUE(waitUntil([&] { return hosting->metalRenderer() != nullptr; }));
-    ASSERT_EQ(hosting->retiredMetalRendererCount(), 1u);
-
-    // Their contexts go with the move, and their frames can never finish.
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    window.show();
-    ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
-    layout->addWidget(view.get());
-    view->show();
-    EXPECT_TRUE(waitUntil([&] {
-        return hosting->metalRenderer() != nullptr && hosting->retiredMetalRendererCount() == 0
-            && view->findChildren<MetalGLView*>().size() == 1;
-    }));
-    view->setParent(nullptr);
-}
-
-TEST_F(MetalHostingGLTest, NoFramesArePresentedWhileTheWindowIsMinimisedOrTheViewHidden)
-{
-    switchOn();
-    ASSERT_TRUE(view->canPresentMetalFrames());
-    view->showMinimized();
-    EXPECT_FALSE(view->canPresentMetalFrames());
-    view->showNormal();
-    ASSERT_TRUE(waitUntil([&] { return view->canPresentMetalFrames(); }));
-    view->resize(0, 0);
-    EXPECT_FALSE(view->canPresentMetalFrames());
 }
 
 // Needs the frame drawing: frames reach the screen, the status turns healthy with its count

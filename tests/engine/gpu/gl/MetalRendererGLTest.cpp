@@ -1,70 +1,24 @@
 // The GPU renderer on a real OpenGL 3.3 core context: an X server of its own with Mesa's
 // software rasteriser, so it runs on machines without a GPU.
-#include "gpu/qt/MetalTerminalRenderer.h"
-
-#include <gtest/gtest.h>
+#include "GLTestSupport.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFont>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLVersionFunctionsFactory>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ostream>
 #include <tuple>
-#include <memory>
-
-#include "platform/qt/QtMainQueue.h"
 
 namespace corvantix {
 namespace {
 
-class FakeHost final : public QObject, public MetalRendererHost {
-public:
-    bool canPresent = true;
-    int displays = 0;
-    int recoveries = 0;
-    std::vector<MetalTerminalRenderer*> pruned;
+using namespace gltest;
 
-    bool canPresentMetalFrames() const override { return canPresent; }
-    void setMetalViewNeedsDisplay() override { ++displays; }
-    void recoverMetalRenderer(MetalTerminalRenderer&, const MetalRendererRecoveryReport&) override { ++recoveries; }
-    void pruneRetiredMetalRenderers(MetalTerminalRenderer& renderer) override { pruned.push_back(&renderer); }
-};
-
-class MetalRendererGLTest : public testing::Test {
+class MetalRendererGLTest : public GLContextTest {
 protected:
-    void SetUp() override
-    {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        ASSERT_TRUE(context.create()) << "no OpenGL context (is the X server's GLX extension there?)";
-        ASSERT_TRUE(context.makeCurrent(&surface));
-        ASSERT_GE(context.format().version(), qMakePair(3, 3));
-    }
-    void TearDown() override { context.doneCurrent(); }
-
-    std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError> make(MetalTerminalRendererOptions options = {})
-    {
-        options.atlasInitialSize = 256;
-        return MetalTerminalRenderer::make(queue, &host, std::move(options));
-    }
-
-    static std::string errorOf(const std::variant<std::unique_ptr<MetalTerminalRenderer>, MetalError>& result)
-    {
-        const auto* error = std::get_if<MetalError>(&result);
-        return error ? error->description() : "(built)";
-    }
-
     static void writeStages(const QTemporaryDir& folder, const std::map<std::string, std::string>& stages)
     {
         for (const auto& [name, source] : stages) {
@@ -73,11 +27,6 @@ protected:
             file.write(source.data(), static_cast<qint64>(source.size()));
         }
     }
-
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    QtMainQueue queue;
-    FakeHost host;
 };
 
 const std::string allSevenNames =
@@ -86,19 +35,17 @@ const std::string allSevenNames =
 
 TEST_F(MetalRendererGLTest, BuildsFromTheBuiltInPrograms)
 {
-    auto result = make();
-    ASSERT_EQ(errorOf(result), "(built)");
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     for (const MetalPipeline* pipeline :
-         {&renderer.textPipeline(), &renderer.textGrayPipeline(), &renderer.cellTextPipeline(),
-          &renderer.cellTextGrayPipeline(), &renderer.colorPipeline(), &renderer.cellColorPipeline()})
+         {&renderer->textPipeline(), &renderer->textGrayPipeline(), &renderer->cellTextPipeline(),
+          &renderer->cellTextGrayPipeline(), &renderer->colorPipeline(), &renderer->cellColorPipeline()})
         EXPECT_TRUE(pipeline->program && pipeline->program->isLinked());
-    EXPECT_EQ(renderer.textPipeline().sourceRGB, static_cast<GLenum>(GL_ONE));
-    EXPECT_EQ(renderer.colorPipeline().sourceRGB, static_cast<GLenum>(GL_SRC_ALPHA));
-    EXPECT_EQ(renderer.colorPipeline().sourceAlpha, static_cast<GLenum>(GL_ONE));
-    EXPECT_NE(renderer.sampler(), 0u);
-    EXPECT_EQ(renderer.grayscaleAtlas().format(), GlyphAtlasFormat::grayscale);
-    EXPECT_EQ(renderer.colorAtlas().format(), GlyphAtlasFormat::bgra);
+    EXPECT_EQ(renderer->textPipeline().sourceRGB, static_cast<GLenum>(GL_ONE));
+    EXPECT_EQ(renderer->colorPipeline().sourceRGB, static_cast<GLenum>(GL_SRC_ALPHA));
+    EXPECT_EQ(renderer->colorPipeline().sourceAlpha, static_cast<GLenum>(GL_ONE));
+    EXPECT_NE(renderer->sampler(), 0u);
+    EXPECT_EQ(renderer->grayscaleAtlas().format(), GlyphAtlasFormat::grayscale);
+    EXPECT_EQ(renderer->colorAtlas().format(), GlyphAtlasFormat::bgra);
 }
 
 TEST_F(MetalRendererGLTest, WithoutEveryStageTheLookupFailsWithItsFixedTexts)
@@ -179,30 +126,29 @@ TEST_F(MetalRendererGLTest, RasterizerTellsColourGlyphsFromPlainOnes)
 
 TEST_F(MetalRendererGLTest, GlyphsLandInTheAtlasOfTheirKindOnce)
 {
-    auto result = make();
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     const QRawFont mono = rawFont("DejaVu Sans Mono", 24);
     const quint32 m = mono.glyphIndexesForString(QStringLiteral("M")).value(0);
-    const auto first = renderer.glyphEntry(mono, m);
+    const auto first = renderer->glyphEntry(mono, m);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->atlasKind, GlyphAtlasKind::grayscale);
     EXPECT_EQ(first->region.x, 1);
-    const auto again = renderer.glyphEntry(mono, m);
+    const auto again = renderer->glyphEntry(mono, m);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->region, first->region);
-    EXPECT_EQ(renderer.glyphCacheSize(), 1u);
+    EXPECT_EQ(renderer->glyphCacheSize(), 1u);
 
     const QRawFont emoji = rawFont("Noto Color Emoji", 24);
     const quint32 face = emoji.glyphIndexesForString(QString::fromUcs4(U"\U0001F600")).value(0);
-    const auto colour = renderer.glyphEntry(emoji, face);
+    const auto colour = renderer->glyphEntry(emoji, face);
     ASSERT_TRUE(colour);
     EXPECT_EQ(colour->atlasKind, GlyphAtlasKind::color);
 
-    const auto block = renderer.drawCustomGlyph(0x2591, 8, 16, 1, false, 2.4);
+    const auto block = renderer->drawCustomGlyph(0x2591, 8, 16, 1, false, 2.4);
     ASSERT_TRUE(block);
-    EXPECT_EQ(renderer.drawCustomGlyph(0x2591, 8, 16, 1, false, 2.0)->region, block->region); // same key: scale 2
-    EXPECT_EQ(renderer.customGlyphCacheSize(), 1u);
-    EXPECT_EQ(renderer.drawCustomGlyph(0xE0B1, 8, 16, 1, false, 1.0), std::nullopt);
+    EXPECT_EQ(renderer->drawCustomGlyph(0x2591, 8, 16, 1, false, 2.0)->region, block->region); // same key: scale 2
+    EXPECT_EQ(renderer->customGlyphCacheSize(), 1u);
+    EXPECT_EQ(renderer->drawCustomGlyph(0xE0B1, 8, 16, 1, false, 1.0), std::nullopt);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
@@ -210,61 +156,40 @@ TEST_F(MetalRendererGLTest, AnAtlasResetDropsEveryOtherGlyphInTheSameCall)
 {
     MetalTerminalRendererOptions options;
     setenv("CORVANTIX_ATLAS_MAX", "256", 1);
-    auto result = make(options);
+    MadeRenderer made = make(options);
     unsetenv("CORVANTIX_ATLAS_MAX");
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
-    ASSERT_EQ(renderer.grayscaleAtlas().maxSize(), 256);
+    renderer = std::move(std::get<std::unique_ptr<MetalTerminalRenderer>>(made));
+    ASSERT_EQ(renderer->grayscaleAtlas().maxSize(), 256);
     std::optional<CustomGlyphEntry> last;
     int drawn = 0;
-    for (std::uint32_t codePoint = 0x2500; codePoint < 0x2580 && !renderer.atlasInvalidatedDuringBuild; ++codePoint) {
-        last = renderer.drawCustomGlyph(codePoint, 40, 80, 2, false, 1.0);
+    for (std::uint32_t codePoint = 0x2500; codePoint < 0x2580 && !renderer->atlasInvalidatedDuringBuild; ++codePoint) {
+        last = renderer->drawCustomGlyph(codePoint, 40, 80, 2, false, 1.0);
         ++drawn;
     }
-    ASSERT_TRUE(renderer.atlasInvalidatedDuringBuild);
+    ASSERT_TRUE(renderer->atlasInvalidatedDuringBuild);
     ASSERT_TRUE(last);
     EXPECT_EQ(last->region, (AtlasRegion{1, 1, 40, 80})); // the glyph that overflowed, at the start again
-    EXPECT_EQ(renderer.customGlyphCacheSize(), 1u);
+    EXPECT_EQ(renderer->customGlyphCacheSize(), 1u);
     EXPECT_GT(drawn, 10);
-}
-
-// The texture's pixels, bottom row first, as GL stores them.
-std::vector<std::uint8_t> readBack(const MetalImageTexture& texture)
-{
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(texture.width()) * texture.height() * 4);
-    glBindTexture(GL_TEXTURE_2D, texture.name());
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    auto* gl = QOpenGLVersionFunctionsFactory::get<QOpenGLFunctions_3_3_Core>(QOpenGLContext::currentContext());
-    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
 }
 
 TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
 {
-    auto result = make();
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     KittyGraphicsState store;
     std::vector<std::uint8_t> pixels(5 * 5 * 4, 0x10);
     for (std::size_t alpha = 3; alpha < pixels.size(); alpha += 4)
         pixels[alpha] = 0xFF; // opaque: premultiplying keeps the colour
-    const auto storeImage = [&](std::uint64_t stamp) {
-        KittyGraphicsImage image;
-        image.payload.kind = KittyGraphicsPayload::Kind::rgba;
-        image.payload.width = 5;
-        image.payload.height = 5;
-        image.payload.bytes = pixels;
-        image.byteSize = image.payload.byteSize();
-        image.storeStamp = stamp;
-        store.imagesById[7] = image;
-    };
+    const auto storeImage = [&](std::uint64_t stamp) { store.imagesById[7] = rgbaImage(5, 5, pixels, stamp); };
     storeImage(1);
-    const auto first = renderer.imageDraw(store, 7);
+    const auto first = renderer->imageDraw(store, 7);
     ASSERT_TRUE(first);
-    EXPECT_EQ(renderer.imageDraw(store, 7), first); // unchanged: the same texture
-    EXPECT_EQ(readBack(*first), pixels);
+    EXPECT_EQ(renderer->imageDraw(store, 7), first); // unchanged: the same texture
+    EXPECT_EQ(textureBytes(*first), pixels);
 
     pixels[pixels.size() - 2] = 0xEE; // past the first 64 bytes, same sizes
     storeImage(2);
-    const auto second = renderer.imageDraw(store, 7);
+    const auto second = renderer->imageDraw(store, 7);
     ASSERT_TRUE(second);
     EXPECT_NE(second, first);
     // The texture starts at the bottom row: the changed last pixel of the top-first payload
@@ -272,28 +197,27 @@ TEST_F(MetalRendererGLTest, AnImageResentUnderItsIdShowsItsNewPixels)
     std::vector<std::uint8_t> bottomFirst;
     for (int row = 4; row >= 0; --row)
         bottomFirst.insert(bottomFirst.end(), pixels.begin() + row * 20, pixels.begin() + (row + 1) * 20);
-    EXPECT_EQ(readBack(*second), bottomFirst);
-    EXPECT_EQ(readBack(*second)[18], 0xEE);
+    EXPECT_EQ(textureBytes(*second), bottomFirst);
+    EXPECT_EQ(textureBytes(*second)[18], 0xEE);
 
     // Straight alpha in, premultiplied colour out, as the image program blends.
     store.imagesById[9] = store.imagesById[7];
     store.imagesById[9].payload.width = 1;
     store.imagesById[9].payload.height = 1;
     store.imagesById[9].payload.bytes = {200, 100, 50, 128};
-    const auto translucent = renderer.imageDraw(store, 9);
+    const auto translucent = renderer->imageDraw(store, 9);
     ASSERT_TRUE(translucent);
-    EXPECT_EQ(readBack(*translucent), (std::vector<std::uint8_t>{100, 50, 25, 128}));
+    EXPECT_EQ(textureBytes(*translucent), (std::vector<std::uint8_t>{100, 50, 25, 128}));
 
-    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+    EXPECT_EQ(renderer->imageDraw(store, 8), nullptr);
     store.imagesById[8] = store.imagesById[7];
     store.imagesById[8].payload.bytes.pop_back(); // short of width x height x 4
-    EXPECT_EQ(renderer.imageDraw(store, 8), nullptr);
+    EXPECT_EQ(renderer->imageDraw(store, 8), nullptr);
 }
 
 TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
 {
-    auto result = make();
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     const QRawFont mono = rawFont("DejaVu Sans Mono", 20);
     struct Case { QString text; std::vector<int> indices; };
     const Case cases[] = {
@@ -304,7 +228,7 @@ TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
         {QString::fromUcs4(U"a\U0001D400b"), {0, 1, 3}},
     };
     for (const Case& c : cases) {
-        const auto run = renderer.shapeText(c.text, mono);
+        const auto run = renderer->shapeText(c.text, mono);
         ASSERT_TRUE(run) << c.text.toStdString();
         EXPECT_EQ(run->stringIndices, c.indices) << c.text.toStdString();
         EXPECT_EQ(run->glyphCount, static_cast<int>(c.indices.size()));
@@ -312,12 +236,12 @@ TEST_F(MetalRendererGLTest, ShapedRunsKeepTheirTextIndicesInLeftToRightOrder)
         for (std::size_t i = 1; i < run->positions.size(); ++i)
             EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << c.text.toStdString();
     }
-    EXPECT_EQ(renderer.shapeText(QString(), mono), std::nullopt);
-    EXPECT_EQ(renderer.shaperCacheSize(), 3u);
-    renderer.shapeText(QStringLiteral("abc"), rawFont("DejaVu Sans Mono", 21)); // another size: another entry
-    EXPECT_EQ(renderer.shaperCacheSize(), 4u);
+    EXPECT_EQ(renderer->shapeText(QString(), mono), std::nullopt);
+    EXPECT_EQ(renderer->shaperCacheSize(), 3u);
+    renderer->shapeText(QStringLiteral("abc"), rawFont("DejaVu Sans Mono", 21)); // another size: another entry
+    EXPECT_EQ(renderer->shaperCacheSize(), 4u);
     // The advance of a monospaced "a" is the font's advance.
-    const auto a = renderer.shapeText(QStringLiteral("aa"), mono);
+    const auto a = renderer->shapeText(QStringLiteral("aa"), mono);
     ASSERT_TRUE(a);
     const quint32 glyphA = mono.glyphIndexesForString(QStringLiteral("a")).value(0);
     EXPECT_NEAR(a->positions[1].x(), mono.advancesForGlyphIndexes(QList<quint32>{glyphA}).value(0).x(), 0.05);
@@ -388,10 +312,9 @@ TEST(FontRunLookupTest, AFallbackThatCannotDrawTheCharacterIsNotUsed)
 
 TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFont)
 {
-    auto result = make();
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     const QRawFont font = rawFont("DejaVu Sans Mono", 20);
-    const auto run = renderer.shapeText(QString::fromUcs4(U"a\U0001F600bc\U0001F601"), font);
+    const auto run = renderer->shapeText(QString::fromUcs4(U"a\U0001F600bc\U0001F601"), font);
     ASSERT_TRUE(run);
     EXPECT_EQ(run->stringIndices, (std::vector<int>{0, 1, 3, 4, 5}));
     EXPECT_EQ(run->glyphCount, 5);
@@ -412,8 +335,7 @@ TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFo
 
 TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
 {
-    auto result = make();
-    auto& renderer = *std::get<std::unique_ptr<MetalTerminalRenderer>>(result);
+    startRenderer();
     QFont boldFont(QStringLiteral("DejaVu Sans Mono"));
     boldFont.setPixelSize(20);
     boldFont.setBold(true);
@@ -427,7 +349,7 @@ TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
     RunStyle italic;
     italic.font = FontSlot::italic;
     segment.runs = {{0, 2, RunStyle{}}, {2, 2, bold}, {4, 0, RunStyle{}}, {4, 9, italic}};
-    const auto runs = renderer.shapeSegment(segment, fonts);
+    const auto runs = renderer->shapeSegment(segment, fonts);
     ASSERT_EQ(runs.size(), 3u); // the empty run is left out
     EXPECT_EQ(runs[0].utf16Offset, 0);
     EXPECT_EQ(runs[1].utf16Offset, 2);
@@ -443,14 +365,14 @@ TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
 
     // Cached by font and text: the same segment again adds nothing, the same text in bold
     // is a run of its own.
-    const std::size_t cached = renderer.shaperCacheSize();
+    const std::size_t cached = renderer->shaperCacheSize();
     EXPECT_EQ(cached, 3u);
-    renderer.shapeSegment(segment, fonts);
-    EXPECT_EQ(renderer.shaperCacheSize(), cached);
+    renderer->shapeSegment(segment, fonts);
+    EXPECT_EQ(renderer->shaperCacheSize(), cached);
     segment.runs = {{0, 2, bold}};
-    const auto boldRuns = renderer.shapeSegment(segment, fonts);
+    const auto boldRuns = renderer->shapeSegment(segment, fonts);
     ASSERT_EQ(boldRuns.size(), 1u);
-    EXPECT_EQ(renderer.shaperCacheSize(), cached + 1);
+    EXPECT_EQ(renderer->shaperCacheSize(), cached + 1);
     EXPECT_EQ(boldRuns[0].shaperRun.glyphRuns[0].font.styleName(), fonts[1].styleName());
 }
 
@@ -459,8 +381,7 @@ TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRenderer
     for (bool destroyFirst : {false, true}) {
         SCOPED_TRACE(destroyFirst ? "renderer gone" : "renderer alive");
         host.pruned.clear();
-        auto result = make();
-        auto renderer = std::move(std::get<std::unique_ptr<MetalTerminalRenderer>>(result));
+        startRenderer();
         MetalFrameCoordinator& coordinator = renderer->frameCoordinator();
         const auto token = coordinator.beginFrame();
         ASSERT_TRUE(token);

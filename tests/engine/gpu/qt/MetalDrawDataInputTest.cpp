@@ -10,13 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <string>
 
 namespace corvantix {
 namespace {
 
-// 80 x 24 cells of 8 x 17 points in a 640 x 408 view.
+// 80 x 24 cells of 8 x 17 points in a 640 x 408 view, with scrollback to scroll into.
 struct DrawnView {
     DrawnView()
     {
@@ -26,7 +25,6 @@ struct DrawnView {
         view->cellDimension = CellDimension{8, 17};
         view->resize(640, 408);
         view->resizeGrid(80, 24);
-        // Scrollback to scroll into.
         for (int i = 0; i < 40; ++i)
             view->feedText("line\r\n");
     }
@@ -34,75 +32,54 @@ struct DrawnView {
     std::unique_ptr<TerminalView> view;
 };
 
-struct ViewChange {
-    const char* name;
-    void (*change)(TerminalView&);
-    bool (*moved)(const CacheSignature& before, const CacheSignature& after);
-};
-
-void PrintTo(const ViewChange& c, std::ostream* out) { *out << c.name; }
-
-class MetalDrawDataSignatureTest : public testing::TestWithParam<ViewChange> {};
-
-TEST_P(MetalDrawDataSignatureTest, AViewChangeMovesItsField)
+TEST(MetalDrawDataInput, AViewChangeMovesItsFieldOfTheSignature)
 {
-    DrawnView drawn;
-    const CacheSignature before = metalCacheSignature(*drawn.view, 1.0);
-    ASSERT_EQ(before, metalCacheSignature(*drawn.view, 1.0)) << "an unchanged view signs the same";
-    GetParam().change(*drawn.view);
-    const CacheSignature after = metalCacheSignature(*drawn.view, 1.0);
-    EXPECT_NE(before, after);
-    EXPECT_TRUE(GetParam().moved(before, after));
+    using Signature = const CacheSignature&;
+    struct Case {
+        const char* name;
+        void (*change)(TerminalView&);
+        bool (*moved)(Signature before, Signature after);
+    };
+    const Case cases[] = {
+        {"scrolled to the top", [](TerminalView& v) { v.scrollTo(0); },
+         [](Signature b, Signature a) { return b.yDisp > 0 && a.yDisp == 0; }},
+        {"alternate screen", [](TerminalView& v) { v.feedText("\x1b[?1049h"); },
+         [](Signature b, Signature a) { return !b.isAltBuffer && a.isAltBuffer; }},
+        {"grid resized", [](TerminalView& v) { v.resizeGrid(70, 20); },
+         [](Signature, Signature a) { return a.cols == 70 && a.rows == 20; }},
+        {"cell size", [](TerminalView& v) { v.cellDimension = CellDimension{9, 18}; },
+         [](Signature, Signature a) { return a.cellWidth == 9 && a.cellHeight == 18; }},
+        {"view bounds", [](TerminalView& v) { v.resize(600, 400); },
+         [](Signature, Signature a) { return a.viewWidth == 600 && a.viewHeight == 400; }},
+        {"bidi host policy", [](TerminalView& v) { v.setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight); },
+         [](Signature, Signature a) { return a.bidiHostPolicy == BidiHostPolicy::legacyLeftToRight; }},
+        {"font weight", [](TerminalView& v) { v.fontSet.normal.setBold(!v.fontSet.normal.bold()); },
+         [](Signature b, Signature a) { return b.fontName != a.fontName; }},
+        {"font size", [](TerminalView& v) { v.fontSet.normal.setPointSizeF(v.fontSet.normal.pointSizeF() + 3); },
+         [](Signature b, Signature a) { return a.fontSize == b.fontSize + 3; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DrawnView drawn;
+        const CacheSignature before = metalCacheSignature(*drawn.view, 1.0);
+        ASSERT_EQ(before, metalCacheSignature(*drawn.view, 1.0)) << "an unchanged view signs the same";
+        c.change(*drawn.view);
+        EXPECT_TRUE(c.moved(before, metalCacheSignature(*drawn.view, 1.0)));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Changes, MetalDrawDataSignatureTest,
-    testing::Values(
-        ViewChange{"scrolled to the top", [](TerminalView& v) { v.scrollTo(0); },
-                   [](const CacheSignature& b, const CacheSignature& a) { return b.yDisp > 0 && a.yDisp == 0; }},
-        ViewChange{"alternate screen", [](TerminalView& v) { v.feedText("\x1b[?1049h"); },
-                   [](const CacheSignature& b, const CacheSignature& a) { return !b.isAltBuffer && a.isAltBuffer; }},
-        ViewChange{"grid resized", [](TerminalView& v) { v.resizeGrid(70, 20); },
-                   [](const CacheSignature&, const CacheSignature& a) { return a.cols == 70 && a.rows == 20; }},
-        ViewChange{"cell size", [](TerminalView& v) { v.cellDimension = CellDimension{9, 18}; },
-                   [](const CacheSignature&, const CacheSignature& a) { return a.cellWidth == 9 && a.cellHeight == 18; }},
-        ViewChange{"view bounds", [](TerminalView& v) { v.resize(600, 400); },
-                   [](const CacheSignature&, const CacheSignature& a) { return a.viewWidth == 600 && a.viewHeight == 400; }},
-        ViewChange{"bidi host policy", [](TerminalView& v) { v.setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight); },
-                   [](const CacheSignature&, const CacheSignature& a) {
-                       return a.bidiHostPolicy == BidiHostPolicy::legacyLeftToRight;
-                   }},
-        ViewChange{"font weight", [](TerminalView& v) { v.fontSet.normal.setBold(!v.fontSet.normal.bold()); },
-                   [](const CacheSignature& b, const CacheSignature& a) { return b.fontName != a.fontName; }},
-        ViewChange{"font size", [](TerminalView& v) { v.fontSet.normal.setPointSizeF(v.fontSet.normal.pointSizeF() + 3); },
-                   [](const CacheSignature& b, const CacheSignature& a) { return a.fontSize == b.fontSize + 3; }}),
-    [](const testing::TestParamInfo<ViewChange>& info) {
-        std::string name = info.param.name;
-        for (char& ch : name)
-            if (ch == ' ')
-                ch = '_';
-        return name;
-    });
 
 TEST(MetalDrawDataInput, TheStoreStampTellsAReSentImage)
 {
     KittyGraphicsState store;
-    store.nextImageId = 5;
-    store.nextPlacementId = 7;
     store.imagesById[1].storeStamp = 4;
     store.imagesById[2].storeStamp = 9;
-    store.placementsByKey[{1, 1}] = KittyPlacementRecord{};
     const KittyCacheStamp stamp = kittyCacheStamp(store);
-    EXPECT_EQ(stamp.imagesCount, 2);
-    EXPECT_EQ(stamp.placementsCount, 1);
-    EXPECT_EQ(stamp.nextImageId, 5u);
-    EXPECT_EQ(stamp.nextPlacementId, 7u);
     EXPECT_EQ(stamp.latestStoreStamp, 9u);
-
     // Image 1 sent again under its id: counts and counters stay, the stamp moves.
     store.imagesById[1].storeStamp = 10;
     const KittyCacheStamp resent = kittyCacheStamp(store);
     EXPECT_EQ(resent.imagesCount, stamp.imagesCount);
+    EXPECT_EQ(resent.nextImageId, stamp.nextImageId);
     EXPECT_NE(resent, stamp);
 }
 
@@ -129,19 +106,32 @@ TEST(MetalDrawDataInput, VirtualPlacementsOfTheShownScreenByImage)
     EXPECT_EQ(normal.at(1)[0].placementId, 1u) << "in the store's order";
     EXPECT_EQ(normal.at(1)[1].placementId, 2u);
     EXPECT_EQ(normal.at(3).size(), 1u);
-
     const VirtualPlacementIndex alternate = virtualPlacementIndex(store, true);
     ASSERT_EQ(alternate.size(), 1u);
     EXPECT_EQ(alternate.at(2)[0].placementId, 1u);
 }
 
-TEST(MetalDrawDataInput, TheDirtyReportIsHandedOverOnce)
+// Several updates can come before a build takes the report: it widens to hold them all.
+TEST(MetalDrawDataInput, TheDirtyReportWidensUntilABuildTakesItOnce)
 {
     DrawnView drawn;
-    drawn.view->metalDirtyRange = std::pair(3, 5);
-    EXPECT_EQ(drawn.view->takeMetalDirtyRange(), std::optional(std::pair(3, 5)));
-    EXPECT_FALSE(drawn.view->metalDirtyRange);
-    EXPECT_FALSE(drawn.view->takeMetalDirtyRange());
+    TerminalView& view = *drawn.view;
+    QWidget surface;
+    view.attachMetalView(&surface);
+    view.updateDirtyRows(false);
+    view.takeMetalDirtyRange();
+    const int yDisp = view.terminal->buffer->yDisp();
+
+    view.feedText("\x1b[3;1Hx\x1b[5;1H"); // the cursor leaves row 2 behind
+    view.updateDirtyRows(false);
+    view.feedText("\x1b[8;1Hy");
+    view.updateDirtyRows(false);
+    const auto range = view.takeMetalDirtyRange();
+    ASSERT_TRUE(range.has_value());
+    EXPECT_LE(range->first, yDisp + 2);
+    EXPECT_GE(range->second, yDisp + 7);
+    EXPECT_FALSE(view.takeMetalDirtyRange()) << "taken once";
+    view.detachMetalView();
 }
 
 } // namespace

@@ -4,39 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QOpenGLContext>
 #include <QScrollBar>
-#include <QThread>
 #include <QWindow>
 
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "drawing/qt/CaretView.h"
-#include "platform/ManualMainQueue.h"
-#include "view/qt/TerminalView.h"
+#include "engine/view/qt/ViewTestSupport.h"
 
 namespace corvantix {
 namespace {
 
-template <typename Condition>
-bool waitUntil(Condition condition, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using testing::waitUntil;
 
 // Counts its paints, so a test can see the view asking it to redraw.
 class Surface final : public QWidget {
@@ -66,6 +48,8 @@ protected:
     int posts = 0;
 };
 
+const auto byName = [](const auto& info) { return std::string(info.param.name); };
+
 TEST_F(MetalHostingTest, WithoutOpenGLSwitchingOnFailsAndChangesNothing)
 {
     if (QOpenGLContext probe; probe.create())
@@ -85,20 +69,14 @@ TEST_F(MetalHostingTest, WithoutOpenGLSwitchingOnFailsAndChangesNothing)
     EXPECT_EQ(posts, 0);
 }
 
-TEST_F(MetalHostingTest, SwitchingOffANeverGpuViewPostsNothing)
+TEST_F(MetalHostingTest, OffWithoutASurfacePostsNothingAndAFallBackWithoutOneStillEndsInThePainter)
 {
     MetalHosting& hosting = MetalHosting::of(*view);
+    EXPECT_EQ(&MetalHosting::of(*view), &hosting) << "one hosting per view";
     EXPECT_EQ(hosting.setUseMetal(false), std::nullopt);
     EXPECT_EQ(posts, 0);
     EXPECT_EQ(view->metalRendererStatus, MetalRendererStatus{});
-    // One hosting per view, however often it is asked for.
-    EXPECT_EQ(&MetalHosting::of(*view), &hosting);
-    EXPECT_EQ(view->findChildren<MetalHosting*>().size(), 1);
-}
 
-TEST_F(MetalHostingTest, FallingBackWithoutASurfaceStillLandsInPainterDrawing)
-{
-    MetalHosting& hosting = MetalHosting::of(*view);
     hosting.replaceMetalRenderer(); // nothing to replace: the view gives up on the GPU
     EXPECT_EQ(view->metalRendererStatus.state, MetalRendererStatus::State::fellBackToCoreGraphics);
     EXPECT_EQ(posts, 1);
@@ -145,14 +123,14 @@ TEST_F(MetalHostingTest, WithoutACaretTheSurfaceGoesAboveTheReferenceOrBelowEver
     auto* later = new QWidget(view.get());
     auto* surface = new Surface;
     view->attachMetalView(surface, reference);
-    const QObjectList& order = view->children();
-    EXPECT_EQ(order.indexOf(static_cast<QObject*>(surface)), order.indexOf(static_cast<QObject*>(reference)) + 1);
-    EXPECT_LT(order.indexOf(static_cast<QObject*>(surface)), order.indexOf(static_cast<QObject*>(later)));
-    EXPECT_LT(order.indexOf(static_cast<QObject*>(surface)), order.indexOf(static_cast<QObject*>(view->scroller)));
+    const auto at = [&](QObject* child) { return view->children().indexOf(child); };
+    EXPECT_EQ(at(surface), at(reference) + 1);
+    EXPECT_LT(at(surface), at(later));
+    EXPECT_LT(at(surface), at(view->scroller));
 
     auto* second = new Surface;
     view->attachMetalView(second);
-    EXPECT_EQ(view->children().indexOf(static_cast<QObject*>(second)), 0);
+    EXPECT_EQ(at(second), 0);
     EXPECT_EQ(view->metalView.data(), second);
 }
 
@@ -187,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PresentCase{"ZeroHeight", [](TerminalView& v) { v.resize(100, 0); }, false},
                       PresentCase{"RendererOff", [](TerminalView& v) { v.setUseMetalRenderer(false); }, false},
                       PresentCase{"SurfaceGone", [](TerminalView& v) { v.detachMetalView(); }, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    byName);
 
 TEST_F(MetalHostingTest, WindowChangesRedrawTheSurfaceOnlyWhenItCanShowFrames)
 {
@@ -256,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RedrawCase{"CaretColours",
                                  [](TerminalView& v) { v.setCaretColors(Color(0xffff, 0, 0), std::nullopt); }, true},
                       RedrawCase{"FocusTracking", [](TerminalView& v) { v.setCaretViewTracksFocus(false); }, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    byName);
 
 } // namespace
 } // namespace corvantix
