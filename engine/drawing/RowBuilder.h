@@ -9,6 +9,7 @@
 // renderer consume the same rows. One builder per view, used on the main thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -66,6 +67,25 @@ struct ViewLineSegment {
         if (utf16Index >= 0 && static_cast<size_t>(utf16Index) < utf16ToCellOrdinal.size())
             return utf16ToCellOrdinal[static_cast<size_t>(utf16Index)];
         return utf16ToCellOrdinal.empty() || utf16ToCellOrdinal.back() < 0 ? 0 : utf16ToCellOrdinal.back();
+    }
+
+    // The visual columns [first, end) the cells of a run's text cover; none for an empty run.
+    std::optional<std::pair<int, int>> runColumns(const Run& run) const
+    {
+        if (run.length <= 0)
+            return std::nullopt;
+        int low = cellOrdinal(run.start);
+        int high = low;
+        for (int i = run.start + 1; i < run.start + run.length; ++i) {
+            const int ordinal = cellOrdinal(i);
+            low = std::min(low, ordinal);
+            high = std::max(high, ordinal);
+        }
+        const int first = column + low * columnWidth;
+        const int end = column + (high + 1) * columnWidth;
+        if (end <= first)
+            return std::nullopt;
+        return std::pair(first, end);
     }
 };
 

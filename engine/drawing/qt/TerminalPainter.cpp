@@ -209,17 +209,10 @@ void TerminalPainter::drawBackgrounds(QPainter& painter, FrameState& state, cons
             const QColor color = toQColor(*painted);
             if (color == background)
                 continue;
-            int low = segment.cellOrdinal(run.start);
-            int high = low;
-            for (int i = run.start + 1; i < run.start + run.length; ++i) {
-                const int ordinal = segment.cellOrdinal(i);
-                low = std::min(low, ordinal);
-                high = std::max(high, ordinal);
-            }
-            const int startColumn = segment.column + low * segment.columnWidth;
-            const int endColumn = segment.column + (high + 1) * segment.columnWidth;
-            if (endColumn - startColumn < 1)
+            const auto columns = segment.runColumns(run);
+            if (!columns)
                 continue;
+            const auto [startColumn, endColumn] = *columns;
             painter.fillRect(QRectF(state.cellWidth * startColumn, rowTop, state.cellWidth * (endColumn - startColumn),
                                     state.cellHeight),
                              color);

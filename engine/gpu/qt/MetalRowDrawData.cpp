@@ -196,17 +196,10 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             const QColor color = toQColor(*painted);
             if (color == effectiveBackground)
                 continue;
-            int low = segment.cellOrdinal(run.start);
-            int high = low;
-            for (int i = run.start + 1; i < run.start + run.length; ++i) {
-                const int ordinal = segment.cellOrdinal(i);
-                low = std::min(low, ordinal);
-                high = std::max(high, ordinal);
-            }
-            const int start = segment.column + low * segment.columnWidth;
-            const int end = segment.column + (high + 1) * segment.columnWidth;
-            if (end <= start)
+            const auto columns = segment.runColumns(run);
+            if (!columns)
                 continue;
+            const auto [start, end] = *columns;
             if (const auto rect = placeColorRect(row, scale * cellWidth * start, rowBottomPx, scale * cellWidth * end,
                                                  rowBottomPx + scale * cellHeight))
                 data.backgroundCells.push_back(makeColorCell(*rect, rgbaComponents(color)));
