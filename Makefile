@@ -64,4 +64,4 @@ fuzz: deps
 	  $(FUZZ_CORPUS) fuzz/corpus
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(BENCH_GPU_BUILD) $(FUZZ_BUILD)
