@@ -504,6 +504,31 @@ public:
                 refreshEnd = row;
         }
     }
+    // The same for rows `first` and `last` (first <= last) together, as two calls would
+    // leave it: a cursor move marks the row it leaves and the row it reaches.
+    void updateRangeForBufferRows(const Buffer& target, int first, int last)
+    {
+        // In 64 bits no sum overflows; a line past the int range is skipped, as above.
+        const long long firstLine = static_cast<long long>(first) + target.yDisp();
+        const long long lastLine = static_cast<long long>(last) + target.yDisp();
+        constexpr long long lineLimit = std::numeric_limits<int>::max();
+        const auto validLine = [](long long line) { return line >= 0 && line <= lineLimit; };
+        if (validLine(firstLine) || validLine(lastLine)) {
+            const long long low = validLine(firstLine) ? firstLine : lastLine;
+            const long long high = validLine(lastLine) ? lastLine : firstLine;
+            if (low < scrollInvariantRefreshStart)
+                scrollInvariantRefreshStart = static_cast<int>(low);
+            if (high > scrollInvariantRefreshEnd)
+                scrollInvariantRefreshEnd = static_cast<int>(high);
+        }
+        if (last >= 0) {
+            const int low = first >= 0 ? first : last;
+            if (low < refreshStart)
+                refreshStart = low;
+            if (last > refreshEnd)
+                refreshEnd = last;
+        }
+    }
     // The whole screen: (0, rows), one past the last row.
     void updateFullScreen();
     void refresh(int startRow, int endRow);
