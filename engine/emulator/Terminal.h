@@ -315,6 +315,12 @@ public:
     int refreshEnd = -1;
     int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
     int scrollInvariantRefreshEnd = -1;
+    // A row, with the view's top line at the time, that both ranges already hold: marking it
+    // again would change nothing, so the print after a cursor move skips the mark the move
+    // just made. Forgotten whenever the ranges are cleared or replaced (they only grow
+    // otherwise).
+    int markedRow = -1;
+    int markedRowYDisp = -1;
     bool userScrolling = false;
     bool lineFeedMode = false;
     bool smoothScroll = false;
@@ -529,6 +535,16 @@ public:
                 refreshEnd = last;
         }
     }
+    // updateRangeForBuffer for the cursor's row, skipped when that row was marked last.
+    void updateRangeForCursorRow(const Buffer& target)
+    {
+        const int row = target.y();
+        if (row == markedRow && target.yDisp() == markedRowYDisp)
+            return;
+        updateRangeForBuffer(target, row);
+        markedRow = row;
+        markedRowYDisp = target.yDisp();
+    }
     // The whole screen: (0, rows), one past the last row.
     void updateFullScreen();
     void refresh(int startRow, int endRow);
@@ -555,7 +571,15 @@ public:
     void logUnknownOsc(int code, std::span<const std::uint8_t> data);
     void logUnknownApc(std::uint8_t code, std::span<const std::uint8_t> data);
     void logStringOverflow(std::string_view what);
-    void resetPrintState();
+    // A sequence starting proves a half-received UTF-8 character broken: it shows its
+    // fallback, as it would before any other byte that cannot continue it. Inline: this runs
+    // for every sequence.
+    void resetPrintState()
+    {
+        if (!readingBuffer.putbackBuffer.empty()) [[unlikely]]
+            flushIncompleteCharacter();
+        readingBuffer.idx = 0;
+    }
     ParsingState logParseError(ParsingState state);
 
     // ================================================================ Replies (TerminalFeed.cpp)

@@ -48,6 +48,8 @@ namespace {
     const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows - 1);
     screen.setY(y);
     t.updateRangeForBufferRows(screen, std::min(oldY, y), std::max(oldY, y));
+    t.markedRow = y;
+    t.markedRowYDisp = screen.yDisp();
 }
 
 } // namespace

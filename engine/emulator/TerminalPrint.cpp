@@ -719,7 +719,7 @@ void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
         // One character between two sequences (a cell repainted with new attributes or at a
         // new place): straight to the cell writer, which does what the run writer would.
         Buffer& screen = *buffer;
-        updateRangeForBuffer(screen, screen.y());
+        updateRangeForCursorRow(screen);
         if (!writeNarrowCellInPlace(*this, screen, bytes[0]))
             printOneCharacterSlowly(*this, bytes[0]);
         return;
