@@ -510,30 +510,28 @@ public:
                 refreshEnd = row;
         }
     }
-    // The same for rows `first` and `last` (first <= last) together, as two calls would
-    // leave it: a cursor move marks the row it leaves and the row it reaches.
-    void updateRangeForBufferRows(const Buffer& target, int first, int last)
+    // The same for two rows at once, in either order, as two calls would leave it: a cursor
+    // move marks the row it leaves and the row it reaches. When both rows and their lines
+    // are in range, as nearly always, no branch depends on which row is higher: on a
+    // program's cursor jumps that would be a guess lost half the time.
+    [[gnu::always_inline]] void updateRangeForBufferRows(const Buffer& target, int first, int second)
     {
-        // In 64 bits no sum overflows; a line past the int range is skipped, as above.
-        const long long firstLine = static_cast<long long>(first) + target.yDisp();
-        const long long lastLine = static_cast<long long>(last) + target.yDisp();
+        const long long top = target.yDisp();
+        const long long firstLine = first + top;
+        const long long secondLine = second + top;
         constexpr long long lineLimit = std::numeric_limits<int>::max();
-        const auto validLine = [](long long line) { return line >= 0 && line <= lineLimit; };
-        if (validLine(firstLine) || validLine(lastLine)) {
-            const long long low = validLine(firstLine) ? firstLine : lastLine;
-            const long long high = validLine(lastLine) ? lastLine : firstLine;
-            if (low < scrollInvariantRefreshStart)
-                scrollInvariantRefreshStart = static_cast<int>(low);
-            if (high > scrollInvariantRefreshEnd)
-                scrollInvariantRefreshEnd = static_cast<int>(high);
+        if ((first | second) < 0 || firstLine < 0 || secondLine < 0 || firstLine > lineLimit
+            || secondLine > lineLimit) [[unlikely]] {
+            updateRangeForBuffer(target, first);
+            updateRangeForBuffer(target, second);
+            return;
         }
-        if (last >= 0) {
-            const int low = first >= 0 ? first : last;
-            if (low < refreshStart)
-                refreshStart = low;
-            if (last > refreshEnd)
-                refreshEnd = last;
-        }
+        const auto lineA = static_cast<int>(firstLine);
+        const auto lineB = static_cast<int>(secondLine);
+        scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, std::min(lineA, lineB));
+        scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, std::max(lineA, lineB));
+        refreshStart = std::min(refreshStart, std::min(first, second));
+        refreshEnd = std::max(refreshEnd, std::max(first, second));
     }
     // updateRangeForBuffer for the cursor's row, skipped when that row was marked last.
     void updateRangeForCursorRow(const Buffer& target)

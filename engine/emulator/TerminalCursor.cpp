@@ -47,7 +47,7 @@ namespace {
     screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, t.cols - 1));
     const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows - 1);
     screen.setY(y);
-    t.updateRangeForBufferRows(screen, std::min(oldY, y), std::max(oldY, y));
+    t.updateRangeForBufferRows(screen, oldY, y);
     t.markedRow = y;
     t.markedRowYDisp = screen.yDisp();
 }
