@@ -559,7 +559,12 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
             if (b >= 0x20) {
                 if (feed.printStart < 0)
                     feed.printStart = static_cast<std::ptrdiff_t>(i);
-                i = findNextControl(data, i + 1);
+                // One character before the next sequence, as when a program paints single
+                // cells, needs no search.
+                if (i + 1 < end && bytes[i + 1] <= 0x1F)
+                    ++i;
+                else
+                    i = findNextControl(data, i + 1);
                 continue;
             }
             // ESC "[" opens nearly every sequence.

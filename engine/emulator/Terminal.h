@@ -315,6 +315,12 @@ public:
     int refreshEnd = -1;
     int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
     int scrollInvariantRefreshEnd = -1;
+    // A row, with the view's top line at the time, that both ranges already hold: marking it
+    // again would change nothing, so the print after a cursor move skips the mark the move
+    // just made. Forgotten whenever the ranges are cleared or replaced (they only grow
+    // otherwise).
+    int markedRow = -1;
+    int markedRowYDisp = -1;
     bool userScrolling = false;
     bool lineFeedMode = false;
     bool smoothScroll = false;
@@ -504,6 +510,39 @@ public:
                 refreshEnd = row;
         }
     }
+    // The same for two rows at once, in either order, as two calls would leave it: a cursor
+    // move marks the row it leaves and the row it reaches. When both rows and their lines
+    // are in range, as nearly always, no branch depends on which row is higher: on a
+    // program's cursor jumps that would be a guess lost half the time.
+    [[gnu::always_inline]] void updateRangeForBufferRows(const Buffer& target, int first, int second)
+    {
+        const long long top = target.yDisp();
+        const long long firstLine = first + top;
+        const long long secondLine = second + top;
+        constexpr long long lineLimit = std::numeric_limits<int>::max();
+        if ((first | second) < 0 || firstLine < 0 || secondLine < 0 || firstLine > lineLimit
+            || secondLine > lineLimit) [[unlikely]] {
+            updateRangeForBuffer(target, first);
+            updateRangeForBuffer(target, second);
+            return;
+        }
+        const auto lineA = static_cast<int>(firstLine);
+        const auto lineB = static_cast<int>(secondLine);
+        scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, std::min(lineA, lineB));
+        scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, std::max(lineA, lineB));
+        refreshStart = std::min(refreshStart, std::min(first, second));
+        refreshEnd = std::max(refreshEnd, std::max(first, second));
+    }
+    // updateRangeForBuffer for the cursor's row, skipped when that row was marked last.
+    void updateRangeForCursorRow(const Buffer& target)
+    {
+        const int row = target.y();
+        if (row == markedRow && target.yDisp() == markedRowYDisp)
+            return;
+        updateRangeForBuffer(target, row);
+        markedRow = row;
+        markedRowYDisp = target.yDisp();
+    }
     // The whole screen: (0, rows), one past the last row.
     void updateFullScreen();
     void refresh(int startRow, int endRow);
@@ -530,7 +569,15 @@ public:
     void logUnknownOsc(int code, std::span<const std::uint8_t> data);
     void logUnknownApc(std::uint8_t code, std::span<const std::uint8_t> data);
     void logStringOverflow(std::string_view what);
-    void resetPrintState();
+    // A sequence starting proves a half-received UTF-8 character broken: it shows its
+    // fallback, as it would before any other byte that cannot continue it. Inline: this runs
+    // for every sequence.
+    void resetPrintState()
+    {
+        if (!readingBuffer.putbackBuffer.empty()) [[unlikely]]
+            flushIncompleteCharacter();
+        readingBuffer.idx = 0;
+    }
     ParsingState logParseError(ParsingState state);
 
     // ================================================================ Replies (TerminalFeed.cpp)

@@ -39,16 +39,17 @@ namespace {
 
 // setCursor without origin mode, where nearly every cursor move lands: restrictCursor's
 // steps on the new position (a negative coordinate keeps the old one, as setX and setY do).
-// The row left and the row reached are both marked for refresh; once when they are the same.
+// The row left and the row reached are both marked for refresh, in one step: the ranges
+// are spans, so marking the two ends is marking the pair.
 [[gnu::always_inline]] inline void setCursorOnScreen(Terminal& t, Buffer& screen, int col, int row)
 {
     const int oldY = screen.y();
-    t.updateRangeForBuffer(screen, oldY);
     screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, t.cols - 1));
     const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows - 1);
     screen.setY(y);
-    if (y != oldY)
-        t.updateRangeForBuffer(screen, y);
+    t.updateRangeForBufferRows(screen, oldY, y);
+    t.markedRow = y;
+    t.markedRowYDisp = screen.yDisp();
 }
 
 } // namespace

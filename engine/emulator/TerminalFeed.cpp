@@ -96,6 +96,7 @@ void Terminal::feed(std::string_view text)
 
 void Terminal::updateFullScreen()
 {
+    markedRow = -1;
     refreshStart = 0;
     refreshEnd = rows;
     scrollInvariantRefreshStart = buffer->yDisp();
@@ -110,6 +111,7 @@ void Terminal::refresh(int startRow, int endRow)
 
 void Terminal::clearUpdateRange()
 {
+    markedRow = -1;
     refreshStart = cleanStart;
     refreshEnd = cleanEnd;
     scrollInvariantRefreshStart = cleanStart;
@@ -313,16 +315,6 @@ ParsingState Terminal::logParseError(ParsingState state)
     if (!silentLog)
         logInfo(silentLog, "Corvantix: Parsing error, state: " + state.description());
     return state;
-}
-
-void Terminal::resetPrintState()
-{
-    // A sequence starting proves a half-received UTF-8 character broken: it shows its
-    // fallback, as it would before any other byte that cannot continue it. (Tested here
-    // first: this runs twice for every sequence.)
-    if (!readingBuffer.putbackBuffer.empty())
-        flushIncompleteCharacter();
-    readingBuffer.idx = 0;
 }
 
 } // namespace corvantix

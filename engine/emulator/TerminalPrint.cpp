@@ -226,13 +226,22 @@ bool writeNarrowCellInPlace(Terminal& terminal, Buffer& screen, std::uint8_t b)
     if (screen.insertMode || x > screen.writeRightLimit())
         return false;
     BufferLine* line = screen.lines()[screen.yBase() + screen.y()].get();
-    if (!line || x >= line->dataSize())
+    if (!line)
         return false;
-    storeCell(line->mutableCells().data() + x, b, 1, terminal.curAttr,
-              terminal.activeHyperlink ? terminal.linkPayload() : TinyAtom{}, screen.semanticContent.cellCode());
+    const std::size_t size = line->cellSpan().size();
+    const auto at = static_cast<std::size_t>(x);
+    if (at >= size)
+        return false;
+    CharData* cells = line->mutableCells().data();
+    // A wide character with one half overwritten loses the other. The new cell is narrow,
+    // so only a lead just before it or a placeholder just after it can be left alone; the
+    // neighbours are read once here, and the general mending runs only when one is.
+    const bool halfLeft = (at > 0 && cells[at - 1].width == 2) || (at + 1 < size && cells[at + 1].width == 0);
+    storeCell(cells + at, b, 1, terminal.curAttr, terminal.activeHyperlink ? terminal.linkPayload() : TinyAtom{},
+              screen.semanticContent.cellCode());
     screen.setX(x + 1);
-    // A wide character with one half overwritten loses the other.
-    line->mendWideEdges(x, x + 1);
+    if (halfLeft) [[unlikely]]
+        line->mendWideEdges(x, x + 1);
     return true;
 }
 
@@ -710,7 +719,7 @@ void Terminal::handlePrint(std::span<const std::uint8_t> bytes)
         // One character between two sequences (a cell repainted with new attributes or at a
         // new place): straight to the cell writer, which does what the run writer would.
         Buffer& screen = *buffer;
-        updateRangeForBuffer(screen, screen.y());
+        updateRangeForCursorRow(screen);
         if (!writeNarrowCellInPlace(*this, screen, bytes[0]))
             printOneCharacterSlowly(*this, bytes[0]);
         return;

@@ -81,6 +81,45 @@ TEST(CursorMoves, CursorPositionMarksTheRowsItLeavesAndReaches)
     }
 }
 
+// The character printed after a move skips marking the row the move marked; once the
+// ranges are cleared, or the view has moved on, it must mark its row itself. Both ranges
+// are checked: the scroll-invariant one counts the lines above the screen.
+TEST(CursorMoves, ACharacterAfterAMoveMarksItsRowOnceTheRangesAreCleared)
+{
+    struct Mark {
+        const char* name;
+        std::string before; // fed, then the ranges cleared
+        std::string after;
+        std::optional<UpdateRange> marked;
+        std::optional<UpdateRange> scrollInvariant;
+    };
+    const std::string scrolled = std::string(29, '\n'); // five lines into the scrollback
+    const std::vector<Mark> cases = {
+        {"MoveThenClearThenPrint", "\x1b[6;1H", "x", UpdateRange{5, 5}, UpdateRange{5, 5}},
+        {"MoveAndPrintThenClearThenPrint", "\x1b[6;1Hx", "y", UpdateRange{5, 5}, UpdateRange{5, 5}},
+        {"ScrolledView", scrolled + "\x1b[6;1H", "x", UpdateRange{5, 5}, UpdateRange{10, 10}},
+        // The move marks both rows; the print adds nothing.
+        {"MoveAndPrintAfterClear", "\x1b[3;1H", "\x1b[9;4Hx", UpdateRange{2, 8}, UpdateRange{2, 8}},
+        // A line feed at the bottom scrolls the view under the row the move marked: the print
+        // marks the row's new line.
+        {"ViewScrolledUnderTheRow", scrolled, "\x1b[25;1H\ny", UpdateRange{0, 24}, UpdateRange{29, 30}},
+    };
+    for (const Mark& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool byteWise : {false, true}) {
+            auto terminal = makeTerminal(80, 25);
+            feed(*terminal, c.before);
+            terminal->clearUpdateRange();
+            if (byteWise)
+                feedByteByByte(*terminal, c.after);
+            else
+                feed(*terminal, c.after);
+            EXPECT_EQ(terminal->getUpdateRange(), c.marked) << (byteWise ? "byte-wise" : "whole");
+            EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), c.scrollInvariant) << (byteWise ? "byte-wise" : "whole");
+        }
+    }
+}
+
 TEST(CursorMoves, HorizontalAndVerticalPositionWritesTheCursorDirectly)
 {
     runMoves({

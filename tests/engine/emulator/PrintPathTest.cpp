@@ -164,6 +164,55 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"MalformedUtf8", repeated("\xe9" "ab\xe2\x82" "A\xff\xaf\xe0\x80\xaf\xf4\x90\x80\x80\xc2\x85z", 3)}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
+// One character painted by itself (between two sequences) over a half of a wide character:
+// the other half becomes a blank, and a neighbour that is no half stays as it is. Each row
+// lists the cells of the first row as character/width.
+struct HalfCase {
+    const char* name;
+    std::string input;
+    std::string cells;
+};
+
+void PrintTo(const HalfCase& c, std::ostream* out) { *out << c.name; }
+
+std::string firstRowCells(const Terminal& terminal)
+{
+    std::string out;
+    for (const CharData& cell : terminal.buffer->lines().peek(terminal.buffer->yBase())->cellSpan())
+        out += (cell.code == 0 ? std::string("_") : characterText(terminal, cell.code)) + "/" + std::to_string(cell.width) + " ";
+    return out;
+}
+
+class SingleCharacterOverWideHalves : public ::testing::TestWithParam<HalfCase> {};
+
+TEST_P(SingleCharacterOverWideHalves, LeavesNoLoneHalf)
+{
+    const HalfCase& c = GetParam();
+    for (const bool byteWise : {false, true}) {
+        const auto terminal = smallTerminal(RegionalIndicatorWidth::wide);
+        if (byteWise)
+            feedByteByByte(*terminal, c.input);
+        else
+            terminal->feed(c.input);
+        EXPECT_EQ(firstRowCells(*terminal), c.cells) << (byteWise ? "byte by byte" : "whole");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Print, SingleCharacterOverWideHalves,
+    ::testing::Values(
+        HalfCase{"OverTheSecondHalf", "\xe4\xb8\xad\xe6\x96\x87" "ab\x1b[1;2Hx\x1b[m",
+                 "_/1 x/1 \xe6\x96\x87/2 _/0 a/1 b/1 _/1 _/1 _/1 _/1 "},
+        HalfCase{"OverTheFirstHalf", "\xe4\xb8\xad\xe6\x96\x87" "ab\x1b[1;3Hx\x1b[m",
+                 "\xe4\xb8\xad/2 _/0 x/1 _/1 a/1 b/1 _/1 _/1 _/1 _/1 "},
+        HalfCase{"BetweenTwoWideCharacters", "\xe4\xb8\xad" "a\xe6\x96\x87\x1b[1;3Hx\x1b[m",
+                 "\xe4\xb8\xad/2 _/0 x/1 \xe6\x96\x87/2 _/0 _/1 _/1 _/1 _/1 _/1 "},
+        HalfCase{"AtTheLastColumnAfterAWideCharacter", "\x1b[1;8H\xe4\xb8\xad" "a\x1b[1;10Hx\x1b[m",
+                 "_/1 _/1 _/1 _/1 _/1 _/1 _/1 \xe4\xb8\xad/2 _/0 x/1 "},
+        HalfCase{"AtTheFirstColumnBeforeAWideCharacter", "a\xe4\xb8\xad\x1b[1;1Hx\x1b[m",
+                 "x/1 \xe4\xb8\xad/2 _/0 _/1 _/1 _/1 _/1 _/1 _/1 _/1 "}),
+    [](const ::testing::TestParamInfo<HalfCase>& info) { return std::string(info.param.name); });
+
 // A line scrolled out of a full scrollback comes back as the new bottom line, blank in the
 // background colour of the moment: reused lines must not keep old text or the colour of an
 // earlier scroll.
