@@ -151,6 +151,22 @@ private:
     std::string lastRunKind;
 };
 
+// The calls `input` gives fed whole must be `expected`, and the same fed one byte per call and
+// cut in two at every place.
+void expectSameAtEverySplit(const std::string& input, const Lines& expected)
+{
+    EscapeSequenceParser whole;
+    EXPECT_EQ(Recorder(whole, true).feed(input), expected);
+    EscapeSequenceParser byteWise;
+    EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
+    for (std::size_t cut = 1; cut < input.size(); ++cut) {
+        EscapeSequenceParser parser;
+        Recorder recorder(parser, true);
+        recorder.feed(std::string_view(input).substr(0, cut));
+        EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
+    }
+}
+
 struct Case { const char* name; std::string input; Lines expected; };
 
 std::string parameterList(int count)
@@ -290,14 +306,7 @@ TEST(ParserSplit, AnySplitGivesTheSameCalls)
         EscapeSequenceParser whole;
         const Lines expected = Recorder(whole, true).feed(input);
         ASSERT_FALSE(expected.empty());
-        EscapeSequenceParser byteWise;
-        EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
-        for (std::size_t cut = 1; cut < input.size(); ++cut) {
-            EscapeSequenceParser parser;
-            Recorder recorder(parser, true);
-            recorder.feed(std::string_view(input).substr(0, cut));
-            EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
-        }
+        expectSameAtEverySplit(input, expected);
     }
 }
 
@@ -347,16 +356,7 @@ TEST(ParserCsi, WordReaderAgreesWithTheByteReader)
             expected.back().insert(expected.back().size() - 1, tail);
         else
             expected.push_back("print '" + tail + "'");
-        EscapeSequenceParser whole;
-        EXPECT_EQ(Recorder(whole, true).feed(input), expected);
-        EscapeSequenceParser byteWise;
-        EXPECT_EQ(Recorder(byteWise, true).feedEachByte(input), expected);
-        for (std::size_t cut = 1; cut < input.size(); ++cut) {
-            EscapeSequenceParser parser;
-            Recorder recorder(parser, true);
-            recorder.feed(std::string_view(input).substr(0, cut));
-            EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected) << "cut at " << cut;
-        }
+        expectSameAtEverySplit(input, expected);
     }
 }
 
