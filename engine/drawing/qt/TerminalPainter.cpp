@@ -200,25 +200,28 @@ void TerminalPainter::drawBackgrounds(QPainter& painter, FrameState& state, cons
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    const QColor background = state.effectiveBackground.toRgb();
+    forEachRunBackground(built, state.effectiveBackground.toRgb(), [&](int first, int end, const QColor& color) {
+        painter.fillRect(QRectF(state.cellWidth * first, rowTop, state.cellWidth * (end - first), state.cellHeight),
+                         color);
+    });
+    painter.restore();
+}
+
+void TerminalPainter::forEachRunBackground(const AttributedRow& built, const QColor& defaultBackground,
+                                           const std::function<void(int first, int end, const QColor& color)>& visit)
+{
     for (const ViewLineSegment& segment : built.segments) {
         for (const ViewLineSegment::Run& run : segment.runs) {
             const std::optional<RgbaColor> painted = run.style.paintedBackground();
-            if (!painted || run.length <= 0)
+            if (!painted)
                 continue;
             const QColor color = toQColor(*painted);
-            if (color == background)
+            if (color == defaultBackground)
                 continue;
-            const auto columns = segment.runColumns(run);
-            if (!columns)
-                continue;
-            const auto [startColumn, endColumn] = *columns;
-            painter.fillRect(QRectF(state.cellWidth * startColumn, rowTop, state.cellWidth * (endColumn - startColumn),
-                                    state.cellHeight),
-                             color);
+            if (const auto columns = segment.runColumns(run))
+                visit(columns->first, columns->second, color);
         }
     }
-    painter.restore();
 }
 
 // Consecutive glyphs of one font drawn as one glyph run.

@@ -76,6 +76,11 @@ public:
         double backingScale = 1.0;
         QColor effectiveForeground;
     };
+    // Each run of `built` whose background is not `defaultBackground` (which the frame's clear
+    // shows already), with the visual columns [first, end) its text covers.
+    static void forEachRunBackground(const AttributedRow& built, const QColor& defaultBackground,
+                                     const std::function<void(int first, int end, const QColor& color)>& visit);
+
     static void drawDecorations(QPainter& painter, const RunStyle& style, std::span<const QPointF> origins,
                                 const DecorationMetrics& metrics);
 

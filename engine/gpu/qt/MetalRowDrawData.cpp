@@ -10,6 +10,7 @@
 #include "drawing/CellArt.h"
 #include "drawing/KittyPlaceholder.h"
 #include "drawing/qt/CellArtPainter.h"
+#include "drawing/qt/TerminalPainter.h"
 #include "gpu/MetalGeometry.h"
 #include "model/Buffer.h"
 #include "model/UnicodeUtil.h"
@@ -188,23 +189,11 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
 
     // Backgrounds: a run covers the cells of its text, like the painter's; one that shows the
     // default background draws nothing, so the frame's clear colour shows through.
-    for (const ViewLineSegment& segment : built.segments) {
-        for (const ViewLineSegment::Run& run : segment.runs) {
-            const std::optional<RgbaColor> painted = run.style.paintedBackground();
-            if (!painted || run.length <= 0)
-                continue;
-            const QColor color = toQColor(*painted);
-            if (color == effectiveBackground)
-                continue;
-            const auto columns = segment.runColumns(run);
-            if (!columns)
-                continue;
-            const auto [start, end] = *columns;
-            if (const auto rect = placeColorRect(row, scale * cellWidth * start, rowBottomPx, scale * cellWidth * end,
-                                                 rowBottomPx + scale * cellHeight))
-                data.backgroundCells.push_back(makeColorCell(*rect, rgbaComponents(color)));
-        }
-    }
+    TerminalPainter::forEachRunBackground(built, effectiveBackground, [&](int start, int end, const QColor& color) {
+        if (const auto rect = placeColorRect(row, scale * cellWidth * start, rowBottomPx, scale * cellWidth * end,
+                                             rowBottomPx + scale * cellHeight))
+            data.backgroundCells.push_back(makeColorCell(*rect, rgbaComponents(color)));
+    });
 
     // Images the line holds, in the line's order within each list.
     if (line.hasImages()) {
