@@ -149,13 +149,17 @@ void MainView::toggleSidebar()
 
 void MainView::applySidebar()
 {
-    setColumnOpen(0, sidebarValue != SidebarVisibility::detailOnly);
+    const bool open = sidebarValue != SidebarVisibility::detailOnly;
+    setColumnOpen(0, open);
+    // A closed column keeps its place at the edge but takes no keyboard focus.
+    sidebarView->setEnabled(open);
 }
 
 void MainView::applyInspector()
 {
     commandsAction->setChecked(model.commandsVisible());
     setColumnOpen(2, model.commandsVisible());
+    commandsPanel->setEnabled(model.commandsVisible());
 }
 
 void MainView::setColumnOpen(int index, bool open)

@@ -11,6 +11,7 @@
 #include "ui/MainView.h"
 #include "ui/OnboardingView.h"
 #include "ui/SettingsView.h"
+#include "ui/SidebarView.h"
 
 #include "ViewsWorkspace.h"
 
@@ -110,10 +111,12 @@ TEST_F(Application, ASideColumnDraggedClosedComesBackByItsShortcutAtItsLastWidth
     EXPECT_EQ(closing[1][0], 0);
     EXPECT_EQ(app->mainView->sidebar(), MainView::SidebarVisibility::detailOnly);
     EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), std::optional<bool>(false));
+    EXPECT_FALSE(app->mainView->sidebarView->isEnabled()) << "no keyboard focus in a closed column";
     // The menu's shortcut opens it at the width the user gave it, and closes it again.
     shortcut(Qt::Key_S);
     EXPECT_EQ(width(0), 300);
     EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), std::optional<bool>(true));
+    EXPECT_TRUE(app->mainView->sidebarView->isEnabled());
     shortcut(Qt::Key_S);
     EXPECT_EQ(width(0), 0);
     EXPECT_EQ(store.boolValue(Prefs::sidebarOpenKey), std::optional<bool>(false));
@@ -137,7 +140,7 @@ TEST_F(Application, ASideColumnDraggedClosedComesBackByItsShortcutAtItsLastWidth
     EXPECT_EQ(width(2), 0);
     EXPECT_FALSE(model.commandsVisible());
     EXPECT_EQ(store.boolValue(Prefs::rightSidebarOpenKey), std::optional<bool>(false));
-    EXPECT_FALSE(app->mainView->commandsAction->isChecked());
+    EXPECT_FALSE(app->mainView->commandsAction->isChecked() || app->mainView->commandsPanel->isEnabled());
     shortcut(Qt::Key_D);
     EXPECT_EQ(width(2), chosen);
     EXPECT_TRUE(model.commandsVisible() && app->mainView->commandsAction->isChecked());
