@@ -1,6 +1,7 @@
-// A tab chip's hover after its menu and rename sheet, on a real X server (tests/with-xvfb) with
-// the pointer driven by xdotool: the chip hears of no leave while they are open, and would stay
-// drawn as hovered once they close, the pointer long gone.
+// Hover after a menu and the sheet it opens, on a real X server (tests/with-xvfb) with
+// the pointer driven by xdotool. A tab chip hears of no leave while they are open and must ask
+// where the pointer is once they close; a quick-command row leaves it to its list.
+#include "ui/CommandsPanel.h"
 #include "ui/TabBar.h"
 #include "ui/TabChip.h"
 
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
+#include <QListWidget>
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
@@ -65,6 +67,42 @@ TEST(TabChipHover, GoesWhenItsRenameSheetClosesWithThePointerElsewhere)
         ASSERT_TRUE(QTest::qWaitFor([&] { return chip->renameSheet() == nullptr; }, 10000));
         EXPECT_TRUE(QTest::qWaitFor([&] { return chip->hover() == hovered; }, 5000));
     }
+}
+
+TEST(CommandRowHover, GoesWhenItsEditSheetClosesWithThePointerElsewhere)
+{
+    test::TabViewsWorkspace w;
+    w.model.setCommands({{QStringLiteral("a"), QStringLiteral("x")}, {QStringLiteral("b"), QStringLiteral("y")}});
+    w.model.activate(w.open(w.local(), QStringLiteral("/r/app")));
+    CommandsPanel panel(w.model);
+    panel.setWindowFlag(Qt::FramelessWindowHint);
+    panel.setGeometry(40, 40, 240, 300);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }, 10000));
+    ASSERT_TRUE(panel.rowRunnable(0));
+    QWidget* rows = panel.list()->viewport();
+    const QPoint on = rows->mapToGlobal(panel.list()->visualItemRect(panel.list()->item(0)).center());
+    const QPoint away(on.x() + 400, on.y() + 400);
+    ASSERT_TRUE(xdotool(QStringLiteral("mousemove %1 %2").arg(away.x()).arg(away.y())));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == away; }, 10000));
+    QTest::qWait(100);
+    const QImage plain = rows->grab().toImage();
+    ASSERT_TRUE(xdotool(QStringLiteral("mousemove %1 %2").arg(on.x()).arg(on.y())));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rows->grab().toImage() != plain; }, 10000)) << "no hover at all";
+    ASSERT_TRUE(xdotool(QStringLiteral("click 3")));
+    ASSERT_TRUE(QTest::qWaitFor([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr; }, 10000));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    const QPoint item = menu->mapToGlobal(menu->actionGeometry(menu->actions().front()).center());
+    ASSERT_TRUE(xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(item.x()).arg(item.y())));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.alert() != nullptr && panel.alert()->isVisible(); }, 10000));
+    QDialog* sheet = panel.alert();
+    const QPoint inSheet = sheet->mapToGlobal(QPoint(sheet->width() / 2, 4));
+    ASSERT_TRUE(xdotool(QStringLiteral("mousemove %1 %2").arg(inSheet.x()).arg(inSheet.y())));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QCursor::pos() == inSheet; }, 10000));
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.alert() == nullptr; }, 10000));
+    ASSERT_TRUE(xdotool(QStringLiteral("mousemove %1 %2").arg(away.x()).arg(away.y())));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rows->grab().toImage() == plain; }, 5000));
 }
 
 } // namespace
