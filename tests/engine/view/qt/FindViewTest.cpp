@@ -5,7 +5,10 @@
 #include "view/qt/FindBar.h"
 
 #include <QAction>
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QTest>
+#include <QToolButton>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -113,6 +116,33 @@ TEST(FindBar, TypingSearchesAndReturnAndShiftReturnStepThroughTheMatches)
     f.press(field, Qt::Key_Escape);
     EXPECT_TRUE(f.view.findBar->isHidden());
     // Nothing typed into the bar reached the program.
+    EXPECT_EQ(f.delegate.sent, "");
+}
+
+// Clicking any of the bar's buttons leaves the keyboard with the field: the keys typed after
+// it edit the term and Return steps through the matches; the program gets none of them.
+TEST(FindBar, ClickingItsButtonsKeepsTheKeyboardInTheField)
+{
+    FindView f;
+    f.printLines(50, 10, 20);
+    f.view.show();
+    f.view.findAction->trigger();
+    TerminalFindBarView* bar = f.view.findBar;
+    ASSERT_TRUE(bar && bar->isVisible());
+    f.type(bar->searchField, "line");
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             bar->previousButton, bar->nextButton, bar->caseSensitiveButton, bar->regexButton, bar->wholeWordButton}) {
+        SCOPED_TRACE(button->accessibleName().toStdString() + button->text().toStdString());
+        // As from the window system: only such a click moves the keyboard focus.
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        QWidget* focused = f.view.window()->focusWidget();
+        EXPECT_EQ(focused, bar->searchField);
+        ASSERT_NE(focused, nullptr);
+        f.type(focused, " ");
+        f.press(focused, Qt::Key_Backspace);
+        f.press(focused, Qt::Key_Return);
+    }
+    EXPECT_EQ(bar->searchField->text(), "line");
     EXPECT_EQ(f.delegate.sent, "");
 }
 
