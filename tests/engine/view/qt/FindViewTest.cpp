@@ -64,6 +64,28 @@ TEST(FindView, AMatchOffScreenIsSelectedAndScrolledToTheMiddle)
     EXPECT_EQ(f.selected(), "<none>");
 }
 
+// A match in the last cells of the last line: its exclusive end lies past the buffer, yet
+// the match itself is selected, and Find Next comes round to it again rather than sticking
+// on the cells before it.
+TEST(FindView, AMatchEndingAtTheLastColumnOfTheLastLineIsSelected)
+{
+    FindView f;
+    const int cols = f.view.terminal->cols;
+    f.view.feedText("END one\r\n\x1b[999;1H" + std::string(static_cast<std::size_t>(cols - 3), 'x') + "END");
+    const int lastLine = f.view.terminal->buffer->lines().count() - 1;
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selected(), "END");
+    EXPECT_EQ(f.selectedRow(), lastLine);
+    EXPECT_EQ(f.view.selection->start.col, cols - 3);
+    // On round to the first match and back.
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selectedRow(), 0);
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selectedRow(), lastLine);
+    EXPECT_EQ(f.selected(), "END");
+}
+
 TEST(FindView, TheAlternateScreenSelectsWithoutScrolling)
 {
     FindView f;
