@@ -205,6 +205,37 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
 
 // ---- Applying the host's listing
 
+QString MacModel::realFolderPath(const MacConnection& connection, const HostTab& host) const
+{
+    // "@hv_path" holds the path with its tabs and line breaks made blanks, which may name no
+    // folder. A folder this program knows whose cleaned path is that text and whose session
+    // name (hashed over the real path) is the tab's, or its numbered sibling's, is the one.
+    const auto matches = [&host](const QString& path) {
+        if (cleanOptionValue(path) != host.path)
+            return false;
+        const QString base = tmuxSessionName(path);
+        return host.session == base || host.session.startsWith(base + u'-');
+    };
+    QStringList candidates;
+    for (const MacProject& project : connection.projects())
+        candidates << project.path;
+    for (const QList<MacProject>& list : connection.subprojects()) {
+        for (const MacProject& project : list)
+            candidates << project.path;
+    }
+    for (const PersistedTab& saved : prefs.tabs(connection.id))
+        candidates << saved.path;
+    for (const ClosedTab& closed : closedTabs) {
+        if (closed.connId == connection.id)
+            candidates << closed.path;
+    }
+    for (const QString& path : std::as_const(candidates)) {
+        if (path != host.path && matches(path))
+            return path;
+    }
+    return host.path;
+}
+
 void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch)
 {
     const QDateTime now = clock->now();
@@ -234,7 +265,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
             break;
         if (tabOf(connection, host.session) != nullptr)
             continue;
-        MacTab* tab = makeTab(connection, MacProject{host.name, host.path, host.session});
+        MacTab* tab = makeTab(connection, MacProject{host.name, realFolderPath(connection, host), host.session});
         insertTab(tab, insertionIndex(*tab));
         if (!activeTabIDValue)
             activate(*tab);

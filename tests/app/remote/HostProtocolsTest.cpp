@@ -47,6 +47,34 @@ TEST(FolderSessions, ListKeepsOrderAcrossLineEndings)
     EXPECT_EQ(sessions.at(2).path, QStringLiteral("/c"));
 }
 
+// A folder's name may hold the separator or a line break: the name still ends at its hash and
+// a broken line is read whole.
+TEST(FolderSessions, NamesAndPathsHoldingSeparatorsAndLineBreaks)
+{
+    const QString h = QStringLiteral("0123456789abcdef");
+    const struct { QString output; QString name, path, command; } cases[] = {
+        {QStringLiteral("kq-a|b-") + h + QStringLiteral("|/p/a|b|1|0|2|sh"), QStringLiteral("kq-a|b-") + h,
+         QStringLiteral("/p/a|b"), QStringLiteral("sh")},
+        {QStringLiteral("kq-a|b-") + h + QStringLiteral("-2|/p/a|b|1|0|2|sh"), QStringLiteral("kq-a|b-") + h + QStringLiteral("-2"),
+         QStringLiteral("/p/a|b"), QStringLiteral("sh")},
+        {QStringLiteral("kq-nl_x-") + h + QStringLiteral("|/p/nl\nx|1|0|2|sh\n"), QStringLiteral("kq-nl_x-") + h,
+         QStringLiteral("/p/nl\nx"), QStringLiteral("sh")},
+        {QStringLiteral("kq-n_-") + h + QStringLiteral("|/p/n\n\n|1|0|2|bash"), QStringLiteral("kq-n_-") + h,
+         QStringLiteral("/p/n\n\n"), QStringLiteral("bash")},
+        {QStringLiteral("kq-semi;-") + h + QStringLiteral("|/p/semi;|1|0|2|sh"), QStringLiteral("kq-semi;-") + h,
+         QStringLiteral("/p/semi;"), QStringLiteral("sh")},
+        {QStringLiteral("kq-other|/p|1|0|2|sh"), QStringLiteral("kq-other"), QStringLiteral("/p"), QStringLiteral("sh")},
+    };
+    for (const auto& c : cases) {
+        const auto sessions = parseSessionList(c.output + QStringLiteral("\nkq-z|/z|1|0|2|top\n"));
+        ASSERT_EQ(sessions.size(), 2) << c.output.toStdString();
+        EXPECT_EQ(sessions.at(0).name, c.name);
+        EXPECT_EQ(sessions.at(0).path, c.path);
+        EXPECT_EQ(sessions.at(0).command, c.command);
+        EXPECT_EQ(sessions.at(1).name, QStringLiteral("kq-z"));
+    }
+}
+
 TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
 {
     const auto probe = parseGitProbe(QStringLiteral(
