@@ -32,10 +32,10 @@ bool isLabelSpace(QChar c)
            category == QChar::Separator_Paragraph;
 }
 
-// Characters tmux does not store as given in a session name: it writes a backslash, a
-// control character or a character it cannot draw as an escape sequence ("\\", "\\001"), and
-// "$" before a letter, "_" or "{" as "\\$". The stored name would then differ from ours and
-// every exact target would miss it.
+// Characters tmux does not store as given in a session name: it escapes a backslash as two,
+// a control, unassigned or surrogate character as octal ("\001"), and a "$" before a letter,
+// "_" or "{" as "\$". The stored name would then differ from ours and every exact target
+// would miss it.
 bool isUnstorable(char32_t c)
 {
     if (c == U'\\')
