@@ -108,6 +108,20 @@ TEST_F(ServerTab, AttachesTheProjectSessionOnTheServer)
     EXPECT_EQ(remoteTmux(QStringLiteral("show-options -v -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_path")),
               projectPath);
     EXPECT_FALSE(tab->autofill);
+    // RGB colour reaches the view through the server's tmux as it is.
+    tab->terminal->send(std::string_view("clear; printf '\\033[38;2;10;200;37mQ\\033[0m\\n'\r"));
+    std::optional<corvantix::Attribute::Color> colour;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& lines = tab->terminal->terminal->buffer->lines();
+        for (int i = 0; i < lines.count(); ++i) {
+            for (const auto& cell : lines[i]->cellSpan()) {
+                if (cell.code == 'Q' && !cell.attribute.fg.isDefault())
+                    colour = cell.attribute.fg;
+            }
+        }
+        return colour.has_value();
+    }, 20000)) << screenText(*tab->terminal->terminal);
+    EXPECT_EQ(*colour, corvantix::Attribute::Color::trueColor(10, 200, 37));
     tab->stop();
     remoteTmux(QStringLiteral("kill-server"));
 }
