@@ -129,6 +129,21 @@ TEST(ServerStateListing, RowsBecomeSessionsAndOpenTabs)
     EXPECT_FALSE(state.shared);
 }
 
+// A path stored with its line breaks (by a client that did not clean it) is read whole.
+TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
+{
+    const ServerState state = parseServerState(row({"kq-n", "1", "1", "n", "/p/new"}) + QStringLiteral("\nline\n\nx") +
+                                               row({"", "", "1"}) + u'\n' + row({"kq-a", "1", "2", "a", "/p/a", "", "1"}) +
+                                               u'\n' + row({"six", "", "", "", "", ""}) + u'\n' +
+                                               row({"kq-b", "1", "3", "b", "/p/b", "", ""}));
+    ASSERT_EQ(state.open.size(), 3);
+    EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-n"), 1, QStringLiteral("n"), QStringLiteral("/p/new\nline\nx"),
+                                          std::nullopt}));
+    EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-n", "kq-a", "kq-b"}));
+    EXPECT_FALSE(state.sessions.count(QStringLiteral("six")));
+    EXPECT_TRUE(state.synced);
+}
+
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)
 {
     const ServerState state = parseServerState(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""}) +
