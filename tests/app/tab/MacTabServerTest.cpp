@@ -286,6 +286,13 @@ TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
     ASSERT_EQ(connection.projectRoots(), QStringList{root});
     EXPECT_EQ(test::runSync(connection.listFolders(root)), (QStringList{QStringLiteral("A"), QStringLiteral("b")}));
     EXPECT_TRUE(test::runSync(connection.listFolders(root + QStringLiteral("/none"))).isEmpty());
+    // A root the account cannot enter is a failed listing, not an empty one.
+    const QString closed = server->remoteHome() + QStringLiteral("/closed");
+    ASSERT_TRUE(QDir().mkpath(closed + QStringLiteral("/inside")));
+    ASSERT_TRUE(QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    EXPECT_EQ(test::runSync(connection.tryListFolders(closed)), std::nullopt);
+    const std::optional<QStringList> missing = test::runSync(connection.tryListFolders(root + QStringLiteral("/none")));
+    EXPECT_EQ(missing, std::optional<QStringList>(QStringList{}));
 }
 
 } // namespace
