@@ -235,6 +235,9 @@ public:
     // The folder of a tab the host lists: its stored path, or the real path of a known folder
     // when the stored one is that path cleaned for the listing.
     QString realFolderPath(const MacConnection& connection, const HostTab& host) const;
+    // Puts in the real folder of each listed tab about to open whose stored path no known
+    // folder explains, asking the host for the session's start folder.
+    Task<> resolveFolderPaths(MacConnection& connection, QList<HostTab>& hostTabs);
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
     void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);
