@@ -12,7 +12,11 @@ namespace corvantix {
 
 std::string metalFontName(const QRawFont& font)
 {
-    return (font.familyName() + QLatin1Char('-') + font.styleName()).toStdString();
+    // A face slanted or emboldened by the toolkit keeps the style name of the face it was
+    // made from, so the style and weight asked for tell it apart from the plain one.
+    return (font.familyName() + QLatin1Char('-') + font.styleName() + QLatin1Char('-')
+            + QString::number(static_cast<int>(font.style())) + QLatin1Char('-') + QString::number(font.weight()))
+        .toStdString();
 }
 
 MetalTerminalRenderer::MetalTerminalRenderer(MainQueue& queue, QObject* hostObject, MetalRendererHost* host)

@@ -285,7 +285,8 @@ private:
     std::map<const TerminalImage*, ViewImageTexture> imageTextureCache_;
 };
 
-// The name a font is cached under: family and style, as a PostScript name would tell them apart.
+// The name a font is cached under: family, style, and the slant and weight asked for (a face the
+// toolkit slants or emboldens keeps its plain style name).
 std::string metalFontName(const QRawFont& font);
 
 } // namespace corvantix

@@ -4,6 +4,7 @@
 #include "gpu/qt/MetalDrawDataBuild.h"
 
 #include <QFocusEvent>
+#include <QFontDatabase>
 
 #include <algorithm>
 #include <memory>
@@ -154,6 +155,30 @@ TEST_F(MetalRowDrawDataGLTest, CellsLandWhereTheScreenPutsThem)
     EXPECT_FLOAT_EQ(separators.powerlineJoinCells[0].size[0], 1.0f);
     ASSERT_FALSE(separators.glyphCellsGray.empty());
     EXPECT_EQ(separators.glyphCellsGray[0].position[0], 0.0f);
+}
+
+// A family without an italic face is slanted by the toolkit; the slanted glyphs are cached
+// apart from the upright ones of the same face, so italic and bold-italic never show upright.
+TEST_F(MetalRowDrawDataGLTest, ItalicWithoutAnItalicFaceIsNotTheUprightGlyph)
+{
+    const QString family = QStringLiteral("Noto Sans Mono CJK JP");
+    ASSERT_TRUE(QFontDatabase::families().contains(family)) << "install the Debian package fonts-noto-cjk";
+    QFont font(family);
+    font.setPixelSize(14);
+    view = std::make_unique<TerminalView>(QRect(0, 0, 400, 200), font);
+    ASSERT_TRUE(view->cellDimension.has_value());
+    renderer->setViews(nullptr, view.get());
+    show("l\x1b[3ml\x1b[1ml\x1b[22;23ml");
+    const RowDrawData data = row(0);
+    ASSERT_EQ(data.glyphCellsGray.size(), 4u);
+    const auto texture = [&](std::size_t i) {
+        const TextCell& cell = data.glyphCellsGray[i];
+        return std::tuple(cell.texOrigin[0], cell.texOrigin[1], cell.texSize[0], cell.texSize[1]);
+    };
+    EXPECT_EQ(texture(0), texture(3)) << "the same upright glyph twice";
+    EXPECT_NE(texture(1), texture(0)) << "italic drawn upright";
+    EXPECT_NE(texture(2), texture(0)) << "bold-italic drawn upright";
+    EXPECT_NE(texture(2), texture(1));
 }
 
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
