@@ -372,7 +372,8 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
     ASSERT_TRUE(view->findNext("needle", SearchOptions{}, false));
     QCoreApplication::processEvents();
     const CellDimension cell = *view->cellDimension;
-    const QRect cells(0, 0, static_cast<int>(cell.width * 40), static_cast<int>(cell.height * 7));
+    // The whole width: right-to-left paragraphs end at the right edge.
+    const QRect cells(0, 0, static_cast<int>(cell.width * view->terminal->cols), static_cast<int>(cell.height * 7));
     const QImage painted = view->grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
 
     switchOn();
