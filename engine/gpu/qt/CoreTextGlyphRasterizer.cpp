@@ -9,6 +9,11 @@
 
 namespace corvantix {
 
+QFont::HintingPreference metalHintingPreference(bool fontSmoothing)
+{
+    return fontSmoothing ? QFont::PreferDefaultHinting : QFont::PreferNoHinting;
+}
+
 std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(const QRawFont& font, quint32 glyph) const
 {
     if (!font.isValid())

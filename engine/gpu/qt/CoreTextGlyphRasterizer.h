@@ -6,16 +6,22 @@
 
 #include <optional>
 
+#include <QFont>
 #include <QRawFont>
 
 #include "gpu/GlyphAtlas.h"
 
 namespace corvantix {
 
+// The hinting that stands for font smoothing: on, the system's choice (the painter's too);
+// off, outlines as drawn, unhinted.
+QFont::HintingPreference metalHintingPreference(bool fontSmoothing);
+
 class CoreTextGlyphRasterizer {
 public:
-    // Whether fonts are scaled with full hinting (true) or none. Font smoothing has no
-    // grayscale meaning here; the renderer applies it when it makes its scaled fonts.
+    // Font smoothing has no grayscale meaning here; it chooses the hinting of the fonts the
+    // glyphs come from instead (metalHintingPreference), which the renderer applies when it
+    // makes its fonts from the view's.
     bool fontSmoothing = true;
 
     // The glyph's bitmap, its bounds filling it; none for a glyph with empty bounds (a space).

@@ -13,9 +13,11 @@ namespace corvantix {
 std::string metalFontName(const QRawFont& font)
 {
     // A face slanted or emboldened by the toolkit keeps the style name of the face it was
-    // made from, so the style and weight asked for tell it apart from the plain one.
+    // made from, so the style and weight asked for tell it apart from the plain one; the
+    // hinting (font smoothing) changes every bitmap.
     return (font.familyName() + QLatin1Char('-') + font.styleName() + QLatin1Char('-')
-            + QString::number(static_cast<int>(font.style())) + QLatin1Char('-') + QString::number(font.weight()))
+            + QString::number(static_cast<int>(font.style())) + QLatin1Char('-') + QString::number(font.weight())
+            + QLatin1Char('-') + QString::number(static_cast<int>(font.hintingPreference())))
         .toStdString();
 }
 

@@ -285,8 +285,8 @@ private:
     std::map<const TerminalImage*, ViewImageTexture> imageTextureCache_;
 };
 
-// The name a font is cached under: family, style, and the slant and weight asked for (a face the
-// toolkit slants or emboldens keeps its plain style name).
+// The name a font is cached under: family, style, the slant and weight asked for (a face the
+// toolkit slants or emboldens keeps its plain style name) and the hinting.
 std::string metalFontName(const QRawFont& font);
 
 } // namespace corvantix

@@ -181,6 +181,34 @@ TEST_F(MetalRowDrawDataGLTest, ItalicWithoutAnItalicFaceIsNotTheUprightGlyph)
     EXPECT_NE(texture(2), texture(1));
 }
 
+// Font smoothing off draws the glyphs unhinted: other bitmaps in the atlas, and a cache
+// signature of its own so that every row is built again when the setting changes.
+TEST_F(MetalRowDrawDataGLTest, FontSmoothingChoosesTheHintingOfTheGlyphs)
+{
+    show("Hxe");
+    const auto textures = [&] {
+        std::vector<std::tuple<float, float>> origins;
+        for (const TextCell& cell : row(0).glyphCellsGray)
+            origins.emplace_back(cell.texOrigin[0], cell.texOrigin[1]);
+        return origins;
+    };
+    const CacheSignature smooth = metalCacheSignature(*view, 1);
+    const auto hinted = textures();
+    ASSERT_EQ(hinted.size(), 3u);
+
+    view->setFontSmoothing(false);
+    renderer->rasterizer.fontSmoothing = view->fontSmoothing();
+    EXPECT_FALSE(metalCacheSignature(*view, 1) == smooth);
+    const auto unhinted = textures();
+    ASSERT_EQ(unhinted.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_NE(unhinted[i], hinted[i]) << "glyph " << i << " is the hinted bitmap";
+
+    view->setFontSmoothing(true);
+    renderer->rasterizer.fontSmoothing = view->fontSmoothing();
+    EXPECT_EQ(textures(), hinted);
+}
+
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
 {
     show("\x1b#3A\r\n\x1b#4A\r\nA");
