@@ -159,7 +159,8 @@ public:
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
     // A segment's styled runs shaped in order, each in the font of its slot; a run that is
-    // empty or shapes to nothing is left out.
+    // empty or shapes to nothing is left out. A run holding joining letters (Arabic…) is
+    // shaped one cell at a time, each cell a run of its own.
     std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.

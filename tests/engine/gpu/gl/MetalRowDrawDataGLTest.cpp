@@ -209,6 +209,24 @@ TEST_F(MetalRowDrawDataGLTest, FontSmoothingChoosesTheHintingOfTheGlyphs)
     EXPECT_EQ(textures(), hinted);
 }
 
+// In a row laid out left to right without the bidi layout, each Arabic cell is shaped alone,
+// as the painter shapes it: three behs and a lone one are the same isolated glyph, not the
+// initial, medial and final forms standing apart in their cells.
+TEST_F(MetalRowDrawDataGLTest, JoiningLettersAreShapedCellByCellInALeftToRightRow)
+{
+    view->setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
+    show("\xd8\xa8\xd8\xa8\xd8\xa8 \xd8\xa8");
+    const RowDrawData data = row(0);
+    const std::vector<TextCell> glyphs =
+        data.glyphCellsGray.empty() ? data.glyphCellsColor : data.glyphCellsGray;
+    ASSERT_EQ(glyphs.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(glyphs[i].texOrigin[0], glyphs[3].texOrigin[0]) << "cell " << i << " took a joining form";
+        EXPECT_EQ(glyphs[i].texOrigin[1], glyphs[3].texOrigin[1]) << "cell " << i << " took a joining form";
+        EXPECT_NEAR(glyphs[i].position[0] - glyphs[3].position[0], cellWidth() * (static_cast<double>(i) - 4), 0.01);
+    }
+}
+
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
 {
     show("\x1b#3A\r\n\x1b#4A\r\nA");
