@@ -5,6 +5,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <unordered_map>
 
 #include <QFont>
 #include <QRawFont>
@@ -25,7 +27,15 @@ public:
     bool fontSmoothing = true;
 
     // The glyph's bitmap, its bounds filling it; none for a glyph with empty bounds (a space).
+    // Every glyph of a bitmap colour font (emoji pictures) is a colour glyph, whatever its
+    // pixels; in other fonts a glyph is one when its pixels are not all grey.
     std::optional<GlyphBitmap> rasterize(const QRawFont& font, quint32 glyph) const;
+
+private:
+    // Whether a font draws its glyphs from colour bitmaps, by family and style: asking the
+    // font copies a table.
+    bool drawsColourBitmaps(const QRawFont& font) const;
+    mutable std::unordered_map<std::string, bool> colourBitmapFonts_;
 };
 
 } // namespace corvantix
