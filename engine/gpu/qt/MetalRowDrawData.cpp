@@ -244,6 +244,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             double cellFirstX = 0;
             for (const ShaperGlyphRun& glyphRun : run.shaperRun.glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
+                GlyphKey key{metalFontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),
                                                     glyphRun.stringIndices.size()});
                 for (std::size_t k = 0; k < count; ++k) {
@@ -267,7 +268,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     if (textIndex >= 0 && static_cast<std::size_t>(textIndex) < segment.text.size()
                         && segment.text[static_cast<std::size_t>(textIndex)] == u' ')
                         continue;
-                    const auto entry = glyphEntry(scaled, glyph);
+                    key.glyph = glyph;
+                    const auto entry = glyphEntry(scaled, key);
                     if (!entry || entry->width <= 0 || entry->height <= 0)
                         continue;
                     const GlyphSlotFit fit = columnWidth >= 2 ? view->glyphSlotFit(glyphRun.font, glyph, columnWidth)

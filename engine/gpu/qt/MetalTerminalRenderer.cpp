@@ -172,7 +172,12 @@ QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, quint32 glyph)
 {
-    const GlyphKey key{metalFontName(font), font.pixelSize(), glyph};
+    return glyphEntry(font, GlyphKey{metalFontName(font), font.pixelSize(), glyph});
+}
+
+std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, const GlyphKey& key)
+{
+    const quint32 glyph = key.glyph;
     if (const auto found = glyphCache_.find(key); found != glyphCache_.end())
         return found->second;
     const auto bitmap = rasterizer.rasterize(font, glyph);

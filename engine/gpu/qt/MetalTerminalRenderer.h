@@ -147,6 +147,9 @@ public:
     // The glyph's place in an atlas, rasterizing and uploading it the first time; none when
     // it has no bitmap or no room (then tried again next time).
     std::optional<GlyphEntry> glyphEntry(const QRawFont& font, quint32 glyph);
+    // The same with the key made by the caller (`font`'s name and pixel size, the glyph):
+    // a run of glyphs names its font once.
+    std::optional<GlyphEntry> glyphEntry(const QRawFont& font, const GlyphKey& key);
     // Cell art in the single-channel atlas; none for another code point or an empty cell.
     std::optional<CustomGlyphEntry> drawCustomGlyph(std::uint32_t codePoint, int cellWidthPx, int cellHeightPx,
                                                     int baseThicknessPx, bool antiAlias, double scale);
