@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -365,6 +366,26 @@ TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
     EXPECT_EQ(view->roots, (QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/c")}));
     EXPECT_EQ(prefs.projectsRoots(), view->roots);
     EXPECT_EQ(removable(), (QList<bool>{true, true}));
+}
+
+TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
+{
+    const QFont saved = QApplication::font();
+    const struct { double points; int pixels; } fonts[] = {{-1, 13}, {11.5, -1}};
+    for (const auto& given : fonts) {
+        QFont font = saved;
+        if (given.pixels > 0)
+            font.setPixelSize(given.pixels);
+        else
+            font.setPointSizeF(given.points);
+        QApplication::setFont(font);
+        open({QStringLiteral("/srv/a")});
+        const QFont shown = view->sizeLabel()->font();
+        EXPECT_EQ(shown.pixelSize(), given.pixels);
+        EXPECT_DOUBLE_EQ(shown.pointSizeF(), given.points);
+        EXPECT_TRUE(QFontInfo(shown).fixedPitch()) << QFontInfo(shown).family().toStdString();
+    }
+    QApplication::setFont(saved);
 }
 
 } // namespace
