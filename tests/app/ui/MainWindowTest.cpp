@@ -368,8 +368,16 @@ TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
     EXPECT_EQ(removable(), (QList<bool>{true, true}));
 }
 
+// Qt's warnings while a test runs, kept for it to read.
+QStringList warnings;
+
 TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
 {
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtWarningMsg)
+            warnings << text;
+    });
     const QFont saved = QApplication::font();
     const struct { double points; int pixels; } fonts[] = {{-1, 13}, {11.5, -1}};
     for (const auto& given : fonts) {
@@ -386,6 +394,9 @@ TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
         EXPECT_TRUE(QFontInfo(shown).fixedPitch()) << QFontInfo(shown).family().toStdString();
     }
     QApplication::setFont(saved);
+    qInstallMessageHandler(previous);
+    // A pixel-sized font has no point size: asking for one of -1 is refused with a warning.
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
 }
 
 } // namespace
