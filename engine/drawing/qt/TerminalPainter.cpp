@@ -343,8 +343,9 @@ void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int colum
         origin += QPointF(fit.dx, -fit.dy);
         if (fit.scale != 1.0) {
             batch.flush();
-            drawScaledGlyph(painter, glyphMetrics_.scaled(font, fit.scale), glyph, origin,
-                            glyphMetrics_.isColorBitmapFont(font));
+            // Asked first: the resized font is a reference into the cache.
+            const bool colorBitmaps = glyphMetrics_.isColorBitmapFont(font);
+            drawScaledGlyph(painter, glyphMetrics_.scaled(font, fit.scale), glyph, origin, colorBitmaps);
             return;
         }
     }
