@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "drawing/EmojiPresentation.h"
+#include "drawing/qt/HarfBuzzFace.h"
 
 namespace corvantix {
 
@@ -34,21 +35,6 @@ const QString& colourEmojiFamily()
     return family;
 }
 
-// Hands HarfBuzz the font's tables as it asks for them.
-hb_blob_t* fontTable(hb_face_t*, hb_tag_t tag, void* userData)
-{
-    const auto* font = static_cast<const QRawFont*>(userData);
-    const char name[5] = {static_cast<char>(tag >> 24), static_cast<char>(tag >> 16), static_cast<char>(tag >> 8),
-                          static_cast<char>(tag), 0};
-    auto* data = new QByteArray(font->fontTable(name));
-    if (data->isEmpty()) {
-        delete data;
-        return nullptr;
-    }
-    return hb_blob_create(data->constData(), static_cast<unsigned>(data->size()), HB_MEMORY_MODE_READONLY, data,
-                          [](void* owned) { delete static_cast<QByteArray*>(owned); });
-}
-
 // Shapes a whole cluster in one font: the sequences the font joins into one picture (ZWJ
 // sequences, keycaps, flags) come out as one glyph. None when the font lacks a character of
 // it (variation selectors aside, which the shaper consumes) or shaping fails.
@@ -66,7 +52,7 @@ std::optional<ShapedGlyphRun> shapeClusterInFont(const QString& text, const QRaw
             return std::nullopt;
     }
     hb_face_t* face =
-        hb_face_create_for_tables(fontTable, new QRawFont(font), [](void* owned) { delete static_cast<QRawFont*>(owned); });
+        makeHarfBuzzFace(font);
     hb_font_t* hbFont = hb_font_create(face);
     const int scale = static_cast<int>(font.pixelSize() * 64.0);
     hb_font_set_scale(hbFont, scale, scale);

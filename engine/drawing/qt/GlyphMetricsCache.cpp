@@ -1,5 +1,7 @@
 #include "drawing/qt/GlyphMetricsCache.h"
 
+#include "drawing/qt/HarfBuzzFace.h"
+
 #include <QList>
 #include <QPointF>
 #include <QRectF>
@@ -50,7 +52,7 @@ bool GlyphMetricsCache::isColorBitmapFont(const QRawFont& font)
 {
     FontEntry& known = entry(font);
     if (known.colorBitmaps < 0)
-        known.colorBitmaps = !font.fontTable("CBDT").isEmpty() || !font.fontTable("sbix").isEmpty() ? 1 : 0;
+        known.colorBitmaps = hasColourBitmaps(font) ? 1 : 0;
     return known.colorBitmaps == 1;
 }
 

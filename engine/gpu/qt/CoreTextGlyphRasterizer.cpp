@@ -1,5 +1,7 @@
 #include "gpu/qt/CoreTextGlyphRasterizer.h"
 
+#include "drawing/qt/HarfBuzzFace.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -19,8 +21,7 @@ bool CoreTextGlyphRasterizer::drawsColourBitmaps(const QRawFont& font) const
     const std::string key = (font.familyName() + QLatin1Char('-') + font.styleName()).toStdString();
     if (const auto known = colourBitmapFonts_.find(key); known != colourBitmapFonts_.end())
         return known->second;
-    // The bitmaps' location tables (small beside the bitmaps themselves), or Apple's.
-    const bool colour = !font.fontTable("CBLC").isEmpty() || !font.fontTable("sbix").isEmpty();
+    const bool colour = hasColourBitmaps(font);
     colourBitmapFonts_.emplace(key, colour);
     return colour;
 }

@@ -15,25 +15,11 @@
 #include <string_view>
 
 #include "drawing/EmojiPresentation.h"
+#include "drawing/qt/HarfBuzzFace.h"
 
 namespace corvantix {
 
 namespace {
-
-// Hands HarfBuzz the font's tables as it asks for them.
-hb_blob_t* fontTable(hb_face_t*, hb_tag_t tag, void* userData)
-{
-    const auto* font = static_cast<const QRawFont*>(userData);
-    const char name[5] = {static_cast<char>(tag >> 24), static_cast<char>(tag >> 16), static_cast<char>(tag >> 8),
-                          static_cast<char>(tag), 0};
-    auto* data = new QByteArray(font->fontTable(name));
-    if (data->isEmpty()) {
-        delete data;
-        return nullptr;
-    }
-    return hb_blob_create(data->constData(), static_cast<unsigned>(data->size()), HB_MEMORY_MODE_READONLY, data,
-                          [](void* owned) { delete static_cast<QByteArray*>(owned); });
-}
 
 struct HbDeleter {
     void operator()(hb_face_t* face) const { hb_face_destroy(face); }
@@ -137,7 +123,7 @@ QRawFont colourEmojiFontFor(const QRawFont& font)
 bool shapeFontRun(const QString& text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
 {
     std::unique_ptr<hb_face_t, HbDeleter> face(
-        hb_face_create_for_tables(fontTable, new QRawFont(font), [](void* owned) { delete static_cast<QRawFont*>(owned); }));
+        makeHarfBuzzFace(font));
     std::unique_ptr<hb_font_t, HbDeleter> hbFont(hb_font_create(face.get()));
     // Positions come back in 1/64 pixel.
     const int scale = static_cast<int>(font.pixelSize() * 64.0);
