@@ -12,7 +12,7 @@
 // alive while one of them runs.
 #pragma once
 
-#include "model/MacProfile.h"
+#include "settings/MacProfile.h"
 #include "remote/Shell.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "ui/BannerOverlay.h"
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QEvent>
 #include <QMouseEvent>

@@ -1,9 +1,9 @@
 #include "ui/BootTermView.h"
 #include "remote/HostText.h"
 
-#include "model/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/SecretStore.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include <QFile>
 #include <QPointer>

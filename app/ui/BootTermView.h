@@ -10,7 +10,7 @@
 // Everything runs on the main thread.
 #pragma once
 
-#include "model/MacProfile.h"
+#include "settings/MacProfile.h"
 #include "remote/Async.h"
 #include "remote/PasswordAutofill.h"
 #include "remote/SSHLink.h"

@@ -1,9 +1,9 @@
 #include "ui/CommandsPanel.h"
 
-#include "remote/MacTab.h"
-#include "remote/TermView.h"
+#include "tab/MacTab.h"
+#include "tab/TermView.h"
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QAbstractItemModel>
 #include <QDialog>

@@ -2,7 +2,7 @@
 // into the active tab, and the list is edited, reordered and stored from here.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -1,9 +1,9 @@
 #include "ui/ComposeBar.h"
 
-#include "model/MacModel.h"
-#include "remote/MacTab.h"
+#include "workspace/MacModel.h"
+#include "tab/MacTab.h"
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>

@@ -3,7 +3,7 @@
 // button. The bar follows whichever tab is active; its text lives as long as the bar.
 #pragma once
 
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include "ui/KeyBar.h"
 

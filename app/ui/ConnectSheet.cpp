@@ -1,6 +1,6 @@
 #include "ui/ConnectSheet.h"
 
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

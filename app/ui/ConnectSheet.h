@@ -2,7 +2,7 @@
 // password or passphrase prompt once.
 #pragma once
 
-#include "model/MacProfile.h"
+#include "settings/MacProfile.h"
 #include "remote/SSHLink.h"
 #include "ui/BootTermView.h"
 

@@ -1,6 +1,6 @@
 #include "ui/HalvorenCommands.h"
 
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "ui/AppBus.h"
 
 #include <QAction>

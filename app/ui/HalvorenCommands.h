@@ -7,7 +7,7 @@
 // Ctrl+T…) belong to the terminal, so the application's own keys use Ctrl+Shift or Alt.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QKeySequence>
 #include <QList>

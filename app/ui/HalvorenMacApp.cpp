@@ -1,7 +1,7 @@
 #include "ui/HalvorenMacApp.h"
 
-#include "model/MacUpdate.h"
-#include "model/ProfileStore.h"
+#include "workspace/MacUpdate.h"
+#include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
 #include "ui/HalvorenCommands.h"

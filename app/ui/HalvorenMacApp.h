@@ -4,8 +4,8 @@
 // settings window counts as one.
 #pragma once
 
-#include "model/MacModel.h"
-#include "model/MacUpdate.h"
+#include "workspace/MacModel.h"
+#include "workspace/MacUpdate.h"
 #include "ui/SettingsView.h"
 
 #include <QObject>

@@ -3,7 +3,7 @@
 // bypassing the message field.
 #pragma once
 
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,11 +1,11 @@
 #include "ui/MainView.h"
 
-#include "model/MacUpdate.h"
+#include "workspace/MacUpdate.h"
 #include "ui/AppBus.h"
 #include "ui/CommandsPanel.h"
 #include "ui/Icons.h"
 #include "ui/OnboardingView.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 #include "ui/ServersView.h"
 #include "ui/SidebarView.h"
 #include "ui/WorkspaceView.h"

@@ -4,7 +4,7 @@
 // the update check once it is first shown. Always dark.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QPalette>
 #include <QPointer>

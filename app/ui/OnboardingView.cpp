@@ -1,6 +1,6 @@
 #include "ui/OnboardingView.h"
 
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 // first run is over and lists the projects under it; the sheet has no other way out.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QDialog>
 #include <QString>

@@ -2,7 +2,7 @@
 // sessions already running in it.
 #pragma once
 
-#include "model/MacProject.h"
+#include "tab/MacProject.h"
 #include "remote/FolderSessions.h"
 
 #include <QList>

@@ -1,8 +1,8 @@
 #include "ui/ProfileEditor.h"
 
-#include "model/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/SecretStore.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

@@ -2,8 +2,8 @@
 // optionally, the password typed for it. It saves through the model and never connects.
 #pragma once
 
-#include "model/MacModel.h"
-#include "model/MacProfile.h"
+#include "workspace/MacModel.h"
+#include "settings/MacProfile.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "ui/ProjectRow.h"
 
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "ui/AppBus.h"
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 #include "ui/PickerRequest.h"
 
 #include <QContextMenuEvent>

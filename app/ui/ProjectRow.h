@@ -8,7 +8,7 @@
 // items it offers, how far it is indented) are plain functions so they can be checked alone.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QColor>
 #include <QDBusConnection>

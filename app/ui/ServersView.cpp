@@ -2,7 +2,7 @@
 
 #include "ui/ConnectSheet.h"
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 #include "ui/ProfileEditor.h"
 
 #include <QContextMenuEvent>

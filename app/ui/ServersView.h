@@ -4,8 +4,8 @@
 // first-connection sheet opens over this one so the user can answer ssh's prompts once.
 #pragma once
 
-#include "model/MacModel.h"
-#include "model/MacProfile.h"
+#include "workspace/MacModel.h"
+#include "settings/MacProfile.h"
 #include "remote/Async.h"
 #include "remote/SSHLink.h"
 

@@ -1,7 +1,7 @@
 #include "ui/SessionPicker.h"
 
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>

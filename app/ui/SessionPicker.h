@@ -8,7 +8,7 @@
 // copy of the request's sessions; closing a session refreshes only that copy.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 #include "ui/PickerRequest.h"
 
 #include <QDialog>

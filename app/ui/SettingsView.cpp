@@ -1,8 +1,8 @@
 #include "ui/SettingsView.h"
 
-#include "model/MacUpdate.h"
+#include "workspace/MacUpdate.h"
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The settings window: projects folders, text size, version.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QWidget>
 

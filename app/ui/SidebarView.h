@@ -8,7 +8,7 @@
 // and reach the view only through a weak pointer, so closing the sidebar never cuts them.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 #include "ui/PickerRequest.h"
 #include "ui/ProjectRow.h"
 #include "ui/SessionPicker.h"

@@ -1,7 +1,7 @@
 #include "ui/TabBar.h"
 
-#include "remote/MacTab.h"
-#include "ui/Palette.h"
+#include "tab/MacTab.h"
+#include "style/Palette.h"
 #include "ui/TabChip.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // changes. It takes no height while no tab is open.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QHash>
 #include <QList>

@@ -1,7 +1,7 @@
 #include "ui/TabChip.h"
 
 #include "ui/Icons.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -6,8 +6,8 @@
 // keeps it across changes of the list, so hover and a rename in progress survive them.
 #pragma once
 
-#include "model/MacModel.h"
-#include "remote/MacTab.h"
+#include "workspace/MacModel.h"
+#include "tab/MacTab.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -3,7 +3,7 @@
 // lets the next host take it away again.
 #pragma once
 
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include <QPointer>
 #include <QWidget>

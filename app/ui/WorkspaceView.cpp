@@ -1,10 +1,10 @@
 #include "ui/WorkspaceView.h"
 
-#include "model/MacUpdate.h"
-#include "remote/MacTab.h"
+#include "workspace/MacUpdate.h"
+#include "tab/MacTab.h"
 #include "ui/BannerOverlay.h"
 #include "ui/ComposeBar.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 #include "ui/StatusBars.h"
 #include "ui/TabBar.h"
 #include "ui/TerminalHost.h"

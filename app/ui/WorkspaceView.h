@@ -3,7 +3,7 @@
 // also names the window after the active tab.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 #include "ui/ComposeBar.h"
 #include "ui/TerminalHost.h"
 

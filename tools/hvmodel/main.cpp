@@ -14,12 +14,12 @@
 //                     then prints the tabs
 //
 // Exit status 0 on success; 1 with one line on standard error otherwise.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 #include "platform/Log.h"
-#include "model/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
 #include <QApplication>

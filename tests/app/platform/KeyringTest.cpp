@@ -1,6 +1,6 @@
 // The keychain on a real Secret Service: run by run-with-keyring.sh inside a private D-Bus
 // session whose unlocked keyring lives in a temporary HOME.
-#include "model/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
 

@@ -7,7 +7,7 @@
 // and every process it started.
 #pragma once
 
-#include "model/MacProfile.h"
+#include "settings/MacProfile.h"
 
 #include <QString>
 

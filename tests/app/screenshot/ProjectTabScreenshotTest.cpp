@@ -2,11 +2,11 @@
 // application's palette and terminal font: a private tmux server without a status line, /bin/sh
 // with a fixed prompt, a fixed grid and font resolution. Runs on its own X server (tests/with-xvfb);
 // HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference (see ReferenceImage.h).
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include "../support/PrivateTmux.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"

@@ -2,7 +2,7 @@
 // real X server (tests/with-xvfb); HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference.
 #include "ui/ServersView.h"
 
-#include "app/views/ViewsWorkspace.h"
+#include "app/ui/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
 
 #include <QFontDatabase>

@@ -2,7 +2,7 @@
 // (tests/with-xvfb); HALVOREN_UPDATE_SCREENSHOTS=1 renews the reference.
 #include "ui/SettingsView.h"
 
-#include "app/views/ViewsWorkspace.h"
+#include "app/ui/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
 
 #include <QCoreApplication>

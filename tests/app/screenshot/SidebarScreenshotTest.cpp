@@ -4,9 +4,9 @@
 // ReferenceImage.h).
 #include "ui/SidebarView.h"
 
-#include "app/views/ViewsWorkspace.h"
+#include "app/ui/ViewsWorkspace.h"
 #include "engine/drawing/screenshot/ReferenceImage.h"
-#include "ui/Palette.h"
+#include "style/Palette.h"
 
 #include <QFontDatabase>
 #include <QImage>

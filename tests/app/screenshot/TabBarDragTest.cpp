@@ -4,7 +4,7 @@
 #include "ui/TabBar.h"
 
 #include "app/support/PrivateTmux.h"
-#include "app/views/ViewsWorkspace.h"
+#include "app/ui/ViewsWorkspace.h"
 #include "ui/TabChip.h"
 
 #include <QApplication>

@@ -2,13 +2,13 @@
 // server's tmux with the saved tabs, the connected servers come back after a restart of the
 // model, and a server whose sshd stops is unreachable after two failed listings and
 // reachable again after one good one.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/remote/SshServer.h"
 #include "app/support/TempFolder.h"
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
 #include <QDirIterator>

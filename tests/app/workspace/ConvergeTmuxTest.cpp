@@ -1,13 +1,13 @@
 // Two workspace models with their own preferences on one private tmux server, polled on
 // clocks the test moves: what one opens, closes and reorders the other follows, and killing
 // a session leaves its numbered siblings alone.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 

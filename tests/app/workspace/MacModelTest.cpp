@@ -1,11 +1,11 @@
 // The workspace model against a fake host: the tab list, titles, colours, persistence, the
 // script runner's write epoch, project refreshes and sub-folder lists, fresh sessions, and
 // the naming and writing of uploads.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
 #include <QDir>

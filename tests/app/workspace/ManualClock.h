@@ -2,7 +2,7 @@
 // fall due on the way in time order.
 #pragma once
 
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include <QPointer>
 #include <QTimer>

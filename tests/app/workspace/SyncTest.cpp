@@ -1,13 +1,13 @@
 // Following a fake host on a clock the tests move: listings older than a write, the reorder
 // hold-off, the young-tab protection, the restart hold-off, activity arming and the
 // finished-command decision, and the poll rhythm.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
 #include <gtest/gtest.h>

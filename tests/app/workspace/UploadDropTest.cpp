@@ -1,13 +1,13 @@
 // Files dropped on a tab reach its project's "Upload" folder, here and on a loopback sshd (see
 // SshServer.h), and their paths are typed into the tab; the tab's view runs a recorder of
 // what it is sent instead of a shell.
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/remote/SshServer.h"
 #include "app/support/ParamName.h"
 #include "app/support/TempFolder.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,12 +1,12 @@
 // A command that finishes in a background tab the user typed into reaches the desktop as one
 // notification, on a recording notification server of the test's own (the test runs under
 // dbus-run-session).
-#include "model/MacModel.h"
+#include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
 #include "platform/Notifier.h"
-#include "remote/MacTab.h"
+#include "tab/MacTab.h"
 
 #include <QDBusConnection>
 #include <QTest>

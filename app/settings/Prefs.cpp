@@ -1,0 +1,292 @@
+#include "settings/Prefs.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace halvoren {
+
+namespace {
+
+// A JSON object whose listed keys all hold strings; other keys are ignored.
+std::optional<QJsonObject> decodeRecord(const QString& text, std::initializer_list<const char*> keys)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    QJsonObject object = document.object();
+    for (const char* key : keys) {
+        if (!object.value(QLatin1String(key)).isString())
+            return std::nullopt;
+    }
+    return object;
+}
+
+QString compact(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+QString encodeSavedCommand(const SavedCommand& command)
+{
+    return compact({{QStringLiteral("label"), command.label}, {QStringLiteral("command"), command.command}});
+}
+
+std::optional<SavedCommand> decodeSavedCommand(const QString& text)
+{
+    const std::optional<QJsonObject> object = decodeRecord(text, {"label", "command"});
+    if (!object)
+        return std::nullopt;
+    return SavedCommand{object->value(QLatin1String("label")).toString(),
+                        object->value(QLatin1String("command")).toString()};
+}
+
+QString encodePersistedTab(const PersistedTab& tab)
+{
+    return compact({{QStringLiteral("name"), tab.name}, {QStringLiteral("path"), tab.path}, {QStringLiteral("tmux"), tab.tmux}});
+}
+
+std::optional<PersistedTab> decodePersistedTab(const QString& text)
+{
+    const std::optional<QJsonObject> object = decodeRecord(text, {"name", "path", "tmux"});
+    if (!object)
+        return std::nullopt;
+    return PersistedTab{object->value(QLatin1String("name")).toString(), object->value(QLatin1String("path")).toString(),
+                        object->value(QLatin1String("tmux")).toString()};
+}
+
+QString Prefs::favoritesKey(const QString& connectionID)
+{
+    return QStringLiteral("flutter.favorites_") + connectionID;
+}
+
+QString Prefs::hiddenKey(const QString& connectionID)
+{
+    return QStringLiteral("flutter.hidden_") + connectionID;
+}
+
+QString Prefs::tabsKey(const QString& connectionID)
+{
+    return QStringLiteral("flutter.tabs_") + connectionID;
+}
+
+QList<SavedCommand> Prefs::builtInCommands()
+{
+    return {
+        {QStringLiteral("Claude Code"), QStringLiteral("claude")},
+        {QStringLiteral("Claude — reprendre"), QStringLiteral("claude --continue")},
+        {QStringLiteral("Effacer l'écran"), QStringLiteral("clear")},
+    };
+}
+
+Prefs::Prefs(PreferenceStore& store) : d(store) {}
+
+Prefs& Prefs::shared()
+{
+    static Prefs prefs(PreferenceStore::standard());
+    return prefs;
+}
+
+QStringList Prefs::projectsRoots() const
+{
+    if (std::optional<QStringList> roots = d.stringListValue(projectsRootsKey))
+        return *roots;
+    if (std::optional<QString> root = d.stringValue(projectsRootKey))
+        return {*root};
+    return {QDir::homePath() + QStringLiteral("/projets")};
+}
+
+void Prefs::setProjectsRoots(const QStringList& roots)
+{
+    d.setStringList(projectsRootsKey, roots);
+}
+
+double Prefs::fontSize() const
+{
+    return d.numberValue(fontSizeKey).value_or(13.0);
+}
+
+void Prefs::setFontSize(double size)
+{
+    d.setValue(fontSizeKey, size);
+}
+
+QList<SavedCommand> Prefs::commands() const
+{
+    const std::optional<QStringList> stored = d.stringListValue(commandsKey);
+    if (!stored)
+        return builtInCommands();
+    QList<SavedCommand> commands;
+    for (const QString& text : *stored) {
+        if (std::optional<SavedCommand> command = decodeSavedCommand(text))
+            commands.append(std::move(*command));
+    }
+    return commands;
+}
+
+void Prefs::setCommands(const QList<SavedCommand>& commands)
+{
+    QStringList texts;
+    for (const SavedCommand& command : commands)
+        texts.append(encodeSavedCommand(command));
+    d.setStringList(commandsKey, texts);
+}
+
+QMap<QString, QString> Prefs::tabLabels() const
+{
+    QMap<QString, QString> labels;
+    const std::optional<QString> stored = d.stringValue(tabLabelsKey);
+    if (!stored)
+        return labels;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(stored->toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return labels;
+    const QJsonObject object = document.object();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        // One value that is not a text spoils the whole map.
+        if (!it.value().isString())
+            return {};
+        labels.insert(it.key(), it.value().toString());
+    }
+    return labels;
+}
+
+void Prefs::setTabLabels(const QMap<QString, QString>& labels)
+{
+    QJsonObject object;
+    for (auto it = labels.constBegin(); it != labels.constEnd(); ++it)
+        object.insert(it.key(), it.value());
+    d.setValue(tabLabelsKey, compact(object));
+}
+
+bool Prefs::boolOr(const QString& key, bool fallback) const
+{
+    return d.boolValue(key).value_or(fallback);
+}
+
+bool Prefs::composeBarVisible() const
+{
+    return boolOr(composeBarVisibleKey, false);
+}
+
+void Prefs::setComposeBarVisible(bool visible)
+{
+    d.setValue(composeBarVisibleKey, visible);
+}
+
+bool Prefs::rightSidebarOpen() const
+{
+    return boolOr(rightSidebarOpenKey, true);
+}
+
+void Prefs::setRightSidebarOpen(bool open)
+{
+    d.setValue(rightSidebarOpenKey, open);
+}
+
+bool Prefs::sidebarOpen() const
+{
+    return boolOr(sidebarOpenKey, true);
+}
+
+void Prefs::setSidebarOpen(bool open)
+{
+    d.setValue(sidebarOpenKey, open);
+}
+
+bool Prefs::onboardingDone() const
+{
+    return boolOr(onboardingDoneKey, false);
+}
+
+void Prefs::setOnboardingDone(bool done)
+{
+    d.setValue(onboardingDoneKey, done);
+}
+
+qint64 Prefs::activeTab() const
+{
+    const std::optional<double> stored = d.numberValue(activeTabKey);
+    // A position is a whole number; anything else is no position.
+    if (!stored || !std::isfinite(*stored) || std::abs(*stored) > 9.0e15)
+        return 0;
+    return static_cast<qint64>(std::trunc(*stored));
+}
+
+void Prefs::setActiveTab(qint64 position)
+{
+    d.setValue(activeTabKey, static_cast<double>(position));
+}
+
+QSet<QString> Prefs::nameSet(const QString& key) const
+{
+    const QStringList stored = d.stringListValue(key).value_or(QStringList());
+    return QSet<QString>(stored.begin(), stored.end());
+}
+
+void Prefs::setNameSet(const QString& key, const QSet<QString>& names)
+{
+    // Sorted, so the stored order does not depend on the order of insertion.
+    QStringList list(names.begin(), names.end());
+    std::sort(list.begin(), list.end());
+    d.setStringList(key, list);
+}
+
+QSet<QString> Prefs::favorites(const QString& connectionID) const
+{
+    return nameSet(favoritesKey(connectionID));
+}
+
+void Prefs::setFavorites(const QString& connectionID, const QSet<QString>& names)
+{
+    setNameSet(favoritesKey(connectionID), names);
+}
+
+QSet<QString> Prefs::hidden(const QString& connectionID) const
+{
+    return nameSet(hiddenKey(connectionID));
+}
+
+void Prefs::setHidden(const QString& connectionID, const QSet<QString>& names)
+{
+    setNameSet(hiddenKey(connectionID), names);
+}
+
+QList<PersistedTab> Prefs::tabs(const QString& connectionID) const
+{
+    QList<PersistedTab> tabs;
+    for (const QString& text : d.stringListValue(tabsKey(connectionID)).value_or(QStringList())) {
+        if (std::optional<PersistedTab> tab = decodePersistedTab(text))
+            tabs.append(std::move(*tab));
+    }
+    return tabs;
+}
+
+void Prefs::setTabs(const QString& connectionID, const QList<PersistedTab>& tabs)
+{
+    QStringList texts;
+    for (const PersistedTab& tab : tabs)
+        texts.append(encodePersistedTab(tab));
+    d.setStringList(tabsKey(connectionID), texts);
+}
+
+QStringList Prefs::connectedProfiles() const
+{
+    return d.stringListValue(connectedProfilesKey).value_or(QStringList());
+}
+
+void Prefs::setConnectedProfiles(const QStringList& ids)
+{
+    d.setStringList(connectedProfilesKey, ids);
+}
+
+} // namespace halvoren

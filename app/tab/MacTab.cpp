@@ -1,0 +1,249 @@
+#include "tab/MacTab.h"
+#include "remote/HostText.h"
+
+#include "settings/ProfileStore.h"
+#include "platform/SecretStore.h"
+#include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <clocale>
+#include <locale.h>
+
+extern char** environ;
+
+namespace halvoren {
+
+namespace {
+
+} // namespace
+
+QStringList environmentStrings(const EnvironmentMap& environment)
+{
+    QStringList strings;
+    strings.reserve(environment.size());
+    for (auto entry = environment.cbegin(); entry != environment.cend(); ++entry)
+        strings << entry.key() + u'=' + entry.value();
+    return strings;
+}
+
+EnvironmentMap currentEnvironment()
+{
+    EnvironmentMap environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const QString text = QFile::decodeName(*entry);
+        const qsizetype equals = text.indexOf(u'=');
+        if (equals > 0)
+            environment.insert(text.left(equals), text.mid(equals + 1));
+    }
+    return environment;
+}
+
+bool localeInstalled(const QString& name)
+{
+    const locale_t loaded = ::newlocale(LC_ALL_MASK, local8(name).c_str(), locale_t(nullptr));
+    if (loaded == locale_t(nullptr))
+        return false;
+    ::freelocale(loaded);
+    return true;
+}
+
+EnvironmentMap tabEnvironment(EnvironmentMap environment, const std::function<bool(const QString&)>& localeExists)
+{
+    // Checked before LANG gets its default below.
+    const bool characterTypeSet = environment.contains(QStringLiteral("LC_ALL")) ||
+                                  environment.contains(QStringLiteral("LC_CTYPE")) ||
+                                  environment.contains(QStringLiteral("LANG"));
+    environment.remove(QStringLiteral("TMUX"));
+    environment.remove(QStringLiteral("TMUX_PANE"));
+    environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
+    environment.insert(QStringLiteral("COLORTERM"), QStringLiteral("truecolor"));
+    if (!environment.contains(QStringLiteral("LANG"))) {
+        const QString french = QStringLiteral("fr_FR.UTF-8");
+        environment.insert(QStringLiteral("LANG"), localeExists(french) ? french : QStringLiteral("C.UTF-8"));
+    }
+    // There is no locale named "UTF-8" here: a character type of that name would read as
+    // plain ASCII. Only fill the gap, never override the user's choice.
+    if (!characterTypeSet)
+        environment.insert(QStringLiteral("LC_CTYPE"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TERM_PROGRAM"), QStringLiteral("Halvoren"));
+    return environment;
+}
+
+QString remoteShellCommand(const QString& command)
+{
+    QString escaped;
+    escaped.reserve(command.size() + 16);
+    for (const QChar c : command) {
+        if (c == u'\\' || c == u'"' || c == u'$' || c == u'`')
+            escaped += u'\\';
+        escaped += c;
+    }
+    return QStringLiteral("$SHELL -lc \"") + escaped + u'"';
+}
+
+MacTab::MacTab(QString connId, MacProject project, bool useTmux, std::shared_ptr<SSHLink> link, SecretStore* keychain)
+    : connId(std::move(connId)), project(std::move(project)), useTmux(useTmux), link(std::move(link)),
+      terminal(new TermView(QRect(0, 0, 800, 500))), keychain(keychain)
+{
+    terminal->owner = this;
+}
+
+MacTab::~MacTab()
+{
+    delete terminal.data();
+}
+
+void MacTab::setIsLive(bool value)
+{
+    if (live == value)
+        return;
+    live = value;
+    Q_EMIT isLiveChanged();
+}
+
+void MacTab::setAttention(bool value)
+{
+    if (attentionValue == value)
+        return;
+    attentionValue = value;
+    Q_EMIT attentionChanged();
+}
+
+QString MacTab::command(const std::optional<QString>& setup) const
+{
+    if (useTmux)
+        return tmuxAttachCommand(project.session, project.path, setup);
+    return QStringLiteral("cd ") + shellQuote(project.path) + QStringLiteral(" 2>/dev/null; exec $SHELL -l");
+}
+
+void MacTab::start(std::optional<QString> setup)
+{
+    if (live || !terminal)
+        return;
+    ++generation;
+    startedAt = QDateTime::currentDateTime();
+    sinceStart.start();
+    screenSwitchTail.clear();
+    const QString shellCommand = command(setup);
+    const QStringList environment = environmentStrings(tabEnvironment(currentEnvironment(), localeInstalled));
+    terminal->generation = generation;
+    setIsLive(true);
+
+    if (!link) {
+        const QString shell = userShell();
+        const QString programName = u'-' + QFileInfo(shell).fileName();
+        launch(shell, {QStringLiteral("-l"), QStringLiteral("-c"), shellCommand}, environment, programName,
+               project.path);
+        return;
+    }
+    // The keychain answers asynchronously; the tab counts as live meanwhile, so a second
+    // start does nothing, and a stop (a new generation) cancels the launch.
+    startRemote(remoteShellCommand(shellCommand), environment, generation);
+}
+
+Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration)
+{
+    QPointer<MacTab> self(this);
+    SecretStore& secrets = keychain != nullptr ? *keychain : SecretStore::standard();
+    const QString key = ProfileStore::passwordKey(link->profile().id);
+    const std::optional<QString> password = co_await secrets.secureRead(key);
+    if (!self || generation != startGeneration)
+        co_return;
+    if (password)
+        autofill.emplace(*password);
+    controlDirectory();
+    // A host or user that ssh would read as an option is never passed to it.
+    if (!isUsableProfile(link->profile())) {
+        launch(QString(), {}, {}, QString(), std::nullopt);
+        co_return;
+    }
+    QStringList arguments = link->interactiveArgs();
+    arguments << link->destination() << remoteCommand;
+    launch(SSHLink::program(), arguments, environment, QStringLiteral("ssh"), std::nullopt);
+}
+
+void MacTab::launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
+                    const QString& programName, const std::optional<QString>& directory)
+{
+    if (!terminal) {
+        setIsLive(false);
+        return;
+    }
+    if (!executable.isEmpty()) {
+        terminal->startProcess(local8(executable), local8(arguments), local8(environment), local8(programName),
+                               directory ? std::optional<std::string>(local8(*directory)) : std::nullopt);
+    }
+    if (terminal->process->running())
+        return;
+    // No pseudo-terminal or no child: end this start now, on the next turn, as the end of a
+    // child would be reported, so the owner sees a dead tab and may start it again.
+    setIsLive(false);
+    const std::uint64_t failed = generation;
+    QTimer::singleShot(0, this, [this, failed] { childExited(failed); });
+}
+
+void MacTab::stop()
+{
+    ++generation;
+    setIsLive(false);
+    if (terminal)
+        terminal->terminate();
+}
+
+void MacTab::childExited(std::uint64_t ended)
+{
+    if (ended != generation)
+        return;
+    setIsLive(false);
+    if (onExit)
+        onExit(*this);
+}
+
+bool MacTab::switchesScreen(const QString& text)
+{
+    // Kept across chunks: a sequence may be cut between two of them.
+    const QString seen = screenSwitchTail + text;
+    screenSwitchTail = seen.right(7);
+    for (const QLatin1StringView sequence : {QLatin1StringView("\x1b[?1049h"), QLatin1StringView("\x1b[?1047h"),
+                                              QLatin1StringView("\x1b[?47h")}) {
+        if (seen.contains(sequence))
+            return true;
+    }
+    return false;
+}
+
+void MacTab::handleOutput(const QString& text)
+{
+    if (autofill) {
+        // Only ssh's start-up may ask for the password: once the session shows its full
+        // screen (the tmux client switches to the alternate one) or the start is old, a
+        // prompt is some other program's and must not get the server's password.
+        const bool attached = switchesScreen(text);
+        if (attached || (sinceStart.isValid() && sinceStart.hasExpired(autofillWindow.count()))) {
+            autofill.reset();
+        } else if (const std::optional<QString> reply = autofill->feed(text)) {
+            sendInput(reply->toUtf8());
+        }
+    }
+    if (onOutput)
+        onOutput(*this, text);
+}
+
+void MacTab::sendInput(const QByteArray& bytes)
+{
+    if (terminal)
+        terminal->sendUserInput(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size())));
+}
+
+void MacTab::sendComposed(const QString& message)
+{
+    sendInput(QByteArrayLiteral("\x1b[200~") + message.toUtf8() + QByteArrayLiteral("\x1b[201~"));
+    // The tab is the timer's context: a tab closed meanwhile sends nothing more.
+    QTimer::singleShot(80, this, [this] { sendInput(QByteArrayLiteral("\r")); });
+}
+
+} // namespace halvoren

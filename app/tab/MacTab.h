@@ -1,0 +1,138 @@
+// One open project tab: the project it shows, its connection (this computer or one SSH
+// server), whether its shell lives in the project's tmux session, and the terminal view whose
+// child is that shell. The tab builds the child's command line and environment, starts and
+// stops it, turns its end into an event, types a remembered server password during ssh's
+// start-up and sends the compose bar's messages.
+//
+// Every start and every stop raises `generation`; the view reports the end of a child with
+// the generation it was started under, so the end of a child that a stop or a later start
+// replaced is ignored. Everything runs on the main thread.
+#pragma once
+
+#include "tab/MacProject.h"
+#include "remote/Async.h"
+#include "remote/PasswordAutofill.h"
+#include "remote/SSHLink.h"
+#include "tab/TermView.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace halvoren {
+
+class SecretStore;
+
+// Environment variables by name.
+using EnvironmentMap = QMap<QString, QString>;
+
+// One "name=value" text per entry, in the map's order.
+QStringList environmentStrings(const EnvironmentMap& environment);
+
+// This process's environment.
+EnvironmentMap currentEnvironment();
+
+// The environment of a tab's child, from the program's own: the terminal's identity, a
+// UTF-8 character type, and no trace of an enclosing tmux (whose client would refuse to
+// nest). `localeExists` tells whether a locale name is installed.
+EnvironmentMap tabEnvironment(EnvironmentMap environment, const std::function<bool(const QString&)>& localeExists);
+
+// Whether the C library can load the locale.
+bool localeInstalled(const QString& name);
+
+// The command the remote user's shell receives: "$SHELL -lc " and the command in double
+// quotes, with backslash, double quote, dollar and backtick escaped, so the inner login
+// shell, not the outer one, reads it.
+QString remoteShellCommand(const QString& command);
+
+class MacTab : public QObject {
+    Q_OBJECT
+
+public:
+    // How long after a start a remembered password may be typed: ssh asks for it early.
+    // Also dropped at the first switch to the alternate screen (tmux attached).
+    std::chrono::milliseconds autofillWindow{20000};
+
+    // `keychain`: where remembered passwords are read; the application's when none.
+    MacTab(QString connId, MacProject project, bool useTmux, std::shared_ptr<SSHLink> link,
+           SecretStore* keychain = nullptr);
+    // Deletes the view (the model stops the tab first: the child is not signalled here).
+    ~MacTab() override;
+
+    const QString connId;
+    const MacProject project;
+    const bool useTmux;
+    const std::shared_ptr<SSHLink> link;
+    // Owned; a host may put it in its layout (a parent that goes first takes it along).
+    const QPointer<TermView> terminal;
+
+    // connId + "::" + the session name.
+    QString id() const { return connId + QStringLiteral("::") + project.session; }
+
+    bool isLive() const { return live; }
+    void setIsLive(bool value);
+    bool attention() const { return attentionValue; }
+    void setAttention(bool value);
+
+    std::optional<QDateTime> openedAt;
+    std::optional<QDateTime> startedAt;
+
+    std::function<void(MacTab&)> onBell;
+    std::function<void(MacTab&, const QString&)> onOutput;
+    std::function<void(MacTab&)> onInput;
+    std::function<void(MacTab&)> onExit;
+    std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
+    std::function<void(MacTab&, const QByteArray&)> onPasteImage;
+
+    // Answers ssh's password prompt once, during the start-up of the current child.
+    std::optional<PasswordAutofill> autofill;
+    std::uint64_t generation = 0;
+
+    // The shell command of a start: the tmux attach line, or a login shell in the folder.
+    QString command(const std::optional<QString>& setup) const;
+
+    // Starts the child unless it runs: `setup` runs inside the new tmux session before the
+    // attach. A child that cannot be started ends at once (reported on the next turn).
+    void start(std::optional<QString> setup = std::nullopt);
+    // Ends the child (SIGTERM); its end is not reported. The tmux session stays.
+    void stop();
+    // The view's report of a child's end.
+    void childExited(std::uint64_t ended);
+    // A chunk of the child's output.
+    void handleOutput(const QString& text);
+    // The message as one bracketed paste, then Return 80 ms later.
+    void sendComposed(const QString& message);
+
+Q_SIGNALS:
+    void isLiveChanged();
+    void attentionChanged();
+
+private:
+    Task<> startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration);
+    void launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
+                const QString& programName, const std::optional<QString>& directory);
+    void sendInput(const QByteArray& bytes);
+    // Whether the output switches to the alternate screen (a sequence may span chunks).
+    bool switchesScreen(const QString& text);
+
+    SecretStore* keychain;
+    bool live = false;
+    bool attentionValue = false;
+    QElapsedTimer sinceStart;
+    QString screenSwitchTail;
+};
+
+} // namespace halvoren

@@ -1,0 +1,148 @@
+#include "tab/TermView.h"
+
+#include "tab/MacTab.h"
+#include "remote/Shell.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace halvoren {
+
+namespace {
+
+// The local files of a drag or drop, in the order given.
+QList<QUrl> fileUrls(const QMimeData* data)
+{
+    QList<QUrl> files;
+    if (data == nullptr || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            files.append(url);
+    }
+    return files;
+}
+
+} // namespace
+
+TermView::TermView(const QRect& frame, QWidget* parent)
+    : LocalProcessTerminalView(frame, std::nullopt, corvantix::TerminalOptions::defaultOptions(), parent)
+{
+    setAcceptDrops(true);
+}
+
+void TermView::dataReceived(std::span<const std::uint8_t> slice)
+{
+    feedBytes(slice);
+    if (!owner)
+        return;
+    const QByteArray bytes(reinterpret_cast<const char*>(slice.data()), qsizetype(slice.size()));
+    owner->handleOutput(Shell::decode(bytes));
+}
+
+void TermView::send(corvantix::TerminalView&, std::span<const std::uint8_t> data)
+{
+    process->send(data);
+    const bool submits = std::any_of(data.begin(), data.end(), [](std::uint8_t b) { return b == 13 || b == 10; });
+    if (submits && owner && owner->onInput)
+        owner->onInput(*owner);
+}
+
+void TermView::processTerminated(corvantix::LocalProcess& source, std::optional<std::int32_t> exitCode)
+{
+    LocalProcessTerminalView::processTerminated(source, exitCode);
+    const std::uint64_t ended = generation;
+    // The view is the timer's context: a view destroyed meanwhile drops the report.
+    QTimer::singleShot(0, this, [this, ended] {
+        if (owner)
+            owner->childExited(ended);
+    });
+}
+
+void TermView::requestOpenLink(corvantix::TerminalView&, const std::string& link, const std::map<std::string, std::string>&)
+{
+    const QUrl url(QString::fromStdString(link), QUrl::StrictMode);
+    if (url.isValid() && !url.scheme().isEmpty())
+        QDesktopServices::openUrl(url);
+}
+
+void TermView::bell()
+{
+    if (owner && owner->onBell)
+        owner->onBell(*owner);
+}
+
+QByteArray TermView::clipboardImageAsPNG()
+{
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard == nullptr)
+        return {};
+    const QImage image = clipboard->image();
+    if (image.isNull())
+        return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return {};
+    return png;
+}
+
+void TermView::paste()
+{
+    const bool hasText = generalPasteboard && generalPasteboard->string().has_value();
+    if (!hasText) {
+        const QByteArray png = clipboardImageAsPNG();
+        if (!png.isEmpty()) {
+            if (owner && owner->onPasteImage)
+                owner->onPasteImage(*owner, png);
+            return;
+        }
+    }
+    LocalProcessTerminalView::paste();
+}
+
+void TermView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (fileUrls(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void TermView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (fileUrls(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void TermView::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> files = fileUrls(event->mimeData());
+    if (files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    if (owner && owner->onDropFiles)
+        owner->onDropFiles(*owner, files);
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+} // namespace halvoren

@@ -1,0 +1,382 @@
+// The model's clock, the activity of the tabs and the finished-command notification, the
+// connection of servers and the profile list, and the start-up with its two timers.
+#include "workspace/MacModel.h"
+
+#include "settings/ProfileStore.h"
+#include "platform/Notifier.h"
+#include "platform/SecretStore.h"
+#include "tab/MacTab.h"
+#include "remote/TmuxCommands.h"
+
+#include <QWidget>
+
+#include <algorithm>
+#include <memory>
+
+namespace halvoren {
+
+namespace {
+
+// When this variable is set, start-up does nothing: the model runs under a test host that
+// drives it itself.
+constexpr char testHostVariable[] = "HALVOREN_TEST_HOST";
+
+qint64 milliseconds(double seconds)
+{
+    return qint64(seconds * 1000.0);
+}
+
+// UTF-8 length without building the bytes: the hook runs for every chunk of every tab.
+qint64 utf8Length(const QString& text)
+{
+    qint64 bytes = 0;
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x80)
+            bytes += 1;
+        else if (unit < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(unit))
+            bytes += 4;
+        else if (QChar::isLowSurrogate(unit))
+            bytes += 0;
+        else
+            bytes += 3;
+    }
+    return bytes;
+}
+
+} // namespace
+
+// ---- Clock
+
+QDateTime ModelClock::now() const
+{
+    return QDateTime::currentDateTime();
+}
+
+QTimer* ModelClock::after(double seconds, QObject* context, std::function<void()> action)
+{
+    auto* timer = new QTimer(context);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action = std::move(action)] {
+        timer->deleteLater();
+        action();
+    });
+    timer->start(int(milliseconds(seconds)));
+    return timer;
+}
+
+QTimer* ModelClock::every(double seconds, QObject* context, std::function<void()> action)
+{
+    auto* timer = new QTimer(context);
+    QObject::connect(timer, &QTimer::timeout, timer, std::move(action));
+    timer->start(int(milliseconds(seconds)));
+    return timer;
+}
+
+SecretStore& MacModel::secrets() const
+{
+    return keychain != nullptr ? *keychain : SecretStore::standard();
+}
+
+// ---- Activity
+
+void MacModel::noteOutput(MacTab& tab, const QString& text)
+{
+    const QString key = tab.id();
+    qint64& bytes = activityBytes[key];
+    bytes += utf8Length(text);
+    lastActivity.insert(key, clock->now());
+    if (bytes > busyBurstBytes && promptAtEnd(text)) {
+        bytes = 0;
+        markFinished(tab);
+    }
+}
+
+void MacModel::noteInput(MacTab& tab)
+{
+    armed.insert(tab.id());
+}
+
+void MacModel::noteBell(MacTab& tab)
+{
+    markFinished(tab);
+}
+
+void MacModel::tabExited(MacTab& tab)
+{
+    MacConnection* owner = connection(tab.connId);
+    if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
+        requestSync(*owner);
+        return;
+    }
+    // Not from inside the tab's own exit hook, which the removal takes away.
+    QTimer::singleShot(0, this, [this, target = QPointer<MacTab>(&tab)] {
+        if (target)
+            removeTab(*target);
+    });
+}
+
+void MacModel::activityTick()
+{
+    const QDateTime now = clock->now();
+    const QList<MacTab*> snapshot = tabsValue;
+    for (MacTab* tab : snapshot) {
+        const QString key = tab->id();
+        const auto last = lastActivity.constFind(key);
+        if (last == lastActivity.cend() || last->msecsTo(now) < milliseconds(quietPeriod))
+            continue;
+        const bool busy = activityBytes.value(key, 0) > busyBurstBytes;
+        activityBytes.insert(key, 0);
+        if (busy && tabsValue.contains(tab))
+            markFinished(*tab);
+    }
+}
+
+void MacModel::markFinished(MacTab& tab)
+{
+    const QDateTime now = clock->now();
+    const QString key = tab.id();
+    const auto last = lastFinished.constFind(key);
+    if (last != lastFinished.cend() && last->msecsTo(now) < milliseconds(finishedRepeatWindow))
+        return;
+    lastFinished.insert(key, now);
+    if (const QPointer<QTimer> pending = pendingFinish.take(key)) {
+        pending->stop();
+        pending->deleteLater();
+    }
+    const QPointer<MacModel> self(this);
+    const QPointer<MacTab> target(&tab);
+    QTimer* decision = clock->after(decisionDelay, this, [self, target, key] {
+        if (!self || !target || !self->tabs().contains(target.data()))
+            return;
+        self->pendingFinish.remove(key);
+        const bool looking = self->activeTabID() == key;
+        if (looking && self->isFrontmost && self->isFrontmost()) {
+            self->armed.remove(key);
+            return;
+        }
+        if (!self->armed.remove(key))
+            return;
+        if (!looking)
+            target->setAttention(true);
+        self->notifier->post(key, self->tabTitle(*target));
+    });
+    pendingFinish.insert(key, decision);
+}
+
+// ---- Servers and profiles
+
+Task<bool> MacModel::connect(MacProfile profile)
+{
+    if (connection(profile.id) != nullptr)
+        co_return true;
+    QPointer<MacModel> self(this);
+    QSet<QString> connecting = reconnectingValue;
+    connecting.insert(profile.id);
+    setReconnecting(connecting);
+    auto link = std::make_shared<SSHLink>(profile);
+    Task<bool> fetching = link->fetchRemoteHome();
+    const bool reached = co_await std::move(fetching);
+    if (!self)
+        co_return false;
+    if (reached) {
+        Task<> attaching = attachConnection(link);
+        co_await std::move(attaching);
+        if (!self)
+            co_return true;
+    }
+    connecting = reconnectingValue;
+    connecting.remove(profile.id);
+    setReconnecting(connecting);
+    co_return reached;
+}
+
+Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
+{
+    const QString id = link->profile().id;
+    if (connection(id) != nullptr)
+        co_return;
+    QPointer<MacModel> self(this);
+    Task<bool> probing = link->hasTmux();
+    const bool tmux = co_await std::move(probing);
+    // Two attempts for one profile may overlap: the first to get here wins.
+    if (!self || connection(id) != nullptr)
+        co_return;
+    auto* added = new MacConnection(link);
+    added->prefs = &prefs;
+    added->setTmuxAvailable(tmux);
+    added->setFavorites(prefs.favorites(id));
+    added->setHidden(prefs.hidden(id));
+    appendConnection(added);
+    saveConnectedProfiles();
+    QPointer<MacConnection> target(added);
+    Task<> refreshing = refreshProjects(*added);
+    co_await std::move(refreshing);
+    if (!self || !target || !target->tmuxAvailable())
+        co_return;
+    target->tabSyncReady = true;
+    target->seedFromPersisted = true;
+    Task<> syncing = requestSync(*target);
+    co_await std::move(syncing);
+    if (self)
+        persistTabs();
+}
+
+Task<> MacModel::disconnect(MacConnection& connection)
+{
+    if (!connection.link)
+        co_return;
+    const std::shared_ptr<SSHLink> link = connection.link;
+    connection.tabSyncReady = false;
+    const QList<MacTab*> snapshot = tabsValue;
+    for (MacTab* tab : snapshot) {
+        if (tab->connId == connection.id)
+            removeTab(*tab);
+    }
+    removeConnection(&connection);
+    saveConnectedProfiles();
+    Task<> closing = link->closeMaster();
+    co_await std::move(closing);
+}
+
+void MacModel::saveConnectedProfiles()
+{
+    QStringList ids;
+    for (const MacConnection* candidate : std::as_const(connectionsValue)) {
+        if (candidate->profile)
+            ids << candidate->profile->id;
+    }
+    prefs.setConnectedProfiles(ids);
+}
+
+void MacModel::saveProfile(const MacProfile& profile)
+{
+    QList<MacProfile> list = profilesValue;
+    const auto found = std::find_if(list.begin(), list.end(), [&](const MacProfile& p) { return p.id == profile.id; });
+    if (found != list.end())
+        *found = profile;
+    else
+        list.append(profile);
+    profilesValue = list;
+    Q_EMIT profilesChanged();
+    if (profileStore != nullptr)
+        profileStore->saveProfiles(list);
+}
+
+Task<> MacModel::removeProfile(MacProfile profile)
+{
+    QPointer<MacModel> self(this);
+    if (MacConnection* existing = connection(profile.id)) {
+        Task<> disconnecting = disconnect(*existing);
+        co_await std::move(disconnecting);
+        if (!self)
+            co_return;
+    }
+    QList<MacProfile> list = profilesValue;
+    list.removeIf([&profile](const MacProfile& p) { return p.id == profile.id; });
+    profilesValue = list;
+    Q_EMIT profilesChanged();
+    if (profileStore != nullptr)
+        profileStore->saveProfiles(list);
+    Task<> deleting = secrets().secureDelete(ProfileStore::passwordKey(profile.id));
+    co_await std::move(deleting);
+}
+
+// ---- Start-up and polling
+
+Task<> MacModel::start()
+{
+    if (started || qEnvironmentVariableIsSet(testHostVariable))
+        co_return;
+    started = true;
+    QPointer<MacModel> self(this);
+    // Read before the first sync, which stores the position of the tab it activates.
+    const qint64 storedActive = prefs.activeTab();
+
+    notifier->onTap = [self](const QString& key) {
+        if (!self)
+            return;
+        for (MacTab* tab : self->tabs()) {
+            if (tab->id() != key)
+                continue;
+            if (tab->terminal && tab->terminal->window() != nullptr) {
+                QWidget* window = tab->terminal->window();
+                window->show();
+                window->raise();
+                window->activateWindow();
+            }
+            self->activate(*tab);
+            return;
+        }
+    };
+
+    if (profileStore != nullptr) {
+        Task<QList<MacProfile>> loading = profileStore->loadProfiles();
+        QList<MacProfile> loaded = co_await std::move(loading);
+        if (!self)
+            co_return;
+        setProfiles(loaded);
+    }
+    Task<bool> probing = probeLocalTmux();
+    const bool tmux = co_await std::move(probing);
+    if (!self)
+        co_return;
+    MacConnection& local = *localConnection();
+    local.setTmuxAvailable(tmux);
+    local.setFavorites(prefs.favorites(local.id));
+    local.setHidden(prefs.hidden(local.id));
+    Task<> refreshing = refreshProjects(local);
+    co_await std::move(refreshing);
+    if (!self)
+        co_return;
+    if (localConnection()->tmuxAvailable()) {
+        localConnection()->tabSyncReady = true;
+        localConnection()->seedFromPersisted = true;
+        Task<> syncing = requestSync(*localConnection());
+        co_await std::move(syncing);
+        if (!self)
+            co_return;
+        persistTabs();
+    }
+    if (storedActive >= 0 && storedActive < tabsValue.size())
+        activate(*tabsValue.at(storedActive));
+
+    timers << clock->every(activityInterval, this, [self] {
+        if (self)
+            self->activityTick();
+    });
+    timers << clock->every(pollInterval, this, [self] {
+        if (self)
+            self->pollTick();
+    });
+
+    for (const QString& id : prefs.connectedProfiles()) {
+        const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
+                                        [&id](const MacProfile& p) { return p.id == id; });
+        if (found != profilesValue.cend())
+            connect(*found);
+    }
+}
+
+Task<bool> MacModel::probeLocalTmux()
+{
+    Task<ShellResult<QString>> probing = runScript(*localConnection(), QStringLiteral("command -v tmux\n"),
+                                                   localTmuxProbeTimeout);
+    ShellResult<QString> output = co_await std::move(probing);
+    co_return output && !output.value().trimmed().isEmpty();
+}
+
+void MacModel::pollTick()
+{
+    tick += 1;
+    const QList<MacConnection*> snapshot = connectionsValue;
+    for (MacConnection* candidate : snapshot) {
+        if (candidate->link && tick % 2 == 1)
+            continue;
+        requestSync(*candidate);
+    }
+}
+
+} // namespace halvoren

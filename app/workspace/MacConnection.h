@@ -1,0 +1,140 @@
+// One place where projects live: this computer (id "local", no link) or one connected SSH
+// server. It holds what the workspace knows of that place; the views read the observed
+// fields and only the model writes them.
+//
+// An observed field notifies through its signal when a whole new value differs from the old
+// one; the in-place edits (insertExpanded, mergeGitInfo, storeSubprojects, clearExpanded)
+// always notify. The plain fields are bookkeeping of the listing sync and never notify.
+// Everything runs on the main thread.
+#pragma once
+
+#include "settings/MacProfile.h"
+#include "tab/MacProject.h"
+#include "remote/Async.h"
+#include "remote/FolderSessions.h"
+#include "remote/SSHLink.h"
+#include "remote/SharedPrefs.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace halvoren {
+
+class Prefs;
+
+class MacConnection : public QObject {
+    Q_OBJECT
+
+public:
+    static inline const QString localID = QStringLiteral("local");
+
+    // This computer.
+    MacConnection();
+    // A server reached through `link`.
+    explicit MacConnection(std::shared_ptr<SSHLink> link);
+
+    const QString id;
+    const std::optional<MacProfile> profile;
+    // None for this computer: how every operation tells the two apart.
+    const std::shared_ptr<SSHLink> link;
+
+    bool tmuxAvailable() const { return tmuxAvailableValue; }
+    void setTmuxAvailable(bool value);
+    bool sectionExpanded() const { return sectionExpandedValue; }
+    void setSectionExpanded(bool value);
+    bool hiddenExpanded() const { return hiddenExpandedValue; }
+    void setHiddenExpanded(bool value);
+    const QList<MacProject>& projects() const { return projectsValue; }
+    void setProjects(const QList<MacProject>& value);
+    const QSet<QString>& favorites() const { return favoritesValue; }
+    void setFavorites(const QSet<QString>& value);
+    const QSet<QString>& hidden() const { return hiddenValue; }
+    void setHidden(const QSet<QString>& value);
+    const QSet<QString>& liveSessions() const { return liveSessionsValue; }
+    void setLiveSessions(const QSet<QString>& value);
+    const QHash<QString, GitInfo>& gitInfo() const { return gitInfoValue; }
+    void setGitInfo(const QHash<QString, GitInfo>& value);
+    void mergeGitInfo(const QHash<QString, GitInfo>& value);
+    const QSet<QString>& expanded() const { return expandedValue; }
+    void setExpanded(const QSet<QString>& value);
+    void insertExpanded(const QString& path);
+    const QHash<QString, QList<MacProject>>& subprojects() const { return subprojectsValue; }
+    void storeSubprojects(const QString& path, const QList<MacProject>& list);
+    // Empties both the expanded paths and the cached sub-folders.
+    void clearExpanded();
+    bool unreachable() const { return unreachableValue; }
+    void setUnreachable(bool value);
+
+    // Plain bookkeeping of the listing sync.
+    bool tabSyncReady = false;
+    bool seedFromPersisted = false;
+    std::optional<SharedPrefs> sharedRaw;
+    int writeEpoch = 0;
+    bool syncing = false;
+    bool syncQueued = false;
+    int failures = 0;
+
+    // Where this computer's roots are read; the application's preferences when none.
+    Prefs* prefs = nullptr;
+
+    // The folders under which projects are listed: the stored roots here, one root made
+    // from the profile and the remote home on a server.
+    QStringList projectRoots() const;
+    // Names of the visible sub-folders of `root` on the host, sorted; empty on any error.
+    Task<QStringList> listFolders(QString root);
+    // The same, but nothing when the host could not be asked or the folder not read (a
+    // folder that does not exist lists as empty).
+    Task<std::optional<QStringList>> tryListFolders(QString root);
+    // Projects not hidden, favourites first, then by name.
+    QList<MacProject> visibleProjects() const;
+    // Hidden projects by name.
+    QList<MacProject> hiddenProjects() const;
+
+Q_SIGNALS:
+    void tmuxAvailableChanged();
+    void sectionExpandedChanged();
+    void hiddenExpandedChanged();
+    void projectsChanged();
+    void favoritesChanged();
+    void hiddenChanged();
+    void liveSessionsChanged();
+    void gitInfoChanged();
+    void expandedChanged();
+    void subprojectsChanged();
+    void unreachableChanged();
+
+private:
+    bool tmuxAvailableValue = true;
+    bool sectionExpandedValue = true;
+    bool hiddenExpandedValue = false;
+    QList<MacProject> projectsValue;
+    QSet<QString> favoritesValue;
+    QSet<QString> hiddenValue;
+    QSet<QString> liveSessionsValue;
+    QHash<QString, GitInfo> gitInfoValue;
+    QSet<QString> expandedValue;
+    QHash<QString, QList<MacProject>> subprojectsValue;
+    bool unreachableValue = false;
+};
+
+// The project root of a server: the profile's root with "~" standing for the remote home
+// (an empty root reads as "~/projets").
+QString serverProjectRoot(const QString& projectsRoot, const QString& remoteHome);
+
+// Visible sub-folder names of a local folder (no hidden entries, links to folders count),
+// sorted; empty when the folder cannot be read. Blocking: call it off the main thread.
+QStringList localFolderNames(const QString& root);
+// The same, but nothing when the folder exists and cannot be read.
+std::optional<QStringList> readLocalFolderNames(const QString& root);
+
+// Locale-aware, case-insensitive ordering of names, stable for equal ones.
+void sortNames(QStringList& names);
+
+} // namespace halvoren

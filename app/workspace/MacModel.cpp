@@ -1,0 +1,590 @@
+#include "workspace/MacModel.h"
+
+#include "workspace/AssignAndNotify.h"
+#include "platform/Log.h"
+#include "platform/Notifier.h"
+#include "tab/MacTab.h"
+#include "remote/SessionNaming.h"
+#include "remote/SharedPrefs.h"
+#include "style/Palette.h"
+
+#include <QDir>
+#include <QGuiApplication>
+
+#include <algorithm>
+
+namespace halvoren {
+
+namespace {
+
+MacProject projectIn(const QString& folder, const QString& name)
+{
+    const QString path = folder + u'/' + name;
+    return MacProject{name, path, tmuxSessionName(path)};
+}
+
+QStringList pathsOf(const QList<MacProject>& projects)
+{
+    QStringList paths;
+    paths.reserve(projects.size());
+    for (const MacProject& project : projects)
+        paths << project.path;
+    return paths;
+}
+
+NameSet nameSet(const QSet<QString>& names)
+{
+    return NameSet(names.cbegin(), names.cend());
+}
+
+QString tabKey(const MacTab& tab)
+{
+    return tab.id();
+}
+
+} // namespace
+
+MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
+    : prefs(prefs), keychain(keychain), notifier(notifier != nullptr ? notifier : &Notifier::shared()),
+      fontSizeValue(prefs.fontSize()), commandsValue(prefs.commands()), tabLabelsValue(prefs.tabLabels()),
+      composeVisibleValue(prefs.composeBarVisible()), commandsVisibleValue(prefs.rightSidebarOpen())
+{
+    auto* local = new MacConnection;
+    local->prefs = &prefs;
+    local->setParent(this);
+    connectionsValue.append(local);
+
+    runScript = [](MacConnection& connection, QString script, double timeoutSeconds) -> Task<ShellResult<QString>> {
+        if (!connection.link) {
+            ShellResult<QString> result = co_await runLoginShell(std::move(script), timeoutSeconds);
+            co_return result;
+        }
+        // The link outlives the run even if the connection is dropped meanwhile.
+        const std::shared_ptr<SSHLink> link = connection.link;
+        ShellResult<QString> result = co_await link->runScript(std::move(script), timeoutSeconds);
+        co_return result;
+    };
+    listFolders = [](MacConnection& connection, QString folder) { return connection.tryListFolders(std::move(folder)); };
+    isFrontmost = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+}
+
+MacModel::~MacModel()
+{
+    for (MacTab* tab : std::as_const(tabsValue)) {
+        tab->onExit = nullptr;
+        tab->stop();
+        delete tab;
+    }
+}
+
+MacModel& MacModel::shared()
+{
+    static MacModel* model = new MacModel(Prefs::shared());
+    return *model;
+}
+
+// ---- Observed fields
+
+void MacModel::appendConnection(MacConnection* connection)
+{
+    connection->setParent(this);
+    connectionsValue.append(connection);
+    Q_EMIT connectionsChanged();
+}
+
+void MacModel::removeConnection(MacConnection* connection)
+{
+    const qsizetype index = connectionsValue.indexOf(connection);
+    if (index <= 0)
+        return;
+    connectionsValue.removeAt(index);
+    Q_EMIT connectionsChanged();
+    // Running host work holds the connection weakly and stops when it goes.
+    connection->deleteLater();
+}
+
+void MacModel::setProfiles(const QList<MacProfile>& value)
+{
+    assign(this, profilesValue, value, &MacModel::profilesChanged);
+}
+
+void MacModel::insertTab(MacTab* tab, qsizetype index)
+{
+    tab->setParent(this);
+    tabsValue.insert(std::clamp<qsizetype>(index, 0, tabsValue.size()), tab);
+    Q_EMIT tabsChanged();
+}
+
+void MacModel::reorderTabs(const QList<MacTab*>& order)
+{
+    tabsValue = order;
+    Q_EMIT tabsChanged();
+}
+
+void MacModel::setActiveTabID(const std::optional<QString>& value)
+{
+    assign(this, activeTabIDValue, value, &MacModel::activeTabIDChanged);
+}
+
+void MacModel::setBanner(const std::optional<QString>& value)
+{
+    assign(this, bannerValue, value, &MacModel::bannerChanged);
+}
+
+void MacModel::setFontSize(double value)
+{
+    const double size = std::clamp(value, 9.0, 28.0);
+    assign(this, fontSizeValue, size, &MacModel::fontSizeChanged);
+    prefs.setFontSize(fontSizeValue);
+    for (MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->terminal)
+            tab->terminal->setTerminalFont(terminalFont(fontSizeValue));
+    }
+}
+
+void MacModel::setCommands(const QList<SavedCommand>& value)
+{
+    assign(this, commandsValue, value, &MacModel::commandsChanged);
+}
+
+void MacModel::setTabLabels(const QMap<QString, QString>& value)
+{
+    assign(this, tabLabelsValue, value, &MacModel::tabLabelsChanged);
+}
+
+void MacModel::setComposeVisible(bool value)
+{
+    prefs.setComposeBarVisible(value);
+    assign(this, composeVisibleValue, value, &MacModel::composeVisibleChanged);
+}
+
+void MacModel::setCommandsVisible(bool value)
+{
+    prefs.setRightSidebarOpen(value);
+    assign(this, commandsVisibleValue, value, &MacModel::commandsVisibleChanged);
+}
+
+void MacModel::setReconnecting(const QSet<QString>& value)
+{
+    reconnectingValue = value;
+    Q_EMIT reconnectingChanged();
+}
+
+// ---- Lookups
+
+MacConnection* MacModel::connection(const QString& id) const
+{
+    for (MacConnection* candidate : connectionsValue) {
+        if (candidate->id == id)
+            return candidate;
+    }
+    return nullptr;
+}
+
+MacTab* MacModel::activeTab() const
+{
+    if (!activeTabIDValue)
+        return nullptr;
+    for (MacTab* tab : tabsValue) {
+        if (tabKey(*tab) == *activeTabIDValue)
+            return tab;
+    }
+    return nullptr;
+}
+
+// ---- The tab list
+
+MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
+{
+    auto* tab = new MacTab(connection.id, project, connection.tmuxAvailable(), connection.link, keychain);
+    tab->setParent(this);
+    TermView& view = *tab->terminal;
+    view.setTerminalFont(terminalFont(fontSizeValue));
+    view.setNativeBackgroundColor(terminalBackground());
+    view.setNativeForegroundColor(terminalForeground());
+    view.setCaretColor(terminalCaret());
+    view.optionAsMetaKey = false;
+
+    const QPointer<MacModel> self(this);
+    tab->onDropFiles = [self](MacTab& target, const QList<QUrl>& urls) {
+        uploadDroppedFiles(self, QPointer<MacTab>(&target), urls);
+    };
+    tab->onPasteImage = [self](MacTab& target, const QByteArray& png) {
+        uploadPastedImage(self, QPointer<MacTab>(&target), png);
+    };
+    tab->onOutput = [self](MacTab& target, const QString& text) {
+        if (self)
+            self->noteOutput(target, text);
+    };
+    tab->onInput = [self](MacTab& target) {
+        if (self)
+            self->noteInput(target);
+    };
+    tab->onBell = [self](MacTab& target) {
+        if (self)
+            self->noteBell(target);
+    };
+    tab->onExit = [self](MacTab& target) {
+        if (self)
+            self->tabExited(target);
+    };
+    return tab;
+}
+
+void MacModel::activate(MacTab& tab)
+{
+    const QString key = tabKey(tab);
+    setActiveTabID(key);
+    tab.setAttention(false);
+    if (const QPointer<QTimer> pending = pendingFinish.take(key))
+        pending->stop();
+    notifier->clear(key);
+    prefs.setActiveTab(std::max<qsizetype>(tabsValue.indexOf(&tab), 0));
+    // Focus once the view has found its place in the window.
+    if (tab.terminal) {
+        QTimer::singleShot(0, tab.terminal.data(), [view = tab.terminal] {
+            if (view && view->parentWidget() != nullptr)
+                view->setFocus();
+        });
+    }
+}
+
+void MacModel::removeTab(MacTab& tab)
+{
+    const qsizetype index = tabsValue.indexOf(&tab);
+    if (index < 0)
+        return;
+    tab.onExit = nullptr;
+    tab.stop();
+    const QString key = tabKey(tab);
+    if (const QPointer<QTimer> pending = pendingFinish.take(key))
+        pending->stop();
+    armed.remove(key);
+    activityBytes.remove(key);
+    lastActivity.remove(key);
+    notifier->clear(key);
+
+    tabsValue.removeAt(index);
+    Q_EMIT tabsChanged();
+    if (activeTabIDValue == key) {
+        if (tabsValue.isEmpty()) {
+            setActiveTabID(std::nullopt);
+        } else {
+            MacTab& next = *tabsValue.at(std::min(index, tabsValue.size() - 1));
+            setActiveTabID(tabKey(next));
+            activate(next);
+        }
+    }
+    persistTabs();
+    // Its view may still be in a layout this turn.
+    tab.deleteLater();
+}
+
+QString MacModel::tabTitle(const MacTab& tab) const
+{
+    const QString label = tabLabelsValue.value(tabKey(tab));
+    if (!label.isEmpty())
+        return label;
+    const MacConnection* owner = connection(tab.connId);
+    if (owner == nullptr)
+        return tab.project.name;
+    for (const QString& root : owner->projectRoots()) {
+        const QString prefix = root + u'/';
+        if (!tab.project.path.startsWith(prefix))
+            continue;
+        const QStringList parts = tab.project.path.mid(prefix.size()).split(u'/', Qt::SkipEmptyParts);
+        if (parts.size() > 1)
+            return parts.front() + QStringLiteral(" / ") + tab.project.name;
+    }
+    return tab.project.name;
+}
+
+QString MacModel::tabSubtitle(const MacTab& tab) const
+{
+    const MacConnection* owner = connection(tab.connId);
+    if (owner == nullptr)
+        return tab.project.path;
+    for (const QString& root : owner->projectRoots()) {
+        if (tab.project.path.startsWith(root))
+            return QDir::cleanPath(root).section(u'/', -1) + tab.project.path.mid(root.size());
+    }
+    return tab.project.path;
+}
+
+void MacModel::renameTab(const MacTab& tab, const std::optional<QString>& label)
+{
+    QString trimmed = label.value_or(QString());
+    qsizetype start = 0;
+    qsizetype end = trimmed.size();
+    while (start < end && (trimmed.at(start) == u' ' || trimmed.at(start) == u'\t'))
+        ++start;
+    while (end > start && (trimmed.at(end - 1) == u' ' || trimmed.at(end - 1) == u'\t'))
+        --end;
+    trimmed = trimmed.mid(start, end - start);
+    if (trimmed.isEmpty())
+        tabLabelsValue.remove(tabKey(tab));
+    else
+        tabLabelsValue.insert(tabKey(tab), trimmed);
+    Q_EMIT tabLabelsChanged();
+    prefs.setTabLabels(tabLabelsValue);
+}
+
+QColor MacModel::connectionColor(const QString& id) const
+{
+    static const QColor localColour = paletteColor(0.42, 0.47, 0.52);
+    if (id == MacConnection::localID)
+        return localColour;
+    for (qsizetype position = 0; position < connectionsValue.size(); ++position) {
+        if (connectionsValue.at(position)->id == id) {
+            const auto& palette = connectionPalette();
+            const qsizetype count = qsizetype(palette.size());
+            return palette.at(size_t(((position - 1) % count + count) % count));
+        }
+    }
+    return localColour;
+}
+
+void MacModel::uploadSharedState(MacConnection& connection)
+{
+    // The sets as they are when the task runs: a later toggle's upload carries its own.
+    const QString script = uploadSharedPrefsScript(nameSet(connection.favorites()), nameSet(connection.hidden()));
+    runRemote(connection, script);
+}
+
+void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
+{
+    QSet<QString> favorites = connection.favorites();
+    if (!favorites.remove(name))
+        favorites.insert(name);
+    connection.setFavorites(favorites);
+    prefs.setFavorites(connection.id, favorites);
+    uploadSharedState(connection);
+}
+
+void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& connection)
+{
+    QSet<QString> names = connection.hidden();
+    if (hidden)
+        names.insert(name);
+    else
+        names.remove(name);
+    connection.setHidden(names);
+    prefs.setHidden(connection.id, names);
+    uploadSharedState(connection);
+}
+
+Task<> MacModel::addProjectsRoot(QString path)
+{
+    QStringList roots = prefs.projectsRoots();
+    if (path.isEmpty() || roots.contains(path))
+        co_return;
+    roots.append(path);
+    prefs.setProjectsRoots(roots);
+    Task<> refreshing = refreshProjects(*localConnection());
+    co_await std::move(refreshing);
+}
+
+Task<> MacModel::removeProjectsRoot(QString path)
+{
+    QStringList roots = prefs.projectsRoots();
+    roots.removeAll(path);
+    prefs.setProjectsRoots(roots);
+    Task<> refreshing = refreshProjects(*localConnection());
+    co_await std::move(refreshing);
+}
+
+bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pair<qsizetype, const MacTab*>& b,
+                     const QStringList& hostOrder)
+{
+    if (hostOrder.isEmpty())
+        return a.first < b.first;
+    const auto rank = [&hostOrder](const MacTab* tab) {
+        const qsizetype found = hostOrder.indexOf(tab->project.session);
+        return found < 0 ? hostOrder.size() : found;
+    };
+    const qsizetype rankA = rank(a.second);
+    const qsizetype rankB = rank(b.second);
+    if (rankA != rankB)
+        return rankA < rankB;
+    return a.first < b.first;
+}
+
+// ---- Persistence
+
+void MacModel::persistTabs()
+{
+    for (const MacConnection* owner : std::as_const(connectionsValue)) {
+        QList<PersistedTab> persisted;
+        for (const MacTab* tab : std::as_const(tabsValue)) {
+            if (tab->connId == owner->id)
+                persisted.append(PersistedTab{tab->project.name, tab->project.path, tab->project.session});
+        }
+        prefs.setTabs(owner->id, persisted);
+    }
+    qsizetype active = 0;
+    if (activeTabIDValue) {
+        for (qsizetype index = 0; index < tabsValue.size(); ++index) {
+            if (tabKey(*tabsValue.at(index)) == *activeTabIDValue) {
+                active = index;
+                break;
+            }
+        }
+    }
+    prefs.setActiveTab(active);
+}
+
+qsizetype MacModel::insertionIndex(const MacTab& tab) const
+{
+    for (qsizetype index = tabsValue.size() - 1; index >= 0; --index) {
+        if (tabsValue.at(index)->connId == tab.connId)
+            return index + 1;
+    }
+    return tabsValue.size();
+}
+
+// ---- Host work
+//
+// Awaited values and the arguments of awaited calls are named locals (g++ 12 mishandles some
+// temporaries that live across a suspension). The model and the connection are held weakly
+// across every suspension: a disconnect may delete the connection meanwhile.
+
+Task<> MacModel::runRemote(MacConnection& connection, QString script)
+{
+    QPointer<MacConnection> target(&connection);
+    ++target->writeEpoch;
+    // Callers end their scripts with a line feed.
+    script += QStringLiteral("true\n");
+    Task<ShellResult<QString>> running = runScript(*target, std::move(script), scriptTimeout);
+    ShellResult<QString> ignored = co_await std::move(running);
+    Q_UNUSED(ignored);
+    if (target)
+        ++target->writeEpoch;
+}
+
+Task<> MacModel::refreshProjects(MacConnection& connection)
+{
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    const QStringList roots = target->projectRoots();
+    QList<MacProject> collected;
+    for (const QString& root : roots) {
+        Task<std::optional<QStringList>> listing = listFolders(*target, root);
+        std::optional<QStringList> names = co_await std::move(listing);
+        if (!self || !target)
+            co_return;
+        if (!names) {
+            // A host that did not answer has not lost its projects: keep what this root had.
+            corvantix::logError(QStringLiteral("Projets de %1 non listés : la liste précédente reste").arg(root).toStdString());
+            for (const MacProject& project : target->projects()) {
+                if (project.path == root + u'/' + project.name)
+                    collected.append(project);
+            }
+            continue;
+        }
+        for (const QString& name : std::as_const(*names))
+            collected.append(projectIn(root, name));
+    }
+    target->setProjects(collected);
+    target->clearExpanded();
+    Task<> probing = refreshGitInfo(*target, pathsOf(collected));
+    co_await std::move(probing);
+}
+
+Task<> MacModel::refreshGitInfo(MacConnection& connection, QStringList paths)
+{
+    if (paths.isEmpty())
+        co_return;
+    QPointer<MacConnection> target(&connection);
+    Task<ShellResult<QString>> probing = runScript(*target, gitProbeScript(paths), gitProbeTimeout);
+    ShellResult<QString> output = co_await std::move(probing);
+    if (!output || !target)
+        co_return;
+    const QMap<QString, GitInfo> found = parseGitProbe(output.value());
+    QHash<QString, GitInfo> info = target->gitInfo();
+    for (const QString& path : std::as_const(paths)) {
+        const auto entry = found.constFind(path);
+        if (entry != found.cend())
+            info.insert(path, *entry);
+        else
+            info.remove(path);
+    }
+    target->setGitInfo(info);
+}
+
+Task<> MacModel::loadSubprojects(QString path, MacConnection& connection)
+{
+    QPointer<MacConnection> target(&connection);
+    QSet<QString> expanded = target->expanded();
+    if (expanded.remove(path)) {
+        target->setExpanded(expanded);
+        co_return;
+    }
+    target->insertExpanded(path);
+    if (target->subprojects().contains(path))
+        co_return;
+    Task<std::optional<QStringList>> listing = listFolders(*target, path);
+    std::optional<QStringList> names = co_await std::move(listing);
+    // Not stored when the host did not answer: the next opening asks again.
+    if (!target || !names)
+        co_return;
+    QList<MacProject> children;
+    for (const QString& name : std::as_const(*names))
+        children.append(projectIn(path, name));
+    target->storeSubprojects(path, children);
+    Task<> probing = refreshGitInfo(*target, pathsOf(children));
+    co_await std::move(probing);
+}
+
+Task<QList<FolderSession>> MacModel::listFolderSessions(QString path, MacConnection& connection)
+{
+    if (!connection.tmuxAvailable())
+        co_return QList<FolderSession>{};
+    Task<ShellResult<QString>> listing = runScript(connection, sessionListScript(), sessionListTimeout);
+    ShellResult<QString> output = co_await std::move(listing);
+    if (!output)
+        co_return QList<FolderSession>{};
+    QList<FolderSession> sessions;
+    for (const FolderSession& session : parseSessionList(output.value())) {
+        if (session.path == path)
+            sessions.append(session);
+    }
+    std::stable_sort(sessions.begin(), sessions.end(),
+                     [](const FolderSession& a, const FolderSession& b) { return a.lastActivity > b.lastActivity; });
+    co_return sessions;
+}
+
+bool MacModel::isProjectOpen(const QString& session, const MacConnection& connection) const
+{
+    if (connection.liveSessions().contains(session))
+        return true;
+    return std::any_of(tabsValue.cbegin(), tabsValue.cend(), [&](const MacTab* tab) {
+        return tab->connId == connection.id && tab->project.session == session;
+    });
+}
+
+MacProject MacModel::freshProject(const QString& name, const QString& path, const MacConnection& connection) const
+{
+    const QString base = tmuxSessionName(path);
+    if (!isProjectOpen(base, connection))
+        return MacProject{name, path, base};
+    for (int n = 2;; ++n) {
+        const QString session = base + u'-' + QString::number(n);
+        if (!isProjectOpen(session, connection))
+            return MacProject{name + QStringLiteral(" (") + QString::number(n) + u')', path, session};
+    }
+}
+
+QString MacModel::pastedImageName(const MacTab& tab, const QDateTime& now)
+{
+    const QString stamp = now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    std::pair<QString, int>& last = pastedImages[tab.connId + QStringLiteral("::") + tab.project.path];
+    if (last.first == stamp) {
+        ++last.second;
+    } else {
+        last = {stamp, 1};
+    }
+    const QString suffix = last.second > 1 ? u'-' + QString::number(last.second) : QString();
+    return QStringLiteral("image-") + stamp + suffix + QStringLiteral(".png");
+}
+
+} // namespace halvoren

@@ -1,0 +1,347 @@
+// The workspace: the connections (this computer first, then every connected server) with
+// their projects, the saved server profiles, the open tabs and the active one, the banner
+// line, the terminal font size, the quick commands, the tab labels and the visibility of the
+// message bar and of the commands panel. Every view reads it and calls its operations.
+//
+// A tab is known everywhere by its key, the connection id + "::" + its project's session
+// name: the active tab, the labels, the notifications and the activity records use it.
+//
+// Observed fields notify through their signal. A whole new value notifies only when it
+// differs from the stored one; in-place edits of the connections, profiles, tabs, labels and
+// reconnecting set always notify. The plain fields below never notify. Everything runs on
+// the main thread; host work (scripts, listings) is awaited without blocking it.
+#pragma once
+
+#include "workspace/MacConnection.h"
+#include "settings/MacProfile.h"
+#include "tab/MacProject.h"
+#include "settings/Prefs.h"
+#include "remote/Async.h"
+#include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
+#include "remote/Shell.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace halvoren {
+
+class MacTab;
+class Notifier;
+class ProfileStore;
+class SecretStore;
+
+// The time the model reads and the delays and repeating timers it runs. Tests put a clock of
+// their own in its place and move it forward instead of waiting.
+class ModelClock {
+public:
+    virtual ~ModelClock() = default;
+    virtual QDateTime now() const;
+    // Runs `action` once after `seconds` unless the returned timer is stopped first. The
+    // timer belongs to `context`.
+    virtual QTimer* after(double seconds, QObject* context, std::function<void()> action);
+    // Runs `action` every `seconds`, for as long as `context` lives.
+    virtual QTimer* every(double seconds, QObject* context, std::function<void()> action);
+};
+
+// A tab closed recently, kept so that it can be opened again.
+struct ClosedTab {
+    QString name;
+    QString path;
+    QString session;
+    QString connId;
+
+    friend bool operator==(const ClosedTab&, const ClosedTab&) = default;
+};
+
+class MacModel : public QObject {
+    Q_OBJECT
+
+public:
+    // Time-outs of the host work, in seconds.
+    static constexpr double scriptTimeout = 25.0;
+    static constexpr double gitProbeTimeout = 40.0;
+    static constexpr double sessionListTimeout = 25.0;
+    static constexpr double listingTimeout = 25.0;
+    static constexpr double localTmuxProbeTimeout = 10.0;
+    // Periods and hold-offs, in seconds.
+    static constexpr double pollInterval = 4.0;
+    static constexpr double activityInterval = 2.0;
+    static constexpr double quietPeriod = 4.0;
+    static constexpr double finishedRepeatWindow = 6.0;
+    static constexpr double decisionDelay = 1.5;
+    static constexpr double restartHoldOff = 3.0;
+    static constexpr double reorderHoldOff = 10.0;
+    // Output of one burst above which a quiet period or a prompt counts as a finished command.
+    static constexpr qint64 busyBurstBytes = 500;
+    static constexpr int maxClosedTabs = 10;
+
+    // Reads its starting values from `prefs`; `keychain` (passwords typed by server tabs)
+    // and `notifier` are the application's when none is given.
+    explicit MacModel(Prefs& prefs, SecretStore* keychain = nullptr, Notifier* notifier = nullptr);
+    ~MacModel() override;
+    // The application's one model, on the application's preferences, made on first use.
+    static MacModel& shared();
+
+    Prefs& prefs;
+    // Where the server profiles are loaded and saved; none keeps them in memory only.
+    ProfileStore* profileStore = nullptr;
+    std::shared_ptr<ModelClock> clock = std::make_shared<ModelClock>();
+    // Whether this application is the one the user works in.
+    std::function<bool()> isFrontmost;
+
+    // How the model reaches a host. Tests put fakes in their place; by default a script runs
+    // in the login shell here or through the connection's ssh link, and folders are listed
+    // by the connection.
+    std::function<Task<ShellResult<QString>>(MacConnection&, QString script, double timeoutSeconds)> runScript;
+    // Nothing when the folder could not be listed (unlike an empty folder).
+    std::function<Task<std::optional<QStringList>>(MacConnection&, QString folder)> listFolders;
+
+    // ---- Observed fields
+
+    const QList<MacConnection*>& connections() const { return connectionsValue; }
+    // Adds a server connection at the end; the model owns it from now on.
+    void appendConnection(MacConnection* connection);
+    // Removes and deletes a server connection (this computer's stays).
+    void removeConnection(MacConnection* connection);
+
+    const QList<MacProfile>& profiles() const { return profilesValue; }
+    void setProfiles(const QList<MacProfile>& value);
+
+    const QList<MacTab*>& tabs() const { return tabsValue; }
+    // Puts a tab of makeTab into the list at `index` (clamped); the model owns it.
+    void insertTab(MacTab* tab, qsizetype index);
+    // Replaces the order of the tabs; `order` must hold exactly the same tabs.
+    void reorderTabs(const QList<MacTab*>& order);
+
+    const std::optional<QString>& activeTabID() const { return activeTabIDValue; }
+    void setActiveTabID(const std::optional<QString>& value);
+    const std::optional<QString>& banner() const { return bannerValue; }
+    void setBanner(const std::optional<QString>& value);
+    double fontSize() const { return fontSizeValue; }
+    // Clamped to 9 ... 28, always stored, and applied to every tab's view.
+    void setFontSize(double value);
+    const QList<SavedCommand>& commands() const { return commandsValue; }
+    void setCommands(const QList<SavedCommand>& value);
+    const QMap<QString, QString>& tabLabels() const { return tabLabelsValue; }
+    void setTabLabels(const QMap<QString, QString>& value);
+    // Every assignment also stores the preference, changed or not.
+    bool composeVisible() const { return composeVisibleValue; }
+    void setComposeVisible(bool value);
+    bool commandsVisible() const { return commandsVisibleValue; }
+    void setCommandsVisible(bool value);
+    const QSet<QString>& reconnecting() const { return reconnectingValue; }
+    void setReconnecting(const QSet<QString>& value);
+
+    // ---- Plain fields: activity records and bookkeeping
+
+    QSet<QString> armed;
+    QHash<QString, qint64> activityBytes;
+    QHash<QString, QDateTime> lastActivity;
+    QHash<QString, QDateTime> lastFinished;
+    // The delayed notification decision of a tab; stopping the timer cancels it.
+    QHash<QString, QPointer<QTimer>> pendingFinish;
+    // Oldest first, at most ten.
+    QList<ClosedTab> closedTabs;
+    qint64 tick = 0;
+    QList<QPointer<QTimer>> timers;
+    bool started = false;
+
+    // ---- Lookups
+
+    MacConnection* connection(const QString& id) const;
+    MacTab* activeTab() const;
+    MacConnection* localConnection() const { return connectionsValue.front(); }
+
+    // ---- The tab list
+
+    // A new tab of the project with its terminal view set up and its upload hooks; not yet
+    // in the list and not started.
+    MacTab* makeTab(MacConnection& connection, const MacProject& project);
+    void activate(MacTab& tab);
+    // Stops the tab, forgets its activity, takes it out of the list, moves the active tab to
+    // its neighbour when it was the active one, and stores the tabs.
+    void removeTab(MacTab& tab);
+    QString tabTitle(const MacTab& tab) const;
+    QString tabSubtitle(const MacTab& tab) const;
+    void renameTab(const MacTab& tab, const std::optional<QString>& label);
+    QColor connectionColor(const QString& id) const;
+    void toggleFavorite(const QString& name, MacConnection& connection);
+    void toggleHidden(const QString& name, bool hidden, MacConnection& connection);
+    Task<> addProjectsRoot(QString path);
+    Task<> removeProjectsRoot(QString path);
+
+    // Writes every connection's tabs and the position of the active one.
+    void persistTabs();
+    // Where a new tab of the tab's connection goes: after that connection's last tab.
+    qsizetype insertionIndex(const MacTab& tab) const;
+
+    // ---- Host work
+
+    // Runs a script that writes to the connection's host, ignoring its outcome, with the
+    // connection's write epoch raised before and after.
+    Task<> runRemote(MacConnection& connection, QString script);
+    // Lists the projects under every root; a root that could not be listed keeps the
+    // projects it had. Closes every open sub-folder list, then asks for the git state.
+    Task<> refreshProjects(MacConnection& connection);
+    Task<> refreshGitInfo(MacConnection& connection, QStringList paths);
+    // Opens or closes the sub-folder list of a project, listing it once per opening cycle.
+    Task<> loadSubprojects(QString path, MacConnection& connection);
+
+    // ---- Opening and closing tabs
+
+    // Activates the tab of the project's session, or opens, tags and starts a new one.
+    void openProject(const MacProject& project, MacConnection& connection);
+    // Opens the project unless its folder has sessions other than its own on the host: then
+    // those, for the user to choose from.
+    Task<std::optional<QList<FolderSession>>> openProjectOrListSessions(MacProject project, MacConnection& connection);
+    // Opens a new numbered session of the folder ("name (n)", n from 2, never the base).
+    void openAnotherSession(const QString& name, const QString& path, MacConnection& connection);
+    void selectTab(qsizetype index);
+    // +1 or -1, wrapping around.
+    void selectAdjacentTab(int delta);
+    // Remembers the tab for reopening, removes it and untags its session (which keeps running).
+    void closeTab(MacTab& tab);
+    void reopenClosedTab();
+    // Removes the session's tabs, then ends the session on the host.
+    Task<> killSession(QString session, MacConnection& connection);
+    // Moves the tabs at `sources` before the tab at `destination` and tells the hosts.
+    void moveTabs(const QList<qsizetype>& sources, qsizetype destination);
+
+    // ---- Following the hosts
+
+    // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
+    // epoch at the start of that listing (no tab is opened from a listing older than a write).
+    void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);
+    // One listing sync of the connection; a request during a run makes one more run after it.
+    Task<> requestSync(MacConnection& connection);
+    Task<> runListing(MacConnection& connection, bool applyOnly);
+    Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly);
+    Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
+
+    // ---- Activity and the finished-command notification
+
+    void noteOutput(MacTab& tab, const QString& text);
+    void noteInput(MacTab& tab);
+    void noteBell(MacTab& tab);
+    void tabExited(MacTab& tab);
+    void activityTick();
+    void markFinished(MacTab& tab);
+
+    // ---- Servers and profiles
+
+    // True when the server is connected, already or now.
+    Task<bool> connect(MacProfile profile);
+    Task<> attachConnection(std::shared_ptr<SSHLink> link);
+    Task<> disconnect(MacConnection& connection);
+    void saveConnectedProfiles();
+    void saveProfile(const MacProfile& profile);
+    Task<> removeProfile(MacProfile profile);
+    // Where the servers' remembered passwords are kept ("pwd_" + profile id).
+    SecretStore& secrets() const;
+
+    // ---- Start-up and polling
+
+    Task<> start();
+    Task<bool> probeLocalTmux();
+    void pollTick();
+
+    // Our tmux sessions whose folder is `path` exactly, most recently active first.
+    Task<QList<FolderSession>> listFolderSessions(QString path, MacConnection& connection);
+    // Whether the host listed the session or a tab of the connection shows it.
+    bool isProjectOpen(const QString& session, const MacConnection& connection) const;
+    bool sessionInUse(const QString& session, const MacConnection& connection) const
+    {
+        return isProjectOpen(session, connection);
+    }
+    // The project for a new session of the folder: its own session when free, else the
+    // first free numbered variant "name (n)" with session "<base>-n", n from 2.
+    MacProject freshProject(const QString& name, const QString& path, const MacConnection& connection) const;
+
+    // ---- Uploads
+
+    // The name of an image pasted now into a project of a connection: "image-" + local date
+    // and time + ".png", with "-2", "-3" … before ".png" for the second, third … paste of
+    // the same second into the same project.
+    QString pastedImageName(const MacTab& tab, const QDateTime& now);
+
+Q_SIGNALS:
+    void connectionsChanged();
+    void profilesChanged();
+    void tabsChanged();
+    void activeTabIDChanged();
+    void bannerChanged();
+    void fontSizeChanged();
+    void commandsChanged();
+    void tabLabelsChanged();
+    void composeVisibleChanged();
+    void commandsVisibleChanged();
+    void reconnectingChanged();
+
+private:
+    void uploadSharedState(MacConnection& connection);
+    void noteListingFailure(MacConnection& connection);
+    MacTab* tabOf(const MacConnection& connection, const QString& session) const;
+
+    SecretStore* keychain;
+    Notifier* notifier;
+
+    QList<MacConnection*> connectionsValue;
+    QList<MacProfile> profilesValue;
+    QList<MacTab*> tabsValue;
+    std::optional<QString> activeTabIDValue;
+    std::optional<QString> bannerValue;
+    double fontSizeValue;
+    QList<SavedCommand> commandsValue;
+    QMap<QString, QString> tabLabelsValue;
+    bool composeVisibleValue;
+    bool commandsVisibleValue;
+    QSet<QString> reconnectingValue;
+
+    // Per project (connection id and path): the second of the last pasted image and how many
+    // images were pasted in it.
+    QHash<QString, std::pair<QString, int>> pastedImages;
+};
+
+// Whether the first (position before sorting, tab) pair goes before the second when tabs
+// follow the host's order of session names: listed sessions by their place in the list,
+// the others after them, ties by the position before sorting.
+bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pair<qsizetype, const MacTab*>& b,
+                     const QStringList& hostOrder);
+
+// ---- Uploads into a project's "Upload" folder
+
+// The file name as stored and typed: every character other than a letter, a digit, ".",
+// "_" or "-" becomes "_" (typed at a shell prompt, the name must stay one plain word).
+QString cleanUploadName(const QString& name);
+
+// Copies `data` to the project's "Upload/<clean name>" on the tab's host (the file replaces
+// any older one only once complete), then types "Upload/<clean name> " into the tab. A
+// failure sets the banner "Envoi impossible : " + the reason and types nothing.
+Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab);
+// Uploads clipboard image bytes under a fresh pasted-image name.
+Task<> uploadPastedImage(QPointer<MacModel> model, QPointer<MacTab> tab, QByteArray png);
+// Uploads dropped files one after the other; a file that cannot be read sets the banner
+// "Fichier illisible : " + its name, and the others still go.
+Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<QUrl> urls);
+
+// Writes `data` to `target` through a temporary file of the same folder renamed over it,
+// creating the folder; the reason when it fails. Blocking: call it off the main thread.
+std::optional<QString> writeFileReplacing(const QString& target, const QByteArray& data);
+
+} // namespace halvoren

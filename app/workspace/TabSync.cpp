@@ -1,0 +1,419 @@
+// Opening and closing tabs, and keeping each connection's tmux tabs in step with its host:
+// the host's tmux is the truth every client follows, so this computer opens, closes, restarts
+// and orders its tabs as the host lists them, and writes its own tabs onto a host only once,
+// before the host has ever been synchronised.
+#include "workspace/MacModel.h"
+
+#include "tab/MacTab.h"
+#include "remote/SessionNaming.h"
+#include "remote/SharedPrefs.h"
+#include "remote/TabReconciliation.h"
+#include "remote/TmuxCommands.h"
+
+#include <algorithm>
+
+namespace halvoren {
+
+namespace {
+
+qint64 millisecondsBetween(const QDateTime& from, const QDateTime& to)
+{
+    return from.msecsTo(to);
+}
+
+NameSet toNameSet(const QSet<QString>& names)
+{
+    return NameSet(names.cbegin(), names.cend());
+}
+
+QSet<QString> toQSet(const NameSet& names)
+{
+    return QSet<QString>(names.cbegin(), names.cend());
+}
+
+} // namespace
+
+MacTab* MacModel::tabOf(const MacConnection& connection, const QString& session) const
+{
+    for (MacTab* tab : tabsValue) {
+        if (tab->connId == connection.id && tab->project.session == session)
+            return tab;
+    }
+    return nullptr;
+}
+
+// ---- Opening and closing tabs
+
+void MacModel::openProject(const MacProject& project, MacConnection& connection)
+{
+    if (MacTab* existing = tabOf(connection, project.session)) {
+        activate(*existing);
+        return;
+    }
+    MacTab* tab = makeTab(connection, project);
+    tab->openedAt = clock->now();
+    insertTab(tab, insertionIndex(*tab));
+    activate(*tab);
+    QStringList sessions;
+    for (const MacTab* other : std::as_const(tabsValue)) {
+        if (other->connId == connection.id && other->useTmux)
+            sessions << other->project.session;
+    }
+    tab->start(sessionTagCommand(project.session, project.name, project.path, sessions));
+    tab->startedAt = clock->now();
+    persistTabs();
+}
+
+Task<std::optional<QList<FolderSession>>> MacModel::openProjectOrListSessions(MacProject project,
+                                                                              MacConnection& connection)
+{
+    for (MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->connId == connection.id && tab->project.path == project.path) {
+            activate(*tab);
+            co_return std::nullopt;
+        }
+    }
+    if (!connection.tmuxAvailable()) {
+        openProject(project, connection);
+        co_return std::nullopt;
+    }
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    Task<QList<FolderSession>> listing = listFolderSessions(project.path, connection);
+    QList<FolderSession> sessions = co_await std::move(listing);
+    if (!self || !target)
+        co_return std::nullopt;
+    if (sessions.isEmpty() || (sessions.size() == 1 && sessions.front().name == project.session)) {
+        openProject(project, *target);
+        co_return std::nullopt;
+    }
+    co_return sessions;
+}
+
+void MacModel::openAnotherSession(const QString& name, const QString& path, MacConnection& connection)
+{
+    const QString base = tmuxSessionName(path);
+    for (int n = 2;; ++n) {
+        const QString session = base + u'-' + QString::number(n);
+        if (!sessionInUse(session, connection)) {
+            openProject(MacProject{name + QStringLiteral(" (") + QString::number(n) + u')', path, session}, connection);
+            return;
+        }
+    }
+}
+
+void MacModel::selectTab(qsizetype index)
+{
+    if (index >= 0 && index < tabsValue.size())
+        activate(*tabsValue.at(index));
+}
+
+void MacModel::selectAdjacentTab(int delta)
+{
+    if (tabsValue.isEmpty() || !activeTabIDValue || (delta != 1 && delta != -1))
+        return;
+    const qsizetype count = tabsValue.size();
+    for (qsizetype index = 0; index < count; ++index) {
+        if (tabsValue.at(index)->id() == *activeTabIDValue) {
+            activate(*tabsValue.at((index + delta + count) % count));
+            return;
+        }
+    }
+}
+
+void MacModel::closeTab(MacTab& tab)
+{
+    const ClosedTab entry{tab.project.name, tab.project.path, tab.project.session, tab.connId};
+    closedTabs.removeIf([&entry](const ClosedTab& old) {
+        return old.connId == entry.connId && old.session == entry.session;
+    });
+    closedTabs.append(entry);
+    while (closedTabs.size() > maxClosedTabs)
+        closedTabs.removeFirst();
+    MacConnection* owner = connection(tab.connId);
+    const bool untag = tab.useTmux && owner != nullptr;
+    removeTab(tab);
+    if (untag)
+        runRemote(*owner, sessionUntagScript(entry.session));
+}
+
+void MacModel::reopenClosedTab()
+{
+    if (closedTabs.isEmpty())
+        return;
+    const ClosedTab entry = closedTabs.takeLast();
+    if (MacConnection* owner = connection(entry.connId))
+        openProject(MacProject{entry.name, entry.path, entry.session}, *owner);
+}
+
+Task<> MacModel::killSession(QString session, MacConnection& connection)
+{
+    QPointer<MacConnection> target(&connection);
+    const QList<MacTab*> snapshot = tabsValue;
+    for (MacTab* tab : snapshot) {
+        if (tab->connId == connection.id && tab->project.session == session)
+            removeTab(*tab);
+    }
+    Task<> killing = runRemote(connection, sessionKillScript(session));
+    co_await std::move(killing);
+    if (!target)
+        co_return;
+    QSet<QString> live = target->liveSessions();
+    live.remove(session);
+    target->setLiveSessions(live);
+}
+
+void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
+{
+    QList<qsizetype> positions = sources;
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    positions.removeIf([this](qsizetype p) { return p < 0 || p >= tabsValue.size(); });
+    if (positions.isEmpty())
+        return;
+    destination = std::clamp<qsizetype>(destination, 0, tabsValue.size());
+    QList<MacTab*> moved;
+    QList<MacTab*> rest;
+    qsizetype before = 0;
+    for (qsizetype index = 0; index < tabsValue.size(); ++index) {
+        if (positions.contains(index)) {
+            moved << tabsValue.at(index);
+            if (index < destination)
+                ++before;
+        } else {
+            rest << tabsValue.at(index);
+        }
+    }
+    QList<MacTab*> order = rest;
+    const qsizetype at = destination - before;
+    for (qsizetype k = 0; k < moved.size(); ++k)
+        order.insert(at + k, moved.at(k));
+    reorderTabs(order);
+    persistTabs();
+    for (MacConnection* owner : std::as_const(connectionsValue)) {
+        if (!owner->tmuxAvailable())
+            continue;
+        QStringList sessions;
+        for (const MacTab* tab : std::as_const(tabsValue)) {
+            if (tab->connId == owner->id && tab->useTmux)
+                sessions << tab->project.session;
+        }
+        if (!sessions.isEmpty())
+            runRemote(*owner, tmuxReorderScript(sessions));
+    }
+}
+
+// ---- Applying the host's listing
+
+void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch)
+{
+    const QDateTime now = clock->now();
+    QList<MacTab*> mine;
+    for (MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->connId == connection.id && tab->useTmux)
+            mine << tab;
+    }
+    bool changed = false;
+    QList<LocalTab> local;
+    for (const MacTab* tab : std::as_const(mine))
+        local.append(LocalTab{tab->project.session, tab->isLive(), tab->openedAt});
+    const ReconcilePlan plan = reconcileTabs(local, hostTabs, now);
+
+    // Tabs are compared by identity below: removal only defers their deletion.
+    for (MacTab* tab : std::as_const(mine)) {
+        if (plan.toClose.contains(tab->project.session) && tabsValue.contains(tab)) {
+            removeTab(*tab);
+            changed = true;
+        }
+    }
+
+    for (const HostTab& host : plan.toOpen) {
+        if (host.path.isEmpty())
+            continue;
+        if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
+            break;
+        if (tabOf(connection, host.session) != nullptr)
+            continue;
+        MacTab* tab = makeTab(connection, MacProject{host.name, host.path, host.session});
+        insertTab(tab, insertionIndex(*tab));
+        if (!activeTabIDValue)
+            activate(*tab);
+        tab->start();
+        tab->startedAt = now;
+        changed = true;
+    }
+
+    for (MacTab* tab : std::as_const(mine)) {
+        if (!plan.toRestart.contains(tab->project.session) || !tabsValue.contains(tab) || tab->isLive())
+            continue;
+        if (tab->startedAt && millisecondsBetween(*tab->startedAt, now) < qint64(restartHoldOff * 1000))
+            continue;
+        tab->start();
+        tab->startedAt = now;
+        changed = true;
+    }
+
+    const bool young = std::any_of(mine.cbegin(), mine.cend(), [&](const MacTab* tab) {
+        return tab->openedAt && millisecondsBetween(*tab->openedAt, now) < qint64(reorderHoldOff * 1000);
+    });
+    if (!young) {
+        QList<qsizetype> positions;
+        QList<std::pair<qsizetype, const MacTab*>> current;
+        for (qsizetype index = 0; index < tabsValue.size(); ++index) {
+            const MacTab* tab = tabsValue.at(index);
+            if (tab->connId == connection.id && tab->useTmux) {
+                current.append({positions.size(), tab});
+                positions << index;
+            }
+        }
+        QList<std::pair<qsizetype, const MacTab*>> sorted = current;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [&plan](const auto& a, const auto& b) { return hostOrderBefore(a, b, plan.order); });
+        if (sorted != current) {
+            QList<MacTab*> order = tabsValue;
+            for (qsizetype k = 0; k < positions.size(); ++k)
+                order[positions.at(k)] = const_cast<MacTab*>(sorted.at(k).second);
+            reorderTabs(order);
+            persistTabs();
+            return;
+        }
+    }
+    if (changed)
+        persistTabs();
+}
+
+// ---- The listing sync
+
+Task<> MacModel::requestSync(MacConnection& connection)
+{
+    if (connection.syncing) {
+        connection.syncQueued = true;
+        co_return;
+    }
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    connection.syncing = true;
+    Task<> listing = runListing(connection, false);
+    co_await std::move(listing);
+    if (!self || !target)
+        co_return;
+    target->syncing = false;
+    if (target->syncQueued) {
+        target->syncQueued = false;
+        requestSync(*target);
+    }
+}
+
+void MacModel::noteListingFailure(MacConnection& connection)
+{
+    connection.failures += 1;
+    if (connection.failures >= 2)
+        connection.setUnreachable(true);
+}
+
+Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
+{
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    const int epoch = connection.writeEpoch;
+    Task<ShellResult<QString>> running = runScript(connection, listingScript(), listingTimeout);
+    ShellResult<QString> output = co_await std::move(running);
+    if (!self || !target)
+        co_return;
+    if (!output) {
+        noteListingFailure(*target);
+        co_return;
+    }
+    Task<> handling = handleListing(*target, output.value(), epoch, applyOnly);
+    co_await std::move(handling);
+}
+
+Task<> MacModel::handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly)
+{
+    std::optional<ServerState> parsed = parseListingOutput(output);
+    if (!parsed) {
+        noteListingFailure(connection);
+        co_return;
+    }
+    connection.failures = 0;
+    connection.setUnreachable(false);
+    ServerState state = std::move(*parsed);
+    QSet<QString> live;
+    for (const QString& session : state.sessions) {
+        if (session.startsWith(QStringLiteral("kq-")))
+            live.insert(session);
+    }
+    connection.setLiveSessions(live);
+    if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
+        co_return;
+
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    if (!state.shared) {
+        Task<> uploading
+            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
+        co_await std::move(uploading);
+        if (!self || !target)
+            co_return;
+    } else {
+        connection.sharedRaw = state.shared;
+        const QSet<QString> favorites = toQSet(state.shared->favorites);
+        const QSet<QString> hidden = toQSet(state.shared->hidden);
+        if (favorites != connection.favorites() || hidden != connection.hidden()) {
+            connection.setFavorites(favorites);
+            connection.setHidden(hidden);
+            prefs.setFavorites(connection.id, favorites);
+            prefs.setHidden(connection.id, hidden);
+        }
+    }
+    Task<> finishing = finishListing(*target, std::move(state), epoch, applyOnly);
+    co_await std::move(finishing);
+}
+
+Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly)
+{
+    if (!connection.tabSyncReady || !connection.tmuxAvailable())
+        co_return;
+    if (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty())) {
+        connection.seedFromPersisted = false;
+        applyHostListing(connection, state.open, epoch);
+        co_return;
+    }
+
+    struct Entry {
+        QString name;
+        QString path;
+        QString session;
+    };
+    QList<Entry> entries;
+    const auto add = [&entries](const QString& name, const QString& path, const QString& session) {
+        const bool present = std::any_of(entries.cbegin(), entries.cend(),
+                                         [&session](const Entry& entry) { return entry.session == session; });
+        if (!present)
+            entries.append(Entry{name, path, session});
+    };
+    if (connection.seedFromPersisted) {
+        for (const PersistedTab& saved : prefs.tabs(connection.id))
+            add(saved.name, saved.path, saved.tmux);
+    }
+    for (const MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->connId == connection.id && tab->useTmux)
+            add(tab->project.name, tab->project.path, tab->project.session);
+    }
+    connection.seedFromPersisted = false;
+    QString script;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        script += tmuxSessionScript(entries.at(i).session, entries.at(i).name, entries.at(i).path, i + 1);
+    script += QStringLiteral("tmux set -g @hv_sync 1\n");
+
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    Task<> seeding = runRemote(connection, script);
+    co_await std::move(seeding);
+    if (!self || !target)
+        co_return;
+    Task<> relisting = runListing(*target, true);
+    co_await std::move(relisting);
+}
+
+} // namespace halvoren

@@ -1,0 +1,115 @@
+#include "settings/Prefs.h"
+
+#include "app/support/TempFolder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace halvoren {
+namespace {
+
+using test::TempFolder;
+
+struct PrefsFixture : testing::Test {
+    TempFolder folder;
+    std::unique_ptr<PreferenceStore> store;
+    std::unique_ptr<Prefs> prefs;
+    void open(const QByteArray& fileText = {})
+    {
+        prefs.reset();
+        store.reset();
+        if (!fileText.isEmpty())
+            test::writeAll(path(), fileText);
+        store = std::make_unique<PreferenceStore>(path());
+        prefs = std::make_unique<Prefs>(*store);
+    }
+    // Writes reach the disk, and a new store reads them back.
+    void reopen()
+    {
+        store->flush();
+        prefs.reset();
+        store = std::make_unique<PreferenceStore>(path());
+        prefs = std::make_unique<Prefs>(*store);
+    }
+    QString path() const { return folder.file("preferences.json"); }
+};
+
+TEST_F(PrefsFixture, ReadingFallsBackOnWrongTypes)
+{
+    const std::pair<const char*, std::function<void(Prefs&)>> cases[] = {
+        {R"({"flutter.projectsRoot":"/data/p"})", [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/data/p"}); }},
+        {R"({"flutter.projectsRoots":[],"flutter.projectsRoot":"/data/p"})", [](Prefs& p) { EXPECT_TRUE(p.projectsRoots().isEmpty()); }},
+        {R"({"flutter.projectsRoots":["/a",3],"flutter.projectsRoot":"/b"})", [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/b"}); }},
+        {R"({"flutter.fontSize":"14"})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
+        {R"({"flutter.fontSize":14})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 14.0); }},
+        {R"({"flutter.sidebarOpen":0,"flutter.rightSidebarOpen":"false","flutter.composeBarVisible":1,"flutter.onboardingDone":"yes"})", [](Prefs& p) {
+             EXPECT_TRUE(p.sidebarOpen() && p.rightSidebarOpen());
+             EXPECT_FALSE(p.composeBarVisible() || p.onboardingDone());
+         }},
+        {R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}","not json","{\"label\":\"x\"}","{\"label\":1,\"command\":\"c\"}"]})", [](Prefs& p) { EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}})); }},
+        {R"({"flutter.commands":[]})", [](Prefs& p) { EXPECT_TRUE(p.commands().isEmpty()); }},
+        {R"({"flutter.commands":"[]"})", [](Prefs& p) { EXPECT_EQ(p.commands(), Prefs::builtInCommands()); }},
+        {R"({"flutter.tabLabels":"{\"local::kq-a\":\"Build\"}"})", [](Prefs& p) { EXPECT_EQ(p.tabLabels(), (QMap<QString, QString>{{"local::kq-a", "Build"}})); }},
+        {R"({"flutter.tabLabels":"[\"x\"]"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.tabLabels":"{\"a\":\"x\",\"b\":2}"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.tabLabels":{"a":"x"}})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
+        {R"({"flutter.favorites_local":["a","a"]})", [](Prefs& p) { EXPECT_EQ(p.favorites("local"), QSet<QString>{"a"}); }},
+        {R"({"flutter.activeTab__active":"3"})", [](Prefs& p) { EXPECT_EQ(p.activeTab(), 0); }},
+        {R"({"flutter.tabs_p1":["{\"name\":\"web\",\"path\":\"/srv/web\",\"tmux\":\"kq-web-1\"}","{\"name\":\"x\",\"path\":\"/x\"}"]})", [](Prefs& p) {
+             EXPECT_EQ(p.tabs("p1"), (QList<PersistedTab>{{"web", "/srv/web", "kq-web-1"}}));
+             EXPECT_TRUE(p.tabs("local").isEmpty());
+         }},
+        {R"(["flutter.fontSize",20])", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
+    };
+    for (const auto& [file, check] : cases) {
+        SCOPED_TRACE(file);
+        open(file);
+        check(*prefs);
+    }
+}
+
+TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
+{
+    open();
+    prefs->setFavorites("p7", {"b", "a", "c"});
+    prefs->setHidden("local", {"z"});
+    prefs->setCommands({{"ls", "ls -la"}});
+    prefs->setTabs("local", {{"web", "/home/u/web", "kq-web-0011"}});
+    prefs->setTabLabels({{"local::kq-web-0011", "Site"}});
+    prefs->setFontSize(17.5);
+    prefs->setActiveTab(2);
+    prefs->setConnectedProfiles({"p2", "p1"});
+    prefs->setComposeBarVisible(true);
+    prefs->setProjectsRoots({"/r"});
+    store->flush();
+    const QJsonObject file = QJsonDocument::fromJson(test::readAll(path())).object();
+    EXPECT_EQ(file.value("flutter.favorites_p7").toArray(), (QJsonArray{"a", "b", "c"}));
+    EXPECT_EQ(file.value("flutter.hidden_local").toArray(), (QJsonArray{"z"}));
+    EXPECT_EQ(QJsonDocument::fromJson(file.value("flutter.commands").toArray().at(0).toString().toUtf8()).object(),
+              (QJsonObject{{"label", "ls"}, {"command", "ls -la"}}));
+    EXPECT_EQ(QJsonDocument::fromJson(file.value("flutter.tabs_local").toArray().at(0).toString().toUtf8()).object(),
+              (QJsonObject{{"name", "web"}, {"path", "/home/u/web"}, {"tmux", "kq-web-0011"}}));
+    EXPECT_TRUE(file.value("flutter.tabLabels").isString());
+    EXPECT_EQ(file.value("flutter.fontSize").toDouble(), 17.5);
+    EXPECT_EQ(file.value("flutter.activeTab__active").toDouble(), 2.0);
+    EXPECT_EQ(file.value("hv.connectedProfiles").toArray(), (QJsonArray{"p2", "p1"}));
+    EXPECT_EQ(file.value("flutter.composeBarVisible"), QJsonValue(true));
+    reopen();
+    EXPECT_EQ(prefs->favorites("p7"), (QSet<QString>{"a", "b", "c"}));
+    EXPECT_EQ(prefs->commands(), (QList<SavedCommand>{{"ls", "ls -la"}}));
+    EXPECT_EQ(prefs->tabs("local"), (QList<PersistedTab>{{"web", "/home/u/web", "kq-web-0011"}}));
+    EXPECT_EQ(prefs->tabLabels(), (QMap<QString, QString>{{"local::kq-web-0011", "Site"}}));
+    EXPECT_EQ(prefs->fontSize(), 17.5);
+    EXPECT_EQ(prefs->activeTab(), 2);
+    EXPECT_EQ(prefs->connectedProfiles(), (QStringList{"p2", "p1"}));
+    EXPECT_TRUE(prefs->composeBarVisible());
+    EXPECT_EQ(prefs->projectsRoots(), QStringList{"/r"});
+}
+
+} // namespace
+} // namespace halvoren

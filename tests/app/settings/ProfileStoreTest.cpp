@@ -1,0 +1,127 @@
+#include "settings/ProfileStore.h"
+
+#include "app/support/TempFolder.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+
+namespace halvoren {
+namespace {
+
+using test::TempFolder;
+
+MacProfile profile(const char* id, const char* host)
+{
+    MacProfile p;
+    p.id = QString::fromUtf8(id);
+    p.host = QString::fromUtf8(host);
+    p.name = p.host;
+    return p;
+}
+
+struct StoreFixture {
+    TempFolder folder;
+    MemorySecretBackend* backend;
+    SecretStore secrets;
+    ProfileStore store;
+    StoreFixture() : StoreFixture(std::make_unique<MemorySecretBackend>()) {}
+    explicit StoreFixture(std::unique_ptr<MemorySecretBackend> memory)
+        : backend(memory.get()), secrets(std::move(memory)), store(secrets, folder.path()) {}
+};
+
+// One damaged profile must not cost the others, and a list that cannot be read in full is
+// kept aside before the next save replaces it.
+TEST(Keychain, StoredListKeepsReadableProfilesAndBacksUpTheRest)
+{
+    const struct { const char* stored; QStringList hostsRead; bool backedUp; } cases[] = {
+        {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b"}])", {"a", "b"}, false},
+        {R"([{"id":"p1","host":"a"},{"id":"p2","host":"b","port":"22"},{"id":"p3","host":"c"}])", {"a", "c"}, true},
+        {R"([{"id":"p1","host":"a"},17,"x"])", {"a"}, true},
+        {R"({"id":"p1","host":"a"})", {}, true}, {"not json at all", {}, true}, {"[]", {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        StoreFixture f;
+        f.backend->write("profiles_v2", QString::fromUtf8(c.stored));
+        QList<MacProfile> next = QCoro::waitFor(f.store.loadProfiles());
+        QStringList hosts;
+        for (const MacProfile& p : next)
+            hosts.append(p.host);
+        EXPECT_EQ(hosts, c.hostsRead);
+        next.append(profile("p9", "new"));
+        QCoro::waitFor(f.store.saveProfiles(next));
+        const QHash<QString, QString> items = f.backend->items();
+        EXPECT_EQ(items.value("profiles_v2.bak", "none"), c.backedUp ? QString::fromUtf8(c.stored) : "none");
+        EXPECT_EQ(decodeProfiles(items.value("profiles_v2")).profiles, next);
+        // Only the first overwrite keeps a copy: a later save leaves the copy alone.
+        f.backend->write("profiles_v2.bak", "older copy");
+        QCoro::waitFor(f.store.saveProfiles(next));
+        EXPECT_EQ(f.backend->items().value("profiles_v2.bak"), QStringLiteral("older copy"));
+    }
+}
+
+TEST(Keychain, WithoutSecretServiceProfilesGoToAPrivateFileButPasswordsNowhere)
+{
+    auto memory = std::make_unique<MemorySecretBackend>();
+    memory->setAvailable(false);
+    StoreFixture f(std::move(memory));
+    const QList<MacProfile> saved = {profile("p1", "alpha")};
+    QCoro::waitFor(f.store.saveProfiles(saved));
+    QCoro::waitFor(f.secrets.secureWrite(ProfileStore::passwordKey("p1"), "hunter2"));
+    const QFileInfo file(f.store.fallbackPath());
+    ASSERT_TRUE(file.exists());
+    EXPECT_EQ(file.absolutePath(), f.folder.path());
+    EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther), 0);
+    EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), saved);
+    EXPECT_EQ(QCoro::waitFor(f.secrets.secureRead(ProfileStore::passwordKey("p1"))), std::nullopt);
+    for (const QString& name : QDir(f.folder.path()).entryList(QDir::Files))
+        EXPECT_FALSE(test::readAll(f.folder.file(name)).contains("hunter2")) << name.toStdString();
+    // Once the service is back, the list moves into it and the file goes away.
+    f.backend->setAvailable(true);
+    EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), saved);
+    QCoro::waitFor(f.store.saveProfiles(saved));
+    EXPECT_FALSE(QFileInfo::exists(f.store.fallbackPath()));
+    EXPECT_EQ(decodeProfiles(f.backend->items().value("profiles_v2")).profiles, saved);
+}
+
+// The model saves after every change without waiting for the previous save: the last list
+// must win, in the keychain and in the file.
+TEST(Keychain, OverlappingSavesKeepTheLastList)
+{
+    for (const bool available : {true, false}) {
+        auto memory = std::make_unique<MemorySecretBackend>();
+        memory->setAvailable(available);
+        StoreFixture f(std::move(memory));
+        // A damaged list makes the first save keep a copy first, which delays it.
+        if (available)
+            f.backend->write("profiles_v2", "damaged");
+        else
+            test::writeAll(f.store.fallbackPath(), "damaged");
+        QCoro::waitFor(f.store.loadProfiles());
+        const QList<MacProfile> older = {profile("p1", "alpha")};
+        const QList<MacProfile> newer = {profile("p1", "alpha"), profile("p2", "beta")};
+        QCoro::Task<> first = f.store.saveProfiles(older), second = f.store.saveProfiles(newer);
+        QCoro::waitFor(std::move(first));
+        QCoro::waitFor(std::move(second));
+        EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), newer) << (available ? "keychain" : "file");
+    }
+}
+
+// The real backend on a desktop without a Secret Service: the bus address leads nowhere.
+TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
+{
+    test::EnvironmentOverride bus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=/nonexistent/hv-bus"));
+    test::TempFolder folder;
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    ProfileStore store(secrets, folder.path());
+    EXPECT_EQ(QCoro::waitFor(secrets.readItem("profiles_v2")).status, SecretStatus::unavailable);
+    const QList<MacProfile> saved = {profile("p1", "alpha")};
+    QCoro::waitFor(store.saveProfiles(saved));
+    EXPECT_TRUE(QFileInfo::exists(store.fallbackPath()));
+    EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
+}
+
+} // namespace
+} // namespace halvoren

@@ -1,0 +1,155 @@
+// The tab's terminal view: what reaches the tab from the child, the keyboard, the clipboard
+// and drops. No child runs here; bytes for the child are recorded where the view sends them.
+#include "tab/MacTab.h"
+#include "tab/TermView.h"
+
+#include "engine/view/qt/ViewTestSupport.h"
+
+#include <QClipboard>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace halvoren {
+namespace {
+
+using corvantix::testing::screenText;
+using corvantix::testing::waitUntil;
+
+std::span<const std::uint8_t> bytes(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// A tab whose hooks record what they are told.
+struct RecordingTab {
+    RecordingTab() : tab(QStringLiteral("local"), MacProject{QStringLiteral("demo"), QStringLiteral("/tmp"), QStringLiteral("kq-demo")}, false, nullptr)
+    {
+        tab.onOutput = [this](MacTab&, const QString& text) { outputs << text; };
+        tab.onInput = [this](MacTab&) { ++inputs; };
+        tab.onExit = [this](MacTab&) { ++exits; };
+        tab.onPasteImage = [this](MacTab&, const QByteArray& png) { images << png; };
+        tab.onDropFiles = [this](MacTab&, const QList<QUrl>& urls) { drops << urls; };
+    }
+    TermView& view() { return *tab.terminal; }
+    MacTab tab;
+    QStringList outputs;
+    int inputs = 0;
+    int exits = 0;
+    QList<QByteArray> images;
+    QList<QList<QUrl>> drops;
+};
+
+TEST(TermView, CharacterCutBetweenChunksReachesTheTabAsReplacementsAndTheScreenWhole)
+{
+    RecordingTab recording;
+    recording.view().dataReceived(bytes("caf\xC3"));
+    recording.view().dataReceived(bytes("\xA9!"));
+    ASSERT_EQ(recording.outputs.size(), 2);
+    EXPECT_EQ(recording.outputs[0], QStringLiteral("caf\uFFFD"));
+    EXPECT_EQ(recording.outputs[1], QStringLiteral("\uFFFD!"));
+    EXPECT_NE(screenText(*recording.view().terminal).find("café!"), std::string::npos);
+}
+
+TEST(TermView, OnlyALineEndSubmitsAndOncePerSend)
+{
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"l", "s", " -la"}, 0}, {{"ls", "\r"}, 1}, {{"\n"}, 1}, {{"a\rb\r"}, 1},
+        {{"\x1b[A", "\x1b[200~x\x1b[201~"}, 0}, {{"a\r", "b\n"}, 2}};
+    for (const auto& [sends, submits] : cases) {
+        RecordingTab recording;
+        for (const std::string& send : sends)
+            recording.view().sendUserInput(bytes(send));
+        EXPECT_EQ(recording.inputs, submits) << testing::PrintToString(sends);
+    }
+}
+
+// Records the bytes the view hands to the child.
+class SendRecordingView : public TermView {
+public:
+    using TermView::TermView;
+    void send(corvantix::TerminalView& source, std::span<const std::uint8_t> data) override
+    {
+        sent.append(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+        TermView::send(source, data);
+    }
+    QByteArray sent;
+};
+
+TEST(TermView, AnImageAlonePastesAsPNGForTheTabAndTextBesideItPastesTheText)
+{
+    RecordingTab recording;
+    SendRecordingView view(QRect(0, 0, 400, 200));
+    view.owner = &recording.tab;
+    QImage image(7, 5, QImage::Format_RGB32);
+    image.fill(QColor(10, 200, 30));
+    QGuiApplication::clipboard()->setImage(image);
+    view.paste();
+    ASSERT_EQ(recording.images.size(), 1);
+    EXPECT_TRUE(recording.images[0].startsWith("\x89PNG\r\n\x1a\n"));
+    const QImage decoded = QImage::fromData(recording.images[0], "PNG");
+    EXPECT_EQ(decoded.size(), QSize(7, 5));
+    EXPECT_EQ(decoded.pixelColor(3, 2), QColor(10, 200, 30));
+    EXPECT_TRUE(view.sent.isEmpty());
+    auto* data = new QMimeData;
+    data->setText(QStringLiteral("échos"));
+    data->setImageData(image);
+    QGuiApplication::clipboard()->setMimeData(data);
+    view.paste();
+    EXPECT_EQ(recording.images.size(), 1);
+    EXPECT_EQ(view.sent, QStringLiteral("échos").toUtf8());
+}
+
+TEST(TermView, FileDropsReachTheTabAndTextIsRefused)
+{
+    RecordingTab recording;
+    QMimeData text;
+    text.setText(QStringLiteral("plain"));
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&recording.view(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    // Local files only, in the order dragged; a folder is a file too.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp")), QUrl(QStringLiteral("https://example.org/x")),
+                   QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&recording.view(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&recording.view(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_EQ(recording.drops.size(), 1);
+    EXPECT_EQ(recording.drops[0], (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp")),
+                                               QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))}));
+}
+
+TEST(TermView, EndIsReportedOnALaterTurnWithTheGenerationOfThatMoment)
+{
+    RecordingTab recording;
+    recording.tab.generation = 4;
+    recording.view().generation = 4;
+    recording.view().processTerminated(*recording.view().process, 0);
+    // Changed after the report was made: the report keeps what the view held then.
+    recording.view().generation = 5;
+    EXPECT_EQ(recording.exits, 0);
+    ASSERT_TRUE(waitUntil([&] { return recording.exits == 1; }));
+    // A report of a child an earlier start replaced is ignored; the matching one behind it
+    // is not.
+    recording.tab.generation = 6;
+    recording.view().processTerminated(*recording.view().process, 0);
+    recording.view().generation = 6;
+    recording.view().processTerminated(*recording.view().process, 0);
+    ASSERT_TRUE(waitUntil([&] { return recording.exits == 2; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recording.exits, 2);
+}
+
+} // namespace
+} // namespace halvoren

@@ -1,0 +1,371 @@
+// The main window's content, its menus and keys, the first-run sheet, the quick commands panel
+// (its list, and a command typed into a tab whose terminal records what it is sent) and the
+// settings window (the text size both ways, the projects folders).
+#include "ui/AppBus.h"
+#include "ui/CommandsPanel.h"
+#include "ui/HalvorenCommands.h"
+#include "ui/MainView.h"
+#include "ui/OnboardingView.h"
+#include "ui/ServersView.h"
+#include "ui/SettingsView.h"
+#include "ui/SidebarView.h"
+
+#include "ViewsWorkspace.h"
+#include "tab/TermView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <tuple>
+
+namespace halvoren {
+namespace {
+
+using test::settle;
+
+struct MainViewFixture : test::ViewsWorkspace, testing::Test {
+    std::unique_ptr<MainView> view;
+    QStringList calls;
+
+    // Shown, with start-up calls that only note themselves.
+    void open(std::function<Task<>()> startModel = {}, bool onboarded = true)
+    {
+        if (onboarded)
+            prefs.setOnboardingDone(true);
+        view = std::make_unique<MainView>(model, update);
+        view->startModel = startModel ? startModel : [this]() -> Task<> { co_return; };
+        view->startUpdate = [this] { calls << QStringLiteral("update"); };
+        view->show();
+        settle();
+    }
+};
+
+TEST_F(MainViewFixture, SidebarAndCommandsTogglesStoreTheirState)
+{
+    for (const std::optional<bool> stored : {std::optional<bool>(), std::optional<bool>(false), std::optional<bool>(true)}) {
+        stored ? prefs.setSidebarOpen(*stored) : store.remove(Prefs::sidebarOpenKey);
+        const bool first = stored.value_or(true);
+        open();
+        EXPECT_EQ(view->sidebarView->isVisible(), first);
+        for (const bool expected : {!first, first}) {
+            Q_EMIT AppBus::shared().toggleSidebar();
+            EXPECT_TRUE(view->sidebarView->isVisible() == expected && store.boolValue(Prefs::sidebarOpenKey) == expected);
+        }
+    }
+    model.setCommandsVisible(true);
+    view->commandsAction->trigger();
+    EXPECT_EQ(store.boolValue(Prefs::rightSidebarOpenKey), std::optional<bool>(false));
+    EXPECT_FALSE(view->commandsPanel->isVisible() || model.commandsVisible());
+    model.setCommandsVisible(true);
+    EXPECT_TRUE(view->commandsAction->isChecked()) << "the toolbar follows the menu";
+}
+
+TEST_F(MainViewFixture, ConnectProfileOpensTheServersSheetWithThatProfileOnce)
+{
+    open();
+    Q_EMIT AppBus::shared().connectProfile(QStringLiteral("p42"));
+    const ServersView* first = view->serversSheet;
+    ASSERT_TRUE(first && first->autoConnect == QStringLiteral("p42"));
+    Q_EMIT AppBus::shared().showServers();
+    EXPECT_EQ(view->serversSheet, first) << "asked again while it shows";
+    view->serversSheet->reject();
+    settle();
+    view->serversAction->trigger();
+    ASSERT_TRUE(view->serversSheet && !view->serversSheet->autoConnect);
+}
+
+TEST_F(MainViewFixture, TheUpdateCheckStartsOnlyOnceTheModelHasStarted)
+{
+    // The model's start-up waits for this timer, which the test fires when it chooses.
+    QTimer gate;
+    gate.start(std::chrono::hours(1));
+    open([&]() -> Task<> {
+        calls << QStringLiteral("model");
+        co_await gate;
+        calls << QStringLiteral("model done");
+    });
+    EXPECT_EQ(calls.size(), 1);
+    gate.start(0);
+    settle();
+    EXPECT_EQ(calls.join(u','), QStringLiteral("model,model done,update"));
+    // A view gone while the model starts starts nothing after it.
+    gate.start(std::chrono::hours(1));
+    open([&]() -> Task<> { co_await gate; });
+    view.reset();
+    gate.start(0);
+    settle();
+    EXPECT_EQ(calls.size(), 3);
+}
+
+struct MenuFixture : test::ViewsWorkspace, testing::Test {
+    QMainWindow window;
+    HalvorenCommands commands{model, &window};
+    void openTabs()
+    {
+        for (const char* name : {"/p/a", "/p/b", "/p/c"})
+            open(local(), QString::fromLatin1(name));
+    }
+};
+
+TEST_F(MenuFixture, CloseIsEnabledOnlyWhileATabIsActive)
+{
+    // Nothing to select, nothing to reopen.
+    commands.lastTabAction->trigger();
+    commands.nextTabAction->trigger();
+    commands.reopenTabAction->trigger();
+    EXPECT_FALSE(model.activeTabID().has_value() || !model.tabs().isEmpty());
+    MacTab& tab = open(local(), QStringLiteral("/p/web"));
+    EXPECT_FALSE(commands.closeTabAction->isEnabled()) << "a tab that is not active";
+    model.activate(tab);
+    EXPECT_TRUE(commands.closeTabAction->isEnabled());
+    commands.closeTabAction->trigger();
+    EXPECT_FALSE(!model.tabs().isEmpty() || commands.closeTabAction->isEnabled());
+}
+
+TEST_F(MenuFixture, TextSizeAndTabActionsFromWhereTheyStart)
+{
+    // Text size: the size before, the action, the size after (and stored).
+    for (const auto& [start, action, expected] :
+         {std::tuple{28.0, commands.biggerTextAction, 28.0}, {28.0, commands.biggerTextEqualAction, 28.0},
+          {9.0, commands.smallerTextAction, 9.0}, {20.0, commands.defaultTextAction, 13.0},
+          {13.0, commands.biggerTextEqualAction, 14.0}, {13.0, commands.smallerTextAction, 12.0}}) {
+        SCOPED_TRACE(testing::Message() << action->text().toStdString() << " at " << start);
+        model.setFontSize(start);
+        action->trigger();
+        EXPECT_EQ(model.fontSize(), expected);
+        EXPECT_EQ(store.numberValue(Prefs::fontSizeKey), expected);
+    }
+    // With three tabs: the tab active before, the action, the tab active after.
+    openTabs();
+    const auto& number = commands.numberedTabActions;
+    for (const auto& [start, action, expected] :
+         {std::tuple{0, number[2], 2}, {0, commands.lastTabAction, 2}, {0, number[3], 0}, {1, number[7], 1},
+          {2, number[0], 0}, {0, commands.nextTabAction, 1}, {2, commands.nextTabAction, 0},
+          {0, commands.previousTabAction, 2}}) {
+        SCOPED_TRACE(testing::Message() << action->text().toStdString() << " from " << start);
+        model.activate(*model.tabs().at(start));
+        action->trigger();
+        EXPECT_EQ(activeIndex(), expected);
+    }
+}
+
+// A tab terminal that keeps what it would send to its program.
+struct RecordingTerm : TermView {
+    using TermView::TermView;
+    QByteArray sent;
+    void send(corvantix::TerminalView&, std::span<const std::uint8_t> data) override
+    {
+        sent.append(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    }
+};
+
+TEST_F(MenuFixture, ShellControlKeysReachTheTerminalAndOurKeysWorkBesideIt)
+{
+    openTabs();
+    model.activate(*model.tabs().front());
+    auto* terminal = new RecordingTerm(QRect(0, 0, 400, 300));
+    window.setCentralWidget(terminal);
+    window.show();
+    window.activateWindow();
+    terminal->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_EQ(QApplication::focusWidget(), terminal);
+    // A plain Ctrl letter the shell uses gets to the program as its control byte.
+    for (const auto& [key, byte] : {std::pair{Qt::Key_C, 0x03}, {Qt::Key_D, 0x04}, {Qt::Key_W, 0x17}, {Qt::Key_T, 0x14}}) {
+        terminal->sent.clear();
+        QTest::keyClick(terminal, key, Qt::ControlModifier);
+        EXPECT_EQ(terminal->sent, QByteArray(1, char(byte))) << QKeySequence(Qt::CTRL | key).toString().toStdString();
+    }
+    // Keys of the menus act while the terminal has the focus, and the terminal sees none of them.
+    // Each toggle stores its new state; twice gives the first one back.
+    terminal->sent.clear();
+    for (const auto& [key, visible, stored] :
+         {std::tuple(Qt::Key_D, &MacModel::commandsVisible, Prefs::rightSidebarOpenKey),
+          std::tuple(Qt::Key_M, &MacModel::composeVisible, Prefs::composeBarVisibleKey)}) {
+        const bool before = (model.*visible)();
+        for (const bool expected : {!before, before}) {
+            QTest::keyClick(terminal, key, Qt::ControlModifier | Qt::ShiftModifier);
+            EXPECT_EQ((model.*visible)(), expected) << stored.toStdString();
+            EXPECT_EQ(store.boolValue(stored), expected) << stored.toStdString();
+        }
+    }
+    QTest::keyClick(terminal, Qt::Key_9, Qt::AltModifier);
+    EXPECT_EQ(activeIndex(), 2);
+    EXPECT_TRUE(terminal->sent.isEmpty()) << terminal->sent.toHex().toStdString();
+}
+
+struct OnboardingFixture : test::ViewsWorkspace, testing::Test {
+    // Answers of the folder chooser in turn; an empty one cancels.
+    QStringList answers;
+    OnboardingFixture()
+    {
+        chooseFolderReplacement() = [this]() -> std::optional<QString> {
+            const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+            return answer.isEmpty() ? std::nullopt : std::optional<QString>(answer);
+        };
+    }
+    ~OnboardingFixture() override { chooseFolderReplacement() = nullptr; }
+};
+
+TEST_F(OnboardingFixture, ReturnWithoutRootsStoresHomeProjetsAndListsIt)
+{
+    const QString root = folder.path() + QStringLiteral("/projets");
+    folders[root] = QStringList{QStringLiteral("web")};
+    prefs.setProjectsRoots({});
+    OnboardingView sheet(model);
+    sheet.open();
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    sheet.close();
+    settle();
+    ASSERT_TRUE(sheet.isVisible()) << "no way out but Commencer";
+    sheet.chooseButton->setFocus();
+    QTest::keyClick(&sheet, Qt::Key_Return);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(store.stringListValue(Prefs::projectsRootsKey), QStringList{root});
+    EXPECT_TRUE(store.boolValue(Prefs::onboardingDoneKey).value_or(false));
+    settle();
+    ASSERT_EQ(local().projects().size(), 1);
+    EXPECT_EQ(local().projects().front().path, root + QStringLiteral("/web"));
+}
+
+TEST_F(OnboardingFixture, AChosenFolderIsKeptOnCancelAndBecomesTheOnlyRoot)
+{
+    prefs.setProjectsRoots({QStringLiteral("/old/one"), QStringLiteral("/old/two")});
+    answers = {QStringLiteral("/data/work"), QString()};
+    OnboardingView sheet(model);
+    EXPECT_EQ(sheet.rootLabel->text(), QStringLiteral("/old/one"));
+    sheet.open();
+    sheet.chooseButton->click();
+    sheet.chooseButton->click();
+    EXPECT_EQ(sheet.rootLabel->text(), QStringLiteral("/data/work"));
+    sheet.beginButton->click();
+    EXPECT_EQ(prefs.projectsRoots(), QStringList{QStringLiteral("/data/work")});
+}
+
+SavedCommand cmd(const char* label, const char* command) { return {QString::fromUtf8(label), QString::fromUtf8(command)}; }
+
+// "label|command" of every entry, comma-separated.
+std::string entries(const QList<SavedCommand>& list)
+{
+    QStringList texts;
+    for (const SavedCommand& c : list)
+        texts << c.label + u'|' + c.command;
+    return texts.join(u',').toStdString();
+}
+
+TEST(QuickCommands, SavingReplacesOrAppendsAndMovingKeepsTheMovedTogether)
+{
+    const QList<SavedCommand> two{cmd("a", "x"), cmd("b", "y")};
+    for (const auto& [editing, label, command, expected] :
+         {std::tuple<std::optional<qsizetype>, const char*, const char*, const char*>{std::nullopt, "", "ls -la",
+                                                                                   "a|x,b|y,ls -la|ls -la"},
+          {std::nullopt, "c", "", "a|x,b|y"}, {0, "", "", "|,b|y"}, {1, " B ", " y", "a|x, B | y"},
+          {5, "c", "z", "a|x,b|y,c|z"}, {2, "c", "", "a|x,b|y"}})
+        EXPECT_EQ(entries(savedCommands(two, editing, QString::fromUtf8(label), QString::fromUtf8(command))), expected);
+    const QList<SavedCommand> four{cmd("a", ""), cmd("b", ""), cmd("c", ""), cmd("d", "")};
+    for (const auto& [sources, destination, expected] :
+         {std::tuple<QList<qsizetype>, qsizetype, const char*>{{2}, 0, "c|,a|,b|,d|"}, {{0}, 4, "b|,c|,d|,a|"},
+          {{0}, 2, "b|,a|,c|,d|"}, {{3, 0}, 2, "b|,a|,d|,c|"}, {{9}, 0, "a|,b|,c|,d|"}, {{1}, 99, "a|,c|,d|,b|"}})
+        EXPECT_EQ(entries(movedCommands(four, sources, destination)), expected);
+}
+
+struct Panel : test::ViewsWorkspace, testing::Test {
+    CommandsPanel panel{model};
+};
+
+TEST_F(Panel, DraggingTheThirdAboveTheFirstIsKeptAcrossARestartAndARunTypesItIntoTheActiveTab)
+{
+    model.setCommands({cmd("a", "x"), cmd("b", "y"), cmd("Liste", "ls -la")});
+    // What the list does on a drop of its third row above its first.
+    ASSERT_TRUE(panel.list()->model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.commands().front().label == QStringLiteral("Liste"); }, 5000));
+    EXPECT_EQ(entries(MacModel(prefs, nullptr, &notifier).commands()), "Liste|ls -la,a|x,b|y");
+    MacTab& tab = open(local(), MacProject{QStringLiteral("p"), folder.path(), QStringLiteral("kq-p")});
+    tab.terminal->startProcess("/bin/sh", {"-c", "stty raw -echo && : > ready && exec cat > typed"},
+                               std::vector<std::string>{"PATH=/usr/bin:/bin"}, std::nullopt, folder.path().toStdString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(folder.file(QStringLiteral("ready"))); }, 20000));
+    // Without an active tab the rows are disabled and a run sends nothing.
+    EXPECT_FALSE(panel.list()->item(0)->flags().testFlag(Qt::ItemIsEnabled));
+    panel.run(model.commands().front());
+    model.activate(tab);
+    EXPECT_TRUE(panel.list()->item(0)->flags().testFlag(Qt::ItemIsEnabled));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* elsewhere = new QLineEdit(&window);
+    layout->addWidget(elsewhere);
+    layout->addWidget(tab.terminal);
+    window.show();
+    // The activation's own focus request comes first.
+    QCoreApplication::processEvents();
+    elsewhere->setFocus();
+    ASSERT_EQ(window.focusWidget(), elsewhere);
+    panel.run(model.commands().front());
+    EXPECT_EQ(window.focusWidget(), tab.terminal.data());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test::readAll(folder.file(QStringLiteral("typed"))) == "ls -la\r"; }, 20000))
+        << test::readAll(folder.file(QStringLiteral("typed"))).toStdString();
+    tab.terminal->setParent(nullptr);
+    model.removeTab(tab);
+}
+
+struct Settings : test::ViewsWorkspace, testing::Test {
+    std::unique_ptr<SettingsView> view;
+    QStringList chosen;
+
+    void open(const QStringList& roots)
+    {
+        prefs.setProjectsRoots(roots);
+        view = std::make_unique<SettingsView>(model);
+        view->chooseFolder = [this]() -> std::optional<QString> {
+            return chosen.isEmpty() ? std::nullopt : std::optional(chosen.takeFirst());
+        };
+    }
+    QList<bool> removable() const
+    {
+        QList<bool> enabled;
+        for (const QPushButton* button : view->removeButtons())
+            enabled << button->isEnabled();
+        return enabled;
+    }
+};
+
+TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
+{
+    open({QStringLiteral("/srv/a"), QStringLiteral("/srv/b")});
+    view->setSliderValue(17.6);
+    EXPECT_EQ(prefs.fontSize(), 18.0);
+    EXPECT_EQ(view->sizeLabel()->text(), QStringLiteral("18 pt"));
+    // Sizes set from the menus, clamped by the model; the label cuts to whole points.
+    for (const auto& [size, text] : {std::pair{22.0, "22 pt"}, {40.0, "28 pt"}, {13.0, "13 pt"}}) {
+        model.setFontSize(size);
+        EXPECT_EQ(view->sizeLabel()->text().toStdString(), text);
+        EXPECT_EQ(view->sizeSlider()->value(), int(size > 28 ? 28 : size));
+    }
+    EXPECT_EQ(fontSizeText(17.6), QStringLiteral("17 pt"));
+    EXPECT_TRUE(view->versionLabel()->text().endsWith(QStringLiteral(" (%1)").arg(bundleBuild())));
+    // The last projects folder cannot be removed; adding shows the stored list.
+    EXPECT_EQ(removable(), (QList<bool>{true, true}));
+    view->removeButtons().front()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->roots.size() == 1; }, 5000));
+    EXPECT_EQ(prefs.projectsRoots(), QStringList{QStringLiteral("/srv/b")});
+    EXPECT_EQ(removable(), QList<bool>{false});
+    // Already there, new, then cancelled.
+    chosen = {QStringLiteral("/srv/b"), QStringLiteral("/srv/c")};
+    for (int i = 0; i < 3; ++i)
+        QCoro::waitFor(view->addRoot());
+    EXPECT_EQ(view->roots, (QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/c")}));
+    EXPECT_EQ(prefs.projectsRoots(), view->roots);
+    EXPECT_EQ(removable(), (QList<bool>{true, true}));
+}
+
+} // namespace
+} // namespace halvoren
