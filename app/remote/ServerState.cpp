@@ -15,9 +15,58 @@ QString listingScript()
         "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'"
         " 2>/dev/null\n"
         "printf '\\n@@HV_SHARED@@\\n'\n"
-        "cat ~/.halvoren/shared.json 2>/dev/null\n"
-        "true\n");
+        "f=~/.halvoren/shared.json\n"
+        "if [ -f \"$f\" ] && [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
+        "true\n")
+        .arg(maximumSharedStateBytes)
+        .arg(QLatin1String(sharedTooLargeMarker));
 }
+
+QString hostNameTooLongMessage()
+{
+    return QStringLiteral("Le serveur liste des noms de plus de %1 octets : ils sont ignorés.").arg(maximumHostNameBytes);
+}
+
+QString hostPathTooLongMessage()
+{
+    return QStringLiteral("Le serveur liste des chemins de plus de %1 octets : ces onglets ne sont pas ouverts.")
+        .arg(maximumHostPathBytes);
+}
+
+QString sharedStateTooLargeMessage()
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json du serveur dépasse %1 Mo : il est ignoré.")
+        .arg(maximumSharedStateBytes >> 20);
+}
+
+namespace {
+
+qsizetype utf8Length(const QString& text)
+{
+    // Counted without building the bytes: one to four a code point.
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80)
+            bytes += 1;
+        else if (c < 0x800)
+            bytes += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            bytes += 4;
+            ++i;
+        } else
+            bytes += 3;
+    }
+    return bytes;
+}
+
+void note(QStringList& problems, const QString& message)
+{
+    if (!problems.contains(message))
+        problems << message;
+}
+
+} // namespace
 
 ServerState parseServerState(const QString& output)
 {
@@ -36,6 +85,10 @@ ServerState parseServerState(const QString& output)
         const QStringList fields = line.split(u'\t');
         if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())
             continue;
+        if (utf8Length(fields.at(0)) > maximumHostNameBytes) {
+            note(state.problems, hostNameTooLongMessage());
+            continue;
+        }
         state.sessions.insert(fields.at(0));
         if (fields.at(6) == QLatin1String("1"))
             state.synced = true;
@@ -44,9 +97,16 @@ ServerState parseServerState(const QString& output)
         HostTab tab;
         tab.session = fields.at(0);
         tab.order = parseStrictInteger(fields.at(2)).value_or(unsetHostOrder);
-        tab.name = fields.at(3).isEmpty() ? fields.at(0) : fields.at(3);
+        if (utf8Length(fields.at(4)) > maximumHostPathBytes) {
+            note(state.problems, hostPathTooLongMessage());
+            continue;
+        }
+        const bool nameTooLong = utf8Length(fields.at(3)) > maximumHostNameBytes;
+        if (nameTooLong)
+            note(state.problems, hostNameTooLongMessage());
+        tab.name = fields.at(3).isEmpty() || nameTooLong ? fields.at(0) : fields.at(3);
         tab.path = fields.at(4);
-        if (!fields.at(5).isEmpty())
+        if (!fields.at(5).isEmpty() && utf8Length(fields.at(5)) <= maximumHostNameBytes)
             tab.parent = fields.at(5);
         state.open << std::move(tab);
     }
@@ -55,7 +115,15 @@ ServerState parseServerState(const QString& output)
             return a.order < b.order;
         return codePointLess(a.session, b.session);
     });
-    state.shared = parseSharedPrefs(tail);
+    if (tail.contains(QLatin1String(sharedTooLargeMarker)) || tail.size() > maximumSharedStateBytes) {
+        state.sharedTooLarge = true;
+        note(state.problems, sharedStateTooLargeMessage());
+        return state;
+    }
+    bool longNames = false;
+    state.shared = parseSharedPrefs(tail, maximumHostNameBytes, &longNames);
+    if (longNames)
+        note(state.problems, hostNameTooLongMessage());
     return state;
 }
 

@@ -1,7 +1,7 @@
-#include "model/MacConnection.h"
+#include "workspace/MacConnection.h"
 
-#include "model/AssignAndNotify.h"
-#include "model/Prefs.h"
+#include "workspace/AssignAndNotify.h"
+#include "settings/Prefs.h"
 #include "remote/ShellQuote.h"
 
 #include <QCollator>
