@@ -360,6 +360,9 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     if (!self || !target)
         co_return;
     if (!output) {
+        // A host that prints without end is no passing failure: say so, once.
+        if (output.error().message == Shell::outputTooLargeMessage())
+            reportHostProblem(*target, output.error().message);
         noteListingFailure(*target);
         co_return;
     }

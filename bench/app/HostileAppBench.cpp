@@ -130,7 +130,9 @@ bool prepare(const QString& name, const Setup& setup)
         for (int i = 0; i < rowCount; ++i)
             rows += "kq-host-" + QByteArray::number(i) + "\t1\t" + QByteArray::number(i + 1) + "\tproject " + QByteArray::number(i)
                   + "\t" + setup.home.toUtf8() + "\t\t1\n";
-        return writeFile(setup.home + QStringLiteral("/rows"), rows)
+        // With a shared-state file in place the first listing applies the rows at once.
+        return writeFile(setup.home + QStringLiteral("/rows"), rows) && QDir().mkpath(setup.home + QStringLiteral("/.halvoren"))
+            && writeFile(setup.home + QStringLiteral("/.halvoren/shared.json"), "{\"favorites\":[],\"hidden\":[]}")
             && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
     }
     if (name == QLatin1String("shared-50MB")) {
@@ -176,6 +178,8 @@ int runCase(const QString& name, int argc, char** argv)
     qunsetenv("TMUX");
     qputenv("TMUX_TMPDIR", setup.home.toUtf8());
     qputenv("PATH", setup.bin.toUtf8() + ':' + qgetenv("PATH"));
+    // A login shell takes its PATH from the system's profile: the home's puts the fake first.
+    writeFile(setup.home + QStringLiteral("/.profile"), "export PATH=\"" + setup.bin.toUtf8() + ":$PATH\"\n");
     if (!prepare(name, setup)) {
         std::printf("hostile-app %s could not be prepared\n", name.toUtf8().constData());
         return 1;

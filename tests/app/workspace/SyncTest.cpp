@@ -182,6 +182,20 @@ TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
     EXPECT_TRUE(written.isEmpty());
 }
 
+TEST_F(HostDataFixture, AListingThatPrintsWithoutEndIsReportedOnce)
+{
+    model.runScript = [](MacConnection&, QString, double) -> Task<ShellResult<QString>> {
+        return ready(ShellResult<QString>(ShellError{Shell::outputTooLargeMessage()}));
+    };
+    sync();
+    EXPECT_EQ(local().failures, 1);
+    EXPECT_EQ(model.banner(), Shell::outputTooLargeMessage());
+    model.setBanner(std::nullopt);
+    sync();
+    EXPECT_EQ(local().failures, 2);
+    EXPECT_FALSE(model.banner().has_value());
+}
+
 TEST_F(HostDataFixture, ASharedStateTooLargeIsNeitherAdoptedNorReplaced)
 {
     local().setFavorites({QStringLiteral("mine")});
