@@ -27,6 +27,8 @@ namespace halvoren {
 namespace {
 
 constexpr int commandRole = Qt::UserRole;
+// Whether a click runs the row: only with an active tab. The row still moves without one.
+constexpr int runnableRole = Qt::UserRole + 1;
 constexpr int padX = 8;
 constexpr int padY = 5;
 constexpr int lineSpacing = 2;
@@ -50,7 +52,7 @@ public:
     {
         const QString label = index.data(Qt::DisplayRole).toString();
         const QString command = index.data(commandRole).toString();
-        const bool enabled = option.state.testFlag(QStyle::State_Enabled);
+        const bool enabled = option.state.testFlag(QStyle::State_Enabled) && index.data(runnableRole).toBool();
         painter->save();
         if (enabled && option.state.testFlag(QStyle::State_MouseOver)) {
             painter->setRenderHint(QPainter::Antialiasing);
@@ -168,7 +170,7 @@ CommandsPanel::CommandsPanel(MacModel& model, QWidget* parent) : QWidget(parent)
     layout->addStretch(1);
 
     connect(rows, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        if (item->flags().testFlag(Qt::ItemIsEnabled))
+        if (item->data(runnableRole).toBool())
             run(SavedCommand{item->data(Qt::DisplayRole).toString(), item->data(commandRole).toString()});
     });
     connect(rows, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -209,11 +211,19 @@ void CommandsPanel::rebuild()
 
 void CommandsPanel::updateEnabled()
 {
-    const bool enabled = model.activeTab() != nullptr;
-    const Qt::ItemFlags flags =
-        enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
-    for (int row = 0; row < rows->count(); ++row)
-        rows->item(row)->setFlags(flags);
+    // Running needs an active tab; moving a row and its context menu do not.
+    const bool runnable = model.activeTab() != nullptr;
+    for (int row = 0; row < rows->count(); ++row) {
+        QListWidgetItem* item = rows->item(row);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled);
+        item->setData(runnableRole, runnable);
+    }
+}
+
+bool CommandsPanel::rowRunnable(int row) const
+{
+    const QListWidgetItem* item = rows->item(row);
+    return item != nullptr && item->data(runnableRole).toBool();
 }
 
 QMenu* CommandsPanel::rowMenu(qsizetype index)
@@ -294,8 +304,16 @@ void CommandsPanel::showAlert()
     alertDialog = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
-    dialog->setWindowTitle(adding ? QStringLiteral("Nouvelle commande") : QStringLiteral("Modifier la commande"));
+    const QString title = adding ? QStringLiteral("Nouvelle commande") : QStringLiteral("Modifier la commande");
+    dialog->setWindowTitle(title);
     auto* layout = new QVBoxLayout(dialog);
+    // In the sheet itself: a window title may be cut short, or not shown at all.
+    auto* heading = new QLabel(title, dialog);
+    heading->setObjectName(QStringLiteral("title"));
+    QFont headingFont = heading->font();
+    headingFont.setWeight(QFont::DemiBold);
+    heading->setFont(headingFont);
+    layout->addWidget(heading);
     auto* labelField = new QLineEdit(label, dialog);
     labelField->setObjectName(QStringLiteral("label"));
     labelField->setPlaceholderText(QStringLiteral("Libellé"));

@@ -51,6 +51,8 @@ public:
     // What the view shows, for whoever drives it.
     QListWidget* list() const { return rows; }
     QPushButton* addButton() const { return addRow; }
+    // A click on the row runs it: only while a tab is active.
+    bool rowRunnable(int row) const;
     // The open alert, if any.
     QDialog* alert() const { return alertDialog; }
     // The context menu of a row; the caller owns it.

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainterPath>
 #include <QPushButton>
@@ -138,6 +139,7 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
                                     },
                                     this);
     layout->addWidget(bootTerminal);
+    bootTerminal->view()->installEventFilter(this);
 
     failureLabel = new QLabel(this);
     failureLabel->setWordWrap(true);
@@ -174,6 +176,25 @@ void ConnectSheet::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     bootTerminal->start(keychain);
+}
+
+bool ConnectSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    // The terminal would send Escape to ssh, which asks nothing that needs it; the sheet's
+    // way out comes first. A shortcut override is claimed too, so no menu takes the key.
+    if (watched == bootTerminal->view()
+        && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (event->type() == QEvent::ShortcutOverride) {
+                event->accept();
+                return true;
+            }
+            reject();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void ConnectSheet::bootFinished(const BootResult& result)

@@ -77,6 +77,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Escape closes the sheet even while the terminal has the keyboard.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void bootFinished(const BootResult& result);

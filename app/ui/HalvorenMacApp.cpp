@@ -5,6 +5,7 @@
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
 #include "ui/HalvorenCommands.h"
+#include "ui/Icons.h"
 #include "ui/MainView.h"
 #include "ui/SettingsView.h"
 
@@ -35,8 +36,11 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
       commands(new HalvorenCommands(model, window))
 {
     QApplication::setApplicationName(QStringLiteral("Halvoren"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Halvoren"));
+    // No display name: Qt would append it to every window title, and the main window's title
+    // already names the tab and its folder, or reads "Halvoren" alone.
     QApplication::setQuitOnLastWindowClosed(true);
+    // Every window, sheet and dialog takes it unless it has its own.
+    QApplication::setWindowIcon(applicationIcon());
 
     // The model loads and saves the server profiles through the keychain; without one the
     // list goes to a private file beside the preferences.

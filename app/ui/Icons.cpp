@@ -1,5 +1,8 @@
 #include "ui/Icons.h"
 
+#include "style/Palette.h"
+
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -17,6 +20,8 @@ namespace {
 // are 1.8 units wide with round ends, so they stay crisp from 12 to 64 pixels.
 constexpr double grid = 24.0;
 constexpr double lineWidth = 1.8;
+// How much of its colour a disabled control's symbol keeps.
+constexpr double disabledOpacity = 0.32;
 
 void stroke(QPainter& p, const QPainterPath& path) { p.strokePath(path, p.pen()); }
 
@@ -206,6 +211,25 @@ void command(QPainter& p)
         p.drawEllipse(centre, 3, 3);
 }
 
+void bolt(QPainter& p)
+{
+    QPainterPath flash;
+    flash.moveTo(13.5, 2.5);
+    flash.lineTo(5, 13.5);
+    flash.lineTo(11.5, 13.5);
+    flash.lineTo(10.5, 21.5);
+    flash.lineTo(19, 10.5);
+    flash.lineTo(12.5, 10.5);
+    flash.closeSubpath();
+    stroke(p, flash);
+}
+
+void minusCircle(QPainter& p)
+{
+    p.drawEllipse(QPointF(12, 12), 9, 9);
+    p.drawLine(QPointF(7.5, 12), QPointF(16.5, 12));
+}
+
 void sidebarLeft(QPainter& p)
 {
     QPainterPath frame;
@@ -239,6 +263,8 @@ constexpr Symbol symbols[] = {
     {u"gearshape", gearshape},
     {u"text.bubble", textBubble},
     {u"command", command},
+    {u"bolt", bolt},
+    {u"minus.circle", minusCircle},
     {u"sidebar.left", sidebarLeft},
 };
 
@@ -263,11 +289,57 @@ void paintSymbol(QPainter& painter, QStringView name, const QRectF& box, const Q
 
 QIcon symbolIcon(QStringView name, const QColor& color, int pixelSize)
 {
-    QPixmap pixmap(pixelSize, pixelSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    paintSymbol(painter, name, QRectF(0, 0, pixelSize, pixelSize), color);
-    return QIcon(pixmap);
+    const auto drawn = [&](const QColor& ink) {
+        QPixmap pixmap(pixelSize, pixelSize);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paintSymbol(painter, name, QRectF(0, 0, pixelSize, pixelSize), ink);
+        return pixmap;
+    };
+    QColor faded = color;
+    faded.setAlphaF(color.alphaF() * disabledOpacity);
+    QIcon icon(drawn(color));
+    icon.addPixmap(drawn(faded), QIcon::Disabled);
+    return icon;
+}
+
+void paintApplicationIcon(QPainter& painter, const QRectF& box)
+{
+    if (box.isEmpty())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double side = std::min(box.width(), box.height());
+    painter.translate(box.center() - QPointF(side / 2, side / 2));
+    painter.scale(side / grid, side / grid);
+    // The tile: the terminal's own dark, a little lighter at the top, with a faint rim.
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
+    QLinearGradient shade(0, 1, 0, 23);
+    shade.setColorAt(0, QColor(44, 44, 52));
+    shade.setColorAt(1, QColor(16, 16, 19));
+    painter.fillPath(tile, shade);
+    painter.setPen(QPen(QColor(255, 255, 255, 40), 0.5));
+    painter.drawPath(tile);
+    // The prompt: a chevron and a caret, in the accent amber.
+    painter.setPen(QPen(Palette::accent(), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(QPolygonF{{6.5, 8}, {11, 12}, {6.5, 16}});
+    painter.drawLine(QPointF(13, 16.5), QPointF(17.5, 16.5));
+    painter.restore();
+}
+
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 56, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paintApplicationIcon(painter, QRectF(0, 0, size, size));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace halvoren

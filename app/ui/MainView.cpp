@@ -16,6 +16,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace halvoren {
 
 QPalette darkPalette()
@@ -84,7 +86,7 @@ MainView::MainView(MacModel& model, MacUpdate& update, QWidget* parent)
     connect(composeAction, &QAction::triggered, this, [this](bool on) { this->model.setComposeVisible(on); });
     connect(&model, &MacModel::composeVisibleChanged, this,
             [this] { composeAction->setChecked(this->model.composeVisible()); });
-    commandsAction = toolbar->addAction(symbolIcon(u"command", iconColor), QStringLiteral("Commandes"));
+    commandsAction = toolbar->addAction(symbolIcon(u"bolt", iconColor), QStringLiteral("Commandes"));
     commandsAction->setToolTip(QStringLiteral("Commandes rapides (Ctrl+Maj+D)"));
     commandsAction->setCheckable(true);
     commandsAction->setChecked(model.commandsVisible());
@@ -96,6 +98,8 @@ MainView::MainView(MacModel& model, MacUpdate& update, QWidget* parent)
 
     splitter = new QSplitter(Qt::Horizontal, this);
     splitter->setChildrenCollapsible(false);
+    // The columns follow the pointer while a handle is dragged.
+    splitter->setOpaqueResize(true);
     sidebarView = new SidebarView(model, splitter);
     sidebarView->setMinimumWidth(sidebarMinimumWidth);
     sidebarView->setMaximumWidth(sidebarMaximumWidth);
@@ -106,16 +110,17 @@ MainView::MainView(MacModel& model, MacUpdate& update, QWidget* parent)
     splitter->addWidget(sidebarView);
     splitter->addWidget(workspaceView);
     splitter->addWidget(commandsPanel);
-    // Dragging a side column closed hides it, as its toggle would.
+    // A side column closes to width 0 whatever closes it, so its handle stays at the window's
+    // edge; dragging it closed is the same as its toggle.
     splitter->setCollapsible(0, true);
     splitter->setCollapsible(1, false);
     splitter->setCollapsible(2, true);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setStretchFactor(2, 0);
-    const int workspaceWidth = minimumContentSize.width() - sidebarIdealWidth - inspectorIdealWidth;
-    splitter->setSizes({sidebarIdealWidth, workspaceWidth, inspectorIdealWidth});
     connect(splitter, &QSplitter::splitterMoved, this, &MainView::columnsMoved);
+    for (int index = 1; index < splitter->count(); ++index)
+        splitter->handle(index)->installEventFilter(this);
     column->addWidget(splitter, 1);
 
     applySidebar();
@@ -144,22 +149,56 @@ void MainView::toggleSidebar()
 
 void MainView::applySidebar()
 {
-    sidebarView->setVisible(sidebarValue != SidebarVisibility::detailOnly);
+    const bool open = sidebarValue != SidebarVisibility::detailOnly;
+    setColumnOpen(0, open);
+    // A closed column keeps its place at the edge but takes no keyboard focus.
+    sidebarView->setEnabled(open);
 }
 
 void MainView::applyInspector()
 {
     commandsAction->setChecked(model.commandsVisible());
-    commandsPanel->setVisible(model.commandsVisible());
+    setColumnOpen(2, model.commandsVisible());
+    commandsPanel->setEnabled(model.commandsVisible());
+}
+
+void MainView::setColumnOpen(int index, bool open)
+{
+    const auto openWidth = [](int remembered, int least, int most) { return std::clamp(remembered, least, most); };
+    const int sidebarOpenWidth = openWidth(sidebarWidth, sidebarMinimumWidth, sidebarMaximumWidth);
+    const int inspectorOpenWidth = openWidth(inspectorWidth, inspectorMinimumWidth, inspectorMaximumWidth);
+    if (!splitter->isVisible()) {
+        // Not laid out yet: its sizes mean nothing. The side columns keep the widths given
+        // here and the workspace takes whatever the window has left.
+        const bool sidebarOpen = sidebarValue != SidebarVisibility::detailOnly;
+        splitter->setSizes({sidebarOpen ? sidebarOpenWidth : 0, minimumContentSize.width(),
+                            model.commandsVisible() ? inspectorOpenWidth : 0});
+        return;
+    }
+    QList<int> sizes = splitter->sizes();
+    if (sizes.size() != 3 || (sizes[index] > 0) == open)
+        return;
+    const int width = open ? (index == 0 ? sidebarOpenWidth : inspectorOpenWidth) : 0;
+    // The workspace gives or takes the difference.
+    sizes[1] = std::max(0, sizes[1] + sizes[index] - width);
+    sizes[index] = width;
+    splitter->setSizes(sizes);
 }
 
 void MainView::columnsMoved()
 {
+    // Read while the handle moves: a column is open as soon as it has a width, and what is
+    // stored follows what is on screen at every step.
     const QList<int> sizes = splitter->sizes();
-    if (sizes.value(0) == 0 && sidebarValue != SidebarVisibility::detailOnly)
-        setSidebar(SidebarVisibility::detailOnly);
-    if (sizes.value(2) == 0 && model.commandsVisible())
-        model.setCommandsVisible(false);
+    if (sizes.size() != 3)
+        return;
+    sidebarWidth = sizes[0] > 0 ? sizes[0] : sidebarWidthAtPress;
+    inspectorWidth = sizes[2] > 0 ? sizes[2] : inspectorWidthAtPress;
+    const SidebarVisibility sidebarNow = sizes[0] > 0 ? SidebarVisibility::all : SidebarVisibility::detailOnly;
+    if (sidebarNow != sidebarValue)
+        setSidebar(sidebarNow);
+    if ((sizes[2] > 0) != model.commandsVisible())
+        model.setCommandsVisible(sizes[2] > 0);
 }
 
 void MainView::presentServers()
@@ -211,6 +250,10 @@ void MainView::firstShown()
 
 bool MainView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonPress && qobject_cast<QSplitterHandle*>(watched) != nullptr) {
+        sidebarWidthAtPress = sidebarWidth;
+        inspectorWidthAtPress = inspectorWidth;
+    }
     if (watched == window() && event->type() == QEvent::WindowActivate)
         QMetaObject::invokeMethod(this, &MainView::raiseSheets, Qt::QueuedConnection);
     return QWidget::eventFilter(watched, event);

@@ -94,12 +94,21 @@ private:
     void raiseSheets();
     void applySidebar();
     void applyInspector();
+    // Opens a side column at the last width the user gave it, or closes it to the window's
+    // edge, whose handle stays there to drag it out again.
+    void setColumnOpen(int index, bool open);
     void columnsMoved();
 
     SidebarVisibility sidebarValue;
     std::optional<QString> autoConnectValue;
     bool showOnboardingValue;
     bool wasShown = false;
+    // The widths the side columns had when last open, and when the handle being dragged was
+    // pressed: a drag that closes a column leaves the width it had before.
+    int sidebarWidth = sidebarIdealWidth;
+    int inspectorWidth = inspectorIdealWidth;
+    int sidebarWidthAtPress = sidebarIdealWidth;
+    int inspectorWidthAtPress = inspectorIdealWidth;
 };
 
 } // namespace halvoren

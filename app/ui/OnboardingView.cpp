@@ -1,8 +1,8 @@
 #include "ui/OnboardingView.h"
 
 #include "style/Palette.h"
+#include "ui/Icons.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -65,13 +65,11 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
-    // The application's icon, when it has one.
-    if (const QIcon appIcon = QApplication::windowIcon(); !appIcon.isNull()) {
-        auto* icon = new QLabel(this);
-        icon->setFixedSize(56, 56);
-        icon->setPixmap(appIcon.pixmap(56, 56));
-        header->addWidget(icon, 0, Qt::AlignVCenter);
-    }
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("appIcon"));
+    icon->setFixedSize(56, 56);
+    icon->setPixmap(applicationIcon().pixmap(56, 56));
+    header->addWidget(icon, 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
     auto* title = new QLabel(QStringLiteral("Bienvenue dans Halvoren"), this);
     QFont titleFont = title->font();

@@ -237,7 +237,7 @@ void SettingsView::showRoots()
         text->setFont(monospace(12));
         text->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(text, 1);
-        auto* remove = new QPushButton(symbolIcon(u"minus", terminalForeground()), QString(), row);
+        auto* remove = new QPushButton(symbolIcon(u"minus.circle", terminalForeground()), QString(), row);
         remove->setObjectName(QStringLiteral("removeRoot"));
         remove->setFlat(true);
         remove->setToolTip(path);

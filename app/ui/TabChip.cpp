@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDialog>
 #include <QDrag>
 #include <QEasingCurve>
@@ -294,6 +295,15 @@ void TabChip::leaveEvent(QEvent*)
     refresh();
 }
 
+void TabChip::hoverFromPointer()
+{
+    const bool over = isVisible() && rect().contains(mapFromGlobal(QCursor::pos()));
+    if (over == hoverValue)
+        return;
+    hoverValue = over;
+    refresh();
+}
+
 void TabChip::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
@@ -351,6 +361,8 @@ void TabChip::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu* menu = makeMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    // After the menu, or after the sheet one of its entries opens.
+    connect(menu, &QMenu::aboutToHide, this, &TabChip::hoverFromPointer, Qt::QueuedConnection);
     menu->popup(event->globalPos());
 }
 
@@ -441,6 +453,7 @@ QDialog* TabChip::beginRename()
             model.renameTab(*open, newName);
         sheet->accept();
     });
+    connect(sheet, &QDialog::finished, this, &TabChip::hoverFromPointer, Qt::QueuedConnection);
     renaming = sheet;
     sheet->open();
     field->setFocus();

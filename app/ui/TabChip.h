@@ -59,6 +59,8 @@ public:
     bool active() const { return activeValue; }
     void setActive(bool value);
     bool hover() const { return hoverValue; }
+    // Hover as the pointer is now: a sheet or menu the chip opened took the pointer's leave.
+    void hoverFromPointer();
     // Reads the title, dot and colours again.
     void refresh();
 

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <fstream>
 
 namespace {
@@ -25,6 +27,31 @@ namespace {
 namespace fs = std::filesystem;
 using halvoren::test::runCommand;
 using halvoren::test::XApplication;
+
+// A property of an X window as its raw items; empty when the window has none.
+std::string windowProperty(unsigned long window, const char* name)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return {};
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string value;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1L << 20, False, AnyPropertyType,
+                           &type, &format, &items, &after, &data)
+            == Success
+        && data != nullptr) {
+        // Items of format 32 are longs in memory, whatever their size on the wire.
+        const std::size_t size = format == 8 ? 1 : format == 16 ? sizeof(short) : sizeof(long);
+        value.assign(reinterpret_cast<const char*>(data), items * size);
+    }
+    if (data != nullptr)
+        XFree(data);
+    XCloseDisplay(display);
+    return value;
+}
 
 class AppWindowTest : public ::testing::Test {
 protected:
@@ -69,6 +96,14 @@ protected:
         const std::string listing = runCommand("xdotool search --onlyvisible --pid " + std::to_string(app.pid)).output;
         return static_cast<std::size_t>(std::count(listing.begin(), listing.end(), '\n'));
     }
+    std::vector<unsigned long> visibleWindowIds() const
+    {
+        std::istringstream listing(runCommand("xdotool search --onlyvisible --pid " + std::to_string(app.pid)).output);
+        std::vector<unsigned long> ids;
+        for (unsigned long id = 0; listing >> id;)
+            ids.push_back(id);
+        return ids;
+    }
     // Some pixel of the row is far from the dark background: its text has been drawn.
     static bool rowHasText(int x, int y)
     {
@@ -97,6 +132,15 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     // field takes a typed path.
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "no first-run sheet";
     EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.onboardingDone")));
+    // Both windows carry the application's icon; the main window is "Halvoren" alone.
+    int firstRunWindowsWithIcon = 0;
+    std::set<std::string> firstRunTitles;
+    for (const unsigned long window : visibleWindowIds()) {
+        firstRunWindowsWithIcon += windowProperty(window, "_NET_WM_ICON").empty() ? 0 : 1;
+        firstRunTitles.insert(windowProperty(window, "_NET_WM_NAME"));
+    }
+    EXPECT_EQ(firstRunWindowsWithIcon, 2);
+    EXPECT_EQ(firstRunTitles, (std::set<std::string>{"Bienvenue dans Halvoren", "Halvoren"}));
     click(885, 418);
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 3; })) << "no folder chooser";
     const std::string code = (app.home / "code").string();
@@ -128,6 +172,12 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     ASSERT_TRUE(XApplication::typeLine("echo ok"));
     ASSERT_TRUE(XApplication::pollUntil([&] { return pane(session).starts_with("$ echo ok\nok\n$\n"); }))
         << pane(session);
+    // The window is named after the tab and its folder, with nothing after them.
+    const std::vector<unsigned long> windows = visibleWindowIds();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_TRUE(XApplication::pollUntil([&] { return windowProperty(windows[0], "_NET_WM_NAME") == "alpha — code/alpha"; }))
+        << windowProperty(windows[0], "_NET_WM_NAME");
+    EXPECT_FALSE(windowProperty(windows[0], "_NET_WM_ICON").empty());
     // The view draws what tmux has shown a moment later; the picture must then match.
     ASSERT_TRUE(XApplication::pollUntil([&] {
         return corvantix::testing::matchesReference(screen().copy(0, 0, 1400, 880), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),

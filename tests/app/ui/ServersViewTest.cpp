@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTest>
 
 #include <cerrno>
@@ -365,6 +366,39 @@ TEST_F(ConnectSheetServer, CancelWhileSshWaitsEndsItAndReportsNothing)
     sheet->findChild<QCheckBox*>()->setChecked(false);
     EXPECT_FALSE(view().remember);
     QTest::mouseClick(sheet->findChild<QPushButton*>(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ::kill(ssh, 0) != 0 && errno == ESRCH; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(reports, std::vector<std::shared_ptr<SSHLink>>{nullptr});
+    EXPECT_FALSE(sheet->failed());
+}
+
+// Escape is the sheet's way out at any point, also while its terminal has the keyboard; every
+// other key still goes to ssh.
+TEST_F(ConnectSheetServer, EscapeInTheTerminalClosesTheSheetWhileOtherKeysReachSsh)
+{
+    // Nothing listens on a port just given back: ssh fails at once.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const MacProfile working = profile;
+    profile.port = closed.serverPort();
+    closed.close();
+    open();
+    ASSERT_TRUE(ended() && sheet->failed()) << view().buffer.toStdString();
+    view().setFocus();
+    QTest::keyClick(&view(), Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(reports, std::vector<std::shared_ptr<SSHLink>>{nullptr});
+    // While ssh asks for the password: typed keys reach it, Escape ends it and closes the sheet.
+    profile = working;
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view().buffer.contains(QStringLiteral("password:")); }, 20000));
+    const pid_t ssh = view().process->shellPid();
+    ASSERT_GT(ssh, 0);
+    view().setFocus();
+    QTest::keyClicks(&view(), QStringLiteral("abc"));
+    EXPECT_EQ(view().typing, QByteArray("abc"));
+    QTest::keyClick(&view(), Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return ::kill(ssh, 0) != 0 && errno == ESRCH; }, 10000));
     QTest::qWait(100);
     EXPECT_EQ(reports, std::vector<std::shared_ptr<SSHLink>>{nullptr});
