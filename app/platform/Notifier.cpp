@@ -54,7 +54,8 @@ void Notifier::send(const QString& key, const QString& tabTitle)
     const QVariantMap hints{{QStringLiteral("sound-name"), QStringLiteral("message-new-instant")},
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
     call << QStringLiteral("Halvoren") << entry.id << QString() << title << tabTitle + bodySuffix
-         << QStringList{QStringLiteral("default"), QStringLiteral("Ouvrir")} << hints << -1;
+         << QStringList{QStringLiteral("default"), QStringLiteral("Ouvrir")} << hints
+         << 0; // it stays until it is dismissed, replaced or closed with its tab
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, key](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();

@@ -4,6 +4,7 @@
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <cmath>
@@ -20,15 +21,36 @@ QDateTime timeFromSeconds(const QString& field)
     return QDateTime::fromMSecsSinceEpoch(inRange ? static_cast<qint64>(ms) : 0, QTimeZone::utc());
 }
 
+// Where the name of a listing line ends. A label may hold "|", so the name is taken up to the
+// first "|" after the "-" and 16 hexadecimal digits that end our names (and the "-n" of a
+// numbered sibling); a name of another form ends at its first "|".
+qsizetype nameEnd(const QString& line)
+{
+    static const QRegularExpression ours(QStringLiteral("^kq-.*?-[0-9a-f]{16}(?:-[0-9]+)?(?=\\|)"),
+                                         QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = ours.match(line);
+    if (match.hasMatch())
+        return match.capturedEnd();
+    return line.indexOf(u'|');
+}
+
+bool tooFewFields(const QString& line)
+{
+    const qsizetype bar = nameEnd(line);
+    return bar < 0 || line.mid(bar + 1).count(u'|') < 4;
+}
+
 } // namespace
 
 QString sessionListScript()
 {
     // Names are read whole, one per line, and every value is printed as data: no word
-    // splitting, globbing or echo escapes on names or folder paths.
+    // splitting, globbing or echo escapes on names or folder paths. "-u": without a UTF-8
+    // locale on the host tmux prints a control character of a folder's path as "_", and the
+    // session would no longer match its folder.
     return QStringLiteral(
-        "tmux list-sessions -F '#{session_name}' 2>/dev/null | grep '^kq-' | while IFS= read -r s; do "
-        "printf '%s|%s\\n' \"$s\" \"$(tmux display-message -p -t \"=$s:\" "
+        "tmux -u list-sessions -F '#{session_name}' 2>/dev/null | grep '^kq-' | while IFS= read -r s; do "
+        "printf '%s|%s\\n' \"$s\" \"$(tmux -u display-message -p -t \"=$s:\" "
         "'#{pane_current_path}|#{session_created}|#{session_attached}|#{session_activity}|#{pane_current_command}')\"; "
         "done; true");
 }
@@ -38,7 +60,7 @@ std::optional<FolderSession> parseSessionLine(const QString& rawLine)
     const QString line = trimBlanks(rawLine);
     if (!line.startsWith(QLatin1String(sessionNamePrefix)))
         return std::nullopt;
-    const qsizetype bar = line.indexOf(u'|');
+    const qsizetype bar = nameEnd(line);
     if (bar < 0)
         return std::nullopt;
     QStringList fields = line.mid(bar + 1).split(u'|');
@@ -60,9 +82,40 @@ std::optional<FolderSession> parseSessionLine(const QString& rawLine)
 QList<FolderSession> parseSessionList(const QString& output)
 {
     QList<FolderSession> sessions;
-    for (const QString& line : splitLines(output)) {
-        if (auto session = parseSessionLine(line))
+    // Lines with the break that ends each ("\n", "\r\n" or "\r"), empty ones kept.
+    QStringList lines;
+    QStringList breaks;
+    qsizetype start = 0;
+    for (qsizetype k = 0; k <= output.size(); ++k) {
+        if (k < output.size() && output.at(k) != u'\n' && output.at(k) != u'\r')
+            continue;
+        lines << output.mid(start, k - start);
+        const bool crlf = k + 1 < output.size() && output.at(k) == u'\r' && output.at(k + 1) == u'\n';
+        breaks << output.mid(k, crlf ? 2 : 1);
+        if (crlf)
+            ++k;
+        start = k + 1;
+    }
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        QString line = lines.at(k);
+        if (line.isEmpty())
+            continue;
+        // A line break in the pane's folder splits its line: a line of ours that is short of
+        // fields takes the lines after it until it has them.
+        qsizetype next = k + 1;
+        const auto continues = [&](qsizetype n) {
+            const QString& after = lines.at(n);
+            return !(after.startsWith(QLatin1String(sessionNamePrefix)) && !tooFewFields(after));
+        };
+        while (line.startsWith(QLatin1String(sessionNamePrefix)) && next < lines.size() && tooFewFields(line) &&
+               continues(next)) {
+            line += breaks.at(next - 1) + lines.at(next);
+            ++next;
+        }
+        if (auto session = parseSessionLine(line)) {
             sessions << std::move(*session);
+            k = next - 1;
+        }
     }
     return sessions;
 }

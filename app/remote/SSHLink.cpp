@@ -229,22 +229,24 @@ QStringList localPublicKeys()
 
 QStringList parseFolderListing(const QString& listing)
 {
+    // Every entry of "ls -1d -- */" ends with "/": a line without one is a name holding a line
+    // break, continued on the next line. Blanks before the name belong to it.
     QStringList names;
-    for (QString piece : listing.split(u'\n', Qt::SkipEmptyParts)) {
-        // Blanks and tabs around the name, and the carriage return of a CRLF line.
-        qsizetype begin = 0;
+    QString pending;
+    bool open = false;
+    for (const QString& line : listing.split(u'\n')) {
+        QString piece = open ? pending + u'\n' + line : line;
         qsizetype end = piece.size();
-        const auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
-        while (begin < end && blank(piece[begin]))
-            ++begin;
-        while (end > begin && blank(piece[end - 1]))
+        while (end > 0 && (piece[end - 1] == u' ' || piece[end - 1] == u'\t' || piece[end - 1] == u'\r'))
             --end;
-        piece = piece.mid(begin, end - begin);
-        if (piece.isEmpty())
+        if (end == 0 || piece[end - 1] != u'/') {
+            pending = piece;
+            open = !piece.isEmpty();
             continue;
-        if (piece.endsWith(u'/'))
-            piece.chop(1);
-        if (piece.startsWith(u'.'))
+        }
+        open = false;
+        piece.truncate(end - 1);
+        if (piece.isEmpty() || piece.startsWith(u'.'))
             continue;
         names.append(piece);
     }

@@ -81,7 +81,17 @@ ServerState parseServerState(const QString& output)
     }
 
     ServerState state;
-    for (const QString& line : splitLines(head)) {
+    const QStringList lines = splitLines(head);
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        QString line = lines.at(k);
+        // A value written with a line break (by a client that did not clean it) splits its
+        // row: a row short of fields takes the next lines until it has them, unless the next
+        // line is a whole row of its own.
+        while (line.count(u'\t') < 6 && k + 1 < lines.size() && lines.at(k + 1).count(u'\t') < 6 &&
+               line.count(u'\t') + lines.at(k + 1).count(u'\t') <= 6) {
+            line += u'\n' + lines.at(k + 1);
+            ++k;
+        }
         const QStringList fields = line.split(u'\t');
         if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())
             continue;

@@ -32,6 +32,30 @@ bool isLabelSpace(QChar c)
            category == QChar::Separator_Paragraph;
 }
 
+// Characters tmux does not store as given in a session name: it escapes a backslash as two,
+// a control, unassigned or surrogate character as octal ("\001"), and a "$" before a letter,
+// "_" or "{" as "\$". The stored name would then differ from ours and every exact target
+// would miss it.
+bool isUnstorable(char32_t c)
+{
+    if (c == U'\\')
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_NotAssigned:
+    case QChar::Other_Surrogate:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool startsVariable(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || u == u'_' || u == u'{';
+}
+
 } // namespace
 
 QString normalizeProjectPath(const QString& path)
@@ -75,6 +99,19 @@ QString tmuxSessionName(const QString& path)
     for (QChar& c : label) {
         if (c == u'.' || c == u':' || c == u'/' || isLabelSpace(c))
             c = u'_';
+    }
+    // From the end, so that a "$" made "_" also counts as the "_" after an earlier "$".
+    for (qsizetype k = label.size() - 1; k >= 0; --k) {
+        const QChar c = label.at(k);
+        if (c.isLowSurrogate() && k > 0 && label.at(k - 1).isHighSurrogate()) {
+            if (isUnstorable(QChar::surrogateToUcs4(label.at(k - 1), c))) {
+                label.replace(k - 1, 2, u'_');
+            }
+            --k;
+            continue;
+        }
+        if (isUnstorable(c.unicode()) || (c == u'$' && k + 1 < label.size() && startsVariable(label.at(k + 1))))
+            label[k] = u'_';
     }
     return QLatin1String(sessionNamePrefix) + label + QLatin1Char('-') + fnv1aHex(normalized);
 }

@@ -17,7 +17,9 @@ QString normalizeProjectPath(const QString& path);
 QString fnv1aHex(const QString& text);
 
 // "kq-" + the last path component with ".", ":", "/" and white space made "_" + "-" + the
-// hash of the whole normalised path.
+// hash of the whole normalised path. The characters tmux would rewrite in a stored name (a
+// backslash, control and unassigned characters, "$" before a letter, "_" or "{") are made "_"
+// too, so the name tmux keeps is this one; every other name is unchanged.
 QString tmuxSessionName(const QString& path);
 
 } // namespace halvoren

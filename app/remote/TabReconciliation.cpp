@@ -48,15 +48,14 @@ QString tmuxSessionScript(const QString& session, const QString& name, const QSt
     const QString target = tmuxOptionTarget(session);
     // The values are cleaned as the tag command does: a line break or tab would split the
     // host's listing row and drop the tab on every client.
-    return QStringLiteral("tmux new-session -d -s ") + shellQuote(session) + QStringLiteral(" -c ") +
-           shellQuote(path) + QStringLiteral(" 2>/dev/null\n") +
+    return tmuxNewSessionCommand(session, path) + QStringLiteral(" 2>/dev/null\n") +
            QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_open 1\n") +
            QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_order ") + QString::number(order) +
            QStringLiteral("\n") +
            QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_name ") +
-           shellQuote(cleanOptionValue(name)) + QStringLiteral("\n") +
+           tmuxValue(cleanOptionValue(name)) + QStringLiteral("\n") +
            QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_path ") +
-           shellQuote(cleanOptionValue(path)) + QStringLiteral("\n");
+           tmuxValue(cleanOptionValue(path)) + QStringLiteral("\n");
 }
 
 QString tmuxReorderScript(const QStringList& sessions)

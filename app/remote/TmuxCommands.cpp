@@ -6,14 +6,39 @@
 
 namespace halvoren {
 
+QString tmuxLiteral(const QString& text)
+{
+    if (!text.endsWith(u';'))
+        return text;
+    return text.left(text.size() - 1) + QLatin1String("\\;");
+}
+
+QString tmuxFormatLiteral(const QString& text)
+{
+    QString doubled = text;
+    doubled.replace(QLatin1Char('#'), QLatin1String("##"));
+    return tmuxLiteral(doubled);
+}
+
 QString tmuxSessionTarget(const QString& session)
 {
-    return shellQuote(QLatin1Char('=') + session);
+    return shellQuote(tmuxLiteral(QLatin1Char('=') + session));
 }
 
 QString tmuxOptionTarget(const QString& session)
 {
     return shellQuote(QLatin1Char('=') + session + QLatin1Char(':'));
+}
+
+QString tmuxNewSessionCommand(const QString& session, const QString& path)
+{
+    return QStringLiteral("tmux new-session -d -s ") + shellQuote(tmuxFormatLiteral(session)) + QStringLiteral(" -c ") +
+           shellQuote(tmuxFormatLiteral(path));
+}
+
+QString tmuxValue(const QString& value)
+{
+    return shellQuote(tmuxLiteral(value));
 }
 
 QString cleanOptionValue(const QString& text)
@@ -29,11 +54,14 @@ QString cleanOptionValue(const QString& text)
 QString tmuxAttachCommand(const QString& session, const QString& path,
                           const std::optional<QString>& setup)
 {
+    // The view draws RGB colour, but the client's TERM does not say so and tmux would reduce
+    // every colour to the 256 of the palette. "-T RGB" tells tmux for this client only; a tmux
+    // without "-T" (before 3.2) fails the probe and attaches as before.
+    const QString rgbAttach = QStringLiteral("tmux -T RGB -V >/dev/null 2>&1 && exec tmux -T RGB attach -t ");
     const QString target = tmuxOptionTarget(session);
     QStringList pieces;
     if (setup) {
-        pieces << QStringLiteral("tmux new-session -d -s ") + shellQuote(session) + QStringLiteral(" -c ") +
-                      shellQuote(path) + QStringLiteral(" 2>/dev/null");
+        pieces << tmuxNewSessionCommand(session, path) + QStringLiteral(" 2>/dev/null");
         if (!setup->isEmpty())
             pieces << *setup;
     }
@@ -41,6 +69,7 @@ QString tmuxAttachCommand(const QString& session, const QString& path,
            << QStringLiteral("tmux set -u -t ") + target + QStringLiteral(" mouse 2>/dev/null")
            << QStringLiteral("tmux set -g set-clipboard on")
            << QStringLiteral("tmux set -g window-size latest 2>/dev/null")
+           << rgbAttach + tmuxSessionTarget(session)
            << QStringLiteral("exec tmux attach -t ") + tmuxSessionTarget(session);
     return pieces.join(QStringLiteral("; "));
 }
@@ -52,9 +81,9 @@ QString sessionTagCommand(const QString& session, const QString& name, const QSt
     QStringList pieces;
     pieces << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_open 1 2>/dev/null")
            << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_name ") +
-                  shellQuote(cleanOptionValue(name)) + QStringLiteral(" 2>/dev/null")
+                  tmuxValue(cleanOptionValue(name)) + QStringLiteral(" 2>/dev/null")
            << QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_path ") +
-                  shellQuote(cleanOptionValue(path)) + QStringLiteral(" 2>/dev/null");
+                  tmuxValue(cleanOptionValue(path)) + QStringLiteral(" 2>/dev/null");
     for (qsizetype k = 0; k < sessions.size(); ++k) {
         pieces << QStringLiteral("tmux set -t ") + tmuxOptionTarget(sessions.at(k)) + QStringLiteral(" @hv_order ") +
                       QString::number(k + 1) + QStringLiteral(" 2>/dev/null");

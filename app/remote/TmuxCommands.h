@@ -14,6 +14,17 @@
 
 namespace halvoren {
 
+// tmux takes an argument's final ";" for the end of a command, and expands "#" formats in
+// the arguments of new-session. These keep a name or path as plain text: the final ";"
+// written "\;", and for the formatted arguments every "#" written "##".
+QString tmuxLiteral(const QString& text);
+QString tmuxFormatLiteral(const QString& text);
+
+// "tmux new-session -d -s <session> -c <path>", both kept as plain text and quoted.
+QString tmuxNewSessionCommand(const QString& session, const QString& path);
+// An option value kept as plain text, quoted.
+QString tmuxValue(const QString& value);
+
 // "-t" operand of a command acting on a whole session (attach, kill), quoted.
 QString tmuxSessionTarget(const QString& session);
 // "-t" operand of a command acting on a session's options or current pane (set, set -u,

@@ -63,6 +63,17 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
     connect(settingsAction, &QAction::triggered, this, &HalvorenMacApp::showSettings);
     connect(mainView, &MainView::settingsRequested, this, &HalvorenMacApp::showSettings);
 
+    // A notification click brings this window forward, with its tab made active.
+    model.bringForward = [target = QPointer<QMainWindow>(window)] {
+        if (!target)
+            return;
+        if (target->isMinimized())
+            target->showNormal();
+        target->show();
+        target->raise();
+        target->activateWindow();
+    };
+
     QMenuBar* bar = window->menuBar();
     bar->addMenu(commands->fileMenu);
     bar->addMenu(commands->viewMenu);
@@ -71,6 +82,7 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
 
 HalvorenMacApp::~HalvorenMacApp()
 {
+    model.bringForward = nullptr;
     delete settings.data();
     delete window;
     if (profiles && model.profileStore == profiles.get())

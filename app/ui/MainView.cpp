@@ -12,6 +12,9 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPointer>
 #include <QSplitter>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -223,10 +226,25 @@ void MainView::presentOnboarding()
 {
     if (!showOnboardingValue || onboardingSheet)
         return;
-    onboardingSheet = new OnboardingView(model, this);
+    // Not modal: Qt drops the close request of a window that a modal sheet blocks, and the
+    // first run could then only be left by killing the program.
+    // The window's content and menus wait behind the sheet instead, and closing the window
+    // quits as after any last window, storing nothing.
+    QWidget* top = window();
+    onboardingSheet = new OnboardingView(model, top);
     onboardingSheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(onboardingSheet, &QDialog::finished, this, [this] { showOnboardingValue = false; });
-    onboardingSheet->open();
+    onboardingSheet->setWindowModality(Qt::NonModal);
+    auto* menus = qobject_cast<QMainWindow*>(top) != nullptr ? static_cast<QMainWindow*>(top)->menuBar() : nullptr;
+    setEnabled(false);
+    if (menus != nullptr)
+        menus->setEnabled(false);
+    connect(onboardingSheet, &QDialog::finished, this, [this, menus = QPointer<QMenuBar>(menus)] {
+        showOnboardingValue = false;
+        setEnabled(true);
+        if (menus)
+            menus->setEnabled(true);
+    });
+    onboardingSheet->show();
 }
 
 void MainView::showEvent(QShowEvent* event)

@@ -1,5 +1,6 @@
 #include "ui/ProjectRow.h"
 
+#include "style/VisibleText.h"
 #include "tab/MacTab.h"
 #include "ui/AppBus.h"
 #include "ui/Icons.h"
@@ -230,7 +231,7 @@ protected:
         painter.setFont(nameFont);
         painter.setPen(state->active ? accentAmberColor() : primaryTextColor());
         const int nameWidth = std::max(0, right - x);
-        const QString name = QFontMetrics(nameFont).elidedText(row.project.name, Qt::ElideRight, nameWidth);
+        const QString name = QFontMetrics(nameFont).elidedText(visibleText(row.project.name), Qt::ElideRight, nameWidth);
         painter.drawText(QRect(x, 0, nameWidth, height()), Qt::AlignVCenter | Qt::AlignLeft, name);
     }
 

@@ -1,5 +1,6 @@
 #include "ui/SessionPicker.h"
 
+#include "style/VisibleText.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
 
@@ -125,7 +126,7 @@ SessionPicker::SessionPicker(MacModel& model, PickerRequest request, std::functi
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    auto* title = new QLabel(QStringLiteral("Sessions de ") + this->request.project.name, this);
+    auto* title = new QLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
     title->setObjectName(QStringLiteral("title"));
     title->setFont(pixelFont(title->font(), 15, QFont::DemiBold));
     column->addWidget(title);
@@ -183,7 +184,7 @@ void SessionPicker::showSessions()
 
         auto* texts = new QVBoxLayout();
         texts->setSpacing(2);
-        auto* name = new QLabel(session.name, row);
+        auto* name = new QLabel(visibleText(session.name), row);
         name->setFont(monospaceFont(12));
         auto* detail = new QLabel(sessionDetailLine(session, now, locale), row);
         detail->setObjectName(QStringLiteral("detail"));

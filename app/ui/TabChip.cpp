@@ -1,5 +1,6 @@
 #include "ui/TabChip.h"
 
+#include "style/VisibleText.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
 
@@ -65,7 +66,7 @@ QString tabToolTip(const MacModel& model, const MacTab& tab)
                      + QStringLiteral(" — ");
         }
     }
-    return prefix + model.tabSubtitle(tab);
+    return visibleText(prefix + model.tabSubtitle(tab));
 }
 
 // The 3 by 14 bar in the connection's colour.
@@ -245,7 +246,7 @@ void TabChip::refresh()
     font.setPixelSize(12);
     font.setWeight(activeValue ? QFont::DemiBold : QFont::Normal);
     title->setFont(font);
-    title->setText(model.tabTitle(*shown));
+    title->setText(visibleText(model.tabTitle(*shown)));
     QPalette palette = title->palette();
     palette.setColor(QPalette::WindowText, foreground());
     title->setPalette(palette);

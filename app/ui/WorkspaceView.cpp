@@ -1,5 +1,6 @@
 #include "ui/WorkspaceView.h"
 
+#include "style/VisibleText.h"
 #include "workspace/MacUpdate.h"
 #include "tab/MacTab.h"
 #include "ui/BannerOverlay.h"
@@ -81,7 +82,7 @@ QString workspaceWindowTitle(const MacModel& model)
         return QStringLiteral("Halvoren");
     const QString subtitle = model.tabSubtitle(*tab);
     const QString title = model.tabTitle(*tab);
-    return subtitle.isEmpty() ? title : title + QStringLiteral(" — ") + subtitle;
+    return visibleText(subtitle.isEmpty() ? title : title + QStringLiteral(" — ") + subtitle);
 }
 
 WorkspaceView::WorkspaceView(MacModel& model, MacUpdate& update, QWidget* parent)

@@ -142,10 +142,7 @@ void MacModel::markFinished(MacTab& tab)
     if (last != lastFinished.cend() && last->msecsTo(now) < milliseconds(finishedRepeatWindow))
         return;
     lastFinished.insert(key, now);
-    if (const QPointer<QTimer> pending = pendingFinish.take(key)) {
-        pending->stop();
-        pending->deleteLater();
-    }
+    cancelDecision(key);
     const QPointer<MacModel> self(this);
     const QPointer<MacTab> target(&tab);
     QTimer* decision = clock->after(decisionDelay, this, [self, target, key] {
@@ -164,6 +161,20 @@ void MacModel::markFinished(MacTab& tab)
         self->notifier->post(key, self->tabTitle(*target));
     });
     pendingFinish.insert(key, decision);
+}
+
+void MacModel::openFromNotification(const QString& key)
+{
+    for (MacTab* tab : tabs()) {
+        if (tab->id() != key)
+            continue;
+        activate(*tab);
+        // Not the view's own window: a tab that was not active has no parent, and showing
+        // it would make it a window of its own.
+        if (bringForward)
+            bringForward();
+        return;
+    }
 }
 
 // ---- Servers and profiles
@@ -296,20 +307,8 @@ Task<> MacModel::start()
     const qint64 storedActive = prefs.activeTab();
 
     notifier->onTap = [self](const QString& key) {
-        if (!self)
-            return;
-        for (MacTab* tab : self->tabs()) {
-            if (tab->id() != key)
-                continue;
-            if (tab->terminal && tab->terminal->window() != nullptr) {
-                QWidget* window = tab->terminal->window();
-                window->show();
-                window->raise();
-                window->activateWindow();
-            }
-            self->activate(*tab);
-            return;
-        }
+        if (self)
+            self->openFromNotification(key);
     };
 
     if (profileStore != nullptr) {

@@ -231,13 +231,18 @@ MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
     return tab;
 }
 
+void MacModel::cancelDecision(const QString& key)
+{
+    if (const QPointer<QTimer> pending = pendingFinish.take(key))
+        delete pending.data();
+}
+
 void MacModel::activate(MacTab& tab)
 {
     const QString key = tabKey(tab);
     setActiveTabID(key);
     tab.setAttention(false);
-    if (const QPointer<QTimer> pending = pendingFinish.take(key))
-        pending->stop();
+    cancelDecision(key);
     notifier->clear(key);
     prefs.setActiveTab(std::max<qsizetype>(tabsValue.indexOf(&tab), 0));
     // Focus once the view has found its place in the window.
@@ -257,8 +262,7 @@ void MacModel::removeTab(MacTab& tab)
     tab.onExit = nullptr;
     tab.stop();
     const QString key = tabKey(tab);
-    if (const QPointer<QTimer> pending = pendingFinish.take(key))
-        pending->stop();
+    cancelDecision(key);
     armed.remove(key);
     activityBytes.remove(key);
     lastActivity.remove(key);

@@ -110,6 +110,8 @@ public:
     std::shared_ptr<ModelClock> clock = std::make_shared<ModelClock>();
     // Whether this application is the one the user works in.
     std::function<bool()> isFrontmost;
+    // Shows the main window above the others; the application sets it.
+    std::function<void()> bringForward;
 
     // How the model reaches a host. Tests put fakes in their place; by default a script runs
     // in the login shell here or through the connection's ssh link, and folders are listed
@@ -162,6 +164,8 @@ public:
     QHash<QString, QDateTime> lastFinished;
     // The delayed notification decision of a tab; stopping the timer cancels it.
     QHash<QString, QPointer<QTimer>> pendingFinish;
+    // Stops and frees the tab's pending decision, if any: a cancelled timer is not kept.
+    void cancelDecision(const QString& key);
     // Oldest first, at most ten.
     QList<ClosedTab> closedTabs;
     qint64 tick = 0;
@@ -180,6 +184,9 @@ public:
     // in the list and not started.
     MacTab* makeTab(MacConnection& connection, const MacProject& project);
     void activate(MacTab& tab);
+    // A click on a tab's notification: that tab made active and the main window brought
+    // forward, whichever tab it is.
+    void openFromNotification(const QString& key);
     // Stops the tab, forgets its activity, takes it out of the list, moves the active tab to
     // its neighbour when it was the active one, and stores the tabs.
     void removeTab(MacTab& tab);
@@ -231,6 +238,12 @@ public:
 
     // ---- Following the hosts
 
+    // The folder of a tab the host lists: its stored path, or the real path of a known folder
+    // when the stored one is that path cleaned for the listing.
+    QString realFolderPath(const MacConnection& connection, const HostTab& host) const;
+    // Puts in the real folder of each listed tab about to open whose stored path no known
+    // folder explains, asking the host for the session's start folder.
+    Task<> resolveFolderPaths(MacConnection& connection, QList<HostTab>& hostTabs);
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
     void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);

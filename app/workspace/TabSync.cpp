@@ -212,6 +212,69 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
 
 // ---- Applying the host's listing
 
+namespace {
+
+// "@hv_path" holds the path with its tabs and line breaks made blanks, which may name no
+// folder. A path whose cleaned form is that text and whose session name (hashed over the real
+// path) is the tab's, or its numbered sibling's, is the tab's real folder.
+bool isRealFolderOf(const QString& path, const HostTab& host)
+{
+    if (path == host.path || cleanOptionValue(path) != host.path)
+        return false;
+    const QString base = tmuxSessionName(path);
+    return host.session == base || host.session.startsWith(base + u'-');
+}
+
+} // namespace
+
+QString MacModel::realFolderPath(const MacConnection& connection, const HostTab& host) const
+{
+    const auto matches = [&host](const QString& path) { return isRealFolderOf(path, host); };
+    QStringList candidates;
+    for (const MacProject& project : connection.projects())
+        candidates << project.path;
+    for (const QList<MacProject>& list : connection.subprojects()) {
+        for (const MacProject& project : list)
+            candidates << project.path;
+    }
+    for (const PersistedTab& saved : prefs.tabs(connection.id))
+        candidates << saved.path;
+    for (const ClosedTab& closed : closedTabs) {
+        if (closed.connId == connection.id)
+            candidates << closed.path;
+    }
+    for (const QString& path : std::as_const(candidates)) {
+        if (matches(path))
+            return path;
+    }
+    return host.path;
+}
+
+Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& hostTabs)
+{
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    for (HostTab& host : hostTabs) {
+        if (!self || !target)
+            co_return;
+        // Only a tab about to open whose stored path may have been cleaned and that no known
+        // folder explains: the session's own start folder is asked for.
+        if (!host.path.contains(u' ') || tabOf(*target, host.session) != nullptr || realFolderPath(*target, host) != host.path)
+            continue;
+        QString script = QStringLiteral("tmux -u display-message -p -t ") + tmuxOptionTarget(host.session) +
+                         QStringLiteral(" '#{session_path}' 2>/dev/null\ntrue\n");
+        Task<ShellResult<QString>> asking = runScript(*target, std::move(script), scriptTimeout);
+        ShellResult<QString> output = co_await std::move(asking);
+        if (!output)
+            continue;
+        QString path = output.value();
+        if (path.endsWith(u'\n'))
+            path.chop(1);
+        if (isRealFolderOf(path, host))
+            host.path = path;
+    }
+}
+
 void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch)
 {
     const QDateTime now = clock->now();
@@ -254,7 +317,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
             continue;
         }
         ++present;
-        MacTab* tab = makeTab(connection, MacProject{host.name, host.path, host.session});
+        MacTab* tab = makeTab(connection, MacProject{host.name, realFolderPath(connection, host), host.session});
         insertTab(tab, insertionIndex(*tab));
         if (!activeTabIDValue)
             activate(*tab);
@@ -435,7 +498,14 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         co_return;
     if (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty())) {
         connection.seedFromPersisted = false;
-        applyHostListing(connection, state.open, epoch);
+        QPointer<MacModel> self(this);
+        QPointer<MacConnection> target(&connection);
+        QList<HostTab> open = state.open;
+        Task<> resolving = resolveFolderPaths(connection, open);
+        co_await std::move(resolving);
+        if (!self || !target)
+            co_return;
+        applyHostListing(*target, open, epoch);
         co_return;
     }
 

@@ -539,7 +539,10 @@ void EscapeSequenceParser::reset()
     _parameterLimitExceeded = false;
     _stringOverflowed = false;
     activeDcsHandler.reset();
-    resetPrintState();
+    if (terminal)
+        terminal->dropIncompleteCharacter();
+    else
+        printStateReset();
 }
 
 void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)

@@ -134,7 +134,10 @@ void SelectionService::setRange(int startCol, int startRow, int endCol, int endR
     const int lastCol = std::max(cols() - 1, 0);
     const int lastRow = terminal != nullptr ? std::max(terminal->buffer->lines().count() - 1, 0) : 0;
     start = Position{std::min(startCol, lastCol), std::min(startRow, lastRow)};
-    end = Position{std::min(endCol, lastCol), std::min(endRow, lastRow)};
+    // An end past the last line (a match ending in the last cell of the last row has its
+    // exclusive end on the row after) is the end of the last line, not its start: clamping
+    // the row alone would put the end before the start.
+    end = endRow > lastRow ? Position{cols(), lastRow} : Position{std::min(endCol, lastCol), endRow};
     hasSelectionRange = start != end;
     _active = true;
     notify();
@@ -258,11 +261,23 @@ void SelectionService::extendFromPivot(int col, int row)
 
 // ---------------------------------------------------------------- Words and brackets
 
+int SelectionService::leadColumn(int col, int row) const
+{
+    if (terminal == nullptr || col <= 0)
+        return col;
+    const Buffer& buffer = *terminal->buffer;
+    if (buffer.getChar(col, row).width == 0 && buffer.getChar(col - 1, row).width == 2)
+        return col - 1;
+    return col;
+}
+
 std::u32string SelectionService::characterAt(int col, int row) const
 {
     if (terminal == nullptr)
         return std::u32string(1, U'\0');
-    return terminal->getCharacter(terminal->buffer->getChar(col, row).code);
+    // The right half of a wide character holds no character of its own: it reads as the
+    // character it completes, so both halves belong to the same word or run.
+    return terminal->getCharacter(terminal->buffer->getChar(leadColumn(col, row), row).code);
 }
 
 SelectionService::CharClass SelectionService::classAt(int col, int row) const
@@ -310,6 +325,7 @@ void SelectionService::selectWordAt(int col, int row, const Buffer& buffer)
 {
     col = std::clamp(col, 0, std::max(buffer.cols() - 1, 0));
     row = std::max(row, 0);
+    col = leadColumn(col, row);
     const std::u32string text = characterAt(col, row);
     const char32_t c = text.empty() ? U'\0' : text.front();
     const CharClass kind = classAt(col, row);

@@ -94,6 +94,9 @@ public:
 private:
     enum class CharClass { empty, space, word, punctuation };
     std::u32string characterAt(int col, int row) const;
+    // The column of the character a cell shows: the left half for the right half of a wide
+    // character, else the column itself.
+    int leadColumn(int col, int row) const;
     CharClass classAt(int col, int row) const;
     // The first column at or after col leaving the run of the class at (col, row) (+1), or
     // the leftmost column of the run ending there (-1); punctuation stays where it is.

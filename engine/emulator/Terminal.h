@@ -578,6 +578,14 @@ public:
             flushIncompleteCharacter();
         readingBuffer.idx = 0;
     }
+    // A reset forgets a half-received UTF-8 character: none of it is printed, so the reset
+    // leaves the screen as it found it.
+    void dropIncompleteCharacter()
+    {
+        readingBuffer.putbackBuffer.clear();
+        readingBuffer.idx = 0;
+        readingBuffer.count = 0;
+    }
     ParsingState logParseError(ParsingState state);
 
     // ================================================================ Replies (TerminalFeed.cpp)

@@ -172,7 +172,8 @@ public:
     virtual void notify(Terminal&, const std::string&, const std::string&) {}
     // OSC 9;4 progress.
     virtual void progressReport(Terminal&, const ProgressReport&) {}
-    // A Sixel or Kitty RGBA image is complete; the host may take the bytes.
+    // A Sixel or Kitty RGBA image is complete, its alpha premultiplied; the host may take the
+    // bytes.
     virtual void createImageFromBitmap(Terminal&, std::vector<std::uint8_t>&, int, int) {}
     // An encoded image arrived (OSC 1337 inline file, Kitty PNG).
     virtual void createImage(Terminal&, std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) {}

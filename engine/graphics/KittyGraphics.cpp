@@ -424,6 +424,9 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
         return false;
     }
 
+    // Raw pixels come with straight alpha; the image maker takes premultiplied pixels, as a
+    // decoded PNG already is. Each is converted once, on this copy of the stored payload.
+    bool premultiplied = false;
     if (control.cropX != 0 || control.cropY != 0 || control.cropWidth != 0 || control.cropHeight != 0) {
         if (payload.kind == KittyGraphicsPayload::Kind::png) {
             auto decoded = decodePngPremultiplied(payload.bytes, kittyMaximumImageSide);
@@ -432,6 +435,7 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
                 return false;
             }
             payload.kind = KittyGraphicsPayload::Kind::rgba;
+            premultiplied = true;
             payload.bytes = std::move(decoded->bytes);
             payload.width = decoded->width;
             payload.height = decoded->height;
@@ -504,10 +508,13 @@ bool KittyGraphics::placeKittyImage(KittyGraphicsPayload payload, const KittyGra
     const std::int64_t row0 = std::int64_t{host_.cursorY()} + host_.yBase();
     const int pixelWidth = payload.width;
     const int pixelHeight = payload.height;
-    if (payload.kind == KittyGraphicsPayload::Kind::rgba)
+    if (payload.kind == KittyGraphicsPayload::Kind::rgba) {
+        if (!premultiplied)
+            premultiplyRgba(payload.bytes);
         host_.createImageFromBitmap(payload.bytes, payload.width, payload.height);
-    else
+    } else {
         host_.createImage(payload.bytes, widthRequest, heightRequest, preserveAspectRatio);
+    }
 
     if (context.isRelative || control.cursorPolicy == 1) {
         if (savedX >= 0)

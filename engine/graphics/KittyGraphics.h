@@ -56,7 +56,8 @@ public:
     virtual void restrictCursor() = 0;
 
     // The image maker: the cell size in device pixels when known, and the two ways to hand
-    // it an image to attach at the cursor. The placement request is readable meanwhile.
+    // it an image to attach at the cursor (bitmaps with premultiplied alpha). The placement
+    // request is readable meanwhile.
     virtual std::optional<PixelSize> cellSizeInPixels() = 0;
     virtual std::optional<KittyPlacementContext>& placementContext() = 0;
     virtual void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) = 0;

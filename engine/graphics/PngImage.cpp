@@ -60,12 +60,19 @@ std::optional<RgbaImage> decodePngPremultiplied(std::span<const std::uint8_t> da
     result.bytes.resize(static_cast<std::size_t>(image.width) * image.height * 4);
     if (png_image_finish_read(&image, nullptr, result.bytes.data(), 0, nullptr) == 0)
         return std::nullopt;
-    for (std::size_t i = 0; i < result.bytes.size(); i += 4) {
-        const unsigned alpha = result.bytes[i + 3];
-        for (std::size_t c = 0; c < 3; ++c)
-            result.bytes[i + c] = static_cast<std::uint8_t>((result.bytes[i + c] * alpha + 127) / 255);
-    }
+    premultiplyRgba(result.bytes);
     return result;
+}
+
+void premultiplyRgba(std::span<std::uint8_t> rgba)
+{
+    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
+        const unsigned alpha = rgba[i + 3];
+        if (alpha == 255)
+            continue;
+        for (std::size_t c = 0; c < 3; ++c)
+            rgba[i + c] = static_cast<std::uint8_t>((rgba[i + c] * alpha + 127) / 255);
+    }
 }
 
 } // namespace corvantix

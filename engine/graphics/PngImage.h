@@ -28,4 +28,8 @@ std::optional<PixelSize> pngPixelSize(std::span<const std::uint8_t> data);
 // decoded or either side lies outside 1...maximumSide (checked before anything is allocated).
 std::optional<RgbaImage> decodePngPremultiplied(std::span<const std::uint8_t> data, int maximumSide);
 
+// RGBA pixels with straight alpha (as programs send raw pixels) turned premultiplied in
+// place, rounding to nearest; a trailing partial pixel is left alone.
+void premultiplyRgba(std::span<std::uint8_t> rgba);
+
 } // namespace corvantix

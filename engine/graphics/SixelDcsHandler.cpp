@@ -140,6 +140,8 @@ bool SixelDcsHandler::walk(bool draw)
                 sixelDraws += std::max<std::int64_t>(repeat, 1);
                 if (sixelDraws > maximumSixelDraws)
                     return false;
+                // A sixel repeated 0 times is not drawn, so its bits do not make the image
+                // taller either: "!0" leaves no trace.
                 if (repeat > 0) {
                     for (int bit = 5; bit >= 0; --bit) {
                         if (value & (1 << bit)) {

@@ -310,10 +310,10 @@ private:
     std::vector<int> newLineLengths(std::span<const LinePtr> group, int oldCols, int newCols) const;
     void moveCellsBackward(std::span<const LinePtr> group, const std::vector<int>& oldLengths,
                            const std::vector<int>& lengths, int oldRowCount);
-    void makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int newRows, bool belowCursor,
+    void makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int& trimBottom, int newRows, bool belowCursor,
                                int cursorLine, int reflowedEnd);
     bool isSpareBottomLine(int cursorLine, int reflowedEnd);
-    void applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert);
+    void applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert, int trimBottom);
 
     static int wrappedLineTrimmedLength(const BufferLine& line, const BufferLine* nextLine, int cols);
     static std::vector<int> wrappedLengthsOf(std::span<const LinePtr> group, int cols);

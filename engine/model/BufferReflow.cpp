@@ -346,6 +346,8 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
     const int cursorLine = yBase_ + y_;
     std::vector<InsertionSet> toInsert;
     int countToInsert = 0;
+    // Lines dropped at the bottom rather than scrolling the cursor's line off the top.
+    int trimBottom = 0;
     // The line after the lowest group reflowed so far: lines from there down hold no text
     // that a pending insertion depends on.
     int reflowedEnd = -1;
@@ -381,18 +383,20 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows)
         // The rows the group gained, and how far they overflow the capacity.
         const int linesToAdd = *gained;
         const int capacity = lines_.maxLength();
-        const int overflow = yBase_ == 0 && y_ != lines_.count() - 1 ? y_ - capacity + linesToAdd
-                                                                     : lines_.count() - capacity + linesToAdd;
+        const int lineCount = lines_.count() - trimBottom;
+        const int overflow = yBase_ == 0 && y_ != lineCount - 1 ? y_ - capacity + linesToAdd
+                                                                : lineCount - capacity + linesToAdd;
         reflowedEnd = std::max(reflowedEnd, groupStart + groupSize);
         // Make room on screen for the rows gained.
         const bool belowCursor = groupStart > cursorLine;
-        makeRoomForAddedLines(linesToAdd, overflow, countToInsert, newRows, belowCursor, cursorLine, reflowedEnd);
+        makeRoomForAddedLines(linesToAdd, overflow, countToInsert, trimBottom, newRows, belowCursor, cursorLine,
+                              reflowedEnd);
         // The saved cursor row moves down with the rows gained, staying on screen.
         savedY = std::min(savedY + linesToAdd, yBase_ + newRows - 1);
         // Go on above the group.
         l = groupStart - 1;
     }
-    applyInsertions(toInsert, countToInsert);
+    applyInsertions(toInsert, countToInsert, trimBottom);
 }
 
 std::optional<int> Buffer::cutGroupSmaller(std::vector<LinePtr>& group, int groupStart, int oldCols, int newCols,
@@ -435,19 +439,26 @@ std::optional<int> Buffer::cutGroupSmaller(std::vector<LinePtr>& group, int grou
 
 // The lines a group gains push the screen into the history or the
 // blank rows off its bottom. The cursor keeps its line: rows added above it move it down,
-// rows added below it do not.
-void Buffer::makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int newRows, bool belowCursor,
-                                   int cursorLine, int reflowedEnd)
+// rows added below it do not. A cursor on the top row cannot go higher, so text growing
+// below it pushes the bottom lines out instead (counted in trimBottom), as fewer rows drop
+// the lines below a cursor: the cursor's line never leaves the screen.
+void Buffer::makeRoomForAddedLines(int linesToAdd, int overflow, int countToInsert, int& trimBottom, int newRows,
+                                   bool belowCursor, int cursorLine, int reflowedEnd)
 {
     // Lines that fall off the top of a full ring lift a cursor that sits above the group.
-    if (belowCursor && overflow > 0)
-        y_ = std::max(y_ - std::min(overflow, linesToAdd), 0);
+    if (belowCursor && overflow > 0) {
+        const int lift = std::min(overflow, linesToAdd);
+        if (lift > y_)
+            trimBottom += lift - y_;
+        y_ = std::max(y_ - lift, 0);
+    }
 
     int adjustments = linesToAdd - std::max(overflow, 0);
     while (adjustments-- > 0) {
         const int lineCount = lines_.count();
-        const int screenEnd = std::min(lineCount + countToInsert, lines_.maxLength()) - newRows;
-        if (yBase_ == 0 && lineCount + countToInsert <= newRows) {
+        const int pending = countToInsert - trimBottom;
+        const int screenEnd = std::min(lineCount + pending, lines_.maxLength()) - newRows;
+        if (yBase_ == 0 && lineCount + pending <= newRows) {
             // The screen still has room below its lines.
             if (!belowCursor)
                 ++y_;
@@ -455,6 +466,8 @@ void Buffer::makeRoomForAddedLines(int linesToAdd, int overflow, int countToInse
             lines_.pop();
             if (!belowCursor)
                 ++y_;
+        } else if (belowCursor && y_ == 0 && yBase_ < screenEnd) {
+            ++trimBottom;
         } else if (yBase_ < screenEnd) {
             if (yDisp_ == yBase_)
                 ++yDisp_;
@@ -536,8 +549,8 @@ void Buffer::moveCellsBackward(std::span<const LinePtr> group, const std::vector
 }
 
 // Places the new rows of every cut group after their group, moving the other lines down;
-// lines pushed past the capacity fall off the top.
-void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert)
+// the last trimBottom lines are dropped, and lines pushed past the capacity fall off the top.
+void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int countToInsert, int trimBottom)
 {
     // No group gained rows.
     if (toInsert.empty())
@@ -549,23 +562,30 @@ void Buffer::applyInsertions(const std::vector<InsertionSet>& toInsert, int coun
     for (int i = 0; i < oldCount; ++i)
         original.push_back(lines_[i]);
     int oldRow = oldCount - 1;
-    const int newCount = std::min(oldCount + countToInsert, lines_.maxLength());
+    const int newCount = std::min(oldCount + countToInsert - trimBottom, lines_.maxLength());
     lines_.setCount(newCount);
+    int skip = trimBottom;
+    int i = newCount - 1;
+    const auto place = [&](const LinePtr& line) {
+        if (skip > 0)
+            --skip;
+        else
+            lines_.setLine(i--, line);
+    };
     // Sets in the order they were made, which is from the bottom up.
     size_t next = 0;
     int insertedSoFar = 0;
-    int i = newCount - 1;
     while (i >= 0) {
         if (next < toInsert.size() && toInsert[next].start > oldRow + insertedSoFar) {
             const InsertionSet& set = toInsert[next];
             for (auto it = set.lines.rbegin(); it != set.lines.rend() && i >= 0; ++it)
-                lines_.setLine(i--, *it);
+                place(*it);
             insertedSoFar += static_cast<int>(set.lines.size());
             ++next;
         } else {
             if (oldRow < 0)
                 break;
-            lines_.setLine(i--, original[static_cast<size_t>(oldRow--)]);
+            place(original[static_cast<size_t>(oldRow--)]);
         }
     }
     // Lines that did not fit above line 0 are released with `original`.

@@ -55,11 +55,14 @@ std::optional<ImageStripes> imageStripes(double targetWidth, double targetHeight
         || targetHeight > maximumImageSidePoints || cellHeight > maximumImageSidePoints)
         return std::nullopt;
     ImageStripes stripes;
-    // Whole rows only, but a picture shorter than a row still gets one: it would vanish.
-    stripes.rows = static_cast<int>(std::trunc(targetHeight / cellHeight));
-    if (stripes.rows == 0 && targetHeight > 0)
-        stripes.rows = 1;
-    stripes.cols = static_cast<int>(std::trunc(targetWidth / cellWidth));
+    // Every pixel row is drawn: a part row takes a stripe of its own, transparent below the
+    // image, and the cells covered include the part ones (3.7 rows are 4). A hair over a
+    // whole number, from the division, is not a part row.
+    const auto cellsCovering = [](double length, double cell) {
+        return static_cast<int>(std::ceil(length / cell - 1e-6));
+    };
+    stripes.rows = cellsCovering(targetHeight, cellHeight);
+    stripes.cols = cellsCovering(targetWidth, cellWidth);
     if (stripes.rows > maximumStripes)
         return std::nullopt;
     stripes.stripeWidth = static_cast<int>(targetWidth);

@@ -56,7 +56,7 @@ ImageTargetSize imageTargetSize(const ImageSizeInputs& inputs);
 // The cells an image of the target size covers and the stripe each row gets.
 struct ImageStripes {
     int cols = 0;
-    int rows = 0; // one stripe per row; 0 when the image is less than a cell high
+    int rows = 0; // one stripe per row touched by the image, the last one holding its part row
     int stripeWidth = 0; // pixels (one per point)
     int stripeHeight = 0;
 

@@ -185,6 +185,19 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     })) << "the window never matched tests/app/data/screenshots/app-window.png";
 }
 
+// A window blocked by a modal sheet would drop the close request: the first run could only be
+// left by killing the program.
+TEST_F(AppWindowTest, ClosingTheWindowDuringTheFirstRunQuitsAndStoresNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "no first-run sheet";
+    ASSERT_TRUE(halvoren::test::sendDeleteWindow(std::stoul(app.window)));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return app.hasExited(); })) << "the application kept running";
+    EXPECT_TRUE(WIFEXITED(app.status) && WEXITSTATUS(app.status) == 0) << "status " << app.status;
+    EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.onboardingDone")));
+    EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.projectsRoots")));
+}
+
 } // namespace
 
 int main(int argc, char** argv)

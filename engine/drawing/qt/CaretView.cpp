@@ -105,7 +105,7 @@ bool CaretView::viewHasFocus() const
     return window == nullptr || window->isActiveWindow();
 }
 
-void CaretView::setText(const CharData& cell, const Attribute& attribute)
+void CaretView::setText(const CharData& cell, const Attribute& attribute, const std::u32string* display)
 {
     glyphColumnWidth = std::max<int>(cell.width, 1);
     Glyph glyph;
@@ -124,7 +124,8 @@ void CaretView::setText(const CharData& cell, const Attribute& attribute)
             ? std::optional<uint32_t>(static_cast<uint32_t>(cell.code))
             : std::nullopt;
         char32_t scratch = 0;
-        const std::u32string_view text = RowBuilder::cellText(*source, cell.code, scratch);
+        const std::u32string_view text =
+            display != nullptr ? std::u32string_view(*display) : RowBuilder::cellText(*source, cell.code, scratch);
         for (char32_t scalar : text)
             appendUtf16(glyph.text, scalar);
         if (text.size() == 1 && text[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(text))

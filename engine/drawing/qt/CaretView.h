@@ -86,8 +86,10 @@ public:
     // Last focus state given by the view (its hasFocus setter).
     bool focused = false;
 
-    // Prepares the glyph under the caret from the cursor cell and its attribute.
-    void setText(const CharData& cell, const Attribute& attribute);
+    // Prepares the glyph under the caret from the cursor cell and its attribute; `display`,
+    // when given, is the text the row shows for that cell instead of the stored one (a
+    // joined Arabic form, a mirrored bracket), so a block caret shows what the row shows.
+    void setText(const CharData& cell, const Attribute& attribute, const std::u32string* display = nullptr);
     // Applies the style and the focus to the blink animation.
     void updateCursorStyle();
 

@@ -6,9 +6,13 @@
 #include <QTextLayout>
 #include <QTextOption>
 
+#include <hb.h>
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <optional>
+
+#include "drawing/EmojiPresentation.h"
 
 namespace corvantix {
 
@@ -30,22 +34,71 @@ const QString& colourEmojiFamily()
     return family;
 }
 
-// An emoji shown as a picture: an emoji presentation selector, or a first scalar whose
-// default presentation is the picture, unless a text presentation selector follows it. The
-// fallback through fontconfig would otherwise take the first font with a glyph, often a
-// monochrome one with a few emoticons.
-bool prefersEmojiPresentation(std::u16string_view text)
+// Hands HarfBuzz the font's tables as it asks for them.
+hb_blob_t* fontTable(hb_face_t*, hb_tag_t tag, void* userData)
 {
-    if (text.empty())
-        return false;
-    char32_t first = text[0];
-    if (first >= 0xD800 && first < 0xDC00 && text.size() > 1 && text[1] >= 0xDC00 && text[1] < 0xE000)
-        first = 0x10000 + ((first - 0xD800) << 10) + (text[1] - 0xDC00);
-    if (text.find(u'\uFE0E') != std::u16string_view::npos)
-        return false;
-    if (text.find(u'\uFE0F') != std::u16string_view::npos)
-        return true;
-    return u_hasBinaryProperty(static_cast<UChar32>(first), UCHAR_EMOJI_PRESENTATION) != 0;
+    const auto* font = static_cast<const QRawFont*>(userData);
+    const char name[5] = {static_cast<char>(tag >> 24), static_cast<char>(tag >> 16), static_cast<char>(tag >> 8),
+                          static_cast<char>(tag), 0};
+    auto* data = new QByteArray(font->fontTable(name));
+    if (data->isEmpty()) {
+        delete data;
+        return nullptr;
+    }
+    return hb_blob_create(data->constData(), static_cast<unsigned>(data->size()), HB_MEMORY_MODE_READONLY, data,
+                          [](void* owned) { delete static_cast<QByteArray*>(owned); });
+}
+
+// Shapes a whole cluster in one font: the sequences the font joins into one picture (ZWJ
+// sequences, keycaps, flags) come out as one glyph. None when the font lacks a character of
+// it (variation selectors aside, which the shaper consumes) or shaping fails.
+std::optional<ShapedGlyphRun> shapeClusterInFont(const QString& text, const QRawFont& font)
+{
+    if (!font.isValid() || text.isEmpty())
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t scalar = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            scalar = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (!(scalar >= 0xFE00 && scalar <= 0xFE0F) && !font.supportsCharacter(static_cast<uint>(scalar)))
+            return std::nullopt;
+    }
+    hb_face_t* face =
+        hb_face_create_for_tables(fontTable, new QRawFont(font), [](void* owned) { delete static_cast<QRawFont*>(owned); });
+    hb_font_t* hbFont = hb_font_create(face);
+    const int scale = static_cast<int>(font.pixelSize() * 64.0);
+    hb_font_set_scale(hbFont, scale, scale);
+    hb_buffer_t* buffer = hb_buffer_create();
+    hb_buffer_add_utf16(buffer, reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()), 0,
+                        static_cast<int>(text.size()));
+    hb_buffer_guess_segment_properties(buffer);
+    hb_buffer_set_direction(buffer, HB_DIRECTION_LTR);
+    hb_shape(hbFont, buffer, nullptr, 0);
+    std::optional<ShapedGlyphRun> result;
+    unsigned count = 0;
+    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
+    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
+    if (hb_buffer_allocation_successful(buffer) && count > 0) {
+        ShapedGlyphRun run;
+        run.font = font;
+        double pen = 0;
+        bool missing = false;
+        for (unsigned i = 0; i < count; ++i) {
+            missing |= infos[i].codepoint == 0;
+            run.glyphs.append(infos[i].codepoint);
+            // HarfBuzz counts y upward, the cell downward; 1/64 pixel.
+            run.positions.append(QPointF(pen + positions[i].x_offset / 64.0, -positions[i].y_offset / 64.0));
+            pen += positions[i].x_advance / 64.0;
+        }
+        if (!missing)
+            result = std::move(run);
+    }
+    hb_buffer_destroy(buffer);
+    hb_font_destroy(hbFont);
+    hb_face_destroy(face);
+    return result;
 }
 
 // A base character followed only by non-spacing or enclosing marks: everything it draws
@@ -125,7 +178,21 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
     ShapedCell cell;
     const QString string = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
     QFont cellFont = font(slot);
-    if (prefersEmojiPresentation(text) && !colourEmojiFamily().isEmpty()) {
+    const bool picture = clusterPrefersEmojiPresentation(text);
+    if (picture && !colourEmojiFamily().isEmpty()) {
+        // The whole cluster in the colour font when it draws all of it: the toolkit's layout
+        // would hand a selector or joiner the font lacks to another font and split the
+        // sequence into its parts, each a picture of its own.
+        QRawFont colour = QRawFont::fromFont(QFont(colourEmojiFamily()));
+        if (colour.familyName() == colourEmojiFamily() && raw_[static_cast<size_t>(slot)].pixelSize() > 0) {
+            colour.setPixelSize(raw_[static_cast<size_t>(slot)].pixelSize());
+            if (std::optional<ShapedGlyphRun> run = shapeClusterInFont(string, colour)) {
+                cell.runs.push_back(std::move(*run));
+                return cell;
+            }
+        }
+    }
+    if (picture && !colourEmojiFamily().isEmpty()) {
         QStringList families{colourEmojiFamily()};
         families.append(cellFont.families().isEmpty() ? QStringList{cellFont.family()} : cellFont.families());
         cellFont.setFamilies(families);
@@ -171,8 +238,11 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
     }
 
     // Many monospace fonts give their marks a full advance and no attachment, so the shaper
-    // sets them after the base, in the next cell. Such a mark is centred on the base instead;
-    // marks the font attached (no advance of their own) keep the shaper's position.
+    // sets them after the base, in the next cell. Such a mark is centred on the base instead.
+    // A mark from another font than its base (the cell's font lacks it) cannot be attached
+    // to it: the shaper leaves it at the base's advance, where its ink, drawn for that other
+    // font's letters, lands half in the next cell; its ink is centred on the base. Marks the
+    // cell's font attached (no advance of their own) keep the shaper's position.
     if (isBaseWithMarks(text) && text.size() > 1) {
         const ShapedGlyphRun& baseRun = cell.runs.front();
         const QList<QPointF> baseAdvances = baseRun.font.advancesForGlyphIndexes(QList<quint32>{baseRun.glyphs.front()});
@@ -182,8 +252,13 @@ ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text
             const QList<QPointF> advances = run.font.advancesForGlyphIndexes(run.glyphs);
             for (qsizetype k = r == 0 ? 1 : 0; k < run.glyphs.size() && k < advances.size(); ++k) {
                 const double advance = advances[k].x();
-                if (advance > 0.01)
+                if (advance > 0.01) {
                     run.positions[k].setX((baseAdvance - advance) / 2.0);
+                } else if (r != 0) {
+                    const QRectF ink = run.font.boundingRect(run.glyphs[k]);
+                    if (ink.width() > 0)
+                        run.positions[k].setX((baseAdvance - ink.width()) / 2.0 - ink.x());
+                }
             }
         }
     }

@@ -11,6 +11,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <string_view>
+
+#include "drawing/EmojiPresentation.h"
 
 namespace corvantix {
 
@@ -78,6 +82,46 @@ const QString& colourEmojiFamily()
         return QString();
     }();
     return family;
+}
+
+// Where the cluster starting at `index` ends: after the marks, joiners and selectors that
+// attach to it and the characters a joiner joins to it.
+int clusterEnd(const QString& text, int index)
+{
+    const int size = static_cast<int>(text.size());
+    int end = index + scalarAt(text, index).second;
+    while (end < size) {
+        const auto [scalar, units] = scalarAt(text, end);
+        if (!attachesToPrevious(scalar) && text[end - 1].unicode() != 0x200D)
+            break;
+        end += units;
+    }
+    return end;
+}
+
+// The font draws every character of text[start, end) but the variation selectors, which the
+// shaper consumes.
+bool supportsCluster(const QRawFont& font, const QString& text, int start, int end)
+{
+    for (int index = start; index < end;) {
+        const auto [scalar, units] = scalarAt(text, index);
+        if (!(scalar >= 0xFE00 && scalar <= 0xFE0F) && !font.supportsCharacter(static_cast<uint>(scalar)))
+            return false;
+        index += units;
+    }
+    return true;
+}
+
+// The colour emoji font at the size of `font`; invalid when none is installed.
+QRawFont colourEmojiFontFor(const QRawFont& font)
+{
+    if (colourEmojiFamily().isEmpty())
+        return QRawFont();
+    QRawFont colour = QRawFont::fromFont(QFont(colourEmojiFamily()));
+    if (!colour.isValid() || colour.familyName() != colourEmojiFamily())
+        return QRawFont();
+    colour.setPixelSize(font.pixelSize());
+    return colour;
 }
 
 // Shapes text[start, start + length) in `font`, with the rest of the text as context, onto
@@ -156,11 +200,29 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
 {
     std::vector<FontRun> runs;
     std::vector<QRawFont> fallbacks; // found so far, tried before asking again
+    std::optional<QRawFont> colour;  // looked up at the first cluster that asks for it
     const int size = static_cast<int>(text.size());
     for (int index = 0; index < size;) {
         const auto [scalar, units] = scalarAt(text, index);
         const QRawFont* chosen = nullptr;
-        if (!runs.empty() && attachesToPrevious(scalar)) {
+        const bool continues =
+            !runs.empty() && (attachesToPrevious(scalar) || (index > 0 && text[index - 1].unicode() == 0x200D));
+        if (!continues) {
+            // A cluster that asks to be a picture goes whole to the colour font when that
+            // draws all of it, as the painter draws it.
+            const int end = clusterEnd(text, index);
+            const auto cluster = std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()) + index,
+                                                     static_cast<std::size_t>(end - index));
+            if (clusterPrefersEmojiPresentation(cluster)) {
+                if (!colour)
+                    colour = colourEmojiFontFor(font);
+                if (colour->isValid() && supportsCluster(*colour, text, index, end))
+                    chosen = &*colour;
+            }
+        }
+        if (chosen != nullptr) {
+            // The colour font takes the cluster.
+        } else if (!runs.empty() && attachesToPrevious(scalar)) {
             chosen = &runs.back().font;
         } else if (font.supportsCharacter(static_cast<uint>(scalar))) {
             chosen = &font;

@@ -61,6 +61,11 @@ TerminalFindBarView::TerminalFindBarView(QWidget* parent) : QFrame(parent)
     caseSensitiveButton = toggle(this, QStringLiteral("Aa"), QStringLiteral("Case Sensitive"));
     regexButton = toggle(this, QStringLiteral(".*"), QStringLiteral("Regex"));
     wholeWordButton = toggle(this, QStringLiteral("Word"), QStringLiteral("Whole Word"));
+    // A click on a button that takes no focus gives it to the nearest parent that takes it
+    // on a click: the bar takes it and hands it to the field, so the keys typed next stay in
+    // the field rather than reaching the terminal behind the bar.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocusProxy(searchField);
 
     auto* stack = new QHBoxLayout(this);
     stack->setSpacing(6);

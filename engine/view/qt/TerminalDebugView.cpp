@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTextFormat>
 
 namespace corvantix {
 
@@ -70,27 +71,60 @@ void TerminalDebugView::updateDebug()
                       .arg(buffer.lines().startIndex()));
 }
 
-QString TerminalDebugView::debugLine(const Terminal& terminal, const BufferLine* line, int columns,
-                                     const QString& prefix, bool highlight)
+TerminalDebugView::AttributedLine TerminalDebugView::debugLine(const Terminal& terminal, const BufferLine* line,
+                                                             int columns, const QString& prefix, bool highlight)
 {
     if (highlight)
         printLine("here");
-    QString text = prefix;
-    if (line == nullptr)
-        return text + QStringLiteral("<empty>");
-    if (columns <= 0)
-        return text;
-    for (int col = 0; col < columns; ++col) {
-        const CharData& cell = line->getCell(col);
-        if (cell.code == 0) {
-            text += u' ';
-        } else {
-            const std::u32string scalars = terminal.getCharacter(cell.code);
-            text += QString::fromUcs4(scalars.data(), static_cast<qsizetype>(scalars.size()));
+    const auto format = [](Qt::GlobalColor foreground, Qt::GlobalColor background) {
+        QTextCharFormat result;
+        result.setForeground(QColor(foreground));
+        result.setBackground(QColor(background));
+        return result;
+    };
+    AttributedLine result;
+    QString& text = result.text;
+    text = prefix;
+    if (line == nullptr) {
+        text += QStringLiteral("<empty>");
+    } else if (columns > 0) {
+        for (int col = 0; col < columns; ++col) {
+            const CharData& cell = line->getCell(col);
+            if (cell.code == 0) {
+                text += u' ';
+            } else {
+                const std::u32string scalars = terminal.getCharacter(cell.code);
+                text += QString::fromUcs4(scalars.data(), static_cast<qsizetype>(scalars.size()));
+            }
         }
     }
-    return text;
+    const auto prefixLength = static_cast<int>(prefix.size());
+    if (prefixLength > 0)
+        result.formats.append({0, prefixLength, highlight ? format(Qt::red, Qt::black) : format(Qt::black, Qt::white)});
+    if (text.size() > prefixLength)
+        result.formats.append({prefixLength, static_cast<int>(text.size()) - prefixLength, format(Qt::black, Qt::white)});
+    return result;
 }
+
+namespace {
+
+// Draws a line with its colours from `origin` on the baseline; answers its width.
+double drawAttributedLine(QPainter& painter, const QFont& font, const TerminalDebugView::AttributedLine& line,
+                          QPointF origin)
+{
+    QTextLayout layout(line.text, font);
+    layout.setFormats(line.formats);
+    layout.setCacheEnabled(false);
+    layout.beginLayout();
+    QTextLine row = layout.createLine();
+    layout.endLayout();
+    if (!row.isValid())
+        return 0;
+    layout.draw(&painter, QPointF(origin.x(), origin.y() - row.ascent()));
+    return row.naturalTextWidth();
+}
+
+} // namespace
 
 void TerminalDebugView::paintEvent(QPaintEvent*)
 {
@@ -105,21 +139,20 @@ void TerminalDebugView::paintEvent(QPaintEvent*)
     const double h = height_;
     painter.setFont(font_);
     painter.setPen(Qt::black);
-    const QFontMetricsF metrics(font_);
     for (int i = 0; i < ring.maxLength() && i < slots; ++i) {
         const double baseline = h + (h + h * i);
         const QString marks = QString(i == buffer.yDisp() ? u'D' : u' ') + QString(i == buffer.yBase() ? u'B' : u' ');
         // Raw slot i holds the logical line (i - startIndex) mod slots.
         const int logicalOfSlot = ((i - ring.startIndex()) % slots + slots) % slots;
         const BufferLine* raw = ring.peek(logicalOfSlot).get();
-        const QString first = debugLine(terminal, raw, terminal.cols,
-                                        QStringLiteral("[") + threeDigits(i) + u':'
-                                            + threeDigits((i + ring.startIndex()) % slots) + u']' + marks,
-                                        false);
-        painter.drawText(QPointF(0, baseline), first);
-        const QString second = debugLine(terminal, ring[i].get(), terminal.cols,
-                                         QStringLiteral("[") + threeDigits(i) + u']' + marks, false);
-        painter.drawText(QPointF(metrics.horizontalAdvance(first), baseline), second);
+        const AttributedLine first = debugLine(terminal, raw, terminal.cols,
+                                               QStringLiteral("[") + threeDigits(i) + u':'
+                                                   + threeDigits((i + ring.startIndex()) % slots) + u']' + marks,
+                                               false);
+        const double firstWidth = drawAttributedLine(painter, font_, first, QPointF(0, baseline));
+        const AttributedLine second = debugLine(terminal, ring[i].get(), terminal.cols,
+                                                QStringLiteral("[") + threeDigits(i) + u']' + marks, false);
+        drawAttributedLine(painter, font_, second, QPointF(firstWidth, baseline));
     }
 }
 

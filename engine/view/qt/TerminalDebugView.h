@@ -5,9 +5,11 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QTextLayout>
 #include <QWidget>
 
 #include <memory>
@@ -32,11 +34,18 @@ public:
     // repaint itself, hence the suffix.)
     void updateDebug();
 
+    // A line as drawn: its text and the colours of its runs.
+    struct AttributedLine {
+        QString text;
+        QList<QTextLayout::FormatRange> formats;
+    };
+
     // The prefix, then the line's cells (one character per column, a space for an empty
-    // cell, the last cell for columns past the line's end), or "<empty>" without a line.
-    // A highlighted line prints "here".
-    static QString debugLine(const Terminal& terminal, const BufferLine* line, int columns, const QString& prefix,
-                             bool highlight);
+    // cell, the last cell for columns past the line's end), or "<empty>" without a line;
+    // black on white, but for the prefix of a highlighted line, red on black. A highlighted
+    // line prints "here".
+    static AttributedLine debugLine(const Terminal& terminal, const BufferLine* line, int columns,
+                                    const QString& prefix, bool highlight);
 
     QString statusText() const;
     const QFont& debugFont() const { return font_; }

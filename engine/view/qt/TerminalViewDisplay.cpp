@@ -387,8 +387,21 @@ void TerminalView::updateCaretView()
     const int cellColumns = std::max<int>(cell.width, 1);
     const double factor = line.renderMode() == BufferLine::RenderLineMode::single ? 1.0 : 2.0;
     int column = buffer.x();
-    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal)
-        column = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols, t).visualColumn(column);
+    // Under a bidi layout the cell may show another text than it stores (a joined Arabic
+    // form): the block caret shows that one.
+    std::optional<std::u32string> display;
+    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal) {
+        const RowBidiLayout layout = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols, t);
+        column = layout.visualColumn(column);
+        if (layout.layout != nullptr) {
+            for (const BidiCell& visual : layout.layout->visualCells) {
+                if (visual.logicalCol == buffer.x()) {
+                    display = visual.display;
+                    break;
+                }
+            }
+        }
+    }
 
     const double x = factor * cellDimension->width * column;
     const double y = caretTop(cursorLine, buffer.yDisp(), cellDimension->height);
@@ -396,7 +409,7 @@ void TerminalView::updateCaretView()
     caretView->setGeometry(static_cast<int>(std::round(x)), static_cast<int>(std::round(y)),
                            static_cast<int>(std::ceil(w)), caretView->height());
     // The character under the caret, which a block caret shows again in its own colours.
-    caretView->setText(cell, cell.attribute);
+    caretView->setText(cell, cell.attribute, display ? &*display : nullptr);
 }
 
 void TerminalView::setCaretVisible(bool visible)

@@ -17,6 +17,7 @@
 
 namespace corvantix {
 
+// The pixels come premultiplied (the image maker's contract), and are labelled so.
 std::optional<QImage> nsImageFromRGBA(std::vector<std::uint8_t> bytes, int width, int height)
 {
     const std::optional<std::size_t> count = rgbaByteCount(width, height);
@@ -222,8 +223,14 @@ std::optional<QImage> TerminalView::kittyImageForId(std::uint32_t imageId) const
     if (found == images.end())
         return std::nullopt;
     const KittyGraphicsPayload& payload = found->second.payload;
-    if (payload.kind == KittyGraphicsPayload::Kind::rgba)
-        return nsImageFromRGBA(std::span<const std::uint8_t>(payload.bytes), payload.width, payload.height);
+    if (payload.kind == KittyGraphicsPayload::Kind::rgba) {
+        // The stored pixels are as the program sent them, with straight alpha.
+        std::optional<QImage> image =
+            nsImageFromRGBA(std::span<const std::uint8_t>(payload.bytes), payload.width, payload.height);
+        if (image && !image->reinterpretAsFormat(QImage::Format_RGBA8888))
+            return std::nullopt;
+        return image;
+    }
     if (payload.bytes.empty() || payload.bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return std::nullopt;
     QImage image = QImage::fromData(payload.bytes.data(), static_cast<int>(payload.bytes.size()));

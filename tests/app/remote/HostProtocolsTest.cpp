@@ -47,6 +47,34 @@ TEST(FolderSessions, ListKeepsOrderAcrossLineEndings)
     EXPECT_EQ(sessions.at(2).path, QStringLiteral("/c"));
 }
 
+// A folder's name may hold the separator or a line break: the name still ends at its hash and
+// a broken line is read whole.
+TEST(FolderSessions, NamesAndPathsHoldingSeparatorsAndLineBreaks)
+{
+    const QString h = QStringLiteral("0123456789abcdef");
+    const struct { QString output; QString name, path, command; } cases[] = {
+        {QStringLiteral("kq-a|b-") + h + QStringLiteral("|/p/a|b|1|0|2|sh"), QStringLiteral("kq-a|b-") + h,
+         QStringLiteral("/p/a|b"), QStringLiteral("sh")},
+        {QStringLiteral("kq-a|b-") + h + QStringLiteral("-2|/p/a|b|1|0|2|sh"), QStringLiteral("kq-a|b-") + h + QStringLiteral("-2"),
+         QStringLiteral("/p/a|b"), QStringLiteral("sh")},
+        {QStringLiteral("kq-nl_x-") + h + QStringLiteral("|/p/nl\nx|1|0|2|sh\n"), QStringLiteral("kq-nl_x-") + h,
+         QStringLiteral("/p/nl\nx"), QStringLiteral("sh")},
+        {QStringLiteral("kq-n_-") + h + QStringLiteral("|/p/n\n\n|1|0|2|bash"), QStringLiteral("kq-n_-") + h,
+         QStringLiteral("/p/n\n\n"), QStringLiteral("bash")},
+        {QStringLiteral("kq-semi;-") + h + QStringLiteral("|/p/semi;|1|0|2|sh"), QStringLiteral("kq-semi;-") + h,
+         QStringLiteral("/p/semi;"), QStringLiteral("sh")},
+        {QStringLiteral("kq-other|/p|1|0|2|sh"), QStringLiteral("kq-other"), QStringLiteral("/p"), QStringLiteral("sh")},
+    };
+    for (const auto& c : cases) {
+        const auto sessions = parseSessionList(c.output + QStringLiteral("\nkq-z|/z|1|0|2|top\n"));
+        ASSERT_EQ(sessions.size(), 2) << c.output.toStdString();
+        EXPECT_EQ(sessions.at(0).name, c.name);
+        EXPECT_EQ(sessions.at(0).path, c.path);
+        EXPECT_EQ(sessions.at(0).command, c.command);
+        EXPECT_EQ(sessions.at(1).name, QStringLiteral("kq-z"));
+    }
+}
+
 TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)
 {
     const auto probe = parseGitProbe(QStringLiteral(
@@ -99,6 +127,21 @@ TEST(ServerStateListing, RowsBecomeSessionsAndOpenTabs)
     EXPECT_EQ(state.open.at(1), (HostTab{QStringLiteral("s"), unsetHostOrder, QStringLiteral("s"), QString(),
                                           QStringLiteral("x")}));
     EXPECT_FALSE(state.shared);
+}
+
+// A path stored with its line breaks (by a client that did not clean it) is read whole.
+TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
+{
+    const ServerState state = parseServerState(row({"kq-n", "1", "1", "n", "/p/new"}) + QStringLiteral("\nline\n\nx") +
+                                               row({"", "", "1"}) + u'\n' + row({"kq-a", "1", "2", "a", "/p/a", "", "1"}) +
+                                               u'\n' + row({"six", "", "", "", "", ""}) + u'\n' +
+                                               row({"kq-b", "1", "3", "b", "/p/b", "", ""}));
+    ASSERT_EQ(state.open.size(), 3);
+    EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-n"), 1, QStringLiteral("n"), QStringLiteral("/p/new\nline\nx"),
+                                          std::nullopt}));
+    EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-n", "kq-a", "kq-b"}));
+    EXPECT_FALSE(state.sessions.count(QStringLiteral("six")));
+    EXPECT_TRUE(state.synced);
 }
 
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)

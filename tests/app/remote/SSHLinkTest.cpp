@@ -104,9 +104,26 @@ TEST(SSHLink, UnsafeDestinationNeverReachesSSH)
 
 TEST(ParseFolderListing, SortsVisibleFoldersCaseInsensitively)
 {
-    EXPECT_EQ(parseFolderListing("b/\n.git/\nA/\n\n  c/  \n"), (QStringList{"A", "b", "c"}));
-    EXPECT_EQ(parseFolderListing("web/\r\n\tdocs/\r\n"), (QStringList{"docs", "web"}));
+    EXPECT_EQ(parseFolderListing("b/\n.git/\nA/\n\nc/  \n"), (QStringList{"A", "b", "c"}));
+    EXPECT_EQ(parseFolderListing("web/\r\ndocs/\r\n"), (QStringList{"docs", "web"}));
     EXPECT_EQ(parseFolderListing(""), QStringList{});
+}
+
+// Names are taken whole: blanks at both ends, a leading "-", separators and line breaks.
+TEST(ParseFolderListing, KeepsEveryCharacterOfAName)
+{
+    const struct { const char* listing; QStringList names; } cases[] = {
+        {" both /\n", {" both "}},
+        {"\tx/\n", {"\tx"}},
+        {"-x foo/\n", {"-x foo"}},
+        {"nl\nx/\n", {"nl\nx"}},
+        {"two\n\nbreaks/\n", {"two\n\nbreaks"}},
+        {"a|b/\nsemi;/\n", {"a|b", "semi;"}},
+        {"cr\r/\r\n", {"cr\r"}},
+        {"cut", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseFolderListing(QString::fromUtf8(c.listing)), c.names) << c.listing;
 }
 
 } // namespace

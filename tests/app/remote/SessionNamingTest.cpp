@@ -18,13 +18,35 @@ TEST(SessionNaming, NameFromPath)
         {QStringLiteral("/b/web"), QStringLiteral("kq-web-b8a1819c04a06fc5")},
         {QStringLiteral("/srv/Web"), QStringLiteral("kq-Web-78e0b7b8fcca0d6a")},
         {QStringLiteral("/srv/café.v2"), QStringLiteral("kq-café_v2-b2b3408f581e945c")},
-        // Separators are white space; vertical tab and next line are not.
-        {QStringLiteral("/srv/a\u00A0b\u2028c\u000Bd\u0085e"), QStringLiteral("kq-a_b_c\u000Bd\u0085e-30586984fc22441f")},
+        // Separators are white space; vertical tab and next line are controls tmux cannot store.
+        {QStringLiteral("/srv/a\u00A0b\u2028c\u000Bd\u0085e"), QStringLiteral("kq-a_b_c_d_e-30586984fc22441f")},
         {QStringLiteral("/srv/it's #1"), QStringLiteral("kq-it's_#1-b95d101f63430fed")},
         {QStringLiteral("/p/1800"), QStringLiteral("kq-1800-0c812e2dca5e2746")}, // hash with a leading zero
     };
     for (const auto& c : cases)
         EXPECT_EQ(tmuxSessionName(c.path).toStdString(), c.name.toStdString()) << c.path.toStdString();
+}
+
+// Only the characters tmux would store as an escape change; the hash stays that of the path.
+TEST(SessionNaming, LabelHoldsOnlyWhatTmuxStores)
+{
+    const struct { const char16_t* last; const char16_t* label; } cases[] = {
+        {u"back\\slash", u"back_slash"}, {u"a\\", u"a_"},
+        {u"${HOME}", u"_{HOME}"}, {u"a$HOME", u"a_HOME"}, {u"a$_x", u"a__x"}, {u"a$$x", u"a__x"},
+        {u"a$.b", u"a__b"}, // the "." made "_" first
+        {u"a$1", u"a$1"}, {u"a$", u"a$"}, {u"a$(x)", u"a$(x)"}, {u"a$\u00E9", u"a$\u00E9"},
+        {u"c\u0001d", u"c_d"}, {u"c\u001Bd", u"c_d"}, {u"c\u007Fd", u"c_d"}, {u"c\u0085d", u"c_d"},
+        {u"c\u0378d", u"c_d"}, {u"c\U0010FFFFd", u"c_d"}, // unassigned, a noncharacter
+        {u"x#{session_name}y", u"x#{session_name}y"}, {u"x##y", u"x##y"}, {u"semi;", u"semi;"},
+        {u"a|b", u"a|b"}, {u"-x foo", u"-x_foo"}, {u"it's $(touch p) -x", u"it's_$(touch_p)_-x"},
+        {u"e\u0301\u200B\uFEFF\U0001F600", u"e\u0301\u200B\uFEFF\U0001F600"},
+    };
+    for (const auto& c : cases) {
+        const QString path = QStringLiteral("/p/") + QString::fromUtf16(c.last);
+        EXPECT_EQ(tmuxSessionName(path).toStdString(),
+                  (QStringLiteral("kq-") + QString::fromUtf16(c.label) + u'-' + fnv1aHex(path)).toStdString())
+            << path.toStdString();
+    }
 }
 
 TEST(SessionNaming, NormalisationIsIdempotent)

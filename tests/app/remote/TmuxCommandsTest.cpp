@@ -9,6 +9,7 @@ TEST(TmuxCommands, AttachCreatesAndRunsTheSetupOnlyWhenGivenOne)
 {
     const std::string options = "tmux set -g mouse on; tmux set -u -t '=kq-it'\\''s-1:' mouse 2>/dev/null; "
                                 "tmux set -g set-clipboard on; tmux set -g window-size latest 2>/dev/null; "
+                                "tmux -T RGB -V >/dev/null 2>&1 && exec tmux -T RGB attach -t '=kq-it'\\''s-1'; "
                                 "exec tmux attach -t '=kq-it'\\''s-1'";
     const std::string create = "tmux new-session -d -s 'kq-it'\\''s-1' -c '/srv/it'\\''s $(x)' 2>/dev/null; ";
     const QString session = QStringLiteral("kq-it's-1");
@@ -26,6 +27,32 @@ TEST(TmuxCommands, TagCleansValuesAndNumbersTheSessions)
               "tmux set -t '=S:' @hv_open 1 2>/dev/null; tmux set -t '=S:' @hv_name 'a b  c' 2>/dev/null; "
               "tmux set -t '=S:' @hv_path '/srv/it'\\''s' 2>/dev/null; tmux set -t '=A:' @hv_order 1 2>/dev/null; "
               "tmux set -t '=B:' @hv_order 2 2>/dev/null; tmux set -t '=C:' @hv_order 3 2>/dev/null");
+}
+
+// tmux expands "#" formats in new-session's arguments and ends a command at an argument's
+// final ";": both must reach it as text, and a safe name must stay as it was.
+TEST(TmuxCommands, NamesAndPathsReachTmuxAsText)
+{
+    const struct { QString text; const char* literal; const char* formatLiteral; } cases[] = {
+        {QStringLiteral("kq-web-1"), "kq-web-1", "kq-web-1"},
+        {QStringLiteral("x#{session_name}y"), "x#{session_name}y", "x##{session_name}y"},
+        {QStringLiteral("#(touch x)"), "#(touch x)", "##(touch x)"},
+        {QStringLiteral("x##y"), "x##y", "x####y"},
+        {QStringLiteral("semi;"), "semi\\;", "semi\\;"},
+        {QStringLiteral(";"), "\\;", "\\;"},
+        {QStringLiteral("a;b"), "a;b", "a;b"},
+        {QStringLiteral("a\\;"), "a\\\\;", "a\\\\;"},
+        {QString(), "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tmuxLiteral(c.text).toStdString(), c.literal) << c.text.toStdString();
+        EXPECT_EQ(tmuxFormatLiteral(c.text).toStdString(), c.formatLiteral) << c.text.toStdString();
+    }
+    EXPECT_EQ(tmuxAttachCommand(QStringLiteral("kq-a#b-1"), QStringLiteral("/p/a#b;"), QString()).section(u';', 0, 0).toStdString(),
+              "tmux new-session -d -s 'kq-a##b-1' -c '/p/a##b\\");
+    EXPECT_EQ(sessionTagCommand(QStringLiteral("S"), QStringLiteral("n;"), QStringLiteral("/p/#;"), {}).toStdString(),
+              "tmux set -t '=S:' @hv_open 1 2>/dev/null; tmux set -t '=S:' @hv_name 'n\\;' 2>/dev/null; "
+              "tmux set -t '=S:' @hv_path '/p/#\\;' 2>/dev/null");
 }
 
 TEST(TmuxCommands, PromptAtEnd)

@@ -176,6 +176,29 @@ TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
     EXPECT_TRUE(hasSession(sibling));
 }
 
+// tmux keeps the computed name of every folder as it is, with the characters it would rewrite
+// already made "_" and the others (formats, separators, quotes, "$" before a digit) kept.
+TEST_F(HostScripts, TmuxStoresEveryComputedNameAsItIs)
+{
+    const char16_t* lasts[] = {
+        u"back\\slash", u"a$HOME", u"a$_x", u"${HOME}", u"c\u0001d", u"c\u001Bd", u"c\u007Fd", u"c\u0085d",
+        u"c\u0378d", u"c\U0010FFFFd", u"c\u000Bd", u"a$1", u"a$", u"x#{session_name}y", u"x##y", u"#(true)", u"semi;",
+        u"a;b", u"a|b", u"it's", u"-x", u"\u00E9\U0001F600\u200B", u"%z",
+    };
+    QStringList created;
+    for (const char16_t* last : lasts) {
+        const QString path = folder(QStringLiteral("names/") + QString::fromUtf16(last));
+        const QString session = tmuxSessionName(path);
+        run(tmuxNewSessionCommand(session, path));
+        EXPECT_TRUE(hasSession(session)) << session.toStdString();
+        created << session;
+    }
+    QStringList listed = run(QStringLiteral("tmux -u list-sessions -F '#{session_name}'")).split(u'\n', Qt::SkipEmptyParts);
+    listed.sort();
+    created.sort();
+    EXPECT_EQ(listed, created);
+}
+
 TEST_F(HostScripts, GitProbeGivesBranchAndState)
 {
     const QString clean = folder(QStringLiteral("clean repo"));

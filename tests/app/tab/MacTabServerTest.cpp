@@ -4,8 +4,14 @@
 // connection lists its project root over the same ssh.
 #include "tab/MacTab.h"
 
+#include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
+#include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
+
+#include "app/support/HostileNames.h"
 
 #include "app/remote/RunSync.h"
 #include "app/remote/SshServer.h"
@@ -16,6 +22,7 @@
 #include "platform/SecretStore.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -101,6 +108,20 @@ TEST_F(ServerTab, AttachesTheProjectSessionOnTheServer)
     EXPECT_EQ(remoteTmux(QStringLiteral("show-options -v -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_path")),
               projectPath);
     EXPECT_FALSE(tab->autofill);
+    // RGB colour reaches the view through the server's tmux as it is.
+    tab->terminal->send(std::string_view("clear; printf '\\033[38;2;10;200;37mQ\\033[0m\\n'\r"));
+    std::optional<corvantix::Attribute::Color> colour;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& lines = tab->terminal->terminal->buffer->lines();
+        for (int i = 0; i < lines.count(); ++i) {
+            for (const auto& cell : lines[i]->cellSpan()) {
+                if (cell.code == 'Q' && !cell.attribute.fg.isDefault())
+                    colour = cell.attribute.fg;
+            }
+        }
+        return colour.has_value();
+    }, 20000)) << screenText(*tab->terminal->terminal);
+    EXPECT_EQ(*colour, corvantix::Attribute::Color::trueColor(10, 200, 37));
     tab->stop();
     remoteTmux(QStringLiteral("kill-server"));
 }
@@ -176,6 +197,122 @@ TEST_F(ServerTab, ImageMediaNamingLocalFilesAreRefused)
     tab->stop();
 }
 
+TEST_F(ServerTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    const passwd* account = ::getpwnam(test::SshServer::user);
+    ASSERT_NE(account, nullptr);
+    const QString root = server->remoteHome() + QStringLiteral("/projets/hostile");
+    ASSERT_TRUE(QDir().mkpath(root));
+    ASSERT_EQ(::chown(QFile::encodeName(root).constData(), account->pw_uid, account->pw_gid), 0);
+    link = std::make_shared<SSHLink>(server->profile());
+    ASSERT_TRUE(test::runSync(link->fetchRemoteHome()));
+    // Scripts run as the workspace runs them on a server: through the account's login shell.
+    const auto remote = [&](const QString& script) {
+        const ShellResult<QString> result = test::runSync(link->runScript(script + QStringLiteral("\ntrue\n"), 25));
+        EXPECT_TRUE(result.ok()) << (result.ok() ? std::string() : result.error().message.toStdString());
+        return result.ok() ? result.value() : QString();
+    };
+    const auto option = [&](const QString& s, const char* name) {
+        QString value = remote(QStringLiteral("tmux -u show-options -v -t ") + tmuxOptionTarget(s) + u' ' + QString::fromLatin1(name));
+        if (value.endsWith(u'\n'))
+            value.chop(1);
+        return value;
+    };
+    const auto clientCount = [&](const QString& s) {
+        return remoteTmux(QStringLiteral("list-clients -t ") + tmuxSessionTarget(s) + QStringLiteral(" -F x")).count(u'x');
+    };
+    struct Open {
+        QString name, path, session;
+        std::unique_ptr<MacTab> tab;
+    };
+    std::vector<Open> opened;
+    QStringList sessions;
+    for (const QString& name : test::hostileFolderNames()) {
+        const QString path = root + u'/' + name;
+        ASSERT_TRUE(QDir().mkpath(path));
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid), 0);
+        opened.push_back({name, path, tmuxSessionName(path), nullptr});
+        sessions << opened.back().session;
+    }
+
+    // The server's project list holds every folder, each by its whole name.
+    MacConnection connection(link);
+    QStringList names = test::hostileFolderNames();
+    std::optional<QStringList> listedFolders = test::runSync(connection.tryListFolders(root));
+    ASSERT_TRUE(listedFolders);
+    QStringList sortedNames = names;
+    std::sort(sortedNames.begin(), sortedNames.end());
+    std::sort(listedFolders->begin(), listedFolders->end());
+    EXPECT_EQ(*listedFolders, sortedNames);
+
+    for (Open& o : opened) {
+        o.tab = std::make_unique<MacTab>(link->profile().id, MacProject{o.name, o.path, o.session}, true, link, &keychain);
+        o.tab->start(sessionTagCommand(o.session, o.name, o.path, sessions));
+    }
+    for (const Open& o : opened) {
+        SCOPED_TRACE(o.path.toStdString());
+        ASSERT_TRUE(waitUntil([&] { return clientCount(o.session) == 1; }, 30000))
+            << remoteTmux(QStringLiteral("list-sessions -F '#{session_name}'")).toStdString();
+        EXPECT_EQ(remote(QStringLiteral("tmux -u display-message -p -t ") + tmuxOptionTarget(o.session) +
+                         QStringLiteral(" '#{session_path}|#{pane_current_path}'")),
+                  o.path + u'|' + o.path + u'\n');
+        EXPECT_EQ(option(o.session, "@hv_open"), QStringLiteral("1"));
+        EXPECT_EQ(option(o.session, "@hv_name"), test::cleanedTag(o.name));
+        EXPECT_EQ(option(o.session, "@hv_path"), test::cleanedTag(o.path));
+    }
+    const auto state = parseListingOutput(remote(listingScript()));
+    ASSERT_TRUE(state);
+    ASSERT_EQ(state->open.size(), qsizetype(opened.size()));
+    EXPECT_EQ(state->sessions.size(), opened.size()); // no stray session
+    const QList<FolderSession> folderSessions = parseSessionList(remote(sessionListScript()));
+    for (qsizetype k = 0; k < qsizetype(opened.size()); ++k) {
+        const Open& o = opened.at(size_t(k));
+        SCOPED_TRACE(o.path.toStdString());
+        EXPECT_EQ(state->open.at(k), (HostTab{o.session, k + 1, test::cleanedTag(o.name), test::cleanedTag(o.path), std::nullopt}));
+        EXPECT_TRUE(std::any_of(folderSessions.cbegin(), folderSessions.cend(),
+                                [&](const FolderSession& f) { return f.name == o.session && f.path == o.path; }));
+    }
+
+    // Seeding writes the same tags; reordering, closing and reopening reach every session.
+    for (qsizetype k = 0; k < qsizetype(opened.size()); ++k) {
+        const Open& o = opened.at(size_t(k));
+        remote(tmuxSessionScript(o.session, o.name, o.path, qint64(opened.size()) - k));
+    }
+    for (qsizetype k = 0; k < qsizetype(opened.size()); ++k)
+        EXPECT_EQ(option(opened.at(size_t(k)).session, "@hv_order"), QString::number(qsizetype(opened.size()) - k));
+    remote(tmuxReorderScript(sessions));
+    for (const Open& o : opened)
+        remote(sessionUntagScript(o.session));
+    for (qsizetype k = 0; k < sessions.size(); ++k) {
+        EXPECT_EQ(option(sessions.at(k), "@hv_order"), QString::number(k + 1));
+        EXPECT_EQ(option(sessions.at(k), "@hv_open"), QString());
+    }
+    for (Open& o : opened) {
+        o.tab->stop();
+        o.tab->start(sessionTagCommand(o.session, o.name, o.path, sessions));
+    }
+    for (const Open& o : opened) {
+        SCOPED_TRACE(o.path.toStdString());
+        ASSERT_TRUE(waitUntil([&] { return clientCount(o.session) == 1; }, 30000));
+        EXPECT_EQ(option(o.session, "@hv_open"), QStringLiteral("1"));
+    }
+    for (Open& o : opened) {
+        o.tab->stop();
+        remote(sessionKillScript(o.session));
+    }
+    EXPECT_EQ(remote(QStringLiteral("tmux list-sessions -F x 2>/dev/null")), QString());
+    remoteTmux(QStringLiteral("kill-server"));
+
+    QStringList created;
+    QDirIterator files(server->folder(), {QStringLiteral("pwned*")}, QDir::AllEntries | QDir::Hidden | QDir::System,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        created << files.next();
+    EXPECT_EQ(created, QStringList{});
+}
+
 TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
 {
     const QString root = server->remoteHome() + QStringLiteral("/it's root");
@@ -190,6 +327,13 @@ TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
     ASSERT_EQ(connection.projectRoots(), QStringList{root});
     EXPECT_EQ(test::runSync(connection.listFolders(root)), (QStringList{QStringLiteral("A"), QStringLiteral("b")}));
     EXPECT_TRUE(test::runSync(connection.listFolders(root + QStringLiteral("/none"))).isEmpty());
+    // A root the account cannot enter is a failed listing, not an empty one.
+    const QString closed = server->remoteHome() + QStringLiteral("/closed");
+    ASSERT_TRUE(QDir().mkpath(closed + QStringLiteral("/inside")));
+    ASSERT_TRUE(QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    EXPECT_EQ(test::runSync(connection.tryListFolders(closed)), std::nullopt);
+    const std::optional<QStringList> missing = test::runSync(connection.tryListFolders(root + QStringLiteral("/none")));
+    EXPECT_EQ(missing, std::optional<QStringList>(QStringList{}));
 }
 
 } // namespace

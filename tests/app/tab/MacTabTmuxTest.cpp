@@ -3,15 +3,23 @@
 // the project's session, a stop leaves the session, and the shells see the tab's environment.
 #include "tab/MacTab.h"
 
+#include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
+#include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 
+#include "app/support/HostileNames.h"
 #include "app/support/PrivateTmux.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
+#include <QDirIterator>
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace halvoren {
@@ -32,7 +40,7 @@ protected:
     static QString tmux(const QStringList& arguments) { return test::PrivateTmux::tmux(arguments); }
     QString option(const QString& session, const QString& name) const
     {
-        return tmux({QStringLiteral("show-options"), QStringLiteral("-v"), QStringLiteral("-t"), u'=' + session + u':', name});
+        return tmux({QStringLiteral("-u"), QStringLiteral("show-options"), QStringLiteral("-v"), QStringLiteral("-t"), u'=' + session + u':', name});
     }
     QString clients(const QString& session) const
     {
@@ -85,6 +93,145 @@ TEST_F(LocalTmuxTab, OpensTagsAndAttachesItsSessionAndAStopLeavesIt)
     ASSERT_TRUE(waitUntil([&] { return exits == 1; }, 20000));
     EXPECT_FALSE(tab.isLive());
     EXPECT_EQ(tab.generation, 3u);
+}
+
+// What /bin/sh prints for a script run against the private server.
+QString shell(const QString& script)
+{
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    if (!process.waitForFinished(20000))
+        process.kill();
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString display(const QString& session, const char* format)
+{
+    QString shown = shell(QStringLiteral("tmux -u display-message -p -t ") + tmuxOptionTarget(session) + u' ' +
+                          shellQuote(QString::fromLatin1(format)));
+    if (shown.endsWith(u'\n'))
+        shown.chop(1);
+    return shown;
+}
+
+TEST_F(LocalTmuxTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
+{
+    const QString root = server.folder(QStringLiteral("projets"));
+    struct Open {
+        QString name, path, session;
+        std::unique_ptr<MacTab> tab;
+    };
+    std::vector<Open> opened;
+    QStringList sessions;
+    for (const QString& name : test::hostileFolderNames()) {
+        const QString path = server.folder(QStringLiteral("projets/") + name);
+        opened.push_back({name, path, tmuxSessionName(path), nullptr});
+        sessions << opened.back().session;
+    }
+    // Opened as the workspace opens a project: created, tagged and numbered, then attached.
+    for (Open& o : opened) {
+        o.tab = std::make_unique<MacTab>(QStringLiteral("local"), MacProject{o.name, o.path, o.session}, true, nullptr);
+        o.tab->start(sessionTagCommand(o.session, o.name, o.path, sessions));
+    }
+    for (const Open& o : opened) {
+        SCOPED_TRACE(o.path.toStdString());
+        ASSERT_TRUE(waitUntil([&] { return !clients(o.session).isEmpty(); }, 20000))
+            << tmux({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")}).toStdString();
+        EXPECT_EQ(display(o.session, "#{session_path}"), o.path);
+        EXPECT_EQ(display(o.session, "#{pane_current_path}"), o.path);
+        EXPECT_EQ(option(o.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+        EXPECT_EQ(option(o.session, QStringLiteral("@hv_name")), test::cleanedTag(o.name).trimmed());
+        EXPECT_EQ(option(o.session, QStringLiteral("@hv_path")), test::cleanedTag(o.path).trimmed());
+    }
+    // Exactly one session per folder, under the name computed here.
+    QStringList listed = shell(QStringLiteral("tmux list-sessions -F '#{session_name}'")).split(u'\n', Qt::SkipEmptyParts);
+    listed.sort();
+    QStringList expected = sessions;
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+
+    // The listing reads the tags back as written; the picker finds each folder's session.
+    const auto state = parseListingOutput(shell(listingScript()));
+    ASSERT_TRUE(state);
+    ASSERT_EQ(state->open.size(), qsizetype(opened.size()));
+    const QList<FolderSession> folderSessions = parseSessionList(shell(sessionListScript()));
+    for (qsizetype k = 0; k < qsizetype(opened.size()); ++k) {
+        const Open& o = opened.at(size_t(k));
+        SCOPED_TRACE(o.path.toStdString());
+        const HostTab& host = state->open.at(k);
+        EXPECT_EQ(host.session, o.session);
+        EXPECT_EQ(host.order, k + 1);
+        EXPECT_EQ(host.name, test::cleanedTag(o.name));
+        EXPECT_EQ(host.path, test::cleanedTag(o.path));
+        const bool found = std::any_of(folderSessions.cbegin(), folderSessions.cend(), [&](const FolderSession& f) {
+            return f.name == o.session && f.path == o.path;
+        });
+        EXPECT_TRUE(found);
+    }
+
+    // Reordered the other way round, closed (the tag goes, the session stays) and opened again.
+    QStringList reversed(sessions.crbegin(), sessions.crend());
+    shell(tmuxReorderScript(reversed));
+    for (const Open& o : opened)
+        shell(sessionUntagScript(o.session));
+    for (qsizetype k = 0; k < reversed.size(); ++k) {
+        EXPECT_EQ(option(reversed.at(k), QStringLiteral("@hv_order")), QString::number(k + 1));
+        EXPECT_EQ(option(reversed.at(k), QStringLiteral("@hv_open")), QString());
+    }
+    for (Open& o : opened) {
+        o.tab->stop();
+        o.tab->start(sessionTagCommand(o.session, o.name, o.path, sessions));
+    }
+    for (const Open& o : opened) {
+        SCOPED_TRACE(o.path.toStdString());
+        ASSERT_TRUE(waitUntil([&] { return !clients(o.session).isEmpty(); }, 20000));
+        EXPECT_EQ(option(o.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    }
+    EXPECT_EQ(shell(QStringLiteral("tmux list-sessions -F x")).count(u'\n'), qsizetype(opened.size()));
+    for (Open& o : opened) {
+        o.tab->stop();
+        shell(sessionKillScript(o.session));
+    }
+    EXPECT_EQ(shell(QStringLiteral("tmux list-sessions -F x 2>/dev/null")), QString());
+
+    // No name ran anything: no file appeared where a command would have run.
+    QStringList created;
+    for (const QString& place : {server.base, QDir::currentPath(), QStringLiteral("/")}) {
+        QDirIterator files(place, {QStringLiteral("pwned*")}, QDir::AllEntries | QDir::Hidden | QDir::System,
+                           place == server.base ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+        while (files.hasNext())
+            created << files.next();
+    }
+    EXPECT_EQ(created, QStringList{});
+}
+
+// The view draws RGB colour; tmux sends it as such to this client instead of the nearest of
+// 256 colours.
+TEST_F(LocalTmuxTab, TrueColourReachesTheView)
+{
+    const QString session = tmuxSessionName(folder);
+    MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("p"), folder, session}, true, nullptr);
+    tab.start(QString());
+    ASSERT_TRUE(waitUntil([&] { return tab.terminal->terminal->isCurrentBufferAlternate(); }, 20000));
+    tab.terminal->send(std::string_view("clear; printf '\\033[38;2;10;200;37mQ\\033[48;2;250;3;99mZ\\033[0m\\n'\r"));
+    using corvantix::Attribute;
+    std::optional<Attribute> q, z;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto& lines = tab.terminal->terminal->buffer->lines();
+        for (int i = 0; i < lines.count(); ++i) {
+            for (const auto& cell : lines[i]->cellSpan()) {
+                if (cell.code == 'Q' && !cell.attribute.fg.isDefault())
+                    q = cell.attribute;
+                if (cell.code == 'Z' && !cell.attribute.bg.isDefault())
+                    z = cell.attribute;
+            }
+        }
+        return q && z;
+    }, 20000)) << corvantix::testing::screenText(*tab.terminal->terminal);
+    EXPECT_EQ(q->fg, Attribute::Color::trueColor(10, 200, 37));
+    EXPECT_EQ(z->bg, Attribute::Color::trueColor(250, 3, 99));
+    tab.stop();
 }
 
 } // namespace

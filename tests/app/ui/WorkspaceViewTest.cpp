@@ -9,7 +9,9 @@
 #include "ui/TerminalHost.h"
 #include "ui/UpdateBar.h"
 #include "ui/WorkspaceView.h"
+#include "ui/TabChip.h"
 
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -181,6 +183,21 @@ TEST(ComposeBar, ChosenFilesLandInUploadAndAnUnreadableOneIsReportedWithoutStopp
 }
 
 // The message written before a switch goes to the tab active when it is sent.
+// A folder's name with a line break and a control character stays on one line on screen.
+TEST(WorkspaceView, TitlesShowControlCharactersAsSymbolsOnOneLine)
+{
+    PaneWorkspace w;
+    MacTab& tab = w.add(w.local(), QStringLiteral("new\nline\u0001"));
+    w.model.activate(tab);
+    WorkspaceView view(w.model, w.update);
+    TabChip chip(w.model, tab);
+    for (const QString& shown : {workspaceWindowTitle(w.model), chip.findChild<QLabel*>(QStringLiteral("title"))->text(), tabToolTip(w.model, tab)}) {
+        EXPECT_FALSE(shown.contains(u'\n') || shown.contains(QChar(1))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral("new\u240Aline\u2401"))) << shown.toStdString();
+    }
+    EXPECT_EQ(tab.project.path, w.folder.file(QStringLiteral("new\nline\u0001"))) << "the folder itself keeps its name";
+}
+
 TEST(WorkspaceView, ComposeBarComesWithATabAndFollowsTheActiveOne)
 {
     PaneWorkspace w;

@@ -3,6 +3,7 @@
 // a session leaves its numbered siblings alone.
 #include "workspace/MacModel.h"
 
+#include "app/support/HostileNames.h"
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
 #include "app/workspace/PrivateTmux.h"
@@ -11,6 +12,7 @@
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -30,7 +32,7 @@ QString tmux(const QStringList& arguments)
 
 QString option(const QString& session, const QString& name)
 {
-    return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
+    return tmux({QStringLiteral("-u"), QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
 }
 
 bool alive(const QString& session)
@@ -129,6 +131,93 @@ TEST(Converge, TwoModelsFollowOneHostsTabs)
     QCoro::waitFor(a.model.killSession(alpha.session, a.local()));
     EXPECT_TRUE(alive(second));
     EXPECT_EQ(option(second, QStringLiteral("@hv_open")), QStringLiteral("1"));
+}
+
+// Folders whose names tmux or a shell could misread, opened, listed, followed, reordered,
+// closed and reopened through the workspace itself.
+TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString projects = root.file(QStringLiteral("projets"));
+    const QStringList names = test::hostileFolderNames();
+    QStringList paths;
+    for (const QString& name : names) {
+        paths << projects + u'/' + name;
+        ASSERT_TRUE(QDir().mkpath(paths.back()));
+    }
+    paths.sort();
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+
+    Instance a;
+    Instance b;
+    // B does not list these folders: it learns each real path from the session itself.
+    a.prefs.setProjectsRoots({projects});
+    b.prefs.setProjectsRoots({root.file(QStringLiteral("elsewhere"))});
+    QCoro::waitFor(a.model.start());
+    QCoro::waitFor(b.model.start());
+    ASSERT_EQ(a.local().projects().size(), names.size());
+    for (const MacProject& project : a.local().projects())
+        a.model.openProject(project, a.local());
+    for (const MacProject& project : a.local().projects()) {
+        SCOPED_TRACE(project.path.toStdString());
+        // The tags are written one after the other: the path is the last of the tab's own.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !option(project.session, QStringLiteral("@hv_path")).isEmpty(); }, 30000));
+        EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+        EXPECT_EQ(option(project.session, QStringLiteral("@hv_path")), test::cleanedTag(project.path).trimmed());
+        EXPECT_EQ(tmux({QStringLiteral("-u"), QStringLiteral("display-message"), QStringLiteral("-p"), QStringLiteral("-t"),
+                        u'=' + project.session + u':', QStringLiteral("#{session_path}")}),
+                  project.path.trimmed());
+        // The picker finds the folder's session.
+        const QList<FolderSession> sessions = QCoro::waitFor(a.model.listFolderSessions(project.path, a.local()));
+        EXPECT_TRUE(std::any_of(sessions.cbegin(), sessions.cend(), [&](const FolderSession& s) { return s.name == project.session; }));
+    }
+    // The other model rebuilds the tabs from the tags, each in its real folder although the
+    // tags hold the line break as a blank.
+    b.poll();
+    b.poll();
+    QStringList followed;
+    for (const MacTab* tab : b.model.tabs()) {
+        if (tab->project.path.startsWith(projects + u'/')) // not the tabs other tests left open
+            followed << tab->project.path;
+    }
+    followed.sort();
+    EXPECT_EQ(followed, paths);
+
+    // Reordered, closed and reopened.
+    MacTab* last = a.model.tabs().back();
+    const QString moved = last->project.session;
+    a.model.moveTabs({a.model.tabs().size() - 1}, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(moved, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    a.model.closeTab(*a.model.tabs().front());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(moved, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
+    a.model.reopenClosedTab();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(moved, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    EXPECT_EQ(a.model.tabs().size(), names.size());
+
+    // One session per folder, and no name ran a command.
+    int ours = 0;
+    for (const QString& session : tmux({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")}).split(u'\n')) {
+        for (const MacProject& project : a.local().projects())
+            ours += session == project.session ? 1 : 0;
+    }
+    EXPECT_EQ(ours, names.size());
+    for (Instance* instance : {&a, &b}) {
+        for (MacTab* tab : instance->model.tabs())
+            tab->stop();
+    }
+    for (const MacProject& project : a.local().projects())
+        tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+    QStringList created;
+    for (const QString& place : {root.path(), QDir::currentPath()}) {
+        QDirIterator files(place, {QStringLiteral("pwned*")}, QDir::AllEntries | QDir::Hidden | QDir::System,
+                           place == root.path() ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+        while (files.hasNext())
+            created << files.next();
+    }
+    EXPECT_EQ(created, QStringList{});
 }
 
 } // namespace

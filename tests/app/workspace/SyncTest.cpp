@@ -86,6 +86,31 @@ TEST_F(SyncFixture, ListingOlderThanAWriteOpensNothingAndKeepsTheSets)
     EXPECT_EQ(prefs.favorites(MacConnection::localID), QSet<QString>{QStringLiteral("a")});
 }
 
+// The tags hold a path with its line breaks and tabs made blanks; a tab rebuilt from them opens
+// the real folder when a known folder of that session cleans to the stored text.
+TEST_F(SyncFixture, ListedTabOpensTheRealFolderOfACleanedPath)
+{
+    const QString project = QStringLiteral("/p/nl\nx");
+    const QString saved = QStringLiteral("/p/t\tab");
+    const QString unknown = QStringLiteral("/p/lost\nfolder");
+    local().setProjects({MacProject{QStringLiteral("nl\nx"), project, tmuxSessionName(project)}});
+    prefs.setTabs(MacConnection::localID, {PersistedTab{QStringLiteral("t"), saved, tmuxSessionName(saved)}});
+    const auto cleanedRow = [](const QString& path, const QString& session, int order) {
+        return session + QStringLiteral("\t1\t") + QString::number(order) + QStringLiteral("\tname\t") +
+               QString(path).replace(u'\n', u' ').replace(u'\t', u' ') + QStringLiteral("\t\t1\n");
+    };
+    rows = cleanedRow(project, tmuxSessionName(project), 1) + cleanedRow(saved, tmuxSessionName(saved), 2) +
+           cleanedRow(project, tmuxSessionName(project) + QStringLiteral("-2"), 3) +
+           cleanedRow(unknown, tmuxSessionName(unknown), 4) +
+           // The same cleaned text under another folder's session: not that folder.
+           cleanedRow(project, tmuxSessionName(QStringLiteral("/p/nl x")), 5);
+    sync();
+    QStringList paths;
+    for (const MacTab* tab : model.tabs())
+        paths << tab->project.path;
+    EXPECT_EQ(paths, (QStringList{project, saved, project, QStringLiteral("/p/lost folder"), QStringLiteral("/p/nl x")}));
+}
+
 TEST_F(SyncFixture, UserOpenedTabHoldsTheHostOrderForTenSeconds)
 {
     MacTab& a = listedTab(QStringLiteral("/p/a"));
@@ -298,6 +323,20 @@ TEST_F(ActivityFixture, ActivatingDuringTheDelayCancelsTheDecision)
     clock->advance(1);
     EXPECT_FALSE(tab->attention());
     EXPECT_TRUE(model.armed.contains(tab->id()));
+}
+
+TEST_F(ActivityFixture, CancelledDecisionsAreFreedAtOnce)
+{
+    const qsizetype before = model.findChildren<QTimer*>().size();
+    for (int k = 0; k < 100; ++k) {
+        model.noteInput(*tab);
+        model.noteBell(*tab);
+        clock->advance(1);
+        model.activate(*tab); // the user looks at the tab before the decision
+        clock->advance(6);
+    }
+    EXPECT_EQ(model.findChildren<QTimer*>().size(), before);
+    EXPECT_FALSE(tab->attention());
 }
 
 TEST_F(SyncFixture, PollsTheLocalHostEveryTickAndServersEveryOtherTick)

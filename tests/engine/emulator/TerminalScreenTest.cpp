@@ -268,5 +268,46 @@ TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
     }
 }
 
+// A reset of the parser between feeds (a host resetting the terminal) forgets the lead bytes
+// it holds: none of them is printed, before or after the reset.
+TEST(FeedPartialCharacter, AParserResetForgetsIt)
+{
+    const struct {
+        const char* before;
+        const char* after;
+        Rows screen;
+        CursorPosition cursor;
+    } cases[] = {
+        {"ab\xe2\x82", "c", {"abc", ""}, {3, 0}},
+        {"ab\xc3", "\xa9", {"ab\xc2\xa9", ""}, {3, 0}}, // the continuation alone shows its fallback
+        {"ab\xf0\x9f\x98", "", {"ab", ""}, {2, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.before)));
+        auto terminal = makeTerminal(10, 2);
+        feed(*terminal, c.before);
+        terminal->parser.reset();
+        feed(*terminal, c.after);
+        EXPECT_EQ(screenLines(*terminal), c.screen);
+        EXPECT_EQ(cursor(*terminal), c.cursor);
+    }
+}
+
+// Text printed below a prompt on the top row, then narrowed: the rows the long line gains
+// push the bottom out rather than the prompt's line into the history, so the cursor stays on
+// "$ " and what the shell redraws lands there.
+TEST(TerminalResize, ACursorOnTheTopRowKeepsItsLineWhenTextBelowGrows)
+{
+    auto terminal = makeTerminal(40, 4);
+    const std::string text = letters(35);
+    feed(*terminal, "$ \r\n\r\n\r\n" + text + "\x1b[H\x1b[2C");
+    terminal->resize(20, 4);
+    EXPECT_EQ(scrollbackLines(*terminal), Rows{});
+    EXPECT_EQ(screenLines(*terminal), (Rows{"$", "", "", text.substr(0, 20)}));
+    EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
+    feed(*terminal, "X");
+    EXPECT_EQ(screenLine(*terminal, 0), "$ X");
+}
+
 } // namespace
 } // namespace corvantix

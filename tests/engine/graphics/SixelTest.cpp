@@ -99,6 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         ImageCase{"PoundWithoutDigitsEndsTheImage", "#0;2;100;0;0#0~#~~", 1, 6, 0xFF0000FF},
         ImageCase{"RepeatWithoutDigitsIgnored", "#0;2;100;0;0#0!~", 1, 6, 0xFF0000FF},
         ImageCase{"RepeatOfZeroDrawsNothing", "#0;2;100;0;0#0!0~~", 1, 6, 0xFF0000FF},
+        // A sixel repeated 0 times neither draws nor makes the image wider or taller.
+        ImageCase{"RepeatOfZeroAloneGivesNoPixels", "#0!0~", 0, 0, 0},
+        ImageCase{"RepeatOfZeroInTheNextBandAddsNoRows", "#0~-!0~", 1, 6, 0x001020FF},
         ImageCase{"HugeNumbersSaturate", "#99999999999999999999;2;99999999999999999999;0;0~", 1, 6, 0xFF0000FF},
         ImageCase{"WidestAllowed", "#0;2;100;0;0#0!10000~", 10000, 6, 0xFF0000FF}));
 

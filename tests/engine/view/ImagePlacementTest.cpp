@@ -82,8 +82,10 @@ TEST_P(ImageStripesTest, CellsAndBounds)
 INSTANTIATE_TEST_SUITE_P(
     Cases, ImageStripesTest,
     ::testing::Values(
-        StripeCase{"three whole rows of 3.7", 20, 16 * 3.7, 100, ImageStripes{2, 3, 20, 16}},
+        StripeCase{"3.7 rows take 4, the last holding the part row", 20, 16 * 3.7, 100, ImageStripes{3, 4, 20, 16}},
         StripeCase{"less than a row still takes one", 64, 15.9, 100, ImageStripes{8, 1, 64, 16}},
+        StripeCase{"whole rows take no extra one", 24, 16 * 3.0000001, 100, ImageStripes{3, 3, 24, 16}},
+        StripeCase{"a pixel past a row takes the next", 25, 49, 100, ImageStripes{4, 4, 25, 16}},
         StripeCase{"no height places no stripe", 64, 0, 100, ImageStripes{8, 0, 64, 16}},
         StripeCase{"exactly the largest side", 16384, 16384, 2000, ImageStripes{2048, 1024, 16384, 16}},
         StripeCase{"wider than the largest side", 16385, 16, 100, std::nullopt},

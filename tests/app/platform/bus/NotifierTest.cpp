@@ -26,6 +26,7 @@ public:
     QList<std::tuple<uint, QString, QString, QStringList>> calls;
     QMap<uint, QString> shown;
     QList<uint> closed;
+    QList<int> expireTimeouts;
     void emitSignal(const char* name, uint id, const QVariant& argument)
     {
         QDBusMessage signal = QDBusMessage::createSignal(path, interface, QString::fromLatin1(name));
@@ -34,8 +35,9 @@ public:
 
 public Q_SLOTS:
     uint Notify(const QString&, uint replaces, const QString&, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap&, int)
+                const QStringList& actions, const QVariantMap&, int expireTimeout)
     {
+        expireTimeouts << expireTimeout;
         calls.append({replaces, summary, body, actions});
         const uint id = replaces != 0 ? replaces : uint(calls.size());
         shown.insert(id, body);
@@ -75,6 +77,8 @@ TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
     EXPECT_EQ(summary, QStringLiteral("Agent terminé"));
     EXPECT_EQ(body, QStringLiteral("web — l'agent a fini ou attend votre réponse."));
     EXPECT_TRUE(actions.contains(QStringLiteral("default")));
+    // Never expires by itself: it goes when dismissed, replaced or cleared.
+    EXPECT_EQ(server.expireTimeouts, (QList<int>{0, 0, 0}));
     const uint idA = server.shown.key(QStringLiteral("web / api — l'agent a fini ou attend votre réponse."));
     ASSERT_NE(idA, 0u);
     EXPECT_EQ(std::get<0>(server.calls.at(2)), idA);

@@ -61,5 +61,29 @@ TEST_F(CellGlyphCacheTest, GlyphsFromTwoFontsStartAtTheFirstCharacter)
             EXPECT_GE(p.x(), 0.0);
 }
 
+// A sequence the colour font joins into one picture is shaped whole in it: one glyph, at the
+// cell's origin, also when a selector or joiner in it is missing from the font's map.
+TEST_F(CellGlyphCacheTest, EmojiSequencesAreOnePictureInTheColourFont)
+{
+    const std::u16string sequences[] = {
+        u"\U0001F3F3\uFE0F\u200D\U0001F308",          // rainbow flag: a text-default base, selector, joiner
+        u"\u2764\uFE0F\u200D\U0001F525",              // heart on fire
+        u"\U0001F468\u200D\U0001F4BB",                // technologist
+        u"\U0001F469\u200D\U0001F469\u200D\U0001F467", // family
+        u"1\uFE0F\u20E3",                             // keycap
+        u"\U0001F44D\U0001F3FD",                       // skin tone
+    };
+    for (const std::u16string& text : sequences) {
+        SCOPED_TRACE(static_cast<int>(text[0]));
+        const ShapedCell& cell = cache.shape(FontSlot::normal, text);
+        ASSERT_EQ(cell.runs.size(), 1u);
+        EXPECT_EQ(cell.runs[0].font.familyName(), colourFamily);
+        EXPECT_EQ(cell.runs[0].glyphs.size(), 1);
+        EXPECT_EQ(cell.runs[0].positions.value(0), QPointF(0, 0));
+    }
+    // Asked for as text, the heart stays out of the colour font.
+    EXPECT_EQ(colourRun(u"\u2764\uFE0E"), nullptr);
+}
+
 } // namespace
 } // namespace corvantix

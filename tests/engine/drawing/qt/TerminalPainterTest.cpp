@@ -4,6 +4,8 @@
 
 #include <QFontMetricsF>
 #include <QImage>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QPainter>
 
 #include <memory>
@@ -151,6 +153,68 @@ TEST_F(TerminalPainterTest, CombiningMarksDrawOnTheirBaseCell)
     const QImage image = render();
     EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 16, 8, 16));
     EXPECT_NE(image.copy(0, 0, 8, 16), image.copy(0, 32, 8, 16));
+}
+
+// An emoji sequence of two cells draws as one picture inside them: the cells around it look
+// as they do beside two blanks, and its cells hold colour.
+TEST_F(TerminalPainterTest, EmojiSequencesStayInsideTheirCells)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        GTEST_FAIL() << "no colour emoji font: install fonts-noto-color-emoji";
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"rainbow flag", "\U0001F3F3\uFE0F\u200D\U0001F308"}, {"heart on fire", "\u2764\uFE0F\u200D\U0001F525"},
+        {"technologist", "\U0001F468\u200D\U0001F4BB"}, {"keycap", "1\uFE0F\u20E3"},
+    };
+    for (const auto& [name, cluster] : cases) {
+        SCOPED_TRACE(name);
+        terminal = makeTerminal(cols, rows);
+        feed(*terminal, "A[" + cluster + "]B\r\nA[  ]B");
+        ASSERT_EQ(terminal->buffer->x(), 6) << "the cluster takes two cells";
+        const QImage image = render();
+        EXPECT_EQ(image.copy(0, 0, 16, 16), image.copy(0, 16, 16, 16));
+        EXPECT_EQ(image.copy(32, 0, 48, 16), image.copy(32, 16, 48, 16));
+        int coloured = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 16; x < 32; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                coloured += c.alpha() > 0 && (std::abs(c.red() - c.green()) > 40 || std::abs(c.green() - c.blue()) > 40);
+            }
+        EXPECT_GT(coloured, 20);
+    }
+}
+
+// A mark the cell's font lacks comes from another font, unattached: its ink is centred on
+// its letter, not left where that font's letters would end (half in the next cell).
+TEST_F(TerminalPainterTest, AMarkFromAnotherFontIsCentredOnItsLetter)
+{
+    font = QFont(QStringLiteral("Noto Sans Mono CJK SC")); // has no combining overlays
+    if (QFontInfo(font).family() != font.family())
+        GTEST_FAIL() << "no Noto Sans Mono CJK SC: install fonts-noto-cjk";
+    font.setPixelSize(14);
+    for (const char* text : {"a\u0335", "b\u0335", "x\u20D2"}) {
+        SCOPED_TRACE(text);
+        terminal = makeTerminal(cols, rows);
+        feed(*terminal, std::string(text) + " z\r\n" + std::string(text, 1) + " z");
+        const QImage image = render();
+        // The cell after the mark's letter stays as it is without the mark.
+        EXPECT_EQ(image.copy(8, 0, 16, 16), image.copy(8, 16, 16, 16));
+        // The mark's own ink (where the row differs from the bare letter) is centred on the
+        // letter's ink.
+        int letterLeft = 8, letterRight = -1, markLeft = 8, markRight = -1;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 8; ++x) {
+                if (qAlpha(image.pixel(x, 16 + y)) != 0) {
+                    letterLeft = std::min(letterLeft, x);
+                    letterRight = std::max(letterRight, x);
+                }
+                if (image.pixel(x, y) != image.pixel(x, 16 + y)) {
+                    markLeft = std::min(markLeft, x);
+                    markRight = std::max(markRight, x);
+                }
+            }
+        ASSERT_GE(markRight, markLeft) << "the mark is drawn";
+        EXPECT_NEAR((markLeft + markRight) / 2.0, (letterLeft + letterRight) / 2.0, 1.5);
+    }
 }
 
 TEST_F(TerminalPainterTest, ConcealedTextDrawsBlankButKeepsItsBackgroundAndText)

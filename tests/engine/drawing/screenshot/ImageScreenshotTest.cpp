@@ -58,6 +58,27 @@ std::string solidRgba(int width, int height, const QColor& colour)
     return base64(bytes);
 }
 
+// Half-transparent red, straight alpha, as raw pixels.
+std::string halfRedRgba(int width, int height)
+{
+    QByteArray bytes;
+    for (int i = 0; i < width * height; ++i)
+        bytes.append(char(255)).append(char(0)).append(char(0)).append(char(128));
+    return base64(bytes);
+}
+
+// The same as a PNG (which holds straight alpha too).
+std::string halfRedPng(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(QColor(255, 0, 0, 128));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return base64(bytes);
+}
+
 // 2 x 2: red, blue over green, white.
 std::string quadrantRgba()
 {
@@ -101,8 +122,11 @@ protected:
 
         std::string s = "\x1b[?25l"; // no caret in the picture
         s += "Kitty PNG        Sixel            offset  placeholders";
-        // At (2, 1): 64 x 64 points, three whole rows of stripes.
+        // At (2, 1): 64 x 64 points, rows of stripes down to its last pixel row.
         s += "\x1b[2;3H\x1b_Ga=T,f=100,i=1,q=2;" + redBluePng() + "\x1b\\";
+        view->feedText(s);
+        s.clear();
+        cursorAfterPng = {view->terminal->buffer->x(), view->terminal->buffer->y()};
         // At (17, 1): 32 x 48 pixels in eight bands; red left, blue right.
         s += "\x1b[2;18H\x1bPq\"1;1;32;48#1;2;100;0;0#2;2;0;0;100";
         for (int band = 0; band < 8; ++band)
@@ -120,6 +144,16 @@ protected:
             s += "\x1b[m";
         }
         s += "\x1b[8;1Hbelow the images";
+        // Row 9 on a blue background: half-transparent red as raw pixels, as a PNG, as a
+        // cropped PNG (decoded here) and through placeholder cells, each 2 cells by 1 row.
+        s += "\x1b[10;1H\x1b[48;2;0;0;255m" + std::string(24, ' ') + "\x1b[m";
+        const std::string size = "s=" + std::to_string(2 * cw) + ",v=" + std::to_string(ch);
+        s += "\x1b[10;2H\x1b_Ga=T,f=32,C=1,q=2," + size + ";" + halfRedRgba(2 * cw, ch) + "\x1b\\";
+        s += "\x1b[10;6H\x1b_Ga=T,f=100,C=1,q=2;" + halfRedPng(2 * cw, ch) + "\x1b\\";
+        s += "\x1b[10;10H\x1b_Ga=T,f=100,C=1,q=2,x=1,w=" + std::to_string(2 * cw) + ";"
+             + halfRedPng(2 * cw + 1, ch) + "\x1b\\";
+        s += "\x1b_Ga=T,U=1,i=10,c=2,r=1,f=32,q=2," + size + ";" + halfRedRgba(2 * cw, ch) + "\x1b\\";
+        s += "\x1b[10;14H\x1b[38;2;0;0;10;48;2;0;0;255m" + placeholderCell(0, 0) + placeholderCell(0, 1) + "\x1b[m";
         view->feedText(s);
         view->updateDisplayNow();
         QCoreApplication::processEvents();
@@ -145,25 +179,45 @@ protected:
     QImage image;
     int cw = 0;
     int ch = 0;
+    std::pair<int, int> cursorAfterPng;
 };
+
+int cellsCovering(int pixels, int cell) { return (pixels + cell - 1) / cell; }
 
 TEST_F(ImageScreenshotTest, KittyPngAtTheCursorShowsItsTwoHalves)
 {
     const int left = 2 * cw, top = ch;
-    const int shown = 3 * ch; // whole rows of stripes only
-    EXPECT_TRUE(allOf(QRect(left, top, 32, shown), red));
-    EXPECT_TRUE(allOf(QRect(left + 32, top, 32, shown), blue));
+    // Every pixel row, the last ones in a stripe of their own.
+    EXPECT_TRUE(allOf(QRect(left, top, 32, 64), red));
+    EXPECT_TRUE(allOf(QRect(left + 32, top, 32, 64), blue));
     // Nothing beside or below it.
-    EXPECT_TRUE(allOf(QRect(left + 64, top, 4, shown), black));
-    EXPECT_TRUE(allOf(QRect(left, top + shown, 64, 2), black));
+    EXPECT_TRUE(allOf(QRect(left + 64, top, 4, 64), black));
+    EXPECT_TRUE(allOf(QRect(left, top + 64, 64, 2), black));
+    // The cursor went to the cell after its last column, on the row after its last row.
+    EXPECT_EQ(cursorAfterPng, std::make_pair(2 + cellsCovering(64, cw), 1 + cellsCovering(64, ch)));
 }
 
 TEST_F(ImageScreenshotTest, SixelImageShowsItsColours)
 {
     const int left = 17 * cw, top = ch;
-    EXPECT_TRUE(allOf(QRect(left, top, 16, 2 * ch), red));
-    EXPECT_TRUE(allOf(QRect(left + 16, top, 16, 2 * ch), blue));
-    EXPECT_TRUE(allOf(QRect(left + 32, top, 4, 2 * ch), black));
+    EXPECT_TRUE(allOf(QRect(left, top, 16, 48), red));
+    EXPECT_TRUE(allOf(QRect(left + 16, top, 16, 48), blue));
+    EXPECT_TRUE(allOf(QRect(left + 32, top, 4, 48), black));
+    EXPECT_TRUE(allOf(QRect(left, top + 48, 32, 2), black));
+}
+
+// Half-transparent red over blue is (128, 0, 127) whichever way the pixels came: raw pixels
+// with straight alpha are premultiplied once, a decoded PNG already is.
+TEST_F(ImageScreenshotTest, HalfTransparentImagesBlendOverTheBackground)
+{
+    const QColor blend(128, 0, 127);
+    const int top = 9 * ch;
+    for (const auto& [name, col] : {std::pair{"raw pixels", 1}, std::pair{"PNG", 5}, std::pair{"cropped PNG", 9},
+                                    std::pair{"placeholder cells", 13}}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(allOf(QRect(col * cw + 1, top + 1, 2 * cw - 2, ch - 2), blend, 3));
+        EXPECT_TRUE(allOf(QRect((col + 2) * cw + 1, top + 1, cw - 2, ch - 2), blue));
+    }
 }
 
 TEST_F(ImageScreenshotTest, PixelOffsetMovesTheImageDown)

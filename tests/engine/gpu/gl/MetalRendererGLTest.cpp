@@ -289,7 +289,16 @@ INSTANTIATE_TEST_SUITE_P(
                     FontRunCase{"a joined sequence is one run", U"\U0001F468\u200D\U0001F469", {{0, 5, emojiFamily}}},
                     FontRunCase{"a skin tone stays with its emoji", U"\U0001F44D\U0001F3FDx",
                                 {{0, 4, emojiFamily}, {4, 1, monoFamily}}},
-                    FontRunCase{"a character no font draws stays in the run", U"a\U0010FFFDb", {{0, 4, monoFamily}}}),
+                    FontRunCase{"a character no font draws stays in the run", U"a\U0010FFFDb", {{0, 4, monoFamily}}},
+                    // A cluster asking to be a picture goes whole to the colour font, even
+                    // where the text font has its base.
+                    FontRunCase{"a keycap is one colour run", U"a1\uFE0F\u20E3b",
+                                {{0, 1, monoFamily}, {1, 3, emojiFamily}, {4, 1, monoFamily}}},
+                    FontRunCase{"a text default base with the emoji selector", U"a\u2764\uFE0Fb",
+                                {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
+                    FontRunCase{"a flag with a selector and a joiner is one colour run",
+                                U"\U0001F3F3\uFE0F\u200D\U0001F308]", {{0, 6, emojiFamily}, {6, 1, monoFamily}}},
+                    FontRunCase{"an enclosing circle on a letter stays with the text", U"a\u20DDb", {{0, 3, monoFamily}}}),
     [](const testing::TestParamInfo<FontRunCase>& info) {
         std::string name = info.param.name;
         std::replace(name.begin(), name.end(), ' ', '_');
@@ -300,12 +309,12 @@ TEST(FontRunLookupTest, AFallbackThatCannotDrawTheCharacterIsNotUsed)
 {
     const QRawFont font = rawFont("DejaVu Sans Mono", 20);
     int asked = 0;
-    const auto runs = fontRuns(QString::fromUcs4(U"a\U0001F600\U0001F601"), font, [&](const QRawFont&, char32_t) {
+    const auto runs = fontRuns(QString::fromUcs4(U"a\u4E00\u4E01"), font, [&](const QRawFont&, char32_t) {
         ++asked;
-        return rawFont("DejaVu Serif", 20); // has no emojiFamily
+        return rawFont("DejaVu Serif", 20); // has no CJK
     });
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].length, 5);
+    EXPECT_EQ(runs[0].length, 3);
     EXPECT_EQ(runs[0].font.familyName(), monoFamily);
     EXPECT_EQ(asked, 2); // an answer that cannot draw it is not remembered
 }

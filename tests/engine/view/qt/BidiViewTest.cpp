@@ -40,6 +40,30 @@ TEST(BidiView, HitTestCaretAndArrowsFollowTheVisualOrder)
     EXPECT_EQ(fixture.delegate.sent, "\x1b[D");
 }
 
+// A block caret shows the cell as the row draws it: the joined form of an Arabic letter,
+// not the letter as stored.
+TEST(BidiView, TheCaretShowsTheJoinedArabicForm)
+{
+    BidiView fixture;
+    TerminalView& view = fixture.view;
+    fixture.feed("\r\n\u0628\u0628\u0628");
+    struct Case { const char* move; std::u16string shown; };
+    // Beh at the start, in the middle and at the end of a word, and a blank after it.
+    for (const Case& c : {Case{"\x1b[1G", u"\uFE91"}, Case{"\x1b[2G", u"\uFE92"}, Case{"\x1b[3G", u"\uFE90"},
+                          Case{"\x1b[4G", u" "}}) {
+        SCOPED_TRACE(c.move + 2);
+        fixture.feed(c.move);
+        view.updateDisplayNow();
+        ASSERT_TRUE(view.caretView && view.caretView->ctline);
+        EXPECT_TRUE(view.caretView->ctline->text == c.shown);
+    }
+    // Stored order keeps the stored letter.
+    view.setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
+    fixture.feed("\x1b[2G");
+    view.updateDisplayNow();
+    EXPECT_TRUE(view.caretView->ctline->text == u"\u0628");
+}
+
 TEST(BidiView, LegacyPolicyKeepsStoredOrder)
 {
     BidiView fixture;

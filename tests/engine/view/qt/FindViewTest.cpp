@@ -5,7 +5,10 @@
 #include "view/qt/FindBar.h"
 
 #include <QAction>
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QTest>
+#include <QToolButton>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -61,6 +64,28 @@ TEST(FindView, AMatchOffScreenIsSelectedAndScrolledToTheMiddle)
     EXPECT_EQ(f.selected(), "<none>");
 }
 
+// A match in the last cells of the last line: its exclusive end lies past the buffer, yet
+// the match itself is selected, and Find Next comes round to it again rather than sticking
+// on the cells before it.
+TEST(FindView, AMatchEndingAtTheLastColumnOfTheLastLineIsSelected)
+{
+    FindView f;
+    const int cols = f.view.terminal->cols;
+    f.view.feedText("END one\r\n\x1b[999;1H" + std::string(static_cast<std::size_t>(cols - 3), 'x') + "END");
+    const int lastLine = f.view.terminal->buffer->lines().count() - 1;
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selected(), "END");
+    EXPECT_EQ(f.selectedRow(), lastLine);
+    EXPECT_EQ(f.view.selection->start.col, cols - 3);
+    // On round to the first match and back.
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selectedRow(), 0);
+    ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
+    EXPECT_EQ(f.selectedRow(), lastLine);
+    EXPECT_EQ(f.selected(), "END");
+}
+
 TEST(FindView, TheAlternateScreenSelectsWithoutScrolling)
 {
     FindView f;
@@ -113,6 +138,33 @@ TEST(FindBar, TypingSearchesAndReturnAndShiftReturnStepThroughTheMatches)
     f.press(field, Qt::Key_Escape);
     EXPECT_TRUE(f.view.findBar->isHidden());
     // Nothing typed into the bar reached the program.
+    EXPECT_EQ(f.delegate.sent, "");
+}
+
+// Clicking any of the bar's buttons leaves the keyboard with the field: the keys typed after
+// it edit the term and Return steps through the matches; the program gets none of them.
+TEST(FindBar, ClickingItsButtonsKeepsTheKeyboardInTheField)
+{
+    FindView f;
+    f.printLines(50, 10, 20);
+    f.view.show();
+    f.view.findAction->trigger();
+    TerminalFindBarView* bar = f.view.findBar;
+    ASSERT_TRUE(bar && bar->isVisible());
+    f.type(bar->searchField, "line");
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             bar->previousButton, bar->nextButton, bar->caseSensitiveButton, bar->regexButton, bar->wholeWordButton}) {
+        SCOPED_TRACE(button->accessibleName().toStdString() + button->text().toStdString());
+        // As from the window system: only such a click moves the keyboard focus.
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        QWidget* focused = f.view.window()->focusWidget();
+        EXPECT_EQ(focused, bar->searchField);
+        ASSERT_NE(focused, nullptr);
+        f.type(focused, " ");
+        f.press(focused, Qt::Key_Backspace);
+        f.press(focused, Qt::Key_Return);
+    }
+    EXPECT_EQ(bar->searchField->text(), "line");
     EXPECT_EQ(f.delegate.sent, "");
 }
 

@@ -73,7 +73,7 @@ std::string pngBase64(int width, int height)
     return bytes.toBase64().toStdString();
 }
 
-TEST(ViewImages, BitmapsAreCutIntoOneStripePerWholeRow)
+TEST(ViewImages, BitmapsAreCutIntoOneStripePerRowTheyTouch)
 {
     struct Case {
         const char* name;
@@ -84,7 +84,8 @@ TEST(ViewImages, BitmapsAreCutIntoOneStripePerWholeRow)
     };
     const Case cases[] = {
         {"two rows", 16, 34, 2, 16},
-        {"3.7 rows keep three", 16, 63, 3, 16},
+        {"3.7 rows take four", 16, 63, 4, 16},
+        {"a pixel past two rows takes three", 16, 35, 3, 16},
         {"less than a row still takes one", 16, 16, 1, 16},
         // Wider than the 640-point view: the view's width, the height following, and cut
         // where the columns end.
@@ -126,6 +127,23 @@ TEST(ViewImages, StripesHoldTheImageTopDown)
     ASSERT_EQ(v.imagesOn(1).size(), 1u);
     EXPECT_EQ(v.imagesOn(0)[0]->image.pixelColor(4, 8), QColor(255, 0, 0));
     EXPECT_EQ(v.imagesOn(1)[0]->image.pixelColor(4, 8), QColor(0, 0, 255));
+}
+
+// The rows below the last whole cell row are drawn too: the last stripe holds them at its
+// top and is transparent under them.
+TEST(ViewImages, TheLastStripeHoldsThePartRow)
+{
+    ImageView v;
+    std::vector<std::uint8_t> bytes = pixels(8, 40); // 2 rows of 17 and 6 pixel rows more
+    v.view->imageFromBitmap(bytes, 8, 40);
+    ASSERT_EQ(v.imageLineCount(), 3);
+    ASSERT_EQ(v.imagesOn(2).size(), 1u);
+    const QImage& last = v.imagesOn(2)[0]->image;
+    EXPECT_EQ(last.pixelColor(4, 0), QColor(255, 255, 255));
+    EXPECT_EQ(last.pixelColor(4, 5), QColor(255, 255, 255));
+    EXPECT_EQ(last.pixelColor(4, 7).alpha(), 0);
+    EXPECT_EQ(last.pixelColor(4, 16).alpha(), 0);
+    EXPECT_EQ(v.buffer().y(), 3);
 }
 
 TEST(ViewImages, AnImageAtTheBottomScrollsAndRedrawsTheScreen)
@@ -332,6 +350,21 @@ TEST(ViewImages, ManyHugeImagesStayBounded)
     EXPECT_FALSE(v.imagesOn(last)[0]->image.isNull());
 }
 
+// A Kitty image 2.35 rows high and 2.5 columns wide covers 3 rows and 3 columns: the cursor
+// goes to the cell after its last part row and column, with no empty row in between.
+TEST(ViewImages, AKittyImageMovesTheCursorPastItsPartRowAndColumn)
+{
+    ImageView v;
+    v.view->feedText("\x1b[3;5H\x1b_Ga=T,f=100,i=5,p=7,q=2;" + pngBase64(20, 40) + "\x1b\\");
+    const KittyPlacementRecord& record = v.view->terminal->kittyGraphicsState.placementsByKey.at({5, 7});
+    EXPECT_EQ(record.cols, 3);
+    EXPECT_EQ(record.rows, 3);
+    EXPECT_EQ(v.imageLineCount(), 3);
+    EXPECT_EQ(v.imagesOn(4).size(), 1u);
+    EXPECT_EQ(v.buffer().x(), 7);
+    EXPECT_EQ(v.buffer().y(), 5);
+}
+
 // ---------------------------------------------------------------- Progress bar
 
 TEST(ViewProgress, ColoursFollowTheState)
@@ -424,13 +457,40 @@ TEST(ViewDebug, StatusLineAndLines)
     EXPECT_EQ(overlay->statusText(), QStringLiteral("x: 2 y: 1 yDisp: 0 yBase: 0 clc: 524 startIndex: 0"));
 
     const Terminal& terminal = *v.view->terminal;
-    EXPECT_EQ(TerminalDebugView::debugLine(terminal, nullptr, 80, QStringLiteral("[001]DB"), false),
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, nullptr, 80, QStringLiteral("[001]DB"), false).text,
               QStringLiteral("[001]DB<empty>"));
     const BufferLine& line = *v.buffer().lines()[0];
-    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 4, QStringLiteral("[000]"), false),
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 4, QStringLiteral("[000]"), false).text,
               QStringLiteral("[000]ab  "));
-    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 0, QStringLiteral("[000]"), false),
+    EXPECT_EQ(TerminalDebugView::debugLine(terminal, &line, 0, QStringLiteral("[000]"), false).text,
               QStringLiteral("[000]"));
+}
+
+// The colours of a debug line as runs "start+length fg/bg": black on white, the prefix of a
+// highlighted line red on black.
+TEST(ViewDebug, LinesCarryTheirColours)
+{
+    ImageView v;
+    v.view->feedText("ab");
+    const Terminal& terminal = *v.view->terminal;
+    const BufferLine& line = *v.buffer().lines()[0];
+    const auto runs = [](const TerminalDebugView::AttributedLine& attributed) {
+        std::vector<std::string> result;
+        for (const QTextLayout::FormatRange& range : attributed.formats)
+            result.push_back(std::to_string(range.start) + "+" + std::to_string(range.length) + " "
+                             + range.format.foreground().color().name().toStdString() + "/"
+                             + range.format.background().color().name().toStdString());
+        return result;
+    };
+    using Runs = std::vector<std::string>;
+    EXPECT_EQ(runs(TerminalDebugView::debugLine(terminal, &line, 4, QStringLiteral("[000]"), false)),
+              (Runs{"0+5 #000000/#ffffff", "5+4 #000000/#ffffff"}));
+    EXPECT_EQ(runs(TerminalDebugView::debugLine(terminal, &line, 4, QStringLiteral("[000]"), true)),
+              (Runs{"0+5 #ff0000/#000000", "5+4 #000000/#ffffff"}));
+    EXPECT_EQ(runs(TerminalDebugView::debugLine(terminal, nullptr, 4, QStringLiteral("[001]DB"), true)),
+              (Runs{"0+7 #ff0000/#000000", "7+7 #000000/#ffffff"}));
+    EXPECT_EQ(runs(TerminalDebugView::debugLine(terminal, &line, 0, QStringLiteral("[000]"), false)),
+              (Runs{"0+5 #000000/#ffffff"}));
 }
 
 } // namespace

@@ -1,0 +1,14 @@
+// Names from the disk or a host go on screen on one line: a control character in a folder's
+// name (a line feed, a tab, an escape) is drawn as a visible symbol instead of acting.
+#pragma once
+
+#include <QString>
+
+namespace halvoren {
+
+// C0 controls as their control pictures (line feed as "␊", escape as "␛"), delete as "␡",
+// next line and the line and paragraph separators as "␤", other C1 controls as "�". Every
+// other character is kept.
+QString visibleText(const QString& text);
+
+} // namespace halvoren
