@@ -72,7 +72,7 @@ ServerState parseServerState(const QString& output)
 {
     const QString marker = QLatin1String(sharedMarker);
     const qsizetype markerAt = output.indexOf(marker);
-    const QString head = markerAt >= 0 ? output.left(markerAt) : output;
+    const QStringView head = markerAt >= 0 ? QStringView(output).left(markerAt) : QStringView(output);
     QString tail;
     if (markerAt >= 0) {
         const qsizetype tailStart = markerAt + marker.size();
@@ -81,16 +81,41 @@ ServerState parseServerState(const QString& output)
     }
 
     ServerState state;
-    const QStringList lines = splitLines(head);
-    for (qsizetype k = 0; k < lines.size(); ++k) {
-        QString line = lines.at(k);
+    // Lines are read one at a time, as splitLines cuts them: a listing of millions of short
+    // lines must not become millions of strings at once.
+    qsizetype at = 0;
+    const QStringView rows(head);
+    const auto nextLine = [&rows, &at]() -> std::optional<QStringView> {
+        while (at < rows.size()) {
+            qsizetype end = at;
+            while (end < rows.size() && rows.at(end) != u'\n' && rows.at(end) != u'\r')
+                ++end;
+            const qsizetype start = at;
+            at = end + 1;
+            if (end + 1 < rows.size() && rows.at(end) == u'\r' && rows.at(end + 1) == u'\n')
+                ++at;
+            if (end > start)
+                return rows.mid(start, end - start);
+        }
+        return std::nullopt;
+    };
+    std::optional<QStringView> pending = nextLine();
+    while (pending) {
+        QString line = pending->toString();
+        pending = nextLine();
         // A value written with a line break (by a client that did not clean it) splits its
         // row: a row short of fields takes the next lines until it has them, unless the next
-        // line is a whole row of its own.
-        while (line.count(u'\t') < 6 && k + 1 < lines.size() && lines.at(k + 1).count(u'\t') < 6 &&
-               line.count(u'\t') + lines.at(k + 1).count(u'\t') <= 6) {
-            line += u'\n' + lines.at(k + 1);
-            ++k;
+        // line is a whole row of its own. The tabs are counted once a line: a host printing
+        // millions of lines without one must not make this quadratic.
+        qsizetype tabs = line.count(u'\t');
+        while (tabs < 6 && pending) {
+            const qsizetype nextTabs = pending->count(u'\t');
+            if (nextTabs >= 6 || tabs + nextTabs > 6)
+                break;
+            line += u'\n';
+            line += *pending;
+            tabs += nextTabs;
+            pending = nextLine();
         }
         const QStringList fields = line.split(u'\t');
         if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())

@@ -114,16 +114,18 @@ QString Shell::launchFailureMessage(const QString& executable, const QString& re
 QString Shell::decode(const QByteArray& bytes)
 {
     // One U+FFFD per maximal invalid subpart (a truncated sequence counts once, a stray byte
-    // once), the usual practice of UTF-8 decoders.
-    QString text;
-    text.reserve(bytes.size());
+    // once), the usual practice of UTF-8 decoders. Written into a string made at its largest
+    // size: output of tens of megabytes is decoded on the main thread.
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype size = bytes.size();
+    QString text(size, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    qsizetype written = 0;
     qsizetype at = 0;
     while (at < size) {
         const unsigned char lead = data[at];
         if (lead < 0x80) {
-            text.append(QChar(lead));
+            out[written++] = lead;
             ++at;
             continue;
         }
@@ -159,14 +161,18 @@ QString Shell::decode(const QByteArray& bytes)
             low = 0x80;
             high = 0xBF;
         }
-        if (complete) {
-            const char32_t one[1] = {code};
-            text.append(QString::fromUcs4(one, 1));
+        // A sequence of n bytes gives at most n - 2 units (two for four bytes): it fits.
+        if (!complete) {
+            out[written++] = 0xFFFD;
+        } else if (code >= 0x10000) {
+            out[written++] = QChar::highSurrogate(code);
+            out[written++] = QChar::lowSurrogate(code);
         } else {
-            text.append(QChar(0xFFFD));
+            out[written++] = static_cast<char16_t>(code);
         }
         at = next;
     }
+    text.resize(written);
     return text;
 }
 

@@ -5,6 +5,7 @@
 //   halvoren-hostile-bench [CASE]
 //     endless-tmux    a tmux that prints listing rows without end
 //     listing-10000   a listing of 10,000 open tabs
+//     lines-30MB      30 MB of listing lines without a field
 //     shared-50MB     a shared-state file of 50 MB
 //     projects-5000   a root of 5,000 git checkouts, probed for their state
 //
@@ -135,6 +136,12 @@ bool prepare(const QString& name, const Setup& setup)
             && writeFile(setup.home + QStringLiteral("/.halvoren/shared.json"), "{\"favorites\":[],\"hidden\":[]}")
             && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
     }
+    if (name == QLatin1String("lines-30MB")) {
+        // Lines without a field: 30 MB stays under the output limit and reaches the reader.
+        return QDir().mkpath(setup.home + QStringLiteral("/.halvoren"))
+            && writeFile(setup.home + QStringLiteral("/.halvoren/shared.json"), "{\"favorites\":[],\"hidden\":[]}")
+            && writeTmux(setup, "yes | head -c 30000000");
+    }
     if (name == QLatin1String("shared-50MB")) {
         QByteArray json = "{\"favorites\":[";
         for (int i = 0; json.size() < sharedBytes; ++i)
@@ -226,8 +233,8 @@ int runCase(const QString& name, int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const QStringList names{QStringLiteral("endless-tmux"), QStringLiteral("listing-10000"), QStringLiteral("shared-50MB"),
-                            QStringLiteral("projects-5000")};
+    const QStringList names{QStringLiteral("endless-tmux"), QStringLiteral("listing-10000"), QStringLiteral("lines-30MB"),
+                            QStringLiteral("shared-50MB"), QStringLiteral("projects-5000")};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc == 3 && std::strcmp(argv[1], "--case") == 0)
