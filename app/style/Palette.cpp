@@ -114,4 +114,15 @@ QFont terminalFont(double size)
     return font;
 }
 
+QFont fixedPitchFont(const QFont& sizedLike)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (sizedLike.pixelSize() > 0)
+        font.setPixelSize(sizedLike.pixelSize());
+    else if (sizedLike.pointSizeF() > 0)
+        font.setPointSizeF(sizedLike.pointSizeF());
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
 } // namespace halvoren

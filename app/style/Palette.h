@@ -47,6 +47,10 @@ const std::array<QColor, 6>& connectionPalette();
 // else the desktop's fixed-pitch font.
 QFont terminalFont(double size);
 
+// The desktop's fixed-pitch font, regular, at the size of `sizedLike` in whichever unit that
+// font was given: a pixel-sized font has no point size to copy.
+QFont fixedPitchFont(const QFont& sizedLike);
+
 // The same colours under the names the workspace views use.
 inline const QColor& mutedTextColor() { return Palette::secondaryText(); }
 inline const QColor& accentAmberColor() { return Palette::accent(); }

@@ -244,8 +244,12 @@ void MacTab::sendInput(const QByteArray& bytes)
 void MacTab::sendComposed(const QString& message)
 {
     sendInput(QByteArrayLiteral("\x1b[200~") + message.toUtf8() + QByteArrayLiteral("\x1b[201~"));
-    // The tab is the timer's context: a tab closed meanwhile sends nothing more.
-    QTimer::singleShot(80, this, [this] { sendInput(QByteArrayLiteral("\r")); });
+    // The tab is the timer's context: a tab closed meanwhile sends nothing more. Nor does one
+    // stopped or started again meanwhile: the Return belongs to the shell that got the paste.
+    QTimer::singleShot(80, this, [this, sent = generation] {
+        if (generation == sent && live)
+            sendInput(QByteArrayLiteral("\r"));
+    });
 }
 
 } // namespace halvoren

@@ -133,8 +133,12 @@ CommandsPanel::CommandsPanel(MacModel& model, QWidget* parent) : QWidget(parent)
     layout->setSpacing(4);
 
     auto* header = new QLabel(QStringLiteral("Commandes rapides"), this);
+    // One size down in the font's own unit: a pixel-sized font has no point size to lower.
     QFont headerFont = header->font();
-    headerFont.setPointSizeF(headerFont.pointSizeF() - 1);
+    if (headerFont.pixelSize() > 0)
+        headerFont.setPixelSize(headerFont.pixelSize() - 1);
+    else
+        headerFont.setPointSizeF(headerFont.pointSizeF() - 1);
     headerFont.setWeight(QFont::DemiBold);
     header->setFont(headerFont);
     QPalette headerPalette = header->palette();

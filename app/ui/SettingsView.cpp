@@ -40,11 +40,9 @@ QLabel* caption(const QString& text, QWidget* parent)
 
 QFont monospace(double points)
 {
-    QFont font(QStringLiteral("monospace"));
-    font.setStyleHint(QFont::Monospace);
-    font.setPointSizeF(points);
-    font.setWeight(QFont::Normal);
-    return font;
+    QFont sized;
+    sized.setPointSizeF(points);
+    return fixedPitchFont(sized);
 }
 
 // The rounded, slightly lighter box of a section; painted rather than styled, so that the
@@ -150,7 +148,7 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
     sizeRow->addWidget(slider, 0, Qt::AlignVCenter);
     sizeValue = new QLabel(this);
     sizeValue->setFixedWidth(sizeLabelWidth);
-    sizeValue->setFont(monospace(font().pointSizeF()));
+    sizeValue->setFont(fixedPitchFont(font()));
     sizeValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     sizeRow->addWidget(sizeValue, 0, Qt::AlignVCenter);
     terminal->addLayout(sizeRow);

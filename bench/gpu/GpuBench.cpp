@@ -2,7 +2,7 @@
 // the painter and with the GPU renderer, and the time a view of each kind takes to show the
 // last byte of a large output. Run on an X server (make bench-gpu uses a private Xvfb with
 // software OpenGL, so both paths run on the CPU and the figures compare the two pipelines,
-// not a graphics card).
+// not a graphics card), and the share of a frame and of a caret blink spent in our own code.
 //
 //   corvantix-gpu-bench [--cols N] [--rows N] [--frames N] [--cat-mib N]
 #include <QApplication>
@@ -17,7 +17,12 @@
 #include <string>
 #include <vector>
 
+#include <QImage>
+#include <QPainter>
+
+#include "drawing/qt/CaretView.h"
 #include "gpu/qt/MetalHosting.h"
+#include "gpu/qt/MetalTerminalRenderer.h"
 #include "view/qt/TerminalView.h"
 
 namespace {
@@ -142,6 +147,67 @@ public:
         return static_cast<double>(timer.nsecsElapsed()) / 1e6;
     }
 
+    // Our own share of a frame, without the driver or the X server: the GPU renderer's draw
+    // data for the whole screen (every row rebuilt, records only) against the painter drawing
+    // the same screen into an image; then a caret blink: the GPU frame's draw data in the
+    // view's buffering mode with every row from the cache, against the painter's caret
+    // repainting itself. Milliseconds.
+    struct OwnShare {
+        double fullFrame = 0;
+        double blinkTick = 0;
+    };
+    OwnShare ownShare(bool gpu)
+    {
+        constexpr int repeats = 30;
+        OwnShare share;
+        QElapsedTimer timer;
+        if (!gpu) {
+            QImage image(view_->size(), QImage::Format_ARGB32_Premultiplied);
+            timer.start();
+            for (int i = 0; i < repeats; ++i) {
+                QPainter painter(&image);
+                view_->drawTerminalContents(painter, view_->rect());
+            }
+            share.fullFrame = static_cast<double>(timer.nsecsElapsed()) / 1e6 / repeats;
+            if (corvantix::CaretView* caret = view_->caretView) {
+                QImage caretImage(caret->size(), QImage::Format_ARGB32_Premultiplied);
+                timer.restart();
+                for (int i = 0; i < repeats; ++i)
+                    caret->render(&caretImage);
+                share.blinkTick = static_cast<double>(timer.nsecsElapsed()) / 1e6 / repeats;
+            }
+            return share;
+        }
+        corvantix::MetalHosting& hosting = corvantix::MetalHosting::of(*view_);
+        corvantix::MetalTerminalRenderer* renderer = hosting.metalRenderer();
+        if (renderer == nullptr || hosting.metalView() == nullptr)
+            return share;
+        const double scale = hosting.metalView()->devicePixelRatioF();
+        const auto mode = view_->metalBufferingMode;
+        view_->metalBufferingMode = corvantix::MetalBufferingMode::perFrameAggregated;
+        hosting.metalView()->makeCurrent();
+        renderer->buildDrawData(scale); // glyphs into the atlases once
+        timer.start();
+        for (int i = 0; i < repeats; ++i) {
+            renderer->rowCache.clear();
+            renderer->buildDrawData(scale);
+        }
+        share.fullFrame = static_cast<double>(timer.nsecsElapsed()) / 1e6 / repeats;
+        // A tick in the view's own mode: each cached row hands over the buffers it already has.
+        view_->metalBufferingMode = mode;
+        renderer->buildDrawData(scale);
+        timer.restart();
+        for (int i = 0; i < repeats; ++i) {
+            renderer->cursorBlinkOn = !renderer->cursorBlinkOn;
+            renderer->buildDrawData(scale);
+        }
+        share.blinkTick = static_cast<double>(timer.nsecsElapsed()) / 1e6 / repeats;
+        renderer->cursorBlinkOn = true;
+        hosting.metalView()->doneCurrent();
+        view_->metalBufferingMode = mode;
+        return share;
+    }
+
 private:
     void settle()
     {
@@ -191,13 +257,18 @@ int main(int argc, char** argv)
     std::printf("%d x %d, %d frames; cat of %d MiB\n", settings.cols, settings.rows, settings.frames,
                 settings.catMiB);
     std::printf("%-8s %10s %8s %12s\n", "path", "ms/frame", "fps", "cat ms");
+    Bench::OwnShare shares[2];
     for (const bool gpu : {false, true}) {
         if (!bench.open(gpu))
             return 1;
         const double frameMs = bench.framesMs(gpu);
+        shares[gpu ? 1 : 0] = bench.ownShare(gpu);
         const double catMs = bench.catMs(gpu, output);
         bench.close();
         std::printf("%-8s %10.2f %8.1f %12.0f\n", gpu ? "gpu" : "painter", frameMs, 1000.0 / frameMs, catMs);
     }
+    std::printf("our own share, without driver or X server (ms): full frame, blink tick\n");
+    std::printf("%-8s %10.3f %10.3f\n", "painter", shares[0].fullFrame, shares[0].blinkTick);
+    std::printf("%-8s %10.3f %10.3f\n", "gpu", shares[1].fullFrame, shares[1].blinkTick);
     return 0;
 }

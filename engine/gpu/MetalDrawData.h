@@ -220,6 +220,7 @@ struct CacheSignature {
     bool isAltBuffer = false;
     KittyCacheStamp kittyStamp;
     BidiHostPolicy bidiHostPolicy = BidiHostPolicy::respectTerminal;
+    bool fontSmoothing = true; // the glyphs' hinting
     friend bool operator==(const CacheSignature&, const CacheSignature&) = default;
 };
 

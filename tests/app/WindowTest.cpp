@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,26 @@ bool pollUntil(const std::function<bool()>& condition) { return XApplication::po
 halvoren::test::CommandResult run(const std::string& command) { return halvoren::test::runCommand(command); }
 std::string readFile(const fs::path& path) { return readWholeFile(path); }
 bool typeLine(const std::string& text) { return XApplication::typeLine(text); }
+
+// What a caller has set never reaches the program where the test chose a value, and the test's
+// own choices replace the defaults: appended after the caller's, they would lose.
+TEST(ChildEnvironment, TheTestsValuesReplaceTheCallersAndTmuxIsUnset)
+{
+    const std::vector<std::string> caller{"PATH=/usr/bin", "HOME=/home/me", "XDG_CONFIG_HOME=/home/me/conf",
+        "XDG_DATA_HOME=/home/me/data", "XDG_CACHE_HOME=/home/me/cache", "XDG_STATE_HOME=/home/me/state",
+        "TMUX_TMPDIR=/run/me", "TMUX=/tmp/tmux-1/default,5,0", "TMUX_PANE=%1", "LANG=fr_FR.UTF-8",
+        "LC_ALL=fr_FR.UTF-8", "LC_MESSAGES=de_DE.UTF-8", "LANGUAGE=fr", "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/me/bus",
+        "SHELL=/bin/zsh", "ENV=/home/me/.shrc", "DISPLAY=:7"};
+    const std::vector<std::string> got = halvoren::test::childEnvironment(caller, "/tmp/t",
+        {"TMUX_TMPDIR=/tmp/t/tmux", "LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=/tmp/t/conf"});
+    std::vector<std::string> sorted = got;
+    std::sort(sorted.begin(), sorted.end());
+    const std::vector<std::string> expected{"DBUS_SESSION_BUS_ADDRESS=unix:path=/tmp/t/no-session-bus", "DISPLAY=:7",
+        "HOME=/tmp/t", "LANG=C.UTF-8", "LC_ALL=C.UTF-8", "PATH=/usr/bin", "QT_QPA_PLATFORM=xcb", "SHELL=/bin/sh",
+        "TMUX_TMPDIR=/tmp/t/tmux", "XDG_CACHE_HOME=/tmp/t/.cache", "XDG_CONFIG_HOME=/tmp/t/conf",
+        "XDG_DATA_HOME=/tmp/t/.local/share", "XDG_STATE_HOME=/tmp/t/.local/state"};
+    EXPECT_EQ(sorted, expected);
+}
 
 class WindowTest : public ::testing::Test {
 protected:

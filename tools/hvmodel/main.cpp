@@ -3,7 +3,9 @@
 // tmux from HOME and the environment), then runs one command and prints one line per item,
 // fields separated by "|".
 //
-//   hvmodel [--home DIR] [--root DIR] COMMAND [ARGS]
+//   hvmodel [--home DIR] [--root DIR] [--ready FILE] COMMAND [ARGS]
+//     --ready FILE    once the model has started (its first sync done), writes the tabs it
+//                     has then to FILE, made whole by a rename, before running the command
 //     projects        connection|name|path|session of every listed project
 //     open PATH       opens the folder in a tab; prints key|name|path of the tab
 //     tabs            key|name|path of every tab, in order
@@ -24,6 +26,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -54,16 +57,19 @@ void printTabs(const MacModel& model)
         printLine({tab->id(), tab->project.name, tab->project.path});
 }
 
-// Whether the host lists the session as an open tab now.
-bool listedOpen(MacModel& model, const QString& session)
+// The session as the host lists it among its open tabs now; none when it is not open.
+std::optional<HostTab> listedOpen(MacModel& model, const QString& session)
 {
     ShellResult<QString> output
         = QCoro::waitFor(model.runScript(*model.localConnection(), listingScript(), MacModel::listingTimeout));
     if (!output)
-        return false;
+        return std::nullopt;
     const std::optional<ServerState> state = parseListingOutput(output.value());
-    return state && std::any_of(state->open.cbegin(), state->open.cend(),
-                                [&session](const HostTab& tab) { return tab.session == session; });
+    if (!state)
+        return std::nullopt;
+    const auto found = std::find_if(state->open.cbegin(), state->open.cend(),
+                                    [&session](const HostTab& tab) { return tab.session == session; });
+    return found != state->open.cend() ? std::optional(*found) : std::nullopt;
 }
 
 // Lets the event loop run for that long.
@@ -87,7 +93,7 @@ bool waitFor(const std::function<bool()>& condition)
 
 int usage()
 {
-    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] projects|open PATH|tabs|close KEY|sync|run SECONDS|await KEY SECONDS"));
+    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] [--ready FILE] projects|open PATH|tabs|close KEY|sync|run SECONDS|await KEY SECONDS"));
 }
 
 } // namespace
@@ -98,6 +104,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     QString root;
+    QString ready;
     while (arguments.size() >= 2 && arguments.front().startsWith(QStringLiteral("--"))) {
         const QString flag = arguments.takeFirst();
         const QString value = arguments.takeFirst();
@@ -107,6 +114,8 @@ int main(int argc, char** argv)
             qunsetenv("XDG_CONFIG_HOME");
         } else if (flag == QStringLiteral("--root")) {
             root = QFileInfo(value).absoluteFilePath();
+        } else if (flag == QStringLiteral("--ready")) {
+            ready = QFileInfo(value).absoluteFilePath();
         } else {
             return usage();
         }
@@ -132,6 +141,16 @@ int main(int argc, char** argv)
     auto model = std::make_unique<MacModel>(prefs, &SecretStore::standard());
     model->profileStore = &profiles;
     QCoro::waitFor(model->start());
+    if (!ready.isEmpty()) {
+        // Whole or absent: a reader polling for the file never sees half of it.
+        QFile partial(ready + QStringLiteral(".part"));
+        QStringList lines;
+        for (const MacTab* tab : model->tabs())
+            lines << QStringList{tab->id(), tab->project.name, tab->project.path}.join(u'|') + u'\n';
+        if (!partial.open(QIODevice::WriteOnly | QIODevice::Truncate) || partial.write(lines.join(QString()).toUtf8()) < 0
+            || !partial.flush() || !QFile::rename(partial.fileName(), ready))
+            return fail(QStringLiteral("cannot write ") + ready);
+    }
 
     int status = 0;
     if (command == QStringLiteral("projects") && arguments.isEmpty()) {
@@ -146,9 +165,13 @@ int main(int argc, char** argv)
         } else {
             const MacProject project{QFileInfo(path).fileName(), path, tmuxSessionName(path)};
             model->openProject(project, *model->localConnection());
-            // The tab tags its session from inside its terminal: wait until the host lists it.
-            if (model->localConnection()->tmuxAvailable()
-                && !waitFor([&] { return listedOpen(*model, project.session); }))
+            // The tab tags its session from inside its terminal, open first, then its name and
+            // path: wait until the host lists all of them. Ending before would kill the shell
+            // half-way, and other models skip an open tab without a path.
+            if (model->localConnection()->tmuxAvailable() && !waitFor([&] {
+                    const std::optional<HostTab> listed = listedOpen(*model, project.session);
+                    return listed && !listed->name.isEmpty() && !listed->path.isEmpty();
+                }))
                 status = fail(QStringLiteral("the session did not open: ") + project.session);
             else
                 printLine({model->activeTab()->id(), project.name, project.path});

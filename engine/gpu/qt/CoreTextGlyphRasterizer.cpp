@@ -9,6 +9,22 @@
 
 namespace corvantix {
 
+QFont::HintingPreference metalHintingPreference(bool fontSmoothing)
+{
+    return fontSmoothing ? QFont::PreferDefaultHinting : QFont::PreferNoHinting;
+}
+
+bool CoreTextGlyphRasterizer::drawsColourBitmaps(const QRawFont& font) const
+{
+    const std::string key = (font.familyName() + QLatin1Char('-') + font.styleName()).toStdString();
+    if (const auto known = colourBitmapFonts_.find(key); known != colourBitmapFonts_.end())
+        return known->second;
+    // The bitmaps' location tables (small beside the bitmaps themselves), or Apple's.
+    const bool colour = !font.fontTable("CBLC").isEmpty() || !font.fontTable("sbix").isEmpty();
+    colourBitmapFonts_.emplace(key, colour);
+    return colour;
+}
+
 std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(const QRawFont& font, quint32 glyph) const
 {
     if (!font.isValid())
@@ -53,7 +69,8 @@ std::optional<GlyphBitmap> CoreTextGlyphRasterizer::rasterize(const QRawFont& fo
         // The glyph origin sits x0 left of the bitmap and y0 below its bottom edge.
         painter.drawGlyphRun(QPointF(-x0, y0 + height), run);
     }
-    for (std::size_t i = 0; i < bitmap.pixels.size(); i += 4) {
+    bitmap.isColor = drawsColourBitmaps(font);
+    for (std::size_t i = 0; i < bitmap.pixels.size() && !bitmap.isColor; i += 4) {
         const std::uint8_t* p = bitmap.pixels.data() + i;
         if (p[0] != p[1] || p[1] != p[2]) {
             bitmap.isColor = true;

@@ -48,6 +48,7 @@ CacheSignature metalCacheSignature(const TerminalView& view, double scale)
     signature.isAltBuffer = terminal.isCurrentBufferAlternate();
     signature.kittyStamp = kittyCacheStamp(terminal.kittyGraphics());
     signature.bidiHostPolicy = view.bidiHostPolicy();
+    signature.fontSmoothing = view.fontSmoothing();
     return signature;
 }
 

@@ -197,7 +197,14 @@ void MetalTerminalRenderer::cursorBlinkTick()
 {
     if (!metalView_)
         return;
+    // A window nobody sees draws no frames, so nothing would stop the timer: it stops here,
+    // the caret is shown, and the first frame after the window comes back starts it again.
+    if (hostObject_.isNull() || host_ == nullptr || !host_->canPresentMetalFrames()) {
+        updateCursorBlink(false);
+        return;
+    }
     cursorBlinkOn = !cursorBlinkOn;
+    // Only the caret changed: the rows come from the row cache and the cursor is built anew.
     metalView_->update();
 }
 

@@ -98,7 +98,8 @@ MetalHosting* MetalHosting::existing(const TerminalView& view)
 }
 
 MetalHosting::MetalHosting(TerminalView& view)
-    : QObject(&view), view_(view), clock_(std::make_shared<SystemMetalRecoveryClock>())
+    : QObject(&view), view_(view), clock_(std::make_shared<SystemMetalRecoveryClock>()),
+      deviceAvailable_(openGLCoreContextAvailable)
 {
     view_.installEventFilter(this);
     installKeyWindowObservers();
@@ -159,7 +160,7 @@ std::optional<MetalError> MetalHosting::enableMetalRenderer(bool enabled)
     }
     if (metalView_)
         return std::nullopt;
-    if (!openGLCoreContextAvailable())
+    if (!deviceAvailable_())
         return MetalError::deviceUnavailable();
     MetalGLView* surface = makeMetalView(view_.rect());
     metalView_ = surface;
@@ -212,14 +213,14 @@ void MetalHosting::contextAboutToBeDestroyed(QOpenGLWidget* surface)
     // The last moment the GL objects of the renderers living in that context can be freed.
     // The widget may be half destroyed already: only its base part is used.
     surface->makeCurrent();
-    if (surface == static_cast<QOpenGLWidget*>(metalView_.data()) && renderer_) {
-        if (auto* live = qobject_cast<MetalGLView*>(static_cast<QObject*>(surface)))
+    if (metalView_.is(surface) && renderer_) {
+        if (MetalGLView* live = metalView_.data())
             live->setDelegate(nullptr);
         renderer_.reset();
     }
     bool hadRetired = false;
     for (auto it = retired_.begin(); it != retired_.end();) {
-        if (static_cast<QOpenGLWidget*>(it->surface.data()) == surface) {
+        if (it->surface.is(surface)) {
             it->renderer.reset();
             it = retired_.erase(it);
             hadRetired = true;
@@ -229,7 +230,7 @@ void MetalHosting::contextAboutToBeDestroyed(QOpenGLWidget* surface)
     }
     surface->doneCurrent();
     // A former surface kept only for its retired renderers has no use left.
-    if (hadRetired && surface != static_cast<QOpenGLWidget*>(metalView_.data()))
+    if (hadRetired && !metalView_.is(surface))
         surface->deleteLater();
 }
 
@@ -253,7 +254,7 @@ void MetalHosting::replaceMetalRenderer()
 
 void MetalHosting::rebuild(QWidget* window, bool rebinding)
 {
-    if (!openGLCoreContextAvailable()) {
+    if (!deviceAvailable_()) {
         fallBackToCoreGraphics(MetalError::deviceUnavailable());
         return;
     }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +30,27 @@ class QWindow;
 namespace corvantix {
 
 class TerminalView;
+
+// A weak pointer to a GPU surface that never casts one being destroyed: once the surface's own
+// destructor has run, what is left of it is no MetalGLView and reads as none, while `is` still
+// tells which object it was (its context goes only then, from the base's destructor).
+class SurfacePointer {
+public:
+    SurfacePointer() = default;
+    SurfacePointer(MetalGLView* surface) : object_(surface) {}
+    SurfacePointer& operator=(MetalGLView* surface)
+    {
+        object_ = surface;
+        return *this;
+    }
+    MetalGLView* data() const { return qobject_cast<MetalGLView*>(object_.data()); }
+    operator MetalGLView*() const { return data(); }
+    MetalGLView* operator->() const { return data(); }
+    bool is(const QObject* object) const { return object != nullptr && object_.data() == object; }
+
+private:
+    QPointer<QObject> object_;
+};
 
 class MetalHosting final : public QObject, public MetalRendererHost {
     Q_OBJECT
@@ -53,6 +75,9 @@ public:
 
     // Seconds of system uptime for the 30-second rule; tests put a fake clock in place.
     void setUptimeClock(std::shared_ptr<MetalRecoveryClock> clock) { clock_ = std::move(clock); }
+    // Whether an OpenGL 3.3 core context can be made, asked before every surface is built;
+    // tests put a refusal in place to see a machine without one.
+    void setDeviceProbe(std::function<bool()> probe) { deviceAvailable_ = std::move(probe); }
 
     // ---- MetalRendererHost
     bool canPresentMetalFrames() const override;
@@ -81,7 +106,7 @@ private:
     // that its GL objects can be freed with that context current.
     struct Retired {
         std::unique_ptr<MetalTerminalRenderer> renderer;
-        QPointer<MetalGLView> surface;
+        SurfacePointer surface;
     };
 
     std::optional<MetalError> enableMetalRenderer(bool enabled);
@@ -109,12 +134,13 @@ private:
     // The renderers' queue: theirs, not the view's, because the view's own queue goes with
     // the view's fields, before the view's children (and so the renderers) are deleted.
     QtMainQueue rendererQueue_;
-    QPointer<MetalGLView> metalView_;
+    SurfacePointer metalView_;
     std::unique_ptr<MetalTerminalRenderer> renderer_;
     std::vector<Retired> retired_;
     QPointer<QWidget> boundWindow_;
     std::optional<MetalSignpost> recoverySignpost_;
     std::shared_ptr<MetalRecoveryClock> clock_;
+    std::function<bool()> deviceAvailable_;
     std::vector<QMetaObject::Connection> windowRecoveryObservers_;
     QPointer<QWindow> observedWindow_;
     QMetaObject::Connection focusWindowObserver_;

@@ -31,16 +31,19 @@ MetalTexRect atlasTexRect(const AtlasRegion& region, int side)
                         static_cast<float>(region.width) / s, static_cast<float>(region.height) / s};
 }
 
-// The view's fonts as raw fonts. Making one is not free, so they are made again only when
-// the view's fonts change (the renderer lives on the main thread).
-const MetalFontSet& rawFonts(const FontSet& fonts)
+// The view's fonts as raw fonts, hinted as `smoothing` asks. Making one is not free, so they
+// are made again only when the view's fonts or the setting change (the renderer lives on the
+// main thread).
+const MetalFontSet& rawFonts(const FontSet& fonts, bool smoothing)
 {
     struct Cache {
         std::optional<std::array<QFont, 4>> source;
         MetalFontSet raw;
     };
     static Cache cache;
-    const std::array<QFont, 4> wanted{fonts.normal, fonts.bold, fonts.italic, fonts.boldItalic};
+    std::array<QFont, 4> wanted{fonts.normal, fonts.bold, fonts.italic, fonts.boldItalic};
+    for (QFont& font : wanted)
+        font.setHintingPreference(metalHintingPreference(smoothing));
     if (!cache.source || *cache.source != wanted) {
         for (std::size_t i = 0; i < wanted.size(); ++i)
             cache.raw[i] = QRawFont::fromFont(wanted[i]);
@@ -119,7 +122,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
     const double baseline = rowBottom + std::ceil(baselineOffset);
     const MetalRowStretch row = metalRowStretch(line.renderMode(), rowBottomPx, scale * cellHeight, viewWidthPx);
 
-    const MetalFontSet& fonts = rawFonts(view->fontSet);
+    const MetalFontSet& fonts = rawFonts(view->fontSet, rasterizer.fontSmoothing);
     const QRawFont& normal = fonts[static_cast<std::size_t>(FontSlot::normal)];
     const double underlineThickness = normal.isValid() ? normal.lineThickness() : 1.0;
     const double lineThickness = std::max(0.5, std::floor(scale * underlineThickness) / scale);
@@ -241,6 +244,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             double cellFirstX = 0;
             for (const ShaperGlyphRun& glyphRun : run.shaperRun.glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
+                GlyphKey key{metalFontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),
                                                     glyphRun.stringIndices.size()});
                 for (std::size_t k = 0; k < count; ++k) {
@@ -264,7 +268,8 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     if (textIndex >= 0 && static_cast<std::size_t>(textIndex) < segment.text.size()
                         && segment.text[static_cast<std::size_t>(textIndex)] == u' ')
                         continue;
-                    const auto entry = glyphEntry(scaled, glyph);
+                    key.glyph = glyph;
+                    const auto entry = glyphEntry(scaled, key);
                     if (!entry || entry->width <= 0 || entry->height <= 0)
                         continue;
                     const GlyphSlotFit fit = columnWidth >= 2 ? view->glyphSlotFit(glyphRun.font, glyph, columnWidth)
@@ -425,7 +430,7 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
         appendUtf16(text, scalar);
     if (scalars.size() == 1 && scalars[0] >= 0x100 && UnicodeUtil::isTextPresentationEmoji(scalars))
         text.append(QChar(0xFE0E));
-    const MetalFontSet& fonts = rawFonts(view->fontSet);
+    const MetalFontSet& fonts = rawFonts(view->fontSet, rasterizer.fontSmoothing);
     const QRawFont& font = fontForSlot(fonts, fontSlot(cellStyle.contains(CharacterStyle::bold),
                                                        cellStyle.contains(CharacterStyle::italic)));
     const auto shaped = shapeText(text, font);

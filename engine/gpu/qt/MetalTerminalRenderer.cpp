@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
+
 #include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
@@ -12,7 +15,13 @@ namespace corvantix {
 
 std::string metalFontName(const QRawFont& font)
 {
-    return (font.familyName() + QLatin1Char('-') + font.styleName()).toStdString();
+    // A face slanted or emboldened by the toolkit keeps the style name of the face it was
+    // made from, so the style and weight asked for tell it apart from the plain one; the
+    // hinting (font smoothing) changes every bitmap.
+    return (font.familyName() + QLatin1Char('-') + font.styleName() + QLatin1Char('-')
+            + QString::number(static_cast<int>(font.style())) + QLatin1Char('-') + QString::number(font.weight())
+            + QLatin1Char('-') + QString::number(static_cast<int>(font.hintingPreference())))
+        .toStdString();
 }
 
 MetalTerminalRenderer::MetalTerminalRenderer(MainQueue& queue, QObject* hostObject, MetalRendererHost* host)
@@ -163,7 +172,12 @@ QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, quint32 glyph)
 {
-    const GlyphKey key{metalFontName(font), font.pixelSize(), glyph};
+    return glyphEntry(font, GlyphKey{metalFontName(font), font.pixelSize(), glyph});
+}
+
+std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, const GlyphKey& key)
+{
+    const quint32 glyph = key.glyph;
     if (const auto found = glyphCache_.find(key); found != glyphCache_.end())
         return found->second;
     const auto bitmap = rasterizer.rasterize(font, glyph);
@@ -317,6 +331,29 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
     return run;
 }
 
+namespace {
+
+// Holds a letter of a script whose letters change shape with their neighbours (Arabic,
+// Syriac, N'Ko, Mongolian, Adlam…).
+bool hasJoiningLetter(std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        UChar32 scalar = 0;
+        U16_NEXT(text.data(), i, text.size(), scalar);
+        switch (u_getIntPropertyValue(scalar, UCHAR_JOINING_TYPE)) {
+        case U_JT_DUAL_JOINING:
+        case U_JT_LEFT_JOINING:
+        case U_JT_RIGHT_JOINING:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts)
 {
     std::vector<ShapedRun> shaped;
@@ -329,8 +366,24 @@ std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment
             continue;
         const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
         const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
-        const QString text = QString::fromUtf16(segment.text.data() + start, length);
-        auto shaperRun = shapeText(text, font);
+        const std::u16string_view runText(segment.text.data() + start, static_cast<std::size_t>(length));
+        // Joining letters are shaped cell by cell, as the painter shapes them: shaped across
+        // cells they would take the forms that join in reading order, then stand apart, each
+        // at its own cell, in a row laid out left to right. A row the bidi layout ordered
+        // already holds the joined forms, one per cell.
+        if (hasJoiningLetter(runText)) {
+            for (int i = 0; i < length;) {
+                const int ordinal = segment.cellOrdinal(start + i);
+                int j = i + 1;
+                while (j < length && segment.cellOrdinal(start + j) == ordinal)
+                    ++j;
+                if (auto cell = shapeText(QString::fromUtf16(runText.data() + i, j - i), font))
+                    shaped.push_back(ShapedRun{run.style, start + i, std::move(*cell)});
+                i = j;
+            }
+            continue;
+        }
+        auto shaperRun = shapeText(QString::fromUtf16(runText.data(), length), font);
         if (!shaperRun)
             continue;
         shaped.push_back(ShapedRun{run.style, start, std::move(*shaperRun)});

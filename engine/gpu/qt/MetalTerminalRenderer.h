@@ -147,6 +147,9 @@ public:
     // The glyph's place in an atlas, rasterizing and uploading it the first time; none when
     // it has no bitmap or no room (then tried again next time).
     std::optional<GlyphEntry> glyphEntry(const QRawFont& font, quint32 glyph);
+    // The same with the key made by the caller (`font`'s name and pixel size, the glyph):
+    // a run of glyphs names its font once.
+    std::optional<GlyphEntry> glyphEntry(const QRawFont& font, const GlyphKey& key);
     // Cell art in the single-channel atlas; none for another code point or an empty cell.
     std::optional<CustomGlyphEntry> drawCustomGlyph(std::uint32_t codePoint, int cellWidthPx, int cellHeightPx,
                                                     int baseThicknessPx, bool antiAlias, double scale);
@@ -159,7 +162,8 @@ public:
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
     // A segment's styled runs shaped in order, each in the font of its slot; a run that is
-    // empty or shapes to nothing is left out.
+    // empty or shapes to nothing is left out. A run holding joining letters (Arabic…) is
+    // shaped one cell at a time, each cell a run of its own.
     std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.
@@ -285,7 +289,8 @@ private:
     std::map<const TerminalImage*, ViewImageTexture> imageTextureCache_;
 };
 
-// The name a font is cached under: family and style, as a PostScript name would tell them apart.
+// The name a font is cached under: family, style, the slant and weight asked for (a face the
+// toolkit slants or emboldens keeps its plain style name) and the hinting.
 std::string metalFontName(const QRawFont& font);
 
 } // namespace corvantix

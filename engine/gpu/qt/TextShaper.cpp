@@ -63,6 +63,14 @@ bool attachesToPrevious(char32_t scalar)
     return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
 }
 
+// A font that can draw and be shaped: valid and backed by a font file with a character map.
+// The toolkit's fallback hands out a box-drawing stand-in when no installed font covers a
+// script; it claims every character, has no tables and crashes when asked its family.
+bool isDrawableFont(const QRawFont& font)
+{
+    return font.isValid() && !font.fontTable("cmap").isEmpty();
+}
+
 bool sameFont(const QRawFont& a, const QRawFont& b)
 {
     return a == b || (a.familyName() == b.familyName() && a.styleName() == b.styleName() &&
@@ -187,7 +195,7 @@ QRawFont fallbackFontFor(const QRawFont& font, char32_t scalar)
         return QRawFont();
     for (const QGlyphRun& run : layout.glyphRuns()) {
         QRawFont found = run.rawFont();
-        if (found.isValid() && found.supportsCharacter(static_cast<uint>(scalar))) {
+        if (isDrawableFont(found) && found.supportsCharacter(static_cast<uint>(scalar))) {
             // Fallback faces come at the layout's whole-pixel size; keep the run's own.
             found.setPixelSize(font.pixelSize());
             return found;
@@ -235,7 +243,7 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
             }
             if (!chosen && lookup) {
                 QRawFont found = lookup(font, scalar);
-                if (found.isValid() && found.supportsCharacter(static_cast<uint>(scalar))) {
+                if (isDrawableFont(found) && found.supportsCharacter(static_cast<uint>(scalar))) {
                     fallbacks.push_back(std::move(found));
                     chosen = &fallbacks.back();
                 }

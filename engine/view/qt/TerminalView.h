@@ -301,8 +301,12 @@ public:
     MetalRendererStatus metalRendererStatus; // what the GPU renderer reports; disabled without one
     MetalBufferingMode metalBufferingMode = MetalBufferingMode::perRowPersistent; // per-row buffers or one per frame
     MetalAutomaticRecoveryPolicy automaticMetalRecoveryPolicy; // spaces out replacements of a failing renderer
-    // Absolute lines the renderer must rebuild (first, last); none: everything visible.
+    // Absolute lines the renderer must rebuild (first, last) although their text may be the
+    // same: the view changed how they look. None: only rows whose lines changed are rebuilt.
     std::optional<std::pair<int, int>> metalDirtyRange;
+    // The absolute lines the selection covered when the renderer was last told of it: a
+    // change redraws those and the new ones.
+    std::optional<std::pair<int, int>> metalSelectionLines;
     bool pendingMetalDisplay = false;
     struct RenderedCursor {
         int col = 0;
@@ -340,6 +344,9 @@ public:
     void logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics);
     // Hands the renderer the lines reported changed since its last build and forgets them.
     std::optional<std::pair<int, int>> takeMetalDirtyRange();
+    // Adds the absolute lines first..last (kept within the buffer) to the rows the renderer
+    // rebuilds next; nothing without a renderer.
+    void widenMetalDirtyRange(int first, int last);
 
     // ================================================================ Cursor, selection, misc (TerminalViewCallbacks.cpp)
 

@@ -168,7 +168,16 @@ void TerminalView::selectionChanged(Terminal&)
 {
     updateEditActions();
     if (metalView && terminal) {
-        terminal->updateFullScreen();
+        // The renderer keeps rows whose text did not change: the rows the highlight leaves
+        // and the rows it reaches are rebuilt, and no others.
+        std::optional<std::pair<int, int>> lines;
+        if (selection && selection->active())
+            lines = std::minmax(selection->start.row, selection->end.row);
+        if (metalSelectionLines)
+            widenMetalDirtyRange(metalSelectionLines->first, metalSelectionLines->second);
+        if (lines)
+            widenMetalDirtyRange(lines->first, lines->second);
+        metalSelectionLines = lines;
         queuePendingMetalDisplay();
         return;
     }

@@ -298,20 +298,14 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
     if (metalView) {
         // Several updates can come before the renderer takes the range: it widens, so rows
         // reported by an earlier update are not forgotten.
-        const auto widen = [this](int lower, int upper) {
-            if (metalDirtyRange)
-                metalDirtyRange = std::pair(std::min(metalDirtyRange->first, lower), std::max(metalDirtyRange->second, upper));
-            else
-                metalDirtyRange = std::pair(lower, upper);
-        };
         if (lines <= 0) {
             metalDirtyRange.reset();
         } else if (validRange && first <= last) {
-            widen(std::max(std::min(yDisp + first, lines - 1), 0), std::max(std::min(yDisp + last, lines - 1), 0));
+            widenMetalDirtyRange(yDisp + first, yDisp + last);
         } else {
             const int visibleLast = std::min(yDisp + buffer.rows() - 1, lines - 1);
             if (yDisp <= visibleLast)
-                widen(yDisp, visibleLast);
+                widenMetalDirtyRange(yDisp, visibleLast);
         }
         lastRenderedCursor = RenderedCursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden};
         metalView->update();
@@ -770,6 +764,21 @@ void TerminalView::setMetalRendererStatus(const MetalRendererStatus& status)
 void TerminalView::logMetalRecovery(const MetalRecoveryEvent& event, bool fellBackToCoreGraphics)
 {
     logError(metalRecoveryLogLine(event, fellBackToCoreGraphics));
+}
+
+void TerminalView::widenMetalDirtyRange(int first, int last)
+{
+    if (!metalView || !terminal || terminal->buffer == nullptr)
+        return;
+    const int lines = terminal->buffer->lines().count();
+    if (lines <= 0 || last < first)
+        return;
+    const int lower = std::clamp(first, 0, lines - 1);
+    const int upper = std::clamp(last, 0, lines - 1);
+    if (metalDirtyRange)
+        metalDirtyRange = std::pair(std::min(metalDirtyRange->first, lower), std::max(metalDirtyRange->second, upper));
+    else
+        metalDirtyRange = std::pair(lower, upper);
 }
 
 std::optional<std::pair<int, int>> TerminalView::takeMetalDirtyRange()

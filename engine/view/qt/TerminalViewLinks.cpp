@@ -57,6 +57,8 @@ void TerminalView::invalidateLinkHighlightRows(const std::optional<std::vector<R
         terminal->refreshEnd = std::max(terminal->refreshEnd, screenRow);
         terminal->scrollInvariantRefreshStart = std::min(terminal->scrollInvariantRefreshStart, row);
         terminal->scrollInvariantRefreshEnd = std::max(terminal->scrollInvariantRefreshEnd, row);
+        // The renderer's rows keep their text; the underline comes and goes with the hover.
+        widenMetalDirtyRange(row, row);
     }
 }
 

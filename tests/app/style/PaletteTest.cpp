@@ -20,5 +20,24 @@ TEST(Palette, TerminalFontIsAnInstalledFixedPitchFaceAtTheSize)
     }
 }
 
+TEST(Palette, FixedPitchFontTakesTheSizeInTheUnitItWasGiven)
+{
+    const struct { double points; int pixels; } cases[] = {{13.5, -1}, {9, -1}, {-1, 15}, {-1, 11}};
+    for (const auto& c : cases) {
+        QFont given(QStringLiteral("DejaVu Sans"));
+        given.setWeight(QFont::Bold);
+        if (c.pixels > 0)
+            given.setPixelSize(c.pixels);
+        else
+            given.setPointSizeF(c.points);
+        const QFont font = fixedPitchFont(given);
+        SCOPED_TRACE(given.toString().toStdString());
+        EXPECT_EQ(font.pixelSize(), c.pixels);
+        EXPECT_DOUBLE_EQ(font.pointSizeF(), c.points);
+        EXPECT_EQ(font.weight(), QFont::Normal);
+        EXPECT_TRUE(QFontInfo(font).fixedPitch()) << QFontInfo(font).family().toStdString();
+    }
+}
+
 } // namespace
 } // namespace halvoren

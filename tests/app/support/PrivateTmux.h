@@ -1,5 +1,5 @@
-// A private tmux server for one test: its own socket folder, TMUX unset, HOME a fresh folder
-// and /bin/sh the user's shell. The server goes with the object.
+// A private tmux server for one test: its own socket folder, TMUX unset, HOME and the XDG
+// folders a fresh folder, no session bus, the C.UTF-8 locale and /bin/sh the user's shell. The server goes with the object.
 #pragma once
 
 #include "TempFolder.h"
@@ -18,11 +18,18 @@ public:
         base = QDir(root.path()).canonicalPath();
         QDir().mkpath(file(QStringLiteral("sockets")));
         QDir().mkpath(home());
-        // TMUX first: with it set, tmux would talk to the server it names.
-        for (const char* name : {"TMUX", "TMUX_PANE", "ENV"})
+        // TMUX first: with it set, tmux would talk to the server it names. Every place of the
+        // caller's is replaced, so the shells and programs started here never see it.
+        for (const char* name : {"TMUX", "TMUX_PANE", "ENV", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"})
             environment.set(name, std::nullopt);
         environment.set("TMUX_TMPDIR", file(QStringLiteral("sockets")));
         environment.set("HOME", home());
+        environment.set("XDG_CONFIG_HOME", home() + QStringLiteral("/.config"));
+        environment.set("XDG_DATA_HOME", home() + QStringLiteral("/.local/share"));
+        environment.set("XDG_CACHE_HOME", home() + QStringLiteral("/.cache"));
+        environment.set("XDG_STATE_HOME", home() + QStringLiteral("/.local/state"));
+        environment.set("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") + file(QStringLiteral("no-session-bus")));
+        environment.set("LANG", QStringLiteral("C.UTF-8"));
         environment.set("SHELL", QStringLiteral("/bin/sh"));
     }
     ~PrivateTmux() { tmux({QStringLiteral("kill-server")}); }

@@ -9,6 +9,8 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -82,6 +84,41 @@ inline bool sendDeleteWindow(unsigned long window)
     return sent != 0;
 }
 
+// The environment of a program a test starts: the caller's, except that everything naming a
+// place of the user's (home, XDG folders, tmux server, session bus) or choosing a language
+// points at `home` or a fixed value instead, TMUX and ENV are gone, and `extra` ("NAME=value")
+// replaces whatever it names. A caller's value never wins over the test's.
+inline std::vector<std::string> childEnvironment(const std::vector<std::string>& inherited, const std::string& home,
+                                                 const std::vector<std::string>& extra)
+{
+    std::vector<std::string> chosen{"SHELL=/bin/sh",
+                                    "HOME=" + home,
+                                    "XDG_CONFIG_HOME=" + home + "/.config",
+                                    "XDG_DATA_HOME=" + home + "/.local/share",
+                                    "XDG_CACHE_HOME=" + home + "/.cache",
+                                    "XDG_STATE_HOME=" + home + "/.local/state",
+                                    "TMUX_TMPDIR=" + home,
+                                    "LANG=C.UTF-8",
+                                    "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home + "/no-session-bus",
+                                    "QT_QPA_PLATFORM=xcb"};
+    const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    for (const std::string& entry : extra) {
+        std::erase_if(chosen, [&](const std::string& given) { return nameOf(given) == nameOf(entry); });
+        chosen.push_back(entry);
+    }
+    const auto replaced = [&](std::string_view name) {
+        return name == "TMUX" || name == "TMUX_PANE" || name == "ENV" || name == "LANGUAGE" || name.starts_with("LC_")
+               || std::any_of(chosen.begin(), chosen.end(), [&](const std::string& given) { return nameOf(given) == name; });
+    };
+    std::vector<std::string> environment;
+    for (const std::string& entry : inherited) {
+        if (!replaced(nameOf(entry)))
+            environment.push_back(entry);
+    }
+    environment.insert(environment.end(), chosen.begin(), chosen.end());
+    return environment;
+}
+
 class XApplication {
 public:
     // Each poll may start xdotool: a tenth of a second apart.
@@ -119,13 +156,10 @@ public:
     void open(const std::string& program, const std::vector<std::string>& extra = {})
     {
         ASSERT_FALSE(home.empty());
-        std::vector<std::string> environment{"SHELL=/bin/sh", "HOME=" + home.string(), "QT_QPA_PLATFORM=xcb"};
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string_view text(*entry);
-            if (!text.starts_with("SHELL=") && !text.starts_with("HOME=") && !text.starts_with("ENV="))
-                environment.emplace_back(text);
-        }
-        environment.insert(environment.end(), extra.begin(), extra.end());
+        std::vector<std::string> inherited;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            inherited.emplace_back(*entry);
+        std::vector<std::string> environment = childEnvironment(inherited, home.string(), extra);
         std::vector<char*> envp;
         for (std::string& entry : environment)
             envp.push_back(entry.data());

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -286,6 +287,56 @@ struct Panel : test::ViewsWorkspace, testing::Test {
     CommandsPanel panel{model};
 };
 
+// Qt's warnings while one is alive, kept for the test to read.
+class WarningLog {
+public:
+    WarningLog()
+    {
+        texts().clear();
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg)
+                texts() << text;
+        });
+    }
+    ~WarningLog() { qInstallMessageHandler(previous); }
+    WarningLog(const WarningLog&) = delete;
+    WarningLog& operator=(const WarningLog&) = delete;
+    static QStringList& texts()
+    {
+        static QStringList kept;
+        return kept;
+    }
+
+private:
+    QtMessageHandler previous = nullptr;
+};
+
+TEST(CommandsPanelHeader, IsOneSizeDownInTheUnitOfTheApplicationsFont)
+{
+    const QFont saved = QApplication::font();
+    const struct { double points; int pixels; double headerPoints; int headerPixels; } fonts[] = {
+        {-1, 13, -1, 12}, {11.5, -1, 10.5, -1}};
+    for (const auto& given : fonts) {
+        QFont font = saved;
+        if (given.pixels > 0)
+            font.setPixelSize(given.pixels);
+        else
+            font.setPointSizeF(given.points);
+        QApplication::setFont(font);
+        WarningLog warnings;
+        test::ViewsWorkspace workspace;
+        CommandsPanel panel(workspace.model);
+        const QLabel* header = nullptr;
+        for (const QLabel* label : panel.findChildren<QLabel*>())
+            header = label->text() == QStringLiteral("Commandes rapides") ? label : header;
+        ASSERT_NE(header, nullptr);
+        EXPECT_EQ(header->font().pixelSize(), given.headerPixels);
+        EXPECT_DOUBLE_EQ(header->font().pointSizeF(), given.headerPoints);
+        EXPECT_TRUE(WarningLog::texts().isEmpty()) << WarningLog::texts().join(u'\n').toStdString();
+    }
+    QApplication::setFont(saved);
+}
+
 TEST_F(Panel, DraggingTheThirdAboveTheFirstIsKeptAcrossARestartAndARunTypesItIntoTheActiveTab)
 {
     model.setCommands({cmd("a", "x"), cmd("b", "y"), cmd("Liste", "ls -la")});
@@ -368,6 +419,29 @@ TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
     EXPECT_EQ(view->roots, (QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/c")}));
     EXPECT_EQ(prefs.projectsRoots(), view->roots);
     EXPECT_EQ(removable(), (QList<bool>{true, true}));
+}
+
+TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
+{
+    const WarningLog warnings;
+    const QFont saved = QApplication::font();
+    const struct { double points; int pixels; } fonts[] = {{-1, 13}, {11.5, -1}};
+    for (const auto& given : fonts) {
+        QFont font = saved;
+        if (given.pixels > 0)
+            font.setPixelSize(given.pixels);
+        else
+            font.setPointSizeF(given.points);
+        QApplication::setFont(font);
+        open({QStringLiteral("/srv/a")});
+        const QFont shown = view->sizeLabel()->font();
+        EXPECT_EQ(shown.pixelSize(), given.pixels);
+        EXPECT_DOUBLE_EQ(shown.pointSizeF(), given.points);
+        EXPECT_TRUE(QFontInfo(shown).fixedPitch()) << QFontInfo(shown).family().toStdString();
+    }
+    QApplication::setFont(saved);
+    // A pixel-sized font has no point size: asking for one of -1 is refused with a warning.
+    EXPECT_TRUE(WarningLog::texts().isEmpty()) << WarningLog::texts().join(u'\n').toStdString();
 }
 
 } // namespace

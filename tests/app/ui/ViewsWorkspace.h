@@ -35,6 +35,10 @@ struct Isolation {
     {
         if (fakeHost) {
             environment.set("HOME", folder.path());
+            environment.set("XDG_CONFIG_HOME", folder.file(QStringLiteral(".config")));
+            environment.set("XDG_DATA_HOME", folder.file(QStringLiteral(".local/share")));
+            environment.set("XDG_CACHE_HOME", folder.file(QStringLiteral(".cache")));
+            environment.set("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") + folder.file(QStringLiteral("no-bus")));
             environment.set("TMUX_TMPDIR", folder.path());
             environment.set("TMUX", std::nullopt);
         }

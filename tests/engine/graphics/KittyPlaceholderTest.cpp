@@ -1,9 +1,13 @@
 #include "graphics/KittyPlaceholder.h"
 
 #include <gtest/gtest.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
+#include <cstring>
 #include <optional>
+#include <set>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,24 +17,47 @@ namespace {
 
 using Color = Attribute::Color;
 
-TEST(KittyPlaceholderDiacritics, AreTheMarksAboveInTheirOrder)
+// The protocol's list made again from the character properties: every non-spacing mark of
+// Unicode 6.0 drawn above (combining class 230), with no decomposition of its own and found in
+// no character's canonical decomposition, so that nothing composes it away; in code point order.
+std::vector<char32_t> derivedDiacritics()
 {
-    ASSERT_EQ(kittyPlaceholderDiacritics.size(), 297u);
-    const std::vector<char32_t> first(kittyPlaceholderDiacritics.begin(), kittyPlaceholderDiacritics.begin() + 12);
-    EXPECT_EQ(first, (std::vector<char32_t>{0x0305, 0x030D, 0x030E, 0x0310, 0x0312, 0x033D, 0x033E, 0x033F, 0x0346,
-                                            0x034A, 0x034B, 0x034C}));
-    const std::vector<char32_t> last(kittyPlaceholderDiacritics.end() - 5, kittyPlaceholderDiacritics.end());
-    EXPECT_EQ(last, (std::vector<char32_t>{0x1D1AC, 0x1D1AD, 0x1D242, 0x1D243, 0x1D244}));
-    for (std::size_t i = 0; i < kittyPlaceholderDiacritics.size(); ++i) {
-        const char32_t mark = kittyPlaceholderDiacritics[i];
-        EXPECT_EQ(u_getCombiningClass(static_cast<UChar32>(mark)), 230) << std::hex << static_cast<std::uint32_t>(mark);
-        EXPECT_EQ(kittyPlaceholderDiacriticIndex(mark), static_cast<int>(i));
-        if (i > 0) {
-            EXPECT_LT(kittyPlaceholderDiacritics[i - 1], mark) << "in order, each once";
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    EXPECT_TRUE(U_SUCCESS(status));
+    std::set<char32_t> composable;
+    for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+        icu::UnicodeString decomposition;
+        if (nfd != nullptr && nfd->getRawDecomposition(c, decomposition)) {
+            for (int32_t i = 0; i < decomposition.length(); i = decomposition.moveIndex32(i, 1))
+                composable.insert(static_cast<char32_t>(decomposition.char32At(i)));
         }
     }
+    const UVersionInfo unicode6 = {6, 0, 0, 0};
+    std::vector<char32_t> marks;
+    for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+        UVersionInfo age;
+        u_charAge(c, age);
+        if (age[0] == 0 || std::memcmp(age, unicode6, sizeof age) > 0)
+            continue;
+        if (u_charType(c) == U_NON_SPACING_MARK && u_getCombiningClass(c) == 230
+            && u_charDirection(c) == U_DIR_NON_SPACING_MARK
+            && u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE) == U_DT_NONE
+            && !composable.contains(static_cast<char32_t>(c)))
+            marks.push_back(static_cast<char32_t>(c));
+    }
+    return marks;
+}
+
+TEST(KittyPlaceholderDiacritics, AreTheMarksAboveThatNeverComposeInTheirOrder)
+{
+    const std::vector<char32_t> table(kittyPlaceholderDiacritics.begin(), kittyPlaceholderDiacritics.end());
+    EXPECT_EQ(table, derivedDiacritics());
+    for (std::size_t i = 0; i < kittyPlaceholderDiacritics.size(); ++i)
+        EXPECT_EQ(kittyPlaceholderDiacriticIndex(kittyPlaceholderDiacritics[i]), static_cast<int>(i));
     EXPECT_EQ(kittyPlaceholderDiacriticIndex(0x0301), std::nullopt) << "composes with its base";
     EXPECT_EQ(kittyPlaceholderDiacriticIndex(U'a'), std::nullopt);
+    EXPECT_EQ(kittyPlaceholderDiacriticIndex(0x1D245), std::nullopt);
 }
 
 // U+10EEEE followed by the diacritics of the given numbers.

@@ -322,5 +322,30 @@ TEST_F(FrameDrawingGLTest, TheBlinkTimerRunsOnlyForABlinkingShownCursor)
     }
 }
 
+// A tick shows or hides the caret in a frame whose rows all come from the row cache. In a
+// window nobody sees the timer stops, with the caret shown for when it comes back.
+TEST_F(FrameDrawingGLTest, ABlinkTickRebuildsOnlyTheCursorAndStopsInAHiddenWindow)
+{
+    terminalView->feedText("\x1b[?25h\x1b[1 qabc\r\ndef");
+    host.canPresent = true;
+    drawFrameNow();
+    settle();
+    ASSERT_TRUE(renderer->cursorBlinkTimerRunning());
+    const DrawData shown = renderer->buildDrawData(1.0);
+    ASSERT_FALSE(shown.cursorColorVertices.empty());
+
+    renderer->cursorBlinkTick();
+    EXPECT_FALSE(renderer->cursorBlinkOn);
+    drawFrameNow();
+    settle();
+    EXPECT_EQ(renderer->rowCache.rowsBuiltLastBuild(), 0) << "a tick rebuilt rows";
+    EXPECT_TRUE(renderer->buildDrawData(1.0).cursorColorVertices.empty());
+
+    host.canPresent = false;
+    renderer->cursorBlinkTick();
+    EXPECT_FALSE(renderer->cursorBlinkTimerRunning()) << "the timer runs on in a hidden window";
+    EXPECT_TRUE(renderer->cursorBlinkOn);
+}
+
 } // namespace
 } // namespace corvantix

@@ -276,6 +276,40 @@ TEST_F(MetalHostingGLTest, PresentedFramesMakeTheStatusHealthyAndDrawTheText)
     }
 }
 
+// A selection is in the very next frame, and gone from the one after it is cleared: the rows
+// it covers and leaves are rebuilt although their text is the same, and no other row is.
+TEST_F(MetalHostingGLTest, TheNextFrameShowsASelectionAndTheOneAfterItsClearing)
+{
+    view->setSelectedTextBackgroundColor(QColor(255, 0, 0));
+    view->feedText("\x1b[?25lone two\r\ntwo four\r\nsix seven");
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    MetalTerminalRenderer& renderer = *hosting->metalRenderer();
+    const CellDimension cell = *view->cellDimension;
+    // A fresh frame once the one in flight is done; the middle of a row's blank after "one".
+    const auto frame = [&] {
+        EXPECT_TRUE(waitUntil([&] { return !renderer.frameCoordinator().hasActiveFrame(); }));
+        return hosting->metalView()->grabFramebuffer();
+    };
+    const auto blankOf = [&](const QImage& image, int row) {
+        return image.pixelColor(static_cast<int>(cell.width * 3.5), static_cast<int>(cell.height * (row + 0.5)));
+    };
+    const QColor background(0, 0, 255);
+    ASSERT_EQ(blankOf(frame(), 1), background);
+
+    const int top = view->terminal->buffer->yDisp();
+    view->selection->setRange(0, top + 1, 6, top + 1);
+    const QImage selected = frame();
+    EXPECT_NE(blankOf(selected, 1), background) << "the selection is not in the next frame";
+    EXPECT_EQ(blankOf(selected, 0), background);
+    EXPECT_EQ(blankOf(selected, 2), background);
+    EXPECT_EQ(renderer.rowCache.rowsBuiltLastBuild(), 1);
+
+    view->selectNone();
+    EXPECT_EQ(blankOf(frame(), 1), background) << "the cleared selection stays in the next frame";
+    EXPECT_EQ(renderer.rowCache.rowsBuiltLastBuild(), 1);
+}
+
 // The same screen drawn by the painter and by the GPU renderer differs only at the edges of
 // glyphs, where the two rasterise coverage differently.
 TEST_F(MetalHostingGLTest, TheGpuDrawsTheScreenThePainterDraws)
@@ -312,6 +346,66 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsTheScreenThePainterDraws)
                 cells.width(), cells.height(), 100.0 * differing / area, 100.0 * farApart / area, sum / area);
     EXPECT_LT(farApart / area, 0.03);
     EXPECT_LT(sum / area, 6.0);
+}
+
+// A screen with everything a row can show, drawn by both paths: selection and a find match,
+// italic and bold-italic, every underline style, CJK, emoji with U+FE0F and joiners, Arabic
+// and Hebrew, combining marks, box drawing and an inline image with alpha.
+TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
+{
+    // A 24 x 24 image: opaque green left half, half-transparent red right half.
+    QByteArray pixels;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x)
+            pixels.append(x < 12 ? QByteArray("\x00\xff\x00\xff", 4) : QByteArray("\xff\x00\x00\x80", 4));
+    const std::string image = "\x1b_Ga=T,f=32,s=24,v=24,C=1;" + pixels.toBase64().toStdString() + "\x1b\\";
+    view->setSelectedTextBackgroundColor(QColor(200, 200, 200));
+    view->feedText("\x1b[?25lplain \x1b[3mitalic\x1b[1m bold-italic\x1b[0m \x1b[1mbold\x1b[0m needle\r\n"
+                   "\x1b[4:1mone\x1b[0m \x1b[4:2mtwo\x1b[0m \x1b[4:3mcurl\x1b[0m \x1b[4:4mdots\x1b[0m "
+                   "\x1b[4:5mdash\x1b[0m \x1b[9mstruck\x1b[0m\r\n"
+                   "\xe4\xb8\xad\xe6\x96\x87 \xe2\x9d\xa4\xef\xb8\x8f \xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa9"
+                   "\xe2\x80\x8d\xf0\x9f\x91\xa7 e\xcc\x81 a\xcc\x88\r\n"
+                   "\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 \xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d\r\n"
+                   "\xe2\x94\x8c\xe2\x94\x80\xe2\x94\x90 \xe2\x94\x82x\xe2\x94\x82 \xe2\x94\x94\xe2\x94\x80\xe2\x94\x98\r\n"
+                   + image + "\r\n\r\n");
+    // The find match is shown as the selection is.
+    ASSERT_TRUE(view->findNext("needle", SearchOptions{}, false));
+    QCoreApplication::processEvents();
+    const CellDimension cell = *view->cellDimension;
+    // The whole width: right-to-left paragraphs end at the right edge.
+    const QRect cells(0, 0, static_cast<int>(cell.width * view->terminal->cols), static_cast<int>(cell.height * 7));
+    const QImage painted = view->grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
+
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(cells).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(painted.size(), drawn.size());
+
+    int farApart = 0;
+    std::vector<int> farByRow(7, 0);
+    for (int y = 0; y < cells.height(); ++y)
+        for (int x = 0; x < cells.width(); ++x) {
+            const QColor a = painted.pixelColor(x, y);
+            const QColor b = drawn.pixelColor(x, y);
+            const int difference = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
+                                             std::abs(a.blue() - b.blue())});
+            if (difference > 96) {
+                ++farApart;
+                ++farByRow[static_cast<std::size_t>(std::min(6, static_cast<int>(y / cell.height)))];
+            }
+        }
+    const double area = static_cast<double>(cells.width()) * cells.height();
+    std::printf("rich screen, painter vs GPU over %dx%d px: %.3f%% of pixels differ by more than 96 of 255; by row:",
+                cells.width(), cells.height(), 100.0 * farApart / area);
+    for (const int count : farByRow)
+        std::printf(" %d", count);
+    std::printf("\n");
+    if (farApart / area > 0.005) {
+        painted.save(QStringLiteral("rich-painter.png"));
+        drawn.save(QStringLiteral("rich-gpu.png"));
+    }
+    EXPECT_LE(farApart / area, 0.005);
 }
 
 } // namespace

@@ -122,6 +122,17 @@ TEST_F(MetalRendererGLTest, RasterizerTellsColourGlyphsFromPlainOnes)
     const auto colour = rasterizer.rasterize(emoji, face[0]);
     ASSERT_TRUE(colour);
     EXPECT_TRUE(colour->isColor);
+
+    // A picture of a bitmap colour font is shown as it is even where it happens to be grey
+    // (this font draws the family joined by U+200D in black and white); taken for a mask it
+    // would be a flat square in the text colour.
+    const auto family = shapeTextRun(QString::fromUtf8("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d"
+                                                       "\xf0\x9f\x91\xa7"),
+                                     emoji, nullptr);
+    ASSERT_TRUE(family && family->glyphCount == 1) << "the family sequence is not one glyph";
+    const auto picture = rasterizer.rasterize(emoji, family->glyphRuns[0].glyphs[0]);
+    ASSERT_TRUE(picture);
+    EXPECT_TRUE(picture->isColor);
 }
 
 TEST_F(MetalRendererGLTest, GlyphsLandInTheAtlasOfTheirKindOnce)

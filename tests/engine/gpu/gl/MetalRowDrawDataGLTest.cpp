@@ -4,6 +4,7 @@
 #include "gpu/qt/MetalDrawDataBuild.h"
 
 #include <QFocusEvent>
+#include <QFontDatabase>
 
 #include <algorithm>
 #include <memory>
@@ -154,6 +155,76 @@ TEST_F(MetalRowDrawDataGLTest, CellsLandWhereTheScreenPutsThem)
     EXPECT_FLOAT_EQ(separators.powerlineJoinCells[0].size[0], 1.0f);
     ASSERT_FALSE(separators.glyphCellsGray.empty());
     EXPECT_EQ(separators.glyphCellsGray[0].position[0], 0.0f);
+}
+
+// A family without an italic face is slanted by the toolkit; the slanted glyphs are cached
+// apart from the upright ones of the same face, so italic and bold-italic never show upright.
+TEST_F(MetalRowDrawDataGLTest, ItalicWithoutAnItalicFaceIsNotTheUprightGlyph)
+{
+    const QString family = QStringLiteral("Noto Sans Mono CJK JP");
+    ASSERT_TRUE(QFontDatabase::families().contains(family)) << "install the Debian package fonts-noto-cjk";
+    QFont font(family);
+    font.setPixelSize(14);
+    view = std::make_unique<TerminalView>(QRect(0, 0, 400, 200), font);
+    ASSERT_TRUE(view->cellDimension.has_value());
+    renderer->setViews(nullptr, view.get());
+    show("l\x1b[3ml\x1b[1ml\x1b[22;23ml");
+    const RowDrawData data = row(0);
+    ASSERT_EQ(data.glyphCellsGray.size(), 4u);
+    const auto texture = [&](std::size_t i) {
+        const TextCell& cell = data.glyphCellsGray[i];
+        return std::tuple(cell.texOrigin[0], cell.texOrigin[1], cell.texSize[0], cell.texSize[1]);
+    };
+    EXPECT_EQ(texture(0), texture(3)) << "the same upright glyph twice";
+    EXPECT_NE(texture(1), texture(0)) << "italic drawn upright";
+    EXPECT_NE(texture(2), texture(0)) << "bold-italic drawn upright";
+    EXPECT_NE(texture(2), texture(1));
+}
+
+// Font smoothing off draws the glyphs unhinted: other bitmaps in the atlas, and a cache
+// signature of its own so that every row is built again when the setting changes.
+TEST_F(MetalRowDrawDataGLTest, FontSmoothingChoosesTheHintingOfTheGlyphs)
+{
+    show("Hxe");
+    const auto textures = [&] {
+        std::vector<std::tuple<float, float>> origins;
+        for (const TextCell& cell : row(0).glyphCellsGray)
+            origins.emplace_back(cell.texOrigin[0], cell.texOrigin[1]);
+        return origins;
+    };
+    const CacheSignature smooth = metalCacheSignature(*view, 1);
+    const auto hinted = textures();
+    ASSERT_EQ(hinted.size(), 3u);
+
+    view->setFontSmoothing(false);
+    renderer->rasterizer.fontSmoothing = view->fontSmoothing();
+    EXPECT_FALSE(metalCacheSignature(*view, 1) == smooth);
+    const auto unhinted = textures();
+    ASSERT_EQ(unhinted.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_NE(unhinted[i], hinted[i]) << "glyph " << i << " is the hinted bitmap";
+
+    view->setFontSmoothing(true);
+    renderer->rasterizer.fontSmoothing = view->fontSmoothing();
+    EXPECT_EQ(textures(), hinted);
+}
+
+// In a row laid out left to right without the bidi layout, each Arabic cell is shaped alone,
+// as the painter shapes it: three behs and a lone one are the same isolated glyph, not the
+// initial, medial and final forms standing apart in their cells.
+TEST_F(MetalRowDrawDataGLTest, JoiningLettersAreShapedCellByCellInALeftToRightRow)
+{
+    view->setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
+    show("\xd8\xa8\xd8\xa8\xd8\xa8 \xd8\xa8");
+    const RowDrawData data = row(0);
+    const std::vector<TextCell> glyphs =
+        data.glyphCellsGray.empty() ? data.glyphCellsColor : data.glyphCellsGray;
+    ASSERT_EQ(glyphs.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(glyphs[i].texOrigin[0], glyphs[3].texOrigin[0]) << "cell " << i << " took a joining form";
+        EXPECT_EQ(glyphs[i].texOrigin[1], glyphs[3].texOrigin[1]) << "cell " << i << " took a joining form";
+        EXPECT_NEAR(glyphs[i].position[0] - glyphs[3].position[0], cellWidth() * (static_cast<double>(i) - 4), 0.01);
+    }
 }
 
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)

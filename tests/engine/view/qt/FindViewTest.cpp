@@ -174,8 +174,13 @@ TEST(FindBar, TogglesSearchOnlyWithATerm)
     f.printLines(50, 10, 20);
     f.view.feedText("NEEDLE\r\n");
     f.view.showFindBar(false);
+    // The user's own selection, and a find string another view shared meanwhile: with nothing
+    // typed in the bar, a toggle searches for neither and leaves the selection alone.
+    f.view.selection->setRange(0, 3, 6, 3);
+    f.findPasteboard->content = "needle B";
+    ASSERT_EQ(f.selected(), "line 3");
     f.view.findBar->caseSensitiveButton->setChecked(true);
-    EXPECT_EQ(f.selected(), "<none>");
+    EXPECT_EQ(f.selected(), "line 3");
     EXPECT_EQ(f.view.findBarOptions, (SearchOptions{true, false, false}));
 
     f.type(f.view.findBar->searchField, "NEEDLE");
@@ -190,11 +195,14 @@ TEST(FindCommands, FindNextWithTheBarHiddenUsesTheSharedFindString)
 {
     FindView f;
     f.printLines(50, 10, 20);
+    f.view.show();
+    // Nothing to find: the user's selection stays.
+    f.view.selection->setRange(0, 3, 6, 3);
     f.view.performFindPanelAction(2);
-    EXPECT_EQ(f.selected(), "<none>");
+    EXPECT_EQ(f.selected(), "line 3");
     f.findPasteboard->content = "";
     f.view.performFindPanelAction(2);
-    EXPECT_EQ(f.selected(), "<none>");
+    EXPECT_EQ(f.selected(), "line 3");
 
     f.findPasteboard->content = "needle B";
     f.view.performFindPanelAction(2);
@@ -202,6 +210,21 @@ TEST(FindCommands, FindNextWithTheBarHiddenUsesTheSharedFindString)
     f.view.performFindPanelAction(3);
     EXPECT_EQ(f.selectedRow(), 20);
     EXPECT_FALSE(f.view.findBar);
+
+    // While the bar shows, its own term counts, whatever the shared string says...
+    f.view.performFindPanelAction(1);
+    ASSERT_TRUE(f.view.findBar && f.view.findBar->isVisible());
+    f.view.findBar->searchField->setText(QStringLiteral("needle A"));
+    f.findPasteboard->content = "line 4";
+    f.view.performFindPanelAction(2);
+    EXPECT_EQ(f.selected(), "needle A");
+    EXPECT_EQ(f.findPasteboard->content, "needle A");
+    // ...and once it is hidden, the shared string does again.
+    f.view.performTextFinderAction(11);
+    ASSERT_FALSE(f.view.findBar->isVisible());
+    f.findPasteboard->content = "line 4";
+    f.view.performFindPanelAction(2);
+    EXPECT_EQ(f.selected(), "line 4");
 }
 
 TEST(FindCommands, UseSelectionForFind)
