@@ -4,7 +4,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 SECONDS ?= 60
 
-.PHONY: deps configure build run test test-asan bench bench-gpu fuzz clean
+.PHONY: deps configure build run test test-asan bench bench-gpu bench-window fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -50,6 +50,12 @@ bench-gpu: deps
 	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF >/dev/null
 	@cmake --build $(BENCH_GPU_BUILD) -j $(JOBS) --target corvantix-gpu-bench
 	@XVFB_SCREEN=2560x1600x24 LIBGL_ALWAYS_SOFTWARE=1 tests/with-xvfb $(BENCH_GPU_BUILD)/bench/corvantix-gpu-bench $(BENCH_ARGS)
+
+# Five files of program output shown in the terminal window tool, beside the other terminals
+# installed here, on a private X server.
+bench-window: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target termwindow
+	@BUILD=$(BUILD) bench/window
 
 # libFuzzer for SECONDS seconds on TARGET: fuzz_terminal (the whole terminal) or fuzz_parser
 # (the escape-sequence parser alone). Findings land in $(FUZZ_BUILD)/findings. An input that

@@ -1,4 +1,4 @@
-// corvantix-bench: throughput of the engine beside libvterm on five generated streams, the
+// corvantix-bench: throughput of the engine beside libvterm on six generated streams, the
 // resident memory of a full scrollback, the time and memory of hostile streams, and the
 // time of the bidirectional row layout.
 //

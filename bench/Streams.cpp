@@ -286,10 +286,22 @@ std::vector<std::uint8_t> makeCursorMotion(std::size_t size, int cols, int rows,
     return out.finish();
 }
 
+// What `yes` shows on a terminal: one character per line, its line feed turned into a
+// carriage return and a line feed by the pseudo-terminal, so every third byte scrolls a
+// full scrollback by one line. A line feed should cost no more than the cells it writes.
+std::vector<std::uint8_t> makeShortLines(std::size_t size)
+{
+    Writer out(size);
+    while (!out.full())
+        out.text("y\r\n");
+    return out.finish();
+}
+
 const std::vector<std::string>& streamNames()
 {
+    // New streams go last: each stream's seed follows its place in this list.
     static const std::vector<std::string> names = {"ascii-lines", "sgr-dense", "unicode", "region-scroll",
-                                                   "cursor-motion"};
+                                                   "cursor-motion", "short-lines"};
     return names;
 }
 
@@ -306,6 +318,8 @@ Stream makeStream(const std::string& name, std::size_t size, int cols, int rows,
         return {name, makeUnicode(size, cols, random)};
     if (name == "region-scroll")
         return {name, makeRegionScroll(size, cols, rows, random)};
+    if (name == "short-lines")
+        return {name, makeShortLines(size)};
     return {name, makeCursorMotion(size, cols, rows, random)};
 }
 

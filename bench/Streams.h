@@ -36,7 +36,7 @@ private:
     std::uint64_t state;
 };
 
-// The names of the five streams, in the order they are run.
+// The names of the streams, in the order they are run.
 const std::vector<std::string>& streamNames();
 
 // One stream for a screen of cols x rows, exactly `size` bytes long (the last sequence may
@@ -50,5 +50,6 @@ std::vector<std::uint8_t> makeSgrDense(std::size_t size, int cols, int rows, Ran
 std::vector<std::uint8_t> makeUnicode(std::size_t size, int cols, Random& random);
 std::vector<std::uint8_t> makeRegionScroll(std::size_t size, int cols, int rows, Random& random);
 std::vector<std::uint8_t> makeCursorMotion(std::size_t size, int cols, int rows, Random& random);
+std::vector<std::uint8_t> makeShortLines(std::size_t size);
 
 } // namespace corvantix::bench

@@ -232,7 +232,7 @@ bool writeNarrowCellInPlace(Terminal& terminal, Buffer& screen, std::uint8_t b)
     const auto at = static_cast<std::size_t>(x);
     if (at >= size)
         return false;
-    CharData* cells = line->mutableCells().data();
+    CharData* cells = line->mutableCells(x, x + 1).data();
     // A wide character with one half overwritten loses the other. The new cell is narrow,
     // so only a lead just before it or a placeholder just after it can be left alone; the
     // neighbours are read once here, and the general mending runs only when one is.
@@ -362,7 +362,7 @@ void joinInto(Terminal& terminal, const JoinTarget& target, char32_t s, int widt
     if (s != emojiPresentationSelector && s != textPresentationSelector && !isRegionalIndicator(s)) {
         // The usual join (a mark, a skin tone, a joiner and what follows it) keeps the
         // cell's width: only its code changes. joinTarget found the column inside the line.
-        line.mutableCells()[static_cast<std::size_t>(col)].code = joined;
+        line.mutableCells(col, col + 1)[static_cast<std::size_t>(col)].code = joined;
         terminal.updateRangeForBuffer(screen, screen.y());
         return;
     }

@@ -191,6 +191,7 @@ DrawData MetalRowCache::buildDrawData(const DrawDataBuildInput& input, MetalBuff
             fresh.data = input.buildRow ? input.buildRow(i, firstLine) : RowDrawData{};
             entry = &(rowCache_[i] = std::move(fresh));
             ++rowsBuiltLastBuild_;
+            ++rowsBuiltInAll_;
         }
 
         if (aggregated) {

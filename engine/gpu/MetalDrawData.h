@@ -261,12 +261,16 @@ public:
     const std::map<int, RowCacheEntry>& entries() const { return rowCache_; }
     // Rows built by the last build (a reused row is not counted).
     int rowsBuiltLastBuild() const { return rowsBuiltLastBuild_; }
+    // Rows built since the cache was made: a frame drawn in between (a grab draws one too)
+    // cannot hide what a change rebuilt.
+    long rowsBuiltInAll() const { return rowsBuiltInAll_; }
 
 private:
     std::map<int, RowCacheEntry> rowCache_; // by absolute line index
     std::optional<MetalBufferingMode> cacheBufferingMode_;
     std::optional<CacheSignature> cacheSignature_;
     int rowsBuiltLastBuild_ = 0;
+    long rowsBuiltInAll_ = 0;
 };
 
 } // namespace corvantix

@@ -114,6 +114,7 @@ void BufferLine::setCellOutOfRange(int index, const CharData& cell)
         index = dataSize() - 1;
     }
     data_[static_cast<size_t>(index)] = cell;
+    wrote(index, index + 1);
     raiseGeneration();
 }
 
@@ -170,6 +171,7 @@ std::string BufferLine::debugDescription() const
 void BufferLine::fill(const CharData& cell)
 {
     fillCellRun(data_.data(), data_.size(), cell);
+    wrote(0, dataSize());
     raiseGeneration();
 }
 
@@ -184,6 +186,7 @@ void BufferLine::fillRange(const CharData& cell, int start, int end)
     end = std::min(end, dataSize());
     if (start < end) {
         fillCellRun(data_.data() + start, static_cast<size_t>(end - start), cell);
+        wrote(start, end);
         mendWideEdges(start, end);
     }
     raiseGeneration();
@@ -198,6 +201,7 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
         return;
     pos = std::max(pos, 0);
     const int len = rightMargin + 1;
+    wrote(pos, len);
     const auto first = data_.begin();
     if (n < len - pos) {
         std::copy_backward(first + pos, first + (len - n), first + len);
@@ -219,6 +223,7 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
         return;
     pos = std::max(pos, 0);
     const int len = rightMargin + 1;
+    wrote(pos, len);
     const auto first = data_.begin();
     if (n < len - pos) {
         std::copy(first + pos + n, first + len, first + pos);
@@ -277,6 +282,7 @@ void BufferLine::copyCellRun(const BufferLine& src, int srcCol, int dstCol, int 
 {
     if (len <= 0)
         return;
+    wrote(dstCol, dstCol + len);
     // Backwards when the run moves right within one line.
     const auto from = src.data_.begin() + srcCol;
     if (&src == this && srcCol < dstCol)
@@ -358,6 +364,7 @@ void BufferLine::copyCells(const CellBlock& cells)
     // Sized without writing (see CellAllocator), then one block copy; a block that is large
     // enough is reused.
     data_.resize(cells.size());
+    wrote(0, dataSize());
     if (!cells.empty())
         std::memcpy(static_cast<void*>(data_.data()), cells.data(), cells.size() * sizeof(CharData));
 }
@@ -380,6 +387,7 @@ void BufferLine::resize(int cols, const CharData& fill)
         block.resize(static_cast<size_t>(cols), fill);
         data_ = std::move(block);
     }
+    wrote(0, INT32_MAX);
     raiseGeneration();
 }
 
@@ -397,7 +405,16 @@ void BufferLine::copyFrom(const BufferLine& line)
 
 void BufferLine::clearForRecycle(const Attribute& attribute)
 {
-    fillBlankRun(data_.data(), data_.size(), attribute);
+    // Cells outside the written range already hold the blank of blankAttribute_.
+    if (attribute == blankAttribute_) {
+        const std::span<const CharData> written = writtenCells();
+        fillBlankRun(data_.data() + (written.data() - data_.data()), written.size(), attribute);
+    } else {
+        fillBlankRun(data_.data(), data_.size(), attribute);
+    }
+    writtenFrom_ = INT32_MAX;
+    writtenTo_ = 0;
+    blankAttribute_ = attribute;
     images_.reset();
     ++recycleGeneration_;
     raiseGeneration();

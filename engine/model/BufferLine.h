@@ -7,6 +7,7 @@
 // compare for inequality. A line changes its length only through resize and copyFrom.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -125,6 +126,7 @@ public:
     {
         if (static_cast<size_t>(index) < data_.size()) {
             data_[static_cast<size_t>(index)] = cell;
+            wrote(index, index + 1);
             raiseGeneration();
             return;
         }
@@ -161,6 +163,15 @@ public:
     // The cells in use for a batch of writes; raises generation once for the batch.
     std::span<CharData> mutableCells()
     {
+        wrote(0, dataSize());
+        raiseGeneration();
+        return data_;
+    }
+    // The same for a batch that writes only cells start ..< end: the writer keeps to them,
+    // and the next recycle need not blank the others.
+    std::span<CharData> mutableCells(int start, int end)
+    {
+        wrote(start, end);
         raiseGeneration();
         return data_;
     }
@@ -196,7 +207,18 @@ public:
     // another line; keeps this line's render mode, images and fill character.
     void copyFrom(const BufferLine& line);
     // Made ready for reuse by the ring: empty cells with the given attribute, no images.
+    // Only the cells written since the last recycle are blanked when the attribute is the
+    // same: scrolling short lines through a full scrollback costs the cells they wrote, not
+    // the width of the row.
     void clearForRecycle(const Attribute& attribute);
+    // The cells that clearForRecycle blanks when the attribute has not changed.
+    std::span<const CharData> writtenCells() const
+    {
+        const std::size_t size = data_.size();
+        const std::size_t to = std::min(static_cast<std::size_t>(std::max(writtenTo_, 0)), size);
+        const std::size_t from = std::min(static_cast<std::size_t>(std::max(writtenFrom_, 0)), to);
+        return std::span<const CharData>(data_).subspan(from, to - from);
+    }
     // Made equal to a fresh copy of `line` (cells, flags, marks, bidi state, render mode,
     // images) for reuse by the ring, keeping this object and its block of cells; counts as
     // a recycle. The fill characters must already agree. (LineReuse.cpp)
@@ -215,10 +237,19 @@ private:
     const CharData& lastCellOrDefault() const;
     void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
+    // Cells start ..< end may have been written: they join the range a recycle blanks.
+    void wrote(int start, int end)
+    {
+        if (start < writtenFrom_)
+            writtenFrom_ = start;
+        if (end > writtenTo_)
+            writtenTo_ = end;
+    }
     void blankHalf(size_t index)
     {
         data_[index].code = 0;
         data_[index].width = 1;
+        wrote(static_cast<int>(index), static_cast<int>(index) + 1);
         raiseGeneration();
     }
     // data_ = cells, with one block copy.
@@ -240,6 +271,12 @@ private:
     Buffer* owningBuffer_ = nullptr;
     uint64_t recycleGeneration_ = 0;
     CellBlock data_;
+    // Every cell outside writtenFrom_ ..< writtenTo_ is the blank of blankAttribute_
+    // (CharData(0, 1, blankAttribute_)), as the last recycle left it: a writer widens the
+    // range over the cells it writes. Until the first recycle the range is the whole line.
+    int writtenFrom_ = 0;
+    int writtenTo_ = INT32_MAX;
+    Attribute blankAttribute_;
     CharData fillCharacter_;
     std::optional<Images> images_;
     uint64_t generation_ = 0;

@@ -38,7 +38,7 @@ void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attrib
              uint8_t semanticCode)
 {
     if (col >= 0 && col < line.dataSize())
-        storeCell(line.mutableCells().data() + col, code, width, attribute, payload, semanticCode);
+        storeCell(line.mutableCells(col, col + 1).data() + col, code, width, attribute, payload, semanticCode);
     else
         line.setCell(col, CharData(code, width, attribute, payload, semanticCode));
 }
@@ -96,7 +96,7 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
     // covers both of its columns.
     const int end = std::min(start + std::max(width, 1), cols_);
     if (start >= 0 && end <= line.dataSize()) [[likely]] {
-        CharData* cells = line.mutableCells().data();
+        CharData* cells = line.mutableCells(start, end).data();
         storeCell(cells + start, charData.code, charData.width, charData.attribute, payload, semanticCode);
         for (int col = start + 1; col < end; ++col)
             storeCell(cells + col, 0, 0, charData.attribute, payload, semanticCode);
@@ -150,7 +150,8 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
             payloadResolved = true;
         }
 
-        const std::span<CharData> cells = line.mutableCells();
+        // The run, a wide half on either side of it, and the last cell for columns past it.
+        const std::span<CharData> cells = line.mutableCells(x_ - 1, x_ + static_cast<int>(n) + 1);
         const size_t start = static_cast<size_t>(x_);
         const size_t inLine = start < cells.size() ? std::min(n, cells.size() - start) : 0;
         const std::span<const uint8_t> run = bytes.subspan(count, n);
@@ -205,7 +206,7 @@ int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_
         BufferLine& line = *lines_[yBase_ + y_];
         if (line.dataSize() < cols_)
             return static_cast<int>(count);
-        CharData* cells = line.mutableCells().data();
+        CharData* cells = line.mutableCells(x_, limit + 1).data();
         const int start = x_;
         int x = x_;
         // Every character fits whole (limit < cols_), so only the row's two edges can cut

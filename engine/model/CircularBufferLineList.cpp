@@ -28,9 +28,16 @@ CircularBufferLineList::CircularBufferLineList(int maxLength)
 
 int CircularBufferLineList::slotOf(int index) const
 {
-    // Callers keep 0 <= index; the double modulo still keeps a bad index inside the array.
+    // Callers keep 0 <= index < slots, so one subtraction wraps it: a division costs more
+    // than the rest of a line feed. The double modulo still keeps a bad index inside the
+    // array.
     const long long slots = static_cast<long long>(array_.size());
-    const long long slot = (static_cast<long long>(startIndex_) + index) % slots;
+    long long slot = static_cast<long long>(startIndex_) + index;
+    if (slot >= slots)
+        slot -= slots;
+    if (slot >= 0 && slot < slots) [[likely]]
+        return static_cast<int>(slot);
+    slot %= slots;
     return static_cast<int>(slot < 0 ? slot + slots : slot);
 }
 
@@ -129,7 +136,7 @@ void CircularBufferLineList::recycle(const Attribute& attribute)
         fatalError("CircularBufferLineList: recycle on a ring that is not full (count " + std::to_string(count_)
                    + ", maxLength " + std::to_string(maxLength_) + ")");
     const int slot = slotOf(count_);
-    startIndex_ = (startIndex_ + 1) % count_;
+    startIndex_ = startIndex_ + 1 < count_ ? startIndex_ + 1 : (startIndex_ + 1) % count_;
     bool hadImages = false;
     if (const LinePtr& line = array_[static_cast<size_t>(slot)]) {
         hadImages = line->images().has_value();
@@ -145,19 +152,38 @@ void CircularBufferLineList::recycle(const Attribute& attribute)
 void CircularBufferLineList::prefetchNextRecycled() const
 {
     // The oldest line is the least recently touched memory of the ring, and output that
-    // scrolls recycles one per row: each recycle fetches the cells of the next line to be
-    // reused and the object of the one after (whose cell pointer the next call reads), so
-    // neither waits for memory when its turn comes.
+    // scrolls recycles one per row, faster than memory answers: each recycle fetches the
+    // cells a reuse a few rows ahead will blank, and the object of a line further ahead
+    // still (whose fields that fetch reads), so neither waits for memory when its turn
+    // comes. Only the written cells: blank ones stay as they are, and fetching a whole wide
+    // row for one character would spend the memory's bandwidth on cells nobody touches.
+    constexpr std::size_t cellsAhead = 8;
+    constexpr std::size_t objectAhead = 16;
     const std::size_t slots = array_.size();
-    const std::size_t next = static_cast<std::size_t>(startIndex_) % slots;
-    if (const BufferLine* line = array_[next].get()) {
-        const std::span<const CharData> cells = line->cellSpan();
+    if (slots == 0)
+        return;
+    const std::size_t next = static_cast<std::size_t>(startIndex_);
+    // Without a division: one costs as much as the rest of a line feed.
+    const auto slotAhead = [slots, next](std::size_t ahead) {
+        std::size_t slot = next + ahead;
+        while (slot >= slots)
+            slot -= slots;
+        return slot;
+    };
+    if (const BufferLine* line = array_[slotAhead(cellsAhead)].get()) {
+        const std::span<const CharData> cells = line->writtenCells();
         const auto* bytes = reinterpret_cast<const char*>(cells.data());
-        for (std::size_t offset = 0; offset < cells.size_bytes(); offset += 64)
+        const std::size_t size = cells.size_bytes();
+        for (std::size_t offset = 0; offset < size; offset += 64)
+            __builtin_prefetch(bytes + offset, 1);
+        if (size > 0)
+            __builtin_prefetch(bytes + size - 1, 1);
+    }
+    if (const BufferLine* ahead = array_[slotAhead(objectAhead)].get()) {
+        const auto* bytes = reinterpret_cast<const char*>(ahead);
+        for (std::size_t offset = 0; offset < sizeof(BufferLine); offset += 64)
             __builtin_prefetch(bytes + offset, 1);
     }
-    if (const BufferLine* after = array_[(next + 1) % slots].get())
-        __builtin_prefetch(after, 1);
 }
 
 void CircularBufferLineList::splice(int start, int deleteCount, std::span<const LinePtr> items,

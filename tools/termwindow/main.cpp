@@ -1,7 +1,8 @@
 // termwindow: one terminal running the user's login shell in a plain window, with the
 // terminal's edit and find actions in a menu. The window tests drive the engine's view
 // through it (typing, mouse reports, copy by dragging, the find bar) without the workspace.
-// `--gpu` (or CORVANTIX_GPU=1) draws the terminal with the GPU renderer instead of the painter.
+// `--gpu` (or CORVANTIX_GPU=1) draws the terminal with the GPU renderer instead of the painter;
+// `--cells COLSxROWS` fixes the size of the text area in cells.
 #include "gpu/qt/MetalHosting.h"
 #include "view/qt/LocalProcessTerminalView.h"
 
@@ -15,6 +16,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -89,6 +91,13 @@ public:
         terminalView->setFocus();
     }
 
+    // A text area of exactly cols x rows cells (the window benchmark measures at 100 x 30).
+    void useCells(int cols, int rows)
+    {
+        terminalView->resizeGrid(cols, rows);
+        terminalView->setFixedSize(terminalView->getOptimalFrameSize().size());
+    }
+
     // GPU drawing; on failure the painter keeps drawing and the reason goes to standard error.
     void useGpuRenderer()
     {
@@ -117,10 +126,23 @@ int main(int argc, char** argv)
     bool gpu = false;
     if (const char* value = std::getenv("CORVANTIX_GPU"); value != nullptr && std::strcmp(value, "1") == 0)
         gpu = true;
-    for (int index = 1; index < argc; ++index)
-        if (std::strcmp(argv[index], "--gpu") == 0)
+    int cols = 0;
+    int rows = 0;
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "--gpu") == 0) {
             gpu = true;
+        } else if (std::strcmp(argv[index], "--cells") == 0 && index + 1 < argc) {
+            char separator = 0;
+            if (std::sscanf(argv[++index], "%dx%d%c", &cols, &rows, &separator) != 2 || cols < 2 || rows < 1
+                || cols > 1000 || rows > 1000) {
+                std::cerr << "termwindow: --cells takes COLSxROWS, as in 100x30\n";
+                return 2;
+            }
+        }
+    }
     ShellWindow window;
+    if (cols > 0)
+        window.useCells(cols, rows);
     if (gpu)
         window.useGpuRenderer();
     window.show();

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <array>
 #include <cmath>
 
 namespace corvantix {
@@ -80,6 +81,55 @@ double CaretView::blinkOpacity(double seconds)
     return 1.0 - easeIn().valueForProgress(progress);
 }
 
+double CaretView::blinkFrameOpacity(double seconds)
+{
+    return std::round(blinkOpacity(seconds) * blinkOpacityLevels) / blinkOpacityLevels;
+}
+
+namespace {
+
+// The moments within one period (ascending) at which the drawn opacity changes: where the
+// fade out crosses each half-way mark between two levels, then the same marks mirrored on
+// the way back up. The fade out falls monotonically, so each mark is found by bisection.
+const std::array<double, 2 * CaretView::blinkOpacityLevels>& blinkFrameTimes()
+{
+    static const auto times = [] {
+        constexpr int levels = CaretView::blinkOpacityLevels;
+        constexpr double half = CaretView::blinkHalfPeriodSeconds;
+        std::array<double, 2 * levels> result{};
+        for (int k = 0; k < levels; ++k) {
+            // The mark between levels (levels - k) and (levels - k - 1), crossed k-th.
+            const double mark = (levels - k - 0.5) / levels;
+            double low = 0.0;
+            double high = half;
+            for (int i = 0; i < 60; ++i) {
+                const double middle = (low + high) / 2;
+                // At the mark itself the level still rounds up: the change comes after it.
+                (CaretView::blinkOpacity(middle) >= mark ? low : high) = middle;
+            }
+            result[static_cast<size_t>(k)] = high;
+            result[static_cast<size_t>(2 * levels - 1 - k)] = 2 * half - high;
+        }
+        return result;
+    }();
+    return times;
+}
+
+} // namespace
+
+double CaretView::nextBlinkFrameSeconds(double seconds)
+{
+    const double period = 2.0 * blinkHalfPeriodSeconds;
+    const double cycle = std::floor(seconds / period) * period;
+    // A nanosecond of slack: `seconds` may be a frame time itself, carried into a later
+    // cycle with rounding.
+    const double phase = seconds - cycle + 1e-9;
+    for (double time : blinkFrameTimes())
+        if (time > phase)
+            return cycle + time;
+    return cycle + period + blinkFrameTimes().front();
+}
+
 bool CaretView::isBlinking() const
 {
     return blinkTimer_ != nullptr && blinkTimer_->isActive();
@@ -87,9 +137,8 @@ bool CaretView::isBlinking() const
 
 void CaretView::showBlinkPhase(double seconds)
 {
-    const double next = blinkOpacity(seconds);
-    // The painter draws with 8-bit alpha: a smaller step changes no pixel.
-    const bool visibleChange = std::lround(next * 255.0) != std::lround(opacity_ * 255.0);
+    const double next = blinkFrameOpacity(seconds);
+    const bool visibleChange = next != opacity_;
     opacity_ = next;
     if (visibleChange)
         update();
@@ -159,13 +208,25 @@ void CaretView::startBlinkAnimation(bool blink)
         return; // unfocused or off screen: a still caret
     if (blinkTimer_ == nullptr) {
         blinkTimer_ = new QTimer(this);
-        blinkTimer_->setTimerType(Qt::CoarseTimer);
-        blinkTimer_->setInterval(blinkFrameMilliseconds);
-        connect(blinkTimer_, &QTimer::timeout, this,
-                [this] { showBlinkPhase(static_cast<double>(blinkClock_.elapsed()) / 1000.0); });
+        // Precise: a coarse timer may fire early, before the level it was armed for.
+        blinkTimer_->setTimerType(Qt::PreciseTimer);
+        blinkTimer_->setSingleShot(true);
+        connect(blinkTimer_, &QTimer::timeout, this, [this] {
+            showBlinkPhase(static_cast<double>(blinkClock_.elapsed()) / 1000.0);
+            scheduleBlinkFrame();
+        });
     }
     blinkClock_.start();
-    blinkTimer_->start();
+    scheduleBlinkFrame();
+}
+
+void CaretView::scheduleBlinkFrame()
+{
+    const double now = static_cast<double>(blinkClock_.elapsed()) / 1000.0;
+    // A millisecond past the change, so that the frame lands on the new level even when the
+    // timer's own rounding brings it a little early.
+    const double wait = nextBlinkFrameSeconds(now) - now;
+    blinkTimer_->start(static_cast<int>(std::ceil(wait * 1000.0)) + 1);
 }
 
 void CaretView::showEvent(QShowEvent* event)

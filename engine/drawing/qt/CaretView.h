@@ -3,9 +3,10 @@
 // does not have focus, a bar at the left, an underline at the bottom, or a block that shows
 // the character under it again in the caret text colour (a powerline separator under a block
 // caret keeps its exact shape). Blinking styles fade the caret out and in (0.7 s each way,
-// ease-in), only while focused and on screen: a coarse timer repaints the caret's own
-// rectangle about 12 times a second, and is stopped while the caret is steady, unfocused or
-// hidden (a hidden or minimised window included). The caret is opaque and draws beneath
+// ease-in), only while focused and on screen. The fade is drawn in a few opacity levels: a
+// one-shot timer wakes only when the next level is due and repaints the caret's own
+// rectangle, a handful of times a second, and no timer runs while the caret is steady,
+// unfocused or hidden (a hidden or minimised window included). The caret is opaque and draws beneath
 // itself a copy of the view's pixels, taken again whenever the view repaints, so a frame of
 // the fade does not draw the view's row again. The caret never takes mouse events.
 //
@@ -60,10 +61,11 @@ protected:
 class CaretView : public QWidget {
 public:
     static constexpr double blinkHalfPeriodSeconds = 0.7;
-    // Between two frames of the fade: about 12 a second. Each frame costs a round of the
-    // window system's repaint however small the caret, and at this rate a focused idle window
-    // stays under half a percent of a core while the fade still reads as one.
-    static constexpr int blinkFrameMilliseconds = 80;
+    // Opacity steps of each half of the fade. Every frame wakes the process and costs a round
+    // of the window system's repaint however small the caret, so the fade is drawn in four
+    // steps each way (about six frames a second) rather than as a continuous ramp: an idle
+    // focused window stays near no cost while the caret still fades rather than flashes.
+    static constexpr int blinkOpacityLevels = 4;
 
     // A child of `host`'s widget with the given frame and style.
     CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* host);
@@ -105,6 +107,11 @@ public:
     void showBlinkPhase(double seconds);
     // The opacity `seconds` into the blink: 1 -> 0 over 0.7 s with ease-in, then back.
     static double blinkOpacity(double seconds);
+    // The opacity drawn `seconds` into the blink: blinkOpacity rounded to the nearest of the
+    // levels 0, 1/blinkOpacityLevels, ..., 1.
+    static double blinkFrameOpacity(double seconds);
+    // The first moment after `seconds` at which the drawn opacity changes.
+    static double nextBlinkFrameSeconds(double seconds);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -119,6 +126,8 @@ private:
     bool viewHasFocus() const;
     void startBlinkAnimation(bool blink);
     void stopBlinkAnimation();
+    // Arms the one-shot timer for the next change of the drawn opacity.
+    void scheduleBlinkFrame();
     // Copies the view's own drawing under the caret into under_.
     void copyUnder();
 

@@ -25,15 +25,29 @@ void drawLine(QPainter& painter, double x0, double y, double x1)
 }
 
 // One glyph drawn alone at a scaled size (a wide glyph that did not fit its slot).
-void drawScaledGlyph(QPainter& painter, const QRawFont& font, quint32 glyph, QPointF origin, double scale)
+// Glyphs of a colour bitmap font are drawn with one pen whatever the text's colour: they
+// ignore it, and the paint engine keeps their rasterised glyphs per pen colour, only a few
+// such caches at a time; emoji among text of many colours decoded their bitmaps again at
+// every run.
+void drawGlyphRunWithPen(QPainter& painter, const QGlyphRun& run, bool colorBitmaps)
 {
-    QRawFont scaled = font;
-    scaled.setPixelSize(font.pixelSize() * scale);
+    if (!colorBitmaps) {
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        return;
+    }
+    const QPen pen = painter.pen();
+    painter.setPen(Qt::black);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+    painter.setPen(pen);
+}
+
+void drawScaledGlyph(QPainter& painter, const QRawFont& scaled, quint32 glyph, QPointF origin, bool colorBitmaps)
+{
     QGlyphRun run;
     run.setRawFont(scaled);
     run.setGlyphIndexes({glyph});
     run.setPositions({origin});
-    painter.drawGlyphRun(QPointF(0, 0), run);
+    drawGlyphRunWithPen(painter, run, colorBitmaps);
 }
 
 } // namespace
@@ -227,7 +241,7 @@ void TerminalPainter::forEachRunBackground(const AttributedRow& built, const QCo
 // Consecutive glyphs of one font drawn as one glyph run.
 class PainterGlyphBatch {
 public:
-    explicit PainterGlyphBatch(QPainter& painter) : painter_(painter) {}
+    PainterGlyphBatch(QPainter& painter, GlyphMetricsCache& fonts) : painter_(painter), fonts_(fonts) {}
     ~PainterGlyphBatch() { flush(); }
     PainterGlyphBatch(const PainterGlyphBatch&) = delete;
     PainterGlyphBatch& operator=(const PainterGlyphBatch&) = delete;
@@ -250,13 +264,14 @@ public:
         run.setRawFont(font_);
         run.setGlyphIndexes(glyphs_);
         run.setPositions(positions_);
-        painter_.drawGlyphRun(QPointF(0, 0), run);
+        drawGlyphRunWithPen(painter_, run, fonts_.isColorBitmapFont(font_));
         glyphs_.clear();
         positions_.clear();
     }
 
 private:
     QPainter& painter_;
+    GlyphMetricsCache& fonts_;
     QRawFont font_;
     QList<quint32> glyphs_;
     QList<QPointF> positions_;
@@ -265,7 +280,7 @@ private:
 void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline)
 {
     std::vector<QPointF> origins;
-    PainterGlyphBatch batch(painter);
+    PainterGlyphBatch batch(painter, glyphMetrics_);
     for (const ViewLineSegment& segment : built.segments) {
         for (const ViewLineSegment::Run& run : segment.runs) {
             if (run.length <= 0)
@@ -322,15 +337,15 @@ void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int colum
     QPointF origin = cellOrigin + offset;
     origins.push_back(origin);
     if (columnWidth >= 2) {
-        const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
-        const QRectF box = font.boundingRect(glyph);
-        const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
-        const GlyphSlotFit fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(), bounds, columnWidth,
-                                              state.frame.cell, state.descentAndLeading);
+        const GlyphMetricsCache::Metrics& metrics = glyphMetrics_.metrics(font, glyph);
+        const GlyphSlotFit fit = glyphSlotFit(metrics.advance, metrics.bounds, columnWidth, state.frame.cell,
+                                              state.descentAndLeading);
         origin += QPointF(fit.dx, -fit.dy);
         if (fit.scale != 1.0) {
             batch.flush();
-            drawScaledGlyph(painter, font, glyph, origin, fit.scale);
+            // Asked first: the resized font is a reference into the cache.
+            const bool colorBitmaps = glyphMetrics_.isColorBitmapFont(font);
+            drawScaledGlyph(painter, glyphMetrics_.scaled(font, fit.scale), glyph, origin, colorBitmaps);
             return;
         }
     }

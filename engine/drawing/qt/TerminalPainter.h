@@ -16,6 +16,7 @@
 #include "drawing/CellMetrics.h"
 #include "drawing/RowBuilder.h"
 #include "drawing/qt/CellGlyphCache.h"
+#include "drawing/qt/GlyphMetricsCache.h"
 
 #include <QColor>
 #include <QFontMetricsF>
@@ -85,6 +86,7 @@ public:
                                 const DecorationMetrics& metrics);
 
     CellGlyphCache& glyphCache() { return glyphs_; }
+    GlyphMetricsCache& glyphMetrics() { return glyphMetrics_; }
 
 private:
     struct FrameState;
@@ -110,6 +112,7 @@ private:
                     bool withOffsets);
 
     CellGlyphCache glyphs_;
+    GlyphMetricsCache glyphMetrics_;
 };
 
 } // namespace corvantix

@@ -332,6 +332,48 @@ TEST(LineGeneration, EveryChangeRaisesIt)
     EXPECT_EQ(line->generation(), before);
 }
 
+// A recycle blanks only the cells written since the previous one: whatever wrote them, no
+// cell of the line's former life survives, and a new erase attribute blanks the whole line.
+TEST(LineRecycle, NoWrittenCellSurvivesARecycle)
+{
+    struct Case { const char* name; std::function<void(BufferLine&)> write; };
+    auto other = lineOf("zzzzzzzz");
+    Attribute red;
+    red.bg = Color::ansi256(1);
+    const Case cases[] = {
+        {"setCell", [](BufferLine& l) { l.setCell(6, kFill); }},
+        {"setCell past the end", [](BufferLine& l) { l.setCell(40, kFill); }},
+        {"mutableCells", [](BufferLine& l) { l.mutableCells()[7] = kFill; }},
+        {"mutableCells of a range", [](BufferLine& l) { l.mutableCells(3, 5)[4] = kFill; }},
+        {"fill", [](BufferLine& l) { l.fill(kFill); }},
+        {"fillRange", [](BufferLine& l) { l.fillRange(kFill, 5, 7); }},
+        {"fillRange mending a wide edge", [](BufferLine& l) { putWide(l, 2); l.fillRange(kFill, 0, 3); }},
+        {"insertCells", [](BufferLine& l) { l.insertCells(2, 1, 7, kFill); }},
+        {"deleteCells", [](BufferLine& l) { l.deleteCells(2, 1, 7, kFill); }},
+        {"copyCellsFrom", [&](BufferLine& l) { l.copyCellsFrom(*other, 0, 5, 3); }},
+        {"copyCellsFrom itself", [](BufferLine& l) { l.setCell(0, kFill); l.copyCellsFrom(l, 0, 6, 1); }},
+        {"copyFrom", [&](BufferLine& l) { l.copyFrom(*other); }},
+        {"recycleFrom", [&](BufferLine& l) { l.recycleFrom(*other); }},
+        {"resize", [](BufferLine& l) { l.resize(4, kFill); l.resize(8, kFill); }},
+        {"a wide character cut", [](BufferLine& l) { putWide(l, 3); l.setCell(4, kFill); l.mendWideEdges(4, 5); }},
+    };
+    for (const Case& c : cases) {
+        for (const Attribute& next : {Attribute{}, red}) {
+            auto line = lineOf("abcdefgh");
+            line->clearForRecycle(Attribute{});
+            c.write(*line);
+            line->clearForRecycle(next);
+            ASSERT_EQ(line->dataSize(), 8) << c.name;
+            for (int col = 0; col < 8; ++col)
+                EXPECT_EQ(line->getCell(col), CharData(0, 1, next)) << c.name << " column " << col;
+            // And the recycle after it, with nothing written between.
+            line->clearForRecycle(Attribute{});
+            for (int col = 0; col < 8; ++col)
+                EXPECT_EQ(line->getCell(col), CharData(0, 1, Attribute{})) << c.name << " column " << col;
+        }
+    }
+}
+
 // A line copies its cells as one block: every field of every cell must arrive, whatever
 // the sizes of the two lines (the copy may reuse, grow or shrink the destination's block).
 TEST(LineCopy, EveryFieldOfEveryCellArrives)

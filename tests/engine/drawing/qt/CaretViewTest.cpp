@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QImage>
 #include <QPainter>
 
@@ -141,6 +143,40 @@ TEST(CaretBlinkTest, OpacityFadesOutWithEaseInAndBack)
     // Played backwards on the way up.
     EXPECT_NEAR(CaretView::blinkOpacity(1.05), CaretView::blinkOpacity(0.35), 1e-6);
     EXPECT_NEAR(CaretView::blinkOpacity(2.1), 0.0, 1e-4);
+}
+
+// The fade is drawn in a few levels, and the timer wakes only when the next one is due: a
+// period costs two frames per level, each frame lands on a new level, and the level holds
+// everywhere between two frames.
+TEST(CaretBlinkTest, FramesComeOnlyWhenTheDrawnLevelChanges)
+{
+    constexpr double period = 2 * CaretView::blinkHalfPeriodSeconds;
+    constexpr int levels = CaretView::blinkOpacityLevels;
+    for (double start : {0.0, 0.2, 0.69, 0.7, 1.3, 3.0}) {
+        int frames = 0;
+        double t = start;
+        while (true) {
+            const double next = CaretView::nextBlinkFrameSeconds(t);
+            ASSERT_GT(next, t) << start;
+            if (next > start + period)
+                break;
+            ++frames;
+            // Within a microsecond of either frame, the level between them holds.
+            const double held = CaretView::blinkFrameOpacity((t + next) / 2);
+            for (int i = 0; i <= 16; ++i)
+                EXPECT_EQ(CaretView::blinkFrameOpacity(t + 1e-6 + (next - t - 2e-6) * i / 16), held) << start << ' ' << t;
+            EXPECT_NE(CaretView::blinkFrameOpacity(next + 1e-6), held) << start << ' ' << next;
+            t = next;
+        }
+        EXPECT_EQ(frames, 2 * levels) << start;
+    }
+    // Each drawn level is one of the steps, and both ends are reached.
+    for (double t = 0; t < period; t += 0.01) {
+        const double level = CaretView::blinkFrameOpacity(t) * levels;
+        EXPECT_DOUBLE_EQ(level, std::round(level)) << t;
+    }
+    EXPECT_EQ(CaretView::blinkFrameOpacity(0.0), 1.0);
+    EXPECT_EQ(CaretView::blinkFrameOpacity(CaretView::blinkHalfPeriodSeconds), 0.0);
 }
 
 } // namespace
