@@ -105,6 +105,26 @@ const std::vector<HostileStream>& hostileStreams()
              return bytes;
          }},
         {"rep-65535x10000", 200, 50, [] { return repeated("a\x1b[65535b", 10'000); }},
+        // An image near 150 MB of base64 sent in 4 KiB chunks: the gathered text and the
+        // decoded pixels must not both be held whole.
+        {"kitty-chunked-150MB", 200, 50,
+         [] {
+             const int side = 5304; // 112.5 MB of RGBA (a multiple of 3 bytes), 150 MB of base64
+             const std::size_t text = (static_cast<std::size_t>(side) * side * 4 + 2) / 3 * 4;
+             const std::size_t piece = 4096;
+             Bytes bytes;
+             bytes.reserve(text + text / piece * 16 + 64);
+             for (std::size_t sent = 0; sent < text; sent += piece) {
+                 const std::size_t length = std::min(piece, text - sent);
+                 const bool last = sent + length >= text;
+                 append(bytes, sent == 0 ? "\x1b_Ga=t,i=1,q=2,f=32,s=" + std::to_string(side) + ",v=" + std::to_string(side)
+                                            + (last ? ",m=0;" : ",m=1;")
+                                         : std::string(last ? "\x1b_Gm=0;" : "\x1b_Gm=1;"));
+                 bytes.insert(bytes.end(), length, 'A');
+                 append(bytes, "\x1b\\");
+             }
+             return bytes;
+         }},
         {"lines-1000000", 200, 50,
          [] {
              Bytes bytes;

@@ -118,9 +118,14 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
 
 Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeconds)
 {
-    const QString command = QStringLiteral("echo ") + QString::fromLatin1(script.toUtf8().toBase64())
-        + QStringLiteral(" | base64 -d | $SHELL -l");
-    co_return co_await runCommand(command, std::nullopt, timeoutSeconds);
+    // The script travels on ssh's standard input, so its length is not bounded by the
+    // command line of either computer.
+    const QString command = QStringLiteral("$SHELL -l -c ") + shellQuote(scriptReaderCommand());
+    std::optional<QByteArray> input = scriptInput(script);
+    ShellResult<QString> output = co_await runCommand(command, std::move(input), timeoutSeconds);
+    if (!output && output.error().message.contains(QLatin1String(scriptIncompleteText)))
+        co_return ShellError{scriptIncompleteMessage()};
+    co_return output;
 }
 
 Task<bool> SSHLink::fetchRemoteHome()

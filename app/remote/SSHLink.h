@@ -50,7 +50,9 @@ public:
     // otherwise the error is ssh's or the command's standard error, trimmed, or
     // "La commande SSH a échoué (code N)." when that is empty.
     Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
-    // Sends the script as Base64 and runs it with the remote user's login shell.
+    // Sends the script on ssh's standard input to the remote user's login shell, which reads
+    // it whole before running it (see scriptReaderCommand); a script the shell did not
+    // receive whole fails with scriptIncompleteMessage().
     Task<ShellResult<QString>> runScript(QString script, double timeoutSeconds);
     // True when the remote home was found (and stored); never an error.
     Task<bool> fetchRemoteHome();

@@ -5,6 +5,7 @@
 #include "remote/SharedPrefs.h"
 
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <optional>
@@ -16,6 +17,19 @@ namespace halvoren {
 inline constexpr qint64 unsetHostOrder = 1073741824;
 
 inline constexpr char sharedMarker[] = "@@HV_SHARED@@";
+// Printed by the listing in place of a shared-state file larger than maximumSharedStateBytes.
+inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
+
+// What a host may give, in UTF-8 bytes: a session or tab name as long as a file name, a path
+// as long as the system allows, and a shared-state file far larger than thousands of names.
+inline constexpr qsizetype maximumHostNameBytes = 255;
+inline constexpr qsizetype maximumHostPathBytes = 4096;
+inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
+
+// The problems a listing may report, each shown once per connection.
+QString hostNameTooLongMessage();
+QString hostPathTooLongMessage();
+QString sharedStateTooLargeMessage();
 
 struct HostTab {
     QString session;
@@ -32,13 +46,21 @@ struct ServerState {
     std::set<QString, CodePointLess> sessions;
     QList<HostTab> open;
     std::optional<SharedPrefs> shared;
+    // The shared-state file was refused for its size: the listing must count as failed, so
+    // the file is neither adopted nor replaced.
+    bool sharedTooLarge = false;
+    // Values refused and left out, as the messages to show.
+    QStringList problems;
 
     bool operator==(const ServerState&) const = default;
 };
 
 QString listingScript();
 
-// Reads any text; rows it cannot read are skipped.
+// Reads any text; rows it cannot read are skipped. A session name longer than
+// maximumHostNameBytes skips its row, a longer tab name reads as the session name, and a row
+// whose path is longer than maximumHostPathBytes is not an open tab; each is noted in
+// `problems`.
 ServerState parseServerState(const QString& output);
 
 // Output without the marker line is no listing at all (the script did not run to its end,

@@ -9,14 +9,20 @@
 namespace halvoren {
 namespace {
 
-NameSet stringSetFromJSON(const QJsonValue& value)
+NameSet stringSetFromJSON(const QJsonValue& value, qsizetype maximumNameBytes, bool& skipped)
 {
     NameSet set;
     if (!value.isArray())
         return set;
     for (const QJsonValue element : value.toArray()) {
-        if (element.isString())
-            set.insert(element.toString());
+        if (!element.isString())
+            continue;
+        QString name = element.toString();
+        if (maximumNameBytes >= 0 && name.size() > maximumNameBytes / 3 && name.toUtf8().size() > maximumNameBytes) {
+            skipped = true;
+            continue;
+        }
+        set.insert(std::move(name));
     }
     return set;
 }
@@ -59,7 +65,7 @@ void appendJsonArray(QString& out, const NameSet& set)
 
 } // namespace
 
-std::optional<SharedPrefs> parseSharedPrefs(const QString& text)
+std::optional<SharedPrefs> parseSharedPrefs(const QString& text, qsizetype maximumNameBytes, bool* skippedLongNames)
 {
     const QByteArray bytes = text.trimmed().toUtf8();
     if (bytes.isEmpty())
@@ -69,8 +75,12 @@ std::optional<SharedPrefs> parseSharedPrefs(const QString& text)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    return SharedPrefs{stringSetFromJSON(object.value(QLatin1String("favorites"))),
-                       stringSetFromJSON(object.value(QLatin1String("hidden")))};
+    bool skipped = false;
+    SharedPrefs prefs{stringSetFromJSON(object.value(QLatin1String("favorites")), maximumNameBytes, skipped),
+                      stringSetFromJSON(object.value(QLatin1String("hidden")), maximumNameBytes, skipped)};
+    if (skippedLongNames)
+        *skippedLongNames = skipped;
+    return prefs;
 }
 
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden)

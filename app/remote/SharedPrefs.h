@@ -23,8 +23,10 @@ struct SharedPrefs {
 inline constexpr char sharedStatePath[] = "~/.halvoren/shared.json";
 
 // Nothing for blank text, invalid JSON or a value that is not an object; a member that is
-// missing or not an array is an empty set, and elements that are not strings are skipped.
-std::optional<SharedPrefs> parseSharedPrefs(const QString& text);
+// missing or not an array is an empty set, and elements that are not strings are skipped,
+// as are names longer than `maximumNameBytes` in UTF-8 (then `skippedLongNames` is set).
+std::optional<SharedPrefs> parseSharedPrefs(const QString& text, qsizetype maximumNameBytes = -1,
+                                            bool* skippedLongNames = nullptr);
 
 // {"favorites":[…],"hidden":[…],"version":1}: compact, sorted, "/" written "\/".
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);

@@ -21,6 +21,9 @@ namespace {
 struct RunState {
     bool ended = false;
     bool timedOut = false;
+    bool overflowed = false;
+    QByteArray standardOutput;
+    QByteArray standardError;
     std::optional<QString> launchFailure;
     std::coroutine_handle<> waiter;
 
@@ -62,7 +65,41 @@ int timeoutMilliseconds(double seconds)
     return ms >= INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
+// Ends the child and everything it started: its group first, then the child itself.
+void killGroup(QProcess* child)
+{
+    const qint64 pid = child->processId();
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    child->kill();
+}
+
+// Moves what the child printed so far into the run's buffers; past the limit the child is
+// ended and nothing more is kept.
+void collectOutput(RunState& state, QProcess* child)
+{
+    QByteArray out = child->readAllStandardOutput();
+    QByteArray err = child->readAllStandardError();
+    if (state.overflowed)
+        return;
+    if (out.size() + err.size() > Shell::maximumOutputBytes - state.standardOutput.size() - state.standardError.size()) {
+        state.overflowed = true;
+        state.standardOutput.clear();
+        state.standardError.clear();
+        if (!state.ended && child->state() != QProcess::NotRunning)
+            killGroup(child);
+        return;
+    }
+    state.standardOutput += out;
+    state.standardError += err;
+}
+
 } // namespace
+
+QString Shell::outputTooLargeMessage()
+{
+    return QStringLiteral("La commande a écrit plus de %1 Mo : elle a été arrêtée.").arg(maximumOutputBytes >> 20);
+}
 
 QString Shell::timeoutMessage()
 {
@@ -77,16 +114,18 @@ QString Shell::launchFailureMessage(const QString& executable, const QString& re
 QString Shell::decode(const QByteArray& bytes)
 {
     // One U+FFFD per maximal invalid subpart (a truncated sequence counts once, a stray byte
-    // once), the usual practice of UTF-8 decoders.
-    QString text;
-    text.reserve(bytes.size());
+    // once), the usual practice of UTF-8 decoders. Written into a string made at its largest
+    // size: output of tens of megabytes is decoded on the main thread.
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype size = bytes.size();
+    QString text(size, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    qsizetype written = 0;
     qsizetype at = 0;
     while (at < size) {
         const unsigned char lead = data[at];
         if (lead < 0x80) {
-            text.append(QChar(lead));
+            out[written++] = lead;
             ++at;
             continue;
         }
@@ -122,14 +161,18 @@ QString Shell::decode(const QByteArray& bytes)
             low = 0x80;
             high = 0xBF;
         }
-        if (complete) {
-            const char32_t one[1] = {code};
-            text.append(QString::fromUcs4(one, 1));
+        // A sequence of n bytes gives at most n - 2 units (two for four bytes): it fits.
+        if (!complete) {
+            out[written++] = 0xFFFD;
+        } else if (code >= 0x10000) {
+            out[written++] = QChar::highSurrogate(code);
+            out[written++] = QChar::lowSurrogate(code);
         } else {
-            text.append(QChar(0xFFFD));
+            out[written++] = static_cast<char16_t>(code);
         }
         at = next;
     }
+    text.resize(written);
     return text;
 }
 
@@ -152,6 +195,8 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     // Its own group, so that the time-out also reaches whatever the child started.
     child->setChildProcessModifier([] { ::setpgid(0, 0); });
 
+    QObject::connect(child, &QProcess::readyReadStandardOutput, child, [state, child] { collectOutput(*state, child); });
+    QObject::connect(child, &QProcess::readyReadStandardError, child, [state, child] { collectOutput(*state, child); });
     QObject::connect(child, &QProcess::finished, child, [state] { state->end(); });
     QObject::connect(child, &QProcess::errorOccurred, child, [state, child](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || state->ended)
@@ -168,10 +213,7 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
         if (state->ended || child->state() == QProcess::NotRunning)
             return;
         state->timedOut = true;
-        const qint64 pid = child->processId();
-        if (pid > 0)
-            ::kill(-static_cast<pid_t>(pid), SIGKILL);
-        child->kill();
+        killGroup(child);
     });
 
     child->start(QIODevice::ReadWrite);
@@ -191,12 +233,15 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
 
     if (state->launchFailure)
         co_return ShellError{launchFailureMessage(executable, *state->launchFailure)};
+    collectOutput(*state, child);
+    if (state->overflowed)
+        co_return ShellError{outputTooLargeMessage()};
     if (state->timedOut)
         co_return ShellError{timeoutMessage()};
     Output output;
     output.status = child->exitCode();
-    output.standardOutput = decode(child->readAllStandardOutput());
-    output.standardError = decode(child->readAllStandardError());
+    output.standardOutput = decode(std::exchange(state->standardOutput, {}));
+    output.standardError = decode(std::exchange(state->standardError, {}));
     co_return output;
 }
 
@@ -209,13 +254,53 @@ QString userShell()
     return QStringLiteral("/bin/sh");
 }
 
+namespace {
+
+// The first and the last line of a script's input: both must arrive for it to run.
+constexpr char scriptHead[] = "#hv-debut-du-script";
+constexpr char scriptTail[] = "#hv-fin-du-script";
+
+} // namespace
+
+QString scriptReaderCommand()
+{
+    // "$(cat; echo .)" keeps the trailing newlines a bare "$(cat)" would drop; the two
+    // markers are cut off before the text is evaluated in this same shell.
+    return QStringLiteral(R"hv(__hv_s=$(cat; echo .); __hv_s=${__hv_s%.}; __hv_h='%1'; __hv_t='%2'
+case $__hv_s in
+"$__hv_h"'
+'*"$__hv_t"'
+') __hv_s=${__hv_s#"$__hv_h"}; eval "${__hv_s%"$__hv_t"*}" ;;
+*) echo '%3' >&2; exit %4 ;;
+esac)hv")
+        .arg(QLatin1String(scriptHead), QLatin1String(scriptTail), QLatin1String(scriptIncompleteText))
+        .arg(scriptIncompleteStatus);
+}
+
+QByteArray scriptInput(const QString& script)
+{
+    QByteArray input = QByteArray(scriptHead) + '\n' + script.toUtf8();
+    if (!input.endsWith('\n'))
+        input += '\n';
+    return input + scriptTail + '\n';
+}
+
+QString scriptIncompleteMessage()
+{
+    return QStringLiteral("Le shell n'a pas reçu le script en entier : rien n'a été exécuté.");
+}
+
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
 {
     QStringList arguments;
-    arguments << QStringLiteral("-l") << QStringLiteral("-c") << command;
-    auto result = co_await Shell::run(userShell(), std::move(arguments), std::nullopt, timeoutSeconds);
+    arguments << QStringLiteral("-l") << QStringLiteral("-c") << scriptReaderCommand();
+    std::optional<QByteArray> input = scriptInput(command);
+    auto result = co_await Shell::run(userShell(), std::move(arguments), std::move(input), timeoutSeconds);
     if (!result)
         co_return result.error();
+    if (result.value().status == scriptIncompleteStatus
+        && result.value().standardError.contains(QLatin1String(scriptIncompleteText)))
+        co_return ShellError{scriptIncompleteMessage()};
     co_return std::move(result.value().standardOutput);
 }
 

@@ -51,6 +51,11 @@ public:
         QString standardError;
     };
 
+    // Both streams together may hold this much: more ends the run with
+    // outputTooLargeMessage(). Far above what a listing of 10,000 tabs or the git state of
+    // 5,000 projects prints, it stops a program that prints without end before it fills memory.
+    static constexpr qsizetype maximumOutputBytes = qsizetype{32} << 20;
+    static QString outputTooLargeMessage();
     // Message of a run that the time-out ended, for a local command as for an ssh one.
     static QString timeoutMessage();
     // Message of a program that could not be started: "Impossible de lancer " + path + " : "
@@ -72,8 +77,22 @@ public:
 // "/bin/sh".
 QString userShell();
 
-// Runs `command` with `userShell() -l -c command` and gives its standard output; the status
-// and standard error are dropped, a launch failure or time-out is the error.
+// Scripts reach a shell on its standard input, whatever their length (an argument list has a
+// size limit): scriptReaderCommand() is the command that shell runs, scriptInput(script) what
+// it is fed. The command reads the whole input before running any of it, so a command of the
+// script that reads its standard input finds it ended rather than eating the rest; input that
+// lost its first or last line (a login profile that read some of it) runs nothing and exits
+// with scriptIncompleteStatus, scriptIncompleteText on standard error.
+QString scriptReaderCommand();
+QByteArray scriptInput(const QString& script);
+inline constexpr int scriptIncompleteStatus = 125;
+inline constexpr char scriptIncompleteText[] = "hv: script incomplet";
+// The message of a script the shell did not receive whole.
+QString scriptIncompleteMessage();
+
+// Runs `command` (a script of any length) with `userShell() -l -c scriptReaderCommand()`
+// and gives its standard output; the status and standard error are dropped, a launch
+// failure, a time-out, too much output or a script not received whole is the error.
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds);
 
 } // namespace halvoren

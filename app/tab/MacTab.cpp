@@ -90,6 +90,8 @@ MacTab::MacTab(QString connId, MacProject project, bool useTmux, std::shared_ptr
       terminal(new TermView(QRect(0, 0, 800, 500))), keychain(keychain)
 {
     terminal->owner = this;
+    // A server's programs write to this terminal: they may not name this computer's files.
+    terminal->getTerminal().options.fedByRemoteHost = this->link != nullptr;
 }
 
 MacTab::~MacTab()

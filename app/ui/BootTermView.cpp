@@ -51,6 +51,8 @@ void wipe(QByteArray& bytes)
 BootTermView::BootTermView(const QRect& frame, QWidget* parent)
     : LocalProcessTerminalView(frame, std::nullopt, corvantix::TerminalOptions::defaultOptions(), parent)
 {
+    // Only a server's programs write here: they may not name this computer's files.
+    getTerminal().options.fedByRemoteHost = true;
 }
 
 SecretStore& BootTermView::secrets() const

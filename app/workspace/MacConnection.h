@@ -80,6 +80,8 @@ public:
     bool syncing = false;
     bool syncQueued = false;
     int failures = 0;
+    // Problems with the host's data already shown: each is shown once.
+    QSet<QString> reportedProblems;
 
     // Where this computer's roots are read; the application's preferences when none.
     Prefs* prefs = nullptr;

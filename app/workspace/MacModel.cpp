@@ -496,23 +496,28 @@ Task<> MacModel::refreshProjects(MacConnection& connection)
 
 Task<> MacModel::refreshGitInfo(MacConnection& connection, QStringList paths)
 {
-    if (paths.isEmpty())
-        co_return;
     QPointer<MacConnection> target(&connection);
-    Task<ShellResult<QString>> probing = runScript(*target, gitProbeScript(paths), gitProbeTimeout);
-    ShellResult<QString> output = co_await std::move(probing);
-    if (!output || !target)
-        co_return;
-    const QMap<QString, GitInfo> found = parseGitProbe(output.value());
-    QHash<QString, GitInfo> info = target->gitInfo();
-    for (const QString& path : std::as_const(paths)) {
-        const auto entry = found.constFind(path);
-        if (entry != found.cend())
-            info.insert(path, *entry);
-        else
-            info.remove(path);
+    // In batches: each answers within the time-out even under a root of thousands of
+    // projects, and a batch that fails loses only its own projects' state.
+    for (qsizetype start = 0; start < paths.size(); start += gitProbeBatch) {
+        const QStringList batch = paths.mid(start, gitProbeBatch);
+        Task<ShellResult<QString>> probing = runScript(*target, gitProbeScript(batch), gitProbeTimeout);
+        ShellResult<QString> output = co_await std::move(probing);
+        if (!target)
+            co_return;
+        if (!output)
+            continue;
+        const QMap<QString, GitInfo> found = parseGitProbe(output.value());
+        QHash<QString, GitInfo> info = target->gitInfo();
+        for (const QString& path : batch) {
+            const auto entry = found.constFind(path);
+            if (entry != found.cend())
+                info.insert(path, *entry);
+            else
+                info.remove(path);
+        }
+        target->setGitInfo(info);
     }
-    target->setGitInfo(info);
 }
 
 Task<> MacModel::loadSubprojects(QString path, MacConnection& connection)

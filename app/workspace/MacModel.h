@@ -76,8 +76,14 @@ public:
     // Time-outs of the host work, in seconds.
     static constexpr double scriptTimeout = 25.0;
     static constexpr double gitProbeTimeout = 40.0;
+    // Projects probed by one run of the git script.
+    static constexpr qsizetype gitProbeBatch = 250;
     static constexpr double sessionListTimeout = 25.0;
     static constexpr double listingTimeout = 25.0;
+    // The most tmux tabs of one connection that the host's listing opens; the others stay
+    // open on the host, untouched, and are reported once.
+    static constexpr int maximumHostOpenedTabs = 64;
+    static QString hostTabsCappedMessage(qsizetype notOpened);
     static constexpr double localTmuxProbeTimeout = 10.0;
     // Periods and hold-offs, in seconds.
     static constexpr double pollInterval = 4.0;
@@ -309,6 +315,8 @@ Q_SIGNALS:
 private:
     void uploadSharedState(MacConnection& connection);
     void noteListingFailure(MacConnection& connection);
+    // Shows the message in the banner unless this connection showed it already.
+    void reportHostProblem(MacConnection& connection, const QString& message);
     MacTab* tabOf(const MacConnection& connection, const QString& session) const;
 
     SecretStore* keychain;

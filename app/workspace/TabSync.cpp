@@ -10,11 +10,18 @@
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
 #include <algorithm>
 
 namespace halvoren {
 
 namespace {
+
+// Listings up to this many characters are read on the main thread: far below what takes a
+// millisecond to read, and a worker thread would only add a turn of the event loop.
+constexpr qsizetype listingReadInPlaceChars = 64 * 1024;
 
 qint64 millisecondsBetween(const QDateTime& from, const QDateTime& to)
 {
@@ -290,6 +297,14 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         }
     }
 
+    // A listing of thousands of open rows must not start thousands of terminals: past the
+    // cap the rows stay as the host has them, and the user hears of it once.
+    qsizetype present = 0;
+    for (const MacTab* tab : std::as_const(tabsValue)) {
+        if (tab->connId == connection.id && tab->useTmux)
+            ++present;
+    }
+    qsizetype notOpened = 0;
     for (const HostTab& host : plan.toOpen) {
         if (host.path.isEmpty())
             continue;
@@ -297,6 +312,11 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
             break;
         if (tabOf(connection, host.session) != nullptr)
             continue;
+        if (present >= maximumHostOpenedTabs) {
+            ++notOpened;
+            continue;
+        }
+        ++present;
         MacTab* tab = makeTab(connection, MacProject{host.name, realFolderPath(connection, host), host.session});
         insertTab(tab, insertionIndex(*tab));
         if (!activeTabIDValue)
@@ -305,6 +325,8 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         tab->startedAt = now;
         changed = true;
     }
+    if (notOpened > 0)
+        reportHostProblem(connection, hostTabsCappedMessage(notOpened));
 
     for (MacTab* tab : std::as_const(mine)) {
         if (!plan.toRestart.contains(tab->project.session) || !tabsValue.contains(tab) || tab->isLive())
@@ -374,6 +396,23 @@ void MacModel::noteListingFailure(MacConnection& connection)
         connection.setUnreachable(true);
 }
 
+QString MacModel::hostTabsCappedMessage(qsizetype notOpened)
+{
+    return QStringLiteral("Le serveur liste plus de %1 onglets ouverts : %2 ne sont pas ouverts ici.")
+        .arg(maximumHostOpenedTabs)
+        .arg(notOpened);
+}
+
+void MacModel::reportHostProblem(MacConnection& connection, const QString& message)
+{
+    // Counted by kind, not by figure: a count that changes is still the same problem.
+    const QString kind = message.section(u':', 0, 0);
+    if (connection.reportedProblems.contains(kind))
+        return;
+    connection.reportedProblems.insert(kind);
+    setBanner(message);
+}
+
 Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
 {
     QPointer<MacModel> self(this);
@@ -384,6 +423,9 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     if (!self || !target)
         co_return;
     if (!output) {
+        // A host that prints without end is no passing failure: say so, once.
+        if (output.error().message == Shell::outputTooLargeMessage())
+            reportHostProblem(*target, output.error().message);
         noteListingFailure(*target);
         co_return;
     }
@@ -393,8 +435,27 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
 
 Task<> MacModel::handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly)
 {
-    std::optional<ServerState> parsed = parseListingOutput(output);
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    // A listing may be megabytes: a large one is read on a worker thread so the window
+    // stays live; a usual one (a few rows) is read at once.
+    std::optional<ServerState> parsed;
+    if (output.size() <= listingReadInPlaceChars) {
+        parsed = parseListingOutput(output);
+    } else {
+        QFuture<std::optional<ServerState>> parsing =
+            QtConcurrent::run([text = std::move(output)] { return parseListingOutput(text); });
+        parsed = co_await parsing;
+        if (!self || !target)
+            co_return;
+    }
     if (!parsed) {
+        noteListingFailure(connection);
+        co_return;
+    }
+    for (const QString& problem : std::as_const(parsed->problems))
+        reportHostProblem(connection, problem);
+    if (parsed->sharedTooLarge) {
         noteListingFailure(connection);
         co_return;
     }
@@ -410,8 +471,6 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
 
-    QPointer<MacModel> self(this);
-    QPointer<MacConnection> target(&connection);
     if (!state.shared) {
         Task<> uploading
             = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));

@@ -18,6 +18,7 @@ public:
     }
     bool sendsEightBitControls() const override { return terminal_.cc.send8bit; }
     std::int64_t imageCacheLimitBytes() const override { return terminal_.options.kittyImageCacheLimitBytes; }
+    bool allowsLocalImageMedia() const override { return !terminal_.options.fedByRemoteHost; }
 
     int cursorX() const override { return terminal_.buffer->x(); }
     int cursorY() const override { return terminal_.buffer->y(); }

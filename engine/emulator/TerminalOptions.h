@@ -58,6 +58,9 @@ struct TerminalOptions {
     int tabStopWidth = 8;             // carried only: tab stops are always every 8 columns
     bool enableSixelReported = true;  // primary device attributes announce Sixel
     std::int64_t kittyImageCacheLimitBytes = 335'544'320; // 320 MiB
+    // The program runs on another computer (over ssh, say): image media that name a file or
+    // a shared-memory object of this one are refused, so it can neither read nor probe them.
+    bool fedByRemoteHost = false;
     Ansi256PaletteStrategy ansi256PaletteStrategy = Ansi256PaletteStrategy::base16Lab;
     RegionalIndicatorWidth regionalIndicatorWidth = RegionalIndicatorWidth::wide;
     BidiPresentationState initialBidiState{};

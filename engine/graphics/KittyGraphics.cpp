@@ -10,6 +10,13 @@ namespace {
 
 constexpr std::string_view badPayload = "EINVAL: bad payload";
 constexpr std::string_view parentNotFound = "ENOPARENT: parent placement not found";
+constexpr std::string_view unsupportedTransmission = "ENOTSUP: unsupported transmission";
+
+// The media that name a file or a shared-memory object of this computer.
+bool isLocalKittyMedium(char transmission)
+{
+    return transmission == 'f' || transmission == 't' || transmission == 's';
+}
 
 int clampToInt(std::int64_t value)
 {
@@ -32,6 +39,41 @@ std::int64_t cellsFor(double pixels, int cellPixels)
 
 // ---------------------------------------------------------------- Commands and replies
 
+void KittyGraphicsPending::append(std::span<const std::uint8_t> text)
+{
+    while (!text.empty()) {
+        if (base64Blocks.empty() || base64Blocks.back().size() == base64Blocks.back().capacity()) {
+            base64Blocks.emplace_back().reserve(kittyPendingBlockBytes);
+        }
+        std::vector<std::uint8_t>& block = base64Blocks.back();
+        const std::size_t take = std::min(text.size(), block.capacity() - block.size());
+        block.insert(block.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(take));
+        text = text.subspan(take);
+        base64Size += take;
+    }
+}
+
+std::size_t KittyGraphicsPending::reservedBytes() const
+{
+    std::size_t total = 0;
+    for (const auto& block : base64Blocks)
+        total += block.capacity();
+    return total;
+}
+
+std::vector<std::uint8_t> KittyGraphicsPending::takeText()
+{
+    std::vector<std::uint8_t> text;
+    text.reserve(base64Size);
+    for (auto& block : base64Blocks) {
+        text.insert(text.end(), block.begin(), block.end());
+        std::vector<std::uint8_t>().swap(block);
+    }
+    base64Blocks.clear();
+    base64Size = 0;
+    return text;
+}
+
 void KittyGraphics::handleKittyGraphicsCommand(std::span<const std::uint8_t> data)
 {
     const KittyGraphicsCommand command = parseKittyGraphicsControl(data);
@@ -41,17 +83,17 @@ void KittyGraphics::handleKittyGraphicsCommand(std::span<const std::uint8_t> dat
 
     if (control.more == 1) {
         if (!state_.pending)
-            state_.pending = KittyGraphicsPending{control, {}};
-        std::vector<std::uint8_t>& gathered = state_.pending->base64Payload;
+            state_.pending = KittyGraphicsPending{control, {}, 0};
+        KittyGraphicsPending& pending = *state_.pending;
         // A transmission that can never decode within the size cap is refused now rather
         // than after it has taken all that memory.
-        if (gathered.size() > pendingLimit_ || command.payload.size() > pendingLimit_ - gathered.size()) {
-            const KittyGraphicsControl first = state_.pending->control;
+        if (pending.base64Size > pendingLimit_ || command.payload.size() > pendingLimit_ - pending.base64Size) {
+            const KittyGraphicsControl first = pending.control;
             state_.pending.reset();
             sendKittyGraphicsError(first, badPayload);
             return;
         }
-        gathered.insert(gathered.end(), command.payload.begin(), command.payload.end());
+        pending.append(command.payload);
         return;
     }
 
@@ -61,12 +103,47 @@ void KittyGraphics::handleKittyGraphicsCommand(std::span<const std::uint8_t> dat
     }
     KittyGraphicsPending pending = std::move(*state_.pending);
     state_.pending.reset();
-    if (pending.base64Payload.size() > pendingLimit_ || command.payload.size() > pendingLimit_ - pending.base64Payload.size()) {
+    if (pending.base64Size > pendingLimit_ || command.payload.size() > pendingLimit_ - pending.base64Size) {
         sendKittyGraphicsError(pending.control, badPayload);
         return;
     }
-    pending.base64Payload.insert(pending.base64Payload.end(), command.payload.begin(), command.payload.end());
-    dispatchKittyGraphicsCommand(pending.control, pending.base64Payload);
+    pending.append(command.payload);
+    const KittyGraphicsControl& first = pending.control;
+    const bool direct = first.action == 'q' || ((first.action == 't' || first.action == 'T') && first.transmission == 'd');
+    if (!direct) {
+        const std::vector<std::uint8_t> text = pending.takeText();
+        dispatchKittyGraphicsCommand(first, text);
+        return;
+    }
+    // Decoded block by block, each freed once read: the text and the bytes together stay
+    // within the text's size and one block.
+    std::optional<std::vector<std::uint8_t>> decoded;
+    if (pending.base64Size != 0) {
+        KittyBase64Decoder decoder(pending.base64Size);
+        for (std::vector<std::uint8_t>& block : pending.base64Blocks) {
+            decoder.feed(block);
+            std::vector<std::uint8_t>().swap(block);
+        }
+        decoded = decoder.finish();
+    }
+    std::optional<KittyGraphicsPayload> image;
+    if (decoded)
+        image = decodeKittyDirectBytes(first, std::move(*decoded));
+    if (first.action == 'q') {
+        if (image)
+            sendKittyGraphicsOK(first, first.imageId, first.imageNumber, first.placementId);
+        else
+            sendKittyGraphicsError(first, badPayload);
+        return;
+    }
+    if (first.imageId && first.imageNumber) {
+        sendKittyGraphicsError(first, "EINVAL: i and I are mutually exclusive");
+        return;
+    }
+    std::optional<KittyPayloadResult> loaded;
+    if (image)
+        loaded = KittyPayloadResult(std::move(*image));
+    storeTransmittedKittyImage(first, std::move(loaded), first.action == 'T');
 }
 
 void KittyGraphics::dispatchKittyGraphicsCommand(const KittyGraphicsControl& control,
@@ -154,7 +231,18 @@ void KittyGraphics::transmitKittyImage(const KittyGraphicsControl& control, std:
         sendKittyGraphicsError(control, "EINVAL: i and I are mutually exclusive");
         return;
     }
-    auto loaded = loadKittyPayload(control, payload);
+    // Checked before the payload is even decoded: every local path gets the same answer,
+    // whether it exists or not.
+    if (isLocalKittyMedium(control.transmission) && !host_.allowsLocalImageMedia()) {
+        sendKittyGraphicsError(control, unsupportedTransmission);
+        return;
+    }
+    storeTransmittedKittyImage(control, loadKittyPayload(control, payload), alsoPut);
+}
+
+void KittyGraphics::storeTransmittedKittyImage(const KittyGraphicsControl& control,
+                                               std::optional<KittyPayloadResult> loaded, bool alsoPut)
+{
     if (!loaded) {
         sendKittyGraphicsError(control, badPayload);
         return;

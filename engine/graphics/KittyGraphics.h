@@ -36,6 +36,9 @@ public:
     virtual bool sendsEightBitControls() const = 0;
     // The byte budget of the store.
     virtual std::int64_t imageCacheLimitBytes() const = 0;
+    // False when the program runs on another computer: t=f, t=t and t=s name things of this
+    // one and are refused.
+    virtual bool allowsLocalImageMedia() const { return true; }
 
     // The active screen.
     virtual int cursorX() const = 0;
@@ -142,6 +145,9 @@ public:
 
 private:
     std::uint32_t takeImageIdForNumber();
+    // The rest of a transmission once its payload is loaded (none: "EINVAL: bad payload").
+    void storeTransmittedKittyImage(const KittyGraphicsControl& control, std::optional<KittyPayloadResult> loaded,
+                                    bool alsoPut);
     bool placeVirtual(const KittyGraphicsControl& control, std::optional<std::uint32_t> imageId);
     std::pair<int, int> pixelOffsets(const KittyGraphicsControl& control);
     enum class DeletionLines : std::uint8_t { visible, active, both };

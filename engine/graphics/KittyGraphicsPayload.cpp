@@ -131,6 +131,15 @@ bool isInTemporaryDirectory(const std::string& path)
     return resolved && isPathInDirectory(path, *resolved);
 }
 
+// The marker must be in the file's own name: a folder named with it would otherwise let any
+// file inside it be removed.
+bool hasTemporaryFileMarker(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return name.find("tty-graphics-protocol") != std::string_view::npos;
+}
+
 class Descriptor {
 public:
     explicit Descriptor(int fd) : fd_(fd) {}
@@ -217,6 +226,50 @@ bool hasZlibHeader(std::span<const std::uint8_t> data)
     return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && (flg & 0x20) == 0;
 }
 
+// Inflates into one buffer of the size the output must have (and a byte more, to tell a
+// longer stream): with raw pixels the size is known, and a single buffer holds no more than it.
+std::optional<Bytes> inflateExactlyWith(std::span<const std::uint8_t> data, int windowBits, std::size_t size)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, windowBits) != Z_OK)
+        return std::nullopt;
+    const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, &inflateEnd);
+    Bytes output(size + 1);
+    std::size_t offered = 0;
+    std::size_t produced = 0;
+    stream.next_in = const_cast<Bytef*>(data.data());
+    stream.next_out = output.data();
+    for (;;) {
+        if (stream.avail_in == 0 && offered < data.size()) {
+            const std::size_t take = std::min<std::size_t>(data.size() - offered, UINT_MAX);
+            stream.avail_in = static_cast<uInt>(take);
+            offered += take;
+        }
+        if (stream.avail_out == 0) {
+            const std::size_t room = std::min<std::size_t>(output.size() - produced, UINT_MAX);
+            if (room == 0)
+                return std::nullopt; // longer than the pixels need
+            stream.avail_out = static_cast<uInt>(room);
+        }
+        const uInt before = stream.avail_out;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        produced += before - stream.avail_out;
+        if (produced > size)
+            return std::nullopt;
+        if (status == Z_STREAM_END)
+            break;
+        if (status == Z_BUF_ERROR) {
+            if (stream.avail_in == 0 && offered == data.size())
+                return std::nullopt;
+            continue;
+        }
+        if (status != Z_OK)
+            return std::nullopt;
+    }
+    output.resize(produced);
+    return output;
+}
+
 std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowBits, std::size_t limit)
 {
     z_stream stream{};
@@ -265,30 +318,41 @@ std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowB
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> decodeKittyBase64(std::span<const std::uint8_t> text)
+KittyBase64Decoder::KittyBase64Decoder(std::size_t expectedTextSize)
 {
-    Bytes out;
-    out.reserve(text.size() / 4 * 3 + 3);
-    std::uint32_t accumulator = 0;
-    int bits = 0;
-    std::size_t characters = 0;
+    out_.reserve(expectedTextSize / 4 * 3 + 3);
+}
+
+void KittyBase64Decoder::feed(std::span<const std::uint8_t> text)
+{
     for (const std::uint8_t c : text) {
         const int value = base64Value(c);
         if (value < 0)
             continue;
-        ++characters;
-        accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>(accumulator >> bits));
-            accumulator &= (1u << bits) - 1;
+        ++characters_;
+        accumulator_ = (accumulator_ << 6) | static_cast<std::uint32_t>(value);
+        bits_ += 6;
+        if (bits_ >= 8) {
+            bits_ -= 8;
+            out_.push_back(static_cast<std::uint8_t>(accumulator_ >> bits_));
+            accumulator_ &= (1u << bits_) - 1;
         }
     }
+}
+
+std::optional<std::vector<std::uint8_t>> KittyBase64Decoder::finish()
+{
     // One character alone carries fewer than eight bits.
-    if (characters % 4 == 1)
+    if (characters_ % 4 == 1)
         return std::nullopt;
-    return out;
+    return std::move(out_);
+}
+
+std::optional<std::vector<std::uint8_t>> decodeKittyBase64(std::span<const std::uint8_t> text)
+{
+    KittyBase64Decoder decoder(text.size());
+    decoder.feed(text);
+    return decoder.finish();
 }
 
 bool isPathInDirectory(std::string_view path, std::string_view directory)
@@ -334,9 +398,17 @@ std::optional<KittyGraphicsPayload> decodeKittyDirectPayload(const KittyGraphics
     if (payload.empty())
         return std::nullopt;
     auto decoded = decodeKittyBase64(payload);
-    if (!decoded || decoded->size() > kittyMaximumPayloadBytes)
+    if (!decoded)
         return std::nullopt;
-    return decodeFetched(control, std::move(*decoded));
+    return decodeKittyDirectBytes(control, std::move(*decoded));
+}
+
+std::optional<KittyGraphicsPayload> decodeKittyDirectBytes(const KittyGraphicsControl& control,
+                                                           std::vector<std::uint8_t> decoded)
+{
+    if (decoded.size() > kittyMaximumPayloadBytes)
+        return std::nullopt;
+    return decodeFetched(control, std::move(decoded));
 }
 
 KittyPayloadResult readKittyFile(const KittyGraphicsControl& control, std::span<const std::uint8_t> payload,
@@ -354,7 +426,7 @@ KittyPayloadResult readKittyFile(const KittyGraphicsControl& control, std::span<
     if (startsWith(*path, "/proc/") || startsWith(*path, "/sys/")
         || (startsWith(*path, "/dev/") && !startsWith(*path, "/dev/shm/")))
         return badPath;
-    if (temporary && (!isInTemporaryDirectory(*path) || path->find("tty-graphics-protocol") == std::string::npos))
+    if (temporary && (!isInTemporaryDirectory(*path) || !hasTemporaryFileMarker(*path)))
         return badTempPath;
 
     bool opened = false;
@@ -416,18 +488,24 @@ std::optional<std::vector<std::uint8_t>> decompressKittyPayload(const KittyGraph
         return data;
     if (*control.compression != 'z')
         return std::nullopt;
-    // Raw pixels need an exact count, so anything beyond it fails already.
-    const std::size_t limit = rawPixelBytes(control).value_or(kittyMaximumPayloadBytes);
-    return inflateKittyPayload(data, limit);
+    // Raw pixels need an exact count, so anything beyond it fails already, and the output
+    // can be made at its size at once.
+    if (const auto size = rawPixelBytes(control))
+        return inflateKittyPayload(data, *size, true);
+    return inflateKittyPayload(data, kittyMaximumPayloadBytes);
 }
 
-std::optional<std::vector<std::uint8_t>> inflateKittyPayload(std::span<const std::uint8_t> data, std::size_t limit)
+std::optional<std::vector<std::uint8_t>> inflateKittyPayload(std::span<const std::uint8_t> data, std::size_t limit,
+                                                             bool sizeKnown)
 {
+    const auto inflateAs = [&](int windowBits) {
+        return sizeKnown ? inflateExactlyWith(data, windowBits, limit) : inflateWith(data, windowBits, limit);
+    };
     if (hasZlibHeader(data)) {
-        if (auto wrapped = inflateWith(data, 15, limit))
+        if (auto wrapped = inflateAs(15))
             return wrapped;
     }
-    return inflateWith(data, -15, limit);
+    return inflateAs(-15);
 }
 
 std::optional<KittyGraphicsPayload> decodeKittyPixels(const KittyGraphicsControl& control,

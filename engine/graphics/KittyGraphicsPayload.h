@@ -36,6 +36,22 @@ inline constexpr int kittyMaximumImageSide = 10'000;
 // none when the characters left cannot form whole bytes.
 std::optional<std::vector<std::uint8_t>> decodeKittyBase64(std::span<const std::uint8_t> text);
 
+// The same decoding fed in pieces: the text need not be in one buffer.
+class KittyBase64Decoder {
+public:
+    // `expectedTextSize` only reserves the output.
+    explicit KittyBase64Decoder(std::size_t expectedTextSize = 0);
+    void feed(std::span<const std::uint8_t> text);
+    // None when the characters fed cannot form whole bytes.
+    std::optional<std::vector<std::uint8_t>> finish();
+
+private:
+    std::vector<std::uint8_t> out_;
+    std::uint32_t accumulator_ = 0;
+    int bits_ = 0;
+    std::size_t characters_ = 0;
+};
+
 // The medium named by t. The variant holds either the image or the error text to reply
 // with; none means "EINVAL: bad payload".
 using KittyPayloadResult = std::variant<KittyGraphicsPayload, std::string>;
@@ -44,6 +60,9 @@ std::optional<KittyPayloadResult> loadKittyPayload(const KittyGraphicsControl& c
 
 std::optional<KittyGraphicsPayload> decodeKittyDirectPayload(const KittyGraphicsControl& control,
                                                              std::span<const std::uint8_t> payload);
+// The same from payload text already decoded.
+std::optional<KittyGraphicsPayload> decodeKittyDirectBytes(const KittyGraphicsControl& control,
+                                                           std::vector<std::uint8_t> decoded);
 KittyPayloadResult readKittyFile(const KittyGraphicsControl& control, std::span<const std::uint8_t> payload,
                                  bool temporary);
 KittyPayloadResult readKittySharedMemory(const KittyGraphicsControl& control, std::span<const std::uint8_t> payload);
@@ -53,9 +72,11 @@ KittyPayloadResult readKittySharedMemory(const KittyGraphicsControl& control, st
 std::optional<std::vector<std::uint8_t>> decompressKittyPayload(const KittyGraphicsControl& control,
                                                                 std::vector<std::uint8_t> data);
 // Inflates zlib-wrapped data (recognised by its two-byte header) or raw DEFLATE; stops with a
-// failure as soon as the output passes `limit` bytes, and fails on a truncated stream.
+// failure as soon as the output passes `limit` bytes, and fails on a truncated stream. With
+// `sizeKnown` the output is made `limit` bytes at once (the output may still be shorter).
 std::optional<std::vector<std::uint8_t>> inflateKittyPayload(std::span<const std::uint8_t> data,
-                                                             std::size_t limit = kittyMaximumPayloadBytes);
+                                                             std::size_t limit = kittyMaximumPayloadBytes,
+                                                             bool sizeKnown = false);
 // f=24 and f=32 become RGBA of s x v pixels; f=100 stays encoded once its size is known.
 std::optional<KittyGraphicsPayload> decodeKittyPixels(const KittyGraphicsControl& control,
                                                       std::vector<std::uint8_t> data);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace corvantix {
@@ -51,11 +52,23 @@ struct KittyGraphicsImage {
     std::uint64_t storeStamp = 0; // the tick it was stored at: an image re-sent under the same id gets a new one
 };
 
+// Each block of a chunked transmission's text holds this much: the text grows a block at a
+// time rather than by doubling one buffer, which at the cap would hold twice the cap.
+inline constexpr std::size_t kittyPendingBlockBytes = 4u << 20;
+
 // A chunked transmission still being received: the control of its first chunk, which
-// rules the whole transmission, and the base64 text of the chunks so far.
+// rules the whole transmission, and the base64 text of the chunks so far, in blocks of
+// kittyPendingBlockBytes (only the last one partly filled).
 struct KittyGraphicsPending {
     KittyGraphicsControl control;
-    std::vector<std::uint8_t> base64Payload;
+    std::vector<std::vector<std::uint8_t>> base64Blocks;
+    std::size_t base64Size = 0;
+
+    void append(std::span<const std::uint8_t> text);
+    // The bytes the blocks hold room for.
+    std::size_t reservedBytes() const;
+    // The text in one piece; the blocks are freed as they are copied.
+    std::vector<std::uint8_t> takeText();
 };
 
 struct KittyGraphicsState {

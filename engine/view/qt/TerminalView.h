@@ -57,6 +57,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -590,6 +591,13 @@ public:
     bool placeImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
     // A stored Kitty image, decoded; none for an unknown id or data that is not an image.
     std::optional<QImage> kittyImageForId(std::uint32_t imageId) const;
+    // The stripes placed so far, oldest first, and the bytes of pixels the live ones hold
+    // (each stripe takes its bytes off when it goes). Past the image store's limit the
+    // oldest stripes give up their pixels: a stream of images cannot grow the window without
+    // end.
+    std::deque<std::weak_ptr<AppleImage>> placedImageStripes;
+    std::shared_ptr<std::atomic<std::int64_t>> imageStripeBytes = std::make_shared<std::atomic<std::int64_t>>(0);
+    void keepImageStripesWithinBudget();
 
     // ================================================================ Progress bar (TerminalProgressBarView.cpp)
     // OSC 9;4 reports show as a thin bar along the top edge, hidden again 15 s after the last one.

@@ -153,9 +153,13 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
         return QRectF(fitted.x, fitted.y, fitted.width, fitted.height);
     }();
 
+    // A stripe keeps only what can show: the part right of the last column never draws.
+    const double shownWidth = std::max(1.0, std::ceil((t.cols - startCol) * cellWidth));
+    const int stripeWidth = static_cast<int>(std::min<double>(stripes->stripeWidth, shownWidth));
+
     bool scrolled = false;
     for (int i = 0; i < stripes->rows; ++i) {
-        QImage stripe(stripes->stripeWidth, stripes->stripeHeight, QImage::Format_RGBA8888_Premultiplied);
+        QImage stripe(stripeWidth, stripes->stripeHeight, QImage::Format_RGBA8888_Premultiplied);
         if (stripe.isNull())
             continue;
         stripe.fill(Qt::transparent);
@@ -165,10 +169,12 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
             painter.setCompositionMode(QPainter::CompositionMode_Source);
             painter.drawImage(whole.translated(0, -cellHeight * i), image);
         }
-        auto piece = std::make_shared<AppleImage>(std::move(stripe), stripes->stripeWidth, stripes->stripeHeight,
-                                                  startCol);
+        auto piece = std::make_shared<AppleImage>(std::move(stripe), stripeWidth, stripes->stripeHeight, startCol);
         if (context)
             markKittyPlacementImage(*piece, *context, span);
+        piece->countIn(imageStripeBytes);
+        placedImageStripes.push_back(piece);
+        keepImageStripesWithinBudget();
         buffer.attachImagesToLine(std::move(piece), buffer.y() + buffer.yBase());
         t.updateRange(buffer.y());
         const int yBase = buffer.yBase();
@@ -192,6 +198,20 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
         t.restrictCursor();
     }
     return true;
+}
+
+void TerminalView::keepImageStripesWithinBudget()
+{
+    const std::int64_t budget = std::max<std::int64_t>(terminal ? terminal->options.kittyImageCacheLimitBytes : 0, 0);
+    while (!placedImageStripes.empty() && *imageStripeBytes > budget) {
+        if (const std::shared_ptr<AppleImage> oldest = placedImageStripes.front().lock())
+            oldest->releasePixels();
+        placedImageStripes.pop_front();
+    }
+    // Stripes whose lines went count nothing any more; their entries go now and then, so the
+    // list stays near the number of live stripes.
+    if (placedImageStripes.size() > 4096 && placedImageStripes.size() % 4096 == 0)
+        std::erase_if(placedImageStripes, [](const std::weak_ptr<AppleImage>& stripe) { return stripe.expired(); });
 }
 
 std::optional<QImage> TerminalView::kittyImageForId(std::uint32_t imageId) const

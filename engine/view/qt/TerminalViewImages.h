@@ -8,7 +8,9 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -24,6 +26,28 @@ public:
         : image(std::move(image)), pixelWidth_(pixelWidth), pixelHeight_(pixelHeight), col_(col)
     {
     }
+    ~AppleImage() override { releasePixels(); }
+    AppleImage(const AppleImage&) = delete;
+    AppleImage& operator=(const AppleImage&) = delete;
+
+    // Counts the pixels' bytes in `total` until they are released.
+    void countIn(std::shared_ptr<std::atomic<std::int64_t>> total)
+    {
+        releasePixels();
+        countedBytes_ = image.sizeInBytes();
+        total_ = std::move(total);
+        *total_ += countedBytes_;
+    }
+    std::int64_t countedBytes() const { return total_ ? countedBytes_ : 0; }
+    // Drops the pixels (the stripe then draws nothing) and takes them off the total.
+    void releasePixels()
+    {
+        if (total_) {
+            *total_ -= countedBytes_;
+            total_.reset();
+            image = QImage();
+        }
+    }
 
     int pixelWidth() const override { return pixelWidth_; }
     int pixelHeight() const override { return pixelHeight_; }
@@ -36,6 +60,8 @@ private:
     int pixelWidth_ = 0;
     int pixelHeight_ = 0;
     int col_ = 0;
+    std::shared_ptr<std::atomic<std::int64_t>> total_;
+    std::int64_t countedBytes_ = 0;
 };
 
 // Premultiplied RGBA pixels as an image that owns them. None when a side is not positive or

@@ -5,6 +5,10 @@
 
 #include <QTimeZone>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -142,6 +146,46 @@ TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
     EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-n", "kq-a", "kq-b"}));
     EXPECT_FALSE(state.sessions.count(QStringLiteral("six")));
     EXPECT_TRUE(state.synced);
+}
+
+// The peak resident size of this process after clearing it to the current one.
+long residentGrowthBytes(long start = -1)
+{
+    if (start < 0) {
+        if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", refs);
+            std::fclose(refs);
+        }
+    }
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return -1;
+    char line[256];
+    long kilobytes = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, start < 0 ? "VmRSS:" : "VmHWM:", 6) == 0)
+            kilobytes = std::strtol(line + 6, nullptr, 10);
+    }
+    std::fclose(status);
+    return start < 0 ? kilobytes * 1024 : kilobytes * 1024 - start;
+}
+
+// A host printing millions of lines without a field: they are read one at a time, and the
+// row after them still counts.
+TEST(ServerStateListing, MillionsOfBareLinesStayBounded)
+{
+    QString output;
+    output.reserve(6'000'100);
+    for (int i = 0; i < 3'000'000; ++i)
+        output += QStringLiteral("y\n");
+    output += QStringLiteral("kq-a\t1\t1\ta\t/p/a\t\t1\n\n@@HV_SHARED@@\n");
+    const long start = residentGrowthBytes();
+    ASSERT_GT(start, 0) << "needs /proc/self/status";
+    const std::optional<ServerState> state = parseListingOutput(output);
+    EXPECT_LT(residentGrowthBytes(start), 100'000'000L);
+    ASSERT_TRUE(state);
+    ASSERT_EQ(state->open.size(), 1);
+    EXPECT_EQ(state->open.front().path, QStringLiteral("/p/a"));
 }
 
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)

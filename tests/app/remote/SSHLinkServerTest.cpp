@@ -1,7 +1,9 @@
 // The SSH link against a real sshd on 127.0.0.1 (see SshServer.h), one server for the suite.
 // The password typed at ssh's prompt is checked through the project tab.
+#include "remote/FolderSessions.h"
 #include "remote/SSHLink.h"
 #include "remote/Shell.h"
+#include "remote/ShellQuote.h"
 
 #include "RunSync.h"
 #include "SshServer.h"
@@ -91,6 +93,38 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     // The master unlinks its socket as it exits, just after it acknowledged the request.
     QCoro::waitFor(link.closeMaster());
     EXPECT_TRUE(test::pollUntil([&] { return !QFileInfo::exists(link.controlPath()); }, std::chrono::seconds(3)));
+}
+
+// Scripts travel on ssh's standard input: any length, read whole before they run, and the
+// git state of 5,000 projects comes back for every one of them.
+TEST_F(SSHLinkServer, ScriptsOfAnyLengthOverSsh)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const ShellResult<QString> reading = runSync(link.runScript(QStringLiteral("read x; echo \"got:$x\"; echo end\n"), 25));
+    ASSERT_TRUE(reading) << reading.error().message.toStdString();
+    EXPECT_EQ(reading.value(), QStringLiteral("got:\nend\n"));
+
+    const QString root = server->remoteHome() + QStringLiteral("/projects");
+    const QString setup = QStringLiteral(
+        "set -e\nmkdir -p %1 && cd %1\n"
+        "git init -q -b trunk repository\n"
+        "git -C repository -c user.name=t -c user.email=t@t.invalid commit -q --allow-empty -m first\n"
+        "i=0; while [ $i -lt 5000 ]; do mkdir \"project $i\"; "
+        "printf 'gitdir: %s/repository/.git\\n' \"$PWD\" > \"project $i/.git\"; i=$((i+1)); done\necho made\n")
+                              .arg(shellQuote(root));
+    const ShellResult<QString> made = runSync(link.runScript(setup, 120));
+    ASSERT_TRUE(made) << made.error().message.toStdString();
+    ASSERT_EQ(made.value(), QStringLiteral("made\n"));
+    QStringList paths;
+    for (int i = 0; i < 5000; ++i)
+        paths << root + QStringLiteral("/project ") + QString::number(i);
+    const ShellResult<QString> probe = runSync(link.runScript(gitProbeScript(paths), 300));
+    ASSERT_TRUE(probe) << probe.error().message.toStdString();
+    const QMap<QString, GitInfo> state = parseGitProbe(probe.value());
+    EXPECT_EQ(state.size(), 5000);
+    EXPECT_EQ(state.value(paths.front()).branch, QStringLiteral("trunk"));
 }
 
 TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)

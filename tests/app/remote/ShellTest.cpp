@@ -1,9 +1,12 @@
+#include "remote/FolderSessions.h"
 #include "remote/Shell.h"
 #include "remote/ShellQuote.h"
 #include "RunSync.h"
 #include "../support/TempFolder.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -99,19 +102,124 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
 {
     test::TempFolder dir;
     const QString fake = dir.file(QStringLiteral("fake-shell"));
-    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\necho oops >&2\nexit 4\n"));
+    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\ncat\necho oops >&2\nexit 4\n"));
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     test::EnvironmentOverride shell("SHELL", fake);
     EXPECT_EQ(userShell(), fake);
     auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
     ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
+    // The script comes on standard input, the command that reads it as the argument.
+    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|") + scriptReaderCommand() + u'|'
+                                  + QString::fromUtf8(scriptInput(QStringLiteral("echo 'a b'"))));
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);
     const passwd* entry = getpwuid(getuid());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(userShell(), QString::fromLocal8Bit(*entry->pw_shell ? entry->pw_shell : "/bin/sh"));
+}
+
+TEST(Shell, OutputPastTheLimitEndsTheRun)
+{
+    struct Case { const char* script; bool fails; };
+    const Case cases[] = {
+        {"yes", true},
+        {"yes >&2", true},
+        // Half on each stream: the limit counts both.
+        {"head -c 17000000 /dev/zero; head -c 17000000 /dev/zero >&2", true},
+        {"head -c 1000000 /dev/zero; echo", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        auto result = sh(QString::fromUtf8(c.script), std::nullopt, 120);
+        ASSERT_EQ(result.ok(), !c.fails);
+        if (c.fails) {
+            EXPECT_EQ(result.error().message, Shell::outputTooLargeMessage());
+        } else {
+            EXPECT_EQ(result.value().standardOutput.size(), 1'000'001);
+        }
+    }
+    EXPECT_EQ(Shell::outputTooLargeMessage(), QStringLiteral("La commande a écrit plus de 32 Mo : elle a été arrêtée."));
+}
+
+// Scripts go to the login shell on standard input, read whole before any of it runs.
+TEST(Shell, LoginShellScriptsOfAnyLength)
+{
+    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/sh"));
+    QString longScript;
+    for (int i = 0; i < 40'000; ++i)
+        longScript += QStringLiteral("echo 'line %1 of a script far longer than one argument may be'\n").arg(i);
+    struct Case { QString script; QString output; };
+    const Case cases[] = {
+        // A command that reads standard input finds it ended, and the rest still runs.
+        {QStringLiteral("read x; echo \"got:$x\"; cat; echo end\n"), QStringLiteral("got:\nend\n")},
+        {QStringLiteral("printf 'a\\n\\n\\n'"), QStringLiteral("a\n\n\n")},
+        {QStringLiteral("echo 'it'\\''s'; exit 3; echo never"), QStringLiteral("it's\n")},
+        {QStringLiteral("printf '%s\\n' '#hv-fin-du-script' 'é'"), QStringLiteral("#hv-fin-du-script\né\n")},
+        {QString(), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script.toStdString());
+        auto result = runSync(runLoginShell(c.script, 20));
+        ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+        EXPECT_EQ(result.value(), c.output);
+    }
+    auto result = runSync(runLoginShell(longScript, 60));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    EXPECT_EQ(result.value().count(u'\n'), 40'000);
+    EXPECT_TRUE(result.value().endsWith(QStringLiteral("line 39999 of a script far longer than one argument may be\n")));
+}
+
+// The probe of 5,000 projects is a script far longer than one argument may be: every
+// project still gets its branch.
+TEST(Shell, GitStateOfFiveThousandProjects)
+{
+    ASSERT_TRUE(QFile::exists(QStringLiteral("/usr/bin/git"))) << "needs the Debian package git";
+    test::TempFolder dir;
+    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/sh"));
+    const QString repository = dir.file(QStringLiteral("repository"));
+    auto made = sh(QStringLiteral("git init -q -b trunk %1 && git -C %1 -c user.name=t -c user.email=t@t.invalid "
+                                  "commit -q --allow-empty -m first")
+                       .arg(shellQuote(repository)));
+    ASSERT_TRUE(made.ok() && made.value().status == 0) << made.value().standardError.toStdString();
+    // Each project folder is a checkout of the same repository through a ".git" file.
+    QStringList paths;
+    for (int i = 0; i < 5000; ++i) {
+        const QString path = dir.file(QStringLiteral("project %1").arg(i));
+        QDir().mkpath(path);
+        ASSERT_TRUE(test::writeAll(path + QStringLiteral("/.git"), "gitdir: " + repository.toUtf8() + "/.git\n"));
+        paths << path;
+    }
+    const QString script = gitProbeScript(paths);
+    ASSERT_GT(script.size(), 1 << 20);
+    auto result = runSync(runLoginShell(script, 300));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    const QMap<QString, GitInfo> probe = parseGitProbe(result.value());
+    EXPECT_EQ(probe.size(), 5000);
+    EXPECT_EQ(probe.value(paths.back()).branch, QStringLiteral("trunk"));
+}
+
+// A login profile that reads part of standard input leaves the script cut: nothing of it
+// runs and the run says so.
+TEST(Shell, AScriptNotReceivedWholeIsReported)
+{
+    test::TempFolder dir;
+    struct Case { const char* name; QByteArray shell; };
+    const Case cases[] = {
+        {"eats the first line", "#!/bin/sh\nread -r skipped\nexec /bin/sh \"$@\"\n"},
+        {"eats everything", "#!/bin/sh\ncat >/dev/null\nexec /bin/sh \"$@\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString fake = dir.file(QString::fromLatin1(c.name).replace(u' ', u'-'));
+        ASSERT_TRUE(test::writeAll(fake, c.shell));
+        QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        test::EnvironmentOverride shell("SHELL", fake);
+        auto result = runSync(runLoginShell(QStringLiteral("touch '%1'\necho ran\n").arg(dir.file("ran")), 10));
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().message, scriptIncompleteMessage());
+        EXPECT_FALSE(QFile::exists(dir.file("ran")));
+    }
 }
 
 TEST(Shell, ResumesOnTheMainThread)

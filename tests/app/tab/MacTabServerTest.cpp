@@ -156,6 +156,47 @@ TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
     remoteTmux(QStringLiteral("kill-server"));
 }
 
+// A program on the server names this computer's files in image commands: every medium gets
+// the one refusal, whether the path is a file, a missing name or a folder, and nothing here is
+// read or removed.
+TEST_F(ServerTab, ImageMediaNamingLocalFilesAreRefused)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    test::TempFolder local;
+    const QString secret = local.file(QStringLiteral("tty-graphics-protocol-secret"));
+    ASSERT_TRUE(test::writeAll(secret, QByteArray("\x01\x02\x03\x04", 4)));
+    QFile::setPermissions(secret, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QString commands;
+    int count = 0;
+    for (const char* medium : {"f", "t", "s"}) {
+        for (const QString& path : {secret, local.file(QStringLiteral("missing")), local.path()}) {
+            commands += QStringLiteral("printf '\\033_Ga=t,i=1,t=%1,f=32,s=1,v=1;%2\\033\\\\'\n")
+                            .arg(QLatin1String(medium), QString::fromLatin1(path.toUtf8().toBase64()));
+            ++count;
+        }
+    }
+    // The replies come back as the program's input: read raw for three quiet seconds.
+    const QString probe = server->remoteHome() + QStringLiteral("/probe.sh");
+    ASSERT_TRUE(test::writeAll(probe, ("stty -echo -icanon min 0 time 30\n" + commands
+                                       + "cat -v > \"$HOME/replies\"\nstty sane\necho probe-done\n")
+                                          .toUtf8()));
+    link = std::make_shared<SSHLink>(server->profile());
+    auto tab = std::make_unique<MacTab>(link->profile().id, MacProject{QStringLiteral("demo"), projectPath, session},
+                                        false, link, &keychain);
+    tab->start();
+    ASSERT_TRUE(waitUntil([&] { return screenText(*tab->terminal->terminal).find('$') != std::string::npos; }, 30000))
+        << screenText(*tab->terminal->terminal) << server->log().toStdString();
+    tab->terminal->send(std::string_view("sh ~/probe.sh\r"));
+    ASSERT_TRUE(waitUntil([&] { return screenText(*tab->terminal->terminal).find("probe-done") != std::string::npos; },
+                          30000))
+        << screenText(*tab->terminal->terminal);
+    const QByteArray replies = test::readAll(server->remoteHome() + QStringLiteral("/replies"));
+    EXPECT_EQ(replies, QByteArray("^[_Gi=1;ENOTSUP: unsupported transmission^[\\").repeated(count));
+    EXPECT_EQ(test::readAll(secret), QByteArray("\x01\x02\x03\x04", 4));
+    tab->stop();
+}
+
 TEST_F(ServerTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
 {
     SSHLink::setProgramForTests(server->keyClient());

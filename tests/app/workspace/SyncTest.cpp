@@ -8,6 +8,7 @@
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
 #include "tab/MacTab.h"
+#include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
 
 #include <gtest/gtest.h>
@@ -149,6 +150,124 @@ TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
     clock->advance(2);
     sync();
     EXPECT_EQ(tab.startedAt, clock->now());
+}
+
+// Host data with sizes: the tabs opened from one listing, the names and paths, the shared
+// state. Whatever is refused is reported once and nothing is written to the host for it.
+struct HostDataFixture : SyncFixture {
+    QStringList written;
+    HostDataFixture()
+    {
+        model.runScript = [this](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+            if (script != listingScript()) {
+                written << script;
+                return ready(ShellResult<QString>(QString()));
+            }
+            return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
+        };
+    }
+};
+
+TEST_F(HostDataFixture, AListingOpensAtMostTheCapAndLeavesTheRestOnTheHost)
+{
+    for (int i = 0; i < MacModel::maximumHostOpenedTabs + 6; ++i)
+        rows += row(QStringLiteral("/p/t%1").arg(i), i + 1);
+    sync();
+    EXPECT_EQ(model.tabs().size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_EQ(model.tabs().back()->project.path, QStringLiteral("/p/t63"));
+    EXPECT_EQ(model.banner(), MacModel::hostTabsCappedMessage(6));
+    model.setBanner(std::nullopt);
+    clock->advance(MacModel::reorderHoldOff);
+    sync();
+    EXPECT_EQ(model.tabs().size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_FALSE(model.banner().has_value()) << "reported once";
+    EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
+}
+
+TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
+{
+    const QString longName(256, u'n');
+    const QString longPath = QStringLiteral("/p/") + QString(4094, u'q');
+    rows = tmuxSessionName(QStringLiteral("/p/a")) + QStringLiteral("\t1\t1\t") + longName + QStringLiteral("\t/p/a\t\t1\n")
+         + QStringLiteral("kq-long-path\t1\t2\tq\t") + longPath + QStringLiteral("\t\t1\n")
+         // 255 bytes of two-byte letters and a path of 4,096 bytes are still fine.
+         + tmuxSessionName(QStringLiteral("/p/b")) + QStringLiteral("\t1\t3\t") + QString(127, QChar(0xE9)) + u'n'
+         + QStringLiteral("\t/p/") + QString(4093, u'b') + QStringLiteral("\t\t1\n");
+    shared = QStringLiteral("{\"favorites\":[\"a\",\"%1\"],\"hidden\":[]}").arg(longName);
+    sync();
+    ASSERT_EQ(model.tabs().size(), 2);
+    EXPECT_EQ(model.tabs().at(0)->project.name, tmuxSessionName(QStringLiteral("/p/a")));
+    EXPECT_EQ(model.tabs().at(1)->project.name, QString(127, QChar(0xE9)) + u'n');
+    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
+    EXPECT_EQ(local().reportedProblems.size(), 2);
+    ASSERT_TRUE(model.banner().has_value());
+    model.setBanner(std::nullopt);
+    sync();
+    EXPECT_FALSE(model.banner().has_value());
+    EXPECT_TRUE(written.isEmpty());
+}
+
+TEST_F(HostDataFixture, AListingThatPrintsWithoutEndIsReportedOnce)
+{
+    model.runScript = [](MacConnection&, QString, double) -> Task<ShellResult<QString>> {
+        return ready(ShellResult<QString>(ShellError{Shell::outputTooLargeMessage()}));
+    };
+    sync();
+    EXPECT_EQ(local().failures, 1);
+    EXPECT_EQ(model.banner(), Shell::outputTooLargeMessage());
+    model.setBanner(std::nullopt);
+    sync();
+    EXPECT_EQ(local().failures, 2);
+    EXPECT_FALSE(model.banner().has_value());
+}
+
+TEST_F(HostDataFixture, ASharedStateTooLargeIsNeitherAdoptedNorReplaced)
+{
+    local().setFavorites({QStringLiteral("mine")});
+    rows = row(QStringLiteral("/p/a"), 1);
+    // Refused by the host's script, and by its size here should a host send it all the same.
+    const QString cases[] = {
+        QStringLiteral("@@HV_SHARED_TOO_LARGE@@\n"),
+        QStringLiteral("{\"favorites\":[\"theirs\"],\"hidden\":[],\"pad\":\"") + QString(1 << 20, u'x') + QStringLiteral("\"}"),
+    };
+    int failures = 0;
+    for (const QString& text : cases) {
+        shared = text;
+        sync();
+        EXPECT_EQ(local().failures, ++failures);
+        EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("mine")});
+        EXPECT_TRUE(model.tabs().isEmpty());
+        EXPECT_TRUE(written.isEmpty()) << "no upload over the host's file";
+    }
+    EXPECT_EQ(model.banner(), sharedStateTooLargeMessage());
+    // The listing script measures the file before printing it.
+    EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
+}
+
+// Thousands of projects are probed in batches: each batch within the time-out, and a batch
+// that fails loses only its own projects.
+TEST_F(SyncFixture, GitStateIsProbedInBatches)
+{
+    QStringList paths;
+    for (int i = 0; i < 2 * MacModel::gitProbeBatch + 10; ++i)
+        paths << QStringLiteral("/p/project-%1").arg(i);
+    int runs = 0;
+    model.runScript = [&runs](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+        if (++runs == 2)
+            return ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
+        QString output;
+        for (const QString& line : script.split(u'\n')) {
+            if (line.startsWith(QStringLiteral("p='")))
+                output += line.mid(3, line.size() - 4) + QStringLiteral("|@|main|@|\n");
+        }
+        return ready(ShellResult<QString>(output));
+    };
+    QCoro::waitFor(model.refreshGitInfo(local(), paths));
+    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(local().gitInfo().size(), MacModel::gitProbeBatch + 10);
+    EXPECT_TRUE(local().gitInfo().contains(paths.front()));
+    EXPECT_FALSE(local().gitInfo().contains(paths.at(MacModel::gitProbeBatch)));
+    EXPECT_TRUE(local().gitInfo().contains(paths.back()));
 }
 
 struct ActivityFixture : SyncFixture {

@@ -77,7 +77,7 @@ class ReplyHost final : public KittyGraphicsHost {
 public:
     void send(std::span<const std::uint8_t> bytes) override { sent.append(bytes.begin(), bytes.end()); }
     bool sendsEightBitControls() const override { return false; }
-    std::int64_t imageCacheLimitBytes() const override { return 1 << 20; }
+    std::int64_t imageCacheLimitBytes() const override { return limit; }
     int cursorX() const override { return 0; }
     int cursorY() const override { return 0; }
     void setCursorX(int) override {}
@@ -98,6 +98,7 @@ public:
     Buffer& activeScreen() override { return normal; }
     void updateRange(int) override {}
     std::string sent;
+    std::int64_t limit = 1 << 20;
     std::optional<KittyPlacementContext> context;
     Buffer normal{80, 25, 8, 0};
     Buffer alternate{80, 25, 8, std::nullopt};
@@ -127,6 +128,39 @@ TEST(KittyCommands, OversizedChunkedTransmissionIsDropped)
     handle(graphics, "m=0;AAAAA");
     EXPECT_EQ(host.sent, apc("Gi=5;EINVAL: bad payload"));
     EXPECT_TRUE(state.imagesById.empty());
+}
+
+// Chunks that cross block boundaries anywhere, even inside a base64 quad, give back the
+// pixels sent, and the gathered text never holds room for more than itself and one block.
+TEST(KittyCommands, ChunkedTextGrowsInBlocks)
+{
+    const int side = 1300; // 6.76 MB of pixels, 9 MB of text: three blocks
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side * 4);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    const std::string text = base64(pixels);
+    KittyGraphicsState state;
+    ReplyHost host;
+    host.limit = 64 << 20;
+    KittyGraphics graphics(state, host);
+    const std::size_t piece = 4093;
+    std::size_t maximumRoom = 0;
+    for (std::size_t offset = 0; offset < text.size(); offset += piece) {
+        const bool last = offset + piece >= text.size();
+        std::string body = offset == 0 ? "a=t,i=3,f=32,s=" + std::to_string(side) + ",v=" + std::to_string(side) : "";
+        body += last ? (body.empty() ? "m=0;" : ",m=0;") : (body.empty() ? "m=1;" : ",m=1;");
+        body += text.substr(offset, piece);
+        handle(graphics, body);
+        if (!last) {
+            ASSERT_TRUE(state.pending.has_value());
+            EXPECT_EQ(state.pending->base64Size, std::min(text.size(), offset + piece));
+            maximumRoom = std::max(maximumRoom, state.pending->reservedBytes() - state.pending->base64Size);
+        }
+    }
+    EXPECT_LE(maximumRoom, kittyPendingBlockBytes);
+    EXPECT_EQ(host.sent, apc("Gi=3;OK"));
+    ASSERT_TRUE(state.imagesById.contains(3));
+    EXPECT_TRUE(state.imagesById.at(3).payload.bytes == pixels);
 }
 
 } // namespace

@@ -97,6 +97,18 @@ TEST(KittyInflate, ZlibAndRawStreamsBothInflate)
         EXPECT_FALSE(inflateKittyPayload(cut).has_value()) << "a stream cut short fails";
     }
     EXPECT_FALSE(inflateKittyPayload(Bytes{}).has_value());
+    // Inflated into a buffer made at the expected size: exactly that size or shorter passes,
+    // one byte more fails, and so does a cut stream.
+    for (const bool sizeKnown : {false, true}) {
+        SCOPED_TRACE(sizeKnown);
+        for (const Bytes* stream : {&wrapped, &raw}) {
+            EXPECT_EQ(inflateKittyPayload(*stream, 3000, sizeKnown), pixels);
+            EXPECT_EQ(inflateKittyPayload(*stream, 3001, sizeKnown), pixels);
+            EXPECT_FALSE(inflateKittyPayload(*stream, 2999, sizeKnown).has_value());
+            const Bytes cut(stream->begin(), stream->begin() + static_cast<std::ptrdiff_t>(stream->size() / 2));
+            EXPECT_FALSE(inflateKittyPayload(cut, 3000, sizeKnown).has_value());
+        }
+    }
 }
 
 long residentPeakMegabytes()
@@ -273,6 +285,56 @@ private:
     std::string name_;
     static inline int count_ = 0;
 };
+
+TEST(KittyFiles, MarkerInAFolderNameDoesNotMakeATemporaryFile)
+{
+    TempFolder folder;
+    const std::string marked = folder.path() + "/tty-graphics-protocol-folder";
+    std::filesystem::create_directory(marked);
+    const std::string notes = marked + "/notes.txt";
+    std::ofstream(notes, std::ios::binary).write("\x01\x02\x03\x04", 4);
+    KittyFixture f;
+    EXPECT_EQ(f.command("a=t,i=1,t=t,f=32,s=1,v=1;" + base64(notes)), apc("Gi=1;EINVAL: bad temp path"));
+    EXPECT_TRUE(std::filesystem::exists(notes));
+}
+
+// A program on another computer names local things: every medium, whatever lies at the name,
+// gets the one refusal, and nothing is read, removed or stored.
+TEST(KittyFiles, RemoteProgramsCannotNameLocalThings)
+{
+    TempFolder folder;
+    const Bytes pixel{1, 2, 3, 4};
+    const std::string file = folder.write("tty-graphics-protocol-1.rgba", pixel);
+    const std::string directory = folder.path() + "/tty-graphics-protocol-dir";
+    std::filesystem::create_directory(directory);
+    const std::string missing = folder.path() + "/tty-graphics-protocol-missing";
+    SharedObject object(pixel);
+    struct Case { std::string medium; std::string name; };
+    const std::vector<Case> cases{
+        {"f", file}, {"f", missing}, {"f", directory}, {"f", "/proc/self/status"},
+        {"t", file}, {"t", missing}, {"t", directory},
+        {"s", object.name()}, {"s", "/kitty-test-missing-object"}, {"s", "a/b"},
+    };
+    const std::string refusal = apc("Gi=1;ENOTSUP: unsupported transmission");
+    for (const Case& c : cases) {
+        for (const char* action : {"a=t", "a=T"}) {
+            SCOPED_TRACE(c.medium + " " + action + " " + c.name);
+            KittyFixture f;
+            f.terminal->options.fedByRemoteHost = true;
+            const std::string keys = std::string(action) + ",i=1,t=" + c.medium + ",f=32,s=1,v=1";
+            EXPECT_EQ(f.command(keys + ";" + base64(c.name)), refusal);
+            EXPECT_TRUE(f.terminal->kittyGraphics().imagesById.empty());
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_TRUE(object.exists());
+    // Direct data still works for that program, and a local one keeps the file media.
+    KittyFixture remote;
+    remote.terminal->options.fedByRemoteHost = true;
+    EXPECT_EQ(remote.command("a=t,i=1,f=32,s=1,v=1;" + base64(pixel)), apc("Gi=1;OK"));
+    KittyFixture local;
+    EXPECT_EQ(local.command("a=t,i=1,t=f,f=32,s=1,v=1;" + base64(file)), apc("Gi=1;OK"));
+}
 
 TEST(KittySharedMemory, ReadsTheRangeAndUnlinksOnlyAfterTheChecks)
 {

@@ -12,6 +12,13 @@
 #include <QBuffer>
 #include <QPainter>
 
+#include <malloc.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -80,8 +87,9 @@ TEST(ViewImages, BitmapsAreCutIntoOneStripePerRowTheyTouch)
         {"3.7 rows take four", 16, 63, 4, 16},
         {"a pixel past two rows takes three", 16, 35, 3, 16},
         {"less than a row still takes one", 16, 16, 1, 16},
-        // Wider than the 640-point view: the view's width, the height following.
-        {"wider than the view", 1280, 68, 2, 640},
+        // Wider than the 640-point view: the view's width, the height following, and cut
+        // where the columns end.
+        {"wider than the view", 1280, 68, 2, 608},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,6 +244,110 @@ TEST(ViewImages, KittyPlacementsAreRecordedWithTheirScreen)
     ASSERT_TRUE(v.view->kittyImageForId(5));
     EXPECT_EQ(v.view->kittyImageForId(5)->size(), QSize(16, 34));
     EXPECT_FALSE(v.view->kittyImageForId(6));
+}
+
+// A Kitty image at its own size is cut where the columns end: the stripes hold what shows.
+TEST(ViewImages, StripesStopAtTheLastColumn)
+{
+    struct Case { const char* name; int width; int col; int stripeWidth; };
+    const Case cases[] = {
+        {"narrower than the view", 100, 0, 100},
+        {"wider, from the first column", 1280, 0, 640},
+        {"wider, from column 5", 1280, 4, 608},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageView v;
+        v.view->feedText("\x1b[1;" + std::to_string(c.col + 1) + "H\x1b_Ga=T,f=32,s=" + std::to_string(c.width)
+                         + ",v=34,q=2;" + QByteArray::fromStdString(std::string(std::size_t(c.width) * 34 * 4, '\x7f')).toBase64().toStdString()
+                         + "\x1b\\");
+        for (int line : {0, 1}) {
+            const auto images = v.imagesOn(line);
+            ASSERT_EQ(images.size(), 1u);
+            EXPECT_EQ(images[0]->pixelWidth(), c.stripeWidth);
+            EXPECT_EQ(images[0]->image.size(), QSize(c.stripeWidth, 17));
+        }
+        EXPECT_EQ(*v.view->imageStripeBytes, 2 * c.stripeWidth * 17 * 4);
+    }
+}
+
+// Past the store's limit the oldest stripes give up their pixels, and stripes that scroll out
+// of the ring take their bytes with them.
+TEST(ViewImages, OldestStripesAreDroppedPastTheBudget)
+{
+    ImageView v(10);
+    const std::int64_t stripeBytes = 16 * 17 * 4;
+    v.view->terminal->options.kittyImageCacheLimitBytes = 5 * stripeBytes;
+    for (int image = 0; image < 3; ++image) {
+        std::vector<std::uint8_t> bytes = pixels(16, 34, static_cast<std::uint8_t>(image + 1));
+        v.view->imageFromBitmap(bytes, 16, 34);
+    }
+    // Six stripes on lines 0..5; the first one went to keep five.
+    EXPECT_EQ(*v.view->imageStripeBytes, 5 * stripeBytes);
+    for (int line = 0; line < 6; ++line) {
+        const auto images = v.imagesOn(line);
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0]->image.isNull(), line == 0) << line;
+    }
+    // A bigger budget keeps the rest; a full reset drops the lines, and the bytes go with them.
+    v.view->terminal->options.kittyImageCacheLimitBytes = 100 * stripeBytes;
+    std::vector<std::uint8_t> bytes = pixels(16, 17);
+    v.view->imageFromBitmap(bytes, 16, 17);
+    EXPECT_EQ(*v.view->imageStripeBytes, 6 * stripeBytes);
+    v.view->feedText("\x1b" "c");
+    EXPECT_EQ(*v.view->imageStripeBytes, 0);
+}
+
+// The peak resident size of this process, in bytes, after clearing it to the current size.
+long residentPeakBytes(bool reset)
+{
+    if (reset) {
+        if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", refs);
+            std::fclose(refs);
+        }
+    }
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
+        return -1;
+    char line[256];
+    long kilobytes = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, reset ? "VmRSS:" : "VmHWM:", 6) == 0)
+            kilobytes = std::strtol(line + 6, nullptr, 10);
+    }
+    std::fclose(status);
+    return kilobytes * 1024;
+}
+
+// Twenty images of 10000 x 10000 pixels, 4 GB as pixels at their size, stay within the
+// store's limit in stripes, with one image being decoded beside them.
+TEST(ViewImages, ManyHugeImagesStayBounded)
+{
+    ImageView v(10'000);
+    const std::size_t side = 10'000;
+    std::vector<std::uint8_t> raw(side * side * 4, 0x40);
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<std::uint8_t> packed(packedSize);
+    ASSERT_EQ(compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 1), Z_OK);
+    packed.resize(packedSize);
+    std::vector<std::uint8_t>().swap(raw);
+    const std::string command = "\r\x1b_Ga=T,f=32,o=z,s=10000,v=10000,q=2;"
+        + QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packed.size())).toBase64().toStdString()
+        + "\x1b\\";
+    malloc_trim(0);
+    const long start = residentPeakBytes(true);
+    ASSERT_GT(start, 0) << "needs /proc/self/status";
+    for (int i = 0; i < 20; ++i)
+        v.view->feedText(command);
+    const long grown = residentPeakBytes(false) - start;
+    RecordProperty("residentPeakGrowthMB", std::to_string(grown / 1'000'000));
+    EXPECT_LT(grown, 1'000'000'000L);
+    EXPECT_LE(*v.view->imageStripeBytes, v.view->terminal->options.kittyImageCacheLimitBytes);
+    // The newest image is still there, drawn down to its last stripe.
+    const int last = v.buffer().yBase() + v.buffer().y() - 1;
+    ASSERT_EQ(v.imagesOn(last).size(), 1u);
+    EXPECT_FALSE(v.imagesOn(last)[0]->image.isNull());
 }
 
 // A Kitty image 2.35 rows high and 2.5 columns wide covers 3 rows and 3 columns: the cursor
