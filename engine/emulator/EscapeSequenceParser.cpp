@@ -612,13 +612,15 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 
 // Beside the parse loop and small, so that the common sequences pay for little more than
 // their row; the search and the fallbacks are out of line.
-inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiParameters& pars,
-    std::span<const std::uint8_t> collect)
+inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_t count,
+    std::uint32_t subParameterBits)
 {
+    const std::span<const std::uint8_t> collect(_collect.data(), _collect.size());
     if (terminal && isFinalByte(finalByte)) [[likely]] {
         if (const ControlFunction* row = directCsiRows[finalByte]) {
             ControlCall call;
-            call.pars = pars;
+            call.pars.values = std::span<const int>(_pars.data(), count);
+            call.pars.subParameterBits = subParameterBits;
             call.collect = collect;
             call.code = finalByte;
             // The dispatch trace, as for every row that takes a sequence.
@@ -628,7 +630,8 @@ inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, const CsiP
             return;
         }
     }
-    csiDispatchByTable(*this, finalByte, pars, collect);
+    csiDispatchByTable(*this, finalByte, CsiParameters{std::span<const int>(_pars.data(), count), subParameterBits},
+        collect);
 }
 
 // ESC "[" at i, in ground: ESC's clear, and the "[" that follows it, without a table lookup.
@@ -701,7 +704,7 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
                     _parCount = count;
                     _subParameters = 0;
                     _parameterLimitExceeded = false;
-                    csiDispatch(next, CsiParameters{std::span<const int>(_pars.data(), count), 0}, _collect);
+                    csiDispatch(next, count, 0);
                     state = S::ground;
                     return i + at / 8 + 1;
                 }
@@ -763,8 +766,7 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
     if (i < end && isFinalByte(bytes[i])) {
         // actionCsiDispatch, from the values at hand.
         if (!run.exceeded)
-            csiDispatch(bytes[i], CsiParameters{std::span<const int>(_pars.data(), run.count), run.subParameters},
-                _collect);
+            csiDispatch(bytes[i], run.count, run.subParameters);
         state = S::ground;
         return i + 1;
     }
@@ -1040,7 +1042,7 @@ void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
     // A sequence that passed the parameter limit is dropped whole.
     if (_parameterLimitExceeded)
         return;
-    csiDispatch(b, CsiParameters{std::span<const int>(_pars.data(), _parCount), _subParameters}, _collect);
+    csiDispatch(b, _parCount, _subParameters);
     _parameterLimitExceeded = false;
 }
 

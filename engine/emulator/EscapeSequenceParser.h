@@ -174,7 +174,9 @@ public:
     // Dispatch operations, called only by parse (defined in EscapeSequenceParserDispatch.cpp,
     // but for csiDispatch, which is kept beside the parse loop).
     void executeDispatch(std::uint8_t code);
-    void csiDispatch(std::uint8_t finalByte, const CsiParameters& pars, std::span<const std::uint8_t> collect);
+    // The values are the first count of the parameter array: passed as scalars, the call record
+    // is built from registers rather than copied from a just-stored temporary.
+    void csiDispatch(std::uint8_t finalByte, std::size_t count, std::uint32_t subParameterBits);
     void escDispatch(std::span<const std::uint8_t> collect, std::uint8_t finalByte);
     void oscDispatch(int code, std::span<const std::uint8_t> payload);
     // The handler for a DCS string, chosen at its hook; null drops the string.
