@@ -1,4 +1,5 @@
 #include "Hostile.h"
+#include "ProcessMemory.h"
 
 #include "emulator/Terminal.h"
 #include "emulator/TerminalDelegate.h"
@@ -143,33 +144,6 @@ public:
     std::size_t replied = 0;
 };
 
-// A field of /proc/self/status in bytes; -1 when it cannot be read.
-long statusBytes(const char* field)
-{
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long kilobytes = -1;
-    const std::size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            kilobytes = std::strtol(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(status);
-    return kilobytes < 0 ? -1 : kilobytes * 1024;
-}
-
-// Lets the peak resident size start again from the current one.
-void resetPeak()
-{
-    if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", refs);
-        std::fclose(refs);
-    }
-}
 
 struct Figures {
     double seconds = -1;

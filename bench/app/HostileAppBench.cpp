@@ -13,6 +13,8 @@
 // in PATH. Nothing outside a temporary folder is read or written.
 #include "workspace/MacModel.h"
 
+#include "ProcessMemory.h"
+
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "platform/PreferenceStore.h"
@@ -40,36 +42,13 @@ using namespace halvoren;
 
 namespace {
 
+using corvantix::bench::resetPeak;
+using corvantix::bench::statusBytes;
+
 constexpr int rowCount = 10'000;
 constexpr int projectCount = 5'000;
 constexpr qint64 sharedBytes = 50'000'000;
 
-// A field of /proc/self/status in bytes; -1 when it cannot be read.
-long statusBytes(const char* field)
-{
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long kilobytes = -1;
-    const std::size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            kilobytes = std::strtol(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(status);
-    return kilobytes < 0 ? -1 : kilobytes * 1024;
-}
-
-void resetPeak()
-{
-    if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", refs);
-        std::fclose(refs);
-    }
-}
 
 bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false)
 {
