@@ -226,19 +226,21 @@ bool hasZlibHeader(std::span<const std::uint8_t> data)
     return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && (flg & 0x20) == 0;
 }
 
-// Inflates into one buffer of the size the output must have (and a byte more, to tell a
-// longer stream): with raw pixels the size is known, and a single buffer holds no more than it.
-std::optional<Bytes> inflateExactlyWith(std::span<const std::uint8_t> data, int windowBits, std::size_t size)
+// Runs zlib over `data`. The output goes where `nextSpace(produced)` says each time the last
+// space is full (an empty span: no room left, the stream is longer than allowed); more than
+// `limit` bytes in all fail too. The number of bytes produced, or nothing for a stream that is
+// bad, cut short or too long.
+template <typename NextSpace>
+std::optional<std::size_t> runInflate(std::span<const std::uint8_t> data, int windowBits, std::size_t limit,
+                                      NextSpace nextSpace)
 {
     z_stream stream{};
     if (inflateInit2(&stream, windowBits) != Z_OK)
         return std::nullopt;
     const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, &inflateEnd);
-    Bytes output(size + 1);
+    stream.next_in = const_cast<Bytef*>(data.data());
     std::size_t offered = 0;
     std::size_t produced = 0;
-    stream.next_in = const_cast<Bytef*>(data.data());
-    stream.next_out = output.data();
     for (;;) {
         if (stream.avail_in == 0 && offered < data.size()) {
             const std::size_t take = std::min<std::size_t>(data.size() - offered, UINT_MAX);
@@ -246,58 +248,19 @@ std::optional<Bytes> inflateExactlyWith(std::span<const std::uint8_t> data, int 
             offered += take;
         }
         if (stream.avail_out == 0) {
-            const std::size_t room = std::min<std::size_t>(output.size() - produced, UINT_MAX);
-            if (room == 0)
-                return std::nullopt; // longer than the pixels need
-            stream.avail_out = static_cast<uInt>(room);
+            const std::span<std::uint8_t> space = nextSpace(produced);
+            if (space.empty())
+                return std::nullopt;
+            stream.next_out = space.data();
+            stream.avail_out = static_cast<uInt>(std::min<std::size_t>(space.size(), UINT_MAX));
         }
         const uInt before = stream.avail_out;
         const int status = inflate(&stream, Z_NO_FLUSH);
         produced += before - stream.avail_out;
-        if (produced > size)
+        if (produced > limit)
             return std::nullopt;
         if (status == Z_STREAM_END)
-            break;
-        if (status == Z_BUF_ERROR) {
-            if (stream.avail_in == 0 && offered == data.size())
-                return std::nullopt;
-            continue;
-        }
-        if (status != Z_OK)
-            return std::nullopt;
-    }
-    output.resize(produced);
-    return output;
-}
-
-std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowBits, std::size_t limit)
-{
-    z_stream stream{};
-    if (inflateInit2(&stream, windowBits) != Z_OK)
-        return std::nullopt;
-    const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, &inflateEnd);
-    stream.next_in = const_cast<Bytef*>(data.data());
-    // The output is kept in steps and joined at the end: a growing single buffer would copy
-    // itself on the way and hold twice the limit at its peak.
-    std::vector<Bytes> steps;
-    std::size_t total = 0;
-    std::size_t offered = 0;
-    for (;;) {
-        if (stream.avail_in == 0 && offered < data.size()) {
-            const std::size_t take = std::min<std::size_t>(data.size() - offered, UINT_MAX);
-            stream.avail_in = static_cast<uInt>(take);
-            offered += take;
-        }
-        Bytes& step = steps.emplace_back(inflateStep);
-        stream.next_out = step.data();
-        stream.avail_out = static_cast<uInt>(inflateStep);
-        const int status = inflate(&stream, Z_NO_FLUSH);
-        step.resize(inflateStep - stream.avail_out);
-        total += step.size();
-        if (total > limit)
-            return std::nullopt;
-        if (status == Z_STREAM_END)
-            break;
+            return produced;
         if (status == Z_BUF_ERROR) {
             // No progress: with all input given the stream is cut short.
             if (stream.avail_in == 0 && offered == data.size())
@@ -307,10 +270,37 @@ std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowB
         if (status != Z_OK)
             return std::nullopt;
     }
+}
+
+// Inflates into one buffer of the size the output must have (and a byte more, to tell a
+// longer stream): with raw pixels the size is known, and a single buffer holds no more than it.
+std::optional<Bytes> inflateExactlyWith(std::span<const std::uint8_t> data, int windowBits, std::size_t size)
+{
+    Bytes output(size + 1);
+    const std::optional<std::size_t> produced = runInflate(
+        data, windowBits, size, [&](std::size_t used) { return std::span<std::uint8_t>(output).subspan(used); });
+    if (!produced)
+        return std::nullopt;
+    output.resize(*produced);
+    return output;
+}
+
+std::optional<Bytes> inflateWith(std::span<const std::uint8_t> data, int windowBits, std::size_t limit)
+{
+    // The output is kept in steps and joined at the end: a growing single buffer would copy
+    // itself on the way and hold twice the limit at its peak. Each step is full before the next.
+    std::vector<Bytes> steps;
+    const std::optional<std::size_t> produced = runInflate(
+        data, windowBits, limit, [&](std::size_t) { return std::span<std::uint8_t>(steps.emplace_back(inflateStep)); });
+    if (!produced)
+        return std::nullopt;
     Bytes output;
-    output.reserve(total);
+    output.reserve(*produced);
+    std::size_t left = *produced;
     for (Bytes& step : steps) {
-        output.insert(output.end(), step.begin(), step.end());
+        const std::size_t take = std::min(left, step.size());
+        output.insert(output.end(), step.begin(), step.begin() + static_cast<std::ptrdiff_t>(take));
+        left -= take;
         Bytes().swap(step);
     }
     return output;

@@ -3,6 +3,8 @@
 #include "remote/SharedPrefs.h"
 #include "remote/TabReconciliation.h"
 
+#include "ProcessMemory.h"
+
 #include <QTimeZone>
 
 #include <cstdio>
@@ -148,28 +150,6 @@ TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
     EXPECT_TRUE(state.synced);
 }
 
-// The peak resident size of this process after clearing it to the current one.
-long residentGrowthBytes(long start = -1)
-{
-    if (start < 0) {
-        if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", refs);
-            std::fclose(refs);
-        }
-    }
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long kilobytes = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, start < 0 ? "VmRSS:" : "VmHWM:", 6) == 0)
-            kilobytes = std::strtol(line + 6, nullptr, 10);
-    }
-    std::fclose(status);
-    return start < 0 ? kilobytes * 1024 : kilobytes * 1024 - start;
-}
-
 // A host printing millions of lines without a field: they are read one at a time, and the
 // row after them still counts.
 TEST(ServerStateListing, MillionsOfBareLinesStayBounded)
@@ -179,10 +159,11 @@ TEST(ServerStateListing, MillionsOfBareLinesStayBounded)
     for (int i = 0; i < 3'000'000; ++i)
         output += QStringLiteral("y\n");
     output += QStringLiteral("kq-a\t1\t1\ta\t/p/a\t\t1\n\n@@HV_SHARED@@\n");
-    const long start = residentGrowthBytes();
+    corvantix::bench::resetPeak();
+    const long start = corvantix::bench::statusBytes("VmRSS");
     ASSERT_GT(start, 0) << "needs /proc/self/status";
     const std::optional<ServerState> state = parseListingOutput(output);
-    EXPECT_LT(residentGrowthBytes(start), 100'000'000L);
+    EXPECT_LT(corvantix::bench::statusBytes("VmHWM") - start, 100'000'000L);
     ASSERT_TRUE(state);
     ASSERT_EQ(state->open.size(), 1);
     EXPECT_EQ(state->open.front().path, QStringLiteral("/p/a"));

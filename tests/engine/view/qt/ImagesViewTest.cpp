@@ -6,6 +6,7 @@
 
 #include "ViewTestSupport.h"
 #include "platform/ManualMainQueue.h"
+#include "ProcessMemory.h"
 
 #include <gtest/gtest.h>
 
@@ -298,28 +299,6 @@ TEST(ViewImages, OldestStripesAreDroppedPastTheBudget)
     EXPECT_EQ(*v.view->imageStripeBytes, 0);
 }
 
-// The peak resident size of this process, in bytes, after clearing it to the current size.
-long residentPeakBytes(bool reset)
-{
-    if (reset) {
-        if (std::FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", refs);
-            std::fclose(refs);
-        }
-    }
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long kilobytes = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, reset ? "VmRSS:" : "VmHWM:", 6) == 0)
-            kilobytes = std::strtol(line + 6, nullptr, 10);
-    }
-    std::fclose(status);
-    return kilobytes * 1024;
-}
-
 // Twenty images of 10000 x 10000 pixels, 4 GB as pixels at their size, stay within the
 // store's limit in stripes, with one image being decoded beside them.
 TEST(ViewImages, ManyHugeImagesStayBounded)
@@ -336,11 +315,12 @@ TEST(ViewImages, ManyHugeImagesStayBounded)
         + QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packed.size())).toBase64().toStdString()
         + "\x1b\\";
     malloc_trim(0);
-    const long start = residentPeakBytes(true);
+    corvantix::bench::resetPeak();
+    const long start = corvantix::bench::statusBytes("VmRSS");
     ASSERT_GT(start, 0) << "needs /proc/self/status";
     for (int i = 0; i < 20; ++i)
         v.view->feedText(command);
-    const long grown = residentPeakBytes(false) - start;
+    const long grown = corvantix::bench::statusBytes("VmHWM") - start;
     RecordProperty("residentPeakGrowthMB", std::to_string(grown / 1'000'000));
     EXPECT_LT(grown, 1'000'000'000L);
     EXPECT_LE(*v.view->imageStripeBytes, v.view->terminal->options.kittyImageCacheLimitBytes);
