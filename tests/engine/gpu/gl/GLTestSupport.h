@@ -155,6 +155,27 @@ protected:
     std::unique_ptr<MetalTerminalRenderer> renderer;
 };
 
+// A renderer over the rows of a terminal view of `area`, in DejaVu Sans Mono at 14 px.
+class GLViewRowsTest : public GLContextTest {
+protected:
+    void startRendererOnView(QRect area)
+    {
+        startRenderer();
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(14);
+        view = std::make_unique<TerminalView>(area, font);
+        ASSERT_TRUE(view->cellDimension.has_value());
+        renderer->setViews(nullptr, view.get());
+        const QRawFont raw = QRawFont::fromFont(view->fontSet.normal);
+        descent = raw.descent();
+        leading = raw.leading();
+    }
+
+    std::unique_ptr<TerminalView> view;
+    double descent = 0;
+    double leading = 0;
+};
+
 // Every error line written while it lives.
 class LogCapture {
 public:

@@ -35,20 +35,12 @@ Extent extentOf(const std::vector<Vertex>& vertices)
     return e;
 }
 
-class MetalRowDrawDataGLTest : public GLContextTest {
+class MetalRowDrawDataGLTest : public GLViewRowsTest {
 protected:
     void SetUp() override
     {
         GLContextTest::SetUp();
-        startRenderer();
-        QFont font(QStringLiteral("DejaVu Sans Mono"));
-        font.setPixelSize(14);
-        view = std::make_unique<TerminalView>(QRect(0, 0, 400, 200), font);
-        ASSERT_TRUE(view->cellDimension.has_value());
-        renderer->setViews(nullptr, view.get());
-        const QRawFont raw = QRawFont::fromFont(view->fontSet.normal);
-        descent = raw.descent();
-        leading = raw.leading();
+        startRendererOnView(QRect(0, 0, 400, 200));
     }
 
     // A fresh screen showing `bytes`.
@@ -84,9 +76,6 @@ protected:
         QCoreApplication::sendEvent(view.get(), &event);
     }
 
-    std::unique_ptr<TerminalView> view;
-    double descent = 0;
-    double leading = 0;
 };
 
 TEST_F(MetalRowDrawDataGLTest, BackgroundsAreDrawnOnlyWhereTheyDifferFromTheClear)

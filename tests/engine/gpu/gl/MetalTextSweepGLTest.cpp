@@ -47,19 +47,12 @@ std::vector<char32_t> blockSamples()
     return samples;
 }
 
-class MetalTextSweepGLTest : public GLContextTest {
+class MetalTextSweepGLTest : public GLViewRowsTest {
 protected:
     void SetUp() override
     {
         GLContextTest::SetUp();
-        startRenderer();
-        QFont font(QStringLiteral("DejaVu Sans Mono"));
-        font.setPixelSize(14);
-        view = std::make_unique<TerminalView>(QRect(0, 0, 640, 400), font);
-        ASSERT_TRUE(view->cellDimension.has_value());
-        renderer->setViews(nullptr, view.get());
-        const QRawFont raw = QRawFont::fromFont(view->fontSet.normal);
-        baselineOffset = raw.descent() + raw.leading();
+        startRendererOnView(QRect(0, 0, 640, 400));
     }
 
     // Builds every line of the buffer; counts the rows built and the glyphs they hold.
@@ -68,7 +61,7 @@ protected:
         const Buffer& buffer = *view->terminal->buffer;
         const CellDimension cell = *view->cellDimension;
         for (int line = 0; line < buffer.lines().count(); ++line) {
-            const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, baselineOffset, view->width(),
+            const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, descent + leading, view->width(),
                                                                 1.0, line, buffer, buffer.yDisp(), {});
             glyphs += data.glyphCellsGray.size() + data.glyphCellsColor.size();
             ++rows;
@@ -80,13 +73,11 @@ protected:
     {
         const Buffer& buffer = *view->terminal->buffer;
         const CellDimension cell = *view->cellDimension;
-        const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, baselineOffset, view->width(), 1.0,
+        const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, descent + leading, view->width(), 1.0,
                                                             line, buffer, buffer.yDisp(), {});
         return data.glyphCellsGray.size() + data.glyphCellsColor.size();
     }
 
-    std::unique_ptr<TerminalView> view;
-    double baselineOffset = 0;
 };
 
 // Letters, digits, punctuation and symbols that take a cell of their own show something: their
