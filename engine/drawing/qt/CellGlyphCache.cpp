@@ -6,7 +6,6 @@
 #include <QTextLayout>
 #include <QTextOption>
 
-#include <hb.h>
 #include <unicode/uchar.h>
 
 #include <algorithm>
@@ -51,40 +50,22 @@ std::optional<ShapedGlyphRun> shapeClusterInFont(const QString& text, const QRaw
         if (!(scalar >= 0xFE00 && scalar <= 0xFE0F) && !font.supportsCharacter(static_cast<uint>(scalar)))
             return std::nullopt;
     }
-    hb_face_t* face =
-        makeHarfBuzzFace(font);
-    hb_font_t* hbFont = hb_font_create(face);
-    const int scale = static_cast<int>(font.pixelSize() * 64.0);
-    hb_font_set_scale(hbFont, scale, scale);
-    hb_buffer_t* buffer = hb_buffer_create();
-    hb_buffer_add_utf16(buffer, reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()), 0,
-                        static_cast<int>(text.size()));
-    hb_buffer_guess_segment_properties(buffer);
-    hb_buffer_set_direction(buffer, HB_DIRECTION_LTR);
-    hb_shape(hbFont, buffer, nullptr, 0);
-    std::optional<ShapedGlyphRun> result;
-    unsigned count = 0;
-    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer, &count);
-    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &count);
-    if (hb_buffer_allocation_successful(buffer) && count > 0) {
-        ShapedGlyphRun run;
-        run.font = font;
-        double pen = 0;
-        bool missing = false;
-        for (unsigned i = 0; i < count; ++i) {
-            missing |= infos[i].codepoint == 0;
-            run.glyphs.append(infos[i].codepoint);
-            // HarfBuzz counts y upward, the cell downward; 1/64 pixel.
-            run.positions.append(QPointF(pen + positions[i].x_offset / 64.0, -positions[i].y_offset / 64.0));
-            pen += positions[i].x_advance / 64.0;
-        }
-        if (!missing)
-            result = std::move(run);
+    const std::optional<std::vector<HarfBuzzGlyph>> shaped =
+        shapeWithHarfBuzz(text, 0, static_cast<int>(text.size()), font);
+    if (!shaped || shaped->empty())
+        return std::nullopt;
+    ShapedGlyphRun run;
+    run.font = font;
+    double pen = 0;
+    for (const HarfBuzzGlyph& glyph : *shaped) {
+        if (glyph.glyph == 0)
+            return std::nullopt;
+        run.glyphs.append(glyph.glyph);
+        // HarfBuzz counts y upward, the cell downward.
+        run.positions.append(QPointF(pen + glyph.xOffset, -glyph.yOffset));
+        pen += glyph.xAdvance;
     }
-    hb_buffer_destroy(buffer);
-    hb_font_destroy(hbFont);
-    hb_face_destroy(face);
-    return result;
+    return run;
 }
 
 // A base character followed only by non-spacing or enclosing marks: everything it draws

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <memory>
+
 namespace corvantix {
 
 namespace {
@@ -26,6 +28,34 @@ hb_face_t* makeHarfBuzzFace(const QRawFont& font)
 {
     return hb_face_create_for_tables(fontTable, new QRawFont(font),
                                      [](void* owned) { delete static_cast<QRawFont*>(owned); });
+}
+
+std::optional<std::vector<HarfBuzzGlyph>> shapeWithHarfBuzz(const QString& text, int start, int length,
+                                                            const QRawFont& font)
+{
+    const std::unique_ptr<hb_face_t, void (*)(hb_face_t*)> face(makeHarfBuzzFace(font), hb_face_destroy);
+    const std::unique_ptr<hb_font_t, void (*)(hb_font_t*)> hbFont(hb_font_create(face.get()), hb_font_destroy);
+    // Positions come back in 1/64 pixel.
+    const int scale = static_cast<int>(font.pixelSize() * 64.0);
+    hb_font_set_scale(hbFont.get(), scale, scale);
+    const std::unique_ptr<hb_buffer_t, void (*)(hb_buffer_t*)> buffer(hb_buffer_create(), hb_buffer_destroy);
+    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()),
+                        static_cast<unsigned>(start), length);
+    hb_buffer_guess_segment_properties(buffer.get());
+    hb_buffer_set_direction(buffer.get(), HB_DIRECTION_LTR);
+    hb_shape(hbFont.get(), buffer.get(), nullptr, 0);
+    if (!hb_buffer_allocation_successful(buffer.get()))
+        return std::nullopt;
+    unsigned count = 0;
+    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer.get(), &count);
+    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer.get(), &count);
+    std::vector<HarfBuzzGlyph> glyphs(count);
+    for (unsigned i = 0; i < count; ++i) {
+        glyphs[i] = {infos[i].codepoint,           static_cast<int>(infos[i].cluster),
+                     positions[i].x_offset / 64.0, positions[i].y_offset / 64.0,
+                     positions[i].x_advance / 64.0, positions[i].y_advance / 64.0};
+    }
+    return glyphs;
 }
 
 bool hasColourBitmaps(const QRawFont& font)

@@ -1,6 +1,5 @@
 #include "gpu/qt/TextShaper.h"
 
-#include <hb.h>
 #include <unicode/uchar.h>
 
 #include <QFont>
@@ -20,12 +19,6 @@
 namespace corvantix {
 
 namespace {
-
-struct HbDeleter {
-    void operator()(hb_face_t* face) const { hb_face_destroy(face); }
-    void operator()(hb_font_t* font) const { hb_font_destroy(font); }
-    void operator()(hb_buffer_t* buffer) const { hb_buffer_destroy(buffer); }
-};
 
 // The scalar at `index` and the number of UTF-16 units it takes; a lone surrogate is
 // taken as itself.
@@ -122,36 +115,21 @@ QRawFont colourEmojiFontFor(const QRawFont& font)
 // the end of `result`; the pen moves on by the run's advance.
 bool shapeFontRun(const QString& text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
 {
-    std::unique_ptr<hb_face_t, HbDeleter> face(
-        makeHarfBuzzFace(font));
-    std::unique_ptr<hb_font_t, HbDeleter> hbFont(hb_font_create(face.get()));
-    // Positions come back in 1/64 pixel.
-    const int scale = static_cast<int>(font.pixelSize() * 64.0);
-    hb_font_set_scale(hbFont.get(), scale, scale);
-    std::unique_ptr<hb_buffer_t, HbDeleter> buffer(hb_buffer_create());
-    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()),
-                        static_cast<unsigned>(start), length);
-    hb_buffer_guess_segment_properties(buffer.get());
-    hb_buffer_set_direction(buffer.get(), HB_DIRECTION_LTR);
-    hb_shape(hbFont.get(), buffer.get(), nullptr, 0);
-    if (!hb_buffer_allocation_successful(buffer.get()))
+    const std::optional<std::vector<HarfBuzzGlyph>> shaped = shapeWithHarfBuzz(text, start, length, font);
+    if (!shaped)
         return false;
-
-    unsigned count = 0;
-    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer.get(), &count);
-    const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer.get(), &count);
-    if (count == 0)
+    if (shaped->empty())
         return true;
     ShaperGlyphRun run;
     run.font = font;
-    run.glyphs.reserve(count);
-    run.positions.reserve(count);
-    run.stringIndices.reserve(count);
-    for (unsigned i = 0; i < count; ++i) {
-        run.glyphs.push_back(infos[i].codepoint);
-        run.positions.emplace_back(pen.x() + positions[i].x_offset / 64.0, pen.y() + positions[i].y_offset / 64.0);
-        run.stringIndices.push_back(static_cast<int>(infos[i].cluster));
-        pen += QPointF(positions[i].x_advance / 64.0, positions[i].y_advance / 64.0);
+    run.glyphs.reserve(shaped->size());
+    run.positions.reserve(shaped->size());
+    run.stringIndices.reserve(shaped->size());
+    for (const HarfBuzzGlyph& glyph : *shaped) {
+        run.glyphs.push_back(glyph.glyph);
+        run.positions.emplace_back(pen.x() + glyph.xOffset, pen.y() + glyph.yOffset);
+        run.stringIndices.push_back(glyph.cluster);
+        pen += QPointF(glyph.xAdvance, glyph.yAdvance);
     }
     result.positions.insert(result.positions.end(), run.positions.begin(), run.positions.end());
     result.stringIndices.insert(result.stringIndices.end(), run.stringIndices.begin(), run.stringIndices.end());
