@@ -176,9 +176,29 @@ QString Shell::decode(const QByteArray& bytes)
     return text;
 }
 
+namespace {
+
+int runsStarted = 0;
+
+// Counts a run while its coroutine lives.
+struct RunInFlight {
+    RunInFlight() { ++runsStarted; }
+    ~RunInFlight() { --runsStarted; }
+    RunInFlight(const RunInFlight&) = delete;
+    RunInFlight& operator=(const RunInFlight&) = delete;
+};
+
+} // namespace
+
+int Shell::runsInFlight()
+{
+    return runsStarted;
+}
+
 Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList arguments,
                                             std::optional<QByteArray> input, double timeoutSeconds)
 {
+    const RunInFlight inFlight;
     // Never let the program be looked up in PATH, and give the system's own words for a
     // file that cannot be executed.
     if (!QDir::isAbsolutePath(executable))

@@ -71,6 +71,10 @@ public:
 
     // UTF-8 with U+FFFD in place of each invalid sequence.
     static QString decode(const QByteArray& bytes);
+
+    // Runs started and not yet ended (main thread): lets a test wait for the host work its
+    // model left in flight before the program ends.
+    static int runsInFlight();
 };
 
 // The user's login shell: $SHELL when set (even empty), else the account's shell, else
