@@ -21,6 +21,7 @@
 #include "model/BidiPresentationState.h"
 #include "model/UniqueId.h"
 #include "model/CharData.h"
+#include "model/LineArena.h"
 #include "model/SemanticTypes.h"
 #include "model/TerminalImage.h"
 
@@ -28,13 +29,13 @@ namespace corvantix {
 
 class Buffer;
 
-// The allocator of a line's cells. A vector copies, and grows by copying, one element at
-// a time unless the element type is trivial, and a cell is only trivially copyable (its
-// members have defaults): so cells made without arguments are left as they are, and the
-// line copies its block with one memory copy after sizing it. Every other way of making
-// cells (with a value, or copied from one) goes through std::allocator.
+// The allocator of a line's cells, from the line arena. A vector copies, and grows by
+// copying, one element at a time unless the element type is trivial, and a cell is only
+// trivially copyable (its members have defaults): so cells made without arguments are left as
+// they are, and the line copies its block with one memory copy after sizing it. Every other
+// way of making cells (with a value, or copied from one) constructs them in place.
 template <typename T>
-struct CellAllocator : std::allocator<T> {
+struct CellAllocator : LineArenaAllocator<T> {
     static_assert(std::is_trivially_copyable_v<T>);
     template <typename U>
     struct rebind {
@@ -77,9 +78,13 @@ public:
     static std::shared_ptr<BufferLine> create(int cols, std::optional<CharData> fillCharacter = std::nullopt,
                                               bool isWrapped = false, BidiPresentationState bidiState = {})
     {
-        return std::make_shared<BufferLine>(cols, fillCharacter, isWrapped, bidiState);
+        return std::allocate_shared<BufferLine>(LineArenaAllocator<BufferLine>(), cols, fillCharacter, isWrapped,
+                                                bidiState);
     }
-    static std::shared_ptr<BufferLine> initCopy(const BufferLine& line) { return std::make_shared<BufferLine>(line); }
+    static std::shared_ptr<BufferLine> initCopy(const BufferLine& line)
+    {
+        return std::allocate_shared<BufferLine>(LineArenaAllocator<BufferLine>(), line);
+    }
 
     // ---- Properties (every setter raises generation)
     bool isWrapped() const { return isWrapped_; }
