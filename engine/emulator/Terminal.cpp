@@ -120,11 +120,10 @@ void Terminal::installParserHandlers(EscapeSequenceParser& target)
 
 void Terminal::installScrollHook(Buffer& target)
 {
-    // A buffer may outlive its terminal (a host can keep it); the hook then does nothing.
-    target.scroll = [weak = std::weak_ptr<Terminal*>(lifetime)](bool isWrapped) {
-        if (const auto self = weak.lock())
-            (*self)->scroll(isWrapped);
-    };
+    // The terminal owns both buffers and they go with it, so the hook holds it plainly: a
+    // wrap at the end of a row calls this, and a weak reference would cost two atomic
+    // operations per wrapped row.
+    target.scroll = [this](bool isWrapped) { scroll(isWrapped); };
 }
 
 std::pair<int, int> Terminal::boundedSize(int cols, int rows)
