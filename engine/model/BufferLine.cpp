@@ -48,10 +48,11 @@ BufferLine::BufferLine(const BufferLine& line)
     , isWrapped_(line.isWrapped_)
     , bidiState_(line.bidiState_)
     , renderMode_(line.renderMode_)
+    , mayHaveExtras_(line.mayHaveExtras_)
     , semanticMarks_(line.semanticMarks_)
     , semanticHardContinuationGroup_(line.semanticHardContinuationGroup_)
-    , fillCharacter_(line.fillCharacter_)
     , images_(line.images_)
+    , fillCharacter_(line.fillCharacter_)
 {
     copyCells(line.data_);
 }
@@ -79,6 +80,7 @@ void BufferLine::setRenderMode(RenderLineMode value)
 void BufferLine::setSemanticMarks(std::vector<SemanticMark> marks)
 {
     semanticMarks_ = std::move(marks);
+    noteExtras();
     raiseGeneration();
 }
 
@@ -87,12 +89,14 @@ void BufferLine::setSemanticHardContinuationGroup(std::optional<uint64_t> group)
     if (semanticHardContinuationGroup_ == group)
         return;
     semanticHardContinuationGroup_ = group;
+    noteExtras();
     raiseGeneration();
 }
 
 void BufferLine::setImages(std::optional<Images> images)
 {
     images_ = std::move(images);
+    noteExtras();
     raiseGeneration();
 }
 
@@ -319,6 +323,8 @@ void BufferLine::moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, 
     raiseGeneration();
 
     // Land the moved marks; at most one per kind, the anchor winning over a mark already there.
+    if (!collected.empty())
+        noteExtras();
     bool anchorMoved = false;
     for (const SemanticMark& mark : collected) {
         const SemanticMark moved{mark.kind, mark.column - srcCol + dstCol, mark.group};
@@ -353,6 +359,8 @@ void BufferLine::moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, 
 void BufferLine::takeHardContinuationGroup(BufferLine& src)
 {
     semanticHardContinuationGroup_ = src.semanticHardContinuationGroup_;
+    if (semanticHardContinuationGroup_)
+        noteExtras();
     if (&src != this && src.semanticHardContinuationGroup_) {
         src.semanticHardContinuationGroup_.reset();
         src.raiseGeneration();
@@ -397,8 +405,11 @@ void BufferLine::copyFrom(const BufferLine& line)
         return;
     copyCells(line.data_);
     isWrapped_ = line.isWrapped_;
-    semanticMarks_ = line.semanticMarks_;
-    semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
+    if (mayHaveExtras_ || line.mayHaveExtras_) {
+        semanticMarks_ = line.semanticMarks_;
+        semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
+        mayHaveExtras_ = true;
+    }
     bidiState_ = line.bidiState_;
     raiseGeneration();
 }
@@ -415,7 +426,8 @@ void BufferLine::clearForRecycle(const Attribute& attribute)
     writtenFrom_ = INT32_MAX;
     writtenTo_ = 0;
     blankAttribute_ = attribute;
-    images_.reset();
+    if (mayHaveExtras_)
+        images_.reset();
     ++recycleGeneration_;
     raiseGeneration();
 }
@@ -426,14 +438,17 @@ void BufferLine::setSemanticMark(SemanticPromptKind kind, int column, uint64_t g
 {
     std::erase_if(semanticMarks_, [&](const SemanticMark& mark) { return mark.kind == kind; });
     semanticMarks_.push_back(SemanticMark{kind, column, group});
+    noteExtras();
     sortSemanticMarks();
     raiseGeneration();
 }
 
 void BufferLine::clearSemanticState()
 {
-    semanticMarks_.clear();
     raiseGeneration();
+    if (!mayHaveExtras_)
+        return;
+    semanticMarks_.clear();
     if (semanticHardContinuationGroup_) {
         semanticHardContinuationGroup_.reset();
         raiseGeneration();

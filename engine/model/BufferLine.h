@@ -224,6 +224,11 @@ public:
         const std::size_t from = std::min(static_cast<std::size_t>(std::max(writtenFrom_, 0)), to);
         return std::span<const CharData>(data_).subspan(from, to - from);
     }
+    // What the ring does to the oldest line before reusing it: clearForRecycle, no semantic
+    // state, not wrapped. Answers whether the line had images.
+    bool resetForRecycle(const Attribute& attribute);
+    // Where the fields a reuse touches end, for fetching them ahead of time.
+    const void* endOfRecycledFields() const { return &owningBuffer_; }
     // Made equal to a fresh copy of `line` (cells, flags, marks, bidi state, render mode,
     // images) for reuse by the ring, keeping this object and its block of cells; counts as
     // a recycle. The fill characters must already agree. (LineReuse.cpp)
@@ -242,6 +247,7 @@ private:
     const CharData& lastCellOrDefault() const;
     void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
+    void noteExtras() { mayHaveExtras_ = true; }
     // Cells start ..< end may have been written: they join the range a recycle blanks.
     void wrote(int start, int end)
     {
@@ -268,23 +274,30 @@ private:
     void moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, int len);
     void takeHardContinuationGroup(BufferLine& src);
 
-    bool isWrapped_ = false;
-    BidiPresentationState bidiState_;
-    RenderLineMode renderMode_ = RenderLineMode::single;
-    std::vector<SemanticMark> semanticMarks_;
-    std::optional<uint64_t> semanticHardContinuationGroup_;
-    Buffer* owningBuffer_ = nullptr;
-    uint64_t recycleGeneration_ = 0;
+    // The fields a line feed and a print touch come first, so reusing the oldest line of a
+    // full scrollback reads two cache lines of its object instead of four.
     CellBlock data_;
     // Every cell outside writtenFrom_ ..< writtenTo_ is the blank of blankAttribute_
     // (CharData(0, 1, blankAttribute_)), as the last recycle left it: a writer widens the
     // range over the cells it writes. Until the first recycle the range is the whole line.
     int writtenFrom_ = 0;
     int writtenTo_ = INT32_MAX;
-    Attribute blankAttribute_;
-    CharData fillCharacter_;
-    std::optional<Images> images_;
     uint64_t generation_ = 0;
+    uint64_t recycleGeneration_ = 0;
+    Attribute blankAttribute_;
+    bool isWrapped_ = false;
+    BidiPresentationState bidiState_;
+    RenderLineMode renderMode_ = RenderLineMode::single;
+    // False only while the line surely has no semantic marks, no hard continuation group and
+    // no images: a reuse then leaves those fields alone. Set by everything that can give
+    // the line one of them, cleared by resetForRecycle.
+    bool mayHaveExtras_ = false;
+    // The rest is read rarely.
+    Buffer* owningBuffer_ = nullptr;
+    std::vector<SemanticMark> semanticMarks_;
+    std::optional<uint64_t> semanticHardContinuationGroup_;
+    std::optional<Images> images_;
+    CharData fillCharacter_;
     uint64_t uniqueId_ = nextUniqueId();
 };
 

@@ -138,12 +138,8 @@ void CircularBufferLineList::recycle(const Attribute& attribute)
     const int slot = slotOf(count_);
     startIndex_ = startIndex_ + 1 < count_ ? startIndex_ + 1 : (startIndex_ + 1) % count_;
     bool hadImages = false;
-    if (const LinePtr& line = array_[static_cast<size_t>(slot)]) {
-        hadImages = line->images().has_value();
-        line->clearForRecycle(attribute);
-        line->clearSemanticState();
-        line->setIsWrapped(false);
-    }
+    if (const LinePtr& line = array_[static_cast<size_t>(slot)])
+        hadImages = line->resetForRecycle(attribute);
     if (onLineRecycled)
         onLineRecycled(hadImages);
     prefetchNextRecycled();
@@ -180,9 +176,12 @@ void CircularBufferLineList::prefetchNextRecycled() const
             __builtin_prefetch(bytes + size - 1, 1);
     }
     if (const BufferLine* ahead = array_[slotAhead(objectAhead)].get()) {
+        // Only the fields a reuse touches.
         const auto* bytes = reinterpret_cast<const char*>(ahead);
-        for (std::size_t offset = 0; offset < sizeof(BufferLine); offset += 64)
-            __builtin_prefetch(bytes + offset, 1);
+        const auto* end = static_cast<const char*>(ahead->endOfRecycledFields());
+        for (const char* at = bytes; at < end; at += 64)
+            __builtin_prefetch(at, 1);
+        __builtin_prefetch(end - 1, 1);
     }
 }
 

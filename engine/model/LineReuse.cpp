@@ -12,9 +12,22 @@ void BufferLine::recycleFrom(const BufferLine& line)
 {
     copyFrom(line);
     renderMode_ = line.renderMode_;
-    images_ = line.images_;
+    if (mayHaveExtras_ || line.mayHaveExtras_) {
+        images_ = line.images_;
+        mayHaveExtras_ = true;
+    }
     ++recycleGeneration_;
     raiseGeneration();
+}
+
+bool BufferLine::resetForRecycle(const Attribute& attribute)
+{
+    const bool hadImages = mayHaveExtras_ && images_.has_value();
+    clearForRecycle(attribute);
+    clearSemanticState();
+    setIsWrapped(false);
+    mayHaveExtras_ = false;
+    return hadImages;
 }
 
 void CircularBufferLineList::rotateUp(int start, int count)

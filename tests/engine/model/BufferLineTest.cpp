@@ -374,6 +374,42 @@ TEST(LineRecycle, NoWrittenCellSurvivesARecycle)
     }
 }
 
+// A reuse skips the marks, group and images of a line known to have none: every way of
+// giving a line one of them must be seen, or a reused line would keep them.
+TEST(LineRecycle, NoMarkGroupOrImageSurvivesAReuse)
+{
+    struct Case { const char* name; std::function<void(BufferLine&)> give; bool image; };
+    auto marked = lineOf("zzzzzzzz");
+    marked->setSemanticMark(SemanticPromptKind::initial, 2, 7);
+    marked->setSemanticHardContinuationGroup(7);
+    auto pictured = lineOf("zzzzzzzz");
+    pictured->setImages(BufferLine::Images{std::make_shared<FakeImage>()});
+    const Case cases[] = {
+        {"setSemanticMark", [](BufferLine& l) { l.setSemanticMark(SemanticPromptKind::secondary, 1, 4); }, false},
+        {"setSemanticMarks", [](BufferLine& l) { l.setSemanticMarks({SemanticMark{SemanticPromptKind::initial, 3, 1}}); }, false},
+        {"setSemanticHardContinuationGroup", [](BufferLine& l) { l.setSemanticHardContinuationGroup(9); }, false},
+        {"setImages", [](BufferLine& l) { l.setImages(BufferLine::Images{std::make_shared<FakeImage>()}); }, true},
+        {"copyFrom", [&](BufferLine& l) { l.copyFrom(*marked); }, false},
+        {"copyCellsFrom", [&](BufferLine& l) { auto source = BufferLine::initCopy(*marked); l.copyCellsFrom(*source, 0, 0, 8); }, false},
+        {"recycleFrom", [&](BufferLine& l) { l.recycleFrom(*pictured); }, true},
+    };
+    for (const Case& c : cases) {
+        auto line = lineOf("abcdefgh");
+        line->resetForRecycle(Attribute{});
+        c.give(*line);
+        EXPECT_TRUE(!line->semanticMarks().empty() || line->semanticHardContinuationGroup() || line->hasImages()) << c.name;
+        EXPECT_EQ(line->resetForRecycle(Attribute{}), c.image) << c.name;
+        EXPECT_TRUE(line->semanticMarks().empty()) << c.name;
+        EXPECT_FALSE(line->semanticHardContinuationGroup().has_value()) << c.name;
+        EXPECT_FALSE(line->images().has_value()) << c.name;
+        EXPECT_FALSE(line->isWrapped()) << c.name;
+        // A copy of a line with marks carries them; its reuse drops them too.
+        auto copy = BufferLine::initCopy(*marked);
+        copy->resetForRecycle(Attribute{});
+        EXPECT_TRUE(copy->semanticMarks().empty() && !copy->semanticHardContinuationGroup()) << c.name;
+    }
+}
+
 // A line copies its cells as one block: every field of every cell must arrive, whatever
 // the sizes of the two lines (the copy may reuse, grow or shrink the destination's block).
 TEST(LineCopy, EveryFieldOfEveryCellArrives)
