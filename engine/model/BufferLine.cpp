@@ -416,8 +416,19 @@ void BufferLine::copyFrom(const BufferLine& line)
 
 void BufferLine::clearForRecycle(const Attribute& attribute)
 {
-    // Cells outside the written range already hold the blank of blankAttribute_.
-    if (attribute == blankAttribute_) {
+    blankForReuse(attribute);
+    if (mayHaveExtras_)
+        images_.reset();
+    ++recycleGeneration_;
+    raiseGeneration();
+}
+
+void BufferLine::blankForReuse(const Attribute& attribute)
+{
+    // Cells outside the written range already hold the blank of blankAttribute_. Equal bytes
+    // mean equal attributes; the field-wise comparison is only asked when they differ (an
+    // absent underline colour may leave different bytes behind).
+    if (sameBytes(attribute, blankAttribute_) || attribute == blankAttribute_) {
         const std::span<const CharData> written = writtenCells();
         fillBlankRun(data_.data() + (written.data() - data_.data()), written.size(), attribute);
     } else {
@@ -426,10 +437,6 @@ void BufferLine::clearForRecycle(const Attribute& attribute)
     writtenFrom_ = INT32_MAX;
     writtenTo_ = 0;
     blankAttribute_ = attribute;
-    if (mayHaveExtras_)
-        images_.reset();
-    ++recycleGeneration_;
-    raiseGeneration();
 }
 
 // ---- Semantic marks

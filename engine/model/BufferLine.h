@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -248,6 +249,20 @@ private:
     void setCellOutOfRange(int index, const CharData& cell);
     void raiseGeneration() { ++generation_; }
     void noteExtras() { mayHaveExtras_ = true; }
+    // The cell part of clearForRecycle.
+    void blankForReuse(const Attribute& attribute);
+    static bool sameBytes(const Attribute& a, const Attribute& b)
+    {
+        static_assert(sizeof(Attribute) >= 8 && sizeof(Attribute) <= 16);
+        std::uint64_t a0, a1, b0, b1;
+        const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+        const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+        std::memcpy(&a0, pa, 8);
+        std::memcpy(&a1, pa + sizeof(Attribute) - 8, 8);
+        std::memcpy(&b0, pb, 8);
+        std::memcpy(&b1, pb + sizeof(Attribute) - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
     // Cells start ..< end may have been written: they join the range a recycle blanks.
     void wrote(int start, int end)
     {

@@ -22,11 +22,20 @@ void BufferLine::recycleFrom(const BufferLine& line)
 
 bool BufferLine::resetForRecycle(const Attribute& attribute)
 {
-    const bool hadImages = mayHaveExtras_ && images_.has_value();
-    clearForRecycle(attribute);
-    clearSemanticState();
-    setIsWrapped(false);
-    mayHaveExtras_ = false;
+    // clearForRecycle, clearSemanticState and setIsWrapped(false) in one pass: a line feed
+    // through a full scrollback does this for every row.
+    blankForReuse(attribute);
+    bool hadImages = false;
+    if (mayHaveExtras_) {
+        hadImages = images_.has_value();
+        images_.reset();
+        semanticMarks_.clear();
+        semanticHardContinuationGroup_.reset();
+        mayHaveExtras_ = false;
+    }
+    isWrapped_ = false;
+    ++recycleGeneration_;
+    raiseGeneration();
     return hadImages;
 }
 
