@@ -518,9 +518,9 @@ EscapeSequenceParser::EscapeSequenceParser(Terminal* terminal)
 {
     // Reserved once to their caps so that spans handed to handlers stay valid and no
     // sequence allocates.
-    _collect.reserve(maxCollectLength);
-    _osc.reserve(initialStringCapacity);
-    _apc.reserve(initialStringCapacity);
+    collect_.reserve(maxCollectLength);
+    osc_.reserve(initialStringCapacity);
+    apc_.reserve(initialStringCapacity);
 }
 
 EscapeSequenceParser::~EscapeSequenceParser() = default;
@@ -530,14 +530,14 @@ void EscapeSequenceParser::reset()
     currentState = initialState;
     // Buffers are only emptied here, never released: reset may run inside a handler that
     // still holds a view of them.
-    _osc.clear();
-    _apc.clear();
-    _subParameters = 0;
-    _collect.clear();
-    _pars[0] = 0;
-    _parCount = 1;
-    _parameterLimitExceeded = false;
-    _stringOverflowed = false;
+    osc_.clear();
+    apc_.clear();
+    subParameters_ = 0;
+    collect_.clear();
+    pars_[0] = 0;
+    parCount_ = 1;
+    parameterLimitExceeded_ = false;
+    stringOverflowed_ = false;
     activeDcsHandler.reset();
     if (terminal)
         terminal->dropIncompleteCharacter();
@@ -615,11 +615,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_t count,
     std::uint32_t subParameterBits)
 {
-    const std::span<const std::uint8_t> collect(_collect.data(), _collect.size());
+    const std::span<const std::uint8_t> collect(collect_.data(), collect_.size());
     if (terminal && isFinalByte(finalByte)) [[likely]] {
         if (const ControlFunction* row = directCsiRows[finalByte]) {
             ControlCall call;
-            call.pars.values = std::span<const int>(_pars.data(), count);
+            call.pars.values = std::span<const int>(pars_.data(), count);
             call.pars.subParameterBits = subParameterBits;
             call.collect = collect;
             call.code = finalByte;
@@ -630,7 +630,7 @@ inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_
             return;
         }
     }
-    csiDispatchByTable(*this, finalByte, CsiParameters{std::span<const int>(_pars.data(), count), subParameterBits},
+    csiDispatchByTable(*this, finalByte, CsiParameters{std::span<const int>(pars_.data(), count), subParameterBits},
         collect);
 }
 
@@ -644,10 +644,10 @@ inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_
     i += 2;
     if (i < feed.data.size() && (isDigit(feed.data[i]) || feed.data[i] == ';')) {
         // The clear, but for the parameters: the reader starts them afresh and stores them.
-        if (_stringsUsed) [[unlikely]]
+        if (stringsUsed_) [[unlikely]]
             clearStrings();
-        _collect.clear();
-        _stringOverflowed = false;
+        collect_.clear();
+        stringOverflowed_ = false;
         resetPrintState();
         return readPlainParameters(feed.data, i, state);
     }
@@ -667,7 +667,7 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
     ParserState& state)
 {
     return readParameters(data, i, state,
-        ParameterRun{_parCount, _pars[_parCount - 1], _subParameters, _parameterLimitExceeded});
+        ParameterRun{parCount_, pars_[parCount_ - 1], subParameters_, parameterLimitExceeded_});
 }
 
 // The parameters of a new sequence while they are plain (digits and ";"), eight bytes at a
@@ -700,17 +700,17 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
                 if (next != ';') {
                     if (!isFinalByte(next))
                         break;
-                    _pars[count++] = value;
-                    _parCount = count;
-                    _subParameters = 0;
-                    _parameterLimitExceeded = false;
+                    pars_[count++] = value;
+                    parCount_ = count;
+                    subParameters_ = 0;
+                    parameterLimitExceeded_ = false;
                     csiDispatch(next, count, 0);
                     state = S::ground;
                     return i + at / 8 + 1;
                 }
                 if (count + 1 == maxParameters)
                     break; // the byte reader passes the limit
-                _pars[count++] = value;
+                pars_[count++] = value;
                 from = at + 8;
                 nonDigits &= nonDigits - 1;
             }
@@ -744,7 +744,7 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
                 run.value = run.value * 10 + static_cast<int>(code);
         } else if (code < 12) {
             if (!run.exceeded) {
-                _pars[run.count - 1] = std::min(run.value, maxParameterValue);
+                pars_[run.count - 1] = std::min(run.value, maxParameterValue);
                 if (run.count == maxParameters) {
                     run.exceeded = true;
                 } else {
@@ -759,10 +759,10 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
         }
     }
     if (!run.exceeded)
-        _pars[run.count - 1] = std::min(run.value, maxParameterValue);
-    _parCount = run.count;
-    _subParameters = run.subParameters;
-    _parameterLimitExceeded = run.exceeded;
+        pars_[run.count - 1] = std::min(run.value, maxParameterValue);
+    parCount_ = run.count;
+    subParameters_ = run.subParameters;
+    parameterLimitExceeded_ = run.exceeded;
     if (i < end && isFinalByte(bytes[i])) {
         // actionCsiDispatch, from the values at hand.
         if (!run.exceeded)
@@ -817,7 +817,7 @@ std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, Par
         actionCollect(b);
         break;
     case A::escDispatch:
-        escDispatch(_collect, b);
+        escDispatch(collect_, b);
         break;
     case A::clear:
         actionClear(feed, i);
@@ -902,9 +902,9 @@ bool EscapeSequenceParser::actionError(Feed& feed, std::size_t i, ParserState st
     report.currentState = state;
     report.print = feed.printStart;
     report.dcs = feed.dcsStart;
-    report.osc = _osc;
-    report.apc = _apc;
-    report.collect = _collect;
+    report.osc = osc_;
+    report.apc = apc_;
+    report.collect = collect_;
     const ParsingState answer = errorHandler ? errorHandler(report) : report;
     if (answer.abort)
         return false;
@@ -931,10 +931,10 @@ void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState
 {
     flushPrintOrDcs(feed, i);
     if (next == S::apcString)
-        _apc.clear();
+        apc_.clear();
     else
-        _osc.clear();
-    _stringOverflowed = false;
+        osc_.clear();
+    stringOverflowed_ = false;
     feed.printStart = -1;
 }
 
@@ -944,14 +944,14 @@ void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState
 std::size_t EscapeSequenceParser::actionOscPut(Feed& feed, std::size_t i, ParserState state)
 {
     const bool apc = state == S::apcString;
-    std::vector<std::uint8_t>& string = apc ? _apc : _osc;
-    _stringsUsed = true;
+    std::vector<std::uint8_t>& string = apc ? apc_ : osc_;
+    stringsUsed_ = true;
     const std::size_t cap = apc ? maxApcLength : maxOscLength;
     const std::size_t end = feed.data.size();
     while (i < end) {
         const std::size_t runEnd = findNextControl(feed.data, i);
-        if (runEnd > i && !_stringOverflowed && !appendCapped(string, feed.data.subspan(i, runEnd - i), cap))
-            _stringOverflowed = true;
+        if (runEnd > i && !stringOverflowed_ && !appendCapped(string, feed.data.subspan(i, runEnd - i), cap))
+            stringOverflowed_ = true;
         i = runEnd;
         if (i == end)
             break;
@@ -970,10 +970,10 @@ ParserState EscapeSequenceParser::actionOscEnd(std::uint8_t b, ParserState state
 {
     const bool cancelled = b == CAN || b == SUB;
     if (state == S::apcString) {
-        if (!_apc.empty() && !cancelled)
+        if (!apc_.empty() && !cancelled)
             dispatchApcString();
     } else {
-        if (!_osc.empty() && !cancelled)
+        if (!osc_.empty() && !cancelled)
             dispatchOscString();
     }
     return b == ESC ? S::escape : S::ground;
@@ -981,12 +981,12 @@ ParserState EscapeSequenceParser::actionOscEnd(std::uint8_t b, ParserState state
 
 void EscapeSequenceParser::dispatchApcString()
 {
-    if (_stringOverflowed) {
+    if (stringOverflowed_) {
         reportOverflow(S::apcString);
         return;
     }
-    const std::uint8_t first = _apc.front();
-    const auto payload = std::span<const std::uint8_t>(_apc).subspan(1);
+    const std::uint8_t first = apc_.front();
+    const auto payload = std::span<const std::uint8_t>(apc_).subspan(1);
     if (first == 'G')
         kittyGraphicsDispatch(payload);
     else
@@ -995,11 +995,11 @@ void EscapeSequenceParser::dispatchApcString()
 
 void EscapeSequenceParser::dispatchOscString()
 {
-    if (_stringOverflowed) {
+    if (stringOverflowed_) {
         reportOverflow(S::oscString);
         return;
     }
-    const std::span<const std::uint8_t> osc(_osc);
+    const std::span<const std::uint8_t> osc(osc_);
     std::span<const std::uint8_t> codeText = osc;
     std::span<const std::uint8_t> payload;
     for (std::size_t k = 0; k < osc.size(); ++k) {
@@ -1022,15 +1022,15 @@ void EscapeSequenceParser::reportOverflow(ParserState state) const
     std::string what;
     if (state == S::apcString) {
         what = "APC";
-        if (!_apc.empty() && _apc.front() >= 0x21 && _apc.front() <= 0x7E)
-            what += std::string(" ") + static_cast<char>(_apc.front());
+        if (!apc_.empty() && apc_.front() >= 0x21 && apc_.front() <= 0x7E)
+            what += std::string(" ") + static_cast<char>(apc_.front());
     } else {
         what = "OSC";
         std::size_t k = 0;
-        while (k < _osc.size() && isDigit(_osc[k]))
+        while (k < osc_.size() && isDigit(osc_[k]))
             ++k;
-        if (k > 0 && k < _osc.size() && _osc[k] == ';') {
-            if (const auto code = parseDecimal(std::span<const std::uint8_t>(_osc).first(k)))
+        if (k > 0 && k < osc_.size() && osc_[k] == ';') {
+            if (const auto code = parseDecimal(std::span<const std::uint8_t>(osc_).first(k)))
                 what += " " + std::to_string(*code);
         }
     }
@@ -1040,62 +1040,62 @@ void EscapeSequenceParser::reportOverflow(ParserState state) const
 void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
 {
     // A sequence that passed the parameter limit is dropped whole.
-    if (_parameterLimitExceeded)
+    if (parameterLimitExceeded_)
         return;
-    csiDispatch(b, _parCount, _subParameters);
-    _parameterLimitExceeded = false;
+    csiDispatch(b, parCount_, subParameters_);
+    parameterLimitExceeded_ = false;
 }
 
 void EscapeSequenceParser::accumulateDigit(std::uint8_t digit)
 {
     // p never exceeds the cap, so p * 10 + 9 cannot overflow.
-    int& p = _pars[_parCount - 1];
+    int& p = pars_[parCount_ - 1];
     p = std::min(p * 10 + (digit - '0'), maxParameterValue);
 }
 
 void EscapeSequenceParser::actionParam(std::uint8_t b)
 {
     if (b == ':' || b == ';') {
-        if (_parCount == maxParameters || _parameterLimitExceeded) {
-            _parameterLimitExceeded = true;
+        if (parCount_ == maxParameters || parameterLimitExceeded_) {
+            parameterLimitExceeded_ = true;
         } else {
             if (b == ':')
-                _subParameters |= std::uint32_t{1} << _parCount;
-            _pars[_parCount++] = 0;
-            _parameterLimitExceeded = false;
+                subParameters_ |= std::uint32_t{1} << parCount_;
+            pars_[parCount_++] = 0;
+            parameterLimitExceeded_ = false;
         }
         return;
     }
-    if (!_parameterLimitExceeded)
+    if (!parameterLimitExceeded_)
         accumulateDigit(b);
 }
 
 void EscapeSequenceParser::actionCollect(std::uint8_t b)
 {
-    if (_collect.size() < maxCollectLength)
-        _collect.push_back(b);
+    if (collect_.size() < maxCollectLength)
+        collect_.push_back(b);
 }
 
 void EscapeSequenceParser::clearStrings()
 {
-    _osc.clear();
-    _apc.clear();
-    releaseIfLarge(_osc);
-    releaseIfLarge(_apc);
-    _stringsUsed = false;
+    osc_.clear();
+    apc_.clear();
+    releaseIfLarge(osc_);
+    releaseIfLarge(apc_);
+    stringsUsed_ = false;
 }
 
 inline void EscapeSequenceParser::clearCollections()
 {
     // Most sequences hold no string: their clear leaves the string buffers alone.
-    if (_stringsUsed) [[unlikely]]
+    if (stringsUsed_) [[unlikely]]
         clearStrings();
-    _subParameters = 0;
-    _collect.clear();
-    _pars[0] = 0;
-    _parCount = 1;
-    _parameterLimitExceeded = false;
-    _stringOverflowed = false;
+    subParameters_ = 0;
+    collect_.clear();
+    pars_[0] = 0;
+    parCount_ = 1;
+    parameterLimitExceeded_ = false;
+    stringOverflowed_ = false;
 }
 
 void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
@@ -1120,13 +1120,13 @@ void EscapeSequenceParser::actionDcsHook(std::uint8_t b)
     // A new DCS string ends the previous handler's life (one left by SUB or an 8-bit control
     // is still installed); its data must not reach that handler.
     activeDcsHandler.reset();
-    if (_parameterLimitExceeded)
+    if (parameterLimitExceeded_)
         return; // the string is received and dropped
-    if (auto handler = makeDcsHandler(_collect, b)) {
+    if (auto handler = makeDcsHandler(collect_, b)) {
         activeDcsHandler = std::move(handler);
-        activeDcsHandler->hook(_collect, std::span<const int>(_pars.data(), _parCount), b);
+        activeDcsHandler->hook(collect_, std::span<const int>(pars_.data(), parCount_), b);
     }
-    _parameterLimitExceeded = false;
+    parameterLimitExceeded_ = false;
 }
 
 void EscapeSequenceParser::actionDcsPut(Feed& feed, std::size_t i)
@@ -1153,7 +1153,7 @@ ParserState EscapeSequenceParser::actionDcsUnhook(Feed& feed, std::size_t i)
 
 bool EscapeSequenceParser::stringHasByte(ParserState state) const
 {
-    return (state == S::oscString && !_osc.empty()) || (state == S::apcString && !_apc.empty());
+    return (state == S::oscString && !osc_.empty()) || (state == S::apcString && !apc_.empty());
 }
 
 } // namespace corvantix

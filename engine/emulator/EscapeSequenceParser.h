@@ -270,16 +270,16 @@ private:
     void dispatchApcString();
     void reportOverflow(ParserState state) const;
 
-    std::vector<std::uint8_t> _osc;
-    std::vector<std::uint8_t> _apc;
-    // The parameters of the sequence being read: _parCount values (at least one).
-    std::array<int, maxParameters> _pars{};
-    std::size_t _parCount = 1;
-    std::uint32_t _subParameters = 0; // CsiParameters::subParameterBits of the sequence being read
-    std::vector<std::uint8_t> _collect;
-    bool _parameterLimitExceeded = false;
-    bool _stringOverflowed = false; // the OSC/APC string being collected passed its cap
-    bool _stringsUsed = false; // a byte went into _osc or _apc since their last clear
+    std::vector<std::uint8_t> osc_;
+    std::vector<std::uint8_t> apc_;
+    // The parameters of the sequence being read: parCount_ values (at least one).
+    std::array<int, maxParameters> pars_{};
+    std::size_t parCount_ = 1;
+    std::uint32_t subParameters_ = 0; // CsiParameters::subParameterBits of the sequence being read
+    std::vector<std::uint8_t> collect_;
+    bool parameterLimitExceeded_ = false;
+    bool stringOverflowed_ = false; // the OSC/APC string being collected passed its cap
+    bool stringsUsed_ = false; // a byte went into osc_ or apc_ since their last clear
     std::uint64_t nextProfileIntervalId = 1;
 };
 
