@@ -72,7 +72,7 @@ void applyStrikethrough(RunStyle& style, const Attribute& attribute, const RgbaC
 
 std::optional<ColumnRange> selectionColumns(const SelectionService* selection, int terminalCols, int row, int cols)
 {
-    if (selection == nullptr || !selection->_active)
+    if (selection == nullptr || !selection->active_)
         return std::nullopt;
     const int sc = selection->start.col;
     const int sr = selection->start.row;

@@ -45,6 +45,12 @@ constexpr bool isParameterStart(ParserState state, std::uint8_t b)
     return (state == S::csiParam && b >= '0' && b <= ';') || (state == S::csiEntry && (isDigit(b) || b == ';'));
 }
 
+// ESC "[" at i: the opening of nearly every sequence.
+constexpr bool opensCsi(std::span<const std::uint8_t> data, std::size_t i)
+{
+    return data[i] == ESC && i + 1 < data.size() && data[i + 1] == '[';
+}
+
 // Index of the first byte <= 0x1F at or after `from`, or data.size(). Printable text and
 // string bodies are long runs, so eight bytes are tested at a time: a word has a byte below
 // 0x20 exactly when (w - 0x20 * ones) & ~w & highs is not zero.
@@ -518,9 +524,9 @@ EscapeSequenceParser::EscapeSequenceParser(Terminal* terminal)
 {
     // Reserved once to their caps so that spans handed to handlers stay valid and no
     // sequence allocates.
-    _collect.reserve(maxCollectLength);
-    _osc.reserve(initialStringCapacity);
-    _apc.reserve(initialStringCapacity);
+    collect_.reserve(maxCollectLength);
+    osc_.reserve(initialStringCapacity);
+    apc_.reserve(initialStringCapacity);
 }
 
 EscapeSequenceParser::~EscapeSequenceParser() = default;
@@ -530,14 +536,14 @@ void EscapeSequenceParser::reset()
     currentState = initialState;
     // Buffers are only emptied here, never released: reset may run inside a handler that
     // still holds a view of them.
-    _osc.clear();
-    _apc.clear();
-    _subParameters = 0;
-    _collect.clear();
-    _pars[0] = 0;
-    _parCount = 1;
-    _parameterLimitExceeded = false;
-    _stringOverflowed = false;
+    osc_.clear();
+    apc_.clear();
+    subParameters_ = 0;
+    collect_.clear();
+    pars_[0] = 0;
+    parCount_ = 1;
+    parameterLimitExceeded_ = false;
+    stringOverflowed_ = false;
     activeDcsHandler.reset();
     if (terminal)
         terminal->dropIncompleteCharacter();
@@ -545,69 +551,94 @@ void EscapeSequenceParser::reset()
         printStateReset();
 }
 
+// The loop takes one step at a time: in ground, text or the start of a sequence; elsewhere,
+// the next part of a sequence or string. Each step answers where parsing goes on (never past
+// the end of the data; abortedFeed ends the loop too) and in which state.
 void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 {
     ProfileInterval interval(nextProfileIntervalId, data.size());
     Feed feed{data};
     ParserState state = currentState;
-    const std::uint8_t* bytes = data.data();
     const std::size_t end = data.size();
     std::size_t i = 0;
 
     while (i < end) {
-        const std::uint8_t b = bytes[i];
-        if (state == S::ground) {
-            // Printable text (and every byte 0x80-0xFF, UTF-8) runs up to the next C0 control
-            // without touching the table.
-            if (b >= 0x20) {
-                if (feed.printStart < 0)
-                    feed.printStart = static_cast<std::ptrdiff_t>(i);
-                // One character before the next sequence, as when a program paints single
-                // cells, needs no search.
-                if (i + 1 < end && bytes[i + 1] <= 0x1F)
-                    ++i;
-                else
-                    i = findNextControl(data, i + 1);
-                continue;
-            }
-            // ESC "[" opens nearly every sequence.
-            if (b == ESC && i + 1 < end && bytes[i + 1] == '[') {
-                i = openCsi(feed, i, state);
-                continue;
-            }
-            // Every other C0 control but EM and ESC is executed in ground, as the table says:
-            // line ends and tabs come between most text runs.
-            if (b != ESC && b != EM) {
-                actionExecute(feed, i);
-                ++i;
-                continue;
-            }
-        } else if (isParameterStart(state, b)) {
-            i = readParameters(data, i, state);
-            continue;
-        } else if (stringHasByte(state) && b != BEL && b != CAN && b != ESC) {
-            // A string that already holds a byte takes everything but BEL, CAN and ESC as its
-            // body, as the body loop does within one call; so a string split over several
-            // calls (a UTF-8 title cut before a continuation byte 0x80-0x9F, a 0x9C inside)
-            // reads the same as in one piece.
-            i = actionOscPut(feed, i, state);
-            continue;
-        }
-        i = applyTransition(feed, i, state);
-        if (i == abortedFeed) {
-            // Aborted by the error handler: the rest of the data and the pending runs are
-            // dropped; the parser continues in ground at the next call.
-            currentState = S::ground;
-            return;
-        }
+        const Step step = state == S::ground ? groundStep(feed, data, i) : sequenceStep(feed, data, i, state);
+        i = step.next;
+        state = step.state;
     }
 
-    // End of the data: print runs and DCS data runs never span two calls.
-    if (state == S::ground && feed.printStart >= 0)
-        print(data.subspan(static_cast<std::size_t>(feed.printStart)));
-    else if (state == S::dcsPassthrough && feed.dcsStart >= 0 && activeDcsHandler)
-        activeDcsHandler->put(data.subspan(static_cast<std::size_t>(feed.dcsStart)));
+    if (i == abortedFeed) [[unlikely]] {
+        // Aborted by the error handler: the rest of the data and the pending runs are
+        // dropped; the parser continues in ground at the next call.
+        currentState = S::ground;
+        return;
+    }
+    handOverPendingRun(feed, state);
     currentState = state;
+}
+
+// In ground: text, ESC "[" with the sequence it opens, and the C0 controls, each without the
+// table; EM, and ESC before anything but "[", take their transition from it.
+[[gnu::always_inline]] inline EscapeSequenceParser::Step EscapeSequenceParser::groundStep(Feed& feed,
+    std::span<const std::uint8_t> data, std::size_t i)
+{
+    const std::uint8_t b = data[i];
+    if (b >= 0x20)
+        return {takeText(feed, data, i), S::ground};
+    if (opensCsi(data, i))
+        return openCsi(feed, data, i);
+    // Line ends and tabs come between most text runs: executed here, as the table says.
+    if (b != ESC && b != EM) {
+        actionExecute(feed, i);
+        return {i + 1, S::ground};
+    }
+    return applyTransition(feed, i, S::ground);
+}
+
+// Printable text (and every byte 0x80-0xFF, UTF-8) runs up to the next C0 control; the run is
+// handed over by whatever ends it.
+[[gnu::always_inline]] inline std::size_t EscapeSequenceParser::takeText(Feed& feed,
+    std::span<const std::uint8_t> data, std::size_t i)
+{
+    if (feed.printStart < 0)
+        feed.printStart = static_cast<std::ptrdiff_t>(i);
+    // One character before the next sequence, as when a program paints single cells, needs
+    // no search.
+    if (i + 1 < data.size() && data[i + 1] <= 0x1F)
+        return i + 1;
+    return findNextControl(data, i + 1);
+}
+
+// Inside a sequence or a string: parameters and the body of a string already begun have
+// readers of their own; every other byte takes its transition from the table.
+[[gnu::always_inline]] inline EscapeSequenceParser::Step EscapeSequenceParser::sequenceStep(Feed& feed,
+    std::span<const std::uint8_t> data, std::size_t i, ParserState state)
+{
+    const std::uint8_t b = data[i];
+    if (isParameterStart(state, b))
+        return readParameters(data, i);
+    if (continuesString(state, b))
+        return {actionOscPut(feed, i, state), state};
+    return applyTransition(feed, i, state);
+}
+
+// A string that already holds a byte takes everything but BEL, CAN and ESC as its body, as
+// the body loop does within one call; so a string split over several calls (a UTF-8 title
+// cut before a continuation byte 0x80-0x9F, a 0x9C inside) reads the same as in one piece.
+inline bool EscapeSequenceParser::continuesString(ParserState state, std::uint8_t b) const
+{
+    const bool begun = (state == S::oscString && !osc_.empty()) || (state == S::apcString && !apc_.empty());
+    return begun && b != BEL && b != CAN && b != ESC;
+}
+
+// End of the data: print runs and DCS data runs never span two calls.
+void EscapeSequenceParser::handOverPendingRun(const Feed& feed, ParserState state)
+{
+    if (state == S::ground && feed.printStart >= 0)
+        print(feed.data.subspan(static_cast<std::size_t>(feed.printStart)));
+    else if (state == S::dcsPassthrough && feed.dcsStart >= 0 && activeDcsHandler)
+        activeDcsHandler->put(feed.data.subspan(static_cast<std::size_t>(feed.dcsStart)));
 }
 
 // Beside the parse loop and small, so that the common sequences pay for little more than
@@ -615,11 +646,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_t count,
     std::uint32_t subParameterBits)
 {
-    const std::span<const std::uint8_t> collect(_collect.data(), _collect.size());
+    const std::span<const std::uint8_t> collect(collect_.data(), collect_.size());
     if (terminal && isFinalByte(finalByte)) [[likely]] {
         if (const ControlFunction* row = directCsiRows[finalByte]) {
             ControlCall call;
-            call.pars.values = std::span<const int>(_pars.data(), count);
+            call.pars.values = std::span<const int>(pars_.data(), count);
             call.pars.subParameterBits = subParameterBits;
             call.collect = collect;
             call.code = finalByte;
@@ -630,44 +661,39 @@ inline void EscapeSequenceParser::csiDispatch(std::uint8_t finalByte, std::size_
             return;
         }
     }
-    csiDispatchByTable(*this, finalByte, CsiParameters{std::span<const int>(_pars.data(), count), subParameterBits},
+    csiDispatchByTable(*this, finalByte, CsiParameters{std::span<const int>(pars_.data(), count), subParameterBits},
         collect);
 }
 
 // ESC "[" at i, in ground: ESC's clear, and the "[" that follows it, without a table lookup.
 // A sequence of plain parameters is read on at once; the common ones are whole in the data.
-[[gnu::always_inline]] inline std::size_t EscapeSequenceParser::openCsi(Feed& feed, std::size_t i, ParserState& state)
+[[gnu::always_inline]] inline EscapeSequenceParser::Step EscapeSequenceParser::openCsi(Feed& feed,
+    std::span<const std::uint8_t> data, std::size_t i)
 {
     // In ground no DCS data run is pending (every way out of a DCS string flushes it), so
     // only the print run is flushed.
     flushPrint(feed, i);
     i += 2;
-    if (i < feed.data.size() && (isDigit(feed.data[i]) || feed.data[i] == ';')) {
-        // The clear, but for the parameters: the reader starts them afresh and stores them.
-        if (_stringsUsed) [[unlikely]]
-            clearStrings();
-        _collect.clear();
-        _stringOverflowed = false;
+    if (i < data.size() && (isDigit(data[i]) || data[i] == ';')) {
+        // The reader starts the parameters afresh and stores them itself.
+        clearAllButParameters();
         resetPrintState();
-        return readPlainParameters(feed.data, i, state);
+        return readPlainParameters(data, i);
     }
     clearCollections();
     resetPrintState();
-    state = S::csiEntry;
-    if (i < feed.data.size() && isFinalByte(feed.data[i])) {
+    if (i < data.size() && isFinalByte(data[i])) {
         // No parameters: the one absent parameter, 0.
-        actionCsiDispatch(feed.data[i]);
-        state = S::ground;
-        return i + 1;
+        actionCsiDispatch(data[i]);
+        return {i + 1, S::ground};
     }
-    return i;
+    return {i, S::csiEntry};
 }
 
-std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i,
-    ParserState& state)
+EscapeSequenceParser::Step EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i)
 {
-    return readParameters(data, i, state,
-        ParameterRun{_parCount, _pars[_parCount - 1], _subParameters, _parameterLimitExceeded});
+    return readParameters(data, i,
+        ParameterRun{parCount_, pars_[parCount_ - 1], subParameters_, parameterLimitExceeded_});
 }
 
 // The parameters of a new sequence while they are plain (digits and ";"), eight bytes at a
@@ -675,8 +701,8 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
 // branch per byte. A final byte after them dispatches the sequence; anything else (":", a
 // private marker, a control, a run of eight digits, the parameter limit, fewer than eight
 // bytes left) leaves the rest to the byte reader at the start of the parameter in hand.
-[[gnu::always_inline]] inline std::size_t EscapeSequenceParser::readPlainParameters(std::span<const std::uint8_t> data,
-    std::size_t i, ParserState& state)
+[[gnu::always_inline]] inline EscapeSequenceParser::Step EscapeSequenceParser::readPlainParameters(
+    std::span<const std::uint8_t> data, std::size_t i)
 {
     const std::uint8_t* bytes = data.data();
     const std::size_t end = data.size();
@@ -686,42 +712,59 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
         while (i <= lastWord) {
             std::uint64_t word;
             std::memcpy(&word, bytes + i, sizeof word);
-            // Every non-digit of the word up to the first that is not ";" is marked exactly
-            // (";" and final bytes neither borrow nor carry), so the parameters of one word
-            // are taken from one load, one after the other.
-            std::uint64_t nonDigits = nonDigitBytes(word);
-            unsigned from = 0; // bit offset of the parameter in hand
-            while (nonDigits != 0) {
-                // The lowest mark is the high bit of a non-digit: its byte starts at the
-                // multiple of 8 below it.
-                const unsigned at = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
-                const int value = leadingDecimal(word >> from, at - from);
-                const auto next = static_cast<std::uint8_t>(word >> at);
-                if (next != ';') {
-                    if (!isFinalByte(next))
-                        break;
-                    _pars[count++] = value;
-                    _parCount = count;
-                    _subParameters = 0;
-                    _parameterLimitExceeded = false;
-                    csiDispatch(next, count, 0);
-                    state = S::ground;
-                    return i + at / 8 + 1;
-                }
-                if (count + 1 == maxParameters)
-                    break; // the byte reader passes the limit
-                _pars[count++] = value;
-                from = at + 8;
-                nonDigits &= nonDigits - 1;
+            const ParameterWord taken = readParameterWord(word, count);
+            if (taken.finalByte != 0) {
+                dispatchPlainSequence(taken.finalByte, count);
+                return {i + taken.bytes + 1, S::ground};
             }
-            i += from / 8;
+            i += taken.bytes;
             // Stopped at a byte it does not take, or eight digits in a row: the byte reader
             // goes on. Otherwise the parameter in hand continues in the next word.
-            if (nonDigits != 0 || from == 0)
+            if (taken.stopped || taken.bytes == 0)
                 break;
         }
     }
-    return readParameters(data, i, state, ParameterRun{count + 1, 0, 0, false});
+    return readParameters(data, i, ParameterRun{count + 1, 0, 0, false});
+}
+
+// The parameters one loaded word completes, stored from pars_[count] on. Every non-digit of
+// the word up to the first that is not ";" is marked exactly (";" and final bytes neither
+// borrow nor carry), so they are taken one after the other from the one load.
+[[gnu::always_inline]] inline EscapeSequenceParser::ParameterWord EscapeSequenceParser::readParameterWord(
+    std::uint64_t word, std::size_t& count)
+{
+    std::uint64_t nonDigits = nonDigitBytes(word);
+    unsigned from = 0; // bit offset of the parameter in hand
+    while (nonDigits != 0) {
+        // The lowest mark is the high bit of a non-digit: its byte starts at the multiple of
+        // 8 below it.
+        const unsigned at = static_cast<unsigned>(std::countr_zero(nonDigits)) & ~7U;
+        const int value = leadingDecimal(word >> from, at - from);
+        const auto next = static_cast<std::uint8_t>(word >> at);
+        if (next != ';') {
+            if (!isFinalByte(next))
+                return {from / 8, 0, true};
+            pars_[count++] = value;
+            return {at / 8, next, true};
+        }
+        if (count + 1 == maxParameters)
+            return {from / 8, 0, true}; // the byte reader passes the limit
+        pars_[count++] = value;
+        from = at + 8;
+        nonDigits &= nonDigits - 1;
+    }
+    return {from / 8, 0, false};
+}
+
+// The final byte after plain parameters: the fields as the byte reader would leave them (no
+// sub-parameters, within the limit), then the dispatch.
+[[gnu::always_inline]] inline void EscapeSequenceParser::dispatchPlainSequence(std::uint8_t finalByte,
+    std::size_t count)
+{
+    parCount_ = count;
+    subParameters_ = 0;
+    parameterLimitExceeded_ = false;
+    csiDispatch(finalByte, count, 0);
 }
 
 // Digits, ";" and ":" inside CSI parameters (and the digits and ";" that open them) do what
@@ -732,7 +775,7 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
 // and is stored at each separator and at the end, unless the parameter limit was passed
 // (then the stored values stay as they are). Digits stop adding once the value is past the
 // cap, and the stored value is clamped: the same number as clamping at every digit.
-std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state,
+EscapeSequenceParser::Step EscapeSequenceParser::readParameters(std::span<const std::uint8_t> data, std::size_t i,
     ParameterRun run)
 {
     const std::uint8_t* bytes = data.data();
@@ -743,40 +786,53 @@ std::size_t EscapeSequenceParser::readParameters(std::span<const std::uint8_t> d
             if (run.value <= maxParameterValue)
                 run.value = run.value * 10 + static_cast<int>(code);
         } else if (code < 12) {
-            if (!run.exceeded) {
-                _pars[run.count - 1] = std::min(run.value, maxParameterValue);
-                if (run.count == maxParameters) {
-                    run.exceeded = true;
-                } else {
-                    if (code == 10)
-                        run.subParameters |= std::uint32_t{1} << run.count;
-                    ++run.count;
-                    run.value = 0;
-                }
-            }
+            closeParameter(run, code == 10);
         } else {
             break;
         }
     }
-    if (!run.exceeded)
-        _pars[run.count - 1] = std::min(run.value, maxParameterValue);
-    _parCount = run.count;
-    _subParameters = run.subParameters;
-    _parameterLimitExceeded = run.exceeded;
+    storeParameters(run);
     if (i < end && isFinalByte(bytes[i])) {
         // actionCsiDispatch, from the values at hand.
         if (!run.exceeded)
             csiDispatch(bytes[i], run.count, run.subParameters);
-        state = S::ground;
-        return i + 1;
+        return {i + 1, S::ground};
     }
-    state = S::csiParam;
-    return i;
+    return {i, S::csiParam};
+}
+
+// A separator: the value in hand is stored and a new one begins, a sub-parameter after ":".
+// The separator that would begin one value too many passes the limit instead; from then on
+// the sequence is only read to its end.
+[[gnu::always_inline]] inline void EscapeSequenceParser::closeParameter(ParameterRun& run, bool subParameter)
+{
+    if (run.exceeded)
+        return;
+    pars_[run.count - 1] = std::min(run.value, maxParameterValue);
+    if (run.count == maxParameters) {
+        run.exceeded = true;
+        return;
+    }
+    if (subParameter)
+        run.subParameters |= std::uint32_t{1} << run.count;
+    ++run.count;
+    run.value = 0;
+}
+
+// The run back into the fields, which keep it between calls and for the dispatch; past the
+// limit the values stored so far stay as they are.
+[[gnu::always_inline]] inline void EscapeSequenceParser::storeParameters(const ParameterRun& run)
+{
+    if (!run.exceeded)
+        pars_[run.count - 1] = std::min(run.value, maxParameterValue);
+    parCount_ = run.count;
+    subParameters_ = run.subParameters;
+    parameterLimitExceeded_ = run.exceeded;
 }
 
 // One transition of the table for the byte at i; answers where parsing goes on, or
-// abortedFeed when the error handler stopped the call.
-std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, ParserState& state)
+// abortedFeed when the error handler stopped the call, and the next state.
+EscapeSequenceParser::Step EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, ParserState state)
 {
     const std::uint8_t b = feed.data[i];
     const std::uint8_t transition = table.table[TransitionTable::index(state, b)];
@@ -789,7 +845,7 @@ std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, Par
         break;
     case A::error:
         if (!actionError(feed, i, state, next))
-            return abortedFeed;
+            return {abortedFeed, state};
         break;
     case A::print:
         actionPrint(feed, i);
@@ -802,7 +858,7 @@ std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, Par
         break;
     case A::oscPut:
         // The body loop leaves i on the byte that ends it (or at the end of the data).
-        return actionOscPut(feed, i, state);
+        return {actionOscPut(feed, i, state), state};
     case A::oscEnd:
         next = actionOscEnd(b, state);
         fullClear(feed);
@@ -817,14 +873,14 @@ std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, Par
         actionCollect(b);
         break;
     case A::escDispatch:
-        escDispatch(_collect, b);
+        escDispatch(collect_, b);
         break;
     case A::clear:
         actionClear(feed, i);
-        // ESC "[" starts nearly every CSI sequence: the "[" is taken here. Its own clear
-        // action would find nothing left to do: the print run and the collections are
-        // empty and the print state was reset just now.
-        if (next == S::escape && i + 1 < feed.data.size() && feed.data[i + 1] == '[') {
+        // The "[" of ESC "[" is taken here. Its own clear action would find nothing left to
+        // do: the print run and the collections are empty and the print state was reset
+        // just now.
+        if (next == S::escape && opensCsi(feed.data, i)) {
             ++i;
             next = S::csiEntry;
         }
@@ -841,8 +897,7 @@ std::size_t EscapeSequenceParser::applyTransition(Feed& feed, std::size_t i, Par
     default:
         fatalInvalidAction();
     }
-    state = next;
-    return i + 1;
+    return {i + 1, next};
 }
 
 // --- actions ----------------------------------------------------------------------------------
@@ -902,9 +957,9 @@ bool EscapeSequenceParser::actionError(Feed& feed, std::size_t i, ParserState st
     report.currentState = state;
     report.print = feed.printStart;
     report.dcs = feed.dcsStart;
-    report.osc = _osc;
-    report.apc = _apc;
-    report.collect = _collect;
+    report.osc = osc_;
+    report.apc = apc_;
+    report.collect = collect_;
     const ParsingState answer = errorHandler ? errorHandler(report) : report;
     if (answer.abort)
         return false;
@@ -931,10 +986,10 @@ void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState
 {
     flushPrintOrDcs(feed, i);
     if (next == S::apcString)
-        _apc.clear();
+        apc_.clear();
     else
-        _osc.clear();
-    _stringOverflowed = false;
+        osc_.clear();
+    stringOverflowed_ = false;
     feed.printStart = -1;
 }
 
@@ -944,14 +999,14 @@ void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState
 std::size_t EscapeSequenceParser::actionOscPut(Feed& feed, std::size_t i, ParserState state)
 {
     const bool apc = state == S::apcString;
-    std::vector<std::uint8_t>& string = apc ? _apc : _osc;
-    _stringsUsed = true;
+    std::vector<std::uint8_t>& string = apc ? apc_ : osc_;
+    stringsUsed_ = true;
     const std::size_t cap = apc ? maxApcLength : maxOscLength;
     const std::size_t end = feed.data.size();
     while (i < end) {
         const std::size_t runEnd = findNextControl(feed.data, i);
-        if (runEnd > i && !_stringOverflowed && !appendCapped(string, feed.data.subspan(i, runEnd - i), cap))
-            _stringOverflowed = true;
+        if (runEnd > i && !stringOverflowed_ && !appendCapped(string, feed.data.subspan(i, runEnd - i), cap))
+            stringOverflowed_ = true;
         i = runEnd;
         if (i == end)
             break;
@@ -970,10 +1025,10 @@ ParserState EscapeSequenceParser::actionOscEnd(std::uint8_t b, ParserState state
 {
     const bool cancelled = b == CAN || b == SUB;
     if (state == S::apcString) {
-        if (!_apc.empty() && !cancelled)
+        if (!apc_.empty() && !cancelled)
             dispatchApcString();
     } else {
-        if (!_osc.empty() && !cancelled)
+        if (!osc_.empty() && !cancelled)
             dispatchOscString();
     }
     return b == ESC ? S::escape : S::ground;
@@ -981,12 +1036,12 @@ ParserState EscapeSequenceParser::actionOscEnd(std::uint8_t b, ParserState state
 
 void EscapeSequenceParser::dispatchApcString()
 {
-    if (_stringOverflowed) {
+    if (stringOverflowed_) {
         reportOverflow(S::apcString);
         return;
     }
-    const std::uint8_t first = _apc.front();
-    const auto payload = std::span<const std::uint8_t>(_apc).subspan(1);
+    const std::uint8_t first = apc_.front();
+    const auto payload = std::span<const std::uint8_t>(apc_).subspan(1);
     if (first == 'G')
         kittyGraphicsDispatch(payload);
     else
@@ -995,11 +1050,11 @@ void EscapeSequenceParser::dispatchApcString()
 
 void EscapeSequenceParser::dispatchOscString()
 {
-    if (_stringOverflowed) {
+    if (stringOverflowed_) {
         reportOverflow(S::oscString);
         return;
     }
-    const std::span<const std::uint8_t> osc(_osc);
+    const std::span<const std::uint8_t> osc(osc_);
     std::span<const std::uint8_t> codeText = osc;
     std::span<const std::uint8_t> payload;
     for (std::size_t k = 0; k < osc.size(); ++k) {
@@ -1022,15 +1077,15 @@ void EscapeSequenceParser::reportOverflow(ParserState state) const
     std::string what;
     if (state == S::apcString) {
         what = "APC";
-        if (!_apc.empty() && _apc.front() >= 0x21 && _apc.front() <= 0x7E)
-            what += std::string(" ") + static_cast<char>(_apc.front());
+        if (!apc_.empty() && apc_.front() >= 0x21 && apc_.front() <= 0x7E)
+            what += std::string(" ") + static_cast<char>(apc_.front());
     } else {
         what = "OSC";
         std::size_t k = 0;
-        while (k < _osc.size() && isDigit(_osc[k]))
+        while (k < osc_.size() && isDigit(osc_[k]))
             ++k;
-        if (k > 0 && k < _osc.size() && _osc[k] == ';') {
-            if (const auto code = parseDecimal(std::span<const std::uint8_t>(_osc).first(k)))
+        if (k > 0 && k < osc_.size() && osc_[k] == ';') {
+            if (const auto code = parseDecimal(std::span<const std::uint8_t>(osc_).first(k)))
                 what += " " + std::to_string(*code);
         }
     }
@@ -1040,62 +1095,67 @@ void EscapeSequenceParser::reportOverflow(ParserState state) const
 void EscapeSequenceParser::actionCsiDispatch(std::uint8_t b)
 {
     // A sequence that passed the parameter limit is dropped whole.
-    if (_parameterLimitExceeded)
+    if (parameterLimitExceeded_)
         return;
-    csiDispatch(b, _parCount, _subParameters);
-    _parameterLimitExceeded = false;
+    csiDispatch(b, parCount_, subParameters_);
+    parameterLimitExceeded_ = false;
 }
 
 void EscapeSequenceParser::accumulateDigit(std::uint8_t digit)
 {
     // p never exceeds the cap, so p * 10 + 9 cannot overflow.
-    int& p = _pars[_parCount - 1];
+    int& p = pars_[parCount_ - 1];
     p = std::min(p * 10 + (digit - '0'), maxParameterValue);
 }
 
 void EscapeSequenceParser::actionParam(std::uint8_t b)
 {
     if (b == ':' || b == ';') {
-        if (_parCount == maxParameters || _parameterLimitExceeded) {
-            _parameterLimitExceeded = true;
+        if (parCount_ == maxParameters || parameterLimitExceeded_) {
+            parameterLimitExceeded_ = true;
         } else {
             if (b == ':')
-                _subParameters |= std::uint32_t{1} << _parCount;
-            _pars[_parCount++] = 0;
-            _parameterLimitExceeded = false;
+                subParameters_ |= std::uint32_t{1} << parCount_;
+            pars_[parCount_++] = 0;
+            parameterLimitExceeded_ = false;
         }
         return;
     }
-    if (!_parameterLimitExceeded)
+    if (!parameterLimitExceeded_)
         accumulateDigit(b);
 }
 
 void EscapeSequenceParser::actionCollect(std::uint8_t b)
 {
-    if (_collect.size() < maxCollectLength)
-        _collect.push_back(b);
+    if (collect_.size() < maxCollectLength)
+        collect_.push_back(b);
 }
 
 void EscapeSequenceParser::clearStrings()
 {
-    _osc.clear();
-    _apc.clear();
-    releaseIfLarge(_osc);
-    releaseIfLarge(_apc);
-    _stringsUsed = false;
+    osc_.clear();
+    apc_.clear();
+    releaseIfLarge(osc_);
+    releaseIfLarge(apc_);
+    stringsUsed_ = false;
+}
+
+inline void EscapeSequenceParser::clearAllButParameters()
+{
+    // Most sequences hold no string: their clear leaves the string buffers alone.
+    if (stringsUsed_) [[unlikely]]
+        clearStrings();
+    collect_.clear();
+    stringOverflowed_ = false;
 }
 
 inline void EscapeSequenceParser::clearCollections()
 {
-    // Most sequences hold no string: their clear leaves the string buffers alone.
-    if (_stringsUsed) [[unlikely]]
-        clearStrings();
-    _subParameters = 0;
-    _collect.clear();
-    _pars[0] = 0;
-    _parCount = 1;
-    _parameterLimitExceeded = false;
-    _stringOverflowed = false;
+    clearAllButParameters();
+    subParameters_ = 0;
+    pars_[0] = 0;
+    parCount_ = 1;
+    parameterLimitExceeded_ = false;
 }
 
 void EscapeSequenceParser::actionClear(Feed& feed, std::size_t i)
@@ -1120,13 +1180,13 @@ void EscapeSequenceParser::actionDcsHook(std::uint8_t b)
     // A new DCS string ends the previous handler's life (one left by SUB or an 8-bit control
     // is still installed); its data must not reach that handler.
     activeDcsHandler.reset();
-    if (_parameterLimitExceeded)
+    if (parameterLimitExceeded_)
         return; // the string is received and dropped
-    if (auto handler = makeDcsHandler(_collect, b)) {
+    if (auto handler = makeDcsHandler(collect_, b)) {
         activeDcsHandler = std::move(handler);
-        activeDcsHandler->hook(_collect, std::span<const int>(_pars.data(), _parCount), b);
+        activeDcsHandler->hook(collect_, std::span<const int>(pars_.data(), parCount_), b);
     }
-    _parameterLimitExceeded = false;
+    parameterLimitExceeded_ = false;
 }
 
 void EscapeSequenceParser::actionDcsPut(Feed& feed, std::size_t i)
@@ -1149,11 +1209,6 @@ ParserState EscapeSequenceParser::actionDcsUnhook(Feed& feed, std::size_t i)
     }
     fullClear(feed);
     return b == ESC ? S::escape : S::ground;
-}
-
-bool EscapeSequenceParser::stringHasByte(ParserState state) const
-{
-    return (state == S::oscString && !_osc.empty()) || (state == S::apcString && !_apc.empty());
 }
 
 } // namespace corvantix

@@ -228,14 +228,25 @@ private:
     void print(std::span<const std::uint8_t> bytes);
     void resetPrintState();
 
-    // The parse loop's pieces: the table's transition for one byte, and the two readers
-    // that take the common CSI sequences without a lookup per byte. Each answers the index
-    // where parsing goes on; abortedFeed stops the call.
+    // The parse loop's pieces: one step in ground and one inside a sequence or string, the
+    // table's transition for one byte, and the readers that take text, the common CSI
+    // sequences and string bodies without a lookup per byte. A step answers the index where
+    // parsing goes on (abortedFeed stops the call) and the state it goes on in: returned in
+    // registers, the loop's state never lives in memory.
     static constexpr std::size_t abortedFeed = static_cast<std::size_t>(-1);
-    std::size_t applyTransition(Feed& feed, std::size_t i, ParserState& state);
-    std::size_t openCsi(Feed& feed, std::size_t i, ParserState& state);
-    std::size_t readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state);
-    std::size_t readPlainParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state);
+    struct Step {
+        std::size_t next;
+        ParserState state;
+    };
+    Step groundStep(Feed& feed, std::span<const std::uint8_t> data, std::size_t i);
+    Step sequenceStep(Feed& feed, std::span<const std::uint8_t> data, std::size_t i, ParserState state);
+    static std::size_t takeText(Feed& feed, std::span<const std::uint8_t> data, std::size_t i);
+    bool continuesString(ParserState state, std::uint8_t b) const;
+    void handOverPendingRun(const Feed& feed, ParserState state);
+    Step applyTransition(Feed& feed, std::size_t i, ParserState state);
+    Step openCsi(Feed& feed, std::span<const std::uint8_t> data, std::size_t i);
+    Step readParameters(std::span<const std::uint8_t> data, std::size_t i);
+    Step readPlainParameters(std::span<const std::uint8_t> data, std::size_t i);
     // The parameters read so far: what the parser's fields hold between calls.
     struct ParameterRun {
         std::size_t count = 1;
@@ -243,7 +254,19 @@ private:
         std::uint32_t subParameters = 0;
         bool exceeded = false;
     };
-    std::size_t readParameters(std::span<const std::uint8_t> data, std::size_t i, ParserState& state, ParameterRun run);
+    Step readParameters(std::span<const std::uint8_t> data, std::size_t i, ParameterRun run);
+    // What one word of plain parameters gave: the bytes taken (up to the parameter in hand,
+    // or to the final byte), the final byte that ends the sequence (0 for none), and whether
+    // a byte the word reader leaves to the byte reader comes next.
+    struct ParameterWord {
+        unsigned bytes;
+        std::uint8_t finalByte;
+        bool stopped;
+    };
+    ParameterWord readParameterWord(std::uint64_t word, std::size_t& count);
+    void closeParameter(ParameterRun& run, bool subParameter);
+    void storeParameters(const ParameterRun& run);
+    void dispatchPlainSequence(std::uint8_t finalByte, std::size_t count);
 
     // The table's actions, one function each (named after the action).
     void flushPrint(Feed& feed, std::size_t i);
@@ -263,23 +286,23 @@ private:
     ParserState actionDcsUnhook(Feed& feed, std::size_t i);
     void fullClear(Feed& feed);
     void clearCollections();
+    void clearAllButParameters();
     void clearStrings();
     void accumulateDigit(std::uint8_t digit);
-    bool stringHasByte(ParserState state) const;
     void dispatchOscString();
     void dispatchApcString();
     void reportOverflow(ParserState state) const;
 
-    std::vector<std::uint8_t> _osc;
-    std::vector<std::uint8_t> _apc;
-    // The parameters of the sequence being read: _parCount values (at least one).
-    std::array<int, maxParameters> _pars{};
-    std::size_t _parCount = 1;
-    std::uint32_t _subParameters = 0; // CsiParameters::subParameterBits of the sequence being read
-    std::vector<std::uint8_t> _collect;
-    bool _parameterLimitExceeded = false;
-    bool _stringOverflowed = false; // the OSC/APC string being collected passed its cap
-    bool _stringsUsed = false; // a byte went into _osc or _apc since their last clear
+    std::vector<std::uint8_t> osc_;
+    std::vector<std::uint8_t> apc_;
+    // The parameters of the sequence being read: parCount_ values (at least one).
+    std::array<int, maxParameters> pars_{};
+    std::size_t parCount_ = 1;
+    std::uint32_t subParameters_ = 0; // CsiParameters::subParameterBits of the sequence being read
+    std::vector<std::uint8_t> collect_;
+    bool parameterLimitExceeded_ = false;
+    bool stringOverflowed_ = false; // the OSC/APC string being collected passed its cap
+    bool stringsUsed_ = false; // a byte went into osc_ or apc_ since their last clear
     std::uint64_t nextProfileIntervalId = 1;
 };
 

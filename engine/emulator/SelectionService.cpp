@@ -81,8 +81,8 @@ void SelectionService::resetMode()
 
 void SelectionService::setActive(bool value)
 {
-    const bool changed = value != _active;
-    _active = value;
+    const bool changed = value != active_;
+    active_ = value;
     if (!value)
         pivot.reset();
     if (changed)
@@ -91,9 +91,9 @@ void SelectionService::setActive(bool value)
 
 void SelectionService::clearSelection()
 {
-    if (!_active)
+    if (!active_)
         return;
-    _active = false;
+    active_ = false;
     pivot.reset();
     hasSelectionRange = false;
     start = {};
@@ -107,7 +107,7 @@ void SelectionService::clearSelection()
 void SelectionService::beginSelection(int col, int row)
 {
     start = end = Position{col, row};
-    _active = true;
+    active_ = true;
     hasSelectionRange = false;
     notify();
 }
@@ -116,7 +116,7 @@ void SelectionService::beginCharacterSelection(int screenRow, int col)
 {
     beginSelection(col, screenRow + (terminal != nullptr ? terminal->buffer->yDisp() : 0));
     resetMode();
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -125,7 +125,7 @@ void SelectionService::collapseToStart()
     end = start;
     hasSelectionRange = false;
     resetMode();
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -139,7 +139,7 @@ void SelectionService::setRange(int startCol, int startRow, int endCol, int endR
     // the row alone would put the end before the start.
     end = endRow > lastRow ? Position{cols(), lastRow} : Position{std::min(endCol, lastCol), endRow};
     hasSelectionRange = start != end;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -159,7 +159,7 @@ void SelectionService::selectRowAt(int row)
     selectionMode = SelectionMode::row;
     wordSelectionAnchor.reset();
     rowSelectionAnchor = row;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -169,7 +169,7 @@ void SelectionService::selectAll()
     const int capacity = terminal != nullptr ? terminal->buffer->lines().maxLength() : 1;
     end = Position{cols() - 1, capacity - 1};
     hasSelectionRange = end != Position{0, 0};
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -179,7 +179,7 @@ void SelectionService::extendSelection(int col, int row)
     switch (selectionMode) {
     case SelectionMode::row:
         selectRows(rowSelectionAnchor.value_or(start.row), p.row);
-        _active = true;
+        active_ = true;
         notify();
         return;
     case SelectionMode::word:
@@ -196,7 +196,7 @@ void SelectionService::extendSelection(int col, int row)
                 end = Position{runEdge(p.col, p.row, +1), p.row};
             }
             hasSelectionRange = start != end;
-            _active = true;
+            active_ = true;
             notify();
             return;
         }
@@ -207,7 +207,7 @@ void SelectionService::extendSelection(int col, int row)
     }
     end = p;
     hasSelectionRange = start != p;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -216,7 +216,7 @@ void SelectionService::extendWithShift(int col, int row)
     Position p{col, row};
     if (selectionMode == SelectionMode::row) {
         selectRows(rowSelectionAnchor.value_or(start.row), p.row);
-        _active = true;
+        active_ = true;
         notify();
         return;
     }
@@ -227,7 +227,7 @@ void SelectionService::extendWithShift(int col, int row)
         start = end;
     end = p;
     hasSelectionRange = start != p;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -239,7 +239,7 @@ void SelectionService::extendFromPivot(int col, int row)
     Position p{col, row};
     if (selectionMode == SelectionMode::row) {
         selectRows(fixed.row, p.row);
-        _active = true;
+        active_ = true;
         notify();
         return;
     }
@@ -255,7 +255,7 @@ void SelectionService::extendFromPivot(int col, int row)
         end = p;
     }
     hasSelectionRange = start != end;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -345,7 +345,7 @@ void SelectionService::selectWordAt(int col, int row, const Buffer& buffer)
     wordSelectionAnchor = WordRange{start, end};
     rowSelectionAnchor.reset();
     selectingRows = false;
-    _active = true;
+    active_ = true;
     notify();
 }
 
@@ -416,7 +416,7 @@ std::string SelectionService::getSelectedText() const
 
 void SelectionService::adjustForLineShift(int startRow, int endRow, int delta)
 {
-    if (!_active || delta == 0)
+    if (!active_ || delta == 0)
         return;
     const int top = std::min(start.row, end.row);
     const int bottom = std::max(start.row, end.row);
@@ -465,7 +465,7 @@ void SelectionService::adjustForLineShift(int startRow, int endRow, int delta)
 
 std::string SelectionService::debugDescription() const
 {
-    return std::string("[Selection (active=") + (_active ? "true" : "false") + ", start=" + describe(start)
+    return std::string("[Selection (active=") + (active_ ? "true" : "false") + ", start=" + describe(start)
            + " end=" + describe(end) + " hasSR=" + (hasSelectionRange ? "true" : "false")
            + " pivot=" + (pivot ? describe(*pivot) : std::string("nil")) + "]";
 }

@@ -3,7 +3,7 @@
 // it covers, and its upkeep when the emulator scrolls, inserts or deletes lines (the terminal
 // holds registered selections weakly, Terminal::registerSelection, and shifts them).
 //
-// It draws nothing; the drawing code reads start, end and _active. Rows are absolute line
+// It draws nothing; the drawing code reads start, end and active_. Rows are absolute line
 // indices of the active buffer's ring (screen row + yDisp) unless a screen row is named.
 // `start` is the fixed end and may lie after `end`; readers order the two. After a word or
 // bracket selection `end` is one past the last selected column; after a row selection it is
@@ -40,7 +40,7 @@ public:
     // The terminal it selects in; not owned.
     Terminal* terminal = nullptr;
     // A selection is shown.
-    bool _active = false;
+    bool active_ = false;
     bool hasSelectionRange = false; // start and end differ
     // Rows are absolute line indices of the buffer's ring.
     Position start;
@@ -52,7 +52,7 @@ public:
     bool selectingRows = false;
     SelectionMode selectionMode = SelectionMode::character;
 
-    bool active() const { return _active; }
+    bool active() const { return active_; }
     // Notifies when the value changes; an inactive selection has no pivot.
     void setActive(bool value);
     bool spansSeveralRows() const { return start.row != end.row; }

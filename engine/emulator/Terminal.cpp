@@ -466,7 +466,7 @@ void Terminal::clearSelectionsInRange(int startRow, int endRow, int startCol, in
 {
     for (const WeakSelection& entry : selections) {
         const std::shared_ptr<SelectionService> service = entry.value.lock();
-        if (!service || !service->_active)
+        if (!service || !service->active_)
             continue;
         Position first = service->start;
         Position last = service->end;

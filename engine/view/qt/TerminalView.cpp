@@ -114,7 +114,7 @@ void TerminalView::startSetup()
 {
     const double width = std::max(static_cast<double>(this->width()) - scrollerWidth(), 0.0);
     setupView(width, height());
-    layerBackgroundColor = _nativeBg;
+    layerBackgroundColor = nativeBg_;
 }
 
 void TerminalView::setupView(double width, double height)
@@ -165,7 +165,7 @@ void TerminalView::setupView(double width, double height)
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
 {
-    _linkHighlightMode = mode;
+    linkHighlightMode_ = mode;
     updateLinkHighlightTracking();
 }
 
@@ -173,7 +173,7 @@ void TerminalView::updateLinkHighlightTracking()
 {
     linkHighlightRange.reset();
     if (terminal->mouseMode() != MouseMode::anyEvent && !commandActive
-        && _linkHighlightMode != LinkHighlightMode::hover) {
+        && linkHighlightMode_ != LinkHighlightMode::hover) {
         tracking = false;
         setMouseTracking(false);
     } else if (!tracking) {
@@ -185,7 +185,7 @@ void TerminalView::updateLinkHighlightTracking()
 
 void TerminalView::setScrollerStyle(ScrollerStyle style)
 {
-    _scrollerStyle = style;
+    scrollerStyle_ = style;
     if (scroller == nullptr)
         return;
     layoutScroller();
@@ -207,8 +207,8 @@ void TerminalView::setCaretViewTracksFocus(bool value)
 
 void TerminalView::setMetalScaleFactorOverride(std::optional<double> value)
 {
-    const bool changed = value != _metalScaleFactorOverride;
-    _metalScaleFactorOverride = value;
+    const bool changed = value != metalScaleFactorOverride_;
+    metalScaleFactorOverride_ = value;
     if (changed && useMetalRenderer && metalView)
         metalView->update();
 }
@@ -278,7 +278,7 @@ void TerminalView::setTerminalFont(const QFont& font)
 
 void TerminalView::setLineSpacing(double value)
 {
-    _lineSpacing = value;
+    lineSpacing_ = value;
     resetFont();
 }
 
@@ -319,7 +319,7 @@ FontMetricsValue TerminalView::fontMetricsValue() const
 
 CellDimension TerminalView::computeCellSize() const
 {
-    return corvantix::computeCellSize(fontMetricsValue(), _lineSpacing, backingScaleFactor());
+    return corvantix::computeCellSize(fontMetricsValue(), lineSpacing_, backingScaleFactor());
 }
 
 double TerminalView::backingScaleFactor() const
@@ -422,29 +422,29 @@ QColor TerminalView::mapColor(const Attribute::Color& color, bool isForeground, 
         std::optional<QColor>& slot = colors[static_cast<std::size_t>(index)];
         if (!slot) {
             if (!terminal || static_cast<std::size_t>(index) >= terminal->ansiColors.size())
-                return _nativeFg;
+                return nativeFg_;
             slot = nsColorFromTerminalColor(terminal->ansiColors[static_cast<std::size_t>(index)]);
         }
         return *slot;
     }
     case Attribute::Color::Case::defaultColor:
         if (isForeground)
-            return reverse ? _nativeBg : _nativeFg;
-        return reverse ? _nativeFg : _nativeBg;
+            return reverse ? nativeBg_ : nativeFg_;
+        return reverse ? nativeFg_ : nativeBg_;
     case Attribute::Color::Case::defaultInvertedColor: {
-        QColor inverted = isForeground ? (reverse ? _nativeFg : _nativeBg) : (reverse ? _nativeBg : _nativeFg);
+        QColor inverted = isForeground ? (reverse ? nativeFg_ : nativeBg_) : (reverse ? nativeBg_ : nativeFg_);
         inverted.setAlphaF(1.0f);
         return inverted;
     }
     }
-    return _nativeFg;
+    return nativeFg_;
 }
 
 void TerminalView::colorsChanged()
 {
     drawingState.reset();
     if (!useMetalRenderer)
-        layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+        layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
     if (terminal)
         updateFullScreenAndQueue();
 }
@@ -468,7 +468,7 @@ void TerminalView::setCaretColors(const std::optional<Color>& caret, const std::
     if (caret) {
         setCaretColor(nsColorFromTerminalColor(*caret));
     } else {
-        _caretColor = QColor();
+        caretColor_ = QColor();
         cursorColorIsDefault = true;
         if (caretView)
             caretView->update();
@@ -477,7 +477,7 @@ void TerminalView::setCaretColors(const std::optional<Color>& caret, const std::
         setCaretTextColor(nsColorFromTerminalColor(*caretText));
         cursorTextColorIsDefault = false;
     } else {
-        _caretTextColor.reset();
+        caretTextColor_.reset();
         cursorTextColorIsDefault = true;
         if (caretView)
             caretView->update();

@@ -135,9 +135,9 @@ public:
     // the grid, and ends the selection.
     const QFont& terminalFont() const { return fontSet.normal; }
     void setTerminalFont(const QFont& font);
-    bool fontSmoothing() const { return _fontSmoothing; }
-    void setFontSmoothing(bool value) { _fontSmoothing = value; }
-    double lineSpacing() const { return _lineSpacing; }
+    bool fontSmoothing() const { return fontSmoothing_; }
+    void setFontSmoothing(bool value) { fontSmoothing_ = value; }
+    double lineSpacing() const { return lineSpacing_; }
     void setLineSpacing(double value);
     // The fixed-pitch system font for all four styles; the selection is left alone.
     virtual void useSystemMonospacedFont();
@@ -163,8 +163,8 @@ public:
     std::array<std::optional<QColor>, 256> colors;
     std::unordered_map<std::uint32_t, QColor> trueColors;
     QColor transparent = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.0f);
-    QColor _nativeFg;
-    QColor _nativeBg;
+    QColor nativeFg_;
+    QColor nativeBg_;
     bool settingFg = false;
     bool settingBg = false;
     bool cursorColorIsDefault = true;
@@ -187,26 +187,26 @@ public:
     // The desktop palette's text and base colours become the defaults.
     void useSystemColors();
 
-    const QColor& nativeForegroundColor() const { return _nativeFg; }
+    const QColor& nativeForegroundColor() const { return nativeFg_; }
     void setNativeForegroundColor(const QColor& color);
-    const QColor& nativeBackgroundColor() const { return _nativeBg; }
+    const QColor& nativeBackgroundColor() const { return nativeBg_; }
     void setNativeBackgroundColor(const QColor& color);
     double backgroundOpacity() const;
     void setBackgroundOpacity(double value);
     bool useBrightColors = true; // bold text in colours 0-6 uses the bright form
-    BidiHostPolicy bidiHostPolicy() const { return _bidiHostPolicy; }
+    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
     void setBidiHostPolicy(BidiHostPolicy policy);
-    bool customBlockGlyphs() const override { return _customBlockGlyphs; }
+    bool customBlockGlyphs() const override { return customBlockGlyphs_; }
     void setCustomBlockGlyphs(bool value);
-    bool antiAliasCustomBlockGlyphs() const { return _antiAliasCustomBlockGlyphs; }
+    bool antiAliasCustomBlockGlyphs() const { return antiAliasCustomBlockGlyphs_; }
     void setAntiAliasCustomBlockGlyphs(bool value);
-    QColor caretColor() const { return _caretColor; }
+    QColor caretColor() const { return caretColor_; }
     void setCaretColor(const QColor& color);
-    std::optional<QColor> caretTextColor() const { return _caretTextColor; }
+    std::optional<QColor> caretTextColor() const { return caretTextColor_; }
     void setCaretTextColor(const std::optional<QColor>& color);
-    const std::optional<QColor>& selectedTextBackgroundColor() const { return _selectedTextBackgroundColor; }
+    const std::optional<QColor>& selectedTextBackgroundColor() const { return selectedTextBackgroundColor_; }
     void setSelectedTextBackgroundColor(const std::optional<QColor>& color);
-    const std::optional<QColor>& selectedTextForegroundColor() const { return _selectedTextForegroundColor; }
+    const std::optional<QColor>& selectedTextForegroundColor() const { return selectedTextForegroundColor_; }
     void setSelectedTextForegroundColor(const std::optional<QColor>& color);
 
     // Colours under reverse video (the terminal's reverseColors).
@@ -220,12 +220,12 @@ public:
     bool optionAsMetaKey = true;
     bool allowMouseReporting = true; // also: host output ends the selection
     LinkReporting linkReporting = LinkReporting::implicit; // which links are looked for: none, OSC 8 only, or text too
-    LinkHighlightMode linkHighlightMode() const { return _linkHighlightMode; }
+    LinkHighlightMode linkHighlightMode() const { return linkHighlightMode_; }
     void setLinkHighlightMode(LinkHighlightMode mode);
     bool notifyUpdateChanges = false;
     bool backspaceSendsControlH = false;
     BellStyle bellStyle = BellStyle::sound;
-    ScrollerStyle scrollerStyle() const { return _scrollerStyle; }
+    ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
     void setScrollerStyle(ScrollerStyle style);
     double scrollSensitivity = 1.0; // factor on the wheel delta
     bool disableFullRedrawOnAnyChanges = true; // asks for an 8-bit RGBA surface, which the widget always has
@@ -316,7 +316,7 @@ public:
     };
     std::optional<RenderedCursor> lastRenderedCursor;
 
-    std::optional<double> metalScaleFactorOverride() const { return _metalScaleFactorOverride; }
+    std::optional<double> metalScaleFactorOverride() const { return metalScaleFactorOverride_; }
     void setMetalScaleFactorOverride(std::optional<double> value);
     void queuePendingMetalDisplay();
     bool canPresentMetalFrames() const;
@@ -700,19 +700,19 @@ private:
     std::unique_ptr<MainQueue> ownQueue; // outlives the terminal (see the destructor)
     MainQueue* queue = nullptr;
 
-    bool _fontSmoothing = true;
-    double _lineSpacing = 1.0;
-    LinkHighlightMode _linkHighlightMode = LinkHighlightMode::hoverWithModifier;
-    ScrollerStyle _scrollerStyle = ScrollerStyle::overlay;
-    BidiHostPolicy _bidiHostPolicy = BidiHostPolicy::respectTerminal;
-    bool _customBlockGlyphs = true;
-    bool _antiAliasCustomBlockGlyphs = false;
-    std::optional<QColor> _selectedTextBackgroundColor =
+    bool fontSmoothing_ = true;
+    double lineSpacing_ = 1.0;
+    LinkHighlightMode linkHighlightMode_ = LinkHighlightMode::hoverWithModifier;
+    ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
+    BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
+    bool customBlockGlyphs_ = true;
+    bool antiAliasCustomBlockGlyphs_ = false;
+    std::optional<QColor> selectedTextBackgroundColor_ =
         QColor::fromRgbF(0.0f, static_cast<float>(166.0 / 255.0), static_cast<float>(178.0 / 255.0), 1.0f);
-    std::optional<QColor> _selectedTextForegroundColor = QColor(Qt::black);
-    QColor _caretColor;
-    std::optional<QColor> _caretTextColor;
-    std::optional<double> _metalScaleFactorOverride;
+    std::optional<QColor> selectedTextForegroundColor_ = QColor(Qt::black);
+    QColor caretColor_;
+    std::optional<QColor> caretTextColor_;
+    std::optional<double> metalScaleFactorOverride_;
 
     mutable std::mutex userInputLock; // guards lastUserInputUptimeNs_
     std::uint64_t lastUserInputUptimeNs_ = 0;

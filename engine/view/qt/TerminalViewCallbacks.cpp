@@ -141,7 +141,7 @@ void TerminalView::scrolled(Terminal&, int)
 
 void TerminalView::linefeed(Terminal&)
 {
-    if (allowMouseReporting && selection && selection->_active)
+    if (allowMouseReporting && selection && selection->active_)
         selection->clearSelection();
 }
 
@@ -278,7 +278,7 @@ void TerminalView::bell()
 
 void TerminalView::visualBell()
 {
-    new VisualBellFlash(*this, _nativeFg); // a child of the view; deletes itself when done
+    new VisualBellFlash(*this, nativeFg_); // a child of the view; deletes itself when done
 }
 
 // ---------------------------------------------------------------- Colours from the terminal
@@ -314,7 +314,7 @@ void TerminalView::setNativeForegroundColor(const QColor& color)
     if (settingFg)
         return;
     settingFg = true;
-    _nativeFg = color;
+    nativeFg_ = color;
     if (terminal)
         terminal->setForegroundColor(terminalColorFromNSColor(color));
     settingFg = false;
@@ -325,26 +325,26 @@ void TerminalView::setNativeBackgroundColor(const QColor& color)
     if (settingBg)
         return;
     settingBg = true;
-    _nativeBg = color;
+    nativeBg_ = color;
     if (terminal)
         terminal->setBackgroundColor(terminalColorFromNSColor(color));
     settingBg = false;
     if (metalView)
         layerBackgroundColor = transparent;
     else
-        layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+        layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
     update();
 }
 
 double TerminalView::backgroundOpacity() const
 {
-    return _nativeBg.alphaF();
+    return nativeBg_.alphaF();
 }
 
 void TerminalView::setBackgroundOpacity(double value)
 {
     const double opacity = std::isnan(value) ? 1.0 : std::clamp(value, 0.0, 1.0);
-    QColor color = _nativeBg;
+    QColor color = nativeBg_;
     color.setAlphaF(static_cast<float>(opacity));
     setNativeBackgroundColor(color);
     colorsChanged();
@@ -352,27 +352,27 @@ void TerminalView::setBackgroundOpacity(double value)
 
 void TerminalView::setBidiHostPolicy(BidiHostPolicy policy)
 {
-    _bidiHostPolicy = policy;
+    bidiHostPolicy_ = policy;
     updateFullScreenAndQueue();
     updateCaretView();
 }
 
 void TerminalView::setCustomBlockGlyphs(bool value)
 {
-    _customBlockGlyphs = value;
+    customBlockGlyphs_ = value;
     updateFullScreenAndQueue();
 }
 
 void TerminalView::setAntiAliasCustomBlockGlyphs(bool value)
 {
-    _antiAliasCustomBlockGlyphs = value;
+    antiAliasCustomBlockGlyphs_ = value;
     updateFullScreenAndQueue();
 }
 
 void TerminalView::setCaretColor(const QColor& color)
 {
     cursorColorIsDefault = false;
-    _caretColor = color;
+    caretColor_ = color;
     if (caretView)
         caretView->update();
 }
@@ -380,57 +380,57 @@ void TerminalView::setCaretColor(const QColor& color)
 void TerminalView::setCaretTextColor(const std::optional<QColor>& color)
 {
     cursorTextColorIsDefault = !color.has_value();
-    _caretTextColor = color;
+    caretTextColor_ = color;
     if (caretView)
         caretView->update();
 }
 
 void TerminalView::setSelectedTextBackgroundColor(const std::optional<QColor>& color)
 {
-    _selectedTextBackgroundColor = color;
+    selectedTextBackgroundColor_ = color;
     updateFullScreenAndQueue();
 }
 
 void TerminalView::setSelectedTextForegroundColor(const std::optional<QColor>& color)
 {
-    _selectedTextForegroundColor = color;
+    selectedTextForegroundColor_ = color;
     updateFullScreenAndQueue();
 }
 
 QColor TerminalView::effectiveForegroundColor() const
 {
-    return (terminal && terminal->reverseColors) ? _nativeBg : _nativeFg;
+    return (terminal && terminal->reverseColors) ? nativeBg_ : nativeFg_;
 }
 
 QColor TerminalView::effectiveBackgroundColor() const
 {
-    return (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    return (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
 }
 
 QColor TerminalView::effectiveCaretColor() const
 {
     if (!cursorColorIsDefault)
-        return _caretColor;
-    return (terminal && terminal->reverseColors) ? _nativeBg : _nativeFg;
+        return caretColor_;
+    return (terminal && terminal->reverseColors) ? nativeBg_ : nativeFg_;
 }
 
 QColor TerminalView::effectiveCaretTextColor() const
 {
-    if (!cursorTextColorIsDefault && _caretTextColor)
-        return *_caretTextColor;
-    return (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    if (!cursorTextColorIsDefault && caretTextColor_)
+        return *caretTextColor_;
+    return (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
 }
 
 // ---------------------------------------------------------------- Selection
 
 bool TerminalView::selectionActive() const
 {
-    return selection && selection->_active;
+    return selection && selection->active_;
 }
 
 void TerminalView::deactivateSelection()
 {
-    if (!selection || !selection->_active)
+    if (!selection || !selection->active_)
         return;
     // Tells the view (the terminal's delegate) itself.
     selection->setActive(false);

@@ -384,7 +384,7 @@ void TerminalView::updateCaretView()
     // Under a bidi layout the cell may show another text than it stores (a joined Arabic
     // form): the block caret shows that one.
     std::optional<std::u32string> display;
-    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal) {
+    if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal) {
         const RowBidiLayout layout = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols, t);
         column = layout.visualColumn(column);
         if (layout.layout != nullptr) {
@@ -733,7 +733,7 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
 void TerminalView::detachMetalView()
 {
     metalView = nullptr;
-    layerBackgroundColor = (terminal && terminal->reverseColors) ? _nativeFg : _nativeBg;
+    layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
     if (caretView) {
         caretView->show();
         updateCaretView();

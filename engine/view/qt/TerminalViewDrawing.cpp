@@ -68,7 +68,7 @@ std::optional<RgbaColor> toOptionalRgba(const std::optional<QColor>& color)
 
 void TerminalView::DrawingState::syncWith(TerminalView& view)
 {
-    const StyleInputs inputs{view.useBrightColors, view.terminal->reverseColors, view._nativeFg, view._nativeBg};
+    const StyleInputs inputs{view.useBrightColors, view.terminal->reverseColors, view.nativeFg_, view.nativeBg_};
     if (styleInputs != inputs) {
         rowBuilder.resetCaches();
         styleInputs = inputs;
@@ -76,22 +76,22 @@ void TerminalView::DrawingState::syncWith(TerminalView& view)
 
     RowBuilder::Settings& settings = rowBuilder.settings;
     settings.useBrightColors = view.useBrightColors;
-    settings.customBlockGlyphs = view._customBlockGlyphs;
+    settings.customBlockGlyphs = view.customBlockGlyphs_;
     settings.textBlinkVisible = view.textBlinkVisible;
-    settings.linkHighlightMode = view._linkHighlightMode;
+    settings.linkHighlightMode = view.linkHighlightMode_;
     settings.commandActive = view.commandActive;
     settings.linkHighlightRange = view.linkHighlightRange;
-    settings.selectedTextBackgroundColor = toOptionalRgba(view._selectedTextBackgroundColor);
-    settings.selectedTextForegroundColor = toOptionalRgba(view._selectedTextForegroundColor);
-    settings.nativeFg = toRgbaColor(view._nativeFg);
-    settings.nativeBg = toRgbaColor(view._nativeBg);
+    settings.selectedTextBackgroundColor = toOptionalRgba(view.selectedTextBackgroundColor_);
+    settings.selectedTextForegroundColor = toOptionalRgba(view.selectedTextForegroundColor_);
+    settings.nativeFg = toRgbaColor(view.nativeFg_);
+    settings.nativeBg = toRgbaColor(view.nativeBg_);
 }
 
 RowBuilder::RowLayout TerminalView::DrawingState::rowLayout(const TerminalView& view, int row, const BufferLine& line,
                                                            RowBidiLayout& holder)
 {
     RowBuilder::RowLayout layout;
-    if (view._bidiHostPolicy != BidiHostPolicy::respectTerminal)
+    if (view.bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
         return layout;
     const Terminal& t = *view.terminal;
     holder = TerminalBidi::layoutForRow(row, *t.buffer, t.cols, t);
@@ -135,11 +135,11 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     frame.fonts = {fontSet.normal, fontSet.bold, fontSet.italic, fontSet.boldItalic};
     frame.cell = cellDimension;
     frame.backingScale = backingScaleFactor();
-    frame.nativeFg = _nativeFg;
-    frame.nativeBg = _nativeBg;
+    frame.nativeFg = nativeFg_;
+    frame.nativeBg = nativeBg_;
     frame.clearColor = layerBackgroundColor;
-    frame.fontSmoothing = _fontSmoothing;
-    frame.antiAliasCustomBlockGlyphs = _antiAliasCustomBlockGlyphs;
+    frame.fontSmoothing = fontSmoothing_;
+    frame.antiAliasCustomBlockGlyphs = antiAliasCustomBlockGlyphs_;
     frame.bounds = QSizeF(size());
     frame.imageScale = window() != nullptr ? backingScaleFactor() : 1.0;
     frame.kittyImageForId = [this](std::uint32_t imageId) { return kittyImageForId(imageId); };
@@ -151,7 +151,7 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
     // The painter builds each row right after asking for its layout, so one holder serves
     // every row of the frame.
     RowBidiLayout bidi;
-    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal) {
+    if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal) {
         frame.rowLayout = [this, &bidi](int row, const BufferLine& line) {
             return DrawingState::rowLayout(*this, row, line, bidi);
         };

@@ -156,7 +156,7 @@ public:
     void clearSelection() override { view.deactivateSelection(); }
     bool cursorRowIsRightToLeft() override
     {
-        if (view._bidiHostPolicy != BidiHostPolicy::respectTerminal)
+        if (view.bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
             return false;
         const Terminal& t = *view.terminal;
         const Buffer& buffer = *t.buffer;
@@ -300,7 +300,7 @@ TextRange TerminalView::markedSelectedRange() const
 TextRange TerminalView::selectedRange() const
 {
     std::optional<std::pair<CellPoint, CellPoint>> active;
-    if (selection && selection->_active)
+    if (selection && selection->active_)
         active = std::pair{CellPoint{selection->start.col, selection->start.row},
                            CellPoint{selection->end.col, selection->end.row}};
     const Buffer& buffer = *terminal->buffer;

@@ -15,7 +15,7 @@ namespace corvantix {
 void TerminalView::updateLinkHighlight(int col, int row, std::optional<bool> modifierHeld)
 {
     const std::optional<std::vector<RowRange>> ranges =
-        hoverLinkRanges(*terminal, _linkHighlightMode, modifierHeld.value_or(commandActive), col, row);
+        hoverLinkRanges(*terminal, linkHighlightMode_, modifierHeld.value_or(commandActive), col, row);
     if (!ranges) {
         clearLinkHighlight();
         return;
@@ -64,7 +64,7 @@ void TerminalView::invalidateLinkHighlightRows(const std::optional<std::vector<R
 
 std::optional<LinkParameters> TerminalView::linkAt(int col, int row, bool commandHeld) const
 {
-    return corvantix::linkAt(*terminal, _linkHighlightMode, linkHighlightRange, col, row, commandHeld);
+    return corvantix::linkAt(*terminal, linkHighlightMode_, linkHighlightRange, col, row, commandHeld);
 }
 
 QFont TerminalView::tryUrlFont()
@@ -94,8 +94,8 @@ void TerminalView::updateUrlPreview(const std::string& payload)
         urlPreview->setAutoFillBackground(true);
         // The terminal's colours the other way round.
         QPalette palette = urlPreview->palette();
-        palette.setColor(QPalette::Window, _nativeFg);
-        palette.setColor(QPalette::WindowText, _nativeBg);
+        palette.setColor(QPalette::Window, nativeFg_);
+        palette.setColor(QPalette::WindowText, nativeBg_);
         urlPreview->setPalette(palette);
         urlPreview->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
@@ -144,7 +144,7 @@ void TerminalView::commandKeyDown()
         updateLinkHighlight(hit.col, hit.row, std::nullopt);
     }
     // Every link appears while the modifier is down.
-    if (_linkHighlightMode == LinkHighlightMode::alwaysWithModifier)
+    if (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier)
         updateFullScreenAndQueue();
 }
 
@@ -156,16 +156,16 @@ void TerminalView::commandReleased()
     stopWindowMouseMovedFallback();
     removePreviewUrl();
     lastReportedLink.reset();
-    if (_linkHighlightMode == LinkHighlightMode::hoverWithModifier)
+    if (linkHighlightMode_ == LinkHighlightMode::hoverWithModifier)
         clearLinkHighlight();
-    else if (_linkHighlightMode == LinkHighlightMode::alwaysWithModifier)
+    else if (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier)
         updateFullScreenAndQueue();
 }
 
 void TerminalView::leaveEvent(QEvent* event)
 {
     commandReleased();
-    if (_linkHighlightMode == LinkHighlightMode::hover || _linkHighlightMode == LinkHighlightMode::hoverWithModifier)
+    if (linkHighlightMode_ == LinkHighlightMode::hover || linkHighlightMode_ == LinkHighlightMode::hoverWithModifier)
         clearLinkHighlight();
     QWidget::leaveEvent(event);
 }
@@ -182,7 +182,7 @@ void TerminalView::stopWindowMouseMovedFallback()
 {
     // The terminal reports its first mouse mode while it is being made.
     if ((terminal && terminal->mouseMode() == MouseMode::anyEvent) || commandActive
-        || _linkHighlightMode == LinkHighlightMode::hover)
+        || linkHighlightMode_ == LinkHighlightMode::hover)
         return;
     tracking = false;
     setMouseTracking(false);

@@ -72,7 +72,7 @@ TerminalView::GridHit TerminalView::gridPositionForPoint(QPointF point) const
     const int screenRow = truncated(point.y() / cellDimension->height);
     hit.row = std::clamp(screenRow + buffer.yDisp(), 0, std::max(buffer.lines().count() - 1, 0));
     // The point is on a screen column; the grid is stored in logical order.
-    if (_bidiHostPolicy == BidiHostPolicy::respectTerminal)
+    if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal)
         hit.col = TerminalBidi::layoutForRow(hit.row, buffer, terminal->cols, *terminal).logicalColumn(hit.col);
     const double viewWidth = std::max(static_cast<double>(width()) - scrollerWidth(), 0.0);
     hit.pixelX = truncated(std::clamp(point.x(), 0.0, viewWidth));

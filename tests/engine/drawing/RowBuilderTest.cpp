@@ -105,7 +105,7 @@ TEST_F(RowBuilderTest, MultiUnitCellsRepeatTheirOrdinal)
 TEST_F(RowBuilderTest, SelectionSplitsARunButNotTheSegment)
 {
     feed(*terminal, "abcdef");
-    selection->_active = true;
+    selection->active_ = true;
     selection->start = {2, 0};
     selection->end = {4, 0};
     const AttributedRow row = buildScreenRow(0);
@@ -143,17 +143,17 @@ TEST_F(RowBuilderTest, SelectionColumns)
         {{0, 3}, {4, 1}, 3, std::nullopt},        // zero length on the start row
     };
     for (const Case& c : cases) {
-        selection->_active = true;
+        selection->active_ = true;
         selection->start = c.start;
         selection->end = c.end;
         EXPECT_EQ(selectionColumns(selection.get(), 10, c.row, 10), c.expected)
             << "(" << c.start.col << "," << c.start.row << ")-(" << c.end.col << "," << c.end.row << ") row " << c.row;
     }
-    selection->_active = false;
+    selection->active_ = false;
     EXPECT_EQ(selectionColumns(selection.get(), 10, 1, 10), std::nullopt);
     EXPECT_EQ(selectionColumns(nullptr, 10, 1, 10), std::nullopt);
     // A row built narrower than the terminal clips the range.
-    selection->_active = true;
+    selection->active_ = true;
     selection->start = {2, 1};
     selection->end = {9, 1};
     EXPECT_EQ(selectionColumns(selection.get(), 10, 1, 6), (ColumnRange{2, 6}));

@@ -15,7 +15,7 @@ struct Rows {
 
 std::optional<Rows> rowsOf(const SelectionService& selection)
 {
-    if (!selection._active) return std::nullopt;
+    if (!selection.active_) return std::nullopt;
     return Rows{selection.start.row, selection.end.row};
 }
 
@@ -34,7 +34,7 @@ struct ShiftCase {
 std::shared_ptr<SelectionService> select(Terminal& terminal, Position start, Position end)
 {
     auto selection = std::make_shared<SelectionService>(&terminal);
-    selection->_active = true;
+    selection->active_ = true;
     selection->hasSelectionRange = true;
     selection->start = start;
     selection->end = end;

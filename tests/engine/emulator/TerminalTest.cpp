@@ -82,7 +82,7 @@ TEST(TerminalInstance, PaletteStrategyAndBaseColours)
 std::shared_ptr<SelectionService> activeSelection(Terminal& terminal, Position start, Position end)
 {
     auto selection = std::make_shared<SelectionService>(&terminal);
-    selection->_active = true;
+    selection->active_ = true;
     selection->hasSelectionRange = true;
     selection->start = start;
     selection->end = end;
@@ -101,10 +101,10 @@ TEST(TerminalInstance, ClearingARectangleClearsOnlyOverlappingSelections)
     auto below = activeSelection(terminal, {0, 9}, {5, 9});
     host.clear();
     terminal.clearSelectionsInRange(2, 5, 0, 10);
-    EXPECT_FALSE(sameRowOverlap->_active);
-    EXPECT_TRUE(sameRowBeside->_active);
-    EXPECT_FALSE(multiRow->_active) << "a selection spanning rows overlaps whatever its columns";
-    EXPECT_TRUE(below->_active);
+    EXPECT_FALSE(sameRowOverlap->active_);
+    EXPECT_TRUE(sameRowBeside->active_);
+    EXPECT_FALSE(multiRow->active_) << "a selection spanning rows overlaps whatever its columns";
+    EXPECT_TRUE(below->active_);
     EXPECT_EQ(host.count("selectionChanged"), 2);
 }
 

@@ -39,7 +39,7 @@ TEST(TerminalViewDrawingTest, CellsArePaintedWithTheViewsColours)
     EXPECT_EQ(paint(view).pixelColor(insideRed), QColor(0, 0, 255));
     // The view's selection colour over the selected cells only.
     view.feedText("\r\x1b[0mabcdef");
-    view.selection->_active = true;
+    view.selection->active_ = true;
     view.selection->start = {0, 0};
     view.selection->end = {2, 0};
     view.setSelectedTextBackgroundColor(QColor(0, 255, 0));

@@ -193,7 +193,7 @@ TEST(InputMethod, SelectedRangeIsTheSelectionOrTheCursor)
     c.feed("\x1b[3;6H"); // column 5, row 2
     EXPECT_EQ(c.view.selectedRange(), (TextRange{2 * cols + 5, 0}));
 
-    c.view.selection->_active = true;
+    c.view.selection->active_ = true;
     c.view.selection->start = Position{10, 1};
     c.view.selection->end = Position{2, 0};
     EXPECT_EQ(c.view.selectedRange(), (TextRange{2, cols + 8}));

@@ -43,7 +43,7 @@ TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
     EXPECT_EQ(delegate.sizes.back(), std::pair(100, 30));
 
     // A change that keeps the grid reports nothing and keeps the selection.
-    view.selection->_active = true;
+    view.selection->active_ = true;
     view.resize(view.width() + 3, view.height() + 2);
     EXPECT_EQ(delegate.sizes.size(), 1u);
     EXPECT_TRUE(view.selectionActive());
@@ -91,7 +91,7 @@ TEST(TerminalViewGrid, FontAndLineSpacingRecomputeTheCell)
 
     // A new font ends the selection even when the grid stays.
     view.setLineSpacing(1.0);
-    view.selection->_active = true;
+    view.selection->active_ = true;
     view.setTerminalFont(view.terminalFont());
     EXPECT_FALSE(view.selectionActive());
 
@@ -548,12 +548,12 @@ TEST(TerminalViewCallbacks, OutputEndsTheSelectionWhileMouseReportingIsAllowed)
 {
     ClockedView fixture;
     TerminalView& view = fixture.view;
-    view.selection->_active = true;
+    view.selection->active_ = true;
     view.feedText("x");
     EXPECT_FALSE(view.selectionActive());
 
     view.allowMouseReporting = false;
-    view.selection->_active = true;
+    view.selection->active_ = true;
     view.feedText("y\r\n");
     EXPECT_TRUE(view.selectionActive());
 }
