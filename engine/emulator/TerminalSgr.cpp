@@ -151,13 +151,13 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
     if (!collect.empty())
         return;
     if (pars.empty() || (pars.size() == 1 && pars[0] == 0)) {
-        curAttr = Attribute::defaultAttribute();
+        curAttr_ = Attribute::defaultAttribute();
         return;
     }
 
     // Changed in place: nothing reads the attribute while a sequence is applied, and a
     // local copy is taken apart byte by byte by the compiler.
-    Attribute& attribute = curAttr;
+    Attribute& attribute = curAttr_;
     const std::size_t count = pars.size();
     std::size_t i = 0;
     while (i < count) {
