@@ -594,11 +594,17 @@ struct TerminalFileHelpers<PrintFile> {
         std::uint8_t at(std::size_t i) const { return i < putback.size() ? putback[i] : run[i - putback.size()]; }
     };
 
+    // The bytes of a sequence that the input ended inside, kept for the next feed.
+    struct KeptBytes {
+        std::array<std::uint8_t, 4> bytes{};
+        std::size_t count = 0;
+    };
+
     // One character at input position idx that may start in the kept-back bytes, or a byte
     // that starts none. Returns the bytes consumed; when the input ends inside a sequence its
     // bytes go to `kept` and the rest of the input is consumed.
-    static std::size_t printSequenceAcrossInput(Terminal& terminal, PendingCells& pending, const GeneralInput& input, std::size_t idx,
-                                         std::array<std::uint8_t, 4>& kept, std::size_t& keptCount)
+    static std::size_t printSequenceAcrossInput(Terminal& terminal, PendingCells& pending, const GeneralInput& input,
+                                                std::size_t idx, KeptBytes& kept)
     {
         const std::uint8_t lead = input.at(idx);
         const std::size_t length = leadLengths[lead];
@@ -613,10 +619,10 @@ struct TerminalFileHelpers<PrintFile> {
             ++continuations;
         if (continuations < length - 1 && continuations == available) {
             // The data ends inside the sequence: keep it for the next feed.
-            kept[0] = lead;
+            kept.bytes[0] = lead;
             for (std::size_t k = 0; k < continuations; ++k)
-                kept[k + 1] = input.at(idx + 1 + k);
-            keptCount = continuations + 1;
+                kept.bytes[k + 1] = input.at(idx + 1 + k);
+            kept.count = continuations + 1;
             return input.size() - idx;
         }
         if (continuations < length - 1) {
@@ -633,6 +639,40 @@ struct TerminalFileHelpers<PrintFile> {
         return length;
     }
 
+    // One step of the general path at input position idx: inside this feed's run, a stretch
+    // of printable ASCII (byte by byte below `singleBytesUntil`, what a partial narrow write
+    // left over) or a sequence that lies wholly in the run; otherwise a character read across
+    // the kept-back bytes, of which there are `putbackSize`. Returns the bytes consumed.
+    [[gnu::always_inline]] static std::size_t printGeneralStep(Terminal& terminal, PendingCells& pending,
+                                                               const GeneralInput& input, std::size_t putbackSize,
+                                                               std::size_t idx, std::size_t& singleBytesUntil,
+                                                               KeptBytes& kept)
+    {
+        if (idx >= putbackSize) {
+            const std::size_t pos = idx - putbackSize;
+            if (idx >= singleBytesUntil && isPrintableAscii(input.run[pos])) {
+                std::size_t end = 0;
+                const std::size_t written = printAsciiStretch(terminal, pending, input.run, pos, end);
+                if (written < end - pos)
+                    singleBytesUntil = putbackSize + end;
+                return written;
+            }
+            if (const std::size_t consumed = printSequenceInRun(terminal, pending, input.run, pos))
+                return consumed;
+        }
+        return printSequenceAcrossInput(terminal, pending, input, idx, kept);
+    }
+
+    // After the general path: the bytes of an unfinished sequence wait for the next feed, and
+    // the run is done with.
+    static void keepForNextFeed(ReadingBuffer& reading, const KeptBytes& kept)
+    {
+        reading.putbackBuffer.assign(kept.bytes.begin(), kept.bytes.begin() + static_cast<std::ptrdiff_t>(kept.count));
+        reading.rest = {};
+        reading.idx = 0;
+        reading.count = reading.putbackBuffer.size();
+    }
+
     // The general path over the kept-back bytes and the run: UTF-8 decoding, character sets,
     // widths and joining. Printable ASCII stretches still go through the narrow-run writer.
     static void printGeneral(Terminal& terminal, std::span<const std::uint8_t> run)
@@ -645,37 +685,16 @@ struct TerminalFileHelpers<PrintFile> {
         terminal.updateRangeForBuffer(*terminal.buffer_, terminal.buffer_->y());
 
         PendingCells pending;
-        std::array<std::uint8_t, 4> kept{};
-        std::size_t keptCount = 0;
+        KeptBytes kept;
+        std::size_t singleBytesUntil = 0;
         // The read position stays in a local: the calls below cannot see it, and the member
         // would be stored and reloaded around every one of them.
-        std::size_t idx = 0;
-        std::size_t singleBytesUntil = 0; // ASCII left over by a partial narrow write
-        while (idx < count) {
-            if (idx >= putbackSize) {
-                const std::size_t pos = idx - putbackSize;
-                if (idx >= singleBytesUntil && isPrintableAscii(run[pos])) {
-                    std::size_t end = 0;
-                    const std::size_t written = printAsciiStretch(terminal, pending, run, pos, end);
-                    idx += written;
-                    if (written < end - pos)
-                        singleBytesUntil = putbackSize + end;
-                    continue;
-                }
-                if (const std::size_t consumed = printSequenceInRun(terminal, pending, run, pos)) {
-                    idx += consumed;
-                    continue;
-                }
-            }
-            idx += printSequenceAcrossInput(terminal, pending, input, idx, kept, keptCount);
-        }
+        for (std::size_t idx = 0; idx < count;)
+            idx += printGeneralStep(terminal, pending, input, putbackSize, idx, singleBytesUntil, kept);
         pending.flush(terminal);
 
         terminal.updateRangeForBuffer(*terminal.buffer_, terminal.buffer_->y());
-        reading.putbackBuffer.assign(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(keptCount));
-        reading.rest = {};
-        reading.idx = 0;
-        reading.count = reading.putbackBuffer.size();
+        keepForNextFeed(reading, kept);
     }
 
     // ---------------------------------------------------------------- Print path
