@@ -57,7 +57,6 @@ struct TerminalFileHelpers<CursorFile> {
         t.markedRow_ = y;
         t.markedRowYDisp_ = screen.yDisp();
     }
-
 };
 
 namespace {

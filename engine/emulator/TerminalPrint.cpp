@@ -542,8 +542,9 @@ struct TerminalFileHelpers<PrintFile> {
             return end - start;
         }
         pending.flush(terminal);
-        return static_cast<std::size_t>(terminal.buffer_->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr_,
-                                                                         terminal, terminal.charset_));
+        const int written = terminal.buffer_->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr_,
+                                                              terminal, terminal.charset_);
+        return static_cast<std::size_t>(written);
     }
 
     // A multi-byte sequence that starts at run[pos] and lies inside the run, the common case,
@@ -731,7 +732,6 @@ struct TerminalFileHelpers<PrintFile> {
         }
         printGeneral(terminal, bytes.subspan(start));
     }
-
 };
 
 namespace {

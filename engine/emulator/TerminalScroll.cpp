@@ -366,7 +366,6 @@ struct TerminalFileHelpers<ScrollFile> {
         terminal.adjustSelectionsForLineShift(absTop, absBottom, 1);
         return true;
     }
-
 };
 
 namespace {

@@ -184,7 +184,6 @@ struct TerminalFileHelpers<WindowFile> {
         }
         return true;
     }
-
 };
 
 namespace {
