@@ -65,13 +65,13 @@ std::string bidiReport(int lines)
         }
     }
 
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const int count = buffer.lines().count();
     TerminalBidi::clearCaches();
     std::size_t laidOut = 0;
     auto start = Clock::now();
     for (int row = 0; row < count; ++row) {
-        const auto result = TerminalBidi::paragraphLayout(row, buffer, terminal.cols, terminal);
+        const auto result = TerminalBidi::paragraphLayout(row, buffer, terminal.cols(), terminal);
         laidOut += result && result->row(row) ? 1 : 0;
     }
     const double cold = secondsSince(start);
@@ -79,11 +79,11 @@ std::string bidiReport(int lines)
     // A screen drawn again and again: every row a cache hit.
     constexpr int frames = 2000;
     std::size_t cachedRows = 0;
-    const int top = std::max(count - terminal.rows, 0);
+    const int top = std::max(count - terminal.rows(), 0);
     start = Clock::now();
     for (int frame = 0; frame < frames; ++frame) {
         for (int row = top; row < count; ++row)
-            cachedRows += TerminalBidi::layoutForRow(row, buffer, terminal.cols, terminal).layout != nullptr ? 1 : 0;
+            cachedRows += TerminalBidi::layoutForRow(row, buffer, terminal.cols(), terminal).layout != nullptr ? 1 : 0;
     }
     const double warm = secondsSince(start);
 

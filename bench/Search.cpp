@@ -60,7 +60,7 @@ std::string searchReport(int lines)
     std::snprintf(buffer, sizeof buffer,
                   "search lines=%d literal=%.1f ms (cold %.1f) ignoring-case=%.1f ms (cold %.1f) regex=%.1f ms "
                   "(cold %.1f)%s",
-                  terminal.buffer->lines().count(), literalWarm * 1e3, literalCold * 1e3, foldWarm * 1e3,
+                  terminal.buffer().lines().count(), literalWarm * 1e3, literalCold * 1e3, foldWarm * 1e3,
                   foldCold * 1e3, regexWarm * 1e3, regexCold * 1e3, anyFound ? " (a term was found)" : "");
     return buffer;
 }

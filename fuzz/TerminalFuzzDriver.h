@@ -49,9 +49,9 @@ private:
 // the placement is recorded.
 inline void placeImageRows(Terminal& terminal, int width, int height, int cols, int rows)
 {
-    const bool kitty = terminal.kittyPlacementContext.has_value();
-    const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
-    Buffer& screen = *terminal.buffer;
+    const bool kitty = terminal.kittyPlacementContext().has_value();
+    const KittyPlacementContext context = terminal.kittyPlacementContext().value_or(KittyPlacementContext{});
+    Buffer& screen = terminal.buffer();
     const KittyPlacedSpan span{screen.x(), screen.y() + screen.yBase(), cols, rows};
     if (kitty && context.imageId && context.placementId)
         terminal.recordKittyPlacement(kittyPlacementRecordOf(context, span, terminal.isCurrentBufferAlternate()));
@@ -119,9 +119,9 @@ private:
 inline std::optional<std::string> checkInvariants(const Terminal& terminal)
 {
     auto fail = [](std::string what) { return std::optional<std::string>(std::move(what)); };
-    const Buffer& screen = *terminal.buffer;
-    const int cols = terminal.cols;
-    const int rows = terminal.rows;
+    const Buffer& screen = terminal.buffer();
+    const int cols = terminal.cols();
+    const int rows = terminal.rows();
     if (cols < Terminal::MINIMUM_COLS || rows < Terminal::MINIMUM_ROWS || cols > Terminal::maximumDimension
         || rows > Terminal::maximumDimension || static_cast<long long>(cols) * rows > Terminal::maximumCells)
         return fail("size " + std::to_string(cols) + "x" + std::to_string(rows) + " out of bounds");
@@ -235,9 +235,9 @@ inline FuzzRun runFuzzInput(std::span<const std::uint8_t> data)
     }
     if (!run.violation) {
         // The host's reads of the screen.
-        for (int row = 0; row < terminal->rows; ++row)
-            (void)terminal->rowText(*terminal->buffer, row, 0, -1);
-        (void)terminal->getCharacterAt(terminal->buffer->x(), terminal->buffer->y());
+        for (int row = 0; row < terminal->rows(); ++row)
+            (void)terminal->rowText(terminal->buffer(), row, 0, -1);
+        (void)terminal->getCharacterAt(terminal->buffer().x(), terminal->buffer().y());
     }
     run.replyCount = host.replyCount;
     terminal->setDelegate(nullptr);

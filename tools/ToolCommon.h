@@ -54,7 +54,7 @@ struct ShownImage {
 inline std::string screenDump(const Terminal& terminal, std::span<const std::vector<std::uint8_t>> replies,
                               bool withScrollback = false, std::span<const ShownImage> images = {})
 {
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     std::string output;
     const auto lineText = [&](int index) {
         const auto& line = screen.lines().peek(index);

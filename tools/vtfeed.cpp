@@ -35,7 +35,7 @@ public:
     {
         if (images.size() == maximumImages)
             images.erase(images.begin());
-        images.push_back({width, height, source.buffer->x(), source.buffer->y()});
+        images.push_back({width, height, source.buffer().x(), source.buffer().y()});
     }
 
     std::vector<std::vector<std::uint8_t>> replies;

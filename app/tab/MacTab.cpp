@@ -91,7 +91,9 @@ MacTab::MacTab(QString connId, MacProject project, bool useTmux, std::shared_ptr
 {
     terminal->owner = this;
     // A server's programs write to this terminal: they may not name this computer's files.
-    terminal->getTerminal().options.fedByRemoteHost = this->link != nullptr;
+    corvantix::TerminalOptions options = terminal->getTerminal().options();
+    options.fedByRemoteHost = this->link != nullptr;
+    terminal->getTerminal().setOptions(options);
 }
 
 MacTab::~MacTab()

@@ -52,7 +52,9 @@ BootTermView::BootTermView(const QRect& frame, QWidget* parent)
     : LocalProcessTerminalView(frame, std::nullopt, corvantix::TerminalOptions::defaultOptions(), parent)
 {
     // Only a server's programs write here: they may not name this computer's files.
-    getTerminal().options.fedByRemoteHost = true;
+    corvantix::TerminalOptions options = getTerminal().options();
+    options.fedByRemoteHost = true;
+    getTerminal().setOptions(options);
 }
 
 SecretStore& BootTermView::secrets() const

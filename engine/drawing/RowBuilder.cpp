@@ -145,8 +145,8 @@ std::u32string_view RowBuilder::cellText(const Terminal& terminal, int32_t code,
         scratch = static_cast<char32_t>(code);
         return {&scratch, 1};
     }
-    const auto found = terminal.indexToCharMap.find(code);
-    if (found == terminal.indexToCharMap.end() || found->second.empty())
+    const auto found = terminal.indexToCharMap().find(code);
+    if (found == terminal.indexToCharMap().end() || found->second.empty())
         return {&blankScalar, 1};
     return found->second;
 }
@@ -415,7 +415,7 @@ int RowBuilder::buildCell(const LineContext& context, RowState& state, Attribute
     const uint32_t scalar = text.size() == 1 ? static_cast<uint32_t>(text[0]) : static_cast<uint32_t>(cell.code);
 
     if (settings.customBlockGlyphs && !blinkHidden
-        && appendCustomGlyph(state, result, scalar, w, context.terminal.reverseColors)) {
+        && appendCustomGlyph(state, result, scalar, w, context.terminal.reverseColors())) {
         appendPlaceholderSpace(state);
         state.leftPlaceholder.reset();
         return w;
@@ -454,7 +454,7 @@ AttributedRow RowBuilder::buildAttributedLine(const Terminal& terminal, int row,
 {
     AttributedRow result;
     RowState state;
-    const LineContext context{terminal, row, line, selectionColumns(selection, terminal.cols, row, cols), layout};
+    const LineContext context{terminal, row, line, selectionColumns(selection, terminal.cols(), row, cols), layout};
 
     if (layout.visualCells.has_value()) {
         for (const VisualCell& visual : *layout.visualCells) {

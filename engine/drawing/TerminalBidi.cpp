@@ -470,8 +470,8 @@ bool TerminalBidi::rowNeedsBidi(const BufferLine& line, int cols, const Terminal
                 return true;
             continue;
         }
-        const auto found = terminal.indexToCharMap.find(cell.code);
-        if (found == terminal.indexToCharMap.end())
+        const auto found = terminal.indexToCharMap().find(cell.code);
+        if (found == terminal.indexToCharMap().end())
             continue;
         for (char32_t s : found->second) {
             if (isRightToLeftScalar(s) || isRightToLeftMark(s))
@@ -529,7 +529,7 @@ std::shared_ptr<const ParagraphResult> TerminalBidi::paragraphLayout(int row, co
     const auto& lines = buffer.lines();
     if (row < 0 || row >= lines.count() || isExplicit(*lines[row]))
         return nullptr;
-    const auto bounds = paragraphBounds(row, buffer, terminal.options.bidiParagraphRowLimit());
+    const auto bounds = paragraphBounds(row, buffer, terminal.options().bidiParagraphRowLimit());
     if (!bounds)
         return nullptr;
     // Plain names rather than a structured binding: lambdas below capture them.

@@ -8,9 +8,9 @@ namespace corvantix {
 std::vector<int> rowsWithBlinkingText(const Terminal& terminal, int cols)
 {
     std::vector<int> rows;
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const int first = buffer.yDisp();
-    const int last = std::min(first + terminal.rows, buffer.lines().count());
+    const int last = std::min(first + terminal.rows(), buffer.lines().count());
     for (int row = std::max(first, 0); row < last; ++row) {
         const BufferLine* line = terminal.getLine(row);
         if (line == nullptr)
@@ -53,7 +53,7 @@ void TextBlinkTimer::setReduceMotion(bool value)
 
 void TextBlinkTimer::updateTextBlinkTimer()
 {
-    const std::vector<int> rows = rowsWithBlinkingText(terminal_, terminal_.cols);
+    const std::vector<int> rows = rowsWithBlinkingText(terminal_, terminal_.cols());
     if (inWindow && applicationActive && !reduceMotion && !rows.empty()) {
         if (token_)
             return;
@@ -76,7 +76,7 @@ void TextBlinkTimer::updateTextBlinkTimer()
 void TextBlinkTimer::textBlinkTick()
 {
     visible_ = !visible_;
-    markRows(rowsWithBlinkingText(terminal_, terminal_.cols));
+    markRows(rowsWithBlinkingText(terminal_, terminal_.cols()));
     if (queueRedraw_)
         queueRedraw_();
 }
@@ -101,7 +101,7 @@ void TextBlinkTimer::schedule()
 
 void TextBlinkTimer::markRows(const std::vector<int>& rows)
 {
-    const int yDisp = terminal_.buffer->yDisp();
+    const int yDisp = terminal_.buffer().yDisp();
     for (int row : rows)
         terminal_.updateRange(row - yDisp);
 }

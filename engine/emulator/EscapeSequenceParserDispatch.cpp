@@ -123,7 +123,7 @@ constexpr ControlFunction controlFunctions[] = {
     esc("", 'H', "cmdTabSet", [](Terminal& t, ControlCall&) { t.cmdTabSet(); }),                    // HTS
     esc("", 'M', "reverseIndex", [](Terminal& t, ControlCall&) { t.reverseIndex(); }),              // RI
     // RIS: the parser forgets any half-read sequence before the terminal resets.
-    esc("", 'c', "cmdReset", [](Terminal& t, ControlCall&) { t.parser.reset(); t.cmdReset(); }),
+    esc("", 'c', "cmdReset", [](Terminal& t, ControlCall&) { t.parser().reset(); t.cmdReset(); }),
     esc("", 'n', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(2); }),                   // LS2
     esc("", 'o', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(3); }),                   // LS3
     esc("", '|', "setgLevel", [](Terminal& t, ControlCall&) { t.setgLevel(3); }),                   // LS3R
@@ -203,8 +203,8 @@ constexpr ControlFunction controlFunctions[] = {
     csi(only(""), 't', "csit", [](Terminal& t, ControlCall& c) { t.csit(c.pars); }),               // XTWINOPS
     csi(only(">"), 't', "cmdXtermTitleModeSet", [](Terminal& t, ControlCall& c) { t.cmdXtermTitleModeSet(c.pars); }),
     csi(anyIntermediates, 't', "", [](Terminal& t, ControlCall& c) {
-        if (!t.silentLog)
-            logInfo(t.silentLog, "Unhandled csiT " + byteList(c.collect));
+        if (!t.silentLog())
+            logInfo(t.silentLog(), "Unhandled csiT " + byteList(c.collect));
     }),
     // The keyboard protocol takes CSI u with its intermediates; plain CSI u is DECRC.
     csi('u', "cmdCsiU", [](Terminal& t, ControlCall& c) { c.declined = !t.cmdCsiU(c.pars, c.collect); }),
@@ -479,28 +479,28 @@ void Terminal::cmdTab()
 {
     // At the pending-wrap column there is no stop ahead, and stepping back onto the limit
     // would let the next character overwrite it: the cursor stays, the wrap still pending.
-    if (buffer->x() > buffer->writeRightLimit())
+    if (buffer_->x() > buffer_->writeRightLimit())
         return;
-    const int stop = buffer->nextTabStop(marginMode_);
+    const int stop = buffer_->nextTabStop(marginMode_);
     if (stop >= 0)
-        buffer->setX(stop);
+        buffer_->setX(stop);
 }
 
 void Terminal::cmdNextLine()
 {
     // The buffer ignores a negative margin, as it does any negative column.
-    buffer->setX(originMode && marginMode_ ? buffer->marginLeft() : 0);
+    buffer_->setX(originMode_ && marginMode_ ? buffer_->marginLeft() : 0);
     cmdIndex();
 }
 
 void Terminal::cmdKeypadApplicationMode()
 {
-    applicationKeypad = true;
+    applicationKeypad_ = true;
 }
 
 void Terminal::cmdKeypadNumericMode()
 {
-    applicationKeypad = false;
+    applicationKeypad_ = false;
 }
 
 void Terminal::cmdSelectDefaultCharset()
@@ -511,12 +511,12 @@ void Terminal::cmdSelectDefaultCharset()
 
 void Terminal::cmdSet7BitControls()
 {
-    cc.send8bit = false;
+    cc_.send8bit = false;
 }
 
 void Terminal::cmdSet8BitControls()
 {
-    cc.send8bit = true;
+    cc_.send8bit = true;
 }
 
 void Terminal::cmdSetDoubleHeightTop()
@@ -539,40 +539,36 @@ void Terminal::cmdDoubleWidthSingleHeight()
     setLineRenderMode(BufferLine::RenderLineMode::doubleWidth);
 }
 
-namespace {
-
 // CSI > Ps T / t: 0 set-hex, 1 query-hex, 2 set-UTF-8, 3 query-UTF-8.
-void setXtermTitleModes(Terminal& t, std::span<const int> pars, bool value)
+void Terminal::setXtermTitleModes(std::span<const int> pars, bool value)
 {
     for (const int mode : pars) {
         switch (mode) {
-        case 0: t.xtermTitleSetHex = value; break;
-        case 1: t.xtermTitleQueryHex = value; break;
-        case 2: t.xtermTitleSetUtf = value; break;
-        case 3: t.xtermTitleQueryUtf = value; break;
+        case 0: xtermTitleSetHex_ = value; break;
+        case 1: xtermTitleQueryHex_ = value; break;
+        case 2: xtermTitleSetUtf_ = value; break;
+        case 3: xtermTitleQueryUtf_ = value; break;
         default: break;
         }
     }
 }
 
-} // namespace
-
 void Terminal::cmdXtermTitleModeReset(std::span<const int> pars)
 {
-    setXtermTitleModes(*this, pars, false);
+    setXtermTitleModes(pars, false);
 }
 
 void Terminal::cmdXtermTitleModeSet(std::span<const int> pars)
 {
-    setXtermTitleModes(*this, pars, true);
+    setXtermTitleModes(pars, true);
 }
 
 void Terminal::cmdSetShiftEscape(std::span<const int> pars)
 {
     if (pars.empty() || pars[0] == 0)
-        mouseShiftCapture = false;
+        mouseShiftCapture_ = false;
     else if (pars[0] == 1)
-        mouseShiftCapture = true;
+        mouseShiftCapture_ = true;
 }
 
 } // namespace corvantix

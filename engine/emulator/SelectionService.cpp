@@ -68,7 +68,7 @@ void SelectionService::notify()
 
 int SelectionService::cols() const
 {
-    return terminal != nullptr ? terminal->cols : 0;
+    return terminal != nullptr ? terminal->cols() : 0;
 }
 
 void SelectionService::resetMode()
@@ -114,7 +114,7 @@ void SelectionService::beginSelection(int col, int row)
 
 void SelectionService::beginCharacterSelection(int screenRow, int col)
 {
-    beginSelection(col, screenRow + (terminal != nullptr ? terminal->buffer->yDisp() : 0));
+    beginSelection(col, screenRow + (terminal != nullptr ? terminal->buffer().yDisp() : 0));
     resetMode();
     active_ = true;
     notify();
@@ -132,7 +132,7 @@ void SelectionService::collapseToStart()
 void SelectionService::setRange(int startCol, int startRow, int endCol, int endRow)
 {
     const int lastCol = std::max(cols() - 1, 0);
-    const int lastRow = terminal != nullptr ? std::max(terminal->buffer->lines().count() - 1, 0) : 0;
+    const int lastRow = terminal != nullptr ? std::max(terminal->buffer().lines().count() - 1, 0) : 0;
     start = Position{std::min(startCol, lastCol), std::min(startRow, lastRow)};
     // An end past the last line (a match ending in the last cell of the last row has its
     // exclusive end on the row after) is the end of the last line, not its start: clamping
@@ -166,7 +166,7 @@ void SelectionService::selectRowAt(int row)
 void SelectionService::selectAll()
 {
     start = Position{0, 0};
-    const int capacity = terminal != nullptr ? terminal->buffer->lines().maxLength() : 1;
+    const int capacity = terminal != nullptr ? terminal->buffer().lines().maxLength() : 1;
     end = Position{cols() - 1, capacity - 1};
     hasSelectionRange = end != Position{0, 0};
     active_ = true;
@@ -265,7 +265,7 @@ int SelectionService::leadColumn(int col, int row) const
 {
     if (terminal == nullptr || col <= 0)
         return col;
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     if (buffer.getChar(col, row).width == 0 && buffer.getChar(col - 1, row).width == 2)
         return col - 1;
     return col;
@@ -277,7 +277,7 @@ std::u32string SelectionService::characterAt(int col, int row) const
         return std::u32string(1, U'\0');
     // The right half of a wide character holds no character of its own: it reads as the
     // character it completes, so both halves belong to the same word or run.
-    return terminal->getCharacter(terminal->buffer->getChar(leadColumn(col, row), row).code);
+    return terminal->getCharacter(terminal->buffer().getChar(leadColumn(col, row), row).code);
 }
 
 SelectionService::CharClass SelectionService::classAt(int col, int row) const
@@ -352,8 +352,8 @@ void SelectionService::selectWordAt(int col, int row, const Buffer& buffer)
 void SelectionService::matchBracketForward(int col, int row)
 {
     start = end = Position{col, row};
-    const Buffer& buffer = *terminal->buffer;
-    const int bottom = buffer.yDisp() + terminal->rows;
+    const Buffer& buffer = terminal->buffer();
+    const int bottom = buffer.yDisp() + terminal->rows();
     std::vector<char32_t> expected;
     for (int r = row; r < bottom; ++r) {
         for (int c = r == row ? col : 0; c < cols(); ++c) {
@@ -404,7 +404,7 @@ std::string SelectionService::getSelectedText() const
     Position last = end;
     if (before(last, first))
         std::swap(first, last);
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     const int lastLine = buffer.lines().count() - 1;
     if (first.row < 0 || first.row > lastLine)
         return {};

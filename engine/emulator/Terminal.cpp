@@ -57,48 +57,48 @@ void extendTabStops(Buffer& screen, int oldCols, int width)
 } // namespace
 
 Terminal::Terminal(TerminalDelegate* delegate, TerminalOptions options, MainQueue* queue)
-    : options(std::move(options))
-    , parser(this)
-    , blankLine(BufferLine::create(0))
+    : options_(std::move(options))
+    , parser_(this)
+    , blankLine_(BufferLine::create(0))
     , queue(queue)
 {
     // The fields start at their declared values (cols 80, rows 25 until set-up runs).
     // Colours, and the palette built from the base colours.
-    installedColors = Color::defaultInstalledColors();
-    defaultAnsiColors = Color::makePalette(this->options.ansi256PaletteStrategy, installedColors,
+    installedColors_ = Color::defaultInstalledColors();
+    defaultAnsiColors_ = Color::makePalette(this->options_.ansi256PaletteStrategy, installedColors_,
                                            backgroundColor_, foregroundColor_);
-    ansiColors = defaultAnsiColors;
+    ansiColors_ = defaultAnsiColors_;
 
     // The delegate and the bidi options.
     tdel = delegate;
-    currentBidiState = this->options.initialBidiState;
-    bidiArrowKeySwap = this->options.initialBidiArrowKeySwap;
+    currentBidiState_ = this->options_.initialBidiState;
+    bidiArrowKeySwap_ = this->options_.initialBidiArrowKeySwap;
 
     // The parser is made in the initialiser list. Both screens start at 80 x 25;
     // the alternate ring stays empty until the alternate screen is first shown.
-    normalBuffer = std::make_unique<Buffer>(cols, rows, tabStopWidth, this->options.scrollback, currentBidiState);
-    normalBuffer->fillViewportRows(Attribute::defaultAttribute());
-    altBuffer = std::make_unique<Buffer>(cols, rows, tabStopWidth, std::nullopt, currentBidiState);
+    normalBuffer_ = std::make_unique<Buffer>(cols_, rows_, tabStopWidth_, this->options_.scrollback, currentBidiState_);
+    normalBuffer_->fillViewportRows(Attribute::defaultAttribute());
+    altBuffer_ = std::make_unique<Buffer>(cols_, rows_, tabStopWidth_, std::nullopt, currentBidiState_);
 
     // Output goes to the normal screen; replies use 7-bit controls.
-    buffer = normalBuffer.get();
-    cc.send8bit = false;
+    buffer_ = normalBuffer_.get();
+    cc_.send8bit = false;
 
-    installParserHandlers(parser);
-    installScrollHook(*normalBuffer);
-    installScrollHook(*altBuffer);
-    normalBuffer->setupTabStops(-1, tabStopWidth);
-    altBuffer->setupTabStops(-1, tabStopWidth);
+    installParserHandlers(parser_);
+    installScrollHook(*normalBuffer_);
+    installScrollHook(*altBuffer_);
+    normalBuffer_->setupTabStops(-1, tabStopWidth_);
+    altBuffer_->setupTabStops(-1, tabStopWidth_);
 
     setup(false);
 }
 
 Terminal::~Terminal()
 {
-    if (synchronizedOutputTimeoutItem && queue != nullptr)
-        queue->cancel(*synchronizedOutputTimeoutItem);
+    if (synchronizedOutputTimeoutItem_ && queue != nullptr)
+        queue->cancel(*synchronizedOutputTimeoutItem_);
     // Codes this terminal registered are referenced by its own cells only.
-    TinyAtom::releaseAll(payloadCodes);
+    TinyAtom::releaseAll(payloadCodes_);
 }
 
 void Terminal::installParserHandlers(EscapeSequenceParser& target)
@@ -137,7 +137,7 @@ std::pair<int, int> Terminal::boundedSize(int cols, int rows)
 
 void Terminal::setup(bool isReset)
 {
-    std::tie(cols, rows) = boundedSize(options.cols, options.rows);
+    std::tie(cols_, rows_) = boundedSize(options_.cols, options_.rows);
 
     if (isReset) {
         // The replaced screen may still be the active one: it lives until the switch.
@@ -145,179 +145,179 @@ void Terminal::setup(bool isReset)
         activateNormalBuffer(false);
         resetSemanticPromptState(true);
     } else {
-        const int oldNormalCols = normalBuffer->cols();
-        const int oldAltCols = altBuffer->cols();
-        normalBuffer->resize(cols, rows);
-        altBuffer->resize(cols, rows);
+        const int oldNormalCols = normalBuffer_->cols();
+        const int oldAltCols = altBuffer_->cols();
+        normalBuffer_->resize(cols_, rows_);
+        altBuffer_->resize(cols_, rows_);
         // The buffers were made 80 columns wide: a wider terminal needs stops beyond them.
-        extendTabStops(*normalBuffer, oldNormalCols, tabStopWidth);
-        extendTabStops(*altBuffer, oldAltCols, tabStopWidth);
+        extendTabStops(*normalBuffer_, oldNormalCols, tabStopWidth_);
+        extendTabStops(*altBuffer_, oldAltCols, tabStopWidth_);
     }
 
-    cursorHidden = false;
-    applicationKeypad = false;
-    applicationCursor = false;
+    cursorHidden_ = false;
+    applicationKeypad_ = false;
+    applicationCursor_ = false;
 
-    if (reverseColors) {
-        reverseColors = false;
+    if (reverseColors_) {
+        reverseColors_ = false;
         updateFullScreen();
         if (tdel != nullptr)
             tdel->colorChanged(*this, std::nullopt);
     }
 
-    originMode = false;
+    originMode_ = false;
     setMarginMode(false);
     setInsertMode(false);
     setWraparound(true);
-    bracketedPasteMode = false;
-    alternateScrollMode = true;
+    bracketedPasteMode_ = false;
+    alternateScrollMode_ = true;
 
-    keyboardModeNormal = {};
-    keyboardModeAlt = {};
+    keyboardModeNormal_ = {};
+    keyboardModeAlt_ = {};
 
-    gCharsets = {};
-    charset = gCharsets[0];
-    gcharset = 0;
-    gLevel = 0;
-    curAttr = Attribute::defaultAttribute();
+    gCharsets_ = {};
+    charset_ = gCharsets_[0];
+    gcharset_ = 0;
+    gLevel_ = 0;
+    curAttr_ = Attribute::defaultAttribute();
 
     setMouseMode(MouseMode::off);
-    mouseShiftCapture = false;
+    mouseShiftCapture_ = false;
 
-    buffer->setScrollTop(0);
-    buffer->setScrollBottom(rows - 1);
-    buffer->setMarginLeft(0);
-    buffer->setMarginRight(cols - 1);
+    buffer_->setScrollTop(0);
+    buffer_->setScrollBottom(rows_ - 1);
+    buffer_->setMarginLeft(0);
+    buffer_->setMarginRight(cols_ - 1);
 
-    cc.send8bit = false;
-    conformance = TerminalConformance::vt500;
-    allow80To132 = false;
-    xtermTitleSetUtf = false;
-    xtermTitleSetHex = false;
-    xtermTitleQueryUtf = false;
-    xtermTitleQueryHex = false;
-    activeHyperlink.reset();
-    cursorBlink = false;
-    hostCurrentDirectory.reset();
-    lineFeedMode = options.convertEol;
+    cc_.send8bit = false;
+    conformance_ = TerminalConformance::vt500;
+    allow80To132_ = false;
+    xtermTitleSetUtf_ = false;
+    xtermTitleSetHex_ = false;
+    xtermTitleQueryUtf_ = false;
+    xtermTitleQueryHex_ = false;
+    activeHyperlink_.reset();
+    cursorBlink_ = false;
+    hostCurrentDirectory_.reset();
+    lineFeedMode_ = options_.convertEol;
 }
 
 // ---------------------------------------------------------------- Screens
 
 std::unique_ptr<Buffer> Terminal::resetNormalBuffer()
 {
-    std::unique_ptr<Buffer> replaced = std::exchange(normalBuffer, std::make_unique<Buffer>(cols, rows, tabStopWidth, options.scrollback, currentBidiState));
-    installScrollHook(*normalBuffer);
-    normalBuffer->fillViewportRows(Attribute::defaultAttribute());
-    normalBuffer->setupTabStops(-1, tabStopWidth);
+    std::unique_ptr<Buffer> replaced = std::exchange(normalBuffer_, std::make_unique<Buffer>(cols_, rows_, tabStopWidth_, options_.scrollback, currentBidiState_));
+    installScrollHook(*normalBuffer_);
+    normalBuffer_->fillViewportRows(Attribute::defaultAttribute());
+    normalBuffer_->setupTabStops(-1, tabStopWidth_);
     return replaced;
 }
 
 void Terminal::activateNormalBuffer(bool clearAlt)
 {
-    if (buffer == normalBuffer.get())
+    if (buffer_ == normalBuffer_.get())
         return;
     closeSemanticInput();
-    normalBuffer->setX(altBuffer->x()); // negative values are ignored by the buffer
-    normalBuffer->setY(altBuffer->y());
+    normalBuffer_->setX(altBuffer_->x()); // negative values are ignored by the buffer
+    normalBuffer_->setY(altBuffer_->y());
     if (clearAlt) {
-        dropKittyPlacementsOfScreen(*altBuffer, true);
-        altBuffer->clear();
+        dropKittyPlacementsOfScreen(*altBuffer_, true);
+        altBuffer_->clear();
     }
-    buffer = normalBuffer.get();
+    buffer_ = normalBuffer_.get();
 }
 
 void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
 {
-    if (buffer == altBuffer.get())
+    if (buffer_ == altBuffer_.get())
         return;
     closeSemanticInput();
-    altBuffer->setX(normalBuffer->x());
-    altBuffer->setY(normalBuffer->y());
-    if (altBuffer->lines().count() == 0)
-        altBuffer->fillViewportRows(fillAttribute.value_or(Attribute::defaultAttribute()));
-    buffer = altBuffer.get();
-    dropKittyPlacementsOfScreen(*altBuffer, true);
+    altBuffer_->setX(normalBuffer_->x());
+    altBuffer_->setY(normalBuffer_->y());
+    if (altBuffer_->lines().count() == 0)
+        altBuffer_->fillViewportRows(fillAttribute.value_or(Attribute::defaultAttribute()));
+    buffer_ = altBuffer_.get();
+    dropKittyPlacementsOfScreen(*altBuffer_, true);
 }
 
 void Terminal::applyOptions(const TerminalOptions& newOptions)
 {
-    options = newOptions;
+    options_ = newOptions;
     setup(false);
 }
 
 void Terminal::resizeBuffers(int newCols, int newRows)
 {
     // The saved cursor follows the cursor through reflow.
-    const int savedOffset = normalBuffer->savedY - normalBuffer->y();
-    normalBuffer->resize(newCols, newRows);
-    normalBuffer->savedY = normalBuffer->y() + savedOffset;
-    altBuffer->resize(newCols, newRows);
+    const int savedOffset = normalBuffer_->savedY - normalBuffer_->y();
+    normalBuffer_->resize(newCols, newRows);
+    normalBuffer_->savedY = normalBuffer_->y() + savedOffset;
+    altBuffer_->resize(newCols, newRows);
 }
 
 void Terminal::resize(int newCols, int newRows)
 {
     const auto [c, r] = boundedSize(newCols, newRows);
-    if (c == cols && r == rows)
+    if (c == cols_ && r == rows_)
         return;
 
     endSynchronizedOutput();
 
-    const int oldCols = cols;
+    const int oldCols = cols_;
     resizeBuffers(c, r);
-    cols = c;
-    rows = r;
-    options.cols = c;
-    options.rows = r;
+    cols_ = c;
+    rows_ = r;
+    options_.cols = c;
+    options_.rows = r;
 
     // New columns get stops continuing the old pattern.
-    extendTabStops(*normalBuffer, oldCols, tabStopWidth);
-    extendTabStops(*altBuffer, oldCols, tabStopWidth);
+    extendTabStops(*normalBuffer_, oldCols, tabStopWidth_);
+    extendTabStops(*altBuffer_, oldCols, tabStopWidth_);
 
     updateRange(0);
-    updateRange(rows - 1);
+    updateRange(rows_ - 1);
 }
 
 void Terminal::clearScrollback()
 {
-    normalBuffer->clearScrollback();
+    normalBuffer_->clearScrollback();
     updateRange(0);
-    updateRange(rows - 1);
+    updateRange(rows_ - 1);
 }
 
 void Terminal::changeHistorySize(std::optional<int> newScrollback)
 {
-    normalBuffer->changeHistorySize(newScrollback);
-    options.scrollback = newScrollback.value_or(0);
+    normalBuffer_->changeHistorySize(newScrollback);
+    options_.scrollback = newScrollback.value_or(0);
     updateRange(0);
-    updateRange(rows - 1);
+    updateRange(rows_ - 1);
 }
 
 void Terminal::cmdReset()
 {
-    currentBidiState = options.initialBidiState;
-    normalBuffer->defaultBidiState = currentBidiState;
-    altBuffer->defaultBidiState = currentBidiState;
+    currentBidiState_ = options_.initialBidiState;
+    normalBuffer_->defaultBidiState = currentBidiState_;
+    altBuffer_->defaultBidiState = currentBidiState_;
     applyBidiStateToCursorParagraph(BidiStatePropertySet::all());
     updateFullScreen();
 
-    bidiArrowKeySwap = options.initialBidiArrowKeySwap;
-    savedBidiPrivateModes.clear();
+    bidiArrowKeySwap_ = options_.initialBidiArrowKeySwap;
+    savedBidiPrivateModes_.clear();
 
     endSynchronizedOutput();
 
     // RIS keeps the current size.
-    options.rows = rows;
-    options.cols = cols;
+    options_.rows = rows_;
+    options_.cols = cols_;
 
-    const bool wasHidden = cursorHidden;
+    const bool wasHidden = cursorHidden_;
     setup(true);
     homeCursorAfterReset();
     resetKittyGraphics();
-    cursorHidden = wasHidden;
+    cursorHidden_ = wasHidden;
 
     updateRange(0);
-    updateRange(rows - 1);
+    updateRange(rows_ - 1);
     if (tdel != nullptr)
         tdel->bufferActivated(*this);
 }
@@ -326,33 +326,33 @@ void Terminal::homeCursorAfterReset()
 {
     // The fresh normal screen took over the alternate screen's cursor while it was
     // activated; a full reset starts at the home position.
-    normalBuffer->setX(0);
-    normalBuffer->setY(0);
+    normalBuffer_->setX(0);
+    normalBuffer_->setY(0);
 }
 
 // ---------------------------------------------------------------- Queries
 
 const BufferLine* Terminal::getDisplayLine(int row) const
 {
-    if (row < 0 || row >= rows)
+    if (row < 0 || row >= rows_)
         return nullptr;
-    const long long index = static_cast<long long>(row) + buffer->yDisp();
-    if (index < 0 || index >= buffer->lines().count())
+    const long long index = static_cast<long long>(row) + buffer_->yDisp();
+    if (index < 0 || index >= buffer_->lines().count())
         return nullptr;
-    return buffer->lines()[static_cast<int>(index)].get();
+    return buffer_->lines()[static_cast<int>(index)].get();
 }
 
 const BufferLine* Terminal::getScrollInvariantLine(int n) const
 {
-    const long long index = static_cast<long long>(n) - buffer->linesTop;
-    if (index < 0 || index >= buffer->lines().count())
+    const long long index = static_cast<long long>(n) - buffer_->linesTop;
+    if (index < 0 || index >= buffer_->lines().count())
         return nullptr;
-    return buffer->lines()[static_cast<int>(index)].get();
+    return buffer_->lines()[static_cast<int>(index)].get();
 }
 
 std::optional<CharData> Terminal::getCharData(int col, int row) const
 {
-    if (col < 0 || col >= cols)
+    if (col < 0 || col >= cols_)
         return std::nullopt;
     const BufferLine* line = getDisplayLine(row);
     if (line == nullptr)
@@ -373,45 +373,45 @@ std::optional<std::u32string> Terminal::getCharacterAt(int col, int row) const
 void Terminal::setForegroundColor(const Color& color)
 {
     foregroundColor_ = color;
-    if (settingFgColor)
+    if (settingFgColor_)
         return;
-    settingFgColor = true;
+    settingFgColor_ = true;
     if (tdel != nullptr)
         tdel->setForegroundColor(*this, Color(foregroundColor_));
-    settingFgColor = false;
-    if (options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+    settingFgColor_ = false;
+    if (options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         installPalette(true);
 }
 
 void Terminal::setBackgroundColor(const Color& color)
 {
     backgroundColor_ = color;
-    if (settingBgColor)
+    if (settingBgColor_)
         return;
-    settingBgColor = true;
+    settingBgColor_ = true;
     if (tdel != nullptr)
         tdel->setBackgroundColor(*this, Color(backgroundColor_));
-    settingBgColor = false;
-    if (options.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+    settingBgColor_ = false;
+    if (options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         installPalette(true);
 }
 
 void Terminal::setCursorColor(const std::optional<Color>& color)
 {
     cursorColor_ = color;
-    if (settingCursorColor)
+    if (settingCursorColor_)
         return;
-    settingCursorColor = true;
+    settingCursorColor_ = true;
     if (tdel != nullptr)
         tdel->setCursorColor(*this, std::optional<Color>(cursorColor_));
-    settingCursorColor = false;
+    settingCursorColor_ = false;
 }
 
 void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy strategy)
 {
-    if (strategy == options.ansi256PaletteStrategy)
+    if (strategy == options_.ansi256PaletteStrategy)
         return;
-    options.ansi256PaletteStrategy = strategy;
+    options_.ansi256PaletteStrategy = strategy;
     installPalette(true);
 }
 
@@ -425,9 +425,9 @@ void Terminal::setMouseMode(MouseMode mode)
 void Terminal::installPalette(bool notify)
 {
     // Entries changed by OSC 4 are lost: both palettes become the rebuilt one.
-    defaultAnsiColors = Color::makePalette(options.ansi256PaletteStrategy, installedColors, backgroundColor_,
+    defaultAnsiColors_ = Color::makePalette(options_.ansi256PaletteStrategy, installedColors_, backgroundColor_,
                                            foregroundColor_);
-    ansiColors = defaultAnsiColors;
+    ansiColors_ = defaultAnsiColors_;
     if (notify && tdel != nullptr)
         tdel->colorChanged(*this, std::nullopt);
 }
@@ -436,7 +436,7 @@ void Terminal::installColors(std::span<const Color> colors)
 {
     if (colors.size() != 16)
         return;
-    installedColors.assign(colors.begin(), colors.end());
+    installedColors_.assign(colors.begin(), colors.end());
     installPalette(false);
 }
 
@@ -444,19 +444,19 @@ void Terminal::installColors(std::span<const Color> colors)
 
 void Terminal::registerSelection(const std::shared_ptr<SelectionService>& service)
 {
-    std::erase_if(selections, [](const WeakSelection& entry) { return entry.value.expired(); });
+    std::erase_if(selections_, [](const WeakSelection& entry) { return entry.value.expired(); });
     if (!service)
         return;
-    for (const WeakSelection& entry : selections) {
+    for (const WeakSelection& entry : selections_) {
         if (entry.value.lock() == service)
             return;
     }
-    selections.push_back(WeakSelection{service});
+    selections_.push_back(WeakSelection{service});
 }
 
 void Terminal::adjustSelectionsForLineShift(int startRow, int endRow, int delta)
 {
-    for (const WeakSelection& entry : selections) {
+    for (const WeakSelection& entry : selections_) {
         if (const std::shared_ptr<SelectionService> service = entry.value.lock())
             service->adjustForLineShift(startRow, endRow, delta);
     }
@@ -464,7 +464,7 @@ void Terminal::adjustSelectionsForLineShift(int startRow, int endRow, int delta)
 
 void Terminal::clearSelectionsInRange(int startRow, int endRow, int startCol, int endCol)
 {
-    for (const WeakSelection& entry : selections) {
+    for (const WeakSelection& entry : selections_) {
         const std::shared_ptr<SelectionService> service = entry.value.lock();
         if (!service || !service->active_)
             continue;
@@ -486,14 +486,14 @@ void Terminal::clearSelectionsInRange(int startRow, int endRow, int startCol, in
 
 void Terminal::pruneUnusedPayloadCodes()
 {
-    if (payloadCodes.empty())
+    if (payloadCodes_.empty())
         return;
 
     // One flag per possible code: the scan reads every cell, so no hashing per cell.
     std::vector<bool> live(std::size_t{UINT16_MAX} + 1);
-    if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Case::resolved)
-        live[activeHyperlink->code] = true;
-    for (const Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+    if (activeHyperlink_ && activeHyperlink_->kind == ActiveHyperlink::Case::resolved)
+        live[activeHyperlink_->code] = true;
+    for (const Buffer* screen : {normalBuffer_.get(), altBuffer_.get()}) {
         const CircularBufferLineList& ring = screen->lines();
         for (int index = 0; index < ring.count(); ++index) {
             const std::shared_ptr<BufferLine>& line = ring.peek(index);
@@ -507,7 +507,7 @@ void Terminal::pruneUnusedPayloadCodes()
     }
 
     std::vector<std::uint16_t> unused;
-    for (const std::uint16_t code : payloadCodes) {
+    for (const std::uint16_t code : payloadCodes_) {
         if (!live[code])
             unused.push_back(code);
     }
@@ -515,7 +515,7 @@ void Terminal::pruneUnusedPayloadCodes()
         return;
     TinyAtom::releaseAll(std::span<const std::uint16_t>(unused));
     for (const std::uint16_t code : unused)
-        payloadCodes.erase(code);
+        payloadCodes_.erase(code);
 }
 
 // ---------------------------------------------------------------- Inline graphics upkeep
@@ -524,7 +524,7 @@ void Terminal::resetKittyGraphics()
 {
     // The active screen and the alternate one: while the alternate screen is active the
     // normal screen keeps its images for when it comes back.
-    for (Buffer* screen : {buffer, altBuffer.get()}) {
+    for (Buffer* screen : {buffer_, altBuffer_.get()}) {
         CircularBufferLineList& ring = screen->lines();
         for (int index = 0; index < ring.count(); ++index) {
             const std::shared_ptr<BufferLine>& line = ring.peek(index);
@@ -533,13 +533,13 @@ void Terminal::resetKittyGraphics()
         }
     }
     // The id counters and a transmission still being received survive the reset.
-    kittyGraphicsState.imagesById.clear();
-    kittyGraphicsState.imageNumbers.clear();
-    kittyGraphicsState.placementsByKey.clear();
-    kittyGraphicsState.totalImageBytes = 0;
-    kittyGraphicsState.nextImageAccessTick = 1;
-    updateRange(buffer->scrollTop());
-    updateRange(buffer->scrollBottom());
+    kittyGraphicsState_.imagesById.clear();
+    kittyGraphicsState_.imageNumbers.clear();
+    kittyGraphicsState_.placementsByKey.clear();
+    kittyGraphicsState_.totalImageBytes = 0;
+    kittyGraphicsState_.nextImageAccessTick = 1;
+    updateRange(buffer_->scrollTop());
+    updateRange(buffer_->scrollBottom());
 }
 
 } // namespace corvantix

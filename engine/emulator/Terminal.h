@@ -223,7 +223,15 @@ enum class BufferKind : std::uint8_t { active, normal, alt };
 // Encodings for the screen content bytes (converted without loss, or the line is left out).
 enum class StringEncoding : std::uint8_t { utf8, utf16LittleEndian, utf16BigEndian, ascii, isoLatin1 };
 
+// The helpers of one handler file, which work on the terminal's members as its handlers do.
+// Each file specializes this for a tag type of its own, so that its helpers stay local to it.
+template <typename FileTag>
+struct TerminalFileHelpers;
+
 class Terminal : public LinkPayloadSource {
+    template <typename FileTag>
+    friend struct TerminalFileHelpers;
+
 public:
     static constexpr int MINIMUM_COLS = 2;
     static constexpr int MINIMUM_ROWS = 1;
@@ -254,43 +262,131 @@ public:
     TerminalDelegate* delegate() const { return tdel; }
     void setDelegate(TerminalDelegate* delegate) { tdel = delegate; }
 
-    // ================================================================ Fields
+    // ================================================================ State, for reading
+    // Changed only through the operations of this class; the handlers below and the helpers
+    // of their files write the members themselves.
 
-    int cols = 80;
-    int rows = 25;
-    int tabStopWidth = 8; // always 8; TerminalOptions::tabStopWidth is not consulted
-    TerminalOptions options; // a plain store: re-applied by setup, resize and RIS only
-    std::vector<WeakSelection> selections;
-    std::unique_ptr<Buffer> normalBuffer;
-    std::unique_ptr<Buffer> altBuffer;
-    Buffer* buffer = nullptr; // the active screen; always one of the two
-    SemanticPromptClickBehavior semanticPromptClickBehavior = SemanticPromptClickBehavior::enabled();
-    bool synchronizedOutputActive = false;
-    std::optional<MainQueue::Token> synchronizedOutputTimeoutItem;
-    bool applicationKeypad = false;
-    bool applicationCursor = false;
-    bool reverseColors = false;
-    KeyboardModeState keyboardModeNormal;
-    KeyboardModeState keyboardModeAlt;
-    bool sendFocus = false;
-    BidiPresentationState currentBidiState;
-    bool bidiArrowKeySwap = false;
-    std::map<int, bool> savedBidiPrivateModes;
-    bool cursorHidden = false;
-    bool originMode = false;
-    bool bracketedPasteMode = false;
-    bool alternateScrollMode = true;
-    const CharacterMap* charset = nullptr; // the map now in GL; null = no mapping
-    std::array<const CharacterMap*, 4> gCharsets{}; // G0..G3
-    int gcharset = 0; // a G set index (0..3), reset with the character sets; nothing reads it yet
-    bool reverseWraparound = false;
-    Attribute curAttr;
+    int cols() const { return cols_; }
+    int rows() const { return rows_; }
+    int tabStopWidth() const { return tabStopWidth_; }
+    const TerminalOptions& options() const { return options_; }
+    const std::vector<WeakSelection>& selections() const { return selections_; }
+    // The two screens and the active one (always one of the two). The buffers are handed
+    // out for changing too: hosts and tests edit a screen through the buffer's own operations.
+    Buffer& normalBuffer() { return *normalBuffer_; }
+    const Buffer& normalBuffer() const { return *normalBuffer_; }
+    Buffer& altBuffer() { return *altBuffer_; }
+    const Buffer& altBuffer() const { return *altBuffer_; }
+    Buffer& buffer() { return *buffer_; }
+    const Buffer& buffer() const { return *buffer_; }
+    const SemanticPromptClickBehavior& semanticPromptClickBehavior() const { return semanticPromptClickBehavior_; }
+    bool synchronizedOutputActive() const { return synchronizedOutputActive_; }
+    bool synchronizedOutputTimeoutArmed() const { return synchronizedOutputTimeoutItem_.has_value(); }
+    bool applicationKeypad() const { return applicationKeypad_; }
+    bool applicationCursor() const { return applicationCursor_; }
+    bool reverseColors() const { return reverseColors_; }
+    const KeyboardModeState& keyboardModeNormal() const { return keyboardModeNormal_; }
+    const KeyboardModeState& keyboardModeAlt() const { return keyboardModeAlt_; }
+    bool sendFocus() const { return sendFocus_; }
+    const BidiPresentationState& currentBidiState() const { return currentBidiState_; }
+    bool bidiArrowKeySwap() const { return bidiArrowKeySwap_; }
+    const std::map<int, bool>& savedBidiPrivateModes() const { return savedBidiPrivateModes_; }
+    bool cursorHidden() const { return cursorHidden_; }
+    bool originMode() const { return originMode_; }
+    bool bracketedPasteMode() const { return bracketedPasteMode_; }
+    bool alternateScrollMode() const { return alternateScrollMode_; }
+    const CharacterMap* charset() const { return charset_; }
+    const std::array<const CharacterMap*, 4>& gCharsets() const { return gCharsets_; }
+    int gcharset() const { return gcharset_; }
+    bool reverseWraparound() const { return reverseWraparound_; }
+    const Attribute& curAttr() const { return curAttr_; }
+    const std::unordered_map<std::u32string, std::int32_t, ClusterHash, std::equal_to<>>& charToIndexMap() const
+    {
+        return charToIndexMap_;
+    }
+    const std::unordered_map<std::int32_t, std::u32string>& indexToCharMap() const { return indexToCharMap_; }
+    // The code the next character made of several scalars gets.
+    std::int32_t lastCharIndex() const { return lastCharIndex_; }
+    std::uint8_t gLevel() const { return gLevel_; }
+    bool cursorBlink() const { return cursorBlink_; }
+    bool allow80To132() const { return allow80To132_; }
+    // Hosts feed through feed(); the parser is handed out for its handler tables.
+    EscapeSequenceParser& parser() { return parser_; }
+    const EscapeSequenceParser& parser() const { return parser_; }
+    // The images and placements of the graphics protocol.
+    const KittyGraphicsState& kittyGraphicsState() const { return kittyGraphicsState_; }
+    // The placement request, present only while a Kitty put hands its image to the host.
+    const std::optional<KittyPlacementContext>& kittyPlacementContext() const { return kittyPlacementContext_; }
+    bool userScrolling() const { return userScrolling_; }
+    bool lineFeedMode() const { return lineFeedMode_; }
+    bool smoothScroll() const { return smoothScroll_; }
+    const std::vector<Color>& installedColors() const { return installedColors_; }
+    const std::vector<Color>& defaultAnsiColors() const { return defaultAnsiColors_; }
+    const std::vector<Color>& ansiColors() const { return ansiColors_; }
+    const CC& cc() const { return cc_; }
+    const std::optional<std::string>& hostCurrentDirectory() const { return hostCurrentDirectory_; }
+    const std::optional<std::string>& hostCurrentDocument() const { return hostCurrentDocument_; }
+    MouseProtocolEncoding mouseProtocol() const { return mouseProtocol_; }
+    bool reportedFocusState() const { return reportedFocusState_; }
+    bool mouseShiftCapture() const { return mouseShiftCapture_; }
+    bool xtermTitleSetUtf() const { return xtermTitleSetUtf_; }
+    bool xtermTitleSetHex() const { return xtermTitleSetHex_; }
+    bool xtermTitleQueryUtf() const { return xtermTitleQueryUtf_; }
+    bool xtermTitleQueryHex() const { return xtermTitleQueryHex_; }
+    TerminalConformance conformance() const { return conformance_; }
+    const ReadingBuffer& readingBuffer() const { return readingBuffer_; }
+    int lastBufferCol() const { return lastBufferCol_; }
+    SemanticScanState semanticScanState() const { return semanticScanState_; }
+    bool semanticScanInPaste() const { return semanticScanInPaste_; }
+    const std::vector<std::uint8_t>& semanticScanParams() const { return semanticScanParams_; }
+    const std::optional<ActiveHyperlink>& activeHyperlink() const { return activeHyperlink_; }
+    const std::unordered_set<std::uint16_t>& payloadCodes() const { return payloadCodes_; }
+    bool silentLog() const { return silentLog_; }
+    const std::shared_ptr<BufferLine>& blankLine() const { return blankLine_; }
+    const std::string& terminalTitle() const { return terminalTitle_; }
+    const std::string& iconTitle() const { return iconTitle_; }
+    const std::vector<std::string>& terminalTitleStack() const { return terminalTitleStack_; }
+    const std::vector<std::string>& terminalIconStack() const { return terminalIconStack_; }
+
+private:
+    // ================================================================ State
+    // In the order of the field table, read through the accessors above.
+
+    int cols_ = 80;
+    int rows_ = 25;
+    int tabStopWidth_ = 8; // always 8; TerminalOptions::tabStopWidth is not consulted
+    TerminalOptions options_; // a plain store: re-applied by setup, resize and RIS only
+    std::vector<WeakSelection> selections_;
+    std::unique_ptr<Buffer> normalBuffer_;
+    std::unique_ptr<Buffer> altBuffer_;
+    Buffer* buffer_ = nullptr; // the active screen; always one of the two
+    SemanticPromptClickBehavior semanticPromptClickBehavior_ = SemanticPromptClickBehavior::enabled();
+    bool synchronizedOutputActive_ = false;
+    std::optional<MainQueue::Token> synchronizedOutputTimeoutItem_;
+    bool applicationKeypad_ = false;
+    bool applicationCursor_ = false;
+    bool reverseColors_ = false;
+    KeyboardModeState keyboardModeNormal_;
+    KeyboardModeState keyboardModeAlt_;
+    bool sendFocus_ = false;
+    BidiPresentationState currentBidiState_;
+    bool bidiArrowKeySwap_ = false;
+    std::map<int, bool> savedBidiPrivateModes_;
+    bool cursorHidden_ = false;
+    bool originMode_ = false;
+    bool bracketedPasteMode_ = false;
+    bool alternateScrollMode_ = true;
+    const CharacterMap* charset_ = nullptr; // the map now in GL; null = no mapping
+    std::array<const CharacterMap*, 4> gCharsets_{}; // G0..G3
+    int gcharset_ = 0; // a G set index (0..3), reset with the character sets; nothing reads it yet
+    bool reverseWraparound_ = false;
+    Attribute curAttr_;
     // Multi-scalar characters (and scalars from U+10000 up) and their cell codes; neither
     // table is ever emptied.
     // Looked up by string view (no key is built for a lookup); see ClusterHash.
-    std::unordered_map<std::u32string, std::int32_t, ClusterHash, std::equal_to<>> charToIndexMap;
-    std::unordered_map<std::int32_t, std::u32string> indexToCharMap;
-    std::int32_t lastCharIndex = firstCharIndex;
+    std::unordered_map<std::u32string, std::int32_t, ClusterHash, std::equal_to<>> charToIndexMap_;
+    std::unordered_map<std::int32_t, std::u32string> indexToCharMap_;
+    std::int32_t lastCharIndex_ = firstCharIndex;
     // Recent joins of a scalar onto a cell's character, so that repeated clusters (accents,
     // emoji sequences) skip the segmentation rules and the table lookups; also the codes of
     // single scalars from U+10000 up (base joinCacheSingle). Codes are never reassigned, so
@@ -302,89 +398,87 @@ public:
     };
     static constexpr std::int32_t joinCacheSingle = -2;
     static constexpr int joinCacheBits = 13;
-    std::array<JoinCacheEntry, std::size_t{1} << joinCacheBits> joinCache{};
-    std::uint8_t gLevel = 0;
-    bool cursorBlink = false;
-    bool allow80To132 = false;
-    EscapeSequenceParser parser;
-    KittyGraphicsState kittyGraphicsState;
+    std::array<JoinCacheEntry, std::size_t{1} << joinCacheBits> joinCache_{};
+    std::uint8_t gLevel_ = 0;
+    bool cursorBlink_ = false;
+    bool allow80To132_ = false;
+    EscapeSequenceParser parser_;
+    KittyGraphicsState kittyGraphicsState_;
     // The placement request, present only while a Kitty put hands its image to the host; the
     // emulator only holds it.
-    std::optional<KittyPlacementContext> kittyPlacementContext;
-    int refreshStart = std::numeric_limits<int>::max();
-    int refreshEnd = -1;
-    int scrollInvariantRefreshStart = std::numeric_limits<int>::max();
-    int scrollInvariantRefreshEnd = -1;
+    std::optional<KittyPlacementContext> kittyPlacementContext_;
+    int refreshStart_ = std::numeric_limits<int>::max();
+    int refreshEnd_ = -1;
+    int scrollInvariantRefreshStart_ = std::numeric_limits<int>::max();
+    int scrollInvariantRefreshEnd_ = -1;
     // A row, with the view's top line at the time, that both ranges already hold: marking it
     // again would change nothing, so the print after a cursor move skips the mark the move
     // just made. Forgotten whenever the ranges are cleared or replaced (they only grow
     // otherwise).
-    int markedRow = -1;
-    int markedRowYDisp = -1;
-    bool userScrolling = false;
-    bool lineFeedMode = false;
-    bool smoothScroll = false;
-    std::vector<Color> installedColors;
-    std::vector<Color> defaultAnsiColors; // what OSC 104 restores
-    std::vector<Color> ansiColors;        // the live palette (256 entries)
-    CC cc;
-    std::optional<std::string> hostCurrentDirectory;
-    std::optional<std::string> hostCurrentDocument;
-    MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
+    int markedRow_ = -1;
+    int markedRowYDisp_ = -1;
+    bool userScrolling_ = false;
+    bool lineFeedMode_ = false;
+    bool smoothScroll_ = false;
+    std::vector<Color> installedColors_;
+    std::vector<Color> defaultAnsiColors_; // what OSC 104 restores
+    std::vector<Color> ansiColors_;        // the live palette (256 entries)
+    CC cc_;
+    std::optional<std::string> hostCurrentDirectory_;
+    std::optional<std::string> hostCurrentDocument_;
+    MouseProtocolEncoding mouseProtocol_ = MouseProtocolEncoding::x10;
     // Re-entrancy guards of the colour observers (not locks).
-    bool settingFgColor = false;
-    bool settingBgColor = false;
-    bool settingCursorColor = false;
-    bool reportedFocusState = true;
-    bool mouseShiftCapture = false; // CSI > Ps s: Shift goes to the program instead of selecting
-    bool xtermTitleSetUtf = false;   // title modes of CSI > Ps t / T: titles are set as UTF-8
-    bool xtermTitleSetHex = false;   // titles are set in hexadecimal
-    bool xtermTitleQueryUtf = false; // title queries answer in UTF-8
-    bool xtermTitleQueryHex = false; // title queries answer in hexadecimal
-    TerminalConformance conformance = TerminalConformance::vt500;
-    ReadingBuffer readingBuffer;
-    int lastBufferCol = 0; // kept with the print path's state; nothing reads it yet
-    SemanticScanState semanticScanState = SemanticScanState::ground;
-    bool semanticScanInPaste = false;
-    std::vector<std::uint8_t> semanticScanParams; // at most 32 bytes are kept
-    std::optional<ActiveHyperlink> activeHyperlink;
-    std::unordered_set<std::uint16_t> payloadCodes; // every TinyAtom code this terminal registered
+    bool settingFgColor_ = false;
+    bool settingBgColor_ = false;
+    bool settingCursorColor_ = false;
+    bool reportedFocusState_ = true;
+    bool mouseShiftCapture_ = false; // CSI > Ps s: Shift goes to the program instead of selecting
+    bool xtermTitleSetUtf_ = false;   // title modes of CSI > Ps t / T: titles are set as UTF-8
+    bool xtermTitleSetHex_ = false;   // titles are set in hexadecimal
+    bool xtermTitleQueryUtf_ = false; // title queries answer in UTF-8
+    bool xtermTitleQueryHex_ = false; // title queries answer in hexadecimal
+    TerminalConformance conformance_ = TerminalConformance::vt500;
+    ReadingBuffer readingBuffer_;
+    int lastBufferCol_ = 0; // kept with the print path's state; nothing reads it yet
+    SemanticScanState semanticScanState_ = SemanticScanState::ground;
+    bool semanticScanInPaste_ = false;
+    std::vector<std::uint8_t> semanticScanParams_; // at most 32 bytes are kept
+    std::optional<ActiveHyperlink> activeHyperlink_;
+    std::unordered_set<std::uint16_t> payloadCodes_; // every TinyAtom code this terminal registered
     // Registrations refused since the last prune, modulo payloadPruneInterval.
-    int failedPayloadRegistrations = 0;
-    bool silentLog = true; // when false, diagnostic lines are printed
-    std::shared_ptr<BufferLine> blankLine; // template of the line a scroll inserts
-    std::string terminalTitle;
-    std::string iconTitle;
-    std::vector<std::string> terminalTitleStack;
-    std::vector<std::string> terminalIconStack;
+    int failedPayloadRegistrations_ = 0;
+    bool silentLog_ = true; // when false, diagnostic lines are printed
+    std::shared_ptr<BufferLine> blankLine_; // template of the line a scroll inserts
+    std::string terminalTitle_;
+    std::string iconTitle_;
+    std::vector<std::string> terminalTitleStack_;
+    std::vector<std::string> terminalIconStack_;
 
+public:
     // Test seam of the control-function dispatch: called with the name of the handler
     // just before the dispatch calls it. Null by default; set through setDispatchTrace.
     std::function<void(std::string_view handlerName)> dispatchTrace;
     void setDispatchTrace(std::function<void(std::string_view handlerName)> trace) { dispatchTrace = std::move(trace); }
 
-    // The code the next character made of several scalars gets. Moving it forward lets a
-    // caller reach a nearly full table without registering two billion characters; it
+    // Moves the code the next character made of several scalars gets forward, so that a
+    // caller reaches a nearly full table without registering two billion characters; it
     // never moves back, so a code already handed out is never handed out again.
-    std::int32_t nextCharacterCode() const { return lastCharIndex; }
-    void advanceNextCharacterCode(std::int32_t code) { lastCharIndex = std::max(lastCharIndex, code); }
+    void advanceNextCharacterCode(std::int32_t code) { lastCharIndex_ = std::max(lastCharIndex_, code); }
 
-    // The images and placements of the graphics protocol, for reading.
-    const KittyGraphicsState& kittyGraphics() const { return kittyGraphicsState; }
     // Records where the host put an image; a record with the same image and placement ids
     // is replaced.
     void recordKittyPlacement(const KittyPlacementRecord& record)
     {
-        kittyGraphicsState.placementsByKey[{record.imageId, record.placementId}] = record;
+        kittyGraphicsState_.placementsByKey[{record.imageId, record.placementId}] = record;
     }
     // Forgets a placement record, leaving the image objects on the screen as they are.
     void forgetKittyPlacement(std::uint32_t imageId, std::uint32_t placementId)
     {
-        kittyGraphicsState.placementsByKey.erase({imageId, placementId});
+        kittyGraphicsState_.placementsByKey.erase({imageId, placementId});
     }
     // The id the next image sent with a number but no id is tried at (0 and ids in use are
     // passed over then).
-    void setNextKittyImageId(std::uint32_t id) { kittyGraphicsState.nextImageId = id; }
+    void setNextKittyImageId(std::uint32_t id) { kittyGraphicsState_.nextImageId = id; }
 
     // ================================================================ Observed fields
 
@@ -397,7 +491,7 @@ public:
     bool insertMode() const { return insertMode_; }
     bool marginMode() const { return marginMode_; }
     bool wraparound() const { return wraparound_; } // true once set up
-    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return options.ansi256PaletteStrategy; }
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return options_.ansi256PaletteStrategy; }
 
     // Store, then (outside the guard) tell the delegate and, unless the palette strategy is
     // xterm, rebuild the palette with notification.
@@ -418,10 +512,14 @@ public:
     void setup(bool isReset);
     // Stores new options and applies them (setup without a reset).
     void applyOptions(const TerminalOptions& newOptions);
+    // A plain store: nothing is re-applied until setup, resize or RIS.
+    void setOptions(const TerminalOptions& newOptions) { options_ = newOptions; }
+    // The host's own setting of DECSET 2501 (arrow keys swapped in right-to-left rows).
+    void setBidiArrowKeySwap(bool swap) { bidiArrowKeySwap_ = swap; }
     // The host's view is scrolled back: new output does not move it.
-    void setUserScrolling(bool scrolling) { userScrolling = scrolling; }
-    void setSilentLog(bool silent) { silentLog = silent; }
-    void setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior) { semanticPromptClickBehavior = behavior; }
+    void setUserScrolling(bool scrolling) { userScrolling_ = scrolling; }
+    void setSilentLog(bool silent) { silentLog_ = silent; }
+    void setSemanticPromptClickBehavior(SemanticPromptClickBehavior behavior) { semanticPromptClickBehavior_ = behavior; }
     // Binds the terminal's print handler, print-state reset, error handler and fallbacks.
     void installParserHandlers(EscapeSequenceParser& parser);
     // Makes a fresh normal screen; answers the one it replaces, which may still be active.
@@ -436,8 +534,8 @@ public:
     // RIS (ESC c).
     void cmdReset();
 
-    std::pair<int, int> getDims() const { return {cols, rows}; }
-    bool isCurrentBufferAlternate() const { return buffer == altBuffer.get(); }
+    std::pair<int, int> getDims() const { return {cols_, rows_}; }
+    bool isCurrentBufferAlternate() const { return buffer_ == altBuffer_.get(); }
     // The line shown at screen row `row`; null outside the screen. Valid until the next
     // change of the buffer.
     const BufferLine* getDisplayLine(int row) const;
@@ -489,7 +587,7 @@ public:
 
     // Widen the dirty ranges by one screen row (negative rows leave the screen range alone).
     // Inline: every print, cursor move and scroll marks rows through these.
-    void updateRange(int row, bool scrolling = false) { updateRangeForBuffer(*buffer, row, scrolling); }
+    void updateRange(int row, bool scrolling = false) { updateRangeForBuffer(*buffer_, row, scrolling); }
     void updateRangeForBuffer(const Buffer& target, int row, bool scrolling = false)
     {
         // Called for every character and cursor move: mostly the row is inside the range
@@ -497,17 +595,17 @@ public:
         if (!scrolling) {
             int line = 0;
             if (!__builtin_add_overflow(row, target.yDisp(), &line) && line >= 0) {
-                if (line < scrollInvariantRefreshStart)
-                    scrollInvariantRefreshStart = line;
-                if (line > scrollInvariantRefreshEnd)
-                    scrollInvariantRefreshEnd = line;
+                if (line < scrollInvariantRefreshStart_)
+                    scrollInvariantRefreshStart_ = line;
+                if (line > scrollInvariantRefreshEnd_)
+                    scrollInvariantRefreshEnd_ = line;
             }
         }
         if (row >= 0) {
-            if (row < refreshStart)
-                refreshStart = row;
-            if (row > refreshEnd)
-                refreshEnd = row;
+            if (row < refreshStart_)
+                refreshStart_ = row;
+            if (row > refreshEnd_)
+                refreshEnd_ = row;
         }
     }
     // The same for two rows at once, in either order, as two calls would leave it: a cursor
@@ -528,24 +626,27 @@ public:
         }
         const auto lineA = static_cast<int>(firstLine);
         const auto lineB = static_cast<int>(secondLine);
-        scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, std::min(lineA, lineB));
-        scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, std::max(lineA, lineB));
-        refreshStart = std::min(refreshStart, std::min(first, second));
-        refreshEnd = std::max(refreshEnd, std::max(first, second));
+        scrollInvariantRefreshStart_ = std::min(scrollInvariantRefreshStart_, std::min(lineA, lineB));
+        scrollInvariantRefreshEnd_ = std::max(scrollInvariantRefreshEnd_, std::max(lineA, lineB));
+        refreshStart_ = std::min(refreshStart_, std::min(first, second));
+        refreshEnd_ = std::max(refreshEnd_, std::max(first, second));
     }
     // updateRangeForBuffer for the cursor's row, skipped when that row was marked last.
     void updateRangeForCursorRow(const Buffer& target)
     {
         const int row = target.y();
-        if (row == markedRow && target.yDisp() == markedRowYDisp)
+        if (row == markedRow_ && target.yDisp() == markedRowYDisp_)
             return;
         updateRangeForBuffer(target, row);
-        markedRow = row;
-        markedRowYDisp = target.yDisp();
+        markedRow_ = row;
+        markedRowYDisp_ = target.yDisp();
     }
     // The whole screen: (0, rows), one past the last row.
     void updateFullScreen();
     void refresh(int startRow, int endRow);
+    // The view's scrolling: shows the active screen from ring line `top` on and marks every
+    // row for redraw. No content moves; the caller keeps `top` within the ring.
+    void scrollDisplayTo(int top);
     void clearUpdateRange();
     std::optional<UpdateRange> getUpdateRange() const;
     std::optional<UpdateRange> getScrollInvariantUpdateRange() const;
@@ -574,17 +675,17 @@ public:
     // for every sequence.
     void resetPrintState()
     {
-        if (!readingBuffer.putbackBuffer.empty()) [[unlikely]]
+        if (!readingBuffer_.putbackBuffer.empty()) [[unlikely]]
             flushIncompleteCharacter();
-        readingBuffer.idx = 0;
+        readingBuffer_.idx = 0;
     }
     // A reset forgets a half-received UTF-8 character: none of it is printed, so the reset
     // leaves the screen as it found it.
     void dropIncompleteCharacter()
     {
-        readingBuffer.putbackBuffer.clear();
-        readingBuffer.idx = 0;
-        readingBuffer.count = 0;
+        readingBuffer_.putbackBuffer.clear();
+        readingBuffer_.idx = 0;
+        readingBuffer_.count = 0;
     }
     ParsingState logParseError(ParsingState state);
 
@@ -619,6 +720,7 @@ public:
     void cmdXtermTitleModeReset(std::span<const int> pars); // CSI > Ps T
     void cmdXtermTitleModeSet(std::span<const int> pars);   // CSI > Ps t
     void cmdSetShiftEscape(std::span<const int> pars);      // CSI > Ps s
+    void setXtermTitleModes(std::span<const int> pars, bool value);
 
     // ================================================================ Print path, character sets
     // (TerminalPrint.cpp)

@@ -5,16 +5,27 @@ namespace corvantix {
 
 namespace {
 
-// The direction both commands end in: the new fallback of the terminal, of both screens'
-// new lines and of the cursor's paragraph.
-void applyPresentationDirection(Terminal& terminal, BidiDirection direction)
-{
-    terminal.currentBidiState.fallbackDirection = direction;
-    terminal.normalBuffer->defaultBidiState = terminal.currentBidiState;
-    terminal.altBuffer->defaultBidiState = terminal.currentBidiState;
-    terminal.applyBidiStateToCursorParagraph({BidiStateProperty::fallbackDirection});
-    terminal.updateFullScreen();
-}
+struct BidiFile;
+
+} // namespace
+
+template <>
+struct TerminalFileHelpers<BidiFile> {
+    // The direction both commands end in: the new fallback of the terminal, of both screens'
+    // new lines and of the cursor's paragraph.
+    static void applyPresentationDirection(Terminal& terminal, BidiDirection direction)
+    {
+        terminal.currentBidiState_.fallbackDirection = direction;
+        terminal.normalBuffer_->defaultBidiState = terminal.currentBidiState_;
+        terminal.altBuffer_->defaultBidiState = terminal.currentBidiState_;
+        terminal.applyBidiStateToCursorParagraph({BidiStateProperty::fallbackDirection});
+        terminal.updateFullScreen();
+    }
+};
+
+namespace {
+
+using BidiHelpers = TerminalFileHelpers<BidiFile>;
 
 } // namespace
 
@@ -22,10 +33,10 @@ void Terminal::cmdSelectPresentationDirection(std::span<const int> pars)
 {
     switch (pars.empty() ? 0 : pars[0]) {
     case 0:
-        applyPresentationDirection(*this, BidiDirection::leftToRight);
+        BidiHelpers::applyPresentationDirection(*this, BidiDirection::leftToRight);
         break;
     case 3:
-        applyPresentationDirection(*this, BidiDirection::rightToLeft);
+        BidiHelpers::applyPresentationDirection(*this, BidiDirection::rightToLeft);
         break;
     default:
         break; // other presentation directions (vertical ones) are not supported
@@ -36,13 +47,13 @@ void Terminal::cmdSelectCharacterPath(std::span<const int> pars)
 {
     switch (pars.empty() ? 0 : pars[0]) {
     case 0:
-        applyPresentationDirection(*this, options.initialBidiState.fallbackDirection);
+        BidiHelpers::applyPresentationDirection(*this, options_.initialBidiState.fallbackDirection);
         break;
     case 1:
-        applyPresentationDirection(*this, BidiDirection::leftToRight);
+        BidiHelpers::applyPresentationDirection(*this, BidiDirection::leftToRight);
         break;
     case 2:
-        applyPresentationDirection(*this, BidiDirection::rightToLeft);
+        BidiHelpers::applyPresentationDirection(*this, BidiDirection::rightToLeft);
         break;
     default:
         break;

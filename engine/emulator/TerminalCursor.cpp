@@ -25,40 +25,51 @@ int countParameter(std::span<const int> pars)
 
 Buffer& Terminal::restrictCursor(bool limitCols)
 {
-    Buffer& screen = *buffer;
-    screen.setX(std::clamp(screen.x(), 0, limitCols ? cols - 1 : cols));
-    if (originMode)
+    Buffer& screen = *buffer_;
+    screen.setX(std::clamp(screen.x(), 0, limitCols ? cols_ - 1 : cols_));
+    if (originMode_)
         screen.setY(std::min(std::max(screen.y(), screen.scrollTop()), screen.scrollBottom()));
     else
-        screen.setY(std::clamp(screen.y(), 0, rows - 1));
+        screen.setY(std::clamp(screen.y(), 0, rows_ - 1));
     updateRangeForBuffer(screen, screen.y());
     return screen;
 }
 
 namespace {
 
-// setCursor without origin mode, where nearly every cursor move lands: restrictCursor's
-// steps on the new position (a negative coordinate keeps the old one, as setX and setY do).
-// The row left and the row reached are both marked for refresh, in one step: the ranges
-// are spans, so marking the two ends is marking the pair.
-[[gnu::always_inline]] inline void setCursorOnScreen(Terminal& t, Buffer& screen, int col, int row)
-{
-    const int oldY = screen.y();
-    screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, t.cols - 1));
-    const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows - 1);
-    screen.setY(y);
-    t.updateRangeForBufferRows(screen, oldY, y);
-    t.markedRow = y;
-    t.markedRowYDisp = screen.yDisp();
-}
+struct CursorFile;
+
+} // namespace
+
+template <>
+struct TerminalFileHelpers<CursorFile> {
+    // setCursor without origin mode, where nearly every cursor move lands: restrictCursor's
+    // steps on the new position (a negative coordinate keeps the old one, as setX and setY do).
+    // The row left and the row reached are both marked for refresh, in one step: the ranges
+    // are spans, so marking the two ends is marking the pair.
+    [[gnu::always_inline]] static void setCursorOnScreen(Terminal& t, Buffer& screen, int col, int row)
+    {
+        const int oldY = screen.y();
+        screen.setX(std::clamp(col >= 0 ? col : screen.x(), 0, t.cols_ - 1));
+        const int y = std::clamp(row >= 0 ? row : oldY, 0, t.rows_ - 1);
+        screen.setY(y);
+        t.updateRangeForBufferRows(screen, oldY, y);
+        t.markedRow_ = y;
+        t.markedRowYDisp_ = screen.yDisp();
+    }
+};
+
+namespace {
+
+using CursorHelpers = TerminalFileHelpers<CursorFile>;
 
 } // namespace
 
 void Terminal::setCursor(int col, int row)
 {
-    Buffer& screen = *buffer;
-    if (!originMode) {
-        setCursorOnScreen(*this, screen, col, row);
+    Buffer& screen = *buffer_;
+    if (!originMode_) {
+        CursorHelpers::setCursorOnScreen(*this, screen, col, row);
         return;
     }
     updateRangeForBuffer(screen, screen.y());
@@ -71,24 +82,24 @@ void Terminal::setCursor(int col, int row)
 
 void Terminal::cmdCursorUp(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int limit = screen.y() >= screen.scrollTop() ? screen.scrollTop() : 0;
     screen.setY(std::max(screen.y() - countParameter(pars), limit));
 }
 
 void Terminal::cmdCursorDown(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int limit = screen.y() <= screen.scrollBottom() ? screen.scrollBottom() : screen.rows() - 1;
     screen.setY(std::min(screen.y() + countParameter(pars), limit));
-    if (screen.x() >= cols)
+    if (screen.x() >= cols_)
         screen.setX(screen.x() - 1);
 }
 
 void Terminal::cmdCursorForward(int count)
 {
-    Buffer& screen = *buffer;
-    int right = marginMode_ ? screen.marginRight() : cols - 1;
+    Buffer& screen = *buffer_;
+    int right = marginMode_ ? screen.marginRight() : cols_ - 1;
     // Right of the margin the cursor may run on to the screen's edge.
     if (screen.x() > right)
         right = screen.cols() - 1;
@@ -98,7 +109,7 @@ void Terminal::cmdCursorForward(int count)
 
 void Terminal::cmdCursorBackward(int count)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     int left = marginMode_ ? screen.marginLeft() : 0;
     if (screen.x() < left)
         left = 0;
@@ -109,27 +120,27 @@ void Terminal::cmdCursorBackward(int count)
 void Terminal::cmdCursorNextLine(std::span<const int> pars)
 {
     cmdCursorDown(pars);
-    buffer->setX(buffer->marginLeft());
+    buffer_->setX(buffer_->marginLeft());
 }
 
 void Terminal::cmdCursorPrecedingLine(std::span<const int> pars)
 {
     cmdCursorUp(pars);
-    buffer->setX(buffer->marginLeft());
+    buffer_->setX(buffer_->marginLeft());
 }
 
 void Terminal::cmdHPositionRelative(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x() + countParameter(pars);
-    screen.setX(x >= cols ? cols - 1 : x);
+    screen.setX(x >= cols_ ? cols_ - 1 : x);
 }
 
 void Terminal::cmdVPositionRelative(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
-    screen.setY(std::min(screen.y() + countParameter(pars), rows - 1));
-    if (screen.x() >= cols)
+    Buffer& screen = *buffer_;
+    screen.setY(std::min(screen.y() + countParameter(pars), rows_ - 1));
+    if (screen.x() >= cols_)
         screen.setX(screen.x() - 1);
 }
 
@@ -137,20 +148,20 @@ void Terminal::cmdVPositionRelative(std::span<const int> pars)
 
 void Terminal::cmdCursorCharAbsolute(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
-    const int base = originMode && marginMode_ ? screen.marginLeft() : 0;
+    Buffer& screen = *buffer_;
+    const int base = originMode_ && marginMode_ ? screen.marginLeft() : 0;
     // Relative to the left margin in origin mode, but never past the screen's last column.
-    screen.setX(std::min(base + std::min(countParameter(pars) - 1, cols - 1), cols - 1));
+    screen.setX(std::min(base + std::min(countParameter(pars) - 1, cols_ - 1), cols_ - 1));
 }
 
 void Terminal::cmdCharPosAbsolute(std::span<const int> pars)
 {
-    buffer->setX(std::min(countParameter(pars) - 1, cols - 1));
+    buffer_->setX(std::min(countParameter(pars) - 1, cols_ - 1));
 }
 
 void Terminal::cmdLinePosAbsolute(std::span<const int> pars)
 {
-    buffer->setY(std::min(countParameter(pars) - 1, rows - 1));
+    buffer_->setY(std::min(countParameter(pars) - 1, rows_ - 1));
 }
 
 void Terminal::cmdCursorPosition(std::span<const int> pars)
@@ -162,8 +173,8 @@ void Terminal::cmdCursorPosition(std::span<const int> pars)
     if (pars.size() >= 2)
         col = std::max(pars[1], 1) - 1;
     // Both are at least 0 here, so the screen case needs no test for a kept coordinate.
-    if (!originMode)
-        setCursorOnScreen(*this, *buffer, col, row);
+    if (!originMode_)
+        CursorHelpers::setCursorOnScreen(*this, *buffer_, col, row);
     else
         setCursor(col, row);
 }
@@ -172,24 +183,24 @@ void Terminal::cmdHVPosition(std::span<const int> pars)
 {
     // Written directly: no refresh marking, and in origin mode the screen (not the region)
     // limits the row.
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int row = pars.empty() ? 1 : std::max(pars[0], 1);
     const int col = pars.size() < 2 ? 0 : std::max(pars[1], 1) - 1;
-    const int y = row - 1 + (originMode ? screen.scrollTop() : 0);
-    screen.setY(std::min(y, rows - 1));
-    const int x = col + (originMode && marginMode_ ? screen.marginLeft() : 0);
-    screen.setX(std::min(x, cols - 1));
+    const int y = row - 1 + (originMode_ ? screen.scrollTop() : 0);
+    screen.setY(std::min(y, rows_ - 1));
+    const int x = col + (originMode_ && marginMode_ ? screen.marginLeft() : 0);
+    screen.setX(std::min(x, cols_ - 1));
 }
 
 // ---------------------------------------------------------------- Tabulation
 
 void Terminal::cmdCursorForwardTab(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     // At the pending-wrap column the cursor stays, as for HT.
     if (screen.x() > screen.writeRightLimit())
         return;
-    const int count = std::min(countParameter(pars), cols - 1);
+    const int count = std::min(countParameter(pars), cols_ - 1);
     for (int i = 0; i < count; ++i) {
         const int stop = screen.nextTabStop(marginMode_);
         if (stop >= 0)
@@ -199,8 +210,8 @@ void Terminal::cmdCursorForwardTab(std::span<const int> pars)
 
 void Terminal::cmdCursorBackwardTab(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
-    if (screen.x() > cols)
+    Buffer& screen = *buffer_;
+    if (screen.x() > cols_)
         return;
     const int count = std::min(countParameter(pars), screen.cols());
     for (int i = 0; i < count; ++i)
@@ -209,7 +220,7 @@ void Terminal::cmdCursorBackwardTab(std::span<const int> pars)
 
 void Terminal::cmdTabSet()
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     if (x >= 0 && static_cast<std::size_t>(x) < screen.tabStops.size())
         screen.tabStops[static_cast<std::size_t>(x)] = true;
@@ -217,7 +228,7 @@ void Terminal::cmdTabSet()
 
 void Terminal::cmdTabClear(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     switch (firstParameter(pars)) {
     case 0:
         if (const int x = screen.x(); x >= 0 && static_cast<std::size_t>(x) < screen.tabStops.size())
@@ -235,35 +246,35 @@ void Terminal::cmdTabClear(std::span<const int> pars)
 
 void Terminal::cmdSaveCursor(std::span<const int>, std::span<const std::uint8_t>)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     screen.savedX = screen.x();
     screen.savedY = screen.y();
-    screen.savedAttr = curAttr;
-    screen.savedCharset = charset;
+    screen.savedAttr = curAttr_;
+    screen.savedCharset = charset_;
     screen.savedWraparound = wraparound_;
-    screen.savedOriginMode = originMode;
+    screen.savedOriginMode = originMode_;
     screen.savedMarginMode = marginMode_;
-    screen.savedReverseWraparound = reverseWraparound;
+    screen.savedReverseWraparound = reverseWraparound_;
 }
 
 void Terminal::cmdRestoreCursor(std::span<const int>, std::span<const std::uint8_t>)
 {
-    Buffer& screen = *buffer;
-    screen.setX(std::clamp(screen.savedX, 0, cols - 1));
-    screen.setY(std::clamp(screen.savedY, 0, rows - 1));
-    curAttr = screen.savedAttr;
-    charset = screen.savedCharset;
-    originMode = screen.savedOriginMode;
+    Buffer& screen = *buffer_;
+    screen.setX(std::clamp(screen.savedX, 0, cols_ - 1));
+    screen.setY(std::clamp(screen.savedY, 0, rows_ - 1));
+    curAttr_ = screen.savedAttr;
+    charset_ = screen.savedCharset;
+    originMode_ = screen.savedOriginMode;
     setMarginMode(screen.savedMarginMode);
     setWraparound(screen.savedWraparound);
-    reverseWraparound = screen.savedReverseWraparound;
+    reverseWraparound_ = screen.savedReverseWraparound;
 }
 
 // ---------------------------------------------------------------- DECBI, DECFI
 
 void Terminal::indexColumn(bool back)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (back) {
         if (screen.x() != screen.marginLeft())
             cmdCursorBackward(1);
@@ -281,12 +292,12 @@ void Terminal::indexColumn(bool back)
 
 void Terminal::scrollColumns(bool back, int column)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     const int y = screen.y();
     if (y < screen.scrollTop() || y > screen.scrollBottom() || x < screen.marginLeft() || x > screen.marginRight())
         return;
-    const int right = std::min(marginMode_ ? screen.marginRight() : cols - 1, screen.cols() - 1);
+    const int right = std::min(marginMode_ ? screen.marginRight() : cols_ - 1, screen.cols() - 1);
     if (column < 0 || column > right)
         return;
 
@@ -294,7 +305,7 @@ void Terminal::scrollColumns(bool back, int column)
     if (back)
         blank.bg = Attribute::Color::defaultInvertedColor();
     else
-        blank.bg = curAttr.bg;
+        blank.bg = curAttr_.bg;
     const CharData space(0x20, 1, blank);
 
     CircularBufferLineList& ring = screen.lines();

@@ -47,14 +47,14 @@ CharData defaultBlankCell()
 
 void Terminal::resetBufferLine(int row, bool dropImages, std::optional<BidiPresentationState> bidiState)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int index = screen.yBase() + row;
     BufferLine* line = lineAt(screen, index);
     if (line == nullptr)
         return;
     if (dropImages)
         screen.removeLineImages(index);
-    line->fillRange(eraseCell(), 0, std::min(cols, line->dataSize()));
+    line->fillRange(eraseCell(), 0, std::min(cols_, line->dataSize()));
     line->setIsWrapped(false);
     line->setRenderMode(BufferLine::RenderLineMode::single);
     if (bidiState)
@@ -64,7 +64,7 @@ void Terminal::resetBufferLine(int row, bool dropImages, std::optional<BidiPrese
 
 void Terminal::clearRegionWrapFlags(bool afterScrollDown, int n)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
     const auto clear = [&](int index) {
@@ -79,7 +79,7 @@ void Terminal::clearRegionWrapFlags(bool afterScrollDown, int n)
 
 void Terminal::clearLineWrapFlags(int first, std::optional<int> second, int last)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const auto clear = [&](int index) {
         if (BufferLine* line = lineAt(screen, index))
             line->setIsWrapped(false);
@@ -94,20 +94,20 @@ void Terminal::clearLineWrapFlags(int first, std::optional<int> second, int last
 
 void Terminal::cmdEraseInDisplay(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     const int y = screen.y();
     switch (firstParameter(pars)) {
     case 0: {
         updateRange(y);
         if (BufferLine* line = lineAt(screen, screen.yBase() + y)) {
-            line->fillRange(eraseCell(), x, std::min(cols, line->dataSize()));
+            line->fillRange(eraseCell(), x, std::min(cols_, line->dataSize()));
             if (x == 0)
                 line->setIsWrapped(false);
         }
-        for (int row = y + 1; row < rows; ++row)
-            resetBufferLine(row, false, currentBidiState);
-        updateRange(rows - 1);
+        for (int row = y + 1; row < rows_; ++row)
+            resetBufferLine(row, false, currentBidiState_);
+        updateRange(rows_ - 1);
         break;
     }
     case 1: {
@@ -117,26 +117,26 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars)
             line->setIsWrapped(false);
         }
         // The row below no longer continues an erased last column.
-        if (x + 1 >= cols && y + 1 < rows) {
+        if (x + 1 >= cols_ && y + 1 < rows_) {
             if (BufferLine* next = lineAt(screen, screen.yBase() + y + 1))
                 next->setIsWrapped(false);
         }
         for (int row = y - 1; row >= 0; --row)
-            resetBufferLine(row, false, currentBidiState);
+            resetBufferLine(row, false, currentBidiState_);
         updateRange(0);
         break;
     }
     case 2:
-        updateRange(rows - 1);
-        for (int row = rows - 1; row >= 0; --row)
-            resetBufferLine(row, true, currentBidiState);
+        updateRange(rows_ - 1);
+        for (int row = rows_ - 1; row >= 0; --row)
+            resetBufferLine(row, true, currentBidiState_);
         resetKittyGraphics();
         updateRange(0);
         break;
     case 3: {
         CircularBufferLineList& ring = screen.lines();
         const int countBefore = ring.count();
-        const int dropped = countBefore - rows;
+        const int dropped = countBefore - rows_;
         if (dropped < 1)
             break;
         ring.trimStart(dropped);
@@ -158,18 +158,18 @@ void Terminal::cmdEraseInDisplay(std::span<const int> pars)
 
 void Terminal::cmdEraseInLine(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y())) {
         switch (firstParameter(pars)) {
         case 0:
-            line->fillRange(eraseCell(), x, std::min(cols, line->dataSize()));
+            line->fillRange(eraseCell(), x, std::min(cols_, line->dataSize()));
             break;
         case 1:
             line->fillRange(eraseCell(), 0, std::min(x + 1, line->dataSize()));
             break;
         case 2:
-            line->fillRange(eraseCell(), 0, std::min(cols, line->dataSize()));
+            line->fillRange(eraseCell(), 0, std::min(cols_, line->dataSize()));
             break;
         default:
             break;
@@ -180,8 +180,8 @@ void Terminal::cmdEraseInLine(std::span<const int> pars)
 
 void Terminal::cmdEraseChars(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
-    const int n = countParameter(pars, cols);
+    Buffer& screen = *buffer_;
+    const int n = countParameter(pars, cols_);
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y())) {
         const int x = screen.x();
         line->fillRange(eraseCell(), x, std::min(x + n, line->dataSize()));
@@ -194,14 +194,14 @@ void Terminal::cmdEraseChars(std::span<const int> pars)
 
 void Terminal::cmdInsertChars(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     if (marginMode_ && !insideMargins(screen, x))
         return;
-    const int n = countParameter(pars, cols);
+    const int n = countParameter(pars, cols_);
     // At the pending-wrap column the cursor stands on the last column: insert there.
-    const int position = std::min(x, cols - 1);
-    const int right = marginMode_ ? screen.marginRight() : cols - 1;
+    const int position = std::min(x, cols_ - 1);
+    const int right = marginMode_ ? screen.marginRight() : cols_ - 1;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->insertCells(position, n, right, eraseCell());
     updateRange(screen.y());
@@ -209,9 +209,9 @@ void Terminal::cmdInsertChars(std::span<const int> pars)
 
 void Terminal::cmdDeleteChars(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
-    int n = countParameter(pars, cols);
+    int n = countParameter(pars, cols_);
     if (marginMode_) {
         if (!insideMargins(screen, x))
             return;
@@ -219,7 +219,7 @@ void Terminal::cmdDeleteChars(std::span<const int> pars)
     }
     if (x == screen.cols())
         return;
-    const int right = marginMode_ ? screen.marginRight() : cols - 1;
+    const int right = marginMode_ ? screen.marginRight() : cols_ - 1;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->deleteCells(x, n, right, eraseCell());
     updateRange(screen.y());
@@ -258,7 +258,7 @@ void Terminal::replaceRegionLines(Buffer& screen, int top, int bottom, int count
 
 void Terminal::cmdInsertLines(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int y = screen.y();
     if (!insideRegion(screen, y))
         return;
@@ -282,7 +282,7 @@ void Terminal::cmdInsertLines(std::span<const int> pars)
     }
     updateRange(y);
     updateRange(screen.scrollBottom());
-    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1)) {
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows_ - 1)) {
         updateRange(screen.scrollTop());
         updateRange(screen.scrollBottom());
     }
@@ -312,7 +312,7 @@ void Terminal::cmdDeleteLines(std::span<const int> pars)
     }
     updateRange(y);
     updateRange(screen.scrollBottom());
-    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1)) {
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows_ - 1)) {
         updateRange(screen.scrollTop());
         updateRange(screen.scrollBottom());
     }
@@ -322,9 +322,9 @@ void Terminal::cmdDeleteLines(std::span<const int> pars)
 
 void Terminal::cmdScrollUp(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     CircularBufferLineList& ring = screen.lines();
-    const int n = countParameter(pars, 2 * rows);
+    const int n = countParameter(pars, 2 * rows_);
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
     // Past the region's height every further round gives the same blank region.
@@ -346,9 +346,9 @@ void Terminal::cmdScrollUp(std::span<const int> pars)
 
 void Terminal::csiT(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     CircularBufferLineList& ring = screen.lines();
-    const int n = countParameter(pars, rows);
+    const int n = countParameter(pars, rows_);
     const int absTop = screen.yBase() + screen.scrollTop();
     const int absBottom = screen.yBase() + screen.scrollBottom();
     // Past the region's height every further round gives the same blank region.
@@ -372,8 +372,8 @@ void Terminal::csiT(std::span<const int> pars)
 
 void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
-    const int n = countParameter(pars, 2 * cols * rows);
+    Buffer& screen = *buffer_;
+    const int n = countParameter(pars, 2 * cols_ * rows_);
     CharData cell = defaultBlankCell();
     if (screen.x() > 0) {
         if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()); line != nullptr && line->dataSize() > 0) {
@@ -398,12 +398,12 @@ void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars)
 
 void Terminal::cmdDeleteColumns(std::span<const int> pars)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     if (!insideRegion(screen, screen.y()) || x == screen.cols() || (marginMode_ && !insideMargins(screen, x)))
         return;
-    const int right = marginMode_ ? screen.marginRight() : cols - 1;
-    const int n = countParameter(pars, cols);
+    const int right = marginMode_ ? screen.marginRight() : cols_ - 1;
+    const int n = countParameter(pars, cols_);
     const CharData space(0x20, 1, eraseAttribute());
     for (int row = screen.scrollTop(); row <= screen.scrollBottom(); ++row) {
         BufferLine* line = lineAt(screen, screen.yBase() + row);
@@ -421,7 +421,7 @@ void Terminal::cmdDeleteColumns(std::span<const int> pars)
 
 void Terminal::setLineRenderMode(BufferLine::RenderLineMode mode)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->setRenderMode(mode);
     updateRange(screen.y());

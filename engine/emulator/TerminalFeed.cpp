@@ -84,23 +84,30 @@ std::optional<std::string> decodeAscii(std::span<const std::uint8_t> bytes)
 
 void Terminal::feed(std::span<const std::uint8_t> bytes)
 {
-    parser.parse(bytes);
+    parser_.parse(bytes);
 }
 
 void Terminal::feed(std::string_view text)
 {
-    parser.parse(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    parser_.parse(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // ---------------------------------------------------------------- Refresh ranges
 
 void Terminal::updateFullScreen()
 {
-    markedRow = -1;
-    refreshStart = 0;
-    refreshEnd = rows;
-    scrollInvariantRefreshStart = buffer->yDisp();
-    scrollInvariantRefreshEnd = buffer->yDisp() + rows;
+    markedRow_ = -1;
+    refreshStart_ = 0;
+    refreshEnd_ = rows_;
+    scrollInvariantRefreshStart_ = buffer_->yDisp();
+    scrollInvariantRefreshEnd_ = buffer_->yDisp() + rows_;
+}
+
+void Terminal::scrollDisplayTo(int top)
+{
+    buffer_->setYDisp(top);
+    updateRange(0);
+    updateRange(rows_);
 }
 
 void Terminal::refresh(int startRow, int endRow)
@@ -111,35 +118,35 @@ void Terminal::refresh(int startRow, int endRow)
 
 void Terminal::clearUpdateRange()
 {
-    markedRow = -1;
-    refreshStart = cleanStart;
-    refreshEnd = cleanEnd;
-    scrollInvariantRefreshStart = cleanStart;
-    scrollInvariantRefreshEnd = cleanEnd;
+    markedRow_ = -1;
+    refreshStart_ = cleanStart;
+    refreshEnd_ = cleanEnd;
+    scrollInvariantRefreshStart_ = cleanStart;
+    scrollInvariantRefreshEnd_ = cleanEnd;
 }
 
 std::optional<UpdateRange> Terminal::getUpdateRange() const
 {
-    if (refreshStart == cleanStart && refreshEnd == cleanEnd)
+    if (refreshStart_ == cleanStart && refreshEnd_ == cleanEnd)
         return std::nullopt;
-    return UpdateRange{refreshStart, refreshEnd};
+    return UpdateRange{refreshStart_, refreshEnd_};
 }
 
 std::optional<UpdateRange> Terminal::getScrollInvariantUpdateRange() const
 {
-    if (scrollInvariantRefreshStart == cleanStart && scrollInvariantRefreshEnd == cleanEnd)
+    if (scrollInvariantRefreshStart_ == cleanStart && scrollInvariantRefreshEnd_ == cleanEnd)
         return std::nullopt;
-    return UpdateRange{scrollInvariantRefreshStart, scrollInvariantRefreshEnd};
+    return UpdateRange{scrollInvariantRefreshStart_, scrollInvariantRefreshEnd_};
 }
 
 std::pair<int, int> Terminal::getCursorLocation() const
 {
-    return {buffer->x(), buffer->y()};
+    return {buffer_->x(), buffer_->y()};
 }
 
 int Terminal::getTopVisibleRow() const
 {
-    return buffer->yDisp();
+    return buffer_->yDisp();
 }
 
 // ---------------------------------------------------------------- Synchronized output
@@ -148,16 +155,16 @@ void Terminal::beginSynchronizedOutput()
 {
     // Every begin re-arms the time-out, so a program that keeps repeating it stays
     // synchronized and one that stops is released a second after its last begin.
-    if (synchronizedOutputTimeoutItem) {
+    if (synchronizedOutputTimeoutItem_) {
         if (queue != nullptr)
-            queue->cancel(*synchronizedOutputTimeoutItem);
-        synchronizedOutputTimeoutItem.reset();
+            queue->cancel(*synchronizedOutputTimeoutItem_);
+        synchronizedOutputTimeoutItem_.reset();
     }
     if (queue == nullptr)
         return;
     const auto delay = std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::duration<double>(synchronizedOutputTimeoutSeconds));
-    synchronizedOutputTimeoutItem = queue->postAfter(delay, [weak = std::weak_ptr<Terminal*>(lifetime)] {
+    synchronizedOutputTimeoutItem_ = queue->postAfter(delay, [weak = std::weak_ptr<Terminal*>(lifetime)] {
         if (const auto self = weak.lock())
             (*self)->synchronizedOutputTimedOut();
     });
@@ -165,23 +172,23 @@ void Terminal::beginSynchronizedOutput()
 
 void Terminal::synchronizedOutputTimedOut()
 {
-    synchronizedOutputTimeoutItem.reset(); // spent
-    if (synchronizedOutputActive)
+    synchronizedOutputTimeoutItem_.reset(); // spent
+    if (synchronizedOutputActive_)
         endSynchronizedOutput();
 }
 
 void Terminal::endSynchronizedOutput()
 {
-    if (!synchronizedOutputActive)
+    if (!synchronizedOutputActive_)
         return;
-    synchronizedOutputActive = false;
-    if (synchronizedOutputTimeoutItem) {
+    synchronizedOutputActive_ = false;
+    if (synchronizedOutputTimeoutItem_) {
         if (queue != nullptr)
-            queue->cancel(*synchronizedOutputTimeoutItem);
-        synchronizedOutputTimeoutItem.reset();
+            queue->cancel(*synchronizedOutputTimeoutItem_);
+        synchronizedOutputTimeoutItem_.reset();
     }
     updateRange(0);
-    updateRange(rows - 1);
+    updateRange(rows_ - 1);
     if (tdel != nullptr)
         tdel->synchronizedOutputChanged(*this, false);
 }
@@ -190,40 +197,40 @@ void Terminal::endSynchronizedOutput()
 
 void Terminal::showCursor()
 {
-    if (!cursorHidden)
+    if (!cursorHidden_)
         return;
-    cursorHidden = false;
+    cursorHidden_ = false;
     if (tdel != nullptr)
         tdel->showCursor(*this);
 }
 
 void Terminal::hideCursor()
 {
-    if (cursorHidden)
+    if (cursorHidden_)
         return;
-    cursorHidden = true;
+    cursorHidden_ = true;
     if (tdel != nullptr)
         tdel->hideCursor(*this);
 }
 
 void Terminal::setTitle(const std::string& text)
 {
-    terminalTitle = text;
+    terminalTitle_ = text;
     if (tdel != nullptr)
-        tdel->setTerminalTitle(*this, terminalTitle);
+        tdel->setTerminalTitle(*this, terminalTitle_);
 }
 
 void Terminal::setIconTitle(const std::string& text)
 {
-    iconTitle = text;
+    iconTitle_ = text;
     if (tdel != nullptr)
-        tdel->setTerminalIconTitle(*this, iconTitle);
+        tdel->setTerminalIconTitle(*this, iconTitle_);
 }
 
 void Terminal::setFocusState(bool focused)
 {
-    reportedFocusState = focused;
-    if (sendFocus)
+    reportedFocusState_ = focused;
+    if (sendFocus_)
         reportFocus();
 }
 
@@ -232,8 +239,8 @@ void Terminal::reportFocus()
     if (tdel == nullptr)
         return;
     std::vector<std::uint8_t> bytes;
-    appendResponseItem(bytes, cc.csi());
-    bytes.push_back(reportedFocusState ? 'I' : 'O');
+    appendResponseItem(bytes, cc_.csi());
+    bytes.push_back(reportedFocusState_ ? 'I' : 'O');
     tdel->send(*this, bytes);
 }
 
@@ -271,49 +278,49 @@ void Terminal::sendText(std::string_view text)
 
 void Terminal::logUnknownCsi(std::span<const int> pars, std::span<const std::uint8_t> collect, std::uint8_t code)
 {
-    if (silentLog)
+    if (silentLog_)
         return;
-    logInfo(silentLog, "Corvantix: Unknown CSI Code (collect=" + listText(collect) + " code=" + byteAsCharacter(code)
+    logInfo(silentLog_, "Corvantix: Unknown CSI Code (collect=" + listText(collect) + " code=" + byteAsCharacter(code)
                            + " pars=" + listText(pars) + ")");
 }
 
 void Terminal::logUnknownEsc(std::span<const std::uint8_t> collect, std::uint8_t code)
 {
-    if (silentLog)
+    if (silentLog_)
         return;
-    logInfo(silentLog, "Corvantix: Unknown ESC Code: ESC + " + byteAsCharacter(code) + " txt=" + listText(collect));
+    logInfo(silentLog_, "Corvantix: Unknown ESC Code: ESC + " + byteAsCharacter(code) + " txt=" + listText(collect));
 }
 
 void Terminal::logUnknownExecute()
 {
-    logInfo(silentLog, "Corvantix: Unknown EXECUTE code");
+    logInfo(silentLog_, "Corvantix: Unknown EXECUTE code");
 }
 
 void Terminal::logUnknownOsc(int code, std::span<const std::uint8_t>)
 {
-    if (silentLog)
+    if (silentLog_)
         return;
-    logInfo(silentLog, "Corvantix: Unknown OSC code: " + std::to_string(code));
+    logInfo(silentLog_, "Corvantix: Unknown OSC code: " + std::to_string(code));
 }
 
 void Terminal::logUnknownApc(std::uint8_t code, std::span<const std::uint8_t>)
 {
-    if (silentLog)
+    if (silentLog_)
         return;
-    logInfo(silentLog, "Corvantix: Unknown APC code: " + byteAsCharacter(code));
+    logInfo(silentLog_, "Corvantix: Unknown APC code: " + byteAsCharacter(code));
 }
 
 void Terminal::logStringOverflow(std::string_view what)
 {
-    if (silentLog)
+    if (silentLog_)
         return;
-    logInfo(silentLog, "Corvantix: Dropped an overlong string: " + std::string(what));
+    logInfo(silentLog_, "Corvantix: Dropped an overlong string: " + std::string(what));
 }
 
 ParsingState Terminal::logParseError(ParsingState state)
 {
-    if (!silentLog)
-        logInfo(silentLog, "Corvantix: Parsing error, state: " + state.description());
+    if (!silentLog_)
+        logInfo(silentLog_, "Corvantix: Parsing error, state: " + state.description());
     return state;
 }
 

@@ -8,6 +8,23 @@ namespace corvantix {
 
 namespace {
 
+struct GraphicsFile;
+
+} // namespace
+
+template <>
+struct TerminalFileHelpers<GraphicsFile> {
+    // The graphics store keeps its placement request on the terminal while a put runs.
+    static std::optional<KittyPlacementContext>& placementContext(Terminal& terminal)
+    {
+        return terminal.kittyPlacementContext_;
+    }
+};
+
+namespace {
+
+using GraphicsHelpers = TerminalFileHelpers<GraphicsFile>;
+
 class TerminalGraphicsHost final : public KittyGraphicsHost {
 public:
     explicit TerminalGraphicsHost(Terminal& terminal) : terminal_(terminal) {}
@@ -16,24 +33,24 @@ public:
     {
         terminal_.sendResponse(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }
-    bool sendsEightBitControls() const override { return terminal_.cc.send8bit; }
-    std::int64_t imageCacheLimitBytes() const override { return terminal_.options.kittyImageCacheLimitBytes; }
-    bool allowsLocalImageMedia() const override { return !terminal_.options.fedByRemoteHost; }
+    bool sendsEightBitControls() const override { return terminal_.cc().send8bit; }
+    std::int64_t imageCacheLimitBytes() const override { return terminal_.options().kittyImageCacheLimitBytes; }
+    bool allowsLocalImageMedia() const override { return !terminal_.options().fedByRemoteHost; }
 
-    int cursorX() const override { return terminal_.buffer->x(); }
-    int cursorY() const override { return terminal_.buffer->y(); }
-    void setCursorX(int x) override { terminal_.buffer->setX(x); }
-    void setCursorY(int y) override { terminal_.buffer->setY(y); }
-    int yBase() const override { return terminal_.buffer->yBase(); }
-    int cols() const override { return terminal_.cols; }
-    int rows() const override { return terminal_.rows; }
-    int maximumLineCount() const override { return terminal_.buffer->lines().maxLength(); }
+    int cursorX() const override { return terminal_.buffer().x(); }
+    int cursorY() const override { return terminal_.buffer().y(); }
+    void setCursorX(int x) override { terminal_.buffer().setX(x); }
+    void setCursorY(int y) override { terminal_.buffer().setY(y); }
+    int yBase() const override { return terminal_.buffer().yBase(); }
+    int cols() const override { return terminal_.cols(); }
+    int rows() const override { return terminal_.rows(); }
+    int maximumLineCount() const override { return terminal_.buffer().lines().maxLength(); }
     bool alternateScreenActive() const override { return terminal_.isCurrentBufferAlternate(); }
     void index() override { terminal_.cmdIndex(); }
     void restrictCursor() override { terminal_.restrictCursor(true); }
-    Buffer& normalScreen() override { return *terminal_.normalBuffer; }
-    Buffer& alternateScreen() override { return *terminal_.altBuffer; }
-    Buffer& activeScreen() override { return *terminal_.buffer; }
+    Buffer& normalScreen() override { return terminal_.normalBuffer(); }
+    Buffer& alternateScreen() override { return terminal_.altBuffer(); }
+    Buffer& activeScreen() override { return terminal_.buffer(); }
     void updateRange(int row) override { terminal_.updateRange(row); }
 
     std::optional<PixelSize> cellSizeInPixels() override
@@ -46,7 +63,7 @@ public:
             return std::nullopt;
         return PixelSize{size->width, size->height};
     }
-    std::optional<KittyPlacementContext>& placementContext() override { return terminal_.kittyPlacementContext; }
+    std::optional<KittyPlacementContext>& placementContext() override { return GraphicsHelpers::placementContext(terminal_); }
     void createImageFromBitmap(std::vector<std::uint8_t>& rgba, int width, int height) override
     {
         if (TerminalDelegate* host = terminal_.delegate())
@@ -75,9 +92,9 @@ public:
 private:
     std::optional<std::uint32_t> defaultColorRegister(int number) const override
     {
-        if (number < 0 || static_cast<std::size_t>(number) >= terminal_.defaultAnsiColors.size())
+        if (number < 0 || static_cast<std::size_t>(number) >= terminal_.defaultAnsiColors().size())
             return std::nullopt;
-        const Color& color = terminal_.defaultAnsiColors[static_cast<std::size_t>(number)];
+        const Color& color = terminal_.defaultAnsiColors()[static_cast<std::size_t>(number)];
         return static_cast<std::uint32_t>(color.red >> 8) << 24 | static_cast<std::uint32_t>(color.green >> 8) << 16
             | static_cast<std::uint32_t>(color.blue >> 8) << 8 | 0xFF;
     }
@@ -101,19 +118,19 @@ std::unique_ptr<DcsHandler> Terminal::makeSixelDcsHandler()
 void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t> payload)
 {
     TerminalGraphicsHost host(*this);
-    KittyGraphics(kittyGraphicsState, host).handleKittyGraphicsCommand(payload);
+    KittyGraphics(kittyGraphicsState_, host).handleKittyGraphicsCommand(payload);
 }
 
 void Terminal::dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate)
 {
     TerminalGraphicsHost host(*this);
-    KittyGraphics(kittyGraphicsState, host).dropKittyPlacementsOfScreen(screen, isAlternate);
+    KittyGraphics(kittyGraphicsState_, host).dropKittyPlacementsOfScreen(screen, isAlternate);
 }
 
 void Terminal::reanchorKittyPlacementsAfterScroll()
 {
     TerminalGraphicsHost host(*this);
-    KittyGraphics(kittyGraphicsState, host).reanchorKittyPlacementsAfterScroll();
+    KittyGraphics(kittyGraphicsState_, host).reanchorKittyPlacementsAfterScroll();
 }
 
 } // namespace corvantix

@@ -60,14 +60,14 @@ void setFlags(KeyboardModeState& state, int value, int mode)
 
 int Terminal::activeKeyboardFlags() const
 {
-    return (isCurrentBufferAlternate() ? keyboardModeAlt : keyboardModeNormal).flags;
+    return (isCurrentBufferAlternate() ? keyboardModeAlt_ : keyboardModeNormal_).flags;
 }
 
 bool Terminal::cmdCsiU(std::span<const int> pars, std::span<const std::uint8_t> collect)
 {
     if (collect.size() != 1)
         return false;
-    KeyboardModeState& state = isCurrentBufferAlternate() ? keyboardModeAlt : keyboardModeNormal;
+    KeyboardModeState& state = isCurrentBufferAlternate() ? keyboardModeAlt_ : keyboardModeNormal_;
     switch (collect[0]) {
     case '>':
         pushFlags(state, firstParameter(pars, 0) & flagMask);
@@ -79,7 +79,7 @@ bool Terminal::cmdCsiU(std::span<const int> pars, std::span<const std::uint8_t> 
         setFlags(state, firstParameter(pars, 0) & flagMask, pars.size() >= 2 ? pars[1] : 1);
         return true;
     case '?':
-        sendResponse(cc.csi(), "?", std::to_string(state.flags), "u");
+        sendResponse(cc_.csi(), "?", std::to_string(state.flags), "u");
         return true;
     default:
         return false;

@@ -89,7 +89,7 @@ std::u32string cellCharacter(const Terminal& terminal, std::int32_t code)
 // The column after the row's last non-empty cell, within the line and the screen width.
 int usedLength(const Terminal& terminal, const BufferLine& line)
 {
-    return std::min({line.getTrimmedLength(), line.dataSize(), terminal.cols});
+    return std::min({line.getTrimmedLength(), line.dataSize(), terminal.cols()});
 }
 
 // Appends the characters of columns start ..< end as UTF-16 (wide-character spacers are
@@ -166,11 +166,11 @@ bool linkCrossesRowBoundary(const Terminal& terminal, const Buffer& screen, int 
         return false;
 
     std::u16string text;
-    const int upperEnd = std::min(upper.lastCol + 1, std::min(upperLine->dataSize(), terminal.cols));
+    const int upperEnd = std::min(upper.lastCol + 1, std::min(upperLine->dataSize(), terminal.cols()));
     appendRowCharacters(terminal, *upperLine, std::max(0, upperEnd - junctionWindow), upperEnd, text,
                         [](int, int, int) {});
     const int junction = static_cast<int>(text.size());
-    const int lowerLimit = std::min({lowerLine->dataSize(), terminal.cols, usedLength(terminal, *lowerLine)});
+    const int lowerLimit = std::min({lowerLine->dataSize(), terminal.cols(), usedLength(terminal, *lowerLine)});
     appendRowCharacters(terminal, *lowerLine, lower.firstCol, std::min(lower.firstCol + junctionWindow, lowerLimit),
                         text, [](int, int, int) {});
     if (junction == 0 || static_cast<int>(text.size()) == junction)
@@ -191,7 +191,7 @@ bool rowsJoinForLink(const Terminal& terminal, const Buffer& screen, int a, int 
     const std::optional<RowEdges> lower = rowEdges(terminal, screen, b);
     if (!upper || !lower)
         return false;
-    const int cols = terminal.cols;
+    const int cols = terminal.cols();
     const int slack = cols > 9 ? cols / 5 : 2;
     if (upper->lastCol < cols - slack)
         return false;
@@ -235,7 +235,7 @@ std::optional<ImplicitLinkContext> implicitLinkContext(const Terminal& terminal,
     const BufferLine* targetLine = lineAt(screen, row);
     if (targetLine == nullptr)
         return std::nullopt;
-    const int limit = std::min(targetLine->dataSize(), terminal.cols);
+    const int limit = std::min(targetLine->dataSize(), terminal.cols());
     if (limit <= 0)
         return std::nullopt;
     ImplicitLinkContext context;
@@ -282,7 +282,7 @@ std::optional<std::string> parseHyperlinkPayload(std::string_view payload)
 
 std::optional<LinkMatch> Terminal::linkMatch(LinkLookupLocation at, LinkLookupMode mode)
 {
-    const Buffer& screen = *buffer;
+    const Buffer& screen = *buffer_;
     const std::optional<Position> position = resolveLinkPosition(at.position.col, at.position.row, at.kind, screen);
     if (!position)
         return std::nullopt;
@@ -310,7 +310,7 @@ std::optional<Position> Terminal::resolveLinkPosition(int col, int row, LinkLook
     long long line = row;
     if (kind == LinkLookupLocation::Kind::screen)
         line += screen.yDisp();
-    return Position{std::clamp(col, 0, cols - 1), static_cast<int>(std::clamp<long long>(line, 0, count - 1))};
+    return Position{std::clamp(col, 0, cols_ - 1), static_cast<int>(std::clamp<long long>(line, 0, count - 1))};
 }
 
 std::optional<std::uint16_t> Terminal::payloadCodeAt(int col, int row, const Buffer& screen) const
@@ -318,7 +318,7 @@ std::optional<std::uint16_t> Terminal::payloadCodeAt(int col, int row, const Buf
     const BufferLine* line = lineAt(screen, row);
     if (line == nullptr || line->dataSize() == 0)
         return std::nullopt;
-    const int limit = std::min(line->dataSize(), cols);
+    const int limit = std::min(line->dataSize(), cols_);
     if (limit <= 0)
         return std::nullopt;
     const int c = std::clamp(col, 0, limit - 1);
@@ -337,7 +337,7 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(int col, int row, const Buf
     if (!code)
         return std::nullopt;
     const BufferLine* line = lineAt(screen, row);
-    const int limit = std::min(cols, line->dataSize());
+    const int limit = std::min(cols_, line->dataSize());
     if (limit <= 0)
         return std::nullopt;
     const int c = std::clamp(col, 0, limit - 1);

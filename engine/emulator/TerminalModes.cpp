@@ -16,97 +16,111 @@ bool isPrivateCollect(std::span<const std::uint8_t> collect)
     return collect.size() == 1 && collect[0] == '?';
 }
 
-void storeBidiState(Terminal& terminal, const BidiPresentationState& state)
-{
-    terminal.currentBidiState = state;
-    terminal.normalBuffer->defaultBidiState = state;
-    terminal.altBuffer->defaultBidiState = state;
-}
+struct ModesFile;
 
-// The step shared by BDSM, DECSET / DECRST 2500 and 2501 and XTRESTORE: `state` is the
-// current state with the fields named in `changed` already replaced.
-void bidiChange(Terminal& terminal, const BidiPresentationState& state, BidiStatePropertySet changed)
-{
-    storeBidiState(terminal, state);
-    terminal.applyBidiStateToCursorParagraph(changed);
-    terminal.updateFullScreen();
-}
+} // namespace
 
-void setBidiSupportMode(Terminal& terminal, BidiSupportMode mode)
-{
-    BidiPresentationState state = terminal.currentBidiState;
-    state.supportMode = mode;
-    bidiChange(terminal, state, {BidiStateProperty::supportMode});
-}
-
-void setBoxMirroring(Terminal& terminal, bool on)
-{
-    BidiPresentationState state = terminal.currentBidiState;
-    state.boxMirroring = on;
-    bidiChange(terminal, state, {BidiStateProperty::boxMirroring});
-}
-
-void setAutodetectDirection(Terminal& terminal, bool on)
-{
-    BidiPresentationState state = terminal.currentBidiState;
-    state.autodetectDirection = on;
-    bidiChange(terminal, state, {BidiStateProperty::autodetectDirection});
-}
-
-// After a screen switch (47, 1047, 1049, either way).
-void switchTail(Terminal& terminal)
-{
-    terminal.updateRange(0);
-    terminal.updateRange(terminal.rows - 1);
-    if (terminal.cursorHidden) {
-        terminal.cursorHidden = false;
-        if (TerminalDelegate* delegate = terminal.delegate())
-            delegate->showCursor(terminal);
+template <>
+struct TerminalFileHelpers<ModesFile> {
+    static void storeBidiState(Terminal& terminal, const BidiPresentationState& state)
+    {
+        terminal.currentBidiState_ = state;
+        terminal.normalBuffer_->defaultBidiState = state;
+        terminal.altBuffer_->defaultBidiState = state;
     }
-    if (TerminalDelegate* delegate = terminal.delegate())
-        delegate->bufferActivated(terminal);
-}
 
-// DECSCNM: only a real change redraws and tells the host.
-void setReverseColors(Terminal& terminal, bool on)
-{
-    if (terminal.reverseColors == on)
-        return;
-    terminal.reverseColors = on;
-    terminal.updateFullScreen();
-    if (TerminalDelegate* delegate = terminal.delegate())
-        delegate->colorChanged(terminal, std::nullopt);
-}
-
-// DECSET 2026.
-void startSynchronizedOutput(Terminal& terminal)
-{
-    const bool wasActive = terminal.synchronizedOutputActive;
-    terminal.synchronizedOutputActive = true;
-    terminal.beginSynchronizedOutput();
-    if (!wasActive) {
-        if (TerminalDelegate* delegate = terminal.delegate())
-            delegate->synchronizedOutputChanged(terminal, true);
+    // The step shared by BDSM, DECSET / DECRST 2500 and 2501 and XTRESTORE: `state` is the
+    // current state with the fields named in `changed` already replaced.
+    static void bidiChange(Terminal& terminal, const BidiPresentationState& state, BidiStatePropertySet changed)
+    {
+        storeBidiState(terminal, state);
+        terminal.applyBidiStateToCursorParagraph(changed);
+        terminal.updateFullScreen();
     }
-}
 
-// DECCOLM, only honoured after DECSET 40. Setting resets before the host hears of the new
-// size; resetting tells the host first. Both end in a full reset.
-void setColumnMode(Terminal& terminal, bool wide)
-{
-    if (!terminal.allow80To132)
-        return;
-    terminal.resize(wide ? 132 : 80, terminal.rows);
-    if (wide) {
-        terminal.cmdReset();
-        if (TerminalDelegate* delegate = terminal.delegate())
-            delegate->sizeChanged(terminal);
-    } else {
-        if (TerminalDelegate* delegate = terminal.delegate())
-            delegate->sizeChanged(terminal);
-        terminal.cmdReset();
+    static void setBidiSupportMode(Terminal& terminal, BidiSupportMode mode)
+    {
+        BidiPresentationState state = terminal.currentBidiState_;
+        state.supportMode = mode;
+        bidiChange(terminal, state, {BidiStateProperty::supportMode});
     }
-}
+
+    static void setBoxMirroring(Terminal& terminal, bool on)
+    {
+        BidiPresentationState state = terminal.currentBidiState_;
+        state.boxMirroring = on;
+        bidiChange(terminal, state, {BidiStateProperty::boxMirroring});
+    }
+
+    static void setAutodetectDirection(Terminal& terminal, bool on)
+    {
+        BidiPresentationState state = terminal.currentBidiState_;
+        state.autodetectDirection = on;
+        bidiChange(terminal, state, {BidiStateProperty::autodetectDirection});
+    }
+
+    // After a screen switch (47, 1047, 1049, either way).
+    static void switchTail(Terminal& terminal)
+    {
+        terminal.updateRange(0);
+        terminal.updateRange(terminal.rows_ - 1);
+        if (terminal.cursorHidden_) {
+            terminal.cursorHidden_ = false;
+            if (TerminalDelegate* delegate = terminal.delegate())
+                delegate->showCursor(terminal);
+        }
+        if (TerminalDelegate* delegate = terminal.delegate())
+            delegate->bufferActivated(terminal);
+    }
+
+    // DECSCNM: only a real change redraws and tells the host.
+    static void setReverseColors(Terminal& terminal, bool on)
+    {
+        if (terminal.reverseColors_ == on)
+            return;
+        terminal.reverseColors_ = on;
+        terminal.updateFullScreen();
+        if (TerminalDelegate* delegate = terminal.delegate())
+            delegate->colorChanged(terminal, std::nullopt);
+    }
+
+    // DECSET 2026.
+    static void startSynchronizedOutput(Terminal& terminal)
+    {
+        const bool wasActive = terminal.synchronizedOutputActive_;
+        terminal.synchronizedOutputActive_ = true;
+        terminal.beginSynchronizedOutput();
+        if (!wasActive) {
+            if (TerminalDelegate* delegate = terminal.delegate())
+                delegate->synchronizedOutputChanged(terminal, true);
+        }
+    }
+
+    // DECCOLM, only honoured after DECSET 40. Setting resets before the host hears of the new
+    // size; resetting tells the host first. Both end in a full reset.
+    static void setColumnMode(Terminal& terminal, bool wide)
+    {
+        if (!terminal.allow80To132_)
+            return;
+        terminal.resize(wide ? 132 : 80, terminal.rows_);
+        if (wide) {
+            terminal.cmdReset();
+            if (TerminalDelegate* delegate = terminal.delegate())
+                delegate->sizeChanged(terminal);
+        } else {
+            if (TerminalDelegate* delegate = terminal.delegate())
+                delegate->sizeChanged(terminal);
+            terminal.cmdReset();
+        }
+    }
+
+    // One row per mode, defined below the small builders its rows use.
+    static const ModeRow modes[];
+};
+
+namespace {
+
+using ModeHelpers = TerminalFileHelpers<ModesFile>;
 
 constexpr ModeState flag(bool value)
 {
@@ -139,8 +153,10 @@ constexpr ModeKind ansi = ModeKind::ansi;
 constexpr ModeKind dec = ModeKind::dec;
 constexpr ModeState permanentlyReset = ModeState::permanentlyReset;
 
+} // namespace
+
 // clang-format off
-constexpr ModeRow modes[] = {
+constexpr ModeRow TerminalFileHelpers<ModesFile>::modes[] = {
     // ANSI modes (SM / RM, CSI Ps $ p).
     reported(ansi, 1, permanentlyReset),
     {ansi, 2, [](const Terminal&) { return ModeState::reset; }, nothing}, // KAM
@@ -152,7 +168,7 @@ constexpr ModeRow modes[] = {
         [](Terminal& t) { t.setInsertMode(false); }},
     reported(ansi, 5, permanentlyReset),
     reported(ansi, 7, permanentlyReset),
-    {ansi, 8, [](const Terminal& t) { return flag(t.currentBidiState.supportMode == BidiSupportMode::implicit); }, // BDSM
+    {ansi, 8, [](const Terminal& t) { return flag(t.currentBidiState_.supportMode == BidiSupportMode::implicit); }, // BDSM
         [](Terminal& t) { setBidiSupportMode(t, BidiSupportMode::implicit); },
         [](Terminal& t) { setBidiSupportMode(t, BidiSupportMode::explicit_); }},
     reported(ansi, 10, permanentlyReset),
@@ -165,37 +181,37 @@ constexpr ModeRow modes[] = {
     reported(ansi, 17, permanentlyReset),
     reported(ansi, 18, permanentlyReset),
     reported(ansi, 19, permanentlyReset),
-    {ansi, 20, [](const Terminal& t) { return flag(t.lineFeedMode); },    // LNM
-        [](Terminal& t) { t.lineFeedMode = true; },
-        [](Terminal& t) { t.lineFeedMode = false; },
+    {ansi, 20, [](const Terminal& t) { return flag(t.lineFeedMode_); },    // LNM
+        [](Terminal& t) { t.lineFeedMode_ = true; },
+        [](Terminal& t) { t.lineFeedMode_ = false; },
         nullptr,
-        [](Terminal& t) { t.lineFeedMode = t.options.convertEol; }},
+        [](Terminal& t) { t.lineFeedMode_ = t.options_.convertEol; }},
 
     // DEC private modes (DECSET / DECRST, CSI ? Ps $ p, XTSAVE / XTRESTORE).
-    {dec, 1, [](const Terminal& t) { return flag(t.applicationCursor); }, // DECCKM
-        [](Terminal& t) { t.applicationCursor = true; },
-        [](Terminal& t) { t.applicationCursor = false; },
+    {dec, 1, [](const Terminal& t) { return flag(t.applicationCursor_); }, // DECCKM
+        [](Terminal& t) { t.applicationCursor_ = true; },
+        [](Terminal& t) { t.applicationCursor_ = false; },
         nullptr,
-        [](Terminal& t) { t.applicationCursor = false; }},
+        [](Terminal& t) { t.applicationCursor_ = false; }},
     {dec, 2, [](const Terminal&) { return ModeState::set; },              // DECANM: no translation in G0-G3
         [](Terminal& t) {
             for (int level = 0; level < 4; ++level)
                 t.setCharset(level, nullptr);
         }},
-    {dec, 3, [](const Terminal& t) { return flag(t.buffer->cols() == 132); }, // DECCOLM
+    {dec, 3, [](const Terminal& t) { return flag(t.buffer_->cols() == 132); }, // DECCOLM
         [](Terminal& t) { setColumnMode(t, true); },
         [](Terminal& t) { setColumnMode(t, false); }},
-    {dec, 4, [](const Terminal& t) { return flag(t.smoothScroll); },
-        [](Terminal& t) { t.smoothScroll = true; },
-        [](Terminal& t) { t.smoothScroll = false; }},
-    {dec, 5, [](const Terminal& t) { return flag(t.reverseColors); },     // DECSCNM
+    {dec, 4, [](const Terminal& t) { return flag(t.smoothScroll_); },
+        [](Terminal& t) { t.smoothScroll_ = true; },
+        [](Terminal& t) { t.smoothScroll_ = false; }},
+    {dec, 5, [](const Terminal& t) { return flag(t.reverseColors_); },     // DECSCNM
         [](Terminal& t) { setReverseColors(t, true); },
         [](Terminal& t) { setReverseColors(t, false); }},
-    {dec, 6, [](const Terminal& t) { return flag(t.originMode); },        // DECOM; the cursor stays
-        [](Terminal& t) { t.originMode = true; },
-        [](Terminal& t) { t.originMode = false; },
+    {dec, 6, [](const Terminal& t) { return flag(t.originMode_); },        // DECOM; the cursor stays
+        [](Terminal& t) { t.originMode_ = true; },
+        [](Terminal& t) { t.originMode_ = false; },
         nullptr,
-        [](Terminal& t) { t.originMode = false; }},
+        [](Terminal& t) { t.originMode_ = false; }},
     {dec, 7, [](const Terminal& t) { return flag(t.wraparound()); },        // DECAWM
         [](Terminal& t) { t.setWraparound(true); },
         [](Terminal& t) { t.setWraparound(false); },
@@ -207,35 +223,35 @@ constexpr ModeRow modes[] = {
         [](Terminal& t) { t.setMouseMode(MouseMode::x10); },
         [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
     reported(dec, 10, permanentlyReset),
-    {dec, 12, [](const Terminal& t) { return flag(t.cursorBlink); },
-        [](Terminal& t) { t.cursorBlink = true; },
-        [](Terminal& t) { t.cursorBlink = false; }},
+    {dec, 12, [](const Terminal& t) { return flag(t.cursorBlink_); },
+        [](Terminal& t) { t.cursorBlink_ = true; },
+        [](Terminal& t) { t.cursorBlink_ = false; }},
     reported(dec, 13, ModeState::reset),
     reported(dec, 14, ModeState::reset),
     reported(dec, 18, ModeState::set),
     reported(dec, 19, ModeState::set),
-    {dec, 25, [](const Terminal& t) { return flag(!t.cursorHidden); },    // DECTCEM
+    {dec, 25, [](const Terminal& t) { return flag(!t.cursorHidden_); },    // DECTCEM
         [](Terminal& t) { t.showCursor(); },
         [](Terminal& t) { t.hideCursor(); },
         nullptr,
         // DECSTR tells the host once, at its end, whatever the cursor was.
-        [](Terminal& t) { t.cursorHidden = false; }},
+        [](Terminal& t) { t.cursorHidden_ = false; }},
     reported(dec, 30, ModeState::reset),
-    {dec, 40, [](const Terminal& t) { return flag(t.allow80To132); },
-        [](Terminal& t) { t.allow80To132 = true; },
-        [](Terminal& t) { t.allow80To132 = false; }},
+    {dec, 40, [](const Terminal& t) { return flag(t.allow80To132_); },
+        [](Terminal& t) { t.allow80To132_ = true; },
+        [](Terminal& t) { t.allow80To132_ = false; }},
     {dec, 41, [](const Terminal&) { return ModeState::reset; }, nullptr, nothing},
     reported(dec, 42, permanentlyReset),
     reported(dec, 44, permanentlyReset),
     // Reverse wraparound only while wraparound is on.
-    {dec, 45, [](const Terminal& t) { return flag(t.reverseWraparound); },
+    {dec, 45, [](const Terminal& t) { return flag(t.reverseWraparound_); },
         [](Terminal& t) {
             if (t.wraparound())
-                t.reverseWraparound = true;
+                t.reverseWraparound_ = true;
         },
-        [](Terminal& t) { t.reverseWraparound = false; },
+        [](Terminal& t) { t.reverseWraparound_ = false; },
         nullptr,
-        [](Terminal& t) { t.reverseWraparound = false; }},
+        [](Terminal& t) { t.reverseWraparound_ = false; }},
     reported(dec, 46, permanentlyReset),
     // The alternate content is kept by DECRST 47; a later DECSET 47 shows it again.
     {dec, 47, [](const Terminal& t) { return flag(t.isCurrentBufferAlternate()); },
@@ -248,11 +264,11 @@ constexpr ModeRow modes[] = {
             switchTail(t);
         }},
     {dec, 63, nullptr, nothing, nullptr},
-    {dec, 66, [](const Terminal& t) { return flag(t.applicationKeypad); }, // DECNKM
-        [](Terminal& t) { t.applicationKeypad = true; },
-        [](Terminal& t) { t.applicationKeypad = false; },
+    {dec, 66, [](const Terminal& t) { return flag(t.applicationKeypad_); }, // DECNKM
+        [](Terminal& t) { t.applicationKeypad_ = true; },
+        [](Terminal& t) { t.applicationKeypad_ = false; },
         nullptr,
-        [](Terminal& t) { t.applicationKeypad = false; }},
+        [](Terminal& t) { t.applicationKeypad_ = false; }},
     reported(dec, 67, permanentlyReset),
     {dec, 69, [](const Terminal& t) { return flag(t.marginMode()); },       // DECLRMM
         [](Terminal& t) { t.setMarginMode(true); },
@@ -270,28 +286,28 @@ constexpr ModeRow modes[] = {
         [](Terminal& t) { t.setMouseMode(MouseMode::anyEvent); },
         [](Terminal& t) { t.setMouseMode(MouseMode::off); }},
     // Setting focus events reports the focus at once; resetting sends nothing.
-    {dec, 1004, [](const Terminal& t) { return flag(t.sendFocus); },
+    {dec, 1004, [](const Terminal& t) { return flag(t.sendFocus_); },
         [](Terminal& t) {
-            t.sendFocus = true;
+            t.sendFocus_ = true;
             t.reportFocus();
         },
-        [](Terminal& t) { t.sendFocus = false; }},
+        [](Terminal& t) { t.sendFocus_ = false; }},
     // Resetting any mouse encoding falls back to the x10 one, whichever was active.
-    {dec, 1005, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::utf8); },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::utf8; },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
-    {dec, 1006, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::sgr); },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::sgr; },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
-    {dec, 1007, [](const Terminal& t) { return flag(t.alternateScrollMode); },
-        [](Terminal& t) { t.alternateScrollMode = true; },
-        [](Terminal& t) { t.alternateScrollMode = false; }},
-    {dec, 1015, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::urxvt); },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::urxvt; },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
-    {dec, 1016, [](const Terminal& t) { return flag(t.mouseProtocol == MouseProtocolEncoding::sgrPixel); },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::sgrPixel; },
-        [](Terminal& t) { t.mouseProtocol = MouseProtocolEncoding::x10; }},
+    {dec, 1005, [](const Terminal& t) { return flag(t.mouseProtocol_ == MouseProtocolEncoding::utf8); },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::utf8; },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::x10; }},
+    {dec, 1006, [](const Terminal& t) { return flag(t.mouseProtocol_ == MouseProtocolEncoding::sgr); },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::sgr; },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::x10; }},
+    {dec, 1007, [](const Terminal& t) { return flag(t.alternateScrollMode_); },
+        [](Terminal& t) { t.alternateScrollMode_ = true; },
+        [](Terminal& t) { t.alternateScrollMode_ = false; }},
+    {dec, 1015, [](const Terminal& t) { return flag(t.mouseProtocol_ == MouseProtocolEncoding::urxvt); },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::urxvt; },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::x10; }},
+    {dec, 1016, [](const Terminal& t) { return flag(t.mouseProtocol_ == MouseProtocolEncoding::sgrPixel); },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::sgrPixel; },
+        [](Terminal& t) { t.mouseProtocol_ = MouseProtocolEncoding::x10; }},
     {dec, 1034, [](const Terminal&) { return permanentlyReset; }, nothing, nothing},
     {dec, 1047, nullptr,
         [](Terminal& t) {
@@ -318,25 +334,25 @@ constexpr ModeRow modes[] = {
             t.cmdRestoreCursor();
             switchTail(t);
         }},
-    {dec, 1243, [](const Terminal& t) { return flag(t.bidiArrowKeySwap); },
-        [](Terminal& t) { t.bidiArrowKeySwap = true; },
-        [](Terminal& t) { t.bidiArrowKeySwap = false; },
-        [](ModeRestore& r, bool value) { r.terminal.bidiArrowKeySwap = value; },
-        [](Terminal& t) { t.bidiArrowKeySwap = t.options.initialBidiArrowKeySwap; }},
-    {dec, 2004, [](const Terminal& t) { return flag(t.bracketedPasteMode); },
-        [](Terminal& t) { t.bracketedPasteMode = true; },
-        [](Terminal& t) { t.bracketedPasteMode = false; }},
-    {dec, 2026, [](const Terminal& t) { return flag(t.synchronizedOutputActive); },
+    {dec, 1243, [](const Terminal& t) { return flag(t.bidiArrowKeySwap_); },
+        [](Terminal& t) { t.bidiArrowKeySwap_ = true; },
+        [](Terminal& t) { t.bidiArrowKeySwap_ = false; },
+        [](ModeRestore& r, bool value) { r.terminal.bidiArrowKeySwap_ = value; },
+        [](Terminal& t) { t.bidiArrowKeySwap_ = t.options_.initialBidiArrowKeySwap; }},
+    {dec, 2004, [](const Terminal& t) { return flag(t.bracketedPasteMode_); },
+        [](Terminal& t) { t.bracketedPasteMode_ = true; },
+        [](Terminal& t) { t.bracketedPasteMode_ = false; }},
+    {dec, 2026, [](const Terminal& t) { return flag(t.synchronizedOutputActive_); },
         [](Terminal& t) { startSynchronizedOutput(t); },
         [](Terminal& t) { t.endSynchronizedOutput(); }},
-    {dec, 2500, [](const Terminal& t) { return flag(t.currentBidiState.boxMirroring); },
+    {dec, 2500, [](const Terminal& t) { return flag(t.currentBidiState_.boxMirroring); },
         [](Terminal& t) { setBoxMirroring(t, true); },
         [](Terminal& t) { setBoxMirroring(t, false); },
         [](ModeRestore& r, bool value) {
             r.bidiState.boxMirroring = value;
             r.changed.insert(BidiStateProperty::boxMirroring);
         }},
-    {dec, 2501, [](const Terminal& t) { return flag(t.currentBidiState.autodetectDirection); },
+    {dec, 2501, [](const Terminal& t) { return flag(t.currentBidiState_.autodetectDirection); },
         [](Terminal& t) { setAutodetectDirection(t, true); },
         [](Terminal& t) { setAutodetectDirection(t, false); },
         [](ModeRestore& r, bool value) {
@@ -346,9 +362,11 @@ constexpr ModeRow modes[] = {
 };
 // clang-format on
 
+namespace {
+
 void logUnhandledSet(const Terminal& terminal, ModeKind kind, int par)
 {
-    if (terminal.silentLog)
+    if (terminal.silentLog())
         return;
     if (kind == ModeKind::ansi)
         logInfo(false, "Unhandled verbatim setMode with " + std::to_string(par) + " and []");
@@ -359,7 +377,7 @@ void logUnhandledSet(const Terminal& terminal, ModeKind kind, int par)
 void logUnhandledReset(const Terminal& terminal, ModeKind kind, int par)
 {
     // An ANSI mode without a reset is dropped silently.
-    if (terminal.silentLog || kind == ModeKind::ansi)
+    if (terminal.silentLog() || kind == ModeKind::ansi)
         return;
     logInfo(false, "Unhandled DEC Private Mode Reset (DECRST) with " + std::to_string(par));
 }
@@ -368,12 +386,12 @@ void logUnhandledReset(const Terminal& terminal, ModeKind kind, int par)
 
 std::span<const ModeRow> modeTable()
 {
-    return modes;
+    return ModeHelpers::modes;
 }
 
 const ModeRow* findMode(ModeKind kind, int number)
 {
-    for (const ModeRow& row : modes) {
+    for (const ModeRow& row : ModeHelpers::modes) {
         if (row.kind == kind && row.number == number)
             return &row;
     }
@@ -387,22 +405,22 @@ const ModeRow* findMode(ModeKind kind, int number)
 void Terminal::setInsertMode(bool on)
 {
     insertMode_ = on;
-    normalBuffer->insertMode = on;
-    altBuffer->insertMode = on;
+    normalBuffer_->insertMode = on;
+    altBuffer_->insertMode = on;
 }
 
 void Terminal::setMarginMode(bool on)
 {
     marginMode_ = on;
-    normalBuffer->marginMode = on;
-    altBuffer->marginMode = on;
+    normalBuffer_->marginMode = on;
+    altBuffer_->marginMode = on;
 }
 
 void Terminal::setWraparound(bool on)
 {
     wraparound_ = on;
-    normalBuffer->wraparound = on;
-    altBuffer->wraparound = on;
+    normalBuffer_->wraparound = on;
+    altBuffer_->wraparound = on;
 }
 
 // ---------------------------------------------------------------- SM / RM, DECSET / DECRST
@@ -422,8 +440,8 @@ void Terminal::cmdResetMode(std::span<const int> pars, std::span<const std::uint
 void Terminal::setMode(int par, std::span<const std::uint8_t> collect)
 {
     if (!collect.empty() && !isPrivateCollect(collect)) {
-        if (!silentLog)
-            logInfo(silentLog, "Unhandled setMode (SM) with " + std::to_string(par) + " and " + listText(collect));
+        if (!silentLog_)
+            logInfo(silentLog_, "Unhandled setMode (SM) with " + std::to_string(par) + " and " + listText(collect));
         return;
     }
     const ModeKind kind = collect.empty() ? ModeKind::ansi : ModeKind::dec;
@@ -459,37 +477,37 @@ void Terminal::cmdCsiP(std::span<const int> pars, std::span<const std::uint8_t> 
         cmdRequestMode(pars, true);
     } else if (text == "$") {
         cmdRequestMode(pars, false);
-    } else if (!silentLog) {
+    } else if (!silentLog_) {
         std::string message = "Unhandled CSI ";
         for (const std::uint8_t byte : collect)
             message += std::to_string(byte);
         message += " with pars=" + listText(pars);
-        logInfo(silentLog, message);
+        logInfo(silentLog_, message);
     }
 }
 
 void Terminal::softReset()
 {
     // The bidi modes and the fallback direction go back together, as one change.
-    storeBidiState(*this, options.initialBidiState);
+    ModeHelpers::storeBidiState(*this, options_.initialBidiState);
     applyBidiStateToCursorParagraph(BidiStatePropertySet::all());
     updateFullScreen();
-    savedBidiPrivateModes.clear();
-    for (const ModeRow& row : modes) {
+    savedBidiPrivateModes_.clear();
+    for (const ModeRow& row : ModeHelpers::modes) {
         if (row.softReset != nullptr)
             row.softReset(*this);
     }
 
-    buffer->setScrollTop(0);
-    buffer->setScrollBottom(rows - 1);
-    curAttr = Attribute::defaultAttribute();
-    buffer->clearSavedState();
+    buffer_->setScrollTop(0);
+    buffer_->setScrollBottom(rows_ - 1);
+    curAttr_ = Attribute::defaultAttribute();
+    buffer_->clearSavedState();
     resetSemanticPromptState(true);
 
-    charset = nullptr;
+    charset_ = nullptr;
     setgLevel(0);
-    conformance = TerminalConformance::vt500;
-    activeHyperlink.reset();
+    conformance_ = TerminalConformance::vt500;
+    activeHyperlink_.reset();
     resetPalette();
 
     // Told even when the cursor was already visible.
@@ -504,24 +522,24 @@ void Terminal::cmdSetConformanceLevel(std::span<const int> pars)
     const int level = pars[0];
     switch (level) {
     case 61:
-        conformance = TerminalConformance::vt100;
-        cc.send8bit = false;
+        conformance_ = TerminalConformance::vt100;
+        cc_.send8bit = false;
         return;
     case 62:
-        conformance = TerminalConformance::vt200;
+        conformance_ = TerminalConformance::vt200;
         break;
     case 63:
-        conformance = TerminalConformance::vt300;
+        conformance_ = TerminalConformance::vt300;
         break;
     case 64:
-        conformance = TerminalConformance::vt400;
+        conformance_ = TerminalConformance::vt400;
         break;
     default:
-        conformance = TerminalConformance::vt500;
+        conformance_ = TerminalConformance::vt500;
         break;
     }
     if (level >= 62 && pars.size() > 1)
-        cc.send8bit = pars[1] == 0 || pars[1] == 2;
+        cc_.send8bit = pars[1] == 0 || pars[1] == 2;
 }
 
 // ---------------------------------------------------------------- DECRQM
@@ -531,7 +549,7 @@ void Terminal::cmdRequestMode(std::span<const int> pars, bool isPrivate)
     const int ps = pars.empty() ? 0 : pars[0];
     const ModeRow* row = findMode(isPrivate ? ModeKind::dec : ModeKind::ansi, ps);
     const ModeState state = row != nullptr && row->state != nullptr ? row->state(*this) : ModeState::notRecognized;
-    sendResponse(cc.csi(), isPrivate ? "?" : "", std::to_string(ps), ";",
+    sendResponse(cc_.csi(), isPrivate ? "?" : "", std::to_string(ps), ";",
                  std::to_string(static_cast<int>(state)), "$y");
 }
 
@@ -542,23 +560,23 @@ void Terminal::cmdSavePrivateModes(std::span<const int> pars)
     for (const int par : pars) {
         const ModeRow* row = findMode(ModeKind::dec, par);
         if (row != nullptr && row->restore != nullptr)
-            savedBidiPrivateModes[par] = row->state(*this) == ModeState::set;
+            savedBidiPrivateModes_[par] = row->state(*this) == ModeState::set;
     }
 }
 
 void Terminal::cmdRestorePrivateModes(std::span<const int> pars)
 {
-    ModeRestore restore{*this, currentBidiState, {}};
+    ModeRestore restore{*this, currentBidiState_, {}};
     for (const int par : pars) {
-        const auto saved = savedBidiPrivateModes.find(par);
-        if (saved == savedBidiPrivateModes.end())
+        const auto saved = savedBidiPrivateModes_.find(par);
+        if (saved == savedBidiPrivateModes_.end())
             continue;
         if (const ModeRow* row = findMode(ModeKind::dec, par); row != nullptr && row->restore != nullptr)
             row->restore(restore, saved->second);
     }
     // One bidi change for everything restored, so the paragraph is rewritten once.
     if (!restore.changed.isEmpty())
-        bidiChange(*this, restore.bidiState, restore.changed);
+        ModeHelpers::bidiChange(*this, restore.bidiState, restore.changed);
 }
 
 // ---------------------------------------------------------------- Bidi paragraph of the cursor
@@ -567,10 +585,10 @@ void Terminal::applyBidiStateToCursorParagraph(BidiStatePropertySet changed)
 {
     // Only a cursor at the start of a paragraph's first row takes the change into the
     // existing lines; elsewhere only the defaults for new lines change.
-    if (buffer->x() != 0)
+    if (buffer_->x() != 0)
         return;
-    CircularBufferLineList& lines = buffer->lines();
-    const long long first = static_cast<long long>(buffer->yBase()) + buffer->y();
+    CircularBufferLineList& lines = buffer_->lines();
+    const long long first = static_cast<long long>(buffer_->yBase()) + buffer_->y();
     if (first < 0 || first >= lines.count())
         return;
     const int r = static_cast<int>(first);
@@ -582,13 +600,13 @@ void Terminal::applyBidiStateToCursorParagraph(BidiStatePropertySet changed)
 
     BidiPresentationState state = lines[r]->bidiState();
     if (changed.contains(BidiStateProperty::supportMode))
-        state.supportMode = currentBidiState.supportMode;
+        state.supportMode = currentBidiState_.supportMode;
     if (changed.contains(BidiStateProperty::autodetectDirection))
-        state.autodetectDirection = currentBidiState.autodetectDirection;
+        state.autodetectDirection = currentBidiState_.autodetectDirection;
     if (changed.contains(BidiStateProperty::fallbackDirection))
-        state.fallbackDirection = currentBidiState.fallbackDirection;
+        state.fallbackDirection = currentBidiState_.fallbackDirection;
     if (changed.contains(BidiStateProperty::boxMirroring))
-        state.boxMirroring = currentBidiState.boxMirroring;
+        state.boxMirroring = currentBidiState_.boxMirroring;
     for (int row = r; row <= last; ++row)
         lines[row]->setBidiState(state); // raises the line's generation
 }

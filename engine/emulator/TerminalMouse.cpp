@@ -93,7 +93,7 @@ void Terminal::sendMouseReport(int buttonFlags, int x, int y, int px, int py)
     const std::int64_t row = nonNegative(y);
 
     std::vector<std::uint8_t> body;
-    switch (mouseProtocol) {
+    switch (mouseProtocol_) {
     case MouseProtocolEncoding::x10:
         body.push_back('M');
         body.push_back(x10Byte(b + 32));
@@ -111,7 +111,7 @@ void Terminal::sendMouseReport(int buttonFlags, int x, int y, int px, int py)
         const bool release = isSgrRelease(b);
         if (release)
             b &= ~std::int64_t{1 | 2 | motionFlag};
-        const bool pixels = mouseProtocol == MouseProtocolEncoding::sgrPixel;
+        const bool pixels = mouseProtocol_ == MouseProtocolEncoding::sgrPixel;
         body.push_back('<');
         appendDecimal(body, b);
         body.push_back(';');
@@ -130,7 +130,7 @@ void Terminal::sendMouseReport(int buttonFlags, int x, int y, int px, int py)
         body.push_back('M');
         break;
     }
-    sendResponse(cc.csi(), std::span<const std::uint8_t>(body));
+    sendResponse(cc_.csi(), std::span<const std::uint8_t>(body));
 }
 
 void encodeMouseUtf(std::vector<std::uint8_t>& bytes, int value)

@@ -109,11 +109,11 @@ void Terminal::oscSetColors(std::span<const std::uint8_t> payload)
         if (semicolon == payload.size())
             return; // a trailing index without a colour
         const std::optional<int> index = parseIndex(payload.subspan(p, semicolon - p), 255);
-        if (!index || static_cast<std::size_t>(*index) >= ansiColors.size())
+        if (!index || static_cast<std::size_t>(*index) >= ansiColors_.size())
             return; // stops the whole command; earlier pairs stay applied
         const std::size_t colorStart = semicolon + 1;
         if (colorStart < payload.size() && payload[colorStart] == '?') {
-            sendResponse(cc.osc(), "4;" + std::to_string(*index) + ";" + ansiColors[*index].formatXcolor(), cc.st());
+            sendResponse(cc_.osc(), "4;" + std::to_string(*index) + ";" + ansiColors_[*index].formatXcolor(), cc_.st());
             p = colorStart + 1;
             if (p < payload.size() && payload[p] == ';')
                 ++p;
@@ -121,7 +121,7 @@ void Terminal::oscSetColors(std::span<const std::uint8_t> payload)
         }
         const std::size_t colorEnd = findByte(payload, ';', colorStart);
         if (const std::optional<Color> color = Color::parseXcolorBytes(payload.subspan(colorStart, colorEnd - colorStart))) {
-            ansiColors[*index] = *color;
+            ansiColors_[*index] = *color;
             if (tdel != nullptr)
                 tdel->colorChanged(*this, *index);
         }
@@ -141,11 +141,11 @@ void Terminal::oscResetColors(std::span<const std::uint8_t> payload)
     for (const std::string_view field : split(*text, ';', true)) {
         // A field that is not a number resets entry 0: it is not skipped.
         const std::int64_t n = parseInteger(field).value_or(0);
-        if (n < 0 || n > 255 || static_cast<std::size_t>(n) >= ansiColors.size()
-            || static_cast<std::size_t>(n) >= defaultAnsiColors.size())
+        if (n < 0 || n > 255 || static_cast<std::size_t>(n) >= ansiColors_.size()
+            || static_cast<std::size_t>(n) >= defaultAnsiColors_.size())
             continue;
         const int index = static_cast<int>(n);
-        ansiColors[index] = defaultAnsiColors[index];
+        ansiColors_[index] = defaultAnsiColors_[index];
         if (tdel != nullptr)
             tdel->colorChanged(*this, index);
     }
@@ -153,7 +153,7 @@ void Terminal::oscResetColors(std::span<const std::uint8_t> payload)
 
 void Terminal::resetPalette()
 {
-    ansiColors = defaultAnsiColors;
+    ansiColors_ = defaultAnsiColors_;
     if (tdel != nullptr)
         tdel->colorChanged(*this, std::nullopt);
 }
@@ -179,7 +179,7 @@ void Terminal::oscDynamicColor(std::span<const std::uint8_t> payload, int start)
             const Color& color = n == 0 ? fetched.foreground
                                  : n == 1 ? fetched.background
                                           : (cursorColor_ ? *cursorColor_ : fetched.foreground);
-            sendResponse(cc.osc(), std::to_string(10 + n) + ";" + color.formatXcolor(), cc.st());
+            sendResponse(cc_.osc(), std::to_string(10 + n) + ";" + color.formatXcolor(), cc_.st());
             continue;
         }
         const std::optional<Color> color = Color::parseXcolorBytes(field);
@@ -215,7 +215,7 @@ void Terminal::oscSetCurrentDocument(std::span<const std::uint8_t> payload)
     std::optional<std::string> text = decodeUtf8(payload);
     if (!text)
         return;
-    hostCurrentDocument = std::move(*text);
+    hostCurrentDocument_ = std::move(*text);
     if (tdel != nullptr)
         tdel->hostCurrentDocumentUpdated(*this);
 }
@@ -227,7 +227,7 @@ void Terminal::oscSetCurrentDirectory(std::span<const std::uint8_t> payload)
     std::optional<std::string> text = decodeUtf8(payload);
     if (!text)
         return;
-    hostCurrentDirectory = std::move(*text);
+    hostCurrentDirectory_ = std::move(*text);
     if (tdel != nullptr)
         tdel->hostCurrentDirectoryUpdated(*this);
 }
@@ -237,34 +237,34 @@ void Terminal::oscSetCurrentDirectory(std::span<const std::uint8_t> payload)
 void Terminal::oscHyperlink(std::span<const std::uint8_t> payload)
 {
     if ((payload.size() == 1 && payload[0] == ';') || payload.size() > maximumHyperlinkPayloadLength) {
-        activeHyperlink.reset();
+        activeHyperlink_.reset();
         return;
     }
     // Registered lazily, when the first cell inside the link is written.
-    activeHyperlink = ActiveHyperlink::pending(decodeAscii(payload).value_or(std::string()));
+    activeHyperlink_ = ActiveHyperlink::pending(decodeAscii(payload).value_or(std::string()));
 }
 
 std::optional<std::uint16_t> Terminal::resolveActiveHyperlinkCode()
 {
-    if (!activeHyperlink)
+    if (!activeHyperlink_)
         return std::nullopt;
-    switch (activeHyperlink->kind) {
+    switch (activeHyperlink_->kind) {
     case ActiveHyperlink::Case::unavailable:
         return std::nullopt;
     case ActiveHyperlink::Case::resolved:
-        return activeHyperlink->code;
+        return activeHyperlink_->code;
     case ActiveHyperlink::Case::pending:
         break;
     }
-    const std::optional<std::uint16_t> code = registerHyperlinkPayload(std::move(activeHyperlink->text));
+    const std::optional<std::uint16_t> code = registerHyperlinkPayload(std::move(activeHyperlink_->text));
     // Until the next OSC 8, cells of an unavailable link carry no payload.
-    activeHyperlink = code ? ActiveHyperlink::resolved(*code) : ActiveHyperlink::unavailable();
+    activeHyperlink_ = code ? ActiveHyperlink::resolved(*code) : ActiveHyperlink::unavailable();
     return code;
 }
 
 TinyAtom Terminal::linkPayload()
 {
-    if (!activeHyperlink)
+    if (!activeHyperlink_)
         return {};
     return TinyAtom{resolveActiveHyperlinkCode().value_or(0)};
 }
@@ -272,7 +272,7 @@ TinyAtom Terminal::linkPayload()
 std::optional<std::uint16_t> Terminal::registerHyperlinkPayload(std::string text)
 {
     const auto tryRegister = [&]() -> std::optional<TinyAtom> {
-        if (payloadCodes.size() >= maximumPayloadCodes)
+        if (payloadCodes_.size() >= maximumPayloadCodes)
             return std::nullopt;
         return TinyAtom::register_(text);
     };
@@ -281,8 +281,8 @@ std::optional<std::uint16_t> Terminal::registerHyperlinkPayload(std::string text
         // Codes this terminal no longer shows come back by a prune, which is too costly to
         // run for every link once the codes are exhausted: the first refusal prunes, then
         // every payloadPruneInterval-th. A link without a code is written without one.
-        const bool prune = failedPayloadRegistrations == 0;
-        failedPayloadRegistrations = (failedPayloadRegistrations + 1) % payloadPruneInterval;
+        const bool prune = failedPayloadRegistrations_ == 0;
+        failedPayloadRegistrations_ = (failedPayloadRegistrations_ + 1) % payloadPruneInterval;
         if (prune) {
             pruneUnusedPayloadCodes();
             atom = tryRegister();
@@ -290,7 +290,7 @@ std::optional<std::uint16_t> Terminal::registerHyperlinkPayload(std::string text
     }
     if (!atom)
         return std::nullopt;
-    payloadCodes.insert(atom->code);
+    payloadCodes_.insert(atom->code);
     return atom->code;
 }
 
@@ -347,7 +347,7 @@ void Terminal::oscClipboard(std::span<const std::uint8_t> payload)
         const std::optional<std::vector<std::uint8_t>> content = tdel->clipboardRead(*this);
         if (!content)
             return;
-        sendResponse(cc.osc(), "52;" + target + ";" + base64Encode(*content), cc.st());
+        sendResponse(cc_.osc(), "52;" + target + ";" + base64Encode(*content), cc_.st());
         return;
     }
 

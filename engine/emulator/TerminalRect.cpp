@@ -51,31 +51,31 @@ ScreenRectangle Terminal::getRectangle(std::span<const int> pars, std::size_t st
     int left = std::max(parameter(1).value_or(1), 1);
     // A bottom or right given as 0 stays 0 and empties the rectangle; only an absent one
     // means the last row or column.
-    int bottom = std::min(parameter(2).value_or(rows), rows);
-    int right = std::min(parameter(3).value_or(cols), cols);
+    int bottom = std::min(parameter(2).value_or(rows_), rows_);
+    int right = std::min(parameter(3).value_or(cols_), cols_);
 
-    if (originMode) {
-        top += buffer->scrollTop();
-        bottom += buffer->scrollTop();
-        left += buffer->marginLeft();
-        right += buffer->marginLeft();
+    if (originMode_) {
+        top += buffer_->scrollTop();
+        bottom += buffer_->scrollTop();
+        left += buffer_->marginLeft();
+        right += buffer_->marginLeft();
     }
     if (bottom < top || right < left)
         return {0, 0, 0, 0, true};
-    return {std::min(top - 1, rows - 1), std::min(left - 1, cols - 1), std::min(bottom - 1, rows - 1),
-            std::min(right - 1, cols - 1), false};
+    return {std::min(top - 1, rows_ - 1), std::min(left - 1, cols_ - 1), std::min(bottom - 1, rows_ - 1),
+            std::min(right - 1, cols_ - 1), false};
 }
 
 void Terminal::cmdDECALN()
 {
-    Attribute attribute = curAttr;
+    Attribute attribute = curAttr_;
     attribute.style = {};
     attribute.underlineStyle = UnderlineStyle::none;
     const CharData fill(U'E', 1, attribute);
 
     setCursor(0, 0);
-    for (int row = 0; row < rows; ++row) {
-        BufferLine* line = screenLine(*buffer, row);
+    for (int row = 0; row < rows_; ++row) {
+        BufferLine* line = screenLine(*buffer_, row);
         if (line == nullptr)
             continue;
         line->fill(fill);
@@ -92,8 +92,8 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
     const auto parameter = [&](std::size_t index) { return index < pars.size() ? pars[index] : 0; };
     const int sourceTop = std::max(parameter(0), 1);
     const int sourceLeft = std::max(parameter(1), 1);
-    const int sourceBottom = parameter(2) == 0 ? rows : parameter(2);
-    const int sourceRight = parameter(3) == 0 ? cols : parameter(3);
+    const int sourceBottom = parameter(2) == 0 ? rows_ : parameter(2);
+    const int sourceRight = parameter(3) == 0 ? cols_ : parameter(3);
     const int sourcePage = std::max(parameter(4), 1);
     const int destinationTop = std::max(parameter(5), 1);
     const int destinationLeft = std::max(parameter(6), 1);
@@ -105,11 +105,11 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
     const ScreenRectangle source = getRectangle(sourceParameters, 0);
     if (source.empty)
         return;
-    const int dt = std::min(destinationTop - 1, rows - 1);
-    const int dl = std::min(destinationLeft - 1, cols - 1);
-    const int n = std::min(source.right - source.left + 1, cols - dl);
+    const int dt = std::min(destinationTop - 1, rows_ - 1);
+    const int dl = std::min(destinationLeft - 1, cols_ - 1);
+    const int n = std::min(source.right - source.left + 1, cols_ - dl);
 
-    const int height = std::min(source.bottom - source.top + 1, buffer->rows() - dt);
+    const int height = std::min(source.bottom - source.top + 1, buffer_->rows() - dt);
     if (n <= 0 || height <= 0)
         return;
     // Like a memmove: rows are taken in the order that reads each source row before it is
@@ -118,10 +118,10 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
     const bool downwards = dt > source.top;
     for (int k = 0; k < height; ++k) {
         const int offset = downwards ? height - 1 - k : k;
-        BufferLine* to = screenLine(*buffer, dt + offset);
+        BufferLine* to = screenLine(*buffer_, dt + offset);
         if (to == nullptr)
             continue;
-        const BufferLine* from = screenLine(*buffer, source.top + offset);
+        const BufferLine* from = screenLine(*buffer_, source.top + offset);
         const bool runs = from != nullptr && from->dataSize() >= source.left + n && to->dataSize() >= dl + n;
         if (runs) {
             const std::span<const CharData> in = from->cellSpan().subspan(static_cast<std::size_t>(source.left),
@@ -147,7 +147,7 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
 void Terminal::cmdDECFRA(std::span<const int> pars, std::span<const std::uint8_t> collect)
 {
     if (!collectIs(collect, '$')) {
-        logInfo(silentLog, "Not implemented CSI x with collect: collect=" + listText(collect)
+        logInfo(silentLog_, "Not implemented CSI x with collect: collect=" + listText(collect)
                                + " and pars=" + listText(pars));
         return;
     }
@@ -155,8 +155,8 @@ void Terminal::cmdDECFRA(std::span<const int> pars, std::span<const std::uint8_t
     const int character = pars.empty() ? 0 : pars[0];
     // Used as a cell code directly; 0 leaves empty cells.
     const std::int32_t code = isValidScalar(character) ? character : 0x20;
-    const Attribute attribute = curAttr;
-    fillRectangle(*buffer, rectangle, CharData(code, 1, attribute));
+    const Attribute attribute = curAttr_;
+    fillRectangle(*buffer_, rectangle, CharData(code, 1, attribute));
 }
 
 void Terminal::cmdDECERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
@@ -167,14 +167,14 @@ void Terminal::cmdDECERA(std::span<const int> pars, std::span<const std::uint8_t
     }
     if (!collectIs(collect, '$'))
         return;
-    const Attribute attribute = curAttr;
-    fillRectangle(*buffer, getRectangle(pars, 0), CharData(0x20, 1, attribute));
+    const Attribute attribute = curAttr_;
+    fillRectangle(*buffer_, getRectangle(pars, 0), CharData(0x20, 1, attribute));
 }
 
 void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_t> collect)
 {
     if (!collectIs(collect, '$')) {
-        logInfo(silentLog, "CSI # { not implemented - XTPUSHSGR with " + listText(pars));
+        logInfo(silentLog_, "CSI # { not implemented - XTPUSHSGR with " + listText(pars));
         return;
     }
     // No cell is protected, so every cell of the rectangle is erased; colours, link and
@@ -183,7 +183,7 @@ void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_
     if (rectangle.empty)
         return;
     for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
-        BufferLine* line = screenLine(*buffer, row);
+        BufferLine* line = screenLine(*buffer_, row);
         if (line == nullptr || line->dataSize() == 0)
             continue;
         const std::span<CharData> cells = line->mutableCells();
@@ -201,17 +201,17 @@ void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_
 void Terminal::cmdInsertColumns(std::span<const int> pars, std::span<const std::uint8_t> collect)
 {
     if (!collectIs(collect, '\'')) {
-        logInfo(silentLog, "CSI # } not implemented- XTPOPSGR with " + listText(pars));
+        logInfo(silentLog_, "CSI # } not implemented- XTPOPSGR with " + listText(pars));
         return;
     }
     const int n = std::max(pars.empty() ? 1 : pars[0], 1);
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     const int x = screen.x();
     if (marginMode_ && x < screen.marginLeft())
         return;
     if (x > screen.marginRight())
         return;
-    const int rightEdge = marginMode_ ? screen.marginRight() : cols - 1;
+    const int rightEdge = marginMode_ ? screen.marginRight() : cols_ - 1;
     const CharData blank(0x20, 1,
                          Attribute{Attribute::Color::defaultColor(), Attribute::Color::defaultInvertedColor(), {},
                                    UnderlineStyle::none, std::nullopt});
@@ -234,7 +234,7 @@ void Terminal::cmdDECRQCRA(std::span<const int> pars)
         std::uint32_t sum = 0;
         if (!rectangle.empty) {
             for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
-                const BufferLine* line = screenLine(*buffer, row);
+                const BufferLine* line = screenLine(*buffer_, row);
                 for (int col = rectangle.left; col <= rectangle.right; ++col) {
                     const std::int32_t code = line != nullptr ? line->getCell(col).code : 0;
                     if (code == 0) {
@@ -252,7 +252,7 @@ void Terminal::cmdDECRQCRA(std::span<const int> pars)
         std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(sum));
         checksum = text;
     }
-    sendResponse(cc.dcs(), std::to_string(pid), "!~", checksum, cc.st());
+    sendResponse(cc_.dcs(), std::to_string(pid), "!~", checksum, cc_.st());
 }
 
 } // namespace corvantix

@@ -33,10 +33,10 @@ std::string printableAscii(std::string_view text)
 // column, where it is shown, never beyond the screen.
 std::pair<int, int> reportedCursorPosition(const Terminal& terminal)
 {
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     long long row = static_cast<long long>(screen.y()) + 1;
-    long long column = static_cast<long long>(std::min(screen.x(), terminal.cols - 1)) + 1;
-    if (terminal.originMode) {
+    long long column = static_cast<long long>(std::min(screen.x(), terminal.cols() - 1)) + 1;
+    if (terminal.originMode()) {
         row -= screen.scrollTop();
         if (terminal.marginMode())
             column -= screen.marginLeft();
@@ -47,9 +47,9 @@ std::pair<int, int> reportedCursorPosition(const Terminal& terminal)
 // DCS 0 $ r ST: the request is not understood.
 void answerUnknownRequest(Terminal& terminal, std::string_view request)
 {
-    if (!terminal.silentLog)
-        logInfo(terminal.silentLog, "Unknown DCS + " + std::string(request));
-    terminal.sendResponse(terminal.cc.dcs(), "0$r", terminal.cc.st());
+    if (!terminal.silentLog())
+        logInfo(terminal.silentLog(), "Unknown DCS + " + std::string(request));
+    terminal.sendResponse(terminal.cc().dcs(), "0$r", terminal.cc().st());
 }
 
 std::optional<CursorStyle> cursorStyleForParameter(int ps)
@@ -85,11 +85,11 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const std::u
     if (prefix.empty()) {
         switch (ps) {
         case 5:
-            sendResponse(cc.csi(), "0n");
+            sendResponse(cc_.csi(), "0n");
             break;
         case 6: {
             const auto [row, column] = reportedCursorPosition(*this);
-            sendResponse(cc.csi(), std::to_string(row), ";", std::to_string(column), "R");
+            sendResponse(cc_.csi(), std::to_string(row), ";", std::to_string(column), "R");
             break;
         }
         default:
@@ -103,37 +103,37 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const std::u
     switch (ps) {
     case 6: {
         const auto [row, column] = reportedCursorPosition(*this);
-        sendResponse(cc.csi(), "?", std::to_string(row), ";", std::to_string(column), ";1R");
+        sendResponse(cc_.csi(), "?", std::to_string(row), ";", std::to_string(column), ";1R");
         break;
     }
     case 15:
-        sendResponse(cc.csi(), "?10n");
+        sendResponse(cc_.csi(), "?10n");
         break;
     case 25:
-        sendResponse(cc.csi(), "?21n");
+        sendResponse(cc_.csi(), "?21n");
         break;
     case 26:
-        sendResponse(cc.csi(), "?27;1;0;0n");
+        sendResponse(cc_.csi(), "?27;1;0;0n");
         break;
     case 55:
-        sendResponse(cc.csi(), "?53n");
+        sendResponse(cc_.csi(), "?53n");
         break;
     case 56:
-        sendResponse(cc.csi(), "?57;1n");
+        sendResponse(cc_.csi(), "?57;1n");
         break;
     case 62:
-        sendResponse(cc.csi(), "0*{");
+        sendResponse(cc_.csi(), "0*{");
         break;
     case 63: {
         const int id = pars.size() > 1 ? pars[1] : 0;
-        sendResponse(cc.dcs(), std::to_string(id), "!~0000", cc.st());
+        sendResponse(cc_.dcs(), std::to_string(id), "!~0000", cc_.st());
         break;
     }
     case 75:
-        sendResponse(cc.csi(), "?70n");
+        sendResponse(cc_.csi(), "?70n");
         break;
     case 85:
-        sendResponse(cc.csi(), "?83n");
+        sendResponse(cc_.csi(), "?83n");
         break;
     default:
         break;
@@ -145,25 +145,25 @@ void Terminal::cmdDeviceStatus(std::span<const int> pars, std::span<const std::u
 void Terminal::cmdDeviceAttributes(std::span<const int> pars, std::span<const std::uint8_t> collect)
 {
     if (!pars.empty() && pars[0] >= 1) {
-        if (!silentLog)
-            logInfo(silentLog, "SendDeviceAttributes got " + listText(pars) + " and " + std::string(asText(collect)));
+        if (!silentLog_)
+            logInfo(silentLog_, "SendDeviceAttributes got " + listText(pars) + " and " + std::string(asText(collect)));
         return;
     }
     const std::string_view prefix = asText(collect);
     if (prefix == ">") {
-        sendResponse(cc.csi(), ">65;20;1c");
+        sendResponse(cc_.csi(), ">65;20;1c");
         return;
     }
     if (!prefix.empty())
         return;
 
-    const std::string_view name = options.termName;
+    const std::string_view name = options_.termName;
     if (name.starts_with("xterm")) {
-        sendResponse(cc.csi(), "?65", options.enableSixelReported ? ";4" : "", ";1;2;6;21;22;17;28c");
+        sendResponse(cc_.csi(), "?65", options_.enableSixelReported ? ";4" : "", ";1;2;6;21;22;17;28c");
     } else if (name.starts_with("screen") || name.starts_with("rxvt-unicode")) {
-        sendResponse(cc.csi(), "?1;2c");
+        sendResponse(cc_.csi(), "?1;2c");
     } else if (name.starts_with("linux")) {
-        sendResponse(cc.csi(), "?6c");
+        sendResponse(cc_.csi(), "?6c");
     }
 }
 
@@ -217,18 +217,18 @@ void Terminal::cmdDECRQSS(std::span<const std::uint8_t> data)
     } else if (request == "\"p") {
         answer = "65;1\"p"; // whatever the conformance level
     } else if (request == "r") {
-        answer = std::to_string(buffer->scrollTop() + 1) + ";" + std::to_string(buffer->scrollBottom() + 1) + "r";
+        answer = std::to_string(buffer_->scrollTop() + 1) + ";" + std::to_string(buffer_->scrollBottom() + 1) + "r";
     } else if (request == "m") {
-        answer = curAttr.sgrParameters();
+        answer = curAttr_.sgrParameters();
     } else if (request == "s") {
-        answer = std::to_string(buffer->marginLeft() + 1) + ";" + std::to_string(buffer->marginRight() + 1) + "s";
+        answer = std::to_string(buffer_->marginLeft() + 1) + ";" + std::to_string(buffer_->marginRight() + 1) + "s";
     } else if (request == " q") {
         answer = "2 q"; // whatever the cursor style
     } else {
         answerUnknownRequest(*this, request);
         return;
     }
-    sendResponse(cc.dcs(), "1$r", answer, cc.st());
+    sendResponse(cc_.dcs(), "1$r", answer, cc_.st());
 }
 
 void DECRQSS::hook(std::span<const std::uint8_t>, std::span<const int>, std::uint8_t)
@@ -271,9 +271,9 @@ void Terminal::cmdSetCursorStyle(std::span<const int> pars, std::span<const std:
 
 void Terminal::setCursorStyle(CursorStyle style)
 {
-    if (style == options.cursorStyle)
+    if (style == options_.cursorStyle)
         return;
-    options.cursorStyle = style;
+    options_.cursorStyle = style;
     if (tdel != nullptr)
         tdel->cursorStyleChanged(*this, style);
 }
@@ -287,10 +287,10 @@ void Terminal::cmdSetScrollRegion(std::span<const int> pars, std::span<const std
     const int p1 = pars.empty() ? 0 : pars[0];
     const int p2 = pars.size() > 1 ? pars[1] : 0;
     const int top = std::max(p1 - 1, 0);
-    const int bottom = (p2 == 0 ? rows : std::min(p2, rows)) - 1;
+    const int bottom = (p2 == 0 ? rows_ : std::min(p2, rows_)) - 1;
     if (top < bottom) {
-        buffer->setScrollTop(top);
-        buffer->setScrollBottom(bottom);
+        buffer_->setScrollTop(top);
+        buffer_->setScrollBottom(bottom);
     }
     // Home: with origin mode, the top-left corner of the region.
     setCursor(0, 0);
@@ -302,9 +302,9 @@ void Terminal::cmdSetMargins(std::span<const int> pars, std::span<const std::uin
         return;
     const int p1 = pars.empty() ? 0 : pars[0];
     const int left = std::max(p1 - 1, 0);
-    const int right = std::clamp(pars.size() > 1 ? pars[1] - 1 : cols - 1, 0, cols - 1);
-    buffer->setMarginLeft(std::min(left, right));
-    buffer->setMarginRight(right);
+    const int right = std::clamp(pars.size() > 1 ? pars[1] - 1 : cols_ - 1, 0, cols_ - 1);
+    buffer_->setMarginLeft(std::min(left, right));
+    buffer_->setMarginRight(right);
 }
 
 } // namespace corvantix

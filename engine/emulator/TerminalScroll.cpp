@@ -49,7 +49,7 @@ bool canReuseLeavingLine(const CircularBufferLineList& ring, int top, const Buff
 Attribute Terminal::eraseAttribute() const
 {
     Attribute erase = Attribute::defaultAttribute();
-    erase.bg = curAttr.bg;
+    erase.bg = curAttr_.bg;
     return erase;
 }
 
@@ -67,7 +67,7 @@ void Terminal::markSplicedRowDirty(int row)
 
 void Terminal::cmdLineFeed()
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     bool moved = false;
     const int y = screen.y();
     const int x = screen.x();
@@ -78,27 +78,27 @@ void Terminal::cmdLineFeed()
             scroll(false);
             moved = true;
         }
-    } else if (y != rows - 1) {
+    } else if (y != rows_ - 1) {
         // A cursor below the region on the last row stays where it is.
         screen.setY(y + 1);
         moved = true;
         if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()); line != nullptr && !line->isWrapped())
-            line->setBidiState(currentBidiState);
+            line->setBidiState(currentBidiState_);
     }
 
-    if (screen.x() >= cols)
+    if (screen.x() >= cols_)
         screen.setX(screen.x() - 1);
 
     propagateSemanticContinuation(moved);
     linefeedNotify();
 
-    if (lineFeedMode)
-        screen.setX(originMode && marginMode_ ? screen.marginLeft() : 0);
+    if (lineFeedMode_)
+        screen.setX(originMode_ && marginMode_ ? screen.marginLeft() : 0);
 }
 
 void Terminal::cmdCarriageReturn()
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (marginMode_ && screen.x() >= screen.marginLeft())
         screen.setX(screen.marginLeft());
     else
@@ -107,7 +107,7 @@ void Terminal::cmdCarriageReturn()
 
 void Terminal::cmdBackspace()
 {
-    Buffer& screen = restrictCursor(!reverseWraparound);
+    Buffer& screen = restrictCursor(!reverseWraparound_);
     const int left = marginMode_ ? screen.marginLeft() : 0;
     const int right = marginMode_ ? screen.marginRight() : screen.cols() - 1;
     const int x = screen.x();
@@ -117,7 +117,7 @@ void Terminal::cmdBackspace()
         screen.setX(std::max(x - 1, 0));
         return;
     }
-    if (!reverseWraparound) {
+    if (!reverseWraparound_) {
         if (x < left && x >= 1)
             screen.setX(x - 1);
         return;
@@ -193,7 +193,7 @@ void Terminal::reverseIndex()
         return;
     }
 
-    if (!marginMode_ || (screen.marginLeft() < 1 && screen.marginRight() >= cols - 1)) {
+    if (!marginMode_ || (screen.marginLeft() < 1 && screen.marginRight() >= cols_ - 1)) {
         // The bottom line is dropped: its images must leave the buffer's count with it.
         if (screen.hasLinesWithImages())
             screen.removeLineImages(absBottom);
@@ -242,153 +242,164 @@ bool isEraseAttribute(const Attribute& attribute, Attribute::Color bg)
         && attribute.underlineStyle == UnderlineStyle::none && !attribute.underlineColor.has_value();
 }
 
-// The template line, rebuilt only when the width or the erase attribute changed.
-void prepareBlankLine(Terminal& terminal, const ScrollStep& step)
-{
-    std::shared_ptr<BufferLine>& blank = terminal.blankLine;
-    if (blank->dataSize() != terminal.cols || !isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr.bg))
-        blank = step.screen.getBlankLine(terminal.eraseAttribute());
-    if (blank->isWrapped() != step.isWrapped)
-        blank->setIsWrapped(step.isWrapped);
-    if (blank->bidiState() != step.bidiState)
-        blank->setBidiState(step.bidiState);
-}
+struct ScrollFile;
 
-// A line that takes a scrolled neighbour's place starts plain: no wrap, no images, single
-// width.
-void resetMovedLine(Buffer& screen, int row, const BidiPresentationState& bidiState)
-{
-    BufferLine& line = *screen.lines()[row];
-    line.setIsWrapped(false);
-    line.setBidiState(bidiState);
-    screen.removeLineImages(row);
-    line.setRenderMode(BufferLine::RenderLineMode::single);
-}
+} // namespace
 
-// Margins narrower than the screen: only the rectangle between them moves, and nothing
-// enters the scrollback.
-void scrollRectangle(Terminal& terminal, const ScrollStep& step)
-{
-    Buffer& screen = step.screen;
-    const int bottom = std::min(step.absBottom, step.ring.count() - 1);
-    for (int row = step.absTop; row < bottom; ++row)
-        resetMovedLine(screen, row, step.ring[row + 1]->bidiState());
-    screen.shiftRectangleUp(step.absTop, bottom, screen.marginLeft(), screen.marginRight(), terminal.eraseCell());
-    if (bottom >= step.absTop)
-        resetMovedLine(screen, bottom, terminal.currentBidiState);
-    terminal.clearSelectionsInRange(step.absTop, step.absBottom, screen.marginLeft(), screen.marginRight());
-}
+template <>
+struct TerminalFileHelpers<ScrollFile> {
+    // The template line, rebuilt only when the width or the erase attribute changed.
+    static void prepareBlankLine(Terminal& terminal, const ScrollStep& step)
+    {
+        std::shared_ptr<BufferLine>& blank = terminal.blankLine_;
+        if (blank->dataSize() != terminal.cols_ || !isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr_.bg))
+            blank = step.screen.getBlankLine(terminal.eraseAttribute());
+        if (blank->isWrapped() != step.isWrapped)
+            blank->setIsWrapped(step.isWrapped);
+        if (blank->bidiState() != step.bidiState)
+            blank->setBidiState(step.bidiState);
+    }
 
-// A region starting at the top: its top line leaves the screen for the scrollback (or is
-// dropped when the ring is full).
-void scrollIntoScrollback(Terminal& terminal, const ScrollStep& step)
-{
-    Buffer& screen = step.screen;
-    CircularBufferLineList& ring = step.ring;
-    const bool ringFull = ring.count() == ring.maxLength();
-    const int countBefore = ring.count();
-    if (step.absBottom == ring.count() - 1) {
-        if (!ringFull) {
-            ring.push(BufferLine::initCopy(*terminal.blankLine));
-            screen.setYBase(screen.yBase() + 1);
-            if (!terminal.userScrolling)
-                screen.setYDisp(screen.yDisp() + 1);
+    // A line that takes a scrolled neighbour's place starts plain: no wrap, no images, single
+    // width.
+    static void resetMovedLine(Buffer& screen, int row, const BidiPresentationState& bidiState)
+    {
+        BufferLine& line = *screen.lines()[row];
+        line.setIsWrapped(false);
+        line.setBidiState(bidiState);
+        screen.removeLineImages(row);
+        line.setRenderMode(BufferLine::RenderLineMode::single);
+    }
+
+    // Margins narrower than the screen: only the rectangle between them moves, and nothing
+    // enters the scrollback.
+    static void scrollRectangle(Terminal& terminal, const ScrollStep& step)
+    {
+        Buffer& screen = step.screen;
+        const int bottom = std::min(step.absBottom, step.ring.count() - 1);
+        for (int row = step.absTop; row < bottom; ++row)
+            resetMovedLine(screen, row, step.ring[row + 1]->bidiState());
+        screen.shiftRectangleUp(step.absTop, bottom, screen.marginLeft(), screen.marginRight(), terminal.eraseCell());
+        if (bottom >= step.absTop)
+            resetMovedLine(screen, bottom, terminal.currentBidiState_);
+        terminal.clearSelectionsInRange(step.absTop, step.absBottom, screen.marginLeft(), screen.marginRight());
+    }
+
+    // A region starting at the top: its top line leaves the screen for the scrollback (or is
+    // dropped when the ring is full).
+    static void scrollIntoScrollback(Terminal& terminal, const ScrollStep& step)
+    {
+        Buffer& screen = step.screen;
+        CircularBufferLineList& ring = step.ring;
+        const bool ringFull = ring.count() == ring.maxLength();
+        const int countBefore = ring.count();
+        if (step.absBottom == ring.count() - 1) {
+            if (!ringFull) {
+                ring.push(BufferLine::initCopy(*terminal.blankLine_));
+                screen.setYBase(screen.yBase() + 1);
+                if (!terminal.userScrolling_)
+                    screen.setYDisp(screen.yDisp() + 1);
+            } else {
+                // The oldest line is reused as the new bottom line: no allocation.
+                // The template's cells carry the erase attribute, read from settled memory.
+                ring.recycle(terminal.blankLine_->getCell(0).attribute);
+                BufferLine& reused = *ring[ring.count() - 1];
+                if (reused.isWrapped() != step.isWrapped)
+                    reused.setIsWrapped(step.isWrapped);
+                reused.setBidiState(step.bidiState);
+            }
         } else {
-            // The oldest line is reused as the new bottom line: no allocation.
-            // The template's cells carry the erase attribute, read from settled memory.
-            ring.recycle(terminal.blankLine->getCell(0).attribute);
-            BufferLine& reused = *ring[ring.count() - 1];
-            if (reused.isWrapped() != step.isWrapped)
-                reused.setIsWrapped(step.isWrapped);
-            reused.setBidiState(step.bidiState);
+            // A full ring drops its oldest line to make room, images and all.
+            if (ringFull && screen.hasLinesWithImages())
+                screen.removeLineImages(0);
+            const Buffer::LinePtr inserted = BufferLine::initCopy(*terminal.blankLine_);
+            ring.splice(step.absBottom + 1, 0, std::span(&inserted, 1),
+                        [&terminal](int row) { terminal.markSplicedRowDirty(row); });
+            if (!ringFull) {
+                screen.setYBase(screen.yBase() + 1);
+                if (!terminal.userScrolling_)
+                    screen.setYDisp(screen.yDisp() + 1);
+            }
         }
-    } else {
-        // A full ring drops its oldest line to make room, images and all.
-        if (ringFull && screen.hasLinesWithImages())
-            screen.removeLineImages(0);
-        const Buffer::LinePtr inserted = BufferLine::initCopy(*terminal.blankLine);
-        ring.splice(step.absBottom + 1, 0, std::span(&inserted, 1),
-                    [&terminal](int row) { terminal.markSplicedRowDirty(row); });
-        if (!ringFull) {
-            screen.setYBase(screen.yBase() + 1);
-            if (!terminal.userScrolling)
-                screen.setYDisp(screen.yDisp() + 1);
+        if (ringFull) {
+            if (screen.hasScrollback)
+                screen.linesTop += 1;
+            terminal.adjustSelectionsForLineShift(0, countBefore - 1, 1);
+            if (terminal.userScrolling_)
+                screen.setYDisp(std::max(screen.yDisp() - 1, 0));
         }
     }
-    if (ringFull) {
-        if (screen.hasScrollback)
-            screen.linesTop += 1;
-        terminal.adjustSelectionsForLineShift(0, countBefore - 1, 1);
-        if (terminal.userScrolling)
-            screen.setYDisp(std::max(screen.yDisp() - 1, 0));
-    }
-}
 
-// A region below the top: its top line is discarded. False when the region lies past the
-// ring (logged; nothing moves).
-bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
-{
-    Buffer& screen = step.screen;
-    CircularBufferLineList& ring = step.ring;
-    const int absTop = step.absTop;
-    const int absBottom = step.absBottom;
-    if (absBottom >= ring.count()) {
-        printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
-                  + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
-                  + " scrollTop=" + std::to_string(screen.scrollTop()) + " scrollBottom="
-                  + std::to_string(screen.scrollBottom())
-                  + " isAlternate=" + boolText(terminal.isCurrentBufferAlternate()));
-        return false;
-    }
-    if (canReuseLeavingLine(ring, absTop, *terminal.blankLine)) {
-        // The same lines end up in the same places as below, but the line leaving the
-        // region becomes the blank bottom line instead of a new copy of the template.
-        ring.rotateUp(absTop, absBottom - absTop);
-        ring[absBottom]->recycleFrom(*terminal.blankLine);
-    } else {
-        // The top line is dropped: its images must leave the buffer's count with it.
-        if (screen.hasLinesWithImages())
-            screen.removeLineImages(absTop);
-        if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
-            printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
-                      + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
-                      + std::to_string(screen.linesTop)
+    // A region below the top: its top line is discarded. False when the region lies past the
+    // ring (logged; nothing moves).
+    static bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
+    {
+        Buffer& screen = step.screen;
+        CircularBufferLineList& ring = step.ring;
+        const int absTop = step.absTop;
+        const int absBottom = step.absBottom;
+        if (absBottom >= ring.count()) {
+            printLine("scroll: bottomRow " + std::to_string(absBottom) + " >= lines.count "
+                      + std::to_string(ring.count()) + ", state: yBase=" + std::to_string(screen.yBase())
+                      + " scrollTop=" + std::to_string(screen.scrollTop()) + " scrollBottom="
+                      + std::to_string(screen.scrollBottom())
                       + " isAlternate=" + boolText(terminal.isCurrentBufferAlternate()));
+            return false;
         }
-        ring.setLine(absBottom, BufferLine::initCopy(*terminal.blankLine));
+        if (canReuseLeavingLine(ring, absTop, *terminal.blankLine_)) {
+            // The same lines end up in the same places as below, but the line leaving the
+            // region becomes the blank bottom line instead of a new copy of the template.
+            ring.rotateUp(absTop, absBottom - absTop);
+            ring[absBottom]->recycleFrom(*terminal.blankLine_);
+        } else {
+            // The top line is dropped: its images must leave the buffer's count with it.
+            if (screen.hasLinesWithImages())
+                screen.removeLineImages(absTop);
+            if (absBottom > absTop && !ring.shiftElements(absTop + 1, absBottom - absTop, -1)) {
+                printLine("Assertion on scroll, state was: bottomRow=" + std::to_string(absBottom) + " topRow="
+                          + std::to_string(absTop) + " yDisp=" + std::to_string(screen.yDisp()) + " linesTop="
+                          + std::to_string(screen.linesTop)
+                          + " isAlternate=" + boolText(terminal.isCurrentBufferAlternate()));
+            }
+            ring.setLine(absBottom, BufferLine::initCopy(*terminal.blankLine_));
+        }
+        terminal.adjustSelectionsForLineShift(absTop, absBottom, 1);
+        return true;
     }
-    terminal.adjustSelectionsForLineShift(absTop, absBottom, 1);
-    return true;
-}
+};
+
+namespace {
+
+using ScrollHelpers = TerminalFileHelpers<ScrollFile>;
 
 } // namespace
 
 void Terminal::scroll(bool isWrapped)
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),
-                    screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState};
+                    screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState_};
     // A wrapped continuation keeps the bidi state of the line it continues.
     if (isWrapped && step.absBottom >= 0 && step.absBottom < step.ring.count())
         step.bidiState = step.ring[step.absBottom]->bidiState();
-    prepareBlankLine(*this, step);
+    ScrollHelpers::prepareBlankLine(*this, step);
 
-    if (marginMode_ && marginsNarrowerThanScreen(screen, cols))
-        scrollRectangle(*this, step);
+    if (marginMode_ && marginsNarrowerThanScreen(screen, cols_))
+        ScrollHelpers::scrollRectangle(*this, step);
     else if (screen.scrollTop() == 0)
-        scrollIntoScrollback(*this, step);
-    else if (!scrollRegionUp(*this, step))
+        ScrollHelpers::scrollIntoScrollback(*this, step);
+    else if (!ScrollHelpers::scrollRegionUp(*this, step))
         return;
 
     // The view follows the output unless the user looks at the scrollback.
-    if (!userScrolling)
+    if (!userScrolling_)
         screen.setYDisp(screen.yBase());
 
     // The region's rows moved on screen; with a whole-screen region on a buffer with
     // scrollback the text itself kept its line numbers.
     updateRange(screen.scrollTop(), true);
     updateRange(screen.scrollBottom(), true);
-    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows - 1 && screen.hasScrollback)) {
+    if (!(screen.scrollTop() == 0 && screen.scrollBottom() == rows_ - 1 && screen.hasScrollback)) {
         updateRange(screen.scrollTop());
         updateRange(screen.scrollBottom());
     }
@@ -404,7 +415,7 @@ void Terminal::propagateSemanticContinuation(bool moved)
 {
     if (!moved)
         return;
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (screen.semanticInput != SemanticInputState::prompt && screen.semanticInput != SemanticInputState::armed)
         return;
     BufferLine* line = lineAt(screen, screen.yBase() + screen.y());
@@ -426,14 +437,14 @@ void Terminal::propagateSemanticContinuation(bool moved)
 
 void Terminal::clearSemanticContinuation()
 {
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (BufferLine* line = lineAt(screen, screen.yBase() + screen.y()))
         line->setSemanticHardContinuationGroup(std::nullopt);
 }
 
 void Terminal::resetSemanticPromptState(bool clearLines)
 {
-    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* screen : {normalBuffer_.get(), altBuffer_.get()}) {
         screen->semanticContent = SemanticContent::none();
         screen->semanticInput = SemanticInputState::idle;
         screen->semanticClickMode = SemanticPromptClickMode::none();
@@ -442,7 +453,7 @@ void Terminal::resetSemanticPromptState(bool clearLines)
         if (!clearLines)
             continue;
         CircularBufferLineList& ring = screen->lines();
-        const int last = std::min(screen->yBase() + rows, ring.count());
+        const int last = std::min(screen->yBase() + rows_, ring.count());
         for (int index = std::max(screen->yBase(), 0); index < last; ++index)
             ring[index]->clearSemanticState();
     }

@@ -157,7 +157,7 @@ void Terminal::oscSemanticPrompt(std::span<const std::uint8_t> payload)
     if (!options)
         return;
 
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     switch (const char command = fields[0][0]) {
     case 'A':
     case 'N':
@@ -238,8 +238,8 @@ std::optional<Terminal::SemanticPromptOptions> Terminal::parseSemanticPromptOpti
 
 void Terminal::freshSemanticPromptLine()
 {
-    const int lineStart = marginMode_ ? buffer->marginLeft() : 0;
-    if (buffer->x() == lineStart)
+    const int lineStart = marginMode_ ? buffer_->marginLeft() : 0;
+    if (buffer_->x() == lineStart)
         return;
     cmdCarriageReturn();
     cmdLineFeed();
@@ -249,13 +249,13 @@ void Terminal::addSemanticMarkAtCursor(SemanticPromptKind kind)
 {
     if (kind == SemanticPromptKind::continuation)
         return;
-    buffer->addSemanticMark(kind, buffer->yBase() + buffer->y(), buffer->x());
-    updateRange(buffer->y());
+    buffer_->addSemanticMark(kind, buffer_->yBase() + buffer_->y(), buffer_->x());
+    updateRange(buffer_->y());
 }
 
 void Terminal::closeSemanticInput()
 {
-    for (Buffer* screen : {normalBuffer.get(), altBuffer.get()}) {
+    for (Buffer* screen : {normalBuffer_.get(), altBuffer_.get()}) {
         if (screen == nullptr)
             continue;
         screen->semanticInput = SemanticInputState::submitted;
@@ -268,7 +268,7 @@ void Terminal::closeSemanticInput()
 
 std::optional<SemanticContent> Terminal::semanticContentAt(int col, int row) const
 {
-    if (col < 0 || col >= cols)
+    if (col < 0 || col >= cols_)
         return std::nullopt;
     const BufferLine* line = getLine(row);
     if (line == nullptr)
@@ -279,7 +279,7 @@ std::optional<SemanticContent> Terminal::semanticContentAt(int col, int row) con
 
 std::vector<SemanticPromptAnchor> Terminal::semanticMarksOfRow(int row) const
 {
-    return buffer->semanticMarksOfRow(row);
+    return buffer_->semanticMarksOfRow(row);
 }
 
 std::optional<int> Terminal::rowOfLine(const BufferLine& line, std::uint64_t generation) const
@@ -287,22 +287,22 @@ std::optional<int> Terminal::rowOfLine(const BufferLine& line, std::uint64_t gen
     // A recycled line object now holds another row's content.
     if (line.recycleGeneration() != generation)
         return std::nullopt;
-    return buffer->findRowOfLine(&line, buffer->semanticPromptStartRowCache);
+    return buffer_->findRowOfLine(&line, buffer_->semanticPromptStartRowCache);
 }
 
 SemanticContent Terminal::semanticRowKind(int row) const
 {
-    return buffer->classifySemanticClick(row);
+    return buffer_->classifySemanticClick(row);
 }
 
 std::optional<Position> Terminal::semanticPromptStartPosition() const
 {
-    return buffer->findSemanticInputStart();
+    return buffer_->findSemanticInputStart();
 }
 
 const BufferLine* Terminal::getLine(int row) const
 {
-    CircularBufferLineList& ring = buffer->lines();
+    CircularBufferLineList& ring = buffer_->lines();
     if (row < 0 || row >= ring.count())
         return nullptr;
     return ring[row].get();
@@ -312,9 +312,9 @@ const BufferLine* Terminal::getLine(int row) const
 
 bool Terminal::semanticPromptModifiersAllow(SemanticPromptClickModifiers modifiers) const
 {
-    switch (semanticPromptClickBehavior.kind) {
+    switch (semanticPromptClickBehavior_.kind) {
     case SemanticPromptClickBehavior::Case::enabled: return modifiers.rawValue == 0;
-    case SemanticPromptClickBehavior::Case::requireModifier: return modifiers == semanticPromptClickBehavior.modifiers;
+    case SemanticPromptClickBehavior::Case::requireModifier: return modifiers == semanticPromptClickBehavior_.modifiers;
     case SemanticPromptClickBehavior::Case::disabled: return false;
     }
     return false;
@@ -328,8 +328,8 @@ bool Terminal::isSemanticPromptClickEligible(SemanticPromptClickModifiers modifi
         return false;
     if (!semanticPromptModifiersAllow(modifiers) || isCurrentBufferAlternate())
         return false;
-    return normalBuffer->semanticInput == SemanticInputState::armed
-           && normalBuffer->semanticClickMode != SemanticPromptClickMode::none();
+    return normalBuffer_->semanticInput == SemanticInputState::armed
+           && normalBuffer_->semanticClickMode != SemanticPromptClickMode::none();
 }
 
 bool Terminal::handleSemanticPromptPointerClick(int col, int row, SemanticPromptClickModifiers modifiers,
@@ -343,10 +343,10 @@ bool Terminal::handleSemanticPromptPointerClick(int col, int row, SemanticPrompt
 
 std::optional<Terminal::SemanticGroupGeometry> Terminal::semanticGroupGeometry() const
 {
-    const std::optional<int> start = buffer->semanticPromptStartRow();
+    const std::optional<int> start = buffer_->semanticPromptStartRow();
     if (!start)
         return std::nullopt;
-    CircularBufferLineList& ring = buffer->lines();
+    CircularBufferLineList& ring = buffer_->lines();
 
     SemanticGroupGeometry geometry;
     int offset = 0;
@@ -355,7 +355,7 @@ std::optional<Terminal::SemanticGroupGeometry> Terminal::semanticGroupGeometry()
     int row = *start;
     while (true) {
         geometry.rows.push_back({row, offset, lineIndex, lineStart});
-        const int cells = inputCellsOf(*ring[row], cols);
+        const int cells = inputCellsOf(*ring[row], cols_);
         offset += cells;
         geometry.hasInput = geometry.hasInput || cells > 0;
 
@@ -363,7 +363,7 @@ std::optional<Terminal::SemanticGroupGeometry> Terminal::semanticGroupGeometry()
         if (next >= ring.count())
             break;
         if (!ring[next]->isWrapped()) {
-            if (!buffer->semanticPromptCellRange(next))
+            if (!buffer_->semanticPromptCellRange(next))
                 break;
             // A hard line break inside the command counts as one position.
             offset += 1;
@@ -385,7 +385,7 @@ std::optional<Terminal::SemanticInputOffset> Terminal::semanticInputOffset(const
     const BufferLine* line = getLine(row);
     if (line == nullptr)
         return std::nullopt;
-    const int absolute = found->startOffset + inputCellsOf(*line, std::min(cols, std::max(col, 0)));
+    const int absolute = found->startOffset + inputCellsOf(*line, std::min(cols_, std::max(col, 0)));
     return SemanticInputOffset{absolute, found->lineIndex, absolute - found->lineStartOffset};
 }
 
@@ -393,11 +393,11 @@ std::optional<std::vector<std::uint8_t>> Terminal::semanticCursorMovementData(Se
                                                                              const SemanticInputOffset& cursor,
                                                                              const SemanticInputOffset& click) const
 {
-    const bool special = buffer->semanticUsesSpecialCursorKeys;
-    const std::string_view right = special ? rightSpecial : applicationCursor ? rightApplication : rightNormal;
-    const std::string_view left = special ? leftSpecial : applicationCursor ? leftApplication : leftNormal;
-    const std::string_view down = applicationCursor ? downApplication : downNormal;
-    const std::string_view up = applicationCursor ? upApplication : upNormal;
+    const bool special = buffer_->semanticUsesSpecialCursorKeys;
+    const std::string_view right = special ? rightSpecial : applicationCursor_ ? rightApplication : rightNormal;
+    const std::string_view left = special ? leftSpecial : applicationCursor_ ? leftApplication : leftNormal;
+    const std::string_view down = applicationCursor_ ? downApplication : downNormal;
+    const std::string_view up = applicationCursor_ ? upApplication : upNormal;
 
     std::vector<std::uint8_t> bytes;
     const bool horizontalOnly = cursor.lineIndex == click.lineIndex || strategy == SemanticPromptCursorClickMode::line
@@ -438,10 +438,10 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
     // Who may click, and where.
     if (!semanticPromptModifiersAllow(modifiers) || isCurrentBufferAlternate())
         return false;
-    Buffer& screen = *buffer;
+    Buffer& screen = *buffer_;
     if (screen.semanticInput != SemanticInputState::armed)
         return false;
-    if (col < 0 || col >= cols || row < 0 || row >= screen.lines().count())
+    if (col < 0 || col >= cols_ || row < 0 || row >= screen.lines().count())
         return false;
 
     // The command group must hold the clicked row and some input.
@@ -465,7 +465,7 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
         // One SGR press of the first button.
         int rowValue = 0;
         if (mode.kind() == SemanticPromptClickMode::Case::clickEventsAbsolute) {
-            rowValue = std::clamp(row - screen.yBase() + 1, 1, rows);
+            rowValue = std::clamp(row - screen.yBase() + 1, 1, rows_);
         } else {
             const std::optional<Position> target = screen.semanticClickTarget(col, row);
             if (!target || row < target->row)
@@ -520,39 +520,39 @@ bool Terminal::scanUserInput(std::span<const std::uint8_t> bytes)
     for (const std::uint8_t byte : bytes) {
         // Return and line feed end any sequence; outside a paste they submit.
         if (byte == '\r' || byte == '\n') {
-            if (!semanticScanInPaste)
+            if (!semanticScanInPaste_)
                 submitted = true;
-            semanticScanState = SemanticScanState::ground;
+            semanticScanState_ = SemanticScanState::ground;
             continue;
         }
-        switch (semanticScanState) {
+        switch (semanticScanState_) {
         case SemanticScanState::ground:
             if (byte == ESC)
-                semanticScanState = SemanticScanState::escape;
+                semanticScanState_ = SemanticScanState::escape;
             break;
         case SemanticScanState::escape:
             if (byte == '[') {
-                semanticScanState = SemanticScanState::csi;
-                semanticScanParams.clear();
+                semanticScanState_ = SemanticScanState::csi;
+                semanticScanParams_.clear();
             } else if (byte == 'O') {
-                semanticScanState = SemanticScanState::ss3;
+                semanticScanState_ = SemanticScanState::ss3;
             } else if (byte != ESC) {
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             }
             break;
         case SemanticScanState::ss3:
             // SS3 M is Enter on the application keypad.
             if (byte == 'M')
                 submitted = true;
-            semanticScanState = SemanticScanState::ground;
+            semanticScanState_ = SemanticScanState::ground;
             break;
         case SemanticScanState::csi:
             if (byte >= 0x20 && byte <= 0x3F) {
-                if (semanticScanParams.size() < scanParamsLimit)
-                    semanticScanParams.push_back(byte);
+                if (semanticScanParams_.size() < scanParamsLimit)
+                    semanticScanParams_.push_back(byte);
             } else if (byte >= 0x40 && byte <= 0x7E) {
-                const std::string_view params(reinterpret_cast<const char*>(semanticScanParams.data()),
-                                              semanticScanParams.size());
+                const std::string_view params(reinterpret_cast<const char*>(semanticScanParams_.data()),
+                                              semanticScanParams_.size());
                 if (byte == 'u') {
                     // Kitty keyboard protocol: Enter is key 13; a release (event type 3) does
                     // not submit.
@@ -568,15 +568,15 @@ bool Terminal::scanUserInput(std::span<const std::uint8_t> bytes)
                     }
                 } else if (byte == '~') {
                     if (params == "200")
-                        semanticScanInPaste = true;
+                        semanticScanInPaste_ = true;
                     else if (params == "201")
-                        semanticScanInPaste = false;
+                        semanticScanInPaste_ = false;
                 }
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             } else if (byte == ESC) {
-                semanticScanState = SemanticScanState::escape;
+                semanticScanState_ = SemanticScanState::escape;
             } else {
-                semanticScanState = SemanticScanState::ground;
+                semanticScanState_ = SemanticScanState::ground;
             }
             break;
         }
@@ -586,8 +586,8 @@ bool Terminal::scanUserInput(std::span<const std::uint8_t> bytes)
 
 void Terminal::registerUserInput(std::span<const std::uint8_t> bytes)
 {
-    if (scanUserInput(bytes) && buffer->semanticInput == SemanticInputState::armed)
-        buffer->semanticInput = SemanticInputState::submitted;
+    if (scanUserInput(bytes) && buffer_->semanticInput == SemanticInputState::armed)
+        buffer_->semanticInput = SemanticInputState::submitted;
 }
 
 void Terminal::sendUserInput(std::span<const std::uint8_t> bytes)
@@ -599,9 +599,9 @@ void Terminal::sendUserInput(std::span<const std::uint8_t> bytes)
 
 void Terminal::resetSemanticScan()
 {
-    semanticScanState = SemanticScanState::ground;
-    semanticScanInPaste = false;
-    semanticScanParams.clear(); // keeps its storage
+    semanticScanState_ = SemanticScanState::ground;
+    semanticScanInPaste_ = false;
+    semanticScanParams_.clear(); // keeps its storage
 }
 
 } // namespace corvantix

@@ -144,6 +144,77 @@ std::size_t applyExtendedColor(const Terminal& terminal, Attribute& attribute, i
     return 1 + static_cast<std::size_t>(std::max(result.consumed, 1));
 }
 
+// The SGR code at parameter i, applied to the attribute through its table row. Answers how
+// many parameters it used.
+[[gnu::always_inline]] inline std::size_t applySgrCode(const Terminal& terminal, Attribute& attribute, std::size_t i,
+                                                       const CsiParameters& pars)
+{
+    const int code = pars[i];
+    const SgrEntry entry = code < static_cast<int>(sgrTable.size()) ? sgrTable[static_cast<std::size_t>(code)] : SgrEntry{};
+    switch (entry.kind) {
+    case SgrKind::setStyle:
+        attribute.style.insert(CharacterStyle{entry.value});
+        return 1;
+    case SgrKind::clearStyle:
+        attribute.style.remove(CharacterStyle{entry.value});
+        return 1;
+    case SgrKind::foreground:
+        attribute.fg = Attribute::Color::ansi256(entry.value);
+        return 1;
+    case SgrKind::background:
+        attribute.bg = Attribute::Color::ansi256(entry.value);
+        return 1;
+    case SgrKind::extendedColor:
+        return applyExtendedColor(terminal, attribute, code, i, pars);
+    case SgrKind::other:
+        break;
+    }
+    return applyOtherSgr(attribute, code, i, pars);
+}
+
+// The ";" form of an extended colour whose mode is parameter `start`: 5;n or 2;r;g;b, a
+// missing parameter giving no colour after the mode alone.
+ExtendedColorResult semicolonExtendedColor(int start, const CsiParameters& pars)
+{
+    const int count = static_cast<int>(pars.size());
+    const int mode = pars[start];
+    if (mode == 5 && start + 1 < count)
+        return {Attribute::Color::ansi256(clampedByte(pars[start + 1])), 2};
+    if (mode == 2 && start + 3 < count) {
+        return {Attribute::Color::trueColor(clampedByte(pars[start + 1]), clampedByte(pars[start + 2]),
+                                            clampedByte(pars[start + 3])),
+                4};
+    }
+    return {std::nullopt, 1};
+}
+
+// The ":" form: the whole run of colon-joined parameters from the mode on is used, with or
+// without the colour space of 2.
+ExtendedColorResult colonExtendedColor(int start, const CsiParameters& pars)
+{
+    const int count = static_cast<int>(pars.size());
+    int e = start;
+    while (e < count - 1 && pars.isSubParameter(static_cast<std::size_t>(e) + 1))
+        ++e;
+    const int n = e - start + 1;
+
+    const int mode = pars[start];
+    if (mode == 5 && n >= 2)
+        return {Attribute::Color::ansi256(clampedByte(pars[start + 1])), n};
+    if (mode == 2 && n == 4) {
+        return {Attribute::Color::trueColor(clampedByte(pars[start + 1]), clampedByte(pars[start + 2]),
+                                            clampedByte(pars[start + 3])),
+                4};
+    }
+    if (mode == 2 && n >= 5) {
+        // Parameter start + 1 names a colour space, which is not used.
+        return {Attribute::Color::trueColor(clampedByte(pars[start + 2]), clampedByte(pars[start + 3]),
+                                            clampedByte(pars[start + 4])),
+                n};
+    }
+    return {std::nullopt, n};
+}
+
 } // namespace
 
 void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std::uint8_t> collect)
@@ -151,95 +222,25 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
     if (!collect.empty())
         return;
     if (pars.empty() || (pars.size() == 1 && pars[0] == 0)) {
-        curAttr = Attribute::defaultAttribute();
+        curAttr_ = Attribute::defaultAttribute();
         return;
     }
 
     // Changed in place: nothing reads the attribute while a sequence is applied, and a
     // local copy is taken apart byte by byte by the compiler.
-    Attribute& attribute = curAttr;
+    Attribute& attribute = curAttr_;
     const std::size_t count = pars.size();
-    std::size_t i = 0;
-    while (i < count) {
-        const int code = pars[i];
-        std::size_t advance = 1;
-        const SgrEntry entry = code < static_cast<int>(sgrTable.size()) ? sgrTable[static_cast<std::size_t>(code)]
-                                                                         : SgrEntry{};
-        switch (entry.kind) {
-        case SgrKind::setStyle:
-            attribute.style.insert(CharacterStyle{entry.value});
-            break;
-        case SgrKind::clearStyle:
-            attribute.style.remove(CharacterStyle{entry.value});
-            break;
-        case SgrKind::foreground:
-            attribute.fg = Attribute::Color::ansi256(entry.value);
-            break;
-        case SgrKind::background:
-            attribute.bg = Attribute::Color::ansi256(entry.value);
-            break;
-        case SgrKind::extendedColor:
-            advance = applyExtendedColor(*this, attribute, code, i, pars);
-            break;
-        case SgrKind::other:
-            advance = applyOtherSgr(attribute, code, i, pars);
-            break;
-        }
-        i += advance;
-    }
+    for (std::size_t i = 0; i < count;)
+        i += applySgrCode(*this, attribute, i, pars);
 }
 
 ExtendedColorResult Terminal::parseExtendedColor(int start, const CsiParameters& pars) const
 {
-    const int count = static_cast<int>(pars.size());
-    if (start < 0 || start >= count)
+    if (start < 0 || start >= static_cast<int>(pars.size()))
         return {std::nullopt, 0};
-    const int mode = pars[start];
-    const bool colonForm = pars.isSubParameter(static_cast<std::size_t>(start));
-
-    if (!colonForm) {
-        if (mode == 5) {
-            if (start + 1 < count)
-                return {Attribute::Color::ansi256(clampedByte(pars[start + 1])), 2};
-            return {std::nullopt, 1};
-        }
-        if (mode == 2) {
-            if (start + 3 < count) {
-                return {Attribute::Color::trueColor(clampedByte(pars[start + 1]), clampedByte(pars[start + 2]),
-                                                    clampedByte(pars[start + 3])),
-                        4};
-            }
-            return {std::nullopt, 1};
-        }
-        return {std::nullopt, 1};
-    }
-
-    // The run of colon-joined parameters from the mode on.
-    int e = start;
-    while (e < count - 1 && pars.isSubParameter(static_cast<std::size_t>(e) + 1))
-        ++e;
-    const int n = e - start + 1;
-
-    if (mode == 5) {
-        if (n >= 2)
-            return {Attribute::Color::ansi256(clampedByte(pars[start + 1])), n};
-        return {std::nullopt, n};
-    }
-    if (mode == 2) {
-        if (n == 4) {
-            return {Attribute::Color::trueColor(clampedByte(pars[start + 1]), clampedByte(pars[start + 2]),
-                                                clampedByte(pars[start + 3])),
-                    4};
-        }
-        if (n >= 5) {
-            // Parameter start + 1 names a colour space, which is not used.
-            return {Attribute::Color::trueColor(clampedByte(pars[start + 2]), clampedByte(pars[start + 3]),
-                                                clampedByte(pars[start + 4])),
-                    n};
-        }
-        return {std::nullopt, n};
-    }
-    return {std::nullopt, n};
+    if (pars.isSubParameter(static_cast<std::size_t>(start)))
+        return colonExtendedColor(start, pars);
+    return semicolonExtendedColor(start, pars);
 }
 
 } // namespace corvantix

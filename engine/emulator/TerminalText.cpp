@@ -161,7 +161,7 @@ std::vector<Line> Terminal::getSelectedLines(Position start, Position end, const
 
 std::string Terminal::getDisplayText(Position start, Position end) const
 {
-    return getText(start, end, *buffer);
+    return getText(start, end, *buffer_);
 }
 
 std::string Terminal::getText(Position start, Position end, const Buffer& screen) const
@@ -241,11 +241,11 @@ bool appendEncoded(std::vector<std::uint8_t>& out, std::u32string_view text, Str
 
 std::vector<std::uint8_t> Terminal::bufferContentsData(BufferKind kind, StringEncoding encoding) const
 {
-    const Buffer* screen = buffer;
+    const Buffer* screen = buffer_;
     if (kind == BufferKind::normal)
-        screen = normalBuffer.get();
+        screen = normalBuffer_.get();
     else if (kind == BufferKind::alt)
-        screen = altBuffer.get();
+        screen = altBuffer_.get();
 
     std::vector<std::uint8_t> data;
     if (screen == nullptr)

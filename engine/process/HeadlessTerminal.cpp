@@ -75,7 +75,7 @@ void HeadlessTerminal::dataReceived(std::span<const std::uint8_t> slice)
 
 winsize HeadlessTerminal::getWindowSize()
 {
-    return PseudoTerminalHelpers::makeWinSize(terminal_.rows, terminal_.cols, 16, 16);
+    return PseudoTerminalHelpers::makeWinSize(terminal_.rows(), terminal_.cols(), 16, 16);
 }
 
 // ---------------------------------------------------------------- TerminalDelegate
@@ -94,14 +94,14 @@ bool HeadlessTerminal::trustsHost(Terminal&)
 
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source)
 {
-    dir_ = source.hostCurrentDirectory;
+    dir_ = source.hostCurrentDirectory();
 }
 
 void HeadlessTerminal::createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>& bitmap, int width, int height)
 {
     Image image;
-    image.col = source.buffer->x();
-    image.row = source.buffer->y();
+    image.col = source.buffer().x();
+    image.row = source.buffer().y();
     image.kind = Image::Kind::bitmap;
     image.data = std::move(bitmap);
     image.width = width;
@@ -113,8 +113,8 @@ void HeadlessTerminal::createImage(Terminal& source, std::span<const std::uint8_
                                    ImageSizeRequest height, bool preserveAspectRatio)
 {
     Image image;
-    image.col = source.buffer->x();
-    image.row = source.buffer->y();
+    image.col = source.buffer().x();
+    image.row = source.buffer().y();
     image.kind = Image::Kind::encoded;
     image.data.assign(data.begin(), data.end());
     image.widthRequest = width;

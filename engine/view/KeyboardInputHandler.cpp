@@ -177,13 +177,13 @@ std::optional<std::string> KeyboardInputHandler::kittyTextForFunctionalKey(const
 KittyKeyboardFlags KeyboardInputHandler::activeKeyboardFlags() const
 {
     const KeyboardModeState& mode =
-        terminal.isCurrentBufferAlternate() ? terminal.keyboardModeAlt : terminal.keyboardModeNormal;
+        terminal.isCurrentBufferAlternate() ? terminal.keyboardModeAlt() : terminal.keyboardModeNormal();
     return {static_cast<std::uint32_t>(mode.flags) & 0x1fu};
 }
 
 KittyKeyboardContext KeyboardInputHandler::keyboardContext() const
 {
-    return {terminal.applicationCursor, terminal.applicationKeypad, backspaceSendsControlH};
+    return {terminal.applicationCursor(), terminal.applicationKeypad(), backspaceSendsControlH};
 }
 
 KittyKeyboardModifiers KeyboardInputHandler::kittyModifiers(const KeyInput::Modifiers& modifiers) const
@@ -267,9 +267,9 @@ void KeyboardInputHandler::pageDown()
 
 void KeyboardInputHandler::sendHorizontalArrowKey(bool left)
 {
-    const bool swap = terminal.bidiArrowKeySwap && sink.cursorRowIsRightToLeft();
+    const bool swap = terminal.bidiArrowKeySwap() && sink.cursorRowIsRightToLeft();
     const bool sendLeft = left != swap;
-    const bool app = terminal.applicationCursor;
+    const bool app = terminal.applicationCursor();
     if (sendLeft)
         send(app ? EscapeSequences::leftApplication : EscapeSequences::leftNormal);
     else
@@ -327,7 +327,7 @@ void KeyboardInputHandler::keyDownLegacy(const KeyInput& input)
         return;
     }
     const std::uint8_t m = kittyModifiers(mods).rawValue & (Mods::shift | Mods::alt | Mods::ctrl);
-    if ((*key == FKey::pageUp || *key == FKey::pageDown) && m == 0 && !terminal.applicationCursor) {
+    if ((*key == FKey::pageUp || *key == FKey::pageDown) && m == 0 && !terminal.applicationCursor()) {
         if (*key == FKey::pageUp)
             pageUp();
         else
@@ -600,14 +600,14 @@ bool KeyboardInputHandler::doKittyCommand(Command command)
     case Command::moveToBeginningOfLine: key = FKey::home; break;
     case Command::moveToEndOfLine: key = FKey::end; break;
     case Command::pageUp:
-        if (!terminal.applicationCursor) {
+        if (!terminal.applicationCursor()) {
             pageUp();
             return true;
         }
         key = FKey::pageUp;
         break;
     case Command::pageDown:
-        if (!terminal.applicationCursor) {
+        if (!terminal.applicationCursor()) {
             pageDown();
             return true;
         }
@@ -627,7 +627,7 @@ bool KeyboardInputHandler::doKittyCommand(Command command)
 
 void KeyboardInputHandler::doLegacyCommand(Command command)
 {
-    const bool app = terminal.applicationCursor;
+    const bool app = terminal.applicationCursor();
     switch (command) {
     case Command::insertNewline:
         send(EscapeSequences::carriageReturn);

@@ -55,7 +55,7 @@ struct CellLink {
 
 std::optional<CellLink> linkMatchAt(const Terminal& terminal, int col, int row, bool implicitAllowed)
 {
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     const std::optional<Position> position =
         terminal.resolveLinkPosition(col, row, LinkLookupLocation::Kind::buffer, screen);
     if (!position)
@@ -87,7 +87,7 @@ std::optional<LinkParameters> parseLinkParameters(std::string_view payload)
 
 std::optional<std::string> linkPayloadAt(const Terminal& terminal, int col, int row)
 {
-    const std::optional<std::uint16_t> code = terminal.payloadCodeAt(col, row, *terminal.buffer);
+    const std::optional<std::uint16_t> code = terminal.payloadCodeAt(col, row, terminal.buffer());
     if (!code)
         return std::nullopt;
     return TinyAtom::lookup(*code);

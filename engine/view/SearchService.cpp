@@ -137,7 +137,7 @@ SearchLineCache::~SearchLineCache()
 void SearchLineCache::validate()
 {
     const double now = clock();
-    const int count = terminal.buffer->lines().count();
+    const int count = terminal.buffer().lines().count();
     const bool keep = linesCache && now - lastAccessTimestamp < validitySeconds
         && static_cast<int>(linesCache->size()) == count;
     if (!keep) {
@@ -177,7 +177,7 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
     rowStarts.assign(1, 0);
     bool breaks = false;
 
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const int count = buffer.lines().count();
     for (int r = row; r >= 0 && r < count; ++r) {
         const BufferLine* line = buffer.lines().peek(r).get();
@@ -197,8 +197,8 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
             }
             lastWasBlank = cell.code == 0;
             if (cell.code > CharData::firstSyntheticCode) {
-                const auto found = terminal.indexToCharMap.find(cell.code);
-                if (found == terminal.indexToCharMap.end() || found->second.empty()) {
+                const auto found = terminal.indexToCharMap().find(cell.code);
+                if (found == terminal.indexToCharMap().end() || found->second.empty()) {
                     out.text.push_back(u' ');
                     continue;
                 }
@@ -268,12 +268,12 @@ SearchEngine::~SearchEngine() = default;
 
 int SearchEngine::lineCount() const
 {
-    return terminal.buffer->lines().count();
+    return terminal.buffer().lines().count();
 }
 
 bool SearchEngine::isWrappedRow(int row) const
 {
-    return isContinuationIn(*terminal.buffer, row);
+    return isContinuationIn(terminal.buffer(), row);
 }
 
 bool SearchEngine::prepare(Query& query, const std::string& term, const SearchOptions& options)
@@ -310,12 +310,12 @@ bool SearchEngine::prepare(Query& query, const std::string& term, const SearchOp
 
 int SearchEngine::textIndexForColumn(int row, int col) const
 {
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const int count = buffer.lines().count();
     int result = 0;
     while (col >= 1 && row >= 0 && row < count) {
         const BufferLine* line = buffer.lines().peek(row).get();
-        const int cells = std::min(terminal.cols, col);
+        const int cells = std::min(terminal.cols(), col);
         if (line != nullptr) {
             const int available = std::min(cells, line->dataSize());
             for (int c = 0; c < available; ++c) {
@@ -326,14 +326,14 @@ int SearchEngine::textIndexForColumn(int row, int col) const
         ++row;
         if (!isWrappedRow(row))
             break;
-        col -= terminal.cols;
+        col -= terminal.cols();
     }
     return result;
 }
 
 int SearchEngine::columnForTextIndex(int row, int index) const
 {
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     if (row < 0 || row >= buffer.lines().count() || index <= 0)
         return 0;
     const BufferLine* line = buffer.lines().peek(row).get();
@@ -395,13 +395,13 @@ std::optional<SearchResult> SearchEngine::matchInLine(Query& query, Position& po
         return std::nullopt;
     if (isWrappedRow(row)) {
         if (backward) {
-            position.col = saturatingAdd(position.col, terminal.cols);
+            position.col = saturatingAdd(position.col, terminal.cols());
             return std::nullopt;
         }
         // The head row's text holds this row: search it from this row's offset.
         int col = position.col;
         while (isWrappedRow(row)) {
-            col = saturatingAdd(col, terminal.cols);
+            col = saturatingAdd(col, terminal.cols());
             --row;
         }
         position = Position{col, row};
@@ -535,7 +535,7 @@ std::optional<SearchResult> SearchEngine::matchInLine(Query& query, Position& po
     const int col = columnForTextIndex(row + startRowIndex, matchStart - offsets[static_cast<std::size_t>(startRowIndex)]);
     const int endCol = columnForTextIndex(row + endRowIndex, matchEnd - offsets[static_cast<std::size_t>(endRowIndex)]);
     const long long size =
-        static_cast<long long>(endCol) - col + static_cast<long long>(terminal.cols) * (endRowIndex - startRowIndex);
+        static_cast<long long>(endCol) - col + static_cast<long long>(terminal.cols()) * (endRowIndex - startRowIndex);
     std::string matched = query.regex != nullptr
         ? utf16ToUtf8(text.substr(static_cast<std::size_t>(found->start),
                                   static_cast<std::size_t>(found->end - found->start)))
@@ -590,7 +590,7 @@ std::optional<SearchResult> SearchEngine::findPrevious(const std::string& term, 
     if (!prepare(query, term, options))
         return std::nullopt;
     const int lastRow = lineCount() - 1;
-    Position position{terminal.cols, lastRow};
+    Position position{terminal.cols(), lastRow};
     int current = lastRow;
     if (selection) {
         position = selection->start;
@@ -605,7 +605,7 @@ std::optional<SearchResult> SearchEngine::findPrevious(const std::string& term, 
     }
     if (std::optional<SearchResult> result = matchInLine(query, position, true))
         return result;
-    position.col = std::max(terminal.cols, position.col);
+    position.col = std::max(terminal.cols(), position.col);
     for (int row = std::min(current - 1, lastRow); row >= 0; --row) {
         position.row = row;
         if (std::optional<SearchResult> result = matchInLine(query, position, true))
@@ -624,7 +624,7 @@ std::optional<SearchResult> SearchEngine::findPrevious(const std::string& term, 
 std::optional<SearchResult> SearchEngine::findFrom(const std::string& term, int row, int col,
                                                    const SearchOptions& options)
 {
-    if (col > terminal.cols)
+    if (col > terminal.cols())
         return std::nullopt;
     Query query;
     if (!prepare(query, term, options))
@@ -650,7 +650,7 @@ std::vector<SearchResult> SearchEngine::findAll(const std::string& term, const S
         match = scanDown(query, 1, last);
     while (match && static_cast<int>(results.size()) < maxCount) {
         results.push_back(*match);
-        const Position next = advancePosition(Position{match->col, match->row}, std::max(match->size, 1), terminal.cols);
+        const Position next = advancePosition(Position{match->col, match->row}, std::max(match->size, 1), terminal.cols());
         lineCache.validate();
         Position from = next;
         std::optional<SearchResult> following = matchInLine(query, from, false);
@@ -684,7 +684,7 @@ std::optional<SearchResult> SearchService::find(const std::string& term, const S
     state.cachedSearchTerm = term;
     lastResult = result;
     if (result)
-        lastSelection = SearchSelection::of(*result, terminal.cols);
+        lastSelection = SearchSelection::of(*result, terminal.cols());
     else
         lastSelection.reset();
     return result;

@@ -106,8 +106,8 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
     state.descentAndLeading = normal.descent() + normal.leading();
     state.baselineOffset = std::ceil(state.descentAndLeading);
     state.underlineThickness = normal.lineWidth();
-    state.effectiveForeground = effectiveColor(frame.nativeFg, frame.nativeBg, terminal.reverseColors);
-    state.effectiveBackground = effectiveColor(frame.nativeBg, frame.nativeFg, terminal.reverseColors);
+    state.effectiveForeground = effectiveColor(frame.nativeFg, frame.nativeBg, terminal.reverseColors());
+    state.effectiveBackground = effectiveColor(frame.nativeBg, frame.nativeFg, terminal.reverseColors());
     state.metrics.underlinePosition = normal.underlinePos();
     state.metrics.underlineThickness = normal.lineWidth();
     for (size_t slot = 0; slot < fonts.size(); ++slot) {
@@ -121,7 +121,7 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
 
     if (frame.kittyImageForId) {
         const bool alternate = terminal.isCurrentBufferAlternate();
-        for (const auto& [key, record] : terminal.kittyGraphicsState.placementsByKey) {
+        for (const auto& [key, record] : terminal.kittyGraphicsState().placementsByKey) {
             if (record.isVirtual && record.isAlternateBuffer == alternate)
                 state.placements[record.imageId].push_back(record);
         }
@@ -133,7 +133,7 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
     const auto [firstRow, lastRow] = rowsInRect(dirty, state.cellHeight, yDisp);
-    const int lineCount = terminal.buffer->lines().count();
+    const int lineCount = terminal.buffer().lines().count();
     // Kitty pixel offsets move an image down into the row below its own: when only that row
     // is redrawn, the part that hangs into it is drawn again first (the painter is clipped to
     // the dirty area).
@@ -186,7 +186,7 @@ void TerminalPainter::drawRow(QPainter& painter, FrameState& state, int row, con
 
     const RowBuilder::RowLayout layout = frame.rowLayout ? frame.rowLayout(row, line) : RowBuilder::RowLayout{};
     const AttributedRow built =
-        frame.rowBuilder->buildAttributedLine(state.terminal, row, line, state.terminal.cols, frame.selection, layout);
+        frame.rowBuilder->buildAttributedLine(state.terminal, row, line, state.terminal.cols(), frame.selection, layout);
 
     const RowImages images = frame.imageContents ? sortRowImages(built.images) : RowImages{};
 

@@ -28,7 +28,7 @@ KittyCacheStamp kittyCacheStamp(const KittyGraphicsState& store)
 CacheSignature metalCacheSignature(const TerminalView& view, double scale)
 {
     const Terminal& terminal = *view.terminal;
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     CacheSignature signature;
     signature.scale = scale;
     if (view.cellDimension) {
@@ -46,7 +46,7 @@ CacheSignature metalCacheSignature(const TerminalView& view, double scale)
     signature.fontName = font.key().toStdString();
     signature.fontSize = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize();
     signature.isAltBuffer = terminal.isCurrentBufferAlternate();
-    signature.kittyStamp = kittyCacheStamp(terminal.kittyGraphics());
+    signature.kittyStamp = kittyCacheStamp(terminal.kittyGraphicsState());
     signature.bidiHostPolicy = view.bidiHostPolicy();
     signature.fontSmoothing = view.fontSmoothing();
     return signature;
@@ -75,16 +75,16 @@ DrawData MetalTerminalRenderer::buildDrawData(double scale)
     if (view == nullptr || !view->terminal || !view->cellDimension)
         return {};
     Terminal& terminal = *view->terminal;
-    pruneKittyTextures(terminal.kittyGraphics());
+    pruneKittyTextures(terminal.kittyGraphicsState());
     pruneImageTextures();
 
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const CellDimension cell = *view->cellDimension;
     const QFontMetricsF metrics(view->fontSet.normal);
     const double descent = metrics.descent();
     const double leading = metrics.leading();
     const double viewWidthPx = view->width() * scale;
-    const int paragraphRows = terminal.options.bidiParagraphRowLimit();
+    const int paragraphRows = terminal.options().bidiParagraphRowLimit();
     const bool alternateShown = terminal.isCurrentBufferAlternate();
     // Only rows that are rebuilt look placements up; an idle frame never makes the index.
     std::optional<VirtualPlacementIndex> placements;
@@ -100,7 +100,7 @@ DrawData MetalTerminalRenderer::buildDrawData(double scale)
     };
     input.buildRow = [&](int line, int firstVisibleLine) {
         if (!placements)
-            placements = virtualPlacementIndex(terminal.kittyGraphics(), alternateShown);
+            placements = virtualPlacementIndex(terminal.kittyGraphicsState(), alternateShown);
         return buildRowDrawData(cell.width, cell.height, descent + leading, viewWidthPx, scale, line, buffer,
                                 firstVisibleLine, *placements);
     };

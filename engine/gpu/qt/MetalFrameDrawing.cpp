@@ -537,7 +537,7 @@ void MetalTerminalRenderer::drawFrame(MetalGLView& view)
     const Terminal& terminal = *terminalView->terminal;
     const QWidget* window = terminalView->window();
     const bool focused = terminalView->hasFocus() && (window == nullptr || window->isActiveWindow());
-    updateCursorBlink(shouldBlink(terminal.options.cursorStyle, terminal.cursorHidden,
+    updateCursorBlink(shouldBlink(terminal.options().cursorStyle, terminal.cursorHidden(),
                                   terminalView->caretViewTracksFocus(), focused));
 
     // The drawable is the widget's framebuffer in the context this renderer was built on; a
@@ -583,7 +583,7 @@ void MetalTerminalRenderer::drawFrame(MetalGLView& view)
     }
 
     const QColor& clear =
-        terminal.reverseColors ? terminalView->nativeForegroundColor() : terminalView->nativeBackgroundColor();
+        terminal.reverseColors() ? terminalView->nativeForegroundColor() : terminalView->nativeBackgroundColor();
     const std::array<float, 4> clearColor = rgbaComponents(clear);
 
     MetalProfileInterval encodeInterval("Metal.Encode");

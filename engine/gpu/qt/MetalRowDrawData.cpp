@@ -337,7 +337,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
     // Placeholder cells: each shows its own piece of its placement's image.
     if (!built.placeholderCells.empty() && !virtualPlacements.empty()) {
         const double backing = imageBacking(*view);
-        const KittyGraphicsState& store = view->terminal->kittyGraphicsState;
+        const KittyGraphicsState& store = view->terminal->kittyGraphicsState();
         const MetalCellFrame frame{cellWidth, cellHeight, rowBottom};
         for (const KittyPlaceholderCell& cell : built.placeholderCells) {
             const auto group = virtualPlacements.find(cell.imageId);
@@ -368,9 +368,9 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     if (view == nullptr || !view->terminal || !(scale > 0))
         return;
     const Terminal& terminal = *view->terminal;
-    if (terminal.cursorHidden || terminal.buffer == nullptr)
+    if (terminal.cursorHidden())
         return;
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const int cursorLine = buffer.yBase() + buffer.y();
     if (cursorLine < firstVisibleLine || cursorLine > lastVisibleLine || cursorLine < 0
         || cursorLine >= buffer.lines().count())
@@ -381,7 +381,7 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     // The caret's focus as the view last gave it; an outline, never blinking, without it.
     const bool focused = view->caretViewTracksFocus() ? (view->caretView ? view->caretView->focused : view->hasFocus())
                                                       : true;
-    const CursorStyle style = terminal.options.cursorStyle;
+    const CursorStyle style = terminal.options().cursorStyle;
     if (focused && isBlinkingCursor(style) && !cursorBlinkOn)
         return;
 

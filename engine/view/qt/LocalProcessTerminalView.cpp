@@ -163,8 +163,8 @@ void LocalProcessTerminalView::dataReceived(std::span<const std::uint8_t> slice)
 winsize LocalProcessTerminalView::getWindowSize()
 {
     const double scale = backingScaleFactor();
-    const int rows = terminal->rows;
-    const int cols = terminal->cols;
+    const int rows = terminal->rows();
+    const int cols = terminal->cols();
     const CellDimension cell = cellDimension.value_or(CellDimension{});
     return PseudoTerminalHelpers::makeWinSize(rows, cols, scale * (cell.width * cols), scale * (cell.height * rows));
 }

@@ -61,7 +61,7 @@ void TerminalDebugView::updateDebug()
     QWidget::update();
     if (!terminalView_ || !terminalView_->terminal)
         return;
-    const Buffer& buffer = *terminalView_->terminal->buffer;
+    const Buffer& buffer = terminalView_->terminal->buffer();
     dbg_->setText(QStringLiteral("x: %1 y: %2 yDisp: %3 yBase: %4 clc: %5 startIndex: %6")
                       .arg(buffer.x())
                       .arg(buffer.y())
@@ -133,7 +133,7 @@ void TerminalDebugView::paintEvent(QPaintEvent*)
     if (!terminalView_ || !terminalView_->terminal)
         return;
     const Terminal& terminal = *terminalView_->terminal;
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     const CircularBufferLineList& ring = buffer.lines();
     const int slots = ring.slotCount();
     const double h = height_;
@@ -145,12 +145,12 @@ void TerminalDebugView::paintEvent(QPaintEvent*)
         // Raw slot i holds the logical line (i - startIndex) mod slots.
         const int logicalOfSlot = ((i - ring.startIndex()) % slots + slots) % slots;
         const BufferLine* raw = ring.peek(logicalOfSlot).get();
-        const AttributedLine first = debugLine(terminal, raw, terminal.cols,
+        const AttributedLine first = debugLine(terminal, raw, terminal.cols(),
                                                QStringLiteral("[") + threeDigits(i) + u':'
                                                    + threeDigits((i + ring.startIndex()) % slots) + u']' + marks,
                                                false);
         const double firstWidth = drawAttributedLine(painter, font_, first, QPointF(0, baseline));
-        const AttributedLine second = debugLine(terminal, ring[i].get(), terminal.cols,
+        const AttributedLine second = debugLine(terminal, ring[i].get(), terminal.cols(),
                                                 QStringLiteral("[") + threeDigits(i) + u']' + marks, false);
         drawAttributedLine(painter, font_, second, QPointF(firstWidth, baseline));
     }

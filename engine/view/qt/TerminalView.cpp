@@ -123,7 +123,7 @@ void TerminalView::setupView(double width, double height)
     cellDimension = computeCellSize();
 
     const bool isEmpty = width == 0 && height == 0;
-    TerminalOptions options = terminal ? terminal->options : startupOptions;
+    TerminalOptions options = terminal ? terminal->options() : startupOptions;
     std::optional<GridSize> grid;
     if (!isEmpty)
         grid = gridFromFrame(width, height, 0, *cellDimension);
@@ -155,7 +155,7 @@ void TerminalView::setupView(double width, double height)
         caretView->resize(caretSize);
         caretView->updateCursorStyle();
     } else {
-        caretView = new CaretView(QRect(QPoint(0, 0), caretSize), terminal->options.cursorStyle, this);
+        caretView = new CaretView(QRect(QPoint(0, 0), caretSize), terminal->options().cursorStyle, this);
     }
 
     update();
@@ -374,7 +374,7 @@ bool TerminalView::processSizeChange(QSize size)
     const auto grid = gridFromFrame(size.width(), size.height(), scrollerWidth(), *cellDimension);
     if (!grid)
         return false;
-    if (grid->cols == terminal->cols && grid->rows == terminal->rows)
+    if (grid->cols == terminal->cols() && grid->rows == terminal->rows())
         return false;
 
     deactivateSelection();
@@ -383,7 +383,7 @@ bool TerminalView::processSizeChange(QSize size)
         search->invalidate();
     // The grid in force: the terminal raises a zero-width frame to its minimum columns.
     if (terminalDelegate != nullptr)
-        terminalDelegate->sizeChanged(*this, terminal->cols, terminal->rows);
+        terminalDelegate->sizeChanged(*this, terminal->cols(), terminal->rows());
     updateScroller();
     return true;
 }
@@ -405,7 +405,7 @@ GlyphSlotFit TerminalView::glyphSlotFit(const QRawFont& font, quint32 glyph, int
 
 QColor TerminalView::mapColor(const Attribute::Color& color, bool isForeground, bool isBold, bool useBright)
 {
-    const bool reverse = terminal && terminal->reverseColors;
+    const bool reverse = terminal && terminal->reverseColors();
     switch (color.kind()) {
     case Attribute::Color::Case::trueColor: {
         const std::uint32_t key = (std::uint32_t(color.red()) << 16) | (std::uint32_t(color.green()) << 8) | color.blue();
@@ -421,9 +421,9 @@ QColor TerminalView::mapColor(const Attribute::Color& color, bool isForeground, 
         const int index = mappedPaletteIndex(color.code(), isBold, useBright);
         std::optional<QColor>& slot = colors[static_cast<std::size_t>(index)];
         if (!slot) {
-            if (!terminal || static_cast<std::size_t>(index) >= terminal->ansiColors.size())
+            if (!terminal || static_cast<std::size_t>(index) >= terminal->ansiColors().size())
                 return nativeFg_;
-            slot = nsColorFromTerminalColor(terminal->ansiColors[static_cast<std::size_t>(index)]);
+            slot = nsColorFromTerminalColor(terminal->ansiColors()[static_cast<std::size_t>(index)]);
         }
         return *slot;
     }
@@ -444,7 +444,7 @@ void TerminalView::colorsChanged()
 {
     drawingState.reset();
     if (!useMetalRenderer)
-        layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
+        layerBackgroundColor = (terminal && terminal->reverseColors()) ? nativeFg_ : nativeBg_;
     if (terminal)
         updateFullScreenAndQueue();
 }

@@ -97,11 +97,11 @@ void TerminalView::cursorStyleChanged(Terminal&, CursorStyle style)
 void TerminalView::ensureCursorVisible()
 {
     const Terminal& t = *terminal;
-    if (t.synchronizedOutputActive)
+    if (t.synchronizedOutputActive())
         return;
-    const Buffer& buffer = *t.buffer;
+    const Buffer& buffer = t.buffer();
     const int cursorLine = buffer.y() + buffer.yBase();
-    if (cursorLine < buffer.yDisp() || cursorLine >= buffer.yDisp() + t.rows)
+    if (cursorLine < buffer.yDisp() || cursorLine >= buffer.yDisp() + t.rows())
         scrollTo(buffer.yBase());
 }
 
@@ -118,7 +118,7 @@ void TerminalView::setTerminalIconTitle(Terminal&, const std::string&) {}
 void TerminalView::sizeChanged(Terminal& source)
 {
     if (terminalDelegate != nullptr)
-        terminalDelegate->sizeChanged(*this, source.cols, source.rows);
+        terminalDelegate->sizeChanged(*this, source.cols(), source.rows());
     updateScroller();
 }
 
@@ -211,7 +211,7 @@ void TerminalView::updateMouseTracking(Terminal& source)
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
 {
     if (terminalDelegate != nullptr)
-        terminalDelegate->currentDirectoryChanged(*this, source.hostCurrentDirectory);
+        terminalDelegate->currentDirectoryChanged(*this, source.hostCurrentDirectory());
 }
 
 void TerminalView::hostCurrentDocumentUpdated(Terminal&) {}
@@ -245,8 +245,8 @@ std::optional<std::vector<std::uint8_t>> TerminalView::windowCommand(Terminal& s
         printLine("Request to resize to " + std::to_string(command.first) + "x" + std::to_string(command.second));
         return std::nullopt;
     }
-    return windowCommandReply(command, cellDimension, backingScaleFactor(), source.cols, source.rows,
-                              source.cc.send8bit);
+    return windowCommandReply(command, cellDimension, backingScaleFactor(), source.cols(), source.rows(),
+                              source.cc().send8bit);
 }
 
 // ---------------------------------------------------------------- Bell
@@ -332,7 +332,7 @@ void TerminalView::setNativeBackgroundColor(const QColor& color)
     if (metalView)
         layerBackgroundColor = transparent;
     else
-        layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
+        layerBackgroundColor = (terminal && terminal->reverseColors()) ? nativeFg_ : nativeBg_;
     update();
 }
 
@@ -399,26 +399,26 @@ void TerminalView::setSelectedTextForegroundColor(const std::optional<QColor>& c
 
 QColor TerminalView::effectiveForegroundColor() const
 {
-    return (terminal && terminal->reverseColors) ? nativeBg_ : nativeFg_;
+    return (terminal && terminal->reverseColors()) ? nativeBg_ : nativeFg_;
 }
 
 QColor TerminalView::effectiveBackgroundColor() const
 {
-    return (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
+    return (terminal && terminal->reverseColors()) ? nativeFg_ : nativeBg_;
 }
 
 QColor TerminalView::effectiveCaretColor() const
 {
     if (!cursorColorIsDefault)
         return caretColor_;
-    return (terminal && terminal->reverseColors) ? nativeBg_ : nativeFg_;
+    return (terminal && terminal->reverseColors()) ? nativeBg_ : nativeFg_;
 }
 
 QColor TerminalView::effectiveCaretTextColor() const
 {
     if (!cursorTextColorIsDefault && caretTextColor_)
         return *caretTextColor_;
-    return (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
+    return (terminal && terminal->reverseColors()) ? nativeFg_ : nativeBg_;
 }
 
 // ---------------------------------------------------------------- Selection

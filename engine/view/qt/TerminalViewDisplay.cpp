@@ -186,7 +186,7 @@ void TerminalView::sendUserInput(std::span<const std::uint8_t> bytes)
 
 bool TerminalView::isInteractiveInputWindow() const
 {
-    if (terminal->synchronizedOutputActive)
+    if (terminal->synchronizedOutputActive())
         return false;
     const std::uint64_t last = lastUserInputUptimeNs();
     if (last == 0)
@@ -215,7 +215,7 @@ void TerminalView::updateDisplayNow()
 
 void TerminalView::queuePendingDisplay()
 {
-    if (terminal->synchronizedOutputActive || pendingDisplay)
+    if (terminal->synchronizedOutputActive() || pendingDisplay)
         return;
     pendingDisplay = true;
     // Held weakly: a view destroyed meanwhile has nothing left to draw.
@@ -249,20 +249,20 @@ void TerminalView::setNeedsDisplayInRect(const QRect& rect)
 void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
 {
     Terminal& t = *terminal;
-    if (t.synchronizedOutputActive) {
+    if (t.synchronizedOutputActive()) {
         pendingDisplay = false;
         return;
     }
     updateCaretView();
 
-    Buffer& buffer = *t.buffer;
+    Buffer& buffer = t.buffer();
     const int yDisp = buffer.yDisp();
     const auto range = t.getUpdateRange();
     if (!range) {
         if (notifyUpdateChanges && terminalDelegate != nullptr)
             terminalDelegate->rowsChanged(*this, yDisp + buffer.y(), yDisp + buffer.y());
         if (metalView) {
-            const RenderedCursor cursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden};
+            const RenderedCursor cursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden()};
             if (lastRenderedCursor != cursor) {
                 lastRenderedCursor = cursor;
                 metalView->update();
@@ -280,7 +280,7 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
 
     // The rows to repaint, kept within the lines the buffer holds.
     const int lines = buffer.lines().count();
-    const int rows = t.rows;
+    const int rows = t.rows();
     int first = start;
     int last = end;
     bool validRange = false;
@@ -289,7 +289,7 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
         const auto [spanFirst, spanLast] =
             TerminalBidi::expandToParagraphs(std::clamp(yDisp + start, 0, lines - 1),
                                              std::clamp(yDisp + end, 0, lines - 1), buffer,
-                                             t.options.bidiParagraphRowLimit());
+                                             t.options().bidiParagraphRowLimit());
         first = std::max(spanFirst - yDisp, 0);
         last = std::min(spanLast - yDisp, rows - 1);
         validRange = true;
@@ -307,7 +307,7 @@ void TerminalView::updateDirtyRows(bool /*notifyAccessibility*/)
             if (yDisp <= visibleLast)
                 widenMetalDirtyRange(yDisp, visibleLast);
         }
-        lastRenderedCursor = RenderedCursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden};
+        lastRenderedCursor = RenderedCursor{buffer.x(), buffer.yBase() + buffer.y(), t.cursorHidden()};
         metalView->update();
     } else if (cellDimension) {
         const RectValue dirty = dirtyRowsRect(first, last, rows, cellDimension->height, width(), height(),
@@ -368,13 +368,13 @@ void TerminalView::updateCaretView()
     if (!caretView || !cellDimension)
         return;
     const Terminal& t = *terminal;
-    const Buffer& buffer = *t.buffer;
+    const Buffer& buffer = t.buffer();
     const int cursorLine = buffer.yBase() + buffer.y();
-    if (cursorLine >= buffer.yDisp() + t.rows || cursorLine >= buffer.lines().count()) {
+    if (cursorLine >= buffer.yDisp() + t.rows() || cursorLine >= buffer.lines().count()) {
         setCaretVisible(false);
         return;
     }
-    setCaretVisible(!t.cursorHidden);
+    setCaretVisible(!t.cursorHidden());
 
     const BufferLine& line = *buffer.lines()[cursorLine];
     const CharData& cell = line.getCell(buffer.x());
@@ -385,7 +385,7 @@ void TerminalView::updateCaretView()
     // form): the block caret shows that one.
     std::optional<std::u32string> display;
     if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal) {
-        const RowBidiLayout layout = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols, t);
+        const RowBidiLayout layout = TerminalBidi::layoutForRow(cursorLine, buffer, t.cols(), t);
         column = layout.visualColumn(column);
         if (layout.layout != nullptr) {
             for (const BidiCell& visual : layout.layout->visualCells) {
@@ -428,8 +428,8 @@ QRect TerminalView::caretFrame() const
 
 ScrollState TerminalView::scrollState() const
 {
-    const Buffer& buffer = *terminal->buffer;
-    return {buffer.yDisp(), buffer.lines().count(), terminal->rows, terminal->isCurrentBufferAlternate(),
+    const Buffer& buffer = terminal->buffer();
+    return {buffer.yDisp(), buffer.lines().count(), terminal->rows(), terminal->isCurrentBufferAlternate(),
             buffer.hasScrollback};
 }
 
@@ -450,18 +450,16 @@ bool TerminalView::canScroll() const
 
 void TerminalView::scrollTo(int row, bool notifyAccessibility)
 {
-    Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     const int lines = buffer.lines().count();
-    const int maximum = maximumScrollRow(lines, terminal->rows);
-    const int target = clampScrollRow(row, lines, terminal->rows);
+    const int maximum = maximumScrollRow(lines, terminal->rows());
+    const int target = clampScrollRow(row, lines, terminal->rows());
     userScrolling = target < maximum;
     terminal->setUserScrolling(userScrolling);
     if (target == buffer.yDisp())
         return;
 
-    buffer.setYDisp(target);
-    terminal->updateRange(0);
-    terminal->updateRange(terminal->rows);
+    terminal->scrollDisplayTo(target);
     updateDirtyRows(notifyAccessibility);
     if (terminalDelegate != nullptr)
         terminalDelegate->scrolled(*this, scrollPosition());
@@ -471,13 +469,13 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility)
 
 void TerminalView::scrollUp(int lines)
 {
-    scrollTo(std::max(terminal->buffer->yDisp() - lines, 0), true);
+    scrollTo(std::max(terminal->buffer().yDisp() - lines, 0), true);
 }
 
 void TerminalView::scrollDown(int lines)
 {
-    const Buffer& buffer = *terminal->buffer;
-    const int maximum = maximumScrollRow(buffer.lines().count(), terminal->rows);
+    const Buffer& buffer = terminal->buffer();
+    const int maximum = maximumScrollRow(buffer.lines().count(), terminal->rows());
     scrollTo(std::max(std::min(buffer.yDisp() + lines, maximum), 0), true);
 }
 
@@ -488,7 +486,7 @@ void TerminalView::pageUp()
         sendUserInput(pageUpKey);
         return;
     }
-    scrollTo(std::max(terminal->buffer->yDisp() - terminal->rows, 0), true);
+    scrollTo(std::max(terminal->buffer().yDisp() - terminal->rows(), 0), true);
 }
 
 void TerminalView::pageDown()
@@ -498,15 +496,12 @@ void TerminalView::pageDown()
         sendUserInput(pageDownKey);
         return;
     }
-    scrollDown(terminal->rows);
+    scrollDown(terminal->rows());
 }
 
 void TerminalView::changeScrollback(std::optional<int> lines)
 {
-    terminal->normalBuffer->changeHistorySize(lines);
-    terminal->options.scrollback = lines.value_or(0);
-    terminal->updateRange(0);
-    terminal->updateRange(terminal->rows - 1);
+    terminal->changeHistorySize(lines);
     updateScroller();
     if (terminalDelegate != nullptr)
         terminalDelegate->scrolled(*this, scrollPosition());
@@ -515,9 +510,9 @@ void TerminalView::changeScrollback(std::optional<int> lines)
 
 void TerminalView::clearScrollback()
 {
-    terminal->normalBuffer->clearScrollback();
+    terminal->normalBuffer().clearScrollback();
     terminal->updateRange(0);
-    terminal->updateRange(terminal->rows - 1);
+    terminal->updateRange(terminal->rows() - 1);
     updateScroller();
     if (terminalDelegate != nullptr)
         terminalDelegate->scrolled(*this, scrollPosition());
@@ -567,11 +562,11 @@ void TerminalView::scrollerActionTriggered(int action)
 {
     switch (action) {
     case QAbstractSlider::SliderMove: {
-        const Buffer& buffer = *terminal->buffer;
+        const Buffer& buffer = terminal->buffer();
         const int lines = buffer.lines().count();
-        const int maximum = maximumScrollRow(lines, terminal->rows);
+        const int maximum = maximumScrollRow(lines, terminal->rows());
         const double value = maximum > 0 ? static_cast<double>(scroller->sliderPosition()) / maximum : 0.0;
-        const int row = scrollRowForKnobValue(value, lines, terminal->rows);
+        const int row = scrollRowForKnobValue(value, lines, terminal->rows());
         if (row == buffer.yDisp()) {
             userScrolling = row < maximum;
             terminal->setUserScrolling(userScrolling);
@@ -600,7 +595,7 @@ void TerminalView::scrollerActionTriggered(int action)
         break;
     }
     // The bar shows where the view is, whatever the action proposed.
-    scroller->setSliderPosition(std::clamp(terminal->buffer->yDisp(), scroller->minimum(), scroller->maximum()));
+    scroller->setSliderPosition(std::clamp(terminal->buffer().yDisp(), scroller->minimum(), scroller->maximum()));
 }
 
 // ---------------------------------------------------------------- Sizes
@@ -611,8 +606,8 @@ QRect TerminalView::getOptimalFrameSize() const
     const double scrollerExtent = (scroller != nullptr && !scroller->isVisibleTo(this))
                                       ? 0.0
                                       : style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroller);
-    const double width = cell.width * terminal->cols + scrollerExtent;
-    const double height = cell.height * terminal->rows;
+    const double width = cell.width * terminal->cols() + scrollerExtent;
+    const double height = cell.height * terminal->rows();
     return QRect(0, 0, static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)));
 }
 
@@ -733,7 +728,7 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
 void TerminalView::detachMetalView()
 {
     metalView = nullptr;
-    layerBackgroundColor = (terminal && terminal->reverseColors) ? nativeFg_ : nativeBg_;
+    layerBackgroundColor = (terminal && terminal->reverseColors()) ? nativeFg_ : nativeBg_;
     if (caretView) {
         caretView->show();
         updateCaretView();
@@ -768,9 +763,9 @@ void TerminalView::logMetalRecovery(const MetalRecoveryEvent& event, bool fellBa
 
 void TerminalView::widenMetalDirtyRange(int first, int last)
 {
-    if (!metalView || !terminal || terminal->buffer == nullptr)
+    if (!metalView || !terminal)
         return;
-    const int lines = terminal->buffer->lines().count();
+    const int lines = terminal->buffer().lines().count();
     if (lines <= 0 || last < first)
         return;
     const int lower = std::clamp(first, 0, lines - 1);

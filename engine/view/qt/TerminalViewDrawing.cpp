@@ -68,7 +68,7 @@ std::optional<RgbaColor> toOptionalRgba(const std::optional<QColor>& color)
 
 void TerminalView::DrawingState::syncWith(TerminalView& view)
 {
-    const StyleInputs inputs{view.useBrightColors, view.terminal->reverseColors, view.nativeFg_, view.nativeBg_};
+    const StyleInputs inputs{view.useBrightColors, view.terminal->reverseColors(), view.nativeFg_, view.nativeBg_};
     if (styleInputs != inputs) {
         rowBuilder.resetCaches();
         styleInputs = inputs;
@@ -94,12 +94,12 @@ RowBuilder::RowLayout TerminalView::DrawingState::rowLayout(const TerminalView& 
     if (view.bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
         return layout;
     const Terminal& t = *view.terminal;
-    holder = TerminalBidi::layoutForRow(row, *t.buffer, t.cols, t);
+    holder = TerminalBidi::layoutForRow(row, t.buffer(), t.cols(), t);
     if (holder.layout != nullptr) {
         layout.visualCells = std::span<const BidiCell>(holder.layout->visualCells);
         layout.directionOverride = true;
     } else {
-        layout.directionOverride = TerminalBidi::rowNeedsBidi(line, t.cols, t);
+        layout.directionOverride = TerminalBidi::rowNeedsBidi(line, t.cols(), t);
     }
     return layout;
 }
@@ -114,7 +114,7 @@ AttributedRow TerminalView::buildAttributedLine(int row, const BufferLine& line)
     state.syncWith(*this);
     RowBidiLayout bidi;
     const RowBuilder::RowLayout layout = DrawingState::rowLayout(*this, row, line, bidi);
-    return state.rowBuilder.buildAttributedLine(*terminal, row, line, terminal->cols, selection.get(), layout);
+    return state.rowBuilder.buildAttributedLine(*terminal, row, line, terminal->cols(), selection.get(), layout);
 }
 
 void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
@@ -157,7 +157,7 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
         };
     }
 
-    state.painter.drawVisibleRows(painter, frame, terminal->buffer->yDisp(), QRectF(dirtyRect));
+    state.painter.drawVisibleRows(painter, frame, terminal->buffer().yDisp(), QRectF(dirtyRect));
 }
 
 } // namespace corvantix

@@ -46,7 +46,7 @@ bool TerminalView::performSearch(const std::string& term, const SearchOptions& o
         }
         return false;
     }
-    const SearchSelection range = SearchSelection::of(*result, terminal->cols);
+    const SearchSelection range = SearchSelection::of(*result, terminal->cols());
     selection->setRange(range.start.col, range.start.row, range.end.col, range.end.row);
     if (scroll)
         scrollRowIntoView(result->row);
@@ -93,13 +93,13 @@ std::pair<int, int> TerminalView::searchMatchPosition(const std::string& term, c
 
 void TerminalView::scrollRowIntoView(int row)
 {
-    const int rows = terminal->rows;
+    const int rows = terminal->rows();
     if (rows < 1 || terminal->isCurrentBufferAlternate())
         return;
-    const int top = terminal->buffer->yDisp();
+    const int top = terminal->buffer().yDisp();
     if (row >= top && row <= top + rows - 1)
         return;
-    const int lines = terminal->buffer->lines().count();
+    const int lines = terminal->buffer().lines().count();
     scrollTo(std::min(std::max(row - rows / 2, 0), std::max(lines - rows, 0)));
 }
 

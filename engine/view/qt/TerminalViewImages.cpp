@@ -71,7 +71,7 @@ void TerminalView::imageFromBitmap(std::vector<std::uint8_t>& bytes, int width, 
     ImageSizeRequest widthRequest = ImageSizeRequest::automatic();
     ImageSizeRequest heightRequest = ImageSizeRequest::automatic();
     bool preserveAspectRatio = true;
-    if (const auto& context = terminal->kittyPlacementContext) {
+    if (const auto& context = terminal->kittyPlacementContext()) {
         widthRequest = context->widthRequest;
         heightRequest = context->heightRequest;
         preserveAspectRatio = context->preserveAspectRatio;
@@ -99,8 +99,8 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
     if (!terminal || !cellDimension || image.isNull())
         return false;
     Terminal& t = *terminal;
-    Buffer& buffer = *t.buffer;
-    const std::optional<KittyPlacementContext>& context = t.kittyPlacementContext;
+    Buffer& buffer = t.buffer();
+    const std::optional<KittyPlacementContext>& context = t.kittyPlacementContext();
     const double cellWidth = cellDimension->width;
     const double cellHeight = cellDimension->height;
 
@@ -154,7 +154,7 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
     }();
 
     // A stripe keeps only what can show: the part right of the last column never draws.
-    const double shownWidth = std::max(1.0, std::ceil((t.cols - startCol) * cellWidth));
+    const double shownWidth = std::max(1.0, std::ceil((t.cols() - startCol) * cellWidth));
     const int stripeWidth = static_cast<int>(std::min<double>(stripes->stripeWidth, shownWidth));
 
     bool scrolled = false;
@@ -202,7 +202,7 @@ bool TerminalView::placeImage(const QImage& image, ImageSizeRequest widthRequest
 
 void TerminalView::keepImageStripesWithinBudget()
 {
-    const std::int64_t budget = std::max<std::int64_t>(terminal ? terminal->options.kittyImageCacheLimitBytes : 0, 0);
+    const std::int64_t budget = std::max<std::int64_t>(terminal ? terminal->options().kittyImageCacheLimitBytes : 0, 0);
     while (!placedImageStripes.empty() && *imageStripeBytes > budget) {
         if (const std::shared_ptr<AppleImage> oldest = placedImageStripes.front().lock())
             oldest->releasePixels();
@@ -218,7 +218,7 @@ std::optional<QImage> TerminalView::kittyImageForId(std::uint32_t imageId) const
 {
     if (!terminal)
         return std::nullopt;
-    const auto& images = terminal->kittyGraphicsState.imagesById;
+    const auto& images = terminal->kittyGraphicsState().imagesById;
     const auto found = images.find(imageId);
     if (found == images.end())
         return std::nullopt;

@@ -150,8 +150,8 @@ public:
     explicit KeySink(TerminalView& view) : view(view) {}
 
     void sendUserInput(std::span<const std::uint8_t> bytes) override { view.sendUserInput(bytes); }
-    void scrollPageUp() override { view.scrollUp(view.terminal->rows); }
-    void scrollPageDown() override { view.scrollDown(view.terminal->rows); }
+    void scrollPageUp() override { view.scrollUp(view.terminal->rows()); }
+    void scrollPageDown() override { view.scrollDown(view.terminal->rows()); }
     void insertText(std::string_view text) override { view.insertText(text, false); }
     void clearSelection() override { view.deactivateSelection(); }
     bool cursorRowIsRightToLeft() override
@@ -159,8 +159,8 @@ public:
         if (view.bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
             return false;
         const Terminal& t = *view.terminal;
-        const Buffer& buffer = *t.buffer;
-        return TerminalBidi::rowDirection(buffer.yBase() + buffer.y(), buffer, t.cols, t) == BidiDirection::rightToLeft;
+        const Buffer& buffer = t.buffer();
+        return TerminalBidi::rowDirection(buffer.yBase() + buffer.y(), buffer, t.cols(), t) == BidiDirection::rightToLeft;
     }
     // Link hover follows the Super key (the key the link modes call Command).
     void commandKeyDown() override { view.commandKeyDown(); }
@@ -253,12 +253,12 @@ void TerminalView::insertText(std::string_view text, bool isPaste)
     keyboard->optionAsMetaKey = optionAsMetaKey;
     keyboard->backspaceSendsControlH = backspaceSendsControlH;
     // A bracketed paste is never turned into key events.
-    if (isPaste && terminal->bracketedPasteMode) {
+    if (isPaste && terminal->bracketedPasteMode()) {
         if (!keyboard->activeKeyboardFlags().isEmpty())
             keyboard->pendingKittyKeyEvent.reset();
         send(bracketedPasteStart);
         send(withoutPasteMarkers(text));
-        if (terminal->bracketedPasteMode)
+        if (terminal->bracketedPasteMode())
             send(bracketedPasteEnd);
         return;
     }
@@ -303,8 +303,8 @@ TextRange TerminalView::selectedRange() const
     if (selection && selection->active_)
         active = std::pair{CellPoint{selection->start.col, selection->start.row},
                            CellPoint{selection->end.col, selection->end.row}};
-    const Buffer& buffer = *terminal->buffer;
-    return selectedRangeFor(active, CellPoint{buffer.x(), buffer.y()}, terminal->cols);
+    const Buffer& buffer = terminal->buffer();
+    return selectedRangeFor(active, CellPoint{buffer.x(), buffer.y()}, terminal->cols());
 }
 
 std::optional<std::pair<TextRange, QString>> TerminalView::attributedSubstringForProposedRange(TextRange range) const
@@ -329,7 +329,7 @@ std::int64_t TerminalView::characterIndexForPoint(QPoint point) const
 {
     if (!cellDimension)
         return 0;
-    return corvantix::characterIndexForPoint(point.x(), point.y(), *cellDimension, terminal->cols);
+    return corvantix::characterIndexForPoint(point.x(), point.y(), *cellDimension, terminal->cols());
 }
 
 void TerminalView::updateMarkedTextOverlay()

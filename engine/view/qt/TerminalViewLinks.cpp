@@ -48,15 +48,12 @@ void TerminalView::invalidateLinkHighlightRows(const std::optional<std::vector<R
                 rows.insert(entry.row);
         }
     }
-    const int top = terminal->buffer->yDisp();
+    const int top = terminal->buffer().yDisp();
     for (const int row : rows) {
         const int screenRow = row - top;
-        if (screenRow < 0 || screenRow >= terminal->rows)
+        if (screenRow < 0 || screenRow >= terminal->rows())
             continue;
-        terminal->refreshStart = std::min(terminal->refreshStart, screenRow);
-        terminal->refreshEnd = std::max(terminal->refreshEnd, screenRow);
-        terminal->scrollInvariantRefreshStart = std::min(terminal->scrollInvariantRefreshStart, row);
-        terminal->scrollInvariantRefreshEnd = std::max(terminal->scrollInvariantRefreshEnd, row);
+        terminal->updateRange(screenRow); // the row on the screen and line `row` of the ring
         // The renderer's rows keep their text; the underline comes and goes with the hover.
         widenMetalDirtyRange(row, row);
     }

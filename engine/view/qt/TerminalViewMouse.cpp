@@ -67,13 +67,13 @@ TerminalView::GridHit TerminalView::gridPositionForPoint(QPointF point) const
     GridHit hit;
     if (!terminal || !cellDimension || cellDimension->width <= 0 || cellDimension->height <= 0)
         return hit;
-    const Buffer& buffer = *terminal->buffer;
-    hit.col = std::clamp(truncated(point.x() / cellDimension->width), 0, std::max(terminal->cols - 1, 0));
+    const Buffer& buffer = terminal->buffer();
+    hit.col = std::clamp(truncated(point.x() / cellDimension->width), 0, std::max(terminal->cols() - 1, 0));
     const int screenRow = truncated(point.y() / cellDimension->height);
     hit.row = std::clamp(screenRow + buffer.yDisp(), 0, std::max(buffer.lines().count() - 1, 0));
     // The point is on a screen column; the grid is stored in logical order.
     if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal)
-        hit.col = TerminalBidi::layoutForRow(hit.row, buffer, terminal->cols, *terminal).logicalColumn(hit.col);
+        hit.col = TerminalBidi::layoutForRow(hit.row, buffer, terminal->cols(), *terminal).logicalColumn(hit.col);
     const double viewWidth = std::max(static_cast<double>(width()) - scrollerWidth(), 0.0);
     hit.pixelX = truncated(std::clamp(point.x(), 0.0, viewWidth));
     hit.pixelY = truncated(std::clamp(point.y(), 0.0, static_cast<double>(height())));
@@ -88,13 +88,13 @@ int TerminalView::mouseButtonFlags(int button, Qt::KeyboardModifiers modifiers, 
 
 bool TerminalView::shiftBypassesMouseReporting(Qt::KeyboardModifiers modifiers) const
 {
-    return modifiers.testFlag(Qt::ShiftModifier) && !terminal->mouseShiftCapture;
+    return modifiers.testFlag(Qt::ShiftModifier) && !terminal->mouseShiftCapture();
 }
 
 void TerminalView::reportMouseEvent(QPointF point, int buttonFlags)
 {
     const GridHit hit = gridPositionForPoint(point);
-    const int screenRow = std::clamp(hit.row - terminal->buffer->yDisp(), 0, std::max(terminal->rows - 1, 0));
+    const int screenRow = std::clamp(hit.row - terminal->buffer().yDisp(), 0, std::max(terminal->rows() - 1, 0));
     terminal->sendMouseReport(buttonFlags, hit.col, screenRow, hit.pixelX, hit.pixelY);
 }
 
@@ -141,7 +141,7 @@ void TerminalView::handlePress(QMouseEvent& event)
     const GridHit hit = gridPositionForPoint(event.position());
     pressHit = hit;
     if (clickCount == 2) {
-        selection->selectWordAt(hit.col, hit.row, *terminal->buffer);
+        selection->selectWordAt(hit.col, hit.row, terminal->buffer());
     } else if (clickCount == 1) {
         if (selection->active()) {
             if (event.modifiers().testFlag(Qt::ShiftModifier))
@@ -203,16 +203,16 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event)
     autoScrollDelta = 0;
 
     // Beyond the screen's top or bottom the selection scrolls, faster the farther away.
-    const int d = hit.row - terminal->buffer->yDisp();
+    const int d = hit.row - terminal->buffer().yDisp();
     if (!selection->active()) {
         stopSelectionAutoScrollTimer();
     } else if (d <= 0) {
-        autoScrollDelta = -calcScrollingVelocity(-d, terminal->rows);
+        autoScrollDelta = -calcScrollingVelocity(-d, terminal->rows());
         startSelectionAutoScrollTimer();
-    } else if (d < terminal->rows) {
+    } else if (d < terminal->rows()) {
         stopSelectionAutoScrollTimer();
     } else {
-        autoScrollDelta = calcScrollingVelocity(d - terminal->rows, terminal->rows);
+        autoScrollDelta = calcScrollingVelocity(d - terminal->rows(), terminal->rows());
         startSelectionAutoScrollTimer();
     }
     update();
@@ -259,7 +259,7 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
         if (terminal->isSemanticPromptClickEligible(modifiers, snapshot)) {
             semanticDeferralScheduleCount += 1;
             std::weak_ptr<BufferLine> line;
-            const Buffer& buffer = *terminal->buffer;
+            const Buffer& buffer = terminal->buffer();
             if (hit.row >= 0 && hit.row < buffer.lines().count())
                 line = buffer.lines()[hit.row];
             const std::uint64_t generation = line.lock() ? line.lock()->recycleGeneration() : 0;
@@ -278,7 +278,7 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
                 const std::shared_ptr<BufferLine> target = line.lock();
                 if (!target || target->recycleGeneration() != generation)
                     return;
-                const std::optional<int> row = self.terminal->buffer->findRowOfLine(target.get(), hintRow);
+                const std::optional<int> row = self.terminal->buffer().findRowOfLine(target.get(), hintRow);
                 if (!row)
                     return;
                 if (!snapshot.pressWasSemanticEligible || snapshot.selectionWasActive || snapshot.didDrag
@@ -316,7 +316,7 @@ void TerminalView::scrollingTimerElapsed()
     if (autoScrollDelta == 0)
         return;
     if (autoScrollDelta < 0)
-        scrollTo(std::max(terminal->buffer->yDisp() + autoScrollDelta, 0));
+        scrollTo(std::max(terminal->buffer().yDisp() + autoScrollDelta, 0));
     else
         scrollDown(autoScrollDelta);
     if (selection->active() && lastSelectionDragPoint) {
@@ -340,7 +340,7 @@ void TerminalView::wheelEvent(QWheelEvent* event)
     const bool reporting =
         pointerDisposition(PointerEventKind::wheel, terminal->mouseMode(), candidate) == PointerDisposition::report;
     const bool alternate = terminal->isCurrentBufferAlternate();
-    if (!reporting && alternate && !terminal->alternateScrollMode) {
+    if (!reporting && alternate && !terminal->alternateScrollMode()) {
         scrollAccumulator = 0;
         return;
     }
@@ -360,14 +360,14 @@ void TerminalView::wheelEvent(QWheelEvent* event)
     }
     if (alternate) {
         const char final = up ? 'A' : 'B';
-        const std::uint8_t arrow[3] = {0x1B, static_cast<std::uint8_t>(terminal->applicationCursor ? 'O' : '['),
+        const std::uint8_t arrow[3] = {0x1B, static_cast<std::uint8_t>(terminal->applicationCursor() ? 'O' : '['),
                                        static_cast<std::uint8_t>(final)};
         for (int i = 0; i < count; ++i)
             sendUserInput(arrow);
         return;
     }
     if (up)
-        scrollTo(std::max(terminal->buffer->yDisp() - count, 0));
+        scrollTo(std::max(terminal->buffer().yDisp() - count, 0));
     else
         scrollDown(count);
 }

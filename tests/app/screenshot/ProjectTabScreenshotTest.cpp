@@ -71,8 +71,8 @@ TEST(ProjectTabScreenshot, LocalTabAtAPromptInsideTmux)
     window.setFixedSize(width + 2 * margin, height + 2 * margin);
     window.show();
     ASSERT_TRUE(waitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
-    ASSERT_EQ(view.terminal->cols, gridCols);
-    ASSERT_EQ(view.terminal->rows, gridRows);
+    ASSERT_EQ(view.terminal->cols(), gridCols);
+    ASSERT_EQ(view.terminal->rows(), gridRows);
     QElapsedTimer quiet;
     quiet.start();
     tab.onOutput = [&](MacTab&, const QString&) { quiet.restart(); };

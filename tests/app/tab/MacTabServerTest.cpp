@@ -112,7 +112,7 @@ TEST_F(ServerTab, AttachesTheProjectSessionOnTheServer)
     tab->terminal->send(std::string_view("clear; printf '\\033[38;2;10;200;37mQ\\033[0m\\n'\r"));
     std::optional<corvantix::Attribute::Color> colour;
     ASSERT_TRUE(waitUntil([&] {
-        const auto& lines = tab->terminal->terminal->buffer->lines();
+        const auto& lines = tab->terminal->terminal->buffer().lines();
         for (int i = 0; i < lines.count(); ++i) {
             for (const auto& cell : lines[i]->cellSpan()) {
                 if (cell.code == 'Q' && !cell.attribute.fg.isDefault())

@@ -218,7 +218,7 @@ TEST_F(LocalTmuxTab, TrueColourReachesTheView)
     using corvantix::Attribute;
     std::optional<Attribute> q, z;
     ASSERT_TRUE(waitUntil([&] {
-        const auto& lines = tab.terminal->terminal->buffer->lines();
+        const auto& lines = tab.terminal->terminal->buffer().lines();
         for (int i = 0; i < lines.count(); ++i) {
             for (const auto& cell : lines[i]->cellSpan()) {
                 if (cell.code == 'Q' && !cell.attribute.fg.isDefault())

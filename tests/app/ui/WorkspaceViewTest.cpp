@@ -125,7 +125,7 @@ TEST(KeyBar, EveryCapSendsItsExactBytesEvenInApplicationCursorMode)
     tab.start();
     tab.terminal->send(std::string_view("stty raw -echo; printf '\\033[?1hrea%s\\n' dy; cat -vT\r"));
     ASSERT_TRUE(waitUntil([&] { return w.output.value(&tab).contains(QStringLiteral("ready")); }));
-    ASSERT_TRUE(tab.terminal->getTerminal().applicationCursor);
+    ASSERT_TRUE(tab.terminal->getTerminal().applicationCursor());
     KeyBar bar;
     bar.setTab(&tab);
     const QList<QToolButton*> buttons = bar.findChildren<QToolButton*>();

@@ -40,17 +40,17 @@ protected:
     std::shared_ptr<SelectionService> selection = std::make_shared<SelectionService>(terminal.get());
     AttributedRow buildScreenRow(int screenRow, const RowBuilder::RowLayout& layout = {})
     {
-        const int row = terminal->buffer->yBase() + screenRow;
-        return builder.buildAttributedLine(*terminal, row, *terminal->getDisplayLine(screenRow), terminal->cols,
+        const int row = terminal->buffer().yBase() + screenRow;
+        return builder.buildAttributedLine(*terminal, row, *terminal->getDisplayLine(screenRow), terminal->cols(),
                                            selection.get(), layout);
     }
     // A line of the given cells, padded with empty cells to the terminal's width.
     AttributedRow buildCells(const std::vector<CharData>& cells, int row = 0)
     {
-        BufferLine line(terminal->cols);
+        BufferLine line(terminal->cols());
         for (size_t i = 0; i < cells.size(); ++i)
             line.setCell(static_cast<int>(i), cells[i]);
-        return builder.buildAttributedLine(*terminal, row, line, terminal->cols, selection.get());
+        return builder.buildAttributedLine(*terminal, row, line, terminal->cols(), selection.get());
     }
 };
 

@@ -29,8 +29,8 @@ protected:
     {
         auto terminal = makeTerminal(cols, rows);
         feed(*terminal, text);
-        for (int r = 0; r < terminal->buffer->lines().count(); ++r)
-            terminal->buffer->lines()[r]->setBidiState(state);
+        for (int r = 0; r < terminal->buffer().lines().count(); ++r)
+            terminal->buffer().lines()[r]->setBidiState(state);
         return terminal;
     }
 
@@ -46,7 +46,7 @@ protected:
 TEST_F(TerminalBidiTest, LatinOnlyLeftToRightParagraphHasNoRowLayouts)
 {
     auto terminal = terminalWith(6, "abc", implicitState(BidiDirection::leftToRight, false));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 6, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 6, *terminal);
     ASSERT_NE(result, nullptr);
     EXPECT_TRUE(result->rows.empty());
     EXPECT_EQ(result->baseDirection, BidiDirection::leftToRight);
@@ -55,7 +55,7 @@ TEST_F(TerminalBidiTest, LatinOnlyLeftToRightParagraphHasNoRowLayouts)
 TEST_F(TerminalBidiTest, LatinOnlyWithRightToLeftFallbackIsRightAligned)
 {
     auto terminal = terminalWith(6, "abc", implicitState(BidiDirection::rightToLeft, false));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 6, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 6, *terminal);
     ASSERT_NE(result, nullptr);
     const BidiRowLayout* row = result->row(0);
     ASSERT_NE(row, nullptr);
@@ -70,7 +70,7 @@ TEST_F(TerminalBidiTest, AutodetectWithLatinFirstStaysLeftToRight)
 {
     // "ab " then alef, bet (Hebrew).
     auto terminal = terminalWith(6, "ab \u05D0\u05D1", implicitState(BidiDirection::rightToLeft, true));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 6, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 6, *terminal);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->baseDirection, BidiDirection::leftToRight);
     ASSERT_NE(result->row(0), nullptr);
@@ -80,7 +80,7 @@ TEST_F(TerminalBidiTest, AutodetectWithLatinFirstStaysLeftToRight)
 TEST_F(TerminalBidiTest, AutodetectWithHebrewFirstTurnsRightToLeft)
 {
     auto terminal = terminalWith(6, "\u05D0\u05D1 ab", implicitState(BidiDirection::leftToRight, true));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 6, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 6, *terminal);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->baseDirection, BidiDirection::rightToLeft);
     EXPECT_EQ(visualOrder(*result->row(0)), (std::vector<int>{5, 3, 4, 2, 1, 0}));
@@ -89,16 +89,19 @@ TEST_F(TerminalBidiTest, AutodetectWithHebrewFirstTurnsRightToLeft)
 TEST_F(TerminalBidiTest, ParagraphLongerThanTheLimitGetsNoLayout)
 {
     auto terminal = makeTerminal(4, 4);
-    terminal->options.maximumBidiParagraphRows = 2;
+    TerminalOptions options = terminal->options();
+    options.maximumBidiParagraphRows = 2;
+    terminal->setOptions(options);
     feed(*terminal, "\u05D0\u05D1\u05D2\u05D3\u05D0\u05D1\u05D2\u05D3\u05D0"); // wraps over three rows
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     ASSERT_TRUE(buffer.lines()[1]->isWrapped() && buffer.lines()[2]->isWrapped());
     for (int row : {0, 1, 2}) {
         EXPECT_EQ(TerminalBidi::paragraphLayout(row, buffer, 4, *terminal), nullptr) << row;
         EXPECT_EQ(TerminalBidi::paragraphRevision(row, buffer, 2), 0u) << row;
     }
     // Within the limit the three rows are one paragraph with a layout for each.
-    terminal->options.maximumBidiParagraphRows = 3;
+    options.maximumBidiParagraphRows = 3;
+    terminal->setOptions(options);
     const auto result = TerminalBidi::paragraphLayout(1, buffer, 4, *terminal);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->rows.size(), 3u);
@@ -123,7 +126,7 @@ TEST_P(ExplicitRowTest, ReversesAndMirrors)
     state.fallbackDirection = BidiDirection::rightToLeft;
     state.boxMirroring = GetParam().boxMirroring;
     auto terminal = terminalWith(5, "(a\u250C", state);
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     // An explicit row is never reordered by paragraph, only mirrored whole.
     EXPECT_EQ(TerminalBidi::paragraphLayout(0, buffer, 5, *terminal), nullptr);
     const auto layout = TerminalBidi::rowLayout(0, buffer, 5, *terminal);
@@ -150,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExplicitRowTest,
 TEST_F(TerminalBidiTest, BracketsInRightToLeftTextAreMirrored)
 {
     auto terminal = terminalWith(4, "\u05D0(\u05D1)", implicitState(BidiDirection::rightToLeft, false));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 4, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 4, *terminal);
     ASSERT_NE(result, nullptr);
     const BidiRowLayout& row = *result->row(0);
     EXPECT_EQ(visualOrder(row), (std::vector<int>{3, 2, 1, 0}));
@@ -162,7 +165,7 @@ TEST_F(TerminalBidiTest, WideCharacterKeepsBothColumnsTogether)
 {
     // alef, a wide ideograph (columns 1-2), bet.
     auto terminal = terminalWith(5, "\u05D0\u4E2D\u05D1", implicitState(BidiDirection::rightToLeft, false));
-    const auto result = TerminalBidi::paragraphLayout(0, *terminal->buffer, 5, *terminal);
+    const auto result = TerminalBidi::paragraphLayout(0, terminal->buffer(), 5, *terminal);
     ASSERT_NE(result, nullptr);
     const BidiRowLayout& row = *result->row(0);
     // Visual: the blank column 4, bet, the ideograph, alef.
@@ -188,7 +191,7 @@ TEST_F(TerminalBidiTest, TypesetUnitsKeepOneUnitPerCell)
 TEST_F(TerminalBidiTest, SameTextOnAnotherRowReusesTheContentAndTakesItsRevision)
 {
     auto terminal = terminalWith(4, "\u05D0\u05D1\r\n\u05D0\u05D1", implicitState(BidiDirection::leftToRight, true));
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     const auto first = TerminalBidi::paragraphLayout(0, buffer, 4, *terminal);
     const size_t contents = TerminalBidi::contentCacheSize();
     const auto second = TerminalBidi::paragraphLayout(1, buffer, 4, *terminal);
@@ -208,7 +211,7 @@ TEST_F(TerminalBidiTest, SameTextOnAnotherRowReusesTheContentAndTakesItsRevision
 TEST_F(TerminalBidiTest, TheCacheIsEmptiedWhenFullBeforeTheNextInsert)
 {
     auto terminal = makeTerminal(4, 260);
-    const Buffer& buffer = *terminal->buffer;
+    const Buffer& buffer = terminal->buffer();
     for (int row = 0; row < 256; ++row)
         ASSERT_NE(TerminalBidi::paragraphLayout(row, buffer, 4, *terminal), nullptr);
     EXPECT_EQ(TerminalBidi::paragraphCacheSize(), 256u);

@@ -10,7 +10,7 @@ constexpr BidiDirection rtl = BidiDirection::rightToLeft;
 
 BidiDirection lineDirection(Terminal& terminal, int screenRow)
 {
-    Buffer& screen = *terminal.buffer;
+    Buffer& screen = terminal.buffer();
     return screen.lines()[screen.yBase() + screenRow]->bidiState().fallbackDirection;
 }
 
@@ -37,9 +37,9 @@ TEST(BidiStateTest, DirectionCommands)
         Terminal terminal(nullptr, options);
         terminal.clearUpdateRange();
         feed(terminal, c.bytes);
-        EXPECT_EQ(terminal.currentBidiState.fallbackDirection, c.expected);
-        EXPECT_EQ(terminal.normalBuffer->defaultBidiState, terminal.currentBidiState);
-        EXPECT_EQ(terminal.altBuffer->defaultBidiState, terminal.currentBidiState);
+        EXPECT_EQ(terminal.currentBidiState().fallbackDirection, c.expected);
+        EXPECT_EQ(terminal.normalBuffer().defaultBidiState, terminal.currentBidiState());
+        EXPECT_EQ(terminal.altBuffer().defaultBidiState, terminal.currentBidiState());
         if (c.marksScreen)
             EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 5}));
         else

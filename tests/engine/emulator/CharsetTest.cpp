@@ -48,19 +48,19 @@ TEST(Charset, DesignateTakesIntermediateAndFinal)
         terminal->designateCharset(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     };
     designate("+K");
-    EXPECT_EQ(terminal->gCharsets[3], &CharSets::german);
+    EXPECT_EQ(terminal->gCharsets()[3], &CharSets::german);
     designate("/Y");
-    EXPECT_EQ(terminal->gCharsets[3], &CharSets::italian);
+    EXPECT_EQ(terminal->gCharsets()[3], &CharSets::italian);
     // An intermediate that names no slot changes nothing.
     designate(",0");
-    EXPECT_EQ(terminal->gCharsets, (std::array<const CharacterMap*, 4>{nullptr, nullptr, nullptr, &CharSets::italian}));
+    EXPECT_EQ(terminal->gCharsets(), (std::array<const CharacterMap*, 4>{nullptr, nullptr, nullptr, &CharSets::italian}));
     // Anything but two bytes resets G0 and invokes it.
     designate("(0");
     terminal->setgLevel(3);
     designate("(");
-    EXPECT_EQ(terminal->gLevel, 0);
-    EXPECT_EQ(terminal->gCharsets[0], nullptr);
-    EXPECT_EQ(terminal->charset, nullptr);
+    EXPECT_EQ(terminal->gLevel(), 0);
+    EXPECT_EQ(terminal->gCharsets()[0], nullptr);
+    EXPECT_EQ(terminal->charset(), nullptr);
 }
 
 // The print path writes mapped bytes as single-width cells without joining; that holds

@@ -25,8 +25,8 @@ void runMoves(const std::vector<MoveCase>& cases)
                      + (c.left >= 0 ? " margins" : "") + " region " + std::to_string(c.top) + ".."
                      + std::to_string(c.bottom));
         auto terminal = makeTerminal(80, 25);
-        terminal->buffer->setScrollTop(c.top);
-        terminal->buffer->setScrollBottom(c.bottom);
+        terminal->buffer().setScrollTop(c.top);
+        terminal->buffer().setScrollBottom(c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
         if (c.origin)
@@ -209,22 +209,22 @@ TEST(CursorSaveRestore, RestoresPositionAttributeCharsetAndModes)
             SCOPED_TRACE(std::string(save + 1) + " / " + (restore + 1));
             auto terminal = makeTerminal(80, 25);
             feed(*terminal, "\x1b[8;6H\x1b[1;32m\x1b[?6h\x1b(0");
-            const Attribute saved = terminal->curAttr;
-            const CharacterMap* graphics = terminal->charset;
+            const Attribute saved = terminal->curAttr();
+            const CharacterMap* graphics = terminal->charset();
             ASSERT_NE(graphics, nullptr);
             feed(*terminal, save);
             feed(*terminal, "\x1b[?6l\x1b[21;41H\x1b[0m\x1b[?45h\x1b[?7l\x1b(B");
-            ASSERT_NE(terminal->charset, graphics);
-            ASSERT_TRUE(terminal->reverseWraparound);
-            const auto designations = terminal->gCharsets;
+            ASSERT_NE(terminal->charset(), graphics);
+            ASSERT_TRUE(terminal->reverseWraparound());
+            const auto designations = terminal->gCharsets();
             feed(*terminal, restore);
             EXPECT_EQ(cursor(*terminal), (CursorPosition{5, 7}));
-            EXPECT_EQ(terminal->curAttr, saved);
-            EXPECT_EQ(terminal->charset, graphics);
-            EXPECT_EQ(terminal->gCharsets, designations); // designations are not saved
-            EXPECT_TRUE(terminal->wraparound() && terminal->normalBuffer->wraparound && terminal->altBuffer->wraparound);
-            EXPECT_TRUE(terminal->originMode);
-            EXPECT_FALSE(terminal->reverseWraparound);
+            EXPECT_EQ(terminal->curAttr(), saved);
+            EXPECT_EQ(terminal->charset(), graphics);
+            EXPECT_EQ(terminal->gCharsets(), designations); // designations are not saved
+            EXPECT_TRUE(terminal->wraparound() && terminal->normalBuffer().wraparound && terminal->altBuffer().wraparound);
+            EXPECT_TRUE(terminal->originMode());
+            EXPECT_FALSE(terminal->reverseWraparound());
     }
 }
 
@@ -236,8 +236,8 @@ TEST(CursorSaveRestore, RestoreClampsAndCopiesMarginModeToBothScreens)
     feed(*terminal, "\x1b" "7\x1b[?69l\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{79, 3}));
     EXPECT_TRUE(terminal->marginMode());
-    EXPECT_TRUE(terminal->normalBuffer->marginMode);
-    EXPECT_TRUE(terminal->altBuffer->marginMode);
+    EXPECT_TRUE(terminal->normalBuffer().marginMode);
+    EXPECT_TRUE(terminal->altBuffer().marginMode);
 }
 
 TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
@@ -245,7 +245,7 @@ TEST(CursorSaveRestore, RestoreWithoutSaveGoesHomeWithTheDefaultAttribute)
     auto terminal = makeTerminal(80, 25);
     feed(*terminal, "\x1b[33m\x1b[11;11H\x1b" "8");
     EXPECT_EQ(cursor(*terminal), (CursorPosition{0, 0}));
-    EXPECT_EQ(terminal->curAttr, Attribute{});
+    EXPECT_EQ(terminal->curAttr(), Attribute{});
 }
 
 const Rows digits = {"0123456789", "0123456789", "0123456789", "0123456789", "0123456789"};
@@ -269,12 +269,12 @@ TEST(CursorIndexColumn, TheInsertedColumnsAreSpacesWithTheirOwnBackgrounds)
     feed(*terminal, "\x1b[44;31m");
     moveTo(*terminal, 9, 0); // without margin mode the margins are the screen edges
     feed(*terminal, "\x1b" "9");
-    const CharData right = terminal->buffer->lines()[0]->getCell(9);
+    const CharData right = terminal->buffer().lines()[0]->getCell(9);
     EXPECT_TRUE(right.code == 0x20 && right.attribute.fg == Attribute::Color::defaultColor());
     EXPECT_EQ(right.attribute.bg, Attribute::Color::ansi256(4));
     moveTo(*terminal, 0, 0);
     feed(*terminal, "\x1b" "6");
-    const CharData left = terminal->buffer->lines()[0]->getCell(0);
+    const CharData left = terminal->buffer().lines()[0]->getCell(0);
     EXPECT_TRUE(left.code == 0x20 && left.attribute.fg == Attribute::Color::defaultColor());
     EXPECT_EQ(left.attribute.bg, Attribute::Color::defaultInvertedColor());
 }

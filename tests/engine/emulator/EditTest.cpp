@@ -11,7 +11,7 @@ using Rows = std::vector<std::string>;
 
 BufferLine& screenLineObject(Terminal& terminal, int row)
 {
-    Buffer& screen = *terminal.buffer;
+    Buffer& screen = terminal.buffer();
     return *screen.lines()[screen.yBase() + row];
 }
 
@@ -73,7 +73,7 @@ TEST(EditErase, EraseScrollbackDropsTheHistoryAndReturnsTheView)
     Terminal terminal(nullptr, options);
     feed(terminal, std::string(104, '\n'));
     putRow(terminal, 0, "top");
-    Buffer& screen = *terminal.buffer;
+    Buffer& screen = terminal.buffer();
     ASSERT_EQ(screen.yBase(), 100);
     screen.setYDisp(50);
     terminal.clearUpdateRange();
@@ -141,7 +141,7 @@ TEST(EditLines, InsertAndDeleteLinesOutsideTheRegionOrMarginsDoNothing)
 TEST(EditLines, InsertAndDeleteLinesClearTheWrapFlagsAtTheSeams)
 {
     auto terminal = makeTerminal(10, 6);
-    terminal->buffer->setScrollBottom(3);
+    terminal->buffer().setScrollBottom(3);
     const auto wrapAll = [&] {
         for (int row = 0; row < 6; ++row)
             screenLineObject(*terminal, row).setIsWrapped(true);
@@ -174,9 +174,9 @@ TEST(EditScroll, ScrollDownWithMarginsSpanningTheScreenAndItsLookAlike)
 Rows cellGrid(Terminal& terminal)
 {
     Rows grid;
-    for (int row = 0; row < terminal.rows; ++row) {
+    for (int row = 0; row < terminal.rows(); ++row) {
         std::string text;
-        for (int col = 0; col < terminal.cols; ++col) {
+        for (int col = 0; col < terminal.cols(); ++col) {
             const CharData& cell = screenLineObject(terminal, row).getCell(col);
             text += cell.code != 0 ? static_cast<char>(cell.code) : cell.attribute.bg.isDefault() ? '.' : '#';
         }

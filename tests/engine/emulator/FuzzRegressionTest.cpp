@@ -86,7 +86,7 @@ TEST(FuzzRegression, CheckerReportsBrokenCellsAndCursor)
     Terminal terminal(nullptr, options);
     terminal.feed(std::string_view("ab\xe4\xb8\xad"));
     EXPECT_EQ(fuzz::checkInvariants(terminal), std::nullopt);
-    BufferLine& line = *terminal.buffer->lines()[terminal.buffer->yBase()];
+    BufferLine& line = *terminal.buffer().lines()[terminal.buffer().yBase()];
     const CharData placeholder = line.getCell(3);
     CharData placeholderWithCode = placeholder;
     placeholderWithCode.code = 'x';
@@ -99,7 +99,7 @@ TEST(FuzzRegression, CheckerReportsBrokenCellsAndCursor)
     line.setCell(0, tooWide);
     EXPECT_NE(fuzz::checkInvariants(terminal), std::nullopt);
     line.setCell(0, kept);
-    terminal.buffer->setX(11); // one past the pending-wrap column
+    terminal.buffer().setX(11); // one past the pending-wrap column
     EXPECT_NE(fuzz::checkInvariants(terminal), std::nullopt);
 }
 

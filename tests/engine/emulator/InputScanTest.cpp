@@ -53,11 +53,11 @@ TEST(InputScanTest, OnlyTheFirst32ParameterBytesAreExamined)
     const std::string params = "13;" + std::string(28, '1') + ":3";
     auto terminal = makeTerminal();
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\x1b[" + params + "u")));
-    EXPECT_EQ(terminal->semanticScanParams.size(), 32u);
+    EXPECT_EQ(terminal->semanticScanParams().size(), 32u);
     // The end marker of a paste padded past the limit is no longer recognised.
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[200~")));
     EXPECT_FALSE(terminal->scanUserInput(bytesOf("\x1b[" + std::string(40, '0') + "201~\r")));
-    EXPECT_TRUE(terminal->semanticScanInPaste);
+    EXPECT_TRUE(terminal->semanticScanInPaste());
 }
 
 TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
@@ -72,10 +72,10 @@ TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
     for (const Case& c : cases) {
         RecordingDelegate delegate;
         auto terminal = makeTerminal(80, 25, &delegate);
-        terminal->buffer->semanticInput = c.before;
+        terminal->buffer().semanticInput = c.before;
         delegate.clear();
         terminal->sendUserInput(bytesOf(c.input));
-        EXPECT_EQ(terminal->buffer->semanticInput, c.after) << c.input;
+        EXPECT_EQ(terminal->buffer().semanticInput, c.after) << c.input;
         EXPECT_EQ(delegate.sends, std::vector<std::string>{c.input}) << c.input;
     }
 }
@@ -83,22 +83,22 @@ TEST(InputScanTest, SubmissionMovesOnlyAnArmedCommandLine)
 TEST(InputScanTest, WithoutDelegateTheBytesAreDroppedButScanned)
 {
     auto terminal = makeTerminal();
-    terminal->buffer->semanticInput = SemanticInputState::armed;
+    terminal->buffer().semanticInput = SemanticInputState::armed;
     terminal->sendUserInput(bytesOf("\r"));
-    EXPECT_EQ(terminal->buffer->semanticInput, SemanticInputState::submitted);
+    EXPECT_EQ(terminal->buffer().semanticInput, SemanticInputState::submitted);
 }
 
 TEST(InputScanTest, ResetsReturnTheScannerToGround)
 {
     auto terminal = makeTerminal();
     terminal->scanUserInput(bytesOf("\x1b[200~\x1b[12"));
-    ASSERT_TRUE(terminal->semanticScanInPaste);
+    ASSERT_TRUE(terminal->semanticScanInPaste());
     terminal->resetSemanticScan();
     EXPECT_TRUE(terminal->scanUserInput(bytesOf("\r")));
     // A soft reset (DECSTR) resets it too.
     terminal->scanUserInput(bytesOf("\x1b[200~"));
     feed(*terminal, "\x1b[!p");
-    EXPECT_FALSE(terminal->semanticScanInPaste);
+    EXPECT_FALSE(terminal->semanticScanInPaste());
 }
 
 } // namespace

@@ -41,8 +41,8 @@ TEST(KittyKeysTest, StackKeepsTheNewestSixteenEntries)
     auto terminal = makeTerminal();
     // Flags 5 are pushed first and fall off when the seventeenth push arrives.
     feed(*terminal, "\x1b[=5u" + pushes(1, 17));
-    EXPECT_EQ(terminal->keyboardModeNormal.stack.size(), 16u);
-    EXPECT_EQ(terminal->keyboardModeNormal.stack.front(), 1);
+    EXPECT_EQ(terminal->keyboardModeNormal().stack.size(), 16u);
+    EXPECT_EQ(terminal->keyboardModeNormal().stack.front(), 1);
     EXPECT_EQ(terminal->activeKeyboardFlags(), 17);
     feed(*terminal, "\x1b[<16u");
     EXPECT_EQ(terminal->activeKeyboardFlags(), 1);
@@ -68,8 +68,8 @@ TEST(KittyKeysTest, ResetClearsBothScreens)
 {
     auto terminal = makeTerminal();
     feed(*terminal, "\x1b[>1u\x1b[?1049h\x1b[>2u\x1b[?1049l\x1b" "c");
-    EXPECT_EQ(terminal->keyboardModeNormal, KeyboardModeState{});
-    EXPECT_EQ(terminal->keyboardModeAlt, KeyboardModeState{});
+    EXPECT_EQ(terminal->keyboardModeNormal(), KeyboardModeState{});
+    EXPECT_EQ(terminal->keyboardModeAlt(), KeyboardModeState{});
 }
 
 } // namespace

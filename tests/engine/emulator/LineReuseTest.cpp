@@ -17,7 +17,7 @@ std::unique_ptr<Terminal> regionTerminal()
 TEST(LineReuse, ALineHeldElsewhereIsDroppedAndKeepsItsText)
 {
     auto terminal = regionTerminal();
-    Buffer& screen = *terminal->buffer;
+    Buffer& screen = terminal->buffer();
     const int top = screen.yBase() + 1;
     const std::shared_ptr<BufferLine> held = screen.lines()[top];
     feed(*terminal, "\n");
@@ -57,7 +57,7 @@ TEST(LineReuse, ARecycledLineKeepsNothingOfWhatWasWrittenOnIt)
         for (int round = 0; round < 2; ++round) {
             feed(terminal, input);
             feed(terminal, "\x1b[0m\r\n\r\n\r\n\r\n\r\n\r\n");
-            const CircularBufferLineList& ring = terminal.buffer->lines();
+            const CircularBufferLineList& ring = terminal.buffer().lines();
             ASSERT_EQ(ring.count(), 5) << input;
             for (int index = 0; index < ring.count(); ++index)
                 for (int col = 0; col < 8; ++col)

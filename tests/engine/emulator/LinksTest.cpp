@@ -114,7 +114,7 @@ TEST(LinksTest, LongLinkBrokenByHardLineEnds)
         SCOPED_TRACE(c.name);
         auto terminal = makeTerminal(80, 5);
         feed(*terminal, c.upper + "\r\n" + c.lower);
-        ASSERT_FALSE(terminal->buffer->lines()[1]->isWrapped());
+        ASSERT_FALSE(terminal->buffer().lines()[1]->isWrapped());
         const std::optional<LinkMatch> match = linkAt(*terminal, c.lookupCol, c.lookupRow);
         ASSERT_TRUE(match.has_value());
         EXPECT_EQ(match->text, c.text);
@@ -145,8 +145,8 @@ TEST(LinksTest, ScreenLocationsAndClamping)
 {
     auto terminal = makeTerminal(40, 3);
     feed(*terminal, "line1\r\nline2\r\nline3\r\nsee http://x.example/ ok");
-    ASSERT_EQ(terminal->buffer->yDisp(), 1);
-    const Buffer& screen = *terminal->buffer;
+    ASSERT_EQ(terminal->buffer().yDisp(), 1);
+    const Buffer& screen = terminal->buffer();
     using Kind = LinkLookupLocation::Kind;
     struct Case { int col; int row; Kind kind; Position expected; };
     const Case cases[] = {
@@ -161,8 +161,8 @@ TEST(LinksTest, ScreenLocationsAndClamping)
     EXPECT_EQ(terminal->linkText(6, 2, Kind::screen, LinkLookupMode::explicitAndImplicit), "http://x.example/");
     EXPECT_FALSE(terminal->linkText(6, 2, Kind::buffer, LinkLookupMode::explicitAndImplicit).has_value());
     // A screen without lines has no position at all.
-    ASSERT_EQ(terminal->altBuffer->lines().count(), 0);
-    EXPECT_FALSE(terminal->resolveLinkPosition(0, 0, Kind::buffer, *terminal->altBuffer).has_value());
+    ASSERT_EQ(terminal->altBuffer().lines().count(), 0);
+    EXPECT_FALSE(terminal->resolveLinkPosition(0, 0, Kind::buffer, terminal->altBuffer()).has_value());
 }
 
 // A program writing link after link, far more than there are codes, keeps to its share:
@@ -177,7 +177,7 @@ TEST(LinksTest, LinksOfOneTerminalLeaveCodesForTheOthers)
     for (int i = 0; i < 70'000; ++i)
         stream += osc8("https://e.invalid/" + std::to_string(i)) + "L" + osc8End;
     flooding.feed(stream);
-    EXPECT_LE(flooding.payloadCodes.size(), Terminal::maximumPayloadCodes);
+    EXPECT_LE(flooding.payloadCodes().size(), Terminal::maximumPayloadCodes);
     // The first links, still on screen, keep theirs.
     EXPECT_EQ(linkAt(flooding, 0, 0, LinkLookupMode::explicitOnly).value_or(LinkMatch{}).text, "https://e.invalid/0");
     auto other = makeTerminal(20, 3);

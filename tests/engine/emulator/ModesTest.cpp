@@ -119,12 +119,12 @@ TEST(ModesTest, MirroredFlagsAreWrittenToTheTerminalAndBothBuffers)
             feed(t, onAlternate ? "\x1b[?1049h" : "");
             feed(t, c.on);
             EXPECT_TRUE((t.*c.terminalFlag)());
-            EXPECT_TRUE((*t.normalBuffer).*c.bufferFlag);
-            EXPECT_TRUE((*t.altBuffer).*c.bufferFlag);
+            EXPECT_TRUE((t.normalBuffer()).*c.bufferFlag);
+            EXPECT_TRUE((t.altBuffer()).*c.bufferFlag);
             feed(t, c.off);
             EXPECT_FALSE((t.*c.terminalFlag)());
-            EXPECT_FALSE((*t.normalBuffer).*c.bufferFlag);
-            EXPECT_FALSE((*t.altBuffer).*c.bufferFlag);
+            EXPECT_FALSE((t.normalBuffer()).*c.bufferFlag);
+            EXPECT_FALSE((t.altBuffer()).*c.bufferFlag);
         }
     }
 }
@@ -150,28 +150,28 @@ TEST(ModesTest, ColumnModeNeedsPermissionAndEndsInAFullReset)
     Fixture f;
     Terminal& t = *f.terminal;
     feed(t, "\x1b[?3h");
-    EXPECT_EQ(t.cols, 80);
+    EXPECT_EQ(t.cols(), 80);
     EXPECT_EQ(f.delegate.count("sizeChanged"), 0);
     feed(t, "\x1b[?40h\x1b[4h");
     f.delegate.clear();
     feed(t, "\x1b[?3h");
-    EXPECT_EQ(t.cols, 132);
-    EXPECT_EQ(t.buffer->cols(), 132);
+    EXPECT_EQ(t.cols(), 132);
+    EXPECT_EQ(t.buffer().cols(), 132);
     EXPECT_EQ(f.delegate.count("sizeChanged"), 1);
     EXPECT_EQ(f.delegate.count("bufferActivated"), 1);
     // Reset before the host hears the new size.
     EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"),
               std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"));
     EXPECT_FALSE(t.insertMode());
-    EXPECT_FALSE(t.allow80To132); // reset too
+    EXPECT_FALSE(t.allow80To132()); // reset too
     EXPECT_EQ(f.reply("\x1b[?3$p"), "\x1b[?3;1$y");
     feed(t, "\x1b[?3l"); // permission was reset
-    EXPECT_EQ(t.cols, 132);
+    EXPECT_EQ(t.cols(), 132);
     feed(t, "\x1b[?40h");
     f.delegate.clear();
     feed(t, "\x1b[?3l");
-    EXPECT_EQ(t.cols, 80);
-    EXPECT_EQ(t.rows, 25);
+    EXPECT_EQ(t.cols(), 80);
+    EXPECT_EQ(t.rows(), 25);
     // The host hears the new size before the reset.
     EXPECT_LT(std::find(f.delegate.events.begin(), f.delegate.events.end(), "sizeChanged"),
               std::find(f.delegate.events.begin(), f.delegate.events.end(), "bufferActivated"));
@@ -213,28 +213,28 @@ TEST(ModesTest, SoftResetResetsWhatItShouldAndNothingElse)
     feed(t, "\x1b[61\"p");
     // And what it keeps.
     feed(t, "\x1b[?69h\x1b[5;40s\x1b[?1000;1006h\x1b[?2004h\x1b[?1004h\x1b[?5h\x1b G");
-    const std::vector<bool> keptTabStops = t.buffer->tabStops;
+    const std::vector<bool> keptTabStops = t.buffer().tabStops;
     ASSERT_TRUE(keptTabStops[0] && keptTabStops[2] && !keptTabStops[8]);
     delegate.clear();
     feed(t, "\x1b[!p");
-    EXPECT_FALSE(t.cursorHidden || t.originMode || t.reverseWraparound || t.applicationKeypad || t.applicationCursor || t.bidiArrowKeySwap);
-    EXPECT_FALSE(t.insertMode() || t.normalBuffer->insertMode || t.altBuffer->insertMode);
-    EXPECT_TRUE(t.wraparound() && t.normalBuffer->wraparound && t.altBuffer->wraparound);
-    const Buffer& b = *t.buffer;
+    EXPECT_FALSE(t.cursorHidden() || t.originMode() || t.reverseWraparound() || t.applicationKeypad() || t.applicationCursor() || t.bidiArrowKeySwap());
+    EXPECT_FALSE(t.insertMode() || t.normalBuffer().insertMode || t.altBuffer().insertMode);
+    EXPECT_TRUE(t.wraparound() && t.normalBuffer().wraparound && t.altBuffer().wraparound);
+    const Buffer& b = t.buffer();
     EXPECT_EQ(std::vector<int>({b.scrollTop(), b.scrollBottom(), b.savedX, b.savedY, b.marginLeft(), b.marginRight()}), std::vector<int>({0, 24, 0, 0, 0, 79}));
-    EXPECT_EQ(t.curAttr, Attribute::defaultAttribute());
-    EXPECT_TRUE(t.savedBidiPrivateModes.empty());
-    EXPECT_EQ(t.currentBidiState, BidiPresentationState{});
-    EXPECT_TRUE(t.normalBuffer->defaultBidiState == t.currentBidiState && t.altBuffer->defaultBidiState == t.currentBidiState);
-    EXPECT_EQ(t.conformance, TerminalConformance::vt500);
-    EXPECT_TRUE(t.lineFeedMode); // the options' value
-    EXPECT_TRUE(t.charset == nullptr && t.gLevel == 0);
+    EXPECT_EQ(t.curAttr(), Attribute::defaultAttribute());
+    EXPECT_TRUE(t.savedBidiPrivateModes().empty());
+    EXPECT_EQ(t.currentBidiState(), BidiPresentationState{});
+    EXPECT_TRUE(t.normalBuffer().defaultBidiState == t.currentBidiState() && t.altBuffer().defaultBidiState == t.currentBidiState());
+    EXPECT_EQ(t.conformance(), TerminalConformance::vt500);
+    EXPECT_TRUE(t.lineFeedMode()); // the options' value
+    EXPECT_TRUE(t.charset() == nullptr && t.gLevel() == 0);
     EXPECT_EQ(delegate.count("showCursor"), 1);
     // Kept.
-    EXPECT_TRUE(t.marginMode() && t.normalBuffer->marginMode && t.altBuffer->marginMode);
-    EXPECT_TRUE(t.mouseMode() == MouseMode::vt200 && t.mouseProtocol == MouseProtocolEncoding::sgr);
-    EXPECT_TRUE(t.bracketedPasteMode && t.sendFocus && t.reverseColors && t.cc.send8bit);
-    EXPECT_EQ(t.buffer->tabStops, keptTabStops);
+    EXPECT_TRUE(t.marginMode() && t.normalBuffer().marginMode && t.altBuffer().marginMode);
+    EXPECT_TRUE(t.mouseMode() == MouseMode::vt200 && t.mouseProtocol() == MouseProtocolEncoding::sgr);
+    EXPECT_TRUE(t.bracketedPasteMode() && t.sendFocus() && t.reverseColors() && t.cc().send8bit);
+    EXPECT_EQ(t.buffer().tabStops, keptTabStops);
     EXPECT_EQ(delegate.count("mouseModeChanged"), 0);
     EXPECT_EQ(delegate.count("colorChanged(none)"), 1); // the palette reset only
 }
@@ -262,8 +262,8 @@ TEST(ModesTest, ConformanceLevelAndControls)
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
         feed(*f.terminal, c.input);
-        EXPECT_EQ(f.terminal->conformance, c.conformance);
-        EXPECT_EQ(f.terminal->cc.send8bit, c.send8bit);
+        EXPECT_EQ(f.terminal->conformance(), c.conformance);
+        EXPECT_EQ(f.terminal->cc().send8bit, c.send8bit);
     }
 }
 
@@ -287,16 +287,16 @@ TEST(ModesTest, BidiModesAndTheirSaveAndRestoreAreMirroredIntoBothBufferDefaults
         Fixture f;
         Terminal& t = *f.terminal;
         feed(t, c.input);
-        EXPECT_EQ(t.currentBidiState, c.expected);
-        EXPECT_EQ(t.bidiArrowKeySwap, c.arrowKeySwap);
-        EXPECT_EQ(t.normalBuffer->defaultBidiState, c.expected);
-        EXPECT_EQ(t.altBuffer->defaultBidiState, c.expected);
+        EXPECT_EQ(t.currentBidiState(), c.expected);
+        EXPECT_EQ(t.bidiArrowKeySwap(), c.arrowKeySwap);
+        EXPECT_EQ(t.normalBuffer().defaultBidiState, c.expected);
+        EXPECT_EQ(t.altBuffer().defaultBidiState, c.expected);
     }
     // A bidi change redraws the whole screen.
     Fixture f;
     f.terminal->clearUpdateRange();
     feed(*f.terminal, "\x1b[8l");
-    EXPECT_EQ(f.terminal->getUpdateRange(), (UpdateRange{0, f.terminal->rows}));
+    EXPECT_EQ(f.terminal->getUpdateRange(), (UpdateRange{0, f.terminal->rows()}));
 }
 
 TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
@@ -312,14 +312,14 @@ TEST(ModesTest, BidiChangeRewritesOnlyTheParagraphStartingAtTheCursor)
         SCOPED_TRACE("cursor " + std::to_string(c.x) + "," + std::to_string(c.y));
         Fixture f(20, 5);
         Terminal& t = *f.terminal;
-        t.buffer->lines()[1]->setIsWrapped(true);
-        t.buffer->lines()[2]->setIsWrapped(true);
+        t.buffer().lines()[1]->setIsWrapped(true);
+        t.buffer().lines()[2]->setIsWrapped(true);
         std::vector<std::uint64_t> generations;
-        for (int row = 0; row < 4; ++row) generations.push_back(t.buffer->lines()[row]->generation());
+        for (int row = 0; row < 4; ++row) generations.push_back(t.buffer().lines()[row]->generation());
         moveTo(t, c.x, c.y);
         feed(t, "\x1b[?2500h");
         for (int row = 0; row < 4; ++row) {
-            const BufferLine& line = *t.buffer->lines()[row];
+            const BufferLine& line = *t.buffer().lines()[row];
             EXPECT_EQ(line.bidiState().boxMirroring, c.changedRows[row]) << row;
             EXPECT_EQ(line.generation() != generations[row], c.changedRows[row]) << row;
         }

@@ -29,13 +29,13 @@ TEST(OscTest, Titles)
 {
     Fixture f;
     feed(*f.terminal, osc("2;first") + osc("1;icon", ST));
-    EXPECT_EQ(f.terminal->terminalTitle, "first");
+    EXPECT_EQ(f.terminal->terminalTitle(), "first");
     feed(*f.terminal, osc("0;both"));
-    EXPECT_EQ(f.terminal->terminalTitle, "both");
-    EXPECT_EQ(f.terminal->iconTitle, "icon"); // OSC 0 leaves the icon title alone
+    EXPECT_EQ(f.terminal->terminalTitle(), "both");
+    EXPECT_EQ(f.terminal->iconTitle(), "icon"); // OSC 0 leaves the icon title alone
     // A title that is not UTF-8 is stored empty; a missing or bad number is no title at all.
     feed(*f.terminal, osc("2;bad\xff"));
-    EXPECT_EQ(f.terminal->terminalTitle, "");
+    EXPECT_EQ(f.terminal->terminalTitle(), "");
     f.delegate.clear();
     feed(*f.terminal, osc("2;x") + osc(";t") + osc("x;t"));
     EXPECT_EQ(f.delegate.events, std::vector<std::string>{"setTerminalTitle(x)"});
@@ -86,8 +86,8 @@ TEST(OscTest, PaletteReset)
         EXPECT_EQ(f.delegate.events, c.events) << c.reset;
         for (int i = 0; i < 4; ++i) {
             const bool restored = std::find(c.restored.begin(), c.restored.end(), i) != c.restored.end();
-            EXPECT_EQ(f.terminal->ansiColors[i],
-                      restored ? f.terminal->defaultAnsiColors[i] : Color(0x0101, 0x0101, 0x0101))
+            EXPECT_EQ(f.terminal->ansiColors()[i],
+                      restored ? f.terminal->defaultAnsiColors()[i] : Color(0x0101, 0x0101, 0x0101))
                 << c.reset << " entry " << i;
         }
     }
@@ -129,16 +129,16 @@ TEST(OscTest, CurrentDirectoryAndDocument)
 {
     Fixture f;
     feed(*f.terminal, osc("7;file://host.example/home/user/d%20ir") + osc("6;file:///tmp/notes.txt", ST));
-    EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
-    EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
+    EXPECT_EQ(f.terminal->hostCurrentDirectory(), "file://host.example/home/user/d%20ir");
+    EXPECT_EQ(f.terminal->hostCurrentDocument(), "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.count("hostCurrentDirectoryUpdated"), 1);
     EXPECT_EQ(f.delegate.count("hostCurrentDocumentUpdated"), 1);
     // An untrusted host is not listened to.
     f.delegate.trusts = false;
     f.delegate.clear();
     feed(*f.terminal, osc("7;/elsewhere") + osc("6;/other"));
-    EXPECT_EQ(f.terminal->hostCurrentDirectory, "file://host.example/home/user/d%20ir");
-    EXPECT_EQ(f.terminal->hostCurrentDocument, "file:///tmp/notes.txt");
+    EXPECT_EQ(f.terminal->hostCurrentDirectory(), "file://host.example/home/user/d%20ir");
+    EXPECT_EQ(f.terminal->hostCurrentDocument(), "file:///tmp/notes.txt");
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"trustsHost", "trustsHost"}));
 }
 
@@ -153,8 +153,8 @@ TEST(OscTest, HyperlinkCellsCarryOnePayload)
     EXPECT_EQ(payloadAt(f, 1, 1), code);
     EXPECT_EQ(payloadAt(f, 2, 1), 0); // "Z"
     EXPECT_EQ(TinyAtom::lookup(code), "id=1;https://example.com/a");
-    EXPECT_TRUE(f.terminal->payloadCodes.contains(code));
-    EXPECT_FALSE(f.terminal->activeHyperlink.has_value());
+    EXPECT_TRUE(f.terminal->payloadCodes().contains(code));
+    EXPECT_FALSE(f.terminal->activeHyperlink().has_value());
 }
 
 TEST(OscTest, OverlongHyperlinkPayloadWritesNoLink)
@@ -204,8 +204,8 @@ TEST(OscTest, FullRegistryLeavesTheLinkUnavailable)
         feed(*f.terminal, osc("8;;https://full.example") + "ab");
         EXPECT_EQ(payloadAt(f, 0, 0), 0);
         EXPECT_EQ(payloadAt(f, 1, 0), 0);
-        ASSERT_TRUE(f.terminal->activeHyperlink.has_value());
-        EXPECT_EQ(f.terminal->activeHyperlink->kind, ActiveHyperlink::Case::unavailable);
+        ASSERT_TRUE(f.terminal->activeHyperlink().has_value());
+        EXPECT_EQ(f.terminal->activeHyperlink()->kind, ActiveHyperlink::Case::unavailable);
     }
     // Still unavailable until the next OSC 8, even with codes free again.
     feed(*f.terminal, "c");

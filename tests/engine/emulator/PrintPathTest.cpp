@@ -54,7 +54,7 @@ std::string linkText(TinyAtom payload)
 std::vector<std::string> snapshot(const Terminal& terminal)
 {
     std::vector<std::string> lines;
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     for (int index = 0; index < screen.lines().count(); ++index) {
         const auto& line = screen.lines().peek(index);
         std::ostringstream out;
@@ -178,7 +178,7 @@ void PrintTo(const HalfCase& c, std::ostream* out) { *out << c.name; }
 std::string firstRowCells(const Terminal& terminal)
 {
     std::string out;
-    for (const CharData& cell : terminal.buffer->lines().peek(terminal.buffer->yBase())->cellSpan())
+    for (const CharData& cell : terminal.buffer().lines().peek(terminal.buffer().yBase())->cellSpan())
         out += (cell.code == 0 ? std::string("_") : characterText(terminal, cell.code)) + "/" + std::to_string(cell.width) + " ";
     return out;
 }
@@ -232,7 +232,7 @@ TEST(PrintPathReuse, ReusedBottomLineIsBlankInTheCurrentBackground)
     terminal->feed(repeated("old text!!\r\n", 12)); // the ring is full and lines are reused
     for (const Step& step : steps) {
         terminal->feed(std::string("\x1b[1;7m") + step.background + "XYZ\r\n");
-        const Buffer& screen = *terminal->buffer;
+        const Buffer& screen = terminal->buffer();
         const BufferLine& bottom = *screen.lines().peek(screen.yBase() + screen.y());
         for (const CharData& cell : bottom.cellSpan()) {
             ASSERT_EQ(cell.code, 0) << step.background;

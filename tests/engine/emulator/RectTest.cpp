@@ -13,9 +13,9 @@ using test::RecordingDelegate;
 std::vector<std::string> grid(const Terminal& terminal)
 {
     std::vector<std::string> rows;
-    for (int row = 0; row < terminal.rows; ++row) {
+    for (int row = 0; row < terminal.rows(); ++row) {
         std::string text;
-        for (int col = 0; col < terminal.cols; ++col) {
+        for (int col = 0; col < terminal.cols(); ++col) {
             const std::int32_t code = cellAt(terminal, col, row).code;
             text += code == 0 || code == ' ' ? '.' : static_cast<char>(code);
         }
@@ -209,9 +209,9 @@ TEST(RectTest, AlignmentPatternClearsWrapFlags)
 {
     auto terminal = makeTerminal(5, 3);
     feed(*terminal, "abcdefgh");
-    ASSERT_TRUE(terminal->buffer->lines()[1]->isWrapped());
+    ASSERT_TRUE(terminal->buffer().lines()[1]->isWrapped());
     feed(*terminal, "\x1b#8");
-    EXPECT_FALSE(terminal->buffer->lines()[1]->isWrapped());
+    EXPECT_FALSE(terminal->buffer().lines()[1]->isWrapped());
 }
 
 } // namespace

@@ -171,7 +171,7 @@ TEST(ReportsTest, CursorStyle)
         SCOPED_TRACE(testing::PrintToString(std::string(c.input)));
         Fixture f;
         feed(*f.terminal, c.input);
-        EXPECT_EQ(f.terminal->options.cursorStyle, c.style);
+        EXPECT_EQ(f.terminal->options().cursorStyle, c.style);
         EXPECT_EQ(f.delegate.events, c.events);
     }
 }

@@ -65,7 +65,7 @@ TEST(ScrollMoves, ReverseWrapBackspaceClearsTheWrapFlagOfTheLineItLeaves)
 {
     auto terminal = makeTerminal(10, 5);
     feed(*terminal, "\x1b[?45h");
-    Buffer& screen = *terminal->buffer;
+    Buffer& screen = terminal->buffer();
     screen.lines()[2]->setIsWrapped(true);
     moveTo(*terminal, 0, 2);
     feed(*terminal, "\b");
@@ -78,11 +78,11 @@ TEST(ScrollScrollback, TwoThousandLinesFillTheRingThenRecycleIt)
     TerminalOptions options = TerminalFixture::sizedOptions(10, 5);
     options.scrollback = 500;
     Terminal terminal(nullptr, options);
-    const BufferLine* firstLine = terminal.buffer->lines()[0].get();
+    const BufferLine* firstLine = terminal.buffer().lines()[0].get();
     std::string input;
     for (int i = 0; i < 2000; ++i) input += "y\r\n";
     feed(terminal, input);
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     EXPECT_EQ(std::vector<int>({screen.lines().count(), screen.lines().maxLength(), screen.yBase(), screen.yDisp()}), std::vector<int>({505, 505, 500, 500}));
     // 4 line feeds reach the bottom row, 500 scrolls fill the ring, 1496 recycle it.
     EXPECT_EQ(screen.linesTop, 1496);
@@ -103,7 +103,7 @@ TEST(ScrollScrollback, ScrollingPushesTheTopLineAndTheViewFollows)
     moveTo(*terminal, 0, 4);
     delegate.clear();
     feed(*terminal, "\n\n");
-    const Buffer& screen = *terminal->buffer;
+    const Buffer& screen = terminal->buffer();
     EXPECT_EQ(screen.yBase(), 2);
     EXPECT_EQ(screen.yDisp(), 2);
     EXPECT_EQ(screen.linesTop, 0);
@@ -131,8 +131,8 @@ TEST(ScrollScrollback, OnlyARegionAtTheTopOfTheNormalScreenFeedsTheScrollback)
         feed(*terminal, c.input);
         EXPECT_EQ(scrollbackLines(*terminal), c.history);
         EXPECT_EQ(screenLines(*terminal), c.screen);
-        EXPECT_EQ(terminal->buffer->linesTop, 0);
-        EXPECT_EQ(terminal->buffer->lines().count(), 5 + static_cast<int>(c.history.size()));
+        EXPECT_EQ(terminal->buffer().linesTop, 0);
+        EXPECT_EQ(terminal->buffer().lines().count(), 5 + static_cast<int>(c.history.size()));
     }
 }
 
@@ -149,14 +149,14 @@ TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean
     terminal->clearUpdateRange();
     feed(*terminal, "\n");
     EXPECT_EQ(terminal->getUpdateRange(), (UpdateRange{1, 3}));
-    const int yDisp = terminal->buffer->yDisp();
+    const int yDisp = terminal->buffer().yDisp();
     EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{yDisp + 1, yDisp + 3}));
 }
 
 TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
 {
     auto terminal = makeTerminal(10, 5);
-    Buffer& screen = *terminal->buffer;
+    Buffer& screen = terminal->buffer();
     screen.semanticInput = SemanticInputState::prompt;
     screen.activeSemanticGroupID = 7;
     BufferLine& foreign = *screen.lines()[2];

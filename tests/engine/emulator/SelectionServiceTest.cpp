@@ -36,7 +36,7 @@ TEST(SelectionService, DoubleClickSelectsTheWordRunOrBracketedSpan)
         feed(*terminal, "foo.bar-baz_1   f(a[b]c) x\r\n(open\r\n{ab\r\ncd} z");
         auto selection = std::make_shared<SelectionService>(terminal.get());
         terminal->registerSelection(selection);
-        selection->selectWordAt(c.col, c.row, *terminal->buffer);
+        selection->selectWordAt(c.col, c.row, terminal->buffer());
         EXPECT_TRUE(selection->active() && selection->start == c.start && selection->end == c.end)
             << c.name << ": " << ::testing::PrintToString(selection->start) << " to "
             << ::testing::PrintToString(selection->end);
@@ -60,7 +60,7 @@ TEST(SelectionService, DoubleClickOnEitherHalfOfAWideCharacterSelectsItsWord)
     terminal->registerSelection(selection);
     for (const Case& c : cases) {
         SCOPED_TRACE("column " + std::to_string(c.col));
-        selection->selectWordAt(c.col, 0, *terminal->buffer);
+        selection->selectWordAt(c.col, 0, terminal->buffer());
         EXPECT_EQ(selection->start, c.start);
         EXPECT_EQ(selection->end, c.end);
         EXPECT_EQ(selection->getSelectedText(), c.text);

@@ -76,8 +76,8 @@ TEST(SelectionShift, SelectionsFollowTheirLinesOrAreCleared)
         auto terminal = makeTerminal(10, 10, &delegate);
         if (c.alternate)
             feed(*terminal, "\x1b[?47h");
-        terminal->buffer->setScrollTop(c.top);
-        terminal->buffer->setScrollBottom(c.bottom);
+        terminal->buffer().setScrollTop(c.top);
+        terminal->buffer().setScrollBottom(c.bottom);
         if (c.left >= 0)
             setMargins(*terminal, c.left, c.right);
         moveTo(*terminal, c.cursor.x, c.cursor.y);
@@ -100,10 +100,10 @@ TEST(SelectionShift, ScrollingAFullRingWithHistoryMovesTheSelectionWithItsText)
 {
     Terminal terminal(nullptr, withHistory(2));
     feed(terminal, "\n\n\n\n\n\n"); // ring of 7 lines full
-    ASSERT_EQ(terminal.buffer->lines().count(), 7);
+    ASSERT_EQ(terminal.buffer().lines().count(), 7);
     auto selection = select(terminal, {0, 5}, {4, 6});
     feed(terminal, "\n");
-    EXPECT_EQ(terminal.buffer->linesTop, 1);
+    EXPECT_EQ(terminal.buffer().linesTop, 1);
     EXPECT_EQ(rowsOf(*selection), (Rows{4, 5}));
 }
 
@@ -111,7 +111,7 @@ TEST(SelectionShift, EraseScrollbackMovesScreenSelectionsAndDropsHistoryOnes)
 {
     Terminal terminal(nullptr, withHistory(100));
     feed(terminal, std::string(24, '\n')); // 20 lines of history
-    ASSERT_EQ(terminal.buffer->yBase(), 20);
+    ASSERT_EQ(terminal.buffer().yBase(), 20);
     auto onScreen = select(terminal, {0, 21}, {4, 22});
     auto inHistory = select(terminal, {0, 3}, {4, 4});
     feed(terminal, "\x1b[3J");

@@ -31,7 +31,7 @@ struct Fixture : TerminalFixture {
         options.scrollback = scrollback;
         return options;
     }
-    Buffer& screen() const { return *terminal->buffer; }
+    Buffer& screen() const { return terminal->buffer(); }
     int cursorLine() const { return screen().yBase() + screen().y(); }
     // What a click at (col, line) sends; "" when it sent nothing.
     std::string click(int col, int line, SemanticPromptClickModifiers modifiers = noModifiers)
@@ -149,9 +149,9 @@ TEST(SemanticPromptTest, AlternateScreenIgnoresMarksAndClosesInput)
     Fixture f;
     feed(*f.terminal, mark("A") + "$ " + mark("B"));
     feed(*f.terminal, "\x1b[?1049h" + mark("A") + mark("B"));
-    EXPECT_EQ(f.terminal->altBuffer->semanticInput, SemanticInputState::submitted);
-    EXPECT_TRUE(f.terminal->altBuffer->lines()[0]->semanticMarks().empty());
-    EXPECT_EQ(f.terminal->altBuffer->activeSemanticGroupID, 0u);
+    EXPECT_EQ(f.terminal->altBuffer().semanticInput, SemanticInputState::submitted);
+    EXPECT_TRUE(f.terminal->altBuffer().lines()[0]->semanticMarks().empty());
+    EXPECT_EQ(f.terminal->altBuffer().activeSemanticGroupID, 0u);
     feed(*f.terminal, "\x1b[?1049l");
     EXPECT_EQ(f.screen().semanticInput, SemanticInputState::submitted);
     EXPECT_EQ(f.screen().semanticContent, SemanticContent::output());

@@ -82,6 +82,8 @@ TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
         {"\x1b[38:2::10:20:30m", {.fg = Color::trueColor(10, 20, 30)}},
         {"\x1b[38:5:200m", {.fg = Color::ansi256(200)}},
         {"\x1b[38:2:10:20m", {}},
+        {"\x1b[38:5m", {}},
+        {"\x1b[38:9:1m", {}}, // an unknown mode of the ":" form takes its whole run, unlike 38;7;1
         {"\x1b[58:2::9:8:7;4:3m", {.style = underlined, .underline = UnderlineStyle::curly, .underlineColor = Color::trueColor(9, 8, 7)}},
         // Combined forms and resets.
         {"\x1b[31;0;1m", {.style = bold}},
@@ -93,7 +95,7 @@ TEST(SgrTest, CodesAndColourFormsGiveTheAttribute)
         auto terminal = makeTerminal();
         LogCapture quiet;
         feed(*terminal, c.input);
-        EXPECT_EQ(describe(terminal->curAttr), describe(c.expected.attribute()));
+        EXPECT_EQ(describe(terminal->curAttr()), describe(c.expected.attribute()));
     }
 }
 

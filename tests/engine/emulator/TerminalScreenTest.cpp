@@ -40,14 +40,14 @@ TEST(SynchronizedOutput, EndsByResizeAndByFullResetWithTheTimeOutCancelled)
         TerminalOptions options = TerminalFixture::sizedOptions(10, 4);
         Terminal terminal(&host, options, &queue);
         feed(terminal, "\x1b[?2026h");
-        ASSERT_TRUE(terminal.synchronizedOutputActive);
+        ASSERT_TRUE(terminal.synchronizedOutputActive());
         ASSERT_EQ(queue.delayedCount(), 1u);
         host.clear();
         if (byReset)
             feed(terminal, "\x1b" "c");
         else
             terminal.resize(12, 4);
-        EXPECT_FALSE(terminal.synchronizedOutputActive);
+        EXPECT_FALSE(terminal.synchronizedOutputActive());
         EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 1);
         EXPECT_EQ(host.count("synchronizedOutputChanged(false)"), 1);
         EXPECT_EQ(queue.delayedCount(), 0u);
@@ -76,7 +76,7 @@ TEST(SynchronizedOutput, ThroughDecsetAndDecrst)
     EXPECT_EQ(host.events,
               (std::vector<std::string>{"synchronizedOutputChanged(true)", "synchronizedOutputChanged(false)"}));
     EXPECT_EQ(terminal.getUpdateRange(), (UpdateRange{0, 4}));
-    EXPECT_FALSE(terminal.synchronizedOutputTimeoutItem.has_value());
+    EXPECT_FALSE(terminal.synchronizedOutputTimeoutArmed());
     terminal.feed("\x1b[?2026h\x1b[?2026l");
     EXPECT_EQ(host.countNamed("synchronizedOutputChanged"), 4);
     EXPECT_EQ(queue.delayedCount(), 0u);
@@ -86,8 +86,8 @@ TEST(SynchronizedOutput, WithoutAQueueNothingIsArmedAndADestroyedTerminalCancels
 {
     Terminal unqueued(nullptr);
     feed(unqueued, "\x1b[?2026h");
-    EXPECT_FALSE(unqueued.synchronizedOutputTimeoutItem.has_value());
-    EXPECT_TRUE(unqueued.synchronizedOutputActive);
+    EXPECT_FALSE(unqueued.synchronizedOutputTimeoutArmed());
+    EXPECT_TRUE(unqueued.synchronizedOutputActive());
     ManualMainQueue queue;
     {
         Terminal terminal(nullptr, {}, &queue);
@@ -183,7 +183,7 @@ TEST(TerminalResize, HistoryCapacityFollowsTheRowCountAndKeepsTheCursorLine)
     Terminal terminal(nullptr, options);
     for (int i = 0; i < 12; ++i)
         feed(terminal, "line" + std::to_string(i) + "\r\n");
-    const Buffer* screen = terminal.buffer;
+    const Buffer* screen = &terminal.buffer();
     ASSERT_EQ(screen->lines().maxLength(), 8);
     ASSERT_EQ(scrollbackLines(terminal), (Rows{"line5", "line6", "line7"}));
     terminal.resize(10, 8);
@@ -204,26 +204,26 @@ TEST(TerminalResize, ProgramTabStopsInTheOldColumnsSurvive)
 {
     auto terminal = makeTerminal(40, 3);
     feed(*terminal, "\x1b[3g\x1b[5G\x1bH\x1b[1G"); // clear every stop, set one at column 4
-    ASSERT_EQ(tabStopColumns(*terminal->buffer), std::vector<int>{4});
+    ASSERT_EQ(tabStopColumns(terminal->buffer()), std::vector<int>{4});
     // New columns continue the pattern of the stop before the old edge; the old columns
     // keep what the program left there.
     terminal->resize(60, 3);
-    EXPECT_EQ(tabStopColumns(*terminal->normalBuffer), (std::vector<int>{4, 44, 52}));
+    EXPECT_EQ(tabStopColumns(terminal->normalBuffer()), (std::vector<int>{4, 44, 52}));
     terminal->resize(30, 3);
-    EXPECT_EQ(tabStopColumns(*terminal->normalBuffer), std::vector<int>{4});
+    EXPECT_EQ(tabStopColumns(terminal->normalBuffer()), std::vector<int>{4});
     feed(*terminal, "\tx\ty");
     EXPECT_EQ(screenLine(*terminal, 0), std::string(4, ' ') + "x" + std::string(24, ' ') + "y")
         << "the second tab finds no stop and goes to the last column";
     // A screen that kept the default stops gets them in the new columns too.
     auto plain = makeTerminal(20, 3);
     plain->resize(40, 3);
-    EXPECT_EQ(tabStopColumns(*plain->normalBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
-    EXPECT_EQ(tabStopColumns(*plain->altBuffer), (std::vector<int>{0, 8, 16, 24, 32}));
+    EXPECT_EQ(tabStopColumns(plain->normalBuffer()), (std::vector<int>{0, 8, 16, 24, 32}));
+    EXPECT_EQ(tabStopColumns(plain->altBuffer()), (std::vector<int>{0, 8, 16, 24, 32}));
     // A terminal built wider than eighty columns has stops to its edge.
     auto wide = makeTerminal(120, 5);
     feed(*wide, "\x1b[1;90H\tX");
     EXPECT_EQ(cursor(*wide), (CursorPosition{97, 0}));
-    EXPECT_EQ(wide->altBuffer->nextTabStop(false, 89), 96);
+    EXPECT_EQ(wide->altBuffer().nextTabStop(false, 89), 96);
 }
 
 TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
@@ -240,14 +240,14 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
         auto terminal = makeTerminal(20, 5);
         terminal->resize(c.cols, c.rows);
         EXPECT_EQ(terminal->getDims(), c.expected) << c.cols << "x" << c.rows;
-        EXPECT_EQ(std::make_pair(terminal->normalBuffer->cols(), terminal->altBuffer->rows()), c.expected);
-        EXPECT_EQ(std::make_pair(terminal->options.cols, terminal->options.rows), c.expected);
+        EXPECT_EQ(std::make_pair(terminal->normalBuffer().cols(), terminal->altBuffer().rows()), c.expected);
+        EXPECT_EQ(std::make_pair(terminal->options().cols, terminal->options().rows), c.expected);
     }
     // A terminal built with such sizes clamps them too; its options keep what the host gave
     // until a resize or a full reset.
     auto narrow = makeTerminal(1, 0);
     EXPECT_EQ(narrow->getDims(), std::make_pair(2, 1));
-    EXPECT_EQ(std::make_pair(narrow->options.cols, narrow->options.rows), std::make_pair(1, 0));
+    EXPECT_EQ(std::make_pair(narrow->options().cols, narrow->options().rows), std::make_pair(1, 0));
 }
 
 // An escape sequence, like a control byte, proves a waiting partial UTF-8 character broken:
@@ -286,7 +286,7 @@ TEST(FeedPartialCharacter, AParserResetForgetsIt)
         SCOPED_TRACE(::testing::PrintToString(std::string(c.before)));
         auto terminal = makeTerminal(10, 2);
         feed(*terminal, c.before);
-        terminal->parser.reset();
+        terminal->parser().reset();
         feed(*terminal, c.after);
         EXPECT_EQ(screenLines(*terminal), c.screen);
         EXPECT_EQ(cursor(*terminal), c.cursor);

@@ -27,6 +27,16 @@ inline std::unique_ptr<Terminal> makeTerminal(int cols = 80, int rows = 25, Term
     return std::make_unique<Terminal>(delegate, options);
 }
 
+// Changes stored options in place; like any store of options, nothing is re-applied: the
+// code that reads an option sees the new value.
+template <typename Change>
+void changeOptions(Terminal& terminal, Change change)
+{
+    TerminalOptions options = terminal.options();
+    change(options);
+    terminal.setOptions(options);
+}
+
 inline std::span<const std::uint8_t> bytesOf(std::string_view text)
 {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -35,7 +45,7 @@ inline std::span<const std::uint8_t> bytesOf(std::string_view text)
 // A cell of the visible screen.
 inline const CharData& cellAt(const Terminal& terminal, int col, int row)
 {
-    return terminal.buffer->lines().peek(terminal.buffer->yBase() + row)->getCell(col);
+    return terminal.buffer().lines().peek(terminal.buffer().yBase() + row)->getCell(col);
 }
 
 inline void feed(Terminal& terminal, std::string_view bytes) { terminal.feed(bytes); }
@@ -52,14 +62,14 @@ inline void feedByteByByte(Terminal& terminal, std::string_view bytes)
 // The text of line `index` of the active screen's ring ("" for an empty slot).
 inline std::string lineTextAt(const Terminal& terminal, int index)
 {
-    const auto& line = terminal.buffer->lines().peek(index);
+    const auto& line = terminal.buffer().lines().peek(index);
     return line ? terminal.lineDisplayText(*line) : std::string();
 }
 
 // The text of one screen row (0-based) of the active screen, trailing blanks trimmed.
 inline std::string screenLine(const Terminal& terminal, int row)
 {
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     const int index = screen.yBase() + row;
     if (row < 0 || row >= screen.rows() || index >= screen.lines().count())
         return {};
@@ -70,7 +80,7 @@ inline std::string screenLine(const Terminal& terminal, int row)
 inline std::vector<std::string> screenLines(const Terminal& terminal)
 {
     std::vector<std::string> lines;
-    for (int row = 0; row < terminal.buffer->rows(); ++row)
+    for (int row = 0; row < terminal.buffer().rows(); ++row)
         lines.push_back(screenLine(terminal, row));
     return lines;
 }
@@ -78,7 +88,7 @@ inline std::vector<std::string> screenLines(const Terminal& terminal)
 // The lines above the screen (oldest first), trailing blanks trimmed.
 inline std::vector<std::string> scrollbackLines(const Terminal& terminal)
 {
-    const Buffer& screen = *terminal.buffer;
+    const Buffer& screen = terminal.buffer();
     std::vector<std::string> lines;
     for (int index = 0; index < screen.yBase() && index < screen.lines().count(); ++index)
         lines.push_back(lineTextAt(terminal, index));
@@ -91,7 +101,7 @@ struct CursorPosition {
     friend bool operator==(const CursorPosition&, const CursorPosition&) = default;
 };
 
-inline CursorPosition cursor(const Terminal& terminal) { return {terminal.buffer->x(), terminal.buffer->y()}; }
+inline CursorPosition cursor(const Terminal& terminal) { return {terminal.buffer().x(), terminal.buffer().y()}; }
 
 // Lets gtest print cursor positions in failure messages.
 inline void PrintTo(const CursorPosition& position, std::ostream* out)
@@ -102,7 +112,7 @@ inline void PrintTo(const CursorPosition& position, std::ostream* out)
 // Writes ASCII cells straight into a screen row (no print path, no cursor movement).
 inline void putRow(Terminal& terminal, int row, std::string_view text)
 {
-    Buffer& screen = *terminal.buffer;
+    Buffer& screen = terminal.buffer();
     BufferLine& line = *screen.lines()[screen.yBase() + row];
     for (std::size_t col = 0; col < text.size(); ++col)
         line.setCell(static_cast<int>(col), CharData(static_cast<unsigned char>(text[col]), 1, Attribute{}));
@@ -116,23 +126,23 @@ inline void putRows(Terminal& terminal, const std::vector<std::string>& rows)
 
 inline void setRegion(Terminal& terminal, int top, int bottom)
 {
-    terminal.buffer->setScrollTop(top);
-    terminal.buffer->setScrollBottom(bottom);
+    terminal.buffer().setScrollTop(top);
+    terminal.buffer().setScrollBottom(bottom);
 }
 
 // DECLRMM on with the given margins, on the terminal and both screens.
 inline void setMargins(Terminal& terminal, int left, int right)
 {
     terminal.feed("\x1b[?69h");
-    terminal.buffer->setMarginLeft(left);
-    terminal.buffer->setMarginRight(right);
+    terminal.buffer().setMarginLeft(left);
+    terminal.buffer().setMarginRight(right);
 }
 
 // Places the cursor without any handler's clamping.
 inline void moveTo(Terminal& terminal, int x, int y)
 {
-    terminal.buffer->setX(x);
-    terminal.buffer->setY(y);
+    terminal.buffer().setX(x);
+    terminal.buffer().setY(y);
 }
 
 // One case of the screen-case runner: the content put straight into the screen, a scroll

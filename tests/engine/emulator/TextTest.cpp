@@ -28,7 +28,7 @@ TEST(TextTest, RowTextOfOneRow)
         SCOPED_TRACE(c.name);
         auto terminal = makeTerminal(20, 3);
         feed(*terminal, c.bytes);
-        EXPECT_EQ(terminal->rowText(*terminal->buffer, terminal->buffer->yBase(), c.startCol, c.endCol), c.expected);
+        EXPECT_EQ(terminal->rowText(terminal->buffer(), terminal->buffer().yBase(), c.startCol, c.endCol), c.expected);
     }
 }
 
@@ -60,7 +60,7 @@ TEST(TextTest, SelectedLinesKeepWhereEachFragmentCameFrom)
     auto terminal = makeTerminal(10, 5);
     feed(*terminal, "abcdefghijklm\r\n\r\nxyz");
     const std::vector<Line> lines =
-        terminal->getSelectedLines(Position{0, 0}, Position{10, 3}, *terminal->buffer);
+        terminal->getSelectedLines(Position{0, 0}, Position{10, 3}, terminal->buffer());
     ASSERT_EQ(lines.size(), 3u);
     // The wrapped pair is one line of two fragments without a break between them; the blank
     // row is an empty line of its own.
@@ -75,9 +75,9 @@ TEST(TextTest, TextOfScrollbackLines)
 {
     auto terminal = makeTerminal(10, 2);
     feed(*terminal, "one\r\ntwo\r\nthree\r\nfour");
-    ASSERT_EQ(terminal->buffer->yBase(), 2);
+    ASSERT_EQ(terminal->buffer().yBase(), 2);
     EXPECT_EQ(textBetween(*terminal, 0, 0, 10, 3), "one\ntwo\nthree\nfour");
-    EXPECT_EQ(terminal->bufferLineAt(1), terminal->buffer->lines()[1].get());
+    EXPECT_EQ(terminal->bufferLineAt(1), terminal->buffer().lines()[1].get());
 }
 
 TEST(TextTest, ScreenContentAsBytes)
@@ -86,7 +86,7 @@ TEST(TextTest, ScreenContentAsBytes)
     // A character of the supplementary planes is kept in the terminal's table: in the
     // screen content it is a space, while the row text has it whole.
     feed(*terminal, "ab\r\n\xf0\x9f\x98\x80x\r\ncaf\xc3\xa9");
-    EXPECT_EQ(terminal->rowText(*terminal->buffer, 1, 0, -1), "\xf0\x9f\x98\x80x");
+    EXPECT_EQ(terminal->rowText(terminal->buffer(), 1, 0, -1), "\xf0\x9f\x98\x80x");
     struct Case { StringEncoding encoding; std::string expected; };
     const Case cases[] = {
         {StringEncoding::utf8, "ab\n" "  x\n" "caf\xc3\xa9\n" "\n"},

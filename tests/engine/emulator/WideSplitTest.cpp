@@ -11,7 +11,7 @@ namespace {
 // character for a first half without placeholder), so a broken pair can never match.
 std::string cellRow(const Terminal& terminal, int row)
 {
-    const BufferLine& line = *terminal.buffer->lines().peek(terminal.buffer->yBase() + row);
+    const BufferLine& line = *terminal.buffer().lines().peek(terminal.buffer().yBase() + row);
     const std::span<const CharData> cells = line.cellSpan();
     std::string out;
     for (std::size_t col = 0; col < cells.size(); ++col) {
@@ -105,13 +105,13 @@ TEST(WideSplit, TheBlankKeepsTheAttributeOfTheWideCharacter)
 {
     const auto terminal = makeTerminal(10, 2);
     feed(*terminal, "\x1b[41m中\x1b[0m");
-    const Attribute wide = terminal->buffer->lines().peek(0)->getCell(0).attribute;
+    const Attribute wide = terminal->buffer().lines().peek(0)->getCell(0).attribute;
     feed(*terminal, "\rX");
-    const CharData& blank = terminal->buffer->lines().peek(0)->getCell(1);
+    const CharData& blank = terminal->buffer().lines().peek(0)->getCell(1);
     EXPECT_EQ(blank.code, 0);
     EXPECT_EQ(blank.width, 1);
     EXPECT_EQ(blank.attribute, wide);
-    EXPECT_NE(blank.attribute, terminal->curAttr);
+    EXPECT_NE(blank.attribute, terminal->curAttr());
 }
 
 struct TabCase { const char* name; std::string input; std::vector<std::string> rows; CursorPosition cursor; };

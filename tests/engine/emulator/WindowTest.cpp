@@ -88,12 +88,12 @@ TEST(WindowTest, UnmatchedParameterListsDoNothing)
         feed(*f.terminal, "\x1b]2;kept\x07");
         f.run(bytes);
         EXPECT_TRUE(f.delegate.events.empty());
-        EXPECT_TRUE(f.terminal->terminalTitleStack.empty());
+        EXPECT_TRUE(f.terminal->terminalTitleStack().empty());
     }
     // Without a delegate nothing is pushed either.
     auto terminal = makeTerminal(80, 24);
     feed(*terminal, "\x1b]2;title\x07\x1b[22;0t\x1b[18t");
-    EXPECT_TRUE(terminal->terminalTitleStack.empty());
+    EXPECT_TRUE(terminal->terminalTitleStack().empty());
 }
 
 TEST(WindowTest, TitleStackPushAndPop)
@@ -101,7 +101,7 @@ TEST(WindowTest, TitleStackPushAndPop)
     Fixture f;
     f.run("\x1b]2;old\x07\x1b]1;old icon\x07\x1b[22;2t\x1b]2;new\x07\x1b]1;new icon\x07");
     f.run("\x1b[23;2t");
-    EXPECT_EQ(f.terminal->iconTitle, "new icon"); // only the window title was pushed
+    EXPECT_EQ(f.terminal->iconTitle(), "new icon"); // only the window title was pushed
     EXPECT_EQ(f.delegate.events, (std::vector<std::string>{"setTerminalTitle(old)"}));
     // Both: the window title is pushed and restored first.
     f.run("\x1b[22;0;0t\x1b]2;third\x07\x1b]1;third icon\x07");
@@ -110,14 +110,14 @@ TEST(WindowTest, TitleStackPushAndPop)
     // Popping empty stacks changes nothing and tells nobody.
     f.run("\x1b[23;0t\x1b[23;1t\x1b[23;2t");
     EXPECT_TRUE(f.delegate.events.empty());
-    EXPECT_EQ(f.terminal->terminalTitle, "old");
+    EXPECT_EQ(f.terminal->terminalTitle(), "old");
     // The stacks keep the newest ten entries.
     for (int i = 1; i <= 12; ++i) f.run("\x1b]0;t" + std::to_string(i) + "\x07\x1b[22;0t");
-    EXPECT_EQ(f.terminal->terminalIconStack.size(), Terminal::maximumTitleStackDepth);
+    EXPECT_EQ(f.terminal->terminalIconStack().size(), Terminal::maximumTitleStackDepth);
     std::string restored;
     for (int i = 0; i < 11; ++i) {
         f.run("\x1b[23;2t");
-        restored += f.terminal->terminalTitle + " ";
+        restored += f.terminal->terminalTitle() + " ";
     }
     EXPECT_EQ(restored, "t12 t11 t10 t9 t8 t7 t6 t5 t4 t3 t3 ");
 }

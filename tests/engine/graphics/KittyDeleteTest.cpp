@@ -42,7 +42,7 @@ std::vector<std::uint32_t> stored(Fixture& f)
 std::set<KittyPlacementKey> placementsOnCells(Fixture& f)
 {
     std::set<KittyPlacementKey> keys;
-    for (const Buffer* screen : {f.terminal->normalBuffer.get(), f.terminal->altBuffer.get()}) {
+    for (const Buffer* screen : {&f.terminal->normalBuffer(), &f.terminal->altBuffer()}) {
         for (const auto& [key, position] : kittyCellPositions(*screen))
             keys.insert(key);
     }
@@ -177,10 +177,10 @@ TEST(KittyDelete, OnScreenTakesUnnamedPutsButNotOtherImages)
     Fixture f(20, 10);
     f.command("a=T," + cellsOfImage(1, 1)); // shown, never stored, no ids
     feed(*f.terminal, "\x1b[3;1H\x1bPq#0;2;100;0;0#0~\x1b\\");
-    ASSERT_EQ(f.terminal->buffer->linesWithImagesCount(), 2);
+    ASSERT_EQ(f.terminal->buffer().linesWithImagesCount(), 2);
     f.command("a=d");
-    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 1);
-    EXPECT_TRUE(f.terminal->buffer->lines()[2]->hasImages()) << "the Sixel image stays";
+    EXPECT_EQ(f.terminal->buffer().linesWithImagesCount(), 1);
+    EXPECT_TRUE(f.terminal->buffer().lines()[2]->hasImages()) << "the Sixel image stays";
 }
 
 TEST(KittyDelete, LinesWithoutImagesAreCountedAgain)
@@ -188,11 +188,11 @@ TEST(KittyDelete, LinesWithoutImagesAreCountedAgain)
     Fixture f(20, 10);
     put(f, 0, 0, "i=1,p=1");
     put(f, 0, 2, "i=2,p=1", 1, 3);
-    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 4);
+    EXPECT_EQ(f.terminal->buffer().linesWithImagesCount(), 4);
     f.command("a=d,d=i,i=2");
-    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 1);
+    EXPECT_EQ(f.terminal->buffer().linesWithImagesCount(), 1);
     f.command("a=d");
-    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 0);
+    EXPECT_EQ(f.terminal->buffer().linesWithImagesCount(), 0);
 }
 
 struct EvictionCase {
@@ -209,7 +209,7 @@ class KittyEviction : public testing::TestWithParam<EvictionCase> {};
 TEST_P(KittyEviction, KeepsTheStoreWithinItsLimit)
 {
     Fixture f(20, 10);
-    f.terminal->options.kittyImageCacheLimitBytes = GetParam().limit;
+    changeOptions(*f.terminal, [&](TerminalOptions& options) { options.kittyImageCacheLimitBytes = GetParam().limit; });
     for (const std::string& command : GetParam().commands)
         f.command(command);
     EXPECT_EQ(stored(f), GetParam().stored);

@@ -198,7 +198,7 @@ TEST(KittyFiles, ReadWithinTheRules)
         SCOPED_TRACE(c.keys);
         KittyFixture f;
         EXPECT_EQ(f.command("a=t,i=1,t=f," + c.keys + ";" + base64(file)), c.reply);
-        const auto& images = f.terminal->kittyGraphics().imagesById;
+        const auto& images = f.terminal->kittyGraphicsState().imagesById;
         ASSERT_EQ(images.contains(1), c.stored.has_value());
         if (c.stored) {
             EXPECT_EQ(images.at(1).payload.bytes, *c.stored);
@@ -320,17 +320,17 @@ TEST(KittyFiles, RemoteProgramsCannotNameLocalThings)
         for (const char* action : {"a=t", "a=T"}) {
             SCOPED_TRACE(c.medium + " " + action + " " + c.name);
             KittyFixture f;
-            f.terminal->options.fedByRemoteHost = true;
+            changeOptions(*f.terminal, [&](TerminalOptions& options) { options.fedByRemoteHost = true; });
             const std::string keys = std::string(action) + ",i=1,t=" + c.medium + ",f=32,s=1,v=1";
             EXPECT_EQ(f.command(keys + ";" + base64(c.name)), refusal);
-            EXPECT_TRUE(f.terminal->kittyGraphics().imagesById.empty());
+            EXPECT_TRUE(f.terminal->kittyGraphicsState().imagesById.empty());
         }
     }
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_TRUE(object.exists());
     // Direct data still works for that program, and a local one keeps the file media.
     KittyFixture remote;
-    remote.terminal->options.fedByRemoteHost = true;
+    changeOptions(*remote.terminal, [&](TerminalOptions& options) { options.fedByRemoteHost = true; });
     EXPECT_EQ(remote.command("a=t,i=1,f=32,s=1,v=1;" + base64(pixel)), apc("Gi=1;OK"));
     KittyFixture local;
     EXPECT_EQ(local.command("a=t,i=1,t=f,f=32,s=1,v=1;" + base64(file)), apc("Gi=1;OK"));
@@ -353,7 +353,7 @@ TEST(KittySharedMemory, ReadsTheRangeAndUnlinksOnlyAfterTheChecks)
         SharedObject object(c.data);
         KittyFixture f;
         EXPECT_EQ(f.command(std::string("a=t,i=1,t=s,") + c.keys + ";" + base64(object.name())), c.reply);
-        const auto& images = f.terminal->kittyGraphics().imagesById;
+        const auto& images = f.terminal->kittyGraphicsState().imagesById;
         ASSERT_EQ(images.contains(1), c.stored.has_value());
         if (c.stored) {
             EXPECT_EQ(images.at(1).payload.bytes, *c.stored);

@@ -21,11 +21,11 @@ public:
     std::vector<Made> made;
     void createImageFromBitmap(Terminal& terminal, std::vector<std::uint8_t>& bytes, int width, int height) override
     {
-        made.push_back({terminal.buffer->x(), terminal.buffer->y(), width, height, bytes, terminal.kittyPlacementContext});
+        made.push_back({terminal.buffer().x(), terminal.buffer().y(), width, height, bytes, terminal.kittyPlacementContext()});
     }
     void createImage(Terminal& terminal, std::span<const std::uint8_t>, ImageSizeRequest, ImageSizeRequest, bool) override
     {
-        made.push_back({terminal.buffer->x(), terminal.buffer->y(), -1, -1, {}, terminal.kittyPlacementContext});
+        made.push_back({terminal.buffer().x(), terminal.buffer().y(), -1, -1, {}, terminal.kittyPlacementContext()});
     }
 };
 
@@ -60,7 +60,7 @@ TEST(KittyStore, EvictsTheLeastRecentlyUsedUnplacedImageFirst)
     const std::string sixHundredBytes = "f=32,s=150,v=1;" + rgbaPixels(150, 1);
     {
         Fixture f;
-        f.terminal->options.kittyImageCacheLimitBytes = 1000;
+        changeOptions(*f.terminal, [&](TerminalOptions& options) { options.kittyImageCacheLimitBytes = 1000; });
         f.command("a=t,i=1," + sixHundredBytes);
         f.command("a=t,i=2," + sixHundredBytes);
         EXPECT_FALSE(f.store().imagesById.contains(1)) << "the older of two unplaced images";
@@ -68,7 +68,7 @@ TEST(KittyStore, EvictsTheLeastRecentlyUsedUnplacedImageFirst)
     }
     {
         Fixture f;
-        f.terminal->options.kittyImageCacheLimitBytes = 1000;
+        changeOptions(*f.terminal, [&](TerminalOptions& options) { options.kittyImageCacheLimitBytes = 1000; });
         f.command("a=t,I=5," + sixHundredBytes);
         f.command("a=p,U=1,i=1,p=1");
         f.command("a=t,I=6," + sixHundredBytes);
@@ -193,8 +193,8 @@ TEST(KittyCursor, HugeRowCountReturnsAtOnce)
     f.command("a=T,i=1,c=4611686018427387904,r=4611686018427387904," + onePixel);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(f.cursor(), std::make_pair(19, 4));
-    const int lines = f.terminal->buffer->lines().count();
-    EXPECT_LE(lines, f.terminal->buffer->lines().maxLength());
+    const int lines = f.terminal->buffer().lines().count();
+    EXPECT_LE(lines, f.terminal->buffer().lines().maxLength());
 }
 
 // A parent placement for the tests: virtual, recorded where the cursor stands.
@@ -216,7 +216,7 @@ TEST(KittyParent, ChildIsPlacedRelativeAndTheCursorStays)
     EXPECT_EQ(std::make_pair(f.delegate.made[0].x, f.delegate.made[0].y), std::make_pair(7, 3));
     EXPECT_TRUE(f.delegate.made[0].context.value().isRelative);
     EXPECT_EQ(f.cursor(), std::make_pair(9, 9));
-    EXPECT_FALSE(f.terminal->kittyPlacementContext.has_value()) << "the request lasts the host call only";
+    EXPECT_FALSE(f.terminal->kittyPlacementContext().has_value()) << "the request lasts the host call only";
     // The column is held to the screen.
     f.command("a=T,i=3,P=1,Q=1,H=-50," + onePixel);
     EXPECT_EQ(f.delegate.made.back().x, 0);

@@ -51,7 +51,7 @@ TEST(KittyScreen, RegionScrollMovesTheRecordToTheTopMostCell)
     Fixture f(20, 8);
     feed(*f.terminal, "\x1b[4;7r\x1b[5;3H"); // region rows 3..6, cursor at row 4, column 2
     f.command("a=T,q=2,i=1,p=1," + cellsOfImage(1, 2));
-    ASSERT_EQ(objectsOn(*f.terminal->buffer), (std::vector<std::string>{"4:1/1@2", "5:1/1@2"}));
+    ASSERT_EQ(objectsOn(f.terminal->buffer()), (std::vector<std::string>{"4:1/1@2", "5:1/1@2"}));
 
     struct Step { std::vector<std::string> objects; std::pair<int, int> record; };
     const std::vector<Step> steps{
@@ -62,11 +62,11 @@ TEST(KittyScreen, RegionScrollMovesTheRecordToTheTopMostCell)
     };
     for (std::size_t i = 0; i < steps.size(); ++i) {
         feed(*f.terminal, "\x1b[7;1H\x1b" "D"); // a line feed at the bottom margin
-        EXPECT_EQ(objectsOn(*f.terminal->buffer), steps[i].objects) << "after scroll " << i + 1;
+        EXPECT_EQ(objectsOn(f.terminal->buffer()), steps[i].objects) << "after scroll " << i + 1;
         EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({1, 1})), steps[i].record) << "after scroll " << i + 1;
     }
     // With the last image gone, text-only scrolling is free again.
-    EXPECT_EQ(f.terminal->buffer->linesWithImagesCount(), 0);
+    EXPECT_EQ(f.terminal->buffer().linesWithImagesCount(), 0);
 }
 
 TEST(KittyScreen, RecordFollowsTheRingDroppingItsOldestLine)
@@ -78,16 +78,16 @@ TEST(KittyScreen, RecordFollowsTheRingDroppingItsOldestLine)
     options.scrollback = 2;
     Terminal terminal(&delegate, options);
     feed(terminal, std::string(10, '\n')); // the ring is full: five lines, the screen on the last three
-    ASSERT_EQ(terminal.buffer->yBase(), 2);
+    ASSERT_EQ(terminal.buffer().yBase(), 2);
     feed(terminal, "\x1b[1;4H\x1b_Ga=T,q=2,i=1,p=1," + cellsOfImage(1, 1) + "\x1b\\");
-    const KittyPlacementRecord& record = terminal.kittyGraphics().placementsByKey.at({1, 1});
+    const KittyPlacementRecord& record = terminal.kittyGraphicsState().placementsByKey.at({1, 1});
     EXPECT_EQ(rowAndColumn(record), std::make_pair(2, 3));
     for (const int expected : {1, 0, 0}) {
         feed(terminal, "\x1b[3;1H\n");
         EXPECT_EQ(rowAndColumn(record).first, expected);
     }
-    EXPECT_TRUE(objectsOn(*terminal.buffer).empty());
-    EXPECT_EQ(terminal.buffer->linesWithImagesCount(), 0);
+    EXPECT_TRUE(objectsOn(terminal.buffer()).empty());
+    EXPECT_EQ(terminal.buffer().linesWithImagesCount(), 0);
 }
 
 TEST(KittyScreen, ChildFollowsItsParentAndAnOrphanStays)
@@ -97,17 +97,17 @@ TEST(KittyScreen, ChildFollowsItsParentAndAnOrphanStays)
     f.command("a=T,q=2,i=1,p=1," + cellsOfImage(1, 1)); // parent inside the region, row 4
     // The child hangs three rows above its parent, outside the region, and 3 columns right.
     f.command("a=T,q=2,i=2,p=1,P=1,Q=1,H=3,V=-3," + cellsOfImage(1, 1));
-    ASSERT_EQ(objectsOn(*f.terminal->buffer), (std::vector<std::string>{"1:2/1@5", "4:1/1@2"}));
+    ASSERT_EQ(objectsOn(f.terminal->buffer()), (std::vector<std::string>{"1:2/1@5", "4:1/1@2"}));
 
     feed(*f.terminal, "\x1b[7;1H\x1b" "D"); // only the parent's line moves
-    EXPECT_EQ(objectsOn(*f.terminal->buffer), (std::vector<std::string>{"0:2/1@5", "3:1/1@2"}));
+    EXPECT_EQ(objectsOn(f.terminal->buffer()), (std::vector<std::string>{"0:2/1@5", "3:1/1@2"}));
     EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({1, 1})), std::make_pair(3, 2));
     EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({2, 1})), std::make_pair(0, 5));
 
     // Without its parent the child keeps its place.
     f.terminal->forgetKittyPlacement(1, 1);
     feed(*f.terminal, "\x1b[7;1H\x1b" "D");
-    EXPECT_EQ(objectsOn(*f.terminal->buffer), (std::vector<std::string>{"0:2/1@5"}));
+    EXPECT_EQ(objectsOn(f.terminal->buffer()), (std::vector<std::string>{"0:2/1@5"}));
     EXPECT_EQ(rowAndColumn(f.store().placementsByKey.at({2, 1})), std::make_pair(0, 5));
 }
 
@@ -184,9 +184,9 @@ TEST_P(KittyReset, EmptiesTheStoreAndDropsObjects)
         feed(*f.terminal, "\x1b[?47h");
 
     feed(*f.terminal, GetParam().sequence);
-    EXPECT_EQ(objectsOn(*f.terminal->normalBuffer), GetParam().normalObjects);
-    EXPECT_EQ(objectsOn(*f.terminal->altBuffer), std::vector<std::string>{});
-    EXPECT_EQ(f.terminal->altBuffer->linesWithImagesCount(), 0);
+    EXPECT_EQ(objectsOn(f.terminal->normalBuffer()), GetParam().normalObjects);
+    EXPECT_EQ(objectsOn(f.terminal->altBuffer()), std::vector<std::string>{});
+    EXPECT_EQ(f.terminal->altBuffer().linesWithImagesCount(), 0);
     EXPECT_TRUE(f.store().imagesById.empty());
     EXPECT_TRUE(f.store().imageNumbers.empty());
     EXPECT_TRUE(f.store().placementsByKey.empty());
@@ -220,7 +220,7 @@ TEST_P(KittyDroppedLine, TakesItsImagesOutOfTheCount)
     options.rows = 6;
     options.scrollback = GetParam().scrollback;
     Terminal terminal(&delegate, options);
-    Buffer& screen = *terminal.buffer;
+    Buffer& screen = terminal.buffer();
     screen.attachImagesToLine(std::make_shared<TestImageCell>(10, 20, 0), screen.yBase() + GetParam().imageRow);
     ASSERT_EQ(screen.linesWithImagesCount(), 1);
     feed(terminal, GetParam().sequence);
@@ -277,8 +277,8 @@ TEST(KittyScreenSwitch, AlternateScreenStartsWithoutPlacements)
         EXPECT_EQ(records, step.records) << step.name;
     }
     // The normal screen kept its cells through every switch.
-    EXPECT_EQ(objectsOn(*f.terminal->normalBuffer), std::vector<std::string>{"0:1/1@0"});
-    EXPECT_EQ(objectsOn(*f.terminal->altBuffer), std::vector<std::string>{});
+    EXPECT_EQ(objectsOn(f.terminal->normalBuffer()), std::vector<std::string>{"0:1/1@0"});
+    EXPECT_EQ(objectsOn(f.terminal->altBuffer()), std::vector<std::string>{});
 }
 
 } // namespace

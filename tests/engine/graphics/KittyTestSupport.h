@@ -31,8 +31,8 @@ struct KittyFixtureWith {
         feed(*terminal, "\x1b_G" + std::string(body) + "\x1b\\");
         return delegate.sent;
     }
-    std::pair<int, int> cursor() const { return {terminal->buffer->x(), terminal->buffer->y()}; }
-    const KittyGraphicsState& store() const { return terminal->kittyGraphics(); }
+    std::pair<int, int> cursor() const { return {terminal->buffer().x(), terminal->buffer().y()}; }
+    const KittyGraphicsState& store() const { return terminal->kittyGraphicsState(); }
 };
 using KittyFixture = KittyFixtureWith<>;
 
@@ -63,7 +63,7 @@ private:
     }
     static void place(Terminal& terminal, int width, int height)
     {
-        const KittyPlacementContext context = terminal.kittyPlacementContext.value_or(KittyPlacementContext{});
+        const KittyPlacementContext context = terminal.kittyPlacementContext().value_or(KittyPlacementContext{});
         fuzz::placeImageRows(terminal, width, height, cells(context.widthRequest, width, 10),
                              cells(context.heightRequest, height, 20));
     }

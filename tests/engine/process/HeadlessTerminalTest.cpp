@@ -75,7 +75,7 @@ TEST_F(HeadlessTerminalTest, HostInputReachesTheChildAndComesBackAsOutput)
 TEST_F(HeadlessTerminalTest, HostInputIsScannedForASubmittedCommandButRepliesAreNot)
 {
     make();
-    const Buffer& screenBuffer = *host->terminal().buffer;
+    const Buffer& screenBuffer = host->terminal().buffer();
     const auto armInput = [&] { feed(host->terminal(), "\033]133;B\007"); };
 
     // A reply that looks like Enter is still the terminal's own output.
@@ -160,11 +160,11 @@ TEST_F(HeadlessTerminalTest, ChangeScrollbackBoundsTheHistory)
     for (int i = 0; i < 10; ++i)
         feed(host->terminal(), "line" + std::to_string(i) + "\r\n");
     EXPECT_EQ(scrollbackLines(host->terminal()), (std::vector<std::string>{"line6", "line7"}));
-    EXPECT_EQ(host->terminal().options.scrollback, 2);
+    EXPECT_EQ(host->terminal().options().scrollback, 2);
 
     host->changeScrollback(std::nullopt);
     EXPECT_TRUE(scrollbackLines(host->terminal()).empty());
-    EXPECT_EQ(host->terminal().options.scrollback, 0);
+    EXPECT_EQ(host->terminal().options().scrollback, 0);
 }
 
 TEST_F(HeadlessTerminalTest, DestroyedWithAChildRunningAndInputQueued)

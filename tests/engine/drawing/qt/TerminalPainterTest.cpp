@@ -33,7 +33,7 @@ protected:
     static constexpr double cellHeight = 16;
     std::unique_ptr<Terminal> terminal = makeTerminal(cols, rows);
     RowBuilder builder{[this](const Attribute::Color& color, bool isForeground, bool, bool) {
-        const bool reverse = terminal->reverseColors;
+        const bool reverse = terminal->reverseColors();
         switch (color.kind()) {
         case Attribute::Color::Case::ansi256:
             return color.code() == 1 ? toRgbaColor(red) : toRgbaColor(green);
@@ -75,7 +75,7 @@ protected:
                      QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter p(&image);
-        painter.drawVisibleRows(p, f, terminal->buffer->yDisp(), QRectF(dirty.value_or(image.rect())));
+        painter.drawVisibleRows(p, f, terminal->buffer().yDisp(), QRectF(dirty.value_or(image.rect())));
         p.end();
         return image;
     }
@@ -169,7 +169,7 @@ TEST_F(TerminalPainterTest, EmojiSequencesStayInsideTheirCells)
         SCOPED_TRACE(name);
         terminal = makeTerminal(cols, rows);
         feed(*terminal, "A[" + cluster + "]B\r\nA[  ]B");
-        ASSERT_EQ(terminal->buffer->x(), 6) << "the cluster takes two cells";
+        ASSERT_EQ(terminal->buffer().x(), 6) << "the cluster takes two cells";
         const QImage image = render();
         EXPECT_EQ(image.copy(0, 0, 16, 16), image.copy(0, 16, 16, 16));
         EXPECT_EQ(image.copy(32, 0, 48, 16), image.copy(32, 16, 48, 16));
@@ -260,7 +260,7 @@ TEST_F(TerminalPainterTest, ReverseVideoSwapsDefaultsAndFillsTheStrip)
 {
     extraHeight = 5;
     feed(*terminal, "\x1b[?5h\xe2\x96\x88 ");
-    ASSERT_TRUE(terminal->reverseColors);
+    ASSERT_TRUE(terminal->reverseColors());
     const QImage image = render();
     // Default text (here a full block) in the native background colour...
     EXPECT_TRUE(allOf(image, QRect(0, 0, 8, 16), background));
@@ -369,7 +369,7 @@ TEST_F(TerminalPainterTest, KittyImagesGoUnderOrOverTheTextByZIndex)
         auto image = std::make_shared<PictureImage>(green8x16, col);
         image->kittyIsKitty = kitty;
         image->kittyZIndex = z;
-        terminal->buffer->attachImagesToLine(image, 0);
+        terminal->buffer().attachImagesToLine(image, 0);
     }
     TerminalFrame f = frame();
     f.imageContents = [](const TerminalImage& image) -> const QImage* {
@@ -394,7 +394,7 @@ TEST_F(TerminalPainterTest, PixelOffsetHangsIntoTheRowBelowAlsoWhenOnlyThatRowIs
     picture->kittyIsKitty = true;
     picture->kittyPixelOffsetX = 2;
     picture->kittyPixelOffsetY = 5;
-    terminal->buffer->attachImagesToLine(picture, 0);
+    terminal->buffer().attachImagesToLine(picture, 0);
     TerminalFrame f = frame();
     f.imageContents = [](const TerminalImage& image) -> const QImage* {
         return &dynamic_cast<const PictureImage&>(image).picture;

@@ -41,7 +41,7 @@ protected:
         view->setCaretViewTracksFocus(false);
         view->show();
         ASSERT_TRUE(testing::waitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
-        ASSERT_EQ(view->terminal->cols, bidiCols);
+        ASSERT_EQ(view->terminal->cols(), bidiCols);
         view->feedText("\x1b[?25l"                                      // no caret in the picture
                        "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD\r\n" // shalom olam
                        "\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645\r\n"

@@ -118,7 +118,7 @@ protected:
         view->setCaretViewTracksFocus(false);
         view->show();
         ASSERT_TRUE(testing::waitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
-        ASSERT_EQ(view->terminal->cols, gridCols);
+        ASSERT_EQ(view->terminal->cols(), gridCols);
 
         std::string s = "\x1b[?25l"; // no caret in the picture
         s += "Kitty PNG        Sixel            offset  placeholders";
@@ -126,7 +126,7 @@ protected:
         s += "\x1b[2;3H\x1b_Ga=T,f=100,i=1,q=2;" + redBluePng() + "\x1b\\";
         view->feedText(s);
         s.clear();
-        cursorAfterPng = {view->terminal->buffer->x(), view->terminal->buffer->y()};
+        cursorAfterPng = {view->terminal->buffer().x(), view->terminal->buffer().y()};
         // At (17, 1): 32 x 48 pixels in eight bands; red left, blue right.
         s += "\x1b[2;18H\x1bPq\"1;1;32;48#1;2;100;0;0#2;2;0;0;100";
         for (int band = 0; band < 8; ++band)

@@ -156,8 +156,8 @@ protected:
         view->setCaretViewTracksFocus(false);
         view->show();
         ASSERT_TRUE(waitUntil([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
-        ASSERT_EQ(view->terminal->cols, gridCols);
-        ASSERT_EQ(view->terminal->rows, gridRows);
+        ASSERT_EQ(view->terminal->cols(), gridCols);
+        ASSERT_EQ(view->terminal->rows(), gridRows);
         view->feedText(fixedScreen());
         view->updateDisplayNow();
         QCoreApplication::processEvents();

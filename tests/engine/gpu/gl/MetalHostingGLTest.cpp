@@ -299,7 +299,7 @@ TEST_F(MetalHostingGLTest, TheNextFrameShowsASelectionAndTheOneAfterItsClearing)
 
     // Grabbing draws a frame of its own, so count every row built since the change: the frame
     // the change asked for may have been drawn before the grab or by it.
-    const int top = view->terminal->buffer->yDisp();
+    const int top = view->terminal->buffer().yDisp();
     long built = renderer.rowCache.rowsBuiltInAll();
     view->selection->setRange(0, top + 1, 6, top + 1);
     const QImage selected = frame();
@@ -377,7 +377,7 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
     QCoreApplication::processEvents();
     const CellDimension cell = *view->cellDimension;
     // The whole width: right-to-left paragraphs end at the right edge.
-    const QRect cells(0, 0, static_cast<int>(cell.width * view->terminal->cols), static_cast<int>(cell.height * 7));
+    const QRect cells(0, 0, static_cast<int>(cell.width * view->terminal->cols()), static_cast<int>(cell.height * 7));
     const QImage painted = view->grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
 
     switchOn();

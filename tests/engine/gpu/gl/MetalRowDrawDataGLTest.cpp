@@ -56,7 +56,7 @@ protected:
 
     RowDrawData row(int line, double scale = 1, const VirtualPlacementIndex& placements = {})
     {
-        const Buffer& buffer = *view->terminal->buffer;
+        const Buffer& buffer = view->terminal->buffer();
         return renderer->buildRowDrawData(cellWidth(), cellHeight(), descent + leading, view->width() * scale, scale,
                                           line, buffer, buffer.yDisp(), placements);
     }
@@ -64,7 +64,7 @@ protected:
     DrawData cursor()
     {
         DrawData data;
-        const Buffer& buffer = *view->terminal->buffer;
+        const Buffer& buffer = view->terminal->buffer();
         renderer->buildCursorDrawData(data, 1, cellWidth(), cellHeight(), descent, leading, buffer.yDisp(),
                                       buffer.yDisp() + buffer.rows() - 1);
         return data;
@@ -252,7 +252,7 @@ TEST_F(MetalRowDrawDataGLTest, EachPlaceholderCellDrawsItsOwnPieceOfTheImage)
     view->feedText("\x1b_Ga=T,U=1,i=9,c=2,r=1,f=32,s=2,v=2,q=2;" + pixels.toBase64().toStdString() + "\x1b\\"
                    "\x1b[1;1H\x1b[38;2;0;0;9m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d"
                    "\xf4\x8e\xbb\xae\xcc\x85\xcc\x8e\x1b[m");
-    const VirtualPlacementIndex placements = virtualPlacementIndex(view->terminal->kittyGraphicsState, false);
+    const VirtualPlacementIndex placements = virtualPlacementIndex(view->terminal->kittyGraphicsState(), false);
     ASSERT_EQ(placements.at(9).size(), 1u);
     const RowDrawData data = row(0, 1, placements);
     ASSERT_EQ(data.placeholderImageDraws.size(), 2u);
@@ -323,7 +323,7 @@ TEST_F(MetalRowDrawDataGLTest, TheCursorShapeFollowsStyleFocusAndBlink)
 
     // Past the end of a line shorter than the screen it stands on the line's last cell.
     show("\x1b[10G");
-    Buffer& buffer = *view->terminal->buffer;
+    Buffer& buffer = view->terminal->buffer();
     buffer.lines().setLine(buffer.yBase(), BufferLine::create(4));
     ASSERT_EQ(buffer.x(), 9);
     const Extent past = extentOf(cursor().cursorColorVertices);

@@ -58,7 +58,7 @@ protected:
     // Builds every line of the buffer; counts the rows built and the glyphs they hold.
     void buildEveryLine(int& rows, std::size_t& glyphs)
     {
-        const Buffer& buffer = *view->terminal->buffer;
+        const Buffer& buffer = view->terminal->buffer();
         const CellDimension cell = *view->cellDimension;
         for (int line = 0; line < buffer.lines().count(); ++line) {
             const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, descent + leading, view->width(),
@@ -71,7 +71,7 @@ protected:
     // The glyphs of one line.
     std::size_t glyphsOf(int line)
     {
-        const Buffer& buffer = *view->terminal->buffer;
+        const Buffer& buffer = view->terminal->buffer();
         const CellDimension cell = *view->cellDimension;
         const RowDrawData data = renderer->buildRowDrawData(cell.width, cell.height, descent + leading, view->width(), 1.0,
                                                             line, buffer, buffer.yDisp(), {});
@@ -106,7 +106,7 @@ TEST_F(MetalTextSweepGLTest, EveryBlockOfUnicodeBuildsItsRows)
     ASSERT_GT(samples.size(), 900u) << "ICU knows fewer blocks than expected";
     // Each sample alone on its line (so a cell shows exactly it), then all of them run
     // together (so neighbours shape and fall back against each other).
-    const auto screenRows = static_cast<std::size_t>(view->terminal->rows);
+    const auto screenRows = static_cast<std::size_t>(view->terminal->rows());
     int drawn = 0;
     for (std::size_t first = 0; first < samples.size(); first += screenRows) {
         std::string bytes = "\x1b[H\x1b[2J";
@@ -115,7 +115,7 @@ TEST_F(MetalTextSweepGLTest, EveryBlockOfUnicodeBuildsItsRows)
             appendUtf8(bytes, samples[i]);
         }
         view->feedText(bytes);
-        const int top = view->terminal->buffer->yDisp();
+        const int top = view->terminal->buffer().yDisp();
         for (std::size_t i = first; i < samples.size() && i < first + screenRows; ++i) {
             const std::size_t glyphs = glyphsOf(top + static_cast<int>(i - first));
             if (showsInk(samples[i])) {

@@ -120,7 +120,7 @@ TEST(MetalDrawDataInput, TheDirtyReportWidensUntilABuildTakesItOnce)
     view.attachMetalView(&surface);
     view.updateDirtyRows(false);
     view.takeMetalDirtyRange();
-    const int yDisp = view.terminal->buffer->yDisp();
+    const int yDisp = view.terminal->buffer().yDisp();
 
     view.feedText("\x1b[3;1Hx\x1b[5;1H"); // the cursor leaves row 2 behind
     view.updateDirtyRows(false);

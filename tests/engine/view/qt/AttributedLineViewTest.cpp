@@ -40,7 +40,7 @@ TEST(AttributedLineView, RightToLeftRowsAreInVisualOrderUnlessThePolicyIsLegacy)
         TerminalBidi::clearCaches();
         view.setBidiHostPolicy(policy);
         fixture.feed("\u05D0\u05D1\u05D2");
-        const auto alef = placeOf(view.buildAttributedLine(0, *view.terminal->buffer->lines()[0]), u'\u05D0');
+        const auto alef = placeOf(view.buildAttributedLine(0, *view.terminal->buffer().lines()[0]), u'\u05D0');
         ASSERT_TRUE(alef.has_value());
         EXPECT_EQ(alef->first, alefColumn);
     }
@@ -51,7 +51,7 @@ TEST(AttributedLineView, SelectedCellsCarryTheSelectionFill)
     testing::ViewFixture fixture;
     TerminalView& view = fixture.view;
     fixture.feed("abc");
-    const BufferLine& line = *view.terminal->buffer->lines()[0];
+    const BufferLine& line = *view.terminal->buffer().lines()[0];
     const auto before = placeOf(view.buildAttributedLine(0, line), u'b');
     ASSERT_TRUE(before.has_value());
     EXPECT_FALSE(before->second.selectionBackgroundColor.has_value());

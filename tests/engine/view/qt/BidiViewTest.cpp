@@ -31,11 +31,11 @@ TEST(BidiView, HitTestCaretAndArrowsFollowTheVisualOrder)
     // The cursor sits in logical column 3, the first blank, drawn just left of the text.
     EXPECT_EQ(view.caretFrame().left(), 6 * 8);
 
-    view.terminal->bidiArrowKeySwap = true;
+    view.terminal->setBidiArrowKeySwap(true);
     view.keyboard->sendHorizontalArrowKey(true);
     EXPECT_EQ(fixture.delegate.sent, "\x1b[C");
     fixture.delegate.sent.clear();
-    view.terminal->bidiArrowKeySwap = false;
+    view.terminal->setBidiArrowKeySwap(false);
     view.keyboard->sendHorizontalArrowKey(true);
     EXPECT_EQ(fixture.delegate.sent, "\x1b[D");
 }
@@ -71,7 +71,7 @@ TEST(BidiView, LegacyPolicyKeepsStoredOrder)
     view.setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
     EXPECT_EQ(view.gridPositionForPoint(fixture.at(9, 0)).col, 9);
     EXPECT_EQ(view.caretFrame().left(), 3 * 8);
-    view.terminal->bidiArrowKeySwap = true;
+    view.terminal->setBidiArrowKeySwap(true);
     view.keyboard->sendHorizontalArrowKey(true);
     EXPECT_EQ(fixture.delegate.sent, "\x1b[D");
 }
@@ -84,7 +84,7 @@ TEST(BidiView, LatinRowsAreNotMapped)
     view.updateDisplayNow();
     EXPECT_EQ(view.gridPositionForPoint(fixture.at(1, 1)).col, 1);
     EXPECT_EQ(view.caretFrame().left(), 3 * 8);
-    view.terminal->bidiArrowKeySwap = true;
+    view.terminal->setBidiArrowKeySwap(true);
     view.keyboard->sendHorizontalArrowKey(true);
     EXPECT_EQ(fixture.delegate.sent, "\x1b[D");
 }

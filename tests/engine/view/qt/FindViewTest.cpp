@@ -34,7 +34,7 @@ struct FindView : testing::ViewFixture {
         view.feedText(text);
     }
     int selectedRow() const { return view.selection->start.row; }
-    int top() const { return view.terminal->buffer->yDisp(); }
+    int top() const { return view.terminal->buffer().yDisp(); }
     void press(QWidget* target, int code, Qt::KeyboardModifiers modifiers = {})
     {
         key(QEvent::KeyPress, code, modifiers, {}, 0, false, target);
@@ -50,7 +50,7 @@ TEST(FindView, AMatchOffScreenIsSelectedAndScrolledToTheMiddle)
 {
     FindView f;
     f.printLines(300, 10, 250);
-    const int rows = f.view.terminal->rows;
+    const int rows = f.view.terminal->rows();
     ASSERT_GT(f.top(), 10);
     ASSERT_TRUE(f.view.findNext("needle", SearchOptions{}));
     EXPECT_EQ(f.selected(), "needle");
@@ -70,9 +70,9 @@ TEST(FindView, AMatchOffScreenIsSelectedAndScrolledToTheMiddle)
 TEST(FindView, AMatchEndingAtTheLastColumnOfTheLastLineIsSelected)
 {
     FindView f;
-    const int cols = f.view.terminal->cols;
+    const int cols = f.view.terminal->cols();
     f.view.feedText("END one\r\n\x1b[999;1H" + std::string(static_cast<std::size_t>(cols - 3), 'x') + "END");
-    const int lastLine = f.view.terminal->buffer->lines().count() - 1;
+    const int lastLine = f.view.terminal->buffer().lines().count() - 1;
     ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
     ASSERT_TRUE(f.view.findNext("END", SearchOptions{true, false, false}));
     EXPECT_EQ(f.selected(), "END");

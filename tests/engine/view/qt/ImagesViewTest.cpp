@@ -41,7 +41,7 @@ struct ImageView {
         view->resize(640, 408);
         view->resizeGrid(80, 24);
     }
-    Buffer& buffer() { return *view->terminal->buffer; }
+    Buffer& buffer() { return view->terminal->buffer(); }
     // The view's images on a buffer line.
     std::vector<const TerminalView::AppleImage*> imagesOn(int line)
     {
@@ -217,7 +217,7 @@ TEST(ViewImages, KittyPlacementsAreRecordedWithTheirScreen)
     ImageView v;
     const std::string png = pngBase64(16, 34);
     v.view->feedText("\x1b[3;5H\x1b_Ga=T,f=100,i=5,p=7,z=-2,q=2;" + png + "\x1b\\");
-    const auto& records = v.view->terminal->kittyGraphicsState.placementsByKey;
+    const auto& records = v.view->terminal->kittyGraphicsState().placementsByKey;
     ASSERT_TRUE(records.contains({5, 7}));
     const KittyPlacementRecord& record = records.at({5, 7});
     EXPECT_EQ(record.col, 4);
@@ -278,7 +278,9 @@ TEST(ViewImages, OldestStripesAreDroppedPastTheBudget)
 {
     ImageView v(10);
     const std::int64_t stripeBytes = 16 * 17 * 4;
-    v.view->terminal->options.kittyImageCacheLimitBytes = 5 * stripeBytes;
+    TerminalOptions options = v.view->terminal->options();
+    options.kittyImageCacheLimitBytes = 5 * stripeBytes;
+    v.view->terminal->setOptions(options);
     for (int image = 0; image < 3; ++image) {
         std::vector<std::uint8_t> bytes = pixels(16, 34, static_cast<std::uint8_t>(image + 1));
         v.view->imageFromBitmap(bytes, 16, 34);
@@ -291,7 +293,9 @@ TEST(ViewImages, OldestStripesAreDroppedPastTheBudget)
         EXPECT_EQ(images[0]->image.isNull(), line == 0) << line;
     }
     // A bigger budget keeps the rest; a full reset drops the lines, and the bytes go with them.
-    v.view->terminal->options.kittyImageCacheLimitBytes = 100 * stripeBytes;
+    options = v.view->terminal->options();
+    options.kittyImageCacheLimitBytes = 100 * stripeBytes;
+    v.view->terminal->setOptions(options);
     std::vector<std::uint8_t> bytes = pixels(16, 17);
     v.view->imageFromBitmap(bytes, 16, 17);
     EXPECT_EQ(*v.view->imageStripeBytes, 6 * stripeBytes);
@@ -323,7 +327,7 @@ TEST(ViewImages, ManyHugeImagesStayBounded)
     const long grown = corvantix::bench::statusBytes("VmHWM") - start;
     RecordProperty("residentPeakGrowthMB", std::to_string(grown / 1'000'000));
     EXPECT_LT(grown, 1'000'000'000L);
-    EXPECT_LE(*v.view->imageStripeBytes, v.view->terminal->options.kittyImageCacheLimitBytes);
+    EXPECT_LE(*v.view->imageStripeBytes, v.view->terminal->options().kittyImageCacheLimitBytes);
     // The newest image is still there, drawn down to its last stripe.
     const int last = v.buffer().yBase() + v.buffer().y() - 1;
     ASSERT_EQ(v.imagesOn(last).size(), 1u);
@@ -336,7 +340,7 @@ TEST(ViewImages, AKittyImageMovesTheCursorPastItsPartRowAndColumn)
 {
     ImageView v;
     v.view->feedText("\x1b[3;5H\x1b_Ga=T,f=100,i=5,p=7,q=2;" + pngBase64(20, 40) + "\x1b\\");
-    const KittyPlacementRecord& record = v.view->terminal->kittyGraphicsState.placementsByKey.at({5, 7});
+    const KittyPlacementRecord& record = v.view->terminal->kittyGraphicsState().placementsByKey.at({5, 7});
     EXPECT_EQ(record.cols, 3);
     EXPECT_EQ(record.rows, 3);
     EXPECT_EQ(v.imageLineCount(), 3);

@@ -189,7 +189,7 @@ TEST(InputMethod, MarkedTextPieces)
 TEST(InputMethod, SelectedRangeIsTheSelectionOrTheCursor)
 {
     ComposingView c;
-    const int cols = c.view.terminal->cols;
+    const int cols = c.view.terminal->cols();
     c.feed("\x1b[3;6H"); // column 5, row 2
     EXPECT_EQ(c.view.selectedRange(), (TextRange{2 * cols + 5, 0}));
 

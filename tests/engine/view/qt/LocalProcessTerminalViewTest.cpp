@@ -71,7 +71,7 @@ TEST(LocalProcessTerminalView, ChildSeesTheNewSizeAfterAResize)
     view.show();
     const int scrollerWidth = static_cast<int>(view.scrollerWidth());
     view.resize(8 * 80 + scrollerWidth, 17 * 24);
-    ASSERT_EQ(view.terminal->cols, 80);
+    ASSERT_EQ(view.terminal->cols(), 80);
     // No child yet: the grid changes, nobody else hears of it.
     EXPECT_TRUE(host.sizes.empty());
 

@@ -139,7 +139,7 @@ TEST(MouseView, SelectionFollowsScrolledTextAndEndsWhenItLeaves)
 TEST(MouseView, DraggingBelowTheViewAutoScrolls)
 {
     MouseView f;
-    const int rows = f.view.terminal->rows;
+    const int rows = f.view.terminal->rows();
     for (int i = 0; i < 100; ++i)
         f.view.feedText("line " + std::to_string(i) + "\r\n");
     f.view.scrollTo(10);
@@ -149,8 +149,8 @@ TEST(MouseView, DraggingBelowTheViewAutoScrolls)
     f.drag(f.at(2, rows + 12));
     EXPECT_EQ(f.view.autoScrollDelta, std::max(rows, 20));
     f.view.scrollingTimerElapsed();
-    EXPECT_EQ(f.view.terminal->buffer->yDisp(), 10 + std::max(rows, 20));
-    EXPECT_EQ(f.view.selection->end.row, f.view.terminal->buffer->yDisp() + rows + 12) << "follows the pointer";
+    EXPECT_EQ(f.view.terminal->buffer().yDisp(), 10 + std::max(rows, 20));
+    EXPECT_EQ(f.view.selection->end.row, f.view.terminal->buffer().yDisp() + rows + 12) << "follows the pointer";
 
     f.drag(f.at(2, 0)); // the top row: one line per tick
     EXPECT_EQ(f.view.autoScrollDelta, -1);
@@ -207,18 +207,18 @@ TEST(MouseView, WheelScrollsTheHistoryAndTouchpadDeltasAccumulate)
     MouseView f;
     for (int i = 0; i < 100; ++i)
         f.view.feedText("line\r\n");
-    const int bottom = f.view.terminal->buffer->yDisp();
+    const int bottom = f.view.terminal->buffer().yDisp();
     const int cell = static_cast<int>(f.view.cellDimension->height);
     f.view.scrollSensitivity = 0.3;
     f.wheel(QPoint(0, 120));
-    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 1) << "a notch scrolls at least one line";
+    EXPECT_EQ(f.view.terminal->buffer().yDisp(), bottom - 1) << "a notch scrolls at least one line";
     f.view.scrollSensitivity = 1;
     f.wheel({}, QPoint(0, cell / 2 + 1));
-    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 1) << "less than a cell";
+    EXPECT_EQ(f.view.terminal->buffer().yDisp(), bottom - 1) << "less than a cell";
     f.wheel({}, QPoint(0, cell / 2 + 1));
-    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom - 2) << "together more than a cell";
+    EXPECT_EQ(f.view.terminal->buffer().yDisp(), bottom - 2) << "together more than a cell";
     f.wheel(QPoint(0, -360));
-    EXPECT_EQ(f.view.terminal->buffer->yDisp(), bottom);
+    EXPECT_EQ(f.view.terminal->buffer().yDisp(), bottom);
 }
 
 TEST(MouseView, CopyAndPasteGoThroughTheClipboard)

@@ -37,8 +37,8 @@ TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
     view.show();
 
     view.resize(8 * 100 + static_cast<int>(view.scrollerWidth()), 17 * 30 + 5);
-    EXPECT_EQ(view.terminal->cols, 100);
-    EXPECT_EQ(view.terminal->rows, 30);
+    EXPECT_EQ(view.terminal->cols(), 100);
+    EXPECT_EQ(view.terminal->rows(), 30);
     ASSERT_EQ(delegate.sizes.size(), 1u);
     EXPECT_EQ(delegate.sizes.back(), std::pair(100, 30));
 
@@ -50,13 +50,13 @@ TEST(TerminalViewGrid, FrameChangesResizeTheTerminalAndReportIt)
 
     // A new grid ends the selection.
     view.resize(view.width() + 16, view.height());
-    EXPECT_EQ(view.terminal->cols, 102);
+    EXPECT_EQ(view.terminal->cols(), 102);
     EXPECT_FALSE(view.selectionActive());
     ASSERT_EQ(delegate.sizes.size(), 2u);
 
     // Narrower than the scrollbar: the terminal keeps its minimum of 2 columns.
     view.resize(1, view.height());
-    EXPECT_EQ(view.terminal->cols, 2);
+    EXPECT_EQ(view.terminal->cols(), 2);
     EXPECT_EQ(delegate.sizes.back(), std::pair(2, 30));
     view.terminalDelegate = nullptr;
 }
@@ -67,12 +67,12 @@ TEST(TerminalViewGrid, HiddenScrollerLeavesItsWidthToTheGrid)
     view.cellDimension = CellDimension{8, 17};
     view.show();
     view.resize(8 * 80 + static_cast<int>(view.scrollerWidth()), 17 * 24);
-    EXPECT_EQ(view.terminal->cols, 80);
+    EXPECT_EQ(view.terminal->cols(), 80);
 
     view.scroller->hide();
     EXPECT_EQ(view.scrollerWidth(), 0.0);
     view.resize(8 * 80, 17 * 24);
-    EXPECT_EQ(view.terminal->cols, 80);
+    EXPECT_EQ(view.terminal->cols(), 80);
     EXPECT_EQ(view.getOptimalFrameSize(), QRect(0, 0, 8 * 80, 17 * 24));
 }
 
@@ -85,9 +85,9 @@ TEST(TerminalViewGrid, FontAndLineSpacingRecomputeTheCell)
 
     view.setLineSpacing(2.0);
     EXPECT_GE(view.cellDimension->height, 2 * before.height - 2);
-    EXPECT_EQ(view.terminal->rows, expectedRows(view, 600));
+    EXPECT_EQ(view.terminal->rows(), expectedRows(view, 600));
     ASSERT_FALSE(delegate.sizes.empty());
-    EXPECT_EQ(delegate.sizes.back(), std::pair(view.terminal->cols, view.terminal->rows));
+    EXPECT_EQ(delegate.sizes.back(), std::pair(view.terminal->cols(), view.terminal->rows()));
 
     // A new font ends the selection even when the grid stays.
     view.setLineSpacing(1.0);
@@ -108,8 +108,8 @@ TEST(TerminalViewGrid, ResizeGridReportsAndSoftResets)
     TerminalView& view = fixture.view;
     view.feedText("\x1b[?6h"); // origin mode, which a soft reset turns off
     view.resizeGrid(90, 30);
-    EXPECT_EQ(view.terminal->cols, 90);
-    EXPECT_EQ(view.terminal->rows, 30);
+    EXPECT_EQ(view.terminal->cols(), 90);
+    EXPECT_EQ(view.terminal->rows(), 30);
     EXPECT_EQ(fixture.delegate.sizes, (std::vector<std::pair<int, int>>{{90, 30}}));
     fixture.delegate.sent.clear();
     view.feedText("\x1b[?6$p");
@@ -123,7 +123,7 @@ TEST(TerminalViewGrid, WithoutADelegateEventsAreDropped)
     view.sendUserInput(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>("ls\r"), 3));
     view.bellStyle = BellStyle::soundAndVisual;
     view.feedText("\x07");
-    EXPECT_EQ(view.terminal->terminalTitle, "title");
+    EXPECT_EQ(view.terminal->terminalTitle(), "title");
 }
 
 TEST(TerminalViewRedraw, OutputWithinTheInputWindowIsDrawnAtOnce)
@@ -199,7 +199,7 @@ TEST(TerminalViewRedraw, SynchronizedOutputQueuesNothingUntilItEnds)
     view.feedText("\x1b[?2026h");
     fixture.queue.advance(20ms);
     fixture.delegate.redraws.clear();
-    ASSERT_TRUE(view.terminal->synchronizedOutputActive);
+    ASSERT_TRUE(view.terminal->synchronizedOutputActive());
 
     view.feedText("hello\r\nworld");
     EXPECT_FALSE(view.pendingDisplay);
@@ -237,9 +237,9 @@ TEST(TerminalViewScroll, MetricsAndScrollToClamping)
     ClockedView fixture;
     TerminalView& view = fixture.view;
     fillLines(view, 100);
-    const Buffer& buffer = *view.terminal->buffer;
+    const Buffer& buffer = view.terminal->buffer();
     const int lines = buffer.lines().count();
-    const int bottom = lines - view.terminal->rows;
+    const int bottom = lines - view.terminal->rows();
     ASSERT_GT(bottom, 0);
     EXPECT_EQ(buffer.yDisp(), bottom);
 
@@ -247,7 +247,7 @@ TEST(TerminalViewScroll, MetricsAndScrollToClamping)
     view.scrollTo(-5);
     EXPECT_EQ(buffer.yDisp(), 0);
     EXPECT_TRUE(view.userScrolling);
-    EXPECT_TRUE(view.terminal->userScrolling);
+    EXPECT_TRUE(view.terminal->userScrolling());
     ASSERT_FALSE(fixture.delegate.positions.empty());
     EXPECT_DOUBLE_EQ(fixture.delegate.positions.back(), 0.0);
     EXPECT_EQ(view.scroller->value(), 0);
@@ -332,18 +332,18 @@ TEST(TerminalViewScroll, ScrollbackChangesReportThePosition)
     TerminalView& view = fixture.view;
     fillLines(view, 100);
     view.clearScrollback();
-    EXPECT_EQ(view.terminal->buffer->yBase(), 0);
+    EXPECT_EQ(view.terminal->buffer().yBase(), 0);
     EXPECT_FALSE(view.canScroll());
     ASSERT_FALSE(fixture.delegate.positions.empty());
     EXPECT_DOUBLE_EQ(fixture.delegate.positions.back(), 0.0);
 
     view.changeScrollback(std::nullopt);
-    EXPECT_EQ(view.terminal->options.scrollback, 0);
-    EXPECT_FALSE(view.terminal->normalBuffer->hasScrollback);
+    EXPECT_EQ(view.terminal->options().scrollback, 0);
+    EXPECT_FALSE(view.terminal->normalBuffer().hasScrollback);
     view.changeScrollback(20);
-    EXPECT_EQ(view.terminal->options.scrollback, 20);
+    EXPECT_EQ(view.terminal->options().scrollback, 20);
     fillLines(view, 100);
-    EXPECT_EQ(view.terminal->buffer->lines().count(), 25 + 20);
+    EXPECT_EQ(view.terminal->buffer().lines().count(), 25 + 20);
 }
 
 TEST(TerminalViewCallbacks, WindowReportsAtScaleTwo)
@@ -368,8 +368,8 @@ TEST(TerminalViewCallbacks, WindowReportsAtScaleTwo)
     delegate.sent.clear();
     view.feedText("\x1b[4;600;800t\x1b[8;30;100t");
     EXPECT_EQ(delegate.sent, "");
-    EXPECT_EQ(view.terminal->cols, 80);
-    EXPECT_EQ(view.terminal->rows, 24);
+    EXPECT_EQ(view.terminal->cols(), 80);
+    EXPECT_EQ(view.terminal->rows(), 24);
     view.terminalDelegate = nullptr;
 }
 
@@ -451,7 +451,7 @@ TEST(TerminalViewColors, DefaultColoursFollowReverseVideo)
     EXPECT_EQ(view.effectiveCaretTextColor(), bg);
 
     view.feedText("\x1b[?5h");
-    ASSERT_TRUE(view.terminal->reverseColors);
+    ASSERT_TRUE(view.terminal->reverseColors());
     EXPECT_EQ(view.mapColor(def, true, false, true), bg);
     EXPECT_EQ(view.mapColor(def, false, false, true), fg);
     EXPECT_EQ(view.effectiveForegroundColor(), bg);
@@ -506,18 +506,18 @@ TEST(TerminalViewColors, InstallColorsTakesOnlyFullPalettes)
 {
     ManualMainQueue queue;
     TerminalView view(QRect(), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
-    const std::vector<Color> before = view.terminal->installedColors;
+    const std::vector<Color> before = view.terminal->installedColors();
     view.mapColor(Attribute::Color::ansi256(3), true, false, true);
 
     std::vector<Color> eight(8, Color(1, 2, 3));
     view.installColors(eight);
-    EXPECT_EQ(view.terminal->installedColors, before);
+    EXPECT_EQ(view.terminal->installedColors(), before);
     EXPECT_FALSE(view.colors[3]);
     EXPECT_TRUE(view.pendingDisplay);
 
     std::vector<Color> sixteen(16, Color(4, 5, 6));
     view.installColors(sixteen);
-    EXPECT_EQ(view.terminal->installedColors, sixteen);
+    EXPECT_EQ(view.terminal->installedColors(), sixteen);
     EXPECT_EQ(view.mapColor(Attribute::Color::ansi256(3), true, false, true), nsColorFromTerminalColor(Color(4, 5, 6)));
 }
 
@@ -532,7 +532,7 @@ TEST(TerminalViewCallbacks, ForwardedEvents)
     EXPECT_EQ(delegate.titles, (std::vector<std::string>{"hello"}));
     view.feedText("\x1b]7;file:///tmp/work\x07");
     ASSERT_EQ(delegate.directories.size(), 1u);
-    EXPECT_EQ(delegate.directories.front(), view.terminal->hostCurrentDirectory);
+    EXPECT_EQ(delegate.directories.front(), view.terminal->hostCurrentDirectory());
     view.feedText("\x1b]52;c;aGVsbG8=\x07"); // "hello"
     EXPECT_EQ(delegate.copied, (std::vector<std::string>{"hello"}));
     // A program never reads the user's clipboard, even when the host has text in it.
@@ -583,7 +583,7 @@ TEST(TerminalViewCallbacks, LinkHighlightModeRedrawsEveryRow)
     EXPECT_FALSE(view.linkHighlightRange);
     ASSERT_TRUE(view.terminal->getUpdateRange());
     EXPECT_EQ(view.terminal->getUpdateRange()->startY, 0);
-    EXPECT_EQ(view.terminal->getUpdateRange()->endY, view.terminal->rows);
+    EXPECT_EQ(view.terminal->getUpdateRange()->endY, view.terminal->rows());
     EXPECT_FALSE(view.tracking);
     view.setLinkHighlightMode(LinkHighlightMode::hover);
     EXPECT_TRUE(view.tracking);

@@ -44,7 +44,7 @@ bool waitUntil(Condition condition, int milliseconds = 10000)
 inline std::string screenText(const Terminal& terminal)
 {
     std::string out;
-    const Buffer& buffer = *terminal.buffer;
+    const Buffer& buffer = terminal.buffer();
     for (int i = 0; i < buffer.lines().count(); ++i)
         out += terminal.lineDisplayText(*buffer.lines()[i]) + "\n";
     return out;
