@@ -106,8 +106,7 @@ void Terminal::updateFullScreen()
 void Terminal::scrollDisplayTo(int top)
 {
     buffer_->setYDisp(top);
-    updateRange(0);
-    updateRange(rows_);
+    refresh(0, rows_);
 }
 
 void Terminal::refresh(int startRow, int endRow)

@@ -92,7 +92,8 @@ void LineArena::deallocate(void* block, std::size_t bytes) noexcept
     if (block == nullptr)
         return;
 #ifndef CORVANTIX_LINE_ARENA_OFF
-    if (bytes <= largestBlockBytes) {
+    // Without large pages no block came from a chunk: no lock to take.
+    if (bytes <= largestBlockBytes && largePagesAvailable()) {
         const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(block) & ~(chunkBytes - 1);
         const std::lock_guard guard(lock_);
         // A block the heap gave when no chunk could be mapped is not inside any chunk.

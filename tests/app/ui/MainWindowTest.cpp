@@ -35,6 +35,16 @@ namespace {
 
 using test::settle;
 
+// `font` at a pixel size when one is given, else at a point size: a font set either way.
+QFont sizedLike(QFont font, double points, int pixels)
+{
+    if (pixels > 0)
+        font.setPixelSize(pixels);
+    else
+        font.setPointSizeF(points);
+    return font;
+}
+
 struct MainViewFixture : test::ViewsWorkspace, testing::Test {
     std::unique_ptr<MainView> view;
     QStringList calls;
@@ -317,12 +327,7 @@ TEST(CommandsPanelHeader, IsOneSizeDownInTheUnitOfTheApplicationsFont)
     const struct { double points; int pixels; double headerPoints; int headerPixels; } fonts[] = {
         {-1, 13, -1, 12}, {11.5, -1, 10.5, -1}};
     for (const auto& given : fonts) {
-        QFont font = saved;
-        if (given.pixels > 0)
-            font.setPixelSize(given.pixels);
-        else
-            font.setPointSizeF(given.points);
-        QApplication::setFont(font);
+        QApplication::setFont(sizedLike(saved, given.points, given.pixels));
         WarningLog warnings;
         test::ViewsWorkspace workspace;
         CommandsPanel panel(workspace.model);
@@ -427,12 +432,7 @@ TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
     const QFont saved = QApplication::font();
     const struct { double points; int pixels; } fonts[] = {{-1, 13}, {11.5, -1}};
     for (const auto& given : fonts) {
-        QFont font = saved;
-        if (given.pixels > 0)
-            font.setPixelSize(given.pixels);
-        else
-            font.setPointSizeF(given.points);
-        QApplication::setFont(font);
+        QApplication::setFont(sizedLike(saved, given.points, given.pixels));
         open({QStringLiteral("/srv/a")});
         const QFont shown = view->sizeLabel()->font();
         EXPECT_EQ(shown.pixelSize(), given.pixels);

@@ -22,6 +22,12 @@ namespace {
 
 using namespace gltest;
 
+// The largest difference of the two colours' red, green and blue.
+int channelDifference(const QColor& a, const QColor& b)
+{
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+}
+
 class FakeUptime final : public MetalRecoveryClock {
 public:
     double seconds = 1000.0;
@@ -338,8 +344,7 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsTheScreenThePainterDraws)
         for (int x = 0; x < cells.width(); ++x) {
             const QColor a = painted.pixelColor(x, y);
             const QColor b = drawn.pixelColor(x, y);
-            const int difference = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
-                                             std::abs(a.blue() - b.blue())});
+            const int difference = channelDifference(a, b);
             sum += difference;
             differing += difference > 0 ? 1 : 0;
             farApart += difference > 96 ? 1 : 0;
@@ -392,8 +397,7 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
         for (int x = 0; x < cells.width(); ++x) {
             const QColor a = painted.pixelColor(x, y);
             const QColor b = drawn.pixelColor(x, y);
-            const int difference = std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()),
-                                             std::abs(a.blue() - b.blue())});
+            const int difference = channelDifference(a, b);
             if (difference > 96) {
                 ++farApart;
                 ++farByRow[static_cast<std::size_t>(std::min(6, static_cast<int>(y / cell.height)))];
