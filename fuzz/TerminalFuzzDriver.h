@@ -153,7 +153,7 @@ inline std::optional<std::string> checkInvariants(const Terminal& terminal)
         // Every cell is narrow (1), the first half of a wide character (2) or a placeholder
         // (0, code 0), and the halves come in pairs: every first half is followed by a
         // placeholder and every placeholder follows a first half.
-        const std::span<const CharData> cells = line->cellSpan();
+        const std::vector<CharData> cells = line->cells();
         for (std::size_t col = 0; col < cells.size(); ++col) {
             const CharData& cell = cells[col];
             const auto where = [&] { return " at line " + std::to_string(index) + " column " + std::to_string(col); };

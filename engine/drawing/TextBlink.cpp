@@ -16,7 +16,7 @@ std::vector<int> rowsWithBlinkingText(const Terminal& terminal, int cols)
         if (line == nullptr)
             continue;
         for (int col = 0; col < cols; ++col) {
-            if (line->getCell(col).attribute.style.contains(CharacterStyle::blink)) {
+            if (line->packedCell(col).style().contains(CharacterStyle::blink)) {
                 rows.push_back(row);
                 break;
             }

@@ -499,9 +499,9 @@ void Terminal::pruneUnusedPayloadCodes()
             const std::shared_ptr<BufferLine>& line = ring.peek(index);
             if (!line)
                 continue; // an empty slot holds no cells yet
-            for (const CharData& cell : line->cellSpan()) {
-                if (cell.payload.code != 0)
-                    live[cell.payload.code] = true;
+            for (const PackedCell& cell : line->cellSpan()) {
+                if (const std::uint16_t code = cell.payload().code; code != 0)
+                    live[code] = true;
             }
         }
     }

@@ -380,9 +380,9 @@ void Terminal::cmdRepeatPrecedingCharacter(std::span<const int> pars)
             // Past the line's cells the last cell counts. After a wide character the cell
             // left of the cursor is its placeholder: repeat the wide character itself.
             int col = std::min(screen.x() - 1, line->dataSize() - 1);
-            while (col > 0 && line->getCell(col).width == 0)
+            while (col > 0 && line->packedCell(col).width() == 0)
                 --col;
-            if (line->getCell(col).width >= 1)
+            if (line->packedCell(col).width() >= 1)
                 cell = line->getCell(col);
         }
     }

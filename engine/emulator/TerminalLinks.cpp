@@ -71,7 +71,7 @@ bool isWrappedRow(const Buffer& screen, int row)
 
 bool isWideSpacer(const BufferLine& line, int col)
 {
-    return col > 0 && line.getCell(col).code == 0 && line.getCell(col - 1).width == 2;
+    return col > 0 && line.packedCell(col).code() == 0 && line.packedCell(col - 1).width() == 2;
 }
 
 // The character of a cell code; empty cells, invalid codes and unknown multi-scalar codes
@@ -127,7 +127,7 @@ std::optional<RowEdges> rowEdges(const Terminal& terminal, const Buffer& screen,
     for (int col = 0; col < end; ++col) {
         // The spacer of a wide character reads as the character itself.
         const int source = isWideSpacer(*line, col) ? col - 1 : col;
-        std::u32string character = cellCharacter(terminal, line->getCell(source).code);
+        std::u32string character = cellCharacter(terminal, line->packedCell(source).code());
         if (isWhitespaceCharacter(character))
             continue;
         if (!edges) {
@@ -144,7 +144,7 @@ int firstNonWhitespaceColumn(const Terminal& terminal, const BufferLine& line, i
 {
     for (int col = 0; col < end; ++col) {
         const int source = isWideSpacer(line, col) ? col - 1 : col;
-        if (!isWhitespaceCharacter(cellCharacter(terminal, line.getCell(source).code)))
+        if (!isWhitespaceCharacter(cellCharacter(terminal, line.packedCell(source).code())))
             return col;
     }
     return end;
@@ -326,8 +326,8 @@ std::optional<std::uint16_t> Terminal::payloadCodeAt(int col, int row, const Buf
     if (cell.payload.code != 0)
         return cell.payload.code;
     // The right half of a wide character belongs to the wide character's link.
-    if (isWideSpacer(*line, c) && line->getCell(c - 1).payload.code != 0)
-        return line->getCell(c - 1).payload.code;
+    if (isWideSpacer(*line, c) && line->packedCell(c - 1).payload().code != 0)
+        return line->packedCell(c - 1).payload().code;
     return std::nullopt;
 }
 
@@ -349,9 +349,9 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(int col, int row, const Buf
     while (end < limit && payloadCodeAt(end, row, screen) == code)
         ++end;
 
-    std::optional<std::string> payload = TinyAtom::lookup(line->getCell(c).payload.code);
+    std::optional<std::string> payload = TinyAtom::lookup(line->packedCell(c).payload().code);
     if (!payload && c > 0)
-        payload = TinyAtom::lookup(line->getCell(c - 1).payload.code);
+        payload = TinyAtom::lookup(line->packedCell(c - 1).payload().code);
     if (!payload)
         return std::nullopt;
     std::optional<std::string> uri = parseHyperlinkPayload(*payload);

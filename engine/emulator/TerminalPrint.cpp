@@ -238,12 +238,12 @@ struct TerminalFileHelpers<PrintFile> {
         const auto at = static_cast<std::size_t>(x);
         if (at >= size)
             return false;
-        CharData* cells = line->mutableCells(x, x + 1).data();
+        PackedCell* cells = line->mutableCells(x, x + 1).data();
         // A wide character with one half overwritten loses the other. The new cell is narrow,
         // so only a lead just before it or a placeholder just after it can be left alone; the
         // neighbours are read once here, and the general mending runs only when one is.
-        const bool halfLeft = (at > 0 && cells[at - 1].width == 2) || (at + 1 < size && cells[at + 1].width == 0);
-        storeCell(cells + at, b, 1, terminal.curAttr_, terminal.activeHyperlink_ ? terminal.linkPayload() : TinyAtom{},
+        const bool halfLeft = (at > 0 && cells[at - 1].width() == 2) || (at + 1 < size && cells[at + 1].width() == 0);
+        storeCell(cells + at, b, 1, PackedCell::packAttribute(terminal.curAttr_), terminal.activeHyperlink_ ? terminal.linkPayload() : TinyAtom{},
                   screen.semanticContent.cellCode());
         screen.setX(x + 1);
         if (halfLeft) [[unlikely]]
@@ -283,15 +283,15 @@ struct TerminalFileHelpers<PrintFile> {
         BufferLine* line = screen.lines().peek(row).get();
         if (!line || line->dataSize() == 0)
             return std::nullopt;
-        const std::span<const CharData> cells = line->cellSpan();
+        const std::span<const PackedCell> cells = line->cellSpan();
         int col = std::min(screen.x() - 1, line->dataSize() - 1);
         // Skip the second half of a wide character.
-        while (col > 0 && cells[static_cast<std::size_t>(col)].width == 0)
+        while (col > 0 && cells[static_cast<std::size_t>(col)].width() == 0)
             --col;
-        const CharData& cell = cells[static_cast<std::size_t>(col)];
-        if (cell.code == 0 || cell.width < 1)
+        const PackedCell& cell = cells[static_cast<std::size_t>(col)];
+        if (cell.code() == 0 || cell.width() < 1)
             return std::nullopt;
-        return JoinTarget{line, Position{col, row}, cell.code};
+        return JoinTarget{line, Position{col, row}, cell.code()};
     }
 
     // What joining scalar s onto the character of `code` gives: the joined character's code, 0
@@ -368,7 +368,7 @@ struct TerminalFileHelpers<PrintFile> {
         if (s != emojiPresentationSelector && s != textPresentationSelector && !isRegionalIndicator(s)) {
             // The usual join (a mark, a skin tone, a joiner and what follows it) keeps the
             // cell's width: only its code changes. joinTarget found the column inside the line.
-            line.mutableCells(col, col + 1)[static_cast<std::size_t>(col)].code = joined;
+            line.mutableCells(col, col + 1)[static_cast<std::size_t>(col)].setCode(joined);
             terminal.updateRangeForBuffer(screen, screen.y());
             return;
         }
@@ -832,10 +832,10 @@ std::optional<Position> Terminal::combiningTarget() const
         return std::nullopt;
     int col = std::min(screen.x() - 1, line->dataSize() - 1);
     // Skip the second half of a wide character.
-    while (col > 0 && line->getCell(col).width == 0)
+    while (col > 0 && line->cellWidth(col) == 0)
         --col;
-    const CharData& cell = line->getCell(col);
-    if (cell.code == 0 || cell.width < 1)
+    const PackedCell& cell = line->packedCell(col);
+    if (cell.code() == 0 || cell.width() < 1)
         return std::nullopt;
     return Position{col, row};
 }
@@ -843,15 +843,15 @@ std::optional<Position> Terminal::combiningTarget() const
 std::string Terminal::lineDisplayText(const BufferLine& line) const
 {
     std::string text;
-    for (const CharData& cell : line.cellSpan()) {
-        if (cell.width == 0)
+    for (const PackedCell& cell : line.cellSpan()) {
+        if (cell.width() == 0)
             continue; // the placeholder after a wide character
-        if (cell.code == 0) {
+        if (cell.code() == 0) {
             text += ' ';
             continue;
         }
         char32_t scratch = 0;
-        for (char32_t scalar : PrintPath::characterOf(*this, cell.code, scratch))
+        for (char32_t scalar : PrintPath::characterOf(*this, cell.code(), scratch))
             appendUtf8(text, scalar);
     }
     while (!text.empty() && text.back() == ' ')

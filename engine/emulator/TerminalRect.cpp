@@ -124,9 +124,9 @@ void Terminal::cmdDECCRA(std::span<const int> pars, std::span<const std::uint8_t
         const BufferLine* from = screenLine(*buffer_, source.top + offset);
         const bool runs = from != nullptr && from->dataSize() >= source.left + n && to->dataSize() >= dl + n;
         if (runs) {
-            const std::span<const CharData> in = from->cellSpan().subspan(static_cast<std::size_t>(source.left),
+            const std::span<const PackedCell> in = from->cellSpan().subspan(static_cast<std::size_t>(source.left),
                                                                           static_cast<std::size_t>(n));
-            const std::span<CharData> out = to->mutableCells().subspan(static_cast<std::size_t>(dl),
+            const std::span<PackedCell> out = to->mutableCells().subspan(static_cast<std::size_t>(dl),
                                                                        static_cast<std::size_t>(n));
             if (from == to && dl > source.left)
                 std::copy_backward(in.begin(), in.end(), out.end());
@@ -186,13 +186,13 @@ void Terminal::cmdDECSERA(std::span<const int> pars, std::span<const std::uint8_
         BufferLine* line = screenLine(*buffer_, row);
         if (line == nullptr || line->dataSize() == 0)
             continue;
-        const std::span<CharData> cells = line->mutableCells();
+        const std::span<PackedCell> cells = line->mutableCells();
         const auto end = static_cast<std::size_t>(std::min(rectangle.right + 1, line->dataSize()));
         const auto begin = std::min(static_cast<std::size_t>(rectangle.left), end);
         // Colours, link and zone differ from cell to cell: only the characters go.
         for (std::size_t col = begin; col < end; ++col) {
-            cells[col].code = 0x20;
-            cells[col].width = 1;
+            cells[col].setCode(0x20);
+            cells[col].setWidth(1);
         }
         line->mendWideEdges(static_cast<int>(begin), static_cast<int>(end));
     }
@@ -236,7 +236,7 @@ void Terminal::cmdDECRQCRA(std::span<const int> pars)
             for (int row = rectangle.top; row <= rectangle.bottom; ++row) {
                 const BufferLine* line = screenLine(*buffer_, row);
                 for (int col = rectangle.left; col <= rectangle.right; ++col) {
-                    const std::int32_t code = line != nullptr ? line->getCell(col).code : 0;
+                    const std::int32_t code = line != nullptr ? line->packedCell(col).code() : 0;
                     if (code == 0) {
                         sum += 0x20; // an empty cell counts as a space
                     } else if (code <= CharData::firstSyntheticCode) {

@@ -236,10 +236,11 @@ struct ScrollStep {
 
 // Whether a cell attribute is the erase attribute for background bg, compared field by
 // field: an Attribute put together on the stack and copied whole stalls on every scroll.
-bool isEraseAttribute(const Attribute& attribute, Attribute::Color bg)
+bool isEraseAttribute(const PackedCell& cell, Attribute::Color bg)
 {
-    return attribute.bg == bg && attribute.fg.isDefault() && attribute.style.isEmpty()
-        && attribute.underlineStyle == UnderlineStyle::none && !attribute.underlineColor.has_value();
+    Attribute erase;
+    erase.bg = bg;
+    return cell.sameAttribute(PackedCell(0, 1, PackedCell::packAttribute(erase)));
 }
 
 struct ScrollFile;
@@ -252,7 +253,7 @@ struct TerminalFileHelpers<ScrollFile> {
     static void prepareBlankLine(Terminal& terminal, const ScrollStep& step)
     {
         std::shared_ptr<BufferLine>& blank = terminal.blankLine_;
-        if (blank->dataSize() != terminal.cols_ || !isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr_.bg))
+        if (blank->dataSize() != terminal.cols_ || !isEraseAttribute(blank->packedCell(0), terminal.curAttr_.bg))
             blank = step.screen.getBlankLine(terminal.eraseAttribute());
         if (blank->isWrapped() != step.isWrapped)
             blank->setIsWrapped(step.isWrapped);
@@ -302,7 +303,7 @@ struct TerminalFileHelpers<ScrollFile> {
             } else {
                 // The oldest line is reused as the new bottom line: no allocation.
                 // The template's cells carry the erase attribute, read from settled memory.
-                ring.recycle(terminal.blankLine_->getCell(0).attribute);
+                ring.recycle(terminal.blankLine_->packedCell(0).packedAttribute());
                 BufferLine& reused = *ring[ring.count() - 1];
                 if (reused.isWrapped() != step.isWrapped)
                     reused.setIsWrapped(step.isWrapped);
@@ -427,9 +428,9 @@ void Terminal::propagateSemanticContinuation(bool moved)
         return;
     if (current.has_value()) {
         // The line belonged to another command: its prompt and input cells lose that role.
-        for (CharData& cell : line->mutableCells()) {
-            if (cell.semanticContentCode >= 1 && cell.semanticContentCode <= 5)
-                cell.semanticContentCode = 0;
+        for (PackedCell& cell : line->mutableCells()) {
+            if (cell.semanticContentCode() >= 1 && cell.semanticContentCode() <= 5)
+                cell.setSemanticContentCode(0);
         }
     }
     line->setSemanticHardContinuationGroup(group);

@@ -274,7 +274,7 @@ std::optional<SemanticContent> Terminal::semanticContentAt(int col, int row) con
     if (line == nullptr)
         return std::nullopt;
     // Past the line's end (but inside the screen) the last cell answers.
-    return SemanticContent::fromCellCode(line->getCell(col).semanticContentCode);
+    return SemanticContent::fromCellCode(line->packedCell(col).semanticContentCode());
 }
 
 std::vector<SemanticPromptAnchor> Terminal::semanticMarksOfRow(int row) const
@@ -488,8 +488,8 @@ bool Terminal::handleSemanticPromptClick(int col, int row, SemanticPromptClickMo
         return false;
     const BufferLine& clickedLine = *screen.lines()[row];
     int column = col;
-    while (column > 0 && column < clickedLine.dataSize() && clickedLine.getCell(column).width == 0
-           && clickedLine.getCell(column).semanticContentCode == inputCellCode)
+    while (column > 0 && column < clickedLine.dataSize() && clickedLine.packedCell(column).width() == 0
+           && clickedLine.packedCell(column).semanticContentCode() == inputCellCode)
         --column;
 
     // Offsets of cursor and click.

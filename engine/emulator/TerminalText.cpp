@@ -59,11 +59,11 @@ RowTextResult rowTextAndCount(const Terminal& terminal, const Buffer& screen, in
     for (int col = std::max(startCol, 0); col < end; ++col) {
         const CharData& cell = line->getCell(col);
         // The empty right half of a wide character.
-        if (cell.code == 0 && col > 0 && line->getCell(col - 1).width == 2)
+        if (cell.code == 0 && col > 0 && line->packedCell(col - 1).width() == 2)
             continue;
         appendCellCharacter(terminal, result.text, cell.code);
         ++result.count;
-        if (cell.width == 2 && col + 1 < end && line->getCell(col + 1).code == 0)
+        if (cell.width == 2 && col + 1 < end && line->packedCell(col + 1).code() == 0)
             ++col;
     }
     return result;
@@ -256,7 +256,7 @@ std::vector<std::uint8_t> Terminal::bufferContentsData(BufferKind kind, StringEn
         if (const BufferLine* line = lineAt(*screen, row)) {
             const int length = std::min(line->getTrimmedLength(), line->dataSize());
             for (int col = 0; col < length; ++col) {
-                const std::int32_t code = line->getCell(col).code;
+                const std::int32_t code = line->packedCell(col).code();
                 // Only plain scalars are written; multi-scalar characters and empty cells
                 // are spaces here.
                 text.push_back(isValidScalar(code) && code != 0 ? static_cast<char32_t>(code) : U' ');

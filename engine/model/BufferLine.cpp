@@ -40,7 +40,7 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillCharacter, bool isW
     , bidiState_(bidiState)
     , fillCharacter_(fillCharacter.value_or(CharData::defaultCell()))
 {
-    data_.assign(static_cast<size_t>(std::max(cols, 0)), fillCharacter_);
+    data_.assign(static_cast<size_t>(std::max(cols, 0)), PackedCell(fillCharacter_));
 }
 
 BufferLine::BufferLine(const BufferLine& line)
@@ -102,14 +102,27 @@ void BufferLine::setImages(std::optional<Images> images)
 
 // ---- Cell access
 
-const CharData& BufferLine::lastCellOrDefault() const
+const PackedCell& BufferLine::lastCellOrDefault() const
 {
-    if (data_.empty())
-        return CharData::defaultCell();
+    if (data_.empty()) {
+        // Packed on every call: the default cell is settable.
+        thread_local PackedCell defaultCell;
+        defaultCell = PackedCell(CharData::defaultCell());
+        return defaultCell;
+    }
     return data_.back();
 }
 
-void BufferLine::setCellOutOfRange(int index, const CharData& cell)
+std::vector<CharData> BufferLine::cells() const
+{
+    std::vector<CharData> out;
+    out.reserve(data_.size());
+    for (const PackedCell& cell : data_)
+        out.push_back(cell.value());
+    return out;
+}
+
+void BufferLine::setCellOutOfRange(int index, const PackedCell& cell)
 {
     if (index < 0 || index >= dataSize()) {
         printLine(indexOutOfRangeMessage);
@@ -124,15 +137,15 @@ void BufferLine::setCellOutOfRange(int index, const CharData& cell)
 
 bool BufferLine::hasAnyContent() const
 {
-    return std::any_of(data_.begin(), data_.end(), [](const CharData& cell) { return !cell.isBlankWithDefaultAttributes(); });
+    return std::any_of(data_.begin(), data_.end(), [](const PackedCell& cell) { return !cell.isBlankWithDefaultAttributes(); });
 }
 
 int BufferLine::getTrimmedLength() const
 {
     for (int i = dataSize() - 1; i >= 0; --i) {
-        const CharData& cell = data_[static_cast<size_t>(i)];
-        if (cell.code != 0)
-            return i + cell.width;
+        const PackedCell& cell = data_[static_cast<size_t>(i)];
+        if (cell.code() != 0)
+            return i + cell.width();
     }
     return 0;
 }
@@ -149,14 +162,14 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
 
     std::string out;
     for (int c = startCol; c < end; ++c) {
-        const CharData& cell = data_[static_cast<size_t>(c)];
-        if (skipNullCellsFollowingWide && c >= 1 && cell.code == 0 && data_[static_cast<size_t>(c - 1)].width == 2)
+        const PackedCell& cell = data_[static_cast<size_t>(c)];
+        if (skipNullCellsFollowingWide && c >= 1 && cell.code() == 0 && data_[static_cast<size_t>(c - 1)].width() == 2)
             continue;
         if (characterProvider)
-            out += characterProvider(cell);
+            out += characterProvider(cell.value());
         else
-            appendCodeText(out, cell.code);
-        if (skipNullCellsFollowingWide && cell.width == 2 && c + 1 < end && data_[static_cast<size_t>(c + 1)].code == 0)
+            appendCodeText(out, cell.code());
+        if (skipNullCellsFollowingWide && cell.width() == 2 && c + 1 < end && data_[static_cast<size_t>(c + 1)].code() == 0)
             ++c;
     }
     return out;
@@ -165,8 +178,8 @@ std::string BufferLine::translateToString(bool trimRight, int startCol, int endC
 std::string BufferLine::debugDescription() const
 {
     std::string out;
-    for (const CharData& cell : data_)
-        appendCodeText(out, cell.code);
+    for (const PackedCell& cell : data_)
+        appendCodeText(out, cell.code());
     return out;
 }
 
@@ -174,7 +187,7 @@ std::string BufferLine::debugDescription() const
 
 void BufferLine::fill(const CharData& cell)
 {
-    fillCellRun(data_.data(), data_.size(), cell);
+    fillCellRun(data_.data(), data_.size(), PackedCell(cell));
     wrote(0, dataSize());
     raiseGeneration();
 }
@@ -189,15 +202,16 @@ void BufferLine::fillRange(const CharData& cell, int start, int end)
     start = std::max(start, 0);
     end = std::min(end, dataSize());
     if (start < end) {
-        fillCellRun(data_.data() + start, static_cast<size_t>(end - start), cell);
+        fillCellRun(data_.data() + start, static_cast<size_t>(end - start), PackedCell(cell));
         wrote(start, end);
         mendWideEdges(start, end);
     }
     raiseGeneration();
 }
 
-void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData)
+void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillCell)
 {
+    const PackedCell fillData(fillCell);
     rightMargin = std::min(rightMargin, dataSize() - 1);
     // A position past the margin (the pending-wrap column) has nothing to its right to push;
     // wrapping it around to column 0 would shift the whole row.
@@ -220,8 +234,9 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
     raiseGeneration();
 }
 
-void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillData)
+void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillCell)
 {
+    const PackedCell fillData(fillCell);
     rightMargin = std::min(rightMargin, dataSize() - 1);
     if (pos > rightMargin || n < 0)
         return;
@@ -374,7 +389,7 @@ void BufferLine::copyCells(const CellBlock& cells)
     data_.resize(cells.size());
     wrote(0, dataSize());
     if (!cells.empty())
-        std::memcpy(static_cast<void*>(data_.data()), cells.data(), cells.size() * sizeof(CharData));
+        std::memcpy(static_cast<void*>(data_.data()), cells.data(), cells.size() * sizeof(PackedCell));
 }
 
 void BufferLine::resize(int cols, const CharData& fill)
@@ -392,7 +407,7 @@ void BufferLine::resize(int cols, const CharData& fill)
         clampSemanticMarks(cols);
     } else {
         block.assign(data_.begin(), data_.end());
-        block.resize(static_cast<size_t>(cols), fill);
+        block.resize(static_cast<size_t>(cols), PackedCell(fill));
         data_ = std::move(block);
     }
     wrote(0, INT32_MAX);
@@ -414,7 +429,7 @@ void BufferLine::copyFrom(const BufferLine& line)
     raiseGeneration();
 }
 
-void BufferLine::clearForRecycle(const Attribute& attribute)
+void BufferLine::clearForRecycle(const PackedAttribute& attribute)
 {
     blankForReuse(attribute);
     if (mayHaveExtras_)
@@ -423,13 +438,11 @@ void BufferLine::clearForRecycle(const Attribute& attribute)
     raiseGeneration();
 }
 
-void BufferLine::blankForReuse(const Attribute& attribute)
+void BufferLine::blankForReuse(const PackedAttribute& attribute)
 {
-    // Cells outside the written range already hold the blank of blankAttribute_. Equal bytes
-    // mean equal attributes; the field-wise comparison is only asked when they differ (an
-    // absent underline colour may leave different bytes behind).
-    if (sameBytes(attribute, blankAttribute_) || attribute == blankAttribute_) {
-        const std::span<const CharData> written = writtenCells();
+    // Cells outside the written range already hold the blank of blankAttribute_.
+    if (attribute == blankAttribute_) {
+        const std::span<const PackedCell> written = writtenCells();
         fillBlankRun(data_.data() + (written.data() - data_.data()), written.size(), attribute);
     } else {
         fillBlankRun(data_.data(), data_.size(), attribute);

@@ -23,6 +23,7 @@
 #include "model/UniqueId.h"
 #include "model/CharData.h"
 #include "model/LineArena.h"
+#include "model/PackedCell.h"
 #include "model/SemanticTypes.h"
 #include "model/TerminalImage.h"
 
@@ -57,7 +58,7 @@ struct CellAllocator : LineArenaAllocator<T> {
         ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
     }
 };
-using CellBlock = std::vector<CharData, CellAllocator<CharData>>;
+using CellBlock = std::vector<PackedCell, CellAllocator<PackedCell>>;
 
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
@@ -121,14 +122,17 @@ public:
     int dataSize() const { return static_cast<int>(data_.size()); }
     // An index at or past dataSize reads the last cell; a line without cells reads
     // CharData::defaultCell().
-    const CharData& getCell(int index) const
+    CharData getCell(int index) const { return packedCell(index).value(); }
+    // The same cell in the form the line keeps it, for readers that need a field or two.
+    const PackedCell& packedCell(int index) const
     {
         if (static_cast<size_t>(index) < data_.size())
             return data_[static_cast<size_t>(index)];
         return lastCellOrDefault();
     }
     // An index at or past dataSize prints a diagnostic and stores into the last cell.
-    void setCell(int index, const CharData& cell)
+    void setCell(int index, const CharData& cell) { setCell(index, PackedCell(cell)); }
+    void setCell(int index, const PackedCell& cell)
     {
         if (static_cast<size_t>(index) < data_.size()) {
             data_[static_cast<size_t>(index)] = cell;
@@ -154,20 +158,20 @@ public:
         if (col < 0 || static_cast<size_t>(col) > size)
             return;
         const size_t at = static_cast<size_t>(col);
-        const bool leadBefore = at > 0 && data_[at - 1].width == 2;
-        const bool placeholderAt = at < size && data_[at].width == 0;
+        const bool leadBefore = at > 0 && data_[at - 1].width() == 2;
+        const bool placeholderAt = at < size && data_[at].width() == 0;
         if (leadBefore != placeholderAt)
             blankHalf(leadBefore ? at - 1 : at);
     }
-    int cellWidth(int index) const { return getCell(index).width; }
-    bool cellHasContent(int index) const { return !getCell(index).isBlankWithDefaultAttributes(); }
+    int cellWidth(int index) const { return packedCell(index).width(); }
+    bool cellHasContent(int index) const { return !packedCell(index).isBlankWithDefaultAttributes(); }
     bool hasAnyContent() const;
     // A copy of the cells in use.
-    std::vector<CharData> cells() const { return {data_.begin(), data_.end()}; }
+    std::vector<CharData> cells() const;
     // The cells in use, read-only, without copying.
-    std::span<const CharData> cellSpan() const { return data_; }
+    std::span<const PackedCell> cellSpan() const { return data_; }
     // The cells in use for a batch of writes; raises generation once for the batch.
-    std::span<CharData> mutableCells()
+    std::span<PackedCell> mutableCells()
     {
         wrote(0, dataSize());
         raiseGeneration();
@@ -175,7 +179,7 @@ public:
     }
     // The same for a batch that writes only cells start ..< end: the writer keeps to them,
     // and the next recycle need not blank the others.
-    std::span<CharData> mutableCells(int start, int end)
+    std::span<PackedCell> mutableCells(int start, int end)
     {
         wrote(start, end);
         raiseGeneration();
@@ -216,18 +220,25 @@ public:
     // Only the cells written since the last recycle are blanked when the attribute is the
     // same: scrolling short lines through a full scrollback costs the cells they wrote, not
     // the width of the row.
-    void clearForRecycle(const Attribute& attribute);
+    void clearForRecycle(const Attribute& attribute) { clearForRecycle(PackedCell::packAttribute(attribute)); }
+    void clearForRecycle(const PackedAttribute& attribute);
     // The cells that clearForRecycle blanks when the attribute has not changed.
-    std::span<const CharData> writtenCells() const
+    std::span<const PackedCell> writtenCells() const
     {
         const std::size_t size = data_.size();
         const std::size_t to = std::min(static_cast<std::size_t>(std::max(writtenTo_, 0)), size);
         const std::size_t from = std::min(static_cast<std::size_t>(std::max(writtenFrom_, 0)), to);
-        return std::span<const CharData>(data_).subspan(from, to - from);
+        return std::span<const PackedCell>(data_).subspan(from, to - from);
+    }
+    // Where the written cells end (at most dataSize).
+    std::size_t writtenEnd() const
+    {
+        return std::min(static_cast<std::size_t>(std::max(writtenTo_, 0)), data_.size());
     }
     // What the ring does to the oldest line before reusing it: clearForRecycle, no semantic
     // state, not wrapped. Answers whether the line had images.
-    bool resetForRecycle(const Attribute& attribute);
+    bool resetForRecycle(const Attribute& attribute) { return resetForRecycle(PackedCell::packAttribute(attribute)); }
+    bool resetForRecycle(const PackedAttribute& attribute);
     // Where the fields a reuse touches end, for fetching them ahead of time.
     const void* endOfRecycledFields() const { return &owningBuffer_; }
     // Made equal to a fresh copy of `line` (cells, flags, marks, bidi state, render mode,
@@ -245,24 +256,12 @@ public:
     void removeMarksInRange(int start, int end);
 
 private:
-    const CharData& lastCellOrDefault() const;
-    void setCellOutOfRange(int index, const CharData& cell);
+    const PackedCell& lastCellOrDefault() const;
+    void setCellOutOfRange(int index, const PackedCell& cell);
     void raiseGeneration() { ++generation_; }
     void noteExtras() { mayHaveExtras_ = true; }
     // The cell part of clearForRecycle.
-    void blankForReuse(const Attribute& attribute);
-    static bool sameBytes(const Attribute& a, const Attribute& b)
-    {
-        static_assert(sizeof(Attribute) >= 8 && sizeof(Attribute) <= 16);
-        std::uint64_t a0, a1, b0, b1;
-        const auto* pa = reinterpret_cast<const unsigned char*>(&a);
-        const auto* pb = reinterpret_cast<const unsigned char*>(&b);
-        std::memcpy(&a0, pa, 8);
-        std::memcpy(&a1, pa + sizeof(Attribute) - 8, 8);
-        std::memcpy(&b0, pb, 8);
-        std::memcpy(&b1, pb + sizeof(Attribute) - 8, 8);
-        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-    }
+    void blankForReuse(const PackedAttribute& attribute);
     // Cells start ..< end may have been written: they join the range a recycle blanks.
     void wrote(int start, int end)
     {
@@ -273,8 +272,8 @@ private:
     }
     void blankHalf(size_t index)
     {
-        data_[index].code = 0;
-        data_[index].width = 1;
+        data_[index].setCode(0);
+        data_[index].setWidth(1);
         wrote(static_cast<int>(index), static_cast<int>(index) + 1);
         raiseGeneration();
     }
@@ -293,13 +292,13 @@ private:
     // full scrollback reads two cache lines of its object instead of four.
     CellBlock data_;
     // Every cell outside writtenFrom_ ..< writtenTo_ is the blank of blankAttribute_
-    // (CharData(0, 1, blankAttribute_)), as the last recycle left it: a writer widens the
+    // (PackedCell(0, 1, blankAttribute_)), as the last recycle left it: a writer widens the
     // range over the cells it writes. Until the first recycle the range is the whole line.
     int writtenFrom_ = 0;
     int writtenTo_ = INT32_MAX;
     uint64_t generation_ = 0;
     uint64_t recycleGeneration_ = 0;
-    Attribute blankAttribute_;
+    PackedAttribute blankAttribute_ = PackedCell::defaultAttribute();
     bool isWrapped_ = false;
     BidiPresentationState bidiState_;
     RenderLineMode renderMode_ = RenderLineMode::single;

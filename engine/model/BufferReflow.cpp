@@ -170,7 +170,7 @@ int Buffer::wrappedLineTrimmedLength(const BufferLine& line, const BufferLine* n
 {
     if (nextLine == nullptr)
         return line.getTrimmedLength();
-    const bool wideMovedDown = isNullCell(line.getCell(cols - 1)) && nextLine->getCell(0).width == 2;
+    const bool wideMovedDown = isNullCell(line.getCell(cols - 1)) && nextLine->packedCell(0).width() == 2;
     return wideMovedDown ? cols - 1 : cols;
 }
 

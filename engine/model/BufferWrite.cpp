@@ -34,29 +34,29 @@ void wrapToNextRow(Buffer& buffer)
 
 // line.setCell(col, CharData(code, width, attribute, payload, semanticCode)), with the cell
 // stored from its fields when the column lies in the line.
-void putCell(BufferLine& line, int col, int32_t code, int8_t width, const Attribute& attribute, TinyAtom payload,
+void putCell(BufferLine& line, int col, int32_t code, int8_t width, const PackedAttribute& attribute, TinyAtom payload,
              uint8_t semanticCode)
 {
     if (col >= 0 && col < line.dataSize())
         storeCell(line.mutableCells(col, col + 1).data() + col, code, width, attribute, payload, semanticCode);
     else
-        line.setCell(col, CharData(code, width, attribute, payload, semanticCode));
+        line.setCell(col, PackedCell(code, width, attribute, payload, semanticCode));
 }
 
 // Before narrow cells start ..< end (start < end <= cells.size()) are written: a wide
 // character with only one half inside loses the other, which becomes a blank. Two compares
 // on the run's edges in the usual case.
-inline void blankCutWideHalves(std::span<CharData> cells, size_t start, size_t end)
+inline void blankCutWideHalves(std::span<PackedCell> cells, size_t start, size_t end)
 {
-    if (cells[start].width != 0 && cells[end - 1].width != 2) [[likely]]
+    if (cells[start].width() != 0 && cells[end - 1].width() != 2) [[likely]]
         return;
-    const auto blank = [](CharData& cell) {
-        cell.code = 0;
-        cell.width = 1;
+    const auto blank = [](PackedCell& cell) {
+        cell.setCode(0);
+        cell.setWidth(1);
     };
-    if (cells[start].width == 0 && start > 0 && cells[start - 1].width == 2)
+    if (cells[start].width() == 0 && start > 0 && cells[start - 1].width() == 2)
         blank(cells[start - 1]);
-    if (cells[end - 1].width == 2 && end < cells.size() && cells[end].width == 0)
+    if (cells[end - 1].width() == 2 && end < cells.size() && cells[end].width() == 0)
         blank(cells[end]);
 }
 
@@ -91,21 +91,22 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 
     const int start = x_;
     const TinyAtom payload = links.linkPayload();
+    const PackedAttribute attribute = PackedCell::packAttribute(charData.attribute);
     // The character's own cell, then its placeholder where the row has room. The
     // placeholder carries the wide character's own attribute, so a background colour
     // covers both of its columns.
     const int end = std::min(start + std::max(width, 1), cols_);
     if (start >= 0 && end <= line.dataSize()) [[likely]] {
-        CharData* cells = line.mutableCells(start, end).data();
-        storeCell(cells + start, charData.code, charData.width, charData.attribute, payload, semanticCode);
+        PackedCell* cells = line.mutableCells(start, end).data();
+        storeCell(cells + start, charData.code, charData.width, attribute, payload, semanticCode);
         for (int col = start + 1; col < end; ++col)
-            storeCell(cells + col, 0, 0, charData.attribute, payload, semanticCode);
+            storeCell(cells + col, 0, 0, attribute, payload, semanticCode);
         x_ = end;
     } else {
-        putCell(line, x_, charData.code, charData.width, charData.attribute, payload, semanticCode);
+        putCell(line, x_, charData.code, charData.width, attribute, payload, semanticCode);
         ++x_;
         for (int added = 1; added < width && x_ < cols_; ++added) {
-            putCell(line, x_, 0, 0, charData.attribute, payload, semanticCode);
+            putCell(line, x_, 0, 0, attribute, payload, semanticCode);
             ++x_;
         }
     }
@@ -113,19 +114,20 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
     // before the written cells or a placeholder just after them is left alone. So does
     // this character's own first half when margins leave no column for its placeholder.
     // A few compares in the usual case.
-    const std::span<const CharData> cells = line.cellSpan();
+    const std::span<const PackedCell> cells = line.cellSpan();
     const size_t first = static_cast<size_t>(start);
     const size_t after = static_cast<size_t>(x_);
-    if ((first > 0 && first <= cells.size() && cells[first - 1].width == 2)
-        || (after < cells.size() && cells[after].width == 0) || x_ - start < width) [[unlikely]]
+    if ((first > 0 && first <= cells.size() && cells[first - 1].width() == 2)
+        || (after < cells.size() && cells[after].width() == 0) || x_ - start < width) [[unlikely]]
         line.mendWideEdges(start, x_);
 }
 
-int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
+int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& cellAttribute, LinkPayloadSource& links,
                             const CharacterMap* map)
 {
     if (insertMode || bytes.empty())
         return 0;
+    const PackedAttribute attribute = PackedCell::packAttribute(cellAttribute);
     const int limit = writeRightLimit();
     const uint8_t semanticCode = semanticContent.cellCode();
     const size_t total = bytes.size();
@@ -151,7 +153,7 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         }
 
         // The run, a wide half on either side of it, and the last cell for columns past it.
-        const std::span<CharData> cells = line.mutableCells(x_ - 1, x_ + static_cast<int>(n) + 1);
+        const std::span<PackedCell> cells = line.mutableCells(x_ - 1, x_ + static_cast<int>(n) + 1);
         const size_t start = static_cast<size_t>(x_);
         const size_t inLine = start < cells.size() ? std::min(n, cells.size() - start) : 0;
         const std::span<const uint8_t> run = bytes.subspan(count, n);
@@ -161,14 +163,14 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
         // reading it back stalls, once per row of plain text.
         const auto mappedCell = [&](uint8_t byte) {
             const char32_t replacement = map && byte < 128 ? map->replacement[byte] : 0;
-            return CharData(static_cast<int32_t>(replacement ? replacement : byte), 1, attribute, payload, semanticCode);
+            return PackedCell(static_cast<int32_t>(replacement ? replacement : byte), 1, attribute, payload, semanticCode);
         };
         if (map) {
-            CharData cell(0, 1, attribute, payload, semanticCode);
+            PackedCell cell(0, 1, attribute, payload, semanticCode);
             for (size_t i = 0; i < inLine; ++i) {
                 const uint8_t byte = run[i];
                 const char32_t replacement = byte < 128 ? map->replacement[byte] : 0;
-                cell.code = static_cast<int32_t>(replacement ? replacement : byte);
+                cell.setCode(static_cast<int32_t>(replacement ? replacement : byte));
                 cells[start + i] = cell;
             }
         } else {
@@ -187,12 +189,13 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& att
     }
 }
 
-int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& attribute,
+int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& cellAttribute,
                           LinkPayloadSource& links)
 {
     const size_t total = std::min(codes.size(), widths.size());
     if (insertMode || total == 0)
         return 0;
+    const PackedAttribute attribute = PackedCell::packAttribute(cellAttribute);
     const int limit = writeRightLimit();
     const uint8_t semanticCode = semanticContent.cellCode();
     const TinyAtom payload = links.linkPayload();
@@ -206,7 +209,7 @@ int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_
         BufferLine& line = *lines_[yBase_ + y_];
         if (line.dataSize() < cols_)
             return static_cast<int>(count);
-        CharData* cells = line.mutableCells(x_, limit + 1).data();
+        PackedCell* cells = line.mutableCells(x_, limit + 1).data();
         const int start = x_;
         int x = x_;
         // Every character fits whole (limit < cols_), so only the row's two edges can cut

@@ -88,6 +88,18 @@ struct Attribute {
         // The case's position, then the payload bytes in order.
         size_t hashValue() const;
 
+        // The colour in 26 bits: the case above the three payload bytes (a packed cell's form).
+        constexpr std::uint32_t packedBits() const
+        {
+            return std::uint32_t{a_} | (std::uint32_t{b_} << 8) | (std::uint32_t{c_} << 16)
+                | (std::uint32_t{static_cast<uint8_t>(case_)} << 24);
+        }
+        static constexpr Color fromPackedBits(std::uint32_t bits)
+        {
+            return Color(static_cast<Case>((bits >> 24) & 3), static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
+                         static_cast<uint8_t>(bits >> 16));
+        }
+
         friend constexpr bool operator==(const Color&, const Color&) = default;
 
     private:

@@ -130,7 +130,7 @@ void CircularBufferLineList::push(LinePtr line)
         onLinePushed(hasImages);
 }
 
-void CircularBufferLineList::recycle(const Attribute& attribute)
+void CircularBufferLineList::recycle(const PackedAttribute& attribute)
 {
     if (count_ != maxLength_ || count_ == 0)
         fatalError("CircularBufferLineList: recycle on a ring that is not full (count " + std::to_string(count_)
@@ -151,8 +151,10 @@ void CircularBufferLineList::prefetchNextRecycled() const
     // scrolls recycles one per row, faster than memory answers: each recycle fetches the
     // cells a reuse a few rows ahead will blank, and the object of a line further ahead
     // still (whose fields that fetch reads), so neither waits for memory when its turn
-    // comes. Only the written cells: blank ones stay as they are, and fetching a whole wide
-    // row for one character would spend the memory's bandwidth on cells nobody touches.
+    // comes. Only the cells a reuse will touch: the written ones, which it blanks, and as many
+    // from the start as the newest line has written, which the output's next rows are likely
+    // to write again (fetching a whole wide row for one character would spend the memory's
+    // bandwidth on cells nobody touches).
     constexpr std::size_t cellsAhead = 8;
     constexpr std::size_t objectAhead = 16;
     const std::size_t slots = array_.size();
@@ -167,7 +169,13 @@ void CircularBufferLineList::prefetchNextRecycled() const
         return slot;
     };
     if (const BufferLine* line = array_[slotAhead(cellsAhead)].get()) {
-        const std::span<const CharData> cells = line->writtenCells();
+        // The newest line is the one just reused; the one before it was the last written.
+        std::size_t recentEnd = 0;
+        if (const BufferLine* recent = slots >= 2 ? array_[slotAhead(slots - 2)].get() : nullptr)
+            recentEnd = std::min(recent->writtenEnd(), line->cellSpan().size());
+        std::span<const PackedCell> cells = line->writtenCells();
+        if (recentEnd > 0)
+            cells = line->cellSpan().first(std::max(line->writtenEnd(), recentEnd));
         const auto* bytes = reinterpret_cast<const char*>(cells.data());
         const std::size_t size = cells.size_bytes();
         for (std::size_t offset = 0; offset < size; offset += 64)

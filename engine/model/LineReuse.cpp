@@ -20,7 +20,7 @@ void BufferLine::recycleFrom(const BufferLine& line)
     raiseGeneration();
 }
 
-bool BufferLine::resetForRecycle(const Attribute& attribute)
+bool BufferLine::resetForRecycle(const PackedAttribute& attribute)
 {
     // clearForRecycle, clearSemanticState and setIsWrapped(false) in one pass: a line feed
     // through a full scrollback does this for every row.

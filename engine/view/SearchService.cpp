@@ -191,7 +191,7 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
         for (int c = 0; c < n; ++c) {
             const CharData& cell = line->getCell(c);
             // The right half of a wide character.
-            if (cell.code == 0 && c > 0 && line->getCell(c - 1).width == 2) {
+            if (cell.code == 0 && c > 0 && line->packedCell(c - 1).width() == 2) {
                 lastWasBlank = false;
                 continue;
             }
@@ -217,9 +217,9 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
                 appendUtf16(out.text, scalar);
         }
         // The blank left at the row's end where a wide character did not fit is no text.
-        if (nextWrapped && n > 0 && lastWasBlank && line->getCell(n - 1).width <= 1 && out.text.size() > rowStart) {
+        if (nextWrapped && n > 0 && lastWasBlank && line->packedCell(n - 1).width() <= 1 && out.text.size() > rowStart) {
             const BufferLine* next = buffer.lines().peek(r + 1).get();
-            if (next != nullptr && next->dataSize() > 0 && next->getCell(0).width == 2)
+            if (next != nullptr && next->dataSize() > 0 && next->packedCell(0).width() == 2)
                 out.text.pop_back();
         }
         if (!nextWrapped)
@@ -319,7 +319,7 @@ int SearchEngine::textIndexForColumn(int row, int col) const
         if (line != nullptr) {
             const int available = std::min(cells, line->dataSize());
             for (int c = 0; c < available; ++c) {
-                if (line->getCell(c).width >= 1)
+                if (line->packedCell(c).width() >= 1)
                     ++result;
             }
         }
@@ -340,7 +340,7 @@ int SearchEngine::columnForTextIndex(int row, int index) const
     const int cells = line != nullptr ? line->dataSize() : 0;
     int col = index;
     for (int i = 1;; ++i) {
-        if (i < cells && line->getCell(i - 1).width == 2 && line->getCell(i).width == 0)
+        if (i < cells && line->packedCell(i - 1).width() == 2 && line->packedCell(i).width() == 0)
             ++col;
         if (i >= col || i >= cells)
             break;

@@ -114,7 +114,7 @@ TEST_F(ServerTab, AttachesTheProjectSessionOnTheServer)
     ASSERT_TRUE(waitUntil([&] {
         const auto& lines = tab->terminal->terminal->buffer().lines();
         for (int i = 0; i < lines.count(); ++i) {
-            for (const auto& cell : lines[i]->cellSpan()) {
+            for (const auto& cell : lines[i]->cells()) {
                 if (cell.code == 'Q' && !cell.attribute.fg.isDefault())
                     colour = cell.attribute.fg;
             }

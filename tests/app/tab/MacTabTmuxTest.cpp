@@ -220,7 +220,7 @@ TEST_F(LocalTmuxTab, TrueColourReachesTheView)
     ASSERT_TRUE(waitUntil([&] {
         const auto& lines = tab.terminal->terminal->buffer().lines();
         for (int i = 0; i < lines.count(); ++i) {
-            for (const auto& cell : lines[i]->cellSpan()) {
+            for (const auto& cell : lines[i]->cells()) {
                 if (cell.code == 'Q' && !cell.attribute.fg.isDefault())
                     q = cell.attribute;
                 if (cell.code == 'Z' && !cell.attribute.bg.isDefault())

@@ -102,7 +102,7 @@ TEST(EditErase, ErasedCellsTakeTheBackgroundButNotTheForegroundOrStyle)
         // The first erased (empty) cell on the screen.
         std::optional<CharData> erased;
         for (int row = 0; row < 5 && !erased; ++row)
-            for (const CharData& cell : screenLineObject(*terminal, row).cellSpan())
+            for (const CharData& cell : screenLineObject(*terminal, row).cells())
                 if (cell.code == 0 && !erased) erased = cell;
         ASSERT_TRUE(erased.has_value());
         EXPECT_EQ(erased->attribute, (Attribute{Attribute::Color::defaultColor(), Attribute::Color::trueColor(1, 2, 3), CharacterStyle{}, UnderlineStyle::none, std::nullopt}));

@@ -63,7 +63,7 @@ std::vector<std::string> snapshot(const Terminal& terminal)
             continue;
         }
         out << (line->isWrapped() ? "wrapped|" : "|");
-        for (const CharData& cell : line->cellSpan()) {
+        for (const CharData& cell : line->cells()) {
             out << characterText(terminal, cell.code) << '/' << int(cell.width) << '/' << cell.attribute.sgrParameters()
                 << '/' << int(cell.attribute.fg.kind()) << int(cell.attribute.fg.code()) << ','
                 << int(cell.attribute.bg.kind()) << int(cell.attribute.bg.code()) << '/' << linkText(cell.payload) << '/'
@@ -178,7 +178,7 @@ void PrintTo(const HalfCase& c, std::ostream* out) { *out << c.name; }
 std::string firstRowCells(const Terminal& terminal)
 {
     std::string out;
-    for (const CharData& cell : terminal.buffer().lines().peek(terminal.buffer().yBase())->cellSpan())
+    for (const CharData& cell : terminal.buffer().lines().peek(terminal.buffer().yBase())->cells())
         out += (cell.code == 0 ? std::string("_") : characterText(terminal, cell.code)) + "/" + std::to_string(cell.width) + " ";
     return out;
 }
@@ -234,7 +234,7 @@ TEST(PrintPathReuse, ReusedBottomLineIsBlankInTheCurrentBackground)
         terminal->feed(std::string("\x1b[1;7m") + step.background + "XYZ\r\n");
         const Buffer& screen = terminal->buffer();
         const BufferLine& bottom = *screen.lines().peek(screen.yBase() + screen.y());
-        for (const CharData& cell : bottom.cellSpan()) {
+        for (const CharData& cell : bottom.cells()) {
             ASSERT_EQ(cell.code, 0) << step.background;
             ASSERT_EQ(cell.width, 1) << step.background;
             ASSERT_EQ(cell.attribute.bg, step.expected) << step.background;

@@ -43,7 +43,7 @@ inline std::span<const std::uint8_t> bytesOf(std::string_view text)
 }
 
 // A cell of the visible screen.
-inline const CharData& cellAt(const Terminal& terminal, int col, int row)
+inline CharData cellAt(const Terminal& terminal, int col, int row)
 {
     return terminal.buffer().lines().peek(terminal.buffer().yBase() + row)->getCell(col);
 }

@@ -12,7 +12,7 @@ namespace {
 std::string cellRow(const Terminal& terminal, int row)
 {
     const BufferLine& line = *terminal.buffer().lines().peek(terminal.buffer().yBase() + row);
-    const std::span<const CharData> cells = line.cellSpan();
+    const std::vector<CharData> cells = line.cells();
     std::string out;
     for (std::size_t col = 0; col < cells.size(); ++col) {
         const CharData& cell = cells[col];

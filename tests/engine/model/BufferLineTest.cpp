@@ -296,7 +296,7 @@ TEST(LineGeneration, EveryChangeRaisesIt)
     auto other = lineOf("zzzzzz");
     const Case cases[] = {
         {"setCell", [](BufferLine& l) { l.setCell(0, cellOf('q')); }},
-        {"mutableCells", [](BufferLine& l) { l.mutableCells()[0] = cellOf('q'); }},
+        {"mutableCells", [](BufferLine& l) { l.mutableCells()[0] = PackedCell(cellOf('q')); }},
         {"fill", [](BufferLine& l) { l.fill(kFill); }},
         {"fillCells", [](BufferLine& l) { l.fillCells(kFill, 1, 2); }},
         {"fillRange empty", [](BufferLine& l) { l.fillRange(kFill, 3, 3); }},
@@ -343,8 +343,8 @@ TEST(LineRecycle, NoWrittenCellSurvivesARecycle)
     const Case cases[] = {
         {"setCell", [](BufferLine& l) { l.setCell(6, kFill); }},
         {"setCell past the end", [](BufferLine& l) { l.setCell(40, kFill); }},
-        {"mutableCells", [](BufferLine& l) { l.mutableCells()[7] = kFill; }},
-        {"mutableCells of a range", [](BufferLine& l) { l.mutableCells(3, 5)[4] = kFill; }},
+        {"mutableCells", [](BufferLine& l) { l.mutableCells()[7] = PackedCell(kFill); }},
+        {"mutableCells of a range", [](BufferLine& l) { l.mutableCells(3, 5)[4] = PackedCell(kFill); }},
         {"fill", [](BufferLine& l) { l.fill(kFill); }},
         {"fillRange", [](BufferLine& l) { l.fillRange(kFill, 5, 7); }},
         {"fillRange mending a wide edge", [](BufferLine& l) { putWide(l, 2); l.fillRange(kFill, 0, 3); }},

@@ -23,11 +23,11 @@ CharData styledCell()
 
 TEST(CellRuns, FillMatchesElementLoopForEveryLengthAndOffset)
 {
-    const CharData fill = styledCell();
-    const CharData guard(0x7A, 2, Attribute{}, TinyAtom{9}, 1);
+    const PackedCell fill(styledCell());
+    const PackedCell guard(CharData(0x7A, 2, Attribute{}, TinyAtom{9}, 1));
     for (std::size_t offset = 0; offset < 3; ++offset) {
         for (std::size_t count = 0; count <= 11; ++count) {
-            std::vector<CharData> cells(16, guard);
+            std::vector<PackedCell> cells(16, guard);
             fillCellRun(cells.data() + offset, count, fill);
             for (std::size_t i = 0; i < cells.size(); ++i)
                 EXPECT_EQ(cells[i], i >= offset && i < offset + count ? fill : guard) << offset << " " << count << " " << i;
@@ -37,18 +37,19 @@ TEST(CellRuns, FillMatchesElementLoopForEveryLengthAndOffset)
 
 TEST(CellRuns, ByteRunTakesEachCodeAndKeepsTheRestOfTheTemplate)
 {
-    const CharData model = styledCell();
+    CharData model = styledCell();
+    model.code = 0;
     const std::vector<std::uint8_t> bytes = {'h', 'e', 'l', 'l', 'o', ' ', 0x7E, 0x20, '!', 'z', 'q'};
     const CharData guard(0x7A, 2, Attribute{}, TinyAtom{9}, 1);
     for (std::size_t offset = 0; offset < 3; ++offset) {
         for (std::size_t count = 0; count <= bytes.size(); ++count) {
-            std::vector<CharData> cells(16, guard);
-            writeByteRun(cells.data() + offset, bytes.data(), count, model);
+            std::vector<PackedCell> cells(16, PackedCell(guard));
+            writeByteRun(cells.data() + offset, bytes.data(), count, PackedCell(model));
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 const bool inside = i >= offset && i < offset + count;
                 CharData expected = inside ? model : guard;
                 expected.code = inside ? bytes[i - offset] : guard.code;
-                EXPECT_EQ(cells[i], expected) << "offset " << offset << " count " << count << " cell " << i;
+                EXPECT_EQ(cells[i].value(), expected) << "offset " << offset << " count " << count << " cell " << i;
             }
         }
     }
@@ -59,13 +60,14 @@ TEST(CellRuns, NarrowRunBuildsTheSameCellsAsTheConstructor)
     const CharData model = styledCell();
     const std::vector<std::uint8_t> bytes = {'a', 'b', 'c', 'd', 'e', 'f', 'g'};
     for (std::size_t count = 0; count <= bytes.size(); ++count) {
-        std::vector<CharData> cells(8, CharData::defaultCell());
-        writeNarrowRun(cells.data(), bytes.data(), count, model.attribute, model.payload, model.semanticContentCode);
+        std::vector<PackedCell> cells(8, PackedCell(CharData::defaultCell()));
+        writeNarrowRun(cells.data(), bytes.data(), count, PackedCell::packAttribute(model.attribute), model.payload,
+                       model.semanticContentCode);
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const CharData expected = i < count
                 ? CharData(bytes[i], 1, model.attribute, model.payload, model.semanticContentCode)
                 : CharData::defaultCell();
-            EXPECT_EQ(cells[i], expected) << "count " << count << " cell " << i;
+            EXPECT_EQ(cells[i].value(), expected) << "count " << count << " cell " << i;
         }
     }
 }
@@ -75,9 +77,9 @@ TEST(CellRuns, StoreCellMatchesTheConstructorForWideAndPlaceholderCells)
     const CharData model = styledCell();
     const struct { std::int32_t code; std::int8_t width; } cases[] = {{0x4E2D, 2}, {0, 0}, {0x1F600, 2}, {0x400123, 1}, {0x41, 1}};
     for (const auto& c : cases) {
-        CharData cell = CharData::defaultCell();
-        storeCell(&cell, c.code, c.width, model.attribute, model.payload, model.semanticContentCode);
-        EXPECT_EQ(cell, CharData(c.code, c.width, model.attribute, model.payload, model.semanticContentCode)) << c.code;
+        PackedCell cell;
+        storeCell(&cell, c.code, c.width, PackedCell::packAttribute(model.attribute), model.payload, model.semanticContentCode);
+        EXPECT_EQ(cell.value(), CharData(c.code, c.width, model.attribute, model.payload, model.semanticContentCode)) << c.code;
     }
 }
 

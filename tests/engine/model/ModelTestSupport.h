@@ -27,7 +27,7 @@ inline std::shared_ptr<BufferLine> lineOf(std::string_view text)
 inline std::string textOf(const BufferLine& line)
 {
     std::string out;
-    for (const CharData& cell : line.cellSpan()) {
+    for (const CharData& cell : line.cells()) {
         if (cell.code == 0)
             out += cell.width == 0 ? '_' : '.';
         else if (cell.code < 0x80)

@@ -305,7 +305,7 @@ std::vector<std::u32string> logicalLines(Buffer& buffer, int lastLine)
     for (int i = 0; i <= lastLine; ++i) {
         if (!buffer.lines()[i]->isWrapped() || result.empty())
             result.emplace_back();
-        for (const CharData& cell : buffer.lines()[i]->cellSpan()) {
+        for (const CharData& cell : buffer.lines()[i]->cells()) {
             if (cell.code != 0)
                 result.back() += static_cast<char32_t>(cell.code);
         }
@@ -317,7 +317,7 @@ std::vector<std::u32string> logicalLines(Buffer& buffer, int lastLine)
 void expectNoSplitWideCharacter(Buffer& buffer, const std::string& where)
 {
     for (int i = 0; i < buffer.lines().count(); ++i) {
-        const auto cells = buffer.lines()[i]->cellSpan();
+        const auto cells = buffer.lines()[i]->cells();
         for (size_t c = 0; c < cells.size(); ++c) {
             if (cells[c].width == 2) {
                 EXPECT_TRUE(c + 1 < cells.size() && cells[c + 1].width == 0) << where << " line " << i << " col " << c;

@@ -38,7 +38,7 @@ protected:
         const auto* data = reinterpret_cast<const uint8_t*>(text.data());
         return screen->insertNarrowRun(std::span<const uint8_t>(data, text.size()), attribute, links);
     }
-    const CharData& cell(int col, int row) { return screen->lines()[screen->yBase() + row]->getCell(col); }
+    CharData cell(int col, int row) { return screen->lines()[screen->yBase() + row]->getCell(col); }
     BufferLine& line(int row) { return *screen->lines()[screen->yBase() + row]; }
     void moveTo(int x, int y) { screen->setX(x), screen->setY(y); }
     CountingLinks links;
