@@ -238,7 +238,7 @@ public:
     // Largest column or row count accepted from a host or a program: a screen allocates
     // rows x cols cells, so sizes beyond any real display are refused by clamping.
     static constexpr int maximumDimension = 10'000;
-    // And at most this many cells (two screens of 24-byte cells, about 100 MB): a size with
+    // And at most this many cells (two screens of 16-byte cells, about 64 MB): a size with
     // both sides at their limit gives up rows, keeping its columns.
     static constexpr int maximumCells = 2'000'000;
     // The size a host or program asking for cols x rows gets: each side clamped to its
