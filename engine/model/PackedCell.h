@@ -107,12 +107,14 @@ public:
     // Inline: the print path packs the current attribute for every run it writes.
     static PackedAttribute packAttribute(const Attribute& attribute)
     {
+        // The underline colour first: on the rare path that looks it up, nothing else is
+        // held across the call.
         PackedAttribute packed;
+        if (attribute.underlineColor) [[unlikely]]
+            packed.high = std::uint64_t{underlineColorReferenceOf(*attribute.underlineColor)} << underlineColorShift;
         packed.low = (std::uint64_t{attribute.style.rawValue} << styleShift)
             | (std::uint64_t{static_cast<std::uint8_t>(attribute.underlineStyle) & 7u} << underlineStyleShift);
-        packed.high = std::uint64_t{attribute.fg.packedBits()} | (std::uint64_t{attribute.bg.packedBits()} << backgroundShift);
-        if (attribute.underlineColor) [[unlikely]]
-            packed.high |= std::uint64_t{underlineColorReferenceOf(*attribute.underlineColor)} << underlineColorShift;
+        packed.high |= std::uint64_t{attribute.fg.packedBits()} | (std::uint64_t{attribute.bg.packedBits()} << backgroundShift);
         return packed;
     }
     static constexpr PackedAttribute defaultAttribute() { return {0, defaultHigh}; }

@@ -1,5 +1,5 @@
 // The bulk cell writers against the plain element-by-element loop they replace, for every
-// run length around their two-cell and four-cell steps and at odd offsets in the block.
+// run length around their four-cell steps and at odd offsets in the block.
 #include <gtest/gtest.h>
 
 #include <cstdint>
