@@ -588,6 +588,13 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
         return {takeText(feed, data, i), S::ground};
     if (opensCsi(data, i))
         return openCsi(feed, data, i);
+    // CR LF ends most lines of output: both controls in one step, as the table would run
+    // them one after the other (a traced dispatch names each, so it takes the table's way).
+    if (b == '\r' && i + 1 < data.size() && data[i + 1] == '\n' && terminal && !terminal->dispatchTrace) {
+        flushPrint(feed, i);
+        terminal->carriageReturnLineFeed();
+        return {i + 2, S::ground};
+    }
     // Line ends and tabs come between most text runs: executed here, as the table says.
     if (b != ESC && b != EM) {
         actionExecute(feed, i);

@@ -755,6 +755,8 @@ public:
 
     void cmdLineFeed();
     void cmdCarriageReturn();
+    // CR then LF, as the two controls do one after the other (the parser's step for a line end).
+    void carriageReturnLineFeed();
     void cmdBackspace();
     void cmdIndex();
     void reverseIndex();

@@ -89,11 +89,23 @@ void Terminal::cmdLineFeed()
     if (screen.x() >= cols_)
         screen.setX(screen.x() - 1);
 
-    propagateSemanticContinuation(moved);
-    linefeedNotify();
+    if (moved && screen.semanticInput != SemanticInputState::idle)
+        propagateSemanticContinuation(true);
+    if (tdel != nullptr)
+        tdel->linefeed(*this);
 
     if (lineFeedMode_)
         screen.setX(originMode_ && marginMode_ ? screen.marginLeft() : 0);
+}
+
+void Terminal::carriageReturnLineFeed()
+{
+    // What the dispatch of each control does first; CR cannot leave bytes kept back, so
+    // once is enough.
+    if (!readingBuffer_.putbackBuffer.empty())
+        flushIncompleteCharacter();
+    cmdCarriageReturn();
+    cmdLineFeed();
 }
 
 void Terminal::cmdCarriageReturn()
@@ -236,7 +248,7 @@ struct ScrollStep {
 
 // Whether a cell attribute is the erase attribute for background bg, compared field by
 // field: an Attribute put together on the stack and copied whole stalls on every scroll.
-bool isEraseAttribute(const Attribute& attribute, Attribute::Color bg)
+[[gnu::always_inline]] inline bool isEraseAttribute(const Attribute& attribute, Attribute::Color bg)
 {
     return attribute.bg == bg && attribute.fg.isDefault() && attribute.style.isEmpty()
         && attribute.underlineStyle == UnderlineStyle::none && !attribute.underlineColor.has_value();
@@ -330,6 +342,59 @@ struct TerminalFileHelpers<ScrollFile> {
         }
     }
 
+    // Output scrolling a full history: the whole screen is the region (no narrower margins),
+    // its bottom is the newest line, the ring holds all it can and no line carries an image.
+    // Then the oldest line becomes the new bottom one, as scrollIntoScrollback does, with
+    // nothing else to look at.
+    static bool recyclesOldestLine(const Terminal& terminal, const Buffer& screen)
+    {
+        const CircularBufferLineList& ring = screen.lines();
+        const int count = ring.count();
+        return screen.scrollTop() == 0 && count == ring.maxLength() && screen.yBase() + screen.scrollBottom() == count - 1
+            && !screen.hasLinesWithImages() && !(terminal.marginMode_ && marginsNarrowerThanScreen(screen, terminal.cols_));
+    }
+
+    // scroll for a ring recyclesOldestLine accepts: every step of the general way that applies
+    // to it, in the same order, and no other.
+    static void scrollFullRing(Terminal& terminal, Buffer& screen, bool isWrapped)
+    {
+        CircularBufferLineList& ring = screen.lines();
+        const int last = ring.count() - 1;
+        const BidiPresentationState bidiState = isWrapped ? ring[last]->bidiState() : terminal.currentBidiState_;
+        // Only the template's attribute is read here; its wrap flag and bidi state are set by
+        // the scrolls that copy it.
+        std::shared_ptr<BufferLine>& blank = terminal.blankLine_;
+        if (!isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr_.bg)) [[unlikely]]
+            blank = screen.getBlankLine(terminal.eraseAttribute());
+
+        BufferLine* reused = ring.recycle(blank->getCell(0).attribute);
+        if (reused == nullptr) [[unlikely]]
+            reused = ring[last].get();
+        if (isWrapped)
+            reused->setIsWrapped(true);
+        if (reused->bidiState() != bidiState)
+            reused->setBidiState(bidiState);
+        if (screen.hasScrollback)
+            screen.linesTop += 1;
+        if (!terminal.selections_.empty())
+            terminal.adjustSelectionsForLineShift(0, last, 1);
+        // A view scrolled back keeps showing the same text, which moved up by one line.
+        if (terminal.userScrolling_)
+            screen.setYDisp(std::max(screen.yDisp() - 1, 0));
+        else
+            screen.setYDisp(screen.yBase());
+
+        const int bottom = screen.scrollBottom();
+        terminal.updateRange(0, true);
+        terminal.updateRange(bottom, true);
+        if (!(bottom == terminal.rows_ - 1 && screen.hasScrollback)) {
+            terminal.updateRange(0);
+            terminal.updateRange(bottom);
+        }
+        if (TerminalDelegate* delegate = terminal.delegate())
+            delegate->scrolled(terminal, screen.yDisp());
+    }
+
     // A region below the top: its top line is discarded. False when the region lies past the
     // ring (logged; nothing moves).
     static bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
@@ -377,6 +442,10 @@ using ScrollHelpers = TerminalFileHelpers<ScrollFile>;
 void Terminal::scroll(bool isWrapped)
 {
     Buffer& screen = *buffer_;
+    if (ScrollHelpers::recyclesOldestLine(*this, screen)) {
+        ScrollHelpers::scrollFullRing(*this, screen, isWrapped);
+        return;
+    }
     ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),
                     screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState_};
     // A wrapped continuation keeps the bidi state of the line it continues.
