@@ -761,6 +761,8 @@ public:
     void cmdIndex();
     void reverseIndex();
     void scroll(bool isWrapped = false);
+    // scroll for every region, margins and ring state.
+    void scrollAnyRegion(bool isWrapped);
     void propagateSemanticContinuation(bool moved);
     void clearSemanticContinuation();
     void resetSemanticPromptState(bool clearLines);

@@ -4,6 +4,8 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace corvantix {
@@ -256,6 +258,17 @@ struct ScrollStep {
 
 struct ScrollFile;
 
+// Four one-byte fields compared at once.
+bool sameBidiState(const BidiPresentationState& a, const BidiPresentationState& b)
+{
+    static_assert(sizeof(BidiPresentationState) == sizeof(std::uint32_t));
+    std::uint32_t left = 0;
+    std::uint32_t right = 0;
+    std::memcpy(&left, &a, sizeof left);
+    std::memcpy(&right, &b, sizeof right);
+    return left == right;
+}
+
 } // namespace
 
 template <>
@@ -362,9 +375,10 @@ struct TerminalFileHelpers<ScrollFile> {
         const int last = ring.count() - 1;
         const BidiPresentationState bidiState = isWrapped ? ring[last]->bidiState() : terminal.currentBidiState_;
         // Only the template's attribute is read here; its wrap flag and bidi state are set by
-        // the scrolls that copy it.
+        // the scrolls that copy it. The template is only ever made from the erase attribute,
+        // so its background is the one field that can be out of date.
         std::shared_ptr<BufferLine>& blank = terminal.blankLine_;
-        if (!isEraseAttribute(blank->getCell(0).attribute, terminal.curAttr_.bg)) [[unlikely]]
+        if (!(blank->getCell(0).attribute.bg == terminal.curAttr_.bg)) [[unlikely]]
             blank = screen.getBlankLine(terminal.eraseAttribute());
 
         BufferLine* reused = ring.recycle(blank->getCell(0).attribute);
@@ -372,7 +386,7 @@ struct TerminalFileHelpers<ScrollFile> {
             reused = ring[last].get();
         if (isWrapped)
             reused->setIsWrapped(true);
-        if (reused->bidiState() != bidiState)
+        if (!sameBidiState(reused->bidiState(), bidiState))
             reused->setBidiState(bidiState);
         if (screen.hasScrollback)
             screen.linesTop += 1;
@@ -384,9 +398,10 @@ struct TerminalFileHelpers<ScrollFile> {
         else
             screen.setYDisp(screen.yBase());
 
+        // updateRange(0, true) and updateRange(bottom, true): rows only, both within the screen.
         const int bottom = screen.scrollBottom();
-        terminal.updateRange(0, true);
-        terminal.updateRange(bottom, true);
+        terminal.refreshStart_ = std::min(terminal.refreshStart_, 0);
+        terminal.refreshEnd_ = std::max(terminal.refreshEnd_, bottom);
         if (!(bottom == terminal.rows_ - 1 && screen.hasScrollback)) {
             terminal.updateRange(0);
             terminal.updateRange(bottom);
@@ -442,10 +457,16 @@ using ScrollHelpers = TerminalFileHelpers<ScrollFile>;
 void Terminal::scroll(bool isWrapped)
 {
     Buffer& screen = *buffer_;
-    if (ScrollHelpers::recyclesOldestLine(*this, screen)) {
+    if (ScrollHelpers::recyclesOldestLine(*this, screen))
         ScrollHelpers::scrollFullRing(*this, screen, isWrapped);
-        return;
-    }
+    else
+        scrollAnyRegion(isWrapped);
+}
+
+// Apart, so that the full-ring case pays for none of its set-up.
+[[gnu::noinline]] void Terminal::scrollAnyRegion(bool isWrapped)
+{
+    Buffer& screen = *buffer_;
     ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),
                     screen.yBase() + screen.scrollBottom(), isWrapped, currentBidiState_};
     // A wrapped continuation keeps the bidi state of the line it continues.
