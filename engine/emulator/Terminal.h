@@ -763,6 +763,7 @@ public:
     void scroll(bool isWrapped = false);
     // scroll for every region, margins and ring state.
     void scrollAnyRegion(bool isWrapped);
+    void lineFeedStep();
     void propagateSemanticContinuation(bool moved);
     void clearSemanticContinuation();
     void resetSemanticPromptState(bool clearLines);

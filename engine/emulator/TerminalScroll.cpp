@@ -67,7 +67,8 @@ void Terminal::markSplicedRowDirty(int row)
 
 // ---------------------------------------------------------------- Line feed, CR, BS
 
-void Terminal::cmdLineFeed()
+// The line feed's body, also inlined into the CR LF step.
+[[gnu::always_inline]] inline void Terminal::lineFeedStep()
 {
     Buffer& screen = *buffer_;
     bool moved = false;
@@ -100,6 +101,11 @@ void Terminal::cmdLineFeed()
         screen.setX(originMode_ && marginMode_ ? screen.marginLeft() : 0);
 }
 
+void Terminal::cmdLineFeed()
+{
+    lineFeedStep();
+}
+
 void Terminal::carriageReturnLineFeed()
 {
     // What the dispatch of each control does first; CR cannot leave bytes kept back, so
@@ -107,7 +113,7 @@ void Terminal::carriageReturnLineFeed()
     if (!readingBuffer_.putbackBuffer.empty())
         flushIncompleteCharacter();
     cmdCarriageReturn();
-    cmdLineFeed();
+    lineFeedStep();
 }
 
 void Terminal::cmdCarriageReturn()
