@@ -584,16 +584,39 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     std::span<const std::uint8_t> data, std::size_t i)
 {
     const std::uint8_t b = data[i];
-    if (b >= 0x20)
-        return {takeText(feed, data, i), S::ground};
+    if (b >= 0x20) {
+        const std::size_t end = takeText(feed, data, i);
+        // Text up to the end of its line: the run and the line end in one step.
+        if (end < data.size() && opensLineEnd(data, end))
+            return takeLineEnd(feed, end);
+        return {end, S::ground};
+    }
     if (opensCsi(data, i))
         return openCsi(feed, data, i);
+    if (opensLineEnd(data, i))
+        return takeLineEnd(feed, i);
     // Line ends and tabs come between most text runs: executed here, as the table says.
     if (b != ESC && b != EM) {
         actionExecute(feed, i);
         return {i + 1, S::ground};
     }
     return applyTransition(feed, i, S::ground);
+}
+
+// CR LF at i, for a terminal: most lines of output end so. Both controls run in one step, as
+// the table would run them one after the other (a traced dispatch names each, so it takes
+// the table's way).
+inline bool EscapeSequenceParser::opensLineEnd(std::span<const std::uint8_t> data, std::size_t i) const
+{
+    return data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n' && terminal && !terminal->dispatchTrace;
+}
+
+// The pending print run, then CR and LF.
+[[gnu::always_inline]] inline EscapeSequenceParser::Step EscapeSequenceParser::takeLineEnd(Feed& feed, std::size_t i)
+{
+    flushPrint(feed, i);
+    terminal->carriageReturnLineFeed();
+    return {i + 2, S::ground};
 }
 
 // Printable text (and every byte 0x80-0xFF, UTF-8) runs up to the next C0 control; the run is

@@ -241,6 +241,8 @@ private:
     Step groundStep(Feed& feed, std::span<const std::uint8_t> data, std::size_t i);
     Step sequenceStep(Feed& feed, std::span<const std::uint8_t> data, std::size_t i, ParserState state);
     static std::size_t takeText(Feed& feed, std::span<const std::uint8_t> data, std::size_t i);
+    bool opensLineEnd(std::span<const std::uint8_t> data, std::size_t i) const;
+    Step takeLineEnd(Feed& feed, std::size_t i);
     bool continuesString(ParserState state, std::uint8_t b) const;
     void handOverPendingRun(const Feed& feed, ParserState state);
     Step applyTransition(Feed& feed, std::size_t i, ParserState state);

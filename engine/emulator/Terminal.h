@@ -755,10 +755,15 @@ public:
 
     void cmdLineFeed();
     void cmdCarriageReturn();
+    // CR then LF, as the two controls do one after the other (the parser's step for a line end).
+    void carriageReturnLineFeed();
     void cmdBackspace();
     void cmdIndex();
     void reverseIndex();
     void scroll(bool isWrapped = false);
+    // scroll for every region, margins and ring state.
+    void scrollAnyRegion(bool isWrapped);
+    void lineFeedStep();
     void propagateSemanticContinuation(bool moved);
     void clearSemanticContinuation();
     void resetSemanticPromptState(bool clearLines);

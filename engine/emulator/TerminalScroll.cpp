@@ -4,6 +4,8 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace corvantix {
@@ -65,7 +67,8 @@ void Terminal::markSplicedRowDirty(int row)
 
 // ---------------------------------------------------------------- Line feed, CR, BS
 
-void Terminal::cmdLineFeed()
+// The line feed's body, also inlined into the CR LF step.
+[[gnu::always_inline]] inline void Terminal::lineFeedStep()
 {
     Buffer& screen = *buffer_;
     bool moved = false;
@@ -89,11 +92,28 @@ void Terminal::cmdLineFeed()
     if (screen.x() >= cols_)
         screen.setX(screen.x() - 1);
 
-    propagateSemanticContinuation(moved);
-    linefeedNotify();
+    if (moved && screen.semanticInput != SemanticInputState::idle)
+        propagateSemanticContinuation(true);
+    if (tdel != nullptr)
+        tdel->linefeed(*this);
 
     if (lineFeedMode_)
         screen.setX(originMode_ && marginMode_ ? screen.marginLeft() : 0);
+}
+
+void Terminal::cmdLineFeed()
+{
+    lineFeedStep();
+}
+
+void Terminal::carriageReturnLineFeed()
+{
+    // What the dispatch of each control does first; CR cannot leave bytes kept back, so
+    // once is enough.
+    if (!readingBuffer_.putbackBuffer.empty())
+        flushIncompleteCharacter();
+    cmdCarriageReturn();
+    lineFeedStep();
 }
 
 void Terminal::cmdCarriageReturn()
@@ -234,9 +254,9 @@ struct ScrollStep {
     BidiPresentationState bidiState;
 };
 
-// Whether a cell attribute is the erase attribute for background bg, compared field by
-// field: an Attribute put together on the stack and copied whole stalls on every scroll.
-bool isEraseAttribute(const PackedCell& cell, Attribute::Color bg)
+// Whether a cell's attribute is the erase attribute for background bg: the packed forms
+// compared, without unpacking the cell.
+[[gnu::always_inline]] inline bool isEraseAttribute(const PackedCell& cell, Attribute::Color bg)
 {
     Attribute erase;
     erase.bg = bg;
@@ -244,6 +264,17 @@ bool isEraseAttribute(const PackedCell& cell, Attribute::Color bg)
 }
 
 struct ScrollFile;
+
+// Four one-byte fields compared at once.
+bool sameBidiState(const BidiPresentationState& a, const BidiPresentationState& b)
+{
+    static_assert(sizeof(BidiPresentationState) == sizeof(std::uint32_t));
+    std::uint32_t left = 0;
+    std::uint32_t right = 0;
+    std::memcpy(&left, &a, sizeof left);
+    std::memcpy(&right, &b, sizeof right);
+    return left == right;
+}
 
 } // namespace
 
@@ -331,6 +362,61 @@ struct TerminalFileHelpers<ScrollFile> {
         }
     }
 
+    // Output scrolling a full history: the whole screen is the region (no narrower margins),
+    // its bottom is the newest line, the ring holds all it can and no line carries an image.
+    // Then the oldest line becomes the new bottom one, as scrollIntoScrollback does, with
+    // nothing else to look at.
+    static bool recyclesOldestLine(const Terminal& terminal, const Buffer& screen)
+    {
+        const CircularBufferLineList& ring = screen.lines();
+        const int count = ring.count();
+        return screen.scrollTop() == 0 && count == ring.maxLength() && screen.yBase() + screen.scrollBottom() == count - 1
+            && !screen.hasLinesWithImages() && !(terminal.marginMode_ && marginsNarrowerThanScreen(screen, terminal.cols_));
+    }
+
+    // scroll for a ring recyclesOldestLine accepts: every step of the general way that applies
+    // to it, in the same order, and no other.
+    static void scrollFullRing(Terminal& terminal, Buffer& screen, bool isWrapped)
+    {
+        CircularBufferLineList& ring = screen.lines();
+        const int last = ring.count() - 1;
+        const BidiPresentationState bidiState = isWrapped ? ring[last]->bidiState() : terminal.currentBidiState_;
+        // Only the template's attribute is read here; its wrap flag and bidi state are set by
+        // the scrolls that copy it. The template is only ever made from the erase attribute,
+        // so its background is the one field that can be out of date.
+        std::shared_ptr<BufferLine>& blank = terminal.blankLine_;
+        if (!(blank->packedCell(0).bg() == terminal.curAttr_.bg)) [[unlikely]]
+            blank = screen.getBlankLine(terminal.eraseAttribute());
+
+        BufferLine* reused = ring.recycle(blank->packedCell(0).packedAttribute());
+        if (reused == nullptr) [[unlikely]]
+            reused = ring[last].get();
+        if (isWrapped)
+            reused->setIsWrapped(true);
+        if (!sameBidiState(reused->bidiState(), bidiState))
+            reused->setBidiState(bidiState);
+        if (screen.hasScrollback)
+            screen.linesTop += 1;
+        if (!terminal.selections_.empty())
+            terminal.adjustSelectionsForLineShift(0, last, 1);
+        // A view scrolled back keeps showing the same text, which moved up by one line.
+        if (terminal.userScrolling_)
+            screen.setYDisp(std::max(screen.yDisp() - 1, 0));
+        else
+            screen.setYDisp(screen.yBase());
+
+        // updateRange(0, true) and updateRange(bottom, true): rows only, both within the screen.
+        const int bottom = screen.scrollBottom();
+        terminal.refreshStart_ = std::min(terminal.refreshStart_, 0);
+        terminal.refreshEnd_ = std::max(terminal.refreshEnd_, bottom);
+        if (!(bottom == terminal.rows_ - 1 && screen.hasScrollback)) {
+            terminal.updateRange(0);
+            terminal.updateRange(bottom);
+        }
+        if (TerminalDelegate* delegate = terminal.delegate())
+            delegate->scrolled(terminal, screen.yDisp());
+    }
+
     // A region below the top: its top line is discarded. False when the region lies past the
     // ring (logged; nothing moves).
     static bool scrollRegionUp(Terminal& terminal, const ScrollStep& step)
@@ -376,6 +462,16 @@ using ScrollHelpers = TerminalFileHelpers<ScrollFile>;
 } // namespace
 
 void Terminal::scroll(bool isWrapped)
+{
+    Buffer& screen = *buffer_;
+    if (ScrollHelpers::recyclesOldestLine(*this, screen))
+        ScrollHelpers::scrollFullRing(*this, screen, isWrapped);
+    else
+        scrollAnyRegion(isWrapped);
+}
+
+// Apart, so that the full-ring case pays for none of its set-up.
+[[gnu::noinline]] void Terminal::scrollAnyRegion(bool isWrapped)
 {
     Buffer& screen = *buffer_;
     ScrollStep step{screen, screen.lines(), screen.yBase() + screen.scrollTop(),

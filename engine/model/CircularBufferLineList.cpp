@@ -130,7 +130,7 @@ void CircularBufferLineList::push(LinePtr line)
         onLinePushed(hasImages);
 }
 
-void CircularBufferLineList::recycle(const PackedAttribute& attribute)
+BufferLine* CircularBufferLineList::recycle(const PackedAttribute& attribute)
 {
     if (count_ != maxLength_ || count_ == 0)
         fatalError("CircularBufferLineList: recycle on a ring that is not full (count " + std::to_string(count_)
@@ -138,11 +138,13 @@ void CircularBufferLineList::recycle(const PackedAttribute& attribute)
     const int slot = slotOf(count_);
     startIndex_ = startIndex_ + 1 < count_ ? startIndex_ + 1 : (startIndex_ + 1) % count_;
     bool hadImages = false;
-    if (const LinePtr& line = array_[static_cast<size_t>(slot)])
+    BufferLine* const line = array_[static_cast<size_t>(slot)].get();
+    if (line != nullptr)
         hadImages = line->resetForRecycle(attribute);
     if (onLineRecycled)
         onLineRecycled(hadImages);
     prefetchNextRecycled();
+    return line;
 }
 
 void CircularBufferLineList::prefetchNextRecycled() const

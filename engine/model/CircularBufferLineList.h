@@ -74,9 +74,10 @@ public:
     // Stores the line after the newest one; a full ring drops its oldest line.
     void push(LinePtr line);
     // On a full ring only (fatal otherwise): the oldest line becomes the newest, blanked in
-    // the given attribute, unwrapped, without marks or images.
-    void recycle(const PackedAttribute& attribute);
-    void recycle(const Attribute& attribute) { recycle(PackedCell::packAttribute(attribute)); }
+    // the given attribute, unwrapped, without marks or images. Answers that line (null when
+    // its slot was still empty; reading it then fills it).
+    BufferLine* recycle(const PackedAttribute& attribute);
+    BufferLine* recycle(const Attribute& attribute) { return recycle(PackedCell::packAttribute(attribute)); }
     // Removes deleteCount lines at start and inserts the items there; lines pushed past the
     // capacity fall off the top. Every row that changes is marked dirty.
     void splice(int start, int deleteCount, std::span<const LinePtr> items, const RowDirtyMarker& markRowDirty = {});
