@@ -45,12 +45,12 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillCharacter, bool isW
 
 BufferLine::BufferLine(const BufferLine& line)
     : std::enable_shared_from_this<BufferLine>()
+    , semanticHardContinuationGroup_(line.semanticHardContinuationGroup_)
     , isWrapped_(line.isWrapped_)
     , bidiState_(line.bidiState_)
     , renderMode_(line.renderMode_)
     , mayHaveExtras_(line.mayHaveExtras_)
     , semanticMarks_(line.semanticMarks_)
-    , semanticHardContinuationGroup_(line.semanticHardContinuationGroup_)
     , images_(line.images_)
     , fillCharacter_(line.fillCharacter_)
 {
@@ -440,8 +440,9 @@ void BufferLine::clearForRecycle(const PackedAttribute& attribute)
 
 void BufferLine::blankForReuse(const PackedAttribute& attribute)
 {
-    // Cells outside the written range already hold the blank of blankAttribute_.
-    if (attribute == blankAttribute_) {
+    // Cells outside the written range already hold the blank of the blank attribute.
+    const bool isDefault = attribute == PackedCell::defaultAttribute();
+    if (isDefault ? blankIsDefault_ : !blankIsDefault_ && attribute == blankAttribute_) {
         const std::span<const PackedCell> written = writtenCells();
         fillBlankRun(data_.data() + (written.data() - data_.data()), written.size(), attribute);
     } else {
@@ -449,7 +450,10 @@ void BufferLine::blankForReuse(const PackedAttribute& attribute)
     }
     writtenFrom_ = INT32_MAX;
     writtenTo_ = 0;
-    blankAttribute_ = attribute;
+    if (!isDefault || !blankIsDefault_) {
+        blankAttribute_ = attribute;
+        blankIsDefault_ = isDefault;
+    }
 }
 
 // ---- Semantic marks

@@ -239,8 +239,9 @@ public:
     // state, not wrapped. Answers whether the line had images.
     bool resetForRecycle(const Attribute& attribute) { return resetForRecycle(PackedCell::packAttribute(attribute)); }
     bool resetForRecycle(const PackedAttribute& attribute);
-    // Where the fields a reuse touches end, for fetching them ahead of time.
-    const void* endOfRecycledFields() const { return &owningBuffer_; }
+    // The fields a reuse touches, for fetching them ahead of time.
+    const void* recycleFieldsBegin() const { return &data_; }
+    const void* recycleFieldsEnd() const { return &blankIsDefault_ + 1; }
     // Made equal to a fresh copy of `line` (cells, flags, marks, bidi state, render mode,
     // images) for reuse by the ring, keeping this object and its block of cells; counts as
     // a recycle. The fill characters must already agree. (LineReuse.cpp)
@@ -288,17 +289,23 @@ private:
     void moveSemanticMarksFrom(BufferLine& src, int srcCol, int dstCol, int len);
     void takeHardContinuationGroup(BufferLine& src);
 
-    // The fields a line feed and a print touch come first, so reusing the oldest line of a
-    // full scrollback reads two cache lines of its object instead of four.
+    // A line object comes after its 16-byte reference counts and its 16-byte weak self
+    // reference, in a block that starts on a cache line (the line arena's). The fields a line
+    // feed and a print touch fill the object's second cache line alone, from recycleFieldsBegin
+    // up to recycleFieldsEnd: reusing the oldest line of a full scrollback then reads one
+    // cache line of its object, and 32 bytes of rarely read fields come first to get there.
+    Buffer* owningBuffer_ = nullptr;
+    uint64_t uniqueId_ = nextUniqueId();
+    std::optional<uint64_t> semanticHardContinuationGroup_;
+    // ---- recycleFieldsBegin
     CellBlock data_;
-    // Every cell outside writtenFrom_ ..< writtenTo_ is the blank of blankAttribute_
-    // (PackedCell(0, 1, blankAttribute_)), as the last recycle left it: a writer widens the
+    // Every cell outside writtenFrom_ ..< writtenTo_ is the blank of the blank attribute
+    // (PackedCell(0, 1, blankAttribute())), as the last recycle left it: a writer widens the
     // range over the cells it writes. Until the first recycle the range is the whole line.
     int writtenFrom_ = 0;
     int writtenTo_ = INT32_MAX;
     uint64_t generation_ = 0;
     uint64_t recycleGeneration_ = 0;
-    PackedAttribute blankAttribute_ = PackedCell::defaultAttribute();
     bool isWrapped_ = false;
     BidiPresentationState bidiState_;
     RenderLineMode renderMode_ = RenderLineMode::single;
@@ -306,13 +313,14 @@ private:
     // no images: a reuse then leaves those fields alone. Set by everything that can give
     // the line one of them, cleared by resetForRecycle.
     bool mayHaveExtras_ = false;
-    // The rest is read rarely.
-    Buffer* owningBuffer_ = nullptr;
+    // The blank attribute is the default one (the usual case): blankAttribute_ is only read
+    // when it is not.
+    bool blankIsDefault_ = true;
+    // ---- recycleFieldsEnd
+    PackedAttribute blankAttribute_ = PackedCell::defaultAttribute();
     std::vector<SemanticMark> semanticMarks_;
-    std::optional<uint64_t> semanticHardContinuationGroup_;
     std::optional<Images> images_;
     CharData fillCharacter_;
-    uint64_t uniqueId_ = nextUniqueId();
 };
 
 // One piece of text extracted from the rows, with where it came from and its length.

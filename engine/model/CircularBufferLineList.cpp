@@ -187,8 +187,8 @@ void CircularBufferLineList::prefetchNextRecycled() const
     }
     if (const BufferLine* ahead = array_[slotAhead(objectAhead)].get()) {
         // Only the fields a reuse touches.
-        const auto* bytes = reinterpret_cast<const char*>(ahead);
-        const auto* end = static_cast<const char*>(ahead->endOfRecycledFields());
+        const auto* bytes = static_cast<const char*>(ahead->recycleFieldsBegin());
+        const auto* end = static_cast<const char*>(ahead->recycleFieldsEnd());
         for (const char* at = bytes; at < end; at += 64)
             __builtin_prefetch(at, 1);
         __builtin_prefetch(end - 1, 1);

@@ -96,6 +96,20 @@ TEST(LineArena, LargeBlocksComeFromTheHeap)
     arena.deallocate(block, LineArena::largestBlockBytes + 1);
 }
 
+TEST(LineArena, WhatAReuseTouchesIsOneCacheLineOfTheLine)
+{
+    // A line feed through a full scrollback reads these fields of the oldest line: one cache
+    // line of memory when they fit one, two when a field added or moved spills them over.
+    const auto line = BufferLine::create(80);
+    const auto begin = reinterpret_cast<std::uintptr_t>(line->recycleFieldsBegin());
+    const auto end = reinterpret_cast<std::uintptr_t>(line->recycleFieldsEnd());
+    EXPECT_LE(end - begin, LineArena::granuleBytes);
+    if (!arenaInUse())
+        return; // heap blocks promise no alignment to a cache line
+    EXPECT_EQ(begin / LineArena::granuleBytes, (end - 1) / LineArena::granuleBytes)
+        << "the fields start " << begin % LineArena::granuleBytes << " bytes into a cache line";
+}
+
 TEST(LineArena, LinesAndTheirCopiesOutliveEachOther)
 {
     // Lines, their cells and copies made and dropped in any order keep their own cells.
