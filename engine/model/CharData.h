@@ -1,8 +1,9 @@
 // The value types every screen cell is made of: CharData (one cell), its Attribute
 // (colours, style bits, underline) and the SGR text of an attribute.
 //
-// Cells are plain trivially copyable values: lines keep them in one contiguous block and
-// move them with memory copies.
+// Cells are plain trivially copyable values, the form readers and writers pass around; a line
+// keeps each in its 16-byte packed form (PackedCell) in one contiguous block and moves them with
+// memory copies.
 #pragma once
 
 #include <bit>
