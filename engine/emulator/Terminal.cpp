@@ -180,6 +180,7 @@ void Terminal::setup(bool isReset)
     gcharset_ = 0;
     gLevel_ = 0;
     curAttr_ = Attribute::defaultAttribute();
+    curAttrChanged();
 
     setMouseMode(MouseMode::off);
     mouseShiftCapture_ = false;

@@ -381,6 +381,10 @@ private:
     int gcharset_ = 0; // a G set index (0..3), reset with the character sets; nothing reads it yet
     bool reverseWraparound_ = false;
     Attribute curAttr_;
+    // curAttr_ packed as cells keep it, renewed by every change (curAttrChanged): output
+    // stamps it on every cell it prints, and attributes change far less often than that.
+    PackedAttribute curAttrPacked_ = PackedCell::defaultAttribute();
+    void curAttrChanged() { curAttrPacked_ = PackedCell::packAttribute(curAttr_); }
     // Multi-scalar characters (and scalars from U+10000 up) and their cell codes; neither
     // table is ever emptied.
     // Looked up by string view (no key is built for a lookup); see ClusterHash.

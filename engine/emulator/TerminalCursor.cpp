@@ -263,6 +263,7 @@ void Terminal::cmdRestoreCursor(std::span<const int>, std::span<const std::uint8
     screen.setX(std::clamp(screen.savedX, 0, cols_ - 1));
     screen.setY(std::clamp(screen.savedY, 0, rows_ - 1));
     curAttr_ = screen.savedAttr;
+    curAttrChanged();
     charset_ = screen.savedCharset;
     originMode_ = screen.savedOriginMode;
     setMarginMode(screen.savedMarginMode);

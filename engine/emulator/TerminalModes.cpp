@@ -501,6 +501,7 @@ void Terminal::softReset()
     buffer_->setScrollTop(0);
     buffer_->setScrollBottom(rows_ - 1);
     curAttr_ = Attribute::defaultAttribute();
+    curAttrChanged();
     buffer_->clearSavedState();
     resetSemanticPromptState(true);
 

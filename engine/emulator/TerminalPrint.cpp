@@ -220,7 +220,7 @@ struct TerminalFileHelpers<PrintFile> {
     static void printCell(Terminal& terminal, char32_t scalar, int width)
     {
         const std::int32_t code = singleScalarCode(terminal, scalar);
-        terminal.buffer_->insertCharacter(CharData(code, checkedWidth(width), terminal.curAttr_), terminal);
+        terminal.buffer_->insertCharacter(code, checkedWidth(width), terminal.curAttrPacked_, terminal);
     }
 
     // One narrow character written straight into its cell when that is all the cell writer
@@ -243,7 +243,7 @@ struct TerminalFileHelpers<PrintFile> {
         // so only a lead just before it or a placeholder just after it can be left alone; the
         // neighbours are read once here, and the general mending runs only when one is.
         const bool halfLeft = (at > 0 && cells[at - 1].width() == 2) || (at + 1 < size && cells[at + 1].width() == 0);
-        storeCell(cells + at, b, 1, PackedCell::packAttribute(terminal.curAttr_), terminal.activeHyperlink_ ? terminal.linkPayload() : TinyAtom{},
+        storeCell(cells + at, b, 1, terminal.curAttrPacked_, terminal.activeHyperlink_ ? terminal.linkPayload() : TinyAtom{},
                   screen.semanticContent.cellCode());
         screen.setX(x + 1);
         if (halfLeft) [[unlikely]]
@@ -471,7 +471,7 @@ struct TerminalFileHelpers<PrintFile> {
                 return;
             const auto written = static_cast<std::size_t>(terminal.buffer_->insertCellRun(
                 std::span<const char32_t>(codes.data(), count), std::span<const std::int8_t>(widths.data(), count),
-                terminal.curAttr_, terminal));
+                terminal.curAttrPacked_, terminal));
             for (std::size_t k = written; k < count; ++k) {
                 if (codes[k] < 0x80)
                     printSingleByte(terminal, static_cast<std::uint8_t>(codes[k])); // ASCII joins nothing
@@ -542,7 +542,7 @@ struct TerminalFileHelpers<PrintFile> {
             return end - start;
         }
         pending.flush(terminal);
-        const int written = terminal.buffer_->insertNarrowRun(run.subspan(start, end - start), terminal.curAttr_,
+        const int written = terminal.buffer_->insertNarrowRun(run.subspan(start, end - start), terminal.curAttrPacked_,
                                                               terminal, terminal.charset_);
         return static_cast<std::size_t>(written);
     }
@@ -707,7 +707,7 @@ struct TerminalFileHelpers<PrintFile> {
         Buffer& screen = *terminal.buffer_;
         const int row = screen.y();
         const int top = screen.yDisp();
-        screen.insertCharacter(CharData(b, 1, terminal.curAttr_), terminal);
+        screen.insertCharacter(b, 1, terminal.curAttrPacked_, terminal);
         // Marked again only when it wrapped (or scrolled the view): the same row and view
         // would mark nothing new.
         if (terminal.buffer_ != &screen || terminal.buffer_->y() != row || terminal.buffer_->yDisp() != top)
@@ -722,7 +722,7 @@ struct TerminalFileHelpers<PrintFile> {
             // characters, which never join the cell before them.
             Buffer& screen = *terminal.buffer_;
             terminal.updateRangeForBuffer(screen, screen.y());
-            const int written = screen.insertNarrowRun(bytes, terminal.curAttr_, terminal, terminal.charset_);
+            const int written = screen.insertNarrowRun(bytes, terminal.curAttrPacked_, terminal, terminal.charset_);
             if (static_cast<std::size_t>(written) == bytes.size()) {
                 terminal.updateRangeForBuffer(*terminal.buffer_, terminal.buffer_->y());
                 return;

@@ -223,6 +223,7 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
         return;
     if (pars.empty() || (pars.size() == 1 && pars[0] == 0)) {
         curAttr_ = Attribute::defaultAttribute();
+        curAttrChanged();
         return;
     }
 
@@ -232,6 +233,7 @@ void Terminal::cmdCharAttributes(const CsiParameters& pars, std::span<const std:
     const std::size_t count = pars.size();
     for (std::size_t i = 0; i < count;)
         i += applySgrCode(*this, attribute, i, pars);
+    curAttrChanged();
 }
 
 ExtendedColorResult Terminal::parseExtendedColor(int start, const CsiParameters& pars) const

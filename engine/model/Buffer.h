@@ -207,18 +207,28 @@ public:
     // Writes one character of width 1 or 2 at the cursor (a wide one with its placeholder),
     // wrapping, scrolling and inserting as the modes say, stamping the active hyperlink
     // (from `links`) and the semantic content; the cursor moves past it.
-    void insertCharacter(const CharData& charData, LinkPayloadSource& links);
+    void insertCharacter(const CharData& charData, LinkPayloadSource& links)
+    {
+        insertCharacter(charData.code, charData.width, PackedCell::packAttribute(charData.attribute), links);
+    }
+    // The same for a character given by its code, width and packed attribute.
+    void insertCharacter(int32_t code, int8_t width, const PackedAttribute& attribute, LinkPayloadSource& links);
     // Writes each byte as a width-1 cell whose code is the byte (or the map's replacement
     // for it, when a map is given); returns how many it wrote from the start (0 in insert
     // mode; it stops at the right limit with wraparound off).
-    int insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
+    int insertNarrowRun(std::span<const uint8_t> bytes, const PackedAttribute& attribute, LinkPayloadSource& links,
                         const CharacterMap* map = nullptr);
+    int insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& attribute, LinkPayloadSource& links,
+                        const CharacterMap* map = nullptr)
+    {
+        return insertNarrowRun(bytes, PackedCell::packAttribute(attribute), links, map);
+    }
     // Writes characters of width 1 or 2 given by codes that are the scalars themselves, as
     // insertCharacter would one after the other, wrapping only to rows that restart at
     // column 0; returns how many it wrote from the start. It stops where insertCharacter
     // would do more than write: insert mode, a character that does not fit with wraparound
     // off or after a wrap to a margin, a row shorter than the screen.
-    int insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& attribute,
+    int insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const PackedAttribute& attribute,
                       LinkPayloadSource& links);
     // The column writes stop at: the right margin in margin mode, else the last column.
     int writeRightLimit() const { return marginMode ? marginRight_ : cols_ - 1; }

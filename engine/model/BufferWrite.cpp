@@ -62,9 +62,9 @@ inline void blankCutWideHalves(std::span<PackedCell> cells, size_t start, size_t
 
 } // namespace
 
-void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
+void Buffer::insertCharacter(int32_t code, int8_t cellWidth, const PackedAttribute& attribute, LinkPayloadSource& links)
 {
-    const int width = charData.width;
+    const int width = cellWidth;
     const uint8_t semanticCode = semanticContent.cellCode();
     const int limit = writeRightLimit();
 
@@ -91,19 +91,18 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
 
     const int start = x_;
     const TinyAtom payload = links.linkPayload();
-    const PackedAttribute attribute = PackedCell::packAttribute(charData.attribute);
     // The character's own cell, then its placeholder where the row has room. The
     // placeholder carries the wide character's own attribute, so a background colour
     // covers both of its columns.
     const int end = std::min(start + std::max(width, 1), cols_);
     if (start >= 0 && end <= line.dataSize()) [[likely]] {
         PackedCell* cells = line.mutableCells(start, end).data();
-        storeCell(cells + start, charData.code, charData.width, attribute, payload, semanticCode);
+        storeCell(cells + start, code, cellWidth, attribute, payload, semanticCode);
         for (int col = start + 1; col < end; ++col)
             storeCell(cells + col, 0, 0, attribute, payload, semanticCode);
         x_ = end;
     } else {
-        putCell(line, x_, charData.code, charData.width, attribute, payload, semanticCode);
+        putCell(line, x_, code, cellWidth, attribute, payload, semanticCode);
         ++x_;
         for (int added = 1; added < width && x_ < cols_; ++added) {
             putCell(line, x_, 0, 0, attribute, payload, semanticCode);
@@ -122,12 +121,11 @@ void Buffer::insertCharacter(const CharData& charData, LinkPayloadSource& links)
         line.mendWideEdges(start, x_);
 }
 
-int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& cellAttribute, LinkPayloadSource& links,
+int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const PackedAttribute& attribute, LinkPayloadSource& links,
                             const CharacterMap* map)
 {
     if (insertMode || bytes.empty())
         return 0;
-    const PackedAttribute attribute = PackedCell::packAttribute(cellAttribute);
     const int limit = writeRightLimit();
     const uint8_t semanticCode = semanticContent.cellCode();
     const size_t total = bytes.size();
@@ -189,13 +187,12 @@ int Buffer::insertNarrowRun(std::span<const uint8_t> bytes, const Attribute& cel
     }
 }
 
-int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const Attribute& cellAttribute,
+int Buffer::insertCellRun(std::span<const char32_t> codes, std::span<const int8_t> widths, const PackedAttribute& attribute,
                           LinkPayloadSource& links)
 {
     const size_t total = std::min(codes.size(), widths.size());
     if (insertMode || total == 0)
         return 0;
-    const PackedAttribute attribute = PackedCell::packAttribute(cellAttribute);
     const int limit = writeRightLimit();
     const uint8_t semanticCode = semanticContent.cellCode();
     const TinyAtom payload = links.linkPayload();

@@ -6,7 +6,6 @@
 // memory copies.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -90,22 +89,18 @@ struct Attribute {
         // The case's position, then the payload bytes in order.
         size_t hashValue() const;
 
-        // The colour in 26 bits: the case above the three payload bytes (a packed cell's form).
-        // In memory the case comes first, so on a little-endian machine this is one rotation.
-        constexpr std::uint32_t packedBits() const
+        // The four bytes as one word, case byte lowest (a packed cell's form); the case takes
+        // its two low bits.
+        constexpr std::uint32_t memoryBits() const
         {
-            if constexpr (std::endian::native == std::endian::little)
-                return std::rotr(std::bit_cast<std::uint32_t>(*this), 8);
-            return std::uint32_t{a_} | (std::uint32_t{b_} << 8) | (std::uint32_t{c_} << 16)
-                | (std::uint32_t{static_cast<uint8_t>(case_)} << 24);
+            return std::uint32_t{static_cast<uint8_t>(case_)} | (std::uint32_t{a_} << 8) | (std::uint32_t{b_} << 16)
+                | (std::uint32_t{c_} << 24);
         }
-        static constexpr Color fromPackedBits(std::uint32_t bits)
+        // The colour of memoryBits; bits 2-7 are not looked at.
+        static constexpr Color fromMemoryBits(std::uint32_t bits)
         {
-            bits &= (1u << 26) - 1;
-            if constexpr (std::endian::native == std::endian::little)
-                return std::bit_cast<Color>(std::rotl(bits, 8));
-            return Color(static_cast<Case>(bits >> 24), static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
-                         static_cast<uint8_t>(bits >> 16));
+            return Color(static_cast<Case>(bits & 3), static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits >> 16),
+                         static_cast<uint8_t>(bits >> 24));
         }
 
         friend constexpr bool operator==(const Color&, const Color&) = default;

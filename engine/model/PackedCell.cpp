@@ -66,7 +66,7 @@ std::uint16_t UnderlineColorTable::reference(const std::optional<Attribute::Colo
 
 std::uint16_t UnderlineColorTable::trueColorReference(const Attribute::Color& color)
 {
-    const std::uint32_t bits = color.packedBits();
+    const std::uint32_t bits = color.memoryBits();
     const std::lock_guard guard(lock_);
     if (const auto found = references_.find(bits); found != references_.end())
         return found->second;
@@ -94,7 +94,7 @@ std::optional<Attribute::Color> UnderlineColorTable::color(std::uint16_t referen
     const std::size_t index = reference - firstTableReference;
     if (index >= count_.load(std::memory_order_acquire))
         return std::nullopt;
-    return Attribute::Color::fromPackedBits(colors_[index].load(std::memory_order_relaxed));
+    return Attribute::Color::fromMemoryBits(colors_[index].load(std::memory_order_relaxed));
 }
 
 std::size_t UnderlineColorTable::count() const

@@ -4,12 +4,16 @@
 //
 //   low word:  code (bits 0-31), payload (32-47), style (48-55), width (56-57),
 //              semantic code (58-60), underline style (61-63)
-//   high word: foreground (bits 0-25), background (26-51), underline colour (52-63)
+//   high word: foreground (bytes 0-3), background (bytes 4-7), each as a colour keeps its
+//              four bytes (Attribute::Color::memoryBits), case byte first; the case takes two
+//              bits of that byte, and the other six of each hold half the underline colour
+//              (its low six bits beside the foreground's case, its high six beside the
+//              background's)
 //
-// A colour takes 26 bits, its case above its three payload bytes. The underline colour is a
-// 12-bit reference: 0 none, 1-256 a palette entry, 257 the default colour, 258 the default
-// inverted colour, and from 259 a true colour kept in the process's UnderlineColorTable (a
-// true underline colour is rare; the table is bounded, see there).
+// So packing an attribute's colours copies them whole. The underline colour is a 12-bit
+// reference: 0 none, 1-256 a palette entry, 257 the default colour, 258 the default inverted
+// colour, and from 259 a true colour kept in the process's UnderlineColorTable (a true
+// underline colour is rare; the table is bounded, see there).
 //
 // Every CharData has exactly one packed form (widths outside 0-2 and semantic codes above 7
 // are clamped), so equal cells have equal words.
@@ -76,10 +80,10 @@ public:
     static constexpr int underlineStyleShift = 61;
     static constexpr std::uint64_t codeMask = 0xFFFF'FFFFull;
     static constexpr std::uint64_t attributeLowMask = (0xFFull << styleShift) | (7ull << underlineStyleShift);
-    // Bit positions of the high word.
-    static constexpr int backgroundShift = 26;
-    static constexpr int underlineColorShift = 52;
-    static constexpr std::uint32_t colorMask = (1u << 26) - 1;
+    // The high word: the background's shift, and the six spare bits of each case byte.
+    static constexpr int backgroundShift = 32;
+    static constexpr std::uint32_t caseSpareBits = 0xFC;
+    static constexpr std::uint64_t underlineColorBits = caseSpareBits | (std::uint64_t{caseSpareBits} << backgroundShift);
 
     // The default cell: code 0, width 1, default colours, nothing else.
     constexpr PackedCell() = default;
@@ -111,10 +115,10 @@ public:
         // held across the call.
         PackedAttribute packed;
         if (attribute.underlineColor) [[unlikely]]
-            packed.high = std::uint64_t{underlineColorReferenceOf(*attribute.underlineColor)} << underlineColorShift;
+            packed.high = underlineColorWord(underlineColorReferenceOf(*attribute.underlineColor));
         packed.low = (std::uint64_t{attribute.style.rawValue} << styleShift)
             | (std::uint64_t{static_cast<std::uint8_t>(attribute.underlineStyle) & 7u} << underlineStyleShift);
-        packed.high |= std::uint64_t{attribute.fg.packedBits()} | (std::uint64_t{attribute.bg.packedBits()} << backgroundShift);
+        packed.high |= std::uint64_t{attribute.fg.memoryBits()} | (std::uint64_t{attribute.bg.memoryBits()} << backgroundShift);
         return packed;
     }
     static constexpr PackedAttribute defaultAttribute() { return {0, defaultHigh}; }
@@ -133,12 +137,15 @@ public:
     {
         return static_cast<UnderlineStyle>((low_ >> underlineStyleShift) & 7);
     }
-    constexpr Attribute::Color fg() const { return Attribute::Color::fromPackedBits(static_cast<std::uint32_t>(high_) & colorMask); }
+    constexpr Attribute::Color fg() const { return Attribute::Color::fromMemoryBits(static_cast<std::uint32_t>(high_)); }
     constexpr Attribute::Color bg() const
     {
-        return Attribute::Color::fromPackedBits(static_cast<std::uint32_t>(high_ >> backgroundShift) & colorMask);
+        return Attribute::Color::fromMemoryBits(static_cast<std::uint32_t>(high_ >> backgroundShift));
     }
-    constexpr std::uint16_t underlineColorReference() const { return static_cast<std::uint16_t>(high_ >> underlineColorShift); }
+    constexpr std::uint16_t underlineColorReference() const
+    {
+        return static_cast<std::uint16_t>(((high_ >> 2) & 0x3F) | (((high_ >> (backgroundShift + 2)) & 0x3F) << 6));
+    }
     std::optional<Attribute::Color> underlineColor() const
     {
         const std::uint16_t reference = underlineColorReference();
@@ -194,8 +201,13 @@ public:
 
 private:
     static constexpr std::uint64_t defaultHigh =
-        (std::uint64_t{Attribute::Color::defaultColor().packedBits()})
-        | (std::uint64_t{Attribute::Color::defaultColor().packedBits()} << backgroundShift);
+        (std::uint64_t{Attribute::Color::defaultColor().memoryBits()})
+        | (std::uint64_t{Attribute::Color::defaultColor().memoryBits()} << backgroundShift);
+    // A 12-bit reference spread over the spare bits of the two case bytes.
+    static constexpr std::uint64_t underlineColorWord(std::uint16_t reference)
+    {
+        return (std::uint64_t{reference & 0x3Fu} << 2) | (std::uint64_t{(reference >> 6) & 0x3Fu} << (backgroundShift + 2));
+    }
 
     static std::uint16_t underlineColorReferenceOf(const Attribute::Color& color);
     static std::optional<Attribute::Color> underlineColorOf(std::uint16_t reference);

@@ -144,6 +144,37 @@ TEST(Print, ClusterIsCappedAt32Scalars)
     EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
 }
 
+// Every way the current attribute changes reaches the cells printed after it, by every print
+// path (a lone ASCII byte, a run, a wide character, a character set's replacement).
+TEST(Print, CellsTakeTheAttributeInForceHoweverItWasSet)
+{
+    const struct {
+        const char* name;
+        const char* change;
+    } changes[] = {
+        {"SGR", "\x1b[1;3;31;48;5;200m"},
+        {"SGR with a true underline colour", "\x1b[4:3;58:2::10:20:30m"},
+        {"SGR 0", "\x1b[1;31m\x1b[0m"},
+        {"empty SGR", "\x1b[1;31m\x1b[m"},
+        {"restore cursor", "\x1b[7m\x1b" "7\x1b[0;32m\x1b" "8"},
+        {"soft reset", "\x1b[1;31m\x1b[!p"},
+        {"full reset", "\x1b[1;31m\x1b" "c"},
+    };
+    const struct {
+        const char* name;
+        const char* text;
+    } prints[] = {{"byte", "x"}, {"run", "xyz"}, {"wide", "\xe4\xb8\xad"}, {"line drawing", "\x1b(0q\x1b(B"}};
+    for (const auto& change : changes) {
+        for (const auto& print : prints) {
+            const auto terminal = makeTerminal(20, 3);
+            feed(*terminal, std::string("\x1b[38;2;1;2;3m") + change.change);
+            feed(*terminal, "\x1b[H");
+            feed(*terminal, print.text);
+            EXPECT_EQ(cellAt(*terminal, 0, 0).attribute, terminal->curAttr()) << change.name << ", " << print.name;
+        }
+    }
+}
+
 TEST(Print, NoNewClusterCodesOnceTheTableIsFull)
 {
     const auto terminal = makeTerminal(20, 2);
