@@ -57,8 +57,8 @@ private:
     std::uint16_t trueColorReference(const Attribute::Color& color);
 
     mutable std::mutex lock_;
-    std::unordered_map<std::uint32_t, std::uint16_t> references_; // packed colour -> reference
-    std::array<std::atomic<std::uint32_t>, capacity> colors_{};  // reference - first -> packed colour
+    std::unordered_map<std::uint32_t, std::uint16_t> references_; // colour's memoryBits -> reference
+    std::array<std::atomic<std::uint32_t>, capacity> colors_{};  // reference - first -> memoryBits
     std::atomic<std::size_t> count_{0};
 };
 
@@ -80,10 +80,8 @@ public:
     static constexpr int underlineStyleShift = 61;
     static constexpr std::uint64_t codeMask = 0xFFFF'FFFFull;
     static constexpr std::uint64_t attributeLowMask = (0xFFull << styleShift) | (7ull << underlineStyleShift);
-    // The high word: the background's shift, and the six spare bits of each case byte.
+    // The high word: where the background starts.
     static constexpr int backgroundShift = 32;
-    static constexpr std::uint32_t caseSpareBits = 0xFC;
-    static constexpr std::uint64_t underlineColorBits = caseSpareBits | (std::uint64_t{caseSpareBits} << backgroundShift);
 
     // The default cell: code 0, width 1, default colours, nothing else.
     constexpr PackedCell() = default;
@@ -108,7 +106,7 @@ public:
         return cell;
     }
 
-    // Inline: the print path packs the current attribute for every run it writes.
+    // Inline: every change of the terminal's current attribute packs it.
     static PackedAttribute packAttribute(const Attribute& attribute)
     {
         // The underline colour first: on the rare path that looks it up, nothing else is
