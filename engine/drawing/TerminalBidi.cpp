@@ -258,9 +258,9 @@ int walkContent(const BufferLine& line, int cols, Append&& append)
     const int contentEnd = std::min({line.dataSize(), cols, line.getTrimmedLength()});
     int col = 0;
     while (col < contentEnd) {
-        const CharData& cell = line.getCell(col);
-        const int width = std::max<int>(cell.width, 1);
-        append(col, width, cell.code);
+        const PackedCell& cell = line.packedCell(col);
+        const int width = std::max<int>(cell.width(), 1);
+        append(col, width, cell.code());
         col += width;
     }
     return col;
@@ -460,17 +460,17 @@ bool TerminalBidi::rowNeedsBidi(const BufferLine& line, int cols, const Terminal
 {
     const int end = std::min(line.dataSize(), cols);
     for (int col = 0; col < end;) {
-        const CharData& cell = line.getCell(col);
-        col += std::max<int>(cell.width, 1);
-        if (cell.code < 0x0590)
+        const PackedCell& cell = line.packedCell(col);
+        col += std::max<int>(cell.width(), 1);
+        if (cell.code() < 0x0590)
             continue;
-        if (cell.code < CharData::firstSyntheticCode) {
-            const char32_t s = static_cast<char32_t>(cell.code);
+        if (cell.code() < CharData::firstSyntheticCode) {
+            const char32_t s = static_cast<char32_t>(cell.code());
             if (isRightToLeftScalar(s) || isRightToLeftMark(s))
                 return true;
             continue;
         }
-        const auto found = terminal.indexToCharMap().find(cell.code);
+        const auto found = terminal.indexToCharMap().find(cell.code());
         if (found == terminal.indexToCharMap().end())
             continue;
         for (char32_t s : found->second) {

@@ -101,11 +101,11 @@ void appendRowCharacters(const Terminal& terminal, const BufferLine& line, int s
     for (int col = std::max(start, 0); col < end; ++col) {
         if (isWideSpacer(line, col))
             continue;
-        const CharData& cell = line.getCell(col);
+        const PackedCell& cell = line.packedCell(col);
         const int utf16Start = static_cast<int>(text.size());
-        for (const char32_t scalar : cellCharacter(terminal, cell.code))
+        for (const char32_t scalar : cellCharacter(terminal, cell.code()))
             appendUtf16(text, scalar);
-        onCharacter(col, static_cast<int>(cell.width), utf16Start);
+        onCharacter(col, static_cast<int>(cell.width()), utf16Start);
     }
 }
 
@@ -322,9 +322,9 @@ std::optional<std::uint16_t> Terminal::payloadCodeAt(int col, int row, const Buf
     if (limit <= 0)
         return std::nullopt;
     const int c = std::clamp(col, 0, limit - 1);
-    const CharData& cell = line->getCell(c);
-    if (cell.payload.code != 0)
-        return cell.payload.code;
+    const PackedCell& cell = line->packedCell(c);
+    if (cell.payload().code != 0)
+        return cell.payload().code;
     // The right half of a wide character belongs to the wide character's link.
     if (isWideSpacer(*line, c) && line->packedCell(c - 1).payload().code != 0)
         return line->packedCell(c - 1).payload().code;

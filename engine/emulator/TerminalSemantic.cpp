@@ -40,8 +40,8 @@ int inputCellsOf(const BufferLine& line, int limit)
     const int n = std::min(line.dataSize(), limit);
     int count = 0;
     for (int i = 0; i < n; ++i) {
-        const CharData& cell = line.getCell(i);
-        if (cell.semanticContentCode == inputCellCode && cell.width != 0)
+        const PackedCell& cell = line.packedCell(i);
+        if (cell.semanticContentCode() == inputCellCode && cell.width() != 0)
             ++count;
     }
     return count;

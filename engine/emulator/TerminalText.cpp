@@ -57,13 +57,13 @@ RowTextResult rowTextAndCount(const Terminal& terminal, const Buffer& screen, in
     int end = endCol == -1 ? line->dataSize() : endCol;
     end = std::min({end, line->getTrimmedLength(), line->dataSize()});
     for (int col = std::max(startCol, 0); col < end; ++col) {
-        const CharData& cell = line->getCell(col);
+        const PackedCell& cell = line->packedCell(col);
         // The empty right half of a wide character.
-        if (cell.code == 0 && col > 0 && line->packedCell(col - 1).width() == 2)
+        if (cell.code() == 0 && col > 0 && line->packedCell(col - 1).width() == 2)
             continue;
-        appendCellCharacter(terminal, result.text, cell.code);
+        appendCellCharacter(terminal, result.text, cell.code());
         ++result.count;
-        if (cell.width == 2 && col + 1 < end && line->packedCell(col + 1).code() == 0)
+        if (cell.width() == 2 && col + 1 < end && line->packedCell(col + 1).code() == 0)
             ++col;
     }
     return result;

@@ -189,15 +189,15 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
         const std::size_t rowStart = out.text.size();
         bool lastWasBlank = false;
         for (int c = 0; c < n; ++c) {
-            const CharData& cell = line->getCell(c);
+            const PackedCell& cell = line->packedCell(c);
             // The right half of a wide character.
-            if (cell.code == 0 && c > 0 && line->packedCell(c - 1).width() == 2) {
+            if (cell.code() == 0 && c > 0 && line->packedCell(c - 1).width() == 2) {
                 lastWasBlank = false;
                 continue;
             }
-            lastWasBlank = cell.code == 0;
-            if (cell.code > CharData::firstSyntheticCode) {
-                const auto found = terminal.indexToCharMap().find(cell.code);
+            lastWasBlank = cell.code() == 0;
+            if (cell.code() > CharData::firstSyntheticCode) {
+                const auto found = terminal.indexToCharMap().find(cell.code());
                 if (found == terminal.indexToCharMap().end() || found->second.empty()) {
                     out.text.push_back(u' ');
                     continue;
@@ -209,7 +209,7 @@ void SearchLineCache::lineText(int row, bool trimTrailing, SearchLine& out)
                 }
                 continue;
             }
-            const char32_t scalar = isValidScalar(cell.code) && cell.code != 0 ? static_cast<char32_t>(cell.code) : U' ';
+            const char32_t scalar = isValidScalar(cell.code()) && cell.code() != 0 ? static_cast<char32_t>(cell.code()) : U' ';
             breaks = breaks || needsCharacterBreaks(scalar);
             if (scalar < 0x10000)
                 out.text.push_back(static_cast<char16_t>(scalar));
