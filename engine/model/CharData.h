@@ -6,6 +6,7 @@
 // memory copies.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -69,8 +70,13 @@ struct Attribute {
 
         constexpr Color() = default; // defaultColor
 
-        static constexpr Color ansi256(uint8_t code) { return Color(Case::ansi256, code, 0, 0); }
-        static constexpr Color trueColor(uint8_t red, uint8_t green, uint8_t blue) { return Color(Case::trueColor, red, green, blue); }
+        // Built as one word, so that it is stored with one store.
+        static constexpr Color ansi256(uint8_t code) { return fromMemoryBits(std::uint32_t{code} << 8); }
+        static constexpr Color trueColor(uint8_t red, uint8_t green, uint8_t blue)
+        {
+            return fromMemoryBits(static_cast<std::uint32_t>(Case::trueColor) | (std::uint32_t{red} << 8)
+                                  | (std::uint32_t{green} << 16) | (std::uint32_t{blue} << 24));
+        }
         static constexpr Color defaultColor() { return Color(Case::defaultColor, 0, 0, 0); }
         static constexpr Color defaultInvertedColor() { return Color(Case::defaultInvertedColor, 0, 0, 0); }
 
@@ -91,17 +97,11 @@ struct Attribute {
 
         // The four bytes as one word, case byte lowest (a packed cell's form); the case takes
         // its two low bits.
-        constexpr std::uint32_t memoryBits() const
-        {
-            return std::uint32_t{static_cast<uint8_t>(case_)} | (std::uint32_t{a_} << 8) | (std::uint32_t{b_} << 16)
-                | (std::uint32_t{c_} << 24);
-        }
+        // One load or store of the four bytes, not four: a word read right after byte
+        // stores (or bytes read after a word store) waits for the stores to reach the cache.
+        constexpr std::uint32_t memoryBits() const { return std::bit_cast<std::uint32_t>(*this); }
         // The colour of memoryBits; bits 2-7 are not looked at.
-        static constexpr Color fromMemoryBits(std::uint32_t bits)
-        {
-            return Color(static_cast<Case>(bits & 3), static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits >> 16),
-                         static_cast<uint8_t>(bits >> 24));
-        }
+        static constexpr Color fromMemoryBits(std::uint32_t bits) { return std::bit_cast<Color>(bits & ~0xFCu); }
 
         friend constexpr bool operator==(const Color&, const Color&) = default;
 
@@ -183,6 +183,8 @@ struct CharData {
 
 static_assert(std::is_trivially_copyable_v<CharData>, "lines copy cells with plain memory moves");
 static_assert(sizeof(Attribute::Color) == 4);
+// memoryBits: the case byte is the word's lowest.
+static_assert(std::endian::native == std::endian::little);
 
 // True for a code that is a Unicode scalar value (not negative, not a surrogate, at most
 // U+10FFFF).

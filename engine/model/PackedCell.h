@@ -116,7 +116,11 @@ public:
             packed.high = underlineColorWord(underlineColorReferenceOf(*attribute.underlineColor));
         packed.low = (std::uint64_t{attribute.style.rawValue} << styleShift)
             | (std::uint64_t{static_cast<std::uint8_t>(attribute.underlineStyle) & 7u} << underlineStyleShift);
-        packed.high |= std::uint64_t{attribute.fg.memoryBits()} | (std::uint64_t{attribute.bg.memoryBits()} << backgroundShift);
+        // Each colour read with a load of its own: the SGR handler has just stored them one at
+        // a time, and one load over both would wait for those stores to reach the cache.
+        std::uint32_t foreground = attribute.fg.memoryBits();
+        asm("" : "+r"(foreground)); // keeps the compiler from merging the two loads
+        packed.high |= std::uint64_t{foreground} | (std::uint64_t{attribute.bg.memoryBits()} << backgroundShift);
         return packed;
     }
     static constexpr PackedAttribute defaultAttribute() { return {0, defaultHigh}; }
