@@ -429,33 +429,6 @@ void BufferLine::copyFrom(const BufferLine& line)
     raiseGeneration();
 }
 
-void BufferLine::clearForRecycle(const PackedAttribute& attribute)
-{
-    blankForReuse(attribute);
-    if (mayHaveExtras_)
-        images_.reset();
-    ++recycleGeneration_;
-    raiseGeneration();
-}
-
-void BufferLine::blankForReuse(const PackedAttribute& attribute)
-{
-    // Cells outside the written range already hold the blank of the blank attribute.
-    const bool isDefault = attribute == PackedCell::defaultAttribute();
-    if (isDefault ? blankIsDefault_ : !blankIsDefault_ && attribute == blankAttribute_) {
-        const std::span<const PackedCell> written = writtenCells();
-        fillBlankRun(data_.data() + (written.data() - data_.data()), written.size(), attribute);
-    } else {
-        fillBlankRun(data_.data(), data_.size(), attribute);
-    }
-    writtenFrom_ = INT32_MAX;
-    writtenTo_ = 0;
-    if (!isDefault || !blankIsDefault_) {
-        blankAttribute_ = attribute;
-        blankIsDefault_ = isDefault;
-    }
-}
-
 // ---- Semantic marks
 
 void BufferLine::setSemanticMark(SemanticPromptKind kind, int column, uint64_t group)

@@ -21,6 +21,8 @@ struct alignas(LineArena::granuleBytes) LineArena::Chunk {
     std::size_t slotBytes = 0;
     std::size_t capacity = 0; // slots
     std::size_t fresh = 0;    // slots handed out at least once, from the front
+    std::size_t firstSlot = 0;    // bytes from slots() to the first slot: the chunk's colour
+    std::size_t slotsPerRun = 1;  // slots between two one-granule gaps
     std::size_t live = 0;
     void* freed = nullptr;
     Chunk* previous = nullptr;
@@ -29,6 +31,10 @@ struct alignas(LineArena::granuleBytes) LineArena::Chunk {
 
     // Aligned to a granule, so the first slot starts on one.
     char* slots() { return reinterpret_cast<char*>(this + 1); }
+    char* slot(std::size_t index)
+    {
+        return slots() + firstSlot + index * slotBytes + index / slotsPerRun * LineArena::granuleBytes;
+    }
     bool full() const { return freed == nullptr && fresh == capacity; }
 };
 
@@ -62,7 +68,7 @@ void* LineArena::allocate(std::size_t bytes)
             if (sizeClass.spare != nullptr) {
                 chunk = std::exchange(sizeClass.spare, nullptr);
             } else {
-                chunk = newChunk(slotBytes);
+                chunk = newChunk(slotBytes, sizeClass.chunksMade++);
             }
             if (chunk != nullptr)
                 linkPartial(sizeClass, chunk);
@@ -73,7 +79,7 @@ void* LineArena::allocate(std::size_t bytes)
                 block = chunk->freed;
                 chunk->freed = *static_cast<void**>(block);
             } else {
-                block = chunk->slots() + chunk->fresh * slotBytes;
+                block = chunk->slot(chunk->fresh);
                 ++chunk->fresh;
             }
             ++chunk->live;
@@ -121,7 +127,7 @@ void LineArena::deallocate(void* block, std::size_t bytes) noexcept
     ::operator delete(block);
 }
 
-LineArena::Chunk* LineArena::newChunk(std::size_t slotBytes)
+LineArena::Chunk* LineArena::newChunk(std::size_t slotBytes, std::size_t serial)
 {
     void* memory = mapAlignedPages(chunkBytes, chunkBytes);
     if (memory == nullptr)
@@ -134,7 +140,19 @@ LineArena::Chunk* LineArena::newChunk(std::size_t slotBytes)
     }
     auto* chunk = new (memory) Chunk();
     chunk->slotBytes = slotBytes;
-    chunk->capacity = (chunkBytes - sizeof(Chunk)) / slotBytes;
+    // Blocks of one size at a fixed stride put the same field of every line into a fraction
+    // of a cache's sets whenever the stride shares factors of two with the cache's set span
+    // (a 256-byte line object uses a quarter of them), and every chunk repeats the same
+    // sets: a full scrollback then misses the cache on each line feed although it would
+    // fit. A one-granule gap after each colour span of slots, and each new chunk of a size
+    // starting where the last one's gaps left off, spread the blocks over all the sets.
+    chunk->slotsPerRun = std::max<std::size_t>(colourBytes / slotBytes, 1);
+    const std::size_t runBytes = chunk->slotsPerRun * slotBytes + granuleBytes;
+    const std::size_t runsPerChunk = chunkBytes / runBytes + 1;
+    chunk->firstSlot = serial * runsPerChunk % colours * granuleBytes;
+    const std::size_t usable = chunkBytes - sizeof(Chunk) - chunk->firstSlot;
+    chunk->capacity = usable / runBytes * chunk->slotsPerRun
+        + std::min(chunk->slotsPerRun, usable % runBytes / slotBytes);
     return chunk;
 }
 

@@ -25,6 +25,11 @@ public:
     static constexpr std::size_t largestBlockBytes = std::size_t{256} << 10;
     // Blocks are rounded up to this, and start on it: a cache line.
     static constexpr std::size_t granuleBytes = 64;
+    // The span of addresses after which a common second-level cache's sets repeat, and how
+    // many granules a chunk's first block may be moved by to change where its blocks fall
+    // in them.
+    static constexpr std::size_t colourBytes = std::size_t{128} << 10;
+    static constexpr std::size_t colours = 32;
 
     // The process's arena; any thread may use it (one lock, taken per block, not per cell).
     static LineArena& shared();
@@ -48,10 +53,11 @@ private:
     struct SizeClass {
         Chunk* partial = nullptr; // chunks with a free slot, most recently freed into first
         Chunk* spare = nullptr;   // one empty chunk kept so a size used and let go does not map anew
+        std::size_t chunksMade = 0;
     };
 
     static std::size_t slotBytesFor(std::size_t bytes);
-    Chunk* newChunk(std::size_t slotBytes);
+    Chunk* newChunk(std::size_t slotBytes, std::size_t serial);
     void releaseChunk(Chunk* chunk);
     static void linkPartial(SizeClass& sizeClass, Chunk* chunk);
     static void unlinkPartial(SizeClass& sizeClass, Chunk* chunk);

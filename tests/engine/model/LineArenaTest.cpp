@@ -1,5 +1,6 @@
 #include "model/LineArena.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -85,6 +86,33 @@ TEST(LineArena, EmptyChunksGoBackKeepingOneSparePerSize)
     void* again = arena.allocate(bytes);
     EXPECT_EQ(arena.chunkCount(), 1u);
     arena.deallocate(again, bytes);
+}
+
+TEST(LineArena, BlocksOfOneSizeSpreadOverACachesSets)
+{
+    // A full scrollback walks through its lines in the order they were made, touching the
+    // same field of each: if those fields fall on a few of a cache's sets, the lines miss the
+    // cache although they would fit it. Line objects and rows of 80 and 200 columns, ten
+    // thousand of each, as a scrollback holds them.
+    if (!arenaInUse())
+        GTEST_SKIP() << "blocks come from the general heap in this build";
+    constexpr std::size_t sets = LineArena::colourBytes / LineArena::granuleBytes;
+    constexpr std::size_t count = 10000;
+    constexpr std::size_t evenShare = (count + sets - 1) / sets;
+    for (const std::size_t bytes : {std::size_t{216}, std::size_t{1280}, std::size_t{3200}, std::size_t{4800}}) {
+        LineArena arena;
+        std::vector<void*> blocks;
+        std::vector<std::size_t> perSet(sets);
+        for (std::size_t i = 0; i < count; ++i) {
+            blocks.push_back(arena.allocate(bytes));
+            const auto field = reinterpret_cast<std::uintptr_t>(blocks.back()) + LineArena::granuleBytes;
+            ++perSet[field % LineArena::colourBytes / LineArena::granuleBytes];
+        }
+        const std::size_t most = *std::max_element(perSet.begin(), perSet.end());
+        EXPECT_LE(most, 2 * evenShare) << "blocks of " << bytes << " bytes: " << most << " on one set";
+        for (void* block : blocks)
+            arena.deallocate(block, bytes);
+    }
 }
 
 TEST(LineArena, LargeBlocksComeFromTheHeap)
