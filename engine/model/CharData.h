@@ -96,9 +96,8 @@ struct Attribute {
         size_t hashValue() const;
 
         // The four bytes as one word, case byte lowest (a packed cell's form); the case takes
-        // its two low bits.
-        // One load or store of the four bytes, not four: a word read right after byte
-        // stores (or bytes read after a word store) waits for the stores to reach the cache.
+        // its two low bits. One load or store, not four: a word read right after byte stores
+        // (or bytes read after a word store) waits for the stores to reach the cache.
         constexpr std::uint32_t memoryBits() const { return std::bit_cast<std::uint32_t>(*this); }
         // The colour of memoryBits; bits 2-7 are not looked at.
         static constexpr Color fromMemoryBits(std::uint32_t bits) { return std::bit_cast<Color>(bits & ~0xFCu); }

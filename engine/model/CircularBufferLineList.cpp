@@ -9,16 +9,11 @@
 
 namespace corvantix {
 
-namespace {
-
-// Programming errors of the ring's callers end the program.
-[[noreturn]] void fatalError(std::string_view message)
+void CircularBufferLineList::fatalError(std::string_view message)
 {
     logError(message);
     std::abort();
 }
-
-} // namespace
 
 CircularBufferLineList::CircularBufferLineList(int maxLength)
     : array_(static_cast<size_t>(std::max(maxLength, 0)))

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "model/BufferLine.h"
@@ -94,6 +95,8 @@ public:
     void pop();
 
 private:
+    // Programming errors of the ring's callers end the program (logged first).
+    [[noreturn, gnu::cold]] static void fatalError(std::string_view message);
     // The filled slot of index when 0 <= index < slots, else null (the callers then take the
     // general path, which also copes with a bad index).
     const LinePtr* filledSlot(int index) const

@@ -7,24 +7,11 @@
 #include "model/CircularBufferLineList.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <utility>
 
-#include "platform/Log.h"
 
 namespace corvantix {
-
-namespace {
-
-[[noreturn, gnu::cold]] void recycleOnRingNotFull(int count, int maxLength)
-{
-    logError("CircularBufferLineList: recycle on a ring that is not full (count " + std::to_string(count)
-             + ", maxLength " + std::to_string(maxLength) + ")");
-    std::abort();
-}
-
-} // namespace
 
 void BufferLine::recycleFrom(const BufferLine& line)
 {
@@ -92,7 +79,8 @@ bool BufferLine::resetForRecycle(const PackedAttribute& attribute)
 BufferLine* CircularBufferLineList::recycle(const PackedAttribute& attribute)
 {
     if (count_ != maxLength_ || count_ == 0)
-        recycleOnRingNotFull(count_, maxLength_);
+        fatalError("CircularBufferLineList: recycle on a ring that is not full (count " + std::to_string(count_)
+                   + ", maxLength " + std::to_string(maxLength_) + ")");
     // The slot after the newest line, (startIndex_ + count_) mod slots, without the general
     // slotOf: the start stays below the slots and the count at most equal to them.
     std::size_t slot = static_cast<std::size_t>(startIndex_) + static_cast<std::size_t>(count_);
