@@ -140,8 +140,10 @@ void CaretView::showBlinkPhase(double seconds)
     const double next = blinkFrameOpacity(seconds);
     const bool visibleChange = next != opacity_;
     opacity_ = next;
+    // Painted at once rather than queued: a frame of the fade then costs one pass of the
+    // event loop, not two.
     if (visibleChange)
-        update();
+        repaint();
 }
 
 bool CaretView::viewHasFocus() const
@@ -280,22 +282,44 @@ void CaretView::copyUnder()
     underStale_ = false;
 }
 
+CaretView::Look CaretView::currentLook() const
+{
+    const CaretHost& view = *host_;
+    Look look;
+    look.style = style;
+    look.focusedForm = tracksFocus ? viewHasFocus() : true;
+    look.caretColor = view.effectiveCaretColor();
+    look.caretTextColor = view.effectiveCaretTextColor();
+    look.customBlockGlyphs = view.customBlockGlyphs();
+    look.scale = view.backingScaleFactor();
+    look.size = size();
+    look.glyph = ctline;
+    look.glyphColumnWidth = glyphColumnWidth;
+    look.powerlineCodePoint = powerlineCodePoint;
+    look.fonts = view.caretFonts();
+    look.cellDimension = view.caretCellDimension();
+    return look;
+}
+
 void CaretView::paintEvent(QPaintEvent*)
 {
     if (!terminal)
         return;
     if (underStale_)
         copyUnder();
-    // The caret is drawn whole into a layer first, so that it fades as one shape.
+    // The caret is drawn whole into a layer first, so that it fades as one shape; the layer is
+    // kept for the next frame while nothing it shows has changed.
+    Look look = currentLook();
     const qreal scale = devicePixelRatioF();
     const QSize pixels = under_.size();
-    if (layer_.size() != pixels)
-        layer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-    layer_.setDevicePixelRatio(scale);
-    layer_.fill(Qt::transparent);
-    {
+    if (layer_.size() != pixels || layer_.devicePixelRatio() != scale || layerLook_ != look) {
+        if (layer_.size() != pixels)
+            layer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        layer_.setDevicePixelRatio(scale);
+        layer_.fill(Qt::transparent);
         QPainter layerPainter(&layer_);
-        drawCaret(layerPainter, tracksFocus ? viewHasFocus() : true);
+        drawCaret(layerPainter, look.focusedForm);
+        layerLook_ = std::move(look);
     }
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -3,12 +3,13 @@
 // does not have focus, a bar at the left, an underline at the bottom, or a block that shows
 // the character under it again in the caret text colour (a powerline separator under a block
 // caret keeps its exact shape). Blinking styles fade the caret out and in (0.7 s each way,
-// ease-in), only while focused and on screen. The fade is drawn in a few opacity levels: a
-// one-shot timer wakes only when the next level is due and repaints the caret's own
-// rectangle, a handful of times a second, and no timer runs while the caret is steady,
-// unfocused or hidden (a hidden or minimised window included). The caret is opaque and draws beneath
-// itself a copy of the view's pixels, taken again whenever the view repaints, so a frame of
-// the fade does not draw the view's row again. The caret never takes mouse events.
+// ease-in), only while focused and on screen. The fade is drawn in a few opacity levels
+// (blinkOpacityLevels): a one-shot timer wakes only when the next level is due and repaints
+// the caret's own rectangle, and no timer runs while the caret is steady, unfocused or hidden
+// (a hidden or minimised window included). The caret is opaque and draws beneath itself a
+// copy of the view's pixels, taken again whenever the view repaints, so a frame of the fade
+// does not draw the view's row again; the caret itself is drawn again only when what it shows
+// changes. The caret never takes mouse events.
 //
 // The caret reads what it draws with through CaretHost, which the view implements, so the
 // drawing code does not depend on the view.
@@ -61,11 +62,12 @@ protected:
 class CaretView : public QWidget {
 public:
     static constexpr double blinkHalfPeriodSeconds = 0.7;
-    // Opacity steps of each half of the fade. Every frame wakes the process and costs a round
-    // of the window system's repaint however small the caret, so the fade is drawn in four
-    // steps each way (about six frames a second) rather than as a continuous ramp: an idle
-    // focused window stays near no cost while the caret still fades rather than flashes.
-    static constexpr int blinkOpacityLevels = 4;
+    // Opacity steps of each half of the fade. Every frame wakes the process and costs a whole
+    // round of the window system's repaint (a wait for the display server included), however
+    // small the caret: up to a few milliseconds of CPU on a slow machine. Four steps each way
+    // kept a focused idle window there at about half a per cent of a core; two (full, half,
+    // none) keep the fade at a fifth of a per cent, about three frames a second.
+    static constexpr int blinkOpacityLevels = 2;
 
     // A child of `host`'s widget with the given frame and style.
     CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* host);
@@ -79,6 +81,8 @@ public:
     struct Glyph {
         std::u16string text;
         FontSlot font = FontSlot::normal;
+
+        friend bool operator==(const Glyph&, const Glyph&) = default;
     };
     std::optional<Glyph> ctline;
     int glyphColumnWidth = 1;
@@ -122,6 +126,27 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Everything the drawn caret depends on besides its opacity and the pixels beneath it. A
+    // frame of the fade whose look is unchanged reuses the caret drawn for an earlier frame,
+    // so it costs two small copies and no font or glyph work.
+    struct Look {
+        CursorStyle style = CursorStyle::blinkBlock;
+        bool focusedForm = false;
+        QColor caretColor;
+        QColor caretTextColor;
+        bool customBlockGlyphs = false;
+        double scale = 1.0;
+        QSize size;
+        std::optional<Glyph> glyph;
+        int glyphColumnWidth = 1;
+        std::optional<uint32_t> powerlineCodePoint;
+        CellGlyphCache::Fonts fonts;
+        std::optional<CellDimension> cellDimension;
+
+        friend bool operator==(const Look&, const Look&) = default;
+    };
+    Look currentLook() const;
+
     // The view's focus for drawing: its focus flag, and its window active when it has one.
     bool viewHasFocus() const;
     void startBlinkAnimation(bool blink);
@@ -141,7 +166,9 @@ private:
     QPixmap under_;
     bool underStale_ = true;
     bool copyingUnder_ = false;
+    // The caret alone, drawn for layerLook_; none until the first paint.
     QImage layer_;
+    std::optional<Look> layerLook_;
     CellGlyphCache glyphs_;
 };
 

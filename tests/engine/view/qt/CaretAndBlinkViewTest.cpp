@@ -15,6 +15,7 @@
 #include <QWindow>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace corvantix {
 namespace {
@@ -171,6 +172,59 @@ TEST(CaretWiring, TheCaretShowsTheCellBeneathAsItIsNow)
     f.view.updateDisplayNow();
     QCoreApplication::processEvents();
     EXPECT_EQ(redBesideTheBar(), 0);
+}
+
+// A frame of the fade reuses the caret drawn for the last one: a new caret colour, caret text
+// colour or character under a block caret is drawn all the same, mid-fade or not.
+TEST(CaretWiring, AKeptCaretFollowsItsColoursAndItsCell)
+{
+    ClockedView f;
+    f.view.setCaretViewTracksFocus(false);
+    f.view.show();
+    ASSERT_TRUE(waitUntil([&] { return f.view.windowHandle() && f.view.windowHandle()->isExposed(); }));
+    CaretView& caret = *f.view.caretView;
+    // A steady block over a W: no blink timer to race the test; the frames below are set by hand.
+    f.view.feedText("\x1b[2 qW\r");
+    f.view.updateDisplayNow();
+    ASSERT_FALSE(caret.isBlinking());
+    const auto pixelsLike = [&](const QColor& colour) {
+        const QImage image = f.view.grab().toImage();
+        const QRect area = caret.geometry();
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40
+                        && std::abs(c.blue() - colour.blue()) < 40
+                    ? 1
+                    : 0;
+            }
+        return count;
+    };
+    const int cellPixels = caret.width() * caret.height();
+    const QColor red(255, 0, 0), blue(0, 0, 255), green(0, 255, 0);
+    f.view.setCaretColor(red);
+    f.view.setCaretTextColor(green);
+    caret.showBlinkPhase(0.0);
+    EXPECT_GT(pixelsLike(red), cellPixels / 2);
+    EXPECT_GT(pixelsLike(green), 3) << "the W in the caret text colour";
+
+    f.view.setCaretColor(blue);
+    EXPECT_GT(pixelsLike(blue), cellPixels / 2);
+    EXPECT_EQ(pixelsLike(red), 0);
+    caret.showBlinkPhase(CaretView::blinkHalfPeriodSeconds); // faded out, then back
+    EXPECT_EQ(pixelsLike(blue), 0);
+    caret.showBlinkPhase(0.0);
+    EXPECT_GT(pixelsLike(blue), cellPixels / 2);
+
+    f.view.feedText(" \r");
+    f.view.updateDisplayNow();
+    EXPECT_EQ(pixelsLike(green), 0) << "the W is gone from under the caret";
+    f.view.feedText("W\r");
+    f.view.updateDisplayNow();
+    f.view.setCaretTextColor(red);
+    EXPECT_EQ(pixelsLike(green), 0);
+    EXPECT_GT(pixelsLike(red), 3);
 }
 
 // The view with blinking text on its first row, shown and in an active application.
