@@ -30,6 +30,18 @@ QFont font()
     return f;
 }
 
+// How many pixels of `area` in the view as it shows now, caret included, pass `test`.
+template <typename Test>
+int pixelsOnScreen(QWidget& view, const QRect& area, const Test& test)
+{
+    const QImage image = view.grab().toImage();
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += test(image.pixelColor(x, y)) ? 1 : 0;
+    return count;
+}
+
 struct ClockedView : testing::ViewFixture {
     ClockedView() : ViewFixture(QRect(0, 0, 400, 200), font()) {}
 
@@ -157,15 +169,9 @@ TEST(CaretWiring, TheCaretShowsTheCellBeneathAsItIsNow)
     ASSERT_EQ(caret.geometry().x(), 0);
     // Red ink right of the bar, inside the caret.
     const auto redBesideTheBar = [&] {
-        const QImage image = f.view.grab().toImage();
-        const QRect area = caret.geometry().adjusted(3, 0, 0, 0);
-        int red = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                red += c.red() > 150 && c.green() < 90 && c.blue() < 90 ? 1 : 0;
-            }
-        return red;
+        return pixelsOnScreen(f.view, caret.geometry().adjusted(3, 0, 0, 0), [](const QColor& c) {
+            return c.red() > 150 && c.green() < 90 && c.blue() < 90;
+        });
     };
     EXPECT_GT(redBesideTheBar(), 3);
     f.view.feedText(" \r");
@@ -188,18 +194,10 @@ TEST(CaretWiring, AKeptCaretFollowsItsColoursAndItsCell)
     f.view.updateDisplayNow();
     ASSERT_FALSE(caret.isBlinking());
     const auto pixelsLike = [&](const QColor& colour) {
-        const QImage image = f.view.grab().toImage();
-        const QRect area = caret.geometry();
-        int count = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                count += std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40
-                        && std::abs(c.blue() - colour.blue()) < 40
-                    ? 1
-                    : 0;
-            }
-        return count;
+        return pixelsOnScreen(f.view, caret.geometry(), [&](const QColor& c) {
+            return std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40
+                && std::abs(c.blue() - colour.blue()) < 40;
+        });
     };
     const int cellPixels = caret.width() * caret.height();
     const QColor red(255, 0, 0), blue(0, 0, 255), green(0, 255, 0);
