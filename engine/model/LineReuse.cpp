@@ -10,7 +10,6 @@
 #include <string>
 #include <utility>
 
-
 namespace corvantix {
 
 void BufferLine::recycleFrom(const BufferLine& line)
