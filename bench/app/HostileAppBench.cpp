@@ -240,8 +240,10 @@ bool prepareProjects5000(const Setup& setup)
               {QStringLiteral("-c"), QStringLiteral("git init -q -b trunk \"$1\" && git -C \"$1\" -c user.name=b "
                                                     "-c user.email=b@b.invalid commit -q --allow-empty -m first"),
                QStringLiteral("sh"), repository});
-    if (!git.waitForFinished(60'000) || git.exitCode() != 0)
+    if (!git.waitForFinished(60'000) || git.exitCode() != 0) {
+        std::fprintf(stderr, "halvoren-hostile-bench: git could not make a repository (the Debian package git)\n");
         return false;
+    }
     for (int i = 0; i < count; ++i) {
         const QString folder = setup.projects + QStringLiteral("/project-") + QString::number(i);
         if (!QDir().mkpath(folder) || !writeFile(folder + QStringLiteral("/.git"), "gitdir: " + repository.toUtf8() + "/.git\n"))
@@ -561,14 +563,15 @@ struct Result {
     bool overran = false;
 };
 
-std::optional<Result> runChild(const char* program, const Case& spec, bool quick)
+std::optional<Result> runChild(const Case& spec, bool quick)
 {
     QStringList arguments{QStringLiteral("--case"), QString::fromLatin1(spec.name)};
     if (quick)
         arguments << QStringLiteral("--quick");
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QString::fromLocal8Bit(program), arguments);
+    // This very program, however it was called.
+    child.start(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), arguments);
     const int limit = (quick ? quickBounds : fullBounds).child;
     if (!child.waitForFinished(limit * 1000)) {
         child.kill();
@@ -629,10 +632,10 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     int status = 0;
     for (const Case* spec : chosen) {
-        const std::optional<Result> result = runChild(argv[0], *spec, quick);
+        const std::optional<Result> result = runChild(*spec, quick);
         if (!result) {
             std::printf("%-16s %9s %9s %9s %7s  %-6s %-6s %s\n", spec->name, "-", "-", "-", "-", "-", "-",
-                        "crashed or did not finish");
+                        "crashed or did not run (see above)");
             std::fflush(stdout);
             status = 1;
             continue;
