@@ -215,12 +215,15 @@ TEST(ServerStateListing, SharedFileTooLargeByTheMarkerAloneOrByItsSize)
         std::optional<SharedPrefs> shared;
     } cases[] = {
         {u'\n' + marker + u'\n', true, std::nullopt},
-        {QStringLiteral("{\"favorites\":[\"") + marker + QStringLiteral("\"],\"hidden\":[]}\n"), false, SharedPrefs{{marker}, {}}},
-        {QStringLiteral("{\"favorites\":[\"a\"],\"pad\":\"") + QString(1 << 20, u'x') + QStringLiteral("\"}"), true, std::nullopt},
+        {QStringLiteral("{\"favorites\":[\"") + marker + QStringLiteral("\"],\"hidden\":[]}\n"), false,
+         SharedPrefs{{marker}, {}}},
+        {QStringLiteral("{\"favorites\":[\"a\"],\"pad\":\"") + QString(1 << 20, u'x') + QStringLiteral("\"}"), true,
+         std::nullopt},
         {QStringLiteral("{\"favorites\":[\"a\"]}"), false, SharedPrefs{{QStringLiteral("a")}, {}}},
     };
     for (const auto& c : cases) {
-        const ServerState state = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1"}) + QStringLiteral("\n\n@@HV_SHARED@@\n") + c.tail);
+        const ServerState state
+            = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1"}) + QStringLiteral("\n\n@@HV_SHARED@@\n") + c.tail);
         EXPECT_EQ(state.sharedTooLarge, c.tooLarge) << c.tail.left(60).toStdString();
         EXPECT_EQ(state.shared, c.shared) << c.tail.left(60).toStdString();
         EXPECT_EQ(state.problems.contains(sharedStateTooLargeMessage()), c.tooLarge);

@@ -75,11 +75,12 @@ struct Instance {
     }
 };
 
-// What both hosts must show, from the first listing on. `file` is the host's shared state as
-// this computer can read it; `sync` lists the host once.
+// What both hosts must show, from the first listing on: the host lists the tab of the folder
+// `name` as open, and `path` is its shared-state file as this computer reads it.
 void checkLargeSharedState(Instance& instance, MacConnection& connection, const QString& session, const QString& name,
-                           const std::function<QByteArray()>& file)
+                           const QString& path)
 {
+    const auto file = [&path] { return test::readAll(path); };
     const QByteArray large = file();
     ASSERT_GT(large.size(), maximumSharedStateBytes);
     const QSet<QString> mine{QStringLiteral("mine")};
@@ -107,6 +108,16 @@ void checkLargeSharedState(Instance& instance, MacConnection& connection, const 
     EXPECT_EQ(instance.prefs.favorites(connection.id), connection.favorites());
     EXPECT_EQ(instance.prefs.hidden(connection.id), QSet<QString>{QStringLiteral("other")});
     EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
+
+    // Back within the size: adopted, then replaced by a change.
+    ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"theirs\"],\"hidden\":[]}"));
+    instance.sync(connection);
+    EXPECT_EQ(connection.favorites(), QSet<QString>{QStringLiteral("theirs")});
+    instance.model.toggleFavorite(name, connection);
+    const QByteArray expected = encodeSharedPrefs({name, QStringLiteral("theirs")}, {}).toUtf8();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return file() == expected; }, 30000)) << file().left(200).toStdString();
+    // The upload's run is over: it raises the count as it starts and again as it ends.
+    EXPECT_TRUE(QTest::qWaitFor([&connection] { return connection.writeEpoch % 2 == 0; }, 30000));
 }
 
 TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
@@ -129,17 +140,9 @@ TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
     QCoro::waitFor(instance.model.start());
     MacConnection& local = *instance.model.localConnection();
     ASSERT_TRUE(local.tmuxAvailable());
-    checkLargeSharedState(instance, local, tmuxSessionName(site), QStringLiteral("site"), [&path] { return test::readAll(path); });
-
-    // Back within the size: adopted, then replaced by a change.
-    ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"theirs\"],\"hidden\":[]}"));
-    instance.sync(local);
-    EXPECT_EQ(local.favorites(), QSet<QString>{QStringLiteral("theirs")});
-    instance.model.toggleFavorite(QStringLiteral("site"), local);
-    const QByteArray expected = encodeSharedPrefs({QStringLiteral("site"), QStringLiteral("theirs")}, {}).toUtf8();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return test::readAll(path) == expected; }, 30000)) << test::readAll(path).left(200).toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return local.writeEpoch % 2 == 0; }, 30000));
-    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + tmuxSessionName(site)});
+    checkLargeSharedState(instance, local, tmuxSessionName(site), QStringLiteral("site"), path);
+    QProcess::execute(QStringLiteral("tmux"),
+                      {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + tmuxSessionName(site)});
 }
 
 TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
@@ -182,15 +185,7 @@ TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);
     ASSERT_TRUE(connection->tmuxAvailable());
-    checkLargeSharedState(instance, *connection, tmuxSessionName(site), QStringLiteral("site"), [&path] { return test::readAll(path); });
-
-    ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"theirs\"],\"hidden\":[]}"));
-    instance.sync(*connection);
-    EXPECT_EQ(connection->favorites(), QSet<QString>{QStringLiteral("theirs")});
-    instance.model.toggleFavorite(QStringLiteral("site"), *connection);
-    const QByteArray expected = encodeSharedPrefs({QStringLiteral("site"), QStringLiteral("theirs")}, {}).toUtf8();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return test::readAll(path) == expected; }, 30000)) << test::readAll(path).left(200).toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return connection->writeEpoch % 2 == 0; }, 30000));
+    checkLargeSharedState(instance, *connection, tmuxSessionName(site), QStringLiteral("site"), path);
 
     for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
         instance.model.removeTab(*tab);
