@@ -150,7 +150,9 @@ ServerState parseServerState(const QString& output)
             return a.order < b.order;
         return codePointLess(a.session, b.session);
     });
-    if (tail.contains(QLatin1String(sharedTooLargeMarker)) || tail.size() > maximumSharedStateBytes) {
+    // The marker stands alone in place of the file: a file that merely holds its text (a
+    // project of that name) is read as any other.
+    if (QStringView(tail).trimmed() == QLatin1String(sharedTooLargeMarker) || tail.size() > maximumSharedStateBytes) {
         state.sharedTooLarge = true;
         note(state.problems, sharedStateTooLargeMessage());
         return state;

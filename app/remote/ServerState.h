@@ -46,8 +46,8 @@ struct ServerState {
     std::set<QString, CodePointLess> sessions;
     QList<HostTab> open;
     std::optional<SharedPrefs> shared;
-    // The shared-state file was refused for its size: the listing must count as failed, so
-    // the file is neither adopted nor replaced.
+    // The shared-state file was refused for its size (`shared` is then absent): it must be
+    // neither adopted nor replaced, while the rows still count.
     bool sharedTooLarge = false;
     // Values refused and left out, as the messages to show.
     QStringList problems;

@@ -76,6 +76,10 @@ public:
     bool tabSyncReady = false;
     bool seedFromPersisted = false;
     std::optional<SharedPrefs> sharedRaw;
+    // The host's shared-state file was over the size we read: it is neither adopted nor
+    // replaced, and favourite and hide changes stay on this computer until a listing finds
+    // it back within the size.
+    bool sharedStateTooLarge = false;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

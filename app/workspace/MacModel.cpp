@@ -348,8 +348,21 @@ QColor MacModel::connectionColor(const QString& id) const
     return localColour;
 }
 
+QString MacModel::sharedStateKeptHereMessage()
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json dépasse %1 Mo : il n'est pas remplacé, ce changement reste "
+                          "sur cet ordinateur.")
+        .arg(maximumSharedStateBytes >> 20);
+}
+
 void MacModel::uploadSharedState(MacConnection& connection)
 {
+    // A file that large holds far more than our sets: writing them over it would lose the
+    // rest for every client of the host.
+    if (connection.sharedStateTooLarge) {
+        setBanner(sharedStateKeptHereMessage());
+        return;
+    }
     // The sets as they are when the task runs: a later toggle's upload carries its own.
     const QString script = uploadSharedPrefsScript(nameSet(connection.favorites()), nameSet(connection.hidden()));
     runRemote(connection, script);

@@ -84,6 +84,9 @@ public:
     // open on the host, untouched, and are reported once.
     static constexpr int maximumHostOpenedTabs = 64;
     static QString hostTabsCappedMessage(qsizetype notOpened);
+    // Shown when a favourite or hide change is kept here because the host's shared-state
+    // file is too large to be replaced.
+    static QString sharedStateKeptHereMessage();
     static constexpr double localTmuxProbeTimeout = 10.0;
     // Periods and hold-offs, in seconds.
     static constexpr double pollInterval = 4.0;

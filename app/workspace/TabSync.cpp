@@ -455,10 +455,6 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     }
     for (const QString& problem : std::as_const(parsed->problems))
         reportHostProblem(connection, problem);
-    if (parsed->sharedTooLarge) {
-        noteListingFailure(connection);
-        co_return;
-    }
     connection.failures = 0;
     connection.setUnreachable(false);
     ServerState state = std::move(*parsed);
@@ -468,16 +464,25 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
             live.insert(session);
     }
     connection.setLiveSessions(live);
+    // A file too large to read is protected from our uploads at once; only a listing that no
+    // write overtook may tell it is back within the size.
+    if (state.sharedTooLarge)
+        connection.sharedStateTooLarge = true;
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
 
-    if (!state.shared) {
+    if (state.sharedTooLarge) {
+        // Neither adopted nor replaced: the sets stay as this computer has them, and the
+        // tabs follow the host all the same.
+    } else if (!state.shared) {
+        connection.sharedStateTooLarge = false;
         Task<> uploading
             = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
         co_await std::move(uploading);
         if (!self || !target)
             co_return;
     } else {
+        connection.sharedStateTooLarge = false;
         connection.sharedRaw = state.shared;
         const QSet<QString> favorites = toQSet(state.shared->favorites);
         const QSet<QString> hidden = toQSet(state.shared->hidden);

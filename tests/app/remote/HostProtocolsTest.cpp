@@ -204,6 +204,33 @@ TEST(ServerStateListing, SharedFileAfterTheMarkerAndNoListingWithoutIt)
     EXPECT_FALSE(parseListingOutput(row({"kq-a", "1", "2", "Web", "/srv/web", "", ""})));
 }
 
+// The listing prints a marker alone in place of a file over the size; the rows are read all
+// the same. A file that merely holds the marker's text is a file like any other.
+TEST(ServerStateListing, SharedFileTooLargeByTheMarkerAloneOrByItsSize)
+{
+    const QString marker = QStringLiteral("@@HV_SHARED_TOO_LARGE@@");
+    const struct {
+        QString tail;
+        bool tooLarge;
+        std::optional<SharedPrefs> shared;
+    } cases[] = {
+        {u'\n' + marker + u'\n', true, std::nullopt},
+        {QStringLiteral("{\"favorites\":[\"") + marker + QStringLiteral("\"],\"hidden\":[]}\n"), false,
+         SharedPrefs{{marker}, {}}},
+        {QStringLiteral("{\"favorites\":[\"a\"],\"pad\":\"") + QString(1 << 20, u'x') + QStringLiteral("\"}"), true,
+         std::nullopt},
+        {QStringLiteral("{\"favorites\":[\"a\"]}"), false, SharedPrefs{{QStringLiteral("a")}, {}}},
+    };
+    for (const auto& c : cases) {
+        const ServerState state
+            = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1"}) + QStringLiteral("\n\n@@HV_SHARED@@\n") + c.tail);
+        EXPECT_EQ(state.sharedTooLarge, c.tooLarge) << c.tail.left(60).toStdString();
+        EXPECT_EQ(state.shared, c.shared) << c.tail.left(60).toStdString();
+        EXPECT_EQ(state.problems.contains(sharedStateTooLargeMessage()), c.tooLarge);
+        EXPECT_EQ(sessionsOf(state.open), QStringList{QStringLiteral("kq-a")});
+    }
+}
+
 TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
 {
     EXPECT_EQ(encodeSharedPrefs({QStringLiteral("web"), QStringLiteral("api")}, {}).toStdString(),

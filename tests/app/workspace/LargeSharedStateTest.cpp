@@ -1,0 +1,197 @@
+// A shared-state file larger than the listing reads, on this computer through the private tmux
+// server and on the loopback sshd: the connection stays reachable and the tab its host lists
+// opens; a favourite or hide change leaves the file byte for byte as it was and the banner
+// says why; the size is reported once, not at every poll; a file back within the size is
+// adopted, and replaced by the next change, as any other.
+#include "workspace/MacModel.h"
+
+#include "app/remote/SshServer.h"
+#include "app/support/TempFolder.h"
+#include "app/workspace/ManualClock.h"
+#include "app/workspace/PrivateTmux.h"
+#include "platform/Notifier.h"
+#include "tab/MacTab.h"
+#include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
+#include "remote/TabReconciliation.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+// 120,000 favourites, about 1.2 MB.
+QByteArray largeSharedState()
+{
+    NameSet favorites;
+    for (int i = 0; i < 120000; ++i)
+        favorites.insert(QStringLiteral("p%1").arg(i, 6, 10, QLatin1Char('0')));
+    return encodeSharedPrefs(favorites, {}).toUtf8();
+}
+
+// Creates the folder's session and tags it as an open tab of a synchronised host.
+QString openTabScript(const QString& path)
+{
+    return tmuxSessionScript(tmuxSessionName(path), path.section(u'/', -1), path, 1)
+         + QStringLiteral("tmux set -g @hv_sync 1\ntrue\n");
+}
+
+QStringList sessionsOf(const MacModel& model, const MacConnection& connection)
+{
+    QStringList sessions;
+    for (const MacTab* tab : model.tabs()) {
+        if (tab->connId == connection.id)
+            sessions << tab->project.session;
+    }
+    return sessions;
+}
+
+struct Instance {
+    test::TempFolder folder;
+    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
+    Prefs prefs{store};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model{prefs, nullptr, &notifier};
+    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+
+    Instance()
+    {
+        model.clock = clock;
+        model.isFrontmost = [] { return false; };
+    }
+    ~Instance()
+    {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+    }
+    void sync(MacConnection& connection)
+    {
+        QCoro::waitFor(model.requestSync(connection));
+        EXPECT_TRUE(QTest::qWaitFor([&connection] { return !connection.syncing; }, 30000));
+    }
+};
+
+// What both hosts must show, from the first listing on: the host lists the tab of the folder
+// `name` as open, and `path` is its shared-state file as this computer reads it.
+void checkLargeSharedState(Instance& instance, MacConnection& connection, const QString& session, const QString& name,
+                           const QString& path)
+{
+    const auto file = [&path] { return test::readAll(path); };
+    const QByteArray large = file();
+    ASSERT_GT(large.size(), maximumSharedStateBytes);
+    const QSet<QString> mine{QStringLiteral("mine")};
+    EXPECT_FALSE(connection.unreachable());
+    EXPECT_EQ(connection.failures, 0);
+    EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
+    EXPECT_EQ(instance.model.banner(), sharedStateTooLargeMessage());
+    EXPECT_EQ(connection.favorites(), mine);
+
+    // Polls say nothing more and keep the connection reachable.
+    instance.model.setBanner(std::nullopt);
+    instance.sync(connection);
+    instance.sync(connection);
+    EXPECT_FALSE(instance.model.banner().has_value());
+    EXPECT_FALSE(connection.unreachable());
+
+    const int writes = connection.writeEpoch;
+    instance.model.toggleFavorite(name, connection);
+    EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage());
+    instance.model.toggleHidden(QStringLiteral("other"), true, connection);
+    instance.sync(connection);
+    EXPECT_EQ(connection.writeEpoch, writes) << "nothing was written to the host";
+    EXPECT_TRUE(file() == large) << "the host's file was replaced";
+    EXPECT_EQ(connection.favorites(), (QSet<QString>{QStringLiteral("mine"), name}));
+    EXPECT_EQ(instance.prefs.favorites(connection.id), connection.favorites());
+    EXPECT_EQ(instance.prefs.hidden(connection.id), QSet<QString>{QStringLiteral("other")});
+    EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
+
+    // Back within the size: adopted, then replaced by a change.
+    ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"theirs\"],\"hidden\":[]}"));
+    instance.sync(connection);
+    EXPECT_EQ(connection.favorites(), QSet<QString>{QStringLiteral("theirs")});
+    instance.model.toggleFavorite(name, connection);
+    const QByteArray expected = encodeSharedPrefs({name, QStringLiteral("theirs")}, {}).toUtf8();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return file() == expected; }, 30000)) << file().left(200).toStdString();
+    // The upload's run is over: it raises the count as it starts and again as it ends.
+    EXPECT_TRUE(QTest::qWaitFor([&connection] { return connection.writeEpoch % 2 == 0; }, 30000));
+}
+
+TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString projects = root.file(QStringLiteral("projets"));
+    const QString site = projects + QStringLiteral("/site");
+    ASSERT_TRUE(QDir().mkpath(site));
+    ASSERT_TRUE(QDir().mkpath(root.file(QStringLiteral(".halvoren"))));
+    const QString path = root.file(QStringLiteral(".halvoren/shared.json"));
+    ASSERT_TRUE(test::writeAll(path, largeSharedState()));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), openTabScript(site)}), 0);
+
+    Instance instance;
+    instance.prefs.setProjectsRoots({projects});
+    instance.prefs.setFavorites(MacConnection::localID, {QStringLiteral("mine")});
+    QCoro::waitFor(instance.model.start());
+    MacConnection& local = *instance.model.localConnection();
+    ASSERT_TRUE(local.tmuxAvailable());
+    checkLargeSharedState(instance, local, tmuxSessionName(site), QStringLiteral("site"), path);
+    QProcess::execute(QStringLiteral("tmux"),
+                      {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + tmuxSessionName(site)});
+}
+
+TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
+{
+    test::SshServer server;
+    ASSERT_TRUE(server.running()) << server.failure().toStdString();
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    SSHLink::setProgramForTests(server.keyClient());
+    struct ProgramReset {
+        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    } reset;
+    test::TempFolder here;
+    test::EnvironmentOverride home("HOME", here.path());
+
+    // The account keeps its tmux server below the run's home. The file is copied there by the
+    // account itself, so that an upload could replace it.
+    const QString remote = server.remoteHome();
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
+    const QString site = remote + QStringLiteral("/projets/site");
+    ASSERT_TRUE(QDir().mkpath(site));
+    const QString staged = server.folder() + QStringLiteral("/large.json");
+    ASSERT_TRUE(test::writeAll(staged, largeSharedState()));
+    const MacProfile profile = server.profile();
+    {
+        SSHLink link(profile);
+        ASSERT_TRUE(QCoro::waitFor(link.fetchRemoteHome()));
+        const ShellResult<QString> prepared = QCoro::waitFor(link.runScript(
+            QStringLiteral("mkdir -p ~/.halvoren && cp ") + shellQuote(staged) + QStringLiteral(" ~/.halvoren/shared.json\n")
+                + openTabScript(site),
+            25));
+        ASSERT_TRUE(prepared) << prepared.error().message.toStdString();
+        QCoro::waitFor(link.closeMaster());
+    }
+    const QString path = remote + QStringLiteral("/.halvoren/shared.json");
+
+    Instance instance;
+    instance.prefs.setFavorites(profile.id, {QStringLiteral("mine")});
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(connection->tmuxAvailable());
+    checkLargeSharedState(instance, *connection, tmuxSessionName(site), QStringLiteral("site"), path);
+
+    for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
+        instance.model.removeTab(*tab);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
+} // namespace
+} // namespace halvoren
