@@ -2,6 +2,8 @@
 
 #include "remote/HostText.h"
 
+#include <QHashFunctions>
+
 #include <algorithm>
 
 namespace halvoren {
@@ -22,9 +24,9 @@ QString listingScript()
         .arg(QLatin1String(sharedTooLargeMarker));
 }
 
-QString hostNameTooLongMessage()
+QString hostNameTooLongMessage(qsizetype limit)
 {
-    return QStringLiteral("Le serveur liste des noms de plus de %1 octets : ils sont ignorés.").arg(maximumHostNameBytes);
+    return QStringLiteral("Le serveur liste des noms de plus de %1 octets : ils sont ignorés.").arg(limit);
 }
 
 QString hostPathTooLongMessage()
@@ -120,8 +122,9 @@ ServerState parseServerState(const QString& output)
         const QStringList fields = line.split(u'\t');
         if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())
             continue;
-        if (utf8Length(fields.at(0)) > maximumHostNameBytes) {
-            note(state.problems, hostNameTooLongMessage());
+        if (utf8Length(fields.at(0)) > maximumHostSessionBytes) {
+            note(state.problems, hostNameTooLongMessage(maximumHostSessionBytes));
+            state.refusedSessions << refusedSessionKey(fields.at(0));
             continue;
         }
         state.sessions.insert(fields.at(0));
@@ -134,14 +137,15 @@ ServerState parseServerState(const QString& output)
         tab.order = parseStrictInteger(fields.at(2)).value_or(unsetHostOrder);
         if (utf8Length(fields.at(4)) > maximumHostPathBytes) {
             note(state.problems, hostPathTooLongMessage());
+            state.refusedSessions << refusedSessionKey(fields.at(0));
             continue;
         }
-        const bool nameTooLong = utf8Length(fields.at(3)) > maximumHostNameBytes;
+        const bool nameTooLong = utf8Length(fields.at(3)) > maximumHostTabNameBytes;
         if (nameTooLong)
-            note(state.problems, hostNameTooLongMessage());
+            note(state.problems, hostNameTooLongMessage(maximumHostTabNameBytes));
         tab.name = fields.at(3).isEmpty() || nameTooLong ? fields.at(0) : fields.at(3);
         tab.path = fields.at(4);
-        if (!fields.at(5).isEmpty() && utf8Length(fields.at(5)) <= maximumHostNameBytes)
+        if (!fields.at(5).isEmpty() && utf8Length(fields.at(5)) <= maximumHostSessionBytes)
             tab.parent = fields.at(5);
         state.open << std::move(tab);
     }
@@ -150,6 +154,9 @@ ServerState parseServerState(const QString& output)
             return a.order < b.order;
         return codePointLess(a.session, b.session);
     });
+    std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
+    state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
+                                state.refusedSessions.end());
     // The marker stands alone in place of the file: a file that merely holds its text (a
     // project of that name) is read as any other.
     if (QStringView(tail).trimmed() == QLatin1String(sharedTooLargeMarker) || tail.size() > maximumSharedStateBytes) {
@@ -162,6 +169,16 @@ ServerState parseServerState(const QString& output)
     if (longNames)
         note(state.problems, hostNameTooLongMessage());
     return state;
+}
+
+quint64 refusedSessionKey(const QString& session)
+{
+    return qHash(session, 0);
+}
+
+bool isRefusedSession(const ServerState& state, const QString& session)
+{
+    return std::binary_search(state.refusedSessions.cbegin(), state.refusedSessions.cend(), refusedSessionKey(session));
 }
 
 std::optional<ServerState> parseListingOutput(const QString& output)

@@ -2,6 +2,7 @@
 // tmux session with our options, a marker line, then the shared-state file.
 #pragma once
 
+#include "remote/SessionNaming.h"
 #include "remote/SharedPrefs.h"
 
 #include <QList>
@@ -20,14 +21,17 @@ inline constexpr char sharedMarker[] = "@@HV_SHARED@@";
 // Printed by the listing in place of a shared-state file larger than maximumSharedStateBytes.
 inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
 
-// What a host may give, in UTF-8 bytes: a session or tab name as long as a file name, a path
-// as long as the system allows, and a shared-state file far larger than thousands of names.
-inline constexpr qsizetype maximumHostNameBytes = 255;
-inline constexpr qsizetype maximumHostPathBytes = 4096;
+// What a host may give, in UTF-8 bytes: a project name (favourite or hidden) as long as a
+// folder name, session and tab names as long as any folder of ours gives, a path as long as
+// the system allows, and a shared-state file far larger than thousands of names.
+inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
+inline constexpr qsizetype maximumHostSessionBytes = maximumSessionNameBytes;
+inline constexpr qsizetype maximumHostTabNameBytes = maximumTabNameBytes;
+inline constexpr qsizetype maximumHostPathBytes = maximumFolderPathBytes;
 inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 
 // The problems a listing may report, each shown once per connection.
-QString hostNameTooLongMessage();
+QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
 QString hostPathTooLongMessage();
 QString sharedStateTooLargeMessage();
 
@@ -51,6 +55,9 @@ struct ServerState {
     bool sharedTooLarge = false;
     // Values refused and left out, as the messages to show.
     QStringList problems;
+    // The sessions whose rows were refused, as `refusedSessionKey`s (a refused name may be
+    // long, and a host may print many), sorted: a tab of ours among them cannot be followed.
+    QList<quint64> refusedSessions;
 
     bool operator==(const ServerState&) const = default;
 };
@@ -58,10 +65,14 @@ struct ServerState {
 QString listingScript();
 
 // Reads any text; rows it cannot read are skipped. A session name longer than
-// maximumHostNameBytes skips its row, a longer tab name reads as the session name, and a row
-// whose path is longer than maximumHostPathBytes is not an open tab; each is noted in
-// `problems`.
+// maximumHostSessionBytes skips its row, a tab name longer than maximumHostTabNameBytes reads
+// as the session name, and a row whose path is longer than maximumHostPathBytes is not an
+// open tab; each is noted in `problems`, and the refused rows in `refusedSessions`.
 ServerState parseServerState(const QString& output);
+
+// How a refused session is remembered.
+quint64 refusedSessionKey(const QString& session);
+bool isRefusedSession(const ServerState& state, const QString& session);
 
 // Output without the marker line is no listing at all (the script did not run to its end,
 // or something else answered): nothing, which callers tell from an empty host.

@@ -87,6 +87,9 @@ public:
     // Shown when a favourite or hide change is kept here because the host's shared-state
     // file is too large to be replaced.
     static QString sharedStateKeptHereMessage();
+    // Tabs of ours whose rows the host's listing refused are closed, their sessions left
+    // running; the message names their folders.
+    static QString refusedTabsMessage(const QStringList& folders);
     static constexpr double localTmuxProbeTimeout = 10.0;
     // Periods and hold-offs, in seconds.
     static constexpr double pollInterval = 4.0;
@@ -250,6 +253,10 @@ public:
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
     void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);
+    // Closes the connection's tabs whose rows the listing refused, without keeping them for
+    // reopening (they would be refused again), and says so; their sessions, to be untagged as
+    // closing a tab does (they keep running).
+    QStringList closeRefusedTabs(MacConnection& connection, const ServerState& state);
     // One listing sync of the connection; a request during a run makes one more run after it.
     Task<> requestSync(MacConnection& connection);
     Task<> runListing(MacConnection& connection, bool applyOnly);

@@ -367,6 +367,32 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         persistTabs();
 }
 
+QStringList MacModel::closeRefusedTabs(MacConnection& connection, const ServerState& state)
+{
+    QStringList folders;
+    QStringList sessions;
+    if (state.refusedSessions.isEmpty())
+        return sessions;
+    const QList<MacTab*> snapshot = tabsValue;
+    for (MacTab* tab : snapshot) {
+        if (tab->connId != connection.id || !tab->useTmux || !isRefusedSession(state, tab->project.session))
+            continue;
+        folders << tab->project.path;
+        sessions << tab->project.session;
+        removeTab(*tab);
+    }
+    if (!folders.isEmpty())
+        setBanner(refusedTabsMessage(folders));
+    return sessions;
+}
+
+QString MacModel::refusedTabsMessage(const QStringList& folders)
+{
+    return QStringLiteral("Le serveur ne peut pas lister l'onglet de %1 (nom ou chemin trop long) : il est fermé ici, "
+                          "sa session continue.")
+        .arg(folders.join(QStringLiteral(", ")));
+}
+
 // ---- The listing sync
 
 Task<> MacModel::requestSync(MacConnection& connection)
@@ -510,7 +536,12 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         co_await std::move(resolving);
         if (!self || !target)
             co_return;
+        const QStringList refused = closeRefusedTabs(*target, state);
         applyHostListing(*target, open, epoch);
+        // After the apply: each script raises the write epoch, and the listing may still
+        // have tabs to open.
+        for (const QString& session : refused)
+            runRemote(*target, sessionUntagScript(session));
         co_return;
     }
 

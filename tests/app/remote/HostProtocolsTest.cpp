@@ -1,5 +1,6 @@
 #include "remote/FolderSessions.h"
 #include "remote/ServerState.h"
+#include "remote/SessionNaming.h"
 #include "remote/SharedPrefs.h"
 #include "remote/TabReconciliation.h"
 
@@ -167,6 +168,57 @@ TEST(ServerStateListing, MillionsOfBareLinesStayBounded)
     ASSERT_TRUE(state);
     ASSERT_EQ(state->open.size(), 1);
     EXPECT_EQ(state->open.front().path, QStringLiteral("/p/a"));
+}
+
+// A text of exactly `bytes` UTF-8 bytes, of three-byte letters then "x"s, after `head`.
+QString ofBytes(const QString& head, qsizetype bytes)
+{
+    QString text = head;
+    for (qsizetype left = bytes - head.toUtf8().size(); left > 0;) {
+        text += left >= 3 ? QString(QChar(0x6F22)) : QStringLiteral("x");
+        left -= left >= 3 ? 3 : 1;
+    }
+    return text;
+}
+
+// The longest names any folder gives are read; one byte more is refused.
+TEST(ServerStateListing, LimitsFollowTheFileSystemAtTheirEdges)
+{
+    const struct {
+        qsizetype session, name, path;
+        bool listed, open;
+        qsizetype nameKept;
+    } cases[] = {
+        {286, 268, 4096, true, true, true},
+        {287, 10, 10, false, false, false},
+        {286, 269, 10, true, true, false},
+        {20, 20, 4097, true, false, false},
+        {20, 255, 4095, true, true, true},
+    };
+    for (const auto& c : cases) {
+        const QString session = ofBytes(QStringLiteral("kq-"), c.session);
+        const QString name = ofBytes(QString(), c.name);
+        const QString path = ofBytes(QStringLiteral("/"), c.path);
+        SCOPED_TRACE(testing::Message() << c.session << ' ' << c.name << ' ' << c.path);
+        const ServerState state = parseServerState(session + u'\t' + QStringLiteral("1\t1\t") + name + u'\t' + path
+                                                   + QStringLiteral("\t\t1\n"));
+        EXPECT_EQ(state.sessions.count(session) == 1, c.listed);
+        ASSERT_EQ(state.open.size(), c.open ? 1 : 0);
+        EXPECT_EQ(state.problems.isEmpty(), c.listed && c.open && c.nameKept) << state.problems.join(u'\n').toStdString();
+        EXPECT_EQ(isRefusedSession(state, session), !c.listed || !c.open);
+        if (c.open) {
+            EXPECT_EQ(state.open.front().name, c.nameKept ? name : session);
+            EXPECT_EQ(state.open.front().path, path);
+        }
+    }
+    // The limits are those of the longest folder name and its numbered session.
+    const QString folder = ofBytes(QString(), maximumFolderNameBytes);
+    const QString base = tmuxSessionName(QStringLiteral("/srv/") + folder);
+    EXPECT_EQ((base + QStringLiteral("-2147483647")).toUtf8().size(), maximumSessionNameBytes);
+    EXPECT_EQ((folder + QStringLiteral(" (2147483647)")).toUtf8().size(), maximumTabNameBytes);
+    // A label never takes more bytes than its folder name: blanks of three bytes become "_".
+    const QString blanks = u'a' + QString(84, QChar(0x3000)) + u'b';
+    EXPECT_EQ(tmuxSessionName(QStringLiteral("/srv/") + blanks).toUtf8().size(), base.toUtf8().size() - 255 + 86);
 }
 
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)

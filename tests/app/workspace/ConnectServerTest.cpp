@@ -145,5 +145,80 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     again.waitForFinished();
 }
 
+// A server folder with the longest name a file system allows (85 three-byte letters) keeps
+// its tab: opened and tagged, its numbered session named "N (2)", closed, and restored by the
+// next start of the model.
+TEST(ConnectServer, TheLongestFolderNameKeepsItsTab)
+{
+    test::SshServer server;
+    ASSERT_TRUE(server.running()) << server.failure().toStdString();
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    SSHLink::setProgramForTests(server.keyClient());
+    struct ProgramReset {
+        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    } reset;
+    test::TempFolder here;
+    test::EnvironmentOverride home("HOME", here.path());
+    const QString remote = server.remoteHome();
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
+    const QString name(85, QChar(0x6F22));
+    const QString site = remote + QStringLiteral("/projets/") + name;
+    ASSERT_TRUE(QDir().mkpath(site));
+    const MacProfile profile = server.profile();
+    PreferenceStore store(here.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    const QString base = tmuxSessionName(site);
+    const QString second = base + QStringLiteral("-2");
+    {
+        Instance first(prefs);
+        ASSERT_TRUE(QCoro::waitFor(first.model.connect(profile)));
+        MacConnection* connection = first.model.connection(profile.id);
+        ASSERT_NE(connection, nullptr);
+        ASSERT_TRUE(connection->tmuxAvailable());
+        ASSERT_EQ(connection->projects().size(), 1);
+        const MacProject project = connection->projects().front();
+        EXPECT_EQ(project.name, name);
+        EXPECT_EQ(project.session, base);
+        const auto tags = [&](const QString& session) {
+            const ShellResult<QString> output = QCoro::waitFor(connection->link->runScript(
+                QStringLiteral("tmux -u show-options -qv -t '=") + session + QStringLiteral(":' @hv_open; tmux -u show-options -qv -t '=")
+                    + session + QStringLiteral(":' @hv_name; tmux -u show-options -qv -t '=") + session
+                    + QStringLiteral(":' @hv_path\n"),
+                25));
+            return output ? output.value().split(u'\n', Qt::SkipEmptyParts) : QStringList{QStringLiteral("failed")};
+        };
+        first.model.openProject(project, *connection);
+        first.model.openAnotherSession(name, site, *connection);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tags(second).size() == 3; }, 30000)) << tags(second).join(u'|').toStdString();
+        EXPECT_EQ(tags(second), (QStringList{QStringLiteral("1"), name + QStringLiteral(" (2)"), site}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tags(base).size() == 3; }, 30000));
+        EXPECT_EQ(tags(base), (QStringList{QStringLiteral("1"), name, site}));
+        ASSERT_EQ(first.model.tabs().size(), 2);
+        first.model.closeTab(*first.model.tabs().front());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tags(base).size() == 2; }, 30000));
+        EXPECT_EQ(tags(base), (QStringList{name, site}));
+        EXPECT_FALSE(first.model.banner().has_value()) << first.model.banner()->toStdString();
+        for (MacTab* tab : first.model.tabs())
+            tab->stop();
+    }
+
+    // The next start lists the numbered tab and restores it by its name.
+    Instance next(prefs);
+    next.model.setProfiles({profile});
+    QCoro::waitFor(next.model.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return next.model.connection(profile.id) != nullptr && !next.model.tabs().isEmpty(); }, 60000));
+    MacConnection& connection = *next.model.connection(profile.id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
+    ASSERT_EQ(next.model.tabs().size(), 1);
+    EXPECT_EQ(next.model.tabs().front()->project.name, name + QStringLiteral(" (2)"));
+    EXPECT_EQ(next.model.tabs().front()->project.session, second);
+    EXPECT_EQ(next.model.tabs().front()->project.path, site);
+    for (MacTab* tab : QList<MacTab*>(next.model.tabs()))
+        next.model.removeTab(*tab);
+    QCoro::waitFor(connection.link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(next.model.disconnect(connection));
+}
+
 } // namespace
 } // namespace halvoren

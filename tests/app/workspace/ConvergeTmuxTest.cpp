@@ -225,5 +225,123 @@ TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
     EXPECT_EQ(created, QStringList{});
 }
 
+// The longest folder name a file system allows (85 three-byte letters, 255 bytes) keeps its
+// tab through everything a tab goes through, and so does its numbered session "N (2)".
+TEST(Converge, TheLongestFolderNameKeepsItsTab)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString projects = root.file(QStringLiteral("projets"));
+    const QString name(85, QChar(0x6F22));
+    ASSERT_EQ(name.toUtf8().size(), 255);
+    const QString path = projects + u'/' + name;
+    ASSERT_TRUE(QDir().mkpath(path));
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+
+    Instance a;
+    Instance b;
+    a.prefs.setProjectsRoots({projects});
+    b.prefs.setProjectsRoots({projects});
+    QCoro::waitFor(a.model.start());
+    QCoro::waitFor(b.model.start());
+    ASSERT_EQ(a.local().projects().size(), 1);
+    const MacProject project = a.local().projects().front();
+    EXPECT_EQ(project.name, name);
+    a.model.openProject(project, a.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(project.session, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_EQ(option(project.session, QStringLiteral("@hv_name")), name);
+
+    // Its numbered session, named "N (2)" on the host.
+    a.model.openAnotherSession(name, path, a.local());
+    const QString second = project.session + QStringLiteral("-2");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(option(second, QStringLiteral("@hv_name")), name + QStringLiteral(" (2)"));
+    // Past the hold-off of a tab just opened, which would hide a refused row for ten seconds.
+    a.clock->advance(MacModel::reorderHoldOff);
+    a.poll();
+    EXPECT_EQ(a.names(), (QStringList{name, name + QStringLiteral(" (2)")}));
+    EXPECT_FALSE(a.model.banner().has_value()) << a.model.banner()->toStdString();
+
+    // Listed: the other model follows both, by name, in the host's order, also once reordered.
+    b.poll();
+    b.poll();
+    EXPECT_EQ(b.names(), (QStringList{name, name + QStringLiteral(" (2)")}));
+    a.model.moveTabs({1}, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    b.clock->advance(MacModel::reorderHoldOff);
+    b.poll();
+    EXPECT_EQ(b.names(), (QStringList{name + QStringLiteral(" (2)"), name}));
+
+    // Restored by a model that starts now.
+    {
+        Instance c;
+        QCoro::waitFor(c.model.start());
+        EXPECT_EQ(c.names(), (QStringList{name + QStringLiteral(" (2)"), name}));
+        for (MacTab* tab : c.model.tabs())
+            tab->stop();
+    }
+
+    // Closed, the session kept; followed; reopened.
+    const int writes = a.local().writeEpoch;
+    a.model.closeTab(*a.model.tabs().front());
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return option(second, QStringLiteral("@hv_open")).isEmpty() && a.local().writeEpoch >= writes + 2;
+    }, 30000));
+    EXPECT_TRUE(alive(second));
+    b.poll();
+    EXPECT_EQ(b.names(), QStringList{name});
+    a.model.reopenClosedTab();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    a.clock->advance(MacModel::reorderHoldOff);
+    a.poll();
+    EXPECT_EQ(a.model.tabs().size(), 2);
+
+    for (Instance* instance : {&a, &b}) {
+        for (MacTab* tab : instance->model.tabs())
+            tab->stop();
+    }
+    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + second});
+}
+
+// A session the host cannot list as a tab of ours (one another program named beyond every
+// folder's limit, opened from the session picker) leaves no tab and no tag behind.
+TEST(Converge, ARefusedRowLeavesNoSessionTaggedOpen)
+{
+    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        << "tmux is missing: install the Debian package tmux";
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString path = root.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    const QString session = tmuxSessionName(path) + u'-' + QString(300, u'9');
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), session, QStringLiteral("-c"), path});
+    ASSERT_TRUE(alive(session));
+
+    Instance a;
+    QCoro::waitFor(a.model.start());
+    a.model.openProject(MacProject{QStringLiteral("site"), path, session}, a.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(session, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    // Past the hold-off of a tab just opened, after which an unlisted tab closes anyway.
+    a.clock->advance(MacModel::reorderHoldOff);
+    const int writes = a.local().writeEpoch;
+    a.poll();
+    EXPECT_TRUE(a.model.tabs().isEmpty());
+    ASSERT_TRUE(a.model.banner().has_value());
+    EXPECT_TRUE(a.model.banner()->contains(path)) << a.model.banner()->toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.local().writeEpoch >= writes + 2; }, 30000));
+    EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QString());
+    EXPECT_TRUE(alive(session));
+    // A model started now opens nothing and writes nothing for it.
+    Instance b;
+    QCoro::waitFor(b.model.start());
+    EXPECT_TRUE(b.model.tabs().isEmpty());
+    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + session});
+}
+
 } // namespace
 } // namespace halvoren

@@ -10,6 +10,7 @@
 #include "tab/MacTab.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/TmuxCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -186,25 +187,59 @@ TEST_F(HostDataFixture, AListingOpensAtMostTheCapAndLeavesTheRestOnTheHost)
 
 TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
 {
-    const QString longName(256, u'n');
+    const QString longName(maximumTabNameBytes + 1, u'n');
+    const QString longFavorite(maximumFolderNameBytes + 1, u'f');
     const QString longPath = QStringLiteral("/p/") + QString(4094, u'q');
     rows = tmuxSessionName(QStringLiteral("/p/a")) + QStringLiteral("\t1\t1\t") + longName + QStringLiteral("\t/p/a\t\t1\n")
          + QStringLiteral("kq-long-path\t1\t2\tq\t") + longPath + QStringLiteral("\t\t1\n")
-         // 255 bytes of two-byte letters and a path of 4,096 bytes are still fine.
+         // A numbered name of a 255-byte folder and a path of 4,096 bytes are still fine.
          + tmuxSessionName(QStringLiteral("/p/b")) + QStringLiteral("\t1\t3\t") + QString(127, QChar(0xE9)) + u'n'
-         + QStringLiteral("\t/p/") + QString(4093, u'b') + QStringLiteral("\t\t1\n");
-    shared = QStringLiteral("{\"favorites\":[\"a\",\"%1\"],\"hidden\":[]}").arg(longName);
+         + QStringLiteral(" (12)\t/p/") + QString(4093, u'b') + QStringLiteral("\t\t1\n");
+    shared = QStringLiteral("{\"favorites\":[\"a\",\"%1\"],\"hidden\":[]}").arg(longFavorite);
     sync();
     ASSERT_EQ(model.tabs().size(), 2);
     EXPECT_EQ(model.tabs().at(0)->project.name, tmuxSessionName(QStringLiteral("/p/a")));
-    EXPECT_EQ(model.tabs().at(1)->project.name, QString(127, QChar(0xE9)) + u'n');
+    EXPECT_EQ(model.tabs().at(1)->project.name, QString(127, QChar(0xE9)) + QStringLiteral("n (12)"));
     EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
-    EXPECT_EQ(local().reportedProblems.size(), 2);
+    // The tab name, the path and the favourite, each against its own limit.
+    EXPECT_EQ(local().reportedProblems.size(), 3);
     ASSERT_TRUE(model.banner().has_value());
     model.setBanner(std::nullopt);
     sync();
     EXPECT_FALSE(model.banner().has_value());
     EXPECT_TRUE(written.isEmpty());
+}
+
+// A session of ours (one the session picker offered, say) whose row the host refuses: its tab
+// closes at once, young or not, and its session is untagged but left running.
+TEST_F(HostDataFixture, ARefusedRowClosesItsTabAndUntagsItsSession)
+{
+    const QString path = QStringLiteral("/p/long");
+    const QString session = QStringLiteral("kq-") + QString(maximumSessionNameBytes, u'l');
+    MacTab* tab = model.makeTab(local(), MacProject{QStringLiteral("long"), path, session});
+    model.insertTab(tab, 0);
+    tab->openedAt = clock->now();
+    MacTab& other = listedTab(QStringLiteral("/p/a"));
+    model.activate(*tab);
+    rows = session + QStringLiteral("\t1\t1\tlong\t") + path + QStringLiteral("\t\t1\n") + row(QStringLiteral("/p/a"), 2)
+         + row(QStringLiteral("/p/b"), 3);
+    sync();
+    EXPECT_EQ(sessions(), (QStringList{other.project.session, tmuxSessionName(QStringLiteral("/p/b"))}));
+    EXPECT_EQ(model.activeTabID(), other.id());
+    EXPECT_EQ(model.banner(), MacModel::refusedTabsMessage({path}));
+    EXPECT_TRUE(model.banner()->contains(path));
+    EXPECT_EQ(written, QStringList{sessionUntagScript(session) + QStringLiteral("true\n")});
+    EXPECT_TRUE(model.closedTabs.isEmpty()) << "it would be refused again";
+    EXPECT_EQ(prefs.tabs(MacConnection::localID).size(), 2);
+    // A path too long for a listing closes the tab the same way.
+    const QString deep = QStringLiteral("/p/") + QString(maximumFolderPathBytes, u'd');
+    MacTab* deepTab = model.makeTab(local(), MacProject{QStringLiteral("d"), deep, tmuxSessionName(deep)});
+    model.insertTab(deepTab, 0);
+    rows += tmuxSessionName(deep) + QStringLiteral("\t1\t4\td\t") + deep + QStringLiteral("\t\t1\n");
+    written.clear();
+    sync();
+    EXPECT_EQ(model.tabs().size(), 2);
+    EXPECT_EQ(written, QStringList{sessionUntagScript(tmuxSessionName(deep)) + QStringLiteral("true\n")});
 }
 
 TEST_F(HostDataFixture, AListingThatPrintsWithoutEndIsReportedOnce)
