@@ -254,12 +254,19 @@ Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& h
 {
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
+    // Only the first tabs to open can open (applyHostListing caps them): the host is asked
+    // about those, however many the listing holds.
+    qsizetype toOpen = 0;
     for (HostTab& host : hostTabs) {
         if (!self || !target)
             co_return;
+        if (host.path.isEmpty() || tabOf(*target, host.session) != nullptr)
+            continue;
+        if (++toOpen > maximumHostOpenedTabs)
+            co_return;
         // Only a tab about to open whose stored path may have been cleaned and that no known
         // folder explains: the session's own start folder is asked for.
-        if (!host.path.contains(u' ') || tabOf(*target, host.session) != nullptr || realFolderPath(*target, host) != host.path)
+        if (!host.path.contains(u' ') || realFolderPath(*target, host) != host.path)
             continue;
         QString script = QStringLiteral("tmux -u display-message -p -t ") + tmuxOptionTarget(host.session) +
                          QStringLiteral(" '#{session_path}' 2>/dev/null\ntrue\n");

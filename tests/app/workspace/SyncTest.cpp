@@ -184,6 +184,18 @@ TEST_F(HostDataFixture, AListingOpensAtMostTheCapAndLeavesTheRestOnTheHost)
     EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
 }
 
+// Paths no known folder explains are checked with the host, but only for the tabs that can
+// open: a listing of thousands of them asks no more than the cap.
+TEST_F(HostDataFixture, FolderPathsAreAskedForTheTabsThatCanOpenOnly)
+{
+    for (int i = 0; i < MacModel::maximumHostOpenedTabs + 40; ++i)
+        rows += row(QStringLiteral("/p/t %1").arg(i), i + 1);
+    sync();
+    EXPECT_EQ(model.tabs().size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_EQ(written.size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_TRUE(written.front().contains(QStringLiteral("#{session_path}"))) << written.front().toStdString();
+}
+
 TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
 {
     const QString longName(256, u'n');
