@@ -1,6 +1,7 @@
 #include "remote/ServerState.h"
 
 #include "remote/HostText.h"
+#include "remote/SessionNaming.h"
 
 #include <algorithm>
 #include <array>
@@ -136,6 +137,13 @@ bool hostOrderLess(const HostTab& a, const HostTab& b)
     return codePointLess(a.session, b.session);
 }
 
+bool opensBefore(const HostTab& a, const HostTab& b)
+{
+    if (a.path.isEmpty() != b.path.isEmpty())
+        return b.path.isEmpty();
+    return hostOrderLess(a, b);
+}
+
 // Which rows a listing keeps: those of the client's own sessions, and a bounded number of
 // the others, chosen as parseServerState says.
 class SessionBound {
@@ -155,26 +163,29 @@ public:
     bool isNumberedSibling(QStringView session) const
     {
         qsizetype digits = session.size();
-        while (digits > 0 && session.at(digits - 1).isDigit() && session.at(digits - 1).unicode() < 0x80)
+        while (digits > 0 && session.at(digits - 1) >= u'0' && session.at(digits - 1) <= u'9')
             --digits;
         return digits < session.size() && digits > 1 && session.at(digits - 1) == u'-' && isKept(session.first(digits - 1));
     }
 
-    // An open row not kept: among the lowest orders, it may stay.
-    bool admitsOpen(qint64 order, QStringView session) const
+    // An open row not kept may stay if it is among those a client would open first: the
+    // lowest orders, rows without a path (never opened) last.
+    bool admitsOpen(bool pathless, qint64 order, QStringView session) const
     {
         if (openRows.size() < maximumListedSessions)
             return true;
         const HostTab& worst = openRows.front();
+        if (pathless != worst.path.isEmpty())
+            return !pathless;
         return order < worst.order || (order == worst.order && codePointLess(session.toString(), worst.session));
     }
 
     void addOpen(HostTab tab)
     {
         openRows.push_back(std::move(tab));
-        std::push_heap(openRows.begin(), openRows.end(), hostOrderLess);
+        std::push_heap(openRows.begin(), openRows.end(), opensBefore);
         if (openRows.size() > maximumListedSessions) {
-            std::pop_heap(openRows.begin(), openRows.end(), hostOrderLess);
+            std::pop_heap(openRows.begin(), openRows.end(), opensBefore);
             openRows.pop_back();
             ++dropped;
         }
@@ -182,7 +193,8 @@ public:
 
     void addClosed(QStringView session)
     {
-        std::vector<QString>& into = isNumberedSibling(session) ? siblings : others;
+        const int rank = isNumberedSibling(session) ? 0 : session.startsWith(QLatin1String(sessionNamePrefix)) ? 1 : 2;
+        std::vector<QString>& into = closedRows[rank];
         if (qsizetype(into.size()) < maximumListedSessions)
             into.push_back(session.toString());
         else
@@ -200,8 +212,8 @@ public:
             state.open << std::move(tab);
             --room;
         }
-        for (std::vector<QString>* list : {&siblings, &others}) {
-            for (QString& session : *list) {
+        for (std::vector<QString>& list : closedRows) {
+            for (QString& session : list) {
                 if (room > 0) {
                     state.sessions.insert(std::move(session));
                     --room;
@@ -217,8 +229,9 @@ private:
     std::vector<QString> kept;
     // A heap whose front is the open row that goes first when a lower one comes.
     std::vector<HostTab> openRows;
-    std::vector<QString> siblings;
-    std::vector<QString> others;
+    // Names of the other rows, in the order they are kept: numbered sessions of a kept one,
+    // then the program's own sessions, then the rest.
+    std::array<std::vector<QString>, 3> closedRows;
     qsizetype dropped = 0;
 };
 
@@ -251,7 +264,7 @@ void readRow(QStringView line, ServerState& state, SessionBound& bound)
         return;
     }
     const qint64 order = parseStrictInteger(fields[2].toString()).value_or(unsetHostOrder);
-    if (!kept && !bound.admitsOpen(order, fields[0])) {
+    if (!kept && !bound.admitsOpen(fields[4].isEmpty(), order, fields[0])) {
         bound.drop();
         return;
     }

@@ -49,7 +49,9 @@ struct HostTab {
 };
 
 struct ServerState {
+    // Set by any row, kept or not.
     bool synced = false;
+    // The sessions kept (see parseServerState), open or not, of any prefix.
     std::set<QString, CodePointLess> sessions;
     QList<HostTab> open;
     std::optional<SharedPrefs> shared;
@@ -72,9 +74,9 @@ QString listingScript();
 // `problems`.
 //
 // The sessions named in `keep` are always kept; of the others at most maximumListedSessions:
-// open ones first, lowest order first (the tabs a client would open), then numbered sessions
-// of a kept one ("<kept>-<n>"), then the rest in listing order. Those dropped are noted in
-// `problems` with their count.
+// open rows first, the tabs a client would open first (lowest orders, rows without a path
+// last), then numbered sessions of a kept one ("<kept>-<n>"), then other "kq-" sessions, then
+// the rest, each in listing order. Those dropped are noted in `problems` with their count.
 ServerState parseServerState(const QString& output, const QStringList& keep = {});
 
 // Output without the marker line is no listing at all (the script did not run to its end,

@@ -199,7 +199,8 @@ TEST(ServerStateListing, ValuesKeepEveryCharacterAndTheLineFeedsOfASplitRow)
 TEST(ServerStateListing, PastTheBoundKeepsTheClientsSessionsFirst)
 {
     const int closed = int(maximumListedSessions) + 100;
-    QString output;
+    // Other programs' sessions go after the program's own.
+    QString output = row({"main", "", "", "", "", "", ""}) + u'\n';
     for (int i = 0; i < closed; ++i)
         output += QStringLiteral("kq-s%1\t\t\t\t\t\t%2\n").arg(i).arg(i + 1 == closed ? QStringLiteral("1") : QString());
     output += row({"kq-own-2", "", "", "", "", "", ""}) + u'\n' + row({"kq-open", "1", "3", "o", "/p/o", "", ""}) + u'\n' +
@@ -211,15 +212,19 @@ TEST(ServerStateListing, PastTheBoundKeepsTheClientsSessionsFirst)
     for (const char* kept : {"kq-own", "kq-tab", "kq-own-2", "kq-open", "kq-open-unset", "kq-s0"})
         EXPECT_EQ(state.sessions.count(QString::fromUtf8(kept)), 1u) << kept;
     EXPECT_EQ(state.sessions.count(QStringLiteral("kq-s%1").arg(closed - 1)), 0u);
+    EXPECT_EQ(state.sessions.count(QStringLiteral("main")), 0u);
     EXPECT_TRUE(state.synced) << "a dropped row still tells the host is synchronised";
     EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-open", "kq-tab", "kq-open-unset"}));
-    // Every row but the two kept and the bound: 100 closed ones and the three others.
-    EXPECT_EQ(state.problems, QStringList{hostSessionsCappedMessage(closed + 3 - maximumListedSessions)});
+    // Every row but the two kept and the bound: 100 closed ones, the three others and main.
+    EXPECT_EQ(state.problems, QStringList{hostSessionsCappedMessage(closed + 4 - maximumListedSessions)});
 
-    // Open rows alone, listed from the highest order down: the lowest orders stay.
+    // Open rows alone, listed from the highest order down after rows without a path (which
+    // never open a tab): the lowest orders with a path stay.
     QString open;
-    for (int i = 0; i < maximumListedSessions + 10; ++i)
-        open += QStringLiteral("kq-o%1\t1\t%2\to\t/p\t\t\n").arg(i).arg(maximumListedSessions + 10 - i);
+    for (int i = 0; i < 10; ++i)
+        open += QStringLiteral("kq-none%1\t1\t0\to\t\t\t\n").arg(i);
+    for (int i = 0; i < maximumListedSessions; ++i)
+        open += QStringLiteral("kq-o%1\t1\t%2\to\t/p\t\t\n").arg(i).arg(maximumListedSessions - i);
     const ServerState lowest = parseServerState(open);
     ASSERT_EQ(lowest.open.size(), maximumListedSessions);
     EXPECT_EQ(lowest.open.front().order, 1);
