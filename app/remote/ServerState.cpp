@@ -1,10 +1,13 @@
 #include "remote/ServerState.h"
 
 #include "remote/HostText.h"
+#include "remote/SessionNaming.h"
 
 #include <QHashFunctions>
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
 namespace halvoren {
 
@@ -41,9 +44,16 @@ QString sharedStateTooLargeMessage()
         .arg(maximumSharedStateBytes >> 20);
 }
 
+QString hostSessionsCappedMessage(qsizetype dropped)
+{
+    return QStringLiteral("Le serveur liste plus de %1 sessions : %2 ne sont pas suivies ici.")
+        .arg(maximumListedSessions)
+        .arg(dropped);
+}
+
 namespace {
 
-qsizetype utf8Length(const QString& text)
+qsizetype utf8Length(QStringView text)
 {
     // Counted without building the bytes: one to four a code point.
     qsizetype bytes = 0;
@@ -68,9 +78,221 @@ void note(QStringList& problems, const QString& message)
         problems << message;
 }
 
+bool isBlank(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' ' || c == u'\t'; });
+}
+
+// The lines of the listing's rows, cut at line feeds only, empty ones included: a value may
+// hold line feeds, even two in a row.
+class LineReader {
+public:
+    explicit LineReader(QStringView text) : text(text) {}
+
+    std::optional<QStringView> next()
+    {
+        if (at >= text.size())
+            return std::nullopt;
+        qsizetype end = text.indexOf(u'\n', at);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = text.sliced(at, end - at);
+        at = end + 1;
+        return line;
+    }
+
+private:
+    QStringView text;
+    qsizetype at = 0;
+};
+
+constexpr int rowFields = 7;
+using RowFields = std::array<QStringView, rowFields>;
+
+// The first seven tab-separated fields of a row; false when it has fewer.
+bool splitRow(QStringView line, RowFields& fields)
+{
+    qsizetype start = 0;
+    for (int index = 0; index < rowFields; ++index) {
+        const qsizetype tab = line.indexOf(u'\t', start);
+        if (tab < 0) {
+            if (index < rowFields - 1)
+                return false;
+            fields[index] = line.sliced(start);
+            return true;
+        }
+        fields[index] = line.sliced(start, tab - start);
+        start = tab + 1;
+    }
+    return true;
+}
+
+bool viewLess(QStringView a, QStringView b)
+{
+    return a.compare(b) < 0;
+}
+
+bool hostOrderLess(const HostTab& a, const HostTab& b)
+{
+    if (a.order != b.order)
+        return a.order < b.order;
+    return codePointLess(a.session, b.session);
+}
+
+bool opensBefore(const HostTab& a, const HostTab& b)
+{
+    if (a.path.isEmpty() != b.path.isEmpty())
+        return b.path.isEmpty();
+    return hostOrderLess(a, b);
+}
+
+// Which rows a listing keeps: those of the client's own sessions, and a bounded number of
+// the others, chosen as parseServerState says.
+class SessionBound {
+public:
+    explicit SessionBound(const QStringList& keep) : kept(keep.cbegin(), keep.cend())
+    {
+        std::sort(kept.begin(), kept.end(), [](const QString& a, const QString& b) { return viewLess(a, b); });
+    }
+
+    bool isKept(QStringView session) const
+    {
+        return std::binary_search(kept.cbegin(), kept.cend(), session,
+                                  [](QStringView a, QStringView b) { return viewLess(a, b); });
+    }
+
+    // "<kept>-<n>": another session of a kept folder.
+    bool isNumberedSibling(QStringView session) const
+    {
+        qsizetype digits = session.size();
+        while (digits > 0 && session.at(digits - 1) >= u'0' && session.at(digits - 1) <= u'9')
+            --digits;
+        return digits < session.size() && digits > 1 && session.at(digits - 1) == u'-' && isKept(session.first(digits - 1));
+    }
+
+    // An open row not kept may stay if it is among those a client would open first: the
+    // lowest orders, rows without a path (never opened) last.
+    bool admitsOpen(bool pathless, qint64 order, QStringView session) const
+    {
+        if (openRows.size() < maximumListedSessions)
+            return true;
+        const HostTab& worst = openRows.front();
+        if (pathless != worst.path.isEmpty())
+            return !pathless;
+        return order < worst.order || (order == worst.order && codePointLess(session.toString(), worst.session));
+    }
+
+    void addOpen(HostTab tab)
+    {
+        openRows.push_back(std::move(tab));
+        std::push_heap(openRows.begin(), openRows.end(), opensBefore);
+        if (openRows.size() > maximumListedSessions) {
+            std::pop_heap(openRows.begin(), openRows.end(), opensBefore);
+            openRows.pop_back();
+            ++dropped;
+        }
+    }
+
+    void addClosed(QStringView session)
+    {
+        const int rank = isNumberedSibling(session) ? 0 : session.startsWith(QLatin1String(sessionNamePrefix)) ? 1 : 2;
+        std::vector<QString>& into = closedRows[rank];
+        if (qsizetype(into.size()) < maximumListedSessions)
+            into.push_back(session.toString());
+        else
+            ++dropped;
+    }
+
+    void drop() { ++dropped; }
+
+    // Puts the rows kept into the state; the count of the others dropped.
+    qsizetype finish(ServerState& state)
+    {
+        qsizetype room = maximumListedSessions;
+        for (HostTab& tab : openRows) {
+            state.sessions.insert(tab.session);
+            state.open << std::move(tab);
+            --room;
+        }
+        for (std::vector<QString>& list : closedRows) {
+            for (QString& session : list) {
+                if (room > 0) {
+                    state.sessions.insert(std::move(session));
+                    --room;
+                } else {
+                    ++dropped;
+                }
+            }
+        }
+        return dropped;
+    }
+
+private:
+    std::vector<QString> kept;
+    // A heap whose front is the open row that goes first when a lower one comes.
+    std::vector<HostTab> openRows;
+    // Names of the other rows, in the order they are kept: numbered sessions of a kept one,
+    // then the program's own sessions, then the rest.
+    std::array<std::vector<QString>, 3> closedRows;
+    qsizetype dropped = 0;
+};
+
+// One row of the listing, as tmux printed it or joined back from its lines.
+void readRow(QStringView line, ServerState& state, SessionBound& bound)
+{
+    RowFields fields;
+    if (!splitRow(line, fields) || isBlank(fields[0]))
+        return;
+    if (utf8Length(fields[0]) > maximumHostSessionBytes) {
+        note(state.problems, hostNameTooLongMessage(maximumHostSessionBytes));
+        state.refusedSessions << refusedSessionKey(fields[0]);
+        return;
+    }
+    if (fields[6] == u"1")
+        state.synced = true;
+    const bool kept = bound.isKept(fields[0]);
+    if (fields[1] != u"1") {
+        if (kept)
+            state.sessions.insert(fields[0].toString());
+        else
+            bound.addClosed(fields[0]);
+        return;
+    }
+    if (utf8Length(fields[4]) > maximumHostPathBytes) {
+        note(state.problems, hostPathTooLongMessage());
+        state.refusedSessions << refusedSessionKey(fields[0]);
+        if (kept)
+            state.sessions.insert(fields[0].toString());
+        else
+            bound.addClosed(fields[0]);
+        return;
+    }
+    const qint64 order = parseStrictInteger(fields[2].toString()).value_or(unsetHostOrder);
+    if (!kept && !bound.admitsOpen(fields[4].isEmpty(), order, fields[0])) {
+        bound.drop();
+        return;
+    }
+    HostTab tab;
+    tab.session = fields[0].toString();
+    tab.order = order;
+    const bool nameTooLong = utf8Length(fields[3]) > maximumHostTabNameBytes;
+    if (nameTooLong)
+        note(state.problems, hostNameTooLongMessage(maximumHostTabNameBytes));
+    tab.name = fields[3].isEmpty() || nameTooLong ? tab.session : fields[3].toString();
+    tab.path = fields[4].toString();
+    if (!fields[5].isEmpty() && utf8Length(fields[5]) <= maximumHostSessionBytes)
+        tab.parent = fields[5].toString();
+    if (kept) {
+        state.sessions.insert(tab.session);
+        state.open << std::move(tab);
+    } else {
+        bound.addOpen(std::move(tab));
+    }
+}
+
 } // namespace
 
-ServerState parseServerState(const QString& output)
+ServerState parseServerState(const QString& output, const QStringList& keep)
 {
     const QString marker = QLatin1String(sharedMarker);
     const qsizetype markerAt = output.indexOf(marker);
@@ -83,77 +305,48 @@ ServerState parseServerState(const QString& output)
     }
 
     ServerState state;
-    // Lines are read one at a time, as splitLines cuts them: a listing of millions of short
-    // lines must not become millions of strings at once.
-    qsizetype at = 0;
-    const QStringView rows(head);
-    const auto nextLine = [&rows, &at]() -> std::optional<QStringView> {
-        while (at < rows.size()) {
-            qsizetype end = at;
-            while (end < rows.size() && rows.at(end) != u'\n' && rows.at(end) != u'\r')
-                ++end;
-            const qsizetype start = at;
-            at = end + 1;
-            if (end + 1 < rows.size() && rows.at(end) == u'\r' && rows.at(end + 1) == u'\n')
-                ++at;
-            if (end > start)
-                return rows.mid(start, end - start);
-        }
-        return std::nullopt;
+    SessionBound bound(keep);
+    // Rows are read in place; only a row split by a line feed in a value is copied, to be
+    // joined back.
+    LineReader lines(head);
+    QString joined;
+    std::optional<QStringView> pending;
+    qsizetype pendingTabs = 0;
+    // The tabs are counted once a line: a host printing millions of lines without one must
+    // not make this quadratic.
+    const auto advance = [&] {
+        pending = lines.next();
+        pendingTabs = pending ? pending->count(u'\t') : 0;
     };
-    std::optional<QStringView> pending = nextLine();
+    // A value written with a line feed (by a client that did not clean it) splits its row: a
+    // row short of fields takes the next lines until it has them, unless the next line is a
+    // whole row of its own.
+    const auto continuesRow = [&](qsizetype tabs) {
+        return tabs < rowFields - 1 && pending && pendingTabs < rowFields - 1 && tabs + pendingTabs <= rowFields - 1;
+    };
+    advance();
     while (pending) {
-        QString line = pending->toString();
-        pending = nextLine();
-        // A value written with a line break (by a client that did not clean it) splits its
-        // row: a row short of fields takes the next lines until it has them, unless the next
-        // line is a whole row of its own. The tabs are counted once a line: a host printing
-        // millions of lines without one must not make this quadratic.
-        qsizetype tabs = line.count(u'\t');
-        while (tabs < 6 && pending) {
-            const qsizetype nextTabs = pending->count(u'\t');
-            if (nextTabs >= 6 || tabs + nextTabs > 6)
-                break;
-            line += u'\n';
-            line += *pending;
-            tabs += nextTabs;
-            pending = nextLine();
+        QStringView line = *pending;
+        qsizetype tabs = pendingTabs;
+        advance();
+        // An empty line starts no row (one ends the rows, before the marker).
+        if (line.isEmpty())
+            continue;
+        if (continuesRow(tabs)) {
+            joined = line.toString();
+            while (continuesRow(tabs)) {
+                joined += u'\n';
+                joined += *pending;
+                tabs += pendingTabs;
+                advance();
+            }
+            line = joined;
         }
-        const QStringList fields = line.split(u'\t');
-        if (fields.size() < 7 || trimBlanks(fields.at(0)).isEmpty())
-            continue;
-        if (utf8Length(fields.at(0)) > maximumHostSessionBytes) {
-            note(state.problems, hostNameTooLongMessage(maximumHostSessionBytes));
-            state.refusedSessions << refusedSessionKey(fields.at(0));
-            continue;
-        }
-        state.sessions.insert(fields.at(0));
-        if (fields.at(6) == QLatin1String("1"))
-            state.synced = true;
-        if (fields.at(1) != QLatin1String("1"))
-            continue;
-        HostTab tab;
-        tab.session = fields.at(0);
-        tab.order = parseStrictInteger(fields.at(2)).value_or(unsetHostOrder);
-        if (utf8Length(fields.at(4)) > maximumHostPathBytes) {
-            note(state.problems, hostPathTooLongMessage());
-            state.refusedSessions << refusedSessionKey(fields.at(0));
-            continue;
-        }
-        const bool nameTooLong = utf8Length(fields.at(3)) > maximumHostTabNameBytes;
-        if (nameTooLong)
-            note(state.problems, hostNameTooLongMessage(maximumHostTabNameBytes));
-        tab.name = fields.at(3).isEmpty() || nameTooLong ? fields.at(0) : fields.at(3);
-        tab.path = fields.at(4);
-        if (!fields.at(5).isEmpty() && utf8Length(fields.at(5)) <= maximumHostSessionBytes)
-            tab.parent = fields.at(5);
-        state.open << std::move(tab);
+        readRow(line, state, bound);
     }
-    std::stable_sort(state.open.begin(), state.open.end(), [](const HostTab& a, const HostTab& b) {
-        if (a.order != b.order)
-            return a.order < b.order;
-        return codePointLess(a.session, b.session);
-    });
+    if (const qsizetype dropped = bound.finish(state); dropped > 0)
+        note(state.problems, hostSessionsCappedMessage(dropped));
+    std::stable_sort(state.open.begin(), state.open.end(), hostOrderLess);
     std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
     state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
                                 state.refusedSessions.end());
@@ -171,7 +364,7 @@ ServerState parseServerState(const QString& output)
     return state;
 }
 
-quint64 refusedSessionKey(const QString& session)
+quint64 refusedSessionKey(QStringView session)
 {
     return qHash(session, 0);
 }
@@ -181,11 +374,11 @@ bool isRefusedSession(const ServerState& state, const QString& session)
     return std::binary_search(state.refusedSessions.cbegin(), state.refusedSessions.cend(), refusedSessionKey(session));
 }
 
-std::optional<ServerState> parseListingOutput(const QString& output)
+std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep)
 {
     if (!output.contains(QLatin1String(sharedMarker)))
         return std::nullopt;
-    return parseServerState(output);
+    return parseServerState(output, keep);
 }
 
 } // namespace halvoren

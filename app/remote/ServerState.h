@@ -30,10 +30,17 @@ inline constexpr qsizetype maximumHostTabNameBytes = maximumTabNameBytes;
 inline constexpr qsizetype maximumHostPathBytes = maximumFolderPathBytes;
 inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 
+// Sessions a listing keeps besides those the client asks to keep (its tabs, saved tabs and
+// known folders). The others serve only to tell which session names are taken and that the
+// host has sessions at all: a few thousand is more than any workspace shows, and costs well
+// under a megabyte, while a host may list millions within the output cap.
+inline constexpr qsizetype maximumListedSessions = 5000;
+
 // The problems a listing may report, each shown once per connection.
 QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
 QString hostPathTooLongMessage();
 QString sharedStateTooLargeMessage();
+QString hostSessionsCappedMessage(qsizetype dropped);
 
 struct HostTab {
     QString session;
@@ -46,7 +53,9 @@ struct HostTab {
 };
 
 struct ServerState {
+    // Set by any row, kept or not.
     bool synced = false;
+    // The sessions kept (see parseServerState), open or not, of any prefix.
     std::set<QString, CodePointLess> sessions;
     QList<HostTab> open;
     std::optional<SharedPrefs> shared;
@@ -64,18 +73,25 @@ struct ServerState {
 
 QString listingScript();
 
-// Reads any text; rows it cannot read are skipped. A session name longer than
-// maximumHostSessionBytes skips its row, a tab name longer than maximumHostTabNameBytes reads
-// as the session name, and a row whose path is longer than maximumHostPathBytes is not an
-// open tab; each is noted in `problems`, and the refused rows in `refusedSessions`.
-ServerState parseServerState(const QString& output);
+// Reads any text in one pass; rows it cannot read are skipped. Rows end at line feeds only: a
+// row cut short by a line feed inside a value takes the following lines back, with their line
+// feeds, so any other character of a value stays as the host stored it. A session name longer
+// than maximumHostSessionBytes skips its row, a tab name longer than maximumHostTabNameBytes
+// reads as the session name, and a row whose path is longer than maximumHostPathBytes is not
+// an open tab; each is noted in `problems`, and the refused rows in `refusedSessions`.
+//
+// The sessions named in `keep` are always kept; of the others at most maximumListedSessions:
+// open rows first, the tabs a client would open first (lowest orders, rows without a path
+// last), then numbered sessions of a kept one ("<kept>-<n>"), then other "kq-" sessions, then
+// the rest, each in listing order. Those dropped are noted in `problems` with their count.
+ServerState parseServerState(const QString& output, const QStringList& keep = {});
 
 // How a refused session is remembered.
-quint64 refusedSessionKey(const QString& session);
+quint64 refusedSessionKey(QStringView session);
 bool isRefusedSession(const ServerState& state, const QString& session);
 
 // Output without the marker line is no listing at all (the script did not run to its end,
 // or something else answered): nothing, which callers tell from an empty host.
-std::optional<ServerState> parseListingOutput(const QString& output);
+std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep = {});
 
 } // namespace halvoren

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
 
 #include <cerrno>
 #include <climits>
@@ -180,6 +182,9 @@ namespace {
 
 int runsStarted = 0;
 
+// Below this many bytes output is decoded at once: far under a millisecond of work.
+constexpr qsizetype decodeInPlaceBytes = 256 * 1024;
+
 // Counts a run while its coroutine lives.
 struct RunInFlight {
     RunInFlight() { ++runsStarted; }
@@ -260,7 +265,15 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
         co_return ShellError{timeoutMessage()};
     Output output;
     output.status = child->exitCode();
-    output.standardOutput = decode(std::exchange(state->standardOutput, {}));
+    // Output of megabytes (a host's listing) is decoded on a worker thread: tens of
+    // milliseconds that the window would otherwise not answer in.
+    QByteArray printed = std::exchange(state->standardOutput, {});
+    if (printed.size() < decodeInPlaceBytes) {
+        output.standardOutput = decode(printed);
+    } else {
+        QFuture<QString> decoding = QtConcurrent::run([bytes = std::move(printed)] { return decode(bytes); });
+        output.standardOutput = co_await decoding;
+    }
     output.standardError = decode(std::exchange(state->standardError, {}));
     co_return output;
 }

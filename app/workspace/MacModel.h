@@ -325,6 +325,9 @@ Q_SIGNALS:
 private:
     void uploadSharedState(MacConnection& connection);
     void noteListingFailure(MacConnection& connection);
+    // The sessions a listing of the connection keeps however many it holds: those of its
+    // tabs, saved tabs, known folders and recently closed tabs.
+    QStringList listingKeeps(const MacConnection& connection) const;
     // Shows the message in the banner unless this connection showed it already.
     void reportHostProblem(MacConnection& connection, const QString& message);
     MacTab* tabOf(const MacConnection& connection, const QString& session) const;

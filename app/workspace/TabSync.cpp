@@ -254,12 +254,19 @@ Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& h
 {
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
+    // Only the first tabs to open can open (applyHostListing caps them): the host is asked
+    // about those, however many the listing holds.
+    qsizetype toOpen = 0;
     for (HostTab& host : hostTabs) {
         if (!self || !target)
             co_return;
+        if (host.path.isEmpty() || tabOf(*target, host.session) != nullptr)
+            continue;
+        if (++toOpen > maximumHostOpenedTabs)
+            co_return;
         // Only a tab about to open whose stored path may have been cleaned and that no known
         // folder explains: the session's own start folder is asked for.
-        if (!host.path.contains(u' ') || tabOf(*target, host.session) != nullptr || realFolderPath(*target, host) != host.path)
+        if (!host.path.contains(u' ') || realFolderPath(*target, host) != host.path)
             continue;
         QString script = QStringLiteral("tmux -u display-message -p -t ") + tmuxOptionTarget(host.session) +
                          QStringLiteral(" '#{session_path}' 2>/dev/null\ntrue\n");
@@ -415,6 +422,28 @@ Task<> MacModel::requestSync(MacConnection& connection)
     }
 }
 
+QStringList MacModel::listingKeeps(const MacConnection& connection) const
+{
+    QStringList sessions;
+    for (const MacTab* tab : tabsValue) {
+        if (tab->connId == connection.id)
+            sessions << tab->project.session;
+    }
+    for (const PersistedTab& saved : prefs.tabs(connection.id))
+        sessions << saved.tmux;
+    for (const MacProject& project : connection.projects())
+        sessions << project.session;
+    for (const QList<MacProject>& list : connection.subprojects()) {
+        for (const MacProject& project : list)
+            sessions << project.session;
+    }
+    for (const ClosedTab& closed : closedTabs) {
+        if (closed.connId == connection.id)
+            sessions << closed.session;
+    }
+    return sessions;
+}
+
 void MacModel::noteListingFailure(MacConnection& connection)
 {
     connection.failures += 1;
@@ -455,7 +484,8 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
         noteListingFailure(*target);
         co_return;
     }
-    Task<> handling = handleListing(*target, output.value(), epoch, applyOnly);
+    // Handed over, not shared: the text of a large listing is freed once it is read.
+    Task<> handling = handleListing(*target, std::move(output.value()), epoch, applyOnly);
     co_await std::move(handling);
 }
 
@@ -464,16 +494,21 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
     // A listing may be megabytes: a large one is read on a worker thread so the window
-    // stays live; a usual one (a few rows) is read at once.
+    // stays live; a usual one (a few rows) is read at once. Either way what comes back is
+    // bounded by the sessions kept, not by the size of the listing.
+    const QStringList keep = listingKeeps(connection);
     std::optional<ServerState> parsed;
     if (output.size() <= listingReadInPlaceChars) {
-        parsed = parseListingOutput(output);
+        parsed = parseListingOutput(output, keep);
     } else {
-        QFuture<std::optional<ServerState>> parsing =
-            QtConcurrent::run([text = std::move(output)] { return parseListingOutput(text); });
-        parsed = co_await parsing;
+        // The state is moved out of the worker, never copied, and the text dies with it.
+        auto result = std::make_shared<std::optional<ServerState>>();
+        QFuture<void> parsing = QtConcurrent::run(
+            [result, keep, text = std::move(output)] { *result = parseListingOutput(text, keep); });
+        co_await parsing;
         if (!self || !target)
             co_return;
+        parsed = std::move(*result);
     }
     if (!parsed) {
         noteListingFailure(connection);

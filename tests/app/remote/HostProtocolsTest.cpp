@@ -136,7 +136,8 @@ TEST(ServerStateListing, RowsBecomeSessionsAndOpenTabs)
     EXPECT_FALSE(state.shared);
 }
 
-// A path stored with its line breaks (by a client that did not clean it) is read whole.
+// A path stored with its line feeds (by a client that did not clean it) is read whole, with
+// exactly the line feeds it held.
 TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
 {
     const ServerState state = parseServerState(row({"kq-n", "1", "1", "n", "/p/new"}) + QStringLiteral("\nline\n\nx") +
@@ -144,11 +145,92 @@ TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
                                                u'\n' + row({"six", "", "", "", "", ""}) + u'\n' +
                                                row({"kq-b", "1", "3", "b", "/p/b", "", ""}));
     ASSERT_EQ(state.open.size(), 3);
-    EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-n"), 1, QStringLiteral("n"), QStringLiteral("/p/new\nline\nx"),
+    EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-n"), 1, QStringLiteral("n"), QStringLiteral("/p/new\nline\n\nx"),
                                           std::nullopt}));
     EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-n", "kq-a", "kq-b"}));
     EXPECT_FALSE(state.sessions.count(QStringLiteral("six")));
     EXPECT_TRUE(state.synced);
+}
+
+std::string escaped(const QString& text)
+{
+    std::string out;
+    for (const QChar c : text) {
+        char hex[8];
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c.unicode());
+            out += hex;
+        } else {
+            out += QString(c).toStdString();
+        }
+    }
+    return out;
+}
+
+// Rows end at line feeds only: a carriage return or any other control character is part of
+// its value, and a row split by line feeds gets exactly those back.
+TEST(ServerStateListing, ValuesKeepEveryCharacterAndTheLineFeedsOfASplitRow)
+{
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"n", u"/srv/a\rb"},
+        {u"n", u"/srv/a\r\nb"},
+        {u"n", u"\r/srv/a\r"},
+        {u"n", u"/srv/a\nb\x01" u"c\x1b[0m\x7f"},
+        {u"n", u"/srv/a\n\nb"},
+        {u"n", u"/srv/a\n"},
+        {u"one\rtwo\x02", u"/srv/a"},
+        {u"one\ntwo", u"/srv/a\r\n\r"},
+    };
+    for (const auto& [name, path] : cases) {
+        const QString output = QStringLiteral("kq-x\t1\t1\t") + QString::fromUtf16(name) + u'\t' + QString::fromUtf16(path) +
+                               QStringLiteral("\t\t1\n") + row({"kq-y", "1", "2", "y", "/p/y", "", "1"}) +
+                               QStringLiteral("\n\n@@HV_SHARED@@\n");
+        const ServerState state = parseServerState(output);
+        ASSERT_EQ(state.open.size(), 2) << escaped(QString::fromUtf16(path));
+        EXPECT_EQ(state.open.at(0).name, QString::fromUtf16(name)) << escaped(QString::fromUtf16(name));
+        EXPECT_EQ(state.open.at(0).path, QString::fromUtf16(path)) << escaped(QString::fromUtf16(path));
+        EXPECT_EQ(state.open.at(1).path, QStringLiteral("/p/y"));
+        EXPECT_EQ(state.sessions.size(), 2u);
+    }
+}
+
+// Past the bound the client's own sessions stay wherever they are listed, then the open rows
+// it would open (lowest orders), then the numbered sessions of its folders, then the others
+// in listing order; the drop is noted once with its count.
+TEST(ServerStateListing, PastTheBoundKeepsTheClientsSessionsFirst)
+{
+    const int closed = int(maximumListedSessions) + 100;
+    // Other programs' sessions go after the program's own.
+    QString output = row({"main", "", "", "", "", "", ""}) + u'\n';
+    for (int i = 0; i < closed; ++i)
+        output += QStringLiteral("kq-s%1\t\t\t\t\t\t%2\n").arg(i).arg(i + 1 == closed ? QStringLiteral("1") : QString());
+    output += row({"kq-own-2", "", "", "", "", "", ""}) + u'\n' + row({"kq-open", "1", "3", "o", "/p/o", "", ""}) + u'\n' +
+              row({"kq-open-unset", "1", "", "u", "/p/u", "", ""}) + u'\n' + row({"kq-own", "", "", "", "", "", ""}) + u'\n' +
+              row({"kq-tab", "1", "9", "t", "/p/t", "", ""}) + QStringLiteral("\n\n@@HV_SHARED@@\n");
+    const ServerState state =
+        parseServerState(output, {QStringLiteral("kq-tab"), QStringLiteral("kq-own"), QStringLiteral("kq-absent")});
+    EXPECT_EQ(state.sessions.size(), std::size_t(maximumListedSessions + 2));
+    for (const char* kept : {"kq-own", "kq-tab", "kq-own-2", "kq-open", "kq-open-unset", "kq-s0"})
+        EXPECT_EQ(state.sessions.count(QString::fromUtf8(kept)), 1u) << kept;
+    EXPECT_EQ(state.sessions.count(QStringLiteral("kq-s%1").arg(closed - 1)), 0u);
+    EXPECT_EQ(state.sessions.count(QStringLiteral("main")), 0u);
+    EXPECT_TRUE(state.synced) << "a dropped row still tells the host is synchronised";
+    EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-open", "kq-tab", "kq-open-unset"}));
+    // Every row but the two kept and the bound: 100 closed ones, the three others and main.
+    EXPECT_EQ(state.problems, QStringList{hostSessionsCappedMessage(closed + 4 - maximumListedSessions)});
+
+    // Open rows alone, listed from the highest order down after rows without a path (which
+    // never open a tab): the lowest orders with a path stay.
+    QString open;
+    for (int i = 0; i < 10; ++i)
+        open += QStringLiteral("kq-none%1\t1\t0\to\t\t\t\n").arg(i);
+    for (int i = 0; i < maximumListedSessions; ++i)
+        open += QStringLiteral("kq-o%1\t1\t%2\to\t/p\t\t\n").arg(i).arg(maximumListedSessions - i);
+    const ServerState lowest = parseServerState(open);
+    ASSERT_EQ(lowest.open.size(), maximumListedSessions);
+    EXPECT_EQ(lowest.open.front().order, 1);
+    EXPECT_EQ(lowest.open.back().order, maximumListedSessions);
+    EXPECT_EQ(lowest.problems, QStringList{hostSessionsCappedMessage(10)});
 }
 
 // A host printing millions of lines without a field: they are read one at a time, and the

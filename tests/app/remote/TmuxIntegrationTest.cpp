@@ -105,6 +105,22 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_EQ(state.sessions.count(oddSession), 1u);
 }
 
+// Another client may store a path with control characters, line feeds included: tmux prints
+// them as they are, and the listing gives the path back byte for byte.
+TEST_F(HostScripts, ListingGivesBackEveryCharacterOfAStoredPath)
+{
+    const QString session = QStringLiteral("kq-raw");
+    const QString path = QStringLiteral("/srv/a\rb\r\nc\nd\x01\x1b[0m\x7f");
+    newSession(session, base);
+    run(QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 1\ntmux set -t ") +
+        tmuxOptionTarget(session) + QStringLiteral(" @hv_path ") + shellQuote(path) + u'\n');
+    newSession(QStringLiteral("kq-next"), base);
+    const ServerState state = listing();
+    ASSERT_EQ(state.open.size(), 1);
+    EXPECT_EQ(state.open.front().path, path);
+    EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{session, QStringLiteral("kq-next")}));
+}
+
 TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
 {
     const QString dir = tmux.home() + QStringLiteral("/.halvoren");

@@ -185,6 +185,18 @@ TEST_F(HostDataFixture, AListingOpensAtMostTheCapAndLeavesTheRestOnTheHost)
     EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
 }
 
+// Paths no known folder explains are checked with the host, but only for the tabs that can
+// open: a listing of thousands of them asks no more than the cap.
+TEST_F(HostDataFixture, FolderPathsAreAskedForTheTabsThatCanOpenOnly)
+{
+    for (int i = 0; i < MacModel::maximumHostOpenedTabs + 40; ++i)
+        rows += row(QStringLiteral("/p/t %1").arg(i), i + 1);
+    sync();
+    EXPECT_EQ(model.tabs().size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_EQ(written.size(), MacModel::maximumHostOpenedTabs);
+    EXPECT_TRUE(written.front().contains(QStringLiteral("#{session_path}"))) << written.front().toStdString();
+}
+
 TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
 {
     const QString longName(maximumTabNameBytes + 1, u'n');
@@ -306,6 +318,59 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
                                    + QStringLiteral("true\n")});
     // The listing script measures the file before printing it.
     EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
+}
+
+// A host listing far more sessions than any workspace shows: the sessions of the tabs, the
+// saved tabs and the known folders stay wherever they are listed, the others past the bound
+// are dropped, and the drop is reported once.
+TEST_F(HostDataFixture, AListingPastTheBoundKeepsTheWorkspacesSessions)
+{
+    const QString project = tmuxSessionName(QStringLiteral("/p/proj"));
+    const QString saved = tmuxSessionName(QStringLiteral("/p/saved"));
+    local().setProjects({MacProject{QStringLiteral("proj"), QStringLiteral("/p/proj"), project}});
+    prefs.setTabs(MacConnection::localID, {PersistedTab{QStringLiteral("saved"), QStringLiteral("/p/saved"), saved}});
+    MacTab& tab = listedTab(QStringLiteral("/p/tab"));
+    const int others = int(maximumListedSessions) + 1000;
+    for (int i = 0; i < others; ++i)
+        rows += QStringLiteral("kq-s%1\t\t\t\t\t\t1\n").arg(i);
+    rows += project + QStringLiteral("\t\t\t\t\t\t1\n") + saved + QStringLiteral("\t\t\t\t\t\t1\n") +
+            row(QStringLiteral("/p/tab"), 1);
+    sync();
+    const QSet<QString>& live = local().liveSessions();
+    for (const QString& session : {project, saved, tab.project.session})
+        EXPECT_TRUE(live.contains(session)) << session.toStdString();
+    EXPECT_EQ(live.size(), maximumListedSessions + 3);
+    EXPECT_TRUE(model.isProjectOpen(project, local()));
+    EXPECT_EQ(model.tabs(), QList<MacTab*>{&tab});
+    EXPECT_EQ(model.banner(), hostSessionsCappedMessage(others - maximumListedSessions));
+    model.setBanner(std::nullopt);
+    sync();
+    EXPECT_FALSE(model.banner().has_value()) << "reported once";
+    EXPECT_EQ(model.tabs(), QList<MacTab*>{&tab});
+    EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
+}
+
+Task<> syncAndMark(MacModel* model, MacConnection* connection, bool* done)
+{
+    co_await model->requestSync(*connection);
+    *done = true;
+}
+
+// A large listing is read off the main thread: its event loop keeps turning meanwhile.
+TEST_F(SyncFixture, TheEventLoopTurnsWhileALargeListingIsRead)
+{
+    for (int i = 0; i < 200'000; ++i)
+        rows += QStringLiteral("kq-s%1\t\t\t\t\t\t1\n").arg(i);
+    bool done = false;
+    int turnsBefore = 0;
+    QTimer turns;
+    turns.setInterval(0);
+    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBefore += done ? 0 : 1; });
+    turns.start();
+    QCoro::waitFor(syncAndMark(&model, &local(), &done));
+    EXPECT_TRUE(done);
+    EXPECT_GT(turnsBefore, 0);
+    EXPECT_EQ(local().liveSessions().size(), maximumListedSessions);
 }
 
 // Thousands of projects are probed in batches: each batch within the time-out, and a batch
