@@ -410,7 +410,6 @@ Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
             co_return ShellError{scriptFileFailureMessage(failure)};
         arguments.last() = scriptFileCommand(file->fileName());
     }
-    command.clear();
     auto result = co_await Shell::run(shell, std::move(arguments), std::nullopt, timeoutSeconds);
     file.reset();
     if (!result)

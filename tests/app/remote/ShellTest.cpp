@@ -289,6 +289,12 @@ TEST(Shell, ALongScriptsFileIsPrivateAndRemoved)
     ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
     EXPECT_EQ(result.value(), QStringLiteral("600\n"));
     EXPECT_TRUE(QDir(temporary.path()).isEmpty());
+    // No file, no run: here the temporary folder is a plain file.
+    ASSERT_TRUE(test::writeAll(temporary.file(QStringLiteral("plain")), "x"));
+    environment.set("TMPDIR", temporary.file(QStringLiteral("plain")));
+    result = runSync(runLoginShell(script, 20));
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().message.startsWith(scriptFileFailureMessage(QString()))) << result.error().message.toStdString();
 }
 
 // The argument limits as this system applies them: one argument of 32 pages, the terminating
