@@ -1,11 +1,15 @@
 #include "remote/Shell.h"
 
+#include "remote/ShellQuote.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -318,17 +322,109 @@ QByteArray scriptInput(const QString& script)
     return input + scriptTail + '\n';
 }
 
+QString scriptFileFailureMessage(const QString& reason)
+{
+    return QStringLiteral("Impossible d'écrire le script dans un fichier temporaire : ") + reason;
+}
+
 QString scriptIncompleteMessage()
 {
     return QStringLiteral("Le shell n'a pas reçu le script en entier : rien n'a été exécuté.");
 }
 
+namespace {
+
+// Whatever the stack limit, the system gives arguments and environment at most three
+// quarters of its default 8 MiB stack.
+constexpr qsizetype argumentAreaCap = qsizetype{6} << 20;
+// Room for what the system adds to the area besides the lists (the path it executes,
+// alignment): a script this close to the limit goes to a file.
+constexpr qsizetype argumentAreaMargin = 4096;
+
+qsizetype argumentStringLimit()
+{
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return 32 * qsizetype(page > 0 ? page : 4096);
+}
+
+qsizetype argumentAreaLimit()
+{
+    const long limit = ::sysconf(_SC_ARG_MAX);
+    return std::min(limit > 0 ? qsizetype(limit) : qsizetype{131072}, argumentAreaCap);
+}
+
+// The script in a file that only this user may read, removed with the object.
+std::unique_ptr<QTemporaryFile> writeScriptFile(const QString& script, QString& failure)
+{
+    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/halvoren-script-XXXXXX"));
+    const QByteArray bytes = script.toUtf8();
+    if (!file->open() || file->write(bytes) != bytes.size() || !file->flush()) {
+        failure = file->errorString();
+        return nullptr;
+    }
+    file->close();
+    return file;
+}
+
+} // namespace
+
+bool fitsInArguments(const QString& executable, const QStringList& arguments)
+{
+    const qsizetype perString = argumentStringLimit();
+    qsizetype area = 0;
+    qsizetype pointers = 0;
+    // Qt gives the program its arguments in the local encoding, its path first.
+    const auto add = [&](const QString& text) {
+        // A UTF-8 or Latin-1 encoding has at least one byte per UTF-16 unit.
+        if (text.size() >= perString)
+            return false;
+        const QByteArray bytes = text.toLocal8Bit();
+        if (bytes.size() + 1 > perString || bytes.contains('\0'))
+            return false;
+        area += bytes.size() + 1;
+        ++pointers;
+        return true;
+    };
+    if (!add(executable))
+        return false;
+    for (const QString& argument : arguments) {
+        if (!add(argument))
+            return false;
+    }
+    // The path the system runs is copied besides the list.
+    area += QFile::encodeName(executable).size() + 1;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        area += qsizetype(std::strlen(*entry)) + 1;
+        ++pointers;
+    }
+    area += (pointers + 2) * qsizetype(sizeof(char*)) + argumentAreaMargin;
+    return area <= argumentAreaLimit();
+}
+
+QString scriptFileCommand(const QString& path)
+{
+    const QString file = shellQuote(path);
+    return QStringLiteral("if [ -r %1 ]; then . %1; else echo '%2' >&2; exit %3; fi")
+        .arg(file, QLatin1String(scriptIncompleteText))
+        .arg(scriptIncompleteStatus);
+}
+
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
 {
+    const QString shell = userShell();
     QStringList arguments;
-    arguments << QStringLiteral("-l") << QStringLiteral("-c") << scriptReaderCommand();
-    std::optional<QByteArray> input = scriptInput(command);
-    auto result = co_await Shell::run(userShell(), std::move(arguments), std::move(input), timeoutSeconds);
+    arguments << QStringLiteral("-l") << QStringLiteral("-c") << command;
+    // Lives until the run ends: the shell opens it only after its login profile.
+    std::unique_ptr<QTemporaryFile> file;
+    if (!fitsInArguments(shell, arguments)) {
+        QString failure;
+        file = writeScriptFile(command, failure);
+        if (!file)
+            co_return ShellError{scriptFileFailureMessage(failure)};
+        arguments.last() = scriptFileCommand(file->fileName());
+    }
+    auto result = co_await Shell::run(shell, std::move(arguments), std::nullopt, timeoutSeconds);
+    file.reset();
     if (!result)
         co_return result.error();
     if (result.value().status == scriptIncompleteStatus

@@ -81,12 +81,13 @@ public:
 // "/bin/sh".
 QString userShell();
 
-// Scripts reach a shell on its standard input, whatever their length (an argument list has a
-// size limit): scriptReaderCommand() is the command that shell runs, scriptInput(script) what
-// it is fed. The command reads the whole input before running any of it, so a command of the
-// script that reads its standard input finds it ended rather than eating the rest; input that
-// lost its first or last line (a login profile that read some of it) runs nothing and exits
-// with scriptIncompleteStatus, scriptIncompleteText on standard error.
+// A script sent to a shell on its standard input (over ssh, where the command line is
+// bounded by both computers and by the remote shell): scriptReaderCommand() is the command
+// that shell runs, scriptInput(script) what it is fed. The command reads the whole input
+// before running any of it, so a command of the script that reads its standard input finds
+// it ended rather than eating the rest; input that lost its first or last line (a login
+// profile that read some of it) runs nothing and exits with scriptIncompleteStatus,
+// scriptIncompleteText on standard error.
 QString scriptReaderCommand();
 QByteArray scriptInput(const QString& script);
 inline constexpr int scriptIncompleteStatus = 125;
@@ -94,9 +95,27 @@ inline constexpr char scriptIncompleteText[] = "hv: script incomplet";
 // The message of a script the shell did not receive whole.
 QString scriptIncompleteMessage();
 
-// Runs `command` (a script of any length) with `userShell() -l -c scriptReaderCommand()`
-// and gives its standard output; the status and standard error are dropped, a launch
-// failure, a time-out, too much output or a script not received whole is the error.
+// The message of a long script that could not be written to its temporary file.
+QString scriptFileFailureMessage(const QString& reason);
+
+// True when starting `executable` with `arguments` now, with this process's environment,
+// stays within the system's limits: each argument at most 32 pages (the terminating zero
+// included) and the whole list with the environment within the system's argument size.
+// An argument holding a zero byte never fits: it would be cut there.
+bool fitsInArguments(const QString& executable, const QStringList& arguments);
+
+// The command a login shell runs for a script written to the file at `path`: it reads the
+// file as its own input, or, when the file cannot be read, runs nothing and exits as a
+// script not received whole.
+QString scriptFileCommand(const QString& path);
+
+// Runs `command` (a script of any length) with `userShell() -l -c command` and gives its
+// standard output; the status and standard error are dropped, a launch failure, a time-out,
+// too much output or a script not received whole is the error. The script is the argument
+// itself whenever it fits (fitsInArguments); a longer one goes to a private temporary file
+// (0600) that the shell reads once its login profile has run, removed when the run ends.
+// Standard input stays closed, so a login profile that reads it finds it ended and cannot
+// take any of the script.
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds);
 
 } // namespace halvoren

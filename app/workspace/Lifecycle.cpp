@@ -361,9 +361,16 @@ Task<> MacModel::start()
 
 Task<bool> MacModel::probeLocalTmux()
 {
+    QPointer<MacModel> self(this);
     Task<ShellResult<QString>> probing = runScript(*localConnection(), QStringLiteral("command -v tmux\n"),
                                                    localTmuxProbeTimeout);
     ShellResult<QString> output = co_await std::move(probing);
+    // A probe the shell did not receive whole tells nothing about tmux: it stays assumed,
+    // and the banner says what went wrong.
+    if (self && !output && output.error().message == scriptIncompleteMessage()) {
+        reportHostProblem(*localConnection(), output.error().message);
+        co_return true;
+    }
     co_return output && !output.value().trimmed().isEmpty();
 }
 

@@ -478,6 +478,14 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     if (!self || !target)
         co_return;
     if (!output) {
+        // The host answered, but its login profile took part of the script: waiting will
+        // not mend it, so say why instead of calling the host silent.
+        if (output.error().message == scriptIncompleteMessage()) {
+            target->failures = 0;
+            target->setUnreachable(false);
+            reportHostProblem(*target, output.error().message);
+            co_return;
+        }
         // A host that prints without end is no passing failure: say so, once.
         if (output.error().message == Shell::outputTooLargeMessage())
             reportHostProblem(*target, output.error().message);

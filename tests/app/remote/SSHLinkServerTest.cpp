@@ -127,6 +127,42 @@ TEST_F(SSHLinkServer, ScriptsOfAnyLengthOverSsh)
     EXPECT_EQ(state.value(paths.front()).branch, QStringLiteral("trunk"));
 }
 
+// Over ssh the script travels on standard input: a login profile that prints, refuses unset
+// variables or sets up a terminal that is not there leaves it whole; one that reads its input
+// takes part of it, so nothing runs and the run says so. The tmux probe sends no script and
+// is not fooled either way.
+TEST_F(SSHLinkServer, LoginProfilesOverSsh)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const QString profilePath = server->remoteHome() + QStringLiteral("/.bash_profile");
+    const QString ran = server->remoteHome() + QStringLiteral("/ran");
+    struct Case { const char* name; const char* profile; const char* printed; bool whole; };
+    const Case cases[] = {
+        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n", true},
+        {"set -u", "set -u\n", "", true},
+        {"stty", "stty -echo\nstty sane\n", "", true},
+        {"reads a line", "read -t 1 x\n", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::writeAll(profilePath, c.profile));
+        QFile::remove(ran);
+        const ShellResult<QString> output = runSync(link.runScript(QStringLiteral("x=ran\ntouch \"$HOME/$x\"\necho \"$x\"\n"), 25));
+        if (c.whole) {
+            ASSERT_TRUE(output) << output.error().message.toStdString();
+            EXPECT_EQ(output.value(), QString::fromLatin1(c.printed) + QStringLiteral("ran\n"));
+        } else {
+            ASSERT_FALSE(output);
+            EXPECT_EQ(output.error().message, scriptIncompleteMessage());
+        }
+        EXPECT_EQ(QFile::exists(ran), c.whole);
+        EXPECT_EQ(runSync(link.hasTmux()), QFileInfo::exists(QStringLiteral("/usr/bin/tmux")));
+    }
+    QFile::remove(profilePath);
+}
+
 TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
 {
     SSHLink::setProgramForTests(server->passwordClient());

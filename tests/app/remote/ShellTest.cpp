@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -108,9 +109,8 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
     EXPECT_EQ(userShell(), fake);
     auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
     ASSERT_TRUE(result.ok());
-    // The script comes on standard input, the command that reads it as the argument.
-    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|") + scriptReaderCommand() + u'|'
-                                  + QString::fromUtf8(scriptInput(QStringLiteral("echo 'a b'"))));
+    // The script is the argument itself; standard input is ended at once.
+    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);
@@ -142,7 +142,8 @@ TEST(Shell, OutputPastTheLimitEndsTheRun)
     EXPECT_EQ(Shell::outputTooLargeMessage(), QStringLiteral("La commande a écrit plus de 32 Mo : elle a été arrêtée."));
 }
 
-// Scripts go to the login shell on standard input, read whole before any of it runs.
+// Scripts of any length reach the login shell whole, short ones as the argument, long ones
+// through a file.
 TEST(Shell, LoginShellScriptsOfAnyLength)
 {
     test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/sh"));
@@ -199,8 +200,8 @@ TEST(Shell, GitStateOfFiveThousandProjects)
     EXPECT_EQ(probe.value(paths.back()).branch, QStringLiteral("trunk"));
 }
 
-// A login profile that reads part of standard input leaves the script cut: nothing of it
-// runs and the run says so.
+// Sent on standard input (as over ssh), a script that a login profile read part of runs
+// nothing and says so.
 TEST(Shell, AScriptNotReceivedWholeIsReported)
 {
     test::TempFolder dir;
@@ -214,12 +215,128 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
         const QString fake = dir.file(QString::fromLatin1(c.name).replace(u' ', u'-'));
         ASSERT_TRUE(test::writeAll(fake, c.shell));
         QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        test::EnvironmentOverride shell("SHELL", fake);
-        auto result = runSync(runLoginShell(QStringLiteral("touch '%1'\necho ran\n").arg(dir.file("ran")), 10));
-        ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error().message, scriptIncompleteMessage());
+        auto result = runSync(Shell::run(fake, {QStringLiteral("-c"), scriptReaderCommand()},
+                                         scriptInput(QStringLiteral("touch '%1'\necho ran\n").arg(dir.file("ran"))), 10));
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result.value().status, scriptIncompleteStatus);
+        EXPECT_EQ(result.value().standardError.trimmed(), QLatin1String(scriptIncompleteText));
         EXPECT_FALSE(QFile::exists(dir.file("ran")));
     }
+    // Through a file that went away before the shell read it, the same.
+    auto gone = runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), scriptFileCommand(dir.file("gone"))},
+                                   std::nullopt, 10));
+    ASSERT_TRUE(gone.ok());
+    EXPECT_EQ(gone.value().status, scriptIncompleteStatus);
+    EXPECT_EQ(gone.value().standardError.trimmed(), QLatin1String(scriptIncompleteText));
+}
+
+// Login profiles that read standard input, print, refuse unset variables or set up a
+// terminal that is not there: every script still runs whole in every login shell, short
+// ones and ones longer than one argument may be.
+TEST(Shell, EveryLoginShellRunsScriptsWhateverItsProfile)
+{
+    struct Login { const char* path; const char* package; };
+    const Login shells[] = {
+        {"/bin/bash", "bash"}, {"/bin/dash", "dash"}, {"/usr/bin/zsh", "zsh"}, {"/usr/bin/mksh", "mksh"},
+    };
+    for (const Login& login : shells) {
+        ASSERT_TRUE(QFileInfo(QString::fromLatin1(login.path)).isExecutable())
+            << login.path << " is missing: install the Debian package " << login.package;
+    }
+    struct Profile { const char* name; const char* text; const char* printed; };
+    const Profile profiles[] = {
+        {"reads a line", "read x\n", ""},
+        {"reads with a time-out", "if [ -n \"$BASH_VERSION\" ]; then read -t 1 x; else read x; fi\n", ""},
+        {"reads everything", "cat >/dev/null\n", ""},
+        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n"},
+        {"set -u", "set -u\n", ""},
+        {"stty", "stty -echo\nstty sane\n", ""},
+    };
+    // Longer than one argument may be: it goes through a file.
+    QString padding;
+    while (padding.size() <= 140'000)
+        padding += QStringLiteral("# a comment line that only makes the script longer than one argument\n");
+    const QString scripts[] = {
+        QStringLiteral("x=ran\necho \"$x\"\n"),
+        QStringLiteral("x=ran\n") + padding + QStringLiteral("echo \"$x\"\n"),
+    };
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    for (const Profile& profile : profiles) {
+        for (const char* name : {".bash_profile", ".profile", ".zprofile"})
+            ASSERT_TRUE(test::writeAll(home.file(QString::fromLatin1(name)), profile.text));
+        for (const Login& login : shells) {
+            environment.set("SHELL", QString::fromLatin1(login.path));
+            for (const QString& script : scripts) {
+                SCOPED_TRACE(std::string(login.path) + ", profile " + profile.name + ", script of "
+                             + std::to_string(script.size()) + " characters");
+                auto result = runSync(runLoginShell(script, 20));
+                ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+                EXPECT_EQ(result.value(), QString::fromLatin1(profile.printed) + QStringLiteral("ran\n"));
+            }
+        }
+    }
+}
+
+// The script's file is private to the user and gone once the run has ended.
+TEST(Shell, ALongScriptsFileIsPrivateAndRemoved)
+{
+    test::TempFolder temporary;
+    test::EnvironmentOverride environment("TMPDIR", temporary.path());
+    environment.set("SHELL", QStringLiteral("/bin/sh"));
+    const QString script = QStringLiteral("stat -c %a \"$TMPDIR\"/*\n") + QString(200'000, u'#') + u'\n';
+    auto result = runSync(runLoginShell(script, 20));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    EXPECT_EQ(result.value(), QStringLiteral("600\n"));
+    EXPECT_TRUE(QDir(temporary.path()).isEmpty());
+    // No file, no run: here the temporary folder is a plain file.
+    ASSERT_TRUE(test::writeAll(temporary.file(QStringLiteral("plain")), "x"));
+    environment.set("TMPDIR", temporary.file(QStringLiteral("plain")));
+    result = runSync(runLoginShell(script, 20));
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().message.startsWith(scriptFileFailureMessage(QString()))) << result.error().message.toStdString();
+}
+
+// The argument limits as this system applies them: one argument of 32 pages, the terminating
+// zero included, and the whole list with the environment. A script the measure lets through
+// starts; one it refuses would not have, and still runs through a file.
+TEST(Shell, ArgumentLimitsAreTheSystems)
+{
+    const qsizetype perArgument = 32 * ::sysconf(_SC_PAGESIZE);
+    const QString executable = QStringLiteral("/bin/true");
+    const auto starts = [&](const QString& argument) {
+        return runSync(Shell::run(executable, {argument}, std::nullopt, 10)).ok();
+    };
+    struct Case { const char* name; QString argument; bool fits; };
+    const Case cases[] = {
+        {"short", QStringLiteral("echo hi"), true},
+        {"largest argument", QString(perArgument - 1, u'x'), true},
+        {"one byte more", QString(perArgument, u'x'), false},
+        // Two bytes a character: measured in bytes, not characters.
+        {"accents", QString(perArgument / 2, u'é'), false},
+        {"zero byte", QStringLiteral("echo a") + QChar(0) + QStringLiteral("b"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fitsInArguments(executable, {c.argument}), c.fits);
+        if (!c.argument.contains(QChar(0))) {
+            EXPECT_EQ(starts(c.argument), c.fits);
+        }
+    }
+
+    // An environment that leaves less room than one argument may take (about 60 kB).
+    const qsizetype area = std::min<qsizetype>(::sysconf(_SC_ARG_MAX), qsizetype{6} << 20);
+    test::EnvironmentOverride environment("SHELL", QStringLiteral("/bin/sh"));
+    const QString value(100'000, u'v');
+    for (qsizetype i = 0; i < (area - 60'000) / 100'020; ++i)
+        environment.set(("HV_FILL_" + std::to_string(i)).c_str(), value);
+    const QString argument(120'000, u'x');
+    EXPECT_FALSE(fitsInArguments(executable, {argument}));
+    EXPECT_FALSE(starts(argument));
+    EXPECT_TRUE(fitsInArguments(executable, {QStringLiteral("echo hi")}));
+    auto result = runSync(runLoginShell(QStringLiteral("echo ran\n#") + argument + u'\n', 20));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    EXPECT_EQ(result.value(), QStringLiteral("ran\n"));
 }
 
 TEST(Shell, ResumesOnTheMainThread)
