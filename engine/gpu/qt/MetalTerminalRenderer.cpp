@@ -9,6 +9,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
 
+#include "drawing/qt/CellGlyphCache.h"
 #include "gpu/qt/CustomGlyphDrawing.h"
 
 namespace corvantix {
@@ -331,25 +332,50 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
     return run;
 }
 
+std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    // Cell texts and the plain stretches shapeText gets never hold the same text: a cell
+    // comes here only when it is not plain.
+    ShaperKey key{metalFontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                                         static_cast<std::size_t>(text.size()))};
+    if (const ShaperRun* cached = shaperCache_.find(key))
+        return *cached;
+    const ShapedCell cell = shapeCellText(font, key.text);
+    ShaperRun run;
+    for (const ShapedGlyphRun& shaped : cell.runs) {
+        ShaperGlyphRun glyphRun;
+        glyphRun.font = shaped.font;
+        for (qsizetype k = 0; k < shaped.glyphs.size() && k < shaped.positions.size(); ++k) {
+            glyphRun.glyphs.push_back(shaped.glyphs[k]);
+            // The cell counts y downward, the renderer upward; every glyph is the cell's.
+            glyphRun.positions.emplace_back(shaped.positions[k].x(), -shaped.positions[k].y());
+            glyphRun.stringIndices.push_back(0);
+        }
+        run.positions.insert(run.positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
+        run.stringIndices.insert(run.stringIndices.end(), glyphRun.stringIndices.begin(),
+                                 glyphRun.stringIndices.end());
+        run.glyphRuns.push_back(std::move(glyphRun));
+    }
+    run.glyphCount = static_cast<int>(run.stringIndices.size());
+    if (run.glyphCount == 0)
+        return std::nullopt;
+    shaperCache_.insert(key, run);
+    return run;
+}
+
 namespace {
 
-// Holds a letter of a script whose letters change shape with their neighbours (Arabic,
-// Syriac, N'Ko, Mongolian, Adlam…).
-bool hasJoiningLetter(std::u16string_view text)
+// A cell of one UTF-16 unit below the combining marks (Latin and its punctuation): shaped
+// with its neighbours, it takes the same glyph as alone, so a stretch of such cells is shaped
+// in one go. Anything else may join, combine or reorder, which the painter never does
+// across cells.
+bool isPlainCell(const ViewLineSegment& segment, int index, int end)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        UChar32 scalar = 0;
-        U16_NEXT(text.data(), i, text.size(), scalar);
-        switch (u_getIntPropertyValue(scalar, UCHAR_JOINING_TYPE)) {
-        case U_JT_DUAL_JOINING:
-        case U_JT_LEFT_JOINING:
-        case U_JT_RIGHT_JOINING:
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
+    if (segment.text[static_cast<std::size_t>(index)] >= 0x0300)
+        return false;
+    return index + 1 >= end || segment.utf16IsCellIdentity || segment.cellOrdinal(index + 1) != segment.cellOrdinal(index);
 }
 
 } // namespace
@@ -361,32 +387,30 @@ std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment
     for (const ViewLineSegment::Run& run : segment.runs) {
         // A run reaching past the text keeps only what lies inside it.
         const int start = std::clamp(run.start, 0, textSize);
-        const int length = std::clamp(run.length, 0, textSize - start);
-        if (length == 0)
-            continue;
+        const int end = start + std::clamp(run.length, 0, textSize - start);
         const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
         const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
-        const std::u16string_view runText(segment.text.data() + start, static_cast<std::size_t>(length));
-        // Joining letters are shaped cell by cell, as the painter shapes them: shaped across
-        // cells they would take the forms that join in reading order, then stand apart, each
-        // at its own cell, in a row laid out left to right. A row the bidi layout ordered
-        // already holds the joined forms, one per cell.
-        if (hasJoiningLetter(runText)) {
-            for (int i = 0; i < length;) {
-                const int ordinal = segment.cellOrdinal(start + i);
-                int j = i + 1;
-                while (j < length && segment.cellOrdinal(start + j) == ordinal)
-                    ++j;
-                if (auto cell = shapeText(QString::fromUtf16(runText.data() + i, j - i), font))
-                    shaped.push_back(ShapedRun{run.style, start + i, std::move(*cell)});
+        for (int i = start; i < end;) {
+            int j = i;
+            while (j < end && isPlainCell(segment, j, end))
+                ++j;
+            if (j > i) {
+                if (auto stretch = shapeText(QString::fromUtf16(segment.text.data() + i, j - i), font))
+                    shaped.push_back(ShapedRun{run.style, i, std::move(*stretch)});
                 i = j;
+                continue;
             }
-            continue;
+            const int ordinal = segment.cellOrdinal(i);
+            // A surrogate pair is one character even where the map counts its units apart.
+            while (j < end
+                   && (segment.cellOrdinal(j) == ordinal
+                       || (QChar::isLowSurrogate(segment.text[static_cast<std::size_t>(j)])
+                           && QChar::isHighSurrogate(segment.text[static_cast<std::size_t>(j - 1)]))))
+                ++j;
+            if (auto cell = shapeCell(QString::fromUtf16(segment.text.data() + i, j - i), font))
+                shaped.push_back(ShapedRun{run.style, i, std::move(*cell)});
+            i = j;
         }
-        auto shaperRun = shapeText(QString::fromUtf16(runText.data(), length), font);
-        if (!shaperRun)
-            continue;
-        shaped.push_back(ShapedRun{run.style, start, std::move(*shaperRun)});
     }
     return shaped;
 }

@@ -34,7 +34,7 @@
 #include "gpu/qt/MetalGLView.h"
 #include "gpu/qt/MetalShaderLibrary.h"
 #include "gpu/qt/OpenGLGlyphAtlasDevice.h"
-#include "gpu/qt/TextShaper.h"
+#include "drawing/qt/TextShaper.h"
 #include "graphics/KittyGraphicsState.h"
 #include "platform/MainQueue.h"
 #include "view/qt/TerminalView.h"
@@ -161,9 +161,12 @@ public:
     void pruneKittyTextures(const KittyGraphicsState& store);
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
+    // One cell's text shaped as the painter shapes it (shapeCellText), kept in the same cache.
+    std::optional<ShaperRun> shapeCell(const QString& text, const QRawFont& font);
     // A segment's styled runs shaped in order, each in the font of its slot; a run that is
-    // empty or shapes to nothing is left out. A run holding joining letters (Arabic…) is
-    // shaped one cell at a time, each cell a run of its own.
+    // empty or shapes to nothing is left out. Stretches of plain one-unit cells are shaped
+    // together; every other cell (marks, clusters, joining letters, complex scripts) is
+    // shaped alone, as the painter shapes it, as a run of its own.
     std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.

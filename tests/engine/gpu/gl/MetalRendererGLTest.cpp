@@ -294,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
                     FontRunCase{"emoji side by side share a run", U"\U0001F600\U0001F600", {{0, 4, emojiFamily}}},
                     FontRunCase{"a combining mark stays on its letter", U"e\u0301x", {{0, 3, monoFamily}}},
-                    FontRunCase{"a mark on an emoji stays in its run", U"\U0001F600\u0301", {{0, 3, emojiFamily}}},
+                    FontRunCase{"a mark the colour font lacks comes from the text font", U"\U0001F600\u0301",
+                                {{0, 2, emojiFamily}, {2, 1, monoFamily}}},
                     FontRunCase{"a selector stays with its emoji", U"a\U0001F600\uFE0Fb",
                                 {{0, 1, monoFamily}, {1, 3, emojiFamily}, {4, 1, monoFamily}}},
                     FontRunCase{"a joined sequence is one run", U"\U0001F468\u200D\U0001F469", {{0, 5, emojiFamily}}},
@@ -309,7 +310,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
                     FontRunCase{"a flag with a selector and a joiner is one colour run",
                                 U"\U0001F3F3\uFE0F\u200D\U0001F308]", {{0, 6, emojiFamily}, {6, 1, monoFamily}}},
-                    FontRunCase{"an enclosing circle on a letter stays with the text", U"a\u20DDb", {{0, 3, monoFamily}}}),
+                    FontRunCase{"an enclosing circle the text font lacks comes from a font that has it", U"a\u20DDb",
+                                {{0, 1, monoFamily}, {1, 1, QStringLiteral("DejaVu Math TeX Gyre")}, {2, 1, monoFamily}}},
+                    FontRunCase{"a mark no font has stays with its letter", U"a\u1DFAb", {{0, 3, monoFamily}}}),
     [](const testing::TestParamInfo<FontRunCase>& info) {
         std::string name = info.param.name;
         std::replace(name.begin(), name.end(), ' ', '_');
