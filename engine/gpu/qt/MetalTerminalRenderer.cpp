@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <unicode/uchar.h>
+#include <unicode/uscript.h>
 #include <unicode/utf16.h>
 
 #include <QImage>
@@ -160,9 +161,21 @@ MetalFrameCoordinator& MetalTerminalRenderer::frameCoordinator()
     return *frameCoordinator_;
 }
 
+const std::string& MetalTerminalRenderer::fontName(const QRawFont& font)
+{
+    // Fonts are told apart by their engine (QRawFont equality).
+    for (const auto& [known, name] : fontNames_) {
+        if (known == font)
+            return name;
+    }
+    if (fontNames_.size() >= 16)
+        fontNames_.clear();
+    return fontNames_.emplace_back(font, metalFontName(font)).second;
+}
+
 QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 {
-    const GlyphKey key{metalFontName(font), scale * font.pixelSize(), 0};
+    const GlyphKey key{fontName(font), scale * font.pixelSize(), 0};
     if (const auto found = scaledFontCache_.find(key); found != scaledFontCache_.end())
         return found->second;
     QRawFont scaled = font;
@@ -173,7 +186,7 @@ QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, quint32 glyph)
 {
-    return glyphEntry(font, GlyphKey{metalFontName(font), font.pixelSize(), glyph});
+    return glyphEntry(font, GlyphKey{fontName(font), font.pixelSize(), glyph});
 }
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, const GlyphKey& key)
@@ -321,7 +334,7 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
 {
     if (text.isEmpty())
         return std::nullopt;
-    ShaperKey key{metalFontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
                                                                          static_cast<std::size_t>(text.size()))};
     if (const ShaperRun* cached = shaperCache_.find(key))
         return *cached;
@@ -338,7 +351,7 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, c
         return std::nullopt;
     // Cell texts and the plain stretches shapeText gets never hold the same text: a cell
     // comes here only when it is not plain.
-    ShaperKey key{metalFontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
                                                                          static_cast<std::size_t>(text.size()))};
     if (const ShaperRun* cached = shaperCache_.find(key))
         return *cached;
@@ -367,15 +380,70 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, c
 
 namespace {
 
-// A cell of one UTF-16 unit below the combining marks (Latin and its punctuation): shaped
-// with its neighbours, it takes the same glyph as alone, so a stretch of such cells is shaped
-// in one go. Anything else may join, combine or reorder, which the painter never does
-// across cells.
-bool isPlainCell(const ViewLineSegment& segment, int index, int end)
+// A character that takes the same glyph whatever stands beside it, in the scripts whose
+// letters neither join, combine, reorder nor form conjuncts (Latin, Greek, Cyrillic, Hebrew
+// letters, the CJK scripts, symbols…): a stretch of cells of one such character each is
+// shaped in one go and comes out as each cell alone would. Anything else is shaped cell by
+// cell, as the painter shapes it.
+bool isContextFree(char32_t scalar)
 {
-    if (segment.text[static_cast<std::size_t>(index)] >= 0x0300)
+    if (scalar < 0x0300)
+        return true;
+    const auto c = static_cast<UChar32>(scalar);
+    const int8_t type = u_charType(c);
+    if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK
+        || type == U_FORMAT_CHAR || type == U_PRIVATE_USE_CHAR || type == U_UNASSIGNED)
         return false;
-    return index + 1 >= end || segment.utf16IsCellIdentity || segment.cellOrdinal(index + 1) != segment.cellOrdinal(index);
+    // Regional indicators pair into flags, conjoining jamo into syllables.
+    if ((scalar >= 0x1F1E6 && scalar <= 0x1F1FF) || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) != U_HST_NOT_APPLICABLE)
+        return u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LV_SYLLABLE
+            || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LVT_SYLLABLE;
+    UErrorCode error = U_ZERO_ERROR;
+    switch (uscript_getScript(c, &error)) {
+    case USCRIPT_COMMON:
+    case USCRIPT_LATIN:
+    case USCRIPT_GREEK:
+    case USCRIPT_CYRILLIC:
+    case USCRIPT_ARMENIAN:
+    case USCRIPT_HEBREW:
+    case USCRIPT_GEORGIAN:
+    case USCRIPT_ETHIOPIC:
+    case USCRIPT_CHEROKEE:
+    case USCRIPT_HAN:
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_HANGUL:
+    case USCRIPT_BOPOMOFO:
+    case USCRIPT_YI:
+        return U_SUCCESS(error);
+    default:
+        return false;
+    }
+}
+
+// Where the cell starting at `index` ends: its units are those of one ordinal, and a
+// surrogate pair is one character even where the map counts its units apart.
+int cellEnd(const ViewLineSegment& segment, int index, int end)
+{
+    const int ordinal = segment.cellOrdinal(index);
+    int next = index + 1;
+    while (next < end
+           && (segment.cellOrdinal(next) == ordinal
+               || (QChar::isLowSurrogate(segment.text[static_cast<std::size_t>(next)])
+                   && QChar::isHighSurrogate(segment.text[static_cast<std::size_t>(next - 1)]))))
+        ++next;
+    return next;
+}
+
+// The cell text[index, next) is one context-free character.
+bool isPlainCell(const ViewLineSegment& segment, int index, int next)
+{
+    const char16_t first = segment.text[static_cast<std::size_t>(index)];
+    if (next - index == 1)
+        return first < 0x0300 || (!QChar::isSurrogate(first) && isContextFree(first));
+    if (next - index == 2 && QChar::isHighSurrogate(first))
+        return isContextFree(QChar::surrogateToUcs4(first, segment.text[static_cast<std::size_t>(index + 1)]));
+    return false;
 }
 
 } // namespace
@@ -390,27 +458,24 @@ std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment
         const int end = start + std::clamp(run.length, 0, textSize - start);
         const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
         const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
-        for (int i = start; i < end;) {
-            int j = i;
-            while (j < end && isPlainCell(segment, j, end))
-                ++j;
-            if (j > i) {
-                if (auto stretch = shapeText(QString::fromUtf16(segment.text.data() + i, j - i), font))
-                    shaped.push_back(ShapedRun{run.style, i, std::move(*stretch)});
-                i = j;
-                continue;
+        int stretch = start; // first cell of the plain stretch not shaped yet
+        const auto flushStretch = [&](int upTo) {
+            if (upTo > stretch) {
+                if (auto shapedStretch = shapeText(QString::fromUtf16(segment.text.data() + stretch, upTo - stretch), font))
+                    shaped.push_back(ShapedRun{run.style, stretch, std::move(*shapedStretch)});
             }
-            const int ordinal = segment.cellOrdinal(i);
-            // A surrogate pair is one character even where the map counts its units apart.
-            while (j < end
-                   && (segment.cellOrdinal(j) == ordinal
-                       || (QChar::isLowSurrogate(segment.text[static_cast<std::size_t>(j)])
-                           && QChar::isHighSurrogate(segment.text[static_cast<std::size_t>(j - 1)]))))
-                ++j;
-            if (auto cell = shapeCell(QString::fromUtf16(segment.text.data() + i, j - i), font))
-                shaped.push_back(ShapedRun{run.style, i, std::move(*cell)});
-            i = j;
+        };
+        for (int i = start; i < end;) {
+            const int next = cellEnd(segment, i, end);
+            if (!isPlainCell(segment, i, next)) {
+                flushStretch(i);
+                if (auto cell = shapeCell(QString::fromUtf16(segment.text.data() + i, next - i), font))
+                    shaped.push_back(ShapedRun{run.style, i, std::move(*cell)});
+                stretch = next;
+            }
+            i = next;
         }
+        flushStretch(end);
     }
     return shaped;
 }

@@ -144,6 +144,9 @@ public:
 
     // The font at scale x its pixel size, kept for good.
     QRawFont scaledFont(const QRawFont& font, double scale);
+    // metalFontName of a font, made once for the last few fonts asked: rows ask it for every
+    // cell shaped alone and every glyph run, and making it costs several allocations.
+    const std::string& fontName(const QRawFont& font);
     // The glyph's place in an atlas, rasterizing and uploading it the first time; none when
     // it has no bitmap or no room (then tried again next time).
     std::optional<GlyphEntry> glyphEntry(const QRawFont& font, quint32 glyph);
@@ -270,6 +273,7 @@ private:
     };
     std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
     ShaperCache<ShaperRun> shaperCache_{2048};
+    std::vector<std::pair<QRawFont, std::string>> fontNames_; // the fonts keep their engines alive
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
     QPointer<MetalGLView> metalView_;
     QPointer<TerminalView> terminalView_;

@@ -4,6 +4,7 @@
 #include "GLTestSupport.h"
 #include "gpu/qt/MetalHosting.h"
 
+#include <QFontDatabase>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -423,25 +424,32 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
 // plus a small margin (below).
 TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
 {
+    for (const char* family : {"Noto Sans Thaana", "Noto Sans Devanagari", "Noto Sans Hebrew"}) {
+        if (!QFontDatabase::families().contains(QString::fromLatin1(family)))
+            FAIL() << "the font package fonts-noto-core is missing (no " << family << ")";
+    }
     struct Sample {
         const char* name;
-        std::string prefix; // Latin before the sample in its row (left-to-right paragraphs)
+        std::string prefix; // before the sample in its row: Latin, or a change of bidi mode
         std::string text;
         bool rightToLeft;   // the paragraph's base direction: the sample ends at the right edge
+        std::string suffix; // after the row
     };
+    const std::string arabic = "\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 "
+                               "\xd8\xa8\xd8\xa7\xd9\x84\xd8\xb9\xd8\xa7\xd9\x84\xd9\x85";
     const std::vector<Sample> samples{
-        {"Arabic in a left-to-right row", "ab ", "\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 "
-                                                  "\xd8\xa8\xd8\xa7\xd9\x84\xd8\xb9\xd8\xa7\xd9\x84\xd9\x85", false},
-        {"Arabic in a right-to-left paragraph", "", "\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 "
-                                                    "\xd8\xa8\xd8\xa7\xd9\x84\xd8\xb9\xd8\xa7\xd9\x84\xd9\x85", true},
+        {"Arabic in a left-to-right row", "ab ", arabic, false, ""},
+        // Explicit mode (BDSM reset): no bidi layout, the cells in stored order.
+        {"Arabic in a row without the bidi layout", "\x1b[8l", arabic, false, "\x1b[8h"},
+        {"Arabic in a right-to-left paragraph", "", arabic, true, ""},
         {"Hebrew with points", "", "\xd7\xa9\xd6\xb8\xd7\x81\xd7\x9c\xd7\x95\xd6\xb9\xd7\x9d "
-                                   "\xd7\xa2\xd7\x95\xd6\xb9\xd7\x9c\xd6\xb8\xd7\x9d", true},
+                                   "\xd7\xa2\xd7\x95\xd6\xb9\xd7\x9c\xd6\xb8\xd7\x9d", true, ""},
         {"Thaana with vowel signs", "", "\xde\x80\xde\xa6\xde\x81\xde\xa8\xde\x82\xde\xaa "
                                         "\xde\x8b\xde\xa8\xde\x88\xde\xac\xde\x80\xde\xa8\xde\x83\xde\xa7"
-                                        "\xde\x87\xde\xb0\xde\x96\xde\xac", true},
+                                        "\xde\x87\xde\xb0\xde\x96\xde\xac", true, ""},
         {"Devanagari with its marks", "", "\xe0\xa4\xa8\xe0\xa4\xae\xe0\xa4\xb8\xe0\xa5\x8d\xe0\xa4\xa4"
                                           "\xe0\xa5\x87 \xe0\xa4\xa6\xe0\xa5\x81\xe0\xa4\xa8\xe0\xa4\xbf"
-                                          "\xe0\xa4\xaf\xe0\xa4\xbe", false},
+                                          "\xe0\xa4\xaf\xe0\xa4\xbe", false, ""},
     };
     const std::string latin = "The quick brown fox jumps over the lazy dog";
     view->feedText("\x1b[?25l" + latin + "\r\n");
@@ -458,7 +466,7 @@ TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
         const int start = view->terminal->buffer().x();
         view->feedText(sample.text);
         const int cells = view->terminal->buffer().x() - start;
-        view->feedText("\r\n");
+        view->feedText("\r\n" + sample.suffix);
         const int row = static_cast<int>(i) + 1;
         regions.push_back(sample.rightToLeft ? Region{row, cols - cells, cols} : Region{row, start, start + cells});
     }

@@ -356,6 +356,43 @@ TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFo
         EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << i;
 }
 
+// Cells whose glyphs never depend on their neighbours are shaped in stretches; a cell that
+// joins, combines or forms conjuncts is shaped alone, as the painter shapes every cell, so a
+// shaper never joins or ligates across cells that the painter draws apart.
+TEST_F(MetalRendererGLTest, CellsThatDependOnTheirNeighboursAreShapedAlone)
+{
+    startRenderer();
+    const MetalFontSet fonts{rawFont("DejaVu Sans Mono", 20), QRawFont(), QRawFont(), QRawFont()};
+    struct Case {
+        const char* name;
+        std::u16string text;
+        std::vector<int> ordinals; // empty: one unit per cell
+        std::vector<int> offsets;  // where each shaped run starts
+    };
+    const Case cases[] = {
+        {"Latin", u"abc", {}, {0}},
+        {"Hebrew letters and CJK", u"a\u05D0\u4E2Db", {}, {0}},
+        {"Thaana letters", u"a\u0780\u0781b", {}, {0, 1, 2, 3}},
+        {"Devanagari letters", u"\u0915\u0916", {}, {0, 1}},
+        {"Arabic letters", u"\u0645\u0631", {}, {0, 1}},
+        {"a letter with its mark", u"ae\u0301x", {0, 1, 1, 2}, {0, 1, 3}},
+        {"two regional indicators", u"\U0001F1EB\U0001F1F7", {0, 0, 1, 1}, {0, 2}},
+    };
+    for (const Case& c : cases) {
+        ViewLineSegment segment;
+        segment.text = c.text;
+        segment.runs = {{0, static_cast<int>(c.text.size()), RunStyle{}}};
+        if (!c.ordinals.empty()) {
+            segment.utf16IsCellIdentity = false;
+            segment.utf16ToCellOrdinal = c.ordinals;
+        }
+        std::vector<int> offsets;
+        for (const ShapedRun& run : renderer->shapeSegment(segment, fonts))
+            offsets.push_back(run.utf16Offset);
+        EXPECT_EQ(offsets, c.offsets) << c.name;
+    }
+}
+
 TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
 {
     startRenderer();
