@@ -1,6 +1,5 @@
 #include "drawing/qt/CellGlyphCache.h"
 
-
 #include <unicode/uchar.h>
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 
 #include <unicode/uchar.h>
 
-
 #include <algorithm>
 #include <memory>
 #include <optional>
