@@ -1,72 +1,15 @@
 #include "drawing/qt/CellGlyphCache.h"
 
-#include <QFontDatabase>
-#include <QGlyphRun>
-#include <QStringList>
-#include <QTextLayout>
-#include <QTextOption>
-
 #include <unicode/uchar.h>
 
 #include <algorithm>
 #include <optional>
 
-#include "drawing/EmojiPresentation.h"
-#include "drawing/qt/HarfBuzzFace.h"
+#include "drawing/qt/TextShaper.h"
 
 namespace corvantix {
 
 namespace {
-
-// The installed colour emoji family, looked up once; empty when there is none.
-const QString& colourEmojiFamily()
-{
-    static const QString family = [] {
-        const QStringList installed = QFontDatabase::families();
-        for (const char* candidate : {"Noto Color Emoji", "Twemoji", "JoyPixels", "EmojiOne Color", "Apple Color Emoji",
-                                      "Segoe UI Emoji"}) {
-            const QString name = QString::fromLatin1(candidate);
-            if (installed.contains(name))
-                return name;
-        }
-        return QString();
-    }();
-    return family;
-}
-
-// Shapes a whole cluster in one font: the sequences the font joins into one picture (ZWJ
-// sequences, keycaps, flags) come out as one glyph. None when the font lacks a character of
-// it (variation selectors aside, which the shaper consumes) or shaping fails.
-std::optional<ShapedGlyphRun> shapeClusterInFont(const QString& text, const QRawFont& font)
-{
-    if (!font.isValid() || text.isEmpty())
-        return std::nullopt;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t scalar = text[i].unicode();
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            scalar = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            ++i;
-        }
-        if (!(scalar >= 0xFE00 && scalar <= 0xFE0F) && !font.supportsCharacter(static_cast<uint>(scalar)))
-            return std::nullopt;
-    }
-    const std::optional<std::vector<HarfBuzzGlyph>> shaped =
-        shapeWithHarfBuzz(text, 0, static_cast<int>(text.size()), font);
-    if (!shaped || shaped->empty())
-        return std::nullopt;
-    ShapedGlyphRun run;
-    run.font = font;
-    double pen = 0;
-    for (const HarfBuzzGlyph& glyph : *shaped) {
-        if (glyph.glyph == 0)
-            return std::nullopt;
-        run.glyphs.append(glyph.glyph);
-        // HarfBuzz counts y upward, the cell downward.
-        run.positions.append(QPointF(pen + glyph.xOffset, -glyph.yOffset));
-        pen += glyph.xAdvance;
-    }
-    return run;
-}
 
 // A base character followed only by non-spacing or enclosing marks: everything it draws
 // belongs on the base's cell.
@@ -142,66 +85,39 @@ const ShapedCell& CellGlyphCache::shape(FontSlot slot, std::u16string_view text)
 
 ShapedCell CellGlyphCache::shapeUncached(FontSlot slot, std::u16string_view text) const
 {
+    return shapeCellText(rawFont(slot), text);
+}
+
+ShapedCell shapeCellText(const QRawFont& font, std::u16string_view text)
+{
     ShapedCell cell;
     const QString string = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-    QFont cellFont = font(slot);
-    const bool picture = clusterPrefersEmojiPresentation(text);
-    if (picture && !colourEmojiFamily().isEmpty()) {
-        // The whole cluster in the colour font when it draws all of it: the toolkit's layout
-        // would hand a selector or joiner the font lacks to another font and split the
-        // sequence into its parts, each a picture of its own.
-        QRawFont colour = QRawFont::fromFont(QFont(colourEmojiFamily()));
-        if (colour.familyName() == colourEmojiFamily() && raw_[static_cast<size_t>(slot)].pixelSize() > 0) {
-            colour.setPixelSize(raw_[static_cast<size_t>(slot)].pixelSize());
-            if (std::optional<ShapedGlyphRun> run = shapeClusterInFont(string, colour)) {
-                cell.runs.push_back(std::move(*run));
-                return cell;
-            }
-        }
-    }
-    if (picture && !colourEmojiFamily().isEmpty()) {
-        QStringList families{colourEmojiFamily()};
-        families.append(cellFont.families().isEmpty() ? QStringList{cellFont.family()} : cellFont.families());
-        cellFont.setFamilies(families);
-    }
-    QTextLayout layout(string, cellFont);
-    QTextOption option;
-    option.setTextDirection(Qt::LeftToRight);
-    option.setWrapMode(QTextOption::NoWrap);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(false);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    if (!line.isValid()) {
-        layout.endLayout();
+    const std::optional<ShaperRun> shaped = shapeTextRun(string, font);
+    if (!shaped)
         return cell;
-    }
-    line.setPosition(QPointF(0, 0));
-    layout.endLayout();
-
-    // The toolkit hands out one run per font in no fixed order (an emoji and its variation
-    // selector may come from two fonts). Each run starts with its first character's glyph;
-    // the leftmost of those is the cell's first glyph, and the runs are kept in that order
-    // so that the cell draws the same every time.
-    const double baseline = line.ascent();
-    for (const QGlyphRun& run : layout.glyphRuns()) {
-        ShapedGlyphRun shaped;
-        shaped.font = run.rawFont();
-        shaped.glyphs = run.glyphIndexes();
-        shaped.positions = run.positions();
-        if (shaped.glyphs.isEmpty() || shaped.positions.size() != shaped.glyphs.size())
-            continue;
-        cell.runs.push_back(std::move(shaped));
+    for (const ShaperGlyphRun& run : shaped->glyphRuns) {
+        ShapedGlyphRun placed;
+        placed.font = run.font;
+        const std::size_t count = std::min(run.glyphs.size(), run.positions.size());
+        for (std::size_t k = 0; k < count; ++k) {
+            placed.glyphs.append(run.glyphs[k]);
+            // The shaper counts y upward, the cell downward.
+            placed.positions.append(QPointF(run.positions[k].x(), -run.positions[k].y()));
+        }
+        if (!placed.glyphs.isEmpty())
+            cell.runs.push_back(std::move(placed));
     }
     if (cell.runs.empty())
         return cell;
+    // The leftmost run's first glyph is the cell's first glyph; runs are kept in that order
+    // so that the cell draws the same every time.
     std::stable_sort(cell.runs.begin(), cell.runs.end(), [](const ShapedGlyphRun& a, const ShapedGlyphRun& b) {
         return a.positions.front().x() < b.positions.front().x();
     });
     const double firstX = cell.runs.front().positions.front().x();
     for (ShapedGlyphRun& run : cell.runs) {
         for (QPointF& p : run.positions)
-            p = QPointF(p.x() - firstX, p.y() - baseline);
+            p.setX(p.x() - firstX);
     }
 
     // Many monospace fonts give their marks a full advance and no attachment, so the shaper

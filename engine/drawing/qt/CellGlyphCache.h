@@ -1,10 +1,9 @@
 // The glyphs of one cell's text, shaped once per (font, text) and reused.
 //
-// Cells are placed on the grid one by one, so a glyph must be tied to its cell. The toolkit
-// gives shaped glyph runs without string indices, so each cell's text is shaped on its own
-// (with the toolkit's font fallback through fontconfig) and cached; combining marks keep
-// their offsets from the cell's first glyph. Plain ASCII skips the shaper: its glyphs come
-// straight from the font's character map.
+// Cells are placed on the grid one by one, so a glyph must be tied to its cell: each cell's
+// text is shaped on its own (by the shaper and font fallback the GPU renderer uses too) and
+// cached; combining marks keep their offsets from the cell's first glyph. Plain ASCII skips
+// the shaper: its glyphs come straight from the font's character map.
 #pragma once
 
 #include <array>
@@ -36,6 +35,13 @@ struct ShapedGlyphRun {
 struct ShapedCell {
     std::vector<ShapedGlyphRun> runs;
 };
+
+// The glyphs of one cell's text set in `font`, with fallback fonts for characters it lacks,
+// placed from the cell's origin on the baseline. Marks that the shaper would set after their
+// base (a font that gives them an advance, or a mark from another font than its base's) are
+// centred on the base, so that nothing of a cell reaches into the next. Both drawing paths
+// shape a cell through this.
+ShapedCell shapeCellText(const QRawFont& font, std::u16string_view text);
 
 class CellGlyphCache {
 public:

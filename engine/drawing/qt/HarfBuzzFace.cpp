@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <memory>
+#include <utility>
 
 namespace corvantix {
 
@@ -30,20 +32,44 @@ hb_face_t* makeHarfBuzzFace(const QRawFont& font)
                                      [](void* owned) { delete static_cast<QRawFont*>(owned); });
 }
 
+namespace {
+
+using HarfBuzzFont = std::unique_ptr<hb_font_t, void (*)(hb_font_t*)>;
+
+// The shaper's font for `font`, made once: a face reads the font's tables by copying them,
+// which for a large font costs far more than shaping a cell. Fonts are told apart by their
+// engine, which the cache keeps alive; past a few dozen fonts the cache starts again. Used
+// on the main thread only, as both drawing paths are.
+hb_font_t* harfBuzzFont(const QRawFont& font)
+{
+    static constexpr std::size_t limit = 32;
+    static std::vector<std::pair<QRawFont, HarfBuzzFont>> fonts;
+    for (const auto& [known, made] : fonts) {
+        if (known == font)
+            return made.get();
+    }
+    if (fonts.size() >= limit)
+        fonts.clear();
+    const std::unique_ptr<hb_face_t, void (*)(hb_face_t*)> face(makeHarfBuzzFace(font), hb_face_destroy);
+    HarfBuzzFont made(hb_font_create(face.get()), hb_font_destroy);
+    // Positions come back in 1/64 pixel.
+    const int scale = static_cast<int>(font.pixelSize() * 64.0);
+    hb_font_set_scale(made.get(), scale, scale);
+    return fonts.emplace_back(font, std::move(made)).second.get();
+}
+
+} // namespace
+
 std::optional<std::vector<HarfBuzzGlyph>> shapeWithHarfBuzz(const QString& text, int start, int length,
                                                             const QRawFont& font)
 {
-    const std::unique_ptr<hb_face_t, void (*)(hb_face_t*)> face(makeHarfBuzzFace(font), hb_face_destroy);
-    const std::unique_ptr<hb_font_t, void (*)(hb_font_t*)> hbFont(hb_font_create(face.get()), hb_font_destroy);
-    // Positions come back in 1/64 pixel.
-    const int scale = static_cast<int>(font.pixelSize() * 64.0);
-    hb_font_set_scale(hbFont.get(), scale, scale);
+    hb_font_t* hbFont = harfBuzzFont(font);
     const std::unique_ptr<hb_buffer_t, void (*)(hb_buffer_t*)> buffer(hb_buffer_create(), hb_buffer_destroy);
     hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()),
                         static_cast<unsigned>(start), length);
     hb_buffer_guess_segment_properties(buffer.get());
     hb_buffer_set_direction(buffer.get(), HB_DIRECTION_LTR);
-    hb_shape(hbFont.get(), buffer.get(), nullptr, 0);
+    hb_shape(hbFont, buffer.get(), nullptr, 0);
     if (!hb_buffer_allocation_successful(buffer.get()))
         return std::nullopt;
     unsigned count = 0;

@@ -225,7 +225,13 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
         }
     }
 
-    // Glyphs and their decorations.
+    // Glyphs and their decorations. One decoration piece per cell, at the cell's first glyph's
+    // height; the list is reused from run to run (cells shaped alone are runs of their own).
+    struct DecoratedCell {
+        int column;
+        double glyphY;
+    };
+    std::vector<DecoratedCell> decorated;
     for (ViewLineSegment& segment : built.segments) {
         if (segment.text.empty())
             continue;
@@ -234,17 +240,12 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
         for (const ShapedRun& run : runs) {
             const RunStyle& style = run.attributes;
             const MetalFloat4 color = style.foregroundColor ? rgba(*style.foregroundColor) : foreground;
-            // One decoration piece per cell, at the cell's first glyph's height.
-            struct DecoratedCell {
-                int column;
-                double glyphY;
-            };
-            std::vector<DecoratedCell> decorated;
+            decorated.clear();
             int cellOrdinal = INT_MIN;
             double cellFirstX = 0;
             for (const ShaperGlyphRun& glyphRun : run.shaperRun.glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
-                GlyphKey key{metalFontName(scaled), scaled.pixelSize(), 0};
+                GlyphKey key{fontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),
                                                     glyphRun.stringIndices.size()});
                 for (std::size_t k = 0; k < count; ++k) {

@@ -3,12 +3,14 @@
 #include <algorithm>
 
 #include <unicode/uchar.h>
+#include <unicode/uscript.h>
 #include <unicode/utf16.h>
 
 #include <QImage>
 #include <QOpenGLContext>
 #include <QOpenGLVersionFunctionsFactory>
 
+#include "drawing/qt/CellGlyphCache.h"
 #include "gpu/qt/CustomGlyphDrawing.h"
 
 namespace corvantix {
@@ -159,9 +161,21 @@ MetalFrameCoordinator& MetalTerminalRenderer::frameCoordinator()
     return *frameCoordinator_;
 }
 
+const std::string& MetalTerminalRenderer::fontName(const QRawFont& font)
+{
+    // Fonts are told apart by their engine (QRawFont equality).
+    for (const auto& [known, name] : fontNames_) {
+        if (known == font)
+            return name;
+    }
+    if (fontNames_.size() >= 16)
+        fontNames_.clear();
+    return fontNames_.emplace_back(font, metalFontName(font)).second;
+}
+
 QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 {
-    const GlyphKey key{metalFontName(font), scale * font.pixelSize(), 0};
+    const GlyphKey key{fontName(font), scale * font.pixelSize(), 0};
     if (const auto found = scaledFontCache_.find(key); found != scaledFontCache_.end())
         return found->second;
     QRawFont scaled = font;
@@ -172,7 +186,7 @@ QRawFont MetalTerminalRenderer::scaledFont(const QRawFont& font, double scale)
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, quint32 glyph)
 {
-    return glyphEntry(font, GlyphKey{metalFontName(font), font.pixelSize(), glyph});
+    return glyphEntry(font, GlyphKey{fontName(font), font.pixelSize(), glyph});
 }
 
 std::optional<GlyphEntry> MetalTerminalRenderer::glyphEntry(const QRawFont& font, const GlyphKey& key)
@@ -320,7 +334,7 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
 {
     if (text.isEmpty())
         return std::nullopt;
-    ShaperKey key{metalFontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
                                                                          static_cast<std::size_t>(text.size()))};
     if (const ShaperRun* cached = shaperCache_.find(key))
         return *cached;
@@ -331,24 +345,104 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
     return run;
 }
 
+std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    // Cell texts and the plain stretches shapeText gets never hold the same text: a cell
+    // comes here only when it is not plain.
+    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                                                                         static_cast<std::size_t>(text.size()))};
+    if (const ShaperRun* cached = shaperCache_.find(key))
+        return *cached;
+    const ShapedCell cell = shapeCellText(font, key.text);
+    ShaperRun run;
+    for (const ShapedGlyphRun& shaped : cell.runs) {
+        ShaperGlyphRun glyphRun;
+        glyphRun.font = shaped.font;
+        for (qsizetype k = 0; k < shaped.glyphs.size() && k < shaped.positions.size(); ++k) {
+            glyphRun.glyphs.push_back(shaped.glyphs[k]);
+            // The cell counts y downward, the renderer upward; every glyph is the cell's.
+            glyphRun.positions.emplace_back(shaped.positions[k].x(), -shaped.positions[k].y());
+            glyphRun.stringIndices.push_back(0);
+        }
+        run.positions.insert(run.positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
+        run.stringIndices.insert(run.stringIndices.end(), glyphRun.stringIndices.begin(),
+                                 glyphRun.stringIndices.end());
+        run.glyphRuns.push_back(std::move(glyphRun));
+    }
+    run.glyphCount = static_cast<int>(run.stringIndices.size());
+    if (run.glyphCount == 0)
+        return std::nullopt;
+    shaperCache_.insert(key, run);
+    return run;
+}
+
 namespace {
 
-// Holds a letter of a script whose letters change shape with their neighbours (Arabic,
-// Syriac, N'Ko, Mongolian, Adlam…).
-bool hasJoiningLetter(std::u16string_view text)
+// A character that takes the same glyph whatever stands beside it, in the scripts whose
+// letters neither join, combine, reorder nor form conjuncts (Latin, Greek, Cyrillic, Hebrew
+// letters, the CJK scripts, symbols…): a stretch of cells of one such character each is
+// shaped in one go and comes out as each cell alone would. Anything else is shaped cell by
+// cell, as the painter shapes it.
+bool isContextFree(char32_t scalar)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        UChar32 scalar = 0;
-        U16_NEXT(text.data(), i, text.size(), scalar);
-        switch (u_getIntPropertyValue(scalar, UCHAR_JOINING_TYPE)) {
-        case U_JT_DUAL_JOINING:
-        case U_JT_LEFT_JOINING:
-        case U_JT_RIGHT_JOINING:
-            return true;
-        default:
-            break;
-        }
+    if (scalar < 0x0300)
+        return true;
+    const auto c = static_cast<UChar32>(scalar);
+    const int8_t type = u_charType(c);
+    if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK
+        || type == U_FORMAT_CHAR || type == U_PRIVATE_USE_CHAR || type == U_UNASSIGNED)
+        return false;
+    // Regional indicators pair into flags, conjoining jamo into syllables.
+    if ((scalar >= 0x1F1E6 && scalar <= 0x1F1FF) || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) != U_HST_NOT_APPLICABLE)
+        return u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LV_SYLLABLE
+            || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LVT_SYLLABLE;
+    UErrorCode error = U_ZERO_ERROR;
+    switch (uscript_getScript(c, &error)) {
+    case USCRIPT_COMMON:
+    case USCRIPT_LATIN:
+    case USCRIPT_GREEK:
+    case USCRIPT_CYRILLIC:
+    case USCRIPT_ARMENIAN:
+    case USCRIPT_HEBREW:
+    case USCRIPT_GEORGIAN:
+    case USCRIPT_ETHIOPIC:
+    case USCRIPT_CHEROKEE:
+    case USCRIPT_HAN:
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_HANGUL:
+    case USCRIPT_BOPOMOFO:
+    case USCRIPT_YI:
+        return U_SUCCESS(error);
+    default:
+        return false;
     }
+}
+
+// Where the cell starting at `index` ends: its units are those of one ordinal, and a
+// surrogate pair is one character even where the map counts its units apart.
+int cellEnd(const ViewLineSegment& segment, int index, int end)
+{
+    const int ordinal = segment.cellOrdinal(index);
+    int next = index + 1;
+    while (next < end
+           && (segment.cellOrdinal(next) == ordinal
+               || (QChar::isLowSurrogate(segment.text[static_cast<std::size_t>(next)])
+                   && QChar::isHighSurrogate(segment.text[static_cast<std::size_t>(next - 1)]))))
+        ++next;
+    return next;
+}
+
+// The cell text[index, next) is one context-free character.
+bool isPlainCell(const ViewLineSegment& segment, int index, int next)
+{
+    const char16_t first = segment.text[static_cast<std::size_t>(index)];
+    if (next - index == 1)
+        return first < 0x0300 || (!QChar::isSurrogate(first) && isContextFree(first));
+    if (next - index == 2 && QChar::isHighSurrogate(first))
+        return isContextFree(QChar::surrogateToUcs4(first, segment.text[static_cast<std::size_t>(index + 1)]));
     return false;
 }
 
@@ -361,32 +455,27 @@ std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment
     for (const ViewLineSegment::Run& run : segment.runs) {
         // A run reaching past the text keeps only what lies inside it.
         const int start = std::clamp(run.start, 0, textSize);
-        const int length = std::clamp(run.length, 0, textSize - start);
-        if (length == 0)
-            continue;
+        const int end = start + std::clamp(run.length, 0, textSize - start);
         const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
         const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
-        const std::u16string_view runText(segment.text.data() + start, static_cast<std::size_t>(length));
-        // Joining letters are shaped cell by cell, as the painter shapes them: shaped across
-        // cells they would take the forms that join in reading order, then stand apart, each
-        // at its own cell, in a row laid out left to right. A row the bidi layout ordered
-        // already holds the joined forms, one per cell.
-        if (hasJoiningLetter(runText)) {
-            for (int i = 0; i < length;) {
-                const int ordinal = segment.cellOrdinal(start + i);
-                int j = i + 1;
-                while (j < length && segment.cellOrdinal(start + j) == ordinal)
-                    ++j;
-                if (auto cell = shapeText(QString::fromUtf16(runText.data() + i, j - i), font))
-                    shaped.push_back(ShapedRun{run.style, start + i, std::move(*cell)});
-                i = j;
+        int stretch = start; // first cell of the plain stretch not shaped yet
+        const auto flushStretch = [&](int upTo) {
+            if (upTo > stretch) {
+                if (auto shapedStretch = shapeText(QString::fromUtf16(segment.text.data() + stretch, upTo - stretch), font))
+                    shaped.push_back(ShapedRun{run.style, stretch, std::move(*shapedStretch)});
             }
-            continue;
+        };
+        for (int i = start; i < end;) {
+            const int next = cellEnd(segment, i, end);
+            if (!isPlainCell(segment, i, next)) {
+                flushStretch(i);
+                if (auto cell = shapeCell(QString::fromUtf16(segment.text.data() + i, next - i), font))
+                    shaped.push_back(ShapedRun{run.style, i, std::move(*cell)});
+                stretch = next;
+            }
+            i = next;
         }
-        auto shaperRun = shapeText(QString::fromUtf16(runText.data(), length), font);
-        if (!shaperRun)
-            continue;
-        shaped.push_back(ShapedRun{run.style, start, std::move(*shaperRun)});
+        flushStretch(end);
     }
     return shaped;
 }

@@ -34,7 +34,7 @@
 #include "gpu/qt/MetalGLView.h"
 #include "gpu/qt/MetalShaderLibrary.h"
 #include "gpu/qt/OpenGLGlyphAtlasDevice.h"
-#include "gpu/qt/TextShaper.h"
+#include "drawing/qt/TextShaper.h"
 #include "graphics/KittyGraphicsState.h"
 #include "platform/MainQueue.h"
 #include "view/qt/TerminalView.h"
@@ -144,6 +144,9 @@ public:
 
     // The font at scale x its pixel size, kept for good.
     QRawFont scaledFont(const QRawFont& font, double scale);
+    // metalFontName of a font, made once for the last few fonts asked: rows ask it for every
+    // cell shaped alone and every glyph run, and making it costs several allocations.
+    const std::string& fontName(const QRawFont& font);
     // The glyph's place in an atlas, rasterizing and uploading it the first time; none when
     // it has no bitmap or no room (then tried again next time).
     std::optional<GlyphEntry> glyphEntry(const QRawFont& font, quint32 glyph);
@@ -161,9 +164,12 @@ public:
     void pruneKittyTextures(const KittyGraphicsState& store);
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
+    // One cell's text shaped as the painter shapes it (shapeCellText), kept in the same cache.
+    std::optional<ShaperRun> shapeCell(const QString& text, const QRawFont& font);
     // A segment's styled runs shaped in order, each in the font of its slot; a run that is
-    // empty or shapes to nothing is left out. A run holding joining letters (Arabic…) is
-    // shaped one cell at a time, each cell a run of its own.
+    // empty or shapes to nothing is left out. Stretches of plain one-unit cells are shaped
+    // together; every other cell (marks, clusters, joining letters, complex scripts) is
+    // shaped alone, as the painter shapes it, as a run of its own.
     std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.
@@ -267,6 +273,7 @@ private:
     };
     std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
     ShaperCache<ShaperRun> shaperCache_{2048};
+    std::vector<std::pair<QRawFont, std::string>> fontNames_; // the fonts keep their engines alive
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
     QPointer<MetalGLView> metalView_;
     QPointer<TerminalView> terminalView_;

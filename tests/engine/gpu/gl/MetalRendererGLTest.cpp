@@ -294,7 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
                     FontRunCase{"emoji side by side share a run", U"\U0001F600\U0001F600", {{0, 4, emojiFamily}}},
                     FontRunCase{"a combining mark stays on its letter", U"e\u0301x", {{0, 3, monoFamily}}},
-                    FontRunCase{"a mark on an emoji stays in its run", U"\U0001F600\u0301", {{0, 3, emojiFamily}}},
+                    FontRunCase{"a mark the colour font lacks comes from the text font", U"\U0001F600\u0301",
+                                {{0, 2, emojiFamily}, {2, 1, monoFamily}}},
                     FontRunCase{"a selector stays with its emoji", U"a\U0001F600\uFE0Fb",
                                 {{0, 1, monoFamily}, {1, 3, emojiFamily}, {4, 1, monoFamily}}},
                     FontRunCase{"a joined sequence is one run", U"\U0001F468\u200D\U0001F469", {{0, 5, emojiFamily}}},
@@ -309,7 +310,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{0, 1, monoFamily}, {1, 2, emojiFamily}, {3, 1, monoFamily}}},
                     FontRunCase{"a flag with a selector and a joiner is one colour run",
                                 U"\U0001F3F3\uFE0F\u200D\U0001F308]", {{0, 6, emojiFamily}, {6, 1, monoFamily}}},
-                    FontRunCase{"an enclosing circle on a letter stays with the text", U"a\u20DDb", {{0, 3, monoFamily}}}),
+                    FontRunCase{"an enclosing circle the text font lacks comes from a font that has it", U"a\u20DDb",
+                                {{0, 1, monoFamily}, {1, 1, QStringLiteral("DejaVu Math TeX Gyre")}, {2, 1, monoFamily}}},
+                    FontRunCase{"a mark no font has stays with its letter", U"a\u1DFAb", {{0, 3, monoFamily}}}),
     [](const testing::TestParamInfo<FontRunCase>& info) {
         std::string name = info.param.name;
         std::replace(name.begin(), name.end(), ' ', '_');
@@ -351,6 +354,43 @@ TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFo
     ASSERT_EQ(run->positions.size(), 5u);
     for (std::size_t i = 1; i < run->positions.size(); ++i)
         EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << i;
+}
+
+// Cells whose glyphs never depend on their neighbours are shaped in stretches; a cell that
+// joins, combines or forms conjuncts is shaped alone, as the painter shapes every cell, so a
+// shaper never joins or ligates across cells that the painter draws apart.
+TEST_F(MetalRendererGLTest, CellsThatDependOnTheirNeighboursAreShapedAlone)
+{
+    startRenderer();
+    const MetalFontSet fonts{rawFont("DejaVu Sans Mono", 20), QRawFont(), QRawFont(), QRawFont()};
+    struct Case {
+        const char* name;
+        std::u16string text;
+        std::vector<int> ordinals; // empty: one unit per cell
+        std::vector<int> offsets;  // where each shaped run starts
+    };
+    const Case cases[] = {
+        {"Latin", u"abc", {}, {0}},
+        {"Hebrew letters and CJK", u"a\u05D0\u4E2Db", {}, {0}},
+        {"Thaana letters", u"a\u0780\u0781b", {}, {0, 1, 2, 3}},
+        {"Devanagari letters", u"\u0915\u0916", {}, {0, 1}},
+        {"Arabic letters", u"\u0645\u0631", {}, {0, 1}},
+        {"a letter with its mark", u"ae\u0301x", {0, 1, 1, 2}, {0, 1, 3}},
+        {"two regional indicators", u"\U0001F1EB\U0001F1F7", {0, 0, 1, 1}, {0, 2}},
+    };
+    for (const Case& c : cases) {
+        ViewLineSegment segment;
+        segment.text = c.text;
+        segment.runs = {{0, static_cast<int>(c.text.size()), RunStyle{}}};
+        if (!c.ordinals.empty()) {
+            segment.utf16IsCellIdentity = false;
+            segment.utf16ToCellOrdinal = c.ordinals;
+        }
+        std::vector<int> offsets;
+        for (const ShapedRun& run : renderer->shapeSegment(segment, fonts))
+            offsets.push_back(run.utf16Offset);
+        EXPECT_EQ(offsets, c.offsets) << c.name;
+    }
 }
 
 TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)

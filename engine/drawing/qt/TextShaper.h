@@ -2,7 +2,8 @@
 // position of every glyph and the UTF-16 index of the text it came from. Backed by HarfBuzz
 // over each font's own tables (the glyph runs Qt hands out carry no string indices). The run
 // is always laid out left to right: the row layout has already put bidirectional text in
-// display order.
+// display order. The painter's cells and the GPU renderer's runs are both shaped here, with
+// the one fallback choice of FontFallback.h, so both draw a character with the same font.
 #pragma once
 
 #include <functional>
@@ -12,6 +13,8 @@
 #include <QPointF>
 #include <QRawFont>
 #include <QString>
+
+#include "drawing/qt/FontFallback.h"
 
 namespace corvantix {
 
@@ -29,11 +32,9 @@ struct ShaperRun {
     int glyphCount = 0;
 };
 
-// The font that draws `scalar` when `font` has no glyph for it, through the toolkit's font
-// fallback (fontconfig); an emoji shown as a picture asks the colour emoji font first. An
-// invalid font when nothing better is found.
+// The font that draws `scalar` when `font` has no glyph for it (fallbackFontFor by default);
+// an invalid font when nothing better is found.
 using FallbackFontLookup = std::function<QRawFont(const QRawFont& font, char32_t scalar)>;
-QRawFont fallbackFontFor(const QRawFont& font, char32_t scalar);
 
 // A stretch of the text drawn with one font.
 struct FontRun {
@@ -43,9 +44,10 @@ struct FontRun {
 };
 
 // Splits text into runs of one font: `font` wherever it has a glyph, a fallback font
-// elsewhere. Marks, joiners and selectors stay in the run of the character they belong to,
-// and a surrogate pair is never split, so a run always ends on a whole cluster. A character
-// no font draws stays with `font` (it shows as the missing-glyph box).
+// elsewhere. Joiners and selectors stay in the run of the character they belong to, and so
+// do marks unless that run's font lacks them (a mark then takes a font that has it); a
+// surrogate pair is never split. A character no font draws stays with `font`, a mark with
+// its base's font (it shows as the missing-glyph box).
 std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font,
                               const FallbackFontLookup& lookup = fallbackFontFor);
 

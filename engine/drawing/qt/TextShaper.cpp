@@ -1,12 +1,6 @@
-#include "gpu/qt/TextShaper.h"
+#include "drawing/qt/TextShaper.h"
 
 #include <unicode/uchar.h>
-
-#include <QFont>
-#include <QFontDatabase>
-#include <QGlyphRun>
-#include <QTextLayout>
-#include <QTextOption>
 
 #include <algorithm>
 #include <memory>
@@ -14,6 +8,7 @@
 #include <string_view>
 
 #include "drawing/EmojiPresentation.h"
+#include "drawing/qt/FontFallback.h"
 #include "drawing/qt/HarfBuzzFace.h"
 
 namespace corvantix {
@@ -42,33 +37,20 @@ bool attachesToPrevious(char32_t scalar)
     return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
 }
 
-// A font that can draw and be shaped: valid and backed by a font file with a character map.
-// The toolkit's fallback hands out a box-drawing stand-in when no installed font covers a
-// script; it claims every character, has no tables and crashes when asked its family.
-bool isDrawableFont(const QRawFont& font)
-{
-    return font.isValid() && !font.fontTable("cmap").isEmpty();
-}
-
 bool sameFont(const QRawFont& a, const QRawFont& b)
 {
     return a == b || (a.familyName() == b.familyName() && a.styleName() == b.styleName() &&
                       a.pixelSize() == b.pixelSize());
 }
 
-// The installed colour emoji family, looked up once; empty when there is none.
-const QString& colourEmojiFamily()
+// A combining mark: drawn on its base, from another font when the base's lacks it. Variation
+// selectors are marks too, but only the base's font knows what they select.
+bool isMark(char32_t scalar)
 {
-    static const QString family = [] {
-        const QStringList installed = QFontDatabase::families();
-        for (const char* candidate : {"Noto Color Emoji", "Twemoji", "JoyPixels", "EmojiOne Color"}) {
-            const QString name = QString::fromLatin1(candidate);
-            if (installed.contains(name))
-                return name;
-        }
-        return QString();
-    }();
-    return family;
+    if ((scalar >= 0xFE00 && scalar <= 0xFE0F) || (scalar >= 0xE0100 && scalar <= 0xE01EF))
+        return false;
+    const int8_t type = u_charType(static_cast<UChar32>(scalar));
+    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
 }
 
 // Where the cluster starting at `index` ends: after the marks, joiners and selectors that
@@ -99,18 +81,6 @@ bool supportsCluster(const QRawFont& font, const QString& text, int start, int e
     return true;
 }
 
-// The colour emoji font at the size of `font`; invalid when none is installed.
-QRawFont colourEmojiFontFor(const QRawFont& font)
-{
-    if (colourEmojiFamily().isEmpty())
-        return QRawFont();
-    QRawFont colour = QRawFont::fromFont(QFont(colourEmojiFamily()));
-    if (!colour.isValid() || colour.familyName() != colourEmojiFamily())
-        return QRawFont();
-    colour.setPixelSize(font.pixelSize());
-    return colour;
-}
-
 // Shapes text[start, start + length) in `font`, with the rest of the text as context, onto
 // the end of `result`; the pen moves on by the run's advance.
 bool shapeFontRun(const QString& text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
@@ -139,40 +109,12 @@ bool shapeFontRun(const QString& text, int start, int length, const QRawFont& fo
 
 } // namespace
 
-QRawFont fallbackFontFor(const QRawFont& font, char32_t scalar)
-{
-    QFont query(font.familyName());
-    query.setPixelSize(std::max(1, qRound(font.pixelSize())));
-    query.setWeight(static_cast<QFont::Weight>(font.weight()));
-    query.setStyle(font.style());
-    if (u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_EMOJI_PRESENTATION) && !colourEmojiFamily().isEmpty())
-        query.setFamilies({colourEmojiFamily(), font.familyName()});
-    QTextLayout layout(QString::fromUcs4(&scalar, 1), query);
-    QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(false);
-    layout.beginLayout();
-    const QTextLine line = layout.createLine();
-    layout.endLayout();
-    if (!line.isValid())
-        return QRawFont();
-    for (const QGlyphRun& run : layout.glyphRuns()) {
-        QRawFont found = run.rawFont();
-        if (isDrawableFont(found) && found.supportsCharacter(static_cast<uint>(scalar))) {
-            // Fallback faces come at the layout's whole-pixel size; keep the run's own.
-            found.setPixelSize(font.pixelSize());
-            return found;
-        }
-    }
-    return QRawFont();
-}
-
 std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const FallbackFontLookup& lookup)
 {
     std::vector<FontRun> runs;
     std::vector<QRawFont> fallbacks; // found so far, tried before asking again
     std::optional<QRawFont> colour;  // looked up at the first cluster that asks for it
+    bool picture = false;            // the current cluster asks to be shown as a picture
     const int size = static_cast<int>(text.size());
     for (int index = 0; index < size;) {
         const auto [scalar, units] = scalarAt(text, index);
@@ -185,7 +127,8 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
             const int end = clusterEnd(text, index);
             const auto cluster = std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()) + index,
                                                      static_cast<std::size_t>(end - index));
-            if (clusterPrefersEmojiPresentation(cluster)) {
+            picture = clusterPrefersEmojiPresentation(cluster);
+            if (picture) {
                 if (!colour)
                     colour = colourEmojiFontFor(font);
                 if (colour->isValid() && supportsCluster(*colour, text, index, end))
@@ -194,7 +137,8 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
         }
         if (chosen != nullptr) {
             // The colour font takes the cluster.
-        } else if (!runs.empty() && attachesToPrevious(scalar)) {
+        } else if (!runs.empty() && attachesToPrevious(scalar)
+                   && (!isMark(scalar) || runs.back().font.supportsCharacter(static_cast<uint>(scalar)))) {
             chosen = &runs.back().font;
         } else if (font.supportsCharacter(static_cast<uint>(scalar))) {
             chosen = &font;
@@ -205,6 +149,11 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
                     break;
                 }
             }
+            // A part of a picture the colour font cannot draw whole is still drawn from it
+            // where it can be.
+            if (!chosen && picture && colour && colour->isValid()
+                && colour->supportsCharacter(static_cast<uint>(scalar)))
+                chosen = &*colour;
             if (!chosen && lookup) {
                 QRawFont found = lookup(font, scalar);
                 if (isDrawableFont(found) && found.supportsCharacter(static_cast<uint>(scalar))) {
@@ -212,8 +161,9 @@ std::vector<FontRun> fontRuns(const QString& text, const QRawFont& font, const F
                     chosen = &fallbacks.back();
                 }
             }
+            // A mark no font covers stays with its base, whose cell it is drawn in.
             if (!chosen)
-                chosen = &font;
+                chosen = !runs.empty() && attachesToPrevious(scalar) ? &runs.back().font : &font;
         }
         // After a joiner the next character continues the sequence it joins.
         const bool joined = !runs.empty() && index > 0 && text[index - 1].unicode() == 0x200D;
