@@ -545,10 +545,7 @@ void EscapeSequenceParser::reset()
     parameterLimitExceeded_ = false;
     stringOverflowed_ = false;
     activeDcsHandler.reset();
-    if (terminal)
-        terminal->dropIncompleteCharacter();
-    else
-        printStateReset();
+    resetPrintState();
 }
 
 // The loop takes one step at a time: in ground, text or the start of a sequence; elsewhere,
