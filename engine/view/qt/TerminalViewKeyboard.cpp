@@ -169,7 +169,7 @@ public:
         const Buffer& buffer = t.buffer();
         return TerminalBidi::rowDirection(buffer.yBase() + buffer.y(), buffer, t.cols(), t) == BidiDirection::rightToLeft;
     }
-    // Link hover follows the Super key (the key the link modes call Command).
+    // Link hover follows the Ctrl key (the key the link modes call Command).
     void commandKeyDown() override { view.commandKeyDown(); }
     void commandReleased() override { view.commandReleased(); }
 
