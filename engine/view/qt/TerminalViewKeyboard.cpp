@@ -240,6 +240,10 @@ void TerminalView::focusOutEvent(QFocusEvent* event)
 void TerminalView::applyFocus(bool focused)
 {
     terminal->setFocusState(focused);
+    // A key released while another widget has the focus never arrives here: Ctrl pressed for
+    // a shortcut that moves the focus (to a new tab) would otherwise stay held for links.
+    if (!focused)
+        commandReleased();
     // The caret blinks and is filled only while focused; unfocused it is a still outline.
     if (caretView) {
         caretView->focused = focused;

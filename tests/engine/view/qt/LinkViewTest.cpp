@@ -3,6 +3,7 @@
 #include "ViewTestSupport.h"
 
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -111,6 +112,21 @@ TEST(LinkView, PreviewShowsTheOsc8TargetWhileCtrlIsHeld)
     EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"https://host/a;b=c"}));
     v.ctrl(false);
     EXPECT_EQ(v.preview(), nullptr);
+}
+
+// Ctrl pressed for a shortcut that moves the focus away is released elsewhere: losing the
+// focus ends the link modifier.
+TEST(LinkView, LosingTheFocusEndsTheCtrlState)
+{
+    LinkView v;
+    v.view.feedText("see http://one.example/a here\r\n");
+    v.ctrl(true);
+    v.hover(6, 0, Qt::ControlModifier);
+    ASSERT_TRUE(v.view.linkHighlightRange);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::OtherFocusReason);
+    QCoreApplication::sendEvent(&v.view, &focusOut);
+    EXPECT_FALSE(v.view.commandActive);
+    EXPECT_FALSE(v.view.linkHighlightRange);
 }
 
 TEST(LinkView, LeavingTheViewEndsTheHighlight)
