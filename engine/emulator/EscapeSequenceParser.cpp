@@ -557,11 +557,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     ProfileInterval interval(nextProfileIntervalId, data.size());
     Feed feed{data};
     ParserState state = currentState;
-    const ParserState startState = state;
-    const std::uint32_t dcsHandlerChanges = dcsHandlerChanges_;
-    // Most calls begin in ground; one that begins inside a sequence notes what it holds.
-    if (startState != S::ground) [[unlikely]]
-        noteCallStart(startState);
+    // Most calls begin in ground; one that begins inside a sequence notes what it holds. Kept
+    // in the parser rather than in locals, so the loop's registers stay its own.
+    callStart_.dcsHandlerChanges = dcsHandlerChanges_;
+    if (state != S::ground) [[unlikely]]
+        noteCallStart(state);
     const std::size_t end = data.size();
     std::size_t i = 0;
 
@@ -574,7 +574,7 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     if (i == abortedFeed) [[unlikely]] {
         // Aborted by the error handler: the rest of the data and the pending runs are
         // dropped, and the next call goes on from where this one began.
-        returnToCallStart(startState, dcsHandlerChanges);
+        returnToCallStart();
         return;
     }
     handOverPendingRun(feed, state);
@@ -586,6 +586,7 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 void EscapeSequenceParser::noteCallStart(ParserState state)
 {
     CallStart& start = callStart_;
+    start.state = state;
     std::copy_n(pars_.begin(), parCount_, start.pars.begin());
     start.parCount = parCount_;
     start.subParameters = subParameters_;
@@ -600,20 +601,22 @@ void EscapeSequenceParser::noteCallStart(ParserState state)
     keepingCallStart_ = true;
 }
 
-// After an abort. A DCS handler that the call unhooked or replaced is not brought back (it
-// has finished, or its string was left): the rest of its string is dropped.
-void EscapeSequenceParser::returnToCallStart(ParserState state, std::uint32_t dcsHandlerChanges)
+// After an abort. A DCS handler that the call hooked, unhooked or replaced is not brought
+// back (it has finished, or its string was left): the rest of its string is dropped.
+void EscapeSequenceParser::returnToCallStart()
 {
-    currentState = state;
-    if (dcsHandlerChanges_ != dcsHandlerChanges) {
+    const CallStart& start = callStart_;
+    if (dcsHandlerChanges_ != start.dcsHandlerChanges) {
         activeDcsHandler.reset();
         ++dcsHandlerChanges_;
     }
     if (!keepingCallStart_) {
+        // Back to ground, where every collection is cleared before a sequence reads it.
+        currentState = S::ground;
         clearCollections();
         return;
     }
-    const CallStart& start = callStart_;
+    currentState = start.state;
     std::copy_n(start.pars.begin(), start.parCount, pars_.begin());
     parCount_ = start.parCount;
     subParameters_ = start.subParameters;

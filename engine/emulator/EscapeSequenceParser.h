@@ -311,9 +311,11 @@ private:
     // A call that begins in ground needs none of it: it goes back to ground, where every
     // collection is cleared before a sequence reads it.
     void noteCallStart(ParserState state);
-    void returnToCallStart(ParserState state, std::uint32_t dcsHandlerChanges);
+    void returnToCallStart();
     void forgetCallStart();
     struct CallStart {
+        ParserState state = ParserState::ground;
+        std::uint32_t dcsHandlerChanges = 0;
         std::array<int, maxParameters> pars{};
         std::size_t parCount = 1;
         std::uint32_t subParameters = 0;
