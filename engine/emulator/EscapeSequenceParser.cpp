@@ -536,8 +536,8 @@ void EscapeSequenceParser::reset()
     currentState = initialState;
     // Buffers are only emptied here, never released: reset may run inside a handler that
     // still holds a view of them.
-    osc_.clear();
-    apc_.clear();
+    emptyString(osc_, keptOsc_);
+    emptyString(apc_, keptApc_);
     subParameters_ = 0;
     collect_.clear();
     pars_[0] = 0;
@@ -545,10 +545,8 @@ void EscapeSequenceParser::reset()
     parameterLimitExceeded_ = false;
     stringOverflowed_ = false;
     activeDcsHandler.reset();
-    if (terminal)
-        terminal->dropIncompleteCharacter();
-    else
-        printStateReset();
+    ++dcsHandlerChanges_;
+    resetPrintState();
 }
 
 // The loop takes one step at a time: in ground, text or the start of a sequence; elsewhere,
@@ -559,6 +557,11 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
     ProfileInterval interval(nextProfileIntervalId, data.size());
     Feed feed{data};
     ParserState state = currentState;
+    // Most calls begin in ground; one that begins inside a sequence notes what it holds. Kept
+    // in the parser rather than in locals, so the loop's registers stay its own.
+    callStart_.dcsHandlerChanges = dcsHandlerChanges_;
+    if (state != S::ground) [[unlikely]]
+        noteCallStart(state);
     const std::size_t end = data.size();
     std::size_t i = 0;
 
@@ -570,12 +573,96 @@ void EscapeSequenceParser::parse(std::span<const std::uint8_t> data)
 
     if (i == abortedFeed) [[unlikely]] {
         // Aborted by the error handler: the rest of the data and the pending runs are
-        // dropped; the parser continues in ground at the next call.
-        currentState = S::ground;
+        // dropped, and the next call goes on from where this one began.
+        returnToCallStart();
         return;
     }
     handOverPendingRun(feed, state);
     currentState = state;
+    if (keepingCallStart_) [[unlikely]]
+        forgetCallStart();
+}
+
+void EscapeSequenceParser::noteCallStart(ParserState state)
+{
+    CallStart& start = callStart_;
+    start.state = state;
+    std::copy_n(pars_.begin(), parCount_, start.pars.begin());
+    start.parCount = parCount_;
+    start.subParameters = subParameters_;
+    start.parameterLimitExceeded = parameterLimitExceeded_;
+    std::copy(collect_.begin(), collect_.end(), start.collect.begin());
+    start.collectLength = collect_.size();
+    start.stringOverflowed = stringOverflowed_;
+    start.stringsUsed = stringsUsed_;
+    // Only the string of a string state is read on; another one left over is not kept.
+    keptOsc_.length = state == S::oscString ? osc_.size() : 0;
+    keptApc_.length = state == S::apcString ? apc_.size() : 0;
+    keepingCallStart_ = true;
+}
+
+// After an abort. A DCS handler that the call hooked, unhooked or replaced is not brought
+// back (it has finished, or its string was left): the rest of its string is dropped.
+void EscapeSequenceParser::returnToCallStart()
+{
+    const CallStart& start = callStart_;
+    if (dcsHandlerChanges_ != start.dcsHandlerChanges) {
+        activeDcsHandler.reset();
+        ++dcsHandlerChanges_;
+    }
+    if (!keepingCallStart_) {
+        // Back to ground, where every collection is cleared before a sequence reads it.
+        currentState = S::ground;
+        clearCollections();
+        return;
+    }
+    currentState = start.state;
+    std::copy_n(start.pars.begin(), start.parCount, pars_.begin());
+    parCount_ = start.parCount;
+    subParameters_ = start.subParameters;
+    parameterLimitExceeded_ = start.parameterLimitExceeded;
+    collect_.assign(start.collect.begin(), start.collect.begin() + static_cast<std::ptrdiff_t>(start.collectLength));
+    putBackString(osc_, keptOsc_);
+    putBackString(apc_, keptApc_);
+    stringOverflowed_ = start.stringOverflowed;
+    stringsUsed_ = start.stringsUsed;
+    keepingCallStart_ = false;
+}
+
+void EscapeSequenceParser::forgetCallStart()
+{
+    forgetString(keptOsc_);
+    forgetString(keptApc_);
+    keepingCallStart_ = false;
+}
+
+// Empties a string; one that a call in progress began with is set aside whole first.
+inline void EscapeSequenceParser::emptyString(std::vector<std::uint8_t>& string, KeptString& kept)
+{
+    if (kept.length > 0 && !kept.setAside) [[unlikely]] {
+        string.swap(kept.bytes);
+        kept.setAside = true;
+    }
+    string.clear();
+}
+
+// The string as the call began: set aside whole, or still its first `length` bytes.
+void EscapeSequenceParser::putBackString(std::vector<std::uint8_t>& string, KeptString& kept)
+{
+    if (kept.setAside)
+        string.swap(kept.bytes);
+    string.resize(std::min(kept.length, string.size()));
+    forgetString(kept);
+}
+
+void EscapeSequenceParser::forgetString(KeptString& kept)
+{
+    if (kept.setAside) {
+        kept.bytes.clear();
+        releaseIfLarge(kept.bytes);
+        kept.setAside = false;
+    }
+    kept.length = 0;
 }
 
 // In ground: text, ESC "[" with the sequence it opens, and the C0 controls, each without the
@@ -1009,9 +1096,9 @@ void EscapeSequenceParser::actionOscStart(Feed& feed, std::size_t i, ParserState
 {
     flushPrintOrDcs(feed, i);
     if (next == S::apcString)
-        apc_.clear();
+        emptyString(apc_, keptApc_);
     else
-        osc_.clear();
+        emptyString(osc_, keptOsc_);
     stringOverflowed_ = false;
     feed.printStart = -1;
 }
@@ -1156,8 +1243,8 @@ void EscapeSequenceParser::actionCollect(std::uint8_t b)
 
 void EscapeSequenceParser::clearStrings()
 {
-    osc_.clear();
-    apc_.clear();
+    emptyString(osc_, keptOsc_);
+    emptyString(apc_, keptApc_);
     releaseIfLarge(osc_);
     releaseIfLarge(apc_);
     stringsUsed_ = false;
@@ -1203,6 +1290,7 @@ void EscapeSequenceParser::actionDcsHook(std::uint8_t b)
     // A new DCS string ends the previous handler's life (one left by SUB or an 8-bit control
     // is still installed); its data must not reach that handler.
     activeDcsHandler.reset();
+    ++dcsHandlerChanges_;
     if (parameterLimitExceeded_)
         return; // the string is received and dropped
     if (auto handler = makeDcsHandler(collect_, b)) {
@@ -1224,6 +1312,7 @@ ParserState EscapeSequenceParser::actionDcsUnhook(Feed& feed, std::size_t i)
     if (activeDcsHandler) {
         // Detached first, so a handler that resets the parser is not destroyed under itself.
         const std::unique_ptr<DcsHandler> handler = std::move(activeDcsHandler);
+        ++dcsHandlerChanges_;
         if (feed.dcsStart >= 0) {
             const auto start = static_cast<std::size_t>(feed.dcsStart);
             handler->put(feed.data.subspan(start, i - start));

@@ -162,7 +162,9 @@ public:
     EscapeSequenceParser& operator=(const EscapeSequenceParser&) = delete;
     ~EscapeSequenceParser();
 
-    // Consumes every byte of data.
+    // Consumes every byte of data, unless the error handler asks to abort: then the call
+    // returns at once and the parser is left as the call found it (its state and what it had
+    // collected of a sequence split over calls).
     void parse(std::span<const std::uint8_t> data);
 
     // Back to the initial state with empty collections; drops the active DCS handler without
@@ -295,6 +297,35 @@ private:
     void dispatchApcString();
     void reportOverflow(ParserState state) const;
 
+    // An OSC or APC string as a call began, for an abort: its length while the call only
+    // appends to it, and the whole buffer, set aside, once the call empties it.
+    struct KeptString {
+        std::vector<std::uint8_t> bytes;
+        std::size_t length = 0; // 0: nothing to keep (no call in progress began with a string)
+        bool setAside = false;
+    };
+    void emptyString(std::vector<std::uint8_t>& string, KeptString& kept);
+    static void putBackString(std::vector<std::uint8_t>& string, KeptString& kept);
+    static void forgetString(KeptString& kept);
+    // What a call that begins inside a sequence had collected; an aborted call puts it back.
+    // A call that begins in ground needs none of it: it goes back to ground, where every
+    // collection is cleared before a sequence reads it.
+    void noteCallStart(ParserState state);
+    void returnToCallStart();
+    void forgetCallStart();
+    struct CallStart {
+        ParserState state = ParserState::ground;
+        std::uint32_t dcsHandlerChanges = 0;
+        std::array<int, maxParameters> pars{};
+        std::size_t parCount = 1;
+        std::uint32_t subParameters = 0;
+        bool parameterLimitExceeded = false;
+        std::array<std::uint8_t, maxCollectLength> collect{};
+        std::size_t collectLength = 0;
+        bool stringOverflowed = false;
+        bool stringsUsed = false;
+    };
+
     std::vector<std::uint8_t> osc_;
     std::vector<std::uint8_t> apc_;
     // The parameters of the sequence being read: parCount_ values (at least one).
@@ -305,6 +336,13 @@ private:
     bool parameterLimitExceeded_ = false;
     bool stringOverflowed_ = false; // the OSC/APC string being collected passed its cap
     bool stringsUsed_ = false; // a byte went into osc_ or apc_ since their last clear
+    CallStart callStart_;
+    KeptString keptOsc_;
+    KeptString keptApc_;
+    bool keepingCallStart_ = false; // the call in progress began inside a sequence
+    // Counts every hook, unhook and drop of a DCS handler: a handler that an aborted call
+    // ended or replaced is not brought back.
+    std::uint32_t dcsHandlerChanges_ = 0;
     std::uint64_t nextProfileIntervalId = 1;
 };
 

@@ -674,20 +674,13 @@ public:
     void logUnknownOsc(int code, std::span<const std::uint8_t> data);
     void logUnknownApc(std::uint8_t code, std::span<const std::uint8_t> data);
     void logStringOverflow(std::string_view what);
-    // A sequence starting proves a half-received UTF-8 character broken: it shows its
-    // fallback, as it would before any other byte that cannot continue it. Inline: this runs
-    // for every sequence.
+    // The start of every sequence, and a reset of the parser, forget a half-received UTF-8
+    // character: none of it is printed (a control byte, by contrast, shows its fallback).
+    // Inline: this runs for every sequence.
     void resetPrintState()
     {
         if (!readingBuffer_.putbackBuffer.empty()) [[unlikely]]
-            flushIncompleteCharacter();
-        readingBuffer_.idx = 0;
-    }
-    // A reset forgets a half-received UTF-8 character: none of it is printed, so the reset
-    // leaves the screen as it found it.
-    void dropIncompleteCharacter()
-    {
-        readingBuffer_.putbackBuffer.clear();
+            readingBuffer_.putbackBuffer.clear();
         readingBuffer_.idx = 0;
         readingBuffer_.count = 0;
     }

@@ -492,8 +492,9 @@ void KeyboardInputHandler::keyUp(const KeyInput& input)
 void KeyboardInputHandler::flagsChanged(const KeyInput& input)
 {
     const KeyInput::Modifiers& mods = input.modifiers;
-    // The view learns whether Super is held.
-    if (mods.super)
+    // The view learns whether Ctrl, its link modifier, is held. Super clicks belong to the
+    // window manager on common desktops; Ctrl with a key still goes to the program.
+    if (mods.control)
         sink.commandKeyDown();
     else
         sink.commandReleased();

@@ -38,7 +38,8 @@ public:
     virtual void insertText(std::string_view text) = 0;
     // Every key press ends the selection.
     virtual void clearSelection() {}
-    // The Command (Super) key is held, or no longer held: link hover starts or ends.
+    // The link modifier (Ctrl, the key the link modes call Command) is held, or no longer
+    // held: link hover starts or ends.
     virtual void commandKeyDown() {}
     virtual void commandReleased() {}
     // The cursor's row reads right to left; Left and Right commands are then exchanged

@@ -462,17 +462,17 @@ public:
     void scrollingTimerElapsed();
 
     // ================================================================ Links (TerminalViewLinks.cpp)
-    // With Super held (the key the link modes call Command) the link under the pointer is
+    // With Ctrl held (the key the link modes call Command) the link under the pointer is
     // highlighted, its OSC 8 target previewed at the bottom left, and a click opens it
     // through the delegate's requestOpenLink.
 
     // The preview of the OSC 8 target under the pointer (a child label); none while hidden.
     QPointer<QLabel> urlPreview;
-    // The link under the pointer as last seen while Super was down.
+    // The link under the pointer as last seen while Ctrl was down.
     std::optional<std::string> lastReportedLink;
 
     // Recomputes the hover highlight at a cell (absolute row); without `modifierHeld` the
-    // modifier is taken as held while Super is down.
+    // modifier is taken as held while Ctrl is down.
     void updateLinkHighlight(int col, int row, std::optional<bool> modifierHeld);
     void clearLinkHighlight();
     // The link a click at the cell opens, as the highlight mode allows.
@@ -484,14 +484,14 @@ public:
     // system font.
     static QFont tryUrlFont();
     void recordReportedLink(int col, int row);
-    // Super went down or up (the key handler reports it; leaving the view ends it too).
+    // Ctrl went down or up (the key handler reports it; leaving the view ends it too).
     void commandKeyDown();
     void commandReleased();
     // Marks the visible rows of both highlights for redraw.
     void invalidateLinkHighlightRows(const std::optional<std::vector<RowRange>>& old,
                                      const std::optional<std::vector<RowRange>>& current);
     // Pointer moves without a button are tracked while something needs them: any-event
-    // mouse reporting, Super held, or the hover highlight mode.
+    // mouse reporting, Ctrl held, or the hover highlight mode.
     void startWindowMouseMovedFallback();
     void stopWindowMouseMovedFallback();
 
@@ -655,7 +655,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
-    // Leaving the view ends the Super state and the hover highlight.
+    // Leaving the view ends the Ctrl state and the hover highlight.
     void leaveEvent(QEvent* event) override;
 
 private:

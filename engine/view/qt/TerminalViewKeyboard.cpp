@@ -10,6 +10,7 @@
 #include "view/qt/TerminalView.h"
 
 #include "drawing/TerminalBidi.h"
+#include "emulator/EscapeSequences.h"
 
 #include "view/qt/QtKeyAdapter.h"
 
@@ -26,24 +27,30 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace corvantix {
 
 namespace {
 
-constexpr std::string_view bracketedPasteStart = "\x1b[200~";
-constexpr std::string_view bracketedPasteEnd = "\x1b[201~";
+std::string_view textOf(const std::vector<std::uint8_t>& bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
-// The pasted text without the bracketed-paste markers, which would let it end the paste
-// early and have the rest run as typed commands. Removing one marker can join the pieces
-// around it into a new one, so this repeats until none is left.
-std::string withoutPasteMarkers(std::string_view text)
+// The pasted text without the bracketed-paste markers (the ones the paste is framed with),
+// which would let it end the paste early and have the rest run as typed commands. Removing
+// one marker can join the pieces around it into a new one, so this repeats until none is
+// left.
+std::string withoutPasteMarkers(std::string_view text, std::string_view start, std::string_view end)
 {
     std::string out(text);
     bool removed = true;
     while (removed) {
         removed = false;
-        for (std::string_view marker : {bracketedPasteStart, bracketedPasteEnd}) {
+        for (std::string_view marker : {start, end}) {
+            if (marker.empty())
+                continue;
             for (std::size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at)) {
                 out.erase(at, marker.size());
                 removed = true;
@@ -162,7 +169,7 @@ public:
         const Buffer& buffer = t.buffer();
         return TerminalBidi::rowDirection(buffer.yBase() + buffer.y(), buffer, t.cols(), t) == BidiDirection::rightToLeft;
     }
-    // Link hover follows the Super key (the key the link modes call Command).
+    // Link hover follows the Ctrl key (the key the link modes call Command).
     void commandKeyDown() override { view.commandKeyDown(); }
     void commandReleased() override { view.commandReleased(); }
 
@@ -233,6 +240,10 @@ void TerminalView::focusOutEvent(QFocusEvent* event)
 void TerminalView::applyFocus(bool focused)
 {
     terminal->setFocusState(focused);
+    // A key released while another widget has the focus never arrives here: Ctrl pressed for
+    // a shortcut that moves the focus (to a new tab) would otherwise stay held for links.
+    if (!focused)
+        commandReleased();
     // The caret blinks and is filled only while focused; unfocused it is a still outline.
     if (caretView) {
         caretView->focused = focused;
@@ -256,10 +267,13 @@ void TerminalView::insertText(std::string_view text, bool isPaste)
     if (isPaste && terminal->bracketedPasteMode()) {
         if (!keyboard->activeKeyboardFlags().isEmpty())
             keyboard->pendingKittyKeyEvent.reset();
-        send(bracketedPasteStart);
-        send(withoutPasteMarkers(text));
+        // The markers as the host has them now, read once for the whole paste.
+        const std::vector<std::uint8_t> start = EscapeSequences::bracketedPasteStart();
+        const std::vector<std::uint8_t> end = EscapeSequences::bracketedPasteEnd();
+        send(start);
+        send(withoutPasteMarkers(text, textOf(start), textOf(end)));
         if (terminal->bracketedPasteMode())
-            send(bracketedPasteEnd);
+            send(end);
         return;
     }
     // UTF-8, or the Kitty encoder with the pending key.

@@ -1,4 +1,4 @@
-// Links under the pointer: the hover highlight, the preview of an OSC 8 target while Super
+// Links under the pointer: the hover highlight, the preview of an OSC 8 target while Ctrl
 // is held, and the link a click opens.
 #include "view/qt/TerminalView.h"
 

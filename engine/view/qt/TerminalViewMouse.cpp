@@ -160,7 +160,7 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event)
     const MouseMode mode = terminal->mouseMode();
     if (!event->buttons().testFlag(Qt::LeftButton)) {
         if (event->buttons() == Qt::NoButton) {
-            // While Super is held the OSC 8 target under the pointer is previewed.
+            // While Ctrl is held the OSC 8 target under the pointer is previewed.
             const GridHit hit = gridPositionForPoint(event->position());
             if (commandActive) {
                 if (const std::optional<std::string> payload = linkPayloadAt(*terminal, hit.col, hit.row))
@@ -235,11 +235,12 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
         didSelectionDrag = false;
         pointerPressSnapshot.pressWasSemanticEligible = false;
     };
-    // A click on a link opens it, before (and instead of) any report of the release.
-    const bool superHeld = event->modifiers().testFlag(Qt::MetaModifier);
-    updateLinkHighlight(hit.col, hit.row, commandActive || superHeld);
+    // A click on a link opens it, before (and instead of) any report of the release. Ctrl is
+    // the link modifier; a Ctrl-click anywhere else is reported with its control bit.
+    const bool ctrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
+    updateLinkHighlight(hit.col, hit.row, commandActive || ctrlHeld);
     if (!didSelectionDrag) {
-        if (std::optional<LinkParameters> link = linkAt(hit.col, hit.row, superHeld)) {
+        if (std::optional<LinkParameters> link = linkAt(hit.col, hit.row, ctrlHeld)) {
             if (terminalDelegate != nullptr)
                 terminalDelegate->requestOpenLink(*this, link->link, link->params);
             reset();

@@ -449,8 +449,8 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EXPECT_EQ(seen[1].position, 8);
     EXPECT_EQ(seen[1].currentState, ParserState::dcsPassthrough);
     EXPECT_EQ(recorder.lines, (Lines{"print 'xy\\x19z'", "hook '' q [1]"}));
-    // Abort: the rest of the data and the pending print run are dropped; the next feed
-    // starts in ground.
+    // Abort: the rest of the data and the pending print run are dropped; the call began in
+    // ground, so the next one starts there.
     abort = true;
     recorder.lines.clear();
     recorder.feed("ab\x19" "cd\x1b[5m");
@@ -458,6 +458,104 @@ TEST(ParserErrors, HandlerSeesTheStateAndMayAbort)
     EXPECT_EQ(parser.state(), ParserState::ground);
     abort = false;
     EXPECT_EQ(recorder.feed("ef\x1b[6m"), (Lines{"print 'ef'", "csi m [6] '' ''"}));
+}
+
+// An aborted call leaves the parser as the call found it: parameters, intermediates and a
+// string begun in an earlier call are read on by the next call.
+TEST(ParserErrors, AnAbortKeepsWhatTheCallFound)
+{
+    const struct {
+        const char* name;
+        std::string before;
+        std::string aborted; // ends with the EM that the handler aborts at
+        std::string after;
+        Lines expected; // after the aborted call
+    } cases[] = {
+        {"parameters", "\x1b[1", "2\x19m", "m", {"csi m [1] '' ''"}},
+        {"parameter limit passed", "\x1b[" + parameterList(25), "1\x19", "m\x1b[5m", {"csi m [5] '' ''"}},
+        {"sub-parameters and a private marker", "\x1b[?4:", "3;1\x19", "2m", {"csi m [4,2] '?' ':'"}},
+        {"intermediates", "\x1b(", "\x1b%\x19", "B", {"esc '(' B"}},
+        // In a string the error comes where no body has begun: EM inside a body is dropped.
+        {"an OSC string that the call cancels", "\x1b]0;ti", "\x18\x1b]\x19", "tle\x07", {"osc 0 'title'"}},
+        {"an APC string that the call ends", "\x1b_Gab", "\x1b" "7\x1b_\x19", "cd\x07", {"apc G 'abcd'"}},
+        {"text and a sequence opened by the call", "ab", "cd\x1b[3\x19", "ef\x1b[4m", {"print 'ef'", "csi m [4] '' ''"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EscapeSequenceParser parser;
+        Recorder recorder(parser);
+        recorder.feed(c.before);
+        const ParserState state = parser.state();
+        parser.errorHandler = [](ParsingState s) {
+            s.abort = true;
+            return s;
+        };
+        recorder.lines.clear();
+        recorder.feed(c.aborted);
+        EXPECT_EQ(parser.state(), state);
+        parser.errorHandler = [](ParsingState s) { return s; };
+        // Lines of the aborted call (dispatches it made before the error stay made) come first.
+        const Lines ofAbortedCall = recorder.lines;
+        Lines expected = ofAbortedCall;
+        expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+        EXPECT_EQ(recorder.feed(c.after), expected);
+    }
+}
+
+// A DCS string whose handler an aborted call unhooked is not handed to it again: the rest of
+// that string is dropped, and the next sequence is read as usual.
+TEST(ParserErrors, AnAbortDoesNotBringBackAnEndedDcsHandler)
+{
+    EscapeSequenceParser parser;
+    Recorder recorder(parser);
+    recorder.feed("\x1bPq#0");
+    parser.errorHandler = [](ParsingState s) {
+        s.abort = true;
+        return s;
+    };
+    recorder.feed("!5~\x1b\\\x19");
+    EXPECT_EQ(parser.state(), ParserState::dcsPassthrough);
+    parser.errorHandler = [](ParsingState s) { return s; };
+    EXPECT_EQ(recorder.feed("-\x1b\\\x1b[5m"),
+        (Lines{"hook '' q [0]", "put '#0'", "put '!5~'", "unhook", "drop", "esc '' \\", "esc '' \\", "csi m [5] '' ''"}));
+}
+
+// Wherever the data is cut, a call that stops at an aborting error before it dispatched
+// anything leaves no trace: the rest of the data then gives the calls of one whole feed.
+TEST(ParserSplit, AnAbortedCallThatDispatchedNothingLeavesNoTrace)
+{
+    const std::vector<std::string> inputs = {
+        "ab\x1b[1;31mcd\x1b[?25h\x1b[38:2:10:20:30m",
+        "\x1b]8;;http://host/\x1b\\link\x1b]8;;\x1b\\",
+        "\x1b]2;ti\xe2\x82\xactle \x9c still\x1b\\y",
+        "\x1b_Ga=T,f=100;AAAA\x1b\\",
+        "\x1bP1;2q#0;2;0;0;0#0!10~-\x1b\\z",
+        "\x1b(0q\x1b" "#8\x1b[2 q",
+        "\x1b[" + parameterList(25) + "m\x1b[5m",
+    };
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(show(bytesOf(input)));
+        EscapeSequenceParser whole;
+        const Lines expected = Recorder(whole, true).feed(input);
+        for (std::size_t cut = 0; cut < input.size(); ++cut) {
+            for (std::size_t taken = 0; cut + taken <= input.size(); ++taken) {
+                EscapeSequenceParser parser;
+                Recorder recorder(parser, true);
+                recorder.feed(std::string_view(input).substr(0, cut));
+                const Lines before = recorder.lines;
+                parser.errorHandler = [](ParsingState s) {
+                    s.abort = true;
+                    return s;
+                };
+                recorder.feed(input.substr(cut, taken) + "\x19tail\x1b[9m");
+                if (recorder.lines != before)
+                    continue; // the aborted call dispatched something, which stays done
+                parser.errorHandler = [](ParsingState s) { return s; };
+                EXPECT_EQ(recorder.feed(std::string_view(input).substr(cut)), expected)
+                    << "cut at " << cut << ", aborted after " << taken << " more bytes";
+            }
+        }
+    }
 }
 
 TEST(ParserCsi, IntermediatesAreCapped)

@@ -250,21 +250,64 @@ TEST(TerminalResize, SizesOutsideTheBoundsAreClampedToThem)
     EXPECT_EQ(std::make_pair(narrow->options().cols, narrow->options().rows), std::make_pair(1, 0));
 }
 
-// An escape sequence, like a control byte, proves a waiting partial UTF-8 character broken:
-// the lead byte shows its Latin-1 fallback instead of vanishing.
-TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceShowsItsFallback)
+// An escape sequence starting forgets a partial UTF-8 character waiting before it: none of it
+// is printed. A control byte instead proves it broken: the lead byte shows its Latin-1
+// fallback before the control acts.
+TEST(FeedPartialCharacter, ALeadByteBeforeAnEscapeSequenceIsDroppedAndBeforeAControlShowsItsFallback)
 {
     const struct {
         const char* input;
         Rows screen;
     } cases[] = {
-            {"caf\xe9\x1b[1mx", {"caf\xc3\xa9x", "", ""}},
-        {"caf\xe2\x82\x1b" "7x", {"caf\xc3\xa2x", "", ""}},
+        {"caf\xe9\x1b[1mx", {"cafx", "", ""}},
+        {"caf\xe2\x82\x1b" "7x", {"cafx", "", ""}},
+        {"caf\xe9\r\nx", {"caf\xc3\xa9", "x", ""}},
+        {"caf\xe9\nx", {"caf\xc3\xa9", "    x", ""}},
+        {"caf\xe2\x82\x07x", {"caf\xc3\xa2x", "", ""}},
     };
     for (const auto& c : cases) {
-        auto terminal = makeTerminal(10, 3);
-        feed(*terminal, c.input);
-        EXPECT_EQ(screenLines(*terminal), c.screen) << ::testing::PrintToString(std::string(c.input));
+        SCOPED_TRACE(::testing::PrintToString(std::string(c.input)));
+        auto whole = makeTerminal(10, 3);
+        feed(*whole, c.input);
+        EXPECT_EQ(screenLines(*whole), c.screen);
+        auto byteWise = makeTerminal(10, 3);
+        feedByteByByte(*byteWise, c.input);
+        EXPECT_EQ(screenLines(*byteWise), c.screen) << "byte by byte";
+    }
+}
+
+// Every kind of sequence start drops one, two or three bytes of a four-byte character, whether
+// they came in the same feed as the sequence or in the feed before it.
+TEST(FeedPartialCharacter, EverySequenceStartDropsAPartialFourByteCharacter)
+{
+    const std::string emoji = "\xf0\x9f\x98\x80";
+    const struct {
+        const char* name;
+        std::string sequence;
+    } starts[] = {
+        {"CSI", "\x1b[31m"},
+        {"OSC", "\x1b]2;title\x07"},
+        {"DCS", "\x1bP$qm\x1b\\"},
+        {"APC", "\x1b_Xdata\x1b\\"},
+        {"ESC", "\x1b" "7"},
+    };
+    for (const auto& start : starts) {
+        for (std::size_t kept = 1; kept <= 3; ++kept) {
+            for (const bool split : {false, true}) {
+                SCOPED_TRACE(std::string(start.name) + " after " + std::to_string(kept) + " bytes"
+                             + (split ? ", in two feeds" : ", in one feed"));
+                auto terminal = makeTerminal(10, 2);
+                const std::string before = "A" + emoji.substr(0, kept);
+                if (split) {
+                    feed(*terminal, before);
+                    feed(*terminal, start.sequence + "B");
+                } else {
+                    feed(*terminal, before + start.sequence + "B");
+                }
+                EXPECT_EQ(screenLines(*terminal), (Rows{"AB", ""}));
+                EXPECT_EQ(cursor(*terminal), (CursorPosition{2, 0}));
+            }
+        }
     }
 }
 

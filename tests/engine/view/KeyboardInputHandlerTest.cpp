@@ -131,9 +131,12 @@ TEST(KeyboardInputTest, ModifierKeysAreReportedWithAllKeysAsEscapeCodes)
         {"Caps Lock changes on its press", 10,
          {named(Key::capsLock, capsLock), named(Key::capsLock, capsLock, KeyInput::Type::release)},
          {"commandReleased", "send ESC[57358;65u"}},
-        {"Super starts and ends link hover", 0,
-         {named(Key::leftSuper, {.super = true}), named(Key::leftSuper, none, KeyInput::Type::release)},
+        {"Control starts and ends link hover", 0,
+         {named(Key::leftControl, {.control = true}), named(Key::leftControl, none, KeyInput::Type::release)},
          {"commandKeyDown", "commandReleased"}},
+        {"Super does not", 0,
+         {named(Key::leftSuper, {.super = true}), named(Key::leftSuper, none, KeyInput::Type::release)},
+         {"commandReleased", "commandReleased"}},
     };
     for (const Case& c : cases) {
         Harness h("", c.flags);

@@ -2,6 +2,7 @@
 // commits and pastes as bytes, the ranges the input method asks about, and the overlay.
 #include "ViewTestSupport.h"
 
+#include "emulator/EscapeSequences.h"
 #include "view/MarkedText.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +140,28 @@ TEST(InputMethod, PastedTextCannotEndTheBracketedPaste)
     ComposingView c;
     c.view.insertText("x\x1b[201~y", true);
     EXPECT_EQ(c.delegate.sent, "x\x1b[201~y");
+}
+
+// The host may replace the markers: the next paste is framed by the new ones, and the new ones
+// are what the pasted text loses.
+TEST(InputMethod, PasteSendsTheMarkersTheHostSet)
+{
+    const std::vector<std::uint8_t> defaultStart = EscapeSequences::bracketedPasteStart();
+    const std::vector<std::uint8_t> defaultEnd = EscapeSequences::bracketedPasteEnd();
+    const auto bytes = [](std::string_view text) {
+        return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    EscapeSequences::setBracketedPasteStart(bytes("\x1b[7200~"));
+    EscapeSequences::setBracketedPasteEnd(bytes("\x1b[7201~"));
+    ComposingView c;
+    c.feed("\x1b[?2004h");
+    c.view.insertText("a\x1b[7201~b\x1b[201~c", true);
+    EscapeSequences::setBracketedPasteStart(defaultStart);
+    EscapeSequences::setBracketedPasteEnd(defaultEnd);
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"\x1b[7200~", "ab\x1b[201~c", "\x1b[7201~"}));
+    c.delegate.sends.clear();
+    c.view.insertText("x", true);
+    EXPECT_EQ(c.delegate.sends, (std::vector<std::string>{"\x1b[200~", "x", "\x1b[201~"}));
 }
 
 TEST(InputMethod, PasteUnderKittyFlags)

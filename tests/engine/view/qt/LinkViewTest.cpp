@@ -1,8 +1,9 @@
-// Links through real pointer and key events: Super shows the highlight and the preview, a
+// Links through real pointer and key events: Ctrl shows the highlight and the preview, a
 // click opens the link through the delegate; and how the process view opens a link.
 #include "ViewTestSupport.h"
 
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,12 @@ struct LinkView : testing::ViewFixture {
     {
         mouse(QEvent::MouseMove, at(col, row), Qt::NoButton, modifiers);
     }
+    // The left Control key (X keycode 37) and the left Super key (133).
+    void ctrl(bool down)
+    {
+        key(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control, down ? Qt::NoModifier : Qt::ControlModifier,
+            {}, 37);
+    }
     void super(bool down)
     {
         key(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Meta, down ? Qt::NoModifier : Qt::MetaModifier, {},
@@ -28,7 +35,7 @@ struct LinkView : testing::ViewFixture {
     QLabel* preview() const { return view.findChild<QLabel*>("urlPreview"); }
 };
 
-TEST(LinkView, SuperHoverHighlightsAndASuperClickOpens)
+TEST(LinkView, CtrlHoverHighlightsAndACtrlClickOpens)
 {
     LinkView v;
     v.view.feedText("see http://one.example/a here\r\n");
@@ -37,46 +44,89 @@ TEST(LinkView, SuperHoverHighlightsAndASuperClickOpens)
     v.click(6, 0);
     EXPECT_TRUE(v.delegate.links.empty());
 
-    v.super(true);
+    v.ctrl(true);
     ASSERT_TRUE(v.view.commandActive);
-    v.hover(6, 0);
+    v.hover(6, 0, Qt::ControlModifier);
     ASSERT_TRUE(v.view.linkHighlightRange);
     EXPECT_EQ(*v.view.linkHighlightRange, (std::vector<RowRange>{RowRange{0, ColumnRange{4, 24}}}));
-    v.click(6, 0, Qt::MetaModifier);
+    v.click(6, 0, Qt::ControlModifier);
     EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"http://one.example/a"}));
+    // Ctrl with a key still goes to the program.
+    v.key(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("\x03"), 54);
+    EXPECT_EQ(v.delegate.sent, "\x03");
 
-    // Super up: the highlight goes.
-    v.super(false);
+    // Ctrl up: the highlight goes.
+    v.ctrl(false);
     EXPECT_FALSE(v.view.commandActive);
     EXPECT_FALSE(v.view.linkHighlightRange);
 }
 
-TEST(LinkView, ASuperClickOnALinkIsNotReportedToAProgramThatAsksForTheMouse)
+// Super clicks belong to the window manager on common desktops: Super is not the link
+// modifier.
+TEST(LinkView, SuperNeitherHighlightsNorOpens)
+{
+    LinkView v;
+    v.view.feedText("see http://one.example/a here\r\n");
+    v.super(true);
+    EXPECT_FALSE(v.view.commandActive);
+    v.hover(6, 0, Qt::MetaModifier);
+    EXPECT_FALSE(v.view.linkHighlightRange);
+    v.click(6, 0, Qt::MetaModifier);
+    EXPECT_TRUE(v.delegate.links.empty());
+    v.super(false);
+}
+
+// Under mouse reporting a Ctrl-click on a link opens it and its release is not reported; a
+// Ctrl-click anywhere else is reported, press and release, with the control bit (16).
+TEST(LinkView, UnderMouseReportingACtrlClickOpensALinkAndElsewhereIsReported)
 {
     LinkView v;
     v.view.feedText("see http://one.example/a here\r\n\x1b[?1000h\x1b[?1006h");
-    v.super(true);
-    v.hover(6, 0);
-    v.click(6, 0, Qt::MetaModifier);
-    EXPECT_EQ(v.delegate.links.size(), 1u);
+    v.ctrl(true);
+    v.hover(6, 0, Qt::ControlModifier);
+    ASSERT_TRUE(v.view.linkHighlightRange);
+    v.click(6, 0, Qt::ControlModifier);
+    EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"http://one.example/a"}));
     // The press went to the program; the release did not.
-    EXPECT_NE(v.delegate.sent.find("M"), std::string::npos) << v.delegate.sent;
-    EXPECT_EQ(v.delegate.sent.find("m"), std::string::npos) << v.delegate.sent;
+    EXPECT_EQ(v.delegate.sent, "\x1b[<16;7;1M");
+
+    v.delegate.sent.clear();
+    v.hover(1, 1, Qt::ControlModifier);
+    EXPECT_FALSE(v.view.linkHighlightRange);
+    v.click(1, 1, Qt::ControlModifier);
+    EXPECT_EQ(v.delegate.links.size(), 1u);
+    EXPECT_EQ(v.delegate.sent, "\x1b[<16;2;2M\x1b[<16;2;2m");
+    v.ctrl(false);
 }
 
-TEST(LinkView, PreviewShowsTheOsc8TargetWhileSuperIsHeld)
+TEST(LinkView, PreviewShowsTheOsc8TargetWhileCtrlIsHeld)
 {
     LinkView v;
     v.view.feedText("\x1b]8;id=1;https://host/a;b=c\x1b\\<b>label</b>\x1b]8;;\x1b\\\r\n");
-    v.super(true);
-    v.hover(2, 0);
+    v.ctrl(true);
+    v.hover(2, 0, Qt::ControlModifier);
     ASSERT_NE(v.preview(), nullptr);
     EXPECT_EQ(v.preview()->text(), "https://host/a;b=c");
     EXPECT_EQ(v.preview()->textFormat(), Qt::PlainText);
-    v.click(2, 0, Qt::MetaModifier);
+    v.click(2, 0, Qt::ControlModifier);
     EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"https://host/a;b=c"}));
-    v.super(false);
+    v.ctrl(false);
     EXPECT_EQ(v.preview(), nullptr);
+}
+
+// Ctrl pressed for a shortcut that moves the focus away is released elsewhere: losing the
+// focus ends the link modifier.
+TEST(LinkView, LosingTheFocusEndsTheCtrlState)
+{
+    LinkView v;
+    v.view.feedText("see http://one.example/a here\r\n");
+    v.ctrl(true);
+    v.hover(6, 0, Qt::ControlModifier);
+    ASSERT_TRUE(v.view.linkHighlightRange);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::OtherFocusReason);
+    QCoreApplication::sendEvent(&v.view, &focusOut);
+    EXPECT_FALSE(v.view.commandActive);
+    EXPECT_FALSE(v.view.linkHighlightRange);
 }
 
 TEST(LinkView, LeavingTheViewEndsTheHighlight)
