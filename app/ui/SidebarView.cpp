@@ -189,7 +189,7 @@ class ProjectList : public QWidget {
 public:
     ProjectList(MacModel& model, QList<MacProject> projects, MacConnection& connection, OpenProjectAction open,
                 QScrollArea& scroller, QWidget* parent)
-        : QWidget(parent), model(model), projects(std::move(projects)), connection(connection), open(std::move(open)),
+        : QWidget(parent), model(model), projects(std::move(projects)), connection(&connection), open(std::move(open)),
           scroller(scroller)
     {
         setObjectName(QStringLiteral("projectList"));
@@ -228,7 +228,7 @@ protected:
 private:
     ProjectRow* makeRow(qsizetype index)
     {
-        auto* row = new ProjectRow(model, projects.at(index), connection, 0, open, this);
+        auto* row = new ProjectRow(model, projects.at(index), *connection, 0, open, this);
         rows.insert(index, row);
         fit(index, *row);
         row->show();
@@ -262,7 +262,8 @@ private:
             row.value()->deleteLater();
             row = rows.erase(row);
         }
-        for (qsizetype index = begin; index < end; ++index) {
+        // A removed server's list makes no more rows; the sidebar rebuilds on the next turn.
+        for (qsizetype index = begin; index < end && connection; ++index) {
             if (!rows.contains(index))
                 makeRow(index);
         }
@@ -270,7 +271,7 @@ private:
 
     MacModel& model;
     const QList<MacProject> projects;
-    MacConnection& connection;
+    const QPointer<MacConnection> connection;
     const OpenProjectAction open;
     QScrollArea& scroller;
     // The top of each row and, last, the height of the whole list.
