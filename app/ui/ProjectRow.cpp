@@ -119,7 +119,6 @@ Task<> postFolderSessions(QPointer<MacModel> model, MacProject project, QPointer
 
 namespace {
 
-constexpr int lineHeight = 24;
 constexpr int spacing = 6;
 constexpr int chevronWidth = 12;
 constexpr int trailingMargin = 6;
@@ -162,7 +161,7 @@ class ProjectRowLine : public QWidget {
 public:
     explicit ProjectRowLine(ProjectRow& row) : QWidget(&row), row(row)
     {
-        setFixedHeight(lineHeight);
+        setFixedHeight(rowLineHeight);
         setToolTip(row.project.path);
         setCursor(Qt::PointingHandCursor);
     }

@@ -70,6 +70,8 @@ QList<RowMenuItem> projectRowMenu(int depth, bool favorite, bool hidden, bool lo
 // The dirty mark of a git repository: the desktop's orange.
 QColor dirtyMarkColor();
 
+// Height of a row's line: the whole height of a row that is not expanded.
+constexpr int rowLineHeight = 24;
 constexpr int rowIndentStep = 14;
 // Leading space of a row line.
 constexpr int rowLeadingPad(int depth) { return depth * rowIndentStep; }

@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -17,9 +18,13 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <vector>
 
 namespace halvoren {
 
@@ -175,6 +180,106 @@ private:
     QPointer<MacConnection> connection;
 };
 
+// The rows of one list of projects. Only the rows near the part of the sidebar in view exist as
+// widgets, placed by hand: a root of thousands of folders would otherwise make thousands of
+// widgets at every change, each laid out and clipped against all the others. A row that is not
+// expanded is one line high; an expanded one is made at once and kept, since its height
+// depends on its sub-folders.
+class ProjectList : public QWidget {
+public:
+    ProjectList(MacModel& model, QList<MacProject> projects, MacConnection& connection, OpenProjectAction open,
+                QScrollArea& scroller, QWidget* parent)
+        : QWidget(parent), model(model), projects(std::move(projects)), connection(&connection), open(std::move(open)),
+          scroller(scroller)
+    {
+        setObjectName(QStringLiteral("projectList"));
+        tops.reserve(std::size_t(this->projects.size()) + 1);
+        tops.push_back(0);
+        for (qsizetype index = 0; index < this->projects.size(); ++index) {
+            int height = rowLineHeight;
+            if (connection.expanded().contains(this->projects.at(index).path)) {
+                ProjectRow* row = makeRow(index);
+                kept.insert(index);
+                height = row->sizeHint().height();
+            }
+            tops.push_back(tops.back() + qint64(height));
+        }
+        setFixedHeight(int(std::min<qint64>(tops.back(), QWIDGETSIZE_MAX)));
+        connect(scroller.verticalScrollBar(), &QScrollBar::valueChanged, this, &ProjectList::place);
+        scroller.viewport()->installEventFilter(this);
+        place();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == scroller.viewport() && event->type() == QEvent::Resize)
+            place();
+        return false;
+    }
+    void resizeEvent(QResizeEvent*) override
+    {
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            fit(row.key(), *row.value());
+        place();
+    }
+    void moveEvent(QMoveEvent*) override { place(); }
+
+private:
+    ProjectRow* makeRow(qsizetype index)
+    {
+        auto* row = new ProjectRow(model, projects.at(index), *connection, 0, open, this);
+        rows.insert(index, row);
+        fit(index, *row);
+        row->show();
+        return row;
+    }
+    void fit(qsizetype index, ProjectRow& row) const
+    {
+        row.setGeometry(0, int(tops[std::size_t(index)]), width(),
+                        int(tops[std::size_t(index) + 1] - tops[std::size_t(index)]));
+    }
+    // Makes the rows within a screen of the view and drops the others. Before the sidebar is
+    // laid out the view is wherever it stands, which still makes the first rows.
+    void place()
+    {
+        const QWidget* view = scroller.viewport();
+        const int margin = std::max(view->height(), 256);
+        const qint64 from = qint64(mapFrom(view, QPoint(0, 0)).y()) - margin;
+        const qint64 to = from + view->height() + 2 * qint64(margin);
+        // The rows whose lines meet [from, to).
+        const auto first = std::upper_bound(tops.cbegin(), tops.cend() - 1, from) - tops.cbegin() - 1;
+        const auto last = std::lower_bound(tops.cbegin(), tops.cend() - 1, to) - tops.cbegin();
+        const qsizetype begin = std::max<qsizetype>(first, 0);
+        const qsizetype end = std::max<qsizetype>(last, begin);
+        for (auto row = rows.begin(); row != rows.end();) {
+            if ((row.key() >= begin && row.key() < end) || kept.contains(row.key())) {
+                ++row;
+                continue;
+            }
+            // It may be the sender of the event that brought us here: it goes later.
+            row.value()->hide();
+            row.value()->deleteLater();
+            row = rows.erase(row);
+        }
+        // A removed server's list makes no more rows; the sidebar rebuilds on the next turn.
+        for (qsizetype index = begin; index < end && connection; ++index) {
+            if (!rows.contains(index))
+                makeRow(index);
+        }
+    }
+
+    MacModel& model;
+    const QList<MacProject> projects;
+    const QPointer<MacConnection> connection;
+    const OpenProjectAction open;
+    QScrollArea& scroller;
+    // The top of each row and, last, the height of the whole list.
+    std::vector<qint64> tops;
+    QHash<qsizetype, ProjectRow*> rows;
+    QSet<qsizetype> kept;
+};
+
 Task<> installKeyOn(QPointer<MacModel> model, std::shared_ptr<SSHLink> link)
 {
     Task<ShellResult<int>> installing = link->installKey();
@@ -275,12 +380,13 @@ SidebarView::SidebarView(MacModel& model, QWidget* parent) : QWidget(parent), mo
         followModel();
         scheduleRebuild();
     });
+    // Tabs change only what the rows draw.
     connect(&model, &MacModel::tabsChanged, this, [this] {
         followModel();
-        scheduleRebuild();
+        repaintRows();
     });
     connect(&model, &MacModel::profilesChanged, this, &SidebarView::scheduleRebuild);
-    connect(&model, &MacModel::activeTabIDChanged, this, &SidebarView::scheduleRebuild);
+    connect(&model, &MacModel::activeTabIDChanged, this, &SidebarView::repaintRows);
     connect(&model, &MacModel::reconnectingChanged, this, &SidebarView::scheduleRebuild);
     connect(&AppBus::shared(), &AppBus::showPicker, this, [this](const QVariant& object) {
         if (object.metaType() == QMetaType::fromType<PickerRequest>())
@@ -362,23 +468,28 @@ void SidebarView::followModel()
     for (const QMetaObject::Connection& link : std::as_const(followed))
         disconnect(link);
     followed.clear();
-    const auto follow = [this](auto* sender, auto signal) {
-        followed.append(connect(sender, signal, this, &SidebarView::scheduleRebuild));
+    const auto follow = [this](auto* sender, auto signal, void (SidebarView::*answer)()) {
+        followed.append(connect(sender, signal, this, answer));
     };
     for (MacConnection* connection : model.connections()) {
-        follow(connection, &MacConnection::sectionExpandedChanged);
-        follow(connection, &MacConnection::hiddenExpandedChanged);
-        follow(connection, &MacConnection::projectsChanged);
-        follow(connection, &MacConnection::favoritesChanged);
-        follow(connection, &MacConnection::hiddenChanged);
-        follow(connection, &MacConnection::liveSessionsChanged);
-        follow(connection, &MacConnection::gitInfoChanged);
-        follow(connection, &MacConnection::expandedChanged);
-        follow(connection, &MacConnection::subprojectsChanged);
-        follow(connection, &MacConnection::unreachableChanged);
+        follow(connection, &MacConnection::sectionExpandedChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::hiddenExpandedChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::projectsChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::favoritesChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::hiddenChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::liveSessionsChanged, &SidebarView::repaintRows);
+        follow(connection, &MacConnection::gitInfoChanged, &SidebarView::repaintRows);
+        follow(connection, &MacConnection::expandedChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::subprojectsChanged, &SidebarView::scheduleRebuild);
+        follow(connection, &MacConnection::unreachableChanged, &SidebarView::scheduleRebuild);
     }
     for (MacTab* tab : model.tabs())
-        follow(tab, &MacTab::attentionChanged);
+        follow(tab, &MacTab::attentionChanged, &SidebarView::repaintRows);
+}
+
+void SidebarView::repaintRows()
+{
+    content->update();
 }
 
 void SidebarView::rebuild()
@@ -503,8 +614,7 @@ void SidebarView::addRows(QVBoxLayout* layout, const QList<MacProject>& projects
         if (self && target)
             self->openProject(project, *target);
     };
-    for (const MacProject& project : projects)
-        layout->addWidget(new ProjectRow(model, project, connection, 0, open, layout->parentWidget()));
+    layout->addWidget(new ProjectList(model, projects, connection, open, *scroller, layout->parentWidget()));
 }
 
 QWidget* SidebarView::serversSection(const QList<MacProfile>& profiles)

@@ -4,8 +4,10 @@
 // opening a project finds several tmux sessions in its folder, or when a row asks for it.
 //
 // Everything shown is read from the model; the rows are rebuilt on the next turn after any
-// change the sidebar reads, keeping the scroll position. Actions that wait hold the model
-// and reach the view only through a weak pointer, so closing the sidebar never cuts them.
+// change of what is listed, keeping the scroll position, and only repainted when the change is
+// in what they draw (git state, live sessions, tabs). Only the rows near the view are made.
+// Actions that wait hold the model and reach the view only through a weak pointer, so closing
+// the sidebar never cuts them.
 #pragma once
 
 #include "workspace/MacModel.h"
@@ -69,6 +71,8 @@ Q_SIGNALS:
 
 private:
     void scheduleRebuild();
+    // The rows read what they draw at each paint.
+    void repaintRows();
     // Follows the connections and tabs the model holds now.
     void followModel();
     QWidget* connectionSection(MacConnection& connection);

@@ -200,6 +200,74 @@ TEST(SidebarView, RebuildingKeepsTheScrollPosition)
     EXPECT_EQ(bar->value(), 400);
 }
 
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// A root of thousands of folders: rows exist only near the view, yet the list scrolls over all
+// of them; an expanded row pushes the next one down; a git state or a live session repaints the
+// rows without making them again.
+TEST(SidebarView, ManyProjectsMakeOnlyTheRowsInViewAndStateChangesOnlyRepaint)
+{
+    constexpr int count = 5000;
+    ViewsWorkspace w;
+    QList<MacProject> projects;
+    for (int i = 0; i < count; ++i)
+        projects << ViewsWorkspace::project(QStringLiteral("/r/p%1").arg(i, 4, 10, QLatin1Char('0')));
+    const MacProject sub = ViewsWorkspace::project(QStringLiteral("/r/p0002/api"));
+    w.local().setProjects(projects);
+    w.local().insertExpanded(projects[2].path);
+    w.local().storeSubprojects(projects[2].path, {sub});
+    SidebarView sidebar(w.model);
+    sidebar.resize(240, 300);
+    sidebar.show();
+    QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > (count + 1) * rowLineHeight - 300; }, 5000));
+    const auto rowOf = [&](const MacProject& project) -> ProjectRow* {
+        for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
+            if (row->isVisible() && row->project == project)
+                return row;
+        }
+        return nullptr;
+    };
+    const auto made = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return sidebar.findChildren<ProjectRow*>().size();
+    };
+    EXPECT_LT(made(), 100);
+    ProjectRow* expanded = rowOf(projects[2]);
+    ProjectRow* next = rowOf(projects[3]);
+    ASSERT_TRUE(expanded && next && rowOf(sub));
+    EXPECT_EQ(expanded->height(), 2 * rowLineHeight);
+    EXPECT_EQ(next->y(), expanded->y() + expanded->height());
+
+    bar->setValue(bar->maximum());
+    EXPECT_NE(rowOf(projects.back()), nullptr);
+    EXPECT_EQ(rowOf(projects[10]), nullptr);
+    EXPECT_LT(made(), 100);
+
+    const QPointer<ProjectRow> shown = rowOf(projects.back());
+    PaintCounter counter;
+    shown->line()->installEventFilter(&counter);
+    for (const auto& change : std::initializer_list<std::function<void()>>{
+             [&] { w.local().setGitInfo({{projects.back().path, GitInfo{QStringLiteral("trunk"), true}}}); },
+             [&] { w.local().setLiveSessions({projects.back().session}); }}) {
+        const int before = counter.paints;
+        change();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return counter.paints > before; }, 5000));
+        EXPECT_FALSE(shown.isNull());
+    }
+    // A change of what is listed still makes the rows again.
+    w.local().setFavorites({projects.back().name});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); }, 5000));
+}
+
 TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyBanners)
 {
     ViewsWorkspace w;
