@@ -4,13 +4,17 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 SECONDS ?= 60
 
-.PHONY: deps configure build run test test-asan bench bench-gpu bench-window fuzz clean
+.PHONY: deps configure build run test test-asan bench bench-quick bench-gpu bench-window fuzz clean
 
 deps:
 	@scripts/install-deps
 
+# The benchmarks are built with everything else, so a change that breaks one breaks the build
+# (WITH_BENCH=OFF leaves them out).
+WITH_BENCH ?= ON
+
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_BENCH=$(WITH_BENCH) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -42,6 +46,11 @@ bench: deps
 	  -DHALVOREN_BENCH=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target corvantix-bench
 	@$(BENCH_BUILD)/bench/corvantix-bench $(BENCH_ARGS)
+
+# Every program of bench/ once in its quick mode, in the build `make test` uses: each case
+# once on small input, to show that each still runs (bench/quick).
+bench-quick: build
+	@BUILD=$(BUILD) bench/quick
 
 # Painter against GPU renderer frames, on a private X server with software OpenGL.
 BENCH_GPU_BUILD ?= build-bench-gpu

@@ -47,11 +47,12 @@ Bytes repeated(std::string_view unit, int times)
     return bytes;
 }
 
+// `make(quick)`: the stream, or with quick a small share of it that takes the same paths.
 struct HostileStream {
     std::string name;
     int cols = 200;
     int rows = 50;
-    std::function<Bytes()> make;
+    std::function<Bytes(bool quick)> make;
 };
 
 const std::vector<HostileStream>& hostileStreams()
@@ -59,58 +60,60 @@ const std::vector<HostileStream>& hostileStreams()
     static const std::vector<HostileStream> streams = {
         // Every link a new one, far more than there are codes.
         {"links-100000", 200, 50,
-         [] {
+         [](bool quick) {
              Bytes bytes;
-             for (int i = 0; i < 100'000; ++i)
+             for (int i = 0; i < (quick ? 1'000 : 100'000); ++i)
                  append(bytes, "\x1b]8;;https://e.invalid/" + std::to_string(i) + "\x1b\\L\x1b]8;;\x1b\\");
              return bytes;
          }},
         // Scrolls by the largest count, with left and right margins and without, on the
         // tallest screen.
         {"margin-scroll", 200, 10'000,
-         [] {
+         [](bool) {
              Bytes bytes;
              append(bytes, "\x1b[?69h\x1b[2;100s");
              append(bytes, "\x1b[65535S\x1b[65535T\x1b[2;50H\x1b[65535L\x1b[65535M");
              return bytes;
          }},
         {"full-width-scroll", 200, 10'000,
-         [] {
+         [](bool) {
              Bytes bytes;
              append(bytes, "\x1b[65535S\x1b[65535T\x1b[2;50H\x1b[65535L\x1b[65535M");
              return bytes;
          }},
-        {"rect-erase", 200, 50, [] { return repeated("\x1b[1;1;50;200$z", 100'000); }},
+        {"rect-erase", 200, 50,
+         [](bool quick) { return repeated("\x1b[1;1;50;200$z", quick ? 1'000 : 100'000); }},
         {"rect-mixed", 200, 50,
-         [] {
+         [](bool quick) {
              return repeated("\x1b[88;1;1;50;200$x\x1b[1;1;50;200${\x1b[1;1;25;200;1;26;1;1$v\x1b[1;1;50;200$z",
-                             25'000);
+                             quick ? 250 : 25'000);
          }},
         // The largest size a program or host may ask for.
-        {"largest-size", 10'000, 10'000, [] { return repeated("x", 1); }},
+        {"largest-size", 10'000, 10'000, [](bool) { return repeated("x", 1); }},
         // Streams the engine already bounds, kept here so they stay bounded.
         {"title-20MiB", 200, 50,
-         [] {
+         [](bool quick) {
              Bytes bytes;
              append(bytes, "\x1b]2;");
-             bytes.resize(bytes.size() + (20u << 20), 'a');
+             bytes.resize(bytes.size() + (quick ? 1u << 20 : 20u << 20), 'a');
              append(bytes, "\x07");
              return bytes;
          }},
         {"combining-100000", 200, 50,
-         [] {
+         [](bool quick) {
              Bytes bytes;
              append(bytes, "e");
-             const Bytes marks = repeated("\xcc\x81", 100'000);
+             const Bytes marks = repeated("\xcc\x81", quick ? 1'000 : 100'000);
              bytes.insert(bytes.end(), marks.begin(), marks.end());
              return bytes;
          }},
-        {"rep-65535x10000", 200, 50, [] { return repeated("a\x1b[65535b", 10'000); }},
+        {"rep-65535x10000", 200, 50, [](bool quick) { return repeated("a\x1b[65535b", quick ? 100 : 10'000); }},
         // An image near 150 MB of base64 sent in 4 KiB chunks: the gathered text and the
         // decoded pixels must not both be held whole.
         {"kitty-chunked-150MB", 200, 50,
-         [] {
-             const int side = 5304; // 112.5 MB of RGBA (a multiple of 3 bytes), 150 MB of base64
+         [](bool quick) {
+             // 112.5 MB of RGBA (a multiple of 3 bytes), 150 MB of base64; quick, 1.5 MB.
+             const int side = quick ? 531 : 5304;
              const std::size_t text = (static_cast<std::size_t>(side) * side * 4 + 2) / 3 * 4;
              const std::size_t piece = 4096;
              Bytes bytes;
@@ -127,9 +130,9 @@ const std::vector<HostileStream>& hostileStreams()
              return bytes;
          }},
         {"lines-1000000", 200, 50,
-         [] {
+         [](bool quick) {
              Bytes bytes;
-             for (int i = 0; i < 1'000'000; ++i)
+             for (int i = 0; i < (quick ? 10'000 : 1'000'000); ++i)
                  append(bytes, "line " + std::to_string(i) + "\r\n");
              return bytes;
          }},
@@ -151,18 +154,24 @@ struct Figures {
     long long detail = 0;      // replies dropped, for the flood
 };
 
-// Runs `measure` in a child that is stopped after limitSeconds; none when it did not finish.
-std::optional<Figures> inChild(int limitSeconds, const std::function<Figures()>& measure)
+// What a child reported, or why it reported nothing.
+struct ChildResult {
+    std::optional<Figures> figures;
+    std::string failure;
+};
+
+// Runs `measure` in a child that is stopped after limitSeconds.
+ChildResult inChild(int limitSeconds, const std::function<Figures()>& measure)
 {
     int channel[2];
     if (::pipe(channel) != 0)
-        return std::nullopt;
+        return {std::nullopt, "no pipe for the child"};
     std::fflush(stdout);
     const pid_t child = ::fork();
     if (child < 0) {
         ::close(channel[0]);
         ::close(channel[1]);
-        return std::nullopt;
+        return {std::nullopt, "no child process"};
     }
     if (child == 0) {
         ::close(channel[0]);
@@ -177,14 +186,18 @@ std::optional<Figures> inChild(int limitSeconds, const std::function<Figures()>&
     ::close(channel[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
+        return {std::nullopt, "stopped after " + std::to_string(limitSeconds) + " s"};
+    if (WIFSIGNALED(status))
+        return {std::nullopt, std::string("crashed: ") + ::strsignal(WTERMSIG(status))};
     if (got != sizeof figures || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return std::nullopt;
-    return figures;
+        return {std::nullopt, "the child reported nothing"};
+    return {figures, {}};
 }
 
-Figures feedStream(const HostileStream& stream)
+Figures feedStream(const HostileStream& stream, bool quick)
 {
-    const Bytes bytes = stream.make();
+    const Bytes bytes = stream.make(quick);
     malloc_trim(0);
     resetPeak();
     const long before = statusBytes("VmRSS");
@@ -250,29 +263,33 @@ const std::vector<std::string>& hostileStreamNames()
     return names;
 }
 
-void benchHostile(const std::string& only, int limitSeconds, int floodSeconds)
+bool benchHostile(const std::string& only, int limitSeconds, int floodSeconds, bool quick)
 {
+    bool finished = true;
     for (const HostileStream& stream : hostileStreams()) {
         if (!only.empty() && only != stream.name)
             continue;
-        const auto figures = inChild(limitSeconds, [&] { return feedStream(stream); });
-        if (figures)
+        const ChildResult result = inChild(limitSeconds, [&] { return feedStream(stream, quick); });
+        if (const auto& figures = result.figures)
             std::printf("hostile %s %dx%d time=%.3f s peak=%.1f MB\n", stream.name.c_str(), stream.cols, stream.rows,
                         figures->seconds, figures->peakMegabytes);
         else
-            std::printf("hostile %s %dx%d stopped after %d s\n", stream.name.c_str(), stream.cols, stream.rows,
-                        limitSeconds);
+            std::printf("hostile %s %dx%d %s\n", stream.name.c_str(), stream.cols, stream.rows, result.failure.c_str());
+        finished = finished && result.figures.has_value();
         std::fflush(stdout);
     }
     if (floodSeconds > 0 && (only.empty() || only == "reply-flood")) {
-        const auto figures = inChild(floodSeconds + limitSeconds, [&] { return replyFlood(floodSeconds); });
+        const ChildResult result = inChild(floodSeconds + limitSeconds, [&] { return replyFlood(floodSeconds); });
+        const auto& figures = result.figures;
         if (figures && figures->seconds > 0)
             std::printf("hostile reply-flood 200x50 time=%d s peak=%.1f MB replies-dropped=%lld\n", floodSeconds,
                         figures->peakMegabytes, figures->detail);
         else
-            std::printf("hostile reply-flood did not run\n");
+            std::printf("hostile reply-flood did not run: %s\n", figures ? "yes did not start" : result.failure.c_str());
+        finished = finished && figures && figures->seconds > 0;
         std::fflush(stdout);
     }
+    return finished;
 }
 
 } // namespace corvantix::bench

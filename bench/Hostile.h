@@ -12,7 +12,8 @@ const std::vector<std::string>& hostileStreamNames();
 
 // Runs the streams (all, or only `only` when not empty) and prints one line each; a stream
 // still running after `limitSeconds` is stopped and reported as such. The reply flood
-// runs for `floodSeconds` (0 leaves it out).
-void benchHostile(const std::string& only, int limitSeconds, int floodSeconds);
+// runs for `floodSeconds` (0 leaves it out). `quick`: each stream a small share of its full
+// length. False when a stream did not finish (stopped, or its child crashed).
+bool benchHostile(const std::string& only, int limitSeconds, int floodSeconds, bool quick);
 
 } // namespace corvantix::bench

@@ -1,29 +1,16 @@
-// Shared by the command-line tools (vtfeed, vtrun): reading count arguments and printing a
+// Shared by the command-line tools (vtfeed, vtrun): reading their arguments and printing a
 // terminal's screen in the one format tests compare against.
 #pragma once
 
+#include "ToolArguments.h"
 #include "emulator/Terminal.h"
 
-#include <charconv>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace corvantix {
-
-// A whole decimal number in 1 ... maximum.
-inline std::optional<int> parseCount(std::string_view text, int maximum)
-{
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > maximum)
-        return std::nullopt;
-    return value;
-}
 
 // Lowercase hex digits, two per byte, no separators.
 inline std::string hexBytes(std::span<const std::uint8_t> bytes)

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,7 +22,11 @@ using namespace corvantix;
 
 namespace {
 
-constexpr const char* usage = "usage: vtfeed [--cols N] [--rows N] [--chunk N] [--scrollback] < input";
+constexpr ToolUsage usage{"vtfeed",
+                          "usage: vtfeed [--cols N] [--rows N] [--chunk N] [--scrollback] < input\n"
+                          "  --cols N, --rows N  the screen's size (80 x 25)\n"
+                          "  --chunk N           feed the input N bytes at a time, as it is read\n"
+                          "  --scrollback        print the lines above the screen first, as ~|text|\n"};
 
 class ReplyRecorder final : public TerminalDelegate {
 public:
@@ -49,30 +52,20 @@ struct Arguments {
     bool scrollback = false;
 };
 
-std::optional<Arguments> parseArguments(int argc, char** argv)
+Arguments parseArguments(int argc, char** argv)
 {
     Arguments arguments;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view name = argv[i];
-        if (name == "--scrollback") {
-            arguments.scrollback = true;
-            continue;
-        }
-        if (name != "--cols" && name != "--rows" && name != "--chunk")
-            return std::nullopt;
-        if (i + 1 >= argc)
-            return std::nullopt;
-        const int maximum = name == "--chunk" ? 1 << 30 : Terminal::maximumDimension;
-        const auto value = parseCount(argv[++i], maximum);
-        if (!value)
-            return std::nullopt;
-        if (name == "--cols")
-            arguments.cols = *value;
-        else if (name == "--rows")
-            arguments.rows = *value;
-        else
-            arguments.chunk = static_cast<std::size_t>(*value);
-    }
+    int chunk = 0;
+    const ToolOption options[] = {
+        {"--cols", true, takeCount(arguments.cols, Terminal::maximumDimension)},
+        {"--rows", true, takeCount(arguments.rows, Terminal::maximumDimension)},
+        {"--chunk", true, takeCount(chunk, 1 << 30)},
+        {"--scrollback", false, takeFlag(arguments.scrollback)},
+    };
+    if (const ToolOperands operands = readToolArguments(argc, argv, usage, options); !operands.words.empty())
+        refuseArguments(usage, "unexpected operand " + std::string(operands.words.front())
+                                   + " (the input is read from standard input)");
+    arguments.chunk = static_cast<std::size_t>(chunk);
     return arguments;
 }
 
@@ -80,16 +73,11 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const auto arguments = parseArguments(argc, argv);
-    if (!arguments) {
-        std::cerr << usage << '\n';
-        return 2;
-    }
-
+    const Arguments arguments = parseArguments(argc, argv);
     ReplyRecorder recorder;
     TerminalOptions options;
-    options.cols = arguments->cols;
-    options.rows = arguments->rows;
+    options.cols = arguments.cols;
+    options.rows = arguments.rows;
     Terminal terminal(&recorder, options);
 
     // In pieces the input is fed as it arrives, so a long stream is never held whole.
@@ -98,17 +86,17 @@ int main(int argc, char** argv)
     std::size_t got = 0;
     while ((got = std::fread(block, 1, sizeof block, stdin)) > 0) {
         input.insert(input.end(), block, block + got);
-        if (arguments->chunk == 0)
+        if (arguments.chunk == 0)
             continue;
         std::size_t start = 0;
-        for (; input.size() - start >= arguments->chunk; start += arguments->chunk)
-            terminal.feed(std::span<const std::uint8_t>(input).subspan(start, arguments->chunk));
+        for (; input.size() - start >= arguments.chunk; start += arguments.chunk)
+            terminal.feed(std::span<const std::uint8_t>(input).subspan(start, arguments.chunk));
         input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(start));
     }
     if (!input.empty())
         terminal.feed(input);
 
-    const std::string output = screenDump(terminal, recorder.replies, arguments->scrollback, recorder.images);
+    const std::string output = screenDump(terminal, recorder.replies, arguments.scrollback, recorder.images);
     std::fwrite(output.data(), 1, output.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

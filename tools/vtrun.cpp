@@ -43,7 +43,10 @@ using namespace corvantix;
 
 namespace {
 
-constexpr const char* usage = "usage: vtrun [--cols N] [--rows N] [--timeout SECONDS] -- PROGRAM [ARGS...]";
+constexpr ToolUsage usage{"vtrun",
+                          "usage: vtrun [--cols N] [--rows N] [--timeout SECONDS] -- PROGRAM [ARGS...]\n"
+                          "  --cols N, --rows N  the screen's size (80 x 25)\n"
+                          "  --timeout SECONDS   how long the program may run (10); then it is stopped\n"};
 
 constexpr int exitTimedOut = 124;
 constexpr int exitFailed = 125;
@@ -73,36 +76,23 @@ std::optional<double> parseSeconds(std::string_view text)
     return value;
 }
 
-std::optional<Arguments> parseArguments(int argc, char** argv)
+Arguments parseArguments(int argc, char** argv)
 {
     Arguments arguments;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string_view name = argv[i];
-        if (name == "--") {
-            ++i;
-            break;
-        }
-        if (name != "--cols" && name != "--rows" && name != "--timeout")
-            return std::nullopt;
-        if (i + 1 >= argc)
-            return std::nullopt;
-        const std::string_view value = argv[++i];
-        if (name == "--timeout") {
-            const auto seconds = parseSeconds(value);
-            if (!seconds)
-                return std::nullopt;
-            arguments.timeoutSeconds = *seconds;
-            continue;
-        }
-        const auto count = parseCount(value, Terminal::maximumDimension);
-        if (!count)
-            return std::nullopt;
-        (name == "--cols" ? arguments.cols : arguments.rows) = *count;
-    }
-    if (i >= argc || std::string_view(argv[i]).empty())
-        return std::nullopt;
-    arguments.command.assign(argv + i, argv + argc);
+    const ToolOption options[] = {
+        {"--cols", true, takeCount(arguments.cols, Terminal::maximumDimension)},
+        {"--rows", true, takeCount(arguments.rows, Terminal::maximumDimension)},
+        {"--timeout", true,
+         [&](std::string_view value) {
+             const auto seconds = parseSeconds(value);
+             arguments.timeoutSeconds = seconds.value_or(arguments.timeoutSeconds);
+             return seconds.has_value();
+         }},
+    };
+    const ToolOperands operands = readToolArguments(argc, argv, usage, options);
+    if (!operands.separated || operands.words.empty() || operands.words.front().empty())
+        refuseArguments(usage, "the program to run goes after --");
+    arguments.command.assign(operands.words.begin(), operands.words.end());
     return arguments;
 }
 
@@ -190,12 +180,8 @@ public:
 
 int main(int argc, char** argv)
 {
-    const auto arguments = parseArguments(argc, argv);
-    if (!arguments) {
-        std::cerr << usage << '\n';
-        return 2;
-    }
-    const std::string& program = arguments->command.front();
+    const Arguments arguments = parseArguments(argc, argv);
+    const std::string& program = arguments.command.front();
     const auto executable = findProgram(program);
     if (!executable) {
         std::cerr << "vtrun: " << program << ": command not found\n";
@@ -209,11 +195,11 @@ int main(int argc, char** argv)
     RunLoop loop;
     std::optional<std::int32_t> endStatus;
     TerminalOptions options;
-    options.cols = arguments->cols;
-    options.rows = arguments->rows;
+    options.cols = arguments.cols;
+    options.rows = arguments.rows;
     RecordingTerminal host(loop, options, [&](std::optional<std::int32_t> status) { endStatus = status.value_or(0); });
 
-    const std::vector<std::string> args(arguments->command.begin() + 1, arguments->command.end());
+    const std::vector<std::string> args(arguments.command.begin() + 1, arguments.command.end());
     host.process().startProcess(*executable, args, childEnvironment(), program);
     if (!host.process().running()) {
         std::cerr << "vtrun: cannot start " << program << '\n';
@@ -221,7 +207,7 @@ int main(int argc, char** argv)
     }
 
     const auto timeout = std::chrono::duration_cast<RunLoop::Clock::duration>(
-        std::chrono::duration<double>(arguments->timeoutSeconds));
+        std::chrono::duration<double>(arguments.timeoutSeconds));
     const bool ended = loop.runUntil([&] { return endStatus.has_value(); }, RunLoop::Clock::now() + timeout);
     int exitCode = exitTimedOut;
     if (ended) {

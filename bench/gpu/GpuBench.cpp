@@ -3,16 +3,15 @@
 // last byte of a large output. Run on an X server (make bench-gpu uses a private Xvfb with
 // software OpenGL, so both paths run on the CPU and the figures compare the two pipelines,
 // not a graphics card), and the share of a frame and of a caret blink spent in our own code.
-//
-//   corvantix-gpu-bench [--cols N] [--rows N] [--frames N] [--cat-mib N]
+// `--quick` runs each measurement once on a small screen and output: does each still run.
+#include "ToolArguments.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QMainWindow>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,22 +33,39 @@ struct Settings {
     int rows = 50;
     int frames = 120;
     int catMiB = 32;
+    int repeats = 30; // of each measurement of our own share
 };
 
+constexpr corvantix::ToolUsage usage{
+    "corvantix-gpu-bench",
+    "usage: corvantix-gpu-bench [--quick] [--cols N] [--rows N] [--frames N] [--cat-mib N]\n"
+    "  --quick             every measurement once: 80 x 24 cells, 2 frames, 1 MiB of output\n"
+    "  --cols N, --rows N  the screen in cells (200 x 50)\n"
+    "  --frames N          full screens drawn one after another (120)\n"
+    "  --cat-mib N         MiB of output shown at once (32)\n"};
+
+// Read before the application starts, so that --help and a mistake need no display. Explicit
+// sizes win over --quick wherever it stands.
 Settings parseSettings(int argc, char** argv)
 {
     Settings settings;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const int value = std::max(1, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--cols") == 0)
-            settings.cols = value;
-        else if (std::strcmp(argv[i], "--rows") == 0)
-            settings.rows = value;
-        else if (std::strcmp(argv[i], "--frames") == 0)
-            settings.frames = value;
-        else if (std::strcmp(argv[i], "--cat-mib") == 0)
-            settings.catMiB = value;
-    }
+    bool quick = false;
+    Settings given{0, 0, 0, 0, 0};
+    const corvantix::ToolOption options[] = {
+        {"--quick", false, corvantix::takeFlag(quick)},
+        {"--cols", true, corvantix::takeCount(given.cols, 1000)},
+        {"--rows", true, corvantix::takeCount(given.rows, 1000)},
+        {"--frames", true, corvantix::takeCount(given.frames, 100'000)},
+        {"--cat-mib", true, corvantix::takeCount(given.catMiB, 1024)},
+    };
+    if (const auto operands = corvantix::readToolArguments(argc, argv, usage, options); !operands.words.empty())
+        corvantix::refuseArguments(usage, "unexpected operand " + std::string(operands.words.front()));
+    if (quick)
+        settings = Settings{80, 24, 2, 1, 1};
+    settings.cols = given.cols > 0 ? given.cols : settings.cols;
+    settings.rows = given.rows > 0 ? given.rows : settings.rows;
+    settings.frames = given.frames > 0 ? given.frames : settings.frames;
+    settings.catMiB = given.catMiB > 0 ? given.catMiB : settings.catMiB;
     return settings;
 }
 
@@ -99,9 +115,9 @@ public:
         window_->resize(optimal.size());
         settle();
         const corvantix::Terminal& terminal = view_->getTerminal();
-        if (terminal.cols != settings_.cols || terminal.rows != settings_.rows)
-            std::fprintf(stderr, "the view shows %d x %d cells, not %d x %d (screen too small?)\n", terminal.cols,
-                         terminal.rows, settings_.cols, settings_.rows);
+        if (terminal.cols() != settings_.cols || terminal.rows() != settings_.rows)
+            std::fprintf(stderr, "the view shows %d x %d cells, not %d x %d (screen too small?)\n", terminal.cols(),
+                         terminal.rows(), settings_.cols, settings_.rows);
         if (gpu) {
             if (const auto error = corvantix::MetalHosting::of(*view_).setUseMetal(true)) {
                 std::fprintf(stderr, "GPU renderer unavailable: %s\n", error->description().c_str());
@@ -158,7 +174,7 @@ public:
     };
     OwnShare ownShare(bool gpu)
     {
-        constexpr int repeats = 30;
+        const int repeats = settings_.repeats;
         OwnShare share;
         QElapsedTimer timer;
         if (!gpu) {
@@ -250,8 +266,8 @@ private:
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
     const Settings settings = parseSettings(argc, argv);
+    QApplication app(argc, argv);
     const std::string output = catOutput(settings.catMiB);
     Bench bench(settings);
     std::printf("%d x %d, %d frames; cat of %d MiB\n", settings.cols, settings.rows, settings.frames,

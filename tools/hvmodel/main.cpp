@@ -15,7 +15,9 @@
 //     await KEY SECONDS  lets the model poll until it has the tab KEY, at most that long,
 //                     then prints the tabs
 //
-// Exit status 0 on success; 1 with one line on standard error otherwise.
+// Exit status 0 on success; 2 with the usage on standard error for arguments it does not
+// take; 1 with one line on standard error otherwise.
+#include "../ToolArguments.h"
 #include "workspace/MacModel.h"
 #include "platform/Log.h"
 #include "settings/ProfileStore.h"
@@ -91,38 +93,76 @@ bool waitFor(const std::function<bool()>& condition)
     return true;
 }
 
-int usage()
+constexpr corvantix::ToolUsage usage{
+    "hvmodel",
+    "usage: hvmodel [--home DIR] [--root DIR] [--ready FILE] COMMAND [ARGS]\n"
+    "  --home DIR          the home whose preferences and state the model uses\n"
+    "  --root DIR          one more projects root, for this run only\n"
+    "  --ready FILE        once the model has started, write its tabs to FILE\n"
+    "commands: projects | open PATH | tabs | close KEY | sync | run SECONDS | await KEY SECONDS\n"};
+
+// Each command and the number of words it takes.
+struct Command {
+    std::string_view name;
+    int operands = 0;
+};
+constexpr Command commands[] = {{"projects", 0}, {"open", 1}, {"tabs", 0}, {"close", 1},
+                                {"sync", 0},     {"run", 1},  {"await", 2}};
+
+struct Arguments {
+    QString root;
+    QString ready;
+    QString command;
+    QStringList operands;
+};
+
+// Read before the model starts: a mistake costs nothing and changes nothing.
+Arguments parseArguments(int argc, char** argv)
 {
-    return fail(QStringLiteral("usage: hvmodel [--home DIR] [--root DIR] [--ready FILE] projects|open PATH|tabs|close KEY|sync|run SECONDS|await KEY SECONDS"));
+    Arguments arguments;
+    const auto path = [](QString& into) {
+        return [&into](std::string_view value) {
+            into = QFileInfo(QString::fromLocal8Bit(value.data(), qsizetype(value.size()))).absoluteFilePath();
+            return !value.empty();
+        };
+    };
+    QString home;
+    const corvantix::ToolOption options[] = {
+        {"--home", true, path(home)},
+        {"--root", true, path(arguments.root)},
+        {"--ready", true, path(arguments.ready)},
+    };
+    const corvantix::ToolOperands operands = corvantix::readToolArguments(argc, argv, usage, options);
+    if (operands.words.empty())
+        corvantix::refuseArguments(usage, "a command is missing");
+    const std::string_view name = operands.words.front();
+    const auto command = std::find_if(std::begin(commands), std::end(commands),
+                                      [name](const Command& known) { return known.name == name; });
+    if (command == std::end(commands))
+        corvantix::refuseArguments(usage, "unknown command " + std::string(name));
+    if (int(operands.words.size()) - 1 != command->operands)
+        corvantix::refuseArguments(usage, std::string(name) + " takes " + std::to_string(command->operands)
+                                              + (command->operands == 1 ? " word" : " words"));
+    arguments.command = QString::fromLocal8Bit(name.data(), qsizetype(name.size()));
+    for (auto word = operands.words.begin() + 1; word != operands.words.end(); ++word)
+        arguments.operands << QString::fromLocal8Bit(word->data(), qsizetype(word->size()));
+    if (!home.isEmpty()) {
+        // Everything the model keeps is then under that home.
+        qputenv("HOME", home.toLocal8Bit());
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    return arguments;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QString root;
-    QString ready;
-    while (arguments.size() >= 2 && arguments.front().startsWith(QStringLiteral("--"))) {
-        const QString flag = arguments.takeFirst();
-        const QString value = arguments.takeFirst();
-        if (flag == QStringLiteral("--home")) {
-            // Everything the model keeps is then under that home.
-            qputenv("HOME", QFileInfo(value).absoluteFilePath().toLocal8Bit());
-            qunsetenv("XDG_CONFIG_HOME");
-        } else if (flag == QStringLiteral("--root")) {
-            root = QFileInfo(value).absoluteFilePath();
-        } else if (flag == QStringLiteral("--ready")) {
-            ready = QFileInfo(value).absoluteFilePath();
-        } else {
-            return usage();
-        }
-    }
-    if (arguments.isEmpty())
-        return usage();
-    const QString command = arguments.takeFirst();
+    const Arguments parsed = parseArguments(argc, argv);
+    const QString& root = parsed.root;
+    const QString& ready = parsed.ready;
+    const QString& command = parsed.command; // one of `commands`, with as many operands as it takes
+    const QStringList& arguments = parsed.operands;
     // Standard output carries the items and standard error the one failure line: the
     // model's and Qt's own diagnostics are left out.
     corvantix::setLogSink([](corvantix::LogStream, std::string_view) {});
@@ -153,12 +193,12 @@ int main(int argc, char** argv)
     }
 
     int status = 0;
-    if (command == QStringLiteral("projects") && arguments.isEmpty()) {
+    if (command == QStringLiteral("projects")) {
         for (const MacConnection* connection : model->connections()) {
             for (const MacProject& project : connection->projects())
                 printLine({connection->id, project.name, project.path, project.session});
         }
-    } else if (command == QStringLiteral("open") && arguments.size() == 1) {
+    } else if (command == QStringLiteral("open")) {
         const QString path = QDir::cleanPath(QFileInfo(arguments.front()).absoluteFilePath());
         if (!QFileInfo(path).isDir()) {
             status = fail(QStringLiteral("not a folder: ") + path);
@@ -176,9 +216,9 @@ int main(int argc, char** argv)
             else
                 printLine({model->activeTab()->id(), project.name, project.path});
         }
-    } else if (command == QStringLiteral("tabs") && arguments.isEmpty()) {
+    } else if (command == QStringLiteral("tabs")) {
         printTabs(*model);
-    } else if (command == QStringLiteral("close") && arguments.size() == 1) {
+    } else if (command == QStringLiteral("close")) {
         MacTab* found = nullptr;
         for (MacTab* tab : model->tabs()) {
             if (tab->id() == arguments.front())
@@ -193,13 +233,13 @@ int main(int argc, char** argv)
             if (tmux && !waitFor([&] { return !listedOpen(*model, session); }))
                 status = fail(QStringLiteral("the tab is still open on the host: ") + session);
         }
-    } else if (command == QStringLiteral("sync") && arguments.isEmpty()) {
+    } else if (command == QStringLiteral("sync")) {
         for (MacConnection* connection : model->connections()) {
             QCoro::waitFor(model->requestSync(*connection));
             printLine({connection->id, connection->unreachable() || connection->failures > 0 ? QStringLiteral("unreachable")
                                                                                              : QStringLiteral("reachable")});
         }
-    } else if (command == QStringLiteral("run") && arguments.size() == 1) {
+    } else if (command == QStringLiteral("run")) {
         bool ok = false;
         const double seconds = arguments.front().toDouble(&ok);
         if (!ok || seconds < 0 || seconds > 86400) {
@@ -209,7 +249,7 @@ int main(int argc, char** argv)
             waitFor([&] { return !model->localConnection()->syncing; });
             printTabs(*model);
         }
-    } else if (command == QStringLiteral("await") && arguments.size() == 2) {
+    } else if (command == QStringLiteral("await")) {
         bool ok = false;
         const double seconds = arguments.at(1).toDouble(&ok);
         if (!ok || seconds < 0 || seconds > 86400) {
@@ -225,8 +265,6 @@ int main(int argc, char** argv)
             waitFor([&] { return !model->localConnection()->syncing; });
             printTabs(*model);
         }
-    } else {
-        status = usage();
     }
 
     model.reset();

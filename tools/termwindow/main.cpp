@@ -3,6 +3,7 @@
 // through it (typing, mouse reports, copy by dragging, the find bar) without the workspace.
 // `--gpu` (or CORVANTIX_GPU=1) draws the terminal with the GPU renderer instead of the painter;
 // `--cells COLSxROWS` fixes the size of the text area in cells.
+#include "../ToolArguments.h"
 #include "gpu/qt/MetalHosting.h"
 #include "view/qt/LocalProcessTerminalView.h"
 
@@ -26,6 +27,43 @@
 extern char** environ;
 
 namespace {
+
+constexpr corvantix::ToolUsage usage{"termwindow",
+                                     "usage: termwindow [--gpu] [--cells COLSxROWS]\n"
+                                     "  --gpu               draw with the GPU renderer (or CORVANTIX_GPU=1)\n"
+                                     "  --cells COLSxROWS   a text area of exactly that many cells, as in 100x30\n"};
+
+struct Arguments {
+    bool gpu = false;
+    int cols = 0; // 0: the window's own size
+    int rows = 0;
+};
+
+// Read before the application starts, so that --help and a mistake need no display.
+Arguments parseArguments(int argc, char** argv)
+{
+    Arguments arguments;
+    if (const char* value = std::getenv("CORVANTIX_GPU"); value != nullptr && std::strcmp(value, "1") == 0)
+        arguments.gpu = true;
+    const corvantix::ToolOption options[] = {
+        {"--gpu", false, corvantix::takeFlag(arguments.gpu)},
+        {"--cells", true,
+         [&](std::string_view value) {
+             int cols = 0;
+             int rows = 0;
+             char separator = 0;
+             if (std::sscanf(std::string(value).c_str(), "%dx%d%c", &cols, &rows, &separator) != 2 || cols < 2
+                 || rows < 1 || cols > 1000 || rows > 1000)
+                 return false;
+             arguments.cols = cols;
+             arguments.rows = rows;
+             return true;
+         }},
+    };
+    if (const auto operands = corvantix::readToolArguments(argc, argv, usage, options); !operands.words.empty())
+        corvantix::refuseArguments(usage, "unexpected operand " + std::string(operands.words.front()));
+    return arguments;
+}
 
 // $SHELL, else the account's shell from the password database, else /bin/sh.
 std::string loginShell()
@@ -121,29 +159,13 @@ private:
 
 int main(int argc, char** argv)
 {
+    const Arguments arguments = parseArguments(argc, argv);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("termwindow"));
-    bool gpu = false;
-    if (const char* value = std::getenv("CORVANTIX_GPU"); value != nullptr && std::strcmp(value, "1") == 0)
-        gpu = true;
-    int cols = 0;
-    int rows = 0;
-    for (int index = 1; index < argc; ++index) {
-        if (std::strcmp(argv[index], "--gpu") == 0) {
-            gpu = true;
-        } else if (std::strcmp(argv[index], "--cells") == 0 && index + 1 < argc) {
-            char separator = 0;
-            if (std::sscanf(argv[++index], "%dx%d%c", &cols, &rows, &separator) != 2 || cols < 2 || rows < 1
-                || cols > 1000 || rows > 1000) {
-                std::cerr << "termwindow: --cells takes COLSxROWS, as in 100x30\n";
-                return 2;
-            }
-        }
-    }
     ShellWindow window;
-    if (cols > 0)
-        window.useCells(cols, rows);
-    if (gpu)
+    if (arguments.cols > 0)
+        window.useCells(arguments.cols, arguments.rows);
+    if (arguments.gpu)
         window.useGpuRenderer();
     window.show();
     window.start();

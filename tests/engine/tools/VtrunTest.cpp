@@ -120,7 +120,8 @@ TEST_F(VtrunTest, BadArgumentsPrintTheUsageAndGive2)
         const ToolResult result = run(arguments);
         EXPECT_EQ(result.exitCode, 2);
         EXPECT_EQ(result.out, "");
-        EXPECT_TRUE(result.err.starts_with("usage: vtrun")) << result.err;
+        EXPECT_TRUE(result.err.starts_with("vtrun: ")) << result.err;
+        EXPECT_NE(result.err.find("\nusage: vtrun"), std::string::npos) << result.err;
     }
 }
 
