@@ -17,6 +17,7 @@
 #include "support/XApplication.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -141,8 +142,18 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     }
     EXPECT_EQ(firstRunWindowsWithIcon, 2);
     EXPECT_EQ(firstRunTitles, (std::set<std::string>{"Bienvenue dans Halvoren", "Halvoren"}));
+    const std::vector<unsigned long> beforeChooser = visibleWindowIds();
     click(885, 418);
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 3; })) << "no folder chooser";
+    // A window is shown before it takes the keyboard: typed keys must wait for the chooser's
+    // focus, or a loaded machine sends the first of them elsewhere.
+    ASSERT_TRUE(XApplication::pollUntil([&] {
+        const std::string focused = runCommand("xdotool getwindowfocus").output;
+        const unsigned long id = std::strtoul(focused.c_str(), nullptr, 10);
+        const std::vector<unsigned long> shown = visibleWindowIds();
+        return std::find(shown.begin(), shown.end(), id) != shown.end()
+            && std::find(beforeChooser.begin(), beforeChooser.end(), id) == beforeChooser.end();
+    })) << "the chooser never took the keyboard";
     const std::string code = (app.home / "code").string();
     ASSERT_TRUE(runCommand("xdotool type --delay 20 '" + code + "'").ok);
     ASSERT_TRUE(runCommand("xdotool key Return").ok);
