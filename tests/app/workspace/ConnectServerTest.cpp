@@ -58,6 +58,19 @@ struct Instance {
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
     explicit Instance(Prefs& prefs) : prefs(prefs) { model.isFrontmost = [] { return false; }; }
+    // Starts with `profile` as the one server and waits until the connection it brings back
+    // has its tabs and has finished its first listing.
+    testing::AssertionResult restarted(const MacProfile& profile)
+    {
+        model.setProfiles({profile});
+        QCoro::waitFor(model.start());
+        if (!QTest::qWaitFor([&] { return model.connection(profile.id) != nullptr && !model.tabs().isEmpty(); }, 60000))
+            return testing::AssertionFailure() << "the server's connection and tabs did not come back";
+        MacConnection& connection = *model.connection(profile.id);
+        if (!QTest::qWaitFor([&] { return !connection.syncing; }, 30000))
+            return testing::AssertionFailure() << "the server's first listing did not finish";
+        return testing::AssertionSuccess();
+    }
 };
 
 TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
@@ -98,11 +111,8 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     }
 
     Instance second(prefs);
-    second.model.setProfiles({profile});
-    QCoro::waitFor(second.model.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return second.model.connection(profile.id) != nullptr && !second.model.tabs().isEmpty(); }, 60000));
+    ASSERT_TRUE(second.restarted(profile));
     MacConnection& connection = *second.model.connection(profile.id);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
 
     // Nothing may keep a connection to the server open: its tabs and the shared master.
     for (MacTab* tab : QList<MacTab*>(second.model.tabs()))
@@ -185,11 +195,8 @@ TEST(ConnectServer, TheLongestFolderNameKeepsItsTab)
 
     // The next start lists the numbered tab and restores it by its name.
     Instance next(prefs);
-    next.model.setProfiles({profile});
-    QCoro::waitFor(next.model.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return next.model.connection(profile.id) != nullptr && !next.model.tabs().isEmpty(); }, 60000));
+    ASSERT_TRUE(next.restarted(profile));
     MacConnection& connection = *next.model.connection(profile.id);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
     ASSERT_EQ(next.model.tabs().size(), 1);
     EXPECT_EQ(next.model.tabs().front()->project.name, name + QStringLiteral(" (2)"));
     EXPECT_EQ(next.model.tabs().front()->project.session, second);
