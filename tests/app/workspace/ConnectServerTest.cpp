@@ -4,8 +4,7 @@
 // reachable again after one good one.
 #include "workspace/MacModel.h"
 
-#include "app/remote/SshServer.h"
-#include "app/support/TempFolder.h"
+#include "app/support/SshHost.h"
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
 #include "tab/MacTab.h"
@@ -13,7 +12,6 @@
 
 #include <QDirIterator>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -60,29 +58,33 @@ struct Instance {
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model{prefs, nullptr, &notifier};
     explicit Instance(Prefs& prefs) : prefs(prefs) { model.isFrontmost = [] { return false; }; }
+    // Starts with `profile` as the one server and waits until the connection it brings back
+    // has its tabs and has finished its first listing.
+    testing::AssertionResult restarted(const MacProfile& profile)
+    {
+        model.setProfiles({profile});
+        QCoro::waitFor(model.start());
+        if (!QTest::qWaitFor([&] { return model.connection(profile.id) != nullptr && !model.tabs().isEmpty(); }, 60000))
+            return testing::AssertionFailure() << "the server's connection and tabs did not come back";
+        MacConnection& connection = *model.connection(profile.id);
+        if (!QTest::qWaitFor([&] { return !connection.syncing; }, 30000))
+            return testing::AssertionFailure() << "the server's first listing did not finish";
+        return testing::AssertionSuccess();
+    }
 };
 
 TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
 {
-    test::SshServer server;
-    ASSERT_TRUE(server.running()) << server.failure().toStdString();
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
-    SSHLink::setProgramForTests(server.keyClient());
-    struct ProgramReset {
-        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
-    } reset;
-    test::TempFolder here;
-    test::EnvironmentOverride home("HOME", here.path());
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
 
     // The account keeps its tmux server below the run's home, and has one project.
-    const QString remote = server.remoteHome();
-    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
-    const QString site = remote + QStringLiteral("/projets/site");
-    ASSERT_TRUE(QDir().mkpath(site));
-    const MacProfile profile = server.profile();
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
 
-    PreferenceStore store(here.file(QStringLiteral("preferences.json")));
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
     prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
     {
@@ -109,20 +111,17 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     }
 
     Instance second(prefs);
-    second.model.setProfiles({profile});
-    QCoro::waitFor(second.model.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return second.model.connection(profile.id) != nullptr && !second.model.tabs().isEmpty(); }, 60000));
+    ASSERT_TRUE(second.restarted(profile));
     MacConnection& connection = *second.model.connection(profile.id);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
 
     // Nothing may keep a connection to the server open: its tabs and the shared master.
     for (MacTab* tab : QList<MacTab*>(second.model.tabs()))
         second.model.removeTab(*tab);
     QCoro::waitFor(connection.link->closeMaster());
-    const pid_t daemon = daemonOf(server);
+    const pid_t daemon = daemonOf(host.server);
     ASSERT_GT(daemon, 0);
     ::kill(daemon, SIGTERM);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !accepts(server.port()); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !accepts(host.server.port()); }, 10000));
     QCoro::waitFor(second.model.requestSync(connection));
     EXPECT_FALSE(connection.unreachable());
     QCoro::waitFor(second.model.requestSync(connection));
@@ -130,11 +129,11 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
 
     QProcess again;
     again.setProgram(QStringLiteral("/usr/sbin/sshd"));
-    again.setArguments({QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), server.folder() + QStringLiteral("/sshd_config")});
+    again.setArguments({QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), host.server.folder() + QStringLiteral("/sshd_config")});
     again.setStandardOutputFile(QProcess::nullDevice());
     again.setStandardErrorFile(QProcess::nullDevice());
     again.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return accepts(server.port()); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accepts(host.server.port()); }, 10000));
     QCoro::waitFor(second.model.requestSync(connection));
     EXPECT_FALSE(connection.unreachable());
     EXPECT_EQ(connection.failures, 0);
@@ -150,23 +149,14 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
 // next start of the model.
 TEST(ConnectServer, TheLongestFolderNameKeepsItsTab)
 {
-    test::SshServer server;
-    ASSERT_TRUE(server.running()) << server.failure().toStdString();
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
-    SSHLink::setProgramForTests(server.keyClient());
-    struct ProgramReset {
-        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
-    } reset;
-    test::TempFolder here;
-    test::EnvironmentOverride home("HOME", here.path());
-    const QString remote = server.remoteHome();
-    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
     const QString name(85, QChar(0x6F22));
-    const QString site = remote + QStringLiteral("/projets/") + name;
-    ASSERT_TRUE(QDir().mkpath(site));
-    const MacProfile profile = server.profile();
-    PreferenceStore store(here.file(QStringLiteral("preferences.json")));
+    const QString site = host.project(name);
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
     const QString base = tmuxSessionName(site);
     const QString second = base + QStringLiteral("-2");
@@ -205,11 +195,8 @@ TEST(ConnectServer, TheLongestFolderNameKeepsItsTab)
 
     // The next start lists the numbered tab and restores it by its name.
     Instance next(prefs);
-    next.model.setProfiles({profile});
-    QCoro::waitFor(next.model.start());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return next.model.connection(profile.id) != nullptr && !next.model.tabs().isEmpty(); }, 60000));
+    ASSERT_TRUE(next.restarted(profile));
     MacConnection& connection = *next.model.connection(profile.id);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing; }, 30000));
     ASSERT_EQ(next.model.tabs().size(), 1);
     EXPECT_EQ(next.model.tabs().front()->project.name, name + QStringLiteral(" (2)"));
     EXPECT_EQ(next.model.tabs().front()->project.session, second);

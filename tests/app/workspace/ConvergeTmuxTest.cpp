@@ -5,16 +5,15 @@
 
 #include "app/support/HostileNames.h"
 #include "app/support/TempFolder.h"
-#include "app/workspace/ManualClock.h"
+#include "app/support/TmuxInstalled.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
-#include "platform/Notifier.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
 #include <QDirIterator>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -40,16 +39,7 @@ bool alive(const QString& session)
     return QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("has-session"), QStringLiteral("-t"), u'=' + session}) == 0;
 }
 
-struct Instance {
-    test::TempFolder folder;
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, nullptr, &notifier};
-    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
-
-    Instance() { model.clock = clock; }
-    MacConnection& local() { return *model.localConnection(); }
+struct Instance : test::ClockedModel {
     // One poll, waited for.
     void poll()
     {
@@ -67,8 +57,7 @@ struct Instance {
 
 TEST(Converge, TwoModelsFollowOneHostsTabs)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     for (const char* name : {"alpha", "beta", "gamma", "delta"})
@@ -137,8 +126,7 @@ TEST(Converge, TwoModelsFollowOneHostsTabs)
 // closed and reopened through the workspace itself.
 TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString projects = root.file(QStringLiteral("projets"));
@@ -229,8 +217,7 @@ TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
 // tab through everything a tab goes through, and so does its numbered session "N (2)".
 TEST(Converge, TheLongestFolderNameKeepsItsTab)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString projects = root.file(QStringLiteral("projets"));
@@ -311,8 +298,7 @@ TEST(Converge, TheLongestFolderNameKeepsItsTab)
 // folder's limit, opened from the session picker) leaves no tab and no tag behind.
 TEST(Converge, ARefusedRowLeavesNoSessionTaggedOpen)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString path = root.file(QStringLiteral("site"));

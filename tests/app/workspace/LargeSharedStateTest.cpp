@@ -5,18 +5,17 @@
 // adopted, and replaced by the next change, as any other.
 #include "workspace/MacModel.h"
 
-#include "app/remote/SshServer.h"
+#include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
-#include "app/workspace/ManualClock.h"
+#include "app/support/TmuxInstalled.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
-#include "platform/Notifier.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
 #include "remote/TabReconciliation.h"
 
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -50,19 +49,8 @@ QStringList sessionsOf(const MacModel& model, const MacConnection& connection)
     return sessions;
 }
 
-struct Instance {
-    test::TempFolder folder;
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, nullptr, &notifier};
-    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
-
-    Instance()
-    {
-        model.clock = clock;
-        model.isFrontmost = [] { return false; };
-    }
+struct Instance : test::ClockedModel {
+    Instance() { model.isFrontmost = [] { return false; }; }
     ~Instance()
     {
         for (MacTab* tab : model.tabs())
@@ -122,8 +110,7 @@ void checkLargeSharedState(Instance& instance, MacConnection& connection, const 
 
 TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString projects = root.file(QStringLiteral("projets"));
@@ -147,26 +134,17 @@ TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
 
 TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
 {
-    test::SshServer server;
-    ASSERT_TRUE(server.running()) << server.failure().toStdString();
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
-    SSHLink::setProgramForTests(server.keyClient());
-    struct ProgramReset {
-        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
-    } reset;
-    test::TempFolder here;
-    test::EnvironmentOverride home("HOME", here.path());
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
 
     // The account keeps its tmux server below the run's home. The file is copied there by the
     // account itself, so that an upload could replace it.
-    const QString remote = server.remoteHome();
-    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\n"));
-    const QString site = remote + QStringLiteral("/projets/site");
-    ASSERT_TRUE(QDir().mkpath(site));
-    const QString staged = server.folder() + QStringLiteral("/large.json");
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const QString staged = host.server.folder() + QStringLiteral("/large.json");
     ASSERT_TRUE(test::writeAll(staged, largeSharedState()));
-    const MacProfile profile = server.profile();
+    const MacProfile& profile = host.profile;
     {
         SSHLink link(profile);
         ASSERT_TRUE(QCoro::waitFor(link.fetchRemoteHome()));
@@ -177,7 +155,7 @@ TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
         ASSERT_TRUE(prepared) << prepared.error().message.toStdString();
         QCoro::waitFor(link.closeMaster());
     }
-    const QString path = remote + QStringLiteral("/.halvoren/shared.json");
+    const QString path = host.remoteHome() + QStringLiteral("/.halvoren/shared.json");
 
     Instance instance;
     instance.prefs.setFavorites(profile.id, {QStringLiteral("mine")});

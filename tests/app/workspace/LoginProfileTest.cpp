@@ -4,17 +4,16 @@
 // not counted as silent and tmux is not taken for missing.
 #include "workspace/MacModel.h"
 
-#include "app/remote/SshServer.h"
+#include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
-#include "app/workspace/ManualClock.h"
+#include "app/support/TmuxInstalled.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
-#include "platform/Notifier.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
 #include "tab/MacTab.h"
 
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -29,20 +28,8 @@ Task<T> ready(T value) { co_return value; }
 // user's might, with a time-out.
 constexpr char readingProfile[] = "export TMUX_TMPDIR=\"$HOME\"\nread -t 1 x\n";
 
-struct Instance {
-    test::TempFolder folder;
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, nullptr, &notifier};
-    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
-
-    Instance()
-    {
-        model.clock = clock;
-        model.isFrontmost = [] { return false; };
-    }
-    MacConnection& local() { return *model.localConnection(); }
+struct Instance : test::ClockedModel {
+    Instance() { model.isFrontmost = [] { return false; }; }
 };
 
 QString tmuxOption(const QString& session, const QString& name)
@@ -56,8 +43,7 @@ QString tmuxOption(const QString& session, const QString& name)
 
 TEST(LoginProfile, ThisComputerRunsEveryScriptWhenTheProfileReadsItsInput)
 {
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
+    ASSERT_TRUE(test::tmuxInstalled());
     test::TempFolder home;
     const QString site = home.file(QStringLiteral("site"));
     ASSERT_TRUE(QDir().mkpath(site));
@@ -110,21 +96,13 @@ TEST(LoginProfile, AScriptNotReceivedWholeIsNeitherSilenceNorMissingTmux)
 
 TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
 {
-    test::SshServer server;
-    ASSERT_TRUE(server.running()) << server.failure().toStdString();
-    ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
-        << "tmux is missing: install the Debian package tmux";
-    SSHLink::setProgramForTests(server.keyClient());
-    struct ProgramReset {
-        ~ProgramReset() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
-    } reset;
-    test::TempFolder here;
-    test::EnvironmentOverride home("HOME", here.path());
-    const QString remote = server.remoteHome();
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    const QString remote = host.remoteHome();
     ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.bash_profile"), readingProfile));
-    const QString site = remote + QStringLiteral("/projets/site");
-    ASSERT_TRUE(QDir().mkpath(site));
-    const MacProfile profile = server.profile();
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
 
     Instance instance;
     instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});

@@ -3,8 +3,7 @@
 // the naming and writing of uploads.
 #include "workspace/MacModel.h"
 
-#include "app/support/TempFolder.h"
-#include "platform/Notifier.h"
+#include "app/support/WorkspaceModel.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
@@ -41,12 +40,7 @@ struct FakeHost {
     }
 };
 
-struct Workspace {
-    test::TempFolder folder;
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, nullptr, &notifier};
+struct Workspace : test::ModelInFolder {
     FakeHost host;
     Workspace() { host.install(model); }
     MacConnection& server(const QString& id)
@@ -65,7 +59,6 @@ struct Workspace {
             model.insertTab(tab, model.tabs().size());
         return *tab;
     }
-    MacConnection& local() { return *model.localConnection(); }
 };
 
 struct ModelFixture : Workspace, testing::Test {};

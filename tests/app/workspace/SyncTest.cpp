@@ -3,10 +3,8 @@
 // finished-command decision, and the poll rhythm.
 #include "workspace/MacModel.h"
 
-#include "app/support/TempFolder.h"
-#include "app/workspace/ManualClock.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
-#include "platform/Notifier.h"
 #include "tab/MacTab.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
@@ -27,13 +25,7 @@ QString row(const QString& path, int order, bool synced = true)
          + u'\t' + path + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\n';
 }
 
-struct SyncFixture : testing::Test {
-    test::TempFolder folder;
-    PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
-    Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    MacModel model{prefs, nullptr, &notifier};
-    std::shared_ptr<test::ManualClock> clock = std::make_shared<test::ManualClock>();
+struct SyncFixture : test::ClockedModel, testing::Test {
     // What the host lists, before the marker.
     QString rows;
     QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
@@ -42,7 +34,6 @@ struct SyncFixture : testing::Test {
 
     SyncFixture()
     {
-        model.clock = clock;
         model.isFrontmost = [] { return false; };
         model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
             if (script != listingScript())
@@ -53,7 +44,6 @@ struct SyncFixture : testing::Test {
         };
         local().tabSyncReady = true;
     }
-    MacConnection& local() { return *model.localConnection(); }
     void sync() { QCoro::waitFor(model.requestSync(local())); }
     QStringList sessions() const
     {
