@@ -15,6 +15,7 @@
 #include "workspace/MacUpdate.h"
 
 #include "ProcessMemory.h"
+#include "ToolArguments.h"
 
 #include "platform/Log.h"
 #include "platform/Notifier.h"
@@ -45,6 +46,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include <malloc.h>
@@ -535,27 +538,35 @@ int runCase(const Case& spec, bool quick, int argc, char** argv)
     return overran ? exitOverran : 0;
 }
 
-void printUsage(std::FILE* to)
+// The usage, with the goals and the cases this build knows.
+std::string usageText()
 {
-    std::fprintf(to,
-                 "usage: halvoren-hostile-bench [--quick] [CASE...]\n"
-                 "       halvoren-hostile-bench --help\n"
-                 "\n"
-                 "Runs the application's window and model against hostile hosts, each case in a\n"
-                 "child process, and prints per case the whole resident peak, the longest\n"
-                 "main-thread stall (a %d ms timer's lateness, or a key typed every 100 ms\n"
-                 "reaching the active tab late, whichever is longer) and what the model made of\n"
-                 "it, marked against %.0f MB and %.0f ms. Exits 1 when a case crashed or could\n"
-                 "not run; goals missed are reported only.\n"
-                 "\n"
-                 "  --quick   every case once on small input, within seconds\n"
-                 "  --help    this text\n"
-                 "\n"
-                 "Cases (all by default):\n",
-                 meterIntervalMs, residentGoalMB, stallGoalMs);
+    QString text = QString::asprintf(
+        "usage: halvoren-hostile-bench [--quick] [CASE...]\n"
+        "       halvoren-hostile-bench --help\n"
+        "\n"
+        "Runs the application's window and model against hostile hosts, each case in a\n"
+        "child process, and prints per case the whole resident peak, the longest\n"
+        "main-thread stall (a %d ms timer's lateness, or a key typed every 100 ms\n"
+        "reaching the active tab late, whichever is longer) and what the model made of\n"
+        "it, marked against %.0f MB and %.0f ms. Exits 1 when a case crashed or could\n"
+        "not run; goals missed are reported only.\n"
+        "\n"
+        "  --quick       every case once on small input, within seconds\n"
+        "  --case CASE   run CASE in this process, as each child does\n"
+        "  --help        this text\n"
+        "\n"
+        "Cases (all by default):\n",
+        meterIntervalMs, residentGoalMB, stallGoalMs);
     for (const Case& c : cases)
-        std::fprintf(to, "  %-16s %s\n", c.name, c.about);
-    std::fprintf(to, "\nThe window is drawn off screen unless QT_QPA_PLATFORM names a platform.\n");
+        text += QString::asprintf("  %-16s %s\n", c.name, c.about);
+    text += QStringLiteral("\nThe window is drawn off screen unless QT_QPA_PLATFORM names a platform.\n");
+    return text.toStdString();
+}
+
+const Case* findCase(std::string_view name)
+{
+    return findCase(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 // The child's result line, or nothing when it crashed, timed out or printed none.
@@ -597,26 +608,21 @@ std::optional<Result> runChild(const Case& spec, bool quick)
 
 int main(int argc, char** argv)
 {
+    const std::string text = usageText();
+    const corvantix::ToolUsage usage{"halvoren-hostile-bench", text};
     bool quick = false;
+    // The case a child runs: its parent names it, never a user.
     const Case* only = nullptr;
+    const corvantix::ToolOption options[] = {
+        {"--quick", false, corvantix::takeFlag(quick)},
+        {"--case", true, [&only](std::string_view name) { return (only = findCase(name)) != nullptr; }},
+    };
     QList<const Case*> chosen;
-    for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromLocal8Bit(argv[i]);
-        if (argument == QLatin1String("--help")) {
-            printUsage(stdout);
-            return 0;
-        }
-        if (argument == QLatin1String("--quick")) {
-            quick = true;
-        } else if (argument == QLatin1String("--case") && i + 1 < argc && findCase(QString::fromLocal8Bit(argv[i + 1]))) {
-            only = findCase(QString::fromLocal8Bit(argv[++i]));
-        } else if (const Case* named = findCase(argument); named != nullptr && !argument.startsWith(u'-')) {
-            chosen << named;
-        } else {
-            std::fprintf(stderr, "halvoren-hostile-bench: unknown argument %s\n", argv[i]);
-            printUsage(stderr);
-            return 2;
-        }
+    for (const std::string_view word : corvantix::readToolArguments(argc, argv, usage, options).words) {
+        const Case* named = findCase(word);
+        if (named == nullptr)
+            corvantix::refuseArguments(usage, "unknown case " + std::string(word));
+        chosen << named;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

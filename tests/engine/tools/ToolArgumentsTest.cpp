@@ -28,6 +28,7 @@ constexpr Tool tools[] = {
     {"tools", "hvmodel", "--home"},
     {"bench", "corvantix-bench", "--runs"},
     {"bench", "corvantix-gpu-bench", "--frames"},
+    {"bench", "halvoren-hostile-bench", "--case"},
 };
 
 std::string pathOf(const Tool& tool)
