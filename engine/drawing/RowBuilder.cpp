@@ -463,8 +463,14 @@ AttributedRow RowBuilder::buildAttributedLine(const Terminal& terminal, int row,
             state.visualColumn += w;
         }
     } else {
+        // In stored order the Arabic letters still join: each cell shows the form its
+        // neighbours in the row give it, as a run shaped whole would.
+        const std::vector<std::optional<std::u32string>> forms = TerminalBidi::storedOrderForms(line, cols, terminal);
         for (int col = 0; col < cols;) {
-            const int w = buildCell(context, state, result, col, nullptr);
+            const std::optional<std::u32string>* form =
+                col < static_cast<int>(forms.size()) ? &forms[static_cast<size_t>(col)] : nullptr;
+            const int w =
+                buildCell(context, state, result, col, form != nullptr && form->has_value() ? &**form : nullptr);
             state.visualColumn += w;
             col += w;
         }

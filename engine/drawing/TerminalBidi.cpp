@@ -618,6 +618,40 @@ std::shared_ptr<const ParagraphResult> TerminalBidi::paragraphLayout(int row, co
     return result;
 }
 
+std::vector<std::optional<std::u32string>> TerminalBidi::storedOrderForms(const BufferLine& line, int cols,
+                                                                          const Terminal& terminal)
+{
+    std::vector<std::optional<std::u32string>> forms;
+    // Most rows hold no Arabic letter: they are told apart without building anything.
+    const auto arabicLetter = [](char32_t s) { return (s >= 0x0620 && s <= 0x06FF) || (s >= 0x0750 && s <= 0x077F); };
+    bool found = false;
+    walkContent(line, cols, [&](int, int, int32_t code) {
+        if (found || code < 0x0620)
+            return;
+        if (code < CharData::firstSyntheticCode) {
+            found = arabicLetter(static_cast<char32_t>(code));
+            return;
+        }
+        const auto cluster = terminal.indexToCharMap().find(code);
+        found = cluster != terminal.indexToCharMap().end() && !cluster->second.empty()
+            && arabicLetter(cluster->second.front());
+    });
+    if (!found)
+        return forms;
+    std::vector<Cell> cells;
+    walkContent(line, cols, [&](int col, int width, int32_t code) {
+        cells.push_back({0, col, width, cellTextOf(terminal, code)});
+    });
+    const std::vector<std::optional<std::u32string>> displays = shapeArabic(cells);
+    forms.resize(static_cast<size_t>(std::max(cols, 0)));
+    for (size_t i = 0; i < cells.size() && i < displays.size(); ++i) {
+        const int col = cells[i].logicalCol;
+        if (displays[i] && col >= 0 && col < cols)
+            forms[static_cast<size_t>(col)] = displays[i];
+    }
+    return forms;
+}
+
 std::optional<BidiRowLayout> TerminalBidi::rowLayout(int row, const Buffer& buffer, int cols, const Terminal& terminal)
 {
     const auto& lines = buffer.lines();

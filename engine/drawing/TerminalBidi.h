@@ -135,6 +135,11 @@ public:
     // Contextual forms of the Arabic letters among `cells` (in logical order): one display
     // text per cell, absent when the cell keeps its own.
     static std::vector<std::optional<std::u32string>> shapeArabic(std::span<const Cell> cells);
+    // The joined forms of the Arabic letters of a row shown in stored order (no bidi layout):
+    // one display text per column, absent where the cell keeps its own; empty when the row
+    // holds no Arabic letter.
+    static std::vector<std::optional<std::u32string>> storedOrderForms(const BufferLine& line, int cols,
+                                                                       const Terminal& terminal);
     // Whether the cell at `index`, of joining type `type`, joins the character before it.
     static bool joinsWithPrevious(int count, std::span<const Cell> cells, int index, Joining type);
     // The joining type of a scalar from the table (none outside it).

@@ -9,6 +9,7 @@
 
 #include "drawing/CellArt.h"
 #include "drawing/KittyPlaceholder.h"
+#include "drawing/TerminalBidi.h"
 #include "drawing/qt/CellArtPainter.h"
 #include "drawing/qt/TerminalPainter.h"
 #include "gpu/MetalGeometry.h"
@@ -391,9 +392,26 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
         return;
     const BufferLine& line = *linePtr;
     const int widthFactor = line.renderMode() != RenderLineMode::single ? 2 : 1;
-    const int column = std::clamp(buffer.x(), 0, std::max(0, line.dataSize() - 1));
-    const CharData& cell = line.getCell(column);
+    const int storedColumn = std::clamp(buffer.x(), 0, std::max(0, line.dataSize() - 1));
+    const CharData& cell = line.getCell(storedColumn);
     const int cells = cell.width < 2 ? 1 : cell.width;
+    // Under a bidi layout the cursor stands where its cell is shown, over the text shown there
+    // (a joined Arabic form, a mirrored bracket), as the painter's caret does: at the stored
+    // column it would cover another cell with a letter that is not there.
+    int column = storedColumn;
+    std::optional<std::u32string> display;
+    if (view->bidiHostPolicy() == BidiHostPolicy::respectTerminal) {
+        const RowBidiLayout layout = TerminalBidi::layoutForRow(cursorLine, buffer, terminal.cols(), terminal);
+        column = layout.visualColumn(storedColumn);
+        if (layout.layout != nullptr) {
+            for (const BidiCell& visual : layout.layout->visualCells) {
+                if (visual.logicalCol == storedColumn) {
+                    display = visual.display;
+                    break;
+                }
+            }
+        }
+    }
     const double rowBottom = view->height() - cellHeight * (cursorLine - firstVisibleLine + 1);
     const MetalRect rect = cursorRect(column, cells, widthFactor, cellWidth, cellHeight, rowBottom, scale);
 
@@ -425,7 +443,8 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     }
 
     char32_t scratch = 0;
-    const std::u32string_view scalars = RowBuilder::cellText(terminal, cell.code, scratch);
+    const std::u32string_view scalars =
+        display ? std::u32string_view(*display) : RowBuilder::cellText(terminal, cell.code, scratch);
     QString text;
     for (char32_t scalar : scalars)
         appendUtf16(text, scalar);

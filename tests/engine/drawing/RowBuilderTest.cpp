@@ -87,7 +87,7 @@ TEST_F(RowBuilderTest, MultiUnitCellsRepeatTheirOrdinal)
     const Case cases[] = {{"mark", "e\xcc\x81x", u"e\u0301x", {0, 0, 1}}, {"emoji", "\xf0\x9f\x98\x80", u"\U0001F600", {0, 0}},
                           {"heart", "\xe2\x9d\xa4", u"\u2764\uFE0E", {0, 0}}};
     for (const Case& c : cases) {
-        terminal = makeTerminal(10, 3);
+        feed(*terminal, "\x1b[H\x1b[2K");
         feed(*terminal, c.bytes);
         const AttributedRow row = buildScreenRow(0);
         ASSERT_FALSE(row.segments.empty()) << c.name;
@@ -413,6 +413,32 @@ TEST_F(RowBuilderTest, BidiLayoutOrdersCellsAndIsolatesArabicLetters)
     EXPECT_FALSE(row.segments[0].runs[0].style.fallbackFont);
     for (const auto& segment : row.segments)
         EXPECT_TRUE(segment.runs[0].style.directionOverride);
+}
+
+// Without a bidi layout the cells keep their stored order, and the Arabic letters among them
+// show the forms their neighbours in the row give them, as a run shaped whole would.
+TEST_F(RowBuilderTest, ArabicLettersInStoredOrderTakeTheirJoinedForms)
+{
+    struct Case {
+        const char* name;
+        const char* bytes;
+        std::u16string shown; // the row's text up to the end of what was fed
+    };
+    const std::vector<Case> cases{
+        {"beh alef, then a lone beh", "x\xd8\xa8\xd8\xa7 \xd8\xa8", u"x\uFE91\uFE8E \uFE8F"},
+        {"three behs: initial, medial, final", "\xd8\xa8\xd8\xa8\xd8\xa8", u"\uFE91\uFE92\uFE90"},
+        {"lam alef: the ligature, then a blank cell", "\xd9\x84\xd8\xa7", u"\uFEFB "},
+        {"a mark in the letter's cell stays with it", "\xd8\xa8\xd9\x91\xd8\xa8", u"\uFE91\u0651\uFE90"},
+        {"a Latin letter breaks the join", "\xd8\xa8x\xd8\xa8", u"\uFE8Fx\uFE8F"},
+        {"no Arabic: unchanged", "abc", u"abc"},
+    };
+    for (const Case& c : cases) {
+        feed(*terminal, "\x1b[H\x1b[2K");
+        feed(*terminal, c.bytes);
+        const AttributedRow row = buildScreenRow(0);
+        ASSERT_EQ(row.segments.size(), 1u) << c.name;
+        EXPECT_EQ(row.segments[0].text.substr(0, c.shown.size()), c.shown) << c.name;
+    }
 }
 
 } // namespace

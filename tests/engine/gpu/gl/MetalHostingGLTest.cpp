@@ -527,5 +527,49 @@ TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
     }
 }
 
+// A steady block cursor on an Arabic letter of a right-to-left paragraph stands where the
+// painter's caret stands, over the joined form the row shows there: at the letter's stored
+// column it would cover another letter and show this one unjoined.
+TEST_F(MetalHostingGLTest, TheCursorStandsWhereThePainterShowsItsLetter)
+{
+    // The focused form whatever the window's focus: a filled block with the letter in the
+    // caret's text colour.
+    view->setCaretViewTracksFocus(false);
+    // Steady block, then "مرحبا بالعالم" and the cursor back on its fourth letter.
+    view->feedText("\x1b[2 q\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7 "
+                   "\xd8\xa8\xd8\xa7\xd9\x84\xd8\xb9\xd8\xa7\xd9\x84\xd9\x85\r\x1b[3C");
+    // The caret is placed by the view's next display pass.
+    ASSERT_TRUE(waitUntil([&] { return view->caretFrame().x() > 0; }));
+    const CellDimension cell = *view->cellDimension;
+    const int cols = view->terminal->cols();
+    const QRect row(0, 0, static_cast<int>(cell.width * cols), static_cast<int>(cell.height));
+    const QImage painted = view->grab(row).toImage().convertToFormat(QImage::Format_RGB32);
+
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(row).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(painted.size(), drawn.size());
+
+    // Each cell alone: a cell differs over most of its area where only one of the two puts
+    // the block, where the two rasterisers differ by glyph edges and a row at most.
+    const int cellArea = static_cast<int>(cell.width) * static_cast<int>(cell.height);
+    int worst = 0;
+    for (int column = 0; column < cols; ++column) {
+        int far = 0;
+        for (int y = 0; y < static_cast<int>(cell.height); ++y)
+            for (int x = static_cast<int>(std::ceil(cell.width * column));
+                 x < static_cast<int>(cell.width * (column + 1)); ++x)
+                far += channelDifference(painted.pixelColor(x, y), drawn.pixelColor(x, y)) > 96 ? 1 : 0;
+        worst = std::max(worst, far);
+        EXPECT_LE(far, cellArea / 4) << "column " << column;
+        if (far > cellArea / 4) {
+            painted.save(QStringLiteral("cursor-painter.png"));
+            drawn.save(QStringLiteral("cursor-gpu.png"));
+        }
+    }
+    std::printf("cursor row, painter vs GPU: at most %d of %d px far apart in a cell\n", worst, cellArea);
+}
+
 } // namespace
 } // namespace corvantix

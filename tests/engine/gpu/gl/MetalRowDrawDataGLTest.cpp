@@ -198,22 +198,31 @@ TEST_F(MetalRowDrawDataGLTest, FontSmoothingChoosesTheHintingOfTheGlyphs)
     EXPECT_EQ(textures(), hinted);
 }
 
-// In a row laid out left to right without the bidi layout, each Arabic cell is shaped alone,
-// as the painter shapes it: three behs and a lone one are the same isolated glyph, not the
-// initial, medial and final forms standing apart in their cells.
-TEST_F(MetalRowDrawDataGLTest, JoiningLettersAreShapedCellByCellInALeftToRightRow)
+// In a row laid out left to right without the bidi layout the Arabic letters keep their
+// stored order and take the forms their neighbours give them, each in its own cell: three
+// behs and a lone one draw exactly as the initial, medial, final and isolated forms do.
+TEST_F(MetalRowDrawDataGLTest, JoiningLettersTakeTheirJoinedFormsInALeftToRightRow)
 {
     view->setBidiHostPolicy(BidiHostPolicy::legacyLeftToRight);
-    show("\xd8\xa8\xd8\xa8\xd8\xa8 \xd8\xa8");
-    const RowDrawData data = row(0);
-    const std::vector<TextCell> glyphs =
-        data.glyphCellsGray.empty() ? data.glyphCellsColor : data.glyphCellsGray;
-    ASSERT_EQ(glyphs.size(), 4u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(glyphs[i].texOrigin[0], glyphs[3].texOrigin[0]) << "cell " << i << " took a joining form";
-        EXPECT_EQ(glyphs[i].texOrigin[1], glyphs[3].texOrigin[1]) << "cell " << i << " took a joining form";
-        EXPECT_NEAR(glyphs[i].position[0] - glyphs[3].position[0], cellWidth() * (static_cast<double>(i) - 4), 0.01);
+    show("\xd8\xa8\xd8\xa8\xd8\xa8 \xd8\xa8\r\n"
+         "\xef\xba\x91\xef\xba\x92\xef\xba\x90 \xef\xba\x8f");
+    const auto glyphsOf = [](const RowDrawData& data) {
+        return data.glyphCellsGray.empty() ? data.glyphCellsColor : data.glyphCellsGray;
+    };
+    const std::vector<TextCell> letters = glyphsOf(row(0));
+    const std::vector<TextCell> forms = glyphsOf(row(1));
+    ASSERT_EQ(letters.size(), 4u);
+    ASSERT_EQ(forms.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(letters[i].texOrigin[0], forms[i].texOrigin[0]) << "cell " << i << " took another form";
+        EXPECT_EQ(letters[i].texOrigin[1], forms[i].texOrigin[1]) << "cell " << i << " took another form";
+        EXPECT_NEAR(letters[i].position[0], forms[i].position[0], 0.01) << "cell " << i;
     }
+    // The joined forms are four different glyphs, not one isolated form four times.
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_FALSE(letters[i].texOrigin[0] == letters[3].texOrigin[0]
+                     && letters[i].texOrigin[1] == letters[3].texOrigin[1])
+            << "cell " << i << " stands isolated";
 }
 
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
