@@ -330,12 +330,17 @@ void MetalTerminalRenderer::pruneKittyTextures(const KittyGraphicsState& store)
     std::erase_if(kittyTextureCache_, [&](const auto& entry) { return !store.imagesById.contains(entry.first); });
 }
 
+ShaperKey MetalTerminalRenderer::shaperKey(const QString& text, const QRawFont& font)
+{
+    return ShaperKey{fontName(font), font.pixelSize(),
+                     std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()))};
+}
+
 std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, const QRawFont& font)
 {
     if (text.isEmpty())
         return std::nullopt;
-    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
-                                                                         static_cast<std::size_t>(text.size()))};
+    ShaperKey key = shaperKey(text, font);
     if (const ShaperRun* cached = shaperCache_.find(key))
         return *cached;
     auto run = shapeTextRun(text, font);
@@ -351,8 +356,7 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, c
         return std::nullopt;
     // Cell texts and the plain stretches shapeText gets never hold the same text: a cell
     // comes here only when it is not plain.
-    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
-                                                                         static_cast<std::size_t>(text.size()))};
+    ShaperKey key = shaperKey(text, font);
     if (const ShaperRun* cached = shaperCache_.find(key))
         return *cached;
     const ShapedCell cell = shapeCellText(font, key.text);
