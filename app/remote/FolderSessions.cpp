@@ -14,8 +14,27 @@
 namespace halvoren {
 namespace {
 
+QStringView trimmedBlanks(QStringView text);
+
+// Whole seconds of up to 12 digits, as tmux prints them, read without the general reader:
+// a listing may hold millions. Anything else goes through it.
+std::optional<qint64> plainSeconds(QStringView field)
+{
+    if (field.isEmpty() || field.size() > 12)
+        return std::nullopt;
+    qint64 seconds = 0;
+    for (QChar c : field) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        seconds = seconds * 10 + (c.unicode() - u'0');
+    }
+    return seconds;
+}
+
 QDateTime timeFromSeconds(QStringView field)
 {
+    if (const std::optional<qint64> seconds = plainSeconds(trimmedBlanks(field)))
+        return QDateTime::fromMSecsSinceEpoch(*seconds * 1000, QTimeZone::utc());
     const double seconds = parseDecimal(trimBlanks(field.toString())).value_or(0.0);
     // Beyond what a date can hold the field is as unreadable as text.
     const double ms = std::round(seconds * 1000.0);
