@@ -4,40 +4,257 @@
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
 
-#include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <vector>
 
 namespace halvoren {
 namespace {
 
-QDateTime timeFromSeconds(const QString& field)
+QStringView trimmedBlanks(QStringView text);
+
+// Whole seconds of up to 12 digits, as tmux prints them, read without the general reader:
+// a listing may hold millions. Anything else goes through it.
+std::optional<qint64> plainSeconds(QStringView field)
 {
-    const double seconds = parseDecimal(trimBlanks(field)).value_or(0.0);
+    if (field.isEmpty() || field.size() > 12)
+        return std::nullopt;
+    qint64 seconds = 0;
+    for (QChar c : field) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        seconds = seconds * 10 + (c.unicode() - u'0');
+    }
+    return seconds;
+}
+
+QDateTime timeFromSeconds(QStringView field)
+{
+    if (const std::optional<qint64> seconds = plainSeconds(trimmedBlanks(field)))
+        return QDateTime::fromMSecsSinceEpoch(*seconds * 1000, QTimeZone::utc());
+    const double seconds = parseDecimal(trimBlanks(field.toString())).value_or(0.0);
     // Beyond what a date can hold the field is as unreadable as text.
     const double ms = std::round(seconds * 1000.0);
     const bool inRange = std::fabs(ms) < 8.0e15;
     return QDateTime::fromMSecsSinceEpoch(inRange ? static_cast<qint64>(ms) : 0, QTimeZone::utc());
 }
 
+QStringView trimmedBlanks(QStringView text)
+{
+    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
+        text.chop(1);
+    return text;
+}
+
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+}
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// Whether the text before `bar` ends as our names do: "-" and 16 hexadecimal digits, maybe
+// followed by the "-n" of a numbered sibling, the first "-" after the prefix.
+bool endsAsOurName(QStringView line, qsizetype bar)
+{
+    constexpr qsizetype hashDigits = 16;
+    const qsizetype prefix = qsizetype(sizeof sessionNamePrefix - 1);
+    const auto hashEndsAt = [&](qsizetype end) {
+        const qsizetype dash = end - hashDigits - 1;
+        if (dash < prefix || line.at(dash) != u'-')
+            return false;
+        for (qsizetype k = dash + 1; k < end; ++k) {
+            if (!isHexDigit(line.at(k)))
+                return false;
+        }
+        return true;
+    };
+    if (hashEndsAt(bar))
+        return true;
+    qsizetype digits = bar;
+    while (digits > 0 && isDigit(line.at(digits - 1)))
+        --digits;
+    return digits < bar && digits > 0 && line.at(digits - 1) == u'-' && hashEndsAt(digits - 1);
+}
+
 // Where the name of a listing line ends. A label may hold "|", so the name is taken up to the
 // first "|" after the "-" and 16 hexadecimal digits that end our names (and the "-n" of a
 // numbered sibling); a name of another form ends at its first "|".
-qsizetype nameEnd(const QString& line)
+qsizetype nameEnd(QStringView line)
 {
-    static const QRegularExpression ours(QStringLiteral("^kq-.*?-[0-9a-f]{16}(?:-[0-9]+)?(?=\\|)"),
-                                         QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch match = ours.match(line);
-    if (match.hasMatch())
-        return match.capturedEnd();
-    return line.indexOf(u'|');
+    const qsizetype first = line.indexOf(u'|');
+    if (first < 0 || !line.startsWith(QLatin1String(sessionNamePrefix)))
+        return first;
+    // Each bar looks back over its own run of digits at most: linear in the line.
+    for (qsizetype bar = first; bar >= 0; bar = line.indexOf(u'|', bar + 1)) {
+        if (endsAsOurName(line, bar))
+            return bar;
+    }
+    return first;
 }
 
-bool tooFewFields(const QString& line)
+bool tooFewFields(QStringView line)
 {
     const qsizetype bar = nameEnd(line);
-    return bar < 0 || line.mid(bar + 1).count(u'|') < 4;
+    return bar < 0 || line.sliced(bar + 1).count(u'|') < 4;
+}
+
+// The six fields of a line, still in the text they were read from.
+struct SessionFields {
+    QStringView name;
+    QStringView path;
+    QStringView created;
+    QStringView attached;
+    QStringView activity;
+    QStringView command;
+};
+
+std::optional<SessionFields> splitSessionLine(QStringView rawLine)
+{
+    const QStringView line = trimmedBlanks(rawLine);
+    if (!line.startsWith(QLatin1String(sessionNamePrefix)))
+        return std::nullopt;
+    const qsizetype bar = nameEnd(line);
+    if (bar < 0)
+        return std::nullopt;
+    // The last four fields from the end; whatever lies before them is the path, bars included.
+    std::array<qsizetype, 4> bars{};
+    qsizetype from = line.size();
+    for (qsizetype& at : bars) {
+        at = from > bar + 1 ? line.lastIndexOf(u'|', from - 1) : -1;
+        if (at <= bar)
+            return std::nullopt;
+        from = at;
+    }
+    SessionFields fields;
+    fields.name = line.first(bar);
+    fields.path = line.sliced(bar + 1, bars[3] - bar - 1);
+    fields.created = line.sliced(bars[3] + 1, bars[2] - bars[3] - 1);
+    fields.attached = line.sliced(bars[2] + 1, bars[1] - bars[2] - 1);
+    fields.activity = line.sliced(bars[1] + 1, bars[0] - bars[1] - 1);
+    fields.command = line.sliced(bars[0] + 1);
+    if (fields.path.isEmpty())
+        return std::nullopt;
+    return fields;
+}
+
+FolderSession sessionOf(const SessionFields& fields, QDateTime lastActivity)
+{
+    FolderSession session;
+    session.name = fields.name.toString();
+    session.path = fields.path.toString();
+    session.createdAt = timeFromSeconds(fields.created);
+    session.attached = parseStrictInteger(trimmedBlanks(fields.attached).toString()).value_or(0);
+    session.lastActivity = std::move(lastActivity);
+    session.command = trimmedBlanks(fields.command).toString();
+    return session;
+}
+
+// One line of the output and the break that ends it ("\n", "\r\n", "\r" or none at the end).
+struct OutputLine {
+    QStringView text;
+    QStringView lineBreak;
+};
+
+class OutputLines {
+public:
+    explicit OutputLines(QStringView output) : output(output) {}
+
+    bool atEnd() const { return at > output.size(); }
+
+    OutputLine next()
+    {
+        qsizetype end = at;
+        while (end < output.size() && output.at(end) != u'\n' && output.at(end) != u'\r')
+            ++end;
+        const bool crlf = end + 1 < output.size() && output.at(end) == u'\r' && output.at(end + 1) == u'\n';
+        const qsizetype breakSize = end < output.size() ? (crlf ? 2 : 1) : 0;
+        OutputLine line{output.sliced(at, end - at), output.sliced(end, breakSize)};
+        at = end + (breakSize > 0 ? breakSize : 1);
+        return line;
+    }
+
+private:
+    QStringView output;
+    qsizetype at = 0;
+};
+
+// Hands every line the listing accepts to `take`, in output order, read in one pass: a line is
+// copied only when a line break splits it.
+template <typename Take>
+void readSessionLines(QStringView output, Take take)
+{
+    OutputLines lines(output);
+    std::optional<OutputLine> pending;
+    const auto advance = [&] { pending = lines.atEnd() ? std::nullopt : std::optional(lines.next()); };
+    const auto wholeRowOfOurs = [](QStringView line) {
+        return line.startsWith(QLatin1String(sessionNamePrefix)) && !tooFewFields(line);
+    };
+    QString joined;
+    advance();
+    while (pending) {
+        const OutputLine first = *pending;
+        advance();
+        if (first.text.isEmpty())
+            continue;
+        // A line break in the pane's folder splits its line: a line of ours that is short of
+        // fields takes the lines after it until it has them, or until a whole line of ours.
+        if (!first.text.startsWith(QLatin1String(sessionNamePrefix)) || !tooFewFields(first.text)
+            || !pending || wholeRowOfOurs(pending->text)) {
+            if (auto fields = splitSessionLine(first.text))
+                take(*fields);
+            continue;
+        }
+        joined = first.text.toString();
+        QStringView lastBreak = first.lineBreak;
+        std::vector<QStringView> taken;
+        bool short_ = true;
+        while (short_ && pending && !wholeRowOfOurs(pending->text)) {
+            joined += lastBreak;
+            joined += pending->text;
+            // Only a bar can change the count of fields: the joined text is measured again
+            // for the few lines that bring one.
+            if (pending->text.contains(u'|'))
+                short_ = tooFewFields(joined);
+            taken.push_back(pending->text);
+            lastBreak = pending->lineBreak;
+            advance();
+        }
+        if (auto fields = splitSessionLine(joined)) {
+            take(*fields);
+            continue;
+        }
+        // The lines it took are tried alone, never as the start of another join: a host
+        // printing millions of short lines must not make this quadratic. (Such a join ends
+        // where this one did and is as short of fields.)
+        for (QStringView line : taken) {
+            if (!line.startsWith(QLatin1String(sessionNamePrefix))) {
+                if (auto fields = splitSessionLine(line))
+                    take(*fields);
+            }
+        }
+    }
+}
+
+// Whether a comes first in the picker: more recent activity, then earlier in the listing.
+struct Ranked {
+    FolderSession session;
+    qsizetype index = 0;
+};
+
+bool ranksBefore(const Ranked& a, const Ranked& b)
+{
+    if (a.session.lastActivity != b.session.lastActivity)
+        return a.session.lastActivity > b.session.lastActivity;
+    return a.index < b.index;
 }
 
 } // namespace
@@ -55,68 +272,49 @@ QString sessionListScript()
         "done; true");
 }
 
-std::optional<FolderSession> parseSessionLine(const QString& rawLine)
+std::optional<FolderSession> parseSessionLine(const QString& line)
 {
-    const QString line = trimBlanks(rawLine);
-    if (!line.startsWith(QLatin1String(sessionNamePrefix)))
+    const std::optional<SessionFields> fields = splitSessionLine(line);
+    if (!fields)
         return std::nullopt;
-    const qsizetype bar = nameEnd(line);
-    if (bar < 0)
-        return std::nullopt;
-    QStringList fields = line.mid(bar + 1).split(u'|');
-    if (fields.size() < 5)
-        return std::nullopt;
-
-    FolderSession session;
-    session.name = line.left(bar);
-    session.command = trimBlanks(fields.takeLast());
-    session.lastActivity = timeFromSeconds(fields.takeLast());
-    session.attached = parseStrictInteger(trimBlanks(fields.takeLast())).value_or(0);
-    session.createdAt = timeFromSeconds(fields.takeLast());
-    session.path = fields.join(u'|');
-    if (session.path.isEmpty())
-        return std::nullopt;
-    return session;
+    return sessionOf(*fields, timeFromSeconds(fields->activity));
 }
 
 QList<FolderSession> parseSessionList(const QString& output)
 {
     QList<FolderSession> sessions;
-    // Lines with the break that ends each ("\n", "\r\n" or "\r"), empty ones kept.
-    QStringList lines;
-    QStringList breaks;
-    qsizetype start = 0;
-    for (qsizetype k = 0; k <= output.size(); ++k) {
-        if (k < output.size() && output.at(k) != u'\n' && output.at(k) != u'\r')
-            continue;
-        lines << output.mid(start, k - start);
-        const bool crlf = k + 1 < output.size() && output.at(k) == u'\r' && output.at(k + 1) == u'\n';
-        breaks << output.mid(k, crlf ? 2 : 1);
-        if (crlf)
-            ++k;
-        start = k + 1;
-    }
-    for (qsizetype k = 0; k < lines.size(); ++k) {
-        QString line = lines.at(k);
-        if (line.isEmpty())
-            continue;
-        // A line break in the pane's folder splits its line: a line of ours that is short of
-        // fields takes the lines after it until it has them.
-        qsizetype next = k + 1;
-        const auto continues = [&](qsizetype n) {
-            const QString& after = lines.at(n);
-            return !(after.startsWith(QLatin1String(sessionNamePrefix)) && !tooFewFields(after));
-        };
-        while (line.startsWith(QLatin1String(sessionNamePrefix)) && next < lines.size() && tooFewFields(line) &&
-               continues(next)) {
-            line += breaks.at(next - 1) + lines.at(next);
-            ++next;
+    readSessionLines(output, [&](const SessionFields& fields) {
+        sessions << sessionOf(fields, timeFromSeconds(fields.activity));
+    });
+    return sessions;
+}
+
+QList<FolderSession> parseFolderSessions(QStringView output, const QString& folder, qsizetype limit)
+{
+    // A heap whose front is the session that goes first when a more recent one comes: what is
+    // held never passes the bound, however many sessions the host lists for the folder.
+    std::vector<Ranked> kept;
+    qsizetype index = 0;
+    readSessionLines(output, [&](const SessionFields& fields) {
+        if (fields.path != folder || limit <= 0)
+            return;
+        Ranked ranked{FolderSession{}, index++};
+        ranked.session.lastActivity = timeFromSeconds(fields.activity);
+        if (qsizetype(kept.size()) >= limit && !ranksBefore(ranked, kept.front()))
+            return;
+        ranked.session = sessionOf(fields, std::move(ranked.session.lastActivity));
+        kept.push_back(std::move(ranked));
+        std::push_heap(kept.begin(), kept.end(), ranksBefore);
+        if (qsizetype(kept.size()) > limit) {
+            std::pop_heap(kept.begin(), kept.end(), ranksBefore);
+            kept.pop_back();
         }
-        if (auto session = parseSessionLine(line)) {
-            sessions << std::move(*session);
-            k = next - 1;
-        }
-    }
+    });
+    std::sort_heap(kept.begin(), kept.end(), ranksBefore);
+    QList<FolderSession> sessions;
+    sessions.reserve(qsizetype(kept.size()));
+    for (Ranked& ranked : kept)
+        sessions << std::move(ranked.session);
     return sessions;
 }
 

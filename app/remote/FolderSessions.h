@@ -3,6 +3,8 @@
 // belongs to the callers (25 s and 40 s); the parsers skip whatever they cannot read.
 #pragma once
 
+#include "remote/ServerState.h"
+
 #include <QDateTime>
 #include <QMap>
 #include <QString>
@@ -34,6 +36,17 @@ struct GitInfo {
 QString sessionListScript();
 QList<FolderSession> parseSessionList(const QString& output);
 std::optional<FolderSession> parseSessionLine(const QString& line);
+
+// Sessions of one folder a listing keeps: the picker shows each as a row, and no one opens
+// thousands of sessions in a folder by hand, while a host may list millions within the output
+// cap. The same bound as the sessions a host listing keeps.
+inline constexpr qsizetype maximumFolderSessions = maximumListedSessions;
+
+// The sessions of `folder` (its path exactly) in the output, read in one pass and kept as
+// they are read: most recent activity first, equal ones in listing order, at most `limit` of
+// them, the least recently active dropped past it. Other lines cost no copy.
+QList<FolderSession> parseFolderSessions(QStringView output, const QString& folder,
+                                         qsizetype limit = maximumFolderSessions);
 
 // Prints "folder|@|branch|@|1" (dirty) or "folder|@|branch|@|" (clean) for each folder
 // inside a git work tree, nothing for the others.

@@ -353,18 +353,64 @@ qsizetype argumentAreaLimit()
     return std::min(limit > 0 ? qsizetype(limit) : qsizetype{131072}, argumentAreaCap);
 }
 
-// The script in a file that only this user may read, removed with the object.
-std::unique_ptr<QTemporaryFile> writeScriptFile(const QString& script, QString& failure)
-{
-    auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/halvoren-script-XXXXXX"));
-    const QByteArray bytes = script.toUtf8();
-    if (!file->open() || file->write(bytes) != bytes.size() || !file->flush()) {
-        failure = file->errorString();
-        return nullptr;
+// A script's file, removed when the last holder lets it go: its writer, should the run be
+// abandoned while it writes, or the run once it ends.
+struct ScriptFile {
+    QString path;
+
+    ScriptFile() = default;
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+    ~ScriptFile()
+    {
+        if (!path.isEmpty())
+            QFile::remove(path);
     }
-    file->close();
-    return file;
+};
+
+// Puts the script in a new file that only this user may read (a temporary file is made with
+// mode 0600), left in place for the shell to read; the reason when it cannot. Runs on a
+// worker: the disk may be slow.
+QString writeScriptFile(ScriptFile& into, const QString& folder, const QString& script)
+{
+    QTemporaryFile file(folder + QStringLiteral("/halvoren-script-XXXXXX"));
+    const QByteArray bytes = script.toUtf8();
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+        return file.errorString();
+    file.close();
+    file.setAutoRemove(false);
+    into.path = file.fileName();
+    return QString();
 }
+
+// The main thread's hold on a script's file: let go on a worker, where the file is removed
+// if no one else holds it.
+class ScriptFileHold {
+public:
+    explicit ScriptFileHold(std::shared_ptr<ScriptFile> file) : file(std::move(file)) {}
+    ScriptFileHold(const ScriptFileHold&) = delete;
+    ScriptFileHold& operator=(const ScriptFileHold&) = delete;
+    ~ScriptFileHold()
+    {
+        if (file)
+            (void)QtConcurrent::run([held = std::move(file)]() mutable { held.reset(); });
+    }
+
+    const ScriptFile* operator->() const { return file.get(); }
+
+    // Removes the file on a worker, for the caller to wait on: there and then, whoever else
+    // still holds it (its writer's task may outlive the write by a little).
+    QFuture<void> remove()
+    {
+        return QtConcurrent::run([held = std::exchange(file, {})] {
+            QFile::remove(held->path);
+            held->path.clear();
+        });
+    }
+
+private:
+    std::shared_ptr<ScriptFile> file;
+};
 
 } // namespace
 
@@ -414,17 +460,26 @@ Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
     const QString shell = userShell();
     QStringList arguments;
     arguments << QStringLiteral("-l") << QStringLiteral("-c") << command;
-    // Lives until the run ends: the shell opens it only after its login profile.
-    std::unique_ptr<QTemporaryFile> file;
+    // Lives until the run ends: the shell opens it only after its login profile. Written and
+    // removed on a worker, as the main thread never waits on the disk.
+    std::optional<ScriptFileHold> file;
     if (!fitsInArguments(shell, arguments)) {
-        QString failure;
-        file = writeScriptFile(command, failure);
-        if (!file)
+        auto written = std::make_shared<ScriptFile>();
+        file.emplace(written);
+        QFuture<QString> writing = QtConcurrent::run(
+            [written = std::move(written), folder = QDir::tempPath(), command] {
+                return writeScriptFile(*written, folder, command);
+            });
+        const QString failure = co_await writing;
+        if ((*file)->path.isEmpty())
             co_return ShellError{scriptFileFailureMessage(failure)};
-        arguments.last() = scriptFileCommand(file->fileName());
+        arguments.last() = scriptFileCommand((*file)->path);
     }
     auto result = co_await Shell::run(shell, std::move(arguments), std::nullopt, timeoutSeconds);
-    file.reset();
+    if (file) {
+        QFuture<void> removing = file->remove();
+        co_await removing;
+    }
     if (!result)
         co_return result.error();
     if (result.value().status == scriptIncompleteStatus

@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 
@@ -565,13 +567,17 @@ Task<QList<FolderSession>> MacModel::listFolderSessions(QString path, MacConnect
     ShellResult<QString> output = co_await std::move(listing);
     if (!output)
         co_return QList<FolderSession>{};
-    QList<FolderSession> sessions;
-    for (const FolderSession& session : parseSessionList(output.value())) {
-        if (session.path == path)
-            sessions.append(session);
-    }
-    std::stable_sort(sessions.begin(), sessions.end(),
-                     [](const FolderSession& a, const FolderSession& b) { return a.lastActivity > b.lastActivity; });
+    // A busy host lists millions of sessions within the output cap: a large listing is read on
+    // a worker thread so the window stays live, and what comes back is the folder's sessions
+    // alone, bounded, whatever the size of the listing. A usual listing (a few hundred
+    // sessions at most) is read at once.
+    constexpr qsizetype readInPlaceChars = 64 * 1024;
+    QString text = std::move(output.value());
+    if (text.size() <= readInPlaceChars)
+        co_return parseFolderSessions(text, path);
+    QFuture<QList<FolderSession>> parsing =
+        QtConcurrent::run([text = std::move(text), path] { return parseFolderSessions(text, path); });
+    QList<FolderSession> sessions = co_await parsing;
     co_return sessions;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +81,79 @@ TEST(FolderSessions, NamesAndPathsHoldingSeparatorsAndLineBreaks)
         EXPECT_EQ(sessions.at(0).command, c.command);
         EXPECT_EQ(sessions.at(1).name, QStringLiteral("kq-z"));
     }
+}
+
+// What the picker gets of a listing: the folder's sessions only, most recent first, equal ones
+// in listing order, and past the bound the most recently active whatever their place.
+TEST(FolderSessions, AFoldersSessionsAreKeptMostRecentFirstWithinTheBound)
+{
+    const QString h = QStringLiteral("0123456789abcdef");
+    const auto line = [](const char* name, const QString& path, int activity) {
+        return QStringLiteral("kq-%1|%2|1|0|%3|sh\n").arg(QLatin1String(name), path).arg(activity);
+    };
+    const QString p = QStringLiteral("/p");
+    const struct {
+        const char* name;
+        QString output;
+        QString folder;
+        qsizetype limit;
+        QStringList names;
+    } cases[] = {
+        {"activity order", line("a", p, 10) + line("b", p, 30) + line("q", QStringLiteral("/q"), 40) + line("c", p, 20),
+         p, 10, {"kq-b", "kq-c", "kq-a"}},
+        {"exact path only", line("a", QStringLiteral("/p/"), 1) + line("b", QStringLiteral("/P"), 1) + line("c", p, 1),
+         p, 10, {"kq-c"}},
+        {"bar in the path", line("a", QStringLiteral("/p|x"), 1) + line("b", p, 2), QStringLiteral("/p|x"), 10, {"kq-a"}},
+        {"split by a line break", QStringLiteral("kq-n_-") + h + QStringLiteral("|/p\n|1|0|2|sh\n") + line("b", QStringLiteral("/p\n"), 1),
+         QStringLiteral("/p\n"), 10, {QStringLiteral("kq-n_-") + h, "kq-b"}},
+        {"malformed lines skipped", QStringLiteral("kq-x|/p|1|0|sh\ngarbage|/p|1|0|9|sh\nkq-y||1|0|9|sh\n") + line("a", p, 1)
+         + QStringLiteral("kq-cut|/p|1"), p, 10, {"kq-a"}},
+        {"ties keep listing order", line("a", p, 5) + line("b", p, 9) + line("c", p, 1) + line("d", p, 9) + line("e", p, 7),
+         p, 2, {"kq-b", "kq-d"}},
+        {"the most recent come last", line("a", p, 1) + line("b", p, 2) + line("c", p, 3) + line("d", p, 4), p, 2,
+         {"kq-d", "kq-c"}},
+        {"no room", line("a", p, 1), p, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList names;
+        for (const FolderSession& session : parseFolderSessions(c.output, c.folder, c.limit))
+            names << session.name;
+        EXPECT_EQ(names, c.names);
+    }
+}
+
+// Within the bound a folder's sessions are those the whole listing gives for it, in a stable
+// order of activity: nothing of a normal listing is lost or changed.
+TEST(FolderSessions, TheFoldersSessionsAreThoseOfTheWholeListing)
+{
+    const QString h = QStringLiteral("0123456789abcdef");
+    const QString output = QStringLiteral("kq-a|/p|60|1|90|zsh\r\nkq-b-") + h + QStringLiteral("|/p| 7 |+2|90| vim \n")
+                         + QStringLiteral("kq-c|/q|1|0|95|sh\rkq-d|/p|abc|-2|1.5e9|\n\nkq-e-") + h
+                         + QStringLiteral("-2|/p|1|0|91.5|top\nkq-f|/p|1|0|1e999|sh\n");
+    QList<FolderSession> expected;
+    for (const FolderSession& session : parseSessionList(output)) {
+        if (session.path == QStringLiteral("/p"))
+            expected << session;
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const FolderSession& a, const FolderSession& b) { return a.lastActivity > b.lastActivity; });
+    ASSERT_EQ(expected.size(), 5);
+    EXPECT_EQ(parseFolderSessions(output, QStringLiteral("/p")), expected);
+}
+
+// Many short lines that each start a line of ours but never complete one are read in
+// one pass: each line is taken by one join at most.
+TEST(FolderSessions, ShortLinesOfOursAreJoinedOnce)
+{
+    QString output = QStringLiteral("kq-a|/p|1|0|5|sh\n");
+    for (int i = 0; i < 200'000; ++i)
+        output += QStringLiteral("kq-x\n");
+    output += QStringLiteral("kq-b|/p|1|0|6|sh\n");
+    QStringList names;
+    for (const FolderSession& session : parseFolderSessions(output, QStringLiteral("/p")))
+        names << session.name;
+    EXPECT_EQ(names, (QStringList{"kq-b", "kq-a"}));
 }
 
 TEST(GitProbe, ParsesDirtyCleanAndSkipsTheRest)

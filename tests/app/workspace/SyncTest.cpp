@@ -6,6 +6,7 @@
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
 #include "tab/MacTab.h"
+#include "remote/FolderSessions.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
@@ -361,6 +362,41 @@ TEST_F(SyncFixture, TheEventLoopTurnsWhileALargeListingIsRead)
     EXPECT_TRUE(done);
     EXPECT_GT(turnsBefore, 0);
     EXPECT_EQ(local().liveSessions().size(), maximumListedSessions);
+}
+
+Task<> listAndMark(MacModel* model, MacConnection* connection, QList<FolderSession>* sessions, bool* done)
+{
+    *sessions = co_await model->listFolderSessions(QStringLiteral("/p/a"), *connection);
+    *done = true;
+}
+
+// A busy host's folder-session listing is read off the main thread, and only the folder's most
+// recent sessions come back, bounded.
+TEST_F(SyncFixture, TheEventLoopTurnsWhileALargeFolderListingIsRead)
+{
+    QString output;
+    for (int i = 0; i < 200'000; ++i)
+        output += QStringLiteral("kq-s%1|/p/%2|1|0|%3|sh\n")
+                      .arg(i)
+                      .arg(i % 2 ? QStringLiteral("a") : QStringLiteral("b"))
+                      .arg(i / 2);
+    model.runScript = [&output](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+        return ready(ShellResult<QString>(script == sessionListScript() ? output : QString()));
+    };
+    ASSERT_TRUE(local().tmuxAvailable());
+    bool done = false;
+    int turnsBefore = 0;
+    QTimer turns;
+    turns.setInterval(0);
+    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBefore += done ? 0 : 1; });
+    turns.start();
+    QList<FolderSession> sessions;
+    QCoro::waitFor(listAndMark(&model, &local(), &sessions, &done));
+    EXPECT_TRUE(done);
+    EXPECT_GT(turnsBefore, 0);
+    ASSERT_EQ(sessions.size(), maximumFolderSessions);
+    EXPECT_EQ(sessions.front().name, QStringLiteral("kq-s199999"));
+    EXPECT_EQ(sessions.back().name, QStringLiteral("kq-s%1").arg(200'000 - 2 * maximumFolderSessions + 1));
 }
 
 // Thousands of projects are probed in batches: each batch within the time-out, and a batch
