@@ -341,6 +341,19 @@ TEST_F(HostDataFixture, AListingPastTheBoundKeepsTheWorkspacesSessions)
     EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
 }
 
+// Counts the main event loop's turns until `done` is set: a read on the main thread would
+// leave none.
+struct LoopTurns {
+    explicit LoopTurns(const bool& done)
+    {
+        timer.setInterval(0);
+        QObject::connect(&timer, &QTimer::timeout, [this, &done] { before += done ? 0 : 1; });
+        timer.start();
+    }
+    QTimer timer;
+    int before = 0;
+};
+
 Task<> syncAndMark(MacModel* model, MacConnection* connection, bool* done)
 {
     co_await model->requestSync(*connection);
@@ -353,14 +366,10 @@ TEST_F(SyncFixture, TheEventLoopTurnsWhileALargeListingIsRead)
     for (int i = 0; i < 200'000; ++i)
         rows += QStringLiteral("kq-s%1\t\t\t\t\t\t1\n").arg(i);
     bool done = false;
-    int turnsBefore = 0;
-    QTimer turns;
-    turns.setInterval(0);
-    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBefore += done ? 0 : 1; });
-    turns.start();
+    const LoopTurns turns(done);
     QCoro::waitFor(syncAndMark(&model, &local(), &done));
     EXPECT_TRUE(done);
-    EXPECT_GT(turnsBefore, 0);
+    EXPECT_GT(turns.before, 0);
     EXPECT_EQ(local().liveSessions().size(), maximumListedSessions);
 }
 
@@ -385,15 +394,11 @@ TEST_F(SyncFixture, TheEventLoopTurnsWhileALargeFolderListingIsRead)
     };
     ASSERT_TRUE(local().tmuxAvailable());
     bool done = false;
-    int turnsBefore = 0;
-    QTimer turns;
-    turns.setInterval(0);
-    QObject::connect(&turns, &QTimer::timeout, [&] { turnsBefore += done ? 0 : 1; });
-    turns.start();
+    const LoopTurns turns(done);
     QList<FolderSession> sessions;
     QCoro::waitFor(listAndMark(&model, &local(), &sessions, &done));
     EXPECT_TRUE(done);
-    EXPECT_GT(turnsBefore, 0);
+    EXPECT_GT(turns.before, 0);
     ASSERT_EQ(sessions.size(), maximumFolderSessions);
     EXPECT_EQ(sessions.front().name, QStringLiteral("kq-s199999"));
     EXPECT_EQ(sessions.back().name, QStringLiteral("kq-s%1").arg(200'000 - 2 * maximumFolderSessions + 1));
