@@ -422,7 +422,7 @@ private:
 };
 
 // Runs one case in this process and prints its result line.
-int runCase(const Case& spec, bool quick, int argc, char** argv)
+int runCase(const Case& scenario, bool quick, int argc, char** argv)
 {
     QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/hv-hostile-XXXXXX"));
     if (!folder.isValid())
@@ -438,8 +438,8 @@ int runCase(const Case& spec, bool quick, int argc, char** argv)
     qputenv("PATH", setup.bin.toUtf8() + ':' + qgetenv("PATH"));
     // A login shell takes its PATH from the system's profile: the home's puts the stand-in first.
     writeFile(setup.home + QStringLiteral("/.profile"), "export PATH=\"" + setup.bin.toUtf8() + ":$PATH\"\n");
-    if (!spec.prepare(setup)) {
-        std::fprintf(stderr, "halvoren-hostile-bench: %s could not be prepared\n", spec.name);
+    if (!scenario.prepare(setup)) {
+        std::fprintf(stderr, "halvoren-hostile-bench: %s could not be prepared\n", scenario.name);
         return 1;
     }
     corvantix::setLogSink([](corvantix::LogStream, std::string_view) {});
@@ -518,11 +518,11 @@ int runCase(const Case& spec, bool quick, int argc, char** argv)
 
     const double seconds = double(clock.elapsed()) / 1000;
     const double peak = double(statusBytes("VmHWM")) / 1e6;
-    if (std::strcmp(spec.name, "projects-5000") == 0)
+    if (std::strcmp(scenario.name, "projects-5000") == 0)
         outcome += QStringLiteral("projects=%1 git-state=%2 ").arg(local.projects().size()).arg(local.gitInfo().size());
     outcome += QStringLiteral("tabs=%1").arg(model.tabs().size());
-    if (spec.expectedTabs >= 0 && model.tabs().size() != spec.expectedTabs)
-        outcome += QStringLiteral(" (%1 expected)").arg(spec.expectedTabs);
+    if (scenario.expectedTabs >= 0 && model.tabs().size() != scenario.expectedTabs)
+        outcome += QStringLiteral(" (%1 expected)").arg(scenario.expectedTabs);
     outcome += QStringLiteral(" live=%1 favorites=%2 failures=%3%4 keys=%5")
                    .arg(local.liveSessions().size())
                    .arg(local.favorites().size())
@@ -576,9 +576,9 @@ struct Result {
     bool overran = false;
 };
 
-std::optional<Result> runChild(const Case& spec, bool quick)
+std::optional<Result> runChild(const Case& scenario, bool quick)
 {
-    QStringList arguments{QStringLiteral("--case"), QString::fromLatin1(spec.name)};
+    QStringList arguments{QStringLiteral("--case"), QString::fromLatin1(scenario.name)};
     if (quick)
         arguments << QStringLiteral("--quick");
     QProcess child;
@@ -589,7 +589,7 @@ std::optional<Result> runChild(const Case& spec, bool quick)
     if (!child.waitForFinished(limit * 1000)) {
         child.kill();
         child.waitForFinished(5000);
-        std::fprintf(stderr, "halvoren-hostile-bench: %s did not finish in %d s\n", spec.name, limit);
+        std::fprintf(stderr, "halvoren-hostile-bench: %s did not finish in %d s\n", scenario.name, limit);
         return std::nullopt;
     }
     if (child.exitStatus() != QProcess::NormalExit || (child.exitCode() != 0 && child.exitCode() != exitOverran))
@@ -639,10 +639,10 @@ int main(int argc, char** argv)
                 "stall", "outcome");
     std::fflush(stdout);
     int status = 0;
-    for (const Case* spec : chosen) {
-        const std::optional<Result> result = runChild(*spec, quick);
+    for (const Case* scenario : chosen) {
+        const std::optional<Result> result = runChild(*scenario, quick);
         if (!result) {
-            std::printf("%-16s %9s %9s %9s %7s  %-6s %-6s %s\n", spec->name, "-", "-", "-", "-", "-", "-",
+            std::printf("%-16s %9s %9s %9s %7s  %-6s %-6s %s\n", scenario->name, "-", "-", "-", "-", "-", "-",
                         "crashed or did not run (see above)");
             std::fflush(stdout);
             status = 1;
@@ -650,8 +650,8 @@ int main(int argc, char** argv)
         }
         const double stall = std::max(result->stall, result->key);
         const char* memoryMark = result->peak < residentGoalMB ? "pass" : "OVER";
-        const char* stallMark = spec->stallExempt ? "report" : stall < stallGoalMs ? "pass" : "OVER";
-        std::printf("%-16s %9.1f %9.1f %9.1f %7.1f  %-6s %-6s %s\n", spec->name, result->peak, result->stall, result->key,
+        const char* stallMark = scenario->stallExempt ? "report" : stall < stallGoalMs ? "pass" : "OVER";
+        std::printf("%-16s %9.1f %9.1f %9.1f %7.1f  %-6s %-6s %s\n", scenario->name, result->peak, result->stall, result->key,
                     result->seconds, memoryMark, stallMark, result->outcome.toUtf8().constData());
         std::fflush(stdout);
         if (result->overran)
