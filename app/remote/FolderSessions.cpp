@@ -14,8 +14,6 @@
 namespace halvoren {
 namespace {
 
-QStringView trimmedBlanks(QStringView text);
-
 // Whole seconds of up to 12 digits, as tmux prints them, read without the general reader:
 // a listing may hold millions. Anything else goes through it.
 std::optional<qint64> plainSeconds(QStringView field)
@@ -33,22 +31,13 @@ std::optional<qint64> plainSeconds(QStringView field)
 
 QDateTime timeFromSeconds(QStringView field)
 {
-    if (const std::optional<qint64> seconds = plainSeconds(trimmedBlanks(field)))
+    if (const std::optional<qint64> seconds = plainSeconds(trimBlanks(field)))
         return QDateTime::fromMSecsSinceEpoch(*seconds * 1000, QTimeZone::utc());
-    const double seconds = parseDecimal(trimBlanks(field.toString())).value_or(0.0);
+    const double seconds = parseDecimal(trimBlanks(field).toString()).value_or(0.0);
     // Beyond what a date can hold the field is as unreadable as text.
     const double ms = std::round(seconds * 1000.0);
     const bool inRange = std::fabs(ms) < 8.0e15;
     return QDateTime::fromMSecsSinceEpoch(inRange ? static_cast<qint64>(ms) : 0, QTimeZone::utc());
-}
-
-QStringView trimmedBlanks(QStringView text)
-{
-    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
-        text = text.sliced(1);
-    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
-        text.chop(1);
-    return text;
 }
 
 bool isHexDigit(QChar c)
@@ -65,10 +54,9 @@ bool isDigit(QChar c)
 // followed by the "-n" of a numbered sibling, the first "-" after the prefix.
 bool endsAsOurName(QStringView line, qsizetype bar)
 {
-    constexpr qsizetype hashDigits = 16;
     const qsizetype prefix = qsizetype(sizeof sessionNamePrefix - 1);
     const auto hashEndsAt = [&](qsizetype end) {
-        const qsizetype dash = end - hashDigits - 1;
+        const qsizetype dash = end - sessionHashDigits - 1;
         if (dash < prefix || line.at(dash) != u'-')
             return false;
         for (qsizetype k = dash + 1; k < end; ++k) {
@@ -119,7 +107,7 @@ struct SessionFields {
 
 std::optional<SessionFields> splitSessionLine(QStringView rawLine)
 {
-    const QStringView line = trimmedBlanks(rawLine);
+    const QStringView line = trimBlanks(rawLine);
     if (!line.startsWith(QLatin1String(sessionNamePrefix)))
         return std::nullopt;
     const qsizetype bar = nameEnd(line);
@@ -152,9 +140,9 @@ FolderSession sessionOf(const SessionFields& fields, QDateTime lastActivity)
     session.name = fields.name.toString();
     session.path = fields.path.toString();
     session.createdAt = timeFromSeconds(fields.created);
-    session.attached = parseStrictInteger(trimmedBlanks(fields.attached).toString()).value_or(0);
+    session.attached = parseStrictInteger(trimBlanks(fields.attached).toString()).value_or(0);
     session.lastActivity = std::move(lastActivity);
-    session.command = trimmedBlanks(fields.command).toString();
+    session.command = trimBlanks(fields.command).toString();
     return session;
 }
 

@@ -29,13 +29,16 @@ QStringList splitLines(const QString& text)
 
 QString trimBlanks(const QString& text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && (text.at(begin) == u' ' || text.at(begin) == u'\t'))
-        ++begin;
-    while (end > begin && (text.at(end - 1) == u' ' || text.at(end - 1) == u'\t'))
-        --end;
-    return text.mid(begin, end - begin);
+    return trimBlanks(QStringView(text)).toString();
+}
+
+QStringView trimBlanks(QStringView text)
+{
+    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
+        text.chop(1);
+    return text;
 }
 
 std::optional<qint64> parseStrictInteger(const QString& text)

@@ -17,6 +17,7 @@ QStringList splitLines(const QString& text);
 
 // Without blanks and tabs at either end.
 QString trimBlanks(const QString& text);
+QStringView trimBlanks(QStringView text);
 
 // An optional "+" or "-" then decimal digits only, within 64 bits.
 std::optional<qint64> parseStrictInteger(const QString& text);

@@ -78,11 +78,6 @@ void note(QStringList& problems, const QString& message)
         problems << message;
 }
 
-bool isBlank(QStringView text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' ' || c == u'\t'; });
-}
-
 // The lines of the listing's rows, cut at line feeds only, empty ones included: a value may
 // hold line feeds, even two in a row.
 class LineReader {
@@ -241,7 +236,7 @@ private:
 void readRow(QStringView line, ServerState& state, SessionBound& bound)
 {
     RowFields fields;
-    if (!splitRow(line, fields) || isBlank(fields[0]))
+    if (!splitRow(line, fields) || trimBlanks(fields[0]).isEmpty())
         return;
     if (utf8Length(fields[0]) > maximumHostSessionBytes) {
         note(state.problems, hostNameTooLongMessage(maximumHostSessionBytes));

@@ -22,6 +22,7 @@
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
 #include "settings/Prefs.h"
 #include "settings/ProfileStore.h"
 #include "tab/MacTab.h"
@@ -153,6 +154,12 @@ bool writeTmux(const Setup& setup, const QByteArray& listing)
                      true);
 }
 
+// The stand-in's listing: the rows file, printed as it is.
+QByteArray printRows(const Setup& setup)
+{
+    return "cat " + shellQuote(setup.home + QStringLiteral("/rows")).toUtf8();
+}
+
 bool writeShared(const Setup& setup, const QByteArray& json)
 {
     return QDir().mkpath(setup.home + QStringLiteral("/.halvoren"))
@@ -190,7 +197,7 @@ bool closedRowsListing(const Setup& setup, int count, Name name)
     }
     rows.write(chunk + open);
     return !open.isEmpty() && rows.finish() && writeEmptyShared(setup)
-        && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
+        && writeTmux(setup, printRows(setup));
 }
 
 bool prepareEndless(const Setup& setup)
@@ -208,7 +215,7 @@ bool prepareListing10000(const Setup& setup)
                    + "\t" + setup.home.toUtf8() + "\t\t1\n");
     }
     // With a shared-state file in place the first listing applies the rows at once.
-    return rows.finish() && writeEmptyShared(setup) && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
+    return rows.finish() && writeEmptyShared(setup) && writeTmux(setup, printRows(setup));
 }
 
 bool prepareLines30MB(const Setup& setup)
@@ -280,7 +287,7 @@ bool prepareLongName(const Setup& setup, int bytes)
         name += u'a';
     const QByteArray open = openProjectRow(setup, name);
     return !open.isEmpty() && writeFile(setup.home + QStringLiteral("/rows"), open) && writeEmptyShared(setup)
-        && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
+        && writeTmux(setup, printRows(setup));
 }
 
 // A valid shared state of 120,000 favourites (1.2 MB, small enough for the quick run too),
@@ -297,7 +304,7 @@ bool prepareShared12MB(const Setup& setup)
         json.write((i ? ",\"p" : "\"p") + QByteArray::number(i).rightJustified(6, '0') + '"');
     json.write("],\"hidden\":[],\"version\":1}");
     return json.finish() && writeFile(setup.home + QStringLiteral("/rows"), open)
-        && writeTmux(setup, "cat " + setup.home.toUtf8() + "/rows");
+        && writeTmux(setup, printRows(setup));
 }
 
 struct Case {

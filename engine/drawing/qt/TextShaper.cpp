@@ -25,16 +25,23 @@ std::pair<char32_t, int> scalarAt(const QString& text, int index)
     return {unit, 1};
 }
 
+bool isVariationSelector(char32_t scalar)
+{
+    return (scalar >= 0xFE00 && scalar <= 0xFE0F) || (scalar >= 0xE0100 && scalar <= 0xE01EF);
+}
+
+bool isCombiningMark(char32_t scalar)
+{
+    const int8_t type = u_charType(static_cast<UChar32>(scalar));
+    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
+}
+
 // Belongs to the character before it rather than standing on its own: marks, joiners,
 // variation selectors, emoji skin tones and tags.
 bool attachesToPrevious(char32_t scalar)
 {
-    if (scalar == 0x200C || scalar == 0x200D || (scalar >= 0xFE00 && scalar <= 0xFE0F) ||
-        (scalar >= 0xE0100 && scalar <= 0xE01EF) || (scalar >= 0x1F3FB && scalar <= 0x1F3FF) ||
-        (scalar >= 0xE0020 && scalar <= 0xE007F))
-        return true;
-    const int8_t type = u_charType(static_cast<UChar32>(scalar));
-    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
+    return scalar == 0x200C || scalar == 0x200D || isVariationSelector(scalar) || (scalar >= 0x1F3FB && scalar <= 0x1F3FF)
+        || (scalar >= 0xE0020 && scalar <= 0xE007F) || isCombiningMark(scalar);
 }
 
 bool sameFont(const QRawFont& a, const QRawFont& b)
@@ -47,10 +54,7 @@ bool sameFont(const QRawFont& a, const QRawFont& b)
 // selectors are marks too, but only the base's font knows what they select.
 bool isMark(char32_t scalar)
 {
-    if ((scalar >= 0xFE00 && scalar <= 0xFE0F) || (scalar >= 0xE0100 && scalar <= 0xE01EF))
-        return false;
-    const int8_t type = u_charType(static_cast<UChar32>(scalar));
-    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK;
+    return !isVariationSelector(scalar) && isCombiningMark(scalar);
 }
 
 // Where the cluster starting at `index` ends: after the marks, joiners and selectors that

@@ -399,9 +399,10 @@ bool isContextFree(char32_t scalar)
         || type == U_FORMAT_CHAR || type == U_PRIVATE_USE_CHAR || type == U_UNASSIGNED)
         return false;
     // Regional indicators pair into flags, conjoining jamo into syllables.
-    if ((scalar >= 0x1F1E6 && scalar <= 0x1F1FF) || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) != U_HST_NOT_APPLICABLE)
-        return u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LV_SYLLABLE
-            || u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE) == U_HST_LVT_SYLLABLE;
+    if (scalar >= 0x1F1E6 && scalar <= 0x1F1FF)
+        return false;
+    if (const int syllable = u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE); syllable != U_HST_NOT_APPLICABLE)
+        return syllable == U_HST_LV_SYLLABLE || syllable == U_HST_LVT_SYLLABLE;
     UErrorCode error = U_ZERO_ERROR;
     switch (uscript_getScript(c, &error)) {
     case USCRIPT_COMMON:

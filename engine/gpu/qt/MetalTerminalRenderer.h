@@ -162,9 +162,9 @@ public:
     std::shared_ptr<MetalImageTexture> imageDraw(const KittyGraphicsState& store, std::uint32_t imageId);
     // Forgets the textures of images that left the store.
     void pruneKittyTextures(const KittyGraphicsState& store);
-    // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     // What the shaping cache knows a text by: the font, its size and the text.
     ShaperKey shaperKey(const QString& text, const QRawFont& font);
+    // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
     // One cell's text shaped as the painter shapes it (shapeCellText), kept in the same cache.
     std::optional<ShaperRun> shapeCell(const QString& text, const QRawFont& font);
