@@ -452,6 +452,9 @@ public:
     // The cell of the last locally handled press: a drag's selection starts there, so it
     // keeps its start when the first motion events are merged into a later one.
     std::optional<GridHit> pressHit;
+    // The link the last press was on: that click belongs to the link, and the program sees
+    // none of its press, drags or release. It opens on the release, if still there.
+    std::optional<LinkParameters> pressedLink;
     SemanticPromptPointerSnapshot pointerPressSnapshot;
     // The deferred prompt click (0: none).
     MainQueue::Token pendingSemanticClick = 0;
@@ -663,6 +666,8 @@ private:
     bool performSearch(const std::string& term, const SearchOptions& options, bool scroll, bool forward);
     void installEditActions();
     void handlePress(QMouseEvent& event);
+    // The link a click at the cell opens, the hover highlight brought up to date first.
+    std::optional<LinkParameters> linkUnderClick(const GridHit& hit, Qt::KeyboardModifiers modifiers);
     // Qt's own count stops at two; triple clicks need a counter of our own.
     ClickCounter clickCounter;
     // The key of a disabled edit action is not typed into the program either.

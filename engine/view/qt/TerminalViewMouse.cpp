@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace corvantix {
 
@@ -131,14 +132,18 @@ void TerminalView::handlePress(QMouseEvent& event)
     pressHit.reset();
     pointerPressSnapshot = SemanticPromptPointerSnapshot{selectionActive(), false, clickCount, false};
 
+    const GridHit hit = gridPositionForPoint(event.position());
+    pressedLink = linkUnderClick(hit, event.modifiers());
     const bool candidate = allowMouseReporting && !shiftBypassesMouseReporting(event.modifiers());
     if (pointerDisposition(PointerEventKind::press, terminal->mouseMode(), candidate) == PointerDisposition::report) {
-        reportMouseEvent(event.position(), mouseButtonFlags(primaryButton, event.modifiers(), false));
+        // A press the program never sees must not have its release or drags seen either:
+        // the click is the link's.
+        if (!pressedLink)
+            reportMouseEvent(event.position(), mouseButtonFlags(primaryButton, event.modifiers(), false));
         return;
     }
 
     pointerPressSnapshot.pressWasSemanticEligible = true;
-    const GridHit hit = gridPositionForPoint(event.position());
     pressHit = hit;
     if (clickCount == 2) {
         selection->selectWordAt(hit.col, hit.row, terminal->buffer());
@@ -181,6 +186,8 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event)
     const bool candidate = allowMouseReporting && !shiftBypassesMouseReporting(event->modifiers());
     switch (pointerDisposition(PointerEventKind::drag, mode, candidate)) {
     case PointerDisposition::report:
+        if (pressedLink)
+            return;
         reportMouseEvent(event->position(), mouseButtonFlags(primaryButton, event->modifiers(), false) + motionFlag);
         return;
     case PointerDisposition::ignore:
@@ -235,17 +242,15 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
         didSelectionDrag = false;
         pointerPressSnapshot.pressWasSemanticEligible = false;
     };
-    // A click on a link opens it, before (and instead of) any report of the release. Ctrl is
+    // A click that began on a link is the link's: it opens when the release finds the same
+    // link (after no selection drag), and the program hears nothing of it either way. Ctrl is
     // the link modifier; a Ctrl-click anywhere else is reported with its control bit.
-    const bool ctrlHeld = event->modifiers().testFlag(Qt::ControlModifier);
-    updateLinkHighlight(hit.col, hit.row, commandActive || ctrlHeld);
-    if (!didSelectionDrag) {
-        if (std::optional<LinkParameters> link = linkAt(hit.col, hit.row, ctrlHeld)) {
-            if (terminalDelegate != nullptr)
-                terminalDelegate->requestOpenLink(*this, link->link, link->params);
-            reset();
-            return;
-        }
+    const std::optional<LinkParameters> link = linkUnderClick(hit, event->modifiers());
+    if (const std::optional<LinkParameters> pressed = std::exchange(pressedLink, std::nullopt)) {
+        if (!didSelectionDrag && link == pressed && terminalDelegate != nullptr)
+            terminalDelegate->requestOpenLink(*this, link->link, link->params);
+        reset();
+        return;
     }
     if (pointerDisposition(PointerEventKind::release, terminal->mouseMode(), candidate) == PointerDisposition::report) {
         reportMouseEvent(event->position(), mouseButtonFlags(primaryButton, event->modifiers(), true));
@@ -291,6 +296,13 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event)
         }
     }
     reset();
+}
+
+std::optional<LinkParameters> TerminalView::linkUnderClick(const GridHit& hit, Qt::KeyboardModifiers modifiers)
+{
+    const bool ctrlHeld = modifiers.testFlag(Qt::ControlModifier);
+    updateLinkHighlight(hit.col, hit.row, commandActive || ctrlHeld);
+    return linkAt(hit.col, hit.row, ctrlHeld);
 }
 
 // ---------------------------------------------------------------- Auto-scroll
@@ -407,6 +419,8 @@ void TerminalView::installEditActions()
     };
     copyAction = make(tr("&Copy"), Qt::CTRL | Qt::SHIFT | Qt::Key_C, &TerminalView::copy);
     pasteAction = make(tr("&Paste"), Qt::CTRL | Qt::SHIFT | Qt::Key_V, &TerminalView::paste);
+    // The desktop's other paste key: a program that wants Shift+Insert never gets it.
+    pasteAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     selectAllAction = make(tr("Select &All"), Qt::CTRL | Qt::SHIFT | Qt::Key_A, &TerminalView::selectAll);
     updateEditActions();
 }
@@ -429,7 +443,7 @@ bool TerminalView::isEditShortcut(const QKeyEvent& event) const
 {
     const QKeySequence pressed(event.keyCombination());
     for (const QAction* action : {copyAction, pasteAction, selectAllAction}) {
-        if (action != nullptr && action->shortcut() == pressed)
+        if (action != nullptr && action->shortcuts().contains(pressed))
             return true;
     }
     return false;

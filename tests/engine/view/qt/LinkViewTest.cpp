@@ -76,27 +76,99 @@ TEST(LinkView, SuperNeitherHighlightsNorOpens)
     v.super(false);
 }
 
-// Under mouse reporting a Ctrl-click on a link opens it and its release is not reported; a
-// Ctrl-click anywhere else is reported, press and release, with the control bit (16).
-TEST(LinkView, UnderMouseReportingACtrlClickOpensALinkAndElsewhereIsReported)
-{
-    LinkView v;
-    v.view.feedText("see http://one.example/a here\r\n\x1b[?1000h\x1b[?1006h");
-    v.ctrl(true);
-    v.hover(6, 0, Qt::ControlModifier);
-    ASSERT_TRUE(v.view.linkHighlightRange);
-    v.click(6, 0, Qt::ControlModifier);
-    EXPECT_EQ(v.delegate.links, (std::vector<std::string>{"http://one.example/a"}));
-    // The press went to the program; the release did not.
-    EXPECT_EQ(v.delegate.sent, "\x1b[<16;7;1M");
+// Under mouse reporting a click that opens a link is the link's alone: the program hears
+// neither its press, nor its drags, nor its release, and the link opens once on the release.
+// A click elsewhere (a Ctrl+click with its control bit) is reported whole.
+struct ReportedClickCase {
+    const char* name;
+    LinkHighlightMode mode;
+    const char* mouseModes;
+    Qt::KeyboardModifiers modifiers;
+    int col, row;       // the cell clicked; row 0 holds a plain URL, row 1 an OSC 8 link
+    const char* opened; // nothing when the click is not a link's
+    const char* sent;
+};
 
-    v.delegate.sent.clear();
-    v.hover(1, 1, Qt::ControlModifier);
-    EXPECT_FALSE(v.view.linkHighlightRange);
-    v.click(1, 1, Qt::ControlModifier);
-    EXPECT_EQ(v.delegate.links.size(), 1u);
-    EXPECT_EQ(v.delegate.sent, "\x1b[<16;2;2M\x1b[<16;2;2m");
-    v.ctrl(false);
+TEST(LinkView, UnderMouseReportingAClickThatOpensALinkIsNotReported)
+{
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const ReportedClickCase cases[] = {
+        {"Ctrl+click on a URL, 1000", LinkHighlightMode::hoverWithModifier, "\x1b[?1000h\x1b[?1006h", ctrl, 6, 0,
+         "http://one.example/a", ""},
+        {"Ctrl+click on an OSC 8 link, 1000", LinkHighlightMode::hoverWithModifier, "\x1b[?1000h\x1b[?1006h", ctrl, 2,
+         1, "https://two.example/b", ""},
+        {"Ctrl+click on a URL, 1002", LinkHighlightMode::hoverWithModifier, "\x1b[?1002h\x1b[?1006h", ctrl, 6, 0,
+         "http://one.example/a", ""},
+        {"Ctrl+click on an OSC 8 link, 1002", LinkHighlightMode::hoverWithModifier, "\x1b[?1002h\x1b[?1006h", ctrl, 2,
+         1, "https://two.example/b", ""},
+        {"Ctrl+click on an OSC 8 link, 1003 without SGR", LinkHighlightMode::hoverWithModifier, "\x1b[?1003h", ctrl, 2,
+         1, "https://two.example/b", ""},
+        {"Ctrl+click off any link, 1000", LinkHighlightMode::hoverWithModifier, "\x1b[?1000h\x1b[?1006h", ctrl, 1, 3,
+         nullptr, "\x1b[<16;2;4M\x1b[<16;3;4m"},
+        {"Ctrl+click off any link, 1002", LinkHighlightMode::hoverWithModifier, "\x1b[?1002h\x1b[?1006h", ctrl, 1, 3,
+         nullptr, "\x1b[<16;2;4M\x1b[<48;3;4M\x1b[<16;3;4m"},
+        {"plain click on a URL, Ctrl mode", LinkHighlightMode::hoverWithModifier, "\x1b[?1000h\x1b[?1006h", {}, 6, 0,
+         nullptr, "\x1b[<0;7;1M\x1b[<0;8;1m"},
+        {"hover: plain click on a URL", LinkHighlightMode::hover, "\x1b[?1002h\x1b[?1006h", {}, 6, 0,
+         "http://one.example/a", ""},
+        {"always: plain click on an OSC 8 link", LinkHighlightMode::always, "\x1b[?1002h\x1b[?1006h", {}, 2, 1,
+         "https://two.example/b", ""},
+        // The always mode opens OSC 8 links only: a URL in the text is the program's.
+        {"always: plain click on a URL", LinkHighlightMode::always, "\x1b[?1000h\x1b[?1006h", {}, 6, 0, nullptr,
+         "\x1b[<0;7;1M\x1b[<0;8;1m"},
+    };
+    for (const ReportedClickCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkView v;
+        v.view.setLinkHighlightMode(c.mode);
+        v.feed(std::string("see http://one.example/a here\r\n\x1b]8;;https://two.example/b\x1b\\label\x1b]8;;\x1b\\")
+               + c.mouseModes);
+        if (c.modifiers & Qt::ControlModifier)
+            v.ctrl(true);
+        v.hover(c.col, c.row, c.modifiers);
+        v.delegate.sent.clear(); // any-event mode reports the hover itself
+        v.time += 5000;
+        v.mouse(QEvent::MouseButtonPress, v.at(c.col, c.row), Qt::LeftButton, c.modifiers);
+        // A small drag that stays on the link.
+        v.drag(v.at(c.col + 1, c.row), c.modifiers);
+        v.mouse(QEvent::MouseButtonRelease, v.at(c.col + 1, c.row), Qt::NoButton, c.modifiers);
+        EXPECT_EQ(v.delegate.sent, c.sent);
+        EXPECT_EQ(v.delegate.links, c.opened != nullptr ? std::vector<std::string>{c.opened} : std::vector<std::string>{});
+    }
+}
+
+// A click that began on a link stays the link's when the link is gone at the release: it is
+// neither opened nor reported.
+TEST(LinkView, APressWhoseLinkIsGoneAtTheReleaseReportsAndOpensNothing)
+{
+    struct Case {
+        const char* name;
+        const char* betweenOutput; // the program's output between press and release
+        int releaseCol, releaseRow;
+    };
+    const Case cases[] = {
+        {"released off the link", "", 1, 3},
+        {"released on another link", "", 6, 0},
+        {"the link was erased", "\x1b[2;1H\x1b[2K", 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LinkView v;
+        v.feed("see http://one.example/a here\r\n\x1b]8;;https://two.example/b\x1b\\label\x1b]8;;\x1b\\"
+               "\x1b[?1002h\x1b[?1006h");
+        v.ctrl(true);
+        v.hover(2, 1, Qt::ControlModifier);
+        v.time += 5000;
+        v.mouse(QEvent::MouseButtonPress, v.at(2, 1), Qt::LeftButton, Qt::ControlModifier);
+        v.view.feedText(c.betweenOutput);
+        v.drag(v.at(c.releaseCol, c.releaseRow), Qt::ControlModifier);
+        v.mouse(QEvent::MouseButtonRelease, v.at(c.releaseCol, c.releaseRow), Qt::NoButton, Qt::ControlModifier);
+        EXPECT_EQ(v.delegate.sent, "");
+        EXPECT_TRUE(v.delegate.links.empty());
+        // The next click is the program's again.
+        v.click(1, 3, Qt::ControlModifier);
+        EXPECT_EQ(v.delegate.sent, "\x1b[<16;2;4M\x1b[<16;2;4m");
+    }
 }
 
 TEST(LinkView, PreviewShowsTheOsc8TargetWhileCtrlIsHeld)

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -246,6 +247,60 @@ TEST(MouseView, CopyAndPasteGoThroughTheClipboard)
 
     f.view.selectAllAction->trigger();
     EXPECT_TRUE(f.view.selection->active());
+}
+
+// Shift+Insert is a paste key as Ctrl+Shift+V is, through the overridable paste (an
+// application replaces it to paste images), and never the program's Insert key.
+TEST(MouseView, ShiftInsertPastesThroughTheOverridablePaste)
+{
+    struct CountingView : TerminalView {
+        using TerminalView::TerminalView;
+        void paste() override
+        {
+            ++pastes;
+            TerminalView::paste();
+        }
+        int pastes = 0;
+    };
+    ManualMainQueue queue;
+    testing::SendLog delegate;
+    auto pasteboard = std::make_shared<MemoryPasteboard>();
+    CountingView view(QRect(0, 0, 640, 400), std::nullopt, TerminalOptions::defaultOptions(), nullptr, &queue);
+    view.terminalDelegate = &delegate;
+    view.generalPasteboard = pasteboard;
+    queue.advance(1s);
+    // Shortcuts reach only a focused view in the active window, as on a desktop.
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.setFocus();
+
+    pasteboard->content = "a\nb";
+    QTest::keyClick(&view, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(view.pastes, 1);
+    EXPECT_EQ(delegate.sent, "a\nb");
+
+    delegate.sent.clear();
+    view.feedText("\x1b[?2004h");
+    QTest::keyClick(&view, Qt::Key_Insert, Qt::ShiftModifier);
+    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(view.pastes, 3);
+    EXPECT_EQ(delegate.sent, "\x1b[200~a\nb\x1b[201~\x1b[200~a\nb\x1b[201~");
+
+    // Insert alone is still the program's key.
+    delegate.sent.clear();
+    QTest::keyClick(&view, Qt::Key_Insert);
+    EXPECT_EQ(delegate.sent, "\x1b[2~");
+    view.terminalDelegate = nullptr;
+}
+
+// A paste key that arrives as a plain key event (no shortcut took it) is not typed either.
+TEST(MouseView, APasteKeyIsNeverTypedIntoTheProgram)
+{
+    MouseView f;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Insert, Qt::ShiftModifier);
+    QCoreApplication::sendEvent(&f.view, &press);
+    EXPECT_EQ(f.sent(), "") << "not the Insert key with Shift";
 }
 
 TEST(MouseView, TheCopyKeyWithoutASelectionTypesNothing)
