@@ -23,6 +23,9 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace halvoren {
 
 ProjectRowState projectRowState(const MacModel& model, const MacProject& project, const MacConnection& connection,
@@ -122,6 +125,98 @@ namespace {
 constexpr int spacing = 6;
 constexpr int chevronWidth = 12;
 constexpr int trailingMargin = 6;
+constexpr int dirtyMarkSize = 5;
+constexpr int dirtyMarkGap = 3;
+
+QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+int naturalWidth(const QFont& font, const QString& text)
+{
+    return QFontMetrics(font).horizontalAdvance(text);
+}
+
+} // namespace
+
+QFont projectNameFont(bool active)
+{
+    return pixelFont(13, active ? QFont::DemiBold : QFont::Normal);
+}
+
+QFont projectBranchFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(10);
+    return font;
+}
+
+ProjectRowLayout layoutProjectRow(double width, int depth, bool favorite, StateDot dot, double nameWidth,
+                                  std::optional<double> branchWidth, bool dirty)
+{
+    ProjectRowLayout layout;
+    const double height = rowLineHeight;
+    const double middle = height / 2;
+    layout.chevron = QRectF(rowLeadingPad(depth), 0, chevronWidth, height);
+    double x = layout.chevron.right() + spacing;
+    layout.icon = QRectF(x, middle - 6.5, 14, 13);
+    x = layout.icon.right() + spacing;
+    if (favorite) {
+        layout.star = QRectF(x, middle - 5, 10, 10);
+        x = layout.star.right() + spacing;
+    }
+
+    double right = width - trailingMargin;
+    const double dotSize = dot == StateDot::attention ? 7 : dot == StateDot::live ? 6 : 0;
+    if (dotSize > 0) {
+        layout.dot = QRectF(right - dotSize, middle - dotSize / 2, dotSize, dotSize);
+        right = layout.dot.left() - spacing;
+    }
+    // A sidebar narrower than its fixed items leaves nothing to share.
+    right = std::max(right, x);
+    layout.shared = QRectF(x, 0, right - x, height);
+
+    const double space = layout.shared.width();
+    const double wanted = std::max(nameWidth, 0.0);
+    if (!branchWidth) {
+        layout.name = QRectF(x, 0, std::min(wanted, space), height);
+        return layout;
+    }
+    const double groupWanted = (dirty ? dirtyMarkSize + dirtyMarkGap : 0) + std::max(*branchWidth, 0.0);
+    double name = wanted;
+    if (wanted + nameGitGap + groupWanted > space)
+        name = std::min(wanted, std::max(space - nameGitGap - groupWanted, std::ceil(space / 2)));
+    const double group = std::clamp(space - nameGitGap - name, 0.0, groupWanted);
+    layout.name = QRectF(x, 0, name, height);
+    if (group <= 0)
+        return layout;
+    // The flexible space between the two pushes the group to the right.
+    layout.git = QRectF(right - group, 0, group, height);
+    double branchLeft = layout.git.left();
+    if (dirty && group >= dirtyMarkSize) {
+        layout.dirty = QRectF(branchLeft, middle - dirtyMarkSize / 2.0, dirtyMarkSize, dirtyMarkSize);
+        branchLeft += dirtyMarkSize + dirtyMarkGap;
+    }
+    if (right > branchLeft)
+        layout.branch = QRectF(branchLeft, 0, right - branchLeft, height);
+    return layout;
+}
+
+ProjectRowLayout layoutProjectRow(double width, int depth, const ProjectRowState& state, const QString& name)
+{
+    std::optional<double> branch;
+    if (state.git)
+        branch = naturalWidth(projectBranchFont(), visibleText(state.git->branch));
+    return layoutProjectRow(width, depth, state.favorite, stateDot(state),
+                            naturalWidth(projectNameFont(state.active), visibleText(name)), branch,
+                            state.git && state.git->dirty);
+}
+
+namespace {
 
 QColor primaryTextColor()
 {
@@ -134,19 +229,18 @@ QColor withOpacity(QColor colour, double opacity)
     return colour;
 }
 
-QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
+// The text, cut with "…" where it is wider than its place.
+void drawLineText(QPainter& painter, const QRectF& box, const QFont& font, const QColor& colour, const QString& text)
 {
-    QFont font = QGuiApplication::font();
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
-QFont branchFont()
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(10);
-    return font;
+    if (box.isEmpty())
+        return;
+    painter.setFont(font);
+    painter.setPen(colour);
+    // Measured as the layout measures, so that a text given its natural width is never cut.
+    const QFontMetrics metrics(font);
+    const int width = int(box.width());
+    const QString shown = metrics.horizontalAdvance(text) <= width ? text : metrics.elidedText(text, Qt::ElideRight, width);
+    painter.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }
 
 void paintDot(QPainter& painter, QPointF centre, double diameter, const QColor& colour)
@@ -176,62 +270,30 @@ protected:
             return;
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const double middle = height() / 2.0;
+        const ProjectRowLayout layout = layoutProjectRow(width(), row.depth, *state, row.project.name);
 
-        const QRect chevron = chevronBox();
         painter.save();
-        painter.translate(QRectF(chevron).center());
+        painter.translate(layout.chevron.center());
         if (state->expanded)
             painter.rotate(90);
         paintSymbol(painter, u"chevron.right", QRectF(-4.5, -4.5, 9, 9), mutedTextColor());
         painter.restore();
 
-        int x = chevron.right() + 1 + spacing;
         const QColor folderColour = state->open ? withOpacity(accentAmberColor(), 0.85) : mutedTextColor();
-        paintSymbol(painter, folderSymbol(*state), QRectF(x, middle - 6.5, 14, 13), folderColour);
-        x += 14 + spacing;
-        if (state->favorite) {
-            paintSymbol(painter, u"star.fill", QRectF(x, middle - 5, 10, 10), accentAmberColor());
-            x += 10 + spacing;
-        }
+        paintSymbol(painter, folderSymbol(*state), layout.icon, folderColour);
+        if (!layout.star.isEmpty())
+            paintSymbol(painter, u"star.fill", layout.star, accentAmberColor());
 
-        // From the right edge: the state dot, then the git group, then what is left for the name.
-        int right = width() - trailingMargin;
-        switch (stateDot(*state)) {
-        case StateDot::attention:
-            paintDot(painter, QPointF(right - 3.5, middle), 7, accentAmberColor());
-            right -= 7 + spacing;
-            break;
-        case StateDot::live:
-            paintDot(painter, QPointF(right - 3.0, middle), 6, liveGreenColor());
-            right -= 6 + spacing;
-            break;
-        case StateDot::none:
-            break;
-        }
-        if (state->git) {
-            const QFont font = branchFont();
-            const QFontMetrics metrics(font);
-            const int branchWidth = metrics.horizontalAdvance(state->git->branch);
-            const int groupLeft = right - branchWidth - (state->git->dirty ? 5 + 3 : 0);
-            int gx = groupLeft;
-            if (state->git->dirty) {
-                paintDot(painter, QPointF(gx + 2.5, middle), 5, dirtyMarkColor());
-                gx += 5 + 3;
-            }
-            painter.setFont(font);
-            painter.setPen(mutedTextColor());
-            painter.drawText(QRect(gx, 0, branchWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft,
-                             state->git->branch);
-            right = groupLeft - spacing;
-        }
+        drawLineText(painter, layout.name, projectNameFont(state->active),
+                     state->active ? accentAmberColor() : primaryTextColor(), visibleText(row.project.name));
+        if (!layout.dirty.isEmpty())
+            paintDot(painter, layout.dirty.center(), layout.dirty.width(), dirtyMarkColor());
+        if (state->git)
+            drawLineText(painter, layout.branch, projectBranchFont(), mutedTextColor(), visibleText(state->git->branch));
 
-        const QFont nameFont = pixelFont(13, state->active ? QFont::DemiBold : QFont::Normal);
-        painter.setFont(nameFont);
-        painter.setPen(state->active ? accentAmberColor() : primaryTextColor());
-        const int nameWidth = std::max(0, right - x);
-        const QString name = QFontMetrics(nameFont).elidedText(visibleText(row.project.name), Qt::ElideRight, nameWidth);
-        painter.drawText(QRect(x, 0, nameWidth, height()), Qt::AlignVCenter | Qt::AlignLeft, name);
+        if (!layout.dot.isEmpty())
+            paintDot(painter, layout.dot.center(), layout.dot.width(),
+                     stateDot(*state) == StateDot::attention ? accentAmberColor() : liveGreenColor());
     }
 
     void mousePressEvent(QMouseEvent* event) override { event->setAccepted(event->button() == Qt::LeftButton); }

@@ -11,6 +11,8 @@
 #include "workspace/MacModel.h"
 
 #include <QColor>
+#include <QFont>
+#include <QRectF>
 #include <QDBusConnection>
 #include <QList>
 #include <QPointer>
@@ -77,6 +79,32 @@ constexpr int rowIndentStep = 14;
 constexpr int rowLeadingPad(int depth) { return depth * rowIndentStep; }
 // Leading space of "Aucun sous-dossier" under an expanded row: under its sub-rows' names.
 constexpr int emptySubfoldersIndent(int depth) { return (depth + 1) * rowIndentStep + 22; }
+
+// Where each item of a row line goes, left to right: chevron, folder icon, star, name, git
+// group (dirty mark and branch), state dot. Missing items have empty rectangles. The name and
+// the git group share what the fixed items leave (`shared`), at least `nameGitGap` apart;
+// when both do not fit, the branch is shortened first, but the name keeps at least half of
+// the shared space (or all it needs). Texts are drawn elided into their rectangles.
+struct ProjectRowLayout {
+    QRectF chevron;
+    QRectF icon;
+    QRectF star;
+    QRectF name;
+    QRectF git; // the dirty mark and the branch together
+    QRectF dirty;
+    QRectF branch;
+    QRectF dot;
+    QRectF shared;
+};
+constexpr int nameGitGap = 4;
+
+// From the natural widths of the name and of the branch text (none without git information).
+ProjectRowLayout layoutProjectRow(double width, int depth, bool favorite, StateDot dot, double nameWidth,
+                                  std::optional<double> branchWidth, bool dirty);
+// The same for a row that shows `name` with `state`, measured in the row's fonts.
+ProjectRowLayout layoutProjectRow(double width, int depth, const ProjectRowState& state, const QString& name);
+QFont projectNameFont(bool active);
+QFont projectBranchFont();
 
 // Shows the file or folder selected in the desktop's file manager over `bus`; when no file
 // manager answers there, opens the folder that holds it with `openFolder` (the desktop's
