@@ -239,7 +239,8 @@ void drawLineText(QPainter& painter, const QRectF& box, const QFont& font, const
     // Measured as the layout measures, so that a text given its natural width is never cut.
     const QFontMetrics metrics(font);
     const int width = int(box.width());
-    const QString shown = metrics.horizontalAdvance(text) <= width ? text : metrics.elidedText(text, Qt::ElideRight, width);
+    const QString shown =
+        metrics.horizontalAdvance(text) <= width ? text : metrics.elidedText(text, Qt::ElideRight, width);
     painter.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }
 
@@ -289,7 +290,8 @@ protected:
         if (!layout.dirty.isEmpty())
             paintDot(painter, layout.dirty.center(), layout.dirty.width(), dirtyMarkColor());
         if (state->git)
-            drawLineText(painter, layout.branch, projectBranchFont(), mutedTextColor(), visibleText(state->git->branch));
+            drawLineText(painter, layout.branch, projectBranchFont(), mutedTextColor(),
+                         visibleText(state->git->branch));
 
         if (!layout.dot.isEmpty())
             paintDot(painter, layout.dot.center(), layout.dot.width(),

@@ -435,7 +435,7 @@ public:
     // The clipboard's text to the program, as a paste.
     virtual void paste();
     void selectAll();
-    // The edit actions (Ctrl+Shift+C, Ctrl+Shift+V, Ctrl+Shift+A), added to the view; hosts
+    // The edit actions (Ctrl+Shift+C, Ctrl+Shift+V or Shift+Insert, Ctrl+Shift+A), added to the view; hosts
     // put them in their menus too.
     QAction* copyAction = nullptr;
     QAction* pasteAction = nullptr;

@@ -136,8 +136,8 @@ void TerminalView::handlePress(QMouseEvent& event)
     pressedLink = linkUnderClick(hit, event.modifiers());
     const bool candidate = allowMouseReporting && !shiftBypassesMouseReporting(event.modifiers());
     if (pointerDisposition(PointerEventKind::press, terminal->mouseMode(), candidate) == PointerDisposition::report) {
-        // A press the program never sees must not have its release or drags seen either:
-        // the click is the link's.
+        // A press on a link is the link's: the program gets neither it nor, later, its drags
+        // and its release.
         if (!pressedLink)
             reportMouseEvent(event.position(), mouseButtonFlags(primaryButton, event.modifiers(), false));
         return;
@@ -420,7 +420,8 @@ void TerminalView::installEditActions()
     copyAction = make(tr("&Copy"), Qt::CTRL | Qt::SHIFT | Qt::Key_C, &TerminalView::copy);
     pasteAction = make(tr("&Paste"), Qt::CTRL | Qt::SHIFT | Qt::Key_V, &TerminalView::paste);
     // The desktop's other paste key: a program that wants Shift+Insert never gets it.
-    pasteAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    pasteAction->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     selectAllAction = make(tr("Select &All"), Qt::CTRL | Qt::SHIFT | Qt::Key_A, &TerminalView::selectAll);
     updateEditActions();
 }

@@ -133,7 +133,9 @@ TEST(LinkView, UnderMouseReportingAClickThatOpensALinkIsNotReported)
         v.drag(v.at(c.col + 1, c.row), c.modifiers);
         v.mouse(QEvent::MouseButtonRelease, v.at(c.col + 1, c.row), Qt::NoButton, c.modifiers);
         EXPECT_EQ(v.delegate.sent, c.sent);
-        EXPECT_EQ(v.delegate.links, c.opened != nullptr ? std::vector<std::string>{c.opened} : std::vector<std::string>{});
+        const std::vector<std::string> opened =
+            c.opened != nullptr ? std::vector<std::string>{c.opened} : std::vector<std::string>{};
+        EXPECT_EQ(v.delegate.links, opened);
     }
 }
 
