@@ -10,14 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <memory>
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,38 +69,6 @@ TEST(SingleInstance, OnlyAWholeRaiseLineIsHeard)
             << message.left(20).toStdString();
         EXPECT_EQ(raised.size(), raises) << message.left(20).toStdString();
     }
-}
-
-// What a crash leaves behind: the lock file naming a socket whose file is still there with
-// nobody listening. The kernel has dropped the lock itself.
-TEST(SingleInstance, ACrashedHoldersSocketDoesNotStopTheNextLaunch)
-{
-    TempFolder home;
-    const QString folder = home.file(QStringLiteral("halvoren"));
-    QString path;
-    {
-        SingleInstance crashed(folder);
-        ASSERT_EQ(crashed.claim(), Claim::first);
-        path = crashed.socketPath();
-    }
-    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(stale, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
-    ASSERT_LT(static_cast<std::size_t>(encoded.size()), sizeof address.sun_path);
-    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
-    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(stale);
-    ASSERT_TRUE(test::writeAll(folder + QStringLiteral("/instance.lock"), encoded + '\n'));
-
-    SingleInstance next(folder);
-    QSignalSpy raised(&next, &SingleInstance::raiseRequested);
-    EXPECT_EQ(next.claim(std::chrono::milliseconds(0)), Claim::first);
-    // It answers on the same path.
-    SingleInstance later(folder);
-    EXPECT_EQ(later.claim(), Claim::forwarded);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return raised.size() == 1; }, 10000));
 }
 
 // A program the holder starts (a tmux server outlives the application) must not keep the
