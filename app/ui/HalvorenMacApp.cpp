@@ -4,6 +4,7 @@
 #include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
+#include "platform/WindowActivation.h"
 #include "ui/HalvorenCommands.h"
 #include "ui/Icons.h"
 #include "ui/MainView.h"
@@ -89,6 +90,9 @@ void HalvorenMacApp::bringForward()
     window->show();
     window->raise();
     window->activateWindow();
+    // Qt asks with the time of the last event it saw, which loses to any focus taken since.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && window->isVisible())
+        activateX11Window(static_cast<std::uint32_t>(window->winId()));
 }
 
 void HalvorenMacApp::showSettings()

@@ -306,6 +306,9 @@ TEST_F(AppWindowTest, ALaunchWithTheSameConfigurationBringsTheRunningWindowForwa
     EXPECT_TRUE(WIFEXITED(second.status) && WEXITSTATUS(second.status) == 0) << "status " << second.status;
     EXPECT_TRUE(XApplication::pollUntil([&] { return above(firstWindow, otherWindows); }))
         << "the running window did not come forward";
+    EXPECT_TRUE(XApplication::pollUntil([&] {
+        return std::strtoul(runCommand("xdotool getwindowfocus").output.c_str(), nullptr, 10) == firstWindow;
+    })) << "the running window did not take the focus";
     EXPECT_TRUE(halvoren::test::processRuns(app.pid));
     EXPECT_EQ(visibleWindowIds(), std::vector<unsigned long>{firstWindow});
     EXPECT_EQ(tmux("list-clients -F '#{session_name}'"), "hv-alpha\n");
