@@ -2,6 +2,7 @@
 
 #include "tab/MacTab.h"
 #include "ui/AppBus.h"
+#include "ui/Shortcuts.h"
 
 #include <QAction>
 #include <QMenu>
@@ -12,46 +13,45 @@ namespace halvoren {
 HalvorenCommands::HalvorenCommands(MacModel& model, QWidget* window) : QObject(window), model(model), window(window)
 {
     fileMenu = new QMenu(QStringLiteral("Fichier"), window);
-    showServersAction = add(fileMenu, QStringLiteral("Serveurs…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K));
+    showServersAction = add(fileMenu, QStringLiteral("Serveurs…"), shortcuts::showServers());
     connect(showServersAction, &QAction::triggered, this, &HalvorenCommands::showServers);
     fileMenu->addSeparator();
-    closeTabAction = add(fileMenu, QStringLiteral("Fermer l'onglet"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+    closeTabAction = add(fileMenu, QStringLiteral("Fermer l'onglet"), shortcuts::closeTab());
     connect(closeTabAction, &QAction::triggered, this, &HalvorenCommands::closeActiveTab);
-    reopenTabAction = add(fileMenu, QStringLiteral("Rouvrir l'onglet fermé"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    reopenTabAction = add(fileMenu, QStringLiteral("Rouvrir l'onglet fermé"), shortcuts::reopenTab());
     connect(reopenTabAction, &QAction::triggered, this, [this] { this->model.reopenClosedTab(); });
 
     viewMenu = new QMenu(QStringLiteral("Présentation"), window);
-    // Two entries for one command: "+" needs Shift on most layouts, "=" does not.
-    biggerTextAction = add(viewMenu, QStringLiteral("Agrandir le texte"), QKeySequence(Qt::CTRL | Qt::Key_Plus));
+    biggerTextAction = add(viewMenu, QStringLiteral("Agrandir le texte"), shortcuts::biggerText());
     connect(biggerTextAction, &QAction::triggered, this, [this] { changeFontSize(1.0); });
-    biggerTextEqualAction = add(viewMenu, QStringLiteral("Agrandir le texte"), QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    biggerTextEqualAction = add(viewMenu, QStringLiteral("Agrandir le texte"), shortcuts::biggerTextEqual());
     connect(biggerTextEqualAction, &QAction::triggered, this, [this] { changeFontSize(1.0); });
-    smallerTextAction = add(viewMenu, QStringLiteral("Réduire le texte"), QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    smallerTextAction = add(viewMenu, QStringLiteral("Réduire le texte"), shortcuts::smallerText());
     connect(smallerTextAction, &QAction::triggered, this, [this] { changeFontSize(-1.0); });
-    defaultTextAction = add(viewMenu, QStringLiteral("Taille par défaut"), QKeySequence(Qt::CTRL | Qt::Key_0));
+    defaultTextAction = add(viewMenu, QStringLiteral("Taille par défaut"), shortcuts::defaultText());
     connect(defaultTextAction, &QAction::triggered, this, [this] { this->model.setFontSize(defaultFontSize); });
     viewMenu->addSeparator();
     toggleSidebarAction
-        = add(viewMenu, QStringLiteral("Barre latérale des projets"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+        = add(viewMenu, QStringLiteral("Barre latérale des projets"), shortcuts::toggleSidebar());
     connect(toggleSidebarAction, &QAction::triggered, this, &HalvorenCommands::toggleSidebar);
-    toggleCommandsAction = add(viewMenu, QStringLiteral("Commandes rapides"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    toggleCommandsAction = add(viewMenu, QStringLiteral("Commandes rapides"), shortcuts::toggleCommands());
     connect(toggleCommandsAction, &QAction::triggered, this, &HalvorenCommands::toggleCommands);
-    toggleComposeAction = add(viewMenu, QStringLiteral("Barre de message"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M));
+    toggleComposeAction = add(viewMenu, QStringLiteral("Barre de message"), shortcuts::toggleCompose());
     connect(toggleComposeAction, &QAction::triggered, this, &HalvorenCommands::toggleCompose);
 
     tabMenu = new QMenu(QStringLiteral("Onglet"), window);
-    nextTabAction = add(tabMenu, QStringLiteral("Onglet suivant"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_BracketRight));
+    nextTabAction = add(tabMenu, QStringLiteral("Onglet suivant"), shortcuts::nextTab());
     connect(nextTabAction, &QAction::triggered, this, [this] { this->model.selectAdjacentTab(1); });
     previousTabAction
-        = add(tabMenu, QStringLiteral("Onglet précédent"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_BracketLeft));
+        = add(tabMenu, QStringLiteral("Onglet précédent"), shortcuts::previousTab());
     connect(previousTabAction, &QAction::triggered, this, [this] { this->model.selectAdjacentTab(-1); });
     tabMenu->addSeparator();
     for (int n = 1; n <= 8; ++n) {
-        QAction* action = add(tabMenu, QStringLiteral("Onglet %1").arg(n), QKeySequence(Qt::ALT | Qt::Key(Qt::Key_0 + n)));
+        QAction* action = add(tabMenu, QStringLiteral("Onglet %1").arg(n), shortcuts::tabNumber(n));
         connect(action, &QAction::triggered, this, [this, n] { this->model.selectTab(n - 1); });
         numberedTabActions << action;
     }
-    lastTabAction = add(tabMenu, QStringLiteral("Dernier onglet"), QKeySequence(Qt::ALT | Qt::Key_9));
+    lastTabAction = add(tabMenu, QStringLiteral("Dernier onglet"), shortcuts::tabNumber(9));
     // With no tab the index is -1, which selectTab ignores.
     connect(lastTabAction, &QAction::triggered, this, [this] { this->model.selectTab(this->model.tabs().size() - 1); });
 

@@ -3,8 +3,7 @@
 // item acts on the model at once or posts an in-process notification; the menus keep no
 // state of their own.
 //
-// Every shortcut is one a shell never needs: plain Ctrl letters (Ctrl+C, Ctrl+D, Ctrl+W,
-// Ctrl+T…) belong to the terminal, so the application's own keys use Ctrl+Shift or Alt.
+// The keys come from ui/Shortcuts.h, where every text that names one takes it too.
 #pragma once
 
 #include "workspace/MacModel.h"

@@ -4,9 +4,11 @@
 #include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
+#include "platform/WindowActivation.h"
 #include "ui/HalvorenCommands.h"
 #include "ui/Icons.h"
 #include "ui/MainView.h"
+#include "ui/Shortcuts.h"
 #include "ui/SettingsView.h"
 
 #include <QAction>
@@ -55,7 +57,7 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
     window->resize(defaultWindowSize);
 
     settingsAction = new QAction(QStringLiteral("Réglages…"), window);
-    settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settingsAction->setShortcut(shortcuts::settings());
     settingsAction->setShortcutContext(Qt::WindowShortcut);
     window->addAction(settingsAction);
     commands->fileMenu->insertAction(commands->closeTabAction, settingsAction);
@@ -64,15 +66,7 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
     connect(mainView, &MainView::settingsRequested, this, &HalvorenMacApp::showSettings);
 
     // A notification click brings this window forward, with its tab made active.
-    model.bringForward = [target = QPointer<QMainWindow>(window)] {
-        if (!target)
-            return;
-        if (target->isMinimized())
-            target->showNormal();
-        target->show();
-        target->raise();
-        target->activateWindow();
-    };
+    model.bringForward = [this] { bringForward(); };
 
     QMenuBar* bar = window->menuBar();
     bar->addMenu(commands->fileMenu);
@@ -87,6 +81,18 @@ HalvorenMacApp::~HalvorenMacApp()
     delete window;
     if (profiles && model.profileStore == profiles.get())
         model.profileStore = nullptr;
+}
+
+void HalvorenMacApp::bringForward()
+{
+    if (window->isMinimized())
+        window->showNormal();
+    window->show();
+    window->raise();
+    window->activateWindow();
+    // Qt asks with the time of the last event it saw, which loses to any focus taken since.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && window->isVisible())
+        activateX11Window(static_cast<std::uint32_t>(window->winId()));
 }
 
 void HalvorenMacApp::showSettings()

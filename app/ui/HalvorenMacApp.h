@@ -47,6 +47,10 @@ public:
     SettingsView* settingsWindow() const { return settings; }
     void showSettings();
 
+    // Shows the main window again if it was closed, above the others, and asks for the focus: a
+    // notification click, or a second launch with this configuration.
+    void bringForward();
+
     // Shows the main window and runs the event loop until the application quits.
     int run();
 

@@ -7,6 +7,7 @@
 #include "ui/OnboardingView.h"
 #include "style/Palette.h"
 #include "ui/ServersView.h"
+#include "ui/Shortcuts.h"
 #include "ui/SidebarView.h"
 #include "ui/WorkspaceView.h"
 
@@ -83,19 +84,19 @@ MainView::MainView(MacModel& model, MacUpdate& update, QWidget* parent)
     serversAction->setToolTip(QStringLiteral("Serveurs SSH"));
     connect(serversAction, &QAction::triggered, this, &MainView::presentServers);
     composeAction = toolbar->addAction(symbolIcon(u"text.bubble", iconColor), QStringLiteral("Barre de message"));
-    composeAction->setToolTip(QStringLiteral("Barre de message (Ctrl+Maj+M)"));
+    composeAction->setToolTip(shortcuts::withKey(QStringLiteral("Barre de message"), shortcuts::toggleCompose()));
     composeAction->setCheckable(true);
     composeAction->setChecked(model.composeVisible());
     connect(composeAction, &QAction::triggered, this, [this](bool on) { this->model.setComposeVisible(on); });
     connect(&model, &MacModel::composeVisibleChanged, this,
             [this] { composeAction->setChecked(this->model.composeVisible()); });
     commandsAction = toolbar->addAction(symbolIcon(u"bolt", iconColor), QStringLiteral("Commandes"));
-    commandsAction->setToolTip(QStringLiteral("Commandes rapides (Ctrl+Maj+D)"));
+    commandsAction->setToolTip(shortcuts::withKey(QStringLiteral("Commandes rapides"), shortcuts::toggleCommands()));
     commandsAction->setCheckable(true);
     commandsAction->setChecked(model.commandsVisible());
     connect(commandsAction, &QAction::triggered, this, [this](bool on) { this->model.setCommandsVisible(on); });
     settingsAction = toolbar->addAction(symbolIcon(u"gearshape", iconColor), QStringLiteral("Réglages"));
-    settingsAction->setToolTip(QStringLiteral("Réglages (Ctrl+,)"));
+    settingsAction->setToolTip(shortcuts::withKey(QStringLiteral("Réglages"), shortcuts::settings()));
     connect(settingsAction, &QAction::triggered, this, &MainView::settingsRequested);
     column->addWidget(toolbar);
 

@@ -1,5 +1,6 @@
 #include "ui/SessionPicker.h"
 
+#include "platform/Translations.h"
 #include "style/VisibleText.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
@@ -53,13 +54,6 @@ void setTextColor(QWidget& widget, const QColor& color)
     palette.setColor(QPalette::WindowText, color);
     palette.setColor(QPalette::Text, color);
     widget.setPalette(palette);
-}
-
-// The user's locale for ICU: Qt's default one, which follows the environment.
-QString userLocaleName()
-{
-    const QString name = QLocale().name();
-    return name == QStringLiteral("C") ? QStringLiteral("en") : name;
 }
 
 } // namespace
@@ -174,7 +168,8 @@ void SessionPicker::showSessions()
         delete item;
     }
     const QDateTime now = model.clock->now();
-    const QString locale = userLocaleName();
+    // French whatever the session's locale, as every other text of the window.
+    const QString locale = interfaceLocale().name();
     QWidget* content = rows->parentWidget();
     for (const FolderSession& session : std::as_const(request.sessions)) {
         auto* row = new QWidget(content);

@@ -3,6 +3,7 @@
 #include "workspace/MacUpdate.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
+#include "ui/Shortcuts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -152,7 +153,12 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
     sizeValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     sizeRow->addWidget(sizeValue, 0, Qt::AlignVCenter);
     terminal->addLayout(sizeRow);
-    terminal->addWidget(caption(QStringLiteral("Ctrl+= / Ctrl+- / Ctrl+0 depuis le menu Présentation."), this));
+    // The keys as the menu shows them.
+    terminal->addWidget(caption(shortcuts::text(shortcuts::biggerTextEqual()) + QStringLiteral(" / ")
+                                    + shortcuts::text(shortcuts::smallerText()) + QStringLiteral(" / ")
+                                    + shortcuts::text(shortcuts::defaultText())
+                                    + QStringLiteral(" depuis le menu Présentation."),
+                                this));
 
     QVBoxLayout* about = addSection(form, QStringLiteral("À propos"), this);
     auto* versionRow = new QHBoxLayout;

@@ -3,6 +3,7 @@
 #include "style/VisibleText.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
+#include "ui/Shortcuts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -155,7 +156,7 @@ public:
         setFixedSize(16, 16);
         setCursor(Qt::ArrowCursor);
         setFocusPolicy(Qt::NoFocus);
-        setToolTip(TabChip::closeToolTip);
+        setToolTip(TabChip::closeToolTip());
     }
     bool shown = false;
     bool chipHovered = false;
@@ -176,6 +177,11 @@ protected:
         paintSymbol(painter, u"xmark", QRectF(4, 4, 8, 8), color);
     }
 };
+
+QString TabChip::closeToolTip()
+{
+    return shortcuts::withKey(QStringLiteral("Fermer l'onglet"), shortcuts::closeTab());
+}
 
 TabChip::TabChip(MacModel& model, MacTab& tab, QWidget* parent) : QWidget(parent), model(model), tabKey(tab.id())
 {

@@ -46,7 +46,8 @@ class TabChip : public QWidget {
     Q_OBJECT
 
 public:
-    static inline const QString closeToolTip = QStringLiteral("Fermer l'onglet (Ctrl+Maj+W)");
+    // "Fermer l'onglet" and the menu item's key.
+    static QString closeToolTip();
 
     TabChip(MacModel& model, MacTab& tab, QWidget* parent = nullptr);
 

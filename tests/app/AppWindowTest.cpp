@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QPixmap>
 #include <QScreen>
 
@@ -22,6 +25,9 @@
 #include <set>
 #include <sstream>
 #include <fstream>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,11 +82,13 @@ protected:
     {
         return runCommand("env -u TMUX TMUX_TMPDIR='" + tmuxFolder.string() + "' tmux " + arguments).output;
     }
-    void open()
+    // The environment of every launch with the test's configuration and tmux server.
+    std::vector<std::string> environment() const
     {
-        app.open(HALVOREN_APP, {"TMUX_TMPDIR=" + tmuxFolder.string(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8",
-                                "XDG_CONFIG_HOME=" + (app.home / ".config").string()});
+        return {"TMUX_TMPDIR=" + tmuxFolder.string(), "LANG=C.UTF-8", "LC_ALL=C.UTF-8",
+                "XDG_CONFIG_HOME=" + (app.home / ".config").string()};
     }
+    void open() { app.open(HALVOREN_APP, environment()); }
     QJsonObject preferences() const
     {
         const std::string text = halvoren::test::readWholeFile(app.home / ".config/halvoren/preferences.json");
@@ -97,9 +105,10 @@ protected:
         const std::string listing = runCommand("xdotool search --onlyvisible --pid " + std::to_string(app.pid)).output;
         return static_cast<std::size_t>(std::count(listing.begin(), listing.end(), '\n'));
     }
-    std::vector<unsigned long> visibleWindowIds() const
+    std::vector<unsigned long> visibleWindowIds() const { return visibleWindowIds(app.pid); }
+    static std::vector<unsigned long> visibleWindowIds(pid_t pid)
     {
-        std::istringstream listing(runCommand("xdotool search --onlyvisible --pid " + std::to_string(app.pid)).output);
+        std::istringstream listing(runCommand("xdotool search --onlyvisible --pid " + std::to_string(pid)).output);
         std::vector<unsigned long> ids;
         for (unsigned long id = 0; listing >> id;)
             ids.push_back(id);
@@ -145,6 +154,15 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
     const std::vector<unsigned long> beforeChooser = visibleWindowIds();
     click(885, 418);
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 3; })) << "no folder chooser";
+    // Qt's own chooser speaks French as the rest of the window, whatever the locale.
+    ASSERT_TRUE(QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_fr.qm")))
+        << "Qt's French texts are missing; install the Debian package qt6-translations-l10n";
+    std::string chooserTitle;
+    for (const unsigned long window : visibleWindowIds()) {
+        if (std::find(beforeChooser.begin(), beforeChooser.end(), window) == beforeChooser.end())
+            chooserTitle = windowProperty(window, "_NET_WM_NAME");
+    }
+    EXPECT_EQ(chooserTitle, "Chercher dans le dossier");
     // A window is shown before it takes the keyboard: typed keys must wait for the chooser's
     // focus, or a loaded machine sends the first of them elsewhere.
     ASSERT_TRUE(XApplication::pollUntil([&] {
@@ -207,6 +225,112 @@ TEST_F(AppWindowTest, ClosingTheWindowDuringTheFirstRunQuitsAndStoresNothing)
     EXPECT_TRUE(WIFEXITED(app.status) && WEXITSTATUS(app.status) == 0) << "status " << app.status;
     EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.onboardingDone")));
     EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.projectsRoots")));
+}
+
+// Top-level windows from the bottom of the stack to the top.
+std::vector<unsigned long> stackingOrder()
+{
+    std::vector<unsigned long> order;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return order;
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) != 0) {
+        order.assign(children, children + count);
+        XFree(children);
+    }
+    XCloseDisplay(display);
+    return order;
+}
+
+// Names of the files made or moved into `folder` since `watch` began (inotify).
+std::vector<std::string> filesWritten(int watch)
+{
+    std::vector<std::string> names;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t count; (count = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < count;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0)
+                names.emplace_back(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return names;
+}
+
+// One application per configuration: a second launch with the same preferences brings the
+// running window forward and leaves; the first stays as it was, its preferences its own. A
+// launch with another configuration runs beside it, and a first one killed outright (its
+// tmux server still running) does not stop the next launch.
+TEST_F(AppWindowTest, ALaunchWithTheSameConfigurationBringsTheRunningWindowForward)
+{
+    const fs::path project = app.home / "code/alpha";
+    fs::create_directories(project);
+    fs::create_directories(app.home / ".config/halvoren");
+    // Past the first run, with a tab to restore: the application makes its session in the
+    // test's tmux server, which then outlives it.
+    const QJsonObject tab{{"name", "alpha"}, {"path", QString::fromStdString(project.string())}, {"tmux", "hv-alpha"}};
+    const QJsonObject stored{
+        {"flutter.onboardingDone", true},
+        {"flutter.projectsRoots", QJsonArray{QString::fromStdString((app.home / "code").string())}},
+        {"flutter.tabs_local", QJsonArray{QString::fromUtf8(QJsonDocument(tab).toJson(QJsonDocument::Compact))}}};
+    std::ofstream(app.home / ".config/halvoren/preferences.json") << QJsonDocument(stored).toJson().toStdString();
+    ASSERT_NO_FATAL_FAILURE(open());
+    ASSERT_TRUE(XApplication::pollUntil([&] { return tmux("list-clients -F '#{session_name}'") == "hv-alpha\n"; }))
+        << "the tab never attached: " << tmux("ls");
+    ASSERT_EQ(visibleWindows(), 1u);
+
+    // Another configuration runs beside it, above it and with the focus.
+    XApplication other;
+    ASSERT_NO_FATAL_FAILURE(other.open(HALVOREN_APP, {"LANG=C.UTF-8", "LC_ALL=C.UTF-8"}));
+    const auto above = [](unsigned long window, const std::vector<unsigned long>& others) {
+        const std::vector<unsigned long> order = stackingOrder();
+        const auto place = [&](unsigned long id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
+        return std::all_of(others.begin(), others.end(), [&](unsigned long id) { return place(window) > place(id); });
+    };
+    const unsigned long firstWindow = std::stoul(app.window);
+    const std::vector<unsigned long> otherWindows = visibleWindowIds(other.pid);
+    ASSERT_FALSE(otherWindows.empty());
+    ASSERT_TRUE(above(otherWindows.front(), {firstWindow}));
+
+    const fs::path config = app.home / ".config/halvoren";
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, config.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    XApplication second(app.home);
+    ASSERT_NO_FATAL_FAILURE(second.start(HALVOREN_APP, environment()));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return second.hasExited(); })) << "a second application is running";
+    EXPECT_TRUE(WIFEXITED(second.status) && WEXITSTATUS(second.status) == 0) << "status " << second.status;
+    EXPECT_TRUE(XApplication::pollUntil([&] { return above(firstWindow, otherWindows); }))
+        << "the running window did not come forward";
+    EXPECT_TRUE(XApplication::pollUntil([&] {
+        return std::strtoul(runCommand("xdotool getwindowfocus").output.c_str(), nullptr, 10) == firstWindow;
+    })) << "the running window did not take the focus";
+    EXPECT_TRUE(halvoren::test::processRuns(app.pid));
+    EXPECT_EQ(visibleWindowIds(), std::vector<unsigned long>{firstWindow});
+    EXPECT_EQ(tmux("list-clients -F '#{session_name}'"), "hv-alpha\n");
+    const std::string secondsFile = "preferences.json.tmp." + std::to_string(second.pid);
+    for (const std::string& name : filesWritten(watch))
+        EXPECT_NE(name, secondsFile) << "the second launch wrote the preferences";
+    ::close(watch);
+    EXPECT_TRUE(halvoren::test::processRuns(other.pid));
+
+    // Killed outright, the first leaves its lock and socket file behind, and the tmux server
+    // it started goes on: none of it stops the next launch, which answers the one after.
+    ASSERT_EQ(::kill(app.pid, SIGKILL), 0);
+    ASSERT_TRUE(XApplication::pollUntil([&] { return app.hasExited(); }));
+    ASSERT_NE(tmux("ls"), "");
+    XApplication next(app.home);
+    ASSERT_NO_FATAL_FAILURE(next.open(HALVOREN_APP, environment()));
+    XApplication third(app.home);
+    ASSERT_NO_FATAL_FAILURE(third.start(HALVOREN_APP, environment()));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return third.hasExited(); })) << "a second application is running";
+    EXPECT_TRUE(WIFEXITED(third.status) && WEXITSTATUS(third.status) == 0) << "status " << third.status;
+    EXPECT_TRUE(halvoren::test::processRuns(next.pid));
+    EXPECT_EQ(visibleWindowIds(next.pid).size(), 1u);
 }
 
 } // namespace

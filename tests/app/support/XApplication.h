@@ -133,12 +133,15 @@ public:
         if (::mkdtemp(pattern) != nullptr)
             home = pattern;
     }
+    // A second program in another's home, which stays when this one goes.
+    explicit XApplication(std::filesystem::path sharedHome) : home(std::move(sharedHome)), ownsHome(false) {}
     ~XApplication()
     {
         if (pid > 0 && !exited && ::kill(pid, SIGKILL) == 0)
             ::waitpid(pid, nullptr, 0);
         std::error_code ignored;
-        std::filesystem::remove_all(home, ignored);
+        if (ownsHome)
+            std::filesystem::remove_all(home, ignored);
     }
     XApplication(const XApplication&) = delete;
     XApplication& operator=(const XApplication&) = delete;
@@ -155,6 +158,23 @@ public:
     // manager gives it the focus).
     void open(const std::string& program, const std::vector<std::string>& extra = {})
     {
+        ASSERT_NO_FATAL_FAILURE(start(program, extra));
+        ASSERT_TRUE(pollUntil([&] {
+            const CommandResult found = runCommand("xdotool search --onlyvisible --pid " + std::to_string(pid));
+            window = found.output.substr(0, found.output.find('\n'));
+            return hasExited() || (found.ok && !window.empty());
+        })) << "no window appeared";
+        ASSERT_FALSE(exited) << "the program ended at start, status " << status;
+        ASSERT_TRUE(pollUntil([&] {
+            runCommand("xdotool windowfocus " + window);
+            const CommandResult focused = runCommand("xdotool getwindowfocus");
+            return focused.ok && focused.output.substr(0, focused.output.find('\n')) == window;
+        })) << "the window never took the focus";
+    }
+
+    // Starts `program` as open() does, without waiting for anything.
+    void start(const std::string& program, const std::vector<std::string>& extra = {})
+    {
         ASSERT_FALSE(home.empty());
         std::vector<std::string> inherited;
         for (char** entry = environ; *entry != nullptr; ++entry)
@@ -167,17 +187,6 @@ public:
         std::string path = program;
         char* argv[] = {path.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp.data()), 0) << program;
-        ASSERT_TRUE(pollUntil([&] {
-            const CommandResult found = runCommand("xdotool search --onlyvisible --pid " + std::to_string(pid));
-            window = found.output.substr(0, found.output.find('\n'));
-            return hasExited() || (found.ok && !window.empty());
-        })) << "no window appeared";
-        ASSERT_FALSE(exited) << "the program ended at start, status " << status;
-        ASSERT_TRUE(pollUntil([&] {
-            runCommand("xdotool windowfocus " + window);
-            const CommandResult focused = runCommand("xdotool getwindowfocus");
-            return focused.ok && focused.output.substr(0, focused.output.find('\n')) == window;
-        })) << "the window never took the focus";
     }
 
     // The program has exited (reaped here, its status kept).
@@ -193,6 +202,7 @@ public:
     }
 
     std::filesystem::path home;
+    bool ownsHome = true;
     std::string window;
     pid_t pid = -1;
     bool exited = false;
