@@ -5,6 +5,7 @@
 #include "settings/ProfileStore.h"
 #include "platform/Notifier.h"
 #include "platform/SecretStore.h"
+#include "style/VisibleText.h"
 #include "tab/MacTab.h"
 #include "remote/TmuxCommands.h"
 
@@ -107,7 +108,13 @@ void MacModel::noteBell(MacTab& tab)
 void MacModel::tabExited(MacTab& tab)
 {
     MacConnection* owner = connection(tab.connId);
-    if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
+    if (tab.folderRefusal) {
+        // Nothing was made on the host: the tab goes, the banner says why, and the projects
+        // are listed again, since the folder may be gone.
+        setBanner(visibleText(folderRefusalMessage(*tab.folderRefusal, tab.project.path)));
+        if (owner != nullptr)
+            refreshProjects(*owner);
+    } else if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
         requestSync(*owner);
         return;
     }

@@ -9,6 +9,7 @@
 #include "remote/SharedPrefs.h"
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
+#include "style/VisibleText.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
@@ -55,6 +56,11 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
 {
     if (MacTab* existing = tabOf(connection, project.session)) {
         activate(*existing);
+        return;
+    }
+    // No folder has such a path: no tab, and nothing on the host.
+    if (folderPathTooLong(project.path)) {
+        setBanner(visibleText(folderRefusalMessage(FolderRefusal::tooLong, project.path)));
         return;
     }
     MacTab* tab = makeTab(connection, project);
