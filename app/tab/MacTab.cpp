@@ -42,7 +42,7 @@ QString elidedPath(const QString& path, qsizetype characters)
     for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
         boundaries << at;
     const qsizetype count = boundaries.size();
-    if (count <= characters || characters < 3)
+    if (count <= characters || characters < 4)
         return path;
     // The start names the root, the end the folder itself: the end gets the larger share.
     const qsizetype head = (characters - 1) / 3;

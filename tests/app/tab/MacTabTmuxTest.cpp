@@ -12,7 +12,6 @@
 
 #include "app/support/HostileNames.h"
 #include "app/support/PrivateTmux.h"
-#include "app/support/TempFolder.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <QDirIterator>
@@ -205,42 +204,6 @@ TEST_F(LocalTmuxTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
             created << files.next();
     }
     EXPECT_EQ(created, QStringList{});
-}
-
-// A start that would make the session in a folder it cannot enter makes nothing and says why;
-// a session that exists is attached wherever its folder went.
-TEST_F(LocalTmuxTab, OnlyAFolderThatCanBeEnteredGetsANewSession)
-{
-    const QString gone = server.folder(QStringLiteral("gone"));
-    ASSERT_TRUE(QDir(gone).removeRecursively());
-    ASSERT_TRUE(test::writeAll(server.file(QStringLiteral("a-file")), "x"));
-    const struct { QString path; FolderRefusal refusal; } refused[] = {
-        {gone, FolderRefusal::missing},
-        {server.file(QStringLiteral("a-file")), FolderRefusal::missing},
-    };
-    for (const auto& c : refused) {
-        SCOPED_TRACE(c.path.toStdString());
-        const QString session = tmuxSessionName(c.path);
-        MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("p"), c.path, session}, true, nullptr);
-        int exits = 0;
-        tab.onExit = [&](MacTab&) { ++exits; };
-        tab.start(sessionTagCommand(session, QStringLiteral("p"), c.path, {session}));
-        ASSERT_TRUE(waitUntil([&] { return exits == 1; }, 20000));
-        EXPECT_EQ(tab.folderRefusal, c.refusal);
-        EXPECT_EQ(tmux({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")}), QString());
-    }
-
-    // The folder of a running session goes: opening it again attaches as before.
-    const QString kept = server.folder(QStringLiteral("kept"));
-    const QString session = tmuxSessionName(kept);
-    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), session, QStringLiteral("-c"), kept});
-    ASSERT_TRUE(QDir(kept).removeRecursively());
-    MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("kept"), kept, session}, true, nullptr);
-    tab.start(sessionTagCommand(session, QStringLiteral("kept"), kept, {session}));
-    ASSERT_TRUE(waitUntil([&] { return !clients(session).isEmpty(); }, 20000));
-    EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
-    EXPECT_FALSE(tab.folderRefusal);
-    tab.stop();
 }
 
 // The view draws RGB colour; tmux sends it as such to this client instead of the nearest of
