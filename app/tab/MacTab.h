@@ -103,6 +103,8 @@ public:
     void setAttention(bool value);
 
     std::optional<QDateTime> openedAt;
+    // The key of the tab that was active when the user opened this one (set by the model).
+    std::optional<QString> openedOver;
     std::optional<QDateTime> startedAt;
 
     std::function<void(MacTab&)> onBell;

@@ -120,8 +120,18 @@ void MacModel::tabExited(MacTab& tab)
     }
     // Not from inside the tab's own exit hook, which the removal takes away.
     QTimer::singleShot(0, this, [this, target = QPointer<MacTab>(&tab)] {
-        if (target)
-            removeTab(*target);
+        if (!target)
+            return;
+        // A tab that never opened its folder hands the focus back to where the user was.
+        const std::optional<QString> back =
+            target->folderRefusal && activeTabIDValue == target->id() ? target->openedOver : std::nullopt;
+        removeTab(*target);
+        for (MacTab* other : std::as_const(tabsValue)) {
+            if (back && other->id() == *back) {
+                activate(*other);
+                break;
+            }
+        }
     });
 }
 

@@ -65,6 +65,7 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
     }
     MacTab* tab = makeTab(connection, project);
     tab->openedAt = clock->now();
+    tab->openedOver = activeTabIDValue;
     insertTab(tab, insertionIndex(*tab));
     activate(*tab);
     QStringList sessions;

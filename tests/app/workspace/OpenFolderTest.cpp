@@ -48,7 +48,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString projects = root.file(QStringLiteral("projets"));
-    for (const char* name : {"gone", "kept", "other"})
+    for (const char* name : {"gone", "kept", "other", "lost"})
         ASSERT_TRUE(QDir().mkpath(projects + u'/' + QLatin1String(name)));
     // The user's shell records how each start was asked for: only login shells that run our
     // commands ("-l -c") may appear, never one the user would type into.
@@ -72,7 +72,9 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     };
     const MacProject gone = project("gone");
     const MacProject kept = project("kept");
-    ASSERT_FALSE(gone.path.isEmpty() || kept.path.isEmpty());
+    const MacProject other = project("other");
+    const MacProject lost = project("lost");
+    ASSERT_FALSE(gone.path.isEmpty() || kept.path.isEmpty() || other.path.isEmpty() || lost.path.isEmpty());
     const QStringList before = sessions();
 
     ASSERT_TRUE(QDir(gone.path).removeRecursively());
@@ -99,9 +101,25 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     EXPECT_EQ(m.model.tabs().size(), 1);
     EXPECT_FALSE(m.model.banner());
 
+    // Opened over another tab, a tab that could not open its folder hands the focus back.
+    m.model.openProject(other, m.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + other.session + u':',
+                     QStringLiteral("@hv_open")}) == QStringLiteral("1");
+    }, 30000));
+    ASSERT_EQ(m.model.tabs().size(), 2);
+    MacTab& first = *m.model.tabs().front();
+    m.model.activate(first);
+    ASSERT_TRUE(QDir(lost.path).removeRecursively());
+    m.model.openProject(lost, m.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.model.tabs().size() == 2 && m.model.banner(); }, 30000));
+    EXPECT_EQ(m.model.banner(), QStringLiteral("Dossier introuvable : ") + lost.path);
+    EXPECT_EQ(m.model.activeTabID().value_or(QString()).toStdString(), first.id().toStdString());
+
     for (MacTab* tab : QList<MacTab*>(m.model.tabs()))
         m.model.removeTab(*tab);
-    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + kept.session});
+    for (const MacProject& p : {kept, other})
+        tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + p.session});
 }
 
 // Longer than any Linux path: no tab, nothing on the host, one short message.
