@@ -57,7 +57,9 @@ QString tmuxAttachCommand(const QString& session, const QString& path,
     // The view draws RGB colour, but the client's TERM does not say so and tmux would reduce
     // every colour to the 256 of the palette. "-T RGB" tells tmux for this client only; a tmux
     // without "-T" (before 3.2) fails the probe and attaches as before.
-    const QString rgbAttach = QStringLiteral("tmux -T RGB -V >/dev/null 2>&1 && exec tmux -T RGB attach -t ");
+    // "-u": the view always reads UTF-8, but a host whose shells get no UTF-8 locale (ssh
+    // passes none to many servers) would make the client draw every other character as "_".
+    const QString rgbAttach = QStringLiteral("tmux -T RGB -V >/dev/null 2>&1 && exec tmux -u -T RGB attach -t ");
     const QString target = tmuxOptionTarget(session);
     QStringList pieces;
     if (setup) {
@@ -70,8 +72,25 @@ QString tmuxAttachCommand(const QString& session, const QString& path,
            << QStringLiteral("tmux set -g set-clipboard on")
            << QStringLiteral("tmux set -g window-size latest 2>/dev/null")
            << rgbAttach + tmuxSessionTarget(session)
-           << QStringLiteral("exec tmux attach -t ") + tmuxSessionTarget(session);
+           << QStringLiteral("exec tmux -u attach -t ") + tmuxSessionTarget(session);
     return pieces.join(QStringLiteral("; "));
+}
+
+QString enterFolderCommand(const QString& path, const QString& token)
+{
+    // "[ -d ]" still sees a folder the account may not enter; anything else (gone, a file, a
+    // parent that cannot be searched) reads as missing.
+    const QString quoted = shellQuote(path);
+    return QStringLiteral("cd -- ") + quoted + QStringLiteral(" 2>/dev/null || { [ -d ") + quoted +
+           QStringLiteral(" ] && s=") + QString::number(folderInaccessibleStatus) + QStringLiteral(" || s=") +
+           QString::number(folderMissingStatus) + QStringLiteral("; echo ") + QLatin1String(folderRefusedMarker) +
+           token + QStringLiteral("-\"$s\"; exit \"$s\"; }");
+}
+
+QString sessionFolderCheck(const QString& session, const QString& path, const QString& token)
+{
+    return QStringLiteral("tmux has-session -t ") + tmuxSessionTarget(session) + QStringLiteral(" 2>/dev/null || ") +
+           enterFolderCommand(path, token);
 }
 
 QString sessionTagCommand(const QString& session, const QString& name, const QString& path,

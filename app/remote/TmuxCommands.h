@@ -39,6 +39,23 @@ QString cleanOptionValue(const QString& text);
 QString tmuxAttachCommand(const QString& session, const QString& path,
                           const std::optional<QString>& setup);
 
+// A tab's start ends this way when the folder it would open cannot be entered: before any
+// session or shell is made, the command prints the marker, the start's token, "-" and the
+// status, and exits with that status. The tab trusts only all of them together: the token is
+// unknown to what runs in the tab, and a status alone could be any program's.
+inline constexpr int folderMissingStatus = 66;
+inline constexpr int folderInaccessibleStatus = 77;
+inline constexpr char folderRefusedMarker[] = "hv-folder-refused-";
+
+// Enters the folder, or ends the shell as above: missing or not a folder, or not allowed in.
+// The token is letters and digits only.
+QString enterFolderCommand(const QString& path, const QString& token);
+// The same, unless the session exists already: an existing session is attached wherever its
+// folder went. The check and the creation run in one command line on the host, since the
+// folder may go between the listing and the click, and tmux would make the session in some
+// other folder rather than fail.
+QString sessionFolderCheck(const QString& session, const QString& path, const QString& token);
+
 // Tags a session as an open tab with its name and path, then numbers `sessions` 1, 2, …
 QString sessionTagCommand(const QString& session, const QString& name, const QString& path,
                           const QStringList& sessions);

@@ -3,15 +3,19 @@
 
 #include "settings/ProfileStore.h"
 #include "platform/SecretStore.h"
+#include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
 #include "remote/TmuxCommands.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 
 #include <clocale>
 #include <locale.h>
+#include <sys/wait.h>
 
 extern char** environ;
 
@@ -19,7 +23,45 @@ namespace halvoren {
 
 namespace {
 
+// The folder check runs before anything else the tab starts: only a login profile or ssh's
+// own messages come before its answer.
+constexpr qsizetype folderCheckOutputChars = 64 * 1024;
+
 } // namespace
+
+bool folderPathTooLong(const QString& path)
+{
+    // No UTF-16 unit takes more than three UTF-8 bytes: most paths need no conversion.
+    return path.size() * 3 > maximumFolderPathBytes && path.toUtf8().size() > maximumFolderPathBytes;
+}
+
+QString elidedPath(const QString& path, qsizetype characters)
+{
+    QList<qsizetype> boundaries;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, path);
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
+        boundaries << at;
+    const qsizetype count = boundaries.size();
+    if (count <= characters || characters < 4)
+        return path;
+    // The start names the root, the end the folder itself: the end gets the larger share.
+    const qsizetype head = (characters - 1) / 3;
+    const qsizetype tail = characters - 1 - head;
+    return path.left(boundaries.at(head - 1)) + QChar(0x2026) + path.mid(boundaries.at(count - tail - 1));
+}
+
+QString folderRefusalMessage(FolderRefusal refusal, const QString& path)
+{
+    switch (refusal) {
+    case FolderRefusal::missing:
+        return QStringLiteral("Dossier introuvable : ") + elidedPath(path);
+    case FolderRefusal::inaccessible:
+        return QStringLiteral("Dossier inaccessible : ") + elidedPath(path);
+    case FolderRefusal::tooLong:
+        break;
+    }
+    return QStringLiteral("Chemin trop long : ") + elidedPath(path);
+}
 
 QStringList environmentStrings(const EnvironmentMap& environment)
 {
@@ -119,9 +161,14 @@ void MacTab::setAttention(bool value)
 
 QString MacTab::command(const std::optional<QString>& setup) const
 {
-    if (useTmux)
+    // A shell left in some other folder would run the user's commands in the wrong project:
+    // a folder that cannot be entered ends the start before anything is made.
+    if (!useTmux)
+        return enterFolderCommand(project.path, folderCheckToken) + QStringLiteral("; exec $SHELL -l");
+    if (!setup)
         return tmuxAttachCommand(project.session, project.path, setup);
-    return QStringLiteral("cd ") + shellQuote(project.path) + QStringLiteral(" 2>/dev/null; exec $SHELL -l");
+    return sessionFolderCheck(project.session, project.path, folderCheckToken) + QStringLiteral("; ") +
+           tmuxAttachCommand(project.session, project.path, setup);
 }
 
 void MacTab::start(std::optional<QString> setup)
@@ -132,9 +179,22 @@ void MacTab::start(std::optional<QString> setup)
     startedAt = QDateTime::currentDateTime();
     sinceStart.start();
     screenSwitchTail.clear();
+    folderRefusal.reset();
+    announcedRefusal.reset();
+    folderCheckTail.clear();
+    // Only a start that makes the session, or the plain shell, enters the folder.
+    const bool entersFolder = !useTmux || setup.has_value();
+    folderCheckWatch = entersFolder ? folderCheckOutputChars : 0;
+    folderCheckToken = QString::number(QRandomGenerator::system()->generate64(), 16);
+    terminal->generation = generation;
+    if (entersFolder && folderPathTooLong(project.path)) {
+        // No host can enter it: nothing is started anywhere.
+        folderRefusal = FolderRefusal::tooLong;
+        endWithoutChild();
+        return;
+    }
     const QString shellCommand = command(setup);
     const QStringList environment = environmentStrings(tabEnvironment(currentEnvironment(), localeInstalled));
-    terminal->generation = generation;
     setIsLive(true);
 
     if (!link) {
@@ -183,8 +243,12 @@ void MacTab::launch(const QString& executable, const QStringList& arguments, con
     }
     if (terminal->process->running())
         return;
-    // No pseudo-terminal or no child: end this start now, on the next turn, as the end of a
-    // child would be reported, so the owner sees a dead tab and may start it again.
+    // No pseudo-terminal or no child: the owner sees a dead tab and may start it again.
+    endWithoutChild();
+}
+
+void MacTab::endWithoutChild()
+{
     setIsLive(false);
     const std::uint64_t failed = generation;
     QTimer::singleShot(0, this, [this, failed] { childExited(failed); });
@@ -198,10 +262,15 @@ void MacTab::stop()
         terminal->terminate();
 }
 
-void MacTab::childExited(std::uint64_t ended)
+void MacTab::childExited(std::uint64_t ended, std::optional<int> waitStatus)
 {
     if (ended != generation)
         return;
+    // The check's word alone could be any program's output, its status any program's: only
+    // both, from the same start, mean the folder was refused.
+    if (announcedRefusal && waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == *announcedRefusal) {
+        folderRefusal = *announcedRefusal == folderMissingStatus ? FolderRefusal::missing : FolderRefusal::inaccessible;
+    }
     setIsLive(false);
     if (onExit)
         onExit(*this);
@@ -220,8 +289,27 @@ bool MacTab::switchesScreen(const QString& text)
     return false;
 }
 
+void MacTab::watchFolderCheck(const QString& text)
+{
+    if (folderCheckWatch <= 0)
+        return;
+    folderCheckWatch -= text.size();
+    const QString seen = folderCheckTail + text;
+    const QString announced = QLatin1String(folderRefusedMarker) + folderCheckToken + u'-';
+    for (const int status : {folderMissingStatus, folderInaccessibleStatus}) {
+        if (seen.contains(announced + QString::number(status))) {
+            announcedRefusal = status;
+            folderCheckWatch = 0;
+            return;
+        }
+    }
+    // Enough for the announcement and all but the last of its two digits, cut between chunks.
+    folderCheckTail = seen.right(announced.size() + 1);
+}
+
 void MacTab::handleOutput(const QString& text)
 {
+    watchFolderCheck(text);
     if (autofill) {
         // Only ssh's start-up may ask for the password: once the session shows its full
         // screen (the tmux client switches to the alternate one) or the start is old, a

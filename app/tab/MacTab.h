@@ -58,6 +58,21 @@ bool localeInstalled(const QString& name);
 // shell, not the outer one, reads it.
 QString remoteShellCommand(const QString& command);
 
+// Why a start made no session and ran no shell: its folder is missing (or not a folder), the
+// account may not enter it, or its path is longer than any Linux path.
+enum class FolderRefusal { missing, inaccessible, tooLong };
+
+// Whether a path has more UTF-8 bytes than a Linux path may have.
+bool folderPathTooLong(const QString& path);
+
+// The path cut in its middle to at most `characters` user-perceived characters, "…" standing
+// for what was cut: the root and the folder's own name stay readable.
+QString elidedPath(const QString& path, qsizetype characters = 80);
+
+// "Dossier introuvable : <path>", "Dossier inaccessible : <path>" or, for a path no folder can
+// have, "Chemin trop long : <path>"; the path elided.
+QString folderRefusalMessage(FolderRefusal refusal, const QString& path);
+
 class MacTab : public QObject {
     Q_OBJECT
 
@@ -88,6 +103,8 @@ public:
     void setAttention(bool value);
 
     std::optional<QDateTime> openedAt;
+    // The key of the tab that was active when the user opened this one (set by the model).
+    std::optional<QString> openedOver;
     std::optional<QDateTime> startedAt;
 
     std::function<void(MacTab&)> onBell;
@@ -97,11 +114,16 @@ public:
     std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
 
+    // Set when the latest start ended without entering its folder: no session was made and
+    // no shell ran. Cleared by the next start.
+    std::optional<FolderRefusal> folderRefusal;
+
     // Answers ssh's password prompt once, during the start-up of the current child.
     std::optional<PasswordAutofill> autofill;
     std::uint64_t generation = 0;
 
-    // The shell command of a start: the tmux attach line, or a login shell in the folder.
+    // The shell command of a start: the tmux attach line, or a login shell in the folder; a
+    // start that makes the session or the shell first checks the folder can be entered.
     QString command(const std::optional<QString>& setup) const;
 
     // Starts the child unless it runs: `setup` runs inside the new tmux session before the
@@ -109,8 +131,8 @@ public:
     void start(std::optional<QString> setup = std::nullopt);
     // Ends the child (SIGTERM); its end is not reported. The tmux session stays.
     void stop();
-    // The view's report of a child's end.
-    void childExited(std::uint64_t ended);
+    // The view's report of a child's end, with its wait status when known.
+    void childExited(std::uint64_t ended, std::optional<int> waitStatus = std::nullopt);
     // A chunk of the child's output.
     void handleOutput(const QString& text);
     // The message as one bracketed paste, then Return 80 ms later.
@@ -127,12 +149,22 @@ private:
     void sendInput(const QByteArray& bytes);
     // Whether the output switches to the alternate screen (a sequence may span chunks).
     bool switchesScreen(const QString& text);
+    // Looks for the folder check's refusal in the first output of a start.
+    void watchFolderCheck(const QString& text);
+    // Ends a start that never launched, as the end of a child is reported: on the next turn.
+    void endWithoutChild();
 
     SecretStore* keychain;
     bool live = false;
     bool attentionValue = false;
     QElapsedTimer sinceStart;
     QString screenSwitchTail;
+    // Output of the current start still read for the folder check's refusal, in characters;
+    // the status it announced.
+    qsizetype folderCheckWatch = 0;
+    QString folderCheckToken;
+    QString folderCheckTail;
+    std::optional<int> announcedRefusal;
 };
 
 } // namespace halvoren

@@ -64,9 +64,9 @@ void TermView::processTerminated(corvantix::LocalProcess& source, std::optional<
     LocalProcessTerminalView::processTerminated(source, exitCode);
     const std::uint64_t ended = generation;
     // The view is the timer's context: a view destroyed meanwhile drops the report.
-    QTimer::singleShot(0, this, [this, ended] {
+    QTimer::singleShot(0, this, [this, ended, exitCode] {
         if (owner)
-            owner->childExited(ended);
+            owner->childExited(ended, exitCode);
     });
 }
 

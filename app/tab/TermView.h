@@ -38,7 +38,8 @@ public:
     // To the child; a carriage return or line feed in the bytes tells the tab the user
     // submitted something.
     void send(corvantix::TerminalView& source, std::span<const std::uint8_t> data) override;
-    // Reported to the tab on a later turn of the event loop, with the generation of now.
+    // Reported to the tab on a later turn of the event loop, with the generation of now and
+    // the child's wait status.
     void processTerminated(corvantix::LocalProcess& source, std::optional<std::int32_t> exitCode) override;
     // Only a valid URL with a scheme is opened, by the desktop's handler.
     void requestOpenLink(corvantix::TerminalView& source, const std::string& link,

@@ -5,6 +5,7 @@
 #include "settings/ProfileStore.h"
 #include "platform/Notifier.h"
 #include "platform/SecretStore.h"
+#include "style/VisibleText.h"
 #include "tab/MacTab.h"
 #include "remote/TmuxCommands.h"
 
@@ -107,14 +108,30 @@ void MacModel::noteBell(MacTab& tab)
 void MacModel::tabExited(MacTab& tab)
 {
     MacConnection* owner = connection(tab.connId);
-    if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
+    if (tab.folderRefusal) {
+        // Nothing was made on the host: the tab goes, the banner says why, and the projects
+        // are listed again, since the folder may be gone.
+        setBanner(visibleText(folderRefusalMessage(*tab.folderRefusal, tab.project.path)));
+        if (owner != nullptr)
+            refreshProjects(*owner);
+    } else if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
         requestSync(*owner);
         return;
     }
     // Not from inside the tab's own exit hook, which the removal takes away.
     QTimer::singleShot(0, this, [this, target = QPointer<MacTab>(&tab)] {
-        if (target)
-            removeTab(*target);
+        if (!target)
+            return;
+        // A tab that never opened its folder hands the focus back to where the user was.
+        const std::optional<QString> back =
+            target->folderRefusal && activeTabIDValue == target->id() ? target->openedOver : std::nullopt;
+        removeTab(*target);
+        for (MacTab* other : std::as_const(tabsValue)) {
+            if (back && other->id() == *back) {
+                activate(*other);
+                break;
+            }
+        }
     });
 }
 

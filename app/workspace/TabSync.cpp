@@ -9,6 +9,7 @@
 #include "remote/SharedPrefs.h"
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
+#include "style/VisibleText.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
@@ -57,8 +58,14 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
         activate(*existing);
         return;
     }
+    // No folder has such a path: no tab, and nothing on the host.
+    if (folderPathTooLong(project.path)) {
+        setBanner(visibleText(folderRefusalMessage(FolderRefusal::tooLong, project.path)));
+        return;
+    }
     MacTab* tab = makeTab(connection, project);
     tab->openedAt = clock->now();
+    tab->openedOver = activeTabIDValue;
     insertTab(tab, insertionIndex(*tab));
     activate(*tab);
     QStringList sessions;

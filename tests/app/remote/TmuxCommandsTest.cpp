@@ -1,6 +1,12 @@
 #include "remote/TmuxCommands.h"
 
+#include "../support/TempFolder.h"
+
+#include <QProcess>
+
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace halvoren {
 namespace {
@@ -9,8 +15,8 @@ TEST(TmuxCommands, AttachCreatesAndRunsTheSetupOnlyWhenGivenOne)
 {
     const std::string options = "tmux set -g mouse on; tmux set -u -t '=kq-it'\\''s-1:' mouse 2>/dev/null; "
                                 "tmux set -g set-clipboard on; tmux set -g window-size latest 2>/dev/null; "
-                                "tmux -T RGB -V >/dev/null 2>&1 && exec tmux -T RGB attach -t '=kq-it'\\''s-1'; "
-                                "exec tmux attach -t '=kq-it'\\''s-1'";
+                                "tmux -T RGB -V >/dev/null 2>&1 && exec tmux -u -T RGB attach -t '=kq-it'\\''s-1'; "
+                                "exec tmux -u attach -t '=kq-it'\\''s-1'";
     const std::string create = "tmux new-session -d -s 'kq-it'\\''s-1' -c '/srv/it'\\''s $(x)' 2>/dev/null; ";
     const QString session = QStringLiteral("kq-it's-1");
     const QString path = QStringLiteral("/srv/it's $(x)");
@@ -53,6 +59,41 @@ TEST(TmuxCommands, NamesAndPathsReachTmuxAsText)
     EXPECT_EQ(sessionTagCommand(QStringLiteral("S"), QStringLiteral("n;"), QStringLiteral("/p/#;"), {}).toStdString(),
               "tmux set -t '=S:' @hv_open 1 2>/dev/null; tmux set -t '=S:' @hv_name 'n\\;' 2>/dev/null; "
               "tmux set -t '=S:' @hv_path '/p/#\\;' 2>/dev/null");
+}
+
+// The folder check as a shell runs it: into the folder, or out with the token and the status of
+// why not, before anything after it runs.
+TEST(TmuxCommands, EnteringAFolderOrSayingWhyNot)
+{
+    test::TempFolder root;
+    ASSERT_TRUE(root.valid());
+    const QString hostile = root.file(QStringLiteral("it's $(touch pwned) -x;"));
+    const QString locked = root.file(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkpath(hostile) && QDir().mkpath(locked));
+    ASSERT_TRUE(test::writeAll(root.file(QStringLiteral("a-file")), "x"));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner));
+    struct Case { QString path; int status; };
+    std::vector<Case> cases = {
+        {hostile, 0},
+        {root.file(QStringLiteral("gone")), folderMissingStatus},
+        {root.file(QStringLiteral("a-file")), folderMissingStatus},
+        {root.file(QStringLiteral("a-file/below")), folderMissingStatus},
+        {root.path() + u'/' + QString(5000, u'x'), folderMissingStatus},
+    };
+    // The super-user enters every folder: only another account meets a closed one.
+    if (::geteuid() != 0)
+        cases.push_back({locked, folderInaccessibleStatus});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.left(100).toStdString());
+        QProcess shell;
+        shell.setWorkingDirectory(root.path());
+        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), enterFolderCommand(c.path, QStringLiteral("t0k3n")) + QStringLiteral("; pwd")});
+        ASSERT_TRUE(shell.waitForFinished(20000));
+        EXPECT_EQ(shell.exitCode(), c.status);
+        const QString expected = c.status == 0 ? c.path : QStringLiteral("hv-folder-refused-t0k3n-%1").arg(c.status);
+        EXPECT_EQ(QString::fromUtf8(shell.readAllStandardOutput()), expected + u'\n');
+    }
+    EXPECT_FALSE(QFile::exists(root.file(QStringLiteral("pwned"))));
 }
 
 TEST(TmuxCommands, PromptAtEnd)

@@ -313,6 +313,74 @@ TEST_F(ServerTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
     EXPECT_EQ(created, QStringList{});
 }
 
+// On the server too, with tmux and without: a folder gone or closed to the account makes no
+// session and runs no shell the user would type into.
+TEST_F(ServerTab, AFolderTheAccountCannotEnterGetsNoSessionAndNoShell)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    const QString remote = server->remoteHome();
+    // Every interactive shell of the account leaves a line.
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"),
+                               "export TMUX_TMPDIR=\"$HOME\"\ncase $- in *i*) echo x >> \"$HOME/interactive\";; esac\n"));
+    // Made by this test's account, which is not hvtest, and closed to others.
+    const QString closed = remote + QStringLiteral("/projets/closed");
+    ASSERT_TRUE(QDir().mkpath(closed));
+    ASSERT_TRUE(QFile::setPermissions(closed, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString gone = remote + QStringLiteral("/projets/gone");
+    link = std::make_shared<SSHLink>(server->profile());
+    const struct { QString path; bool tmux; FolderRefusal refusal; } cases[] = {
+        {gone, true, FolderRefusal::missing},
+        {closed, true, FolderRefusal::inaccessible},
+        {gone, false, FolderRefusal::missing},
+        {closed, false, FolderRefusal::inaccessible},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString() + (c.tmux ? " with tmux" : " without tmux"));
+        const QString name = tmuxSessionName(c.path);
+        MacTab tab(link->profile().id, MacProject{QStringLiteral("p"), c.path, name}, c.tmux, link, &keychain);
+        int exits = 0;
+        tab.onExit = [&](MacTab&) { ++exits; };
+        tab.start(c.tmux ? std::optional<QString>(sessionTagCommand(name, QStringLiteral("p"), c.path, {name})) : std::nullopt);
+        ASSERT_TRUE(waitUntil([&] { return exits == 1; }, 30000)) << screenText(*tab.terminal->terminal);
+        EXPECT_EQ(tab.folderRefusal, c.refusal) << screenText(*tab.terminal->terminal);
+    }
+    EXPECT_EQ(remoteTmux(QStringLiteral("list-sessions -F '#{session_name}'")), QString());
+    EXPECT_FALSE(QFile::exists(remote + QStringLiteral("/interactive")));
+    // The same shell in a folder it can enter is an interactive one, and leaves its line.
+    MacTab open(link->profile().id, MacProject{QStringLiteral("demo"), projectPath, session}, false, link, &keychain);
+    open.start();
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(remote + QStringLiteral("/interactive")); }, 30000))
+        << screenText(*open.terminal->terminal);
+    EXPECT_FALSE(open.folderRefusal);
+    open.stop();
+}
+
+// Nothing gives this server's shells a locale (its sshd accepts no LANG or LC_* from the client,
+// and its login files set none): the tab still shows UTF-8 text as it is.
+TEST_F(ServerTab, TextBeyondASCIIShowsWithoutALocaleOnTheServer)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    std::unique_ptr<MacTab> tab = startTab(keychain);
+    const ShellResult<QString> environment = test::runSync(link->runCommand(QStringLiteral("$SHELL -lc env"), std::nullopt, 25));
+    ASSERT_TRUE(environment);
+    for (const QString& line : environment.value().split(u'\n')) {
+        EXPECT_FALSE(line.startsWith(QStringLiteral("LANG=")) || line.startsWith(QStringLiteral("LC_")) ||
+                     line.startsWith(QStringLiteral("LANGUAGE=")))
+            << line.toStdString();
+    }
+    // Typed as ASCII: only the output holds the characters.
+    tab->terminal->send(std::string_view("clear; printf '\\303\\251t\\303\\251 \\342\\234\\223 \\346\\227\\245\\346\\234\\254\\n'\r"));
+    const auto shown = [&] {
+        const QStringList lines = QString::fromStdString(screenText(*tab->terminal->terminal)).split(u'\n');
+        return lines.contains(QStringLiteral("\u00E9t\u00E9 \u2713 \u65E5\u672C"));
+    };
+    EXPECT_TRUE(waitUntil(shown, 20000)) << screenText(*tab->terminal->terminal);
+    tab->stop();
+    remoteTmux(QStringLiteral("kill-server"));
+}
+
 TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
 {
     const QString root = server->remoteHome() + QStringLiteral("/it's root");

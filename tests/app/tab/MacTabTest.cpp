@@ -4,6 +4,8 @@
 
 #include "app/support/TempFolder.h"
 #include "platform/SecretStore.h"
+#include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
 #include <QElapsedTimer>
@@ -53,9 +55,14 @@ TEST(MacTab, CommandLines)
     const MacProject project{QStringLiteral("it's"), QStringLiteral("/srv/it's"), QStringLiteral("kq-demo-0123456789abcdef")};
     const MacTab plain(QStringLiteral("local"), project, false, nullptr);
     EXPECT_EQ(plain.id(), QStringLiteral("local::kq-demo-0123456789abcdef"));
-    EXPECT_EQ(plain.command(QStringLiteral("ignored")), QStringLiteral("cd '/srv/it'\\''s' 2>/dev/null; exec $SHELL -l"));
+    // The plain shell and a new session first check the folder; an attach alone does not.
+    EXPECT_EQ(plain.command(QStringLiteral("ignored")), enterFolderCommand(project.path, QString()) + QStringLiteral("; exec $SHELL -l"));
     const MacTab tmux(QStringLiteral("local"), project, true, nullptr);
-    EXPECT_TRUE(tmux.command(std::nullopt).endsWith(QStringLiteral("exec tmux attach -t '=kq-demo-0123456789abcdef'")));
+    EXPECT_TRUE(tmux.command(std::nullopt).endsWith(QStringLiteral("exec tmux -u attach -t '=kq-demo-0123456789abcdef'")));
+    EXPECT_EQ(tmux.command(std::nullopt), tmuxAttachCommand(project.session, project.path, std::nullopt));
+    EXPECT_EQ(tmux.command(QStringLiteral("setup")), sessionFolderCheck(project.session, project.path, QString()) +
+                                                         QStringLiteral("; ") +
+                                                         tmuxAttachCommand(project.session, project.path, QStringLiteral("setup")));
     // The inner login shell, not the outer one, expands and unquotes.
     EXPECT_EQ(remoteShellCommand(QStringLiteral("cd \"$HOME\" && echo `id` \\ 'x'")),
               QStringLiteral("$SHELL -lc \"cd \\\"\\$HOME\\\" && echo \\`id\\` \\\\ 'x'\""));
@@ -136,6 +143,80 @@ TEST(MacTab, ServerThatSshWouldReadAsAnOptionIsNeverStarted)
     ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
     EXPECT_FALSE(tab.isLive());
     EXPECT_EQ(tab.terminal->process->shellPid(), 0);
+}
+
+TEST(MacTab, RefusedFoldersAreNamedShortened)
+{
+    const struct { FolderRefusal refusal; const char* message; } messages[] = {
+        {FolderRefusal::missing, "Dossier introuvable : /srv/web"},
+        {FolderRefusal::inaccessible, "Dossier inaccessible : /srv/web"},
+        {FolderRefusal::tooLong, "Chemin trop long : /srv/web"},
+    };
+    for (const auto& m : messages)
+        EXPECT_EQ(folderRefusalMessage(m.refusal, QStringLiteral("/srv/web")).toStdString(), m.message);
+
+    const QString clef = QStringLiteral("\U0001D11E"); // two UTF-16 units
+    const QString accent = QStringLiteral("e\u0301");  // two code points, one character
+    const struct { QString path; QString elided; } cases[] = {
+        {QString(80, u'a'), QString(80, u'a')},
+        {QString(81, u'a'), QString(26, u'a') + QChar(0x2026) + QString(53, u'a')},
+        {QStringLiteral("/srv/") + QStringLiteral("a/").repeated(100) + QStringLiteral("projet-final"),
+         QStringLiteral("/srv/") + QStringLiteral("a/").repeated(10) + QStringLiteral("a") + QChar(0x2026) +
+             QStringLiteral("/a").repeated(20) + QStringLiteral("/projet-final")},
+        {clef.repeated(100), clef.repeated(26) + QChar(0x2026) + clef.repeated(53)},
+        {accent.repeated(100), accent.repeated(26) + QChar(0x2026) + accent.repeated(53)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(elidedPath(c.path), c.elided) << c.path.toStdString();
+
+    // Linux paths hold at most 4,096 bytes, counted in UTF-8.
+    const struct { QString path; bool tooLong; } lengths[] = {
+        {QString(4096, u'a'), false}, {QString(4097, u'a'), true},
+        {QString(2048, QChar(0xE9)), false}, {QString(2048, QChar(0xE9)) + u'a', true},
+        {QString(1366, QChar(0x65E5)), true}, {QString(1365, QChar(0x65E5)), false},
+    };
+    for (const auto& l : lengths)
+        EXPECT_EQ(folderPathTooLong(l.path), l.tooLong) << l.path.size();
+}
+
+// The user's shell records each start with its arguments: a start that refuses its folder
+// runs the login shell for the check only, never the shell the user would type into.
+TEST_F(LocalTab, AFolderThatCannotBeEnteredGetsNoShell)
+{
+    const QString log = folder.file(QStringLiteral("shells"));
+    const QString recording = folder.file(QStringLiteral("recording-shell"));
+    ASSERT_TRUE(test::writeAll(recording, ("#!/bin/sh\nprintf '[%s %s]\\n' \"$1\" \"$2\" >> " + shellQuote(log) +
+                                           "\nexec /bin/sh \"$@\"\n").toUtf8()));
+    ASSERT_TRUE(QFile::setPermissions(recording, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    test::EnvironmentOverride shell("SHELL", recording);
+    const QString here = folder.file(QStringLiteral("here"));
+    ASSERT_TRUE(QDir().mkpath(here));
+    ASSERT_TRUE(test::writeAll(folder.file(QStringLiteral("a-file")), "x"));
+    QString tooLong = folder.path() + u'/';
+    tooLong += QString(4097 - tooLong.size(), u'x');
+    const struct { QString path; std::optional<FolderRefusal> refusal; int shells; } cases[] = {
+        {here, std::nullopt, 2},
+        {folder.file(QStringLiteral("gone")), FolderRefusal::missing, 1},
+        {folder.file(QStringLiteral("a-file")), FolderRefusal::missing, 1},
+        {tooLong, FolderRefusal::tooLong, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.left(100).toStdString());
+        QFile::remove(log);
+        MacTab tab(QStringLiteral("local"), project(c.path), false, nullptr);
+        int exits = 0;
+        tab.onExit = [&](MacTab&) { ++exits; };
+        tab.start();
+        if (!c.refusal) {
+            // The user's own shell, ending with the check's status: that alone refuses nothing.
+            ASSERT_TRUE(waitUntil([&] { return test::readAll(log).count('\n') == 2; }));
+            tab.terminal->send(std::string_view("echo hv-folder-refused--66; exit 66\r"));
+        }
+        ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
+        EXPECT_EQ(tab.folderRefusal, c.refusal);
+        EXPECT_EQ(test::readAll(log).count('\n'), c.shells) << test::readAll(log).toStdString();
+        EXPECT_FALSE(tab.isLive());
+    }
 }
 
 TEST_F(LocalTab, ComposedMessageIsAPasteThenAReturnLater)
