@@ -220,8 +220,9 @@ bool MacTab::switchesScreen(const QString& text)
     return false;
 }
 
-void MacTab::handleOutput(const QString& text)
+void MacTab::handleOutput(const QString& text, bool changesScreen)
 {
+    outputChangesScreen = changesScreen;
     if (autofill) {
         // Only ssh's start-up may ask for the password: once the session shows its full
         // screen (the tmux client switches to the alternate one) or the start is old, a
