@@ -61,7 +61,7 @@ std::optional<QString> textAnswer(const std::optional<QList<QVariant>>& answer, 
 
 } // namespace
 
-Notifier::Notifier(QDBusConnection bus, const QString& statePath) : bus(std::move(bus))
+Notifier::Notifier(QDBusConnection bus, PreferenceStore* state) : bus(std::move(bus)), state(state)
 {
     if (!this->bus.isConnected())
         return;
@@ -71,19 +71,18 @@ Notifier::Notifier(QDBusConnection bus, const QString& statePath) : bus(std::mov
                       SLOT(notificationClosed(uint, uint)));
     auto* watcher = new QDBusServiceWatcher(service, this->bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Notifier::serverChanged);
-    if (statePath.isEmpty())
+    if (state == nullptr)
         return;
-    state = std::make_unique<PreferenceStore>(statePath);
     loadState();
     learnServer();
 }
 
-Notifier::~Notifier() = default;
-
 Notifier& Notifier::shared()
 {
-    static Notifier* notifier =
-        new Notifier(QDBusConnection::sessionBus(), configDirectory() + QStringLiteral("/notifications.json"));
+    // The store is destroyed at exit, which waits for its last change to reach the disk; the
+    // notifier itself is never destroyed (its bus may be gone by then).
+    static PreferenceStore state(configDirectory() + QStringLiteral("/notifications.json"));
+    static Notifier* notifier = new Notifier(QDBusConnection::sessionBus(), &state);
     return *notifier;
 }
 

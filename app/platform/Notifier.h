@@ -20,7 +20,6 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace halvoren {
@@ -37,10 +36,10 @@ public:
     // The most tab numbers a state file is read for.
     static constexpr qsizetype maximumStoredNotifications = 1024;
 
-    // On the given bus (the session bus for the application's one). `statePath`: the file
-    // that keeps the numbers across runs; empty keeps them for this run only.
-    explicit Notifier(QDBusConnection bus, const QString& statePath = {});
-    ~Notifier() override;
+    // On the given bus (the session bus for the application's one). `state`: the store that
+    // keeps the numbers across runs, which must outlive the notifier; none keeps them for this
+    // run only.
+    explicit Notifier(QDBusConnection bus, PreferenceStore* state = nullptr);
     // On the session bus, its state in "notifications.json" beside the preferences.
     static Notifier& shared();
 
@@ -94,7 +93,7 @@ private:
     QHash<QString, Entry> entries;
     QHash<uint, QString> keys;
 
-    std::unique_ptr<PreferenceStore> state;
+    PreferenceStore* state;
     // The server that numbered the stored notifications, and their numbers, until the current
     // server is known.
     std::optional<ServerIdentity> storedServer;

@@ -4,6 +4,7 @@
 // "tap <key>" for every click that reaches it, and ends, its state written, at the end of its
 // input.
 #include "platform/Notifier.h"
+#include "platform/PreferenceStore.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -20,7 +21,8 @@ int main(int argc, char** argv)
         std::cerr << "usage: " << argv[0] << " <state file>\n";
         return 2;
     }
-    auto* notifier = new halvoren::Notifier(QDBusConnection::sessionBus(), QString::fromLocal8Bit(argv[1]));
+    halvoren::PreferenceStore state(QString::fromLocal8Bit(argv[1]));
+    auto* notifier = new halvoren::Notifier(QDBusConnection::sessionBus(), &state);
     notifier->onTap = [](const QString& key) { std::cout << "tap " << key.toStdString() << std::endl; };
     // One round trip after subscribing: the bus has taken the subscription before the test
     // makes the server speak.
@@ -44,7 +46,7 @@ int main(int argc, char** argv)
     });
     const int status = QCoreApplication::exec();
     reader.join();
-    // Waits for the state file to be written.
     delete notifier;
+    // The state's destruction waits for the file to be written.
     return status;
 }

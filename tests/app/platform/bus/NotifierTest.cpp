@@ -5,6 +5,7 @@
 #include "platform/Notifier.h"
 
 #include "app/support/TempFolder.h"
+#include "platform/PreferenceStore.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -109,6 +110,52 @@ TEST(Notifier, OneNotificationPerTabReplacedClosedAndClicked)
     notifier.clear(a);
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.closed.size() == 2; }));
     EXPECT_EQ(server.shown.size(), 1);
+    serverBus.unregisterService(interface);
+}
+
+// One round trip on the notifier's connection: what the bus sent it before is handled after.
+void settle()
+{
+    QDBusConnection::sessionBus().interface()->serviceOwner(interface);
+    QCoreApplication::sendPostedEvents();
+}
+
+TEST(Notifier, NumbersOfAServerThatRestartedAreNeverUsedAgain)
+{
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
+        << "no session bus: run under dbus-run-session (Debian package dbus)";
+    QDBusConnection firstBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("first"));
+    RecordingServer first(firstBus);
+    ASSERT_TRUE(firstBus.registerObject(path, &first, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(firstBus.registerService(interface)) << "another test left the notification service registered";
+    Notifier notifier(QDBusConnection::sessionBus());
+    QStringList taps;
+    notifier.onTap = [&taps](const QString& key) { taps << key; };
+    const QString a = QStringLiteral("local::kq-a");
+    notifier.post(a, QStringLiteral("web"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.calls.size() == 1; }));
+    const uint id = first.shown.firstKey();
+    settle();
+
+    firstBus.unregisterService(interface);
+    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
+    QDBusConnection secondBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("second"));
+    RecordingServer second(secondBus);
+    ASSERT_TRUE(secondBus.registerObject(path, &second, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(secondBus.registerService(interface));
+    // The same number, now another program's notification.
+    second.shown.insert(id, QStringLiteral("another program"));
+    settle();
+
+    second.emitSignal("ActionInvoked", id, QStringLiteral("default"));
+    notifier.clear(a);
+    notifier.post(a, QStringLiteral("web"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.calls.size() == 1; }));
+    EXPECT_EQ(std::get<0>(second.calls.front()), 0u);
+    EXPECT_TRUE(second.closed.isEmpty());
+    EXPECT_TRUE(taps.isEmpty());
+    secondBus.unregisterService(interface);
+    QDBusConnection::disconnectFromBus(QStringLiteral("second"));
 }
 
 // The stored number of a tab's notification, 0 when there is none.
@@ -161,7 +208,8 @@ TEST(Notifier, AnEarlierRunsNotificationIsClickedReplacedAndWithdrawnByItsTabOnT
     const QString b = QStringLiteral("p1::kq-b");
 
     {
-        Notifier first(QDBusConnection::sessionBus(), statePath);
+        PreferenceStore state(statePath);
+        Notifier first(QDBusConnection::sessionBus(), &state);
         first.post(a, QStringLiteral("web"));
         first.post(b, QStringLiteral("docs"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return storedId(statePath, a) != 0 && storedId(statePath, b) != 0; }, 10000));
