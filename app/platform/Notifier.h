@@ -5,8 +5,13 @@
 // the tab's key so that the application can bring that tab to the front.
 //
 // Without a session bus or a notification server nothing is shown and nothing fails. The
-// server numbers notifications itself; the notifier keeps which number belongs to which tab.
-// Everything runs on the main thread.
+// server numbers notifications itself; the notifier keeps which number belongs to which tab,
+// and keeps it across runs in a small state file together with who the server is (the bus,
+// the server's unique name on it, its name, vendor and version): a later run takes the
+// numbers back only from that same server, so an earlier run's notification is still
+// replaced, withdrawn and clicked through by its tab. Numbers of any other server (one
+// restarted, another login) are dropped unused: they could name another program's
+// notification. Everything runs on the main thread.
 #pragma once
 
 #include <QDBusConnection>
@@ -19,6 +24,8 @@
 
 namespace halvoren {
 
+class PreferenceStore;
+
 class Notifier : public QObject {
     Q_OBJECT
 
@@ -26,8 +33,14 @@ public:
     static inline const QString title = QStringLiteral("Agent terminé");
     static inline const QString bodySuffix = QStringLiteral(" — l'agent a fini ou attend votre réponse.");
 
-    // On the given bus (the session bus for the application's one).
-    explicit Notifier(QDBusConnection bus);
+    // The most tab numbers a state file is read for.
+    static constexpr qsizetype maximumStoredNotifications = 1024;
+
+    // On the given bus (the session bus for the application's one). `state`: the store that
+    // keeps the numbers across runs, which must outlive the notifier; none keeps them for this
+    // run only.
+    explicit Notifier(QDBusConnection bus, PreferenceStore* state = nullptr);
+    // On the session bus, its state in "notifications.json" beside the preferences.
     static Notifier& shared();
 
     // Called on the main thread with the tab key of a clicked notification.
@@ -49,17 +62,48 @@ private:
         bool closeQueued = false;
     };
 
+    // Who numbers the notifications: equal only for the same server process on the same bus.
+    struct ServerIdentity {
+        QString busId;
+        QString owner;
+        QString name;
+        QString vendor;
+        QString version;
+        friend bool operator==(const ServerIdentity&, const ServerIdentity&) = default;
+    };
+
     void send(const QString& key, const QString& tabTitle);
     void answered(const QString& key, std::optional<uint> id);
+    void dispatchTap(const QString& key);
+    // Reads the numbers of an earlier run; they wait, as an unanswered post does, until the
+    // server's identity is known.
+    void loadState();
+    // Asks the bus and the server who answers now; `serverLearned` follows.
+    void learnServer();
+    void serverLearned(std::optional<ServerIdentity> identity);
+    void saveState();
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString& action);
     void notificationClosed(uint id, uint reason);
+    void serverChanged();
 
 private:
     QDBusConnection bus;
     QHash<QString, Entry> entries;
     QHash<uint, QString> keys;
+
+    PreferenceStore* state;
+    // The server that numbered the stored notifications, and their numbers, until the current
+    // server is known.
+    std::optional<ServerIdentity> storedServer;
+    QHash<uint, QString> unconfirmed;
+    // Clicks on unconfirmed numbers, answered once the server is known.
+    QList<uint> heldClicks;
+    std::optional<ServerIdentity> server;
+    // Answers of the identity questions still to come; a new round makes older answers void.
+    int learning = 0;
+    quint64 learningRound = 0;
 };
 
 } // namespace halvoren

@@ -307,8 +307,9 @@ void MacTab::watchFolderCheck(const QString& text)
     folderCheckTail = seen.right(announced.size() + 1);
 }
 
-void MacTab::handleOutput(const QString& text)
+void MacTab::handleOutput(const QString& text, bool changesScreen)
 {
+    outputChangesScreen = changesScreen;
     watchFolderCheck(text);
     if (autofill) {
         // Only ssh's start-up may ask for the password: once the session shows its full

@@ -133,8 +133,11 @@ public:
     void stop();
     // The view's report of a child's end, with its wait status when known.
     void childExited(std::uint64_t ended, std::optional<int> waitStatus = std::nullopt);
-    // A chunk of the child's output.
-    void handleOutput(const QString& text);
+    // A chunk of the child's output; `changesScreen` false when the screen's text stayed as
+    // it was (a repaint of the same text).
+    void handleOutput(const QString& text, bool changesScreen = true);
+    // Whether the chunk being handled changed the screen's text; read by the output hook.
+    bool outputChangesScreen = true;
     // The message as one bracketed paste, then Return 80 ms later.
     void sendComposed(const QString& message);
 

@@ -44,11 +44,51 @@ TermView::TermView(const QRect& frame, QWidget* parent)
 
 void TermView::dataReceived(std::span<const std::uint8_t> slice)
 {
+    // Once per delivered chunk, not per byte: the digest after the previous chunk stands for
+    // the screen before this one unless the grid changed size since.
+    const bool sameGrid = lastDigest && lastDigest->cols == terminal->cols() && lastDigest->rows == terminal->rows();
+    const ScreenDigest before = sameGrid ? *lastDigest : takeDigest();
     feedBytes(slice);
+    lastDigest = takeDigest();
     if (!owner)
         return;
+    const bool changed =
+        lastDigest->digest != before.digest || lastDigest->cols != before.cols || lastDigest->rows != before.rows;
     const QByteArray bytes(reinterpret_cast<const char*>(slice.data()), qsizetype(slice.size()));
-    owner->handleOutput(Shell::decode(bytes));
+    owner->handleOutput(Shell::decode(bytes), changed);
+}
+
+TermView::ScreenDigest TermView::takeDigest() const
+{
+    // What the terminal's text extraction reads, a row's cells up to its trimmed length, mixed
+    // into a 64-bit FNV-style digest straight from the cells: building each row's text costs
+    // ten times more, and this runs for every chunk. An empty cell reads as a space, as in the
+    // extracted text; a row end is mixed in so that text moving between rows changes it.
+    constexpr std::uint64_t prime = 0x100000001B3ull;
+    std::uint64_t digest = 0xCBF29CE484222325ull;
+    const auto mix = [&digest](std::uint32_t value) {
+        digest ^= value;
+        digest *= prime;
+    };
+    const corvantix::Buffer& screen = terminal->buffer();
+    const auto& lines = screen.lines();
+    mix(terminal->isCurrentBufferAlternate() ? 1 : 0);
+    for (int row = 0; row < screen.rows(); ++row) {
+        const int index = screen.yBase() + row;
+        const corvantix::BufferLine* line = index >= 0 && index < lines.count() ? lines.peek(index).get() : nullptr;
+        const int end = line != nullptr ? std::min(line->getTrimmedLength(), line->dataSize()) : 0;
+        for (int col = 0; col < end; ++col) {
+            const std::int32_t code = line->packedCell(col).code();
+            if (code > corvantix::CharData::firstSyntheticCode) {
+                for (const char32_t scalar : terminal->getCharacter(code))
+                    mix(static_cast<std::uint32_t>(scalar));
+            } else {
+                mix(code == 0 ? std::uint32_t(U' ') : static_cast<std::uint32_t>(code));
+            }
+        }
+        mix(std::uint32_t(U'\n'));
+    }
+    return ScreenDigest{digest, terminal->cols(), terminal->rows()};
 }
 
 void TermView::send(corvantix::TerminalView&, std::span<const std::uint8_t> data)

@@ -11,6 +11,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <optional>
 
 namespace halvoren {
 
@@ -33,7 +34,8 @@ public:
     using LocalProcessTerminalView::send;
 
     // To the emulator, then to the tab as text (invalid UTF-8, also a character cut between
-    // two chunks, becomes U+FFFD; the emulator still gets the raw bytes).
+    // two chunks, becomes U+FFFD; the emulator still gets the raw bytes), with whether the
+    // chunk changed the text on the screen.
     void dataReceived(std::span<const std::uint8_t> slice) override;
     // To the child; a carriage return or line feed in the bytes tells the tab the user
     // submitted something.
@@ -57,6 +59,18 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+
+private:
+    // A digest of the text of the live screen's rows (not the scrolled-back view) and of which
+    // screen is shown, with the grid it was taken on: equal digests mean the same text.
+    struct ScreenDigest {
+        std::uint64_t digest = 0;
+        int cols = 0;
+        int rows = 0;
+    };
+    // After the last chunk; a resize makes it stale.
+    std::optional<ScreenDigest> lastDigest;
+    ScreenDigest takeDigest() const;
 };
 
 } // namespace halvoren

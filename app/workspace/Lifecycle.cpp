@@ -85,6 +85,12 @@ SecretStore& MacModel::secrets() const
 
 void MacModel::noteOutput(MacTab& tab, const QString& text)
 {
+    // A repaint that leaves the screen's text as it was is not the command's activity: tmux
+    // repaints every client when an option changes anywhere on its server (our tags and
+    // orders, another client's), and a burst of those followed by quiet is no finished
+    // command.
+    if (!tab.outputChangesScreen)
+        return;
     const QString key = tab.id();
     qint64& bytes = activityBytes[key];
     bytes += utf8Length(text);

@@ -57,6 +57,45 @@ TEST(TermView, CharacterCutBetweenChunksReachesTheTabAsReplacementsAndTheScreenW
     EXPECT_NE(screenText(*recording.view().terminal).find("café!"), std::string::npos);
 }
 
+// Only a chunk that changes the text on the screen counts as changing it: a repaint of the
+// same rows (what tmux sends every client after an option changes) does not.
+TEST(TermView, OnlyAChangeOfTheScreensTextCountsAsAChange)
+{
+    const std::string shown = "$ ls\r\na  b\r\n$ ";
+    const std::pair<std::string, bool> cases[] = {
+        {"\x1b[1;1H", false},
+        {"\x1b[31m\x1b[1m\x1b[0m", false},
+        {"\x1b]0;titre\x07\x1b[?25l\x1b[?25h", false},
+        // Every row written again, with erasing to the end of each row.
+        {"\x1b[1;1H$ ls\x1b[K\x1b[2;1Ha  b\x1b[K\x1b[3;1H$ \x1b[K", false},
+        // Erased and drawn again within one chunk.
+        {"\x1b[H\x1b[2J\x1b[H$ ls\r\na  b\r\n$ ", false},
+        {"x", true},
+        {"\x1b[2;1Ha  c", true},
+        {"\x1b[2J", true},
+        {"\x1b[2;2H\x1b[1P", true},
+        // The other screen, empty, is shown.
+        {"\x1b[?1049h", true},
+        // Text moved up a row.
+        {"\x1b[S", true},
+    };
+    for (const auto& [chunk, changes] : cases) {
+        RecordingTab recording;
+        recording.view().dataReceived(bytes(shown));
+        recording.view().dataReceived(bytes(chunk));
+        EXPECT_EQ(recording.tab.outputChangesScreen, changes) << testing::PrintToString(chunk);
+        ASSERT_EQ(recording.outputs.size(), 2);
+    }
+    // A resize between two chunks: the repaint after it is measured against the resized grid.
+    RecordingTab recording;
+    recording.view().dataReceived(bytes(shown));
+    recording.view().resizeGrid(60, 20);
+    recording.view().dataReceived(bytes("\x1b[1;1H$ ls\x1b[K"));
+    EXPECT_FALSE(recording.tab.outputChangesScreen);
+    recording.view().dataReceived(bytes("\x1b[1;1H$ pwd"));
+    EXPECT_TRUE(recording.tab.outputChangesScreen);
+}
+
 TEST(TermView, OnlyALineEndSubmitsAndOncePerSend)
 {
     const std::pair<std::vector<std::string>, int> cases[] = {
