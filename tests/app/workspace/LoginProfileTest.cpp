@@ -318,9 +318,17 @@ TEST(LoginProfile, QuittingEndsTheScriptsStillRunning)
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     qApp->exec();
     EXPECT_TRUE(scriptFiles().isEmpty()) << scriptFiles().join(u' ').toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return processesTagged(tag).isEmpty(); }, 10000));
-    EXPECT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 10000));
-    EXPECT_EQ(instance.local().writeEpoch, 4) << "each run ended";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processesTagged(tag).isEmpty(); }, 10000)) << [&] {
+        std::string left;
+        for (const int pid : processesTagged(tag)) {
+            QFile line(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            line.open(QIODevice::ReadOnly);
+            left += std::to_string(pid) + ": " + line.readAll().replace('\0', ' ').toStdString() + "\n";
+        }
+        return left;
+    }();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return instance.local().writeEpoch == 4; }, 10000)) << "each run ends";
+    EXPECT_EQ(Shell::runsInFlight(), 0);
 }
 
 } // namespace
