@@ -233,6 +233,36 @@ TEST(LoginProfile, TmuxKeepsItsStateUntilAProbeAnswers)
     }
 }
 
+// A profile slower than the tmux probe's limit: the probe gets no answer, tmux is not taken
+// for missing, and the saved tab is restored in its session by the listing that follows.
+TEST(LoginProfile, AProfileSlowerThanTheProbeStillRestoresTmuxTabs)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString site = home.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site));
+    const QByteArray pause = QByteArray::number(qint64(MacModel::localTmuxProbeTimeout) + 1);
+    // Slow once, for the probe: the shells after it are not held as well.
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")),
+                               "[ -e \"$HOME/slow\" ] || { touch \"$HOME/slow\"; sleep " + pause + "; }\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+
+    Instance instance;
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.prefs.setTabs(MacConnection::localID, {PersistedTab{project.name, project.path, project.session}});
+    QCoro::waitFor(instance.model.start());
+    EXPECT_TRUE(instance.local().tmuxAvailable());
+    EXPECT_TRUE(instance.local().tmuxUnanswered);
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_TRUE(instance.model.tabs().front()->useTmux);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_FALSE(instance.local().unreachable());
+    instance.model.closeTab(*instance.model.tabs().front());
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
 // The tab's shell waits in its profile for a line: it has made no session yet, and the
 // listings leave its tab alone however long it waits. Once the line is typed the session is
 // made and tagged.
