@@ -228,6 +228,8 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     saveConnectedProfiles();
     if (!tmux && isScriptNotRunMessage(tmux.error().message))
         reportHostProblem(*added, tmux.error().message);
+    else if (!tmux && tmux.error().message == Shell::timeoutMessage())
+        reportHostProblem(*added, tmuxProbeUnansweredMessage(*added));
     QPointer<MacConnection> target(added);
     Task<> refreshing = refreshProjects(*added);
     co_await std::move(refreshing);
@@ -377,12 +379,23 @@ Task<std::optional<bool>> MacModel::probeLocalTmux()
     ShellResult<QString> output = co_await std::move(probing);
     if (output)
         co_return !output.value().trimmed().isEmpty();
-    // A probe that did not run, or ran only in part, tells nothing about tmux: the banner
-    // says what went wrong. Silence past the limit is told by the listings, if it lasts.
+    // A probe that did not run, ran only in part or got no answer in time tells nothing
+    // about tmux: the banner says what went wrong.
     const QString& message = output.error().message;
     if (self && (message == scriptIncompleteMessage() || isScriptNotRunMessage(message)))
         reportHostProblem(*localConnection(), message);
+    else if (self && message == Shell::localTimeoutMessage())
+        reportHostProblem(*localConnection(), tmuxProbeUnansweredMessage(*localConnection()));
     co_return std::nullopt;
+}
+
+QString MacModel::tmuxProbeUnansweredMessage(const MacConnection& connection)
+{
+    const double limit = connection.link ? remoteTmuxProbeTimeout : localTmuxProbeTimeout;
+    return hostSubject(connection)
+        + QStringLiteral(" n'a pas répondu en %1 s à la recherche de tmux (profil de connexion lent ?) : "
+                         "tmux reste supposé présent et sera recherché à nouveau.")
+              .arg(limit);
 }
 
 Task<> MacModel::reprobeTmux(MacConnection& connection)

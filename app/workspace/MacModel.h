@@ -94,6 +94,9 @@ public:
     // "Le serveur" for a server.
     static QString hostSubject(const MacConnection& connection);
     static constexpr double localTmuxProbeTimeout = 10.0;
+    static constexpr double remoteTmuxProbeTimeout = 25.0;
+    // Shown when the host's shell did not answer the tmux probe in time.
+    static QString tmuxProbeUnansweredMessage(const MacConnection& connection);
     // Periods and hold-offs, in seconds.
     static constexpr double pollInterval = 4.0;
     static constexpr double activityInterval = 2.0;

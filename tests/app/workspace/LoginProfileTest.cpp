@@ -223,6 +223,12 @@ TEST(LoginProfile, TmuxKeepsItsStateUntilAProbeAnswers)
         };
         QCoro::waitFor(instance.model.start());
         EXPECT_EQ(instance.local().tmuxAvailable(), c.atStart);
+        if (!c.first) {
+            const QString told = c.first.error().message == Shell::localTimeoutMessage()
+                ? MacModel::tmuxProbeUnansweredMessage(instance.local())
+                : c.first.error().message;
+            EXPECT_EQ(instance.model.banner(), told);
+        }
         instance.clock->advance(MacModel::pollInterval);
         QTest::qWait(0);
         EXPECT_EQ(instance.local().tmuxAvailable(), c.afterPoll);
@@ -254,6 +260,7 @@ TEST(LoginProfile, AProfileSlowerThanTheProbeStillRestoresTmuxTabs)
     QCoro::waitFor(instance.model.start());
     EXPECT_TRUE(instance.local().tmuxAvailable());
     EXPECT_TRUE(instance.local().tmuxUnanswered);
+    EXPECT_EQ(instance.model.banner(), MacModel::tmuxProbeUnansweredMessage(instance.local()));
     ASSERT_EQ(instance.model.tabs().size(), 1);
     EXPECT_TRUE(instance.model.tabs().front()->useTmux);
     EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
