@@ -10,6 +10,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace halvoren {
 
@@ -120,12 +121,26 @@ Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeco
 {
     // The script travels on ssh's standard input, so its length is not bounded by the
     // command line of either computer.
-    const QString command = QStringLiteral("$SHELL -l -c ") + shellQuote(scriptReaderCommand());
+    const QString command = scriptCommand(timeoutSeconds);
     std::optional<QByteArray> input = scriptInput(script);
     ShellResult<QString> output = co_await runCommand(command, std::move(input), timeoutSeconds);
     if (!output && output.error().message.contains(QLatin1String(scriptIncompleteText)))
         co_return ShellError{scriptIncompleteMessage()};
+    if (!output && output.error().message.contains(QLatin1String(scriptNotRunText)))
+        co_return ShellError{scriptNotRunMessage(false)};
     co_return output;
+}
+
+QString SSHLink::scriptCommand(double timeoutSeconds)
+{
+    // Ending ssh here (a time-out, the application quitting) leaves the remote shell running:
+    // where the host has `timeout`, the script's whole process group is ended a little after
+    // our own limit, so a script blocked on the host (reading a FIFO, say) does not stay.
+    const qint64 bound = qint64(std::clamp(std::ceil(timeoutSeconds), 1.0, 86400.0)) + remoteTimeoutMargin;
+    return QStringLiteral("sh -c ")
+        + shellQuote(QStringLiteral("if command -v timeout >/dev/null 2>&1; then exec timeout -s KILL \"$2\" \"$0\" -l -c "
+                                    "\"$1\"; fi; exec \"$0\" -l -c \"$1\""))
+        + QStringLiteral(" \"$SHELL\" ") + shellQuote(scriptReaderCommand()) + u' ' + QString::number(bound);
 }
 
 Task<bool> SSHLink::fetchRemoteHome()
@@ -144,9 +159,27 @@ Task<bool> SSHLink::fetchRemoteHome()
 
 Task<bool> SSHLink::hasTmux()
 {
-    const QString command = QStringLiteral("$SHELL -lc 'command -v tmux'");
+    ShellResult<bool> found = co_await probeTmux();
+    co_return found && found.value();
+}
+
+QString SSHLink::tmuxProbeCommand(const QString& marker)
+{
+    return QStringLiteral("$SHELL -lc ") + shellQuote(QStringLiteral("command -v tmux; echo ") + marker);
+}
+
+Task<ShellResult<bool>> SSHLink::probeTmux()
+{
+    const QString marker = newCompletionMarker();
+    const QString command = tmuxProbeCommand(marker);
     ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
-    co_return output && !output.value().trimmed().isEmpty();
+    if (!output)
+        co_return output.error();
+    // Without the marker the shell never got to the question: its silence is no answer.
+    const std::optional<QString> answer = takeCompletionMarker(output.value(), marker);
+    if (!answer)
+        co_return ShellError{scriptNotRunMessage(false)};
+    co_return !answer->trimmed().isEmpty();
 }
 
 QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size)

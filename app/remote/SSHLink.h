@@ -58,6 +58,15 @@ public:
     Task<bool> fetchRemoteHome();
     // True when the remote login shell finds tmux; never an error.
     Task<bool> hasTmux();
+    // Whether the remote login shell finds tmux, or why it did not answer: a time-out, ssh's
+    // failure, or a login profile that never ran the question (scriptNotRunMessage).
+    Task<ShellResult<bool>> probeTmux();
+    // The remote command of runScript: the script reader in the remote login shell, ended
+    // with everything it started remoteTimeoutMargin seconds after the run's time-out.
+    static QString scriptCommand(double timeoutSeconds);
+    static constexpr qint64 remoteTimeoutMargin = 5;
+    // The remote command of probeTmux: the question, then `marker` once it is answered.
+    static QString tmuxProbeCommand(const QString& marker);
     // Writes `data` at `remotePath` (creating its folder), replacing the file only once
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.
     Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath);

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
@@ -16,9 +18,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
+#include <vector>
 
 namespace halvoren {
 namespace {
@@ -28,6 +32,7 @@ struct RunState {
     bool ended = false;
     bool timedOut = false;
     bool overflowed = false;
+    bool endedAtQuit = false;
     QByteArray standardOutput;
     QByteArray standardError;
     std::optional<QString> launchFailure;
@@ -110,6 +115,16 @@ QString Shell::outputTooLargeMessage()
 QString Shell::timeoutMessage()
 {
     return QStringLiteral("Le serveur ne répond pas (délai dépassé).");
+}
+
+QString Shell::localTimeoutMessage()
+{
+    return QStringLiteral("Cet ordinateur ne répond pas : la commande a dépassé son délai.");
+}
+
+QString Shell::endedAtQuitMessage()
+{
+    return QStringLiteral("La commande a été arrêtée : l'application se ferme.");
 }
 
 QString Shell::launchFailureMessage(const QString& executable, const QString& reason)
@@ -197,6 +212,54 @@ struct RunInFlight {
     RunInFlight& operator=(const RunInFlight&) = delete;
 };
 
+// The children running now (main thread only), for endAll.
+struct LiveRun {
+    RunState* state;
+    QProcess* child;
+};
+
+std::vector<LiveRun>& liveRuns()
+{
+    static std::vector<LiveRun> runs;
+    return runs;
+}
+
+// Lists a started child until its run ends.
+class LiveRunEntry {
+public:
+    LiveRunEntry(RunState* state, QProcess* child) : state(state) { liveRuns().push_back({state, child}); }
+    ~LiveRunEntry()
+    {
+        std::erase_if(liveRuns(), [this](const LiveRun& run) { return run.state == state; });
+    }
+    LiveRunEntry(const LiveRunEntry&) = delete;
+    LiveRunEntry& operator=(const LiveRunEntry&) = delete;
+
+private:
+    RunState* state;
+};
+
+// The files of long scripts that exist now, written and removed on workers. endAll raises
+// the generation: a file made under an older one is removed by its writer at once.
+struct ScriptFiles {
+    std::mutex lock;
+    QSet<QString> paths;
+    quint64 generation = 0;
+};
+
+ScriptFiles& scriptFiles()
+{
+    static ScriptFiles files;
+    return files;
+}
+
+void forgetScriptFile(const QString& path)
+{
+    ScriptFiles& files = scriptFiles();
+    const std::lock_guard hold(files.lock);
+    files.paths.remove(path);
+}
+
 } // namespace
 
 int Shell::runsInFlight()
@@ -246,6 +309,7 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     });
 
     child->start(QIODevice::ReadWrite);
+    const LiveRunEntry live(state.get(), child);
     if (!state->ended) {
         timer.start(timeoutMilliseconds(timeoutSeconds));
         if (input && !input->isEmpty())
@@ -262,6 +326,8 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
 
     if (state->launchFailure)
         co_return ShellError{launchFailureMessage(executable, *state->launchFailure)};
+    if (state->endedAtQuit)
+        co_return ShellError{endedAtQuitMessage()};
     collectOutput(*state, child);
     if (state->overflowed)
         co_return ShellError{outputTooLargeMessage()};
@@ -282,6 +348,24 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     co_return output;
 }
 
+void Shell::endAll()
+{
+    const std::vector<LiveRun> runs = liveRuns();
+    for (const LiveRun& run : runs) {
+        if (run.state->ended || run.child->state() == QProcess::NotRunning)
+            continue;
+        run.state->endedAtQuit = true;
+        killGroup(run.child);
+    }
+    // The shells that would have read them are gone: the files are removed here and now.
+    ScriptFiles& files = scriptFiles();
+    const std::lock_guard hold(files.lock);
+    ++files.generation;
+    for (const QString& path : std::as_const(files.paths))
+        QFile::remove(path);
+    files.paths.clear();
+}
+
 QString userShell()
 {
     if (const char* shell = std::getenv("SHELL"))
@@ -293,8 +377,12 @@ QString userShell()
 
 namespace {
 
-// The first and the last line of a script's input: both must arrive for it to run.
-constexpr char scriptHead[] = "#hv-debut-du-script";
+// The first and the last line of a script's input: both must arrive for it to run. A shell
+// that reads the input as commands (one a login profile started in the reader's place) stops
+// at the first line.
+const QByteArray scriptHead
+    = QByteArray("echo ") + scriptNotRunText + " >&2; exit " + QByteArray::number(scriptIncompleteStatus)
+      + " #hv-debut-du-script";
 constexpr char scriptTail[] = "#hv-fin-du-script";
 
 } // namespace
@@ -316,7 +404,7 @@ esac)hv")
 
 QByteArray scriptInput(const QString& script)
 {
-    QByteArray input = QByteArray(scriptHead) + '\n' + script.toUtf8();
+    QByteArray input = scriptHead + '\n' + script.toUtf8();
     if (!input.endsWith('\n'))
         input += '\n';
     return input + scriptTail + '\n';
@@ -330,6 +418,41 @@ QString scriptFileFailureMessage(const QString& reason)
 QString scriptIncompleteMessage()
 {
     return QStringLiteral("Le shell n'a pas reçu le script en entier : rien n'a été exécuté.");
+}
+
+QString newCompletionMarker()
+{
+    return QStringLiteral("hv-fin-") + QString::number(QRandomGenerator::system()->generate64(), 16);
+}
+
+QString withCompletionMarker(const QString& script, const QString& marker)
+{
+    QString marked = script;
+    if (!marked.isEmpty() && !marked.endsWith(u'\n'))
+        marked += u'\n';
+    return marked + QStringLiteral("echo ") + marker + u'\n';
+}
+
+std::optional<QString> takeCompletionMarker(QString output, const QString& marker)
+{
+    // The marker is the last thing the script prints; output without a final line break
+    // runs into it.
+    const QString line = marker + u'\n';
+    if (!output.endsWith(line))
+        return std::nullopt;
+    output.chop(line.size());
+    return output;
+}
+
+QString scriptNotRunMessage(bool local)
+{
+    return (local ? QStringLiteral("Le profil de connexion de cet ordinateur") : QStringLiteral("Le profil de connexion du serveur"))
+        + QStringLiteral(" n'a pas exécuté la commande : il se termine ou lance un autre shell avant elle.");
+}
+
+bool isScriptNotRunMessage(const QString& message)
+{
+    return message == scriptNotRunMessage(true) || message == scriptNotRunMessage(false);
 }
 
 namespace {
@@ -363,8 +486,10 @@ struct ScriptFile {
     ScriptFile& operator=(const ScriptFile&) = delete;
     ~ScriptFile()
     {
-        if (!path.isEmpty())
+        if (!path.isEmpty()) {
             QFile::remove(path);
+            forgetScriptFile(path);
+        }
     }
 };
 
@@ -373,13 +498,25 @@ struct ScriptFile {
 // worker: the disk may be slow.
 QString writeScriptFile(ScriptFile& into, const QString& folder, const QString& script)
 {
+    ScriptFiles& files = scriptFiles();
+    quint64 generation = 0;
+    {
+        const std::lock_guard hold(files.lock);
+        generation = files.generation;
+    }
     QTemporaryFile file(folder + QStringLiteral("/halvoren-script-XXXXXX"));
     const QByteArray bytes = script.toUtf8();
     if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
         return file.errorString();
     file.close();
+    // Known before it is kept, so that quitting removes it; made while the application
+    // quit, it goes with the temporary file.
+    const std::lock_guard hold(files.lock);
+    if (files.generation != generation)
+        return Shell::endedAtQuitMessage();
     file.setAutoRemove(false);
     into.path = file.fileName();
+    files.paths.insert(into.path);
     return QString();
 }
 
@@ -404,6 +541,7 @@ public:
     {
         return QtConcurrent::run([held = std::exchange(file, {})] {
             QFile::remove(held->path);
+            forgetScriptFile(held->path);
             held->path.clear();
         });
     }
@@ -480,6 +618,8 @@ Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
         QFuture<void> removing = file->remove();
         co_await removing;
     }
+    if (!result && result.error().message == Shell::timeoutMessage())
+        co_return ShellError{Shell::localTimeoutMessage()};
     if (!result)
         co_return result.error();
     if (result.value().status == scriptIncompleteStatus

@@ -56,8 +56,12 @@ public:
     // 5,000 projects prints, it stops a program that prints without end before it fills memory.
     static constexpr qsizetype maximumOutputBytes = qsizetype{32} << 20;
     static QString outputTooLargeMessage();
-    // Message of a run that the time-out ended, for a local command as for an ssh one.
+    // Message of a run that the time-out ended, as a server's command reports it.
     static QString timeoutMessage();
+    // The same for a command run on this computer (runLoginShell).
+    static QString localTimeoutMessage();
+    // Message of a run ended because the application quits.
+    static QString endedAtQuitMessage();
     // Message of a program that could not be started: "Impossible de lancer " + path + " : "
     // + the system's description of the reason.
     static QString launchFailureMessage(const QString& executable, const QString& reason);
@@ -75,6 +79,11 @@ public:
     // Runs started and not yet ended (main thread): lets a test wait for the host work its
     // model left in flight before the program ends.
     static int runsInFlight();
+
+    // Ends every run still going, its whole process group killed, and removes the files of
+    // long scripts still waiting to be read: nothing we started outlives the application.
+    // Each run ends with endedAtQuitMessage(). Main thread.
+    static void endAll();
 };
 
 // The user's login shell: $SHELL when set (even empty), else the account's shell, else
@@ -94,6 +103,24 @@ inline constexpr int scriptIncompleteStatus = 125;
 inline constexpr char scriptIncompleteText[] = "hv: script incomplet";
 // The message of a script the shell did not receive whole.
 QString scriptIncompleteMessage();
+// A shell other than the script reader that reads the script's input (a login profile that
+// replaced the shell with another one) stops at its first line, prints scriptNotRunText on
+// standard error and runs nothing.
+inline constexpr char scriptNotRunText[] = "hv: script non execute";
+
+// A line printed once a script has run to its end tells a script that ran from one that
+// never did (a login profile that exited or replaced the shell before running the command):
+// withCompletionMarker(script, marker) is the script followed by that line;
+// takeCompletionMarker(output, marker) gives the output without it, or nothing when the
+// script did not run to its end. newCompletionMarker() is a fresh word per run, which no
+// profile or host can print ahead of time.
+QString newCompletionMarker();
+QString withCompletionMarker(const QString& script, const QString& marker);
+std::optional<QString> takeCompletionMarker(QString output, const QString& marker);
+// The message of a command the login shell did not run, on this computer or on a server.
+QString scriptNotRunMessage(bool local);
+// True for scriptNotRunMessage of either kind.
+bool isScriptNotRunMessage(const QString& message);
 
 // The message of a long script that could not be written to its temporary file.
 QString scriptFileFailureMessage(const QString& reason);

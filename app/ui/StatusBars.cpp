@@ -76,7 +76,8 @@ std::optional<StatusBar> statusBarFor(const MacModel& model)
                          Palette::alert()};
     if (!connection->tmuxAvailable())
         return StatusBar{QStringLiteral("exclamationmark.triangle"),
-                         QStringLiteral("tmux est absent de ") + name
+                         QStringLiteral("tmux est absent de ")
+                             + (connection->profile ? name : QStringLiteral("cet ordinateur"))
                              + QStringLiteral(" : sessions non persistantes. Installe-le (apt install tmux)."),
                          systemOrange()};
     return std::nullopt;

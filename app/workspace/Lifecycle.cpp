@@ -233,18 +233,26 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     if (connection(id) != nullptr)
         co_return;
     QPointer<MacModel> self(this);
-    Task<bool> probing = link->hasTmux();
-    const bool tmux = co_await std::move(probing);
+    Task<ShellResult<bool>> probing = link->probeTmux();
+    const ShellResult<bool> tmux = co_await std::move(probing);
     // Two attempts for one profile may overlap: the first to get here wins.
     if (!self || connection(id) != nullptr)
         co_return;
     auto* added = new MacConnection(link);
     added->prefs = &prefs;
-    added->setTmuxAvailable(tmux);
+    // Until a probe answers, tmux is taken as there: the saved tabs are tmux sessions, and
+    // opening them as plain shells would leave those sessions behind.
+    if (tmux)
+        added->setTmuxAvailable(tmux.value());
+    added->tmuxUnanswered = !tmux;
     added->setFavorites(prefs.favorites(id));
     added->setHidden(prefs.hidden(id));
     appendConnection(added);
     saveConnectedProfiles();
+    if (!tmux && isScriptNotRunMessage(tmux.error().message))
+        reportHostProblem(*added, tmux.error().message);
+    else if (!tmux && tmux.error().message == Shell::timeoutMessage())
+        reportHostProblem(*added, tmuxProbeUnansweredMessage(*added));
     QPointer<MacConnection> target(added);
     Task<> refreshing = refreshProjects(*added);
     co_await std::move(refreshing);
@@ -341,12 +349,16 @@ Task<> MacModel::start()
             co_return;
         setProfiles(loaded);
     }
-    Task<bool> probing = probeLocalTmux();
-    const bool tmux = co_await std::move(probing);
+    Task<std::optional<bool>> probing = probeLocalTmux();
+    const std::optional<bool> tmux = co_await std::move(probing);
     if (!self)
         co_return;
     MacConnection& local = *localConnection();
-    local.setTmuxAvailable(tmux);
+    // No answer (a profile slower than the probe's limit, or one that did not run it) keeps
+    // tmux as assumed: the tabs are restored in their sessions once the shell answers.
+    if (tmux)
+        local.setTmuxAvailable(*tmux);
+    local.tmuxUnanswered = !tmux;
     local.setFavorites(prefs.favorites(local.id));
     local.setHidden(prefs.hidden(local.id));
     Task<> refreshing = refreshProjects(local);
@@ -382,19 +394,57 @@ Task<> MacModel::start()
     }
 }
 
-Task<bool> MacModel::probeLocalTmux()
+Task<std::optional<bool>> MacModel::probeLocalTmux()
 {
     QPointer<MacModel> self(this);
     Task<ShellResult<QString>> probing = runScript(*localConnection(), QStringLiteral("command -v tmux\n"),
                                                    localTmuxProbeTimeout);
     ShellResult<QString> output = co_await std::move(probing);
-    // A probe the shell did not receive whole tells nothing about tmux: it stays assumed,
-    // and the banner says what went wrong.
-    if (self && !output && output.error().message == scriptIncompleteMessage()) {
-        reportHostProblem(*localConnection(), output.error().message);
-        co_return true;
+    if (output)
+        co_return !output.value().trimmed().isEmpty();
+    // A probe that did not run, ran only in part or got no answer in time tells nothing
+    // about tmux: the banner says what went wrong.
+    const QString& message = output.error().message;
+    if (self && (message == scriptIncompleteMessage() || isScriptNotRunMessage(message)))
+        reportHostProblem(*localConnection(), message);
+    else if (self && message == Shell::localTimeoutMessage())
+        reportHostProblem(*localConnection(), tmuxProbeUnansweredMessage(*localConnection()));
+    co_return std::nullopt;
+}
+
+QString MacModel::tmuxProbeUnansweredMessage(const MacConnection& connection)
+{
+    const double limit = connection.link ? remoteTmuxProbeTimeout : localTmuxProbeTimeout;
+    return hostSubject(connection)
+        + QStringLiteral(" n'a pas répondu en %1 s à la recherche de tmux (profil de connexion lent ?) : "
+                         "tmux reste supposé présent et sera recherché à nouveau.")
+              .arg(limit);
+}
+
+Task<> MacModel::reprobeTmux(MacConnection& connection)
+{
+    if (connection.probingTmux)
+        co_return;
+    connection.probingTmux = true;
+    QPointer<MacConnection> target(&connection);
+    std::optional<bool> found;
+    if (!connection.link) {
+        Task<std::optional<bool>> probing = probeLocalTmux();
+        found = co_await std::move(probing);
+    } else {
+        const std::shared_ptr<SSHLink> link = connection.link;
+        Task<ShellResult<bool>> probing = link->probeTmux();
+        const ShellResult<bool> answer = co_await std::move(probing);
+        if (answer)
+            found = answer.value();
     }
-    co_return output && !output.value().trimmed().isEmpty();
+    if (!target)
+        co_return;
+    target->probingTmux = false;
+    if (!found)
+        co_return;
+    target->tmuxUnanswered = false;
+    target->setTmuxAvailable(*found);
 }
 
 void MacModel::pollTick()
@@ -404,6 +454,8 @@ void MacModel::pollTick()
     for (MacConnection* candidate : snapshot) {
         if (candidate->link && tick % 2 == 1)
             continue;
+        if (candidate->tmuxUnanswered)
+            reprobeTmux(*candidate);
         requestSync(*candidate);
     }
 }

@@ -86,6 +86,10 @@ public:
     int failures = 0;
     // Problems with the host's data already shown: each is shown once.
     QSet<QString> reportedProblems;
+    // The last tmux probe got no answer (a time-out, a login profile that did not run it):
+    // tmuxAvailable keeps its value and the poll asks again until one answers.
+    bool tmuxUnanswered = false;
+    bool probingTmux = false;
 
     // Where this computer's roots are read; the application's preferences when none.
     Prefs* prefs = nullptr;

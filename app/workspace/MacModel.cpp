@@ -57,17 +57,32 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
     connectionsValue.append(local);
 
     runScript = [](MacConnection& connection, QString script, double timeoutSeconds) -> Task<ShellResult<QString>> {
-        if (!connection.link) {
-            ShellResult<QString> result = co_await runLoginShell(std::move(script), timeoutSeconds);
-            co_return result;
+        // A login profile that exits or starts another shell prints nothing, as a host with
+        // nothing to list would: only a script that printed its marker has run.
+        const QString marker = newCompletionMarker();
+        QString marked = withCompletionMarker(script, marker);
+        const bool local = !connection.link;
+        ShellResult<QString> result;
+        if (local) {
+            result = co_await runLoginShell(std::move(marked), timeoutSeconds);
+        } else {
+            // The link outlives the run even if the connection is dropped meanwhile.
+            const std::shared_ptr<SSHLink> link = connection.link;
+            result = co_await link->runScript(std::move(marked), timeoutSeconds);
         }
-        // The link outlives the run even if the connection is dropped meanwhile.
-        const std::shared_ptr<SSHLink> link = connection.link;
-        ShellResult<QString> result = co_await link->runScript(std::move(script), timeoutSeconds);
-        co_return result;
+        if (!result)
+            co_return result;
+        std::optional<QString> output = takeCompletionMarker(std::move(result.value()), marker);
+        if (!output)
+            co_return ShellError{scriptNotRunMessage(local)};
+        co_return std::move(*output);
     };
     listFolders = [](MacConnection& connection, QString folder) { return connection.tryListFolders(std::move(folder)); };
     isFrontmost = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+    // Scripts still running on the hosts when the application quits are ended with it, and
+    // the files of long ones removed: no listing stays blocked on the host for ever.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, this, [] { Shell::endAll(); });
 }
 
 MacModel::~MacModel()
@@ -130,7 +145,30 @@ void MacModel::setActiveTabID(const std::optional<QString>& value)
 
 void MacModel::setBanner(const std::optional<QString>& value)
 {
-    assign(this, bannerValue, value, &MacModel::bannerChanged);
+    // A message set while another is shown waits for its turn, so that each is seen for its
+    // whole time; clearing shows the next one waiting.
+    if (!value) {
+        if (bannerQueue.isEmpty()) {
+            assign(this, bannerValue, value, &MacModel::bannerChanged);
+            return;
+        }
+        bannerValue = bannerQueue.takeFirst();
+        Q_EMIT bannerChanged();
+        return;
+    }
+    if (!bannerValue) {
+        assign(this, bannerValue, value, &MacModel::bannerChanged);
+        return;
+    }
+    if (*bannerValue == *value || bannerQueue.contains(*value) || bannerQueue.size() >= maximumWaitingBanners)
+        return;
+    bannerQueue.append(*value);
+}
+
+void MacModel::clearBanners()
+{
+    bannerQueue.clear();
+    assign(this, bannerValue, std::optional<QString>(), &MacModel::bannerChanged);
 }
 
 void MacModel::setFontSize(double value)

@@ -83,14 +83,20 @@ public:
     // The most tmux tabs of one connection that the host's listing opens; the others stay
     // open on the host, untouched, and are reported once.
     static constexpr int maximumHostOpenedTabs = 64;
-    static QString hostTabsCappedMessage(qsizetype notOpened);
+    static QString hostTabsCappedMessage(const MacConnection& connection, qsizetype notOpened);
     // Shown when a favourite or hide change is kept here because the host's shared-state
     // file is too large to be replaced.
     static QString sharedStateKeptHereMessage();
     // Tabs of ours whose rows the host's listing refused are closed, their sessions left
     // running; the message names their folders.
-    static QString refusedTabsMessage(const QStringList& folders);
+    static QString refusedTabsMessage(const MacConnection& connection, const QStringList& folders);
+    // How messages about the connection's host name it: "Cet ordinateur" for this one,
+    // "Le serveur" for a server.
+    static QString hostSubject(const MacConnection& connection);
     static constexpr double localTmuxProbeTimeout = 10.0;
+    static constexpr double remoteTmuxProbeTimeout = 25.0;
+    // Shown when the host's shell did not answer the tmux probe in time.
+    static QString tmuxProbeUnansweredMessage(const MacConnection& connection);
     // Periods and hold-offs, in seconds.
     static constexpr double pollInterval = 4.0;
     static constexpr double activityInterval = 2.0;
@@ -145,8 +151,16 @@ public:
 
     const std::optional<QString>& activeTabID() const { return activeTabIDValue; }
     void setActiveTabID(const std::optional<QString>& value);
+    // The message shown. A text set while another is shown waits in turn (the same text is
+    // not queued twice); setting none ends the one shown and shows the next.
     const std::optional<QString>& banner() const { return bannerValue; }
     void setBanner(const std::optional<QString>& value);
+    // The messages waiting behind the one shown, oldest first.
+    const QStringList& waitingBanners() const { return bannerQueue; }
+    // Ends the one shown and drops those waiting.
+    void clearBanners();
+    // More messages than this waiting are dropped: the user reads them one at a time.
+    static constexpr qsizetype maximumWaitingBanners = 8;
     double fontSize() const { return fontSizeValue; }
     // Clamped to 9 ... 28, always stored, and applied to every tab's view.
     void setFontSize(double value);
@@ -287,7 +301,11 @@ public:
     // ---- Start-up and polling
 
     Task<> start();
-    Task<bool> probeLocalTmux();
+    // Whether tmux is on this computer; nothing when the login shell did not answer.
+    Task<std::optional<bool>> probeLocalTmux();
+    // Probes the connection's host again after a probe that got no answer; an answer
+    // becomes its tmuxAvailable.
+    Task<> reprobeTmux(MacConnection& connection);
     void pollTick();
 
     // Our tmux sessions whose folder is `path` exactly, most recently active first.
@@ -340,6 +358,7 @@ private:
     QList<MacTab*> tabsValue;
     std::optional<QString> activeTabIDValue;
     std::optional<QString> bannerValue;
+    QStringList bannerQueue;
     double fontSizeValue;
     QList<SavedCommand> commandsValue;
     QMap<QString, QString> tabLabelsValue;

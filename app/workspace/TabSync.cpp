@@ -298,9 +298,16 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
             mine << tab;
     }
     bool changed = false;
+    QSet<QString> listed = connection.liveSessions();
+    for (const HostTab& host : hostTabs)
+        listed.insert(host.session);
     QList<LocalTab> local;
-    for (const MacTab* tab : std::as_const(mine))
-        local.append(LocalTab{tab->project.session, tab->isLive(), tab->openedAt});
+    for (const MacTab* tab : std::as_const(mine)) {
+        // A live tab whose session the host does not run yet is still starting (its login
+        // profile may be waiting for input): it counts as just opened, however long ago.
+        const bool starting = tab->isLive() && !listed.contains(tab->project.session);
+        local.append(LocalTab{tab->project.session, tab->isLive(), starting ? std::optional(now) : tab->openedAt});
+    }
     const ReconcilePlan plan = reconcileTabs(local, hostTabs, now);
 
     // Tabs are compared by identity below: removal only defers their deletion.
@@ -340,7 +347,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         changed = true;
     }
     if (notOpened > 0)
-        reportHostProblem(connection, hostTabsCappedMessage(notOpened));
+        reportHostProblem(connection, hostTabsCappedMessage(connection, notOpened));
 
     for (MacTab* tab : std::as_const(mine)) {
         if (!plan.toRestart.contains(tab->project.session) || !tabsValue.contains(tab) || tab->isLive())
@@ -396,15 +403,21 @@ QStringList MacModel::closeRefusedTabs(MacConnection& connection, const ServerSt
         removeTab(*tab);
     }
     if (!folders.isEmpty())
-        setBanner(refusedTabsMessage(folders));
+        setBanner(refusedTabsMessage(connection, folders));
     return sessions;
 }
 
-QString MacModel::refusedTabsMessage(const QStringList& folders)
+QString MacModel::hostSubject(const MacConnection& connection)
 {
-    return QStringLiteral("Le serveur ne peut pas lister l'onglet de %1 (nom ou chemin trop long) : il est fermé ici, "
-                          "sa session continue.")
-        .arg(folders.join(QStringLiteral(", ")));
+    return connection.link ? QStringLiteral("Le serveur") : QStringLiteral("Cet ordinateur");
+}
+
+QString MacModel::refusedTabsMessage(const MacConnection& connection, const QStringList& folders)
+{
+    return hostSubject(connection)
+        + QStringLiteral(" ne peut pas lister l'onglet de %1 (nom ou chemin trop long) : il est fermé ici, "
+                         "sa session continue.")
+              .arg(folders.join(QStringLiteral(", ")));
 }
 
 // ---- The listing sync
@@ -458,11 +471,12 @@ void MacModel::noteListingFailure(MacConnection& connection)
         connection.setUnreachable(true);
 }
 
-QString MacModel::hostTabsCappedMessage(qsizetype notOpened)
+QString MacModel::hostTabsCappedMessage(const MacConnection& connection, qsizetype notOpened)
 {
-    return QStringLiteral("Le serveur liste plus de %1 onglets ouverts : %2 ne sont pas ouverts ici.")
-        .arg(maximumHostOpenedTabs)
-        .arg(notOpened);
+    return hostSubject(connection)
+        + QStringLiteral(" liste plus de %1 onglets ouverts : %2 ne sont pas ouverts ici.")
+              .arg(maximumHostOpenedTabs)
+              .arg(notOpened);
 }
 
 void MacModel::reportHostProblem(MacConnection& connection, const QString& message)
@@ -485,9 +499,9 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     if (!self || !target)
         co_return;
     if (!output) {
-        // The host answered, but its login profile took part of the script: waiting will
-        // not mend it, so say why instead of calling the host silent.
-        if (output.error().message == scriptIncompleteMessage()) {
+        // The host answered, but its login profile took part of the script or never ran
+        // it: waiting will not mend it, so say why instead of calling the host silent.
+        if (output.error().message == scriptIncompleteMessage() || isScriptNotRunMessage(output.error().message)) {
             target->failures = 0;
             target->setUnreachable(false);
             reportHostProblem(*target, output.error().message);

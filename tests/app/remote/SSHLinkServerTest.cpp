@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -161,6 +162,37 @@ TEST_F(SSHLinkServer, LoginProfilesOverSsh)
         EXPECT_EQ(runSync(link.hasTmux()), QFileInfo::exists(QStringLiteral("/usr/bin/tmux")));
     }
     QFile::remove(profilePath);
+}
+
+// Processes whose command line holds `text`.
+QList<int> processesNaming(const QByteArray& text)
+{
+    QList<int> found;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = name.toInt(&number);
+        QFile line(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (number && line.open(QIODevice::ReadOnly) && line.readAll().contains(text))
+            found << pid;
+    }
+    return found;
+}
+
+// Ending ssh here does not end the remote shell: a script blocked on the host (a FIFO no one
+// writes) is ended there, with what it started, shortly after the run's own limit.
+TEST_F(SSHLinkServer, AScriptBlockedOnTheHostDoesNotStay)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const QString fifo = server->remoteHome() + QStringLiteral("/blocked-") + QString::number(QRandomGenerator::global()->generate(), 16);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+    const ShellResult<QString> blocked = runSync(link.runScript(QStringLiteral("cat ") + shellQuote(fifo) + u'\n', 1));
+    ASSERT_FALSE(blocked);
+    EXPECT_EQ(blocked.error().message, Shell::timeoutMessage());
+    ASSERT_FALSE(processesNaming(fifo.toUtf8()).isEmpty()) << "the script was not blocked on the host";
+    EXPECT_TRUE(test::pollUntil([&] { return processesNaming(fifo.toUtf8()).isEmpty(); }, std::chrono::seconds(30)));
+    QFile::remove(fifo);
 }
 
 TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)

@@ -40,7 +40,7 @@ TEST(WorkspaceView, StatusBarNamesTheHostAndTheFirstProblem)
     const QString away = QStringLiteral("atelier ne répond plus — reconnexion automatique dès qu'il revient.");
     // The server's name (empty: this computer), unreachable, tmux there, connection gone.
     for (const auto& [server, unreachable, tmux, gone, expected] :
-         {std::tuple{"", false, false, false, QStringLiteral("tmux est absent de Cet ordinateur") + absent},
+         {std::tuple{"", false, false, false, QStringLiteral("tmux est absent de cet ordinateur") + absent},
           {"atelier", false, false, false, QStringLiteral("tmux est absent de atelier") + absent},
           {"atelier", true, false, false, away}, {"atelier", true, true, false, away},
           {"atelier", false, true, false, QString()}, {"atelier", true, false, true, QString()}}) {
@@ -248,7 +248,9 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
     // Per scenario, steps of: set the banner (unless kept), wait, the banner expected.
     using Step = std::tuple<bool, std::optional<QString>, double, std::optional<QString>>;
     const std::pair<const char*, std::vector<Step>> scenarios[] = {
-        {"another text restarts", {{false, a, 3, a}, {false, b, 4.9, b}, {true, none, 0.2, none}}},
+        // The second waits for the first's five seconds, then has its own.
+        {"another text waits its turn",
+         {{false, a, 3, a}, {false, b, 1.9, a}, {true, none, 0.2, b}, {true, none, 4.6, b}, {true, none, 0.4, none}}},
         {"the same text does not", {{false, a, 3, a}, {false, a, 1.9, a}, {true, none, 0.2, none}}},
         {"cleared, then set again", {{false, a, 2, a}, {false, none, 1, none}, {false, a, 4.9, a}, {true, none, 0.2, none}}},
     };
@@ -262,7 +264,11 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
         }
     }
     w.model.setBanner(a);
+    w.model.setBanner(b);
     EXPECT_TRUE(!view.banner->isHidden() && view.banner->text() == *a);
+    // A click ends the one shown: the next takes its place.
+    QTest::mouseClick(view.banner, Qt::LeftButton);
+    EXPECT_TRUE(w.model.banner() == b && view.banner->text() == *b);
     QTest::mouseClick(view.banner, Qt::LeftButton);
     EXPECT_TRUE(w.model.banner() == none && view.banner->isHidden());
 }

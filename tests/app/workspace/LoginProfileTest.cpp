@@ -1,7 +1,9 @@
 // A login profile that reads its standard input: on this computer every script still runs
 // whole (tmux found, tabs tagged and listed); where a script cannot arrive whole (over ssh,
 // where it travels on standard input) the banner says so, nothing of it runs, the host is
-// not counted as silent and tmux is not taken for missing.
+// not counted as silent and tmux is not taken for missing. A profile that exits or starts
+// another shell runs no command at all: it is told as such, never as tmux missing or the
+// host silent; a tab whose profile waits for input stays open.
 #include "workspace/MacModel.h"
 
 #include "app/support/SshHost.h"
@@ -15,6 +17,7 @@
 
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +129,243 @@ TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
     EXPECT_EQ(touched.error().message, scriptIncompleteMessage());
     EXPECT_FALSE(QFile::exists(remote + QStringLiteral("/ran")));
     QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
+// Profiles that never get to the command: one that exits, one that starts another shell.
+struct SwallowingProfile {
+    const char* name;
+    const char* text;
+};
+const SwallowingProfile swallowingProfiles[] = {
+    {"exit 0", "exit 0\n"},
+    {"exec dash", "exec /bin/dash\n"},
+};
+
+TEST(LoginProfile, OnThisComputerAProfileThatRunsNoCommandIsSaidSo)
+{
+    ASSERT_TRUE(QFileInfo(QStringLiteral("/bin/dash")).isExecutable()) << "needs the Debian package dash";
+    for (const SwallowingProfile& profile : swallowingProfiles) {
+        SCOPED_TRACE(profile.name);
+        test::TempFolder home;
+        ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), profile.text));
+        test::EnvironmentOverride environment("HOME", home.path());
+        environment.set("SHELL", QStringLiteral("/bin/bash"));
+
+        Instance instance;
+        QCoro::waitFor(instance.model.start());
+        EXPECT_TRUE(instance.local().tmuxAvailable()) << "taken for missing tmux";
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(true));
+        for (int i = 0; i < 3; ++i)
+            QCoro::waitFor(instance.model.requestSync(instance.local()));
+        EXPECT_FALSE(instance.local().unreachable());
+        EXPECT_EQ(instance.local().failures, 0);
+        EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << "told once";
+    }
+}
+
+TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
+{
+    for (const SwallowingProfile& profile : swallowingProfiles) {
+        SCOPED_TRACE(profile.name);
+        test::SshHost host;
+        ASSERT_TRUE(host.ready());
+        ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bash_profile"), profile.text));
+        Instance instance;
+        ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
+        MacConnection* connection = instance.model.connection(host.profile.id);
+        ASSERT_NE(connection, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+        EXPECT_TRUE(connection->tmuxAvailable()) << "taken for missing tmux";
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false));
+        for (int i = 0; i < 2; ++i)
+            QCoro::waitFor(instance.model.requestSync(*connection));
+        EXPECT_FALSE(connection->unreachable());
+        EXPECT_EQ(connection->failures, 0);
+        EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << "told once";
+        // Nothing ran, not even in the shell the profile started in its place.
+        const ShellResult<QString> touched =
+            QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("touch \"$HOME/ran\"\n"), 25));
+        ASSERT_FALSE(touched);
+        EXPECT_EQ(touched.error().message, scriptNotRunMessage(false));
+        EXPECT_FALSE(QFile::exists(host.remoteHome() + QStringLiteral("/ran")));
+        QCoro::waitFor(instance.model.disconnect(*connection));
+    }
+}
+
+// A probe that got no answer leaves tmux as it was; the poll asks again until one answers,
+// and that answer counts.
+TEST(LoginProfile, TmuxKeepsItsStateUntilAProbeAnswers)
+{
+    struct Case {
+        const char* name;
+        ShellResult<QString> first;
+        ShellResult<QString> later;
+        bool atStart;
+        bool afterPoll;
+    };
+    const Case cases[] = {
+        {"slower than the limit, then found", ShellError{Shell::localTimeoutMessage()}, QStringLiteral("/usr/bin/tmux\n"),
+         true, true},
+        {"slower than the limit, then missing", ShellError{Shell::localTimeoutMessage()}, QString(), true, false},
+        {"not run, then found", ShellError{scriptNotRunMessage(true)}, QStringLiteral("/usr/bin/tmux\n"), true, true},
+        {"missing at once", QString(), QStringLiteral("/usr/bin/tmux\n"), false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder home;
+        test::EnvironmentOverride environment("HOME", home.path());
+        Instance instance;
+        int probes = 0;
+        instance.model.runScript = [&](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+            if (script != QStringLiteral("command -v tmux\n"))
+                return ready(ShellResult<QString>(ShellError{Shell::localTimeoutMessage()}));
+            return ready(++probes == 1 ? c.first : c.later);
+        };
+        QCoro::waitFor(instance.model.start());
+        EXPECT_EQ(instance.local().tmuxAvailable(), c.atStart);
+        if (!c.first) {
+            const QString told = c.first.error().message == Shell::localTimeoutMessage()
+                ? MacModel::tmuxProbeUnansweredMessage(instance.local())
+                : c.first.error().message;
+            EXPECT_EQ(instance.model.banner(), told);
+        }
+        instance.clock->advance(MacModel::pollInterval);
+        QTest::qWait(0);
+        EXPECT_EQ(instance.local().tmuxAvailable(), c.afterPoll);
+        EXPECT_EQ(probes, c.first.ok() ? 1 : 2);
+        instance.clock->advance(MacModel::pollInterval);
+        QTest::qWait(0);
+        EXPECT_EQ(probes, c.first.ok() ? 1 : 2) << "asked again after an answer";
+    }
+}
+
+// A profile slower than the tmux probe's limit: the probe gets no answer, tmux is not taken
+// for missing, and the saved tab is restored in its session by the listing that follows.
+TEST(LoginProfile, AProfileSlowerThanTheProbeStillRestoresTmuxTabs)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString site = home.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site));
+    const QByteArray pause = QByteArray::number(qint64(MacModel::localTmuxProbeTimeout) + 1);
+    // Slow once, for the probe: the shells after it are not held as well.
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")),
+                               "[ -e \"$HOME/slow\" ] || { touch \"$HOME/slow\"; sleep " + pause + "; }\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+
+    Instance instance;
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.prefs.setTabs(MacConnection::localID, {PersistedTab{project.name, project.path, project.session}});
+    QCoro::waitFor(instance.model.start());
+    EXPECT_TRUE(instance.local().tmuxAvailable());
+    EXPECT_TRUE(instance.local().tmuxUnanswered);
+    EXPECT_EQ(instance.model.banner(), MacModel::tmuxProbeUnansweredMessage(instance.local()));
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_TRUE(instance.model.tabs().front()->useTmux);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_FALSE(instance.local().unreachable());
+    instance.model.closeTab(*instance.model.tabs().front());
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
+// The tab's shell waits in its profile for a line: it has made no session yet, and the
+// listings leave its tab alone however long it waits. Once the line is typed the session is
+// made and tagged.
+TEST(LoginProfile, ATabWhoseProfileWaitsForInputStaysOpen)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString site = home.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site));
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "read x\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+
+    Instance instance;
+    QCoro::waitFor(instance.model.start());
+    ASSERT_TRUE(instance.local().tmuxAvailable());
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.model.openProject(project, instance.local());
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    MacTab* tab = instance.model.tabs().front();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tab->isLive(); }, 10000));
+    // The polls of those 20 seconds list the host as well.
+    instance.clock->advance(20);
+    for (int i = 0; i < 3; ++i)
+        QCoro::waitFor(instance.model.requestSync(instance.local()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !instance.local().syncing; }, 30000));
+    ASSERT_EQ(instance.model.tabs().size(), 1) << "closed while its shell was starting";
+    EXPECT_TRUE(tab->isLive());
+    EXPECT_TRUE(tmuxOption(project.session, QStringLiteral("@hv_open")).isEmpty());
+
+    tab->terminal->send(std::string_view("\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
+    QCoro::waitFor(instance.model.requestSync(instance.local()));
+    EXPECT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_TRUE(instance.local().liveSessions().contains(project.session));
+    instance.model.closeTab(*tab);
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
+// Processes whose environment holds the variable with this value: ours, started for the test.
+QList<int> processesTagged(const QByteArray& entry)
+{
+    QList<int> found;
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = name.toInt(&number);
+        if (!number)
+            continue;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (pid != QCoreApplication::applicationPid() && environ.open(QIODevice::ReadOnly)
+            && environ.readAll().split('\0').contains(entry))
+            found << pid;
+    }
+    return found;
+}
+
+// Quitting ends the scripts still running, whatever they started, and removes the file of a
+// long one.
+TEST(LoginProfile, QuittingEndsTheScriptsStillRunning)
+{
+    test::TempFolder home;
+    test::TempFolder temporary;
+    const QByteArray tag = "HV_QUIT_TEST=" + QByteArray::number(QCoreApplication::applicationPid());
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/sh"));
+    environment.set("TMPDIR", temporary.path());
+    environment.set("HV_QUIT_TEST", QString::fromLatin1(tag.mid(tag.indexOf('=') + 1)));
+    const QString fifo = home.file(QStringLiteral("fifo"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mkfifo"), {fifo}), 0);
+
+    Instance instance;
+    // One blocked on a FIFO no one writes, one far longer than an argument, sleeping in a
+    // child of its own.
+    QString padding;
+    while (padding.size() <= 200'000)
+        padding += QStringLiteral("# a line that only makes the script longer than one argument\n");
+    instance.model.runRemote(instance.local(), QStringLiteral("cat ") + fifo + u'\n');
+    instance.model.runRemote(instance.local(), QStringLiteral("sleep 300 &\nwait\n") + padding);
+    const auto scriptFiles = [&] { return QDir(temporary.path()).entryList(QDir::Files); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return processesTagged(tag).size() >= 4 && !scriptFiles().isEmpty(); }, 10000));
+    EXPECT_EQ(instance.local().writeEpoch, 2);
+
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    EXPECT_TRUE(scriptFiles().isEmpty()) << scriptFiles().join(u' ').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processesTagged(tag).isEmpty(); }, 10000)) << [&] {
+        std::string left;
+        for (const int pid : processesTagged(tag)) {
+            QFile line(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            line.open(QIODevice::ReadOnly);
+            left += std::to_string(pid) + ": " + line.readAll().replace('\0', ' ').toStdString() + "\n";
+        }
+        return left;
+    }();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return instance.local().writeEpoch == 4; }, 10000)) << "each run ends";
+    EXPECT_EQ(Shell::runsInFlight(), 0);
 }
 
 } // namespace

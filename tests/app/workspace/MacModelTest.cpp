@@ -85,6 +85,33 @@ TEST(MacModel, RemovingATabActivatesTheNeighbourAndStoresThePosition)
     }
 }
 
+// Messages queue: each is shown in turn, none replaces another, a text already shown or
+// waiting is not queued again, and the queue is bounded.
+TEST_F(ModelFixture, BannersWaitTheirTurn)
+{
+    using Step = std::pair<std::optional<QString>, std::optional<QString>>; // set, then shown
+    const std::optional<QString> none;
+    const QString a = QStringLiteral("a"), b = QStringLiteral("b"), c = QStringLiteral("c");
+    const Step steps[] = {
+        {a, a}, {b, a}, {a, a}, {b, a}, {c, a}, {none, b}, {none, c}, {c, c}, {none, none}, {none, none}, {b, b},
+    };
+    int notified = 0;
+    QObject::connect(&model, &MacModel::bannerChanged, [&notified] { ++notified; });
+    for (const auto& [set, shown] : steps) {
+        model.setBanner(set);
+        EXPECT_EQ(model.banner(), shown) << set.value_or(QStringLiteral("none")).toStdString();
+    }
+    EXPECT_EQ(notified, 5) << "a, b, c, none, b";
+    model.setBanner(a);
+    for (int i = 0; i < MacModel::maximumWaitingBanners + 5; ++i)
+        model.setBanner(QString::number(i));
+    EXPECT_EQ(model.waitingBanners().size(), MacModel::maximumWaitingBanners);
+    EXPECT_EQ(model.waitingBanners().front(), QStringLiteral("a"));
+    model.clearBanners();
+    EXPECT_FALSE(model.banner().has_value());
+    EXPECT_TRUE(model.waitingBanners().isEmpty());
+}
+
 TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
 {
     prefs.setProjectsRoots({QStringLiteral("/home/ana/projets")});
