@@ -15,6 +15,8 @@ BannerOverlay::BannerOverlay(MacModel& model, QWidget* parent)
     callout.setPixelSize(12);
     setFont(callout);
     setAlignment(Qt::AlignCenter);
+    // Banners quote folder and host names: a name that looks like markup is shown as written.
+    setTextFormat(Qt::PlainText);
     setCursor(Qt::PointingHandCursor);
     parent->installEventFilter(this);
     connect(&model, &MacModel::bannerChanged, this, &BannerOverlay::refresh);

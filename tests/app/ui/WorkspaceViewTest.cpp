@@ -271,6 +271,12 @@ TEST(WorkspaceView, BannerGoesFiveSecondsAfterItsOwnTextWasSet)
     EXPECT_TRUE(w.model.banner() == b && view.banner->text() == *b);
     QTest::mouseClick(view.banner, Qt::LeftButton);
     EXPECT_TRUE(w.model.banner() == none && view.banner->isHidden());
+
+    // A folder named like markup is shown as its name, not drawn as markup.
+    const QString markup = QStringLiteral("Dossier introuvable : /p/<b>x</b>&amp;");
+    w.model.setBanner(markup);
+    EXPECT_EQ(view.banner->textFormat(), Qt::PlainText);
+    EXPECT_GT(view.banner->sizeHint().width(), QFontMetrics(view.banner->font()).horizontalAdvance(markup));
 }
 
 TEST(UpdateBar, NotesAreCutAtTwoLinesAndClosingKeepsTheRelease)
