@@ -46,11 +46,15 @@ struct Instance : test::ClockedModel {
         QCoro::waitFor(model.requestSync(local()));
         EXPECT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000));
     }
-    QStringList sessions() const
+    // The sessions of the tabs whose folder is below `root` (the private tmux server may hold
+    // tabs other tests left open), all of them without one.
+    QStringList sessions(const QString& root = QString()) const
     {
         QStringList names;
-        for (const MacTab* tab : model.tabs())
-            names << tab->project.session;
+        for (const MacTab* tab : model.tabs()) {
+            if (root.isEmpty() || tab->project.path.startsWith(root + u'/'))
+                names << tab->project.session;
+        }
         return names;
     }
 };
@@ -193,11 +197,11 @@ TEST(HostListing, NamesHoldingTheMarkersAreData)
     QStringList expected;
     for (const QString& path : paths)
         expected << tmuxSessionName(path);
-    EXPECT_EQ(instance.sessions(), expected);
+    EXPECT_EQ(instance.sessions(root.path()), expected);
     for (int poll = 0; poll < 2; ++poll) {
         instance.clock->advance(MacModel::reorderHoldOff);
         instance.sync();
-        EXPECT_EQ(instance.sessions(), expected);
+        EXPECT_EQ(instance.sessions(root.path()), expected);
     }
     EXPECT_EQ(instance.local().favorites(), (QSet<QString>{QStringLiteral("@@HV_SHARED@@"), QStringLiteral("theirs")}));
     EXPECT_EQ(instance.local().hidden(), QSet<QString>{QStringLiteral("@@HV_SHARED_TOO_LARGE@@")});
@@ -210,7 +214,7 @@ TEST(HostListing, NamesHoldingTheMarkersAreData)
     instance.sync();
     EXPECT_FALSE(instance.local().sharedStateTooLarge);
     EXPECT_NE(instance.model.banner(), std::optional(sharedStateTooLargeMessage()));
-    EXPECT_EQ(instance.sessions(), expected);
+    EXPECT_EQ(instance.sessions(root.path()), expected);
     killOnHost(paths);
 }
 
@@ -233,7 +237,8 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
         return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty();
     };
     ASSERT_TRUE(QTest::qWaitFor(attached, 30000));
-    MacTab* tab = instance.model.tabs().front();
+    MacTab* tab = instance.model.tabs().back();
+    ASSERT_EQ(tab->project.session, project.session);
 
     const QString longPath = QStringLiteral("/srv/") + QString(5013, u'p');
     ASSERT_EQ(longPath.toUtf8().size(), 5018);
@@ -244,7 +249,7 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
         instance.sync();
     }
     EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
-    EXPECT_EQ(instance.model.tabs(), QList<MacTab*>{tab});
+    EXPECT_TRUE(instance.model.tabs().contains(tab));
     EXPECT_TRUE(tab->isLive());
     EXPECT_TRUE(attached());
     EXPECT_EQ(tab->project.path, site);
