@@ -4,6 +4,7 @@
 // server, or a stand-in tmux first in PATH where a real one cannot be made to list it.
 #include "workspace/MacModel.h"
 
+#include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/support/WorkspaceModel.h"
@@ -11,6 +12,7 @@
 #include "tab/MacTab.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
 #include "remote/TabReconciliation.h"
 
 #include <QProcess>
@@ -154,16 +156,23 @@ TEST(HostListing, AFolderOf255CjkCharactersOpensSyncsAndCloses)
     EXPECT_TRUE(instance.model.tabs().isEmpty());
 }
 
-// Creates the folders' sessions on the private tmux server, tagged as open tabs of a
-// synchronised host.
-void openOnHost(const QStringList& paths)
+// The script that creates the folders' sessions, tagged as open tabs of a synchronised host.
+QString openTabsScript(const QStringList& paths)
 {
     QString script;
     for (qsizetype i = 0; i < paths.size(); ++i)
         script += tmuxSessionScript(tmuxSessionName(paths.at(i)), paths.at(i).section(u'/', -1), paths.at(i), int(i) + 1);
-    script += QStringLiteral("tmux set -g @hv_sync 1\n");
-    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}), 0);
+    return script + QStringLiteral("tmux set -g @hv_sync 1\n");
 }
+
+void openOnHost(const QStringList& paths)
+{
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), openTabsScript(paths)}), 0);
+}
+
+// The shared state another client wrote, naming the markers.
+const QByteArray theirSharedState =
+    "{\"favorites\": [\"@@HV_SHARED@@\", \"theirs\"], \"hidden\": [\"@@HV_SHARED_TOO_LARGE@@\"]}\n";
 
 void killOnHost(const QStringList& paths)
 {
@@ -185,7 +194,7 @@ TEST(HostListing, NamesHoldingTheMarkersAreData)
     }
     ASSERT_TRUE(QDir().mkpath(root.file(QStringLiteral(".halvoren"))));
     const QString file = root.file(QStringLiteral(".halvoren/shared.json"));
-    const QByteArray theirs = "{\"favorites\": [\"@@HV_SHARED@@\", \"theirs\"], \"hidden\": [\"@@HV_SHARED_TOO_LARGE@@\"]}\n";
+    const QByteArray& theirs = theirSharedState;
     ASSERT_TRUE(test::writeAll(file, theirs));
     openOnHost(paths);
 
@@ -216,6 +225,64 @@ TEST(HostListing, NamesHoldingTheMarkersAreData)
     EXPECT_NE(instance.model.banner(), std::optional(sharedStateTooLargeMessage()));
     EXPECT_EQ(instance.sessions(root.path()), expected);
     killOnHost(paths);
+}
+
+// The same on a server, through the loopback sshd.
+TEST(HostListing, NamesHoldingTheMarkersAreDataOnAServer)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    QStringList paths;
+    for (const char* name : {"web", "api", "@@HV_SHARED@@"}) {
+        paths << host.project(QLatin1String(name));
+        ASSERT_FALSE(paths.back().isEmpty());
+    }
+    // Written by the account itself, so that an upload could replace it.
+    const QString staged = host.server.folder() + QStringLiteral("/theirs.json");
+    ASSERT_TRUE(test::writeAll(staged, theirSharedState));
+    {
+        SSHLink link(host.profile);
+        ASSERT_TRUE(QCoro::waitFor(link.fetchRemoteHome()));
+        const ShellResult<QString> prepared = QCoro::waitFor(link.runScript(
+            QStringLiteral("mkdir -p ~/.halvoren && cp ") + shellQuote(staged) + QStringLiteral(" ~/.halvoren/shared.json\n")
+                + openTabsScript(paths),
+            25));
+        ASSERT_TRUE(prepared) << prepared.error().message.toStdString();
+        QCoro::waitFor(link.closeMaster());
+    }
+    const QString file = host.remoteHome() + QStringLiteral("/.halvoren/shared.json");
+
+    Instance instance;
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
+    MacConnection* connection = instance.model.connection(host.profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([connection] { return !connection->syncing; }, 30000));
+    const auto sessions = [&] {
+        QStringList names;
+        for (const MacTab* tab : instance.model.tabs()) {
+            if (tab->connId == connection->id)
+                names << tab->project.session;
+        }
+        return names;
+    };
+    QStringList expected;
+    for (const QString& path : paths)
+        expected << tmuxSessionName(path);
+    EXPECT_EQ(sessions(), expected);
+    for (int poll = 0; poll < 2; ++poll) {
+        instance.clock->advance(MacModel::reorderHoldOff);
+        QCoro::waitFor(instance.model.requestSync(*connection));
+        EXPECT_EQ(sessions(), expected);
+    }
+    EXPECT_EQ(connection->favorites(), (QSet<QString>{QStringLiteral("@@HV_SHARED@@"), QStringLiteral("theirs")}));
+    EXPECT_TRUE(test::readAll(file) == theirSharedState) << test::readAll(file).toStdString();
+    EXPECT_EQ(connection->failures, 0);
+
+    for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
+        instance.model.removeTab(*tab);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
 }
 
 // Another client stores a path of 5,018 bytes on a tab open here: the tab stays open and
