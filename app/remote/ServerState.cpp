@@ -4,6 +4,7 @@
 #include "remote/SessionNaming.h"
 
 #include <QHashFunctions>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <array>
@@ -11,20 +12,66 @@
 
 namespace halvoren {
 
-QString listingScript()
+namespace {
+
+constexpr char rowFormat[] = "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'";
+
+QString marked(const char* marker, const QString& nonce)
+{
+    return QLatin1String(marker) + nonce;
+}
+
+// Passes whole lines on while they fit in `bytes`; past that prints the cut marker instead
+// and fails, so the script knows. Bytes, whatever the host's locale.
+QString boundedRows(qsizetype bytes, const QString& nonce)
+{
+    return QStringLiteral("LC_ALL=C awk -v m=%1 -v c='%2' '{ n += length($0) + 1; if (n > m) { print c; exit 3 } print }'")
+        .arg(bytes)
+        .arg(marked(rowsCutMarker, nonce));
+}
+
+// The shared-state file, after its marker line.
+QString sharedSectionScript(const QString& nonce)
+{
+    return QStringLiteral(
+               "f=~/.halvoren/shared.json\n"
+               "if [ -f \"$f\" ] && [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n")
+        .arg(maximumSharedStateBytes)
+        .arg(marked(sharedTooLargeMarker, nonce));
+}
+
+} // namespace
+
+QString newListingNonce()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    QString nonce;
+    for (const quint32 word : words)
+        nonce += QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0'));
+    return nonce;
+}
+
+QString listingScript(const QString& nonce)
 {
     // "-u": without a UTF-8 locale on the host, tmux writes the tabs between the fields as
-    // "_" and every row would be unreadable.
-    return QStringLiteral(
-        "tmux -u list-sessions -F "
-        "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'"
-        " 2>/dev/null\n"
-        "printf '\\n@@HV_SHARED@@\\n'\n"
-        "f=~/.halvoren/shared.json\n"
-        "if [ -f \"$f\" ] && [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
-        "true\n")
-        .arg(maximumSharedStateBytes)
-        .arg(QLatin1String(sharedTooLargeMarker));
+    // "_" and every row would be unreadable. Every row comes first, as the listing always
+    // printed them; only a host with more than the bound is asked for its open rows again,
+    // which a tmux that cannot filter does not answer whole.
+    return QStringLiteral("__hv_cut=\n"
+                          "tmux -u list-sessions -F %1 2>/dev/null | %2 || __hv_cut=1\n"
+                          "if [ -n \"$__hv_cut\" ]; then printf '%4\\n'; "
+                          "{ tmux -u list-sessions -f '#{==:#{@hv_open},1}' -F %1 2>/dev/null && printf '%5\\n'; } | %3; fi\n"
+                          "printf '\\n%6\\n'\n")
+               .arg(QLatin1String(rowFormat), boundedRows(maximumListedRowBytes, nonce),
+                    boundedRows(maximumListedOpenRowBytes, nonce), marked(openRowsMarker, nonce),
+                    marked(openRowsEndMarker, nonce), marked(sharedMarker, nonce))
+         + sharedSectionScript(nonce) + QStringLiteral("true\n");
+}
+
+QString hostSubject(HostKind host)
+{
+    return host == HostKind::server ? QStringLiteral("Le serveur") : QStringLiteral("Cet ordinateur");
 }
 
 QString hostNameTooLongMessage(qsizetype limit)
@@ -32,10 +79,25 @@ QString hostNameTooLongMessage(qsizetype limit)
     return QStringLiteral("Le serveur liste des noms de plus de %1 octets : ils sont ignorés.").arg(limit);
 }
 
-QString hostPathTooLongMessage()
+QString hostSessionTooLongMessage(HostKind host)
 {
-    return QStringLiteral("Le serveur liste des chemins de plus de %1 octets : ces onglets ne sont pas ouverts.")
-        .arg(maximumHostPathBytes);
+    return QStringLiteral("%1 liste des sessions dont le nom dépasse %2 Kio : elles ne sont pas suivies ici.")
+        .arg(hostSubject(host))
+        .arg(maximumHostValueBytes >> 10);
+}
+
+QString hostTabNameTooLongMessage(HostKind host)
+{
+    return QStringLiteral("%1 liste des onglets dont le nom dépasse %2 Kio : le nom de leur session est affiché.")
+        .arg(hostSubject(host))
+        .arg(maximumHostValueBytes >> 10);
+}
+
+QString hostPathTooLongMessage(HostKind host)
+{
+    return QStringLiteral("%1 liste des onglets dont le chemin dépasse %2 Kio : ils ne sont ni ouverts ni fermés ici.")
+        .arg(hostSubject(host))
+        .arg(maximumHostValueBytes >> 10);
 }
 
 QString sharedStateTooLargeMessage()
@@ -44,32 +106,32 @@ QString sharedStateTooLargeMessage()
         .arg(maximumSharedStateBytes >> 20);
 }
 
-QString hostSessionsCappedMessage(qsizetype dropped)
+QString hostSessionsCappedMessage(qsizetype dropped, HostKind host)
 {
-    return QStringLiteral("Le serveur liste plus de %1 sessions : %2 ne sont pas suivies ici.")
+    return QStringLiteral("%1 liste plus de %2 sessions : %3 ne sont pas suivies ici.")
+        .arg(hostSubject(host))
         .arg(maximumListedSessions)
         .arg(dropped);
 }
 
 namespace {
 
-qsizetype utf8Length(QStringView text)
+// Whether the text takes more than `limit` UTF-8 bytes, counted without building them and
+// only as far as needed: one to three bytes a UTF-16 unit, a pair four (three and one).
+bool longerThanUtf8(QStringView text, qsizetype limit)
 {
-    // Counted without building the bytes: one to four a code point.
+    if (text.size() > limit)
+        return true;
+    if (text.size() <= limit / 3)
+        return false;
     qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < 0x80)
-            bytes += 1;
-        else if (c < 0x800)
-            bytes += 2;
-        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
-            bytes += 4;
-            ++i;
-        } else
-            bytes += 3;
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        bytes += unit < 0x80 || QChar::isLowSurrogate(unit) ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes > limit)
+            return true;
     }
-    return bytes;
+    return false;
 }
 
 void note(QStringList& problems, const QString& message)
@@ -232,65 +294,150 @@ private:
     qsizetype dropped = 0;
 };
 
-// One row of the listing, as tmux printed it or joined back from its lines.
-void readRow(QStringView line, ServerState& state, SessionBound& bound)
+// How the rows of one part of the listing count.
+enum class RowUse {
+    // As tmux printed them: sessions and open tabs.
+    everything,
+    // Sessions only: the open tabs come from the open rows printed after them.
+    sessionsOnly,
+};
+
+struct RowReader {
+    ServerState& state;
+    SessionBound& bound;
+    HostKind host;
+
+    // One row of the listing, as tmux printed it or joined back from its lines.
+    void read(QStringView line, RowUse use)
+    {
+        RowFields fields;
+        if (!splitRow(line, fields) || trimBlanks(fields[0]).isEmpty())
+            return;
+        if (fields[6] == u"1")
+            state.synced = true;
+        if (longerThanUtf8(fields[0], maximumHostValueBytes)) {
+            note(state.problems, hostSessionTooLongMessage(host));
+            state.refusedSessions << refusedSessionKey(fields[0]);
+            return;
+        }
+        const bool kept = bound.isKept(fields[0]);
+        if (fields[1] != u"1" || use == RowUse::sessionsOnly) {
+            addClosed(fields[0], kept);
+            return;
+        }
+        if (longerThanUtf8(fields[4], maximumHostValueBytes)) {
+            note(state.problems, hostPathTooLongMessage(host));
+            state.refusedSessions << refusedSessionKey(fields[0]);
+            addClosed(fields[0], kept);
+            return;
+        }
+        const qint64 order = parseStrictInteger(fields[2].toString()).value_or(unsetHostOrder);
+        if (!kept && !bound.admitsOpen(fields[4].isEmpty(), order, fields[0])) {
+            bound.drop();
+            return;
+        }
+        HostTab tab;
+        tab.session = fields[0].toString();
+        tab.order = order;
+        const bool nameTooLong = longerThanUtf8(fields[3], maximumHostValueBytes);
+        if (nameTooLong)
+            note(state.problems, hostTabNameTooLongMessage(host));
+        tab.name = fields[3].isEmpty() || nameTooLong ? tab.session : fields[3].toString();
+        tab.path = fields[4].toString();
+        if (!fields[5].isEmpty() && !longerThanUtf8(fields[5], maximumHostValueBytes))
+            tab.parent = fields[5].toString();
+        if (kept) {
+            state.sessions.insert(tab.session);
+            state.open << std::move(tab);
+        } else {
+            bound.addOpen(std::move(tab));
+        }
+    }
+
+    void addClosed(QStringView session, bool kept)
+    {
+        if (kept)
+            state.sessions.insert(session.toString());
+        else
+            bound.addClosed(session);
+    }
+
+    // Every row of one part of the listing. Rows are read in place; only a row split by a
+    // line feed in a value is copied, to be joined back.
+    void readAll(QStringView rows, RowUse use)
+    {
+        LineReader lines(rows);
+        QString joined;
+        std::optional<QStringView> pending;
+        qsizetype pendingTabs = 0;
+        // The tabs are counted once a line: a host printing millions of lines without one
+        // must not make this quadratic.
+        const auto advance = [&] {
+            pending = lines.next();
+            pendingTabs = pending ? pending->count(u'\t') : 0;
+        };
+        // A value written with a line feed (by a client that did not clean it) splits its
+        // row: a row short of fields takes the next lines until it has them, unless the
+        // next line is a whole row of its own.
+        const auto continuesRow = [&](qsizetype tabs) {
+            return tabs < rowFields - 1 && pending && pendingTabs < rowFields - 1 && tabs + pendingTabs <= rowFields - 1;
+        };
+        advance();
+        while (pending) {
+            QStringView line = *pending;
+            qsizetype tabs = pendingTabs;
+            advance();
+            // An empty line starts no row (one ends the rows, before the marker).
+            if (line.isEmpty())
+                continue;
+            if (continuesRow(tabs)) {
+                joined = line.toString();
+                while (continuesRow(tabs)) {
+                    joined += u'\n';
+                    joined += *pending;
+                    tabs += pendingTabs;
+                    advance();
+                }
+                line = joined;
+            }
+            read(line, use);
+        }
+    }
+};
+
+// Where `line` stands alone on a line of `text`, from `from` on; -1 when it does not.
+qsizetype findLine(QStringView text, QStringView line, qsizetype from = 0)
 {
-    RowFields fields;
-    if (!splitRow(line, fields) || trimBlanks(fields[0]).isEmpty())
-        return;
-    if (utf8Length(fields[0]) > maximumHostSessionBytes) {
-        note(state.problems, hostNameTooLongMessage(maximumHostSessionBytes));
-        state.refusedSessions << refusedSessionKey(fields[0]);
-        return;
+    for (qsizetype at = text.indexOf(line, from); at >= 0; at = text.indexOf(line, at + 1)) {
+        const qsizetype end = at + line.size();
+        if ((at == 0 || text.at(at - 1) == u'\n') && (end == text.size() || text.at(end) == u'\n'))
+            return at;
     }
-    if (fields[6] == u"1")
-        state.synced = true;
-    const bool kept = bound.isKept(fields[0]);
-    if (fields[1] != u"1") {
-        if (kept)
-            state.sessions.insert(fields[0].toString());
-        else
-            bound.addClosed(fields[0]);
-        return;
-    }
-    if (utf8Length(fields[4]) > maximumHostPathBytes) {
-        note(state.problems, hostPathTooLongMessage());
-        state.refusedSessions << refusedSessionKey(fields[0]);
-        if (kept)
-            state.sessions.insert(fields[0].toString());
-        else
-            bound.addClosed(fields[0]);
+    return -1;
+}
+
+// The shared-state file as the listing printed it after its marker line.
+void readSharedSection(const QString& tail, const QString& nonce, ServerState& state)
+{
+    // The marker stands alone in place of the file: a file that merely holds its text (a
+    // project of that name) is read as any other.
+    if (QStringView(tail).trimmed() == marked(sharedTooLargeMarker, nonce) || tail.size() > maximumSharedStateBytes) {
+        state.sharedTooLarge = true;
+        note(state.problems, sharedStateTooLargeMessage());
         return;
     }
-    const qint64 order = parseStrictInteger(fields[2].toString()).value_or(unsetHostOrder);
-    if (!kept && !bound.admitsOpen(fields[4].isEmpty(), order, fields[0])) {
-        bound.drop();
-        return;
-    }
-    HostTab tab;
-    tab.session = fields[0].toString();
-    tab.order = order;
-    const bool nameTooLong = utf8Length(fields[3]) > maximumHostTabNameBytes;
-    if (nameTooLong)
-        note(state.problems, hostNameTooLongMessage(maximumHostTabNameBytes));
-    tab.name = fields[3].isEmpty() || nameTooLong ? tab.session : fields[3].toString();
-    tab.path = fields[4].toString();
-    if (!fields[5].isEmpty() && utf8Length(fields[5]) <= maximumHostSessionBytes)
-        tab.parent = fields[5].toString();
-    if (kept) {
-        state.sessions.insert(tab.session);
-        state.open << std::move(tab);
-    } else {
-        bound.addOpen(std::move(tab));
-    }
+    bool longNames = false;
+    state.shared = parseSharedPrefs(tail, maximumHostNameBytes, &longNames);
+    if (longNames)
+        note(state.problems, hostNameTooLongMessage());
 }
 
 } // namespace
 
-ServerState parseServerState(const QString& output, const QStringList& keep)
+ServerState parseServerState(const QString& output, const QStringList& keep, const QString& nonce, HostKind host)
 {
-    const QString marker = QLatin1String(sharedMarker);
-    const qsizetype markerAt = output.indexOf(marker);
+    const QString marker = marked(sharedMarker, nonce);
+    const qsizetype markerAt = findLine(output, marker);
     const QStringView head = markerAt >= 0 ? QStringView(output).left(markerAt) : QStringView(output);
     QString tail;
     if (markerAt >= 0) {
@@ -299,63 +446,46 @@ ServerState parseServerState(const QString& output, const QStringList& keep)
         tail = output.mid(tailStart, next >= 0 ? next - tailStart : -1);
     }
 
+    // Every row, up to the cut marker when they were cut; then, only in that case, the open
+    // rows, whole when their end marker follows them.
+    QStringView rows = head;
+    std::optional<QStringView> openRows;
+    const QString openMarker = marked(openRowsMarker, nonce);
+    if (const qsizetype openAt = findLine(head, openMarker); openAt >= 0) {
+        rows = head.left(openAt);
+        openRows = head.sliced(openAt + openMarker.size());
+    }
     ServerState state;
-    SessionBound bound(keep);
-    // Rows are read in place; only a row split by a line feed in a value is copied, to be
-    // joined back.
-    LineReader lines(head);
-    QString joined;
-    std::optional<QStringView> pending;
-    qsizetype pendingTabs = 0;
-    // The tabs are counted once a line: a host printing millions of lines without one must
-    // not make this quadratic.
-    const auto advance = [&] {
-        pending = lines.next();
-        pendingTabs = pending ? pending->count(u'\t') : 0;
-    };
-    // A value written with a line feed (by a client that did not clean it) splits its row: a
-    // row short of fields takes the next lines until it has them, unless the next line is a
-    // whole row of its own.
-    const auto continuesRow = [&](qsizetype tabs) {
-        return tabs < rowFields - 1 && pending && pendingTabs < rowFields - 1 && tabs + pendingTabs <= rowFields - 1;
-    };
-    advance();
-    while (pending) {
-        QStringView line = *pending;
-        qsizetype tabs = pendingTabs;
-        advance();
-        // An empty line starts no row (one ends the rows, before the marker).
-        if (line.isEmpty())
-            continue;
-        if (continuesRow(tabs)) {
-            joined = line.toString();
-            while (continuesRow(tabs)) {
-                joined += u'\n';
-                joined += *pending;
-                tabs += pendingTabs;
-                advance();
-            }
-            line = joined;
+    if (const qsizetype cutAt = findLine(rows, marked(rowsCutMarker, nonce)); cutAt >= 0) {
+        state.rowsCut = true;
+        rows = rows.left(cutAt);
+    }
+    bool openWhole = false;
+    if (openRows) {
+        if (const qsizetype endAt = findLine(*openRows, marked(openRowsEndMarker, nonce)); endAt >= 0) {
+            openWhole = true;
+            openRows = openRows->left(endAt);
         }
-        readRow(line, state, bound);
+    }
+
+    SessionBound bound(keep);
+    RowReader reader{state, bound, host};
+    if (state.rowsCut && openWhole) {
+        reader.readAll(rows, RowUse::sessionsOnly);
+        reader.readAll(*openRows, RowUse::everything);
+    } else {
+        // Cut rows without their open rows whole (a tmux that cannot filter) give the open
+        // tabs they hold, and no more.
+        state.openIncomplete = state.rowsCut;
+        reader.readAll(rows, RowUse::everything);
     }
     if (const qsizetype dropped = bound.finish(state); dropped > 0)
-        note(state.problems, hostSessionsCappedMessage(dropped));
+        note(state.problems, hostSessionsCappedMessage(dropped, host));
     std::stable_sort(state.open.begin(), state.open.end(), hostOrderLess);
     std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
     state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
                                 state.refusedSessions.end());
-    // The marker stands alone in place of the file: a file that merely holds its text (a
-    // project of that name) is read as any other.
-    if (QStringView(tail).trimmed() == QLatin1String(sharedTooLargeMarker) || tail.size() > maximumSharedStateBytes) {
-        state.sharedTooLarge = true;
-        note(state.problems, sharedStateTooLargeMessage());
-        return state;
-    }
-    bool longNames = false;
-    state.shared = parseSharedPrefs(tail, maximumHostNameBytes, &longNames);
-    if (longNames)
-        note(state.problems, hostNameTooLongMessage());
+    readSharedSection(tail, nonce, state);
     return state;
 }
 
@@ -369,11 +499,12 @@ bool isRefusedSession(const ServerState& state, const QString& session)
     return std::binary_search(state.refusedSessions.cbegin(), state.refusedSessions.cend(), refusedSessionKey(session));
 }
 
-std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep)
+std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep, const QString& nonce,
+                                              HostKind host)
 {
-    if (!output.contains(QLatin1String(sharedMarker)))
+    if (findLine(output, marked(sharedMarker, nonce)) < 0)
         return std::nullopt;
-    return parseServerState(output, keep);
+    return parseServerState(output, keep, nonce, host);
 }
 
 } // namespace halvoren

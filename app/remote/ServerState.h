@@ -17,17 +17,31 @@ namespace halvoren {
 // Order of a tab whose "@hv_order" is missing or not an integer: after every numbered one.
 inline constexpr qint64 unsetHostOrder = 1073741824;
 
+// The listing's marker lines. Each run of the listing adds a fresh nonce of its own to every
+// marker (see newListingNonce): no folder, session or favourite can hold a marker of a run
+// that has not started yet, so whatever a host stores stays data.
 inline constexpr char sharedMarker[] = "@@HV_SHARED@@";
 // Printed by the listing in place of a shared-state file larger than maximumSharedStateBytes.
 inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
+// Ends the rows when they reached maximumListedRowBytes: the rows after it were not printed.
+inline constexpr char rowsCutMarker[] = "@@HV_CUT@@";
+// Only after cut rows: the open rows alone, asked of tmux again, then the end marker when
+// tmux answered them whole.
+inline constexpr char openRowsMarker[] = "@@HV_OPEN@@";
+inline constexpr char openRowsEndMarker[] = "@@HV_END@@";
 
-// What a host may give, in UTF-8 bytes: a project name (favourite or hidden) as long as a
-// folder name, session and tab names as long as any folder of ours gives, a path as long as
-// the system allows, and a shared-state file far larger than thousands of names.
+// What the listing prints at most, in bytes: every row, then (when those were cut) the open
+// rows again. With the shared-state file both stay well below the output any run may give
+// (Shell::maximumOutputBytes), so a host with millions of sessions still answers.
+inline constexpr qsizetype maximumListedRowBytes = qsizetype{16} << 20;
+inline constexpr qsizetype maximumListedOpenRowBytes = qsizetype{8} << 20;
+
+// A name, path or parent of a row is read up to this many UTF-8 bytes: far beyond any file
+// system's name or path, while the listing stays bounded. A row with a longer session name
+// or path is left out (see parseServerState); a longer tab name reads as the session name.
+inline constexpr qsizetype maximumHostValueBytes = qsizetype{64} << 10;
+// A project name (favourite or hidden) as long as a folder name.
 inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
-inline constexpr qsizetype maximumHostSessionBytes = maximumSessionNameBytes;
-inline constexpr qsizetype maximumHostTabNameBytes = maximumTabNameBytes;
-inline constexpr qsizetype maximumHostPathBytes = maximumFolderPathBytes;
 inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 
 // Sessions a listing keeps besides those the client asks to keep (its tabs, saved tabs and
@@ -36,11 +50,19 @@ inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 // under a megabyte, while a host may list millions within the output cap.
 inline constexpr qsizetype maximumListedSessions = 5000;
 
+// Whose listing a message speaks of: messages call this computer "cet ordinateur" and a
+// server "le serveur".
+enum class HostKind { thisComputer, server };
+// "Cet ordinateur" or "Le serveur", to begin a sentence.
+QString hostSubject(HostKind host);
+
 // The problems a listing may report, each shown once per connection.
 QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
-QString hostPathTooLongMessage();
+QString hostSessionTooLongMessage(HostKind host = HostKind::thisComputer);
+QString hostTabNameTooLongMessage(HostKind host = HostKind::thisComputer);
+QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
 QString sharedStateTooLargeMessage();
-QString hostSessionsCappedMessage(qsizetype dropped);
+QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
 
 struct HostTab {
     QString session;
@@ -62,36 +84,54 @@ struct ServerState {
     // The shared-state file was refused for its size (`shared` is then absent): it must be
     // neither adopted nor replaced, while the rows still count.
     bool sharedTooLarge = false;
-    // Values refused and left out, as the messages to show.
+    // Values left out, as the messages to show.
     QStringList problems;
-    // The sessions whose rows were refused, as `refusedSessionKey`s (a refused name may be
-    // long, and a host may print many), sorted: a tab of ours among them cannot be followed.
+    // The sessions whose rows were left out for a value too long to read, as
+    // `refusedSessionKey`s (such a name may be long, and a host may print many), sorted: a tab
+    // of ours among them is neither followed nor closed.
     QList<quint64> refusedSessions;
+    // The rows were cut at maximumListedRowBytes: `sessions` is only part of the host's.
+    bool rowsCut = false;
+    // The open rows are only part of the host's too (cut rows, and tmux did not give the
+    // open ones whole): a tab of ours missing from `open` may still be open on the host.
+    bool openIncomplete = false;
 
     bool operator==(const ServerState&) const = default;
 };
 
-QString listingScript();
+// A fresh nonce for one run of the listing: 32 random hexadecimal digits.
+QString newListingNonce();
 
-// Reads any text in one pass; rows it cannot read are skipped. Rows end at line feeds only: a
-// row cut short by a line feed inside a value takes the following lines back, with their line
-// feeds, so any other character of a value stays as the host stored it. A session name longer
-// than maximumHostSessionBytes skips its row, a tab name longer than maximumHostTabNameBytes
-// reads as the session name, and a row whose path is longer than maximumHostPathBytes is not
-// an open tab; each is noted in `problems`, and the refused rows in `refusedSessions`.
+// The listing script of a run whose markers carry `nonce` (the empty nonce gives the bare
+// markers). It asks tmux for every row, cut at maximumListedRowBytes; when they were cut, for
+// the open rows again; then prints the shared-state file.
+QString listingScript(const QString& nonce = QString());
+
+// Reads any text in one pass; rows it cannot read are skipped. Only the markers of the run
+// whose nonce is given count, each a whole line. Rows end at line feeds only: a row cut short
+// by a line feed inside a value takes the following lines back, with their line feeds, so any
+// other character of a value stays as the host stored it. A session name or a path longer
+// than maximumHostValueBytes leaves its row out (noted in `refusedSessions`), a longer tab
+// name reads as the session name and a longer parent as none; each is noted in `problems`,
+// worded for `host`.
+//
+// Rows cut by the listing still give every open row when tmux printed those whole after
+// them; the state then takes its open tabs from there, and says what it misses otherwise.
 //
 // The sessions named in `keep` are always kept; of the others at most maximumListedSessions:
 // open rows first, the tabs a client would open first (lowest orders, rows without a path
 // last), then numbered sessions of a kept one ("<kept>-<n>"), then other "kq-" sessions, then
 // the rest, each in listing order. Those dropped are noted in `problems` with their count.
-ServerState parseServerState(const QString& output, const QStringList& keep = {});
+ServerState parseServerState(const QString& output, const QStringList& keep = {}, const QString& nonce = QString(),
+                             HostKind host = HostKind::thisComputer);
 
 // How a refused session is remembered.
 quint64 refusedSessionKey(QStringView session);
 bool isRefusedSession(const ServerState& state, const QString& session);
 
-// Output without the marker line is no listing at all (the script did not run to its end,
-// or something else answered): nothing, which callers tell from an empty host.
-std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep = {});
+// Output without the shared marker line of the run is no listing at all (the script did not
+// run to its end, or something else answered): nothing, which callers tell from an empty host.
+std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep = {},
+                                              const QString& nonce = QString(), HostKind host = HostKind::thisComputer);
 
 } // namespace halvoren

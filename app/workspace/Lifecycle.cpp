@@ -245,6 +245,9 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     if (tmux)
         added->setTmuxAvailable(tmux.value());
     added->tmuxUnanswered = !tmux;
+    // Its saved tabs stay as they are from now on: tabs of other connections may be stored
+    // before its first listing.
+    added->seedFromPersisted = added->tmuxAvailable();
     added->setFavorites(prefs.favorites(id));
     added->setHidden(prefs.hidden(id));
     appendConnection(added);
@@ -262,7 +265,8 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     target->seedFromPersisted = true;
     Task<> syncing = requestSync(*target);
     co_await std::move(syncing);
-    if (self)
+    // A sync that listed nothing leaves the saved tabs and the active one as they were.
+    if (self && target && !target->seedFromPersisted)
         persistTabs();
 }
 
@@ -372,7 +376,9 @@ Task<> MacModel::start()
         co_await std::move(syncing);
         if (!self)
             co_return;
-        persistTabs();
+        // A sync that listed nothing leaves the saved tabs and the active one as they were.
+        if (!localConnection()->seedFromPersisted)
+            persistTabs();
     }
     if (storedActive >= 0 && storedActive < tabsValue.size())
         activate(*tabsValue.at(storedActive));

@@ -74,7 +74,11 @@ public:
 
     // Plain bookkeeping of the listing sync.
     bool tabSyncReady = false;
+    // Set until a listing of the host was applied or the host seeded: until then the saved
+    // tabs are the only record of this connection's tabs, and are kept.
     bool seedFromPersisted = false;
+    // Set while a listing cut at its bound is applied: the saved tabs stay as they are.
+    bool savedTabsHeld = false;
     std::optional<SharedPrefs> sharedRaw;
     // The host's shared-state file was over the size we read: it is neither adopted nor
     // replaced, and favourite and hide changes stay on this computer until a listing finds

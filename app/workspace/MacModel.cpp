@@ -471,9 +471,28 @@ bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pa
 void MacModel::persistTabs()
 {
     for (const MacConnection* owner : std::as_const(connectionsValue)) {
+        if (owner->savedTabsHeld)
+            continue;
+        // Until a listing of its host was applied (one that failed or timed out shows
+        // nothing), the saved tabs are all this connection knows of its tabs: they stay, with
+        // any tab opened here since.
         QList<PersistedTab> persisted;
+        if (owner->seedFromPersisted) {
+            auto kept = keptSavedTabs.find(owner->id);
+            if (kept == keptSavedTabs.end())
+                kept = keptSavedTabs.insert(owner->id, prefs.tabs(owner->id));
+            persisted = *kept;
+        } else {
+            keptSavedTabs.remove(owner->id);
+        }
+        const qsizetype kept = persisted.size();
         for (const MacTab* tab : std::as_const(tabsValue)) {
-            if (tab->connId == owner->id)
+            if (tab->connId != owner->id)
+                continue;
+            const bool saved = std::any_of(persisted.cbegin(), persisted.cbegin() + kept, [tab](const PersistedTab& entry) {
+                return entry.tmux == tab->project.session;
+            });
+            if (!saved)
                 persisted.append(PersistedTab{tab->project.name, tab->project.path, tab->project.session});
         }
         prefs.setTabs(owner->id, persisted);

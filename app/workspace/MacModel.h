@@ -87,9 +87,6 @@ public:
     // Shown when a favourite or hide change is kept here because the host's shared-state
     // file is too large to be replaced.
     static QString sharedStateKeptHereMessage();
-    // Tabs of ours whose rows the host's listing refused are closed, their sessions left
-    // running; the message names their folders.
-    static QString refusedTabsMessage(const MacConnection& connection, const QStringList& folders);
     // How messages about the connection's host name it: "Cet ordinateur" for this one,
     // "Le serveur" for a server.
     static QString hostSubject(const MacConnection& connection);
@@ -131,6 +128,9 @@ public:
     std::function<Task<ShellResult<QString>>(MacConnection&, QString script, double timeoutSeconds)> runScript;
     // Nothing when the folder could not be listed (unlike an empty folder).
     std::function<Task<std::optional<QStringList>>(MacConnection&, QString folder)> listFolders;
+    // The nonce of each listing's markers: fresh for every run. Tests that answer listings
+    // themselves may give the empty one (the bare markers).
+    std::function<QString()> listingNonce = newListingNonce;
 
     // ---- Observed fields
 
@@ -266,15 +266,17 @@ public:
     Task<> resolveFolderPaths(MacConnection& connection, QList<HostTab>& hostTabs);
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
-    void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch);
-    // Closes the connection's tabs whose rows the listing refused, without keeping them for
-    // reopening (they would be refused again), and says so; their sessions, to be untagged as
-    // closing a tab does (they keep running).
-    QStringList closeRefusedTabs(MacConnection& connection, const ServerState& state);
+    // The tabs of the sessions in `held` stay open whatever the listing says.
+    void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
+                          const QSet<QString>& held = {});
+    // The sessions of the connection's tabs that a listing cannot close: those whose rows it
+    // left out for a value too long to read, or every one when it did not give all open rows.
+    QSet<QString> heldSessions(const MacConnection& connection, const ServerState& state) const;
     // One listing sync of the connection; a request during a run makes one more run after it.
     Task<> requestSync(MacConnection& connection);
     Task<> runListing(MacConnection& connection, bool applyOnly);
-    Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly);
+    // `nonce` is that of the listing's markers.
+    Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly, QString nonce = QString());
     Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
 
     // ---- Activity and the finished-command notification
@@ -366,6 +368,8 @@ private:
     bool commandsVisibleValue;
     QSet<QString> reconnectingValue;
 
+    // Per connection whose host was not listed yet: its saved tabs as they were then.
+    QHash<QString, QList<PersistedTab>> keptSavedTabs;
     // Per project (connection id and path): the second of the last pasted image and how many
     // images were pasted in it.
     QHash<QString, std::pair<QString, int>> pastedImages;

@@ -29,6 +29,11 @@ qint64 millisecondsBetween(const QDateTime& from, const QDateTime& to)
     return from.msecsTo(to);
 }
 
+HostKind hostKind(const MacConnection& connection)
+{
+    return connection.link ? HostKind::server : HostKind::thisComputer;
+}
+
 NameSet toNameSet(const QSet<QString>& names)
 {
     return NameSet(names.cbegin(), names.cend());
@@ -289,7 +294,8 @@ Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& h
     }
 }
 
-void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch)
+void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
+                                const QSet<QString>& held)
 {
     const QDateTime now = clock->now();
     QList<MacTab*> mine;
@@ -312,7 +318,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
 
     // Tabs are compared by identity below: removal only defers their deletion.
     for (MacTab* tab : std::as_const(mine)) {
-        if (plan.toClose.contains(tab->project.session) && tabsValue.contains(tab)) {
+        if (plan.toClose.contains(tab->project.session) && !held.contains(tab->project.session) && tabsValue.contains(tab)) {
             removeTab(*tab);
             changed = true;
         }
@@ -388,36 +394,22 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         persistTabs();
 }
 
-QStringList MacModel::closeRefusedTabs(MacConnection& connection, const ServerState& state)
+QSet<QString> MacModel::heldSessions(const MacConnection& connection, const ServerState& state) const
 {
-    QStringList folders;
-    QStringList sessions;
-    if (state.refusedSessions.isEmpty())
-        return sessions;
-    const QList<MacTab*> snapshot = tabsValue;
-    for (MacTab* tab : snapshot) {
-        if (tab->connId != connection.id || !tab->useTmux || !isRefusedSession(state, tab->project.session))
-            continue;
-        folders << tab->project.path;
-        sessions << tab->project.session;
-        removeTab(*tab);
+    QSet<QString> held;
+    if (state.refusedSessions.isEmpty() && !state.openIncomplete)
+        return held;
+    for (const MacTab* tab : tabsValue) {
+        if (tab->connId == connection.id && tab->useTmux
+            && (state.openIncomplete || isRefusedSession(state, tab->project.session)))
+            held.insert(tab->project.session);
     }
-    if (!folders.isEmpty())
-        setBanner(refusedTabsMessage(connection, folders));
-    return sessions;
+    return held;
 }
 
 QString MacModel::hostSubject(const MacConnection& connection)
 {
-    return connection.link ? QStringLiteral("Le serveur") : QStringLiteral("Cet ordinateur");
-}
-
-QString MacModel::refusedTabsMessage(const MacConnection& connection, const QStringList& folders)
-{
-    return hostSubject(connection)
-        + QStringLiteral(" ne peut pas lister l'onglet de %1 (nom ou chemin trop long) : il est fermé ici, "
-                         "sa session continue.")
-              .arg(folders.join(QStringLiteral(", ")));
+    return halvoren::hostSubject(hostKind(connection));
 }
 
 // ---- The listing sync
@@ -473,10 +465,10 @@ void MacModel::noteListingFailure(MacConnection& connection)
 
 QString MacModel::hostTabsCappedMessage(const MacConnection& connection, qsizetype notOpened)
 {
-    return hostSubject(connection)
-        + QStringLiteral(" liste plus de %1 onglets ouverts : %2 ne sont pas ouverts ici.")
-              .arg(maximumHostOpenedTabs)
-              .arg(notOpened);
+    return QStringLiteral("%1 liste plus de %2 onglets ouverts : %3 ne sont pas ouverts ici.")
+        .arg(hostSubject(connection))
+        .arg(maximumHostOpenedTabs)
+        .arg(notOpened);
 }
 
 void MacModel::reportHostProblem(MacConnection& connection, const QString& message)
@@ -494,7 +486,9 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
     const int epoch = connection.writeEpoch;
-    Task<ShellResult<QString>> running = runScript(connection, listingScript(), listingTimeout);
+    // Fresh for each run and never written to the host: no value there can hold the markers.
+    QString nonce = listingNonce ? listingNonce() : newListingNonce();
+    Task<ShellResult<QString>> running = runScript(connection, listingScript(nonce), listingTimeout);
     ShellResult<QString> output = co_await std::move(running);
     if (!self || !target)
         co_return;
@@ -514,11 +508,11 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
         co_return;
     }
     // Handed over, not shared: the text of a large listing is freed once it is read.
-    Task<> handling = handleListing(*target, std::move(output.value()), epoch, applyOnly);
+    Task<> handling = handleListing(*target, std::move(output.value()), epoch, applyOnly, std::move(nonce));
     co_await std::move(handling);
 }
 
-Task<> MacModel::handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly)
+Task<> MacModel::handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly, QString nonce)
 {
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
@@ -526,14 +520,16 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     // stays live; a usual one (a few rows) is read at once. Either way what comes back is
     // bounded by the sessions kept, not by the size of the listing.
     const QStringList keep = listingKeeps(connection);
+    const HostKind host = hostKind(connection);
     std::optional<ServerState> parsed;
     if (output.size() <= listingReadInPlaceChars) {
-        parsed = parseListingOutput(output, keep);
+        parsed = parseListingOutput(output, keep, nonce, host);
     } else {
         // The state is moved out of the worker, never copied, and the text dies with it.
         auto result = std::make_shared<std::optional<ServerState>>();
-        QFuture<void> parsing = QtConcurrent::run(
-            [result, keep, text = std::move(output)] { *result = parseListingOutput(text, keep); });
+        QFuture<void> parsing = QtConcurrent::run([result, keep, nonce, host, text = std::move(output)] {
+            *result = parseListingOutput(text, keep, nonce, host);
+        });
         co_await parsing;
         if (!self || !target)
             co_return;
@@ -600,12 +596,12 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         co_await std::move(resolving);
         if (!self || !target)
             co_return;
-        const QStringList refused = closeRefusedTabs(*target, state);
-        applyHostListing(*target, open, epoch);
-        // After the apply: each script raises the write epoch, and the listing may still
-        // have tabs to open.
-        for (const QString& session : refused)
-            runRemote(*target, sessionUntagScript(session));
+        // Only the user's close untags a session: a row left out here stays as the host has
+        // it, and so does its tab. A listing cut at its bound shows what it can, but the
+        // saved tabs keep what the last whole one showed.
+        target->savedTabsHeld = state.rowsCut;
+        applyHostListing(*target, open, epoch, heldSessions(*target, state));
+        target->savedTabsHeld = false;
         co_return;
     }
 

@@ -99,6 +99,12 @@ bool writeFile(const QString& path, const QByteArray& bytes, bool executable = f
     return true;
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Writes a large file row by row, so the child's own resident size never holds it.
 class RowWriter {
 public:
@@ -140,13 +146,14 @@ QByteArray closedRow(const QByteArray& session)
     return session + "\t\t\t\t\t\t\n";
 }
 
-// The stand-in tmux: the listing prints the rows file, an attach keeps the tab alive on
-// `cat`, every other command ends at once.
+// The stand-in tmux: the listing prints the rows file (its open rows alone when asked for
+// those), an attach keeps the tab alive on `cat`, every other command ends at once.
 bool writeTmux(const Setup& setup, const QByteArray& listing)
 {
     return writeFile(setup.bin + QStringLiteral("/tmux"),
                      "#!/bin/sh\n"
                      "case \"$*\" in\n"
+                     "*'list-sessions -f'*) { " + listing + " ; } | awk -F '\t' '$2 == \"1\"' ;;\n"
                      "*list-sessions*) " + listing + " ;;\n"
                      "*attach*) exec cat ;;\n"
                      "*) exit 0 ;;\n"
@@ -307,6 +314,38 @@ bool prepareShared12MB(const Setup& setup)
         && writeTmux(setup, printRows(setup));
 }
 
+// Folders named as the listing's markers, open beside two others, and a shared state naming
+// one as a favourite: every tab stays open and the file stays as it is.
+bool prepareMarkerNames(const Setup& setup)
+{
+    QByteArray rows;
+    for (const char* name : {"web", "api", "@@HV_SHARED@@"})
+        rows += openProjectRow(setup, QString::fromLatin1(name));
+    return writeFile(setup.home + QStringLiteral("/rows"), rows)
+        && writeShared(setup, "{\"favorites\":[\"@@HV_SHARED@@\",\"@@HV_SHARED_TOO_LARGE@@\"],\"hidden\":[],\"version\":1}")
+        && writeTmux(setup, printRows(setup));
+}
+
+// A tmux that answers one byte every 100 ms: the listing times out, at start-up and at the
+// poll, and the three saved tabs stay saved.
+bool prepareListingTimeout(const Setup& setup)
+{
+    return writeEmptyShared(setup) && writeTmux(setup, "while :; do printf k; sleep 0.1; done");
+}
+
+// An open row of ours whose path another client made 8 MiB long, beside an open tab.
+bool prepareValue8MiB(const Setup& setup)
+{
+    const QByteArray open = openProjectRow(setup, QStringLiteral("web"));
+    RowWriter rows(setup.home + QStringLiteral("/rows"));
+    rows.write("kq-huge-0123456789abcdef\t1\t1\thuge\t/");
+    const QByteArray chunk(1 << 16, 'p');
+    for (int i = 0; i < (setup.quick ? 2 : 128); ++i)
+        rows.write(chunk);
+    rows.write("\t\t1\n" + open);
+    return !open.isEmpty() && rows.finish() && writeEmptyShared(setup) && writeTmux(setup, printRows(setup));
+}
+
 struct Case {
     const char* name;
     const char* about;
@@ -332,6 +371,9 @@ const Case cases[] = {
     {"name-255B", "an open tab of a folder named with 255 bytes", [](const Setup& s) { return prepareLongName(s, 255); }, 1,
      false},
     {"shared-1.2MB", "a shared state of 120,000 favourites (1.2 MB) and one open tab", prepareShared12MB, 1, false},
+    {"marker-names", "folders and favourites named as the listing's markers", prepareMarkerNames, 3, false},
+    {"listing-timeout", "a tmux that answers a byte every 100 ms, three tabs saved", prepareListingTimeout, 0, false},
+    {"value-8MiB", "an open row with a path of 8 MiB beside an open tab", prepareValue8MiB, 1, false},
 };
 
 const Case* findCase(const QString& name)
@@ -458,6 +500,19 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
     PreferenceStore store(setup.home + QStringLiteral("/.config/halvoren/preferences.json"));
     Prefs prefs(store);
     prefs.setOnboardingDone(true);
+    const bool timesOut = std::strcmp(scenario.name, "listing-timeout") == 0;
+    if (timesOut) {
+        QList<PersistedTab> saved;
+        for (const char* name : {"web", "api", "doc"}) {
+            const QString path = setup.projects + u'/' + QLatin1String(name);
+            saved << PersistedTab{QLatin1String(name), path, tmuxSessionName(path)};
+        }
+        prefs.setTabs(MacConnection::localID, saved);
+    }
+    // The shared state of the marker case, to tell it was left as it was.
+    const bool markers = std::strcmp(scenario.name, "marker-names") == 0;
+    const QString sharedPath = setup.home + QStringLiteral("/.halvoren/shared.json");
+    const QByteArray sharedBefore = markers ? readFile(sharedPath) : QByteArray();
     SecretStore secrets(std::make_unique<MemorySecretBackend>());
     ProfileStore profiles(secrets, setup.home + QStringLiteral("/.config/halvoren"));
     Notifier notifier(QDBusConnection(QStringLiteral("no-bus")));
@@ -481,6 +536,7 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
     bool overran = false;
     qint64 phaseStart = 0;
     qint64 startTick = 0;
+    int startFailures = 0;
     QTimer watch;
     watch.setInterval(20);
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -491,6 +547,7 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
                 phase = bounds.poll > 0 ? Phase::waitingForPoll : Phase::settling;
                 phaseStart = now;
                 startTick = model.tick;
+                startFailures = local.failures;
             } else if (now > bounds.start * 1000LL) {
                 outcome = QStringLiteral("start not over in %1 s; ").arg(bounds.start);
                 overran = true;
@@ -503,7 +560,8 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
             // sync shorter than one look of this watch is not missed.
             if (phase == Phase::waitingForPoll && model.tick > startTick)
                 phase = Phase::polling;
-            if (phase == Phase::polling && !local.syncing)
+            // A listing that failed ends the poll's sync even when polls queued behind it run on.
+            if (phase == Phase::polling && (!local.syncing || local.failures > startFailures))
                 QCoreApplication::quit();
             if (now - phaseStart > bounds.poll * 1000LL) {
                 outcome = QStringLiteral("poll sync not over in %1 s; ").arg(bounds.poll);
@@ -536,6 +594,10 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
                    .arg(local.failures)
                    .arg(local.unreachable() ? QStringLiteral(" unreachable") : QString())
                    .arg(keys.delivered());
+    if (timesOut)
+        outcome += QStringLiteral(" saved=%1").arg(prefs.tabs(MacConnection::localID).size());
+    if (markers)
+        outcome += readFile(sharedPath) == sharedBefore ? QStringLiteral(" shared=kept") : QStringLiteral(" shared=CHANGED");
     if (model.banner())
         outcome += QStringLiteral(" banner=\"%1\"").arg(model.banner()->left(80));
     std::printf("result peak=%.1f stall=%.1f key=%.1f time=%.1f outcome=%s\n", peak, stalls.longestMilliseconds(),

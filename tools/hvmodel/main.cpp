@@ -62,11 +62,12 @@ void printTabs(const MacModel& model)
 // The session as the host lists it among its open tabs now; none when it is not open.
 std::optional<HostTab> listedOpen(MacModel& model, const QString& session)
 {
+    const QString nonce = newListingNonce();
     ShellResult<QString> output
-        = QCoro::waitFor(model.runScript(*model.localConnection(), listingScript(), MacModel::listingTimeout));
+        = QCoro::waitFor(model.runScript(*model.localConnection(), listingScript(nonce), MacModel::listingTimeout));
     if (!output)
         return std::nullopt;
-    const std::optional<ServerState> state = parseListingOutput(output.value());
+    const std::optional<ServerState> state = parseListingOutput(output.value(), {}, nonce);
     if (!state)
         return std::nullopt;
     const auto found = std::find_if(state->open.cbegin(), state->open.cend(),

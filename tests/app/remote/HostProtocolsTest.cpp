@@ -337,36 +337,62 @@ QString ofBytes(const QString& head, qsizetype bytes)
     return text;
 }
 
-// The longest names any folder gives are read; one byte more is refused.
-TEST(ServerStateListing, LimitsFollowTheFileSystemAtTheirEdges)
+// Every value is read up to 64 KiB whatever a file system allows (a folder of 255 CJK
+// characters, its session of about 785 bytes); one byte more leaves the row out, or the name
+// to the session's.
+TEST(ServerStateListing, ValuesAreReadUpTo64KiB)
 {
+    const qsizetype max = maximumHostValueBytes;
     const struct {
-        qsizetype session, name, path;
+        qsizetype session, name, path, parent;
         bool listed, open;
-        qsizetype nameKept;
+        bool nameKept;
     } cases[] = {
-        {286, 268, 4096, true, true, true},
-        {287, 10, 10, false, false, false},
-        {286, 269, 10, true, true, false},
-        {20, 20, 4097, true, false, false},
-        {20, 255, 4095, true, true, true},
+        {785, 765, 4200, 10, true, true, true},
+        {max, max, max, max, true, true, true},
+        {max + 1, 10, 10, 0, false, false, false},
+        {20, max + 1, 10, 0, true, true, false},
+        {20, 20, max + 1, 0, true, false, false},
+        {20, 20, 20, max + 1, true, true, true},
     };
     for (const auto& c : cases) {
         const QString session = ofBytes(QStringLiteral("kq-"), c.session);
         const QString name = ofBytes(QString(), c.name);
         const QString path = ofBytes(QStringLiteral("/"), c.path);
-        SCOPED_TRACE(testing::Message() << c.session << ' ' << c.name << ' ' << c.path);
+        const QString parent = ofBytes(QString(), c.parent);
+        SCOPED_TRACE(testing::Message() << c.session << ' ' << c.name << ' ' << c.path << ' ' << c.parent);
         const ServerState state = parseServerState(session + u'\t' + QStringLiteral("1\t1\t") + name + u'\t' + path
-                                                   + QStringLiteral("\t\t1\n"));
+                                                   + u'\t' + parent + QStringLiteral("\t1\n"));
         EXPECT_EQ(state.sessions.count(session) == 1, c.listed);
         ASSERT_EQ(state.open.size(), c.open ? 1 : 0);
         EXPECT_EQ(state.problems.isEmpty(), c.listed && c.open && c.nameKept) << state.problems.join(u'\n').toStdString();
         EXPECT_EQ(isRefusedSession(state, session), !c.listed || !c.open);
+        EXPECT_TRUE(state.synced);
         if (c.open) {
             EXPECT_EQ(state.open.front().name, c.nameKept ? name : session);
             EXPECT_EQ(state.open.front().path, path);
+            EXPECT_EQ(state.open.front().parent.has_value(), c.parent > 0 && c.parent <= max);
         }
     }
+    // Four bytes a pair of surrogates: 16,384 of them are exactly the limit.
+    QString emoji;
+    for (int i = 0; i < 16384; ++i)
+        emoji += QStringLiteral("\U0001F600");
+    ASSERT_EQ(emoji.toUtf8().size(), max);
+    for (const auto& [path, open] : {std::pair{u'/' + emoji.mid(2), true}, std::pair{u'/' + emoji, false}}) {
+        const ServerState state = parseServerState(QStringLiteral("kq-e\t1\t1\te\t") + path + QStringLiteral("\t\t\n"));
+        EXPECT_EQ(state.open.size(), open ? 1 : 0);
+    }
+    // Each kind of value says so in words of its own, about this computer or a server.
+    EXPECT_TRUE(hostPathTooLongMessage(HostKind::thisComputer).startsWith(QStringLiteral("Cet ordinateur ")));
+    EXPECT_TRUE(hostPathTooLongMessage(HostKind::server).startsWith(QStringLiteral("Le serveur ")));
+    const QStringList kinds{hostSessionTooLongMessage().section(u':', 0, 0), hostTabNameTooLongMessage().section(u':', 0, 0),
+                            hostPathTooLongMessage().section(u':', 0, 0)};
+    EXPECT_EQ(QSet<QString>(kinds.cbegin(), kinds.cend()).size(), 3);
+}
+
+TEST(ServerStateListing, TheLongestFolderNameGivesTheLongestNames)
+{
     // The limits are those of the longest folder name and its numbered session.
     const QString folder = ofBytes(QString(), maximumFolderNameBytes);
     const QString base = tmuxSessionName(QStringLiteral("/srv/") + folder);
@@ -375,6 +401,99 @@ TEST(ServerStateListing, LimitsFollowTheFileSystemAtTheirEdges)
     // A label never takes more bytes than its folder name: blanks of three bytes become "_".
     const QString blanks = u'a' + QString(84, QChar(0x3000)) + u'b';
     EXPECT_EQ(tmuxSessionName(QStringLiteral("/srv/") + blanks).toUtf8().size(), base.toUtf8().size() - 255 + 86);
+}
+
+// Markers count only as whole lines carrying the run's nonce: a folder, session, tab name or
+// favourite holding any marker text, or a shared file holding the size marker, is data.
+TEST(ServerStateListing, OnlyTheRunsOwnMarkersCount)
+{
+    const QString nonce = newListingNonce();
+    ASSERT_EQ(nonce.size(), 32);
+    EXPECT_NE(newListingNonce(), nonce);
+    const QString shared = QStringLiteral("@@HV_SHARED@@");
+    const QString ours = shared + nonce;
+    const QString json = QStringLiteral("{\"favorites\":[\"@@HV_SHARED@@\"],\"hidden\":[]}");
+    const struct {
+        const char* description;
+        QString rows;
+        QString tail;
+        QStringList open;
+        std::optional<SharedPrefs> shared;
+        bool tooLarge;
+    } cases[] = {
+        {"folder named as the bare marker",
+         QStringLiteral("kq-@@HV_SHARED@@-0\t1\t1\t@@HV_SHARED@@\t/p/@@HV_SHARED@@\t\t1\n") + row({"kq-web", "1", "2", "web", "/p/web", "", "1"}) + u'\n',
+         QStringLiteral("\n{}\n"), {"kq-@@HV_SHARED@@-0", "kq-web"}, SharedPrefs{}, false},
+        {"path breaking a line before the bare marker",
+         QStringLiteral("kq-x\t1\t1\tx\t/p/x\n@@HV_SHARED@@\n\t\t1\n") + row({"kq-web", "1", "2", "web", "/p/web", "", "1"}) + u'\n',
+         QStringLiteral("\n{}\n"), {"kq-x", "kq-web"}, SharedPrefs{}, false},
+        {"marker of another run",
+         QStringLiteral("kq-y\t1\t1\ty\t/p/y\n@@HV_SHARED@@") + newListingNonce() + QStringLiteral("\n\t\t1\n"),
+         QStringLiteral("\n{}\n"), {"kq-y"}, SharedPrefs{}, false},
+        {"favourite named as the marker", row({"kq-web", "1", "2", "web", "/p/web", "", "1"}) + u'\n', u'\n' + json + u'\n',
+         {"kq-web"}, SharedPrefs{{shared}, {}}, false},
+        {"file holding the bare size marker", QString(), QStringLiteral("\n@@HV_SHARED_TOO_LARGE@@\n"), {}, std::nullopt, false},
+        {"the run's size marker", QString(), QStringLiteral("\n@@HV_SHARED_TOO_LARGE@@") + nonce + u'\n', {}, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const std::optional<ServerState> state = parseListingOutput(c.rows + u'\n' + ours + c.tail, {}, nonce);
+        ASSERT_TRUE(state);
+        EXPECT_EQ(sessionsOf(state->open), c.open);
+        EXPECT_EQ(state->shared, c.shared);
+        EXPECT_EQ(state->sharedTooLarge, c.tooLarge);
+    }
+    // Without its own marker line the output is no listing, whatever it holds.
+    EXPECT_FALSE(parseListingOutput(row({"kq-a", "1", "1", "a", "/p/a", "", "1"}) + QStringLiteral("\n\n@@HV_SHARED@@\n{}"), {}, nonce));
+    EXPECT_FALSE(parseListingOutput(QStringLiteral("kq-") + ours + QStringLiteral("\n{}"), {}, nonce));
+    // The script prints each marker with the run's nonce, and the bare ones only without one.
+    const QString script = listingScript(nonce);
+    for (const char* marker : {"@@HV_SHARED@@", "@@HV_SHARED_TOO_LARGE@@", "@@HV_CUT@@", "@@HV_OPEN@@", "@@HV_END@@"})
+    {
+        EXPECT_GE(script.count(QString::fromLatin1(marker) + nonce), 1) << marker;
+        EXPECT_EQ(script.count(QString::fromLatin1(marker) + nonce), script.count(QString::fromLatin1(marker))) << marker;
+    }
+}
+
+// Rows cut at their bound: the open rows printed whole after them are the open tabs, and the
+// cut rows still give sessions; without them whole, the state says its open tabs are partial.
+TEST(ServerStateListing, CutRowsTakeTheirOpenTabsFromTheOpenRows)
+{
+    const QString n = QStringLiteral("0123456789abcdef0123456789abcdef");
+    const QString cut = QStringLiteral("@@HV_CUT@@") + n + u'\n';
+    const QString openHead = QStringLiteral("@@HV_OPEN@@") + n + u'\n';
+    const QString end = QStringLiteral("@@HV_END@@") + n + u'\n';
+    const QString rows = row({"kq-s1", "", "", "", "", "", "1"}) + u'\n' + row({"kq-a", "1", "2", "a", "/p/a", "", "1"}) + u'\n'
+                       + row({"kq-s2", "", "", "", "", "", "1"}) + u'\n';
+    const QString openRows = row({"kq-a", "1", "2", "a", "/p/a", "", "1"}) + u'\n' + row({"kq-b", "1", "1", "b", "/p/b", "", "1"})
+                           + u'\n' + row({"kq-c", "1", "3", "c", "/p/c", "", "1"}) + u'\n';
+    const struct {
+        const char* description;
+        QString head;
+        QStringList open;
+        bool rowsCut, openIncomplete;
+        QStringList sessions;
+    } cases[] = {
+        {"whole rows", rows, {"kq-a"}, false, false, {"kq-a", "kq-s1", "kq-s2"}},
+        {"whole rows, open rows ignored", rows + openHead + openRows + end, {"kq-a"}, false, false, {"kq-a", "kq-s1", "kq-s2"}},
+        {"cut rows, open rows whole", rows + cut + openHead + openRows + end, {"kq-b", "kq-a", "kq-c"}, true, false,
+         {"kq-a", "kq-b", "kq-c", "kq-s1", "kq-s2"}},
+        {"cut rows, open rows cut too", rows + cut + openHead + openRows + cut, {"kq-a"}, true, true, {"kq-a", "kq-s1", "kq-s2"}},
+        {"cut rows, no open rows (a tmux without filters)", rows + cut + openHead, {"kq-a"}, true, true,
+         {"kq-a", "kq-s1", "kq-s2"}},
+        {"cut rows, rows after the cut are not read", rows + cut + row({"kq-late", "1", "1", "l", "/p/l", "", "1"}) + u'\n',
+         {"kq-a"}, true, true, {"kq-a", "kq-s1", "kq-s2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ServerState state = parseServerState(c.head + u'\n' + QStringLiteral("@@HV_SHARED@@") + n + QStringLiteral("\n{}"), {}, n);
+        EXPECT_EQ(sessionsOf(state.open), c.open);
+        EXPECT_EQ(state.rowsCut, c.rowsCut);
+        EXPECT_EQ(state.openIncomplete, c.openIncomplete);
+        EXPECT_EQ(QStringList(state.sessions.cbegin(), state.sessions.cend()), c.sessions);
+        EXPECT_TRUE(state.synced);
+        EXPECT_EQ(state.shared, SharedPrefs{});
+    }
 }
 
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)

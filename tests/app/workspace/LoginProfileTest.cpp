@@ -79,6 +79,8 @@ TEST(LoginProfile, AScriptNotReceivedWholeIsNeitherSilenceNorMissingTmux)
     test::TempFolder home;
     test::EnvironmentOverride environment("HOME", home.path());
     Instance instance;
+    // Its listings carry the bare markers, to be told among the scripts.
+    instance.model.listingNonce = [] { return QString(); };
     QStringList scripts;
     instance.model.runScript = [&scripts](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
         scripts << script;

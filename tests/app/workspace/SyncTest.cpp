@@ -36,6 +36,8 @@ struct SyncFixture : test::ClockedModel, testing::Test {
     SyncFixture()
     {
         model.isFrontmost = [] { return false; };
+        // The fake host answers with the bare markers.
+        model.listingNonce = [] { return QString(); };
         model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
             if (script != listingScript())
                 return ready(ShellResult<QString>(QString()));
@@ -144,6 +146,67 @@ TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
     EXPECT_EQ(tab.startedAt, clock->now());
 }
 
+// A start whose listing does not answer opens no tab and keeps the saved tabs and the active
+// position as they were: the next start restores them.
+TEST_F(SyncFixture, AStartWhoseListingTimesOutKeepsTheSavedTabs)
+{
+    QList<PersistedTab> saved;
+    QString listed;
+    for (const char* name : {"a", "b", "c"}) {
+        const QString path = QStringLiteral("/p/") + QLatin1String(name);
+        saved << PersistedTab{QLatin1String(name), path, tmuxSessionName(path)};
+        listed += row(path, int(saved.size()));
+    }
+    prefs.setTabs(MacConnection::localID, saved);
+    prefs.setActiveTab(2);
+    bool answering = false;
+    QStringList written;
+    const auto host = [&](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+        if (script.startsWith(QStringLiteral("command -v tmux")))
+            return ready(ShellResult<QString>(QStringLiteral("/usr/bin/tmux\n")));
+        if (script != listingScript()) {
+            written << script;
+            return ready(ShellResult<QString>(QString()));
+        }
+        if (!answering)
+            return ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
+        // A host that never had a tab, then the tabs the seed wrote on it.
+        return ready(ShellResult<QString>((written.isEmpty() ? QString() : listed) + QStringLiteral("\n@@HV_SHARED@@\n{}")));
+    };
+    const auto noFolders = [](MacConnection&, QString) { return ready(std::optional<QStringList>(QStringList{})); };
+    model.runScript = host;
+    model.listFolders = noFolders;
+    QCoro::waitFor(model.start());
+    EXPECT_TRUE(model.tabs().isEmpty());
+    EXPECT_EQ(prefs.tabs(MacConnection::localID), saved);
+    EXPECT_EQ(prefs.activeTab(), 2);
+    // A tab opened meanwhile joins the saved ones rather than replacing them.
+    listedTab(QStringLiteral("/p/d"));
+    model.persistTabs();
+    ASSERT_EQ(prefs.tabs(MacConnection::localID).size(), 4);
+    model.removeTab(*model.tabs().front());
+    EXPECT_EQ(prefs.tabs(MacConnection::localID), saved);
+
+    MacModel next(prefs, nullptr, &notifier);
+    next.clock = clock;
+    next.isFrontmost = [] { return false; };
+    next.listingNonce = [] { return QString(); };
+    next.runScript = host;
+    next.listFolders = noFolders;
+    answering = true;
+    written.clear();
+    QCoro::waitFor(next.start());
+    ASSERT_EQ(written.size(), 1);
+    for (const PersistedTab& tab : saved)
+        EXPECT_TRUE(written.front().contains(tab.tmux)) << "seeded";
+    QStringList restored;
+    for (const MacTab* tab : next.tabs())
+        restored << tab->project.session;
+    EXPECT_EQ(restored, (QStringList{saved.at(0).tmux, saved.at(1).tmux, saved.at(2).tmux}));
+    ASSERT_EQ(next.tabs().size(), 3);
+    EXPECT_EQ(prefs.tabs(MacConnection::localID), saved);
+}
+
 // Host data with sizes: the tabs opened from one listing, the names and paths, the shared
 // state. Whatever is refused is reported once and nothing is written to the host for it.
 struct HostDataFixture : SyncFixture {
@@ -188,24 +251,28 @@ TEST_F(HostDataFixture, FolderPathsAreAskedForTheTabsThatCanOpenOnly)
     EXPECT_TRUE(written.front().contains(QStringLiteral("#{session_path}"))) << written.front().toStdString();
 }
 
+// Names and paths of any folder are read; past 64 KiB a value is left out, each kind told
+// once, and nothing is written to the host for it.
 TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
 {
-    const QString longName(maximumTabNameBytes + 1, u'n');
-    const QString longFavorite(maximumFolderNameBytes + 1, u'f');
-    const QString longPath = QStringLiteral("/p/") + QString(4094, u'q');
+    const QString longName(maximumHostValueBytes + 1, u'n');
+    const QString longPath = QStringLiteral("/p/") + QString(maximumHostValueBytes, u'q');
+    QString cjk;
+    for (int i = 0; i < 255; ++i)
+        cjk += QChar(0x4E00 + i);
+    const QString deep = QStringLiteral("/p/") + QString(4200, u'b') + u'/' + cjk;
     rows = tmuxSessionName(QStringLiteral("/p/a")) + QStringLiteral("\t1\t1\t") + longName + QStringLiteral("\t/p/a\t\t1\n")
          + QStringLiteral("kq-long-path\t1\t2\tq\t") + longPath + QStringLiteral("\t\t1\n")
-         // A numbered name of a 255-byte folder and a path of 4,096 bytes are still fine.
-         + tmuxSessionName(QStringLiteral("/p/b")) + QStringLiteral("\t1\t3\t") + QString(127, QChar(0xE9)) + u'n'
-         + QStringLiteral(" (12)\t/p/") + QString(4093, u'b') + QStringLiteral("\t\t1\n");
-    shared = QStringLiteral("{\"favorites\":[\"a\",\"%1\"],\"hidden\":[]}").arg(longFavorite);
+         // A folder of 255 CJK characters deep below a path of 4,200 bytes is a tab like any other.
+         + tmuxSessionName(deep) + QStringLiteral("-12\t1\t3\t") + cjk + QStringLiteral(" (12)\t") + deep
+         + QStringLiteral("\t\t1\n");
     sync();
     ASSERT_EQ(model.tabs().size(), 2);
     EXPECT_EQ(model.tabs().at(0)->project.name, tmuxSessionName(QStringLiteral("/p/a")));
-    EXPECT_EQ(model.tabs().at(1)->project.name, QString(127, QChar(0xE9)) + QStringLiteral("n (12)"));
-    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
-    // The tab name, the path and the favourite, each against its own limit.
-    EXPECT_EQ(local().reportedProblems.size(), 3);
+    EXPECT_EQ(model.tabs().at(1)->project.name, cjk + QStringLiteral(" (12)"));
+    EXPECT_EQ(model.tabs().at(1)->project.path, deep);
+    // The tab name and the path, each of its kind.
+    EXPECT_EQ(local().reportedProblems.size(), 2);
     ASSERT_TRUE(model.banner().has_value());
     model.clearBanners();
     sync();
@@ -213,38 +280,42 @@ TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
     EXPECT_TRUE(written.isEmpty());
 }
 
-// A session of ours (one the session picker offered, say) whose row the host refuses: its tab
-// closes at once, young or not, and its session is untagged but left running.
-TEST_F(HostDataFixture, ARefusedRowClosesItsTabAndUntagsItsSession)
+// A row this computer cannot read (a value past 64 KiB, set by another client, say) is not
+// its tab's end: the tab stays open as it is, neither closed nor started again, and the
+// host's tags stay; only the user's close untags a session.
+TEST_F(HostDataFixture, ARowTooLongToReadLeavesItsTabAndTheHostsTagsAlone)
 {
     const QString path = QStringLiteral("/p/long");
-    const QString session = QStringLiteral("kq-") + QString(maximumSessionNameBytes, u'l');
+    const QString session = QStringLiteral("kq-") + QString(maximumHostValueBytes, u'l');
     MacTab* tab = model.makeTab(local(), MacProject{QStringLiteral("long"), path, session});
     model.insertTab(tab, 0);
     tab->openedAt = clock->now();
     MacTab& other = listedTab(QStringLiteral("/p/a"));
+    MacTab& moved = listedTab(QStringLiteral("/p/moved"));
     model.activate(*tab);
+    // Another client set a path of megabytes on a tab open here.
+    const QString huge = QStringLiteral("/p/") + QString(3 << 20, u'm');
     rows = session + QStringLiteral("\t1\t1\tlong\t") + path + QStringLiteral("\t\t1\n") + row(QStringLiteral("/p/a"), 2)
-         + row(QStringLiteral("/p/b"), 3);
-    sync();
-    EXPECT_EQ(sessions(), (QStringList{other.project.session, tmuxSessionName(QStringLiteral("/p/b"))}));
-    EXPECT_EQ(model.activeTabID(), other.id());
-    // Behind the message about the overlong name, in turn.
-    const QString refused = MacModel::refusedTabsMessage(local(), {path});
-    EXPECT_TRUE(model.banner() == refused || model.waitingBanners().contains(refused));
-    EXPECT_TRUE(refused.contains(path));
-    EXPECT_EQ(written, QStringList{sessionUntagScript(session) + QStringLiteral("true\n")});
-    EXPECT_TRUE(model.closedTabs.isEmpty()) << "it would be refused again";
-    EXPECT_EQ(prefs.tabs(MacConnection::localID).size(), 2);
-    // A path too long for a listing closes the tab the same way.
-    const QString deep = QStringLiteral("/p/") + QString(maximumFolderPathBytes, u'd');
-    MacTab* deepTab = model.makeTab(local(), MacProject{QStringLiteral("d"), deep, tmuxSessionName(deep)});
-    model.insertTab(deepTab, 0);
-    rows += tmuxSessionName(deep) + QStringLiteral("\t1\t4\td\t") + deep + QStringLiteral("\t\t1\n");
-    written.clear();
-    sync();
-    EXPECT_EQ(model.tabs().size(), 2);
-    EXPECT_EQ(written, QStringList{sessionUntagScript(tmuxSessionName(deep)) + QStringLiteral("true\n")});
+         + row(QStringLiteral("/p/b"), 3) + moved.project.session + QStringLiteral("\t1\t4\tmoved\t") + huge
+         + QStringLiteral("\t\t1\n");
+    const std::optional<QDateTime> started = moved.startedAt;
+    for (int poll = 0; poll < 3; ++poll) {
+        clock->advance(MacModel::reorderHoldOff);
+        sync();
+        ASSERT_EQ(model.tabs().size(), 4);
+        EXPECT_TRUE(model.tabs().contains(tab) && model.tabs().contains(&moved)) << "closed and opened again";
+        EXPECT_TRUE(model.tabs().contains(&other));
+        // Those the host lists in its order, then the others.
+        EXPECT_EQ(sessions(), (QStringList{other.project.session, tmuxSessionName(QStringLiteral("/p/b")), session,
+                                           moved.project.session}));
+        EXPECT_EQ(moved.startedAt, started) << "not started again";
+        EXPECT_EQ(moved.project.path, QStringLiteral("/p/moved"));
+        EXPECT_EQ(model.activeTabID(), tab->id());
+    }
+    EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').left(200).toStdString();
+    EXPECT_EQ(local().reportedProblems.size(), 2);
+    EXPECT_EQ(prefs.tabs(MacConnection::localID).size(), 4);
+    EXPECT_TRUE(model.closedTabs.isEmpty());
 }
 
 TEST_F(HostDataFixture, AListingThatPrintsWithoutEndIsReportedOnce)
