@@ -21,10 +21,13 @@ QString listingScript()
         " 2>/dev/null\n"
         "printf '\\n@@HV_SHARED@@\\n'\n"
         "f=~/.halvoren/shared.json\n"
-        "if [ -f \"$f\" ] && [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
+        // Only a readable file is measured and printed: opening a pipe would wait for a writer.
+        "if [ -f \"$f\" ] && [ -r \"$f\" ]; then"
+        " if [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
+        "elif [ -e \"$f\" ] || [ -L \"$f\" ]; then printf '%3\\n'; fi\n"
         "true\n")
         .arg(maximumSharedStateBytes)
-        .arg(QLatin1String(sharedTooLargeMarker));
+        .arg(QLatin1String(sharedTooLargeMarker), QLatin1String(sharedUnreadableMarker));
 }
 
 QString hostNameTooLongMessage(qsizetype limit)
@@ -38,10 +41,26 @@ QString hostPathTooLongMessage()
         .arg(maximumHostPathBytes);
 }
 
-QString sharedStateTooLargeMessage()
+namespace {
+
+QString sharedStateOwner(bool thisComputer)
 {
-    return QStringLiteral("Le fichier ~/.halvoren/shared.json du serveur dépasse %1 Mo : il est ignoré.")
+    return thisComputer ? QStringLiteral("de cet ordinateur") : QStringLiteral("du serveur");
+}
+
+} // namespace
+
+QString sharedStateTooLargeMessage(bool thisComputer)
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 dépasse %2 Mo : il est ignoré.")
+        .arg(sharedStateOwner(thisComputer))
         .arg(maximumSharedStateBytes >> 20);
+}
+
+QString sharedStateUnreadableMessage(bool thisComputer)
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est illisible : il est laissé tel quel.")
+        .arg(sharedStateOwner(thisComputer));
 }
 
 QString hostSessionsCappedMessage(qsizetype dropped)
@@ -232,6 +251,28 @@ private:
     qsizetype dropped = 0;
 };
 
+// What follows the marker line: the shared-state file as stored, or the line the listing
+// printed in its place. The size is the file's own, in bytes, as the script measures it.
+void readSharedSection(QStringView content, ServerState& state)
+{
+    const QStringView alone = content.trimmed();
+    if (alone == QLatin1String(sharedTooLargeMarker) || utf8Length(content) > maximumSharedStateBytes) {
+        state.sharedTooLarge = true;
+        note(state.problems, sharedStateTooLargeMessage());
+        return;
+    }
+    // A missing or blank file holds no one's names: the caller writes its own.
+    if (alone.isEmpty())
+        return;
+    // Anything else that is not our object may be someone's: it is left as it is.
+    if (alone != QLatin1String(sharedUnreadableMarker))
+        state.shared = parseSharedPrefs(alone);
+    if (!state.shared) {
+        state.sharedUnreadable = true;
+        note(state.problems, sharedStateUnreadableMessage());
+    }
+}
+
 // One row of the listing, as tmux printed it or joined back from its lines.
 void readRow(QStringView line, ServerState& state, SessionBound& bound)
 {
@@ -345,17 +386,11 @@ ServerState parseServerState(const QString& output, const QStringList& keep)
     std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
     state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
                                 state.refusedSessions.end());
-    // The marker stands alone in place of the file: a file that merely holds its text (a
-    // project of that name) is read as any other.
-    if (QStringView(tail).trimmed() == QLatin1String(sharedTooLargeMarker) || tail.size() > maximumSharedStateBytes) {
-        state.sharedTooLarge = true;
-        note(state.problems, sharedStateTooLargeMessage());
-        return state;
-    }
-    bool longNames = false;
-    state.shared = parseSharedPrefs(tail, maximumHostNameBytes, &longNames);
-    if (longNames)
-        note(state.problems, hostNameTooLongMessage());
+    // The marker's own line feed is not the file's.
+    QStringView content(tail);
+    if (content.startsWith(u'\n'))
+        content = content.sliced(1);
+    readSharedSection(content, state);
     return state;
 }
 

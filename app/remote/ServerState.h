@@ -20,10 +20,14 @@ inline constexpr qint64 unsetHostOrder = 1073741824;
 inline constexpr char sharedMarker[] = "@@HV_SHARED@@";
 // Printed by the listing in place of a shared-state file larger than maximumSharedStateBytes.
 inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
+// Printed in place of a shared-state path that is there but cannot be read as a file: a
+// folder, a pipe (which would block the listing), a file without read permission.
+inline constexpr char sharedUnreadableMarker[] = "@@HV_SHARED_UNREADABLE@@";
 
 // What a host may give, in UTF-8 bytes: a project name (favourite or hidden) as long as a
 // folder name, session and tab names as long as any folder of ours gives, a path as long as
-// the system allows, and a shared-state file far larger than thousands of names.
+// the system allows, and a shared-state file far larger than thousands of names (its bytes as
+// stored: one of exactly this size is read).
 inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
 inline constexpr qsizetype maximumHostSessionBytes = maximumSessionNameBytes;
 inline constexpr qsizetype maximumHostTabNameBytes = maximumTabNameBytes;
@@ -39,7 +43,9 @@ inline constexpr qsizetype maximumListedSessions = 5000;
 // The problems a listing may report, each shown once per connection.
 QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
 QString hostPathTooLongMessage();
-QString sharedStateTooLargeMessage();
+// A host's file is "du serveur", ours "de cet ordinateur".
+QString sharedStateTooLargeMessage(bool thisComputer = false);
+QString sharedStateUnreadableMessage(bool thisComputer = false);
 QString hostSessionsCappedMessage(qsizetype dropped);
 
 struct HostTab {
@@ -62,6 +68,9 @@ struct ServerState {
     // The shared-state file was refused for its size (`shared` is then absent): it must be
     // neither adopted nor replaced, while the rows still count.
     bool sharedTooLarge = false;
+    // The same for a file that is there but could not be read: not a file, no permission,
+    // or not a JSON object. Only a missing or blank file is ours to write.
+    bool sharedUnreadable = false;
     // Values refused and left out, as the messages to show.
     QStringList problems;
     // The sessions whose rows were refused, as `refusedSessionKey`s (a refused name may be

@@ -76,10 +76,14 @@ public:
     bool tabSyncReady = false;
     bool seedFromPersisted = false;
     std::optional<SharedPrefs> sharedRaw;
-    // The host's shared-state file was over the size we read: it is neither adopted nor
-    // replaced, and favourite and hide changes stay on this computer until a listing finds
-    // it back within the size.
+    // The host's shared-state file was over the size we read, or there but unreadable: it is
+    // neither adopted nor replaced. Favourite and hide changes made meanwhile are kept, name
+    // by name (wanted or not), and applied on top of the file once a listing reads it again.
     bool sharedStateTooLarge = false;
+    bool sharedStateUnreadable = false;
+    QHash<QString, bool> pendingFavorites;
+    QHash<QString, bool> pendingHidden;
+    bool sharedStateHeld() const { return sharedStateTooLarge || sharedStateUnreadable; }
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

@@ -14,6 +14,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace halvoren {
 
@@ -523,7 +524,7 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
         co_return;
     }
     for (const QString& problem : std::as_const(parsed->problems))
-        reportHostProblem(connection, problem);
+        reportHostProblem(connection, sharedStateProblemFor(connection, problem));
     connection.failures = 0;
     connection.setUnreachable(false);
     ServerState state = std::move(*parsed);
@@ -533,37 +534,82 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
             live.insert(session);
     }
     connection.setLiveSessions(live);
-    // A file too large to read is protected from our uploads at once; only a listing that no
-    // write overtook may tell it is back within the size.
+    // A file we cannot read is protected from our uploads at once; only a listing that no
+    // write overtook may tell it is readable again.
     if (state.sharedTooLarge)
         connection.sharedStateTooLarge = true;
+    if (state.sharedUnreadable)
+        connection.sharedStateUnreadable = true;
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
 
-    if (state.sharedTooLarge) {
+    if (state.sharedTooLarge || state.sharedUnreadable) {
         // Neither adopted nor replaced: the sets stay as this computer has them, and the
         // tabs follow the host all the same.
-    } else if (!state.shared) {
-        connection.sharedStateTooLarge = false;
-        Task<> uploading
-            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
-        co_await std::move(uploading);
-        if (!self || !target)
-            co_return;
+        connection.sharedStateTooLarge = state.sharedTooLarge;
+        connection.sharedStateUnreadable = state.sharedUnreadable;
     } else {
         connection.sharedStateTooLarge = false;
-        connection.sharedRaw = state.shared;
-        const QSet<QString> favorites = toQSet(state.shared->favorites);
-        const QSet<QString> hidden = toQSet(state.shared->hidden);
-        if (favorites != connection.favorites() || hidden != connection.hidden()) {
-            connection.setFavorites(favorites);
-            connection.setHidden(hidden);
-            prefs.setFavorites(connection.id, favorites);
-            prefs.setHidden(connection.id, hidden);
-        }
+        connection.sharedStateUnreadable = false;
+        Task<> adopting = adoptSharedState(connection, std::move(state.shared));
+        co_await std::move(adopting);
+        if (!self || !target)
+            co_return;
     }
     Task<> finishing = finishListing(*target, std::move(state), epoch, applyOnly);
     co_await std::move(finishing);
+}
+
+Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared)
+{
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    QHash<QString, bool> pendingFavorites = std::exchange(connection.pendingFavorites, {});
+    QHash<QString, bool> pendingHidden = std::exchange(connection.pendingHidden, {});
+    if (!shared) {
+        // Our sets already hold the changes kept here.
+        Task<> uploading
+            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
+        co_await std::move(uploading);
+        co_return;
+    }
+    connection.sharedRaw = shared;
+    const auto withPending = [](NameSet names, const QHash<QString, bool>& pending) {
+        for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
+            if (change.value())
+                names.insert(change.key());
+            else
+                names.erase(change.key());
+        }
+        return names;
+    };
+    const NameSet favorites = withPending(shared->favorites, pendingFavorites);
+    const NameSet hidden = withPending(shared->hidden, pendingHidden);
+    const QSet<QString> favoriteSet = toQSet(favorites);
+    const QSet<QString> hiddenSet = toQSet(hidden);
+    if (favoriteSet != connection.favorites() || hiddenSet != connection.hidden()) {
+        connection.setFavorites(favoriteSet);
+        connection.setHidden(hiddenSet);
+        prefs.setFavorites(connection.id, favoriteSet);
+        prefs.setHidden(connection.id, hiddenSet);
+    }
+    if (favorites == shared->favorites && hidden == shared->hidden)
+        co_return;
+    Task<> uploading = runRemote(connection, uploadSharedPrefsScript(favorites, hidden));
+    co_await std::move(uploading);
+    if (self && target)
+        target->sharedRaw = SharedPrefs{favorites, hidden};
+}
+
+QString MacModel::sharedStateProblemFor(const MacConnection& connection, const QString& problem)
+{
+    if (connection.link)
+        return problem;
+    if (problem == sharedStateTooLargeMessage())
+        return sharedStateTooLargeMessage(true);
+    if (problem == sharedStateUnreadableMessage())
+        return sharedStateUnreadableMessage(true);
+    return problem;
 }
 
 Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly)

@@ -203,9 +203,10 @@ TEST_F(HostDataFixture, OverlongValuesAreLeftOutAndReportedOnce)
     ASSERT_EQ(model.tabs().size(), 2);
     EXPECT_EQ(model.tabs().at(0)->project.name, tmuxSessionName(QStringLiteral("/p/a")));
     EXPECT_EQ(model.tabs().at(1)->project.name, QString(127, QChar(0xE9)) + QStringLiteral("n (12)"));
-    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("a")});
-    // The tab name, the path and the favourite, each against its own limit.
-    EXPECT_EQ(local().reportedProblems.size(), 3);
+    // A favourite is no folder of ours: any length is kept, as every client writes it back.
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), longFavorite}));
+    // The tab name and the path, each against its own limit.
+    EXPECT_EQ(local().reportedProblems.size(), 2);
     ASSERT_TRUE(model.banner().has_value());
     model.setBanner(std::nullopt);
     sync();
@@ -302,13 +303,75 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     model.toggleFavorite(QStringLiteral("a"), local());
     EXPECT_TRUE(written.isEmpty());
     duringListing = nullptr;
+    // Back within the size: the change kept here goes on top of the host's sets, and up.
     sync();
-    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("theirs")});
-    model.toggleFavorite(QStringLiteral("a"), local());
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("theirs")}));
     EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})
                                    + QStringLiteral("true\n")});
+    model.toggleFavorite(QStringLiteral("a"), local());
+    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}) + QStringLiteral("true\n"));
     // The listing script measures the file before printing it.
     EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
+}
+
+// A shared-state file that is there but unreadable (invalid JSON, or what the listing prints for
+// a folder, a pipe or a file without permission) is another client's to mend: it is never
+// replaced, the user hears of it once, and the changes made meanwhile are put on top of the
+// file once it reads again.
+TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
+{
+    rows = row(QStringLiteral("/p/a"), 1);
+    const QString texts[] = {QStringLiteral("{\"favorites\":[\"keepme\",\"mine\","), QStringLiteral("@@HV_SHARED_UNREADABLE@@\n")};
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        written.clear();
+        local().reportedProblems.clear();
+        local().setFavorites({QStringLiteral("mine")});
+        local().setHidden({});
+        shared = text;
+        sync();
+        EXPECT_EQ(model.banner(), sharedStateUnreadableMessage(true));
+        model.setBanner(std::nullopt);
+        sync();
+        EXPECT_FALSE(model.banner().has_value()) << "reported once";
+        EXPECT_EQ(local().failures, 0);
+        EXPECT_EQ(sessions(), QStringList{tmuxSessionName(QStringLiteral("/p/a"))});
+        EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("mine")});
+        model.toggleFavorite(QStringLiteral("web"), local());
+        EXPECT_EQ(model.banner(), MacModel::sharedStateKeptHereMessage(true));
+        model.toggleFavorite(QStringLiteral("mine"), local());
+        model.toggleHidden(QStringLiteral("old"), true, local());
+        sync();
+        EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
+
+        // Mended by another client: its names stay, ours go on top, and the result goes up.
+        shared = QStringLiteral("{\"favorites\":[\"keepme\",\"mine\"],\"hidden\":[\"h\"]}");
+        sync();
+        EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("keepme"), QStringLiteral("web")}));
+        EXPECT_EQ(local().hidden(), (QSet<QString>{QStringLiteral("h"), QStringLiteral("old")}));
+        EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
+        EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("keepme"), QStringLiteral("web")},
+                                                               {QStringLiteral("h"), QStringLiteral("old")})
+                                       + QStringLiteral("true\n")});
+        // Applied once: the next listing of the same file adopts it as it is.
+        written.clear();
+        sync();
+        EXPECT_TRUE(written.isEmpty());
+        EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("keepme"), QStringLiteral("mine")}));
+    }
+}
+
+// A name of any length on the host survives a change made here.
+TEST_F(HostDataFixture, ALongFavouriteSurvivesAToggleHere)
+{
+    const QString longName(100, QChar(0x65E5));
+    shared = QStringLiteral("{\"favorites\":[\"api\",\"%1\"],\"hidden\":[\"%1\"],\"version\":1}").arg(longName);
+    sync();
+    model.toggleFavorite(QStringLiteral("web"), local());
+    ASSERT_EQ(written.size(), 1);
+    EXPECT_EQ(written.front(), uploadSharedPrefsScript({QStringLiteral("api"), longName, QStringLiteral("web")}, {longName})
+                                   + QStringLiteral("true\n"));
+    EXPECT_TRUE(local().reportedProblems.isEmpty());
 }
 
 // A host listing far more sessions than any workspace shows: the sessions of the tabs, the
