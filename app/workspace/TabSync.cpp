@@ -560,6 +560,54 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     co_await std::move(finishing);
 }
 
+namespace {
+
+// The host's sets with the changes kept here on top, and what this computer keeps of them.
+struct SharedAdoption {
+    NameSet favorites;
+    NameSet hidden;
+    QSet<QString> favoriteSet;
+    QSet<QString> hiddenSet;
+    QJsonArray storedFavorites;
+    QJsonArray storedHidden;
+    // The upload of the sets, when the changes kept here changed the host's.
+    QString upload;
+};
+
+bool applyPending(NameSet& names, const QHash<QString, bool>& pending)
+{
+    bool changed = false;
+    for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
+        if (change.value())
+            changed |= names.insert(change.key()).second;
+        else
+            changed |= names.erase(change.key()) > 0;
+    }
+    return changed;
+}
+
+SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavorites,
+                     const QHash<QString, bool>& pendingHidden)
+{
+    SharedAdoption adoption;
+    const bool changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
+    adoption.favoriteSet = toQSet(shared.favorites);
+    adoption.hiddenSet = toQSet(shared.hidden);
+    adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
+    adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
+    if (changed)
+        adoption.upload = uploadSharedPrefsScript(shared.favorites, shared.hidden);
+    adoption.favorites = std::move(shared.favorites);
+    adoption.hidden = std::move(shared.hidden);
+    return adoption;
+}
+
+// Sets of more names than this are worked on a worker thread: a file near its 1 MiB holds a
+// hundred thousand of them.
+constexpr std::size_t adoptInPlaceNames = 4096;
+
+} // namespace
+
 Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared)
 {
     QPointer<MacModel> self(this);
@@ -573,32 +621,31 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         co_await std::move(uploading);
         co_return;
     }
-    connection.sharedRaw = shared;
-    const auto withPending = [](NameSet names, const QHash<QString, bool>& pending) {
-        for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
-            if (change.value())
-                names.insert(change.key());
-            else
-                names.erase(change.key());
-        }
-        return names;
-    };
-    const NameSet favorites = withPending(shared->favorites, pendingFavorites);
-    const NameSet hidden = withPending(shared->hidden, pendingHidden);
-    const QSet<QString> favoriteSet = toQSet(favorites);
-    const QSet<QString> hiddenSet = toQSet(hidden);
-    if (favoriteSet != connection.favorites() || hiddenSet != connection.hidden()) {
-        connection.setFavorites(favoriteSet);
-        connection.setHidden(hiddenSet);
-        prefs.setFavorites(connection.id, favoriteSet);
-        prefs.setHidden(connection.id, hiddenSet);
+    SharedAdoption adoption;
+    if (shared->favorites.size() + shared->hidden.size() <= adoptInPlaceNames) {
+        adoption = adopt(std::move(*shared), pendingFavorites, pendingHidden);
+    } else {
+        auto result = std::make_shared<SharedAdoption>();
+        QFuture<void> adopting = QtConcurrent::run([result, prefs = std::move(*shared), pendingFavorites, pendingHidden]() mutable {
+            *result = adopt(std::move(prefs), pendingFavorites, pendingHidden);
+        });
+        co_await adopting;
+        if (!self || !target)
+            co_return;
+        adoption = std::move(*result);
     }
-    if (favorites == shared->favorites && hidden == shared->hidden)
+    MacConnection& adopted = *target;
+    if (adoption.favoriteSet != adopted.favorites() || adoption.hiddenSet != adopted.hidden()) {
+        adopted.setFavorites(adoption.favoriteSet);
+        adopted.setHidden(adoption.hiddenSet);
+        prefs.setStoredFavorites(adopted.id, adoption.storedFavorites);
+        prefs.setStoredHidden(adopted.id, adoption.storedHidden);
+    }
+    adopted.sharedRaw = SharedPrefs{std::move(adoption.favorites), std::move(adoption.hidden)};
+    if (adoption.upload.isEmpty())
         co_return;
-    Task<> uploading = runRemote(connection, uploadSharedPrefsScript(favorites, hidden));
+    Task<> uploading = runRemote(adopted, adoption.upload);
     co_await std::move(uploading);
-    if (self && target)
-        target->sharedRaw = SharedPrefs{favorites, hidden};
 }
 
 QString MacModel::sharedStateProblemFor(const MacConnection& connection, const QString& problem)
