@@ -190,6 +190,45 @@ TEST(LargeSharedState, AnUnreadableFileStaysAsItIsWithOneMessage)
     }
 }
 
+// The same over ssh, for a folder in the file's place, made and looked at by the account.
+TEST(LargeSharedState, AServersFolderInPlaceOfTheFileStaysWithOneMessage)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const MacProfile& profile = host.profile;
+    const QString look = QStringLiteral("find ~/.halvoren | LC_ALL=C sort; cat ~/.halvoren/shared.json/notes\n");
+    QString before;
+    {
+        SSHLink link(profile);
+        ASSERT_TRUE(QCoro::waitFor(link.fetchRemoteHome()));
+        const ShellResult<QString> made = QCoro::waitFor(link.runScript(
+            QStringLiteral("mkdir -p ~/.halvoren/shared.json && echo kept > ~/.halvoren/shared.json/notes\n") + look, 25));
+        ASSERT_TRUE(made) << made.error().message.toStdString();
+        before = made.value();
+        QCoro::waitFor(link.closeMaster());
+    }
+    ASSERT_TRUE(before.contains(QStringLiteral("kept"))) << before.toStdString();
+
+    Instance instance;
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage());
+    instance.model.setBanner(std::nullopt);
+    instance.sync(*connection);
+    EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
+    instance.model.toggleFavorite(QStringLiteral("web"), *connection);
+    EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
+    instance.sync(*connection);
+    EXPECT_FALSE(connection->unreachable());
+    const ShellResult<QString> after = QCoro::waitFor(connection->link->runScript(look, 25));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after.value(), before);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
 TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
 {
     test::SshHost host;
