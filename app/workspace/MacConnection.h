@@ -84,6 +84,9 @@ public:
     QHash<QString, bool> pendingFavorites;
     QHash<QString, bool> pendingHidden;
     bool sharedStateHeld() const { return sharedStateTooLarge || sharedStateUnreadable; }
+    // A listing has read the host's file (or found none): until then our sets are no more
+    // than what this computer last knew, and changes wait in the pending names as well.
+    bool sharedStateRead = false;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

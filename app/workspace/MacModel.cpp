@@ -368,6 +368,10 @@ void MacModel::uploadSharedState(MacConnection& connection)
         setBanner(sharedStateKeptHereMessage(!connection.sharedStateTooLarge));
         return;
     }
+    // Not read yet (the first listing is still to come or failed): the listing that reads it
+    // puts the change on top.
+    if (!connection.sharedStateRead)
+        return;
     // The sets as they are when the task runs: a later toggle's upload carries its own.
     const QString script = uploadSharedPrefsScript(nameSet(connection.favorites()), nameSet(connection.hidden()));
     runRemote(connection, script);
@@ -381,7 +385,7 @@ void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
         favorites.insert(name);
     connection.setFavorites(favorites);
     prefs.setFavorites(connection.id, favorites);
-    if (connection.sharedStateHeld())
+    if (connection.sharedStateHeld() || !connection.sharedStateRead)
         connection.pendingFavorites.insert(name, wanted);
     uploadSharedState(connection);
 }
@@ -395,7 +399,7 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
         names.remove(name);
     connection.setHidden(names);
     prefs.setHidden(connection.id, names);
-    if (connection.sharedStateHeld())
+    if (connection.sharedStateHeld() || !connection.sharedStateRead)
         connection.pendingHidden.insert(name, hidden);
     uploadSharedState(connection);
 }

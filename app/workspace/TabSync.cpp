@@ -551,6 +551,7 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     } else {
         connection.sharedStateTooLarge = false;
         connection.sharedStateUnreadable = false;
+        connection.sharedStateRead = true;
         Task<> adopting = adoptSharedState(connection, std::move(state.shared));
         co_await std::move(adopting);
         if (!self || !target)

@@ -361,6 +361,21 @@ TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
     }
 }
 
+// Before a listing has read the host's file, nothing is written over it: the change waits for
+// the first listing, which puts it on top of whatever the file holds.
+TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
+{
+    shared = QStringLiteral("{\"favorites\":[\"theirs\"],\"hidden\":[\"h\"]}");
+    model.toggleFavorite(QStringLiteral("web"), local());
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_FALSE(model.banner().has_value());
+    sync();
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")},
+                                                           {QStringLiteral("h")})
+                                   + QStringLiteral("true\n")});
+}
+
 // A name of any length on the host survives a change made here.
 TEST_F(HostDataFixture, ALongFavouriteSurvivesAToggleHere)
 {
