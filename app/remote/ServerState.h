@@ -24,10 +24,10 @@ inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
 // folder, a pipe (which would block the listing), a file without read permission.
 inline constexpr char sharedUnreadableMarker[] = "@@HV_SHARED_UNREADABLE@@";
 
-// What a host may give, in UTF-8 bytes: a project name (favourite or hidden) as long as a
-// folder name, session and tab names as long as any folder of ours gives, a path as long as
-// the system allows, and a shared-state file far larger than thousands of names (its bytes as
-// stored: one of exactly this size is read).
+// What a host may give, in UTF-8 bytes: a project name as long as a folder name, session and
+// tab names as long as any folder of ours gives, a path as long as the system allows, and a
+// shared-state file far larger than thousands of names (its bytes as stored: one of exactly
+// this size is read). Favourite and hidden names are bounded by the file alone.
 inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
 inline constexpr qsizetype maximumHostSessionBytes = maximumSessionNameBytes;
 inline constexpr qsizetype maximumHostTabNameBytes = maximumTabNameBytes;

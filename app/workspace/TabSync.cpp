@@ -551,7 +551,6 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     } else {
         connection.sharedStateTooLarge = false;
         connection.sharedStateUnreadable = false;
-        connection.sharedStateRead = true;
         Task<> adopting = adoptSharedState(connection, std::move(state.shared));
         co_await std::move(adopting);
         if (!self || !target)
@@ -617,11 +616,14 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
     QHash<QString, bool> pendingHidden = std::exchange(connection.pendingHidden, {});
     if (!shared) {
         // Our sets already hold the changes kept here.
+        connection.sharedStateRead = true;
         Task<> uploading
             = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
         co_await std::move(uploading);
         co_return;
     }
+    // Changes made while the sets are worked on wait in the pending names, to go on top.
+    connection.sharedStateRead = false;
     SharedAdoption adoption;
     if (shared->favorites.size() + shared->hidden.size() <= adoptInPlaceNames) {
         adoption = adopt(std::move(*shared), pendingFavorites, pendingHidden);
@@ -636,6 +638,16 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         adoption = std::move(*result);
     }
     MacConnection& adopted = *target;
+    adopted.sharedStateRead = true;
+    const QHash<QString, bool> lateFavorites = std::exchange(adopted.pendingFavorites, {});
+    const QHash<QString, bool> lateHidden = std::exchange(adopted.pendingHidden, {});
+    if (applyPending(adoption.favorites, lateFavorites) | applyPending(adoption.hidden, lateHidden)) {
+        adoption.favoriteSet = toQSet(adoption.favorites);
+        adoption.hiddenSet = toQSet(adoption.hidden);
+        adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
+        adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
+        adoption.upload = uploadSharedPrefsScript(adoption.favorites, adoption.hidden);
+    }
     if (adoption.favoriteSet != adopted.favorites() || adoption.hiddenSet != adopted.hidden()) {
         adopted.setFavorites(adoption.favoriteSet);
         adopted.setHidden(adoption.hiddenSet);
