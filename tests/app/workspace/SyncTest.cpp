@@ -11,6 +11,8 @@
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -410,6 +412,35 @@ TEST_F(HostDataFixture, AManyNamedSharedStateIsAdoptedWithTheChangesKeptHere)
     EXPECT_EQ(prefs.favorites(MacConnection::localID), local().favorites());
     EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
     EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("p2")}) + QStringLiteral("true\n")});
+}
+
+// A change made while such a file is worked on goes on top of it, and up.
+TEST_F(HostDataFixture, AChangeWhileManyNamesAreAdoptedIsKept)
+{
+    NameSet names;
+    for (int i = 0; i < 20000; ++i)
+        names.insert(QStringLiteral("p%1").arg(i));
+    shared = encodeSharedPrefs(names, {});
+    sync();
+    ASSERT_TRUE(written.isEmpty());
+    shared = encodeSharedPrefs(names, {QStringLiteral("gone")});
+    bool toggled = false;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!toggled && local().syncing && !local().sharedStateRead) {
+            toggled = true;
+            model.toggleFavorite(QStringLiteral("p7"), local());
+        }
+    });
+    during.start();
+    sync();
+    ASSERT_TRUE(toggled) << "the adoption ran on a worker thread";
+    NameSet expected = names;
+    expected.erase(QStringLiteral("p7"));
+    EXPECT_EQ(local().favorites(), QSet<QString>(expected.cbegin(), expected.cend()));
+    EXPECT_EQ(local().hidden(), QSet<QString>{QStringLiteral("gone")});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")}) + QStringLiteral("true\n")});
 }
 
 // A host listing far more sessions than any workspace shows: the sessions of the tabs, the
