@@ -391,30 +391,8 @@ TEST_F(HostDataFixture, ALongFavouriteSurvivesAToggleHere)
     EXPECT_TRUE(local().reportedProblems.isEmpty());
 }
 
-// A file of tens of thousands of names is worked on a worker thread: the same sets, the same
-// upload and the same stored lists as a small one.
-TEST_F(HostDataFixture, AManyNamedSharedStateIsAdoptedWithTheChangesKeptHere)
-{
-    NameSet names;
-    for (int i = 0; i < 20000; ++i)
-        names.insert(QStringLiteral("p%1").arg(i));
-    shared = QStringLiteral("@@HV_SHARED_TOO_LARGE@@\n");
-    sync();
-    model.toggleFavorite(QStringLiteral("p1"), local());
-    model.toggleFavorite(QStringLiteral("new"), local());
-    model.toggleHidden(QStringLiteral("p2"), true, local());
-    shared = encodeSharedPrefs(names, {});
-    sync();
-    NameSet expected = names;
-    expected.insert(QStringLiteral("new"));
-    EXPECT_EQ(local().favorites(), QSet<QString>(expected.cbegin(), expected.cend()));
-    EXPECT_EQ(local().hidden(), QSet<QString>{QStringLiteral("p2")});
-    EXPECT_EQ(prefs.favorites(MacConnection::localID), local().favorites());
-    EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("p2")}) + QStringLiteral("true\n")});
-}
-
-// A change made while such a file is worked on goes on top of it, and up.
+// A file of tens of thousands of names is worked on a worker thread: a change made meanwhile
+// goes on top of it, and up.
 TEST_F(HostDataFixture, AChangeWhileManyNamesAreAdoptedIsKept)
 {
     NameSet names;
