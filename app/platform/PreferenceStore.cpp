@@ -144,10 +144,11 @@ void PreferenceStore::remove(const QString& key)
 
 void PreferenceStore::scheduleWrite()
 {
-    QByteArray bytes = QJsonDocument(values).toJson(QJsonDocument::Indented);
+    // The values are shared with the writer, not copied, and turned into text there: a store
+    // holding thousands of names would otherwise cost the caller's thread at every change.
     {
         std::lock_guard guard(lock);
-        pending = std::move(bytes);
+        pending = values;
         ++requested;
         if (!writer.joinable())
             writer = std::thread([this] { writerLoop(); });
@@ -173,11 +174,11 @@ void PreferenceStore::writerLoop()
             continue;
         }
         // Only the newest state matters: changes made while a file is written coalesce.
-        QByteArray bytes = std::move(*pending);
+        const QJsonObject state = std::move(*pending);
         pending.reset();
         const std::uint64_t covered = requested;
         guard.unlock();
-        writeFile(bytes);
+        writeFile(QJsonDocument(state).toJson(QJsonDocument::Indented));
         guard.lock();
         completed = covered;
         written.notify_all();

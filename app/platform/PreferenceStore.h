@@ -74,7 +74,7 @@ private:
     std::mutex lock;
     std::condition_variable wake;
     std::condition_variable written;
-    std::optional<QByteArray> pending;
+    std::optional<QJsonObject> pending;
     // The previous file when it could not be read; kept aside before it is first replaced.
     bool keepUnreadableFile = false;
     std::uint64_t requested = 0;

@@ -33,11 +33,14 @@ QString boundedRows(qsizetype bytes, const QString& nonce)
 // The shared-state file, after its marker line.
 QString sharedSectionScript(const QString& nonce)
 {
+    // Only a readable file is measured and printed: opening a pipe would wait for a writer.
     return QStringLiteral(
                "f=~/.halvoren/shared.json\n"
-               "if [ -f \"$f\" ] && [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n")
+               "if [ -f \"$f\" ] && [ -r \"$f\" ]; then"
+               " if [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
+               "elif [ -e \"$f\" ] || [ -L \"$f\" ]; then printf '%3\\n'; fi\n")
         .arg(maximumSharedStateBytes)
-        .arg(marked(sharedTooLargeMarker, nonce));
+        .arg(marked(sharedTooLargeMarker, nonce), marked(sharedUnreadableMarker, nonce));
 }
 
 } // namespace
@@ -100,10 +103,26 @@ QString hostPathTooLongMessage(HostKind host)
         .arg(maximumHostValueBytes >> 10);
 }
 
-QString sharedStateTooLargeMessage()
+namespace {
+
+QString sharedStateOwner(bool thisComputer)
 {
-    return QStringLiteral("Le fichier ~/.halvoren/shared.json du serveur dépasse %1 Mo : il est ignoré.")
+    return thisComputer ? QStringLiteral("de cet ordinateur") : QStringLiteral("du serveur");
+}
+
+} // namespace
+
+QString sharedStateTooLargeMessage(bool thisComputer)
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 dépasse %2 Mo : il est ignoré.")
+        .arg(sharedStateOwner(thisComputer))
         .arg(maximumSharedStateBytes >> 20);
+}
+
+QString sharedStateUnreadableMessage(bool thisComputer)
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est illisible : il est laissé tel quel.")
+        .arg(sharedStateOwner(thisComputer));
 }
 
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host)
@@ -416,20 +435,28 @@ qsizetype findLine(QStringView text, QStringView line, qsizetype from = 0)
     return -1;
 }
 
-// The shared-state file as the listing printed it after its marker line.
-void readSharedSection(const QString& tail, const QString& nonce, ServerState& state)
+// What follows the marker line: the shared-state file as stored, or the line the listing
+// printed in its place. The size is the file's own, in bytes, as the script measures it. The
+// markers stand alone in place of the file: a file that merely holds their text (a project
+// of that name) is read as any other.
+void readSharedSection(QStringView content, const QString& nonce, ServerState& state)
 {
-    // The marker stands alone in place of the file: a file that merely holds its text (a
-    // project of that name) is read as any other.
-    if (QStringView(tail).trimmed() == marked(sharedTooLargeMarker, nonce) || tail.size() > maximumSharedStateBytes) {
+    const QStringView alone = content.trimmed();
+    if (alone == marked(sharedTooLargeMarker, nonce) || utf8Length(content) > maximumSharedStateBytes) {
         state.sharedTooLarge = true;
         note(state.problems, sharedStateTooLargeMessage());
         return;
     }
-    bool longNames = false;
-    state.shared = parseSharedPrefs(tail, maximumHostNameBytes, &longNames);
-    if (longNames)
-        note(state.problems, hostNameTooLongMessage());
+    // A missing or blank file holds no one's names: the caller writes its own.
+    if (alone.isEmpty())
+        return;
+    // Anything else that is not our object may be someone's: it is left as it is.
+    if (alone != marked(sharedUnreadableMarker, nonce))
+        state.shared = parseSharedPrefs(alone);
+    if (!state.shared) {
+        state.sharedUnreadable = true;
+        note(state.problems, sharedStateUnreadableMessage());
+    }
 }
 
 } // namespace
@@ -485,7 +512,11 @@ ServerState parseServerState(const QString& output, const QStringList& keep, con
     std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
     state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
                                 state.refusedSessions.end());
-    readSharedSection(tail, nonce, state);
+    // The marker's own line feed is not the file's.
+    QStringView content(tail);
+    if (content.startsWith(u'\n'))
+        content = content.sliced(1);
+    readSharedSection(content, nonce, state);
     return state;
 }
 

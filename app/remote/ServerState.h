@@ -23,6 +23,9 @@ inline constexpr qint64 unsetHostOrder = 1073741824;
 inline constexpr char sharedMarker[] = "@@HV_SHARED@@";
 // Printed by the listing in place of a shared-state file larger than maximumSharedStateBytes.
 inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
+// Printed in place of a shared-state path that is there but cannot be read as a file: a
+// folder, a pipe (which would block the listing), a file without read permission.
+inline constexpr char sharedUnreadableMarker[] = "@@HV_SHARED_UNREADABLE@@";
 // Ends the rows when they reached maximumListedRowBytes: the rows after it were not printed.
 inline constexpr char rowsCutMarker[] = "@@HV_CUT@@";
 // Only after cut rows: the open rows alone, asked of tmux again, then the end marker when
@@ -40,7 +43,9 @@ inline constexpr qsizetype maximumListedOpenRowBytes = qsizetype{8} << 20;
 // system's name or path, while the listing stays bounded. A row with a longer session name
 // or path is left out (see parseServerState); a longer tab name reads as the session name.
 inline constexpr qsizetype maximumHostValueBytes = qsizetype{64} << 10;
-// A project name (favourite or hidden) as long as a folder name.
+// A project name as long as a folder name; favourite and hidden names are bounded by the
+// shared-state file alone, whose bytes as stored are read up to exactly
+// maximumSharedStateBytes.
 inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
 inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 
@@ -61,7 +66,9 @@ QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
 QString hostSessionTooLongMessage(HostKind host = HostKind::thisComputer);
 QString hostTabNameTooLongMessage(HostKind host = HostKind::thisComputer);
 QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
-QString sharedStateTooLargeMessage();
+// A host's file is "du serveur", ours "de cet ordinateur".
+QString sharedStateTooLargeMessage(bool thisComputer = false);
+QString sharedStateUnreadableMessage(bool thisComputer = false);
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
 
 struct HostTab {
@@ -84,6 +91,9 @@ struct ServerState {
     // The shared-state file was refused for its size (`shared` is then absent): it must be
     // neither adopted nor replaced, while the rows still count.
     bool sharedTooLarge = false;
+    // The same for a file that is there but could not be read: not a file, no permission,
+    // or not a JSON object. Only a missing or blank file is ours to write.
+    bool sharedUnreadable = false;
     // Values left out, as the messages to show.
     QStringList problems;
     // The sessions whose rows were left out for a value too long to read, as

@@ -9,20 +9,14 @@
 namespace halvoren {
 namespace {
 
-NameSet stringSetFromJSON(const QJsonValue& value, qsizetype maximumNameBytes, bool& skipped)
+NameSet stringSetFromJSON(const QJsonValue& value)
 {
     NameSet set;
     if (!value.isArray())
         return set;
     for (const QJsonValue element : value.toArray()) {
-        if (!element.isString())
-            continue;
-        QString name = element.toString();
-        if (maximumNameBytes >= 0 && name.size() > maximumNameBytes / 3 && name.toUtf8().size() > maximumNameBytes) {
-            skipped = true;
-            continue;
-        }
-        set.insert(std::move(name));
+        if (element.isString())
+            set.insert(element.toString());
     }
     return set;
 }
@@ -65,7 +59,7 @@ void appendJsonArray(QString& out, const NameSet& set)
 
 } // namespace
 
-std::optional<SharedPrefs> parseSharedPrefs(const QString& text, qsizetype maximumNameBytes, bool* skippedLongNames)
+std::optional<SharedPrefs> parseSharedPrefs(QStringView text)
 {
     const QByteArray bytes = text.trimmed().toUtf8();
     if (bytes.isEmpty())
@@ -75,12 +69,8 @@ std::optional<SharedPrefs> parseSharedPrefs(const QString& text, qsizetype maxim
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    bool skipped = false;
-    SharedPrefs prefs{stringSetFromJSON(object.value(QLatin1String("favorites")), maximumNameBytes, skipped),
-                      stringSetFromJSON(object.value(QLatin1String("hidden")), maximumNameBytes, skipped)};
-    if (skippedLongNames)
-        *skippedLongNames = skipped;
-    return prefs;
+    return SharedPrefs{stringSetFromJSON(object.value(QLatin1String("favorites"))),
+                       stringSetFromJSON(object.value(QLatin1String("hidden")))};
 }
 
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden)
@@ -98,8 +88,12 @@ QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden)
     // A temporary name per writer: two clients writing at once must not rename each
     // other's half-written file into place.
     const QString payload = QString::fromLatin1(encodeSharedPrefs(favorites, hidden).toUtf8().toBase64());
+    // mv puts a file into a folder of the target's name: only a file, or nothing at all, is
+    // replaced, so a folder there neither loses its place nor gathers our temporary files.
     return QStringLiteral("mkdir -p ~/.halvoren && printf %s ") + shellQuote(payload) +
            QStringLiteral(" | base64 --decode > ~/.halvoren/shared.json.tmp.$$"
+                          " && { [ -f ~/.halvoren/shared.json ] || { [ ! -e ~/.halvoren/shared.json ]"
+                          " && [ ! -L ~/.halvoren/shared.json ]; }; }"
                           " && mv ~/.halvoren/shared.json.tmp.$$ ~/.halvoren/shared.json"
                           " || rm -f ~/.halvoren/shared.json.tmp.$$\n");
 }

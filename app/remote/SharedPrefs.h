@@ -23,16 +23,17 @@ struct SharedPrefs {
 inline constexpr char sharedStatePath[] = "~/.halvoren/shared.json";
 
 // Nothing for blank text, invalid JSON or a value that is not an object; a member that is
-// missing or not an array is an empty set, and elements that are not strings are skipped,
-// as are names longer than `maximumNameBytes` in UTF-8 (then `skippedLongNames` is set).
-std::optional<SharedPrefs> parseSharedPrefs(const QString& text, qsizetype maximumNameBytes = -1,
-                                            bool* skippedLongNames = nullptr);
+// missing or not an array is an empty set, and elements that are not strings are skipped.
+// Names of any length are kept: every client writes the file back whole, so a name left out
+// here would be erased for all of them. The file's size is what bounds them.
+std::optional<SharedPrefs> parseSharedPrefs(QStringView text);
 
 // {"favorites":[…],"hidden":[…],"version":1}: compact, sorted, "/" written "\/".
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);
 
 // One line that installs the new file on the host: written beside it under a name of its
-// own run, then renamed over it.
+// own run, then renamed over it. Whatever is in the way that is not a file (a folder, say)
+// is left as it is, and the temporary file is removed whenever it is not renamed.
 QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden);
 
 } // namespace halvoren

@@ -233,12 +233,27 @@ QSet<QString> Prefs::nameSet(const QString& key) const
     return QSet<QString>(stored.begin(), stored.end());
 }
 
-void Prefs::setNameSet(const QString& key, const QSet<QString>& names)
+QJsonArray Prefs::storedNameSet(const QSet<QString>& names)
 {
     // Sorted, so the stored order does not depend on the order of insertion.
     QStringList list(names.begin(), names.end());
     std::sort(list.begin(), list.end());
-    d.setStringList(key, list);
+    return QJsonArray::fromStringList(list);
+}
+
+void Prefs::setNameSet(const QString& key, const QSet<QString>& names)
+{
+    d.setValue(key, storedNameSet(names));
+}
+
+void Prefs::setStoredFavorites(const QString& connectionID, const QJsonArray& stored)
+{
+    d.setValue(favoritesKey(connectionID), stored);
+}
+
+void Prefs::setStoredHidden(const QString& connectionID, const QJsonArray& stored)
+{
+    d.setValue(hiddenKey(connectionID), stored);
 }
 
 QSet<QString> Prefs::favorites(const QString& connectionID) const

@@ -5,6 +5,7 @@
 
 #include "platform/PreferenceStore.h"
 
+#include <QJsonArray>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -98,6 +99,12 @@ public:
     void setFavorites(const QString& connectionID, const QSet<QString>& names);
     QSet<QString> hidden(const QString& connectionID) const;
     void setHidden(const QString& connectionID, const QSet<QString>& names);
+
+    // The stored form of a set of names, to be built off the main thread when it holds many
+    // (a host may share a hundred thousand), and stored as it is.
+    static QJsonArray storedNameSet(const QSet<QString>& names);
+    void setStoredFavorites(const QString& connectionID, const QJsonArray& stored);
+    void setStoredHidden(const QString& connectionID, const QJsonArray& stored);
 
     QList<PersistedTab> tabs(const QString& connectionID) const;
     void setTabs(const QString& connectionID, const QList<PersistedTab>& tabs);

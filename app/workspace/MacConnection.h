@@ -80,10 +80,17 @@ public:
     // Set while a listing cut at its bound is applied: the saved tabs stay as they are.
     bool savedTabsHeld = false;
     std::optional<SharedPrefs> sharedRaw;
-    // The host's shared-state file was over the size we read: it is neither adopted nor
-    // replaced, and favourite and hide changes stay on this computer until a listing finds
-    // it back within the size.
+    // The host's shared-state file was over the size we read, or there but unreadable: it is
+    // neither adopted nor replaced. Favourite and hide changes made meanwhile are kept, name
+    // by name (wanted or not), and applied on top of the file once a listing reads it again.
     bool sharedStateTooLarge = false;
+    bool sharedStateUnreadable = false;
+    QHash<QString, bool> pendingFavorites;
+    QHash<QString, bool> pendingHidden;
+    bool sharedStateHeld() const { return sharedStateTooLarge || sharedStateUnreadable; }
+    // A listing has read the host's file (or found none): until then our sets are no more
+    // than what this computer last knew, and changes wait in the pending names as well.
+    bool sharedStateRead = false;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

@@ -388,21 +388,28 @@ QColor MacModel::connectionColor(const QString& id) const
     return localColour;
 }
 
-QString MacModel::sharedStateKeptHereMessage()
+QString MacModel::sharedStateKeptHereMessage(bool unreadable)
 {
-    return QStringLiteral("Le fichier ~/.halvoren/shared.json dépasse %1 Mo : il n'est pas remplacé, ce changement reste "
-                          "sur cet ordinateur.")
-        .arg(maximumSharedStateBytes >> 20);
+    const QString state = unreadable ? QStringLiteral("est illisible")
+                                     : QStringLiteral("dépasse %1 Mo").arg(maximumSharedStateBytes >> 20);
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 : il n'est pas remplacé, ce changement est gardé sur "
+                          "cet ordinateur et y sera ajouté dès qu'il sera lisible.")
+        .arg(state);
 }
 
 void MacModel::uploadSharedState(MacConnection& connection)
 {
-    // A file that large holds far more than our sets: writing them over it would lose the
-    // rest for every client of the host.
-    if (connection.sharedStateTooLarge) {
-        setBanner(sharedStateKeptHereMessage());
+    // A file we could not read may hold far more than our sets, or names of other clients:
+    // writing ours over it would lose them for every client of the host. The change waits
+    // in the pending names.
+    if (connection.sharedStateHeld()) {
+        setBanner(sharedStateKeptHereMessage(!connection.sharedStateTooLarge));
         return;
     }
+    // Not read yet (the first listing is still to come or failed): the listing that reads it
+    // puts the change on top.
+    if (!connection.sharedStateRead)
+        return;
     // The sets as they are when the task runs: a later toggle's upload carries its own.
     const QString script = uploadSharedPrefsScript(nameSet(connection.favorites()), nameSet(connection.hidden()));
     runRemote(connection, script);
@@ -411,10 +418,13 @@ void MacModel::uploadSharedState(MacConnection& connection)
 void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
 {
     QSet<QString> favorites = connection.favorites();
-    if (!favorites.remove(name))
+    const bool wanted = !favorites.remove(name);
+    if (wanted)
         favorites.insert(name);
     connection.setFavorites(favorites);
     prefs.setFavorites(connection.id, favorites);
+    if (connection.sharedStateHeld() || !connection.sharedStateRead)
+        connection.pendingFavorites.insert(name, wanted);
     uploadSharedState(connection);
 }
 
@@ -427,6 +437,8 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
         names.remove(name);
     connection.setHidden(names);
     prefs.setHidden(connection.id, names);
+    if (connection.sharedStateHeld() || !connection.sharedStateRead)
+        connection.pendingHidden.insert(name, hidden);
     uploadSharedState(connection);
 }
 

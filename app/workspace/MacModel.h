@@ -85,8 +85,8 @@ public:
     static constexpr int maximumHostOpenedTabs = 64;
     static QString hostTabsCappedMessage(const MacConnection& connection, qsizetype notOpened);
     // Shown when a favourite or hide change is kept here because the host's shared-state
-    // file is too large to be replaced.
-    static QString sharedStateKeptHereMessage();
+    // file is too large, or unreadable, to be replaced.
+    static QString sharedStateKeptHereMessage(bool unreadable = false);
     // How messages about the connection's host name it: "Cet ordinateur" for this one,
     // "Le serveur" for a server.
     static QString hostSubject(const MacConnection& connection);
@@ -278,6 +278,9 @@ public:
     // `nonce` is that of the listing's markers.
     Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly, QString nonce = QString());
     Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
+    // Takes the host's sets with the changes kept here while its file could not be read, and
+    // writes them back when those changed them; on a host without the file, writes ours.
+    Task<> adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared);
 
     // ---- Activity and the finished-command notification
 
@@ -348,6 +351,9 @@ private:
     // The sessions a listing of the connection keeps however many it holds: those of its
     // tabs, saved tabs, known folders and recently closed tabs.
     QStringList listingKeeps(const MacConnection& connection) const;
+    // The listing words its problems with the shared-state file for a server; this computer's
+    // own is "de cet ordinateur".
+    static QString sharedStateProblemFor(const MacConnection& connection, const QString& problem);
     // Shows the message in the banner unless this connection showed it already.
     void reportHostProblem(MacConnection& connection, const QString& message);
     MacTab* tabOf(const MacConnection& connection, const QString& session) const;

@@ -15,6 +15,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace halvoren {
 
@@ -540,7 +541,7 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
         co_return;
     }
     for (const QString& problem : std::as_const(parsed->problems))
-        reportHostProblem(connection, problem);
+        reportHostProblem(connection, sharedStateProblemFor(connection, problem));
     connection.failures = 0;
     connection.setUnreachable(false);
     ServerState state = std::move(*parsed);
@@ -550,37 +551,142 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
             live.insert(session);
     }
     connection.setLiveSessions(live);
-    // A file too large to read is protected from our uploads at once; only a listing that no
-    // write overtook may tell it is back within the size.
+    // A file we cannot read is protected from our uploads at once; only a listing that no
+    // write overtook may tell it is readable again.
     if (state.sharedTooLarge)
         connection.sharedStateTooLarge = true;
+    if (state.sharedUnreadable)
+        connection.sharedStateUnreadable = true;
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
 
-    if (state.sharedTooLarge) {
+    if (state.sharedTooLarge || state.sharedUnreadable) {
         // Neither adopted nor replaced: the sets stay as this computer has them, and the
         // tabs follow the host all the same.
-    } else if (!state.shared) {
-        connection.sharedStateTooLarge = false;
-        Task<> uploading
-            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
-        co_await std::move(uploading);
-        if (!self || !target)
-            co_return;
+        connection.sharedStateTooLarge = state.sharedTooLarge;
+        connection.sharedStateUnreadable = state.sharedUnreadable;
     } else {
         connection.sharedStateTooLarge = false;
-        connection.sharedRaw = state.shared;
-        const QSet<QString> favorites = toQSet(state.shared->favorites);
-        const QSet<QString> hidden = toQSet(state.shared->hidden);
-        if (favorites != connection.favorites() || hidden != connection.hidden()) {
-            connection.setFavorites(favorites);
-            connection.setHidden(hidden);
-            prefs.setFavorites(connection.id, favorites);
-            prefs.setHidden(connection.id, hidden);
-        }
+        connection.sharedStateUnreadable = false;
+        Task<> adopting = adoptSharedState(connection, std::move(state.shared));
+        co_await std::move(adopting);
+        if (!self || !target)
+            co_return;
     }
     Task<> finishing = finishListing(*target, std::move(state), epoch, applyOnly);
     co_await std::move(finishing);
+}
+
+namespace {
+
+// The host's sets with the changes kept here on top, and what this computer keeps of them.
+struct SharedAdoption {
+    NameSet favorites;
+    NameSet hidden;
+    QSet<QString> favoriteSet;
+    QSet<QString> hiddenSet;
+    QJsonArray storedFavorites;
+    QJsonArray storedHidden;
+    // The upload of the sets, when the changes kept here changed the host's.
+    QString upload;
+};
+
+bool applyPending(NameSet& names, const QHash<QString, bool>& pending)
+{
+    bool changed = false;
+    for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
+        if (change.value())
+            changed |= names.insert(change.key()).second;
+        else
+            changed |= names.erase(change.key()) > 0;
+    }
+    return changed;
+}
+
+SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavorites,
+                     const QHash<QString, bool>& pendingHidden)
+{
+    SharedAdoption adoption;
+    const bool changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
+    adoption.favoriteSet = toQSet(shared.favorites);
+    adoption.hiddenSet = toQSet(shared.hidden);
+    adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
+    adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
+    if (changed)
+        adoption.upload = uploadSharedPrefsScript(shared.favorites, shared.hidden);
+    adoption.favorites = std::move(shared.favorites);
+    adoption.hidden = std::move(shared.hidden);
+    return adoption;
+}
+
+// Sets of more names than this are worked on a worker thread: a file near its 1 MiB holds a
+// hundred thousand of them.
+constexpr std::size_t adoptInPlaceNames = 4096;
+
+} // namespace
+
+Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared)
+{
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    QHash<QString, bool> pendingFavorites = std::exchange(connection.pendingFavorites, {});
+    QHash<QString, bool> pendingHidden = std::exchange(connection.pendingHidden, {});
+    if (!shared) {
+        // Our sets already hold the changes kept here.
+        connection.sharedStateRead = true;
+        Task<> uploading
+            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
+        co_await std::move(uploading);
+        co_return;
+    }
+    // Changes made while the sets are worked on wait in the pending names, to go on top.
+    connection.sharedStateRead = false;
+    SharedAdoption adoption;
+    if (shared->favorites.size() + shared->hidden.size() <= adoptInPlaceNames) {
+        adoption = adopt(std::move(*shared), pendingFavorites, pendingHidden);
+    } else {
+        auto result = std::make_shared<SharedAdoption>();
+        QFuture<void> adopting = QtConcurrent::run([result, prefs = std::move(*shared), pendingFavorites, pendingHidden]() mutable {
+            *result = adopt(std::move(prefs), pendingFavorites, pendingHidden);
+        });
+        co_await adopting;
+        if (!self || !target)
+            co_return;
+        adoption = std::move(*result);
+    }
+    MacConnection& adopted = *target;
+    adopted.sharedStateRead = true;
+    const QHash<QString, bool> lateFavorites = std::exchange(adopted.pendingFavorites, {});
+    const QHash<QString, bool> lateHidden = std::exchange(adopted.pendingHidden, {});
+    if (applyPending(adoption.favorites, lateFavorites) | applyPending(adoption.hidden, lateHidden)) {
+        adoption.favoriteSet = toQSet(adoption.favorites);
+        adoption.hiddenSet = toQSet(adoption.hidden);
+        adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
+        adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
+        adoption.upload = uploadSharedPrefsScript(adoption.favorites, adoption.hidden);
+    }
+    if (adoption.favoriteSet != adopted.favorites() || adoption.hiddenSet != adopted.hidden()) {
+        adopted.setFavorites(adoption.favoriteSet);
+        adopted.setHidden(adoption.hiddenSet);
+        prefs.setStoredFavorites(adopted.id, adoption.storedFavorites);
+        prefs.setStoredHidden(adopted.id, adoption.storedHidden);
+    }
+    adopted.sharedRaw = SharedPrefs{std::move(adoption.favorites), std::move(adoption.hidden)};
+    if (adoption.upload.isEmpty())
+        co_return;
+    Task<> uploading = runRemote(adopted, adoption.upload);
+    co_await std::move(uploading);
+}
+
+QString MacModel::sharedStateProblemFor(const MacConnection& connection, const QString& problem)
+{
+    if (connection.link)
+        return problem;
+    if (problem == sharedStateTooLargeMessage())
+        return sharedStateTooLargeMessage(true);
+    if (problem == sharedStateUnreadableMessage())
+        return sharedStateUnreadableMessage(true);
+    return problem;
 }
 
 Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly)

@@ -33,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QProcess>
@@ -346,6 +347,32 @@ bool prepareValue8MiB(const Setup& setup)
     return !open.isEmpty() && rows.finish() && writeEmptyShared(setup) && writeTmux(setup, printRows(setup));
 }
 
+// A valid shared state one byte under the 1 MiB the listing reads (about 104,800 favourites),
+// adopted whole, with one open tab listed.
+bool prepareShared1MiB(const Setup& setup)
+{
+    constexpr qint64 bytes = (1 << 20) - 1;
+    const QByteArray head = "{\"favorites\":[";
+    const QByteArray tail = "],\"hidden\":[],\"version\":1}";
+    const QByteArray open = openProjectRow(setup, QStringLiteral("web"));
+    const QString path = setup.home + QStringLiteral("/.halvoren/shared.json");
+    if (open.isEmpty() || !QDir().mkpath(setup.home + QStringLiteral("/.halvoren")))
+        return false;
+    RowWriter json(path);
+    json.write(head);
+    qint64 written = head.size() + tail.size();
+    // Names of ten bytes with their quotes and comma, then one that takes up the rest.
+    for (int i = 0; written + 10 + 10 <= bytes; ++i) {
+        const QByteArray item = (i ? ",\"p" : "\"p") + QByteArray::number(i).rightJustified(6, '0') + '"';
+        json.write(item);
+        written += item.size();
+    }
+    json.write(",\"" + QByteArray(bytes - written - 3, 'z') + '"');
+    json.write(tail);
+    return json.finish() && QFileInfo(path).size() == bytes && writeFile(setup.home + QStringLiteral("/rows"), open)
+        && writeTmux(setup, printRows(setup));
+}
+
 struct Case {
     const char* name;
     const char* about;
@@ -374,6 +401,7 @@ const Case cases[] = {
     {"marker-names", "folders and favourites named as the listing's markers", prepareMarkerNames, 3, false},
     {"listing-timeout", "a tmux that answers a byte every 100 ms, three tabs saved", prepareListingTimeout, 0, false},
     {"value-8MiB", "an open row with a path of 8 MiB beside an open tab", prepareValue8MiB, 1, false},
+    {"shared-1MiB", "a shared state of 1,048,575 bytes, adopted, and one open tab", prepareShared1MiB, 1, false},
 };
 
 const Case* findCase(const QString& name)

@@ -558,6 +558,73 @@ TEST(ServerStateListing, SharedFileTooLargeByTheMarkerAloneOrByItsSize)
     }
 }
 
+// A shared-state file of exactly `bytes` UTF-8 bytes holding the favourite "keep", padded with
+// `fill` as long as it fits, then with "x".
+QString sharedFileOfBytes(qsizetype bytes, const QString& fill)
+{
+    const QString head = QStringLiteral("{\"favorites\":[\"keep\"],\"pad\":\"");
+    const QString end = QStringLiteral("\"}\n");
+    QString file = head;
+    qsizetype size = head.toUtf8().size() + end.toUtf8().size();
+    const qsizetype fillBytes = fill.toUtf8().size();
+    while (size + fillBytes <= bytes) {
+        file += fill;
+        size += fillBytes;
+    }
+    file += QString(bytes - size, u'x') + end;
+    return file;
+}
+
+// The listing's shared section: one boundary in bytes of the file as stored (the marker's line
+// feed is not the file's), names of any length kept, and whatever is there but not our object
+// left out without being taken for a missing file.
+TEST(ServerStateListing, SharedSectionBoundaryInBytesAndUnreadableFiles)
+{
+    const QString longName = QString(100, QChar(0x65E5));
+    const SharedPrefs keep{{QStringLiteral("keep")}, {}};
+    enum Outcome { adopted, missing, tooLarge, unreadable };
+    const struct {
+        const char* description;
+        QString file;
+        Outcome outcome;
+        std::optional<SharedPrefs> shared;
+    } cases[] = {
+        {"exactly 1 MiB of ASCII", sharedFileOfBytes(1 << 20, QStringLiteral("x")), adopted, keep},
+        {"one byte more", sharedFileOfBytes((1 << 20) + 1, QStringLiteral("x")), tooLarge, std::nullopt},
+        {"exactly 1 MiB of two-byte characters", sharedFileOfBytes(1 << 20, QStringLiteral("é")), adopted, keep},
+        {"exactly 1 MiB of three-byte characters", sharedFileOfBytes(1 << 20, QStringLiteral("日")), adopted, keep},
+        {"exactly 1 MiB of four-byte characters", sharedFileOfBytes(1 << 20, QStringLiteral("\U0001F600")), adopted, keep},
+        {"one byte more of three-byte characters", sharedFileOfBytes((1 << 20) + 1, QStringLiteral("日")), tooLarge,
+         std::nullopt},
+        {"one byte more of four-byte characters", sharedFileOfBytes((1 << 20) + 1, QStringLiteral("\U0001F600")), tooLarge,
+         std::nullopt},
+        {"a 300-byte favourite", QStringLiteral("{\"favorites\":[\"a\",\"") + longName + QStringLiteral("\"],\"hidden\":[\"") +
+         longName + QStringLiteral("\"]}"), adopted, SharedPrefs{{QStringLiteral("a"), longName}, {longName}}},
+        {"no file", QString(), missing, std::nullopt},
+        {"a blank file", QStringLiteral(" \n\n"), missing, std::nullopt},
+        {"invalid JSON", QStringLiteral("{\"favorites\":[\"keepme\",\"mine\","), unreadable, std::nullopt},
+        {"a JSON array", QStringLiteral("[\"keepme\"]\n"), unreadable, std::nullopt},
+        {"the listing's word for an unreadable file", QStringLiteral("@@HV_SHARED_UNREADABLE@@\n"), unreadable, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ServerState state = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1"})
+                                                   + QStringLiteral("\n\n@@HV_SHARED@@\n") + c.file);
+        EXPECT_EQ(state.shared, c.shared);
+        EXPECT_EQ(state.sharedTooLarge, c.outcome == tooLarge);
+        EXPECT_EQ(state.sharedUnreadable, c.outcome == unreadable);
+        QStringList problems;
+        if (c.outcome == tooLarge)
+            problems << sharedStateTooLargeMessage();
+        if (c.outcome == unreadable)
+            problems << sharedStateUnreadableMessage();
+        EXPECT_EQ(state.problems, problems);
+        EXPECT_EQ(sessionsOf(state.open), QStringList{QStringLiteral("kq-a")});
+    }
+    ASSERT_EQ(sharedFileOfBytes(1 << 20, QStringLiteral("\U0001F600")).toUtf8().size(), 1 << 20);
+    ASSERT_EQ(sharedFileOfBytes((1 << 20) + 1, QStringLiteral("日")).toUtf8().size(), (1 << 20) + 1);
+}
+
 TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
 {
     EXPECT_EQ(encodeSharedPrefs({QStringLiteral("web"), QStringLiteral("api")}, {}).toStdString(),
@@ -583,7 +650,7 @@ TEST(SharedPrefsFile, ParsesObjectsOnly)
 TEST(SharedPrefsFile, RoundTrips)
 {
     const NameSet favorites{QStringLiteral("a/b"), QStringLiteral("\U0001F600"), QStringLiteral("\uFFFD"),
-                            QStringLiteral("tab\there"), QStringLiteral("")};
+                            QStringLiteral("tab\there"), QStringLiteral(""), QString(300, u'n'), QString(2000, QChar(0xE9))};
     const NameSet hidden{QStringLiteral("x\"y"), QStringLiteral("back\\slash")};
     EXPECT_EQ(parseSharedPrefs(encodeSharedPrefs(favorites, hidden)), (SharedPrefs{favorites, hidden}));
     // Code-point order puts a supplementary character after every other one.

@@ -15,12 +15,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 
 namespace halvoren {
@@ -136,6 +140,75 @@ TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
     const ServerState state = listing();
     EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs";
     EXPECT_EQ(state.shared, (SharedPrefs{favorites, hidden}));
+}
+
+// What the listing makes of each kind of shared-state path, on a real shell: the file's size
+// in bytes against one boundary, and what is there but cannot be read reported as such, a
+// pipe included (opening it would wait for a writer). An upload leaves what is not a file in
+// place, and no temporary file behind.
+TEST_F(HostScripts, ListingTellsEachKindOfSharedStatePath)
+{
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
+    const QString path = dir + QStringLiteral("/shared.json");
+    // `bytes` long, three-byte characters first: a count of UTF-16 units would be a third.
+    const auto fileOf = [](qsizetype bytes) {
+        const QByteArray head = "{\"favorites\":[\"keep\"],\"pad\":\"";
+        QByteArray file = head;
+        while (file.size() + 3 + 2 <= bytes)
+            file += "\xe6\x97\xa5";
+        return file + QByteArray(bytes - file.size() - 2, 'x') + "\"}";
+    };
+    enum Outcome { adopted, missing, tooLarge, unreadable };
+    const struct {
+        const char* description;
+        std::function<bool()> make;
+        Outcome outcome;
+        bool notAFile;
+    } cases[] = {
+        {"no file", [] { return true; }, missing, false},
+        {"exactly 1 MiB", [&] { return test::writeAll(path, fileOf(1 << 20)); }, adopted, false},
+        {"one byte more", [&] { return test::writeAll(path, fileOf((1 << 20) + 1)); }, tooLarge, false},
+        {"invalid JSON", [&] { return test::writeAll(path, "{\"favorites\":[\"keepme\",\"mine\","); }, unreadable, false},
+        {"a folder", [&] { return QDir().mkpath(path); }, unreadable, true},
+        {"a pipe", [&] { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }, unreadable, true},
+        {"a link to nothing", [&] { return QFile::link(dir + QStringLiteral("/gone"), path); }, unreadable, true},
+        // Root reads whatever the permissions say.
+        {"a file without read permission",
+         [&] { return test::writeAll(path, "{}") && QFile::setPermissions(path, QFileDevice::WriteOwner) && ::geteuid() != 0; },
+         unreadable, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        QDir(dir).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir));
+        if (!c.make()) {
+            EXPECT_EQ(::geteuid(), 0u) << "could not prepare the case";
+            continue;
+        }
+        // Bounded: a listing that waited on the pipe would fail here rather than hang.
+        const auto output = runSync(runLoginShell(listingScript(), 10));
+        ASSERT_TRUE(output.ok()) << output.error().message.toStdString();
+        const std::optional<ServerState> state = parseListingOutput(output.value());
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->shared.has_value(), c.outcome == adopted);
+        EXPECT_EQ(state->sharedTooLarge, c.outcome == tooLarge);
+        EXPECT_EQ(state->sharedUnreadable, c.outcome == unreadable);
+        if (c.outcome == adopted) {
+            EXPECT_EQ(state->shared, (SharedPrefs{{QStringLiteral("keep")}, {}}));
+        }
+        if (!c.notAFile)
+            continue;
+        const QFileInfo before(path);
+        run(uploadSharedPrefsScript({QStringLiteral("web")}, {}) + QStringLiteral("true\n"));
+        const QFileInfo after(path);
+        EXPECT_EQ(after.isDir(), before.isDir());
+        EXPECT_EQ(after.isSymLink(), before.isSymLink());
+        EXPECT_EQ(after.isFile(), before.isFile());
+        QStringList left = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        if (before.isDir())
+            left << QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left, QStringList{QStringLiteral("shared.json")});
+    }
 }
 
 TEST_F(HostScripts, SessionListGivesEachFolderWhole)

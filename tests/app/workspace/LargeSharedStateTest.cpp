@@ -2,7 +2,8 @@
 // server and on the loopback sshd: the connection stays reachable and the tab its host lists
 // opens; a favourite or hide change leaves the file byte for byte as it was and the banner
 // says why; the size is reported once, not at every poll; a file back within the size is
-// adopted, and replaced by the next change, as any other.
+// adopted with those changes on top and written back, and replaced by the next change as any
+// other. A file there but unreadable is left as it is in the same way.
 #include "workspace/MacModel.h"
 
 #include "app/support/SshHost.h"
@@ -15,10 +16,13 @@
 #include "remote/ShellQuote.h"
 #include "remote/TabReconciliation.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace halvoren {
 namespace {
@@ -75,7 +79,7 @@ void checkLargeSharedState(Instance& instance, MacConnection& connection, const 
     EXPECT_FALSE(connection.unreachable());
     EXPECT_EQ(connection.failures, 0);
     EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
-    EXPECT_EQ(instance.model.banner(), sharedStateTooLargeMessage());
+    EXPECT_EQ(instance.model.banner(), sharedStateTooLargeMessage(!connection.link));
     EXPECT_EQ(connection.favorites(), mine);
 
     // Polls say nothing more and keep the connection reachable.
@@ -97,12 +101,16 @@ void checkLargeSharedState(Instance& instance, MacConnection& connection, const 
     EXPECT_EQ(instance.prefs.hidden(connection.id), QSet<QString>{QStringLiteral("other")});
     EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
 
-    // Back within the size: adopted, then replaced by a change.
+    // Back within the size: adopted with the changes kept here on top, as the banner said,
+    // and written back; then replaced by a change as any other.
     ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"theirs\"],\"hidden\":[]}"));
     instance.sync(connection);
-    EXPECT_EQ(connection.favorites(), QSet<QString>{QStringLiteral("theirs")});
+    EXPECT_EQ(connection.favorites(), (QSet<QString>{name, QStringLiteral("theirs")}));
+    EXPECT_EQ(connection.hidden(), QSet<QString>{QStringLiteral("other")});
+    const QByteArray merged = encodeSharedPrefs({name, QStringLiteral("theirs")}, {QStringLiteral("other")}).toUtf8();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return file() == merged; }, 30000)) << file().left(200).toStdString();
     instance.model.toggleFavorite(name, connection);
-    const QByteArray expected = encodeSharedPrefs({name, QStringLiteral("theirs")}, {}).toUtf8();
+    const QByteArray expected = encodeSharedPrefs({QStringLiteral("theirs")}, {QStringLiteral("other")}).toUtf8();
     EXPECT_TRUE(QTest::qWaitFor([&] { return file() == expected; }, 30000)) << file().left(200).toStdString();
     // The upload's run is over: it raises the count as it starts and again as it ends.
     EXPECT_TRUE(QTest::qWaitFor([&connection] { return connection.writeEpoch % 2 == 0; }, 30000));
@@ -130,6 +138,95 @@ TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
     checkLargeSharedState(instance, local, tmuxSessionName(site), QStringLiteral("site"), path);
     QProcess::execute(QStringLiteral("tmux"),
                       {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + tmuxSessionName(site)});
+}
+
+// Every entry below `folder`, with the content of the files.
+QStringList treeOf(const QString& folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        entries << entry + u'=' + QString::fromUtf8(test::readAll(entry));
+    }
+    entries.sort();
+    return entries;
+}
+
+TEST(LargeSharedState, AnUnreadableFileStaysAsItIsWithOneMessage)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString folder = root.file(QStringLiteral(".halvoren"));
+    const QString path = folder + QStringLiteral("/shared.json");
+    const struct {
+        const char* description;
+        std::function<bool()> make;
+    } cases[] = {
+        {"invalid JSON", [&] { return test::writeAll(path, "{\"favorites\":[\"keepme\",\"mine\","); }},
+        {"a folder", [&] { return QDir().mkpath(path) && test::writeAll(path + QStringLiteral("/notes"), "kept"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder) && c.make());
+        const QStringList before = treeOf(folder);
+
+        Instance instance;
+        instance.prefs.setFavorites(MacConnection::localID, {QStringLiteral("mine")});
+        QCoro::waitFor(instance.model.start());
+        MacConnection& local = *instance.model.localConnection();
+        EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage(true));
+        instance.model.setBanner(std::nullopt);
+        instance.sync(local);
+        EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
+        instance.model.toggleFavorite(QStringLiteral("web"), local);
+        EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
+        instance.sync(local);
+        EXPECT_FALSE(local.unreachable());
+        EXPECT_EQ(treeOf(folder), before);
+    }
+}
+
+// The same over ssh, for a folder in the file's place, made and looked at by the account.
+TEST(LargeSharedState, AServersFolderInPlaceOfTheFileStaysWithOneMessage)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const MacProfile& profile = host.profile;
+    const QString look = QStringLiteral("find ~/.halvoren | LC_ALL=C sort; cat ~/.halvoren/shared.json/notes\n");
+    QString before;
+    {
+        SSHLink link(profile);
+        ASSERT_TRUE(QCoro::waitFor(link.fetchRemoteHome()));
+        const ShellResult<QString> made = QCoro::waitFor(link.runScript(
+            QStringLiteral("mkdir -p ~/.halvoren/shared.json && echo kept > ~/.halvoren/shared.json/notes\n") + look, 25));
+        ASSERT_TRUE(made) << made.error().message.toStdString();
+        before = made.value();
+        QCoro::waitFor(link.closeMaster());
+    }
+    ASSERT_TRUE(before.contains(QStringLiteral("kept"))) << before.toStdString();
+
+    Instance instance;
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage());
+    instance.model.setBanner(std::nullopt);
+    instance.sync(*connection);
+    EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
+    instance.model.toggleFavorite(QStringLiteral("web"), *connection);
+    EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
+    instance.sync(*connection);
+    EXPECT_FALSE(connection->unreachable());
+    const ShellResult<QString> after = QCoro::waitFor(connection->link->runScript(look, 25));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after.value(), before);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
 }
 
 TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)

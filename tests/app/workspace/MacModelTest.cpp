@@ -164,6 +164,8 @@ TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceWhateverTheOutcome)
     wait(model.runRemote(connection, QStringLiteral("tmux set x\n")));
     EXPECT_EQ(connection.writeEpoch, 2);
     EXPECT_EQ(host.scripts, QStringList{QStringLiteral("tmux set x\ntrue\n")});
+    // As after a listing that read the host's shared-state file.
+    connection.sharedStateRead = true;
     model.toggleHidden(QStringLiteral("web"), true, connection);
     model.toggleHidden(QStringLiteral("web"), true, connection);
     EXPECT_EQ(prefs.hidden(QStringLiteral("p1")), QSet<QString>{QStringLiteral("web")});

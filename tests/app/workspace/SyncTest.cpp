@@ -11,6 +11,8 @@
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -376,16 +378,122 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     model.toggleFavorite(QStringLiteral("a"), local());
     EXPECT_TRUE(written.isEmpty());
     duringListing = nullptr;
+    // Back within the size: the change kept here goes on top of the host's sets, and up.
     sync();
-    EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("theirs")});
-    model.toggleFavorite(QStringLiteral("a"), local());
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("theirs")}));
     EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})
                                    + QStringLiteral("true\n")});
+    model.toggleFavorite(QStringLiteral("a"), local());
+    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}) + QStringLiteral("true\n"));
     // The listing script measures the file before printing it.
     EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
 }
 
-// A host listing far more sessions than any workspace shows: the sessions of the tabs, the
+// A shared-state file that is there but unreadable (invalid JSON, or what the listing prints for
+// a folder, a pipe or a file without permission) is another client's to mend: it is never
+// replaced, the user hears of it once, and the changes made meanwhile are put on top of the
+// file once it reads again.
+TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
+{
+    rows = row(QStringLiteral("/p/a"), 1);
+    const QString texts[] = {QStringLiteral("{\"favorites\":[\"keepme\",\"mine\","), QStringLiteral("@@HV_SHARED_UNREADABLE@@\n")};
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        written.clear();
+        local().reportedProblems.clear();
+        local().setFavorites({QStringLiteral("mine")});
+        local().setHidden({});
+        shared = text;
+        sync();
+        EXPECT_EQ(model.banner(), sharedStateUnreadableMessage(true));
+        model.setBanner(std::nullopt);
+        sync();
+        EXPECT_FALSE(model.banner().has_value()) << "reported once";
+        EXPECT_EQ(local().failures, 0);
+        EXPECT_EQ(sessions(), QStringList{tmuxSessionName(QStringLiteral("/p/a"))});
+        EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("mine")});
+        model.toggleFavorite(QStringLiteral("web"), local());
+        EXPECT_EQ(model.banner(), MacModel::sharedStateKeptHereMessage(true));
+        model.toggleFavorite(QStringLiteral("mine"), local());
+        model.toggleHidden(QStringLiteral("old"), true, local());
+        sync();
+        EXPECT_TRUE(written.isEmpty()) << written.join(u'\n').toStdString();
+
+        // Mended by another client: its names stay, ours go on top, and the result goes up.
+        shared = QStringLiteral("{\"favorites\":[\"keepme\",\"mine\"],\"hidden\":[\"h\"]}");
+        sync();
+        EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("keepme"), QStringLiteral("web")}));
+        EXPECT_EQ(local().hidden(), (QSet<QString>{QStringLiteral("h"), QStringLiteral("old")}));
+        EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
+        EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("keepme"), QStringLiteral("web")},
+                                                               {QStringLiteral("h"), QStringLiteral("old")})
+                                       + QStringLiteral("true\n")});
+        // Applied once: the next listing of the same file adopts it as it is.
+        written.clear();
+        sync();
+        EXPECT_TRUE(written.isEmpty());
+        EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("keepme"), QStringLiteral("mine")}));
+    }
+}
+
+// Before a listing has read the host's file, nothing is written over it: the change waits for
+// the first listing, which puts it on top of whatever the file holds.
+TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
+{
+    shared = QStringLiteral("{\"favorites\":[\"theirs\"],\"hidden\":[\"h\"]}");
+    model.toggleFavorite(QStringLiteral("web"), local());
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_FALSE(model.banner().has_value());
+    sync();
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")},
+                                                           {QStringLiteral("h")})
+                                   + QStringLiteral("true\n")});
+}
+
+// A name of any length on the host survives a change made here.
+TEST_F(HostDataFixture, ALongFavouriteSurvivesAToggleHere)
+{
+    const QString longName(100, QChar(0x65E5));
+    shared = QStringLiteral("{\"favorites\":[\"api\",\"%1\"],\"hidden\":[\"%1\"],\"version\":1}").arg(longName);
+    sync();
+    model.toggleFavorite(QStringLiteral("web"), local());
+    ASSERT_EQ(written.size(), 1);
+    EXPECT_EQ(written.front(), uploadSharedPrefsScript({QStringLiteral("api"), longName, QStringLiteral("web")}, {longName})
+                                   + QStringLiteral("true\n"));
+    EXPECT_TRUE(local().reportedProblems.isEmpty());
+}
+
+// A file of tens of thousands of names is worked on a worker thread: a change made meanwhile
+// goes on top of it, and up.
+TEST_F(HostDataFixture, AChangeWhileManyNamesAreAdoptedIsKept)
+{
+    NameSet names;
+    for (int i = 0; i < 20000; ++i)
+        names.insert(QStringLiteral("p%1").arg(i));
+    shared = encodeSharedPrefs(names, {});
+    sync();
+    ASSERT_TRUE(written.isEmpty());
+    shared = encodeSharedPrefs(names, {QStringLiteral("gone")});
+    bool toggled = false;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!toggled && local().syncing && !local().sharedStateRead) {
+            toggled = true;
+            model.toggleFavorite(QStringLiteral("p7"), local());
+        }
+    });
+    during.start();
+    sync();
+    ASSERT_TRUE(toggled) << "the adoption ran on a worker thread";
+    NameSet expected = names;
+    expected.erase(QStringLiteral("p7"));
+    EXPECT_EQ(local().favorites(), QSet<QString>(expected.cbegin(), expected.cend()));
+    EXPECT_EQ(local().hidden(), QSet<QString>{QStringLiteral("gone")});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")}) + QStringLiteral("true\n")});
+}
+
 // Two problems of one listing: the second message waits for the first instead of replacing it.
 TEST_F(HostDataFixture, TheTabsCapWaitsBehindTheSessionsCap)
 {
@@ -403,6 +511,7 @@ TEST_F(HostDataFixture, TheTabsCapWaitsBehindTheSessionsCap)
     EXPECT_EQ(model.banner(), MacModel::hostTabsCappedMessage(local(), 6));
 }
 
+// A host listing far more sessions than any workspace shows: the sessions of the tabs, the
 // saved tabs and the known folders stay wherever they are listed, the others past the bound
 // are dropped, and the drop is reported once.
 TEST_F(HostDataFixture, AListingPastTheBoundKeepsTheWorkspacesSessions)
