@@ -442,7 +442,7 @@ qsizetype findLine(QStringView text, QStringView line, qsizetype from = 0)
 void readSharedSection(QStringView content, const QString& nonce, ServerState& state)
 {
     const QStringView alone = content.trimmed();
-    if (alone == marked(sharedTooLargeMarker, nonce) || utf8Length(content) > maximumSharedStateBytes) {
+    if (alone == marked(sharedTooLargeMarker, nonce) || longerThanUtf8(content, maximumSharedStateBytes)) {
         state.sharedTooLarge = true;
         note(state.problems, sharedStateTooLargeMessage());
         return;
