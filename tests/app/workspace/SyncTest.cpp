@@ -400,13 +400,14 @@ TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
     for (const QString& text : texts) {
         SCOPED_TRACE(text.toStdString());
         written.clear();
+        model.clearBanners();
         local().reportedProblems.clear();
         local().setFavorites({QStringLiteral("mine")});
         local().setHidden({});
         shared = text;
         sync();
         EXPECT_EQ(model.banner(), sharedStateUnreadableMessage(true));
-        model.setBanner(std::nullopt);
+        model.clearBanners();
         sync();
         EXPECT_FALSE(model.banner().has_value()) << "reported once";
         EXPECT_EQ(local().failures, 0);
