@@ -2,8 +2,8 @@
 // position of every glyph and the UTF-16 index of the text it came from. Backed by HarfBuzz
 // over each font's own tables (the glyph runs Qt hands out carry no string indices). The run
 // is always laid out left to right: the row layout has already put bidirectional text in
-// display order. The painter's cells and the GPU renderer's runs are both shaped here, with
-// the one fallback choice of FontFallback.h, so both draw a character with the same font.
+// display order. The painter and the GPU renderer both shape their runs of cells here, with
+// the one fallback choice of FontFallback.h, so both draw a character with the same glyph.
 #pragma once
 
 #include <bitset>
