@@ -303,8 +303,7 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
         std::u16string_view context = text;
         int start = piece.start;
         if (piece.alone) {
-            const auto cellStart = static_cast<std::size_t>(piece.start);
-            std::size_t first = cellStart;
+            std::size_t first = static_cast<std::size_t>(piece.start);
             while (first > 0 && starts[first] == u'0')
                 --first;
             context = text.substr(first, cellEnd(first) - first);
@@ -324,12 +323,12 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
     if (glyphs.empty())
         return std::nullopt;
 
-    // Cells in order: the ordinal of each unit.
+    // The first unit of the cell of each unit.
+    std::vector<std::size_t> cellStart(size);
+    for (std::size_t i = 0; i < size; ++i)
+        cellStart[i] = i == 0 || starts[i] != u'0' ? i : cellStart[i - 1];
     const auto cellOf = [&](int index) {
-        std::size_t i = static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(size) - 1));
-        while (i > 0 && starts[i] == u'0')
-            --i;
-        return i;
+        return cellStart[static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(size) - 1))];
     };
     // Each cell's glyphs move so that its base glyph sits at the cell's origin.
     for (std::size_t g = 0; g < glyphs.size();) {

@@ -244,8 +244,9 @@ TEST_F(TerminalPainterTest, RunsAreShapedAcrossTheirCells)
         const QRawFont raw = QRawFont::fromFont(font);
         const auto whole = shapeTextRun(QString::fromStdString(c.text), raw);
         ASSERT_TRUE(whole);
-        if (c.glyphs > 0)
+        if (c.glyphs > 0) {
             ASSERT_EQ(whole->glyphCount, c.glyphs);
+        }
         QImage expected(static_cast<int>(cols * cellWidth), static_cast<int>(cellHeight),
                         QImage::Format_ARGB32_Premultiplied);
         expected.fill(Qt::transparent);
