@@ -252,7 +252,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     decorated.push_back({segment.column + lastOrdinal * segment.columnWidth, 0.0});
                 }
             };
-            for (const ShaperGlyphRun& glyphRun : run.shaperRun.glyphRuns) {
+            for (const ShaperGlyphRun& glyphRun : run.shaperRun->glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
                 GlyphKey key{fontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),

@@ -342,33 +342,34 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
     if (text.isEmpty())
         return std::nullopt;
     ShaperKey key = shaperKey(text, font);
-    if (const ShaperRun* cached = shaperCache_.find(key))
-        return *cached;
+    if (const auto* cached = shaperCache_.find(key))
+        return **cached;
     auto run = shapeTextRun(text, font);
     if (!run)
         return std::nullopt;
-    shaperCache_.insert(key, *run);
+    shaperCache_.insert(key, std::make_shared<const ShaperRun>(*run));
     return run;
 }
 
-std::optional<ShaperRun> MetalTerminalRenderer::shapeCells(std::u16string_view packed, const QRawFont& font)
+std::shared_ptr<const ShaperRun> MetalTerminalRenderer::shapeCells(std::u16string_view packed, const QRawFont& font)
 {
     if (packed.empty())
-        return std::nullopt;
+        return nullptr;
     ShaperKey key{fontName(font), font.pixelSize(), std::u16string(packed), true};
-    if (const ShaperRun* cached = shaperCache_.find(key))
+    if (const auto* cached = shaperCache_.find(key))
         return *cached;
     auto run = shapeCellRun(packed, font);
     if (!run)
-        return std::nullopt;
-    shaperCache_.insert(key, *run);
-    return run;
+        return nullptr;
+    auto shared = std::make_shared<const ShaperRun>(std::move(*run));
+    shaperCache_.insert(key, shared);
+    return shared;
 }
 
-std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
+std::shared_ptr<const ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
 {
     if (text.isEmpty())
-        return std::nullopt;
+        return nullptr;
     std::u16string packed;
     packCellRun(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())),
                 std::u16string_view(), packed);
@@ -392,10 +393,32 @@ std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment
             continue;
         // Stretches of cells that draw the same alone are cut apart from the rest, so that
         // the words between them are shaped (and cached) one by one.
-        forEachShapingStretch(text, start, end, asciiDrawnAlone(font), ordinalOf, [&](int from, int to, bool) {
+        forEachShapingStretch(text, start, end, asciiDrawnAlone(font), ordinalOf, [&](int from, int to, bool alone) {
+            if (alone) {
+                // Each cell one character the font maps to its glyph, the shaper would give
+                // nothing else: made here rather than looked up.
+                auto stretch = std::make_shared<ShaperRun>();
+                ShaperGlyphRun glyphs;
+                glyphs.font = font;
+                glyphs.glyphs.resize(static_cast<std::size_t>(to - from));
+                int count = to - from;
+                if (!font.glyphIndexesForChars(reinterpret_cast<const QChar*>(text.data() + from), to - from,
+                                               glyphs.glyphs.data(), &count)
+                    || count != to - from)
+                    return;
+                glyphs.positions.assign(glyphs.glyphs.size(), QPointF());
+                for (int i = from; i < to; ++i)
+                    glyphs.stringIndices.push_back(i - from);
+                stretch->positions = glyphs.positions;
+                stretch->stringIndices = glyphs.stringIndices;
+                stretch->glyphCount = count;
+                stretch->glyphRuns.push_back(std::move(glyphs));
+                shaped.push_back(ShapedRun{run.style, from, std::move(stretch), to - from});
+                return;
+            }
             packCellRun(text, from, to, ordinalOf, packed);
             if (auto stretch = shapeCells(packed, font))
-                shaped.push_back(ShapedRun{run.style, from, std::move(*stretch), to - from});
+                shaped.push_back(ShapedRun{run.style, from, std::move(stretch), to - from});
         });
     }
     return shaped;

@@ -99,7 +99,7 @@ std::array<float, 4> rgbaComponents(const QColor& color);
 struct ShapedRun {
     RunStyle attributes;
     int utf16Offset = 0;
-    ShaperRun shaperRun;
+    std::shared_ptr<const ShaperRun> shaperRun; // as the shaping cache holds it, never null
     int utf16Length = 0; // the units of the text it covers
 };
 
@@ -169,9 +169,11 @@ public:
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
     // A stretch of cells packed by packCellRun, shaped as the painter shapes it
     // (shapeCellRun: positions from each glyph's cell), kept in the same cache.
-    std::optional<ShaperRun> shapeCells(std::u16string_view packed, const QRawFont& font);
+    // Shared with the cache, so that a row rebuilt from cached runs copies none. Null when
+    // nothing could be shaped.
+    std::shared_ptr<const ShaperRun> shapeCells(std::u16string_view packed, const QRawFont& font);
     // One cell's text shaped alone, the same way.
-    std::optional<ShaperRun> shapeCell(const QString& text, const QRawFont& font);
+    std::shared_ptr<const ShaperRun> shapeCell(const QString& text, const QRawFont& font);
     // A segment's styled runs shaped in order, each in the font of its slot, each as one
     // text across its cells (glyph positions from their cells, as shapeCells gives them); a
     // run that is empty or shapes to nothing is left out. A run is cut where cells that draw
@@ -278,7 +280,7 @@ private:
         std::shared_ptr<MetalImageTexture> texture;
     };
     std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
-    ShaperCache<ShaperRun> shaperCache_{2048};
+    ShaperCache<std::shared_ptr<const ShaperRun>> shaperCache_{2048};
     std::vector<std::pair<QRawFont, std::string>> fontNames_; // the fonts keep their engines alive
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
     QPointer<MetalGLView> metalView_;
