@@ -34,7 +34,7 @@ std::size_t ShaperKeyHash::operator()(const ShaperKey& key) const
 {
     std::size_t seed = std::hash<std::string>{}(key.fontName);
     seed = combine(seed, std::hash<double>{}(key.fontSize));
-    return combine(seed, std::hash<std::u16string>{}(key.text));
+    return combine(combine(seed, std::hash<std::u16string>{}(key.text)), std::hash<bool>{}(key.cells));
 }
 
 int customGlyphScale(double scale)

@@ -66,6 +66,9 @@ struct ShaperKey {
     std::string fontName;
     double fontSize = 0.0;
     std::u16string text;
+    // The text is a stretch of cells packed with its cell boundaries (packCellRun), shaped
+    // with every glyph placed from its cell, rather than plain text.
+    bool cells = false;
 
     friend bool operator==(const ShaperKey&, const ShaperKey&) = default;
 };

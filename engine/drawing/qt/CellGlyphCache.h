@@ -1,12 +1,15 @@
-// The glyphs of one cell's text, shaped once per (font, text) and reused.
+// The glyphs of styled stretches of cells, shaped once per (font, text and cells) and reused.
 //
-// Cells are placed on the grid one by one, so a glyph must be tied to its cell: each cell's
-// text is shaped on its own (by the shaper and font fallback the GPU renderer uses too) and
-// cached; combining marks keep their offsets from the cell's first glyph. Plain ASCII skips
-// the shaper: its glyphs come straight from the font's character map.
+// A stretch is shaped as one text, so that letters join and form conjuncts across their
+// cells, and every glyph is tied to the cell its text starts in (shapeCellRun, which the GPU
+// renderer shapes with too). ASCII that no substitution of the font looks at skips the
+// shaper: its glyphs come straight from the font's character map, as the shaper would give
+// them.
 #pragma once
 
 #include <array>
+#include <bitset>
+#include <optional>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +24,7 @@
 #include <QRawFont>
 
 #include "drawing/RunStyle.h"
+#include "drawing/qt/TextShaper.h"
 
 namespace corvantix {
 
@@ -37,10 +41,7 @@ struct ShapedCell {
 };
 
 // The glyphs of one cell's text set in `font`, with fallback fonts for characters it lacks,
-// placed from the cell's origin on the baseline. Marks that the shaper would set after their
-// base (a font that gives them an advance, or a mark from another font than its base's) are
-// centred on the base, so that nothing of a cell reaches into the next. Both drawing paths
-// shape a cell through this.
+// placed from the cell's origin on the baseline: a cell shaped alone by shapeCellRun.
 ShapedCell shapeCellText(const QRawFont& font, std::u16string_view text);
 
 class CellGlyphCache {
@@ -63,7 +64,14 @@ public:
     // characters it lacks.
     const ShapedCell& shape(FontSlot slot, std::u16string_view text);
 
+    // The ASCII characters of the slot's font that draw alone (asciiDrawnAlone).
+    const std::bitset<128>& drawnAlone(FontSlot slot);
+    // A stretch of cells packed by packCellRun, shaped in the slot's font (shapeCellRun);
+    // null when nothing could be shaped.
+    const ShaperRun* shapeRun(FontSlot slot, std::u16string_view packed);
+
     std::size_t size() const { return cache_.size(); }
+    std::size_t runCount() const { return runs_.size(); }
 
 private:
     struct Key {
@@ -79,6 +87,37 @@ private:
     };
 
     ShapedCell shapeUncached(FontSlot slot, std::u16string_view text) const;
+
+    // Stretches by slot and packed text, looked up without making a key.
+    struct RunKey {
+        FontSlot slot;
+        std::u16string packed;
+    };
+    struct RunKeyView {
+        FontSlot slot;
+        std::u16string_view packed;
+    };
+    struct RunKeyHash {
+        using is_transparent = void;
+        std::size_t operator()(const RunKeyView& key) const
+        {
+            return std::hash<std::u16string_view>()(key.packed) * 31u + static_cast<std::size_t>(key.slot);
+        }
+        std::size_t operator()(const RunKey& key) const { return (*this)(RunKeyView{key.slot, key.packed}); }
+    };
+    struct RunKeyEqual {
+        using is_transparent = void;
+        static RunKeyView view(const RunKey& key) { return {key.slot, key.packed}; }
+        static RunKeyView view(const RunKeyView& key) { return key; }
+        template <typename A, typename B>
+        bool operator()(const A& a, const B& b) const
+        {
+            return view(a).slot == view(b).slot && view(a).packed == view(b).packed;
+        }
+    };
+    // None: the stretch could not be shaped (not asked again until the cache empties).
+    std::unordered_map<RunKey, std::optional<ShaperRun>, RunKeyHash, RunKeyEqual> runs_;
+    std::array<std::optional<std::bitset<128>>, 4> drawnAlone_;
 
     Fonts fonts_;
     std::array<QRawFont, 4> raw_;

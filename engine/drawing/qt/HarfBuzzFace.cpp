@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <hb-ot.h>
+
 #include <cstddef>
 #include <memory>
 #include <utility>
@@ -36,17 +38,24 @@ namespace {
 
 using HarfBuzzFont = std::unique_ptr<hb_font_t, void (*)(hb_font_t*)>;
 
+struct ShaperFont {
+    QRawFont font;
+    HarfBuzzFont made;
+    std::optional<std::bitset<128>> substituted; // worked out when first asked
+    std::optional<std::bitset<128>> drawnAlone;
+};
+
 // The shaper's font for `font`, made once: a face reads the font's tables by copying them,
 // which for a large font costs far more than shaping a cell. Fonts are told apart by their
 // engine, which the cache keeps alive; past a few dozen fonts the cache starts again. Used
 // on the main thread only, as both drawing paths are.
-hb_font_t* harfBuzzFont(const QRawFont& font)
+ShaperFont& harfBuzzFont(const QRawFont& font)
 {
     static constexpr std::size_t limit = 32;
-    static std::vector<std::pair<QRawFont, HarfBuzzFont>> fonts;
-    for (const auto& [known, made] : fonts) {
-        if (known == font)
-            return made.get();
+    static std::vector<ShaperFont> fonts;
+    for (ShaperFont& known : fonts) {
+        if (known.font == font)
+            return known;
     }
     if (fonts.size() >= limit)
         fonts.clear();
@@ -55,17 +64,18 @@ hb_font_t* harfBuzzFont(const QRawFont& font)
     // Positions come back in 1/64 pixel.
     const int scale = static_cast<int>(font.pixelSize() * 64.0);
     hb_font_set_scale(made.get(), scale, scale);
-    return fonts.emplace_back(font, std::move(made)).second.get();
+    return fonts.emplace_back(ShaperFont{font, std::move(made), std::nullopt, std::nullopt});
 }
 
 } // namespace
 
-std::optional<std::vector<HarfBuzzGlyph>> shapeWithHarfBuzz(const QString& text, int start, int length,
+std::optional<std::vector<HarfBuzzGlyph>> shapeWithHarfBuzz(std::u16string_view text, int start, int length,
                                                             const QRawFont& font)
 {
-    hb_font_t* hbFont = harfBuzzFont(font);
+    hb_font_t* hbFont = harfBuzzFont(font).made.get();
+    hb_face_t* face = hb_font_get_face(hbFont);
     const std::unique_ptr<hb_buffer_t, void (*)(hb_buffer_t*)> buffer(hb_buffer_create(), hb_buffer_destroy);
-    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()), static_cast<int>(text.size()),
+    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.data()), static_cast<int>(text.size()),
                         static_cast<unsigned>(start), length);
     hb_buffer_guess_segment_properties(buffer.get());
     hb_buffer_set_direction(buffer.get(), HB_DIRECTION_LTR);
@@ -80,8 +90,58 @@ std::optional<std::vector<HarfBuzzGlyph>> shapeWithHarfBuzz(const QString& text,
         glyphs[i] = {infos[i].codepoint,           static_cast<int>(infos[i].cluster),
                      positions[i].x_offset / 64.0, positions[i].y_offset / 64.0,
                      positions[i].x_advance / 64.0, positions[i].y_advance / 64.0};
+        glyphs[i].mark = positions[i].x_advance == 0
+            || hb_ot_layout_get_glyph_class(face, infos[i].codepoint) == HB_OT_LAYOUT_GLYPH_CLASS_MARK;
     }
     return glyphs;
+}
+
+std::bitset<128> substitutedAscii(const QRawFont& font)
+{
+    ShaperFont& known = harfBuzzFont(font);
+    if (known.substituted)
+        return *known.substituted;
+    std::bitset<128> substituted;
+    hb_face_t* face = hb_font_get_face(known.made.get());
+    hb_font_t* hbFont = known.made.get();
+    const auto set = [](hb_set_t* made) { return std::unique_ptr<hb_set_t, void (*)(hb_set_t*)>(made, hb_set_destroy); };
+    const auto lookups = set(hb_set_create());
+    const auto seen = set(hb_set_create());
+    // Every lookup of the table, whatever script, language or feature asks for it.
+    hb_ot_layout_collect_lookups(face, HB_OT_TAG_GSUB, nullptr, nullptr, nullptr, lookups.get());
+    for (hb_codepoint_t lookup = HB_SET_VALUE_INVALID; hb_set_next(lookups.get(), &lookup);) {
+        const auto before = set(hb_set_create());
+        const auto input = set(hb_set_create());
+        const auto after = set(hb_set_create());
+        hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GSUB, lookup, before.get(), input.get(), after.get(),
+                                           nullptr);
+        hb_set_union(seen.get(), before.get());
+        hb_set_union(seen.get(), input.get());
+        hb_set_union(seen.get(), after.get());
+    }
+    for (hb_codepoint_t c = 0; c < 128; ++c) {
+        hb_codepoint_t glyph = 0;
+        if (hb_font_get_nominal_glyph(hbFont, c, &glyph) && hb_set_has(seen.get(), glyph))
+            substituted.set(c);
+    }
+    known.substituted = substituted;
+    return substituted;
+}
+
+std::bitset<128> asciiDrawnAlone(const QRawFont& font)
+{
+    const std::bitset<128> substituted = substitutedAscii(font);
+    ShaperFont& known = harfBuzzFont(font);
+    if (known.drawnAlone)
+        return *known.drawnAlone;
+    std::bitset<128> alone;
+    for (hb_codepoint_t c = 0; c < 128; ++c) {
+        hb_codepoint_t glyph = 0;
+        if (!substituted.test(c) && hb_font_get_nominal_glyph(known.made.get(), c, &glyph) && glyph != 0)
+            alone.set(c);
+    }
+    known.drawnAlone = alone;
+    return alone;
 }
 
 bool hasColourBitmaps(const QRawFont& font)

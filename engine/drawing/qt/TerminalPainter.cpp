@@ -1,5 +1,6 @@
 #include "drawing/qt/TerminalPainter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -301,31 +302,56 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
                                     std::vector<QPointF>& origins)
 {
     const RunStyle& style = run.style;
-    const int end = run.start + run.length;
-    // The glyphs of one cell are the units that map to the same cell ordinal.
-    for (int i = run.start; i < end;) {
-        const int ordinal = segment.cellOrdinal(i);
-        int j = i + 1;
-        while (j < end && segment.cellOrdinal(j) == ordinal)
-            ++j;
-        const std::u16string_view text(segment.text.data() + i, static_cast<size_t>(j - i));
-        const double cellX = state.cellWidth * (segment.column + ordinal * segment.columnWidth);
-        quint32 glyph = 0;
-        if (text.size() == 1 && text[0] == u' ') {
-            origins.emplace_back(cellX, baseline); // nothing to draw, but decorations
-        } else if (text.size() == 1 && glyphs_.asciiGlyph(style.font, text[0], glyph)) {
-            placeGlyph(painter, state, segment.columnWidth, QPointF(cellX, baseline), glyphs_.rawFont(style.font),
-                       glyph, QPointF(0, 0), batch, origins);
-        } else {
-            const ShapedCell& shaped = glyphs_.shape(style.font, text);
-            for (const ShapedGlyphRun& glyphRun : shaped.runs) {
-                for (qsizetype k = 0; k < glyphRun.glyphs.size(); ++k)
-                    placeGlyph(painter, state, segment.columnWidth, QPointF(cellX, baseline), glyphRun.font,
-                               glyphRun.glyphs[k], glyphRun.positions[k], batch, origins);
+    const std::u16string_view text(segment.text);
+    const int start = std::clamp(run.start, 0, static_cast<int>(text.size()));
+    const int end = start + std::clamp(run.length, 0, static_cast<int>(text.size()) - start);
+    const auto ordinalOf = [&](int index) { return segment.cellOrdinal(index); };
+    const auto cellOrigin = [&](int ordinal) {
+        return QPointF(state.cellWidth * (segment.column + ordinal * segment.columnWidth), baseline);
+    };
+    forEachShapingStretch(text, start, end, glyphs_.drawnAlone(style.font), ordinalOf, [&](int from, int to, bool alone) {
+        if (alone) {
+            for (int i = from; i < to; ++i) {
+                quint32 glyph = 0;
+                const QPointF origin = cellOrigin(ordinalOf(i));
+                if (text[static_cast<size_t>(i)] == u' ' || !glyphs_.asciiGlyph(style.font, text[static_cast<size_t>(i)], glyph))
+                    origins.push_back(origin); // nothing to draw, but decorations
+                else
+                    placeGlyph(painter, state, segment.columnWidth, origin, glyphs_.rawFont(style.font), glyph,
+                               QPointF(0, 0), batch, origins);
+            }
+            return;
+        }
+        packCellRun(text, from, to, ordinalOf, packed_);
+        const ShaperRun* shaped = glyphs_.shapeRun(style.font, packed_);
+        // Cells without a glyph of their own (taken into a conjunct drawn from an earlier
+        // cell, or not shaped at all) still carry their decorations on the grid.
+        int lastOrdinal = ordinalOf(from) - 1;
+        const auto decorateUpTo = [&](int ordinal) {
+            while (lastOrdinal + 1 < ordinal)
+                origins.push_back(cellOrigin(++lastOrdinal));
+        };
+        if (shaped != nullptr) {
+            for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
+                const std::size_t count =
+                    std::min({glyphRun.glyphs.size(), glyphRun.positions.size(), glyphRun.stringIndices.size()});
+                for (std::size_t k = 0; k < count; ++k) {
+                    const int index = std::clamp(from + glyphRun.stringIndices[k], from, to - 1);
+                    const int ordinal = ordinalOf(index);
+                    decorateUpTo(ordinal);
+                    lastOrdinal = std::max(lastOrdinal, ordinal);
+                    // The shaper counts y upward, the painter downward.
+                    const QPointF offset(glyphRun.positions[k].x(), -glyphRun.positions[k].y());
+                    if (text[static_cast<size_t>(index)] == u' ')
+                        origins.push_back(cellOrigin(ordinal) + offset);
+                    else
+                        placeGlyph(painter, state, segment.columnWidth, cellOrigin(ordinal), glyphRun.font,
+                                   glyphRun.glyphs[k], offset, batch, origins);
+                }
             }
         }
-        i = j;
-    }
+        decorateUpTo(ordinalOf(to - 1) + 1);
+    });
 }
 
 void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -113,6 +114,7 @@ private:
 
     CellGlyphCache glyphs_;
     GlyphMetricsCache glyphMetrics_;
+    std::u16string packed_; // the stretch being looked up, kept to reuse its room
 };
 
 } // namespace corvantix

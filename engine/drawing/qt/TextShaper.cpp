@@ -87,7 +87,7 @@ bool supportsCluster(const QRawFont& font, const QString& text, int start, int e
 
 // Shapes text[start, start + length) in `font`, with the rest of the text as context, onto
 // the end of `result`; the pen moves on by the run's advance.
-bool shapeFontRun(const QString& text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
+bool shapeFontRun(std::u16string_view text, int start, int length, const QRawFont& font, QPointF& pen, ShaperRun& result)
 {
     const std::optional<std::vector<HarfBuzzGlyph>> shaped = shapeWithHarfBuzz(text, start, length, font);
     if (!shaped)
@@ -110,6 +110,58 @@ bool shapeFontRun(const QString& text, int start, int length, const QRawFont& fo
     result.glyphRuns.push_back(std::move(run));
     return true;
 }
+
+// A base character followed only by non-spacing or enclosing marks: everything it draws
+// belongs on the base's cell.
+bool isBaseWithMarks(std::u16string_view text)
+{
+    bool first = true;
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t scalar = text[i];
+        std::size_t units = 1;
+        if (QChar::isHighSurrogate(text[i]) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1])) {
+            scalar = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            units = 2;
+        }
+        i += units;
+        if (first) {
+            first = false;
+            continue;
+        }
+        const int8_t type = u_charType(static_cast<UChar32>(scalar));
+        if (type != U_NON_SPACING_MARK && type != U_ENCLOSING_MARK)
+            return false;
+    }
+    return !first;
+}
+
+// A cell shaped with nothing around it: its script is written right to left.
+bool shapedAlone(std::u16string_view cell)
+{
+    char32_t scalar = cell.front();
+    if (QChar::isHighSurrogate(cell.front()) && cell.size() > 1 && QChar::isLowSurrogate(cell[1]))
+        scalar = QChar::surrogateToUcs4(cell[0], cell[1]);
+    if (scalar < 0x0590)
+        return false;
+    const UCharDirection direction = u_charDirection(static_cast<UChar32>(scalar));
+    return direction == U_RIGHT_TO_LEFT || direction == U_RIGHT_TO_LEFT_ARABIC;
+}
+
+// One glyph of a stretch as shaped, before it is placed in its cell.
+struct StretchGlyph {
+    int piece = 0; // index of the font piece (glyph run) it belongs to
+    HarfBuzzGlyph glyph;
+    double x = 0; // from the stretch's origin
+    double y = 0;
+};
+
+// A stretch of units shaped in one font, and whether it is shaped with no context around it.
+struct FontPiece {
+    int start = 0;
+    int length = 0;
+    QRawFont font;
+    bool alone = false;
+};
 
 } // namespace
 
@@ -187,10 +239,186 @@ std::optional<ShaperRun> shapeTextRun(const QString& text, const QRawFont& font,
         return std::nullopt;
     ShaperRun result;
     QPointF pen;
+    const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
     for (const FontRun& run : fontRuns(text, font, lookup)) {
-        if (!shapeFontRun(text, run.start, run.length, run.font, pen, result))
+        if (!shapeFontRun(units, run.start, run.length, run.font, pen, result))
             return std::nullopt;
     }
+    result.glyphCount = static_cast<int>(result.stringIndices.size());
+    return result;
+}
+
+void packCellRun(std::u16string_view text, std::u16string_view cellStarts, std::u16string& packed)
+{
+    packed.assign(text);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        packed.push_back(i == 0 || (i < cellStarts.size() && cellStarts[i] != u'0') ? u'1' : u'0');
+}
+
+bool drawsAlone(const std::bitset<128>& drawnAlone, char16_t unit, char32_t next)
+{
+    return unit < 128 && drawnAlone.test(unit) && !(next != 0 && attachesToPrevious(next));
+}
+
+std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont& font, const FallbackFontLookup& lookup)
+{
+    const std::size_t size = packed.size() / 2;
+    if (size == 0 || !font.isValid())
+        return std::nullopt;
+    const std::u16string_view text = packed.substr(0, size);
+    const std::u16string_view starts = packed.substr(size, size);
+    const auto cellEnd = [&](std::size_t i) {
+        std::size_t next = i + 1;
+        while (next < size && starts[next] == u'0')
+            ++next;
+        return next;
+    };
+
+    // The font of every cell as it would be alone; neighbours in one font, none of them
+    // alone, are shaped as one piece.
+    std::vector<FontPiece> pieces;
+    for (std::size_t i = 0; i < size;) {
+        const std::size_t next = cellEnd(i);
+        const std::u16string_view cell = text.substr(i, next - i);
+        const bool alone = shapedAlone(cell);
+        const QString cellText = QString::fromUtf16(cell.data(), static_cast<qsizetype>(cell.size()));
+        for (const FontRun& run : fontRuns(cellText, font, lookup)) {
+            const int start = static_cast<int>(i) + run.start;
+            if (!alone && !pieces.empty() && !pieces.back().alone && pieces.back().start + pieces.back().length == start
+                && sameFont(pieces.back().font, run.font))
+                pieces.back().length += run.length;
+            else
+                pieces.push_back(FontPiece{start, run.length, run.font, alone});
+        }
+        i = next;
+    }
+
+    std::vector<StretchGlyph> glyphs;
+    glyphs.reserve(size);
+    QPointF pen;
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+        const FontPiece& piece = pieces[p];
+        // A piece alone is shaped on its own cell's text only; the others see the whole
+        // stretch around them.
+        std::u16string_view context = text;
+        int start = piece.start;
+        if (piece.alone) {
+            std::size_t first = static_cast<std::size_t>(piece.start);
+            while (first > 0 && starts[first] == u'0')
+                --first;
+            context = text.substr(first, cellEnd(first) - first);
+            start = piece.start - static_cast<int>(first);
+        }
+        const auto shaped = shapeWithHarfBuzz(context, start, piece.length, piece.font);
+        if (!shaped)
+            return std::nullopt;
+        const int shift = piece.start - start;
+        for (const HarfBuzzGlyph& glyph : *shaped) {
+            StretchGlyph placed{static_cast<int>(p), glyph, pen.x() + glyph.xOffset, pen.y() + glyph.yOffset};
+            placed.glyph.cluster += shift;
+            glyphs.push_back(placed);
+            pen += QPointF(glyph.xAdvance, glyph.yAdvance);
+        }
+    }
+    if (glyphs.empty())
+        return std::nullopt;
+
+    // The first unit of the cell of each unit.
+    std::vector<std::size_t> cellStart(size);
+    for (std::size_t i = 0; i < size; ++i)
+        cellStart[i] = i == 0 || starts[i] != u'0' ? i : cellStart[i - 1];
+    const auto cellOf = [&](int index) {
+        return cellStart[static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(size) - 1))];
+    };
+    // Each cell's glyphs move so that its base glyph sits at the cell's origin.
+    for (std::size_t g = 0; g < glyphs.size();) {
+        const std::size_t cell = cellOf(glyphs[g].glyph.cluster);
+        std::size_t next = g + 1;
+        while (next < glyphs.size() && cellOf(glyphs[next].glyph.cluster) == cell)
+            ++next;
+        const std::size_t end = cellEnd(cell);
+        const bool withMarks = next - g > 1 && isBaseWithMarks(text.substr(cell, end - cell));
+        // The base: the cell's first glyph that is not a mark. In a cell of a base and its
+        // marks, where a font gives its marks an advance and no mark class, the glyph of the
+        // base character among those.
+        std::size_t base = next;
+        std::size_t candidates = 0;
+        for (std::size_t k = g; k < next; ++k) {
+            if (!glyphs[k].glyph.mark) {
+                base = base == next ? k : base;
+                ++candidates;
+            }
+        }
+        if (base == next) {
+            base = g;
+        } else if (candidates > 1 && withMarks) {
+            const QRawFont& cellFont = pieces[static_cast<std::size_t>(glyphs[g].piece)].font;
+            const QChar* first = reinterpret_cast<const QChar*>(text.data() + cell);
+            quint32 nominal[2] = {};
+            int count = 2;
+            const int units = QChar::isHighSurrogate(text[cell]) && end - cell > 1 ? 2 : 1;
+            if (cellFont.glyphIndexesForChars(first, units, nominal, &count) && count >= 1) {
+                for (std::size_t k = g; k < next; ++k) {
+                    if (!glyphs[k].glyph.mark && glyphs[k].glyph.glyph == nominal[0]) {
+                        base = k;
+                        break;
+                    }
+                }
+            }
+        }
+        const double baseX = glyphs[base].x;
+        for (std::size_t k = g; k < next; ++k)
+            glyphs[k].x -= baseX;
+
+        // A cluster the shaper merged into the next cell's (a conjunct) is not a base with
+        // marks of its own: its glyphs stay where the shaper put them.
+        const bool merged = end < size && (next >= glyphs.size() || cellOf(glyphs[next].glyph.cluster) != end);
+        if (withMarks && !merged) {
+            const StretchGlyph& baseGlyph = glyphs[base];
+            const QRawFont& baseFont = pieces[static_cast<std::size_t>(baseGlyph.piece)].font;
+            const QList<QPointF> baseAdvances = baseFont.advancesForGlyphIndexes(QList<quint32>{baseGlyph.glyph.glyph});
+            const double baseAdvance = baseAdvances.isEmpty() ? 0.0 : baseAdvances.front().x();
+            for (std::size_t k = g; k < next; ++k) {
+                if (k == base)
+                    continue;
+                StretchGlyph& mark = glyphs[k];
+                const QRawFont& markFont = pieces[static_cast<std::size_t>(mark.piece)].font;
+                const QList<QPointF> advances = markFont.advancesForGlyphIndexes(QList<quint32>{mark.glyph.glyph});
+                const double advance = advances.isEmpty() ? 0.0 : advances.front().x();
+                // Many monospace fonts give their marks a full advance and no attachment,
+                // so the shaper sets them after the base, in the next cell.
+                if (advance > 0.01) {
+                    mark.x = (baseAdvance - advance) / 2.0;
+                } else if (mark.piece != baseGlyph.piece) {
+                    // Left at the base's advance by the shaper, drawn for another font's
+                    // letters: its ink is centred on the base.
+                    const QRectF ink = markFont.boundingRect(mark.glyph.glyph);
+                    if (ink.width() > 0)
+                        mark.x = (baseAdvance - ink.width()) / 2.0 - ink.x();
+                }
+            }
+        }
+        g = next;
+    }
+
+    ShaperRun result;
+    for (const StretchGlyph& glyph : glyphs) {
+        if (result.glyphRuns.empty() || static_cast<int>(result.glyphRuns.size()) - 1 != glyph.piece) {
+            // One glyph run per piece, empty pieces skipped.
+            while (static_cast<int>(result.glyphRuns.size()) <= glyph.piece) {
+                ShaperGlyphRun run;
+                run.font = pieces[result.glyphRuns.size()].font;
+                result.glyphRuns.push_back(std::move(run));
+            }
+        }
+        ShaperGlyphRun& run = result.glyphRuns.back();
+        run.glyphs.push_back(glyph.glyph.glyph);
+        run.positions.emplace_back(glyph.x, glyph.y);
+        run.stringIndices.push_back(glyph.glyph.cluster);
+        result.positions.emplace_back(glyph.x, glyph.y);
+        result.stringIndices.push_back(glyph.glyph.cluster);
+    }
+    std::erase_if(result.glyphRuns, [](const ShaperGlyphRun& run) { return run.glyphs.empty(); });
     result.glyphCount = static_cast<int>(result.stringIndices.size());
     return result;
 }

@@ -242,9 +242,17 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             const RunStyle& style = run.attributes;
             const MetalFloat4 color = style.foregroundColor ? rgba(*style.foregroundColor) : foreground;
             decorated.clear();
-            int cellOrdinal = INT_MIN;
-            double cellFirstX = 0;
-            for (const ShaperGlyphRun& glyphRun : run.shaperRun.glyphRuns) {
+            // Cells without a glyph of their own (taken into a conjunct drawn from an earlier
+            // cell) still carry their decorations on the grid.
+            const int runEnd = run.utf16Offset + std::max(run.utf16Length, 1) - 1;
+            int lastOrdinal = segment.cellOrdinal(run.utf16Offset) - 1;
+            const auto decorateUpTo = [&](int ordinal) {
+                while (lastOrdinal + 1 < ordinal) {
+                    ++lastOrdinal;
+                    decorated.push_back({segment.column + lastOrdinal * segment.columnWidth, 0.0});
+                }
+            };
+            for (const ShaperGlyphRun& glyphRun : run.shaperRun->glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
                 GlyphKey key{fontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),
@@ -256,13 +264,11 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     const int ordinal = segment.cellOrdinal(textIndex);
                     const int cellColumn = segment.column + ordinal * segment.columnWidth;
                     // Every cell's text starts at the cell's left edge whatever the shaper's
-                    // advances; later glyphs of the cell keep their offset from its first.
-                    double dx = 0;
-                    if (ordinal == cellOrdinal) {
-                        dx = position.x() - cellFirstX;
-                    } else {
-                        cellOrdinal = ordinal;
-                        cellFirstX = position.x();
+                    // advances: positions are offsets from the glyph's cell, its base at 0.
+                    const double dx = position.x();
+                    decorateUpTo(ordinal);
+                    if (ordinal > lastOrdinal) {
+                        lastOrdinal = ordinal;
                         decorated.push_back({cellColumn, position.y()});
                     }
                     // A space has no ink; asking for its bitmap would rasterize it anew on
@@ -291,6 +297,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                 }
             }
 
+            decorateUpTo(segment.cellOrdinal(runEnd) + 1);
             if (decorated.empty())
                 continue;
             // A decoration spans the cells of a wide character too, rounded up to whole points.
@@ -453,21 +460,18 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     const MetalFontSet& fonts = rawFonts(view->fontSet, rasterizer.fontSmoothing);
     const QRawFont& font = fontForSlot(fonts, fontSlot(cellStyle.contains(CharacterStyle::bold),
                                                        cellStyle.contains(CharacterStyle::italic)));
-    const auto shaped = shapeText(text, font);
+    const auto shaped = shapeCell(text, font);
     if (!shaped)
         return;
     const double baseline = rowBottom + std::ceil(descent + leading);
-    std::optional<double> firstX;
     for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
         const QRawFont scaled = scaledFont(glyphRun.font, scale);
         const std::size_t count = std::min(glyphRun.glyphs.size(), glyphRun.positions.size());
         for (std::size_t k = 0; k < count; ++k) {
             const quint32 glyph = glyphRun.glyphs[k];
             const QPointF position = glyphRun.positions[k];
-            // A mark keeps its place beside the cell's first glyph.
-            if (!firstX)
-                firstX = position.x();
-            const double dx = position.x() - *firstX;
+            // The cell's base at its left edge, its marks where the shaper put them.
+            const double dx = position.x();
             const auto entry = glyphEntry(scaled, glyph);
             if (!entry || entry->width <= 0 || entry->height <= 0)
                 continue;

@@ -11,6 +11,7 @@
 #include <QOpenGLVersionFunctionsFactory>
 
 #include "drawing/qt/CellGlyphCache.h"
+#include "drawing/qt/HarfBuzzFace.h"
 #include "gpu/qt/CustomGlyphDrawing.h"
 
 namespace corvantix {
@@ -341,146 +342,84 @@ std::optional<ShaperRun> MetalTerminalRenderer::shapeText(const QString& text, c
     if (text.isEmpty())
         return std::nullopt;
     ShaperKey key = shaperKey(text, font);
-    if (const ShaperRun* cached = shaperCache_.find(key))
-        return *cached;
+    if (const auto* cached = shaperCache_.find(key))
+        return **cached;
     auto run = shapeTextRun(text, font);
     if (!run)
         return std::nullopt;
-    shaperCache_.insert(key, *run);
+    shaperCache_.insert(key, std::make_shared<const ShaperRun>(*run));
     return run;
 }
 
-std::optional<ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
+std::shared_ptr<const ShaperRun> MetalTerminalRenderer::shapeCells(std::u16string_view packed, const QRawFont& font)
+{
+    if (packed.empty())
+        return nullptr;
+    ShaperKey key{fontName(font), font.pixelSize(), std::u16string(packed), true};
+    if (const auto* cached = shaperCache_.find(key))
+        return *cached;
+    auto run = shapeCellRun(packed, font);
+    if (!run)
+        return nullptr;
+    auto shared = std::make_shared<const ShaperRun>(std::move(*run));
+    shaperCache_.insert(key, shared);
+    return shared;
+}
+
+std::shared_ptr<const ShaperRun> MetalTerminalRenderer::shapeCell(const QString& text, const QRawFont& font)
 {
     if (text.isEmpty())
-        return std::nullopt;
-    // Cell texts and the plain stretches shapeText gets never hold the same text: a cell
-    // comes here only when it is not plain.
-    ShaperKey key = shaperKey(text, font);
-    if (const ShaperRun* cached = shaperCache_.find(key))
-        return *cached;
-    const ShapedCell cell = shapeCellText(font, key.text);
-    ShaperRun run;
-    for (const ShapedGlyphRun& shaped : cell.runs) {
-        ShaperGlyphRun glyphRun;
-        glyphRun.font = shaped.font;
-        for (qsizetype k = 0; k < shaped.glyphs.size() && k < shaped.positions.size(); ++k) {
-            glyphRun.glyphs.push_back(shaped.glyphs[k]);
-            // The cell counts y downward, the renderer upward; every glyph is the cell's.
-            glyphRun.positions.emplace_back(shaped.positions[k].x(), -shaped.positions[k].y());
-            glyphRun.stringIndices.push_back(0);
-        }
-        run.positions.insert(run.positions.end(), glyphRun.positions.begin(), glyphRun.positions.end());
-        run.stringIndices.insert(run.stringIndices.end(), glyphRun.stringIndices.begin(),
-                                 glyphRun.stringIndices.end());
-        run.glyphRuns.push_back(std::move(glyphRun));
-    }
-    run.glyphCount = static_cast<int>(run.stringIndices.size());
-    if (run.glyphCount == 0)
-        return std::nullopt;
-    shaperCache_.insert(key, run);
-    return run;
+        return nullptr;
+    std::u16string packed;
+    packCellRun(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())),
+                std::u16string_view(), packed);
+    return shapeCells(packed, font);
 }
-
-namespace {
-
-// A character that takes the same glyph whatever stands beside it, in the scripts whose
-// letters neither join, combine, reorder nor form conjuncts (Latin, Greek, Cyrillic, Hebrew
-// letters, the CJK scripts, symbols…): a stretch of cells of one such character each is
-// shaped in one go and comes out as each cell alone would. Anything else is shaped cell by
-// cell, as the painter shapes it.
-bool isContextFree(char32_t scalar)
-{
-    if (scalar < 0x0300)
-        return true;
-    const auto c = static_cast<UChar32>(scalar);
-    const int8_t type = u_charType(c);
-    if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_COMBINING_SPACING_MARK
-        || type == U_FORMAT_CHAR || type == U_PRIVATE_USE_CHAR || type == U_UNASSIGNED)
-        return false;
-    // Regional indicators pair into flags, conjoining jamo into syllables.
-    if (scalar >= 0x1F1E6 && scalar <= 0x1F1FF)
-        return false;
-    if (const int syllable = u_getIntPropertyValue(c, UCHAR_HANGUL_SYLLABLE_TYPE); syllable != U_HST_NOT_APPLICABLE)
-        return syllable == U_HST_LV_SYLLABLE || syllable == U_HST_LVT_SYLLABLE;
-    UErrorCode error = U_ZERO_ERROR;
-    switch (uscript_getScript(c, &error)) {
-    case USCRIPT_COMMON:
-    case USCRIPT_LATIN:
-    case USCRIPT_GREEK:
-    case USCRIPT_CYRILLIC:
-    case USCRIPT_ARMENIAN:
-    case USCRIPT_HEBREW:
-    case USCRIPT_GEORGIAN:
-    case USCRIPT_ETHIOPIC:
-    case USCRIPT_CHEROKEE:
-    case USCRIPT_HAN:
-    case USCRIPT_HIRAGANA:
-    case USCRIPT_KATAKANA:
-    case USCRIPT_HANGUL:
-    case USCRIPT_BOPOMOFO:
-    case USCRIPT_YI:
-        return U_SUCCESS(error);
-    default:
-        return false;
-    }
-}
-
-// Where the cell starting at `index` ends: its units are those of one ordinal, and a
-// surrogate pair is one character even where the map counts its units apart.
-int cellEnd(const ViewLineSegment& segment, int index, int end)
-{
-    const int ordinal = segment.cellOrdinal(index);
-    int next = index + 1;
-    while (next < end
-           && (segment.cellOrdinal(next) == ordinal
-               || (QChar::isLowSurrogate(segment.text[static_cast<std::size_t>(next)])
-                   && QChar::isHighSurrogate(segment.text[static_cast<std::size_t>(next - 1)]))))
-        ++next;
-    return next;
-}
-
-// The cell text[index, next) is one context-free character.
-bool isPlainCell(const ViewLineSegment& segment, int index, int next)
-{
-    const char16_t first = segment.text[static_cast<std::size_t>(index)];
-    if (next - index == 1)
-        return first < 0x0300 || (!QChar::isSurrogate(first) && isContextFree(first));
-    if (next - index == 2 && QChar::isHighSurrogate(first))
-        return isContextFree(QChar::surrogateToUcs4(first, segment.text[static_cast<std::size_t>(index + 1)]));
-    return false;
-}
-
-} // namespace
 
 std::vector<ShapedRun> MetalTerminalRenderer::shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts)
 {
     std::vector<ShapedRun> shaped;
-    const int textSize = static_cast<int>(segment.text.size());
+    const std::u16string_view text(segment.text);
+    const int textSize = static_cast<int>(text.size());
+    const auto ordinalOf = [&](int index) { return segment.cellOrdinal(index); };
+    std::u16string packed;
     for (const ViewLineSegment::Run& run : segment.runs) {
         // A run reaching past the text keeps only what lies inside it.
         const int start = std::clamp(run.start, 0, textSize);
         const int end = start + std::clamp(run.length, 0, textSize - start);
         const QRawFont& slotFont = fonts[static_cast<std::size_t>(run.style.font) % fonts.size()];
         const QRawFont& font = slotFont.isValid() ? slotFont : fonts[static_cast<std::size_t>(FontSlot::normal)];
-        int stretch = start; // first cell of the plain stretch not shaped yet
-        const auto flushStretch = [&](int upTo) {
-            if (upTo > stretch) {
-                if (auto shapedStretch = shapeText(QString::fromUtf16(segment.text.data() + stretch, upTo - stretch), font))
-                    shaped.push_back(ShapedRun{run.style, stretch, std::move(*shapedStretch)});
+        if (start == end || !font.isValid())
+            continue;
+        // Stretches of cells that draw the same alone are cut apart from the rest, so that
+        // the words between them are shaped (and cached) one by one.
+        forEachShapingStretch(text, start, end, asciiDrawnAlone(font), ordinalOf, [&](int from, int to, bool alone) {
+            if (alone) {
+                // Each cell one character the font maps to its glyph, the shaper would give
+                // nothing else: made here rather than looked up.
+                auto stretch = std::make_shared<ShaperRun>();
+                ShaperGlyphRun glyphs;
+                glyphs.font = font;
+                glyphs.glyphs.resize(static_cast<std::size_t>(to - from));
+                int count = to - from;
+                if (!font.glyphIndexesForChars(reinterpret_cast<const QChar*>(text.data() + from), to - from,
+                                               glyphs.glyphs.data(), &count)
+                    || count != to - from)
+                    return;
+                glyphs.positions.assign(glyphs.glyphs.size(), QPointF());
+                for (int i = from; i < to; ++i)
+                    glyphs.stringIndices.push_back(i - from);
+                stretch->positions = glyphs.positions;
+                stretch->stringIndices = glyphs.stringIndices;
+                stretch->glyphCount = count;
+                stretch->glyphRuns.push_back(std::move(glyphs));
+                shaped.push_back(ShapedRun{run.style, from, std::move(stretch), to - from});
+                return;
             }
-        };
-        for (int i = start; i < end;) {
-            const int next = cellEnd(segment, i, end);
-            if (!isPlainCell(segment, i, next)) {
-                flushStretch(i);
-                if (auto cell = shapeCell(QString::fromUtf16(segment.text.data() + i, next - i), font))
-                    shaped.push_back(ShapedRun{run.style, i, std::move(*cell)});
-                stretch = next;
-            }
-            i = next;
-        }
-        flushStretch(end);
+            packCellRun(text, from, to, ordinalOf, packed);
+            if (auto stretch = shapeCells(packed, font))
+                shaped.push_back(ShapedRun{run.style, from, std::move(stretch), to - from});
+        });
     }
     return shaped;
 }

@@ -95,11 +95,12 @@ private:
 std::array<float, 4> rgbaComponents(const QColor& color);
 
 // One styled run of a segment, shaped: its style, where it starts in the segment's text, and
-// its glyphs (string indices count from that start).
+// its glyphs (string indices count from that start; positions from each glyph's cell).
 struct ShapedRun {
     RunStyle attributes;
     int utf16Offset = 0;
-    ShaperRun shaperRun;
+    std::shared_ptr<const ShaperRun> shaperRun; // as the shaping cache holds it, never null
+    int utf16Length = 0; // the units of the text it covers
 };
 
 struct ShapedSegment {
@@ -166,12 +167,17 @@ public:
     ShaperKey shaperKey(const QString& text, const QRawFont& font);
     // The shaped glyphs of a run of text, kept by font, size and text (first in, first out).
     std::optional<ShaperRun> shapeText(const QString& text, const QRawFont& font);
-    // One cell's text shaped as the painter shapes it (shapeCellText), kept in the same cache.
-    std::optional<ShaperRun> shapeCell(const QString& text, const QRawFont& font);
-    // A segment's styled runs shaped in order, each in the font of its slot; a run that is
-    // empty or shapes to nothing is left out. Stretches of plain one-unit cells are shaped
-    // together; every other cell (marks, clusters, joining letters, complex scripts) is
-    // shaped alone, as the painter shapes it, as a run of its own.
+    // A stretch of cells packed by packCellRun, shaped as the painter shapes it
+    // (shapeCellRun: positions from each glyph's cell), kept in the same cache.
+    // Shared with the cache, so that a row rebuilt from cached runs copies none. Null when
+    // nothing could be shaped.
+    std::shared_ptr<const ShaperRun> shapeCells(std::u16string_view packed, const QRawFont& font);
+    // One cell's text shaped alone, the same way.
+    std::shared_ptr<const ShaperRun> shapeCell(const QString& text, const QRawFont& font);
+    // A segment's styled runs shaped in order, each in the font of its slot, each as one
+    // text across its cells (glyph positions from their cells, as shapeCells gives them); a
+    // run that is empty or shapes to nothing is left out. A run is cut where cells that draw
+    // the same alone (forEachShapingStretch) meet the others, which changes nothing drawn.
     std::vector<ShapedRun> shapeSegment(const ViewLineSegment& segment, const MetalFontSet& fonts);
     std::size_t shaperCacheSize() const { return shaperCache_.size(); }
     // Drops what an allocation that grew or emptied the atlas made stale.
@@ -274,7 +280,7 @@ private:
         std::shared_ptr<MetalImageTexture> texture;
     };
     std::map<std::uint32_t, KittyTexture> kittyTextureCache_;
-    ShaperCache<ShaperRun> shaperCache_{2048};
+    ShaperCache<std::shared_ptr<const ShaperRun>> shaperCache_{2048};
     std::vector<std::pair<QRawFont, std::string>> fontNames_; // the fonts keep their engines alive
     std::shared_ptr<MetalFrameCoordinator> frameCoordinator_;
     QPointer<MetalGLView> metalView_;

@@ -1,8 +1,12 @@
 #include "drawing/qt/CellGlyphCache.h"
+#include "drawing/qt/HarfBuzzFace.h"
+#include "drawing/qt/TextShaper.h"
 
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
+
+#include <unicode/uchar.h>
 
 #include <string>
 
@@ -83,6 +87,68 @@ TEST_F(CellGlyphCacheTest, EmojiSequencesAreOnePictureInTheColourFont)
     }
     // Asked for as text, the heart stays out of the colour font.
     EXPECT_EQ(colourRun(u"\u2764\uFE0E"), nullptr);
+}
+
+// Cutting a run where its cells draw alone changes nothing drawn: the stretches shaped apart
+// give the glyphs, and their places in their cells, that the whole run gives.
+TEST(CellRunTest, StretchesCutWhereCellsDrawAloneShapeAsTheWholeRun)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    const QRawFont raw = QRawFont::fromFont(font);
+    ASSERT_TRUE(raw.isValid());
+    struct Placed {
+        quint32 glyph;
+        int cell;
+        double x;
+        double y;
+    };
+    const std::u16string texts[] = {
+        u"office -> x == y",
+        u"ae\u0301 i\u0307j \u00EA\u0323",
+        u"\u0915\u094D\u0937 ok \u0928\u092E\u0938\u094D\u0924\u0947",
+        u"fi fl ffi \u05E9\u05B8\u05C1 z",
+    };
+    for (const std::u16string& text : texts) {
+        SCOPED_TRACE(QString::fromStdU16String(text).toStdString());
+        // A mark or a virama belongs to the cell before it.
+        std::vector<int> ordinals;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const int8_t type = u_charType(text[i]);
+            const bool attached = i > 0 && (type == U_NON_SPACING_MARK || type == U_COMBINING_SPACING_MARK);
+            ordinals.push_back(ordinals.empty() ? 0 : ordinals.back() + (attached ? 0 : 1));
+        }
+        const auto ordinalOf = [&](int index) { return ordinals[static_cast<std::size_t>(index)]; };
+        const auto placed = [&](std::u16string_view packed, int from, std::vector<Placed>& into) {
+            const auto run = shapeCellRun(packed, raw);
+            ASSERT_TRUE(run);
+            for (const ShaperGlyphRun& glyphRun : run->glyphRuns)
+                for (std::size_t k = 0; k < glyphRun.glyphs.size(); ++k)
+                    into.push_back({glyphRun.glyphs[k], ordinalOf(from + glyphRun.stringIndices[k]),
+                                    glyphRun.positions[k].x(), glyphRun.positions[k].y()});
+        };
+        const int size = static_cast<int>(text.size());
+        std::u16string packed;
+        packCellRun(text, 0, size, ordinalOf, packed);
+        std::vector<Placed> whole;
+        placed(packed, 0, whole);
+        std::vector<Placed> cut;
+        int stretches = 0;
+        forEachShapingStretch(text, 0, size, asciiDrawnAlone(raw), ordinalOf, [&](int from, int to, bool) {
+            ++stretches;
+            std::u16string part;
+            packCellRun(text, from, to, ordinalOf, part);
+            placed(part, from, cut);
+        });
+        EXPECT_GT(stretches, 1);
+        ASSERT_EQ(cut.size(), whole.size());
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ(cut[i].glyph, whole[i].glyph) << i;
+            EXPECT_EQ(cut[i].cell, whole[i].cell) << i;
+            EXPECT_NEAR(cut[i].x, whole[i].x, 1e-6) << i;
+            EXPECT_NEAR(cut[i].y, whole[i].y, 1e-6) << i;
+        }
+    }
 }
 
 } // namespace

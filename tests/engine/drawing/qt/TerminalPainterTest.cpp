@@ -6,12 +6,14 @@
 #include <QImage>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QPainter>
 
 #include <memory>
 #include <tuple>
 
 #include "drawing/qt/CellArtPainter.h"
+#include "drawing/qt/TextShaper.h"
 #include "emulator/SelectionService.h"
 #include "engine/emulator/TerminalTestSupport.h"
 
@@ -214,6 +216,84 @@ TEST_F(TerminalPainterTest, AMarkFromAnotherFontIsCentredOnItsLetter)
             }
         ASSERT_GE(markRight, markLeft) << "the mark is drawn";
         EXPECT_NEAR((markLeft + markRight) / 2.0, (letterLeft + letterRight) / 2.0, 1.5);
+    }
+}
+
+// Letters that form conjuncts or join across their cells are shaped as one run: the row shows
+// the glyphs the shaper gives the whole text, each from the cell its text starts in (a
+// conjunct wider than its first cell reaches into the next), and underlines stay on the grid.
+TEST_F(TerminalPainterTest, RunsAreShapedAcrossTheirCells)
+{
+    struct Case {
+        const char* family;
+        std::string text;
+        std::vector<int> ordinals; // the cell of each UTF-16 unit
+        int glyphs;                // that the shaper gives the whole text
+    };
+    const Case cases[] = {
+        {"Noto Sans Devanagari", "\u0915\u094D\u0937", {0, 0, 1}, 1}, // two cells, one conjunct glyph
+        {"Noto Sans Mongolian", "\u1820\u182A", {0, 1}, 2},            // the initial and final forms
+        {"Noto Sans Devanagari", "\u0928\u092E\u0938\u094D\u0924\u0947", {0, 1, 2, 2, 3, 3}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family);
+        font = QFont(QString::fromLatin1(c.family));
+        if (QFontInfo(font).family() != font.family())
+            GTEST_FAIL() << "no " << c.family << ": install fonts-noto-core";
+        font.setPixelSize(12);
+        const QRawFont raw = QRawFont::fromFont(font);
+        const auto whole = shapeTextRun(QString::fromStdString(c.text), raw);
+        ASSERT_TRUE(whole);
+        if (c.glyphs > 0) {
+            ASSERT_EQ(whole->glyphCount, c.glyphs);
+        }
+        QImage expected(static_cast<int>(cols * cellWidth), static_cast<int>(cellHeight),
+                        QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        {
+            QPainter p(&expected);
+            p.setRenderHint(QPainter::Antialiasing, true);
+            p.setRenderHint(QPainter::TextAntialiasing, true);
+            p.setPen(foreground);
+            // A glyph after the first of its cell keeps its offset from that one.
+            double cellStart = 0;
+            int cell = -1;
+            for (const ShaperGlyphRun& glyphRun : whole->glyphRuns)
+                for (std::size_t g = 0; g < glyphRun.glyphs.size(); ++g) {
+                    const int ordinal = c.ordinals[static_cast<std::size_t>(glyphRun.stringIndices[g])];
+                    if (ordinal != cell)
+                        cellStart = glyphRun.positions[g].x();
+                    cell = ordinal;
+                    QGlyphRun one;
+                    one.setRawFont(raw);
+                    one.setGlyphIndexes({glyphRun.glyphs[g]});
+                    one.setPositions({QPointF(cellWidth * cell + glyphRun.positions[g].x() - cellStart,
+                                              baseline(0) - glyphRun.positions[g].y())});
+                    p.drawGlyphRun(QPointF(0, 0), one);
+                }
+        }
+        terminal = makeTerminal(cols, rows);
+        // Row 2 (marks above may reach into the row over them), underlined.
+        feed(*terminal, c.text + "\r\n\r\n\x1b[4m" + c.text);
+        const QImage image = render();
+        const QImage drawn = image.copy(0, 0, expected.width(), expected.height());
+        EXPECT_TRUE(drawn == expected);
+        if (drawn != expected) {
+            drawn.save(QStringLiteral("runs-drawn.png"));
+            expected.save(QStringLiteral("runs-expected.png"));
+        }
+        // Underlined, every cell of the text has its piece, the conjunct's second cell too:
+        // each differs from the plain row somewhere below the baseline.
+        const int cells = terminal->buffer().x();
+        ASSERT_GT(cells, 0);
+        const int below = static_cast<int>(std::ceil(baseline(0)));
+        for (int cell = 0; cell < cells; ++cell) {
+            bool underlined = false;
+            for (int y = below; y < static_cast<int>(cellHeight); ++y)
+                for (int x = static_cast<int>(cell * cellWidth); x < static_cast<int>((cell + 1) * cellWidth); ++x)
+                    underlined = underlined || image.pixel(x, y) != image.pixel(x, y + 2 * static_cast<int>(cellHeight));
+            EXPECT_TRUE(underlined) << "cell " << cell;
+        }
     }
 }
 

@@ -424,7 +424,7 @@ TEST_F(MetalHostingGLTest, TheGpuDrawsARichScreenThePainterDraws)
 // plus a small margin (below).
 TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
 {
-    for (const char* family : {"Noto Sans Thaana", "Noto Sans Devanagari", "Noto Sans Hebrew"}) {
+    for (const char* family : {"Noto Sans Thaana", "Noto Sans Devanagari", "Noto Sans Hebrew", "Noto Sans Mongolian"}) {
         if (!QFontDatabase::families().contains(QString::fromLatin1(family)))
             FAIL() << "the font package fonts-noto-core is missing (no " << family << ")";
     }
@@ -450,6 +450,13 @@ TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
         {"Devanagari with its marks", "", "\xe0\xa4\xa8\xe0\xa4\xae\xe0\xa4\xb8\xe0\xa5\x8d\xe0\xa4\xa4"
                                           "\xe0\xa5\x87 \xe0\xa4\xa6\xe0\xa5\x81\xe0\xa4\xa8\xe0\xa4\xbf"
                                           "\xe0\xa4\xaf\xe0\xa4\xbe", false, ""},
+        // क्षमा विद्यार्थी: conjuncts drawn from the first of their cells.
+        {"Devanagari conjuncts", "", "\xe0\xa4\x95\xe0\xa5\x8d\xe0\xa4\xb7\xe0\xa4\xae\xe0\xa4\xbe "
+                                     "\xe0\xa4\xb5\xe0\xa4\xbf\xe0\xa4\xa6\xe0\xa5\x8d\xe0\xa4\xaf"
+                                     "\xe0\xa4\xbe\xe0\xa4\xb0\xe0\xa5\x8d\xe0\xa4\xa5\xe0\xa5\x80", false, ""},
+        // ᠮᠣᠩᠭᠣᠯ ᠪᠢᠴᠢᠭ: letters in their joined forms.
+        {"Mongolian", "", "\xe1\xa0\xae\xe1\xa0\xa3\xe1\xa0\xa9\xe1\xa0\xad\xe1\xa0\xa3\xe1\xa0\xaf "
+                          "\xe1\xa0\xaa\xe1\xa0\xa2\xe1\xa0\xb4\xe1\xa0\xa2\xe1\xa0\xad", false, ""},
     };
     const std::string latin = "The quick brown fox jumps over the lazy dog";
     view->feedText("\x1b[?25l" + latin + "\r\n");
@@ -524,6 +531,55 @@ TEST_F(MetalHostingGLTest, EachScriptDrawsOnTheGpuAsThePainterDrawsIt)
     if (failed) {
         painted.save(QStringLiteral("scripts-painter.png"));
         drawn.save(QStringLiteral("scripts-gpu.png"));
+    }
+}
+
+// A letter with its marks stays in its cell whatever order the shaper returns its glyphs in
+// (marks first, for scripts written right to left): the blank cell to its left shows as
+// much as it does beside the bare letter, in both renderers.
+TEST_F(MetalHostingGLTest, MarksKeepTheirLetterInItsCell)
+{
+    for (const char* family : {"Noto Sans Thaana", "Noto Sans Hebrew"}) {
+        if (!QFontDatabase::families().contains(QString::fromLatin1(family)))
+            FAIL() << "the font package fonts-noto-core is missing (no " << family << ")";
+    }
+    const std::pair<const char*, std::string> pairs[] = {
+        {"shin", "\xd7\xa9"}, {"shin with qamats and shin dot", "\xd7\xa9\xd6\xb8\xd7\x81"},
+        {"vav", "\xd7\x95"}, {"vav with holam", "\xd7\x95\xd6\xb9"},
+        {"lamed", "\xd7\x9c"}, {"lamed with qamats", "\xd7\x9c\xd6\xb8"},
+        {"dhaalu", "\xde\x8b"}, {"dhaalu with ibifili", "\xde\x8b\xde\xa8"},
+        {"e", "e"}, {"e with circumflex and dot below", "e\xcc\x82\xcc\xa3"},
+    };
+    // Explicit mode: no bidi layout moves the letters; each stands in column 2.
+    view->feedText("\x1b[?25l\x1b[8l");
+    for (const auto& [name, text] : pairs)
+        view->feedText("  " + text + "\r\n");
+    QCoreApplication::processEvents();
+    const CellDimension cell = *view->cellDimension;
+    const int rows = static_cast<int>(std::size(pairs));
+    const QRect screen(0, 0, static_cast<int>(cell.width * 4), static_cast<int>(cell.height * rows));
+    const QImage painted = view->grab(screen).toImage().convertToFormat(QImage::Format_RGB32);
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(screen).convertToFormat(QImage::Format_RGB32);
+
+    // Lit pixels of the blank cell before the letter (column 1) in a row.
+    const auto litBefore = [&](const QImage& picture, int row) {
+        int lit = 0;
+        for (int y = static_cast<int>(std::ceil(cell.height * row)); y < static_cast<int>(cell.height * (row + 1)); ++y)
+            for (int x = static_cast<int>(std::ceil(cell.width)); x < static_cast<int>(cell.width * 2); ++x)
+                lit += picture.pixelColor(x, y) != QColor(0, 0, 255) ? 1 : 0;
+        return lit;
+    };
+    for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
+        for (int row = 0; row + 1 < rows; row += 2) {
+            const int bare = litBefore(*picture, row);
+            const int marked = litBefore(*picture, row + 1);
+            std::printf("%s, %s: %d lit before the bare letter, %d with its marks\n", path, pairs[row + 1].first,
+                        bare, marked);
+            EXPECT_NEAR(marked, bare, 2) << pairs[row + 1].first << " in the " << path;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFont>
+#include <QFontDatabase>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -356,41 +357,75 @@ TEST_F(MetalRendererGLTest, FallbackRunsKeepIndicesIntoTheWholeTextAndTheirOwnFo
         EXPECT_GT(run->positions[i].x(), run->positions[i - 1].x()) << i;
 }
 
-// Cells whose glyphs never depend on their neighbours are shaped in stretches; a cell that
-// joins, combines or forms conjuncts is shaped alone, as the painter shapes every cell, so a
-// shaper never joins or ligates across cells that the painter draws apart.
-TEST_F(MetalRendererGLTest, CellsThatDependOnTheirNeighboursAreShapedAlone)
+// A segment's run is shaped as one text across its cells: letters form conjuncts, join and
+// take their marks as the shaper gives the whole run. Cells of a right-to-left script are
+// shaped alone: laid out left to right across their neighbours they would join backwards.
+TEST_F(MetalRendererGLTest, RunsAreShapedAcrossTheirCellsAndRightToLeftCellsAlone)
 {
     startRenderer();
-    const MetalFontSet fonts{rawFont("DejaVu Sans Mono", 20), QRawFont(), QRawFont(), QRawFont()};
+    for (const char* family : {"Noto Sans Devanagari", "Noto Sans Mongolian", "Noto Sans Thaana"}) {
+        if (!QFontDatabase::families().contains(QString::fromLatin1(family)))
+            FAIL() << "the font package fonts-noto-core is missing (no " << family << ")";
+    }
+    const QRawFont mono = rawFont("DejaVu Sans Mono", 20);
+    const MetalFontSet fonts{mono, QRawFont(), QRawFont(), QRawFont()};
     struct Case {
         const char* name;
         std::u16string text;
         std::vector<int> ordinals; // empty: one unit per cell
-        std::vector<int> offsets;  // where each shaped run starts
+        bool whole;                // else each cell alone
     };
     const Case cases[] = {
-        {"Latin", u"abc", {}, {0}},
-        {"Hebrew letters and CJK", u"a\u05D0\u4E2Db", {}, {0}},
-        {"Thaana letters", u"a\u0780\u0781b", {}, {0, 1, 2, 3}},
-        {"Devanagari letters", u"\u0915\u0916", {}, {0, 1}},
-        {"Arabic letters", u"\u0645\u0631", {}, {0, 1}},
-        {"a letter with its mark", u"ae\u0301x", {0, 1, 1, 2}, {0, 1, 3}},
-        {"two regional indicators", u"\U0001F1EB\U0001F1F7", {0, 0, 1, 1}, {0, 2}},
+        {"Latin", u"abc", {}, true},
+        {"a Devanagari conjunct over two cells", u"\u0915\u094D\u0937", {0, 0, 1}, true},
+        {"Devanagari words", u"\u0928\u092E\u0938\u094D\u0924\u0947 x", {0, 1, 2, 2, 3, 3, 4, 5}, true},
+        {"Mongolian letters", u"\u1820\u182A", {}, true},
+        {"a letter with its mark", u"ae\u0301x", {0, 1, 1, 2}, true},
+        {"Thaana letters", u"a\u0780\u0781b", {}, false},
+        {"Arabic letters", u"\u0645\u0631", {}, false},
+    };
+    const auto glyphsOf = [](const ShaperRun& run) {
+        std::vector<quint32> glyphs;
+        for (const ShaperGlyphRun& glyphRun : run.glyphRuns)
+            glyphs.insert(glyphs.end(), glyphRun.glyphs.begin(), glyphRun.glyphs.end());
+        return glyphs;
     };
     for (const Case& c : cases) {
         ViewLineSegment segment;
         segment.text = c.text;
         segment.runs = {{0, static_cast<int>(c.text.size()), RunStyle{}}};
-        if (!c.ordinals.empty()) {
+        std::vector<int> ordinals = c.ordinals;
+        if (!ordinals.empty()) {
             segment.utf16IsCellIdentity = false;
-            segment.utf16ToCellOrdinal = c.ordinals;
+            segment.utf16ToCellOrdinal = ordinals;
+        } else {
+            for (std::size_t i = 0; i < c.text.size(); ++i)
+                ordinals.push_back(static_cast<int>(i));
         }
-        std::vector<int> offsets;
-        for (const ShapedRun& run : renderer->shapeSegment(segment, fonts))
-            offsets.push_back(run.utf16Offset);
-        EXPECT_EQ(offsets, c.offsets) << c.name;
+        std::vector<quint32> expected;
+        if (c.whole) {
+            expected = glyphsOf(*shapeTextRun(QString::fromStdU16String(c.text), mono));
+        } else {
+            for (std::size_t i = 0; i < c.text.size();) {
+                std::size_t next = i + 1;
+                while (next < c.text.size() && ordinals[next] == ordinals[i])
+                    ++next;
+                const auto cell = glyphsOf(*shapeTextRun(QString::fromStdU16String(c.text.substr(i, next - i)), mono));
+                expected.insert(expected.end(), cell.begin(), cell.end());
+                i = next;
+            }
+        }
+        std::vector<quint32> drawn;
+        for (const ShapedRun& run : renderer->shapeSegment(segment, fonts)) {
+            const auto glyphs = glyphsOf(*run.shaperRun);
+            drawn.insert(drawn.end(), glyphs.begin(), glyphs.end());
+        }
+        EXPECT_EQ(drawn, expected) << c.name;
     }
+    // The conjunct is one glyph, drawn from the first of its two cells.
+    const auto conjunct = shapeTextRun(QStringLiteral("\u0915\u094D\u0937"), mono);
+    ASSERT_TRUE(conjunct);
+    EXPECT_EQ(conjunct->glyphCount, 1);
 }
 
 TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
@@ -414,26 +449,26 @@ TEST_F(MetalRendererGLTest, SegmentsShapeEachStyledRunInItsSlotFont)
     EXPECT_EQ(runs[0].utf16Offset, 0);
     EXPECT_EQ(runs[1].utf16Offset, 2);
     EXPECT_EQ(runs[2].utf16Offset, 4);
-    EXPECT_EQ(runs[0].shaperRun.stringIndices, (std::vector<int>{0, 1}));
-    EXPECT_EQ(runs[1].shaperRun.stringIndices, (std::vector<int>{0})); // from the run's own start
+    EXPECT_EQ(runs[0].shaperRun->stringIndices, (std::vector<int>{0, 1}));
+    EXPECT_EQ(runs[1].shaperRun->stringIndices, (std::vector<int>{0})); // from the run's own start
     // Past the text's end is cut off; a slot without a font draws with the normal one.
-    EXPECT_EQ(runs[2].shaperRun.stringIndices, (std::vector<int>{0, 1}));
+    EXPECT_EQ(runs[2].shaperRun->stringIndices, (std::vector<int>{0, 1}));
     EXPECT_EQ(runs[2].attributes.font, FontSlot::italic);
-    EXPECT_EQ(runs[0].shaperRun.glyphRuns[0].font.styleName(), fonts[0].styleName());
-    EXPECT_EQ(runs[2].shaperRun.glyphRuns[0].font.styleName(), fonts[0].styleName());
-    EXPECT_EQ(runs[1].shaperRun.glyphRuns[0].font.familyName(), emojiFamily);
+    EXPECT_EQ(runs[0].shaperRun->glyphRuns[0].font.styleName(), fonts[0].styleName());
+    EXPECT_EQ(runs[2].shaperRun->glyphRuns[0].font.styleName(), fonts[0].styleName());
+    EXPECT_EQ(runs[1].shaperRun->glyphRuns[0].font.familyName(), emojiFamily);
 
-    // Cached by font and text: the same segment again adds nothing, the same text in bold
-    // is a run of its own.
+    // Cached by font and text: the same segment again adds nothing, the same text in another
+    // slot is a run of its own. ASCII the font maps straight to glyphs is made, not cached.
     const std::size_t cached = renderer->shaperCacheSize();
-    EXPECT_EQ(cached, 3u);
+    EXPECT_EQ(cached, 1u);
     renderer->shapeSegment(segment, fonts);
     EXPECT_EQ(renderer->shaperCacheSize(), cached);
-    segment.runs = {{0, 2, bold}};
+    segment.runs = {{0, 2, bold}, {2, 2, RunStyle{}}};
     const auto boldRuns = renderer->shapeSegment(segment, fonts);
-    ASSERT_EQ(boldRuns.size(), 1u);
+    ASSERT_EQ(boldRuns.size(), 2u);
     EXPECT_EQ(renderer->shaperCacheSize(), cached + 1);
-    EXPECT_EQ(boldRuns[0].shaperRun.glyphRuns[0].font.styleName(), fonts[1].styleName());
+    EXPECT_EQ(boldRuns[0].shaperRun->glyphRuns[0].font.styleName(), fonts[1].styleName());
 }
 
 TEST_F(MetalRendererGLTest, CoordinatorCallbacksReachTheHostOnlyWhileTheRendererLives)

@@ -225,6 +225,26 @@ TEST_F(MetalRowDrawDataGLTest, JoiningLettersTakeTheirJoinedFormsInALeftToRightR
             << "cell " << i << " stands isolated";
 }
 
+// A conjunct takes its two cells' letters into one glyph drawn from the first cell; the
+// underline still covers both cells, each with its piece on the grid.
+TEST_F(MetalRowDrawDataGLTest, AConjunctsCellsKeepTheirUnderline)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans Devanagari")))
+        FAIL() << "the font package fonts-noto-core is missing (no Noto Sans Devanagari)";
+    show("\x1b[4m\xe0\xa4\x95\xe0\xa5\x8d\xe0\xa4\xb7\x1b[m"); // क्ष underlined, two cells
+    ASSERT_EQ(view->terminal->buffer().x(), 2);
+    const RowDrawData data = row(0);
+    EXPECT_EQ(data.glyphCellsGray.size(), 1u) << "one conjunct glyph";
+    float covered = 0;
+    float left = 1e9f;
+    for (const ColorCell& piece : data.decorationCells) {
+        covered += piece.size[0];
+        left = std::min(left, piece.position[0]);
+    }
+    EXPECT_NEAR(left, 0.0f, 1e-3);
+    EXPECT_GE(covered, static_cast<float>(2 * std::floor(cellWidth())));
+}
+
 TEST_F(MetalRowDrawDataGLTest, DoubleHeightRowsShowTheirOwnHalfOfEachGlyph)
 {
     show("\x1b#3A\r\n\x1b#4A\r\nA");
