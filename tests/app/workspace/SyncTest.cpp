@@ -11,6 +11,7 @@
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -49,7 +50,15 @@ struct SyncFixture : test::ClockedModel, testing::Test {
         };
         local().tabSyncReady = true;
     }
-    void sync() { QCoro::waitFor(model.requestSync(local())); }
+    // A tab a listing opens runs a real shell, whose attach ends at once on the private server,
+    // and the tab's end asks for a sync of its own. A request made while that one runs is only
+    // queued behind it and returns at once: wait until the connection is idle, so every
+    // listing asked for has been applied before the test looks.
+    void sync()
+    {
+        QCoro::waitFor(model.requestSync(local()));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000)) << "a sync never ended";
+    }
     QStringList sessions() const
     {
         QStringList names;
@@ -381,7 +390,8 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     // Back within the size: the change kept here goes on top of the host's sets, and up.
     sync();
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("theirs")}));
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})
+    // Asserted: the line after reads the last upload.
+    ASSERT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})
                                    + QStringLiteral("true\n")});
     model.toggleFavorite(QStringLiteral("a"), local());
     EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}) + QStringLiteral("true\n"));
