@@ -5,6 +5,7 @@
 
 #include "app/support/HostileNames.h"
 #include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
@@ -23,18 +24,8 @@
 namespace halvoren {
 namespace {
 
-QString tmux(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("tmux"), arguments);
-    process.waitForFinished();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-QString option(const QString& session, const QString& name)
-{
-    return tmux({QStringLiteral("-u"), QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
-}
+using test::tmux;
+using test::tmuxOption;
 
 bool alive(const QString& session)
 {
@@ -80,13 +71,13 @@ TEST(Converge, TwoModelsFollowOneHostsTabs)
 
     const MacProject alpha = project(QStringLiteral("alpha"));
     a.model.openProject(alpha, a.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(alpha.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(alpha.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
     b.poll();
     b.poll();
     EXPECT_EQ(b.names(), QStringList{QStringLiteral("alpha")});
 
     a.model.closeTab(*a.model.tabs().front());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(alpha.session, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(alpha.session, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
     b.poll();
     b.poll();
     EXPECT_TRUE(b.names().isEmpty());
@@ -96,16 +87,16 @@ TEST(Converge, TwoModelsFollowOneHostsTabs)
     const MacProject gamma = project(QStringLiteral("gamma"));
     a.model.openProject(beta, a.local());
     a.model.openProject(gamma, a.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("2"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("2"); }, 30000));
     b.poll();
     b.poll();
     EXPECT_EQ(b.names(), (QStringList{QStringLiteral("beta"), QStringLiteral("gamma")}));
     // A tab B's user has just opened holds B's order back.
     const MacProject delta = project(QStringLiteral("delta"));
     b.model.openProject(delta, b.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(delta.session, QStringLiteral("@hv_order")) == QStringLiteral("3"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(delta.session, QStringLiteral("@hv_order")) == QStringLiteral("3"); }, 30000));
     a.model.moveTabs({1}, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(gamma.session, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
     b.poll();
     b.poll();
     EXPECT_EQ(b.names(), (QStringList{QStringLiteral("beta"), QStringLiteral("gamma"), QStringLiteral("delta")}));
@@ -116,12 +107,12 @@ TEST(Converge, TwoModelsFollowOneHostsTabs)
     // The numbered session of a folder whose base session is gone.
     a.model.openAnotherSession(QStringLiteral("alpha"), alpha.path, a.local());
     const QString second = alpha.session + QStringLiteral("-2");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
     QCoro::waitFor(a.model.killSession(alpha.session, a.local()));
     EXPECT_FALSE(alive(alpha.session));
     QCoro::waitFor(a.model.killSession(alpha.session, a.local()));
     EXPECT_TRUE(alive(second));
-    EXPECT_EQ(option(second, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_EQ(tmuxOption(second, QStringLiteral("@hv_open")), QStringLiteral("1"));
 }
 
 // Folders whose names tmux or a shell could misread, opened, listed, followed, reordered,
@@ -154,9 +145,9 @@ TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
     for (const MacProject& project : a.local().projects()) {
         SCOPED_TRACE(project.path.toStdString());
         // The tags are written one after the other: the path is the last of the tab's own.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !option(project.session, QStringLiteral("@hv_path")).isEmpty(); }, 30000));
-        EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
-        EXPECT_EQ(option(project.session, QStringLiteral("@hv_path")), test::cleanedTag(project.path).trimmed());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !tmuxOption(project.session, QStringLiteral("@hv_path")).isEmpty(); }, 30000));
+        EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+        EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_path")), test::cleanedTag(project.path).trimmed());
         EXPECT_EQ(tmux({QStringLiteral("-u"), QStringLiteral("display-message"), QStringLiteral("-p"), QStringLiteral("-t"),
                         u'=' + project.session + u':', QStringLiteral("#{session_path}")}),
                   project.path.trimmed());
@@ -183,13 +174,13 @@ TEST(Converge, HostileFolderNamesAreOpenedAndFollowedAsText)
     // as it ends: both runs are waited for, or their coroutines would outlive the model.
     const int writes = a.local().writeEpoch;
     a.model.moveTabs({a.model.tabs().size() - 1}, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(moved, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(moved, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
     a.model.closeTab(*a.model.tabs().front());
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return option(moved, QStringLiteral("@hv_open")).isEmpty() && a.local().writeEpoch >= writes + 4;
+        return tmuxOption(moved, QStringLiteral("@hv_open")).isEmpty() && a.local().writeEpoch >= writes + 4;
     }, 30000));
     a.model.reopenClosedTab();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(moved, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(moved, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
     EXPECT_EQ(a.model.tabs().size(), names.size());
 
     // One session per folder, and no name ran a command.
@@ -239,15 +230,15 @@ TEST(Converge, TheLongestFolderNameKeepsItsTab)
     const MacProject project = a.local().projects().front();
     EXPECT_EQ(project.name, name);
     a.model.openProject(project, a.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(project.session, QStringLiteral("@hv_path")) == path; }, 30000));
-    EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
-    EXPECT_EQ(option(project.session, QStringLiteral("@hv_name")), name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_name")), name);
 
     // Its numbered session, named "N (2)" on the host.
     a.model.openAnotherSession(name, path, a.local());
     const QString second = project.session + QStringLiteral("-2");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_path")) == path; }, 30000));
-    EXPECT_EQ(option(second, QStringLiteral("@hv_name")), name + QStringLiteral(" (2)"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(second, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(tmuxOption(second, QStringLiteral("@hv_name")), name + QStringLiteral(" (2)"));
     // Past the hold-off of a tab just opened, which would hide a refused row for ten seconds.
     a.clock->advance(MacModel::reorderHoldOff);
     a.poll();
@@ -259,7 +250,7 @@ TEST(Converge, TheLongestFolderNameKeepsItsTab)
     b.poll();
     EXPECT_EQ(b.names(), (QStringList{name, name + QStringLiteral(" (2)")}));
     a.model.moveTabs({1}, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(second, QStringLiteral("@hv_order")) == QStringLiteral("1"); }, 30000));
     b.clock->advance(MacModel::reorderHoldOff);
     b.poll();
     EXPECT_EQ(b.names(), (QStringList{name + QStringLiteral(" (2)"), name}));
@@ -277,13 +268,13 @@ TEST(Converge, TheLongestFolderNameKeepsItsTab)
     const int writes = a.local().writeEpoch;
     a.model.closeTab(*a.model.tabs().front());
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return option(second, QStringLiteral("@hv_open")).isEmpty() && a.local().writeEpoch >= writes + 2;
+        return tmuxOption(second, QStringLiteral("@hv_open")).isEmpty() && a.local().writeEpoch >= writes + 2;
     }, 30000));
     EXPECT_TRUE(alive(second));
     b.poll();
     EXPECT_EQ(b.names(), QStringList{name});
     a.model.reopenClosedTab();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(second, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
     a.clock->advance(MacModel::reorderHoldOff);
     a.poll();
     EXPECT_EQ(a.model.tabs().size(), 2);
@@ -312,8 +303,8 @@ TEST(Converge, ASessionNamedBeyondEveryFolderKeepsItsTab)
     Instance a;
     QCoro::waitFor(a.model.start());
     a.model.openProject(MacProject{QStringLiteral("site"), path, session}, a.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(session, QStringLiteral("@hv_path")) == path; }, 30000));
-    EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(session, QStringLiteral("@hv_path")) == path; }, 30000));
+    EXPECT_EQ(tmuxOption(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
     // Past the hold-off of a tab just opened, after which an unlisted tab would close.
     a.clock->advance(MacModel::reorderHoldOff);
     a.poll();
@@ -325,7 +316,7 @@ TEST(Converge, ASessionNamedBeyondEveryFolderKeepsItsTab)
     };
     EXPECT_TRUE(sessions(a.model).contains(session));
     EXPECT_FALSE(a.model.banner().has_value()) << a.model.banner()->toStdString();
-    EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_EQ(tmuxOption(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
     Instance b;
     QCoro::waitFor(b.model.start());
     EXPECT_TRUE(sessions(b.model).contains(session));

@@ -6,6 +6,7 @@
 
 #include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
@@ -23,18 +24,10 @@
 namespace halvoren {
 namespace {
 
-QString tmux(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("tmux"), QStringList{QStringLiteral("-u")} + arguments);
-    process.waitForFinished();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
+// "-u": the names here are of any script.
+QString tmux(const QStringList& arguments) { return test::tmux(QStringList{QStringLiteral("-u")} + arguments); }
 
-QString option(const QString& session, const QString& name)
-{
-    return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
-}
+using test::tmuxOption;
 
 struct Instance : test::ClockedModel {
     Instance() { model.isFrontmost = [] { return false; }; }
@@ -299,7 +292,7 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
     ASSERT_TRUE(instance.local().tmuxAvailable());
     const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
     instance.model.openProject(project, instance.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
     const auto attached = [&] {
         return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty();
     };
@@ -310,12 +303,12 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
     const QString longPath = QStringLiteral("/srv/") + QString(5013, u'p');
     ASSERT_EQ(longPath.toUtf8().size(), 5018);
     tmux({QStringLiteral("set"), QStringLiteral("-t"), u'=' + project.session + u':', QStringLiteral("@hv_path"), longPath});
-    ASSERT_EQ(option(project.session, QStringLiteral("@hv_path")), longPath);
+    ASSERT_EQ(tmuxOption(project.session, QStringLiteral("@hv_path")), longPath);
     for (int poll = 0; poll < 2; ++poll) {
         instance.clock->advance(MacModel::reorderHoldOff);
         instance.sync();
     }
-    EXPECT_EQ(option(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
     EXPECT_TRUE(instance.model.tabs().contains(tab));
     EXPECT_TRUE(tab->isLive());
     EXPECT_TRUE(attached());

@@ -8,6 +8,7 @@
 
 #include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
@@ -35,14 +36,7 @@ struct Instance : test::ClockedModel {
     Instance() { model.isFrontmost = [] { return false; }; }
 };
 
-QString tmuxOption(const QString& session, const QString& name)
-{
-    QProcess tmux;
-    tmux.start(QStringLiteral("tmux"), {QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"),
-                                        u'=' + session + u':', name});
-    tmux.waitForFinished();
-    return QString::fromUtf8(tmux.readAllStandardOutput()).trimmed();
-}
+using test::tmuxOption;
 
 TEST(LoginProfile, ThisComputerRunsEveryScriptWhenTheProfileReadsItsInput)
 {

@@ -6,6 +6,7 @@
 
 #include "app/support/SshHost.h"
 #include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
@@ -14,7 +15,6 @@
 #include "remote/ShellQuote.h"
 #include "tab/MacTab.h"
 
-#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,13 +22,8 @@
 namespace halvoren {
 namespace {
 
-QString tmux(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("tmux"), arguments);
-    process.waitForFinished();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
+using test::tmux;
+using test::tmuxOption;
 
 QStringList sessions()
 {
@@ -95,8 +90,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     ASSERT_TRUE(QDir(kept.path).removeRecursively());
     m.model.openProject(kept, m.local());
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + kept.session + u':',
-                     QStringLiteral("@hv_open")}) == QStringLiteral("1");
+        return tmuxOption(kept.session, QStringLiteral("@hv_open")) == QStringLiteral("1");
     }, 30000));
     EXPECT_EQ(m.model.tabs().size(), 1);
     EXPECT_FALSE(m.model.banner());
@@ -104,8 +98,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     // Opened over another tab, a tab that could not open its folder hands the focus back.
     m.model.openProject(other, m.local());
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + other.session + u':',
-                     QStringLiteral("@hv_open")}) == QStringLiteral("1");
+        return tmuxOption(other.session, QStringLiteral("@hv_open")) == QStringLiteral("1");
     }, 30000));
     ASSERT_EQ(m.model.tabs().size(), 2);
     MacTab& first = *m.model.tabs().front();

@@ -4,6 +4,7 @@
 #include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
 #include "app/workspace/ManualClock.h"
 #include "app/workspace/PrivateTmux.h"
@@ -14,7 +15,6 @@
 
 #include <QDBusConnection>
 #include <QDir>
-#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -81,18 +81,8 @@ TEST(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
     EXPECT_TRUE(agent->attention());
 }
 
-QString tmux(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("tmux"), arguments);
-    process.waitForFinished();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-QString option(const QString& session, const QString& name)
-{
-    return tmux({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + session + u':', name});
-}
+using test::tmux;
+using test::tmuxOption;
 
 // The rows of the tab's screen, one line each.
 QString screen(MacTab& tab)
@@ -145,7 +135,7 @@ TEST(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs)
     const auto open = [&](const QString& name) -> MacTab* {
         const MacProject opened = project(name);
         model.openProject(opened, local);
-        if (!QTest::qWaitFor([&] { return option(opened.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000))
+        if (!QTest::qWaitFor([&] { return tmuxOption(opened.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000))
             return nullptr;
         MacTab* tab = model.tabs().back();
         return QTest::qWaitFor([&] { return !screen(*tab).trimmed().isEmpty(); }, 30000) ? tab : nullptr;
@@ -174,10 +164,10 @@ TEST(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs)
     ASSERT_NE(delta, nullptr);
     const QString deltaSession = delta->project.session;
     model.closeTab(*delta);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(deltaSession, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(deltaSession, QStringLiteral("@hv_open")).isEmpty(); }, 30000));
     model.moveTabs({2}, 1);
     const QString gammaSession = project(QStringLiteral("gamma")).session;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return option(gammaSession, QStringLiteral("@hv_order")) == QStringLiteral("2"); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(gammaSession, QStringLiteral("@hv_order")) == QStringLiteral("2"); }, 30000));
     QTest::qWait(1500);
     EXPECT_GT(repainted, MacModel::busyBurstBytes);
 
