@@ -41,16 +41,23 @@ public Q_SLOTS:
     void CloseNotification(uint) {}
 };
 
-TEST(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
-{
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
-        << "no session bus: run under dbus-run-session (Debian package dbus)";
-    QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("server"));
+// The recording server, on a connection of its own to the test's session bus.
+class FinishedNotification : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
+            << "no session bus: run under dbus-run-session (Debian package dbus)";
+        QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("server"));
+        ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
+                                             QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    }
     Recorder recorder;
-    ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
-                                         QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+};
 
+TEST_F(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
+{
     test::TempFolder folder;
     PreferenceStore store(folder.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
@@ -100,17 +107,9 @@ void type(MacTab& tab, std::string_view text)
     tab.terminal->sendUserInput(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-TEST(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs)
+TEST_F(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs)
 {
     ASSERT_TRUE(test::tmuxInstalled());
-    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
-        << "no session bus: run under dbus-run-session (Debian package dbus)";
-    QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("server"));
-    Recorder recorder;
-    ASSERT_TRUE(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
-                                         QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
-
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const auto project = [&root](const QString& name) {
