@@ -140,6 +140,20 @@ TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
                       {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + tmuxSessionName(site)});
 }
 
+// What both hosts show of a shared-state file there but unreadable: one message, then a
+// change kept here and said so, the connection reachable throughout.
+void checkUnreadableSharedState(Instance& instance, MacConnection& connection)
+{
+    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage(!connection.link));
+    instance.model.setBanner(std::nullopt);
+    instance.sync(connection);
+    EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
+    instance.model.toggleFavorite(QStringLiteral("web"), connection);
+    EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
+    instance.sync(connection);
+    EXPECT_FALSE(connection.unreachable());
+}
+
 // Every entry below `folder`, with the content of the files.
 QStringList treeOf(const QString& folder)
 {
@@ -177,15 +191,7 @@ TEST(LargeSharedState, AnUnreadableFileStaysAsItIsWithOneMessage)
         Instance instance;
         instance.prefs.setFavorites(MacConnection::localID, {QStringLiteral("mine")});
         QCoro::waitFor(instance.model.start());
-        MacConnection& local = *instance.model.localConnection();
-        EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage(true));
-        instance.model.setBanner(std::nullopt);
-        instance.sync(local);
-        EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
-        instance.model.toggleFavorite(QStringLiteral("web"), local);
-        EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
-        instance.sync(local);
-        EXPECT_FALSE(local.unreachable());
+        checkUnreadableSharedState(instance, *instance.model.localConnection());
         EXPECT_EQ(treeOf(folder), before);
     }
 }
@@ -214,14 +220,7 @@ TEST(LargeSharedState, AServersFolderInPlaceOfTheFileStaysWithOneMessage)
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);
-    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage());
-    instance.model.setBanner(std::nullopt);
-    instance.sync(*connection);
-    EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";
-    instance.model.toggleFavorite(QStringLiteral("web"), *connection);
-    EXPECT_EQ(instance.model.banner(), MacModel::sharedStateKeptHereMessage(true));
-    instance.sync(*connection);
-    EXPECT_FALSE(connection->unreachable());
+    checkUnreadableSharedState(instance, *connection);
     const ShellResult<QString> after = QCoro::waitFor(connection->link->runScript(look, 25));
     ASSERT_TRUE(after);
     EXPECT_EQ(after.value(), before);
