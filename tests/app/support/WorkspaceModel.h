@@ -1,5 +1,5 @@
 // A workspace model for one test, with preferences of its own in a fresh folder and no
-// session bus; a ClockedModel polls on a clock the test moves.
+// session bus unless the test gives one; a ClockedModel polls on a clock the test moves.
 #pragma once
 
 #include "app/support/TempFolder.h"
@@ -14,10 +14,14 @@
 namespace halvoren::test {
 
 struct ModelInFolder {
+    ModelInFolder() : ModelInFolder(QDBusConnection(QStringLiteral("no-bus"))) {}
+    // Notifications go to `bus`.
+    explicit ModelInFolder(const QDBusConnection& bus) : notifier(bus) {}
+
     TempFolder folder;
     PreferenceStore store{folder.file(QStringLiteral("preferences.json"))};
     Prefs prefs{store};
-    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    Notifier notifier;
     MacModel model{prefs, nullptr, &notifier};
 
     MacConnection& local() { return *model.localConnection(); }
@@ -27,6 +31,7 @@ struct ClockedModel : ModelInFolder {
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
 
     ClockedModel() { model.clock = clock; }
+    explicit ClockedModel(const QDBusConnection& bus) : ModelInFolder(bus) { model.clock = clock; }
 };
 
 } // namespace halvoren::test

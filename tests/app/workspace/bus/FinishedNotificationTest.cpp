@@ -6,6 +6,7 @@
 #include "app/support/TempFolder.h"
 #include "app/support/TmuxCommand.h"
 #include "app/support/TmuxInstalled.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/ManualClock.h"
 #include "app/workspace/PrivateTmux.h"
 #include "platform/Notifier.h"
@@ -58,13 +59,9 @@ protected:
 
 TEST_F(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
 {
-    test::TempFolder folder;
-    PreferenceStore store(folder.file(QStringLiteral("preferences.json")));
-    Prefs prefs(store);
-    Notifier notifier(QDBusConnection::sessionBus());
-    MacModel model(prefs, nullptr, &notifier);
-    auto clock = std::make_shared<test::ManualClock>();
-    model.clock = clock;
+    test::ClockedModel workspace(QDBusConnection::sessionBus());
+    MacModel& model = workspace.model;
+    const std::shared_ptr<test::ManualClock>& clock = workspace.clock;
     model.isFrontmost = [] { return true; };
     model.localConnection()->setTmuxAvailable(false);
     const auto add = [&model](const QString& name) {
@@ -120,13 +117,9 @@ TEST_F(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs
     // The server lives for the whole test, whatever the tabs do.
     tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
 
-    test::TempFolder folder;
-    PreferenceStore store(folder.file(QStringLiteral("preferences.json")));
-    Prefs prefs(store);
-    Notifier notifier(QDBusConnection::sessionBus());
-    MacModel model(prefs, nullptr, &notifier);
-    auto clock = std::make_shared<test::ManualClock>();
-    model.clock = clock;
+    test::ClockedModel workspace(QDBusConnection::sessionBus());
+    MacModel& model = workspace.model;
+    const std::shared_ptr<test::ManualClock>& clock = workspace.clock;
     model.isFrontmost = [] { return true; };
     QCoro::waitFor(model.start());
     MacConnection& local = *model.localConnection();
