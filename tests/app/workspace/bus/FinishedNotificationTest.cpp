@@ -54,6 +54,9 @@ protected:
                                              QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
     }
+    // The tabs' sessions stay tagged open on the private server, which serves the whole run: a
+    // later test, or the same one repeated, would start by restoring them as its own tabs.
+    void TearDown() override { test::tmux({QStringLiteral("kill-server")}); }
     Recorder recorder;
 };
 
