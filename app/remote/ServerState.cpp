@@ -77,11 +77,6 @@ QString hostSubject(HostKind host)
     return host == HostKind::server ? QStringLiteral("Le serveur") : QStringLiteral("Cet ordinateur");
 }
 
-QString hostNameTooLongMessage(qsizetype limit)
-{
-    return QStringLiteral("Le serveur liste des noms de plus de %1 octets : ils sont ignorés.").arg(limit);
-}
-
 QString hostSessionTooLongMessage(HostKind host)
 {
     return QStringLiteral("%1 liste des sessions dont le nom dépasse %2 Kio : elles ne sont pas suivies ici.")
@@ -105,24 +100,24 @@ QString hostPathTooLongMessage(HostKind host)
 
 namespace {
 
-QString sharedStateOwner(bool thisComputer)
+QString sharedStateOwner(HostKind host)
 {
-    return thisComputer ? QStringLiteral("de cet ordinateur") : QStringLiteral("du serveur");
+    return host == HostKind::server ? QStringLiteral("du serveur") : QStringLiteral("de cet ordinateur");
 }
 
 } // namespace
 
-QString sharedStateTooLargeMessage(bool thisComputer)
+QString sharedStateTooLargeMessage(HostKind host)
 {
     return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 dépasse %2 Mo : il est ignoré.")
-        .arg(sharedStateOwner(thisComputer))
+        .arg(sharedStateOwner(host))
         .arg(maximumSharedStateBytes >> 20);
 }
 
-QString sharedStateUnreadableMessage(bool thisComputer)
+QString sharedStateUnreadableMessage(HostKind host)
 {
     return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est illisible : il est laissé tel quel.")
-        .arg(sharedStateOwner(thisComputer));
+        .arg(sharedStateOwner(host));
 }
 
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host)
@@ -439,12 +434,12 @@ qsizetype findLine(QStringView text, QStringView line, qsizetype from = 0)
 // printed in its place. The size is the file's own, in bytes, as the script measures it. The
 // markers stand alone in place of the file: a file that merely holds their text (a project
 // of that name) is read as any other.
-void readSharedSection(QStringView content, const QString& nonce, ServerState& state)
+void readSharedSection(QStringView content, const QString& nonce, HostKind host, ServerState& state)
 {
     const QStringView alone = content.trimmed();
     if (alone == marked(sharedTooLargeMarker, nonce) || longerThanUtf8(content, maximumSharedStateBytes)) {
         state.sharedTooLarge = true;
-        note(state.problems, sharedStateTooLargeMessage());
+        note(state.problems, sharedStateTooLargeMessage(host));
         return;
     }
     // A missing or blank file holds no one's names: the caller writes its own.
@@ -455,7 +450,7 @@ void readSharedSection(QStringView content, const QString& nonce, ServerState& s
         state.shared = parseSharedPrefs(alone);
     if (!state.shared) {
         state.sharedUnreadable = true;
-        note(state.problems, sharedStateUnreadableMessage());
+        note(state.problems, sharedStateUnreadableMessage(host));
     }
 }
 
@@ -516,7 +511,7 @@ ServerState parseServerState(const QString& output, const QStringList& keep, con
     QStringView content(tail);
     if (content.startsWith(u'\n'))
         content = content.sliced(1);
-    readSharedSection(content, nonce, state);
+    readSharedSection(content, nonce, host, state);
     return state;
 }
 

@@ -43,10 +43,8 @@ inline constexpr qsizetype maximumListedOpenRowBytes = qsizetype{8} << 20;
 // system's name or path, while the listing stays bounded. A row with a longer session name
 // or path is left out (see parseServerState); a longer tab name reads as the session name.
 inline constexpr qsizetype maximumHostValueBytes = qsizetype{64} << 10;
-// A project name as long as a folder name; favourite and hidden names are bounded by the
-// shared-state file alone, whose bytes as stored are read up to exactly
-// maximumSharedStateBytes.
-inline constexpr qsizetype maximumHostNameBytes = maximumFolderNameBytes;
+// Favourite and hidden names are bounded by the shared-state file alone, whose bytes as
+// stored are read up to exactly maximumSharedStateBytes.
 inline constexpr qsizetype maximumSharedStateBytes = 1 << 20;
 
 // Sessions a listing keeps besides those the client asks to keep (its tabs, saved tabs and
@@ -62,13 +60,12 @@ enum class HostKind { thisComputer, server };
 QString hostSubject(HostKind host);
 
 // The problems a listing may report, each shown once per connection.
-QString hostNameTooLongMessage(qsizetype limit = maximumHostNameBytes);
 QString hostSessionTooLongMessage(HostKind host = HostKind::thisComputer);
 QString hostTabNameTooLongMessage(HostKind host = HostKind::thisComputer);
 QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
 // A host's file is "du serveur", ours "de cet ordinateur".
-QString sharedStateTooLargeMessage(bool thisComputer = false);
-QString sharedStateUnreadableMessage(bool thisComputer = false);
+QString sharedStateTooLargeMessage(HostKind host = HostKind::thisComputer);
+QString sharedStateUnreadableMessage(HostKind host = HostKind::thisComputer);
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
 
 struct HostTab {

@@ -351,9 +351,6 @@ private:
     // The sessions a listing of the connection keeps however many it holds: those of its
     // tabs, saved tabs, known folders and recently closed tabs.
     QStringList listingKeeps(const MacConnection& connection) const;
-    // The listing words its problems with the shared-state file for a server; this computer's
-    // own is "de cet ordinateur".
-    static QString sharedStateProblemFor(const MacConnection& connection, const QString& problem);
     // Shows the message in the banner unless this connection showed it already.
     void reportHostProblem(MacConnection& connection, const QString& message);
     MacTab* tabOf(const MacConnection& connection, const QString& session) const;

@@ -541,7 +541,7 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
         co_return;
     }
     for (const QString& problem : std::as_const(parsed->problems))
-        reportHostProblem(connection, sharedStateProblemFor(connection, problem));
+        reportHostProblem(connection, problem);
     connection.failures = 0;
     connection.setUnreachable(false);
     ServerState state = std::move(*parsed);
@@ -676,17 +676,6 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         co_return;
     Task<> uploading = runRemote(adopted, adoption.upload);
     co_await std::move(uploading);
-}
-
-QString MacModel::sharedStateProblemFor(const MacConnection& connection, const QString& problem)
-{
-    if (connection.link)
-        return problem;
-    if (problem == sharedStateTooLargeMessage())
-        return sharedStateTooLargeMessage(true);
-    if (problem == sharedStateUnreadableMessage())
-        return sharedStateUnreadableMessage(true);
-    return problem;
 }
 
 Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly)

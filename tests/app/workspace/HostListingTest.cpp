@@ -215,7 +215,7 @@ TEST(HostListing, NamesHoldingTheMarkersAreData)
     instance.model.setBanner(std::nullopt);
     instance.sync();
     EXPECT_FALSE(instance.local().sharedStateTooLarge);
-    EXPECT_NE(instance.model.banner(), std::optional(sharedStateTooLargeMessage()));
+    EXPECT_NE(instance.model.banner(), std::optional(sharedStateTooLargeMessage(HostKind::thisComputer)));
     EXPECT_EQ(instance.sessions(root.path()), expected);
     killOnHost(paths);
 }

@@ -79,7 +79,7 @@ void checkLargeSharedState(Instance& instance, MacConnection& connection, const 
     EXPECT_FALSE(connection.unreachable());
     EXPECT_EQ(connection.failures, 0);
     EXPECT_EQ(sessionsOf(instance.model, connection), QStringList{session});
-    EXPECT_EQ(instance.model.banner(), sharedStateTooLargeMessage(!connection.link));
+    EXPECT_EQ(instance.model.banner(), sharedStateTooLargeMessage(connection.link ? HostKind::server : HostKind::thisComputer));
     EXPECT_EQ(connection.favorites(), mine);
 
     // Polls say nothing more and keep the connection reachable.
@@ -144,7 +144,7 @@ TEST(LargeSharedState, ThisComputerKeepsItsTabsAndNeverReplacesTheFile)
 // change kept here and said so, the connection reachable throughout.
 void checkUnreadableSharedState(Instance& instance, MacConnection& connection)
 {
-    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage(!connection.link));
+    EXPECT_EQ(instance.model.banner(), sharedStateUnreadableMessage(connection.link ? HostKind::server : HostKind::thisComputer));
     instance.model.setBanner(std::nullopt);
     instance.sync(connection);
     EXPECT_FALSE(instance.model.banner().has_value()) << "reported once";

@@ -416,7 +416,7 @@ TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
         local().setHidden({});
         shared = text;
         sync();
-        EXPECT_EQ(model.banner(), sharedStateUnreadableMessage(true));
+        EXPECT_EQ(model.banner(), sharedStateUnreadableMessage(HostKind::thisComputer));
         model.clearBanners();
         sync();
         EXPECT_FALSE(model.banner().has_value()) << "reported once";
