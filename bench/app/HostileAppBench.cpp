@@ -47,6 +47,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -373,6 +374,23 @@ bool prepareShared1MiB(const Setup& setup)
         && writeTmux(setup, printRows(setup));
 }
 
+// A project of 5,000 sub-folders beside the tabs' usual host: opened and closed twice once the
+// window has started (the second time from the list already known).
+constexpr int subfolderCount = 5000;
+const QString subfolderProject = QStringLiteral("grand");
+
+bool prepareSubfolders5000(const Setup& setup)
+{
+    const QString parent = setup.projects + u'/' + subfolderProject;
+    const int count = setup.quick ? 50 : subfolderCount;
+    for (int i = 0; i < count; ++i) {
+        if (!QDir().mkpath(parent + QStringLiteral("/dossier-%1").arg(i, 4, 10, QLatin1Char('0'))))
+            return false;
+    }
+    return writeFile(setup.home + QStringLiteral("/rows"), openProjectRow(setup, subfolderProject))
+        && writeTmux(setup, printRows(setup));
+}
+
 struct Case {
     const char* name;
     const char* about;
@@ -402,6 +420,7 @@ const Case cases[] = {
     {"listing-timeout", "a tmux that answers a byte every 100 ms, three tabs saved", prepareListingTimeout, 0, false},
     {"value-8MiB", "an open row with a path of 8 MiB beside an open tab", prepareValue8MiB, 1, false},
     {"shared-1MiB", "a shared state of 1,048,575 bytes, adopted, and one open tab", prepareShared1MiB, 1, false},
+    {"subfolders-5000", "a project of 5,000 sub-folders opened and closed twice", prepareSubfolders5000, 1, false},
 };
 
 const Case* findCase(const QString& name)
@@ -497,6 +516,40 @@ private:
     double longest = 0;
     int count = 0;
 };
+
+// Waits on the main loop until `done` holds or `limitMs` passes; false when it ran out.
+bool waitUntil(const std::function<bool()>& done, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Opens the project's sub-folders and closes them, twice: the first opening lists them from the
+// host, the second shows the list already known. Reports the rows it got and the longest stall
+// of the main thread while the sidebar followed.
+QString expandTwice(MacModel& model, MacConnection& local, const QString& path)
+{
+    StallMeter stalls;
+    for (int round = 0; round < 2; ++round) {
+        model.loadSubprojects(path, local);
+        const bool listed = waitUntil([&] { return local.subprojects().contains(path); }, 60'000);
+        // Time for the sidebar to make its rows on the next turns, then close.
+        waitUntil([] { return false; }, 500);
+        model.loadSubprojects(path, local);
+        waitUntil([] { return false; }, 500);
+        if (!listed)
+            return QStringLiteral("sub-folders not listed; ");
+    }
+    return QStringLiteral("subfolders=%1 expand-stall=%2; ")
+        .arg(local.subprojects().value(path).size())
+        .arg(stalls.longestMilliseconds(), 0, 'f', 1);
+}
 
 // Runs one case in this process and prints its result line.
 int runCase(const Case& scenario, bool quick, int argc, char** argv)
@@ -606,8 +659,11 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
     watch.start();
     app.window->show();
     QApplication::exec();
-    keys.stop();
     watch.stop();
+    const bool expands = std::strcmp(scenario.name, "subfolders-5000") == 0 && !overran;
+    if (expands)
+        outcome += expandTwice(model, local, setup.projects + u'/' + subfolderProject);
+    keys.stop();
 
     const double seconds = double(clock.elapsed()) / 1000;
     const double peak = double(statusBytes("VmHWM")) / 1e6;
