@@ -6,6 +6,7 @@
 #include "ui/Icons.h"
 #include "style/Palette.h"
 #include "ui/PickerRequest.h"
+#include "ui/ProjectList.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -342,8 +343,10 @@ ProjectRow::ProjectRow(MacModel& model, MacProject project, MacConnection& conne
     // Not listed yet: only the turned chevron tells that the listing is on its way.
     if (listed == connection.subprojects().cend())
         return;
-    for (const MacProject& child : *listed)
-        layout->addWidget(new ProjectRow(model, child, connection, depth + 1, this->open, this));
+    // Thousands of sub-folders are as many rows as a root of thousands of projects: only
+    // those near the view are made.
+    if (!listed->isEmpty())
+        layout->addWidget(new ProjectList(model, *listed, connection, depth + 1, this->open, this));
     if (listed->isEmpty()) {
         auto* empty = new QLabel(QStringLiteral("Aucun sous-dossier"), this);
         empty->setObjectName(QStringLiteral("emptySubfolders"));

@@ -3,6 +3,7 @@
 #include "tab/MacTab.h"
 #include "ui/AppBus.h"
 #include "ui/Icons.h"
+#include "ui/ProjectList.h"
 #include "style/Palette.h"
 #include "ui/SessionPicker.h"
 
@@ -178,106 +179,6 @@ protected:
 private:
     SidebarView& sidebar;
     QPointer<MacConnection> connection;
-};
-
-// The rows of one list of projects. Only the rows near the part of the sidebar in view exist as
-// widgets, placed by hand: a root of thousands of folders would otherwise make thousands of
-// widgets at every change, each laid out and clipped against all the others. A row that is not
-// expanded is one line high; an expanded one is made at once and kept, since its height
-// depends on its sub-folders.
-class ProjectList : public QWidget {
-public:
-    ProjectList(MacModel& model, QList<MacProject> projects, MacConnection& connection, OpenProjectAction open,
-                QScrollArea& scroller, QWidget* parent)
-        : QWidget(parent), model(model), projects(std::move(projects)), connection(&connection), open(std::move(open)),
-          scroller(scroller)
-    {
-        setObjectName(QStringLiteral("projectList"));
-        tops.reserve(std::size_t(this->projects.size()) + 1);
-        tops.push_back(0);
-        for (qsizetype index = 0; index < this->projects.size(); ++index) {
-            int height = rowLineHeight;
-            if (connection.expanded().contains(this->projects.at(index).path)) {
-                ProjectRow* row = makeRow(index);
-                kept.insert(index);
-                height = row->sizeHint().height();
-            }
-            tops.push_back(tops.back() + qint64(height));
-        }
-        setFixedHeight(int(std::min<qint64>(tops.back(), QWIDGETSIZE_MAX)));
-        connect(scroller.verticalScrollBar(), &QScrollBar::valueChanged, this, &ProjectList::place);
-        scroller.viewport()->installEventFilter(this);
-        place();
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == scroller.viewport() && event->type() == QEvent::Resize)
-            place();
-        return false;
-    }
-    void resizeEvent(QResizeEvent*) override
-    {
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
-            fit(row.key(), *row.value());
-        place();
-    }
-    void moveEvent(QMoveEvent*) override { place(); }
-
-private:
-    ProjectRow* makeRow(qsizetype index)
-    {
-        auto* row = new ProjectRow(model, projects.at(index), *connection, 0, open, this);
-        rows.insert(index, row);
-        fit(index, *row);
-        row->show();
-        return row;
-    }
-    void fit(qsizetype index, ProjectRow& row) const
-    {
-        row.setGeometry(0, int(tops[std::size_t(index)]), width(),
-                        int(tops[std::size_t(index) + 1] - tops[std::size_t(index)]));
-    }
-    // Makes the rows within a screen of the view and drops the others. Before the sidebar is
-    // laid out the view is wherever it stands, which still makes the first rows.
-    void place()
-    {
-        const QWidget* view = scroller.viewport();
-        const int margin = std::max(view->height(), 256);
-        const qint64 from = qint64(mapFrom(view, QPoint(0, 0)).y()) - margin;
-        const qint64 to = from + view->height() + 2 * qint64(margin);
-        // The rows whose lines meet [from, to).
-        const auto first = std::upper_bound(tops.cbegin(), tops.cend() - 1, from) - tops.cbegin() - 1;
-        const auto last = std::lower_bound(tops.cbegin(), tops.cend() - 1, to) - tops.cbegin();
-        const qsizetype begin = std::max<qsizetype>(first, 0);
-        const qsizetype end = std::max<qsizetype>(last, begin);
-        for (auto row = rows.begin(); row != rows.end();) {
-            if ((row.key() >= begin && row.key() < end) || kept.contains(row.key())) {
-                ++row;
-                continue;
-            }
-            // It may be the sender of the event that brought us here: it goes later.
-            row.value()->hide();
-            row.value()->deleteLater();
-            row = rows.erase(row);
-        }
-        // A removed server's list makes no more rows; the sidebar rebuilds on the next turn.
-        for (qsizetype index = begin; index < end && connection; ++index) {
-            if (!rows.contains(index))
-                makeRow(index);
-        }
-    }
-
-    MacModel& model;
-    const QList<MacProject> projects;
-    const QPointer<MacConnection> connection;
-    const OpenProjectAction open;
-    QScrollArea& scroller;
-    // The top of each row and, last, the height of the whole list.
-    std::vector<qint64> tops;
-    QHash<qsizetype, ProjectRow*> rows;
-    QSet<qsizetype> kept;
 };
 
 Task<> installKeyOn(QPointer<MacModel> model, std::shared_ptr<SSHLink> link)
@@ -614,7 +515,7 @@ void SidebarView::addRows(QVBoxLayout* layout, const QList<MacProject>& projects
         if (self && target)
             self->openProject(project, *target);
     };
-    layout->addWidget(new ProjectList(model, projects, connection, open, *scroller, layout->parentWidget()));
+    layout->addWidget(new ProjectList(model, projects, connection, 0, open, layout->parentWidget()));
 }
 
 QWidget* SidebarView::serversSection(const QList<MacProfile>& profiles)

@@ -2,6 +2,7 @@
 // host: menus, state dots, sub-folders, empty and hidden projects, servers to connect, the
 // picker's requests and sessions, and the tab bar's drops, height, tooltips, menus and renaming.
 #include "ui/AppBus.h"
+#include "ui/ProjectList.h"
 #include "ui/ProjectRow.h"
 #include "ui/SessionPicker.h"
 #include "ui/SidebarView.h"
@@ -98,7 +99,9 @@ TEST(ProjectRow, SubFoldersAndTheEmptyTextAppearOnlyOnceListed)
     local.insertExpanded(api.path);
     local.storeSubprojects(api.path, {});
     ProjectRow row(w.model, web, local, 0, {});
-    const QList<ProjectRow*> children = row.findChildren<ProjectRow*>(Qt::FindDirectChildrenOnly);
+    const auto* list = row.findChild<ProjectList*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(list, nullptr);
+    const QList<ProjectRow*> children = list->findChildren<ProjectRow*>(Qt::FindDirectChildrenOnly);
     ASSERT_EQ(children.size(), 1);
     EXPECT_EQ(emptyIndent(*children[0]), 50);
 }
@@ -266,6 +269,58 @@ TEST(SidebarView, ManyProjectsMakeOnlyTheRowsInViewAndStateChangesOnlyRepaint)
     // A change of what is listed still makes the rows again.
     w.local().setFavorites({projects.back().name});
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.isNull(); }, 5000));
+}
+
+// A project of thousands of sub-folders is a list like a root of thousands: expanding it makes
+// only the sub-rows near the view, at any depth, and the rows after it move below all of them.
+TEST(SidebarView, ThousandsOfSubFoldersMakeOnlyTheRowsInView)
+{
+    constexpr int count = 5000;
+    ViewsWorkspace w;
+    const QList<MacProject> projects{ViewsWorkspace::project(QStringLiteral("/r/a")), web,
+                                     ViewsWorkspace::project(QStringLiteral("/r/z"))};
+    QList<MacProject> children;
+    for (int i = 0; i < count; ++i)
+        children << ViewsWorkspace::project(QStringLiteral("/r/web/s%1").arg(i, 4, 10, QLatin1Char('0')));
+    QList<MacProject> grandchildren;
+    for (int i = 0; i < count; ++i)
+        grandchildren << ViewsWorkspace::project(QStringLiteral("/r/web/s0001/g%1").arg(i, 4, 10, QLatin1Char('0')));
+    w.local().setProjects(projects);
+    w.local().insertExpanded(web.path);
+    w.local().storeSubprojects(web.path, children);
+    w.local().insertExpanded(children[1].path);
+    w.local().storeSubprojects(children[1].path, grandchildren);
+    SidebarView sidebar(w.model);
+    sidebar.resize(240, 300);
+    sidebar.show();
+    QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > (2 * count + 3) * rowLineHeight - 300; }, 5000));
+    const auto rowOf = [&](const MacProject& project) -> ProjectRow* {
+        for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
+            if (row->isVisible() && row->project == project)
+                return row;
+        }
+        return nullptr;
+    };
+    const auto made = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return sidebar.findChildren<ProjectRow*>().size();
+    };
+    EXPECT_LT(made(), 100);
+    ASSERT_TRUE(rowOf(children[0]) && rowOf(grandchildren[0]));
+    EXPECT_EQ(rowOf(children[0])->depth, 1);
+    EXPECT_EQ(rowOf(grandchildren[0])->depth, 2);
+    // At the bottom: the last sub-folder, then the project after the expanded one.
+    bar->setValue(bar->maximum());
+    ProjectRow* last = rowOf(children.back());
+    ProjectRow* after = rowOf(projects.back());
+    ASSERT_TRUE(last && after);
+    EXPECT_EQ(last->mapTo(&sidebar, QPoint(0, last->height())).y(), after->mapTo(&sidebar, QPoint(0, 0)).y());
+    EXPECT_EQ(rowOf(children[10]), nullptr);
+    EXPECT_LT(made(), 100);
+    // Collapsing gives back a list of three rows.
+    w.model.loadSubprojects(web.path, w.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return made() == 3; }, 5000));
 }
 
 TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyBanners)
