@@ -6,6 +6,7 @@
 #include "ui/Icons.h"
 #include "style/Palette.h"
 #include "ui/PickerRequest.h"
+#include "ui/PlainText.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -257,7 +258,7 @@ public:
     explicit ProjectRowLine(ProjectRow& row) : QWidget(&row), row(row)
     {
         setFixedHeight(rowLineHeight);
-        setToolTip(row.project.path);
+        setToolTip(plainToolTip(visibleText(row.project.path)));
         setCursor(Qt::PointingHandCursor);
     }
 
