@@ -292,7 +292,6 @@ QWidget* ServersView::makeRow(const MacProfile& profile)
         symbol->setPixmap(dot(Palette::ok(), 8));
         parts->addWidget(symbol);
         parts->addWidget(textLabel(QStringLiteral("Connecté"), Palette::ok(), sized(10), mark));
-        mark->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         line->addWidget(mark);
         break;
     }
