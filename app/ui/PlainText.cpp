@@ -25,12 +25,6 @@ QString plainToolTip(const QString& text)
     return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
 }
 
-QString plainActionText(const QString& text)
-{
-    QString escaped = text;
-    return escaped.replace(u'&', QStringLiteral("&&"));
-}
-
 QString plainWindowTitle(const QString& text)
 {
     QString escaped = text;

@@ -2,7 +2,8 @@
 // markup as rich text in a label left in its default format and in every tooltip: a folder named
 // "<b>x</b>" would be drawn bold, and "<img src=F>" would make the main thread open F (a FIFO
 // blocks it for good). Rich text also takes the clicks meant for the row or chip under it.
-// Every label, tooltip, action and window title of the application goes through these.
+// Every label, tooltip and window title of the application that may hold such a text goes
+// through these.
 #pragma once
 
 #include <QLabel>
@@ -18,9 +19,6 @@ QLabel* plainLabel(const QString& text, QWidget* parent);
 // A tooltip that shows `text` as typed. Escaping alone is not enough: Qt shows an escaped text
 // without tags as plain, so "a & b" would read "a &amp; b". An empty text stays empty (no tip).
 QString plainToolTip(const QString& text);
-
-// The text of a menu item or button: "&" marks a shortcut letter there, "&&" is the character.
-QString plainActionText(const QString& text);
 
 // A window title: "[*]" stands for the "modified" mark there, "[*][*]" is the text itself.
 QString plainWindowTitle(const QString& text);

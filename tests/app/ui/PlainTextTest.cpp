@@ -321,7 +321,6 @@ TEST(PlainText, HelpersKeepTheTextAsTyped)
         delete label;
     }
     EXPECT_EQ(plainToolTip(QString()), QString());
-    EXPECT_EQ(plainActionText(QStringLiteral("a & b && c")), QStringLiteral("a && b &&&& c"));
     QWidget window;
     window.setWindowTitle(plainWindowTitle(QStringLiteral("x [*] y [*][*]")));
     window.show();
