@@ -3,6 +3,8 @@
 #include "tab/MacTab.h"
 #include "tab/TermView.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
+#include "style/VisibleText.h"
 #include "style/Palette.h"
 
 #include <QAbstractItemModel>
@@ -66,7 +68,7 @@ public:
         painter->setPen(enabled ? option.palette.color(QPalette::Text) : Palette::secondaryText());
         const QRect labelBox(box.left(), box.top(), box.width(), labelMetrics.height());
         painter->drawText(labelBox, Qt::AlignLeft | Qt::AlignVCenter,
-                          labelMetrics.elidedText(label, Qt::ElideRight, box.width()));
+                          labelMetrics.elidedText(visibleText(label), Qt::ElideRight, box.width()));
         if (command != label) {
             const QFont font = commandFont(option.font);
             const QFontMetrics metrics(font);
@@ -74,7 +76,7 @@ public:
             painter->setPen(Palette::secondaryText());
             const QRect commandBox(box.left(), labelBox.bottom() + 1 + lineSpacing, box.width(), metrics.height());
             painter->drawText(commandBox, Qt::AlignLeft | Qt::AlignVCenter,
-                              metrics.elidedText(command, Qt::ElideRight, box.width()));
+                              metrics.elidedText(visibleText(command), Qt::ElideRight, box.width()));
         }
         painter->restore();
     }
@@ -132,7 +134,7 @@ CommandsPanel::CommandsPanel(MacModel& model, QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(8, 10, 8, 8);
     layout->setSpacing(4);
 
-    auto* header = new QLabel(QStringLiteral("Commandes rapides"), this);
+    QLabel* header = plainLabel(QStringLiteral("Commandes rapides"), this);
     // One size down in the font's own unit: a pixel-sized font has no point size to lower.
     QFont headerFont = header->font();
     if (headerFont.pixelSize() > 0)
@@ -208,7 +210,7 @@ void CommandsPanel::rebuild()
     for (const SavedCommand& saved : model.commands()) {
         auto* item = new QListWidgetItem(saved.label, rows);
         item->setData(commandRole, saved.command);
-        item->setToolTip(saved.command);
+        item->setToolTip(plainToolTip(saved.command));
     }
     updateEnabled();
 }
@@ -312,7 +314,7 @@ void CommandsPanel::showAlert()
     dialog->setWindowTitle(title);
     auto* layout = new QVBoxLayout(dialog);
     // In the sheet itself: a window title may be cut short, or not shown at all.
-    auto* heading = new QLabel(title, dialog);
+    QLabel* heading = plainLabel(title, dialog);
     heading->setObjectName(QStringLiteral("title"));
     QFont headingFont = heading->font();
     headingFont.setWeight(QFont::DemiBold);

@@ -1,6 +1,8 @@
 #include "ui/ConnectSheet.h"
 
 #include "style/Palette.h"
+#include "style/VisibleText.h"
+#include "ui/PlainText.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -102,20 +104,21 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
 {
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);
-    setWindowTitle(QStringLiteral("Connexion à ") + profile.name);
+    setWindowTitle(plainWindowTitle(QStringLiteral("Connexion à ") + visibleText(profile.name)));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(10);
 
-    auto* title = new QLabel(QStringLiteral("Connexion à ") + profile.name, this);
+    auto* title = plainLabel(QStringLiteral("Connexion à ") + visibleText(profile.name), this);
+    title->setObjectName(QStringLiteral("title"));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(15);
     titleFont.setWeight(QFont::DemiBold);
     title->setFont(titleFont);
     layout->addWidget(title);
 
-    auto* explanation = new QLabel(
+    auto* explanation = plainLabel(
         QStringLiteral("Si le serveur le demande, saisis ton mot de passe ou la passphrase de ta clé dans le terminal ci-dessous."),
         this);
     explanation->setWordWrap(true);
@@ -141,7 +144,7 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     layout->addWidget(bootTerminal);
     bootTerminal->view()->installEventFilter(this);
 
-    failureLabel = new QLabel(this);
+    failureLabel = plainLabel(QString(), this);
     failureLabel->setWordWrap(true);
     failureLabel->setFont(calloutFont);
     setTextColour(*failureLabel, systemOrange());

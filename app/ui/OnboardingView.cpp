@@ -2,6 +2,8 @@
 
 #include "style/Palette.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
+#include "style/VisibleText.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -22,7 +24,7 @@ QString cssColor(const QColor& color)
 
 QLabel* mutedLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    QLabel* label = plainLabel(text, parent);
     label->setWordWrap(true);
     label->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(mutedTextColor())));
     return label;
@@ -71,7 +73,7 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
     icon->setPixmap(applicationIcon().pixmap(56, 56));
     header->addWidget(icon, 0, Qt::AlignVCenter);
     auto* titles = new QVBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Bienvenue dans Halvoren"), this);
+    QLabel* title = plainLabel(QStringLiteral("Bienvenue dans Halvoren"), this);
     QFont titleFont = title->font();
     titleFont.setPixelSize(17);
     titleFont.setWeight(QFont::DemiBold);
@@ -83,12 +85,13 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
     column->addLayout(header);
 
     auto* question
-        = new QLabel(QStringLiteral("Où sont tes projets ? Chaque sous-dossier devient un projet ouvrable d'un clic."), this);
+        = plainLabel(QStringLiteral("Où sont tes projets ? Chaque sous-dossier devient un projet ouvrable d'un clic."), this);
     question->setWordWrap(true);
     column->addWidget(question);
 
     auto* folderRow = new QHBoxLayout;
-    rootLabel = new QLabel(root, this);
+    rootLabel = plainLabel(visibleText(root), this);
+    rootLabel->setObjectName(QStringLiteral("root"));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(12);
     rootLabel->setFont(mono);
@@ -127,7 +130,7 @@ void OnboardingView::choose()
 {
     if (std::optional<QString> chosen = chooseFolder(this)) {
         root = *chosen;
-        rootLabel->setText(root);
+        rootLabel->setText(visibleText(root));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "settings/ProfileStore.h"
 #include "platform/SecretStore.h"
 #include "style/Palette.h"
+#include "ui/PlainText.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -36,7 +37,7 @@ namespace {
 
 QLabel* secondaryLabel(const QString& text, int points, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    QLabel* label = plainLabel(text, parent);
     QFont font = label->font();
     font.setPixelSize(points);
     label->setFont(font);
@@ -91,7 +92,7 @@ ProfileEditor::ProfileEditor(MacModel& model, MacProfile profile, QWidget* paren
                        "utilisés tels quels."),
         10, this));
 
-    problemLabel = new QLabel(this);
+    problemLabel = plainLabel(QString(), this);
     problemLabel->setWordWrap(true);
     QPalette alert = problemLabel->palette();
     alert.setColor(QPalette::WindowText, Palette::alert());

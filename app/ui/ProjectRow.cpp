@@ -7,6 +7,7 @@
 #include "style/Palette.h"
 #include "ui/PickerRequest.h"
 #include "ui/ProjectList.h"
+#include "ui/PlainText.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -258,7 +259,7 @@ public:
     explicit ProjectRowLine(ProjectRow& row) : QWidget(&row), row(row)
     {
         setFixedHeight(rowLineHeight);
-        setToolTip(row.project.path);
+        setToolTip(plainToolTip(visibleText(row.project.path)));
         setCursor(Qt::PointingHandCursor);
     }
 

@@ -2,6 +2,7 @@
 
 #include "ui/ConnectSheet.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
 #include "style/Palette.h"
 #include "ui/ProfileEditor.h"
 
@@ -50,13 +51,18 @@ QStringList serverMenuTitles(bool connected)
 
 namespace {
 
-QLabel* textLabel(const QString& text, const QColor& colour, const QFont& font, QWidget* parent)
+void colourText(QLabel* label, const QColor& colour, const QFont& font)
 {
-    auto* label = new QLabel(text, parent);
     label->setFont(font);
     QPalette colours = label->palette();
     colours.setColor(QPalette::WindowText, colour);
     label->setPalette(colours);
+}
+
+QLabel* textLabel(const QString& text, const QColor& colour, const QFont& font, QWidget* parent)
+{
+    QLabel* label = plainLabel(text, parent);
+    colourText(label, colour, font);
     return label;
 }
 
@@ -261,11 +267,16 @@ QWidget* ServersView::makeRow(const MacProfile& profile)
     icon->setPixmap(symbolIcon(u"server.rack", Palette::accent(), 18).pixmap(18, 18));
     line->addWidget(icon);
 
+    // The texts give way to the status: a long name or host is cut, never the button or the mark.
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(textLabel(profile.name, palette().color(QPalette::WindowText), sized(13, QFont::DemiBold), row));
-    QLabel* detail = textLabel(serverDetailLine(profile), Palette::secondaryText(), monospaced(11), row);
+    auto* name = new ElidedLabel(profile.name, row);
+    name->setObjectName(QStringLiteral("name"));
+    colourText(name, palette().color(QPalette::WindowText), sized(13, QFont::DemiBold));
+    texts->addWidget(name);
+    auto* detail = new ElidedLabel(serverDetailLine(profile), row);
     detail->setObjectName(QStringLiteral("detail"));
+    colourText(detail, Palette::secondaryText(), monospaced(11));
     texts->addWidget(detail);
     line->addLayout(texts);
     line->addStretch();
@@ -284,11 +295,15 @@ QWidget* ServersView::makeRow(const MacProfile& profile)
         line->addWidget(mark);
         break;
     }
-    case ServerStatus::connecting:
-        line->addWidget(new Spinner(row));
+    case ServerStatus::connecting: {
+        auto* spinner = new Spinner(row);
+        spinner->setObjectName(QStringLiteral("connecting"));
+        line->addWidget(spinner);
         break;
+    }
     case ServerStatus::idle: {
         QPushButton* connect = plainButton(QStringLiteral("Connecter"), row);
+        connect->setObjectName(QStringLiteral("connect"));
         QObject::connect(connect, &QPushButton::clicked, this, [this, profile] {
             setError(std::nullopt);
             connectFlow(profile);

@@ -3,6 +3,7 @@
 #include "platform/Translations.h"
 #include "style/VisibleText.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
 #include "style/Palette.h"
 
 #include <QFontDatabase>
@@ -120,12 +121,12 @@ SessionPicker::SessionPicker(MacModel& model, PickerRequest request, std::functi
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    auto* title = new QLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
+    auto* title = plainLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
     title->setObjectName(QStringLiteral("title"));
     title->setFont(pixelFont(title->font(), 15, QFont::DemiBold));
     column->addWidget(title);
 
-    auto* explanation = new QLabel(
+    auto* explanation = plainLabel(
         QStringLiteral("Ce dossier a déjà des sessions tmux. Reprends la tienne, ou démarre-en une neuve."), this);
     explanation->setWordWrap(true);
     explanation->setFont(pixelFont(explanation->font(), 12));
@@ -179,9 +180,10 @@ void SessionPicker::showSessions()
 
         auto* texts = new QVBoxLayout();
         texts->setSpacing(2);
-        auto* name = new QLabel(visibleText(session.name), row);
+        auto* name = plainLabel(visibleText(session.name), row);
+        name->setObjectName(QStringLiteral("name"));
         name->setFont(monospaceFont(12));
-        auto* detail = new QLabel(sessionDetailLine(session, now, locale), row);
+        auto* detail = plainLabel(visibleText(sessionDetailLine(session, now, locale)), row);
         detail->setObjectName(QStringLiteral("detail"));
         detail->setFont(pixelFont(detail->font(), 10));
         setTextColor(*detail, mutedTextColor());

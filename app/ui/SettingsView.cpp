@@ -2,6 +2,8 @@
 
 #include "workspace/MacUpdate.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
+#include "style/VisibleText.h"
 #include "style/Palette.h"
 #include "ui/Shortcuts.h"
 
@@ -28,7 +30,7 @@ constexpr int sizeLabelWidth = 44;
 
 QLabel* caption(const QString& text, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    QLabel* label = plainLabel(text, parent);
     label->setWordWrap(true);
     QFont font = label->font();
     font.setPointSizeF(10);
@@ -66,7 +68,7 @@ protected:
 // One section of the form: its header, then a rounded box whose layout is returned.
 QVBoxLayout* addSection(QVBoxLayout* form, const QString& title, QWidget* parent)
 {
-    auto* header = new QLabel(title, parent);
+    QLabel* header = plainLabel(title, parent);
     QFont font = header->font();
     font.setWeight(QFont::DemiBold);
     header->setFont(font);
@@ -139,7 +141,7 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
 
     QVBoxLayout* terminal = addSection(form, QStringLiteral("Terminal"), this);
     auto* sizeRow = new QHBoxLayout;
-    sizeRow->addWidget(new QLabel(QStringLiteral("Taille du texte"), this));
+    sizeRow->addWidget(plainLabel(QStringLiteral("Taille du texte"), this));
     sizeRow->addStretch(1);
     slider = new QSlider(Qt::Horizontal, this);
     slider->setRange(9, 28);
@@ -147,7 +149,7 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
     slider->setPageStep(1);
     slider->setFixedWidth(sliderWidth);
     sizeRow->addWidget(slider, 0, Qt::AlignVCenter);
-    sizeValue = new QLabel(this);
+    sizeValue = plainLabel(QString(), this);
     sizeValue->setFixedWidth(sizeLabelWidth);
     sizeValue->setFont(fixedPitchFont(font()));
     sizeValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -162,9 +164,9 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
 
     QVBoxLayout* about = addSection(form, QStringLiteral("À propos"), this);
     auto* versionRow = new QHBoxLayout;
-    versionRow->addWidget(new QLabel(QStringLiteral("Version"), this));
+    versionRow->addWidget(plainLabel(QStringLiteral("Version"), this));
     versionRow->addStretch(1);
-    versionValue = new QLabel(versionText(QCoreApplication::applicationVersion(), bundleBuild()), this);
+    versionValue = plainLabel(versionText(QCoreApplication::applicationVersion(), bundleBuild()), this);
     versionValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
     versionRow->addWidget(versionValue);
     about->addLayout(versionRow);
@@ -237,14 +239,15 @@ void SettingsView::showRoots()
         auto* icon = new QLabel(row);
         icon->setPixmap(symbolIcon(u"folder", Palette::accent()).pixmap(16, 16));
         layout->addWidget(icon);
-        auto* text = new QLabel(path, row);
+        QLabel* text = plainLabel(visibleText(path), row);
+        text->setObjectName(QStringLiteral("rootPath"));
         text->setFont(monospace(12));
         text->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(text, 1);
         auto* remove = new QPushButton(symbolIcon(u"minus.circle", terminalForeground()), QString(), row);
         remove->setObjectName(QStringLiteral("removeRoot"));
         remove->setFlat(true);
-        remove->setToolTip(path);
+        remove->setToolTip(plainToolTip(visibleText(path)));
         remove->setEnabled(roots.size() >= 2);
         connect(remove, &QPushButton::clicked, this, [this, path] { removeRoot(path); });
         layout->addWidget(remove);

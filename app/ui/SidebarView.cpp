@@ -4,6 +4,7 @@
 #include "ui/AppBus.h"
 #include "ui/Icons.h"
 #include "ui/ProjectList.h"
+#include "ui/PlainText.h"
 #include "style/Palette.h"
 #include "ui/SessionPicker.h"
 
@@ -441,7 +442,7 @@ QWidget* SidebarView::connectionSection(MacConnection& connection)
     auto* dot = new ColourDot(model.connectionColor(connection.id), 7, header);
     dot->setObjectName(QStringLiteral("connectionDot"));
     line->addWidget(dot);
-    auto* name = new QLabel(connectionName(connection), header);
+    auto* name = new ElidedLabel(connectionName(connection), header);
     name->setObjectName(QStringLiteral("connectionName"));
     name->setFont(pixelFont(12, QFont::DemiBold));
     line->addWidget(name);
@@ -451,7 +452,7 @@ QWidget* SidebarView::connectionSection(MacConnection& connection)
         line->addWidget(mark);
     }
     line->addStretch(1);
-    auto* count = new QLabel(QString::number(connection.projects().size()), header);
+    auto* count = plainLabel(QString::number(connection.projects().size()), header);
     count->setObjectName(QStringLiteral("projectCount"));
     QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     digits.setPixelSize(11);
@@ -496,7 +497,7 @@ QWidget* SidebarView::connectionSection(MacConnection& connection)
             addRows(layout, hiddenProjects, connection);
     }
     if (connection.projects().isEmpty()) {
-        auto* empty = new QLabel(emptyProjectsText(connection), section);
+        auto* empty = plainLabel(emptyProjectsText(connection), section);
         empty->setObjectName(QStringLiteral("emptyProjects"));
         empty->setWordWrap(true);
         empty->setFont(pixelFont(11));
@@ -525,7 +526,7 @@ QWidget* SidebarView::serversSection(const QList<MacProfile>& profiles)
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto* title = new QLabel(QStringLiteral("Serveurs"), section);
+    auto* title = plainLabel(QStringLiteral("Serveurs"), section);
     title->setObjectName(QStringLiteral("serversHeader"));
     title->setFont(pixelFont(12, QFont::DemiBold));
     title->setFixedHeight(26);
@@ -542,7 +543,10 @@ QWidget* SidebarView::serversSection(const QList<MacProfile>& profiles)
         line->setContentsMargins(2, 0, 6, 0);
         line->setSpacing(6);
         line->addWidget(new SymbolView(QStringLiteral("server.rack"), mutedTextColor(), QSize(14, 12), row));
-        auto* name = new QLabel(profile.name, row);
+        auto* name = new ElidedLabel(profile.name, row);
+        name->setObjectName(QStringLiteral("serverName"));
+        // A click on the name is a click on the row: it connects.
+        name->setAttribute(Qt::WA_TransparentForMouseEvents);
         name->setFont(pixelFont(13));
         setTextColour(name, mutedTextColor());
         line->addWidget(name);

@@ -4,6 +4,8 @@
 #include "tab/MacTab.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
+#include "style/VisibleText.h"
+#include "ui/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -69,7 +71,7 @@ std::optional<StatusBar> statusBarFor(const MacModel& model)
     const MacConnection* connection = model.connection(tab->connId);
     if (connection == nullptr)
         return std::nullopt;
-    const QString name = connection->profile ? connection->profile->name : QStringLiteral("Cet ordinateur");
+    const QString name = connection->profile ? visibleText(connection->profile->name) : QStringLiteral("Cet ordinateur");
     if (connection->unreachable())
         return StatusBar{QStringLiteral("wifi.exclamationmark"),
                          name + QStringLiteral(" ne répond plus — reconnexion automatique dès qu'il revient."),
@@ -84,7 +86,7 @@ std::optional<StatusBar> statusBarFor(const MacModel& model)
 }
 
 StatusBars::StatusBars(MacModel& model, QWidget* parent)
-    : QWidget(parent), model(model), text(new QLabel(this))
+    : QWidget(parent), model(model), text(plainLabel(QString(), this))
 {
     setObjectName(QStringLiteral("statusBars"));
     auto* row = new QHBoxLayout(this);

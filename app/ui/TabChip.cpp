@@ -2,6 +2,7 @@
 
 #include "style/VisibleText.h"
 #include "ui/Icons.h"
+#include "ui/PlainText.h"
 #include "style/Palette.h"
 #include "ui/Shortcuts.h"
 
@@ -193,8 +194,10 @@ TabChip::TabChip(MacModel& model, MacTab& tab, QWidget* parent) : QWidget(parent
     row->setSpacing(7);
     marker = new ConnectionMarker(this);
     dot = new StatusDot(this);
-    title = new QLabel(this);
+    title = plainLabel(QString(), this);
     title->setObjectName(QStringLiteral("title"));
+    // A press on the title is a press on the chip: it activates or drags the tab.
+    title->setAttribute(Qt::WA_TransparentForMouseEvents);
     closeButton = new CloseButton(this);
     row->addWidget(marker);
     row->addWidget(dot);
@@ -269,7 +272,7 @@ bool TabChip::event(QEvent* event)
     // Said when asked: the subtitle follows the roots and the connections as they are now.
     if (event->type() == QEvent::ToolTip && shown) {
         auto* help = static_cast<QHelpEvent*>(event);
-        QToolTip::showText(help->globalPos(), tabToolTip(model, *shown), this);
+        QToolTip::showText(help->globalPos(), plainToolTip(tabToolTip(model, *shown)), this);
         return true;
     }
     return QWidget::event(event);
@@ -435,7 +438,7 @@ QDialog* TabChip::beginRename()
     auto* column = new QVBoxLayout(sheet);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
-    auto* heading = new QLabel(QStringLiteral("Renommer l'onglet"), sheet);
+    auto* heading = plainLabel(QStringLiteral("Renommer l'onglet"), sheet);
     QFont bold = heading->font();
     bold.setWeight(QFont::DemiBold);
     heading->setFont(bold);

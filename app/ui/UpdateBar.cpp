@@ -3,6 +3,7 @@
 #include "workspace/MacUpdate.h"
 #include "ui/Icons.h"
 #include "style/Palette.h"
+#include "style/VisibleText.h"
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>
@@ -91,6 +92,8 @@ NotesLabel::NotesLabel(QWidget* parent)
     : QLabel(parent)
 {
     setObjectName(QStringLiteral("updateNotes"));
+    // The notes come from the update server: text, never markup.
+    setTextFormat(Qt::PlainText);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
@@ -114,7 +117,7 @@ void NotesLabel::relayout()
 }
 
 UpdateBar::UpdateBar(MacUpdate& update, QWidget* parent)
-    : QWidget(parent), update(update), title(new QLabel(this)), notesLabel(new NotesLabel(this)),
+    : QWidget(parent), update(update), title(new ElidedLabel(QString(), this)), notesLabel(new NotesLabel(this)),
       downloadButton(new QPushButton(QStringLiteral("Télécharger"), this)), closeButton(new QToolButton(this))
 {
     setObjectName(QStringLiteral("updateBar"));
@@ -130,6 +133,7 @@ UpdateBar::UpdateBar(MacUpdate& update, QWidget* parent)
     callout.setWeight(QFont::DemiBold);
     title->setFont(callout);
     title->setObjectName(QStringLiteral("updateTitle"));
+    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QFont caption = notesLabel->font();
     caption.setPixelSize(10);
     notesLabel->setFont(caption);
@@ -167,7 +171,7 @@ void UpdateBar::refresh()
     const std::optional<MacUpdate::Available>& release = update.available();
     const bool shown = release.has_value() && !update.dismissed();
     if (shown) {
-        title->setText(QStringLiteral("Halvoren ") + release->version + QStringLiteral(" est disponible"));
+        title->setFullText(visibleText(QStringLiteral("Halvoren ") + release->version + QStringLiteral(" est disponible")));
         notesLabel->setNotes(release->notes);
         notesLabel->setVisible(!release->notes.isEmpty());
     }

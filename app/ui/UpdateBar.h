@@ -2,6 +2,8 @@
 // and a close button. Shown while a release is known and the user has not closed the strip.
 #pragma once
 
+#include "ui/PlainText.h"
+
 #include <QFont>
 #include <QLabel>
 #include <QPushButton>
@@ -17,7 +19,7 @@ class MacUpdate;
 // kept line ends with "…".
 QStringList clampLines(const QString& text, const QFont& font, qreal width, int maxLines);
 
-// A label of at most two lines that re-lays its text whenever its width changes.
+// A plain-text label of at most two lines that re-lays its text whenever its width changes.
 class NotesLabel : public QLabel {
     Q_OBJECT
 
@@ -48,7 +50,8 @@ public:
 
     void refresh();
 
-    QLabel* const title;
+    // The release's name on one line, cut to the bar's width: the server's text never widens the window.
+    ElidedLabel* const title;
     NotesLabel* const notesLabel;
     QPushButton* const downloadButton;
     QToolButton* const closeButton;

@@ -5,6 +5,7 @@
 #include "tab/MacTab.h"
 #include "ui/BannerOverlay.h"
 #include "ui/ComposeBar.h"
+#include "ui/PlainText.h"
 #include "style/Palette.h"
 #include "ui/StatusBars.h"
 #include "ui/TabBar.h"
@@ -58,7 +59,7 @@ EmptyWorkspace::EmptyWorkspace(QWidget* parent)
     stack->setSpacing(14);
     stack->addStretch(1);
     stack->addWidget(new TerminalMark(this), 0, Qt::AlignHCenter);
-    auto* heading = new QLabel(QStringLiteral("Aucun onglet ouvert"), this);
+    auto* heading = plainLabel(QStringLiteral("Aucun onglet ouvert"), this);
     QFont title3 = heading->font();
     title3.setPixelSize(15);
     title3.setWeight(QFont::DemiBold);
@@ -67,7 +68,7 @@ EmptyWorkspace::EmptyWorkspace(QWidget* parent)
     primary.setColor(QPalette::WindowText, Qt::white);
     heading->setPalette(primary);
     stack->addWidget(heading, 0, Qt::AlignHCenter);
-    auto* hint = new QLabel(QStringLiteral("Choisis un projet dans la barre latérale."), this);
+    auto* hint = plainLabel(QStringLiteral("Choisis un projet dans la barre latérale."), this);
     QPalette secondary = hint->palette();
     secondary.setColor(QPalette::WindowText, Palette::secondaryText());
     hint->setPalette(secondary);
@@ -176,7 +177,7 @@ void WorkspaceView::applyTitle()
 {
     const QString next = workspaceWindowTitle(model);
     if (window() != nullptr)
-        window()->setWindowTitle(next);
+        window()->setWindowTitle(plainWindowTitle(next));
     if (next == title)
         return;
     title = next;

@@ -5,6 +5,7 @@
 #include "ui/BootTermView.h"
 #include "ui/ConnectSheet.h"
 #include "ui/ProfileEditor.h"
+#include "ui/PlainText.h"
 #include "ui/ServersView.h"
 
 #include "ViewsWorkspace.h"
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QTest>
@@ -85,6 +87,50 @@ TEST_F(ServersSheet, DeletingAConnectedServerDisconnectsItAndForgetsItsPassword)
     menu->actions().at(3)->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.profiles() == QList<MacProfile>{kept}; }, 20000));
     EXPECT_FALSE(model.connection(gone.id) || password(gone.id));
+}
+
+// A row's texts give way to its status: with a long host, folder or name the "Connecter" button,
+// the spinner and the "Connecté" mark stay whole inside the list, and only the texts are cut.
+TEST_F(ServersSheet, LongRowsKeepTheirButtonSpinnerAndMarkInsideTheList)
+{
+    const QString host = QStringLiteral("build-server-01.eu-west.internal.example.net");
+    const QString root = QStringLiteral("/srv/www/projects/clients");
+    const QString longName = QStringLiteral("Serveur de production principal de l'équipe plateforme, région ouest");
+    const MacProfile connected{QStringLiteral("p1"), QStringLiteral("prod"), host, 22, QStringLiteral("deploy"), root};
+    const MacProfile busy{QStringLiteral("p2"), longName, host, 2222, QStringLiteral("deploy"), root};
+    const MacProfile idle{QStringLiteral("p3"), longName + longName, host, 22, QStringLiteral("deploy"), root};
+    const MacProfile plain{QStringLiteral("p4"), QStringLiteral("box"), QStringLiteral("box"), 22, {}, {}};
+    model.setProfiles({connected, busy, idle, plain});
+    connect(connected);
+    model.setReconnecting({busy.id});
+    ServersView& sheet = open();
+    test::settle();
+    const QWidget* viewport = sheet.list->viewport();
+    const QRect inside = viewport->rect();
+    const QList<QWidget*> rows = sheet.list->widget()->findChildren<QWidget*>(QStringLiteral("serverRow"));
+    ASSERT_EQ(rows.size(), 4);
+    for (const QWidget* row : rows) {
+        const QWidget* status = row->findChild<QWidget*>(QStringLiteral("connected"));
+        if (!status)
+            status = row->findChild<QWidget*>(QStringLiteral("connecting"));
+        if (!status)
+            status = row->findChild<QWidget*>(QStringLiteral("connect"));
+        ASSERT_NE(status, nullptr);
+        const QRect shown(status->mapTo(viewport, QPoint(0, 0)), status->size());
+        SCOPED_TRACE(row->findChild<ElidedLabel*>(QStringLiteral("name"))->fullText().toStdString());
+        EXPECT_TRUE(inside.contains(shown)) << "status at " << shown.x() << "+" << shown.width() << " in "
+                                            << inside.width();
+        EXPECT_GE(status->width(), status->sizeHint().width());
+        for (const auto* text : row->findChildren<ElidedLabel*>())
+            EXPECT_LE(text->mapTo(viewport, QPoint(text->width(), 0)).x(), status->mapTo(viewport, QPoint(0, 0)).x());
+    }
+    // Only the long texts are cut, and they keep what they hold in full.
+    const auto* idleRow = rows.at(2);
+    const auto* name = idleRow->findChild<ElidedLabel*>(QStringLiteral("name"));
+    const auto* detail = idleRow->findChild<ElidedLabel*>(QStringLiteral("detail"));
+    EXPECT_TRUE(name->text().endsWith(u'…') && name->fullText() == idle.name);
+    EXPECT_EQ(detail->fullText(), QStringLiteral("deploy@") + host + QStringLiteral(" · ") + root);
+    EXPECT_EQ(rows.at(3)->findChild<ElidedLabel*>(QStringLiteral("name"))->text(), QStringLiteral("box"));
 }
 
 struct Editor : test::ServersWorkspace, testing::Test {

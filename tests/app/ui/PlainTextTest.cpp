@@ -1,0 +1,332 @@
+// Names, paths and titles from the disk, a host or the user are shown as typed by every label,
+// tooltip and window title of the application, and a label never takes the click meant for the
+// chip or row under it. Markup in such a text would be drawn (bold, struck, a broken image) and
+// an image it names would be opened by the main thread: one named after a FIFO blocks it for good.
+// Each case runs under a watcher of such a FIFO that fails the test the moment anything opens it
+// for reading, and lets that reader go so the test still ends.
+#include "ui/CommandsPanel.h"
+#include "ui/ConnectSheet.h"
+#include "ui/OnboardingView.h"
+#include "ui/PlainText.h"
+#include "ui/ProjectRow.h"
+#include "ui/ServersView.h"
+#include "ui/SessionPicker.h"
+#include "ui/SettingsView.h"
+#include "ui/SidebarView.h"
+#include "ui/StatusBars.h"
+#include "ui/TabBar.h"
+#include "ui/TabChip.h"
+#include "ui/UpdateBar.h"
+#include "ui/WorkspaceView.h"
+#include "ui/AppBus.h"
+#include "style/VisibleText.h"
+
+#include "ViewsWorkspace.h"
+
+#include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
+#include <QWindow>
+
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halvoren {
+namespace {
+
+using test::settle;
+
+// A FIFO and a thread that keeps opening it for writing without blocking: that succeeds only
+// while a reader waits in its open, which it then lets go.
+class FifoWatch {
+public:
+    explicit FifoWatch(const QString& path) : path(path.toStdString())
+    {
+        if (::mkfifo(this->path.c_str(), 0600) != 0)
+            ADD_FAILURE() << "mkfifo " << this->path << ": " << std::strerror(errno);
+        watcher = std::thread([this] {
+            while (!stopped.load()) {
+                const int fd = ::open(this->path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    ++readersSeen;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+    }
+    ~FifoWatch()
+    {
+        stopped = true;
+        watcher.join();
+    }
+    int readers() const { return readersSeen.load(); }
+
+private:
+    const std::string path;
+    std::atomic<bool> stopped{false};
+    std::atomic<int> readersSeen{0};
+    std::thread watcher;
+};
+
+// The tooltip text as Qt draws it: rich text whenever it looks like markup.
+QString drawnToolTip(const QString& tip)
+{
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
+
+// Asks `widget` for its tooltip at `at` as the pointer resting there would; the tip as drawn.
+QString hoverToolTip(QWidget* widget, QPoint at)
+{
+    QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QCoreApplication::sendEvent(widget, &help);
+    const QString shown = QToolTip::isVisible() ? drawnToolTip(QToolTip::text()) : QStringLiteral("<no tooltip>");
+    QToolTip::hideText();
+    settle();
+    return shown;
+}
+
+// Shown and painted, so that every label has laid its text out.
+void showAndPaint(QWidget& widget)
+{
+    widget.show();
+    settle();
+    (void)widget.grab();
+}
+
+// The texts of the labels under `top`, each checked to be plain.
+QStringList plainLabelTexts(const QWidget& top)
+{
+    QStringList texts;
+    QList<QLabel*> labels = top.findChildren<QLabel*>();
+    if (auto* self = qobject_cast<const QLabel*>(&top))
+        labels.prepend(const_cast<QLabel*>(self));
+    for (const QLabel* label : std::as_const(labels)) {
+        const auto* elided = qobject_cast<const ElidedLabel*>(label);
+        const QString text = elided ? elided->fullText() : label->text();
+        // Qt's own tooltip label shows what `plainToolTip` made; it is checked where it shows.
+        if (text.isEmpty() || label->objectName() == u"qtooltip_label")
+            continue;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << "label " << label->objectName().toStdString() << ": "
+                                                       << text.toStdString();
+        texts << text;
+    }
+    return texts;
+}
+
+struct PlainTexts : test::TabViewsWorkspace, testing::Test {
+    const QString fifo = folder.file(QStringLiteral("probe"));
+    FifoWatch watch{fifo};
+    // Bold, struck, italic, an entity and a window title's "modified" mark: all as typed.
+    const QStringList names{QStringLiteral("<b>x</b>"), QStringLiteral("a & b"), QStringLiteral("<img src=") + fifo + u'>',
+                            QStringLiteral("<s>barre</s> z"), QStringLiteral("Serveur <i>t</i> [*]")};
+
+    void TearDown() override { EXPECT_EQ(watch.readers(), 0) << "the FIFO named in a text was opened"; }
+};
+
+TEST_F(PlainTexts, TabChipsShowTitlesAndTooltipsAsTypedAndAClickOnTheTitleActivatesTheTab)
+{
+    TabBar bar(model);
+    bar.resize(1200, 38);
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        MacConnection& connection = connect(MacProfile{QStringLiteral("p-") + QString::number(names.indexOf(name)), name, {}, 22, {}, {}});
+        MacTab& tab = open(connection, MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq-") + QString::number(names.indexOf(name))});
+        MacTab& other = open(local(), QStringLiteral("/r/other") + QString::number(names.indexOf(name)));
+        model.activate(other);
+        model.renameTab(tab, name);
+        showAndPaint(bar);
+        TabChip* chip = bar.chip(tab.id());
+        ASSERT_NE(chip, nullptr);
+        const QStringList texts = plainLabelTexts(*chip);
+        EXPECT_TRUE(texts.contains(name)) << texts.join(u'|').toStdString();
+        EXPECT_EQ(hoverToolTip(chip, QPoint(4, 4)), name + QStringLiteral(" — /srv/") + name);
+        auto* title = chip->findChild<QLabel*>(QStringLiteral("title"));
+        ASSERT_NE(title, nullptr);
+        QTest::mouseClick(title, Qt::LeftButton, {}, title->rect().center());
+        EXPECT_EQ(model.activeTab(), &tab);
+    }
+}
+
+TEST_F(PlainTexts, SidebarNamesPathsAndServerRowsReadAsTypedAndTheServerNameConnects)
+{
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const QString index = QString::number(names.indexOf(name));
+        MacConnection& connection = connect(MacProfile{QStringLiteral("p-") + index, name, {}, 22, {}, {}});
+        connection.setProjects({MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq-") + index}});
+        connection.setUnreachable(true);
+        // ssh would read the host as an option: the connection fails at once, and says so.
+        const MacProfile refused{QStringLiteral("q-") + index, name, QStringLiteral("-oProxyCommand=true"), 22, {}, {}};
+        model.setProfiles({connection.profile.value(), refused});
+        SidebarView sidebar(model);
+        sidebar.resize(300, 600);
+        showAndPaint(sidebar);
+        const QStringList texts = plainLabelTexts(sidebar);
+        EXPECT_TRUE(texts.count(name) == 2) << texts.join(u'|').toStdString();
+
+        QWidget* line = nullptr;
+        for (QWidget* candidate : sidebar.findChildren<QWidget*>()) {
+            if (!candidate->toolTip().isEmpty() && candidate->objectName().isEmpty() && candidate->height() > 0
+                && qobject_cast<ProjectRow*>(candidate->parentWidget()))
+                line = candidate;
+        }
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(hoverToolTip(line, QPoint(40, line->height() / 2)), QStringLiteral("/srv/") + name);
+
+        auto* serverName = sidebar.findChild<QLabel*>(QStringLiteral("serverName"));
+        ASSERT_NE(serverName, nullptr);
+        QSignalSpy posted(&AppBus::shared(), &AppBus::connectProfile);
+        QTest::mouseClick(serverName, Qt::LeftButton, {}, serverName->rect().center());
+        ASSERT_TRUE(posted.count() == 1 || posted.wait(5000));
+        EXPECT_EQ(posted.at(0).at(0).toString(), refused.id);
+        model.removeConnection(&connection);
+    }
+}
+
+TEST_F(PlainTexts, SheetsBarsAndWindowTitlesShowNamesAsTyped)
+{
+    SSHLink::setProgramForTests(QStringLiteral("/bin/false"));
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const QString index = QString::number(names.indexOf(name));
+        const MacProfile profile{QStringLiteral("p-") + index, name, name, 22, name, name};
+        model.setProfiles({profile});
+
+        // The session picker: the folder's name, the sessions' names and their commands.
+        const FolderSession session{name, QStringLiteral("/srv/") + name, {}, 0, model.clock->now(), name};
+        SessionPicker picker(model, PickerRequest{MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq-") + index}, QStringLiteral("p-") + index, {session}},
+                             [] {}, nullptr);
+        showAndPaint(picker);
+        QStringList texts = plainLabelTexts(picker);
+        EXPECT_TRUE(texts.contains(QStringLiteral("Sessions de ") + name) && texts.contains(name)) << texts.join(u'|').toStdString();
+        EXPECT_TRUE(texts.filter(name + QStringLiteral(" · active ")).size() == 1) << texts.join(u'|').toStdString();
+        picker.close();
+
+        // The servers sheet's row and the first-connection sheet's title.
+        ServersView servers(model, std::nullopt, nullptr);
+        showAndPaint(servers);
+        texts = plainLabelTexts(servers);
+        EXPECT_TRUE(texts.contains(name) && texts.contains(serverDetailLine(profile))) << texts.join(u'|').toStdString();
+        servers.close();
+        ConnectSheet connecting(profile, [](std::shared_ptr<SSHLink>) {}, nullptr);
+        showAndPaint(connecting);
+        EXPECT_TRUE(plainLabelTexts(connecting).contains(QStringLiteral("Connexion à ") + name));
+        EXPECT_EQ(connecting.windowHandle()->title(), QStringLiteral("Connexion à ") + name);
+        connecting.reject();
+
+        // The workspace: the window's title, the unreachable server's bar, the update bar.
+        MacConnection& connection = connect(profile);
+        connection.setUnreachable(true);
+        MacTab& tab = open(connection, MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq-") + index});
+        model.renameTab(tab, name);
+        model.activate(tab);
+        update.setAvailable(MacUpdate::Available{name, 99, name, QUrl(QStringLiteral("https://dl.invalid/h"))});
+        QWidget window;
+        auto* pane = new WorkspaceView(model, update, &window);
+        window.resize(900, 500);
+        pane->resize(900, 500);
+        showAndPaint(window);
+        EXPECT_EQ(window.windowHandle()->title(), name + QStringLiteral(" — /srv/") + name);
+        texts = plainLabelTexts(*pane);
+        EXPECT_TRUE(texts.contains(name + QStringLiteral(" ne répond plus — reconnexion automatique dès qu'il revient.")))
+            << texts.join(u'|').toStdString();
+        EXPECT_TRUE(texts.contains(QStringLiteral("Halvoren ") + name + QStringLiteral(" est disponible")) && texts.contains(name))
+            << texts.join(u'|').toStdString();
+        for (MacTab* shown : model.tabs())
+            shown->stop();
+        model.removeConnection(&connection);
+        update.setAvailable(std::nullopt);
+
+        // The settings' and first-run sheet's folders, and a quick command's tooltip.
+        prefs.setProjectsRoots({QStringLiteral("/srv/") + name, QStringLiteral("/srv/other")});
+        SettingsView settings(model);
+        showAndPaint(settings);
+        EXPECT_TRUE(plainLabelTexts(settings).contains(QStringLiteral("/srv/") + name));
+        ASSERT_FALSE(settings.removeButtons().isEmpty());
+        EXPECT_EQ(hoverToolTip(settings.removeButtons().front(), QPoint(2, 2)), QStringLiteral("/srv/") + name);
+        settings.close();
+        OnboardingView onboarding(model);
+        showAndPaint(onboarding);
+        EXPECT_TRUE(plainLabelTexts(onboarding).contains(QStringLiteral("/srv/") + name));
+        onboarding.close();
+        model.setCommands({SavedCommand{name, name}});
+        CommandsPanel panel(model);
+        panel.resize(300, 400);
+        showAndPaint(panel);
+        const QRect row = panel.list()->visualItemRect(panel.list()->item(0));
+        EXPECT_EQ(hoverToolTip(panel.list()->viewport(), row.center()), name);
+        plainLabelTexts(panel);
+    }
+    SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+}
+
+// Whatever the update server sends, the bar draws it as text on one line cut to its width: it
+// neither widens the window nor grows taller than for a short release.
+TEST_F(PlainTexts, UpdateBarTakesTheSameRoomForMarkupAndAHugeVersionAsForAShortRelease)
+{
+    const QUrl url(QStringLiteral("https://dl.invalid/h"));
+    const QString huge = QStringLiteral("<b>9.9</b><img src=") + fifo + u'>' + QString(10240, u'9');
+    const QString notes = QStringLiteral("<a href=x>clic</a> <h1>BIG</h1>");
+    QSize sizes[2];
+    for (const MacUpdate::Available& release :
+         {MacUpdate::Available{QStringLiteral("1.5"), 58, QStringLiteral("Corrections"), url},
+          MacUpdate::Available{huge, 59, notes, url}}) {
+        MacUpdate source;
+        source.setAvailable(release);
+        UpdateBar bar(source);
+        bar.resize(800, bar.sizeHint().height());
+        showAndPaint(bar);
+        EXPECT_EQ(bar.title->textFormat(), Qt::PlainText);
+        EXPECT_EQ(bar.notesLabel->textFormat(), Qt::PlainText);
+        EXPECT_EQ(bar.title->fullText(), QStringLiteral("Halvoren ") + release.version + QStringLiteral(" est disponible"));
+        EXPECT_LE(bar.title->width(), bar.width());
+        sizes[release.build - 58] = bar.minimumSizeHint();
+        if (release.build == 59) {
+            EXPECT_TRUE(bar.title->text().startsWith(QStringLiteral("Halvoren <b>9.9</b><img src=")) && bar.title->text().endsWith(u'…'));
+            EXPECT_EQ(bar.notesLabel->text(), notes);
+        }
+    }
+    EXPECT_EQ(sizes[1], sizes[0]);
+    // A line feed in the version is a symbol on the title's one line.
+    MacUpdate source;
+    source.setAvailable(MacUpdate::Available{QStringLiteral("2\n0"), 60, {}, url});
+    UpdateBar bar(source);
+    EXPECT_EQ(bar.title->fullText(), QStringLiteral("Halvoren 2␊0 est disponible"));
+}
+
+TEST(PlainText, HelpersKeepTheTextAsTyped)
+{
+    for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
+                                 QStringLiteral("plain")}) {
+        EXPECT_EQ(drawnToolTip(plainToolTip(typed)), typed);
+        QLabel* label = plainLabel(typed, nullptr);
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        delete label;
+    }
+    EXPECT_EQ(plainToolTip(QString()), QString());
+    QWidget window;
+    window.setWindowTitle(plainWindowTitle(QStringLiteral("x [*] y [*][*]")));
+    window.show();
+    settle();
+    EXPECT_EQ(window.windowHandle()->title(), QStringLiteral("x [*] y [*][*]"));
+}
+
+} // namespace
+} // namespace halvoren
