@@ -333,9 +333,12 @@ TEST(HostListing, AValueOver64KiBFromAnotherClientLeavesTheSessionOpen)
     const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
     instance.model.openProject(project, instance.local());
     ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
+    // Attached: its start has written every tag, and writes none over ours.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty(); }, 30000));
     MacTab* tab = instance.model.tabs().back();
     ASSERT_EQ(tab->project.session, project.session);
-    ASSERT_TRUE(QTest::qWaitFor([tab] { return tab->isLive(); }, 30000));
+    ASSERT_TRUE(tab->isLive());
 
     const QString huge = QStringLiteral("/srv/") + QString(maximumHostValueBytes + 10, u'p');
     const QString settings = root.file(QStringLiteral("long.conf"));
