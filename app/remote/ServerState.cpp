@@ -22,12 +22,13 @@ QString marked(const char* marker, const QString& nonce)
 }
 
 // Passes whole lines on while they fit in `bytes`; past that prints the cut marker instead
-// and fails, so the script knows. Bytes, whatever the host's locale.
+// and exits with rowsCutStatus, so the script knows. Bytes, whatever the host's locale.
 QString boundedRows(qsizetype bytes, const QString& nonce)
 {
-    return QStringLiteral("LC_ALL=C awk -v m=%1 -v c='%2' '{ n += length($0) + 1; if (n > m) { print c; exit 3 } print }'")
+    return QStringLiteral("LC_ALL=C awk -v m=%1 -v c='%2' '{ n += length($0) + 1; if (n > m) { print c; exit %3 } print }'")
         .arg(bytes)
-        .arg(marked(rowsCutMarker, nonce));
+        .arg(marked(rowsCutMarker, nonce))
+        .arg(rowsCutStatus);
 }
 
 // The shared-state file, after its marker line.
@@ -60,15 +61,19 @@ QString listingScript(const QString& nonce)
     // "-u": without a UTF-8 locale on the host, tmux writes the tabs between the fields as
     // "_" and every row would be unreadable. Every row comes first, as the listing always
     // printed them; only a host with more than the bound is asked for its open rows again,
-    // which a tmux that cannot filter does not answer whole.
-    return QStringLiteral("__hv_cut=\n"
-                          "tmux -u list-sessions -F %1 2>/dev/null | %2 || __hv_cut=1\n"
-                          "if [ -n \"$__hv_cut\" ]; then printf '%4\\n'; "
-                          "{ tmux -u list-sessions -f '#{==:#{@hv_open},1}' -F %1 2>/dev/null && printf '%5\\n'; } | %3; fi\n"
+    // which a tmux that cannot filter does not answer whole. The filter's status tells a cut
+    // from a filter that did not run (no awk: 127) or failed: then no row counts, and the
+    // status follows its marker. tmux's own status counts for nothing: no server is no row.
+    return QStringLiteral("tmux -u list-sessions -F %1 2>/dev/null | %2\n"
+                          "__hv_rows=$?\n"
+                          "if [ \"$__hv_rows\" -eq %7 ]; then printf '%4\\n'; "
+                          "{ tmux -u list-sessions -f '#{==:#{@hv_open},1}' -F %1 2>/dev/null && printf '%5\\n'; } | %3; "
+                          "elif [ \"$__hv_rows\" -ne 0 ]; then printf '\\n%8\\n%s\\n' \"$__hv_rows\"; fi\n"
                           "printf '\\n%6\\n'\n")
                .arg(QLatin1String(rowFormat), boundedRows(maximumListedRowBytes, nonce),
                     boundedRows(maximumListedOpenRowBytes, nonce), marked(openRowsMarker, nonce),
-                    marked(openRowsEndMarker, nonce), marked(sharedMarker, nonce))
+                    marked(openRowsEndMarker, nonce), marked(sharedMarker, nonce), QString::number(rowsCutStatus),
+                    marked(rowsFailedMarker, nonce))
          + sharedSectionScript(nonce) + QStringLiteral("true\n");
 }
 
@@ -126,6 +131,18 @@ QString hostSessionsCappedMessage(qsizetype dropped, HostKind host)
         .arg(hostSubject(host))
         .arg(maximumListedSessions)
         .arg(dropped);
+}
+
+QString hostRowsFailedMessage(int status, HostKind host)
+{
+    if (status == 127) {
+        return QStringLiteral("%1 n'a pas awk : la liste de ses sessions ne peut pas être lue, ses onglets restent tels quels.")
+            .arg(hostSubject(host));
+    }
+    return QStringLiteral("%1 n'a pas pu lire la liste de ses sessions (awk a échoué, code %2) : ses onglets restent "
+                          "tels quels.")
+        .arg(hostSubject(host))
+        .arg(status);
 }
 
 namespace {
@@ -478,6 +495,17 @@ ServerState parseServerState(const QString& output, const QStringList& keep, con
         openRows = head.sliced(openAt + openMarker.size());
     }
     ServerState state;
+    if (const qsizetype failedAt = findLine(rows, marked(rowsFailedMarker, nonce)); failedAt >= 0) {
+        // Whatever a failed filter let through is no listing of the rows.
+        QStringView after = rows.sliced(failedAt + marked(rowsFailedMarker, nonce).size()).trimmed();
+        if (const qsizetype end = after.indexOf(u'\n'); end >= 0)
+            after = after.left(end);
+        const std::optional<qint64> status = parseStrictInteger(after.toString());
+        state.rowsFailed = status && *status > 0 && *status < 256 ? int(*status) : 1;
+        note(state.problems, hostRowsFailedMessage(*state.rowsFailed, host));
+        rows = QStringView();
+        openRows.reset();
+    }
     if (const qsizetype cutAt = findLine(rows, marked(rowsCutMarker, nonce)); cutAt >= 0) {
         state.rowsCut = true;
         rows = rows.left(cutAt);

@@ -27,7 +27,12 @@ inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
 // folder, a pipe (which would block the listing), a file without read permission.
 inline constexpr char sharedUnreadableMarker[] = "@@HV_SHARED_UNREADABLE@@";
 // Ends the rows when they reached maximumListedRowBytes: the rows after it were not printed.
+// The row filter then exits with rowsCutStatus; any other status but 0 is a filter that did
+// not run (127: no awk on the host's path) or failed, which the listing prints after
+// rowsFailedMarker, on a line of its own.
 inline constexpr char rowsCutMarker[] = "@@HV_CUT@@";
+inline constexpr int rowsCutStatus = 3;
+inline constexpr char rowsFailedMarker[] = "@@HV_ROWS_FAILED@@";
 // Only after cut rows: the open rows alone, asked of tmux again, then the end marker when
 // tmux answered them whole.
 inline constexpr char openRowsMarker[] = "@@HV_OPEN@@";
@@ -67,6 +72,8 @@ QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
 QString sharedStateTooLargeMessage(HostKind host = HostKind::thisComputer);
 QString sharedStateUnreadableMessage(HostKind host = HostKind::thisComputer);
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
+// The row filter did not run or failed with `status`: no row was read.
+QString hostRowsFailedMessage(int status, HostKind host = HostKind::thisComputer);
 
 struct HostTab {
     QString session;
@@ -102,6 +109,9 @@ struct ServerState {
     // The open rows are only part of the host's too (cut rows, and tmux did not give the
     // open ones whole): a tab of ours missing from `open` may still be open on the host.
     bool openIncomplete = false;
+    // The row filter's status when it did not run or failed: no row was read, so the state
+    // tells nothing of the host's sessions and tabs (only its shared state counts).
+    std::optional<int> rowsFailed;
 
     bool operator==(const ServerState&) const = default;
 };

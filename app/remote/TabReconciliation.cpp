@@ -1,5 +1,6 @@
 #include "remote/TabReconciliation.h"
 
+#include "remote/HostText.h"
 #include "remote/ShellQuote.h"
 #include "remote/TmuxCommands.h"
 
@@ -56,6 +57,52 @@ QString tmuxSessionScript(const QString& session, const QString& name, const QSt
            tmuxValue(cleanOptionValue(name)) + QStringLiteral("\n") +
            QStringLiteral("tmux set -t ") + target + QStringLiteral(" @hv_path ") +
            tmuxValue(cleanOptionValue(path)) + QStringLiteral("\n");
+}
+
+QString tmuxSeedScript(const QString& session, const QString& name, const QString& path, qint64 order,
+                       const QString& token)
+{
+    // tmux would make a missing folder's session in its own working folder, silently: the
+    // folder is entered first, in a subshell, as a tab's start enters it.
+    const QString quoted = shellQuote(path);
+    const QString report = QStringLiteral("echo ") + QLatin1String(seededMarker) + token + u'-';
+    const QString at = u'-' + QString::number(order);
+    const QString made = QStringLiteral("if tmux has-session -t ") + tmuxSessionTarget(session) +
+                         QStringLiteral(" 2>/dev/null; then :; elif (cd -- ") + quoted +
+                         QStringLiteral(") 2>/dev/null; then ") + tmuxNewSessionCommand(session, path) +
+                         QStringLiteral(" 2>/dev/null && ") + report + QStringLiteral("made") + at +
+                         QStringLiteral("; elif [ -d ") + quoted + QStringLiteral(" ]; then ") + report +
+                         QString::number(folderInaccessibleStatus) + at + QStringLiteral("; else ") + report +
+                         QString::number(folderMissingStatus) + at + QStringLiteral("; fi\n");
+    const QString plain = tmuxSessionScript(session, name, path, order);
+    return made + plain.mid(plain.indexOf(u'\n') + 1);
+}
+
+SeedReport parseSeedReport(const QString& output, const QString& token)
+{
+    SeedReport report;
+    const QString head = QLatin1String(seededMarker) + token + u'-';
+    for (QStringView line : QStringView(output).split(u'\n')) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (!line.startsWith(head))
+            continue;
+        const QStringView rest = line.sliced(head.size());
+        const qsizetype dash = rest.indexOf(u'-');
+        if (dash <= 0)
+            continue;
+        const std::optional<qint64> order = parseStrictInteger(rest.sliced(dash + 1).toString());
+        if (!order)
+            continue;
+        const QStringView what = rest.first(dash);
+        if (what == u"made")
+            report.made << *order;
+        else if (what == QString::number(folderMissingStatus))
+            report.refused << std::pair{*order, folderMissingStatus};
+        else if (what == QString::number(folderInaccessibleStatus))
+            report.refused << std::pair{*order, folderInaccessibleStatus};
+    }
+    return report;
 }
 
 QString tmuxReorderScript(const QStringList& sessions)

@@ -121,8 +121,23 @@ void MacModel::tabExited(MacTab& tab)
         if (owner != nullptr)
             refreshProjects(*owner);
     } else if (owner != nullptr && tab.useTmux && owner->tabSyncReady) {
-        requestSync(*owner);
-        return;
+        // A session that cannot be attached ends its tab at once, and each end asks for a
+        // listing that starts it again: twice in a row, and it stays closed until the user
+        // opens it (its session stays open on the host, as other clients have it).
+        const QString& session = tab.project.session;
+        const bool atOnce = tab.startedAt && tab.startedAt->msecsTo(clock->now()) < milliseconds(quickExitWindow);
+        const int inARow = atOnce ? owner->quickExits.value(session) + 1 : 0;
+        if (inARow < 2) {
+            if (inARow == 0)
+                owner->quickExits.remove(session);
+            else
+                owner->quickExits.insert(session, inARow);
+            listAfterTabExit(*owner);
+            return;
+        }
+        owner->quickExits.remove(session);
+        owner->closedAtOnce.insert(session);
+        setBanner(visibleText(closesAtOnceMessage(tab.project)));
     }
     // Not from inside the tab's own exit hook, which the removal takes away.
     QTimer::singleShot(0, this, [this, target = QPointer<MacTab>(&tab)] {
@@ -138,6 +153,27 @@ void MacModel::tabExited(MacTab& tab)
                 break;
             }
         }
+    });
+}
+
+void MacModel::listAfterTabExit(MacConnection& connection)
+{
+    if (connection.exitListing && connection.exitListing->isActive())
+        return;
+    connection.exitListing = nullptr;
+    const qint64 wait = connection.lastListingAt
+                            ? milliseconds(quickExitWindow) - connection.lastListingAt->msecsTo(clock->now())
+                            : 0;
+    if (wait <= 0) {
+        requestSync(connection);
+        return;
+    }
+    QPointer<MacConnection> target(&connection);
+    connection.exitListing = clock->after(double(wait) / 1000.0, this, [this, target] {
+        if (!target)
+            return;
+        target->exitListing = nullptr;
+        listAfterTabExit(*target);
     });
 }
 

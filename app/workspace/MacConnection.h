@@ -15,12 +15,15 @@
 #include "remote/SSHLink.h"
 #include "remote/SharedPrefs.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -79,6 +82,17 @@ public:
     bool seedFromPersisted = false;
     // Set while a listing cut at its bound is applied: the saved tabs stay as they are.
     bool savedTabsHeld = false;
+    // The sessions the seeding running now made: its re-listing must show one of them to be
+    // applied.
+    QStringList seededSessions;
+    // When the last listing of the host started: listings asked by tab exits keep their
+    // distance from it. The one such listing waiting for its turn, if any.
+    std::optional<QDateTime> lastListingAt;
+    QPointer<QTimer> exitListing;
+    // Sessions whose tab ended at once after its last start, and how many starts in a row did;
+    // those that did it twice, which listings no longer open until the user opens them.
+    QHash<QString, int> quickExits;
+    QSet<QString> closedAtOnce;
     std::optional<SharedPrefs> sharedRaw;
     // The host's shared-state file was over the size we read, or there but unreadable: it is
     // neither adopted nor replaced. Favourite and hide changes made meanwhile are kept, name

@@ -538,15 +538,22 @@ qsizetype MacModel::insertionIndex(const MacTab& tab) const
 
 Task<> MacModel::runRemote(MacConnection& connection, QString script)
 {
+    Task<ShellResult<QString>> running = runRemoteReading(connection, std::move(script));
+    ShellResult<QString> ignored = co_await std::move(running);
+    Q_UNUSED(ignored);
+}
+
+Task<ShellResult<QString>> MacModel::runRemoteReading(MacConnection& connection, QString script)
+{
     QPointer<MacConnection> target(&connection);
     ++target->writeEpoch;
     // Callers end their scripts with a line feed.
     script += QStringLiteral("true\n");
     Task<ShellResult<QString>> running = runScript(*target, std::move(script), scriptTimeout);
-    ShellResult<QString> ignored = co_await std::move(running);
-    Q_UNUSED(ignored);
+    ShellResult<QString> output = co_await std::move(running);
     if (target)
         ++target->writeEpoch;
+    co_return output;
 }
 
 Task<> MacModel::refreshProjects(MacConnection& connection)

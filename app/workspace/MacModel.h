@@ -101,6 +101,13 @@ public:
     static constexpr double finishedRepeatWindow = 6.0;
     static constexpr double decisionDelay = 1.5;
     static constexpr double restartHoldOff = 3.0;
+    // A tab whose child ends within this many seconds of its start ended at once: twice in a
+    // row, and listings no longer open it. Listings asked by tab exits come at least this far
+    // after the host's previous listing.
+    static constexpr double quickExitWindow = 2.0;
+    static QString closesAtOnceMessage(const MacProject& project);
+    // Shown when the listing after a seeding does not show the sessions it made.
+    static QString seededTabsUnlistedMessage(const MacConnection& connection);
     static constexpr double reorderHoldOff = 10.0;
     // Output of one burst above which a quiet period or a prompt counts as a finished command.
     static constexpr qint64 busyBurstBytes = 500;
@@ -229,6 +236,8 @@ public:
     // Runs a script that writes to the connection's host, ignoring its outcome, with the
     // connection's write epoch raised before and after.
     Task<> runRemote(MacConnection& connection, QString script);
+    // The same, giving what the script printed.
+    Task<ShellResult<QString>> runRemoteReading(MacConnection& connection, QString script);
     // Lists the projects under every root; a root that could not be listed keeps the
     // projects it had. Closes every open sub-folder list, then asks for the git state.
     Task<> refreshProjects(MacConnection& connection);
@@ -348,6 +357,11 @@ Q_SIGNALS:
 private:
     void uploadSharedState(MacConnection& connection);
     void noteListingFailure(MacConnection& connection);
+    // A listing for a tab that ended: now, or once the host's previous listing is
+    // quickExitWindow old, one waiting at a time.
+    void listAfterTabExit(MacConnection& connection);
+    // Writes the connection's saved and open tabs onto its host, then lists it again.
+    Task<> seedHost(MacConnection& connection);
     // The sessions a listing of the connection keeps however many it holds: those of its
     // tabs, saved tabs, known folders and recently closed tabs.
     QStringList listingKeeps(const MacConnection& connection) const;

@@ -11,6 +11,7 @@
 #include "remote/TmuxCommands.h"
 #include "style/VisibleText.h"
 
+#include <QRandomGenerator>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
@@ -60,6 +61,9 @@ MacTab* MacModel::tabOf(const MacConnection& connection, const QString& session)
 
 void MacModel::openProject(const MacProject& project, MacConnection& connection)
 {
+    // The user asks for it: a session that closed at once gets its chance again.
+    connection.closedAtOnce.remove(project.session);
+    connection.quickExits.remove(project.session);
     if (MacTab* existing = tabOf(connection, project.session)) {
         activate(*existing);
         return;
@@ -338,7 +342,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
             continue;
         if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
             break;
-        if (tabOf(connection, host.session) != nullptr)
+        if (tabOf(connection, host.session) != nullptr || connection.closedAtOnce.contains(host.session))
             continue;
         if (present >= maximumHostOpenedTabs) {
             ++notOpened;
@@ -357,7 +361,8 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
         reportHostProblem(connection, hostTabsCappedMessage(connection, notOpened));
 
     for (MacTab* tab : std::as_const(mine)) {
-        if (!plan.toRestart.contains(tab->project.session) || !tabsValue.contains(tab) || tab->isLive())
+        if (!plan.toRestart.contains(tab->project.session) || !tabsValue.contains(tab) || tab->isLive()
+            || connection.closedAtOnce.contains(tab->project.session))
             continue;
         if (tab->startedAt && millisecondsBetween(*tab->startedAt, now) < qint64(restartHoldOff * 1000))
             continue;
@@ -487,6 +492,7 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
     const int epoch = connection.writeEpoch;
+    connection.lastListingAt = clock->now();
     // Fresh for each run and never written to the host: no value there can hold the markers.
     QString nonce = listingNonce ? listingNonce() : newListingNonce();
     Task<ShellResult<QString>> running = runScript(connection, listingScript(nonce), listingTimeout);
@@ -545,12 +551,15 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     connection.failures = 0;
     connection.setUnreachable(false);
     ServerState state = std::move(*parsed);
-    QSet<QString> live;
-    for (const QString& session : state.sessions) {
-        if (session.startsWith(QStringLiteral("kq-")))
-            live.insert(session);
+    // Rows that could not be read say nothing of the host's sessions.
+    if (!state.rowsFailed) {
+        QSet<QString> live;
+        for (const QString& session : state.sessions) {
+            if (session.startsWith(QStringLiteral("kq-")))
+                live.insert(session);
+        }
+        connection.setLiveSessions(live);
     }
-    connection.setLiveSessions(live);
     // A file we cannot read is protected from our uploads at once; only a listing that no
     // write overtook may tell it is readable again.
     if (state.sharedTooLarge)
@@ -682,8 +691,21 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
 {
     if (!connection.tabSyncReady || !connection.tmuxAvailable())
         co_return;
+    // Without its rows the listing shows no tab: the tabs, saved or open, stay as they are.
+    if (state.rowsFailed)
+        co_return;
+    if (applyOnly && !connection.seededSessions.isEmpty()) {
+        // The host must show what the seeding made before its listing may rewrite the saved
+        // tabs: a host whose tmux answers nothing after it (or lists through a tmux that is
+        // not the one the sessions went to) would leave them empty.
+        const bool shown = std::any_of(connection.seededSessions.cbegin(), connection.seededSessions.cend(),
+                                       [&state](const QString& session) { return state.sessions.count(session) > 0; });
+        if (!shown)
+            co_return;
+    }
     if (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty())) {
         connection.seedFromPersisted = false;
+        connection.seededSessions.clear();
         QPointer<MacModel> self(this);
         QPointer<MacConnection> target(&connection);
         QList<HostTab> open = state.open;
@@ -699,7 +721,23 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         target->savedTabsHeld = false;
         co_return;
     }
+    Task<> seeding = seedHost(connection);
+    co_await std::move(seeding);
+}
 
+QString MacModel::seededTabsUnlistedMessage(const MacConnection& connection)
+{
+    return hostSubject(connection)
+        + QStringLiteral(" n'a pas pu lister ses onglets : ceux enregistrés ici sont gardés et seront écrits à nouveau.");
+}
+
+QString MacModel::closesAtOnceMessage(const MacProject& project)
+{
+    return QStringLiteral("La session de %1 se ferme dès son ouverture : elle n'est pas rouverte.").arg(project.name);
+}
+
+Task<> MacModel::seedHost(MacConnection& connection)
+{
     struct Entry {
         QString name;
         QString path;
@@ -720,20 +758,51 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         if (tab->connId == connection.id && tab->useTmux)
             add(tab->project.name, tab->project.path, tab->project.session);
     }
-    connection.seedFromPersisted = false;
+    // The saved tabs stay the record of this connection's tabs until a listing that shows
+    // the seeding's work is applied: seedFromPersisted is cleared by that apply, not here.
+    const QString token = QString::number(QRandomGenerator::system()->generate64(), 16);
+    QList<Entry> written;
     QString script;
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        script += tmuxSessionScript(entries.at(i).session, entries.at(i).name, entries.at(i).path, i + 1);
+    for (const Entry& entry : std::as_const(entries)) {
+        // No folder has such a path: nothing reaches the host.
+        if (folderPathTooLong(entry.path)) {
+            setBanner(visibleText(folderRefusalMessage(FolderRefusal::tooLong, entry.path)));
+            continue;
+        }
+        written << entry;
+        script += tmuxSeedScript(entry.session, entry.name, entry.path, written.size(), token);
+    }
     script += QStringLiteral("tmux set -g @hv_sync 1\n");
 
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
-    Task<> seeding = runRemote(connection, script);
-    co_await std::move(seeding);
+    Task<ShellResult<QString>> seeding = runRemoteReading(connection, script);
+    const ShellResult<QString> output = co_await std::move(seeding);
     if (!self || !target)
         co_return;
+    const SeedReport report = parseSeedReport(output ? output.value() : QString(), token);
+    QStringList made;
+    for (const qint64 order : report.made) {
+        if (order >= 1 && order <= written.size())
+            made << written.at(order - 1).session;
+    }
+    for (const auto& [order, status] : report.refused) {
+        if (order < 1 || order > written.size())
+            continue;
+        const FolderRefusal refusal = status == folderMissingStatus ? FolderRefusal::missing : FolderRefusal::inaccessible;
+        setBanner(visibleText(folderRefusalMessage(refusal, written.at(order - 1).path)));
+    }
+    target->seededSessions = made;
     Task<> relisting = runListing(*target, true);
     co_await std::move(relisting);
+    if (!self || !target)
+        co_return;
+    // Not applied: the saved tabs stay, and the next listing seeds and checks again.
+    if (!target->seededSessions.isEmpty()) {
+        target->seededSessions.clear();
+        target->seedFromPersisted = true;
+        reportHostProblem(*target, seededTabsUnlistedMessage(*target));
+    }
 }
 
 } // namespace halvoren

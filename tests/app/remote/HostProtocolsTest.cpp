@@ -448,7 +448,8 @@ TEST(ServerStateListing, OnlyTheRunsOwnMarkersCount)
     EXPECT_FALSE(parseListingOutput(QStringLiteral("kq-") + ours + QStringLiteral("\n{}"), {}, nonce));
     // The script prints each marker with the run's nonce, and the bare ones only without one.
     const QString script = listingScript(nonce);
-    for (const char* marker : {"@@HV_SHARED@@", "@@HV_SHARED_TOO_LARGE@@", "@@HV_CUT@@", "@@HV_OPEN@@", "@@HV_END@@"})
+    for (const char* marker : {"@@HV_SHARED@@", "@@HV_SHARED_TOO_LARGE@@", "@@HV_CUT@@", "@@HV_OPEN@@", "@@HV_END@@",
+                               "@@HV_ROWS_FAILED@@"})
     {
         EXPECT_GE(script.count(QString::fromLatin1(marker) + nonce), 1) << marker;
         EXPECT_EQ(script.count(QString::fromLatin1(marker) + nonce), script.count(QString::fromLatin1(marker))) << marker;
@@ -494,6 +495,41 @@ TEST(ServerStateListing, CutRowsTakeTheirOpenTabsFromTheOpenRows)
         EXPECT_TRUE(state.synced);
         EXPECT_EQ(state.shared, SharedPrefs{});
     }
+}
+
+// A row filter that did not run or failed reads no row, whatever it let through, and says so
+// with its status; another run's failure marker is a row like any other line.
+TEST(ServerStateListing, AFailedRowFilterReadsNoRow)
+{
+    const QString n = QStringLiteral("0123456789abcdef0123456789abcdef");
+    const QString rows = row({"kq-a", "1", "1", "a", "/p/a", "", "1"}) + u'\n';
+    const QString failed = QStringLiteral("\n@@HV_ROWS_FAILED@@") + n + u'\n';
+    const struct {
+        const char* description;
+        QString head;
+        std::optional<int> status;
+        QStringList open;
+    } cases[] = {
+        {"awk missing", failed + QStringLiteral("127\n"), 127, {}},
+        {"awk failed after some rows", rows + failed + QStringLiteral("2\n"), 2, {}},
+        {"unreadable status", rows + failed + QStringLiteral("x\n"), 1, {}},
+        {"marker of another run", rows + QStringLiteral("@@HV_ROWS_FAILED@@\n127\n"), std::nullopt, {"kq-a"}},
+        {"rows whole", rows, std::nullopt, {"kq-a"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const ServerState state = parseServerState(c.head + QStringLiteral("\n@@HV_SHARED@@") + n + QStringLiteral("\n{}"), {}, n,
+                                                   HostKind::server);
+        EXPECT_EQ(state.rowsFailed, c.status);
+        EXPECT_EQ(sessionsOf(state.open), c.open);
+        EXPECT_EQ(state.sessions.empty(), c.open.isEmpty());
+        EXPECT_EQ(state.shared, SharedPrefs{});
+        EXPECT_EQ(state.problems, c.status ? QStringList{hostRowsFailedMessage(*c.status, HostKind::server)} : QStringList{});
+    }
+    EXPECT_EQ(hostRowsFailedMessage(127, HostKind::server).toStdString(),
+              "Le serveur n'a pas awk : la liste de ses sessions ne peut pas être lue, ses onglets restent tels quels.");
+    EXPECT_EQ(hostRowsFailedMessage(2).toStdString(),
+              "Cet ordinateur n'a pas pu lire la liste de ses sessions (awk a échoué, code 2) : ses onglets restent tels quels.");
 }
 
 TEST(ServerStateListing, UnsyncedWithoutASyncFlag)
@@ -706,6 +742,28 @@ TEST(Reconcile, SessionScriptCleansValuesAndTargetsExactly)
               "tmux set -t '=S:' @hv_order -1\n"
               "tmux set -t '=S:' @hv_name 'a b c'\n"
               "tmux set -t '=S:' @hv_path '/srv/it'\\''s $(x)'\n");
+}
+
+// Only whole report lines of the seeding's own token count, each with its order.
+TEST(Reconcile, SeedReportReadsItsOwnLinesOnly)
+{
+    const QString output = QStringLiteral("profile says hi\n"
+                                          "hv-seeded-abc-made-1\n"
+                                          "hv-seeded-abc-66-2\r\n"
+                                          "hv-seeded-abc-77-3\n"
+                                          "hv-seeded-abd-made-4\n"
+                                          "hv-seeded-abc-made-x\n"
+                                          "hv-seeded-abc-55-5\n"
+                                          " hv-seeded-abc-made-6\n"
+                                          "hv-seeded-abc-made-7");
+    const SeedReport report = parseSeedReport(output, QStringLiteral("abc"));
+    EXPECT_EQ(report.made, (QList<qint64>{1, 7}));
+    EXPECT_EQ(report.refused, (QList<std::pair<qint64, int>>{{2, 66}, {3, 77}}));
+    // Its tags are the session script's own lines.
+    const QString script = tmuxSeedScript(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("/p"), 2, QStringLiteral("abc"));
+    const QString tags = tmuxSessionScript(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("/p"), 2);
+    EXPECT_TRUE(script.endsWith(tags.mid(tags.indexOf(u'\n') + 1))) << script.toStdString();
+    EXPECT_EQ(script.count(u'\n'), 5);
 }
 
 } // namespace

@@ -265,6 +265,46 @@ TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
     EXPECT_TRUE(hasSession(sibling));
 }
 
+// The seeding makes a session only in its own folder and reports it; a folder that is gone
+// or is a file makes none (tmux would make it in its own working folder); an existing session
+// is tagged wherever its folder went, and reported not.
+TEST_F(HostScripts, SeedingMakesSessionsOnlyInTheirFolders)
+{
+    const QString made = folder(QStringLiteral("it's made"));
+    const QString gone = folder(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    const QString file = folder(QStringLiteral("f")) + QStringLiteral("/a-file");
+    ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+    const QString moved = folder(QStringLiteral("moved"));
+    const QString existing = tmuxSessionName(moved);
+    newSession(existing, moved);
+    ASSERT_TRUE(QDir(moved).removeRecursively());
+    const QStringList paths{made, gone, file, moved};
+    QString script;
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        script += tmuxSeedScript(tmuxSessionName(paths.at(i)), QStringLiteral("n"), paths.at(i), i + 1, QStringLiteral("t0"));
+    const SeedReport report = parseSeedReport(run(script + QStringLiteral("true\n")), QStringLiteral("t0"));
+    EXPECT_EQ(report.made, QList<qint64>{1});
+    EXPECT_EQ(report.refused, (QList<std::pair<qint64, int>>{{2, folderMissingStatus}, {3, folderMissingStatus}}));
+    EXPECT_TRUE(hasSession(tmuxSessionName(made)));
+    EXPECT_EQ(option(tmuxSessionName(made), "session_path"), made);
+    EXPECT_EQ(option(tmuxSessionName(made), "@hv_open"), QStringLiteral("1"));
+    EXPECT_FALSE(hasSession(tmuxSessionName(gone)));
+    EXPECT_FALSE(hasSession(tmuxSessionName(file)));
+    EXPECT_EQ(option(existing, "@hv_order"), QStringLiteral("4"));
+    // A folder closed to the account reads as inaccessible (not for root, who enters any).
+    if (::geteuid() != 0) {
+        const QString closed = folder(QStringLiteral("closed"));
+        ASSERT_EQ(::chmod(QFile::encodeName(closed).constData(), 0), 0);
+        const SeedReport refused = parseSeedReport(
+            run(tmuxSeedScript(tmuxSessionName(closed), QStringLiteral("c"), closed, 1, QStringLiteral("t1")) + QStringLiteral("true\n")),
+            QStringLiteral("t1"));
+        ::chmod(QFile::encodeName(closed).constData(), 0700);
+        EXPECT_EQ(refused.refused, (QList<std::pair<qint64, int>>{{1, folderInaccessibleStatus}}));
+        EXPECT_FALSE(hasSession(tmuxSessionName(closed)));
+    }
+}
+
 // tmux keeps the computed name of every folder as it is, with the characters it would rewrite
 // already made "_" and the others (formats, separators, quotes, "$" before a digit) kept.
 TEST_F(HostScripts, TmuxStoresEveryComputedNameAsItIs)

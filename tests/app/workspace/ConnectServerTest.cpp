@@ -144,6 +144,67 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     again.waitForFinished();
 }
 
+// Until a listing of a server is applied, its saved tabs are all this computer knows of its
+// tabs: saving the tab list while the server connects, while its projects and first listing
+// are read, while it is seeded and while it is listed again keeps them as they were.
+TEST(ConnectServer, SavingBeforeTheFirstListingIsAppliedKeepsTheServersSavedTabs)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    const QList<PersistedTab> saved{{QStringLiteral("site"), site, tmuxSessionName(site)}};
+    prefs.setTabs(profile.id, saved);
+    Instance instance(prefs);
+    QStringList saves;
+    QStringList lost;
+    const auto save = [&](const QString& when) {
+        if (!instance.model.tabs().isEmpty())
+            return;
+        saves << when;
+        instance.model.persistTabs();
+        if (prefs.tabs(profile.id) != saved)
+            lost << when;
+    };
+    QObject::connect(&instance.model, &MacModel::reconnectingChanged, [&] {
+        if (instance.model.reconnecting().contains(profile.id))
+            save(QStringLiteral("connecting"));
+    });
+    const auto run = instance.model.runScript;
+    instance.model.runScript = [&save, run](MacConnection& connection, QString script, double timeout) {
+        if (connection.link)
+            save(script.contains(QStringLiteral("@hv_sync 1"))      ? QStringLiteral("seeding")
+                 : script.contains(QStringLiteral("@@HV_SHARED@@")) ? QStringLiteral("listing")
+                                                                    : QStringLiteral("other"));
+        return run(connection, std::move(script), timeout);
+    };
+    const auto list = instance.model.listFolders;
+    instance.model.listFolders = [&save, list](MacConnection& connection, QString folder) {
+        if (connection.link)
+            save(QStringLiteral("projects"));
+        return list(connection, std::move(folder));
+    };
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    saves.removeAll(QStringLiteral("other"));
+    EXPECT_EQ(saves, (QStringList{QStringLiteral("connecting"), QStringLiteral("projects"), QStringLiteral("listing"),
+                                  QStringLiteral("seeding"), QStringLiteral("listing")}));
+    EXPECT_TRUE(lost.isEmpty()) << "saved tabs lost while " << lost.join(u',').toStdString();
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_EQ(instance.model.tabs().front()->project.path, site);
+    EXPECT_EQ(prefs.tabs(profile.id), saved);
+    for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
+        instance.model.removeTab(*tab);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
 // A server folder with the longest name a file system allows (85 three-byte letters) keeps
 // its tab: opened and tagged, its numbered session named "N (2)", closed, and restored by the
 // next start of the model.

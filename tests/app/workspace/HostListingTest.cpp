@@ -317,5 +317,53 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
     tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
 }
 
+// Another client stores a path, or a name, of more than 64 KiB on a tab open here (through a
+// file tmux reads: no command line takes such a value): the row cannot be read, but the tab
+// stays open and attached, and the session stays tagged open for every client.
+TEST(HostListing, AValueOver64KiBFromAnotherClientLeavesTheSessionOpen)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    const QString site = root.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site));
+    Instance instance;
+    QCoro::waitFor(instance.model.start());
+    ASSERT_TRUE(instance.local().tmuxAvailable());
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.model.openProject(project, instance.local());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
+    // Attached: its start has written every tag, and writes none over ours.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty(); }, 30000));
+    MacTab* tab = instance.model.tabs().back();
+    ASSERT_EQ(tab->project.session, project.session);
+    ASSERT_TRUE(tab->isLive());
+
+    const QString huge = QStringLiteral("/srv/") + QString(maximumHostValueBytes + 10, u'p');
+    const QString settings = root.file(QStringLiteral("long.conf"));
+    for (const char* option : {"@hv_path", "@hv_name"}) {
+        SCOPED_TRACE(option);
+        ASSERT_TRUE(test::writeAll(settings, (QStringLiteral("set -t '=") + project.session + QStringLiteral(":' ")
+                                              + QLatin1String(option) + QStringLiteral(" '") + huge + QStringLiteral("'\n"))
+                                                 .toUtf8()));
+        tmux({QStringLiteral("source-file"), settings});
+        ASSERT_EQ(tmuxOption(project.session, QLatin1String(option)).size(), huge.size());
+        for (int poll = 0; poll < 2; ++poll) {
+            instance.clock->advance(MacModel::reorderHoldOff);
+            instance.sync();
+        }
+        EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+        EXPECT_TRUE(instance.model.tabs().contains(tab));
+        EXPECT_TRUE(tab->isLive());
+        EXPECT_EQ(tab->project.path, site);
+        tmux({QStringLiteral("set"), QStringLiteral("-t"), u'=' + project.session + u':', QLatin1String(option),
+              QLatin1String(option) == QLatin1String("@hv_path") ? site : project.name});
+    }
+    EXPECT_FALSE(instance.local().reportedProblems.isEmpty());
+    instance.model.closeTab(*tab);
+    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
 } // namespace
 } // namespace halvoren

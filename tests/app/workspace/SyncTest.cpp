@@ -157,6 +157,53 @@ TEST_F(SyncFixture, DeadTabRestartsOnlyThreeSecondsAfterItsStart)
     EXPECT_EQ(tab.startedAt, clock->now());
 }
 
+// A session that cannot be attached ends its tab at once. The listing its end asks for keeps
+// two seconds from the previous one; after the second end in a row the tab stays closed
+// whatever the host lists, until the user opens it again.
+TEST_F(SyncFixture, ASessionThatEndsAtOnceIsNotReopenedAfterTwoTries)
+{
+    const QString path = QStringLiteral("/p/quits");
+    const QString session = tmuxSessionName(path);
+    rows = row(path, 1);
+    int listings = 0;
+    const auto host = model.runScript;
+    model.runScript = [&listings, host](MacConnection& connection, QString script, double timeout) {
+        listings += script == listingScript() ? 1 : 0;
+        return host(connection, std::move(script), timeout);
+    };
+    const auto idle = [this] { return QTest::qWaitFor([this] { return !local().syncing; }, 30000); };
+    sync();
+    ASSERT_EQ(sessions(), QStringList{session});
+    MacTab* tab = model.tabs().front();
+    ASSERT_TRUE(QTest::qWaitFor([tab] { return !tab->isLive(); }, 10000)) << "the attach did not end";
+    EXPECT_EQ(listings, 1) << "the end's listing waits";
+    clock->advance(MacModel::quickExitWindow - 0.1);
+    EXPECT_EQ(listings, 1);
+    clock->advance(0.1);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(listings, 2);
+    // Too soon to start it again; the next listing does, and it ends at once again.
+    EXPECT_EQ(model.tabs(), QList<MacTab*>{tab});
+    clock->advance(MacModel::restartHoldOff - MacModel::quickExitWindow);
+    sync();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return model.tabs().isEmpty(); }, 10000)) << "started again without end";
+    EXPECT_EQ(model.banner(),
+              QStringLiteral("La session de quits se ferme dès son ouverture : elle n'est pas rouverte."));
+    const int asked = listings;
+    for (int poll = 0; poll < 3; ++poll) {
+        clock->advance(MacModel::pollInterval);
+        sync();
+        EXPECT_TRUE(model.tabs().isEmpty());
+    }
+    EXPECT_EQ(listings, asked + 3);
+    EXPECT_TRUE(prefs.tabs(MacConnection::localID).isEmpty());
+    // Opened by the user, it tries again.
+    model.openProject(MacProject{QStringLiteral("quits"), path, session}, local());
+    EXPECT_EQ(sessions(), QStringList{session});
+    for (MacTab* open : model.tabs())
+        open->stop();
+}
+
 // A start whose listing does not answer opens no tab and keeps the saved tabs and the active
 // position as they were: the next start restores them.
 TEST_F(SyncFixture, AStartWhoseListingTimesOutKeepsTheSavedTabs)

@@ -1,0 +1,226 @@
+// Seeding a host that was never synchronised, through the real login shell on this computer
+// and a tmux server of the test's own: the saved tabs become sessions only in their own
+// folders, and they stay saved until a listing shows the sessions the seeding made, whatever
+// the host's tmux or awk answer meanwhile.
+#include "workspace/MacModel.h"
+
+#include "app/support/TempFolder.h"
+#include "app/support/TmuxCommand.h"
+#include "app/support/TmuxInstalled.h"
+#include "app/support/WorkspaceModel.h"
+#include "app/workspace/PrivateTmux.h"
+#include "tab/MacTab.h"
+#include "remote/ServerState.h"
+#include "remote/SessionNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace halvoren {
+namespace {
+
+using test::tmux;
+using test::tmuxOption;
+
+// A home with a tmux server of its own (none runs until a session is made), whose login shell
+// reads `.profile`.
+struct Host {
+    test::TempFolder home;
+    test::EnvironmentOverride environment;
+
+    Host()
+    {
+        QDir().mkpath(home.file(QStringLiteral("sockets")));
+        environment.set("HOME", home.path());
+        environment.set("TMUX_TMPDIR", home.file(QStringLiteral("sockets")));
+        environment.set("SHELL", QStringLiteral("/bin/sh"));
+        QDir().mkpath(home.file(QStringLiteral(".halvoren")));
+        test::writeAll(home.file(QStringLiteral(".halvoren/shared.json")), "{\"favorites\":[],\"hidden\":[],\"version\":1}");
+    }
+    ~Host() { tmux({QStringLiteral("kill-server")}); }
+    QString folder(const QString& name)
+    {
+        QDir().mkpath(home.file(name));
+        return home.file(name);
+    }
+    static bool hasSession(const QString& session)
+    {
+        QProcess process;
+        process.start(QStringLiteral("tmux"), {QStringLiteral("has-session"), QStringLiteral("-t"), u'=' + session});
+        process.waitForFinished();
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+    // The login PATH becomes a folder holding `programs` only (links to the real ones) and
+    // the stand-in tmux, when one is given.
+    void loginPath(const QStringList& programs, const QByteArray& tmuxStandIn = QByteArray())
+    {
+        const QString bin = home.file(QStringLiteral("bin"));
+        QDir(bin).removeRecursively();
+        QDir().mkpath(bin);
+        for (const QString& program : programs)
+            QFile::link(QStandardPaths::findExecutable(program), bin + u'/' + program);
+        if (!tmuxStandIn.isEmpty()) {
+            test::writeAll(bin + QStringLiteral("/tmux"), tmuxStandIn);
+            QFile::setPermissions(bin + QStringLiteral("/tmux"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        const QByteArray path = programs.isEmpty() ? bin.toUtf8() + ":$PATH" : bin.toUtf8();
+        test::writeAll(home.file(QStringLiteral(".profile")), "export PATH=\"" + path + "\"\n");
+    }
+    void plainLogin() { QFile::remove(home.file(QStringLiteral(".profile"))); }
+};
+
+// tmux that makes and tags sessions, but whose listing `listing` answers.
+QByteArray tmuxListingAs(const QByteArray& listing)
+{
+    return "#!/bin/sh\ncase \"$*\" in\n*list-sessions*) " + listing + " ;;\nesac\nexec "
+         + QStandardPaths::findExecutable(QStringLiteral("tmux")).toUtf8() + " \"$@\"\n";
+}
+
+struct Instance : test::ClockedModel {
+    Instance() { model.isFrontmost = [] { return false; }; }
+    ~Instance()
+    {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+    }
+    void sync()
+    {
+        QCoro::waitFor(model.requestSync(local()));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000));
+    }
+    QStringList sessions() const
+    {
+        QStringList names;
+        for (const MacTab* tab : model.tabs())
+            names << tab->project.session;
+        return names;
+    }
+    // Every banner shown or waiting.
+    QStringList banners() const
+    {
+        QStringList all = model.waitingBanners();
+        if (model.banner())
+            all.prepend(*model.banner());
+        return all;
+    }
+};
+
+// After a seeding that made the saved tabs' sessions, a listing that shows none of them (an
+// empty one, or a tmux that exits 1 as when its client no longer reaches the server)
+// rewrites nothing: the saved tabs stay, the next listing seeds and checks again, and the
+// user hears of it once. Rows read through an awk the host does not have are no listing: the
+// host is neither seeded nor followed, and says why. The first good listing opens the tabs.
+TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    const struct {
+        const char* description;
+        QStringList programs;
+        QByteArray tmux;
+        bool seeded;
+    } cases[] = {
+        {"empty listing", {}, tmuxListingAs("exit 0"), true},
+        {"tmux exits 1", {}, tmuxListingAs("exit 1"), true},
+        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Host host;
+        host.loginPath(c.programs, c.tmux);
+        QList<PersistedTab> saved;
+        for (const char* name : {"web", "api"}) {
+            const QString path = host.folder(QLatin1String(name));
+            saved << PersistedTab{QLatin1String(name), path, tmuxSessionName(path)};
+        }
+        Instance instance;
+        instance.prefs.setTabs(MacConnection::localID, saved);
+        instance.prefs.setProjectsRoots({host.home.path()});
+        QCoro::waitFor(instance.model.start());
+        ASSERT_TRUE(instance.local().tmuxAvailable());
+        for (const PersistedTab& tab : saved) {
+            EXPECT_EQ(Host::hasSession(tab.tmux), c.seeded);
+            EXPECT_EQ(tmuxOption(tab.tmux, QStringLiteral("@hv_open")), c.seeded ? QStringLiteral("1") : QString());
+        }
+        EXPECT_TRUE(instance.model.tabs().isEmpty());
+        EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
+        EXPECT_TRUE(instance.local().seedFromPersisted);
+        EXPECT_FALSE(instance.local().unreachable());
+        EXPECT_EQ(instance.banners(),
+                  QStringList{c.seeded ? MacModel::seededTabsUnlistedMessage(instance.local())
+                                       : QStringLiteral("Cet ordinateur n'a pas awk : la liste de ses sessions ne peut "
+                                                        "pas être lue, ses onglets restent tels quels.")});
+        instance.model.clearBanners();
+
+        // Still the same: seeded and checked again, said once.
+        instance.clock->advance(MacModel::reorderHoldOff);
+        instance.sync();
+        EXPECT_TRUE(instance.model.tabs().isEmpty());
+        EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
+        EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
+
+        host.plainLogin();
+        instance.sync();
+        EXPECT_EQ(instance.sessions(), (QStringList{saved.at(0).tmux, saved.at(1).tmux}));
+        EXPECT_FALSE(instance.local().seedFromPersisted);
+        instance.model.persistTabs();
+        EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
+    }
+}
+
+// Saved tabs whose folder is gone, is a file, or has a path no folder can have make no
+// session, each says so as opening it from the sidebar would, and the others are restored.
+// A host whose tmux runs no server then lists nothing, and that empty listing is applied.
+TEST(Seeding, ARestoredTabOfAMissingFolderMakesNoSession)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    Host host;
+    const QString kept = host.folder(QStringLiteral("kept"));
+    const QString gone = host.folder(QStringLiteral("gone"));
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    const QString file = host.home.file(QStringLiteral("a-file"));
+    ASSERT_TRUE(test::writeAll(file, "x"));
+    const QString tooLong = host.home.path() + u'/' + QString(4097, u'l');
+    const QList<PersistedTab> saved{{QStringLiteral("kept"), kept, tmuxSessionName(kept)},
+                                    {QStringLiteral("gone"), gone, tmuxSessionName(gone)},
+                                    {QStringLiteral("a-file"), file, tmuxSessionName(file)},
+                                    {QStringLiteral("long"), tooLong, tmuxSessionName(tooLong)}};
+    {
+        Instance instance;
+        instance.prefs.setTabs(MacConnection::localID, saved);
+        instance.prefs.setProjectsRoots({host.home.path()});
+        QCoro::waitFor(instance.model.start());
+        EXPECT_TRUE(Host::hasSession(saved.at(0).tmux));
+        for (const PersistedTab& tab : saved.mid(1))
+            EXPECT_FALSE(Host::hasSession(tab.tmux)) << tab.path.left(80).toStdString();
+        EXPECT_EQ(instance.sessions(), QStringList{saved.at(0).tmux});
+        EXPECT_EQ(instance.banners(),
+                  (QStringList{folderRefusalMessage(FolderRefusal::tooLong, tooLong),
+                               QStringLiteral("Dossier introuvable : ") + gone,
+                               QStringLiteral("Dossier introuvable : ") + file}));
+        EXPECT_FALSE(instance.local().seedFromPersisted);
+        EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved.mid(0, 1));
+    }
+    tmux({QStringLiteral("kill-server")});
+
+    // Only a missing folder: nothing made, and no server to list. The empty listing is the
+    // host's, applied as it is.
+    Instance instance;
+    instance.prefs.setTabs(MacConnection::localID, saved.mid(1, 1));
+    instance.prefs.setProjectsRoots({host.home.path()});
+    QCoro::waitFor(instance.model.start());
+    EXPECT_FALSE(Host::hasSession(saved.at(1).tmux));
+    EXPECT_TRUE(instance.model.tabs().isEmpty());
+    EXPECT_FALSE(instance.local().seedFromPersisted);
+    EXPECT_EQ(instance.local().failures, 0);
+    EXPECT_TRUE(instance.prefs.tabs(MacConnection::localID).isEmpty());
+    EXPECT_EQ(instance.banners(), QStringList{QStringLiteral("Dossier introuvable : ") + gone});
+}
+
+} // namespace
+} // namespace halvoren
