@@ -51,6 +51,25 @@ void whenAnswered(const QDBusPendingCall& call, QObject* context, std::function<
                      });
 }
 
+// A server that reads markup in bodies would take a tab's title for markup: `a & b` breaks
+// its parsing, `<img src=…>` makes it load a file. Escaped, the title reads as typed.
+QString escapedBody(const QString& body)
+{
+    QString escaped;
+    escaped.reserve(body.size());
+    for (const QChar c : body) {
+        if (c == u'&')
+            escaped += QLatin1StringView("&amp;");
+        else if (c == u'<')
+            escaped += QLatin1StringView("&lt;");
+        else if (c == u'>')
+            escaped += QLatin1StringView("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 // The text answer of a call, or nothing.
 std::optional<QString> textAnswer(const std::optional<QList<QVariant>>& answer, qsizetype index)
 {
@@ -71,6 +90,7 @@ Notifier::Notifier(QDBusConnection bus, PreferenceStore* state) : bus(std::move(
                       SLOT(notificationClosed(uint, uint)));
     auto* watcher = new QDBusServiceWatcher(service, this->bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Notifier::serverChanged);
+    askCapabilities();
     if (state == nullptr)
         return;
     loadState();
@@ -104,10 +124,16 @@ void Notifier::send(const QString& key, const QString& tabTitle)
 {
     Entry& entry = entries[key];
     entry.waiting = true;
+    if (!bodyMarkup) {
+        // Sent as soon as the server says how it reads the body.
+        awaitingCapabilities.append({key, tabTitle});
+        return;
+    }
+    const QString body = tabTitle + bodySuffix;
     QDBusMessage call = QDBusMessage::createMethodCall(service, objectPath, interface, QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("sound-name"), QStringLiteral("message-new-instant")},
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
-    call << QStringLiteral("Halvoren") << entry.id << QString() << title << tabTitle + bodySuffix
+    call << QStringLiteral("Halvoren") << entry.id << QString() << title << (*bodyMarkup ? escapedBody(body) : body)
          << QStringList{QStringLiteral("default"), QStringLiteral("Ouvrir")} << hints
          << 0; // it stays until it is dismissed, replaced or closed with its tab
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
@@ -115,6 +141,31 @@ void Notifier::send(const QString& key, const QString& tabTitle)
         finished->deleteLater();
         const QDBusPendingReply<uint> reply = *finished;
         answered(key, reply.isValid() ? std::optional<uint>(reply.value()) : std::nullopt);
+    });
+}
+
+void Notifier::askCapabilities()
+{
+    const quint64 round = ++capabilitiesRound;
+    bodyMarkup.reset();
+    QDBusMessage call = QDBusMessage::createMethodCall(service, objectPath, interface, QStringLiteral("GetCapabilities"));
+    whenAnswered(bus.asyncCall(call, identityTimeoutMs), this, [this, round](std::optional<QList<QVariant>> answer) {
+        // A newer server was asked since: its answer counts, not this one.
+        if (round != capabilitiesRound)
+            return;
+        bodyMarkup = answer && !answer->isEmpty() && answer->front().metaType() == QMetaType::fromType<QStringList>()
+                     && answer->front().toStringList().contains(QStringLiteral("body-markup"));
+        // In the order they were posted.
+        for (const auto& [key, tabTitle] : std::exchange(awaitingCapabilities, {})) {
+            const auto entry = entries.constFind(key);
+            if (entry == entries.cend())
+                continue;
+            // Cleared meanwhile: nothing is shown.
+            if (entry->closeQueued)
+                answered(key, std::nullopt);
+            else
+                send(key, tabTitle);
+        }
     });
 }
 
@@ -224,6 +275,8 @@ void Notifier::serverChanged()
         entry = entries.erase(entry);
     }
     server.reset();
+    // The new server may read bodies otherwise.
+    askCapabilities();
     if (state)
         learnServer();
 }

@@ -11,7 +11,9 @@
 // numbers back only from that same server, so an earlier run's notification is still
 // replaced, withdrawn and clicked through by its tab. Numbers of any other server (one
 // restarted, another login) are dropped unused: they could name another program's
-// notification. Everything runs on the main thread.
+// notification. The body is sent as markup, its text escaped, only to a server that says it
+// reads markup in bodies; the notifier asks each new server and holds its posts until it
+// answers. Everything runs on the main thread.
 #pragma once
 
 #include <QDBusConnection>
@@ -73,6 +75,9 @@ private:
     };
 
     void send(const QString& key, const QString& tabTitle);
+    // Asks the current server whether it reads markup in bodies; waiting posts go out with
+    // the answer (none, or a failed call, counts as no markup).
+    void askCapabilities();
     void answered(const QString& key, std::optional<uint> id);
     void dispatchTap(const QString& key);
     // Reads the numbers of an earlier run; they wait, as an unanswered post does, until the
@@ -101,6 +106,12 @@ private:
     // Clicks on unconfirmed numbers, answered once the server is known.
     QList<uint> heldClicks;
     std::optional<ServerIdentity> server;
+    // Whether the current server reads body markup; unknown until it answers.
+    std::optional<bool> bodyMarkup;
+    quint64 capabilitiesRound = 0;
+    // Tabs whose post waits for that answer, with the title to send; a later post of the
+    // same tab follows it as it follows a post the server has not numbered yet.
+    QList<std::pair<QString, QString>> awaitingCapabilities;
     // Answers of the identity questions still to come; a new round makes older answers void.
     int learning = 0;
     quint64 learningRound = 0;

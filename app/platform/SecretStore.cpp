@@ -165,6 +165,14 @@ QCoro::Task<std::optional<QString>> SecretStore::secureRead(QString key)
     co_return result.value;
 }
 
+QCoro::Task<bool> SecretStore::serviceAvailable()
+{
+    // No item is stored under the empty account: only whether the service answers counts.
+    QCoro::Task<SecretOutcome> reading = readItem(QString());
+    const SecretOutcome result = co_await std::move(reading);
+    co_return result.status != SecretStatus::unavailable;
+}
+
 QCoro::Task<> SecretStore::secureWrite(QString key, QString value)
 {
     QCoro::Task<SecretOutcome> writing = writeItem(std::move(key), std::move(value));

@@ -87,6 +87,10 @@ public:
     // Removes the item if there is one; failures are silent.
     QCoro::Task<> secureDelete(QString key);
 
+    // Whether a Secret Service answers: a lookup that finds nothing still answers. Asked on
+    // the worker, so the caller never blocks.
+    QCoro::Task<bool> serviceAvailable();
+
     // The same with the outcome, for callers that fall back when there is no service.
     QCoro::Task<SecretOutcome> readItem(QString key);
     QCoro::Task<SecretOutcome> writeItem(QString key, QString value);

@@ -196,6 +196,8 @@ void MacTab::start(std::optional<QString> setup)
     const QString shellCommand = command(setup);
     const QStringList environment = environmentStrings(tabEnvironment(currentEnvironment(), localeInstalled));
     setIsLive(true);
+    if (onRedrawAhead)
+        onRedrawAhead(*this);
 
     if (!link) {
         const QString shell = userShell();
@@ -307,15 +309,25 @@ void MacTab::watchFolderCheck(const QString& text)
     folderCheckTail = seen.right(announced.size() + 1);
 }
 
-void MacTab::handleOutput(const QString& text, bool changesScreen)
+void MacTab::gridResized()
+{
+    if (onRedrawAhead)
+        onRedrawAhead(*this);
+}
+
+void MacTab::handleOutput(const QString& text, bool changesScreen, std::uint64_t scrolledLines)
 {
     outputChangesScreen = changesScreen;
+    outputScrolledLines = scrolledLines;
     watchFolderCheck(text);
+    // A client attaching over ssh draws its screen well after the start.
+    const bool attached = switchesScreen(text);
+    if (attached && onRedrawAhead)
+        onRedrawAhead(*this);
     if (autofill) {
         // Only ssh's start-up may ask for the password: once the session shows its full
         // screen (the tmux client switches to the alternate one) or the start is old, a
         // prompt is some other program's and must not get the server's password.
-        const bool attached = switchesScreen(text);
         if (attached || (sinceStart.isValid() && sinceStart.hasExpired(autofillWindow.count()))) {
             autofill.reset();
         } else if (const std::optional<QString> reply = autofill->feed(text)) {

@@ -111,6 +111,9 @@ public:
     std::function<void(MacTab&, const QString&)> onOutput;
     std::function<void(MacTab&)> onInput;
     std::function<void(MacTab&)> onExit;
+    // Its program is about to draw its whole screen again: we changed the grid's size,
+    // (re)started the child, or a client switched to the alternate screen (tmux attaching).
+    std::function<void(MacTab&)> onRedrawAhead;
     std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
 
@@ -134,10 +137,14 @@ public:
     // The view's report of a child's end, with its wait status when known.
     void childExited(std::uint64_t ended, std::optional<int> waitStatus = std::nullopt);
     // A chunk of the child's output; `changesScreen` false when the screen's text stayed as
-    // it was (a repaint of the same text).
-    void handleOutput(const QString& text, bool changesScreen = true);
-    // Whether the chunk being handled changed the screen's text; read by the output hook.
+    // it was (a repaint of the same text); `scrolledLines`: the lines it scrolled in.
+    void handleOutput(const QString& text, bool changesScreen = true, std::uint64_t scrolledLines = 0);
+    // Whether the chunk being handled changed the screen's text, and the lines it scrolled
+    // in; read by the output hook.
     bool outputChangesScreen = true;
+    std::uint64_t outputScrolledLines = 0;
+    // The view's report that the child's window size changed.
+    void gridResized();
     // The message as one bracketed paste, then Return 80 ms later.
     void sendComposed(const QString& message);
 

@@ -40,6 +40,14 @@ TermView::TermView(const QRect& frame, QWidget* parent)
     : LocalProcessTerminalView(frame, std::nullopt, corvantix::TerminalOptions::defaultOptions(), parent)
 {
     setAcceptDrops(true);
+    gridWatch.view = this;
+    processDelegate = &gridWatch;
+}
+
+void TermView::GridWatch::sizeChanged(corvantix::LocalProcessTerminalView&, int, int)
+{
+    if (view->owner)
+        view->owner->gridResized();
 }
 
 void TermView::dataReceived(std::span<const std::uint8_t> slice)
@@ -48,14 +56,16 @@ void TermView::dataReceived(std::span<const std::uint8_t> slice)
     // the screen before this one unless the grid changed size since.
     const bool sameGrid = lastDigest && lastDigest->cols == terminal->cols() && lastDigest->rows == terminal->rows();
     const ScreenDigest before = sameGrid ? *lastDigest : takeDigest();
+    const std::uint64_t scrolledBefore = terminal->scrolledLineCount();
     feedBytes(slice);
+    const std::uint64_t scrolled = terminal->scrolledLineCount() - scrolledBefore;
     lastDigest = takeDigest();
     if (!owner)
         return;
     const bool changed =
         lastDigest->digest != before.digest || lastDigest->cols != before.cols || lastDigest->rows != before.rows;
     const QByteArray bytes(reinterpret_cast<const char*>(slice.data()), qsizetype(slice.size()));
-    owner->handleOutput(Shell::decode(bytes), changed);
+    owner->handleOutput(Shell::decode(bytes), changed, scrolled);
 }
 
 TermView::ScreenDigest TermView::takeDigest() const

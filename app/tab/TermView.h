@@ -35,7 +35,7 @@ public:
 
     // To the emulator, then to the tab as text (invalid UTF-8, also a character cut between
     // two chunks, becomes U+FFFD; the emulator still gets the raw bytes), with whether the
-    // chunk changed the text on the screen.
+    // chunk changed the text on the screen and how many lines it scrolled in.
     void dataReceived(std::span<const std::uint8_t> slice) override;
     // To the child; a carriage return or line feed in the bytes tells the tab the user
     // submitted something.
@@ -61,6 +61,16 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Tells the tab when the child's window size changed: its program draws its screen again.
+    struct GridWatch final : corvantix::LocalProcessTerminalViewDelegate {
+        TermView* view = nullptr;
+        void sizeChanged(corvantix::LocalProcessTerminalView& source, int newCols, int newRows) override;
+        void titleChanged(corvantix::LocalProcessTerminalView&, const std::string&) override {}
+        void currentDirectoryChanged(corvantix::TerminalView&, const std::optional<std::string>&) override {}
+        void processTerminated(corvantix::TerminalView&, std::optional<std::int32_t>) override {}
+    };
+    GridWatch gridWatch;
+
     // A digest of the text of the live screen's rows (not the scrolled-back view) and of which
     // screen is shown, with the grid it was taken on: equal digests mean the same text.
     struct ScreenDigest {

@@ -1,5 +1,7 @@
 #include "ui/ConnectSheet.h"
 
+#include "platform/SecretStore.h"
+#include "remote/Async.h"
 #include "style/Palette.h"
 #include "style/VisibleText.h"
 #include "ui/PlainText.h"
@@ -156,6 +158,12 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     rememberToggle->setChecked(true);
     connect(rememberToggle, &QCheckBox::toggled, this, [this](bool on) { bootTerminal->setRemember(on); });
     bottom->addWidget(rememberToggle);
+    keychainMissingLabel = new QLabel(noKeychainMessage, this);
+    keychainMissingLabel->setTextFormat(Qt::PlainText);
+    keychainMissingLabel->setFont(calloutFont);
+    setTextColour(*keychainMissingLabel, systemOrange());
+    keychainMissingLabel->hide();
+    bottom->addWidget(keychainMissingLabel);
     bottom->addStretch(1);
     closeButton = new QPushButton(QStringLiteral("Annuler"), this);
     closeButton->setAutoDefault(false);
@@ -178,7 +186,34 @@ bool ConnectSheet::remember() const
 void ConnectSheet::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    checkKeychain();
     bootTerminal->start(keychain);
+}
+
+namespace {
+
+Task<> askKeychain(QPointer<ConnectSheet> sheet, SecretStore& secrets, std::function<void(ConnectSheet&)> missing)
+{
+    QCoro::Task<bool> asking = secrets.serviceAvailable();
+    const bool available = co_await std::move(asking);
+    if (!available && sheet)
+        missing(*sheet);
+}
+
+} // namespace
+
+void ConnectSheet::checkKeychain()
+{
+    if (keychainChecked)
+        return;
+    keychainChecked = true;
+    SecretStore& secrets = keychain != nullptr ? *keychain : SecretStore::standard();
+    // Ticked, the box would promise a password kept where nothing can keep it.
+    askKeychain(QPointer<ConnectSheet>(this), secrets, [](ConnectSheet& sheet) {
+        sheet.rememberToggle->setChecked(false);
+        sheet.rememberToggle->setEnabled(false);
+        sheet.keychainMissingLabel->show();
+    });
 }
 
 bool ConnectSheet::eventFilter(QObject* watched, QEvent* event)

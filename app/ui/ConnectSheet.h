@@ -70,6 +70,8 @@ public:
     // The failure message, once the attempt has failed.
     const std::optional<QString>& failed() const { return failure; }
     bool remember() const;
+    static inline const QString noKeychainMessage =
+        QStringLiteral("Aucun trousseau disponible : le mot de passe ne sera pas mémorisé.");
     BootTerminal* terminal() const { return bootTerminal; }
 
     // Escape, the button and the window's close all end here: ssh ends, `done` gets nothing.
@@ -85,8 +87,14 @@ private:
     // Calls `done` at most once.
     void report(std::shared_ptr<SSHLink> link);
 
+    // Asks the keychain once whether it can keep the password; without one the toggle is off
+    // and says why.
+    void checkKeychain();
+
     std::optional<QString> failure;
     bool reported = false;
+    bool keychainChecked = false;
+    QLabel* keychainMissingLabel = nullptr;
     BootTerminal* bootTerminal = nullptr;
     QLabel* failureLabel = nullptr;
     QCheckBox* rememberToggle = nullptr;

@@ -86,14 +86,19 @@ QColor dirtyMarkColor()
     return paletteColor(1.0, 0.62, 0.04);
 }
 
-void revealInFileManager(const QString& path, const QDBusConnection& bus, std::function<void(const QUrl&)> openFolder)
+void revealInFileManager(const QString& path, std::function<void()> failed, const QDBusConnection& bus,
+                         std::function<bool(const QUrl&)> openFolder)
 {
     if (!openFolder)
-        openFolder = [](const QUrl& folder) { QDesktopServices::openUrl(folder); };
+        openFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
     const QString cleaned = QDir::cleanPath(path);
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(cleaned).absolutePath());
+    const auto fallBack = [folder, openFolder = std::move(openFolder), failed = std::move(failed)] {
+        if (!openFolder(folder) && failed)
+            failed();
+    };
     if (!bus.isConnected()) {
-        openFolder(folder);
+        fallBack();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -102,12 +107,11 @@ void revealInFileManager(const QString& path, const QDBusConnection& bus, std::f
     call << QStringList{QUrl::fromLocalFile(cleaned).toString(QUrl::FullyEncoded)} << QString();
     // The bus may have to start the file manager first: answer whenever it replies.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, folder, openFolder = std::move(openFolder)] {
-                         if (watcher->isError())
-                             openFolder(folder);
-                         watcher->deleteLater();
-                     });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, fallBack] {
+        if (watcher->isError())
+            fallBack();
+        watcher->deleteLater();
+    });
 }
 
 Task<> postFolderSessions(QPointer<MacModel> model, MacProject project, QPointer<MacConnection> connection)
@@ -404,7 +408,10 @@ void runRowAction(RowAction action, QPointer<MacModel> model, const MacProject& 
         model->toggleHidden(project.name, !connection->hidden().contains(project.name), *connection);
         break;
     case RowAction::reveal:
-        revealInFileManager(project.path);
+        revealInFileManager(project.path, [model] {
+            if (model)
+                model->setBanner(noFileManagerMessage);
+        });
         break;
     }
 }

@@ -108,9 +108,12 @@ QFont projectBranchFont();
 
 // Shows the file or folder selected in the desktop's file manager over `bus`; when no file
 // manager answers there, opens the folder that holds it with `openFolder` (the desktop's
-// default handler when none is given). Never waits for the answer.
-void revealInFileManager(const QString& path, const QDBusConnection& bus = QDBusConnection::sessionBus(),
-                         std::function<void(const QUrl&)> openFolder = {});
+// default handler when none is given), which tells whether something took it. When that fails
+// too, `failed` is called. Never waits for the answer.
+void revealInFileManager(const QString& path, std::function<void()> failed,
+                         const QDBusConnection& bus = QDBusConnection::sessionBus(),
+                         std::function<bool(const QUrl&)> openFolder = {});
+inline const QString noFileManagerMessage = QStringLiteral("Aucun gestionnaire de fichiers n'a pu être ouvert.");
 
 // Lists the folder's sessions, then always posts the session picker with them, even when
 // there are none or the listing failed. Holds the model, not any view.

@@ -85,20 +85,36 @@ SecretStore& MacModel::secrets() const
 
 void MacModel::noteOutput(MacTab& tab, const QString& text)
 {
-    // A repaint that leaves the screen's text as it was is not the command's activity: tmux
-    // repaints every client when an option changes anywhere on its server (our tags and
-    // orders, another client's), and a burst of those followed by quiet is no finished
-    // command.
-    if (!tab.outputChangesScreen)
-        return;
     const QString key = tab.id();
+    qint64 counted = utf8Length(text);
+    const auto redrawing = redrawUntil.constFind(key);
+    if (redrawing != redrawUntil.cend() && clock->now() < *redrawing) {
+        // The client draws the whole screen after our resize or its start: only lines it
+        // scrolls in are new output, a row's worth each.
+        const qint64 columns = tab.terminal ? qint64(tab.terminal->getTerminal().cols()) + 1 : 1;
+        const std::uint64_t lines = std::min<std::uint64_t>(tab.outputScrolledLines, std::uint64_t(counted));
+        counted = std::min(counted, qint64(lines) * columns);
+        if (counted == 0)
+            return;
+    } else if (!tab.outputChangesScreen && tab.outputScrolledLines == 0) {
+        // A repaint that leaves the screen's text as it was is not the command's activity:
+        // tmux repaints every client when an option changes anywhere on its server (our
+        // tags and orders, another client's), and a burst of those followed by quiet is no
+        // finished command. A line scrolled in is output, even the same line again.
+        return;
+    }
     qint64& bytes = activityBytes[key];
-    bytes += utf8Length(text);
+    bytes += counted;
     lastActivity.insert(key, clock->now());
     if (bytes > busyBurstBytes && promptAtEnd(text)) {
         bytes = 0;
         markFinished(tab);
     }
+}
+
+void MacModel::noteRedrawAhead(MacTab& tab)
+{
+    redrawUntil.insert(tab.id(), clock->now().addMSecs(milliseconds(redrawSettle)));
 }
 
 void MacModel::noteInput(MacTab& tab)
@@ -405,6 +421,7 @@ Task<> MacModel::start()
     co_await std::move(refreshing);
     if (!self)
         co_return;
+    restoringTabs = true;
     if (localConnection()->tmuxAvailable()) {
         localConnection()->tabSyncReady = true;
         localConnection()->seedFromPersisted = true;
@@ -418,6 +435,10 @@ Task<> MacModel::start()
     }
     if (storedActive >= 0 && storedActive < tabsValue.size())
         activate(*tabsValue.at(storedActive));
+    restoringTabs = false;
+    // Only the tab the user finds on screen has been looked at.
+    if (const MacTab* shown = activeTab())
+        notifier->clear(shown->id());
 
     timers << clock->every(activityInterval, this, [self] {
         if (self)

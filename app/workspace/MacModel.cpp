@@ -160,8 +160,11 @@ void MacModel::setBanner(const std::optional<QString>& value)
         assign(this, bannerValue, value, &MacModel::bannerChanged);
         return;
     }
-    if (*bannerValue == *value || bannerQueue.contains(*value) || bannerQueue.size() >= maximumWaitingBanners)
+    if (*bannerValue == *value || bannerQueue.contains(*value))
         return;
+    // A full queue gives up its oldest message: the latest says best how things stand now.
+    if (bannerQueue.size() >= maximumWaitingBanners)
+        bannerQueue.removeFirst();
     bannerQueue.append(*value);
 }
 
@@ -256,6 +259,10 @@ MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
         if (self)
             self->noteOutput(target, text);
     };
+    tab->onRedrawAhead = [self](MacTab& target) {
+        if (self)
+            self->noteRedrawAhead(target);
+    };
     tab->onInput = [self](MacTab& target) {
         if (self)
             self->noteInput(target);
@@ -283,7 +290,8 @@ void MacModel::activate(MacTab& tab)
     setActiveTabID(key);
     tab.setAttention(false);
     cancelDecision(key);
-    notifier->clear(key);
+    if (!restoringTabs)
+        notifier->clear(key);
     prefs.setActiveTab(std::max<qsizetype>(tabsValue.indexOf(&tab), 0));
     // Focus once the view has found its place in the window.
     if (tab.terminal) {
@@ -306,6 +314,7 @@ void MacModel::removeTab(MacTab& tab)
     armed.remove(key);
     activityBytes.remove(key);
     lastActivity.remove(key);
+    redrawUntil.remove(key);
     notifier->clear(key);
 
     tabsValue.removeAt(index);

@@ -109,6 +109,10 @@ public:
     // Shown when the listing after a seeding does not show the sessions it made.
     static QString seededTabsUnlistedMessage(const MacConnection& connection);
     static constexpr double reorderHoldOff = 10.0;
+    // After our resize of a tab or the (re)start of its client, how long its output counts
+    // only through the lines it scrolls in: the client's drawing of the whole screen is no
+    // command's output.
+    static constexpr double redrawSettle = 1.0;
     // Output of one burst above which a quiet period or a prompt counts as a finished command.
     static constexpr qint64 busyBurstBytes = 500;
     static constexpr int maxClosedTabs = 10;
@@ -166,7 +170,7 @@ public:
     const QStringList& waitingBanners() const { return bannerQueue; }
     // Ends the one shown and drops those waiting.
     void clearBanners();
-    // More messages than this waiting are dropped: the user reads them one at a time.
+    // The most messages waiting; a newer one pushes out the oldest waiting.
     static constexpr qsizetype maximumWaitingBanners = 8;
     double fontSize() const { return fontSizeValue; }
     // Clamped to 9 ... 28, always stored, and applied to every tab's view.
@@ -188,6 +192,8 @@ public:
     QSet<QString> armed;
     QHash<QString, qint64> activityBytes;
     QHash<QString, QDateTime> lastActivity;
+    // Until when a tab's output is its client's drawing of the whole screen.
+    QHash<QString, QDateTime> redrawUntil;
     QHash<QString, QDateTime> lastFinished;
     // The delayed notification decision of a tab; stopping the timer cancels it.
     QHash<QString, QPointer<QTimer>> pendingFinish;
@@ -198,6 +204,9 @@ public:
     qint64 tick = 0;
     QList<QPointer<QTimer>> timers;
     bool started = false;
+    // While start-up restores the tabs and the active one: a tab made active on the way is not
+    // one the user looked at, so its notification stays.
+    bool restoringTabs = false;
 
     // ---- Lookups
 
@@ -294,6 +303,8 @@ public:
     // ---- Activity and the finished-command notification
 
     void noteOutput(MacTab& tab, const QString& text);
+    // The tab's client is about to draw its whole screen again.
+    void noteRedrawAhead(MacTab& tab);
     void noteInput(MacTab& tab);
     void noteBell(MacTab& tab);
     void tabExited(MacTab& tab);

@@ -318,6 +318,11 @@ public:
     // The placement request, present only while a Kitty put hands its image to the host.
     const std::optional<KittyPlacementContext>& kittyPlacementContext() const { return kittyPlacementContext_; }
     bool userScrolling() const { return userScrolling_; }
+    // How many lines have scrolled into a scroll region since the terminal was made, on either
+    // screen and through any region: line feeds and wraps at the region's bottom, IND, SU.
+    // Never reset, so a host compares two readings: a program that prints the same line
+    // again changes no text on a full screen, yet scrolls.
+    std::uint64_t scrolledLineCount() const { return scrolledLineCount_; }
     bool lineFeedMode() const { return lineFeedMode_; }
     bool smoothScroll() const { return smoothScroll_; }
     const std::vector<Color>& installedColors() const { return installedColors_; }
@@ -422,6 +427,7 @@ private:
     int markedRow_ = -1;
     int markedRowYDisp_ = -1;
     bool userScrolling_ = false;
+    std::uint64_t scrolledLineCount_ = 0;
     bool lineFeedMode_ = false;
     bool smoothScroll_ = false;
     std::vector<Color> installedColors_;

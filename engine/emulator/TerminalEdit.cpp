@@ -329,6 +329,7 @@ void Terminal::cmdScrollUp(std::span<const int> pars)
     const int absBottom = screen.yBase() + screen.scrollBottom();
     // Past the region's height every further round gives the same blank region.
     const int rounds = std::min(n, std::max(absBottom - absTop + 1, 0));
+    scrolledLineCount_ += std::uint64_t(std::max(rounds, 0));
 
     if (marginMode_) {
         screen.shiftRectangleUp(absTop, absBottom, screen.marginLeft(), screen.marginRight(), defaultBlankCell(),

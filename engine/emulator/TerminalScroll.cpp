@@ -464,6 +464,7 @@ using ScrollHelpers = TerminalFileHelpers<ScrollFile>;
 void Terminal::scroll(bool isWrapped)
 {
     Buffer& screen = *buffer_;
+    ++scrolledLineCount_;
     if (ScrollHelpers::recyclesOldestLine(*this, screen))
         ScrollHelpers::scrollFullRing(*this, screen, isWrapped);
     else

@@ -300,6 +300,46 @@ TEST(BootTermView, HostThatSshWouldReadAsAnOptionFailsWithoutStartingIt)
     EXPECT_TRUE(view.results[0].message.startsWith(QStringLiteral("La connexion a échoué.")));
 }
 
+// The remember box promises a kept password only where a keychain answers; without one it is
+// off, cannot be ticked and says why, and a typed password is not written anywhere.
+TEST(ConnectSheet, WithoutAKeychainTheRememberBoxIsOffDisabledAndSaysWhy)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    // Nothing listens on a port just given back: ssh fails at once, on this computer only.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const MacProfile profile = test::ViewsWorkspace::profile(QStringLiteral("p1"), QStringLiteral("127.0.0.1"),
+                                                             QString(), closed.serverPort());
+    closed.close();
+    for (const bool available : {true, false}) {
+        SCOPED_TRACE(available ? "a keychain" : "no keychain");
+        auto backend = std::make_unique<MemorySecretBackend>();
+        backend->setAvailable(available);
+        SecretStore store(std::move(backend));
+        ConnectSheet sheet(profile, [](std::shared_ptr<SSHLink>) {}, nullptr);
+        sheet.keychain = &store;
+        sheet.open();
+        auto* toggle = sheet.findChild<QCheckBox*>();
+        ASSERT_NE(toggle, nullptr);
+        QLabel* missing = nullptr;
+        for (QLabel* label : sheet.findChildren<QLabel*>()) {
+            if (label->text() == QStringLiteral("Aucun trousseau disponible : le mot de passe ne sera pas mémorisé."))
+                missing = label;
+        }
+        ASSERT_NE(missing, nullptr);
+        // The keychain answers in the order it was asked: the sheet's question comes first.
+        QCoro::waitFor(store.serviceAvailable());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(toggle->isChecked(), available);
+        EXPECT_EQ(toggle->isEnabled(), available);
+        EXPECT_EQ(missing->isVisible(), !available);
+        EXPECT_EQ(sheet.terminal()->view()->remember, available);
+        EXPECT_EQ(missing->textFormat(), Qt::PlainText);
+        sheet.reject();
+    }
+}
+
 class ConnectSheetServer : public testing::Test {
 protected:
     static void SetUpTestSuite() { server = new test::SshServer({.passwordLogin = true}); }

@@ -147,6 +147,24 @@ TEST(ProjectRow, SessionsOfTheFolderAlwaysPostThePicker)
     }
 }
 
+// Without a file manager on the bus the folder holding the project is opened instead; when
+// nothing takes that either, the caller hears of it (the row posts its banner).
+TEST(ProjectRow, RevealFallsBackToTheFolderAndTellsWhenNothingOpensIt)
+{
+    for (const bool opens : {true, false}) {
+        QList<QUrl> opened;
+        int failures = 0;
+        revealInFileManager(QStringLiteral("/r/web/../web"), [&failures] { ++failures; },
+                            QDBusConnection(QStringLiteral("no-bus")), [&](const QUrl& folder) {
+                                opened << folder;
+                                return opens;
+                            });
+        EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/r"))});
+        EXPECT_EQ(failures, opens ? 0 : 1);
+    }
+    EXPECT_EQ(noFileManagerMessage, QStringLiteral("Aucun gestionnaire de fichiers n'a pu être ouvert."));
+}
+
 QWidget* section(const SidebarView& sidebar, const QString& connId)
 {
     for (QWidget* found : sidebar.findChildren<QWidget*>(QStringLiteral("connectionSection"))) {

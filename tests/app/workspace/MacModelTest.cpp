@@ -86,7 +86,7 @@ TEST(MacModel, RemovingATabActivatesTheNeighbourAndStoresThePosition)
 }
 
 // Messages queue: each is shown in turn, none replaces another, a text already shown or
-// waiting is not queued again, and the queue is bounded.
+// waiting is not queued again, and a full queue drops its oldest message for the newest.
 TEST_F(ModelFixture, BannersWaitTheirTurn)
 {
     using Step = std::pair<std::optional<QString>, std::optional<QString>>; // set, then shown
@@ -102,11 +102,14 @@ TEST_F(ModelFixture, BannersWaitTheirTurn)
         EXPECT_EQ(model.banner(), shown) << set.value_or(QStringLiteral("none")).toStdString();
     }
     EXPECT_EQ(notified, 5) << "a, b, c, none, b";
-    model.setBanner(a);
-    for (int i = 0; i < MacModel::maximumWaitingBanners + 5; ++i)
+    model.clearBanners();
+    // Twelve at once: the first is shown, the last eight wait, the three between are dropped.
+    for (int i = 1; i <= 12; ++i)
         model.setBanner(QString::number(i));
-    EXPECT_EQ(model.waitingBanners().size(), MacModel::maximumWaitingBanners);
-    EXPECT_EQ(model.waitingBanners().front(), QStringLiteral("a"));
+    EXPECT_EQ(model.banner(), std::optional(QStringLiteral("1")));
+    EXPECT_EQ(model.waitingBanners(), (QStringList{u"5"_qs, u"6"_qs, u"7"_qs, u"8"_qs, u"9"_qs, u"10"_qs, u"11"_qs, u"12"_qs}));
+    model.setBanner(none);
+    EXPECT_EQ(model.banner(), std::optional(QStringLiteral("5")));
     model.clearBanners();
     EXPECT_FALSE(model.banner().has_value());
     EXPECT_TRUE(model.waitingBanners().isEmpty());

@@ -153,6 +153,41 @@ TEST(ScrollScrollback, AWholeScreenScrollWithHistoryKeepsTheLineNumberRangeClean
     EXPECT_EQ(terminal->getScrollInvariantUpdateRange(), (UpdateRange{yDisp + 1, yDisp + 3}));
 }
 
+TEST(ScrollCount, EveryLineScrolledIntoARegionIsCountedOnEitherScreen)
+{
+    // prepare: modes and region, then the cursor goes to `cursorRow`, column 0.
+    struct Case { const char* name; const char* prepare; int cursorRow; const char* input; std::uint64_t scrolled; };
+    const std::vector<Case> cases = {
+        {"line feeds above the bottom", "", 0, "\n\n\n", 0},
+        {"line feeds at the bottom", "", 4, "\n\n\n", 3},
+        {"a line printed again at the bottom", "", 4, "same\r\nsame\r\nsame\r\n", 3},
+        {"a wrap on the bottom row", "", 4, "0123456789ab", 1},
+        {"the bottom of an inner region", "\x1b[2;4r", 3, "\n\n", 2},
+        {"the last row below a region", "\x1b[1;3r", 4, "\n\n", 0},
+        {"the alternate screen", "\x1b[?1049h", 4, "\n\n", 2},
+        {"a region of the alternate screen", "\x1b[?1049h\x1b[1;3r", 2, "\n", 1},
+        {"IND at the bottom", "", 4, "\x1b" "D\x1b" "D", 2},
+        {"NEL at the bottom", "", 4, "\x1b" "E", 1},
+        {"IND mid-screen", "", 1, "\x1b" "D", 0},
+        {"SU", "", 0, "\x1b[3S", 3},
+        {"SU on the alternate screen inside a region", "\x1b[?1049h\x1b[2;4r", 0, "\x1b[S\x1b[2S", 3},
+        {"SU beyond the region's height", "\x1b[2;3r", 0, "\x1b[9S", 2},
+        {"a rectangle between margins", "\x1b[?69h\x1b[3;6s", 4, "\x1b[4G\n", 1},
+        {"RI, SD, insert and delete lines", "", 0, "\x1b" "M\x1b[2T\x1b[L\x1b[M", 0},
+        {"erasing and moving the cursor", "", 4, "\x1b[2J\x1b[H\x1b[3B\x1b[K", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto terminal = makeTerminal(10, 5);
+        feed(*terminal, c.prepare);
+        putRows(*terminal, letters);
+        moveTo(*terminal, 0, c.cursorRow);
+        const std::uint64_t before = terminal->scrolledLineCount();
+        feed(*terminal, c.input);
+        EXPECT_EQ(terminal->scrolledLineCount() - before, c.scrolled);
+    }
+}
+
 TEST(ScrollSemantic, LineFeedCarriesTheActiveGroupOntoTheNextLine)
 {
     auto terminal = makeTerminal(10, 5);

@@ -35,6 +35,7 @@ public:
     QMap<uint, QString> shown;
     QList<uint> closed;
     QList<int> expireTimeouts;
+    QStringList capabilities{QStringLiteral("actions")};
     void emitSignal(const char* name, uint id, const QVariant& argument)
     {
         QDBusMessage signal = QDBusMessage::createSignal(path, interface, QString::fromLatin1(name));
@@ -57,6 +58,7 @@ public Q_SLOTS:
         shown.remove(id);
         emitSignal("NotificationClosed", id, 3u);
     }
+    QStringList GetCapabilities() { return capabilities; }
     QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
     {
         vendor = QStringLiteral("essai");
@@ -118,6 +120,38 @@ void settle()
 {
     QDBusConnection::sessionBus().interface()->serviceOwner(interface);
     QCoreApplication::sendPostedEvents();
+}
+
+// A server that reads markup in bodies gets the tab's title escaped; one that does not gets it
+// as typed. The notifier asks again when another server takes the name.
+TEST(Notifier, TheBodyIsEscapedOnlyForAServerThatReadsMarkup)
+{
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
+        << "no session bus: run under dbus-run-session (Debian package dbus)";
+    const QString title = QStringLiteral("<s>barre</s> z & <img src=F>");
+    const QString escaped = QStringLiteral("&lt;s&gt;barre&lt;/s&gt; z &amp; &lt;img src=F&gt;");
+    const QString key = QStringLiteral("local::kq-a");
+    Notifier notifier(QDBusConnection::sessionBus());
+    // Each server in turn, the notifier staying the same: markup, then none, then markup.
+    const std::pair<bool, QString> servers[] = {{true, escaped}, {false, title}, {true, escaped}};
+    int round = 0;
+    for (const auto& [markup, body] : servers) {
+        SCOPED_TRACE(markup ? "body-markup" : "no body-markup");
+        const QString name = QStringLiteral("server-%1").arg(++round);
+        QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        RecordingServer server(serverBus);
+        if (markup)
+            server.capabilities << QStringLiteral("body") << QStringLiteral("body-markup");
+        ASSERT_TRUE(serverBus.registerObject(path, &server, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(serverBus.registerService(interface)) << "another test left the notification service registered";
+        settle();
+        notifier.post(key, title);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.calls.size() == 1; }, 10000));
+        EXPECT_EQ(std::get<2>(server.calls.front()), body + Notifier::bodySuffix);
+        serverBus.unregisterService(interface);
+        QDBusConnection::disconnectFromBus(name);
+        settle();
+    }
 }
 
 TEST(Notifier, NumbersOfAServerThatRestartedAreNeverUsedAgain)

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QTest>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -30,6 +32,7 @@ class Recorder : public QObject {
 public:
     QStringList summaries;
     QStringList bodies;
+    QList<uint> closed;
 
 public Q_SLOTS:
     uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
@@ -39,7 +42,7 @@ public Q_SLOTS:
         bodies << body;
         return uint(summaries.size());
     }
-    void CloseNotification(uint) {}
+    void CloseNotification(uint id) { closed << id; }
 };
 
 // The recording server, on a connection of its own to the test's session bus.
@@ -187,6 +190,195 @@ TEST_F(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs
     EXPECT_EQ(recorder.bodies, QStringList{QStringLiteral("beta") + Notifier::bodySuffix});
     EXPECT_TRUE(beta->attention());
     EXPECT_FALSE(alpha->attention());
+}
+
+// A started model on the run's private tmux server, its projects in a home of its own, and
+// the tabs it opens.
+struct TmuxWorkspace {
+    test::TempFolder root;
+    test::EnvironmentOverride home{"HOME", root.path()};
+    test::ClockedModel workspace{QDBusConnection::sessionBus()};
+    MacModel& model = workspace.model;
+    test::ManualClock& clock = *workspace.clock;
+
+    TmuxWorkspace()
+    {
+        // The server lives for the whole test, whatever the tabs do; window names stay put,
+        // so a program's status line reads the same while it runs.
+        tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+        tmux({QStringLiteral("set-option"), QStringLiteral("-gw"), QStringLiteral("automatic-rename"), QStringLiteral("off")});
+        model.isFrontmost = [] { return true; };
+        QCoro::waitFor(model.start());
+    }
+    MacProject project(const QString& name) const
+    {
+        QDir(root.path()).mkpath(name);
+        const QString path = root.file(name);
+        return MacProject{name, path, tmuxSessionName(path)};
+    }
+    MacTab* open(const QString& name)
+    {
+        const MacProject opened = project(name);
+        model.openProject(opened, *model.localConnection());
+        if (!QTest::qWaitFor([&] { return tmuxOption(opened.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000))
+            return nullptr;
+        MacTab* tab = model.tabs().back();
+        return QTest::qWaitFor([&] { return !screen(*tab).trimmed().isEmpty(); }, 30000) ? tab : nullptr;
+    }
+    // Bytes of the tab's output from now on, whatever the model makes of them.
+    std::shared_ptr<qint64> countOutput(MacTab& tab)
+    {
+        auto bytes = std::make_shared<qint64>(0);
+        tab.onOutput = [bytes, forward = tab.onOutput](MacTab& target, const QString& text) {
+            *bytes += text.toUtf8().size();
+            forward(target, text);
+        };
+        return bytes;
+    }
+};
+
+// The tmux client of a hidden tab the user typed into draws its whole screen again after our
+// resize and after it attaches again: neither is a command that finished.
+TEST_F(FinishedNotification, ResizeAndReattachOfAnArmedHiddenTabPostNothing)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    TmuxWorkspace w;
+    ASSERT_TRUE(w.model.localConnection()->tmuxAvailable());
+    MacTab* alpha = w.open(QStringLiteral("alpha"));
+    ASSERT_NE(alpha, nullptr);
+    ASSERT_NE(w.open(QStringLiteral("beta")), nullptr);
+    ASSERT_NE(w.model.activeTabID(), std::optional(alpha->id()));
+    // A full screen to draw again, written without the user: nothing is armed by it.
+    tmux({QStringLiteral("send-keys"), QStringLiteral("-t"), u'=' + alpha->project.session + u':',
+          QStringLiteral("seq -f 'ligne-%02g-........................................' 1 40"), QStringLiteral("Enter")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screen(*alpha).contains(QStringLiteral("ligne-40-")); }, 30000));
+    w.clock.advance(MacModel::quietPeriod + MacModel::activityInterval + MacModel::decisionDelay);
+    type(*alpha, "echo ess''ai\r");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screen(*alpha).contains(QStringLiteral("\nessai\n")); }, 30000));
+    w.clock.advance(MacModel::quietPeriod + MacModel::activityInterval);
+    ASSERT_TRUE(w.model.armed.contains(alpha->id()));
+    ASSERT_TRUE(recorder.bodies.isEmpty()) << recorder.bodies.join(u'|').toStdString();
+
+    // A larger text: every tab's grid shrinks and tmux draws alpha's screen again.
+    const std::shared_ptr<qint64> redrawn = w.countOutput(*alpha);
+    const int columns = alpha->terminal->getTerminal().cols();
+    w.model.setFontSize(w.model.fontSize() + 6);
+    ASSERT_NE(alpha->terminal->getTerminal().cols(), columns);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return *redrawn > MacModel::busyBurstBytes; }, 30000));
+    QTest::qWait(1000);
+    w.clock.advance(15.0);
+    QTest::qWait(300);
+    EXPECT_TRUE(recorder.bodies.isEmpty()) << recorder.bodies.join(u'|').toStdString();
+    EXPECT_TRUE(w.model.armed.contains(alpha->id()));
+
+    // Its client ends and attaches again on the next listing: its first drawing is no output.
+    *redrawn = 0;
+    tmux({QStringLiteral("detach-client"), QStringLiteral("-s"), u'=' + alpha->project.session});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alpha->isLive(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        if (!alpha->isLive())
+            w.clock.advance(MacModel::pollInterval);
+        return alpha->isLive() && *redrawn > MacModel::busyBurstBytes;
+    }, 30000));
+    QTest::qWait(1000);
+    w.clock.advance(15.0);
+    QTest::qWait(300);
+    EXPECT_TRUE(recorder.bodies.isEmpty()) << recorder.bodies.join(u'|').toStdString();
+    EXPECT_TRUE(w.model.armed.contains(alpha->id()));
+    EXPECT_FALSE(alpha->attention());
+}
+
+// A command that prints the same line every second leaves a full screen's text as it was, yet
+// it runs: nothing while it does, one notification when it ends.
+TEST_F(FinishedNotification, TheSameLinePrintedAgainKeepsACommandBusyUntilItEnds)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    TmuxWorkspace w;
+    MacTab* alpha = w.open(QStringLiteral("alpha"));
+    ASSERT_NE(alpha, nullptr);
+    ASSERT_NE(w.open(QStringLiteral("beta")), nullptr);
+    w.clock.advance(MacModel::quietPeriod + MacModel::activityInterval);
+    const QString stop = w.root.file(QStringLiteral("stop"));
+    type(*alpha, "seq 1 300; yes waiting | head -n 200; while [ ! -e " + stop.toStdString()
+                     + " ]; do sleep 1; echo waiting; done\r");
+    corvantix::Terminal& terminal = alpha->terminal->getTerminal();
+    const auto allWaiting = [&] {
+        const QStringList rows = screen(*alpha).split(u'\n');
+        // The rows of the pane: all but tmux's status line and the row of the cursor.
+        return std::all_of(rows.cbegin(), rows.cbegin() + terminal.rows() - 2,
+                           [](const QString& row) { return row.trimmed() == QStringLiteral("waiting"); });
+    };
+    ASSERT_TRUE(QTest::qWaitFor(allWaiting, 30000)) << screen(*alpha).toStdString();
+    ASSERT_TRUE(w.model.armed.contains(alpha->id()));
+    // Each new line, then a tick: six lines, twelve seconds of the model's time.
+    for (int line = 0; line < 6; ++line) {
+        const std::uint64_t scrolled = terminal.scrolledLineCount();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return terminal.scrolledLineCount() > scrolled; }, 10000));
+        w.clock.advance(MacModel::activityInterval);
+    }
+    QTest::qWait(300);
+    EXPECT_TRUE(recorder.bodies.isEmpty()) << recorder.bodies.join(u'|').toStdString();
+    EXPECT_TRUE(allWaiting()) << "the screen's text must read the same while it runs";
+
+    ASSERT_TRUE(test::writeAll(stop, ""));
+    // The shell's prompt on the pane's last row, where the loop left the cursor.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !screen(*alpha).split(u'\n').at(terminal.rows() - 2).trimmed().isEmpty(); }, 30000));
+    QTest::qWait(500);
+    w.clock.advance(MacModel::quietPeriod + MacModel::activityInterval + MacModel::decisionDelay);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.bodies.isEmpty(); }, 10000));
+    w.clock.advance(15.0);
+    QTest::qWait(300);
+    EXPECT_EQ(recorder.bodies, QStringList{QStringLiteral("alpha") + Notifier::bodySuffix});
+}
+
+// Start-up makes the first tab active while it restores the tabs, then the one the user was
+// on: only that one was looked at, so only its notification is withdrawn.
+TEST_F(FinishedNotification, ARestartKeepsTheNotificationOfTheTabNotShown)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+    PreferenceStore store(root.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    Notifier notifier(QDBusConnection::sessionBus());
+    const auto project = [&root](const QString& name) {
+        QDir(root.path()).mkpath(name);
+        const QString path = root.file(name);
+        return MacProject{name, path, tmuxSessionName(path)};
+    };
+    const MacProject alpha = project(QStringLiteral("alpha"));
+    const MacProject beta = project(QStringLiteral("beta"));
+    const QString alphaKey = MacConnection::localID + QStringLiteral("::") + alpha.session;
+    const QString betaKey = MacConnection::localID + QStringLiteral("::") + beta.session;
+    {
+        MacModel first(prefs, nullptr, &notifier);
+        first.clock = std::make_shared<test::ManualClock>();
+        QCoro::waitFor(first.start());
+        for (const MacProject& opened : {alpha, beta}) {
+            first.openProject(opened, *first.localConnection());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(opened.session, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+        }
+        ASSERT_EQ(first.activeTabID(), std::optional(betaKey));
+        ASSERT_EQ(prefs.activeTab(), 1);
+        notifier.post(alphaKey, QStringLiteral("alpha"));
+        notifier.post(betaKey, QStringLiteral("beta"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.bodies.size() == 2; }, 10000));
+        QTest::qWait(200);
+    }
+
+    MacModel second(prefs, nullptr, &notifier);
+    second.clock = std::make_shared<test::ManualClock>();
+    QCoro::waitFor(second.start());
+    ASSERT_EQ(second.tabs().size(), 2);
+    EXPECT_EQ(second.tabs().front()->id(), alphaKey);
+    EXPECT_EQ(second.activeTabID(), std::optional(betaKey));
+    EXPECT_EQ(prefs.activeTab(), 1);
+    const uint alphaNumber = uint(recorder.bodies.indexOf(QStringLiteral("alpha") + Notifier::bodySuffix) + 1);
+    const uint betaNumber = uint(recorder.bodies.indexOf(QStringLiteral("beta") + Notifier::bodySuffix) + 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.closed.contains(betaNumber); }, 10000));
+    QTest::qWait(300);
+    EXPECT_FALSE(recorder.closed.contains(alphaNumber)) << "the notification of a tab never shown was withdrawn";
 }
 
 } // namespace
