@@ -185,10 +185,12 @@ Task<ShellResult<bool>> SSHLink::probeTmux()
 QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size)
 {
     // The bytes land in a temporary file of the same folder, named after the remote shell's
-    // process id, and replace the target only when all of them arrived: a dropped connection
-    // ends cat early without an error.
-    const QString temporary = shellQuote(remotePath + QStringLiteral(".tmp.")) + QStringLiteral("$$");
-    return QStringLiteral("mkdir -p ") + shellQuote(directoryPart(remotePath)) + QStringLiteral(" && cat > ") + temporary
+    // process id (short, so that a target name of the longest size allowed still fits), and
+    // replace the target only when all of them arrived: a dropped connection ends cat early
+    // without an error.
+    const QString folder = directoryPart(remotePath);
+    const QString temporary = shellQuote(folder + QStringLiteral("/.hv-upload-")) + QStringLiteral("$$");
+    return QStringLiteral("mkdir -p ") + shellQuote(folder) + QStringLiteral(" && cat > ") + temporary
         + QStringLiteral(" && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
         + QStringLiteral(" ] && mv -f ") + temporary + u' ' + shellQuote(remotePath) + QStringLiteral(" || { rm -f ")
         + temporary + QStringLiteral("; exit 1; }");

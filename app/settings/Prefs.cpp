@@ -111,7 +111,12 @@ void Prefs::setProjectsRoots(const QStringList& roots)
 
 double Prefs::fontSize() const
 {
-    return d.numberValue(fontSizeKey).value_or(13.0);
+    // Kept within the sizes the model and the settings offer: a hand-edited 1e308 would draw
+    // the terminal as a dot.
+    const double stored = d.numberValue(fontSizeKey).value_or(13.0);
+    if (!std::isfinite(stored))
+        return 13.0;
+    return std::clamp(stored, 9.0, 28.0);
 }
 
 void Prefs::setFontSize(double size)
@@ -121,12 +126,17 @@ void Prefs::setFontSize(double size)
 
 QList<SavedCommand> Prefs::commands() const
 {
-    const std::optional<QStringList> stored = d.stringListValue(commandsKey);
-    if (!stored)
+    // Only a value that is no list gives the built-ins: a stray element that is not a text is
+    // skipped like an undecodable one, or the next change would write the built-ins over the
+    // user's own commands.
+    const QJsonValue stored = d.value(commandsKey);
+    if (!stored.isArray())
         return builtInCommands();
     QList<SavedCommand> commands;
-    for (const QString& text : *stored) {
-        if (std::optional<SavedCommand> command = decodeSavedCommand(text))
+    for (const QJsonValue element : stored.toArray()) {
+        if (!element.isString())
+            continue;
+        if (std::optional<SavedCommand> command = decodeSavedCommand(element.toString()))
             commands.append(std::move(*command));
     }
     return commands;

@@ -73,9 +73,11 @@ public:
     QStringList projectsRoots() const;
     void setProjectsRoots(const QStringList& roots);
 
+    // The stored size within 9 to 28; 13 when absent, not a number or not finite.
     double fontSize() const;
     void setFontSize(double size);
 
+    // The stored commands that decode, in order; the built-ins only when the value is no list.
     QList<SavedCommand> commands() const;
     void setCommands(const QList<SavedCommand>& commands);
 

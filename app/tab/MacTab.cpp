@@ -7,6 +7,8 @@
 #include "remote/ShellQuote.h"
 #include "remote/TmuxCommands.h"
 
+#include "emulator/EscapeSequences.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -346,7 +348,17 @@ void MacTab::sendInput(const QByteArray& bytes)
 
 void MacTab::sendComposed(const QString& message)
 {
-    sendInput(QByteArrayLiteral("\x1b[200~") + message.toUtf8() + QByteArrayLiteral("\x1b[201~"));
+    // Markers inside the message would end the paste early and have the rest acted on as the
+    // user's keys: they go, as from the terminal's own paste.
+    const std::vector<std::uint8_t> start = corvantix::EscapeSequences::bracketedPasteStart();
+    const std::vector<std::uint8_t> end = corvantix::EscapeSequences::bracketedPasteEnd();
+    const auto text = [](const auto& bytes) {
+        return std::string_view(reinterpret_cast<const char*>(bytes.data()), size_t(bytes.size()));
+    };
+    const QByteArray utf8 = message.toUtf8();
+    const std::string paste = std::string(text(start))
+        + corvantix::EscapeSequences::withoutPasteMarkers(text(utf8), text(start), text(end)) + std::string(text(end));
+    sendInput(QByteArray(paste.data(), qsizetype(paste.size())));
     // The tab is the timer's context: a tab closed meanwhile sends nothing more. Nor does one
     // stopped or started again meanwhile: the Return belongs to the shell that got the paste.
     QTimer::singleShot(80, this, [this, sent = generation] {

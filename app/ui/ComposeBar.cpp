@@ -30,7 +30,10 @@ void showFileChooser(QWidget* parent, std::function<void(QList<QUrl>)> chosen)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setWindowModality(Qt::WindowModal);
-    QObject::connect(dialog, &QFileDialog::urlsSelected, dialog, [chosen = std::move(chosen)](const QList<QUrl>& urls) {
+    // Accepting is what both the desktop's dialog and Qt's own report; Qt's own does not
+    // announce the chosen files separately. The files are taken once, on acceptance.
+    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, chosen = std::move(chosen)] {
+        const QList<QUrl> urls = dialog->selectedUrls();
         if (!urls.isEmpty())
             chosen(urls);
     });

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace halvoren {
@@ -32,13 +34,23 @@ std::filesystem::path filePath(const QString& path)
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
-// A dropped file's bytes; nothing for a folder or a file that cannot be read.
+// A dropped file's bytes; nothing for anything but a regular file (a link to one counts) or a
+// file that cannot be read. Opened without waiting: a pipe with no writer would block the
+// worker for ever, and the application's exit with it; a device is no file to copy.
 std::optional<QByteArray> readDroppedFile(const QString& path)
 {
-    if (QFileInfo(path).isDir())
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    struct Closer {
+        int descriptor;
+        ~Closer() { ::close(descriptor); }
+    } closer{descriptor};
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
@@ -71,10 +83,11 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     std::filesystem::create_directories(filePath(QFileInfo(target).path()), error);
     if (error)
         return QString::fromStdString(error.message());
-    // Beside the target, so that the rename stays within one file system; a name of its own
-    // per upload, so that two uploads of the same name never share it.
-    const QString temporary = target + QStringLiteral(".tmp.") + QString::number(::getpid()) + u'-' +
-                              QString::number(uploads.fetch_add(1) + 1);
+    // Beside the target, so that the rename stays within one file system; a short name of its
+    // own per upload, so that two uploads never share it and a target name of the longest size
+    // the file system allows still leaves room for it.
+    const QString temporary = QFileInfo(target).path() + QStringLiteral("/.hv-upload-") + QString::number(::getpid()) +
+                              u'-' + QString::number(uploads.fetch_add(1) + 1);
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         return file.errorString();

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvantix::EscapeSequences {
@@ -104,6 +106,27 @@ inline void setBracketedPasteEnd(Bytes bytes)
     auto& markers = detail::pasteMarkers();
     std::lock_guard guard(markers.lock);
     markers.end.assign(bytes.begin(), bytes.end());
+}
+
+// The pasted text without the bracketed-paste markers it is framed with, which would let it
+// end the paste early and have the rest run as typed keys. Removing one marker can join the
+// pieces around it into a new one, so this repeats until none is left.
+inline std::string withoutPasteMarkers(std::string_view text, std::string_view start, std::string_view end)
+{
+    std::string out(text);
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        for (std::string_view marker : {start, end}) {
+            if (marker.empty())
+                continue;
+            for (std::size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at)) {
+                out.erase(at, marker.size());
+                removed = true;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace corvantix::EscapeSequences

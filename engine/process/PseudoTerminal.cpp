@@ -142,6 +142,13 @@ std::optional<ForkResult> forkAndExec(const std::string& executable,
     }
     if (windowSize != nullptr)
         ::ioctl(slave.get(), TIOCSWINSZ, windowSize);
+    // The terminal sends UTF-8: the line discipline's erase must take a whole character, not
+    // one byte of it (a password typed at a canonical prompt would otherwise keep a stray byte).
+    termios modes {};
+    if (::tcgetattr(slave.get(), &modes) == 0 && (modes.c_iflag & IUTF8) == 0) {
+        modes.c_iflag |= IUTF8;
+        ::tcsetattr(slave.get(), TCSANOW, &modes);
+    }
 
     const char* directory = currentDirectory ? currentDirectory->c_str() : nullptr;
     const pid_t pid = ::fork();

@@ -44,7 +44,8 @@ struct ForkResult {
 
 // Starts the executable (a path; it is not searched) on a new pseudo-terminal that becomes
 // the child's controlling terminal and standard input, output and error. `arguments` is the
-// whole argument list, argument zero included. Both sides of the pseudo-terminal are opened
+// whole argument list, argument zero included. The pseudo-terminal's input is marked UTF-8
+// (IUTF8), so that erasing in canonical mode removes whole characters. Both sides of the pseudo-terminal are opened
 // close-on-exec, so children started by other threads never inherit them. In the child,
 // the signal mask is emptied and every signal disposition reset before execve; when
 // execve fails the child exits with status 127. None when the pseudo-terminal, the copies or

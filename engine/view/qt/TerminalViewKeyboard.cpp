@@ -38,28 +38,6 @@ std::string_view textOf(const std::vector<std::uint8_t>& bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// The pasted text without the bracketed-paste markers (the ones the paste is framed with),
-// which would let it end the paste early and have the rest run as typed commands. Removing
-// one marker can join the pieces around it into a new one, so this repeats until none is
-// left.
-std::string withoutPasteMarkers(std::string_view text, std::string_view start, std::string_view end)
-{
-    std::string out(text);
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        for (std::string_view marker : {start, end}) {
-            if (marker.empty())
-                continue;
-            for (std::size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at)) {
-                out.erase(at, marker.size());
-                removed = true;
-            }
-        }
-    }
-    return out;
-}
-
 // The marked text over the terminal: each line one cell high and each character one cell
 // wide, the first line starting at the caret. Only the lines of text get a background; the
 // rest stays transparent.
@@ -271,7 +249,7 @@ void TerminalView::insertText(std::string_view text, bool isPaste)
         const std::vector<std::uint8_t> start = EscapeSequences::bracketedPasteStart();
         const std::vector<std::uint8_t> end = EscapeSequences::bracketedPasteEnd();
         send(start);
-        send(withoutPasteMarkers(text, textOf(start), textOf(end)));
+        send(EscapeSequences::withoutPasteMarkers(text, textOf(start), textOf(end)));
         if (terminal->bracketedPasteMode())
             send(end);
         return;

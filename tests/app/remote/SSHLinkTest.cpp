@@ -58,7 +58,7 @@ TEST(SSHLink, UploadCommandReplacesOnlyACompleteFile)
     // Fewer bytes than announced: a transfer cut short keeps the previous file.
     EXPECT_EQ(runLocally(SSHLink::uploadCommand(target, 50), "short"), QByteArray("status 1"));
     EXPECT_EQ(test::readAll(target), data);
-    EXPECT_EQ(QDir(folder.file("it's new")).entryList(QDir::Files), QStringList{"a b.bin"});
+    EXPECT_EQ(QDir(folder.file("it's new")).entryList(QDir::Files | QDir::Hidden), QStringList{"a b.bin"});
 }
 
 TEST(SSHLink, LocalPublicKeysKeepsSSHAndEcdsaKeysByName)

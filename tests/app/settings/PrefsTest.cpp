@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 namespace halvoren {
 namespace {
@@ -47,6 +48,7 @@ TEST_F(PrefsFixture, ReadingFallsBackOnWrongTypes)
         {R"({"flutter.projectsRoots":["/a",3],"flutter.projectsRoot":"/b"})", [](Prefs& p) { EXPECT_EQ(p.projectsRoots(), QStringList{"/b"}); }},
         {R"({"flutter.fontSize":"14"})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 13.0); }},
         {R"({"flutter.fontSize":14})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 14.0); }},
+        {R"({"flutter.fontSize":1e308})", [](Prefs& p) { EXPECT_EQ(p.fontSize(), 28.0); }},
         {R"({"flutter.sidebarOpen":0,"flutter.rightSidebarOpen":"false","flutter.composeBarVisible":1,"flutter.onboardingDone":"yes"})", [](Prefs& p) {
              EXPECT_TRUE(p.sidebarOpen() && p.rightSidebarOpen());
              EXPECT_FALSE(p.composeBarVisible() || p.onboardingDone());
@@ -54,6 +56,11 @@ TEST_F(PrefsFixture, ReadingFallsBackOnWrongTypes)
         {R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}","not json","{\"label\":\"x\"}","{\"label\":1,\"command\":\"c\"}"]})", [](Prefs& p) { EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}})); }},
         {R"({"flutter.commands":[]})", [](Prefs& p) { EXPECT_TRUE(p.commands().isEmpty()); }},
         {R"({"flutter.commands":"[]"})", [](Prefs& p) { EXPECT_EQ(p.commands(), Prefs::builtInCommands()); }},
+        {R"({"flutter.commands":{"label":"a","command":"b"}})", [](Prefs& p) { EXPECT_EQ(p.commands(), Prefs::builtInCommands()); }},
+        {R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}",3,null,{"label":"x","command":"y"},"{\"label\":\"c\",\"command\":\"d\"}"]})", [](Prefs& p) {
+             EXPECT_EQ(p.commands(), (QList<SavedCommand>{{"a", "b"}, {"c", "d"}}));
+         }},
+        {R"({"flutter.commands":[3,false]})", [](Prefs& p) { EXPECT_TRUE(p.commands().isEmpty()); }},
         {R"({"flutter.tabLabels":"{\"local::kq-a\":\"Build\"}"})", [](Prefs& p) { EXPECT_EQ(p.tabLabels(), (QMap<QString, QString>{{"local::kq-a", "Build"}})); }},
         {R"({"flutter.tabLabels":"[\"x\"]"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
         {R"({"flutter.tabLabels":"{\"a\":\"x\",\"b\":2}"})", [](Prefs& p) { EXPECT_TRUE(p.tabLabels().isEmpty()); }},
@@ -109,6 +116,34 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     EXPECT_EQ(prefs->connectedProfiles(), (QStringList{"p2", "p1"}));
     EXPECT_TRUE(prefs->composeBarVisible());
     EXPECT_EQ(prefs->projectsRoots(), QStringList{"/r"});
+}
+
+TEST_F(PrefsFixture, FontSizeReadsWithinTheOfferedSizes)
+{
+    const std::pair<QJsonValue, double> cases[] = {
+        {1e308, 28.0}, {std::numeric_limits<double>::quiet_NaN(), 13.0}, {-5.0, 9.0},
+        {-std::numeric_limits<double>::infinity(), 13.0}, {std::numeric_limits<double>::infinity(), 13.0},
+        {8.99, 9.0}, {9.0, 9.0}, {13.5, 13.5}, {28.0, 28.0}, {28.01, 28.0},
+    };
+    open();
+    for (const auto& [stored, expected] : cases) {
+        SCOPED_TRACE(stored.toDouble());
+        store->setValue(Prefs::fontSizeKey, stored);
+        EXPECT_EQ(prefs->fontSize(), expected);
+    }
+}
+
+// The quick commands panel writes back what it read plus the change: a stray number must not
+// turn the user's commands into the built-ins on the way.
+TEST_F(PrefsFixture, CommandsBesideANumberSurviveAChange)
+{
+    open(R"({"flutter.commands":["{\"label\":\"a\",\"command\":\"b\"}",7]})");
+    QList<SavedCommand> commands = prefs->commands();
+    ASSERT_EQ(commands, (QList<SavedCommand>{{"a", "b"}}));
+    commands.append(SavedCommand{"ls", "ls -la"});
+    prefs->setCommands(commands);
+    reopen();
+    EXPECT_EQ(prefs->commands(), (QList<SavedCommand>{{"a", "b"}, {"ls", "ls -la"}}));
 }
 
 } // namespace

@@ -257,6 +257,33 @@ TEST_F(LocalTab, ComposedMessageIsAPasteThenAReturnLater)
     waitUntil([] { return false; }, 200);
 }
 
+// Markers inside a message, even ones that appear only once another is taken out, cannot end
+// the paste early: what follows would be acted on as typed keys.
+TEST_F(LocalTab, ComposedMessageIsOnePasteWhateverMarkersItHolds)
+{
+    MacTab tab(QStringLiteral("local"), project(folder.path()), false, nullptr);
+    tab.start();
+    QString output;
+    tab.onOutput = [&](MacTab&, const QString& text) { output += text; };
+    tab.terminal->send(std::string_view("stty -echo; printf 'rea%s\\n' dy; cat -v\r"));
+    ASSERT_TRUE(waitUntil([&] { return output.contains(QStringLiteral("ready\r\n")); }));
+    // What `cat -v` prints for each message: ^[ is ESC.
+    const std::pair<const char*, const char*> cases[] = {
+        {"one\x1b[201~two", "^[[200~onetwo^[[201~"},
+        {"one\x1b[20\x1b[201~1~two", "^[[200~onetwo^[[201~"},
+        {"\x1b[2\x1b[201~00~one\x1b[200~two\x1b[201~", "^[[200~onetwo^[[201~"},
+        {"\x1b[20\x1b[2\x1b[200~01~1~", "^[[200~^[[201~"},
+    };
+    for (const auto& [message, line] : cases) {
+        SCOPED_TRACE(line);
+        output.clear();
+        tab.sendComposed(QString::fromUtf8(message));
+        ASSERT_TRUE(waitUntil([&] { return output.contains(u'\n'); })) << output.toStdString();
+        EXPECT_EQ(output, QString::fromUtf8(line) + QStringLiteral("\r\n"));
+    }
+    tab.stop();
+}
+
 TEST_F(LocalTab, AutofillAnswersDuringTheStartUpOnlyAndOnce)
 {
     MacTab tab(QStringLiteral("local"), project(folder.path()), false, nullptr);

@@ -11,6 +11,7 @@
 #include "ui/WorkspaceView.h"
 #include "ui/TabChip.h"
 
+#include <QFileDialog>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -180,6 +181,32 @@ TEST(ComposeBar, ChosenFilesLandInUploadAndAnUnreadableOneIsReportedWithoutStopp
     EXPECT_EQ(test::readAll(upload + QStringLiteral("a.txt")), "first");
     EXPECT_EQ(test::readAll(upload + QStringLiteral("c.txt")), "third");
     EXPECT_EQ(w.model.banner(), QStringLiteral("Fichier illisible : missing.txt"));
+}
+
+// Qt's own dialog, as on a desktop without a native one, through the bar's real chooser.
+TEST(ComposeBar, PaperclipUploadsWhatQtsOwnFileDialogAccepts)
+{
+    struct DialogsRestored {
+        const bool before = QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs);
+        ~DialogsRestored() { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, before); }
+    } restored;
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
+    PaneWorkspace w;
+    MacTab& tab = w.add(w.local(), QStringLiteral("dialog"));
+    ComposeBar bar(w.model);
+    bar.setTab(&tab);
+    const QString chosen = w.folder.file(QStringLiteral("chosen.txt"));
+    ASSERT_TRUE(test::writeAll(chosen, "picked"));
+    bar.attachButton->click();
+    auto* dialog = bar.findChild<QFileDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->setDirectory(w.folder.path());
+    dialog->selectFile(chosen);
+    ASSERT_TRUE(QMetaObject::invokeMethod(dialog, "accept"));
+    const QString uploaded = tab.project.path + QStringLiteral("/Upload/chosen.txt");
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(uploaded); }));
+    EXPECT_EQ(test::readAll(uploaded), "picked");
+    EXPECT_EQ(w.model.banner(), std::nullopt);
 }
 
 // The message written before a switch goes to the tab active when it is sent.

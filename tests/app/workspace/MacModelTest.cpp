@@ -252,7 +252,7 @@ TEST(Upload, AFailedWriteLeavesTheOldFileAndNoTemporary)
     const QString blocked = folder.file(QStringLiteral("Upload/dir"));
     ASSERT_TRUE(QDir().mkpath(blocked + QStringLiteral("/inside")));
     EXPECT_NE(writeFileReplacing(blocked, "new"), std::nullopt);
-    EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files), QStringList{QStringLiteral("x.txt")});
+    EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
 }
 
 } // namespace

@@ -331,6 +331,22 @@ TEST_F(LocalProcessTest, SendsReachTheChildInCallOrder)
     EXPECT_EQ(process.total(), static_cast<std::int64_t>(sent.size()));
 }
 
+// The terminal sends UTF-8, so the line discipline's erase takes the whole character: a
+// stray byte would, at a password prompt, change the password ssh receives.
+TEST_F(LocalProcessTest, EraseInCanonicalModeRemovesAWholeCharacter)
+{
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sh", {"-c", "printf READY; IFS= read -r line; printf '[%s]' \"$line\""}, kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return recorder.text() == "READY"; }));
+    const std::string typed = "a\xc3\xa9\x7f\n";
+    process.send(std::span(reinterpret_cast<const std::uint8_t*>(typed.data()), typed.size()));
+    ASSERT_TRUE(runUntil([&] { return finished(process); }));
+    const std::string text = recorder.text();
+    const std::size_t answer = text.rfind('[');
+    ASSERT_NE(answer, std::string::npos) << text;
+    EXPECT_EQ(text.substr(answer), "[a]") << text;
+}
+
 TEST_F(LocalProcessTest, NothingIsSentAfterTerminate)
 {
     LocalProcess process(&recorder, loop);
