@@ -66,6 +66,8 @@ QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
 // A host's file is "du serveur", ours "de cet ordinateur".
 QString sharedStateTooLargeMessage(HostKind host = HostKind::thisComputer);
 QString sharedStateUnreadableMessage(HostKind host = HostKind::thisComputer);
+// A change that would take the file past maximumSharedStateBytes is kept here.
+QString sharedStateFullMessage(HostKind host = HostKind::thisComputer);
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
 
 struct HostTab {

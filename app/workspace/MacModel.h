@@ -347,6 +347,12 @@ Q_SIGNALS:
 
 private:
     void uploadSharedState(MacConnection& connection);
+    // The script that writes the sets to the host's shared-state file, or nothing. A file
+    // past its size would be refused by every client: then only the removals go up, the
+    // additions wait here in the pending names, and the banner says so (once when
+    // `fromListing`).
+    std::optional<QString> sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
+                                        bool fromListing);
     void noteListingFailure(MacConnection& connection);
     // The sessions a listing of the connection keeps however many it holds: those of its
     // tabs, saved tabs, known folders and recently closed tabs.
