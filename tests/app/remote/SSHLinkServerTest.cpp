@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace halvoren {
 namespace {
 
@@ -204,6 +206,36 @@ TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
     EXPECT_TRUE(refused.error().message.contains(QStringLiteral("Permission denied"))) << refused.error().message.toStdString();
     EXPECT_FALSE(runSync(link.fetchRemoteHome()));
     EXPECT_TRUE(link.remoteHome().isEmpty());
+}
+
+// The account keeps no usable password beyond the runs that log in with it: a server that
+// accepts the password sets it for its life and locks it again when it goes, and key logins
+// work with the password locked.
+TEST(SshAccount, PasswordIsLockedOnceNoServerHoldsIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root changes the account";
+    test::TempFolder home;
+    test::EnvironmentOverride environment{"HOME", home.path()};
+    {
+        test::SshServer server({.passwordLogin = true});
+        ASSERT_TRUE(server.running()) << server.failure().toStdString();
+        EXPECT_EQ(test::passwordLocked(), std::nullopt) << "held by this server";
+    }
+    // Another test process may be in its own password window: the check waits for a moment
+    // when none is.
+    std::optional<bool> locked;
+    ASSERT_TRUE(test::pollUntil([&] { return (locked = test::passwordLocked()).has_value(); }, std::chrono::seconds(300),
+                                std::chrono::milliseconds(100)));
+    EXPECT_TRUE(*locked);
+
+    test::SshServer keys;
+    ASSERT_TRUE(keys.running()) << keys.failure().toStdString();
+    SSHLink::setProgramForTests(keys.keyClient());
+    SSHLink link(keys.profile());
+    EXPECT_TRUE(runSync(link.fetchRemoteHome())) << keys.log().toStdString();
+    runSync(link.closeMaster());
+    SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
 }
 
 } // namespace
