@@ -208,6 +208,43 @@ TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
     EXPECT_TRUE(link.remoteHome().isEmpty());
 }
 
+// On a server as here: a repository whose own settings name a file-system monitor, and one
+// whose clean filter covers a file of stale recorded state, made by the account itself. The
+// probe runs neither and gives their branch and state.
+TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const QString monitored = server->remoteHome() + QStringLiteral("/projets/monitored");
+    const QString filtered = server->remoteHome() + QStringLiteral("/projets/filtered");
+    const QString ran = server->remoteHome() + QStringLiteral("/ran");
+    const QString commit = QStringLiteral(" && git -c user.name=t -c user.email=t@example.invalid commit -q");
+    const ShellResult<QString> made = runSync(link.runScript(
+        QStringLiteral("set -e\nmkdir -p ") + shellQuote(monitored) + u' ' + shellQuote(filtered) +
+            QStringLiteral("\ncd ") + shellQuote(monitored) + QStringLiteral(" && git init -q -b main .") + commit +
+            QStringLiteral(" --allow-empty -m s && echo x > new && git config core.fsmonitor ") +
+            shellQuote(QStringLiteral("echo fsmonitor >> ") + shellQuote(ran) + QStringLiteral("; false")) +
+            QStringLiteral("\ncd ") + shellQuote(filtered) +
+            QStringLiteral(" && git init -q -b dev . && echo '* filter=evil' > .gitattributes && echo data > a && git add .") +
+            commit +
+            QStringLiteral(" -m s && git config filter.evil.clean ") +
+            shellQuote(QStringLiteral("echo clean >> ") + shellQuote(ran) + QStringLiteral("; cat")) +
+            QStringLiteral(" && touch -d 2001-01-01 a\ntrue\n"),
+        25));
+    ASSERT_TRUE(made) << made.error().message.toStdString();
+    const ShellResult<QString> probed = runSync(link.runScript(gitProbeScript({monitored, filtered}), 40));
+    ASSERT_TRUE(probed) << probed.error().message.toStdString();
+    QMap<QString, GitInfo> expected;
+    expected.insert(monitored, GitInfo{QStringLiteral("main"), true});
+    expected.insert(filtered, GitInfo{QStringLiteral("dev"), false});
+    EXPECT_EQ(parseGitProbe(probed.value()), expected);
+    const ShellResult<QString> log = runSync(link.runScript(QStringLiteral("cat ") + shellQuote(ran) + QStringLiteral(" 2>/dev/null\ntrue\n"), 25));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log.value().toStdString(), "") << "commands of the repositories ran";
+    runSync(link.closeMaster());
+}
+
 // The account keeps no usable password beyond the runs that log in with it: a server that
 // accepts the password sets it for its life and locks it again when it goes, and key logins
 // work with the password locked.
