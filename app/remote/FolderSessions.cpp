@@ -249,15 +249,17 @@ bool ranksBefore(const Ranked& a, const Ranked& b)
 
 QString sessionListScript()
 {
-    // Names are read whole, one per line, and every value is printed as data: no word
-    // splitting, globbing or echo escapes on names or folder paths. "-u": without a UTF-8
-    // locale on the host tmux prints a control character of a folder's path as "_", and the
-    // session would no longer match its folder.
+    // One tmux client for every session: a host with a thousand sessions answers at once
+    // rather than in a client per session. tmux itself keeps our sessions (other sessions
+    // print an empty line, which the parser skips) and fills each row from the session's
+    // current window and its active pane. Names and folder paths are printed as data and
+    // never reach a shell, and no line filter cuts a folder's line breaks. "-u": without a
+    // UTF-8 locale on the host tmux prints a control character of a folder's path as "_",
+    // and the session would no longer match its folder.
     return QStringLiteral(
-        "tmux -u list-sessions -F '#{session_name}' 2>/dev/null | grep '^kq-' | while IFS= read -r s; do "
-        "printf '%s|%s\\n' \"$s\" \"$(tmux -u display-message -p -t \"=$s:\" "
-        "'#{pane_current_path}|#{session_created}|#{session_attached}|#{session_activity}|#{pane_current_command}')\"; "
-        "done; true");
+        "tmux -u list-sessions -F '#{?#{m:kq-*,#{session_name}},"
+        "#{session_name}|#{pane_current_path}|#{session_created}|#{session_attached}|#{session_activity}|"
+        "#{pane_current_command},}' 2>/dev/null; true");
 }
 
 std::optional<FolderSession> parseSessionLine(const QString& line)
@@ -314,7 +316,23 @@ QString gitProbeScript(const QStringList& paths)
                       "\n"
                       "b=$(git -C \"$p\" rev-parse --abbrev-ref HEAD 2>/dev/null)\n"
                       "if [ -n \"$b\" ]; then\n"
-                      "  if git -C \"$p\" status --porcelain 2>/dev/null | grep -q .; then d=1; else d=; fi\n"
+                      // The folder's own settings must run nothing: no file-system monitor,
+                      // no submodule (whose settings are as foreign), and every filter the
+                      // repository itself names emptied. Reading their names runs nothing.
+                      // A name git cannot take on its command line leaves the state unknown.
+                      "  set -- -c core.fsmonitor=false; d=\n"
+                      "  f=$(git -C \"$p\" config --local --includes --name-only --get-regexp '^filter\\.' 2>/dev/null;"
+                      " git -C \"$p\" config --worktree --includes --name-only --get-regexp '^filter\\.' 2>/dev/null)\n"
+                      "  while IFS= read -r k; do\n"
+                      "    [ -n \"$k\" ] || continue\n"
+                      "    n=${k#filter.}; n=${n%.*}\n"
+                      "    case $n in *=*) d=?;; esac\n"
+                      "    set -- \"$@\" -c \"filter.$n.clean=\" -c \"filter.$n.process=\" -c \"filter.$n.required=false\"\n"
+                      "  done <<EOF\n"
+                      "$f\n"
+                      "EOF\n"
+                      "  if [ -z \"$d\" ] && git \"$@\" -C \"$p\" status --porcelain --ignore-submodules=all 2>/dev/null"
+                      " | grep -q .; then d=1; else d=; fi\n"
                       "  printf '%s|@|%s|@|%s\\n' \"$p\" \"$b\" \"$d\"\n"
                       "fi");
     }

@@ -32,7 +32,8 @@ struct GitInfo {
     bool operator==(const GitInfo&) const = default;
 };
 
-// Prints "name|path|created|attached|activity|command" for every session named "kq-…".
+// Prints "name|path|created|attached|activity|command" for every session named "kq-…" (and an
+// empty line for each other session), from one tmux client.
 QString sessionListScript();
 QList<FolderSession> parseSessionList(const QString& output);
 std::optional<FolderSession> parseSessionLine(const QString& line);

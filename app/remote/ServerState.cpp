@@ -125,6 +125,13 @@ QString sharedStateUnreadableMessage(HostKind host)
         .arg(sharedStateOwner(host));
 }
 
+QString sharedStateFullMessage(HostKind host)
+{
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est plein (%2 Mo) : ce changement est gardé ici.")
+        .arg(sharedStateOwner(host))
+        .arg(maximumSharedStateBytes >> 20);
+}
+
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host)
 {
     return QStringLiteral("%1 liste plus de %2 sessions : %3 ne sont pas suivies ici.")

@@ -30,6 +30,8 @@ std::optional<SharedPrefs> parseSharedPrefs(QStringView text);
 
 // {"favorites":[…],"hidden":[…],"version":1}: compact, sorted, "/" written "\/".
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);
+// The size in UTF-8 bytes of what encodeSharedPrefs writes for the two sets.
+qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidden);
 
 // One line that installs the new file on the host: written beside it under a name of its
 // own run, then renamed over it. Whatever is in the way that is not a file (a folder, say)

@@ -14,6 +14,7 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace halvoren {
 
@@ -420,8 +421,60 @@ void MacModel::uploadSharedState(MacConnection& connection)
     if (!connection.sharedStateRead)
         return;
     // The sets as they are when the task runs: a later toggle's upload carries its own.
-    const QString script = uploadSharedPrefsScript(nameSet(connection.favorites()), nameSet(connection.hidden()));
-    runRemote(connection, script);
+    if (std::optional<QString> script = sharedUpload(connection, nameSet(connection.favorites()), nameSet(connection.hidden()), false))
+        runRemote(connection, *script);
+}
+
+namespace {
+
+NameSet common(const NameSet& a, const NameSet& b)
+{
+    NameSet both;
+    std::set_intersection(a.cbegin(), a.cend(), b.cbegin(), b.cend(), std::inserter(both, both.end()), CodePointLess{});
+    return both;
+}
+
+// Records in `pending` each name of `from` missing in `to` as `wanted`.
+void holdDifference(QHash<QString, bool>& pending, const NameSet& from, const NameSet& to, bool wanted)
+{
+    for (const QString& name : from) {
+        if (to.count(name) == 0)
+            pending.insert(name, wanted);
+    }
+}
+
+} // namespace
+
+std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
+                                              bool fromListing)
+{
+    if (encodedSharedPrefsBytes(favorites, hidden) <= maximumSharedStateBytes) {
+        // Every change kept here goes up with the sets.
+        connection.pendingFavorites.clear();
+        connection.pendingHidden.clear();
+        connection.sharedRaw = SharedPrefs{favorites, hidden};
+        return uploadSharedPrefsScript(favorites, hidden);
+    }
+    // What the host holds, as last read or written: a removal only makes it smaller.
+    const SharedPrefs host = connection.sharedRaw.value_or(SharedPrefs{});
+    SharedPrefs removed{common(host.favorites, favorites), common(host.hidden, hidden)};
+    const bool removes = removed != host && encodedSharedPrefsBytes(removed.favorites, removed.hidden) <= maximumSharedStateBytes;
+    connection.pendingFavorites.clear();
+    connection.pendingHidden.clear();
+    const SharedPrefs& written = removes ? removed : host;
+    holdDifference(connection.pendingFavorites, favorites, written.favorites, true);
+    holdDifference(connection.pendingHidden, hidden, written.hidden, true);
+    holdDifference(connection.pendingFavorites, written.favorites, favorites, false);
+    holdDifference(connection.pendingHidden, written.hidden, hidden, false);
+    const QString message = sharedStateFullMessage(connection.link ? HostKind::server : HostKind::thisComputer);
+    if (fromListing)
+        reportHostProblem(connection, message);
+    else
+        setBanner(message);
+    if (!removes)
+        return std::nullopt;
+    connection.sharedRaw = std::move(removed);
+    return uploadSharedPrefsScript(connection.sharedRaw->favorites, connection.sharedRaw->hidden);
 }
 
 void MacModel::toggleFavorite(const QString& name, MacConnection& connection)

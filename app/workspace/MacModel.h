@@ -367,6 +367,12 @@ Q_SIGNALS:
 
 private:
     void uploadSharedState(MacConnection& connection);
+    // The script that writes the sets to the host's shared-state file, or nothing. A file
+    // past its size would be refused by every client: then only the removals go up, the
+    // additions wait here in the pending names, and the banner says so (once when
+    // `fromListing`).
+    std::optional<QString> sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
+                                        bool fromListing);
     void noteListingFailure(MacConnection& connection);
     // A listing for a tab that ended: now, or once the host's previous listing is
     // quickExitWindow old, one waiting at a time.

@@ -590,6 +590,8 @@ namespace {
 
 // The host's sets with the changes kept here on top, and what this computer keeps of them.
 struct SharedAdoption {
+    // The sets as the host's file holds them.
+    SharedPrefs host;
     NameSet favorites;
     NameSet hidden;
     QSet<QString> favoriteSet;
@@ -616,6 +618,7 @@ SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavo
                      const QHash<QString, bool>& pendingHidden)
 {
     SharedAdoption adoption;
+    adoption.host = shared;
     const bool changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
     adoption.favoriteSet = toQSet(shared.favorites);
     adoption.hiddenSet = toQSet(shared.hidden);
@@ -643,8 +646,12 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
     if (!shared) {
         // Our sets already hold the changes kept here.
         connection.sharedStateRead = true;
-        Task<> uploading
-            = runRemote(connection, uploadSharedPrefsScript(toNameSet(connection.favorites()), toNameSet(connection.hidden())));
+        connection.sharedRaw.reset();
+        std::optional<QString> script
+            = sharedUpload(connection, toNameSet(connection.favorites()), toNameSet(connection.hidden()), true);
+        if (!script)
+            co_return;
+        Task<> uploading = runRemote(connection, *script);
         co_await std::move(uploading);
         co_return;
     }
@@ -680,10 +687,14 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         prefs.setStoredFavorites(adopted.id, adoption.storedFavorites);
         prefs.setStoredHidden(adopted.id, adoption.storedHidden);
     }
-    adopted.sharedRaw = SharedPrefs{std::move(adoption.favorites), std::move(adoption.hidden)};
+    adopted.sharedRaw = std::move(adoption.host);
     if (adoption.upload.isEmpty())
         co_return;
-    Task<> uploading = runRemote(adopted, adoption.upload);
+    // The changes kept here go up only as far as the file's size allows.
+    std::optional<QString> script = sharedUpload(adopted, adoption.favorites, adoption.hidden, true);
+    if (!script)
+        co_return;
+    Task<> uploading = runRemote(adopted, *script);
     co_await std::move(uploading);
 }
 

@@ -11,6 +11,7 @@
 // tests/with-xvfb with QT_QPA_PLATFORM=xcb for a real X server).
 #include "ui/HalvorenMacApp.h"
 #include "ui/MainView.h"
+#include "ui/SidebarView.h"
 #include "workspace/MacModel.h"
 #include "workspace/MacUpdate.h"
 
@@ -38,6 +39,7 @@
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -391,6 +393,35 @@ bool prepareSubfolders5000(const Setup& setup)
         && writeTmux(setup, printRows(setup));
 }
 
+// The folder the picker case opens, and the sessions the host has of it.
+QString pickedFolder(const Setup& setup)
+{
+    return setup.projects + QStringLiteral("/web");
+}
+
+// A real tmux (the stand-in hands every call to it) with 1,000 sessions of ours, three of
+// them in the project the case opens, the others in folders outside the projects root. The
+// sessions run `cat`, so they cost little and print nothing.
+bool prepareSessions1000(const Setup& setup)
+{
+    const QString real = QStandardPaths::findExecutable(QStringLiteral("tmux"));
+    if (real.isEmpty() || !writeFile(setup.bin + QStringLiteral("/tmux"), "#!/bin/sh\nexec " + shellQuote(real).toUtf8() + " \"$@\"\n", true))
+        return false;
+    const int count = setup.quick ? 100 : 1'000;
+    const QString web = pickedFolder(setup);
+    QByteArray commands;
+    for (int i = 0; i < count; ++i) {
+        const QString path = i < 3 ? web : setup.home + QStringLiteral("/other/f%1").arg(i % 200);
+        if (!QDir().mkpath(path))
+            return false;
+        const QString name = tmuxSessionName(path) + QStringLiteral("-%1").arg(i + 2);
+        commands += "new-session -d -s " + shellQuote(name).toUtf8() + " -c " + shellQuote(path).toUtf8() + " 'exec cat'\n";
+    }
+    const QString file = setup.home + QStringLiteral("/sessions.conf");
+    return writeFile(file, commands) && writeEmptyShared(setup)
+        && QProcess::execute(real, {QStringLiteral("start-server"), QStringLiteral(";"), QStringLiteral("source-file"), file}) == 0;
+}
+
 struct Case {
     const char* name;
     const char* about;
@@ -421,6 +452,7 @@ const Case cases[] = {
     {"value-8MiB", "an open row with a path of 8 MiB beside an open tab", prepareValue8MiB, 1, false},
     {"shared-1MiB", "a shared state of 1,048,575 bytes, adopted, and one open tab", prepareShared1MiB, 1, false},
     {"subfolders-5000", "a project of 5,000 sub-folders opened and closed twice", prepareSubfolders5000, 1, false},
+    {"sessions-1000", "1,000 sessions then a project opened: time to the picker", prepareSessions1000, 0, false},
 };
 
 const Case* findCase(const QString& name)
@@ -612,7 +644,20 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
     const Bounds bounds = quick ? quickBounds : fullBounds;
     // Start-up ends with the model's timers in place (its first sync is over); then, in the
     // full run, one poll sync is watched from its start to its end.
-    enum class Phase { starting, waitingForPoll, polling, settling } phase = Phase::starting;
+    enum class Phase { starting, waitingForPoll, polling, settling, picking } phase = Phase::starting;
+    // The picker case opens a project once started and times the picker's coming.
+    const bool picks = std::strcmp(scenario.name, "sessions-1000") == 0;
+    QElapsedTimer pickClock;
+    double pickSeconds = -1;
+    qsizetype pickedSessions = 0;
+    SidebarView* sidebar = app.mainView->sidebarView;
+    QObject::connect(sidebar, &SidebarView::pickerChanged, [&] {
+        if (pickSeconds < 0 && sidebar->picker()) {
+            pickSeconds = double(pickClock.nsecsElapsed()) / 1e9;
+            pickedSessions = sidebar->picker()->sessions.size();
+            QCoreApplication::quit();
+        }
+    });
     QString outcome;
     bool overran = false;
     qint64 phaseStart = 0;
@@ -624,7 +669,13 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
         const qint64 now = clock.elapsed();
         switch (phase) {
         case Phase::starting:
-            if (!model.timers.isEmpty()) {
+            if (!model.timers.isEmpty() && picks) {
+                phase = Phase::picking;
+                phaseStart = now;
+                pickClock.start();
+                const QString web = pickedFolder(setup);
+                sidebar->openProject(MacProject{QStringLiteral("web"), web, tmuxSessionName(web)}, local);
+            } else if (!model.timers.isEmpty()) {
                 phase = bounds.poll > 0 ? Phase::waitingForPoll : Phase::settling;
                 phaseStart = now;
                 startTick = model.tick;
@@ -654,6 +705,13 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
             if (now - phaseStart > 300)
                 QCoreApplication::quit();
             return;
+        case Phase::picking:
+            if (now - phaseStart > 60'000) {
+                outcome = QStringLiteral("picker not shown in 60 s; ");
+                overran = true;
+                QCoreApplication::quit();
+            }
+            return;
         }
     });
     watch.start();
@@ -680,6 +738,10 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
                    .arg(keys.delivered());
     if (timesOut)
         outcome += QStringLiteral(" saved=%1").arg(prefs.tabs(MacConnection::localID).size());
+    if (picks) {
+        outcome += QStringLiteral(" picker=%1s sessions=%2").arg(pickSeconds, 0, 'f', 2).arg(pickedSessions);
+        QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
+    }
     if (markers)
         outcome += readFile(sharedPath) == sharedBefore ? QStringLiteral(" shared=kept") : QStringLiteral(" shared=CHANGED");
     if (model.banner())

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace halvoren {
 namespace {
 
@@ -204,6 +206,73 @@ TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
     EXPECT_TRUE(refused.error().message.contains(QStringLiteral("Permission denied"))) << refused.error().message.toStdString();
     EXPECT_FALSE(runSync(link.fetchRemoteHome()));
     EXPECT_TRUE(link.remoteHome().isEmpty());
+}
+
+// On a server as here: a repository whose own settings name a file-system monitor, and one
+// whose clean filter covers a file of stale recorded state, made by the account itself. The
+// probe runs neither and gives their branch and state.
+TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const QString monitored = server->remoteHome() + QStringLiteral("/projets/monitored");
+    const QString filtered = server->remoteHome() + QStringLiteral("/projets/filtered");
+    const QString ran = server->remoteHome() + QStringLiteral("/ran");
+    const QString commit = QStringLiteral(" && git -c user.name=t -c user.email=t@example.invalid commit -q");
+    const ShellResult<QString> made = runSync(link.runScript(
+        QStringLiteral("set -e\nmkdir -p ") + shellQuote(monitored) + u' ' + shellQuote(filtered) +
+            QStringLiteral("\ncd ") + shellQuote(monitored) + QStringLiteral(" && git init -q -b main .") + commit +
+            QStringLiteral(" --allow-empty -m s && echo x > new && git config core.fsmonitor ") +
+            shellQuote(QStringLiteral("echo fsmonitor >> ") + shellQuote(ran) + QStringLiteral("; false")) +
+            QStringLiteral("\ncd ") + shellQuote(filtered) +
+            QStringLiteral(" && git init -q -b dev . && echo '* filter=evil' > .gitattributes && echo data > a && git add .") +
+            commit +
+            QStringLiteral(" -m s && git config filter.evil.clean ") +
+            shellQuote(QStringLiteral("echo clean >> ") + shellQuote(ran) + QStringLiteral("; cat")) +
+            QStringLiteral(" && touch -d 2001-01-01 a\ntrue\n"),
+        25));
+    ASSERT_TRUE(made) << made.error().message.toStdString();
+    const ShellResult<QString> probed = runSync(link.runScript(gitProbeScript({monitored, filtered}), 40));
+    ASSERT_TRUE(probed) << probed.error().message.toStdString();
+    QMap<QString, GitInfo> expected;
+    expected.insert(monitored, GitInfo{QStringLiteral("main"), true});
+    expected.insert(filtered, GitInfo{QStringLiteral("dev"), false});
+    EXPECT_EQ(parseGitProbe(probed.value()), expected);
+    const ShellResult<QString> log = runSync(link.runScript(QStringLiteral("cat ") + shellQuote(ran) + QStringLiteral(" 2>/dev/null\ntrue\n"), 25));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log.value().toStdString(), "") << "commands of the repositories ran";
+    runSync(link.closeMaster());
+}
+
+// The account keeps no usable password beyond the runs that log in with it: a server that
+// accepts the password sets it for its life and locks it again when it goes, and key logins
+// work with the password locked.
+TEST(SshAccount, PasswordIsLockedOnceNoServerHoldsIt)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root changes the account";
+    test::TempFolder home;
+    test::EnvironmentOverride environment{"HOME", home.path()};
+    {
+        test::SshServer server({.passwordLogin = true});
+        ASSERT_TRUE(server.running()) << server.failure().toStdString();
+        EXPECT_EQ(test::passwordLocked(), std::nullopt) << "held by this server";
+    }
+    // Another test process may be in its own password window: the check waits for a moment
+    // when none is.
+    std::optional<bool> locked;
+    ASSERT_TRUE(test::pollUntil([&] { return (locked = test::passwordLocked()).has_value(); }, std::chrono::seconds(300),
+                                std::chrono::milliseconds(100)));
+    EXPECT_TRUE(*locked);
+
+    test::SshServer keys;
+    ASSERT_TRUE(keys.running()) << keys.failure().toStdString();
+    SSHLink::setProgramForTests(keys.keyClient());
+    SSHLink link(keys.profile());
+    EXPECT_TRUE(runSync(link.fetchRemoteHome())) << keys.log().toStdString();
+    runSync(link.closeMaster());
+    SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
 }
 
 } // namespace

@@ -55,25 +55,126 @@ std::optional<QString> runProgram(const QString& program, const QStringList& arg
     return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
 }
 
-// The test account, made when missing; its password is set to the known one each time, under
-// a lock shared by concurrent test processes.
+// The account's lock file: every change of the account is made holding it, by whichever test
+// process makes it.
+class AccountLock {
+public:
+    AccountLock() : fd(::open("/tmp/hvtest-account.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (fd >= 0)
+            ::flock(fd, LOCK_EX);
+    }
+    ~AccountLock()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    AccountLock(const AccountLock&) = delete;
+    AccountLock& operator=(const AccountLock&) = delete;
+
+private:
+    int fd;
+};
+
+// Each run that logs in with the password holds a file here, locked, while it may: a run that
+// ends (or dies) drops its lock, and the account is locked again once no run holds one.
+constexpr char leaseFolder[] = "/tmp/hvtest-password.d";
+
+// Whether a run other than the caller holds the password now; files of runs that are gone are
+// removed. Called holding the account lock.
+bool passwordHeld()
+{
+    bool held = false;
+    const QDir folder(QString::fromLatin1(leaseFolder));
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        else
+            held = true;
+        ::close(fd);
+    }
+    return held;
+}
+
+// "*" in place of the password: no password matches it and passwd reports it locked, while
+// the account stays open to keys. ("usermod -L" keeps the hash behind a "!", which sshd without
+// PAM takes for a locked account and then refuses keys as well.)
+std::optional<QString> lockPassword()
+{
+    return runProgram(QStringLiteral("/usr/sbin/usermod"),
+                      {QStringLiteral("-p"), QStringLiteral("*"), QString::fromLatin1(SshServer::user)});
+}
+
+// The test account, made when missing, its password locked unless a run holds it (a run that
+// died in its password window left it open).
 std::optional<QString> ensureAccount()
 {
-    const int lock = ::open("/tmp/hvtest-account.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock >= 0)
-        ::flock(lock, LOCK_EX);
-    std::optional<QString> failure;
+    AccountLock lock;
     if (::getpwnam(SshServer::user) == nullptr && ::geteuid() != 0)
-        failure = QStringLiteral("the account hvtest is missing and only root can create it");
-    else if (::getpwnam(SshServer::user) == nullptr)
-        failure = runProgram(QStringLiteral("/usr/sbin/useradd"), {QStringLiteral("-m"), QStringLiteral("-s"),
-                                                                   QStringLiteral("/bin/bash"), QString::fromLatin1(SshServer::user)});
-    if (!failure && ::geteuid() == 0)
-        failure = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {}, QByteArray(SshServer::user) + ':' + SshServer::password + '\n');
-    if (lock >= 0)
-        ::close(lock);
-    return failure;
+        return QStringLiteral("the account hvtest is missing and only root can create it");
+    if (::getpwnam(SshServer::user) == nullptr) {
+        if (std::optional<QString> failure = runProgram(QStringLiteral("/usr/sbin/useradd"),
+                                                        {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"),
+                                                         QString::fromLatin1(SshServer::user)}))
+            return failure;
+    }
+    if (::geteuid() == 0 && !passwordHeld())
+        return lockPassword();
+    return std::nullopt;
 }
+
+} // namespace
+
+PasswordWindow::PasswordWindow()
+{
+    AccountLock lock;
+    if (::mkdir(leaseFolder, 0700) != 0 && errno != EEXIST) {
+        failure = QStringLiteral("cannot make ") + QLatin1String(leaseFolder);
+        return;
+    }
+    static int serial = 0;
+    path = QStringLiteral("%1/%2-%3").arg(QLatin1String(leaseFolder)).arg(::getpid()).arg(++serial);
+    lease = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lease < 0 || ::flock(lease, LOCK_EX | LOCK_NB) != 0) {
+        failure = QStringLiteral("cannot hold ") + path;
+        return;
+    }
+    if (::geteuid() != 0)
+        return;
+    if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
+                                                QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
+        failure = *set;
+}
+
+PasswordWindow::~PasswordWindow()
+{
+    AccountLock lock;
+    if (lease >= 0) {
+        ::unlink(QFile::encodeName(path).constData());
+        ::close(lease);
+    }
+    if (::geteuid() == 0 && !passwordHeld())
+        lockPassword();
+}
+
+std::optional<bool> passwordLocked()
+{
+    AccountLock lock;
+    if (passwordHeld())
+        return std::nullopt;
+    QProcess status;
+    status.start(QStringLiteral("/usr/bin/passwd"), {QStringLiteral("-S"), QString::fromLatin1(SshServer::user)});
+    if (!status.waitForFinished(10000))
+        return std::nullopt;
+    const QList<QByteArray> fields = status.readAllStandardOutput().split(' ');
+    return fields.size() > 1 && fields.at(1) == "L";
+}
+
+namespace {
 
 sockaddr_in loopback(int port)
 {
@@ -169,6 +270,11 @@ bool SshServer::prepare(const Options& options)
         return fail(QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here"));
     if (std::optional<QString> failure = ensureAccount())
         return fail(QStringLiteral("test account: ") + *failure);
+    if (options.passwordLogin) {
+        passwordWindow = std::make_unique<PasswordWindow>();
+        if (!passwordWindow->failure.isEmpty())
+            return fail(QStringLiteral("test account: ") + passwordWindow->failure);
+    }
     const passwd* account = ::getpwnam(user);
     if (account == nullptr)
         return fail(QStringLiteral("the account hvtest cannot be found"));

@@ -2,18 +2,43 @@
 // host key, a client key and a configuration made for the run in a temporary folder, and a
 // client wrapper that gives /usr/bin/ssh the run's known hosts and key.
 //
-// Logins go to the dedicated local account "hvtest" (created when missing, with a known
-// password), whose home for the run is a fresh folder of its own. The destructor stops sshd
-// and every process it started.
+// Logins go to the dedicated local account "hvtest" (created when missing), whose home for the
+// run is a fresh folder of its own. Its password is locked: a server that accepts the password
+// sets the known one for its own life and locks it again when it goes, unless another test
+// process is still in its own password window. The destructor stops sshd and every process it
+// started.
 #pragma once
 
 #include "settings/MacProfile.h"
 
 #include <QString>
 
+#include <memory>
+#include <optional>
+
 #include <sys/types.h>
 
 namespace halvoren::test {
+
+// While it lives, the account has the known password; the last one to go locks it again.
+// Test processes running at once share it through files of their own in /tmp, locked.
+class PasswordWindow {
+public:
+    PasswordWindow();
+    ~PasswordWindow();
+    PasswordWindow(const PasswordWindow&) = delete;
+    PasswordWindow& operator=(const PasswordWindow&) = delete;
+    // Empty when the password is set.
+    QString failure;
+
+private:
+    QString path;
+    int lease = -1;
+};
+
+// Whether the account's password is locked, once no test process holds it; nothing while one
+// does.
+std::optional<bool> passwordLocked();
 
 class SshServer {
 public:
@@ -56,6 +81,8 @@ private:
     QString whyNot;
     int listenPort = 0;
     pid_t server = -1;
+    // Goes after sshd has stopped (members are destroyed after the destructor's body).
+    std::unique_ptr<PasswordWindow> passwordWindow;
 };
 
 } // namespace halvoren::test

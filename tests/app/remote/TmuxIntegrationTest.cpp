@@ -237,6 +237,76 @@ TEST_F(HostScripts, SessionListGivesEachFolderWhole)
     }
 }
 
+// What the listing printed when it asked tmux once per session: the reference its rows are
+// held to.
+const char oneClientPerSession[] =
+    "tmux -u list-sessions -F '#{session_name}' 2>/dev/null | grep '^kq-' | while IFS= read -r s; do "
+    "printf '%s|%s\\n' \"$s\" \"$(tmux -u display-message -p -t \"=$s:\" "
+    "'#{pane_current_path}|#{session_created}|#{session_attached}|#{session_activity}|#{pane_current_command}')\"; "
+    "done; true";
+
+// A thousand sessions, ours in a hundred folders (two with separators, quotes and line breaks
+// in their names) and others beside them, some with a second window: the listing gives every
+// session of ours with the same fields as one client per session did, from one tmux client.
+TEST_F(HostScripts, SessionListAsksTmuxOnceForEverySession)
+{
+    QStringList folders;
+    for (int i = 0; i < 100; ++i) {
+        const QString odd = i == 0 ? QStringLiteral(" a|b\nc ") : i == 1 ? QStringLiteral("it's $(x) *") : QString();
+        folders << folder(QStringLiteral("f%1").arg(i) + odd);
+    }
+    // Made from a command file by one tmux client, the odd folders' by the shell. The sessions
+    // run `cat`, which prints nothing, so their activity stays as it was made.
+    QByteArray commands;
+    QString odd;
+    std::map<QString, QString> made;
+    for (int i = 0; i < 1000; ++i) {
+        const QString path = folders.at(i % folders.size());
+        const QString name = i % 50 == 7 ? QStringLiteral("other-%1").arg(i) : tmuxSessionName(path) + QStringLiteral("-%1").arg(i);
+        if (i % folders.size() < 2)
+            odd += QStringLiteral("tmux new-session -d -s ") + shellQuote(name) + QStringLiteral(" -c ") + shellQuote(path) + QStringLiteral(" 'exec cat'\n");
+        else
+            commands += "new-session -d -s " + shellQuote(name).toUtf8() + " -c " + shellQuote(path).toUtf8() + " 'exec cat'\n";
+        if (i % 100 == 3)
+            commands += "new-window -d -t " + tmuxSessionTarget(name).toUtf8() + ": -c /tmp 'exec cat'\n";
+        if (name.startsWith(QStringLiteral("kq-")))
+            made[name] = path;
+    }
+    ASSERT_TRUE(test::writeAll(tmux.file(QStringLiteral("commands")), commands));
+    run(QStringLiteral("tmux start-server \\; source-file ") + shellQuote(tmux.file(QStringLiteral("commands"))) + u'\n' + odd);
+    ASSERT_EQ(run(QStringLiteral("tmux list-sessions | wc -l")).trimmed(), QStringLiteral("1000"));
+
+    // A stand-in first on PATH logs every call and hands it to the real tmux.
+    const QString real = QStandardPaths::findExecutable(QStringLiteral("tmux"));
+    const QString bin = folder(QStringLiteral("bin"));
+    const QString log = tmux.file(QStringLiteral("calls"));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/tmux"),
+                               ("#!/bin/sh\necho call >> " + shellQuote(log) + "\nexec " + shellQuote(real) + " \"$@\"\n").toUtf8()));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/tmux"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString withStandIn = QStringLiteral("PATH=") + shellQuote(bin) + QStringLiteral(":$PATH; export PATH\n");
+
+    const QString output = run(withStandIn + sessionListScript());
+    EXPECT_EQ(test::readAll(log).count('\n'), 1) << "tmux calls";
+    const QString reference = run(QString::fromUtf8(oneClientPerSession));
+    const QList<FolderSession> sessions = parseSessionList(output);
+    ASSERT_EQ(sessions.size(), qsizetype(made.size()));
+    std::map<QString, QString> listed;
+    for (const FolderSession& session : sessions) {
+        listed[session.name] = session.path;
+        EXPECT_EQ(session.command, QStringLiteral("cat"));
+        EXPECT_EQ(session.attached, 0);
+    }
+    EXPECT_EQ(listed, made);
+    EXPECT_EQ(sessions, parseSessionList(reference));
+    // What the picker reads of a folder: its sessions alone, with the same fields.
+    for (const QString& path : {folders.at(0), folders.at(1), folders.at(57), folders.at(58)}) {
+        const QList<FolderSession> picked = parseFolderSessions(output, path);
+        // The sessions of the 57th are all another program's.
+        EXPECT_EQ(picked.size(), path == folders.at(57) ? 0 : 10);
+        EXPECT_EQ(picked, parseFolderSessions(reference, path));
+    }
+}
+
 TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
 {
     const QString x = folder(QStringLiteral("x"));
@@ -343,6 +413,54 @@ TEST_F(HostScripts, GitProbeGivesBranchAndState)
     expected.insert(clean, GitInfo{QStringLiteral("main"), false});
     expected.insert(dirty, GitInfo{QStringLiteral("feature/x"), true});
     EXPECT_EQ(probe, expected);
+}
+
+// A repository's own settings name commands that git would run to tell the state of its work
+// tree: a file-system monitor, and a clean filter over a file whose recorded state is stale
+// (as in a checkout unpacked from an archive). The probe runs neither and still gives the
+// branch and the state; the user's own settings stay in force.
+TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
+{
+    const QString monitored = folder(QStringLiteral("monitored"));
+    const QString filtered = folder(QStringLiteral("filtered"));
+    const QString ran = tmux.file(QStringLiteral("ran"));
+    const QString gitSetup = QStringLiteral(
+        "git init -q -b %1 . && git -c user.name=t -c user.email=t@example.invalid commit -q --allow-empty -m start");
+    run(QStringLiteral("cd ") + shellQuote(monitored) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("main")) +
+        QStringLiteral(" && echo change > new && git config core.fsmonitor ") +
+        shellQuote(QStringLiteral("echo fsmonitor >> ") + shellQuote(ran) + QStringLiteral("; false")));
+    // A filter named with a dot, run as a long-lived process.
+    run(QStringLiteral("cd ") + shellQuote(filtered) + QStringLiteral(" && git init -q -b 'feature/x' . && ") +
+        QStringLiteral("printf '*.txt filter=evil\\n*.md filter=a.b\\n' > .gitattributes && echo data > a.txt && echo doc > d.md && "
+                       "git add . && git -c user.name=t -c user.email=t@example.invalid commit -q -m start && "
+                       "git config filter.evil.clean ") +
+        shellQuote(QStringLiteral("echo clean >> ") + shellQuote(ran) + QStringLiteral("; cat")) +
+        QStringLiteral(" && git config filter.evil.required true && git config filter.a.b.process ") +
+        shellQuote(QStringLiteral("echo process >> ") + shellQuote(ran)));
+    // Each step makes the files' recorded state stale with a date of its own.
+    const auto stale = [&](int year) {
+        return QStringLiteral("touch -d '%1-01-01' ").arg(year) + shellQuote(filtered + QStringLiteral("/a.txt")) + u' ' +
+               shellQuote(filtered + QStringLiteral("/d.md"));
+    };
+    run(stale(2001));
+
+    QMap<QString, GitInfo> expected;
+    expected.insert(monitored, GitInfo{QStringLiteral("main"), true});
+    expected.insert(filtered, GitInfo{QStringLiteral("feature/x"), false});
+    EXPECT_EQ(parseGitProbe(run(gitProbeScript({monitored, filtered}), 40)), expected);
+    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+    // Dirty through the filter's file too, once it changed (same size, so git reads it).
+    run(QStringLiteral("echo DATA > ") + shellQuote(filtered + QStringLiteral("/a.txt")) + QStringLiteral(" && ") + stale(2002));
+    expected[filtered].dirty = true;
+    EXPECT_EQ(parseGitProbe(run(gitProbeScript({monitored, filtered}), 40)), expected);
+    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+
+    // The same state read by a plain status does run them: the repositories are as hostile
+    // as they look.
+    run(stale(2003) + QStringLiteral(" && git -C ") + shellQuote(filtered) + QStringLiteral(" status --porcelain >/dev/null 2>&1; git -C ") +
+        shellQuote(monitored) + QStringLiteral(" status --porcelain >/dev/null 2>&1; true"));
+    const QByteArray log = test::readAll(ran);
+    EXPECT_TRUE(log.contains("fsmonitor") && log.contains("clean")) << log.toStdString();
 }
 
 TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)

@@ -509,17 +509,89 @@ TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
                                    + QStringLiteral("true\n")});
 }
 
+// The file an upload script puts on the host, read back from its Base64 payload.
+std::optional<SharedPrefs> uploadedFile(const QString& script, QByteArray* bytes = nullptr)
+{
+    const QString start = QStringLiteral("printf %s '");
+    const qsizetype from = script.indexOf(start);
+    const qsizetype to = from < 0 ? -1 : script.indexOf(u'\'', from + start.size());
+    if (to < 0)
+        return std::nullopt;
+    const QByteArray decoded = QByteArray::fromBase64(script.sliced(from + start.size(), to - from - start.size()).toLatin1());
+    if (bytes != nullptr)
+        *bytes = decoded;
+    return parseSharedPrefs(QString::fromUtf8(decoded));
+}
+
 // A name of any length on the host survives a change made here.
 TEST_F(HostDataFixture, ALongFavouriteSurvivesAToggleHere)
 {
     const QString longName(100, QChar(0x65E5));
+    ASSERT_EQ(longName.toUtf8().size(), 300);
     shared = QStringLiteral("{\"favorites\":[\"api\",\"%1\"],\"hidden\":[\"%1\"],\"version\":1}").arg(longName);
     sync();
     model.toggleFavorite(QStringLiteral("web"), local());
     ASSERT_EQ(written.size(), 1);
-    EXPECT_EQ(written.front(), uploadSharedPrefsScript({QStringLiteral("api"), longName, QStringLiteral("web")}, {longName})
-                                   + QStringLiteral("true\n"));
+    QByteArray bytes;
+    const std::optional<SharedPrefs> file = uploadedFile(written.front(), &bytes);
+    ASSERT_TRUE(file) << written.front().toStdString();
+    EXPECT_EQ(file->favorites, (NameSet{QStringLiteral("api"), longName, QStringLiteral("web")}));
+    EXPECT_EQ(file->hidden, NameSet{longName});
+    EXPECT_TRUE(bytes.contains(longName.toUtf8()));
     EXPECT_TRUE(local().reportedProblems.isEmpty());
+}
+
+// A file at its size takes no more names: a change that adds one is kept here and said so,
+// one that removes names goes up, and the name kept waits for room.
+TEST_F(HostDataFixture, AFullSharedStateTakesRemovalsAndKeepsAdditionsHere)
+{
+    const QString head = QStringLiteral("{\"favorites\":[\"api\",\"");
+    const QString tail = QStringLiteral("\"],\"hidden\":[],\"version\":1}");
+    const QString filler(maximumSharedStateBytes - head.size() - tail.size(), u'z');
+    shared = head + filler + tail;
+    ASSERT_EQ(shared.toUtf8().size(), 1048576);
+    sync();
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("api"), filler}));
+    const QString full = sharedStateFullMessage(HostKind::thisComputer);
+
+    model.toggleFavorite(QStringLiteral("website"), local());
+    EXPECT_TRUE(written.isEmpty()) << "a file past its size was written";
+    EXPECT_EQ(model.banner(), full);
+    EXPECT_TRUE(local().favorites().contains(QStringLiteral("website")));
+    EXPECT_EQ(prefs.favorites(MacConnection::localID), local().favorites());
+    model.clearBanners();
+    // The next listings of the same file keep the change here and write nothing.
+    sync();
+    sync();
+    EXPECT_TRUE(written.isEmpty());
+    EXPECT_TRUE(local().favorites().contains(QStringLiteral("website")));
+
+    // A removal goes up alone: the file gets smaller, the addition still waits.
+    model.toggleFavorite(QStringLiteral("api"), local());
+    ASSERT_EQ(written.size(), 1);
+    QByteArray bytes;
+    const std::optional<SharedPrefs> file = uploadedFile(written.front(), &bytes);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->favorites, NameSet{filler});
+    EXPECT_LT(bytes.size(), maximumSharedStateBytes);
+    EXPECT_EQ(local().favorites(), (QSet<QString>{filler, QStringLiteral("website")}));
+
+    // Hidden names count as much: hiding one while full is kept here too.
+    written.clear();
+    shared = QString::fromUtf8(bytes);
+    sync();
+    EXPECT_TRUE(written.isEmpty());
+    model.toggleHidden(QStringLiteral("a-long-hidden-name"), true, local());
+    EXPECT_TRUE(written.isEmpty());
+
+    // Room made by another client: the names kept here go up.
+    shared = QStringLiteral("{\"favorites\":[\"theirs\"],\"hidden\":[]}");
+    sync();
+    ASSERT_EQ(written.size(), 1);
+    const std::optional<SharedPrefs> merged = uploadedFile(written.front());
+    ASSERT_TRUE(merged);
+    EXPECT_EQ(merged->favorites, (NameSet{QStringLiteral("theirs"), QStringLiteral("website")}));
+    EXPECT_EQ(merged->hidden, NameSet{QStringLiteral("a-long-hidden-name")});
 }
 
 // A file of tens of thousands of names is worked on a worker thread: a change made meanwhile
