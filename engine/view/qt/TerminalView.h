@@ -367,6 +367,7 @@ public:
         return {fontSet.normal, fontSet.bold, fontSet.italic, fontSet.boldItalic};
     }
     std::optional<CellDimension> caretCellDimension() const override { return cellDimension; }
+    GlyphMetricsCache& caretGlyphMetrics() const override { return glyphMetrics; }
     // Whether the caret's look follows the focus (an outline while unfocused).
     bool caretViewTracksFocus() const;
     void setCaretViewTracksFocus(bool value);
