@@ -60,7 +60,7 @@ bench-gpu: deps
 	@cmake --build $(BENCH_GPU_BUILD) -j $(JOBS) --target corvantix-gpu-bench
 	@XVFB_SCREEN=2560x1600x24 LIBGL_ALWAYS_SOFTWARE=1 tests/with-xvfb $(BENCH_GPU_BUILD)/bench/corvantix-gpu-bench $(BENCH_ARGS)
 
-# Five files of program output shown in the terminal window tool, beside the other terminals
+# Six files of program output shown in the terminal window tool, beside the other terminals
 # installed here, on a private X server.
 bench-window: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target termwindow

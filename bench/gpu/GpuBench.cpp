@@ -2,7 +2,8 @@
 // the painter and with the GPU renderer, and the time a view of each kind takes to show the
 // last byte of a large output. Run on an X server (make bench-gpu uses a private Xvfb with
 // software OpenGL, so both paths run on the CPU and the figures compare the two pipelines,
-// not a graphics card), and the share of a frame and of a caret blink spent in our own code.
+// not a graphics card), and the share of a frame and of a caret blink spent in our own code,
+// on the screen of coloured ASCII and again on a screen of mixed Unicode.
 // `--quick` runs each measurement once on a small screen and output: does each still run.
 #include "ToolArguments.h"
 
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,41 @@ std::string screenFrame(const Settings& settings, int frame)
         }
     }
     bytes += "\x1b[0m";
+    return bytes;
+}
+
+// One whole screen of mixed Unicode, every row different: CJK and Hangul, emoji (with
+// selectors, skin tones and joiners), letters with combining marks, Arabic and Hebrew, Indic
+// conjuncts, Thai, box drawing, some of it in colour.
+std::string mixedUnicodeScreen(const Settings& settings)
+{
+    struct Token {
+        const char* text;
+        int cells;
+    };
+    static const Token tokens[] = {
+        {"漢字", 4}, {"終端機", 6}, {"日本語の文章", 12}, {"한국어", 6}, {"텍스트", 6},
+        {"👍", 2}, {"👋🏽", 2}, {"🧑‍💻", 2}, {"👨‍👩‍👧‍👦", 2}, {"❤️", 2}, {"🇫🇷", 2}, {"✨", 2}, {"🎉", 2},
+        {"é", 1}, {"ñ", 1}, {"x̂", 1}, {"ą̊", 1}, {"x̧́", 1}, {"あ゙", 2}, {"漢́", 2},
+        {"مرحبا", 5}, {"שָׁלוֹם", 4}, {"नमस्ते", 4}, {"क्षमा", 3}, {"สวัสดี", 4}, {"น้ำ", 2},
+        {"plain", 5}, {"ascii", 5}, {"─┼─", 3}, {"╭╮", 2}, {"▀▄█", 3},
+    };
+    constexpr int count = static_cast<int>(std::size(tokens));
+    std::string bytes = "\x1b[H\x1b[2J";
+    for (int row = 0; row < settings.rows; ++row) {
+        bytes += "\x1b[" + std::to_string(row + 1) + ";1H";
+        int col = 0;
+        for (int k = 0;; ++k) {
+            const Token& token = tokens[(row * 7 + k * 5) % count];
+            if (col + token.cells + 1 > settings.cols)
+                break;
+            if ((row + k) % 3 == 0)
+                bytes += "\x1b[" + std::to_string(31 + (row + k) % 6) + "m";
+            bytes += token.text;
+            bytes += "\x1b[0m ";
+            col += token.cells + 1;
+        }
+    }
     return bytes;
 }
 
@@ -172,6 +209,13 @@ public:
         double fullFrame = 0;
         double blinkTick = 0;
     };
+    // The same on `screen`, fed and drawn once first.
+    OwnShare ownShare(bool gpu, const std::string& screen)
+    {
+        view_->feedText(screen);
+        drawNow(gpu);
+        return ownShare(gpu);
+    }
     OwnShare ownShare(bool gpu)
     {
         const int repeats = settings_.repeats;
@@ -274,11 +318,13 @@ int main(int argc, char** argv)
                 settings.catMiB);
     std::printf("%-8s %10s %8s %12s\n", "path", "ms/frame", "fps", "cat ms");
     Bench::OwnShare shares[2];
+    Bench::OwnShare mixed[2];
     for (const bool gpu : {false, true}) {
         if (!bench.open(gpu))
             return 1;
         const double frameMs = bench.framesMs(gpu);
         shares[gpu ? 1 : 0] = bench.ownShare(gpu);
+        mixed[gpu ? 1 : 0] = bench.ownShare(gpu, mixedUnicodeScreen(settings));
         const double catMs = bench.catMs(gpu, output);
         bench.close();
         std::printf("%-8s %10.2f %8.1f %12.0f\n", gpu ? "gpu" : "painter", frameMs, 1000.0 / frameMs, catMs);
@@ -286,5 +332,8 @@ int main(int argc, char** argv)
     std::printf("our own share, without driver or X server (ms): full frame, blink tick\n");
     std::printf("%-8s %10.3f %10.3f\n", "painter", shares[0].fullFrame, shares[0].blinkTick);
     std::printf("%-8s %10.3f %10.3f\n", "gpu", shares[1].fullFrame, shares[1].blinkTick);
+    std::printf("the same on a screen of mixed Unicode (CJK, emoji, marks, several scripts)\n");
+    std::printf("%-8s %10.3f %10.3f\n", "painter", mixed[0].fullFrame, mixed[0].blinkTick);
+    std::printf("%-8s %10.3f %10.3f\n", "gpu", mixed[1].fullFrame, mixed[1].blinkTick);
     return 0;
 }

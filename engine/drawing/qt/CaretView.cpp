@@ -391,11 +391,9 @@ void CaretView::drawCaret(QPainter& painter, bool focusedForm)
             const quint32 glyph = run.glyphs[k];
             GlyphSlotFit fit;
             if (glyphColumnWidth >= 2) {
-                const QList<QPointF> advances = run.font.advancesForGlyphIndexes(QList<quint32>{glyph});
-                const QRectF box = run.font.boundingRect(glyph);
-                fit = glyphSlotFit(advances.isEmpty() ? 0.0 : advances.front().x(),
-                                   GlyphBounds{box.x(), -box.bottom(), box.width(), box.height()}, glyphColumnWidth,
-                                   view.caretCellDimension(), descentAndLeading);
+                const GlyphMetricsCache::Metrics& measured = view.caretGlyphMetrics().metrics(run.font, glyph);
+                fit = glyphSlotFit(measured.advance, measured.bounds, glyphColumnWidth, view.caretCellDimension(),
+                                   descentAndLeading);
             }
             QRawFont font = run.font;
             if (fit.scale != 1.0)

@@ -22,6 +22,7 @@
 #include "drawing/CellMetrics.h"
 #include "drawing/RunStyle.h"
 #include "drawing/qt/CellGlyphCache.h"
+#include "drawing/qt/GlyphMetricsCache.h"
 #include "emulator/TerminalOptions.h"
 #include "model/CharData.h"
 
@@ -54,6 +55,8 @@ public:
     // The four fonts of the cells, in FontSlot order.
     virtual CellGlyphCache::Fonts caretFonts() const = 0;
     virtual std::optional<CellDimension> caretCellDimension() const = 0;
+    // The host's glyph metrics, shared with its rows.
+    virtual GlyphMetricsCache& caretGlyphMetrics() const = 0;
 
 protected:
     virtual ~CaretHost() = default;

@@ -27,6 +27,7 @@ const GlyphMetricsCache::Metrics& GlyphMetricsCache::metrics(const QRawFont& fon
         return found->second;
     if (known.glyphs.size() >= glyphLimit)
         known.glyphs.clear();
+    ++fontLookups_;
     const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
     const QRectF box = font.boundingRect(glyph);
     const Metrics made{advances.isEmpty() ? 0.0 : advances.front().x(),

@@ -6,7 +6,8 @@
 // for both per cell, most of the window's time on such output. A font is known by its engine
 // (QRawFont equality); the cache holds its fonts, so an engine it knows cannot be replaced
 // by another at the same address. Bounded: past a few dozen fonts, or a few thousand glyphs
-// of one font, the entries are dropped and made again.
+// of one font, the entries are dropped and made again. The view keeps one for both of its
+// renderers, so a glyph is measured once whichever draws it.
 #pragma once
 
 #include "drawing/CellMetrics.h"
@@ -41,6 +42,8 @@ public:
 
     // How many glyph metrics are held (for tests).
     std::size_t size() const;
+    // How many times a glyph's metrics were asked of its font rather than found here.
+    std::size_t fontLookups() const { return fontLookups_; }
 
 private:
     struct FontEntry {
@@ -52,6 +55,7 @@ private:
     FontEntry& entry(const QRawFont& font);
 
     std::vector<FontEntry> fonts_;
+    std::size_t fontLookups_ = 0;
 };
 
 } // namespace corvantix

@@ -281,7 +281,7 @@ private:
 void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline)
 {
     std::vector<QPointF> origins;
-    PainterGlyphBatch batch(painter, glyphMetrics_);
+    PainterGlyphBatch batch(painter, glyphMetrics(state.frame));
     for (const ViewLineSegment& segment : built.segments) {
         for (const ViewLineSegment::Run& run : segment.runs) {
             if (run.length <= 0)
@@ -309,6 +309,18 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
     const auto cellOrigin = [&](int ordinal) {
         return QPointF(state.cellWidth * (segment.column + ordinal * segment.columnWidth), baseline);
     };
+    // Wide cells are fitted into their slots, each cluster as one.
+    const bool wide = segment.columnWidth >= 2;
+    GlyphMetricsCache& cache = glyphMetrics(state.frame);
+    const auto slotFit = [&](const QRawFont& font, quint32 glyph) {
+        const GlyphMetricsCache::Metrics& metrics = cache.metrics(font, glyph);
+        return glyphSlotFit(metrics.advance, metrics.bounds, segment.columnWidth, state.frame.cell,
+                            state.descentAndLeading);
+    };
+    const auto fitAlone = [&](const QRawFont& font, quint32 glyph) {
+        const GlyphSlotFit fit = slotFit(font, glyph);
+        return std::optional<FittedGlyph>(FittedGlyph{QPointF(fit.dx, fit.dy), fit.scale});
+    };
     forEachShapingStretch(text, start, end, glyphs_.drawnAlone(style.font), ordinalOf, [&](int from, int to, bool alone) {
         if (alone) {
             for (int i = from; i < to; ++i) {
@@ -317,13 +329,16 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
                 if (text[static_cast<size_t>(i)] == u' ' || !glyphs_.asciiGlyph(style.font, text[static_cast<size_t>(i)], glyph))
                     origins.push_back(origin); // nothing to draw, but decorations
                 else
-                    placeGlyph(painter, state, segment.columnWidth, origin, glyphs_.rawFont(style.font), glyph,
-                               QPointF(0, 0), batch, origins);
+                    placeGlyph(painter, state, origin, glyphs_.rawFont(style.font), glyph, QPointF(0, 0),
+                               wide ? fitAlone(glyphs_.rawFont(style.font), glyph) : std::optional<FittedGlyph>(),
+                               batch, origins);
             }
             return;
         }
         packCellRun(text, from, to, ordinalOf, packed_);
         const ShaperRun* shaped = glyphs_.shapeRun(style.font, packed_);
+        if (shaped != nullptr && wide)
+            fitGlyphsToSlots(*shaped, slotFit, fitted_);
         // Cells without a glyph of their own (taken into a conjunct drawn from an earlier
         // cell, or not shaped at all) still carry their decorations on the grid.
         int lastOrdinal = ordinalOf(from) - 1;
@@ -332,9 +347,12 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
                 origins.push_back(cellOrigin(++lastOrdinal));
         };
         if (shaped != nullptr) {
+            std::size_t flat = 0; // the glyph's place among all of the stretch's
             for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
                 const std::size_t count =
                     std::min({glyphRun.glyphs.size(), glyphRun.positions.size(), glyphRun.stringIndices.size()});
+                const std::size_t first = flat;
+                flat += glyphRun.glyphs.size();
                 for (std::size_t k = 0; k < count; ++k) {
                     const int index = std::clamp(from + glyphRun.stringIndices[k], from, to - 1);
                     const int ordinal = ordinalOf(index);
@@ -345,8 +363,10 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
                     if (text[static_cast<size_t>(index)] == u' ')
                         origins.push_back(cellOrigin(ordinal) + offset);
                     else
-                        placeGlyph(painter, state, segment.columnWidth, cellOrigin(ordinal), glyphRun.font,
-                                   glyphRun.glyphs[k], offset, batch, origins);
+                        placeGlyph(painter, state, cellOrigin(ordinal), glyphRun.font, glyphRun.glyphs[k], offset,
+                                   wide && first + k < fitted_.size() ? std::optional<FittedGlyph>(fitted_[first + k])
+                                                                       : std::optional<FittedGlyph>(),
+                                   batch, origins);
                 }
             }
         }
@@ -354,24 +374,23 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
     });
 }
 
-void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin,
-                                 const QRawFont& font, quint32 glyph, QPointF offset, PainterGlyphBatch& batch,
-                                 std::vector<QPointF>& origins)
+void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, QPointF cellOrigin, const QRawFont& font,
+                                 quint32 glyph, QPointF offset, const std::optional<FittedGlyph>& fitted,
+                                 PainterGlyphBatch& batch, std::vector<QPointF>& origins)
 {
     // Every glyph of a cell starts from the cell's grid position; later glyphs of the cell
     // keep their shaped offset from its first glyph.
     QPointF origin = cellOrigin + offset;
     origins.push_back(origin);
-    if (columnWidth >= 2) {
-        const GlyphMetricsCache::Metrics& metrics = glyphMetrics_.metrics(font, glyph);
-        const GlyphSlotFit fit = glyphSlotFit(metrics.advance, metrics.bounds, columnWidth, state.frame.cell,
-                                              state.descentAndLeading);
-        origin += QPointF(fit.dx, -fit.dy);
-        if (fit.scale != 1.0) {
+    if (fitted) {
+        // The shaper counts y upward, the painter downward.
+        origin = cellOrigin + QPointF(fitted->offset.x(), -fitted->offset.y());
+        if (fitted->scale != 1.0) {
             batch.flush();
+            GlyphMetricsCache& cache = glyphMetrics(state.frame);
             // Asked first: the resized font is a reference into the cache.
-            const bool colorBitmaps = glyphMetrics_.isColorBitmapFont(font);
-            drawScaledGlyph(painter, glyphMetrics_.scaled(font, fit.scale), glyph, origin, colorBitmaps);
+            const bool colorBitmaps = cache.isColorBitmapFont(font);
+            drawScaledGlyph(painter, cache.scaled(font, fitted->scale), glyph, origin, colorBitmaps);
             return;
         }
     }

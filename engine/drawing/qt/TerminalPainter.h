@@ -57,6 +57,8 @@ struct TerminalFrame {
     std::function<std::optional<QImage>(uint32_t imageId)> kittyImageForId;
     // The picture of an image a line holds; absent or null: the image is not drawn.
     std::function<const QImage*(const TerminalImage& image)> imageContents;
+    // Glyph metrics shared with the host's other renderer; absent: the painter's own.
+    GlyphMetricsCache* glyphMetrics = nullptr;
 };
 
 class TerminalPainter {
@@ -88,6 +90,11 @@ public:
 
     CellGlyphCache& glyphCache() { return glyphs_; }
     GlyphMetricsCache& glyphMetrics() { return glyphMetrics_; }
+    // The metrics cache a frame draws with: the frame's shared one, else the painter's own.
+    GlyphMetricsCache& glyphMetrics(const TerminalFrame& frame)
+    {
+        return frame.glyphMetrics != nullptr ? *frame.glyphMetrics : glyphMetrics_;
+    }
 
 private:
     struct FrameState;
@@ -98,8 +105,11 @@ private:
     void drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
                        const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
                        std::vector<QPointF>& origins);
-    void placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin, const QRawFont& font,
-                    quint32 glyph, QPointF offset, PainterGlyphBatch& batch, std::vector<QPointF>& origins);
+    // `offset`: the shaped offset from the cell's origin (y downward), where decorations go;
+    // `fitted`: where a glyph of a wide cell is drawn instead (y upward), and at what scale.
+    void placeGlyph(QPainter& painter, FrameState& state, QPointF cellOrigin, const QRawFont& font, quint32 glyph,
+                    QPointF offset, const std::optional<FittedGlyph>& fitted, PainterGlyphBatch& batch,
+                    std::vector<QPointF>& origins);
     void drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     // The line's images in three lists: Kitty images under the text (z below 0), Kitty images
     // over it, and the others; each drawn with drawImages.
@@ -115,6 +125,7 @@ private:
     CellGlyphCache glyphs_;
     GlyphMetricsCache glyphMetrics_;
     std::u16string packed_; // the stretch being looked up, kept to reuse its room
+    std::vector<FittedGlyph> fitted_; // the fitted glyphs of a wide stretch, likewise
 };
 
 } // namespace corvantix

@@ -331,6 +331,7 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
         return cellStart[static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(size) - 1))];
     };
     // Each cell's glyphs move so that its base glyph sits at the cell's origin.
+    std::vector<int> bases(glyphs.size());
     for (std::size_t g = 0; g < glyphs.size();) {
         const std::size_t cell = cellOf(glyphs[g].glyph.cluster);
         std::size_t next = g + 1;
@@ -369,6 +370,10 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
         const double baseX = glyphs[base].x;
         for (std::size_t k = g; k < next; ++k)
             glyphs[k].x -= baseX;
+        // Marks are drawn on the base; in a cell of a base and its marks, whatever else the
+        // cell draws is too.
+        for (std::size_t k = g; k < next; ++k)
+            bases[k] = k != base && (glyphs[k].glyph.mark || withMarks) ? static_cast<int>(base) : static_cast<int>(k);
 
         // A cluster the shaper merged into the next cell's (a conjunct) is not a base with
         // marks of its own: its glyphs stay where the shaper put them.
@@ -389,11 +394,13 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
                 // so the shaper sets them after the base, in the next cell.
                 if (advance > 0.01) {
                     mark.x = (baseAdvance - advance) / 2.0;
-                } else if (mark.piece != baseGlyph.piece) {
+                } else {
                     // Left at the base's advance by the shaper, drawn for another font's
-                    // letters: its ink is centred on the base.
+                    // letters, or in the base's font with nothing attaching it to this base
+                    // (its ink beside the base, not over it): its ink is centred on the base.
                     const QRectF ink = markFont.boundingRect(mark.glyph.glyph);
-                    if (ink.width() > 0)
+                    const bool beside = mark.x + ink.x() >= baseAdvance - 0.5;
+                    if (ink.width() > 0 && (mark.piece != baseGlyph.piece || beside))
                         mark.x = (baseAdvance - ink.width()) / 2.0 - ink.x();
                 }
             }
@@ -420,7 +427,39 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
     }
     std::erase_if(result.glyphRuns, [](const ShaperGlyphRun& run) { return run.glyphs.empty(); });
     result.glyphCount = static_cast<int>(result.stringIndices.size());
+    result.clusterBases = std::move(bases);
     return result;
+}
+
+void fitGlyphsToSlots(const ShaperRun& run, const std::function<GlyphSlotFit(const QRawFont&, quint32)>& fitOf,
+                      std::vector<FittedGlyph>& fitted)
+{
+    std::size_t total = 0;
+    for (const ShaperGlyphRun& glyphRun : run.glyphRuns)
+        total += glyphRun.glyphs.size();
+    std::vector<GlyphSlotFit> fits(total);
+    std::vector<QPointF> positions(total);
+    fitted.assign(total, FittedGlyph{});
+    const auto baseOf = [&](std::size_t i) {
+        const int base = i < run.clusterBases.size() ? run.clusterBases[i] : static_cast<int>(i);
+        return base >= 0 && static_cast<std::size_t>(base) < total ? static_cast<std::size_t>(base) : i;
+    };
+    // Only the glyphs fitted on their own are measured.
+    std::size_t i = 0;
+    for (const ShaperGlyphRun& glyphRun : run.glyphRuns) {
+        for (std::size_t k = 0; k < glyphRun.glyphs.size(); ++k, ++i) {
+            positions[i] = k < glyphRun.positions.size() ? glyphRun.positions[k] : QPointF();
+            if (baseOf(i) == i)
+                fits[i] = fitOf(glyphRun.font, glyphRun.glyphs[k]);
+        }
+    }
+    for (i = 0; i < total; ++i) {
+        const std::size_t base = baseOf(i);
+        const GlyphSlotFit& fit = fits[base];
+        const QPointF from = positions[base];
+        fitted[i].offset = from + (positions[i] - from) * fit.scale + QPointF(fit.dx, fit.dy);
+        fitted[i].scale = fit.scale;
+    }
 }
 
 } // namespace corvantix

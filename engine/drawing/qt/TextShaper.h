@@ -17,6 +17,7 @@
 #include <QRawFont>
 #include <QString>
 
+#include "drawing/CellMetrics.h"
 #include "drawing/qt/FontFallback.h"
 
 namespace corvantix {
@@ -33,7 +34,26 @@ struct ShaperRun {
     std::vector<QPointF> positions; // of every glyph run, in run order
     std::vector<int> stringIndices;
     int glyphCount = 0;
+    // For every glyph, in the order of `positions`: the glyph whose fit into a wide slot it
+    // takes, the base of its cell for a mark drawn on that base, else itself. Empty: every
+    // glyph is fitted on its own.
+    std::vector<int> clusterBases;
 };
+
+// Where a glyph of a run of cells is drawn once its wide cell is fitted into its slot: the
+// offset from its cell's origin on the baseline (y upward) and the scale it is drawn at.
+struct FittedGlyph {
+    QPointF offset;
+    double scale = 1.0;
+};
+
+// The fitted place of every glyph of `run` (in the order of its `positions`, whose offsets
+// are from each glyph's cell), `fitOf` giving the fit of one glyph into its slot. A cluster
+// is fitted as one: a mark takes its base's offset and, when the base is scaled down to fit,
+// the same scale about the base's origin, so it stays on the base whatever font each comes
+// from; other glyphs are fitted on their own.
+void fitGlyphsToSlots(const ShaperRun& run, const std::function<GlyphSlotFit(const QRawFont&, quint32)>& fitOf,
+                      std::vector<FittedGlyph>& fitted);
 
 // The font that draws `scalar` when `font` has no glyph for it (fallbackFontFor by default);
 // an invalid font when nothing better is found.
@@ -84,8 +104,8 @@ void packCellRun(std::u16string_view text, int start, int end, const OrdinalOf& 
 // conjuncts across their cells, and places every glyph from the cell its string index falls
 // in: `positions` are offsets from that cell's origin on the baseline (y upward), the cell's
 // base glyph (its first glyph that is not a mark, whatever order the shaper gave them in) at
-// x 0 and the cell's other glyphs where the shaper put them beside it. String indices count
-// from the stretch's start.
+// x 0 and the cell's other glyphs where the shaper put them beside it; `clusterBases` ties
+// each mark to its cell's base. String indices count from the stretch's start.
 //
 // Font fallback is chosen per cell, as for a cell alone; the stretch is shaped in pieces
 // where that font changes. A cell of a right-to-left script is shaped alone: laid out left to

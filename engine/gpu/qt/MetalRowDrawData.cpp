@@ -233,6 +233,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
         double glyphY;
     };
     std::vector<DecoratedCell> decorated;
+    std::vector<FittedGlyph> fitted;
     for (ViewLineSegment& segment : built.segments) {
         if (segment.text.empty())
             continue;
@@ -252,11 +253,21 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     decorated.push_back({segment.column + lastOrdinal * segment.columnWidth, 0.0});
                 }
             };
+            // Wide cells are fitted into their slots, each cluster as one.
+            const bool wide = columnWidth >= 2;
+            if (wide)
+                fitGlyphsToSlots(
+                    *run.shaperRun,
+                    [&](const QRawFont& font, quint32 glyph) { return view->glyphSlotFit(font, glyph, columnWidth); },
+                    fitted);
+            std::size_t flat = 0; // the glyph's place among all of the run's
             for (const ShaperGlyphRun& glyphRun : run.shaperRun->glyphRuns) {
                 const QRawFont scaled = scaledFont(glyphRun.font, scale);
                 GlyphKey key{fontName(scaled), scaled.pixelSize(), 0};
                 const std::size_t count = std::min({glyphRun.glyphs.size(), glyphRun.positions.size(),
                                                     glyphRun.stringIndices.size()});
+                const std::size_t first = flat;
+                flat += glyphRun.glyphs.size();
                 for (std::size_t k = 0; k < count; ++k) {
                     const quint32 glyph = glyphRun.glyphs[k];
                     const QPointF position = glyphRun.positions[k];
@@ -280,10 +291,10 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     const auto entry = glyphEntry(scaled, key);
                     if (!entry || entry->width <= 0 || entry->height <= 0)
                         continue;
-                    const GlyphSlotFit fit = columnWidth >= 2 ? view->glyphSlotFit(glyphRun.font, glyph, columnWidth)
-                                                              : GlyphSlotFit::neutral();
-                    const double x0 = scale * (cellWidth * cellColumn + dx + fit.dx) + entry->bearingX * fit.scale;
-                    const double y0 = scale * (baseline + position.y() + fit.dy) + entry->bearingY * fit.scale;
+                    const FittedGlyph fit = wide && first + k < fitted.size() ? fitted[first + k]
+                                                                              : FittedGlyph{QPointF(dx, position.y())};
+                    const double x0 = scale * (cellWidth * cellColumn + fit.offset.x()) + entry->bearingX * fit.scale;
+                    const double y0 = scale * (baseline + fit.offset.y()) + entry->bearingY * fit.scale;
                     const bool inColorAtlas = entry->atlasKind == GlyphAtlasKind::color;
                     const GlyphAtlas& atlas = inColorAtlas ? colorAtlas() : grayscaleAtlas();
                     const auto placed = placeTextRect(row, x0, y0, x0 + entry->width * fit.scale,
@@ -464,9 +475,18 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
     if (!shaped)
         return;
     const double baseline = rowBottom + std::ceil(descent + leading);
+    // A wide cell is fitted into the cursor's cells as one cluster, as in its row.
+    std::vector<FittedGlyph> fitted;
+    if (cells >= 2)
+        fitGlyphsToSlots(
+            *shaped, [&](const QRawFont& font, quint32 glyph) { return view->glyphSlotFit(font, glyph, cells); },
+            fitted);
+    std::size_t flat = 0;
     for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
         const QRawFont scaled = scaledFont(glyphRun.font, scale);
         const std::size_t count = std::min(glyphRun.glyphs.size(), glyphRun.positions.size());
+        const std::size_t firstGlyph = flat;
+        flat += glyphRun.glyphs.size();
         for (std::size_t k = 0; k < count; ++k) {
             const quint32 glyph = glyphRun.glyphs[k];
             const QPointF position = glyphRun.positions[k];
@@ -475,11 +495,12 @@ void MetalTerminalRenderer::buildCursorDrawData(DrawData& data, double scale, do
             const auto entry = glyphEntry(scaled, glyph);
             if (!entry || entry->width <= 0 || entry->height <= 0)
                 continue;
-            const GlyphSlotFit fit =
-                cells >= 2 ? view->glyphSlotFit(glyphRun.font, glyph, cells) : GlyphSlotFit::neutral();
-            const double x0 = scale * (widthFactor * cellWidth * column + widthFactor * fit.dx + dx)
+            // The fitted offset less the shaped one: what the fit adds, in the cursor's cells.
+            const FittedGlyph fit = firstGlyph + k < fitted.size() ? fitted[firstGlyph + k]
+                                                                   : FittedGlyph{QPointF(dx, position.y())};
+            const double x0 = scale * (widthFactor * cellWidth * column + widthFactor * (fit.offset.x() - dx) + dx)
                 + entry->bearingX * fit.scale;
-            const double y0 = scale * (baseline + position.y() + fit.dy) + entry->bearingY * fit.scale;
+            const double y0 = scale * (baseline + fit.offset.y()) + entry->bearingY * fit.scale;
             const MetalRect quad{static_cast<float>(x0), static_cast<float>(y0),
                                  static_cast<float>(x0 + entry->width * fit.scale),
                                  static_cast<float>(y0 + entry->height * fit.scale)};

@@ -392,13 +392,10 @@ GlyphSlotFit TerminalView::glyphSlotFit(const QRawFont& font, quint32 glyph, int
 {
     if (columnWidth < 2 || !cellDimension || !font.isValid())
         return GlyphSlotFit::neutral();
-    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
-    const double advance = advances.isEmpty() ? 0 : advances.front().x();
-    // Qt measures y downward from the baseline; the fit measures it upward.
-    const QRectF box = font.boundingRect(glyph);
-    const GlyphBounds bounds{box.x(), -box.bottom(), box.width(), box.height()};
+    const GlyphMetricsCache::Metrics& measured = glyphMetrics.metrics(font, glyph);
     const QFontMetricsF metrics(fontSet.normal);
-    return corvantix::glyphSlotFit(advance, bounds, columnWidth, cellDimension, metrics.descent() + metrics.leading());
+    return corvantix::glyphSlotFit(measured.advance, measured.bounds, columnWidth, cellDimension,
+                                   metrics.descent() + metrics.leading());
 }
 
 // ---------------------------------------------------------------- Colours

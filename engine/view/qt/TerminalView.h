@@ -29,6 +29,7 @@
 #include "drawing/RowBuilder.h"
 #include "drawing/TextBlink.h"
 #include "drawing/qt/CaretView.h"
+#include "drawing/qt/GlyphMetricsCache.h"
 #include "emulator/SelectionService.h"
 #include "emulator/Terminal.h"
 #include "emulator/TerminalDelegate.h"
@@ -154,8 +155,13 @@ public:
     bool processSizeChange(QSize size);
     // Resizes the terminal to the grid, reports it and soft-resets the terminal.
     void resizeGrid(int cols, int rows);
-    // The fit of one glyph of `font` drawn across `columnWidth` cells.
+    // The fit of one glyph of `font` drawn across `columnWidth` cells, from its metrics in
+    // glyphMetrics.
     GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int columnWidth) const;
+    // Advances and ink boxes of the glyphs both renderers draw: asking a font for them loads
+    // the glyph (decoding a colour emoji's bitmap), too slow to do for every rebuilt row.
+    // Keyed by the font itself, so a change of fonts needs no emptying.
+    mutable GlyphMetricsCache glyphMetrics;
 
     // ================================================================ Colours (TerminalView.cpp)
 
@@ -361,6 +367,7 @@ public:
         return {fontSet.normal, fontSet.bold, fontSet.italic, fontSet.boldItalic};
     }
     std::optional<CellDimension> caretCellDimension() const override { return cellDimension; }
+    GlyphMetricsCache& caretGlyphMetrics() const override { return glyphMetrics; }
     // Whether the caret's look follows the focus (an outline while unfocused).
     bool caretViewTracksFocus() const;
     void setCaretViewTracksFocus(bool value);

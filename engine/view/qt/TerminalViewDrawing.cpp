@@ -147,6 +147,7 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
         const auto* own = dynamic_cast<const AppleImage*>(&image);
         return own != nullptr ? &own->image : nullptr;
     };
+    frame.glyphMetrics = &glyphMetrics;
 
     // The painter builds each row right after asking for its layout, so one holder serves
     // every row of the frame.

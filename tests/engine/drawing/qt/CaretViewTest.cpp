@@ -110,6 +110,21 @@ TEST_F(CaretViewTest, PowerlineUnderABlockCaretKeepsItsShape)
     EXPECT_NE(glyph, shape);
 }
 
+// A block caret over a wide emoji or CJK letter measures its glyph in the view's cache, once:
+// the next blink asks no font again (an emoji's bitmap is decoded to be measured).
+TEST_F(CaretViewTest, ABlinkingCaretOverAWideGlyphMeasuresItOnce)
+{
+    for (const char32_t code : {char32_t(0x1F600), char32_t(0x6F22)}) {
+        over(code, 2);
+        const std::size_t before = view->glyphMetrics.fontLookups();
+        const QImage first = draw(CursorStyle::steadyBlock, true, 20, 20);
+        const std::size_t measured = view->glyphMetrics.fontLookups();
+        EXPECT_GT(measured, before) << "U+" << std::hex << static_cast<unsigned>(code);
+        EXPECT_EQ(draw(CursorStyle::steadyBlock, true, 20, 20), first);
+        EXPECT_EQ(view->glyphMetrics.fontLookups(), measured) << "U+" << std::hex << static_cast<unsigned>(code);
+    }
+}
+
 TEST_F(CaretViewTest, SetTextReadsTheCell)
 {
     over(0x4E16, 2);

@@ -9,6 +9,8 @@
 #include <unicode/uchar.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace corvantix {
 namespace {
@@ -91,6 +93,45 @@ TEST_F(CellGlyphCacheTest, EmojiSequencesAreOnePictureInTheColourFont)
 
 // Cutting a run where its cells draw alone changes nothing drawn: the stretches shaped apart
 // give the glyphs, and their places in their cells, that the whole run gives.
+// A cluster is fitted into its wide slot as one: its marks take the base's offset and scale,
+// about the base's origin, whatever font each comes from; a glyph of its own keeps its own
+// fit, and so does every glyph of a run that ties none to a base.
+TEST(CellRunTest, MarksTakeTheirBasesFitIntoAWideSlot)
+{
+    // Glyph 1 is the base (font of the first glyph run), glyph 2 its mark from another
+    // font's glyph run, glyph 3 a glyph of its own.
+    ShaperRun run;
+    run.glyphRuns.push_back(ShaperGlyphRun{QRawFont(), {1}, {QPointF(0, 0)}, {0}});
+    run.glyphRuns.push_back(ShaperGlyphRun{QRawFont(), {2, 3}, {QPointF(4, 2), QPointF(12, 0)}, {1, 2}});
+    const auto fitOf = [](const QRawFont&, quint32 glyph) {
+        switch (glyph) {
+        case 1: return GlyphSlotFit{3, 1, 0.5};
+        case 2: return GlyphSlotFit{7, 0, 1.0}; // what the mark alone would get: never asked
+        default: return GlyphSlotFit{2, 0, 1.0};
+        }
+    };
+    struct Case {
+        std::vector<int> bases;
+        std::vector<std::tuple<double, double, double>> expected; // x, y, scale
+    };
+    const Case cases[] = {
+        {{0, 0, 2}, {{3, 1, 0.5}, {3 + 4 * 0.5, 1 + 2 * 0.5, 0.5}, {14, 0, 1}}},
+        {{}, {{3, 1, 0.5}, {11, 2, 1}, {14, 0, 1}}},
+    };
+    for (const Case& c : cases) {
+        run.clusterBases = c.bases;
+        std::vector<FittedGlyph> fitted;
+        fitGlyphsToSlots(run, fitOf, fitted);
+        ASSERT_EQ(fitted.size(), c.expected.size());
+        for (std::size_t i = 0; i < fitted.size(); ++i) {
+            const auto [x, y, scale] = c.expected[i];
+            EXPECT_DOUBLE_EQ(fitted[i].offset.x(), x) << "glyph " << i << ", " << c.bases.size() << " bases";
+            EXPECT_DOUBLE_EQ(fitted[i].offset.y(), y) << "glyph " << i << ", " << c.bases.size() << " bases";
+            EXPECT_DOUBLE_EQ(fitted[i].scale, scale) << "glyph " << i << ", " << c.bases.size() << " bases";
+        }
+    }
+}
+
 TEST(CellRunTest, StretchesCutWhereCellsDrawAloneShapeAsTheWholeRun)
 {
     QFont font(QStringLiteral("DejaVu Sans Mono"));

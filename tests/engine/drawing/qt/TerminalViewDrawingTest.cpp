@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
 
@@ -46,6 +49,34 @@ TEST(TerminalViewDrawingTest, CellsArePaintedWithTheViewsColours)
     const QImage selected = paint(view);
     EXPECT_EQ(selected.pixelColor(static_cast<int>(cw * 0.5), 1), QColor(0, 255, 0));
     EXPECT_NE(selected.pixelColor(static_cast<int>(cw * 3.5), 1), QColor(0, 255, 0));
+}
+
+// Hebrew shin with qamats and shin dot, whose marks the shaper may hand over before the
+// letter: the letter stays in its own cell, and the blank cell before it shows no ink.
+TEST(TerminalViewDrawingTest, AHebrewLetterWithItsPointsStaysInItsCell)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans Hebrew")))
+        FAIL() << "the font package fonts-noto-core is missing (no Noto Sans Hebrew)";
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(14);
+    TerminalView view(QRect(0, 0, 300, 120), font);
+    view.resize(300, 120);
+    ASSERT_TRUE(view.cellDimension.has_value());
+    const double cw = view.cellDimension->width;
+    const double ch = view.cellDimension->height;
+    // Explicit mode: no bidi layout moves the letter from column 2.
+    view.feedText("\x1b[?25l\x1b[8l  \xd7\xa9\xd6\xb8\xd7\x81");
+    const QImage image = paint(view);
+    int inkBefore = 0;
+    int inkOfLetter = 0;
+    for (int y = 0; y < static_cast<int>(ch); ++y) {
+        for (int x = static_cast<int>(std::ceil(cw)); x < static_cast<int>(cw * 2); ++x)
+            inkBefore += image.pixelColor(x, y) != view.layerBackgroundColor ? 1 : 0;
+        for (int x = static_cast<int>(std::ceil(cw * 2)); x < static_cast<int>(cw * 3); ++x)
+            inkOfLetter += image.pixelColor(x, y) != view.layerBackgroundColor ? 1 : 0;
+    }
+    EXPECT_GT(inkOfLetter, 0);
+    EXPECT_EQ(inkBefore, 0) << "the letter or its points reach into the cell before it";
 }
 
 } // namespace

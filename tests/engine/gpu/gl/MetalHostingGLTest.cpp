@@ -583,6 +583,95 @@ TEST_F(MetalHostingGLTest, MarksKeepTheirLetterInItsCell)
     }
 }
 
+// A combining mark on a wide base is fitted into the two-cell slot with its base, as one
+// cluster: the ink it adds to the bare letter lies in the middle half of the slot, in both
+// renderers. The acute on 漢 comes from the base's font, which gives it no place on this
+// base: the shaper leaves it at the base's advance, beside the letter.
+TEST_F(MetalHostingGLTest, AMarkStaysOnItsWideBase)
+{
+    const std::pair<const char*, std::string> bases[] = {{"CJK", "\xe6\xbc\xa2"}};
+    // Each base alone, then with the acute, in column 0 of rows of their own.
+    view->feedText("\x1b[?25l");
+    for (const auto& [name, base] : bases)
+        view->feedText(base + "|\r\n" + base + "\xcc\x81|\r\n");
+    QCoreApplication::processEvents();
+    const CellDimension cell = *view->cellDimension;
+    const int rowHeight = static_cast<int>(cell.height);
+    const QRect screen(0, 0, static_cast<int>(cell.width * 4), rowHeight * 2 * static_cast<int>(std::size(bases)));
+    const QImage painted = view->grab(screen).toImage().convertToFormat(QImage::Format_RGB32);
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(screen).convertToFormat(QImage::Format_RGB32);
+
+    const double slot = 2 * cell.width;
+    bool failed = false;
+    for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
+        for (std::size_t b = 0; b < std::size(bases); ++b) {
+            // Columns where the marked row differs from the bare one.
+            const int top = rowHeight * 2 * static_cast<int>(b);
+            int first = screen.width();
+            int last = -1;
+            for (int y = top; y < top + rowHeight; ++y)
+                for (int x = 0; x < screen.width(); ++x) {
+                    if (channelDifference(picture->pixelColor(x, y + rowHeight), picture->pixelColor(x, y)) > 64) {
+                        first = std::min(first, x);
+                        last = std::max(last, x);
+                    }
+                }
+            std::printf("%s, %s: the acute changes x %d to %d, the slot's middle half is %.1f to %.1f\n", path,
+                        bases[b].first, first, last, slot / 4, slot * 3 / 4);
+            EXPECT_GE(last, 0) << "no acute on the " << bases[b].first << " base in the " << path;
+            EXPECT_GE(first, static_cast<int>(std::floor(slot / 4))) << bases[b].first << " in the " << path;
+            EXPECT_LE(last, static_cast<int>(std::ceil(slot * 3 / 4))) << bases[b].first << " in the " << path;
+            failed = failed || last < 0 || first < static_cast<int>(std::floor(slot / 4))
+                || last > static_cast<int>(std::ceil(slot * 3 / 4));
+        }
+    }
+    if (failed) {
+        painted.save(QStringLiteral("wide-mark-painter.png"));
+        drawn.save(QStringLiteral("wide-mark-gpu.png"));
+    }
+}
+
+// A Miao letter with its mark (U+16F00 U+16F4F, from their own font, the shaper giving the
+// mark first): the letter's glyph stays at x 0 of its cell, so each pixel the bare letter
+// lights is lit with the mark too, in both renderers.
+TEST_F(MetalHostingGLTest, AMiaoLetterKeepsItsPlaceUnderItsMark)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans Miao")))
+        FAIL() << "the font package fonts-noto-core is missing (no Noto Sans Miao)";
+    view->feedText("\x1b[?25l\x1b[8l  \xf0\x96\xbc\x80\r\n  \xf0\x96\xbc\x80\xf0\x96\xbd\x8f\r\n");
+    QCoreApplication::processEvents();
+    const CellDimension cell = *view->cellDimension;
+    const int rowHeight = static_cast<int>(cell.height);
+    const QRect screen(0, 0, static_cast<int>(cell.width * 5), rowHeight * 2);
+    const QImage painted = view->grab(screen).toImage().convertToFormat(QImage::Format_RGB32);
+    switchOn();
+    ASSERT_TRUE(waitUntil([&] { return view->metalRendererStatus.state == State::healthy; }));
+    ASSERT_TRUE(waitUntil([&] { return !hosting->metalRenderer()->frameCoordinator().hasActiveFrame(); }));
+    const QImage drawn = hosting->metalView()->grabFramebuffer().copy(screen).convertToFormat(QImage::Format_RGB32);
+
+    for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
+        int letter = 0;
+        int kept = 0;
+        for (int y = 0; y < rowHeight; ++y)
+            for (int x = 0; x < screen.width(); ++x) {
+                if (channelDifference(picture->pixelColor(x, y), QColor(0, 0, 255)) <= 96)
+                    continue;
+                ++letter;
+                kept += channelDifference(picture->pixelColor(x, y + rowHeight), QColor(0, 0, 255)) > 48 ? 1 : 0;
+            }
+        std::printf("%s: %d of the bare letter's %d lit pixels lit under its mark\n", path, kept, letter);
+        if (letter == 0 || kept < letter * 95 / 100) {
+            painted.save(QStringLiteral("miao-painter.png"));
+            drawn.save(QStringLiteral("miao-gpu.png"));
+        }
+        ASSERT_GT(letter, 0) << "no letter in the " << path;
+        EXPECT_GE(kept, letter * 95 / 100) << "the letter moved under its mark in the " << path;
+    }
+}
+
 // A steady block cursor on an Arabic letter of a right-to-left paragraph stands where the
 // painter's caret stands, over the joined form the row shows there: at the letter's stored
 // column it would cover another letter and show this one unjoined.

@@ -5,6 +5,8 @@
 
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QImage>
+#include <QPainter>
 
 #include <algorithm>
 #include <memory>
@@ -77,6 +79,37 @@ protected:
     }
 
 };
+
+// The wide glyphs of a row are measured once, in the view's cache that both renderers draw
+// from: rebuilding the row, or painting it again, asks no font for an advance or an ink box
+// (which, for a colour emoji, decodes its bitmap).
+TEST_F(MetalRowDrawDataGLTest, ARowDrawnBeforeIsBuiltAgainWithoutMeasuringItsGlyphs)
+{
+    // 漢字 👍🎉 한국어 ❤️ あ゙
+    show("\xe6\xbc\xa2\xe5\xad\x97 \xf0\x9f\x91\x8d\xf0\x9f\x8e\x89 \xed\x95\x9c\xea\xb5\xad\xec\x96\xb4 "
+         "\xe2\x9d\xa4\xef\xb8\x8f \xe3\x81\x82\xe3\x82\x99");
+    const RowDrawData first = row(0);
+    ASSERT_FALSE(first.glyphCellsColor.empty());
+    const std::size_t measured = view->glyphMetrics.fontLookups();
+    EXPECT_GE(measured, 8u) << "the wide glyphs were not measured in the view's cache";
+    const RowDrawData again = row(0);
+    EXPECT_EQ(view->glyphMetrics.fontLookups(), measured) << "the rebuilt row measured its glyphs again";
+    EXPECT_EQ(again.glyphCellsColor.size(), first.glyphCellsColor.size());
+    EXPECT_EQ(again.glyphCellsGray.size(), first.glyphCellsGray.size());
+
+    // The painter measures into the same cache, once.
+    QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        view->drawTerminalContents(painter, view->rect());
+    }
+    const std::size_t painted = view->glyphMetrics.fontLookups();
+    {
+        QPainter painter(&image);
+        view->drawTerminalContents(painter, view->rect());
+    }
+    EXPECT_EQ(view->glyphMetrics.fontLookups(), painted) << "the painter measured its glyphs again";
+}
 
 TEST_F(MetalRowDrawDataGLTest, BackgroundsAreDrawnOnlyWhereTheyDifferFromTheClear)
 {
