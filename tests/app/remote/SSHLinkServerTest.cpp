@@ -107,8 +107,7 @@ TEST_F(SSHLinkServer, InstalledKeysAreWholeLinesByteForByte)
     QDir().mkpath(home.file(".ssh"));
     const QByteArray first = server->clientPublicKey().toUtf8();
     const QByteArray second =
-        R"(ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIHalvorenKeyWithEscapes one
-two \c three "dq" it's \ %s $HOME `x`)";
+        R"(ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIHalvorenKeyWithEscapes one\ntwo \c three "dq" it's \\ %s $HOME `x`)";
     ASSERT_TRUE(test::writeAll(home.file(".ssh/a.pub"), first + '\n'));
     ASSERT_TRUE(test::writeAll(home.file(".ssh/b.pub"), second + '\n'));
     const QString authorized = server->remoteHome() + QStringLiteral("/.ssh/authorized_keys");
@@ -133,7 +132,7 @@ two \c three "dq" it's \ %s $HOME `x`)";
             const ShellResult<int> installed = runSync(link.installKey());
             ASSERT_TRUE(installed) << installed.error().message.toStdString();
             EXPECT_EQ(installed.value(), 2);
-            EXPECT_EQ(test::readAll(authorized), expected) << "round " << round;
+            EXPECT_EQ(test::readAll(authorized).toStdString(), expected.toStdString()) << "round " << round;
         }
     }
     // A folder where the file should be takes no key.
