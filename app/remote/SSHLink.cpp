@@ -3,6 +3,7 @@
 #include "remote/ShellQuote.h"
 
 #include <QCollator>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace halvoren {
 
@@ -51,7 +53,12 @@ void SSHLink::setProgramForTests(const QString& path)
 
 QString SSHLink::controlPath() const
 {
-    return QDir::homePath() + QStringLiteral("/.halvoren/cm/") + linkProfile.id;
+    // The id comes from the stored profile list and may hold anything: "/" or ".." would put
+    // the socket elsewhere, "%" is one of ssh's expansions, a space splits ssh's option, and a
+    // long id passes the socket's path limit. A hash of it has none of these and keeps one
+    // socket per id.
+    const QByteArray digest = QCryptographicHash::hash(linkProfile.id.toUtf8(), QCryptographicHash::Sha256);
+    return QDir::homePath() + QStringLiteral("/.halvoren/cm/c") + QString::fromLatin1(digest.left(16).toHex());
 }
 
 QStringList SSHLink::controlArgs() const
@@ -205,29 +212,77 @@ Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath)
     co_return true;
 }
 
+QString installKeyFailedMessage()
+{
+    return QStringLiteral("Aucune clé n'a pu être installée sur ce serveur.");
+}
+
 QString SSHLink::installKeyCommand(const QStringList& keys)
 {
-    QString command = QStringLiteral("umask 077 && mkdir -p ~/.ssh && touch ~/.ssh/authorized_keys");
+    // A key goes on a line of its own: when the file does not end with a line break, one is
+    // added first, or the key would be glued to the last one and both would stop working.
+    // printf writes the key as it is (echo reads backslashes in some shells). Only the keys
+    // the file then holds as whole lines count as installed.
+    QString command = QStringLiteral(
+        "umask 077 && mkdir -p \"$HOME/.ssh\" && f=\"$HOME/.ssh/authorized_keys\" && touch \"$f\" || exit 1\n"
+        "[ ! -s \"$f\" ] || [ -z \"$(tail -c 1 \"$f\")\" ] || printf '\\n' >> \"$f\" || exit 1\n"
+        "n=0\n");
     for (const QString& key : keys) {
-        command += QStringLiteral(" && { grep -qxF ") + shellQuote(key) + QStringLiteral(" ~/.ssh/authorized_keys || echo ")
-            + shellQuote(key) + QStringLiteral(" >> ~/.ssh/authorized_keys; }");
+        const QString quoted = shellQuote(key);
+        command += QStringLiteral("grep -qxF -- ") + quoted + QStringLiteral(" \"$f\" || printf '%s\\n' ") + quoted
+            + QStringLiteral(" >> \"$f\"\n");
+        command += QStringLiteral("! grep -qxF -- ") + quoted + QStringLiteral(" \"$f\" || n=$((n+1))\n");
     }
+    command += QStringLiteral("echo \"") + QLatin1String(installedKeysPrefix) + QStringLiteral("$n\"\n");
     return command;
+}
+
+std::optional<int> SSHLink::installedKeyCount(const QString& output)
+{
+    // The count is the last line; a login file may have printed before it.
+    QStringList lines = output.split(u'\n');
+    while (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    if (lines.isEmpty() || !lines.back().startsWith(QLatin1String(installedKeysPrefix)))
+        return std::nullopt;
+    bool ok = false;
+    const int count = lines.back().mid(qsizetype(std::strlen(installedKeysPrefix))).toInt(&ok);
+    if (!ok || count < 0)
+        return std::nullopt;
+    return count;
 }
 
 Task<ShellResult<int>> SSHLink::installKey()
 {
     QFuture<QStringList> listing = QtConcurrent::run(&localPublicKeys);
-    const QStringList keys = co_await listing;
+    QStringList keys = co_await listing;
     if (keys.isEmpty()) {
         co_return ShellError{QStringLiteral(
             "Aucune clé publique dans ~/.ssh sur cet ordinateur. Crée-en une avec « ssh-keygen ».")};
     }
+    // A text with a line break in it can never be one line of the file.
+    keys.removeIf([](const QString& key) { return key.contains(u'\n') || key.contains(u'\r') || key.contains(QChar(0)); });
+    if (keys.isEmpty())
+        co_return ShellError{installKeyFailedMessage()};
     const QString command = installKeyCommand(keys);
     ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
     if (!output)
         co_return output.error();
-    co_return static_cast<int>(keys.size());
+    const std::optional<int> installed = installedKeyCount(output.value());
+    if (!installed || *installed == 0)
+        co_return ShellError{installKeyFailedMessage()};
+    co_return *installed;
+}
+
+Task<bool> SSHLink::masterIsLive()
+{
+    if (!isUsableProfile(linkProfile))
+        co_return false;
+    QStringList arguments{QStringLiteral("-o"), QStringLiteral("ControlPath=") + controlPath(), QStringLiteral("-O"),
+                          QStringLiteral("check"), destination()};
+    const QString executable = program();
+    ShellResult<Shell::Output> run = co_await Shell::run(executable, std::move(arguments), std::nullopt, 5);
+    co_return run && run.value().status == 0;
 }
 
 Task<> SSHLink::closeMaster()

@@ -38,7 +38,8 @@ public:
     static QString program();
     static void setProgramForTests(const QString& path);
 
-    // The user's home folder + "/.halvoren/cm/" + the profile id.
+    // The user's home folder + "/.halvoren/cm/c" + 32 hex digits of a hash of the profile id:
+    // the one place the socket's name is made, whatever characters the id holds.
     QString controlPath() const;
     QStringList controlArgs() const;
     QStringList interactiveArgs() const;
@@ -71,19 +72,30 @@ public:
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.
     Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath);
     // Adds each public key of ~/.ssh to the remote authorized keys unless already there;
-    // gives the number of keys sent.
+    // gives the number of them the file then holds as whole lines, and fails with
+    // installKeyFailedMessage() when that is none.
     Task<ShellResult<int>> installKey();
     // Ends the master connection of this profile; any failure is ignored.
     Task<> closeMaster();
+    // Whether a master connection of this profile answers on its control socket ("-O check",
+    // 5 s at most); any failure is false.
+    Task<bool> masterIsLive();
 
     // The remote command of uploadFile and of installKey, as sent.
     static QString uploadCommand(const QString& remotePath, qsizetype size);
     static QString installKeyCommand(const QStringList& keys);
+    // The number of keys installed, from the output of installKeyCommand; nothing when the
+    // command did not run to its end.
+    static std::optional<int> installedKeyCount(const QString& output);
+    static constexpr const char* installedKeysPrefix = "hv-installed-keys:";
 
 private:
     MacProfile linkProfile;
     QString home;
 };
+
+// The message of a key installation that left no key in the server's authorized keys.
+QString installKeyFailedMessage();
 
 // The message of a command that failed with nothing on its standard error.
 QString sshFailureMessage(int status);

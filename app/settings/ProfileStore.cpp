@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
@@ -46,6 +47,30 @@ QString encodeProfiles(const QList<MacProfile>& profiles)
     for (const MacProfile& profile : profiles)
         array.append(profile.toJson());
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+QList<ProfileRenaming> giveUniqueIDs(QList<MacProfile>& profiles, const std::function<QString()>& makeID)
+{
+    QSet<QString> taken;
+    for (const MacProfile& profile : std::as_const(profiles))
+        taken.insert(profile.id);
+    taken.insert(ProfileStore::localID);
+    QList<ProfileRenaming> renamed;
+    QSet<QString> kept;
+    for (MacProfile& profile : profiles) {
+        if (profile.id != ProfileStore::localID && !kept.contains(profile.id)) {
+            kept.insert(profile.id);
+            continue;
+        }
+        // Ids made in one microsecond are equal: ask again until one is free.
+        QString fresh = makeID();
+        while (taken.contains(fresh))
+            fresh = makeID();
+        taken.insert(fresh);
+        renamed.append({profile.id, fresh});
+        profile.id = fresh;
+    }
+    return renamed;
 }
 
 ProfileStore::ProfileStore(SecretStore& store, QString directory)
@@ -118,6 +143,28 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
     DecodedProfiles decoded = decodeProfiles(*text);
     if (!decoded.complete)
         unreadText = *text;
+    const QList<ProfileRenaming> renamed = giveUniqueIDs(decoded.profiles);
+    if (renamed.isEmpty())
+        co_return std::move(decoded.profiles);
+    // The passwords first: a list stored with new ids must find theirs. The first profile of
+    // a repeated id keeps it, and so its password; "local"'s goes once the list no longer
+    // names it.
+    bool movesLocal = false;
+    for (const ProfileRenaming& renaming : renamed) {
+        movesLocal = movesLocal || renaming.oldID == localID;
+        QCoro::Task<std::optional<QString>> reading = secrets.secureRead(passwordKey(renaming.oldID));
+        const std::optional<QString> password = co_await std::move(reading);
+        if (!password)
+            continue;
+        QCoro::Task<> writing = secrets.secureWrite(passwordKey(renaming.newID), *password);
+        co_await std::move(writing);
+    }
+    QCoro::Task<> saving = saveProfiles(decoded.profiles);
+    co_await std::move(saving);
+    if (movesLocal) {
+        QCoro::Task<> deleting = secrets.secureDelete(passwordKey(localID));
+        co_await std::move(deleting);
+    }
     co_return std::move(decoded.profiles);
 }
 

@@ -17,6 +17,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace halvoren {
@@ -32,16 +33,33 @@ DecodedProfiles decodeProfiles(const QString& text);
 // Compact JSON array of six-key objects.
 QString encodeProfiles(const QList<MacProfile>& profiles);
 
+// A profile of a loaded list that got a new id.
+struct ProfileRenaming {
+    QString oldID;
+    QString newID;
+};
+
+// Gives a fresh id, unique in the list, to each profile whose id is "local" (the id of this
+// computer's connection) or repeats the id of an earlier profile; every other id is kept as
+// it is, whatever it holds. `makeID` makes candidates (MacProfile::newID, which may repeat).
+QList<ProfileRenaming> giveUniqueIDs(QList<MacProfile>& profiles,
+                                     const std::function<QString()>& makeID = &MacProfile::newID);
+
 class ProfileStore {
 public:
     static inline const QString profilesKey = QStringLiteral("profiles_v2");
     static inline const QString backupKey = QStringLiteral("profiles_v2.bak");
     static QString passwordKey(const QString& profileID) { return QStringLiteral("pwd_") + profileID; }
+    // The id of this computer's connection, which no server may have.
+    static inline const QString localID = QStringLiteral("local");
 
     // `fallbackDirectory`: where the list goes when there is no Secret Service.
     ProfileStore(SecretStore& secrets, QString fallbackDirectory);
     ~ProfileStore();
 
+    // The stored list, with unique ids (giveUniqueIDs): when some profile got a new one, the
+    // list is stored again, the old id's remembered password is copied to the new one (and
+    // removed from "local", which names no server).
     QCoro::Task<QList<MacProfile>> loadProfiles();
     QCoro::Task<> saveProfiles(QList<MacProfile> profiles);
 

@@ -181,6 +181,8 @@ void MacTab::start(std::optional<QString> setup)
     startedAt = QDateTime::currentDateTime();
     sinceStart.start();
     screenSwitchTail.clear();
+    // Armed again only by this start, when it finds ssh will ask.
+    autofill.reset();
     folderRefusal.reset();
     announcedRefusal.reset();
     folderCheckTail.clear();
@@ -221,8 +223,16 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
     const std::optional<QString> password = co_await secrets.secureRead(key);
     if (!self || generation != startGeneration)
         co_return;
-    if (password)
-        autofill.emplace(*password);
+    if (password) {
+        // Over a live master connection ssh asks nothing: a prompt that shows then is some
+        // program's on the server, and must not get the password.
+        Task<bool> checking = link->masterIsLive();
+        const bool shared = co_await std::move(checking);
+        if (!self || generation != startGeneration)
+            co_return;
+        if (!shared)
+            autofill.emplace(*password);
+    }
     controlDirectory();
     // A host or user that ssh would read as an option is never passed to it.
     if (!isUsableProfile(link->profile())) {

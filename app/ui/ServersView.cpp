@@ -368,7 +368,7 @@ Task<> ServersView::connectFlow(MacProfile profile)
         co_return;
     if (connected)
         accept();
-    else
+    else if (model.hasProfile(profile.id)) // a server deleted meanwhile asks nothing
         openConnectSheet(profile);
 }
 

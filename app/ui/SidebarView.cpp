@@ -195,7 +195,7 @@ Task<> connectServer(QPointer<MacModel> model, MacProfile profile)
     Task<bool> connecting = model->connect(profile);
     const bool connected = co_await std::move(connecting);
     // The main window answers with the interactive connection (a password, a new host key).
-    if (!connected && model)
+    if (!connected && model && model->hasProfile(profile.id))
         Q_EMIT AppBus::shared().connectProfile(profile.id);
 }
 

@@ -267,6 +267,12 @@ Task<bool> MacModel::connect(MacProfile profile)
     const bool reached = co_await std::move(fetching);
     if (!self)
         co_return false;
+    if (!hasProfile(profile.id)) {
+        // Deleted while it connected: whatever the attempt gave, the server stays away.
+        Task<> abandoning = abandonConnection(link);
+        co_await std::move(abandoning);
+        co_return false;
+    }
     if (reached) {
         Task<> attaching = attachConnection(link);
         co_await std::move(attaching);
@@ -276,7 +282,25 @@ Task<bool> MacModel::connect(MacProfile profile)
     connecting = reconnectingValue;
     connecting.remove(profile.id);
     setReconnecting(connecting);
-    co_return reached;
+    co_return reached && hasProfile(profile.id);
+}
+
+bool MacModel::hasProfile(const QString& id) const
+{
+    return std::any_of(profilesValue.cbegin(), profilesValue.cend(), [&id](const MacProfile& p) { return p.id == id; });
+}
+
+Task<> MacModel::abandonConnection(std::shared_ptr<SSHLink> link)
+{
+    const QString id = link->profile().id;
+    if (reconnectingValue.contains(id)) {
+        QSet<QString> connecting = reconnectingValue;
+        connecting.remove(id);
+        setReconnecting(connecting);
+    }
+    // The attempt's master connection would stay for ControlPersist's ten minutes.
+    Task<> closing = link->closeMaster();
+    co_await std::move(closing);
 }
 
 Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
@@ -284,12 +308,24 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     const QString id = link->profile().id;
     if (connection(id) != nullptr)
         co_return;
+    // Only a saved server connects: one deleted while it connected (here from the silent
+    // attempt or straight from the first-connection sheet) is let go.
+    if (!hasProfile(id)) {
+        Task<> abandoning = abandonConnection(link);
+        co_await std::move(abandoning);
+        co_return;
+    }
     QPointer<MacModel> self(this);
     Task<ShellResult<bool>> probing = link->probeTmux();
     const ShellResult<bool> tmux = co_await std::move(probing);
     // Two attempts for one profile may overlap: the first to get here wins.
     if (!self || connection(id) != nullptr)
         co_return;
+    if (!hasProfile(id)) {
+        Task<> abandoning = abandonConnection(link);
+        co_await std::move(abandoning);
+        co_return;
+    }
     auto* added = new MacConnection(link);
     added->prefs = &prefs;
     // Until a probe answers, tmux is taken as there: the saved tabs are tmux sessions, and

@@ -313,9 +313,14 @@ public:
 
     // ---- Servers and profiles
 
-    // True when the server is connected, already or now.
+    // True when the server is connected, already or now. False, and nothing kept, when the
+    // profile was deleted meanwhile.
     Task<bool> connect(MacProfile profile);
+    // Adds the connection of a link that reached its server, unless its profile is no longer
+    // saved: then the link's master connection is closed and nothing is stored.
     Task<> attachConnection(std::shared_ptr<SSHLink> link);
+    // Whether a saved profile has this id.
+    bool hasProfile(const QString& id) const;
     Task<> disconnect(MacConnection& connection);
     void saveConnectedProfiles();
     void saveProfile(const MacProfile& profile);
@@ -366,6 +371,9 @@ Q_SIGNALS:
     void reconnectingChanged();
 
 private:
+    // Lets go of the link of a server deleted while it connected: its connecting mark goes
+    // and its master connection is closed.
+    Task<> abandonConnection(std::shared_ptr<SSHLink> link);
     void uploadSharedState(MacConnection& connection);
     // The script that writes the sets to the host's shared-state file, or nothing. A file
     // past its size would be refused by every client: then only the removals go up, the

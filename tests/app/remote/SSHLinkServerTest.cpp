@@ -98,6 +98,54 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
     EXPECT_TRUE(test::pollUntil([&] { return !QFileInfo::exists(link.controlPath()); }, std::chrono::seconds(3)));
 }
 
+// Keys go in as whole lines, byte for byte: after a last line without its line break, and
+// with a comment that echo would read (backslashes) or a shell would split (quotes). A second
+// run adds nothing. A file that cannot take them is an error, not "0 keys installed".
+TEST_F(SSHLinkServer, InstalledKeysAreWholeLinesByteForByte)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile(QStringLiteral("p1700000000000003")));
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    QDir().mkpath(home.file(".ssh"));
+    const QByteArray first = server->clientPublicKey().toUtf8();
+    const QByteArray second =
+        R"(ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIHalvorenKeyWithEscapes one\ntwo \c three "dq" it's \\ %s $HOME `x`)";
+    ASSERT_TRUE(test::writeAll(home.file(".ssh/a.pub"), first + '\n'));
+    ASSERT_TRUE(test::writeAll(home.file(".ssh/b.pub"), second + '\n'));
+    const QString authorized = server->remoteHome() + QStringLiteral("/.ssh/authorized_keys");
+    // The account's own files, made by the account.
+    const auto remote = [&](const QString& command) {
+        const ShellResult<QString> done = runSync(link.runCommand(command, std::nullopt, 25));
+        return done ? testing::AssertionSuccess() : testing::AssertionFailure() << done.error().message.toStdString();
+    };
+    const QByteArray existing = "ssh-rsa AAAAB3NzaC1yc2EAAAADAQABAAABAQExisting old@box";
+    const struct { const char* name; QByteArray before; } cases[] = {
+        {"no final line break", existing},
+        {"final line break", existing + '\n'},
+        {"empty file", QByteArray()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(remote(QStringLiteral("rm -rf ~/.ssh && mkdir ~/.ssh && printf %s ") + shellQuote(QString::fromUtf8(c.before))
+                           + QStringLiteral(" > ~/.ssh/authorized_keys")));
+        ASSERT_EQ(test::readAll(authorized), c.before);
+        const QByteArray expected = (c.before.isEmpty() ? QByteArray() : existing + '\n') + first + '\n' + second + '\n';
+        for (int round = 0; round < 2; ++round) {
+            const ShellResult<int> installed = runSync(link.installKey());
+            ASSERT_TRUE(installed) << installed.error().message.toStdString();
+            EXPECT_EQ(installed.value(), 2);
+            EXPECT_EQ(test::readAll(authorized).toStdString(), expected.toStdString()) << "round " << round;
+        }
+    }
+    // A folder where the file should be takes no key.
+    ASSERT_TRUE(remote(QStringLiteral("rm -rf ~/.ssh && mkdir -p ~/.ssh/authorized_keys")));
+    const ShellResult<int> refused = runSync(link.installKey());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message, installKeyFailedMessage());
+    EXPECT_TRUE(remote(QStringLiteral("rm -rf ~/.ssh")));
+    QCoro::waitFor(link.closeMaster());
+}
+
 // Scripts travel on ssh's standard input: any length, read whole before they run, and the
 // git state of 5,000 projects comes back for every one of them.
 TEST_F(SSHLinkServer, ScriptsOfAnyLengthOverSsh)

@@ -31,7 +31,22 @@ TEST(SSHLink, ControlSocketLivesInTheHomeAndTheDestinationNamesTheUserOnlyWhenGi
 {
     PrivateHome home;
     const SSHLink link(serverProfile("ana", "srv", 2222));
-    EXPECT_EQ(link.controlPath(), home.folder.path() + "/.halvoren/cm/p1700000000000000");
+    // A letter and a hash of the id: the socket's name never depends on what the id holds.
+    EXPECT_EQ(link.controlPath(), home.folder.path() + "/.halvoren/cm/ca40371a9c57cb4d2d6879231e30e25d3");
+    QStringList names;
+    for (const QString& id : {QStringLiteral("../../../tmp/x"), QStringLiteral("a b"), QStringLiteral("%h%%"), QString(),
+                              QString(4096, u'x'), QStringLiteral("local"), QStringLiteral("\u00e9t\u00e9/\n")}) {
+        MacProfile profile = serverProfile("ana", "srv");
+        profile.id = id;
+        const QString path = SSHLink(profile).controlPath();
+        const QString name = path.section(u'/', -1);
+        EXPECT_EQ(path, home.folder.path() + "/.halvoren/cm/" + name) << id.toStdString();
+        EXPECT_EQ(name.size(), 33) << id.toStdString();
+        EXPECT_TRUE(name.startsWith(u'c') && !name.contains(u'%') && !name.contains(u' ')) << id.toStdString();
+        names << name;
+    }
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), 7);
     EXPECT_FALSE(link.interactiveArgs().contains("BatchMode=yes"));
     EXPECT_EQ(link.destination(), QStringLiteral("ana@srv"));
     EXPECT_EQ(SSHLink(serverProfile("", "srv")).destination(), QStringLiteral("srv"));

@@ -3,6 +3,7 @@
 #include "app/support/TempFolder.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,71 @@ TEST(Keychain, OverlappingSavesKeepTheLastList)
         QCoro::waitFor(std::move(second));
         EXPECT_EQ(QCoro::waitFor(f.store.loadProfiles()), newer) << (available ? "keychain" : "file");
     }
+}
+
+// Counts the writes of each key, over items in memory.
+class CountingBackend final : public SecretBackend {
+public:
+    SecretOutcome read(const QString& key) override { return memory.read(key); }
+    SecretOutcome write(const QString& key, const QString& value) override
+    {
+        ++writes[key];
+        return memory.write(key, value);
+    }
+    SecretOutcome remove(const QString& key) override { return memory.remove(key); }
+    MemorySecretBackend memory;
+    // Touched on the store's one worker thread, read once the store is idle.
+    QHash<QString, int> writes;
+};
+
+// Any id but "local" or a repeated one is kept as it is; those get a fresh id unique in the
+// list, their passwords follow (copied from a repeated id, moved from "local"), and the list
+// is stored once.
+TEST(Keychain, LoadingGivesLocalAndRepeatedIdsFreshOnesAndKeepsEveryOther)
+{
+    auto counting = std::make_unique<CountingBackend>();
+    CountingBackend* backend = counting.get();
+    TempFolder folder;
+    SecretStore secrets(std::move(counting));
+    ProfileStore store(secrets, folder.path());
+    backend->memory.write("profiles_v2", QStringLiteral(
+        R"([{"id":"../x","host":"h1"},{"id":"a b","host":"h2"},{"id":"local","host":"h3"},)"
+        R"({"id":"dup","host":"h4"},{"id":"dup","host":"h5"},{"id":"p1","host":"h6"}])"));
+    backend->memory.write("pwd_dup", "dup-secret");
+    backend->memory.write("pwd_local", "local-secret");
+    const QList<MacProfile> loaded = QCoro::waitFor(store.loadProfiles());
+    QStringList hosts, ids;
+    for (const MacProfile& p : loaded) {
+        hosts << p.host;
+        ids << p.id;
+    }
+    ASSERT_EQ(hosts, (QStringList{"h1", "h2", "h3", "h4", "h5", "h6"}));
+    EXPECT_EQ(ids.mid(0, 2), (QStringList{"../x", "a b"}));
+    EXPECT_EQ(ids.at(3), QStringLiteral("dup"));
+    EXPECT_EQ(ids.at(5), QStringLiteral("p1"));
+    EXPECT_EQ(QSet<QString>(ids.cbegin(), ids.cend()).size(), ids.size());
+    EXPECT_FALSE(ids.contains("local"));
+    const QHash<QString, QString> items = backend->memory.items();
+    EXPECT_EQ(decodeProfiles(items.value("profiles_v2")).profiles, loaded);
+    EXPECT_EQ(backend->writes.value("profiles_v2"), 1);
+    EXPECT_EQ(items.value("pwd_dup"), QStringLiteral("dup-secret"));
+    EXPECT_EQ(items.value("pwd_" + ids.at(4)), QStringLiteral("dup-secret"));
+    EXPECT_EQ(items.value("pwd_" + ids.at(2)), QStringLiteral("local-secret"));
+    EXPECT_FALSE(items.contains("pwd_local"));
+    // A list with nothing to change is not stored again.
+    EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), loaded);
+    EXPECT_EQ(backend->writes.value("profiles_v2"), 1);
+
+    // Ids made in one microsecond repeat: each renamed profile still gets one of its own,
+    // and none an id a later profile keeps.
+    QList<MacProfile> list = {profile("dup", "a"), profile("dup", "b"), profile("dup", "c"), profile("p2", "d")};
+    QStringList made = {"p2", "p2", "dup", "p3", "p3", "p3", "p4"};
+    const QList<ProfileRenaming> renamed = giveUniqueIDs(list, [&made] { return made.takeFirst(); });
+    ASSERT_EQ(renamed.size(), 2);
+    EXPECT_EQ(list.at(0).id, QStringLiteral("dup"));
+    EXPECT_EQ(list.at(1).id, QStringLiteral("p3"));
+    EXPECT_EQ(list.at(2).id, QStringLiteral("p4"));
+    EXPECT_EQ(list.at(3).id, QStringLiteral("p2"));
 }
 
 // The real backend on a desktop without a Secret Service: the bus address leads nowhere.

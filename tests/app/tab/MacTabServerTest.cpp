@@ -156,6 +156,53 @@ TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
     remoteTmux(QStringLiteral("kill-server"));
 }
 
+// With a master connection already open for the server, the tab's ssh asks nothing: a login
+// file on the server that asks for "a password" before tmux attaches must not get the
+// remembered one.
+TEST_F(ServerTab, OverALiveMasterConnectionThePasswordIsNotTyped)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
+    const QString answer = server->remoteHome() + QStringLiteral("/bashrc-answer");
+    // Put back as it was, whatever the test gives.
+    struct Restore {
+        QString path;
+        std::optional<QByteArray> before;
+        ~Restore()
+        {
+            if (before)
+                test::writeAll(path, *before);
+            else
+                QFile::remove(path);
+        }
+    } restore{bashrc, QFile::exists(bashrc) ? std::optional<QByteArray>(test::readAll(bashrc)) : std::nullopt};
+    ASSERT_TRUE(test::writeAll(bashrc, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
+                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
+                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n"));
+    QFile::remove(server->remoteHome() + QStringLiteral("/bashrc-asked"));
+    QFile::remove(answer);
+    link = std::make_shared<SSHLink>(server->profile());
+    ASSERT_TRUE(test::runSync(link->fetchRemoteHome())) << server->log().toStdString();
+    ASSERT_TRUE(test::runSync(link->masterIsLive()));
+    auto backend = std::make_unique<MemorySecretBackend>();
+    backend->write(ProfileStore::passwordKey(server->profile().id), QString::fromLatin1(test::SshServer::password));
+    SecretStore keychain(std::move(backend));
+    auto tab = std::make_unique<MacTab>(link->profile().id, MacProject{QStringLiteral("demo"), projectPath, session}, true,
+                                        link, &keychain);
+    tab->start(sessionTagCommand(session, QStringLiteral("demo"), projectPath, {session}));
+    ASSERT_TRUE(waitUntil([&] { return screenText(*tab->terminal->terminal).find("Password:") != std::string::npos; }, 30000))
+        << screenText(*tab->terminal->terminal) << server->log().toStdString();
+    EXPECT_FALSE(tab->autofill);
+    tab->terminal->send(std::string_view("typed-by-hand\r"));
+    ASSERT_TRUE(waitUntil([&] { return !test::readAll(answer).isEmpty(); }, 20000)) << screenText(*tab->terminal->terminal);
+    EXPECT_EQ(test::readAll(answer), QByteArray("[typed-by-hand]"));
+    EXPECT_TRUE(waitUntil([&] { return !remoteClients().isEmpty(); }, 30000)) << screenText(*tab->terminal->terminal);
+    tab->stop();
+    remoteTmux(QStringLiteral("kill-server"));
+    QFile::remove(server->remoteHome() + QStringLiteral("/bashrc-asked"));
+    QFile::remove(answer);
+}
+
 // A program on the server names this computer's files in image commands: every medium gets
 // the one refusal, whether the path is a file, a missing name or a folder, and nothing here is
 // read or removed.

@@ -19,6 +19,9 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTcpServer>
+#include <QRegularExpression>
+#include <QFileInfo>
+#include <QDir>
 #include <QTest>
 
 #include <cerrno>
@@ -133,6 +136,35 @@ TEST_F(ServersSheet, LongRowsKeepTheirButtonSpinnerAndMarkInsideTheList)
     EXPECT_EQ(rows.at(3)->findChild<ElidedLabel*>(QStringLiteral("name"))->text(), QStringLiteral("box"));
 }
 
+// A server deleted while its silent connection is under way: the attempt ends with nothing
+// kept and no first-connection sheet.
+TEST_F(ServersSheet, AServerDeletedWhileItConnectsIsLetGoWithoutAFirstConnectionSheet)
+{
+    // An ssh that takes a second to fail, as a slow server does.
+    const QString slow = folder.file(QStringLiteral("slow-ssh"));
+    ASSERT_TRUE(test::writeAll(slow, "#!/bin/sh\nsleep 1\nexit 255\n"));
+    QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    struct Program {
+        explicit Program(const QString& path) { SSHLink::setProgramForTests(path); }
+        ~Program() { SSHLink::setProgramForTests(QStringLiteral("/bin/false")); }
+    } program(slow);
+    const MacProfile kept = profile("p1", "keep"), gone = profile("p2", "box");
+    model.setProfiles({kept, gone});
+    ServersView& sheet = open();
+    Task<> connecting = sheet.connectFlow(gone);
+    ASSERT_TRUE(model.reconnecting().contains(gone.id));
+    std::unique_ptr<QMenu> menu(sheet.rowMenu(gone, &sheet));
+    ASSERT_EQ(menu->actions().last()->text(), QStringLiteral("Supprimer"));
+    menu->actions().last()->trigger();
+    QCoro::waitFor(std::move(connecting));
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_FALSE(sheet.connecting);
+    EXPECT_TRUE(model.reconnecting().isEmpty());
+    EXPECT_EQ(model.profiles(), QList<MacProfile>{kept});
+    EXPECT_EQ(model.connections().size(), 1);
+    EXPECT_TRUE(prefs.connectedProfiles().isEmpty());
+}
+
 struct Editor : test::ServersWorkspace, testing::Test {
     std::optional<ProfileEditor> editor;
     ProfileEditor& open(const MacProfile& profile)
@@ -159,6 +191,56 @@ TEST_F(Editor, ABlankNameTakesTheHostAndThePortReadsWithoutGrouping)
     EXPECT_EQ(QLocale().toString(2222), QStringLiteral("2.222"));
     EXPECT_EQ(open(profile("p1", "box", {}, 2222)).portField->text(), QStringLiteral("2222"));
     QLocale::setDefault(before);
+}
+
+// Ids of a stored list are kept whatever they hold, with sockets of their own inside the
+// control folder; "local" and a repeated id get fresh ones at load; editing one server then
+// changes only it.
+TEST_F(Editor, StoredIdsOfAnyFormLoadAsUsableServersAndEditingOneChangesOnlyIt)
+{
+    const QString stored = QStringLiteral(
+        R"([{"id":"../x","host":"h1"},{"id":"a b","host":"h2"},{"id":"local","host":"h3"},)"
+        R"({"id":"dup","host":"h4"},{"id":"dup","host":"h5"}])");
+    ASSERT_EQ(QCoro::waitFor(keychain.writeItem(ProfileStore::profilesKey, stored)).status, SecretStatus::ok);
+    const QString id = QStringLiteral("../x");
+    prefs.setFavorites(id, {QStringLiteral("site")});
+    prefs.setHidden(id, {QStringLiteral("old")});
+    const QList<PersistedTab> tabs{PersistedTab{QStringLiteral("site"), QStringLiteral("/srv/site"), QStringLiteral("kq-site")}};
+    prefs.setTabs(id, tabs);
+    ProfileStore profileStore(keychain, folder.path());
+    model.profileStore = &profileStore;
+    model.setProfiles(QCoro::waitFor(profileStore.loadProfiles()));
+    const QList<MacProfile> loaded = model.profiles();
+    ASSERT_EQ(loaded.size(), 5);
+    QSet<QString> ids, sockets;
+    const QRegularExpression socketName(QStringLiteral("^c[0-9a-f]{32}$"));
+    for (const MacProfile& p : loaded) {
+        SCOPED_TRACE(p.id.toStdString());
+        ids << p.id;
+        const QFileInfo socket(SSHLink(p).controlPath());
+        EXPECT_EQ(socket.absolutePath(), QDir::homePath() + QStringLiteral("/.halvoren/cm"));
+        EXPECT_TRUE(socketName.match(socket.fileName()).hasMatch()) << socket.fileName().toStdString();
+        sockets << socket.fileName();
+    }
+    EXPECT_EQ(ids.size(), 5);
+    EXPECT_EQ(sockets.size(), 5);
+    EXPECT_FALSE(ids.contains(QStringLiteral("local")));
+    EXPECT_EQ(loaded.front().id, id);
+    EXPECT_EQ(loaded.at(1).id, QStringLiteral("a b"));
+    EXPECT_EQ(loaded.at(3).id, QStringLiteral("dup"));
+    EXPECT_EQ(prefs.favorites(id), QSet<QString>{QStringLiteral("site")});
+    EXPECT_EQ(prefs.hidden(id), QSet<QString>{QStringLiteral("old")});
+    EXPECT_EQ(prefs.tabs(id), tabs);
+    for (const qsizetype index : {qsizetype(0), qsizetype(4)}) {
+        QList<MacProfile> expected = model.profiles();
+        open(expected.at(index)).nameField->setText(QStringLiteral("edited ") + QString::number(index));
+        save();
+        expected[index].name = QStringLiteral("edited ") + QString::number(index);
+        EXPECT_EQ(model.profiles(), expected);
+    }
+    const SecretOutcome saved = QCoro::waitFor(keychain.readItem(ProfileStore::profilesKey));
+    EXPECT_EQ(decodeProfiles(saved.value).profiles, model.profiles());
+    model.profileStore = nullptr;
 }
 
 TEST_F(Editor, AnEmptyPasswordKeepsTheRememberedOneAndEditingKeepsTheIdAndPlace)

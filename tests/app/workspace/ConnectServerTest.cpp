@@ -9,6 +9,8 @@
 #include "platform/Notifier.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
+#include "platform/SecretStore.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -89,6 +91,7 @@ TEST(ConnectServer, SeedsRemembersAndTellsUnreachable)
     prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
     {
         Instance first(prefs);
+        first.model.setProfiles({profile});
         // Two overlapping attempts make one connection.
         Task<bool> other = first.model.connect(profile);
         ASSERT_TRUE(QCoro::waitFor(first.model.connect(profile)));
@@ -188,6 +191,7 @@ TEST(ConnectServer, SavingBeforeTheFirstListingIsAppliedKeepsTheServersSavedTabs
             save(QStringLiteral("projects"));
         return list(connection, std::move(folder));
     };
+    instance.model.setProfiles({profile});
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);
@@ -203,6 +207,38 @@ TEST(ConnectServer, SavingBeforeTheFirstListingIsAppliedKeepsTheServersSavedTabs
         instance.model.removeTab(*tab);
     QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
     QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
+// "Supprimer" while the server is connecting: the attempt that reached it lets it go, closes
+// the master connection it opened and stores nothing.
+TEST(ConnectServer, AServerDeletedWhileItConnectsStaysAwayAndItsMasterCloses)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    // A slow server: every ssh answers two seconds after it is done.
+    const QString slow = host.localHome.file(QStringLiteral("slow-ssh"));
+    ASSERT_TRUE(test::writeAll(slow, ("#!/bin/sh\n" + shellQuote(host.server.keyClient()) + " \"$@\"\nstatus=$?\nsleep 2\nexit $status\n").toUtf8()));
+    ASSERT_TRUE(QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    SSHLink::setProgramForTests(slow);
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    MacModel model(prefs, &keychain, &notifier);
+    const MacProfile& profile = host.profile;
+    model.setProfiles({profile});
+    Task<bool> connecting = model.connect(profile);
+    const QString socket = SSHLink(profile).controlPath();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 30000)) << host.server.log().toStdString();
+    ASSERT_TRUE(model.reconnecting().contains(profile.id));
+    QCoro::waitFor(model.removeProfile(profile));
+    EXPECT_FALSE(QCoro::waitFor(std::move(connecting)));
+    EXPECT_EQ(model.connection(profile.id), nullptr);
+    EXPECT_EQ(model.connections().size(), 1);
+    EXPECT_TRUE(model.reconnecting().isEmpty());
+    EXPECT_TRUE(model.profiles().isEmpty());
+    EXPECT_TRUE(prefs.connectedProfiles().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(socket); }, 10000));
 }
 
 // A server folder with the longest name a file system allows (85 three-byte letters) keeps
@@ -223,6 +259,7 @@ TEST(ConnectServer, TheLongestFolderNameKeepsItsTab)
     const QString second = base + QStringLiteral("-2");
     {
         Instance first(prefs);
+        first.model.setProfiles({profile});
         ASSERT_TRUE(QCoro::waitFor(first.model.connect(profile)));
         MacConnection* connection = first.model.connection(profile.id);
         ASSERT_NE(connection, nullptr);

@@ -247,6 +247,7 @@ TEST(HostListing, NamesHoldingTheMarkersAreDataOnAServer)
     const QString file = host.remoteHome() + QStringLiteral("/.halvoren/shared.json");
 
     Instance instance;
+    instance.model.setProfiles({host.profile});
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
     MacConnection* connection = instance.model.connection(host.profile.id);
     ASSERT_NE(connection, nullptr);

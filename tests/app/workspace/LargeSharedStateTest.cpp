@@ -217,6 +217,7 @@ TEST(LargeSharedState, AServersFolderInPlaceOfTheFileStaysWithOneMessage)
     ASSERT_TRUE(before.contains(QStringLiteral("kept"))) << before.toStdString();
 
     Instance instance;
+    instance.model.setProfiles({profile});
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);
@@ -255,6 +256,7 @@ TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
 
     Instance instance;
     instance.prefs.setFavorites(profile.id, {QStringLiteral("mine")});
+    instance.model.setProfiles({profile});
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);

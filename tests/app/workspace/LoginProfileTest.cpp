@@ -105,6 +105,7 @@ TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
 
     Instance instance;
     instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+    instance.model.setProfiles({profile});
     ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
     MacConnection* connection = instance.model.connection(profile.id);
     ASSERT_NE(connection, nullptr);
@@ -167,6 +168,7 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         ASSERT_TRUE(host.ready());
         ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bash_profile"), profile.text));
         Instance instance;
+        instance.model.setProfiles({host.profile});
         ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
         MacConnection* connection = instance.model.connection(host.profile.id);
         ASSERT_NE(connection, nullptr);

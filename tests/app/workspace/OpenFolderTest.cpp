@@ -156,6 +156,7 @@ TEST(OpenFolder, AFolderGoneOrClosedOnAServerOpensNothing)
     Prefs prefs(store);
     Notifier notifier(QDBusConnection(QStringLiteral("no-bus")));
     MacModel model(prefs, nullptr, &notifier);
+    model.setProfiles({host.profile});
     ASSERT_TRUE(QCoro::waitFor(model.connect(host.profile)));
     MacConnection& connection = *model.connection(host.profile.id);
     ASSERT_TRUE(connection.tmuxAvailable());
