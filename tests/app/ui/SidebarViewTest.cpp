@@ -221,6 +221,23 @@ TEST(SidebarView, RebuildingKeepsTheScrollPosition)
     EXPECT_EQ(bar->value(), 400);
 }
 
+// The shown row of a project in the sidebar, if it is made.
+ProjectRow* shownRow(const SidebarView& sidebar, const MacProject& project)
+{
+    for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
+        if (row->isVisible() && row->project == project)
+            return row;
+    }
+    return nullptr;
+}
+
+// How many rows exist once those dropped are really gone.
+qsizetype madeRows(const SidebarView& sidebar)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return sidebar.findChildren<ProjectRow*>().size();
+}
+
 // Counts the paints a widget receives.
 struct PaintCounter : QObject {
     int paints = 0;
@@ -250,17 +267,8 @@ TEST(SidebarView, ManyProjectsMakeOnlyTheRowsInViewAndStateChangesOnlyRepaint)
     sidebar.show();
     QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > (count + 1) * rowLineHeight - 300; }, 5000));
-    const auto rowOf = [&](const MacProject& project) -> ProjectRow* {
-        for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
-            if (row->isVisible() && row->project == project)
-                return row;
-        }
-        return nullptr;
-    };
-    const auto made = [&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return sidebar.findChildren<ProjectRow*>().size();
-    };
+    const auto rowOf = [&](const MacProject& project) { return shownRow(sidebar, project); };
+    const auto made = [&] { return madeRows(sidebar); };
     EXPECT_LT(made(), 100);
     ProjectRow* expanded = rowOf(projects[2]);
     ProjectRow* next = rowOf(projects[3]);
@@ -313,17 +321,8 @@ TEST(SidebarView, ThousandsOfSubFoldersMakeOnlyTheRowsInView)
     sidebar.show();
     QScrollBar* bar = sidebar.scrollArea()->verticalScrollBar();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > (2 * count + 3) * rowLineHeight - 300; }, 5000));
-    const auto rowOf = [&](const MacProject& project) -> ProjectRow* {
-        for (ProjectRow* row : sidebar.findChildren<ProjectRow*>()) {
-            if (row->isVisible() && row->project == project)
-                return row;
-        }
-        return nullptr;
-    };
-    const auto made = [&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return sidebar.findChildren<ProjectRow*>().size();
-    };
+    const auto rowOf = [&](const MacProject& project) { return shownRow(sidebar, project); };
+    const auto made = [&] { return madeRows(sidebar); };
     EXPECT_LT(made(), 100);
     ASSERT_TRUE(rowOf(children[0]) && rowOf(grandchildren[0]));
     EXPECT_EQ(rowOf(children[0])->depth, 1);
