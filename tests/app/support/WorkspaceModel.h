@@ -5,9 +5,13 @@
 #include "app/support/TempFolder.h"
 #include "app/workspace/ManualClock.h"
 #include "platform/Notifier.h"
+#include "tab/MacTab.h"
 #include "workspace/MacModel.h"
 
 #include <QDBusConnection>
+#include <QStringList>
+#include <QTest>
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -32,6 +36,42 @@ struct ClockedModel : ModelInFolder {
 
     ClockedModel() { model.clock = clock; }
     explicit ClockedModel(const QDBusConnection& bus) : ModelInFolder(bus) { model.clock = clock; }
+};
+
+// A clocked model whose tabs run real processes, stopped with it; it never counts as in front.
+struct SyncingModel : ClockedModel {
+    SyncingModel() { model.isFrontmost = [] { return false; }; }
+    ~SyncingModel()
+    {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+    }
+    // One sync of the connection, waited for.
+    void sync(MacConnection& connection)
+    {
+        QCoro::waitFor(model.requestSync(connection));
+        EXPECT_TRUE(QTest::qWaitFor([&connection] { return !connection.syncing; }, 30000));
+    }
+    void sync() { sync(local()); }
+    // The sessions of the tabs whose folder is below `root` (the private tmux server may hold
+    // tabs other tests left open), all of them without one.
+    QStringList sessions(const QString& root = QString()) const
+    {
+        QStringList names;
+        for (const MacTab* tab : model.tabs()) {
+            if (root.isEmpty() || tab->project.path.startsWith(root + u'/'))
+                names << tab->project.session;
+        }
+        return names;
+    }
+    // Every banner shown or waiting.
+    QStringList banners() const
+    {
+        QStringList all = model.waitingBanners();
+        if (model.banner())
+            all.prepend(*model.banner());
+        return all;
+    }
 };
 
 } // namespace halvoren::test

@@ -29,30 +29,7 @@ QString tmux(const QStringList& arguments) { return test::tmux(QStringList{QStri
 
 using test::tmuxOption;
 
-struct Instance : test::ClockedModel {
-    Instance() { model.isFrontmost = [] { return false; }; }
-    ~Instance()
-    {
-        for (MacTab* tab : model.tabs())
-            tab->stop();
-    }
-    void sync()
-    {
-        QCoro::waitFor(model.requestSync(local()));
-        EXPECT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000));
-    }
-    // The sessions of the tabs whose folder is below `root` (the private tmux server may hold
-    // tabs other tests left open), all of them without one.
-    QStringList sessions(const QString& root = QString()) const
-    {
-        QStringList names;
-        for (const MacTab* tab : model.tabs()) {
-            if (root.isEmpty() || tab->project.path.startsWith(root + u'/'))
-                names << tab->project.session;
-        }
-        return names;
-    }
-};
+using Instance = test::SyncingModel;
 
 // A home whose login shell finds a stand-in tmux first: list-sessions runs `listing` (the
 // open rows of the file "open" when asked for those alone), an attach keeps the tab alive on

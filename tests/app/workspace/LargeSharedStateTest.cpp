@@ -53,19 +53,7 @@ QStringList sessionsOf(const MacModel& model, const MacConnection& connection)
     return sessions;
 }
 
-struct Instance : test::ClockedModel {
-    Instance() { model.isFrontmost = [] { return false; }; }
-    ~Instance()
-    {
-        for (MacTab* tab : model.tabs())
-            tab->stop();
-    }
-    void sync(MacConnection& connection)
-    {
-        QCoro::waitFor(model.requestSync(connection));
-        EXPECT_TRUE(QTest::qWaitFor([&connection] { return !connection.syncing; }, 30000));
-    }
-};
+using Instance = test::SyncingModel;
 
 // What both hosts must show, from the first listing on: the host lists the tab of the folder
 // `name` as open, and `path` is its shared-state file as this computer reads it.

@@ -82,34 +82,7 @@ QByteArray tmuxListingAs(const QByteArray& listing)
          + QStandardPaths::findExecutable(QStringLiteral("tmux")).toUtf8() + " \"$@\"\n";
 }
 
-struct Instance : test::ClockedModel {
-    Instance() { model.isFrontmost = [] { return false; }; }
-    ~Instance()
-    {
-        for (MacTab* tab : model.tabs())
-            tab->stop();
-    }
-    void sync()
-    {
-        QCoro::waitFor(model.requestSync(local()));
-        EXPECT_TRUE(QTest::qWaitFor([this] { return !local().syncing; }, 30000));
-    }
-    QStringList sessions() const
-    {
-        QStringList names;
-        for (const MacTab* tab : model.tabs())
-            names << tab->project.session;
-        return names;
-    }
-    // Every banner shown or waiting.
-    QStringList banners() const
-    {
-        QStringList all = model.waitingBanners();
-        if (model.banner())
-            all.prepend(*model.banner());
-        return all;
-    }
-};
+using Instance = test::SyncingModel;
 
 // After a seeding that made the saved tabs' sessions, a listing that shows none of them (an
 // empty one, or a tmux that exits 1 as when its client no longer reaches the server)
