@@ -390,7 +390,7 @@ bool prepareSubfolders5000(const Setup& setup)
             return false;
     }
     return writeFile(setup.home + QStringLiteral("/rows"), openProjectRow(setup, subfolderProject))
-        && writeTmux(setup, printRows(setup));
+        && writeEmptyShared(setup) && writeTmux(setup, printRows(setup));
 }
 
 // The folder the picker case opens, and the sessions the host has of it.
