@@ -157,7 +157,12 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
         };
     }
 
-    state.painter.drawVisibleRows(painter, frame, terminal->buffer().yDisp(), QRectF(dirtyRect));
+    const QRectF stale = state.painter.drawVisibleRows(painter, frame, terminal->buffer().yDisp(), QRectF(dirtyRect));
+    // Glyphs of these rows that hang into rows not drawn now changed: those rows are drawn
+    // again, with the new ink, in a paint of their own.
+    if (!stale.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, area = stale.toAlignedRect()] { update(area); }, Qt::QueuedConnection);
 }
 
 } // namespace corvantix
