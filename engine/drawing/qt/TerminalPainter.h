@@ -101,10 +101,7 @@ public:
         double below = 0;
         std::uint64_t aboveDigest = 0;
         std::uint64_t belowDigest = 0;
-        friend bool operator==(const RowInk&, const RowInk&) = default;
     };
-    // The ink of each screen row as last drawn (index: row − yDisp); for tests.
-    const std::vector<RowInk>& rowInk() const { return rowInk_; }
 
 private:
     struct FrameState;
