@@ -305,6 +305,13 @@ QRectF TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& 
         }
 
         std::vector<RowPass> passes;
+        const auto passFor = [&](int row, bool inBand) {
+            RowPass pass;
+            pass.row = row;
+            pass.line = terminal.getLine(row);
+            pass.inBand = inBand;
+            return pass;
+        };
         // Rows above whose glyphs hang down into the band, and rows below whose glyphs
         // reach up into it, as their ink was last drawn: their glyphs are drawn again over
         // the band's backgrounds.
@@ -312,14 +319,14 @@ QRectF TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& 
             const RowInk* ink = inkOf(row);
             if (ink == nullptr || !(state.cellHeight * (row + 1 - yDisp) + ink->below > bandTop))
                 continue;
-            passes.push_back(RowPass{row, terminal.getLine(row), false});
+            passes.push_back(passFor(row, false));
         }
         std::reverse(passes.begin(), passes.end());
         for (int row = first; row <= last; ++row)
-            passes.push_back(RowPass{row, terminal.getLine(row), true});
+            passes.push_back(passFor(row, true));
         for (int row = last + 1; row < lineCount && inkOf(row) != nullptr; ++row) {
             if (state.cellHeight * (row - yDisp) - inkOf(row)->above < bandBottom)
-                passes.push_back(RowPass{row, terminal.getLine(row), false});
+                passes.push_back(passFor(row, false));
         }
         std::erase_if(passes, [](const RowPass& pass) { return pass.line == nullptr; });
         for (RowPass& pass : passes)
@@ -545,7 +552,7 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
     });
 }
 
-void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, int columnWidth, QPointF cellOrigin,
+void TerminalPainter::placeGlyph(QPainter& /*painter*/, FrameState& state, int columnWidth, QPointF cellOrigin,
                                  const QRawFont& font, quint32 glyph, QPointF offset, PainterGlyphBatch& batch,
                                  std::vector<QPointF>& origins)
 {
