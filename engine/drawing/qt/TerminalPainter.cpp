@@ -25,7 +25,6 @@ void drawLine(QPainter& painter, double x0, double y, double x1)
     painter.drawLine(QPointF(x0, y), QPointF(x1, y));
 }
 
-// One glyph drawn alone at a scaled size (a wide glyph that did not fit its slot).
 // Glyphs of a colour bitmap font are drawn with one pen whatever the text's colour: they
 // ignore it, and the paint engine keeps their rasterised glyphs per pen colour, only a few
 // such caches at a time; emoji among text of many colours decoded their bitmaps again at
@@ -42,16 +41,137 @@ void drawGlyphRunWithPen(QPainter& painter, const QGlyphRun& run, bool colorBitm
     painter.setPen(pen);
 }
 
-void drawScaledGlyph(QPainter& painter, const QRawFont& scaled, quint32 glyph, QPointF origin, bool colorBitmaps)
+// How many device pixels a point of the painter's current transform spans vertically, when
+// that transform only scales and moves (1 otherwise). A font drawn through a scaling
+// transform is rasterised at its own size and magnified: the outline hinted, and for
+// PostScript outlines darkened, for the small size, which at a ratio of 2 or more made
+// regular CJK strokes as heavy as bold ones. Glyphs are therefore drawn from the font at the
+// device's size, through a transform that no longer scales them.
+double deviceScaleOf(const QPainter& painter)
 {
-    QGlyphRun run;
-    run.setRawFont(scaled);
-    run.setGlyphIndexes({glyph});
-    run.setPositions({origin});
-    drawGlyphRunWithPen(painter, run, colorBitmaps);
+    const QTransform device = painter.deviceTransform();
+    if (device.type() > QTransform::TxScale || !(device.m22() > 0) || !std::isfinite(device.m22()))
+        return 1.0;
+    return device.m22();
+}
+
+std::uint64_t mixDigest(std::uint64_t digest, std::uint64_t value)
+{
+    // Order matters (a glyph moved changes it); collisions only cost a missed redraw.
+    digest ^= value + 0x9e3779b97f4a7c15ull + (digest << 6) + (digest >> 2);
+    return digest;
 }
 
 } // namespace
+
+// Consecutive glyphs of one font drawn as one glyph run, at the device's pixel size; notes
+// how far the glyphs reach out of their row.
+class PainterGlyphBatch {
+public:
+    struct Ink {
+        TerminalPainter::RowInk* row = nullptr; // none: not measured
+        double top = 0;                         // the row's edges
+        double bottom = 0;
+    };
+
+    PainterGlyphBatch(QPainter& painter, GlyphMetricsCache& fonts, Ink ink)
+        : painter_(painter), fonts_(fonts), ink_(ink), deviceScale_(deviceScaleOf(painter))
+    {
+    }
+    ~PainterGlyphBatch() { flush(); }
+    PainterGlyphBatch(const PainterGlyphBatch&) = delete;
+    PainterGlyphBatch& operator=(const PainterGlyphBatch&) = delete;
+
+    void add(const QRawFont& font, quint32 glyph, QPointF position)
+    {
+        if (!glyphs_.isEmpty() && !(font == font_))
+            flush();
+        if (glyphs_.isEmpty())
+            font_ = font;
+        glyphs_.append(glyph);
+        positions_.append(position);
+        if (ink_.row != nullptr)
+            note(font, glyph, position, 1.0);
+    }
+
+    // One glyph of `font` drawn at `scale` times its size (a wide glyph fitted to its slot).
+    void addScaled(const QRawFont& font, double scale, quint32 glyph, QPointF position)
+    {
+        flush();
+        const bool colorBitmaps = fonts_.isColorBitmapFont(font);
+        if (ink_.row != nullptr)
+            note(font, glyph, position, scale);
+        draw(font, {glyph}, {position}, colorBitmaps, scale);
+    }
+
+    void flush()
+    {
+        if (glyphs_.isEmpty())
+            return;
+        draw(font_, glyphs_, positions_, fonts_.isColorBitmapFont(font_), 1.0);
+        glyphs_.clear();
+        positions_.clear();
+    }
+
+private:
+    // The glyphs of `font` at `sizeScale` times its size.
+    void draw(const QRawFont& font, const QList<quint32>& glyphs, QList<QPointF> positions, bool colorBitmaps,
+              double sizeScale)
+    {
+        const double total = sizeScale * deviceScale_;
+        QGlyphRun run;
+        run.setGlyphIndexes(glyphs);
+        run.setRawFont(total == 1.0 ? font : fonts_.scaled(font, total));
+        if (deviceScale_ == 1.0) {
+            run.setPositions(positions);
+            drawGlyphRunWithPen(painter_, run, colorBitmaps);
+            return;
+        }
+        for (QPointF& position : positions)
+            position *= deviceScale_;
+        run.setPositions(positions);
+        const QTransform world = painter_.worldTransform();
+        painter_.setWorldTransform(QTransform::fromScale(1.0 / deviceScale_, 1.0 / deviceScale_) * world);
+        drawGlyphRunWithPen(painter_, run, colorBitmaps);
+        painter_.setWorldTransform(world);
+    }
+
+    void note(const QRawFont& font, quint32 glyph, QPointF position, double scale)
+    {
+        const GlyphBounds& box = fonts_.metrics(font, glyph).bounds;
+        if (!(box.width > 0) || !(box.height > 0))
+            return;
+        // Bounds count y up from the baseline, the painter down; half a pixel of edge each way.
+        const double top = position.y() - scale * (box.minY + box.height) - 0.5;
+        const double bottom = position.y() - scale * box.minY + 0.5;
+        if (top >= ink_.top && bottom <= ink_.bottom)
+            return;
+        const auto digest = [&] {
+            std::uint64_t value = mixDigest(glyph, static_cast<std::uint64_t>(std::llround(position.x() * 64)));
+            value = mixDigest(value, static_cast<std::uint64_t>(std::llround(position.y() * 64)));
+            value = mixDigest(value, static_cast<std::uint64_t>(std::llround(font.pixelSize() * scale * 64)));
+            value = mixDigest(value, std::hash<QString>()(font.familyName()));
+            return mixDigest(value, painter_.pen().color().rgba64());
+        };
+        TerminalPainter::RowInk& row = *ink_.row;
+        if (top < ink_.top) {
+            row.above = std::max(row.above, ink_.top - top);
+            row.aboveDigest = mixDigest(row.aboveDigest, digest());
+        }
+        if (bottom > ink_.bottom) {
+            row.below = std::max(row.below, bottom - ink_.bottom);
+            row.belowDigest = mixDigest(row.belowDigest, digest());
+        }
+    }
+
+    QPainter& painter_;
+    GlyphMetricsCache& fonts_;
+    Ink ink_;
+    double deviceScale_;
+    QRawFont font_;
+    QList<quint32> glyphs_;
+    QList<QPointF> positions_;
+};
 
 // What every row of one frame shares.
 struct TerminalPainter::FrameState {
@@ -74,6 +194,16 @@ struct TerminalPainter::FrameState {
     std::unordered_map<uint32_t, std::optional<QImage>> images;
 };
 
+// One row of the frame: drawn whole (in the band), or only its glyphs (a neighbour whose
+// ink reaches into the band).
+struct TerminalPainter::RowPass {
+    int row = 0;
+    const BufferLine* line = nullptr;
+    bool inBand = false;
+    AttributedRow built;
+    RowImages images;
+};
+
 std::pair<int, int> TerminalPainter::rowsInRect(const QRectF& dirty, double cellHeight, int yDisp)
 {
     const auto toRow = [&](double y) {
@@ -85,11 +215,11 @@ std::pair<int, int> TerminalPainter::rowsInRect(const QRectF& dirty, double cell
     return {toRow(dirty.top()), toRow(dirty.bottom())};
 }
 
-void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty)
+QRectF TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty)
 {
     if (frame.terminal == nullptr || frame.rowBuilder == nullptr || !frame.cell || !(frame.cell->width > 0)
         || !(frame.cell->height > 0))
-        return;
+        return {};
     const Terminal& terminal = *frame.terminal;
 
     CellGlyphCache::Fonts fonts = frame.fonts;
@@ -128,27 +258,106 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
         }
     }
 
+    const auto [firstRow, lastRow] = rowsInRect(dirty, state.cellHeight, yDisp);
+    const int lineCount = terminal.buffer().lines().count();
+    const int first = std::max(firstRow, 0);
+    const int last = std::min(lastRow, lineCount - 1);
+
+    // The rows' ink as last drawn belongs to the lines shown then.
+    const auto screenRows = static_cast<std::size_t>(std::max(0.0, std::ceil(frame.bounds.height() / state.cellHeight)));
+    if (rowInkYDisp_ != yDisp || rowInkCellHeight_ != state.cellHeight || rowInk_.size() != screenRows) {
+        rowInk_.assign(screenRows, RowInk{});
+        rowInkYDisp_ = yDisp;
+        rowInkCellHeight_ = state.cellHeight;
+    }
+    const auto inkOf = [&](int row) -> RowInk* {
+        const int screenRow = row - yDisp;
+        return screenRow >= 0 && static_cast<std::size_t>(screenRow) < rowInk_.size()
+            ? &rowInk_[static_cast<std::size_t>(screenRow)]
+            : nullptr;
+    };
+
+    // The band of whole rows drawn again: nothing outside it is touched, so what the other
+    // rows show stays as it was drawn.
+    const double bandTop = state.cellHeight * (first - yDisp);
+    const double bandBottom = state.cellHeight * (last + 1 - yDisp);
+    const QRectF band(std::min(0.0, dirty.left()), bandTop, std::max(frame.bounds.width(), dirty.right()) - std::min(0.0, dirty.left()),
+                      bandBottom - bandTop);
+
     painter.save();
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(dirty, frame.clearColor);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
-    const auto [firstRow, lastRow] = rowsInRect(dirty, state.cellHeight, yDisp);
-    const int lineCount = terminal.buffer().lines().count();
-    // Kitty pixel offsets move an image down into the row below its own: when only that row
-    // is redrawn, the part that hangs into it is drawn again first (the painter is clipped to
-    // the dirty area).
-    if (const int above = firstRow - 1; above >= 0 && above < lineCount && frame.imageContents) {
-        if (const BufferLine* line = terminal.getLine(above); line != nullptr && line->images()) {
-            const RowImages images = sortRowImages(line->images());
-            const double rowTop = state.cellHeight * (above - yDisp);
-            drawImages(painter, state, images.underText, rowTop, true);
-            drawImages(painter, state, images.overText, rowTop, true);
+    QRectF stale;
+    if (first <= last) {
+        painter.save();
+        painter.setClipRect(band, Qt::IntersectClip);
+        // Kitty pixel offsets move an image down into the row below its own: when only that
+        // row is redrawn, the part that hangs into it is drawn again first.
+        if (const int above = first - 1; above >= 0 && above < lineCount && frame.imageContents) {
+            if (const BufferLine* line = terminal.getLine(above); line != nullptr && line->images()) {
+                const RowImages images = sortRowImages(line->images());
+                const double rowTop = state.cellHeight * (above - yDisp);
+                drawImages(painter, state, images.underText, rowTop, true);
+                drawImages(painter, state, images.overText, rowTop, true);
+            }
         }
-    }
-    for (int row = std::max(firstRow, 0); row <= lastRow && row < lineCount; ++row) {
-        if (const BufferLine* line = terminal.getLine(row))
-            drawRow(painter, state, row, *line);
+
+        std::vector<RowPass> passes;
+        const auto passFor = [&](int row, bool inBand) {
+            RowPass pass;
+            pass.row = row;
+            pass.line = terminal.getLine(row);
+            pass.inBand = inBand;
+            return pass;
+        };
+        // Rows above whose glyphs hang down into the band, and rows below whose glyphs
+        // reach up into it, as their ink was last drawn: their glyphs are drawn again over
+        // the band's backgrounds.
+        for (int row = first - 1; row >= 0 && row >= yDisp; --row) {
+            const RowInk* ink = inkOf(row);
+            if (ink == nullptr || !(state.cellHeight * (row + 1 - yDisp) + ink->below > bandTop))
+                continue;
+            passes.push_back(passFor(row, false));
+        }
+        std::reverse(passes.begin(), passes.end());
+        for (int row = first; row <= last; ++row)
+            passes.push_back(passFor(row, true));
+        for (int row = last + 1; row < lineCount && inkOf(row) != nullptr; ++row) {
+            if (state.cellHeight * (row - yDisp) - inkOf(row)->above < bandBottom)
+                passes.push_back(passFor(row, false));
+        }
+        std::erase_if(passes, [](const RowPass& pass) { return pass.line == nullptr; });
+        for (RowPass& pass : passes)
+            buildRow(state, pass);
+
+        for (const RowPass& pass : passes)
+            if (pass.inBand)
+                drawRowUnderText(painter, state, pass);
+        for (const RowPass& pass : passes) {
+            RowInk* recorded = pass.inBand ? inkOf(pass.row) : nullptr;
+            RowInk drawn;
+            drawRowText(painter, state, pass, recorded != nullptr ? &drawn : nullptr);
+            if (recorded == nullptr)
+                continue;
+            // Where this row's ink outside it changed, the rows there show the old ink. The
+            // band may be drawn only in part (the paint is clipped to what was updated), so
+            // the whole area is named, inside the band or not.
+            const double rowTop = state.cellHeight * (pass.row - yDisp);
+            const double rowBottom = rowTop + state.cellHeight;
+            if (drawn.belowDigest != recorded->belowDigest || drawn.below != recorded->below)
+                stale |= QRectF(0, rowBottom, frame.bounds.width(), std::max(drawn.below, recorded->below));
+            if (drawn.aboveDigest != recorded->aboveDigest || drawn.above != recorded->above) {
+                const double reach = std::max(drawn.above, recorded->above);
+                stale |= QRectF(0, rowTop - reach, frame.bounds.width(), reach);
+            }
+            *recorded = drawn;
+        }
+        for (const RowPass& pass : passes)
+            if (pass.inBand)
+                drawRowOverText(painter, state, pass);
+        painter.restore();
     }
 
     // The strip below the last whole row.
@@ -159,54 +368,81 @@ void TerminalPainter::drawVisibleRows(QPainter& painter, const TerminalFrame& fr
             painter.fillRect(stripRect, state.effectiveBackground);
     }
     painter.restore();
+    return stale.intersected(QRectF(QPointF(0, 0), frame.bounds));
 }
 
-void TerminalPainter::drawRow(QPainter& painter, FrameState& state, int row, const BufferLine& line)
+void TerminalPainter::buildRow(FrameState& state, RowPass& pass)
 {
     const TerminalFrame& frame = state.frame;
-    const double rowTop = state.cellHeight * (row - state.yDisp);
+    const RowBuilder::RowLayout layout =
+        frame.rowLayout ? frame.rowLayout(pass.row, *pass.line) : RowBuilder::RowLayout{};
+    pass.built = frame.rowBuilder->buildAttributedLine(state.terminal, pass.row, *pass.line, state.terminal.cols(),
+                                                       frame.selection, layout);
+    if (pass.inBand && frame.imageContents)
+        pass.images = sortRowImages(pass.built.images);
+}
+
+bool TerminalPainter::applyLineMode(QPainter& painter, const FrameState& state, const RowPass& pass)
+{
+    const BufferLine::RenderLineMode mode = pass.line->renderMode();
+    if (mode == BufferLine::RenderLineMode::single)
+        return false;
+    const double rowTop = state.cellHeight * (pass.row - state.yDisp);
     const double rowBottom = rowTop + state.cellHeight;
-    const double baseline = rowBottom - state.baselineOffset;
-
-    const BufferLine::RenderLineMode mode = line.renderMode();
-    const bool transformed = mode != BufferLine::RenderLineMode::single;
-    if (transformed) {
-        painter.save();
-        if (mode == BufferLine::RenderLineMode::doubleWidth) {
-            painter.scale(2.0, 1.0);
-        } else {
-            // Double height: clipped to the row, scaled about its top edge (upper half of the
-            // text) or its bottom edge (lower half).
-            painter.setClipRect(QRectF(0, rowTop, frame.bounds.width(), state.cellHeight), Qt::IntersectClip);
-            const double pivot = mode == BufferLine::RenderLineMode::doubledTop ? rowTop : rowBottom;
-            painter.translate(0, pivot);
-            painter.scale(2.0, 2.0);
-            painter.translate(0, -pivot);
-        }
+    painter.save();
+    if (mode == BufferLine::RenderLineMode::doubleWidth) {
+        painter.scale(2.0, 1.0);
+    } else {
+        // Double height: clipped to the row, scaled about its top edge (upper half of the
+        // text) or its bottom edge (lower half).
+        painter.setClipRect(QRectF(0, rowTop, state.frame.bounds.width(), state.cellHeight), Qt::IntersectClip);
+        const double pivot = mode == BufferLine::RenderLineMode::doubledTop ? rowTop : rowBottom;
+        painter.translate(0, pivot);
+        painter.scale(2.0, 2.0);
+        painter.translate(0, -pivot);
     }
+    return true;
+}
 
-    const RowBuilder::RowLayout layout = frame.rowLayout ? frame.rowLayout(row, line) : RowBuilder::RowLayout{};
-    const AttributedRow built =
-        frame.rowBuilder->buildAttributedLine(state.terminal, row, line, state.terminal.cols(), frame.selection, layout);
-
-    const RowImages images = frame.imageContents ? sortRowImages(built.images) : RowImages{};
-
+void TerminalPainter::drawRowUnderText(QPainter& painter, FrameState& state, const RowPass& pass)
+{
+    const TerminalFrame& frame = state.frame;
+    const double rowTop = state.cellHeight * (pass.row - state.yDisp);
+    const bool transformed = applyLineMode(painter, state, pass);
+    const AttributedRow& built = pass.built;
     drawBackgrounds(painter, state, built, rowTop);
-    drawImages(painter, state, images.underText, rowTop, true);
+    drawImages(painter, state, pass.images.underText, rowTop, true);
 
     const CellGrid grid{0.0, rowTop, state.cellWidth, state.cellHeight};
     drawUnderlineAndBoxArt(built.boxDrawingItems, painter, grid, frame.backingScale, state.underlineThickness);
     fillBlockElement(built.blockElementItems, painter, grid, frame.backingScale, frame.antiAliasCustomBlockGlyphs);
     if (!built.powerlineItems.empty())
-        drawPowerlineGlyph(built.powerlineItems, mode, painter, grid, frame.backingScale);
+        drawPowerlineGlyph(built.powerlineItems, pass.line->renderMode(), painter, grid, frame.backingScale);
+    if (transformed)
+        painter.restore();
+}
 
+void TerminalPainter::drawRowText(QPainter& painter, FrameState& state, const RowPass& pass, RowInk* ink)
+{
+    const double rowTop = state.cellHeight * (pass.row - state.yDisp);
+    const double baseline = rowTop + state.cellHeight - state.baselineOffset;
+    const bool transformed = applyLineMode(painter, state, pass);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::TextAntialiasing, true);
-    drawGlyphs(painter, state, built, baseline);
-    drawPlaceholders(painter, state, built, rowTop);
-    drawImages(painter, state, images.overText, rowTop, true);
-    drawImages(painter, state, images.other, rowTop, false);
+    // A double-height row is clipped to itself: nothing of it reaches another row.
+    const bool clippedToRow = transformed && pass.line->renderMode() != BufferLine::RenderLineMode::doubleWidth;
+    drawGlyphs(painter, state, pass.built, baseline, pass.inBand, clippedToRow ? nullptr : ink, rowTop);
+    if (transformed)
+        painter.restore();
+}
 
+void TerminalPainter::drawRowOverText(QPainter& painter, FrameState& state, const RowPass& pass)
+{
+    const double rowTop = state.cellHeight * (pass.row - state.yDisp);
+    const bool transformed = applyLineMode(painter, state, pass);
+    drawPlaceholders(painter, state, pass.built, rowTop);
+    drawImages(painter, state, pass.images.overText, rowTop, true);
+    drawImages(painter, state, pass.images.other, rowTop, false);
     if (transformed)
         painter.restore();
 }
@@ -239,49 +475,11 @@ void TerminalPainter::forEachRunBackground(const AttributedRow& built, const QCo
     }
 }
 
-// Consecutive glyphs of one font drawn as one glyph run.
-class PainterGlyphBatch {
-public:
-    PainterGlyphBatch(QPainter& painter, GlyphMetricsCache& fonts) : painter_(painter), fonts_(fonts) {}
-    ~PainterGlyphBatch() { flush(); }
-    PainterGlyphBatch(const PainterGlyphBatch&) = delete;
-    PainterGlyphBatch& operator=(const PainterGlyphBatch&) = delete;
-
-    void add(const QRawFont& font, quint32 glyph, QPointF position)
-    {
-        if (!glyphs_.isEmpty() && !(font == font_))
-            flush();
-        if (glyphs_.isEmpty())
-            font_ = font;
-        glyphs_.append(glyph);
-        positions_.append(position);
-    }
-
-    void flush()
-    {
-        if (glyphs_.isEmpty())
-            return;
-        QGlyphRun run;
-        run.setRawFont(font_);
-        run.setGlyphIndexes(glyphs_);
-        run.setPositions(positions_);
-        drawGlyphRunWithPen(painter_, run, fonts_.isColorBitmapFont(font_));
-        glyphs_.clear();
-        positions_.clear();
-    }
-
-private:
-    QPainter& painter_;
-    GlyphMetricsCache& fonts_;
-    QRawFont font_;
-    QList<quint32> glyphs_;
-    QList<QPointF> positions_;
-};
-
-void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline)
+void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline,
+                                 bool decorations, RowInk* ink, double rowTop)
 {
     std::vector<QPointF> origins;
-    PainterGlyphBatch batch(painter, glyphMetrics(state.frame));
+    PainterGlyphBatch batch(painter, glyphMetrics(state.frame), {ink, rowTop, rowTop + state.cellHeight});
     for (const ViewLineSegment& segment : built.segments) {
         for (const ViewLineSegment::Run& run : segment.runs) {
             if (run.length <= 0)
@@ -291,7 +489,7 @@ void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const Att
             origins.clear();
             drawRunGlyphs(painter, state, segment, run, baseline, batch, origins);
             batch.flush();
-            if (style.hasDecorations())
+            if (decorations && style.hasDecorations())
                 drawDecorations(painter, style, origins, state.metrics);
         }
     }
@@ -374,7 +572,7 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
     });
 }
 
-void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, QPointF cellOrigin, const QRawFont& font,
+void TerminalPainter::placeGlyph(QPainter& /*painter*/, FrameState& /*state*/, QPointF cellOrigin, const QRawFont& font,
                                  quint32 glyph, QPointF offset, const std::optional<FittedGlyph>& fitted,
                                  PainterGlyphBatch& batch, std::vector<QPointF>& origins)
 {
@@ -386,11 +584,7 @@ void TerminalPainter::placeGlyph(QPainter& painter, FrameState& state, QPointF c
         // The shaper counts y upward, the painter downward.
         origin = cellOrigin + QPointF(fitted->offset.x(), -fitted->offset.y());
         if (fitted->scale != 1.0) {
-            batch.flush();
-            GlyphMetricsCache& cache = glyphMetrics(state.frame);
-            // Asked first: the resized font is a reference into the cache.
-            const bool colorBitmaps = cache.isColorBitmapFont(font);
-            drawScaledGlyph(painter, cache.scaled(font, fitted->scale), glyph, origin, colorBitmaps);
+            batch.addScaled(font, fitted->scale, glyph, origin);
             return;
         }
     }

@@ -64,8 +64,12 @@ struct TerminalFrame {
 class TerminalPainter {
 public:
     // Paints every row that touches `dirty` (whole rows, also when only part of a row is
-    // dirty). `yDisp` is the buffer line shown at the top.
-    void drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty);
+    // dirty), and nothing outside them: their backgrounds first, then the glyphs of those rows
+    // and of the rows around them whose ink reaches into them. `yDisp` is the buffer line
+    // shown at the top. Returns the area, out of the rows it hangs from, where the ink of a
+    // row drawn here changed (a glyph hanging out of its row was added, moved or removed):
+    // the caller draws it again (what is drawn now may be clipped); empty when there is none.
+    QRectF drawVisibleRows(QPainter& painter, const TerminalFrame& frame, int yDisp, const QRectF& dirty);
 
     // The first and last buffer line touched by `dirty` (both included).
     static std::pair<int, int> rowsInRect(const QRectF& dirty, double cellHeight, int yDisp);
@@ -96,12 +100,29 @@ public:
         return frame.glyphMetrics != nullptr ? *frame.glyphMetrics : glyphMetrics_;
     }
 
+    // How far the glyphs of a row reach out of it, above its top and below its bottom
+    // (points, 0 when they stay inside), and a digest of the glyphs that do (which glyphs,
+    // where, in which colour): equal digests draw the same ink outside the row.
+    struct RowInk {
+        double above = 0;
+        double below = 0;
+        std::uint64_t aboveDigest = 0;
+        std::uint64_t belowDigest = 0;
+    };
+
 private:
     struct FrameState;
+    struct RowPass;
 
-    void drawRow(QPainter& painter, FrameState& state, int row, const BufferLine& line);
+    void buildRow(FrameState& state, RowPass& pass);
+    // Applies the row's line mode (double width or height) to the painter; false when none.
+    bool applyLineMode(QPainter& painter, const FrameState& state, const RowPass& pass);
+    void drawRowUnderText(QPainter& painter, FrameState& state, const RowPass& pass);
+    void drawRowText(QPainter& painter, FrameState& state, const RowPass& pass, RowInk* ink);
+    void drawRowOverText(QPainter& painter, FrameState& state, const RowPass& pass);
     void drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
-    void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline);
+    void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline,
+                    bool decorations, RowInk* ink, double rowTop);
     void drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
                        const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
                        std::vector<QPointF>& origins);
@@ -124,6 +145,11 @@ private:
 
     CellGlyphCache glyphs_;
     GlyphMetricsCache glyphMetrics_;
+    // The ink of the screen rows as drawn, valid for the shown line, cell height and view
+    // height they were drawn at (anything else and they are forgotten).
+    std::vector<RowInk> rowInk_;
+    int rowInkYDisp_ = 0;
+    double rowInkCellHeight_ = 0;
     std::u16string packed_; // the stretch being looked up, kept to reuse its room
     std::vector<FittedGlyph> fitted_; // the fitted glyphs of a wide stretch, likewise
 };

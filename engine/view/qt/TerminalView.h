@@ -630,8 +630,10 @@ public:
 
     // ================================================================ Drawing (TerminalViewDrawing.cpp)
 
-    // Paints the part of the widget inside `dirtyRect`.
+    // Paints the part of the widget inside `dirtyRect`; `drawn` is what the painter is clipped
+    // to (all of `dirtyRect` when not given).
     void drawTerminalContents(QPainter& painter, QRect dirtyRect);
+    void drawTerminalContents(QPainter& painter, QRect dirtyRect, const QRegion& drawn);
     // State the drawing code keeps per view (its caches); made by the drawing code.
     struct DrawingState;
     std::shared_ptr<DrawingState> drawingState;

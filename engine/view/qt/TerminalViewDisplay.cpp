@@ -648,7 +648,7 @@ void TerminalView::paintEvent(QPaintEvent* event)
     if (metalView)
         return;
     QPainter painter(this);
-    drawTerminalContents(painter, event->rect());
+    drawTerminalContents(painter, event->rect(), event->region());
 }
 
 // ---------------------------------------------------------------- GPU renderer hooks

@@ -119,6 +119,11 @@ AttributedRow TerminalView::buildAttributedLine(int row, const BufferLine& line)
 
 void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
 {
+    drawTerminalContents(painter, dirtyRect, QRegion(dirtyRect));
+}
+
+void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect, const QRegion& drawn)
+{
     if (!terminal || !cellDimension) {
         painter.fillRect(dirtyRect, layerBackgroundColor);
         return;
@@ -158,7 +163,12 @@ void TerminalView::drawTerminalContents(QPainter& painter, QRect dirtyRect)
         };
     }
 
-    state.painter.drawVisibleRows(painter, frame, terminal->buffer().yDisp(), QRectF(dirtyRect));
+    const QRectF stale = state.painter.drawVisibleRows(painter, frame, terminal->buffer().yDisp(), QRectF(dirtyRect));
+    // Glyphs of these rows that hang into rows not drawn now changed: those rows are drawn
+    // again, with the new ink, in a paint of their own.
+    if (const QRegion again = QRegion(stale.toAlignedRect()) - drawn; !again.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, again] { update(again); }, Qt::QueuedConnection);
 }
 
 } // namespace corvantix

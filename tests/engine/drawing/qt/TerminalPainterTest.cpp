@@ -498,3 +498,92 @@ TEST_F(TerminalPainterTest, PixelOffsetHangsIntoTheRowBelowAlsoWhenOnlyThatRowIs
 
 } // namespace
 } // namespace corvantix
+
+namespace corvantix {
+namespace {
+
+// A Tibetan stack (བསྒྲུབས) and g with a tilde below: ink that hangs below its row.
+const std::string hangingBelow = "\xe0\xbd\x96\xe0\xbd\xa6\xe0\xbe\x92\xe0\xbe\xb2\xe0\xbd\xb4\xe0\xbd\x96\xe0\xbd\xa6 g\xcc\xb0";
+
+// Pixels of the area that are painted in another colour than `background`.
+int inkOver(const QImage& image, const QRect& area, const QColor& background)
+{
+    int lit = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            lit += qAlpha(image.pixel(x, y)) != 0 && image.pixelColor(x, y) != background ? 1 : 0;
+    return lit;
+}
+
+// What a row shows does not depend on which rows were drawn after it or how: the next row,
+// with a coloured background, drawn one cell at a time as it is typed, or the whole screen
+// at once, both keep the ink hanging into it, and give the same picture.
+TEST_F(TerminalPainterTest, InkHangingIntoTheNextRowStaysWhateverIsDrawnAfterIt)
+{
+    feed(*terminal, hangingBelow + "\r\n");
+    QImage typed(80, 48, QImage::Format_ARGB32_Premultiplied);
+    typed.fill(Qt::transparent);
+    const TerminalFrame f = frame();
+    const auto draw = [&](QImage& image, const QRect& dirty) {
+        QPainter p(&image);
+        p.setClipRect(dirty); // as the widget's paint is clipped to what it updates
+        const QRectF stale = painter.drawVisibleRows(p, f, 0, QRectF(dirty));
+        p.end();
+        return stale;
+    };
+    draw(typed, typed.rect());
+    const QColor blue(0, 0, 255);
+    feed(*terminal, "\x1b[48;2;0;0;255m");
+    for (int column = 0; column < cols; ++column) {
+        feed(*terminal, "x");
+        EXPECT_TRUE(draw(typed, QRect(column * 8, 16, 8, 16)).isEmpty()) << column;
+    }
+    QImage whole(80, 48, QImage::Format_ARGB32_Premultiplied);
+    whole.fill(Qt::transparent);
+    draw(whole, whole.rect());
+
+    // Under the stack (cell 1) and under the g (cell 5), in the top rows of the blue row.
+    for (const auto& [picture, how] : {std::pair(&typed, "typed"), std::pair(&whole, "whole")}) {
+        EXPECT_GT(inkOver(*picture, QRect(8, 16, 8, 6), blue), 3) << "the stack's foot is gone, " << how;
+        EXPECT_GT(inkOver(*picture, QRect(40, 16, 8, 4), blue), 0) << "the tilde under g is gone, " << how;
+    }
+    EXPECT_EQ(typed, whole);
+}
+
+// A row drawn alone whose glyphs start or stop hanging into the row below names the part of
+// that row to draw again; drawn, it shows the new ink. A row whose ink did not change names
+// nothing, so redrawing it does not go on.
+TEST_F(TerminalPainterTest, ARowWhoseHangingInkChangedAsksForTheRowItHangsInto)
+{
+    QImage image(80, 48, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const TerminalFrame f = frame();
+    const auto draw = [&](const QRect& dirty) {
+        QPainter p(&image);
+        p.setClipRect(dirty);
+        const QRectF stale = painter.drawVisibleRows(p, f, 0, QRectF(dirty));
+        p.end();
+        return stale.toAlignedRect();
+    };
+    const QRect firstRow(0, 0, 80, 16);
+    const QRect under(8, 16, 8, 6);
+    EXPECT_TRUE(draw(image.rect()).isEmpty());
+    feed(*terminal, hangingBelow);
+    const QRect stale = draw(firstRow);
+    EXPECT_EQ(stale.top(), 16);
+    EXPECT_TRUE(stale.contains(under)) << stale.y() << " " << stale.height();
+    EXPECT_FALSE(stale.intersects(QRect(0, 32, 80, 16)));
+    EXPECT_EQ(inkOver(image, under, Qt::transparent), 0); // not drawn outside the row yet
+    EXPECT_TRUE(draw(stale).isEmpty());
+    EXPECT_GT(inkOver(image, under, Qt::transparent), 3);
+    EXPECT_TRUE(draw(firstRow).isEmpty()); // the same ink again
+
+    feed(*terminal, "\x1b[2K");
+    const QRect erased = draw(firstRow);
+    EXPECT_TRUE(erased.contains(under));
+    draw(erased);
+    EXPECT_EQ(inkOver(image, QRect(0, 0, 80, 48), Qt::transparent), 0);
+}
+
+} // namespace
+} // namespace corvantix

@@ -1,0 +1,209 @@
+// The painter's picture against the GPU renderer's, where they once parted: glyph ink that
+// hangs out of its row, and CJK and Hangul drawn at a device pixel ratio above 1. The GPU
+// frame is drawn off screen at the ratio asked for; the painter draws into an image of that
+// ratio, as into the window's backing store.
+#include "GLTestSupport.h"
+
+#include <QFontDatabase>
+#include <QImage>
+#include <QOpenGLFramebufferObject>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "view/qt/TerminalView.h"
+
+namespace corvantix {
+namespace {
+
+using namespace gltest;
+
+const QColor background(0, 0, 0);
+const QColor foreground(255, 255, 255);
+
+int channelDifference(const QColor& a, const QColor& b)
+{
+    return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+}
+
+class PainterInkGLTest : public GLViewRowsTest {
+protected:
+    void SetUp() override
+    {
+        GLContextTest::SetUp();
+        startRendererOnView(QRect(0, 0, 320, 96));
+        view->setNativeBackgroundColor(background);
+        view->setNativeForegroundColor(foreground);
+        view->feedText("\x1b[?25l");
+    }
+
+    // The GPU renderer's frame at `scale` device pixels per point.
+    QImage gpuFrame(double scale)
+    {
+        const QSize size(static_cast<int>(std::lround(view->width() * scale)),
+                         static_cast<int>(std::lround(view->height() * scale)));
+        QOpenGLFramebufferObject target(size);
+        EXPECT_TRUE(target.bind());
+        gl().glViewport(0, 0, size.width(), size.height());
+        gl().glClearColor(0, 0, 0, 1);
+        gl().glClear(GL_COLOR_BUFFER_BIT);
+        const DrawData data = renderer->buildDrawData(scale);
+        renderer->encodeDrawData(data, {static_cast<float>(size.width()), static_cast<float>(size.height())});
+        gl().glFinish();
+        target.release();
+        return target.toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    // The painter's picture of the whole view at `scale`. Drawn over a transparent clear and
+    // then put on the background, as the GPU renderer rasterises its glyphs: drawn straight
+    // onto an opaque surface the raster engine blends the partly covered edge pixels of an
+    // unhinted outline brighter, by the same share at every ratio, which is not the weight
+    // of the glyph this compares.
+    QImage painterFrame(double scale)
+    {
+        QImage image(QSize(view->width(), view->height()) * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::transparent);
+        view->layerBackgroundColor = Qt::transparent;
+        QPainter painter(&image);
+        view->drawTerminalContents(painter, QRect(0, 0, view->width(), view->height()));
+        painter.end();
+        image.setDevicePixelRatio(1.0); // put on pixel for pixel
+        QImage shown(image.size(), QImage::Format_RGB32);
+        shown.fill(background);
+        QPainter onBackground(&shown);
+        onBackground.drawImage(0, 0, image);
+        onBackground.end();
+        return shown;
+    }
+
+    // Device pixels of a cell range of one row.
+    QRect cells(int row, int first, int end, double scale) const
+    {
+        const CellDimension cell = *view->cellDimension;
+        return QRect(QPoint(static_cast<int>(std::lround(cell.width * first * scale)),
+                            static_cast<int>(std::lround(cell.height * row * scale))),
+                     QPoint(static_cast<int>(std::lround(cell.width * end * scale)) - 1,
+                            static_cast<int>(std::lround(cell.height * (row + 1) * scale)) - 1));
+    }
+};
+
+double meanInk(const QImage& image, const QRect& area)
+{
+    double sum = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            sum += qGray(image.pixel(x, y)) / 255.0;
+    return sum / (static_cast<double>(area.width()) * area.height());
+}
+
+// The width of the ink in the area: from its first lit column to its last.
+int inkWidth(const QImage& image, const QRect& area)
+{
+    int left = area.right() + 1;
+    int right = area.left() - 1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qGray(image.pixel(x, y)) > 64) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    return right >= left ? right - left + 1 : 0;
+}
+
+// Regular and bold CJK and Hangul weigh in the painter what they weigh on the GPU, at device
+// pixel ratios 1, 2 and 3 (within 5 %), and 漢 is as wide in both (within a pixel). Regular
+// stays lighter than bold.
+TEST_F(PainterInkGLTest, CjkAndHangulKeepTheirWeightAtEveryPixelRatio)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans CJK JP")))
+        FAIL() << "the font package fonts-noto-cjk is missing (no Noto Sans CJK JP)";
+    // R 漢字 한국어, then the same in bold: the CJK and Hangul take columns 2 to 12.
+    const std::string text = "\xe6\xbc\xa2\xe5\xad\x97 \xed\x95\x9c\xea\xb5\xad\xec\x96\xb4";
+    view->feedText("R " + text + " abc\r\n\x1b[1mB " + text + " abc\x1b[0m");
+    for (const double scale : {1.0, 2.0, 3.0}) {
+        SCOPED_TRACE(scale);
+        const QImage painted = painterFrame(scale);
+        const QImage drawn = gpuFrame(scale);
+        double regular[2] = {};
+        double bold[2] = {};
+        for (int path = 0; path < 2; ++path) {
+            const QImage& picture = path == 0 ? painted : drawn;
+            regular[path] = meanInk(picture, cells(0, 2, 13, scale));
+            bold[path] = meanInk(picture, cells(1, 2, 13, scale));
+        }
+        const int paintedWidth = inkWidth(painted, cells(0, 2, 4, scale));
+        const int drawnWidth = inkWidth(drawn, cells(0, 2, 4, scale));
+        std::printf("ratio %.0f: Latin %.4f painter, %.4f GPU\n", scale, meanInk(painted, cells(0, 14, 17, scale)),
+                    meanInk(drawn, cells(0, 14, 17, scale)));
+        std::printf("ratio %.0f: regular ink %.4f painter, %.4f GPU; bold %.4f painter, %.4f GPU; "
+                    "\xe6\xbc\xa2 %d px painter, %d px GPU\n",
+                    scale, regular[0], regular[1], bold[0], bold[1], paintedWidth, drawnWidth);
+        EXPECT_NEAR(regular[0], regular[1], 0.05 * regular[1]);
+        EXPECT_NEAR(bold[0], bold[1], 0.05 * bold[1]);
+        EXPECT_GT(bold[0], regular[0] * 1.1) << "the painter's regular row is as heavy as its bold one";
+        EXPECT_GT(bold[1], regular[1] * 1.1);
+        EXPECT_NEAR(paintedWidth, drawnWidth, 1);
+        if (std::abs(regular[0] - regular[1]) > 0.05 * regular[1]) {
+            painted.save(QStringLiteral("cjk-painter-%1.png").arg(scale));
+            drawn.save(QStringLiteral("cjk-gpu-%1.png").arg(scale));
+        }
+    }
+}
+
+// Ink hanging below its row (a Tibetan stack, a tilde and a cedilla under their letters)
+// stays lit in the painter while the next row, on a coloured background, is typed one
+// character at a time, as on the GPU, which draws every background before any glyph. The
+// two pictures of the rows differ by no more than the same area of Latin text does.
+TEST_F(PainterInkGLTest, InkHangingIntoTheNextRowStaysAsTheGpuShowsIt)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Serif Tibetan")))
+        FAIL() << "the font package fonts-noto-core is missing (no Noto Serif Tibetan)";
+    // བསྒྲུབས g̰y̧: the stack takes columns 1 and 2... the row's four first cells.
+    view->feedText("\xe0\xbd\x96\xe0\xbd\xa6\xe0\xbe\x92\xe0\xbe\xb2\xe0\xbd\xb4\xe0\xbd\x96\xe0\xbd\xa6 "
+                   "g\xcc\xb0y\xcc\xa7\r\n");
+    const double scale = 1.0;
+    QImage typed = painterFrame(scale);
+    view->feedText("\x1b[48;2;0;96;0m");
+    const CellDimension cell = *view->cellDimension;
+    for (int column = 0; column < 12; ++column) {
+        view->feedText("w");
+        // The widget's paint of the cell just typed, clipped to it.
+        const QRect dirty(static_cast<int>(std::floor(cell.width * column)), static_cast<int>(cell.height),
+                          static_cast<int>(std::ceil(cell.width)) + 1, static_cast<int>(std::ceil(cell.height)));
+        QPainter painter(&typed);
+        painter.setClipRect(dirty);
+        view->drawTerminalContents(painter, dirty);
+    }
+    view->feedText("\x1b[0m\r\nThe quick brown fox");
+    const QImage drawn = gpuFrame(scale);
+
+    const auto farApart = [&](const QRect& area) {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += channelDifference(typed.pixelColor(x, y), drawn.pixelColor(x, y)) > 96 ? 1 : 0;
+        return count;
+    };
+    // The typed row over the hanging ink, and the yardstick: as much Latin text.
+    const QRect hangs = cells(1, 0, 8, scale);
+    const int differ = farApart(hangs);
+    typed = painterFrame(scale); // the Latin row drawn by the painter
+    const int yardstick = farApart(cells(2, 0, 8, scale));
+    const int margin = hangs.width() * hangs.height() / 200;
+    // The stack's foot and the tilde in the green row: lit, not green.
+    int lit = 0;
+    for (int y = hangs.top(); y <= hangs.top() + 3; ++y)
+        for (int x = hangs.left(); x <= hangs.right(); ++x)
+            lit += channelDifference(drawn.pixelColor(x, y), QColor(0, 96, 0)) > 96 ? 1 : 0;
+    std::printf("hanging ink: %d px far apart, Latin of the same size %d; %d px lit on the GPU\n", differ, yardstick,
+                lit);
+    EXPECT_GT(lit, 5) << "no ink hangs into the row: the test shows nothing";
+    EXPECT_LE(differ, yardstick + margin);
+}
+
+} // namespace
+} // namespace corvantix
