@@ -256,6 +256,25 @@ TEST(HostListing, NamesHoldingTheMarkersAreDataOnAServer)
     QCoro::waitFor(instance.model.disconnect(*connection));
 }
 
+bool clientAttached(const QString& session)
+{
+    return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + session}).isEmpty();
+}
+
+// Opens the project in a tab and waits until it is tagged open and its client attached: from
+// then on its start has written every tag, and writes none over those a test sets. Null when
+// it does not get there.
+MacTab* openAttached(Instance& instance, const MacProject& project)
+{
+    instance.model.openProject(project, instance.local());
+    const bool ready =
+        QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000)
+        && QTest::qWaitFor([&] { return clientAttached(project.session); }, 30000);
+    if (!ready || instance.model.tabs().isEmpty() || instance.model.tabs().back()->project.session != project.session)
+        return nullptr;
+    return instance.model.tabs().back();
+}
+
 // Another client stores a path of 5,018 bytes on a tab open here: the tab stays open and
 // attached, and its session stays tagged open for every client.
 TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
@@ -269,14 +288,8 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
     QCoro::waitFor(instance.model.start());
     ASSERT_TRUE(instance.local().tmuxAvailable());
     const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
-    instance.model.openProject(project, instance.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
-    const auto attached = [&] {
-        return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty();
-    };
-    ASSERT_TRUE(QTest::qWaitFor(attached, 30000));
-    MacTab* tab = instance.model.tabs().back();
-    ASSERT_EQ(tab->project.session, project.session);
+    MacTab* tab = openAttached(instance, project);
+    ASSERT_NE(tab, nullptr);
 
     const QString longPath = QStringLiteral("/srv/") + QString(5013, u'p');
     ASSERT_EQ(longPath.toUtf8().size(), 5018);
@@ -289,7 +302,7 @@ TEST(HostListing, ALongPathFromAnotherClientLeavesTheTabOpenAndTagged)
     EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
     EXPECT_TRUE(instance.model.tabs().contains(tab));
     EXPECT_TRUE(tab->isLive());
-    EXPECT_TRUE(attached());
+    EXPECT_TRUE(clientAttached(project.session));
     EXPECT_EQ(tab->project.path, site);
     instance.model.closeTab(*tab);
     tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
@@ -309,13 +322,8 @@ TEST(HostListing, AValueOver64KiBFromAnotherClientLeavesTheSessionOpen)
     QCoro::waitFor(instance.model.start());
     ASSERT_TRUE(instance.local().tmuxAvailable());
     const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
-    instance.model.openProject(project, instance.local());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return tmuxOption(project.session, QStringLiteral("@hv_open")) == u'1'; }, 30000));
-    // Attached: its start has written every tag, and writes none over ours.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty(); }, 30000));
-    MacTab* tab = instance.model.tabs().back();
-    ASSERT_EQ(tab->project.session, project.session);
+    MacTab* tab = openAttached(instance, project);
+    ASSERT_NE(tab, nullptr);
     ASSERT_TRUE(tab->isLive());
 
     const QString huge = QStringLiteral("/srv/") + QString(maximumHostValueBytes + 10, u'p');
