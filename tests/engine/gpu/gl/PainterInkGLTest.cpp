@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "view/qt/TerminalView.h"
 
@@ -203,6 +205,83 @@ TEST_F(PainterInkGLTest, InkHangingIntoTheNextRowStaysAsTheGpuShowsIt)
                 lit);
     EXPECT_GT(lit, 5) << "no ink hangs into the row: the test shows nothing";
     EXPECT_LE(differ, yardstick + margin);
+}
+
+// The number of pixel columns of the area that hold decoration ink: somewhere in the column
+// the area differs from the same text undecorated, `plainAbove` pixels higher, in `colour`
+// when given.
+int decoratedColumns(const QImage& image, const QRect& area, int plainAbove, const std::optional<QColor>& colour)
+{
+    int columns = 0;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        bool inked = false;
+        for (int y = area.top(); y <= area.bottom() && !inked; ++y) {
+            const QColor pixel = image.pixelColor(x, y);
+            inked = channelDifference(pixel, image.pixelColor(x, y - plainAbove)) > 64
+                && (!colour || channelDifference(pixel, *colour) <= 64);
+        }
+        columns += inked ? 1 : 0;
+    }
+    return columns;
+}
+
+// Underlines of every style, an underline colour and a strike-through under wide characters
+// cover both cells of each, in the painter as on the GPU, whether the character follows a
+// colour change or ends the row; the blank cells around them stay bare in both.
+TEST_F(PainterInkGLTest, DecorationsCoverBothCellsOfAWideCharacter)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans CJK JP")))
+        FAIL() << "the font package fonts-noto-cjk is missing (no Noto Sans CJK JP)";
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
+    struct Case {
+        const char* name;
+        const char* sgr;
+        std::optional<QColor> colour;
+    };
+    const Case cases[] = {
+        {"single", "4", std::nullopt},          {"double", "4:2", std::nullopt},
+        {"curly", "4:3", std::nullopt},         {"dotted", "4:4", std::nullopt},
+        {"dashed", "4:5", std::nullopt},        {"strike-through", "9", std::nullopt},
+        {"underline colour", "4;58:2::255:0:0", QColor(255, 0, 0)},
+    };
+    const int cols = view->terminal->cols();
+    // 漢字한국👍 in columns 0 to 9; 漢 after a colour change in 10 and 11; 字 in the last two.
+    const auto line = [&](const std::string& sgr) {
+        return "\x1b[" + sgr + "m\xe6\xbc\xa2\xe5\xad\x97\xed\x95\x9c\xea\xb5\xad\xf0\x9f\x91\x8d"
+               "\x1b[38;2;0;160;255m\xe6\xbc\xa2\x1b[39m\x1b["
+            + std::to_string(cols - 1) + "G\xe5\xad\x97\x1b[0m";
+    };
+    std::vector<bool> expected(static_cast<std::size_t>(cols), false);
+    for (int c = 0; c < 12; ++c)
+        expected[static_cast<std::size_t>(c)] = true;
+    expected[static_cast<std::size_t>(cols - 2)] = expected[static_cast<std::size_t>(cols - 1)] = true;
+    for (const double scale : {1.0, 2.0}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " at ratio " + std::to_string(scale));
+            view->feedText("\x1b[H\x1b[2J" + line("0") + "\r\n" + line(c.sgr));
+            const QImage painted = painterFrame(scale);
+            const QImage drawn = gpuFrame(scale);
+            const int rowOffset = cells(1, 0, 1, scale).top() - cells(0, 0, 1, scale).top();
+            std::string paintedCells;
+            std::string drawnCells;
+            std::string wanted;
+            for (int column = 0; column < cols; ++column) {
+                // The cell's pixels, less a pixel at each side where a neighbour's piece
+                // may end (the glyph above may hide some of a piece, not all of it).
+                const QRect cell = cells(1, column, column + 1, scale).adjusted(1, 0, -1, 0);
+                paintedCells += decoratedColumns(painted, cell, rowOffset, c.colour) > 0 ? '#' : '.';
+                drawnCells += decoratedColumns(drawn, cell, rowOffset, c.colour) > 0 ? '#' : '.';
+                wanted += expected[static_cast<std::size_t>(column)] ? '#' : '.';
+            }
+            EXPECT_EQ(paintedCells, wanted) << "painter";
+            EXPECT_EQ(drawnCells, wanted) << "GPU";
+            if (paintedCells != wanted || drawnCells != wanted) {
+                painted.save(QStringLiteral("decorations-painter.png"));
+                drawn.save(QStringLiteral("decorations-gpu.png"));
+            }
+        }
+    }
 }
 
 } // namespace
