@@ -284,5 +284,63 @@ TEST_F(PainterInkGLTest, DecorationsCoverBothCellsOfAWideCharacter)
     }
 }
 
+// A mark on an emoji sequence (a flag, a skin tone, a joined family, a flag of joined parts)
+// comes from the text's font, which has it, the picture from the colour font, which has not:
+// the mark is drawn over the picture, fitted with it (at its scale) into the sequence's two
+// cells and centred there, in the painter as on the GPU. Fitted on its own, at its own scale
+// and offset, it would stand off the centre.
+TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceIsCentredOnItsPicture)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
+    const std::string acute = "\xcc\x81";
+    const std::pair<const char*, std::string> cases[] = {
+        {"thumbs up, acute", "\xf0\x9f\x91\x8d" + acute},
+        {"French flag, acute", "\xf0\x9f\x87\xab\xf0\x9f\x87\xb7" + acute},
+        {"Japanese flag, diaeresis", "\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5\xcc\x88"},
+        {"family, acute", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7\xe2\x80\x8d"
+                          "\xf0\x9f\x91\xa6" + acute},
+        {"waving hand with a skin tone, acute", "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd" + acute},
+        {"rainbow flag, acute", "\xf0\x9f\x8f\xb3\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x8c\x88" + acute},
+    };
+    const CellDimension cell = *view->cellDimension;
+    for (const double scale : {1.0, 2.0}) {
+        for (const auto& [name, marked] : cases) {
+            SCOPED_TRACE(std::string(name) + " at ratio " + std::to_string(scale));
+            const std::string bare = marked.substr(0, marked.size() - 2);
+            // Each row: the sequence in columns 0 and 1, a bar in column 2; the mark in red,
+            // seen also over the white of a picture.
+            view->feedText("\x1b[H\x1b[2J\x1b[38;2;255;0;0m" + bare + "|\r\n" + marked + "|");
+            ASSERT_EQ(view->terminal->buffer().x(), 3) << "the sequence and its mark take two cells";
+            const QImage painted = painterFrame(scale);
+            const QImage drawn = gpuFrame(scale);
+            const QRect row = cells(1, 0, 6, scale);
+            const int rowHeight = row.top() - cells(0, 0, 1, scale).top();
+            for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
+                // The columns where the marked row differs from the bare one.
+                int first = row.right() + 1;
+                int last = -1;
+                for (int y = row.top(); y <= row.bottom(); ++y)
+                    for (int x = row.left(); x <= row.right(); ++x)
+                        if (channelDifference(picture->pixelColor(x, y), picture->pixelColor(x, y - rowHeight)) > 64) {
+                            first = std::min(first, x);
+                            last = std::max(last, x);
+                        }
+                // Centred on the picture, which is centred in the two cells: the mark takes the
+                // picture's fit (scaled down with it), not one of its own.
+                const double centre = cell.width * scale;
+                std::printf("%s, %s at ratio %.0f: the mark changes x %d to %d, the cells' centre is %.1f\n", path,
+                            name, scale, first, last, centre);
+                const bool centred = last >= 0 && std::abs((first + last + 1) / 2.0 - centre) <= scale;
+                EXPECT_TRUE(centred) << "the mark is missing or off its picture in the " << path;
+                if (!centred) {
+                    painted.save(QStringLiteral("emoji-mark-painter.png"));
+                    drawn.save(QStringLiteral("emoji-mark-gpu.png"));
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace corvantix
