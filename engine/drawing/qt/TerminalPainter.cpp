@@ -487,15 +487,15 @@ void TerminalPainter::drawGlyphs(QPainter& painter, FrameState& state, const Att
             const RunStyle& style = run.style;
             painter.setPen(style.foregroundColor ? toQColor(*style.foregroundColor) : state.effectiveForeground);
             origins.clear();
-            drawRunGlyphs(painter, state, segment, run, baseline, batch, origins);
+            drawRunGlyphs(state, segment, run, baseline, batch, origins);
             batch.flush();
             if (decorations && style.hasDecorations())
-                drawDecorations(painter, style, origins, state.metrics);
+                drawDecorations(painter, style, origins, segment.columnWidth, state.metrics);
         }
     }
 }
 
-void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
+void TerminalPainter::drawRunGlyphs(FrameState& state, const ViewLineSegment& segment,
                                     const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
                                     std::vector<QPointF>& origins)
 {
@@ -524,12 +524,10 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
             for (int i = from; i < to; ++i) {
                 quint32 glyph = 0;
                 const QPointF origin = cellOrigin(ordinalOf(i));
-                if (text[static_cast<size_t>(i)] == u' ' || !glyphs_.asciiGlyph(style.font, text[static_cast<size_t>(i)], glyph))
-                    origins.push_back(origin); // nothing to draw, but decorations
-                else
-                    placeGlyph(painter, state, origin, glyphs_.rawFont(style.font), glyph, QPointF(0, 0),
-                               wide ? fitAlone(glyphs_.rawFont(style.font), glyph) : std::optional<FittedGlyph>(),
-                               batch, origins);
+                origins.push_back(origin);
+                if (text[static_cast<size_t>(i)] != u' ' && glyphs_.asciiGlyph(style.font, text[static_cast<size_t>(i)], glyph))
+                    placeGlyph(origin, glyphs_.rawFont(style.font), glyph, QPointF(0, 0),
+                               wide ? fitAlone(glyphs_.rawFont(style.font), glyph) : std::optional<FittedGlyph>(), batch);
             }
             return;
         }
@@ -537,11 +535,11 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
         const ShaperRun* shaped = glyphs_.shapeRun(style.font, packed_);
         if (shaped != nullptr && wide)
             fitGlyphsToSlots(*shaped, slotFit, fitted_);
-        // Cells without a glyph of their own (taken into a conjunct drawn from an earlier
-        // cell, or not shaped at all) still carry their decorations on the grid.
+        // Every cell is decorated once, whatever it draws: several glyphs (marks), or none
+        // (a cell taken into a conjunct drawn from an earlier one, or not shaped at all).
         int lastOrdinal = ordinalOf(from) - 1;
         const auto decorateUpTo = [&](int ordinal) {
-            while (lastOrdinal + 1 < ordinal)
+            while (lastOrdinal < ordinal)
                 origins.push_back(cellOrigin(++lastOrdinal));
         };
         if (shaped != nullptr) {
@@ -555,31 +553,27 @@ void TerminalPainter::drawRunGlyphs(QPainter& painter, FrameState& state, const 
                     const int index = std::clamp(from + glyphRun.stringIndices[k], from, to - 1);
                     const int ordinal = ordinalOf(index);
                     decorateUpTo(ordinal);
-                    lastOrdinal = std::max(lastOrdinal, ordinal);
+                    if (text[static_cast<size_t>(index)] == u' ')
+                        continue;
                     // The shaper counts y upward, the painter downward.
                     const QPointF offset(glyphRun.positions[k].x(), -glyphRun.positions[k].y());
-                    if (text[static_cast<size_t>(index)] == u' ')
-                        origins.push_back(cellOrigin(ordinal) + offset);
-                    else
-                        placeGlyph(painter, state, cellOrigin(ordinal), glyphRun.font, glyphRun.glyphs[k], offset,
-                                   wide && first + k < fitted_.size() ? std::optional<FittedGlyph>(fitted_[first + k])
-                                                                       : std::optional<FittedGlyph>(),
-                                   batch, origins);
+                    placeGlyph(cellOrigin(ordinal), glyphRun.font, glyphRun.glyphs[k], offset,
+                               wide && first + k < fitted_.size() ? std::optional<FittedGlyph>(fitted_[first + k])
+                                                                   : std::optional<FittedGlyph>(),
+                               batch);
                 }
             }
         }
-        decorateUpTo(ordinalOf(to - 1) + 1);
+        decorateUpTo(ordinalOf(to - 1));
     });
 }
 
-void TerminalPainter::placeGlyph(QPainter& /*painter*/, FrameState& /*state*/, QPointF cellOrigin, const QRawFont& font,
-                                 quint32 glyph, QPointF offset, const std::optional<FittedGlyph>& fitted,
-                                 PainterGlyphBatch& batch, std::vector<QPointF>& origins)
+void TerminalPainter::placeGlyph(QPointF cellOrigin, const QRawFont& font, quint32 glyph, QPointF offset,
+                                 const std::optional<FittedGlyph>& fitted, PainterGlyphBatch& batch)
 {
     // Every glyph of a cell starts from the cell's grid position; later glyphs of the cell
     // keep their shaped offset from its first glyph.
     QPointF origin = cellOrigin + offset;
-    origins.push_back(origin);
     if (fitted) {
         // The shaper counts y upward, the painter downward.
         origin = cellOrigin + QPointF(fitted->offset.x(), -fitted->offset.y());
@@ -665,12 +659,13 @@ void TerminalPainter::drawImages(QPainter& painter, FrameState& state, std::span
 }
 
 void TerminalPainter::drawDecorations(QPainter& painter, const RunStyle& style, std::span<const QPointF> origins,
-                                      const DecorationMetrics& metrics)
+                                      int columnWidth, const DecorationMetrics& metrics)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     const double scale = metrics.backingScale > 0 ? metrics.backingScale : 1.0;
-    const double length = std::ceil(metrics.cellWidth);
+    // The cell's whole width, rounded up to a whole point as the GPU renderer does.
+    const double length = std::ceil(metrics.cellWidth * std::max(1, columnWidth));
     auto widthFor = [scale](double thickness) { return std::max(0.5, std::round(scale * thickness) / scale); };
 
     if (style.underlineStyleAttribute) {

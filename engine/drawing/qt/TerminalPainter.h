@@ -74,7 +74,8 @@ public:
     // The first and last buffer line touched by `dirty` (both included).
     static std::pair<int, int> rowsInRect(const QRectF& dirty, double cellHeight, int yDisp);
 
-    // Underline and strikethrough of one run at the given glyph origins (on the baseline).
+    // Underline and strikethrough of one run: one piece per cell, from the cell's origin on
+    // the baseline across its `columnWidth` columns (a wide character is decorated whole).
     struct DecorationMetrics {
         double underlinePosition = 0; // below the baseline, positive
         double underlineThickness = 0;
@@ -90,7 +91,7 @@ public:
                                      const std::function<void(int first, int end, const QColor& color)>& visit);
 
     static void drawDecorations(QPainter& painter, const RunStyle& style, std::span<const QPointF> origins,
-                                const DecorationMetrics& metrics);
+                                int columnWidth, const DecorationMetrics& metrics);
 
     CellGlyphCache& glyphCache() { return glyphs_; }
     GlyphMetricsCache& glyphMetrics() { return glyphMetrics_; }
@@ -123,14 +124,14 @@ private:
     void drawBackgrounds(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     void drawGlyphs(QPainter& painter, FrameState& state, const AttributedRow& built, double baseline,
                     bool decorations, RowInk* ink, double rowTop);
-    void drawRunGlyphs(QPainter& painter, FrameState& state, const ViewLineSegment& segment,
-                       const ViewLineSegment::Run& run, double baseline, PainterGlyphBatch& batch,
-                       std::vector<QPointF>& origins);
-    // `offset`: the shaped offset from the cell's origin (y downward), where decorations go;
-    // `fitted`: where a glyph of a wide cell is drawn instead (y upward), and at what scale.
-    void placeGlyph(QPainter& painter, FrameState& state, QPointF cellOrigin, const QRawFont& font, quint32 glyph,
-                    QPointF offset, const std::optional<FittedGlyph>& fitted, PainterGlyphBatch& batch,
-                    std::vector<QPointF>& origins);
+    // Draws the glyphs of a run and gives the origin of each of its cells, where its
+    // decorations go.
+    void drawRunGlyphs(FrameState& state, const ViewLineSegment& segment, const ViewLineSegment::Run& run,
+                       double baseline, PainterGlyphBatch& batch, std::vector<QPointF>& origins);
+    // `offset`: the shaped offset from the cell's origin (y downward); `fitted`: where a
+    // glyph of a wide cell is drawn instead (y upward), and at what scale.
+    void placeGlyph(QPointF cellOrigin, const QRawFont& font, quint32 glyph, QPointF offset,
+                    const std::optional<FittedGlyph>& fitted, PainterGlyphBatch& batch);
     void drawPlaceholders(QPainter& painter, FrameState& state, const AttributedRow& built, double rowTop);
     // The line's images in three lists: Kitty images under the text (z below 0), Kitty images
     // over it, and the others; each drawn with drawImages.

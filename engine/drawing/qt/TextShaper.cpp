@@ -111,28 +111,74 @@ bool shapeFontRun(std::u16string_view text, int start, int length, const QRawFon
     return true;
 }
 
-// A base character followed only by non-spacing or enclosing marks: everything it draws
-// belongs on the base's cell.
-bool isBaseWithMarks(std::u16string_view text)
+// The scalar at `index` of a cell's text and its length in units.
+std::pair<char32_t, std::size_t> scalarIn(std::u16string_view text, std::size_t index)
 {
-    bool first = true;
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t scalar = text[i];
-        std::size_t units = 1;
-        if (QChar::isHighSurrogate(text[i]) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1])) {
-            scalar = QChar::surrogateToUcs4(text[i], text[i + 1]);
-            units = 2;
-        }
-        i += units;
-        if (first) {
-            first = false;
-            continue;
-        }
-        const int8_t type = u_charType(static_cast<UChar32>(scalar));
-        if (type != U_NON_SPACING_MARK && type != U_ENCLOSING_MARK)
-            return false;
+    if (QChar::isHighSurrogate(text[index]) && index + 1 < text.size() && QChar::isLowSurrogate(text[index + 1]))
+        return {QChar::surrogateToUcs4(text[index], text[index + 1]), 2};
+    return {text[index], 1};
+}
+
+bool isNonSpacingOrEnclosingMark(char32_t scalar)
+{
+    const int8_t type = u_charType(static_cast<UChar32>(scalar));
+    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK;
+}
+
+bool isRegionalIndicator(char32_t scalar)
+{
+    return scalar >= 0x1F1E6 && scalar <= 0x1F1FF;
+}
+
+bool isPictographic(char32_t scalar)
+{
+    return u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_EXTENDED_PICTOGRAPHIC) != 0;
+}
+
+// Where an emoji sequence that starts the text ends (a flag's second letter, a skin tone,
+// selectors, tags, and what joiners join): 0 when the text starts with no picture.
+std::size_t emojiSequenceEnd(std::u16string_view text)
+{
+    const char32_t first = scalarIn(text, 0).first;
+    if (!isRegionalIndicator(first) && !isPictographic(first))
+        return 0;
+    std::size_t end = scalarIn(text, 0).second;
+    bool joined = false;
+    while (end < text.size()) {
+        const auto [scalar, units] = scalarIn(text, end);
+        const bool part = scalar == 0x200D || isVariationSelector(scalar) || (scalar >= 0x1F3FB && scalar <= 0x1F3FF)
+            || (scalar >= 0xE0020 && scalar <= 0xE007F) || isRegionalIndicator(scalar) || (joined && isPictographic(scalar));
+        if (!part)
+            break;
+        joined = scalar == 0x200D;
+        end += units;
     }
-    return !first;
+    return end;
+}
+
+// In a cell of a base and the non-spacing or enclosing marks on it, where the text whose
+// glyphs are drawn on the base begins: the cell's start when the base is one character
+// (whatever else it draws belongs on it), the first mark when the base is an emoji sequence
+// (whose own glyphs are the picture). None for any other cell.
+std::optional<std::size_t> drawnOnBaseFrom(std::u16string_view text)
+{
+    if (text.empty())
+        return std::nullopt;
+    const auto marksFrom = [&](std::size_t from) {
+        for (std::size_t i = from; i < text.size();) {
+            const auto [scalar, units] = scalarIn(text, i);
+            if (!isNonSpacingOrEnclosingMark(scalar))
+                return false;
+            i += units;
+        }
+        return true;
+    };
+    if (marksFrom(scalarIn(text, 0).second))
+        return 0;
+    const std::size_t sequence = emojiSequenceEnd(text);
+    if (sequence > 0 && sequence < text.size() && marksFrom(sequence))
+        return sequence;
+    return std::nullopt;
 }
 
 // A cell shaped with nothing around it: its script is written right to left.
@@ -338,7 +384,12 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
         while (next < glyphs.size() && cellOf(glyphs[next].glyph.cluster) == cell)
             ++next;
         const std::size_t end = cellEnd(cell);
-        const bool withMarks = next - g > 1 && isBaseWithMarks(text.substr(cell, end - cell));
+        const std::optional<std::size_t> onBase =
+            next - g > 1 ? drawnOnBaseFrom(text.substr(cell, end - cell)) : std::nullopt;
+        const bool withMarks = onBase.has_value();
+        const auto drawnOnBase = [&](std::size_t k) {
+            return withMarks && static_cast<std::size_t>(glyphs[k].glyph.cluster) >= cell + *onBase;
+        };
         // The base: the cell's first glyph that is not a mark. In a cell of a base and its
         // marks, where a font gives its marks an advance and no mark class, the glyph of the
         // base character among those.
@@ -371,9 +422,10 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
         for (std::size_t k = g; k < next; ++k)
             glyphs[k].x -= baseX;
         // Marks are drawn on the base; in a cell of a base and its marks, whatever else the
-        // cell draws is too.
+        // cell draws is too (after an emoji sequence, what its marks draw).
         for (std::size_t k = g; k < next; ++k)
-            bases[k] = k != base && (glyphs[k].glyph.mark || withMarks) ? static_cast<int>(base) : static_cast<int>(k);
+            bases[k] = k != base && (glyphs[k].glyph.mark || drawnOnBase(k)) ? static_cast<int>(base)
+                                                                              : static_cast<int>(k);
 
         // A cluster the shaper merged into the next cell's (a conjunct) is not a base with
         // marks of its own: its glyphs stay where the shaper put them.
@@ -384,7 +436,7 @@ std::optional<ShaperRun> shapeCellRun(std::u16string_view packed, const QRawFont
             const QList<QPointF> baseAdvances = baseFont.advancesForGlyphIndexes(QList<quint32>{baseGlyph.glyph.glyph});
             const double baseAdvance = baseAdvances.isEmpty() ? 0.0 : baseAdvances.front().x();
             for (std::size_t k = g; k < next; ++k) {
-                if (k == base)
+                if (k == base || !drawnOnBase(k))
                     continue;
                 StretchGlyph& mark = glyphs[k];
                 const QRawFont& markFont = pieces[static_cast<std::size_t>(mark.piece)].font;

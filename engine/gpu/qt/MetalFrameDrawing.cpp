@@ -221,8 +221,10 @@ enum class Layer { backgrounds, underImages, powerlineJoins, grayGlyphs, colorGl
                    overImages, otherImages };
 
 // Drawn back to front: images under the text sit between the cell backgrounds and the joins.
+// Colour pictures go before the other glyphs, so that a mark drawn on a picture (an accent
+// on a flag) is seen over it, as the painter draws a cell's glyphs in their order.
 constexpr Layer layerOrder[] = {Layer::backgrounds,   Layer::underImages, Layer::powerlineJoins,
-                                Layer::grayGlyphs,    Layer::colorGlyphs, Layer::decorations,
+                                Layer::colorGlyphs,   Layer::grayGlyphs,  Layer::decorations,
                                 Layer::placeholderImages, Layer::overImages, Layer::otherImages};
 
 bool isImageLayer(Layer layer)

@@ -226,13 +226,9 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
         }
     }
 
-    // Glyphs and their decorations. One decoration piece per cell, at the cell's first glyph's
-    // height; the list is reused from run to run (cells shaped alone are runs of their own).
-    struct DecoratedCell {
-        int column;
-        double glyphY;
-    };
-    std::vector<DecoratedCell> decorated;
+    // Glyphs and their decorations. One decoration piece per cell, on the row's baseline, as
+    // the painter draws them; the list of the cells' columns is reused from run to run.
+    std::vector<int> decorated;
     std::vector<FittedGlyph> fitted;
     for (ViewLineSegment& segment : built.segments) {
         if (segment.text.empty())
@@ -243,15 +239,13 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             const RunStyle& style = run.attributes;
             const MetalFloat4 color = style.foregroundColor ? rgba(*style.foregroundColor) : foreground;
             decorated.clear();
-            // Cells without a glyph of their own (taken into a conjunct drawn from an earlier
-            // cell) still carry their decorations on the grid.
+            // Every cell is decorated once, whatever it draws: several glyphs (marks), or none
+            // (a cell taken into a conjunct drawn from an earlier one).
             const int runEnd = run.utf16Offset + std::max(run.utf16Length, 1) - 1;
             int lastOrdinal = segment.cellOrdinal(run.utf16Offset) - 1;
             const auto decorateUpTo = [&](int ordinal) {
-                while (lastOrdinal + 1 < ordinal) {
-                    ++lastOrdinal;
-                    decorated.push_back({segment.column + lastOrdinal * segment.columnWidth, 0.0});
-                }
+                while (lastOrdinal < ordinal)
+                    decorated.push_back(segment.column + ++lastOrdinal * segment.columnWidth);
             };
             // Wide cells are fitted into their slots, each cluster as one.
             const bool wide = columnWidth >= 2;
@@ -278,10 +272,6 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                     // advances: positions are offsets from the glyph's cell, its base at 0.
                     const double dx = position.x();
                     decorateUpTo(ordinal);
-                    if (ordinal > lastOrdinal) {
-                        lastOrdinal = ordinal;
-                        decorated.push_back({cellColumn, position.y()});
-                    }
                     // A space has no ink; asking for its bitmap would rasterize it anew on
                     // every rebuilt row, since nothing is cached for a glyph without one.
                     if (textIndex >= 0 && static_cast<std::size_t>(textIndex) < segment.text.size()
@@ -308,7 +298,7 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                 }
             }
 
-            decorateUpTo(segment.cellOrdinal(runEnd) + 1);
+            decorateUpTo(segment.cellOrdinal(runEnd));
             if (decorated.empty())
                 continue;
             // A decoration spans the cells of a wide character too, rounded up to whole points.
@@ -316,10 +306,10 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
             if (style.underlineStyleAttribute.value_or(0) != 0) {
                 const int kind = static_cast<int>(underlineStyle(style));
                 const MetalFloat4 underlineColor = style.underlineColor ? rgba(*style.underlineColor) : foreground;
-                for (const DecoratedCell& cell : decorated) {
-                    const double x0 = scale * cellWidth * cell.column;
-                    const double x1 = scale * (cellWidth * cell.column + pieceWidth);
-                    const double y = underlinePosition + baseline + cell.glyphY;
+                for (const int column : decorated) {
+                    const double x0 = scale * cellWidth * column;
+                    const double x1 = scale * (cellWidth * column + pieceWidth);
+                    const double y = underlinePosition + baseline;
                     if (kind == static_cast<int>(UnderlineStyle::double_)) {
                         decorationGeometry(data.decorationCells, 1, x0, x1, scale * y, scale * lineThickness,
                                            underlineColor, scale, row);
@@ -340,10 +330,10 @@ RowDrawData MetalTerminalRenderer::buildRowDrawData(double cellWidth, double cel
                 const double thickness = std::max(0.5, std::floor(scale * u) / scale);
                 const double xHeight = font.isValid() ? font.xHeight() : 0.0;
                 const bool twoLines = (value & 0x9) == 0x9;
-                for (const DecoratedCell& cell : decorated) {
-                    const double x0 = scale * cellWidth * cell.column;
-                    const double x1 = scale * (cellWidth * cell.column + pieceWidth);
-                    const double y = (xHeight + thickness) * 0.5 + baseline + cell.glyphY;
+                for (const int column : decorated) {
+                    const double x0 = scale * cellWidth * column;
+                    const double x1 = scale * (cellWidth * column + pieceWidth);
+                    const double y = (xHeight + thickness) * 0.5 + baseline;
                     decorationGeometry(data.decorationCells, kind, x0, x1, scale * y, scale * thickness, strikeColor,
                                        scale, row);
                     if (twoLines)

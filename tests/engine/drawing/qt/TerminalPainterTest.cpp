@@ -309,7 +309,8 @@ TEST_F(TerminalPainterTest, ConcealedTextDrawsBlankButKeepsItsBackgroundAndText)
 
 TEST_F(TerminalPainterTest, UnderlineAndStrikeSpanWholeCells)
 {
-    feed(*terminal, "\x1b[4m  \x1b[0m  \r\n\x1b[9m   \x1b[0m");
+    // The third row: an ideographic space (wide, without ink) underlined, then a blank.
+    feed(*terminal, "\x1b[4m  \x1b[0m  \r\n\x1b[9m   \x1b[0m\r\n\x1b[4m\u3000\x1b[0m ");
     const QImage image = render();
     const QFontMetricsF metrics(font);
     const int underlineY = static_cast<int>(std::floor(baseline(0) + metrics.underlinePos()));
@@ -322,6 +323,8 @@ TEST_F(TerminalPainterTest, UnderlineAndStrikeSpanWholeCells)
     EXPECT_TRUE(lineNear(underlineY, 32, std::string(16, '#') + std::string(16, '.')));
     const double offset = (metrics.xHeight() + std::max(0.5, std::round(metrics.lineWidth()))) * 0.5;
     EXPECT_TRUE(lineNear(static_cast<int>(std::floor(baseline(1) - offset)), 40, std::string(24, '#') + std::string(16, '.')));
+    // A wide cell's piece covers both of its cells.
+    EXPECT_TRUE(lineNear(underlineY + 2 * static_cast<int>(cellHeight), 32, std::string(16, '#') + std::string(16, '.')));
 }
 
 TEST_F(TerminalPainterTest, UnderlineColourAndDoubleUnderline)

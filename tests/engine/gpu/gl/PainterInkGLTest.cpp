@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "view/qt/TerminalView.h"
 
@@ -203,6 +205,141 @@ TEST_F(PainterInkGLTest, InkHangingIntoTheNextRowStaysAsTheGpuShowsIt)
                 lit);
     EXPECT_GT(lit, 5) << "no ink hangs into the row: the test shows nothing";
     EXPECT_LE(differ, yardstick + margin);
+}
+
+// The number of pixel columns of the area that hold decoration ink: somewhere in the column
+// the area differs from the same text undecorated, `plainAbove` pixels higher, in `colour`
+// when given.
+int decoratedColumns(const QImage& image, const QRect& area, int plainAbove, const std::optional<QColor>& colour)
+{
+    int columns = 0;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        bool inked = false;
+        for (int y = area.top(); y <= area.bottom() && !inked; ++y) {
+            const QColor pixel = image.pixelColor(x, y);
+            inked = channelDifference(pixel, image.pixelColor(x, y - plainAbove)) > 64
+                && (!colour || channelDifference(pixel, *colour) <= 64);
+        }
+        columns += inked ? 1 : 0;
+    }
+    return columns;
+}
+
+// Underlines of every style, an underline colour and a strike-through under wide characters
+// cover both cells of each, in the painter as on the GPU, whether the character follows a
+// colour change or ends the row; the blank cells around them stay bare in both.
+TEST_F(PainterInkGLTest, DecorationsCoverBothCellsOfAWideCharacter)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Sans CJK JP")))
+        FAIL() << "the font package fonts-noto-cjk is missing (no Noto Sans CJK JP)";
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
+    struct Case {
+        const char* name;
+        const char* sgr;
+        std::optional<QColor> colour;
+    };
+    const Case cases[] = {
+        {"single", "4", std::nullopt},          {"double", "4:2", std::nullopt},
+        {"curly", "4:3", std::nullopt},         {"dotted", "4:4", std::nullopt},
+        {"dashed", "4:5", std::nullopt},        {"strike-through", "9", std::nullopt},
+        {"underline colour", "4;58:2::255:0:0", QColor(255, 0, 0)},
+    };
+    const int cols = view->terminal->cols();
+    // 漢字한국👍 in columns 0 to 9; 漢 after a colour change in 10 and 11; 字 in the last two.
+    const auto line = [&](const std::string& sgr) {
+        return "\x1b[" + sgr + "m\xe6\xbc\xa2\xe5\xad\x97\xed\x95\x9c\xea\xb5\xad\xf0\x9f\x91\x8d"
+               "\x1b[38;2;0;160;255m\xe6\xbc\xa2\x1b[39m\x1b["
+            + std::to_string(cols - 1) + "G\xe5\xad\x97\x1b[0m";
+    };
+    std::vector<bool> expected(static_cast<std::size_t>(cols), false);
+    for (int c = 0; c < 12; ++c)
+        expected[static_cast<std::size_t>(c)] = true;
+    expected[static_cast<std::size_t>(cols - 2)] = expected[static_cast<std::size_t>(cols - 1)] = true;
+    for (const double scale : {1.0, 2.0}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " at ratio " + std::to_string(scale));
+            view->feedText("\x1b[H\x1b[2J" + line("0") + "\r\n" + line(c.sgr));
+            const QImage painted = painterFrame(scale);
+            const QImage drawn = gpuFrame(scale);
+            const int rowOffset = cells(1, 0, 1, scale).top() - cells(0, 0, 1, scale).top();
+            std::string paintedCells;
+            std::string drawnCells;
+            std::string wanted;
+            for (int column = 0; column < cols; ++column) {
+                // The cell's pixels, less a pixel at each side where a neighbour's piece
+                // may end (the glyph above may hide some of a piece, not all of it).
+                const QRect cell = cells(1, column, column + 1, scale).adjusted(1, 0, -1, 0);
+                paintedCells += decoratedColumns(painted, cell, rowOffset, c.colour) > 0 ? '#' : '.';
+                drawnCells += decoratedColumns(drawn, cell, rowOffset, c.colour) > 0 ? '#' : '.';
+                wanted += expected[static_cast<std::size_t>(column)] ? '#' : '.';
+            }
+            EXPECT_EQ(paintedCells, wanted) << "painter";
+            EXPECT_EQ(drawnCells, wanted) << "GPU";
+            if (paintedCells != wanted || drawnCells != wanted) {
+                painted.save(QStringLiteral("decorations-painter.png"));
+                drawn.save(QStringLiteral("decorations-gpu.png"));
+            }
+        }
+    }
+}
+
+// A mark on an emoji sequence (a flag, a skin tone, a joined family, a flag of joined parts)
+// comes from the text's font, which has it, the picture from the colour font, which has not:
+// the mark is drawn over the picture, fitted with it (at its scale) into the sequence's two
+// cells and centred there, in the painter as on the GPU. Fitted on its own, at its own scale
+// and offset, it would stand off the centre.
+TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceIsCentredOnItsPicture)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
+    const std::string acute = "\xcc\x81";
+    const std::pair<const char*, std::string> cases[] = {
+        {"thumbs up, acute", "\xf0\x9f\x91\x8d" + acute},
+        {"French flag, acute", "\xf0\x9f\x87\xab\xf0\x9f\x87\xb7" + acute},
+        {"Japanese flag, diaeresis", "\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5\xcc\x88"},
+        {"family, acute", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7\xe2\x80\x8d"
+                          "\xf0\x9f\x91\xa6" + acute},
+        {"waving hand with a skin tone, acute", "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd" + acute},
+        {"rainbow flag, acute", "\xf0\x9f\x8f\xb3\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x8c\x88" + acute},
+    };
+    const CellDimension cell = *view->cellDimension;
+    for (const double scale : {1.0, 2.0}) {
+        for (const auto& [name, marked] : cases) {
+            SCOPED_TRACE(std::string(name) + " at ratio " + std::to_string(scale));
+            const std::string bare = marked.substr(0, marked.size() - 2);
+            // Each row: the sequence in columns 0 and 1, a bar in column 2; the mark in red,
+            // seen also over the white of a picture.
+            view->feedText("\x1b[H\x1b[2J\x1b[38;2;255;0;0m" + bare + "|\r\n" + marked + "|");
+            ASSERT_EQ(view->terminal->buffer().x(), 3) << "the sequence and its mark take two cells";
+            const QImage painted = painterFrame(scale);
+            const QImage drawn = gpuFrame(scale);
+            const QRect row = cells(1, 0, 6, scale);
+            const int rowHeight = row.top() - cells(0, 0, 1, scale).top();
+            for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
+                // The columns where the marked row differs from the bare one.
+                int first = row.right() + 1;
+                int last = -1;
+                for (int y = row.top(); y <= row.bottom(); ++y)
+                    for (int x = row.left(); x <= row.right(); ++x)
+                        if (channelDifference(picture->pixelColor(x, y), picture->pixelColor(x, y - rowHeight)) > 64) {
+                            first = std::min(first, x);
+                            last = std::max(last, x);
+                        }
+                // Centred on the picture, which is centred in the two cells: the mark takes the
+                // picture's fit (scaled down with it), not one of its own.
+                const double centre = cell.width * scale;
+                std::printf("%s, %s at ratio %.0f: the mark changes x %d to %d, the cells' centre is %.1f\n", path,
+                            name, scale, first, last, centre);
+                const bool centred = last >= 0 && std::abs((first + last + 1) / 2.0 - centre) <= scale;
+                EXPECT_TRUE(centred) << "the mark is missing or off its picture in the " << path;
+                if (!centred) {
+                    painted.save(QStringLiteral("emoji-mark-painter.png"));
+                    drawn.save(QStringLiteral("emoji-mark-gpu.png"));
+                }
+            }
+        }
+    }
 }
 
 } // namespace
