@@ -288,6 +288,8 @@ void SettingsView::showRoots()
         layout->addWidget(remove);
         rootRows->addWidget(row);
     }
+    // Its height follows the rows: the form gives it again what it now asks.
+    rootList->updateGeometry();
 }
 
 void SettingsView::showFontSize()
