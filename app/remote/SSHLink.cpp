@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
@@ -217,6 +218,31 @@ QString installKeyFailedMessage()
     return QStringLiteral("Aucune clé n'a pu être installée sur ce serveur.");
 }
 
+namespace {
+
+// What makes a key line the same key: its type and its base64 body, not its comment.
+QString keyIdentity(const QString& line)
+{
+    return line.section(u' ', 0, 1, QString::SectionSkipEmpty);
+}
+
+// The first line of each key: the same key in two files (a copy, or a new comment) is
+// installed and counted once.
+QStringList distinctKeys(const QStringList& keys)
+{
+    QStringList distinct;
+    QSet<QString> seen;
+    for (const QString& key : keys) {
+        if (!seen.contains(keyIdentity(key))) {
+            seen.insert(keyIdentity(key));
+            distinct.append(key);
+        }
+    }
+    return distinct;
+}
+
+} // namespace
+
 QString SSHLink::installKeyCommand(const QStringList& keys)
 {
     // A key goes on a line of its own: when the file does not end with a line break, one is
@@ -227,7 +253,7 @@ QString SSHLink::installKeyCommand(const QStringList& keys)
         "umask 077 && mkdir -p \"$HOME/.ssh\" && f=\"$HOME/.ssh/authorized_keys\" && touch \"$f\" || exit 1\n"
         "[ ! -s \"$f\" ] || [ -z \"$(tail -c 1 \"$f\")\" ] || printf '\\n' >> \"$f\" || exit 1\n"
         "n=0\n");
-    for (const QString& key : keys) {
+    for (const QString& key : distinctKeys(keys)) {
         const QString quoted = shellQuote(key);
         command += QStringLiteral("grep -qxF -- ") + quoted + QStringLiteral(" \"$f\" || printf '%s\\n' ") + quoted
             + QStringLiteral(" >> \"$f\"\n");

@@ -72,7 +72,8 @@ public:
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.
     Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath);
     // Adds each public key of ~/.ssh to the remote authorized keys unless already there;
-    // gives the number of them the file then holds as whole lines, and fails with
+    // gives the number of them the file then holds as whole lines (a key found in several
+    // files, whatever its comment, counts and goes in once), and fails with
     // installKeyFailedMessage() when that is none.
     Task<ShellResult<int>> installKey();
     // Ends the master connection of this profile; any failure is ignored.

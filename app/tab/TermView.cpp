@@ -5,7 +5,6 @@
 
 #include <QBuffer>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -123,8 +122,17 @@ void TermView::processTerminated(corvantix::LocalProcess& source, std::optional<
 void TermView::requestOpenLink(corvantix::TerminalView&, const std::string& link, const std::map<std::string, std::string>&)
 {
     const QUrl url(QString::fromStdString(link), QUrl::StrictMode);
-    if (url.isValid() && !url.scheme().isEmpty())
-        QDesktopServices::openUrl(url);
+    if (url.isValid() && !url.scheme().isEmpty()) {
+        openLinkUrl(url);
+        return;
+    }
+    // Any other text may name a file, of the tab's host: a server's files are not here. A
+    // relative path would be read from this program's folder, not the shell's, so it opens
+    // nothing rather than a namesake.
+    if (!owner || owner->link || !(link.starts_with('/') || link == "~" || link.starts_with("~/")))
+        return;
+    if (const std::optional<QUrl> file = resolvedLinkUrl(link); file && file->isLocalFile())
+        openLinkUrl(*file);
 }
 
 void TermView::bell()

@@ -43,7 +43,9 @@ public:
     // Reported to the tab on a later turn of the event loop, with the generation of now and
     // the child's wait status.
     void processTerminated(corvantix::LocalProcess& source, std::optional<std::int32_t> exitCode) override;
-    // Only a valid URL with a scheme is opened, by the desktop's handler.
+    // A valid URL with a scheme opens as it is; in a tab of this computer, an absolute path
+    // (or one from "~") to an existing file or folder opens as that file, a ":line[:column]"
+    // after it cut when needed. Through the engine's opener.
     void requestOpenLink(corvantix::TerminalView& source, const std::string& link,
                          const std::map<std::string, std::string>& params) override;
     // The tab's bell hook replaces the desktop's beep.

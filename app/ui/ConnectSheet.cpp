@@ -153,17 +153,20 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     failureLabel->hide();
     layout->addWidget(failureLabel);
 
+    // A line of its own above the buttons: the sentence is read whole, wrapped when long.
+    keychainMissingLabel = new QLabel(noKeychainMessage, this);
+    keychainMissingLabel->setTextFormat(Qt::PlainText);
+    keychainMissingLabel->setWordWrap(true);
+    keychainMissingLabel->setFont(calloutFont);
+    setTextColour(*keychainMissingLabel, systemOrange());
+    keychainMissingLabel->hide();
+    layout->addWidget(keychainMissingLabel);
+
     auto* bottom = new QHBoxLayout;
     rememberToggle = new QCheckBox(QStringLiteral("Mémoriser le mot de passe (trousseau)"), this);
     rememberToggle->setChecked(true);
     connect(rememberToggle, &QCheckBox::toggled, this, [this](bool on) { bootTerminal->setRemember(on); });
     bottom->addWidget(rememberToggle);
-    keychainMissingLabel = new QLabel(noKeychainMessage, this);
-    keychainMissingLabel->setTextFormat(Qt::PlainText);
-    keychainMissingLabel->setFont(calloutFont);
-    setTextColour(*keychainMissingLabel, systemOrange());
-    keychainMissingLabel->hide();
-    bottom->addWidget(keychainMissingLabel);
     bottom->addStretch(1);
     closeButton = new QPushButton(QStringLiteral("Annuler"), this);
     closeButton->setAutoDefault(false);

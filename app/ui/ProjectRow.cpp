@@ -1,5 +1,6 @@
 #include "ui/ProjectRow.h"
 
+#include "platform/DetachedProcess.h"
 #include "style/VisibleText.h"
 #include "tab/MacTab.h"
 #include "ui/AppBus.h"
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -86,16 +87,31 @@ QColor dirtyMarkColor()
     return paletteColor(1.0, 0.62, 0.04);
 }
 
+void openFolderWithDesktopOpener(const QUrl& folder, std::function<void(bool opened)> done)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        done(false);
+        return;
+    }
+    // Its exit is the answer: the desktop's own call would report success as soon as the
+    // opener started, even when it then finds nothing able to show a folder.
+    startDetachedProcess(opener, {folder.toLocalFile()},
+                         [done = std::move(done)](std::optional<int> status) { done(!status || *status == 0); });
+}
+
 void revealInFileManager(const QString& path, std::function<void()> failed, const QDBusConnection& bus,
-                         std::function<bool(const QUrl&)> openFolder)
+                         FolderOpener openFolder)
 {
     if (!openFolder)
-        openFolder = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
+        openFolder = openFolderWithDesktopOpener;
     const QString cleaned = QDir::cleanPath(path);
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(cleaned).absolutePath());
     const auto fallBack = [folder, openFolder = std::move(openFolder), failed = std::move(failed)] {
-        if (!openFolder(folder) && failed)
-            failed();
+        openFolder(folder, [failed](bool opened) {
+            if (!opened && failed)
+                failed();
+        });
     };
     if (!bus.isConnected()) {
         fallBack();

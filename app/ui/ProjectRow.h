@@ -106,13 +106,20 @@ ProjectRowLayout layoutProjectRow(double width, int depth, const ProjectRowState
 QFont projectNameFont(bool active);
 QFont projectBranchFont();
 
+// Opens a folder with whatever the desktop offers; `done` hears, whenever it is known,
+// whether something took it.
+using FolderOpener = std::function<void(const QUrl& folder, std::function<void(bool opened)> done)>;
+
+// The desktop's opener, xdg-open found on PATH, started apart from the application: it may
+// stay until the file manager closes and outlives a quit. Only its non-zero exit (or its
+// absence) counts as not opened.
+void openFolderWithDesktopOpener(const QUrl& folder, std::function<void(bool opened)> done);
+
 // Shows the file or folder selected in the desktop's file manager over `bus`; when no file
 // manager answers there, opens the folder that holds it with `openFolder` (the desktop's
-// default handler when none is given), which tells whether something took it. When that fails
-// too, `failed` is called. Never waits for the answer.
+// opener when none is given). When that fails too, `failed` is called. Never waits.
 void revealInFileManager(const QString& path, std::function<void()> failed,
-                         const QDBusConnection& bus = QDBusConnection::sessionBus(),
-                         std::function<bool(const QUrl&)> openFolder = {});
+                         const QDBusConnection& bus = QDBusConnection::sessionBus(), FolderOpener openFolder = {});
 inline const QString noFileManagerMessage = QStringLiteral("Aucun gestionnaire de fichiers n'a pu être ouvert.");
 
 // Lists the folder's sessions, then always posts the session picker with them, even when

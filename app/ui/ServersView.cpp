@@ -6,6 +6,7 @@
 #include "style/Palette.h"
 #include "ui/ProfileEditor.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -239,6 +241,20 @@ ServersView::ServersView(MacModel& model, std::optional<QString> autoConnect, QW
 void ServersView::rebuildRows()
 {
     hint->setVisible(model.profiles().isEmpty());
+    // The list stays where it is while its rows change. A focused control about to go (the
+    // pressed "Connecter" turning into a spinner) would hand the keyboard down the chain of
+    // the old rows, each scrolled into view in turn: the list keeps it instead, and the same
+    // row's control gets it back when there is one.
+    const int scrolled = list->verticalScrollBar()->value();
+    QWidget* focused = QApplication::focusWidget();
+    std::optional<QString> focusedRow;
+    if (focused != nullptr && rows->isAncestorOf(focused)) {
+        for (QWidget* up = focused; up != rows; up = up->parentWidget()) {
+            if (up->property("profileId").isValid())
+                focusedRow = up->property("profileId").toString();
+        }
+        list->setFocus(Qt::OtherFocusReason);
+    }
     // A row may be rebuilt from inside its own button's click: delete the old ones later.
     while (rowsLayout->count() > 1) {
         QLayoutItem* item = rowsLayout->takeAt(0);
@@ -249,14 +265,22 @@ void ServersView::rebuildRows()
         delete item;
     }
     qsizetype position = 0;
-    for (const MacProfile& profile : model.profiles())
-        rowsLayout->insertWidget(int(position++), makeRow(profile));
+    for (const MacProfile& profile : model.profiles()) {
+        QWidget* row = makeRow(profile);
+        rowsLayout->insertWidget(int(position++), row);
+        if (focusedRow == profile.id) {
+            if (auto* button = row->findChild<QPushButton*>(QStringLiteral("connect")))
+                button->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    list->verticalScrollBar()->setValue(scrolled);
 }
 
 QWidget* ServersView::makeRow(const MacProfile& profile)
 {
     auto* row = new ServerRow(*this, profile, rows);
     row->setObjectName(QStringLiteral("serverRow"));
+    row->setProperty("profileId", profile.id);
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(12);

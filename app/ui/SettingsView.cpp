@@ -15,6 +15,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -95,6 +97,30 @@ QPalette darkPalette(QPalette palette)
     return palette;
 }
 
+// A frameless scroll area as tall as its rows when there is room, shorter (down to one row)
+// when the window is not.
+class RootList final : public QScrollArea {
+public:
+    explicit RootList(QWidget* parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        viewport()->setAutoFillBackground(false);
+    }
+    QSize sizeHint() const override
+    {
+        const QSize content = widget() != nullptr ? widget()->sizeHint() : QSize();
+        return QSize(QScrollArea::sizeHint().width(), std::max(content.height(), 0));
+    }
+    QSize minimumSizeHint() const override
+    {
+        const QLayout* rows = widget() != nullptr ? widget()->layout() : nullptr;
+        const int row = rows != nullptr && rows->count() > 0 ? rows->itemAt(0)->sizeHint().height() : 0;
+        return QSize(QScrollArea::minimumSizeHint().width(), std::min(sizeHint().height(), row));
+    }
+};
+
 } // namespace
 
 QString defaultProjectsRoot(const Prefs& prefs)
@@ -131,9 +157,16 @@ SettingsView::SettingsView(MacModel& model, QWidget* parent) : QWidget(parent), 
     form->setSpacing(6);
 
     QVBoxLayout* folders = addSection(form, QStringLiteral("Dossiers de projets (cet ordinateur)"), this);
-    rootRows = new QVBoxLayout;
+    // The roots take the height the other sections leave, and scroll beyond it.
+    rootList = new RootList(this);
+    rootList->setObjectName(QStringLiteral("rootList"));
+    auto* rootsHolder = new QWidget(rootList);
+    rootsHolder->setAutoFillBackground(false);
+    rootRows = new QVBoxLayout(rootsHolder);
+    rootRows->setContentsMargins(0, 0, 0, 0);
     rootRows->setSpacing(4);
-    folders->addLayout(rootRows);
+    rootList->setWidget(rootsHolder);
+    folders->addWidget(rootList, 1);
     auto* add = new QPushButton(QStringLiteral("Ajouter un dossier…"), this);
     add->setObjectName(QStringLiteral("addRoot"));
     connect(add, &QPushButton::clicked, this, [this] { addRoot(); });
@@ -233,7 +266,9 @@ void SettingsView::showRoots()
         delete item;
     }
     for (const QString& path : std::as_const(roots)) {
-        auto* row = new QWidget(this);
+        auto* row = new QWidget(rootRows->parentWidget());
+        row->setObjectName(QStringLiteral("rootRow"));
+        row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         auto* layout = new QHBoxLayout(row);
         layout->setContentsMargins(0, 0, 0, 0);
         auto* icon = new QLabel(row);
@@ -253,6 +288,8 @@ void SettingsView::showRoots()
         layout->addWidget(remove);
         rootRows->addWidget(row);
     }
+    // Its height follows the rows: the form gives it again what it now asks.
+    rootList->updateGeometry();
 }
 
 void SettingsView::showFontSize()

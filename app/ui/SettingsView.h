@@ -10,6 +10,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QVBoxLayout;
 
@@ -49,6 +50,8 @@ public:
     QSlider* sizeSlider() const { return slider; }
     QLabel* sizeLabel() const { return sizeValue; }
     QLabel* versionLabel() const { return versionValue; }
+    // The scrolled list of the roots.
+    QScrollArea* rootsList() const { return rootList; }
     // The minus buttons of the roots, in list order.
     QList<QPushButton*> removeButtons() const;
 
@@ -56,6 +59,7 @@ private:
     void showRoots();
     void showFontSize();
 
+    QScrollArea* rootList = nullptr;
     QVBoxLayout* rootRows = nullptr;
     QSlider* slider = nullptr;
     QLabel* sizeValue = nullptr;

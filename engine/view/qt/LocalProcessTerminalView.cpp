@@ -97,8 +97,7 @@ void LocalProcessTerminalView::send(TerminalView& source, std::span<const std::u
 
 void LocalProcessTerminalView::scrolled(TerminalView&, double) {}
 
-void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string& link,
-                                               const std::map<std::string, std::string>&)
+std::optional<QUrl> LocalProcessTerminalView::resolvedLinkUrl(const std::string& link)
 {
     const char* home = std::getenv("HOME");
     const std::optional<LinkTarget> target =
@@ -108,16 +107,28 @@ void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string&
                               return std::filesystem::exists(path, ignored);
                           });
     if (!target)
-        return;
+        return std::nullopt;
     const QString value = QString::fromStdString(target->value);
     const QUrl url = target->kind == LinkTarget::Kind::url ? QUrl(value)
                                                            : QUrl::fromLocalFile(QFileInfo(value).absoluteFilePath());
     if (!url.isValid())
-        return;
+        return std::nullopt;
+    return url;
+}
+
+void LocalProcessTerminalView::openLinkUrl(const QUrl& url)
+{
     if (openUrl)
         openUrl(url);
     else
         QDesktopServices::openUrl(url);
+}
+
+void LocalProcessTerminalView::requestOpenLink(TerminalView&, const std::string& link,
+                                               const std::map<std::string, std::string>&)
+{
+    if (const std::optional<QUrl> url = resolvedLinkUrl(link))
+        openLinkUrl(*url);
 }
 
 void LocalProcessTerminalView::bell(TerminalView&)

@@ -110,6 +110,13 @@ public:
     using TerminalView::inlineContentReceived;
     using TerminalView::scrolled;
 
+protected:
+    // What requestOpenLink opens for a link's text: the URL, or the file URL of the file it
+    // names on this computer; none when nothing fits.
+    static std::optional<QUrl> resolvedLinkUrl(const std::string& link);
+    // Through openUrl when set, else the desktop's handler.
+    void openLinkUrl(const QUrl& url);
+
 private:
     void setup();
 };

@@ -100,7 +100,8 @@ TEST_F(SSHLinkServer, HomeTmuxScriptsUploadsAndKeysThroughOneMasterConnection)
 
 // Keys go in as whole lines, byte for byte: after a last line without its line break, and
 // with a comment that echo would read (backslashes) or a shell would split (quotes). A second
-// run adds nothing. A file that cannot take them is an error, not "0 keys installed".
+// run adds nothing, and a key found in several files goes in once. A file that cannot take
+// them is an error, not "0 keys installed".
 TEST_F(SSHLinkServer, InstalledKeysAreWholeLinesByteForByte)
 {
     SSHLink::setProgramForTests(server->keyClient());
@@ -112,6 +113,9 @@ TEST_F(SSHLinkServer, InstalledKeysAreWholeLinesByteForByte)
         R"(ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIHalvorenKeyWithEscapes one\ntwo \c three "dq" it's \\ %s $HOME `x`)";
     ASSERT_TRUE(test::writeAll(home.file(".ssh/a.pub"), first + '\n'));
     ASSERT_TRUE(test::writeAll(home.file(".ssh/b.pub"), second + '\n'));
+    // The same key again, copied whole and with another comment: installed and counted once.
+    ASSERT_TRUE(test::writeAll(home.file(".ssh/c.pub"), first + '\n'));
+    ASSERT_TRUE(test::writeAll(home.file(".ssh/d.pub"), first.split(' ').mid(0, 2).join(' ') + " copy@elsewhere\n"));
     const QString authorized = server->remoteHome() + QStringLiteral("/.ssh/authorized_keys");
     // The account's own files, made by the account.
     const auto remote = [&](const QString& command) {

@@ -4,12 +4,17 @@
 #include "tab/TermView.h"
 
 #include "engine/view/qt/ViewTestSupport.h"
+#include "app/support/TempFolder.h"
+#include "platform/SecretStore.h"
+#include "remote/SSHLink.h"
 
 #include <QClipboard>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +172,68 @@ TEST(TermView, FileDropsReachTheTabAndTextIsRefused)
     ASSERT_EQ(recording.drops.size(), 1);
     EXPECT_EQ(recording.drops[0], (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp")),
                                                QUrl::fromLocalFile(QStringLiteral("/etc/hostname"))}));
+}
+
+// Ctrl held over a cell, then a click there: what the user does to open a link.
+void ctrlClick(TermView& view, int col, int row)
+{
+    const QPointF at((col + 0.5) * view.cellDimension->width, (row + 0.5) * view.cellDimension->height);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier, 37, 0, 0);
+    QCoreApplication::sendEvent(&view, &down);
+    for (const QEvent::Type type : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+        QMouseEvent event(type, at, view.mapToGlobal(at), button, held, Qt::ControlModifier);
+        // Far apart, so that no two clicks make a double click.
+        static quint64 time = 100000;
+        event.setTimestamp(time += 5000);
+        QCoreApplication::sendEvent(&view, &event);
+    }
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, 37, 0, 0);
+    QCoreApplication::sendEvent(&view, &up);
+}
+
+// A path opens as a file in a tab of this computer, never in a server's tab, where it names
+// a file of the server; URLs and OSC 8 links open in both.
+TEST(TermView, PathsOpenAsFilesOnlyInATabOfThisComputer)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral("notes.txt")), "x"));
+    const QUrl notes = QUrl::fromLocalFile(home.file(QStringLiteral("notes.txt")));
+    const std::string path = home.file(QStringLiteral("notes.txt")).toStdString();
+    // The output, then what a Ctrl+click on its first cells opens here and on a server.
+    const struct {
+        std::string output;
+        std::optional<QUrl> local, server;
+    } cases[] = {
+        {path, notes, std::nullopt},
+        {path + ":12:3", notes, std::nullopt},
+        {"~/notes.txt:12", notes, std::nullopt},
+        {home.path().toStdString(), QUrl::fromLocalFile(home.path()), std::nullopt},
+        {"\x1b]8;;" + notes.toString().toStdString() + "\x1b\\les notes\x1b]8;;\x1b\\", notes, notes},
+        {"https://example.org/a?b=1", QUrl(QStringLiteral("https://example.org/a?b=1")),
+         QUrl(QStringLiteral("https://example.org/a?b=1"))},
+        {path + ".missing", std::nullopt, std::nullopt},
+        {"~/missing.txt:4", std::nullopt, std::nullopt},
+    };
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    const auto server = std::make_shared<SSHLink>(MacProfile{QStringLiteral("p1"), QStringLiteral("srv"),
+                                                             QStringLiteral("srv"), 22, {}, QStringLiteral("~/projets")});
+    for (const bool onServer : {false, true}) {
+        MacTab tab(onServer ? QStringLiteral("p1") : QStringLiteral("local"),
+                   MacProject{QStringLiteral("demo"), home.path(), QStringLiteral("kq-demo")}, false,
+                   onServer ? server : nullptr, &keychain);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.output + (onServer ? " on a server" : " here"));
+            std::vector<QUrl> opened;
+            tab.terminal->openUrl = [&opened](const QUrl& url) { opened.push_back(url); };
+            tab.terminal->feedText("\x1b[2J\x1b[H" + c.output + "\r\n");
+            ctrlClick(*tab.terminal, 2, 0);
+            const std::optional<QUrl> expected = onServer ? c.server : c.local;
+            EXPECT_EQ(opened, expected ? std::vector<QUrl>{*expected} : std::vector<QUrl>{});
+        }
+    }
 }
 
 TEST(TermView, EndIsReportedOnALaterTurnWithTheGenerationOfThatMoment)

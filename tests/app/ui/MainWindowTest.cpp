@@ -24,6 +24,8 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QTest>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -424,6 +426,41 @@ TEST_F(Settings, TheSliderRoundsTheLabelFollowsTheModelAndTheLastFolderStays)
     EXPECT_EQ(view->roots, (QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/c")}));
     EXPECT_EQ(prefs.projectsRoots(), view->roots);
     EXPECT_EQ(removable(), (QList<bool>{true, true}));
+}
+
+// More folders than the window holds: each row keeps its height and the list scrolls, under
+// sections that stay whole.
+TEST_F(Settings, ManyFoldersKeepTheirHeightAndScroll)
+{
+    QStringList roots;
+    for (int i = 1; i <= 12; ++i)
+        roots << QStringLiteral("/srv/projets-%1").arg(i, 2, 10, QChar(u'0'));
+    open(roots);
+    view->show();
+    QCoreApplication::processEvents();
+    QScrollArea* list = view->rootsList();
+    const QList<QPushButton*> buttons = view->removeButtons();
+    ASSERT_EQ(buttons.size(), 12);
+    int below = 0;
+    for (const QPushButton* button : buttons) {
+        const QWidget* row = button->parentWidget();
+        EXPECT_EQ(row->height(), row->sizeHint().height());
+        EXPECT_GE(button->height(), button->sizeHint().height());
+        EXPECT_GE(row->y(), below) << "rows overlap";
+        below = row->y() + row->height();
+    }
+    EXPECT_EQ(list->widget()->height(), list->widget()->sizeHint().height());
+    ASSERT_GT(list->verticalScrollBar()->maximum(), 0);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    const QWidget* last = buttons.last()->parentWidget();
+    EXPECT_TRUE(list->viewport()->rect().contains(QRect(last->mapTo(list->viewport(), QPoint(0, 0)), last->size())));
+    // What follows the list is whole in the window, below it.
+    const QRect listed(list->mapTo(view.get(), QPoint(0, 0)), list->size());
+    for (const QWidget* after : {static_cast<QWidget*>(view->sizeSlider()), static_cast<QWidget*>(view->versionLabel())}) {
+        const QRect shown(after->mapTo(view.get(), QPoint(0, 0)), after->size());
+        EXPECT_TRUE(view->rect().contains(shown) && shown.top() >= listed.bottom());
+        EXPECT_GE(shown.height(), after->sizeHint().height());
+    }
 }
 
 TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)

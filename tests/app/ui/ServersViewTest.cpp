@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTcpServer>
 #include <QRegularExpression>
@@ -134,6 +135,44 @@ TEST_F(ServersSheet, LongRowsKeepTheirButtonSpinnerAndMarkInsideTheList)
     EXPECT_TRUE(name->text().endsWith(u'…') && name->fullText() == idle.name);
     EXPECT_EQ(detail->fullText(), QStringLiteral("deploy@") + host + QStringLiteral(" · ") + root);
     EXPECT_EQ(rows.at(3)->findChild<ElidedLabel*>(QStringLiteral("name"))->text(), QStringLiteral("box"));
+}
+
+// Pressing a row's "Connecter" leaves the list where it was, with the row's spinner in view,
+// while the attempt runs and after it failed.
+TEST_F(ServersSheet, ConnectingARowKeepsTheListWhereItWas)
+{
+    // An ssh that takes a second to fail: the spinner stays meanwhile.
+    const QString slow = folder.file(QStringLiteral("slow-ssh"));
+    ASSERT_TRUE(test::writeAll(slow, "#!/bin/sh\nsleep 1\nexit 255\n"));
+    QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    SSHLink::setProgramForTests(slow);
+    QList<MacProfile> profiles;
+    for (int i = 1; i <= 9; ++i)
+        profiles << profile(QStringLiteral("p%1").arg(i), QStringLiteral("srv%1").arg(i));
+    model.setProfiles(profiles);
+    ServersView& sheet = open();
+    test::settle();
+    QScrollBar* scroll = sheet.list->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0) << "the rows must overflow the list";
+    ASSERT_EQ(scroll->value(), 0);
+    const auto rowOf = [&](int index) { return sheet.list->widget()->findChildren<QWidget*>(QStringLiteral("serverRow")).at(index); };
+    auto* connect = rowOf(3)->findChild<QPushButton*>(QStringLiteral("connect"));
+    ASSERT_NE(connect, nullptr);
+    QTest::mouseClick(connect, Qt::LeftButton);
+    ASSERT_TRUE(model.reconnecting().contains(profiles[3].id));
+    test::settle();
+    EXPECT_EQ(scroll->value(), 0);
+    const QWidget* spinner = nullptr;
+    for (const QWidget* row : sheet.list->widget()->findChildren<QWidget*>(QStringLiteral("serverRow"))) {
+        if (row->isVisible() && row->findChild<QWidget*>(QStringLiteral("connecting")))
+            spinner = row->findChild<QWidget*>(QStringLiteral("connecting"));
+    }
+    ASSERT_NE(spinner, nullptr);
+    const QRect shown(spinner->mapTo(sheet.list->viewport(), QPoint(0, 0)), spinner->size());
+    EXPECT_TRUE(spinner->isVisible() && sheet.list->viewport()->rect().contains(shown));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !asked.isEmpty(); }, 20000));
+    test::settle();
+    EXPECT_EQ(scroll->value(), 0);
 }
 
 // A server deleted while its silent connection is under way: the attempt ends with nothing
@@ -418,6 +457,23 @@ TEST(ConnectSheet, WithoutAKeychainTheRememberBoxIsOffDisabledAndSaysWhy)
         EXPECT_EQ(missing->isVisible(), !available);
         EXPECT_EQ(sheet.terminal()->view()->remember, available);
         EXPECT_EQ(missing->textFormat(), Qt::PlainText);
+        if (!available) {
+            // The whole sentence, inside the sheet, under no other control.
+            QCoreApplication::processEvents();
+            const QRect shown(missing->mapTo(&sheet, QPoint(0, 0)), missing->size());
+            EXPECT_TRUE(sheet.rect().contains(shown)) << shown.x() << "+" << shown.width() << " in " << sheet.width();
+            const QRect needed =
+                missing->fontMetrics().boundingRect(QRect(0, 0, shown.width(), 10000), Qt::TextWordWrap, missing->text());
+            EXPECT_TRUE(needed.width() <= shown.width() && needed.height() <= shown.height())
+                << needed.width() << "x" << needed.height() << " in " << shown.width() << "x" << shown.height();
+            for (const QWidget* other : sheet.findChildren<QWidget*>()) {
+                if (other->isVisible() && other != missing && !other->isAncestorOf(missing)
+                    && !missing->isAncestorOf(other) && (other->inherits("QAbstractButton") || other->inherits("QLabel"))) {
+                    const QRect place(other->mapTo(&sheet, QPoint(0, 0)), other->size());
+                    EXPECT_FALSE(place.intersects(shown)) << other->metaObject()->className();
+                }
+            }
+        }
         sheet.reject();
     }
 }

@@ -155,14 +155,50 @@ TEST(ProjectRow, RevealFallsBackToTheFolderAndTellsWhenNothingOpensIt)
         QList<QUrl> opened;
         int failures = 0;
         revealInFileManager(QStringLiteral("/r/web/../web"), [&failures] { ++failures; },
-                            QDBusConnection(QStringLiteral("no-bus")), [&](const QUrl& folder) {
+                            QDBusConnection(QStringLiteral("no-bus")),
+                            [&](const QUrl& folder, std::function<void(bool)> done) {
                                 opened << folder;
-                                return opens;
+                                done(opens);
                             });
         EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/r"))});
         EXPECT_EQ(failures, opens ? 0 : 1);
     }
     EXPECT_EQ(noFileManagerMessage, QStringLiteral("Aucun gestionnaire de fichiers n'a pu être ouvert."));
+}
+
+// The desktop's opener runs apart: the row returns while it still runs, and only its failing
+// exit (xdg-open's 3 when nothing can show a folder) posts the banner. It runs in a session
+// of its own, so the application's end does not reach it.
+TEST(ProjectRow, RevealTellsOfAnOpenerThatFailsAndOnlyThen)
+{
+    for (const int status : {3, 0}) {
+        ViewsWorkspace w;
+        const QString bin = w.folder.file(QStringLiteral("bin"));
+        ASSERT_TRUE(QDir().mkpath(bin));
+        const QString ran = w.folder.file(QStringLiteral("ran")), go = w.folder.file(QStringLiteral("go"));
+        // Waits for the test's go (10 s at most), then tells its argument, pid and session.
+        ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/xdg-open"),
+                                   QStringLiteral("#!/bin/sh\nn=0\nwhile [ ! -e '%1' ] && [ $n -lt 200 ]; do sleep 0.05; "
+                                                  "n=$((n+1)); done\necho \"$1 $$ $(cut -d' ' -f6 /proc/$$/stat)\" > '%2'\n"
+                                                  "exit %3\n")
+                                       .arg(go, ran)
+                                       .arg(status)
+                                       .toUtf8()));
+        QFile::setPermissions(bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::ExeOwner);
+        test::EnvironmentOverride path("PATH", bin + u':' + qEnvironmentVariable("PATH"));
+        ProjectRow(w.model, web, w.local(), 0, {}).trigger(RowAction::reveal);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.model.banner());
+        ASSERT_TRUE(test::writeAll(go, ""));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(ran); }, 15000));
+        const QStringList told = QString::fromUtf8(test::readAll(ran)).trimmed().split(u' ');
+        ASSERT_EQ(told.size(), 3);
+        EXPECT_EQ(told[0], QStringLiteral("/r"));
+        EXPECT_EQ(told[1], told[2]) << "the opener leads a session of its own";
+        // Reaped (gone even as a zombie) once the row heard of its end.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists(QStringLiteral("/proc/") + told[1]); }, 10000));
+        EXPECT_EQ(w.model.banner(), status != 0 ? std::optional(noFileManagerMessage) : std::nullopt);
+    }
 }
 
 QWidget* section(const SidebarView& sidebar, const QString& connId)

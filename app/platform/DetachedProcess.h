@@ -1,0 +1,21 @@
+// A program started apart from the application: in a session of its own, never waited for and
+// never ended by us, so that it outlives a quit (an opener that stays until the window it
+// opened closes, say). Its exit status still comes back, on the main thread, whenever it ends.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace halvoren {
+
+// Starts `program` (an absolute path) with `arguments`, its standard input on /dev/null.
+// `finished` gets the exit status once the program ends (127 when it could not start, as a
+// shell reports a program it cannot run), or nothing when a signal ended it; it runs on the
+// main thread, after this call has returned.
+void startDetachedProcess(const QString& program, const QStringList& arguments,
+                          std::function<void(std::optional<int> exitStatus)> finished);
+
+} // namespace halvoren
