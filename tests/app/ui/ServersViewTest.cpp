@@ -213,7 +213,7 @@ TEST_F(Editor, StoredIdsOfAnyFormLoadAsUsableServersAndEditingOneChangesOnlyIt)
     const QList<MacProfile> loaded = model.profiles();
     ASSERT_EQ(loaded.size(), 5);
     QSet<QString> ids, sockets;
-    const QRegularExpression socketName(QStringLiteral("^c[0-9a-f]{32}$"));
+    const QRegularExpression socketName(QStringLiteral("^c[0-9a-f]{16}$"));
     for (const MacProfile& p : loaded) {
         SCOPED_TRACE(p.id.toStdString());
         ids << p.id;
