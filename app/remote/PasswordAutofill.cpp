@@ -2,8 +2,7 @@
 
 #include "platform/RegexUtil.h"
 
-#include <QTextBoundaryFinder>
-
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
@@ -13,37 +12,23 @@ namespace {
 
 const corvantix::RegularExpression& passwordPromptRegex()
 {
-    static const corvantix::RegularExpression regex(u"(?i)password\\s*:\\s*$");
+    // ssh's password request, exactly; or its keyboard-interactive form, where the server's
+    // question follows ssh's "(user@host) ". A user or host never holds white space, so text
+    // before the prompt on its line makes it some program's output.
+    static const corvantix::RegularExpression regex(
+        u"^(?:\\S+@\\S+'s password: \\z|\\(\\S+@\\S+\\) .*(?i:password)\\s*:\\s*$)");
     // The pattern is fixed: failing to compile it is a defect of the program.
     if (!regex.isValid())
         std::abort();
     return regex;
 }
 
-// The last `count` grapheme clusters of `text`. A huge chunk is first cut to a generous
-// number of code units, so the cost stays bounded whatever arrives.
-QString lastCharacters(const QString& input, int count)
-{
-    if (input.size() <= count)
-        return input;
-    const qsizetype bound = qsizetype(count) * 16;
-    const QString text = input.size() > bound ? input.right(bound) : input;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    finder.toEnd();
-    qsizetype start = text.size();
-    for (int kept = 0; kept < count; ++kept) {
-        const qsizetype previous = finder.toPreviousBoundary();
-        if (previous < 0)
-            return text;
-        start = previous;
-    }
-    return text.mid(start);
-}
-
 } // namespace
 
 bool matchesPasswordPrompt(const QString& line)
 {
+    if (line.size() > PasswordAutofill::maximumLineLength)
+        return false;
     const std::u16string_view text(reinterpret_cast<const char16_t*>(line.utf16()), static_cast<size_t>(line.size()));
     return !passwordPromptRegex().allMatches(text).empty();
 }
@@ -52,12 +37,24 @@ std::optional<QString> PasswordAutofill::feed(const QString& text)
 {
     if (hasSent)
         return std::nullopt;
-    tail = lastCharacters(tail + text, tailLength);
-    const qsizetype lineBreak = std::max(tail.lastIndexOf(u'\r'), tail.lastIndexOf(u'\n'));
-    const QString lastLine = lineBreak < 0 ? tail : tail.mid(lineBreak + 1);
-    if (!matchesPasswordPrompt(lastLine))
+    const qsizetype lineBreak = std::max(text.lastIndexOf(u'\r'), text.lastIndexOf(u'\n'));
+    if (lineBreak >= 0) {
+        line.clear();
+        lineCut = false;
+    }
+    const QStringView rest = QStringView(text).mid(lineBreak + 1);
+    if (!lineCut && line.size() + rest.size() > maximumLineLength) {
+        // Only its end would be left: that end could look like a prompt that the line is not.
+        line.clear();
+        lineCut = true;
+    }
+    if (lineCut)
+        return std::nullopt;
+    line += rest;
+    if (!matchesPasswordPrompt(line))
         return std::nullopt;
     hasSent = true;
+    line.clear();
     return password + u'\r';
 }
 

@@ -1,9 +1,11 @@
-// Types a remembered server password once, at the first password prompt that ssh shows.
+// Types a remembered server password once, at ssh's own password prompt.
 //
 // The tab feeds every chunk of output it receives; when the last, unfinished line of the
-// output is a password prompt ("password", optional blanks, ":" and optional blanks, in
-// any letter case), the answer is the password and a carriage return, which the tab sends
-// as typed input. After one answer the instance stays silent for good.
+// output is wholly a prompt of ssh ("<user>@<host>'s password: ", or a keyboard-interactive
+// question that ssh prefixes with "(<user>@<host>) " and that ends in "password:"), the answer
+// is the password and a carriage return, which the tab sends as typed input. A prompt of any
+// other program ("Password: ", sudo's) never gets it. After one answer the instance stays
+// silent for good.
 #pragma once
 
 #include <QString>
@@ -14,8 +16,9 @@ namespace halvoren {
 
 class PasswordAutofill {
 public:
-    // Output kept between chunks, in user-perceived characters.
-    static constexpr int tailLength = 512;
+    // A last line longer than this (in UTF-16 code units) is no prompt of ssh: its start is
+    // no longer known once it is cut, and ssh's prompt is a user, a host and a few words.
+    static constexpr qsizetype maximumLineLength = 1024;
 
     explicit PasswordAutofill(QString password) : password(std::move(password)) {}
 
@@ -26,11 +29,14 @@ public:
 
 private:
     QString password;
-    QString tail;
+    // The output's last line so far, unless it grew past maximumLineLength (`lineCut`).
+    QString line;
+    bool lineCut = false;
     bool hasSent = false;
 };
 
-// Whether `line` (no line break inside) ends in a password prompt.
+// Whether `line` (no line break inside) is wholly a password prompt of ssh. The user and host
+// are whatever ssh prints (a host renamed in ~/.ssh/config shows its new name).
 bool matchesPasswordPrompt(const QString& line);
 
 } // namespace halvoren

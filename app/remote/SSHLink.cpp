@@ -12,8 +12,13 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace halvoren {
 
@@ -54,12 +59,7 @@ void SSHLink::setProgramForTests(const QString& path)
 
 QString SSHLink::controlPath() const
 {
-    // The id comes from the stored profile list and may hold anything: "/" or ".." would put
-    // the socket elsewhere, "%" is one of ssh's expansions, a space splits ssh's option, and a
-    // long id passes the socket's path limit. A hash of it has none of these and keeps one
-    // socket per id.
-    const QByteArray digest = QCryptographicHash::hash(linkProfile.id.toUtf8(), QCryptographicHash::Sha256);
-    return QDir::homePath() + QStringLiteral("/.halvoren/cm/c") + QString::fromLatin1(digest.left(16).toHex());
+    return controlFolder() + QStringLiteral("/") + controlSocketName(linkProfile);
 }
 
 QStringList SSHLink::controlArgs() const
@@ -373,9 +373,95 @@ QStringList parseFolderListing(const QString& listing)
     return names;
 }
 
+QString controlSocketName(const MacProfile& profile)
+{
+    // A master connection serves whatever destination asks on its socket: a profile edited to
+    // another host, port or user must not find the one made before the edit. Each field is
+    // written with its length, so no two profiles give the same text. The id comes from the
+    // stored profile list and may hold anything ("/", "..", ssh's "%"): only hex reaches
+    // the path.
+    QByteArray fields;
+    for (const QByteArray& field : {profile.id.toUtf8(), profile.host.toUtf8(), QByteArray::number(profile.port),
+                                    profile.username.toUtf8()}) {
+        fields += QByteArray::number(field.size()) + ':' + field;
+    }
+    const QByteArray digest = QCryptographicHash::hash(fields, QCryptographicHash::Sha256);
+    return QStringLiteral("c") + QString::fromLatin1(digest.left(8).toHex());
+}
+
+bool controlFolderFits(const QString& folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (path.size() + 1 + controlSocketNameLength + sshSocketSuffixLength > socketPathLimit)
+        return false;
+    // ssh reads ControlPath as a configuration word: blanks split it, quotes and backslashes
+    // are taken away, "#" starts a comment, "%" and "${" are expanded.
+    return std::none_of(path.cbegin(), path.cend(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || std::strchr("%$\\\"'#", c) != nullptr;
+    });
+}
+
+namespace {
+
+// `parent`/`name`, made when missing, when it is a folder of ours that only we may enter,
+// inside a folder where nobody else can put another in its place.
+std::optional<QString> privateFolder(const QString& parent, const QString& name)
+{
+    struct stat info {};
+    const QByteArray parentPath = QFile::encodeName(parent);
+    if (parent.isEmpty() || !parent.startsWith(u'/') || ::lstat(parentPath.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    const bool othersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (othersWrite ? (info.st_mode & S_ISVTX) == 0 : (info.st_uid != ::geteuid() && info.st_uid != 0))
+        return std::nullopt;
+    const QString folder = parent + u'/' + name;
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return std::nullopt;
+    if (::lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()
+        || (info.st_mode & 07777) != 0700)
+        return std::nullopt;
+    return folder;
+}
+
+// A short folder of the user's own for the sockets, when the home's is too long for them.
+QString shortControlFolder()
+{
+    const QString user = QString::number(::geteuid());
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (controlFolderFits(runtime + QStringLiteral("/halvoren"))) {
+        if (const std::optional<QString> folder = privateFolder(runtime, QStringLiteral("halvoren")))
+            return *folder;
+    }
+    if (const std::optional<QString> folder = privateFolder(QStringLiteral("/tmp"), QStringLiteral("halvoren-") + user))
+        return *folder;
+    // The usual name is someone else's: a fresh one, for the rest of this process.
+    static std::mutex lock;
+    static QString made;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (made.isEmpty()) {
+        QByteArray pattern = QFile::encodeName(QStringLiteral("/tmp/halvoren-") + user + QStringLiteral("-XXXXXX"));
+        if (::mkdtemp(pattern.data()) != nullptr)
+            made = QFile::decodeName(pattern);
+    }
+    return made;
+}
+
+} // namespace
+
+QString controlFolder()
+{
+    const QString folder = QDir::homePath() + QStringLiteral("/.halvoren/cm");
+    if (controlFolderFits(folder))
+        return folder;
+    const QString fallback = shortControlFolder();
+    // Nowhere better: ssh says why in the terminal.
+    return fallback.isEmpty() ? folder : fallback;
+}
+
 void controlDirectory()
 {
-    QDir().mkpath(QDir::homePath() + QStringLiteral("/.halvoren/cm"));
+    QDir().mkpath(controlFolder());
 }
 
 } // namespace halvoren

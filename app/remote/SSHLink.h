@@ -38,8 +38,8 @@ public:
     static QString program();
     static void setProgramForTests(const QString& path);
 
-    // The user's home folder + "/.halvoren/cm/c" + 32 hex digits of a hash of the profile id:
-    // the one place the socket's name is made, whatever characters the id holds.
+    // controlFolder() + "/" + controlSocketName(profile): one master connection per profile
+    // and destination, whatever characters the id holds.
     QString controlPath() const;
     QStringList controlArgs() const;
     QStringList interactiveArgs() const;
@@ -109,7 +109,25 @@ QStringList localPublicKeys();
 // case-insensitively in the user's language.
 QStringList parseFolderListing(const QString& listing);
 
-// Creates ~/.halvoren/cm, where the control sockets live; errors are ignored.
+// A socket's path holds 107 bytes at most, and ssh first makes the socket under the name of
+// its control path followed by a 17-byte temporary suffix.
+constexpr qsizetype socketPathLimit = 107;
+constexpr qsizetype sshSocketSuffixLength = 17;
+constexpr qsizetype controlSocketNameLength = 17;
+
+// "c" + 16 hex digits of a hash of the profile's id, host, port and user together.
+QString controlSocketName(const MacProfile& profile);
+
+// Whether ssh can make its control sockets in `folder`: their paths fit, and ssh reads the
+// folder's name as it is.
+bool controlFolderFits(const QString& folder);
+
+// Where the control sockets live: ~/.halvoren/cm; under a home too long for it (or one whose
+// name ssh would expand or split), a folder of the user's own that only the user may enter:
+// $XDG_RUNTIME_DIR/halvoren, else /tmp/halvoren-<uid>, else a fresh one under /tmp.
+QString controlFolder();
+
+// Creates the folder of the control sockets; errors are ignored.
 void controlDirectory();
 
 } // namespace halvoren

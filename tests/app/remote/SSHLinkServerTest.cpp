@@ -218,6 +218,59 @@ TEST_F(SSHLinkServer, LoginProfilesOverSsh)
     QFile::remove(profilePath);
 }
 
+// A profile edited to another port while the master connection of the old one lives (a quick
+// relaunch, within its ten minutes): a link made from the edited profile reaches the new
+// server, and the old link still rides on its own master.
+TEST_F(SSHLinkServer, AnEditedServerNeverRidesOnTheOldMasterConnection)
+{
+    test::SshServer other;
+    ASSERT_TRUE(other.running()) << other.failure().toStdString();
+    // Each server trusts its own client key: ssh gets the one for the port it is given.
+    const QString client = home.file(QStringLiteral("ssh-both"));
+    const QString script = QStringLiteral("#!/bin/sh\ncase \" $* \" in *' -p %1 '*) exec %2 \"$@\";; esac\nexec %3 \"$@\"\n")
+                               .arg(QString::number(other.port()), shellQuote(other.keyClient()), shellQuote(server->keyClient()));
+    ASSERT_TRUE(test::writeAll(client, script.toUtf8()));
+    ASSERT_TRUE(QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    SSHLink::setProgramForTests(client);
+    const MacProfile before = server->profile(QStringLiteral("p1700000000000009"));
+    MacProfile edited = before;
+    edited.port = other.port();
+    SSHLink old(before);
+    ASSERT_TRUE(runSync(old.fetchRemoteHome())) << server->log().toStdString();
+    ASSERT_TRUE(runSync(old.masterIsLive()));
+    SSHLink now(edited);
+    ASSERT_TRUE(runSync(now.fetchRemoteHome())) << other.log().toStdString();
+    EXPECT_EQ(now.remoteHome(), other.remoteHome());
+    const ShellResult<QString> oldHome = runSync(old.runCommand(QStringLiteral("echo $HOME"), std::nullopt, 25));
+    ASSERT_TRUE(oldHome) << oldHome.error().message.toStdString();
+    EXPECT_EQ(oldHome.value().trimmed(), server->remoteHome());
+    QCoro::waitFor(old.closeMaster());
+    QCoro::waitFor(now.closeMaster());
+}
+
+// A home too long for a socket below it still connects: up to 59 bytes the sockets live in
+// it, beyond in a short private folder.
+TEST_F(SSHLinkServer, LongHomesConnect)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    test::TempFolder runtime;
+    ASSERT_TRUE(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    for (const qsizetype length : {59, 80}) {
+        SCOPED_TRACE(length);
+        const QString longHome = home.path() + u'/' + QString(length - home.path().size() - 1, u'h');
+        ASSERT_TRUE(QDir().mkpath(longHome));
+        test::EnvironmentOverride environment("HOME", longHome);
+        environment.set("XDG_RUNTIME_DIR", runtime.path());
+        SSHLink link(server->profile(QStringLiteral("p170000000000001") + QString::number(length)));
+        ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+        EXPECT_EQ(link.remoteHome(), server->remoteHome());
+        EXPECT_TRUE(QFileInfo::exists(link.controlPath()));
+        EXPECT_TRUE(link.controlPath().startsWith((length == 59 ? longHome : runtime.path()) + u'/'))
+            << link.controlPath().toStdString();
+        QCoro::waitFor(link.closeMaster());
+    }
+}
+
 // Processes whose command line holds `text`.
 QList<int> processesNaming(const QByteArray& text)
 {

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QProcess>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -31,25 +34,106 @@ TEST(SSHLink, ControlSocketLivesInTheHomeAndTheDestinationNamesTheUserOnlyWhenGi
 {
     PrivateHome home;
     const SSHLink link(serverProfile("ana", "srv", 2222));
-    // A letter and a hash of the id: the socket's name never depends on what the id holds.
-    EXPECT_EQ(link.controlPath(), home.folder.path() + "/.halvoren/cm/ca40371a9c57cb4d2d6879231e30e25d3");
-    QStringList names;
-    for (const QString& id : {QStringLiteral("../../../tmp/x"), QStringLiteral("a b"), QStringLiteral("%h%%"), QString(),
-                              QString(4096, u'x'), QStringLiteral("local"), QStringLiteral("\u00e9t\u00e9/\n")}) {
-        MacProfile profile = serverProfile("ana", "srv");
-        profile.id = id;
-        const QString path = SSHLink(profile).controlPath();
-        const QString name = path.section(u'/', -1);
-        EXPECT_EQ(path, home.folder.path() + "/.halvoren/cm/" + name) << id.toStdString();
-        EXPECT_EQ(name.size(), 33) << id.toStdString();
-        EXPECT_TRUE(name.startsWith(u'c') && !name.contains(u'%') && !name.contains(u' ')) << id.toStdString();
-        names << name;
-    }
-    names.removeDuplicates();
-    EXPECT_EQ(names.size(), 7);
+    EXPECT_EQ(link.controlPath(), home.folder.path() + "/.halvoren/cm/" + controlSocketName(link.profile()));
     EXPECT_FALSE(link.interactiveArgs().contains("BatchMode=yes"));
     EXPECT_EQ(link.destination(), QStringLiteral("ana@srv"));
     EXPECT_EQ(SSHLink(serverProfile("", "srv")).destination(), QStringLiteral("srv"));
+}
+
+// The socket's name follows the id, host, port and user together: a profile edited to another
+// destination never finds the master connection of the old one. It is "c" and 16 hex digits,
+// whatever the fields hold.
+TEST(SSHLink, ControlSocketNameFollowsEveryFieldOfTheDestination)
+{
+    const auto profile = [](const QString& id, const QString& host, int port, const QString& user) {
+        MacProfile p = serverProfile("", "", port);
+        p.id = id;
+        p.host = host;
+        p.username = user;
+        return p;
+    };
+    const MacProfile base = profile("p1", "srv", 22, "ana");
+    EXPECT_EQ(controlSocketName(base), controlSocketName(profile("p1", "srv", 22, "ana")));
+    MacProfile renamed = base;
+    renamed.name = "another name";
+    renamed.projectsRoot = "/srv/www";
+    EXPECT_EQ(controlSocketName(renamed), controlSocketName(base));
+    const MacProfile others[] = {
+        base,
+        profile("p2", "srv", 22, "ana"), profile("p1", "srv2", 22, "ana"), profile("p1", "srv", 2222, "ana"),
+        profile("p1", "srv", 22, "bob"), profile("p1", "srv", 22, ""),
+        // The same characters cut differently between the fields.
+        profile("p1s", "rv", 22, "ana"), profile("p1", "srv2", 2, "ana"), profile("p1", "srv", 222, "na"),
+        profile("../../../tmp/x", "a b", 22, "%h%%"), profile(QString(4096, u'x'), QString(300, u'h'), 65535, "\u00e9t\u00e9/\n"),
+        profile("", "", 0, ""),
+    };
+    QStringList names;
+    for (const MacProfile& p : others) {
+        const QString name = controlSocketName(p);
+        EXPECT_EQ(name.size(), controlSocketNameLength) << p.id.left(20).toStdString();
+        EXPECT_TRUE(name.startsWith(u'c') && QByteArray::fromHex(name.mid(1).toLatin1()).toHex() == name.mid(1).toLatin1())
+            << name.toStdString();
+        names << name;
+    }
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), qsizetype(std::size(others)));
+}
+
+// The file type and permission bits of `path` itself (a link is not followed); 0 when missing.
+unsigned modeOf(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? unsigned(info.st_mode & (S_IFMT | 07777)) : 0;
+}
+
+// The sockets' folder: the home's while ssh can make a socket there (homes up to 59 bytes and
+// named plainly), else a short folder of the user's own that only the user may enter.
+TEST(SSHLink, ControlFolderFitsTheSocketPathLimit)
+{
+    test::TempFolder root;
+    const auto folderOfLength = [&](qsizetype length) {
+        const QString path = root.path() + u'/' + QString(length - root.path().size() - 1, u'h');
+        QDir().mkpath(path);
+        return path;
+    };
+    const QString runtime = root.file("run");
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ASSERT_TRUE(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString own = runtime + "/halvoren";
+    const struct { QString home; bool inHome; } homes[] = {
+        {folderOfLength(40), true}, {folderOfLength(59), true}, {folderOfLength(60), false}, {folderOfLength(80), false},
+        {root.file("a b"), false}, {root.file("100%"), false}, {root.file("${X}"), false}, {root.file("it's"), false},
+        {root.file("\u00e9t\u00e9"), true},
+    };
+    for (const auto& c : homes) {
+        SCOPED_TRACE(c.home.toStdString());
+        test::EnvironmentOverride environment("HOME", c.home);
+        environment.set("XDG_RUNTIME_DIR", runtime);
+        EXPECT_EQ(controlFolder(), c.inHome ? c.home + "/.halvoren/cm" : own);
+        const QString path = SSHLink(serverProfile("ana", "srv")).controlPath();
+        EXPECT_LE(QFile::encodeName(path).size() + sshSocketSuffixLength, socketPathLimit);
+        controlDirectory();
+        EXPECT_TRUE(QFileInfo(path).dir().exists());
+    }
+    EXPECT_EQ(modeOf(own), 040700);
+
+    // A runtime folder anyone may write into, or a "halvoren" there that is not a private
+    // folder of ours, is not used: the fallback is under /tmp, private too.
+    const QString open = root.file("open");
+    const QString loose = root.file("loose");
+    const QString linked = root.file("linked");
+    ASSERT_TRUE(QDir().mkpath(open) && QDir().mkpath(loose + "/halvoren") && QDir().mkpath(linked));
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    ASSERT_TRUE(QFile::link(runtime, linked + "/halvoren"));
+    for (const QString& folder : {open, loose, linked, root.file("missing"), QString()}) {
+        SCOPED_TRACE(folder.toStdString());
+        test::EnvironmentOverride environment("HOME", folderOfLength(80));
+        environment.set("XDG_RUNTIME_DIR", folder);
+        const QString chosen = controlFolder();
+        EXPECT_TRUE(chosen.startsWith("/tmp/halvoren-")) << chosen.toStdString();
+        EXPECT_EQ(modeOf(chosen), 040700);
+        EXPECT_EQ(QFileInfo(chosen).ownerId(), ::geteuid());
+    }
 }
 
 // The commands a remote shell runs: run them locally with sh to see what they do.

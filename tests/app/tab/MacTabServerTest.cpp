@@ -203,6 +203,60 @@ TEST_F(ServerTab, OverALiveMasterConnectionThePasswordIsNotTyped)
     QFile::remove(answer);
 }
 
+// Without a master connection the tab is ready to type the remembered password: with a key,
+// ssh asks nothing, and with the password it asks once. Either way, a login file on the server
+// that asks for "a password" before tmux attaches does not get it.
+TEST_F(ServerTab, ALoginFilesPasswordPromptNeverGetsThePassword)
+{
+    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
+    const QString asked = server->remoteHome() + QStringLiteral("/bashrc-asked");
+    const QString answer = server->remoteHome() + QStringLiteral("/bashrc-answer");
+    struct Restore {
+        QString path;
+        std::optional<QByteArray> before;
+        ~Restore()
+        {
+            if (before)
+                test::writeAll(path, *before);
+            else
+                QFile::remove(path);
+        }
+    } restore{bashrc, QFile::exists(bashrc) ? std::optional<QByteArray>(test::readAll(bashrc)) : std::nullopt};
+    ASSERT_TRUE(test::writeAll(bashrc, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
+                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
+                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n"));
+    for (const QString& client : {server->keyClient(), server->passwordClient()}) {
+        SCOPED_TRACE(client.toStdString());
+        SSHLink::setProgramForTests(client);
+        QFile::remove(asked);
+        QFile::remove(answer);
+        link = std::make_shared<SSHLink>(server->profile());
+        ASSERT_FALSE(test::runSync(link->masterIsLive()));
+        auto backend = std::make_unique<MemorySecretBackend>();
+        backend->write(ProfileStore::passwordKey(server->profile().id), QString::fromLatin1(test::SshServer::password));
+        SecretStore keychain(std::move(backend));
+        auto tab = std::make_unique<MacTab>(link->profile().id, MacProject{QStringLiteral("demo"), projectPath, session},
+                                            true, link, &keychain);
+        tab->start(sessionTagCommand(session, QStringLiteral("demo"), projectPath, {session}));
+        ASSERT_TRUE(waitUntil([&] { return QFile::exists(asked); }, 30000))
+            << screenText(*tab->terminal->terminal) << server->log().toStdString();
+        // Some output after the question: had the password been typed, it would be read by now.
+        waitUntil([] { return false; }, 500);
+        ASSERT_TRUE(tab->autofill.has_value());
+        EXPECT_EQ(tab->autofill->sent(), client == server->passwordClient());
+        EXPECT_TRUE(test::readAll(answer).isEmpty()) << test::readAll(answer).toStdString();
+        tab->terminal->send(std::string_view("typed-by-hand\r"));
+        ASSERT_TRUE(waitUntil([&] { return !test::readAll(answer).isEmpty(); }, 20000)) << screenText(*tab->terminal->terminal);
+        EXPECT_EQ(test::readAll(answer), QByteArray("[typed-by-hand]"));
+        EXPECT_TRUE(waitUntil([&] { return !remoteClients().isEmpty(); }, 30000)) << screenText(*tab->terminal->terminal);
+        tab->stop();
+        remoteTmux(QStringLiteral("kill-server"));
+        QCoro::waitFor(link->closeMaster());
+    }
+    QFile::remove(asked);
+    QFile::remove(answer);
+}
+
 // A program on the server names this computer's files in image commands: every medium gets
 // the one refusal, whether the path is a file, a missing name or a folder, and nothing here is
 // read or removed.

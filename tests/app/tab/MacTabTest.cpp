@@ -299,7 +299,7 @@ TEST_F(LocalTab, AutofillAnswersDuringTheStartUpOnlyAndOnce)
     tab.autofill.emplace(QStringLiteral("secret"));
     tab.handleOutput(QStringLiteral("Welcome\r\n\x1b[?10"));
     EXPECT_TRUE(tab.autofill);
-    tab.handleOutput(QStringLiteral("49h\x1b[HEnter password: "));
+    tab.handleOutput(QStringLiteral("49h\r\nana@srv's password: "));
     EXPECT_EQ(submits, 1);
     EXPECT_FALSE(tab.autofill);
     // Past the start-up window likewise.
@@ -307,7 +307,7 @@ TEST_F(LocalTab, AutofillAnswersDuringTheStartUpOnlyAndOnce)
     tab.start();
     tab.autofill.emplace(QStringLiteral("secret"));
     waitUntil([] { return false; }, 20);
-    tab.handleOutput(QStringLiteral("Enter password: "));
+    tab.handleOutput(QStringLiteral("ana@srv's password: "));
     EXPECT_EQ(submits, 1);
     EXPECT_FALSE(tab.autofill);
     tab.stop();

@@ -241,6 +241,52 @@ TEST(ConnectServer, AServerDeletedWhileItConnectsStaysAwayAndItsMasterCloses)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(socket); }, 10000));
 }
 
+// "Supprimer" at the two other waits of a connection: after the master came up while the
+// home could not be read (the attempt fails), and during the tmux probe. Either way the server
+// is not attached nor remembered, and the master connection closes.
+TEST(ConnectServer, AServerDeletedAfterItsMasterCameUpStaysAwayAndItsMasterCloses)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    const QString client = shellQuote(host.server.keyClient());
+    const QString flag = host.localHome.file(QStringLiteral("waiting"));
+    // Each ssh runs as usual; the one named leaves a file and is slow to end (the home fetch
+    // also fails, as when the login profile hides $HOME).
+    const struct { const char* name; QString command; const char* afterwards; } cases[] = {
+        {"home fetch fails", QStringLiteral("echo $HOME"), "exit 1"},
+        {"tmux probe", QStringLiteral("command -v tmux"), "exit $status"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(flag);
+        const QString wrapper = host.localHome.file(QStringLiteral("slow-ssh"));
+        const QString script = QStringLiteral("#!/bin/sh\n") + client + QStringLiteral(" \"$@\"\nstatus=$?\ncase \"$*\" in *")
+            + shellQuote(c.command) + QStringLiteral("*) : > ") + shellQuote(flag) + QStringLiteral("; sleep 2; ")
+            + QLatin1String(c.afterwards) + QStringLiteral(";; esac\nexit $status\n");
+        ASSERT_TRUE(test::writeAll(wrapper, script.toUtf8()));
+        ASSERT_TRUE(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        SSHLink::setProgramForTests(wrapper);
+        PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
+        Prefs prefs(store);
+        SecretStore keychain(std::make_unique<MemorySecretBackend>());
+        Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+        MacModel model(prefs, &keychain, &notifier);
+        const MacProfile& profile = host.profile;
+        model.setProfiles({profile});
+        Task<bool> connecting = model.connect(profile);
+        const QString socket = SSHLink(profile).controlPath();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(flag); }, 30000)) << host.server.log().toStdString();
+        ASSERT_TRUE(QFileInfo::exists(socket));
+        QCoro::waitFor(model.removeProfile(profile));
+        EXPECT_FALSE(QCoro::waitFor(std::move(connecting)));
+        EXPECT_EQ(model.connection(profile.id), nullptr);
+        EXPECT_EQ(model.connections().size(), 1);
+        EXPECT_TRUE(model.reconnecting().isEmpty());
+        EXPECT_TRUE(prefs.connectedProfiles().isEmpty());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(socket); }, 10000));
+    }
+}
+
 // A server folder with the longest name a file system allows (85 three-byte letters) keeps
 // its tab: opened and tagged, its numbered session named "N (2)", closed, and restored by the
 // next start of the model.
