@@ -41,8 +41,8 @@ struct SecretOutcome {
     QString error;
 };
 
-// Blocking access to one store of items. Called from several threads at once, never twice
-// at a time for one key.
+// Blocking access to one store of items. Called from several threads at once; two writes of
+// one key never overlap.
 class SecretBackend {
 public:
     virtual ~SecretBackend() = default;

@@ -96,7 +96,7 @@ void ProfileStore::noteFallback(const QString& reason)
     if (fallbackNoted)
         return;
     fallbackNoted = true;
-    corvantix::logInfo(false, "keychain: no Secret Service (" + reason.toStdString()
+    corvantix::logInfo(false, "keychain: no usable Secret Service (" + reason.toStdString()
                                   + "); server profiles are kept in " + fallbackPath().toStdString()
                                   + ", passwords are not kept");
 }

@@ -449,13 +449,13 @@ Task<> MacModel::loadStoredProfiles()
     if (!edits.isEmpty() && profileStore != nullptr)
         profileStore->saveProfiles(loaded);
     Q_EMIT profilesLoaded();
-    if (std::exchange(reconnectAfterLoad, false))
-        reconnectRememberedServers();
+    if (const std::optional<QStringList> remembered = std::exchange(reconnectAfterLoad, std::nullopt))
+        reconnectRememberedServers(*remembered);
 }
 
-void MacModel::reconnectRememberedServers()
+void MacModel::reconnectRememberedServers(const QStringList& remembered)
 {
-    for (const QString& id : prefs.connectedProfiles()) {
+    for (const QString& id : remembered) {
         const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
                                         [&id](const MacProfile& p) { return p.id == id; });
         if (found != profilesValue.cend())
@@ -534,10 +534,11 @@ Task<> MacModel::start()
             self->pollTick();
     });
 
+    // Read now: a server connected before the list comes rewrites the preference.
     if (loadingProfiles)
-        reconnectAfterLoad = true;
+        reconnectAfterLoad = prefs.connectedProfiles();
     else
-        reconnectRememberedServers();
+        reconnectRememberedServers(prefs.connectedProfiles());
 }
 
 Task<std::optional<bool>> MacModel::probeLocalTmux()

@@ -389,7 +389,7 @@ private:
     // Reads the stored list however long the keychain takes, applies the changes made
     // meanwhile over it, and reconnects the remembered servers if start-up is past that point.
     Task<> loadStoredProfiles();
-    void reconnectRememberedServers();
+    void reconnectRememberedServers(const QStringList& remembered);
     // Lets go of the link of a server deleted while it connected: its connecting mark goes
     // and its master connection is closed.
     Task<> abandonConnection(std::shared_ptr<SSHLink> link);
@@ -418,7 +418,8 @@ private:
 
     bool loadingProfiles = false;
     QList<ProfileEdit> editsBeforeLoad;
-    bool reconnectAfterLoad = false;
+    // The servers to reconnect once the list comes, when start-up got there first.
+    std::optional<QStringList> reconnectAfterLoad;
 
     QList<MacConnection*> connectionsValue;
     QList<MacProfile> profilesValue;

@@ -117,12 +117,16 @@ public:
     SecretOutcome read(const QString& key) override { return memory.read(key); }
     SecretOutcome write(const QString& key, const QString& value) override
     {
-        ++writes[key];
+        {
+            std::lock_guard guard(lock);
+            ++writes[key];
+        }
         return memory.write(key, value);
     }
     SecretOutcome remove(const QString& key) override { return memory.remove(key); }
     MemorySecretBackend memory;
-    // Touched on the store's one worker thread, read once the store is idle.
+    std::mutex lock;
+    // Written on the store's threads, read once the store is idle.
     QHash<QString, int> writes;
 };
 
