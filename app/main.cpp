@@ -15,6 +15,9 @@ int main(int argc, char** argv)
     halvoren::SingleInstance instance(halvoren::configDirectory());
     switch (instance.claim()) {
     case halvoren::SingleInstance::Claim::first:
+        // Teardown goes on after main returns (the keychain's threads, static objects): the
+        // folder stays ours until the process has really ended.
+        instance.holdUntilExit();
         break;
     case halvoren::SingleInstance::Claim::forwarded:
         return 0;

@@ -1,9 +1,16 @@
 #include "platform/SecretStore.h"
 
-#include <QtConcurrent/QtConcurrentRun>
+#include <QFutureInterface>
+#include <QTimer>
 #include <qcoro/qcorofuture.h>
 
 #include <libsecret/secret.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+#include <vector>
 
 namespace halvoren {
 
@@ -122,16 +129,193 @@ QHash<QString, QString> MemorySecretBackend::items() const
     return stored;
 }
 
-SecretStore::SecretStore(std::unique_ptr<SecretBackend> store) : backend(std::move(store))
+// ---- The store's threads
+
+struct SecretCall {
+    enum class Kind { read, write, remove };
+
+    Kind kind;
+    QString key;
+    QString value;
+    // Calls related by key or sequence run in the order they were made.
+    QString sequence;
+    QFutureInterface<SecretOutcome> answer;
+    bool answered = false;
+    // Its caller was told it failed; it may still be running.
+    bool overdue = false;
+
+    bool mutates() const { return kind != Kind::read; }
+    bool relatedTo(const SecretCall& other) const { return key == other.key || sequence == other.sequence; }
+
+    // The first answer wins: the service's, or the bound's.
+    bool reply(SecretOutcome outcome)
+    {
+        if (answered)
+            return false;
+        answered = true;
+        answer.reportAndMoveResult(std::move(outcome));
+        answer.reportFinished();
+        return true;
+    }
+};
+
+// Shared by the store and its threads: a thread stuck in the service keeps it, and the
+// backend, alive after the store has gone.
+struct SecretStore::Calls {
+    std::unique_ptr<SecretBackend> backend;
+    std::mutex lock;
+    std::condition_variable changed;
+    // Everything below is guarded by `lock`.
+    std::deque<std::shared_ptr<SecretCall>> waiting;
+    std::vector<std::shared_ptr<SecretCall>> running;
+    int threads = 0;
+    int idle = 0;
+    // The store has ended: nobody is answered any more.
+    bool closed = false;
+
+    // The first waiting call that nothing earlier holds back. A write waits for every
+    // earlier write of its key or sequence, answered in time or not, so the last value
+    // asked for is the one kept; a read waits only for writes whose callers still wait.
+    std::shared_ptr<SecretCall> takeRunnable()
+    {
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            const SecretCall& call = **it;
+            if (!call.mutates() && call.overdue) {
+                // Nobody waits for it any more.
+                it = waiting.erase(it);
+                continue;
+            }
+            const auto holds = [&call](const std::shared_ptr<SecretCall>& other) {
+                return other->mutates() && other->relatedTo(call) && (call.mutates() || !other->overdue);
+            };
+            if (std::none_of(waiting.begin(), it, holds) && std::none_of(running.begin(), running.end(), holds)) {
+                std::shared_ptr<SecretCall> taken = *it;
+                waiting.erase(it);
+                running.push_back(taken);
+                return taken;
+            }
+            ++it;
+        }
+        return nullptr;
+    }
+
+    // Writes asked for whose callers still wait.
+    bool writesInFlight() const
+    {
+        const auto inFlight = [](const std::shared_ptr<SecretCall>& call) { return call->mutates() && !call->overdue; };
+        return std::any_of(waiting.begin(), waiting.end(), inFlight)
+               || std::any_of(running.begin(), running.end(), inFlight);
+    }
+};
+
+namespace {
+
+// Threads enough for a few stuck calls and the ones behind them; more waiting calls queue.
+constexpr int maximumThreads = 8;
+// A thread with nothing to do ends after this long.
+constexpr std::chrono::seconds idleLifetime(30);
+
+SecretOutcome perform(SecretBackend& backend, const SecretCall& call)
 {
-    // One thread: calls reach the service in the order they were made.
-    worker.setMaxThreadCount(1);
-    worker.setExpiryTimeout(-1);
+    switch (call.kind) {
+    case SecretCall::Kind::read:
+        return backend.read(call.key);
+    case SecretCall::Kind::write:
+        return backend.write(call.key, call.value);
+    case SecretCall::Kind::remove:
+        return backend.remove(call.key);
+    }
+    return {SecretStatus::unavailable, {}, {}};
+}
+
+void serve(std::shared_ptr<SecretStore::Calls> calls);
+
+// Under the lock: a thread for each waiting call beyond the idle ones, within the limit.
+void wakeWorkers(const std::shared_ptr<SecretStore::Calls>& calls)
+{
+    if (static_cast<qsizetype>(calls->waiting.size()) > calls->idle && calls->threads < maximumThreads) {
+        ++calls->threads;
+        std::thread(serve, calls).detach();
+    }
+    if (calls->idle > 0)
+        calls->changed.notify_all();
+}
+
+void serve(std::shared_ptr<SecretStore::Calls> calls)
+{
+    std::unique_lock guard(calls->lock);
+    for (;;) {
+        if (std::shared_ptr<SecretCall> call = calls->takeRunnable()) {
+            guard.unlock();
+            SecretOutcome outcome = perform(*calls->backend, *call);
+            guard.lock();
+            if (!calls->closed)
+                call->reply(std::move(outcome));
+            std::erase(calls->running, call);
+            // The calls it held back may go now, and the store's end may be waiting.
+            calls->changed.notify_all();
+            continue;
+        }
+        // Calls held back are taken by the thread that ends what holds them, or by one woken
+        // when that passes its bound.
+        if (calls->closed)
+            break;
+        ++calls->idle;
+        const bool woken = calls->changed.wait_for(guard, idleLifetime) == std::cv_status::no_timeout;
+        --calls->idle;
+        if (!woken)
+            break;
+    }
+    --calls->threads;
+}
+
+QFuture<SecretOutcome> submit(const std::shared_ptr<SecretStore::Calls>& calls, SecretCall::Kind kind, QString key,
+                              QString value, QString sequence, std::optional<std::chrono::milliseconds> bound)
+{
+    auto call = std::make_shared<SecretCall>();
+    call->kind = kind;
+    call->key = std::move(key);
+    call->value = std::move(value);
+    call->sequence = sequence.isEmpty() ? call->key : std::move(sequence);
+    call->answer.reportStarted();
+    QFuture<SecretOutcome> future = call->answer.future();
+    {
+        std::lock_guard guard(calls->lock);
+        calls->waiting.push_back(call);
+        wakeWorkers(calls);
+    }
+    if (bound) {
+        QTimer::singleShot(*bound, [calls, call, seconds = bound->count() / 1000.0] {
+            std::lock_guard guard(calls->lock);
+            if (calls->closed || !call->reply({SecretStatus::unanswered, {},
+                                               QStringLiteral("the Secret Service gave no answer within %1 s").arg(seconds)}))
+                return;
+            call->overdue = true;
+            // Reads held back by it may go now.
+            wakeWorkers(calls);
+        });
+    }
+    return future;
+}
+
+} // namespace
+
+// ---- The store
+
+SecretStore::SecretStore(std::unique_ptr<SecretBackend> backend, std::chrono::milliseconds bound)
+    : calls(std::make_shared<Calls>()), answerWait(bound)
+{
+    calls->backend = std::move(backend);
 }
 
 SecretStore::~SecretStore()
 {
-    worker.waitForDone();
+    std::unique_lock guard(calls->lock);
+    // A late answer would resume callers that may be gone with the store.
+    calls->closed = true;
+    calls->changed.notify_all();
+    std::erase_if(calls->waiting, [](const std::shared_ptr<SecretCall>& call) { return !call->mutates(); });
+    calls->changed.wait_for(guard, closingGrace, [this] { return !calls->writesInFlight(); });
 }
 
 SecretStore& SecretStore::standard()
@@ -140,19 +324,30 @@ SecretStore& SecretStore::standard()
     return store;
 }
 
-// Jobs are named futures: a temporary lambda inside an awaited expression is destroyed
-// twice by g++ 12.
+// Jobs are named futures: a temporary inside an awaited expression is destroyed twice by
+// g++ 12.
 QCoro::Task<SecretOutcome> SecretStore::readItem(QString key)
 {
-    SecretBackend* target = backend.get();
-    QFuture<SecretOutcome> outcome = QtConcurrent::run(&worker, [target, key] { return target->read(key); });
+    QFuture<SecretOutcome> outcome = submit(calls, SecretCall::Kind::read, std::move(key), {}, {}, answerWait);
     co_return co_await outcome;
 }
 
-QCoro::Task<SecretOutcome> SecretStore::writeItem(QString key, QString value)
+QCoro::Task<SecretOutcome> SecretStore::readItemPatiently(QString key)
 {
-    SecretBackend* target = backend.get();
-    QFuture<SecretOutcome> outcome = QtConcurrent::run(&worker, [target, key, value] { return target->write(key, value); });
+    QFuture<SecretOutcome> outcome = submit(calls, SecretCall::Kind::read, std::move(key), {}, {}, std::nullopt);
+    co_return co_await outcome;
+}
+
+QCoro::Task<SecretOutcome> SecretStore::writeItem(QString key, QString value, QString sequence)
+{
+    QFuture<SecretOutcome> outcome =
+        submit(calls, SecretCall::Kind::write, std::move(key), std::move(value), std::move(sequence), answerWait);
+    co_return co_await outcome;
+}
+
+QCoro::Task<SecretOutcome> SecretStore::removeItem(QString key)
+{
+    QFuture<SecretOutcome> outcome = submit(calls, SecretCall::Kind::remove, std::move(key), {}, {}, answerWait);
     co_return co_await outcome;
 }
 
@@ -170,7 +365,7 @@ QCoro::Task<bool> SecretStore::serviceAvailable()
     // No item is stored under the empty account: only whether the service answers counts.
     QCoro::Task<SecretOutcome> reading = readItem(QString());
     const SecretOutcome result = co_await std::move(reading);
-    co_return result.status != SecretStatus::unavailable;
+    co_return result.status == SecretStatus::ok || result.status == SecretStatus::notFound;
 }
 
 QCoro::Task<> SecretStore::secureWrite(QString key, QString value)
@@ -181,9 +376,8 @@ QCoro::Task<> SecretStore::secureWrite(QString key, QString value)
 
 QCoro::Task<> SecretStore::secureDelete(QString key)
 {
-    SecretBackend* target = backend.get();
-    QFuture<SecretOutcome> outcome = QtConcurrent::run(&worker, [target, key] { return target->remove(key); });
-    co_await outcome;
+    QCoro::Task<SecretOutcome> removing = removeItem(std::move(key));
+    co_await std::move(removing);
 }
 
 } // namespace halvoren

@@ -1,18 +1,22 @@
 // The keychain: text items kept by the desktop's Secret Service (org.freedesktop.secrets),
 // each item named by the service "flutter_secure_storage_service" and an account (the key).
 //
-// A backend does the blocking work and runs on one worker thread of the store, in the order
-// the calls were made; callers on the main thread await the results and never block.
+// A backend does the blocking work on the store's own threads; callers on the main thread
+// await the results and never block. A Secret Service may never answer a call (one that waits
+// for a prompt no desktop shows): such a call counts as failed once the store's bound has
+// passed, later calls do not wait behind it, and the store's end does not wait for it. Calls
+// on one key still reach the service in the order they were made, so the last value written
+// is the one kept.
 // Nothing here writes a log line: values must never reach one, and callers decide what a
 // missing service means to them.
 #pragma once
 
 #include <QHash>
 #include <QString>
-#include <QThreadPool>
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +30,8 @@ enum class SecretStatus {
     notFound,
     // No Secret Service answered (no session bus, no keyring daemon, a locked collection).
     unavailable,
+    // The service took the call but gave no answer within the store's bound.
+    unanswered,
 };
 
 // The result of one call: the value read, and the service's reason when it was unavailable.
@@ -35,7 +41,8 @@ struct SecretOutcome {
     QString error;
 };
 
-// Blocking access to one store of items. Called from a single worker thread at a time.
+// Blocking access to one store of items. Called from several threads at once; two writes of
+// one key never overlap.
 class SecretBackend {
 public:
     virtual ~SecretBackend() = default;
@@ -71,8 +78,13 @@ private:
 
 class SecretStore {
 public:
-    explicit SecretStore(std::unique_ptr<SecretBackend> backend);
-    // Waits for calls still running on the worker.
+    // How long a call may go unanswered before it counts as failed.
+    static constexpr std::chrono::milliseconds answerBound{10000};
+    // How long the store's end waits for writes already asked for; a write the service does
+    // not answer by then is left to its thread.
+    static constexpr std::chrono::milliseconds closingGrace{1000};
+
+    explicit SecretStore(std::unique_ptr<SecretBackend> backend, std::chrono::milliseconds bound = answerBound);
     ~SecretStore();
     SecretStore(const SecretStore&) = delete;
     SecretStore& operator=(const SecretStore&) = delete;
@@ -93,11 +105,21 @@ public:
 
     // The same with the outcome, for callers that fall back when there is no service.
     QCoro::Task<SecretOutcome> readItem(QString key);
-    QCoro::Task<SecretOutcome> writeItem(QString key, QString value);
+    // Waits for the answer however long it takes: for a load whose late answer is still
+    // wanted. The store's end does not wait for it.
+    QCoro::Task<SecretOutcome> readItemPatiently(QString key);
+    // Runs after every earlier call on `sequence` (the key when empty) has ended, answered in
+    // time or not: a value that must be kept before another key is replaced.
+    QCoro::Task<SecretOutcome> writeItem(QString key, QString value, QString sequence = {});
+    QCoro::Task<SecretOutcome> removeItem(QString key);
+
+    std::chrono::milliseconds bound() const { return answerWait; }
+
+    struct Calls;
 
 private:
-    std::unique_ptr<SecretBackend> backend;
-    QThreadPool worker;
+    const std::shared_ptr<Calls> calls;
+    const std::chrono::milliseconds answerWait;
 };
 
 } // namespace halvoren

@@ -69,7 +69,7 @@ SingleInstance::~SingleInstance()
 {
     // The socket goes first: a launch that still finds the lock taken then waits for it.
     delete server;
-    if (lockDescriptor >= 0)
+    if (lockDescriptor >= 0 && !lockOutlivesThis)
         ::close(lockDescriptor);
 }
 

@@ -46,6 +46,12 @@ public:
     // settle within moments. Call once, before anything reads or writes the folder's files.
     Claim claim(std::chrono::milliseconds patience = std::chrono::seconds(10));
 
+    // From now on the claim lasts as long as the process: the end of this object stops
+    // answering later launches but leaves the lock to the kernel, which drops it only when the
+    // process has ended. What runs after it (static teardown, a thread still in a system call)
+    // then cannot overlap a second launch.
+    void holdUntilExit() { lockOutlivesThis = true; }
+
     // Where the holder listens, for this folder.
     QString socketPath() const { return serverPath; }
     QString lockPath() const;
@@ -64,6 +70,7 @@ private:
     const QString folder;
     const QString serverPath;
     int lockDescriptor = -1;
+    bool lockOutlivesThis = false;
     QLocalServer* server = nullptr;
 };
 

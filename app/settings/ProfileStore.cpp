@@ -18,6 +18,13 @@ namespace {
 // A profile list is a few hundred bytes per server; anything this large is not ours.
 constexpr qint64 maximumFallbackSize = 4 * 1024 * 1024;
 
+// No service, or one that did not answer in time (a write waiting for a prompt no desktop
+// shows): the list goes to the file, which a later load finds when the keychain has none.
+bool failed(const SecretOutcome& outcome)
+{
+    return outcome.status == SecretStatus::unavailable || outcome.status == SecretStatus::unanswered;
+}
+
 } // namespace
 
 DecodedProfiles decodeProfiles(const QString& text)
@@ -89,7 +96,7 @@ void ProfileStore::noteFallback(const QString& reason)
     if (fallbackNoted)
         return;
     fallbackNoted = true;
-    corvantix::logInfo(false, "keychain: no Secret Service (" + reason.toStdString()
+    corvantix::logInfo(false, "keychain: no usable Secret Service (" + reason.toStdString()
                                   + "); server profiles are kept in " + fallbackPath().toStdString()
                                   + ", passwords are not kept");
 }
@@ -128,12 +135,15 @@ QCoro::Task<> ProfileStore::removeFallback(QString key)
 
 QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
 {
-    const SecretOutcome stored = co_await secrets.readItem(profilesKey);
+    // However long the keychain takes (it may wait for the user to unlock it): a list read
+    // late is still the list, and nothing read yet is not an empty one.
+    QCoro::Task<SecretOutcome> reading = secrets.readItemPatiently(profilesKey);
+    const SecretOutcome stored = co_await std::move(reading);
     std::optional<QString> text;
     if (stored.status == SecretStatus::ok) {
         text = stored.value;
     } else {
-        if (stored.status == SecretStatus::unavailable)
+        if (failed(stored))
             noteFallback(stored.error);
         // Also when the service has no item: a list saved while it was missing lives there.
         text = co_await readFallback(profilesKey);
@@ -175,14 +185,15 @@ QCoro::Task<> ProfileStore::saveProfiles(QList<MacProfile> profiles)
     const std::optional<QString> backup = std::exchange(unreadText, std::nullopt);
     // Both writes are queued before anything is awaited, so the keychain receives the lists
     // of overlapping saves in the order they were made.
+    // The copy goes in the list's sequence: the list is not replaced before the copy is kept.
     std::optional<QCoro::Task<SecretOutcome>> backupWrite;
     if (backup)
-        backupWrite.emplace(secrets.writeItem(backupKey, *backup));
+        backupWrite.emplace(secrets.writeItem(backupKey, *backup, profilesKey));
     QCoro::Task<SecretOutcome> listWrite = secrets.writeItem(profilesKey, json);
 
     if (backupWrite) {
         const SecretOutcome kept = co_await std::move(*backupWrite);
-        if (kept.status == SecretStatus::unavailable)
+        if (failed(kept))
             co_await writeFallback(backupKey, *backup);
     }
     const SecretOutcome saved = co_await std::move(listWrite);

@@ -16,6 +16,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -60,8 +61,12 @@ public:
     // The stored list, with unique ids (giveUniqueIDs): when some profile got a new one, the
     // list is stored again, the old id's remembered password is copied to the new one (and
     // removed from "local", which names no server).
+    // Waits for the keychain's answer however long it takes; callers that cannot wait bound
+    // their own wait with answerBound.
     QCoro::Task<QList<MacProfile>> loadProfiles();
     QCoro::Task<> saveProfiles(QList<MacProfile> profiles);
+    // How long a keychain call of this store may go unanswered.
+    std::chrono::milliseconds answerBound() const { return secrets.bound(); }
 
     QString fallbackPath() const { return fallbackDirectory + u'/' + profilesKey; }
 

@@ -10,6 +10,7 @@
 #include "remote/TmuxCommands.h"
 
 #include <QWidget>
+#include <qcoro/qcorosignal.h>
 
 #include <algorithm>
 #include <memory>
@@ -385,18 +386,37 @@ void MacModel::saveConnectedProfiles()
     prefs.setConnectedProfiles(ids);
 }
 
-void MacModel::saveProfile(const MacProfile& profile)
+void MacModel::applyProfileEdit(QList<MacProfile>& list, const ProfileEdit& edit)
+{
+    const QString& id = edit.profile.id;
+    if (edit.removed) {
+        list.removeIf([&id](const MacProfile& p) { return p.id == id; });
+        return;
+    }
+    const auto found = std::find_if(list.begin(), list.end(), [&id](const MacProfile& p) { return p.id == id; });
+    if (found != list.end())
+        *found = edit.profile;
+    else
+        list.append(edit.profile);
+}
+
+void MacModel::editProfiles(const ProfileEdit& edit)
 {
     QList<MacProfile> list = profilesValue;
-    const auto found = std::find_if(list.begin(), list.end(), [&](const MacProfile& p) { return p.id == profile.id; });
-    if (found != list.end())
-        *found = profile;
-    else
-        list.append(profile);
+    applyProfileEdit(list, edit);
     profilesValue = list;
     Q_EMIT profilesChanged();
+    if (loadingProfiles) {
+        editsBeforeLoad.append(edit);
+        return;
+    }
     if (profileStore != nullptr)
         profileStore->saveProfiles(list);
+}
+
+void MacModel::saveProfile(const MacProfile& profile)
+{
+    editProfiles({profile, false});
 }
 
 Task<> MacModel::removeProfile(MacProfile profile)
@@ -408,14 +428,39 @@ Task<> MacModel::removeProfile(MacProfile profile)
         if (!self)
             co_return;
     }
-    QList<MacProfile> list = profilesValue;
-    list.removeIf([&profile](const MacProfile& p) { return p.id == profile.id; });
-    profilesValue = list;
-    Q_EMIT profilesChanged();
-    if (profileStore != nullptr)
-        profileStore->saveProfiles(list);
+    editProfiles({profile, true});
     Task<> deleting = secrets().secureDelete(ProfileStore::passwordKey(profile.id));
     co_await std::move(deleting);
+}
+
+Task<> MacModel::loadStoredProfiles()
+{
+    QPointer<MacModel> self(this);
+    loadingProfiles = true;
+    Task<QList<MacProfile>> loading = profileStore->loadProfiles();
+    QList<MacProfile> loaded = co_await std::move(loading);
+    if (!self)
+        co_return;
+    loadingProfiles = false;
+    const QList<ProfileEdit> edits = std::exchange(editsBeforeLoad, {});
+    for (const ProfileEdit& edit : edits)
+        applyProfileEdit(loaded, edit);
+    setProfiles(loaded);
+    if (!edits.isEmpty() && profileStore != nullptr)
+        profileStore->saveProfiles(loaded);
+    Q_EMIT profilesLoaded();
+    if (const std::optional<QStringList> remembered = std::exchange(reconnectAfterLoad, std::nullopt))
+        reconnectRememberedServers(*remembered);
+}
+
+void MacModel::reconnectRememberedServers(const QStringList& remembered)
+{
+    for (const QString& id : remembered) {
+        const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
+                                        [&id](const MacProfile& p) { return p.id == id; });
+        if (found != profilesValue.cend())
+            connect(*found);
+    }
 }
 
 // ---- Start-up and polling
@@ -435,11 +480,15 @@ Task<> MacModel::start()
     };
 
     if (profileStore != nullptr) {
-        Task<QList<MacProfile>> loading = profileStore->loadProfiles();
-        QList<MacProfile> loaded = co_await std::move(loading);
-        if (!self)
-            co_return;
-        setProfiles(loaded);
+        loadStoredProfiles();
+        // A keychain waiting to be unlocked holds up only the servers: past the bound the
+        // start goes on, and the list is applied when it comes.
+        if (loadingProfiles) {
+            auto waiting = qCoro(this, &MacModel::profilesLoaded, profileStore->answerBound());
+            co_await std::move(waiting);
+            if (!self)
+                co_return;
+        }
     }
     Task<std::optional<bool>> probing = probeLocalTmux();
     const std::optional<bool> tmux = co_await std::move(probing);
@@ -485,12 +534,11 @@ Task<> MacModel::start()
             self->pollTick();
     });
 
-    for (const QString& id : prefs.connectedProfiles()) {
-        const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
-                                        [&id](const MacProfile& p) { return p.id == id; });
-        if (found != profilesValue.cend())
-            connect(*found);
-    }
+    // Read now: a server connected before the list comes rewrites the preference.
+    if (loadingProfiles)
+        reconnectAfterLoad = prefs.connectedProfiles();
+    else
+        reconnectRememberedServers(prefs.connectedProfiles());
 }
 
 Task<std::optional<bool>> MacModel::probeLocalTmux()

@@ -323,8 +323,13 @@ public:
     bool hasProfile(const QString& id) const;
     Task<> disconnect(MacConnection& connection);
     void saveConnectedProfiles();
+    // While the start-up load of the stored list has not answered, a change shows at once
+    // but is stored only once the load answers, over the list it read: a save never replaces
+    // servers it has not seen.
     void saveProfile(const MacProfile& profile);
     Task<> removeProfile(MacProfile profile);
+    // Whether the start-up load of the stored profiles is waiting for the keychain.
+    bool profilesLoading() const { return loadingProfiles; }
     // Where the servers' remembered passwords are kept ("pwd_" + profile id).
     SecretStore& secrets() const;
 
@@ -369,8 +374,22 @@ Q_SIGNALS:
     void composeVisibleChanged();
     void commandsVisibleChanged();
     void reconnectingChanged();
+    // The stored profile list has been read and applied.
+    void profilesLoaded();
 
 private:
+    // A change of the profile list made before the stored one was read.
+    struct ProfileEdit {
+        MacProfile profile;
+        bool removed = false;
+    };
+    static void applyProfileEdit(QList<MacProfile>& list, const ProfileEdit& edit);
+    // Changes the list the user sees, and stores it unless the stored one is still unread.
+    void editProfiles(const ProfileEdit& edit);
+    // Reads the stored list however long the keychain takes, applies the changes made
+    // meanwhile over it, and reconnects the remembered servers if start-up is past that point.
+    Task<> loadStoredProfiles();
+    void reconnectRememberedServers(const QStringList& remembered);
     // Lets go of the link of a server deleted while it connected: its connecting mark goes
     // and its master connection is closed.
     Task<> abandonConnection(std::shared_ptr<SSHLink> link);
@@ -396,6 +415,11 @@ private:
 
     SecretStore* keychain;
     Notifier* notifier;
+
+    bool loadingProfiles = false;
+    QList<ProfileEdit> editsBeforeLoad;
+    // The servers to reconnect once the list comes, when start-up got there first.
+    std::optional<QStringList> reconnectAfterLoad;
 
     QList<MacConnection*> connectionsValue;
     QList<MacProfile> profilesValue;

@@ -82,5 +82,25 @@ TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
     EXPECT_EQ(lookUpByAttributes("pwd_p1733500000000000"), std::nullopt);
 }
 
+// The store's calls run on several threads at once: the service gets them all, and each key
+// keeps the last value written to it.
+TEST(SecretServiceKeyring, CallsOnManyKeysAtOnceAllLand)
+{
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    std::vector<QCoro::Task<SecretOutcome>> writes;
+    for (int round = 0; round < 2; ++round) {
+        for (int key = 0; key < 12; ++key)
+            writes.push_back(secrets.writeItem(QStringLiteral("many_%1").arg(key), QStringLiteral("v%1-%2").arg(key).arg(round)));
+    }
+    for (QCoro::Task<SecretOutcome>& write : writes)
+        EXPECT_EQ(QCoro::waitFor(std::move(write)).status, SecretStatus::ok);
+    for (int key = 0; key < 12; ++key) {
+        const QByteArray account = QStringLiteral("many_%1").arg(key).toUtf8();
+        EXPECT_EQ(lookUpByAttributes(account.constData()), QStringLiteral("v%1-1").arg(key));
+        EXPECT_EQ(itemCount(account.constData()), 1);
+        QCoro::waitFor(secrets.secureDelete(QString::fromUtf8(account)));
+    }
+}
+
 } // namespace
 } // namespace halvoren

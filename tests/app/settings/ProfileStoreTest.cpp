@@ -1,5 +1,6 @@
 #include "settings/ProfileStore.h"
 
+#include "app/support/GatedSecrets.h"
 #include "app/support/TempFolder.h"
 
 #include <QFileInfo>
@@ -116,12 +117,16 @@ public:
     SecretOutcome read(const QString& key) override { return memory.read(key); }
     SecretOutcome write(const QString& key, const QString& value) override
     {
-        ++writes[key];
+        {
+            std::lock_guard guard(lock);
+            ++writes[key];
+        }
         return memory.write(key, value);
     }
     SecretOutcome remove(const QString& key) override { return memory.remove(key); }
     MemorySecretBackend memory;
-    // Touched on the store's one worker thread, read once the store is idle.
+    std::mutex lock;
+    // Written on the store's threads, read once the store is idle.
     QHash<QString, int> writes;
 };
 
@@ -173,6 +178,30 @@ TEST(Keychain, LoadingGivesLocalAndRepeatedIdsFreshOnesAndKeepsEveryOther)
     EXPECT_EQ(list.at(1).id, QStringLiteral("p3"));
     EXPECT_EQ(list.at(2).id, QStringLiteral("p4"));
     EXPECT_EQ(list.at(3).id, QStringLiteral("p2"));
+}
+
+// A Secret Service without a default collection and no prompter answers reads but never
+// writes: the list goes to the file, which the next load finds, and the password nowhere.
+TEST(Keychain, ListsTheKeychainNeverStoresGoToTheFile)
+{
+    using namespace std::chrono_literals;
+    auto gate = std::make_shared<test::SecretGate>();
+    gate->heldWrites = {"profiles_v2", "pwd_p1"};
+    auto memory = std::make_shared<MemorySecretBackend>();
+    TempFolder folder;
+    const QList<MacProfile> saved = {profile("p1", "alpha"), profile("p2", "beta")};
+    {
+        SecretStore secrets(std::make_unique<test::GatedSecretBackend>(gate, memory), 300ms);
+        ProfileStore store(secrets, folder.path());
+        // Opened before the store ends, whatever the store does with calls still stuck.
+        const std::unique_ptr<test::SecretGate, void (*)(test::SecretGate*)> opening(gate.get(),
+                                                                                     [](test::SecretGate* g) { g->release(); });
+        EXPECT_EQ(test::answerWithin(store.loadProfiles(), 5000), QList<MacProfile>{});
+        EXPECT_TRUE(test::endsWithin(store.saveProfiles(saved), 5000));
+        EXPECT_TRUE(test::endsWithin(secrets.secureWrite(ProfileStore::passwordKey("p1"), "hunter2"), 5000));
+        EXPECT_EQ(test::answerWithin(store.loadProfiles(), 5000), saved);
+    }
+    EXPECT_FALSE(test::readAll(folder.file("profiles_v2")).contains("hunter2"));
 }
 
 // The real backend on a desktop without a Secret Service: the bus address leads nowhere.
