@@ -268,6 +268,36 @@ TEST(LoginProfile, AProfileSlowerThanTheProbeStillRestoresTmuxTabs)
     QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
 }
 
+// A profile that sets `pipefail`, on a host whose tmux runs no server yet (tmux then fails
+// to list): the listing is the host's empty one, not a failed row filter, and the saved tab
+// is restored in its session.
+TEST(LoginProfile, APipefailProfileStillRestoresTheSavedTabs)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString site = home.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site) && QDir().mkpath(home.file(QStringLiteral("sockets"))));
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "set -o pipefail\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    environment.set("TMUX_TMPDIR", home.file(QStringLiteral("sockets")));
+
+    Instance instance;
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.prefs.setTabs(MacConnection::localID, {PersistedTab{project.name, project.path, project.session}});
+    QCoro::waitFor(instance.model.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !instance.local().syncing; }, 30000));
+    EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_TRUE(instance.model.tabs().front()->useTmux);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_FALSE(instance.local().seedFromPersisted);
+    instance.model.closeTab(*instance.model.tabs().front());
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
+}
+
 // The tab's shell waits in its profile for a line: it has made no session yet, and the
 // listings leave its tab alone however long it waits. Once the line is typed the session is
 // made and tagged.
