@@ -314,7 +314,9 @@ namespace {
 // run while its state is read: no lazy fetch of a missing object in a partial clone (and no
 // transport at all, whatever the repository allows itself), no hook (nothing is written, and
 // hooks are looked for nowhere), no file-system monitor, no submodule (whose settings are as
-// foreign), and every filter the repository names emptied. Reading those names runs nothing.
+// foreign), and every filter the repository names emptied. Reading those names runs nothing,
+// nor does reading the branch: `rev-parse --abbrev-ref` reads the name HEAD holds, no object,
+// and writes nothing (the environment covers it all the same).
 //
 // The state is read from git's output, never from a pipeline's status: a login profile may set
 // `pipefail`, and git then fails with the pipe its reader closed after one character.

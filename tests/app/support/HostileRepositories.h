@@ -91,6 +91,12 @@ inline const HostileRepository hostileRepositories[] = {
      "main", false, "ssh"},
     {"lazy-ext", HV_LAZY_CLONE("lazy-ext", "\"ext::sh -c echo% ext% >>$ran;% false\"", "git config protocol.ext.allow always"),
      "main", false, "ext"},
+    // Its branch names a commit it does not have: the branch is still read.
+    {"lazy-head",
+     HV_LAZY_CLONE("lazy-head", "ssh://example.invalid/x",
+                   "git config core.sshCommand \"echo head >> $ran; false\" && "
+                   "echo 1234567890123456789012345678901234567890 > .git/refs/heads/main"),
+     "main", false, "head"},
     {"lazy-file", HV_LAZY_CLONE("lazy-file", "\"file://$server\"", "git config remote.origin.uploadpack \"echo upload-pack >> $ran; false\""),
      "main", false, "upload-pack"},
     // Long enough a status that git is still writing when its reader has seen one character.

@@ -294,6 +294,8 @@ TEST(LoginProfile, APipefailProfileStillRestoresTheSavedTabs)
     EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
     EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
     EXPECT_FALSE(instance.local().seedFromPersisted);
+    // The shared state the host lacked was written through its own pipeline.
+    EXPECT_TRUE(QFileInfo(home.file(QStringLiteral(".halvoren/shared.json"))).size() > 0);
     instance.model.closeTab(*instance.model.tabs().front());
     QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
 }
