@@ -329,11 +329,28 @@ __hv_env=
 case $(git version 2>/dev/null) in
 'git version '[3-9].*|'git version '[1-9][0-9]*.*|'git version 2.'3[1-9]*|'git version 2.'[4-9][0-9]*|'git version 2.'[1-9][0-9][0-9]*) __hv_env=1 ;;
 esac
-__hv_dirty() {
-  __hv_p=$1
+# Exports, for git's status alone, the settings that empty the filters named in "$1" (one a
+# line) after any the environment holds.
+__hv_environment() {
+  [ -n "$1" ] || return 0
   __hv_n=${GIT_CONFIG_COUNT:-0}
   case $__hv_n in ''|*[!0-9]*) __hv_n=0 ;; esac
-  __hv_c=$__hv_n
+  while IFS= read -r __hv_k; do
+    [ -n "$__hv_k" ] || continue
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.clean" "GIT_CONFIG_VALUE_$__hv_n="
+    __hv_n=$((__hv_n + 1))
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.process" "GIT_CONFIG_VALUE_$__hv_n="
+    __hv_n=$((__hv_n + 1))
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.required" "GIT_CONFIG_VALUE_$__hv_n=false"
+    __hv_n=$((__hv_n + 1))
+  done <<EOF
+$1
+EOF
+  export GIT_CONFIG_COUNT=$__hv_n
+}
+# Sets d to 1 when the work tree of "$1" has changes.
+__hv_dirty() {
+  d=; __hv_p=$1; __hv_e=
   set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=false
   __hv_f=$(git -C "$__hv_p" config --local --includes --name-only --get-regexp '^filter\.' 2>/dev/null; git -C "$__hv_p" config --worktree --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
   while IFS= read -r __hv_k; do
@@ -342,19 +359,15 @@ __hv_dirty() {
     case $__hv_k in
     *=*)
       [ -n "$__hv_env" ] || return 0
-      export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.clean" "GIT_CONFIG_VALUE_$__hv_n="
-      __hv_n=$((__hv_n + 1))
-      export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.process" "GIT_CONFIG_VALUE_$__hv_n="
-      __hv_n=$((__hv_n + 1))
-      export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.required" "GIT_CONFIG_VALUE_$__hv_n=false"
-      __hv_n=$((__hv_n + 1)) ;;
+      __hv_e="$__hv_e$__hv_k
+" ;;
     *) set -- "$@" -c "filter.$__hv_k.clean=" -c "filter.$__hv_k.process=" -c "filter.$__hv_k.required=false" ;;
     esac
   done <<EOF
 $__hv_f
 EOF
-  [ "$__hv_n" -eq "$__hv_c" ] || export GIT_CONFIG_COUNT=$__hv_n
-  git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=all 2>/dev/null | head -c 1
+  d=$(__hv_environment "$__hv_e"; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=all 2>/dev/null | head -c 1)
+  [ -z "$d" ] || d=1
 }
 )hv";
 
@@ -366,12 +379,11 @@ QString gitProbeScript(const QStringList& paths)
         return QStringLiteral("true\n");
     QString script = QLatin1String(gitProbePrelude);
     for (const QString& path : paths) {
-        // The dirty test runs in a subshell of its own: what it exports stays there.
         script += QStringLiteral("p=") + shellQuote(path) + QStringLiteral(
                       "\n"
                       "b=$(git -C \"$p\" rev-parse --abbrev-ref HEAD 2>/dev/null)\n"
                       "if [ -n \"$b\" ]; then\n"
-                      "  if [ -n \"$(__hv_dirty \"$p\")\" ]; then d=1; else d=; fi\n"
+                      "  __hv_dirty \"$p\"\n"
                       "  printf '%s|@|%s|@|%s\\n' \"$p\" \"$b\" \"$d\"\n"
                       "fi\n");
     }
