@@ -300,6 +300,35 @@ TEST(LoginProfile, APipefailProfileStillRestoresTheSavedTabs)
     QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
 }
 
+// The same on a server whose account's profile sets `pipefail`.
+TEST(LoginProfile, OverSshAPipefailProfileStillRestoresTheSavedTabs)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bash_profile"),
+                               "export TMUX_TMPDIR=\"$HOME\"\nset -o pipefail\n"));
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
+
+    Instance instance;
+    instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+    instance.model.setProfiles({profile});
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, tmuxSessionName(site));
+    EXPECT_FALSE(connection->seedFromPersisted);
+    for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
+        instance.model.removeTab(*tab);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
 // The tab's shell waits in its profile for a line: it has made no session yet, and the
 // listings leave its tab alone however long it waits. Once the line is typed the session is
 // made and tagged.
