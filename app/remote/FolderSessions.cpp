@@ -308,35 +308,86 @@ QList<FolderSession> parseFolderSessions(QStringView output, const QString& fold
     return sessions;
 }
 
+namespace {
+
+// What the probe runs once, before its folders. Nothing a repository's own settings name may
+// run while its state is read: no lazy fetch of a missing object in a partial clone (and no
+// transport at all, whatever the repository allows itself), no hook (nothing is written, and
+// hooks are looked for nowhere), no file-system monitor, no submodule (whose settings are as
+// foreign), and every filter the repository names emptied. Reading those names runs nothing,
+// nor does reading the branch: `rev-parse --abbrev-ref` reads the name HEAD holds, no object,
+// and writes nothing (the environment covers it all the same).
+//
+// The state is read from git's output, never from a pipeline's status: a login profile may set
+// `pipefail`, and git then fails with the pipe its reader closed after one character.
+//
+// A filter name holding "=" cannot be given on git's command line; git 2.31 and later read it
+// from the environment instead. An older git ignores that and would run the filter, so there
+// the state stays unknown (clean).
+constexpr char gitProbePrelude[] = R"hv(export GIT_NO_LAZY_FETCH=1 GIT_ALLOW_PROTOCOL=none
+__hv_env=
+case $(git version 2>/dev/null) in
+'git version '[3-9].*|'git version '[1-9][0-9]*.*|'git version 2.'3[1-9]*|'git version 2.'[4-9][0-9]*|'git version 2.'[1-9][0-9][0-9]*) __hv_env=1 ;;
+esac
+# Exports, for git's status alone, the settings that empty the filters named in "$1" (one a
+# line) after any the environment holds.
+__hv_environment() {
+  [ -n "$1" ] || return 0
+  __hv_n=${GIT_CONFIG_COUNT:-0}
+  case $__hv_n in ''|*[!0-9]*) __hv_n=0 ;; esac
+  while IFS= read -r __hv_k; do
+    [ -n "$__hv_k" ] || continue
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.clean" "GIT_CONFIG_VALUE_$__hv_n="
+    __hv_n=$((__hv_n + 1))
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.process" "GIT_CONFIG_VALUE_$__hv_n="
+    __hv_n=$((__hv_n + 1))
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.required" "GIT_CONFIG_VALUE_$__hv_n=false"
+    __hv_n=$((__hv_n + 1))
+  done <<EOF
+$1
+EOF
+  export GIT_CONFIG_COUNT=$__hv_n
+}
+# Sets d to 1 when the work tree of "$1" has changes.
+__hv_dirty() {
+  d=; __hv_p=$1; __hv_e=
+  set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=false
+  __hv_f=$(git -C "$__hv_p" config --local --includes --name-only --get-regexp '^filter\.' 2>/dev/null; git -C "$__hv_p" config --worktree --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
+  while IFS= read -r __hv_k; do
+    [ -n "$__hv_k" ] || continue
+    __hv_k=${__hv_k#filter.}; __hv_k=${__hv_k%.*}
+    case $__hv_k in
+    *=*)
+      [ -n "$__hv_env" ] || return 0
+      __hv_e="$__hv_e$__hv_k
+" ;;
+    *) set -- "$@" -c "filter.$__hv_k.clean=" -c "filter.$__hv_k.process=" -c "filter.$__hv_k.required=false" ;;
+    esac
+  done <<EOF
+$__hv_f
+EOF
+  d=$(__hv_environment "$__hv_e"; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=all 2>/dev/null | head -c 1)
+  [ -z "$d" ] || d=1
+}
+)hv";
+
+} // namespace
+
 QString gitProbeScript(const QStringList& paths)
 {
-    QStringList blocks;
+    if (paths.isEmpty())
+        return QStringLiteral("true\n");
+    QString script = QLatin1String(gitProbePrelude);
     for (const QString& path : paths) {
-        blocks << QStringLiteral("p=") + shellQuote(path) + QStringLiteral(
+        script += QStringLiteral("p=") + shellQuote(path) + QStringLiteral(
                       "\n"
                       "b=$(git -C \"$p\" rev-parse --abbrev-ref HEAD 2>/dev/null)\n"
                       "if [ -n \"$b\" ]; then\n"
-                      // The folder's own settings must run nothing: no file-system monitor,
-                      // no submodule (whose settings are as foreign), and every filter the
-                      // repository itself names emptied. Reading their names runs nothing.
-                      // A name git cannot take on its command line leaves the state unknown.
-                      "  set -- -c core.fsmonitor=false; d=\n"
-                      "  f=$(git -C \"$p\" config --local --includes --name-only --get-regexp '^filter\\.' 2>/dev/null;"
-                      " git -C \"$p\" config --worktree --includes --name-only --get-regexp '^filter\\.' 2>/dev/null)\n"
-                      "  while IFS= read -r k; do\n"
-                      "    [ -n \"$k\" ] || continue\n"
-                      "    n=${k#filter.}; n=${n%.*}\n"
-                      "    case $n in *=*) d=?;; esac\n"
-                      "    set -- \"$@\" -c \"filter.$n.clean=\" -c \"filter.$n.process=\" -c \"filter.$n.required=false\"\n"
-                      "  done <<EOF\n"
-                      "$f\n"
-                      "EOF\n"
-                      "  if [ -z \"$d\" ] && git \"$@\" -C \"$p\" status --porcelain --ignore-submodules=all 2>/dev/null"
-                      " | grep -q .; then d=1; else d=; fi\n"
+                      "  __hv_dirty \"$p\"\n"
                       "  printf '%s|@|%s|@|%s\\n' \"$p\" \"$b\" \"$d\"\n"
-                      "fi");
+                      "fi\n");
     }
-    return blocks.join(u'\n') + QStringLiteral("\ntrue\n");
+    return script + QStringLiteral("true\n");
 }
 
 QMap<QString, GitInfo> parseGitProbe(const QString& output)

@@ -63,8 +63,9 @@ QString listingScript(const QString& nonce)
     // printed them; only a host with more than the bound is asked for its open rows again,
     // which a tmux that cannot filter does not answer whole. The filter's status tells a cut
     // from a filter that did not run (no awk: 127) or failed: then no row counts, and the
-    // status follows its marker. tmux's own status counts for nothing: no server is no row.
-    return QStringLiteral("tmux -u list-sessions -F %1 2>/dev/null | %2\n"
+    // status follows its marker. tmux's own status counts for nothing: no server is no row,
+    // also where a login profile sets `pipefail` and a pipeline would take tmux's status.
+    return QStringLiteral("{ tmux -u list-sessions -F %1 2>/dev/null || :; } | %2\n"
                           "__hv_rows=$?\n"
                           "if [ \"$__hv_rows\" -eq %7 ]; then printf '%4\\n'; "
                           "{ tmux -u list-sessions -f '#{==:#{@hv_open},1}' -F %1 2>/dev/null && printf '%5\\n'; } | %3; "

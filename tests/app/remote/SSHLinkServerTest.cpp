@@ -7,6 +7,7 @@
 
 #include "RunSync.h"
 #include "SshServer.h"
+#include "../support/HostileRepositories.h"
 #include "../support/Poll.h"
 #include "../support/TempFolder.h"
 
@@ -313,40 +314,36 @@ TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
     EXPECT_TRUE(link.remoteHome().isEmpty());
 }
 
-// On a server as here: a repository whose own settings name a file-system monitor, and one
-// whose clean filter covers a file of stale recorded state, made by the account itself. The
-// probe runs neither and gives their branch and state.
+// On a server as here, made by the account itself, whose login shell sets `pipefail`: the
+// probe runs none of the commands the repositories name (see HostileRepositories.h) and gives
+// their branch and state.
 TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
 {
     SSHLink::setProgramForTests(server->keyClient());
     SSHLink link(server->profile());
     ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
-    const QString monitored = server->remoteHome() + QStringLiteral("/projets/monitored");
-    const QString filtered = server->remoteHome() + QStringLiteral("/projets/filtered");
-    const QString ran = server->remoteHome() + QStringLiteral("/ran");
-    const QString commit = QStringLiteral(" && git -c user.name=t -c user.email=t@example.invalid commit -q");
-    const ShellResult<QString> made = runSync(link.runScript(
-        QStringLiteral("set -e\nmkdir -p ") + shellQuote(monitored) + u' ' + shellQuote(filtered) +
-            QStringLiteral("\ncd ") + shellQuote(monitored) + QStringLiteral(" && git init -q -b main .") + commit +
-            QStringLiteral(" --allow-empty -m s && echo x > new && git config core.fsmonitor ") +
-            shellQuote(QStringLiteral("echo fsmonitor >> ") + shellQuote(ran) + QStringLiteral("; false")) +
-            QStringLiteral("\ncd ") + shellQuote(filtered) +
-            QStringLiteral(" && git init -q -b dev . && echo '* filter=evil' > .gitattributes && echo data > a && git add .") +
-            commit +
-            QStringLiteral(" -m s && git config filter.evil.clean ") +
-            shellQuote(QStringLiteral("echo clean >> ") + shellQuote(ran) + QStringLiteral("; cat")) +
-            QStringLiteral(" && touch -d 2001-01-01 a\ntrue\n"),
-        25));
+    const QString profile = server->remoteHome() + QStringLiteral("/.bash_profile");
+    ASSERT_TRUE(test::writeAll(profile, "set -o pipefail\n"));
+    const QString root = server->remoteHome() + QStringLiteral("/hostile");
+    const QString ran = server->remoteHome() + QStringLiteral("/hostile-ran");
+    const QString readRan = QStringLiteral("cat ") + shellQuote(ran) + QStringLiteral(" 2>/dev/null\ntrue\n");
+    const ShellResult<QString> made = runSync(link.runScript(test::hostileRepositoriesScript(root, ran), 120));
     ASSERT_TRUE(made) << made.error().message.toStdString();
-    const ShellResult<QString> probed = runSync(link.runScript(gitProbeScript({monitored, filtered}), 40));
+    ASSERT_EQ(made.value(), test::hostileRepositoriesMade());
+
+    const ShellResult<QString> probed = runSync(link.runScript(gitProbeScript(test::hostileRepositoryPaths(root)), 40));
     ASSERT_TRUE(probed) << probed.error().message.toStdString();
-    QMap<QString, GitInfo> expected;
-    expected.insert(monitored, GitInfo{QStringLiteral("main"), true});
-    expected.insert(filtered, GitInfo{QStringLiteral("dev"), false});
-    EXPECT_EQ(parseGitProbe(probed.value()), expected);
-    const ShellResult<QString> log = runSync(link.runScript(QStringLiteral("cat ") + shellQuote(ran) + QStringLiteral(" 2>/dev/null\ntrue\n"), 25));
+    test::expectProbe(parseGitProbe(probed.value()), test::hostileRepositoriesState(root));
+    const ShellResult<QString> log = runSync(link.runScript(readRan, 25));
     ASSERT_TRUE(log);
     EXPECT_EQ(log.value().toStdString(), "") << "commands of the repositories ran";
+
+    ASSERT_TRUE(runSync(link.runScript(test::plainStatusScript(root), 60)));
+    const ShellResult<QString> plain = runSync(link.runScript(readRan, 25));
+    ASSERT_TRUE(plain);
+    for (const test::HostileRepository& repository : test::hostileRepositories)
+        EXPECT_TRUE(plain.value().contains(QLatin1String(repository.word))) << repository.name;
+    QFile::remove(profile);
     runSync(link.closeMaster());
 }
 

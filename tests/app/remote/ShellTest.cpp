@@ -186,7 +186,7 @@ TEST(Shell, GitStateOfFiveThousandProjects)
     // Each project folder is a checkout of the same repository through a ".git" file.
     QStringList paths;
     for (int i = 0; i < 5000; ++i) {
-        const QString path = dir.file(QStringLiteral("project %1").arg(i));
+        const QString path = dir.file(QStringLiteral("project %1, one of five thousand folders kept side by side").arg(i));
         QDir().mkpath(path);
         ASSERT_TRUE(test::writeAll(path + QStringLiteral("/.git"), "gitdir: " + repository.toUtf8() + "/.git\n"));
         paths << path;

@@ -9,6 +9,7 @@
 #include "remote/TabReconciliation.h"
 #include "remote/TmuxCommands.h"
 #include "RunSync.h"
+#include "../support/HostileRepositories.h"
 #include "../support/PrivateTmux.h"
 
 #include <QDateTime>
@@ -415,52 +416,83 @@ TEST_F(HostScripts, GitProbeGivesBranchAndState)
     EXPECT_EQ(probe, expected);
 }
 
-// A repository's own settings name commands that git would run to tell the state of its work
-// tree: a file-system monitor, and a clean filter over a file whose recorded state is stale
-// (as in a checkout unpacked from an archive). The probe runs neither and still gives the
-// branch and the state; the user's own settings stay in force.
+// Repositories whose own settings name commands that git would run to tell the state of their
+// work tree (see HostileRepositories.h). The probe runs none of them and still gives each
+// branch, and the state wherever git can tell it, also in a login shell that sets `pipefail`
+// (where a status reader that stops early would make git fail); the user's own settings stay
+// in force.
 TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
 {
-    const QString monitored = folder(QStringLiteral("monitored"));
-    const QString filtered = folder(QStringLiteral("filtered"));
+    const QString root = folder(QStringLiteral("projets"));
     const QString ran = tmux.file(QStringLiteral("ran"));
-    const QString gitSetup = QStringLiteral(
-        "git init -q -b %1 . && git -c user.name=t -c user.email=t@example.invalid commit -q --allow-empty -m start");
-    run(QStringLiteral("cd ") + shellQuote(monitored) + QStringLiteral(" && ") + gitSetup.arg(QStringLiteral("main")) +
-        QStringLiteral(" && echo change > new && git config core.fsmonitor ") +
-        shellQuote(QStringLiteral("echo fsmonitor >> ") + shellQuote(ran) + QStringLiteral("; false")));
-    // A filter named with a dot, run as a long-lived process.
-    run(QStringLiteral("cd ") + shellQuote(filtered) + QStringLiteral(" && git init -q -b 'feature/x' . && ") +
-        QStringLiteral("printf '*.txt filter=evil\\n*.md filter=a.b\\n' > .gitattributes && echo data > a.txt && echo doc > d.md && "
-                       "git add . && git -c user.name=t -c user.email=t@example.invalid commit -q -m start && "
-                       "git config filter.evil.clean ") +
-        shellQuote(QStringLiteral("echo clean >> ") + shellQuote(ran) + QStringLiteral("; cat")) +
-        QStringLiteral(" && git config filter.evil.required true && git config filter.a.b.process ") +
-        shellQuote(QStringLiteral("echo process >> ") + shellQuote(ran)));
-    // Each step makes the files' recorded state stale with a date of its own.
-    const auto stale = [&](int year) {
-        return QStringLiteral("touch -d '%1-01-01' ").arg(year) + shellQuote(filtered + QStringLiteral("/a.txt")) + u' ' +
-               shellQuote(filtered + QStringLiteral("/d.md"));
-    };
-    run(stale(2001));
+    ASSERT_TRUE(test::writeAll(tmux.home() + QStringLiteral("/.bash_profile"), "set -o pipefail\n"));
+    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/bash"));
+    ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
 
-    QMap<QString, GitInfo> expected;
-    expected.insert(monitored, GitInfo{QStringLiteral("main"), true});
-    expected.insert(filtered, GitInfo{QStringLiteral("feature/x"), false});
-    EXPECT_EQ(parseGitProbe(run(gitProbeScript({monitored, filtered}), 40)), expected);
-    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
-    // Dirty through the filter's file too, once it changed (same size, so git reads it).
-    run(QStringLiteral("echo DATA > ") + shellQuote(filtered + QStringLiteral("/a.txt")) + QStringLiteral(" && ") + stale(2002));
-    expected[filtered].dirty = true;
-    EXPECT_EQ(parseGitProbe(run(gitProbeScript({monitored, filtered}), 40)), expected);
+    test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)),
+                      test::hostileRepositoriesState(root));
     EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
 
-    // The same state read by a plain status does run them: the repositories are as hostile
-    // as they look.
-    run(stale(2003) + QStringLiteral(" && git -C ") + shellQuote(filtered) + QStringLiteral(" status --porcelain >/dev/null 2>&1; git -C ") +
-        shellQuote(monitored) + QStringLiteral(" status --porcelain >/dev/null 2>&1; true"));
+    // The same repositories read by a plain status do run their commands.
+    run(test::plainStatusScript(root));
     const QByteArray log = test::readAll(ran);
-    EXPECT_TRUE(log.contains("fsmonitor") && log.contains("clean")) << log.toStdString();
+    for (const test::HostileRepository& repository : test::hostileRepositories)
+        EXPECT_TRUE(log.contains(repository.word)) << repository.name << ": " << log.toStdString();
+}
+
+// Older gits, played by a wrapper first on the PATH that gives the version asked and passes
+// the rest on to this computer's git. One before 2.11 knows no long-lived filter process and
+// takes no notice of its emptied command (the wrapper drops those): the emptied `clean` alone
+// stops the filter. One before 2.31 reads no settings from the environment, where the probe
+// empties a filter whose name holds "=": such a repository is not read there (clean), and is
+// read as it is everywhere else.
+TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
+{
+    const QString real = QStandardPaths::findExecutable(QStringLiteral("git"));
+    const QString root = folder(QStringLiteral("projets"));
+    const QString ran = tmux.file(QStringLiteral("ran"));
+    const QString bin = folder(QStringLiteral("bin"));
+    const QString calls = tmux.file(QStringLiteral("calls"));
+    const QStringList names{QStringLiteral("filtered-changed"), QStringLiteral("equals")};
+    ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran, names), 60), test::hostileRepositoriesMade(names));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/git"),
+                               "#!/bin/sh\n"
+                               "case $1 in version|--version) echo \"git version $(cat " + shellQuote(bin).toUtf8() +
+                                   "/version)\"; exit 0 ;; esac\n"
+                                   "w=\n"
+                                   "for a in \"$@\"; do\n"
+                                   "  shift\n"
+                                   "  if [ -n \"$w\" ]; then\n"
+                                   "    w=\n"
+                                   "    case $a in filter.*.process=) echo dropped >> " + shellQuote(calls).toUtf8() + "; continue ;; esac\n"
+                                   "    set -- \"$@\" -c\n"
+                                   "  fi\n"
+                                   "  if [ \"$a\" = -c ]; then w=1; continue; fi\n"
+                                   "  set -- \"$@\" \"$a\"\n"
+                                   "done\n"
+                                   "exec " + shellQuote(real).toUtf8() + " \"$@\"\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/git"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QString probe = QStringLiteral("PATH=") + shellQuote(bin) + QStringLiteral(":$PATH\n") +
+                          gitProbeScript({root + QStringLiteral("/filtered-changed"), root + QStringLiteral("/equals")});
+    const struct {
+        const char* version;
+        bool readsEnvironment;
+    } gits[] = {
+        {"2.10.0", false}, {"2.4.1", false}, {"2.30.9", false}, {"2.31.0", true},
+        {"2.39.5", true},  {"2.100.0", true}, {"3.0", true},     {"12.1.0", true},
+    };
+    for (const auto& git : gits) {
+        SCOPED_TRACE(git.version);
+        ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/version"), git.version));
+        QFile::remove(calls);
+        QFile::remove(ran);
+        QMap<QString, GitInfo> expected;
+        expected.insert(root + QStringLiteral("/filtered-changed"), GitInfo{QStringLiteral("main"), true});
+        expected.insert(root + QStringLiteral("/equals"), GitInfo{QStringLiteral("main"), git.readsEnvironment});
+        test::expectProbe(parseGitProbe(run(probe, 40)), expected);
+        EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+        EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
+    }
 }
 
 TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)

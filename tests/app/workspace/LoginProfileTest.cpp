@@ -268,6 +268,67 @@ TEST(LoginProfile, AProfileSlowerThanTheProbeStillRestoresTmuxTabs)
     QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
 }
 
+// A profile that sets `pipefail`, on a host whose tmux runs no server yet (tmux then fails
+// to list): the listing is the host's empty one, not a failed row filter, and the saved tab
+// is restored in its session.
+TEST(LoginProfile, APipefailProfileStillRestoresTheSavedTabs)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString site = home.file(QStringLiteral("site"));
+    ASSERT_TRUE(QDir().mkpath(site) && QDir().mkpath(home.file(QStringLiteral("sockets"))));
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "set -o pipefail\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    environment.set("TMUX_TMPDIR", home.file(QStringLiteral("sockets")));
+
+    Instance instance;
+    const MacProject project{QStringLiteral("site"), site, tmuxSessionName(site)};
+    instance.prefs.setTabs(MacConnection::localID, {PersistedTab{project.name, project.path, project.session}});
+    QCoro::waitFor(instance.model.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !instance.local().syncing; }, 30000));
+    EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_TRUE(instance.model.tabs().front()->useTmux);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, project.session);
+    EXPECT_EQ(tmuxOption(project.session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+    EXPECT_FALSE(instance.local().seedFromPersisted);
+    // The shared state the host lacked was written through its own pipeline.
+    EXPECT_TRUE(QFileInfo(home.file(QStringLiteral(".halvoren/shared.json"))).size() > 0);
+    instance.model.closeTab(*instance.model.tabs().front());
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
+}
+
+// The same on a server whose account's profile sets `pipefail`.
+TEST(LoginProfile, OverSshAPipefailProfileStillRestoresTheSavedTabs)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bash_profile"),
+                               "export TMUX_TMPDIR=\"$HOME\"\nset -o pipefail\n"));
+    const QString site = host.project(QStringLiteral("site"));
+    ASSERT_FALSE(site.isEmpty());
+    const MacProfile& profile = host.profile;
+
+    Instance instance;
+    instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+    instance.model.setProfiles({profile});
+    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
+    MacConnection* connection = instance.model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
+    ASSERT_EQ(instance.model.tabs().size(), 1);
+    EXPECT_EQ(instance.model.tabs().front()->project.session, tmuxSessionName(site));
+    EXPECT_FALSE(connection->seedFromPersisted);
+    for (MacTab* tab : QList<MacTab*>(instance.model.tabs()))
+        instance.model.removeTab(*tab);
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
 // The tab's shell waits in its profile for a line: it has made no session yet, and the
 // listings leave its tab alone however long it waits. Once the line is typed the session is
 // made and tagged.

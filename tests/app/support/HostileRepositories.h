@@ -1,0 +1,178 @@
+// Git repositories whose own settings name commands that reading the state of their work tree
+// would run, made by one script on the host that probes them (this computer, or the test
+// account over ssh). Every such command appends a word to one file, `$ran`; a plain
+// `git status` in each writes its word there, so each repository is as hostile as it looks.
+#pragma once
+
+#include "remote/FolderSessions.h"
+#include "remote/ShellQuote.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace halvoren {
+
+// Failures show the branch and state, not the bytes.
+inline void PrintTo(const GitInfo& info, std::ostream* out)
+{
+    *out << info.branch.toStdString() << (info.dirty ? " (dirty)" : " (clean)");
+}
+
+} // namespace halvoren
+
+namespace halvoren::test {
+
+struct HostileRepository {
+    // Its folder below the root.
+    const char* name;
+    // Shell text run in the root, after `set -e`: `commit` commits, `$ran` is the file the
+    // repository's commands append to, `$server` a bare repository to clone from.
+    const char* setup;
+    const char* branch;
+    bool dirty;
+    // What a plain status appends to `$ran`; empty for a repository that names nothing.
+    const char* word;
+};
+
+// A partial clone of the server without any tree, whose index and files are the commit's: git
+// needs the missing tree to tell the state and would fetch it from `url`.
+#define HV_LAZY_CLONE(name, url, settings)                                                                            \
+    "git clone -q --filter=tree:0 --no-checkout \"file://$server\" " name " && cp source/.git/index " name             \
+    "/.git/index && cp -R source/d source/top " name "/ && cd " name " && git config remote.origin.url " url " && " settings
+
+inline const HostileRepository hostileRepositories[] = {
+    {"monitored",
+     "git init -q -b main monitored && cd monitored && commit --allow-empty -m s && echo x > new && "
+     "git config core.fsmonitor \"echo fsmonitor >> $ran; false\"",
+     "main", true, "fsmonitor"},
+    // A filter named with a dot, run as a long-lived process, over files of stale recorded
+    // state (as in a checkout unpacked from an archive).
+    {"filtered",
+     "git init -q -b feature/x filtered && cd filtered && printf '*.txt filter=evil\\n*.md filter=a.b\\n' > .gitattributes && "
+     "echo data > a.txt && echo doc > d.md && git add . && commit -m s && "
+     "git config filter.evil.clean \"echo clean >> $ran; cat\" && git config filter.evil.required true && "
+     "git config filter.a.b.process \"echo process >> $ran\" && touch -d 2001-01-01 a.txt d.md",
+     "feature/x", false, "clean"},
+    // The same once a filtered file changed (same size, so git has to read it).
+    {"filtered-changed",
+     "git init -q -b main filtered-changed && cd filtered-changed && printf '*.txt filter=evil\\n' > .gitattributes && "
+     "echo data > a.txt && git add . && commit -m s && git config filter.evil.clean \"echo clean >> $ran; cat\" && "
+     "git config filter.evil.required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "clean"},
+    // A filter name git cannot take on its command line.
+    {"equals",
+     "git init -q -b main equals && cd equals && printf '*.txt filter=x=y\\n' > .gitattributes && echo data > a.txt && "
+     "git add . && commit -m s && git config filter.x=y.clean \"echo equals >> $ran; cat\" && "
+     "git config filter.x=y.process \"echo equals >> $ran\" && git config filter.x=y.required true && "
+     "echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "equals"},
+    // A status that refreshes the index writes it, which runs its hook: with the untracked
+    // cache on, even when no file is stale.
+    {"hooked",
+     "git init -q -b main hooked && cd hooked && echo a > a && git add a && commit -m s && "
+     "git config core.untrackedCache true && printf '#!/bin/sh\\necho hook >> \"%s\"\\n' \"$ran\" > .git/hooks/post-index-change && "
+     "chmod +x .git/hooks/post-index-change",
+     "main", false, "hook"},
+    // Hooks looked for in a folder named by a file the repository's settings include.
+    {"included",
+     "git init -q -b topic included && cd included && echo a > a && git add a && commit -m s && mkdir .git/elsewhere && "
+     "printf '#!/bin/sh\\necho hook-path >> \"%s\"\\n' \"$ran\" > .git/elsewhere/post-index-change && "
+     "chmod +x .git/elsewhere/post-index-change && printf '[core]\\n\\thooksPath = %s\\n' \"$PWD/.git/elsewhere\" > .git/more && "
+     "git config include.path more && touch -d 2001-01-01 a && echo b > untracked",
+     "topic", true, "hook-path"},
+    // Partial clones missing a tree, whose remote runs a command: git cannot finish, so they
+    // read clean.
+    {"lazy-ssh", HV_LAZY_CLONE("lazy-ssh", "ssh://example.invalid/x", "git config core.sshCommand \"echo ssh >> $ran; false\""),
+     "main", false, "ssh"},
+    {"lazy-ext", HV_LAZY_CLONE("lazy-ext", "\"ext::sh -c echo% ext% >>$ran;% false\"", "git config protocol.ext.allow always"),
+     "main", false, "ext"},
+    // Its branch names a commit it does not have: the branch is still read.
+    {"lazy-head",
+     HV_LAZY_CLONE("lazy-head", "ssh://example.invalid/x",
+                   "git config core.sshCommand \"echo head >> $ran; false\" && "
+                   "echo 1234567890123456789012345678901234567890 > .git/refs/heads/main"),
+     "main", false, "head"},
+    {"lazy-file", HV_LAZY_CLONE("lazy-file", "\"file://$server\"", "git config remote.origin.uploadpack \"echo upload-pack >> $ran; false\""),
+     "main", false, "upload-pack"},
+    // Long enough a status that git is still writing when its reader has seen one character.
+    {"busy",
+     "git init -q -b main busy && cd busy && commit --allow-empty -m s && "
+     "i=0; while [ $i -lt 8000 ]; do : > \"f$i\"; i=$((i + 1)); done",
+     "main", true, ""},
+};
+
+#undef HV_LAZY_CLONE
+
+// Makes the repositories named in `names` (all of them when empty) below `root` (whose path
+// holds no blank and no "%", as an ext URL cannot), the commands they name appending to `ran`.
+// Prints "made <name>" for each.
+inline QString hostileRepositoriesScript(const QString& root, const QString& ran, const QStringList& names = {})
+{
+    QString script = QStringLiteral("ran=") + shellQuote(ran) + QStringLiteral("\nserver=") +
+                     shellQuote(root + QStringLiteral("/server.git")) +
+                     QStringLiteral("\ncommit() { git -c user.name=t -c user.email=t@example.invalid commit -q \"$@\"; }\n"
+                                    "mkdir -p ") + shellQuote(root) + QStringLiteral(" && cd ") + shellQuote(root) +
+                     QStringLiteral(" && git init -q --bare -b main server.git && git -C server.git config uploadpack.allowFilter true"
+                                    " && git init -q -b main source && (cd source && mkdir d && echo a > d/a && echo b > top"
+                                    " && git add . && commit -m s && git push -q \"$server\" main) || exit 1\n");
+    for (const HostileRepository& repository : hostileRepositories) {
+        if (!names.isEmpty() && !names.contains(QLatin1String(repository.name)))
+            continue;
+        script += QStringLiteral("(set -e; ") + QLatin1String(repository.setup) + QStringLiteral(") && echo made ") +
+                  QLatin1String(repository.name) + u'\n';
+    }
+    return script + QStringLiteral("true\n");
+}
+
+inline QString hostileRepositoriesMade(const QStringList& names = {})
+{
+    QString made;
+    for (const HostileRepository& repository : hostileRepositories)
+        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+            made += QStringLiteral("made ") + QLatin1String(repository.name) + u'\n';
+    return made;
+}
+
+inline QStringList hostileRepositoryPaths(const QString& root)
+{
+    QStringList paths;
+    for (const HostileRepository& repository : hostileRepositories)
+        paths << root + u'/' + QLatin1String(repository.name);
+    return paths;
+}
+
+// What the probe must give for each: its branch, and its state where git can tell it.
+inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root)
+{
+    QMap<QString, GitInfo> state;
+    for (const HostileRepository& repository : hostileRepositories)
+        state.insert(root + u'/' + QLatin1String(repository.name), GitInfo{QLatin1String(repository.branch), repository.dirty});
+    return state;
+}
+
+// The probe's answer, folder by folder.
+inline void expectProbe(const QMap<QString, GitInfo>& probed, const QMap<QString, GitInfo>& expected)
+{
+    for (auto entry = expected.cbegin(); entry != expected.cend(); ++entry) {
+        SCOPED_TRACE(entry.key().toStdString());
+        EXPECT_TRUE(probed.contains(entry.key()));
+        EXPECT_EQ(probed.value(entry.key()), entry.value());
+    }
+    EXPECT_EQ(probed.size(), expected.size());
+}
+
+// Runs a plain status in each: afterwards `ran` holds every repository's word.
+inline QString plainStatusScript(const QString& root)
+{
+    QString script;
+    for (const QString& path : hostileRepositoryPaths(root))
+        script += QStringLiteral("git -C ") + shellQuote(path) + QStringLiteral(" status --porcelain >/dev/null 2>&1\n");
+    return script + QStringLiteral("true\n");
+}
+
+} // namespace halvoren::test
