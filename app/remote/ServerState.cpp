@@ -128,7 +128,8 @@ QString sharedStateUnreadableMessage(HostKind host)
 
 QString sharedStateFullMessage(HostKind host)
 {
-    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est plein (%2 Mo) : ce changement est gardé ici.")
+    return QStringLiteral("Le fichier ~/.halvoren/shared.json %1 est plein (%2 Mo) : ce changement n'y est pas écrit ; "
+                          "il n'est gardé ici que jusqu'à la fermeture.")
         .arg(sharedStateOwner(host))
         .arg(maximumSharedStateBytes >> 20);
 }

@@ -71,7 +71,8 @@ QString hostPathTooLongMessage(HostKind host = HostKind::thisComputer);
 // A host's file is "du serveur", ours "de cet ordinateur".
 QString sharedStateTooLargeMessage(HostKind host = HostKind::thisComputer);
 QString sharedStateUnreadableMessage(HostKind host = HostKind::thisComputer);
-// A change that would take the file past maximumSharedStateBytes is kept here.
+// A change that would take the file past maximumSharedStateBytes is kept here, until the
+// application quits.
 QString sharedStateFullMessage(HostKind host = HostKind::thisComputer);
 QString hostSessionsCappedMessage(qsizetype dropped, HostKind host = HostKind::thisComputer);
 // The row filter did not run or failed with `status`: no row was read.

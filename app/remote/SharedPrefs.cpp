@@ -21,40 +21,103 @@ NameSet stringSetFromJSON(const QJsonValue& value)
     return set;
 }
 
-void appendJsonString(QString& out, const QString& text)
+// The writer's one set of escapes, for two outputs: the text itself, and a count of its UTF-8
+// bytes that allocates nothing (a file near its size holds a hundred thousand names, measured
+// at every change).
+struct TextOut {
+    QString& text;
+    void ascii(QLatin1String run) { text += run; }
+    void unit(QChar c) { text += c; }
+    void end() {}
+};
+
+struct Utf8Count {
+    qsizetype bytes = 0;
+    // A high surrogate whose partner is still to come.
+    bool high = false;
+    void ascii(QLatin1String run)
+    {
+        end();
+        bytes += run.size();
+    }
+    void unit(QChar c)
+    {
+        const char16_t u = c.unicode();
+        if (high) {
+            high = false;
+            if (QChar::isLowSurrogate(u)) {
+                bytes += 4;
+                return;
+            }
+            bytes += loneSurrogateBytes;
+        }
+        if (QChar::isHighSurrogate(u))
+            high = true;
+        else if (QChar::isLowSurrogate(u))
+            bytes += loneSurrogateBytes;
+        else
+            bytes += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    void end()
+    {
+        if (high)
+            bytes += loneSurrogateBytes;
+        high = false;
+    }
+    // What QString::toUtf8 writes for a surrogate without its partner: "?".
+    static constexpr qsizetype loneSurrogateBytes = 1;
+};
+
+template <typename Out>
+void writeJsonString(Out& out, const QString& text)
 {
-    out += u'"';
+    out.ascii(QLatin1String("\""));
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'"': out += QLatin1String("\\\""); break;
-        case u'\\': out += QLatin1String("\\\\"); break;
-        case u'/': out += QLatin1String("\\/"); break;
-        case u'\b': out += QLatin1String("\\b"); break;
-        case u'\f': out += QLatin1String("\\f"); break;
-        case u'\n': out += QLatin1String("\\n"); break;
-        case u'\r': out += QLatin1String("\\r"); break;
-        case u'\t': out += QLatin1String("\\t"); break;
+        case u'"': out.ascii(QLatin1String("\\\"")); break;
+        case u'\\': out.ascii(QLatin1String("\\\\")); break;
+        case u'/': out.ascii(QLatin1String("\\/")); break;
+        case u'\b': out.ascii(QLatin1String("\\b")); break;
+        case u'\f': out.ascii(QLatin1String("\\f")); break;
+        case u'\n': out.ascii(QLatin1String("\\n")); break;
+        case u'\r': out.ascii(QLatin1String("\\r")); break;
+        case u'\t': out.ascii(QLatin1String("\\t")); break;
         default:
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                out += c;
+            if (c.unicode() < 0x20) {
+                static constexpr char hex[] = "0123456789abcdef";
+                const char escape[] = {'\\', 'u', '0', '0', hex[c.unicode() >> 4], hex[c.unicode() & 0xF]};
+                out.ascii(QLatin1String(escape, sizeof escape));
+            } else {
+                out.unit(c);
+            }
         }
     }
-    out += u'"';
+    out.ascii(QLatin1String("\""));
 }
 
-void appendJsonArray(QString& out, const NameSet& set)
+template <typename Out>
+void writeJsonArray(Out& out, const NameSet& set)
 {
-    out += u'[';
+    out.ascii(QLatin1String("["));
     bool first = true;
     for (const QString& item : set) {
         if (!first)
-            out += u',';
+            out.ascii(QLatin1String(","));
         first = false;
-        appendJsonString(out, item);
+        writeJsonString(out, item);
     }
-    out += u']';
+    out.ascii(QLatin1String("]"));
+}
+
+template <typename Out>
+void writeSharedPrefs(Out& out, const NameSet& favorites, const NameSet& hidden)
+{
+    out.ascii(QLatin1String("{\"favorites\":"));
+    writeJsonArray(out, favorites);
+    out.ascii(QLatin1String(",\"hidden\":"));
+    writeJsonArray(out, hidden);
+    out.ascii(QLatin1String(",\"version\":1}"));
+    out.end();
 }
 
 } // namespace
@@ -75,18 +138,18 @@ std::optional<SharedPrefs> parseSharedPrefs(QStringView text)
 
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden)
 {
-    QString out = QStringLiteral("{\"favorites\":");
-    appendJsonArray(out, favorites);
-    out += QLatin1String(",\"hidden\":");
-    appendJsonArray(out, hidden);
-    out += QLatin1String(",\"version\":1}");
-    return out;
+    QString text;
+    TextOut out{text};
+    writeSharedPrefs(out, favorites, hidden);
+    return text;
 }
 
 qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidden)
 {
-    // Measured on what is written, so the two can never disagree on a character's escape.
-    return encodeSharedPrefs(favorites, hidden).toUtf8().size();
+    // Counted by the writer itself, so the two can never disagree on a character's escape.
+    Utf8Count count;
+    writeSharedPrefs(count, favorites, hidden);
+    return count.bytes;
 }
 
 QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden)

@@ -68,7 +68,8 @@ QString tmuxSeedScript(const QString& session, const QString& name, const QStrin
     const QString report = QStringLiteral("echo ") + QLatin1String(seededMarker) + token + u'-';
     const QString at = u'-' + QString::number(order);
     const QString made = QStringLiteral("if tmux has-session -t ") + tmuxSessionTarget(session) +
-                         QStringLiteral(" 2>/dev/null; then :; elif (cd -- ") + quoted +
+                         QStringLiteral(" 2>/dev/null; then ") + report + QStringLiteral("present") + at +
+                         QStringLiteral("; elif (cd -- ") + quoted +
                          QStringLiteral(") 2>/dev/null; then ") + tmuxNewSessionCommand(session, path) +
                          QStringLiteral(" 2>/dev/null && ") + report + QStringLiteral("made") + at +
                          QStringLiteral("; elif [ -d ") + quoted + QStringLiteral(" ]; then ") + report +
@@ -97,6 +98,8 @@ SeedReport parseSeedReport(const QString& output, const QString& token)
         const QStringView what = rest.first(dash);
         if (what == u"made")
             report.made << *order;
+        else if (what == u"present")
+            report.present << *order;
         else if (what == QString::number(folderMissingStatus))
             report.refused << std::pair{*order, folderMissingStatus};
         else if (what == QString::number(folderInaccessibleStatus))

@@ -42,18 +42,20 @@ QString tmuxSessionScript(const QString& session, const QString& name, const QSt
 
 // The seeding's own line for a tab: like tmuxSessionScript, but a session is made only in its
 // own folder, and the script says what it did, one line each, with the seeding's token (letters
-// and digits): "<seededMarker><token>-made-<order>" for a session it made, and
-// "<seededMarker><token>-<status>-<order>" for a folder it refused, missing or not a folder
-// (folderMissingStatus) or closed to the account (folderInaccessibleStatus). A session that
-// exists already is tagged wherever its folder went, and reported not.
+// and digits): "<seededMarker><token>-made-<order>" for a session it made,
+// "<seededMarker><token>-present-<order>" for one that exists already (tagged wherever its
+// folder went), and "<seededMarker><token>-<status>-<order>" for a folder it refused, missing
+// or not a folder (folderMissingStatus) or closed to the account (folderInaccessibleStatus). A
+// tab of which the script says nothing was not written: the host's tmux failed.
 inline constexpr char seededMarker[] = "hv-seeded-";
 QString tmuxSeedScript(const QString& session, const QString& name, const QString& path, qint64 order,
                        const QString& token);
 
-// What a seeding reported, by order: the sessions it made and the folders it refused, with
-// their status. Only whole lines of the given token count.
+// What a seeding reported, by order: the sessions it made, those it found, and the folders it
+// refused, with their status. Only whole lines of the given token count.
 struct SeedReport {
     QList<qint64> made;
+    QList<qint64> present;
     QList<std::pair<qint64, int>> refused;
 
     bool operator==(const SeedReport&) const = default;

@@ -82,8 +82,8 @@ public:
     bool seedFromPersisted = false;
     // Set while a listing cut at its bound is applied: the saved tabs stay as they are.
     bool savedTabsHeld = false;
-    // The sessions the seeding running now made: its re-listing must show one of them to be
-    // applied.
+    // The sessions the seeding running now made or found: its re-listing must show one of
+    // them to be applied.
     QStringList seededSessions;
     // When the last listing of the host started: listings asked by tab exits keep their
     // distance from it. The one such listing waiting for its turn, if any.
@@ -105,6 +105,9 @@ public:
     // A listing has read the host's file (or found none): until then our sets are no more
     // than what this computer last knew, and changes wait in the pending names as well.
     bool sharedStateRead = false;
+    // Our sets are sharedRaw with the pending names on top, and those pending were weighed
+    // against sharedRaw and found not to fit: a listing of that same file changes nothing.
+    bool sharedSettled = false;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

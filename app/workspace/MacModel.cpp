@@ -14,7 +14,6 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
-#include <iterator>
 
 namespace halvoren {
 
@@ -427,20 +426,27 @@ void MacModel::uploadSharedState(MacConnection& connection)
 
 namespace {
 
-NameSet common(const NameSet& a, const NameSet& b)
+// Sorts out the names of two sets in one walk over both (they iterate in the same order):
+// those of the first only, and those of the second only.
+void splitNames(const NameSet& first, const NameSet& second, QStringList& onlyFirst, QStringList& onlySecond)
 {
-    NameSet both;
-    std::set_intersection(a.cbegin(), a.cend(), b.cbegin(), b.cend(), std::inserter(both, both.end()), CodePointLess{});
-    return both;
+    const CodePointLess less;
+    auto a = first.cbegin();
+    auto b = second.cbegin();
+    while (a != first.cend() || b != second.cend()) {
+        if (b == second.cend() || (a != first.cend() && less(*a, *b)))
+            onlyFirst << *a++;
+        else if (a == first.cend() || less(*b, *a))
+            onlySecond << *b++;
+        else
+            ++a, ++b;
+    }
 }
 
-// Records in `pending` each name of `from` missing in `to` as `wanted`.
-void holdDifference(QHash<QString, bool>& pending, const NameSet& from, const NameSet& to, bool wanted)
+void holdNames(QHash<QString, bool>& pending, const QStringList& names, bool wanted)
 {
-    for (const QString& name : from) {
-        if (to.count(name) == 0)
-            pending.insert(name, wanted);
-    }
+    for (const QString& name : names)
+        pending.insert(name, wanted);
 }
 
 } // namespace
@@ -448,6 +454,9 @@ void holdDifference(QHash<QString, bool>& pending, const NameSet& from, const Na
 std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
                                               bool fromListing)
 {
+    // Whatever it decides, our sets are from now on the host's as written, with the pending
+    // names on top.
+    connection.sharedSettled = true;
     if (encodedSharedPrefsBytes(favorites, hidden) <= maximumSharedStateBytes) {
         // Every change kept here goes up with the sets.
         connection.pendingFavorites.clear();
@@ -455,23 +464,38 @@ std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const N
         connection.sharedRaw = SharedPrefs{favorites, hidden};
         return uploadSharedPrefsScript(favorites, hidden);
     }
-    // What the host holds, as last read or written: a removal only makes it smaller.
-    const SharedPrefs host = connection.sharedRaw.value_or(SharedPrefs{});
-    SharedPrefs removed{common(host.favorites, favorites), common(host.hidden, hidden)};
-    const bool removes = removed != host && encodedSharedPrefsBytes(removed.favorites, removed.hidden) <= maximumSharedStateBytes;
+    // What the host holds, as last read or written: a removal only makes it smaller. Each
+    // name we have and it has not waits here; each it has and we have not goes, when the file
+    // without them may be written, and waits here otherwise.
+    static const SharedPrefs none;
+    const SharedPrefs& host = connection.sharedRaw ? *connection.sharedRaw : none;
+    QStringList hostFavorites, ourFavorites, hostHidden, ourHidden;
+    splitNames(host.favorites, favorites, hostFavorites, ourFavorites);
+    splitNames(host.hidden, hidden, hostHidden, ourHidden);
+    std::optional<SharedPrefs> removed;
+    if (!hostFavorites.isEmpty() || !hostHidden.isEmpty()) {
+        SharedPrefs smaller = host;
+        for (const QString& name : std::as_const(hostFavorites))
+            smaller.favorites.erase(name);
+        for (const QString& name : std::as_const(hostHidden))
+            smaller.hidden.erase(name);
+        if (encodedSharedPrefsBytes(smaller.favorites, smaller.hidden) <= maximumSharedStateBytes)
+            removed = std::move(smaller);
+    }
     connection.pendingFavorites.clear();
     connection.pendingHidden.clear();
-    const SharedPrefs& written = removes ? removed : host;
-    holdDifference(connection.pendingFavorites, favorites, written.favorites, true);
-    holdDifference(connection.pendingHidden, hidden, written.hidden, true);
-    holdDifference(connection.pendingFavorites, written.favorites, favorites, false);
-    holdDifference(connection.pendingHidden, written.hidden, hidden, false);
+    holdNames(connection.pendingFavorites, ourFavorites, true);
+    holdNames(connection.pendingHidden, ourHidden, true);
+    if (!removed) {
+        holdNames(connection.pendingFavorites, hostFavorites, false);
+        holdNames(connection.pendingHidden, hostHidden, false);
+    }
     const QString message = sharedStateFullMessage(connection.link ? HostKind::server : HostKind::thisComputer);
     if (fromListing)
         reportHostProblem(connection, message);
     else
         setBanner(message);
-    if (!removes)
+    if (!removed)
         return std::nullopt;
     connection.sharedRaw = std::move(removed);
     return uploadSharedPrefsScript(connection.sharedRaw->favorites, connection.sharedRaw->hidden);
@@ -485,8 +509,10 @@ void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
         favorites.insert(name);
     connection.setFavorites(favorites);
     prefs.setFavorites(connection.id, favorites);
-    if (connection.sharedStateHeld() || !connection.sharedStateRead)
+    if (connection.sharedStateHeld() || !connection.sharedStateRead) {
         connection.pendingFavorites.insert(name, wanted);
+        connection.sharedSettled = false;
+    }
     uploadSharedState(connection);
 }
 
@@ -499,8 +525,10 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
         names.remove(name);
     connection.setHidden(names);
     prefs.setHidden(connection.id, names);
-    if (connection.sharedStateHeld() || !connection.sharedStateRead)
+    if (connection.sharedStateHeld() || !connection.sharedStateRead) {
         connection.pendingHidden.insert(name, hidden);
+        connection.sharedSettled = false;
+    }
     uploadSharedState(connection);
 }
 

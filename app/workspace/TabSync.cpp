@@ -598,8 +598,8 @@ struct SharedAdoption {
     QSet<QString> hiddenSet;
     QJsonArray storedFavorites;
     QJsonArray storedHidden;
-    // The upload of the sets, when the changes kept here changed the host's.
-    QString upload;
+    // The changes kept here changed the host's sets: they go up.
+    bool changed = false;
 };
 
 bool applyPending(NameSet& names, const QHash<QString, bool>& pending)
@@ -619,13 +619,11 @@ SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavo
 {
     SharedAdoption adoption;
     adoption.host = shared;
-    const bool changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
+    adoption.changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
     adoption.favoriteSet = toQSet(shared.favorites);
     adoption.hiddenSet = toQSet(shared.hidden);
     adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
     adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
-    if (changed)
-        adoption.upload = uploadSharedPrefsScript(shared.favorites, shared.hidden);
     adoption.favorites = std::move(shared.favorites);
     adoption.hidden = std::move(shared.hidden);
     return adoption;
@@ -639,6 +637,13 @@ constexpr std::size_t adoptInPlaceNames = 4096;
 
 Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared)
 {
+    // The file as last read or written, and every change kept here already weighed against
+    // it: adopting it again would change nothing, and would go over all its names for that.
+    if (connection.sharedSettled && connection.sharedRaw == shared) {
+        connection.sharedStateRead = true;
+        co_return;
+    }
+    connection.sharedSettled = false;
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
     QHash<QString, bool> pendingFavorites = std::exchange(connection.pendingFavorites, {});
@@ -679,7 +684,7 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         adoption.hiddenSet = toQSet(adoption.hidden);
         adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
         adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
-        adoption.upload = uploadSharedPrefsScript(adoption.favorites, adoption.hidden);
+        adoption.changed = true;
     }
     if (adoption.favoriteSet != adopted.favorites() || adoption.hiddenSet != adopted.hidden()) {
         adopted.setFavorites(adoption.favoriteSet);
@@ -688,8 +693,10 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         prefs.setStoredHidden(adopted.id, adoption.storedHidden);
     }
     adopted.sharedRaw = std::move(adoption.host);
-    if (adoption.upload.isEmpty())
+    if (!adoption.changed) {
+        adopted.sharedSettled = true;
         co_return;
+    }
     // The changes kept here go up only as far as the file's size allows.
     std::optional<QString> script = sharedUpload(adopted, adoption.favorites, adoption.hidden, true);
     if (!script)
@@ -771,13 +778,18 @@ Task<> MacModel::seedHost(MacConnection& connection)
     }
     // The saved tabs stay the record of this connection's tabs until a listing that shows
     // the seeding's work is applied: seedFromPersisted is cleared by that apply, not here.
+    // Tabs whose path no folder can have are never carried: a saved set of those alone is
+    // not seeded again at every listing.
     const QString token = QString::number(QRandomGenerator::system()->generate64(), 16);
     QList<Entry> written;
     QString script;
+    // Said once the seeding is known to have reached the host: one that failed is tried again
+    // at every listing, and would say the same every few seconds.
+    QStringList refusals;
     for (const Entry& entry : std::as_const(entries)) {
         // No folder has such a path: nothing reaches the host.
         if (folderPathTooLong(entry.path)) {
-            setBanner(visibleText(folderRefusalMessage(FolderRefusal::tooLong, entry.path)));
+            refusals << visibleText(folderRefusalMessage(FolderRefusal::tooLong, entry.path));
             continue;
         }
         written << entry;
@@ -792,18 +804,31 @@ Task<> MacModel::seedHost(MacConnection& connection)
     if (!self || !target)
         co_return;
     const SeedReport report = parseSeedReport(output ? output.value() : QString(), token);
-    QStringList made;
-    for (const qint64 order : report.made) {
-        if (order >= 1 && order <= written.size())
-            made << written.at(order - 1).session;
+    QStringList reached;
+    for (const QList<qint64>& orders : {report.made, report.present}) {
+        for (const qint64 order : orders) {
+            if (order >= 1 && order <= written.size() && !reached.contains(written.at(order - 1).session))
+                reached << written.at(order - 1).session;
+        }
     }
+    QSet<qint64> refused;
     for (const auto& [order, status] : report.refused) {
-        if (order < 1 || order > written.size())
+        if (order < 1 || order > written.size() || refused.contains(order))
             continue;
+        refused.insert(order);
         const FolderRefusal refusal = status == folderMissingStatus ? FolderRefusal::missing : FolderRefusal::inaccessible;
-        setBanner(visibleText(folderRefusalMessage(refusal, written.at(order - 1).path)));
+        refusals << visibleText(folderRefusalMessage(refusal, written.at(order - 1).path));
     }
-    target->seededSessions = made;
+    // Nothing of what was carried reached the host, and not for want of its folders: its tmux
+    // failed (a server of another version, say) or the run did. An empty listing now would
+    // only say so again; the saved tabs stay, for the next listing to seed.
+    if (!written.isEmpty() && reached.isEmpty() && refused.size() < written.size()) {
+        reportHostProblem(*target, seededTabsUnlistedMessage(*target));
+        co_return;
+    }
+    for (const QString& refusal : std::as_const(refusals))
+        setBanner(refusal);
+    target->seededSessions = reached;
     Task<> relisting = runListing(*target, true);
     co_await std::move(relisting);
     if (!self || !target)

@@ -452,6 +452,7 @@ const Case cases[] = {
     {"value-8MiB", "an open row with a path of 8 MiB beside an open tab", prepareValue8MiB, 1, false},
     {"shared-1MiB", "a shared state of 1,048,575 bytes, adopted, and one open tab", prepareShared1MiB, 1, false},
     {"subfolders-5000", "a project of 5,000 sub-folders opened and closed twice", prepareSubfolders5000, 1, false},
+    {"held-change", "a favourite kept here off a full shared state, then three listings", prepareShared1MiB, 1, false},
     {"sessions-1000", "1,000 sessions then a project opened: time to the picker", prepareSessions1000, 0, false},
 };
 
@@ -514,6 +515,12 @@ public:
     }
     double longestMilliseconds() const { return longest; }
     int delivered() const { return count; }
+    // Measures from now on: keys typed from now on count, those before do not.
+    void restart()
+    {
+        longest = 0;
+        since = std::chrono::steady_clock::now();
+    }
 
 protected:
     bool event(QEvent* event) override
@@ -529,7 +536,8 @@ protected:
         QCoreApplication::sendEvent(target, &press);
         QCoreApplication::sendEvent(target, &release);
         const std::chrono::duration<double, std::milli> late = std::chrono::steady_clock::now() - typedAt;
-        longest = std::max(longest, late.count());
+        if (typedAt >= since)
+            longest = std::max(longest, late.count());
         ++count;
         return true;
     }
@@ -545,6 +553,7 @@ private:
     QWidget& window;
     std::thread typist;
     std::atomic<bool> stopping = false;
+    std::chrono::steady_clock::time_point since;
     double longest = 0;
     int count = 0;
 };
@@ -581,6 +590,39 @@ QString expandTwice(MacModel& model, MacConnection& local, const QString& path)
     return QStringLiteral("subfolders=%1 expand-stall=%2; ")
         .arg(local.subprojects().value(path).size())
         .arg(stalls.longestMilliseconds(), 0, 'f', 1);
+}
+
+// Marks the open tab's project a favourite, which the full shared state cannot take, and lists
+// the host three times while the change is kept here. Reports how long the change took, the
+// longest stall of the main thread and the lateness of keys over the listings, and whether
+// the host's file and the change kept here both stayed.
+QString listWhileHeld(MacModel& model, MacConnection& local, KeyProbe& keys, const QString& sharedPath)
+{
+    const QByteArray before = readFile(sharedPath);
+    const QString name = QStringLiteral("web");
+    QElapsedTimer toggling;
+    toggling.start();
+    model.toggleFavorite(name, local);
+    const double toggleMs = double(toggling.nsecsElapsed()) / 1e6;
+    // The listings are what is measured: the change is the user's one click.
+    waitUntil([] { return false; }, 200);
+    StallMeter stalls;
+    keys.restart();
+    int listings = 0;
+    for (; listings < 3; ++listings) {
+        model.requestSync(local);
+        if (!waitUntil([&local] { return !local.syncing; }, 60'000))
+            break;
+    }
+    // The keys of the last listing's turn are in.
+    waitUntil([] { return false; }, 200);
+    return QStringLiteral("toggle=%6 listings=%1 held-stall=%2 held-key=%3 held=%4 shared=%5; ")
+        .arg(listings)
+        .arg(stalls.longestMilliseconds(), 0, 'f', 1)
+        .arg(keys.longestMilliseconds(), 0, 'f', 1)
+        .arg(local.favorites().contains(name) ? QStringLiteral("kept") : QStringLiteral("LOST"))
+        .arg(readFile(sharedPath) == before ? QStringLiteral("kept") : QStringLiteral("CHANGED"))
+        .arg(toggleMs, 0, 'f', 1);
 }
 
 // Runs one case in this process and prints its result line.
@@ -721,6 +763,8 @@ int runCase(const Case& scenario, bool quick, int argc, char** argv)
     const bool expands = std::strcmp(scenario.name, "subfolders-5000") == 0 && !overran;
     if (expands)
         outcome += expandTwice(model, local, setup.projects + u'/' + subfolderProject);
+    if (std::strcmp(scenario.name, "held-change") == 0 && !overran)
+        outcome += listWhileHeld(model, local, keys, sharedPath);
     keys.stop();
 
     const double seconds = double(clock.elapsed()) / 1000;

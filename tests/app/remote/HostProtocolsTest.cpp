@@ -669,6 +669,25 @@ TEST(SharedPrefsFile, EncodesSortedCompactWithEscapedSlashes)
               "{\"favorites\":[\"a\\/b\",\"q\\\"\\\\\\n\\u0001\"],\"hidden\":[\"été\"],\"version\":1}");
 }
 
+// The size is counted in the bytes the file takes, escapes and surrogates included, not in
+// the characters of its text.
+TEST(SharedPrefsFile, SizeIsTheBytesWritten)
+{
+    const QChar high(0xD83D), low(0xDE00);
+    const QString cases[] = {
+        QStringLiteral("web"), QStringLiteral("a/b\"\\\n\x01\x1f\t"), QStringLiteral("\u00E9t\u00E9"),
+        QStringLiteral("\u65E5\u672C"), QStringLiteral("\U0001F600"), QString(high), QString(low),
+        QString(high) + u'x', QString(high) + high + low, QString(low) + high, QString(high) + u'/' + low,
+    };
+    for (const QString& name : cases) {
+        const NameSet names{name, QStringLiteral("api")};
+        EXPECT_EQ(encodedSharedPrefsBytes(names, {name}), encodeSharedPrefs(names, {name}).toUtf8().size())
+            << name.toUtf8().toHex().toStdString();
+    }
+    EXPECT_EQ(encodedSharedPrefsBytes({QStringLiteral("\u00E9"), QStringLiteral("\u65E5")}, {QStringLiteral("\U0001F600")}),
+              QByteArray("{\"favorites\":[\"\",\"\"],\"hidden\":[\"\"],\"version\":1}").size() + 2 + 3 + 4);
+}
+
 TEST(SharedPrefsFile, ParsesObjectsOnly)
 {
     const std::pair<const char*, std::optional<SharedPrefs>> cases[] = {
@@ -749,6 +768,8 @@ TEST(Reconcile, SeedReportReadsItsOwnLinesOnly)
 {
     const QString output = QStringLiteral("profile says hi\n"
                                           "hv-seeded-abc-made-1\n"
+                                          "hv-seeded-abc-present-8\n"
+                                          "hv-seeded-abd-present-9\n"
                                           "hv-seeded-abc-66-2\r\n"
                                           "hv-seeded-abc-77-3\n"
                                           "hv-seeded-abd-made-4\n"
@@ -758,6 +779,7 @@ TEST(Reconcile, SeedReportReadsItsOwnLinesOnly)
                                           "hv-seeded-abc-made-7");
     const SeedReport report = parseSeedReport(output, QStringLiteral("abc"));
     EXPECT_EQ(report.made, (QList<qint64>{1, 7}));
+    EXPECT_EQ(report.present, QList<qint64>{8});
     EXPECT_EQ(report.refused, (QList<std::pair<qint64, int>>{{2, 66}, {3, 77}}));
     // Its tags are the session script's own lines.
     const QString script = tmuxSeedScript(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("/p"), 2, QStringLiteral("abc"));

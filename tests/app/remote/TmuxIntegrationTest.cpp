@@ -338,7 +338,7 @@ TEST_F(HostScripts, CommandsNeverReachTheNumberedSiblingOfAMissingSession)
 
 // The seeding makes a session only in its own folder and reports it; a folder that is gone
 // or is a file makes none (tmux would make it in its own working folder); an existing session
-// is tagged wherever its folder went, and reported not.
+// is tagged wherever its folder went, and reported as there.
 TEST_F(HostScripts, SeedingMakesSessionsOnlyInTheirFolders)
 {
     const QString made = folder(QStringLiteral("it's made"));
@@ -356,6 +356,7 @@ TEST_F(HostScripts, SeedingMakesSessionsOnlyInTheirFolders)
         script += tmuxSeedScript(tmuxSessionName(paths.at(i)), QStringLiteral("n"), paths.at(i), i + 1, QStringLiteral("t0"));
     const SeedReport report = parseSeedReport(run(script + QStringLiteral("true\n")), QStringLiteral("t0"));
     EXPECT_EQ(report.made, QList<qint64>{1});
+    EXPECT_EQ(report.present, QList<qint64>{4});
     EXPECT_EQ(report.refused, (QList<std::pair<qint64, int>>{{2, folderMissingStatus}, {3, folderMissingStatus}}));
     EXPECT_TRUE(hasSession(tmuxSessionName(made)));
     EXPECT_EQ(option(tmuxSessionName(made), "session_path"), made);

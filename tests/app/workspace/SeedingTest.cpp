@@ -82,13 +82,18 @@ QByteArray tmuxListingAs(const QByteArray& listing)
          + QStandardPaths::findExecutable(QStringLiteral("tmux")).toUtf8() + " \"$@\"\n";
 }
 
+// tmux after an upgrade while the old server runs: every command fails.
+const QByteArray tmuxOfAnotherVersion = "#!/bin/sh\necho 'protocol version mismatch (client 8, server 7)' >&2\nexit 1\n";
+
 using Instance = test::SyncingModel;
 
 // After a seeding that made the saved tabs' sessions, a listing that shows none of them (an
 // empty one, or a tmux that exits 1 as when its client no longer reaches the server)
 // rewrites nothing: the saved tabs stay, the next listing seeds and checks again, and the
-// user hears of it once. Rows read through an awk the host does not have are no listing: the
-// host is neither seeded nor followed, and says why. The first good listing opens the tabs.
+// user hears of it once. A seeding that made nothing at all (a tmux that fails every command)
+// fails the same way. Rows read through an awk the host does not have are no listing: the
+// host is neither seeded nor followed, and says why. The first good listing opens the tabs;
+// until then the preferences are not written.
 TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
 {
     ASSERT_TRUE(test::tmuxInstalled());
@@ -97,10 +102,12 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         QStringList programs;
         QByteArray tmux;
         bool seeded;
+        bool awkMissing;
     } cases[] = {
-        {"empty listing", {}, tmuxListingAs("exit 0"), true},
-        {"tmux exits 1", {}, tmuxListingAs("exit 1"), true},
-        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false},
+        {"empty listing", {}, tmuxListingAs("exit 0"), true, false},
+        {"tmux exits 1", {}, tmuxListingAs("exit 1"), true, false},
+        {"tmux fails every command", {}, tmuxOfAnotherVersion, false, false},
+        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
@@ -114,6 +121,9 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         Instance instance;
         instance.prefs.setTabs(MacConnection::localID, saved);
         instance.prefs.setProjectsRoots({host.home.path()});
+        const QString preferences = instance.folder.file(QStringLiteral("preferences.json"));
+        instance.store.flush();
+        const QByteArray stored = test::readAll(preferences);
         QCoro::waitFor(instance.model.start());
         ASSERT_TRUE(instance.local().tmuxAvailable());
         for (const PersistedTab& tab : saved) {
@@ -125,9 +135,9 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         EXPECT_TRUE(instance.local().seedFromPersisted);
         EXPECT_FALSE(instance.local().unreachable());
         EXPECT_EQ(instance.banners(),
-                  QStringList{c.seeded ? MacModel::seededTabsUnlistedMessage(instance.local())
-                                       : QStringLiteral("Cet ordinateur n'a pas awk : la liste de ses sessions ne peut "
-                                                        "pas être lue, ses onglets restent tels quels.")});
+                  QStringList{!c.awkMissing ? MacModel::seededTabsUnlistedMessage(instance.local())
+                                            : QStringLiteral("Cet ordinateur n'a pas awk : la liste de ses sessions ne "
+                                                             "peut pas être lue, ses onglets restent tels quels.")});
         instance.model.clearBanners();
 
         // Still the same: seeded and checked again, said once.
@@ -136,6 +146,9 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         EXPECT_TRUE(instance.model.tabs().isEmpty());
         EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
         EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
+        EXPECT_TRUE(instance.local().seedFromPersisted);
+        instance.store.flush();
+        EXPECT_TRUE(test::readAll(preferences) == stored) << "the preferences were written";
 
         host.plainLogin();
         instance.sync();

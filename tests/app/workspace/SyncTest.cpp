@@ -11,6 +11,7 @@
 #include "remote/SessionNaming.h"
 #include "remote/TmuxCommands.h"
 
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -224,7 +225,12 @@ TEST_F(SyncFixture, AStartWhoseListingTimesOutKeepsTheSavedTabs)
             return ready(ShellResult<QString>(QStringLiteral("/usr/bin/tmux\n")));
         if (script != listingScript()) {
             written << script;
-            return ready(ShellResult<QString>(QString()));
+            // A host whose tmux makes each session the seeding asks for says so.
+            static const QRegularExpression made(QStringLiteral("echo (hv-seeded-[0-9a-f]+-made-[0-9]+)"));
+            QString report;
+            for (auto found = made.globalMatch(script); found.hasNext();)
+                report += found.next().captured(1) + u'\n';
+            return ready(ShellResult<QString>(report));
         }
         if (!answering)
             return ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
@@ -592,6 +598,76 @@ TEST_F(HostDataFixture, AFullSharedStateTakesRemovalsAndKeepsAdditionsHere)
     ASSERT_TRUE(merged);
     EXPECT_EQ(merged->favorites, (NameSet{QStringLiteral("theirs"), QStringLiteral("website")}));
     EXPECT_EQ(merged->hidden, NameSet{QStringLiteral("a-long-hidden-name")});
+}
+
+// A file whose names are `c` characters and that takes exactly `bytes` bytes in UTF-8: "api"
+// and one long name, made up with ASCII to the byte.
+QString sharedStateOfBytes(QChar c, qsizetype bytes)
+{
+    const QString head = QStringLiteral("{\"favorites\":[\"api\",\"");
+    const QString tail = QStringLiteral("\"],\"hidden\":[],\"version\":1}");
+    const qsizetype room = bytes - head.size() - tail.size();
+    const qsizetype width = QString(c).toUtf8().size();
+    return head + QString(room / width, c) + QString(room % width, u'a') + tail;
+}
+
+// The limit is in the bytes of the file, whatever the script of the names: a file of accented
+// or CJK names that would be well within 1 MiB counted in UTF-16 units is full all the same.
+// (What a listing reads is bounded in bytes too: HostProtocolsTest.cpp.)
+void checkLimitInUtf8Bytes(HostDataFixture& fixture, QChar c)
+{
+    MacModel& model = fixture.model;
+    MacConnection& local = fixture.local();
+    // Adding "a" (four bytes with its quotes and comma) fills it to the byte.
+    fixture.shared = sharedStateOfBytes(c, maximumSharedStateBytes - 4);
+    ASSERT_LT(fixture.shared.size(), maximumSharedStateBytes * 2 / 3) << "well within the limit in UTF-16 units";
+    fixture.sync();
+    ASSERT_EQ(local.favorites().size(), 2);
+    model.toggleFavorite(QStringLiteral("a"), local);
+    ASSERT_EQ(fixture.written.size(), 1) << "a file of exactly the limit is written";
+    QByteArray bytes;
+    ASSERT_TRUE(uploadedFile(fixture.written.front(), &bytes));
+    EXPECT_EQ(bytes.size(), maximumSharedStateBytes);
+
+    fixture.written.clear();
+    fixture.shared = QString::fromUtf8(bytes);
+    fixture.sync();
+    model.toggleFavorite(QStringLiteral("b"), local);
+    EXPECT_TRUE(fixture.written.isEmpty()) << "a file past the limit was written";
+    EXPECT_EQ(model.banner(), QStringLiteral("Le fichier ~/.halvoren/shared.json de cet ordinateur est plein (1 Mo) : ce "
+                                             "changement n'y est pas écrit ; il n'est gardé ici que jusqu'à la fermeture."));
+    EXPECT_TRUE(local.favorites().contains(QStringLiteral("b")));
+}
+
+TEST_F(HostDataFixture, TheSharedStateLimitCountsTheBytesOfAccentedNames)
+{
+    checkLimitInUtf8Bytes(*this, QChar(0x00E9));
+}
+
+TEST_F(HostDataFixture, TheSharedStateLimitCountsTheBytesOfCjkNames)
+{
+    checkLimitInUtf8Bytes(*this, QChar(0x65E5));
+}
+
+// A listing of the file as it was read or written, with the changes kept here already weighed
+// against it, changes nothing; but a change made while the file could not be read is put on
+// top of it even when the file comes back exactly as it was.
+TEST_F(HostDataFixture, AChangeWhileTheFileWasUnreadableGoesUpOnTheSameFile)
+{
+    const QString file = QStringLiteral("{\"favorites\":[\"theirs\"],\"hidden\":[]}");
+    shared = file;
+    sync();
+    sync();
+    EXPECT_TRUE(written.isEmpty());
+    shared = QStringLiteral("@@HV_SHARED_UNREADABLE@@\n");
+    sync();
+    model.toggleFavorite(QStringLiteral("web"), local());
+    EXPECT_TRUE(written.isEmpty());
+    shared = file;
+    sync();
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")}, {})
+                                   + QStringLiteral("true\n")});
+    EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
 }
 
 // A file of tens of thousands of names is worked on a worker thread: a change made meanwhile
