@@ -18,8 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-
 #include <functional>
 
 #include <fcntl.h>
@@ -301,34 +299,51 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
 }
 
 // The account keeps no usable password beyond the windows of the tests that log in with it:
-// the last window of this run to go locks it again, unless another run holds it (then it stays
-// set for that run), and key logins work with the password locked.
+// the last window out locks it again, unless another run still holds it, and key logins work
+// with the password locked.
 TEST(SshAccount, PasswordIsLockedOnceNoServerHoldsIt)
 {
+    // The windows' rule, in a hold folder of the test's own: the last of them out locks, and
+    // a holder of another run keeps it open.
+    test::TempFolder root;
+    const QString folder = root.file(QStringLiteral("hold"));
+    int locks = 0;
+    const auto lastOut = [&locks] { ++locks; };
+    {
+        test::PasswordWindow outer(folder, lastOut);
+        ASSERT_TRUE(outer.failure.isEmpty()) << outer.failure.toStdString();
+        {
+            test::PasswordWindow inner(folder, lastOut);
+            ASSERT_TRUE(inner.failure.isEmpty()) << inner.failure.toStdString();
+            EXPECT_EQ(test::passwordHolders(folder), 2);
+        }
+        EXPECT_EQ(locks, 0) << "locked while a window is open";
+    }
+    EXPECT_EQ(locks, 1);
+    EXPECT_EQ(test::passwordHolders(folder), 0);
+    const int otherRun = ::open(QFile::encodeName(folder + QStringLiteral("/1-1")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_TRUE(otherRun >= 0 && ::flock(otherRun, LOCK_EX | LOCK_NB) == 0);
+    {
+        test::PasswordWindow window(folder, lastOut);
+        ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
+    }
+    EXPECT_EQ(locks, 1) << "locked under another run's window";
+    ::close(otherRun);
+
+    // The account itself: set inside a window, locked after it unless another run holds it.
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root changes the account";
     test::TempFolder home;
     test::EnvironmentOverride environment{"HOME", home.path()};
     test::SshServer keys;
     ASSERT_TRUE(keys.running()) << keys.failure().toStdString();
-    const QString ours = QString::number(::getpid()) + u'-';
-    const auto oursHeld = [&] {
-        return QDir(QString::fromLatin1(test::passwordHoldFolder)).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression(u'^' + ours)).size();
-    };
     {
-        test::PasswordWindow outer;
-        ASSERT_TRUE(outer.failure.isEmpty()) << outer.failure.toStdString();
-        {
-            test::PasswordWindow inner;
-            ASSERT_TRUE(inner.failure.isEmpty()) << inner.failure.toStdString();
-            EXPECT_EQ(oursHeld(), 2);
-        }
-        const std::optional<test::PasswordState> held = test::passwordState();
-        ASSERT_TRUE(held);
-        EXPECT_FALSE(held->locked) << "this run still holds it";
-        EXPECT_GE(held->holders, 1);
+        test::PasswordWindow window;
+        ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
+        const std::optional<test::PasswordState> open = test::passwordState();
+        ASSERT_TRUE(open);
+        EXPECT_FALSE(open->locked);
     }
-    EXPECT_EQ(oursHeld(), 0);
     const std::optional<test::PasswordState> after = test::passwordState();
     ASSERT_TRUE(after);
     EXPECT_EQ(after->locked, after->holders == 0) << after->holders << " holders";

@@ -215,43 +215,54 @@ int passwordHolders(const QString& folder)
     return HoldFolder(folder).holders();
 }
 
-PasswordWindow::PasswordWindow()
+PasswordWindow::PasswordWindow() : folder(QString::fromLatin1(passwordHoldFolder))
 {
+    if (::geteuid() == 0)
+        lock = [] { lockPassword(); };
     if (std::optional<QString> missing = ensureAccount()) {
         failure = *missing;
         return;
     }
-    AccountLock lock;
-    const HoldFolder folder(QString::fromLatin1(passwordHoldFolder));
-    if (!lock.failure().isEmpty() || !folder.accepted()) {
-        failure = lock.failure().isEmpty() ? folder.refusal : lock.failure();
-        return;
+    if (hold() && ::geteuid() == 0) {
+        if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
+                                                    QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
+            failure = *set;
+    }
+}
+
+PasswordWindow::PasswordWindow(QString holdFolder, std::function<void()> lastOut)
+    : folder(std::move(holdFolder)), lock(std::move(lastOut))
+{
+    hold();
+}
+
+bool PasswordWindow::hold()
+{
+    AccountLock account;
+    const HoldFolder holds(folder);
+    if (!account.failure().isEmpty() || !holds.accepted()) {
+        failure = account.failure().isEmpty() ? holds.refusal : account.failure();
+        return false;
     }
     static int serial = 0;
     name = QStringLiteral("%1-%2").arg(::getpid()).arg(++serial);
-    lease = folder.hold(name);
-    if (lease < 0) {
-        failure = QStringLiteral("cannot hold ") + QLatin1String(passwordHoldFolder) + u'/' + name;
-        return;
-    }
-    if (::geteuid() != 0)
-        return;
-    if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
-                                                QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
-        failure = *set;
+    lease = holds.hold(name);
+    if (lease < 0)
+        failure = QStringLiteral("cannot hold ") + folder + u'/' + name;
+    return lease >= 0;
 }
 
 PasswordWindow::~PasswordWindow()
 {
-    AccountLock lock;
-    const HoldFolder folder(QString::fromLatin1(passwordHoldFolder));
+    AccountLock account;
+    const HoldFolder holds(folder);
     if (lease >= 0) {
-        folder.release(name);
+        holds.release(name);
         ::close(lease);
     }
     // Locking is the safe side: done even when the folder or the lock cannot be trusted.
-    if (::geteuid() == 0 && folder.holders() == 0)
-        lockPassword();
+    if (lock && holds.holders() == 0)
+        lock();
 }
 
 std::optional<PasswordState> passwordState()

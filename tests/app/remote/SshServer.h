@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +30,9 @@ inline constexpr char passwordHoldFolder[] = "/tmp/hvtest-password.d";
 class PasswordWindow {
 public:
     PasswordWindow();
+    // A window of the test's own: it holds in `holdFolder` and, leaving it with no holder,
+    // calls `lastOut`; the account is left alone.
+    PasswordWindow(QString holdFolder, std::function<void()> lastOut);
     ~PasswordWindow();
     PasswordWindow(const PasswordWindow&) = delete;
     PasswordWindow& operator=(const PasswordWindow&) = delete;
@@ -36,6 +40,9 @@ public:
     QString failure;
 
 private:
+    bool hold();
+    const QString folder;
+    std::function<void()> lock;
     QString name;
     int lease = -1;
 };
