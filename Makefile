@@ -68,7 +68,10 @@ bench-window: configure
 
 # libFuzzer for SECONDS seconds on TARGET: fuzz_terminal (the whole terminal) or fuzz_parser
 # (the escape-sequence parser alone). Findings land in $(FUZZ_BUILD)/findings. An input that
-# takes longer than 10 s is a finding too (a program could stall the terminal).
+# takes longer than 10 s is a finding too (a program could stall the terminal). Inputs may
+# grow to the full -max_len from the start (-len_control=0): libFuzzer would otherwise raise
+# its length limit slowly from the shortest seeds and, in a run of minutes, never try inputs
+# as long as the longest seeds.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_ARGS ?=
 TARGET ?= fuzz_terminal
@@ -78,7 +81,7 @@ fuzz: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVOREN_FUZZ=ON -DHALVOREN_TESTS=OFF -DHALVOREN_QT=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(TARGET)
 	@mkdir -p $(FUZZ_CORPUS) $(FUZZ_BUILD)/findings
-	@$(FUZZ_BUILD)/fuzz/$(TARGET) -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=16384 -timeout=10 \
+	@$(FUZZ_BUILD)/fuzz/$(TARGET) -max_total_time=$(SECONDS) -print_final_stats=1 -close_fd_mask=1 -max_len=16384 -len_control=0 -timeout=10 \
 	  -artifact_prefix=$(FUZZ_BUILD)/findings/$(if $(filter fuzz_terminal,$(TARGET)),,$(TARGET)-) $(FUZZ_ARGS) \
 	  $(FUZZ_CORPUS) fuzz/corpus
 

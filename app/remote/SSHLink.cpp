@@ -190,23 +190,53 @@ Task<ShellResult<bool>> SSHLink::probeTmux()
     co_return !answer->trimmed().isEmpty();
 }
 
-QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size)
+namespace {
+
+// A umask that lets a new file have no permission bit `permissions` lacks, on top of the
+// shell's own: "u-x,g-rwx,o-rwx" for 0600. Empty when it lacks none.
+QString narrowingUmask(mode_t permissions)
+{
+    QStringList classes;
+    for (const auto& [who, shift] : {std::pair{u'u', 6}, {u'g', 3}, {u'o', 0}}) {
+        QString lacking;
+        for (const auto& [letter, bit] : {std::pair{u'r', 4}, {u'w', 2}, {u'x', 1}}) {
+            if ((permissions >> shift & bit) == 0)
+                lacking += letter;
+        }
+        if (!lacking.isEmpty())
+            classes << QString(who) + u'-' + lacking;
+    }
+    return classes.join(u',');
+}
+
+} // namespace
+
+QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size, mode_t permissions)
 {
     // The bytes land in a temporary file of the same folder, named after the remote shell's
     // process id (short, so that a target name of the longest size allowed still fits), and
     // replace the target only when all of them arrived: a dropped connection ends cat early
     // without an error.
+    // The file is made with the bits it will keep, as cp makes a copy: `permissions` less the
+    // shell's umask. cat makes it without execute bits; chmod without a class adds them back
+    // within the same umask.
     const QString folder = directoryPart(remotePath);
     const QString temporary = shellQuote(folder + QStringLiteral("/.hv-upload-")) + QStringLiteral("$$");
-    return QStringLiteral("mkdir -p ") + shellQuote(folder) + QStringLiteral(" && cat > ") + temporary
-        + QStringLiteral(" && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
+    const QString umask = narrowingUmask(permissions & 0777);
+    QString write = QStringLiteral("cat > ") + temporary;
+    if (!umask.isEmpty())
+        write = QStringLiteral("umask ") + umask + QStringLiteral(" && ") + write;
+    if ((permissions & 0111) != 0)
+        write += QStringLiteral(" && chmod +x ") + temporary;
+    return QStringLiteral("mkdir -p ") + shellQuote(folder) + QStringLiteral(" && ( ") + write
+        + QStringLiteral(" ) && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
         + QStringLiteral(" ] && mv -f ") + temporary + u' ' + shellQuote(remotePath) + QStringLiteral(" || { rm -f ")
         + temporary + QStringLiteral("; exit 1; }");
 }
 
-Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath)
+Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath, mode_t permissions)
 {
-    const QString command = uploadCommand(remotePath, data.size());
+    const QString command = uploadCommand(remotePath, data.size(), permissions);
     ShellResult<QString> output = co_await runCommand(command, std::move(data), 120);
     if (!output)
         co_return output.error();

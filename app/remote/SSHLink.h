@@ -21,6 +21,8 @@
 
 #include <optional>
 
+#include <sys/types.h>
+
 namespace halvoren {
 
 class SSHLink {
@@ -70,7 +72,8 @@ public:
     static QString tmuxProbeCommand(const QString& marker);
     // Writes `data` at `remotePath` (creating its folder), replacing the file only once
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.
-    Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath);
+    // The file gets `permissions` less the remote shell's umask, from its making on.
+    Task<ShellResult<bool>> uploadFile(QByteArray data, QString remotePath, mode_t permissions = 0666);
     // Adds each public key of ~/.ssh to the remote authorized keys unless already there;
     // gives the number of them the file then holds as whole lines (a key found in several
     // files, whatever its comment, counts and goes in once), and fails with
@@ -83,7 +86,7 @@ public:
     Task<bool> masterIsLive();
 
     // The remote command of uploadFile and of installKey, as sent.
-    static QString uploadCommand(const QString& remotePath, qsizetype size);
+    static QString uploadCommand(const QString& remotePath, qsizetype size, mode_t permissions = 0666);
     static QString installKeyCommand(const QStringList& keys);
     // The number of keys installed, from the output of installKeyCommand; nothing when the
     // command did not run to its end.

@@ -39,6 +39,8 @@
 #include <memory>
 #include <optional>
 
+#include <sys/types.h>
+
 namespace halvoren {
 
 class MacTab;
@@ -455,16 +457,20 @@ QString cleanUploadName(const QString& name);
 
 // Copies `data` to the project's "Upload/<clean name>" on the tab's host (the file replaces
 // any older one only once complete), then types "Upload/<clean name> " into the tab. A
-// failure sets the banner "Envoi impossible : " + the reason and types nothing.
-Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab);
+// failure sets the banner "Envoi impossible : " + the reason and types nothing. The file gets
+// `permissions` less the host's umask, as a copy gets its source's.
+Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab,
+                       mode_t permissions = 0666);
 // Uploads clipboard image bytes under a fresh pasted-image name.
 Task<> uploadPastedImage(QPointer<MacModel> model, QPointer<MacTab> tab, QByteArray png);
-// Uploads dropped files one after the other; a file that cannot be read sets the banner
+// Uploads dropped files one after the other, each with its own permission bits; a file that
+// cannot be read whole (one too large for memory included) sets the banner
 // "Fichier illisible : " + its name, and the others still go.
 Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<QUrl> urls);
 
 // Writes `data` to `target` through a temporary file of the same folder renamed over it,
-// creating the folder; the reason when it fails. Blocking: call it off the main thread.
-std::optional<QString> writeFileReplacing(const QString& target, const QByteArray& data);
+// creating the folder; the file gets `permissions` less the umask. The reason when it
+// fails. Blocking: call it off the main thread.
+std::optional<QString> writeFileReplacing(const QString& target, const QByteArray& data, mode_t permissions = 0666);
 
 } // namespace halvoren

@@ -8,11 +8,16 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <qcoro/qcorofuture.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <limits>
+#include <new>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,10 +39,53 @@ std::filesystem::path filePath(const QString& path)
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
-// A dropped file's bytes; nothing for anything but a regular file (a link to one counts) or a
-// file that cannot be read. Opened without waiting: a pipe with no writer would block the
-// worker for ever, and the application's exit with it; a device is no file to copy.
-std::optional<QByteArray> readDroppedFile(const QString& path)
+// The first number after `label` in a small file of /proc, or nothing.
+std::optional<quint64> procNumber(const char* path, QByteArrayView label)
+{
+    QFile file(QString::fromLatin1(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = file.read(16384);
+    const qsizetype at = text.indexOf(label);
+    if (at < 0)
+        return std::nullopt;
+    const QByteArray rest = text.mid(at + label.size()).trimmed();
+    qsizetype digits = 0;
+    while (digits < rest.size() && digits < 19 && rest[digits] >= '0' && rest[digits] <= '9')
+        ++digits;
+    bool ok = false;
+    const quint64 value = rest.left(digits).toULongLong(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+// Whether `size` more bytes can be held at once: within the address space this process may
+// still take and the memory the system has to spare. What cannot be known counts as room;
+// an allocation that fails anyway is caught by the reader.
+bool fitsInMemory(quint64 size)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const std::optional<quint64> pages = procNumber("/proc/self/statm", "");
+        const quint64 pageSize = quint64(std::max(::sysconf(_SC_PAGESIZE), 1L));
+        const quint64 used = pages && *pages <= limit.rlim_cur / pageSize ? *pages * pageSize : limit.rlim_cur;
+        if (size > limit.rlim_cur - used)
+            return false;
+    }
+    const std::optional<quint64> available = procNumber("/proc/meminfo", "MemAvailable:");
+    return !available || size / 1024 <= *available;
+}
+
+// A dropped file's bytes and permission bits.
+struct DroppedFile {
+    QByteArray bytes;
+    mode_t permissions = 0;
+};
+
+// Nothing for anything but a regular file (a link to one counts), or for a file that cannot
+// be read whole, one too large for memory included. Opened without waiting: a pipe with no
+// writer would block the worker for ever, and the application's exit with it; a device is no
+// file to copy.
+std::optional<DroppedFile> readDroppedFile(const QString& path)
 {
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0)
@@ -47,15 +95,42 @@ std::optional<QByteArray> readDroppedFile(const QString& path)
         ~Closer() { ::close(descriptor); }
     } closer{descriptor};
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0
+        || quint64(status.st_size) > quint64(std::numeric_limits<qsizetype>::max() / 2)
+        || !fitsInMemory(quint64(status.st_size)))
         return std::nullopt;
-    QFile file;
-    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+    // Read until its end, which may come before or after the size it had when opened.
+    const auto readSome = [descriptor](char* into, qsizetype room) {
+        ssize_t got;
+        do
+            got = ::read(descriptor, into, size_t(room));
+        while (got < 0 && errno == EINTR);
+        return got;
+    };
+    try {
+        DroppedFile file{QByteArray(qsizetype(status.st_size), Qt::Uninitialized), status.st_mode & 0777};
+        qsizetype filled = 0;
+        while (filled < file.bytes.size()) {
+            const ssize_t got = readSome(file.bytes.data() + filled, file.bytes.size() - filled);
+            if (got < 0)
+                return std::nullopt;
+            if (got == 0)
+                break;
+            filled += qsizetype(got);
+        }
+        file.bytes.truncate(filled);
+        if (filled == qsizetype(status.st_size)) {
+            char more[65536];
+            for (ssize_t got; (got = readSome(more, sizeof more)) != 0;) {
+                if (got < 0 || !fitsInMemory(quint64(file.bytes.size()) + quint64(got)))
+                    return std::nullopt;
+                file.bytes.append(more, qsizetype(got));
+            }
+        }
+        return file;
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
+    }
 }
 
 } // namespace
@@ -76,7 +151,7 @@ QString cleanUploadName(const QString& name)
     return clean;
 }
 
-std::optional<QString> writeFileReplacing(const QString& target, const QByteArray& data)
+std::optional<QString> writeFileReplacing(const QString& target, const QByteArray& data, mode_t permissions)
 {
     static std::atomic<unsigned> uploads{0};
     std::error_code error;
@@ -88,8 +163,16 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     // the file system allows still leaves room for it.
     const QString temporary = QFileInfo(target).path() + QStringLiteral("/.hv-upload-") + QString::number(::getpid()) +
                               u'-' + QString::number(uploads.fetch_add(1) + 1);
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    // Made with its final permission bits (less the umask, as for any new file): a private
+    // file is never readable by others, not even while it is written.
+    const int descriptor = ::open(QFile::encodeName(temporary).constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions & 0777);
+    if (descriptor < 0)
+        return QString::fromStdString(std::generic_category().message(errno));
+    QFile file;
+    if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        QFile::remove(temporary);
         return file.errorString();
     }
     if (file.write(data) != data.size() || !file.flush()) {
@@ -107,7 +190,7 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     return std::nullopt;
 }
 
-Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab)
+Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab, mode_t permissions)
 {
     if (!model || !tab)
         co_return;
@@ -116,12 +199,12 @@ Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, 
     std::optional<QString> failure;
     if (!tab->link) {
         QFuture<std::optional<QString>> writing =
-            QtConcurrent::run([target, data] { return writeFileReplacing(target, data); });
+            QtConcurrent::run([target, data, permissions] { return writeFileReplacing(target, data, permissions); });
         failure = co_await writing;
     } else {
         // The link outlives the upload even if the tab is closed meanwhile.
         const std::shared_ptr<SSHLink> link = tab->link;
-        ShellResult<bool> sent = co_await link->uploadFile(std::move(data), target);
+        ShellResult<bool> sent = co_await link->uploadFile(std::move(data), target, permissions);
         if (!sent)
             failure = sent.error().message;
     }
@@ -152,15 +235,16 @@ Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<
         if (!model || !tab)
             co_return;
         const QString path = url.toLocalFile();
-        QFuture<std::optional<QByteArray>> reading = QtConcurrent::run([path] { return readDroppedFile(path); });
-        std::optional<QByteArray> bytes = co_await reading;
+        // One file in memory at a time: it goes before the next one is read.
+        QFuture<std::optional<DroppedFile>> reading = QtConcurrent::run([path] { return readDroppedFile(path); });
+        std::optional<DroppedFile> file = co_await reading;
         if (!model)
             co_return;
-        if (!bytes) {
+        if (!file) {
             model->setBanner(QStringLiteral("Fichier illisible : ") + url.fileName());
             continue;
         }
-        Task<> uploading = uploadToProject(model, std::move(*bytes), url.fileName(), tab);
+        Task<> uploading = uploadToProject(model, std::move(file->bytes), url.fileName(), tab, file->permissions);
         co_await std::move(uploading);
     }
 }

@@ -19,6 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace halvoren {
@@ -347,34 +352,126 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
     runSync(link.closeMaster());
 }
 
-// The account keeps no usable password beyond the runs that log in with it: a server that
-// accepts the password sets it for its life and locks it again when it goes, and key logins
-// work with the password locked.
+// The account keeps no usable password beyond the windows of the tests that log in with it:
+// the last window out locks it again, unless another run still holds it, and key logins work
+// with the password locked.
 TEST(SshAccount, PasswordIsLockedOnceNoServerHoldsIt)
 {
+    // The windows' rule, in a hold folder of the test's own: the last of them out locks, and
+    // a holder of another run keeps it open.
+    test::TempFolder root;
+    const QString folder = root.file(QStringLiteral("hold"));
+    int locks = 0;
+    const auto lastOut = [&locks] { ++locks; };
+    {
+        test::PasswordWindow outer(folder, lastOut);
+        ASSERT_TRUE(outer.failure.isEmpty()) << outer.failure.toStdString();
+        {
+            test::PasswordWindow inner(folder, lastOut);
+            ASSERT_TRUE(inner.failure.isEmpty()) << inner.failure.toStdString();
+            EXPECT_EQ(test::passwordHolders(folder), 2);
+        }
+        EXPECT_EQ(locks, 0) << "locked while a window is open";
+    }
+    EXPECT_EQ(locks, 1);
+    EXPECT_EQ(test::passwordHolders(folder), 0);
+    const int otherRun = ::open(QFile::encodeName(folder + QStringLiteral("/1-1")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_TRUE(otherRun >= 0 && ::flock(otherRun, LOCK_EX | LOCK_NB) == 0);
+    {
+        test::PasswordWindow window(folder, lastOut);
+        ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
+    }
+    EXPECT_EQ(locks, 1) << "locked under another run's window";
+    ::close(otherRun);
+
+    // The account itself: set inside a window, locked after it unless another run holds it.
     if (::geteuid() != 0)
         GTEST_SKIP() << "only root changes the account";
     test::TempFolder home;
     test::EnvironmentOverride environment{"HOME", home.path()};
-    {
-        test::SshServer server({.passwordLogin = true});
-        ASSERT_TRUE(server.running()) << server.failure().toStdString();
-        EXPECT_EQ(test::passwordLocked(), std::nullopt) << "held by this server";
-    }
-    // Another test process may be in its own password window: the check waits for a moment
-    // when none is.
-    std::optional<bool> locked;
-    ASSERT_TRUE(test::pollUntil([&] { return (locked = test::passwordLocked()).has_value(); }, std::chrono::seconds(300),
-                                std::chrono::milliseconds(100)));
-    EXPECT_TRUE(*locked);
-
     test::SshServer keys;
     ASSERT_TRUE(keys.running()) << keys.failure().toStdString();
+    {
+        test::PasswordWindow window;
+        ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
+        const std::optional<test::PasswordState> open = test::passwordState();
+        ASSERT_TRUE(open);
+        EXPECT_FALSE(open->locked);
+    }
+    const std::optional<test::PasswordState> after = test::passwordState();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->locked, after->holders == 0) << after->holders << " holders";
+
     SSHLink::setProgramForTests(keys.keyClient());
     SSHLink link(keys.profile());
     EXPECT_TRUE(runSync(link.fetchRemoteHome())) << keys.log().toStdString();
     runSync(link.closeMaster());
     SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+}
+
+// Only a private folder of this user holds the password, and only this user's locked files in
+// it count: nothing another local user can make keeps the password set.
+TEST(SshAccount, OnlyAPrivateFolderAndItsOwnLockedFilesHoldThePassword)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "files of another user are made by root";
+    test::TempFolder root;
+    const QByteArray elsewhere = QFile::encodeName(root.file(QStringLiteral("elsewhere")));
+    ASSERT_EQ(::mkdir(elsewhere.constData(), 0700), 0);
+    const uid_t nobody = 65534;
+    const auto made = [](int status) { return status == 0; };
+    const struct {
+        const char* name;
+        std::function<bool(const QByteArray&)> make;
+        bool accepted;
+    } folders[] = {
+        {"missing", [](const QByteArray&) { return true; }, true},
+        {"private", [&](const QByteArray& path) { return made(::mkdir(path.constData(), 0700)); }, true},
+        {"mode 0755", [&](const QByteArray& path) { return made(::mkdir(path.constData(), 0700)) && made(::chmod(path.constData(), 0755)); }, false},
+        {"another user's", [&](const QByteArray& path) { return made(::mkdir(path.constData(), 0700)) && made(::chown(path.constData(), nobody, nobody)); }, false},
+        {"a link to a private folder", [&](const QByteArray& path) { return made(::symlink(elsewhere.constData(), path.constData())); }, false},
+        {"a file", [&](const QByteArray& path) { return test::writeAll(QFile::decodeName(path), "x"); }, false},
+    };
+    int number = 0;
+    for (const auto& c : folders) {
+        SCOPED_TRACE(c.name);
+        const QString folder = root.file(QStringLiteral("hold-%1").arg(++number));
+        ASSERT_TRUE(c.make(QFile::encodeName(folder)));
+        EXPECT_EQ(test::holdFolderRefusal(folder).isEmpty(), c.accepted) << test::holdFolderRefusal(folder).toStdString();
+        struct stat status {};
+        if (c.accepted)
+            EXPECT_TRUE(::lstat(QFile::encodeName(folder).constData(), &status) == 0 && (status.st_mode & 07777) == 0700);
+    }
+
+    // A locked file of this user in a folder that is not private holds nothing.
+    const auto lockedFile = [](const QString& path, uid_t owner) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0 && (::fchown(fd, owner, owner) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const QString open = root.file(QStringLiteral("hold-3"));
+    const int inOpenFolder = lockedFile(open + QStringLiteral("/1-1"), 0);
+    ASSERT_GE(inOpenFolder, 0);
+    EXPECT_EQ(test::passwordHolders(open), 0);
+
+    // In a private folder: one holder of this user, and what was planted beside it.
+    const QString folder = root.file(QStringLiteral("hold-2"));
+    const int holder = lockedFile(folder + QStringLiteral("/2-1"), 0);
+    const int outside = lockedFile(root.file(QStringLiteral("outside")), 0);
+    const int foreign = lockedFile(folder + QStringLiteral("/2-2"), nobody);
+    ASSERT_TRUE(holder >= 0 && outside >= 0 && foreign >= 0);
+    ASSERT_TRUE(QFile::link(root.file(QStringLiteral("outside")), folder + QStringLiteral("/2-3")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + QStringLiteral("/2-4")).constData(), 0600), 0);
+    ASSERT_TRUE(test::writeAll(folder + QStringLiteral("/2-5"), "left by a run that is gone"));
+    EXPECT_EQ(test::passwordHolders(folder), 1);
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/2-5")));
+    ::close(holder);
+    EXPECT_EQ(test::passwordHolders(folder), 0);
+    for (const int fd : {inOpenFolder, outside, foreign})
+        ::close(fd);
 }
 
 } // namespace

@@ -1,15 +1,19 @@
 #include "remote/SSHLink.h"
 
 #include "RunSync.h"
+#include "../support/Poll.h"
 #include "../support/TempFolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace halvoren {
 namespace {
@@ -158,6 +162,44 @@ TEST(SSHLink, UploadCommandReplacesOnlyACompleteFile)
     EXPECT_EQ(runLocally(SSHLink::uploadCommand(target, 50), "short"), QByteArray("status 1"));
     EXPECT_EQ(test::readAll(target), data);
     EXPECT_EQ(QDir(folder.file("it's new")).entryList(QDir::Files | QDir::Hidden), QStringList{"a b.bin"});
+}
+
+// The file arrives as cp copies one: its own permission bits less the shell's umask, also
+// while it is written (a private file is never readable by others on its way).
+TEST(SSHLink, UploadCommandGivesTheFileItsPermissionsLessTheUmask)
+{
+    test::TempFolder folder;
+    const struct { mode_t permissions; const char* umask; mode_t expected; } cases[] = {
+        {0600, "022", 0600}, {0755, "022", 0755}, {0755, "077", 0700}, {0640, "002", 0640},
+        {0666, "022", 0644}, {0444, "022", 0444}, {0711, "000", 0711}, {0777, "027", 0750},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.permissions << " under umask " << c.umask);
+        const QString target = folder.file("Upload/f.bin");
+        // Writes cat's file into "seen" at its first byte, before the rest arrives.
+        QProcess shell;
+        shell.start("/bin/sh", {"-c", QStringLiteral("umask %1; %2").arg(QLatin1String(c.umask), SSHLink::uploadCommand(target, 4, c.permissions))});
+        ASSERT_TRUE(shell.waitForStarted());
+        shell.write("ab");
+        ASSERT_TRUE(shell.waitForBytesWritten(10000));
+        ASSERT_TRUE(test::pollUntil([&] {
+            const QStringList temporary = QDir(folder.file("Upload")).entryList({".hv-upload-*"}, QDir::Files | QDir::Hidden);
+            return !temporary.isEmpty() && QFileInfo(folder.file("Upload/") + temporary.front()).size() == 2;
+        }, std::chrono::seconds(10)));
+        const QString temporary = folder.file("Upload/") + QDir(folder.file("Upload")).entryList({".hv-upload-*"}, QDir::Files | QDir::Hidden).front();
+        struct stat early {};
+        ASSERT_EQ(::stat(QFile::encodeName(temporary).constData(), &early), 0);
+        EXPECT_EQ(early.st_mode & 0777, c.expected & 0666) << "while it is written: " << std::oct << (early.st_mode & 0777);
+        shell.write("cd");
+        shell.closeWriteChannel();
+        ASSERT_TRUE(shell.waitForFinished(10000));
+        EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+        EXPECT_EQ(test::readAll(target), QByteArray("abcd"));
+        struct stat status {};
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.expected) << std::oct << (status.st_mode & 07777);
+        QFile::remove(target);
+    }
 }
 
 TEST(SSHLink, LocalPublicKeysKeepsSSHAndEcdsaKeysByName)

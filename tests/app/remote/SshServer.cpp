@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -56,11 +57,16 @@ std::optional<QString> runProgram(const QString& program, const QStringList& arg
 }
 
 // The account's lock file: every change of the account is made holding it, by whichever test
-// process makes it.
+// process makes it. Not taken through a link, nor when it is another user's file.
 class AccountLock {
 public:
-    AccountLock() : fd(::open("/tmp/hvtest-account.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    AccountLock() : fd(::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
+        struct stat status {};
+        if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid())) {
+            ::close(fd);
+            fd = -1;
+        }
         if (fd >= 0)
             ::flock(fd, LOCK_EX);
     }
@@ -71,34 +77,102 @@ public:
     }
     AccountLock(const AccountLock&) = delete;
     AccountLock& operator=(const AccountLock&) = delete;
+    // Why it is not held; empty when it is.
+    QString failure() const
+    {
+        return fd >= 0 ? QString() : QStringLiteral("cannot lock %1 (a link, or not this user's file)").arg(QLatin1String(path));
+    }
 
 private:
+    static constexpr char path[] = "/tmp/hvtest-account.lock";
     int fd;
 };
 
-// Each run that logs in with the password holds a file here, locked, while it may: a run that
-// ends (or dies) drops its lock, and the account is locked again once no run holds one.
-constexpr char leaseFolder[] = "/tmp/hvtest-password.d";
-
-// Whether a run other than the caller holds the password now; files of runs that are gone are
-// removed. Called holding the account lock.
-bool passwordHeld()
-{
-    bool held = false;
-    const QDir folder(QString::fromLatin1(leaseFolder));
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QByteArray path = QFile::encodeName(folder.filePath(name));
-        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlink(path.constData());
-        else
-            held = true;
-        ::close(fd);
+// A hold folder, open, or why it is refused.
+class HoldFolder {
+public:
+    explicit HoldFolder(const QString& folder)
+    {
+        const QByteArray path = QFile::encodeName(folder);
+        if (::mkdir(path.constData(), 0700) == 0)
+            ::chmod(path.constData(), 0700); // whatever the umask
+        else if (errno != EEXIST) {
+            refusal = folder + QStringLiteral(" cannot be made");
+            return;
+        }
+        fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0)
+            refusal = folder + QStringLiteral(" is not a folder (or is a link)");
+        else if (status.st_uid != ::geteuid())
+            refusal = folder + QStringLiteral(" belongs to another user");
+        else if ((status.st_mode & 07777) != 0700)
+            refusal = folder + QStringLiteral(" has mode %1, not 700").arg(status.st_mode & 07777, 0, 8);
     }
-    return held;
-}
+    ~HoldFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    HoldFolder(const HoldFolder&) = delete;
+    HoldFolder& operator=(const HoldFolder&) = delete;
+    bool accepted() const { return refusal.isEmpty(); }
+
+    // Its holders, stale ones removed (see passwordHolders).
+    int holders() const
+    {
+        if (!accepted())
+            return 0;
+        // None when it cannot be listed: the password is then locked, the safe side.
+        const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* listing = listed >= 0 ? ::fdopendir(listed) : nullptr;
+        if (listing == nullptr) {
+            if (listed >= 0)
+                ::close(listed);
+            return 0;
+        }
+        int count = 0;
+        while (const dirent* entry = ::readdir(listing)) {
+            struct stat status {};
+            if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+                continue;
+            const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (file < 0)
+                continue;
+            if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid()) {
+                if (::flock(file, LOCK_EX | LOCK_NB) == 0)
+                    ::unlinkat(fd, entry->d_name, 0);
+                else
+                    ++count;
+            }
+            ::close(file);
+        }
+        ::closedir(listing);
+        return count;
+    }
+    // A holder of this process named `name`, locked; -1 when it cannot be made.
+    int hold(const QString& name) const
+    {
+        if (!accepted())
+            return -1;
+        const int file = ::openat(fd, QFile::encodeName(name).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file >= 0 && ::flock(file, LOCK_EX | LOCK_NB) != 0) {
+            ::close(file);
+            return -1;
+        }
+        return file;
+    }
+    void release(const QString& name) const
+    {
+        if (accepted())
+            ::unlinkat(fd, QFile::encodeName(name).constData(), 0);
+    }
+
+    QString refusal;
+
+private:
+    int fd = -1;
+};
 
 // "*" in place of the password: no password matches it and passwd reports it locked, while
 // the account stays open to keys. ("usermod -L" keeps the hash behind a "!", which sshd without
@@ -114,6 +188,8 @@ std::optional<QString> lockPassword()
 std::optional<QString> ensureAccount()
 {
     AccountLock lock;
+    if (!lock.failure().isEmpty())
+        return lock.failure();
     if (::getpwnam(SshServer::user) == nullptr && ::geteuid() != 0)
         return QStringLiteral("the account hvtest is missing and only root can create it");
     if (::getpwnam(SshServer::user) == nullptr) {
@@ -122,56 +198,86 @@ std::optional<QString> ensureAccount()
                                                          QString::fromLatin1(SshServer::user)}))
             return failure;
     }
-    if (::geteuid() == 0 && !passwordHeld())
+    if (::geteuid() == 0 && passwordHolders(QString::fromLatin1(passwordHoldFolder)) == 0)
         return lockPassword();
     return std::nullopt;
 }
 
 } // namespace
 
-PasswordWindow::PasswordWindow()
+QString holdFolderRefusal(const QString& folder)
 {
-    AccountLock lock;
-    if (::mkdir(leaseFolder, 0700) != 0 && errno != EEXIST) {
-        failure = QStringLiteral("cannot make ") + QLatin1String(leaseFolder);
+    return HoldFolder(folder).refusal;
+}
+
+int passwordHolders(const QString& folder)
+{
+    return HoldFolder(folder).holders();
+}
+
+PasswordWindow::PasswordWindow() : folder(QString::fromLatin1(passwordHoldFolder))
+{
+    if (::geteuid() == 0)
+        lock = [] { lockPassword(); };
+    if (std::optional<QString> missing = ensureAccount()) {
+        failure = *missing;
         return;
+    }
+    if (hold() && ::geteuid() == 0) {
+        if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
+                                                    QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
+            failure = *set;
+    }
+}
+
+PasswordWindow::PasswordWindow(QString holdFolder, std::function<void()> lastOut)
+    : folder(std::move(holdFolder)), lock(std::move(lastOut))
+{
+    hold();
+}
+
+bool PasswordWindow::hold()
+{
+    AccountLock account;
+    const HoldFolder holds(folder);
+    if (!account.failure().isEmpty() || !holds.accepted()) {
+        failure = account.failure().isEmpty() ? holds.refusal : account.failure();
+        return false;
     }
     static int serial = 0;
-    path = QStringLiteral("%1/%2-%3").arg(QLatin1String(leaseFolder)).arg(::getpid()).arg(++serial);
-    lease = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lease < 0 || ::flock(lease, LOCK_EX | LOCK_NB) != 0) {
-        failure = QStringLiteral("cannot hold ") + path;
-        return;
-    }
-    if (::geteuid() != 0)
-        return;
-    if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
-                                                QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
-        failure = *set;
+    name = QStringLiteral("%1-%2").arg(::getpid()).arg(++serial);
+    lease = holds.hold(name);
+    if (lease < 0)
+        failure = QStringLiteral("cannot hold ") + folder + u'/' + name;
+    return lease >= 0;
 }
 
 PasswordWindow::~PasswordWindow()
 {
-    AccountLock lock;
+    AccountLock account;
+    const HoldFolder holds(folder);
     if (lease >= 0) {
-        ::unlink(QFile::encodeName(path).constData());
+        holds.release(name);
         ::close(lease);
     }
-    if (::geteuid() == 0 && !passwordHeld())
-        lockPassword();
+    // Locking is the safe side: done even when the folder or the lock cannot be trusted.
+    if (lock && holds.holders() == 0)
+        lock();
 }
 
-std::optional<bool> passwordLocked()
+std::optional<PasswordState> passwordState()
 {
     AccountLock lock;
-    if (passwordHeld())
+    if (!lock.failure().isEmpty())
         return std::nullopt;
     QProcess status;
     status.start(QStringLiteral("/usr/bin/passwd"), {QStringLiteral("-S"), QString::fromLatin1(SshServer::user)});
     if (!status.waitForFinished(10000))
         return std::nullopt;
     const QList<QByteArray> fields = status.readAllStandardOutput().split(' ');
-    return fields.size() > 1 && fields.at(1) == "L";
+    if (fields.size() < 2)
+        return std::nullopt;
+    return PasswordState{fields.at(1) == "L", passwordHolders(QString::fromLatin1(passwordHoldFolder))};
 }
 
 namespace {
@@ -270,11 +376,6 @@ bool SshServer::prepare(const Options& options)
         return fail(QStringLiteral("sshd needs the folder /run/sshd, which cannot be made here"));
     if (std::optional<QString> failure = ensureAccount())
         return fail(QStringLiteral("test account: ") + *failure);
-    if (options.passwordLogin) {
-        passwordWindow = std::make_unique<PasswordWindow>();
-        if (!passwordWindow->failure.isEmpty())
-            return fail(QStringLiteral("test account: ") + passwordWindow->failure);
-    }
     const passwd* account = ::getpwnam(user);
     if (account == nullptr)
         return fail(QStringLiteral("the account hvtest cannot be found"));

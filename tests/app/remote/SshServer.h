@@ -3,16 +3,16 @@
 // client wrapper that gives /usr/bin/ssh the run's known hosts and key.
 //
 // Logins go to the dedicated local account "hvtest" (created when missing), whose home for the
-// run is a fresh folder of its own. Its password is locked: a server that accepts the password
-// sets the known one for its own life and locks it again when it goes, unless another test
-// process is still in its own password window. The destructor stops sshd and every process it
-// started.
+// run is a fresh folder of its own. Its password is locked, except inside a PasswordWindow,
+// which a test opens around the logins that type it. The destructor stops sshd and every
+// process it started.
 #pragma once
 
 #include "settings/MacProfile.h"
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,11 +20,19 @@
 
 namespace halvoren::test {
 
-// While it lives, the account has the known password; the last one to go locks it again.
-// Test processes running at once share it through files of their own in /tmp, locked.
+// Where the runs that log in with the password hold it, each with a locked file of its own.
+// Taken only when it is a folder of this user with mode 0700: one that anybody else made
+// could keep the password set for ever.
+inline constexpr char passwordHoldFolder[] = "/tmp/hvtest-password.d";
+
+// While one lives, the account has the known password; the last one to go, in any test
+// process, locks it again.
 class PasswordWindow {
 public:
     PasswordWindow();
+    // A window of the test's own: it holds in `holdFolder` and, leaving it with no holder,
+    // calls `lastOut`; the account is left alone.
+    PasswordWindow(QString holdFolder, std::function<void()> lastOut);
     ~PasswordWindow();
     PasswordWindow(const PasswordWindow&) = delete;
     PasswordWindow& operator=(const PasswordWindow&) = delete;
@@ -32,20 +40,35 @@ public:
     QString failure;
 
 private:
-    QString path;
+    bool hold();
+    const QString folder;
+    std::function<void()> lock;
+    QString name;
     int lease = -1;
 };
 
-// Whether the account's password is locked, once no test process holds it; nothing while one
-// does.
-std::optional<bool> passwordLocked();
+// Why `folder` may not hold the password (a link, not a folder, another user's, or a mode
+// other than 0700); empty when it may. Made, private, when missing.
+QString holdFolderRefusal(const QString& folder);
+// The holders of the password in `folder`: locked regular files of this user, not reached
+// through a link. Files no process holds are removed. None in a refused folder.
+int passwordHolders(const QString& folder);
+
+// The account's password, read while no test process changes it: whether it is locked, and
+// how many holders of any run keep it set. Nothing when the account cannot be read.
+struct PasswordState {
+    bool locked = false;
+    int holders = 0;
+};
+std::optional<PasswordState> passwordState();
 
 class SshServer {
 public:
     static constexpr const char* user = "hvtest";
     static constexpr const char* password = "hv-Test-7391-pw";
     struct Options {
-        // Also accept the account's password (the client wrapper for passwords offers no key).
+        // Also take passwords (the client wrapper for passwords offers no key). The account's
+        // own is set only inside a PasswordWindow.
         bool passwordLogin = false;
     };
     SshServer() : SshServer(Options{}) {}
@@ -81,8 +104,6 @@ private:
     QString whyNot;
     int listenPort = 0;
     pid_t server = -1;
-    // Goes after sshd has stopped (members are destroyed after the destructor's body).
-    std::unique_ptr<PasswordWindow> passwordWindow;
 };
 
 } // namespace halvoren::test

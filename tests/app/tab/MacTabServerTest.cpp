@@ -128,6 +128,8 @@ TEST_F(ServerTab, AttachesTheProjectSessionOnTheServer)
 
 TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
 {
+    const test::PasswordWindow window;
+    ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
     SSHLink::setProgramForTests(server->passwordClient());
     auto backend = std::make_unique<MemorySecretBackend>();
     backend->write(ProfileStore::passwordKey(server->profile().id), QString::fromLatin1(test::SshServer::password));

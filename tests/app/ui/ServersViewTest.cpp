@@ -530,6 +530,8 @@ test::SshServer* ConnectSheetServer::server = nullptr;
 // Next time the remembered password is typed once, by the sheet.
 TEST_F(ConnectSheetServer, AQuickConnectLineEndsWithTheServerAttachedAndThePasswordRemembered)
 {
+    const test::PasswordWindow window;
+    ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
     ServersView servers(w.model, std::nullopt, nullptr);
     servers.open();
     servers.quickField->setText(QStringLiteral("ssh -p %1 %2@127.0.0.1").arg(server->port()).arg(test::SshServer::user));

@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace halvoren {
 namespace {
@@ -88,17 +90,75 @@ protected:
     MacTab* tab = nullptr;
 };
 
+// The address space this process may take, limited to what it takes now and `room` more
+// while the object lives.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(rlim_t room)
+    {
+        const QList<QByteArray> pages = test::readAll(QStringLiteral("/proc/self/statm")).split(' ');
+        applied = ::getrlimit(RLIMIT_AS, &before) == 0 && !pages.isEmpty();
+        rlimit limited = before;
+        limited.rlim_cur = rlim_t(pages.front().toULongLong()) * rlim_t(::sysconf(_SC_PAGESIZE)) + room;
+        applied = applied && limited.rlim_cur <= before.rlim_max && ::setrlimit(RLIMIT_AS, &limited) == 0;
+    }
+    ~AddressSpaceLimit()
+    {
+        if (applied)
+            ::setrlimit(RLIMIT_AS, &before);
+    }
+    bool applied = false;
+
+private:
+    rlimit before{};
+};
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+mode_t permissionsOf(const QString& path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 07777;
+}
+
+// Each file arrives as cp copies it, with its own permission bits less the umask. One that
+// cannot be read whole, a folder or a file larger than the memory the application may take,
+// is named in the banner; the files after it still go.
 TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
 {
-    ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("a b.txt")), "one"));
+    const struct { const char* name; QByteArray bytes; mode_t permissions; } files[] = {
+        {"a b.txt", "one", 0600}, {"c.txt", "three", 0750}, {"d.txt", "four", 0644},
+    };
+    for (const auto& f : files) {
+        ASSERT_TRUE(test::writeAll(work.file(QString::fromUtf8(f.name)), f.bytes));
+        ASSERT_EQ(::chmod(QFile::encodeName(work.file(QString::fromUtf8(f.name))).constData(), f.permissions), 0);
+    }
     ASSERT_TRUE(QDir().mkpath(work.file(QStringLiteral("folder"))));
-    ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("c.txt")), "three"));
-    drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("c.txt")});
-    EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt ")) << typed().toStdString();
-    EXPECT_EQ(banners(), QStringList{QStringLiteral("Fichier illisible : folder")});
-    EXPECT_EQ(QDir(uploads()).entryList(QDir::Files), (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt")}));
-    EXPECT_EQ(test::readAll(uploads() + QStringLiteral("a_b.txt")), QByteArray("one"));
-    EXPECT_EQ(test::readAll(uploads() + QStringLiteral("c.txt")), QByteArray("three"));
+    // Sparse: 8 GiB to read, no room taken on the disk.
+    QFile huge(work.file(QStringLiteral("huge.bin")));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(8) << 30));
+    huge.close();
+    {
+        const AddressSpaceLimit limit(rlim_t(1) << 30);
+        ASSERT_TRUE(limit.applied);
+        drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("c.txt"),
+              QStringLiteral("d.txt")});
+        EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt Upload/d.txt ")) << typed().toStdString();
+    }
+    EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin")}));
+    EXPECT_EQ(QDir(uploads()).entryList(QDir::Files),
+              (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt"), QStringLiteral("d.txt")}));
+    const mode_t mask = currentUmask();
+    for (const auto& [name, bytes, permissions] : files) {
+        const QString uploaded = uploads() + cleanUploadName(QString::fromUtf8(name));
+        EXPECT_EQ(test::readAll(uploaded), bytes) << name;
+        EXPECT_EQ(permissionsOf(uploaded), permissions & ~mask) << name << ": " << std::oct << permissionsOf(uploaded);
+    }
 }
 
 // Only regular files are read: a pipe would block its reader for ever (and the exit, which

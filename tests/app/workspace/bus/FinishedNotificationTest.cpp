@@ -288,6 +288,50 @@ TEST_F(FinishedNotification, ResizeAndReattachOfAnArmedHiddenTabPostNothing)
     EXPECT_FALSE(alpha->attention());
 }
 
+// Over ssh a tab's client attaches well after its start (the connection, the password the
+// user typed): its switch to the alternate screen starts the redraw window again, so its first
+// drawing of a full screen is no finished command, however late it comes.
+TEST_F(FinishedNotification, AClientThatAttachesLateDrawsNoFinishedCommand)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    TmuxWorkspace w;
+    MacTab* beta = w.open(QStringLiteral("beta"));
+    ASSERT_NE(beta, nullptr);
+    // The project's session is there already, with a full screen to draw.
+    const MacProject alpha = w.project(QStringLiteral("alpha"));
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), alpha.session, QStringLiteral("-c"), alpha.path});
+    tmux({QStringLiteral("send-keys"), QStringLiteral("-t"), u'=' + alpha.session + u':',
+          QStringLiteral("seq -f 'ligne-%02g-........................................' 1 40"), QStringLiteral("Enter")});
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return tmux({QStringLiteral("capture-pane"), QStringLiteral("-p"), QStringLiteral("-t"), u'=' + alpha.session + u':'})
+            .contains(QStringLiteral("ligne-40-"));
+    }, 30000));
+    // The tab's client attaches only when the test lets it, as over ssh once connected.
+    const QString go = w.root.file(QStringLiteral("go"));
+    const QString slowShell = w.root.file(QStringLiteral("slow-shell"));
+    ASSERT_TRUE(test::writeAll(slowShell, "#!/bin/sh\ncase \"$*\" in *' attach '*) while [ ! -e '" + QFile::encodeName(go)
+                                               + "' ]; do sleep 0.05; done;; esac\nexec /bin/sh \"$@\"\n"));
+    ASSERT_TRUE(QFile::setPermissions(slowShell, QFile::ReadOwner | QFile::ExeOwner));
+    test::EnvironmentOverride shell("SHELL", slowShell);
+    w.model.openProject(alpha, *w.model.localConnection());
+    MacTab* tab = w.model.tabs().back();
+    ASSERT_EQ(tab->project.session, alpha.session);
+    w.model.activate(*beta);
+    // The password typed at ssh's prompt.
+    w.model.noteInput(*tab);
+    const std::shared_ptr<qint64> drawn = w.countOutput(*tab);
+    w.clock.advance(MacModel::redrawSettle + 1.0);
+    ASSERT_TRUE(test::writeAll(go, ""));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screen(*tab).contains(QStringLiteral("ligne-40-")); }, 30000)) << screen(*tab).toStdString();
+    QTest::qWait(1000);
+    ASSERT_GT(*drawn, MacModel::busyBurstBytes);
+    w.clock.advance(15.0);
+    QTest::qWait(300);
+    EXPECT_TRUE(recorder.bodies.isEmpty()) << recorder.bodies.join(u'|').toStdString();
+    EXPECT_TRUE(w.model.armed.contains(tab->id()));
+    EXPECT_FALSE(tab->attention());
+}
+
 // A command that prints the same line every second leaves a full screen's text as it was, yet
 // it runs: nothing while it does, one notification when it ends.
 TEST_F(FinishedNotification, TheSameLinePrintedAgainKeepsACommandBusyUntilItEnds)
