@@ -53,8 +53,10 @@ void TextBlinkTimer::setReduceMotion(bool value)
 
 void TextBlinkTimer::updateTextBlinkTimer()
 {
-    const std::vector<int> rows = rowsWithBlinkingText(terminal_, terminal_.cols());
-    if (inWindow && applicationActive && !reduceMotion && !rows.empty()) {
+    // Called after every output: the screen is searched for blinking text only when the
+    // answer is used, never for a view out of sight such as a tab not shown.
+    if (inWindow && applicationActive && !reduceMotion
+        && !rowsWithBlinkingText(terminal_, terminal_.cols()).empty()) {
         if (token_)
             return;
         visible_ = true;
@@ -67,7 +69,7 @@ void TextBlinkTimer::updateTextBlinkTimer()
     }
     if (!visible_) {
         visible_ = true;
-        markRows(rows);
+        markRows(rowsWithBlinkingText(terminal_, terminal_.cols()));
         if (queueRedraw_)
             queueRedraw_();
     }

@@ -2,6 +2,7 @@
 // and lends it the screen, the cursor and the host through KittyGraphicsHost.
 #include "emulator/Terminal.h"
 #include "graphics/KittyGraphics.h"
+#include "graphics/KittyPlaceholder.h"
 #include "graphics/SixelDcsHandler.h"
 
 namespace corvantix {
@@ -52,6 +53,12 @@ public:
     Buffer& alternateScreen() override { return terminal_.altBuffer(); }
     Buffer& activeScreen() override { return terminal_.buffer(); }
     void updateRange(int row) override { terminal_.updateRange(row); }
+    bool isKittyPlaceholderCode(std::int32_t code) const override
+    {
+        const auto found = terminal_.indexToCharMap().find(code);
+        return found != terminal_.indexToCharMap().end() && !found->second.empty()
+            && found->second.front() == kittyPlaceholderCharacter;
+    }
 
     std::optional<PixelSize> cellSizeInPixels() override
     {
@@ -118,7 +125,9 @@ std::unique_ptr<DcsHandler> Terminal::makeSixelDcsHandler()
 void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t> payload)
 {
     TerminalGraphicsHost host(*this);
-    KittyGraphics(kittyGraphicsState_, host).handleKittyGraphicsCommand(payload);
+    KittyGraphics graphics(kittyGraphicsState_, host);
+    graphics.handleKittyGraphicsCommand(payload);
+    graphics.refreshKittyPlaceholderRows();
 }
 
 void Terminal::dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate)

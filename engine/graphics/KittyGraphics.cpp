@@ -299,6 +299,7 @@ void KittyGraphics::storeKittyImage(KittyGraphicsPayload payload, std::uint32_t 
     const std::int64_t size = payload.byteSize();
     state_.imagesById[imageId] = KittyGraphicsImage{std::move(payload), size, stamp, stamp};
     state_.totalImageBytes += size;
+    noteImageBehindPlaceholders(imageId);
     if (imageNumber)
         state_.imageNumbers[*imageNumber] = imageId;
     evictKittyImages();
@@ -403,6 +404,7 @@ bool KittyGraphics::placeVirtual(const KittyGraphicsControl& control, std::optio
     record.isVirtual = true;
     record.isAlternateBuffer = host_.alternateScreenActive();
     state_.placementsByKey[{*imageId, placementId}] = record;
+    notePlaceholderImageChanged(*imageId);
     return true;
 }
 
@@ -575,9 +577,15 @@ void KittyGraphics::removeKittyPlacement(std::uint32_t imageId, std::uint32_t pl
     const CellTest sameKey = [&exact](const KittyPlacementImage& cell) { return kittyPlacementKey(cell) == exact; };
     KeySet removed = removeKittyImageCells(host_.normalScreen(), 0, host_.normalScreen().lines().count(), sameKey);
     removed.merge(removeKittyImageCells(host_.alternateScreen(), 0, host_.alternateScreen().lines().count(), sameKey));
-    for (const KittyPlacementKey& key : removed)
-        state_.placementsByKey.erase(key);
-    state_.placementsByKey.erase({imageId, placementId});
+    removed.insert(exact);
+    for (const KittyPlacementKey& key : removed) {
+        const auto found = state_.placementsByKey.find(key);
+        if (found == state_.placementsByKey.end())
+            continue;
+        if (found->second.isVirtual)
+            notePlaceholderImageChanged(key.imageId);
+        state_.placementsByKey.erase(found);
+    }
 }
 
 KittyParentResult KittyGraphics::resolveKittyParent(const KittyGraphicsControl& control)

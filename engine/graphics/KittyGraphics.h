@@ -70,6 +70,9 @@ public:
     virtual Buffer& alternateScreen() = 0;
     virtual Buffer& activeScreen() = 0;
     virtual void updateRange(int row) = 0;
+    // True when a cell's character (its code, as the lines store it) is a placeholder: text
+    // that begins with U+10EEEE, kept in the terminal's table of multi-scalar characters.
+    virtual bool isKittyPlaceholderCode(std::int32_t code) const = 0;
 };
 
 // Either no parent was asked for, a position, or the error text to reply with.
@@ -136,6 +139,15 @@ public:
     // Removes every cell of the given placements from both screens.
     KeySet removeKittyCellsOfKeys(const KeySet& keys);
 
+    // Placeholder cells draw whatever their image and virtual placement are now, but no line
+    // changes when those change: what changed is noted, and the shown rows holding
+    // placeholders of the noted images are then marked for redraw, in one pass over the screen.
+    void notePlaceholderImageChanged(std::uint32_t imageId) { placeholderImagesChanged_.insert(imageId); }
+    // For a stored image that came, went or changed: only a virtual placement shows it
+    // through placeholder cells.
+    void noteImageBehindPlaceholders(std::uint32_t imageId);
+    void refreshKittyPlaceholderRows();
+
     // Screen upkeep: records follow their cells after a scroll, children follow their parents.
     void reanchorKittyPlacementsAfterScroll();
     // Drops every placement of one screen and frees the images nothing refers to any more.
@@ -157,6 +169,7 @@ private:
     KittyGraphicsState& state_;
     KittyGraphicsHost& host_;
     std::size_t pendingLimit_;
+    std::set<std::uint32_t> placeholderImagesChanged_;
 };
 
 } // namespace corvantix

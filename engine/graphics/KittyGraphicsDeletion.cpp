@@ -3,6 +3,7 @@
 // both screens. Every deletion therefore removes matching cells, then matching records, then
 // whatever cells remain of every placement either step hit.
 #include "graphics/KittyGraphics.h"
+#include "graphics/KittyPlaceholder.h"
 
 #include <algorithm>
 #include <limits>
@@ -264,8 +265,12 @@ KittyGraphics::KeySet KittyGraphics::removeKittyPlacementRecords(const RecordTes
         if (test(record))
             keys.insert(key);
     }
-    for (const KittyPlacementKey& key : keys)
-        state_.placementsByKey.erase(key);
+    for (const KittyPlacementKey& key : keys) {
+        const auto found = state_.placementsByKey.find(key);
+        if (found->second.isVirtual)
+            notePlaceholderImageChanged(key.imageId);
+        state_.placementsByKey.erase(found);
+    }
     return keys;
 }
 
@@ -326,11 +331,63 @@ void KittyGraphics::discardKittyImage(std::uint32_t imageId)
     state_.totalImageBytes = std::max<std::int64_t>(0, state_.totalImageBytes - found->second.byteSize);
     state_.imagesById.erase(found);
     forgetKittyImageNumbers(imageId);
+    noteImageBehindPlaceholders(imageId);
 }
 
 void KittyGraphics::forgetKittyImageNumbers(std::uint32_t imageId)
 {
     std::erase_if(state_.imageNumbers, [imageId](const auto& entry) { return entry.second == imageId; });
+}
+
+// ---------------------------------------------------------------- Placeholder rows
+
+void KittyGraphics::noteImageBehindPlaceholders(std::uint32_t imageId)
+{
+    const auto first = state_.placementsByKey.lower_bound(KittyPlacementKey{imageId, 0});
+    for (auto record = first; record != state_.placementsByKey.end() && record->first.imageId == imageId; ++record) {
+        if (record->second.isVirtual) {
+            notePlaceholderImageChanged(imageId);
+            return;
+        }
+    }
+}
+
+void KittyGraphics::refreshKittyPlaceholderRows()
+{
+    if (placeholderImagesChanged_.empty())
+        return;
+    // A placeholder's colour carries the low 24 bits of its image id; the top byte, from a
+    // diacritic, is not looked at, so a row may be redrawn for a namesake: never missed.
+    std::vector<std::uint32_t> numbers;
+    for (const std::uint32_t id : placeholderImagesChanged_)
+        numbers.push_back(id & 0xFFFFFFu);
+    placeholderImagesChanged_.clear();
+    std::ranges::sort(numbers);
+    const auto [last, end] = std::ranges::unique(numbers);
+    numbers.erase(last, end);
+
+    // Only the rows on show: a row scrolled out of view is drawn afresh when it comes back.
+    Buffer& screen = host_.activeScreen();
+    const CircularBufferLineList& ring = screen.lines();
+    const int top = screen.yDisp();
+    const int rows = host_.rows();
+    for (int row = 0; row < rows; ++row) {
+        const std::int64_t index = std::int64_t{top} + row;
+        if (index < 0 || index >= ring.count())
+            break;
+        const Buffer::LinePtr& line = ring.peek(static_cast<int>(index));
+        if (!line)
+            continue;
+        const int width = std::min(line->dataSize(), host_.cols());
+        for (int column = 0; column < width; ++column) {
+            const CharData cell = line->getCell(column);
+            if (cell.hasSimpleCode() || !std::ranges::binary_search(numbers, kittyPlaceholderColourNumber(cell.attribute.fg))
+                || !host_.isKittyPlaceholderCode(cell.code))
+                continue;
+            host_.updateRange(row);
+            break;
+        }
+    }
 }
 
 } // namespace corvantix

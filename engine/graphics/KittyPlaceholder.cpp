@@ -56,10 +56,7 @@ std::optional<int> kittyPlaceholderDiacriticIndex(char32_t scalar)
     return found->second;
 }
 
-namespace {
-
-// The 24 bits a colour carries: a palette index, or red, green and blue as one number.
-std::uint32_t colourNumber(const Attribute::Color& colour)
+std::uint32_t kittyPlaceholderColourNumber(const Attribute::Color& colour)
 {
     if (colour.isAnsi256())
         return colour.code();
@@ -67,6 +64,8 @@ std::uint32_t colourNumber(const Attribute::Color& colour)
         return std::uint32_t{colour.red()} << 16 | std::uint32_t{colour.green()} << 8 | colour.blue();
     return 0;
 }
+
+namespace {
 
 // The piece right of the given one; a caller's numbering never makes it wrap.
 int nextColumn(int column) { return column < std::numeric_limits<int>::max() ? column + 1 : column; }
@@ -121,8 +120,8 @@ std::optional<KittyPlaceholderCell> decodeKittyPlaceholderCell(
         break;
     }
     const std::uint32_t topByte = cell.msb < 256 ? static_cast<std::uint32_t>(cell.msb) : 255u;
-    cell.imageId = topByte << 24 | colourNumber(foreground);
-    cell.placementId = underline ? colourNumber(*underline) : 0;
+    cell.imageId = topByte << 24 | kittyPlaceholderColourNumber(foreground);
+    cell.placementId = underline ? kittyPlaceholderColourNumber(*underline) : 0;
     return cell;
 }
 

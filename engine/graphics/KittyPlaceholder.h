@@ -34,6 +34,10 @@ extern const std::array<char32_t, 297> kittyPlaceholderDiacritics;
 // The number a diacritic stands for; none for any other scalar.
 std::optional<int> kittyPlaceholderDiacriticIndex(char32_t scalar);
 
+// The 24 bits a placeholder's colour carries: a palette index, or red, green and blue as one
+// number; 0 for a default colour.
+std::uint32_t kittyPlaceholderColourNumber(const Attribute::Color& colour);
+
 // Decodes one cell given its text (its scalars) and colours. A cell carrying fewer than three
 // diacritics continues the cell to its left (`previous`, with that cell's colours) when both
 // stand on the same row, side by side, in the same colours. None when the cell is not a

@@ -212,6 +212,13 @@ TEST_F(AppWindowTest, FirstRunChoosesAFolderOpensAProjectAndTypesIntoItsShell)
         return corvantix::testing::matchesReference(screen().copy(0, 0, 1400, 880), QStringLiteral(HALVOREN_APP_SCREENSHOT_DIR),
                                                     QStringLiteral("app-window"));
     })) << "the window never matched tests/app/data/screenshots/app-window.png";
+
+    // Closed as a user closes it once the model's work is done: the application ends cleanly,
+    // which under the sanitizers includes finding no memory left unfreed.
+    ASSERT_TRUE(app.waitUntilModelIdle()) << "the model's host work never came to rest";
+    ASSERT_TRUE(halvoren::test::sendDeleteWindow(windows[0]));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return app.hasExited(); })) << "the application kept running";
+    EXPECT_TRUE(WIFEXITED(app.status) && WEXITSTATUS(app.status) == 0) << "status " << app.status;
 }
 
 // A window blocked by a modal sheet would drop the close request: the first run could only be
@@ -220,6 +227,7 @@ TEST_F(AppWindowTest, ClosingTheWindowDuringTheFirstRunQuitsAndStoresNothing)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     ASSERT_TRUE(XApplication::pollUntil([&] { return visibleWindows() == 2; })) << "no first-run sheet";
+    ASSERT_TRUE(app.waitUntilModelIdle()) << "the model's host work never came to rest";
     ASSERT_TRUE(halvoren::test::sendDeleteWindow(std::stoul(app.window)));
     ASSERT_TRUE(XApplication::pollUntil([&] { return app.hasExited(); })) << "the application kept running";
     EXPECT_TRUE(WIFEXITED(app.status) && WEXITSTATUS(app.status) == 0) << "status " << app.status;

@@ -647,6 +647,9 @@ void TerminalView::paintEvent(QPaintEvent* event)
 {
     if (metalView)
         return;
+    // Every pixel asked for is cleared with the layer's colour first: while that colour is
+    // opaque, nothing under the view needs painting when rows of it change.
+    setAttribute(Qt::WA_OpaquePaintEvent, layerBackgroundColor.alpha() == 255);
     QPainter painter(this);
     drawTerminalContents(painter, event->rect(), event->region());
 }
@@ -721,6 +724,7 @@ void TerminalView::attachMetalView(QWidget* gpuView, QWidget* reference)
         scroller->raise();
     metalView = gpuView;
     layerBackgroundColor = transparent;
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
     gpuView->show();
     gpuView->update();
 }

@@ -10,6 +10,8 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 #include <csignal>
@@ -194,6 +196,51 @@ public:
     {
         exited = exited || ::waitpid(pid, &status, WNOHANG) == pid;
         return exited;
+    }
+
+    // Host work of the program's model in flight: a child doing it (a listing, a tmux or git
+    // command) runs in a process group of its own, never as a session's leader as a tab's
+    // terminal does.
+    bool modelWorking() const
+    {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            // Fields after the command's closing parenthesis: state, parent, group, session.
+            const std::string stat = readWholeFile(entry.path() / "stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            std::istringstream fields(stat.substr(close + 1));
+            char state = 0;
+            long parent = 0, group = 0, session = 0;
+            if (fields >> state >> parent >> group >> session && parent == pid && session != std::stol(name))
+                return true;
+        }
+        return false;
+    }
+
+    // Waits for the model to be idle: host work came and went and nothing else started for a
+    // while, or nothing ran for longer than the model's 4 s poll. The next poll is then
+    // seconds away, so a quit now leaves no work cut short.
+    bool waitUntilModelIdle()
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        bool seenWork = false;
+        auto quietSince = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() < until && !hasExited()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (modelWorking()) {
+                seenWork = true;
+                quietSince = now;
+            } else if (now - quietSince >= (seenWork ? std::chrono::milliseconds(500) : std::chrono::milliseconds(5000))) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
 
     static bool typeLine(const std::string& text)

@@ -97,6 +97,7 @@ public:
     Buffer& alternateScreen() override { return alternate; }
     Buffer& activeScreen() override { return normal; }
     void updateRange(int) override {}
+    bool isKittyPlaceholderCode(std::int32_t) const override { return false; }
     std::string sent;
     std::int64_t limit = 1 << 20;
     std::optional<KittyPlacementContext> context;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -234,6 +235,59 @@ INSTANTIATE_TEST_SUITE_P(
         EvictionCase{"a negative limit keeps nothing", -1, {"a=t,i=1," + sixHundred, "a=T,i=2," + sixHundred}, {}},
         EvictionCase{"a limit past 4 GiB is held there", std::int64_t{1} << 40,
                      {"a=t,i=1," + sixHundred, "a=t,i=2," + sixHundred}, {1, 2}}));
+
+// Placeholder cells draw whatever their image and virtual placement are at the time, but no
+// line changes when those do: the rows holding placeholders of an image that was removed,
+// replaced or placed anew must be reported for redraw, and no others.
+struct PlaceholderRefreshCase {
+    const char* name;
+    std::int64_t limit; // the store's budget once the scene is set
+    std::vector<std::string> commands;
+    std::optional<std::pair<int, int>> redrawn; // first and last screen row
+};
+
+class KittyPlaceholderRefresh : public testing::TestWithParam<PlaceholderRefreshCase> {};
+
+void PrintTo(const PlaceholderRefreshCase& c, std::ostream* out) { *out << c.name; }
+
+const std::string onePixel = "f=32,s=1,v=1;" + base64(std::vector<std::uint8_t>(4, 0x7F));
+
+TEST_P(KittyPlaceholderRefresh, RedrawsTheRowsShowingTheImage)
+{
+    Fixture f(20, 10);
+    // Images 42 and 7, each shown by a virtual placement through placeholder cells on rows 5
+    // and 2; the cursor then rests on row 9.
+    f.command("a=T,q=2,U=1,i=42,c=2,r=1," + onePixel);
+    f.command("a=T,q=2,U=1,i=7,c=1,r=1," + onePixel);
+    const std::string piece = "\xf4\x8e\xbb\xae\xcc\x85"; // U+10EEEE, row 0
+    feed(*f.terminal, "\x1b[6;1H\x1b[38;5;42m" + piece + "\xcc\x85" + piece + "\xcc\x8d\x1b[m");
+    feed(*f.terminal, "\x1b[3;4H\x1b[38;2;0;0;7m" + piece + "\xcc\x85\x1b[m\x1b[10;1H");
+    changeOptions(*f.terminal, [&](TerminalOptions& options) { options.kittyImageCacheLimitBytes = GetParam().limit; });
+    f.terminal->clearUpdateRange();
+
+    for (const std::string& command : GetParam().commands)
+        f.command(command);
+    const auto range = f.terminal->getUpdateRange();
+    ASSERT_EQ(range.has_value(), GetParam().redrawn.has_value());
+    if (range)
+        EXPECT_EQ(std::pair(range->startY, range->endY), *GetParam().redrawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, KittyPlaceholderRefresh,
+    testing::Values(
+        PlaceholderRefreshCase{"its placement deleted", 1 << 20, {"a=d,d=i,i=42"}, std::pair(5, 5)},
+        PlaceholderRefreshCase{"deleted with its image", 1 << 20, {"a=d,d=I,i=42"}, std::pair(5, 5)},
+        PlaceholderRefreshCase{"another image deleted by number", 1 << 20,
+                               {"a=t,q=2,I=3," + onePixel, "a=p,q=2,U=1,I=3,p=2", "a=d,d=N,I=3"}, std::nullopt},
+        PlaceholderRefreshCase{"deleted by id range", 1 << 20, {"a=d,d=R,x=40,y=50"}, std::pair(5, 5)},
+        PlaceholderRefreshCase{"deleted by z index with the other", 1 << 20, {"a=d,d=z,z=0"}, std::pair(2, 5)},
+        PlaceholderRefreshCase{"new pixels under its id", 1 << 20, {"a=t,q=2,i=42," + onePixel}, std::pair(5, 5)},
+        PlaceholderRefreshCase{"placed again", 1 << 20, {"a=p,q=2,U=1,i=7,c=3,r=1"}, std::pair(2, 2)},
+        // The oldest image goes when another no longer fits, shown or not.
+        PlaceholderRefreshCase{"evicted", 4, {"a=t,q=2,i=3," + onePixel}, std::pair(5, 5)},
+        PlaceholderRefreshCase{"another image stored and deleted", 1 << 20,
+                               {"a=t,q=2,i=3," + onePixel, "a=d,d=I,i=3"}, std::nullopt}));
 
 } // namespace
 } // namespace corvantix::test

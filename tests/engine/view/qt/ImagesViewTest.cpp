@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,63 @@ TEST(ViewImages, KittyPlacementsAreRecordedWithTheirScreen)
     ASSERT_TRUE(v.view->kittyImageForId(5));
     EXPECT_EQ(v.view->kittyImageForId(5)->size(), QSize(16, 34));
     EXPECT_FALSE(v.view->kittyImageForId(6));
+}
+
+// A placeholder row shows the image as it is now once the view has redrawn only what it was
+// told changed: after the image was deleted (nothing shows), and after new pixels were sent
+// under its id (they show). A canvas kept between passes stands for the window's backing store.
+TEST(ViewImages, PlaceholderRowsAreRedrawnWhenTheirImageGoesOrChanges)
+{
+    const auto pixel = [](std::uint8_t red, std::uint8_t blue) {
+        const char rgba[] = {char(red), 0, char(blue), char(255)};
+        return "f=32,s=1,v=1;" + QByteArray(rgba, 4).toBase64().toStdString();
+    };
+    struct Case {
+        const char* name;
+        std::string command;
+        std::optional<QColor> shown; // in the first placeholder cell afterwards; none: not the old red
+    };
+    const Case cases[] = {
+        {"deleted with its image", "a=d,d=I,i=42", std::nullopt},
+        {"deleted, its image kept", "a=d,d=i,i=42", std::nullopt},
+        {"new pixels under its id", "a=t,q=2,i=42," + pixel(0, 255), QColor(0, 0, 255)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageView v;
+        testing::RecordingViewDelegate delegate;
+        v.view->terminalDelegate = &delegate;
+        v.view->notifyUpdateChanges = true;
+        // Image 42 of one red pixel over two cells, shown on row 3 by two placeholder cells;
+        // the cursor then waits on row 20.
+        v.view->feedText("\x1b_Ga=T,q=2,U=1,i=42,c=2,r=1," + pixel(255, 0) + "\x1b\\");
+        v.view->feedText("\x1b[4;1H\x1b[38;5;42m\xf4\x8e\xbb\xae\xcc\x85\xcc\x85\xf4\x8e\xbb\xae\xcc\x85\xcc\x8d\x1b[m"
+                         "\x1b[21;1H");
+        v.queue.advance(1s);
+        QImage canvas(640, 408, QImage::Format_RGB32);
+        canvas.fill(Qt::white);
+        v.view->render(&canvas);
+        const QPoint cell(4, 3 * 17 + 8);
+        ASSERT_EQ(canvas.pixelColor(cell), QColor(255, 0, 0));
+
+        // The first render laid the view out, which asks for the whole screen once more: the
+        // canvas holds all of it already.
+        v.queue.advance(1s);
+        v.view->terminal->clearUpdateRange();
+        delegate.redraws.clear();
+        v.view->feedText("\x1b_G" + c.command + "\x1b\\");
+        v.queue.advance(20ms);
+        for (const auto& [first, last] : delegate.redraws) {
+            const QRect rows(0, first * 17, 640, (last - first + 1) * 17);
+            v.view->render(&canvas, rows.topLeft(), QRegion(rows));
+        }
+        const QColor shown = canvas.pixelColor(cell);
+        if (c.shown)
+            EXPECT_EQ(shown, *c.shown);
+        else
+            EXPECT_NE(shown, QColor(255, 0, 0)) << "the deleted image is still shown";
+        v.view->terminalDelegate = nullptr;
+    }
 }
 
 // A Kitty image at its own size is cut where the columns end: the stripes hold what shows.
