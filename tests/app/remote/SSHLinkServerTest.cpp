@@ -439,8 +439,9 @@ TEST(SshAccount, OnlyAPrivateFolderAndItsOwnLockedFilesHoldThePassword)
         ASSERT_TRUE(c.make(QFile::encodeName(folder)));
         EXPECT_EQ(test::holdFolderRefusal(folder).isEmpty(), c.accepted) << test::holdFolderRefusal(folder).toStdString();
         struct stat status {};
-        if (c.accepted)
+        if (c.accepted) {
             EXPECT_TRUE(::lstat(QFile::encodeName(folder).constData(), &status) == 0 && (status.st_mode & 07777) == 0700);
+        }
     }
 
     // A locked file of this user in a folder that is not private holds nothing.
