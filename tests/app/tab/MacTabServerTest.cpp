@@ -158,29 +158,40 @@ TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
     remoteTmux(QStringLiteral("kill-server"));
 }
 
+// A login file on the server that asks "Password: " once, before tmux attaches, and keeps
+// the answer in ~/bashrc-answer. The server's own file is put back when it goes.
+struct PromptingBashrc {
+    explicit PromptingBashrc(const QString& home) : path(home + QStringLiteral("/.bashrc"))
+    {
+        if (QFile::exists(path))
+            before = test::readAll(path);
+        written = test::writeAll(path, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
+                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
+                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n");
+    }
+    ~PromptingBashrc()
+    {
+        if (before)
+            test::writeAll(path, *before);
+        else
+            QFile::remove(path);
+    }
+    PromptingBashrc(const PromptingBashrc&) = delete;
+    PromptingBashrc& operator=(const PromptingBashrc&) = delete;
+    const QString path;
+    std::optional<QByteArray> before;
+    bool written = false;
+};
+
 // With a master connection already open for the server, the tab's ssh asks nothing: a login
 // file on the server that asks for "a password" before tmux attaches must not get the
 // remembered one.
 TEST_F(ServerTab, OverALiveMasterConnectionThePasswordIsNotTyped)
 {
     SSHLink::setProgramForTests(server->keyClient());
-    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
     const QString answer = server->remoteHome() + QStringLiteral("/bashrc-answer");
-    // Put back as it was, whatever the test gives.
-    struct Restore {
-        QString path;
-        std::optional<QByteArray> before;
-        ~Restore()
-        {
-            if (before)
-                test::writeAll(path, *before);
-            else
-                QFile::remove(path);
-        }
-    } restore{bashrc, QFile::exists(bashrc) ? std::optional<QByteArray>(test::readAll(bashrc)) : std::nullopt};
-    ASSERT_TRUE(test::writeAll(bashrc, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
-                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
-                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n"));
+    const PromptingBashrc bashrc(server->remoteHome());
+    ASSERT_TRUE(bashrc.written);
     QFile::remove(server->remoteHome() + QStringLiteral("/bashrc-asked"));
     QFile::remove(answer);
     link = std::make_shared<SSHLink>(server->profile());
@@ -210,23 +221,10 @@ TEST_F(ServerTab, OverALiveMasterConnectionThePasswordIsNotTyped)
 // that asks for "a password" before tmux attaches does not get it.
 TEST_F(ServerTab, ALoginFilesPasswordPromptNeverGetsThePassword)
 {
-    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
     const QString asked = server->remoteHome() + QStringLiteral("/bashrc-asked");
     const QString answer = server->remoteHome() + QStringLiteral("/bashrc-answer");
-    struct Restore {
-        QString path;
-        std::optional<QByteArray> before;
-        ~Restore()
-        {
-            if (before)
-                test::writeAll(path, *before);
-            else
-                QFile::remove(path);
-        }
-    } restore{bashrc, QFile::exists(bashrc) ? std::optional<QByteArray>(test::readAll(bashrc)) : std::nullopt};
-    ASSERT_TRUE(test::writeAll(bashrc, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
-                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
-                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n"));
+    const PromptingBashrc bashrc(server->remoteHome());
+    ASSERT_TRUE(bashrc.written);
     for (const QString& client : {server->keyClient(), server->passwordClient()}) {
         SCOPED_TRACE(client.toStdString());
         // The account takes a password only while a test logs in with one.

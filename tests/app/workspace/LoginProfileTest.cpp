@@ -34,6 +34,18 @@ constexpr char readingProfile[] = "export TMUX_TMPDIR=\"$HOME\"\nread -t 1 x\n";
 
 struct Instance : test::ClockedModel {
     Instance() { model.isFrontmost = [] { return false; }; }
+    // Connects the server with one saved tab of `site`, once its first listing is done; null
+    // when it does not connect or list.
+    MacConnection* connectWithSavedTab(const MacProfile& profile, const QString& site)
+    {
+        prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+        model.setProfiles({profile});
+        EXPECT_TRUE(QCoro::waitFor(model.connect(profile)));
+        MacConnection* connection = model.connection(profile.id);
+        if (connection == nullptr || !QTest::qWaitFor([&] { return !connection->syncing; }, 30000))
+            return nullptr;
+        return connection;
+    }
 };
 
 using test::tmuxOption;
@@ -104,12 +116,8 @@ TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
     const MacProfile& profile = host.profile;
 
     Instance instance;
-    instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
-    instance.model.setProfiles({profile});
-    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
-    MacConnection* connection = instance.model.connection(profile.id);
+    MacConnection* connection = instance.connectWithSavedTab(profile, site);
     ASSERT_NE(connection, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
     EXPECT_EQ(instance.model.banner(), scriptIncompleteMessage());
     EXPECT_TRUE(connection->tmuxAvailable());
     for (int i = 0; i < 2; ++i)
@@ -312,12 +320,8 @@ TEST(LoginProfile, OverSshAPipefailProfileStillRestoresTheSavedTabs)
     const MacProfile& profile = host.profile;
 
     Instance instance;
-    instance.prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
-    instance.model.setProfiles({profile});
-    ASSERT_TRUE(QCoro::waitFor(instance.model.connect(profile)));
-    MacConnection* connection = instance.model.connection(profile.id);
+    MacConnection* connection = instance.connectWithSavedTab(profile, site);
     ASSERT_NE(connection, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
     EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
     EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
     ASSERT_EQ(instance.model.tabs().size(), 1);
