@@ -175,7 +175,9 @@ struct SecretStore::Calls {
 
     // The first waiting call that nothing earlier holds back. A write waits for every
     // earlier write of its key or sequence, answered in time or not, so the last value
-    // asked for is the one kept; a read waits only for writes whose callers still wait.
+    // asked for is the one kept, and for the earlier reads whose callers still wait, so
+    // they never see a value asked for after them; a read waits only for writes whose
+    // callers still wait.
     std::shared_ptr<SecretCall> takeRunnable()
     {
         for (auto it = waiting.begin(); it != waiting.end();) {
@@ -186,7 +188,9 @@ struct SecretStore::Calls {
                 continue;
             }
             const auto holds = [&call](const std::shared_ptr<SecretCall>& other) {
-                return other->mutates() && other->relatedTo(call) && (call.mutates() || !other->overdue);
+                if (!other->relatedTo(call) || !(other->mutates() || call.mutates()))
+                    return false;
+                return (other->mutates() && call.mutates()) || !other->overdue;
             };
             if (std::none_of(waiting.begin(), it, holds) && std::none_of(running.begin(), running.end(), holds)) {
                 std::shared_ptr<SecretCall> taken = *it;
