@@ -362,9 +362,8 @@ void KittyGraphics::refreshKittyPlaceholderRows()
     for (const std::uint32_t id : placeholderImagesChanged_)
         numbers.push_back(id & 0xFFFFFFu);
     placeholderImagesChanged_.clear();
-    std::ranges::sort(numbers);
-    const auto [last, end] = std::ranges::unique(numbers);
-    numbers.erase(last, end);
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
 
     // Only the rows on show: a row scrolled out of view is drawn afresh when it comes back.
     Buffer& screen = host_.activeScreen();
@@ -381,7 +380,7 @@ void KittyGraphics::refreshKittyPlaceholderRows()
         const int width = std::min(line->dataSize(), host_.cols());
         for (int column = 0; column < width; ++column) {
             const CharData cell = line->getCell(column);
-            if (cell.hasSimpleCode() || !std::ranges::binary_search(numbers, kittyPlaceholderColourNumber(cell.attribute.fg))
+            if (cell.hasSimpleCode() || !std::binary_search(numbers.begin(), numbers.end(), kittyPlaceholderColourNumber(cell.attribute.fg))
                 || !host_.isKittyPlaceholderCode(cell.code))
                 continue;
             host_.updateRange(row);
