@@ -541,11 +541,8 @@ std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const N
 
 void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
 {
-    QSet<QString> favorites = connection.favorites();
-    const bool wanted = !favorites.remove(name);
-    if (wanted)
-        favorites.insert(name);
-    connection.setFavorites(favorites);
+    const bool wanted = !connection.favorites().contains(name);
+    connection.setFavorite(name, wanted);
     connection.pendingFavorites.insert(name, wanted);
     if (settledAfterChange(connection)) {
         const SharedPrefs sets = settledSets(connection);
@@ -553,18 +550,13 @@ void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
         uploadSettled(connection, sets);
         return;
     }
-    prefs.setFavorites(connection.id, favorites);
+    prefs.setFavorites(connection.id, connection.favorites());
     uploadSharedState(connection);
 }
 
 void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& connection)
 {
-    QSet<QString> names = connection.hidden();
-    if (hidden)
-        names.insert(name);
-    else
-        names.remove(name);
-    connection.setHidden(names);
+    connection.setHiddenName(name, hidden);
     connection.pendingHidden.insert(name, hidden);
     if (settledAfterChange(connection)) {
         const SharedPrefs sets = settledSets(connection);
@@ -572,7 +564,7 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
         uploadSettled(connection, sets);
         return;
     }
-    prefs.setHidden(connection.id, names);
+    prefs.setHidden(connection.id, connection.hidden());
     uploadSharedState(connection);
 }
 
