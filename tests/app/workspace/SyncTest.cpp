@@ -675,6 +675,36 @@ TEST_F(HostDataFixture, EveryChangeLeavesTheSetsThePreferenceAndTheFileOfTheWhol
     }
 }
 
+// The views hear of each change of one name, and of nothing when a hide changes no set.
+TEST_F(HostDataFixture, AChangeOfOneNameNotifiesWhenItChangesTheSet)
+{
+    sync();
+    int favoriteSignals = 0;
+    int hiddenSignals = 0;
+    QObject::connect(&local(), &MacConnection::favoritesChanged, [&] { ++favoriteSignals; });
+    QObject::connect(&local(), &MacConnection::hiddenChanged, [&] { ++hiddenSignals; });
+    const QString web = QStringLiteral("web");
+    const struct {
+        std::function<void()> change;
+        int favorites;
+        int hidden;
+    } steps[] = {
+        {[&] { model.toggleFavorite(web, local()); }, 1, 0},
+        {[&] { model.toggleFavorite(web, local()); }, 2, 0},
+        {[&] { model.toggleHidden(web, true, local()); }, 2, 1},
+        {[&] { model.toggleHidden(web, true, local()); }, 2, 1},
+        {[&] { model.toggleHidden(web, false, local()); }, 2, 2},
+        {[&] { model.toggleHidden(web, false, local()); }, 2, 2},
+    };
+    int index = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(index++);
+        step.change();
+        EXPECT_EQ(favoriteSignals, step.favorites);
+        EXPECT_EQ(hiddenSignals, step.hidden);
+    }
+}
+
 // A file whose names are `c` characters and that takes exactly `bytes` bytes in UTF-8: "api"
 // and one long name, made up with ASCII to the byte.
 QString sharedStateOfBytes(QChar c, qsizetype bytes)
