@@ -251,6 +251,49 @@ QJsonArray Prefs::storedNameSet(const QSet<QString>& names)
     return QJsonArray::fromStringList(list);
 }
 
+void Prefs::setNameList(const QString& key, QStringList names)
+{
+    if (!std::is_sorted(names.cbegin(), names.cend()))
+        std::sort(names.begin(), names.end());
+    // A list of a hundred thousand names costs far more to build than to compare: when the
+    // stored one is the same but for one name, only that name is put in or taken out.
+    const QJsonArray stored = d.value(key).toArray();
+    if (std::abs(stored.size() - names.size()) == 1) {
+        const bool inserted = names.size() > stored.size();
+        const qsizetype shorter = std::min(stored.size(), names.size());
+        auto same = [&](qsizetype storedAt, qsizetype namesAt) {
+            const QJsonValue value = stored.at(storedAt);
+            return value.isString() && value.toString() == names.at(namesAt);
+        };
+        qsizetype at = 0;
+        while (at < shorter && same(at, at))
+            ++at;
+        bool rest = true;
+        for (qsizetype i = at; rest && i < shorter; ++i)
+            rest = inserted ? same(i, i + 1) : same(i + 1, i);
+        if (rest) {
+            QJsonArray changed = stored;
+            if (inserted)
+                changed.insert(at, names.at(at));
+            else
+                changed.removeAt(at);
+            d.setValue(key, changed);
+            return;
+        }
+    }
+    d.setValue(key, QJsonArray::fromStringList(names));
+}
+
+void Prefs::setFavoriteNames(const QString& connectionID, const QStringList& names)
+{
+    setNameList(favoritesKey(connectionID), names);
+}
+
+void Prefs::setHiddenNames(const QString& connectionID, const QStringList& names)
+{
+    setNameList(hiddenKey(connectionID), names);
+}
+
 void Prefs::setNameSet(const QString& key, const QSet<QString>& names)
 {
     d.setValue(key, storedNameSet(names));

@@ -105,6 +105,10 @@ public:
     // The stored form of a set of names, to be built off the main thread when it holds many
     // (a host may share a hundred thousand), and stored as it is.
     static QJsonArray storedNameSet(const QSet<QString>& names);
+    // The same as setFavorites and setHidden, from distinct names in any order; cheap for
+    // names sorted already (in code-point order, say) and a stored list one name apart.
+    void setFavoriteNames(const QString& connectionID, const QStringList& names);
+    void setHiddenNames(const QString& connectionID, const QStringList& names);
     void setStoredFavorites(const QString& connectionID, const QJsonArray& stored);
     void setStoredHidden(const QString& connectionID, const QJsonArray& stored);
 
@@ -119,6 +123,7 @@ private:
     bool boolOr(const QString& key, bool fallback) const;
     QSet<QString> nameSet(const QString& key) const;
     void setNameSet(const QString& key, const QSet<QString>& names);
+    void setNameList(const QString& key, QStringList names);
 
     PreferenceStore& d;
 };

@@ -69,6 +69,33 @@ void MacConnection::setHidden(const QSet<QString>& value)
     assign(this, hiddenValue, value, &MacConnection::hiddenChanged);
 }
 
+namespace {
+
+bool putName(QSet<QString>& names, const QString& name, bool in)
+{
+    if (names.contains(name) == in)
+        return false;
+    if (in)
+        names.insert(name);
+    else
+        names.remove(name);
+    return true;
+}
+
+} // namespace
+
+void MacConnection::setFavorite(const QString& name, bool favorite)
+{
+    if (putName(favoritesValue, name, favorite))
+        Q_EMIT favoritesChanged();
+}
+
+void MacConnection::setHiddenName(const QString& name, bool hidden)
+{
+    if (putName(hiddenValue, name, hidden))
+        Q_EMIT hiddenChanged();
+}
+
 void MacConnection::setLiveSessions(const QSet<QString>& value)
 {
     assign(this, liveSessionsValue, value, &MacConnection::liveSessionsChanged);

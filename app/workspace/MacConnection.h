@@ -60,6 +60,10 @@ public:
     void setFavorites(const QSet<QString>& value);
     const QSet<QString>& hidden() const { return hiddenValue; }
     void setHidden(const QSet<QString>& value);
+    // One name in or out, in place (a copy of a set of many names costs a click its time);
+    // notifies when that changed the set.
+    void setFavorite(const QString& name, bool favorite);
+    void setHiddenName(const QString& name, bool hidden);
     const QSet<QString>& liveSessions() const { return liveSessionsValue; }
     void setLiveSessions(const QSet<QString>& value);
     const QHash<QString, GitInfo>& gitInfo() const { return gitInfoValue; }

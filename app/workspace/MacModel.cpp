@@ -39,6 +39,17 @@ NameSet nameSet(const QSet<QString>& names)
     return NameSet(names.cbegin(), names.cend());
 }
 
+// Puts the wanted names into the set and takes the others out.
+void withChanges(NameSet& names, const QHash<QString, bool>& changes)
+{
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
+        if (change.value())
+            names.insert(change.key());
+        else
+            names.erase(change.key());
+    }
+}
+
 QString tabKey(const MacTab& tab)
 {
     return tab.id();
@@ -424,6 +435,33 @@ void MacModel::uploadSharedState(MacConnection& connection)
         runRemote(connection, *script);
 }
 
+bool MacModel::settledAfterChange(MacConnection& connection)
+{
+    if (connection.sharedSettled && connection.sharedStateRead && !connection.sharedStateHeld())
+        return true;
+    // The change waits in the pending names for the listing that reads the file.
+    connection.sharedSettled = false;
+    return false;
+}
+
+SharedPrefs MacModel::settledSets(const MacConnection& connection)
+{
+    // Settled, our sets are the file as last read or written with the pending names on top:
+    // copying its sets keeps them in the encoder's order, where sorting ours would go over
+    // every name of a full file at each click.
+    static const SharedPrefs none;
+    SharedPrefs sets = connection.sharedRaw ? *connection.sharedRaw : none;
+    withChanges(sets.favorites, connection.pendingFavorites);
+    withChanges(sets.hidden, connection.pendingHidden);
+    return sets;
+}
+
+void MacModel::uploadSettled(MacConnection& connection, const SharedPrefs& sets)
+{
+    if (std::optional<QString> script = sharedUpload(connection, sets.favorites, sets.hidden, false))
+        runRemote(connection, *script);
+}
+
 namespace {
 
 // Sorts out the names of two sets in one walk over both (they iterate in the same order):
@@ -503,32 +541,30 @@ std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const N
 
 void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
 {
-    QSet<QString> favorites = connection.favorites();
-    const bool wanted = !favorites.remove(name);
-    if (wanted)
-        favorites.insert(name);
-    connection.setFavorites(favorites);
-    prefs.setFavorites(connection.id, favorites);
-    if (connection.sharedStateHeld() || !connection.sharedStateRead) {
-        connection.pendingFavorites.insert(name, wanted);
-        connection.sharedSettled = false;
+    const bool wanted = !connection.favorites().contains(name);
+    connection.setFavorite(name, wanted);
+    connection.pendingFavorites.insert(name, wanted);
+    if (settledAfterChange(connection)) {
+        const SharedPrefs sets = settledSets(connection);
+        prefs.setFavoriteNames(connection.id, QStringList(sets.favorites.cbegin(), sets.favorites.cend()));
+        uploadSettled(connection, sets);
+        return;
     }
+    prefs.setFavorites(connection.id, connection.favorites());
     uploadSharedState(connection);
 }
 
 void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& connection)
 {
-    QSet<QString> names = connection.hidden();
-    if (hidden)
-        names.insert(name);
-    else
-        names.remove(name);
-    connection.setHidden(names);
-    prefs.setHidden(connection.id, names);
-    if (connection.sharedStateHeld() || !connection.sharedStateRead) {
-        connection.pendingHidden.insert(name, hidden);
-        connection.sharedSettled = false;
+    connection.setHiddenName(name, hidden);
+    connection.pendingHidden.insert(name, hidden);
+    if (settledAfterChange(connection)) {
+        const SharedPrefs sets = settledSets(connection);
+        prefs.setHiddenNames(connection.id, QStringList(sets.hidden.cbegin(), sets.hidden.cend()));
+        uploadSettled(connection, sets);
+        return;
     }
+    prefs.setHidden(connection.id, connection.hidden());
     uploadSharedState(connection);
 }
 

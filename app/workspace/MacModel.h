@@ -396,6 +396,12 @@ private:
     // and its master connection is closed.
     Task<> abandonConnection(std::shared_ptr<SSHLink> link);
     void uploadSharedState(MacConnection& connection);
+    // After a favourite or hide change recorded in the pending names: whether our sets are
+    // still the host's file with those names on top (else the change waits for a listing).
+    bool settledAfterChange(MacConnection& connection);
+    // Our sets in the encoder's order, from the file and the pending names; settled only.
+    static SharedPrefs settledSets(const MacConnection& connection);
+    void uploadSettled(MacConnection& connection, const SharedPrefs& sets);
     // The script that writes the sets to the host's shared-state file, or nothing. A file
     // past its size would be refused by every client: then only the removals go up, the
     // additions wait here in the pending names, and the banner says so (once when

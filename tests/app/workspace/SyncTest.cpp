@@ -600,6 +600,111 @@ TEST_F(HostDataFixture, AFullSharedStateTakesRemovalsAndKeepsAdditionsHere)
     EXPECT_EQ(merged->hidden, NameSet{QStringLiteral("a-long-hidden-name")});
 }
 
+// Changes one after the other on a file with room and on a full one: after each, the sets
+// here, the stored preference (sorted by UTF-16 units, unlike the file's code points) and
+// what went up are those of the whole sets, and a change taken back writes the file as it was.
+TEST_F(HostDataFixture, EveryChangeLeavesTheSetsThePreferenceAndTheFileOfTheWholeSets)
+{
+    const QString wide = QString(QChar(0xFF21));
+    const QString astral = QString::fromUtf8("\xF0\x9D\x92\xB3");
+    // The full file takes exactly its size.
+    const QString filler(maximumSharedStateBytes - 48, u'z');
+    struct Step {
+        bool favorite;
+        QString name;
+        // The sets the file gets, or nothing when the change is kept here.
+        std::optional<SharedPrefs> uploaded;
+    };
+    const struct {
+        const char* about;
+        QString file;
+        QList<Step> steps;
+    } cases[] = {
+        {"room", QStringLiteral("{\"favorites\":[\"%1\",\"b\"],\"hidden\":[]}").arg(wide),
+         {{true, astral, SharedPrefs{{astral, wide, QStringLiteral("b")}, {}}},
+          {false, astral, SharedPrefs{{astral, wide, QStringLiteral("b")}, {astral}}},
+          {true, wide, SharedPrefs{{astral, QStringLiteral("b")}, {astral}}},
+          {false, astral, SharedPrefs{{astral, QStringLiteral("b")}, {}}}}},
+        {"full", QStringLiteral("{\"favorites\":[\"api\",\"%1\"],\"hidden\":[],\"version\":1}").arg(filler),
+         {{true, QStringLiteral("website"), std::nullopt},
+          {true, QStringLiteral("website"), SharedPrefs{{QStringLiteral("api"), filler}, {}}},
+          {false, astral, std::nullopt},
+          {true, QStringLiteral("api"), SharedPrefs{{filler}, {astral}}},
+          {true, QStringLiteral("api"), std::nullopt},
+          {false, astral, SharedPrefs{{QStringLiteral("api"), filler}, {}}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.about);
+        written.clear();
+        shared = c.file;
+        sync();
+        ASSERT_TRUE(written.isEmpty());
+        const std::optional<SharedPrefs> start = parseSharedPrefs(c.file);
+        ASSERT_TRUE(start);
+        QSet<QString> favorites(start->favorites.cbegin(), start->favorites.cend());
+        QSet<QString> hidden;
+        int index = 0;
+        for (const Step& step : c.steps) {
+            SCOPED_TRACE(index++);
+            written.clear();
+            if (step.favorite) {
+                if (!favorites.remove(step.name))
+                    favorites.insert(step.name);
+                model.toggleFavorite(step.name, local());
+            } else {
+                const bool hide = !hidden.contains(step.name);
+                hide ? void(hidden.insert(step.name)) : void(hidden.remove(step.name));
+                model.toggleHidden(step.name, hide, local());
+            }
+            EXPECT_EQ(local().favorites(), favorites);
+            EXPECT_EQ(local().hidden(), hidden);
+            for (const auto& [key, names] : {std::pair{Prefs::favoritesKey(local().id), favorites},
+                                              std::pair{Prefs::hiddenKey(local().id), hidden}}) {
+                QStringList sorted(names.cbegin(), names.cend());
+                std::sort(sorted.begin(), sorted.end());
+                EXPECT_EQ(prefs.store().value(key), QJsonArray::fromStringList(sorted)) << key.toStdString();
+            }
+            if (!step.uploaded) {
+                EXPECT_TRUE(written.isEmpty());
+                continue;
+            }
+            ASSERT_EQ(written.size(), 1);
+            EXPECT_EQ(uploadedFile(written.front()), step.uploaded);
+        }
+        model.clearBanners();
+    }
+}
+
+// The views hear of each change of one name, and of nothing when a hide changes no set.
+TEST_F(HostDataFixture, AChangeOfOneNameNotifiesWhenItChangesTheSet)
+{
+    sync();
+    int favoriteSignals = 0;
+    int hiddenSignals = 0;
+    QObject::connect(&local(), &MacConnection::favoritesChanged, [&] { ++favoriteSignals; });
+    QObject::connect(&local(), &MacConnection::hiddenChanged, [&] { ++hiddenSignals; });
+    const QString web = QStringLiteral("web");
+    const struct {
+        std::function<void()> change;
+        int favorites;
+        int hidden;
+    } steps[] = {
+        {[&] { model.toggleFavorite(web, local()); }, 1, 0},
+        {[&] { model.toggleFavorite(web, local()); }, 2, 0},
+        {[&] { model.toggleHidden(web, true, local()); }, 2, 1},
+        {[&] { model.toggleHidden(web, true, local()); }, 2, 1},
+        {[&] { model.toggleHidden(web, false, local()); }, 2, 2},
+        {[&] { model.toggleHidden(web, false, local()); }, 2, 2},
+    };
+    int index = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(index++);
+        step.change();
+        EXPECT_EQ(favoriteSignals, step.favorites);
+        EXPECT_EQ(hiddenSignals, step.hidden);
+    }
+}
+
 // A file whose names are `c` characters and that takes exactly `bytes` bytes in UTF-8: "api"
 // and one long name, made up with ASCII to the byte.
 QString sharedStateOfBytes(QChar c, qsizetype bytes)
