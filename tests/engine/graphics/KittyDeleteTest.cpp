@@ -269,8 +269,9 @@ TEST_P(KittyPlaceholderRefresh, RedrawsTheRowsShowingTheImage)
         f.command(command);
     const auto range = f.terminal->getUpdateRange();
     ASSERT_EQ(range.has_value(), GetParam().redrawn.has_value());
-    if (range)
+    if (range) {
         EXPECT_EQ(std::pair(range->startY, range->endY), *GetParam().redrawn);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -89,9 +90,19 @@ class LocalProcessTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(scratch.valid()); }
 
+    // Some conditions change on the process's own threads without posting anything to the
+    // loop (the writer's count, the descriptor closed by the reaper), so the loop's wait is cut
+    // into short slices and the condition is checked again after each.
     bool runUntil(const std::function<bool()>& predicate)
     {
-        return loop.runUntil(predicate, RunLoop::Clock::now() + kTimeout);
+        const auto deadline = RunLoop::Clock::now() + kTimeout;
+        for (;;) {
+            const auto slice = std::min(deadline, RunLoop::Clock::now() + std::chrono::milliseconds(10));
+            if (loop.runUntil(predicate, slice))
+                return true;
+            if (slice >= deadline)
+                return false;
+        }
     }
     // The end was reported and every byte read before end of file was delivered.
     bool finished(const LocalProcess& process) const
