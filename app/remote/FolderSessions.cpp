@@ -313,10 +313,15 @@ namespace {
 // What the probe runs once, before its folders. Nothing a repository's own settings name may
 // run while its state is read: no lazy fetch of a missing object in a partial clone (and no
 // transport at all, whatever the repository allows itself), no hook (nothing is written, and
-// hooks are looked for nowhere), no file-system monitor, no submodule (whose settings are as
-// foreign), and every filter the repository names emptied. Reading those names runs nothing,
-// nor does reading the branch: `rev-parse --abbrev-ref` reads the name HEAD holds, no object,
-// and writes nothing (the environment covers it all the same).
+// hooks are looked for nowhere), no file-system monitor, and every filter the repository names
+// emptied. Reading those names runs nothing, nor does reading the branch: `rev-parse
+// --abbrev-ref` reads the name HEAD holds, no object, and writes nothing (the environment
+// covers it all the same).
+//
+// A submodule's settings are as foreign. git only compares the commit each submodule has
+// checked out, read from its HEAD, with the one recorded, and runs nothing of the submodule for
+// that: a submodule moved to another commit marks its project changed, but changes inside a
+// submodule's own tree are not seen.
 //
 // The state is read from git's output, never from a pipeline's status: a login profile may set
 // `pipefail`, and git then fails with the pipe its reader closed after one character.
@@ -366,7 +371,7 @@ __hv_dirty() {
   done <<EOF
 $__hv_f
 EOF
-  d=$(__hv_environment "$__hv_e"; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=all 2>/dev/null | head -c 1)
+  d=$(__hv_environment "$__hv_e"; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=dirty 2>/dev/null | head -c 1)
   [ -z "$d" ] || d=1
 }
 )hv";

@@ -8,6 +8,14 @@
 
 namespace halvoren {
 
+namespace {
+
+// The seeding script's own variables: a session of its tabs stands, and tmux failed to make one.
+constexpr char seedReachedVariable[] = "hv_seed_reached";
+constexpr char seedFailedVariable[] = "hv_seed_failed";
+
+} // namespace
+
 ReconcilePlan reconcileTabs(const QList<LocalTab>& local, const QList<HostTab>& host, const QDateTime& now)
 {
     QSet<QString> hostSessions;
@@ -67,16 +75,31 @@ QString tmuxSeedScript(const QString& session, const QString& name, const QStrin
     const QString quoted = shellQuote(path);
     const QString report = QStringLiteral("echo ") + QLatin1String(seededMarker) + token + u'-';
     const QString at = u'-' + QString::number(order);
+    // It also keeps, for the closing line, whether a session stands and whether tmux failed.
+    const QString reached = QStringLiteral("; ") + QLatin1String(seedReachedVariable) + QStringLiteral("=1");
     const QString made = QStringLiteral("if tmux has-session -t ") + tmuxSessionTarget(session) +
-                         QStringLiteral(" 2>/dev/null; then ") + report + QStringLiteral("present") + at +
-                         QStringLiteral("; elif (cd -- ") + quoted +
-                         QStringLiteral(") 2>/dev/null; then ") + tmuxNewSessionCommand(session, path) +
-                         QStringLiteral(" 2>/dev/null && ") + report + QStringLiteral("made") + at +
-                         QStringLiteral("; elif [ -d ") + quoted + QStringLiteral(" ]; then ") + report +
-                         QString::number(folderInaccessibleStatus) + at + QStringLiteral("; else ") + report +
-                         QString::number(folderMissingStatus) + at + QStringLiteral("; fi\n");
+                         QStringLiteral(" 2>/dev/null; then ") + report + QStringLiteral("present") + at + reached +
+                         QStringLiteral("; elif (cd -- ") + quoted + QStringLiteral(") 2>/dev/null; then if ") +
+                         tmuxNewSessionCommand(session, path) + QStringLiteral(" 2>/dev/null; then ") + report +
+                         QStringLiteral("made") + at + reached + QStringLiteral("; else ") +
+                         QLatin1String(seedFailedVariable) + QStringLiteral("=1; fi; elif [ -d ") + quoted +
+                         QStringLiteral(" ]; then ") + report + QString::number(folderInaccessibleStatus) + at +
+                         QStringLiteral("; else ") + report + QString::number(folderMissingStatus) + at +
+                         QStringLiteral("; fi\n");
     const QString plain = tmuxSessionScript(session, name, path, order);
     return made + plain.mid(plain.indexOf(u'\n') + 1);
+}
+
+QString tmuxSeedOpening()
+{
+    return QLatin1String(seedReachedVariable) + QStringLiteral("=; ") + QLatin1String(seedFailedVariable) +
+           QStringLiteral("=\n");
+}
+
+QString tmuxSeedClosing()
+{
+    return QStringLiteral("if [ -n \"$") + QLatin1String(seedReachedVariable) + QStringLiteral("\" ] || [ -z \"$") +
+           QLatin1String(seedFailedVariable) + QStringLiteral("\" ]; then tmux set -g @hv_sync 1; fi\n");
 }
 
 SeedReport parseSeedReport(const QString& output, const QString& token)

@@ -46,10 +46,19 @@ QString tmuxSessionScript(const QString& session, const QString& name, const QSt
 // "<seededMarker><token>-present-<order>" for one that exists already (tagged wherever its
 // folder went), and "<seededMarker><token>-<status>-<order>" for a folder it refused, missing
 // or not a folder (folderMissingStatus) or closed to the account (folderInaccessibleStatus). A
-// tab of which the script says nothing was not written: the host's tmux failed.
+// tab of which the script says nothing was not written: the host's tmux failed. The lines of a
+// seeding's tabs stand between tmuxSeedOpening and tmuxSeedClosing.
 inline constexpr char seededMarker[] = "hv-seeded-";
 QString tmuxSeedScript(const QString& session, const QString& name, const QString& path, qint64 order,
                        const QString& token);
+
+// The lines around a seeding's tab lines. The closing one marks the host synchronised when a
+// session of the tabs stands, or when tmux failed to make none (no tab carried, or every folder
+// refused: that seeding is not tried again at every listing). A tmux server that runs but
+// cannot make sessions is left unmarked: its empty listing would be followed, and would drop
+// the tabs saved here.
+QString tmuxSeedOpening();
+QString tmuxSeedClosing();
 
 // What a seeding reported, by order: the sessions it made, those it found, and the folders it
 // refused, with their status. Only whole lines of the given token count.

@@ -782,7 +782,7 @@ Task<> MacModel::seedHost(MacConnection& connection)
     // not seeded again at every listing.
     const QString token = QString::number(QRandomGenerator::system()->generate64(), 16);
     QList<Entry> written;
-    QString script;
+    QString script = tmuxSeedOpening();
     // Said once the seeding is known to have reached the host: one that failed is tried again
     // at every listing, and would say the same every few seconds.
     QStringList refusals;
@@ -795,7 +795,7 @@ Task<> MacModel::seedHost(MacConnection& connection)
         written << entry;
         script += tmuxSeedScript(entry.session, entry.name, entry.path, written.size(), token);
     }
-    script += QStringLiteral("tmux set -g @hv_sync 1\n");
+    script += tmuxSeedClosing();
 
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);

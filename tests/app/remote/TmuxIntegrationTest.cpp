@@ -439,7 +439,7 @@ TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
     run(test::plainStatusScript(root));
     const QByteArray log = test::readAll(ran);
     for (const test::HostileRepository& repository : test::hostileRepositories)
-        EXPECT_TRUE(log.contains(repository.word)) << repository.name << ": " << log.toStdString();
+        EXPECT_EQ(test::wordsMissing(repository, log).join(u' ').toStdString(), "") << repository.name << ": " << log.toStdString();
 }
 
 // Older gits, played by a wrapper first on the PATH that gives the version asked and passes
@@ -496,6 +496,69 @@ TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
         EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
     }
 }
+
+// Each of the probe's guards holds alone. A wrapper first on the PATH takes another guard
+// away before it runs this computer's git, and says "dropped" in `$calls` when it did: without
+// `--no-optional-locks` a status may write the index, and only the hooks' emptied folder keeps
+// its hook from running; with either of the two fetch guards unset, the other alone stops a
+// partial clone's fetch.
+struct LoneGuard {
+    const char* name;
+    // The wrapper's shell text, before it runs git with "$@".
+    const char* wrapper;
+    // The hostile repositories it is tried on, separated by blanks.
+    const char* repositories;
+    // The guard left is one the installed git may not know.
+    bool needsNoLazyFetch;
+};
+
+const LoneGuard loneGuards[] = {
+    {"HooksPath",
+     "for a in \"$@\"; do\n"
+     "  shift\n"
+     "  if [ \"$a\" = --no-optional-locks ]; then echo dropped >> \"$calls\"; continue; fi\n"
+     "  set -- \"$@\" \"$a\"\n"
+     "done\n",
+     "hooked included", false},
+    {"AllowProtocol",
+     "if [ -n \"${GIT_NO_LAZY_FETCH+set}\" ]; then echo dropped >> \"$calls\"; unset GIT_NO_LAZY_FETCH; fi\n",
+     "lazy-ssh lazy-ext lazy-head lazy-file", false},
+    {"NoLazyFetch",
+     "if [ -n \"${GIT_ALLOW_PROTOCOL+set}\" ]; then echo dropped >> \"$calls\"; unset GIT_ALLOW_PROTOCOL; fi\n",
+     "lazy-ssh lazy-ext lazy-head lazy-file", true},
+};
+
+class GitProbeLoneGuard : public HostScripts, public ::testing::WithParamInterface<LoneGuard> {};
+
+TEST_P(GitProbeLoneGuard, StopsTheRepositoriesCommands)
+{
+    const LoneGuard& guard = GetParam();
+    const QString real = QStandardPaths::findExecutable(QStringLiteral("git"));
+    const QString root = folder(QStringLiteral("projets"));
+    const QString ran = tmux.file(QStringLiteral("ran"));
+    const QString bin = folder(QStringLiteral("bin"));
+    const QString calls = tmux.file(QStringLiteral("calls"));
+    const QStringList names = QString::fromLatin1(guard.repositories).split(u' ');
+    ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran, names), 120), test::hostileRepositoriesMade(names));
+    if (guard.needsNoLazyFetch) {
+        run(QStringLiteral("unset GIT_ALLOW_PROTOCOL; GIT_NO_LAZY_FETCH=1 git -C ") +
+            shellQuote(root + QStringLiteral("/lazy-ssh")) + QStringLiteral(" status --porcelain >/dev/null 2>&1; true\n"));
+        if (QFileInfo::exists(ran))
+            GTEST_SKIP() << "this git fetches lazily whatever GIT_NO_LAZY_FETCH says";
+    }
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/git"), "#!/bin/sh\ncalls=" + shellQuote(calls).toUtf8() + "\n" +
+                                                                 guard.wrapper + "exec " + shellQuote(real).toUtf8() +
+                                                                 " \"$@\"\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/git"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QString probe = QStringLiteral("PATH=") + shellQuote(bin) + QStringLiteral(":$PATH\n") +
+                          gitProbeScript(test::hostileRepositoryPaths(root, names));
+    test::expectProbe(parseGitProbe(run(probe, 40)), test::hostileRepositoriesState(root, names));
+    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+    EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wrapped, GitProbeLoneGuard, ::testing::ValuesIn(loneGuards),
+                         [](const ::testing::TestParamInfo<LoneGuard>& info) { return std::string(info.param.name); });
 
 TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
 {

@@ -1,7 +1,7 @@
 // Git repositories whose own settings name commands that reading the state of their work tree
 // would run, made by one script on the host that probes them (this computer, or the test
 // account over ssh). Every such command appends a word to one file, `$ran`; a plain
-// `git status` in each writes its word there, so each repository is as hostile as it looks.
+// `git status` in each writes its words there, so each repository is as hostile as it looks.
 #pragma once
 
 #include "remote/FolderSessions.h"
@@ -35,8 +35,9 @@ struct HostileRepository {
     const char* setup;
     const char* branch;
     bool dirty;
-    // What a plain status appends to `$ran`; empty for a repository that names nothing.
-    const char* word;
+    // What a plain status appends to `$ran`, words separated by blanks; empty for a
+    // repository that names nothing.
+    const char* words;
 };
 
 // A partial clone of the server without any tree, whose index and files are the commit's: git
@@ -99,6 +100,25 @@ inline const HostileRepository hostileRepositories[] = {
      "main", false, "head"},
     {"lazy-file", HV_LAZY_CLONE("lazy-file", "\"file://$server\"", "git config remote.origin.uploadpack \"echo upload-pack >> $ran; false\""),
      "main", false, "upload-pack"},
+    // Submodules whose own settings name commands: one with a file-system monitor, a filter
+    // over a file of stale recorded state and an index hook, checked out a commit past the one
+    // recorded; one a partial clone missing a tree, whose remote runs a command. A plain status
+    // reads each submodule's work tree and runs them all; the moved one still shows.
+    {"submodules",
+     "git init -q -b main submodules && cd submodules && git init -q -b main kit && "
+     "(cd kit && printf '*.txt filter=evil\\n' > .gitattributes && echo data > a.txt && git add . && commit -m one) && "
+     "git clone -q --filter=tree:0 --no-checkout \"file://$server\" lazy && cp ../source/.git/index lazy/.git/index && "
+     "cp -R ../source/d ../source/top lazy/ && "
+     "printf '[submodule \"kit\"]\\n\\tpath = kit\\n\\turl = ./kit\\n[submodule \"lazy\"]\\n\\tpath = lazy\\n\\turl = ./lazy\\n' > .gitmodules && "
+     "git add .gitmodules kit lazy 2>/dev/null && commit -m s && (cd kit && commit --allow-empty -m two) && "
+     "git -C kit config core.fsmonitor \"echo kit-monitor >> $ran; false\" && "
+     "git -C kit config filter.evil.clean \"echo kit-filter >> $ran; cat\" && git -C kit config filter.evil.required true && "
+     "git -C kit config core.untrackedCache true && "
+     "printf '#!/bin/sh\\necho kit-index-change >> \"%s\"\\n' \"$ran\" > kit/.git/hooks/post-index-change && "
+     "chmod +x kit/.git/hooks/post-index-change && touch -d 2001-01-01 kit/a.txt && "
+     "git -C lazy config remote.origin.url ssh://example.invalid/x && "
+     "git -C lazy config core.sshCommand \"echo lazy-fetch >> $ran; false\"",
+     "main", true, "kit-monitor kit-filter kit-index-change lazy-fetch"},
     // Long enough a status that git is still writing when its reader has seen one character.
     {"busy",
      "git init -q -b main busy && cd busy && commit --allow-empty -m s && "
@@ -138,21 +158,34 @@ inline QString hostileRepositoriesMade(const QStringList& names = {})
     return made;
 }
 
-inline QStringList hostileRepositoryPaths(const QString& root)
+inline QStringList hostileRepositoryPaths(const QString& root, const QStringList& names = {})
 {
     QStringList paths;
     for (const HostileRepository& repository : hostileRepositories)
-        paths << root + u'/' + QLatin1String(repository.name);
+        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+            paths << root + u'/' + QLatin1String(repository.name);
     return paths;
 }
 
 // What the probe must give for each: its branch, and its state where git can tell it.
-inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root)
+inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root, const QStringList& names = {})
 {
     QMap<QString, GitInfo> state;
     for (const HostileRepository& repository : hostileRepositories)
-        state.insert(root + u'/' + QLatin1String(repository.name), GitInfo{QLatin1String(repository.branch), repository.dirty});
+        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+            state.insert(root + u'/' + QLatin1String(repository.name),
+                         GitInfo{QLatin1String(repository.branch), repository.dirty});
     return state;
+}
+
+// The words of the repository that `log` lacks.
+inline QStringList wordsMissing(const HostileRepository& repository, const QByteArray& log)
+{
+    QStringList missing;
+    for (const QString& word : QString::fromLatin1(repository.words).split(u' ', Qt::SkipEmptyParts))
+        if (!log.contains(word.toLatin1()))
+            missing << word;
+    return missing;
 }
 
 // The probe's answer, folder by folder.

@@ -85,13 +85,22 @@ QByteArray tmuxListingAs(const QByteArray& listing)
 // tmux after an upgrade while the old server runs: every command fails.
 const QByteArray tmuxOfAnotherVersion = "#!/bin/sh\necho 'protocol version mismatch (client 8, server 7)' >&2\nexit 1\n";
 
+// tmux whose server runs but can make no session (the host is out of processes): the rest
+// of its commands work.
+QByteArray tmuxMakingNoSession()
+{
+    return "#!/bin/sh\ncase $1 in new-session|new) echo 'create window failed: fork failed' >&2; exit 1 ;; esac\nexec "
+         + QStandardPaths::findExecutable(QStringLiteral("tmux")).toUtf8() + " \"$@\"\n";
+}
+
 using Instance = test::SyncingModel;
 
 // After a seeding that made the saved tabs' sessions, a listing that shows none of them (an
 // empty one, or a tmux that exits 1 as when its client no longer reaches the server)
 // rewrites nothing: the saved tabs stay, the next listing seeds and checks again, and the
 // user hears of it once. A seeding that made nothing at all (a tmux that fails every command)
-// fails the same way. Rows read through an awk the host does not have are no listing: the
+// fails the same way, and so does one whose tmux server runs the user's own session but can
+// make no other: neither is marked synchronised, so no later listing of it is followed. Rows read through an awk the host does not have are no listing: the
 // host is neither seeded nor followed, and says why. The first good listing opens the tabs;
 // until then the preferences are not written.
 TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
@@ -103,16 +112,22 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         QByteArray tmux;
         bool seeded;
         bool awkMissing;
+        bool userSession;
     } cases[] = {
-        {"empty listing", {}, tmuxListingAs("exit 0"), true, false},
-        {"tmux exits 1", {}, tmuxListingAs("exit 1"), true, false},
-        {"tmux fails every command", {}, tmuxOfAnotherVersion, false, false},
-        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false, true},
+        {"empty listing", {}, tmuxListingAs("exit 0"), true, false, false},
+        {"tmux exits 1", {}, tmuxListingAs("exit 1"), true, false, false},
+        {"tmux fails every command", {}, tmuxOfAnotherVersion, false, false, false},
+        {"a running server that makes no session", {}, tmuxMakingNoSession(), false, false, true},
+        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         Host host;
         host.loginPath(c.programs, c.tmux);
+        if (c.userSession) {
+            tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("mine")});
+            ASSERT_TRUE(Host::hasSession(QStringLiteral("mine")));
+        }
         QList<PersistedTab> saved;
         for (const char* name : {"web", "api"}) {
             const QString path = host.folder(QLatin1String(name));
@@ -130,6 +145,8 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
             EXPECT_EQ(Host::hasSession(tab.tmux), c.seeded);
             EXPECT_EQ(tmuxOption(tab.tmux, QStringLiteral("@hv_open")), c.seeded ? QStringLiteral("1") : QString());
         }
+        const QStringList syncFlag{QStringLiteral("show-options"), QStringLiteral("-gqv"), QStringLiteral("@hv_sync")};
+        EXPECT_EQ(tmux(syncFlag).toStdString(), c.seeded ? "1" : "");
         EXPECT_TRUE(instance.model.tabs().isEmpty());
         EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
         EXPECT_TRUE(instance.local().seedFromPersisted);
@@ -147,6 +164,7 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
         EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
         EXPECT_TRUE(instance.local().seedFromPersisted);
+        EXPECT_EQ(tmux(syncFlag).toStdString(), c.seeded ? "1" : "");
         instance.store.flush();
         EXPECT_TRUE(test::readAll(preferences) == stored) << "the preferences were written";
 
