@@ -385,24 +385,29 @@ void CaretView::drawCaret(QPainter& painter, bool focusedForm)
     painter.setPen(textColor);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::TextAntialiasing, true);
-    const ShapedCell& shaped = glyphs_.shape(ctline->font, ctline->text);
-    for (const ShapedGlyphRun& run : shaped.runs) {
-        for (qsizetype k = 0; k < run.glyphs.size(); ++k) {
-            const quint32 glyph = run.glyphs[k];
-            GlyphSlotFit fit;
-            if (glyphColumnWidth >= 2) {
-                const GlyphMetricsCache::Metrics& measured = view.caretGlyphMetrics().metrics(run.font, glyph);
-                fit = glyphSlotFit(measured.advance, measured.bounds, glyphColumnWidth, view.caretCellDimension(),
-                                   descentAndLeading);
+    // Shaped and fitted into the caret's cells as the row does it, a cluster as one (a mark
+    // with its base), so the caret shows each glyph where the row has it.
+    packCellRun(ctline->text, std::u16string_view(), packed_);
+    if (const ShaperRun* shaped = glyphs_.shapeRun(ctline->font, packed_)) {
+        GlyphMetricsCache& measures = view.caretGlyphMetrics();
+        const std::optional<CellDimension> cell = view.caretCellDimension();
+        fitGlyphsToSlots(
+            *shaped,
+            [&](const QRawFont& font, quint32 glyph) {
+                return measures.slotFit(font, glyph, glyphColumnWidth, cell, descentAndLeading);
+            },
+            fitted_);
+        std::size_t flat = 0;
+        for (const ShaperGlyphRun& run : shaped->glyphRuns) {
+            for (const quint32 glyph : run.glyphs) {
+                const FittedGlyph& fit = fitted_[flat++];
+                QGlyphRun single;
+                single.setRawFont(fit.scale != 1.0 ? measures.scaled(run.font, fit.scale) : run.font);
+                single.setGlyphIndexes({glyph});
+                // The shaper counts y upward, the caret downward.
+                single.setPositions({QPointF(fit.offset.x(), baseline - fit.offset.y())});
+                painter.drawGlyphRun(QPointF(0, 0), single);
             }
-            QRawFont font = run.font;
-            if (fit.scale != 1.0)
-                font.setPixelSize(run.font.pixelSize() * fit.scale);
-            QGlyphRun single;
-            single.setRawFont(font);
-            single.setGlyphIndexes({glyph});
-            single.setPositions({QPointF(fit.dx + run.positions[k].x(), baseline - fit.dy + run.positions[k].y())});
-            painter.drawGlyphRun(QPointF(0, 0), single);
         }
     }
     painter.restore();

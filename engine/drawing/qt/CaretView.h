@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drawing/CellMetrics.h"
 #include "drawing/RunStyle.h"
@@ -173,6 +174,9 @@ private:
     QImage layer_;
     std::optional<Look> layerLook_;
     CellGlyphCache glyphs_;
+    // Scratch of the glyph drawing, kept for its capacity.
+    std::u16string packed_;
+    std::vector<FittedGlyph> fitted_;
 };
 
 } // namespace corvantix

@@ -35,6 +35,15 @@ const GlyphMetricsCache::Metrics& GlyphMetricsCache::metrics(const QRawFont& fon
     return known.glyphs.emplace(glyph, made).first->second;
 }
 
+GlyphSlotFit GlyphMetricsCache::slotFit(const QRawFont& font, quint32 glyph, int columnWidth,
+                                        const std::optional<CellDimension>& cell, double baselineOffset)
+{
+    if (columnWidth < 2 || !cell || !font.isValid())
+        return GlyphSlotFit::neutral();
+    const Metrics& measured = metrics(font, glyph);
+    return glyphSlotFit(measured.advance, measured.bounds, columnWidth, cell, baselineOffset);
+}
+
 const QRawFont& GlyphMetricsCache::scaled(const QRawFont& font, double scale)
 {
     FontEntry& known = entry(font);

@@ -15,6 +15,7 @@
 #include <QRawFont>
 
 #include <cstddef>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -34,6 +35,10 @@ public:
 
     // The horizontal advance and the ink box (y up from the baseline) of `glyph` in `font`.
     const Metrics& metrics(const QRawFont& font, quint32 glyph);
+    // The fit of `glyph` of `font` into a slot `columnWidth` cells wide (glyphSlotFit, from its
+    // measures here): the one rule of the rows and the caret of both renderers.
+    GlyphSlotFit slotFit(const QRawFont& font, quint32 glyph, int columnWidth, const std::optional<CellDimension>& cell,
+                         double baselineOffset);
     // `font` at its pixel size times `scale`.
     const QRawFont& scaled(const QRawFont& font, double scale);
     // Whether `font` draws its glyphs from colour bitmaps (a CBDT or sbix table), which

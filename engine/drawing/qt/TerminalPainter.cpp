@@ -511,9 +511,7 @@ void TerminalPainter::drawRunGlyphs(FrameState& state, const ViewLineSegment& se
     const bool wide = segment.columnWidth >= 2;
     GlyphMetricsCache& cache = glyphMetrics(state.frame);
     const auto slotFit = [&](const QRawFont& font, quint32 glyph) {
-        const GlyphMetricsCache::Metrics& metrics = cache.metrics(font, glyph);
-        return glyphSlotFit(metrics.advance, metrics.bounds, segment.columnWidth, state.frame.cell,
-                            state.descentAndLeading);
+        return cache.slotFit(font, glyph, segment.columnWidth, state.frame.cell, state.descentAndLeading);
     };
     const auto fitAlone = [&](const QRawFont& font, quint32 glyph) {
         const GlyphSlotFit fit = slotFit(font, glyph);

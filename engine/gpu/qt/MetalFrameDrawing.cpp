@@ -496,15 +496,16 @@ int MetalTerminalRenderer::encodeDrawData(const DrawData& data, MetalFloat2 view
         encoder.use(colorPipeline_);
         encoder.drawVertices(*buffer, static_cast<int>(data.cursorColorVertices.size()), false);
     }
-    if (auto buffer = makeFrameBuffer(pool, std::span<const GlyphVertex>(data.cursorGlyphVerticesGray))) {
-        encoder.use(textGrayPipeline_);
-        encoder.bindTexture(grayAtlas);
-        encoder.drawVertices(*buffer, static_cast<int>(data.cursorGlyphVerticesGray.size()), true);
-    }
+    // Its glyphs in the rows' order, colour pictures first: a mark on a picture stays seen.
     if (auto buffer = makeFrameBuffer(pool, std::span<const GlyphVertex>(data.cursorGlyphVerticesColor))) {
         encoder.use(textPipeline_);
         encoder.bindTexture(colorAtlas);
         encoder.drawVertices(*buffer, static_cast<int>(data.cursorGlyphVerticesColor.size()), true);
+    }
+    if (auto buffer = makeFrameBuffer(pool, std::span<const GlyphVertex>(data.cursorGlyphVerticesGray))) {
+        encoder.use(textGrayPipeline_);
+        encoder.bindTexture(grayAtlas);
+        encoder.drawVertices(*buffer, static_cast<int>(data.cursorGlyphVerticesGray.size()), true);
     }
 
     gl.glBindVertexArray(0);

@@ -390,12 +390,10 @@ bool TerminalView::processSizeChange(QSize size)
 
 GlyphSlotFit TerminalView::glyphSlotFit(const QRawFont& font, quint32 glyph, int columnWidth) const
 {
-    if (columnWidth < 2 || !cellDimension || !font.isValid())
+    if (columnWidth < 2)
         return GlyphSlotFit::neutral();
-    const GlyphMetricsCache::Metrics& measured = glyphMetrics.metrics(font, glyph);
     const QFontMetricsF metrics(fontSet.normal);
-    return corvantix::glyphSlotFit(measured.advance, measured.bounds, columnWidth, cellDimension,
-                                   metrics.descent() + metrics.leading());
+    return glyphMetrics.slotFit(font, glyph, columnWidth, cellDimension, metrics.descent() + metrics.leading());
 }
 
 // ---------------------------------------------------------------- Colours

@@ -1,5 +1,6 @@
 // The painter's picture against the GPU renderer's, where they once parted: glyph ink that
-// hangs out of its row, and CJK and Hangul drawn at a device pixel ratio above 1. The GPU
+// hangs out of its row, CJK and Hangul drawn at a device pixel ratio above 1, and marks on
+// emoji in the row and under the caret. The GPU
 // frame is drawn off screen at the ratio asked for; the painter draws into an image of that
 // ratio, as into the window's backing store.
 #include "GLTestSupport.h"
@@ -64,7 +65,9 @@ protected:
     // onto an opaque surface the raster engine blends the partly covered edge pixels of an
     // unhinted outline brighter, by the same share at every ratio, which is not the weight
     // of the glyph this compares.
-    QImage painterFrame(double scale)
+    // With `caret`, the focused caret widget is drawn over the rows where it stands, as the
+    // window shows it.
+    QImage painterFrame(double scale, bool caret = false)
     {
         QImage image(QSize(view->width(), view->height()) * scale, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(scale);
@@ -72,6 +75,11 @@ protected:
         view->layerBackgroundColor = Qt::transparent;
         QPainter painter(&image);
         view->drawTerminalContents(painter, QRect(0, 0, view->width(), view->height()));
+        if (caret) {
+            view->updateCaretView();
+            painter.translate(view->caretFrame().topLeft());
+            view->caretView->drawCaret(painter, true);
+        }
         painter.end();
         image.setDevicePixelRatio(1.0); // put on pixel for pixel
         QImage shown(image.size(), QImage::Format_RGB32);
@@ -284,6 +292,41 @@ TEST_F(PainterInkGLTest, DecorationsCoverBothCellsOfAWideCharacter)
     }
 }
 
+// Emoji sequences (a flag, a skin tone, a joined family, a flag of joined parts), each with a
+// mark of the text's font on it: above, through the middle and below the picture.
+std::vector<std::pair<const char*, std::string>> markedSequences()
+{
+    const std::string acute = "\xcc\x81";
+    const std::string overlay = "\xcc\xb8"; // a long solidus across the picture
+    return {
+        {"thumbs up, acute", "\xf0\x9f\x91\x8d" + acute},
+        {"French flag, acute", "\xf0\x9f\x87\xab\xf0\x9f\x87\xb7" + acute},
+        {"Japanese flag, diaeresis", "\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5\xcc\x88"},
+        {"family, acute", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7\xe2\x80\x8d"
+                          "\xf0\x9f\x91\xa6" + acute},
+        {"waving hand with a skin tone, acute", "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd" + acute},
+        {"rainbow flag, acute", "\xf0\x9f\x8f\xb3\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x8c\x88" + acute},
+        {"Japanese flag, solidus", "\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5" + overlay},
+        {"thumbs up, solidus", "\xf0\x9f\x91\x8d" + overlay},
+        {"French flag, dot below", "\xf0\x9f\x87\xab\xf0\x9f\x87\xb7\xcc\xa3"},
+    };
+}
+
+// The first and last pixel columns of `area` where `marked` differs from `bare`, `rowsBelow`
+// device pixels lower there; (area's right + 1, -1) when nothing differs.
+std::pair<int, int> differingColumns(const QImage& marked, const QImage& bare, const QRect& area, int rowsBelow = 0)
+{
+    int first = area.right() + 1;
+    int last = -1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (channelDifference(marked.pixelColor(x, y), bare.pixelColor(x, y + rowsBelow)) > 64) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    return {first, last};
+}
+
 // A mark on an emoji sequence (a flag, a skin tone, a joined family, a flag of joined parts)
 // comes from the text's font, which has it, the picture from the colour font, which has not:
 // the mark is drawn over the picture, fitted with it (at its scale) into the sequence's two
@@ -293,19 +336,9 @@ TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceIsCentredOnItsPicture)
 {
     if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
         FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
-    const std::string acute = "\xcc\x81";
-    const std::pair<const char*, std::string> cases[] = {
-        {"thumbs up, acute", "\xf0\x9f\x91\x8d" + acute},
-        {"French flag, acute", "\xf0\x9f\x87\xab\xf0\x9f\x87\xb7" + acute},
-        {"Japanese flag, diaeresis", "\xf0\x9f\x87\xaf\xf0\x9f\x87\xb5\xcc\x88"},
-        {"family, acute", "\xf0\x9f\x91\xa8\xe2\x80\x8d\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x91\xa7\xe2\x80\x8d"
-                          "\xf0\x9f\x91\xa6" + acute},
-        {"waving hand with a skin tone, acute", "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd" + acute},
-        {"rainbow flag, acute", "\xf0\x9f\x8f\xb3\xef\xb8\x8f\xe2\x80\x8d\xf0\x9f\x8c\x88" + acute},
-    };
     const CellDimension cell = *view->cellDimension;
     for (const double scale : {1.0, 2.0}) {
-        for (const auto& [name, marked] : cases) {
+        for (const auto& [name, marked] : markedSequences()) {
             SCOPED_TRACE(std::string(name) + " at ratio " + std::to_string(scale));
             const std::string bare = marked.substr(0, marked.size() - 2);
             // Each row: the sequence in columns 0 and 1, a bar in column 2; the mark in red,
@@ -318,14 +351,7 @@ TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceIsCentredOnItsPicture)
             const int rowHeight = row.top() - cells(0, 0, 1, scale).top();
             for (const auto& [picture, path] : {std::pair(&painted, "painter"), std::pair(&drawn, "GPU")}) {
                 // The columns where the marked row differs from the bare one.
-                int first = row.right() + 1;
-                int last = -1;
-                for (int y = row.top(); y <= row.bottom(); ++y)
-                    for (int x = row.left(); x <= row.right(); ++x)
-                        if (channelDifference(picture->pixelColor(x, y), picture->pixelColor(x, y - rowHeight)) > 64) {
-                            first = std::min(first, x);
-                            last = std::max(last, x);
-                        }
+                const auto [first, last] = differingColumns(*picture, *picture, row, -rowHeight);
                 // Centred on the picture, which is centred in the two cells: the mark takes the
                 // picture's fit (scaled down with it), not one of its own.
                 const double centre = cell.width * scale;
@@ -336,6 +362,56 @@ TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceIsCentredOnItsPicture)
                 if (!centred) {
                     painted.save(QStringLiteral("emoji-mark-painter.png"));
                     drawn.save(QStringLiteral("emoji-mark-gpu.png"));
+                }
+            }
+        }
+    }
+}
+
+// Under a focused block caret the cell's glyphs are drawn again in the caret's colours where
+// the row draws them: a mark on an emoji sequence stays over its picture (not hidden under
+// it) and in the same place as with the caret hidden, in the painter as on the GPU, so it does
+// not move or vanish as the caret blinks.
+TEST_F(PainterInkGLTest, AMarkOnAnEmojiSequenceStaysInPlaceUnderABlockCaret)
+{
+    if (!QFontDatabase::families().contains(QStringLiteral("Noto Color Emoji")))
+        FAIL() << "the font package fonts-noto-color-emoji is missing (no Noto Color Emoji)";
+    view->cursorColorIsDefault = false;
+    view->setCaretColor(QColor(0, 0, 160));
+    view->cursorTextColorIsDefault = false;
+    view->setCaretTextColor(QColor(255, 0, 0)); // the mark in the row's colour
+    view->setCaretViewTracksFocus(false);       // drawn focused
+    view->feedText("\x1b[2 q");                 // a steady block
+    for (const double scale : {1.0, 2.0}) {
+        const QRect area = cells(0, 0, 6, scale).united(cells(1, 0, 6, scale));
+        for (const auto& [name, marked] : markedSequences()) {
+            SCOPED_TRACE(std::string(name) + " at ratio " + std::to_string(scale));
+            // Both renderers' pictures of the sequence in columns 0 and 1, the cursor on it.
+            const auto frames = [&](const std::string& text, bool caret) {
+                view->feedText("\x1b[H\x1b[2J\x1b[38;2;255;0;0m" + text + "|\x1b[H" + (caret ? "\x1b[?25h" : "\x1b[?25l"));
+                return std::pair(painterFrame(scale, caret), gpuFrame(scale));
+            };
+            const std::string bare = marked.substr(0, marked.size() - 2);
+            const auto [bareHidden, bareHiddenGpu] = frames(bare, false);
+            const auto [markedHidden, markedHiddenGpu] = frames(marked, false);
+            const auto [bareShown, bareShownGpu] = frames(bare, true);
+            const auto [markedShown, markedShownGpu] = frames(marked, true);
+            const std::pair<const QImage*, const QImage*> painter[] = {{&markedHidden, &bareHidden},
+                                                                       {&markedShown, &bareShown}};
+            const std::pair<const QImage*, const QImage*> gpu[] = {{&markedHiddenGpu, &bareHiddenGpu},
+                                                                   {&markedShownGpu, &bareShownGpu}};
+            for (const auto& [pictures, path] : {std::pair(painter, "painter"), std::pair(gpu, "GPU")}) {
+                const auto [hiddenFirst, hiddenLast] = differingColumns(*pictures[0].first, *pictures[0].second, area);
+                const auto [shownFirst, shownLast] = differingColumns(*pictures[1].first, *pictures[1].second, area);
+                std::printf("%s, %s at ratio %.0f: the mark changes x %d to %d, under the caret %d to %d\n", path,
+                            name, scale, hiddenFirst, hiddenLast, shownFirst, shownLast);
+                ASSERT_GE(hiddenLast, 0) << "no mark in the row: the test shows nothing";
+                const bool inPlace = shownLast >= 0 && std::abs(shownFirst - hiddenFirst) <= scale
+                    && std::abs(shownLast - hiddenLast) <= scale;
+                EXPECT_TRUE(inPlace) << "the mark is hidden or moved under the caret in the " << path;
+                if (!inPlace) {
+                    pictures[1].first->save(QStringLiteral("emoji-mark-caret-%1.png").arg(path));
+                    pictures[0].first->save(QStringLiteral("emoji-mark-row-%1.png").arg(path));
                 }
             }
         }
