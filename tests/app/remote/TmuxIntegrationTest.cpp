@@ -512,6 +512,8 @@ struct LoneGuard {
     bool needsNoLazyFetch;
 };
 
+void PrintTo(const LoneGuard& guard, std::ostream* os) { *os << guard.name; }
+
 const LoneGuard loneGuards[] = {
     {"HooksPath",
      "for a in \"$@\"; do\n"
