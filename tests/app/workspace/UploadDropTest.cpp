@@ -128,8 +128,8 @@ mode_t permissionsOf(const QString& path)
 }
 
 // Each file arrives as cp copies it, with its own permission bits less the umask. One that
-// cannot be read whole, a folder or a file larger than the memory the application may take,
-// is named in the banner; the files after it still go.
+// cannot be read whole, a folder or a file larger than the memory the application may take
+// or the system has to spare, is named in the banner; the files after it still go.
 TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
 {
     const struct { const char* name; QByteArray bytes; mode_t permissions; } files[] = {
@@ -144,14 +144,24 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
     QFile huge(work.file(QStringLiteral("huge.bin")));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(8) << 30));
     huge.close();
+    // A megabyte, on a system said to have half of one to spare.
+    QFile big(work.file(QStringLiteral("big.bin")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(1) << 20));
+    big.close();
+    ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("meminfo")), "MemTotal:        2048 kB\nMemAvailable:     512 kB\n"));
+    setMemoryInfoForTests(work.file(QStringLiteral("meminfo")));
+    const struct MemoryInfoReset {
+        ~MemoryInfoReset() { setMemoryInfoForTests({}); }
+    } memoryInfoReset;
     {
         const AddressSpaceLimit limit(rlim_t(1) << 30);
         ASSERT_TRUE(limit.applied);
-        drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("c.txt"),
-              QStringLiteral("d.txt")});
+        drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("big.bin"),
+              QStringLiteral("c.txt"), QStringLiteral("d.txt")});
         EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt Upload/d.txt ")) << typed().toStdString();
     }
-    EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin")}));
+    EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin"),
+                                      QStringLiteral("Fichier illisible : big.bin")}));
     EXPECT_EQ(QDir(uploads()).entryList(QDir::Files),
               (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt"), QStringLiteral("d.txt")}));
     const mode_t mask = currentUmask();
