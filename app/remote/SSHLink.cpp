@@ -220,8 +220,13 @@ QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size, mode_t
     // The file is made with the bits it will keep, as cp makes a copy: `permissions` less the
     // shell's umask. cat makes it without execute bits; chmod without a class adds them back
     // within the same umask.
+    // The move replaces the target as a rename does. mv would put the file inside a folder of
+    // the target's name, or inside the folder a link of that name points to: a folder fails
+    // with the message a rename gives, and a link is removed first so that the file takes its
+    // place. (mv -T would say so itself, but not every server's mv has it.)
     const QString folder = directoryPart(remotePath);
     const QString temporary = shellQuote(folder + QStringLiteral("/.hv-upload-")) + QStringLiteral("$$");
+    const QString target = shellQuote(remotePath);
     const QString umask = narrowingUmask(permissions & 0777);
     QString write = QStringLiteral("cat > ") + temporary;
     if (!umask.isEmpty())
@@ -230,8 +235,10 @@ QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size, mode_t
         write += QStringLiteral(" && chmod +x ") + temporary;
     return QStringLiteral("mkdir -p ") + shellQuote(folder) + QStringLiteral(" && ( ") + write
         + QStringLiteral(" ) && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
-        + QStringLiteral(" ] && mv -f ") + temporary + u' ' + shellQuote(remotePath) + QStringLiteral(" || { rm -f ")
-        + temporary + QStringLiteral("; exit 1; }");
+        + QStringLiteral(" ] && { [ -L ") + target + QStringLiteral(" ] || [ ! -d ") + target
+        + QStringLiteral(" ] || { echo 'Is a directory' >&2; false; }; } && { [ ! -L ") + target
+        + QStringLiteral(" ] || rm -f ") + target + QStringLiteral("; } && mv -f ") + temporary + u' ' + target
+        + QStringLiteral(" || { rm -f ") + temporary + QStringLiteral("; exit 1; }");
 }
 
 Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath, mode_t permissions)

@@ -473,6 +473,9 @@ Task<> uploadPastedImage(QPointer<MacModel> model, QPointer<MacTab> tab, QByteAr
 // cannot be read whole (one too large for memory included) sets the banner
 // "Fichier illisible : " + its name, and the others still go.
 Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<QUrl> urls);
+// Where a dropped file's reader learns the memory the system has to spare, in the form of
+// /proc/meminfo (empty: that file). Set before any drop starts, never during one.
+void setMemoryInfoForTests(const QString& path);
 
 // Writes `data` to `target` through a temporary file of the same folder renamed over it,
 // creating the folder; the file gets `permissions` less the umask. The reason when it

@@ -39,10 +39,16 @@ std::filesystem::path filePath(const QString& path)
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
-// The first number after `label` in a small file of /proc, or nothing.
-std::optional<quint64> procNumber(const char* path, QByteArrayView label)
+QString& memoryInfoPath()
 {
-    QFile file(QString::fromLatin1(path));
+    static QString path = QStringLiteral("/proc/meminfo");
+    return path;
+}
+
+// The first number after `label` in a small file of /proc, or nothing.
+std::optional<quint64> procNumber(const QString& path, QByteArrayView label)
+{
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray text = file.read(16384);
@@ -65,13 +71,13 @@ bool fitsInMemory(quint64 size)
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const std::optional<quint64> pages = procNumber("/proc/self/statm", "");
+        const std::optional<quint64> pages = procNumber(QStringLiteral("/proc/self/statm"), "");
         const quint64 pageSize = quint64(std::max(::sysconf(_SC_PAGESIZE), 1L));
         const quint64 used = pages && *pages <= limit.rlim_cur / pageSize ? *pages * pageSize : limit.rlim_cur;
         if (size > limit.rlim_cur - used)
             return false;
     }
-    const std::optional<quint64> available = procNumber("/proc/meminfo", "MemAvailable:");
+    const std::optional<quint64> available = procNumber(memoryInfoPath(), "MemAvailable:");
     return !available || size / 1024 <= *available;
 }
 
@@ -134,6 +140,11 @@ std::optional<DroppedFile> readDroppedFile(const QString& path)
 }
 
 } // namespace
+
+void setMemoryInfoForTests(const QString& path)
+{
+    memoryInfoPath() = path.isEmpty() ? QStringLiteral("/proc/meminfo") : path;
+}
 
 QString cleanUploadName(const QString& name)
 {

@@ -409,6 +409,60 @@ TEST(SshAccount, PasswordIsLockedOnceNoServerHoldsIt)
     SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
 }
 
+// The scripts that run the tests lock the account when they end, for a test that died inside
+// its window: by the windows' rule, so not while a live run holds it, and a holder whose run
+// is gone (its file locked by nobody) is removed and does not count. A hold folder that is
+// not private holds nothing.
+TEST(SshAccount, TheTestRunsLockItWhenTheyEndUnlessALiveRunHoldsIt)
+{
+    // The account's lock file, which the script takes, is root's once root made it.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the account's lock file may be root's";
+    test::TempFolder root;
+    const auto lockedFile = [](const QString& path) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const struct {
+        const char* name;
+        bool privateFolder, deadHolder, liveHolder;
+        bool locks;
+    } cases[] = {
+        {"no holder", true, false, false, true},
+        {"a holder of a run that is gone", true, true, false, true},
+        {"a live holder", true, false, true, false},
+        {"a live holder beside one that is gone", true, true, true, false},
+        {"a live holder in a folder open to others", false, false, true, true},
+    };
+    int number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = root.file(QStringLiteral("hold-%1").arg(++number));
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), c.privateFolder ? 0700 : 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), c.privateFolder ? 0700 : 0755), 0);
+        const QString dead = folder + QStringLiteral("/1-1");
+        ASSERT_TRUE(!c.deadHolder || test::writeAll(dead, ""));
+        const int live = c.liveHolder ? lockedFile(folder + QStringLiteral("/2-1")) : -2;
+        ASSERT_NE(live, -1);
+        const QString marker = folder + QStringLiteral(".locked");
+        QProcess script;
+        script.start(QStringLiteral(HALVOREN_SOURCE_DIR "/tests/lock-test-account"),
+                     {folder, QStringLiteral("/usr/bin/touch"), marker});
+        ASSERT_TRUE(script.waitForFinished(20000));
+        EXPECT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+        EXPECT_EQ(QFile::exists(marker), c.locks);
+        EXPECT_FALSE(c.privateFolder && QFile::exists(dead)) << "the holder of a run that is gone is kept";
+        if (live >= 0) {
+            EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/2-1")));
+            ::close(live);
+        }
+    }
+}
+
 // Only a private folder of this user holds the password, and only this user's locked files in
 // it count: nothing another local user can make keeps the password set.
 TEST(SshAccount, OnlyAPrivateFolderAndItsOwnLockedFilesHoldThePassword)

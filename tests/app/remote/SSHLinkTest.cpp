@@ -164,6 +164,34 @@ TEST(SSHLink, UploadCommandReplacesOnlyACompleteFile)
     EXPECT_EQ(QDir(folder.file("it's new")).entryList(QDir::Files | QDir::Hidden), QStringList{"a b.bin"});
 }
 
+// The target is replaced as a rename replaces it, in the plainest shell too: a file, or a link
+// (one to a folder as well, the folder untouched), but not a folder, which the command
+// neither replaces nor writes into; it fails saying why and leaves no temporary file.
+TEST(SSHLink, UploadCommandReplacesAFileOrALinkButNotAFolder)
+{
+    test::TempFolder folder;
+    ASSERT_TRUE(QDir().mkpath(folder.file("Upload/dir")) && QDir().mkpath(folder.file("linked")));
+    ASSERT_TRUE(QFile::link(folder.file("linked"), folder.file("Upload/link")));
+    ASSERT_TRUE(QFile::link(folder.file("missing"), folder.file("Upload/dangling")));
+    ASSERT_TRUE(test::writeAll(folder.file("Upload/plain"), "old"));
+    const struct { const char* name; QByteArray result; } cases[] = {
+        {"dir", "Is a directory\nstatus 1"}, {"link", "status 0"}, {"dangling", "status 0"}, {"plain", "status 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString target = folder.file("Upload/") + QLatin1String(c.name);
+        EXPECT_EQ(runLocally(SSHLink::uploadCommand(target, 3), "new"), c.result);
+        EXPECT_FALSE(QFileInfo(target).isSymLink());
+    }
+    EXPECT_EQ(QDir(folder.file("Upload/dir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(QDir(folder.file("linked")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(QDir(folder.file("Upload")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"dangling", "dir", "link", "plain"}));
+    for (const char* name : {"dangling", "link", "plain"})
+        EXPECT_EQ(test::readAll(folder.file("Upload/") + QLatin1String(name)), QByteArray("new")) << name;
+    EXPECT_FALSE(QFile::exists(folder.file("missing")));
+}
+
 // The file arrives as cp copies one: its own permission bits less the shell's umask, also
 // while it is written (a private file is never readable by others on its way).
 TEST(SSHLink, UploadCommandGivesTheFileItsPermissionsLessTheUmask)

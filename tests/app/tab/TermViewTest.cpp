@@ -9,6 +9,7 @@
 #include "remote/SSHLink.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -194,7 +195,8 @@ void ctrlClick(TermView& view, int col, int row)
 }
 
 // A path opens as a file in a tab of this computer, never in a server's tab, where it names
-// a file of the server; URLs and OSC 8 links open in both.
+// a file of the server; URLs and OSC 8 links open in both. A relative path opens nothing:
+// the shell's folder, which it is relative to, is not known here.
 TEST(TermView, PathsOpenAsFilesOnlyInATabOfThisComputer)
 {
     test::TempFolder home;
@@ -202,6 +204,18 @@ TEST(TermView, PathsOpenAsFilesOnlyInATabOfThisComputer)
     ASSERT_TRUE(test::writeAll(home.file(QStringLiteral("notes.txt")), "x"));
     const QUrl notes = QUrl::fromLocalFile(home.file(QStringLiteral("notes.txt")));
     const std::string path = home.file(QStringLiteral("notes.txt")).toStdString();
+    // Namesakes of the relative paths below in this program's own folder, which is not the
+    // shell's: they are not the files the output names.
+    test::TempFolder elsewhere;
+    ASSERT_TRUE(QDir().mkpath(elsewhere.file(QStringLiteral("sub"))));
+    for (const char* name : {"notes.txt", "sub/notes.txt"})
+        ASSERT_TRUE(test::writeAll(elsewhere.file(QLatin1String(name)), "namesake"));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    const struct CurrentReset {
+        QString path;
+        ~CurrentReset() { QDir::setCurrent(path); }
+    } currentReset{before};
     // The output, then what a Ctrl+click on its first cells opens here and on a server.
     const struct {
         std::string output;
@@ -216,6 +230,8 @@ TEST(TermView, PathsOpenAsFilesOnlyInATabOfThisComputer)
          QUrl(QStringLiteral("https://example.org/a?b=1"))},
         {path + ".missing", std::nullopt, std::nullopt},
         {"~/missing.txt:4", std::nullopt, std::nullopt},
+        {"./notes.txt", std::nullopt, std::nullopt},
+        {"sub/notes.txt:2", std::nullopt, std::nullopt},
     };
     SecretStore keychain(std::make_unique<MemorySecretBackend>());
     const auto server = std::make_shared<SSHLink>(MacProfile{QStringLiteral("p1"), QStringLiteral("srv"),

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,8 +128,8 @@ mode_t permissionsOf(const QString& path)
 }
 
 // Each file arrives as cp copies it, with its own permission bits less the umask. One that
-// cannot be read whole, a folder or a file larger than the memory the application may take,
-// is named in the banner; the files after it still go.
+// cannot be read whole, a folder or a file larger than the memory the application may take
+// or the system has to spare, is named in the banner; the files after it still go.
 TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
 {
     const struct { const char* name; QByteArray bytes; mode_t permissions; } files[] = {
@@ -143,14 +144,24 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
     QFile huge(work.file(QStringLiteral("huge.bin")));
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(8) << 30));
     huge.close();
+    // A megabyte, on a system said to have half of one to spare.
+    QFile big(work.file(QStringLiteral("big.bin")));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(1) << 20));
+    big.close();
+    ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("meminfo")), "MemTotal:        2048 kB\nMemAvailable:     512 kB\n"));
+    setMemoryInfoForTests(work.file(QStringLiteral("meminfo")));
+    const struct MemoryInfoReset {
+        ~MemoryInfoReset() { setMemoryInfoForTests({}); }
+    } memoryInfoReset;
     {
         const AddressSpaceLimit limit(rlim_t(1) << 30);
         ASSERT_TRUE(limit.applied);
-        drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("c.txt"),
-              QStringLiteral("d.txt")});
+        drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("big.bin"),
+              QStringLiteral("c.txt"), QStringLiteral("d.txt")});
         EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt Upload/d.txt ")) << typed().toStdString();
     }
-    EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin")}));
+    EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin"),
+                                      QStringLiteral("Fichier illisible : big.bin")}));
     EXPECT_EQ(QDir(uploads()).entryList(QDir::Files),
               (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt"), QStringLiteral("d.txt")}));
     const mode_t mask = currentUmask();
@@ -188,6 +199,43 @@ TEST_P(DroppedFiles, ANameOfTheLongestSizeIsUploaded)
     EXPECT_EQ(banners(), QStringList());
     EXPECT_EQ(QDir(uploads()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     EXPECT_EQ(test::readAll(uploads() + name), QByteArray("long"));
+}
+
+// A name already in the upload folder is replaced as a rename replaces it, on a server as
+// here: a file, or a link (one to a folder too, which stays as it was). A folder of that name
+// is not replaced, nor written into: the upload fails, nothing is typed and no temporary file
+// is left behind.
+TEST_P(DroppedFiles, ANamesakeIsReplacedUnlessItIsAFolder)
+{
+    const QString upload = uploads();
+    for (const char* folder : {"dir.txt", "linked"}) {
+        ASSERT_TRUE(QDir().mkpath(upload + QLatin1String(folder)));
+        ASSERT_TRUE(test::writeAll(upload + QLatin1String(folder) + QStringLiteral("/kept"), "kept"));
+    }
+    ASSERT_TRUE(QFile::link(QStringLiteral("linked"), upload + QStringLiteral("link.txt")));
+    ASSERT_TRUE(test::writeAll(upload + QStringLiteral("plain.txt"), "old"));
+    if (server) {
+        // The server's account writes there.
+        const passwd* account = ::getpwnam(test::SshServer::user);
+        ASSERT_NE(account, nullptr);
+        for (const QString& path : {project, project + QStringLiteral("/Upload"), upload + QStringLiteral("dir.txt"),
+                                    upload + QStringLiteral("linked"), upload + QStringLiteral("link.txt"),
+                                    upload + QStringLiteral("plain.txt")})
+            ASSERT_EQ(::lchown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid), 0) << path.toStdString();
+    }
+    for (const char* name : {"dir.txt", "link.txt", "plain.txt"})
+        ASSERT_TRUE(test::writeAll(work.file(QLatin1String(name)), QByteArray("new ") + name));
+    drop({QStringLiteral("dir.txt"), QStringLiteral("link.txt"), QStringLiteral("plain.txt")});
+    EXPECT_TRUE(typedBecomes("Upload/link.txt Upload/plain.txt ")) << typed().toStdString();
+    EXPECT_EQ(banners(), QStringList{QStringLiteral("Envoi impossible : Is a directory")});
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    EXPECT_EQ(QDir(upload).entryList(all),
+              (QStringList{QStringLiteral("dir.txt"), QStringLiteral("link.txt"), QStringLiteral("linked"), QStringLiteral("plain.txt")}));
+    for (const char* folder : {"dir.txt", "linked"})
+        EXPECT_EQ(QDir(upload + QLatin1String(folder)).entryList(all), QStringList{QStringLiteral("kept")}) << folder;
+    EXPECT_FALSE(QFileInfo(upload + QStringLiteral("link.txt")).isSymLink());
+    EXPECT_EQ(test::readAll(upload + QStringLiteral("link.txt")), QByteArray("new link.txt"));
+    EXPECT_EQ(test::readAll(upload + QStringLiteral("plain.txt")), QByteArray("new plain.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, DroppedFiles,
