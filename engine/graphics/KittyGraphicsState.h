@@ -73,8 +73,8 @@ struct KittyGraphicsPending {
 
 // The images whose placeholder cells must be drawn again, gathered while output is fed and
 // looked for on the screen once the feed ends. A placeholder's colour carries only the low 24
-// bits of its image id, so those are what is kept. Past a few images the list gives way to
-// "every image", which costs no more to look for and keeps the list small.
+// bits of its image id, so those are what is kept. Past a few dozen images the list gives way
+// to "every image": more rows may be redrawn, none is missed, and the list stays small.
 struct KittyPlaceholderChanges {
     static constexpr std::size_t maximumNumbers = 64;
 

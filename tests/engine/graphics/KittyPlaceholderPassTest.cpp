@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace corvantix::test {
 namespace {
@@ -62,7 +62,8 @@ TEST_P(KittyPlaceholderPass, LooksOncePerFeedAndFindsEveryRow)
     const std::uint64_t before = f.store().placeholderScanCount;
 
     const PlaceholderPassCase& c = GetParam();
-    const std::size_t size = (c.output.size() + static_cast<std::size_t>(c.pieces) - 1) / static_cast<std::size_t>(c.pieces);
+    const auto pieces = static_cast<std::size_t>(c.pieces);
+    const std::size_t size = (c.output.size() + pieces - 1) / pieces;
     for (std::size_t offset = 0; offset < c.output.size(); offset += size)
         feed(*f.terminal, c.output.substr(offset, size));
 
