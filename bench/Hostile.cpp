@@ -47,6 +47,18 @@ Bytes repeated(std::string_view unit, int times)
     return bytes;
 }
 
+// An image of one pixel (id 1) shown through a virtual placement, a screen full of text,
+// then `unit` again and again: each time the image changes behind its placeholders.
+Bytes placeholderImageStream(int cols, int rows, std::string_view unit, int times)
+{
+    Bytes bytes;
+    append(bytes, "\x1b_Ga=t,f=24,s=1,v=1,i=1,q=2;AAAA\x1b\\\x1b_Ga=p,U=1,i=1,p=1,q=2\x1b\\\x1b[H");
+    bytes.insert(bytes.end(), static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows), 'x');
+    const Bytes repeats = repeated(unit, times);
+    bytes.insert(bytes.end(), repeats.begin(), repeats.end());
+    return bytes;
+}
+
 // `make(quick)`: the stream, or with quick a small share of it that takes the same paths.
 struct HostileStream {
     std::string name;
@@ -128,6 +140,23 @@ const std::vector<HostileStream>& hostileStreams()
                  append(bytes, "\x1b\\");
              }
              return bytes;
+         }},
+        // Commands that change an image shown through placeholder cells, about 1 MB of each:
+        // placed again, deleted and sent again, new pixels under its id.
+        {"kitty-placeholder-placed-40000", 400, 100,
+         [](bool quick) {
+             return placeholderImageStream(400, 100, "\x1b_Ga=p,U=1,i=1,p=1,q=2\x1b\\", quick ? 400 : 40'000);
+         }},
+        {"kitty-placeholder-resent-13000", 400, 100,
+         [](bool quick) {
+             return placeholderImageStream(
+                 400, 100,
+                 "\x1b_Ga=d,d=i,i=1,q=2\x1b\\\x1b_Ga=t,f=24,s=1,v=1,i=1,q=2;AAAA\x1b\\\x1b_Ga=p,U=1,i=1,p=1,q=2\x1b\\",
+                 quick ? 130 : 13'000);
+         }},
+        {"kitty-placeholder-pixels-30000", 400, 100,
+         [](bool quick) {
+             return placeholderImageStream(400, 100, "\x1b_Ga=t,f=24,s=1,v=1,i=1,q=2;AAAA\x1b\\", quick ? 300 : 30'000);
          }},
         {"lines-1000000", 200, 50,
          [](bool quick) {

@@ -586,6 +586,9 @@ public:
     void reanchorKittyPlacementsAfterScroll();
     // APC "G": the bytes after the "G".
     void handleKittyGraphicsCommand(std::span<const std::uint8_t> payload);
+    // Marks the shown rows holding placeholders of the images the commands of a feed changed:
+    // once at the end of the feed, on the screen as it is then, whatever the commands' count.
+    void refreshKittyPlaceholderRows();
     // The handler of one Sixel string (DCS q): draws at the unhook and hands the image to the
     // delegate.
     std::unique_ptr<DcsHandler> makeSixelDcsHandler();

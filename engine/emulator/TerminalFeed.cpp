@@ -85,11 +85,13 @@ std::optional<std::string> decodeAscii(std::span<const std::uint8_t> bytes)
 void Terminal::feed(std::span<const std::uint8_t> bytes)
 {
     parser_.parse(bytes);
+    // Before the host reads the dirty rows: one pass for every image command of the feed.
+    refreshKittyPlaceholderRows();
 }
 
 void Terminal::feed(std::string_view text)
 {
-    parser_.parse(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    feed(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // ---------------------------------------------------------------- Refresh ranges

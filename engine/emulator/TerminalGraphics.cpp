@@ -125,9 +125,15 @@ std::unique_ptr<DcsHandler> Terminal::makeSixelDcsHandler()
 void Terminal::handleKittyGraphicsCommand(std::span<const std::uint8_t> payload)
 {
     TerminalGraphicsHost host(*this);
-    KittyGraphics graphics(kittyGraphicsState_, host);
-    graphics.handleKittyGraphicsCommand(payload);
-    graphics.refreshKittyPlaceholderRows();
+    KittyGraphics(kittyGraphicsState_, host).handleKittyGraphicsCommand(payload);
+}
+
+void Terminal::refreshKittyPlaceholderRows()
+{
+    if (kittyGraphicsState_.placeholderChanges.empty())
+        return;
+    TerminalGraphicsHost host(*this);
+    KittyGraphics(kittyGraphicsState_, host).refreshKittyPlaceholderRows();
 }
 
 void Terminal::dropKittyPlacementsOfScreen(Buffer& screen, bool isAlternate)

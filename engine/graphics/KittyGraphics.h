@@ -140,9 +140,10 @@ public:
     KeySet removeKittyCellsOfKeys(const KeySet& keys);
 
     // Placeholder cells draw whatever their image and virtual placement are now, but no line
-    // changes when those change: what changed is noted, and the shown rows holding
-    // placeholders of the noted images are then marked for redraw, in one pass over the screen.
-    void notePlaceholderImageChanged(std::uint32_t imageId) { placeholderImagesChanged_.insert(imageId); }
+    // changes when those change: what changed is noted in the store, and once the output at
+    // hand is fed the shown rows holding placeholders of the noted images are marked for
+    // redraw, in one pass over the screen however many commands changed them.
+    void notePlaceholderImageChanged(std::uint32_t imageId) { state_.placeholderChanges.note(imageId); }
     // For a stored image that came, went or changed: only a virtual placement shows it
     // through placeholder cells.
     void noteImageBehindPlaceholders(std::uint32_t imageId);
@@ -169,7 +170,6 @@ private:
     KittyGraphicsState& state_;
     KittyGraphicsHost& host_;
     std::size_t pendingLimit_;
-    std::set<std::uint32_t> placeholderImagesChanged_;
 };
 
 } // namespace corvantix

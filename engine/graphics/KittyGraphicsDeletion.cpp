@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
+#include <vector>
 
 namespace corvantix {
 
@@ -341,6 +343,21 @@ void KittyGraphics::forgetKittyImageNumbers(std::uint32_t imageId)
 
 // ---------------------------------------------------------------- Placeholder rows
 
+void KittyPlaceholderChanges::note(std::uint32_t imageId)
+{
+    // The top byte comes from a diacritic and is not looked at: a row may be redrawn for a
+    // namesake, never missed.
+    const std::uint32_t number = imageId & 0xFFFFFFu;
+    if (everyImage || std::find(numbers.begin(), numbers.end(), number) != numbers.end())
+        return;
+    if (numbers.size() < maximumNumbers) {
+        numbers.push_back(number);
+        return;
+    }
+    numbers.clear();
+    everyImage = true;
+}
+
 void KittyGraphics::noteImageBehindPlaceholders(std::uint32_t imageId)
 {
     const auto first = state_.placementsByKey.lower_bound(KittyPlacementKey{imageId, 0});
@@ -354,16 +371,14 @@ void KittyGraphics::noteImageBehindPlaceholders(std::uint32_t imageId)
 
 void KittyGraphics::refreshKittyPlaceholderRows()
 {
-    if (placeholderImagesChanged_.empty())
+    KittyPlaceholderChanges& changes = state_.placeholderChanges;
+    if (changes.empty())
         return;
-    // A placeholder's colour carries the low 24 bits of its image id; the top byte, from a
-    // diacritic, is not looked at, so a row may be redrawn for a namesake: never missed.
-    std::vector<std::uint32_t> numbers;
-    for (const std::uint32_t id : placeholderImagesChanged_)
-        numbers.push_back(id & 0xFFFFFFu);
-    placeholderImagesChanged_.clear();
+    std::vector<std::uint32_t> numbers = std::move(changes.numbers);
+    const bool everyImage = changes.everyImage;
+    changes.clear();
     std::sort(numbers.begin(), numbers.end());
-    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    ++state_.placeholderScanCount;
 
     // Only the rows on show: a row scrolled out of view is drawn afresh when it comes back.
     Buffer& screen = host_.activeScreen();
@@ -377,11 +392,14 @@ void KittyGraphics::refreshKittyPlaceholderRows()
         const Buffer::LinePtr& line = ring.peek(static_cast<int>(index));
         if (!line)
             continue;
-        const int width = std::min(line->dataSize(), host_.cols());
-        for (int column = 0; column < width; ++column) {
-            const CharData cell = line->getCell(column);
-            if (cell.hasSimpleCode() || !std::binary_search(numbers.begin(), numbers.end(), kittyPlaceholderColourNumber(cell.attribute.fg))
-                || !host_.isKittyPlaceholderCode(cell.code))
+        // Packed cells: most are plain text, told apart by their code without unpacking.
+        const std::span<const PackedCell> cells = line->cellSpan();
+        const std::size_t width = std::min(cells.size(), static_cast<std::size_t>(std::max(host_.cols(), 0)));
+        for (const PackedCell& cell : cells.first(width)) {
+            if (cell.hasSimpleCode()
+                || (!everyImage
+                    && !std::binary_search(numbers.begin(), numbers.end(), kittyPlaceholderColourNumber(cell.fg())))
+                || !host_.isKittyPlaceholderCode(cell.code()))
                 continue;
             host_.updateRange(row);
             break;

@@ -71,6 +71,25 @@ struct KittyGraphicsPending {
     std::vector<std::uint8_t> takeText();
 };
 
+// The images whose placeholder cells must be drawn again, gathered while output is fed and
+// looked for on the screen once the feed ends. A placeholder's colour carries only the low 24
+// bits of its image id, so those are what is kept. Past a few dozen images the list gives way
+// to "every image": more rows may be redrawn, none is missed, and the list stays small.
+struct KittyPlaceholderChanges {
+    static constexpr std::size_t maximumNumbers = 64;
+
+    std::vector<std::uint32_t> numbers; // distinct, in the order noted
+    bool everyImage = false;
+
+    void note(std::uint32_t imageId);
+    bool empty() const { return numbers.empty() && !everyImage; }
+    void clear()
+    {
+        numbers.clear();
+        everyImage = false;
+    }
+};
+
 struct KittyGraphicsState {
     std::map<std::uint32_t, KittyGraphicsImage> imagesById;
     std::map<std::uint32_t, std::uint32_t> imageNumbers; // image number (I) -> image id
@@ -80,6 +99,8 @@ struct KittyGraphicsState {
     std::map<KittyPlacementKey, KittyPlacementRecord> placementsByKey;
     std::int64_t totalImageBytes = 0; // the sum of every image's byteSize
     std::uint64_t nextImageAccessTick = 1; // the clock behind lastAccessTick
+    KittyPlaceholderChanges placeholderChanges;
+    std::uint64_t placeholderScanCount = 0; // passes over the screen for placeholder rows so far
 };
 
 // One placement request, as the host sees it while it makes the image.
