@@ -391,7 +391,9 @@ private:
     // Reads the stored list however long the keychain takes, applies the changes made
     // meanwhile over it, and reconnects the remembered servers if start-up is past that point.
     Task<> loadStoredProfiles();
-    void reconnectRememberedServers(const QStringList& remembered);
+    // Starts a connection attempt for each server of awaitingReconnect that has a profile.
+    void reconnectRememberedServers();
+    Task<> reconnectRemembered(MacProfile profile);
     // Lets go of the link of a server deleted while it connected: its connecting mark goes
     // and its master connection is closed.
     Task<> abandonConnection(std::shared_ptr<SSHLink> link);
@@ -426,8 +428,11 @@ private:
 
     bool loadingProfiles = false;
     QList<ProfileEdit> editsBeforeLoad;
-    // The servers to reconnect once the list comes, when start-up got there first.
-    std::optional<QStringList> reconnectAfterLoad;
+    // The servers connected at the last quit whose attempt to come back has not ended (read
+    // when start-up begins); the preference keeps them meanwhile.
+    QStringList awaitingReconnect;
+    // Start-up got to reconnecting them before the list came.
+    bool reconnectAfterLoad = false;
 
     QList<MacConnection*> connectionsValue;
     QList<MacProfile> profilesValue;

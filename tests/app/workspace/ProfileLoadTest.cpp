@@ -5,8 +5,12 @@
 #include "workspace/MacModel.h"
 
 #include "app/support/GatedSecrets.h"
+#include "app/support/SshHost.h"
 #include "app/support/WorkspaceModel.h"
 #include "settings/ProfileStore.h"
+
+#include <qcoro/qcorotimer.h>
+
 
 #include <gtest/gtest.h>
 
@@ -118,6 +122,100 @@ TEST(ProfileLoad, AListThatAnswersInTimeIsInPlaceWhenTheStartGoesOn)
     EXPECT_EQ(ids(k.model.profiles()), k.nine);
     k.model.saveProfile(server(QStringLiteral("pa")));
     EXPECT_TRUE(QTest::qWaitFor([&] { return k.stored() == (QStringList(k.nine) << "pa"); }, 10000));
+}
+
+// Answers every script at once with no output, except this computer's tmux probe, which
+// waits while `held` is true: the start-up stands there as long as the test needs.
+Task<ShellResult<QString>> heldProbe(std::shared_ptr<bool> held, bool local, QString script)
+{
+    while (local && script.startsWith(QStringLiteral("command -v tmux")) && *held)
+        co_await QCoro::sleepFor(20ms);
+    co_return ShellResult<QString>(QString());
+}
+
+QStringList connectedIDs(const MacModel& model)
+{
+    QStringList list;
+    for (const MacConnection* connection : model.connections()) {
+        if (connection->profile)
+            list << connection->profile->id;
+    }
+    return list;
+}
+
+// Two servers were connected at the last quit; while start-up is held (by the keychain and
+// the tmux probe here) the user connects a third, and in the second case also connects and
+// then disconnects one of the two. Both remembered servers the user left alone come back,
+// and the preference keeps them all along.
+TEST(ProfileLoad, ServersConnectedAtTheLastQuitComeBackBesideOneConnectedDuringStartUp)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const MacProfile a = host.server.profile(QStringLiteral("p1700000000000011"));
+    const MacProfile b = host.server.profile(QStringLiteral("p1700000000000012"));
+    const MacProfile c = host.server.profile(QStringLiteral("p1700000000000013"));
+    struct Case {
+        const char* name;
+        bool listLate;
+        bool userLeavesA;
+        QStringList connected;
+    };
+    const Case cases[] = {
+        {"the list comes after start-up", true, false, {c.id, a.id, b.id}},
+        {"the list is there, the user leaves one", false, true, {c.id, b.id}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SlowKeychain k;
+        k.memory->write(ProfileStore::profilesKey, encodeProfiles({a, b}));
+        if (!test.listLate)
+            k.gate->heldReads.clear();
+        k.prefs.setConnectedProfiles({a.id, b.id});
+        auto held = std::make_shared<bool>(true);
+        k.model.runScript = [held](MacConnection& connection, QString script, double) {
+            return heldProbe(held, !connection.link, std::move(script));
+        };
+        QSet<QString> attempted;
+        QObject::connect(&k.model, &MacModel::reconnectingChanged, [&] { attempted.unite(k.model.reconnecting()); });
+
+        auto started = std::make_shared<bool>(false);
+        [](Task<> starting, std::shared_ptr<bool> done) -> QCoro::Task<> {
+            co_await std::move(starting);
+            *done = true;
+        }(k.model.start(), started);
+        if (test.listLate)
+            EXPECT_TRUE(k.model.profilesLoading());
+        else
+            ASSERT_TRUE(QTest::qWaitFor([&] { return k.model.profiles().size() == 2; }, 10000));
+        if (test.userLeavesA) {
+            ASSERT_TRUE(QCoro::waitFor(k.model.connect(a)));
+            QCoro::waitFor(k.model.disconnect(*k.model.connection(a.id)));
+            EXPECT_EQ(k.prefs.connectedProfiles(), QStringList{b.id});
+            attempted.clear();
+        }
+        // The quick connection of a new server.
+        k.model.saveProfile(c);
+        ASSERT_TRUE(QCoro::waitFor(k.model.connect(c)));
+        EXPECT_EQ(k.prefs.connectedProfiles(), test.connected)
+            << "a connection made during start-up wrote the remembered servers away";
+        EXPECT_FALSE(*started);
+
+        *held = false;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return *started; }, 10000));
+        k.gate->release();
+        // The remembered servers come back in whichever order their attempts end.
+        const auto sorted = [](QStringList list) {
+            list.sort();
+            return list;
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sorted(connectedIDs(k.model)) == sorted(test.connected) && k.model.reconnecting().isEmpty(); }, 60000))
+            << connectedIDs(k.model).join(u',').toStdString();
+        EXPECT_EQ(k.prefs.connectedProfiles(), connectedIDs(k.model));
+        EXPECT_EQ(attempted.contains(a.id), !test.userLeavesA);
+        for (MacConnection* connection : QList<MacConnection*>(k.model.connections()))
+            QCoro::waitFor(k.model.disconnect(*connection));
+    }
 }
 
 } // namespace
