@@ -414,6 +414,8 @@ void MacModel::editProfiles(const ProfileEdit& edit)
     applyProfileEdit(list, edit);
     profilesValue = list;
     Q_EMIT profilesChanged();
+    if (profileStore != nullptr)
+        profileStore->noteEdit(edit.profile, edit.removed);
     if (loadingProfiles) {
         editsBeforeLoad.append(edit);
         return;

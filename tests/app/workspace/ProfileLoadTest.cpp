@@ -11,6 +11,10 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <atomic>
 
 #include <gtest/gtest.h>
 
@@ -215,6 +219,152 @@ TEST(ProfileLoad, ServersConnectedAtTheLastQuitComeBackBesideOneConnectedDuringS
         EXPECT_EQ(attempted.contains(a.id), !test.userLeavesA);
         for (MacConnection* connection : QList<MacConnection*>(k.model.connections()))
             QCoro::waitFor(k.model.disconnect(*connection));
+    }
+}
+
+// The keychain as one run of the application reaches it: a call that entered the service
+// before the run ended is carried out when the gate opens, as a daemon resumed late does with
+// the messages it had; a call made later died with the process.
+class RunKeychain final : public SecretBackend {
+public:
+    RunKeychain(std::shared_ptr<test::SecretGate> gate, std::shared_ptr<MemorySecretBackend> memory,
+                std::shared_ptr<std::atomic<bool>> ended)
+        : gate(std::move(gate)), memory(std::move(memory)), ended(std::move(ended))
+    {
+    }
+    SecretOutcome read(const QString& key) override
+    {
+        gate->pass(gate->heldReads, key);
+        return memory->read(key);
+    }
+    SecretOutcome write(const QString& key, const QString& value) override
+    {
+        const bool sent = !*ended;
+        gate->pass(gate->heldWrites, key);
+        return sent ? memory->write(key, value) : SecretOutcome{SecretStatus::unavailable, {}, {}};
+    }
+    SecretOutcome remove(const QString& key) override
+    {
+        const bool sent = !*ended;
+        gate->pass(gate->heldWrites, key);
+        return sent ? memory->remove(key) : SecretOutcome{SecretStatus::unavailable, {}, {}};
+    }
+
+private:
+    std::shared_ptr<test::SecretGate> gate;
+    std::shared_ptr<MemorySecretBackend> memory;
+    std::shared_ptr<std::atomic<bool>> ended;
+};
+
+// One run of the application over a configuration folder and a keychain that outlive it.
+struct AppRun {
+    std::shared_ptr<test::SecretGate> gate = std::make_shared<test::SecretGate>();
+    std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<SecretStore> secrets;
+    std::unique_ptr<ProfileStore> store;
+    PreferenceStore preferences;
+    Prefs prefs{preferences};
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    std::unique_ptr<MacModel> model = std::make_unique<MacModel>(prefs, nullptr, &notifier);
+
+    AppRun(const QString& folder, const std::shared_ptr<MemorySecretBackend>& memory)
+        : secrets(std::make_unique<SecretStore>(std::make_unique<RunKeychain>(gate, memory, ended), 300ms)),
+          store(std::make_unique<ProfileStore>(*secrets, folder)),
+          preferences(folder + QStringLiteral("/preferences.json"))
+    {
+        model->runScript = [](MacConnection&, QString, double) { return ready(ShellResult<QString>(QString())); };
+        model->listFolders = [](MacConnection&, QString) { return ready(std::optional<QStringList>()); };
+        model->profileStore = store.get();
+    }
+    ~AppRun()
+    {
+        if (!*ended)
+            quit();
+        gate->release();
+    }
+    // Ends as the application does, the keychain's store last; how long that took.
+    qint64 quit()
+    {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        model.reset();
+        store.reset();
+        secrets.reset();
+        *ended = true;
+        return elapsed.elapsed();
+    }
+};
+
+// A server the user saved and saw, while the keychain did not answer or after it refused the
+// load, is shown at the next start whatever the keychain then holds, and the stored list
+// never loses the servers it had.
+TEST(ProfileLoad, ServersSavedWhileTheKeychainDoesNotAnswerAreShownAtTheNextStart)
+{
+    struct Case {
+        const char* name;
+        bool readsHeld;
+        bool writesHeld;
+        bool loadRefused;
+        bool renamed;
+        // Past the bound: the list has gone to the fallback file.
+        bool pastBound;
+        // The keyring comes back from a copy older than the save.
+        bool olderKeychain;
+    };
+    const Case cases[] = {
+        {"added while the list loads", true, false, false, false, true, false},
+        {"added then renamed while a write waits", false, true, false, true, false, false},
+        {"added past the bound, the keyring restored", false, true, false, false, true, true},
+        {"added after a refused load", false, false, true, false, true, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        test::TempFolder folder;
+        auto memory = std::make_shared<MemorySecretBackend>();
+        QList<MacProfile> nine;
+        for (int i = 1; i <= 9; ++i)
+            nine << server(QStringLiteral("p%1").arg(i));
+        memory->write(ProfileStore::profilesKey, encodeProfiles(nine));
+        const auto stored = [&memory] { return decodeProfiles(memory->items().value(ProfileStore::profilesKey)).profiles; };
+        MacProfile added = server(QStringLiteral("pa"));
+        {
+            AppRun first(folder.path(), memory);
+            if (test.readsHeld)
+                first.gate->heldReads = {ProfileStore::profilesKey};
+            if (test.writesHeld)
+                first.gate->heldWrites = {ProfileStore::profilesKey};
+            memory->setAvailable(!test.loadRefused);
+            ASSERT_TRUE(test::endsWithin(first.model->start(), 10000));
+            if (!test.readsHeld) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !first.model->profilesLoading(); }, 10000));
+            }
+            // The service answers again (an unlock accepted at the next prompt).
+            memory->setAvailable(true);
+            first.model->saveProfile(added);
+            if (test.renamed) {
+                added.name = QStringLiteral("renamed");
+                first.model->saveProfile(added);
+            }
+            if (test.pastBound)
+                QTest::qWait(600);
+            EXPECT_TRUE(std::all_of(nine.cbegin(), nine.cend(), [&](const MacProfile& p) { return stored().contains(p); }))
+                << "a list built without the stored one replaced it";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(first.store->journalPath()); }, 5000));
+            const QFileInfo journal(first.store->journalPath());
+            EXPECT_EQ(journal.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther), 0);
+            EXPECT_LT(first.quit(), SecretStore::closingGrace.count() + 1000) << "the quit waited for the keychain";
+        }
+        if (test.olderKeychain)
+            memory->write(ProfileStore::profilesKey, encodeProfiles(nine));
+
+        AppRun second(folder.path(), memory);
+        ASSERT_TRUE(test::endsWithin(second.model->start(), 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !second.model->profilesLoading(); }, 10000));
+        const QList<MacProfile> expected = QList<MacProfile>(nine) << added;
+        EXPECT_EQ(second.model->profiles(), expected) << ids(second.model->profiles()).join(u',').toStdString();
+        // Stored once the keychain takes it, and the journal is done with.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return stored() == expected; }, 10000)) << ids(stored()).join(u',').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(second.store->journalPath()); }, 10000));
     }
 }
 
