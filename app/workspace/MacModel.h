@@ -327,7 +327,8 @@ public:
     void saveConnectedProfiles();
     // While the start-up load of the stored list has not answered, a change shows at once
     // but is stored only once the load answers, over the list it read: a save never replaces
-    // servers it has not seen.
+    // servers it has not seen. Every change also goes to the profile store's journal, which
+    // keeps it until the keychain has taken it.
     void saveProfile(const MacProfile& profile);
     Task<> removeProfile(MacProfile profile);
     // Whether the start-up load of the stored profiles is waiting for the keychain.
