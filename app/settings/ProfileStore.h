@@ -89,6 +89,8 @@ public:
     // Keeps a change of the list (a saved or a removed profile) in the journal, on disk
     // before any keychain write that follows it is asked for.
     void noteEdit(const MacProfile& profile, bool removed);
+    // Whether the keychain refused the last load: the list loaded may lack its servers.
+    bool loadWasRefused() const { return loadRefused; }
     // How long a keychain call of this store may go unanswered.
     std::chrono::milliseconds answerBound() const { return secrets.bound(); }
 

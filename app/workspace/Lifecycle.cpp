@@ -470,9 +470,12 @@ void MacModel::reconnectRememberedServers()
     for (const QString& id : remembered) {
         const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
                                         [&id](const MacProfile& p) { return p.id == id; });
-        if (found == profilesValue.cend())
+        // A list the keychain refused to give says nothing of the servers it holds: one not
+        // found then stays remembered for the next start.
+        const bool listRefused = profileStore != nullptr && profileStore->loadWasRefused();
+        if (found == profilesValue.cend() && !listRefused)
             awaitingReconnect.removeAll(id);
-        else
+        else if (found != profilesValue.cend())
             reconnectRemembered(*found);
     }
 }

@@ -346,6 +346,8 @@ TEST(ProfileLoad, ServersSavedWhileTheKeychainDoesNotAnswerAreShownAtTheNextStar
             if (test.writesHeld)
                 first.gate->heldWrites = {ProfileStore::profilesKey};
             memory->setAvailable(!test.loadRefused);
+            // A server of the list, remembered as connected at the last quit.
+            first.prefs.setConnectedProfiles({QStringLiteral("p3")});
             ASSERT_TRUE(test::endsWithin(first.model->start(), 10000));
             if (!test.readsHeld) {
                 ASSERT_TRUE(QTest::qWaitFor([&] { return !first.model->profilesLoading(); }, 10000));
@@ -359,6 +361,11 @@ TEST(ProfileLoad, ServersSavedWhileTheKeychainDoesNotAnswerAreShownAtTheNextStar
             }
             if (test.pastBound)
                 QTest::qWait(600);
+            // A connection made now keeps it remembered while its list is unread or refused.
+            if (test.readsHeld || test.loadRefused) {
+                first.model->saveConnectedProfiles();
+                EXPECT_EQ(first.prefs.connectedProfiles(), QStringList{QStringLiteral("p3")});
+            }
             EXPECT_TRUE(std::all_of(nine.cbegin(), nine.cend(), [&](const MacProfile& p) { return stored().contains(p); }))
                 << "a list built without the stored one replaced it";
             EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(first.store->journalPath()); }, 5000));
