@@ -371,6 +371,8 @@ Task<> MacModel::disconnect(MacConnection& connection)
             removeTab(*tab);
     }
     removeConnection(&connection);
+    // Left by the user: not brought back by start-up, nor kept in the preference for it.
+    awaitingReconnect.removeAll(connection.id);
     saveConnectedProfiles();
     Task<> closing = link->closeMaster();
     co_await std::move(closing);
@@ -382,6 +384,12 @@ void MacModel::saveConnectedProfiles()
     for (const MacConnection* candidate : std::as_const(connectionsValue)) {
         if (candidate->profile)
             ids << candidate->profile->id;
+    }
+    // A connection made while start-up has not yet brought the remembered servers back must
+    // not write them out of the list: they were connected at the last quit.
+    for (const QString& id : std::as_const(awaitingReconnect)) {
+        if (!ids.contains(id))
+            ids << id;
     }
     prefs.setConnectedProfiles(ids);
 }
@@ -406,6 +414,8 @@ void MacModel::editProfiles(const ProfileEdit& edit)
     applyProfileEdit(list, edit);
     profilesValue = list;
     Q_EMIT profilesChanged();
+    if (profileStore != nullptr)
+        profileStore->noteEdit(edit.profile, edit.removed);
     if (loadingProfiles) {
         editsBeforeLoad.append(edit);
         return;
@@ -428,6 +438,7 @@ Task<> MacModel::removeProfile(MacProfile profile)
         if (!self)
             co_return;
     }
+    awaitingReconnect.removeAll(profile.id);
     editProfiles({profile, true});
     Task<> deleting = secrets().secureDelete(ProfileStore::passwordKey(profile.id));
     co_await std::move(deleting);
@@ -449,18 +460,35 @@ Task<> MacModel::loadStoredProfiles()
     if (!edits.isEmpty() && profileStore != nullptr)
         profileStore->saveProfiles(loaded);
     Q_EMIT profilesLoaded();
-    if (const std::optional<QStringList> remembered = std::exchange(reconnectAfterLoad, std::nullopt))
-        reconnectRememberedServers(*remembered);
+    if (std::exchange(reconnectAfterLoad, false))
+        reconnectRememberedServers();
 }
 
-void MacModel::reconnectRememberedServers(const QStringList& remembered)
+void MacModel::reconnectRememberedServers()
 {
+    const QStringList remembered = awaitingReconnect;
     for (const QString& id : remembered) {
         const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
                                         [&id](const MacProfile& p) { return p.id == id; });
-        if (found != profilesValue.cend())
-            connect(*found);
+        // A list the keychain refused to give says nothing of the servers it holds: one not
+        // found then stays remembered for the next start.
+        const bool listRefused = profileStore != nullptr && profileStore->loadWasRefused();
+        if (found == profilesValue.cend() && !listRefused)
+            awaitingReconnect.removeAll(id);
+        else if (found != profilesValue.cend())
+            reconnectRemembered(*found);
     }
+}
+
+Task<> MacModel::reconnectRemembered(MacProfile profile)
+{
+    QPointer<MacModel> self(this);
+    Task<bool> connecting = connect(profile);
+    co_await std::move(connecting);
+    // Connected or not, its attempt is over: from now on the preference follows the
+    // connections alone, as after any other attempt.
+    if (self)
+        awaitingReconnect.removeAll(profile.id);
 }
 
 // ---- Start-up and polling
@@ -471,6 +499,9 @@ Task<> MacModel::start()
         co_return;
     started = true;
     QPointer<MacModel> self(this);
+    // Read before anything is awaited: a server the user connects meanwhile rewrites the
+    // preference, and every server connected at the last quit must come back.
+    awaitingReconnect = prefs.connectedProfiles();
     // Read before the first sync, which stores the position of the tab it activates.
     const qint64 storedActive = prefs.activeTab();
 
@@ -534,11 +565,10 @@ Task<> MacModel::start()
             self->pollTick();
     });
 
-    // Read now: a server connected before the list comes rewrites the preference.
     if (loadingProfiles)
-        reconnectAfterLoad = prefs.connectedProfiles();
+        reconnectAfterLoad = true;
     else
-        reconnectRememberedServers(prefs.connectedProfiles());
+        reconnectRememberedServers();
 }
 
 Task<std::optional<bool>> MacModel::probeLocalTmux()

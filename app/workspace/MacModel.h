@@ -327,7 +327,8 @@ public:
     void saveConnectedProfiles();
     // While the start-up load of the stored list has not answered, a change shows at once
     // but is stored only once the load answers, over the list it read: a save never replaces
-    // servers it has not seen.
+    // servers it has not seen. Every change also goes to the profile store's journal, which
+    // keeps it until the keychain has taken it.
     void saveProfile(const MacProfile& profile);
     Task<> removeProfile(MacProfile profile);
     // Whether the start-up load of the stored profiles is waiting for the keychain.
@@ -391,7 +392,9 @@ private:
     // Reads the stored list however long the keychain takes, applies the changes made
     // meanwhile over it, and reconnects the remembered servers if start-up is past that point.
     Task<> loadStoredProfiles();
-    void reconnectRememberedServers(const QStringList& remembered);
+    // Starts a connection attempt for each server of awaitingReconnect that has a profile.
+    void reconnectRememberedServers();
+    Task<> reconnectRemembered(MacProfile profile);
     // Lets go of the link of a server deleted while it connected: its connecting mark goes
     // and its master connection is closed.
     Task<> abandonConnection(std::shared_ptr<SSHLink> link);
@@ -426,8 +429,11 @@ private:
 
     bool loadingProfiles = false;
     QList<ProfileEdit> editsBeforeLoad;
-    // The servers to reconnect once the list comes, when start-up got there first.
-    std::optional<QStringList> reconnectAfterLoad;
+    // The servers connected at the last quit whose attempt to come back has not ended (read
+    // when start-up begins); the preference keeps them meanwhile.
+    QStringList awaitingReconnect;
+    // Start-up got to reconnecting them before the list came.
+    bool reconnectAfterLoad = false;
 
     QList<MacConnection*> connectionsValue;
     QList<MacProfile> profilesValue;

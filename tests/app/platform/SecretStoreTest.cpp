@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -85,6 +86,56 @@ TEST(SecretStore, EachReadSeesTheWriteMadeBeforeIt)
         EXPECT_EQ(answerWithin(std::move(reads[i]), 5000), std::optional<QString>(QStringLiteral("%1-%2").arg(key).arg(round)))
             << "key " << key << " round " << round;
     }
+}
+
+// A read whose answer is still awaited sees the value its key had when it was asked for,
+// however long the service holds it: a write asked for after it waits for it.
+TEST(SecretStore, AWriteWaitsForTheEarlierReadOfItsKey)
+{
+    auto gate = std::make_shared<test::SecretGate>();
+    gate->heldReads = {QStringLiteral("profiles_v2")};
+    auto memory = std::make_shared<MemorySecretBackend>();
+    memory->write(QStringLiteral("profiles_v2"), QStringLiteral("old"));
+    SecretStore store(std::make_unique<test::GatedSecretBackend>(gate, memory), 10s);
+
+    auto read = std::make_shared<std::optional<SecretOutcome>>();
+    [](QCoro::Task<SecretOutcome> reading, std::shared_ptr<std::optional<SecretOutcome>> out) -> QCoro::Task<> {
+        *out = co_await std::move(reading);
+    }(store.readItemPatiently(QStringLiteral("profiles_v2")), read);
+    auto written = std::make_shared<std::optional<SecretOutcome>>();
+    [](QCoro::Task<SecretOutcome> writing, std::shared_ptr<std::optional<SecretOutcome>> out) -> QCoro::Task<> {
+        *out = co_await std::move(writing);
+    }(store.writeItem(QStringLiteral("profiles_v2"), QStringLiteral("new")), written);
+
+    // Time enough for a write let through to land many times over.
+    QTest::qWait(300);
+    EXPECT_FALSE(written->has_value()) << "the write overtook the read held before it";
+    EXPECT_EQ(memory->items().value(QStringLiteral("profiles_v2")), QStringLiteral("old"));
+    gate->release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return read->has_value() && written->has_value(); }, 5000));
+    EXPECT_EQ((*read)->value, QStringLiteral("old"));
+    EXPECT_EQ((*written)->status, SecretStatus::ok);
+    EXPECT_EQ(memory->items().value(QStringLiteral("profiles_v2")), QStringLiteral("new"));
+}
+
+// The store's end gives a write the service is still busy with its grace: one that answers
+// within it is kept before the end returns (the process may end right after).
+TEST(SecretStore, TheEndWaitsItsGraceForAWriteInFlight)
+{
+    auto gate = std::make_shared<test::SecretGate>();
+    gate->heldWrites = {QStringLiteral("profiles_v2")};
+    auto memory = std::make_shared<MemorySecretBackend>();
+    auto store = std::make_unique<SecretStore>(std::make_unique<test::GatedSecretBackend>(gate, memory), 10s);
+    store->writeItem(QStringLiteral("profiles_v2"), QStringLiteral("kept"));
+    // The service answers well within the grace.
+    std::thread answering([gate] {
+        std::this_thread::sleep_for(SecretStore::closingGrace / 4);
+        gate->release();
+    });
+    store.reset();
+    EXPECT_EQ(memory->items().value(QStringLiteral("profiles_v2")), QStringLiteral("kept"))
+        << "the end did not wait for a write answered within its grace";
+    answering.join();
 }
 
 // Whether the process still runs (an ended one not yet waited for does not).

@@ -218,5 +218,51 @@ TEST(Keychain, LibsecretWithoutAServiceFallsBackToTheFile)
     EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), saved);
 }
 
+// The journal of changes is anybody's file: only entries that are exactly a saved profile
+// with its id, or a removed id, are replayed over the stored list, and a file too large to
+// be ours is not read. Once the keychain holds the result, the journal goes.
+TEST(Keychain, OnlyWellFormedJournalEntriesAreReplayed)
+{
+    const QList<MacProfile> stored = {profile("p1", "alpha"), profile("p2", "beta"), profile("p3", "gamma")};
+    MacProfile renamed = profile("p3", "gamma");
+    renamed.name = QStringLiteral("renamed");
+    const MacProfile added = profile("px", "hx");
+    const QByteArray mixed = R"({"edits":[
+        {"save":{"id":"px","host":"hx","name":"hx"}},
+        {"save":{"host":"no id"}},
+        {"save":{"id":"","host":"empty id"}},
+        {"save":{"id":"py","host":"h","port":"22"}},
+        {"remove":"p1"},
+        {"remove":7},
+        {"save":{"id":"pz","host":"z"},"remove":"p2"},
+        "text",
+        {"save":{"id":"p3","host":"gamma","name":"renamed","password":"never read"}}]})";
+    const struct {
+        const char* name;
+        QByteArray journal;
+        QList<MacProfile> expected;
+    } cases[] = {
+        {"not JSON", "{\"edits\":[", stored},
+        {"not an object", R"([{"save":{"id":"px","host":"hx"}}])", stored},
+        {"mixed entries", mixed, {stored.at(1), renamed, added}},
+        {"too large", mixed + QByteArray(1024 * 1024, ' '), stored},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TempFolder folder;
+        ASSERT_TRUE(test::writeAll(folder.file(ProfileStore::journalName), test.journal));
+        auto memory = std::make_unique<MemorySecretBackend>();
+        MemorySecretBackend& backend = *memory;
+        backend.write(ProfileStore::profilesKey, encodeProfiles(stored));
+        SecretStore secrets(std::move(memory));
+        ProfileStore store(secrets, folder.path());
+        EXPECT_EQ(QCoro::waitFor(store.loadProfiles()), test.expected);
+        if (test.expected != stored) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return decodeProfiles(backend.items().value(ProfileStore::profilesKey)).profiles == test.expected; }, 5000));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(store.journalPath()); }, 5000));
+        }
+    }
+}
+
 } // namespace
 } // namespace halvoren
