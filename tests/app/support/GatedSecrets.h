@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,8 +41,12 @@ struct SecretGate {
 // Both parts are shared: a call stuck in the gate outlives the store that made it.
 class GatedSecretBackend final : public SecretBackend {
 public:
-    GatedSecretBackend(std::shared_ptr<SecretGate> gate, std::shared_ptr<MemorySecretBackend> memory)
-        : gate(std::move(gate)), memory(std::move(memory))
+    // `heldWriteArrived`, when given, learns of each write that reaches a held key before it
+    // waits there (what a keychain daemon has received and not yet carried out).
+    using HeldWriteArrived = std::function<void(const QString& key, const QString& value)>;
+    GatedSecretBackend(std::shared_ptr<SecretGate> gate, std::shared_ptr<MemorySecretBackend> memory,
+                       HeldWriteArrived heldWriteArrived = {})
+        : gate(std::move(gate)), memory(std::move(memory)), heldWriteArrived(std::move(heldWriteArrived))
     {
     }
     SecretOutcome read(const QString& key) override
@@ -51,6 +56,8 @@ public:
     }
     SecretOutcome write(const QString& key, const QString& value) override
     {
+        if (heldWriteArrived && gate->heldWrites.contains(key))
+            heldWriteArrived(key, value);
         gate->pass(gate->heldWrites, key);
         return memory->write(key, value);
     }
@@ -63,6 +70,7 @@ public:
 private:
     std::shared_ptr<SecretGate> gate;
     std::shared_ptr<MemorySecretBackend> memory;
+    HeldWriteArrived heldWriteArrived;
 };
 
 // The task's result, or nothing when it has not answered within `milliseconds`.

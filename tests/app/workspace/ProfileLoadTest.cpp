@@ -241,38 +241,16 @@ struct StalledDaemon {
 // The keychain as one run of the application reaches it. Held calls stay held for good (the
 // run's threads with them): what the daemon received before the run ended it carries out at
 // `StalledDaemon::resume`, the rest died with the process.
-class RunKeychain final : public SecretBackend {
-public:
-    RunKeychain(std::shared_ptr<test::SecretGate> gate, std::shared_ptr<MemorySecretBackend> memory,
-                std::shared_ptr<StalledDaemon> daemon)
-        : gate(std::move(gate)), memory(std::move(memory)), daemon(std::move(daemon))
-    {
-    }
-    SecretOutcome read(const QString& key) override
-    {
-        gate->pass(gate->heldReads, key);
-        return memory->read(key);
-    }
-    SecretOutcome write(const QString& key, const QString& value) override
-    {
-        if (gate->heldWrites.contains(key)) {
+std::unique_ptr<SecretBackend> runKeychain(std::shared_ptr<test::SecretGate> gate,
+                                           std::shared_ptr<MemorySecretBackend> memory,
+                                           std::shared_ptr<StalledDaemon> daemon)
+{
+    return std::make_unique<test::GatedSecretBackend>(
+        std::move(gate), std::move(memory), [daemon = std::move(daemon)](const QString& key, const QString& value) {
             std::lock_guard guard(daemon->lock);
             daemon->writes.append({key, value});
-        }
-        gate->pass(gate->heldWrites, key);
-        return memory->write(key, value);
-    }
-    SecretOutcome remove(const QString& key) override
-    {
-        gate->pass(gate->heldWrites, key);
-        return memory->remove(key);
-    }
-
-private:
-    std::shared_ptr<test::SecretGate> gate;
-    std::shared_ptr<MemorySecretBackend> memory;
-    std::shared_ptr<StalledDaemon> daemon;
-};
+        });
+}
 
 // One run of the application over a configuration folder and a keychain that outlive it.
 struct AppRun {
@@ -286,7 +264,7 @@ struct AppRun {
     std::unique_ptr<MacModel> model = std::make_unique<MacModel>(prefs, nullptr, &notifier);
 
     AppRun(const QString& folder, const std::shared_ptr<MemorySecretBackend>& memory)
-        : secrets(std::make_unique<SecretStore>(std::make_unique<RunKeychain>(gate, memory, daemon), 300ms)),
+        : secrets(std::make_unique<SecretStore>(runKeychain(gate, memory, daemon), 300ms)),
           store(std::make_unique<ProfileStore>(*secrets, folder)),
           preferences(folder + QStringLiteral("/preferences.json"))
     {
