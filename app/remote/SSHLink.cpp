@@ -235,10 +235,9 @@ QString SSHLink::uploadCommand(const QString& remotePath, qsizetype size, mode_t
         write += QStringLiteral(" && chmod +x ") + temporary;
     return QStringLiteral("mkdir -p ") + shellQuote(folder) + QStringLiteral(" && ( ") + write
         + QStringLiteral(" ) && [ $(($(wc -c < ") + temporary + QStringLiteral("))) -eq ") + QString::number(size)
-        + QStringLiteral(" ] && { [ -L ") + target + QStringLiteral(" ] || [ ! -d ") + target
-        + QStringLiteral(" ] || { echo 'Is a directory' >&2; false; }; } && { [ ! -L ") + target
-        + QStringLiteral(" ] || rm -f ") + target + QStringLiteral("; } && mv -f ") + temporary + u' ' + target
-        + QStringLiteral(" || { rm -f ") + temporary + QStringLiteral("; exit 1; }");
+        + QStringLiteral(" ] && if [ -L ") + target + QStringLiteral(" ]; then rm -f ") + target
+        + QStringLiteral("; elif [ -d ") + target + QStringLiteral(" ]; then echo 'Is a directory' >&2; false; fi && mv -f ")
+        + temporary + u' ' + target + QStringLiteral(" || { rm -f ") + temporary + QStringLiteral("; exit 1; }");
 }
 
 Task<ShellResult<bool>> SSHLink::uploadFile(QByteArray data, QString remotePath, mode_t permissions)

@@ -467,12 +467,12 @@ Task<> MacModel::loadStoredProfiles()
 void MacModel::reconnectRememberedServers()
 {
     const QStringList remembered = awaitingReconnect;
+    // A list the keychain refused to give says nothing of the servers it holds: one not found
+    // then stays remembered for the next start.
+    const bool listRefused = profileStore != nullptr && profileStore->loadWasRefused();
     for (const QString& id : remembered) {
         const auto found = std::find_if(profilesValue.cbegin(), profilesValue.cend(),
                                         [&id](const MacProfile& p) { return p.id == id; });
-        // A list the keychain refused to give says nothing of the servers it holds: one not
-        // found then stays remembered for the next start.
-        const bool listRefused = profileStore != nullptr && profileStore->loadWasRefused();
         if (found == profilesValue.cend() && !listRefused)
             awaitingReconnect.removeAll(id);
         else if (found != profilesValue.cend())

@@ -374,9 +374,9 @@ void KittyGraphics::refreshKittyPlaceholderRows()
     KittyPlaceholderChanges& changes = state_.placeholderChanges;
     if (changes.empty())
         return;
-    std::vector<std::uint32_t> numbers = std::move(changes.numbers);
+    // Sorted and emptied in place, so the list keeps its room for the next feed.
+    std::vector<std::uint32_t>& numbers = changes.numbers;
     const bool everyImage = changes.everyImage;
-    changes.clear();
     std::sort(numbers.begin(), numbers.end());
     ++state_.placeholderScanCount;
 
@@ -405,6 +405,7 @@ void KittyGraphics::refreshKittyPlaceholderRows()
             break;
         }
     }
+    changes.clear();
 }
 
 } // namespace corvantix

@@ -78,7 +78,7 @@ struct KittyGraphicsPending {
 struct KittyPlaceholderChanges {
     static constexpr std::size_t maximumNumbers = 64;
 
-    std::vector<std::uint32_t> numbers; // distinct, in the order noted
+    std::vector<std::uint32_t> numbers; // distinct
     bool everyImage = false;
 
     void note(std::uint32_t imageId);

@@ -37,10 +37,7 @@ TEST(SecretStore, AWriteThatNeverAnswersFailsInTimeAndHoldsNothingBack)
 
     QElapsedTimer elapsed;
     elapsed.start();
-    auto stuck = std::make_shared<std::optional<SecretOutcome>>();
-    [](QCoro::Task<SecretOutcome> writing, std::shared_ptr<std::optional<SecretOutcome>> out) -> QCoro::Task<> {
-        *out = co_await std::move(writing);
-    }(store->writeItem(QStringLiteral("pwd_a"), QStringLiteral("new")), stuck);
+    const auto stuck = test::resultWhenDone(store->writeItem(QStringLiteral("pwd_a"), QStringLiteral("new")));
 
     // Calls made after it answer while it is still stuck: other keys, and removals too.
     const std::optional<std::optional<QString>> other = answerWithin(store->secureRead(QStringLiteral("pwd_b")), 5000);
@@ -98,14 +95,8 @@ TEST(SecretStore, AWriteWaitsForTheEarlierReadOfItsKey)
     memory->write(QStringLiteral("profiles_v2"), QStringLiteral("old"));
     SecretStore store(std::make_unique<test::GatedSecretBackend>(gate, memory), 10s);
 
-    auto read = std::make_shared<std::optional<SecretOutcome>>();
-    [](QCoro::Task<SecretOutcome> reading, std::shared_ptr<std::optional<SecretOutcome>> out) -> QCoro::Task<> {
-        *out = co_await std::move(reading);
-    }(store.readItemPatiently(QStringLiteral("profiles_v2")), read);
-    auto written = std::make_shared<std::optional<SecretOutcome>>();
-    [](QCoro::Task<SecretOutcome> writing, std::shared_ptr<std::optional<SecretOutcome>> out) -> QCoro::Task<> {
-        *out = co_await std::move(writing);
-    }(store.writeItem(QStringLiteral("profiles_v2"), QStringLiteral("new")), written);
+    const auto read = test::resultWhenDone(store.readItemPatiently(QStringLiteral("profiles_v2")));
+    const auto written = test::resultWhenDone(store.writeItem(QStringLiteral("profiles_v2"), QStringLiteral("new")));
 
     // Time enough for a write let through to land many times over.
     QTest::qWait(300);

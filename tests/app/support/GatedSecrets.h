@@ -73,14 +73,33 @@ private:
     HeldWriteArrived heldWriteArrived;
 };
 
-// The task's result, or nothing when it has not answered within `milliseconds`.
+// Lets the task run on; its result lands in the one returned once it answers.
 template <typename T>
-std::optional<T> answerWithin(QCoro::Task<T> task, int milliseconds)
+std::shared_ptr<std::optional<T>> resultWhenDone(QCoro::Task<T> task)
 {
     auto result = std::make_shared<std::optional<T>>();
     [](QCoro::Task<T> running, std::shared_ptr<std::optional<T>> out) -> QCoro::Task<> {
         *out = co_await std::move(running);
     }(std::move(task), result);
+    return result;
+}
+
+// Lets the task run on; the flag returned is set once it has ended.
+inline std::shared_ptr<bool> flagWhenDone(QCoro::Task<> task)
+{
+    auto done = std::make_shared<bool>(false);
+    [](QCoro::Task<> running, std::shared_ptr<bool> out) -> QCoro::Task<> {
+        co_await std::move(running);
+        *out = true;
+    }(std::move(task), done);
+    return done;
+}
+
+// The task's result, or nothing when it has not answered within `milliseconds`.
+template <typename T>
+std::optional<T> answerWithin(QCoro::Task<T> task, int milliseconds)
+{
+    const auto result = resultWhenDone(std::move(task));
     static_cast<void>(QTest::qWaitFor([&result] { return result->has_value(); }, milliseconds));
     return *result;
 }
@@ -88,11 +107,7 @@ std::optional<T> answerWithin(QCoro::Task<T> task, int milliseconds)
 // Whether the task ended within `milliseconds`.
 inline bool endsWithin(QCoro::Task<> task, int milliseconds)
 {
-    auto done = std::make_shared<bool>(false);
-    [](QCoro::Task<> running, std::shared_ptr<bool> out) -> QCoro::Task<> {
-        co_await std::move(running);
-        *out = true;
-    }(std::move(task), done);
+    const auto done = flagWhenDone(std::move(task));
     return QTest::qWaitFor([&done] { return *done; }, milliseconds);
 }
 

@@ -128,6 +128,12 @@ inline const HostileRepository hostileRepositories[] = {
 
 #undef HV_LAZY_CLONE
 
+// Whether the repository is among `names` (all of them when `names` is empty).
+inline bool hostileRepositoryChosen(const HostileRepository& repository, const QStringList& names)
+{
+    return names.isEmpty() || names.contains(QLatin1String(repository.name));
+}
+
 // Makes the repositories named in `names` (all of them when empty) below `root` (whose path
 // holds no blank and no "%", as an ext URL cannot), the commands they name appending to `ran`.
 // Prints "made <name>" for each.
@@ -141,7 +147,7 @@ inline QString hostileRepositoriesScript(const QString& root, const QString& ran
                                     " && git init -q -b main source && (cd source && mkdir d && echo a > d/a && echo b > top"
                                     " && git add . && commit -m s && git push -q \"$server\" main) || exit 1\n");
     for (const HostileRepository& repository : hostileRepositories) {
-        if (!names.isEmpty() && !names.contains(QLatin1String(repository.name)))
+        if (!hostileRepositoryChosen(repository, names))
             continue;
         script += QStringLiteral("(set -e; ") + QLatin1String(repository.setup) + QStringLiteral(") && echo made ") +
                   QLatin1String(repository.name) + u'\n';
@@ -153,7 +159,7 @@ inline QString hostileRepositoriesMade(const QStringList& names = {})
 {
     QString made;
     for (const HostileRepository& repository : hostileRepositories)
-        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+        if (hostileRepositoryChosen(repository, names))
             made += QStringLiteral("made ") + QLatin1String(repository.name) + u'\n';
     return made;
 }
@@ -162,7 +168,7 @@ inline QStringList hostileRepositoryPaths(const QString& root, const QStringList
 {
     QStringList paths;
     for (const HostileRepository& repository : hostileRepositories)
-        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+        if (hostileRepositoryChosen(repository, names))
             paths << root + u'/' + QLatin1String(repository.name);
     return paths;
 }
@@ -172,7 +178,7 @@ inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root, cons
 {
     QMap<QString, GitInfo> state;
     for (const HostileRepository& repository : hostileRepositories)
-        if (names.isEmpty() || names.contains(QLatin1String(repository.name)))
+        if (hostileRepositoryChosen(repository, names))
             state.insert(root + u'/' + QLatin1String(repository.name),
                          GitInfo{QLatin1String(repository.branch), repository.dirty});
     return state;

@@ -185,11 +185,7 @@ TEST(ProfileLoad, ServersConnectedAtTheLastQuitComeBackBesideOneConnectedDuringS
         QSet<QString> attempted;
         QObject::connect(&k.model, &MacModel::reconnectingChanged, [&] { attempted.unite(k.model.reconnecting()); });
 
-        auto started = std::make_shared<bool>(false);
-        [](Task<> starting, std::shared_ptr<bool> done) -> QCoro::Task<> {
-            co_await std::move(starting);
-            *done = true;
-        }(k.model.start(), started);
+        const auto started = test::flagWhenDone(k.model.start());
         if (test.listLate)
             EXPECT_TRUE(k.model.profilesLoading());
         else

@@ -100,9 +100,10 @@ using Instance = test::SyncingModel;
 // rewrites nothing: the saved tabs stay, the next listing seeds and checks again, and the
 // user hears of it once. A seeding that made nothing at all (a tmux that fails every command)
 // fails the same way, and so does one whose tmux server runs the user's own session but can
-// make no other: neither is marked synchronised, so no later listing of it is followed. Rows read through an awk the host does not have are no listing: the
-// host is neither seeded nor followed, and says why. The first good listing opens the tabs;
-// until then the preferences are not written.
+// make no other: neither is marked synchronised, so no later listing of it is followed. Rows
+// read through an awk the host does not have are no listing: the host is neither seeded nor
+// followed, and says why. The first good listing opens the tabs; until then the preferences
+// are not written.
 TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
 {
     ASSERT_TRUE(test::tmuxInstalled());

@@ -250,18 +250,12 @@ class KittyPlaceholderRefresh : public testing::TestWithParam<PlaceholderRefresh
 
 void PrintTo(const PlaceholderRefreshCase& c, std::ostream* out) { *out << c.name; }
 
-const std::string onePixel = "f=32,s=1,v=1;" + base64(std::vector<std::uint8_t>(4, 0x7F));
+const std::string& onePixel = placeholderPixel;
 
 TEST_P(KittyPlaceholderRefresh, RedrawsTheRowsShowingTheImage)
 {
     Fixture f(20, 10);
-    // Images 42 and 7, each shown by a virtual placement through placeholder cells on rows 5
-    // and 2; the cursor then rests on row 9.
-    f.command("a=T,q=2,U=1,i=42,c=2,r=1," + onePixel);
-    f.command("a=T,q=2,U=1,i=7,c=1,r=1," + onePixel);
-    const std::string piece = "\xf4\x8e\xbb\xae\xcc\x85"; // U+10EEEE, row 0
-    feed(*f.terminal, "\x1b[6;1H\x1b[38;5;42m" + piece + "\xcc\x85" + piece + "\xcc\x8d\x1b[m");
-    feed(*f.terminal, "\x1b[3;4H\x1b[38;2;0;0;7m" + piece + "\xcc\x85\x1b[m\x1b[10;1H");
+    showPlaceholderScene(f);
     changeOptions(*f.terminal, [&](TerminalOptions& options) { options.kittyImageCacheLimitBytes = GetParam().limit; });
     f.terminal->clearUpdateRange();
 

@@ -36,6 +36,21 @@ struct KittyFixtureWith {
 };
 using KittyFixture = KittyFixtureWith<>;
 
+// One grey pixel, the image of the placeholder scenes.
+inline const std::string placeholderPixel = "f=32,s=1,v=1;" + base64Encode(std::vector<std::uint8_t>(4, 0x7F));
+
+// Images 42 and 7, each shown by a virtual placement through placeholder cells on screen rows
+// 5 and 2; the cursor then rests on row 9.
+template <class Host>
+void showPlaceholderScene(KittyFixtureWith<Host>& f)
+{
+    f.command("a=T,q=2,U=1,i=42,c=2,r=1," + placeholderPixel);
+    f.command("a=T,q=2,U=1,i=7,c=1,r=1," + placeholderPixel);
+    const std::string piece = "\xf4\x8e\xbb\xae\xcc\x85"; // U+10EEEE, row 0
+    feed(*f.terminal, "\x1b[6;1H\x1b[38;5;42m" + piece + "\xcc\x85" + piece + "\xcc\x8d\x1b[m");
+    feed(*f.terminal, "\x1b[3;4H\x1b[38;2;0;0;7m" + piece + "\xcc\x85\x1b[m\x1b[10;1H");
+}
+
 // An image object as a view makes it: one per screen line an image covers.
 using TestImageCell = fuzz::FuzzImage;
 
