@@ -4,8 +4,11 @@
 // fields separated by "|".
 //
 //   hvmodel [--home DIR] [--root DIR] [--ready FILE] COMMAND [ARGS]
+//     --root DIR      one more projects root for this run only (none when the stored roots
+//                     hold it already): the stored roots are put back however the run ends,
+//                     a failed command or SIGINT, SIGTERM or SIGHUP included
 //     --ready FILE    once the model has started (its first sync done), writes the tabs it
-//                     has then to FILE, made whole by a rename, before running the command
+//                     has then to FILE, replacing it whole, before running the command
 //     projects        connection|name|path|session of every listed project
 //     open PATH       opens the folder in a tab; prints key|name|path of the tab
 //     tabs            key|name|path of every tab, in order
@@ -19,6 +22,7 @@
 // take; 1 with one line on standard error otherwise.
 #include "../ToolArguments.h"
 #include "workspace/MacModel.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
@@ -32,11 +36,16 @@
 #include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace halvoren;
 
@@ -155,6 +164,78 @@ Arguments parseArguments(int argc, char** argv)
     return arguments;
 }
 
+// The roots stored before this run added its own, put back when the run ends.
+class StoredRoots {
+public:
+    StoredRoots(PreferenceStore& store, Prefs& prefs, const QString& root) : store(store)
+    {
+        const QStringList roots = prefs.projectsRoots();
+        const bool known = std::any_of(roots.cbegin(), roots.cend(), [&root](const QString& stored) {
+            return QDir::cleanPath(stored) == QDir::cleanPath(root);
+        });
+        if (root.isEmpty() || known)
+            return;
+        before = store.value(Prefs::projectsRootsKey);
+        added = true;
+        prefs.setProjectsRoots(QStringList(roots) << root);
+    }
+    ~StoredRoots() { restore(); }
+    StoredRoots(const StoredRoots&) = delete;
+    StoredRoots& operator=(const StoredRoots&) = delete;
+
+    void restore()
+    {
+        if (!std::exchange(added, false))
+            return;
+        if (before.isUndefined())
+            store.remove(Prefs::projectsRootsKey);
+        else
+            store.setValue(Prefs::projectsRootsKey, before);
+        store.flush();
+    }
+
+private:
+    PreferenceStore& store;
+    QJsonValue before;
+    bool added = false;
+};
+
+// The write end of the pipe through which a stopping signal reaches the event loop.
+int stopSignalWriter = -1;
+
+void forwardStopSignal(int signal)
+{
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(stopSignalWriter, &number, 1);
+}
+
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// A stopping signal puts the stored roots back, then ends the tool as that signal would have.
+// The handler only writes to a pipe; the work is done on the main thread, between events.
+void onStopSignal(QObject* owner, StoredRoots& roots)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    stopSignalWriter = ends[1];
+    auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [&roots, reader = ends[0]] {
+        unsigned char number = 0;
+        if (::read(reader, &number, 1) != 1)
+            return;
+        roots.restore();
+        std::fflush(stdout);
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+    });
+    struct sigaction action {};
+    action.sa_handler = forwardStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : stopSignals)
+        sigaction(signal, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -174,23 +255,22 @@ int main(int argc, char** argv)
 
     PreferenceStore& store = PreferenceStore::standard();
     Prefs prefs(store);
-    // The extra root counts for this run only.
-    const QJsonValue storedRoots = store.value(Prefs::projectsRootsKey);
-    if (!root.isEmpty())
-        prefs.setProjectsRoots(QStringList(prefs.projectsRoots()) << root);
+    // Made before the model and so ended after it: nothing the model does on its way out
+    // comes after the roots are put back.
+    StoredRoots storedRoots(store, prefs, root);
+    onStopSignal(&application, storedRoots);
     ProfileStore profiles(SecretStore::standard(), QFileInfo(store.path()).absolutePath());
     auto model = std::make_unique<MacModel>(prefs, &SecretStore::standard());
     model->profileStore = &profiles;
     QCoro::waitFor(model->start());
     if (!ready.isEmpty()) {
-        // Whole or absent: a reader polling for the file never sees half of it.
-        QFile partial(ready + QStringLiteral(".part"));
+        // Whole or absent: a reader polling for the file never sees half of it, and a file
+        // left by an earlier run is replaced.
         QStringList lines;
         for (const MacTab* tab : model->tabs())
             lines << QStringList{tab->id(), tab->project.name, tab->project.path}.join(u'|') + u'\n';
-        if (!partial.open(QIODevice::WriteOnly | QIODevice::Truncate) || partial.write(lines.join(QString()).toUtf8()) < 0
-            || !partial.flush() || !QFile::rename(partial.fileName(), ready))
-            return fail(QStringLiteral("cannot write ") + ready);
+        if (const std::optional<QString> failure = writeFileAtomically(ready, lines.join(QString()).toUtf8(), 0644))
+            return fail(QStringLiteral("cannot write ") + *failure);
     }
 
     int status = 0;
@@ -269,12 +349,7 @@ int main(int argc, char** argv)
     }
 
     model.reset();
-    if (!root.isEmpty()) {
-        if (storedRoots.isUndefined())
-            store.remove(Prefs::projectsRootsKey);
-        else
-            store.setValue(Prefs::projectsRootsKey, storedRoots);
-    }
+    storedRoots.restore();
     store.flush();
     std::fflush(stdout);
     return status;
