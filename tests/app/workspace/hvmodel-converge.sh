@@ -12,7 +12,15 @@ b=""
 cleanup() {
   if [ -n "$b" ]; then kill "$b" 2>/dev/null || true; wait "$b" 2>/dev/null || true; fi
   tmux kill-server 2>/dev/null || true
-  rm -rf "$run"
+  # A tab's shell left by an hvmodel that has ended may still start a tmux server in the
+  # socket folder while it is removed: stop that one too and try again.
+  tries=0
+  until rm -rf "$run" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 20 ] || { rm -rf "$run"; return; }
+    sleep 0.1
+    tmux kill-server 2>/dev/null || true
+  done
 }
 trap cleanup EXIT
 fail() {
