@@ -12,17 +12,18 @@
 
 namespace halvoren {
 
-namespace {
-
-bool writeAll(int descriptor, const QByteArray& bytes)
+bool writeAllBytes(int descriptor, QByteArrayView bytes)
 {
-    const char* data = bytes.constData();
+    const char* data = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
         const ssize_t count = ::write(descriptor, data, static_cast<size_t>(left));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            // A regular file that takes nothing more and says no more than that.
+            if (count == 0)
+                errno = EIO;
             return false;
         }
         data += count;
@@ -30,6 +31,8 @@ bool writeAll(int descriptor, const QByteArray& bytes)
     }
     return true;
 }
+
+namespace {
 
 QString reason(const QByteArray& file, int error)
 {
@@ -50,7 +53,7 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
         return reason(temporary, errno);
     // An older temporary file of the same name may have other permissions.
     ::fchmod(descriptor, mode);
-    const bool complete = writeAll(descriptor, bytes) && ::fsync(descriptor) == 0;
+    const bool complete = writeAllBytes(descriptor, bytes) && ::fsync(descriptor) == 0;
     const int writeError = errno;
     ::close(descriptor);
     if (!complete) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -15,6 +16,10 @@ namespace halvoren {
 // failure, nothing on success.
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode = 0600,
                                            const std::function<void()>& beforeRename = {});
+
+// Writes every byte to the descriptor, again after an interruption; false with errno set as the
+// failing write left it.
+bool writeAllBytes(int descriptor, QByteArrayView bytes);
 
 // The whole file when it exists, is a regular file and holds at most `limit` bytes.
 std::optional<QByteArray> readSmallFile(const QString& path, qint64 limit);

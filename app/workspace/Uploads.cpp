@@ -1,6 +1,7 @@
 // Files pasted or dropped on a tab, copied into its project's "Upload" folder.
 #include "workspace/MacModel.h"
 
+#include "platform/AtomicFile.h"
 #include "tab/MacTab.h"
 
 #include <QFile>
@@ -27,11 +28,27 @@ namespace {
 
 const QString uploadFolderName = QStringLiteral("Upload");
 
+// Letters, digits and their marks (a vowel sign, a shadda, a decomposed accent), which no
+// shell reads as anything; format and control characters are not kept.
 bool keptInUploadName(char32_t c)
 {
     if (c == U'.' || c == U'_' || c == U'-')
         return true;
-    return QChar::isLetter(c) || QChar::isDigit(c);
+    if (QChar::isLetter(c) || QChar::isDigit(c))
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString systemError(int error)
+{
+    return QString::fromStdString(std::generic_category().message(error));
 }
 
 std::filesystem::path filePath(const QString& path)
@@ -179,20 +196,19 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     const int descriptor = ::open(QFile::encodeName(temporary).constData(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions & 0777);
     if (descriptor < 0)
-        return QString::fromStdString(std::generic_category().message(errno));
-    QFile file;
-    if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(descriptor);
+        return systemError(errno);
+    // Written here rather than through QFile, whose description of a short write names no
+    // cause: the user reads the system's own ("No space left on device").
+    const bool written = writeAllBytes(descriptor, data);
+    int writeError = errno;
+    // A file system that reports a failed write late (over the network) does so here.
+    const bool closed = ::close(descriptor) == 0 || errno == EINTR;
+    if (written && !closed)
+        writeError = errno;
+    if (!written || !closed) {
         QFile::remove(temporary);
-        return file.errorString();
+        return systemError(writeError);
     }
-    if (file.write(data) != data.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        QFile::remove(temporary);
-        return reason;
-    }
-    file.close();
     std::filesystem::rename(filePath(temporary), filePath(target), error);
     if (error) {
         QFile::remove(temporary);

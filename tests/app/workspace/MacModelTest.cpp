@@ -9,6 +9,11 @@
 
 #include <QDir>
 
+#include <csignal>
+#include <cstring>
+
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 namespace halvoren {
@@ -227,9 +232,13 @@ TEST(Upload, NamesKeepOnlyCharactersPlainInAShell)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"my report.pdf", "my_report.pdf"}, {"$(touch x).png", "__touch_x_.png"}, {"a;b`c'.pdf", "a_b_c_.pdf"},
-        {"été-2.txt", "été-2.txt"}, {"..", "_.."}};
+        {"été-2.txt", "été-2.txt"}, {"..", "_.."},
+        // Marks stay with their letters; format characters, which reorder or hide text, go.
+        {"हिंदी नोट्स.txt", "हिंदी_नोट्स.txt"}, {"محمّد.txt", "محمّد.txt"}, {"cafe\u0301.txt", "cafe\u0301.txt"},
+        {"a\u20dd.txt", "a\u20dd.txt"}, {"gnp\u202e.exe", "gnp_.exe"}, {"a\u200bb.txt", "a_b.txt"},
+        {"\u0301", "\u0301"}};
     for (const auto& [given, stored] : cases)
-        EXPECT_EQ(cleanUploadName(QString::fromUtf8(given)), QString::fromUtf8(stored));
+        EXPECT_EQ(cleanUploadName(QString::fromUtf8(given)).toStdString(), stored);
 }
 
 TEST_F(ModelFixture, ImagesPastedInOneSecondGetNumbers)
@@ -252,6 +261,28 @@ TEST(Upload, AFailedWriteLeavesTheOldFileAndNoTemporary)
     const QString blocked = folder.file(QStringLiteral("Upload/dir"));
     ASSERT_TRUE(QDir().mkpath(blocked + QStringLiteral("/inside")));
     EXPECT_NE(writeFileReplacing(blocked, "new"), std::nullopt);
+    EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
+}
+
+// A write the file system stops part-way is reported with the system's own words, as a server
+// reports it; the old file stays and no temporary file is left.
+TEST(Upload, AWriteStoppedPartWaySaysWhy)
+{
+    test::TempFolder folder;
+    const QString target = folder.file(QStringLiteral("Upload/x.txt"));
+    ASSERT_EQ(writeFileReplacing(target, "old"), std::nullopt);
+    // Past this size a write fails with EFBIG, as one on a full disk fails with ENOSPC.
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::optional<QString> failure = writeFileReplacing(target, QByteArray(65536, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(failure.value_or(QStringLiteral("(none)")).toStdString(), std::strerror(EFBIG));
+    EXPECT_EQ(test::readAll(target), QByteArray("old"));
     EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
 }
 

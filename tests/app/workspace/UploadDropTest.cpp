@@ -133,7 +133,7 @@ mode_t permissionsOf(const QString& path)
 TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
 {
     const struct { const char* name; QByteArray bytes; mode_t permissions; } files[] = {
-        {"a b.txt", "one", 0600}, {"c.txt", "three", 0750}, {"d.txt", "four", 0644},
+        {"a b.txt", "one", 0600}, {"c.txt", "three", 0750}, {"d.txt", "four", 0644}, {"محمّد نوت.txt", "five", 0644},
     };
     for (const auto& f : files) {
         ASSERT_TRUE(test::writeAll(work.file(QString::fromUtf8(f.name)), f.bytes));
@@ -157,13 +157,13 @@ TEST_P(DroppedFiles, ReadableOnesAreUploadedAndTypedTheOtherNamed)
         const AddressSpaceLimit limit(rlim_t(1) << 30);
         ASSERT_TRUE(limit.applied);
         drop({QStringLiteral("a b.txt"), QStringLiteral("folder"), QStringLiteral("huge.bin"), QStringLiteral("big.bin"),
-              QStringLiteral("c.txt"), QStringLiteral("d.txt")});
-        EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt Upload/d.txt ")) << typed().toStdString();
+              QStringLiteral("c.txt"), QStringLiteral("d.txt"), QStringLiteral("محمّد نوت.txt")});
+        EXPECT_TRUE(typedBecomes("Upload/a_b.txt Upload/c.txt Upload/d.txt Upload/محمّد_نوت.txt ")) << typed().toStdString();
     }
     EXPECT_EQ(banners(), (QStringList{QStringLiteral("Fichier illisible : folder"), QStringLiteral("Fichier illisible : huge.bin"),
                                       QStringLiteral("Fichier illisible : big.bin")}));
     EXPECT_EQ(QDir(uploads()).entryList(QDir::Files),
-              (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt"), QStringLiteral("d.txt")}));
+              (QStringList{QStringLiteral("a_b.txt"), QStringLiteral("c.txt"), QStringLiteral("d.txt"), QStringLiteral("محمّد_نوت.txt")}));
     const mode_t mask = currentUmask();
     for (const auto& [name, bytes, permissions] : files) {
         const QString uploaded = uploads() + cleanUploadName(QString::fromUtf8(name));
