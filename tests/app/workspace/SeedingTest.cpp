@@ -273,6 +273,8 @@ TEST(Seeding, TabsNotMadeMessageNamesAFewAsPlainText)
                                   "projet depuis la barre latérale.")},
         {{QStringLiteral("a"), QStringLiteral("b\nc")},
          subject + QStringLiteral(" n'a pas pu rouvrir les onglets « a » et « b\u240Ac »") + tail},
+        {{QStringLiteral("%1"), QStringLiteral("%3")},
+         subject + QStringLiteral(" n'a pas pu rouvrir les onglets « %1 » et « %3 »") + tail},
         {{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")},
          subject + QStringLiteral(" n'a pas pu rouvrir les onglets « a », « b », « c » et « d »") + tail},
         {QStringList(5000, QStringLiteral("x")),
