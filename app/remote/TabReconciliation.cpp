@@ -82,7 +82,8 @@ QString tmuxSeedScript(const QString& session, const QString& name, const QStrin
                          QStringLiteral("; elif (cd -- ") + quoted + QStringLiteral(") 2>/dev/null; then if ") +
                          tmuxNewSessionCommand(session, path) + QStringLiteral(" 2>/dev/null; then ") + report +
                          QStringLiteral("made") + at + reached + QStringLiteral("; else ") +
-                         QLatin1String(seedFailedVariable) + QStringLiteral("=1; fi; elif [ -d ") + quoted +
+                         QLatin1String(seedFailedVariable) + QStringLiteral("=1; ") + report +
+                         QStringLiteral("failed") + at + QStringLiteral("; fi; elif [ -d ") + quoted +
                          QStringLiteral(" ]; then ") + report + QString::number(folderInaccessibleStatus) + at +
                          QStringLiteral("; else ") + report + QString::number(folderMissingStatus) + at +
                          QStringLiteral("; fi\n");
@@ -123,6 +124,8 @@ SeedReport parseSeedReport(const QString& output, const QString& token)
             report.made << *order;
         else if (what == u"present")
             report.present << *order;
+        else if (what == u"failed")
+            report.failed << *order;
         else if (what == QString::number(folderMissingStatus))
             report.refused << std::pair{*order, folderMissingStatus};
         else if (what == QString::number(folderInaccessibleStatus))

@@ -44,9 +44,10 @@ QString tmuxSessionScript(const QString& session, const QString& name, const QSt
 // own folder, and the script says what it did, one line each, with the seeding's token (letters
 // and digits): "<seededMarker><token>-made-<order>" for a session it made,
 // "<seededMarker><token>-present-<order>" for one that exists already (tagged wherever its
-// folder went), and "<seededMarker><token>-<status>-<order>" for a folder it refused, missing
+// folder went), "<seededMarker><token>-failed-<order>" for one tmux could not make (out of
+// processes, say), and "<seededMarker><token>-<status>-<order>" for a folder it refused, missing
 // or not a folder (folderMissingStatus) or closed to the account (folderInaccessibleStatus). A
-// tab of which the script says nothing was not written: the host's tmux failed. The lines of a
+// tab of which the script says nothing was not written: the run broke off. The lines of a
 // seeding's tabs stand between tmuxSeedOpening and tmuxSeedClosing.
 inline constexpr char seededMarker[] = "hv-seeded-";
 QString tmuxSeedScript(const QString& session, const QString& name, const QString& path, qint64 order,
@@ -60,11 +61,12 @@ QString tmuxSeedScript(const QString& session, const QString& name, const QStrin
 QString tmuxSeedOpening();
 QString tmuxSeedClosing();
 
-// What a seeding reported, by order: the sessions it made, those it found, and the folders it
-// refused, with their status. Only whole lines of the given token count.
+// What a seeding reported, by order: the sessions it made, those it found, those tmux could not
+// make, and the folders it refused, with their status. Only whole lines of the given token count.
 struct SeedReport {
     QList<qint64> made;
     QList<qint64> present;
+    QList<qint64> failed;
     QList<std::pair<qint64, int>> refused;
 
     bool operator==(const SeedReport&) const = default;

@@ -110,6 +110,8 @@ public:
     static QString closesAtOnceMessage(const MacProject& project);
     // Shown when the listing after a seeding does not show the sessions it made.
     static QString seededTabsUnlistedMessage(const MacConnection& connection);
+    // Shown when a seeding's tmux made some of the tabs' sessions but not those named.
+    static QString tabsNotMadeMessage(const MacConnection& connection, const QStringList& names);
     static constexpr double reorderHoldOff = 10.0;
     // After our resize of a tab or the (re)start of its client, how long its output counts
     // only through the lines it scrolls in: the client's drawing of the whole screen is no

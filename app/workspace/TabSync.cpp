@@ -749,6 +749,27 @@ QString MacModel::seededTabsUnlistedMessage(const MacConnection& connection)
         + QStringLiteral(" n'a pas pu lister ses onglets : ceux enregistrés ici sont gardés et seront écrits à nouveau.");
 }
 
+QString MacModel::tabsNotMadeMessage(const MacConnection& connection, const QStringList& names)
+{
+    // A few names are enough to recognise the tabs; a long list would only hide the rest.
+    constexpr qsizetype namedAtMost = 4;
+    constexpr qsizetype namedWhenMore = 3;
+    constexpr qsizetype nameCharacters = 60;
+    const qsizetype named = names.size() <= namedAtMost ? names.size() : namedWhenMore;
+    QStringList quoted;
+    for (const QString& name : names.first(named))
+        quoted << QStringLiteral("« ") + visibleText(elidedPath(name, nameCharacters)) + QStringLiteral(" »");
+    if (names.size() == 1) {
+        return QStringLiteral("%1 n'a pas pu rouvrir l'onglet %2 (tmux n'a pas pu créer sa session) : rouvrez son "
+                              "projet depuis la barre latérale.")
+            .arg(hostSubject(connection), quoted.front());
+    }
+    const QString last = named < names.size() ? QStringLiteral("%1 autres").arg(names.size() - named) : quoted.takeLast();
+    return QStringLiteral("%1 n'a pas pu rouvrir les onglets %2 et %3 (tmux n'a pas pu créer leurs sessions) : rouvrez "
+                          "leurs projets depuis la barre latérale.")
+        .arg(hostSubject(connection), quoted.join(QStringLiteral(", ")), last);
+}
+
 QString MacModel::closesAtOnceMessage(const MacProject& project)
 {
     return QStringLiteral("La session de %1 se ferme dès son ouverture : elle n'est pas rouverte.").arg(project.name);
@@ -828,6 +849,16 @@ Task<> MacModel::seedHost(MacConnection& connection)
     }
     for (const QString& refusal : std::as_const(refusals))
         setBanner(refusal);
+    // Tabs whose session tmux could not make while it made others: the host is marked
+    // synchronised all the same, and its listing, without them, becomes the saved tabs.
+    QStringList notMade;
+    QSet<qint64> failed;
+    for (const qint64 order : report.failed) {
+        if (order >= 1 && order <= written.size() && !failed.contains(order)) {
+            failed.insert(order);
+            notMade << written.at(order - 1).name;
+        }
+    }
     target->seededSessions = reached;
     Task<> relisting = runListing(*target, true);
     co_await std::move(relisting);
@@ -838,7 +869,12 @@ Task<> MacModel::seedHost(MacConnection& connection)
         target->seededSessions.clear();
         target->seedFromPersisted = true;
         reportHostProblem(*target, seededTabsUnlistedMessage(*target));
+        co_return;
     }
+    // Applied, so those tabs are no longer saved: said now, once, and never by a seeding that
+    // is tried again.
+    if (!notMade.isEmpty())
+        setBanner(tabsNotMadeMessage(*target, notMade));
 }
 
 } // namespace halvoren

@@ -776,10 +776,15 @@ TEST(Reconcile, SeedReportReadsItsOwnLinesOnly)
                                           "hv-seeded-abc-made-x\n"
                                           "hv-seeded-abc-55-5\n"
                                           " hv-seeded-abc-made-6\n"
+                                          "hv-seeded-abc-failed-10\r\n"
+                                          "hv-seeded-abd-failed-11\n"
+                                          "hv-seeded-abc-failed-\n"
+                                          "hv-seeded-abc-failing-12\n"
                                           "hv-seeded-abc-made-7");
     const SeedReport report = parseSeedReport(output, QStringLiteral("abc"));
     EXPECT_EQ(report.made, (QList<qint64>{1, 7}));
     EXPECT_EQ(report.present, QList<qint64>{8});
+    EXPECT_EQ(report.failed, QList<qint64>{10});
     EXPECT_EQ(report.refused, (QList<std::pair<qint64, int>>{{2, 66}, {3, 77}}));
     // Its tags are the session script's own lines.
     const QString script = tmuxSeedScript(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("/p"), 2, QStringLiteral("abc"));

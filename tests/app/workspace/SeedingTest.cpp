@@ -178,6 +178,115 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
     }
 }
 
+// tmux that makes no session in the folders named (the host ran out of processes while it
+// made them), and works otherwise; the real one when none is named.
+QByteArray tmuxFailingIn(const QStringList& folders)
+{
+    if (folders.isEmpty())
+        return QByteArray();
+    QByteArray patterns;
+    for (const QString& folder : folders)
+        patterns += (patterns.isEmpty() ? "" : "|") + ("*new-session*/" + folder.toUtf8());
+    return "#!/bin/sh\ncase \"$*\" in " + patterns + ") echo 'create window failed: fork failed' >&2; exit 1 ;; esac\nexec "
+         + QStandardPaths::findExecutable(QStringLiteral("tmux")).toUtf8() + " \"$@\"\n";
+}
+
+// A seeding that leaves some saved tabs without a session still marks the host synchronised
+// when it made the others, or when every folder was refused, and the host's listing becomes
+// the tabs: the tabs tmux could not make are named once, in one message, and their projects
+// can be opened again; the refused folders are said as opening them would.
+TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    const struct {
+        const char* description;
+        QStringList made;
+        QStringList notMade;
+        QStringList missing;
+        bool userSession;
+    } cases[] = {
+        {"tmux cannot make the eighth",
+         {"one", "two", "three", "four", "five", "six", "seven"}, {"eighth"}, {}, false},
+        {"every folder refused, a server running", {}, {}, {"gone", "left"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Host host;
+        host.loginPath({}, tmuxFailingIn(c.notMade));
+        if (c.userSession)
+            tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("mine")});
+        QList<PersistedTab> saved;
+        QList<PersistedTab> opened;
+        QStringList expectedBanners;
+        for (const QString& name : c.made + c.notMade + c.missing) {
+            const QString path = host.folder(name);
+            saved << PersistedTab{name, path, tmuxSessionName(path)};
+            if (c.made.contains(name))
+                opened << saved.back();
+        }
+        for (const QString& name : c.missing) {
+            ASSERT_TRUE(QDir(host.home.file(name)).removeRecursively());
+            expectedBanners << QStringLiteral("Dossier introuvable : ") + host.home.file(name);
+        }
+        Instance instance;
+        if (!c.notMade.isEmpty())
+            expectedBanners << MacModel::tabsNotMadeMessage(instance.local(), c.notMade);
+        instance.prefs.setTabs(MacConnection::localID, saved);
+        instance.prefs.setProjectsRoots({host.home.path()});
+        QCoro::waitFor(instance.model.start());
+        const QStringList syncFlag{QStringLiteral("show-options"), QStringLiteral("-gqv"), QStringLiteral("@hv_sync")};
+        EXPECT_EQ(tmux(syncFlag).toStdString(), "1");
+        QStringList sessions;
+        for (const PersistedTab& tab : opened)
+            sessions << tab.tmux;
+        EXPECT_EQ(instance.sessions(), sessions);
+        EXPECT_FALSE(instance.local().seedFromPersisted);
+        EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), opened);
+        EXPECT_EQ(instance.banners().join(u'\n').toStdString(), expectedBanners.join(u'\n').toStdString());
+        instance.model.clearBanners();
+
+        // Later listings follow the host and say nothing more.
+        for (int poll = 0; poll < 3; ++poll) {
+            instance.clock->advance(MacModel::reorderHoldOff);
+            instance.sync();
+        }
+        EXPECT_EQ(instance.sessions(), sessions);
+        EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
+        for (const QString& name : c.notMade)
+            EXPECT_FALSE(Host::hasSession(tmuxSessionName(host.home.file(name))));
+    }
+}
+
+// The message names a few tabs, each on one line and cut to a readable length, and counts
+// the others.
+TEST(Seeding, TabsNotMadeMessageNamesAFewAsPlainText)
+{
+    test::ModelInFolder instance;
+    const QString subject = MacModel::hostSubject(instance.local());
+    const QString tail = QStringLiteral(" (tmux n'a pas pu créer leurs sessions) : rouvrez leurs projets depuis la barre latérale.");
+    const struct {
+        QStringList names;
+        QString expected;
+    } cases[] = {
+        {{QStringLiteral("web")},
+         subject + QStringLiteral(" n'a pas pu rouvrir l'onglet « web » (tmux n'a pas pu créer sa session) : rouvrez son "
+                                  "projet depuis la barre latérale.")},
+        {{QStringLiteral("a"), QStringLiteral("b\nc")},
+         subject + QStringLiteral(" n'a pas pu rouvrir les onglets « a » et « b\u240Ac »") + tail},
+        {{QStringLiteral("%1"), QStringLiteral("%3")},
+         subject + QStringLiteral(" n'a pas pu rouvrir les onglets « %1 » et « %3 »") + tail},
+        {{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")},
+         subject + QStringLiteral(" n'a pas pu rouvrir les onglets « a », « b », « c » et « d »") + tail},
+        {QStringList(5000, QStringLiteral("x")),
+         subject + QStringLiteral(" n'a pas pu rouvrir les onglets « x », « x », « x » et 4997 autres") + tail},
+        {{QString(100000, u'n')},
+         subject + QStringLiteral(" n'a pas pu rouvrir l'onglet « ") + QString(19, u'n') + QChar(0x2026) + QString(40, u'n')
+             + QStringLiteral(" » (tmux n'a pas pu créer sa session) : rouvrez son projet depuis la barre latérale.")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MacModel::tabsNotMadeMessage(instance.local(), c.names).toStdString(), c.expected.toStdString());
+}
+
 // Saved tabs whose folder is gone, is a file, or has a path no folder can have make no
 // session, each says so as opening it from the sidebar would, and the others are restored.
 // A host whose tmux runs no server then lists nothing, and that empty listing is applied.
