@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -33,11 +34,87 @@ const SecretSchema* keychainSchema()
     return &schema;
 }
 
-SecretOutcome unavailable(GError* error)
+// Errors after which a call is made once more over a fresh connection: the keyring daemon
+// restarted during the run. Either the new daemon does not know the session libsecret opened
+// with the old one (a D-Bus error libsecret has no code of its own for), or libsecret still
+// sends to the old daemon's unique bus name, which nobody owns any more.
+struct ErrorKind {
+    GQuark (*domain)();
+    gint code;
+};
+constexpr ErrorKind staleServiceErrors[] = {
+    {&g_io_error_quark, G_IO_ERROR_DBUS_ERROR},
+    {&g_dbus_error_quark, G_DBUS_ERROR_SERVICE_UNKNOWN},
+};
+
+bool isAny(const GError* error, std::span<const ErrorKind> kinds)
 {
-    SecretOutcome outcome{SecretStatus::unavailable, {}, QString::fromUtf8(error->message)};
+    return std::any_of(kinds.begin(), kinds.end(),
+                       [error](const ErrorKind& kind) { return g_error_matches(error, kind.domain(), kind.code); });
+}
+
+SecretOutcome failure(GError* error)
+{
+    const SecretStatus status =
+        g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED) ? SecretStatus::locked : SecretStatus::unavailable;
+    SecretOutcome outcome{status, {}, QString::fromUtf8(error->message)};
     g_error_free(error);
     return outcome;
+}
+
+// Runs one call, and once more after dropping libsecret's cached connection when the first
+// failed on a daemon that has gone. `attempt` sets its error argument when it fails.
+template <typename Attempt>
+SecretOutcome retryingOnStaleService(const Attempt& attempt)
+{
+    for (int round = 0;; ++round) {
+        GError* error = nullptr;
+        SecretOutcome outcome = attempt(&error);
+        if (error == nullptr)
+            return outcome;
+        if (round > 0 || !isAny(error, staleServiceErrors))
+            return failure(error);
+        g_error_free(error);
+        secret_service_disconnect();
+    }
+}
+
+const QString lockedMessage = QStringLiteral("the keychain is locked");
+
+// Whether the default collection is locked; no default collection is not a locked one.
+bool defaultCollectionLocked(SecretService* service, GError** error)
+{
+    SecretCollection* collection =
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error);
+    if (collection == nullptr)
+        return false;
+    const bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    return locked;
+}
+
+// After a call found no item: libsecret answers so too for an item it could not unlock.
+// Items found locked, or none found in a locked default collection (whose items a service
+// may hide), mean the keychain cannot tell. Nothing here asks to unlock.
+SecretOutcome absentOrLocked(const QByteArray& account, GError** error)
+{
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, error);
+    if (service == nullptr)
+        return {};
+    GHashTable* attributes = secret_attributes_build(keychainSchema(), "service", keychainService, "account",
+                                                     account.constData(), nullptr);
+    GList* items = secret_service_search_sync(service, keychainSchema(), attributes, SECRET_SEARCH_ALL, nullptr, error);
+    g_hash_table_unref(attributes);
+    bool locked = false;
+    for (GList* item = items; item != nullptr; item = item->next)
+        locked = locked || secret_item_get_locked(SECRET_ITEM(item->data));
+    if (items == nullptr && *error == nullptr)
+        locked = defaultCollectionLocked(service, error);
+    g_list_free_full(items, g_object_unref);
+    g_object_unref(service);
+    if (locked)
+        return {SecretStatus::locked, {}, lockedMessage};
+    return {SecretStatus::notFound, {}, {}};
 }
 
 } // namespace
@@ -45,20 +122,21 @@ SecretOutcome unavailable(GError* error)
 SecretOutcome LibsecretBackend::read(const QString& key)
 {
     const QByteArray account = key.toUtf8();
-    GError* error = nullptr;
-    gchar* secret = secret_password_lookup_sync(keychainSchema(), nullptr, &error, "service", keychainService,
-                                                "account", account.constData(), nullptr);
-    if (error != nullptr)
-        return unavailable(error);
-    if (secret == nullptr)
-        return {SecretStatus::notFound, {}, {}};
-    const QByteArray bytes(secret);
-    secret_password_free(secret);
-    // Bytes that are not UTF-8 read as no item.
-    const QString text = QString::fromUtf8(bytes);
-    if (text.toUtf8() != bytes)
-        return {SecretStatus::notFound, {}, {}};
-    return {SecretStatus::ok, text, {}};
+    return retryingOnStaleService([&account](GError** error) -> SecretOutcome {
+        gchar* secret = secret_password_lookup_sync(keychainSchema(), nullptr, error, "service", keychainService,
+                                                    "account", account.constData(), nullptr);
+        if (*error != nullptr)
+            return {};
+        if (secret == nullptr)
+            return absentOrLocked(account, error);
+        const QByteArray bytes(secret);
+        secret_password_free(secret);
+        // Bytes that are not UTF-8 read as no item.
+        const QString text = QString::fromUtf8(bytes);
+        if (text.toUtf8() != bytes)
+            return {SecretStatus::notFound, {}, {}};
+        return {SecretStatus::ok, text, {}};
+    });
 }
 
 SecretOutcome LibsecretBackend::write(const QString& key, const QString& value)
@@ -66,27 +144,38 @@ SecretOutcome LibsecretBackend::write(const QString& key, const QString& value)
     const QByteArray account = key.toUtf8();
     const QByteArray label = "Halvoren: " + account;
     const QByteArray secret = value.toUtf8();
-    GError* error = nullptr;
-    const gboolean stored = secret_password_store_sync(keychainSchema(), SECRET_COLLECTION_DEFAULT,
-                                                       label.constData(), secret.constData(), nullptr, &error,
-                                                       "service", keychainService, "account",
-                                                       account.constData(), nullptr);
-    if (error != nullptr)
-        return unavailable(error);
-    if (!stored)
+    return retryingOnStaleService([&](GError** error) -> SecretOutcome {
+        const gboolean stored = secret_password_store_sync(keychainSchema(), SECRET_COLLECTION_DEFAULT,
+                                                           label.constData(), secret.constData(), nullptr, error,
+                                                           "service", keychainService, "account",
+                                                           account.constData(), nullptr);
+        if (*error != nullptr)
+            return {};
+        if (stored)
+            return {SecretStatus::ok, {}, {}};
+        // Refused without a reason: an unlock prompt dismissed leaves the collection locked.
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, error);
+        const bool locked = service != nullptr && defaultCollectionLocked(service, error);
+        if (service != nullptr)
+            g_object_unref(service);
+        if (locked)
+            return {SecretStatus::locked, {}, lockedMessage};
         return {SecretStatus::unavailable, {}, QStringLiteral("the item was not stored")};
-    return {SecretStatus::ok, {}, {}};
+    });
 }
 
 SecretOutcome LibsecretBackend::remove(const QString& key)
 {
     const QByteArray account = key.toUtf8();
-    GError* error = nullptr;
-    const gboolean removed = secret_password_clear_sync(keychainSchema(), nullptr, &error, "service",
-                                                        keychainService, "account", account.constData(), nullptr);
-    if (error != nullptr)
-        return unavailable(error);
-    return {removed ? SecretStatus::ok : SecretStatus::notFound, {}, {}};
+    return retryingOnStaleService([&account](GError** error) -> SecretOutcome {
+        const gboolean removed = secret_password_clear_sync(keychainSchema(), nullptr, error, "service",
+                                                            keychainService, "account", account.constData(), nullptr);
+        if (*error != nullptr)
+            return {};
+        if (removed)
+            return {SecretStatus::ok, {}, {}};
+        return absentOrLocked(account, error);
+    });
 }
 
 SecretOutcome MemorySecretBackend::read(const QString& key)
@@ -369,7 +458,8 @@ QCoro::Task<bool> SecretStore::serviceAvailable()
     // No item is stored under the empty account: only whether the service answers counts.
     QCoro::Task<SecretOutcome> reading = readItem(QString());
     const SecretOutcome result = co_await std::move(reading);
-    co_return result.status == SecretStatus::ok || result.status == SecretStatus::notFound;
+    co_return result.status == SecretStatus::ok || result.status == SecretStatus::notFound
+        || result.status == SecretStatus::locked;
 }
 
 QCoro::Task<> SecretStore::secureWrite(QString key, QString value)

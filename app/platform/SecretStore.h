@@ -28,8 +28,11 @@ inline constexpr const char* keychainService = "flutter_secure_storage_service";
 enum class SecretStatus {
     ok,
     notFound,
-    // No Secret Service answered (no session bus, no keyring daemon, a locked collection).
+    // No Secret Service answered (no session bus, no keyring daemon), or it refused the call.
     unavailable,
+    // The service is there but its collection is locked (an unlock prompt dismissed, or none
+    // could be shown): whether it holds the item cannot be told.
+    locked,
     // The service took the call but gave no answer within the store's bound.
     unanswered,
 };
@@ -52,7 +55,10 @@ public:
 };
 
 // The Secret Service through libsecret: attributes "service" and "account", the default
-// collection, stored as UTF-8 text.
+// collection, stored as UTF-8 text. A call that finds nothing tells "not stored" from
+// "locked" by looking, without unlocking, at the matching items and the default collection.
+// A call refused because the keyring daemon restarted during the run (libsecret still holds
+// the old daemon's session) is made once more over a fresh connection.
 class LibsecretBackend final : public SecretBackend {
 public:
     SecretOutcome read(const QString& key) override;
@@ -99,8 +105,9 @@ public:
     // Removes the item if there is one; failures are silent.
     QCoro::Task<> secureDelete(QString key);
 
-    // Whether a Secret Service answers: a lookup that finds nothing still answers. Asked on
-    // the worker, so the caller never blocks.
+    // Whether a Secret Service answers: a lookup that finds nothing still answers, and a
+    // locked keychain is there (a write just asks to unlock it). Asked on the worker, so the
+    // caller never blocks.
     QCoro::Task<bool> serviceAvailable();
 
     // The same with the outcome, for callers that fall back when there is no service.

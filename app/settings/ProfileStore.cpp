@@ -70,6 +70,12 @@ struct ProfileJournal {
         std::lock_guard guard(lock);
         return entries;
     }
+    // The entries and the number of the latest change they hold, taken at one moment.
+    std::pair<QList<Entry>, std::uint64_t> snapshotWithLatest()
+    {
+        std::lock_guard guard(lock);
+        return {entries, changes};
+    }
     // Forgets the entries whose latest change is at most `upTo`; whether any went.
     bool clear(std::uint64_t upTo)
     {
@@ -137,11 +143,13 @@ QList<ProfileJournal::Entry> decodeJournal(const QByteArray& bytes, bool& comple
     return read.entries;
 }
 
-// No service, or one that did not answer in time (a write waiting for a prompt no desktop
-// shows): the list goes to the file, which a later load finds when the keychain has none.
+// No service, a locked one, or one that did not answer in time (a write waiting for a prompt
+// no desktop shows): the list goes to the file, which a later load finds when the keychain
+// has none.
 bool failed(const SecretOutcome& outcome)
 {
-    return outcome.status == SecretStatus::unavailable || outcome.status == SecretStatus::unanswered;
+    return outcome.status == SecretStatus::unavailable || outcome.status == SecretStatus::unanswered
+           || outcome.status == SecretStatus::locked;
 }
 
 } // namespace
@@ -305,7 +313,10 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
     if (stored.status == SecretStatus::ok) {
         text = stored.value;
     } else {
-        if (failed(stored))
+        if (stored.status == SecretStatus::locked)
+            corvantix::logInfo(false, "keychain: the keychain is locked, so the saved servers are not shown; "
+                                      "changes made to them are kept and added once a start finds it unlocked");
+        else if (failed(stored))
             noteFallback(stored.error);
         // Also when the service has no item: a list saved while it was missing lives there.
         text = co_await readFallback(profilesKey);
@@ -318,8 +329,9 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
         if (!decoded.complete)
             unreadText = *text;
     }
-    // The changes not known to be stored go over whatever was read.
-    const QList<ProfileJournal::Entry> changes = journal->snapshot();
+    // The changes not known to be stored go over whatever was read; a write of the result
+    // holds these and no later one, whatever happens while it waits.
+    const auto [changes, covered] = journal->snapshotWithLatest();
     for (const ProfileJournal::Entry& change : changes) {
         const auto found = std::find_if(decoded.profiles.begin(), decoded.profiles.end(),
                                         [&change](const MacProfile& p) { return p.id == change.id; });
@@ -333,7 +345,7 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
     const QList<ProfileRenaming> renamed = giveUniqueIDs(decoded.profiles);
     if (renamed.isEmpty()) {
         if (!changes.isEmpty())
-            saveProfiles(decoded.profiles);
+            saveCovering(decoded.profiles, covered);
         co_return std::move(decoded.profiles);
     }
     // The passwords first: a list stored with new ids must find theirs. The first profile of
@@ -353,7 +365,7 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
         if (life.expired())
             co_return QList<MacProfile>{};
     }
-    QCoro::Task<> saving = saveProfiles(decoded.profiles);
+    QCoro::Task<> saving = saveCovering(decoded.profiles, covered);
     co_await std::move(saving);
     if (life.expired())
         co_return QList<MacProfile>{};
@@ -366,10 +378,14 @@ QCoro::Task<QList<MacProfile>> ProfileStore::loadProfiles()
 
 QCoro::Task<> ProfileStore::saveProfiles(QList<MacProfile> profiles)
 {
+    return saveCovering(std::move(profiles), journal->latest());
+}
+
+QCoro::Task<> ProfileStore::saveCovering(QList<MacProfile> profiles, std::uint64_t covers)
+{
     const std::weak_ptr<bool> life = alive;
     const QString json = encodeProfiles(profiles);
     const std::uint64_t generation = ++saveGeneration;
-    const std::uint64_t covers = journal->latest();
     const std::optional<QString> backup = std::exchange(unreadText, std::nullopt);
     if (loadRefused) {
         // Kept in the file, and in the journal for the next load, until a start reads the

@@ -105,6 +105,9 @@ private:
     void noteFallback(const QString& reason);
     // Writes the journal as it is when the file thread gets to it (removes it when empty).
     void storeJournal();
+    // Stores `profiles`, which hold the journal's changes up to number `covers`: once the
+    // keychain has it, those leave the journal, and any later one stays.
+    QCoro::Task<> saveCovering(QList<MacProfile> profiles, std::uint64_t covers);
 
     SecretStore& secrets;
     const QString fallbackDirectory;

@@ -4,8 +4,12 @@
 #include "platform/PreferenceStore.h"
 #include "platform/SecretStore.h"
 
+#include "app/support/PrivateKeyring.h"
+
 #include <QDirIterator>
 #include <QFile>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -47,7 +51,7 @@ int itemCount(const char* account)
 TEST(SecretServiceKeyring, ProfilesAndPasswordsLiveOnlyInTheKeyring)
 {
     const QString home = qEnvironmentVariable("HOME");
-    ASSERT_TRUE(home.startsWith(QStringLiteral("/tmp/hv-keyring-"))) << "run this test through run-with-keyring.sh";
+    ASSERT_TRUE(test::inPrivateKeyring()) << "run this test through run-with-keyring.sh";
     SecretStore secrets(std::make_unique<LibsecretBackend>());
     const SecretOutcome probe = QCoro::waitFor(secrets.writeItem(QStringLiteral("probe"), QStringLiteral("x")));
     ASSERT_EQ(probe.status, SecretStatus::ok) << probe.error.toStdString();
@@ -99,6 +103,85 @@ TEST(SecretServiceKeyring, CallsOnManyKeysAtOnceAllLand)
         EXPECT_EQ(lookUpByAttributes(account.constData()), QStringLiteral("v%1-1").arg(key));
         EXPECT_EQ(itemCount(account.constData()), 1);
         QCoro::waitFor(secrets.secureDelete(QString::fromUtf8(account)));
+    }
+}
+
+// Unlocks the keyring when the test ends, however it ends, for the tests after it.
+struct UnlockAtEnd {
+    ~UnlockAtEnd() { EXPECT_TRUE(test::unlockKeyring()); }
+};
+
+// A locked keychain (its unlock prompt dismissed, or none that can be shown, as here) is not
+// an empty one: every call says it is locked, and the keychain still counts as there, since a
+// write just asks to unlock it. Once unlocked, only an item never written is absent.
+TEST(SecretServiceKeyring, ALockedKeychainIsToldFromAnEmptyOne)
+{
+    ASSERT_TRUE(test::inPrivateKeyring()) << "run this test through run-with-keyring.sh";
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    ASSERT_EQ(QCoro::waitFor(secrets.writeItem(QStringLiteral("locked_kept"), QStringLiteral("kept"))).status,
+              SecretStatus::ok);
+    const struct {
+        const char* name;
+        std::function<QCoro::Task<SecretOutcome>()> call;
+        SecretStatus unlocked;
+    } cases[] = {
+        {"read of a stored item", [&] { return secrets.readItem(QStringLiteral("locked_kept")); }, SecretStatus::ok},
+        {"read of an item never written", [&] { return secrets.readItem(QStringLiteral("locked_never")); },
+         SecretStatus::notFound},
+        {"write", [&] { return secrets.writeItem(QStringLiteral("locked_written"), QStringLiteral("w")); },
+         SecretStatus::ok},
+        {"removal of an item never written", [&] { return secrets.removeItem(QStringLiteral("locked_never")); },
+         SecretStatus::notFound},
+    };
+    {
+        ASSERT_TRUE(test::lockKeyring());
+        const UnlockAtEnd unlocking;
+        for (const auto& test : cases) {
+            const SecretOutcome outcome = QCoro::waitFor(test.call());
+            EXPECT_EQ(outcome.status, SecretStatus::locked) << test.name << ": " << outcome.error.toStdString();
+        }
+        EXPECT_TRUE(QCoro::waitFor(secrets.serviceAvailable()));
+    }
+    for (const auto& test : cases)
+        EXPECT_EQ(QCoro::waitFor(test.call()).status, test.unlocked) << test.name << ", unlocked";
+    EXPECT_EQ(QCoro::waitFor(secrets.secureRead(QStringLiteral("locked_kept"))), QStringLiteral("kept"));
+    for (const char* key : {"locked_kept", "locked_written"})
+        QCoro::waitFor(secrets.secureDelete(QString::fromUtf8(key)));
+}
+
+// A keyring daemon that restarts during a run (a desktop session's may): every kind of call
+// made after it reaches the new daemon, so a password saved then is kept.
+TEST(SecretServiceKeyring, CallsAfterTheDaemonRestartedReachTheNewOne)
+{
+    ASSERT_TRUE(test::inPrivateKeyring()) << "run this test through run-with-keyring.sh";
+    // The connection libsecret keeps is made anew, as at the start of a run: a write is then
+    // refused for the old daemon's session, and a read or a removal for its bus name.
+    secret_service_disconnect();
+    SecretStore secrets(std::make_unique<LibsecretBackend>());
+    const QString key = QStringLiteral("pwd_p1733500000000099");
+    const QString password = QStringLiteral("Pässwörd-after-restart");
+    ASSERT_EQ(QCoro::waitFor(secrets.writeItem(key, QStringLiteral("before"))).status, SecretStatus::ok);
+    const struct {
+        const char* name;
+        bool restartFirst;
+        std::function<QCoro::Task<SecretOutcome>()> call;
+        SecretStatus status;
+        QString value;
+    } steps[] = {
+        {"a password saved", true, [&] { return secrets.writeItem(key, password); }, SecretStatus::ok, {}},
+        {"then read back", false, [&] { return secrets.readItem(key); }, SecretStatus::ok, password},
+        {"a password read", true, [&] { return secrets.readItem(key); }, SecretStatus::ok, password},
+        {"a password deleted", true, [&] { return secrets.removeItem(key); }, SecretStatus::ok, {}},
+        {"then read", false, [&] { return secrets.readItem(key); }, SecretStatus::notFound, {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.restartFirst) {
+            ASSERT_TRUE(test::restartKeyringDaemon());
+        }
+        const SecretOutcome outcome = QCoro::waitFor(step.call());
+        EXPECT_EQ(outcome.status, step.status) << outcome.error.toStdString();
+        EXPECT_EQ(outcome.value, step.value);
     }
 }
 

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs a test program inside a private D-Bus session with its own unlocked keyring and a
-# temporary home folder. The keyring daemon and the bus are stopped at the end.
+# temporary home folder. The keyring daemon (keyring-daemon.sh, which the program may use to
+# restart it, through HV_KEYRING_DAEMON) and the bus are stopped at the end.
 set -u
 program="$1"
 
@@ -19,25 +20,13 @@ export XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" XDG_CA
 export XDG_RUNTIME_DIR="$home/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY
+HV_KEYRING_DAEMON="$(cd "$(dirname "$0")" && pwd)/keyring-daemon.sh"
+export HV_KEYRING_DAEMON HV_KEYRING_PASSWORD="unlock-for-the-test"
 
 dbus-run-session -- sh -c '
-  printf "%s" "unlock-for-the-test" | gnome-keyring-daemon --foreground --unlock --components=secrets \
-    >"$HOME/keyring.log" 2>&1 &
-  daemon=$!
-  # Wait until the daemon owns the service name, so nothing activates a second one.
-  tries=0
-  until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q "boolean true"; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
-      echo "keyring test: the keyring daemon did not start"; cat "$HOME/keyring.log"
-      kill "$daemon" 2>/dev/null; exit 1
-    fi
-    sleep 0.1
-  done
+  sh "$HV_KEYRING_DAEMON" start || exit 1
   "$0"
   status=$?
-  kill "$daemon" 2>/dev/null
-  wait "$daemon" 2>/dev/null
+  sh "$HV_KEYRING_DAEMON" stop
   exit "$status"
 ' "$program"

@@ -264,5 +264,52 @@ TEST(Keychain, OnlyWellFormedJournalEntriesAreReplayed)
     }
 }
 
+QStringList hostsOf(const QList<MacProfile>& profiles)
+{
+    QStringList hosts;
+    for (const MacProfile& p : profiles)
+        hosts << p.host;
+    return hosts;
+}
+
+// A change noted while the load waits on the keychain is never lost: noted while the stored
+// list is read, it is in the list the load gives; noted while the passwords of renamed
+// profiles move (after the load took the journal's changes), it stays in the journal, since
+// the list the load stores does not hold it. Either way the next load shows it.
+TEST(Keychain, AChangeNotedWhileTheLoadWaitsIsKept)
+{
+    const struct {
+        const char* name;
+        const char* held;
+        QStringList firstLoad;
+    } cases[] = {
+        {"while the stored list is read", "profiles_v2", {"a", "b", "hx"}},
+        {"while a renamed profile's password is read", "pwd_dup", {"a", "b"}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TempFolder folder;
+        auto memory = std::make_shared<MemorySecretBackend>();
+        // A repeated id: the load renames the second profile and copies its password.
+        memory->write("profiles_v2", R"([{"id":"dup","host":"a"},{"id":"dup","host":"b"}])");
+        memory->write("pwd_dup", "dup-secret");
+        {
+            auto gate = std::make_shared<test::SecretGate>();
+            gate->heldReads = {QString::fromUtf8(test.held)};
+            SecretStore secrets(std::make_unique<test::GatedSecretBackend>(gate, memory));
+            ProfileStore store(secrets, folder.path());
+            const auto loaded = test::resultWhenDone(store.loadProfiles());
+            ASSERT_TRUE(QTest::qWaitFor([&] { return gate->arrived() == 1; }, 5000));
+            store.noteEdit(profile("px", "hx"), false);
+            gate->release();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return loaded->has_value(); }, 5000));
+            EXPECT_EQ(hostsOf(**loaded), test.firstLoad);
+        }
+        SecretStore secrets(std::make_unique<test::GatedSecretBackend>(std::make_shared<test::SecretGate>(), memory));
+        ProfileStore store(secrets, folder.path());
+        EXPECT_EQ(hostsOf(QCoro::waitFor(store.loadProfiles())), (QStringList{"a", "b", "hx"}));
+    }
+}
+
 } // namespace
 } // namespace halvoren

@@ -24,11 +24,21 @@ struct SecretGate {
     QSet<QString> heldReads;
     QSet<QString> heldWrites;
 
+    // Calls that have reached the closed gate: the test knows what its code is waiting on.
+    int arrivals = 0;
+
     void pass(const QSet<QString>& held, const QString& key)
     {
         std::unique_lock guard(lock);
-        if (held.contains(key))
-            opened.wait(guard, [this] { return open; });
+        if (!held.contains(key) || open)
+            return;
+        ++arrivals;
+        opened.wait(guard, [this] { return open; });
+    }
+    int arrived()
+    {
+        std::lock_guard guard(lock);
+        return arrivals;
     }
     void release()
     {
