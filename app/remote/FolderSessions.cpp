@@ -329,49 +329,80 @@ namespace {
 // A filter name holding "=" cannot be given on git's command line; git 2.31 and later read it
 // from the environment instead. An older git ignores that and would run the filter, so there
 // the state stays unknown (clean).
+//
+// Whatever keeps the filters from running must itself have run, or the state is not read at
+// all: a folder whose filter names cannot be listed (git refused, an older git without the
+// options), whose list is too long to walk, or whose names the environment would not take,
+// reads clean, as it does with an older git, rather than letting `status` run them.
+//
+// The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
+// mksh), so it writes no here-document, which some of them keep in a temporary file and skip
+// whole when the temporary folder is full or unusable, and it splits no word: zsh does not
+// split a variable on IFS. The lists are walked a line at a time by taking the text up to the
+// first line feed off the front, which is quadratic in the list's length, hence its bound.
 constexpr char gitProbePrelude[] = R"hv(export GIT_NO_LAZY_FETCH=1 GIT_ALLOW_PROTOCOL=none
 __hv_env=
 case $(git version 2>/dev/null) in
 'git version '[3-9].*|'git version '[1-9][0-9]*.*|'git version 2.'3[1-9]*|'git version 2.'[4-9][0-9]*|'git version 2.'[1-9][0-9][0-9]*) __hv_env=1 ;;
 esac
-# Exports, for git's status alone, the settings that empty the filters named in "$1" (one a
-# line) after any the environment holds.
+__hv_nl='
+'
+# Exports, for git's status alone, the settings that empty the filters named in "$1" (each
+# ended by a line feed) after any the environment holds; fails when one does not take.
 __hv_environment() {
-  [ -n "$1" ] || return 0
+  __hv_l=$1
+  [ -n "$__hv_l" ] || return 0
   __hv_n=${GIT_CONFIG_COUNT:-0}
   case $__hv_n in ''|*[!0-9]*) __hv_n=0 ;; esac
-  while IFS= read -r __hv_k; do
-    [ -n "$__hv_k" ] || continue
-    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.clean" "GIT_CONFIG_VALUE_$__hv_n="
+  while [ -n "$__hv_l" ]; do
+    __hv_k=${__hv_l%%"$__hv_nl"*}; __hv_l=${__hv_l#*"$__hv_nl"}
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.clean" "GIT_CONFIG_VALUE_$__hv_n=" || return 1
     __hv_n=$((__hv_n + 1))
-    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.process" "GIT_CONFIG_VALUE_$__hv_n="
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.process" "GIT_CONFIG_VALUE_$__hv_n=" || return 1
     __hv_n=$((__hv_n + 1))
-    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.required" "GIT_CONFIG_VALUE_$__hv_n=false"
+    export "GIT_CONFIG_KEY_$__hv_n=filter.$__hv_k.required" "GIT_CONFIG_VALUE_$__hv_n=false" || return 1
     __hv_n=$((__hv_n + 1))
-  done <<EOF
-$1
-EOF
-  export GIT_CONFIG_COUNT=$__hv_n
+  done
+  export GIT_CONFIG_COUNT=$__hv_n || return 1
+  [ "$GIT_CONFIG_COUNT" = "$__hv_n" ]
+}
+# Sets __hv_f to the names of the filter settings the repository at "$1" holds, each ended by
+# a line feed; fails when they cannot be read or are too many to walk. git's status 1 is "no
+# such setting". Per-worktree settings matter only where git reads them: with several work
+# trees git refuses to list them unless they are turned on.
+__hv_filters() {
+  __hv_f=$(git -C "$1" config --local --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
+  case $? in 0|1) ;; *) return 1 ;; esac
+  __hv_w=$(git -C "$1" config --worktree --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
+  case $? in
+  0|1) [ "$__hv_w" != "$__hv_f" ] || __hv_w= ;;
+  *)
+    __hv_w=$(git -C "$1" config --local --bool extensions.worktreeConfig 2>/dev/null)
+    case $?$__hv_w in 1|0false) __hv_w= ;; *) return 1 ;; esac ;;
+  esac
+  __hv_f=$__hv_f$__hv_nl$__hv_w$__hv_nl
+  [ ${#__hv_f} -le 8192 ]
 }
 # Sets d to 1 when the work tree of "$1" has changes.
 __hv_dirty() {
-  d=; __hv_p=$1; __hv_e=
+  d=; __hv_p=$1; __hv_e=; __hv_q=
+  __hv_filters "$__hv_p" || return 0
   set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=false
-  __hv_f=$(git -C "$__hv_p" config --local --includes --name-only --get-regexp '^filter\.' 2>/dev/null; git -C "$__hv_p" config --worktree --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
-  while IFS= read -r __hv_k; do
+  while [ -n "$__hv_f" ]; do
+    __hv_k=${__hv_f%%"$__hv_nl"*}; __hv_f=${__hv_f#*"$__hv_nl"}
     [ -n "$__hv_k" ] || continue
     __hv_k=${__hv_k#filter.}; __hv_k=${__hv_k%.*}
+    # A filter's settings usually come together: name it once.
+    [ "$__hv_k" != "$__hv_q" ] || continue
+    __hv_q=$__hv_k
     case $__hv_k in
     *=*)
       [ -n "$__hv_env" ] || return 0
-      __hv_e="$__hv_e$__hv_k
-" ;;
+      __hv_e=$__hv_e$__hv_k$__hv_nl ;;
     *) set -- "$@" -c "filter.$__hv_k.clean=" -c "filter.$__hv_k.process=" -c "filter.$__hv_k.required=false" ;;
     esac
-  done <<EOF
-$__hv_f
-EOF
-  d=$(__hv_environment "$__hv_e"; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=dirty 2>/dev/null | head -c 1)
+  done
+  d=$(__hv_environment "$__hv_e" || exit; git "$@" -C "$__hv_p" status --porcelain --ignore-submodules=dirty 2>/dev/null | head -c 1)
   [ -z "$d" ] || d=1
 }
 )hv";

@@ -72,6 +72,17 @@ protected:
         EXPECT_TRUE(state) << "the listing printed no marker";
         return state.value_or(ServerState{});
     }
+    // Puts a git first on the PATH that runs `wrapper` (shell text, `$calls` naming the file
+    // `calls`) and then this computer's git; returns the script line that does so.
+    QString wrapGit(const QString& calls, const char* wrapper)
+    {
+        const QString real = QStandardPaths::findExecutable(QStringLiteral("git"));
+        const QString bin = folder(QStringLiteral("bin"));
+        EXPECT_TRUE(test::writeAll(bin + QStringLiteral("/git"), "#!/bin/sh\ncalls=" + shellQuote(calls).toUtf8() + "\n" +
+                                                                     wrapper + "exec " + shellQuote(real).toUtf8() + " \"$@\"\n"));
+        EXPECT_TRUE(QFile::setPermissions(bin + QStringLiteral("/git"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        return QStringLiteral("PATH=") + shellQuote(bin) + QStringLiteral(":$PATH\n");
+    }
     test::PrivateTmux tmux;
     const QString base = tmux.base;
 };
@@ -418,22 +429,54 @@ TEST_F(HostScripts, GitProbeGivesBranchAndState)
     EXPECT_EQ(probe, expected);
 }
 
+// The login shells a host may run the probe under, each with a login profile that gets in its
+// way: `pipefail` (where a status reader that stops early would make git fail) and a temporary
+// folder nothing can be written to, where a shell that keeps here-documents in files (zsh, mksh,
+// an older bash) could not run one.
+struct LoginShell {
+    const char* program;
+    const char* profile;
+    const char* profileText;
+};
+
+const LoginShell loginShells[] = {
+    {"bash", ".bash_profile", "set -o pipefail\nTMPDIR=/proc; export TMPDIR\n"},
+    {"zsh", ".zprofile", "setopt pipefail\nTMPPREFIX=/proc/hv-\n"},
+    {"mksh", ".profile", "set -o pipefail\nTMPDIR=/proc; export TMPDIR\n"},
+    {"dash", ".profile", "TMPDIR=/proc; export TMPDIR\n"},
+};
+
 // Repositories whose own settings name commands that git would run to tell the state of their
 // work tree (see HostileRepositories.h). The probe runs none of them and still gives each
-// branch, and the state wherever git can tell it, also in a login shell that sets `pipefail`
-// (where a status reader that stops early would make git fail); the user's own settings stay
-// in force.
+// branch, and the state wherever git can tell it, under each login shell; the user's own
+// settings stay in force.
 TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
 {
+    QStringList programs;
+    for (const LoginShell& login : loginShells) {
+        programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+        if (programs.back().isEmpty())
+            GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
+    }
     const QString root = folder(QStringLiteral("projets"));
     const QString ran = tmux.file(QStringLiteral("ran"));
-    ASSERT_TRUE(test::writeAll(tmux.home() + QStringLiteral("/.bash_profile"), "set -o pipefail\n"));
-    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/bash"));
+    test::EnvironmentOverride shell("SHELL", programs.front());
+    // zsh reads its profile from the test's home, not from the user's own folder.
+    shell.set("ZDOTDIR", tmux.home());
     ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
 
-    test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)),
-                      test::hostileRepositoriesState(root));
-    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+    for (qsizetype i = 0; i < programs.size(); ++i) {
+        const LoginShell& login = loginShells[i];
+        SCOPED_TRACE(login.program);
+        const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
+        ASSERT_TRUE(test::writeAll(profile, login.profileText));
+        shell.set("SHELL", programs.at(i));
+        test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)),
+                          test::hostileRepositoriesState(root));
+        EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+        QFile::remove(ran);
+        QFile::remove(profile);
+    }
 
     // The same repositories read by a plain status do run their commands.
     run(test::plainStatusScript(root));
@@ -535,10 +578,8 @@ class GitProbeLoneGuard : public HostScripts, public ::testing::WithParamInterfa
 TEST_P(GitProbeLoneGuard, StopsTheRepositoriesCommands)
 {
     const LoneGuard& guard = GetParam();
-    const QString real = QStandardPaths::findExecutable(QStringLiteral("git"));
     const QString root = folder(QStringLiteral("projets"));
     const QString ran = tmux.file(QStringLiteral("ran"));
-    const QString bin = folder(QStringLiteral("bin"));
     const QString calls = tmux.file(QStringLiteral("calls"));
     const QStringList names = QString::fromLatin1(guard.repositories).split(u' ');
     ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran, names), 120), test::hostileRepositoriesMade(names));
@@ -548,12 +589,7 @@ TEST_P(GitProbeLoneGuard, StopsTheRepositoriesCommands)
         if (QFileInfo::exists(ran))
             GTEST_SKIP() << "this git fetches lazily whatever GIT_NO_LAZY_FETCH says";
     }
-    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/git"), "#!/bin/sh\ncalls=" + shellQuote(calls).toUtf8() + "\n" +
-                                                                 guard.wrapper + "exec " + shellQuote(real).toUtf8() +
-                                                                 " \"$@\"\n"));
-    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/git"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const QString probe = QStringLiteral("PATH=") + shellQuote(bin) + QStringLiteral(":$PATH\n") +
-                          gitProbeScript(test::hostileRepositoryPaths(root, names));
+    const QString probe = wrapGit(calls, guard.wrapper) + gitProbeScript(test::hostileRepositoryPaths(root, names));
     test::expectProbe(parseGitProbe(run(probe, 40)), test::hostileRepositoriesState(root, names));
     EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
     EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
@@ -561,6 +597,65 @@ TEST_P(GitProbeLoneGuard, StopsTheRepositoriesCommands)
 
 INSTANTIATE_TEST_SUITE_P(Wrapped, GitProbeLoneGuard, ::testing::ValuesIn(loneGuards),
                          [](const ::testing::TestParamInfo<LoneGuard>& info) { return std::string(info.param.name); });
+
+// The probe reads a folder's state only once the filters its settings name are emptied. Where
+// their names cannot be listed, are too many, or the environment will not take those git's
+// command line cannot, that folder reads clean (its branch still shows) and nothing of it runs;
+// the other folders read as ever.
+struct UnreadableFilters {
+    const char* name;
+    // Shell text run before the probe.
+    const char* prelude;
+    // A git wrapper's shell text (see wrapGit), or none.
+    const char* wrapper;
+    // The hostile repositories probed, and those of them that then read clean.
+    const char* repositories;
+    const char* clean;
+};
+
+void PrintTo(const UnreadableFilters& row, std::ostream* os) { *os << row.name; }
+
+const UnreadableFilters unreadableFilters[] = {
+    {"ListingRefused", "", "case \" $* \" in *' config '*) echo dropped >> \"$calls\"; exit 128 ;; esac\n",
+     "filtered-changed equals", "filtered-changed equals"},
+    // Per-worktree settings are read wherever git reads them.
+    {"WorktreeListingRefused", "", "case \" $* \" in *' --worktree '*) echo dropped >> \"$calls\"; exit 128 ;; esac\n",
+     "worktree-config linked", "worktree-config"},
+    {"EnvironmentRefused", "readonly GIT_CONFIG_COUNT=0\n", nullptr, "filtered-changed equals", "equals"},
+    // More filter settings than the shell walks (the wrapper lists 500 more).
+    {"ListingTooLong", "",
+     "case \" $* \" in *' --get-regexp '*)\n"
+     "  i=0; while [ $i -lt 500 ]; do echo \"filter.many-$i.clean\"; i=$((i + 1)); done; echo dropped >> \"$calls\" ;;\n"
+     "esac\n",
+     "filtered-changed", "filtered-changed"},
+};
+
+class GitProbeUnreadableFilters : public HostScripts, public ::testing::WithParamInterface<UnreadableFilters> {};
+
+TEST_P(GitProbeUnreadableFilters, ReadTheFolderClean)
+{
+    const UnreadableFilters& row = GetParam();
+    // The shell in which a refused environment lets the script go on.
+    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/bash"));
+    const QString root = folder(QStringLiteral("projets"));
+    const QString ran = tmux.file(QStringLiteral("ran"));
+    const QString calls = tmux.file(QStringLiteral("calls"));
+    const QStringList names = QString::fromLatin1(row.repositories).split(u' ');
+    ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran, names), 120), test::hostileRepositoriesMade(names));
+    QMap<QString, GitInfo> expected = test::hostileRepositoriesState(root, names);
+    for (const QString& name : QString::fromLatin1(row.clean).split(u' '))
+        expected[root + u'/' + name].dirty = false;
+    const QString probe = QString::fromLatin1(row.prelude) + (row.wrapper ? wrapGit(calls, row.wrapper) : QString()) +
+                          gitProbeScript(test::hostileRepositoryPaths(root, names));
+    test::expectProbe(parseGitProbe(run(probe, 40)), expected);
+    EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
+    if (row.wrapper) {
+        EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Probe, GitProbeUnreadableFilters, ::testing::ValuesIn(unreadableFilters),
+                         [](const ::testing::TestParamInfo<UnreadableFilters>& info) { return std::string(info.param.name); });
 
 TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
 {

@@ -72,6 +72,21 @@ inline const HostileRepository hostileRepositories[] = {
      "git config filter.x=y.process \"echo equals >> $ran\" && git config filter.x=y.required true && "
      "echo DATA > a.txt && touch -d 2001-01-01 a.txt",
      "main", true, "equals"},
+    // A second work tree of a repository whose filter is set for them all: git refuses to list
+    // per-worktree settings there, which it does not read either.
+    {"linked",
+     "git init -q -b main linked-main && cd linked-main && printf '*.txt filter=evil\\n' > .gitattributes && "
+     "echo data > a.txt && git add . && commit -m s && git worktree add -q ../linked -b side && "
+     "git config filter.evil.clean \"echo linked >> $ran; cat\" && git config filter.evil.required true && "
+     "cd ../linked && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "side", true, "linked"},
+    // A filter set for one work tree of several.
+    {"worktree-config",
+     "git init -q -b main worktree-config && cd worktree-config && printf '*.txt filter=evil\\n' > .gitattributes && "
+     "echo data > a.txt && git add . && commit -m s && git worktree add -q ../worktree-config-other -b other && "
+     "git config extensions.worktreeConfig true && git config --worktree filter.evil.clean \"echo worktree >> $ran; cat\" && "
+     "git config --worktree filter.evil.required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "worktree"},
     // A status that refreshes the index writes it, which runs its hook: with the untracked
     // cache on, even when no file is stale.
     {"hooked",
