@@ -17,6 +17,22 @@
 
 namespace halvoren::test {
 
+// An answer that is there at once: a stand-in for a script's or a keychain's.
+template <typename T>
+Task<T> ready(T value)
+{
+    co_return value;
+}
+
+// The profiles' ids, in order.
+inline QStringList ids(const QList<MacProfile>& profiles)
+{
+    QStringList list;
+    for (const MacProfile& p : profiles)
+        list << p.id;
+    return list;
+}
+
 struct ModelInFolder {
     ModelInFolder() : ModelInFolder(QDBusConnection(QStringLiteral("no-bus"))) {}
     // Notifications go to `bus`.

@@ -6,6 +6,7 @@
 #include "app/support/GatedSecrets.h"
 #include "app/support/PrivateKeyring.h"
 #include "app/support/TempFolder.h"
+#include "app/support/WorkspaceModel.h"
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "remote/SSHLink.h"
@@ -23,8 +24,8 @@
 namespace halvoren {
 namespace {
 
-template <typename T>
-Task<T> ready(T value) { co_return value; }
+using test::ready;
+using test::ids;
 
 MacProfile server(const char* id)
 {
@@ -33,14 +34,6 @@ MacProfile server(const char* id)
     p.host = QStringLiteral("keyring-host.invalid");
     p.name = p.id;
     return p;
-}
-
-QStringList ids(const QList<MacProfile>& profiles)
-{
-    QStringList list;
-    for (const MacProfile& p : profiles)
-        list << p.id;
-    return list;
 }
 
 // The servers the keychain holds, as read by the run's own store.

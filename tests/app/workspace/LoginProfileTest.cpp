@@ -25,8 +25,7 @@
 namespace halvoren {
 namespace {
 
-template <typename T>
-Task<T> ready(T value) { co_return value; }
+using test::ready;
 
 // The account keeps its tmux server below the run's home, and its profile reads a line as a
 // user's might, with a time-out.

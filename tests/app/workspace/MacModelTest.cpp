@@ -19,8 +19,7 @@
 namespace halvoren {
 namespace {
 
-template <typename T>
-Task<T> ready(T value) { co_return value; }
+using test::ready;
 
 void wait(Task<> task) { QCoro::waitFor(std::move(task)); }
 

@@ -25,8 +25,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename T>
-Task<T> ready(T value) { co_return value; }
+using test::ready;
+using test::ids;
 
 MacProfile server(const QString& id)
 {
@@ -37,14 +37,6 @@ MacProfile server(const QString& id)
     p.port = 1;
     p.name = id;
     return p;
-}
-
-QStringList ids(const QList<MacProfile>& profiles)
-{
-    QStringList list;
-    for (const MacProfile& p : profiles)
-        list << p.id;
-    return list;
 }
 
 struct SlowKeychain : test::ModelInFolder {

@@ -20,8 +20,7 @@
 namespace halvoren {
 namespace {
 
-template <typename T>
-Task<T> ready(T value) { co_return value; }
+using test::ready;
 
 // One listing row of a session open as a tab.
 QString row(const QString& path, int order, bool synced = true)

@@ -4,25 +4,7 @@
 # before the folder is opened); an unknown tab key fails with one line.
 set -eu
 hvmodel=$1
-command -v tmux >/dev/null || { echo "hvmodel test: tmux is missing: install the Debian package tmux"; exit 1; }
-run=$(mktemp -d /tmp/hv-XXXXXX)
-export TMUX_TMPDIR="$run"
-unset TMUX XDG_CONFIG_HOME
-b=""
-cleanup() {
-  if [ -n "$b" ]; then kill "$b" 2>/dev/null || true; wait "$b" 2>/dev/null || true; fi
-  tmux kill-server 2>/dev/null || true
-  # A tab's shell left by an hvmodel that has ended may still start a tmux server in the
-  # socket folder while it is removed: stop that one too and try again.
-  tries=0
-  until rm -rf "$run" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 20 ] || { rm -rf "$run"; return; }
-    sleep 0.1
-    tmux kill-server 2>/dev/null || true
-  done
-}
-trap cleanup EXIT
+. "$(dirname "$0")/hvmodel-run.sh"
 fail() {
   echo "hvmodel test: $*"
   for f in "$run"/b.*; do if [ -s "$f" ]; then echo "$f:"; cat "$f"; fi; done
@@ -40,13 +22,7 @@ key="$(echo "$listed" | cut -d'|' -f1)::$(echo "$listed" | cut -d'|' -f4)"
 # B first, waiting for the tab; A opens the folder only once B's own start is over.
 "$hvmodel" --home "$run/b" --ready "$run/b.ready" await "$key" 60 >"$run/b.out" 2>"$run/b.err" &
 b=$!
-tries=0
-until [ -e "$run/b.ready" ]; do
-  kill -0 "$b" 2>/dev/null || fail "B ended before it was ready"
-  tries=$((tries + 1))
-  [ "$tries" -lt 600 ] || fail "B was not ready within 60 s"
-  sleep 0.1
-done
+await_ready "$run/b.ready"
 [ ! -s "$run/b.ready" ] || fail "B had tabs at its start"
 
 opened=$("$hvmodel" --home "$run/a" open "$run/projets/web")

@@ -4,17 +4,7 @@
 # roots' projects alone, each once; a --root the stored roots hold already is not added again.
 set -eu
 hvmodel=$1
-command -v tmux >/dev/null || { echo "hvmodel test: tmux is missing: install the Debian package tmux"; exit 1; }
-run=$(mktemp -d /tmp/hv-XXXXXX)
-export TMUX_TMPDIR="$run"
-unset TMUX XDG_CONFIG_HOME
-b=""
-cleanup() {
-  if [ -n "$b" ]; then kill -9 "$b" 2>/dev/null || true; wait "$b" 2>/dev/null || true; fi
-  tmux kill-server 2>/dev/null || true
-  rm -rf "$run"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/hvmodel-run.sh"
 fail() {
   echo "hvmodel roots test: $*"
   exit 1
@@ -53,13 +43,7 @@ for signal in TERM INT; do
   rm -f "$run/ready"
   "$hvmodel" --home "$home" --root "$run/extra" --ready "$run/ready" run 120 >/dev/null 2>&1 &
   b=$!
-  tries=0
-  until [ -e "$run/ready" ]; do
-    kill -0 "$b" 2>/dev/null || fail "the run ended before it was ready"
-    tries=$((tries + 1))
-    [ "$tries" -lt 600 ] || fail "the run was not ready within 60 s"
-    sleep 0.1
-  done
+  await_ready "$run/ready"
   kill -"$signal" "$b"
   status=0
   wait "$b" || status=$?
