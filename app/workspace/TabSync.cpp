@@ -832,11 +832,17 @@ Task<> MacModel::seedHost(MacConnection& connection)
                 reached << written.at(order - 1).session;
         }
     }
+    // An order of a tab written, which the report names for the first time.
+    const auto firstMention = [&written](qint64 order, QSet<qint64>& seen) {
+        if (order < 1 || order > written.size() || seen.contains(order))
+            return false;
+        seen.insert(order);
+        return true;
+    };
     QSet<qint64> refused;
     for (const auto& [order, status] : report.refused) {
-        if (order < 1 || order > written.size() || refused.contains(order))
+        if (!firstMention(order, refused))
             continue;
-        refused.insert(order);
         const FolderRefusal refusal = status == folderMissingStatus ? FolderRefusal::missing : FolderRefusal::inaccessible;
         refusals << visibleText(folderRefusalMessage(refusal, written.at(order - 1).path));
     }
@@ -854,10 +860,8 @@ Task<> MacModel::seedHost(MacConnection& connection)
     QStringList notMade;
     QSet<qint64> failed;
     for (const qint64 order : report.failed) {
-        if (order >= 1 && order <= written.size() && !failed.contains(order)) {
-            failed.insert(order);
+        if (firstMention(order, failed))
             notMade << written.at(order - 1).name;
-        }
     }
     target->seededSessions = reached;
     Task<> relisting = runListing(*target, true);

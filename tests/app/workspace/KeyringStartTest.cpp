@@ -7,7 +7,7 @@
 #include "app/support/PrivateKeyring.h"
 #include "app/support/TempFolder.h"
 #include "app/support/WorkspaceModel.h"
-#include "platform/Log.h"
+#include "engine/platform/LogCapture.h"
 #include "platform/Notifier.h"
 #include "remote/SSHLink.h"
 #include "settings/ProfileStore.h"
@@ -15,9 +15,7 @@
 #include <QDBusConnection>
 #include <QSet>
 
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -50,26 +48,6 @@ struct NoSsh {
     ~NoSsh() { SSHLink::setProgramForTests(previous); }
 };
 
-// The log lines written while it lives.
-struct LogLines {
-    std::mutex lock;
-    std::vector<std::string> lines;
-    corvantix::LogSink previous;
-    LogLines()
-    {
-        previous = corvantix::setLogSink([this](corvantix::LogStream, std::string_view line) {
-            std::lock_guard guard(lock);
-            lines.emplace_back(line);
-        });
-    }
-    ~LogLines() { corvantix::setLogSink(previous); }
-    int containing(const std::string& text)
-    {
-        std::lock_guard guard(lock);
-        return static_cast<int>(std::count_if(lines.cbegin(), lines.cend(),
-                                              [&text](const std::string& line) { return line.find(text) != std::string::npos; }));
-    }
-};
 
 // One run of the application over a configuration folder that outlives it; this computer has
 // no tmux and no projects, so the start waits for nothing but the keychain.
@@ -116,11 +94,16 @@ TEST(LockedKeychain, AStartWithTheKeychainLockedKeepsItsServers)
         AppRun first(folder.path());
         first.prefs.setConnectedProfiles(stored);
         ASSERT_TRUE(test::lockKeyring());
-        LogLines log;
+        corvantix::LogCapture log;
         first.start();
         EXPECT_TRUE(first.model.profiles().isEmpty());
         EXPECT_TRUE(first.store.loadWasRefused());
-        EXPECT_EQ(log.containing("keychain is locked"), 1) << "the user is not told why the servers are missing";
+        const std::string logged = log.take();
+        std::size_t told = 0;
+        for (std::size_t at = logged.find("keychain is locked"); at != std::string::npos;
+             at = logged.find("keychain is locked", at + 1))
+            ++told;
+        EXPECT_EQ(told, 1u) << "the user is not told once why the servers are missing:\n" << logged;
 
         const MacProfile x4 = server("x4");
         first.model.saveProfile(x4);
