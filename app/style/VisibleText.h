@@ -7,8 +7,9 @@
 namespace halvoren {
 
 // C0 controls as their control pictures (line feed as "␊", escape as "␛"), delete as "␡",
-// next line and the line and paragraph separators as "␤", other C1 controls as "�". Every
-// other character is kept.
+// next line and the line and paragraph separators as "␤", other C1 controls and the direction
+// embeddings, overrides and isolates (U+202A–U+202E, U+2066–U+2069) as "�". Every other
+// character is kept, the direction marks U+200E, U+200F and U+061C included.
 QString visibleText(const QString& text);
 
 } // namespace halvoren

@@ -234,7 +234,9 @@ void MacModel::markFinished(MacTab& tab)
             return;
         if (!looking)
             target->setAttention(true);
-        self->notifier->post(key, self->tabTitle(*target));
+        // The notification shows the name as text, as every other place does: no control in
+        // it may act or turn the sentence after it around.
+        self->notifier->post(key, visibleText(self->tabTitle(*target)));
     });
     pendingFinish.insert(key, decision);
 }

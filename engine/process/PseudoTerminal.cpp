@@ -151,11 +151,19 @@ std::optional<ForkResult> forkAndExec(const std::string& executable,
     }
 
     const char* directory = currentDirectory ? currentDirectory->c_str() : nullptr;
+    // Until the child has put every signal back to its default, a signal sent to it (a
+    // terminate right after the start) would run the host's handler in the child and be
+    // spent there, leaving the program to run on. Blocked across the fork, it waits in the
+    // child until the defaults are in place, and then acts as it should.
+    sigset_t everything, previousMask;
+    sigfillset(&everything);
+    ::pthread_sigmask(SIG_SETMASK, &everything, &previousMask);
     const pid_t pid = ::fork();
-    if (pid < 0)
-        return std::nullopt;
     if (pid == 0)
         runChild(slave.get(), executable.c_str(), argv->data(), envp->data(), directory);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    if (pid < 0)
+        return std::nullopt;
 
     return ForkResult{pid, master.release()};
 }

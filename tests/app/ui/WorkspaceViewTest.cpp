@@ -210,19 +210,21 @@ TEST(ComposeBar, PaperclipUploadsWhatQtsOwnFileDialogAccepts)
 }
 
 // The message written before a switch goes to the tab active when it is sent.
-// A folder's name with a line break and a control character stays on one line on screen.
+// A folder's name with a line break, a control character and a direction override stays on one
+// line on screen and turns no text after it.
 TEST(WorkspaceView, TitlesShowControlCharactersAsSymbolsOnOneLine)
 {
     PaneWorkspace w;
-    MacTab& tab = w.add(w.local(), QStringLiteral("new\nline\u0001"));
+    MacTab& tab = w.add(w.local(), QStringLiteral("new\nline\u0001 \u202Egpj.exe"));
     w.model.activate(tab);
     WorkspaceView view(w.model, w.update);
     TabChip chip(w.model, tab);
     for (const QString& shown : {workspaceWindowTitle(w.model), chip.findChild<QLabel*>(QStringLiteral("title"))->text(), tabToolTip(w.model, tab)}) {
         EXPECT_FALSE(shown.contains(u'\n') || shown.contains(QChar(1))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QStringLiteral("new\u240Aline\u2401"))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral("new\u240Aline\u2401 \uFFFDgpj.exe"))) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QChar(0x202E))) << "the override would turn the text after the name";
     }
-    EXPECT_EQ(tab.project.path, w.folder.file(QStringLiteral("new\nline\u0001"))) << "the folder itself keeps its name";
+    EXPECT_EQ(tab.project.path, w.folder.file(QStringLiteral("new\nline\u0001 \u202Egpj.exe"))) << "the folder itself keeps its name";
 }
 
 TEST(WorkspaceView, ComposeBarComesWithATabAndFollowsTheActiveOne)

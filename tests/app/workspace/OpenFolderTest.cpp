@@ -43,8 +43,9 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     test::TempFolder root;
     test::EnvironmentOverride home("HOME", root.path());
     const QString projects = root.file(QStringLiteral("projets"));
-    for (const char* name : {"gone", "kept", "other", "lost"})
-        ASSERT_TRUE(QDir().mkpath(projects + u'/' + QLatin1String(name)));
+    // The last name holds a right-to-left override: its banner must not turn the text after it.
+    for (const char* name : {"gone", "kept", "other", "lost \u202Egpj.exe"})
+        ASSERT_TRUE(QDir().mkpath(projects + u'/' + QString::fromUtf8(name)));
     // The user's shell records how each start was asked for: only login shells that run our
     // commands ("-l -c") may appear, never one the user would type into.
     const QString log = root.file(QStringLiteral("shells"));
@@ -60,7 +61,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     ASSERT_TRUE(m.local().tmuxAvailable());
     const auto project = [&](const char* name) {
         for (const MacProject& p : m.local().projects()) {
-            if (p.name == QLatin1String(name))
+            if (p.name == QString::fromUtf8(name))
                 return p;
         }
         return MacProject{};
@@ -68,7 +69,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     const MacProject gone = project("gone");
     const MacProject kept = project("kept");
     const MacProject other = project("other");
-    const MacProject lost = project("lost");
+    const MacProject lost = project("lost \u202Egpj.exe");
     ASSERT_FALSE(gone.path.isEmpty() || kept.path.isEmpty() || other.path.isEmpty() || lost.path.isEmpty());
     const QStringList before = sessions();
 
@@ -106,7 +107,7 @@ TEST(OpenFolder, AFolderGoneSinceTheListingOpensNothingHere)
     ASSERT_TRUE(QDir(lost.path).removeRecursively());
     m.model.openProject(lost, m.local());
     ASSERT_TRUE(QTest::qWaitFor([&] { return m.model.tabs().size() == 2 && m.model.banner(); }, 30000));
-    EXPECT_EQ(m.model.banner(), QStringLiteral("Dossier introuvable : ") + lost.path);
+    EXPECT_EQ(m.model.banner(), QStringLiteral("Dossier introuvable : ") + projects + QStringLiteral("/lost \uFFFDgpj.exe"));
     EXPECT_EQ(m.model.activeTabID().value_or(QString()).toStdString(), first.id().toStdString());
 
     for (MacTab* tab : QList<MacTab*>(m.model.tabs()))

@@ -424,6 +424,65 @@ TEST_F(LocalProcessTest, ChildStartsWithNoBlockedOrIgnoredSignals)
     EXPECT_EQ(maskAfter("SigIgn:\t") & ~reserved, 0ULL) << text;
 }
 
+// The write end of the pipe the host's handler below writes to.
+int hostHandlerPipe = -1;
+
+void hostTerminateHandler(int)
+{
+    const char mark = 'T';
+    [[maybe_unused]] const auto written = ::write(hostHandlerPipe, &mark, 1);
+}
+
+// A host that handles SIGTERM itself (to save its state, say) and terminates a child the moment
+// it started: the signal must end the child, never run the host's handler in the child. The
+// pseudo-terminals stay open until every child is accounted for, so no hang-up ends a child the
+// signal left running.
+TEST(LocalProcessHelpers, AChildSignalledAsItStartsEndsByThatSignalWithoutRunningTheHostsHandler)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    hostHandlerPipe = ends[1];
+    struct sigaction handler {}, previousAction {};
+    handler.sa_handler = hostTerminateHandler;
+    sigemptyset(&handler.sa_mask);
+    ASSERT_EQ(::sigaction(SIGTERM, &handler, &previousAction), 0);
+
+    const std::vector<std::string> argv{"sleep", "600"};
+    const winsize size = makeWinSize(24, 80, 0, 0);
+    std::vector<PseudoTerminalHelpers::ForkResult> children;
+    for (int round = 0; round < 200; ++round) {
+        const auto child = PseudoTerminalHelpers::forkAndExec("/bin/sleep", argv, kPathOnly, std::nullopt, &size);
+        if (!child)
+            break;
+        children.push_back(*child);
+        ::kill(child->pid, SIGTERM);
+    }
+    ::sigaction(SIGTERM, &previousAction, nullptr);
+    ASSERT_EQ(children.size(), 200u);
+
+    // A child that ran the handler instead sleeps on: once the shared wait is over it is
+    // stopped here, and counted as not ended by the signal.
+    int endedBySignal = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    for (const auto& child : children) {
+        int status = 0;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (pollUntil([&] { return ::waitpid(child.pid, &status, WNOHANG) == child.pid; }, std::max(left, 0ms))) {
+            endedBySignal += WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM ? 1 : 0;
+        } else {
+            ::kill(child.pid, SIGKILL);
+            ::waitpid(child.pid, &status, 0);
+        }
+        ::close(child.masterDescriptor);
+    }
+    char marks[256];
+    const ssize_t fired = ::read(ends[0], marks, sizeof marks);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    EXPECT_LE(fired, 0) << "the host's handler ran in " << fired << " children";
+    EXPECT_EQ(endedBySignal, 200) << "a signalled child ran on";
+}
+
 TEST_F(LocalProcessTest, OtherChildrenDoNotInheritTheDescriptorsOfARunningChild)
 {
     Recorder firstRecorder;

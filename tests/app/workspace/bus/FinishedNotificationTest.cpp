@@ -75,7 +75,9 @@ TEST_F(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
         model.insertTab(tab, model.tabs().size());
         return tab;
     };
-    MacTab* agent = add(QStringLiteral("agent"));
+    // A name holding an override and a line feed: the body shows both as symbols, so the
+    // sentence after the name reads as written.
+    MacTab* agent = add(QStringLiteral("agent\u202Etxt.\nx"));
     model.activate(*add(QStringLiteral("editor")));
 
     model.noteInput(*agent);
@@ -88,6 +90,7 @@ TEST_F(FinishedNotification, PromptBurstInAnArmedBackgroundTabPostsOnce)
     clock->advance(MacModel::decisionDelay);
     QTest::qWait(300);
     EXPECT_EQ(recorder.summaries, QStringList{QStringLiteral("Agent terminé")});
+    EXPECT_EQ(recorder.bodies, QStringList{QStringLiteral("agent\uFFFDtxt.\u240Ax") + Notifier::bodySuffix});
     EXPECT_TRUE(agent->attention());
 }
 
