@@ -12,12 +12,20 @@
 
 namespace halvoren {
 
+FileCallsForTests& fileCallsForTests()
+{
+    static FileCallsForTests calls;
+    return calls;
+}
+
 bool writeAllBytes(int descriptor, QByteArrayView bytes)
 {
+    const auto& write = fileCallsForTests().write;
     const char* data = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t count = ::write(descriptor, data, static_cast<size_t>(left));
+        const ssize_t count = write ? write(descriptor, data, static_cast<size_t>(left))
+                                    : ::write(descriptor, data, static_cast<size_t>(left));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0) {
@@ -30,6 +38,12 @@ bool writeAllBytes(int descriptor, QByteArrayView bytes)
         left -= count;
     }
     return true;
+}
+
+bool closeWrittenFile(int descriptor)
+{
+    const auto& close = fileCallsForTests().close;
+    return (close ? close(descriptor) : ::close(descriptor)) == 0 || errno == EINTR;
 }
 
 namespace {
@@ -53,10 +67,12 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
         return reason(temporary, errno);
     // An older temporary file of the same name may have other permissions.
     ::fchmod(descriptor, mode);
-    const bool complete = writeAllBytes(descriptor, bytes) && ::fsync(descriptor) == 0;
-    const int writeError = errno;
-    ::close(descriptor);
-    if (!complete) {
+    const bool written = writeAllBytes(descriptor, bytes) && ::fsync(descriptor) == 0;
+    int writeError = errno;
+    const bool closed = closeWrittenFile(descriptor);
+    if (written && !closed)
+        writeError = errno;
+    if (!written || !closed) {
         ::unlink(temporary.constData());
         return reason(temporary, writeError);
     }

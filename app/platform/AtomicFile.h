@@ -5,8 +5,11 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <optional>
+
+#include <sys/types.h>
 
 namespace halvoren {
 
@@ -18,8 +21,21 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
                                            const std::function<void()>& beforeRename = {});
 
 // Writes every byte to the descriptor, again after an interruption; false with errno set as the
-// failing write left it.
+// failing write left it (EIO for a write that takes nothing and gives no reason).
 bool writeAllBytes(int descriptor, QByteArrayView bytes);
+
+// Closes a descriptor the writers above wrote to; false with errno set when the close reports a
+// failure, as a file system that reports a failed write late (over the network) does. An
+// interrupted close has closed it all the same.
+bool closeWrittenFile(int descriptor);
+
+// Stand-ins for the system's write and close in writeAllBytes and closeWrittenFile, so that a
+// test can make them fail as a file system seldom does; the system's own when unset.
+struct FileCallsForTests {
+    std::function<ssize_t(int descriptor, const char* data, std::size_t size)> write;
+    std::function<int(int descriptor)> close;
+};
+FileCallsForTests& fileCallsForTests();
 
 // The whole file when it exists, is a regular file and holds at most `limit` bytes.
 std::optional<QByteArray> readSmallFile(const QString& path, qint64 limit);

@@ -385,14 +385,15 @@ __hv_filters() {
 }
 # Sets d to 1 when the work tree of "$1" has changes.
 __hv_dirty() {
-  d=; __hv_p=$1; __hv_e=; __hv_q=
+  d=; __hv_p=$1; __hv_e=; __hv_q=$__hv_nl
   __hv_filters "$__hv_p" || return 0
   set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=false
   while [ -n "$__hv_f" ]; do
     __hv_k=${__hv_f%%"$__hv_nl"*}; __hv_f=${__hv_f#*"$__hv_nl"}
     [ -n "$__hv_k" ] || continue
     __hv_k=${__hv_k#filter.}; __hv_k=${__hv_k%.*}
-    # A filter's settings usually come together: name it once.
+    # A filter's settings usually come together: name it once. The last name starts as a line
+    # feed, which no name holds, so that a first name that is empty ([filter ""]) is named too.
     [ "$__hv_k" != "$__hv_q" ] || continue
     __hv_q=$__hv_k
     case $__hv_k in

@@ -201,8 +201,7 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     // cause: the user reads the system's own ("No space left on device").
     const bool written = writeAllBytes(descriptor, data);
     int writeError = errno;
-    // A file system that reports a failed write late (over the network) does so here.
-    const bool closed = ::close(descriptor) == 0 || errno == EINTR;
+    const bool closed = closeWrittenFile(descriptor);
     if (written && !closed)
         writeError = errno;
     if (!written || !closed) {

@@ -65,6 +65,13 @@ inline const HostileRepository hostileRepositories[] = {
      "echo data > a.txt && git add . && commit -m s && git config filter.evil.clean \"echo clean >> $ran; cat\" && "
      "git config filter.evil.required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
      "main", true, "clean"},
+    // A filter whose name is empty, the first filter setting the repository lists, given to
+    // its files by attributes kept out of the work tree.
+    {"empty-name",
+     "git init -q -b main empty-name && cd empty-name && echo data > a.txt && git add . && commit -m s && "
+     "printf '*.txt filter=\\n' > .git/info/attributes && git config filter..process \"echo empty-name >> $ran\" && "
+     "git config filter..required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "empty-name"},
     // A filter name git cannot take on its command line.
     {"equals",
      "git init -q -b main equals && cd equals && printf '*.txt filter=x=y\\n' > .gitattributes && echo data > a.txt && "

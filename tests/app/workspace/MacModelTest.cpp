@@ -1,18 +1,21 @@
 // The workspace model against a fake host: the tab list, titles, colours, persistence, the
-// script runner's write epoch, project refreshes and sub-folder lists, fresh sessions, and
-// the naming and writing of uploads.
+// script runner's write epoch, project refreshes and sub-folder lists, fresh sessions, the naming
+// and writing of uploads, and how the file writers fail.
 #include "workspace/MacModel.h"
 
 #include "app/support/WorkspaceModel.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
+#include "platform/AtomicFile.h"
 
 #include <QDir>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -283,6 +286,67 @@ TEST(Upload, AWriteStoppedPartWaySaysWhy)
     EXPECT_EQ(failure.value_or(QStringLiteral("(none)")).toStdString(), std::strerror(EFBIG));
     EXPECT_EQ(test::readAll(target), QByteArray("old"));
     EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
+}
+
+// The file system's rarer refusals, through the stand-ins for its calls: a write that takes
+// nothing and says nothing (tried again, it would take nothing for ever) and a close that
+// reports the failure of writes it had taken. The uploads' writer and the one of the
+// preferences each say why, keep the old file and leave no temporary file.
+TEST(FileWriters, AWriteThatTakesNothingOrACloseThatFailsKeepsTheOldFile)
+{
+    struct CallsReset {
+        ~CallsReset() { fileCallsForTests() = {}; }
+    } reset;
+    // Past a few writes that take nothing the stand-in refuses with another reason, so that a
+    // writer that keeps trying still ends, and says the wrong thing.
+    constexpr int writesAllowed = 3;
+    int writes = 0;
+    const auto takesNothing = [&writes](int, const char*, std::size_t) -> ssize_t {
+        if (++writes > writesAllowed) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return 0;
+    };
+    const auto closeFails = [](int descriptor) {
+        ::close(descriptor);
+        errno = EIO;
+        return -1;
+    };
+    const QString pid = QString::number(::getpid());
+    const struct {
+        const char* name;
+        std::function<std::optional<QString>(const QString&, const QByteArray&)> write;
+        // What the failure names before the system's reason.
+        std::function<QString(const QString&)> names;
+    } writers[] = {
+        {"upload", [](const QString& target, const QByteArray& bytes) { return writeFileReplacing(target, bytes); },
+         [](const QString&) { return QString(); }},
+        {"preferences",
+         [](const QString& target, const QByteArray& bytes) { return writeFileAtomically(target, bytes); },
+         [&pid](const QString& target) { return target + QStringLiteral(".tmp.") + pid + QStringLiteral(": "); }},
+    };
+    const struct {
+        const char* name;
+        FileCallsForTests calls;
+    } faults[] = {{"write takes nothing", {takesNothing, {}}}, {"close fails", {{}, closeFails}}};
+    for (const auto& writer : writers) {
+        for (const auto& fault : faults) {
+            SCOPED_TRACE(std::string(writer.name) + ", " + fault.name);
+            test::TempFolder folder;
+            const QString target = folder.file(QStringLiteral("x.txt"));
+            ASSERT_EQ(writer.write(target, "old"), std::nullopt);
+            writes = 0;
+            fileCallsForTests() = fault.calls;
+            const std::optional<QString> failure = writer.write(target, "new");
+            fileCallsForTests() = {};
+            EXPECT_EQ(failure.value_or(QStringLiteral("(none)")).toStdString(),
+                      (writer.names(target) + QString::fromLocal8Bit(std::strerror(EIO))).toStdString());
+            EXPECT_LE(writes, writesAllowed);
+            EXPECT_EQ(test::readAll(target), QByteArray("old"));
+            EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
+        }
+    }
 }
 
 } // namespace
