@@ -26,6 +26,7 @@
 #include "platform/Log.h"
 #include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
+#include "platform/ProcessSignals.h"
 #include "platform/SecretStore.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
@@ -240,6 +241,8 @@ void onStopSignal(QObject* owner, StoredRoots& roots)
 
 int main(int argc, char** argv)
 {
+    // As the application's: a write past the file-size limit fails and says so.
+    setUpProcessSignals();
     const Arguments parsed = parseArguments(argc, argv);
     const QString& root = parsed.root;
     const QString& ready = parsed.ready;

@@ -3,13 +3,13 @@
 // the naming and writing of uploads.
 #include "workspace/MacModel.h"
 
+#include "app/support/ApplicationSignals.h"
 #include "app/support/WorkspaceModel.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
 
 #include <QDir>
 
-#include <csignal>
 #include <cstring>
 
 #include <sys/resource.h>
@@ -271,15 +271,15 @@ TEST(Upload, AWriteStoppedPartWaySaysWhy)
     const QString target = folder.file(QStringLiteral("Upload/x.txt"));
     ASSERT_EQ(writeFileReplacing(target, "old"), std::nullopt);
     // Past this size a write fails with EFBIG, as one on a full disk fails with ENOSPC.
+    // The application's own signal set-up is what keeps the process alive past it.
+    const test::ApplicationSignals applicationSignals;
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = before;
     limited.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::optional<QString> failure = writeFileReplacing(target, QByteArray(65536, 'x'));
     ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(failure.value_or(QStringLiteral("(none)")).toStdString(), std::strerror(EFBIG));
     EXPECT_EQ(test::readAll(target), QByteArray("old"));
     EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});
