@@ -137,6 +137,34 @@ TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
     EXPECT_TRUE(prefs.tabLabels().isEmpty());
 }
 
+// A root for this run only is listed, titled and refreshed as a stored one is, once however it
+// is written, and the preferences never hold it: adding or removing a stored root writes the
+// stored ones alone.
+TEST_F(ModelFixture, ExtraRootsCountForThisRunOnly)
+{
+    prefs.setProjectsRoots({QStringLiteral("/one")});
+    model.extraProjectsRoots = {QStringLiteral("/one/."), QStringLiteral("/two"), QStringLiteral("/two/"), QString()};
+    EXPECT_EQ(local().projectRoots().join(u' '), QStringLiteral("/one /two"));
+    host.folders = {{QStringLiteral("/one"), {QStringLiteral("a")}}, {QStringLiteral("/two"), {QStringLiteral("b")}}};
+    wait(model.refreshProjects(local()));
+    ASSERT_EQ(local().projects().size(), 2);
+    EXPECT_EQ(local().projects()[1].path, QStringLiteral("/two/b"));
+    const MacTab& tab = open(local(), QStringLiteral("/two/b/c"));
+    EXPECT_EQ(model.tabTitle(tab) + u'|' + model.tabSubtitle(tab), QStringLiteral("b / c|two/b/c"));
+    const std::pair<std::function<Task<>()>, const char*> changes[] = {
+        {[&] { return model.addProjectsRoot(QStringLiteral("/three")); }, "/one /three"},
+        {[&] { return model.removeProjectsRoot(QStringLiteral("/two")); }, "/one /three"},
+        {[&] { return model.removeProjectsRoot(QStringLiteral("/one")); }, "/three"},
+    };
+    for (const auto& [change, stored] : changes) {
+        wait(change());
+        store.flush();
+        EXPECT_EQ(PreferenceStore(store.path()).stringListValue(Prefs::projectsRootsKey).value_or(QStringList()).join(u' '),
+                  QLatin1String(stored));
+    }
+    EXPECT_EQ(local().projectRoots().join(u' '), QStringLiteral("/three /one/. /two"));
+}
+
 TEST_F(ModelFixture, RemoteColoursFollowConnectionOrderAndWrap)
 {
     for (int i = 1; i <= 7; ++i)
