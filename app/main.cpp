@@ -1,6 +1,7 @@
 // Halvoren: the workspace window over the one model of the process.
 #include "platform/Log.h"
 #include "platform/PreferenceStore.h"
+#include "platform/ProcessSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/Translations.h"
 #include "ui/HalvorenMacApp.h"
@@ -9,6 +10,8 @@
 
 int main(int argc, char** argv)
 {
+    // First, before any thread or child exists: what it ignores holds for every thread.
+    halvoren::setUpProcessSignals();
     QApplication application(argc, argv);
     // Before the model exists: a second launch with this configuration must not start tmux,
     // reach a server or write the preferences; it asks the running one for its window instead.

@@ -1,6 +1,7 @@
 #include "platform/DetachedProcess.h"
 
 #include "platform/Log.h"
+#include "platform/ProcessSignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -119,6 +120,8 @@ std::optional<pid_t> spawnDetached(const QString& program, const QStringList& ar
     sigset_t defaults;
     sigemptyset(&defaults);
     for (const int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM})
+        sigaddset(&defaults, signal);
+    for (const int signal : signalsIgnoredByUs)
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&attributes, &noneBlocked);
     posix_spawnattr_setsigdefault(&attributes, &defaults);

@@ -1,6 +1,7 @@
 #include "remote/Shell.h"
 
 #include "remote/ShellQuote.h"
+#include "platform/ProcessSignals.h"
 
 #include <QDir>
 #include <QFile>
@@ -284,8 +285,16 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     child->setProgram(executable);
     child->setArguments(arguments);
     child->setProcessChannelMode(QProcess::SeparateChannels);
-    // Its own group, so that the time-out also reaches whatever the child started.
-    child->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // Its own group, so that the time-out also reaches whatever the child started; and the
+    // signals as a program expects them at its start, not as we keep them for ourselves.
+    child->setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        for (const int signal : signalsIgnoredByUs)
+            ::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    });
 
     QObject::connect(child, &QProcess::readyReadStandardOutput, child, [state, child] { collectOutput(*state, child); });
     QObject::connect(child, &QProcess::readyReadStandardError, child, [state, child] { collectOutput(*state, child); });

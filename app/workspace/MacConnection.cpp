@@ -155,8 +155,20 @@ QString serverProjectRoot(const QString& projectsRoot, const QString& remoteHome
 
 QStringList MacConnection::projectRoots() const
 {
-    if (!link)
-        return (prefs != nullptr ? *prefs : Prefs::shared()).projectsRoots();
+    if (!link) {
+        QStringList roots = (prefs != nullptr ? *prefs : Prefs::shared()).projectsRoots();
+        if (extraRoots == nullptr)
+            return roots;
+        // A root written another way ("/a/./b", "/a/b/") is the same folder: listed once.
+        for (const QString& extra : *extraRoots) {
+            const QString clean = QDir::cleanPath(extra);
+            if (!extra.isEmpty() && std::none_of(roots.cbegin(), roots.cend(), [&clean](const QString& root) {
+                    return QDir::cleanPath(root) == clean;
+                }))
+                roots << extra;
+        }
+        return roots;
+    }
     return {serverProjectRoot(link->profile().projectsRoot, link->remoteHome())};
 }
 

@@ -125,9 +125,12 @@ public:
 
     // Where this computer's roots are read; the application's preferences when none.
     Prefs* prefs = nullptr;
+    // Roots of this computer for this run only, which the model holds; none when null.
+    const QStringList* extraRoots = nullptr;
 
-    // The folders under which projects are listed: the stored roots here, one root made
-    // from the profile and the remote home on a server.
+    // The folders under which projects are listed: the stored roots here, then the extra
+    // ones the stored roots do not already hold; one root made from the profile and the
+    // remote home on a server.
     QStringList projectRoots() const;
     // Names of the visible sub-folders of `root` on the host, sorted; empty on any error.
     Task<QStringList> listFolders(QString root);

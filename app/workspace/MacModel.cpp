@@ -64,6 +64,7 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
 {
     auto* local = new MacConnection;
     local->prefs = &prefs;
+    local->extraRoots = &extraProjectsRoots;
     local->setParent(this);
     connectionsValue.append(local);
 

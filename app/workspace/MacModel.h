@@ -131,6 +131,9 @@ public:
     Prefs& prefs;
     // Where the server profiles are loaded and saved; none keeps them in memory only.
     ProfileStore* profileStore = nullptr;
+    // More roots of this computer, for this run only: listed after the stored ones, never
+    // written to the preferences (the model tool's --root).
+    QStringList extraProjectsRoots;
     std::shared_ptr<ModelClock> clock = std::make_shared<ModelClock>();
     // Whether this application is the one the user works in.
     std::function<bool()> isFrontmost;

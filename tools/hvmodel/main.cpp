@@ -4,9 +4,10 @@
 // fields separated by "|".
 //
 //   hvmodel [--home DIR] [--root DIR] [--ready FILE] COMMAND [ARGS]
-//     --root DIR      one more projects root for this run only (none when the stored roots
-//                     hold it already): the stored roots are put back however the run ends,
-//                     a failed command or SIGINT, SIGTERM or SIGHUP included
+//     --root DIR      one more projects root, listed after the stored ones for this run only
+//                     (not again when the stored roots hold it already); it is never written
+//                     to the preferences, so runs at once, a signal or a crash leave the
+//                     stored roots as they were
 //     --ready FILE    once the model has started (its first sync done), writes the tabs it
 //                     has then to FILE, replacing it whole, before running the command
 //     projects        connection|name|path|session of every listed project
@@ -26,6 +27,7 @@
 #include "platform/Log.h"
 #include "settings/ProfileStore.h"
 #include "platform/PreferenceStore.h"
+#include "platform/ProcessSignals.h"
 #include "platform/SecretStore.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
@@ -36,16 +38,10 @@
 #include <QFileInfo>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace halvoren;
 
@@ -107,7 +103,7 @@ constexpr corvantix::ToolUsage usage{
     "hvmodel",
     "usage: hvmodel [--home DIR] [--root DIR] [--ready FILE] COMMAND [ARGS]\n"
     "  --home DIR          the home whose preferences and state the model uses\n"
-    "  --root DIR          one more projects root, for this run only\n"
+    "  --root DIR          one more projects root for this run, never stored\n"
     "  --ready FILE        once the model has started, write its tabs to FILE\n"
     "commands: projects | open PATH | tabs | close KEY | sync | run SECONDS | await KEY SECONDS\n"};
 
@@ -164,82 +160,12 @@ Arguments parseArguments(int argc, char** argv)
     return arguments;
 }
 
-// The roots stored before this run added its own, put back when the run ends.
-class StoredRoots {
-public:
-    StoredRoots(PreferenceStore& store, Prefs& prefs, const QString& root) : store(store)
-    {
-        const QStringList roots = prefs.projectsRoots();
-        const bool known = std::any_of(roots.cbegin(), roots.cend(), [&root](const QString& stored) {
-            return QDir::cleanPath(stored) == QDir::cleanPath(root);
-        });
-        if (root.isEmpty() || known)
-            return;
-        before = store.value(Prefs::projectsRootsKey);
-        added = true;
-        prefs.setProjectsRoots(QStringList(roots) << root);
-    }
-    ~StoredRoots() { restore(); }
-    StoredRoots(const StoredRoots&) = delete;
-    StoredRoots& operator=(const StoredRoots&) = delete;
-
-    void restore()
-    {
-        if (!std::exchange(added, false))
-            return;
-        if (before.isUndefined())
-            store.remove(Prefs::projectsRootsKey);
-        else
-            store.setValue(Prefs::projectsRootsKey, before);
-        store.flush();
-    }
-
-private:
-    PreferenceStore& store;
-    QJsonValue before;
-    bool added = false;
-};
-
-// The write end of the pipe through which a stopping signal reaches the event loop.
-int stopSignalWriter = -1;
-
-void forwardStopSignal(int signal)
-{
-    const unsigned char number = static_cast<unsigned char>(signal);
-    [[maybe_unused]] const ssize_t written = ::write(stopSignalWriter, &number, 1);
-}
-
-constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// A stopping signal puts the stored roots back, then ends the tool as that signal would have.
-// The handler only writes to a pipe; the work is done on the main thread, between events.
-void onStopSignal(QObject* owner, StoredRoots& roots)
-{
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    stopSignalWriter = ends[1];
-    auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [&roots, reader = ends[0]] {
-        unsigned char number = 0;
-        if (::read(reader, &number, 1) != 1)
-            return;
-        roots.restore();
-        std::fflush(stdout);
-        std::signal(number, SIG_DFL);
-        std::raise(number);
-    });
-    struct sigaction action {};
-    action.sa_handler = forwardStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : stopSignals)
-        sigaction(signal, &action, nullptr);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // As the application's: a write past the file-size limit fails and says so.
+    setUpProcessSignals();
     const Arguments parsed = parseArguments(argc, argv);
     const QString& root = parsed.root;
     const QString& ready = parsed.ready;
@@ -255,13 +181,11 @@ int main(int argc, char** argv)
 
     PreferenceStore& store = PreferenceStore::standard();
     Prefs prefs(store);
-    // Made before the model and so ended after it: nothing the model does on its way out
-    // comes after the roots are put back.
-    StoredRoots storedRoots(store, prefs, root);
-    onStopSignal(&application, storedRoots);
     ProfileStore profiles(SecretStore::standard(), QFileInfo(store.path()).absolutePath());
     auto model = std::make_unique<MacModel>(prefs, &SecretStore::standard());
     model->profileStore = &profiles;
+    if (!root.isEmpty())
+        model->extraProjectsRoots = {root};
     QCoro::waitFor(model->start());
     if (!ready.isEmpty()) {
         // Whole or absent: a reader polling for the file never sees half of it, and a file
@@ -349,7 +273,6 @@ int main(int argc, char** argv)
     }
 
     model.reset();
-    storedRoots.restore();
     store.flush();
     std::fflush(stdout);
     return status;

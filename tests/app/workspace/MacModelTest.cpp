@@ -3,6 +3,7 @@
 // and writing of uploads, and how the file writers fail.
 #include "workspace/MacModel.h"
 
+#include "app/support/ApplicationSignals.h"
 #include "app/support/WorkspaceModel.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
@@ -11,7 +12,6 @@
 #include <QDir>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include <sys/resource.h>
@@ -138,6 +138,34 @@ TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
     model.renameTab(tab, QStringLiteral("  "));
     EXPECT_EQ(model.tabTitle(tab), QStringLiteral("client / app"));
     EXPECT_TRUE(prefs.tabLabels().isEmpty());
+}
+
+// A root for this run only is listed, titled and refreshed as a stored one is, once however it
+// is written, and the preferences never hold it: adding or removing a stored root writes the
+// stored ones alone.
+TEST_F(ModelFixture, ExtraRootsCountForThisRunOnly)
+{
+    prefs.setProjectsRoots({QStringLiteral("/one")});
+    model.extraProjectsRoots = {QStringLiteral("/one/."), QStringLiteral("/two"), QStringLiteral("/two/"), QString()};
+    EXPECT_EQ(local().projectRoots().join(u' '), QStringLiteral("/one /two"));
+    host.folders = {{QStringLiteral("/one"), {QStringLiteral("a")}}, {QStringLiteral("/two"), {QStringLiteral("b")}}};
+    wait(model.refreshProjects(local()));
+    ASSERT_EQ(local().projects().size(), 2);
+    EXPECT_EQ(local().projects()[1].path, QStringLiteral("/two/b"));
+    const MacTab& tab = open(local(), QStringLiteral("/two/b/c"));
+    EXPECT_EQ(model.tabTitle(tab) + u'|' + model.tabSubtitle(tab), QStringLiteral("b / c|two/b/c"));
+    const std::pair<std::function<Task<>()>, const char*> changes[] = {
+        {[&] { return model.addProjectsRoot(QStringLiteral("/three")); }, "/one /three"},
+        {[&] { return model.removeProjectsRoot(QStringLiteral("/two")); }, "/one /three"},
+        {[&] { return model.removeProjectsRoot(QStringLiteral("/one")); }, "/three"},
+    };
+    for (const auto& [change, stored] : changes) {
+        wait(change());
+        store.flush();
+        EXPECT_EQ(PreferenceStore(store.path()).stringListValue(Prefs::projectsRootsKey).value_or(QStringList()).join(u' '),
+                  QLatin1String(stored));
+    }
+    EXPECT_EQ(local().projectRoots().join(u' '), QStringLiteral("/three /one/. /two"));
 }
 
 TEST_F(ModelFixture, RemoteColoursFollowConnectionOrderAndWrap)
@@ -274,15 +302,15 @@ TEST(Upload, AWriteStoppedPartWaySaysWhy)
     const QString target = folder.file(QStringLiteral("Upload/x.txt"));
     ASSERT_EQ(writeFileReplacing(target, "old"), std::nullopt);
     // Past this size a write fails with EFBIG, as one on a full disk fails with ENOSPC.
+    // The application's own signal set-up is what keeps the process alive past it.
+    const test::ApplicationSignals applicationSignals;
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limited = before;
     limited.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::optional<QString> failure = writeFileReplacing(target, QByteArray(65536, 'x'));
     ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(failure.value_or(QStringLiteral("(none)")).toStdString(), std::strerror(EFBIG));
     EXPECT_EQ(test::readAll(target), QByteArray("old"));
     EXPECT_EQ(QDir(folder.file(QStringLiteral("Upload"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("x.txt")});

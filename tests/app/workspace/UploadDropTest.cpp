@@ -7,6 +7,7 @@
 #include "app/support/ParamName.h"
 #include "app/support/TempFolder.h"
 #include "platform/Notifier.h"
+#include "platform/ProcessSignals.h"
 #include "tab/MacTab.h"
 
 #include <QDir>
@@ -14,6 +15,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <pwd.h>
 #include <sys/resource.h>
@@ -237,6 +241,68 @@ TEST_P(DroppedFiles, ANamesakeIsReplacedUnlessItIsAFolder)
     EXPECT_EQ(test::readAll(upload + QStringLiteral("link.txt")), QByteArray("new link.txt"));
     EXPECT_EQ(test::readAll(upload + QStringLiteral("plain.txt")), QByteArray("new plain.txt"));
 }
+
+// Under a file-size limit (a user's `ulimit -f`, a service manager's limit) and with nothing
+// but the application's own start-up signal set-up, a file over the limit is refused with the
+// system's words, the file of that name and the preferences stay as they were, no temporary file
+// is left, and the files after it still go. In a child process, which keeps the limit and the
+// set-up to itself and reports what differed: a process the limit ended reports nothing.
+class DroppedFilesUnderALimit : public DroppedFiles {
+protected:
+    [[noreturn]] void dropAndReport()
+    {
+        QStringList differences;
+        const auto check = [&differences](const char* what, const QString& seen, const QString& expected) {
+            if (seen != expected)
+                differences << QLatin1String(what) + QStringLiteral(": ") + seen + QStringLiteral(" (expected ") + expected + u')';
+        };
+        setUpProcessSignals();
+        const qsizetype limit = 64 * 1024;
+        const bool made = test::writeAll(work.file(QStringLiteral("before.txt")), "before")
+                          && test::writeAll(work.file(QStringLiteral("big.bin")), QByteArray(4 * limit, 'x'))
+                          && test::writeAll(work.file(QStringLiteral("after.txt")), "after") && QDir().mkpath(uploads())
+                          && test::writeAll(uploads() + QStringLiteral("big.bin"), "old");
+        check("the files to drop made", made ? QStringLiteral("yes") : QStringLiteral("no"), QStringLiteral("yes"));
+        store.setValue(QStringLiteral("hv.test"), QStringLiteral("small"));
+        store.flush();
+        const QString preferences = QString::fromUtf8(test::readAll(store.path()));
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limited = before;
+        limited.rlim_cur = rlim_t(limit);
+        check("the limit lowered", QString::number(::setrlimit(RLIMIT_FSIZE, &limited)), QStringLiteral("0"));
+
+        drop({QStringLiteral("before.txt"), QStringLiteral("big.bin"), QStringLiteral("after.txt")});
+        typedBecomes("Upload/before.txt Upload/after.txt ");
+        check("typed", QString::fromUtf8(typed()), QStringLiteral("Upload/before.txt Upload/after.txt "));
+        check("banners", banners().join(QStringLiteral(" / ")), QStringLiteral("Envoi impossible : File too large"));
+        const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        check("Upload", QDir(uploads()).entryList(all).join(u' '), QStringLiteral("after.txt before.txt big.bin"));
+        check("Upload/big.bin", QString::fromUtf8(test::readAll(uploads() + QStringLiteral("big.bin"))), QStringLiteral("old"));
+        // The preferences writer, under the same limit.
+        store.setValue(QStringLiteral("hv.test"), QString(2 * limit, u'x'));
+        store.flush();
+        check("the preferences", QString::fromUtf8(test::readAll(store.path())), preferences);
+        check("beside the preferences",
+              QDir(work.path()).entryList({QStringLiteral("preferences.json*")}, all).join(u' '), QStringLiteral("preferences.json"));
+
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        const QByteArray report = differences.join(u'\n').toUtf8();
+        std::fwrite(report.constData(), 1, size_t(report.size()), stderr);
+        std::fflush(stderr);
+        QDir(work.path()).removeRecursively();
+        std::_Exit(differences.isEmpty() ? 0 : 1);
+    }
+};
+
+TEST_P(DroppedFilesUnderALimit, AFileOverItIsRefusedAndTheOthersGo)
+{
+    // The child starts afresh rather than as a copy of this process and its threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(dropAndReport(), testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, DroppedFilesUnderALimit, testing::Values(DropCase{"this_computer", false}), test::ParamName());
 
 INSTANTIATE_TEST_SUITE_P(Hosts, DroppedFiles,
                          testing::Values(DropCase{"this_computer", false}, DropCase{"loopback_server", true}),

@@ -1,12 +1,13 @@
 # Sourced by the hvmodel test scripts: a private tmux server in a temporary folder ($run),
-# removed at the end with the hvmodel left running in the background ($b), if any.
+# removed at the end with the hvmodels left running in the background ($b: their process ids,
+# separated by spaces), if any.
 command -v tmux >/dev/null || { echo "hvmodel test: tmux is missing: install the Debian package tmux"; exit 1; }
 run=$(mktemp -d /tmp/hv-XXXXXX)
 export TMUX_TMPDIR="$run"
 unset TMUX XDG_CONFIG_HOME
 b=""
 cleanup() {
-  if [ -n "$b" ]; then kill "$b" 2>/dev/null || true; wait "$b" 2>/dev/null || true; fi
+  for pid in $b; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   tmux kill-server 2>/dev/null || true
   # A tab's shell left by an hvmodel that has ended may still start a tmux server in the
   # socket folder while it is removed: stop that one too and try again.
@@ -20,11 +21,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits until the background hvmodel $b has written its ready file "$1".
+# Waits until the background hvmodel $2 (by default $b) has written its ready file "$1".
 await_ready() {
   tries=0
   until [ -e "$1" ]; do
-    kill -0 "$b" 2>/dev/null || fail "it ended before it was ready"
+    kill -0 "${2:-$b}" 2>/dev/null || fail "it ended before it was ready"
     tries=$((tries + 1))
     [ "$tries" -lt 600 ] || fail "it was not ready within 60 s"
     sleep 0.1

@@ -1,0 +1,74 @@
+// What the application ignores for itself, the programs it starts do not: each way it starts one
+// gives the program the file-size signal neither ignored nor blocked, while the application,
+// after its own start-up set-up, ignores it.
+#include "platform/DetachedProcess.h"
+#include "remote/Shell.h"
+#include "RunSync.h"
+#include "../support/ApplicationSignals.h"
+#include "../support/TempFolder.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+namespace halvoren {
+namespace {
+
+// The mask a line "Label:\t<hex>" of /proc/PID/status holds; every bit when the line is missing.
+unsigned long long maskOf(const QByteArray& status, const QByteArray& label)
+{
+    const qsizetype at = status.indexOf(label + ":\t");
+    if (at < 0)
+        return ~0ULL;
+    bool ok = false;
+    const unsigned long long mask = status.mid(at + label.size() + 2, 16).toULongLong(&ok, 16);
+    return ok ? mask : ~0ULL;
+}
+
+TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
+{
+    const test::ApplicationSignals applicationSignals;
+    // Blocked as well in the thread that starts them, as a thread of ours may hold it.
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGXFSZ);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask), 0);
+    const struct MaskReset {
+        const sigset_t& mask;
+        ~MaskReset() { ::pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } maskReset{previousMask};
+
+    const unsigned long long fileSize = 1ULL << (SIGXFSZ - 1);
+    ASSERT_NE(maskOf(test::readAll(QStringLiteral("/proc/self/status")), "SigIgn") & fileSize, 0ULL);
+    test::TempFolder folder;
+    ASSERT_TRUE(folder.valid());
+    const struct {
+        const char* name;
+        std::function<void(const QStringList&)> start;
+    } starters[] = {
+        {"Shell::run", [](const QStringList& arguments) {
+             (void)test::runSync(Shell::run(QStringLiteral("/bin/sh"), arguments, std::nullopt, 20));
+         }},
+        {"startDetachedProcess", [](const QStringList& arguments) {
+             QEventLoop loop;
+             startDetachedProcess(QStringLiteral("/bin/sh"), arguments, [&loop](std::optional<int>) { loop.quit(); });
+             QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+             loop.exec();
+         }},
+    };
+    for (const auto& [name, start] : starters) {
+        const QString written = folder.file(QString::fromLatin1(name));
+        start({QStringLiteral("-c"), QStringLiteral("exec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"$0\""), written});
+        const QByteArray status = test::readAll(written);
+        EXPECT_EQ(maskOf(status, "SigIgn") & fileSize, 0ULL) << name << "\n" << status.toStdString();
+        EXPECT_EQ(maskOf(status, "SigBlk") & fileSize, 0ULL) << name << "\n" << status.toStdString();
+    }
+}
+
+} // namespace
+} // namespace halvoren
