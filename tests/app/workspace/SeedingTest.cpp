@@ -261,7 +261,8 @@ TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
             EXPECT_TRUE(instance.model.tabs().isEmpty());
             EXPECT_TRUE(instance.local().seedFromPersisted);
             EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
-            EXPECT_EQ(instance.banners(), QStringList{MacModel::seededTabsUnlistedMessage(instance.local())});
+            EXPECT_EQ(instance.banners().join(u'\n').toStdString(),
+                      MacModel::seededTabsUnlistedMessage(instance.local()).toStdString());
             instance.model.clearBanners();
             if (c.seededAgain) {
                 tmux({QStringLiteral("kill-server")});
