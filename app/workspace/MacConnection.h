@@ -27,6 +27,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace halvoren {
 
@@ -89,6 +90,12 @@ public:
     // The sessions the seeding running now made or found: its re-listing must show one of
     // them to be applied.
     QStringList seededSessions;
+    // The names of the tabs the last seeding could not make. They leave the saved tabs with
+    // the first listing of the host that is applied, which may come polls later when the
+    // seeding's own re-listing fails: that apply takes them, to name them once. A seeding
+    // replaces them; they go with the connection.
+    void holdTabsNotMade(const QStringList& names) { tabsNotMadeValue = names; }
+    QStringList takeTabsNotMade() { return std::exchange(tabsNotMadeValue, {}); }
     // When the last listing of the host started: listings asked by tab exits keep their
     // distance from it. The one such listing waiting for its turn, if any.
     std::optional<QDateTime> lastListingAt;
@@ -167,6 +174,7 @@ private:
     QSet<QString> expandedValue;
     QHash<QString, QList<MacProject>> subprojectsValue;
     bool unreachableValue = false;
+    QStringList tabsNotMadeValue;
 };
 
 // The project root of a server: the profile's root with "~" standing for the remote home

@@ -737,6 +737,11 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         target->savedTabsHeld = state.rowsCut;
         applyHostListing(*target, open, epoch, heldSessions(*target, state));
         target->savedTabsHeld = false;
+        // Applied, so the tabs the last seeding could not make are no longer saved: said now,
+        // whichever listing got here first, and by no later one.
+        const QStringList notMade = target->takeTabsNotMade();
+        if (!notMade.isEmpty())
+            setBanner(tabsNotMadeMessage(*target, notMade));
         co_return;
     }
     Task<> seeding = seedHost(connection);
@@ -850,19 +855,24 @@ Task<> MacModel::seedHost(MacConnection& connection)
     // failed (a server of another version, say) or the run did. An empty listing now would
     // only say so again; the saved tabs stay, for the next listing to seed.
     if (!written.isEmpty() && reached.isEmpty() && refused.size() < written.size()) {
+        // Nor does it tell which tabs tmux can make: the next seeding will.
+        target->holdTabsNotMade({});
         reportHostProblem(*target, seededTabsUnlistedMessage(*target));
         co_return;
     }
     for (const QString& refusal : std::as_const(refusals))
         setBanner(refusal);
     // Tabs whose session tmux could not make while it made others: the host is marked
-    // synchronised all the same, and its listing, without them, becomes the saved tabs.
+    // synchronised all the same, and its listing, without them, becomes the saved tabs. They
+    // are named when a listing is applied, be it the one below or a later poll's; until then
+    // they are still saved, and a seeding tried again may make them after all.
     QStringList notMade;
     QSet<qint64> failed;
     for (const qint64 order : report.failed) {
         if (firstMention(order, failed))
             notMade << written.at(order - 1).name;
     }
+    target->holdTabsNotMade(notMade);
     target->seededSessions = reached;
     Task<> relisting = runListing(*target, true);
     co_await std::move(relisting);
@@ -873,12 +883,7 @@ Task<> MacModel::seedHost(MacConnection& connection)
         target->seededSessions.clear();
         target->seedFromPersisted = true;
         reportHostProblem(*target, seededTabsUnlistedMessage(*target));
-        co_return;
     }
-    // Applied, so those tabs are no longer saved: said now, once, and never by a seeding that
-    // is tried again.
-    if (!notMade.isEmpty())
-        setBanner(tabsNotMadeMessage(*target, notMade));
 }
 
 } // namespace halvoren

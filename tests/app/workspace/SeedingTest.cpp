@@ -193,21 +193,30 @@ QByteArray tmuxFailingIn(const QStringList& folders)
 
 // A seeding that leaves some saved tabs without a session still marks the host synchronised
 // when it made the others, or when every folder was refused, and the host's listing becomes
-// the tabs: the tabs tmux could not make are named once, in one message, and their projects
-// can be opened again; the refused folders are said as opening them would.
+// the tabs: the tabs tmux could not make are named once, in one message, when a listing is
+// applied (the next poll's, when the one right after the seeding does not answer), and their
+// projects can be opened again; the refused folders are said as opening them would. A tab a
+// seeding tried again makes is not named.
 TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
 {
     ASSERT_TRUE(test::tmuxInstalled());
+    const QStringList seven{"one", "two", "three", "four", "five", "six", "seven"};
     const struct {
         const char* description;
         QStringList made;
         QStringList notMade;
         QStringList missing;
         bool userSession;
+        // The listing right after the seeding times out; the next poll's answers.
+        bool relistingFails;
+        // Before that poll the host's tmux server ends, and its tmux can make every session:
+        // the poll seeds again.
+        bool seededAgain;
     } cases[] = {
-        {"tmux cannot make the eighth",
-         {"one", "two", "three", "four", "five", "six", "seven"}, {"eighth"}, {}, false},
-        {"every folder refused, a server running", {}, {}, {"gone", "left"}, true},
+        {"tmux cannot make the eighth", seven, {"eighth"}, {}, false, false, false},
+        {"every folder refused, a server running", {}, {}, {"gone", "left"}, true, false, false},
+        {"tmux cannot make the eighth, the next listing times out", seven, {"eighth"}, {}, false, true, false},
+        {"tmux cannot make the eighth, a second seeding makes it", seven, {"eighth"}, {}, false, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
@@ -221,7 +230,7 @@ TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
         for (const QString& name : c.made + c.notMade + c.missing) {
             const QString path = host.folder(name);
             saved << PersistedTab{name, path, tmuxSessionName(path)};
-            if (c.made.contains(name))
+            if (c.made.contains(name) || (c.seededAgain && c.notMade.contains(name)))
                 opened << saved.back();
         }
         for (const QString& name : c.missing) {
@@ -229,13 +238,39 @@ TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
             expectedBanners << QStringLiteral("Dossier introuvable : ") + host.home.file(name);
         }
         Instance instance;
-        if (!c.notMade.isEmpty())
+        if (!c.notMade.isEmpty() && !c.seededAgain)
             expectedBanners << MacModel::tabsNotMadeMessage(instance.local(), c.notMade);
         instance.prefs.setTabs(MacConnection::localID, saved);
         instance.prefs.setProjectsRoots({host.home.path()});
+        bool seeded = false;
+        bool failListing = c.relistingFails;
+        const auto run = instance.model.runScript;
+        instance.model.runScript = [&seeded, &failListing, run](MacConnection& connection, QString script, double timeout) {
+            seeded = seeded || script.contains(QStringLiteral("@hv_sync 1"));
+            if (seeded && failListing && script.contains(QStringLiteral("@@HV_SHARED@@"))) {
+                failListing = false;
+                return test::ready(ShellResult<QString>(ShellError{Shell::localTimeoutMessage()}));
+            }
+            return run(connection, std::move(script), timeout);
+        };
         QCoro::waitFor(instance.model.start());
         const QStringList syncFlag{QStringLiteral("show-options"), QStringLiteral("-gqv"), QStringLiteral("@hv_sync")};
         EXPECT_EQ(tmux(syncFlag).toStdString(), "1");
+        if (c.relistingFails) {
+            // Nothing applied yet: the saved tabs stay, and no tab is named.
+            EXPECT_TRUE(instance.model.tabs().isEmpty());
+            EXPECT_TRUE(instance.local().seedFromPersisted);
+            EXPECT_EQ(instance.prefs.tabs(MacConnection::localID), saved);
+            EXPECT_EQ(instance.banners().join(u'\n').toStdString(),
+                      MacModel::seededTabsUnlistedMessage(instance.local()).toStdString());
+            instance.model.clearBanners();
+            if (c.seededAgain) {
+                tmux({QStringLiteral("kill-server")});
+                host.loginPath({});
+            }
+            instance.clock->advance(MacModel::reorderHoldOff);
+            instance.sync();
+        }
         QStringList sessions;
         for (const PersistedTab& tab : opened)
             sessions << tab.tmux;
@@ -253,7 +288,7 @@ TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
         EXPECT_EQ(instance.sessions(), sessions);
         EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
         for (const QString& name : c.notMade)
-            EXPECT_FALSE(Host::hasSession(tmuxSessionName(host.home.file(name))));
+            EXPECT_EQ(Host::hasSession(tmuxSessionName(host.home.file(name))), c.seededAgain);
     }
 }
 
