@@ -878,7 +878,8 @@ Task<> MacModel::seedHost(MacConnection& connection)
     co_await std::move(relisting);
     if (!self || !target)
         co_return;
-    // Not applied: the saved tabs stay, and the next listing seeds and checks again.
+    // Not applied: the saved tabs stay. The next listing applies itself when the seeding got
+    // as far as marking the host synchronised, and seeds and checks again otherwise.
     if (!target->seededSessions.isEmpty()) {
         target->seededSessions.clear();
         target->seedFromPersisted = true;
