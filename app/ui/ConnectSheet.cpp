@@ -115,6 +115,8 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
 
     auto* title = new WrappedLabel(QStringLiteral("Connexion à ") + visibleText(profile.name), this);
     title->setObjectName(QStringLiteral("title"));
+    title->setMaximumLines(titleLines);
+    title->setToolTip(plainToolTip(visibleText(profile.name)));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(15);
     titleFont.setWeight(QFont::DemiBold);

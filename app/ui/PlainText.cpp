@@ -121,6 +121,8 @@ void ElidedLabel::relayout()
     const QString line = visibleText(full);
     const int room = std::max(contentsRect().width() - 2 * std::max(margin(), 0), 0);
     const QString shown = elidedAtEnd(line, metrics, room);
+    // Kept for painting, which then reads no more than the text shown.
+    direction = readingDirection(line);
     if (shown != text())
         setText(shown);
 }
@@ -133,8 +135,7 @@ void ElidedLabel::paintEvent(QPaintEvent*)
     const int inset = std::max(margin(), 0);
     painter.setPen(textColour(*this));
     drawReadingLine(painter, contentsRect().adjusted(inset, inset, -inset, -inset),
-                    QStyle::visualAlignment(layoutDirection(), alignment()), text(),
-                    readingDirection(visibleText(full)));
+                    QStyle::visualAlignment(layoutDirection(), alignment()), text(), direction);
 }
 
 WrappedLabel::WrappedLabel(const QString& text, QWidget* parent) : QLabel(parent)
@@ -167,12 +168,29 @@ int WrappedLabel::chrome() const
     return margins.top() + margins.bottom() + 2 * std::max(margin(), 0);
 }
 
+QString WrappedLabel::shownPart(qsizetype most, bool& cut) const
+{
+    const QString whole = text();
+    qsizetype length = whole.size();
+    if (lineLimit > 0 && length > most) {
+        length = most;
+        if (whole.at(length - 1).isHighSurrogate())
+            --length;
+    }
+    cut = length < whole.size();
+    return visibleText(cut ? whole.left(length) : whole);
+}
+
 QStringList WrappedLabel::linesAt(int width) const
 {
-    const QString whole = visibleText(text());
+    const int room = textWidth(width);
+    // No character drawn is narrower than a pixel but those of no width at all: the lines can
+    // show no more than a pixel's worth of characters each, and the rest of a long text is
+    // never laid out.
+    bool cut = false;
+    const QString whole = shownPart(qsizetype(lineLimit) * (room + 1), cut);
     if (whole.isEmpty())
         return {};
-    const int room = textWidth(width);
     QTextLayout layout(whole, font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -191,11 +209,15 @@ QStringList WrappedLabel::linesAt(int width) const
             break;
     }
     layout.endLayout();
-    if (lineLimit > 0 && lines.size() > lineLimit) {
-        // The last line shown says that text follows.
-        const int start = layout.lineAt(lineLimit - 1).textStart();
-        lines.resize(lineLimit);
-        lines.back() = elidedAtEnd(whole.mid(start).trimmed(), QFontMetrics(font()), room);
+    const bool more = lineLimit > 0 && lines.size() > lineLimit;
+    if (more || cut) {
+        // The last line shown says that text follows, even when what was laid out fitted.
+        const int last = int(std::min<qsizetype>(lines.size(), lineLimit)) - 1;
+        QString rest = whole.mid(layout.lineAt(last).textStart()).trimmed();
+        if (!more)
+            rest += u'…';
+        lines.resize(last + 1);
+        lines.back() = elidedAtEnd(rest, QFontMetrics(font()), room);
     }
     return lines;
 }
@@ -214,7 +236,8 @@ int WrappedLabel::heightForWidth(int width) const
 int WrappedLabel::naturalWidth() const
 {
     const QMargins margins = contentsMargins();
-    return QFontMetrics(font()).horizontalAdvance(visibleText(text())) + margins.left() + margins.right()
+    bool cut = false;
+    return QFontMetrics(font()).horizontalAdvance(shownPart(widestLine, cut)) + margins.left() + margins.right()
            + 2 * std::max(margin(), 0);
 }
 
@@ -249,7 +272,8 @@ void WrappedLabel::paintEvent(QPaintEvent*)
     else if (alignment() & Qt::AlignBottom)
         y += std::max(box.height() - used, 0);
     const Qt::Alignment across = QStyle::visualAlignment(layoutDirection(), alignment()) & Qt::AlignHorizontal_Mask;
-    const Qt::LayoutDirection direction = readingDirection(visibleText(text()));
+    bool cut = false;
+    const Qt::LayoutDirection direction = readingDirection(shownPart(qsizetype(lineLimit) * (box.width() + 1), cut));
     painter.setPen(textColour(*this));
     for (const QString& line : lines) {
         drawReadingLine(painter, QRectF(box.left(), y, box.width(), lineHeight), across | Qt::AlignVCenter, line, direction);

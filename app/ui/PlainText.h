@@ -65,7 +65,12 @@ private:
     void relayout();
 
     QString full;
+    Qt::LayoutDirection direction = Qt::LeftToRight;
 };
+
+// The most lines of a sheet's title that names a server or a folder: a name of any length keeps
+// the sheet within a screen, and reads whole in the title's tooltip.
+inline constexpr int titleLines = 4;
 
 // Plain text (control characters as their symbols) wrapped to the width the layout gives it,
 // between words where it can and anywhere inside a word too long for a line, so no character is
@@ -98,6 +103,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Wider than any screen: a one-line text is measured no further.
+    static constexpr qsizetype widestLine = 10000;
+
+    // The text as shown, whole or, with a most number of lines, its first `most` characters at
+    // most, so that a huge text costs no more than what the lines can show; `cut` tells which.
+    QString shownPart(qsizetype most, bool& cut) const;
     // Room for the text inside the margins of a label `width` wide.
     int textWidth(int width) const;
     int chrome() const;

@@ -122,9 +122,11 @@ SessionPicker::SessionPicker(MacModel& model, PickerRequest request, std::functi
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    // A long folder name wraps: the title grows a line rather than losing its end.
+    // A long folder name wraps: the title grows a few lines rather than losing its end.
     auto* title = new WrappedLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
     title->setObjectName(QStringLiteral("title"));
+    title->setMaximumLines(titleLines);
+    title->setToolTip(plainToolTip(visibleText(this->request.project.name)));
     title->setFont(pixelFont(title->font(), 15, QFont::DemiBold));
     column->addWidget(title);
 
