@@ -8,7 +8,7 @@
 namespace halvoren {
 
 BannerOverlay::BannerOverlay(MacModel& model, QWidget* parent)
-    : QLabel(parent), model(model)
+    : WrappedLabel(QString(), parent), model(model)
 {
     setObjectName(QStringLiteral("banner"));
     QFont callout = font();
@@ -17,6 +17,7 @@ BannerOverlay::BannerOverlay(MacModel& model, QWidget* parent)
     setAlignment(Qt::AlignCenter);
     // Banners quote folder and host names: a name that looks like markup is shown as written.
     setTextFormat(Qt::PlainText);
+    setMaximumLines(maximumLines);
     setCursor(Qt::PointingHandCursor);
     parent->installEventFilter(this);
     connect(&model, &MacModel::bannerChanged, this, &BannerOverlay::refresh);
@@ -32,13 +33,12 @@ void BannerOverlay::refresh()
         return;
     }
     setText(*banner);
-    adjustSize();
-    // A capsule: corners as round as half the height.
+    // A capsule: corners as round as half the height of one line, so a banner of several lines
+    // is a rounded box.
     setStyleSheet(QStringLiteral("#banner { background: rgba(44, 44, 50, 220); color: white;"
                                  " border: 1px solid rgba(255, 255, 255, 20); border-radius: %1px;"
                                  " padding: 8px 14px; }")
-                      .arg(sizeHint().height() / 2));
-    adjustSize();
+                      .arg(heightForWidth(naturalWidth()) / 2));
     place();
     show();
     raise();
@@ -67,8 +67,10 @@ void BannerOverlay::stopTimeout()
 void BannerOverlay::place()
 {
     const QWidget* area = parentWidget();
-    const int w = std::min(width(), std::max(area->width() - 24, 0));
-    resize(w, height());
+    // One line as wide as the text when the pane has room; else as wide as the pane allows,
+    // and as tall as the lines the text then takes.
+    const int w = std::min(naturalWidth(), std::max(area->width() - 24, 0));
+    resize(w, heightForWidth(w));
     move((area->width() - w) / 2, area->height() - lift - height());
 }
 
@@ -82,7 +84,7 @@ bool BannerOverlay::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         place();
-    return QLabel::eventFilter(watched, event);
+    return WrappedLabel::eventFilter(watched, event);
 }
 
 } // namespace halvoren

@@ -1,9 +1,11 @@
 // The model's passing message, shown in a capsule over the bottom of the workspace pane. A
 // click clears it; otherwise it clears itself five seconds after its text was set. A new text
-// starts its own five seconds; the same text set again does not extend them.
+// starts its own five seconds; the same text set again does not extend them. A text wider than
+// the pane wraps, so a message and the path it names are read from start to end.
 #pragma once
 
-#include <QLabel>
+#include "ui/PlainText.h"
+
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -14,12 +16,14 @@ namespace halvoren {
 
 class MacModel;
 
-class BannerOverlay : public QLabel {
+class BannerOverlay : public WrappedLabel {
     Q_OBJECT
 
 public:
     static constexpr double timeout = 5.0;
     static constexpr int lift = 60;
+    // Past these lines, the text ends in "…".
+    static constexpr int maximumLines = 6;
 
     // Floats over `parent`, outside its layout.
     BannerOverlay(MacModel& model, QWidget* parent);

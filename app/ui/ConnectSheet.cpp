@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRegion>
@@ -112,8 +113,10 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(10);
 
-    auto* title = plainLabel(QStringLiteral("Connexion à ") + visibleText(profile.name), this);
+    auto* title = new WrappedLabel(QStringLiteral("Connexion à ") + visibleText(profile.name), this);
     title->setObjectName(QStringLiteral("title"));
+    title->setMaximumLines(titleLines);
+    title->setToolTip(plainToolTip(visibleText(profile.name)));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(15);
     titleFont.setWeight(QFont::DemiBold);
@@ -146,8 +149,8 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     layout->addWidget(bootTerminal);
     bootTerminal->view()->installEventFilter(this);
 
-    failureLabel = plainLabel(QString(), this);
-    failureLabel->setWordWrap(true);
+    // The failure quotes ssh, host names and all: wrapped anywhere a long word needs.
+    failureLabel = new WrappedLabel(QString(), this);
     failureLabel->setFont(calloutFont);
     setTextColour(*failureLabel, systemOrange());
     failureLabel->hide();
@@ -268,6 +271,13 @@ void ConnectSheet::report(std::shared_ptr<SSHLink> link)
     const std::function<void(std::shared_ptr<SSHLink>)> callback = done;
     if (callback)
         callback(std::move(link));
+}
+
+QSize ConnectSheet::sizeHint() const
+{
+    // Not the width of a long name on one line: the wrapped texts would be measured there and
+    // the sheet made too short for their lines at its real width.
+    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
 }
 
 } // namespace halvoren

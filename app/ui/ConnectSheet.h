@@ -55,6 +55,9 @@ class ConnectSheet : public QDialog {
     Q_OBJECT
 
 public:
+    // Its fixed width, and the height its wrapped texts take at that width.
+    QSize sizeHint() const override;
+
     // `done` gets the proven link, or nothing when the user cancels or closes; it is called once,
     // after the sheet has closed itself. It may come from the sheet's own button: release the
     // sheet with deleteLater, not delete.

@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,8 +25,7 @@ QString cssColor(const QColor& color)
 
 QLabel* mutedLabel(const QString& text, QWidget* parent)
 {
-    QLabel* label = plainLabel(text, parent);
-    label->setWordWrap(true);
+    QLabel* label = new WrappedLabel(text, parent);
     label->setStyleSheet(QStringLiteral("color: %1;").arg(cssColor(mutedTextColor())));
     return label;
 }
@@ -85,23 +85,22 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
     column->addLayout(header);
 
     auto* question
-        = plainLabel(QStringLiteral("Où sont tes projets ? Chaque sous-dossier devient un projet ouvrable d'un clic."), this);
-    question->setWordWrap(true);
+        = new WrappedLabel(QStringLiteral("Où sont tes projets ? Chaque sous-dossier devient un projet ouvrable d'un clic."), this);
     column->addWidget(question);
 
     auto* folderRow = new QHBoxLayout;
-    rootLabel = plainLabel(visibleText(root), this);
+    // A long path gives way to the button with "…" where it reads last, and reads whole in
+    // the tooltip; it never widens the sheet, which keeps its spacing.
+    rootLabel = new ElidedLabel(visibleText(root), this);
+    rootLabel->setToolTip(plainToolTip(visibleText(root)));
     rootLabel->setObjectName(QStringLiteral("root"));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(12);
     rootLabel->setFont(mono);
-    rootLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     rootLabel->setAlignment(Qt::AlignLeading | Qt::AlignVCenter);
     rootLabel->setStyleSheet(
         QStringLiteral("background: %1; border-radius: 6px; padding: 8px;").arg(cssColor(fieldBackgroundColor())));
     rootLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    // A long path must not widen the fixed-width sheet.
-    rootLabel->setMinimumWidth(0);
     folderRow->addWidget(rootLabel, 1);
     chooseButton = new QPushButton(QStringLiteral("Choisir…"), this);
     // Return belongs to "Commencer" even while this button has the focus.
@@ -130,7 +129,8 @@ void OnboardingView::choose()
 {
     if (std::optional<QString> chosen = chooseFolder(this)) {
         root = *chosen;
-        rootLabel->setText(visibleText(root));
+        rootLabel->setFullText(visibleText(root));
+        rootLabel->setToolTip(plainToolTip(visibleText(root)));
     }
 }
 
@@ -144,5 +144,12 @@ void OnboardingView::begin()
 }
 
 void OnboardingView::reject() {}
+
+QSize OnboardingView::sizeHint() const
+{
+    // Not the width of a long name on one line: the wrapped texts would be measured there and
+    // the sheet made too short for their lines at its real width.
+    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
+}
 
 } // namespace halvoren

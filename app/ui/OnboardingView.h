@@ -3,6 +3,7 @@
 // first run is over and lists the projects under it; the sheet has no other way out.
 #pragma once
 
+#include "ui/PlainText.h"
 #include "workspace/MacModel.h"
 
 #include <QDialog>
@@ -29,6 +30,9 @@ class OnboardingView : public QDialog {
     Q_OBJECT
 
 public:
+    // Its fixed width, and the height its wrapped texts take at that width.
+    QSize sizeHint() const override;
+
     explicit OnboardingView(MacModel& model, QWidget* parent = nullptr);
 
     MacModel& model;
@@ -40,7 +44,7 @@ public:
     // "Commencer".
     void begin();
 
-    QLabel* rootLabel = nullptr;
+    ElidedLabel* rootLabel = nullptr;
     QPushButton* chooseButton = nullptr;
     QPushButton* beginButton = nullptr;
 

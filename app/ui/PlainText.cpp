@@ -4,7 +4,10 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include <algorithm>
 
@@ -30,6 +33,44 @@ QString plainWindowTitle(const QString& text)
     QString escaped = text;
     return escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
+
+Qt::LayoutDirection readingDirection(const QString& text)
+{
+    return text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+}
+
+QString elidedAtEnd(const QString& text, const QFontMetrics& metrics, int width)
+{
+    // Cut in logical order: the "…" follows the last character kept, which is where the text
+    // reads last once it is drawn in its own direction.
+    if (metrics.horizontalAdvance(text) <= width)
+        return text;
+    // The cut is measured with the fallback fonts of the text around the "…", which may draw it
+    // wider than it measures alone: cut again until what is drawn fits.
+    QString shown = metrics.elidedText(text, Qt::ElideRight, std::max(width, 0));
+    for (int room = width; room > 0 && metrics.horizontalAdvance(shown) > width;) {
+        room -= metrics.horizontalAdvance(shown) - width;
+        shown = metrics.elidedText(text, Qt::ElideRight, std::max(room, 0));
+    }
+    return shown;
+}
+
+void drawReadingLine(QPainter& painter, const QRectF& box, Qt::Alignment alignment, const QString& text,
+                     Qt::LayoutDirection direction)
+{
+    const int flags = int(alignment) | Qt::AlignAbsolute | Qt::TextSingleLine
+                      | (direction == Qt::RightToLeft ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
+    painter.drawText(box, flags, text);
+}
+
+namespace {
+
+QColor textColour(const QLabel& label)
+{
+    return label.palette().color(label.isEnabled() ? QPalette::Active : QPalette::Disabled, label.foregroundRole());
+}
+
+} // namespace
 
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent), full(text)
 {
@@ -79,9 +120,165 @@ void ElidedLabel::relayout()
     const QFontMetrics metrics(font());
     const QString line = visibleText(full);
     const int room = std::max(contentsRect().width() - 2 * std::max(margin(), 0), 0);
-    const QString shown = metrics.horizontalAdvance(line) <= room ? line : metrics.elidedText(line, Qt::ElideRight, room);
+    const QString shown = elidedAtEnd(line, metrics, room);
+    // Kept for painting, which then reads no more than the text shown.
+    direction = readingDirection(line);
     if (shown != text())
         setText(shown);
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*)
+{
+    // Drawn in the reading direction of the whole text, which the cut text may have lost.
+    QPainter painter(this);
+    drawFrame(&painter);
+    const int inset = std::max(margin(), 0);
+    painter.setPen(textColour(*this));
+    drawReadingLine(painter, contentsRect().adjusted(inset, inset, -inset, -inset),
+                    QStyle::visualAlignment(layoutDirection(), alignment()), text(), direction);
+}
+
+WrappedLabel::WrappedLabel(const QString& text, QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setText(text);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void WrappedLabel::setMaximumLines(int lines)
+{
+    if (lines == lineLimit)
+        return;
+    lineLimit = std::max(lines, 0);
+    updateGeometry();
+    update();
+}
+
+int WrappedLabel::textWidth(int width) const
+{
+    const QMargins margins = contentsMargins();
+    return std::max(width - margins.left() - margins.right() - 2 * std::max(margin(), 0), 1);
+}
+
+int WrappedLabel::chrome() const
+{
+    const QMargins margins = contentsMargins();
+    return margins.top() + margins.bottom() + 2 * std::max(margin(), 0);
+}
+
+QString WrappedLabel::shownPart(qsizetype most, bool& cut) const
+{
+    const QString whole = text();
+    qsizetype length = whole.size();
+    if (lineLimit > 0 && length > most) {
+        length = most;
+        if (whole.at(length - 1).isHighSurrogate())
+            --length;
+    }
+    cut = length < whole.size();
+    return visibleText(cut ? whole.left(length) : whole);
+}
+
+QStringList WrappedLabel::linesAt(int width) const
+{
+    const int room = textWidth(width);
+    // No character drawn is narrower than a pixel but those of no width at all: the lines can
+    // show no more than a pixel's worth of characters each, and the rest of a long text is
+    // never laid out.
+    bool cut = false;
+    const QString whole = shownPart(qsizetype(lineLimit) * (room + 1), cut);
+    if (whole.isEmpty())
+        return {};
+    QTextLayout layout(whole, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTextDirection(readingDirection(whole));
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(room);
+        // A break between words leaves their spaces at the end of the line, unseen.
+        QString piece = whole.mid(line.textStart(), line.textLength());
+        while (!piece.isEmpty() && piece.back().isSpace())
+            piece.chop(1);
+        lines << piece;
+        if (lineLimit > 0 && lines.size() > lineLimit)
+            break;
+    }
+    layout.endLayout();
+    const bool more = lineLimit > 0 && lines.size() > lineLimit;
+    if (more || cut) {
+        // The last line shown says that text follows, even when what was laid out fitted.
+        const int last = int(std::min<qsizetype>(lines.size(), lineLimit)) - 1;
+        QString rest = whole.mid(layout.lineAt(last).textStart()).trimmed();
+        if (!more)
+            rest += u'…';
+        lines.resize(last + 1);
+        lines.back() = elidedAtEnd(rest, QFontMetrics(font()), room);
+    }
+    return lines;
+}
+
+QStringList WrappedLabel::shownLines() const
+{
+    return linesAt(width());
+}
+
+int WrappedLabel::heightForWidth(int width) const
+{
+    const int count = std::max<qsizetype>(linesAt(width).size(), 1);
+    return count * QFontMetrics(font()).lineSpacing() + chrome();
+}
+
+int WrappedLabel::naturalWidth() const
+{
+    const QMargins margins = contentsMargins();
+    bool cut = false;
+    return QFontMetrics(font()).horizontalAdvance(shownPart(widestLine, cut)) + margins.left() + margins.right()
+           + 2 * std::max(margin(), 0);
+}
+
+QSize WrappedLabel::sizeHint() const
+{
+    // No wider than a short sentence: a window sized to its hint asks the height of the lines at
+    // about its own width, not at the width of a long text on one line, which would leave the
+    // lines it really takes cut at the bottom.
+    const QFontMetrics metrics(font());
+    const int width = std::min(naturalWidth(), metrics.averageCharWidth() * 40);
+    return {width, heightForWidth(width)};
+}
+
+QSize WrappedLabel::minimumSizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    return {margins.left() + margins.right() + 2 * std::max(margin(), 0), QFontMetrics(font()).lineSpacing() + chrome()};
+}
+
+void WrappedLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    const int inset = std::max(margin(), 0);
+    const QRect box = contentsRect().adjusted(inset, inset, -inset, -inset);
+    const QStringList lines = shownLines();
+    const int lineHeight = QFontMetrics(font()).lineSpacing();
+    const int used = int(lines.size()) * lineHeight;
+    int y = box.top();
+    if (alignment() & Qt::AlignVCenter)
+        y += std::max((box.height() - used) / 2, 0);
+    else if (alignment() & Qt::AlignBottom)
+        y += std::max(box.height() - used, 0);
+    const Qt::Alignment across = QStyle::visualAlignment(layoutDirection(), alignment()) & Qt::AlignHorizontal_Mask;
+    bool cut = false;
+    const Qt::LayoutDirection direction = readingDirection(shownPart(qsizetype(lineLimit) * (box.width() + 1), cut));
+    painter.setPen(textColour(*this));
+    for (const QString& line : lines) {
+        drawReadingLine(painter, QRectF(box.left(), y, box.width(), lineHeight), across | Qt::AlignVCenter, line, direction);
+        y += lineHeight;
+    }
 }
 
 } // namespace halvoren

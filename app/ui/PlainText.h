@@ -8,7 +8,11 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 
+class QFontMetrics;
+class QPainter;
+class QRectF;
 class QWidget;
 
 namespace halvoren {
@@ -23,8 +27,21 @@ QString plainToolTip(const QString& text);
 // A window title: "[*]" stands for the "modified" mark there, "[*][*]" is the text itself.
 QString plainWindowTitle(const QString& text);
 
+// The direction `text` reads in: that of its first letter of a strong direction (Latin, CJK:
+// left to right; Arabic, Hebrew: right to left), left to right when it has none.
+Qt::LayoutDirection readingDirection(const QString& text);
+
+// `text` whole when it fits `width`, else cut with "…" at the end of its reading order: on the
+// right of a left-to-right text, on the left of a right-to-left one once drawn in its direction.
+QString elidedAtEnd(const QString& text, const QFontMetrics& metrics, int width);
+
+// One line of `text` drawn in `box` in the given reading direction, `alignment` taken as on
+// screen (left stays left whatever the direction), so a cut text shows its "…" where it reads last.
+void drawReadingLine(QPainter& painter, const QRectF& box, Qt::Alignment alignment, const QString& text,
+                     Qt::LayoutDirection direction);
+
 // One line of plain text (control characters as their symbols, as `visibleText` shows them) cut
-// with "…" at the right to the width the layout gives it. It would like its whole text's width
+// with "…" at the end of its reading order to the width the layout gives it. It would like its whole text's width
 // but needs none (its minimum width is 0), so a long name never widens what holds it nor pushes
 // its neighbours out; the cut is made again whenever its width or font changes.
 class ElidedLabel : public QLabel {
@@ -42,11 +59,61 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void relayout();
 
     QString full;
+    Qt::LayoutDirection direction = Qt::LeftToRight;
+};
+
+// The most lines of a sheet's title that names a server or a folder: a name of any length keeps
+// the sheet within a screen, and reads whole in the title's tooltip.
+inline constexpr int titleLines = 4;
+
+// Plain text (control characters as their symbols) wrapped to the width the layout gives it,
+// between words where it can and anywhere inside a word too long for a line, so no character is
+// ever cut by the edge. Its height follows its text at that width; with a most number of lines,
+// the last one shown ends with "…" at the end of its reading order when text remains.
+// `text()` stays the whole text.
+class WrappedLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit WrappedLabel(const QString& text = {}, QWidget* parent = nullptr);
+
+    // 0: as many lines as the text needs.
+    void setMaximumLines(int lines);
+    int maximumLines() const { return lineLimit; }
+
+    // The lines as drawn at the label's width.
+    QStringList shownLines() const;
+    QStringList linesAt(int width) const;
+
+    // The whole text on one line, margins included.
+    int naturalWidth() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Wider than any screen: a one-line text is measured no further.
+    static constexpr qsizetype widestLine = 10000;
+
+    // The text as shown, whole or, with a most number of lines, its first `most` characters at
+    // most, so that a huge text costs no more than what the lines can show; `cut` tells which.
+    QString shownPart(qsizetype most, bool& cut) const;
+    // Room for the text inside the margins of a label `width` wide.
+    int textWidth(int width) const;
+    int chrome() const;
+
+    int lineLimit = 0;
 };
 
 } // namespace halvoren

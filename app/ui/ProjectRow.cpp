@@ -251,7 +251,9 @@ QColor withOpacity(QColor colour, double opacity)
     return colour;
 }
 
-// The text, cut with "…" where it is wider than its place.
+// The text, cut with "…" where it is wider than its place, at the end of its reading order: a
+// right-to-left name keeps its start on the right and shows its "…" on the left, inside its
+// place and so clear of the dot.
 void drawLineText(QPainter& painter, const QRectF& box, const QFont& font, const QColor& colour, const QString& text)
 {
     if (box.isEmpty())
@@ -259,11 +261,8 @@ void drawLineText(QPainter& painter, const QRectF& box, const QFont& font, const
     painter.setFont(font);
     painter.setPen(colour);
     // Measured as the layout measures, so that a text given its natural width is never cut.
-    const QFontMetrics metrics(font);
-    const int width = int(box.width());
-    const QString shown =
-        metrics.horizontalAdvance(text) <= width ? text : metrics.elidedText(text, Qt::ElideRight, width);
-    painter.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    const QString shown = elidedAtEnd(text, QFontMetrics(font), int(box.width()));
+    drawReadingLine(painter, box, Qt::AlignVCenter | Qt::AlignLeft, shown, readingDirection(text));
 }
 
 void paintDot(QPainter& painter, QPointF centre, double diameter, const QColor& colour)

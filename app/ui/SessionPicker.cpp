@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
@@ -121,8 +122,11 @@ SessionPicker::SessionPicker(MacModel& model, PickerRequest request, std::functi
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    auto* title = plainLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
+    // A long folder name wraps: the title grows a few lines rather than losing its end.
+    auto* title = new WrappedLabel(QStringLiteral("Sessions de ") + visibleText(this->request.project.name), this);
     title->setObjectName(QStringLiteral("title"));
+    title->setMaximumLines(titleLines);
+    title->setToolTip(plainToolTip(visibleText(this->request.project.name)));
     title->setFont(pixelFont(title->font(), 15, QFont::DemiBold));
     column->addWidget(title);
 
@@ -180,11 +184,15 @@ void SessionPicker::showSessions()
 
         auto* texts = new QVBoxLayout();
         texts->setSpacing(2);
-        auto* name = plainLabel(visibleText(session.name), row);
+        // Long names give way to the buttons; two sessions whose names differ only past the
+        // cut are told apart by the whole name in the tooltip.
+        auto* name = new ElidedLabel(visibleText(session.name), row);
         name->setObjectName(QStringLiteral("name"));
+        name->setToolTip(plainToolTip(visibleText(session.name)));
         name->setFont(monospaceFont(12));
-        auto* detail = plainLabel(visibleText(sessionDetailLine(session, now, locale)), row);
+        auto* detail = new ElidedLabel(visibleText(sessionDetailLine(session, now, locale)), row);
         detail->setObjectName(QStringLiteral("detail"));
+        detail->setToolTip(plainToolTip(detail->fullText()));
         detail->setFont(pixelFont(detail->font(), 10));
         setTextColor(*detail, mutedTextColor());
         texts->addWidget(name);
@@ -269,6 +277,13 @@ void SessionPicker::finish(int result)
         done();
     if (self && isVisible())
         QDialog::done(result);
+}
+
+QSize SessionPicker::sizeHint() const
+{
+    // Not the width of a long name on one line: the wrapped texts would be measured there and
+    // the sheet made too short for their lines at its real width.
+    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
 }
 
 } // namespace halvoren

@@ -35,6 +35,9 @@ class SessionPicker : public QDialog {
     Q_OBJECT
 
 public:
+    // Its fixed width, and the height its wrapped texts take at that width.
+    QSize sizeHint() const override;
+
     SessionPicker(MacModel& model, PickerRequest request, std::function<void()> done, QWidget* parent);
 
     MacModel& model;

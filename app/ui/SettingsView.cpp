@@ -274,10 +274,11 @@ void SettingsView::showRoots()
         auto* icon = new QLabel(row);
         icon->setPixmap(symbolIcon(u"folder", Palette::accent()).pixmap(16, 16));
         layout->addWidget(icon);
-        QLabel* text = plainLabel(visibleText(path), row);
+        // A long path gives way to its minus button, and reads whole in the tooltip.
+        auto* text = new ElidedLabel(visibleText(path), row);
         text->setObjectName(QStringLiteral("rootPath"));
         text->setFont(monospace(12));
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        text->setToolTip(plainToolTip(visibleText(path)));
         layout->addWidget(text, 1);
         auto* remove = new QPushButton(symbolIcon(u"minus.circle", terminalForeground()), QString(), row);
         remove->setObjectName(QStringLiteral("removeRoot"));

@@ -86,7 +86,7 @@ std::optional<StatusBar> statusBarFor(const MacModel& model)
 }
 
 StatusBars::StatusBars(MacModel& model, QWidget* parent)
-    : QWidget(parent), model(model), text(plainLabel(QString(), this))
+    : QWidget(parent), model(model), text(new WrappedLabel(QString(), this))
 {
     setObjectName(QStringLiteral("statusBars"));
     auto* row = new QHBoxLayout(this);
@@ -102,9 +102,14 @@ StatusBars::StatusBars(MacModel& model, QWidget* parent)
     QPalette colours = text->palette();
     colours.setColor(QPalette::WindowText, Qt::white);
     text->setPalette(colours);
-    text->setWordWrap(true);
+    // A long server name wraps, anywhere in a word too long for a line, up to three lines;
+    // past them the text ends in "…" and reads whole in the tooltip. The bar is as tall as
+    // its lines.
+    text->setMaximumLines(maximumLines);
     row->addWidget(text, 1);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 
     connect(&model, &MacModel::activeTabIDChanged, this, &StatusBars::refresh);
     connect(&model, &MacModel::tabsChanged, this, &StatusBars::refresh);
@@ -133,6 +138,7 @@ void StatusBars::refresh()
     if (current) {
         findChild<SymbolLabel*>(QStringLiteral("statusSymbol"))->name = current->symbol;
         text->setText(current->text);
+        text->setToolTip(plainToolTip(current->text));
     }
     setVisible(bool(current));
     update();

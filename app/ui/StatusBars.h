@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QColor>
+#include "ui/PlainText.h"
+
 #include <QLabel>
 #include <QString>
 #include <QWidget>
@@ -30,6 +32,9 @@ class StatusBars : public QWidget {
 public:
     StatusBars(MacModel& model, QWidget* parent = nullptr);
 
+    // The most lines of text the bar takes.
+    static constexpr int maximumLines = 3;
+
     MacModel& model;
 
     const std::optional<StatusBar>& shown() const { return current; }
@@ -43,7 +48,7 @@ private:
     void watchConnections();
 
     std::optional<StatusBar> current;
-    QLabel* text;
+    WrappedLabel* text;
     QList<QMetaObject::Connection> watched;
 };
 

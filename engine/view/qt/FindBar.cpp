@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <algorithm>
+#include <vector>
+
 namespace corvantix {
 
 namespace {
@@ -52,7 +55,7 @@ TerminalFindBarView::TerminalFindBarView(QWidget* parent) : QFrame(parent)
 
     searchField = new QLineEdit(this);
     searchField->setPlaceholderText(QStringLiteral("Find"));
-    searchField->setMinimumWidth(200);
+    searchField->setMinimumWidth(fieldWidth);
     searchField->setClearButtonEnabled(true);
     searchField->installEventFilter(this);
     previousButton = imageButton(this, QStringLiteral("go-up"), QStringLiteral("\u25B2"), QStringLiteral("Previous"));
@@ -93,6 +96,56 @@ TerminalFindBarView::TerminalFindBarView(QWidget* parent) : QFrame(parent)
     });
     for (QCheckBox* box : {caseSensitiveButton, regexButton, wholeWordButton})
         connect(box, &QCheckBox::toggled, this, [this] { optionChanged(); });
+}
+
+QSize TerminalFindBarView::sizeHint() const
+{
+    const QMargins margins = layout()->contentsMargins();
+    const int spacing = std::max(layout()->spacing(), 0);
+    int width = margins.left() + margins.right() + std::max(searchField->sizeHint().width(), fieldWidth);
+    for (const QWidget* control : std::initializer_list<const QWidget*>{previousButton, nextButton, caseSensitiveButton,
+                                                                        regexButton, wholeWordButton, closeButton})
+        width += spacing + control->sizeHint().width();
+    return {width, layout()->sizeHint().height()};
+}
+
+QSize TerminalFindBarView::minimumSizeHint() const
+{
+    const QMargins margins = layout()->contentsMargins();
+    const int spacing = std::max(layout()->spacing(), 0);
+    return {margins.left() + margins.right() + narrowestField + spacing + closeButton->sizeHint().width(),
+            layout()->sizeHint().height()};
+}
+
+void TerminalFindBarView::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    fitControls();
+}
+
+void TerminalFindBarView::fitControls()
+{
+    const QMargins margins = layout()->contentsMargins();
+    const int spacing = std::max(layout()->spacing(), 0);
+    // In the order they give way.
+    const std::vector<QWidget*> optional{wholeWordButton, regexButton, caseSensitiveButton, nextButton, previousButton};
+    std::vector<bool> shown(optional.size(), true);
+    const auto besideField = [&] {
+        int used = margins.left() + margins.right() + spacing + closeButton->sizeHint().width();
+        for (std::size_t i = 0; i < optional.size(); ++i)
+            if (shown[i])
+                used += spacing + optional[i]->sizeHint().width();
+        return used;
+    };
+    // The toggles go while the field cannot have its usual width.
+    for (std::size_t i = 0; i < 3 && besideField() + fieldWidth > width(); ++i)
+        shown[i] = false;
+    // Then previous and next, once the field would be narrower than it can usefully be.
+    for (std::size_t i = 3; i < optional.size() && besideField() + narrowestField > width(); ++i)
+        shown[i] = false;
+    searchField->setMinimumWidth(std::clamp(width() - besideField(), 0, fieldWidth));
+    for (std::size_t i = 0; i < optional.size(); ++i)
+        optional[i]->setVisible(shown[i]);
 }
 
 SearchOptions TerminalFindBarView::options() const

@@ -47,7 +47,13 @@ public:
     // The field's text as UTF-8.
     std::string term() const;
 
+    // Every control shown, the field at its usual width.
+    QSize sizeHint() const override;
+    // The field at its narrowest and the close button: all the rest can be hidden.
+    QSize minimumSizeHint() const override;
+
 protected:
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Keys the field leaves alone stop here instead of reaching the terminal behind the bar.
     void keyPressEvent(QKeyEvent* event) override;
@@ -55,6 +61,12 @@ protected:
 
 private:
     void optionChanged();
+    // Keeps what the bar's width holds, so that no control is drawn over another: the toggles
+    // go first (whole word, regex, case), then the field narrows, then previous and next go.
+    void fitControls();
+
+    static constexpr int fieldWidth = 200;
+    static constexpr int narrowestField = 60;
 };
 
 } // namespace corvantix

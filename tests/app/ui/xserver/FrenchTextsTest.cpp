@@ -6,6 +6,7 @@
 #include "ui/HalvorenMacApp.h"
 #include "ui/MainView.h"
 #include "ui/OnboardingView.h"
+#include "ui/PlainText.h"
 #include "ui/SessionPicker.h"
 #include "ui/SettingsView.h"
 #include "ui/TabChip.h"
@@ -91,9 +92,11 @@ TEST_F(FrenchInterface, TheSessionPickerSaysWhenInFrench)
                                 MacConnection::localID,
                                 {FolderSession{QStringLiteral("kq-app"), {}, {}, 1, now.addSecs(-9), QStringLiteral("zsh")}}};
     SessionPicker picker(workspace.model, request, [] {}, nullptr);
-    const QLabel* detail = picker.findChild<QLabel*>(QStringLiteral("detail"));
+    // The whole line: the sheet is not shown, and its label is shortened to a width it has not
+    // been given yet.
+    const ElidedLabel* detail = picker.findChild<ElidedLabel*>(QStringLiteral("detail"));
     ASSERT_NE(detail, nullptr);
-    EXPECT_EQ(detail->text(), QStringLiteral("zsh · active il y a 9 secondes · 1 appareil(s)"));
+    EXPECT_EQ(detail->fullText(), QStringLiteral("zsh · active il y a 9 secondes · 1 appareil(s)"));
 }
 
 // In French, and in Qt's English as well: the texts follow the menus' own translation, so

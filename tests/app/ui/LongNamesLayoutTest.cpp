@@ -1,0 +1,256 @@
+// Long names and paths, in any script, in every view that shows one: the workspace pane's views
+// in the default and the smallest window, each sheet at its own size. No control leaves the view
+// or is drawn over another, and every label shows its text whole or shortened with "…" where it
+// reads last, never cut by its edge.
+#include "ui/BannerOverlay.h"
+#include "ui/ConnectSheet.h"
+#include "ui/OnboardingView.h"
+#include "ui/ProjectRow.h"
+#include "ui/SessionPicker.h"
+#include "ui/SettingsView.h"
+#include "ui/StatusBars.h"
+#include "ui/TerminalHost.h"
+#include "ui/WorkspaceView.h"
+#include "view/qt/FindBar.h"
+#include "view/qt/TerminalView.h"
+
+#include "LayoutChecks.h"
+#include "ViewsWorkspace.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace halvoren {
+namespace {
+
+using test::expectControlsInViewApart;
+using test::expectLabelsWholeOrShortened;
+using test::settle;
+
+QString repeatedTo(const QString& source, int length)
+{
+    QString text;
+    while (text.size() < length)
+        text += source;
+    return text.left(length);
+}
+
+struct Name {
+    const char* label;
+    QString text;
+};
+
+const Name names[] = {
+    {"Latin", repeatedTo(QStringLiteral("un-projet-au-nom-vraiment-très-long-pour-voir-la-coupure-"), 120)},
+    {"CJK", repeatedTo(QStringLiteral("見つからない長いプロジェクト名"), 120)},
+    {"Arabic", repeatedTo(QStringLiteral("أولا أبدا أيضا "), 120)},
+};
+
+// The window at its default size and at its smallest; what the workspace pane, its terminal and
+// a sidebar row get of it (the sidebar and the quick commands shown). A sheet is a window of its
+// own, as wide as it is made and as tall as its content: the main window's size is nothing to it.
+struct Size {
+    const char* label;
+    QSize window, pane;
+    int sidebar;
+};
+const Size sizes[] = {
+    {"default window", {1400, 880}, {930, 840}, 250},
+    {"smallest window", {760, 482}, {280, 440}, 200},
+};
+const Size sheetSize[] = {{"its own size", {}, {}, 0}};
+
+struct Shown {
+    QWidget* top;    // what the area is measured in
+    QWidget* scope;  // the controls looked at
+    QRect area;
+};
+
+struct LongNames : test::TabViewsWorkspace, testing::Test {
+    LongNames() { SSHLink::setProgramForTests(QStringLiteral("/bin/false")); }
+    ~LongNames() override { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+
+    std::vector<std::unique_ptr<QWidget>> made;
+
+    // A sheet at the size it opens with.
+    Shown sheet(QWidget* view)
+    {
+        made.emplace_back(view);
+        view->show();
+        settle();
+        view->adjustSize();
+        settle();
+        return {view, view, view->rect()};
+    }
+
+    // The workspace pane with an active tab on a server named `name` that no longer answers,
+    // a banner naming a folder of that name, and the find bar open on it.
+    WorkspaceView* pane(const QString& name, const Size& size)
+    {
+        MacConnection& connection = connect(MacProfile{QStringLiteral("p"), name, {}, 22, {}, {}});
+        connection.setUnreachable(true);
+        MacTab& tab = open(connection, MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq")});
+        model.activate(tab);
+        auto* view = new WorkspaceView(model, update);
+        made.emplace_back(view);
+        view->resize(size.pane);
+        view->show();
+        settle();
+        model.setBanner(QStringLiteral("Dossier introuvable : /home/moi/") + name);
+        if (auto* terminal = view->findChild<corvantix::TerminalView*>()) {
+            terminal->showFindBar(false);
+            terminal->findBar->searchField->setText(name);
+        }
+        settle();
+        return view;
+    }
+};
+
+using Build = std::function<Shown(LongNames&, const QString& name, const Size&)>;
+
+struct View {
+    const char* label;
+    bool sheet;
+    Build build;
+};
+
+const View views[] = {
+    {"session picker", true,
+     [](LongNames& w, const QString& name, const Size&) {
+         const QDateTime now = w.model.clock->now();
+         const PickerRequest request{MacProject{name, QStringLiteral("/srv/") + name, name}, QStringLiteral("local"),
+                                     {FolderSession{name, QStringLiteral("/srv/") + name, {}, 0, now, QStringLiteral("zsh")},
+                                      FolderSession{name + QStringLiteral("-2"), QStringLiteral("/srv/") + name, {}, 1, now, name}}};
+         return w.sheet(new SessionPicker(w.model, request, [] {}, nullptr));
+     }},
+    {"settings", true,
+     [](LongNames& w, const QString& name, const Size&) {
+         w.prefs.setProjectsRoots({QStringLiteral("/home/moi/") + name, QStringLiteral("/home/moi/projets")});
+         return w.sheet(new SettingsView(w.model));
+     }},
+    {"first connection", true,
+     [](LongNames& w, const QString& name, const Size&) {
+         const MacProfile profile{QStringLiteral("p"), QStringLiteral("l'équipe ") + name, QStringLiteral("h"), 22, {}, {}};
+         return w.sheet(new ConnectSheet(profile, [](std::shared_ptr<SSHLink>) {}, nullptr));
+     }},
+    {"onboarding", true,
+     [](LongNames& w, const QString& name, const Size&) {
+         w.prefs.setProjectsRoots({QStringLiteral("/home/moi/") + name});
+         return w.sheet(new OnboardingView(w.model));
+     }},
+    {"banner", false,
+     [](LongNames& w, const QString& name, const Size& size) {
+         WorkspaceView* view = w.pane(name, size);
+         return Shown{view, view->banner, view->rect()};
+     }},
+    {"status bar", false,
+     [](LongNames& w, const QString& name, const Size& size) {
+         WorkspaceView* view = w.pane(name, size);
+         return Shown{view, view->statusBars, view->rect()};
+     }},
+    {"find bar", false,
+     [](LongNames& w, const QString& name, const Size& size) {
+         WorkspaceView* view = w.pane(name, size);
+         auto* terminal = view->findChild<corvantix::TerminalView*>();
+         EXPECT_NE(terminal, nullptr);
+         if (terminal == nullptr || !terminal->findBar)
+             return Shown{view, view, {}};
+         corvantix::TerminalFindBarView& bar = *terminal->findBar;
+         // Given room, it hides nothing.
+         if (&size == &sizes[0]) {
+             for (const QWidget* control : std::initializer_list<const QWidget*>{
+                      bar.previousButton, bar.nextButton, bar.caseSensitiveButton, bar.regexButton, bar.wholeWordButton})
+                 EXPECT_TRUE(control->isVisibleTo(&bar)) << test::describe(control).toStdString() << " hidden";
+         }
+         return Shown{view, &bar, view->rect()};
+     }},
+};
+
+TEST_F(LongNames, EveryControlStaysInViewApartAndEveryLabelIsWholeOrEndsInAnEllipsis)
+{
+    for (const View& view : views) {
+        for (const Name& name : names) {
+            for (const Size& size : view.sheet ? std::span<const Size>(sheetSize) : std::span<const Size>(sizes)) {
+                SCOPED_TRACE(::testing::Message() << view.label << ", " << name.label << " name, " << size.label);
+                const Shown shown = view.build(*this, name.text, size);
+                ASSERT_FALSE(shown.area.isEmpty());
+                (void)shown.top->grab();
+                expectControlsInViewApart(*shown.scope, shown.top, shown.area);
+                expectLabelsWholeOrShortened(*shown.scope);
+                made.clear();
+                model.setBanner(std::nullopt);
+                while (!model.connections().isEmpty() && model.connections().back() != model.localConnection())
+                    model.removeConnection(model.connections().back());
+                settle();
+            }
+        }
+    }
+}
+
+// The sidebar's row is painted: its name, cut, shows "…" where it reads last, clear of the dot.
+TEST_F(LongNames, AProjectRowShortensItsNameAtTheEndOfItsReadingOrder)
+{
+    for (const Name& name : names) {
+        for (const Size& size : sizes) {
+            SCOPED_TRACE(::testing::Message() << name.label << " name, " << size.label);
+            const MacProject project{name.text, QStringLiteral("/r/") + name.text, QStringLiteral("kq")};
+            MacTab& tab = open(local(), project);
+            model.activate(tab);
+            ProjectRow row(model, project, local(), 0, {});
+            row.resize(size.sidebar, rowLineHeight);
+            row.line()->resize(size.sidebar, rowLineHeight);
+            QImage image(row.line()->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::black);
+            row.line()->render(&image, {}, {}, QWidget::DrawChildren);
+            const ProjectRowState state = *row.state();
+            const ProjectRowLayout layout = layoutProjectRow(size.sidebar, 0, state, project.name);
+            ASSERT_FALSE(layout.dot.isEmpty());
+            const QRect box = layout.name.toAlignedRect().adjusted(0, 0, -1, 0);
+            const QFont font = projectNameFont(state.active);
+            test::expectEllipsisAtReadingEnd(image, box, font, readingDirection(name.text),
+                                             elidedAtEnd(name.text, QFontMetrics(font), int(layout.name.width())), name.label);
+            const auto gap = test::inkRowsByColumn(image, QRect(QPoint(int(layout.name.right()) + 1, 0),
+                                                                QPoint(int(layout.dot.left()) - 2, image.height() - 1)));
+            for (const auto& column : gap)
+                EXPECT_TRUE(column.empty()) << "ink between the name and the dot";
+            model.closeTab(tab);
+        }
+    }
+}
+
+// What a label does at each layout and paint depends on the lines it shows, not on the length
+// of its text: a server name of megabytes leaves the bar as quick to draw as a short one.
+TEST(WrappedLabelWork, AHugeTextCostsNoMoreThanTheLinesShown)
+{
+    const QString huge = repeatedTo(QStringLiteral("nom très long "), 1'000'000);
+    WrappedLabel label(huge);
+    label.setMaximumLines(3);
+    label.resize(300, label.heightForWidth(300));
+    QElapsedTimer clock;
+    clock.start();
+    // Each pass at another width, as a layout tries them. Laying the whole text out takes about
+    // a second a pass; its three lines, well under a millisecond.
+    for (int pass = 0; pass < 10; ++pass) {
+        EXPECT_EQ(label.heightForWidth(300 - pass), 3 * QFontMetrics(label.font()).lineSpacing());
+        (void)label.grab();
+    }
+    EXPECT_LT(clock.elapsed(), 1500);
+    const QStringList lines = label.shownLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.back().endsWith(u'…'));
+
+    // Marks of no width fill no line: what is left out after them is still told by a "…".
+    label.setText(QStringLiteral("a") + QString(5000, QChar(0x0301)) + QStringLiteral("b"));
+    const QStringList marked = label.shownLines();
+    ASSERT_FALSE(marked.isEmpty());
+    EXPECT_TRUE(marked.back().endsWith(u'…')) << marked.size() << " lines";
+}
+
+} // namespace
+} // namespace halvoren
