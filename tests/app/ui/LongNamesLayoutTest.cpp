@@ -18,7 +18,6 @@
 #include "ViewsWorkspace.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -127,7 +126,13 @@ const View views[] = {
          const PickerRequest request{MacProject{name, QStringLiteral("/srv/") + name, name}, QStringLiteral("local"),
                                      {FolderSession{name, QStringLiteral("/srv/") + name, {}, 0, now, QStringLiteral("zsh")},
                                       FolderSession{name + QStringLiteral("-2"), QStringLiteral("/srv/") + name, {}, 1, now, name}}};
-         return w.sheet(new SessionPicker(w.model, request, [] {}, nullptr));
+         const Shown shown = w.sheet(new SessionPicker(w.model, request, [] {}, nullptr));
+         // Two names alike up to the cut are told apart by the whole name each row carries.
+         QStringList tips;
+         for (const QLabel* label : shown.top->findChildren<QLabel*>(QStringLiteral("name")))
+             tips << label->toolTip();
+         EXPECT_EQ(tips, (QStringList{plainToolTip(name), plainToolTip(name + QStringLiteral("-2"))}));
+         return shown;
      }},
     {"settings", true,
      [](LongNames& w, const QString& name, const Size&) {
@@ -224,25 +229,21 @@ TEST_F(LongNames, AProjectRowShortensItsNameAtTheEndOfItsReadingOrder)
     }
 }
 
-// What a label does at each layout and paint depends on the lines it shows, not on the length
-// of its text: a server name of megabytes leaves the bar as quick to draw as a short one.
-TEST(WrappedLabelWork, AHugeTextCostsNoMoreThanTheLinesShown)
+// A label of a few lines shows the start of a huge text and says that more follows, at every
+// width a layout tries. (What each pass costs is measured, not timed here: it lays out only what
+// its lines can show.)
+TEST(WrappedLabelWork, AHugeTextShowsItsFirstLinesAndAnEllipsis)
 {
     const QString huge = repeatedTo(QStringLiteral("nom très long "), 1'000'000);
     WrappedLabel label(huge);
     label.setMaximumLines(3);
     label.resize(300, label.heightForWidth(300));
-    QElapsedTimer clock;
-    clock.start();
-    // Each pass at another width, as a layout tries them. Laying the whole text out takes about
-    // a second a pass; its three lines, well under a millisecond.
-    for (int pass = 0; pass < 10; ++pass) {
+    for (int pass = 0; pass < 10; ++pass)
         EXPECT_EQ(label.heightForWidth(300 - pass), 3 * QFontMetrics(label.font()).lineSpacing());
-        (void)label.grab();
-    }
-    EXPECT_LT(clock.elapsed(), 1500);
+    (void)label.grab();
     const QStringList lines = label.shownLines();
     ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.front().startsWith(QStringLiteral("nom très long")));
     EXPECT_TRUE(lines.back().endsWith(u'…'));
 
     // Marks of no width fill no line: what is left out after them is still told by a "…".
