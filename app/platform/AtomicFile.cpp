@@ -18,6 +18,9 @@ FileCallsForTests& fileCallsForTests()
     return calls;
 }
 
+namespace {
+
+// Every byte, again after an interruption; false with errno set as the failing write left it.
 bool writeAllBytes(int descriptor, QByteArrayView bytes)
 {
     const auto& write = fileCallsForTests().write;
@@ -40,10 +43,19 @@ bool writeAllBytes(int descriptor, QByteArrayView bytes)
     return true;
 }
 
-bool closeWrittenFile(int descriptor)
+} // namespace
+
+int writeAndClose(int descriptor, QByteArrayView bytes, bool flush)
 {
+    const bool written = writeAllBytes(descriptor, bytes) && (!flush || ::fsync(descriptor) == 0);
+    const int writeError = written ? 0 : errno;
+    // A file system that reports a failed write late (over the network) does so at the close;
+    // an interrupted close has closed the file all the same.
     const auto& close = fileCallsForTests().close;
-    return (close ? close(descriptor) : ::close(descriptor)) == 0 || errno == EINTR;
+    const bool closed = (close ? close(descriptor) : ::close(descriptor)) == 0 || errno == EINTR;
+    if (!written)
+        return writeError;
+    return closed ? 0 : errno;
 }
 
 namespace {
@@ -67,12 +79,7 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
         return reason(temporary, errno);
     // An older temporary file of the same name may have other permissions.
     ::fchmod(descriptor, mode);
-    const bool written = writeAllBytes(descriptor, bytes) && ::fsync(descriptor) == 0;
-    int writeError = errno;
-    const bool closed = closeWrittenFile(descriptor);
-    if (written && !closed)
-        writeError = errno;
-    if (!written || !closed) {
+    if (const int writeError = writeAndClose(descriptor, bytes, true)) {
         ::unlink(temporary.constData());
         return reason(temporary, writeError);
     }

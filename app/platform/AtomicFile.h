@@ -20,17 +20,14 @@ namespace halvoren {
 std::optional<QString> writeFileAtomically(const QString& path, const QByteArray& bytes, unsigned mode = 0600,
                                            const std::function<void()>& beforeRename = {});
 
-// Writes every byte to the descriptor, again after an interruption; false with errno set as the
-// failing write left it (EIO for a write that takes nothing and gives no reason).
-bool writeAllBytes(int descriptor, QByteArrayView bytes);
+// Writes every byte to the descriptor (again after an interruption; a write that takes nothing
+// and gives no reason fails with EIO), flushes them to the disk when `flush`, and closes it
+// whatever happened; 0, or the errno of the first step that failed (the close included: a file
+// system may report a failed write only there).
+int writeAndClose(int descriptor, QByteArrayView bytes, bool flush);
 
-// Closes a descriptor the writers above wrote to; false with errno set when the close reports a
-// failure, as a file system that reports a failed write late (over the network) does. An
-// interrupted close has closed it all the same.
-bool closeWrittenFile(int descriptor);
-
-// Stand-ins for the system's write and close in writeAllBytes and closeWrittenFile, so that a
-// test can make them fail as a file system seldom does; the system's own when unset.
+// Stand-ins for the system's write and close in writeAndClose, so that a test can make them
+// fail as a file system seldom does; the system's own when unset.
 struct FileCallsForTests {
     std::function<ssize_t(int descriptor, const char* data, std::size_t size)> write;
     std::function<int(int descriptor)> close;

@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLayout>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRegion>
@@ -275,9 +274,7 @@ void ConnectSheet::report(std::shared_ptr<SSHLink> link)
 
 QSize ConnectSheet::sizeHint() const
 {
-    // Not the width of a long name on one line: the wrapped texts would be measured there and
-    // the sheet made too short for their lines at its real width.
-    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
+    return fixedWidthSheetSize(*this);
 }
 
 } // namespace halvoren

@@ -10,7 +10,6 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -92,7 +91,7 @@ OnboardingView::OnboardingView(MacModel& model, QWidget* parent)
     // A long path gives way to the button with "…" where it reads last, and reads whole in
     // the tooltip; it never widens the sheet, which keeps its spacing.
     rootLabel = new ElidedLabel(visibleText(root), this);
-    rootLabel->setToolTip(plainToolTip(visibleText(root)));
+    rootLabel->showWholeTextInToolTip();
     rootLabel->setObjectName(QStringLiteral("root"));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(12);
@@ -130,7 +129,6 @@ void OnboardingView::choose()
     if (std::optional<QString> chosen = chooseFolder(this)) {
         root = *chosen;
         rootLabel->setFullText(visibleText(root));
-        rootLabel->setToolTip(plainToolTip(visibleText(root)));
     }
 }
 
@@ -147,9 +145,7 @@ void OnboardingView::reject() {}
 
 QSize OnboardingView::sizeHint() const
 {
-    // Not the width of a long name on one line: the wrapped texts would be measured there and
-    // the sheet made too short for their lines at its real width.
-    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
+    return fixedWidthSheetSize(*this);
 }
 
 } // namespace halvoren

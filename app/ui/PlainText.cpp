@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QLayout>
 #include <QPainter>
 #include <QStyle>
 #include <QTextDocument>
@@ -32,6 +33,12 @@ QString plainWindowTitle(const QString& text)
 {
     QString escaped = text;
     return escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+QSize fixedWidthSheetSize(const QWidget& sheet)
+{
+    const int width = sheet.minimumWidth();
+    return {width, sheet.layout() != nullptr ? sheet.layout()->totalHeightForWidth(width) : sheet.minimumHeight()};
 }
 
 Qt::LayoutDirection readingDirection(const QString& text)
@@ -84,8 +91,16 @@ void ElidedLabel::setFullText(const QString& text)
     if (text == full)
         return;
     full = text;
+    if (wholeInToolTip)
+        setToolTip(plainToolTip(visibleText(full)));
     relayout();
     updateGeometry();
+}
+
+void ElidedLabel::showWholeTextInToolTip()
+{
+    wholeInToolTip = true;
+    setToolTip(plainToolTip(visibleText(full)));
 }
 
 QSize ElidedLabel::minimumSizeHint() const
@@ -183,6 +198,11 @@ QString WrappedLabel::shownPart(qsizetype most, bool& cut) const
 
 QStringList WrappedLabel::linesAt(int width) const
 {
+    return layOut(width).lines;
+}
+
+WrappedLabel::Laid WrappedLabel::layOut(int width) const
+{
     const int room = textWidth(width);
     // No character drawn is narrower than a pixel but those of no width at all: the lines can
     // show no more than a pixel's worth of characters each, and the rest of a long text is
@@ -191,12 +211,13 @@ QStringList WrappedLabel::linesAt(int width) const
     const QString whole = shownPart(qsizetype(lineLimit) * (room + 1), cut);
     if (whole.isEmpty())
         return {};
+    Laid laid{{}, readingDirection(whole)};
+    QStringList& lines = laid.lines;
     QTextLayout layout(whole, font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTextDirection(readingDirection(whole));
+    option.setTextDirection(laid.direction);
     layout.setTextOption(option);
-    QStringList lines;
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(room);
@@ -219,7 +240,7 @@ QStringList WrappedLabel::linesAt(int width) const
         lines.resize(last + 1);
         lines.back() = elidedAtEnd(rest, QFontMetrics(font()), room);
     }
-    return lines;
+    return laid;
 }
 
 QStringList WrappedLabel::shownLines() const
@@ -263,20 +284,19 @@ void WrappedLabel::paintEvent(QPaintEvent*)
     drawFrame(&painter);
     const int inset = std::max(margin(), 0);
     const QRect box = contentsRect().adjusted(inset, inset, -inset, -inset);
-    const QStringList lines = shownLines();
+    const Laid laid = layOut(width());
     const int lineHeight = QFontMetrics(font()).lineSpacing();
-    const int used = int(lines.size()) * lineHeight;
+    const int used = int(laid.lines.size()) * lineHeight;
     int y = box.top();
     if (alignment() & Qt::AlignVCenter)
         y += std::max((box.height() - used) / 2, 0);
     else if (alignment() & Qt::AlignBottom)
         y += std::max(box.height() - used, 0);
     const Qt::Alignment across = QStyle::visualAlignment(layoutDirection(), alignment()) & Qt::AlignHorizontal_Mask;
-    bool cut = false;
-    const Qt::LayoutDirection direction = readingDirection(shownPart(qsizetype(lineLimit) * (box.width() + 1), cut));
     painter.setPen(textColour(*this));
-    for (const QString& line : lines) {
-        drawReadingLine(painter, QRectF(box.left(), y, box.width(), lineHeight), across | Qt::AlignVCenter, line, direction);
+    for (const QString& line : laid.lines) {
+        drawReadingLine(painter, QRectF(box.left(), y, box.width(), lineHeight), across | Qt::AlignVCenter, line,
+                        laid.direction);
         y += lineHeight;
     }
 }

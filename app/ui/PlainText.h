@@ -52,6 +52,9 @@ public:
 
     void setFullText(const QString& text);
     const QString& fullText() const { return full; }
+    // From now on, the whole text (as plain text) is the tooltip, through every later text: a
+    // name cut alike with another is told apart there.
+    void showWholeTextInToolTip();
 
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
@@ -66,7 +69,13 @@ private:
 
     QString full;
     Qt::LayoutDirection direction = Qt::LeftToRight;
+    bool wholeInToolTip = false;
 };
+
+// The size of a sheet of fixed width that holds wrapped texts: its width, and the height its
+// layout takes at that width. Not the width of a long name on one line, at which the wrapped
+// texts would be measured and the sheet made too short for their lines at its real width.
+QSize fixedWidthSheetSize(const QWidget& sheet);
 
 // The most lines of a sheet's title that names a server or a folder: a name of any length keeps
 // the sheet within a screen, and reads whole in the title's tooltip.
@@ -103,6 +112,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The lines at a width, and the direction the text reads in.
+    struct Laid {
+        QStringList lines;
+        Qt::LayoutDirection direction = Qt::LeftToRight;
+    };
+    Laid layOut(int width) const;
     // Wider than any screen: a one-line text is measured no further.
     static constexpr qsizetype widestLine = 10000;
 

@@ -9,7 +9,6 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLayout>
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
@@ -188,11 +187,11 @@ void SessionPicker::showSessions()
         // cut are told apart by the whole name in the tooltip.
         auto* name = new ElidedLabel(visibleText(session.name), row);
         name->setObjectName(QStringLiteral("name"));
-        name->setToolTip(plainToolTip(visibleText(session.name)));
+        name->showWholeTextInToolTip();
         name->setFont(monospaceFont(12));
         auto* detail = new ElidedLabel(visibleText(sessionDetailLine(session, now, locale)), row);
         detail->setObjectName(QStringLiteral("detail"));
-        detail->setToolTip(plainToolTip(detail->fullText()));
+        detail->showWholeTextInToolTip();
         detail->setFont(pixelFont(detail->font(), 10));
         setTextColor(*detail, mutedTextColor());
         texts->addWidget(name);
@@ -281,9 +280,7 @@ void SessionPicker::finish(int result)
 
 QSize SessionPicker::sizeHint() const
 {
-    // Not the width of a long name on one line: the wrapped texts would be measured there and
-    // the sheet made too short for their lines at its real width.
-    return {minimumWidth(), layout()->totalHeightForWidth(minimumWidth())};
+    return fixedWidthSheetSize(*this);
 }
 
 } // namespace halvoren

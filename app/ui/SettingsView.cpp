@@ -278,7 +278,7 @@ void SettingsView::showRoots()
         auto* text = new ElidedLabel(visibleText(path), row);
         text->setObjectName(QStringLiteral("rootPath"));
         text->setFont(monospace(12));
-        text->setToolTip(plainToolTip(visibleText(path)));
+        text->showWholeTextInToolTip();
         layout->addWidget(text, 1);
         auto* remove = new QPushButton(symbolIcon(u"minus.circle", terminalForeground()), QString(), row);
         remove->setObjectName(QStringLiteral("removeRoot"));

@@ -2,9 +2,9 @@
 // tmux. At most one bar; none at all while there is nothing to warn about.
 #pragma once
 
-#include <QColor>
 #include "ui/PlainText.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QString>
 #include <QWidget>

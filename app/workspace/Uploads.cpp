@@ -199,12 +199,7 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
         return systemError(errno);
     // Written here rather than through QFile, whose description of a short write names no
     // cause: the user reads the system's own ("No space left on device").
-    const bool written = writeAllBytes(descriptor, data);
-    int writeError = errno;
-    const bool closed = closeWrittenFile(descriptor);
-    if (written && !closed)
-        writeError = errno;
-    if (!written || !closed) {
+    if (const int writeError = writeAndClose(descriptor, data, false)) {
         QFile::remove(temporary);
         return systemError(writeError);
     }
