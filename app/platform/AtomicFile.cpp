@@ -47,15 +47,17 @@ bool writeAllBytes(int descriptor, QByteArrayView bytes)
 
 int writeAndClose(int descriptor, QByteArrayView bytes, bool flush)
 {
+    // A failure is never told as success, even by a call that gives no reason.
+    const auto failure = [] { return errno != 0 ? errno : EIO; };
     const bool written = writeAllBytes(descriptor, bytes) && (!flush || ::fsync(descriptor) == 0);
-    const int writeError = written ? 0 : errno;
+    const int writeError = written ? 0 : failure();
     // A file system that reports a failed write late (over the network) does so at the close;
     // an interrupted close has closed the file all the same.
     const auto& close = fileCallsForTests().close;
     const bool closed = (close ? close(descriptor) : ::close(descriptor)) == 0 || errno == EINTR;
     if (!written)
         return writeError;
-    return closed ? 0 : errno;
+    return closed ? 0 : failure();
 }
 
 namespace {

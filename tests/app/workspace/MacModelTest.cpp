@@ -341,6 +341,12 @@ TEST(FileWriters, AWriteThatTakesNothingOrACloseThatFailsKeepsTheOldFile)
         errno = EIO;
         return -1;
     };
+    // A failure that gives no reason is still a failure.
+    const auto closeFailsSilently = [](int descriptor) {
+        ::close(descriptor);
+        errno = 0;
+        return -1;
+    };
     const QString pid = QString::number(::getpid());
     const struct {
         const char* name;
@@ -357,7 +363,9 @@ TEST(FileWriters, AWriteThatTakesNothingOrACloseThatFailsKeepsTheOldFile)
     const struct {
         const char* name;
         FileCallsForTests calls;
-    } faults[] = {{"write takes nothing", {takesNothing, {}}}, {"close fails", {{}, closeFails}}};
+    } faults[] = {{"write takes nothing", {takesNothing, {}}},
+                  {"close fails", {{}, closeFails}},
+                  {"close fails without a reason", {{}, closeFailsSilently}}};
     for (const auto& writer : writers) {
         for (const auto& fault : faults) {
             SCOPED_TRACE(std::string(writer.name) + ", " + fault.name);
