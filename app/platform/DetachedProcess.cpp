@@ -4,10 +4,12 @@
 #include "platform/ProcessSignals.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cerrno>
@@ -153,6 +155,21 @@ void startDetachedProcess(const QString& program, const QStringList& arguments,
         return;
     }
     new ExitWatch(*pid, std::move(finished));
+}
+
+QString desktopOpener()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+}
+
+void openOnDesktop(const QUrl& url)
+{
+    const QString opener = desktopOpener();
+    if (opener.isEmpty()) {
+        QDesktopServices::openUrl(url);
+        return;
+    }
+    startDetachedProcess(opener, {url.toString(QUrl::FullyEncoded)}, {});
 }
 
 } // namespace halvoren

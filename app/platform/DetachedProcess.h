@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -17,5 +18,13 @@ namespace halvoren {
 // main thread, after this call has returned.
 void startDetachedProcess(const QString& program, const QStringList& arguments,
                           std::function<void(std::optional<int> exitStatus)> finished);
+
+// The desktop's opener of files and links (xdg-open) on the search path; empty when there is none.
+QString desktopOpener();
+
+// Opens `url` with the desktop's opener, started as above: it and what it starts (a browser,
+// say) get the signals any program expects, not those the application keeps for itself. Without
+// an opener, the desktop services try what they know.
+void openOnDesktop(const QUrl& url);
 
 } // namespace halvoren

@@ -1,6 +1,7 @@
 #include "tab/TermView.h"
 
 #include "tab/MacTab.h"
+#include "platform/DetachedProcess.h"
 #include "remote/Shell.h"
 
 #include <QBuffer>
@@ -39,6 +40,9 @@ TermView::TermView(const QRect& frame, QWidget* parent)
     : LocalProcessTerminalView(frame, std::nullopt, corvantix::TerminalOptions::defaultOptions(), parent)
 {
     setAcceptDrops(true);
+    // Links open through the application's own starter, which gives the opener the signals a
+    // program expects.
+    openUrl = openOnDesktop;
     gridWatch.view = this;
     processDelegate = &gridWatch;
 }

@@ -2,6 +2,7 @@
 #include "remote/HostText.h"
 
 #include "settings/ProfileStore.h"
+#include "platform/DetachedProcess.h"
 #include "platform/SecretStore.h"
 #include "tab/MacTab.h"
 
@@ -55,6 +56,8 @@ BootTermView::BootTermView(const QRect& frame, QWidget* parent)
     corvantix::TerminalOptions options = getTerminal().options();
     options.fedByRemoteHost = true;
     getTerminal().setOptions(options);
+    // Links open as a tab's do.
+    openUrl = openOnDesktop;
 }
 
 SecretStore& BootTermView::secrets() const

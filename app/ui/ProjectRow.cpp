@@ -23,7 +23,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -89,7 +88,7 @@ QColor dirtyMarkColor()
 
 void openFolderWithDesktopOpener(const QUrl& folder, std::function<void(bool opened)> done)
 {
-    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    const QString opener = desktopOpener();
     if (opener.isEmpty()) {
         done(false);
         return;

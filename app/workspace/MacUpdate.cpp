@@ -1,8 +1,8 @@
 #include "workspace/MacUpdate.h"
 
 #include "workspace/AssignAndNotify.h"
+#include "platform/DetachedProcess.h"
 
-#include <QDesktopServices>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -125,7 +125,7 @@ Task<> MacUpdate::check()
 void MacUpdate::openDownload()
 {
     if (availableValue)
-        QDesktopServices::openUrl(availableValue->url);
+        openOnDesktop(availableValue->url);
 }
 
 std::optional<MacUpdate::Available> parseRelease(const QByteArray& document)

@@ -1,13 +1,16 @@
 // What the application ignores for itself, the programs it starts do not: each way it starts one
-// gives the program the file-size signal neither ignored nor blocked, while the application,
-// after its own start-up set-up, ignores it.
+// (the desktop's opener of links included) gives the program the file-size signal neither
+// ignored nor blocked, while the application, after its own start-up set-up, ignores it.
 #include "platform/DetachedProcess.h"
 #include "remote/Shell.h"
 #include "RunSync.h"
 #include "../support/ApplicationSignals.h"
 #include "../support/TempFolder.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -59,6 +62,20 @@ TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
              startDetachedProcess(QStringLiteral("/bin/sh"), arguments, [&loop](std::optional<int>) { loop.quit(); });
              QTimer::singleShot(20000, &loop, &QEventLoop::quit);
              loop.exec();
+         }},
+        // The opener of links and of the update's page: what it starts (a browser) inherits
+        // its signals. A stand-in on the search path writes its own to the file the link names.
+        {"openOnDesktop", [&folder](const QStringList& arguments) {
+             const QString bin = folder.file(QStringLiteral("bin"));
+             ASSERT_TRUE(QDir().mkpath(bin));
+             const QString opener = bin + QStringLiteral("/xdg-open");
+             ASSERT_TRUE(test::writeAll(opener, "#!/bin/sh\nexec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"${1#file://}\"\n"));
+             ASSERT_TRUE(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+             const test::EnvironmentOverride path("PATH", bin + QStringLiteral(":/usr/bin:/bin"));
+             openOnDesktop(QUrl::fromLocalFile(arguments.at(2)));
+             const QDeadlineTimer deadline(20000);
+             while (!test::readAll(arguments.at(2)).contains("SigIgn") && !deadline.hasExpired())
+                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
          }},
     };
     for (const auto& [name, start] : starters) {
