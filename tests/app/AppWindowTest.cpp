@@ -235,6 +235,22 @@ TEST_F(AppWindowTest, ClosingTheWindowDuringTheFirstRunQuitsAndStoresNothing)
     EXPECT_FALSE(preferences().contains(QStringLiteral("flutter.projectsRoots")));
 }
 
+// Started with the file-size signal at its default, the running application ignores it (SIGXFSZ,
+// signal 25, is bit 24 of the mask of ignored signals in its status): a write past the
+// file-size limit then fails and is reported, and never ends the application with its work.
+TEST_F(AppWindowTest, TheRunningApplicationIgnoresTheFileSizeSignal)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const std::string status = halvoren::test::readWholeFile("/proc/" + std::to_string(app.pid) + "/status");
+    const auto at = status.find("\nSigIgn:\t");
+    ASSERT_NE(at, std::string::npos) << status;
+    const unsigned long long ignored = std::stoull(status.substr(at + 9, 16), nullptr, 16);
+    EXPECT_NE(ignored & (1ULL << (SIGXFSZ - 1)), 0ULL) << status.substr(at + 1, 24);
+    ASSERT_TRUE(app.waitUntilModelIdle()) << "the model's host work never came to rest";
+    ASSERT_TRUE(halvoren::test::sendDeleteWindow(std::stoul(app.window)));
+    ASSERT_TRUE(XApplication::pollUntil([&] { return app.hasExited(); })) << "the application kept running";
+}
+
 // Top-level windows from the bottom of the stack to the top.
 std::vector<unsigned long> stackingOrder()
 {

@@ -18,6 +18,7 @@
 #include "ViewsWorkspace.h"
 
 #include <QCheckBox>
+#include <QLayout>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -196,6 +197,100 @@ TEST_F(LongNames, EveryControlStaysInViewApartAndEveryLabelIsWholeOrEndsInAnElli
             }
         }
     }
+}
+
+// A short server name leaves the bar's sentence whole but on more than one line at the smallest
+// window (three there, with the test fonts): the bar grows to hold them, its text laid out
+// whole inside it. A bar as tall as its size hint would hold only the lines the sentence takes at
+// the hint's width, two here.
+TEST_F(LongNames, TheServerBarHoldsEveryLineOfAShortNameThatWraps)
+{
+    const Size& smallest = sizes[1];
+    for (const int length : {20, 25, 30}) {
+        SCOPED_TRACE(::testing::Message() << length << " characters");
+        WorkspaceView* view = pane(repeatedTo(QStringLiteral("serveur-de-recette-"), length), smallest);
+        const StatusBars& bar = *view->statusBars;
+        auto* text = bar.findChild<WrappedLabel*>(QStringLiteral("statusText"));
+        ASSERT_NE(text, nullptr);
+        ASSERT_TRUE(bar.isVisible());
+        const QStringList lines = text->shownLines();
+        EXPECT_GE(lines.size(), 2) << "the sentence fits on one line: the case tests nothing";
+        EXPECT_FALSE(lines.back().endsWith(u'…')) << "the sentence is cut: the case is not a short name's";
+        EXPECT_GE(text->height(), text->heightForWidth(text->width()))
+            << text->shownLines().join(u'|').toStdString() << " in " << text->height() << " px";
+        EXPECT_TRUE(bar.rect().contains(text->geometry()))
+            << "the text's " << text->geometry().bottom() << " past the bar's " << bar.height() << " px";
+        made.clear();
+        while (model.connections().size() > 1)
+            model.removeConnection(model.connections().back());
+        model.setBanner(std::nullopt);
+        settle();
+    }
+}
+
+// The find bar gives way in stages as it narrows: the toggles go first (whole word, regex, then
+// case) while the field keeps its usual width, then the field narrows, down to its narrowest,
+// with ▲ and ▼ still there, then ▲ and ▼ go. Close is always there.
+TEST(FindBarStages, TogglesGoFirstThenTheFieldNarrowsThenPreviousAndNext)
+{
+    // Placed over a terminal as the terminal places it, at the width it is given.
+    QWidget terminal;
+    auto& bar = *new corvantix::TerminalFindBarView(&terminal);
+    bar.searchField->setText(names[0].text);
+    const int widest = bar.sizeHint().width();
+    const int narrowest = bar.minimumSizeHint().width();
+    ASSERT_LT(narrowest, widest);
+    terminal.resize(widest + 2 * corvantix::TerminalFindBarView::margin, 200);
+    bar.resize(widest, bar.sizeHint().height());
+    terminal.show();
+    settle();
+    // The widths of the field with everything shown, and with the least room.
+    const auto fieldAt = [&bar](int width) {
+        bar.resize(width, bar.height());
+        settle();
+        bar.layout()->activate();
+        return bar.searchField->width();
+    };
+    const int usualField = fieldAt(widest);
+    const int narrowestField = fieldAt(narrowest);
+    ASSERT_LT(narrowestField, usualField);
+
+    struct Seen {
+        int toggles = 3, arrows = 2;
+    } last;
+    bool usualWithoutToggles = false, narrowerWithArrows = false, withoutArrows = false;
+    for (int width = widest; width >= narrowest; --width) {
+        SCOPED_TRACE(::testing::Message() << width << " px");
+        const int field = fieldAt(width);
+        const bool whole = bar.wholeWordButton->isVisible(), regex = bar.regexButton->isVisible(),
+                   exact = bar.caseSensitiveButton->isVisible();
+        const int toggles = int(whole) + int(regex) + int(exact);
+        const int arrows = int(bar.previousButton->isVisible()) + int(bar.nextButton->isVisible());
+        ASSERT_TRUE(bar.closeButton->isVisible());
+        // Whole word goes first, then regex, then case.
+        EXPECT_TRUE((!whole || regex) && (!regex || exact)) << whole << regex << exact;
+        // What has gone stays gone as the bar narrows.
+        EXPECT_LE(toggles, last.toggles);
+        EXPECT_LE(arrows, last.arrows);
+        if (toggles > 0) {
+            EXPECT_GE(field, usualField) << "the field narrowed with a toggle still there";
+        }
+        if (arrows < 2) {
+            EXPECT_EQ(toggles, 0) << "▲ or ▼ went before the toggles";
+        }
+        if (arrows == 2) {
+            EXPECT_GE(field, narrowestField) << "the field went under its narrowest with ▲ and ▼ there";
+        }
+        usualWithoutToggles = usualWithoutToggles || (toggles == 0 && arrows == 2 && field >= usualField);
+        narrowerWithArrows = narrowerWithArrows || (toggles == 0 && arrows == 2 && field < usualField);
+        withoutArrows = withoutArrows || arrows == 0;
+        last = {toggles, arrows};
+        if (::testing::Test::HasFailure())
+            break;
+    }
+    EXPECT_TRUE(usualWithoutToggles) << "no width where the toggles had gone and the field kept its width";
+    EXPECT_TRUE(narrowerWithArrows) << "no width where the field narrowed with ▲ and ▼ there";
+    EXPECT_TRUE(withoutArrows) << "▲ and ▼ never went";
 }
 
 // The sidebar's row is painted: its name, cut, shows "…" where it reads last, clear of the dot.

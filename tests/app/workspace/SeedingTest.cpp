@@ -10,8 +10,10 @@
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
 #include "tab/MacTab.h"
+#include "remote/SSHLink.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
 
 #include <QDir>
 #include <QFile>
@@ -289,6 +291,98 @@ TEST(Seeding, TabsTmuxCouldNotMakeAreNamedOnce)
         EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
         for (const QString& name : c.notMade)
             EXPECT_EQ(Host::hasSession(tmuxSessionName(host.home.file(name))), c.seededAgain);
+    }
+}
+
+// The tabs a server's seeding could not make are that connection's to name: when its re-listing
+// fails and the server is then removed, or reconnected (a new connection in its place), no
+// later listing names them, neither this computer's nor the new connection's. The server's
+// scripts run in the login shell here, on a tmux server of their own; both tmux servers are
+// marked synchronised already, so the listings after it are applied without a seeding.
+TEST(Seeding, TabsNotMadeGoWithTheirConnection)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    // The server's tabs, once made, start no ssh.
+    struct NoSsh {
+        NoSsh() { SSHLink::setProgramForTests(QStringLiteral("/bin/false")); }
+        ~NoSsh() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    } noSsh;
+    const struct {
+        const char* description;
+        bool reconnected;
+    } cases[] = {
+        {"removed, then this computer's listing", false},
+        {"reconnected, then the new connection's listing", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        Host host;
+        host.loginPath({}, tmuxFailingIn({QStringLiteral("eighth")}));
+        const QString serverSockets = host.home.file(QStringLiteral("server-sockets"));
+        QDir().mkpath(serverSockets);
+        // This computer's tmux server runs, marked synchronised, with a session of the user's.
+        tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("mine")});
+        tmux({QStringLiteral("set-option"), QStringLiteral("-g"), QStringLiteral("@hv_sync"), QStringLiteral("1")});
+
+        const MacProfile profile{QStringLiteral("p1"), QStringLiteral("serveur"), QStringLiteral("h"), 22, {}, host.home.path()};
+        QList<PersistedTab> saved;
+        for (const char* name : {"one", "eighth"}) {
+            const QString path = host.folder(QLatin1String(name));
+            saved << PersistedTab{QLatin1String(name), path, tmuxSessionName(path)};
+        }
+        Instance instance;
+        instance.prefs.setTabs(profile.id, saved);
+        instance.model.setProfiles({profile});
+        bool seeded = false;
+        bool failListing = true;
+        const auto run = instance.model.runScript;
+        instance.model.runScript = [&, run](MacConnection& connection, QString script, double timeout) {
+            if (!connection.link)
+                return run(connection, std::move(script), timeout);
+            seeded = seeded || script.contains(QStringLiteral("@hv_sync 1"));
+            if (seeded && failListing && script.contains(QStringLiteral("@@HV_SHARED@@"))) {
+                failListing = false;
+                return test::ready(ShellResult<QString>(ShellError{Shell::timeoutMessage()}));
+            }
+            return run(instance.local(), QStringLiteral("TMUX_TMPDIR=") + shellQuote(serverSockets)
+                                             + QStringLiteral("\nexport TMUX_TMPDIR\n") + script, timeout);
+        };
+        const auto list = instance.model.listFolders;
+        instance.model.listFolders = [&, list](MacConnection& connection, QString folder) {
+            return list(connection.link ? instance.local() : connection, std::move(folder));
+        };
+        // Attached as the model attaches a server whose tmux answered: its saved tabs to seed.
+        const auto attach = [&] {
+            auto* server = new MacConnection(std::make_shared<SSHLink>(profile));
+            server->prefs = &instance.prefs;
+            server->seedFromPersisted = true;
+            server->tabSyncReady = true;
+            instance.model.appendConnection(server);
+            return server;
+        };
+        MacConnection* server = attach();
+        instance.sync(*server);
+        ASSERT_TRUE(seeded);
+        ASSERT_FALSE(failListing);
+        // The seeding made "one" and not "eighth", and its re-listing failed: nothing applied.
+        EXPECT_TRUE(server->seedFromPersisted);
+        EXPECT_EQ(instance.prefs.tabs(profile.id), saved);
+        EXPECT_EQ(instance.banners().join(u'\n').toStdString(), MacModel::seededTabsUnlistedMessage(*server).toStdString());
+        instance.model.clearBanners();
+
+        instance.model.removeConnection(server);
+        if (c.reconnected) {
+            server = attach();
+            instance.sync(*server);
+            EXPECT_FALSE(server->seedFromPersisted) << "the new connection's listing was not applied";
+            EXPECT_EQ(instance.sessions(), QStringList{saved.at(0).tmux});
+        } else {
+            QCoro::waitFor(instance.model.start());
+            EXPECT_FALSE(instance.local().seedFromPersisted) << "this computer's listing was not applied";
+        }
+        EXPECT_TRUE(instance.banners().isEmpty()) << instance.banners().join(u'\n').toStdString();
+        test::EnvironmentOverride serverTmux("TMUX_TMPDIR", serverSockets);
+        tmux({QStringLiteral("kill-server")});
     }
 }
 

@@ -2,7 +2,8 @@
 # A root given with --root counts for one run only and is never stored: run after run (the ready
 # file replaced each time), after a failed command, after a run stopped by a signal or killed,
 # and after runs at once that each save the home's tabs, the home lists its stored roots'
-# projects alone, each once; a --root the stored roots hold already is not added again.
+# projects alone, each once; a --root the stored roots hold already is not added again. A
+# running tool ignores the file-size signal.
 set -eu
 hvmodel=$1
 . "$(dirname "$0")/hvmodel-run.sh"
@@ -39,14 +40,25 @@ expect_stored "after a stored root given again"
 if "$hvmodel" --home "$home" --root "$run/extra" close nothing 2>/dev/null; then fail "closing no tab succeeded"; fi
 expect_stored "after a failed command"
 
+# Whether process $1 ignores the file-size signal: SIGXFSZ, signal 25, is bit 24 of the mask
+# of ignored signals in its status.
+ignores_file_size_signal() {
+  ignored=$(sed -n 's/^SigIgn:[[:space:]]*//p' "/proc/$1/status")
+  [ "${#ignored}" = 16 ] || fail "no mask of ignored signals for $1: $ignored"
+  [ $((0x${ignored#????????} & 0x01000000)) != 0 ]
+}
+
 # Stopped by a signal while it runs, one that cannot be caught included. A command sh runs in
 # the background starts with SIGINT ignored: the tool gets it at its default instead, as one
-# typed at a terminal does.
+# typed at a terminal does. It is started with the file-size signal at its default too, so that
+# it ignores that signal only when it sets it up itself, as it must: a write past the file-size
+# limit must fail and say so, never end the run.
 for signal in TERM INT KILL; do
   rm -f "$run/ready"
-  env --default-signal=INT "$hvmodel" --home "$home" --root "$run/extra" --ready "$run/ready" run 120 >/dev/null 2>&1 &
+  env --default-signal=INT,XFSZ "$hvmodel" --home "$home" --root "$run/extra" --ready "$run/ready" run 120 >/dev/null 2>&1 &
   b=$!
   await_ready "$run/ready"
+  ignores_file_size_signal "$b" || fail "a run leaves the file-size signal at its default"
   kill -"$signal" "$b"
   status=0
   wait "$b" || status=$?

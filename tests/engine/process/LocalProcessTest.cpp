@@ -10,13 +10,16 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <grp.h>
 #include <sstream>
 #include <string>
 #include <linux/sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -481,6 +484,60 @@ TEST(LocalProcessHelpers, AChildSignalledAsItStartsEndsByThatSignalWithoutRunnin
     ::close(ends[1]);
     EXPECT_LE(fired, 0) << "the host's handler ran in " << fired << " children";
     EXPECT_EQ(endedBySignal, 200) << "a signalled child ran on";
+}
+
+// Ends this child with `status`, saying why on standard error.
+[[noreturn]] void report(const char* text, int status)
+{
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text, std::strlen(text));
+    std::_Exit(status);
+}
+
+// Run in a child of its own: gives up root when it has it (root may start processes past any
+// limit), lets its user start no process at all, and ends with status 0 when a start refused
+// by the fork leaves the caller's signal mask as it was.
+[[noreturn]] void startUnderNoProcessLimitAndReport()
+{
+    // An unused user: the limit counts that user's processes.
+    constexpr uid_t nobodyElse = 65533;
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(nobodyElse) != 0 || ::setuid(nobodyElse) != 0))
+        report("cannot leave root\n", 2);
+    const rlimit none{0, 0};
+    if (::setrlimit(RLIMIT_NPROC, &none) != 0)
+        report("cannot lower RLIMIT_NPROC\n", 2);
+
+    // The start may fail only at its fork: this user can open a pseudo-terminal.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char slaveName[64];
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, slaveName, sizeof slaveName) != 0
+        || ::open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC) < 0)
+        report("this user cannot open a pseudo-terminal\n", 3);
+
+    sigset_t blocked, before, after;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGWINCH);
+    ::pthread_sigmask(SIG_SETMASK, &blocked, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &before);
+    const std::vector<std::string> argv{"true"};
+    const auto child = PseudoTerminalHelpers::forkAndExec("/bin/true", argv, kPathOnly, std::nullopt, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    if (child)
+        report("the fork was not refused: the limit is not enforced here\n", 3);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&before, signal) != sigismember(&after, signal))
+            report("the signal mask differs after the refused fork\n", 1);
+    }
+    report("", 0);
+}
+
+// Every signal is blocked across the fork; a fork the system refuses must not leave them so, or
+// the host would never again see a terminate, an interrupt or a child's end.
+TEST(LocalProcessHelpers, AStartWhoseForkIsRefusedLeavesTheSignalMaskAsItWas)
+{
+    // The child starts afresh rather than as a copy of this process and its threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(startUnderNoProcessLimitAndReport(), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(LocalProcessTest, OtherChildrenDoNotInheritTheDescriptorsOfARunningChild)
