@@ -7,7 +7,7 @@
 #include <QLayout>
 #include <QPainter>
 #include <QStyle>
-#include <QTextDocument>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -22,11 +22,55 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     return label;
 }
 
+namespace {
+
+// A word up to this many characters fits any tooltip's line: it wraps whole.
+constexpr qsizetype longestWholeWord = 24;
+constexpr QChar breakOpportunity(char16_t(0x200B));
+
+// `text` with a zero-width space between the characters of each word longer than
+// `longestWholeWord` (a word running from one place a line may break to the next: a space, a
+// slash, a hyphen): rich text wraps only at such places, and a name without any, wider than the
+// tooltip, would run past the screen's edge. The breaks go between grapheme clusters only, so
+// no letter loses its marks, no emoji its modifiers, no pair its half.
+QString breakableWords(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    QTextBoundaryFinder words(QTextBoundaryFinder::Line, text);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    for (qsizetype end = words.toNextBoundary(); end > start; start = end, end = words.toNextBoundary()) {
+        QList<qsizetype> inside;
+        clusters.setPosition(start);
+        for (qsizetype at = clusters.toNextBoundary(); at > start && at < end; at = clusters.toNextBoundary())
+            inside.append(at);
+        if (inside.size() < longestWholeWord) {
+            out += QStringView(text).mid(start, end - start);
+            continue;
+        }
+        qsizetype from = start;
+        for (const qsizetype at : std::as_const(inside)) {
+            out += QStringView(text).mid(from, at - from);
+            out += breakOpportunity;
+            from = at;
+        }
+        out += QStringView(text).mid(from, end - from);
+    }
+    return out;
+}
+
+} // namespace
+
 QString plainToolTip(const QString& text)
 {
     if (text.isEmpty())
         return text;
-    return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
+    // Spaces and line breaks kept, lines wrapped at the tooltip's width; escaped, so no markup
+    // of the text is read.
+    QString escaped = breakableWords(text).toHtmlEscaped();
+    escaped.replace(u'\n', QStringLiteral("<br>"));
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + escaped + QStringLiteral("</p>");
 }
 
 QString plainWindowTitle(const QString& text)

@@ -367,12 +367,16 @@ ProjectRow::ProjectRow(MacModel& model, MacProject project, MacConnection& conne
     if (!listed->isEmpty())
         layout->addWidget(new ProjectList(model, *listed, connection, depth + 1, this->open, this));
     if (listed->isEmpty()) {
-        auto* empty = new QLabel(QStringLiteral("Aucun sous-dossier"), this);
+        // Deep in the tree its indent leaves it little room: it ends in "…" there, never cut.
+        auto* empty = new ElidedLabel(QStringLiteral("Aucun sous-dossier"), this);
         empty->setObjectName(QStringLiteral("emptySubfolders"));
         empty->setFont(pixelFont(11));
         QPalette colours = empty->palette();
         colours.setColor(QPalette::WindowText, mutedTextColor());
         empty->setPalette(colours);
+        // Polished first: a label polished while its margins are wider than it is drops them,
+        // and a deep row's indent is wider than a label not laid out yet.
+        empty->ensurePolished();
         empty->setContentsMargins(emptySubfoldersIndent(depth), 2, 0, 2);
         layout->addWidget(empty);
     }

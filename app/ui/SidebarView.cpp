@@ -6,6 +6,7 @@
 #include "ui/ProjectList.h"
 #include "ui/PlainText.h"
 #include "style/Palette.h"
+#include "style/VisibleText.h"
 #include "ui/SessionPicker.h"
 
 #include <QContextMenuEvent>
@@ -35,6 +36,8 @@ namespace {
 const QString refreshTitle = QStringLiteral("Rafraîchir les projets");
 const QString installKeyTitle = QStringLiteral("Installer ma clé SSH sur ce serveur");
 const QString disconnectTitle = QStringLiteral("Déconnecter");
+// The most lines of a section's empty text: room enough for a long root, not a column of it.
+constexpr int emptyProjectsLines = 4;
 
 QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal)
 {
@@ -497,9 +500,15 @@ QWidget* SidebarView::connectionSection(MacConnection& connection)
             addRows(layout, hiddenProjects, connection);
     }
     if (connection.projects().isEmpty()) {
-        auto* empty = plainLabel(emptyProjectsText(connection), section);
+        // The server's projects root is the user's text, a long word or a whole path: it wraps
+        // inside a word too, so it never widens the column, and a root too long for a few lines
+        // reads whole in the tooltip.
+        const QString said = emptyProjectsText(connection);
+        auto* empty = new WrappedLabel(said, section);
         empty->setObjectName(QStringLiteral("emptyProjects"));
-        empty->setWordWrap(true);
+        empty->setMaximumLines(emptyProjectsLines);
+        if (connection.link)
+            empty->setToolTip(plainToolTip(visibleText(said)));
         empty->setFont(pixelFont(11));
         empty->setContentsMargins(0, 2, 0, 2);
         setTextColour(empty, mutedTextColor());

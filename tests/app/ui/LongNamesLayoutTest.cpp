@@ -1,13 +1,14 @@
 // Long names and paths, in any script, in every view that shows one: the workspace pane's views
-// in the default and the smallest window, each sheet at its own size. No control leaves the view
-// or is drawn over another, and every label shows its text whole or shortened with "…" where it
-// reads last, never cut by its edge.
+// and the sidebar in the default and the smallest window, each sheet at its own size. No control
+// leaves the view or is drawn over another, and every label shows its text whole or shortened
+// with "…" where it reads last, never cut by its edge.
 #include "ui/BannerOverlay.h"
 #include "ui/ConnectSheet.h"
 #include "ui/OnboardingView.h"
 #include "ui/ProjectRow.h"
 #include "ui/SessionPicker.h"
 #include "ui/SettingsView.h"
+#include "ui/SidebarView.h"
 #include "ui/StatusBars.h"
 #include "ui/TerminalHost.h"
 #include "ui/WorkspaceView.h"
@@ -20,6 +21,7 @@
 #include <QCheckBox>
 #include <QLayout>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QToolButton>
 
 #include <functional>
@@ -30,6 +32,7 @@ namespace halvoren {
 namespace {
 
 using test::expectControlsInViewApart;
+using test::expectLabelWholeOrShortened;
 using test::expectLabelsWholeOrShortened;
 using test::settle;
 
@@ -175,6 +178,55 @@ const View views[] = {
                  EXPECT_TRUE(control->isVisibleTo(&bar)) << test::describe(control).toStdString() << " hidden";
          }
          return Shown{view, &bar, view->rect()};
+     }},
+    {"sidebar", false,
+     [](LongNames& w, const QString& name, const Size& size) {
+         // This computer's long names, one of them unfolded down to an empty sub-folder deep
+         // enough that its indent leaves "Aucun sous-dossier" too little room, and one hidden; a
+         // server of that name whose projects root, a long word, is missing; and a saved server
+         // of that name not connected.
+         constexpr int chainDepth = 8;
+         QList<MacProject> chain;
+         QString path = QStringLiteral("/r/") + name;
+         for (int depth = 0; depth < chainDepth; ++depth, path += QStringLiteral("/") + name) {
+             chain.append(MacProject{name, path, QStringLiteral("kq") + QString::number(depth)});
+             w.local().insertExpanded(path);
+             w.local().storeSubprojects(path, {});
+             if (depth > 0)
+                 w.local().storeSubprojects(chain[depth - 1].path, {chain.back()});
+         }
+         const MacProject hidden{name + QStringLiteral("-2"), QStringLiteral("/r/2"), QStringLiteral("kq-2")};
+         w.local().setProjects({chain.front(), hidden});
+         w.local().setHidden({hidden.name});
+         MacConnection& server = w.server(QStringLiteral("far"), name,
+                                          QStringLiteral("~/Clients_Entreprise_Projets_Backend_Services_2024/") + name);
+         w.model.setProfiles({*server.profile, MacProfile{QStringLiteral("away"), name, QStringLiteral("h"), 22, {}, {}}});
+         auto* sidebar = new SidebarView(w.model);
+         w.made.emplace_back(sidebar);
+         sidebar->resize(size.sidebar, size.window.height());
+         sidebar->show();
+         settle();
+         const QScrollArea& scroller = *sidebar->scrollArea();
+         EXPECT_LE(scroller.widget()->width(), scroller.viewport()->width()) << "the content is wider than its column";
+         const QRect column(scroller.viewport()->mapTo(sidebar, QPoint(0, 0)), scroller.viewport()->size());
+         // The rows are painted to their width: whole across the column, their ends in view.
+         int rows = 0;
+         for (const ProjectRow* row : sidebar->findChildren<ProjectRow*>()) {
+             if (!row->isVisibleTo(sidebar))
+                 continue;
+             ++rows;
+             const QRect line = test::rectIn(row->line(), sidebar);
+             EXPECT_TRUE(line.left() >= column.left() && line.right() <= column.right())
+                 << "row at depth " << row->depth << " runs out of the column";
+         }
+         EXPECT_EQ(rows, chainDepth);
+         // Under the deepest row, indented as deep.
+         const auto* noSubfolder = sidebar->findChild<QLabel*>(QStringLiteral("emptySubfolders"));
+         EXPECT_TRUE(noSubfolder && noSubfolder->contentsMargins().left() == emptySubfoldersIndent(chainDepth - 1));
+         // A server's name is part of its row's button, which the checks take whole.
+         for (QLabel* label : sidebar->findChildren<QLabel*>(QStringLiteral("serverName")))
+             expectLabelWholeOrShortened(*label);
+         return Shown{sidebar, sidebar, column};
      }},
 };
 

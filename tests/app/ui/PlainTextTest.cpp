@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QToolTip>
 #include <QWindow>
@@ -81,14 +82,15 @@ private:
     std::thread watcher;
 };
 
-// The tooltip text as Qt draws it: rich text whenever it looks like markup.
+// The tooltip text as Qt draws it: rich text whenever it looks like markup, read without the
+// breaks of no width a long word is given.
 QString drawnToolTip(const QString& tip)
 {
     if (!Qt::mightBeRichText(tip))
         return tip;
     QTextDocument document;
     document.setHtml(tip);
-    return document.toPlainText();
+    return document.toPlainText().remove(QChar(0x200B));
 }
 
 // Asks `widget` for its tooltip at `at` as the pointer resting there would; the tip as drawn.
@@ -311,10 +313,102 @@ TEST_F(PlainTexts, UpdateBarTakesTheSameRoomForMarkupAndAHugeVersionAsForAShortR
     EXPECT_EQ(bar.title->fullText(), QStringLiteral("Halvoren 2␊0 est disponible"));
 }
 
+// `unit` repeated, whole, as long as the name stays within 255 bytes of UTF-8 (a file name's limit).
+QString nameOf255Bytes(const QString& unit)
+{
+    QString name;
+    while ((name + unit).toUtf8().size() <= 255)
+        name += unit;
+    return name;
+}
+
+// The tooltip Qt shows for `tip` with the pointer at `at`: its window, its screen, and the text
+// laid out as the label lays it out, at the label's width.
+struct ShownTip {
+    QRect geometry, screen;
+    QString drawn;
+    qreal widestLine = 0, room = 0;
+};
+
+ShownTip showToolTip(const QString& tip, QPoint at)
+{
+    QToolTip::showText(at, tip);
+    settle();
+    ShownTip shown;
+    QLabel* label = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == u"qtooltip_label" && top->isVisible())
+            label = qobject_cast<QLabel*>(top);
+    }
+    if (label == nullptr) {
+        ADD_FAILURE() << "no tooltip shown";
+        return shown;
+    }
+    shown.geometry = label->geometry();
+    shown.screen = label->screen()->geometry();
+    QTextDocument document;
+    document.setDefaultFont(label->font());
+    document.setDocumentMargin(0);
+    document.setHtml(label->text());
+    shown.room = label->contentsRect().width() - 2 * label->margin() - std::max(label->indent(), 0);
+    document.setTextWidth(shown.room);
+    shown.widestLine = document.idealWidth();
+    shown.drawn = document.toPlainText();
+    // Gone at once, so that the next tip is placed afresh.
+    label->hide();
+    settle();
+    return shown;
+}
+
+// A whole name in a tooltip (the session picker tells two sessions apart by it) wraps within
+// the screen, inside a word too long for a line, and still reads whole and in order: only
+// breaks of no width are added, between clusters, never inside a letter with its marks, an
+// emoji with its modifiers or a pair of halves. The offscreen screen is 800 pixels wide: what
+// fits there fits any screen of 1280.
+TEST(PlainText, ALongNameInATooltipWrapsWithinTheScreenAndReadsWhole)
+{
+    const struct {
+        const char* label;
+        QString name;
+    } cases[] = {
+        {"Latin", nameOf255Bytes(QStringLiteral("Clients_Entreprise_Projets_Backend_Services_2024"))},
+        {"marks", nameOf255Bytes(QStringLiteral("e\u0301"))},
+        {"emoji", nameOf255Bytes(QStringLiteral("\U0001F44D\U0001F3FDx"))},
+        {"joined emoji", nameOf255Bytes(QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467x"))},
+        {"CJK", nameOf255Bytes(QStringLiteral("見つからない長い"))},
+        {"Arabic", nameOf255Bytes(QStringLiteral("أولاأبداأيضا"))},
+        {"path", QStringLiteral("/home/moi/") + nameOf255Bytes(QStringLiteral("Clients_Entreprise_"))
+                     + QStringLiteral("/") + nameOf255Bytes(QStringLiteral("x"))},
+    };
+    for (const auto& [label, name] : cases) {
+        SCOPED_TRACE(label);
+        const QString tip = plainToolTip(name);
+        for (const QPoint at : {QPoint(10, 10), QPoint(780, 300)}) {
+            const ShownTip shown = showToolTip(tip, at);
+            EXPECT_TRUE(shown.screen.contains(shown.geometry))
+                << shown.geometry.x() << ',' << shown.geometry.y() << ' ' << shown.geometry.width() << 'x'
+                << shown.geometry.height() << " on a screen " << shown.screen.width() << " wide";
+            EXPECT_LE(shown.widestLine, shown.room + 1) << "a line runs past the tooltip's edge";
+            // The name, whole and in order, with breaks only where a cluster ends.
+            QString read;
+            QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, name);
+            for (const QChar c : shown.drawn) {
+                if (c != QChar(0x200B)) {
+                    read += c;
+                    continue;
+                }
+                clusters.setPosition(read.size());
+                EXPECT_TRUE(clusters.isAtBoundary()) << "a break inside a cluster at " << read.size();
+            }
+            EXPECT_EQ(read, name);
+        }
+    }
+}
+
 TEST(PlainText, HelpersKeepTheTextAsTyped)
 {
     for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
-                                 QStringLiteral("plain")}) {
+                                 QStringLiteral("plain"), QStringLiteral("  deux\n\n  lignes\t!  ")}) {
         EXPECT_EQ(drawnToolTip(plainToolTip(typed)), typed);
         QLabel* label = plainLabel(typed, nullptr);
         EXPECT_EQ(label->textFormat(), Qt::PlainText);

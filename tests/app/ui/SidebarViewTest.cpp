@@ -2,6 +2,7 @@
 // host: menus, state dots, sub-folders, empty and hidden projects, servers to connect, the
 // picker's requests and sessions, and the tab bar's drops, height, tooltips, menus and renaming.
 #include "ui/AppBus.h"
+#include "ui/PlainText.h"
 #include "ui/ProjectList.h"
 #include "ui/ProjectRow.h"
 #include "ui/SessionPicker.h"
@@ -91,8 +92,8 @@ TEST(ProjectRow, SubFoldersAndTheEmptyTextAppearOnlyOnceListed)
     EXPECT_EQ(ProjectRow(w.model, web, local, 0, {}).findChildren<QWidget*>().size(), 1);
     local.storeSubprojects(web.path, {});
     const auto emptyIndent = [](const QWidget& row) {
-        const auto* empty = row.findChild<QLabel*>(QStringLiteral("emptySubfolders"));
-        return empty && empty->text() == QStringLiteral("Aucun sous-dossier") ? empty->contentsMargins().left() : -1;
+        const auto* empty = row.findChild<ElidedLabel*>(QStringLiteral("emptySubfolders"));
+        return empty && empty->fullText() == QStringLiteral("Aucun sous-dossier") ? empty->contentsMargins().left() : -1;
     };
     EXPECT_EQ(emptyIndent(ProjectRow(w.model, web, local, 0, {})), 36);
     local.storeSubprojects(web.path, {api});
