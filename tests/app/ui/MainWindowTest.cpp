@@ -16,6 +16,7 @@
 #include "app/support/PrivateTmux.h"
 #include "app/support/TmuxInstalled.h"
 #include "tab/TermView.h"
+#include "view/qt/FindBar.h"
 #include "ui/WorkspaceView.h"
 
 #include <QAction>
@@ -617,6 +618,24 @@ TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalUnderItIsCleared)
     ASSERT_TRUE(waitUntil([&] {
         return output.value(&tab).contains(QStringLiteral("cleared")) && !textShownInRow(*view, *tab.terminal, row);
     })) << corvantix::testing::screenText(tab.terminal->getTerminal());
+    settle();
+    EXPECT_TRUE(bannerShown(*view, banner()));
+}
+
+// The terminal's find bar moves along its right edge when the sidebar closes, while the
+// terminal, wider, is drawn again.
+TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalsFindBarMoves)
+{
+    MacTab& tab = add(local(), QStringLiteral("find"));
+    ASSERT_TRUE(openWithPrompt(tab));
+    model.setBanner(QStringLiteral("Fichier illisible : notes.txt"));
+    tab.terminal->showFindBar(false);
+    settle();
+    ASSERT_TRUE(bannerShown(*view, banner()));
+    const QWidget& bar = *tab.terminal->findBar;
+    const QPoint before = bar.pos();
+    Q_EMIT AppBus::shared().toggleSidebar();
+    ASSERT_TRUE(waitUntil([&] { return bar.pos() != before; }));
     settle();
     EXPECT_TRUE(bannerShown(*view, banner()));
 }
