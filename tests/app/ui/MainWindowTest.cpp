@@ -11,13 +11,14 @@
 #include "ui/ServersView.h"
 #include "ui/SettingsView.h"
 #include "ui/SidebarView.h"
+#include "ui/WorkspaceView.h"
 
 #include "ViewsWorkspace.h"
 #include "app/support/PrivateTmux.h"
 #include "app/support/TmuxInstalled.h"
+#include "style/VisibleText.h"
 #include "tab/TermView.h"
 #include "view/qt/FindBar.h"
-#include "ui/WorkspaceView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -663,8 +664,9 @@ TEST(BannerAtStartUp, TheRefusalOfAGoneFolderStaysInViewWhileTheOtherSavedTabsOp
     // Showing it starts the model.
     view.show();
     const BannerOverlay& banner = *view.workspaceView->banner;
-    const QString refusal = QStringLiteral("Dossier introuvable : ");
-    const auto refused = [&] { return w.model.banner() && w.model.banner()->startsWith(refusal); };
+    const QString refusal = visibleText(folderRefusalMessage(FolderRefusal::missing, saved[1].path));
+    ASSERT_TRUE(refusal.startsWith(QStringLiteral("Dossier introuvable : ")));
+    const auto refused = [&] { return w.model.banner() == refusal; };
     ASSERT_TRUE(waitUntil(refused, 30000)) << w.model.banner().value_or(QString()).toStdString();
     // Sampled at every turn of the event loop from the first time it is seen until the tabs
     // showed their prompts and a little after.
