@@ -59,7 +59,9 @@ CaretView::CaretView(const QRect& frame, CursorStyle cursorStyle, CaretHost* hos
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     // Opaque: the caret draws the view's pixels beneath itself from a copy, so a frame of the
-    // fade repaints the caret alone and not the view's row under it as well.
+    // fade repaints the caret alone and not the view's row under it as well. The view moves it
+    // with placeChild: a fast move of an opaque child would let the view's next repaint cover
+    // the widgets above the view.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     if (QWidget* view = host->caretParent())

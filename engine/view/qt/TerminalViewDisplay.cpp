@@ -2,6 +2,7 @@
 // changed rows turned into repaint rectangles, the caret's place, scrolling and the
 // scrollbar, and frame changes turned into the terminal's grid.
 #include "view/qt/TerminalView.h"
+#include "view/qt/ChildPlacement.h"
 #include "view/qt/TerminalDebugView.h"
 
 #include "drawing/TerminalBidi.h"
@@ -400,8 +401,8 @@ void TerminalView::updateCaretView()
     const double x = factor * cellDimension->width * column;
     const double y = caretTop(cursorLine, buffer.yDisp(), cellDimension->height);
     const double w = factor * cellDimension->width * cellColumns;
-    caretView->setGeometry(static_cast<int>(std::round(x)), static_cast<int>(std::round(y)),
-                           static_cast<int>(std::ceil(w)), caretView->height());
+    placeChild(*caretView, QRect(static_cast<int>(std::round(x)), static_cast<int>(std::round(y)),
+                                 static_cast<int>(std::ceil(w)), caretView->height()));
     // The character under the caret, which a block caret shows again in its own colours.
     caretView->setText(cell, cell.attribute, display ? &*display : nullptr);
 }

@@ -2,6 +2,7 @@
 // the find commands drive it.
 #include "view/qt/TerminalView.h"
 
+#include "view/qt/ChildPlacement.h"
 #include "view/qt/FindBar.h"
 
 #include <QAction>
@@ -129,7 +130,7 @@ void TerminalView::layoutFindBar()
     const int available = std::max(width() - 2 * margin, 0);
     const int barWidth = std::min({std::max(hint.width(), findBar->minimumSizeHint().width()),
                                    TerminalFindBarView::maximumWidth, available});
-    findBar->setGeometry(width() - margin - barWidth, margin, barWidth, hint.height());
+    placeChild(*findBar, QRect(width() - margin - barWidth, margin, barWidth, hint.height()));
 }
 
 void TerminalView::showFindBar(bool useSelection)

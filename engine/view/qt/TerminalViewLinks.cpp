@@ -1,6 +1,7 @@
 // Links under the pointer: the hover highlight, the preview of an OSC 8 target while Ctrl
 // is held, and the link a click opens.
 #include "view/qt/TerminalView.h"
+#include "view/qt/ChildPlacement.h"
 
 #include <QCursor>
 #include <QFontDatabase>
@@ -99,7 +100,7 @@ void TerminalView::updateUrlPreview(const std::string& payload)
     urlPreview->setText(text);
     urlPreview->adjustSize();
     // The bottom left corner of the view.
-    urlPreview->move(0, std::max(height() - urlPreview->height(), 0));
+    placeChild(*urlPreview, QRect(QPoint(0, std::max(height() - urlPreview->height(), 0)), urlPreview->size()));
     urlPreview->show();
     urlPreview->raise();
 }

@@ -1,7 +1,9 @@
 // The main window's content, its menus and keys, the first-run sheet, the quick commands panel
-// (its list, and a command typed into a tab whose terminal records what it is sent) and the
-// settings window (the text size both ways, the projects folders).
+// (its list, and a command typed into a tab whose terminal records what it is sent), the
+// settings window (the text size both ways, the projects folders), and a banner kept in the
+// window's own pixels while real shells draw under it.
 #include "ui/AppBus.h"
+#include "ui/BannerOverlay.h"
 #include "ui/CommandsPanel.h"
 #include "ui/HalvorenCommands.h"
 #include "ui/MainView.h"
@@ -9,9 +11,14 @@
 #include "ui/ServersView.h"
 #include "ui/SettingsView.h"
 #include "ui/SidebarView.h"
+#include "ui/WorkspaceView.h"
 
 #include "ViewsWorkspace.h"
+#include "app/support/PrivateTmux.h"
+#include "app/support/TmuxInstalled.h"
+#include "style/VisibleText.h"
 #include "tab/TermView.h"
+#include "view/qt/FindBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +28,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSplitter>
 #include <QTest>
@@ -30,12 +38,14 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <cstdlib>
 #include <tuple>
 
 namespace halvoren {
 namespace {
 
 using test::settle;
+using test::waitUntil;
 
 // `font` at a pixel size when one is given, else at a point size: a font set either way.
 QFont sizedLike(QFont font, double points, int pixels)
@@ -479,6 +489,201 @@ TEST_F(Settings, TheSizeIsInFixedPitchDigitsAtTheApplicationsSizeInItsOwnUnit)
     QApplication::setFont(saved);
     // A pixel-sized font has no point size: asking for one of -1 is refused with a warning.
     EXPECT_TRUE(WarningLog::texts().isEmpty()) << WarningLog::texts().join(u'\n').toStdString();
+}
+
+// ---- A banner over the terminal, in the pixels the window shows
+
+// The window as its backing store holds it: what the screen shows, not what its widgets would
+// draw now.
+QImage shownWindow(QWidget& window)
+{
+    return window.screen()->grabWindow(window.winId()).toImage();
+}
+
+QColor pixelAt(const QImage& image, QPoint point)
+{
+    return image.pixelColor((QPointF(point) * image.devicePixelRatio()).toPoint());
+}
+
+bool alike(const QColor& a, const QColor& b)
+{
+    const int tolerance = 6;
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+        && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The window shows the banner at its centre: the colour its widgets draw there, which is not
+// the terminal's colour just above the capsule. Checking the widget alone (visible, on top,
+// grabbed) passes even when the window's pixels lost it.
+testing::AssertionResult bannerShown(QWidget& window, const QWidget& banner)
+{
+    if (banner.isHidden())
+        return testing::AssertionFailure() << "no banner";
+    const QImage shown = shownWindow(window);
+    const QImage drawn = window.grab().toImage();
+    const QPoint centre = banner.mapTo(&window, banner.rect().center());
+    const QColor seen = pixelAt(shown, centre), expected = pixelAt(drawn, centre);
+    const QColor outside = pixelAt(drawn, banner.mapTo(&window, QPoint(banner.width() / 2, -4)));
+    if (alike(expected, outside))
+        return testing::AssertionFailure() << "the banner draws nothing of its own at its centre";
+    if (!alike(seen, expected))
+        return testing::AssertionFailure() << "the window shows " << seen.name().toStdString() << " where the banner draws "
+                                           << expected.name().toStdString() << " (the terminal there: "
+                                           << outside.name().toStdString() << ')';
+    return testing::AssertionSuccess();
+}
+
+// Whether the window shows text (a light pixel) in the first cells of the terminal's `row`.
+bool textShownInRow(QWidget& window, const TermView& terminal, int row)
+{
+    const auto cell = terminal.cellDimension;
+    if (!cell)
+        return false;
+    const QImage shown = shownWindow(window);
+    const int top = static_cast<int>(row * cell->height);
+    for (int y = top; y < top + static_cast<int>(cell->height); ++y) {
+        for (int x = 0; x < static_cast<int>(3 * cell->width); ++x) {
+            const QColor c = pixelAt(shown, terminal.mapTo(&window, QPoint(x, y)));
+            if (std::max({c.red(), c.green(), c.blue()}) > 110)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The main view, shown, over tabs running real /bin/sh, with banners that stay until cleared.
+struct BannerOverTerminal : test::PaneWorkspace, testing::Test {
+    std::unique_ptr<MainView> view;
+
+    BannerOverTerminal()
+    {
+        model.clock = std::make_shared<test::ManualClock>();
+        prefs.setOnboardingDone(true);
+        view = std::make_unique<MainView>(model, update);
+        view->startModel = []() -> Task<> { co_return; };
+        view->startUpdate = [] {};
+        view->resize(1000, 640);
+        view->show();
+        settle();
+    }
+    const BannerOverlay& banner() const { return *view->workspaceView->banner; }
+    // The tab made active and started; true once the window shows the shell's prompt.
+    bool openWithPrompt(MacTab& tab)
+    {
+        model.activate(tab);
+        tab.start();
+        return waitUntil([&] { return tab.terminal && textShownInRow(*view, *tab.terminal, 0); }, 20000);
+    }
+};
+
+TEST_F(BannerOverTerminal, StaysInTheWindowWhenATabOpensUnderItAndShowsItsPrompt)
+{
+    model.setBanner(QStringLiteral("Dossier introuvable : /srv/ailleurs"));
+    settle();
+    ASSERT_TRUE(bannerShown(*view, banner()));
+    MacTab& tab = add(local(), QStringLiteral("prompt"));
+    model.activate(tab);
+    settle();
+    // A login message that reaches past the banner, once (the login shell starts another),
+    // and the first prompt under it.
+    const int lines = tab.terminal->getTerminal().rows() - 3;
+    ASSERT_GT(lines, 10);
+    test::writeAll(folder.file(QStringLiteral(".profile")),
+                   QStringLiteral("[ -n \"$HV_MOTD\" ] || { export HV_MOTD=1; seq 1 %1; }\n").arg(lines).toUtf8());
+    tab.start();
+    ASSERT_TRUE(waitUntil([&] {
+        const std::string screen = corvantix::testing::screenText(tab.terminal->getTerminal());
+        const int promptRow = tab.terminal->getTerminal().buffer().y();
+        // The prompt ("$ ", or "# " for root) on the line after the message's last.
+        const std::string last = '\n' + std::to_string(lines) + '\n';
+        const size_t end = screen.rfind(last);
+        return end != std::string::npos && screen.find_first_of("$#", end) == end + last.size()
+            && textShownInRow(*view, *tab.terminal, promptRow);
+    })) << corvantix::testing::screenText(tab.terminal->getTerminal());
+    settle();
+    EXPECT_TRUE(bannerShown(*view, banner()));
+}
+
+TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalUnderItIsCleared)
+{
+    MacTab& tab = add(local(), QStringLiteral("clear"));
+    ASSERT_TRUE(openWithPrompt(tab));
+    // Text on every row, under the banner too; then the screen cleared but for a mark.
+    ASSERT_TRUE(startWith(tab, QStringLiteral("seq 1 200")));
+    const int row = 3;
+    ASSERT_TRUE(waitUntil([&] { return textShownInRow(*view, *tab.terminal, row); }));
+    model.setBanner(QStringLiteral("Fichier illisible : notes.txt"));
+    settle();
+    ASSERT_TRUE(bannerShown(*view, banner()));
+    tab.terminal->send(std::string_view("clear; printf 'clea%s\\n' red\r"));
+    ASSERT_TRUE(waitUntil([&] {
+        return output.value(&tab).contains(QStringLiteral("cleared")) && !textShownInRow(*view, *tab.terminal, row);
+    })) << corvantix::testing::screenText(tab.terminal->getTerminal());
+    settle();
+    EXPECT_TRUE(bannerShown(*view, banner()));
+}
+
+// The terminal's find bar moves along its right edge when the sidebar closes, while the
+// terminal, wider, is drawn again.
+TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalsFindBarMoves)
+{
+    MacTab& tab = add(local(), QStringLiteral("find"));
+    ASSERT_TRUE(openWithPrompt(tab));
+    model.setBanner(QStringLiteral("Fichier illisible : notes.txt"));
+    tab.terminal->showFindBar(false);
+    settle();
+    ASSERT_TRUE(bannerShown(*view, banner()));
+    const QWidget& bar = *tab.terminal->findBar;
+    const QPoint before = bar.pos();
+    Q_EMIT AppBus::shared().toggleSidebar();
+    ASSERT_TRUE(waitUntil([&] { return bar.pos() != before; }));
+    settle();
+    EXPECT_TRUE(bannerShown(*view, banner()));
+}
+
+// At start-up, with no tmux server running: the saved tabs are made again on this computer,
+// all but one whose folder is gone, which the banner says while the others open under it.
+TEST(BannerAtStartUp, TheRefusalOfAGoneFolderStaysInViewWhileTheOtherSavedTabsOpen)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::PrivateTmux host;
+    QList<PersistedTab> saved;
+    for (const char* name : {"web", "parti", "api"}) {
+        const QString path = host.folder(QLatin1String(name));
+        saved << PersistedTab{QLatin1String(name), path, tmuxSessionName(path)};
+    }
+    ASSERT_TRUE(QDir(saved[1].path).removeRecursively());
+    test::TabViewsWorkspace w(host.file(QStringLiteral("preferences.json")), true);
+    w.prefs.setOnboardingDone(true);
+    w.prefs.setProjectsRoots({host.home()});
+    w.prefs.setTabs(MacConnection::localID, saved);
+    w.prefs.setActiveTab(1);
+    MainView view(w.model, w.update);
+    view.startUpdate = [] {};
+    view.resize(1000, 640);
+    // Showing it starts the model.
+    view.show();
+    const BannerOverlay& banner = *view.workspaceView->banner;
+    const QString refusal = visibleText(folderRefusalMessage(FolderRefusal::missing, saved[1].path));
+    ASSERT_TRUE(refusal.startsWith(QStringLiteral("Dossier introuvable : ")));
+    const auto refused = [&] { return w.model.banner() == refusal; };
+    ASSERT_TRUE(waitUntil(refused, 30000)) << w.model.banner().value_or(QString()).toStdString();
+    // Sampled at every turn of the event loop from the first time it is seen until the tabs
+    // showed their prompts and a little after.
+    ASSERT_TRUE(waitUntil([&] { return bannerShown(view, banner); }));
+    int samples = 0, shown = 0, after = 0;
+    const auto settled = [&] {
+        const MacTab* active = w.model.activeTab();
+        return w.model.tabs().size() == 2 && active && active->terminal
+            && textShownInRow(view, *active->terminal, 0);
+    };
+    EXPECT_TRUE(waitUntil([&] {
+        ++samples;
+        shown += bannerShown(view, banner) ? 1 : 0;
+        return refused() && settled() && ++after > 20;
+    }, 30000)) << w.tabNames().toStdString();
+    EXPECT_TRUE(refused());
+    EXPECT_GE(shown * 10, samples * 9) << shown << " of " << samples << " samples show the banner";
 }
 
 } // namespace
