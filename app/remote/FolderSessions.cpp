@@ -352,9 +352,9 @@ namespace {
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
 // whole when the temporary folder is full or unusable, and it splits no word: zsh does not
 // split a variable on IFS. The listing of every file, whose length the user's own settings
-// decide, is read a line at a time by `read`; the repository's names are then walked by taking
-// the text up to the first line feed off the front, which is quadratic in the list's length,
-// hence its bound.
+// decide, is read a line at a time by `read`, which keeps the repository's names up to their
+// bound; those are then walked by taking the text up to the first line feed off the front,
+// which is quadratic in the list's length, hence the bound.
 constexpr char gitProbePrelude[] = R"hv(export GIT_NO_LAZY_FETCH=1 GIT_ALLOW_PROTOCOL=none
 __hv_env=
 __hv_scoped=
@@ -387,24 +387,34 @@ __hv_environment() {
   [ "$GIT_CONFIG_COUNT" = "$__hv_n" ]
 }
 # Sets __hv_f to the names of the filter settings the repository at "$1" holds, each ended by
-# a line feed; fails when they cannot be read or are too many to walk. git's status 1 is "no
-# such setting", 129 an option it does not know. Each line is a scope, a tab and the name,
-# which holds no line feed.
+# a line feed; fails when they cannot be read or are too many to walk. Each line git prints is
+# a scope, a tab and a name, which holds no line feed; the reader takes git's status from the
+# last line without a tab, and gives it first, or "long" once the names pass the bound. git's
+# status 1 is "no such setting", 129 an option it does not know. Nothing long is passed as an
+# argument: printf is not built into every shell.
 __hv_filters() {
   [ -z "${GIT_CONFIG+set}" ] || return 1
-  __hv_f=$(git -C "$1" config --includes --show-scope --name-only --get-regexp '^filter\.' 2>/dev/null)
-  case $? in
-  0|1) ;;
-  129) [ -z "$__hv_scoped" ] || return 1; __hv_filters_by_file "$1"; return ;;
+  __hv_f=$({ git -C "$1" config --includes --show-scope --name-only --get-regexp '^filter\.' 2>/dev/null; echo "$?"; } | {
+    __hv_s=; __hv_r=
+    while IFS= read -r __hv_k; do
+      case $__hv_k in
+      *"$__hv_tab"*) ;;
+      *) __hv_s=$__hv_k; continue ;;
+      esac
+      case $__hv_k in
+      system"$__hv_tab"*|global"$__hv_tab"*|command"$__hv_tab"*) ;;
+      *)
+        __hv_r=$__hv_r${__hv_k#*"$__hv_tab"}$__hv_nl
+        [ ${#__hv_r} -le 8192 ] || { __hv_s=long; __hv_r=; break; } ;;
+      esac
+    done
+    printf '%s\n%s' "$__hv_s" "$__hv_r"
+  })$__hv_nl
+  case ${__hv_f%%"$__hv_nl"*} in
+  0|1) __hv_f=${__hv_f#*"$__hv_nl"} ;;
+  129) [ -z "$__hv_scoped" ] || return 1; __hv_filters_by_file "$1" ;;
   *) return 1 ;;
   esac
-  __hv_f=$(printf '%s\n' "$__hv_f" | while IFS= read -r __hv_k; do
-    case $__hv_k in
-    ''|system"$__hv_tab"*|global"$__hv_tab"*|command"$__hv_tab"*) ;;
-    *) printf '%s\n' "${__hv_k#*"$__hv_tab"}" ;;
-    esac
-  done)$__hv_nl
-  [ ${#__hv_f} -le 8192 ]
 }
 # The same for a git that shows no scopes, one file after the other. Per-worktree settings
 # matter only where git reads them: with several work trees git refuses to list them unless

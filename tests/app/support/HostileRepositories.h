@@ -107,6 +107,14 @@ inline const HostileRepository hostileRepositories[] = {
      "git config extensions.worktreeConfig true && git config --worktree filter.evil.clean \"echo worktree >> $ran; cat\" && "
      "git config --worktree filter.evil.required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
      "main", true, "worktree"},
+    // More filter names than the probe walks, listed longer than one argument of a program may
+    // be: its state is not read.
+    {"many-filters",
+     "git init -q -b main many-filters && cd many-filters && printf '*.txt filter=evil\\n' > .git/info/attributes && "
+     "echo data > a.txt && git add . && commit -m s && i=0; while [ $i -lt 8000 ]; do "
+     "printf '[filter \"many-%s\"]\\n\\tclean = cat\\n' \"$i\"; i=$((i + 1)); done >> .git/config && "
+     "git config filter.evil.clean \"echo many-filters >> $ran; cat\" && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", false, "many-filters"},
     // A filter that an include brings in when a remote's address matches (`hasconfig:`): the
     // include in the repository's own settings and the address in its work tree's, then the
     // other way round. Either file read alone holds no address, hence no filter; status reads
