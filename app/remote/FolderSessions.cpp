@@ -337,16 +337,16 @@ namespace {
 //
 // The names are listed as `status` reads them, every file at once: an include whose condition
 // tests a setting (`hasconfig:`) may sit in one file and the setting it tests in another (the
-// repository's own file and its work tree's), and each file listed alone brings in nothing.
-// git shows an included setting with the scope of the file that includes it, so every
-// name the repository sets or includes (scopes "local" and "worktree", and any other than the
-// user's own "system", "global" and "command") is emptied whole, even where the user's own
-// filter has that name; a filter of the user's that the repository leaves alone still works.
-// Only the repository's names count towards the bound. A git that shows no scopes (before
-// 2.26) reads no such condition either (2.36), so there one listing per file is exact; a git
-// that should know scopes and refuses them is not trusted to list anything. GIT_CONFIG, which
-// only `git config` honours, is unset: the listings would read that file instead (and where
-// it cannot be, nothing is read).
+// repository's own file and its work tree's), and each file listed alone brings in nothing. git
+// shows an included setting with the scope of the file that includes it, so every name the
+// repository sets or includes (scopes "local" and "worktree", and any other than the user's own
+// "system", "global" and "command") is emptied whole, even where the user's own filter has that
+// name; a filter of the user's that the repository leaves alone still works. Only the
+// repository's names count towards the bound. A git that shows no scopes (before 2.26) reads no
+// such condition either (2.36), so there one listing per file is exact; a git that should know
+// scopes and refuses them is not trusted to list anything. GIT_CONFIG, which only `git config`
+// honours, is unset: the listings would read that file instead (and where it cannot be, nothing
+// is read).
 //
 // The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
