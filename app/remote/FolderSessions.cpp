@@ -335,18 +335,38 @@ namespace {
 // options), whose list is too long to walk, or whose names the environment would not take,
 // reads clean, as it does with an older git, rather than letting `status` run them.
 //
+// The names are listed as `status` reads them, every file at once: an include whose condition
+// tests a setting (`hasconfig:`) may sit in one file and the setting it tests in another (the
+// repository's own file and its work tree's), and each file listed alone brings in nothing. git
+// shows an included setting with the scope of the file that includes it, so every name the
+// repository sets or includes (scopes "local" and "worktree", and any other than the user's own
+// "system", "global" and "command") is emptied whole, even where the user's own filter has that
+// name; a filter of the user's that the repository leaves alone still works. Only the
+// repository's names count towards the bound. A git that shows no scopes (before 2.26) reads no
+// such condition either (2.36), so there one listing per file is exact; a git that should know
+// scopes and refuses them is not trusted to list anything. GIT_CONFIG, which only `git config`
+// honours, is unset: the listings would read that file instead (and where it cannot be, nothing
+// is read).
+//
 // The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
 // whole when the temporary folder is full or unusable, and it splits no word: zsh does not
-// split a variable on IFS. The lists are walked a line at a time by taking the text up to the
-// first line feed off the front, which is quadratic in the list's length, hence its bound.
+// split a variable on IFS. The listing of every file, whose length the user's own settings
+// decide, is read a line at a time by `read`, which keeps the repository's names up to their
+// bound; those are then walked by taking the text up to the first line feed off the front,
+// which is quadratic in the list's length, hence the bound.
 constexpr char gitProbePrelude[] = R"hv(export GIT_NO_LAZY_FETCH=1 GIT_ALLOW_PROTOCOL=none
 __hv_env=
+__hv_scoped=
 case $(git version 2>/dev/null) in
-'git version '[3-9].*|'git version '[1-9][0-9]*.*|'git version 2.'3[1-9]*|'git version 2.'[4-9][0-9]*|'git version 2.'[1-9][0-9][0-9]*) __hv_env=1 ;;
+'git version '[3-9].*|'git version '[1-9][0-9]*.*|'git version 2.'3[6-9]*|'git version 2.'[4-9][0-9]*|'git version 2.'[1-9][0-9][0-9]*) __hv_env=1 __hv_scoped=1 ;;
+'git version 2.'3[1-5]*) __hv_env=1 ;;
 esac
 __hv_nl='
 '
+__hv_tab=$(printf '\t')
+# A shell that cannot unset a variable may stop there: it is tried in a subshell first.
+(unset GIT_CONFIG) 2>/dev/null && unset GIT_CONFIG
 # Exports, for git's status alone, the settings that empty the filters named in "$1" (each
 # ended by a line feed) after any the environment holds; fails when one does not take.
 __hv_environment() {
@@ -367,10 +387,39 @@ __hv_environment() {
   [ "$GIT_CONFIG_COUNT" = "$__hv_n" ]
 }
 # Sets __hv_f to the names of the filter settings the repository at "$1" holds, each ended by
-# a line feed; fails when they cannot be read or are too many to walk. git's status 1 is "no
-# such setting". Per-worktree settings matter only where git reads them: with several work
-# trees git refuses to list them unless they are turned on.
+# a line feed; fails when they cannot be read or are too many to walk. Each line git prints is
+# a scope, a tab and a name, which holds no line feed; the reader takes git's status from the
+# last line without a tab, and gives it first, or "long" once the names pass the bound. git's
+# status 1 is "no such setting", 129 an option it does not know. Nothing long is passed as an
+# argument: printf is not built into every shell.
 __hv_filters() {
+  [ -z "${GIT_CONFIG+set}" ] || return 1
+  __hv_f=$({ git -C "$1" config --includes --show-scope --name-only --get-regexp '^filter\.' 2>/dev/null; echo "$?"; } | {
+    __hv_s=; __hv_r=
+    while IFS= read -r __hv_k; do
+      case $__hv_k in
+      *"$__hv_tab"*) ;;
+      *) __hv_s=$__hv_k; continue ;;
+      esac
+      case $__hv_k in
+      system"$__hv_tab"*|global"$__hv_tab"*|command"$__hv_tab"*) ;;
+      *)
+        __hv_r=$__hv_r${__hv_k#*"$__hv_tab"}$__hv_nl
+        [ ${#__hv_r} -le 8192 ] || { __hv_s=long; __hv_r=; break; } ;;
+      esac
+    done
+    printf '%s\n%s' "$__hv_s" "$__hv_r"
+  })$__hv_nl
+  case ${__hv_f%%"$__hv_nl"*} in
+  0|1) __hv_f=${__hv_f#*"$__hv_nl"} ;;
+  129) [ -z "$__hv_scoped" ] || return 1; __hv_filters_by_file "$1" ;;
+  *) return 1 ;;
+  esac
+}
+# The same for a git that shows no scopes, one file after the other. Per-worktree settings
+# matter only where git reads them: with several work trees git refuses to list them unless
+# they are turned on.
+__hv_filters_by_file() {
   __hv_f=$(git -C "$1" config --local --includes --name-only --get-regexp '^filter\.' 2>/dev/null)
   case $? in 0|1) ;; *) return 1 ;; esac
   __hv_w=$(git -C "$1" config --worktree --includes --name-only --get-regexp '^filter\.' 2>/dev/null)

@@ -349,6 +349,7 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
     for (const test::HostileRepository& repository : test::hostileRepositories)
         EXPECT_EQ(test::wordsMissing(repository, plain.value().toUtf8()).join(u' ').toStdString(), "") << repository.name;
     QFile::remove(profile);
+    QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));
     runSync(link.closeMaster());
 }
 

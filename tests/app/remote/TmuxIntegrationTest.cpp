@@ -490,7 +490,9 @@ TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
 // takes no notice of its emptied command (the wrapper drops those): the emptied `clean` alone
 // stops the filter. One before 2.31 reads no settings from the environment, where the probe
 // empties a filter whose name holds "=": such a repository is not read there (clean), and is
-// read as it is everywhere else.
+// read as it is everywhere else. One before 2.26 shows no scope of a setting (the wrapper
+// refuses the option as such a git does): the filters are listed file by file there, and the
+// repositories keep their state.
 TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
 {
     const QString real = QStandardPaths::findExecutable(QStringLiteral("git"));
@@ -504,6 +506,12 @@ TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
                                "#!/bin/sh\n"
                                "case $1 in version|--version) echo \"git version $(cat " + shellQuote(bin).toUtf8() +
                                    "/version)\"; exit 0 ;; esac\n"
+                                   "case \" $* \" in *' --show-scope '*)\n"
+                                   "  if [ -e " + shellQuote(bin).toUtf8() + "/unscoped ]; then\n"
+                                   "    echo refused >> " + shellQuote(calls).toUtf8() + "\n"
+                                   "    echo \"error: unknown option \\`show-scope'\" >&2; exit 129\n"
+                                   "  fi ;;\n"
+                                   "esac\n"
                                    "w=\n"
                                    "for a in \"$@\"; do\n"
                                    "  shift\n"
@@ -522,13 +530,19 @@ TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
     const struct {
         const char* version;
         bool readsEnvironment;
+        bool showsScopes;
     } gits[] = {
-        {"2.10.0", false}, {"2.4.1", false}, {"2.30.9", false}, {"2.31.0", true},
-        {"2.39.5", true},  {"2.100.0", true}, {"3.0", true},     {"12.1.0", true},
+        {"2.10.0", false, false}, {"2.4.1", false, false}, {"2.25.1", false, false}, {"2.26.0", false, true},
+        {"2.30.9", false, true},  {"2.31.0", true, true},  {"2.39.5", true, true},   {"2.100.0", true, true},
+        {"3.0", true, true},      {"12.1.0", true, true},
     };
     for (const auto& git : gits) {
         SCOPED_TRACE(git.version);
         ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/version"), git.version));
+        QFile::remove(bin + QStringLiteral("/unscoped"));
+        if (!git.showsScopes) {
+            ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/unscoped"), ""));
+        }
         QFile::remove(calls);
         QFile::remove(ran);
         QMap<QString, GitInfo> expected;
@@ -537,6 +551,7 @@ TEST_F(HostScripts, GitProbeRunsNoFilterOfTheRepositoryWithAnOlderGit)
         test::expectProbe(parseGitProbe(run(probe, 40)), expected);
         EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
         EXPECT_TRUE(test::readAll(calls).contains("dropped")) << "the wrapper was not in the way";
+        EXPECT_EQ(test::readAll(calls).contains("refused"), !git.showsScopes);
     }
 }
 
@@ -601,14 +616,15 @@ INSTANTIATE_TEST_SUITE_P(Wrapped, GitProbeLoneGuard, ::testing::ValuesIn(loneGua
 // The probe reads a folder's state only once the filters its settings name are emptied. Where
 // their names cannot be listed, are too many, or the environment will not take those git's
 // command line cannot, that folder reads clean (its branch still shows) and nothing of it runs;
-// the other folders read as ever.
+// the other folders read as ever. What the user's own surroundings hold (a filter in the
+// environment, many filters, a GIT_CONFIG naming another file) makes no folder read clean.
 struct UnreadableFilters {
     const char* name;
     // Shell text run before the probe.
     const char* prelude;
     // A git wrapper's shell text (see wrapGit), or none.
     const char* wrapper;
-    // The hostile repositories probed, and those of them that then read clean.
+    // The hostile repositories probed, and those of them that then read clean (none when empty).
     const char* repositories;
     const char* clean;
 };
@@ -618,21 +634,41 @@ void PrintTo(const UnreadableFilters& row, std::ostream* os) { *os << row.name; 
 const UnreadableFilters unreadableFilters[] = {
     {"ListingRefused", "", "case \" $* \" in *' config '*) echo dropped >> \"$calls\"; exit 128 ;; esac\n",
      "filtered-changed equals", "filtered-changed equals"},
-    // Per-worktree settings are read wherever git reads them.
-    {"WorktreeListingRefused", "", "case \" $* \" in *' --worktree '*) echo dropped >> \"$calls\"; exit 128 ;; esac\n",
+    // Per-worktree settings are read wherever git reads them, by a git that shows no scopes.
+    {"WorktreeListingRefused", "",
+     "case $1 in version) echo 'git version 2.25.1'; exit 0 ;; esac\n"
+     "case \" $* \" in *' --show-scope '*) exit 129 ;; *' --worktree '*) echo dropped >> \"$calls\"; exit 128 ;; esac\n",
      "worktree-config linked", "worktree-config"},
+    // A git that knows `hasconfig:` and should show scopes, but refuses to: listing the files one
+    // by one would miss the filter an include brings.
+    {"ScopesRefused", "", "case \" $* \" in *' --show-scope '*) echo dropped >> \"$calls\"; exit 129 ;; esac\n",
+     "filtered-changed hasconfig-local hasconfig-worktree", "filtered-changed hasconfig-local hasconfig-worktree"},
+    // GIT_CONFIG, which only `git config` reads, names another file: unset for the listings,
+    // and where it cannot be, nothing is read.
+    {"GitConfigUnsettable", "GIT_CONFIG=/dev/null; export GIT_CONFIG; readonly GIT_CONFIG\n", nullptr,
+     "filtered-changed hasconfig-local", "filtered-changed hasconfig-local"},
+    {"GitConfigSet", "GIT_CONFIG=/dev/null; export GIT_CONFIG\n", nullptr, "filtered-changed hasconfig-local worktree-config", ""},
+    // The user's own filter given in the environment, which the repository leaves alone.
+    {"UserEnvironmentFilter",
+     "export GIT_CONFIG_COUNT=1 GIT_CONFIG_KEY_0=filter.hv-upper.clean 'GIT_CONFIG_VALUE_0=tr a-z A-Z'\n", nullptr,
+     "user-filter equals", ""},
+    // Far more filters of the user's own than the repository's names may hold.
+    {"ManyUserFilters",
+     "i=0; while [ $i -lt 500 ]; do printf '[filter \"user-%s\"]\\n\\tclean = cat\\n' \"$i\"; i=$((i + 1)); done >> \"$HOME/.gitconfig\"\n",
+     nullptr, "filtered-changed hasconfig-local user-filter", ""},
     {"EnvironmentRefused", "readonly GIT_CONFIG_COUNT=0\n", nullptr, "filtered-changed equals", "equals"},
     // More filter settings than the shell walks (the wrapper lists 500 more).
     {"ListingTooLong", "",
+     "case \" $* \" in *' --show-scope '*) s=$(printf 'local\\t') ;; *) s= ;; esac\n"
      "case \" $* \" in *' --get-regexp '*)\n"
-     "  i=0; while [ $i -lt 500 ]; do echo \"filter.many-$i.clean\"; i=$((i + 1)); done; echo dropped >> \"$calls\" ;;\n"
+     "  i=0; while [ $i -lt 500 ]; do echo \"${s}filter.many-$i.clean\"; i=$((i + 1)); done; echo dropped >> \"$calls\" ;;\n"
      "esac\n",
      "filtered-changed", "filtered-changed"},
 };
 
 class GitProbeUnreadableFilters : public HostScripts, public ::testing::WithParamInterface<UnreadableFilters> {};
 
-TEST_P(GitProbeUnreadableFilters, ReadTheFolderClean)
+TEST_P(GitProbeUnreadableFilters, ReadTheFolderCleanOnlyWhereUnreadable)
 {
     const UnreadableFilters& row = GetParam();
     // The shell in which a refused environment lets the script go on.
@@ -643,7 +679,7 @@ TEST_P(GitProbeUnreadableFilters, ReadTheFolderClean)
     const QStringList names = QString::fromLatin1(row.repositories).split(u' ');
     ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran, names), 120), test::hostileRepositoriesMade(names));
     QMap<QString, GitInfo> expected = test::hostileRepositoriesState(root, names);
-    for (const QString& name : QString::fromLatin1(row.clean).split(u' '))
+    for (const QString& name : QString::fromLatin1(row.clean).split(u' ', Qt::SkipEmptyParts))
         expected[root + u'/' + name].dirty = false;
     const QString probe = QString::fromLatin1(row.prelude) + (row.wrapper ? wrapGit(calls, row.wrapper) : QString()) +
                           gitProbeScript(test::hostileRepositoryPaths(root, names));

@@ -46,6 +46,19 @@ struct HostileRepository {
     "git clone -q --filter=tree:0 --no-checkout \"file://$server\" " name " && cp source/.git/index " name             \
     "/.git/index && cp -R source/d source/top " name "/ && cd " name " && git config remote.origin.url " url " && " settings
 
+// Per-worktree settings turned on, its files given the filter "hc" by attributes kept out of
+// the work tree, and that filter's settings in a file of its own, ".git/evil.cfg", which an
+// include may bring in.
+#define HV_INCLUDED_FILTER(word)                                                                                      \
+    "git config extensions.worktreeConfig true && printf '*.txt filter=hc\\n' > .git/info/attributes && "              \
+    "git config -f .git/evil.cfg filter.hc.clean \"echo " word " >> $ran; cat\" && "                                   \
+    "git config -f .git/evil.cfg filter.hc.process \"echo " word " >> $ran\" && "                                      \
+    "git config -f .git/evil.cfg filter.hc.required true && "
+
+// The user's own settings on the host, in its global file: a filter that reads text as upper
+// case, which a repository may name.
+inline constexpr char hostileUserSettings[] = "git config --global filter.hv-upper.clean 'tr a-z A-Z'";
+
 inline const HostileRepository hostileRepositories[] = {
     {"monitored",
      "git init -q -b main monitored && cd monitored && commit --allow-empty -m s && echo x > new && "
@@ -94,6 +107,42 @@ inline const HostileRepository hostileRepositories[] = {
      "git config extensions.worktreeConfig true && git config --worktree filter.evil.clean \"echo worktree >> $ran; cat\" && "
      "git config --worktree filter.evil.required true && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
      "main", true, "worktree"},
+    // More filter names than the probe walks, listed longer than one argument of a program may
+    // be: its state is not read.
+    {"many-filters",
+     "git init -q -b main many-filters && cd many-filters && printf '*.txt filter=evil\\n' > .git/info/attributes && "
+     "echo data > a.txt && git add . && commit -m s && i=0; while [ $i -lt 8000 ]; do "
+     "printf '[filter \"many-%s\"]\\n\\tclean = cat\\n' \"$i\"; i=$((i + 1)); done >> .git/config && "
+     "git config filter.evil.clean \"echo many-filters >> $ran; cat\" && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", false, "many-filters"},
+    // A filter that an include brings in when a remote's address matches (`hasconfig:`): the
+    // include in the repository's own settings and the address in its work tree's, then the
+    // other way round. Either file read alone holds no address, hence no filter; status reads
+    // both.
+    {"hasconfig-local",
+     "git init -q -b main hasconfig-local && cd hasconfig-local && echo data > a.txt && git add . && commit -m s && "
+     HV_INCLUDED_FILTER("hasconfig-local") "git config includeIf.hasconfig:remote.*.url:https://evil.example/**.path evil.cfg && "
+     "git config --worktree remote.o.url https://evil.example/x && echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "hasconfig-local"},
+    {"hasconfig-worktree",
+     "git init -q -b main hasconfig-worktree && cd hasconfig-worktree && echo data > a.txt && git add . && commit -m s && "
+     HV_INCLUDED_FILTER("hasconfig-worktree") "git config remote.o.url https://evil.example/x && "
+     "git config --worktree includeIf.hasconfig:remote.*.url:https://evil.example/**.path evil.cfg && "
+     "echo DATA > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "hasconfig-worktree"},
+    // The user's own filter (see hostileUserSettings), which the repository leaves alone: it
+    // still applies, and its upper case makes the unchanged file differ from what was committed.
+    {"user-filter",
+     "git init -q -b main user-filter && cd user-filter && echo data > a.txt && git add . && commit -m s && "
+     "printf '*.txt filter=hv-upper\\n' > .git/info/attributes && touch -d 2001-01-01 a.txt",
+     "main", true, ""},
+    // The same filter, which the repository redefines: emptied whole, the user's part with it,
+    // so the file changed to lower case differs.
+    {"user-filter-redefined",
+     "git init -q -b main user-filter-redefined && cd user-filter-redefined && echo DATA > a.txt && git add . && "
+     "commit -m s && printf '*.txt filter=hv-upper\\n' > .git/info/attributes && "
+     "git config filter.hv-upper.clean \"echo redefined >> $ran; cat\" && echo data > a.txt && touch -d 2001-01-01 a.txt",
+     "main", true, "redefined"},
     // A status that refreshes the index writes it, which runs its hook: with the untracked
     // cache on, even when no file is stale.
     {"hooked",
@@ -149,6 +198,7 @@ inline const HostileRepository hostileRepositories[] = {
 };
 
 #undef HV_LAZY_CLONE
+#undef HV_INCLUDED_FILTER
 
 // Whether the repository is among `names` (all of them when `names` is empty).
 inline bool hostileRepositoryChosen(const HostileRepository& repository, const QStringList& names)
@@ -157,7 +207,8 @@ inline bool hostileRepositoryChosen(const HostileRepository& repository, const Q
 }
 
 // Makes the repositories named in `names` (all of them when empty) below `root` (whose path
-// holds no blank and no "%", as an ext URL cannot), the commands they name appending to `ran`.
+// holds no blank and no "%", as an ext URL cannot), the commands they name appending to `ran`,
+// after the user's own settings in the host's home.
 // Prints "made <name>" for each.
 inline QString hostileRepositoriesScript(const QString& root, const QString& ran, const QStringList& names = {})
 {
@@ -165,6 +216,7 @@ inline QString hostileRepositoriesScript(const QString& root, const QString& ran
                      shellQuote(root + QStringLiteral("/server.git")) +
                      QStringLiteral("\ncommit() { git -c user.name=t -c user.email=t@example.invalid commit -q \"$@\"; }\n"
                                     "mkdir -p ") + shellQuote(root) + QStringLiteral(" && cd ") + shellQuote(root) +
+                     QStringLiteral(" && ") + QLatin1String(hostileUserSettings) +
                      QStringLiteral(" && git init -q --bare -b main server.git && git -C server.git config uploadpack.allowFilter true"
                                     " && git init -q -b main source && (cd source && mkdir d && echo a > d/a && echo b > top"
                                     " && git add . && commit -m s && git push -q \"$server\" main) || exit 1\n");
