@@ -472,6 +472,16 @@ bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pa
 // "_" or "-" becomes "_" (typed at a shell prompt, the name must stay one plain word).
 QString cleanUploadName(const QString& name);
 
+// What a banner shows of a name, a path or a host's message: on one line, and cut in its middle
+// past `columns`, so that the sentence around it reads whole in the banner's lines even in the
+// smallest window.
+inline constexpr qsizetype bannerNameColumns = 60;
+inline constexpr qsizetype bannerReasonColumns = 120;
+QString bannerQuote(const QString& text, qsizetype columns = bannerNameColumns);
+// "Envoi impossible : " + the reason; "Fichier illisible : " + the file's name.
+QString uploadFailedMessage(const QString& reason);
+QString unreadableFileMessage(const QString& name);
+
 // Copies `data` to the project's "Upload/<clean name>" on the tab's host (the file replaces
 // any older one only once complete), then types "Upload/<clean name> " into the tab. A
 // failure sets the banner "Envoi impossible : " + the reason and types nothing. The file gets

@@ -3,6 +3,7 @@
 
 #include "platform/AtomicFile.h"
 #include "tab/MacTab.h"
+#include "style/VisibleText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -211,6 +212,24 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     return std::nullopt;
 }
 
+QString bannerQuote(const QString& text, qsizetype columns)
+{
+    // Made visible first: a line feed cut in two by the ellipsis would leave half a symbol.
+    return elidedPath(visibleText(text), columns);
+}
+
+QString uploadFailedMessage(const QString& reason)
+{
+    // A host's message may be long (mkdir quotes the whole path) and of several lines: its
+    // start and its end, where the cause is, stay.
+    return QStringLiteral("Envoi impossible : ") + bannerQuote(reason, bannerReasonColumns);
+}
+
+QString unreadableFileMessage(const QString& name)
+{
+    return QStringLiteral("Fichier illisible : ") + bannerQuote(name);
+}
+
 Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab, mode_t permissions)
 {
     if (!model || !tab)
@@ -231,7 +250,7 @@ Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, 
     }
     if (failure) {
         if (model)
-            model->setBanner(QStringLiteral("Envoi impossible : ") + *failure);
+            model->setBanner(uploadFailedMessage(*failure));
         co_return;
     }
     if (!tab || !tab->terminal)
@@ -262,7 +281,7 @@ Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<
         if (!model)
             co_return;
         if (!file) {
-            model->setBanner(QStringLiteral("Fichier illisible : ") + url.fileName());
+            model->setBanner(unreadableFileMessage(url.fileName()));
             continue;
         }
         Task<> uploading = uploadToProject(model, std::move(file->bytes), url.fileName(), tab, file->permissions);
