@@ -19,6 +19,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <limits>
@@ -230,9 +231,11 @@ TEST(WorkspaceView, TitlesShowControlCharactersAsSymbolsOnOneLine)
     // A quick command's tooltip and the banner of a dropped file that cannot be read.
     w.model.setCommands({SavedCommand{QStringLiteral("x"), QStringLiteral("echo new\nline\u0001 \u202Egpj.exe")}});
     CommandsPanel panel(w.model);
-    const QString tip = panel.list()->item(0)->toolTip();
-    EXPECT_FALSE(tip.contains(QChar(0x202E)) || tip.contains(u'\n')) << tip.toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("new\u240Aline\u2401")) && tip.contains(QStringLiteral("\uFFFDgpj.exe"))) << tip.toStdString();
+    QTextDocument tip;
+    tip.setHtml(panel.list()->item(0)->toolTip());
+    // Read as the tooltip shows it, whatever points it may mark for breaking its lines.
+    const QString tipText = tip.toPlainText().remove(QChar(0x200B));
+    EXPECT_EQ(tipText.toStdString(), QStringLiteral("echo new\u240Aline\u2401 \uFFFDgpj.exe").toStdString());
     uploadDroppedFiles(&w.model, &tab, {QUrl::fromLocalFile(w.folder.file(QStringLiteral("new\nline\u0001 \u202Egpj.exe.gone")))});
     ASSERT_TRUE(waitUntil([&] { return w.model.banner().has_value(); }));
     EXPECT_EQ(*w.model.banner(), QStringLiteral("Fichier illisible : new\u240Aline\u2401 \uFFFDgpj.exe.gone"));
