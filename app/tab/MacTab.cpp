@@ -50,7 +50,10 @@ QString elidedPath(const QString& path, qsizetype columns)
     qsizetype total = 0;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, path);
     for (qsizetype start = 0, at = finder.toNextBoundary(); at > 0; start = at, at = finder.toNextBoundary()) {
-        const int width = corvantix::UnicodeUtil::columnWidth(QStringView(path).mid(start, at - start).toUcs4().value(0)) == 2 ? 2 : 1;
+        char32_t first = path.at(start).unicode();
+        if (QChar::isHighSurrogate(first) && at - start > 1)
+            first = QChar::surrogateToUcs4(path.at(start), path.at(start + 1));
+        const int width = corvantix::UnicodeUtil::columnWidth(first) == 2 ? 2 : 1;
         characters.append(Character{at, width});
         total += width;
     }

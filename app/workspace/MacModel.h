@@ -71,6 +71,13 @@ struct ClosedTab {
     friend bool operator==(const ClosedTab&, const ClosedTab&) = default;
 };
 
+// What a banner shows of a name, a path or a host's message: on one line, and cut in its middle
+// past `columns`, so that the sentence around it reads whole in the banner's lines even in the
+// smallest window.
+inline constexpr qsizetype bannerNameColumns = 60;
+inline constexpr qsizetype bannerReasonColumns = 120;
+QString bannerQuote(const QString& text, qsizetype columns = bannerNameColumns);
+
 class MacModel : public QObject {
     Q_OBJECT
 
@@ -472,13 +479,8 @@ bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pa
 // "_" or "-" becomes "_" (typed at a shell prompt, the name must stay one plain word).
 QString cleanUploadName(const QString& name);
 
-// What a banner shows of a name, a path or a host's message: on one line, and cut in its middle
-// past `columns`, so that the sentence around it reads whole in the banner's lines even in the
-// smallest window.
-inline constexpr qsizetype bannerNameColumns = 60;
-inline constexpr qsizetype bannerReasonColumns = 120;
-QString bannerQuote(const QString& text, qsizetype columns = bannerNameColumns);
-// "Envoi impossible : " + the reason; "Fichier illisible : " + the file's name.
+// "Envoi impossible : " + the reason; "Fichier illisible : " + the file's name; both quoted as
+// a banner quotes them.
 QString uploadFailedMessage(const QString& reason);
 QString unreadableFileMessage(const QString& name);
 

@@ -3,7 +3,6 @@
 
 #include "platform/AtomicFile.h"
 #include "tab/MacTab.h"
-#include "style/VisibleText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -210,12 +209,6 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
         return QString::fromStdString(error.message());
     }
     return std::nullopt;
-}
-
-QString bannerQuote(const QString& text, qsizetype columns)
-{
-    // Made visible first: a line feed cut in two by the ellipsis would leave half a symbol.
-    return elidedPath(visibleText(text), columns);
 }
 
 QString uploadFailedMessage(const QString& reason)

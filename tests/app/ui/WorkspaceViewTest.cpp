@@ -374,10 +374,11 @@ TEST(UpdateBar, NotesWrapInsideALongWordAndNeverCutACharacter)
                 // Every line holds whole characters of the notes, the last one and its "…" too.
                 const QString kept = i + 1 == lines.size() ? line.chopped(1) : line;
                 EXPECT_TRUE(i + 1 < lines.size() || line.endsWith(u'…')) << line.toStdString();
-                EXPECT_FALSE(kept.isEmpty() && i == 0);
+                EXPECT_FALSE(i == 0 && kept.isEmpty()) << "nothing of the text before the cut";
                 EXPECT_TRUE(flat.contains(kept)) << line.toStdString();
-                if (c.notes.contains(QChar(0x0301)) && !kept.isEmpty())
+                if (c.notes.contains(QChar(0x0301)) && !kept.isEmpty()) {
                     EXPECT_TRUE(kept.back().isMark() && !kept.front().isMark()) << "a letter parted from its mark";
+                }
             }
         }
     }
