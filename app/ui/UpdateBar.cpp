@@ -53,9 +53,9 @@ QStringList clampLines(const QString& text, const QFont& font, qreal width, int 
 {
     QStringList lines;
     bool cut = false;
-    // The notes come from the update server: each paragraph is a line of text as written,
-    // its control characters and direction overrides shown as symbols.
-    const QStringList paragraphs = text.split(u'\n');
+    // The notes come from the update server: each paragraph (ended as on any system) is a
+    // line of text as written, its control characters and direction overrides shown as symbols.
+    const QStringList paragraphs = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n');
     QTextOption option;
     // A word longer than the line goes on over the next one rather than past the edge.
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);

@@ -384,6 +384,7 @@ TEST(UpdateBar, NotesWrapInsideALongWordAndNeverCutACharacter)
     }
     // Paragraphs stay lines; a control character or a direction override is a symbol.
     EXPECT_EQ(clampLines(QStringLiteral("a\u202Eb\tc\nd"), font, 400, 2), (QStringList{QStringLiteral("a\uFFFDb\u2409c"), QStringLiteral("d")}));
+    EXPECT_EQ(clampLines(QStringLiteral("Un\r\nDeux\r"), font, 400, 2), (QStringList{QStringLiteral("Un"), QStringLiteral("Deux\u240D")}));
     PaneWorkspace w;
     WorkspaceView view(w.model, w.update);
     w.update.setAvailable(MacUpdate::Available{"1.4", 58, "\u202Esetadpu", QUrl(QStringLiteral("https://dl.invalid/h"))});
