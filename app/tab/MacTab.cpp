@@ -8,6 +8,7 @@
 #include "remote/TmuxCommands.h"
 
 #include "emulator/EscapeSequences.h"
+#include "model/UnicodeUtil.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -37,19 +38,39 @@ bool folderPathTooLong(const QString& path)
     return path.size() * 3 > maximumFolderPathBytes && path.toUtf8().size() > maximumFolderPathBytes;
 }
 
-QString elidedPath(const QString& path, qsizetype characters)
+QString elidedPath(const QString& path, qsizetype columns)
 {
-    QList<qsizetype> boundaries;
+    // Each user-perceived character with the room it takes: two for a wide one (CJK, most
+    // emoji), which a proportional font draws about twice as wide as a Latin letter.
+    struct Character {
+        qsizetype end;
+        int width;
+    };
+    QList<Character> characters;
+    qsizetype total = 0;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, path);
-    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary())
-        boundaries << at;
-    const qsizetype count = boundaries.size();
-    if (count <= characters || characters < 4)
+    for (qsizetype start = 0, at = finder.toNextBoundary(); at > 0; start = at, at = finder.toNextBoundary()) {
+        char32_t first = path.at(start).unicode();
+        if (QChar::isHighSurrogate(first) && at - start > 1)
+            first = QChar::surrogateToUcs4(path.at(start), path.at(start + 1));
+        const int width = corvantix::UnicodeUtil::columnWidth(first) == 2 ? 2 : 1;
+        characters.append(Character{at, width});
+        total += width;
+    }
+    if (total <= columns || columns < 4)
         return path;
     // The start names the root, the end the folder itself: the end gets the larger share.
-    const qsizetype head = (characters - 1) / 3;
-    const qsizetype tail = characters - 1 - head;
-    return path.left(boundaries.at(head - 1)) + QChar(0x2026) + path.mid(boundaries.at(count - tail - 1));
+    const qsizetype headRoom = (columns - 1) / 3;
+    qsizetype tailRoom = columns - 1 - headRoom;
+    qsizetype head = 0;
+    for (qsizetype used = 0; head < characters.size() && used + characters.at(head).width <= headRoom; ++head)
+        used += characters.at(head).width;
+    qsizetype tail = characters.size();
+    while (tail > head && characters.at(tail - 1).width <= tailRoom)
+        tailRoom -= characters.at(--tail).width;
+    const qsizetype headEnd = head > 0 ? characters.at(head - 1).end : 0;
+    const qsizetype tailStart = tail > 0 ? characters.at(tail - 1).end : 0;
+    return path.left(headEnd) + QChar(0x2026) + path.mid(tailStart);
 }
 
 QString folderRefusalMessage(FolderRefusal refusal, const QString& path)

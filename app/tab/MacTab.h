@@ -65,9 +65,11 @@ enum class FolderRefusal { missing, inaccessible, tooLong };
 // Whether a path has more UTF-8 bytes than a Linux path may have.
 bool folderPathTooLong(const QString& path);
 
-// The path cut in its middle to at most `characters` user-perceived characters, "…" standing
-// for what was cut: the root and the folder's own name stay readable.
-QString elidedPath(const QString& path, qsizetype characters = 80);
+// The path cut in its middle to at most `columns`, "…" standing for what was cut: the root and
+// the folder's own name stay readable. A user-perceived character takes one column, a wide one
+// (CJK, most emoji) two, so that a cut text of any script takes about the same room on screen.
+// Also for names and host messages quoted in a sentence, whose both ends say most.
+QString elidedPath(const QString& path, qsizetype columns = 80);
 
 // "Dossier introuvable : <path>", "Dossier inaccessible : <path>" or, for a path no folder can
 // have, "Chemin trop long : <path>"; the path elided.

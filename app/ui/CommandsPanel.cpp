@@ -45,6 +45,14 @@ QFont commandFont(const QFont& base)
     return font;
 }
 
+// One line of a row, cut with "…" where it reads last: a Hebrew or Arabic text is drawn right
+// to left, so its cut shows on its left.
+void drawRowLine(QPainter& painter, const QRect& box, const QFontMetrics& metrics, const QString& text)
+{
+    drawReadingLine(painter, box, Qt::AlignLeft | Qt::AlignVCenter, elidedAtEnd(text, metrics, box.width()),
+                    readingDirection(text));
+}
+
 // A row: the label, and under it the command in small grey monospace when it says more.
 class CommandRowDelegate final : public QStyledItemDelegate {
 public:
@@ -67,16 +75,14 @@ public:
         painter->setFont(option.font);
         painter->setPen(enabled ? option.palette.color(QPalette::Text) : Palette::secondaryText());
         const QRect labelBox(box.left(), box.top(), box.width(), labelMetrics.height());
-        painter->drawText(labelBox, Qt::AlignLeft | Qt::AlignVCenter,
-                          labelMetrics.elidedText(visibleText(label), Qt::ElideRight, box.width()));
+        drawRowLine(*painter, labelBox, labelMetrics, visibleText(label));
         if (command != label) {
             const QFont font = commandFont(option.font);
             const QFontMetrics metrics(font);
             painter->setFont(font);
             painter->setPen(Palette::secondaryText());
             const QRect commandBox(box.left(), labelBox.bottom() + 1 + lineSpacing, box.width(), metrics.height());
-            painter->drawText(commandBox, Qt::AlignLeft | Qt::AlignVCenter,
-                              metrics.elidedText(visibleText(command), Qt::ElideRight, box.width()));
+            drawRowLine(*painter, commandBox, metrics, visibleText(command));
         }
         painter->restore();
     }
@@ -210,7 +216,8 @@ void CommandsPanel::rebuild()
     for (const SavedCommand& saved : model.commands()) {
         auto* item = new QListWidgetItem(saved.label, rows);
         item->setData(commandRole, saved.command);
-        item->setToolTip(plainToolTip(saved.command));
+        // As the row shows it: a direction override would show another command than the one run.
+        item->setToolTip(plainToolTip(visibleText(saved.command)));
     }
     updateEnabled();
 }

@@ -11,6 +11,8 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace halvoren {
 
@@ -302,8 +304,24 @@ int WrappedLabel::naturalWidth() const
 {
     const QMargins margins = contentsMargins();
     bool cut = false;
-    return QFontMetrics(font()).horizontalAdvance(shownPart(widestLine, cut)) + margins.left() + margins.right()
-           + 2 * std::max(margin(), 0);
+    const QString whole = shownPart(widestLine, cut);
+    // Measured as the lines are laid out, in fractions of a pixel, and rounded up: the width
+    // of the font metrics, rounded to the nearest pixel, may fall a fraction short of the line
+    // and send its last word to a second one.
+    QTextLayout layout(whole, font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTextDirection(readingDirection(whole));
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    qreal width = 0;
+    if (line.isValid()) {
+        line.setLineWidth(std::numeric_limits<int>::max() / 256);
+        width = line.naturalTextWidth();
+    }
+    layout.endLayout();
+    return int(std::ceil(width)) + margins.left() + margins.right() + 2 * std::max(margin(), 0);
 }
 
 QSize WrappedLabel::sizeHint() const

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -52,10 +53,16 @@ QStringList clampLines(const QString& text, const QFont& font, qreal width, int 
 {
     QStringList lines;
     bool cut = false;
-    const QStringList paragraphs = text.split(u'\n');
+    // The notes come from the update server: each paragraph (ended as on any system) is a
+    // line of text as written, its control characters and direction overrides shown as symbols.
+    const QStringList paragraphs = QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(u'\n');
+    QTextOption option;
+    // A word longer than the line goes on over the next one rather than past the edge.
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     for (qsizetype p = 0; p < paragraphs.size() && !cut; ++p) {
-        const QString& paragraph = paragraphs.at(p);
+        const QString paragraph = visibleText(paragraphs.at(p));
         QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
         layout.beginLayout();
         for (;;) {
             QTextLine line = layout.createLine();
@@ -79,11 +86,14 @@ QStringList clampLines(const QString& text, const QFont& font, qreal width, int 
             cut = true;
     }
     if (cut && !lines.isEmpty()) {
+        // Shortened a whole character at a time, never between the two halves of one.
         const QFontMetricsF metrics(font);
-        QString last = lines.last();
-        while (!last.isEmpty() && metrics.horizontalAdvance(last.trimmed() + u'…') > width)
-            last.chop(1);
-        lines.last() = last.trimmed() + u'…';
+        QString last = lines.last().trimmed();
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, last);
+        characters.toEnd();
+        while (!last.isEmpty() && metrics.horizontalAdvance(last + u'…') > width)
+            last = last.left(std::max<qsizetype>(characters.toPreviousBoundary(), 0)).trimmed();
+        lines.last() = last + u'…';
     }
     return lines;
 }

@@ -15,8 +15,9 @@ namespace halvoren {
 
 class MacUpdate;
 
-// The first `maxLines` lines of `text` laid out at `width`; when more would follow, the last
-// kept line ends with "…".
+// The first `maxLines` lines of `text` laid out at `width`, a line break of the text starting a
+// line and other control characters shown as symbols; a word longer than the line goes on over
+// the next. When more would follow, the last kept line ends with "…", after whole characters.
 QStringList clampLines(const QString& text, const QFont& font, qreal width, int maxLines);
 
 // A plain-text label of at most two lines that re-lays its text whenever its width changes.

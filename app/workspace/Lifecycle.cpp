@@ -154,7 +154,7 @@ void MacModel::tabExited(MacTab& tab)
         }
         owner->quickExits.remove(session);
         owner->closedAtOnce.insert(session);
-        setBanner(visibleText(closesAtOnceMessage(tab.project)));
+        setBanner(closesAtOnceMessage(tab.project));
     }
     // Not from inside the tab's own exit hook, which the removal takes away.
     QTimer::singleShot(0, this, [this, target = QPointer<MacTab>(&tab)] {

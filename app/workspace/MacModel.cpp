@@ -7,6 +7,7 @@
 #include "remote/SessionNaming.h"
 #include "remote/SharedPrefs.h"
 #include "style/Palette.h"
+#include "style/VisibleText.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -153,6 +154,12 @@ void MacModel::reorderTabs(const QList<MacTab*>& order)
 void MacModel::setActiveTabID(const std::optional<QString>& value)
 {
     assign(this, activeTabIDValue, value, &MacModel::activeTabIDChanged);
+}
+
+QString bannerQuote(const QString& text, qsizetype columns)
+{
+    // Made visible first: a line ending of two characters would count as one.
+    return elidedPath(visibleText(text), columns);
 }
 
 void MacModel::setBanner(const std::optional<QString>& value)

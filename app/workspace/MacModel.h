@@ -71,6 +71,13 @@ struct ClosedTab {
     friend bool operator==(const ClosedTab&, const ClosedTab&) = default;
 };
 
+// What a banner shows of a name, a path or a host's message: on one line, and cut in its middle
+// past `columns`, so that the sentence around it reads whole in the banner's lines even in the
+// smallest window.
+inline constexpr qsizetype bannerNameColumns = 60;
+inline constexpr qsizetype bannerReasonColumns = 120;
+QString bannerQuote(const QString& text, qsizetype columns = bannerNameColumns);
+
 class MacModel : public QObject {
     Q_OBJECT
 
@@ -471,6 +478,11 @@ bool hostOrderBefore(const std::pair<qsizetype, const MacTab*>& a, const std::pa
 // The file name as stored and typed: every character other than a letter, a digit, ".",
 // "_" or "-" becomes "_" (typed at a shell prompt, the name must stay one plain word).
 QString cleanUploadName(const QString& name);
+
+// "Envoi impossible : " + the reason; "Fichier illisible : " + the file's name; both quoted as
+// a banner quotes them.
+QString uploadFailedMessage(const QString& reason);
+QString unreadableFileMessage(const QString& name);
 
 // Copies `data` to the project's "Upload/<clean name>" on the tab's host (the file replaces
 // any older one only once complete), then types "Upload/<clean name> " into the tab. A

@@ -759,11 +759,14 @@ QString MacModel::tabsNotMadeMessage(const MacConnection& connection, const QStr
     // A few names are enough to recognise the tabs; a long list would only hide the rest.
     constexpr qsizetype namedAtMost = 4;
     constexpr qsizetype namedWhenMore = 3;
-    constexpr qsizetype nameCharacters = 60;
     const qsizetype named = names.size() <= namedAtMost ? names.size() : namedWhenMore;
+    // The names share less room than one name of another banner: the sentence around them is
+    // long, and still reads whole after them.
+    constexpr qsizetype nameColumns = 40;
+    const qsizetype columns = std::max<qsizetype>(nameColumns / named, 12);
     QStringList quoted;
     for (const QString& name : names.first(named))
-        quoted << QStringLiteral("« ") + visibleText(elidedPath(name, nameCharacters)) + QStringLiteral(" »");
+        quoted << QStringLiteral("« ") + bannerQuote(name, columns) + QStringLiteral(" »");
     if (names.size() == 1) {
         return QStringLiteral("%1 n'a pas pu rouvrir l'onglet %2 (tmux n'a pas pu créer sa session) : rouvrez son "
                               "projet depuis la barre latérale.")
@@ -777,7 +780,7 @@ QString MacModel::tabsNotMadeMessage(const MacConnection& connection, const QStr
 
 QString MacModel::closesAtOnceMessage(const MacProject& project)
 {
-    return QStringLiteral("La session de %1 se ferme dès son ouverture : elle n'est pas rouverte.").arg(project.name);
+    return QStringLiteral("La session de %1 se ferme dès son ouverture : elle n'est pas rouverte.").arg(bannerQuote(project.name));
 }
 
 Task<> MacModel::seedHost(MacConnection& connection)

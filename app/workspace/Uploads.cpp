@@ -211,6 +211,18 @@ std::optional<QString> writeFileReplacing(const QString& target, const QByteArra
     return std::nullopt;
 }
 
+QString uploadFailedMessage(const QString& reason)
+{
+    // A host's message may be long (mkdir quotes the whole path) and of several lines: its
+    // start and its end, where the cause is, stay.
+    return QStringLiteral("Envoi impossible : ") + bannerQuote(reason, bannerReasonColumns);
+}
+
+QString unreadableFileMessage(const QString& name)
+{
+    return QStringLiteral("Fichier illisible : ") + bannerQuote(name);
+}
+
 Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, QPointer<MacTab> tab, mode_t permissions)
 {
     if (!model || !tab)
@@ -231,7 +243,7 @@ Task<> uploadToProject(QPointer<MacModel> model, QByteArray data, QString name, 
     }
     if (failure) {
         if (model)
-            model->setBanner(QStringLiteral("Envoi impossible : ") + *failure);
+            model->setBanner(uploadFailedMessage(*failure));
         co_return;
     }
     if (!tab || !tab->terminal)
@@ -262,7 +274,7 @@ Task<> uploadDroppedFiles(QPointer<MacModel> model, QPointer<MacTab> tab, QList<
         if (!model)
             co_return;
         if (!file) {
-            model->setBanner(QStringLiteral("Fichier illisible : ") + url.fileName());
+            model->setBanner(unreadableFileMessage(url.fileName()));
             continue;
         }
         Task<> uploading = uploadToProject(model, std::move(file->bytes), url.fileName(), tab, file->permissions);

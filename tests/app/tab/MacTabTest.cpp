@@ -165,6 +165,10 @@ TEST(MacTab, RefusedFoldersAreNamedShortened)
              QStringLiteral("/a").repeated(20) + QStringLiteral("/projet-final")},
         {clef.repeated(100), clef.repeated(26) + QChar(0x2026) + clef.repeated(53)},
         {accent.repeated(100), accent.repeated(26) + QChar(0x2026) + accent.repeated(53)},
+        // A wide character takes the room of two.
+        {QStringLiteral("見").repeated(41), QStringLiteral("見").repeated(13) + QChar(0x2026) + QStringLiteral("見").repeated(26)},
+        {QStringLiteral("見").repeated(40), QStringLiteral("見").repeated(40)},
+        {QStringLiteral("a見").repeated(30), QStringLiteral("a見").repeated(8) + QStringLiteral("a") + QChar(0x2026) + QStringLiteral("見") + QStringLiteral("a見").repeated(17)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(elidedPath(c.path), c.elided) << c.path.toStdString();

@@ -3,6 +3,7 @@
 // leaves the view or is drawn over another, and every label shows its text whole or shortened
 // with "…" where it reads last, never cut by its edge.
 #include "ui/BannerOverlay.h"
+#include "ui/CommandsPanel.h"
 #include "ui/ConnectSheet.h"
 #include "ui/OnboardingView.h"
 #include "ui/ProjectRow.h"
@@ -14,6 +15,7 @@
 #include "ui/WorkspaceView.h"
 #include "view/qt/FindBar.h"
 #include "view/qt/TerminalView.h"
+#include "style/VisibleText.h"
 
 #include "LayoutChecks.h"
 #include "ViewsWorkspace.h"
@@ -21,6 +23,9 @@
 #include <QCheckBox>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QStyleOptionViewItem>
 #include <QScrollArea>
 #include <QToolButton>
 
@@ -376,6 +381,148 @@ TEST_F(LongNames, AProjectRowShortensItsNameAtTheEndOfItsReadingOrder)
     }
 }
 
+// The longest name a file system gives a file or a folder: 255 bytes of UTF-8.
+QString nameOf255Bytes(const QString& source)
+{
+    QString name;
+    for (qsizetype at = 0; (name + source.at(at % source.size())).toUtf8().size() <= 255; ++at)
+        name += source.at(at % source.size());
+    return name;
+}
+
+// Each banner that quotes a name, a path or a host's message, with its sentence's last words.
+struct QuotingBanner {
+    const char* label;
+    std::function<QString(MacModel&, const QString& name)> text;
+};
+const QuotingBanner quotingBanners[] = {
+    {"session closing at once",
+     [](MacModel&, const QString& name) { return MacModel::closesAtOnceMessage(MacProject{name, QStringLiteral("/srv/") + name, QStringLiteral("kq")}); }},
+    {"missing folder",
+     [](MacModel&, const QString& name) { return visibleText(folderRefusalMessage(FolderRefusal::missing, QStringLiteral("/home/moi/") + name + u'/' + name)); }},
+    {"path too long",
+     [](MacModel&, const QString& name) { return visibleText(folderRefusalMessage(FolderRefusal::tooLong, (u'/' + name).repeated(20))); }},
+    {"one tab not made",
+     [](MacModel& model, const QString& name) { return MacModel::tabsNotMadeMessage(*model.localConnection(), {name}); }},
+    {"four tabs not made",
+     [](MacModel& model, const QString& name) { return MacModel::tabsNotMadeMessage(*model.localConnection(), QStringList(4, name)); }},
+    {"many tabs not made",
+     [](MacModel& model, const QString& name) { return MacModel::tabsNotMadeMessage(*model.localConnection(), QStringList(9, name)); }},
+    {"unreadable file", [](MacModel&, const QString& name) { return unreadableFileMessage(name); }},
+    {"upload refused",
+     [](MacModel&, const QString& name) {
+         return uploadFailedMessage(QStringLiteral("mkdir: cannot create directory '/srv/") + name + u'/' + name
+                                    + QStringLiteral("/Upload': Permission denied"));
+     }},
+};
+
+// In the smallest window, a banner naming the longest name still reads to its last word: the
+// name gives up its middle, the sentence nothing.
+TEST_F(LongNames, ABannerQuotingALongNameReadsWholeInTheSmallestWindow)
+{
+    for (const Name& source : names) {
+        const QString name = nameOf255Bytes(source.text);
+        WorkspaceView* view = pane(QStringLiteral("srv"), sizes[1]);
+        for (const QuotingBanner& banner : quotingBanners) {
+            SCOPED_TRACE(::testing::Message() << banner.label << ", " << source.label << " name");
+            const QString text = banner.text(model, name);
+            model.clearBanners();
+            model.setBanner(text);
+            settle();
+            (void)view->grab();
+            // What the banner lays out and paints: every line, the last one ending as the sentence does.
+            const QStringList lines = view->banner->shownLines();
+            EXPECT_LE(lines.size(), BannerOverlay::maximumLines);
+            EXPECT_LE(view->banner->heightForWidth(view->banner->width()), view->banner->height());
+            EXPECT_TRUE(view->rect().contains(view->banner->geometry()));
+            QString drawn = lines.join(QString());
+            QString whole = text;
+            drawn.remove(u' ');
+            whole.remove(u' ');
+            EXPECT_EQ(drawn.toStdString(), whole.toStdString()) << lines.join(u'|').toStdString();
+            ASSERT_FALSE(lines.isEmpty());
+            EXPECT_TRUE(text.endsWith(lines.back().right(3))) << lines.back().toStdString();
+        }
+        made.clear();
+        model.clearBanners();
+        while (!model.connections().isEmpty() && model.connections().back() != model.localConnection())
+            model.removeConnection(model.connections().back());
+        settle();
+    }
+}
+
+// With room in the pane, a short banner is one line: the capsule is as wide as its line needs,
+// not a fraction of a pixel short of it.
+TEST_F(LongNames, AShortBannerIsOneLineWhenThePaneHasRoom)
+{
+    WorkspaceView* view = pane(QStringLiteral("srv"), sizes[0]);
+    QStringList texts{unreadableFileMessage(QStringLiteral("dossier")),
+                      uploadFailedMessage(QStringLiteral("mkdir: cannot create directory '/srv/projet/Upload': Permission denied")),
+                      folderRefusalMessage(FolderRefusal::missing, QStringLiteral("/home/moi/projets/gone")),
+                      QStringLiteral("1 clé(s) installée(s) : plus de mot de passe à la prochaine connexion.")};
+    // Widths of every fraction of a pixel.
+    for (const char* name : {"a", "ab", "abc", "notes.txt", "rapport final.pdf", "Été 2024", "x-y_z", "img.png", "wW", "il"})
+        texts << unreadableFileMessage(QString::fromUtf8(name));
+    for (const QString& text : std::as_const(texts)) {
+        model.clearBanners();
+        model.setBanner(text);
+        settle();
+        EXPECT_EQ(view->banner->shownLines(), QStringList{text}) << view->banner->width();
+        EXPECT_EQ(view->banner->height(), view->banner->heightForWidth(view->banner->naturalWidth()));
+    }
+}
+
+// A quick command's label and command, cut, show "…" where they read last: on the left of a
+// Hebrew or Arabic one.
+TEST_F(LongNames, AQuickCommandShortensItsTextAtTheEndOfItsReadingOrder)
+{
+    const QString hebrew = repeatedTo(QStringLiteral("פקודה ארוכה מאוד "), 120);
+    const QString command = QStringLiteral("echo ") + names[2].text;
+    model.setCommands({SavedCommand{names[0].text, names[0].text}, SavedCommand{names[2].text, command},
+                       SavedCommand{hebrew, hebrew}});
+    CommandsPanel panel(model);
+    panel.show();
+    settle();
+    QListWidget& list = *panel.list();
+    const QFont font = list.font();
+    QFont small(font);
+    small.setFamily(QStringLiteral("monospace"));
+    small.setStyleHint(QFont::Monospace);
+    small.setPointSizeF(10);
+    const int labelHeight = QFontMetrics(font).height();
+    const int height = 2 * 5 + labelHeight + 2 + QFontMetrics(small).height();
+    for (const Size& size : sizes) {
+        // Whatever direction the painter it is given lays text out in.
+        for (const Qt::LayoutDirection painterDirection : {Qt::LeftToRight, Qt::LayoutDirectionAuto}) {
+            for (int row = 0; row < 3; ++row) {
+                const SavedCommand& saved = model.commands().at(row);
+                SCOPED_TRACE(::testing::Message() << "row " << row << ", " << size.label << ", painter " << painterDirection);
+                QImage image(size.sidebar, height, QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::black);
+                QStyleOptionViewItem option;
+                option.initFrom(&list);
+                option.rect = image.rect();
+                option.font = font;
+                {
+                    QPainter painter(&image);
+                    painter.setLayoutDirection(painterDirection);
+                    list.itemDelegate()->paint(&painter, option, list.model()->index(row, 0));
+                }
+                // As the row lays itself out: its label, then its command in small monospace.
+                const QRect box = image.rect().adjusted(8, 5, -8, -5);
+                const QRect labelBox(box.left(), box.top(), box.width(), labelHeight);
+                test::expectEllipsisAtReadingEnd(image, labelBox.adjusted(0, 0, -1, 0), font, readingDirection(saved.label),
+                                                 elidedAtEnd(saved.label, QFontMetrics(font), box.width()), "label");
+                if (saved.command != saved.label) {
+                    const QRect commandBox(box.left(), labelBox.bottom() + 3, box.width(), QFontMetrics(small).height());
+                    test::expectEllipsisAtReadingEnd(image, commandBox.adjusted(0, 0, -1, 0), small, readingDirection(command),
+                                                     elidedAtEnd(command, QFontMetrics(small), box.width()), "command");
+                }
+            }
+        }
+    }
+}
+
 // A label of a few lines shows the start of a huge text and says that more follows, at every
 // width a layout tries. (What each pass costs is measured, not timed here: it lays out only what
 // its lines can show.)
@@ -402,3 +549,4 @@ TEST(WrappedLabelWork, AHugeTextShowsItsFirstLinesAndAnEllipsis)
 
 } // namespace
 } // namespace halvoren
+

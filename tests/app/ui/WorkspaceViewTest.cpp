@@ -3,6 +3,7 @@
 // release document, the build number, and checks against a loopback HTTP server.
 #include "ViewsWorkspace.h"
 #include "ui/BannerOverlay.h"
+#include "ui/CommandsPanel.h"
 #include "ui/ComposeBar.h"
 #include "ui/KeyBar.h"
 #include "ui/StatusBars.h"
@@ -13,10 +14,12 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QListWidget>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <limits>
@@ -225,6 +228,17 @@ TEST(WorkspaceView, TitlesShowControlCharactersAsSymbolsOnOneLine)
         EXPECT_FALSE(shown.contains(QChar(0x202E))) << "the override would turn the text after the name";
     }
     EXPECT_EQ(tab.project.path, w.folder.file(QStringLiteral("new\nline\u0001 \u202Egpj.exe"))) << "the folder itself keeps its name";
+    // A quick command's tooltip and the banner of a dropped file that cannot be read.
+    w.model.setCommands({SavedCommand{QStringLiteral("x"), QStringLiteral("echo new\nline\u0001 \u202Egpj.exe")}});
+    CommandsPanel panel(w.model);
+    QTextDocument tip;
+    tip.setHtml(panel.list()->item(0)->toolTip());
+    // Read as the tooltip shows it, whatever points it may mark for breaking its lines.
+    const QString tipText = tip.toPlainText().remove(QChar(0x200B));
+    EXPECT_EQ(tipText.toStdString(), QStringLiteral("echo new\u240Aline\u2401 \uFFFDgpj.exe").toStdString());
+    uploadDroppedFiles(&w.model, &tab, {QUrl::fromLocalFile(w.folder.file(QStringLiteral("new\nline\u0001 \u202Egpj.exe.gone")))});
+    ASSERT_TRUE(waitUntil([&] { return w.model.banner().has_value(); }));
+    EXPECT_EQ(*w.model.banner(), QStringLiteral("Fichier illisible : new\u240Aline\u2401 \uFFFDgpj.exe.gone"));
 }
 
 TEST(WorkspaceView, ComposeBarComesWithATabAndFollowsTheActiveOne)
@@ -326,6 +340,55 @@ TEST(UpdateBar, NotesAreCutAtTwoLinesAndClosingKeepsTheRelease)
     w.update.setAvailable(MacUpdate::Available{"1.4", 58, "Un", QUrl(QStringLiteral("https://dl.invalid/h"))});
     view.updateBar->closeButton->click();
     EXPECT_TRUE(view.updateBar->isHidden() && w.update.dismissed() && w.update.available());
+}
+
+// The notes come from the update server: a word longer than the line goes on over the next
+// one, no character is ever cut in two, and what would act on the text shows as a symbol.
+TEST(UpdateBar, NotesWrapInsideALongWordAndNeverCutACharacter)
+{
+    QFont font;
+    font.setPixelSize(10);
+    const QString emoji = QStringLiteral("\U0001F600");
+    const struct {
+        const char* label;
+        QString notes;
+    } cases[] = {
+        {"a 300-character word", QString(300, u'w')},
+        {"a word after a short one", QStringLiteral("Corrige ") + QString(300, u'x') + QStringLiteral(" fin")},
+        {"emoji at the cut", QStringLiteral("Un\n") + emoji.repeated(200)},
+        {"emoji after a letter", QStringLiteral("a") + emoji.repeated(200)},
+        {"combining marks", QStringLiteral("e\u0301").repeated(300)},
+    };
+    // Just short of eight emoji and a "…": the eighth must go whole.
+    const qreal atEmoji = QFontMetricsF(font).horizontalAdvance(emoji.repeated(8) + u'…') - 0.2;
+    for (const auto& c : cases) {
+        for (const qreal width : {200.0, 201.5, 97.0, atEmoji}) {
+            SCOPED_TRACE(::testing::Message() << c.label << " at " << width);
+            const QStringList lines = clampLines(c.notes, font, width, 2);
+            EXPECT_EQ(lines.size(), 2);
+            const QString flat = QString(c.notes).remove(u'\n');
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const QString& line = lines.at(i);
+                EXPECT_TRUE(line.isValidUtf16()) << "half a character before the end";
+                EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), width) << line.toStdString();
+                // Every line holds whole characters of the notes, the last one and its "…" too.
+                const QString kept = i + 1 == lines.size() ? line.chopped(1) : line;
+                EXPECT_TRUE(i + 1 < lines.size() || line.endsWith(u'…')) << line.toStdString();
+                EXPECT_FALSE(i == 0 && kept.isEmpty()) << "nothing of the text before the cut";
+                EXPECT_TRUE(flat.contains(kept)) << line.toStdString();
+                if (c.notes.contains(QChar(0x0301)) && !kept.isEmpty()) {
+                    EXPECT_TRUE(kept.back().isMark() && !kept.front().isMark()) << "a letter parted from its mark";
+                }
+            }
+        }
+    }
+    // Paragraphs stay lines; a control character or a direction override is a symbol.
+    EXPECT_EQ(clampLines(QStringLiteral("a\u202Eb\tc\nd"), font, 400, 2), (QStringList{QStringLiteral("a\uFFFDb\u2409c"), QStringLiteral("d")}));
+    EXPECT_EQ(clampLines(QStringLiteral("Un\r\nDeux\r"), font, 400, 2), (QStringList{QStringLiteral("Un"), QStringLiteral("Deux\u240D")}));
+    PaneWorkspace w;
+    WorkspaceView view(w.model, w.update);
+    w.update.setAvailable(MacUpdate::Available{"1.4", 58, "\u202Esetadpu", QUrl(QStringLiteral("https://dl.invalid/h"))});
+    EXPECT_EQ(view.updateBar->notesLabel->text(), QStringLiteral("\uFFFDsetadpu"));
 }
 
 TEST(UpdateDocument, OnlyANumericBuildAndAValidAddressMakeARelease)

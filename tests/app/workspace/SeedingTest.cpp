@@ -409,7 +409,7 @@ TEST(Seeding, TabsNotMadeMessageNamesAFewAsPlainText)
         {QStringList(5000, QStringLiteral("x")),
          subject + QStringLiteral(" n'a pas pu rouvrir les onglets « x », « x », « x » et 4997 autres") + tail},
         {{QString(100000, u'n')},
-         subject + QStringLiteral(" n'a pas pu rouvrir l'onglet « ") + QString(19, u'n') + QChar(0x2026) + QString(40, u'n')
+         subject + QStringLiteral(" n'a pas pu rouvrir l'onglet « ") + QString(13, u'n') + QChar(0x2026) + QString(26, u'n')
              + QStringLiteral(" » (tmux n'a pas pu créer sa session) : rouvrez son projet depuis la barre latérale.")},
     };
     for (const auto& c : cases)
