@@ -251,8 +251,10 @@ QList<MacProfile> unconnectedProfiles(const MacModel& model)
 
 QString installKeyBanner(const ShellResult<int>& result)
 {
+    // ssh's own diagnostic is the host's text, of any length and holding anything: quoted as
+    // every banner quotes a host's message.
     if (!result)
-        return result.error().message;
+        return bannerQuote(result.error().message, bannerReasonColumns);
     return QString::number(result.value())
         + QStringLiteral(" clé(s) installée(s) : plus de mot de passe à la prochaine connexion.");
 }

@@ -399,6 +399,15 @@ TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyB
     // The banners after installing the key on a server.
     EXPECT_EQ(installKeyBanner(2), QStringLiteral("2 clé(s) installée(s) : plus de mot de passe à la prochaine connexion."));
     EXPECT_EQ(installKeyBanner(ShellError{QStringLiteral("Aucune clé")}), QStringLiteral("Aucune clé"));
+    // ssh's diagnostic is the host's text: shown on one line, its middle cut when it is long.
+    const QString diagnostic = QStringLiteral("Permission denied \u202Eyekcilbup\n") + QString(300, u'x')
+        + QStringLiteral(" (publickey,password).");
+    const QString shown = installKeyBanner(ShellError{diagnostic});
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Permission denied \uFFFDyekcilbup"))) << qPrintable(shown);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("x (publickey,password)."))) << qPrintable(shown);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << qPrintable(shown);
+    EXPECT_FALSE(shown.contains(u'\n'));
+    EXPECT_LE(shown.size(), bannerReasonColumns);
 }
 
 TEST(SidebarView, PickerFollowsOnlyPickerRequestsAndClosesWhenDone)
