@@ -414,6 +414,11 @@ const QuotingBanner quotingBanners[] = {
          return uploadFailedMessage(QStringLiteral("mkdir: cannot create directory '/srv/") + name + u'/' + name
                                     + QStringLiteral("/Upload': Permission denied"));
      }},
+    {"key not installed",
+     [](MacModel&, const QString& name) {
+         return installKeyBanner(ShellError{QStringLiteral("ssh: Could not resolve hostname ") + name
+                                            + QStringLiteral(": Name or service not known")});
+     }},
 };
 
 // In the smallest window, a banner naming the longest name still reads to its last word: the

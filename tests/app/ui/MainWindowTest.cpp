@@ -567,6 +567,13 @@ struct BannerOverTerminal : test::PaneWorkspace, testing::Test {
         settle();
     }
     const BannerOverlay& banner() const { return *view->workspaceView->banner; }
+    // The banner set and seen in the window's pixels.
+    void showBanner(const QString& text)
+    {
+        model.setBanner(text);
+        settle();
+        ASSERT_TRUE(bannerShown(*view, banner()));
+    }
     // The tab made active and started; true once the window shows the shell's prompt.
     bool openWithPrompt(MacTab& tab)
     {
@@ -578,9 +585,7 @@ struct BannerOverTerminal : test::PaneWorkspace, testing::Test {
 
 TEST_F(BannerOverTerminal, StaysInTheWindowWhenATabOpensUnderItAndShowsItsPrompt)
 {
-    model.setBanner(QStringLiteral("Dossier introuvable : /srv/ailleurs"));
-    settle();
-    ASSERT_TRUE(bannerShown(*view, banner()));
+    ASSERT_NO_FATAL_FAILURE(showBanner(QStringLiteral("Dossier introuvable : /srv/ailleurs")));
     MacTab& tab = add(local(), QStringLiteral("prompt"));
     model.activate(tab);
     settle();
@@ -612,9 +617,7 @@ TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalUnderItIsCleared)
     ASSERT_TRUE(startWith(tab, QStringLiteral("seq 1 200")));
     const int row = 3;
     ASSERT_TRUE(waitUntil([&] { return textShownInRow(*view, *tab.terminal, row); }));
-    model.setBanner(QStringLiteral("Fichier illisible : notes.txt"));
-    settle();
-    ASSERT_TRUE(bannerShown(*view, banner()));
+    ASSERT_NO_FATAL_FAILURE(showBanner(QStringLiteral("Fichier illisible : notes.txt")));
     tab.terminal->send(std::string_view("clear; printf 'clea%s\\n' red\r"));
     ASSERT_TRUE(waitUntil([&] {
         return output.value(&tab).contains(QStringLiteral("cleared")) && !textShownInRow(*view, *tab.terminal, row);
@@ -629,10 +632,8 @@ TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalsFindBarMoves)
 {
     MacTab& tab = add(local(), QStringLiteral("find"));
     ASSERT_TRUE(openWithPrompt(tab));
-    model.setBanner(QStringLiteral("Fichier illisible : notes.txt"));
     tab.terminal->showFindBar(false);
-    settle();
-    ASSERT_TRUE(bannerShown(*view, banner()));
+    ASSERT_NO_FATAL_FAILURE(showBanner(QStringLiteral("Fichier illisible : notes.txt")));
     const QWidget& bar = *tab.terminal->findBar;
     const QPoint before = bar.pos();
     Q_EMIT AppBus::shared().toggleSidebar();
