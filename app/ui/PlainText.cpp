@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace halvoren {
 
@@ -310,17 +309,13 @@ int WrappedLabel::naturalWidth() const
     // and send its last word to a second one.
     QTextLayout layout(whole, font());
     QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
     option.setTextDirection(readingDirection(whole));
     layout.setTextOption(option);
     layout.beginLayout();
-    QTextLine line = layout.createLine();
-    qreal width = 0;
-    if (line.isValid()) {
-        line.setLineWidth(std::numeric_limits<int>::max() / 256);
-        width = line.naturalTextWidth();
-    }
+    // A line given no width takes the whole text.
+    const QTextLine line = layout.createLine();
     layout.endLayout();
+    const qreal width = line.isValid() ? line.naturalTextWidth() : 0;
     return int(std::ceil(width)) + margins.left() + margins.right() + 2 * std::max(margin(), 0);
 }
 
