@@ -197,12 +197,12 @@ void ConnectSheet::showEvent(QShowEvent* event)
 
 namespace {
 
-Task<> askKeychain(QPointer<ConnectSheet> sheet, SecretStore& secrets, std::function<void(ConnectSheet&)> missing)
+Task<> askKeychain(QPointer<ConnectSheet> sheet, SecretStore& secrets, std::function<void(ConnectSheet&, bool)> answered)
 {
     QCoro::Task<bool> asking = secrets.serviceAvailable();
     const bool available = co_await std::move(asking);
-    if (!available && sheet)
-        missing(*sheet);
+    if (sheet)
+        answered(*sheet, available);
 }
 
 } // namespace
@@ -214,7 +214,10 @@ void ConnectSheet::checkKeychain()
     keychainChecked = true;
     SecretStore& secrets = keychain != nullptr ? *keychain : SecretStore::standard();
     // Ticked, the box would promise a password kept where nothing can keep it.
-    askKeychain(QPointer<ConnectSheet>(this), secrets, [](ConnectSheet& sheet) {
+    askKeychain(QPointer<ConnectSheet>(this), secrets, [](ConnectSheet& sheet, bool available) {
+        sheet.keychainAnswer = available;
+        if (available)
+            return;
         sheet.rememberToggle->setChecked(false);
         sheet.rememberToggle->setEnabled(false);
         sheet.keychainMissingLabel->show();

@@ -73,6 +73,8 @@ public:
     // The failure message, once the attempt has failed.
     const std::optional<QString>& failed() const { return failure; }
     bool remember() const;
+    // Whether a keychain can keep the password, once it has answered.
+    std::optional<bool> keychainAvailable() const { return keychainAnswer; }
     static inline const QString noKeychainMessage =
         QStringLiteral("Aucun trousseau disponible : le mot de passe ne sera pas mémorisé.");
     BootTerminal* terminal() const { return bootTerminal; }
@@ -97,6 +99,7 @@ private:
     std::optional<QString> failure;
     bool reported = false;
     bool keychainChecked = false;
+    std::optional<bool> keychainAnswer;
     QLabel* keychainMissingLabel = nullptr;
     BootTerminal* bootTerminal = nullptr;
     QLabel* failureLabel = nullptr;
