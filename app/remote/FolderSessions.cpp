@@ -348,6 +348,16 @@ namespace {
 // honours, is unset: the listings would read that file instead (and where it cannot be, nothing
 // is read).
 //
+// The login profile may have made a variable of the guards read-only, and dash, zsh and mksh
+// stop the whole script at an assignment to it (bash goes on without it). Every assignment is
+// tried in a subshell first. With every transport shut nothing can be fetched, whichever git
+// honours the lazy-fetch switch, so that one may stay as the profile left it; where transports
+// cannot be shut, no folder's state is read (clean), and each still gets its branch.
+//
+// The file-system monitor is turned off with an empty value, never with "false": before 2.36
+// the setting is the path of a program, and git would run "false" from the work tree, through
+// a PATH whose relative entries (an empty one, ".", "bin") then name the repository's files.
+//
 // The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
 // whole when the temporary folder is full or unusable, and it splits no word: zsh does not
@@ -355,7 +365,13 @@ namespace {
 // decide, is read a line at a time by `read`, which keeps the repository's names up to their
 // bound; those are then walked by taking the text up to the first line feed off the front,
 // which is quadratic in the list's length, hence the bound.
-constexpr char gitProbePrelude[] = R"hv(export GIT_NO_LAZY_FETCH=1 GIT_ALLOW_PROTOCOL=none
+constexpr char gitProbePrelude[] = R"hv(# Read-only variables stop most shells at an assignment: each is tried in a subshell first.
+(export GIT_ALLOW_PROTOCOL=none) 2>/dev/null && export GIT_ALLOW_PROTOCOL=none
+(export GIT_NO_LAZY_FETCH=1) 2>/dev/null && export GIT_NO_LAZY_FETCH=1
+__hv_shut=
+if [ "${GIT_ALLOW_PROTOCOL-}" = none ] && (export GIT_ALLOW_PROTOCOL) 2>/dev/null; then
+  export GIT_ALLOW_PROTOCOL; __hv_shut=1
+fi
 __hv_env=
 __hv_scoped=
 case $(git version 2>/dev/null) in
@@ -435,8 +451,9 @@ __hv_filters_by_file() {
 # Sets d to 1 when the work tree of "$1" has changes.
 __hv_dirty() {
   d=; __hv_p=$1; __hv_e=; __hv_q=$__hv_nl
+  [ -n "$__hv_shut" ] || return 0
   __hv_filters "$__hv_p" || return 0
-  set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=false
+  set -- --no-optional-locks -c core.hooksPath=/dev/null -c core.fsmonitor=
   while [ -n "$__hv_f" ]; do
     __hv_k=${__hv_f%%"$__hv_nl"*}; __hv_f=${__hv_f#*"$__hv_nl"}
     [ -n "$__hv_k" ] || continue

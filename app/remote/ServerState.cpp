@@ -22,10 +22,12 @@ QString marked(const char* marker, const QString& nonce)
 }
 
 // Passes whole lines on while they fit in `bytes`; past that prints the cut marker instead
-// and exits with rowsCutStatus, so the script knows. Bytes, whatever the host's locale.
+// and exits with rowsCutStatus, so the script knows. Bytes, whatever the host's locale: the
+// locale is given through `env`, which a variable the login profile made read-only does not
+// stop, where most shells would refuse to run the command at all.
 QString boundedRows(qsizetype bytes, const QString& nonce)
 {
-    return QStringLiteral("LC_ALL=C awk -v m=%1 -v c='%2' '{ n += length($0) + 1; if (n > m) { print c; exit %3 } print }'")
+    return QStringLiteral("env LC_ALL=C awk -v m=%1 -v c='%2' '{ n += length($0) + 1; if (n > m) { print c; exit %3 } print }'")
         .arg(bytes)
         .arg(marked(rowsCutMarker, nonce))
         .arg(rowsCutStatus);

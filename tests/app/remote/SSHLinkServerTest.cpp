@@ -8,6 +8,7 @@
 #include "RunSync.h"
 #include "SshServer.h"
 #include "../support/HostileRepositories.h"
+#include "../support/OlderGits.h"
 #include "../support/Poll.h"
 #include "../support/TempFolder.h"
 
@@ -348,6 +349,57 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
     ASSERT_TRUE(plain);
     for (const test::HostileRepository& repository : test::hostileRepositories)
         EXPECT_EQ(test::wordsMissing(repository, plain.value().toUtf8()).join(u' ').toStdString(), "") << repository.name;
+    QFile::remove(profile);
+    QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));
+    runSync(link.closeMaster());
+}
+
+// The same over ssh with the older gits a server may run, each first on the account's PATH
+// after a relative entry, which programs git starts look up from inside the work tree: nothing
+// of the repositories runs, and each folder gets its branch and state. With a transport list
+// the profile made read-only, which bash goes on without, no state is read and nothing of a
+// partial clone runs either, though these gits ignore the lazy-fetch switch.
+TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
+{
+    HV_REQUIRE_OLDER_GITS(gits);
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    // Beside the other hostile repositories this suite's server may already hold.
+    const QString root = server->remoteHome() + QStringLiteral("/hostile-older");
+    const QString ran = server->remoteHome() + QStringLiteral("/hostile-older-ran");
+    const ShellResult<QString> made = runSync(link.runScript(test::hostileRepositoriesScript(root, ran), 120));
+    ASSERT_TRUE(made) << made.error().message.toStdString();
+    ASSERT_EQ(made.value(), test::hostileRepositoriesMade());
+    const QString profile = server->remoteHome() + QStringLiteral("/.bash_profile");
+    const auto probe = [&](const QByteArray& profileText, const QMap<QString, GitInfo>& expected, const QString& version) {
+        ASSERT_TRUE(test::writeAll(profile, "set -o pipefail\n" + profileText));
+        const ShellResult<QString> probed = runSync(link.runScript(gitProbeScript(test::hostileRepositoryPaths(root)), 40));
+        ASSERT_TRUE(probed) << probed.error().message.toStdString();
+        test::expectProbe(parseGitProbe(probed.value()), expected);
+        const ShellResult<QString> log =
+            runSync(link.runScript(QStringLiteral("git version\ncat ") + shellQuote(ran) + QStringLiteral(" 2>/dev/null\nrm -f ") +
+                                       shellQuote(ran) + QStringLiteral("\ntrue\n"),
+                                   25));
+        ASSERT_TRUE(log);
+        EXPECT_EQ(log.value().toStdString(), "git version " + version.toStdString() + "\n") << "commands of the repositories ran";
+    };
+    for (const test::OlderGit& git : *gits) {
+        // A copy the account may run, wherever the tests found the release.
+        const QString folder = server->remoteHome() + QStringLiteral("/git-") + git.version;
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QFile::copy(git.folder + QStringLiteral("/git"), folder + QStringLiteral("/git")));
+        ASSERT_TRUE(QFile::setPermissions(folder + QStringLiteral("/git"), QFile::ReadOwner | QFile::ExeOwner |
+                                                                                QFile::ReadOther | QFile::ExeOther));
+        for (const QString& path : test::relativePaths(shellQuote(folder))) {
+            SCOPED_TRACE(git.version.toStdString() + " PATH=" + path.toStdString());
+            probe("PATH=" + path.toUtf8() + "; export PATH\n", test::hostileRepositoriesState(root, {}, git.minor), git.version);
+        }
+        SCOPED_TRACE(git.version.toStdString() + " read-only transports");
+        probe("PATH=" + shellQuote(folder).toUtf8() + ":\"$PATH\"; export PATH\n"
+              "export GIT_ALLOW_PROTOCOL=https:ssh; readonly GIT_ALLOW_PROTOCOL\n",
+              test::hostileRepositoriesState(root, {}, git.minor, false), git.version);
+    }
     QFile::remove(profile);
     QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));
     runSync(link.closeMaster());

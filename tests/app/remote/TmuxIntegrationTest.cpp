@@ -10,6 +10,7 @@
 #include "remote/TmuxCommands.h"
 #include "RunSync.h"
 #include "../support/HostileRepositories.h"
+#include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
 
 #include <QDateTime>
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iostream>
 #include <map>
 #include <signal.h>
 #include <sys/stat.h>
@@ -446,36 +448,50 @@ const LoginShell loginShells[] = {
     {"dash", ".profile", "TMPDIR=/proc; export TMPDIR\n"},
 };
 
-// Repositories whose own settings name commands that git would run to tell the state of their
-// work tree (see HostileRepositories.h). The probe runs none of them and still gives each
-// branch, and the state wherever git can tell it, under each login shell; the user's own
-// settings stay in force.
-TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
-{
-    QStringList programs;
-    for (const LoginShell& login : loginShells) {
-        programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
-        if (programs.back().isEmpty())
-            GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
+// The hostile repositories (see HostileRepositories.h), made once for a test, probed under
+// the login shells with profiles of the test's choosing.
+class HostileGitProbe : public HostScripts {
+protected:
+    void SetUp() override
+    {
+        HostScripts::SetUp();
+        for (const LoginShell& login : loginShells) {
+            programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+            if (programs.back().isEmpty())
+                GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
+        }
+        shell.set("SHELL", programs.front());
+        // zsh reads its profile from the test's home, not from the user's own folder.
+        shell.set("ZDOTDIR", tmux.home());
+        ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
     }
-    const QString root = folder(QStringLiteral("projets"));
-    const QString ran = tmux.file(QStringLiteral("ran"));
-    test::EnvironmentOverride shell("SHELL", programs.front());
-    // zsh reads its profile from the test's home, not from the user's own folder.
-    shell.set("ZDOTDIR", tmux.home());
-    ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
-
-    for (qsizetype i = 0; i < programs.size(); ++i) {
-        const LoginShell& login = loginShells[i];
-        SCOPED_TRACE(login.program);
+    // Probes every repository under the `index`th login shell, its profile holding its usual
+    // text and then `more`; nothing of the repositories may run.
+    void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected)
+    {
+        const LoginShell& login = loginShells[index];
         const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
-        ASSERT_TRUE(test::writeAll(profile, login.profileText));
-        shell.set("SHELL", programs.at(i));
-        test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)),
-                          test::hostileRepositoriesState(root));
+        ASSERT_TRUE(test::writeAll(profile, login.profileText + more.toUtf8()));
+        shell.set("SHELL", programs.at(index));
+        test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
         EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
         QFile::remove(ran);
         QFile::remove(profile);
+    }
+    QStringList programs;
+    const QString root = folder(QStringLiteral("projets"));
+    const QString ran = tmux.file(QStringLiteral("ran"));
+    test::EnvironmentOverride shell;
+};
+
+// Repositories whose own settings name commands that git would run to tell the state of their
+// work tree. The probe runs none of them and still gives each branch, and the state wherever
+// git can tell it, under each login shell; the user's own settings stay in force.
+TEST_F(HostileGitProbe, RunsNoCommandTheRepositoryNames)
+{
+    for (qsizetype i = 0; i < programs.size(); ++i) {
+        SCOPED_TRACE(loginShells[i].program);
+        probe(i, QString(), test::hostileRepositoriesState(root));
     }
 
     // The same repositories read by a plain status do run their commands.
@@ -483,6 +499,93 @@ TEST_F(HostScripts, GitProbeRunsNoCommandTheRepositoryNames)
     const QByteArray log = test::readAll(ran);
     for (const test::HostileRepository& repository : test::hostileRepositories)
         EXPECT_EQ(test::wordsMissing(repository, log).join(u' ').toStdString(), "") << repository.name << ": " << log.toStdString();
+}
+
+// Real older gits run what a current git does not: before 2.36 the file-system monitor's
+// setting is the path of a program, which git looks up through PATH from inside the work tree,
+// where a relative entry finds the repository's own files. With each older git first on PATH
+// after such an entry, under each login shell, the probe runs nothing of the repositories and
+// gives each its branch and state (before 2.31 a filter named with "=" cannot be emptied, and
+// that folder reads clean).
+TEST_F(HostileGitProbe, RunsNothingWithAnOlderGitAndARelativePath)
+{
+    HV_REQUIRE_OLDER_GITS(gits);
+    for (const test::OlderGit& git : *gits) {
+        for (const QString& path : test::relativePaths(shellQuote(git.folder))) {
+            const QString more = QStringLiteral("PATH=") + path + QStringLiteral("; export PATH\n");
+            for (qsizetype i = 0; i < programs.size(); ++i) {
+                SCOPED_TRACE(git.version.toStdString() + " " + loginShells[i].program + " PATH=" + path.toStdString());
+                probe(i, more + QStringLiteral("git version > ") + shellQuote(tmux.file(QStringLiteral("version"))) + u'\n',
+                      test::hostileRepositoriesState(root, {}, git.minor));
+                EXPECT_EQ(test::readAll(tmux.file(QStringLiteral("version"))).trimmed(), "git version " + git.version.toUtf8());
+            }
+        }
+    }
+}
+
+// A login profile may make a variable the probe sets read-only, and dash, zsh and mksh stop a
+// script at an assignment to one. The probe goes on under every shell. With the transports it
+// shuts left open (read-only with a list of the profile's, or unset), no folder's state is
+// read, so nothing of a partial clone runs even with a git that ignores the lazy-fetch switch
+// (the older gits, under bash, which went on without the guard); each folder still gets its
+// branch. With the transports already shut, or only the lazy-fetch switch read-only, the
+// state is read as ever.
+TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpen)
+{
+    // Under bash, every older git there is besides this computer's.
+    std::string why;
+    bool unset = false;
+    QList<test::OlderGit> gits{test::OlderGit{}};
+    if (const auto older = test::olderGits(why, unset))
+        gits << *older;
+    const struct {
+        const char* profile;
+        bool readable;
+    } profiles[] = {
+        {"export GIT_ALLOW_PROTOCOL=https:ssh; readonly GIT_ALLOW_PROTOCOL\n", false},
+        {"readonly GIT_ALLOW_PROTOCOL\n", false},
+        {"export GIT_ALLOW_PROTOCOL=none; readonly GIT_ALLOW_PROTOCOL\n", true},
+        {"GIT_NO_LAZY_FETCH=0; export GIT_NO_LAZY_FETCH; readonly GIT_NO_LAZY_FETCH\n", true},
+    };
+    for (const auto& row : profiles) {
+        for (qsizetype i = 0; i < programs.size(); ++i) {
+            for (const test::OlderGit& git : gits) {
+                if (!git.folder.isEmpty() && QLatin1String(loginShells[i].program) != QLatin1String("bash"))
+                    continue;
+                SCOPED_TRACE(std::string(row.profile) + loginShells[i].program + " " + git.version.toStdString());
+                const QString path = git.folder.isEmpty() ? QString()
+                                                          : QStringLiteral("PATH=") + shellQuote(git.folder) +
+                                                                QStringLiteral(":\"$PATH\"; export PATH\n");
+                probe(i, path + QLatin1String(row.profile),
+                      test::hostileRepositoriesState(root, {}, git.folder.isEmpty() ? 1000 : git.minor, row.readable));
+            }
+        }
+    }
+    if (unset)
+        std::cout << why << '\n';
+}
+
+// A locale the login profile made read-only: the listing's row filter still runs in bytes
+// under every shell (most would refuse to run a command that assigns it), and its rows count.
+TEST_F(HostScripts, ListingReadsItsRowsWithAReadOnlyLocale)
+{
+    const QString web = folder(QStringLiteral("web"));
+    const QString session = tmuxSessionName(web);
+    run(tmuxSessionScript(session, QStringLiteral("Web"), web, 1) + QStringLiteral("true\n"));
+    test::EnvironmentOverride shell("ZDOTDIR", tmux.home());
+    for (const LoginShell& login : loginShells) {
+        SCOPED_TRACE(login.program);
+        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+        if (program.isEmpty())
+            GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
+        const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
+        ASSERT_TRUE(test::writeAll(profile, login.profileText + QByteArray("LC_ALL=C.UTF-8; export LC_ALL; readonly LC_ALL\n")));
+        shell.set("SHELL", program);
+        const ServerState state = listing();
+        EXPECT_EQ(state.rowsFailed, std::nullopt);
+        EXPECT_EQ(state.open.size() == 1 ? state.open.at(0).session : QString(), session);
+        QFile::remove(profile);
+    }
 }
 
 // Older gits, played by a wrapper first on the PATH that gives the version asked and passes

@@ -38,6 +38,9 @@ struct HostileRepository {
     // What a plain status appends to `$ran`, words separated by blanks; empty for a
     // repository that names nothing.
     const char* words;
+    // The minor release of git 2 from which the state is read; below it the folder reads
+    // clean (0: every release).
+    int readFrom = 0;
 };
 
 // A partial clone of the server without any tree, whose index and files are the commit's: git
@@ -54,6 +57,12 @@ struct HostileRepository {
     "git config -f .git/evil.cfg filter.hc.clean \"echo " word " >> $ran; cat\" && "                                   \
     "git config -f .git/evil.cfg filter.hc.process \"echo " word " >> $ran\" && "                                      \
     "git config -f .git/evil.cfg filter.hc.required true && "
+
+// A committed program named `false` at `path` in the work tree, which appends `word` to
+// `$ran`: a git that runs "false" through a PATH with relative entries finds it there.
+#define HV_FALSE_PROGRAM(path, word)                                                                                  \
+    "mkdir -p \"$(dirname " path ")\" && printf '#!/bin/sh\\necho " word " >> \"%s\"\\n' \"$ran\" > " path " && "           \
+    "chmod +x " path " && git add . && commit -m s"
 
 // The user's own settings on the host, in its global file: a filter that reads text as upper
 // case, which a repository may name.
@@ -91,7 +100,7 @@ inline const HostileRepository hostileRepositories[] = {
      "git add . && commit -m s && git config filter.x=y.clean \"echo equals >> $ran; cat\" && "
      "git config filter.x=y.process \"echo equals >> $ran\" && git config filter.x=y.required true && "
      "echo DATA > a.txt && touch -d 2001-01-01 a.txt",
-     "main", true, "equals"},
+     "main", true, "equals", 31},
     // A second work tree of a repository whose filter is set for them all: git refuses to list
     // per-worktree settings there, which it does not read either.
     {"linked",
@@ -190,6 +199,14 @@ inline const HostileRepository hostileRepositories[] = {
      "git -C lazy config remote.origin.url ssh://example.invalid/x && "
      "git -C lazy config core.sshCommand \"echo lazy-fetch >> $ran; false\"",
      "main", true, "kit-monitor kit-filter kit-index-change lazy-fetch"},
+    // Programs named as the file-system monitor's off value once was, where relative entries
+    // of PATH (empty, "." or "./bin", and a quoted "~/bin", which git does not expand) look.
+    // A plain status runs none of them.
+    {"false-root", "git init -q -b main false-root && cd false-root && " HV_FALSE_PROGRAM("false", "false-root"), "main", false, ""},
+    {"false-bin",
+     "git init -q -b main false-bin && cd false-bin && " HV_FALSE_PROGRAM("bin/false", "false-bin") " && "
+     HV_FALSE_PROGRAM("'~/bin/false'", "false-tilde"),
+     "main", false, ""},
     // Long enough a status that git is still writing when its reader has seen one character.
     {"busy",
      "git init -q -b main busy && cd busy && commit --allow-empty -m s && "
@@ -199,6 +216,7 @@ inline const HostileRepository hostileRepositories[] = {
 
 #undef HV_LAZY_CLONE
 #undef HV_INCLUDED_FILTER
+#undef HV_FALSE_PROGRAM
 
 // Whether the repository is among `names` (all of them when `names` is empty).
 inline bool hostileRepositoryChosen(const HostileRepository& repository, const QStringList& names)
@@ -247,14 +265,18 @@ inline QStringList hostileRepositoryPaths(const QString& root, const QStringList
     return paths;
 }
 
-// What the probe must give for each: its branch, and its state where git can tell it.
-inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root, const QStringList& names = {})
+// What the probe must give for each: its branch, and its state where git can tell it: with the
+// git 2 of minor release `gitMinor`, and where no state can be read at all (`readable`
+// false), every folder reads clean.
+inline QMap<QString, GitInfo> hostileRepositoriesState(const QString& root, const QStringList& names = {},
+                                                       int gitMinor = 1000, bool readable = true)
 {
     QMap<QString, GitInfo> state;
     for (const HostileRepository& repository : hostileRepositories)
         if (hostileRepositoryChosen(repository, names))
             state.insert(root + u'/' + QLatin1String(repository.name),
-                         GitInfo{QLatin1String(repository.branch), repository.dirty});
+                         GitInfo{QLatin1String(repository.branch),
+                                 readable && repository.dirty && gitMinor >= repository.readFrom});
     return state;
 }
 

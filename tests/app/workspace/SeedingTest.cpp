@@ -121,7 +121,7 @@ TEST(Seeding, SavedTabsStayUntilAListingShowsTheSeededSessions)
         {"tmux exits 1", {}, tmuxListingAs("exit 1"), true, false, false},
         {"tmux fails every command", {}, tmuxOfAnotherVersion, false, false, false},
         {"a running server that makes no session", {}, tmuxMakingNoSession(), false, false, true},
-        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc")}, QByteArray(), false, true, false},
+        {"no awk", {QStringLiteral("tmux"), QStringLiteral("cat"), QStringLiteral("wc"), QStringLiteral("env")}, QByteArray(), false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
