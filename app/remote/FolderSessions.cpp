@@ -356,7 +356,11 @@ namespace {
 //
 // The file-system monitor is turned off with an empty value, never with "false": before 2.36
 // the setting is the path of a program, and git would run "false" from the work tree, through
-// a PATH whose relative entries (an empty one, ".", "bin") then name the repository's files.
+// a PATH whose relative entries (an empty one, ".", "bin", a quoted "~/bin") then name the
+// repository's files. Other programs git starts are looked up the same way (a git that
+// ignores the lazy-fetch switch starts another git to fetch), so each relative entry is made
+// absolute first, naming the folder this shell itself finds there: its own folder, or the home
+// folder for a "~" (as bash reads it); where that cannot be done, no state is read.
 //
 // The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
@@ -371,6 +375,22 @@ constexpr char gitProbePrelude[] = R"hv(# Read-only variables stop most shells a
 __hv_shut=
 if [ "${GIT_ALLOW_PROTOCOL-}" = none ] && (export GIT_ALLOW_PROTOCOL) 2>/dev/null; then
   export GIT_ALLOW_PROTOCOL; __hv_shut=1
+fi
+# Each relative entry of PATH is made to name the folder this shell finds there.
+__hv_l=${PATH-}; __hv_path=; __hv_rel=
+while [ -n "${PATH+set}" ]; do
+  __hv_k=${__hv_l%%:*}
+  case $__hv_k in
+  /*) ;;
+  '~'|'~'/*) __hv_rel=1; __hv_k=$HOME${__hv_k#'~'} ;;
+  *) __hv_rel=1; __hv_k=$PWD/$__hv_k ;;
+  esac
+  __hv_path=$__hv_path$__hv_k
+  case $__hv_l in *:*) __hv_l=${__hv_l#*:}; __hv_path=$__hv_path: ;; *) break ;; esac
+done
+if [ -n "$__hv_rel" ]; then
+  case $PWD:$HOME in /*:/*) ;; *) __hv_shut= ;; esac
+  if [ -n "$__hv_shut" ] && (export PATH="$__hv_path") 2>/dev/null; then export PATH="$__hv_path"; else __hv_shut=; fi
 fi
 __hv_env=
 __hv_scoped=

@@ -58,11 +58,15 @@ struct HostileRepository {
     "git config -f .git/evil.cfg filter.hc.process \"echo " word " >> $ran\" && "                                      \
     "git config -f .git/evil.cfg filter.hc.required true && "
 
-// A committed program named `false` at `path` in the work tree, which appends `word` to
-// `$ran`: a git that runs "false" through a PATH with relative entries finds it there.
-#define HV_FALSE_PROGRAM(path, word)                                                                                  \
+// A program at `path` in the work tree that appends `word` to `$ran`: a program git starts
+// through a PATH with relative entries is looked for there.
+#define HV_PROGRAM(path, word)                                                                                        \
     "mkdir -p \"$(dirname " path ")\" && printf '#!/bin/sh\\necho " word " >> \"%s\"\\n' \"$ran\" > " path " && "           \
-    "chmod +x " path " && git add . && commit -m s"
+    "chmod +x " path
+// The same for each place a relative entry of PATH may name: the top of the work tree (an
+// empty entry, or "."), "bin" (or "./bin"), and "~/bin" quoted, which git does not expand.
+#define HV_PROGRAMS(name, word)                                                                                       \
+    HV_PROGRAM(name, word "-root") " && " HV_PROGRAM("bin/" name, word "-bin") " && " HV_PROGRAM("'~/bin/" name "'", word "-tilde")
 
 // The user's own settings on the host, in its global file: a filter that reads text as upper
 // case, which a repository may name.
@@ -199,14 +203,16 @@ inline const HostileRepository hostileRepositories[] = {
      "git -C lazy config remote.origin.url ssh://example.invalid/x && "
      "git -C lazy config core.sshCommand \"echo lazy-fetch >> $ran; false\"",
      "main", true, "kit-monitor kit-filter kit-index-change lazy-fetch"},
-    // Programs named as the file-system monitor's off value once was, where relative entries
-    // of PATH (empty, "." or "./bin", and a quoted "~/bin", which git does not expand) look.
-    // A plain status runs none of them.
-    {"false-root", "git init -q -b main false-root && cd false-root && " HV_FALSE_PROGRAM("false", "false-root"), "main", false, ""},
-    {"false-bin",
-     "git init -q -b main false-bin && cd false-bin && " HV_FALSE_PROGRAM("bin/false", "false-bin") " && "
-     HV_FALSE_PROGRAM("'~/bin/false'", "false-tilde"),
-     "main", false, ""},
+    // Programs committed with the names of what git starts: "false", which older gits took the
+    // file-system monitor's off value for, and, in a partial clone missing a tree, "git", which
+    // a git that ignores the lazy-fetch switch starts to fetch it. A plain status runs none of
+    // them (but the fetch's own command).
+    {"false-programs", "git init -q -b main false-programs && cd false-programs && " HV_PROGRAMS("false", "false")
+     " && git add . && commit -m s", "main", false, ""},
+    {"lazy-git",
+     HV_LAZY_CLONE("lazy-git", "ssh://example.invalid/x",
+                   "git config core.sshCommand \"echo lazy-git >> $ran; false\" && " HV_PROGRAMS("git", "git")),
+     "main", false, "lazy-git"},
     // Long enough a status that git is still writing when its reader has seen one character.
     {"busy",
      "git init -q -b main busy && cd busy && commit --allow-empty -m s && "
@@ -216,7 +222,8 @@ inline const HostileRepository hostileRepositories[] = {
 
 #undef HV_LAZY_CLONE
 #undef HV_INCLUDED_FILTER
-#undef HV_FALSE_PROGRAM
+#undef HV_PROGRAMS
+#undef HV_PROGRAM
 
 // Whether the repository is among `names` (all of them when `names` is empty).
 inline bool hostileRepositoryChosen(const HostileRepository& repository, const QStringList& names)
