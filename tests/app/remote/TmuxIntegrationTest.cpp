@@ -525,11 +525,12 @@ TEST_F(HostileGitProbe, RunsNothingWithAnOlderGitAndARelativePath)
 
 // A login profile may make a variable the probe sets read-only, and dash, zsh and mksh stop a
 // script at an assignment to one. The probe goes on under every shell. With the transports it
-// shuts left open (read-only with a list of the profile's, or unset), no folder's state is
-// read, so nothing of a partial clone runs even with a git that ignores the lazy-fetch switch
-// (the older gits, under bash, which went on without the guard); each folder still gets its
-// branch. With the transports already shut, or only the lazy-fetch switch read-only, the
-// state is read as ever.
+// shuts left open (read-only with a list of the profile's, or unset), or a read-only PATH
+// with a relative entry, no folder's state is read, so nothing of a partial clone runs even
+// with a git that ignores the lazy-fetch switch (the older gits, under bash, which went on
+// without the guard); each folder still gets its branch. With the transports already shut,
+// only the lazy-fetch switch read-only, or a read-only PATH of absolute entries, the state is
+// read as ever.
 TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpen)
 {
     // Under bash, every older git there is besides this computer's.
@@ -546,6 +547,9 @@ TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpe
         {"readonly GIT_ALLOW_PROTOCOL\n", false},
         {"export GIT_ALLOW_PROTOCOL=none; readonly GIT_ALLOW_PROTOCOL\n", true},
         {"GIT_NO_LAZY_FETCH=0; export GIT_NO_LAZY_FETCH; readonly GIT_NO_LAZY_FETCH\n", true},
+        // A PATH whose relative entries cannot be made absolute.
+        {"PATH=:\"$PATH\"; readonly PATH\n", false},
+        {"readonly PATH\n", true},
     };
     for (const auto& row : profiles) {
         for (qsizetype i = 0; i < programs.size(); ++i) {
