@@ -407,9 +407,11 @@ TEST(PlainText, ALongNameInATooltipWrapsWithinTheScreenAndReadsWhole)
 
 TEST(PlainText, HelpersKeepTheTextAsTyped)
 {
-    for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
+    // Markup and entities read as typed, not as what they stand for.
+    for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("R&amp;D"), QStringLiteral("&lt;b&gt;"),
+                                 QStringLiteral("a&nbsp;b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
                                  QStringLiteral("plain"), QStringLiteral("  deux\n\n  lignes\t!  ")}) {
-        EXPECT_EQ(drawnToolTip(plainToolTip(typed)), typed);
+        EXPECT_EQ(drawnToolTip(plainToolTip(typed)).toStdString(), typed.toStdString());
         QLabel* label = plainLabel(typed, nullptr);
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
         delete label;
