@@ -4,14 +4,17 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
+#include <QScreen>
 #include <QStyle>
-#include <QTextBoundaryFinder>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace halvoren {
 
@@ -25,40 +28,40 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
 
 namespace {
 
-// A word up to this many characters fits any tooltip's line: it wraps whole.
-constexpr qsizetype longestWholeWord = 24;
-constexpr QChar breakOpportunity(char16_t(0x200B));
+// A tooltip's lines are at most this many average characters of its font: a long text reads in
+// lines of a length that reads easily, not from one edge of a wide screen to the other.
+constexpr int toolTipColumns = 80;
+// What a tooltip keeps clear of the screen's edges, its frame and margins included.
+constexpr int toolTipScreenMargin = 48;
+// The most lines when no screen tells how many it holds.
+constexpr int toolTipLinesWithoutScreen = 40;
 
-// `text` with a zero-width space between the characters of each word longer than
-// `longestWholeWord` (a word running from one place a line may break to the next: a space, a
-// slash, a hyphen): rich text wraps only at such places, and a name without any, wider than the
-// tooltip, would run past the screen's edge. The breaks go between grapheme clusters only, so
-// no letter loses its marks, no emoji its modifiers, no pair its half.
-QString breakableWords(const QString& text)
+// The room a tooltip's text has on every screen, in the tooltip's font.
+struct ToolTipRoom {
+    qreal width = 0, height = 0;
+};
+
+ToolTipRoom toolTipRoom(const QFontMetricsF& metrics)
 {
-    QString out;
-    out.reserve(text.size());
-    QTextBoundaryFinder words(QTextBoundaryFinder::Line, text);
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    for (qsizetype end = words.toNextBoundary(); end > start; start = end, end = words.toNextBoundary()) {
-        QList<qsizetype> inside;
-        clusters.setPosition(start);
-        for (qsizetype at = clusters.toNextBoundary(); at > start && at < end; at = clusters.toNextBoundary())
-            inside.append(at);
-        if (inside.size() < longestWholeWord) {
-            out += QStringView(text).mid(start, end - start);
-            continue;
-        }
-        qsizetype from = start;
-        for (const qsizetype at : std::as_const(inside)) {
-            out += QStringView(text).mid(from, at - from);
-            out += breakOpportunity;
-            from = at;
-        }
-        out += QStringView(text).mid(from, end - from);
+    ToolTipRoom room{toolTipColumns * metrics.averageCharWidth(), toolTipLinesWithoutScreen * metrics.lineSpacing()};
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (!screens.isEmpty())
+        room.height = std::numeric_limits<qreal>::max();
+    // The narrowest and the shortest screen: the tooltip may show on any of them.
+    for (const QScreen* screen : screens) {
+        const QRect available = screen->availableGeometry();
+        room.width = std::min(room.width, qreal(available.width() - toolTipScreenMargin));
+        room.height = std::min(room.height, qreal(available.height() - toolTipScreenMargin));
     }
-    return out;
+    room.width = std::max(room.width, 1.0);
+    room.height = std::max(room.height, metrics.lineSpacing());
+    return room;
+}
+
+// Where a line of text ends whatever its width: a tooltip shows each as a line break.
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
 }
 
 } // namespace
@@ -67,11 +70,62 @@ QString plainToolTip(const QString& text)
 {
     if (text.isEmpty())
         return text;
-    // Spaces and line breaks kept, lines wrapped at the tooltip's width; escaped, so no markup
-    // of the text is read.
-    QString escaped = breakableWords(text).toHtmlEscaped();
-    escaped.replace(u'\n', QStringLiteral("<br>"));
-    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + escaped + QStringLiteral("</p>");
+    // Qt wraps a tooltip of rich text to a narrow column of its own choosing, whatever room the
+    // screen has. So the lines are made here, at the width a tooltip may take, between words
+    // where they can break and between clusters inside a word too long for a line, and shown as
+    // they are, never wrapped again: the tooltip is as wide as its longest line.
+    const QFont font = QToolTip::font();
+    const QFontMetricsF metrics(font);
+    const ToolTipRoom room = toolTipRoom(metrics);
+    // No character drawn is narrower than a pixel but those of no width at all: the lines that
+    // fit on a screen show no more than a pixel's worth of characters each, and the rest of a
+    // huge text is never laid out.
+    const qsizetype most = (qsizetype(room.height / metrics.lineSpacing()) + 1) * (qsizetype(room.width) + 1);
+    QString whole = text;
+    bool more = false;
+    if (whole.size() > most) {
+        whole.truncate(most);
+        if (whole.back().isHighSurrogate())
+            whole.chop(1);
+        more = true;
+    }
+    QStringList lines;
+    qreal used = 0;
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    for (qsizetype start = 0; start <= whole.size();) {
+        qsizetype end = start;
+        while (end < whole.size() && !isLineBreak(whole.at(end)))
+            ++end;
+        const QString paragraph = whole.mid(start, end - start);
+        start = end + 1;
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(room.width);
+            used += line.height();
+            if (used > room.height)
+                break;
+            // A break between words leaves their spaces at the end of the line, where they stay.
+            lines << paragraph.mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+        if (used > room.height) {
+            more = true;
+            break;
+        }
+    }
+    if (more) {
+        // Taller than a screen: the last line that fits says that text follows.
+        if (lines.isEmpty())
+            lines << QString();
+        lines.back() = elidedAtEnd(lines.back() + u'…', QFontMetrics(font), int(room.width));
+    }
+    // Escaped, so no markup of the text is read; spaces, tabs and line breaks kept as they are.
+    for (QString& line : lines)
+        line = line.toHtmlEscaped();
+    return QStringLiteral("<p style=\"white-space:pre\">") + lines.join(QStringLiteral("<br>")) + QStringLiteral("</p>");
 }
 
 QString plainWindowTitle(const QString& text)

@@ -22,6 +22,10 @@ QLabel* plainLabel(const QString& text, QWidget* parent);
 
 // A tooltip that shows `text` as typed. Escaping alone is not enough: Qt shows an escaped text
 // without tags as plain, so "a & b" would read "a &amp; b". An empty text stays empty (no tip).
+// The tooltip is as wide as its longest line up to the narrower of 80 average characters of the
+// tooltip's font and every screen (less a margin), and wraps only beyond, between words or
+// between clusters inside a word too long for a line; spaces, tabs and line breaks are kept. A
+// text taller than a screen ends with "…" on the last line that fits.
 QString plainToolTip(const QString& text);
 
 // A window title: "[*]" stands for the "modified" mark there, "[*][*]" is the text itself.

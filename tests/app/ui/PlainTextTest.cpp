@@ -28,10 +28,13 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolTip>
 #include <QWindow>
 
@@ -82,15 +85,14 @@ private:
     std::thread watcher;
 };
 
-// The tooltip text as Qt draws it: rich text whenever it looks like markup, read without the
-// breaks of no width a long word is given.
+// The tooltip text as Qt draws it: rich text whenever it looks like markup.
 QString drawnToolTip(const QString& tip)
 {
     if (!Qt::mightBeRichText(tip))
         return tip;
     QTextDocument document;
     document.setHtml(tip);
-    return document.toPlainText().remove(QChar(0x200B));
+    return document.toPlainText();
 }
 
 // Asks `widget` for its tooltip at `at` as the pointer resting there would; the tip as drawn.
@@ -322,11 +324,12 @@ QString nameOf255Bytes(const QString& unit)
     return name;
 }
 
-// The tooltip Qt shows for `tip` with the pointer at `at`: its window, its screen, and the text
-// laid out as the label lays it out, at the label's width.
+// The tooltip Qt shows for `tip` with the pointer at `at`: its window, its screen, and its
+// lines as the label lays its text out at its width, each without the break that ends it.
 struct ShownTip {
     QRect geometry, screen;
-    QString drawn;
+    QFont font;
+    QStringList lines;
     qreal widestLine = 0, room = 0;
 };
 
@@ -345,7 +348,8 @@ ShownTip showToolTip(const QString& tip, QPoint at)
         return shown;
     }
     shown.geometry = label->geometry();
-    shown.screen = label->screen()->geometry();
+    shown.screen = label->screen()->availableGeometry();
+    shown.font = label->font();
     QTextDocument document;
     document.setDefaultFont(label->font());
     document.setDocumentMargin(0);
@@ -353,63 +357,134 @@ ShownTip showToolTip(const QString& tip, QPoint at)
     shown.room = label->contentsRect().width() - 2 * label->margin() - std::max(label->indent(), 0);
     document.setTextWidth(shown.room);
     shown.widestLine = document.idealWidth();
-    shown.drawn = document.toPlainText();
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            shown.lines << block.text().mid(line.textStart(), line.textLength()).remove(QChar::LineSeparator);
+        }
+    }
     // Gone at once, so that the next tip is placed afresh.
     label->hide();
     settle();
     return shown;
 }
 
-// A whole name in a tooltip (the session picker tells two sessions apart by it) wraps within
-// the screen, inside a word too long for a line, and still reads whole and in order: only
-// breaks of no width are added, between clusters, never inside a letter with its marks, an
-// emoji with its modifiers or a pair of halves. The offscreen screen is 800 pixels wide: what
-// fits there fits any screen of 1280.
-TEST(PlainText, ALongNameInATooltipWrapsWithinTheScreenAndReadsWhole)
+// The width of `text` on one line in `font`, its trailing spaces left out as a wrapped line
+// leaves them.
+qreal lineWidth(QString text, const QFont& font)
+{
+    while (!text.isEmpty() && text.back().isSpace())
+        text.chop(1);
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    return line.isValid() ? line.naturalTextWidth() : 0;
+}
+
+// A tooltip that holds a name is as wide as its longest line, up to 80 average characters of
+// its font (the narrower bound on the offscreen screen of 800 pixels: what fits there fits any
+// screen of 1280), and wraps only beyond: a short name reads on one line, a long one in as few
+// lines as that width allows. It stays within the screen, and reads whole and in order: lines
+// break between words or, inside a word too long for a line, between clusters, never inside a
+// letter with its marks, an emoji with its modifiers or a pair of halves.
+TEST(PlainText, ATooltipIsAsWideAsItsLongestLineAndWrapsOnlyBeyondABound)
 {
     const struct {
         const char* label;
         QString name;
+        bool oneLine;
     } cases[] = {
-        {"Latin", nameOf255Bytes(QStringLiteral("Clients_Entreprise_Projets_Backend_Services_2024"))},
-        {"marks", nameOf255Bytes(QStringLiteral("e\u0301"))},
-        {"emoji", nameOf255Bytes(QStringLiteral("\U0001F44D\U0001F3FDx"))},
-        {"joined emoji", nameOf255Bytes(QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467x"))},
-        {"CJK", nameOf255Bytes(QStringLiteral("見つからない長い"))},
-        {"Arabic", nameOf255Bytes(QStringLiteral("أولاأبداأيضا"))},
+        {"server tab", QStringLiteral("moi@127.0.0.1 — projets/api"), true},
+        {"40 characters", QStringLiteral("Clients Entreprise — projets/api-backend"), true},
+        {"root of 150 characters",
+         QStringLiteral("/home/moi/") + QStringLiteral("Clients/Entreprise/Projets/Backend/Services_2024/").repeated(3).left(140), false},
+        {"Latin", nameOf255Bytes(QStringLiteral("Clients_Entreprise_Projets_Backend_Services_2024")), false},
+        {"words", nameOf255Bytes(QStringLiteral("un projet au nom long ")), false},
+        {"marks", nameOf255Bytes(QStringLiteral("e\u0301")), false},
+        {"emoji", nameOf255Bytes(QStringLiteral("\U0001F44D\U0001F3FDx")), false},
+        {"joined emoji", nameOf255Bytes(QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467x")), false},
+        {"CJK", nameOf255Bytes(QStringLiteral("見つからない長い")), false},
+        {"Arabic", nameOf255Bytes(QStringLiteral("أولاأبداأيضا")), false},
         {"path", QStringLiteral("/home/moi/") + nameOf255Bytes(QStringLiteral("Clients_Entreprise_"))
-                     + QStringLiteral("/") + nameOf255Bytes(QStringLiteral("x"))},
+                     + QStringLiteral("/") + nameOf255Bytes(QStringLiteral("x")), false},
     };
-    for (const auto& [label, name] : cases) {
+    ASSERT_EQ(QString(cases[1].name).size(), 40);
+    const QFont font = QToolTip::font();
+    const qreal bound = 80 * QFontMetricsF(font).averageCharWidth();
+    for (const auto& [label, name, oneLine] : cases) {
         SCOPED_TRACE(label);
         const QString tip = plainToolTip(name);
         for (const QPoint at : {QPoint(10, 10), QPoint(780, 300)}) {
             const ShownTip shown = showToolTip(tip, at);
+            ASSERT_EQ(shown.font, font);
+            ASSERT_LT(bound, shown.screen.width() - 100) << "the screen is the narrower bound";
             EXPECT_TRUE(shown.screen.contains(shown.geometry))
                 << shown.geometry.x() << ',' << shown.geometry.y() << ' ' << shown.geometry.width() << 'x'
                 << shown.geometry.height() << " on a screen " << shown.screen.width() << " wide";
             EXPECT_LE(shown.widestLine, shown.room + 1) << "a line runs past the tooltip's edge";
-            // The name, whole and in order, with breaks only where a cluster ends.
-            QString read;
-            QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, name);
-            for (const QChar c : shown.drawn) {
-                if (c != QChar(0x200B)) {
-                    read += c;
-                    continue;
-                }
-                clusters.setPosition(read.size());
-                EXPECT_TRUE(clusters.isAtBoundary()) << "a break inside a cluster at " << read.size();
+            // Rounded up to a whole pixel, and the one Qt adds.
+            EXPECT_LE(shown.room, shown.widestLine + 2) << "the tooltip is wider than its longest line";
+            EXPECT_EQ(shown.lines.join(QString()).toStdString(), name.toStdString());
+            if (oneLine) {
+                EXPECT_EQ(shown.lines.size(), 1) << shown.lines.join(u'|').toStdString();
             }
-            EXPECT_EQ(read, name);
+            // Each line ends where a cluster does, and could not have taken what follows it (the
+            // next word, or the next cluster inside a word too long for a line) within the bound.
+            QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, name);
+            QTextBoundaryFinder words(QTextBoundaryFinder::Line, name);
+            qsizetype start = 0;
+            for (const QString& line : shown.lines) {
+                SCOPED_TRACE(line.toStdString());
+                EXPECT_LE(lineWidth(line, font), bound + 1);
+                const qsizetype end = start + line.size();
+                if (end == name.size())
+                    break;
+                clusters.setPosition(end);
+                EXPECT_TRUE(clusters.isAtBoundary()) << "a break inside a cluster at " << end;
+                words.setPosition(end);
+                QTextBoundaryFinder& next = words.isAtBoundary() ? words : clusters;
+                const qsizetype more = next.toNextBoundary();
+                EXPECT_GT(lineWidth(name.mid(start, more - start), font), bound)
+                    << "the line had room for " << name.mid(end, more - end).toStdString();
+                start = end;
+            }
         }
+    }
+}
+
+// A text taller than the screen shows its start in the lines that fit there, the last one
+// ending with "…"; a huge one costs no more than those lines.
+TEST(PlainText, ATooltipTallerThanTheScreenShowsWhatFitsAndEndsWithAnEllipsis)
+{
+    QString lines;
+    for (int i = 0; i < 2000; ++i)
+        lines += QStringLiteral("ligne ") + QString::number(i) + u'\n';
+    const struct {
+        const char* label;
+        QString text;
+    } cases[] = {{"2000 lines", lines}, {"a word of 8 MiB", QString(8 << 20, u'p')}};
+    for (const auto& [label, text] : cases) {
+        SCOPED_TRACE(label);
+        const ShownTip shown = showToolTip(plainToolTip(text), QPoint(10, 10));
+        EXPECT_TRUE(shown.screen.contains(shown.geometry))
+            << shown.geometry.y() << ' ' << shown.geometry.height() << " on a screen " << shown.screen.height() << " high";
+        ASSERT_GT(shown.lines.size(), 10);
+        QString read = shown.lines.join(QString());
+        ASSERT_TRUE(read.endsWith(u'…')) << shown.lines.back().toStdString();
+        read.chop(1);
+        EXPECT_TRUE(QString(text).remove(u'\n').startsWith(read)) << read.right(40).toStdString();
     }
 }
 
 TEST(PlainText, HelpersKeepTheTextAsTyped)
 {
-    for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
+    // Markup and entities read as typed, not as what they stand for.
+    for (const QString& typed : {QStringLiteral("a & b"), QStringLiteral("R&amp;D"), QStringLiteral("&lt;b&gt;"),
+                                 QStringLiteral("a&nbsp;b"), QStringLiteral("<b>x</b>"), QStringLiteral("x  <i>y</i>  z"),
                                  QStringLiteral("plain"), QStringLiteral("  deux\n\n  lignes\t!  ")}) {
-        EXPECT_EQ(drawnToolTip(plainToolTip(typed)), typed);
+        EXPECT_EQ(drawnToolTip(plainToolTip(typed)).toStdString(), typed.toStdString());
         QLabel* label = plainLabel(typed, nullptr);
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
         delete label;

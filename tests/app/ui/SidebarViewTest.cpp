@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace halvoren {
@@ -215,6 +216,21 @@ QString text(const QWidget* parent, const char* name)
 {
     const auto* label = parent->findChild<QLabel*>(QString::fromLatin1(name));
     return label ? label->text() : QStringLiteral("<none>");
+}
+
+// A server's projects root is its profile's text: its tooltip on an empty server reads as the
+// label shows it, a line feed as a symbol and a direction override turning nothing after it.
+TEST(SidebarView, EmptyProjectsTooltipShowsTheRootAsTheLabelDoes)
+{
+    ViewsWorkspace w;
+    w.server(QStringLiteral("p1"), QStringLiteral("atelier"), QStringLiteral("~/a\n\u202Eb"));
+    SidebarView sidebar(w.model);
+    const auto* empty = section(sidebar, QStringLiteral("p1"))->findChild<WrappedLabel*>(QStringLiteral("emptyProjects"));
+    ASSERT_NE(empty, nullptr);
+    QTextDocument tip;
+    tip.setHtml(empty->toolTip());
+    EXPECT_EQ(tip.toPlainText().toStdString(), QStringLiteral("Aucun projet dans ~/a\u240A\uFFFDb").toStdString());
+    EXPECT_EQ(tip.toPlainText(), empty->linesAt(10000).join(QString()));
 }
 
 TEST(SidebarView, EmptyConnectionsSayWhereToLookAndAllHiddenShowsOnlyTheGroup)
