@@ -23,10 +23,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -638,6 +640,55 @@ TEST_F(BannerOverTerminal, StaysInTheWindowWhenTheTerminalsFindBarMoves)
     const QPoint before = bar.pos();
     Q_EMIT AppBus::shared().toggleSidebar();
     ASSERT_TRUE(waitUntil([&] { return bar.pos() != before; }));
+    settle();
+    EXPECT_TRUE(bannerShown(*view, banner()));
+}
+
+// Ctrl held over a second link after the window grew taller: the preview of the target, at
+// the terminal's bottom left and clear of the banner, moves without changing its size, while
+// the terminal redraws the two links' rows under the banner in the same frame (as when its
+// redraw falls due with the pointer's move). The banner stays in the window's pixels.
+TEST_F(BannerOverTerminal, StaysInTheWindowWhenALinksPreviewMovesAsTheTerminalDrawsUnderIt)
+{
+    MacTab& tab = add(local(), QStringLiteral("links"));
+    ASSERT_TRUE(openWithPrompt(tab));
+    TermView& terminal = *tab.terminal;
+    ASSERT_NO_FATAL_FAILURE(showBanner(QStringLiteral("Fichier illisible : notes.txt")));
+    const auto inWindow = [&](const QWidget& widget) { return QRect(widget.mapTo(view.get(), QPoint(0, 0)), widget.size()); };
+    const double cell = terminal.cellDimension->height;
+    const int grow = static_cast<int>(std::ceil(cell));
+    // The row under the banner's middle once the window is taller: the second link's; the
+    // first is on the row above. Both go to one target, so the preview keeps its size.
+    const int row = static_cast<int>((inWindow(banner()).center().y() + grow - inWindow(terminal).top()) / cell);
+    ASSERT_GT(row, 2);
+    const std::string link = "\x1b]8;;https://example.org/\x1b\\";
+    terminal.feedText("\x1b[" + std::to_string(row) + "Hone " + link + "one\x1b]8;;\x1b\\\x1b[" + std::to_string(row + 1)
+                      + "Htwo " + link + "two\x1b]8;;\x1b\\");
+    const auto hover = [&](int onRow) {
+        const QPointF point(5.5 * terminal.cellDimension->width, (onRow + 0.5) * cell);
+        QMouseEvent move(QEvent::MouseMove, point, terminal.mapToGlobal(point), Qt::NoButton, Qt::NoButton, Qt::ControlModifier);
+        QCoreApplication::sendEvent(&terminal, &move);
+    };
+    // Ctrl down (the left Control key, X keycode 37), then the pointer on the first link.
+    QKeyEvent ctrl(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier, 37, 0, 0);
+    QCoreApplication::sendEvent(&terminal, &ctrl);
+    hover(row - 1);
+    const QLabel* preview = terminal.findChild<QLabel*>(QStringLiteral("urlPreview"));
+    ASSERT_TRUE(preview && preview->isVisible());
+    settle();
+    const QRect before = inWindow(*preview);
+    view->resize(view->width(), view->height() + grow);
+    settle();
+    ASSERT_EQ(inWindow(*preview), before);
+    ASSERT_TRUE(bannerShown(*view, banner()));
+    hover(row);
+    terminal.updateDisplayNow();
+    const QRect after = inWindow(*preview);
+    ASSERT_EQ(after.size(), before.size());
+    ASSERT_NE(after.topLeft(), before.topLeft());
+    // Qt copies no pixels for a move that a widget above overlaps: kept clear of the banner,
+    // the preview's move is one it would copy.
+    ASSERT_FALSE(before.intersects(inWindow(banner())) || after.intersects(inWindow(banner())));
     settle();
     EXPECT_TRUE(bannerShown(*view, banner()));
 }

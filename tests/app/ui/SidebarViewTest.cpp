@@ -12,6 +12,8 @@
 
 #include "ViewsWorkspace.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -423,6 +425,36 @@ TEST(SidebarView, ServersListsUnconnectedProfilesAFailedConnectPostsItsIdAndKeyB
     EXPECT_TRUE(shown.endsWith(QStringLiteral("x (publickey,password)."))) << qPrintable(shown);
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << qPrintable(shown);
     EXPECT_FALSE(shown.contains(u'\n'));
+    EXPECT_LE(shown.size(), bannerReasonColumns);
+}
+
+// The banner after "install my key" from a server's menu: ssh's refusal, which spans lines and
+// may hold anything, shows on one line and cut to its room.
+TEST(SidebarView, InstallingAKeyShowsSshsRefusalOnOneLineCutToItsRoom)
+{
+    ViewsWorkspace w;
+    ASSERT_TRUE(QDir().mkpath(w.folder.file(QStringLiteral(".ssh"))));
+    ASSERT_TRUE(test::writeAll(w.folder.file(QStringLiteral(".ssh/id_ed25519.pub")), "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5 moi@ici\n"));
+    const QString refusing = w.folder.file(QStringLiteral("refusing-ssh"));
+    ASSERT_TRUE(test::writeAll(refusing, "#!/bin/sh\n"
+                                         "printf 'Permission denied \\342\\200\\256yekcilbup\\r\\n' >&2\n"
+                                         "head -c 300 /dev/zero | tr '\\000' x >&2\n"
+                                         "printf ' (publickey,password).\\r\\n' >&2\n"
+                                         "exit 255\n"));
+    ASSERT_TRUE(QFile::setPermissions(refusing, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    struct Program {
+        explicit Program(const QString& path) { SSHLink::setProgramForTests(path); }
+        ~Program() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
+    } program(refusing);
+    MacConnection& server = w.connect(ViewsWorkspace::profile(QStringLiteral("p1"), QStringLiteral("srv")));
+    SidebarView sidebar(w.model);
+    sidebar.installKey(server);
+    ASSERT_TRUE(test::waitUntil([&] { return w.model.banner().has_value(); }, 20000));
+    const QString shown = *w.model.banner();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Permission denied \uFFFDyekcilbup\u240D\u240Axxx"))) << qPrintable(shown);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("xxx (publickey,password)."))) << qPrintable(shown);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << qPrintable(shown);
+    EXPECT_FALSE(shown.contains(u'\n') || shown.contains(u'\r')) << qPrintable(shown);
     EXPECT_LE(shown.size(), bannerReasonColumns);
 }
 

@@ -122,6 +122,27 @@ TEST_F(ModelFixture, BannersWaitTheirTurn)
     EXPECT_TRUE(model.waitingBanners().isEmpty());
 }
 
+// A quoted name or message is made visible before it is measured: a carriage return and line
+// feed are one character to cut but two symbols on screen, so measured the other way round a
+// text of many line ends would come out a third too long for its room.
+TEST(BannerQuote, IsMadeVisibleOnOneLineThenCutToItsColumns)
+{
+    const QString crlf = QStringLiteral("\u240D\u240A"), more = QString(QChar(0x2026));
+    const struct { QString text; qsizetype columns; QString quoted; } cases[] = {
+        {QStringLiteral("ab\r\n").repeated(100), 60,
+         (QStringLiteral("ab") + crlf).repeated(4) + QStringLiteral("ab\u240D") + more + (QStringLiteral("ab") + crlf).repeated(10)},
+        {QStringLiteral("a\r\nb"), 60, QStringLiteral("a") + crlf + QStringLiteral("b")},
+        {QString(60, u'x'), 60, QString(60, u'x')},
+        {QString(61, u'x'), 60, QString(19, u'x') + more + QString(40, u'x')},
+        {QStringLiteral("\u202Elive\tgnp"), 60, QStringLiteral("\uFFFDlive\u2409gnp")},
+    };
+    for (const auto& c : cases) {
+        const QString quoted = bannerQuote(c.text, c.columns);
+        EXPECT_EQ(quoted.toStdString(), c.quoted.toStdString());
+        EXPECT_LE(quoted.size(), c.columns) << quoted.toStdString();
+    }
+}
+
 TEST_F(ModelFixture, TitlesNameTheFirstFolderUnderTheRootUnlessLabelled)
 {
     prefs.setProjectsRoots({QStringLiteral("/home/ana/projets")});
