@@ -377,19 +377,18 @@ if [ "${GIT_ALLOW_PROTOCOL-}" = none ] && (export GIT_ALLOW_PROTOCOL) 2>/dev/nul
   export GIT_ALLOW_PROTOCOL; __hv_shut=1
 fi
 # Each relative entry of PATH is made to name the folder this shell finds there.
-__hv_l=${PATH-}; __hv_path=; __hv_rel=
-while [ -n "${PATH+set}" ]; do
-  __hv_k=${__hv_l%%:*}
+__hv_l=${PATH+$PATH:}; __hv_path=; __hv_rel=
+while [ -n "$__hv_l" ]; do
+  __hv_k=${__hv_l%%:*}; __hv_l=${__hv_l#*:}
   case $__hv_k in
   /*) ;;
-  '~'|'~'/*) __hv_rel=1; __hv_k=$HOME${__hv_k#'~'} ;;
-  *) __hv_rel=1; __hv_k=$PWD/$__hv_k ;;
+  '~'|'~'/*) __hv_rel=1; __hv_k=${HOME-}${__hv_k#'~'} ;;
+  *) __hv_rel=1; __hv_k=${PWD-}/$__hv_k ;;
   esac
-  __hv_path=$__hv_path$__hv_k
-  case $__hv_l in *:*) __hv_l=${__hv_l#*:}; __hv_path=$__hv_path: ;; *) break ;; esac
+  __hv_path=$__hv_path${__hv_path:+:}$__hv_k
 done
 if [ -n "$__hv_rel" ]; then
-  case $PWD:$HOME in /*:/*) ;; *) __hv_shut= ;; esac
+  case ${PWD-}:${HOME-} in /*:/*) ;; *) __hv_shut= ;; esac
   if [ -n "$__hv_shut" ] && (export PATH="$__hv_path") 2>/dev/null; then export PATH="$__hv_path"; else __hv_shut=; fi
 fi
 __hv_env=

@@ -448,6 +448,19 @@ const LoginShell loginShells[] = {
     {"dash", ".profile", "TMPDIR=/proc; export TMPDIR\n"},
 };
 
+// The program of each login shell, in their order; `missing` names the package of the first
+// that is not installed.
+QStringList loginShellPrograms(std::string& missing)
+{
+    QStringList programs;
+    for (const LoginShell& login : loginShells) {
+        programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+        if (programs.back().isEmpty() && missing.empty())
+            missing = std::string(login.program) + " is missing: install the Debian package " + login.program;
+    }
+    return programs;
+}
+
 // The hostile repositories (see HostileRepositories.h), made once for a test, probed under
 // the login shells with profiles of the test's choosing.
 class HostileGitProbe : public HostScripts {
@@ -455,11 +468,10 @@ protected:
     void SetUp() override
     {
         HostScripts::SetUp();
-        for (const LoginShell& login : loginShells) {
-            programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
-            if (programs.back().isEmpty())
-                GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
-        }
+        std::string missing;
+        programs = loginShellPrograms(missing);
+        if (!missing.empty())
+            GTEST_FAIL() << missing;
         shell.set("SHELL", programs.front());
         // zsh reads its profile from the test's home, not from the user's own folder.
         shell.set("ZDOTDIR", tmux.home());
@@ -539,6 +551,8 @@ TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpe
     QList<test::OlderGit> gits{test::OlderGit{}};
     if (const auto older = test::olderGits(why, unset))
         gits << *older;
+    else if (!unset)
+        GTEST_FAIL() << why;
     const struct {
         const char* profile;
         bool readable;
@@ -576,15 +590,17 @@ TEST_F(HostScripts, ListingReadsItsRowsWithAReadOnlyLocale)
     const QString web = folder(QStringLiteral("web"));
     const QString session = tmuxSessionName(web);
     run(tmuxSessionScript(session, QStringLiteral("Web"), web, 1) + QStringLiteral("true\n"));
+    std::string missing;
+    const QStringList programs = loginShellPrograms(missing);
+    if (!missing.empty())
+        GTEST_FAIL() << missing;
     test::EnvironmentOverride shell("ZDOTDIR", tmux.home());
-    for (const LoginShell& login : loginShells) {
+    for (qsizetype i = 0; i < programs.size(); ++i) {
+        const LoginShell& login = loginShells[i];
         SCOPED_TRACE(login.program);
-        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(login.program));
-        if (program.isEmpty())
-            GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
         const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
         ASSERT_TRUE(test::writeAll(profile, login.profileText + QByteArray("LC_ALL=C.UTF-8; export LC_ALL; readonly LC_ALL\n")));
-        shell.set("SHELL", program);
+        shell.set("SHELL", programs.at(i));
         const ServerState state = listing();
         EXPECT_EQ(state.rowsFailed, std::nullopt);
         EXPECT_EQ(state.open.size() == 1 ? state.open.at(0).session : QString(), session);
