@@ -180,11 +180,12 @@ TEST(ProjectRow, RevealTellsOfAnOpenerThatFailsAndOnlyThen)
         const QString bin = w.folder.file(QStringLiteral("bin"));
         ASSERT_TRUE(QDir().mkpath(bin));
         const QString ran = w.folder.file(QStringLiteral("ran")), go = w.folder.file(QStringLiteral("go"));
-        // Waits for the test's go (10 s at most), then tells its argument, pid and session.
+        // Waits for the test's go (10 s at most), then tells its argument, pid and session: in
+        // a file renamed into place, since the test reads it as soon as it exists.
         ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/xdg-open"),
                                    QStringLiteral("#!/bin/sh\nn=0\nwhile [ ! -e '%1' ] && [ $n -lt 200 ]; do sleep 0.05; "
-                                                  "n=$((n+1)); done\necho \"$1 $$ $(cut -d' ' -f6 /proc/$$/stat)\" > '%2'\n"
-                                                  "exit %3\n")
+                                                  "n=$((n+1)); done\necho \"$1 $$ $(cut -d' ' -f6 /proc/$$/stat)\" > '%2.part'\n"
+                                                  "mv '%2.part' '%2'\nexit %3\n")
                                        .arg(go, ran)
                                        .arg(status)
                                        .toUtf8()));
