@@ -448,52 +448,59 @@ const LoginShell loginShells[] = {
     {"dash", ".profile", "TMPDIR=/proc; export TMPDIR\n"},
 };
 
-// The program of each login shell, in their order; `missing` names the package of the first
-// that is not installed.
-QStringList loginShellPrograms(std::string& missing)
-{
-    QStringList programs;
-    for (const LoginShell& login : loginShells) {
-        programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
-        if (programs.back().isEmpty() && missing.empty())
-            missing = std::string(login.program) + " is missing: install the Debian package " + login.program;
-    }
-    return programs;
-}
-
-// The hostile repositories (see HostileRepositories.h), made once for a test, probed under
-// the login shells with profiles of the test's choosing.
-class HostileGitProbe : public HostScripts {
+// Scripts run under each login shell in turn, with a profile of the test's choosing after the
+// shell's usual one.
+class LoginShells : public HostScripts {
 protected:
     void SetUp() override
     {
         HostScripts::SetUp();
-        std::string missing;
-        programs = loginShellPrograms(missing);
-        if (!missing.empty())
-            GTEST_FAIL() << missing;
+        for (const LoginShell& login : loginShells) {
+            programs << QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+            if (programs.back().isEmpty())
+                GTEST_FAIL() << login.program << " is missing: install the Debian package " << login.program;
+        }
         shell.set("SHELL", programs.front());
         // zsh reads its profile from the test's home, not from the user's own folder.
         shell.set("ZDOTDIR", tmux.home());
+    }
+    // Makes the `index`th login shell the one scripts run under, its profile holding its usual
+    // text and then `more`; the profile's path, for the test to remove.
+    QString useLoginShell(qsizetype index, const QByteArray& more)
+    {
+        const LoginShell& login = loginShells[index];
+        const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
+        EXPECT_TRUE(test::writeAll(profile, login.profileText + more));
+        shell.set("SHELL", programs.at(index));
+        return profile;
+    }
+    QStringList programs;
+    test::EnvironmentOverride shell;
+};
+
+// The hostile repositories (see HostileRepositories.h), made once for a test, probed under
+// the login shells with profiles of the test's choosing.
+class HostileGitProbe : public LoginShells {
+protected:
+    void SetUp() override
+    {
+        LoginShells::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
     }
     // Probes every repository under the `index`th login shell, its profile holding its usual
     // text and then `more`; nothing of the repositories may run.
     void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected)
     {
-        const LoginShell& login = loginShells[index];
-        const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
-        ASSERT_TRUE(test::writeAll(profile, login.profileText + more.toUtf8()));
-        shell.set("SHELL", programs.at(index));
+        const QString profile = useLoginShell(index, more.toUtf8());
         test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
         EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
         QFile::remove(ran);
         QFile::remove(profile);
     }
-    QStringList programs;
     const QString root = folder(QStringLiteral("projets"));
     const QString ran = tmux.file(QStringLiteral("ran"));
-    test::EnvironmentOverride shell;
 };
 
 // Repositories whose own settings name commands that git would run to tell the state of their
@@ -585,22 +592,14 @@ TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpe
 
 // A locale the login profile made read-only: the listing's row filter still runs in bytes
 // under every shell (most would refuse to run a command that assigns it), and its rows count.
-TEST_F(HostScripts, ListingReadsItsRowsWithAReadOnlyLocale)
+TEST_F(LoginShells, ListingReadsItsRowsWithAReadOnlyLocale)
 {
     const QString web = folder(QStringLiteral("web"));
     const QString session = tmuxSessionName(web);
     run(tmuxSessionScript(session, QStringLiteral("Web"), web, 1) + QStringLiteral("true\n"));
-    std::string missing;
-    const QStringList programs = loginShellPrograms(missing);
-    if (!missing.empty())
-        GTEST_FAIL() << missing;
-    test::EnvironmentOverride shell("ZDOTDIR", tmux.home());
     for (qsizetype i = 0; i < programs.size(); ++i) {
-        const LoginShell& login = loginShells[i];
-        SCOPED_TRACE(login.program);
-        const QString profile = tmux.home() + u'/' + QLatin1String(login.profile);
-        ASSERT_TRUE(test::writeAll(profile, login.profileText + QByteArray("LC_ALL=C.UTF-8; export LC_ALL; readonly LC_ALL\n")));
-        shell.set("SHELL", programs.at(i));
+        SCOPED_TRACE(loginShells[i].program);
+        const QString profile = useLoginShell(i, "LC_ALL=C.UTF-8; export LC_ALL; readonly LC_ALL\n");
         const ServerState state = listing();
         EXPECT_EQ(state.rowsFailed, std::nullopt);
         EXPECT_EQ(state.open.size() == 1 ? state.open.at(0).session : QString(), session);
