@@ -164,7 +164,33 @@ QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden)
                           " && { [ -f ~/.halvoren/shared.json ] || { [ ! -e ~/.halvoren/shared.json ]"
                           " && [ ! -L ~/.halvoren/shared.json ]; }; }"
                           " && mv ~/.halvoren/shared.json.tmp.$$ ~/.halvoren/shared.json"
-                          " || rm -f ~/.halvoren/shared.json.tmp.$$\n");
+                          " || { rm -f ~/.halvoren/shared.json.tmp.$$; exit 1; }\n");
+}
+
+bool applyPendingNames(NameSet& names, const QHash<QString, bool>& pending)
+{
+    bool changed = false;
+    for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
+        if (change.value())
+            changed |= names.insert(change.key()).second;
+        else
+            changed |= names.erase(change.key()) > 0;
+    }
+    return changed;
+}
+
+bool dropSatisfiedNames(QHash<QString, bool>& pending, const NameSet& names)
+{
+    bool dropped = false;
+    for (auto change = pending.begin(); change != pending.end();) {
+        if ((names.count(change.key()) > 0) == change.value()) {
+            change = pending.erase(change);
+            dropped = true;
+        } else {
+            ++change;
+        }
+    }
+    return dropped;
 }
 
 } // namespace halvoren

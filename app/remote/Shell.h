@@ -22,6 +22,9 @@ namespace halvoren {
 // A failed run; `message` is the text shown to the user.
 struct ShellError {
     QString message;
+    // The server's shared connection had no room for the command, however long it was
+    // waited for: no answer of the host, and no failure of the command.
+    bool sharedConnectionRefused = false;
 };
 
 // Either the value of a run or the reason it failed.

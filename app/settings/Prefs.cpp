@@ -309,6 +309,54 @@ void Prefs::setStoredHidden(const QString& connectionID, const QJsonArray& store
     d.setValue(hiddenKey(connectionID), stored);
 }
 
+QString Prefs::pendingSharedKey(const QString& connectionID)
+{
+    return QStringLiteral("hv.pendingShared_") + connectionID;
+}
+
+namespace {
+
+const QString pendingFavoritesMember = QStringLiteral("favorites");
+const QString pendingHiddenMember = QStringLiteral("hidden");
+
+QHash<QString, bool> pendingNames(const QJsonValue& value)
+{
+    QHash<QString, bool> names;
+    const QJsonObject object = value.toObject();
+    for (auto entry = object.constBegin(); entry != object.constEnd(); ++entry) {
+        if (entry.value().isBool())
+            names.insert(entry.key(), entry.value().toBool());
+    }
+    return names;
+}
+
+QJsonObject storedPendingNames(const QHash<QString, bool>& names)
+{
+    QJsonObject object;
+    for (auto entry = names.cbegin(); entry != names.cend(); ++entry)
+        object.insert(entry.key(), entry.value());
+    return object;
+}
+
+} // namespace
+
+PendingSharedNames Prefs::pendingShared(const QString& connectionID) const
+{
+    const QJsonObject stored = d.value(pendingSharedKey(connectionID)).toObject();
+    return PendingSharedNames{pendingNames(stored.value(pendingFavoritesMember)), pendingNames(stored.value(pendingHiddenMember))};
+}
+
+void Prefs::setPendingShared(const QString& connectionID, const PendingSharedNames& pending)
+{
+    if (pending.favorites.isEmpty() && pending.hidden.isEmpty()) {
+        d.remove(pendingSharedKey(connectionID));
+        return;
+    }
+    d.setValue(pendingSharedKey(connectionID),
+               QJsonObject{{pendingFavoritesMember, storedPendingNames(pending.favorites)},
+                           {pendingHiddenMember, storedPendingNames(pending.hidden)}});
+}
+
 QSet<QString> Prefs::favorites(const QString& connectionID) const
 {
     return nameSet(favoritesKey(connectionID));

@@ -5,6 +5,7 @@
 
 #include "platform/PreferenceStore.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QList>
 #include <QMap>
@@ -39,6 +40,15 @@ std::optional<SavedCommand> decodeSavedCommand(const QString& text);
 QString encodePersistedTab(const PersistedTab& tab);
 std::optional<PersistedTab> decodePersistedTab(const QString& text);
 
+// Favourite and hide changes of one connection that its host's shared-state file is not
+// known to hold: each name, and whether it is wanted in the set.
+struct PendingSharedNames {
+    QHash<QString, bool> favorites;
+    QHash<QString, bool> hidden;
+
+    friend bool operator==(const PendingSharedNames&, const PendingSharedNames&) = default;
+};
+
 class Prefs {
 public:
     // Keys, exactly as stored.
@@ -58,6 +68,9 @@ public:
     static QString favoritesKey(const QString& connectionID);
     static QString hiddenKey(const QString& connectionID);
     static QString tabsKey(const QString& connectionID);
+    // "hv.pendingShared_" + connection id: this computer's own record, which no other client
+    // reads.
+    static QString pendingSharedKey(const QString& connectionID);
 
     // The commands offered while none were ever saved.
     static QList<SavedCommand> builtInCommands();
@@ -111,6 +124,11 @@ public:
     void setHiddenNames(const QString& connectionID, const QStringList& names);
     void setStoredFavorites(const QString& connectionID, const QJsonArray& stored);
     void setStoredHidden(const QString& connectionID, const QJsonArray& stored);
+
+    // Entries of another type than a boolean are dropped; none stored reads as none.
+    PendingSharedNames pendingShared(const QString& connectionID) const;
+    // Removes the key when both are empty.
+    void setPendingShared(const QString& connectionID, const PendingSharedNames& pending);
 
     QList<PersistedTab> tabs(const QString& connectionID) const;
     void setTabs(const QString& connectionID, const QList<PersistedTab>& tabs);

@@ -341,6 +341,7 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     added->seedFromPersisted = added->tmuxAvailable();
     added->setFavorites(prefs.favorites(id));
     added->setHidden(prefs.hidden(id));
+    loadPendingShared(*added);
     appendConnection(added);
     saveConnectedProfiles();
     if (!tmux && isScriptNotRunMessage(tmux.error().message))
@@ -535,6 +536,7 @@ Task<> MacModel::start()
     local.tmuxUnanswered = !tmux;
     local.setFavorites(prefs.favorites(local.id));
     local.setHidden(prefs.hidden(local.id));
+    loadPendingShared(local);
     Task<> refreshing = refreshProjects(local);
     co_await std::move(refreshing);
     if (!self)

@@ -13,6 +13,7 @@
 #include "remote/Async.h"
 #include "remote/FolderSessions.h"
 #include "remote/SSHLink.h"
+#include "remote/ServerState.h"
 #include "remote/SharedPrefs.h"
 
 #include <QDateTime>
@@ -104,12 +105,16 @@ public:
     // those that did it twice, which listings no longer open until the user opens them.
     QHash<QString, int> quickExits;
     QSet<QString> closedAtOnce;
+    // The host's shared-state file as last read, or as last known written.
     std::optional<SharedPrefs> sharedRaw;
     // The host's shared-state file was over the size we read, or there but unreadable: it is
-    // neither adopted nor replaced. Favourite and hide changes made meanwhile are kept, name
-    // by name (wanted or not), and applied on top of the file once a listing reads it again.
+    // neither adopted nor replaced.
     bool sharedStateTooLarge = false;
     bool sharedStateUnreadable = false;
+    // Favourite and hide changes the host's file is not known to hold, name by name (wanted
+    // or not): kept (with the preferences, across launches) until a write holding them
+    // landed or a listing shows the file holds them, and applied on top of every file read
+    // meanwhile, so that a listing never undoes them and the phone's own changes stay.
     QHash<QString, bool> pendingFavorites;
     QHash<QString, bool> pendingHidden;
     bool sharedStateHeld() const { return sharedStateTooLarge || sharedStateUnreadable; }
@@ -119,6 +124,27 @@ public:
     // Our sets are sharedRaw with the pending names on top, and those pending were weighed
     // against sharedRaw and found not to fit: a listing of that same file changes nothing.
     bool sharedSettled = false;
+    // A write of our sets is running or waiting, or the last one did not reach the file: the
+    // next listing weighs the pending names again and writes them. Writes go one at a time,
+    // the newest sets waiting behind the one running, so the latest sets land last.
+    bool sharedWriteOwed = false;
+    bool sharedWriting = false;
+    std::optional<SharedPrefs> queuedSharedWrite;
+    // The failure of these writes was shown; the next one that lands ends the streak.
+    bool sharedWriteFailureShown = false;
+    // The open rows of the last listing applied, by session, and their sessions in the
+    // host's order: what a close or a new order made here is weighed against.
+    QHash<QString, HostTab> listedOpen;
+    QStringList listedOrder;
+    // Closes whose untag did not reach the host, with the row as the host listed it when the
+    // user closed the tab (none when no listing had shown it). Sent again while the host
+    // still lists the row so; otherwise the host's state stands.
+    QHash<QString, std::optional<HostTab>> unsentCloses;
+    // A new tab order that did not reach the host, with the host's order as it was when the
+    // user made it. Sent again while the host keeps that order; otherwise the host's stands.
+    std::optional<QStringList> unsentOrderOver;
+    // Counts the order writes: only the latest one's outcome counts.
+    quint64 orderWrites = 0;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

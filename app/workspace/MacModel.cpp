@@ -40,17 +40,6 @@ NameSet nameSet(const QSet<QString>& names)
     return NameSet(names.cbegin(), names.cend());
 }
 
-// Puts the wanted names into the set and takes the others out.
-void withChanges(NameSet& names, const QHash<QString, bool>& changes)
-{
-    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
-        if (change.value())
-            names.insert(change.key());
-        else
-            names.erase(change.key());
-    }
-}
-
 QString tabKey(const MacTab& tab)
 {
     return tab.id();
@@ -425,6 +414,45 @@ QString MacModel::sharedStateKeptHereMessage(bool unreadable)
         .arg(state);
 }
 
+namespace {
+
+// " (« reason »)" when there is one: the host's own words, on one line and cut to the
+// banner's room.
+QString quotedReason(const QString& reason)
+{
+    if (reason.isEmpty())
+        return QString();
+    return QStringLiteral(" (« ") + bannerQuote(reason, bannerReasonColumns) + QStringLiteral(" »)");
+}
+
+} // namespace
+
+QString MacModel::sharedStateNotWrittenMessage(const MacConnection& connection, const QString& reason)
+{
+    return QStringLiteral("%1 n'a pas enregistré les favoris et les projets masqués%2 : ils sont gardés ici et seront "
+                          "envoyés à nouveau.")
+        .arg(hostSubject(connection), quotedReason(reason));
+}
+
+QString MacModel::closeNotMadeMessage(const MacConnection& connection, const QString& name)
+{
+    return QStringLiteral("La fermeture de l'onglet « %1 » n'a pas atteint %2, où il a changé depuis : il reste ouvert.")
+        .arg(bannerQuote(name), connection.link ? QStringLiteral("le serveur") : QStringLiteral("cet ordinateur"));
+}
+
+QString MacModel::orderNotMadeMessage(const MacConnection& connection)
+{
+    return QStringLiteral("Le nouvel ordre des onglets n'a pas atteint %1, où il a changé depuis : l'ordre de %1 est "
+                          "gardé.")
+        .arg(connection.link ? QStringLiteral("le serveur") : QStringLiteral("cet ordinateur"));
+}
+
+QString MacModel::sessionStillRunsMessage(const MacConnection& connection, const QString& name)
+{
+    return QStringLiteral("La session « %1 » n'a pas pu être fermée sur %2 : elle continue.")
+        .arg(bannerQuote(name), connection.link ? QStringLiteral("le serveur") : QStringLiteral("cet ordinateur"));
+}
+
 void MacModel::uploadSharedState(MacConnection& connection)
 {
     // A file we could not read may hold far more than our sets, or names of other clients:
@@ -438,14 +466,15 @@ void MacModel::uploadSharedState(MacConnection& connection)
     // puts the change on top.
     if (!connection.sharedStateRead)
         return;
-    // The sets as they are when the task runs: a later toggle's upload carries its own.
-    if (std::optional<QString> script = sharedUpload(connection, nameSet(connection.favorites()), nameSet(connection.hidden()), false))
-        runRemote(connection, *script);
+    if (std::optional<SharedPrefs> sets = sharedUpload(connection, nameSet(connection.favorites()), nameSet(connection.hidden()), false))
+        writeSharedState(connection, std::move(*sets));
 }
 
 bool MacModel::settledAfterChange(MacConnection& connection)
 {
-    if (connection.sharedSettled && connection.sharedStateRead && !connection.sharedStateHeld())
+    // Without a file known on the host our sets are more than the pending names: they go up
+    // whole.
+    if (connection.sharedSettled && connection.sharedStateRead && !connection.sharedStateHeld() && connection.sharedRaw)
         return true;
     // The change waits in the pending names for the listing that reads the file.
     connection.sharedSettled = false;
@@ -459,15 +488,70 @@ SharedPrefs MacModel::settledSets(const MacConnection& connection)
     // every name of a full file at each click.
     static const SharedPrefs none;
     SharedPrefs sets = connection.sharedRaw ? *connection.sharedRaw : none;
-    withChanges(sets.favorites, connection.pendingFavorites);
-    withChanges(sets.hidden, connection.pendingHidden);
+    applyPendingNames(sets.favorites, connection.pendingFavorites);
+    applyPendingNames(sets.hidden, connection.pendingHidden);
     return sets;
 }
 
 void MacModel::uploadSettled(MacConnection& connection, const SharedPrefs& sets)
 {
-    if (std::optional<QString> script = sharedUpload(connection, sets.favorites, sets.hidden, false))
-        runRemote(connection, *script);
+    if (std::optional<SharedPrefs> write = sharedUpload(connection, sets.favorites, sets.hidden, false))
+        writeSharedState(connection, std::move(*write));
+}
+
+void MacModel::storePendingShared(const MacConnection& connection)
+{
+    const PendingSharedNames pending{connection.pendingFavorites, connection.pendingHidden};
+    if (prefs.pendingShared(connection.id) != pending)
+        prefs.setPendingShared(connection.id, pending);
+}
+
+void MacModel::loadPendingShared(MacConnection& connection)
+{
+    // A change made here before they are read is newer than the stored one.
+    const PendingSharedNames stored = prefs.pendingShared(connection.id);
+    for (auto name = stored.favorites.cbegin(); name != stored.favorites.cend(); ++name)
+        connection.pendingFavorites.insert(name.key(), connection.pendingFavorites.value(name.key(), name.value()));
+    for (auto name = stored.hidden.cbegin(); name != stored.hidden.cend(); ++name)
+        connection.pendingHidden.insert(name.key(), connection.pendingHidden.value(name.key(), name.value()));
+}
+
+Task<> MacModel::writeSharedState(MacConnection& connection, SharedPrefs sets)
+{
+    connection.sharedWriteOwed = true;
+    if (connection.sharedWriting) {
+        connection.queuedSharedWrite = std::move(sets);
+        co_return;
+    }
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(&connection);
+    connection.sharedWriting = true;
+    std::optional<SharedPrefs> next = std::move(sets);
+    bool landed = false;
+    while (next) {
+        const SharedPrefs writing = std::move(*next);
+        Task<HostWrite> running = runRemote(*target, uploadSharedPrefsScript(writing.favorites, writing.hidden));
+        const HostWrite written = co_await std::move(running);
+        if (!self || !target)
+            co_return;
+        MacConnection& owner = *target;
+        landed = written.done;
+        if (written.done) {
+            owner.sharedRaw = writing;
+            const bool dropped = dropSatisfiedNames(owner.pendingFavorites, writing.favorites)
+                                 | dropSatisfiedNames(owner.pendingHidden, writing.hidden);
+            if (dropped)
+                storePendingShared(owner);
+            owner.sharedWriteFailureShown = false;
+        } else if (!written.refused && !owner.sharedWriteFailureShown) {
+            owner.sharedWriteFailureShown = true;
+            setBanner(sharedStateNotWrittenMessage(owner, written.reason));
+        }
+        next = std::exchange(owner.queuedSharedWrite, std::nullopt);
+    }
+    target->sharedWriting = false;
+    // One that did not land is owed: the next listing weighs the pending names again.
+    target->sharedWriteOwed = !landed;
 }
 
 namespace {
@@ -497,19 +581,14 @@ void holdNames(QHash<QString, bool>& pending, const QStringList& names, bool wan
 
 } // namespace
 
-std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
-                                              bool fromListing)
+std::optional<SharedPrefs> MacModel::sharedUpload(MacConnection& connection, const NameSet& favorites,
+                                                  const NameSet& hidden, bool fromListing)
 {
-    // Whatever it decides, our sets are from now on the host's as written, with the pending
-    // names on top.
+    // Whatever it decides, our sets are from now on the host's file with the pending names
+    // on top; those stay pending until a write of them lands.
     connection.sharedSettled = true;
-    if (encodedSharedPrefsBytes(favorites, hidden) <= maximumSharedStateBytes) {
-        // Every change kept here goes up with the sets.
-        connection.pendingFavorites.clear();
-        connection.pendingHidden.clear();
-        connection.sharedRaw = SharedPrefs{favorites, hidden};
-        return uploadSharedPrefsScript(favorites, hidden);
-    }
+    if (encodedSharedPrefsBytes(favorites, hidden) <= maximumSharedStateBytes)
+        return SharedPrefs{favorites, hidden};
     // What the host holds, as last read or written: a removal only makes it smaller. Each
     // name we have and it has not waits here; each it has and we have not goes, when the file
     // without them may be written, and waits here otherwise.
@@ -528,23 +607,25 @@ std::optional<QString> MacModel::sharedUpload(MacConnection& connection, const N
         if (encodedSharedPrefsBytes(smaller.favorites, smaller.hidden) <= maximumSharedStateBytes)
             removed = std::move(smaller);
     }
+    // The removals stay pending too until the smaller file lands.
     connection.pendingFavorites.clear();
     connection.pendingHidden.clear();
     holdNames(connection.pendingFavorites, ourFavorites, true);
     holdNames(connection.pendingHidden, ourHidden, true);
-    if (!removed) {
-        holdNames(connection.pendingFavorites, hostFavorites, false);
-        holdNames(connection.pendingHidden, hostHidden, false);
-    }
+    holdNames(connection.pendingFavorites, hostFavorites, false);
+    holdNames(connection.pendingHidden, hostHidden, false);
+    storePendingShared(connection);
     const QString message = sharedStateFullMessage(connection.link ? HostKind::server : HostKind::thisComputer);
     if (fromListing)
         reportHostProblem(connection, message);
     else
         setBanner(message);
-    if (!removed)
+    if (!removed) {
+        // Nothing can go up: nothing is owed until the file changes.
+        connection.sharedWriteOwed = connection.sharedWriting;
         return std::nullopt;
-    connection.sharedRaw = std::move(removed);
-    return uploadSharedPrefsScript(connection.sharedRaw->favorites, connection.sharedRaw->hidden);
+    }
+    return removed;
 }
 
 void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
@@ -552,6 +633,7 @@ void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
     const bool wanted = !connection.favorites().contains(name);
     connection.setFavorite(name, wanted);
     connection.pendingFavorites.insert(name, wanted);
+    storePendingShared(connection);
     if (settledAfterChange(connection)) {
         const SharedPrefs sets = settledSets(connection);
         prefs.setFavoriteNames(connection.id, QStringList(sets.favorites.cbegin(), sets.favorites.cend()));
@@ -566,6 +648,7 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
 {
     connection.setHiddenName(name, hidden);
     connection.pendingHidden.insert(name, hidden);
+    storePendingShared(connection);
     if (settledAfterChange(connection)) {
         const SharedPrefs sets = settledSets(connection);
         prefs.setHiddenNames(connection.id, QStringList(sets.hidden.cbegin(), sets.hidden.cend()));
@@ -670,11 +753,24 @@ qsizetype MacModel::insertionIndex(const MacTab& tab) const
 // temporaries that live across a suspension). The model and the connection are held weakly
 // across every suspension: a disconnect may delete the connection meanwhile.
 
-Task<> MacModel::runRemote(MacConnection& connection, QString script)
+Task<HostWrite> MacModel::runRemote(MacConnection& connection, QString script)
 {
-    Task<ShellResult<QString>> running = runRemoteReading(connection, std::move(script));
-    ShellResult<QString> ignored = co_await std::move(running);
-    Q_UNUSED(ignored);
+    QPointer<MacConnection> target(&connection);
+    ++target->writeEpoch;
+    // Printed only once every line before it ran: ssh that worked says nothing of that.
+    const QString marker = newCompletionMarker();
+    Task<ShellResult<QString>> running = runScript(*target, withCompletionMarker(script, marker), scriptTimeout);
+    const ShellResult<QString> output = co_await std::move(running);
+    if (target)
+        ++target->writeEpoch;
+    HostWrite written;
+    if (output) {
+        written.done = takeCompletionMarker(output.value(), marker).has_value();
+    } else {
+        written.refused = output.error().sharedConnectionRefused;
+        written.reason = output.error().message.trimmed();
+    }
+    co_return written;
 }
 
 Task<ShellResult<QString>> MacModel::runRemoteReading(MacConnection& connection, QString script)

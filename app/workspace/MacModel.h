@@ -78,6 +78,15 @@ inline constexpr qsizetype bannerNameColumns = 60;
 inline constexpr qsizetype bannerReasonColumns = 120;
 QString bannerQuote(const QString& text, qsizetype columns = bannerNameColumns);
 
+// What became of a script that writes to a host: whether it ran there to its end, and, when
+// it did not, whether the shared connection only refused it for now (not a failure: it is
+// tried again) and the reason, when the host or ssh gave one.
+struct HostWrite {
+    bool done = false;
+    bool refused = false;
+    QString reason;
+};
+
 class MacModel : public QObject {
     Q_OBJECT
 
@@ -96,6 +105,13 @@ public:
     // Shown when a favourite or hide change is kept here because the host's shared-state
     // file is too large, or unreadable, to be replaced.
     static QString sharedStateKeptHereMessage(bool unreadable = false);
+    // Shown once while writes of the favourites and hidden projects to the host fail.
+    static QString sharedStateNotWrittenMessage(const MacConnection& connection, const QString& reason);
+    // Shown when a close, a new tab order or a session's end made here did not reach the
+    // host, and the host's state stands.
+    static QString closeNotMadeMessage(const MacConnection& connection, const QString& name);
+    static QString orderNotMadeMessage(const MacConnection& connection);
+    static QString sessionStillRunsMessage(const MacConnection& connection, const QString& name);
     // How messages about the connection's host name it: "Cet ordinateur" for this one,
     // "Le serveur" for a server.
     static QString hostSubject(const MacConnection& connection);
@@ -256,9 +272,10 @@ public:
 
     // ---- Host work
 
-    // Runs a script that writes to the connection's host, ignoring its outcome, with the
-    // connection's write epoch raised before and after.
-    Task<> runRemote(MacConnection& connection, QString script);
+    // Runs a script that writes to the connection's host, with the connection's write epoch
+    // raised before and after. Done only when the script ran on the host to its end: a
+    // script whose own step failed ends early (exit) to say so.
+    Task<HostWrite> runRemote(MacConnection& connection, QString script);
     // The same, giving what the script printed.
     Task<ShellResult<QString>> runRemoteReading(MacConnection& connection, QString script);
     // Lists the projects under every root; a root that could not be listed keeps the
@@ -299,8 +316,9 @@ public:
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
     // The tabs of the sessions in `held` stay open whatever the listing says.
+    // With `keepOrder` the strip keeps its order whatever the listing's.
     void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
-                          const QSet<QString>& held = {});
+                          const QSet<QString>& held = {}, bool keepOrder = false);
     // The sessions of the connection's tabs that a listing cannot close: those whose rows it
     // left out for a value too long to read, or every one when it did not give all open rows.
     QSet<QString> heldSessions(const MacConnection& connection, const ServerState& state) const;
@@ -417,16 +435,38 @@ private:
     // Our sets in the encoder's order, from the file and the pending names; settled only.
     static SharedPrefs settledSets(const MacConnection& connection);
     void uploadSettled(MacConnection& connection, const SharedPrefs& sets);
-    // The script that writes the sets to the host's shared-state file, or nothing. A file
-    // past its size would be refused by every client: then only the removals go up, the
-    // additions wait here in the pending names, and the banner says so (once when
-    // `fromListing`).
-    std::optional<QString> sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
-                                        bool fromListing);
+    // Writes the sets to the host's shared-state file after any write of them running now; a
+    // write asked for meanwhile replaces the one waiting. A write that landed takes the
+    // pending names it holds off the list; one that failed keeps them for the next listing.
+    Task<> writeSharedState(MacConnection& connection, SharedPrefs sets);
+    // Stores the connection's pending names with the preferences, and reads them back.
+    void storePendingShared(const MacConnection& connection);
+    void loadPendingShared(MacConnection& connection);
+    // The sets to write to the host's shared-state file, or nothing. A file past its size
+    // would be refused by every client: then only the removals go up, the additions wait
+    // here in the pending names, and the banner says so (once when `fromListing`).
+    std::optional<SharedPrefs> sharedUpload(MacConnection& connection, const NameSet& favorites, const NameSet& hidden,
+                                            bool fromListing);
     void noteListingFailure(MacConnection& connection);
     // A listing for a tab that ended: now, or once the host's previous listing is
     // quickExitWindow old, one waiting at a time.
     void listAfterTabExit(MacConnection& connection);
+    // Untags a closed tab's session on the host; a close that does not reach it waits for
+    // the next listing, which sends it again or lets the host's state stand.
+    Task<> sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed);
+    // Writes the tab order; one that does not reach the host is weighed the same way against
+    // `hostOrder`, the host's order when the user made it.
+    Task<> sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder);
+    // What a listing does with the closes and the order that did not reach its host.
+    struct UnsentChanges {
+        // Rows the host still lists as when the user closed their tabs: not opened again, and
+        // untagged again.
+        QSet<QString> keptClosed;
+        // The host's order is still the one the user changed: the strip keeps its own, which
+        // goes up again.
+        bool keepOrder = false;
+    };
+    UnsentChanges weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open);
     // Writes the connection's saved and open tabs onto its host, then lists it again.
     Task<> seedHost(MacConnection& connection);
     // The sessions a listing of the connection keeps however many it holds: those of its

@@ -61,7 +61,9 @@ MacTab* MacModel::tabOf(const MacConnection& connection, const QString& session)
 
 void MacModel::openProject(const MacProject& project, MacConnection& connection)
 {
-    // The user asks for it: a session that closed at once gets its chance again.
+    // The user asks for it: a session that closed at once gets its chance again, and a close
+    // that did not reach the host is no longer wanted.
+    connection.unsentCloses.remove(project.session);
     connection.closedAtOnce.remove(project.session);
     connection.quickExits.remove(project.session);
     if (MacTab* existing = tabOf(connection, project.session)) {
@@ -157,8 +159,41 @@ void MacModel::closeTab(MacTab& tab)
     MacConnection* owner = connection(tab.connId);
     const bool untag = tab.useTmux && owner != nullptr;
     removeTab(tab);
-    if (untag)
-        runRemote(*owner, sessionUntagScript(entry.session));
+    if (untag) {
+        std::optional<HostTab> asListed;
+        if (auto row = owner->listedOpen.constFind(entry.session); row != owner->listedOpen.cend())
+            asListed = *row;
+        sendClose(*owner, entry.session, std::move(asListed));
+    }
+}
+
+Task<> MacModel::sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed)
+{
+    QPointer<MacConnection> target(&connection);
+    Task<HostWrite> untagging = runRemote(connection, sessionUntagScript(session));
+    const HostWrite written = co_await std::move(untagging);
+    if (!target)
+        co_return;
+    // Opened again meanwhile: the user wants it open now.
+    if (written.done || tabOf(*target, session) != nullptr)
+        target->unsentCloses.remove(session);
+    else
+        target->unsentCloses.insert(session, std::move(asListed));
+}
+
+Task<> MacModel::sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder)
+{
+    QPointer<MacConnection> target(&connection);
+    const quint64 generation = ++connection.orderWrites;
+    Task<HostWrite> ordering = runRemote(connection, tmuxReorderScript(sessions));
+    const HostWrite written = co_await std::move(ordering);
+    // A later order owns the outcome.
+    if (!target || target->orderWrites != generation)
+        co_return;
+    if (written.done)
+        target->unsentOrderOver.reset();
+    else
+        target->unsentOrderOver = std::move(hostOrder);
 }
 
 void MacModel::reopenClosedTab()
@@ -178,10 +213,20 @@ Task<> MacModel::killSession(QString session, MacConnection& connection)
         if (tab->connId == connection.id && tab->project.session == session)
             removeTab(*tab);
     }
-    Task<> killing = runRemote(connection, sessionKillScript(session));
-    co_await std::move(killing);
+    QString name = session;
+    for (const MacTab* tab : snapshot) {
+        if (tab->connId == connection.id && tab->project.session == session)
+            name = tab->project.name;
+    }
+    Task<HostWrite> killing = runRemote(connection, sessionKillScript(session));
+    const HostWrite written = co_await std::move(killing);
     if (!target)
         co_return;
+    // Never sent again: by the time the host answers, the phone may be working in it.
+    if (!written.done) {
+        setBanner(sessionStillRunsMessage(*target, name));
+        co_return;
+    }
     QSet<QString> live = target->liveSessions();
     live.remove(session);
     target->setLiveSessions(live);
@@ -222,8 +267,12 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
             if (tab->connId == owner->id && tab->useTmux)
                 sessions << tab->project.session;
         }
-        if (!sessions.isEmpty())
-            runRemote(*owner, tmuxReorderScript(sessions));
+        if (sessions.isEmpty())
+            continue;
+        // The host's order as it was when the user made this one: that of an earlier order
+        // still unsent, else the last listing's.
+        const QStringList hostOrder = owner->unsentOrderOver.value_or(owner->listedOrder);
+        sendOrder(*owner, sessions, hostOrder);
     }
 }
 
@@ -300,7 +349,7 @@ Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& h
 }
 
 void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
-                                const QSet<QString>& held)
+                                const QSet<QString>& held, bool keepOrder)
 {
     const QDateTime now = clock->now();
     QList<MacTab*> mine;
@@ -374,7 +423,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
     const bool young = std::any_of(mine.cbegin(), mine.cend(), [&](const MacTab* tab) {
         return tab->openedAt && millisecondsBetween(*tab->openedAt, now) < qint64(reorderHoldOff * 1000);
     });
-    if (!young) {
+    if (!young && !keepOrder) {
         QList<qsizetype> positions;
         QList<std::pair<qsizetype, const MacTab*>> current;
         for (qsizetype index = 0; index < tabsValue.size(); ++index) {
@@ -398,6 +447,67 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
     }
     if (changed)
         persistTabs();
+}
+
+namespace {
+
+// Whether the sessions both lists hold come in the same order in each.
+bool sameOrderOfShared(const QStringList& first, const QStringList& second)
+{
+    const QSet<QString> inFirst(first.cbegin(), first.cend());
+    const QSet<QString> inSecond(second.cbegin(), second.cend());
+    QStringList a, b;
+    for (const QString& session : first) {
+        if (inSecond.contains(session))
+            a << session;
+    }
+    for (const QString& session : second) {
+        if (inFirst.contains(session))
+            b << session;
+    }
+    return a == b;
+}
+
+} // namespace
+
+MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open)
+{
+    UnsentChanges unsent;
+    if (!connection.unsentCloses.isEmpty()) {
+        QHash<QString, const HostTab*> rows;
+        for (const HostTab& row : open)
+            rows.insert(row.session, &row);
+        for (auto close = connection.unsentCloses.begin(); close != connection.unsentCloses.end();) {
+            const HostTab* row = rows.value(close.key());
+            const QString session = close.key();
+            // Closed on the host by now, or opened here again: nothing is left to send.
+            if (row == nullptr || tabOf(connection, session) != nullptr) {
+                close = connection.unsentCloses.erase(close);
+                continue;
+            }
+            if (!close.value() || *close.value() == *row) {
+                unsent.keptClosed.insert(session);
+                ++close;
+                continue;
+            }
+            // Changed on the host since (renamed, moved, reopened by another client): the
+            // host's state stands, and the tab opens again.
+            setBanner(closeNotMadeMessage(connection, row->name));
+            close = connection.unsentCloses.erase(close);
+        }
+    }
+    if (connection.unsentOrderOver) {
+        QStringList hostOrder;
+        for (const HostTab& row : open)
+            hostOrder << row.session;
+        if (sameOrderOfShared(hostOrder, *connection.unsentOrderOver)) {
+            unsent.keepOrder = true;
+        } else {
+            connection.unsentOrderOver.reset();
+            setBanner(orderNotMadeMessage(connection));
+        }
+    }
+    return unsent;
 }
 
 QSet<QString> MacModel::heldSessions(const MacConnection& connection, const ServerState& state) const
@@ -598,34 +708,27 @@ struct SharedAdoption {
     QSet<QString> hiddenSet;
     QJsonArray storedFavorites;
     QJsonArray storedHidden;
-    // The changes kept here changed the host's sets: they go up.
-    bool changed = false;
-};
 
-bool applyPending(NameSet& names, const QHash<QString, bool>& pending)
-{
-    bool changed = false;
-    for (auto change = pending.cbegin(); change != pending.cend(); ++change) {
-        if (change.value())
-            changed |= names.insert(change.key()).second;
-        else
-            changed |= names.erase(change.key()) > 0;
+    // The sets as this computer shows and stores them.
+    void fill()
+    {
+        favoriteSet = toQSet(favorites);
+        hiddenSet = toQSet(hidden);
+        storedFavorites = Prefs::storedNameSet(favoriteSet);
+        storedHidden = Prefs::storedNameSet(hiddenSet);
     }
-    return changed;
-}
+};
 
 SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavorites,
                      const QHash<QString, bool>& pendingHidden)
 {
     SharedAdoption adoption;
     adoption.host = shared;
-    adoption.changed = applyPending(shared.favorites, pendingFavorites) | applyPending(shared.hidden, pendingHidden);
-    adoption.favoriteSet = toQSet(shared.favorites);
-    adoption.hiddenSet = toQSet(shared.hidden);
-    adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
-    adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
+    applyPendingNames(shared.favorites, pendingFavorites);
+    applyPendingNames(shared.hidden, pendingHidden);
     adoption.favorites = std::move(shared.favorites);
     adoption.hidden = std::move(shared.hidden);
+    adoption.fill();
     return adoption;
 }
 
@@ -639,29 +742,30 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
 {
     // The file as last read or written, and every change kept here already weighed against
     // it: adopting it again would change nothing, and would go over all its names for that.
-    if (connection.sharedSettled && connection.sharedRaw == shared) {
+    // A write still owed is weighed again, and so goes up again.
+    if (connection.sharedSettled && !connection.sharedWriteOwed && connection.sharedRaw == shared) {
         connection.sharedStateRead = true;
         co_return;
     }
     connection.sharedSettled = false;
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
-    QHash<QString, bool> pendingFavorites = std::exchange(connection.pendingFavorites, {});
-    QHash<QString, bool> pendingHidden = std::exchange(connection.pendingHidden, {});
     if (!shared) {
-        // Our sets already hold the changes kept here.
+        // Our sets already hold the changes kept here; those stay pending until they land.
         connection.sharedStateRead = true;
         connection.sharedRaw.reset();
-        std::optional<QString> script
+        std::optional<SharedPrefs> sets
             = sharedUpload(connection, toNameSet(connection.favorites()), toNameSet(connection.hidden()), true);
-        if (!script)
+        if (!sets)
             co_return;
-        Task<> uploading = runRemote(connection, *script);
+        Task<> uploading = writeSharedState(connection, std::move(*sets));
         co_await std::move(uploading);
         co_return;
     }
-    // Changes made while the sets are worked on wait in the pending names, to go on top.
+    // Changes made while the sets are worked on join the pending names, to go on top.
     connection.sharedStateRead = false;
+    const QHash<QString, bool> pendingFavorites = connection.pendingFavorites;
+    const QHash<QString, bool> pendingHidden = connection.pendingHidden;
     SharedAdoption adoption;
     if (shared->favorites.size() + shared->hidden.size() <= adoptInPlaceNames) {
         adoption = adopt(std::move(*shared), pendingFavorites, pendingHidden);
@@ -677,15 +781,15 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
     }
     MacConnection& adopted = *target;
     adopted.sharedStateRead = true;
-    const QHash<QString, bool> lateFavorites = std::exchange(adopted.pendingFavorites, {});
-    const QHash<QString, bool> lateHidden = std::exchange(adopted.pendingHidden, {});
-    if (applyPending(adoption.favorites, lateFavorites) | applyPending(adoption.hidden, lateHidden)) {
-        adoption.favoriteSet = toQSet(adoption.favorites);
-        adoption.hiddenSet = toQSet(adoption.hidden);
-        adoption.storedFavorites = Prefs::storedNameSet(adoption.favoriteSet);
-        adoption.storedHidden = Prefs::storedNameSet(adoption.hiddenSet);
-        adoption.changed = true;
-    }
+    // The names the file holds as wanted are no longer pending: the host has them, whoever
+    // wrote them.
+    if (dropSatisfiedNames(adopted.pendingFavorites, adoption.host.favorites)
+        | dropSatisfiedNames(adopted.pendingHidden, adoption.host.hidden))
+        storePendingShared(adopted);
+    if ((adopted.pendingFavorites != pendingFavorites
+         && applyPendingNames(adoption.favorites, adopted.pendingFavorites))
+        | (adopted.pendingHidden != pendingHidden && applyPendingNames(adoption.hidden, adopted.pendingHidden)))
+        adoption.fill();
     if (adoption.favoriteSet != adopted.favorites() || adoption.hiddenSet != adopted.hidden()) {
         adopted.setFavorites(adoption.favoriteSet);
         adopted.setHidden(adoption.hiddenSet);
@@ -693,15 +797,17 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         prefs.setStoredHidden(adopted.id, adoption.storedHidden);
     }
     adopted.sharedRaw = std::move(adoption.host);
-    if (!adoption.changed) {
+    // Every name still pending is one the file lacks: they go up, as far as the file's size
+    // allows.
+    if (adopted.pendingFavorites.isEmpty() && adopted.pendingHidden.isEmpty()) {
         adopted.sharedSettled = true;
+        adopted.sharedWriteOwed = adopted.sharedWriting;
         co_return;
     }
-    // The changes kept here go up only as far as the file's size allows.
-    std::optional<QString> script = sharedUpload(adopted, adoption.favorites, adoption.hidden, true);
-    if (!script)
+    std::optional<SharedPrefs> sets = sharedUpload(adopted, adoption.favorites, adoption.hidden, true);
+    if (!sets)
         co_return;
-    Task<> uploading = runRemote(adopted, *script);
+    Task<> uploading = writeSharedState(adopted, std::move(*sets));
     co_await std::move(uploading);
 }
 
@@ -726,7 +832,9 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         connection.seededSessions.clear();
         QPointer<MacModel> self(this);
         QPointer<MacConnection> target(&connection);
+        const UnsentChanges unsent = weighUnsentChanges(connection, state.open);
         QList<HostTab> open = state.open;
+        open.removeIf([&unsent](const HostTab& row) { return unsent.keptClosed.contains(row.session); });
         Task<> resolving = resolveFolderPaths(connection, open);
         co_await std::move(resolving);
         if (!self || !target)
@@ -735,8 +843,27 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         // it, and so does its tab. A listing cut at its bound shows what it can, but the
         // saved tabs keep what the last whole one showed.
         target->savedTabsHeld = state.rowsCut;
-        applyHostListing(*target, open, epoch, heldSessions(*target, state));
+        applyHostListing(*target, open, epoch, heldSessions(*target, state), unsent.keepOrder);
         target->savedTabsHeld = false;
+        target->listedOpen.clear();
+        target->listedOrder.clear();
+        for (const HostTab& row : std::as_const(state.open)) {
+            target->listedOpen.insert(row.session, row);
+            target->listedOrder << row.session;
+        }
+        // Sent again once the listing is applied: a write now would keep it from opening the
+        // tabs the host lists.
+        for (const QString& session : unsent.keptClosed)
+            sendClose(*target, session, target->unsentCloses.value(session));
+        if (unsent.keepOrder) {
+            QStringList sessions;
+            for (const MacTab* tab : std::as_const(tabsValue)) {
+                if (tab->connId == target->id && tab->useTmux)
+                    sessions << tab->project.session;
+            }
+            if (!sessions.isEmpty())
+                sendOrder(*target, sessions, target->unsentOrderOver.value_or(QStringList()));
+        }
         // Applied, so the tabs the last seeding could not make are no longer saved: said now,
         // whichever listing got here first, and by no later one.
         const QStringList notMade = target->takeTabsNotMade();

@@ -24,6 +24,23 @@ Task<T> ready(T value)
     co_return value;
 }
 
+// What a shell prints for a script that ran to its end: the line the model puts last in every
+// script that writes to a host, and nothing for any other script.
+inline QString ranToItsEnd(const QString& script)
+{
+    const qsizetype last = script.lastIndexOf(QStringLiteral("\necho hv-fin-"));
+    if (last < 0 || !script.endsWith(u'\n'))
+        return QString();
+    return script.mid(last + 6);
+}
+
+// The script without the line that tells it ran to its end.
+inline QString withoutCompletionLine(const QString& script)
+{
+    const QString end = ranToItsEnd(script);
+    return end.isEmpty() ? script : script.chopped(end.size() + 5);
+}
+
 // The profiles' ids, in order.
 inline QStringList ids(const QList<MacProfile>& profiles)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/support/TempFolder.h"
+#include "app/support/WorkspaceModel.h"
 #include "app/workspace/ManualClock.h"
 #include "engine/view/qt/ViewTestSupport.h"
 #include "workspace/MacModel.h"
@@ -55,7 +56,7 @@ struct ViewsWorkspace {
     MacModel model{prefs, &keychain, &notifier};
     MacUpdate update;
     QStringList scripts;
-    std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
+    std::function<ShellResult<QString>(const QString&)> answer = [](const QString& script) { return test::ranToItsEnd(script); };
     QHash<QString, QStringList> folders;
 
     // `preferences`: a file shared with another workspace, to see what survives a restart;

@@ -30,7 +30,7 @@ void wait(Task<> task) { QCoro::waitFor(std::move(task)); }
 struct FakeHost {
     QStringList scripts;
     QStringList listed;
-    std::function<ShellResult<QString>(const QString&)> answer = [](const QString&) { return QString(); };
+    std::function<ShellResult<QString>(const QString&)> answer = [](const QString& script) { return test::ranToItsEnd(script); };
     // A folder missing here cannot be listed.
     QHash<QString, QStringList> folders;
     void install(MacModel& model)
@@ -216,20 +216,46 @@ TEST_F(ModelFixture, NewTabsFollowTheirConnectionsLastTab)
     EXPECT_EQ(ofA[1], (PersistedTab{QStringLiteral("a2"), QStringLiteral("/a2"), tmuxSessionName(QStringLiteral("/a2"))}));
 }
 
-TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceWhateverTheOutcome)
+TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceAndAreDoneOnlyWhenTheyRanToTheirEnd)
 {
-    host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
     MacConnection& connection = server(QStringLiteral("p1"));
-    wait(model.runRemote(connection, QStringLiteral("tmux set x\n")));
-    EXPECT_EQ(connection.writeEpoch, 2);
-    EXPECT_EQ(host.scripts, QStringList{QStringLiteral("tmux set x\ntrue\n")});
+    ShellError refused{QStringLiteral("mux_client_request_session: session request failed")};
+    refused.sharedConnectionRefused = true;
+    struct Case {
+        std::function<ShellResult<QString>(const QString&)> answer;
+        bool done;
+        bool refused;
+        QString reason;
+    };
+    const Case cases[] = {
+        {[](const QString& script) { return test::ranToItsEnd(script); }, true, false, {}},
+        // ssh worked, but the script stopped before its end (a step of it failed).
+        {[](const QString&) { return QString(); }, false, false, {}},
+        {[](const QString& script) { return test::ranToItsEnd(script) + QStringLiteral("more\n"); }, false, false, {}},
+        {[](const QString&) { return ShellError{Shell::timeoutMessage()}; }, false, false, Shell::timeoutMessage()},
+        {[refused](const QString&) { return refused; }, false, true, refused.message},
+    };
+    int epoch = 0;
+    for (const Case& c : cases) {
+        host.answer = c.answer;
+        host.scripts.clear();
+        const HostWrite written = QCoro::waitFor(model.runRemote(connection, QStringLiteral("tmux set x\n")));
+        EXPECT_EQ(written.done, c.done);
+        EXPECT_EQ(written.refused, c.refused);
+        EXPECT_EQ(written.reason, c.reason);
+        EXPECT_EQ(connection.writeEpoch, epoch += 2);
+        ASSERT_EQ(host.scripts.size(), 1);
+        EXPECT_TRUE(host.scripts.front().startsWith(QStringLiteral("tmux set x\necho hv-fin-"))) << host.scripts.front().toStdString();
+    }
+    host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
+    host.scripts.clear();
     // As after a listing that read the host's shared-state file.
     connection.sharedStateRead = true;
     model.toggleHidden(QStringLiteral("web"), true, connection);
     model.toggleHidden(QStringLiteral("web"), true, connection);
     EXPECT_EQ(prefs.hidden(QStringLiteral("p1")), QSet<QString>{QStringLiteral("web")});
-    EXPECT_EQ(host.scripts.size(), 3);
-    EXPECT_EQ(host.scripts.last(), uploadSharedPrefsScript({}, {QStringLiteral("web")}) + QStringLiteral("true\n"));
+    EXPECT_EQ(host.scripts.size(), 2);
+    EXPECT_TRUE(host.scripts.last().startsWith(uploadSharedPrefsScript({}, {QStringLiteral("web")}) + QStringLiteral("echo hv-fin-")));
 }
 
 TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)

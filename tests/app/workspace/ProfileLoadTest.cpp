@@ -49,7 +49,7 @@ struct SlowKeychain : test::ModelInFolder {
     SlowKeychain()
     {
         // This computer has no tmux and no projects: the start has nothing else to wait for.
-        model.runScript = [](MacConnection&, QString, double) { return ready(ShellResult<QString>(QString())); };
+        model.runScript = [](MacConnection&, QString script, double) { return ready(ShellResult<QString>(test::ranToItsEnd(script))); };
         model.listFolders = [](MacConnection&, QString) { return ready(std::optional<QStringList>()); };
         model.profileStore = &store;
         QList<MacProfile> saved;
@@ -256,7 +256,7 @@ struct AppRun {
           store(std::make_unique<ProfileStore>(*secrets, folder)),
           preferences(folder + QStringLiteral("/preferences.json"))
     {
-        model->runScript = [](MacConnection&, QString, double) { return ready(ShellResult<QString>(QString())); };
+        model->runScript = [](MacConnection&, QString script, double) { return ready(ShellResult<QString>(test::ranToItsEnd(script))); };
         model->listFolders = [](MacConnection&, QString) { return ready(std::optional<QStringList>()); };
         model->profileStore = store.get();
     }

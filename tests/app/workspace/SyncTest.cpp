@@ -43,7 +43,7 @@ struct SyncFixture : test::ClockedModel, testing::Test {
         model.listingNonce = [] { return QString(); };
         model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
             if (script != listingScript())
-                return ready(ShellResult<QString>(QString()));
+                return ready(ShellResult<QString>(test::ranToItsEnd(script)));
             if (duringListing)
                 duringListing(connection);
             return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
@@ -223,7 +223,7 @@ TEST_F(SyncFixture, AStartWhoseListingTimesOutKeepsTheSavedTabs)
         if (script.startsWith(QStringLiteral("command -v tmux")))
             return ready(ShellResult<QString>(QStringLiteral("/usr/bin/tmux\n")));
         if (script != listingScript()) {
-            written << script;
+            written << test::withoutCompletionLine(script);
             // A host whose tmux makes each session the seeding asks for says so.
             static const QRegularExpression made(QStringLiteral("echo (hv-seeded-[0-9a-f]+-made-[0-9]+)"));
             QString report;
@@ -278,8 +278,8 @@ struct HostDataFixture : SyncFixture {
     {
         model.runScript = [this](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
             if (script != listingScript()) {
-                written << script;
-                return ready(ShellResult<QString>(QString()));
+                written << test::withoutCompletionLine(script);
+                return ready(ShellResult<QString>(test::ranToItsEnd(script)));
             }
             return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
         };
@@ -428,8 +428,8 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     duringListing = [](MacConnection& connection) { ++connection.writeEpoch; };
     model.runScript = [this](MacConnection& connection, QString script, double) -> Task<ShellResult<QString>> {
         if (script != listingScript()) {
-            written << script;
-            return ready(ShellResult<QString>(QString()));
+            written << test::withoutCompletionLine(script);
+            return ready(ShellResult<QString>(test::ranToItsEnd(script)));
         }
         if (duringListing)
             duringListing(connection);
@@ -443,10 +443,9 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     sync();
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("theirs")}));
     // Asserted: the line after reads the last upload.
-    ASSERT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})
-                                   + QStringLiteral("true\n")});
+    ASSERT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})});
     model.toggleFavorite(QStringLiteral("a"), local());
-    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}) + QStringLiteral("true\n"));
+    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}));
     // The listing script measures the file before printing it.
     EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
 }
@@ -489,8 +488,7 @@ TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
         EXPECT_EQ(local().hidden(), (QSet<QString>{QStringLiteral("h"), QStringLiteral("old")}));
         EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
         EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("keepme"), QStringLiteral("web")},
-                                                               {QStringLiteral("h"), QStringLiteral("old")})
-                                       + QStringLiteral("true\n")});
+                                                               {QStringLiteral("h"), QStringLiteral("old")})});
         // Applied once: the next listing of the same file adopts it as it is.
         written.clear();
         sync();
@@ -510,8 +508,7 @@ TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
     sync();
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
     EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")},
-                                                           {QStringLiteral("h")})
-                                   + QStringLiteral("true\n")});
+                                                           {QStringLiteral("h")})});
 }
 
 // The file an upload script puts on the host, read back from its Base64 payload.
@@ -769,8 +766,7 @@ TEST_F(HostDataFixture, AChangeWhileTheFileWasUnreadableGoesUpOnTheSameFile)
     EXPECT_TRUE(written.isEmpty());
     shared = file;
     sync();
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")}, {})
-                                   + QStringLiteral("true\n")});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")}, {})});
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
 }
 
@@ -801,7 +797,7 @@ TEST_F(HostDataFixture, AChangeWhileManyNamesAreAdoptedIsKept)
     expected.erase(QStringLiteral("p7"));
     EXPECT_EQ(local().favorites(), QSet<QString>(expected.cbegin(), expected.cend()));
     EXPECT_EQ(local().hidden(), QSet<QString>{QStringLiteral("gone")});
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")}) + QStringLiteral("true\n")});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")})});
 }
 
 // Two problems of one listing: the second message waits for the first instead of replacing it.
