@@ -113,7 +113,7 @@ struct FakeHost {
     }
 };
 
-struct WritesFixture : test::ClockedModel, testing::Test {
+struct WritesFixture : test::SyncingModel, testing::Test {
     FakeHost host;
 
     WritesFixture()
@@ -155,13 +155,6 @@ struct WritesFixture : test::ClockedModel, testing::Test {
         for (const MacTab* tab : model.tabs())
             list << tab->project.path;
         return list;
-    }
-    QStringList banners() const
-    {
-        QStringList all = model.waitingBanners();
-        if (model.banner())
-            all.prepend(*model.banner());
-        return all;
     }
     qsizetype writesOf(const QString& part) const
     {
