@@ -360,7 +360,9 @@ namespace {
 // repository's files. Other programs git starts are looked up the same way (a git that
 // ignores the lazy-fetch switch starts another git to fetch), so each relative entry is made
 // absolute first, naming the folder this shell itself finds there: its own folder, or the home
-// folder for a "~" (as bash reads it); where that cannot be done, no state is read.
+// folder for a "~" (as bash reads it). Where that cannot be done, no state is read: that
+// folder's name is not absolute, or holds a ":", which PATH would read as its separator and
+// so make the rest of the name a relative entry again.
 //
 // The script runs under whichever login shell the host has (bash, dash, zsh in its own mode,
 // mksh), so it writes no here-document, which some of them keep in a temporary file and skip
@@ -376,19 +378,21 @@ __hv_shut=
 if [ "${GIT_ALLOW_PROTOCOL-}" = none ] && (export GIT_ALLOW_PROTOCOL) 2>/dev/null; then
   export GIT_ALLOW_PROTOCOL; __hv_shut=1
 fi
-# Each relative entry of PATH is made to name the folder this shell finds there.
-__hv_l=${PATH+$PATH:}; __hv_path=; __hv_rel=
+# Each relative entry of PATH is made to name the folder this shell finds there, which must
+# be absolute and free of ":", PATH's own separator.
+__hv_l=${PATH+$PATH:}; __hv_path=; __hv_rel=; __hv_bad=
 while [ -n "$__hv_l" ]; do
   __hv_k=${__hv_l%%:*}; __hv_l=${__hv_l#*:}
   case $__hv_k in
-  /*) ;;
-  '~'|'~'/*) __hv_rel=1; __hv_k=${HOME-}${__hv_k#'~'} ;;
-  *) __hv_rel=1; __hv_k=${PWD-}/$__hv_k ;;
+  /*) __hv_b=/ ;;
+  '~'|'~'/*) __hv_rel=1; __hv_b=${HOME-}; __hv_k=$__hv_b${__hv_k#'~'} ;;
+  *) __hv_rel=1; __hv_b=${PWD-}; __hv_k=$__hv_b/$__hv_k ;;
   esac
+  case $__hv_b in ''|*:*|[!/]*) __hv_bad=1 ;; esac
   __hv_path=$__hv_path${__hv_path:+:}$__hv_k
 done
 if [ -n "$__hv_rel" ]; then
-  case ${PWD-}:${HOME-} in /*:/*) ;; *) __hv_shut= ;; esac
+  [ -z "$__hv_bad" ] || __hv_shut=
   if [ -n "$__hv_shut" ] && (export PATH="$__hv_path") 2>/dev/null; then export PATH="$__hv_path"; else __hv_shut=; fi
 fi
 __hv_env=

@@ -379,10 +379,31 @@ QStringList localPublicKeys()
     return keys;
 }
 
+QString folderListingCommand(const QString& root)
+{
+    // The folder is a project's or a root of them, whose files its owner's clones decide:
+    // nothing is looked up through PATH, whose relative entries (".", "bin",
+    // "node_modules/.bin") would name those files. So the folder is never entered (a zsh user's
+    // hook may run at every change of folder), its names come from the shell's own globbing,
+    // and they are printed by a built-in: printf where the shell has one, else mksh's print.
+    // echo would rewrite backslashes in some shells. A folder that is not there lists nothing;
+    // one that cannot be entered, or a shell with neither built-in, fails, so the list shown
+    // stays. zsh stops at a pattern that matches nothing: the loop runs in a subshell.
+    return QStringLiteral("__hv_r=") + shellQuote(root) + QLatin1String(R"hv(
+[ -e "$__hv_r" ] || exit 0
+[ -d "$__hv_r" ] && [ -x "$__hv_r" ] || exit 1
+if [ "$(command -v printf)" = printf ]; then __hv_w=1; elif [ "$(command -v print)" = print ]; then __hv_w=; else exit 1; fi
+(for __hv_d in "$__hv_r"/*/; do
+  [ ! -d "$__hv_d" ] || if [ -n "$__hv_w" ]; then printf '%s\n' "${__hv_d#"$__hv_r"/}"; else print -r -- "${__hv_d#"$__hv_r"/}"; fi
+done) 2>/dev/null
+true
+)hv");
+}
+
 QStringList parseFolderListing(const QString& listing)
 {
-    // Every entry of "ls -1d -- */" ends with "/": a line without one is a name holding a line
-    // break, continued on the next line. Blanks before the name belong to it.
+    // Every entry ends with "/": a line without one is a name holding a line break, continued
+    // on the next line. Blanks before the name belong to it.
     QStringList names;
     QString pending;
     bool open = false;

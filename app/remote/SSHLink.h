@@ -108,8 +108,13 @@ QString sshFailureMessage(int status);
 // "ssh-" or "ecdsa-".
 QStringList localPublicKeys();
 
-// Folder names from the output of `ls -1d */`: no hidden ones, no trailing "/", sorted
-// case-insensitively in the user's language.
+// The remote command that lists the sub-folders of `root`, one per line, each followed by
+// "/" as `ls -1d */` prints them; nothing when `root` is missing, a failure when it cannot be
+// entered.
+QString folderListingCommand(const QString& root);
+
+// Folder names from a listing of that form (folderListingCommand's, or `ls -1d */`'s): no
+// hidden ones, no trailing "/", sorted case-insensitively in the user's language.
 QStringList parseFolderListing(const QString& listing);
 
 // A socket's path holds 107 bytes at most, and ssh first makes the socket under the name of

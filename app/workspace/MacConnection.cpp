@@ -2,7 +2,6 @@
 
 #include "workspace/AssignAndNotify.h"
 #include "settings/Prefs.h"
-#include "remote/ShellQuote.h"
 
 #include <QCollator>
 #include <QDir>
@@ -215,10 +214,9 @@ Task<std::optional<QStringList>> MacConnection::tryListFolders(QString root)
     }
     // The link outlives this call even if the connection is dropped meanwhile.
     const std::shared_ptr<SSHLink> server = link;
-    // "--": a folder named "-x" is a name, not options. A missing root is empty, as here; a root
-    // that cannot be entered is a failure, so the list it had is kept.
-    QString command = QStringLiteral("[ -e ") + shellQuote(root) + QStringLiteral(" ] || exit 0; cd ") + shellQuote(root) +
-                      QStringLiteral(" || exit 1; ls -1d -- */ 2>/dev/null; true");
+    // A missing root is empty, as here; a root that cannot be entered is a failure, so the list
+    // it had is kept.
+    QString command = folderListingCommand(root);
     std::optional<QByteArray> input;
     ShellResult<QString> listing = co_await server->runCommand(std::move(command), std::move(input), 25.0);
     if (!listing)

@@ -542,6 +542,86 @@ TEST_F(HostileGitProbe, RunsNothingWithAnOlderGitAndARelativePath)
     }
 }
 
+// Folders a PATH entry leads to, with each older git first on PATH under each login shell. A
+// relative entry names a folder only through the shell's own folder (".") or home ("~"), and a
+// ":" in that folder's name would split it, PATH's separator, into a relative entry again
+// ("/run/x:bin/." reads as "/run/x" and "bin/."), through which these gits start a partial
+// clone's committed `bin/git` to fetch: such an entry leaves the state unread, and the branches
+// are read as ever. A folder with ":" that no entry needs is no hindrance. A `false` that logs,
+// in an absolute folder first on PATH, is never started either: these gits take the
+// file-system monitor's setting for a program to run, and the probe empties it.
+struct PathEntryRow {
+    const char* name;
+    // Profile text, after `git` is set to the git's folder, `colon` to a folder named "x:bin"
+    // and `logging` to a folder holding the logging `false`.
+    const char* profile;
+    // The probe starts in `colon` rather than in the test's folder.
+    bool startsInColon;
+    bool readable;
+};
+
+const PathEntryRow pathEntryRows[] = {
+    {"a start folder named with \":\" and \".\" first", "PATH=.:\"$git:$PATH\"; export PATH\n", true, false},
+    {"a home named with \":\" and \"~\" first", "HOME=$colon; export HOME\nPATH='~':\"$git:$PATH\"; export PATH\n", false, false},
+    {"a start folder named with \":\" that no entry needs", "PATH='~/bin':\"$git:$PATH\"; export PATH\n", true, true},
+    {"a logging false in an absolute folder first", "PATH=\"$logging:$git:$PATH\"; export PATH\n", false, true},
+};
+
+TEST_F(HostileGitProbe, ReadsNoStateWhereARelativeEntryCannotBeNamed)
+{
+    HV_REQUIRE_OLDER_GITS(gits);
+    const QString colon = folder(QStringLiteral("x:bin"));
+    const QString logging = folder(QStringLiteral("logging"));
+    ASSERT_TRUE(test::writeAll(logging + QStringLiteral("/false"),
+                               "#!/bin/sh\necho absolute-false >> " + shellQuote(ran).toUtf8() + "\nexit 1\n"));
+    ASSERT_TRUE(QFile::setPermissions(logging + QStringLiteral("/false"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    // The test's folder comes back however the test ends.
+    const struct Back {
+        QString here = QDir::currentPath();
+        ~Back() { QDir::setCurrent(here); }
+    } back;
+    const QString& here = back.here;
+    for (const PathEntryRow& row : pathEntryRows) {
+        for (const test::OlderGit& git : *gits) {
+            const QString more = QStringLiteral("git=") + shellQuote(git.folder) + QStringLiteral("; colon=") + shellQuote(colon) +
+                                 QStringLiteral("; logging=") + shellQuote(logging) + u'\n' + QLatin1String(row.profile);
+            for (qsizetype i = 0; i < programs.size(); ++i) {
+                SCOPED_TRACE(std::string(row.name) + ", " + git.version.toStdString() + " " + loginShells[i].program);
+                test::EnvironmentOverride start("PWD", row.startsInColon ? colon : here);
+                ASSERT_TRUE(QDir::setCurrent(row.startsInColon ? colon : here));
+                probe(i, more, test::hostileRepositoriesState(root, {}, git.minor, row.readable));
+            }
+        }
+    }
+}
+
+// A quoted "~/bin" entry names the home's "bin" folder, as bash reads it, under every login
+// shell: a git kept there, which notes each call, is the one the probe runs.
+TEST_F(LoginShells, GitProbeRunsTheGitOfAQuotedHomeEntry)
+{
+    const QString repository = folder(QStringLiteral("repository"));
+    run(QStringLiteral("cd ") + shellQuote(repository) +
+        QStringLiteral(" && git init -q -b trunk . && git -c user.name=t -c user.email=t@example.invalid commit -q "
+                       "--allow-empty -m start && echo change > file"));
+    const QString bin = tmux.home() + QStringLiteral("/bin");
+    const QString calls = tmux.file(QStringLiteral("calls"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/git"), "#!/bin/sh\necho call >> " + shellQuote(calls).toUtf8() + "\nexec " +
+                                                                 shellQuote(QStandardPaths::findExecutable(QStringLiteral("git"))).toUtf8() +
+                                                                 " \"$@\"\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/git"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QMap<QString, GitInfo> expected;
+    expected.insert(repository, GitInfo{QStringLiteral("trunk"), true});
+    for (qsizetype i = 0; i < programs.size(); ++i) {
+        SCOPED_TRACE(loginShells[i].program);
+        const QString profile = useLoginShell(i, "PATH='~/bin':\"$PATH\"; export PATH\n");
+        QFile::remove(calls);
+        EXPECT_EQ(parseGitProbe(run(gitProbeScript({repository}), 40)), expected);
+        EXPECT_TRUE(test::readAll(calls).contains("call")) << "another git ran";
+        QFile::remove(profile);
+    }
+}
+
 // A login profile may make a variable the probe sets read-only, and dash, zsh and mksh stop a
 // script at an assignment to one. The probe goes on under every shell. With the transports it
 // shuts left open (read-only with a list of the profile's, or unset), or a read-only PATH
