@@ -16,7 +16,11 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStyleFactory>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace halvoren {
 
@@ -55,6 +59,9 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
     window->setWindowTitle(QStringLiteral("Halvoren"));
     window->setCentralWidget(mainView);
     window->resize(defaultWindowSize);
+    // Fitted to its screen when it first shows: only then are the screen it opens on and,
+    // where the platform tells it, its frame known.
+    window->installEventFilter(this);
 
     settingsAction = new QAction(QStringLiteral("Réglages…"), window);
     settingsAction->setShortcut(shortcuts::settings());
@@ -81,6 +88,49 @@ HalvorenMacApp::~HalvorenMacApp()
     delete window;
     if (profiles && model.profileStore == profiles.get())
         model.profileStore = nullptr;
+}
+
+QSize HalvorenMacApp::initialWindowSize(const QSize& available, const QMargins& frame, const QSize& minimum)
+{
+    const QSize room = available.shrunkBy(frame);
+    if (room.isEmpty())
+        return defaultWindowSize.expandedTo(minimum);
+    return defaultWindowSize.boundedTo(room).expandedTo(minimum);
+}
+
+bool HalvorenMacApp::eventFilter(QObject* watched, QEvent* event)
+{
+    // Once: a window the user resized and closed comes back as the user left it.
+    if (watched == window && event->type() == QEvent::Show && !fitted) {
+        fitted = true;
+        fitToScreen();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void HalvorenMacApp::fitToScreen()
+{
+    const QScreen* screen = window->screen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    // Known once the platform window exists, on platforms that draw the frame themselves or
+    // have heard from the window manager; none otherwise.
+    const QMargins frame = window->windowHandle() != nullptr ? window->windowHandle()->frameMargins() : QMargins();
+    const QSize size = initialWindowSize(available.size(), frame, window->minimumSizeHint().expandedTo(window->minimumSize()));
+    const QPoint at = window->frameGeometry().topLeft();
+    window->resize(size);
+    // Where it opens, unless an edge of the free area would cut it: then moved just inside. A
+    // window larger than that area (at its least size on a tiny screen) keeps its title bar
+    // and menus on the screen.
+    const QRect outer(at, size.grownBy(frame));
+    if (available.contains(outer))
+        return;
+    const auto inside = [](int start, int length, int first, int room) {
+        return std::max(std::min(start, first + room - length), first);
+    };
+    window->move(inside(outer.left(), outer.width(), available.left(), available.width()),
+                 inside(outer.top(), outer.height(), available.top(), available.height()));
 }
 
 void HalvorenMacApp::bringForward()

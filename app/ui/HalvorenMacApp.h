@@ -9,6 +9,7 @@
 #include "ui/SettingsView.h"
 
 #include <QObject>
+#include <QMargins>
 #include <QPointer>
 #include <QSize>
 
@@ -28,6 +29,11 @@ class HalvorenMacApp : public QObject {
 
 public:
     static constexpr QSize defaultWindowSize{1400, 880};
+
+    // The main window's first size on a screen whose free area (less its panels) is
+    // `available`, the window's frame taking `frame` around it: the default size where it
+    // fits, else all the room there is, never less than `minimum`.
+    static QSize initialWindowSize(const QSize& available, const QMargins& frame, const QSize& minimum);
 
     // Needs a QApplication. Gives the application its dark look.
     explicit HalvorenMacApp(MacModel& model = MacModel::shared(), MacUpdate& update = MacUpdate::shared());
@@ -54,8 +60,16 @@ public:
     // Shows the main window and runs the event loop until the application quits.
     int run();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // Sizes the main window for the screen it opens on and places it there, its frame inside
+    // the screen's free area.
+    void fitToScreen();
+
     QPointer<SettingsView> settings;
+    bool fitted = false;
     std::unique_ptr<ProfileStore> profiles;
 };
 

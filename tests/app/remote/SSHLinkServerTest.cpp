@@ -516,6 +516,101 @@ TEST(SshAccount, TheTestRunsLockItWhenTheyEndUnlessALiveRunHoldsIt)
     }
 }
 
+// A stand-in for an account tool that refuses, as usermod does while another tool holds the
+// password files' lock, its first `refusals` runs (-1: every run), then touches `marker`. Each
+// run adds a line to `runs`.
+QStringList refusingTool(const QString& runs, int refusals, const QString& marker)
+{
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+            QStringLiteral("echo run >> \"$1\"; n=$(wc -l < \"$1\"); "
+                           "if [ \"$2\" -lt 0 ] || [ \"$n\" -le \"$2\" ]; then echo 'usermod: cannot lock /etc/passwd; try again later.' >&2; exit 1; fi; "
+                           ": > \"$3\""),
+            QStringLiteral("sh"), runs, QString::number(refusals), marker};
+}
+
+// What the stand-in did: how many runs, and whether the last one went through.
+struct ToolRuns {
+    int runs = 0;
+    bool done = false;
+};
+
+ToolRuns toolRuns(const QString& runs, const QString& marker)
+{
+    return {int(test::readAll(runs).count('\n')), QFile::exists(marker)};
+}
+
+// A stopped run's own account tool may still hold the password files' lock for a moment: the
+// tests' tools and the scripts' lock are tried again meanwhile, and say when they still fail.
+TEST(SshAccount, AnAccountToolRefusedForAMomentIsTriedAgain)
+{
+    test::TempFolder root;
+    const struct {
+        const char* name;
+        int refusals;
+        ToolRuns expected;
+    } cases[] = {
+        {"at once", 0, {1, true}},
+        {"after three refusals", 3, {4, true}},
+    };
+    for (const auto& [name, refusals, expected] : cases) {
+        SCOPED_TRACE(name);
+        const QString runs = root.file(QStringLiteral("runs-%1").arg(refusals)), marker = runs + QStringLiteral(".done");
+        const QStringList tool = refusingTool(runs, refusals, marker);
+        EXPECT_EQ(test::runAccountTool(tool.front(), tool.mid(1)), std::nullopt);
+        const ToolRuns seen = toolRuns(runs, marker);
+        EXPECT_EQ(seen.runs, expected.runs);
+        EXPECT_EQ(seen.done, expected.done);
+    }
+    // Refused for good: given up after its patience, with the tool's words.
+    const QString runs = root.file(QStringLiteral("runs-always")), marker = runs + QStringLiteral(".done");
+    const QStringList tool = refusingTool(runs, -1, marker);
+    const std::optional<QString> failure = test::runAccountTool(tool.front(), tool.mid(1), {}, std::chrono::seconds(1));
+    ASSERT_TRUE(failure);
+    EXPECT_TRUE(failure->contains(QStringLiteral("cannot lock /etc/passwd"))) << failure->toStdString();
+    const ToolRuns seen = toolRuns(runs, marker);
+    EXPECT_GT(seen.runs, 1);
+    EXPECT_FALSE(seen.done);
+}
+
+TEST(SshAccount, TheScriptsLockIsTriedAgainAndALockThatStillFailsIsSaidInOneLine)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the account's lock file may be root's";
+    test::TempFolder root;
+    const QString folder = root.file(QStringLiteral("hold"));
+    ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+    const struct {
+        const char* name;
+        int refusals;
+        bool locks;
+    } cases[] = {
+        {"refused three times, then done", 3, true},
+        {"refused every time", -1, false},
+    };
+    for (const auto& [name, refusals, locks] : cases) {
+        SCOPED_TRACE(name);
+        const QString runs = root.file(QStringLiteral("runs-%1").arg(refusals)), marker = runs + QStringLiteral(".done");
+        QProcess script;
+        script.start(QStringLiteral(HALVOREN_SOURCE_DIR "/tests/lock-test-account"),
+                     QStringList{folder} + refusingTool(runs, refusals, marker));
+        ASSERT_TRUE(script.waitForFinished(60000));
+        const QString said = QString::fromUtf8(script.readAllStandardError());
+        const ToolRuns seen = toolRuns(runs, marker);
+        EXPECT_EQ(seen.done, locks);
+        if (locks) {
+            EXPECT_EQ(script.exitCode(), 0);
+            EXPECT_EQ(seen.runs, refusals + 1);
+            EXPECT_EQ(said, QString());
+        } else {
+            EXPECT_NE(script.exitCode(), 0);
+            EXPECT_GT(seen.runs, 1);
+            EXPECT_TRUE(said.startsWith(QStringLiteral("lock-test-account: the password of hvtest is still set"))
+                        && said.contains(QStringLiteral("cannot lock /etc/passwd")) && said.count(u'\n') == 1 && said.endsWith(u'\n'))
+                << said.toStdString();
+        }
+    }
+}
+
 // Only a private folder of this user holds the password, and only this user's locked files in
 // it count: nothing another local user can make keeps the password set.
 TEST(SshAccount, OnlyAPrivateFolderAndItsOwnLockedFilesHoldThePassword)

@@ -4,6 +4,7 @@
 #include "../support/TempFolder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -23,8 +24,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace halvoren::test {
@@ -55,6 +58,29 @@ std::optional<QString> runProgram(const QString& program, const QStringList& arg
         return std::nullopt;
     return program + QStringLiteral(": ") + QString::fromUtf8(process.readAll()).trimmed();
 }
+
+// One line of a tool's output, for a message of one line.
+QString oneLine(QString text)
+{
+    return text.replace(u'\n', u' ').simplified();
+}
+
+} // namespace
+
+std::optional<QString> runAccountTool(const QString& program, const QStringList& arguments, const QByteArray& input,
+                                      std::chrono::milliseconds patience)
+{
+    QElapsedTimer waited;
+    waited.start();
+    std::optional<QString> failure = runProgram(program, arguments, input);
+    while (failure && waited.elapsed() < patience.count()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        failure = runProgram(program, arguments, input);
+    }
+    return failure;
+}
+
+namespace {
 
 // The account's lock file: every change of the account is made holding it, by whichever test
 // process makes it. Not taken through a link, nor when it is another user's file.
@@ -176,11 +202,16 @@ private:
 
 // "*" in place of the password: no password matches it and passwd reports it locked, while
 // the account stays open to keys. ("usermod -L" keeps the hash behind a "!", which sshd without
-// PAM takes for a locked account and then refuses keys as well.)
+// PAM takes for a locked account and then refuses keys as well.) A lock that fails is said on
+// stderr too: a window that closes has no test left to fail.
 std::optional<QString> lockPassword()
 {
-    return runProgram(QStringLiteral("/usr/sbin/usermod"),
-                      {QStringLiteral("-p"), QStringLiteral("*"), QString::fromLatin1(SshServer::user)});
+    std::optional<QString> failure = runAccountTool(QStringLiteral("/usr/sbin/usermod"),
+                                                    {QStringLiteral("-p"), QStringLiteral("*"), QString::fromLatin1(SshServer::user)});
+    if (failure)
+        std::fprintf(stderr, "the password of %s is still set, locking it failed: %s\n", SshServer::user,
+                     oneLine(*failure).toLocal8Bit().constData());
+    return failure;
 }
 
 // The test account, made when missing, its password locked unless a run holds it (a run that
@@ -193,9 +224,9 @@ std::optional<QString> ensureAccount()
     if (::getpwnam(SshServer::user) == nullptr && ::geteuid() != 0)
         return QStringLiteral("the account hvtest is missing and only root can create it");
     if (::getpwnam(SshServer::user) == nullptr) {
-        if (std::optional<QString> failure = runProgram(QStringLiteral("/usr/sbin/useradd"),
-                                                        {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"),
-                                                         QString::fromLatin1(SshServer::user)}))
+        if (std::optional<QString> failure = runAccountTool(QStringLiteral("/usr/sbin/useradd"),
+                                                            {QStringLiteral("-m"), QStringLiteral("-s"), QStringLiteral("/bin/bash"),
+                                                             QString::fromLatin1(SshServer::user)}))
             return failure;
     }
     if (::geteuid() == 0 && passwordHolders(QString::fromLatin1(passwordHoldFolder)) == 0)
@@ -224,8 +255,8 @@ PasswordWindow::PasswordWindow() : folder(QString::fromLatin1(passwordHoldFolder
         return;
     }
     if (hold() && ::geteuid() == 0) {
-        if (std::optional<QString> set = runProgram(QStringLiteral("/usr/sbin/chpasswd"), {},
-                                                    QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
+        if (std::optional<QString> set = runAccountTool(QStringLiteral("/usr/sbin/chpasswd"), {},
+                                                        QByteArray(SshServer::user) + ':' + SshServer::password + '\n'))
             failure = *set;
     }
 }

@@ -10,8 +10,11 @@
 
 #include "settings/MacProfile.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +22,13 @@
 #include <sys/types.h>
 
 namespace halvoren::test {
+
+// Runs one of the tools that change the account (useradd, usermod, chpasswd): its output on
+// failure, nothing on success. They refuse while another process holds the system's lock of
+// the password files, such as the tool of a test run stopped a moment ago, which lets it go
+// within moments: a failure is tried again, every quarter of a second, for `patience`.
+std::optional<QString> runAccountTool(const QString& program, const QStringList& arguments, const QByteArray& input = {},
+                                      std::chrono::milliseconds patience = std::chrono::seconds(5));
 
 // Where the runs that log in with the password hold it, each with a locked file of its own.
 // Taken only when it is a folder of this user with mode 0700: one that anybody else made

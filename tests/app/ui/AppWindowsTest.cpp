@@ -21,7 +21,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QTest>
@@ -30,6 +32,7 @@
 #include <QToolButton>
 
 #include <chrono>
+#include <cstdio>
 #include <tuple>
 
 namespace halvoren {
@@ -101,6 +104,9 @@ TEST_F(Application, ASideColumnDraggedClosedComesBackByItsShortcutAtItsLastWidth
     prefs.setSidebarOpen(true);
     model.setCommandsVisible(true);
     launch();
+    // Wider than the test's screen lets it open, so every column has room to be dragged.
+    app->window->resize(HalvorenMacApp::defaultWindowSize);
+    settle();
     ASSERT_EQ(width(0), MainView::sidebarIdealWidth);
     ASSERT_EQ(width(2), MainView::inspectorIdealWidth);
     // Widened to 300, then dragged to the edge: below half its least width it closes.
@@ -151,10 +157,9 @@ TEST_F(Application, ASideColumnDraggedClosedComesBackByItsShortcutAtItsLastWidth
     EXPECT_EQ(splitter().sizes(), (QList<int>{0, splitter().width() - 2 * splitter().handleWidth(), 0}));
 }
 
-TEST_F(Application, TheMainWindowOpensAtItsSizeWithTheIconAndTheSettingsWindowIsItsOwn)
+TEST_F(Application, TheMainWindowHasItsIconAndTheSettingsWindowIsItsOwn)
 {
     launch(false);
-    EXPECT_EQ(app->window->size(), HalvorenMacApp::defaultWindowSize);
     EXPECT_EQ(app->window->objectName(), QStringLiteral("main"));
     EXPECT_EQ(app->mainView->minimumSize(), MainView::minimumContentSize);
     EXPECT_EQ(app->window->windowTitle(), QStringLiteral("Halvoren"));
@@ -180,6 +185,90 @@ TEST_F(Application, TheMainWindowOpensAtItsSizeWithTheIconAndTheSettingsWindowIs
                                   static_cast<QWidget*>(app->mainView->onboardingSheet.data())}) {
         SCOPED_TRACE(window->windowTitle().toStdString());
         EXPECT_EQ(shape(window->windowIcon()), shape(applicationIcon()));
+    }
+}
+
+// The first size: the default where it fits the screen's free area with the frame, else
+// that area, never below the least size; without a window manager to shrink it, a window
+// larger than the screen would hide the quick commands and the terminal's last rows.
+TEST(MainWindowSize, IsTheDefaultWhereItFitsElseTheScreensRoomAndNeverBelowTheLeast)
+{
+    const QSize least = MainView::minimumContentSize;
+    const struct {
+        QSize available;
+        QMargins frame;
+        QSize expected;
+    } cases[] = {
+        {{1920, 1080}, {}, {1400, 880}},
+        {{1400, 880}, {}, {1400, 880}},
+        {{1440, 900}, {1, 28, 1, 1}, {1400, 871}},
+        {{1366, 768}, {}, {1366, 768}},
+        {{1280, 800}, {}, {1280, 800}},
+        {{1280, 800}, {2, 2, 2, 2}, {1276, 796}},
+        {{800, 600}, {}, {800, 600}},
+        {{2560, 700}, {}, {1400, 700}},
+        {{700, 400}, {}, least},
+        {{760, 460}, {0, 30, 0, 0}, least},
+        {{}, {}, {1400, 880}},
+    };
+    for (const auto& [available, frame, expected] : cases) {
+        SCOPED_TRACE(testing::Message() << available.width() << 'x' << available.height() << " frame " << frame.top());
+        EXPECT_EQ(HalvorenMacApp::initialWindowSize(available, frame, least), expected);
+    }
+}
+
+// The window as it opens on the screen it is given: its frame inside the screen's free area,
+// at the default size where that fits. The next test runs it on larger screens.
+TEST_F(Application, TheMainWindowFitsTheScreenItOpensOn)
+{
+    launch();
+    const QRect available = app->window->screen()->availableGeometry();
+    const QRect frame = app->window->frameGeometry();
+    std::printf("screen %dx%d, window %dx%d\n", available.width(), available.height(), app->window->width(),
+                app->window->height());
+    EXPECT_TRUE(available.contains(frame)) << frame.x() << ',' << frame.y() << ' ' << frame.width() << 'x' << frame.height();
+    const QSize around = frame.size() - app->window->size();
+    if (available.width() >= HalvorenMacApp::defaultWindowSize.width() + around.width()
+        && available.height() >= HalvorenMacApp::defaultWindowSize.height() + around.height()) {
+        EXPECT_EQ(app->window->size(), HalvorenMacApp::defaultWindowSize);
+    }
+    EXPECT_GE(app->mainView->width(), MainView::minimumContentSize.width());
+    EXPECT_GE(app->mainView->height(), MainView::minimumContentSize.height());
+}
+
+// The test above in a process of its own on each screen, and the size the window took there.
+TEST(MainWindowSize, TheWindowFitsEachScreenAndKeepsItsDefaultWhereItHasRoom)
+{
+    test::TempFolder folder;
+    // The offscreen platform's windows have a frame of 2 pixels around them. A screen that does
+    // not start at the desktop's origin stands for one whose free area starts below a panel.
+    const struct {
+        QRect screen;
+        const char* window;
+    } cases[] = {
+        {{0, 0, 1920, 1080}, "1400x880"},
+        {{0, 0, 1366, 768}, "1362x764"},
+        {{100, 40, 1366, 768}, "1362x764"},
+        {{0, 0, 800, 600}, "796x596"},
+    };
+    for (const auto& [screen, window] : cases) {
+        SCOPED_TRACE(testing::Message() << screen.x() << ',' << screen.y() << ' ' << window);
+        const QString configuration = folder.file(QStringLiteral("screen-%1-%2.json").arg(screen.x()).arg(screen.width()));
+        ASSERT_TRUE(test::writeAll(configuration,
+                                   QStringLiteral(R"({"screens": [{"name": "wide", "x": %1, "y": %2, "width": %3, "height": %4}]})")
+                                       .arg(screen.x()).arg(screen.y()).arg(screen.width()).arg(screen.height()).toUtf8()));
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + configuration);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=Application.TheMainWindowFitsTheScreenItOpensOn")});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const QString output = QString::fromUtf8(child.readAll());
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("screen %1x%2, window %3").arg(screen.width()).arg(screen.height()).arg(QLatin1String(window))))
+            << output.toStdString();
     }
 }
 

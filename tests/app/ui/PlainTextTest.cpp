@@ -478,6 +478,64 @@ TEST(PlainText, ATooltipTallerThanTheScreenShowsWhatFitsAndEndsWithAnEllipsis)
     }
 }
 
+// A line feed, a line separator and a paragraph separator each end a line of the tooltip, once,
+// and the lines are measured as they are drawn: two lines of three quarters of the tooltip's
+// widest line each stay two lines, neither wrapped as if they were one. An empty line is kept.
+TEST(PlainText, ATooltipBreaksItsLinesAtEachKindOfLineBreak)
+{
+    const QFontMetricsF metrics(QToolTip::font());
+    const QString long_(int(80 * metrics.averageCharWidth() * 3 / 4 / metrics.horizontalAdvance(u'n')), u'n');
+    const QString un = QStringLiteral("un"), deux = QStringLiteral("deux");
+    for (const QChar separator : {QChar(u'\n'), QChar(QChar::LineSeparator), QChar(QChar::ParagraphSeparator)}) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << int(separator.unicode()));
+        const struct {
+            QString text;
+            QStringList lines;
+        } cases[] = {
+            {un + separator + deux, {un, deux}},
+            {long_ + separator + long_, {long_, long_}},
+            {un + separator + separator + deux, {un, QString(), deux}},
+        };
+        for (const auto& [text, lines] : cases) {
+            const ShownTip shown = showToolTip(plainToolTip(text), QPoint(10, 10));
+            EXPECT_EQ(shown.lines, lines) << shown.lines.join(u'|').toStdString();
+        }
+    }
+    const ShownTip mixed = showToolTip(plainToolTip(QStringLiteral("un\u2029deux\u2028trois\nquatre")), QPoint(10, 10));
+    EXPECT_EQ(mixed.lines, (QStringList{un, deux, QStringLiteral("trois"), QStringLiteral("quatre")}));
+}
+
+// A text too long to lay out whole is cut to a number of characters first. A run of
+// characters of no width takes no room on its lines, so where that cut falls is shown: cut
+// inside an emoji, it drops the emoji's first half rather than show half of it.
+TEST(PlainText, ATooltipCutForItsLengthNeverSplitsAnEmoji)
+{
+    const QChar nothing(0x200B); // ZERO WIDTH SPACE
+    const auto cut = [](const QString& text) { return drawnToolTip(plainToolTip(text)).endsWith(u'…'); };
+    // The longest run shown whole: the first one cut, less one.
+    qsizetype whole = 0, longer = qsizetype(1) << 22;
+    ASSERT_TRUE(cut(QString(longer, nothing)));
+    while (longer - whole > 1) {
+        const qsizetype middle = (whole + longer) / 2;
+        (cut(QString(middle, nothing)) ? longer : whole) = middle;
+    }
+    ASSERT_EQ(drawnToolTip(plainToolTip(QString(whole, nothing))), QString(whole, nothing))
+        << "a run of characters of no width is shown whole, on one line, up to the cut";
+    const QString emoji = QStringLiteral("\U0001F600\U0001F44D");
+    // The cut inside the first emoji, right after it, and inside the second.
+    for (const qsizetype run : {whole - 1, whole - 2, whole - 3}) {
+        SCOPED_TRACE(whole - run);
+        const QString text = QString(run, nothing) + emoji;
+        const QString tip = plainToolTip(text);
+        EXPECT_TRUE(QStringView(tip).isValidUtf16()) << "half an emoji in the tooltip";
+        QString shown = drawnToolTip(tip);
+        ASSERT_TRUE(shown.endsWith(u'…'));
+        shown.chop(1);
+        EXPECT_TRUE(text.startsWith(shown)) << shown.right(4).toUtf8().toHex().toStdString();
+        EXPECT_EQ(shown.size() % 2, run % 2) << "whole emoji only";
+    }
+}
+
 TEST(PlainText, HelpersKeepTheTextAsTyped)
 {
     // Markup and entities read as typed, not as what they stand for.

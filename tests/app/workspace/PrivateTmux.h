@@ -5,26 +5,41 @@
 
 #include "app/support/TempFolder.h"
 
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace halvoren::test {
 
 class PrivateTmux : public testing::Environment {
 public:
-    TempFolder folder;
+    // Made by the run, not by a process the run started: a death test's child ends with _Exit,
+    // which removes nothing, and finds the run's folder in the environment it inherits.
+    std::optional<TempFolder> folder;
     void SetUp() override
     {
-        qputenv("TMUX_TMPDIR", folder.path().toUtf8());
+        const QByteArray inherited = qgetenv(runFolder);
+        if (!inherited.isEmpty() && inherited == qgetenv("TMUX_TMPDIR") && QFileInfo(QString::fromUtf8(inherited)).isDir())
+            return;
+        folder.emplace();
+        qputenv("TMUX_TMPDIR", folder->path().toUtf8());
+        qputenv(runFolder, folder->path().toUtf8());
         qunsetenv("TMUX");
     }
     void TearDown() override
     {
+        if (!folder)
+            return;
         QProcess tmux;
         tmux.start(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
         tmux.waitForFinished();
     }
+
+private:
+    static constexpr char runFolder[] = "HALVOREN_TEST_TMUX_FOLDER";
 };
 
 inline testing::Environment* const privateTmux = testing::AddGlobalTestEnvironment(new PrivateTmux);
