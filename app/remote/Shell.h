@@ -19,9 +19,12 @@
 
 namespace halvoren {
 
-// A failed run; `message` is the text shown to the user.
+// A failed run; `message` is the text shown to the user. `sharedConnectionRefused`: the
+// server's shared connection had no session to give the command until its time-out (the
+// server itself answers; a write may be tried again later).
 struct ShellError {
     QString message;
+    bool sharedConnectionRefused = false;
 };
 
 // Either the value of a run or the reason it failed.
