@@ -5,6 +5,7 @@
 #include <QCollator>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -26,6 +27,10 @@ namespace {
 
 // A public key is one short line; anything larger is not one.
 constexpr qint64 maximumKeyFileSize = 64 * 1024;
+
+// A refused command is tried again only with at least this much of its time-out left: less
+// would be a login that may not even finish.
+constexpr double minimumAttemptSeconds = 1.0;
 
 QString& programPath()
 {
@@ -83,6 +88,11 @@ QStringList SSHLink::interactiveArgs() const
     };
 }
 
+QStringList SSHLink::directInteractiveArgs() const
+{
+    return QStringList{QStringLiteral("-o"), QStringLiteral("ControlPath=none")} + interactiveArgs();
+}
+
 QStringList SSHLink::batchArgs() const
 {
     return controlArgs() + QStringList{
@@ -112,17 +122,45 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
     // ssh would take such a destination for an option (and run what it names).
     if (!isUsableProfile(linkProfile))
         co_return ShellError{QStringLiteral("Adresse du serveur invalide : l'hôte ou l'utilisateur est refusé.")};
-    QStringList arguments = batchArgs();
-    arguments << destination() << command;
     const QString executable = program();
-    ShellResult<Shell::Output> run = co_await Shell::run(executable, std::move(arguments), std::move(input), timeoutSeconds);
-    if (!run)
-        co_return run.error();
-    const Shell::Output& output = run.value();
-    if (output.status == 0)
-        co_return output.standardOutput;
-    const QString message = output.standardError.trimmed();
-    co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
+    // Kept by the run even if the link goes meanwhile.
+    const std::shared_ptr<SharedSessions> book = sessions;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::chrono::milliseconds pause = firstRefusalPause;
+    for (;;) {
+        QStringList arguments = batchArgs();
+        arguments << destination() << command;
+        const double left = timeoutSeconds - double(elapsed.elapsed()) / 1000.0;
+        std::optional<QByteArray> attemptInput = input;
+        ShellResult<Shell::Output> run;
+        bool refused = false;
+        {
+            SharedSessions::CommandRun running(book);
+            run = co_await Shell::run(executable, std::move(arguments), std::move(attemptInput), left);
+            refused = run && sharedConnectionNote(run.value().standardError).refused;
+            if (refused)
+                running.refused();
+        }
+        if (!run)
+            co_return run.error();
+        const Shell::Output& output = run.value();
+        // Refused, ssh logged in afresh: with a key, the command ran all the same.
+        if (output.status == 0)
+            co_return output.standardOutput;
+        // 255 is ssh's own failure: the fresh login failed (a server that takes only
+        // passwords), so the command never ran. Any other status is the command's.
+        if (refused && output.status == 255) {
+            const qint64 nextTry = elapsed.elapsed() + pause.count();
+            if (double(nextTry) / 1000.0 + minimumAttemptSeconds > timeoutSeconds)
+                co_return ShellError{sharedConnectionRefusedMessage(), true};
+            co_await QCoro::sleepFor(pause);
+            pause = std::min(pause * 2, longestRefusalPause);
+            continue;
+        }
+        const QString message = withoutSharedConnectionLines(output.standardError).trimmed();
+        co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
+    }
 }
 
 Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeconds)
@@ -132,6 +170,8 @@ Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeco
     const QString command = scriptCommand(timeoutSeconds);
     std::optional<QByteArray> input = scriptInput(script);
     ShellResult<QString> output = co_await runCommand(command, std::move(input), timeoutSeconds);
+    if (!output && output.error().sharedConnectionRefused)
+        co_return output;
     if (!output && output.error().message.contains(QLatin1String(scriptIncompleteText)))
         co_return ShellError{scriptIncompleteMessage()};
     if (!output && output.error().message.contains(QLatin1String(scriptNotRunText)))

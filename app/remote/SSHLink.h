@@ -8,17 +8,24 @@
 // be typed) or on a key. A profile whose host or user ssh could read as an option is refused
 // before anything is started.
 //
-// The link keeps no lock; its operations may run at the same time. The owner keeps the link
-// alive while one of them runs.
+// The server gives the master a limited number of sessions: the link keeps count of the ones
+// its tabs and commands hold (see SharedSessions), tabs beyond their budget log in on their
+// own, and a command the master refuses is tried again until its time-out.
+//
+// The link keeps no lock; its operations may run at the same time, on the main thread. The
+// owner keeps the link alive while one of them runs.
 #pragma once
 
 #include "settings/MacProfile.h"
+#include "remote/SharedSessions.h"
 #include "remote/Shell.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 #include <sys/types.h>
@@ -45,13 +52,30 @@ public:
     QString controlPath() const;
     QStringList controlArgs() const;
     QStringList interactiveArgs() const;
+    // interactiveArgs() for an ssh that keeps off the master connection: no socket is used
+    // or made (ssh takes an option's first value, so the override comes first).
+    QStringList directInteractiveArgs() const;
     QStringList batchArgs() const;
+
+    // The sessions on the master connection, shared with the tabs that hold places on it.
+    SharedSessions& sharedSessions() const { return *sessions; }
+    // A place on the master for a tab's ssh, or nothing when the tab must keep off it (see
+    // SharedSessions::takeTabPlace).
+    std::unique_ptr<SharedSessions::TabPlace> takeTabPlace(bool masterLive) { return sessions->takeTabPlace(masterLive); }
+
+    // The first wait before a command the master refused is tried again, doubled at each
+    // refusal up to the last: the tabs asked to move off need a moment to give their sessions
+    // back, and each attempt that is refused again may be a failed login on the server.
+    static constexpr std::chrono::milliseconds firstRefusalPause{1000};
+    static constexpr std::chrono::milliseconds longestRefusalPause{8000};
     // "user@host", or the host alone without a user name.
     QString destination() const;
 
     // Runs `command` through the remote login shell. The standard output on exit status 0;
     // otherwise the error is ssh's or the command's standard error, trimmed, or
-    // "La commande SSH a échoué (code N)." when that is empty.
+    // "La commande SSH a échoué (code N)." when that is empty. A session the master refuses is
+    // asked for again, within the time-out; still refused then, the error is
+    // sharedConnectionRefusedMessage(), marked sharedConnectionRefused.
     Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
     // Sends the script on ssh's standard input to the remote user's login shell, which reads
     // it whole before running it (see scriptReaderCommand); a script the shell did not
@@ -96,6 +120,7 @@ public:
 private:
     MacProfile linkProfile;
     QString home;
+    std::shared_ptr<SharedSessions> sessions = std::make_shared<SharedSessions>();
 };
 
 // The message of a key installation that left no key in the server's authorized keys.

@@ -19,11 +19,11 @@
 
 namespace halvoren {
 
-// A failed run; `message` is the text shown to the user.
+// A failed run; `message` is the text shown to the user. `sharedConnectionRefused`: the
+// server's shared connection had no session to give the command until its time-out (the
+// server itself answers; a write may be tried again later).
 struct ShellError {
     QString message;
-    // The server's shared connection had no room for the command, however long it was
-    // waited for: no answer of the host, and no failure of the command.
     bool sharedConnectionRefused = false;
 };
 

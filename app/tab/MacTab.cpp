@@ -198,6 +198,11 @@ void MacTab::start(std::optional<QString> setup)
 {
     if (live || !terminal)
         return;
+    begin(std::move(setup), false);
+}
+
+void MacTab::begin(std::optional<QString> setup, bool direct)
+{
     ++generation;
     startedAt = QDateTime::currentDateTime();
     sinceStart.start();
@@ -211,6 +216,12 @@ void MacTab::start(std::optional<QString> setup)
     const bool entersFolder = !useTmux || setup.has_value();
     folderCheckWatch = entersFolder ? folderCheckOutputChars : 0;
     folderCheckToken = QString::number(QRandomGenerator::system()->generate64(), 16);
+    startSetup = setup;
+    sessionShown = false;
+    passwordRemembered = false;
+    sharedPlace.reset();
+    sharedConnectionText.clear();
+    watchingSharedConnection = false;
     terminal->generation = generation;
     if (entersFolder && folderPathTooLong(project.path)) {
         // No host can enter it: nothing is started anywhere.
@@ -233,10 +244,10 @@ void MacTab::start(std::optional<QString> setup)
     }
     // The keychain answers asynchronously; the tab counts as live meanwhile, so a second
     // start does nothing, and a stop (a new generation) cancels the launch.
-    startRemote(remoteShellCommand(shellCommand), environment, generation);
+    startRemote(remoteShellCommand(shellCommand), environment, generation, direct);
 }
 
-Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration)
+Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration, bool direct)
 {
     QPointer<MacTab> self(this);
     SecretStore& secrets = keychain != nullptr ? *keychain : SecretStore::standard();
@@ -244,15 +255,25 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
     const std::optional<QString> password = co_await secrets.secureRead(key);
     if (!self || generation != startGeneration)
         co_return;
-    if (password) {
-        // Over a live master connection ssh asks nothing: a prompt that shows then is some
-        // program's on the server, and must not get the password.
+    // Over a live master connection ssh asks nothing; a master that is not live may become
+    // this ssh's own, and the tabs beyond their budget log in on a connection of their own.
+    bool masterLive = false;
+    if (!direct) {
         Task<bool> checking = link->masterIsLive();
-        const bool shared = co_await std::move(checking);
+        masterLive = co_await std::move(checking);
         if (!self || generation != startGeneration)
             co_return;
-        if (!shared)
-            autofill.emplace(*password);
+        sharedPlace = link->takeTabPlace(masterLive);
+    }
+    const bool riding = sharedPlace != nullptr;
+    passwordRemembered = password.has_value();
+    // A prompt that shows over the live master is some program's on the server, and must not
+    // get the password; elsewhere ssh's own first prompt does.
+    if (password && !(riding && masterLive))
+        autofill.emplace(*password);
+    if (riding) {
+        sharedPlace->setMoveOff([this] { return moveOffSharedConnection(false); });
+        watchingSharedConnection = true;
     }
     controlDirectory();
     // A host or user that ssh would read as an option is never passed to it.
@@ -260,9 +281,50 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
         launch(QString(), {}, {}, QString(), std::nullopt);
         co_return;
     }
-    QStringList arguments = link->interactiveArgs();
+    QStringList arguments = riding ? link->interactiveArgs() : link->directInteractiveArgs();
     arguments << link->destination() << remoteCommand;
     launch(SSHLink::program(), arguments, environment, QStringLiteral("ssh"), std::nullopt);
+}
+
+bool MacTab::moveOffSharedConnection(bool beforeShell)
+{
+    // A shell of its own would be lost with the ssh; a tmux session stays on the host.
+    if (!live || !terminal || (!useTmux && !beforeShell) || !terminal->process->running())
+        return false;
+    // A session not shown yet may still need its setup.
+    std::optional<QString> setup = sessionShown ? std::nullopt : startSetup;
+    // The ended child is not reported: the tab stays live throughout.
+    terminal->terminate();
+    begin(std::move(setup), true);
+    return true;
+}
+
+bool MacTab::watchSharedConnection(const QString& text)
+{
+    if (!watchingSharedConnection || !sharedPlace)
+        return false;
+    // ssh says what it has to say of the master in a few short lines before anything else.
+    constexpr qsizetype watchedChars = 4096;
+    sharedConnectionText += text;
+    const SharedConnectionNote note = sharedConnectionNote(sharedConnectionText, false);
+    if (note.refused) {
+        watchingSharedConnection = false;
+        sharedPlace->refused();
+        sharedPlace.reset();
+        // ssh now logs in on a connection of its own, at a prompt the tab did not arm itself
+        // for: with a password to type, it starts again off the master, where ssh's first
+        // prompt gets it.
+        return passwordRemembered && moveOffSharedConnection(true);
+    }
+    if (note.bypassed) {
+        sharedPlace->bypassed();
+        sharedPlace.reset();
+    }
+    if (note.bypassed || note.settled || sharedConnectionText.size() > watchedChars) {
+        watchingSharedConnection = false;
+        sharedConnectionText.clear();
+    }
+    return false;
 }
 
 void MacTab::launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
@@ -292,6 +354,7 @@ void MacTab::endWithoutChild()
 void MacTab::stop()
 {
     ++generation;
+    sharedPlace.reset();
     setIsLive(false);
     if (terminal)
         terminal->terminate();
@@ -301,6 +364,7 @@ void MacTab::childExited(std::uint64_t ended, std::optional<int> waitStatus)
 {
     if (ended != generation)
         return;
+    sharedPlace.reset();
     // The check's word alone could be any program's output, its status any program's: only
     // both, from the same start, mean the folder was refused.
     if (announcedRefusal && waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == *announcedRefusal) {
@@ -353,8 +417,18 @@ void MacTab::handleOutput(const QString& text, bool changesScreen, std::uint64_t
     outputChangesScreen = changesScreen;
     outputScrolledLines = scrolledLines;
     watchFolderCheck(text);
+    // The rest of this output is the ended ssh's: nothing in it is for the new one.
+    if (watchSharedConnection(text)) {
+        if (onOutput)
+            onOutput(*this, text);
+        return;
+    }
     // A client attaching over ssh draws its screen well after the start.
     const bool attached = switchesScreen(text);
+    if (attached) {
+        sessionShown = true;
+        watchingSharedConnection = false;
+    }
     if (attached && onRedrawAhead)
         onRedrawAhead(*this);
     if (autofill) {

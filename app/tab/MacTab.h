@@ -127,6 +127,10 @@ public:
     std::optional<PasswordAutofill> autofill;
     std::uint64_t generation = 0;
 
+    // Whether the current start's ssh holds a session on the server's shared connection;
+    // beyond the tabs' budget it logs in on a connection of its own (see SharedSessions).
+    bool ridesSharedConnection() const { return sharedPlace != nullptr; }
+
     // The shell command of a start: the tmux attach line, or a login shell in the folder; a
     // start that makes the session or the shell first checks the folder can be entered.
     QString command(const std::optional<QString>& setup) const;
@@ -155,7 +159,16 @@ Q_SIGNALS:
     void attentionChanged();
 
 private:
-    Task<> startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration);
+    // The work of a start; `direct`: the server's ssh keeps off the shared connection.
+    void begin(std::optional<QString> setup, bool direct);
+    Task<> startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration, bool direct);
+    // Ends the current ssh and starts again on a connection of its own (the tmux session
+    // stays and the tab attaches again). `beforeShell`: its shell has not started yet, so
+    // nothing is lost even without tmux. Whether it did.
+    bool moveOffSharedConnection(bool beforeShell);
+    // Looks in ssh's first lines of a start over the shared connection for its refusal;
+    // true when the tab started again because of it.
+    bool watchSharedConnection(const QString& text);
     void launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
                 const QString& programName, const std::optional<QString>& directory);
     void sendInput(const QByteArray& bytes);
@@ -177,6 +190,16 @@ private:
     QString folderCheckToken;
     QString folderCheckTail;
     std::optional<int> announcedRefusal;
+    // The current start's setup, run again by a restart off the shared connection until the
+    // session has shown its screen.
+    std::optional<QString> startSetup;
+    bool sessionShown = false;
+    bool passwordRemembered = false;
+    // This start's place on the shared connection, given back when its ssh ends.
+    std::unique_ptr<SharedSessions::TabPlace> sharedPlace;
+    // The first output of a start over the shared connection, while it may be ssh's own.
+    QString sharedConnectionText;
+    bool watchingSharedConnection = false;
 };
 
 } // namespace halvoren

@@ -610,6 +610,10 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     if (!self || !target)
         co_return;
     if (!output) {
+        // The server answered, but its shared connection had no session to give until the
+        // time-out: the host is not silent, and the next poll lists again.
+        if (output.error().sharedConnectionRefused)
+            co_return;
         // The host answered, but its login profile took part of the script or never ran
         // it: waiting will not mend it, so say why instead of calling the host silent.
         if (output.error().message == scriptIncompleteMessage() || isScriptNotRunMessage(output.error().message)) {
@@ -958,6 +962,9 @@ Task<> MacModel::seedHost(MacConnection& connection)
     Task<ShellResult<QString>> seeding = runRemoteReading(connection, script);
     const ShellResult<QString> output = co_await std::move(seeding);
     if (!self || !target)
+        co_return;
+    // Never reached the host: the saved tabs stay, for the next listing to seed.
+    if (!output && output.error().sharedConnectionRefused)
         co_return;
     const SeedReport report = parseSeedReport(output ? output.value() : QString(), token);
     QStringList reached;

@@ -17,10 +17,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -403,6 +406,92 @@ TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
     QFile::remove(profile);
     QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));
     runSync(link.closeMaster());
+}
+
+// A server that gives one connection three sessions, all taken by commands on the master. A
+// command the master refuses logs in afresh: where that fails (the key is no longer
+// accepted, as on a server that takes only passwords), the link waits for a session within
+// the command's time-out, and says so in its own words when none came; where a key logs in,
+// the command's own result stands. Either way the link learns the limit.
+TEST(SSHLinkSessionLimit, ARefusedCommandWaitsForASessionAndTeachesTheLimit)
+{
+    test::SshServer server({.maxSessions = 3});
+    ASSERT_TRUE(server.running()) << server.failure().toStdString();
+    test::TempFolder home;
+    test::EnvironmentOverride environment{"HOME", home.path()};
+    SSHLink::setProgramForTests(server.keyClient());
+    SSHLink link(server.profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server.log().toStdString();
+    const auto spin = [](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 30000)
+            QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(20)));
+        return done();
+    };
+    // Three commands that hold their sessions until the test releases them (the server
+    // frees a session only once its command ends), once all three run.
+    const QString release = server.remoteHome() + QStringLiteral("/release");
+    const auto holdEverySession = [&] {
+        QFile::remove(release);
+        std::vector<Task<ShellResult<QString>>> holders;
+        QStringList marks;
+        for (int k = 0; k < 3; ++k) {
+            marks << server.remoteHome() + QStringLiteral("/held-%1").arg(k);
+            holders.push_back(link.runCommand(
+                QStringLiteral("touch ~/held-%1; i=0; while [ ! -e ~/release ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done").arg(k),
+                std::nullopt, 60));
+        }
+        EXPECT_TRUE(spin([&] { return std::all_of(marks.cbegin(), marks.cend(), [](const QString& m) { return QFileInfo::exists(m); }); }));
+        for (const QString& mark : std::as_const(marks))
+            QFile::remove(mark);
+        return holders;
+    };
+    const auto releaseAll = [&](std::vector<Task<ShellResult<QString>>>& holders) {
+        test::writeAll(release, QByteArray());
+        for (auto& holder : holders) {
+            const ShellResult<QString> ended = runSync(std::move(holder));
+            EXPECT_TRUE(ended) << ended.error().message.toStdString();
+        }
+    };
+    const QString authorized = server.folder() + QStringLiteral("/authorized_keys");
+    const QByteArray keys = test::readAll(authorized);
+    ASSERT_TRUE(test::writeAll(authorized, QByteArray()));
+
+    {
+        auto holders = holdEverySession();
+        // Released while the command waits for a session.
+        QTimer::singleShot(2000, [&] { test::writeAll(release, QByteArray()); });
+        const ShellResult<QString> waited = runSync(link.runCommand(QStringLiteral("echo ok"), std::nullopt, 25));
+        ASSERT_TRUE(waited) << waited.error().message.toStdString();
+        EXPECT_EQ(waited.value(), QStringLiteral("ok\n"));
+        EXPECT_EQ(link.sharedSessions().limit(), 3);
+        releaseAll(holders);
+    }
+    {
+        auto holders = holdEverySession();
+        const ShellResult<QString> late = runSync(link.runCommand(QStringLiteral("echo late"), std::nullopt, 3));
+        ASSERT_FALSE(late);
+        EXPECT_TRUE(late.error().sharedConnectionRefused);
+        EXPECT_EQ(late.error().message, sharedConnectionRefusedMessage());
+        releaseAll(holders);
+    }
+
+    ASSERT_TRUE(test::writeAll(authorized, keys));
+    {
+        auto holders = holdEverySession();
+        const ShellResult<QString> fresh = runSync(link.runCommand(QStringLiteral("echo fresh"), std::nullopt, 25));
+        ASSERT_TRUE(fresh) << fresh.error().message.toStdString();
+        EXPECT_EQ(fresh.value(), QStringLiteral("fresh\n"));
+        // A command that ran on the fresh login and failed is not asked for again.
+        const ShellResult<QString> failed = runSync(link.runCommand(QStringLiteral("echo broken >&2; exit 3"), std::nullopt, 25));
+        ASSERT_FALSE(failed);
+        EXPECT_FALSE(failed.error().sharedConnectionRefused);
+        EXPECT_EQ(failed.error().message, QStringLiteral("broken"));
+        releaseAll(holders);
+    }
+    runSync(link.closeMaster());
+    SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
 }
 
 // The account keeps no usable password beyond the windows of the tests that log in with it:

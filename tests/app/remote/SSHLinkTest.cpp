@@ -271,6 +271,35 @@ TEST(SSHLink, UnsafeDestinationNeverReachesSSH)
     EXPECT_FALSE(QFileInfo::exists(marker));
 }
 
+// ssh as it reads each list: the tab that keeps off the master uses no control socket at all
+// (ssh keeps an option's first value), the others share the profile's.
+TEST(SSHLink, ATabOffTheMasterUsesNoControlSocket)
+{
+    if (!QFileInfo(QStringLiteral("/usr/bin/ssh")).isExecutable())
+        GTEST_FAIL() << "/usr/bin/ssh is missing: install the Debian package openssh-client";
+    PrivateHome home;
+    const SSHLink link(serverProfile("ana", "srv", 2222));
+    const auto effective = [&](const QStringList& arguments) {
+        QProcess ssh;
+        ssh.start(QStringLiteral("/usr/bin/ssh"), QStringList{QStringLiteral("-G")} + arguments + QStringList{link.destination()});
+        EXPECT_TRUE(ssh.waitForFinished(10000));
+        QStringList kept;
+        for (const QString& line : QString::fromUtf8(ssh.readAllStandardOutput()).split(u'\n')) {
+            if (line.startsWith(QStringLiteral("controlpath ")) || line.startsWith(QStringLiteral("controlmaster "))
+                || line.startsWith(QStringLiteral("port ")) || line.startsWith(QStringLiteral("serveraliveinterval ")))
+                kept << line;
+        }
+        kept.sort();
+        return kept.join(u'|').toStdString();
+    };
+    const QString shared = QStringLiteral("controlpath ") + link.controlPath();
+    EXPECT_EQ(effective(link.interactiveArgs()),
+              (QStringLiteral("controlmaster auto|") + shared + QStringLiteral("|port 2222|serveraliveinterval 15")).toStdString());
+    EXPECT_EQ(effective(link.batchArgs()), effective(link.interactiveArgs()));
+    // No control path line: none.
+    EXPECT_EQ(effective(link.directInteractiveArgs()), "controlmaster auto|port 2222|serveraliveinterval 15");
+}
+
 TEST(ParseFolderListing, SortsVisibleFoldersCaseInsensitively)
 {
     EXPECT_EQ(parseFolderListing("b/\n.git/\nA/\n\nc/  \n"), (QStringList{"A", "b", "c"}));

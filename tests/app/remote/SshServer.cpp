@@ -434,8 +434,9 @@ bool SshServer::prepare(const Options& options)
               QStringLiteral("ListenAddress 127.0.0.1\nHostKey %1/host_key\nPidFile none\nUsePAM no\nAllowUsers hvtest\n"
                              "PermitRootLogin no\nPubkeyAuthentication yes\nAuthorizedKeysFile %1/authorized_keys\n"
                              "StrictModes no\nPasswordAuthentication %2\nKbdInteractiveAuthentication no\n"
-                             "SetEnv HOME=%1/home\nLogLevel INFO\n")
-                  .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no")),
+                             "SetEnv HOME=%1/home\nLogLevel INFO\nMaxSessions %3\n")
+                  .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"))
+                  .arg(options.maxSessions),
               privateFile);
     const QString known = QStringLiteral("UserKnownHostsFile %1/known_hosts\nGlobalKnownHostsFile /dev/null\nIdentityAgent none\n"
                                          "LogLevel ERROR\n").arg(root);

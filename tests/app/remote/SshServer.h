@@ -80,6 +80,8 @@ public:
         // Also take passwords (the client wrapper for passwords offers no key). The account's
         // own is set only inside a PasswordWindow.
         bool passwordLogin = false;
+        // Sessions one connection may hold (sshd's MaxSessions; 10 is its own default).
+        int maxSessions = 10;
     };
     SshServer() : SshServer(Options{}) {}
     explicit SshServer(Options options);

@@ -16,7 +16,8 @@ namespace halvoren::test {
 
 class SshHost {
 public:
-    SshHost() { SSHLink::setProgramForTests(server.keyClient()); }
+    SshHost() : SshHost(SshServer::Options{}) {}
+    explicit SshHost(SshServer::Options options) : server(options) { SSHLink::setProgramForTests(server.keyClient()); }
     ~SshHost() { SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh")); }
     SshHost(const SshHost&) = delete;
     SshHost& operator=(const SshHost&) = delete;

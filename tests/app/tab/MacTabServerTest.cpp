@@ -522,5 +522,97 @@ TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
     EXPECT_EQ(missing, std::optional<QStringList>(QStringList{}));
 }
 
+// A server that gives one connection two sessions and takes only passwords once the tabs'
+// master connection is up (its key is taken out then), with a login file that asks for "a
+// password" in ssh's own words before tmux attaches. Two tabs hold both sessions of the
+// master; a third is refused there: the link learns the limit, that tab and the newest other
+// one log in on their own, and each gets the remembered password at ssh's own prompt. The
+// login file's question never gets it, in any tab.
+TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPassword)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        GTEST_FAIL() << "tmux is missing: install the Debian package tmux";
+    test::SshServer server({.passwordLogin = true, .maxSessions = 2});
+    ASSERT_TRUE(server.running()) << server.failure().toStdString();
+    const test::PasswordWindow window;
+    ASSERT_TRUE(window.failure.isEmpty()) << window.failure.toStdString();
+    test::TempFolder home;
+    const test::EnvironmentOverride environment{"HOME", home.path()};
+    const QString remote = server.remoteHome();
+    const QString answers = remote + QStringLiteral("/answers");
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"),
+                               "export TMUX_TMPDIR=\"$HOME\"\n"
+                               "if [ -t 0 ]; then printf '%s@%s'\\''s password: ' hvtest 127.0.0.1; read -r -t 2 line;"
+                               " printf '[%s]\\n' \"$line\" >> \"$HOME/answers\"; fi\n"));
+    const passwd* account = ::getpwnam(test::SshServer::user);
+    ASSERT_NE(account, nullptr);
+    QList<MacProject> projects;
+    for (const char* name : {"a", "b", "c"}) {
+        const QString path = remote + QStringLiteral("/projets/") + QLatin1String(name);
+        ASSERT_TRUE(QDir().mkpath(path));
+        for (const QString& made : {remote + QStringLiteral("/projets"), path})
+            ASSERT_EQ(::chown(QFile::encodeName(made).constData(), account->pw_uid, account->pw_gid), 0);
+        projects << MacProject{QLatin1String(name), path, tmuxSessionName(path)};
+    }
+
+    SSHLink::setProgramForTests(server.keyClient());
+    auto link = std::make_shared<SSHLink>(server.profile());
+    ASSERT_TRUE(test::runSync(link->fetchRemoteHome())) << server.log().toStdString();
+    // The test's own commands go over a master connection of their own.
+    auto checks = std::make_shared<SSHLink>(server.profile(QStringLiteral("checks")));
+    ASSERT_TRUE(test::runSync(checks->fetchRemoteHome())) << server.log().toStdString();
+    ASSERT_TRUE(test::writeAll(server.folder() + QStringLiteral("/authorized_keys"), QByteArray()));
+    const auto clients = [&](const MacProject& project) {
+        const ShellResult<QString> listed = test::runSync(checks->runCommand(
+            QStringLiteral("TMUX_TMPDIR=\"$HOME\" tmux list-clients -t ") + tmuxSessionTarget(project.session)
+                + QStringLiteral(" -F x 2>/dev/null; true"),
+            std::nullopt, 25));
+        return listed ? listed.value().count(u'x') : -1;
+    };
+
+    auto backend = std::make_unique<MemorySecretBackend>();
+    backend->write(ProfileStore::passwordKey(server.profile().id), QString::fromLatin1(test::SshServer::password));
+    SecretStore keychain(std::move(backend));
+    std::vector<std::unique_ptr<MacTab>> tabs;
+    for (const MacProject& project : projects) {
+        tabs.push_back(std::make_unique<MacTab>(link->profile().id, project, true, link, &keychain));
+        MacTab& tab = *tabs.back();
+        tab.start(sessionTagCommand(project.session, project.name, project.path, {project.session}));
+        // One after the other: the first two hold the master's sessions before the third asks.
+        if (tabs.size() < 3) {
+            ASSERT_TRUE(waitUntil([&] { return clients(project) == 1; }, 30000))
+                << screenText(*tab.terminal->terminal) << server.log().toStdString();
+        }
+    }
+    for (qsizetype k = 0; k < projects.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_TRUE(waitUntil([&] { return clients(projects.at(k)) == 1; }, 30000))
+            << screenText(*tabs.at(size_t(k))->terminal->terminal);
+        EXPECT_TRUE(tabs.at(size_t(k))->isLive());
+    }
+    EXPECT_EQ(link->sharedSessions().limit(), 2);
+    EXPECT_TRUE(tabs.at(0)->ridesSharedConnection());
+    EXPECT_FALSE(tabs.at(0)->autofill);
+    for (const size_t k : {size_t(1), size_t(2)}) {
+        SCOPED_TRACE(k);
+        EXPECT_FALSE(tabs.at(k)->ridesSharedConnection());
+    }
+    // Typed by the two tabs that went on their own, once each.
+    EXPECT_EQ(server.log().count(QStringLiteral("Accepted password for hvtest")), 2) << server.log().toStdString();
+    // The one session the tabs left is the commands'.
+    const ShellResult<QString> command = test::runSync(link->runCommand(QStringLiteral("echo ok"), std::nullopt, 25));
+    EXPECT_TRUE(command && command.value() == QStringLiteral("ok\n"))
+        << (command ? command.value() : command.error().message).toStdString();
+    const QByteArray answered = test::readAll(answers);
+    EXPECT_FALSE(answered.isEmpty());
+    EXPECT_FALSE(answered.contains(test::SshServer::password)) << answered.toStdString();
+    for (const std::unique_ptr<MacTab>& tab : tabs)
+        tab->stop();
+    test::runSync(checks->runCommand(QStringLiteral("TMUX_TMPDIR=\"$HOME\" tmux kill-server 2>/dev/null; true"), std::nullopt, 25));
+    QCoro::waitFor(link->closeMaster());
+    QCoro::waitFor(checks->closeMaster());
+    SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+}
+
 } // namespace
 } // namespace halvoren

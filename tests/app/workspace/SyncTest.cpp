@@ -381,6 +381,61 @@ TEST_F(HostDataFixture, ARowTooLongToReadLeavesItsTabAndTheHostsTagsAlone)
     EXPECT_TRUE(model.closedTabs.isEmpty());
 }
 
+// A listing the server's shared connection had no session for until its time-out: the host
+// answered, so nothing counts towards calling it silent, and the next poll lists again.
+TEST_F(HostDataFixture, AListingTheSharedConnectionRefusedIsNoFailure)
+{
+    enum class Answer { listed, failed, refused };
+    Answer answer = Answer::listed;
+    model.runScript = [&](MacConnection&, QString, double) -> Task<ShellResult<QString>> {
+        switch (answer) {
+        case Answer::failed:
+            return ready(ShellResult<QString>(ShellError{QStringLiteral("ssh: connect to host srv port 22: Connection refused")}));
+        case Answer::refused:
+            return ready(ShellResult<QString>(ShellError{sharedConnectionRefusedMessage(), true}));
+        case Answer::listed:
+            break;
+        }
+        return ready(ShellResult<QString>(rows + QStringLiteral("\n@@HV_SHARED@@\n") + shared));
+    };
+    const struct { Answer answer; int failures; bool unreachable; } steps[] = {
+        {Answer::failed, 1, false}, {Answer::refused, 1, false}, {Answer::failed, 2, true},
+        {Answer::refused, 2, true}, {Answer::listed, 0, false},  {Answer::refused, 0, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(&step - steps);
+        answer = step.answer;
+        sync();
+        EXPECT_EQ(local().failures, step.failures);
+        EXPECT_EQ(local().unreachable(), step.unreachable);
+    }
+    EXPECT_FALSE(model.banner().has_value());
+}
+
+// A seeding refused the same way never reached the host: the saved tabs stay to be seeded by
+// the next listing, and nothing says the host could not list them.
+TEST_F(HostDataFixture, ASeedingTheSharedConnectionRefusedIsTriedAgain)
+{
+    const QList<PersistedTab> saved{{QStringLiteral("a"), QStringLiteral("/p/a"), tmuxSessionName(QStringLiteral("/p/a"))}};
+    prefs.setTabs(MacConnection::localID, saved);
+    local().seedFromPersisted = true;
+    int seedings = 0;
+    model.runScript = [&](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
+        if (script == listingScript())
+            return ready(ShellResult<QString>(QStringLiteral("\n@@HV_SHARED@@\n") + shared));
+        if (script.contains(QStringLiteral("@hv_sync 1")))
+            ++seedings;
+        return ready(ShellResult<QString>(ShellError{sharedConnectionRefusedMessage(), true}));
+    };
+    sync();
+    EXPECT_EQ(seedings, 1);
+    EXPECT_FALSE(model.banner().has_value()) << model.banner().value_or(QString()).toStdString();
+    EXPECT_TRUE(local().seedFromPersisted);
+    EXPECT_EQ(prefs.tabs(MacConnection::localID), saved);
+    sync();
+    EXPECT_EQ(seedings, 2);
+}
+
 TEST_F(HostDataFixture, AListingThatPrintsWithoutEndIsReportedOnce)
 {
     model.runScript = [](MacConnection&, QString, double) -> Task<ShellResult<QString>> {

@@ -1,0 +1,189 @@
+#include "remote/SharedSessions.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace halvoren {
+
+int SharedSessions::roomForCommands(int limit)
+{
+    return std::clamp(limit / 2, 1, mostRoomForCommands);
+}
+
+int SharedSessions::tabBudget(int limit)
+{
+    return std::max(0, limit - roomForCommands(limit));
+}
+
+SharedSessions::TabPlace::~TabPlace()
+{
+    book->release(id);
+}
+
+void SharedSessions::TabPlace::setMoveOff(std::function<bool()> moveOff)
+{
+    if (Place* place = book->find(id))
+        place->moveOff = std::move(moveOff);
+}
+
+void SharedSessions::TabPlace::refused()
+{
+    if (book->find(id) == nullptr)
+        return;
+    book->release(id);
+    // This tab's ssh asked while the others held theirs: they are what fits.
+    book->learnLimit(book->tabSessions() + book->commandsInFlight());
+}
+
+void SharedSessions::TabPlace::bypassed()
+{
+    book->release(id);
+}
+
+SharedSessions::CommandRun::CommandRun(std::shared_ptr<SharedSessions> sessions)
+    : book(std::move(sessions)), othersAtStart(book->tabSessions() + book->commandsInFlight())
+{
+    ++book->commands;
+}
+
+SharedSessions::CommandRun::~CommandRun()
+{
+    --book->commands;
+}
+
+void SharedSessions::CommandRun::refused()
+{
+    // The refusal came at the very start of the run; a session given back since is no longer
+    // counted now, and one taken since may have taken the last place just before.
+    const int othersNow = book->tabSessions() + book->commandsInFlight() - 1;
+    book->learnLimit(std::max(othersAtStart, othersNow));
+}
+
+std::unique_ptr<SharedSessions::TabPlace> SharedSessions::takeTabPlace(bool masterLive)
+{
+    if (masterLive && tabSessions() >= tabBudget(limitValue))
+        return nullptr;
+    places.push_back(Place{++lastId, false, {}});
+    return std::unique_ptr<TabPlace>(new TabPlace(shared_from_this(), lastId));
+}
+
+void SharedSessions::learnLimit(int inUse)
+{
+    limitValue = std::min(limitValue, std::max(1, inUse));
+    moveExcessTabs();
+}
+
+SharedSessions::Place* SharedSessions::find(std::uint64_t id)
+{
+    const auto found = std::find_if(places.begin(), places.end(), [id](const Place& place) { return place.id == id; });
+    return found == places.end() ? nullptr : &*found;
+}
+
+void SharedSessions::release(std::uint64_t id)
+{
+    std::erase_if(places, [id](const Place& place) { return place.id == id; });
+}
+
+void SharedSessions::moveExcessTabs()
+{
+    // Tabs already leaving count as gone; the newest others go first, so the tabs the user
+    // has had longest keep the shared connection.
+    std::vector<std::uint64_t> newestFirst;
+    int leaving = 0;
+    for (auto place = places.rbegin(); place != places.rend(); ++place) {
+        if (place->leaving)
+            ++leaving;
+        else
+            newestFirst.push_back(place->id);
+    }
+    int excess = tabSessions() - leaving - tabBudget(limitValue);
+    for (const std::uint64_t id : newestFirst) {
+        if (excess <= 0)
+            return;
+        Place* place = find(id);
+        if (place == nullptr || !place->moveOff)
+            continue;
+        // Marked first: the tab may give its place back before the call returns.
+        place->leaving = true;
+        const std::function<bool()> moveOff = place->moveOff;
+        if (moveOff()) {
+            --excess;
+        } else if (Place* staying = find(id)) {
+            staying->leaving = false;
+        }
+    }
+}
+
+namespace {
+
+// ssh's lines about the master: its refusal of a session, and its going on without it.
+bool isRefusalLine(const QString& line)
+{
+    return (line.contains(QLatin1String("mux_client_request_session")) && line.contains(QLatin1String("session request failed")))
+        || line.contains(QLatin1String("Session open refused by peer"));
+}
+
+bool isBypassLine(const QString& line)
+{
+    return line.startsWith(QLatin1String("ControlSocket ")) && line.contains(QLatin1String("disabling multiplexing"));
+}
+
+// Other lines ssh may print before a session's own output: its verbose log, and the note of a
+// host key it learnt.
+bool isOtherSshLine(const QString& line)
+{
+    return line.isEmpty() || line.startsWith(QLatin1String("debug1: ")) || line.startsWith(QLatin1String("debug2: "))
+        || line.startsWith(QLatin1String("debug3: ")) || line.startsWith(QLatin1String("OpenSSH_"))
+        || line.startsWith(QLatin1String("Warning: Permanently added "));
+}
+
+QString withoutLineEnd(QString line)
+{
+    while (line.endsWith(u'\r'))
+        line.chop(1);
+    return line;
+}
+
+} // namespace
+
+SharedConnectionNote sharedConnectionNote(const QString& text, bool complete)
+{
+    SharedConnectionNote note;
+    QStringList lines = text.split(u'\n');
+    // An unfinished line may still become one of ssh's.
+    if (!complete)
+        lines.removeLast();
+    for (const QString& piece : std::as_const(lines)) {
+        const QString line = withoutLineEnd(piece);
+        if (isRefusalLine(line)) {
+            note.refused = true;
+        } else if (isBypassLine(line)) {
+            note.bypassed = true;
+        } else if (!isOtherSshLine(line)) {
+            note.settled = true;
+            return note;
+        }
+    }
+    note.settled = complete;
+    return note;
+}
+
+QString withoutSharedConnectionLines(const QString& text)
+{
+    QStringList kept;
+    for (const QString& piece : text.split(u'\n')) {
+        const QString line = withoutLineEnd(piece);
+        if (!isRefusalLine(line) && !isBypassLine(line))
+            kept << piece;
+    }
+    return kept.join(u'\n');
+}
+
+QString sharedConnectionRefusedMessage()
+{
+    return QStringLiteral("Connexion partagée au serveur saturée : toutes ses sessions (MaxSessions) sont prises, "
+                          "réessayez dans un moment.");
+}
+
+} // namespace halvoren
