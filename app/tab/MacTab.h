@@ -4,6 +4,10 @@
 // stops it, turns its end into an event, types a remembered server password during ssh's
 // start-up and sends the compose bar's messages.
 //
+// A server tab's ssh rides the server's shared connection while the link's budget of sessions
+// allows, and logs in on a connection of its own otherwise, or once the server refuses it a
+// session there.
+//
 // Every start and every stop raises `generation`; the view reports the end of a child with
 // the generation it was started under, so the end of a child that a stop or a later start
 // replaced is ignored. Everything runs on the main thread.
