@@ -57,19 +57,14 @@ public:
     QStringList directInteractiveArgs() const;
     QStringList batchArgs() const;
 
+    // "user@host", or the host alone without a user name.
+    QString destination() const;
+
     // The sessions on the master connection, shared with the tabs that hold places on it.
-    SharedSessions& sharedSessions() const { return *sessions; }
+    const SharedSessions& sharedSessions() const { return *sessions; }
     // A place on the master for a tab's ssh, or nothing when the tab must keep off it (see
     // SharedSessions::takeTabPlace).
     std::unique_ptr<SharedSessions::TabPlace> takeTabPlace(bool masterLive) { return sessions->takeTabPlace(masterLive); }
-
-    // The first wait before a command the master refused is tried again, doubled at each
-    // refusal up to the last: the tabs asked to move off need a moment to give their sessions
-    // back, and each attempt that is refused again may be a failed login on the server.
-    static constexpr std::chrono::milliseconds firstRefusalPause{1000};
-    static constexpr std::chrono::milliseconds longestRefusalPause{8000};
-    // "user@host", or the host alone without a user name.
-    QString destination() const;
 
     // Runs `command` through the remote login shell. The standard output on exit status 0;
     // otherwise the error is ssh's or the command's standard error, trimmed, or
@@ -77,6 +72,11 @@ public:
     // asked for again, within the time-out; still refused then, the error is
     // sharedConnectionRefusedMessage(), marked sharedConnectionRefused.
     Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
+    // The first wait before a command the master refused is tried again, doubled at each
+    // refusal up to the last: the tabs asked to move off need a moment to give their sessions
+    // back, and each attempt that is refused again may be a failed login on the server.
+    static constexpr std::chrono::milliseconds firstRefusalPause{1000};
+    static constexpr std::chrono::milliseconds longestRefusalPause{8000};
     // Sends the script on ssh's standard input to the remote user's login shell, which reads
     // it whole before running it (see scriptReaderCommand); a script the shell did not
     // receive whole fails with scriptIncompleteMessage().

@@ -31,9 +31,9 @@ void SharedSessions::TabPlace::refused()
 {
     if (book->find(id) == nullptr)
         return;
+    const int others = book->takeOthersPeak(id);
     book->release(id);
-    // This tab's ssh asked while the others held theirs: they are what fits.
-    book->learnLimit(book->tabSessions() + book->commandsInFlight());
+    book->learnLimit(others);
 }
 
 void SharedSessions::TabPlace::bypassed()
@@ -41,23 +41,21 @@ void SharedSessions::TabPlace::bypassed()
     book->release(id);
 }
 
-SharedSessions::CommandRun::CommandRun(std::shared_ptr<SharedSessions> sessions)
-    : book(std::move(sessions)), othersAtStart(book->tabSessions() + book->commandsInFlight())
+SharedSessions::CommandRun::CommandRun(std::shared_ptr<SharedSessions> sessions) : book(std::move(sessions))
 {
     ++book->commands;
+    id = book->watchPeak();
 }
 
 SharedSessions::CommandRun::~CommandRun()
 {
     --book->commands;
+    book->takeOthersPeak(id);
 }
 
 void SharedSessions::CommandRun::refused()
 {
-    // The refusal came at the very start of the run; a session given back since is no longer
-    // counted now, and one taken since may have taken the last place just before.
-    const int othersNow = book->tabSessions() + book->commandsInFlight() - 1;
-    book->learnLimit(std::max(othersAtStart, othersNow));
+    book->learnLimit(book->takeOthersPeak(id));
 }
 
 std::unique_ptr<SharedSessions::TabPlace> SharedSessions::takeTabPlace(bool masterLive)
@@ -65,7 +63,34 @@ std::unique_ptr<SharedSessions::TabPlace> SharedSessions::takeTabPlace(bool mast
     if (masterLive && tabSessions() >= tabBudget(limitValue))
         return nullptr;
     places.push_back(Place{++lastId, false, {}});
-    return std::unique_ptr<TabPlace>(new TabPlace(shared_from_this(), lastId));
+    const std::uint64_t id = lastId;
+    peaks.push_back(Peak{id, 0});
+    notePeaks();
+    return std::unique_ptr<TabPlace>(new TabPlace(shared_from_this(), id));
+}
+
+std::uint64_t SharedSessions::watchPeak()
+{
+    peaks.push_back(Peak{++lastId, 0});
+    notePeaks();
+    return lastId;
+}
+
+void SharedSessions::notePeaks()
+{
+    const int inUse = tabSessions() + commands;
+    for (Peak& peak : peaks)
+        peak.inUse = std::max(peak.inUse, inUse);
+}
+
+int SharedSessions::takeOthersPeak(std::uint64_t id)
+{
+    const auto found = std::find_if(peaks.begin(), peaks.end(), [id](const Peak& peak) { return peak.id == id; });
+    if (found == peaks.end())
+        return 0;
+    const int others = found->inUse - 1;
+    peaks.erase(found);
+    return others;
 }
 
 void SharedSessions::learnLimit(int inUse)
@@ -83,6 +108,7 @@ SharedSessions::Place* SharedSessions::find(std::uint64_t id)
 void SharedSessions::release(std::uint64_t id)
 {
     std::erase_if(places, [id](const Place& place) { return place.id == id; });
+    std::erase_if(peaks, [id](const Peak& peak) { return peak.id == id; });
 }
 
 void SharedSessions::moveExcessTabs()

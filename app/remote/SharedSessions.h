@@ -43,8 +43,9 @@ public:
         // Asked to restart the tab's ssh on a connection of its own; answers whether it will
         // (a tab whose shell would be lost stays).
         void setMoveOff(std::function<bool()> moveOff);
-        // The master refused the tab's session: the sessions in use then are the limit, and
-        // the tab's ssh no longer holds one. The place no longer counts.
+        // The master refused the tab's session: the most sessions the others held since the
+        // place was taken are the limit (ssh says so a moment after the refusal, when some may
+        // have been given back). The place no longer counts.
         void refused();
         // ssh went on without the master (another ssh made it first): the place no longer
         // counts, and nothing is learnt.
@@ -64,13 +65,13 @@ public:
         ~CommandRun();
         CommandRun(const CommandRun&) = delete;
         CommandRun& operator=(const CommandRun&) = delete;
-        // The master refused this command's session: the sessions of the others, as many as
-        // there were when it started or are now, are the limit.
+        // The master refused this command's session: the most sessions the others held while
+        // it ran are the limit.
         void refused();
 
     private:
         std::shared_ptr<SharedSessions> book;
-        int othersAtStart;
+        std::uint64_t id;
     };
 
     int limit() const { return limitValue; }
@@ -93,15 +94,26 @@ private:
         bool leaving = false;
         std::function<bool()> moveOff;
     };
+    // The most sessions in use (tabs' and commands') since a place or a command began, its
+    // own included.
+    struct Peak {
+        std::uint64_t id;
+        int inUse;
+    };
     Place* find(std::uint64_t id);
     void release(std::uint64_t id);
     void moveExcessTabs();
+    std::uint64_t watchPeak();
+    void notePeaks();
+    // The most sessions others held since `id` began; its peak is dropped.
+    int takeOthersPeak(std::uint64_t id);
 
     int limitValue = assumedLimit;
     int commands = 0;
     std::uint64_t lastId = 0;
     // In the order they were taken.
     std::vector<Place> places;
+    std::vector<Peak> peaks;
 };
 
 // What ssh said of the shared connection in the lines it printed before anything else (its

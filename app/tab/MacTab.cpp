@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <clocale>
+#include <csignal>
 #include <locale.h>
 #include <sys/wait.h>
 
@@ -220,6 +221,7 @@ void MacTab::begin(std::optional<QString> setup, bool direct)
     sessionShown = false;
     passwordRemembered = false;
     sharedPlace.reset();
+    movingOff.reset();
     sharedConnectionText.clear();
     watchingSharedConnection = false;
     terminal->generation = generation;
@@ -289,20 +291,22 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
 bool MacTab::moveOffSharedConnection(bool beforeShell)
 {
     // A shell of its own would be lost with the ssh; a tmux session stays on the host.
-    if (!live || !terminal || (!useTmux && !beforeShell) || !terminal->process->running())
+    if (!live || !terminal || movingOff || (!useTmux && !beforeShell))
         return false;
-    // A session not shown yet may still need its setup.
-    std::optional<QString> setup = sessionShown ? std::nullopt : startSetup;
-    // The ended child is not reported: the tab stays live throughout.
-    terminal->terminate();
-    begin(std::move(setup), true);
+    // Signalled, not let go: the rest of its output comes before its end, and only then does
+    // the new ssh start, so that nothing the old one printed (its password prompt) reaches
+    // the new one's autofill.
+    watchingSharedConnection = false;
+    if (!terminal->process->signalChild(SIGTERM))
+        return false;
+    movingOff = generation;
     return true;
 }
 
-bool MacTab::watchSharedConnection(const QString& text)
+void MacTab::watchSharedConnection(const QString& text)
 {
     if (!watchingSharedConnection || !sharedPlace)
-        return false;
+        return;
     // ssh says what it has to say of the master in a few short lines before anything else.
     constexpr qsizetype watchedChars = 4096;
     sharedConnectionText += text;
@@ -314,7 +318,9 @@ bool MacTab::watchSharedConnection(const QString& text)
         // ssh now logs in on a connection of its own, at a prompt the tab did not arm itself
         // for: with a password to type, it starts again off the master, where ssh's first
         // prompt gets it.
-        return passwordRemembered && moveOffSharedConnection(true);
+        if (passwordRemembered)
+            moveOffSharedConnection(true);
+        return;
     }
     if (note.bypassed) {
         sharedPlace->bypassed();
@@ -324,7 +330,6 @@ bool MacTab::watchSharedConnection(const QString& text)
         watchingSharedConnection = false;
         sharedConnectionText.clear();
     }
-    return false;
 }
 
 void MacTab::launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
@@ -355,6 +360,7 @@ void MacTab::stop()
 {
     ++generation;
     sharedPlace.reset();
+    movingOff.reset();
     setIsLive(false);
     if (terminal)
         terminal->terminate();
@@ -365,6 +371,14 @@ void MacTab::childExited(std::uint64_t ended, std::optional<int> waitStatus)
     if (ended != generation)
         return;
     sharedPlace.reset();
+    if (movingOff == ended) {
+        // Ended to start again off the shared connection: the tab stays live throughout, and
+        // a session not shown yet may still need its setup.
+        movingOff.reset();
+        std::optional<QString> setup = sessionShown ? std::nullopt : startSetup;
+        begin(std::move(setup), true);
+        return;
+    }
     // The check's word alone could be any program's output, its status any program's: only
     // both, from the same start, mean the folder was refused.
     if (announcedRefusal && waitStatus && WIFEXITED(*waitStatus) && WEXITSTATUS(*waitStatus) == *announcedRefusal) {
@@ -417,12 +431,7 @@ void MacTab::handleOutput(const QString& text, bool changesScreen, std::uint64_t
     outputChangesScreen = changesScreen;
     outputScrolledLines = scrolledLines;
     watchFolderCheck(text);
-    // The rest of this output is the ended ssh's: nothing in it is for the new one.
-    if (watchSharedConnection(text)) {
-        if (onOutput)
-            onOutput(*this, text);
-        return;
-    }
+    watchSharedConnection(text);
     // A client attaching over ssh draws its screen well after the start.
     const bool attached = switchesScreen(text);
     if (attached) {

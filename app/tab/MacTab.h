@@ -4,6 +4,10 @@
 // stops it, turns its end into an event, types a remembered server password during ssh's
 // start-up and sends the compose bar's messages.
 //
+// A server tab's ssh rides the server's shared connection while the link's budget of sessions
+// allows, and logs in on a connection of its own otherwise, or once the server refuses it a
+// session there.
+//
 // Every start and every stop raises `generation`; the view reports the end of a child with
 // the generation it was started under, so the end of a child that a stop or a later start
 // replaced is ignored. Everything runs on the main thread.
@@ -162,13 +166,12 @@ private:
     // The work of a start; `direct`: the server's ssh keeps off the shared connection.
     void begin(std::optional<QString> setup, bool direct);
     Task<> startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration, bool direct);
-    // Ends the current ssh and starts again on a connection of its own (the tmux session
-    // stays and the tab attaches again). `beforeShell`: its shell has not started yet, so
-    // nothing is lost even without tmux. Whether it did.
+    // Ends the current ssh to start again on a connection of its own once it has ended (the
+    // tmux session stays and the tab attaches again). `beforeShell`: its shell has not
+    // started yet, so nothing is lost even without tmux. Whether it will.
     bool moveOffSharedConnection(bool beforeShell);
-    // Looks in ssh's first lines of a start over the shared connection for its refusal;
-    // true when the tab started again because of it.
-    bool watchSharedConnection(const QString& text);
+    // Looks in ssh's first lines of a start over the shared connection for its refusal.
+    void watchSharedConnection(const QString& text);
     void launch(const QString& executable, const QStringList& arguments, const QStringList& environment,
                 const QString& programName, const std::optional<QString>& directory);
     void sendInput(const QByteArray& bytes);
@@ -197,6 +200,8 @@ private:
     bool passwordRemembered = false;
     // This start's place on the shared connection, given back when its ssh ends.
     std::unique_ptr<SharedSessions::TabPlace> sharedPlace;
+    // The generation whose ssh was ended to start again off the shared connection.
+    std::optional<std::uint64_t> movingOff;
     // The first output of a start over the shared connection, while it may be ssh's own.
     QString sharedConnectionText;
     bool watchingSharedConnection = false;

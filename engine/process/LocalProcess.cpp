@@ -449,6 +449,15 @@ bool LocalProcess::terminate()
     return signalled;
 }
 
+bool LocalProcess::signalChild(int signalNumber)
+{
+    std::lock_guard<std::mutex> guard(sessionLock);
+    if (!session)
+        return false;
+    std::lock_guard<std::mutex> waitGuard(session->wait->lock);
+    return !session->wait->reaped && ::kill(session->pid, signalNumber) == 0;
+}
+
 void LocalProcess::endSession(Session& ended)
 {
     {

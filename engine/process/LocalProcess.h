@@ -67,6 +67,10 @@ public:
     // process id may then belong to another process). The child is still reaped in the
     // background; its end is not reported. Returns whether a signal was sent.
     bool terminate();
+    // Sends `signalNumber` to the child and stays attached: its remaining output and its end
+    // are reported as usual, in order. Nothing is sent once the child has been reaped (its
+    // process id may then belong to another process). Returns whether a signal was sent.
+    bool signalChild(int signalNumber);
 
     bool running() const { return runningState.load(); }
     int childfd() const { return childDescriptor.load(); }

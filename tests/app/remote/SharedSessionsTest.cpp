@@ -49,19 +49,30 @@ TEST(SharedSessions, ARefusedCommandTeachesTheSessionsInUse)
     }
 }
 
-TEST(SharedSessions, ARefusalCountsWhatWasInUseWhenTheCommandStarted)
+// ssh tells of a refusal a moment after it: sessions given back meanwhile still count, the
+// most the others held since the command or the tab began.
+TEST(SharedSessions, ARefusalCountsTheSessionsGivenBackBeforeItWasTold)
 {
     auto book = std::make_shared<SharedSessions>();
     std::vector<std::unique_ptr<SharedSessions::TabPlace>> tabs;
     for (int k = 0; k < 5; ++k)
         tabs.push_back(book->takeTabPlace(false));
     SharedSessions::CommandRun command(book);
-    // Two tabs closed while the refused login failed: they still held theirs at the refusal.
     tabs.resize(3);
     SharedSessions::CommandRun later(book);
     command.refused();
     EXPECT_EQ(book->limit(), 5);
     EXPECT_EQ(book->commandsInFlight(), 2);
+
+    // Two tabs ride; a third is placed, two more after it, which are moved off (their places
+    // given back) before the third's refusal is told.
+    auto other = std::make_shared<SharedSessions>();
+    std::vector<std::unique_ptr<SharedSessions::TabPlace>> riding;
+    for (int k = 0; k < 5; ++k)
+        riding.push_back(other->takeTabPlace(true));
+    riding.resize(3);
+    riding.at(2)->refused();
+    EXPECT_EQ(other->limit(), 4);
 }
 
 TEST(SharedSessions, TabsRideTheLiveMasterUpToTheirBudgetAndAlwaysANewOne)

@@ -321,10 +321,8 @@ TEST_F(ServerTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
     ASSERT_EQ(::chown(QFile::encodeName(root).constData(), account->pw_uid, account->pw_gid), 0);
     link = std::make_shared<SSHLink>(server->profile());
     ASSERT_TRUE(test::runSync(link->fetchRemoteHome()));
-    // The checks go over a connection of their own. Fourteen tabs ask the tabs' connection for
-    // more sessions than sshd gives one connection (ten by default); a check that finds them
-    // all taken logs in afresh, and the test ran several times slower whenever the tabs took
-    // the tenth before a check did.
+    // The checks go over a connection of their own: fourteen tabs are more than the tabs'
+    // connection keeps room for, and the checks would only compete with their sessions.
     checks = std::make_shared<SSHLink>(server->profile(QStringLiteral("checks")));
     // Scripts run as the workspace runs them on a server: through the account's login shell.
     const auto remote = [&](const QString& script) {

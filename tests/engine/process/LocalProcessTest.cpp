@@ -277,6 +277,22 @@ TEST_F(LocalProcessTest, TerminateSignalsALiveChildWhichIsReapedWithoutReport)
     EXPECT_FALSE(process.terminate()) << "nothing left to signal";
 }
 
+// A child signalled while attached: what it prints on its way out arrives, then its end is
+// reported; once reaped, nothing more is sent.
+TEST_F(LocalProcessTest, SignalChildKeepsTheOutputAndTheEndOfTheChild)
+{
+    LocalProcess process(&recorder, loop);
+    process.startProcess("/bin/sh", {"-c", "trap 'echo leaving; exit 3' TERM; echo ready; while :; do sleep 0.05; done"},
+                         kPathOnly);
+    ASSERT_TRUE(runUntil([&] { return recorder.text().find("ready") != std::string::npos; }));
+    EXPECT_TRUE(process.signalChild(SIGTERM));
+    ASSERT_TRUE(runUntil([&] { return recorder.terminations == 1; }));
+    EXPECT_NE(recorder.text().find("leaving"), std::string::npos) << recorder.text();
+    ASSERT_TRUE(recorder.lastExitCode.has_value());
+    EXPECT_TRUE(WIFEXITED(*recorder.lastExitCode) && WEXITSTATUS(*recorder.lastExitCode) == 3) << *recorder.lastExitCode;
+    EXPECT_FALSE(process.signalChild(SIGTERM));
+}
+
 // Starts a process that waits for signals, with the given process id when the system lets
 // us choose it (root can); -1 otherwise.
 pid_t spawnWithPid(pid_t wanted)
