@@ -132,10 +132,9 @@ public:
     std::optional<SharedPrefs> queuedSharedWrite;
     // The failure of these writes was shown; the next one that lands ends the streak.
     bool sharedWriteFailureShown = false;
-    // The open rows of the last listing applied, by session, and their sessions in the
-    // host's order: what a close or a new order made here is weighed against.
-    QHash<QString, HostTab> listedOpen;
-    QStringList listedOrder;
+    // The open rows of the last listing applied, in the host's order: what a close or a new
+    // order made here is weighed against.
+    QList<HostTab> listedOpen;
     // Closes whose untag did not reach the host, with the row as the host listed it when the
     // user closed the tab (none when no listing had shown it). Sent again while the host
     // still lists the row so; otherwise the host's state stands.

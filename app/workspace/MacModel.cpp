@@ -753,16 +753,23 @@ qsizetype MacModel::insertionIndex(const MacTab& tab) const
 // temporaries that live across a suspension). The model and the connection are held weakly
 // across every suspension: a disconnect may delete the connection meanwhile.
 
-Task<HostWrite> MacModel::runRemote(MacConnection& connection, QString script)
+Task<ShellResult<QString>> MacModel::runWriting(MacConnection& connection, QString script)
 {
     QPointer<MacConnection> target(&connection);
     ++target->writeEpoch;
-    // Printed only once every line before it ran: ssh that worked says nothing of that.
-    const QString marker = newCompletionMarker();
-    Task<ShellResult<QString>> running = runScript(*target, withCompletionMarker(script, marker), scriptTimeout);
-    const ShellResult<QString> output = co_await std::move(running);
+    Task<ShellResult<QString>> running = runScript(*target, std::move(script), scriptTimeout);
+    ShellResult<QString> output = co_await std::move(running);
     if (target)
         ++target->writeEpoch;
+    co_return output;
+}
+
+Task<HostWrite> MacModel::runRemote(MacConnection& connection, QString script)
+{
+    // Printed only once every line before it ran: ssh that worked says nothing of that.
+    const QString marker = newCompletionMarker();
+    Task<ShellResult<QString>> running = runWriting(connection, withCompletionMarker(script, marker));
+    const ShellResult<QString> output = co_await std::move(running);
     HostWrite written;
     if (output) {
         written.done = takeCompletionMarker(output.value(), marker).has_value();
@@ -775,14 +782,9 @@ Task<HostWrite> MacModel::runRemote(MacConnection& connection, QString script)
 
 Task<ShellResult<QString>> MacModel::runRemoteReading(MacConnection& connection, QString script)
 {
-    QPointer<MacConnection> target(&connection);
-    ++target->writeEpoch;
     // Callers end their scripts with a line feed.
-    script += QStringLiteral("true\n");
-    Task<ShellResult<QString>> running = runScript(*target, std::move(script), scriptTimeout);
+    Task<ShellResult<QString>> running = runWriting(connection, script + QStringLiteral("true\n"));
     ShellResult<QString> output = co_await std::move(running);
-    if (target)
-        ++target->writeEpoch;
     co_return output;
 }
 

@@ -451,6 +451,11 @@ private:
     // A listing for a tab that ended: now, or once the host's previous listing is
     // quickExitWindow old, one waiting at a time.
     void listAfterTabExit(MacConnection& connection);
+    // Runs a script that writes to the host, as given, with the write epoch raised before and
+    // after.
+    Task<ShellResult<QString>> runWriting(MacConnection& connection, QString script);
+    // The sessions of the connection's tmux tabs, in the strip's order.
+    QStringList tmuxSessionsOf(const MacConnection& connection) const;
     // Untags a closed tab's session on the host; a close that does not reach it waits for
     // the next listing, which sends it again or lets the host's state stand.
     Task<> sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed);

@@ -48,6 +48,16 @@ QSet<QString> toQSet(const NameSet& names)
 
 } // namespace
 
+QStringList MacModel::tmuxSessionsOf(const MacConnection& connection) const
+{
+    QStringList sessions;
+    for (const MacTab* tab : tabsValue) {
+        if (tab->connId == connection.id && tab->useTmux)
+            sessions << tab->project.session;
+    }
+    return sessions;
+}
+
 MacTab* MacModel::tabOf(const MacConnection& connection, const QString& session) const
 {
     for (MacTab* tab : tabsValue) {
@@ -80,12 +90,7 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
     tab->openedOver = activeTabIDValue;
     insertTab(tab, insertionIndex(*tab));
     activate(*tab);
-    QStringList sessions;
-    for (const MacTab* other : std::as_const(tabsValue)) {
-        if (other->connId == connection.id && other->useTmux)
-            sessions << other->project.session;
-    }
-    tab->start(sessionTagCommand(project.session, project.name, project.path, sessions));
+    tab->start(sessionTagCommand(project.session, project.name, project.path, tmuxSessionsOf(connection)));
     tab->startedAt = clock->now();
     persistTabs();
 }
@@ -161,8 +166,12 @@ void MacModel::closeTab(MacTab& tab)
     removeTab(tab);
     if (untag) {
         std::optional<HostTab> asListed;
-        if (auto row = owner->listedOpen.constFind(entry.session); row != owner->listedOpen.cend())
-            asListed = *row;
+        for (const HostTab& row : std::as_const(owner->listedOpen)) {
+            if (row.session == entry.session) {
+                asListed = row;
+                break;
+            }
+        }
         sendClose(*owner, entry.session, std::move(asListed));
     }
 }
@@ -262,16 +271,18 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
     for (MacConnection* owner : std::as_const(connectionsValue)) {
         if (!owner->tmuxAvailable())
             continue;
-        QStringList sessions;
-        for (const MacTab* tab : std::as_const(tabsValue)) {
-            if (tab->connId == owner->id && tab->useTmux)
-                sessions << tab->project.session;
-        }
+        const QStringList sessions = tmuxSessionsOf(*owner);
         if (sessions.isEmpty())
             continue;
         // The host's order as it was when the user made this one: that of an earlier order
         // still unsent, else the last listing's.
-        const QStringList hostOrder = owner->unsentOrderOver.value_or(owner->listedOrder);
+        QStringList hostOrder;
+        if (owner->unsentOrderOver) {
+            hostOrder = *owner->unsentOrderOver;
+        } else {
+            for (const HostTab& row : std::as_const(owner->listedOpen))
+                hostOrder << row.session;
+        }
         sendOrder(*owner, sessions, hostOrder);
     }
 }
@@ -849,22 +860,13 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         target->savedTabsHeld = state.rowsCut;
         applyHostListing(*target, open, epoch, heldSessions(*target, state), unsent.keepOrder);
         target->savedTabsHeld = false;
-        target->listedOpen.clear();
-        target->listedOrder.clear();
-        for (const HostTab& row : std::as_const(state.open)) {
-            target->listedOpen.insert(row.session, row);
-            target->listedOrder << row.session;
-        }
+        target->listedOpen = state.open;
         // Sent again once the listing is applied: a write now would keep it from opening the
         // tabs the host lists.
         for (const QString& session : unsent.keptClosed)
             sendClose(*target, session, target->unsentCloses.value(session));
         if (unsent.keepOrder) {
-            QStringList sessions;
-            for (const MacTab* tab : std::as_const(tabsValue)) {
-                if (tab->connId == target->id && tab->useTmux)
-                    sessions << tab->project.session;
-            }
+            const QStringList sessions = tmuxSessionsOf(*target);
             if (!sessions.isEmpty())
                 sendOrder(*target, sessions, target->unsentOrderOver.value_or(QStringList()));
         }
