@@ -172,9 +172,12 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
 
 QString SSHLink::commandWithMarker(const QString& command, const QString& marker)
 {
-    // The command runs in a subshell: one that exits (early, or with a failure of its own)
-    // ends only that, its status is the whole command's, and the closing marker is printed
-    // only after a command that succeeded.
+    // The closing marker is printed only after a command that succeeded, so the status stays
+    // the command's. One line needs no more than any login shell reads (the home is found even
+    // under a shell of another syntax); a longer one, a script of ours, runs in a subshell,
+    // so that an exit of its own (early, or with a failure) ends only that.
+    if (!command.contains(u'\n'))
+        return QStringLiteral("echo ") + marker + QStringLiteral("; ") + command + QStringLiteral(" && echo ") + marker;
     return QStringLiteral("echo ") + marker + QStringLiteral("\n(\n") + command + QStringLiteral("\n) || exit\necho ")
         + marker + u'\n';
 }
@@ -240,7 +243,9 @@ Task<bool> SSHLink::hasTmux()
 
 QString SSHLink::tmuxProbeCommand(const QString& marker)
 {
-    return QStringLiteral("$SHELL -lc ") + shellQuote(withOutputMarkers(QStringLiteral("command -v tmux"), marker));
+    // On one line, as the command that runs it.
+    return QStringLiteral("$SHELL -lc ")
+        + shellQuote(QStringLiteral("echo ") + marker + QStringLiteral("; command -v tmux; echo ") + marker);
 }
 
 Task<ShellResult<bool>> SSHLink::probeTmux()

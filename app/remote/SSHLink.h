@@ -79,8 +79,8 @@ public:
     // back, and each attempt that is refused again may be a failed login on the server.
     static constexpr std::chrono::milliseconds firstRefusalPause{1000};
     static constexpr std::chrono::milliseconds longestRefusalPause{8000};
-    // `command` as runCommand sends it: between two lines of `marker`, the second printed only
-    // once the command has ended with status 0.
+    // `command` as runCommand sends it: between two lines of `marker` (as takeOutputMarkers
+    // reads them), the second printed only once the command has ended with status 0.
     static QString commandWithMarker(const QString& command, const QString& marker);
     // Sends the script on ssh's standard input to the remote user's login shell, which reads
     // it whole before running it (see scriptReaderCommand); a script the shell did not
