@@ -123,6 +123,9 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
     if (!isUsableProfile(linkProfile))
         co_return ShellError{QStringLiteral("Adresse du serveur invalide : l'hôte ou l'utilisateur est refusé.")};
     const QString executable = program();
+    // Of all the output, only what lies between the markers is the command's.
+    const QString marker = newCompletionMarker();
+    const QString sent = commandWithMarker(command, marker);
     // Kept by the run even if the link goes meanwhile.
     const std::shared_ptr<SharedSessions> book = sessions;
     QElapsedTimer elapsed;
@@ -130,7 +133,7 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
     std::chrono::milliseconds pause = firstRefusalPause;
     for (;;) {
         QStringList arguments = batchArgs();
-        arguments << destination() << command;
+        arguments << destination() << sent;
         const double left = timeoutSeconds - double(elapsed.elapsed()) / 1000.0;
         std::optional<QByteArray> attemptInput = input;
         ShellResult<Shell::Output> run;
@@ -146,8 +149,12 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
             co_return run.error();
         const Shell::Output& output = run.value();
         // Refused, ssh logged in afresh: with a key, the command ran all the same.
-        if (output.status == 0)
-            co_return output.standardOutput;
+        if (output.status == 0) {
+            std::optional<QString> printed = takeOutputMarkers(output.standardOutput, marker);
+            if (!printed)
+                co_return ShellError{scriptNotRunMessage(false)};
+            co_return std::move(*printed);
+        }
         // 255 is ssh's own failure: the fresh login failed (a server that takes only
         // passwords), so the command never ran. Any other status is the command's.
         if (refused && output.status == 255) {
@@ -161,6 +168,18 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
         const QString message = withoutSharedConnectionLines(output.standardError).trimmed();
         co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
     }
+}
+
+QString SSHLink::commandWithMarker(const QString& command, const QString& marker)
+{
+    // The closing marker is printed only after a command that succeeded, so the status stays
+    // the command's. One line needs no more than any login shell reads (the home is found even
+    // under a shell of another syntax); a longer one, a script of ours, runs in a subshell,
+    // so that an exit of its own (early, or with a failure) ends only that.
+    if (!command.contains(u'\n'))
+        return QStringLiteral("echo ") + marker + QStringLiteral("; ") + command + QStringLiteral(" && echo ") + marker;
+    return QStringLiteral("echo ") + marker + QStringLiteral("\n(\n") + command + QStringLiteral("\n) || exit\necho ")
+        + marker + u'\n';
 }
 
 Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeconds)
@@ -194,15 +213,26 @@ QString SSHLink::scriptCommand(double timeoutSeconds)
 Task<bool> SSHLink::fetchRemoteHome()
 {
     controlDirectory();
-    const QString command = QStringLiteral("echo $HOME");
-    ShellResult<QString> output = co_await runCommand(command, std::nullopt, 15);
+    ShellResult<QString> output = co_await runCommand(QLatin1String(remoteHomeCommand), std::nullopt, 15);
     if (!output)
         co_return false;
-    const QString found = output.value().trimmed();
-    if (found.isEmpty())
+    const std::optional<QString> found = remoteHomeFrom(output.value());
+    if (!found)
         co_return false;
-    home = found;
+    home = *found;
     co_return true;
+}
+
+std::optional<QString> SSHLink::remoteHomeFrom(QString output)
+{
+    // The home is taken whole, blanks and line breaks in it included, less the line break
+    // printed after it.
+    if (!output.endsWith(u'\n'))
+        return std::nullopt;
+    output.chop(1);
+    if (output.trimmed().isEmpty())
+        return std::nullopt;
+    return output;
 }
 
 Task<bool> SSHLink::hasTmux()
@@ -213,7 +243,9 @@ Task<bool> SSHLink::hasTmux()
 
 QString SSHLink::tmuxProbeCommand(const QString& marker)
 {
-    return QStringLiteral("$SHELL -lc ") + shellQuote(QStringLiteral("command -v tmux; echo ") + marker);
+    // On one line, as the command that runs it.
+    return QStringLiteral("$SHELL -lc ")
+        + shellQuote(QStringLiteral("echo ") + marker + QStringLiteral("; command -v tmux; echo ") + marker);
 }
 
 Task<ShellResult<bool>> SSHLink::probeTmux()
@@ -223,8 +255,9 @@ Task<ShellResult<bool>> SSHLink::probeTmux()
     ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
     if (!output)
         co_return output.error();
-    // Without the marker the shell never got to the question: its silence is no answer.
-    const std::optional<QString> answer = takeCompletionMarker(output.value(), marker);
+    // Without the markers the shell never got to the question: its silence is no answer.
+    // What its login profile printed around them is no answer either.
+    const std::optional<QString> answer = takeOutputMarkers(output.value(), marker);
     if (!answer)
         co_return ShellError{scriptNotRunMessage(false)};
     co_return !answer->trimmed().isEmpty();
@@ -425,16 +458,19 @@ QString folderListingCommand(const QString& root)
     // nothing is looked up through PATH, whose relative entries (".", "bin",
     // "node_modules/.bin") would name those files. So the folder is never entered (a zsh user's
     // hook may run at every change of folder), its names come from the shell's own globbing,
-    // and they are printed by a built-in: printf where the shell has one, else mksh's print.
-    // echo would rewrite backslashes in some shells. A folder that is not there lists nothing;
-    // one that cannot be entered, or a shell with neither built-in, fails, so the list shown
-    // stays. zsh stops at a pattern that matches nothing: the loop runs in a subshell.
+    // and they are printed by printf: the shell's own, or a program found at an absolute path
+    // (a shell without it, or bash with it disabled), never one a relative entry found. Else
+    // mksh's print. echo would rewrite backslashes in some shells. A folder that is not there
+    // lists nothing; one that cannot be entered, or a shell with no way to print, fails, so the
+    // list shown stays. zsh stops at a pattern that matches nothing: the loop runs in a
+    // subshell.
     return QStringLiteral("__hv_r=") + shellQuote(root) + QLatin1String(R"hv(
 [ -e "$__hv_r" ] || exit 0
 [ -d "$__hv_r" ] && [ -x "$__hv_r" ] || exit 1
-if [ "$(command -v printf)" = printf ]; then __hv_w=1; elif [ "$(command -v print)" = print ]; then __hv_w=; else exit 1; fi
+__hv_w=$(command -v printf)
+case $__hv_w in printf|/*) ;; *) [ "$(command -v print)" = print ] || exit 1; __hv_w= ;; esac
 (for __hv_d in "$__hv_r"/*/; do
-  [ ! -d "$__hv_d" ] || if [ -n "$__hv_w" ]; then printf '%s\n' "${__hv_d#"$__hv_r"/}"; else print -r -- "${__hv_d#"$__hv_r"/}"; fi
+  [ ! -d "$__hv_d" ] || if [ -n "$__hv_w" ]; then "$__hv_w" '%s\n' "${__hv_d#"$__hv_r"/}"; else print -r -- "${__hv_d#"$__hv_r"/}"; fi
 done) 2>/dev/null
 true
 )hv");

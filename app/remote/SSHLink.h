@@ -66,7 +66,9 @@ public:
     // SharedSessions::takeTabPlace).
     std::unique_ptr<SharedSessions::TabPlace> takeTabPlace(bool masterLive) { return sessions->takeTabPlace(masterLive); }
 
-    // Runs `command` through the remote login shell. The standard output on exit status 0;
+    // Runs `command` through the remote login shell. What the command itself printed on exit
+    // status 0, without anything the shell's login files printed around it (see
+    // commandWithMarker), or scriptNotRunMessage() when they never let it run to its end;
     // otherwise the error is ssh's or the command's standard error, trimmed, or
     // "La commande SSH a échoué (code N)." when that is empty. A session the master refuses is
     // asked for again, within the time-out; still refused then, the error is
@@ -77,12 +79,19 @@ public:
     // back, and each attempt that is refused again may be a failed login on the server.
     static constexpr std::chrono::milliseconds firstRefusalPause{1000};
     static constexpr std::chrono::milliseconds longestRefusalPause{8000};
+    // `command` as runCommand sends it: between two lines of `marker` (as takeOutputMarkers
+    // reads them), the second printed only once the command has ended with status 0.
+    static QString commandWithMarker(const QString& command, const QString& marker);
     // Sends the script on ssh's standard input to the remote user's login shell, which reads
     // it whole before running it (see scriptReaderCommand); a script the shell did not
     // receive whole fails with scriptIncompleteMessage().
     Task<ShellResult<QString>> runScript(QString script, double timeoutSeconds);
     // True when the remote home was found (and stored); never an error.
     Task<bool> fetchRemoteHome();
+    // The remote command of fetchRemoteHome, and the home from what it printed: nothing when
+    // it is blank.
+    static constexpr char remoteHomeCommand[] = "printf '%s\\n' \"$HOME\"";
+    static std::optional<QString> remoteHomeFrom(QString output);
     // True when the remote login shell finds tmux; never an error.
     Task<bool> hasTmux();
     // Whether the remote login shell finds tmux, or why it did not answer: a time-out, ssh's
@@ -92,7 +101,7 @@ public:
     // with everything it started remoteTimeoutMargin seconds after the run's time-out.
     static QString scriptCommand(double timeoutSeconds);
     static constexpr qint64 remoteTimeoutMargin = 5;
-    // The remote command of probeTmux: the question, then `marker` once it is answered.
+    // The remote command of probeTmux: the question between two lines of `marker`.
     static QString tmuxProbeCommand(const QString& marker);
     // Writes `data` at `remotePath` (creating its folder), replacing the file only once
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.

@@ -453,6 +453,30 @@ std::optional<QString> takeCompletionMarker(QString output, const QString& marke
     return output;
 }
 
+QString withOutputMarkers(const QString& script, const QString& marker)
+{
+    QString marked = QStringLiteral("echo ") + marker + u'\n' + script;
+    if (!marked.endsWith(u'\n'))
+        marked += u'\n';
+    return marked + QStringLiteral("echo ") + marker + u'\n';
+}
+
+std::optional<QString> takeOutputMarkers(const QString& output, const QString& marker)
+{
+    // The first marker may follow a profile's text that lacks its line break, and the second
+    // the script's last line that lacks one: each is found where it ends its line. What
+    // follows the second is the shell's, at its exit.
+    const QString line = marker + u'\n';
+    const qsizetype first = output.indexOf(line);
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype from = first + line.size();
+    const qsizetype second = output.indexOf(line, from);
+    if (second < 0)
+        return std::nullopt;
+    return output.mid(from, second - from);
+}
+
 QString scriptNotRunMessage(bool local)
 {
     return (local ? QStringLiteral("Le profil de connexion de cet ordinateur") : QStringLiteral("Le profil de connexion du serveur"))

@@ -120,6 +120,13 @@ inline constexpr char scriptNotRunText[] = "hv: script non execute";
 QString newCompletionMarker();
 QString withCompletionMarker(const QString& script, const QString& marker);
 std::optional<QString> takeCompletionMarker(QString output, const QString& marker);
+// A login profile may also print around the command: before it (a greeting, a title escape
+// without a line break) or after it (a logout file). withOutputMarkers(script, marker) is the
+// script between two lines of the marker; takeOutputMarkers(output, marker) gives only what
+// the script printed between them, or nothing when either is missing (the script did not run
+// to its end).
+QString withOutputMarkers(const QString& script, const QString& marker);
+std::optional<QString> takeOutputMarkers(const QString& output, const QString& marker);
 // The message of a command the login shell did not run, on this computer or on a server.
 QString scriptNotRunMessage(bool local);
 // True for scriptNotRunMessage of either kind.

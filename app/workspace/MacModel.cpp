@@ -60,9 +60,10 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
 
     runScript = [](MacConnection& connection, QString script, double timeoutSeconds) -> Task<ShellResult<QString>> {
         // A login profile that exits or starts another shell prints nothing, as a host with
-        // nothing to list would: only a script that printed its marker has run.
+        // nothing to list would: only a script that printed its markers has run. What the
+        // profile prints around them is not the host's answer.
         const QString marker = newCompletionMarker();
-        QString marked = withCompletionMarker(script, marker);
+        QString marked = withOutputMarkers(script, marker);
         const bool local = !connection.link;
         ShellResult<QString> result;
         if (local) {
@@ -74,7 +75,7 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
         }
         if (!result)
             co_return result;
-        std::optional<QString> output = takeCompletionMarker(std::move(result.value()), marker);
+        std::optional<QString> output = takeOutputMarkers(result.value(), marker);
         if (!output)
             co_return ShellError{scriptNotRunMessage(local)};
         co_return std::move(*output);

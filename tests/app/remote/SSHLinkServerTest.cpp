@@ -228,6 +228,54 @@ TEST_F(SSHLinkServer, LoginProfilesOverSsh)
     QFile::remove(profilePath);
 }
 
+// What the account's login files print (a greeting, a title set without a line break: in
+// ~/.bashrc for every command, in ~/.bash_profile for the login shell too) is never read as
+// the answer: the home is the real one, whole even with a line break in it, and tmux is found
+// only where the login shell finds it. Files that never let the command run give no home and
+// no upload, said as such.
+TEST_F(SSHLinkServer, WhatTheLoginFilesPrintIsNotTheAnswer)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
+    const QString profile = server->remoteHome() + QStringLiteral("/.bash_profile");
+    const QString target = server->remoteHome() + QStringLiteral("/sent.txt");
+    const bool tmux = QFileInfo::exists(QStringLiteral("/usr/bin/tmux"));
+    const QByteArray greeting = "echo 'Bienvenue sur le serveur'\nprintf '\\033]0;Serveur\\007'\n";
+    struct Case {
+        const char* name;
+        QByteArray bashrc;
+        QByteArray profile;
+        std::optional<QString> home;
+        bool tmux;
+        bool uploaded;
+    };
+    const Case cases[] = {
+        {"greet", greeting, greeting, server->remoteHome(), tmux, true},
+        {"greet, tmux off the login path", greeting, greeting + "PATH=/nowhere\n", server->remoteHome(), false, true},
+        {"greet from a home with a line break", greeting + "HOME=\"$HOME/deux\nlignes\"\n", greeting,
+         server->remoteHome() + QStringLiteral("/deux\nlignes"), tmux, true},
+        {"run no command", greeting + "exit 0\n", greeting, std::nullopt, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::writeAll(bashrc, c.bashrc) && test::writeAll(profile, c.profile));
+        QFile::remove(target);
+        SSHLink link(server->profile());
+        EXPECT_EQ(runSync(link.fetchRemoteHome()), c.home.has_value());
+        EXPECT_EQ(link.remoteHome().toStdString(), c.home.value_or(QString()).toStdString());
+        EXPECT_EQ(runSync(link.hasTmux()), c.tmux);
+        const ShellResult<bool> sent = runSync(link.uploadFile("ours", target));
+        EXPECT_EQ(sent.ok(), c.uploaded);
+        if (!sent) {
+            EXPECT_EQ(sent.error().message, scriptNotRunMessage(false));
+        }
+        EXPECT_EQ(QFileInfo::exists(target), c.uploaded);
+    }
+    QFile::remove(bashrc);
+    QFile::remove(profile);
+    QFile::remove(target);
+}
+
 // A profile edited to another port while the master connection of the old one lives (a quick
 // relaunch, within its ten minutes): a link made from the edited profile reaches the new
 // server, and the old link still rides on its own master.

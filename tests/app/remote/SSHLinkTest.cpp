@@ -300,6 +300,23 @@ TEST(SSHLink, ATabOffTheMasterUsesNoControlSocket)
     EXPECT_EQ(effective(link.directInteractiveArgs()), "controlmaster auto|port 2222|serveraliveinterval 15");
 }
 
+// The home is taken whole, less the line break printed after it; a blank one, or one cut
+// before that line break, is no home.
+TEST(SSHLink, RemoteHomeIsReadWhole)
+{
+    const struct { const char* printed; std::optional<QString> home; } cases[] = {
+        {"/home/ana\n", QStringLiteral("/home/ana")},
+        {"/home/deux\nlignes\n", QStringLiteral("/home/deux\nlignes")},
+        {" /home/ana \n", QStringLiteral(" /home/ana ")},
+        {"/home/ana", std::nullopt},
+        {"\n", std::nullopt},
+        {" \t\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SSHLink::remoteHomeFrom(QString::fromUtf8(c.printed)), c.home) << c.printed;
+}
+
 TEST(ParseFolderListing, SortsVisibleFoldersCaseInsensitively)
 {
     EXPECT_EQ(parseFolderListing("b/\n.git/\nA/\n\nc/  \n"), (QStringList{"A", "b", "c"}));

@@ -230,6 +230,43 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
     EXPECT_EQ(gone.value().standardError.trimmed(), QLatin1String(scriptIncompleteText));
 }
 
+// Of all a shell prints, only what the script printed between its markers is read: not a
+// login file's text before it (with or without its line break) nor after it, a name holding
+// line breaks whole. A script that did not run to its end gives nothing, never a guess.
+TEST(OutputMarkers, OnlyWhatTheScriptPrintedIsRead)
+{
+    const QString marker = newCompletionMarker();
+    struct Run { const char* name; const char* before; const char* script; const char* after; std::optional<const char*> read; };
+    const Run runs[] = {
+        {"nothing around", "", "echo ours", "", "ours\n"},
+        {"a greeting", "echo 'Bienvenue sur le serveur'", "echo ours", "", "ours\n"},
+        {"a title without a line break", "printf '\\033]0;Serveur\\007'", "echo ours", "", "ours\n"},
+        {"a farewell at exit", "", "echo ours", "echo 'Au revoir'", "ours\n"},
+        {"a last line without its break", "printf x", "printf ours", "printf y", "ours"},
+        {"names holding line breaks", "echo hi", "printf '%s\\n' '/home/a\nb' ' c '", "", "/home/a\nb\n c \n"},
+        {"nothing printed", "echo hi", "true", "", ""},
+        {"the script ends early", "echo hi", "echo half; exit 0", "echo bye", std::nullopt},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.name);
+        const QString script = QString::fromUtf8(run.before) + u'\n'
+            + withOutputMarkers(QString::fromUtf8(run.script), marker) + QString::fromUtf8(run.after) + u'\n';
+        const ShellResult<Shell::Output> output = sh(script);
+        ASSERT_TRUE(output.ok());
+        const std::optional<QString> read = takeOutputMarkers(output.value().standardOutput, marker);
+        ASSERT_EQ(read.has_value(), run.read.has_value()) << output.value().standardOutput.toStdString();
+        if (read) {
+            EXPECT_EQ(read->toStdString(), *run.read);
+        }
+    }
+    const QString line = marker + u'\n';
+    const QString other = newCompletionMarker() + u'\n';
+    for (const QString& output : {QString(), QStringLiteral("ours\n"), line + QStringLiteral("ours\n"),
+                                  QStringLiteral("ours\n") + line, other + QStringLiteral("ours\n") + other,
+                                  marker + QStringLiteral("-x\nours\n") + marker + QStringLiteral("-x\n")})
+        EXPECT_EQ(takeOutputMarkers(output, marker), std::nullopt) << output.toStdString();
+}
+
 // Login profiles that read standard input, print, refuse unset variables or set up a
 // terminal that is not there: every script still runs whole in every login shell, short
 // ones and ones longer than one argument may be.

@@ -253,7 +253,7 @@ TEST(ConnectServer, AServerDeletedAfterItsMasterCameUpStaysAwayAndItsMasterClose
     // Each ssh runs as usual; the one named leaves a file and is slow to end (the home fetch
     // also fails, as when the login profile hides $HOME).
     const struct { const char* name; QString command; const char* afterwards; } cases[] = {
-        {"home fetch fails", QStringLiteral("echo $HOME"), "exit 1"},
+        {"home fetch fails", QLatin1String(SSHLink::remoteHomeCommand), "exit 1"},
         {"tmux probe", QStringLiteral("command -v tmux"), "exit $status"},
     };
     for (const auto& c : cases) {

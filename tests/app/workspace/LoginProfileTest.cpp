@@ -14,6 +14,7 @@
 #include "app/workspace/PrivateTmux.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
 #include "tab/MacTab.h"
 
 #include <QProcess>
@@ -369,6 +370,129 @@ TEST(LoginProfile, ATabWhoseProfileWaitsForInputStaysOpen)
     EXPECT_TRUE(instance.local().liveSessions().contains(project.session));
     instance.model.closeTab(*tab);
     QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
+// What login files print for every shell: a greeting, then a title set without a line break.
+constexpr char greeting[] = "echo 'Bienvenue sur le serveur'\nprintf '\\033]0;Serveur\\007'\n";
+
+// Project names as one line to compare, sorted.
+std::string namesOf(QStringList names)
+{
+    names.sort();
+    return names.join(u'|').toStdString();
+}
+
+std::string namesOf(const QList<MacProject>& projects)
+{
+    QStringList names;
+    for (const MacProject& project : projects)
+        names << project.name;
+    return namesOf(names);
+}
+
+// The server's login files print around every command, under each login shell the account
+// may have (bash's ~/.bashrc and ~/.profile, zsh's ~/.zshenv and ~/.zlogout, dash's and
+// mksh's ~/.profile for their login shell; bash hands a command over to the others): none of
+// it is read as the server's answer. The home is the real one, the default root lists the
+// projects, a root set by hand and a project's sub-folders list their names alone, a script
+// reads its own output and the first project's git state is found. Nothing is bannered.
+TEST(LoginProfile, WhatTheServersLoginFilesPrintIsNeverReadAsItsAnswer)
+{
+    struct Login {
+        const char* program;
+        const char* bashrc;
+        const char* profile;
+        const char* zshenv;
+        const char* zlogout;
+    };
+    const QByteArray atHome = "export TMUX_TMPDIR=\"$HOME\"\n";
+    const QByteArray handOver = "[ -z \"${BASH_EXECUTION_STRING-}\" ] || { SHELL=/usr/bin/%1; export SHELL; "
+                                "exec \"$SHELL\" -c \"$BASH_EXECUTION_STRING\"; }\n";
+    const Login logins[] = {
+        {"bash", greeting, greeting, "", ""},
+        {"zsh", "", "", greeting, "echo 'Au revoir'\n"},
+        {"dash", "", greeting, "", ""},
+        {"mksh", "", greeting, "", ""},
+    };
+    for (const Login& login : logins) {
+        SCOPED_TRACE(login.program);
+        ASSERT_TRUE(QFileInfo(QStringLiteral("/usr/bin/") + QLatin1String(login.program)).isExecutable())
+            << "needs the Debian package " << login.program;
+        test::SshHost host;
+        ASSERT_TRUE(host.ready());
+        const QString home = host.remoteHome();
+        QByteArray bashrc = login.bashrc;
+        if (qstrcmp(login.program, "bash") != 0)
+            bashrc = QByteArray(handOver).replace("%1", login.program);
+        ASSERT_TRUE(test::writeAll(home + QStringLiteral("/.bashrc"), bashrc)
+                    && test::writeAll(home + QStringLiteral("/.profile"), atHome + login.profile)
+                    && test::writeAll(home + QStringLiteral("/.zshenv"), atHome + login.zshenv)
+                    && test::writeAll(home + QStringLiteral("/.zlogout"), login.zlogout));
+        const QString alpha = host.project(QStringLiteral("alpha"));
+        ASSERT_FALSE(alpha.isEmpty() || host.project(QStringLiteral("beta")).isEmpty());
+        ASSERT_TRUE(QDir().mkpath(alpha + QStringLiteral("/src")) && QDir().mkpath(alpha + QStringLiteral("/doc")));
+        // The account makes a repository there.
+        ASSERT_EQ(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("--reference=") + home,
+                                                              home + QStringLiteral("/projets")}),
+                  0);
+
+        Instance instance;
+        instance.model.setProfiles({host.profile});
+        ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
+        MacConnection* connection = instance.model.connection(host.profile.id);
+        ASSERT_NE(connection, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+        EXPECT_EQ(connection->link->remoteHome(), home);
+        EXPECT_EQ(namesOf(connection->projects()), "alpha|beta");
+        EXPECT_EQ(namesOf(QCoro::waitFor(connection->listFolders(home + QStringLiteral("/projets")))), "alpha|beta");
+        EXPECT_EQ(namesOf(QCoro::waitFor(connection->listFolders(alpha))), "doc|src");
+        EXPECT_TRUE(connection->tmuxAvailable());
+        const ShellResult<QString> ours = QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("echo ours\n"), 25));
+        ASSERT_TRUE(ours) << ours.error().message.toStdString();
+        EXPECT_EQ(ours.value(), QStringLiteral("ours\n"));
+        const QString repository = QStringLiteral("cd ") + shellQuote(alpha)
+            + QStringLiteral(" && git init -q && git -c user.name=t -c user.email=t@t commit -q --allow-empty -m t\n");
+        const ShellResult<QString> made = QCoro::waitFor(instance.model.runScript(*connection, repository, 25));
+        ASSERT_TRUE(made) << made.error().message.toStdString();
+        QCoro::waitFor(instance.model.refreshGitInfo(*connection, {alpha}));
+        EXPECT_TRUE(connection->gitInfo().contains(alpha)) << "the git state was not read";
+        EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+        EXPECT_TRUE(instance.model.waitingBanners().isEmpty()) << instance.model.waitingBanners().join(u'\n').toStdString();
+        QCoro::waitFor(instance.model.disconnect(*connection));
+    }
+}
+
+// The same on this computer, whose login shell's files print around every script and keep
+// tmux off its path: tmux is missing, not found in the greeting, and a script reads its own
+// output alone.
+TEST(LoginProfile, WhatThisComputersLoginFilesPrintIsNeverReadAsItsAnswer)
+{
+    struct Login {
+        const char* shell;
+        const char* file;
+        const char* farewellFile;
+    };
+    const Login logins[] = {
+        {"/bin/bash", ".bash_profile", ".bash_logout"},
+        {"/usr/bin/zsh", ".zshenv", ".zlogout"},
+    };
+    for (const Login& login : logins) {
+        SCOPED_TRACE(login.shell);
+        test::TempFolder home;
+        ASSERT_TRUE(test::writeAll(home.file(QLatin1String(login.file)), greeting + QByteArray("PATH=/nowhere\n"))
+                    && test::writeAll(home.file(QLatin1String(login.farewellFile)), "echo 'Au revoir'\n"));
+        test::EnvironmentOverride environment("HOME", home.path());
+        environment.set("SHELL", QLatin1String(login.shell));
+
+        Instance instance;
+        QCoro::waitFor(instance.model.start());
+        EXPECT_FALSE(instance.local().tmuxAvailable()) << "the greeting was taken for tmux";
+        const ShellResult<QString> ours =
+            QCoro::waitFor(instance.model.runScript(instance.local(), QStringLiteral("echo ours\n"), 25));
+        ASSERT_TRUE(ours) << ours.error().message.toStdString();
+        EXPECT_EQ(ours.value(), QStringLiteral("ours\n"));
+        EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    }
 }
 
 // Processes whose environment holds the variable with this value: ours, started for the test.

@@ -167,5 +167,37 @@ TEST_F(ServerFolderListing, RunsNothingOfTheListedFolder)
     EXPECT_TRUE(pwned.isEmpty()) << pwned.join(u' ').toStdString();
 }
 
+// A bash whose printf is disabled, as a shell without one: the printf program found at an
+// absolute path prints the names, whole; one found through a relative entry never runs, and
+// the listing fails rather than list through it.
+TEST_F(ServerFolderListing, ListsWithAPrintfProgramFoundAtAnAbsolutePath)
+{
+    const QString root = host.remoteHome() + QStringLiteral("/projets");
+    const QStringList names = test::hostileFolderNames();
+    for (const QString& name : names)
+        ASSERT_TRUE(QDir().mkpath(root + u'/' + name));
+    // The listing's shell starts in the home (as sshd starts it there): "bin" names the
+    // home's own.
+    ASSERT_TRUE(plant(host.remoteHome()));
+    const struct {
+        const char* bashrc;
+        std::optional<QStringList> listed;
+    } cases[] = {
+        {"enable -n printf\n", names},
+        {"enable -n printf\ncd \"$HOME\"\nPATH=bin:\"$PATH\"\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bashrc);
+        ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bashrc"), c.bashrc));
+        const std::optional<QStringList> projects = runSync(connection->tryListFolders(root));
+        ASSERT_EQ(projects.has_value(), c.listed.has_value());
+        if (projects) {
+            EXPECT_EQ(listed(*projects), listed(*c.listed));
+        }
+        EXPECT_FALSE(QFileInfo::exists(marks)) << test::readAll(marks).toStdString();
+        QFile::remove(marks);
+    }
+}
+
 } // namespace
 } // namespace halvoren
