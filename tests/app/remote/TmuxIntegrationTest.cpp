@@ -300,7 +300,7 @@ TEST_F(HostScripts, SessionListAsksTmuxOnceForEverySession)
             return QString::fromLatin1(test::readAll(QStringLiteral("/proc/sys/kernel/pty/") + QLatin1String(name))).trimmed();
         };
         GTEST_FAIL() << "could not make 1,000 tmux sessions: only " << count.toStdString()
-                     << " (no pseudo-terminals left? " << pty("nr").toStdString() << " in use of " << pty("max").toStdString()
+                     << " (no pseudo-terminals left? the system counts " << pty("nr").toStdString() << " in use of " << pty("max").toStdString()
                      << "; tmux said: " << said.toStdString() << ")";
     }
 
