@@ -240,6 +240,7 @@ TEST_F(ServerTab, ALoginFileQuotingSshsRefusalTeachesTheLinkNothing)
     SSHLink::setProgramForTests(server->keyClient());
     const QByteArray refusal = "mux_client_request_session: session request failed: Session open refused by peer";
     const QString remote = server->remoteHome();
+    // bash started by sshd reads ~/.bashrc even for a command: every shell prints these first.
     const ReplacedFile bashrc(remote + QStringLiteral("/.bashrc"),
                               "echo 'Note : « Session open refused by peer » veut dire MaxSessions atteint.' >&2\n"
                               "echo 'Session open refused by peer' >&2\n");
