@@ -143,16 +143,20 @@ void SharedSessions::moveExcessTabs()
 
 namespace {
 
-// ssh's lines about the master: its refusal of a session, and its going on without it.
+// ssh's lines about the master, each whole and in ssh's own words: the client's report that
+// the master refused it a session, and its note that it went on without the master. A login
+// file, a command or a user may print the same words inside a line of its own; only the line
+// as ssh prints it counts (and only among ssh's leading lines, see sharedConnectionNote).
+constexpr QLatin1StringView refusalLine("mux_client_request_session: session request failed: Session open refused by peer");
+
 bool isRefusalLine(const QString& line)
 {
-    return (line.contains(QLatin1String("mux_client_request_session")) && line.contains(QLatin1String("session request failed")))
-        || line.contains(QLatin1String("Session open refused by peer"));
+    return line == refusalLine;
 }
 
 bool isBypassLine(const QString& line)
 {
-    return line.startsWith(QLatin1String("ControlSocket ")) && line.contains(QLatin1String("disabling multiplexing"));
+    return line.startsWith(QLatin1String("ControlSocket ")) && line.endsWith(QLatin1String(" already exists, disabling multiplexing"));
 }
 
 // Other lines ssh may print before a session's own output: its verbose log, and the note of a
@@ -197,12 +201,20 @@ SharedConnectionNote sharedConnectionNote(const QString& text, bool complete)
 
 QString withoutSharedConnectionLines(const QString& text)
 {
+    // Only ssh's leading lines are its own: from the first other line on, the text is the
+    // command's, kept whole.
+    const QStringList lines = text.split(u'\n');
     QStringList kept;
-    for (const QString& piece : text.split(u'\n')) {
-        const QString line = withoutLineEnd(piece);
-        if (!isRefusalLine(line) && !isBypassLine(line))
-            kept << piece;
+    qsizetype next = 0;
+    for (; next < lines.size(); ++next) {
+        const QString line = withoutLineEnd(lines.at(next));
+        if (isRefusalLine(line) || isBypassLine(line))
+            continue;
+        if (!isOtherSshLine(line))
+            break;
+        kept << lines.at(next);
     }
+    kept << lines.mid(next);
     return kept.join(u'\n');
 }
 

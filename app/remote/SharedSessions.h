@@ -118,8 +118,8 @@ private:
 
 // What ssh said of the shared connection in the lines it printed before anything else (its
 // standard error, or the first output of a tab): whether the master refused the session, and
-// whether ssh then went on without it. Only ssh's own lines count: once a line of anything
-// else comes, what follows is the session's, not ssh's.
+// whether ssh then went on without it. Only ssh's own lines count, whole and in its own words:
+// once a line of anything else comes, what follows is the session's, not ssh's.
 // `complete`: the text is all there will be; otherwise an unfinished last line is left for
 // later, and `settled` tells whether more text could still change the answer.
 struct SharedConnectionNote {
@@ -129,7 +129,8 @@ struct SharedConnectionNote {
 };
 SharedConnectionNote sharedConnectionNote(const QString& text, bool complete = true);
 
-// `text` without ssh's lines about the shared connection (its refusal, its going on without it).
+// `text` without ssh's leading lines about the shared connection (its refusal, its going on
+// without it); the rest, the command's own, stays whole.
 QString withoutSharedConnectionLines(const QString& text);
 
 // The message of a command the master refused a session until its time-out.

@@ -155,6 +155,9 @@ TEST(SharedSessions, ATabThatGivesItsPlaceBackWhileAskedCountsAsGone)
     EXPECT_EQ(book->limit(), 3);
 }
 
+// ssh's refusal is its one whole line, as the client prints it for a session the master
+// refused (the text below is OpenSSH's, checked against a server giving one session); a login
+// file, a command or an echoed command line may hold the same words and teaches nothing.
 TEST(SharedSessions, SshsOwnLinesTellARefusalAndAConnectionOfItsOwn)
 {
     const QString refusal = QStringLiteral("mux_client_request_session: session request failed: Session open refused by peer");
@@ -162,7 +165,8 @@ TEST(SharedSessions, SshsOwnLinesTellARefusalAndAConnectionOfItsOwn)
     const struct { QString text; bool complete, refused, bypassed, settled; } cases[] = {
         {refusal + u'\n' + bypass + QStringLiteral("\nhvtest@127.0.0.1: Permission denied (publickey,password).\n"), true, true, true, true},
         {refusal + u'\n' + bypass + QStringLiteral("\nerr\n"), true, true, true, true},
-        {QStringLiteral("Session open refused by peer\n"), true, true, false, true},
+        {refusal + QStringLiteral("\r\n") + bypass + QStringLiteral("\r\n"), true, true, true, true},
+        {refusal, true, true, false, true},
         {QStringLiteral("hvtest@127.0.0.1: Permission denied (publickey).\n"), true, false, false, true},
         {QString(), true, false, false, true},
         // ssh's verbose lines and its note of a new host key come first.
@@ -170,12 +174,24 @@ TEST(SharedSessions, SshsOwnLinesTellARefusalAndAConnectionOfItsOwn)
         {QStringLiteral("Warning: Permanently added '[127.0.0.1]:2222' (ED25519) to the list of known hosts.\r\n") + refusal
              + QStringLiteral("\r\n"),
          false, true, false, false},
+        // The same words in a line that is not ssh's: the reason alone, a note on it, an
+        // echoed command, the line with more around it.
+        {QStringLiteral("Session open refused by peer\n") + refusal + u'\n', true, false, false, true},
+        {QStringLiteral("Note : « Session open refused by peer » veut dire MaxSessions atteint\r\n"), false, false, false, true},
+        {QStringLiteral("grep 'Session open refused by peer' ~/log\r\n"), false, false, false, true},
+        {QStringLiteral("$ ") + refusal + QStringLiteral("\r\n"), false, false, false, true},
+        {u' ' + refusal + u'\n', true, false, false, true},
+        {refusal + QStringLiteral(" (MaxSessions)\n"), true, false, false, true},
+        {QStringLiteral("echo ") + bypass + u'\n', true, false, false, true},
+        {bypass + QStringLiteral(" now\n"), true, false, false, true},
         // The session's own output, once it comes, is no longer ssh's.
         {QStringLiteral("Welcome\n") + refusal + u'\n', true, false, false, true},
         {QStringLiteral("bash: tmux: command not found\r\n") + refusal + QStringLiteral("\r\n"), false, false, false, true},
+        {QStringLiteral("Welcome\n") + bypass + u'\n', true, false, false, true},
         {bypass + QStringLiteral("\r\nhvtest@127.0.0.1's password: "), false, false, true, false},
         // An unfinished line may still become ssh's, or not.
         {QStringLiteral("mux_client_request_sess"), false, false, false, false},
+        {refusal, false, false, false, false},
         {QStringLiteral("\x1b[?1049h"), false, false, false, false},
     };
     for (const auto& c : cases) {
@@ -185,7 +201,24 @@ TEST(SharedSessions, SshsOwnLinesTellARefusalAndAConnectionOfItsOwn)
         EXPECT_EQ(note.bypassed, c.bypassed);
         EXPECT_EQ(note.settled, c.settled);
     }
-    EXPECT_EQ(withoutSharedConnectionLines(refusal + u'\n' + bypass + QStringLiteral("\nbroken\n")), QStringLiteral("broken\n"));
+}
+
+// A failed command's message: ssh's leading lines about the master go, the command's own
+// lines stay whole, whatever they say.
+TEST(SharedSessions, AMessageLosesOnlySshsLeadingLinesAboutTheMaster)
+{
+    const QString refusal = QStringLiteral("mux_client_request_session: session request failed: Session open refused by peer");
+    const QString bypass = QStringLiteral("ControlSocket /home/a/.halvoren/cm/c0123 already exists, disabling multiplexing");
+    const struct { QString text, kept; } cases[] = {
+        {refusal + u'\n' + bypass + QStringLiteral("\nbroken\n"), QStringLiteral("broken\n")},
+        {refusal + QStringLiteral("\r\nWarning: Permanently added 'h' (ED25519) to the list of known hosts.\r\nPermission denied\r\n"),
+         QStringLiteral("Warning: Permanently added 'h' (ED25519) to the list of known hosts.\r\nPermission denied\r\n")},
+        {QStringLiteral("broken\n") + refusal + u'\n' + bypass, QStringLiteral("broken\n") + refusal + u'\n' + bypass},
+        {QStringLiteral("Session open refused by peer\n"), QStringLiteral("Session open refused by peer\n")},
+        {QString(), QString()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutSharedConnectionLines(c.text), c.kept) << c.text.toStdString();
 }
 
 } // namespace

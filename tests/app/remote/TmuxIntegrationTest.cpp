@@ -287,8 +287,22 @@ TEST_F(HostScripts, SessionListAsksTmuxOnceForEverySession)
             made[name] = path;
     }
     ASSERT_TRUE(test::writeAll(tmux.file(QStringLiteral("commands")), commands));
-    run(QStringLiteral("tmux start-server \\; source-file ") + shellQuote(tmux.file(QStringLiteral("commands"))) + u'\n' + odd);
-    ASSERT_EQ(run(QStringLiteral("tmux list-sessions | wc -l")).trimmed(), QStringLiteral("1000"));
+    // Each session takes a pseudo-terminal: a machine short of them (a run stopped earlier may
+    // have left its servers holding many) makes fewer, which says nothing of the listing.
+    const QString errors = shellQuote(tmux.file(QStringLiteral("errors")));
+    const QString count = run(QStringLiteral("{\ntmux start-server \\; source-file ") + shellQuote(tmux.file(QStringLiteral("commands")))
+                              + u'\n' + odd + QStringLiteral("} 2>>") + errors
+                              + QStringLiteral("\ntmux list-sessions 2>/dev/null | wc -l\n"))
+                              .trimmed();
+    if (count != QStringLiteral("1000")) {
+        const QString said = QString::fromUtf8(test::readAll(tmux.file(QStringLiteral("errors")))).section(u'\n', 0, 0);
+        const auto pty = [](const char* name) {
+            return QString::fromLatin1(test::readAll(QStringLiteral("/proc/sys/kernel/pty/") + QLatin1String(name))).trimmed();
+        };
+        GTEST_FAIL() << "could not make 1,000 tmux sessions: only " << count.toStdString()
+                     << " (no pseudo-terminals left? the system counts " << pty("nr").toStdString() << " in use of " << pty("max").toStdString()
+                     << "; tmux said: " << said.toStdString() << ")";
+    }
 
     // A stand-in first on PATH logs every call and hands it to the real tmux.
     const QString real = QStandardPaths::findExecutable(QStringLiteral("tmux"));

@@ -164,29 +164,38 @@ TEST_F(ServerTab, RememberedPasswordLogsInOnceAndIsNeverTypedIntoTheSession)
     remoteTmux(QStringLiteral("kill-server"));
 }
 
-// A login file on the server that asks "Password: " once, before tmux attaches, and keeps
-// the answer in ~/bashrc-answer. The server's own file is put back when it goes.
-struct PromptingBashrc {
-    explicit PromptingBashrc(const QString& home) : path(home + QStringLiteral("/.bashrc"))
+// A file of the server's account written for a test, put back as it was when it goes.
+struct ReplacedFile {
+    ReplacedFile(const QString& path, const QByteArray& text) : path(path)
     {
         if (QFile::exists(path))
             before = test::readAll(path);
-        written = test::writeAll(path, "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
-                                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
-                                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n");
+        written = test::writeAll(path, text);
     }
-    ~PromptingBashrc()
+    ~ReplacedFile()
     {
         if (before)
             test::writeAll(path, *before);
         else
             QFile::remove(path);
     }
-    PromptingBashrc(const PromptingBashrc&) = delete;
-    PromptingBashrc& operator=(const PromptingBashrc&) = delete;
+    ReplacedFile(const ReplacedFile&) = delete;
+    ReplacedFile& operator=(const ReplacedFile&) = delete;
     const QString path;
     std::optional<QByteArray> before;
     bool written = false;
+};
+
+// A login file on the server that asks "Password: " once, before tmux attaches, and keeps
+// the answer in ~/bashrc-answer.
+struct PromptingBashrc : ReplacedFile {
+    explicit PromptingBashrc(const QString& home)
+        : ReplacedFile(home + QStringLiteral("/.bashrc"),
+                       "if [ -t 0 ] && [ ! -e \"$HOME/bashrc-asked\" ]; then\n"
+                       "  : > \"$HOME/bashrc-asked\"; printf 'Password: '; read -r line\n"
+                       "  printf '[%s]' \"$line\" > \"$HOME/bashrc-answer\"\nfi\n")
+    {
+    }
 };
 
 // With a master connection already open for the server, the tab's ssh asks nothing: a login
@@ -220,6 +229,56 @@ TEST_F(ServerTab, OverALiveMasterConnectionThePasswordIsNotTyped)
     remoteTmux(QStringLiteral("kill-server"));
     QFile::remove(server->remoteHome() + QStringLiteral("/bashrc-asked"));
     QFile::remove(answer);
+}
+
+// Login files that speak of ssh's refusal of a session, first thing in every shell, on both
+// outputs, and one that even prints ssh's whole line once its own output has begun: none of
+// it is ssh's. The link keeps the limit it assumed, and a plain tab with a remembered
+// password keeps its shell on the master.
+TEST_F(ServerTab, ALoginFileQuotingSshsRefusalTeachesTheLinkNothing)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    const QByteArray refusal = "mux_client_request_session: session request failed: Session open refused by peer";
+    const QString remote = server->remoteHome();
+    // bash started by sshd reads ~/.bashrc even for a command: every shell prints these first.
+    const ReplacedFile bashrc(remote + QStringLiteral("/.bashrc"),
+                              "echo 'Note : « Session open refused by peer » veut dire MaxSessions atteint.' >&2\n"
+                              "echo 'Session open refused by peer' >&2\n");
+    ASSERT_TRUE(bashrc.written);
+    ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.profile"), "export TMUX_TMPDIR=\"$HOME\"\nPS1='ready> '\n"
+                                                                      "echo 'Session open refused by peer'\n"
+                                                                      "echo '" + refusal + "'\necho '" + refusal + "' >&2\n"));
+    link = std::make_shared<SSHLink>(server->profile());
+    ASSERT_TRUE(test::runSync(link->fetchRemoteHome())) << server->log().toStdString();
+    // The note was the first line of the command's standard error, and stays in its message.
+    const ShellResult<QString> failed = test::runSync(link->runCommand(QStringLiteral("exit 3"), std::nullopt, 25));
+    ASSERT_FALSE(failed);
+    EXPECT_FALSE(failed.error().sharedConnectionRefused);
+    EXPECT_TRUE(failed.error().message.startsWith(QStringLiteral("Note : « Session open refused by peer »")))
+        << failed.error().message.toStdString();
+    const ShellResult<QString> script = test::runSync(link->runScript(QStringLiteral("echo ran\n"), 25));
+    ASSERT_TRUE(script) << script.error().message.toStdString();
+    EXPECT_TRUE(script.value().endsWith(QStringLiteral("\nran\n"))) << script.value().toStdString();
+
+    auto backend = std::make_unique<MemorySecretBackend>();
+    backend->write(ProfileStore::passwordKey(server->profile().id), QString::fromLatin1(test::SshServer::password));
+    SecretStore keychain(std::move(backend));
+    MacTab tab(link->profile().id, MacProject{QStringLiteral("demo"), projectPath, session}, false, link, &keychain);
+    int exits = 0;
+    tab.onExit = [&](MacTab&) { ++exits; };
+    tab.start();
+    // The shell's prompt comes after everything its login files printed.
+    ASSERT_TRUE(waitUntil([&] { return screenText(*tab.terminal->terminal).find("ready>") != std::string::npos; }, 30000))
+        << screenText(*tab.terminal->terminal);
+    tab.terminal->send(std::string_view("echo alive-$((6*7))\r"));
+    EXPECT_TRUE(waitUntil([&] { return screenText(*tab.terminal->terminal).find("alive-42") != std::string::npos; }, 30000))
+        << screenText(*tab.terminal->terminal);
+    EXPECT_EQ(link->sharedSessions().limit(), SharedSessions::assumedLimit);
+    EXPECT_TRUE(tab.ridesSharedConnection());
+    EXPECT_EQ(link->sharedSessions().tabSessions(), 1);
+    EXPECT_EQ(tab.generation, 1u);
+    EXPECT_EQ(exits, 0);
+    tab.stop();
 }
 
 // Without a master connection the tab is ready to type the remembered password: with a key,
@@ -524,8 +583,8 @@ TEST_F(ServerTab, ConnectionListsTheVisibleFoldersOfARootWithAQuoteInItsName)
 // master connection is up (its key is taken out then), with a login file that asks for "a
 // password" in ssh's own words before tmux attaches. Two tabs hold both sessions of the
 // master; a third is refused there: the link learns the limit, that tab and the newest other
-// one log in on their own, and each gets the remembered password at ssh's own prompt. The
-// login file's question never gets it, in any tab.
+// one log in on their own, and each gets the remembered password at ssh's own prompt, as
+// does a fourth tab opened later. The login file's question never gets it, in any tab.
 TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPassword)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
@@ -545,7 +604,7 @@ TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPa
     const passwd* account = ::getpwnam(test::SshServer::user);
     ASSERT_NE(account, nullptr);
     QList<MacProject> projects;
-    for (const char* name : {"a", "b", "c"}) {
+    for (const char* name : {"a", "b", "c", "d"}) {
         const QString path = remote + QStringLiteral("/projets/") + QLatin1String(name);
         ASSERT_TRUE(QDir().mkpath(path));
         for (const QString& made : {remote + QStringLiteral("/projets"), path})
@@ -572,7 +631,7 @@ TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPa
     backend->write(ProfileStore::passwordKey(server.profile().id), QString::fromLatin1(test::SshServer::password));
     SecretStore keychain(std::move(backend));
     std::vector<std::unique_ptr<MacTab>> tabs;
-    for (const MacProject& project : projects) {
+    for (const MacProject& project : projects.mid(0, 3)) {
         tabs.push_back(std::make_unique<MacTab>(link->profile().id, project, true, link, &keychain));
         MacTab& tab = *tabs.back();
         tab.start(sessionTagCommand(project.session, project.name, project.path, {project.session}));
@@ -582,7 +641,7 @@ TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPa
                 << screenText(*tab.terminal->terminal) << server.log().toStdString();
         }
     }
-    for (qsizetype k = 0; k < projects.size(); ++k) {
+    for (qsizetype k = 0; k < 3; ++k) {
         SCOPED_TRACE(k);
         EXPECT_TRUE(waitUntil([&] { return clients(projects.at(k)) == 1; }, 30000))
             << screenText(*tabs.at(size_t(k))->terminal->terminal);
@@ -601,6 +660,15 @@ TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPa
     const ShellResult<QString> command = test::runSync(link->runCommand(QStringLiteral("echo ok"), std::nullopt, 25));
     EXPECT_TRUE(command && command.value() == QStringLiteral("ok\n"))
         << (command ? command.value() : command.error().message).toStdString();
+    // A tab opened now is beyond the tabs' budget while the master is live: it logs in on its
+    // own, and ssh's prompt gets the password.
+    const MacProject& fourth = projects.at(3);
+    tabs.push_back(std::make_unique<MacTab>(link->profile().id, fourth, true, link, &keychain));
+    tabs.back()->start(sessionTagCommand(fourth.session, fourth.name, fourth.path, {fourth.session}));
+    EXPECT_TRUE(waitUntil([&] { return clients(fourth) == 1; }, 30000))
+        << screenText(*tabs.back()->terminal->terminal) << server.log().toStdString();
+    EXPECT_FALSE(tabs.back()->ridesSharedConnection());
+    EXPECT_EQ(server.log().count(QStringLiteral("Accepted password for hvtest")), 3) << server.log().toStdString();
     const QByteArray answered = test::readAll(answers);
     EXPECT_FALSE(answered.isEmpty());
     EXPECT_FALSE(answered.contains(test::SshServer::password)) << answered.toStdString();
