@@ -76,21 +76,34 @@ QString tmuxAttachCommand(const QString& session, const QString& path,
     return pieces.join(QStringLiteral("; "));
 }
 
-QString enterFolderCommand(const QString& path, const QString& token)
+namespace {
+
+// Runs `entering`; when it fails, says why (with the token) and ends the shell.
+QString enterOrRefuse(const QString& entering, const QString& quoted, const QString& token)
 {
     // "[ -d ]" still sees a folder the account may not enter; anything else (gone, a file, a
     // parent that cannot be searched) reads as missing.
+    return entering + QStringLiteral(" 2>/dev/null || { [ -d ") + quoted + QStringLiteral(" ] && s=") +
+           QString::number(folderInaccessibleStatus) + QStringLiteral(" || s=") + QString::number(folderMissingStatus) +
+           QStringLiteral("; echo ") + QLatin1String(folderRefusedMarker) + token + QStringLiteral("-\"$s\"; exit \"$s\"; }");
+}
+
+} // namespace
+
+QString enterFolderCommand(const QString& path, const QString& token)
+{
     const QString quoted = shellQuote(path);
-    return QStringLiteral("cd -- ") + quoted + QStringLiteral(" 2>/dev/null || { [ -d ") + quoted +
-           QStringLiteral(" ] && s=") + QString::number(folderInaccessibleStatus) + QStringLiteral(" || s=") +
-           QString::number(folderMissingStatus) + QStringLiteral("; echo ") + QLatin1String(folderRefusedMarker) +
-           token + QStringLiteral("-\"$s\"; exit \"$s\"; }");
+    return enterOrRefuse(QStringLiteral("cd -- ") + quoted, quoted, token);
 }
 
 QString sessionFolderCheck(const QString& session, const QString& path, const QString& token)
 {
+    // Tried in a subshell: the shell itself stays at home, where it finds tmux, so that no
+    // program the project holds runs in its place through a relative entry of PATH. tmux's
+    // own "-c" puts the session in the folder.
+    const QString quoted = shellQuote(path);
     return QStringLiteral("tmux has-session -t ") + tmuxSessionTarget(session) + QStringLiteral(" 2>/dev/null || ") +
-           enterFolderCommand(path, token);
+           enterOrRefuse(QStringLiteral("(cd -- ") + quoted + u')', quoted, token);
 }
 
 QString sessionTagCommand(const QString& session, const QString& name, const QString& path,

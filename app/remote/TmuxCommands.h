@@ -50,10 +50,11 @@ inline constexpr char folderRefusedMarker[] = "hv-folder-refused-";
 // Enters the folder, or ends the shell as above: missing or not a folder, or not allowed in.
 // The token is letters and digits only.
 QString enterFolderCommand(const QString& path, const QString& token);
-// The same, unless the session exists already: an existing session is attached wherever its
-// folder went. The check and the creation run in one command line on the host, since the
-// folder may go between the listing and the click, and tmux would make the session in some
-// other folder rather than fail.
+// The same check, unless the session exists already (an existing session is attached wherever
+// its folder went), made without leaving the shell's own folder: the tmux commands after it
+// run from where the shell started. The check and the creation run in one command line on the
+// host, since the folder may go between the listing and the click, and tmux would make the
+// session in some other folder rather than fail.
 QString sessionFolderCheck(const QString& session, const QString& path, const QString& token);
 
 // Tags a session as an open tab with its name and path, then numbers `sessions` 1, 2, …

@@ -10,6 +10,7 @@
 #include "emulator/EscapeSequences.h"
 #include "model/UnicodeUtil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -213,7 +214,7 @@ void MacTab::begin(std::optional<QString> setup, bool direct)
     folderRefusal.reset();
     announcedRefusal.reset();
     folderCheckTail.clear();
-    // Only a start that makes the session, or the plain shell, enters the folder.
+    // Only a start that makes the session, or the plain shell, checks the folder.
     const bool entersFolder = !useTmux || setup.has_value();
     folderCheckWatch = entersFolder ? folderCheckOutputChars : 0;
     folderCheckToken = QString::number(QRandomGenerator::system()->generate64(), 16);
@@ -240,8 +241,11 @@ void MacTab::begin(std::optional<QString> setup, bool direct)
     if (!link) {
         const QString shell = userShell();
         const QString programName = u'-' + QFileInfo(shell).fileName();
+        // A tmux tab's shell only runs tmux, and starts at home as it would over ssh: from the
+        // project's folder, a relative entry of PATH would find a program the project holds.
+        // The session's own shell is in the folder all the same (tmux's "-c").
         launch(shell, {QStringLiteral("-l"), QStringLiteral("-c"), shellCommand}, environment, programName,
-               project.path);
+               useTmux ? QDir::homePath() : project.path);
         return;
     }
     // The keychain answers asynchronously; the tab counts as live meanwhile, so a second

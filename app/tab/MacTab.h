@@ -136,7 +136,8 @@ public:
     bool ridesSharedConnection() const { return sharedPlace != nullptr; }
 
     // The shell command of a start: the tmux attach line, or a login shell in the folder; a
-    // start that makes the session or the shell first checks the folder can be entered.
+    // start that makes the session or the shell first checks the folder can be entered. The
+    // tmux line runs from home: only tmux's "-c" puts the session in the folder.
     QString command(const std::optional<QString>& setup) const;
 
     // Starts the child unless it runs: `setup` runs inside the new tmux session before the

@@ -434,9 +434,11 @@ bool SshServer::prepare(const Options& options)
               QStringLiteral("ListenAddress 127.0.0.1\nHostKey %1/host_key\nPidFile none\nUsePAM no\nAllowUsers hvtest\n"
                              "PermitRootLogin no\nPubkeyAuthentication yes\nAuthorizedKeysFile %1/authorized_keys\n"
                              "StrictModes no\nPasswordAuthentication %2\nKbdInteractiveAuthentication no\n"
-                             "SetEnv HOME=%1/home\nLogLevel INFO\nMaxSessions %3\n")
+                             "SetEnv HOME=%1/home%4\nLogLevel INFO\nMaxSessions %3\n")
                   .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"))
-                  .arg(options.maxSessions),
+                  .arg(options.maxSessions)
+                  // sshd heeds only its first SetEnv line: every variable goes on it.
+                  .arg(options.loginShell.isEmpty() ? QString() : QStringLiteral(" SHELL=") + options.loginShell),
               privateFile);
     const QString known = QStringLiteral("UserKnownHostsFile %1/known_hosts\nGlobalKnownHostsFile /dev/null\nIdentityAgent none\n"
                                          "LogLevel ERROR\n").arg(root);

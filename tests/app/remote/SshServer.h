@@ -82,6 +82,9 @@ public:
         bool passwordLogin = false;
         // Sessions one connection may hold (sshd's MaxSessions; 10 is its own default).
         int maxSessions = 10;
+        // The shell the account's commands are given as SHELL, so the "$SHELL -lc" of a tab's
+        // command runs it as the login shell; the account's own when empty.
+        QString loginShell{};
     };
     SshServer() : SshServer(Options{}) {}
     explicit SshServer(Options options);

@@ -61,8 +61,24 @@ TEST(TmuxCommands, NamesAndPathsReachTmuxAsText)
               "tmux set -t '=S:' @hv_path '/p/#\\;' 2>/dev/null");
 }
 
-// The folder check as a shell runs it: into the folder, or out with the token and the status of
-// why not, before anything after it runs.
+// The plain shell enters its folder; a session's check only tries it, in a subshell, so that
+// the tmux commands after it run from where the shell started.
+TEST(TmuxCommands, FolderChecks)
+{
+    const QString path = QStringLiteral("/srv/it's");
+    const std::string refusal = " 2>/dev/null || { [ -d '/srv/it'\\''s' ] && s=77 || s=66; "
+                                "echo hv-folder-refused-T-\"$s\"; exit \"$s\"; }";
+    const struct { QString command; std::string expected; } cases[] = {
+        {enterFolderCommand(path, QStringLiteral("T")), "cd -- '/srv/it'\\''s'" + refusal},
+        {sessionFolderCheck(QStringLiteral("kq-S"), path, QStringLiteral("T")),
+         "tmux has-session -t '=kq-S' 2>/dev/null || (cd -- '/srv/it'\\''s')" + refusal},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.command.toStdString(), c.expected);
+}
+
+// The folder check as a shell runs it: into the folder (the session's check stays where it
+// started), or out with the token and the status of why not, before anything after it runs.
 TEST(TmuxCommands, EnteringAFolderOrSayingWhyNot)
 {
     test::TempFolder root;
@@ -83,15 +99,23 @@ TEST(TmuxCommands, EnteringAFolderOrSayingWhyNot)
     // The super-user enters every folder: only another account meets a closed one.
     if (::geteuid() != 0)
         cases.push_back({locked, folderInaccessibleStatus});
+    // No session of that name runs: the check is made.
+    const QString session = QStringLiteral("kq-none-0000000000000000");
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.path.left(100).toStdString());
-        QProcess shell;
-        shell.setWorkingDirectory(root.path());
-        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), enterFolderCommand(c.path, QStringLiteral("t0k3n")) + QStringLiteral("; pwd")});
-        ASSERT_TRUE(shell.waitForFinished(20000));
-        EXPECT_EQ(shell.exitCode(), c.status);
-        const QString expected = c.status == 0 ? c.path : QStringLiteral("hv-folder-refused-t0k3n-%1").arg(c.status);
-        EXPECT_EQ(QString::fromUtf8(shell.readAllStandardOutput()), expected + u'\n');
+        for (const bool entering : {true, false}) {
+            SCOPED_TRACE(c.path.left(100).toStdString() + (entering ? " entered" : " checked"));
+            const QString check = entering ? enterFolderCommand(c.path, QStringLiteral("t0k3n"))
+                                           : sessionFolderCheck(session, c.path, QStringLiteral("t0k3n"));
+            QProcess shell;
+            shell.setWorkingDirectory(root.path());
+            shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), check + QStringLiteral("; pwd")});
+            ASSERT_TRUE(shell.waitForFinished(20000));
+            EXPECT_EQ(shell.exitCode(), c.status);
+            const QString expected = c.status != 0 ? QStringLiteral("hv-folder-refused-t0k3n-%1").arg(c.status)
+                                     : entering    ? c.path
+                                                   : root.path();
+            EXPECT_EQ(QString::fromUtf8(shell.readAllStandardOutput()), expected + u'\n');
+        }
     }
     EXPECT_FALSE(QFile::exists(root.file(QStringLiteral("pwned"))));
 }

@@ -680,5 +680,63 @@ TEST(ServerTabSessionLimit, TabsBeyondTheLimitLogInOnTheirOwnWithTheRememberedPa
     SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
 }
 
+// The login shell that runs a server tab's command (dash, zsh) reads a profile that puts a
+// relative folder first in PATH, and the project holds a bin/tmux that leaves a file and
+// fails: the command never enters the folder, so every tmux it runs is the server's own, and
+// tmux puts the session's shell in the folder.
+TEST(ServerTabLoginShells, ItsStartRunsNoTmuxTheProjectHolds)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("tmux")).isEmpty())
+        GTEST_FAIL() << "tmux is missing: install the Debian package tmux";
+    const struct { const char* shell; const char* package; } shells[] = {{"/bin/dash", "dash"}, {"/bin/zsh", "zsh"}};
+    for (const auto& s : shells) {
+        SCOPED_TRACE(s.shell);
+        if (!QFileInfo(QLatin1String(s.shell)).isExecutable())
+            GTEST_FAIL() << s.shell << " is missing: install the Debian package " << s.package;
+        test::SshServer server({.loginShell = QLatin1String(s.shell)});
+        ASSERT_TRUE(server.running()) << server.failure().toStdString();
+        test::TempFolder home;
+        const test::EnvironmentOverride environment{"HOME", home.path()};
+        const QString remote = server.remoteHome();
+        const QByteArray profile = "export TMUX_TMPDIR=\"$HOME\"\nexport PATH=\"./bin:$PATH\"\n";
+        for (const char* name : {"/.profile", "/.zprofile"})
+            ASSERT_TRUE(test::writeAll(remote + QLatin1String(name), profile));
+        const QString project = remote + QStringLiteral("/projets/demo");
+        const QString stand = project + QStringLiteral("/bin/tmux");
+        ASSERT_TRUE(QDir().mkpath(project + QStringLiteral("/bin")));
+        ASSERT_TRUE(test::writeAll(stand, "#!/bin/sh\ntouch \"$HOME/project-tmux-ran\"\nexit 1\n"));
+        ASSERT_TRUE(QFile::setPermissions(stand, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                     QFile::ReadOther | QFile::ExeOther));
+        const passwd* account = ::getpwnam(test::SshServer::user);
+        ASSERT_NE(account, nullptr);
+        for (const QString& path : {remote + QStringLiteral("/projets"), project, project + QStringLiteral("/bin"), stand})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), account->pw_uid, account->pw_gid), 0);
+
+        SSHLink::setProgramForTests(server.keyClient());
+        auto link = std::make_shared<SSHLink>(server.profile());
+        const auto remoteTmux = [&](const QString& command) {
+            const ShellResult<QString> result = test::runSync(link->runCommand(
+                QStringLiteral("TMUX_TMPDIR=\"$HOME\" tmux ") + command + QStringLiteral(" 2>/dev/null; true"), std::nullopt, 25));
+            return result ? result.value().trimmed() : QString();
+        };
+        SecretStore keychain(std::make_unique<MemorySecretBackend>());
+        const QString session = tmuxSessionName(project);
+        MacTab tab(link->profile().id, MacProject{QStringLiteral("demo"), project, session}, true, link, &keychain);
+        tab.start(sessionTagCommand(session, QStringLiteral("demo"), project, {session}));
+        EXPECT_TRUE(waitUntil([&] { return !tab.isLive() || tab.terminal->terminal->isCurrentBufferAlternate(); }, 30000));
+        EXPECT_TRUE(tab.isLive()) << screenText(*tab.terminal->terminal);
+        EXPECT_FALSE(QFile::exists(remote + QStringLiteral("/project-tmux-ran")));
+        EXPECT_EQ(remoteTmux(QStringLiteral("display-message -p -t ") + tmuxOptionTarget(session) +
+                             QStringLiteral(" '#{pane_current_path}'")),
+                  project);
+        EXPECT_EQ(remoteTmux(QStringLiteral("show-options -v -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open")),
+                  QStringLiteral("1"));
+        tab.stop();
+        remoteTmux(QStringLiteral("kill-server"));
+        QCoro::waitFor(link->closeMaster());
+        SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+    }
+}
+
 } // namespace
 } // namespace halvoren

@@ -206,6 +206,52 @@ TEST_F(LocalTmuxTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
     EXPECT_EQ(created, QStringList{});
 }
 
+// The login profile puts a relative folder first in PATH, and the project holds a bin/tmux that
+// leaves a file and fails: every tmux command of the tab's start is found from home, whether
+// the start makes the session (the user opens the project) or only attaches (a saved tab, or
+// one the phone opened), and the session's shell still works in the project folder. A folder
+// that is gone is refused as before.
+TEST_F(LocalTmuxTab, ItsStartRunsNoTmuxTheProjectHolds)
+{
+    ASSERT_TRUE(test::writeAll(server.home() + QStringLiteral("/.profile"), "export PATH=\"./bin:$PATH\"\n"));
+    const QString ran = server.file(QStringLiteral("project-tmux-ran"));
+    const QString stand = server.folder(QStringLiteral("projet/bin")) + QStringLiteral("/tmux");
+    ASSERT_TRUE(test::writeAll(stand, "#!/bin/sh\ntouch " + shellQuote(ran).toUtf8() + "\nexit 1\n"));
+    ASSERT_TRUE(QFile::setPermissions(stand, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString project = server.file(QStringLiteral("projet"));
+    const QString session = tmuxSessionName(project);
+    MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("projet"), project, session}, true, nullptr);
+    // The session there already (made here), then made by the start.
+    const std::optional<QString> starts[] = {std::nullopt,
+                                             sessionTagCommand(session, QStringLiteral("projet"), project, {session})};
+    for (const std::optional<QString>& setup : starts) {
+        SCOPED_TRACE(setup ? "made" : "attached");
+        if (!setup)
+            tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), session, QStringLiteral("-c"), project});
+        tab.start(setup);
+        ASSERT_TRUE(waitUntil([&] { return !tab.isLive() || !clients(session).isEmpty(); }, 20000))
+            << corvantix::testing::screenText(*tab.terminal->terminal);
+        EXPECT_TRUE(tab.isLive());
+        EXPECT_FALSE(QFile::exists(ran));
+        EXPECT_EQ(display(session, "#{pane_current_path}"), project);
+        EXPECT_EQ(option(session, QStringLiteral("@hv_open")), setup ? QStringLiteral("1") : QString());
+        tab.stop();
+        ASSERT_TRUE(waitUntil([&] { return clients(session).isEmpty(); }, 20000));
+        tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + session});
+    }
+
+    const QString gone = server.file(QStringLiteral("parti"));
+    const QString goneSession = tmuxSessionName(gone);
+    MacTab refused(QStringLiteral("local"), MacProject{QStringLiteral("parti"), gone, goneSession}, true, nullptr);
+    int exits = 0;
+    refused.onExit = [&](MacTab&) { ++exits; };
+    refused.start(sessionTagCommand(goneSession, QStringLiteral("parti"), gone, {goneSession}));
+    ASSERT_TRUE(waitUntil([&] { return exits == 1; }, 20000));
+    EXPECT_EQ(refused.folderRefusal, FolderRefusal::missing);
+    EXPECT_EQ(tmux({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")}), QString());
+    EXPECT_FALSE(QFile::exists(ran));
+}
+
 // The view draws RGB colour; tmux sends it as such to this client instead of the nearest of
 // 256 colours.
 TEST_F(LocalTmuxTab, TrueColourReachesTheView)

@@ -327,5 +327,61 @@ TEST(Converge, ASessionNamedBeyondEveryFolderKeepsItsTab)
     tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + session});
 }
 
+// The login profile puts a relative folder first in PATH and each project holds a bin/tmux that
+// leaves a file and fails: a saved tab restored at start and a tab the phone opened are
+// attached by the host's own tmux, and each session's shell stays in its folder.
+TEST(Converge, RestoredAndPhoneOpenedTabsRunNoTmuxTheirProjectsHold)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/sh"));
+    ASSERT_TRUE(test::writeAll(root.file(QStringLiteral(".profile")), "export PATH=\"./bin:$PATH\"\n"));
+    const QString ran = root.file(QStringLiteral("project-tmux-ran"));
+    QList<MacProject> projects;
+    for (const char* name : {"saved", "phone"}) {
+        const QString path = root.file(QLatin1String(name));
+        const QString stand = path + QStringLiteral("/bin/tmux");
+        ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/bin")));
+        ASSERT_TRUE(test::writeAll(stand, "#!/bin/sh\ntouch '" + ran.toUtf8() + "'\nexit 1\n"));
+        ASSERT_TRUE(QFile::setPermissions(stand, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        projects << MacProject{QLatin1String(name), path, tmuxSessionName(path)};
+    }
+    const MacProject& saved = projects.at(0);
+    const MacProject& phone = projects.at(1);
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+
+    Instance a;
+    a.prefs.setTabs(MacConnection::localID, {PersistedTab{saved.name, saved.path, saved.session}});
+    QCoro::waitFor(a.model.start());
+    ASSERT_EQ(a.names(), QStringList{saved.name});
+    // The phone makes its session in the folder and tags it open.
+    tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), phone.session, QStringLiteral("-c"), phone.path});
+    for (const auto& [option, value] : {std::pair{QStringLiteral("@hv_open"), QStringLiteral("1")},
+                                        {QStringLiteral("@hv_name"), phone.name},
+                                        {QStringLiteral("@hv_path"), phone.path},
+                                        {QStringLiteral("@hv_order"), QStringLiteral("2")}})
+        tmux({QStringLiteral("set"), QStringLiteral("-t"), u'=' + phone.session + u':', option, value});
+    a.poll();
+    ASSERT_EQ(a.names(), (QStringList{saved.name, phone.name}));
+    for (const MacProject& project : projects) {
+        SCOPED_TRACE(project.name.toStdString());
+        const auto attached = [&] {
+            return !tmux({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty();
+        };
+        const MacTab* tab = a.model.tabs().at(projects.indexOf(project));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !tab->isLive() || attached(); }, 20000));
+        EXPECT_TRUE(attached());
+        EXPECT_EQ(tmux({QStringLiteral("display-message"), QStringLiteral("-p"), QStringLiteral("-t"), u'=' + project.session + u':',
+                        QStringLiteral("#{pane_current_path}")}),
+                  project.path);
+    }
+    EXPECT_FALSE(QFile::exists(ran));
+    for (MacTab* tab : a.model.tabs())
+        tab->stop();
+    for (const MacProject& project : projects)
+        tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
 } // namespace
 } // namespace halvoren
