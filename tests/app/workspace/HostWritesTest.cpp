@@ -4,6 +4,7 @@
 // once the host changed it; a session's end is never sent again.
 #include "workspace/MacModel.h"
 
+#include "app/support/TempFolder.h"
 #include "app/support/WorkspaceModel.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
@@ -11,6 +12,7 @@
 #include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
+#include <QFile>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTest>
@@ -481,6 +483,31 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldAndNeverSentAgain)
     EXPECT_TRUE(host.rows.contains(session));
     // The host's state stands: its tab is open again.
     EXPECT_EQ(paths(), QStringList{path});
+}
+
+// On this computer, through the real login shell: a write into a ~/.halvoren nothing can be
+// written to (even by root) is bannered with the shell's own reason, as a server's is, never
+// as the login profile's fault.
+TEST(LocalWrites, AWriteThatFailsHereQuotesTheShellsReason)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), home.file(QStringLiteral(".halvoren"))));
+    test::SyncingModel instance;
+    MacConnection& local = instance.local();
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.model.toggleFavorite(QStringLiteral("web"), local);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    EXPECT_EQ(local.failures, 0);
+    EXPECT_EQ(local.pendingFavorites.value(QStringLiteral("web")), true);
+    const QStringList banners = instance.banners();
+    ASSERT_EQ(banners.size(), 1) << banners.join(u'\n').toStdString();
+    EXPECT_TRUE(banners.front().contains(QStringLiteral("/.halvoren/shared.json.tmp."))) << banners.front().toStdString();
+    EXPECT_FALSE(banners.front().contains(QStringLiteral("profil de connexion"))) << banners.front().toStdString();
 }
 
 } // namespace
