@@ -690,6 +690,23 @@ TEST_F(LoginShells, SharedStateUploadInstallsOnlyOverTheFileItExpects)
     const QByteArray ours = encodeSharedPrefs(favorites, hidden).toUtf8();
     const auto write = [&path](const QByteArray& bytes) { return [&path, bytes] { return test::writeAll(path, bytes); }; };
     const auto nothing = [] { return true; };
+    // Another writer at the same instant, played by a program of the upload that writes the
+    // file as it runs: while the new file is decoded (so the check before the rename sees
+    // it), or right after the rename (so only the check after it can).
+    const QString meddlers = folder(QStringLiteral("meddlers"));
+    const auto meddler = [&](const char* program, const char* around) {
+        return [&meddlers, &path, &later, program, around] {
+            const QString real = QStandardPaths::findExecutable(QString::fromLatin1(program));
+            const QByteArray write = "printf '%s' " + shellQuote(QString::fromUtf8(later)).toUtf8() + " > "
+                                   + shellQuote(path).toUtf8();
+            return !real.isEmpty() && QDir(meddlers).removeRecursively() && QDir().mkpath(meddlers)
+                && test::writeAll(meddlers + u'/' + QLatin1String(program),
+                                  QByteArray("#!/bin/sh\n") + QByteArray(around).replace("WRITE", write).replace(
+                                      "REAL", QFile::encodeName(real)))
+                && QFile::setPermissions(meddlers + u'/' + QLatin1String(program),
+                                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        };
+    };
     enum class Expected { listed, none };
     enum class Outcome { written, changed, failed };
     const struct {
@@ -707,15 +724,21 @@ TEST_F(LoginShells, SharedStateUploadInstallsOnlyOverTheFileItExpects)
         {"a file where none was expected", write(theirs), Expected::none, nothing, Outcome::changed, theirs},
         {"removed since the listing", write(theirs), Expected::listed, [&path] { return QFile::remove(path); },
          Outcome::changed, std::nullopt},
+        {"rewritten while the upload decodes", write(theirs), Expected::listed, meddler("base64", "WRITE\nexec REAL \"$@\"\n"),
+         Outcome::changed, later},
+        {"rewritten right after the rename", write(theirs), Expected::listed,
+         meddler("mv", "REAL \"$@\" || exit\nWRITE\n"), Outcome::changed, later},
         // Even root can make nothing there.
         {"a folder nothing can be written to",
          [&dir] { return QDir(dir).removeRecursively() && QFile::link(QStringLiteral("/proc"), dir); }, Expected::listed,
          nothing, Outcome::failed, std::nullopt},
     };
     for (qsizetype shell = 0; shell < programs.size(); ++shell) {
-        const QString profile = useLoginShell(shell, QByteArray());
+        // The meddlers, when there are any, come first on the path.
+        const QString profile = useLoginShell(shell, "PATH=" + shellQuote(meddlers).toUtf8() + ":$PATH; export PATH\n");
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(loginShells[shell].program) + ": " + c.name);
+            QDir(meddlers).removeRecursively();
             QFile::remove(dir);
             QDir(dir).removeRecursively();
             ASSERT_TRUE(QDir().mkpath(dir));
