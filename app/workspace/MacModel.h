@@ -335,6 +335,9 @@ public:
     // `nonce` is that of the listing's markers.
     Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly, QString nonce = QString());
     Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
+    // Whether the listing's tab step applies the host's tabs here (rather than seed the host,
+    // or leave the tabs alone).
+    static bool appliesTabs(const MacConnection& connection, const ServerState& state, bool applyOnly);
     // Takes the host's sets (its file, of checksum `sum`) with the changes kept here on top.
     // True when ours are to be written: the file lacks some of those changes, or there is no
     // file. The caller writes them once the listing's tabs are applied, so that its own write

@@ -703,14 +703,29 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
         if (!self || !target)
             co_return;
     }
+    // Written once the tabs are applied: a write now would keep this listing from opening
+    // the tabs the host lists, for as long as writes fail. A listing that seeds the host
+    // applies nothing itself (the seeding lists again after its own write): there the file
+    // goes first, out of the way of the tabs the seeding starts.
+    if (writeOwed && !appliesTabs(*target, state, applyOnly)) {
+        writeOwed = false;
+        Task<> writing = writeSharedState(*target, true);
+        co_await std::move(writing);
+        if (!self || !target)
+            co_return;
+    }
     Task<> finishing = finishListing(*target, std::move(state), epoch, applyOnly);
     co_await std::move(finishing);
-    // Written once the tabs are applied: a write now would keep this listing from opening
-    // the tabs the host lists, for as long as writes fail.
     if (writeOwed && self && target) {
         Task<> writing = writeSharedState(*target, true);
         co_await std::move(writing);
     }
+}
+
+bool MacModel::appliesTabs(const MacConnection& connection, const ServerState& state, bool applyOnly)
+{
+    return connection.tabSyncReady && connection.tmuxAvailable() && !state.rowsFailed
+           && (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty()));
 }
 
 // The host's sets with the changes kept here on top, and what this computer keeps of them.
