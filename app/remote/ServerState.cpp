@@ -2,6 +2,7 @@
 
 #include "remote/HostText.h"
 #include "remote/SessionNaming.h"
+#include "remote/ShellQuote.h"
 
 #include <QHashFunctions>
 #include <QRandomGenerator>
@@ -37,13 +38,16 @@ QString boundedRows(qsizetype bytes, const QString& nonce)
 QString sharedSectionScript(const QString& nonce)
 {
     // Only a readable file is measured and printed: opening a pipe would wait for a writer.
+    // Its checksum comes first: should the file be replaced before it is read, a write
+    // expecting that checksum is refused, never taken over what it did not read.
     return QStringLiteral(
                "f=~/.halvoren/shared.json\n"
                "if [ -f \"$f\" ] && [ -r \"$f\" ]; then"
-               " if [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n'; else cat \"$f\" 2>/dev/null; fi\n"
+               " if [ $(($(wc -c < \"$f\"))) -gt %1 ]; then printf '%2\\n';"
+               " else printf '%4 %s\\n' \"$(cksum 2>/dev/null < \"$f\")\"; cat \"$f\" 2>/dev/null; fi\n"
                "elif [ -e \"$f\" ] || [ -L \"$f\" ]; then printf '%3\\n'; fi\n")
         .arg(maximumSharedStateBytes)
-        .arg(marked(sharedTooLargeMarker, nonce), marked(sharedUnreadableMarker, nonce));
+        .arg(marked(sharedTooLargeMarker, nonce), marked(sharedUnreadableMarker, nonce), marked(sharedSumMarker, nonce));
 }
 
 } // namespace
@@ -464,6 +468,12 @@ qsizetype findLine(QStringView text, QStringView line, qsizetype from = 0)
 // of that name) is read as any other.
 void readSharedSection(QStringView content, const QString& nonce, HostKind host, ServerState& state)
 {
+    const QString sumLine = marked(sharedSumMarker, nonce) + u' ';
+    if (content.startsWith(sumLine)) {
+        const qsizetype end = content.indexOf(u'\n');
+        state.sharedSum = content.mid(sumLine.size(), end < 0 ? -1 : end - sumLine.size()).toString();
+        content = end < 0 ? QStringView() : content.sliced(end + 1);
+    }
     const QStringView alone = content.trimmed();
     if (alone == marked(sharedTooLargeMarker, nonce) || longerThanUtf8(content, maximumSharedStateBytes)) {
         state.sharedTooLarge = true;
@@ -570,6 +580,63 @@ std::optional<ServerState> parseListingOutput(const QString& output, const QStri
     if (findLine(output, marked(sharedMarker, nonce)) < 0)
         return std::nullopt;
     return parseServerState(output, keep, nonce, host);
+}
+
+QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden, const std::optional<QString>& expectedSum,
+                                const QString& nonce)
+{
+    // The file's state in one word the expected one is compared with: its checksum, "none"
+    // when there is nothing there, "other" for what is not a file (never expected, so such a
+    // path is read again, as unreadable, and left as it is).
+    //
+    // The file is compared with the one the caller last read when the write starts, again
+    // right before the rename (so the new content is written first and the gap is the rename
+    // alone), and once more after it: a writer that renamed its own file in between makes
+    // ours answer "changed", so that the caller reads the file again and puts its names on
+    // top, rather than believe its write landed. The temporary file has a name of its own
+    // run, so two writers never rename each other's half-written file, and is removed
+    // whenever it is not renamed.
+    const QString payload = QString::fromLatin1(encodeSharedPrefs(favorites, hidden).toUtf8().toBase64());
+    return QStringLiteral(
+               "f=~/.halvoren/shared.json; __hv_t=~/.halvoren/shared.json.tmp.$$; __hv_w=%1\n"
+               "__hv_sum() { if [ -f \"$f\" ]; then cksum 2>/dev/null < \"$f\";"
+               " elif [ -e \"$f\" ] || [ -L \"$f\" ]; then printf '%s\\n' other; else printf '%s\\n' none; fi; }\n"
+               "__hv_changed() { rm -f \"$__hv_t\"; printf '%2\\n'\n%3}\n"
+               "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed; else\n"
+               "mkdir -p ~/.halvoren && printf %s %4 | base64 --decode > \"$__hv_t\" || { rm -f \"$__hv_t\"; exit 1; }\n"
+               "__hv_n=$(cksum 2>/dev/null < \"$__hv_t\")\n"
+               "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed\n"
+               "elif mv \"$__hv_t\" \"$f\"; then\n"
+               "if [ \"$(__hv_sum)\" = \"$__hv_n\" ]; then printf '%5 %s\\n' \"$__hv_n\"; else __hv_changed; fi\n"
+               "else rm -f \"$__hv_t\"; exit 1; fi\n"
+               "fi\n")
+        .arg(expectedSum ? shellQuote(*expectedSum) : QStringLiteral("none"), marked(sharedChangedMarker, nonce),
+             sharedSectionScript(nonce), shellQuote(payload), marked(sharedWrittenMarker, nonce));
+}
+
+SharedWriteAnswer parseSharedWriteAnswer(const QString& output, const QString& nonce, HostKind host)
+{
+    SharedWriteAnswer answer;
+    const QString changed = marked(sharedChangedMarker, nonce);
+    if (const qsizetype at = findLine(output, changed); at >= 0) {
+        answer.kind = SharedWriteAnswer::Kind::changed;
+        QStringView rest = QStringView(output).sliced(at + changed.size());
+        if (rest.startsWith(u'\n'))
+            rest = rest.sliced(1);
+        readSharedSection(rest, nonce, host, answer.found);
+        return answer;
+    }
+    // The last such line: only our script prints it, once, after everything else it printed.
+    const QString written = marked(sharedWrittenMarker, nonce) + u' ';
+    for (qsizetype at = output.lastIndexOf(written); at >= 0; at = at > 0 ? output.lastIndexOf(written, at - 1) : -1) {
+        if (at > 0 && output.at(at - 1) != u'\n')
+            continue;
+        const qsizetype end = output.indexOf(u'\n', at);
+        answer.kind = SharedWriteAnswer::Kind::written;
+        answer.sum = output.mid(at + written.size(), end < 0 ? -1 : end - at - written.size());
+        break;
+    }
+    return answer;
 }
 
 } // namespace halvoren

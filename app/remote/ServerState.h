@@ -26,6 +26,15 @@ inline constexpr char sharedTooLargeMarker[] = "@@HV_SHARED_TOO_LARGE@@";
 // Printed in place of a shared-state path that is there but cannot be read as a file: a
 // folder, a pipe (which would block the listing), a file without read permission.
 inline constexpr char sharedUnreadableMarker[] = "@@HV_SHARED_UNREADABLE@@";
+// Begins the line, right after the shared marker line, that gives the file's checksum (what
+// the host's `cksum` prints for its bytes, taken before they are read): the checksum a write
+// of the file expects. There is no such line when there is no file to read.
+inline constexpr char sharedSumMarker[] = "@@HV_SUM@@";
+// A write of the file answers with one of these: written, with the checksum of what it
+// installed; or changed (the host's file is not the one expected), followed by the file as
+// the listing prints it after its marker line.
+inline constexpr char sharedWrittenMarker[] = "@@HV_WRITTEN@@";
+inline constexpr char sharedChangedMarker[] = "@@HV_CHANGED@@";
 // Ends the rows when they reached maximumListedRowBytes: the rows after it were not printed.
 // The row filter then exits with rowsCutStatus; any other status but 0 is a filter that did
 // not run (127: no awk on the host's path) or failed, which the listing prints after
@@ -95,6 +104,8 @@ struct ServerState {
     std::set<QString, CodePointLess> sessions;
     QList<HostTab> open;
     std::optional<SharedPrefs> shared;
+    // The checksum of the shared-state file as read; none when there was no file to read.
+    std::optional<QString> sharedSum;
     // The shared-state file was refused for its size (`shared` is then absent): it must be
     // neither adopted nor replaced, while the rows still count.
     bool sharedTooLarge = false;
@@ -148,6 +159,27 @@ ServerState parseServerState(const QString& output, const QStringList& keep = {}
 // How a refused session is remembered.
 quint64 refusedSessionKey(QStringView session);
 bool isRefusedSession(const ServerState& state, const QString& session);
+
+// A script that installs the file holding the two sets on the host, only over the file whose
+// checksum is `expectedSum` (none: only where there is no file). It answers with the markers
+// of `nonce`: written, or changed with the file as it is now, in which case it installed
+// nothing. A step that fails (the folder cannot be made or written, the rename fails) ends
+// the script with status 1, the reason on standard error, and nothing installed.
+QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden, const std::optional<QString>& expectedSum,
+                                const QString& nonce = QString());
+
+struct SharedWriteAnswer {
+    // None: the script printed no answer of its own, so nothing is known to be written.
+    enum class Kind { none, written, changed };
+    Kind kind = Kind::none;
+    // Written: the checksum of the file installed.
+    QString sum;
+    // Changed: the host's file as read by the write (its shared-state fields only).
+    ServerState found;
+};
+// Reads the answer of the upload script run with `nonce` from what it printed.
+SharedWriteAnswer parseSharedWriteAnswer(const QString& output, const QString& nonce = QString(),
+                                         HostKind host = HostKind::thisComputer);
 
 // Output without the shared marker line of the run is no listing at all (the script did not
 // run to its end, or something else answered): nothing, which callers tell from an empty host.

@@ -1,7 +1,5 @@
 #include "remote/SharedPrefs.h"
 
-#include "remote/ShellQuote.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -150,21 +148,6 @@ qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidde
     Utf8Count count;
     writeSharedPrefs(count, favorites, hidden);
     return count.bytes;
-}
-
-QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden)
-{
-    // A temporary name per writer: two clients writing at once must not rename each
-    // other's half-written file into place.
-    const QString payload = QString::fromLatin1(encodeSharedPrefs(favorites, hidden).toUtf8().toBase64());
-    // mv puts a file into a folder of the target's name: only a file, or nothing at all, is
-    // replaced, so a folder there neither loses its place nor gathers our temporary files.
-    return QStringLiteral("mkdir -p ~/.halvoren && printf %s ") + shellQuote(payload) +
-           QStringLiteral(" | base64 --decode > ~/.halvoren/shared.json.tmp.$$"
-                          " && { [ -f ~/.halvoren/shared.json ] || { [ ! -e ~/.halvoren/shared.json ]"
-                          " && [ ! -L ~/.halvoren/shared.json ]; }; }"
-                          " && mv ~/.halvoren/shared.json.tmp.$$ ~/.halvoren/shared.json"
-                          " || { rm -f ~/.halvoren/shared.json.tmp.$$; exit 1; }\n");
 }
 
 bool applyPendingNames(NameSet& names, const QHash<QString, bool>& pending)

@@ -34,12 +34,6 @@ QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);
 // The size in UTF-8 bytes of what encodeSharedPrefs writes for the two sets.
 qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidden);
 
-// One line that installs the new file on the host: written beside it under a name of its
-// own run, then renamed over it. Whatever is in the way that is not a file (a folder, say)
-// is left as it is, and the temporary file is removed whenever it is not renamed; then the
-// script exits with status 1, so that a file not installed never reads as written.
-QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden);
-
 // Puts the names wanted (true) into the set and takes the others out; whether that changed it.
 bool applyPendingNames(NameSet& names, const QHash<QString, bool>& pending);
 // Drops the pending names the set already is as they want it; whether any went.

@@ -477,6 +477,11 @@ std::optional<QString> takeOutputMarkers(const QString& output, const QString& m
     return output.mid(from, second - from);
 }
 
+QString localFailureMessage(int status)
+{
+    return QStringLiteral("La commande a échoué sur cet ordinateur (code ") + QString::number(status) + QStringLiteral(").");
+}
+
 QString scriptNotRunMessage(bool local)
 {
     return (local ? QStringLiteral("Le profil de connexion de cet ordinateur") : QStringLiteral("Le profil de connexion du serveur"))
@@ -655,9 +660,15 @@ Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
         co_return ShellError{Shell::localTimeoutMessage()};
     if (!result)
         co_return result.error();
-    if (result.value().status == scriptIncompleteStatus
-        && result.value().standardError.contains(QLatin1String(scriptIncompleteText)))
+    const Shell::Output& output = result.value();
+    if (output.status == scriptIncompleteStatus && output.standardError.contains(QLatin1String(scriptIncompleteText)))
         co_return ShellError{scriptIncompleteMessage()};
+    // As over ssh: a command that failed says why in its own words, which the caller shows,
+    // rather than passing for one that printed nothing.
+    if (output.status != 0) {
+        const QString reason = output.standardError.trimmed();
+        co_return ShellError{reason.isEmpty() ? localFailureMessage(output.status) : reason};
+    }
     co_return std::move(result.value().standardOutput);
 }
 

@@ -127,6 +127,8 @@ std::optional<QString> takeCompletionMarker(QString output, const QString& marke
 // to its end).
 QString withOutputMarkers(const QString& script, const QString& marker);
 std::optional<QString> takeOutputMarkers(const QString& output, const QString& marker);
+// The message of a command of this computer that failed with `status` and said nothing.
+QString localFailureMessage(int status);
 // The message of a command the login shell did not run, on this computer or on a server.
 QString scriptNotRunMessage(bool local);
 // True for scriptNotRunMessage of either kind.
@@ -147,8 +149,10 @@ bool fitsInArguments(const QString& executable, const QStringList& arguments);
 QString scriptFileCommand(const QString& path);
 
 // Runs `command` (a script of any length) with `userShell() -l -c command` and gives its
-// standard output; the status and standard error are dropped, a launch failure, a time-out,
-// too much output or a script not received whole is the error. The script is the argument
+// standard output when it exits with status 0. Any other status is the error, with the
+// shell's standard error as its message (localFailureMessage when it printed none), as a
+// server's command reports it; so are a launch failure, a time-out, too much output and a
+// script not received whole. The script is the argument
 // itself whenever it fits (fitsInArguments); a longer one goes to a private temporary file
 // (0600) that the shell reads once its login profile has run, removed when the run ends.
 // Standard input stays closed, so a login profile that reads it finds it ended and cannot

@@ -107,6 +107,10 @@ public:
     QSet<QString> closedAtOnce;
     // The host's shared-state file as last read, or as last known written.
     std::optional<SharedPrefs> sharedRaw;
+    // The checksum of that file's bytes as the host gave it (none: no file there): a write
+    // installs its file only over this one, so it never undoes what another client wrote
+    // since (see uploadSharedPrefsScript).
+    std::optional<QString> sharedSum;
     // The host's shared-state file was over the size we read, or there but unreadable: it is
     // neither adopted nor replaced.
     bool sharedStateTooLarge = false;
@@ -126,10 +130,11 @@ public:
     bool sharedSettled = false;
     // A write of our sets is running or waiting, or the last one did not reach the file: the
     // next listing weighs the pending names again and writes them. Writes go one at a time,
-    // the newest sets waiting behind the one running, so the latest sets land last.
+    // and one asked for while another runs follows it, with the sets as they are then, so
+    // the latest sets land last.
     bool sharedWriteOwed = false;
     bool sharedWriting = false;
-    std::optional<SharedPrefs> queuedSharedWrite;
+    bool sharedWriteQueued = false;
     // The failure of these writes was shown; the next one that lands ends the streak.
     bool sharedWriteFailureShown = false;
     // The open rows of the last listing applied, in the host's order: what a close or a new

@@ -467,8 +467,7 @@ void MacModel::uploadSharedState(MacConnection& connection)
     // puts the change on top.
     if (!connection.sharedStateRead)
         return;
-    if (std::optional<SharedPrefs> sets = sharedUpload(connection, nameSet(connection.favorites()), nameSet(connection.hidden()), false))
-        writeSharedState(connection, std::move(*sets));
+    writeSharedState(connection, false);
 }
 
 bool MacModel::settledAfterChange(MacConnection& connection)
@@ -494,12 +493,6 @@ SharedPrefs MacModel::settledSets(const MacConnection& connection)
     return sets;
 }
 
-void MacModel::uploadSettled(MacConnection& connection, const SharedPrefs& sets)
-{
-    if (std::optional<SharedPrefs> write = sharedUpload(connection, sets.favorites, sets.hidden, false))
-        writeSharedState(connection, std::move(*write));
-}
-
 void MacModel::storePendingShared(const MacConnection& connection)
 {
     const PendingSharedNames pending{connection.pendingFavorites, connection.pendingHidden};
@@ -517,42 +510,85 @@ void MacModel::loadPendingShared(MacConnection& connection)
         connection.pendingHidden.insert(name.key(), connection.pendingHidden.value(name.key(), name.value()));
 }
 
-Task<> MacModel::writeSharedState(MacConnection& connection, SharedPrefs sets)
+Task<> MacModel::writeSharedState(MacConnection& connection, bool fromListing, std::optional<SharedPrefs> sets)
 {
     connection.sharedWriteOwed = true;
     if (connection.sharedWriting) {
-        connection.queuedSharedWrite = std::move(sets);
+        // Taken when its turn comes: by then the file may have been read or written again.
+        connection.sharedWriteQueued = true;
         co_return;
     }
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(&connection);
+    const HostKind host = connection.link ? HostKind::server : HostKind::thisComputer;
     connection.sharedWriting = true;
-    std::optional<SharedPrefs> next = std::move(sets);
     bool landed = false;
-    while (next) {
-        const SharedPrefs writing = std::move(*next);
-        Task<HostWrite> running = runRemote(*target, uploadSharedPrefsScript(writing.favorites, writing.hidden));
+    // Nothing was to be written (held, or nothing fits): nothing is owed until the file changes.
+    bool idle = false;
+    int rewrites = 0;
+    bool again = true;
+    while (again) {
+        again = false;
+        MacConnection& owner = *target;
+        owner.sharedWriteQueued = false;
+        // A file we may not replace, or one not read yet, waits for a listing.
+        std::optional<SharedPrefs> writing;
+        if (!owner.sharedStateHeld() && owner.sharedStateRead) {
+            if (sets) {
+                writing = sharedUpload(owner, sets->favorites, sets->hidden, fromListing);
+            } else if (owner.sharedRaw) {
+                const SharedPrefs settled = settledSets(owner);
+                writing = sharedUpload(owner, settled.favorites, settled.hidden, fromListing);
+            } else {
+                writing = sharedUpload(owner, nameSet(owner.favorites()), nameSet(owner.hidden()), fromListing);
+            }
+        }
+        sets.reset();
+        if (!writing) {
+            idle = true;
+            landed = false;
+            break;
+        }
+        idle = false;
+        // The file already holds them: every name pending is as it wants it.
+        if (owner.sharedRaw && *writing == *owner.sharedRaw) {
+            if (dropSatisfiedNames(owner.pendingFavorites, writing->favorites)
+                | dropSatisfiedNames(owner.pendingHidden, writing->hidden))
+                storePendingShared(owner);
+            landed = true;
+            break;
+        }
+        const QString nonce = listingNonce ? listingNonce() : newListingNonce();
+        Task<HostWrite> running
+            = runRemote(owner, uploadSharedPrefsScript(writing->favorites, writing->hidden, owner.sharedSum, nonce));
         const HostWrite written = co_await std::move(running);
         if (!self || !target)
             co_return;
-        MacConnection& owner = *target;
-        landed = written.done;
-        if (written.done) {
-            owner.sharedRaw = writing;
-            const bool dropped = dropSatisfiedNames(owner.pendingFavorites, writing.favorites)
-                                 | dropSatisfiedNames(owner.pendingHidden, writing.hidden);
-            if (dropped)
-                storePendingShared(owner);
-            owner.sharedWriteFailureShown = false;
-        } else if (!written.refused && !owner.sharedWriteFailureShown) {
-            owner.sharedWriteFailureShown = true;
-            setBanner(sharedStateNotWrittenMessage(owner, written.reason));
+        MacConnection& after = *target;
+        const SharedWriteAnswer answer
+            = written.done ? parseSharedWriteAnswer(written.output, nonce, host) : SharedWriteAnswer{};
+        landed = answer.kind == SharedWriteAnswer::Kind::written;
+        if (landed) {
+            after.sharedRaw = std::move(*writing);
+            after.sharedSum = answer.sum;
+            if (dropSatisfiedNames(after.pendingFavorites, after.sharedRaw->favorites)
+                | dropSatisfiedNames(after.pendingHidden, after.sharedRaw->hidden))
+                storePendingShared(after);
+            after.sharedWriteFailureShown = false;
+        } else if (answer.kind == SharedWriteAnswer::Kind::changed) {
+            // Another client wrote the file since we read it: our pending names go on top of
+            // what it holds now, and up again.
+            if (rebaseSharedState(after, answer.found) && ++rewrites <= maximumSharedRewrites)
+                again = true;
+        } else if (!written.refused && !after.sharedWriteFailureShown) {
+            after.sharedWriteFailureShown = true;
+            setBanner(sharedStateNotWrittenMessage(after, written.reason));
         }
-        next = std::exchange(owner.queuedSharedWrite, std::nullopt);
+        again = again || after.sharedWriteQueued;
     }
     target->sharedWriting = false;
     // One that did not land is owed: the next listing weighs the pending names again.
-    target->sharedWriteOwed = !landed;
+    target->sharedWriteOwed = !landed && !idle;
 }
 
 namespace {
@@ -623,7 +659,6 @@ std::optional<SharedPrefs> MacModel::sharedUpload(MacConnection& connection, con
         setBanner(message);
     if (!removed) {
         // Nothing can go up: nothing is owed until the file changes.
-        connection.sharedWriteOwed = connection.sharedWriting;
         return std::nullopt;
     }
     return removed;
@@ -636,9 +671,9 @@ void MacModel::toggleFavorite(const QString& name, MacConnection& connection)
     connection.pendingFavorites.insert(name, wanted);
     storePendingShared(connection);
     if (settledAfterChange(connection)) {
-        const SharedPrefs sets = settledSets(connection);
+        SharedPrefs sets = settledSets(connection);
         prefs.setFavoriteNames(connection.id, QStringList(sets.favorites.cbegin(), sets.favorites.cend()));
-        uploadSettled(connection, sets);
+        writeSharedState(connection, false, std::move(sets));
         return;
     }
     prefs.setFavorites(connection.id, connection.favorites());
@@ -651,9 +686,9 @@ void MacModel::toggleHidden(const QString& name, bool hidden, MacConnection& con
     connection.pendingHidden.insert(name, hidden);
     storePendingShared(connection);
     if (settledAfterChange(connection)) {
-        const SharedPrefs sets = settledSets(connection);
+        SharedPrefs sets = settledSets(connection);
         prefs.setHiddenNames(connection.id, QStringList(sets.hidden.cbegin(), sets.hidden.cend()));
-        uploadSettled(connection, sets);
+        writeSharedState(connection, false, std::move(sets));
         return;
     }
     prefs.setHidden(connection.id, connection.hidden());
@@ -773,7 +808,9 @@ Task<HostWrite> MacModel::runRemote(MacConnection& connection, QString script)
     const ShellResult<QString> output = co_await std::move(running);
     HostWrite written;
     if (output) {
-        written.done = takeCompletionMarker(output.value(), marker).has_value();
+        std::optional<QString> printed = takeCompletionMarker(output.value(), marker);
+        written.done = printed.has_value();
+        written.output = std::move(printed).value_or(QString());
     } else {
         written.refused = output.error().sharedConnectionRefused;
         written.reason = output.error().message.trimmed();

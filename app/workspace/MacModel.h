@@ -85,7 +85,11 @@ struct HostWrite {
     bool done = false;
     bool refused = false;
     QString reason;
+    // Done: what the script printed.
+    QString output;
 };
+
+struct SharedAdoption;
 
 class MacModel : public QObject {
     Q_OBJECT
@@ -98,6 +102,9 @@ public:
     static constexpr qsizetype gitProbeBatch = 250;
     static constexpr double sessionListTimeout = 25.0;
     static constexpr double listingTimeout = 25.0;
+    // How many times one write of the shared-state file goes again over a file that keeps
+    // changing under it; then the next listing writes.
+    static constexpr int maximumSharedRewrites = 3;
     // The most tmux tabs of one connection that the host's listing opens; the others stay
     // open on the host, untouched, and are reported once.
     static constexpr int maximumHostOpenedTabs = 64;
@@ -328,9 +335,18 @@ public:
     // `nonce` is that of the listing's markers.
     Task<> handleListing(MacConnection& connection, QString output, int epoch, bool applyOnly, QString nonce = QString());
     Task<> finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly);
-    // Takes the host's sets with the changes kept here while its file could not be read, and
-    // writes them back when those changed them; on a host without the file, writes ours.
-    Task<> adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared);
+    // Whether the listing's tab step applies the host's tabs here (rather than seed the host,
+    // or leave the tabs alone).
+    static bool appliesTabs(const MacConnection& connection, const ServerState& state, bool applyOnly);
+    // Takes the host's sets (its file, of checksum `sum`) with the changes kept here on top.
+    // True when ours are to be written: the file lacks some of those changes, or there is no
+    // file. The caller writes them once the listing's tabs are applied, so that its own write
+    // holds nothing of the listing back.
+    Task<bool> adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared,
+                                std::optional<QString> sum = std::nullopt);
+    // Takes the file a write found in place of the one it expected, as adoptSharedState does;
+    // false when it may not be written over (too large or unreadable).
+    bool rebaseSharedState(MacConnection& connection, const ServerState& found);
 
     // ---- Activity and the finished-command notification
 
@@ -434,11 +450,17 @@ private:
     bool settledAfterChange(MacConnection& connection);
     // Our sets in the encoder's order, from the file and the pending names; settled only.
     static SharedPrefs settledSets(const MacConnection& connection);
-    void uploadSettled(MacConnection& connection, const SharedPrefs& sets);
-    // Writes the sets to the host's shared-state file after any write of them running now; a
-    // write asked for meanwhile replaces the one waiting. A write that landed takes the
-    // pending names it holds off the list; one that failed keeps them for the next listing.
-    Task<> writeSharedState(MacConnection& connection, SharedPrefs sets);
+    // Writes our sets to the host's shared-state file after any write of them running now,
+    // over the file as last read or written (its checksum): `sets` when the caller has them
+    // already, else the file with the pending names on top (ours whole where there is no
+    // file). A write asked for meanwhile follows, with the sets as they are then. A write
+    // that landed takes the pending names it holds off the list; one that found the file
+    // changed puts them on top of the file it found and goes again, a few times at most; one
+    // that failed keeps them for the next listing.
+    Task<> writeSharedState(MacConnection& connection, bool fromListing, std::optional<SharedPrefs> sets = std::nullopt);
+    // Makes the adopted sets ours; true when pending names are left to write.
+    bool takeAdoption(MacConnection& adopted, SharedAdoption adoption, const QHash<QString, bool>& pendingFavorites,
+                      const QHash<QString, bool>& pendingHidden);
     // Stores the connection's pending names with the preferences, and reads them back.
     void storePendingShared(const MacConnection& connection);
     void loadPendingShared(MacConnection& connection);

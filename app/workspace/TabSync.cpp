@@ -36,11 +36,6 @@ HostKind hostKind(const MacConnection& connection)
     return connection.link ? HostKind::server : HostKind::thisComputer;
 }
 
-NameSet toNameSet(const QSet<QString>& names)
-{
-    return NameSet(names.cbegin(), names.cend());
-}
-
 QSet<QString> toQSet(const NameSet& names)
 {
     return QSet<QString>(names.cbegin(), names.cend());
@@ -694,6 +689,7 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
 
+    bool writeOwed = false;
     if (state.sharedTooLarge || state.sharedUnreadable) {
         // Neither adopted nor replaced: the sets stay as this computer has them, and the
         // tabs follow the host all the same.
@@ -702,16 +698,35 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
     } else {
         connection.sharedStateTooLarge = false;
         connection.sharedStateUnreadable = false;
-        Task<> adopting = adoptSharedState(connection, std::move(state.shared));
-        co_await std::move(adopting);
+        Task<bool> adopting = adoptSharedState(connection, std::move(state.shared), std::move(state.sharedSum));
+        writeOwed = co_await std::move(adopting);
+        if (!self || !target)
+            co_return;
+    }
+    // Written once the tabs are applied: a write now would keep this listing from opening
+    // the tabs the host lists, for as long as writes fail. A listing that seeds the host
+    // applies nothing itself (the seeding lists again after its own write): there the file
+    // goes first, out of the way of the tabs the seeding starts.
+    if (writeOwed && !appliesTabs(*target, state, applyOnly)) {
+        writeOwed = false;
+        Task<> writing = writeSharedState(*target, true);
+        co_await std::move(writing);
         if (!self || !target)
             co_return;
     }
     Task<> finishing = finishListing(*target, std::move(state), epoch, applyOnly);
     co_await std::move(finishing);
+    if (writeOwed && self && target) {
+        Task<> writing = writeSharedState(*target, true);
+        co_await std::move(writing);
+    }
 }
 
-namespace {
+bool MacModel::appliesTabs(const MacConnection& connection, const ServerState& state, bool applyOnly)
+{
+    return connection.tabSyncReady && connection.tmuxAvailable() && !state.rowsFailed
+           && (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty()));
+}
 
 // The host's sets with the changes kept here on top, and what this computer keeps of them.
 struct SharedAdoption {
@@ -734,6 +749,8 @@ struct SharedAdoption {
     }
 };
 
+namespace {
+
 SharedAdoption adopt(SharedPrefs shared, const QHash<QString, bool>& pendingFavorites,
                      const QHash<QString, bool>& pendingHidden)
 {
@@ -753,14 +770,16 @@ constexpr std::size_t adoptInPlaceNames = 4096;
 
 } // namespace
 
-Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared)
+Task<bool> MacModel::adoptSharedState(MacConnection& connection, std::optional<SharedPrefs> shared,
+                                      std::optional<QString> sum)
 {
+    connection.sharedSum = std::move(sum);
     // The file as last read or written, and every change kept here already weighed against
     // it: adopting it again would change nothing, and would go over all its names for that.
     // A write still owed is weighed again, and so goes up again.
     if (connection.sharedSettled && !connection.sharedWriteOwed && connection.sharedRaw == shared) {
         connection.sharedStateRead = true;
-        co_return;
+        co_return false;
     }
     connection.sharedSettled = false;
     QPointer<MacModel> self(this);
@@ -769,13 +788,8 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         // Our sets already hold the changes kept here; those stay pending until they land.
         connection.sharedStateRead = true;
         connection.sharedRaw.reset();
-        std::optional<SharedPrefs> sets
-            = sharedUpload(connection, toNameSet(connection.favorites()), toNameSet(connection.hidden()), true);
-        if (!sets)
-            co_return;
-        Task<> uploading = writeSharedState(connection, std::move(*sets));
-        co_await std::move(uploading);
-        co_return;
+        connection.sharedWriteOwed = true;
+        co_return true;
     }
     // Changes made while the sets are worked on join the pending names, to go on top.
     connection.sharedStateRead = false;
@@ -791,10 +805,15 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         });
         co_await adopting;
         if (!self || !target)
-            co_return;
+            co_return false;
         adoption = std::move(*result);
     }
-    MacConnection& adopted = *target;
+    co_return takeAdoption(*target, std::move(adoption), pendingFavorites, pendingHidden);
+}
+
+bool MacModel::takeAdoption(MacConnection& adopted, SharedAdoption adoption, const QHash<QString, bool>& pendingFavorites,
+                            const QHash<QString, bool>& pendingHidden)
+{
     adopted.sharedStateRead = true;
     // The names the file holds as wanted are no longer pending: the host has them, whoever
     // wrote them.
@@ -812,18 +831,37 @@ Task<> MacModel::adoptSharedState(MacConnection& connection, std::optional<Share
         prefs.setStoredHidden(adopted.id, adoption.storedHidden);
     }
     adopted.sharedRaw = std::move(adoption.host);
-    // Every name still pending is one the file lacks: they go up, as far as the file's size
-    // allows.
+    // Our sets are now the file with the pending names on top. Every name still pending is
+    // one the file lacks: they go up, as far as the file's size allows.
+    adopted.sharedSettled = true;
     if (adopted.pendingFavorites.isEmpty() && adopted.pendingHidden.isEmpty()) {
-        adopted.sharedSettled = true;
         adopted.sharedWriteOwed = adopted.sharedWriting;
-        co_return;
+        return false;
     }
-    std::optional<SharedPrefs> sets = sharedUpload(adopted, adoption.favorites, adoption.hidden, true);
-    if (!sets)
-        co_return;
-    Task<> uploading = writeSharedState(adopted, std::move(*sets));
-    co_await std::move(uploading);
+    adopted.sharedWriteOwed = true;
+    return true;
+}
+
+bool MacModel::rebaseSharedState(MacConnection& connection, const ServerState& found)
+{
+    for (const QString& problem : found.problems)
+        reportHostProblem(connection, problem);
+    connection.sharedStateTooLarge = found.sharedTooLarge;
+    connection.sharedStateUnreadable = found.sharedUnreadable;
+    if (connection.sharedStateHeld())
+        return false;
+    connection.sharedSum = found.sharedSum;
+    if (!found.shared) {
+        // Gone (or blank) since: ours go up whole, as on a host that never had the file.
+        connection.sharedRaw.reset();
+        connection.sharedSettled = false;
+        return true;
+    }
+    // Taken in place: the write that found it is waiting on it.
+    const QHash<QString, bool> pendingFavorites = connection.pendingFavorites;
+    const QHash<QString, bool> pendingHidden = connection.pendingHidden;
+    takeAdoption(connection, adopt(*found.shared, pendingFavorites, pendingHidden), pendingFavorites, pendingHidden);
+    return true;
 }
 
 Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int epoch, bool applyOnly)

@@ -139,27 +139,10 @@ TEST_F(HostScripts, ListingGivesBackEveryCharacterOfAStoredPath)
     EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{session, QStringLiteral("kq-next")}));
 }
 
-TEST_F(HostScripts, UploadWritesExactlyTheFileAndNoTemporary)
-{
-    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
-    ASSERT_TRUE(QDir().mkpath(dir));
-    ASSERT_TRUE(test::writeAll(dir + QStringLiteral("/shared.json"), "not json"));
-    run(uploadSharedPrefsScript({}, {}) + QStringLiteral("true\n"));
-    EXPECT_EQ(test::readAll(dir + QStringLiteral("/shared.json")).toStdString(),
-              "{\"favorites\":[],\"hidden\":[],\"version\":1}");
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
-    const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
-    const NameSet hidden{QStringLiteral("it's")};
-    run(uploadSharedPrefsScript(favorites, hidden) + QStringLiteral("true\n"));
-    const ServerState state = listing();
-    EXPECT_TRUE(state.sessions.empty()) << "no tmux server runs";
-    EXPECT_EQ(state.shared, (SharedPrefs{favorites, hidden}));
-}
-
 // What the listing makes of each kind of shared-state path, on a real shell: the file's size
 // in bytes against one boundary, and what is there but cannot be read reported as such, a
-// pipe included (opening it would wait for a writer). An upload leaves what is not a file in
-// place, and no temporary file behind.
+// pipe included (opening it would wait for a writer). An upload finds what is not a file
+// changed, leaves it in place, and no temporary file behind.
 TEST_F(HostScripts, ListingTellsEachKindOfSharedStatePath)
 {
     const QString dir = tmux.home() + QStringLiteral("/.halvoren");
@@ -213,7 +196,10 @@ TEST_F(HostScripts, ListingTellsEachKindOfSharedStatePath)
         if (!c.notAFile)
             continue;
         const QFileInfo before(path);
-        run(uploadSharedPrefsScript({QStringLiteral("web")}, {}) + QStringLiteral("true\n"));
+        const SharedWriteAnswer answer
+            = parseSharedWriteAnswer(run(uploadSharedPrefsScript({QStringLiteral("web")}, {}, std::nullopt) + QStringLiteral("true\n")));
+        EXPECT_EQ(answer.kind, SharedWriteAnswer::Kind::changed);
+        EXPECT_TRUE(answer.found.sharedUnreadable);
         const QFileInfo after(path);
         EXPECT_EQ(after.isDir(), before.isDir());
         EXPECT_EQ(after.isSymLink(), before.isSymLink());
@@ -697,6 +683,109 @@ TEST_F(LoginShells, ListingReadsItsRowsWithAReadOnlyLocale)
         const ServerState state = listing();
         EXPECT_EQ(state.rowsFailed, std::nullopt);
         EXPECT_EQ(state.open.size() == 1 ? state.open.at(0).session : QString(), session);
+        QFile::remove(profile);
+    }
+}
+
+// The upload of the shared-state file under each login shell: it installs its file only over
+// the file whose checksum the listing gave (bytes, whatever their format), answers written
+// with the checksum the next listing gives, or changed with the file as it is now and nothing
+// installed; a folder nothing can be written to fails with the shell's own reason. No
+// temporary file is left either way.
+TEST_F(LoginShells, SharedStateUploadInstallsOnlyOverTheFileItExpects)
+{
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
+    const QString path = dir + QStringLiteral("/shared.json");
+    // As the phone may write it: spaced, with a line feed, no version.
+    const QByteArray theirs = "{\"favorites\": [\"m\", \"u\"], \"hidden\": []}\n";
+    const QByteArray later = "{\"favorites\": [\"m\", \"u\", \"y\"], \"hidden\": []}\n";
+    const NameSet favorites{QStringLiteral("web"), QStringLiteral("a/b")};
+    const NameSet hidden{QStringLiteral("it's")};
+    const QByteArray ours = encodeSharedPrefs(favorites, hidden).toUtf8();
+    const auto write = [&path](const QByteArray& bytes) { return [&path, bytes] { return test::writeAll(path, bytes); }; };
+    const auto nothing = [] { return true; };
+    // Another writer at the same instant, played by a program of the upload that writes the
+    // file as it runs: while the new file is decoded (so the check before the rename sees
+    // it), or right after the rename (so only the check after it can).
+    const QString meddlers = folder(QStringLiteral("meddlers"));
+    const auto meddler = [&](const char* program, const char* around) {
+        return [&meddlers, &path, &later, program, around] {
+            const QString real = QStandardPaths::findExecutable(QString::fromLatin1(program));
+            const QByteArray write = "printf '%s' " + shellQuote(QString::fromUtf8(later)).toUtf8() + " > "
+                                   + shellQuote(path).toUtf8();
+            return !real.isEmpty() && QDir(meddlers).removeRecursively() && QDir().mkpath(meddlers)
+                && test::writeAll(meddlers + u'/' + QLatin1String(program),
+                                  QByteArray("#!/bin/sh\n") + QByteArray(around).replace("WRITE", write).replace(
+                                      "REAL", QFile::encodeName(real)))
+                && QFile::setPermissions(meddlers + u'/' + QLatin1String(program),
+                                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        };
+    };
+    enum class Expected { listed, none };
+    enum class Outcome { written, changed, failed };
+    const struct {
+        const char* name;
+        std::function<bool()> before;
+        Expected expected;
+        std::function<bool()> between;
+        Outcome outcome;
+        std::optional<QByteArray> left;
+    } cases[] = {
+        {"no file, none expected", nothing, Expected::listed, nothing, Outcome::written, ours},
+        {"the file as listed", write(theirs), Expected::listed, nothing, Outcome::written, ours},
+        {"the same bytes written again since", write(theirs), Expected::listed, write(theirs), Outcome::written, ours},
+        {"rewritten since the listing", write(theirs), Expected::listed, write(later), Outcome::changed, later},
+        {"a file where none was expected", write(theirs), Expected::none, nothing, Outcome::changed, theirs},
+        {"removed since the listing", write(theirs), Expected::listed, [&path] { return QFile::remove(path); },
+         Outcome::changed, std::nullopt},
+        {"rewritten while the upload decodes", write(theirs), Expected::listed, meddler("base64", "WRITE\nexec REAL \"$@\"\n"),
+         Outcome::changed, later},
+        {"rewritten right after the rename", write(theirs), Expected::listed,
+         meddler("mv", "REAL \"$@\" || exit\nWRITE\n"), Outcome::changed, later},
+        // Even root can make nothing there.
+        {"a folder nothing can be written to",
+         [&dir] { return QDir(dir).removeRecursively() && QFile::link(QStringLiteral("/proc"), dir); }, Expected::listed,
+         nothing, Outcome::failed, std::nullopt},
+    };
+    for (qsizetype shell = 0; shell < programs.size(); ++shell) {
+        // The meddlers, when there are any, come first on the path.
+        const QString profile = useLoginShell(shell, "PATH=" + shellQuote(meddlers).toUtf8() + ":$PATH; export PATH\n");
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(loginShells[shell].program) + ": " + c.name);
+            QDir(meddlers).removeRecursively();
+            QFile::remove(dir);
+            QDir(dir).removeRecursively();
+            ASSERT_TRUE(QDir().mkpath(dir));
+            ASSERT_TRUE(c.before());
+            const std::optional<QString> listed = listing().sharedSum;
+            ASSERT_EQ(listed.has_value(), QFileInfo(path).isFile());
+            ASSERT_TRUE(c.between());
+            const QString nonce = newListingNonce();
+            const auto result = runSync(runLoginShell(
+                uploadSharedPrefsScript(favorites, hidden, c.expected == Expected::listed ? listed : std::nullopt, nonce), 20));
+            if (c.outcome == Outcome::failed) {
+                ASSERT_FALSE(result.ok());
+                EXPECT_TRUE(result.error().message.contains(QStringLiteral("/.halvoren/shared.json.tmp.")))
+                    << result.error().message.toStdString();
+                QFile::remove(dir);
+                continue;
+            }
+            ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+            const SharedWriteAnswer answer = parseSharedWriteAnswer(result.value(), nonce);
+            EXPECT_EQ(answer.kind, c.outcome == Outcome::written ? SharedWriteAnswer::Kind::written
+                                                                 : SharedWriteAnswer::Kind::changed)
+                << result.value().toStdString();
+            const ServerState now = listing();
+            if (c.outcome == Outcome::written) {
+                EXPECT_EQ(std::optional<QString>(answer.sum), now.sharedSum);
+            } else {
+                EXPECT_EQ(answer.found.sharedSum, now.sharedSum);
+                EXPECT_EQ(answer.found.shared, now.shared);
+            }
+            EXPECT_EQ(QFileInfo(path).isFile() ? std::optional(test::readAll(path)) : std::nullopt, c.left);
+            EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                      c.left ? QStringList{QStringLiteral("shared.json")} : QStringList{});
+        }
         QFile::remove(profile);
     }
 }

@@ -9,11 +9,13 @@
 #include "workspace/MacModel.h"
 
 #include <QDBusConnection>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 namespace halvoren::test {
 
@@ -24,21 +26,53 @@ Task<T> ready(T value)
     co_return value;
 }
 
+// The checksum a fake host gives for a file's bytes.
+inline QString fakeSum(const QByteArray& bytes)
+{
+    return QString::number(qHash(bytes)) + u' ' + QString::number(bytes.size());
+}
+
+// The bytes an upload of the shared-state file installs, read back from its Base64 payload.
+inline std::optional<QByteArray> uploadedBytes(const QString& script)
+{
+    static const QRegularExpression payload(QStringLiteral("printf %s '([A-Za-z0-9+/=]*)'"));
+    const QRegularExpressionMatch found = payload.match(script);
+    if (!found.hasMatch())
+        return std::nullopt;
+    return QByteArray::fromBase64(found.captured(1).toLatin1());
+}
+
+// The answer of an upload of the shared-state file that installed its file (a fake host
+// keeps none to compare with), with the fake checksum of what it wrote; empty for any other
+// script.
+inline QString writtenAnswer(const QString& script)
+{
+    static const QRegularExpression marker(QStringLiteral("printf '(@@HV_WRITTEN@@[0-9a-f]*) %s"));
+    const QRegularExpressionMatch found = marker.match(script);
+    const std::optional<QByteArray> bytes = uploadedBytes(script);
+    if (!found.hasMatch() || !bytes)
+        return QString();
+    return found.captured(1) + u' ' + fakeSum(*bytes) + u'\n';
+}
+
 // What a shell prints for a script that ran to its end: the line the model puts last in every
-// script that writes to a host, and nothing for any other script.
+// script that writes to a host (after the answer of an upload), and nothing for any other
+// script.
 inline QString ranToItsEnd(const QString& script)
 {
     const qsizetype last = script.lastIndexOf(QStringLiteral("\necho hv-fin-"));
     if (last < 0 || !script.endsWith(u'\n'))
         return QString();
-    return script.mid(last + 6);
+    return writtenAnswer(script) + script.mid(last + 6);
 }
 
 // The script without the line that tells it ran to its end.
 inline QString withoutCompletionLine(const QString& script)
 {
-    const QString end = ranToItsEnd(script);
-    return end.isEmpty() ? script : script.chopped(end.size() + 5);
+    const qsizetype last = script.lastIndexOf(QStringLiteral("\necho hv-fin-"));
+    if (last < 0 || !script.endsWith(u'\n'))
+        return script;
+    return script.left(last + 1);
 }
 
 // The profiles' ids, in order.

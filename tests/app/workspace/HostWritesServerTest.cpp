@@ -12,12 +12,15 @@
 #include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace halvoren {
 namespace {
@@ -149,6 +152,131 @@ TEST(HostWritesServer, ChangesThatDidNotReachTheServerAreKeptSentAgainOrTold)
     for (MacTab* tab : model.tabs())
         tab->stop();
     QCoro::waitFor(model.disconnect(connection));
+}
+
+// Two clients of one server: this computer, whose link drops, and the phone (a second model,
+// reaching the server by another name). What the phone changed is never undone by a change
+// made here, whether this computer's last listing failed or is merely a few seconds old: the
+// file ends with both clients' changes, and neither side shows a banner.
+TEST(HostWritesServer, TwoClientsChangesBothStayInTheFile)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QString folder = host.remoteHome() + QStringLiteral("/.halvoren");
+    const QString path = folder + QStringLiteral("/shared.json");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(test::writeAll(path, "{\"favorites\":[\"m\",\"u\",\"x\"],\"hidden\":[],\"version\":1}"));
+    // The account's own, as if it had written them.
+    const passwd* account = ::getpwnam(host.profile.username.toUtf8().constData());
+    ASSERT_NE(account, nullptr);
+    for (const QString& made : {folder, path})
+        ASSERT_EQ(::chown(QFile::encodeName(made).constData(), account->pw_uid, account->pw_gid), 0);
+    // This computer's ssh fails while the gate file is there; the phone's never does.
+    const QString gate = host.localHome.file(QStringLiteral("gate"));
+    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
+    const MacProfile& here = host.profile;
+    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then for a; do if [ \"$a\" = '%3' ]; then "
+                                                      "echo 'ssh: connect to host 127.0.0.1: Network is unreachable' >&2; "
+                                                      "exit 255; fi; done; fi\nexec '%2' \"$@\"\n")
+                                           .arg(gate, host.server.keyClient(), here.username + u'@' + here.host)
+                                           .toUtf8()));
+    ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
+    SSHLink::setProgramForTests(client);
+    MacProfile phoneProfile = here;
+    phoneProfile.id = QStringLiteral("phone");
+    phoneProfile.host = QStringLiteral("localhost");
+
+    struct Client {
+        explicit Client(const QString& file) : store(file) {}
+        PreferenceStore store;
+        Prefs prefs{store};
+        Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+        MacModel model{prefs, nullptr, &notifier};
+        MacConnection* connection = nullptr;
+        bool connect(const MacProfile& profile)
+        {
+            model.isFrontmost = [] { return false; };
+            model.setProfiles({profile});
+            if (!QCoro::waitFor(model.connect(profile)))
+                return false;
+            connection = model.connection(profile.id);
+            return connection != nullptr && settle();
+        }
+        // Every listing and write asked for so far, done.
+        bool settle()
+        {
+            return QTest::qWaitFor([this] { return !connection->syncing && !connection->sharedWriting && Shell::runsInFlight() == 0; },
+                                   60000);
+        }
+        bool sync()
+        {
+            QCoro::waitFor(model.requestSync(*connection));
+            return settle();
+        }
+        QStringList banners() const
+        {
+            QStringList all = model.waitingBanners();
+            if (model.banner())
+                all.prepend(*model.banner());
+            return all;
+        }
+    };
+    Client computer(host.localHome.file(QStringLiteral("computer.json")));
+    Client phone(host.localHome.file(QStringLiteral("phone.json")));
+    ASSERT_TRUE(computer.connect(here));
+    ASSERT_TRUE(phone.connect(phoneProfile));
+    const auto file = [&path] {
+        const std::optional<SharedPrefs> read = parseSharedPrefs(QString::fromUtf8(test::readAll(path)));
+        return read.value_or(SharedPrefs{{QStringLiteral("(unreadable)")}, {}});
+    };
+    const auto set = [](std::initializer_list<const char*> names) {
+        NameSet built;
+        for (const char* name : names)
+            built.insert(QString::fromUtf8(name));
+        return built;
+    };
+    ASSERT_EQ(computer.connection->favorites(), (QSet<QString>{QStringLiteral("m"), QStringLiteral("u"), QStringLiteral("x")}));
+
+    // This computer's link is down; meanwhile the phone takes x out and puts y in. The link
+    // comes back and, before any listing here, the user stars z.
+    ASSERT_TRUE(test::writeAll(gate, ""));
+    ASSERT_TRUE(computer.sync());
+    ASSERT_TRUE(computer.sync());
+    EXPECT_TRUE(computer.connection->unreachable());
+    phone.model.toggleFavorite(QStringLiteral("x"), *phone.connection);
+    phone.model.toggleFavorite(QStringLiteral("y"), *phone.connection);
+    ASSERT_TRUE(phone.settle());
+    EXPECT_EQ(file().favorites, set({"m", "u", "y"}));
+    ASSERT_TRUE(QFile::remove(gate));
+    computer.model.toggleFavorite(QStringLiteral("z"), *computer.connection);
+    ASSERT_TRUE(computer.settle());
+    EXPECT_EQ(file().favorites, set({"m", "u", "y", "z"}));
+    EXPECT_EQ(computer.connection->favorites(),
+              (QSet<QString>{QStringLiteral("m"), QStringLiteral("u"), QStringLiteral("y"), QStringLiteral("z")}));
+    EXPECT_TRUE(computer.connection->pendingFavorites.isEmpty());
+    ASSERT_TRUE(phone.sync());
+    EXPECT_EQ(phone.connection->favorites(), computer.connection->favorites());
+
+    // No outage: this computer lists; then the phone takes u out and puts w in; then, on that
+    // listing, the user hides v here.
+    ASSERT_TRUE(computer.sync());
+    phone.model.toggleFavorite(QStringLiteral("u"), *phone.connection);
+    phone.model.toggleFavorite(QStringLiteral("w"), *phone.connection);
+    ASSERT_TRUE(phone.settle());
+    computer.model.toggleHidden(QStringLiteral("v"), true, *computer.connection);
+    ASSERT_TRUE(computer.settle());
+    EXPECT_EQ(file().favorites, set({"m", "w", "y", "z"}));
+    EXPECT_EQ(file().hidden, set({"v"}));
+    ASSERT_TRUE(phone.sync());
+    EXPECT_EQ(phone.connection->hidden(), QSet<QString>{QStringLiteral("v")});
+    EXPECT_EQ(phone.connection->favorites(), computer.connection->favorites());
+
+    EXPECT_TRUE(computer.banners().isEmpty()) << computer.banners().join(u'\n').toStdString();
+    EXPECT_TRUE(phone.banners().isEmpty()) << phone.banners().join(u'\n').toStdString();
+    QCoro::waitFor(computer.connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(computer.model.disconnect(*computer.connection));
+    QCoro::waitFor(phone.model.disconnect(*phone.connection));
 }
 
 } // namespace

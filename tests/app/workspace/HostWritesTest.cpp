@@ -4,6 +4,7 @@
 // once the host changed it; a session's end is never sent again.
 #include "workspace/MacModel.h"
 
+#include "app/support/TempFolder.h"
 #include "app/support/WorkspaceModel.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
@@ -11,6 +12,7 @@
 #include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
+#include <QFile>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTest>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 
 namespace halvoren {
 namespace {
@@ -33,7 +36,8 @@ struct FakeHost {
         QString path;
         qint64 order = 0;
     };
-    enum class Mode { answers, unreachable, fileReadOnly };
+    // noAnswer: the write runs to its end but prints no answer of its own.
+    enum class Mode { answers, unreachable, fileReadOnly, noAnswer };
 
     QMap<QString, Row> rows;
     QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
@@ -43,6 +47,8 @@ struct FakeHost {
     bool slowUploads = false;
     int uploadsRunning = 0;
     int mostUploadsAtOnce = 0;
+    // Runs as an upload reaches the file, before it is compared: another client's write.
+    std::function<void(FakeHost&)> duringUpload;
 
     static QString unreachableReason() { return QStringLiteral("ssh: connect to host srv port 22: Connection refused"); }
     static QString readOnlyReason()
@@ -61,9 +67,24 @@ struct FakeHost {
             text += row.key() + QStringLiteral("\t1\t") + QString::number(row->order) + u'\t' + row->name + u'\t' + row->path
                   + QStringLiteral("\t\t1\n");
         }
-        return text + QStringLiteral("\n@@HV_SHARED@@\n") + shared;
+        return text + QStringLiteral("\n@@HV_SHARED@@\n") + section();
     }
+    // The file as the listing prints it after its marker line: none for a null `shared`, a
+    // marker alone as it is.
+    QString section() const
+    {
+        if (shared.isNull() || shared.startsWith(QStringLiteral("@@HV_SHARED_")))
+            return shared;
+        return QStringLiteral("@@HV_SUM@@ ") + sum() + u'\n' + shared;
+    }
+    QString sum() const { return shared.isNull() ? QStringLiteral("none") : test::fakeSum(shared.toUtf8()); }
     std::optional<SharedPrefs> file() const { return parseSharedPrefs(shared); }
+    static QString expectedSum(const QString& script)
+    {
+        static const QRegularExpression expected(QStringLiteral("__hv_w=(none|'([^']*)')"));
+        const QRegularExpressionMatch found = expected.match(script);
+        return found.captured(2).isEmpty() ? found.captured(1) : found.captured(2);
+    }
 
     Task<ShellResult<QString>> answer(QString script)
     {
@@ -84,8 +105,16 @@ struct FakeHost {
             co_return ShellError{unreachableReason()};
         if (upload && mode == Mode::fileReadOnly)
             co_return ShellError{readOnlyReason()};
+        const QString answer = test::writtenAnswer(script);
+        const QString end = test::ranToItsEnd(script).mid(answer.size());
+        if (upload && mode == Mode::noAnswer)
+            co_return end;
+        if (upload && duringUpload)
+            duringUpload(*this);
+        if (upload && expectedSum(script) != sum())
+            co_return QStringLiteral("@@HV_CHANGED@@\n") + section() + end;
         apply(script);
-        co_return test::ranToItsEnd(script);
+        co_return answer + end;
     }
 
     void apply(const QString& script)
@@ -238,6 +267,108 @@ TEST_F(WritesFixture, ChangesMadeTogetherGoUpOneAfterAnotherAndTheLatestLandsLas
     EXPECT_TRUE(local().pendingFavorites.isEmpty() && local().pendingHidden.isEmpty());
 }
 
+// A click writes over the file as the last listing read it, and only over that one: where
+// another client wrote it since (or removed it, or left it unreadable), the host refuses, and
+// the change goes on top of the file as it is then, name by name, however often it changed
+// (a few writes at most, the next listing writing the rest). A write that printed no answer
+// is not taken for done.
+TEST_F(WritesFixture, AWriteGoesOnTopOfTheFileAsTheHostHoldsIt)
+{
+    const QString read = QStringLiteral("{\"favorites\":[\"m\",\"u\",\"x\"],\"hidden\":[]}");
+    const auto once = [](std::function<void(FakeHost&)> change) {
+        return [change, done = false](FakeHost& host) mutable {
+            if (!std::exchange(done, true))
+                change(host);
+        };
+    };
+    int phoneWrites = 0;
+    const struct {
+        const char* name;
+        std::function<void(FakeHost&)> meanwhile;
+        FakeHost::Mode mode;
+        // Favourites of the file, and ours, after the click's write.
+        NameSet file;
+        qsizetype uploads;
+        bool zPending;
+        std::optional<QString> banner;
+    } cases[] = {
+        {"unchanged", nullptr, FakeHost::Mode::answers, {"m", "u", "x", "z"}, 1, false, std::nullopt},
+        {"the phone took x out and put y in",
+         once([](FakeHost& host) { host.shared = QStringLiteral("{\"favorites\": [\"m\", \"u\", \"y\"]}\n"); }),
+         FakeHost::Mode::answers, {"m", "u", "y", "z"}, 2, false, std::nullopt},
+        {"removed", once([](FakeHost& host) { host.shared = QString(); }), FakeHost::Mode::answers, {"m", "u", "x", "z"}, 2,
+         false, std::nullopt},
+        {"changed at every write",
+         [&phoneWrites](FakeHost& host) {
+             host.shared = QStringLiteral("{\"favorites\":[\"m\",\"u\",\"x\",\"p%1\"]}").arg(++phoneWrites);
+         },
+         FakeHost::Mode::answers, {"m", "p4", "u", "x"}, 1 + MacModel::maximumSharedRewrites, true, std::nullopt},
+        {"made unreadable", once([](FakeHost& host) { host.shared = QStringLiteral("@@HV_SHARED_UNREADABLE@@\n"); }),
+         FakeHost::Mode::answers, {}, 1, true, sharedStateUnreadableMessage(HostKind::thisComputer)},
+        {"no answer", nullptr, FakeHost::Mode::noAnswer, {"m", "u", "x"}, 1, true,
+         MacModel::sharedStateNotWrittenMessage(local(), QString())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.clearBanners();
+        local().reportedProblems.clear();
+        host = FakeHost{};
+        host.shared = read;
+        sync();
+        ASSERT_EQ(host.writes.size(), 0);
+        host.duringUpload = c.meanwhile;
+        host.mode = c.mode;
+        model.toggleFavorite(QStringLiteral("z"), local());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 10000));
+        EXPECT_EQ(writesOf(QStringLiteral("shared.json")), c.uploads);
+        const std::optional<SharedPrefs> file = host.file();
+        EXPECT_EQ(file ? file->favorites : NameSet{}, c.file);
+        EXPECT_EQ(local().pendingFavorites.contains(QStringLiteral("z")), c.zPending);
+        EXPECT_EQ(prefs.pendingShared(local().id).favorites.contains(QStringLiteral("z")), c.zPending);
+        EXPECT_TRUE(local().favorites().contains(QStringLiteral("z")));
+        if (!c.zPending) {
+            EXPECT_EQ(local().favorites(), QSet<QString>(c.file.cbegin(), c.file.cend()));
+        }
+        EXPECT_EQ(banners(), c.banner ? QStringList{*c.banner} : QStringList{}) << banners().join(u'\n').toStdString();
+        // The next listing of a host that no longer meddles writes what is still pending, on
+        // top of the file as it is.
+        host.duringUpload = nullptr;
+        host.mode = FakeHost::Mode::answers;
+        if (c.banner == sharedStateUnreadableMessage(HostKind::thisComputer))
+            host.shared = read;
+        sync();
+        const std::optional<SharedPrefs> after = host.file();
+        ASSERT_TRUE(after);
+        EXPECT_TRUE(after->favorites.count(QStringLiteral("z")));
+        NameSet kept = c.file;
+        kept.insert(QStringLiteral("z"));
+        if (c.banner)
+            kept = {"m", "u", "x", "z"};
+        EXPECT_EQ(after->favorites, kept);
+        EXPECT_TRUE(local().pendingFavorites.isEmpty());
+        for (MacTab* tab : model.tabs())
+            model.removeTab(*tab);
+    }
+}
+
+// A write that keeps failing holds back no part of the listing: a tab another client opens
+// on the host opens here with the next listing, and the change stays pending.
+TEST_F(WritesFixture, AWriteThatKeepsFailingHoldsBackNoTabTheHostOpens)
+{
+    sync();
+    host.mode = FakeHost::Mode::fileReadOnly;
+    model.toggleFavorite(QStringLiteral("web"), local());
+    sync();
+    const QString opened = QStringLiteral("/p/opened-by-the-phone");
+    host.add(opened, 1);
+    const qsizetype before = writesOf(QStringLiteral("shared.json"));
+    sync();
+    EXPECT_EQ(paths(), QStringList{opened});
+    EXPECT_EQ(writesOf(QStringLiteral("shared.json")), before + 1) << "the listing writes the change again";
+    EXPECT_EQ(local().pendingFavorites.value(QStringLiteral("web")), true);
+    EXPECT_EQ(banners(), QStringList{MacModel::sharedStateNotWrittenMessage(local(), FakeHost::readOnlyReason())});
+}
+
 // A close made while the host is out of reach: sent again while the host lists the tab as it
 // was, given way to (the tab opens again, with a banner) once another client changed it, and
 // forgotten when the host closed it itself.
@@ -352,6 +483,31 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldAndNeverSentAgain)
     EXPECT_TRUE(host.rows.contains(session));
     // The host's state stands: its tab is open again.
     EXPECT_EQ(paths(), QStringList{path});
+}
+
+// On this computer, through the real login shell: a write into a ~/.halvoren nothing can be
+// written to (even by root) is bannered with the shell's own reason, as a server's is, never
+// as the login profile's fault.
+TEST(LocalWrites, AWriteThatFailsHereQuotesTheShellsReason)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), home.file(QStringLiteral(".halvoren"))));
+    test::SyncingModel instance;
+    MacConnection& local = instance.local();
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.model.toggleFavorite(QStringLiteral("web"), local);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    EXPECT_EQ(local.failures, 0);
+    EXPECT_EQ(local.pendingFavorites.value(QStringLiteral("web")), true);
+    const QStringList banners = instance.banners();
+    ASSERT_EQ(banners.size(), 1) << banners.join(u'\n').toStdString();
+    EXPECT_TRUE(banners.front().contains(QStringLiteral("/.halvoren/shared.json.tmp."))) << banners.front().toStdString();
+    EXPECT_FALSE(banners.front().contains(QStringLiteral("profil de connexion"))) << banners.front().toStdString();
 }
 
 } // namespace

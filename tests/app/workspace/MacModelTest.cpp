@@ -249,13 +249,14 @@ TEST_F(ModelFixture, ScriptsRaiseTheWriteEpochTwiceAndAreDoneOnlyWhenTheyRanToTh
     }
     host.answer = [](const QString&) { return ShellError{Shell::timeoutMessage()}; };
     host.scripts.clear();
-    // As after a listing that read the host's shared-state file.
+    // As after a listing that read the host's shared-state file; its answers carry bare markers.
     connection.sharedStateRead = true;
+    model.listingNonce = [] { return QString(); };
     model.toggleHidden(QStringLiteral("web"), true, connection);
     model.toggleHidden(QStringLiteral("web"), true, connection);
     EXPECT_EQ(prefs.hidden(QStringLiteral("p1")), QSet<QString>{QStringLiteral("web")});
     EXPECT_EQ(host.scripts.size(), 2);
-    EXPECT_TRUE(host.scripts.last().startsWith(uploadSharedPrefsScript({}, {QStringLiteral("web")}) + QStringLiteral("echo hv-fin-")));
+    EXPECT_TRUE(host.scripts.last().startsWith(uploadSharedPrefsScript({}, {QStringLiteral("web")}, std::nullopt) + QStringLiteral("echo hv-fin-")));
 }
 
 TEST_F(ModelFixture, RefreshKeepsAFailedRootsProjectsAndClosesSubFolders)

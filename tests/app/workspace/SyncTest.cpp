@@ -498,9 +498,11 @@ TEST_F(HostDataFixture, ASharedStateTooLargeHidesNoTabAndIsNeverReplaced)
     sync();
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("a"), QStringLiteral("theirs")}));
     // Asserted: the line after reads the last upload.
-    ASSERT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {})});
+    ASSERT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("a"), QStringLiteral("theirs")}, {}, std::nullopt)});
     model.toggleFavorite(QStringLiteral("a"), local());
-    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {}));
+    // Over the file the first one installed.
+    EXPECT_EQ(written.last(), uploadSharedPrefsScript({QStringLiteral("theirs")}, {},
+                                                      test::fakeSum(test::uploadedBytes(written.front()).value_or(""))));
     // The listing script measures the file before printing it.
     EXPECT_TRUE(listingScript().contains(QStringLiteral("-gt 1048576 ]; then printf '@@HV_SHARED_TOO_LARGE@@")));
 }
@@ -543,7 +545,7 @@ TEST_F(HostDataFixture, AnUnreadableSharedStateIsLeftAsItIsAndReportedOnce)
         EXPECT_EQ(local().hidden(), (QSet<QString>{QStringLiteral("h"), QStringLiteral("old")}));
         EXPECT_EQ(prefs.hidden(MacConnection::localID), local().hidden());
         EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("keepme"), QStringLiteral("web")},
-                                                               {QStringLiteral("h"), QStringLiteral("old")})});
+                                                               {QStringLiteral("h"), QStringLiteral("old")}, std::nullopt)});
         // Applied once: the next listing of the same file adopts it as it is.
         written.clear();
         sync();
@@ -563,7 +565,7 @@ TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
     sync();
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
     EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")},
-                                                           {QStringLiteral("h")})});
+                                                           {QStringLiteral("h")}, std::nullopt)});
 }
 
 // The file an upload script puts on the host, read back from its Base64 payload.
@@ -676,9 +678,10 @@ TEST_F(HostDataFixture, EveryChangeLeavesTheSetsThePreferenceAndTheFileOfTheWhol
           {false, astral, SharedPrefs{{astral, wide, QStringLiteral("b")}, {astral}}},
           {true, wide, SharedPrefs{{astral, QStringLiteral("b")}, {astral}}},
           {false, astral, SharedPrefs{{astral, QStringLiteral("b")}, {}}}}},
+        // Taking back an addition that never went up leaves the file as it is: nothing to write.
         {"full", QStringLiteral("{\"favorites\":[\"api\",\"%1\"],\"hidden\":[],\"version\":1}").arg(filler),
          {{true, QStringLiteral("website"), std::nullopt},
-          {true, QStringLiteral("website"), SharedPrefs{{QStringLiteral("api"), filler}, {}}},
+          {true, QStringLiteral("website"), std::nullopt},
           {false, astral, std::nullopt},
           {true, QStringLiteral("api"), SharedPrefs{{filler}, {astral}}},
           {true, QStringLiteral("api"), std::nullopt},
@@ -821,7 +824,7 @@ TEST_F(HostDataFixture, AChangeWhileTheFileWasUnreadableGoesUpOnTheSameFile)
     EXPECT_TRUE(written.isEmpty());
     shared = file;
     sync();
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")}, {})});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript({QStringLiteral("theirs"), QStringLiteral("web")}, {}, std::nullopt)});
     EXPECT_EQ(local().favorites(), (QSet<QString>{QStringLiteral("theirs"), QStringLiteral("web")}));
 }
 
@@ -852,7 +855,7 @@ TEST_F(HostDataFixture, AChangeWhileManyNamesAreAdoptedIsKept)
     expected.erase(QStringLiteral("p7"));
     EXPECT_EQ(local().favorites(), QSet<QString>(expected.cbegin(), expected.cend()));
     EXPECT_EQ(local().hidden(), QSet<QString>{QStringLiteral("gone")});
-    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")})});
+    EXPECT_EQ(written, QStringList{uploadSharedPrefsScript(expected, {QStringLiteral("gone")}, std::nullopt)});
 }
 
 // Two problems of one listing: the second message waits for the first instead of replacing it.
