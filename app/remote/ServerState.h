@@ -84,6 +84,9 @@ struct HostTab {
     QString name;
     QString path;
     std::optional<QString> parent;
+    // When tmux made the session, in seconds since 1970; none when the row did not say. A
+    // session killed and made again under the same name is another row.
+    std::optional<qint64> created;
 
     bool operator==(const HostTab&) const = default;
 };
