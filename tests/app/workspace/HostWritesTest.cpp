@@ -496,5 +496,37 @@ TEST_F(WritesFixture, ChangesTheHostDidNotGetAreWeighedAfterARestart)
         tab->stop();
 }
 
+// Messages that name the host by an article read as French for either host: "du serveur",
+// never "de le serveur".
+TEST(HostWriteMessages, NameEitherHostWithTheRightArticle)
+{
+    MacConnection here;
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    profile.host = QStringLiteral("srv");
+    MacConnection server(std::make_shared<SSHLink>(profile));
+    static const QRegularExpression glued(QStringLiteral("\\b(de|à) (le|les)\\b"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::UseUnicodePropertiesOption);
+    for (const MacConnection* connection : {&here, &server}) {
+        const QString name = QStringLiteral("web");
+        const QStringList messages{
+            MacModel::closeNotMadeMessage(*connection, name),
+            MacModel::orderNotMadeMessage(*connection),
+            MacModel::sessionStillRunsMessage(*connection, name),
+            MacModel::sharedStateNotWrittenMessage(*connection, QStringLiteral("refusé")),
+            MacModel::hostTabsCappedMessage(*connection, 3),
+            MacModel::tmuxProbeUnansweredMessage(*connection),
+            MacModel::seededTabsUnlistedMessage(*connection),
+            MacModel::tabsNotMadeMessage(*connection, {name}),
+        };
+        for (const QString& message : messages)
+            EXPECT_FALSE(glued.match(message).hasMatch()) << message.toStdString();
+        EXPECT_TRUE(MacModel::orderNotMadeMessage(*connection)
+                        .endsWith(connection->link ? QStringLiteral("l'ordre du serveur est gardé.")
+                                                   : QStringLiteral("l'ordre de cet ordinateur est gardé.")));
+    }
+}
+
 } // namespace
 } // namespace halvoren
