@@ -171,11 +171,12 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     const auto sessionOf = [&paths](int k) { return tmuxSessionName(paths.at(k)); };
     const QString gate = host.localHome.file(QStringLiteral("gate"));
     const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
-    // Only this computer's connection goes through its own control socket.
+    // Only this computer's connection goes through its own control socket. A gate file that
+    // is not empty makes ssh fail a second later, as a link that drops while a write runs.
     const QString ownSocket = SSHLink(host.profile).controlPath();
-    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then case \"$*\" in *'%2'*) echo 'ssh: connect to "
-                                                      "host 127.0.0.1: Network is unreachable' >&2; exit 255;; esac; fi\n"
-                                                      "exec '%3' \"$@\"\n")
+    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then case \"$*\" in *'%2'*) if [ -s '%1' ]; then "
+                                                      "sleep 1; fi; echo 'ssh: connect to host 127.0.0.1: Network is unreachable' "
+                                                      ">&2; exit 255;; esac; fi\nexec '%3' \"$@\"\n")
                                            .arg(gate, ownSocket, host.server.keyClient())
                                            .toUtf8()));
     ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
@@ -287,11 +288,12 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     EXPECT_TRUE(banners(*computer).isEmpty()) << banners(*computer).join(u'\n').toStdString();
     EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
 
-    // The same across a disconnect and a connect.
-    ASSERT_TRUE(gated(true));
+    // The same across a disconnect and a connect, the server disconnected while the close
+    // is still on its way.
+    ASSERT_TRUE(test::writeAll(gate, "slow"));
     computer->closeTab(tabOf(*computer, paths.at(1)));
-    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
     QCoro::waitFor(computer->disconnect(*connection));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
     ASSERT_TRUE(gated(false));
     EXPECT_EQ(show(1, "#{@hv_open}"), QStringLiteral("1"));
     ASSERT_TRUE(QCoro::waitFor(computer->connect(host.profile)));
