@@ -188,9 +188,17 @@ Task<> MacModel::sendClose(MacConnection& connection, QString session, std::opti
     const HostWrite written = co_await std::move(untagging);
     if (!target)
         co_return;
-    // Opened again meanwhile: the user wants it open now. Otherwise a close that failed stays
-    // as kept, unless a listing weighed it meanwhile.
-    if ((written.done || tabOf(*target, session) != nullptr) && target->unsentCloses.remove(session) > 0)
+    // Opened again meanwhile: the user wants it open now. The untag may have reached the host
+    // after the tab's own tag did, which would leave the row closed for every client: the tag
+    // goes again.
+    if (tabOf(*target, session) != nullptr) {
+        if (target->unsentCloses.remove(session) > 0)
+            storeUnsentTabChanges(*target);
+        runRemote(*target, QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 1 2>/dev/null\n"));
+        co_return;
+    }
+    // A close that failed stays as kept, unless a listing weighed it meanwhile.
+    if (written.done && target->unsentCloses.remove(session) > 0)
         storeUnsentTabChanges(*target);
 }
 

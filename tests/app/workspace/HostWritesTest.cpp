@@ -12,6 +12,7 @@
 #include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
+#include <QDir>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTest>
@@ -40,13 +41,18 @@ struct FakeHost {
     enum class Mode { answers, unreachable, fileReadOnly, answerLost };
 
     QMap<QString, Row> rows;
+    // Sessions that run untagged, as tmux keeps them.
+    QMap<QString, Row> untagged;
     QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
     Mode mode = Mode::answers;
     // Whether start-up's probe finds tmux (tabs are then restored).
     bool tmuxFound = false;
     QStringList writes;
-    // Uploads of the file take a while, to see whether two run at once.
+    // Uploads of the file take a while, to see whether two run at once; other writes too, to
+    // see what the user does meanwhile.
     bool slowUploads = false;
+    bool slowWrites = false;
+    int writesRunning = 0;
     int uploadsRunning = 0;
     int mostUploadsAtOnce = 0;
 
@@ -87,6 +93,10 @@ struct FakeHost {
             if (slowUploads)
                 co_await QCoro::sleepFor(std::chrono::milliseconds(30));
             --uploadsRunning;
+        } else if (slowWrites) {
+            ++writesRunning;
+            co_await QCoro::sleepFor(std::chrono::milliseconds(30));
+            --writesRunning;
         }
         if (mode == Mode::unreachable)
             co_return ShellError{unreachableReason()};
@@ -105,10 +115,20 @@ struct FakeHost {
             shared = QString::fromUtf8(QByteArray::fromBase64(found.captured(1).toLatin1()));
             return;
         }
+        for (auto row = untagged.begin(); row != untagged.end();) {
+            if (script.contains(QStringLiteral("set -t ") + tmuxOptionTarget(row.key()) + QStringLiteral(" @hv_open 1"))) {
+                rows.insert(row.key(), *row);
+                row = untagged.erase(row);
+            } else {
+                ++row;
+            }
+        }
         for (auto row = rows.begin(); row != rows.end();) {
             const QString session = row.key();
             if (script.contains(QStringLiteral("set -u -t ") + tmuxOptionTarget(session))
                 || script.contains(QStringLiteral("kill-session -t ") + tmuxSessionTarget(session))) {
+                if (!script.contains(QStringLiteral("kill-session")))
+                    untagged.insert(session, *row);
                 row = rows.erase(row);
                 continue;
             }
@@ -426,7 +446,9 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRun
 // the host's row stays open for every client.
 TEST_F(WritesFixture, ReopeningATabCancelsItsUnsentClose)
 {
-    const QString path = QStringLiteral("/p/back");
+    // Its tab starts here again: a folder that exists.
+    const QString path = folder.file(QStringLiteral("back"));
+    ASSERT_TRUE(QDir().mkpath(path));
     host.add(QStringLiteral("/p/first"), 1);
     host.add(path, 2);
     tabOf(QStringLiteral("/p/first"));
@@ -442,6 +464,29 @@ TEST_F(WritesFixture, ReopeningATabCancelsItsUnsentClose)
     sync();
     sync();
     EXPECT_EQ(writesOf(QStringLiteral("@hv_open")), untags);
+    EXPECT_TRUE(host.rows.contains(tmuxSessionName(path)));
+    EXPECT_EQ(paths(), (QStringList{QStringLiteral("/p/first"), path}));
+    EXPECT_TRUE(local().unsentCloses.isEmpty());
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+}
+
+// A tab opened again while its close runs on the host: the close may land after the tab's own
+// tag, and the row is tagged again, so that no client sees the tab closed.
+TEST_F(WritesFixture, ATabOpenedAgainWhileItsCloseRunsStaysOpenOnTheHost)
+{
+    const QString path = folder.file(QStringLiteral("back"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    host.add(QStringLiteral("/p/first"), 1);
+    host.add(path, 2);
+    tabOf(QStringLiteral("/p/first"));
+    tabOf(path);
+    sync();
+    host.slowWrites = true;
+    model.closeTab(tabOf(path));
+    model.reopenClosedTab();
+    ASSERT_EQ(host.writesRunning, 1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return host.writesRunning == 0; }, 5000));
+    sync();
     EXPECT_TRUE(host.rows.contains(tmuxSessionName(path)));
     EXPECT_EQ(paths(), (QStringList{QStringLiteral("/p/first"), path}));
     EXPECT_TRUE(local().unsentCloses.isEmpty());
