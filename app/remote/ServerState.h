@@ -131,9 +131,10 @@ QString newListingNonce();
 QString listingScript(const QString& nonce = QString());
 
 // Reads any text in one pass; rows it cannot read are skipped. Only the markers of the run
-// whose nonce is given count, each a whole line. Rows end at line feeds only: a row cut short
-// by a line feed inside a value takes the following lines back, with their line feeds, so any
-// other character of a value stays as the host stored it. A session name or a path longer
+// whose nonce is given count, each a whole line. A row ends with the session's creation time,
+// or without it (seven fields), and is read the same. Rows end at line feeds only: a row cut
+// short by a line feed inside a value takes the following lines back, with their line feeds, so
+// any other character of a value stays as the host stored it. A session name or a path longer
 // than maximumHostValueBytes leaves its row out (noted in `refusedSessions`), a longer tab
 // name reads as the session name and a longer parent as none; each is noted in `problems`,
 // worded for `host`.
