@@ -476,8 +476,10 @@ UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
         const QJsonObject entry = kills.at(index).toObject();
         const std::optional<QString> session = readText(entry.value(QLatin1String("session")));
         const std::optional<QString> name = readText(entry.value(QLatin1String("name")));
-        if (session && name && !session->isEmpty())
-            changes.kills << UnsentTabChanges::Kill{*session, *name};
+        const QJsonValue createdValue = entry.value(QLatin1String("created"));
+        const std::optional<qint64> created = readInteger(createdValue);
+        if (session && name && !session->isEmpty() && (createdValue.isUndefined() || created))
+            changes.kills << UnsentTabChanges::Kill{*session, *name, created};
     }
     return changes;
 }
@@ -498,8 +500,12 @@ void Prefs::setUnsentTabChanges(const QString& connectionID, const UnsentTabChan
     }
     QJsonArray kills;
     for (const UnsentTabChanges::Kill& kill : changes.kills) {
-        if (kills.size() < maximumUnsentEntries && fitsUnsent(kill.session) && fitsUnsent(kill.name))
-            kills.append(QJsonObject{{QStringLiteral("session"), kill.session}, {QStringLiteral("name"), kill.name}});
+        if (kills.size() >= maximumUnsentEntries || !fitsUnsent(kill.session) || !fitsUnsent(kill.name))
+            continue;
+        QJsonObject entry{{QStringLiteral("session"), kill.session}, {QStringLiteral("name"), kill.name}};
+        if (kill.created)
+            entry.insert(QStringLiteral("created"), storedInteger(*kill.created));
+        kills.append(entry);
     }
     QJsonObject stored;
     if (!closes.isEmpty())

@@ -84,6 +84,8 @@ struct UnsentTabChanges {
         QString session;
         // The tab's name, to say which session still runs.
         QString name;
+        // When tmux made the session, as last listed: one made again since is not it.
+        std::optional<qint64> created;
 
         friend bool operator==(const Kill&, const Kill&) = default;
     };

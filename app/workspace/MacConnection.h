@@ -155,6 +155,8 @@ public:
     struct UnsentKill {
         QString name;
         bool sending = false;
+        // When tmux made the session, as last listed: a session made again since is another.
+        std::optional<qint64> created;
     };
     QHash<QString, UnsentKill> unsentKills;
     // Counts the order writes: only the latest one's outcome counts.

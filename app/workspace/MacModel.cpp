@@ -542,7 +542,7 @@ UnsentTabChanges unsentTabChangesOf(const MacConnection& connection)
     if (connection.unsentOrder)
         changes.order = UnsentTabChanges::Order{connection.unsentOrder->sessions, connection.unsentOrder->over};
     for (auto kill = connection.unsentKills.cbegin(); kill != connection.unsentKills.cend(); ++kill)
-        changes.kills << UnsentTabChanges::Kill{kill.key(), kill.value().name};
+        changes.kills << UnsentTabChanges::Kill{kill.key(), kill.value().name, kill.value().created};
     std::sort(changes.kills.begin(), changes.kills.end(),
               [](const UnsentTabChanges::Kill& a, const UnsentTabChanges::Kill& b) { return a.session < b.session; });
     return changes;
@@ -569,7 +569,7 @@ void MacModel::loadUnsentTabChanges(MacConnection& connection)
         connection.unsentOrder = MacConnection::UnsentOrder{stored.order->sessions, stored.order->over};
     for (const UnsentTabChanges::Kill& kill : stored.kills) {
         if (!connection.unsentKills.contains(kill.session))
-            connection.unsentKills.insert(kill.session, MacConnection::UnsentKill{kill.name, false});
+            connection.unsentKills.insert(kill.session, MacConnection::UnsentKill{kill.name, false, kill.created});
     }
 }
 

@@ -244,7 +244,12 @@ Task<> MacModel::killSession(QString session, MacConnection& connection)
             name = tab->project.name;
     }
     // Kept before it goes, as a close is, to be told if the session outlives it.
-    connection.unsentKills.insert(session, MacConnection::UnsentKill{name, true});
+    std::optional<qint64> created;
+    for (const HostTab& row : std::as_const(connection.listedOpen)) {
+        if (row.session == session)
+            created = row.created;
+    }
+    connection.unsentKills.insert(session, MacConnection::UnsentKill{name, true, created});
     storeUnsentTabChanges(connection);
     Task<HostWrite> killing = runRemote(connection, sessionKillScript(session));
     const HostWrite written = co_await std::move(killing);
@@ -588,7 +593,14 @@ void MacModel::weighUnsentKills(MacConnection& connection, const ServerState& st
             ++kill;
             continue;
         }
-        const bool runs = state.sessions.count(kill.key()) > 0;
+        bool runs = state.sessions.count(kill.key()) > 0;
+        // Made again since by another client: the session the user ended is gone.
+        if (runs && kill->created) {
+            for (const HostTab& row : state.open) {
+                if (row.session == kill.key() && row.created && *row.created != *kill->created)
+                    runs = false;
+            }
+        }
         // Rows cut short may leave out a session that runs: only a whole listing tells it
         // ended.
         if (!runs && state.rowsCut) {

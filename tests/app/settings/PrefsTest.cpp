@@ -128,7 +128,7 @@ TEST_F(PrefsFixture, UnsentTabChangesReadBackWholeOrNotAtAll)
     UnsentTabChanges changes;
     changes.closes = {Close{"kq-a", row}, Close{"kq-b", std::nullopt}};
     changes.order = UnsentTabChanges::Order{{"kq-b", "kq-a"}, {}};
-    changes.kills = {Kill{"kq-c", "c"}};
+    changes.kills = {Kill{"kq-c", "c", std::nullopt}, Kill{"kq-d", "d", 1700000001}};
     open();
     prefs->setUnsentTabChanges("p1", changes);
     reopen();
@@ -152,8 +152,10 @@ TEST_F(PrefsFixture, UnsentTabChangesReadBackWholeOrNotAtAll)
                                            QJsonObject{{"session", "kq-e"}, {"row", QJsonObject{{"order", "-3"}, {"name", "e"}, {"path", "/p"}, {"parent", "q"}}}},
                                            QJsonObject{{"session", "kq-f"}}}}},
          UnsentTabChanges{{Close{"kq-e", KeptHostRow{"kq-e", -3, "e", "/p", QStringLiteral("q"), std::nullopt}}, Close{"kq-f", std::nullopt}}, std::nullopt, {}}},
-        {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{"a", 2}}, {"over", QJsonArray{}}}}, {"kills", QJsonArray{QJsonObject{{"session", "k"}}, QJsonObject{{"session", "k2"}, {"name", "n"}}}}},
-         UnsentTabChanges{{}, std::nullopt, {Kill{"k2", "n"}}}},
+        {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{"a", 2}}, {"over", QJsonArray{}}}},
+                     {"kills", QJsonArray{QJsonObject{{"session", "k"}}, QJsonObject{{"session", "k2"}, {"name", "n"}},
+                                          QJsonObject{{"session", "k3"}, {"name", "n"}, {"created", 5}}}}},
+         UnsentTabChanges{{}, std::nullopt, {Kill{"k2", "n", std::nullopt}}}},
         {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{}}, {"over", QJsonArray{"a"}}}}}, {}},
         {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{"a"}}}}}, {}},
     };
@@ -167,7 +169,7 @@ TEST_F(PrefsFixture, UnsentTabChangesReadBackWholeOrNotAtAll)
     UnsentTabChanges many;
     for (int k = 0; k < Prefs::maximumUnsentEntries + 5; ++k) {
         many.closes << Close{QStringLiteral("kq-%1").arg(k), std::nullopt};
-        many.kills << Kill{QStringLiteral("kq-%1").arg(k), "n"};
+        many.kills << Kill{QStringLiteral("kq-%1").arg(k), "n", std::nullopt};
     }
     many.closes << Close{"kq-long", KeptHostRow{"kq-long", 1, longText, "/p", std::nullopt, std::nullopt}};
     many.order = UnsentTabChanges::Order{QStringList(Prefs::maximumUnsentOrderSessions + 1, "s"), {}};

@@ -403,12 +403,13 @@ TEST_F(WritesFixture, AnOrderThatDidNotReachTheHostGoesAgainOrGivesWay)
 }
 
 // A session's end that may not have reached the host is never sent again: the session counts
-// as running, and the next listing tells whether it still does, which alone is said.
+// as running, and the next listing tells whether it still does, which alone is said. One the
+// phone made again meanwhile under the same name is not the session the user ended.
 TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRuns)
 {
-    for (const FakeHost::Mode during : {FakeHost::Mode::unreachable, FakeHost::Mode::answerLost}) {
-        const bool ended = during == FakeHost::Mode::answerLost;
-        SCOPED_TRACE(ended);
+    enum class Meanwhile { nothing, ended, madeAgain };
+    for (const Meanwhile meanwhile : {Meanwhile::nothing, Meanwhile::ended, Meanwhile::madeAgain}) {
+        SCOPED_TRACE(int(meanwhile));
         for (MacTab* tab : model.tabs())
             model.removeTab(*tab);
         model.clearBanners();
@@ -419,7 +420,7 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRun
         sync();
         const QString session = tmuxSessionName(path);
         ASSERT_EQ(local().liveSessions(), QSet<QString>{session});
-        host.mode = during;
+        host.mode = meanwhile == Meanwhile::ended ? FakeHost::Mode::answerLost : FakeHost::Mode::unreachable;
         QCoro::waitFor(model.killSession(session, local()));
         EXPECT_TRUE(model.tabs().isEmpty());
         EXPECT_EQ(local().liveSessions(), QSet<QString>{session});
@@ -427,17 +428,21 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRun
         host.mode = FakeHost::Mode::unreachable;
         sync();
         EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+        if (meanwhile == Meanwhile::madeAgain)
+            host.rows[session].created += 3;
         host.mode = FakeHost::Mode::answers;
         const qsizetype kills = writesOf(QStringLiteral("kill-session"));
         sync();
         sync();
+        const bool runs = meanwhile != Meanwhile::ended;
         EXPECT_EQ(writesOf(QStringLiteral("kill-session")), kills);
-        EXPECT_EQ(host.rows.contains(session), !ended);
-        // The host's state stands: a session still running has its tab open again.
-        EXPECT_EQ(paths(), ended ? QStringList() : QStringList{path});
-        EXPECT_EQ(local().liveSessions(), ended ? QSet<QString>() : QSet<QString>{session});
-        EXPECT_EQ(banners(),
-                  ended ? QStringList() : QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))});
+        EXPECT_EQ(host.rows.contains(session), runs);
+        // The host's state stands: a session running has its tab open again.
+        EXPECT_EQ(paths(), runs ? QStringList{path} : QStringList());
+        EXPECT_EQ(local().liveSessions(), runs ? QSet<QString>{session} : QSet<QString>());
+        EXPECT_EQ(banners(), meanwhile == Meanwhile::nothing
+                                 ? QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))}
+                                 : QStringList());
         EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
     }
 }
