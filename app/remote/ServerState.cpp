@@ -15,7 +15,10 @@ namespace halvoren {
 
 namespace {
 
-constexpr char rowFormat[] = "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}'";
+// The session's creation time comes last: only this listing reads it, to tell a session made
+// again under the same name from the one it replaced.
+constexpr char rowFormat[]
+    = "'#{session_name}\t#{@hv_open}\t#{@hv_order}\t#{@hv_name}\t#{@hv_path}\t#{@hv_parent}\t#{@hv_sync}\t#{session_created}'";
 
 QString marked(const char* marker, const QString& nonce)
 {
@@ -210,24 +213,38 @@ private:
 };
 
 constexpr int rowFields = 7;
-using RowFields = std::array<QStringView, rowFields>;
+// A row as our listing prints it: the seven fields, then the session's creation time.
+constexpr int fullRowFields = rowFields + 1;
+using RowFields = std::array<QStringView, fullRowFields>;
 
-// The first seven tab-separated fields of a row; false when it has fewer.
-bool splitRow(QStringView line, RowFields& fields)
+// The fields of a row, up to the creation time; their count (7 or 8), or 0 when it has fewer
+// than seven.
+int splitRow(QStringView line, RowFields& fields)
 {
     qsizetype start = 0;
-    for (int index = 0; index < rowFields; ++index) {
+    for (int index = 0; index < fullRowFields; ++index) {
         const qsizetype tab = line.indexOf(u'\t', start);
         if (tab < 0) {
             if (index < rowFields - 1)
-                return false;
+                return 0;
             fields[index] = line.sliced(start);
-            return true;
+            return index + 1;
         }
         fields[index] = line.sliced(start, tab - start);
         start = tab + 1;
     }
-    return true;
+    return fullRowFields;
+}
+
+// A creation time is a count of seconds since 1970; anything else (or one past any date a
+// host can have) reads as none.
+std::optional<qint64> creationTime(QStringView field)
+{
+    constexpr qint64 latest = qint64{1} << 40;
+    const std::optional<qint64> seconds = parseStrictInteger(field.toString());
+    if (!seconds || *seconds < 0 || *seconds >= latest)
+        return std::nullopt;
+    return seconds;
 }
 
 bool viewLess(QStringView a, QStringView b)
@@ -357,7 +374,8 @@ struct RowReader {
     void read(QStringView line, RowUse use)
     {
         RowFields fields;
-        if (!splitRow(line, fields) || trimBlanks(fields[0]).isEmpty())
+        const int count = splitRow(line, fields);
+        if (count == 0 || trimBlanks(fields[0]).isEmpty())
             return;
         if (fields[6] == u"1")
             state.synced = true;
@@ -392,6 +410,8 @@ struct RowReader {
         tab.path = fields[4].toString();
         if (!fields[5].isEmpty() && !longerThanUtf8(fields[5], maximumHostValueBytes))
             tab.parent = fields[5].toString();
+        if (count == fullRowFields)
+            tab.created = creationTime(fields[7]);
         if (kept) {
             state.sessions.insert(tab.session);
             state.open << std::move(tab);
@@ -425,8 +445,14 @@ struct RowReader {
         // A value written with a line feed (by a client that did not clean it) splits its
         // row: a row short of fields takes the next lines until it has them, unless the
         // next line is a whole row of its own.
+        // A line of six tabs or more is a whole row of its own (one without the creation time
+        // has six); a row of six takes one more line only when that line completes it.
         const auto continuesRow = [&](qsizetype tabs) {
-            return tabs < rowFields - 1 && pending && pendingTabs < rowFields - 1 && tabs + pendingTabs <= rowFields - 1;
+            if (!pending || pendingTabs >= rowFields - 1)
+                return false;
+            if (tabs < rowFields - 1)
+                return tabs + pendingTabs <= fullRowFields - 1;
+            return tabs == rowFields - 1 && pendingTabs == 1;
         };
         advance();
         while (pending) {

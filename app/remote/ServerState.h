@@ -93,6 +93,9 @@ struct HostTab {
     QString name;
     QString path;
     std::optional<QString> parent;
+    // When tmux made the session, in seconds since 1970; none when the row did not say. A
+    // session killed and made again under the same name is another row.
+    std::optional<qint64> created;
 
     bool operator==(const HostTab&) const = default;
 };
@@ -139,9 +142,10 @@ QString newListingNonce();
 QString listingScript(const QString& nonce = QString());
 
 // Reads any text in one pass; rows it cannot read are skipped. Only the markers of the run
-// whose nonce is given count, each a whole line. Rows end at line feeds only: a row cut short
-// by a line feed inside a value takes the following lines back, with their line feeds, so any
-// other character of a value stays as the host stored it. A session name or a path longer
+// whose nonce is given count, each a whole line. A row ends with the session's creation time,
+// or without it (seven fields), and is read the same. Rows end at line feeds only: a row cut
+// short by a line feed inside a value takes the following lines back, with their line feeds, so
+// any other character of a value stays as the host stored it. A session name or a path longer
 // than maximumHostValueBytes leaves its row out (noted in `refusedSessions`), a longer tab
 // name reads as the session name and a longer parent as none; each is noted in `problems`,
 // worded for `host`.

@@ -357,6 +357,175 @@ void Prefs::setPendingShared(const QString& connectionID, const PendingSharedNam
                            {pendingHiddenMember, storedPendingNames(pending.hidden)}});
 }
 
+QString Prefs::unsentTabsKey(const QString& connectionID)
+{
+    return QStringLiteral("hv.unsentTabs_") + connectionID;
+}
+
+namespace {
+
+// Numbers go as decimal text: a JSON number loses digits past 2^53, and a row compared
+// after a restart must be the row as listed.
+QJsonValue storedInteger(qint64 value)
+{
+    return QString::number(value);
+}
+
+std::optional<qint64> readInteger(const QJsonValue& value)
+{
+    if (!value.isString())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 number = value.toString().toLongLong(&ok);
+    if (!ok || QString::number(number) != value.toString())
+        return std::nullopt;
+    return number;
+}
+
+std::optional<QString> readText(const QJsonValue& value)
+{
+    if (!value.isString() || value.toString().size() > Prefs::maximumUnsentTextChars)
+        return std::nullopt;
+    return value.toString();
+}
+
+// A list of texts within the bounds, or none.
+std::optional<QStringList> readTexts(const QJsonValue& value, qsizetype most)
+{
+    if (!value.isArray() || value.toArray().size() > most)
+        return std::nullopt;
+    QStringList texts;
+    for (const QJsonValue& element : value.toArray()) {
+        std::optional<QString> text = readText(element);
+        if (!text)
+            return std::nullopt;
+        texts << std::move(*text);
+    }
+    return texts;
+}
+
+bool fitsUnsent(const QString& text)
+{
+    return text.size() <= Prefs::maximumUnsentTextChars;
+}
+
+QJsonObject storedRow(const KeptHostRow& row)
+{
+    QJsonObject object{{QStringLiteral("order"), storedInteger(row.order)},
+                       {QStringLiteral("name"), row.name},
+                       {QStringLiteral("path"), row.path}};
+    if (row.parent)
+        object.insert(QStringLiteral("parent"), *row.parent);
+    if (row.created)
+        object.insert(QStringLiteral("created"), storedInteger(*row.created));
+    return object;
+}
+
+// The row, or none when any member is missing, of a wrong type or too long; an optional
+// member present with a wrong value spoils the row too.
+std::optional<KeptHostRow> readRow(const QString& session, const QJsonObject& object)
+{
+    const std::optional<qint64> order = readInteger(object.value(QLatin1String("order")));
+    const std::optional<QString> name = readText(object.value(QLatin1String("name")));
+    const std::optional<QString> path = readText(object.value(QLatin1String("path")));
+    if (!order || !name || !path)
+        return std::nullopt;
+    KeptHostRow row{session, *order, *name, *path, std::nullopt, std::nullopt};
+    if (const QJsonValue parent = object.value(QLatin1String("parent")); !parent.isUndefined()) {
+        row.parent = readText(parent);
+        if (!row.parent)
+            return std::nullopt;
+    }
+    if (const QJsonValue created = object.value(QLatin1String("created")); !created.isUndefined()) {
+        row.created = readInteger(created);
+        if (!row.created)
+            return std::nullopt;
+    }
+    return row;
+}
+
+} // namespace
+
+UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
+{
+    UnsentTabChanges changes;
+    const QJsonObject stored = d.value(unsentTabsKey(connectionID)).toObject();
+    const QJsonArray closes = stored.value(QLatin1String("closes")).toArray();
+    for (qsizetype index = 0; index < std::min(closes.size(), maximumUnsentEntries); ++index) {
+        const QJsonObject entry = closes.at(index).toObject();
+        const std::optional<QString> session = readText(entry.value(QLatin1String("session")));
+        if (!session || session->isEmpty())
+            continue;
+        UnsentTabChanges::Close close{*session, std::nullopt};
+        if (const QJsonValue row = entry.value(QLatin1String("row")); !row.isUndefined()) {
+            close.row = row.isObject() ? readRow(*session, row.toObject()) : std::nullopt;
+            if (!close.row)
+                continue;
+        }
+        changes.closes << std::move(close);
+    }
+    if (const QJsonValue order = stored.value(QLatin1String("order")); order.isObject()) {
+        std::optional<QStringList> sessions
+            = readTexts(order.toObject().value(QLatin1String("sessions")), maximumUnsentOrderSessions);
+        std::optional<QStringList> over = readTexts(order.toObject().value(QLatin1String("over")), maximumUnsentOrderSessions);
+        if (sessions && over && !sessions->isEmpty())
+            changes.order = UnsentTabChanges::Order{std::move(*sessions), std::move(*over)};
+    }
+    const QJsonArray kills = stored.value(QLatin1String("kills")).toArray();
+    for (qsizetype index = 0; index < std::min(kills.size(), maximumUnsentEntries); ++index) {
+        const QJsonObject entry = kills.at(index).toObject();
+        const std::optional<QString> session = readText(entry.value(QLatin1String("session")));
+        const std::optional<QString> name = readText(entry.value(QLatin1String("name")));
+        const QJsonValue createdValue = entry.value(QLatin1String("created"));
+        const std::optional<qint64> created = readInteger(createdValue);
+        if (session && name && !session->isEmpty() && (createdValue.isUndefined() || created))
+            changes.kills << UnsentTabChanges::Kill{*session, *name, created};
+    }
+    return changes;
+}
+
+void Prefs::setUnsentTabChanges(const QString& connectionID, const UnsentTabChanges& changes)
+{
+    QJsonArray closes;
+    for (const UnsentTabChanges::Close& close : changes.closes) {
+        if (closes.size() >= maximumUnsentEntries || !fitsUnsent(close.session))
+            continue;
+        if (close.row
+            && (!fitsUnsent(close.row->name) || !fitsUnsent(close.row->path) || !fitsUnsent(close.row->parent.value_or(QString()))))
+            continue;
+        QJsonObject entry{{QStringLiteral("session"), close.session}};
+        if (close.row)
+            entry.insert(QStringLiteral("row"), storedRow(*close.row));
+        closes.append(entry);
+    }
+    QJsonArray kills;
+    for (const UnsentTabChanges::Kill& kill : changes.kills) {
+        if (kills.size() >= maximumUnsentEntries || !fitsUnsent(kill.session) || !fitsUnsent(kill.name))
+            continue;
+        QJsonObject entry{{QStringLiteral("session"), kill.session}, {QStringLiteral("name"), kill.name}};
+        if (kill.created)
+            entry.insert(QStringLiteral("created"), storedInteger(*kill.created));
+        kills.append(entry);
+    }
+    QJsonObject stored;
+    if (!closes.isEmpty())
+        stored.insert(QStringLiteral("closes"), closes);
+    if (!kills.isEmpty())
+        stored.insert(QStringLiteral("kills"), kills);
+    const auto fits = [](const QStringList& sessions) {
+        return sessions.size() <= maximumUnsentOrderSessions && std::all_of(sessions.cbegin(), sessions.cend(), fitsUnsent);
+    };
+    if (changes.order && !changes.order->sessions.isEmpty() && fits(changes.order->sessions) && fits(changes.order->over)) {
+        stored.insert(QStringLiteral("order"),
+                      QJsonObject{{QStringLiteral("sessions"), QJsonArray::fromStringList(changes.order->sessions)},
+                                  {QStringLiteral("over"), QJsonArray::fromStringList(changes.order->over)}});
+    }
+    if (stored.isEmpty())
+        d.remove(unsentTabsKey(connectionID));
+    else
+        d.setValue(unsentTabsKey(connectionID), stored);
+}
+
 QSet<QString> Prefs::favorites(const QString& connectionID) const
 {
     return nameSet(favoritesKey(connectionID));

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace halvoren {
 
 // A quick command: a name and the text typed into the active tab.
@@ -49,6 +51,52 @@ struct PendingSharedNames {
     friend bool operator==(const PendingSharedNames&, const PendingSharedNames&) = default;
 };
 
+// A host's tab row as this computer last saw it listed.
+struct KeptHostRow {
+    QString session;
+    qint64 order = 0;
+    QString name;
+    QString path;
+    std::optional<QString> parent;
+    std::optional<qint64> created;
+
+    friend bool operator==(const KeptHostRow&, const KeptHostRow&) = default;
+};
+
+// Tab changes made here that one connection's host is not known to have: each waits for a
+// listing of the host, which shows it made, sends it again or lets the host's state stand.
+struct UnsentTabChanges {
+    struct Close {
+        QString session;
+        // The row the host listed when the tab was closed; none when no listing had shown it.
+        std::optional<KeptHostRow> row;
+
+        friend bool operator==(const Close&, const Close&) = default;
+    };
+    struct Order {
+        // The sessions in the order wanted, and the host's order they were made over.
+        QStringList sessions;
+        QStringList over;
+
+        friend bool operator==(const Order&, const Order&) = default;
+    };
+    struct Kill {
+        QString session;
+        // The tab's name, to say which session still runs.
+        QString name;
+        // When tmux made the session, as last listed: one made again since is not it.
+        std::optional<qint64> created;
+
+        friend bool operator==(const Kill&, const Kill&) = default;
+    };
+    QList<Close> closes;
+    std::optional<Order> order;
+    QList<Kill> kills;
+
+    bool isEmpty() const { return closes.isEmpty() && !order && kills.isEmpty(); }
+    friend bool operator==(const UnsentTabChanges&, const UnsentTabChanges&) = default;
+};
+
 class Prefs {
 public:
     // Keys, exactly as stored.
@@ -71,6 +119,14 @@ public:
     // "hv.pendingShared_" + connection id: this computer's own record, which no other client
     // reads.
     static QString pendingSharedKey(const QString& connectionID);
+    // "hv.unsentTabs_" + connection id: this computer's own record too.
+    static QString unsentTabsKey(const QString& connectionID);
+    // What one record of unsent tab changes holds at most: closes and ends of sessions, the
+    // sessions of an order, and the characters of any one text. Past them an entry, or the
+    // order, reads as none.
+    static constexpr qsizetype maximumUnsentEntries = 256;
+    static constexpr qsizetype maximumUnsentOrderSessions = 1024;
+    static constexpr qsizetype maximumUnsentTextChars = 64 * 1024;
 
     // The commands offered while none were ever saved.
     static QList<SavedCommand> builtInCommands();
@@ -129,6 +185,11 @@ public:
     PendingSharedNames pendingShared(const QString& connectionID) const;
     // Removes the key when both are empty.
     void setPendingShared(const QString& connectionID, const PendingSharedNames& pending);
+
+    // Entries of a wrong type or out of bounds read as none; none stored reads as none.
+    UnsentTabChanges unsentTabChanges(const QString& connectionID) const;
+    // Removes the key when there is none; entries past the bounds are left out.
+    void setUnsentTabChanges(const QString& connectionID, const UnsentTabChanges& changes);
 
     QList<PersistedTab> tabs(const QString& connectionID) const;
     void setTabs(const QString& connectionID, const QList<PersistedTab>& tabs);

@@ -342,6 +342,7 @@ Task<> MacModel::attachConnection(std::shared_ptr<SSHLink> link)
     added->setFavorites(prefs.favorites(id));
     added->setHidden(prefs.hidden(id));
     loadPendingShared(*added);
+    loadUnsentTabChanges(*added);
     appendConnection(added);
     saveConnectedProfiles();
     if (!tmux && isScriptNotRunMessage(tmux.error().message))
@@ -537,6 +538,7 @@ Task<> MacModel::start()
     local.setFavorites(prefs.favorites(local.id));
     local.setHidden(prefs.hidden(local.id));
     loadPendingShared(local);
+    loadUnsentTabChanges(local);
     Task<> refreshing = refreshProjects(local);
     co_await std::move(refreshing);
     if (!self)

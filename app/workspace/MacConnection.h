@@ -140,13 +140,30 @@ public:
     // The open rows of the last listing applied, in the host's order: what a close or a new
     // order made here is weighed against.
     QList<HostTab> listedOpen;
-    // Closes whose untag did not reach the host, with the row as the host listed it when the
-    // user closed the tab (none when no listing had shown it). Sent again while the host
-    // still lists the row so; otherwise the host's state stands.
+    // Closes whose untag is on its way or did not reach the host, with the row as the host
+    // listed it when the user closed the tab (none when no listing had shown it). Sent again
+    // while the host still lists the row so; otherwise the host's state stands. Kept with the
+    // preferences, as are the two below, from before the write goes: a quit or a disconnect
+    // while it runs keeps it as well.
     QHash<QString, std::optional<HostTab>> unsentCloses;
-    // A new tab order that did not reach the host, with the host's order as it was when the
-    // user made it. Sent again while the host keeps that order; otherwise the host's stands.
-    std::optional<QStringList> unsentOrderOver;
+    // A new tab order on its way or that did not reach the host, with the host's order as it
+    // was when the user made it. Sent again while the host keeps that order; otherwise the
+    // host's stands.
+    struct UnsentOrder {
+        QStringList sessions;
+        QStringList over;
+    };
+    std::optional<UnsentOrder> unsentOrder;
+    // Sessions whose end was asked here and not known to be done, by the name of their tab,
+    // and whether the kill is still running. Never sent again: the next listing says whether
+    // the session still runs.
+    struct UnsentKill {
+        QString name;
+        bool sending = false;
+        // When tmux made the session, as last listed: a session made again since is another.
+        std::optional<qint64> created;
+    };
+    QHash<QString, UnsentKill> unsentKills;
     // Counts the order writes: only the latest one's outcome counts.
     quint64 orderWrites = 0;
     int writeEpoch = 0;

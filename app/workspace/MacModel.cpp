@@ -443,9 +443,10 @@ QString MacModel::closeNotMadeMessage(const MacConnection& connection, const QSt
 
 QString MacModel::orderNotMadeMessage(const MacConnection& connection)
 {
-    return QStringLiteral("Le nouvel ordre des onglets n'a pas atteint %1, où il a changé depuis : l'ordre de %1 est "
+    return QStringLiteral("Le nouvel ordre des onglets n'a pas atteint %1, où il a changé depuis : l'ordre %2 est "
                           "gardé.")
-        .arg(connection.link ? QStringLiteral("le serveur") : QStringLiteral("cet ordinateur"));
+        .arg(connection.link ? QStringLiteral("le serveur") : QStringLiteral("cet ordinateur"),
+             connection.link ? QStringLiteral("du serveur") : QStringLiteral("de cet ordinateur"));
 }
 
 QString MacModel::sessionStillRunsMessage(const MacConnection& connection, const QString& name)
@@ -508,6 +509,62 @@ void MacModel::loadPendingShared(MacConnection& connection)
         connection.pendingFavorites.insert(name.key(), connection.pendingFavorites.value(name.key(), name.value()));
     for (auto name = stored.hidden.cbegin(); name != stored.hidden.cend(); ++name)
         connection.pendingHidden.insert(name.key(), connection.pendingHidden.value(name.key(), name.value()));
+}
+
+namespace {
+
+KeptHostRow keptRow(const HostTab& row)
+{
+    return KeptHostRow{row.session, row.order, row.name, row.path, row.parent, row.created};
+}
+
+HostTab hostRow(const KeptHostRow& row)
+{
+    return HostTab{row.session, row.order, row.name, row.path, row.parent, row.created};
+}
+
+UnsentTabChanges unsentTabChangesOf(const MacConnection& connection)
+{
+    UnsentTabChanges changes;
+    for (auto close = connection.unsentCloses.cbegin(); close != connection.unsentCloses.cend(); ++close) {
+        changes.closes << UnsentTabChanges::Close{
+            close.key(), close.value() ? std::optional(keptRow(*close.value())) : std::nullopt};
+    }
+    // Sorted, so that the same changes store the same record.
+    std::sort(changes.closes.begin(), changes.closes.end(),
+              [](const UnsentTabChanges::Close& a, const UnsentTabChanges::Close& b) { return a.session < b.session; });
+    if (connection.unsentOrder)
+        changes.order = UnsentTabChanges::Order{connection.unsentOrder->sessions, connection.unsentOrder->over};
+    for (auto kill = connection.unsentKills.cbegin(); kill != connection.unsentKills.cend(); ++kill)
+        changes.kills << UnsentTabChanges::Kill{kill.key(), kill.value().name, kill.value().created};
+    std::sort(changes.kills.begin(), changes.kills.end(),
+              [](const UnsentTabChanges::Kill& a, const UnsentTabChanges::Kill& b) { return a.session < b.session; });
+    return changes;
+}
+
+} // namespace
+
+void MacModel::storeUnsentTabChanges(const MacConnection& connection)
+{
+    const UnsentTabChanges changes = unsentTabChangesOf(connection);
+    if (prefs.unsentTabChanges(connection.id) != changes)
+        prefs.setUnsentTabChanges(connection.id, changes);
+}
+
+void MacModel::loadUnsentTabChanges(MacConnection& connection)
+{
+    // A change made here before they are read is newer than the stored one.
+    const UnsentTabChanges stored = prefs.unsentTabChanges(connection.id);
+    for (const UnsentTabChanges::Close& close : stored.closes) {
+        if (!connection.unsentCloses.contains(close.session))
+            connection.unsentCloses.insert(close.session, close.row ? std::optional(hostRow(*close.row)) : std::nullopt);
+    }
+    if (stored.order && !connection.unsentOrder)
+        connection.unsentOrder = MacConnection::UnsentOrder{stored.order->sessions, stored.order->over};
+    for (const UnsentTabChanges::Kill& kill : stored.kills) {
+        if (!connection.unsentKills.contains(kill.session))
+            connection.unsentKills.insert(kill.session, MacConnection::UnsentKill{kill.name, false, kill.created});
+    }
 }
 
 Task<> MacModel::writeSharedState(MacConnection& connection, bool fromListing, std::optional<SharedPrefs> sets)

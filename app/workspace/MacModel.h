@@ -323,9 +323,8 @@ public:
     // Makes the connection's tmux tabs follow the tabs its host lists; `epoch` is the write
     // epoch at the start of that listing (no tab is opened from a listing older than a write).
     // The tabs of the sessions in `held` stay open whatever the listing says.
-    // With `keepOrder` the strip keeps its order whatever the listing's.
     void applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
-                          const QSet<QString>& held = {}, bool keepOrder = false);
+                          const QSet<QString>& held = {});
     // The sessions of the connection's tabs that a listing cannot close: those whose rows it
     // left out for a value too long to read, or every one when it did not give all open rows.
     QSet<QString> heldSessions(const MacConnection& connection, const ServerState& state) const;
@@ -464,6 +463,10 @@ private:
     // Stores the connection's pending names with the preferences, and reads them back.
     void storePendingShared(const MacConnection& connection);
     void loadPendingShared(MacConnection& connection);
+    // The same for the closes, the order and the ends of sessions the host is not known to
+    // have.
+    void storeUnsentTabChanges(const MacConnection& connection);
+    void loadUnsentTabChanges(MacConnection& connection);
     // The sets to write to the host's shared-state file, or nothing. A file past its size
     // would be refused by every client: then only the removals go up, the additions wait
     // here in the pending names, and the banner says so (once when `fromListing`).
@@ -489,11 +492,14 @@ private:
         // Rows the host still lists as when the user closed their tabs: not opened again, and
         // untagged again.
         QSet<QString> keptClosed;
-        // The host's order is still the one the user changed: the strip keeps its own, which
-        // goes up again.
+        // The host's order is still the one the user changed: the strip follows the order the
+        // user made, which goes up again.
         bool keepOrder = false;
     };
     UnsentChanges weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open);
+    // Says which ends of sessions that did not reach the host left their session running, by
+    // the sessions a whole listing shows, and forgets them all.
+    void weighUnsentKills(MacConnection& connection, const ServerState& state);
     // Writes the connection's saved and open tabs onto its host, then lists it again.
     Task<> seedHost(MacConnection& connection);
     // The sessions a listing of the connection keeps however many it holds: those of its

@@ -67,8 +67,9 @@ MacTab* MacModel::tabOf(const MacConnection& connection, const QString& session)
 void MacModel::openProject(const MacProject& project, MacConnection& connection)
 {
     // The user asks for it: a session that closed at once gets its chance again, and a close
-    // that did not reach the host is no longer wanted.
-    connection.unsentCloses.remove(project.session);
+    // or an end that did not reach the host is no longer wanted (nor is the end told).
+    if ((connection.unsentCloses.remove(project.session) | connection.unsentKills.remove(project.session)) > 0)
+        storeUnsentTabChanges(connection);
     connection.closedAtOnce.remove(project.session);
     connection.quickExits.remove(project.session);
     if (MacTab* existing = tabOf(connection, project.session)) {
@@ -174,30 +175,45 @@ void MacModel::closeTab(MacTab& tab)
 Task<> MacModel::sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed)
 {
     QPointer<MacConnection> target(&connection);
+    // Kept before it goes: the app may quit, or the server be disconnected, before the host
+    // answers, and the next listing must still weigh it.
+    connection.unsentCloses.insert(session, asListed);
+    storeUnsentTabChanges(connection);
     Task<HostWrite> untagging = runRemote(connection, sessionUntagScript(session));
     const HostWrite written = co_await std::move(untagging);
     if (!target)
         co_return;
-    // Opened again meanwhile: the user wants it open now.
-    if (written.done || tabOf(*target, session) != nullptr)
-        target->unsentCloses.remove(session);
-    else
-        target->unsentCloses.insert(session, std::move(asListed));
+    // Opened again meanwhile: the user wants it open now. The untag may have reached the host
+    // after the tab's own tag did, which would leave the row closed for every client: the tag
+    // goes again.
+    if (tabOf(*target, session) != nullptr) {
+        if (target->unsentCloses.remove(session) > 0)
+            storeUnsentTabChanges(*target);
+        runRemote(*target, QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 1 2>/dev/null\n"));
+        co_return;
+    }
+    // A close that failed stays as kept, unless a listing weighed it meanwhile.
+    if (written.done && target->unsentCloses.remove(session) > 0)
+        storeUnsentTabChanges(*target);
 }
 
 Task<> MacModel::sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder)
 {
     QPointer<MacConnection> target(&connection);
     const quint64 generation = ++connection.orderWrites;
+    // Kept before it goes, as a close is.
+    connection.unsentOrder = MacConnection::UnsentOrder{sessions, hostOrder};
+    storeUnsentTabChanges(connection);
     Task<HostWrite> ordering = runRemote(connection, tmuxReorderScript(sessions));
     const HostWrite written = co_await std::move(ordering);
     // A later order owns the outcome.
     if (!target || target->orderWrites != generation)
         co_return;
-    if (written.done)
-        target->unsentOrderOver.reset();
-    else
-        target->unsentOrderOver = std::move(hostOrder);
+    // One that failed stays as kept, unless a listing weighed it meanwhile.
+    if (written.done && target->unsentOrder) {
+        target->unsentOrder.reset();
+        storeUnsentTabChanges(*target);
+    }
 }
 
 void MacModel::reopenClosedTab()
@@ -222,15 +238,28 @@ Task<> MacModel::killSession(QString session, MacConnection& connection)
         if (tab->connId == connection.id && tab->project.session == session)
             name = tab->project.name;
     }
+    // Kept before it goes, as a close is, to be told if the session outlives it.
+    std::optional<qint64> created;
+    for (const HostTab& row : std::as_const(connection.listedOpen)) {
+        if (row.session == session)
+            created = row.created;
+    }
+    connection.unsentKills.insert(session, MacConnection::UnsentKill{name, true, created});
+    storeUnsentTabChanges(connection);
     Task<HostWrite> killing = runRemote(connection, sessionKillScript(session));
     const HostWrite written = co_await std::move(killing);
     if (!target)
         co_return;
-    // Never sent again: by the time the host answers, the phone may be working in it.
+    // Never sent again: by the time the host answers, the phone may be working in it. The
+    // link may also have dropped while the host ended it: the next listing tells, and the
+    // session counts as running until then. Opened again meanwhile, it is no longer ours to tell.
     if (!written.done) {
-        setBanner(sessionStillRunsMessage(*target, name));
+        if (const auto kill = target->unsentKills.find(session); kill != target->unsentKills.end())
+            kill->sending = false;
         co_return;
     }
+    if (target->unsentKills.remove(session) > 0)
+        storeUnsentTabChanges(*target);
     QSet<QString> live = target->liveSessions();
     live.remove(session);
     target->setLiveSessions(live);
@@ -272,8 +301,8 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
         // The host's order as it was when the user made this one: that of an earlier order
         // still unsent, else the last listing's.
         QStringList hostOrder;
-        if (owner->unsentOrderOver) {
-            hostOrder = *owner->unsentOrderOver;
+        if (owner->unsentOrder) {
+            hostOrder = owner->unsentOrder->over;
         } else {
             for (const HostTab& row : std::as_const(owner->listedOpen))
                 hostOrder << row.session;
@@ -355,7 +384,7 @@ Task<> MacModel::resolveFolderPaths(MacConnection& connection, QList<HostTab>& h
 }
 
 void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>& hostTabs, int epoch,
-                                const QSet<QString>& held, bool keepOrder)
+                                const QSet<QString>& held)
 {
     const QDateTime now = clock->now();
     QList<MacTab*> mine;
@@ -429,7 +458,7 @@ void MacModel::applyHostListing(MacConnection& connection, const QList<HostTab>&
     const bool young = std::any_of(mine.cbegin(), mine.cend(), [&](const MacTab* tab) {
         return tab->openedAt && millisecondsBetween(*tab->openedAt, now) < qint64(reorderHoldOff * 1000);
     });
-    if (!young && !keepOrder) {
+    if (!young) {
         QList<qsizetype> positions;
         QList<std::pair<qsizetype, const MacTab*>> current;
         for (qsizetype index = 0; index < tabsValue.size(); ++index) {
@@ -474,11 +503,33 @@ bool sameOrderOfShared(const QStringList& first, const QStringList& second)
     return a == b;
 }
 
+// Puts the rows of the given sessions in their order, in the places those rows take; the other
+// rows keep theirs.
+void followOrder(QList<HostTab>& rows, const QStringList& sessions)
+{
+    QHash<QString, qsizetype> rank;
+    for (qsizetype k = 0; k < sessions.size(); ++k)
+        rank.insert(sessions.at(k), k);
+    QList<qsizetype> places;
+    QList<HostTab> ordered;
+    for (qsizetype index = 0; index < rows.size(); ++index) {
+        if (rank.contains(rows.at(index).session)) {
+            places << index;
+            ordered << rows.at(index);
+        }
+    }
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [&rank](const HostTab& a, const HostTab& b) { return rank.value(a.session) < rank.value(b.session); });
+    for (qsizetype k = 0; k < places.size(); ++k)
+        rows[places.at(k)] = std::move(ordered[k]);
+}
+
 } // namespace
 
 MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open)
 {
     UnsentChanges unsent;
+    bool weighed = false;
     if (!connection.unsentCloses.isEmpty()) {
         QHash<QString, const HostTab*> rows;
         for (const HostTab& row : open)
@@ -489,6 +540,7 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
             // Closed on the host by now, or opened here again: nothing is left to send.
             if (row == nullptr || tabOf(connection, session) != nullptr) {
                 close = connection.unsentCloses.erase(close);
+                weighed = true;
                 continue;
             }
             if (!close.value() || *close.value() == *row) {
@@ -496,24 +548,67 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
                 ++close;
                 continue;
             }
-            // Changed on the host since (renamed, moved, reopened by another client): the
-            // host's state stands, and the tab opens again.
+            // Changed on the host since (renamed, moved, reopened or made again by another
+            // client): the host's state stands, and the tab opens again.
             setBanner(closeNotMadeMessage(connection, row->name));
             close = connection.unsentCloses.erase(close);
+            weighed = true;
         }
     }
-    if (connection.unsentOrderOver) {
+    if (connection.unsentOrder) {
         QStringList hostOrder;
         for (const HostTab& row : open)
             hostOrder << row.session;
-        if (sameOrderOfShared(hostOrder, *connection.unsentOrderOver)) {
+        const MacConnection::UnsentOrder& order = *connection.unsentOrder;
+        if (sameOrderOfShared(hostOrder, order.sessions)) {
+            // The host has it: the write landed, however its answer was lost.
+            connection.unsentOrder.reset();
+            weighed = true;
+        } else if (!order.over.isEmpty() && sameOrderOfShared(hostOrder, order.over)) {
             unsent.keepOrder = true;
         } else {
-            connection.unsentOrderOver.reset();
+            // Changed on the host since, or made before any listing showed the host's order:
+            // what the host has may be another client's, and stands.
+            connection.unsentOrder.reset();
+            weighed = true;
             setBanner(orderNotMadeMessage(connection));
         }
     }
+    if (weighed)
+        storeUnsentTabChanges(connection);
     return unsent;
+}
+
+void MacModel::weighUnsentKills(MacConnection& connection, const ServerState& state)
+{
+    bool weighed = false;
+    for (auto kill = connection.unsentKills.begin(); kill != connection.unsentKills.end();) {
+        // Still running its kill: its own outcome comes first.
+        if (kill->sending) {
+            ++kill;
+            continue;
+        }
+        bool runs = state.sessions.count(kill.key()) > 0;
+        // Made again since by another client: the session the user ended is gone.
+        if (runs && kill->created) {
+            for (const HostTab& row : state.open) {
+                if (row.session == kill.key() && row.created && *row.created != *kill->created)
+                    runs = false;
+            }
+        }
+        // Rows cut short may leave out a session that runs: only a whole listing tells it
+        // ended.
+        if (!runs && state.rowsCut) {
+            ++kill;
+            continue;
+        }
+        if (runs)
+            setBanner(sessionStillRunsMessage(connection, kill->name));
+        kill = connection.unsentKills.erase(kill);
+        weighed = true;
+    }
+    if (weighed)
+        storeUnsentTabChanges(connection);
 }
 
 QSet<QString> MacModel::heldSessions(const MacConnection& connection, const ServerState& state) const
@@ -575,6 +670,11 @@ QStringList MacModel::listingKeeps(const MacConnection& connection) const
         if (closed.connId == connection.id)
             sessions << closed.session;
     }
+    // What became of the changes that did not reach the host is read from their rows.
+    for (auto close = connection.unsentCloses.cbegin(); close != connection.unsentCloses.cend(); ++close)
+        sessions << close.key();
+    for (auto kill = connection.unsentKills.cbegin(); kill != connection.unsentKills.cend(); ++kill)
+        sessions << kill.key();
     return sessions;
 }
 
@@ -688,6 +788,9 @@ Task<> MacModel::handleListing(MacConnection& connection, QString output, int ep
         connection.sharedStateUnreadable = true;
     if (connection.writeEpoch != epoch || this->connection(connection.id) != &connection)
         co_return;
+    // Only a listing no write overtook tells what became of an end of session that failed.
+    if (!state.rowsFailed && !connection.unsentKills.isEmpty())
+        weighUnsentKills(connection, state);
 
     bool writeOwed = false;
     if (state.sharedTooLarge || state.sharedUnreadable) {
@@ -888,6 +991,10 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         const UnsentChanges unsent = weighUnsentChanges(connection, state.open);
         QList<HostTab> open = state.open;
         open.removeIf([&unsent](const HostTab& row) { return unsent.keptClosed.contains(row.session); });
+        // The order that goes again is the one the strip follows, also after a restart, when
+        // the strip is made from this listing.
+        if (unsent.keepOrder)
+            followOrder(open, connection.unsentOrder->sessions);
         Task<> resolving = resolveFolderPaths(connection, open);
         co_await std::move(resolving);
         if (!self || !target)
@@ -896,7 +1003,7 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         // it, and so does its tab. A listing cut at its bound shows what it can, but the
         // saved tabs keep what the last whole one showed.
         target->savedTabsHeld = state.rowsCut;
-        applyHostListing(*target, open, epoch, heldSessions(*target, state), unsent.keepOrder);
+        applyHostListing(*target, open, epoch, heldSessions(*target, state));
         target->savedTabsHeld = false;
         target->listedOpen = state.open;
         // Sent again once the listing is applied: a write now would keep it from opening the
@@ -906,7 +1013,7 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         if (unsent.keepOrder) {
             const QStringList sessions = tmuxSessionsOf(*target);
             if (!sessions.isEmpty())
-                sendOrder(*target, sessions, target->unsentOrderOver.value_or(QStringList()));
+                sendOrder(*target, sessions, target->unsentOrder ? target->unsentOrder->over : QStringList());
         }
         // Applied, so the tabs the last seeding could not make are no longer saved: said now,
         // whichever listing got here first, and by no later one.

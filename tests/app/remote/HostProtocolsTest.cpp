@@ -204,9 +204,9 @@ TEST(ServerStateListing, RowsBecomeSessionsAndOpenTabs)
                                                                   QStringLiteral("main")}));
     ASSERT_EQ(state.open.size(), 2);
     EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-a"), 2, QStringLiteral("Web"), QStringLiteral("/srv/web"),
-                                          std::nullopt}));
+                                          std::nullopt, std::nullopt}));
     EXPECT_EQ(state.open.at(1), (HostTab{QStringLiteral("s"), unsetHostOrder, QStringLiteral("s"), QString(),
-                                          QStringLiteral("x")}));
+                                          QStringLiteral("x"), std::nullopt}));
     EXPECT_FALSE(state.shared);
 }
 
@@ -220,7 +220,7 @@ TEST(ServerStateListing, RowsSplitByALineBreakInAValueAreReadWhole)
                                                row({"kq-b", "1", "3", "b", "/p/b", "", ""}));
     ASSERT_EQ(state.open.size(), 3);
     EXPECT_EQ(state.open.at(0), (HostTab{QStringLiteral("kq-n"), 1, QStringLiteral("n"), QStringLiteral("/p/new\nline\n\nx"),
-                                          std::nullopt}));
+                                          std::nullopt, std::nullopt}));
     EXPECT_EQ(sessionsOf(state.open), (QStringList{"kq-n", "kq-a", "kq-b"}));
     EXPECT_FALSE(state.sessions.count(QStringLiteral("six")));
     EXPECT_TRUE(state.synced);
@@ -239,6 +239,49 @@ std::string escaped(const QString& text)
         }
     }
     return out;
+}
+
+// The creation time ends our rows: read when it is a plain count of seconds in range, none
+// otherwise and on rows printed without it; a row split by a line feed in a value gets it
+// back, and a row without it is never joined to the next.
+TEST(ServerStateListing, RowsCarryTheSessionsCreationTimeWhenTheySayIt)
+{
+    struct Case {
+        QString rows;
+        std::optional<qint64> created;
+    };
+    const Case cases[] = {
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "1700000000"}), 1700000000},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "0"}), 0},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1"}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", ""}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "-5"}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "17e8"}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "99999999999999999999"}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "1099511627776"}), std::nullopt},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1", "12", "more"}), 12},
+        // A line feed in the path, and in the sync field.
+        {row({"kq-a", "1", "1", "a", "/p/a\nb", "", "1", "33"}), 33},
+        {row({"kq-a", "1", "1", "a", "/p/a", "", "1\n", "34"}), 34},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(escaped(c.rows));
+        for (const QString& next : {row({"kq-z", "1", "2", "z", "/p/z", "", "1", "9"}), row({"kq-z", "1", "2", "z", "/p/z", "", "1"}),
+                                    QString()}) {
+            const ServerState state = parseServerState(c.rows + u'\n' + next + QStringLiteral("\n\n@@HV_SHARED@@\n"));
+            ASSERT_EQ(state.open.size(), next.isEmpty() ? 1 : 2) << escaped(next);
+            EXPECT_EQ(state.open.at(0).session, QStringLiteral("kq-a"));
+            EXPECT_EQ(state.open.at(0).created, c.created);
+            EXPECT_EQ(state.open.at(0).path.left(4), QStringLiteral("/p/a"));
+            if (!next.isEmpty()) {
+                EXPECT_EQ(state.open.at(1).path, QStringLiteral("/p/z"));
+            }
+        }
+    }
+    // Rows equal in all but their creation time are not the same row.
+    const ServerState before = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1", "100"}));
+    const ServerState after = parseServerState(row({"kq-a", "1", "1", "a", "/p/a", "", "1", "101"}));
+    EXPECT_NE(before.open, after.open);
 }
 
 // Rows end at line feeds only: a carriage return or any other control character is part of
@@ -714,7 +757,7 @@ TEST(SharedPrefsFile, RoundTrips)
 
 HostTab hostTab(const char* session, qint64 order)
 {
-    return HostTab{QString::fromUtf8(session), order, QString::fromUtf8(session), QStringLiteral("/p"), std::nullopt};
+    return HostTab{QString::fromUtf8(session), order, QString::fromUtf8(session), QStringLiteral("/p"), std::nullopt, std::nullopt};
 }
 
 TEST(Reconcile, Plans)

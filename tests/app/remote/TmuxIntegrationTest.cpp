@@ -106,8 +106,9 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_TRUE(state.synced);
     EXPECT_EQ(state.sessions, (std::set<QString, CodePointLess>{QStringLiteral("main"), webSession, oddSession}));
     ASSERT_EQ(state.open.size(), 2);
-    EXPECT_EQ(state.open.at(0), (HostTab{oddSession, 1, QStringLiteral("odd name here"), odd, std::nullopt}));
-    EXPECT_EQ(state.open.at(1), (HostTab{webSession, 2, QStringLiteral("Web"), web, std::nullopt}));
+    EXPECT_TRUE(state.open.at(0).created && state.open.at(1).created);
+    EXPECT_EQ(state.open.at(0), (HostTab{oddSession, 1, QStringLiteral("odd name here"), odd, std::nullopt, state.open.at(0).created}));
+    EXPECT_EQ(state.open.at(1), (HostTab{webSession, 2, QStringLiteral("Web"), web, std::nullopt, state.open.at(1).created}));
     EXPECT_FALSE(state.shared);
     // The user moved web first.
     run(tmuxReorderScript({webSession, oddSession}) + QStringLiteral("true\n"));

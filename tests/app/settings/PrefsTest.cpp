@@ -118,6 +118,72 @@ TEST_F(PrefsFixture, WritersStoreUnderTheExactKeysAndTypes)
     EXPECT_EQ(prefs->projectsRoots(), QStringList{"/r"});
 }
 
+// The tab changes a host did not get come back as stored, numbers exact; an entry of a wrong
+// type, a bad value or past the bounds reads as none, the others stay.
+TEST_F(PrefsFixture, UnsentTabChangesReadBackWholeOrNotAtAll)
+{
+    using Close = UnsentTabChanges::Close;
+    using Kill = UnsentTabChanges::Kill;
+    const KeptHostRow row{"kq-a", qint64{1} << 60, "a", "/p/a", QStringLiteral("top"), 1700000000};
+    UnsentTabChanges changes;
+    changes.closes = {Close{"kq-a", row}, Close{"kq-b", std::nullopt}};
+    changes.order = UnsentTabChanges::Order{{"kq-b", "kq-a"}, {}};
+    changes.kills = {Kill{"kq-c", "c", std::nullopt}, Kill{"kq-d", "d", 1700000001}};
+    open();
+    prefs->setUnsentTabChanges("p1", changes);
+    reopen();
+    EXPECT_EQ(prefs->unsentTabChanges("p1"), changes);
+    EXPECT_TRUE(prefs->unsentTabChanges("local").isEmpty());
+    prefs->setUnsentTabChanges("p1", {});
+    store->flush();
+    EXPECT_FALSE(QJsonDocument::fromJson(test::readAll(path())).object().contains("hv.unsentTabs_p1"));
+
+    const QString longText(Prefs::maximumUnsentTextChars + 1, u'x');
+    const std::pair<QJsonValue, UnsentTabChanges> cases[] = {
+        {QJsonValue("closes"), {}},
+        {QJsonArray{1}, {}},
+        {QJsonObject{{"closes", QJsonArray{QJsonObject{{"session", "kq-a"}, {"row", QJsonObject{{"order", 2}, {"name", "a"}, {"path", "/p"}}}},
+                                           QJsonObject{{"session", "kq-b"}, {"row", "none"}},
+                                           QJsonObject{{"session", "kq-c"}, {"row", QJsonObject{{"order", "2"}, {"name", "c"}, {"path", "/p"}, {"created", "x"}}}},
+                                           QJsonObject{{"session", "kq-d"}, {"row", QJsonObject{{"order", "+2"}, {"name", "d"}, {"path", "/p"}}}},
+                                           QJsonObject{{"session", ""}},
+                                           QJsonObject{{"session", 4}},
+                                           QJsonObject{{"session", longText}},
+                                           QJsonObject{{"session", "kq-e"}, {"row", QJsonObject{{"order", "-3"}, {"name", "e"}, {"path", "/p"}, {"parent", "q"}}}},
+                                           QJsonObject{{"session", "kq-f"}}}}},
+         UnsentTabChanges{{Close{"kq-e", KeptHostRow{"kq-e", -3, "e", "/p", QStringLiteral("q"), std::nullopt}}, Close{"kq-f", std::nullopt}}, std::nullopt, {}}},
+        {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{"a", 2}}, {"over", QJsonArray{}}}},
+                     {"kills", QJsonArray{QJsonObject{{"session", "k"}}, QJsonObject{{"session", "k2"}, {"name", "n"}},
+                                          QJsonObject{{"session", "k3"}, {"name", "n"}, {"created", 5}}}}},
+         UnsentTabChanges{{}, std::nullopt, {Kill{"k2", "n", std::nullopt}}}},
+        {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{}}, {"over", QJsonArray{"a"}}}}}, {}},
+        {QJsonObject{{"order", QJsonObject{{"sessions", QJsonArray{"a"}}}}}, {}},
+    };
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(QJsonDocument(QJsonObject{{"v", value}}).toJson(QJsonDocument::Compact).left(200).toStdString());
+        open(QJsonDocument(QJsonObject{{"hv.unsentTabs_p1", value}}).toJson());
+        EXPECT_EQ(prefs->unsentTabChanges("p1"), expected);
+    }
+
+    // Bounded both ways: what could not be read back is not stored.
+    UnsentTabChanges many;
+    for (int k = 0; k < Prefs::maximumUnsentEntries + 5; ++k) {
+        many.closes << Close{QStringLiteral("kq-%1").arg(k), std::nullopt};
+        many.kills << Kill{QStringLiteral("kq-%1").arg(k), "n", std::nullopt};
+    }
+    many.closes << Close{"kq-long", KeptHostRow{"kq-long", 1, longText, "/p", std::nullopt, std::nullopt}};
+    many.order = UnsentTabChanges::Order{QStringList(Prefs::maximumUnsentOrderSessions + 1, "s"), {}};
+    open();
+    prefs->setUnsentTabChanges("p1", many);
+    reopen();
+    const UnsentTabChanges read = prefs->unsentTabChanges("p1");
+    EXPECT_EQ(read.closes, many.closes.first(Prefs::maximumUnsentEntries));
+    EXPECT_EQ(read.kills, many.kills.first(Prefs::maximumUnsentEntries));
+    EXPECT_FALSE(read.order);
+    open(QJsonDocument(QJsonObject{{"hv.unsentTabs_p1", QJsonObject{{"closes", QJsonArray::fromStringList(QStringList(2000, "x"))}}}}).toJson());
+    EXPECT_TRUE(prefs->unsentTabChanges("p1").isEmpty());
+}
+
 TEST_F(PrefsFixture, FontSizeReadsWithinTheOfferedSizes)
 {
     const std::pair<QJsonValue, double> cases[] = {

@@ -445,7 +445,9 @@ TEST_F(ServerTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
     for (qsizetype k = 0; k < qsizetype(opened.size()); ++k) {
         const Open& o = opened.at(size_t(k));
         SCOPED_TRACE(o.path.toStdString());
-        EXPECT_EQ(state->open.at(k), (HostTab{o.session, k + 1, test::cleanedTag(o.name), test::cleanedTag(o.path), std::nullopt}));
+        EXPECT_TRUE(state->open.at(k).created);
+        EXPECT_EQ(state->open.at(k), (HostTab{o.session, k + 1, test::cleanedTag(o.name), test::cleanedTag(o.path), std::nullopt,
+                                              state->open.at(k).created}));
         EXPECT_TRUE(std::any_of(folderSessions.cbegin(), folderSessions.cend(),
                                 [&](const FolderSession& f) { return f.name == o.session && f.path == o.path; }));
     }

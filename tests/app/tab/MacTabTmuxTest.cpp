@@ -164,6 +164,8 @@ TEST_F(LocalTmuxTab, HostileFolderNamesOpenTagListReorderCloseAndReopenAsText)
         EXPECT_EQ(host.order, k + 1);
         EXPECT_EQ(host.name, test::cleanedTag(o.name));
         EXPECT_EQ(host.path, test::cleanedTag(o.path));
+        // Only this listing reads when the session was made: what tells one made again.
+        EXPECT_EQ(host.created, display(o.session, "#{session_created}").toLongLong());
         const bool found = std::any_of(folderSessions.cbegin(), folderSessions.cend(), [&](const FolderSession& f) {
             return f.name == o.session && f.path == o.path;
         });

@@ -1,7 +1,9 @@
 // Writes to a server of the loopback sshd that do not reach it: a favourite and a hidden name
 // made while the account cannot write its ~/.halvoren stay, and reach the file once it can;
 // while ssh fails, a close and a new order are sent again once it answers, a close the phone
-// changed meanwhile gives way, and a session's end is told and never sent again.
+// changed meanwhile gives way, and a session's end is never sent again, and told when the
+// server still runs it. A close kept across a restart or a disconnect goes once the server
+// answers, but never closes a session the phone made again under the same name.
 #include "workspace/MacModel.h"
 
 #include "app/support/SshHost.h"
@@ -14,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDBusConnection>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -119,7 +122,7 @@ TEST(HostWritesServer, ChangesThatDidNotReachTheServerAreKeptSentAgainOrTold)
     model.closeTab(*model.tabs().at(0));
     model.moveTabs({2}, 0);
     QCoro::waitFor(model.killSession(tmuxSessionName(paths.at(2)), connection));
-    EXPECT_EQ(banners(), QStringList{MacModel::sessionStillRunsMessage(connection, QStringLiteral("c"))});
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
     ASSERT_TRUE(sync());
     ASSERT_TRUE(sync());
     EXPECT_TRUE(connection.unreachable());
@@ -128,17 +131,18 @@ TEST(HostWritesServer, ChangesThatDidNotReachTheServerAreKeptSentAgainOrTold)
     ASSERT_TRUE(sync());
     ASSERT_TRUE(sync());
     EXPECT_FALSE(connection.unreachable());
-    // The close and the order went again; the session's end did not: it runs, and its tab is
-    // back, after the others.
+    // The close and the order went again; the session's end did not: it runs, as the banner
+    // says, and its tab is back, after the others.
     EXPECT_EQ(option(paths.at(0), "@hv_open"), QString());
     EXPECT_EQ(option(paths.at(3), "@hv_order") + option(paths.at(1), "@hv_order"), QStringLiteral("12"));
     EXPECT_EQ(option(paths.at(2), "@hv_open"), QStringLiteral("1"));
     EXPECT_EQ(tabPaths(), (QStringList{paths.at(3), paths.at(1), paths.at(2)}));
-    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+    EXPECT_EQ(banners(), QStringList{MacModel::sessionStillRunsMessage(connection, QStringLiteral("c"))});
 
     // A close whose tab the phone renamed meanwhile gives way: the tab opens again, and the
     // banner says the close was not made.
     ASSERT_TRUE(gated(true));
+    model.clearBanners();
     model.closeTab(*model.tabs().at(1));
     ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
     ASSERT_TRUE(gated(false));
@@ -277,6 +281,162 @@ TEST(HostWritesServer, TwoClientsChangesBothStayInTheFile)
     QCoro::waitFor(computer.connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
     QCoro::waitFor(computer.model.disconnect(*computer.connection));
     QCoro::waitFor(phone.model.disconnect(*phone.connection));
+}
+
+// Two clients of one server: this computer, whose ssh fails while the gate file is there, and
+// the phone, whose ssh never does.
+TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionMadeAgain)
+{
+    test::SshHost host;
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QStringList names{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+    QStringList paths;
+    for (const QString& name : names) {
+        paths << host.project(name);
+        ASSERT_FALSE(paths.last().isEmpty());
+    }
+    const auto sessionOf = [&paths](int k) { return tmuxSessionName(paths.at(k)); };
+    const QString gate = host.localHome.file(QStringLiteral("gate"));
+    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
+    // Only this computer's connection goes through its own control socket. A gate file that
+    // is not empty makes ssh fail a second later, as a link that drops while a write runs.
+    const QString ownSocket = SSHLink(host.profile).controlPath();
+    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then case \"$*\" in *'%2'*) if [ -s '%1' ]; then "
+                                                      "sleep 1; fi; echo 'ssh: connect to host 127.0.0.1: Network is unreachable' "
+                                                      ">&2; exit 255;; esac; fi\nexec '%3' \"$@\"\n")
+                                           .arg(gate, ownSocket, host.server.keyClient())
+                                           .toUtf8()));
+    ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
+    SSHLink::setProgramForTests(client);
+    const auto gated = [&gate](bool on) { return on ? test::writeAll(gate, "") : QFile::remove(gate); };
+
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    QList<PersistedTab> saved;
+    for (const QString& path : std::as_const(paths))
+        saved << PersistedTab{path.section(u'/', -1), path, tmuxSessionName(path)};
+    prefs.setTabs(host.profile.id, saved);
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    const auto sync = [](MacModel& model, MacConnection& connection) {
+        QCoro::waitFor(model.requestSync(connection));
+        return QTest::qWaitFor([&] { return !connection.syncing && Shell::runsInFlight() == 0; }, 60000);
+    };
+    const auto banners = [](const MacModel& model) {
+        QStringList all = model.waitingBanners();
+        if (model.banner())
+            all.prepend(*model.banner());
+        return all;
+    };
+    const auto tabPaths = [](const MacModel& model) {
+        QStringList list;
+        for (const MacTab* tab : model.tabs())
+            list << tab->project.path;
+        return list;
+    };
+    const auto tabOf = [](const MacModel& model, const QString& path) -> MacTab& {
+        for (MacTab* tab : model.tabs()) {
+            if (tab->project.path == path)
+                return *tab;
+        }
+        ADD_FAILURE() << "no tab of " << path.toStdString();
+        return *model.tabs().front();
+    };
+    const auto stopAll = [](MacModel& model) {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+    };
+
+    auto computer = std::make_unique<MacModel>(prefs, nullptr, &notifier);
+    computer->isFrontmost = [] { return false; };
+    computer->setProfiles({host.profile});
+    ASSERT_TRUE(QCoro::waitFor(computer->connect(host.profile)));
+    ASSERT_EQ(tabPaths(*computer), paths);
+
+    PreferenceStore phoneStore(host.localHome.file(QStringLiteral("phone.json")));
+    Prefs phonePrefs(phoneStore);
+    MacModel phone{phonePrefs, nullptr, &notifier};
+    phone.isFrontmost = [] { return false; };
+    MacProfile phoneProfile = host.profile;
+    phoneProfile.id = QStringLiteral("phone");
+    phone.setProfiles({phoneProfile});
+    ASSERT_TRUE(QCoro::waitFor(phone.connect(phoneProfile)));
+    MacConnection& phoneConnection = *phone.connection(phoneProfile.id);
+    ASSERT_TRUE(sync(phone, phoneConnection));
+    ASSERT_EQ(tabPaths(phone), paths);
+    const auto onServer = [&](const QString& script) {
+        const ShellResult<QString> output = QCoro::waitFor(phoneConnection.link->runScript(script, 25));
+        return output ? output.value().trimmed() : QStringLiteral("(failed)");
+    };
+    const auto show = [&](int k, const char* format) {
+        return onServer(QStringLiteral("tmux display-message -p -t ") + tmuxOptionTarget(sessionOf(k)) + QStringLiteral(" '")
+                        + QLatin1String(format) + QStringLiteral("' 2>/dev/null\n"));
+    };
+
+    // This computer closes c while its link is down; the phone kills c and opens it again, in
+    // the same slot under the same name, a second later at least. The close gives way.
+    ASSERT_TRUE(gated(true));
+    computer->closeTab(tabOf(*computer, paths.at(2)));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    ASSERT_EQ(prefs.unsentTabChanges(host.profile.id).closes.size(), 1);
+    const QString createdBefore = show(2, "#{session_created}");
+    QTest::qWait(1100);
+    QCoro::waitFor(phone.killSession(sessionOf(2), phoneConnection));
+    phone.openProject(MacProject{names.at(2), paths.at(2), sessionOf(2)}, phoneConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return show(2, "#{@hv_open}|#{@hv_order}") == QStringLiteral("1|3"); }, 30000))
+        << show(2, "#{@hv_open}|#{@hv_order}").toStdString();
+    ASSERT_NE(show(2, "#{session_created}"), createdBefore);
+    ASSERT_TRUE(gated(false));
+    MacConnection* connection = computer->connection(host.profile.id);
+    ASSERT_TRUE(sync(*computer, *connection));
+    EXPECT_EQ(show(2, "#{@hv_open}"), QStringLiteral("1"));
+    EXPECT_EQ(tabPaths(*computer), paths);
+    EXPECT_EQ(banners(*computer), QStringList{MacModel::closeNotMadeMessage(*connection, QStringLiteral("c"))});
+    EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
+    ASSERT_TRUE(sync(phone, phoneConnection));
+    EXPECT_EQ(tabPaths(phone), paths);
+
+    // Closed while the link is down, then the application quits: the close goes once it is
+    // back.
+    ASSERT_TRUE(gated(true));
+    computer->closeTab(tabOf(*computer, paths.at(0)));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    stopAll(*computer);
+    computer.reset();
+    ASSERT_TRUE(gated(false));
+    EXPECT_EQ(show(0, "#{@hv_open}"), QStringLiteral("1"));
+    computer = std::make_unique<MacModel>(prefs, nullptr, &notifier);
+    computer->isFrontmost = [] { return false; };
+    computer->setProfiles({host.profile});
+    ASSERT_TRUE(QCoro::waitFor(computer->connect(host.profile)));
+    connection = computer->connection(host.profile.id);
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    EXPECT_EQ(show(0, "#{@hv_open}"), QString());
+    EXPECT_EQ(tabPaths(*computer), (QStringList{paths.at(1), paths.at(2)}));
+    EXPECT_TRUE(banners(*computer).isEmpty()) << banners(*computer).join(u'\n').toStdString();
+    EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
+
+    // The same across a disconnect and a connect, the server disconnected while the close
+    // is still on its way.
+    ASSERT_TRUE(test::writeAll(gate, "slow"));
+    computer->closeTab(tabOf(*computer, paths.at(1)));
+    QCoro::waitFor(computer->disconnect(*connection));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    ASSERT_TRUE(gated(false));
+    EXPECT_EQ(show(1, "#{@hv_open}"), QStringLiteral("1"));
+    ASSERT_TRUE(QCoro::waitFor(computer->connect(host.profile)));
+    connection = computer->connection(host.profile.id);
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    EXPECT_EQ(show(1, "#{@hv_open}"), QString());
+    EXPECT_EQ(tabPaths(*computer), QStringList{paths.at(2)});
+    EXPECT_TRUE(banners(*computer).isEmpty()) << banners(*computer).join(u'\n').toStdString();
+    EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
+
+    onServer(QStringLiteral("tmux kill-server\n"));
+    stopAll(*computer);
+    stopAll(phone);
+    QCoro::waitFor(computer->disconnect(*connection));
+    QCoro::waitFor(phone.disconnect(phoneConnection));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Writes to a host that do not reach it: favourites and hidden projects stay pending (across a
 // restart too) until a write of them lands, one write at a time; a close or a new tab order
-// goes again while the host still shows what the user changed, and gives way with a banner
-// once the host changed it; a session's end is never sent again.
+// goes again while the host still shows what the user changed (across a restart too), gives
+// way with a banner once the host changed it, and is done when the host shows it made; a
+// session's end is never sent again, and told only when the next listing shows it running.
 #include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
@@ -12,6 +13,7 @@
 #include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
@@ -35,16 +37,26 @@ struct FakeHost {
         QString name;
         QString path;
         qint64 order = 0;
+        // When tmux made the session.
+        qint64 created = 1700000000;
     };
-    // noAnswer: the write runs to its end but prints no answer of its own.
-    enum class Mode { answers, unreachable, fileReadOnly, noAnswer };
+    // noAnswer: the write runs to its end but prints no answer of its own. answerLost: a write
+    // runs on the host, but the link drops before its answer comes.
+    enum class Mode { answers, unreachable, fileReadOnly, noAnswer, answerLost };
 
     QMap<QString, Row> rows;
+    // Sessions that run untagged, as tmux keeps them.
+    QMap<QString, Row> untagged;
     QString shared = QStringLiteral("{\"favorites\":[],\"hidden\":[]}");
     Mode mode = Mode::answers;
+    // Whether start-up's probe finds tmux (tabs are then restored).
+    bool tmuxFound = false;
     QStringList writes;
-    // Uploads of the file take a while, to see whether two run at once.
+    // Uploads of the file take a while, to see whether two run at once; other writes too, to
+    // see what the user does meanwhile.
     bool slowUploads = false;
+    bool slowWrites = false;
+    int writesRunning = 0;
     int uploadsRunning = 0;
     int mostUploadsAtOnce = 0;
     // Runs as an upload reaches the file, before it is compared: another client's write.
@@ -65,7 +77,7 @@ struct FakeHost {
         QString text;
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
             text += row.key() + QStringLiteral("\t1\t") + QString::number(row->order) + u'\t' + row->name + u'\t' + row->path
-                  + QStringLiteral("\t\t1\n");
+                  + QStringLiteral("\t\t1\t") + QString::number(row->created) + u'\n';
         }
         return text + QStringLiteral("\n@@HV_SHARED@@\n") + section();
     }
@@ -93,6 +105,8 @@ struct FakeHost {
                 co_return ShellError{unreachableReason()};
             co_return listing();
         }
+        if (script == QStringLiteral("command -v tmux\n") && tmuxFound)
+            co_return QStringLiteral("/usr/bin/tmux\n");
         writes << script;
         const bool upload = script.contains(QStringLiteral("shared.json"));
         if (upload) {
@@ -100,6 +114,10 @@ struct FakeHost {
             if (slowUploads)
                 co_await QCoro::sleepFor(std::chrono::milliseconds(30));
             --uploadsRunning;
+        } else if (slowWrites) {
+            ++writesRunning;
+            co_await QCoro::sleepFor(std::chrono::milliseconds(30));
+            --writesRunning;
         }
         if (mode == Mode::unreachable)
             co_return ShellError{unreachableReason()};
@@ -114,6 +132,8 @@ struct FakeHost {
         if (upload && expectedSum(script) != sum())
             co_return QStringLiteral("@@HV_CHANGED@@\n") + section() + end;
         apply(script);
+        if (mode == Mode::answerLost)
+            co_return ShellError{unreachableReason()};
         co_return answer + end;
     }
 
@@ -124,10 +144,20 @@ struct FakeHost {
             shared = QString::fromUtf8(QByteArray::fromBase64(found.captured(1).toLatin1()));
             return;
         }
+        for (auto row = untagged.begin(); row != untagged.end();) {
+            if (script.contains(QStringLiteral("set -t ") + tmuxOptionTarget(row.key()) + QStringLiteral(" @hv_open 1"))) {
+                rows.insert(row.key(), *row);
+                row = untagged.erase(row);
+            } else {
+                ++row;
+            }
+        }
         for (auto row = rows.begin(); row != rows.end();) {
             const QString session = row.key();
             if (script.contains(QStringLiteral("set -u -t ") + tmuxOptionTarget(session))
                 || script.contains(QStringLiteral("kill-session -t ") + tmuxSessionTarget(session))) {
+                if (!script.contains(QStringLiteral("kill-session")))
+                    untagged.insert(session, *row);
                 row = rows.erase(row);
                 continue;
             }
@@ -370,13 +400,27 @@ TEST_F(WritesFixture, AWriteThatKeepsFailingHoldsBackNoTabTheHostOpens)
 }
 
 // A close made while the host is out of reach: sent again while the host lists the tab as it
-// was, given way to (the tab opens again, with a banner) once another client changed it, and
-// forgotten when the host closed it itself.
+// was; given way to (the tab opens again, with a banner naming it) once another client
+// changed the row or made its session again; done when the host shows it closed, be it by
+// another client or by the close itself whose answer was lost.
 TEST_F(WritesFixture, ACloseThatDidNotReachTheHostGoesAgainOrGivesWay)
 {
-    enum class Meanwhile { nothing, renamed, closedThere };
-    for (const Meanwhile meanwhile : {Meanwhile::nothing, Meanwhile::renamed, Meanwhile::closedThere}) {
-        SCOPED_TRACE(int(meanwhile));
+    enum class Meanwhile { nothing, renamed, madeAgain, closedThere, landed };
+    struct Case {
+        Meanwhile meanwhile;
+        // The tab is open here again, under that name, with the banner saying so.
+        QString reopenedAs;
+        bool sentAgain;
+    };
+    const Case cases[] = {
+        {Meanwhile::nothing, {}, true},
+        {Meanwhile::renamed, QStringLiteral("renamed by the phone"), false},
+        {Meanwhile::madeAgain, QStringLiteral("gone"), false},
+        {Meanwhile::closedThere, {}, false},
+        {Meanwhile::landed, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.meanwhile));
         for (MacTab* tab : model.tabs())
             model.removeTab(*tab);
         model.clearBanners();
@@ -389,100 +433,280 @@ TEST_F(WritesFixture, ACloseThatDidNotReachTheHostGoesAgainOrGivesWay)
         tabOf(gone);
         sync();
         ASSERT_EQ(paths(), (QStringList{keep, gone}));
-        host.mode = FakeHost::Mode::unreachable;
+        host.mode = c.meanwhile == Meanwhile::landed ? FakeHost::Mode::answerLost : FakeHost::Mode::unreachable;
         model.closeTab(tabOf(gone));
+        host.mode = FakeHost::Mode::unreachable;
         sync();
         sync();
         EXPECT_TRUE(local().unreachable());
         const QString session = tmuxSessionName(gone);
-        if (meanwhile == Meanwhile::renamed)
+        if (c.meanwhile == Meanwhile::renamed)
             host.rows[session].name = QStringLiteral("renamed by the phone");
-        if (meanwhile == Meanwhile::closedThere)
+        // Killed and opened again in the same slot, under the same name: only its creation
+        // time tells.
+        if (c.meanwhile == Meanwhile::madeAgain)
+            host.rows[session].created += 7;
+        if (c.meanwhile == Meanwhile::closedThere)
             host.rows.remove(session);
         host.mode = FakeHost::Mode::answers;
         const qsizetype untags = writesOf(QStringLiteral("@hv_open"));
         sync();
         sync();
-        const QString notMade = MacModel::closeNotMadeMessage(local(), QStringLiteral("renamed by the phone"));
-        if (meanwhile == Meanwhile::renamed) {
+        if (!c.reopenedAs.isEmpty()) {
             EXPECT_EQ(paths(), (QStringList{keep, gone}));
             EXPECT_TRUE(host.rows.contains(session));
-            EXPECT_EQ(writesOf(QStringLiteral("@hv_open")), untags);
-            EXPECT_EQ(banners(), QStringList{notMade});
+            EXPECT_EQ(banners(), QStringList{MacModel::closeNotMadeMessage(local(), c.reopenedAs)});
         } else {
             EXPECT_EQ(paths(), QStringList{keep});
             EXPECT_FALSE(host.rows.contains(session));
-            EXPECT_EQ(writesOf(QStringLiteral("@hv_open")), untags + (meanwhile == Meanwhile::nothing ? 1 : 0));
             EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
         }
+        EXPECT_EQ(writesOf(QStringLiteral("@hv_open")), untags + (c.sentAgain ? 1 : 0));
         EXPECT_TRUE(local().unsentCloses.isEmpty());
+        EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
     }
 }
 
+// A new order made while the host is out of reach: sent again while the host keeps the order
+// it was made over; given way to once another client reordered, or when no listing had shown
+// the host's order; done when the host shows it made.
 TEST_F(WritesFixture, AnOrderThatDidNotReachTheHostGoesAgainOrGivesWay)
 {
-    for (const bool reorderedThere : {false, true}) {
-        SCOPED_TRACE(reorderedThere);
+    enum class Meanwhile { nothing, reorderedThere, neverListed, landed };
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
+    // c first.
+    const QStringList mine{folders.at(2), folders.at(0), folders.at(1)};
+    const QStringList theirs{folders.at(1), folders.at(2), folders.at(0)};
+    struct Case {
+        Meanwhile meanwhile;
+        QStringList strip;
+        bool banner;
+        qsizetype ordersSentAgain;
+    };
+    const Case cases[] = {
+        {Meanwhile::nothing, mine, false, 1},
+        {Meanwhile::reorderedThere, theirs, true, 0},
+        {Meanwhile::neverListed, folders, true, 0},
+        {Meanwhile::landed, mine, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.meanwhile));
         for (MacTab* tab : model.tabs())
             model.removeTab(*tab);
         model.clearBanners();
+        local().listedOpen.clear();
         host = FakeHost{};
-        const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
         for (qsizetype k = 0; k < folders.size(); ++k) {
             host.add(folders.at(k), k + 1);
             tabOf(folders.at(k));
         }
-        sync();
-        ASSERT_EQ(paths(), folders);
-        host.mode = FakeHost::Mode::unreachable;
-        // c first.
+        if (c.meanwhile != Meanwhile::neverListed) {
+            sync();
+            ASSERT_EQ(paths(), folders);
+        }
+        host.mode = c.meanwhile == Meanwhile::landed ? FakeHost::Mode::answerLost : FakeHost::Mode::unreachable;
         model.moveTabs({2}, 0);
-        const QStringList mine{folders.at(2), folders.at(0), folders.at(1)};
+        host.mode = FakeHost::Mode::unreachable;
         sync();
         EXPECT_EQ(paths(), mine);
-        if (reorderedThere) {
+        EXPECT_TRUE(local().unsentOrder);
+        if (c.meanwhile == Meanwhile::reorderedThere) {
             host.rows[tmuxSessionName(folders.at(0))].order = 3;
             host.rows[tmuxSessionName(folders.at(1))].order = 1;
             host.rows[tmuxSessionName(folders.at(2))].order = 2;
         }
         host.mode = FakeHost::Mode::answers;
+        const qsizetype orders = writesOf(QStringLiteral("@hv_order"));
         sync();
         sync();
-        const auto orderOf = [this](const QString& path) { return host.rows.value(tmuxSessionName(path)).order; };
-        if (reorderedThere) {
-            EXPECT_EQ(paths(), (QStringList{folders.at(1), folders.at(2), folders.at(0)}));
-            EXPECT_EQ(banners(), QStringList{MacModel::orderNotMadeMessage(local())});
-        } else {
-            EXPECT_EQ(paths(), mine);
-            EXPECT_EQ(orderOf(folders.at(2)), 1);
-            EXPECT_EQ(orderOf(folders.at(0)), 2);
-            EXPECT_EQ(orderOf(folders.at(1)), 3);
-            EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
-        }
-        EXPECT_FALSE(local().unsentOrderOver);
+        EXPECT_EQ(paths(), c.strip);
+        QStringList onHost = folders;
+        std::sort(onHost.begin(), onHost.end(), [this](const QString& a, const QString& b) {
+            return host.rows.value(tmuxSessionName(a)).order < host.rows.value(tmuxSessionName(b)).order;
+        });
+        EXPECT_EQ(onHost, c.strip);
+        EXPECT_EQ(banners(), c.banner ? QStringList{MacModel::orderNotMadeMessage(local())} : QStringList())
+            << banners().join(u'\n').toStdString();
+        EXPECT_EQ(writesOf(QStringLiteral("@hv_order")), orders + c.ordersSentAgain);
+        EXPECT_FALSE(local().unsentOrder);
+        EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
     }
 }
 
-TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldAndNeverSentAgain)
+// A session's end that may not have reached the host is never sent again: the session counts
+// as running, and the next listing tells whether it still does, which alone is said. One the
+// phone made again meanwhile under the same name is not the session the user ended.
+TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRuns)
 {
-    const QString path = QStringLiteral("/p/agent");
-    host.add(path, 1);
+    enum class Meanwhile { nothing, ended, madeAgain };
+    for (const Meanwhile meanwhile : {Meanwhile::nothing, Meanwhile::ended, Meanwhile::madeAgain}) {
+        SCOPED_TRACE(int(meanwhile));
+        for (MacTab* tab : model.tabs())
+            model.removeTab(*tab);
+        model.clearBanners();
+        host = FakeHost{};
+        const QString path = QStringLiteral("/p/agent");
+        host.add(path, 1);
+        tabOf(path);
+        sync();
+        const QString session = tmuxSessionName(path);
+        ASSERT_EQ(local().liveSessions(), QSet<QString>{session});
+        host.mode = meanwhile == Meanwhile::ended ? FakeHost::Mode::answerLost : FakeHost::Mode::unreachable;
+        QCoro::waitFor(model.killSession(session, local()));
+        EXPECT_TRUE(model.tabs().isEmpty());
+        EXPECT_EQ(local().liveSessions(), QSet<QString>{session});
+        EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+        host.mode = FakeHost::Mode::unreachable;
+        sync();
+        EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+        if (meanwhile == Meanwhile::madeAgain)
+            host.rows[session].created += 3;
+        host.mode = FakeHost::Mode::answers;
+        const qsizetype kills = writesOf(QStringLiteral("kill-session"));
+        sync();
+        sync();
+        const bool runs = meanwhile != Meanwhile::ended;
+        EXPECT_EQ(writesOf(QStringLiteral("kill-session")), kills);
+        EXPECT_EQ(host.rows.contains(session), runs);
+        // The host's state stands: a session running has its tab open again.
+        EXPECT_EQ(paths(), runs ? QStringList{path} : QStringList());
+        EXPECT_EQ(local().liveSessions(), runs ? QSet<QString>{session} : QSet<QString>());
+        EXPECT_EQ(banners(), meanwhile == Meanwhile::nothing
+                                 ? QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))}
+                                 : QStringList());
+        EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
+    }
+}
+
+// A tab opened again after its close did not reach the host: the close is no longer wanted, and
+// the host's row stays open for every client.
+TEST_F(WritesFixture, ReopeningATabCancelsItsUnsentClose)
+{
+    // Its tab starts here again: a folder that exists.
+    const QString path = folder.file(QStringLiteral("back"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    host.add(QStringLiteral("/p/first"), 1);
+    host.add(path, 2);
+    tabOf(QStringLiteral("/p/first"));
     tabOf(path);
     sync();
-    const QString session = tmuxSessionName(path);
-    ASSERT_TRUE(local().liveSessions().isEmpty() || local().liveSessions().contains(session));
     host.mode = FakeHost::Mode::unreachable;
-    QCoro::waitFor(model.killSession(session, local()));
-    EXPECT_TRUE(model.tabs().isEmpty());
-    EXPECT_EQ(banners(), QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))});
+    model.closeTab(tabOf(path));
+    sync();
+    model.reopenClosedTab();
+    ASSERT_EQ(paths(), (QStringList{QStringLiteral("/p/first"), path}));
     host.mode = FakeHost::Mode::answers;
-    const qsizetype kills = writesOf(QStringLiteral("kill-session"));
+    const qsizetype untags = writesOf(QStringLiteral("@hv_open"));
     sync();
     sync();
-    EXPECT_EQ(writesOf(QStringLiteral("kill-session")), kills);
-    EXPECT_TRUE(host.rows.contains(session));
-    // The host's state stands: its tab is open again.
-    EXPECT_EQ(paths(), QStringList{path});
+    EXPECT_EQ(writesOf(QStringLiteral("@hv_open")), untags);
+    EXPECT_TRUE(host.rows.contains(tmuxSessionName(path)));
+    EXPECT_EQ(paths(), (QStringList{QStringLiteral("/p/first"), path}));
+    EXPECT_TRUE(local().unsentCloses.isEmpty());
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+}
+
+// A tab opened again while its close runs on the host: the close may land after the tab's own
+// tag, and the row is tagged again, so that no client sees the tab closed.
+TEST_F(WritesFixture, ATabOpenedAgainWhileItsCloseRunsStaysOpenOnTheHost)
+{
+    const QString path = folder.file(QStringLiteral("back"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    host.add(QStringLiteral("/p/first"), 1);
+    host.add(path, 2);
+    tabOf(QStringLiteral("/p/first"));
+    tabOf(path);
+    sync();
+    host.slowWrites = true;
+    model.closeTab(tabOf(path));
+    model.reopenClosedTab();
+    ASSERT_EQ(host.writesRunning, 1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return host.writesRunning == 0; }, 5000));
+    sync();
+    EXPECT_TRUE(host.rows.contains(tmuxSessionName(path)));
+    EXPECT_EQ(paths(), (QStringList{QStringLiteral("/p/first"), path}));
+    EXPECT_TRUE(local().unsentCloses.isEmpty());
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+}
+
+// Quitting before the host answered keeps the close, the order and the session's end: the
+// next run weighs them against its first listing as the one that made them would have.
+TEST_F(WritesFixture, ChangesTheHostDidNotGetAreWeighedAfterARestart)
+{
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c"), QStringLiteral("/p/d")};
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        host.add(folders.at(k), k + 1);
+        tabOf(folders.at(k));
+    }
+    sync();
+    host.mode = FakeHost::Mode::unreachable;
+    model.closeTab(tabOf(folders.at(0)));
+    // b c d → d b c
+    model.moveTabs({2}, 0);
+    QCoro::waitFor(model.killSession(tmuxSessionName(folders.at(1)), local()));
+    ASSERT_EQ(paths(), (QStringList{folders.at(3), folders.at(2)}));
+    const UnsentTabChanges kept = prefs.unsentTabChanges(local().id);
+    EXPECT_EQ(kept.closes.size(), 1);
+    EXPECT_TRUE(kept.order);
+    EXPECT_EQ(kept.kills.size(), 1);
+    for (MacTab* tab : model.tabs())
+        tab->stop();
+
+    MacModel next(prefs, nullptr, &notifier);
+    next.clock = clock;
+    install(next);
+    host.mode = FakeHost::Mode::answers;
+    host.tmuxFound = true;
+    QCoro::waitFor(next.start());
+    MacConnection& again = *next.localConnection();
+    sync(next, again);
+    QStringList reopened;
+    for (const MacTab* tab : next.tabs())
+        reopened << tab->project.path;
+    // a stays closed and is untagged; d goes before c on the host; b still runs, and says so.
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(folders.at(0))));
+    EXPECT_LT(host.rows.value(tmuxSessionName(folders.at(3))).order, host.rows.value(tmuxSessionName(folders.at(2))).order);
+    EXPECT_FALSE(reopened.contains(folders.at(0)));
+    EXPECT_TRUE(reopened.contains(folders.at(1)));
+    QStringList shown = next.waitingBanners();
+    if (next.banner())
+        shown.prepend(*next.banner());
+    EXPECT_EQ(shown, QStringList{MacModel::sessionStillRunsMessage(again, QStringLiteral("b"))});
+    EXPECT_TRUE(prefs.unsentTabChanges(again.id).isEmpty());
+    for (MacTab* tab : next.tabs())
+        tab->stop();
+}
+
+// Messages that name the host by an article read as French for either host: "du serveur",
+// never "de le serveur".
+TEST(HostWriteMessages, NameEitherHostWithTheRightArticle)
+{
+    MacConnection here;
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    profile.host = QStringLiteral("srv");
+    MacConnection server(std::make_shared<SSHLink>(profile));
+    static const QRegularExpression glued(QStringLiteral("\\b(de|à) (le|les)\\b"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::UseUnicodePropertiesOption);
+    for (const MacConnection* connection : {&here, &server}) {
+        const QString name = QStringLiteral("web");
+        const QStringList messages{
+            MacModel::closeNotMadeMessage(*connection, name),
+            MacModel::orderNotMadeMessage(*connection),
+            MacModel::sessionStillRunsMessage(*connection, name),
+            MacModel::sharedStateNotWrittenMessage(*connection, QStringLiteral("refusé")),
+            MacModel::hostTabsCappedMessage(*connection, 3),
+            MacModel::tmuxProbeUnansweredMessage(*connection),
+            MacModel::seededTabsUnlistedMessage(*connection),
+            MacModel::tabsNotMadeMessage(*connection, {name}),
+        };
+        for (const QString& message : messages)
+            EXPECT_FALSE(glued.match(message).hasMatch()) << message.toStdString();
+        EXPECT_TRUE(MacModel::orderNotMadeMessage(*connection)
+                        .endsWith(connection->link ? QStringLiteral("l'ordre du serveur est gardé.")
+                                                   : QStringLiteral("l'ordre de cet ordinateur est gardé.")));
+    }
 }
 
 // On this computer, through the real login shell: a write into a ~/.halvoren nothing can be
