@@ -146,6 +146,11 @@ bool HalvorenMacApp::eventFilter(QObject* watched, QEvent* event)
 
 void HalvorenMacApp::followFirstPlacement()
 {
+    // Maximized or full screen, by the user or the window manager: that stands.
+    if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        placing = false;
+        return;
+    }
     const QMargins frame = frameMargins();
     if (knownFrame(frame) != frame)
         return;

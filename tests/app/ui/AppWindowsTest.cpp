@@ -344,6 +344,30 @@ TEST_F(Application, AFrameKnownOnlyAfterTheFirstShowFitsTheWindowAgainUntilTheUs
     }
 }
 
+TEST_F(Application, AWindowMaximizedBeforeItsFrameIsKnownStaysMaximized)
+{
+    launch();
+    app.reset();
+    app = std::make_unique<HalvorenMacApp>(model, update);
+    app->mainView->startModel = []() -> Task<> { co_return; };
+    app->mainView->startUpdate = [] {};
+    QMargins frame;
+    app->frameMargins = [&] { return frame; };
+    app->window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window));
+    settle();
+    app->window->setWindowState(Qt::WindowMaximized);
+    settle();
+    const QSize maximized = app->window->size();
+    frame = QMargins(2, 22, 2, 5);
+    QWindow* handle = app->window->windowHandle();
+    QMoveEvent moved(handle->position(), handle->position());
+    QCoreApplication::sendEvent(handle, &moved);
+    settle();
+    EXPECT_TRUE(app->window->isMaximized());
+    EXPECT_EQ(app->window->size(), maximized);
+}
+
 TEST_F(Application, AFrameThatKeepsChangingFitsTheWindowOnlyAFewTimes)
 {
     launch();
