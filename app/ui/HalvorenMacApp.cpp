@@ -59,8 +59,11 @@ HalvorenMacApp::HalvorenMacApp(MacModel& model, MacUpdate& update)
     window->setWindowTitle(QStringLiteral("Halvoren"));
     window->setCentralWidget(mainView);
     window->resize(defaultWindowSize);
-    // Fitted to its screen when it first shows: only then are the screen it opens on and,
-    // where the platform tells it, its frame known.
+    // Fitted to its screen when it first shows: only then is the screen it opens on known. Its
+    // frame may be known then, or only once a window manager has framed it.
+    frameMargins = [this] {
+        return window->windowHandle() != nullptr ? window->windowHandle()->frameMargins() : QMargins();
+    };
     window->installEventFilter(this);
 
     settingsAction = new QAction(QStringLiteral("Réglages…"), window);
@@ -85,6 +88,9 @@ HalvorenMacApp::~HalvorenMacApp()
 {
     model.bringForward = nullptr;
     delete settings.data();
+    window->removeEventFilter(this);
+    if (QWindow* handle = window->windowHandle())
+        handle->removeEventFilter(this);
     delete window;
     if (profiles && model.profileStore == profiles.get())
         model.profileStore = nullptr;
@@ -98,39 +104,107 @@ QSize HalvorenMacApp::initialWindowSize(const QSize& available, const QMargins& 
     return defaultWindowSize.boundedTo(room).expandedTo(minimum);
 }
 
+namespace {
+
+// Read while a window manager is still building its frame, the margins may come out negative:
+// no frame is known yet.
+QMargins knownFrame(const QMargins& frame)
+{
+    return frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0 ? QMargins() : frame;
+}
+
+} // namespace
+
 bool HalvorenMacApp::eventFilter(QObject* watched, QEvent* event)
 {
-    // Once: a window the user resized and closed comes back as the user left it.
-    if (watched == window && event->type() == QEvent::Show && !fitted) {
-        fitted = true;
-        fitToScreen();
+    if (watched != window && watched != window->windowHandle())
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Show:
+        // Once: a window the user resized and closed comes back as the user left it.
+        if (watched == window && !fitted) {
+            fitted = true;
+            placing = true;
+            fitToScreen(knownFrame(frameMargins()));
+            // The platform window's moves and exposures too: they come before the widget hears
+            // of them, and a window manager may frame the window without moving it.
+            if (QWindow* handle = window->windowHandle())
+                handle->installEventFilter(this);
+        }
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Expose:
+        if (placing)
+            followFirstPlacement();
+        break;
+    default:
+        break;
     }
     return QObject::eventFilter(watched, event);
 }
 
-void HalvorenMacApp::fitToScreen()
+void HalvorenMacApp::followFirstPlacement()
 {
+    // Maximized or full screen, by the user or the window manager: that stands.
+    if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        placing = false;
+        return;
+    }
+    const QMargins frame = frameMargins();
+    if (knownFrame(frame) != frame)
+        return;
+    if (frame != placedFrame) {
+        // A window manager that kept changing its frame would have the window fitted without
+        // end: a few times is the most any real one needs.
+        if (++refits > 3) {
+            placing = false;
+            return;
+        }
+        fitToScreen(frame);
+        return;
+    }
+    // Somewhere neither where it was nor where it was put, its frame unchanged and known: the
+    // user moved or resized it (until the frame is known it is the manager placing it), and
+    // his choice stands from then on. Where it was may still be reported after the fit.
+    const QRect now = clientGeometry();
+    if (!frame.isNull() && now != placedGeometry && now != formerGeometry)
+        placing = false;
+}
+
+void HalvorenMacApp::fitToScreen(const QMargins& frame)
+{
+    placedFrame = frame;
     const QScreen* screen = window->screen();
     if (screen == nullptr)
         return;
     const QRect available = screen->availableGeometry();
-    // Known once the platform window exists, on platforms that draw the frame themselves or
-    // have heard from the window manager; none otherwise.
-    const QMargins frame = window->windowHandle() != nullptr ? window->windowHandle()->frameMargins() : QMargins();
     const QSize size = initialWindowSize(available.size(), frame, window->minimumSizeHint().expandedTo(window->minimumSize()));
-    const QPoint at = window->frameGeometry().topLeft();
-    window->resize(size);
+    formerGeometry = clientGeometry();
     // Where it opens, unless an edge of the free area would cut it: then moved just inside. A
     // window larger than that area (at its least size on a tiny screen) keeps its title bar
     // and menus on the screen.
-    const QRect outer(at, size.grownBy(frame));
-    if (available.contains(outer))
-        return;
-    const auto inside = [](int start, int length, int first, int room) {
-        return std::max(std::min(start, first + room - length), first);
-    };
-    window->move(inside(outer.left(), outer.width(), available.left(), available.width()),
-                 inside(outer.top(), outer.height(), available.top(), available.height()));
+    QRect outer(formerGeometry.topLeft() - QPoint(frame.left(), frame.top()), size.grownBy(frame));
+    if (!available.contains(outer)) {
+        const auto inside = [](int start, int length, int first, int room) {
+            return std::max(std::min(start, first + room - length), first);
+        };
+        outer.moveTo(inside(outer.left(), outer.width(), available.left(), available.width()),
+                     inside(outer.top(), outer.height(), available.top(), available.height()));
+    }
+    placedGeometry = outer.marginsRemoved(frame);
+    // The client area is placed, not the frame: the frame is the one these margins describe,
+    // which the platform may not know yet.
+    if (placedGeometry.topLeft() == formerGeometry.topLeft())
+        window->resize(size);
+    else
+        window->setGeometry(placedGeometry);
+}
+
+QRect HalvorenMacApp::clientGeometry() const
+{
+    // The platform window's first: a move it reports reaches the widget only after the filter.
+    return window->windowHandle() != nullptr ? window->windowHandle()->geometry() : window->geometry();
 }
 
 void HalvorenMacApp::bringForward()

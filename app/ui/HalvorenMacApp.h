@@ -11,8 +11,10 @@
 #include <QObject>
 #include <QMargins>
 #include <QPointer>
+#include <QRect>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -60,16 +62,33 @@ public:
     // Shows the main window and runs the event loop until the application quits.
     int run();
 
+    // The frame the window manager puts around the main window, as the platform knows it now:
+    // nothing until it has framed the window, which it may do only after the window shows. A
+    // test gives its own, to have them arrive late without a window manager.
+    std::function<QMargins()> frameMargins;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Sizes the main window for the screen it opens on and places it there, its frame inside
-    // the screen's free area.
-    void fitToScreen();
+    // Sizes the main window for the screen it opens on and places it there, its frame (of
+    // these margins) inside the screen's free area.
+    void fitToScreen(const QMargins& frame);
+    // The window moved, was resized or drawn while it is first placed.
+    void followFirstPlacement();
+    // Where the window's client area is on the screen, as last reported.
+    QRect clientGeometry() const;
 
     QPointer<SettingsView> settings;
     bool fitted = false;
+    // From the first show until the user moves or resizes the window himself: a frame that
+    // arrives in that time, or changes, fits the window again, a few times at most.
+    bool placing = false;
+    int refits = 0;
+    QMargins placedFrame;
+    // The client area before the last fit and where that fit put it.
+    QRect formerGeometry;
+    QRect placedGeometry;
     std::unique_ptr<ProfileStore> profiles;
 };
 

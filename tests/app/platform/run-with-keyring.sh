@@ -14,6 +14,8 @@ for pair in dbus-run-session:dbus dbus-send:dbus gnome-keyring-daemon:gnome-keyr
 done
 
 home=$(mktemp -d /tmp/hv-keyring-XXXXXX) || exit 1
+# Told to tests/test-env, which removes it should this run be stopped before it can.
+[ -z "${HALVOREN_TEST_FOLDERS:-}" ] || [ ! -f "$HALVOREN_TEST_FOLDERS" ] || printf '%s\n' "$home" >>"$HALVOREN_TEST_FOLDERS"
 trap 'rm -rf "$home"' EXIT
 export HOME="$home"
 export XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache"

@@ -414,6 +414,8 @@ bool SshServer::prepare(const Options& options)
     std::string pattern = "/tmp/hvs-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         return fail(QStringLiteral("cannot make a temporary folder"));
+    // With the account's tmux servers below it, which outlive a test that is stopped.
+    noteTestFolder(pattern);
     root = QString::fromStdString(pattern);
     // The account reads its authorized keys and works in its home below this folder.
     ::chmod(pattern.c_str(), 0755);

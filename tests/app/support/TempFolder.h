@@ -2,6 +2,8 @@
 // end, whole-file reads and writes, and environment variables set for one test.
 #pragma once
 
+#include "TestFolders.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -21,8 +23,10 @@ public:
     TempFolder()
     {
         std::string pattern = "/tmp/hv-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
+        if (::mkdtemp(pattern.data()) != nullptr) {
             folder = QString::fromStdString(pattern);
+            noteTestFolder(pattern);
+        }
     }
     // Never the empty path: that would be the working folder.
     ~TempFolder()

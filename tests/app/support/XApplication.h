@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Poll.h"
+#include "TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -132,8 +133,10 @@ public:
     XApplication()
     {
         char pattern[] = "/tmp/halvoren-x-XXXXXX";
-        if (::mkdtemp(pattern) != nullptr)
+        if (::mkdtemp(pattern) != nullptr) {
             home = pattern;
+            noteTestFolder(pattern);
+        }
     }
     // A second program in another's home, which stays when this one goes.
     explicit XApplication(std::filesystem::path sharedHome) : home(std::move(sharedHome)), ownsHome(false) {}

@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include <chrono>
 #include <cstdio>
@@ -39,6 +40,18 @@ namespace halvoren {
 namespace {
 
 using test::settle;
+
+// The largest size a window took while it was watched.
+struct WindowSizes : QObject {
+    QSize& largest;
+    WindowSizes(QWidget* window, QSize& largest) : largest(largest) { window->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            largest = largest.expandedTo(static_cast<QResizeEvent*>(event)->size());
+        return false;
+    }
+};
 
 // The whole application over the test's model; nothing starts when the window shows.
 struct Application : test::ViewsWorkspace, testing::Test {
@@ -270,6 +283,116 @@ TEST(MainWindowSize, TheWindowFitsEachScreenAndKeepsItsDefaultWhereItHasRoom)
         EXPECT_TRUE(output.contains(QStringLiteral("screen %1x%2, window %3").arg(screen.width()).arg(screen.height()).arg(QLatin1String(window))))
             << output.toStdString();
     }
+}
+
+// A window manager frames the window only after it shows, so its frame is known late; then the
+// window fits again, frame and all, for as long as the user has not moved it himself. What is
+// read while the frame is being built is not a frame, and a frame that keeps changing fits it
+// a few times, never without end. The real thing: tests/app/ui/wm.
+TEST_F(Application, AFrameKnownOnlyAfterTheFirstShowFitsTheWindowAgainUntilTheUserMovesIt)
+{
+    // Never thinner than the offscreen platform's own frame of 2 pixels, which it keeps on the
+    // screen whatever it is told.
+    const QMargins none, framed{2, 22, 2, 5}, thicker{4, 30, 4, 4}, building{0, 0, -799, -599};
+    const struct {
+        const char* name;
+        // What the platform says at the first show, then at each later move it reports.
+        QList<QMargins> frames;
+        // The user moves the window himself after the move of this index (none: -1).
+        int userMovesAfter;
+        QMargins fittedTo;
+    } cases[] = {
+        {"framed after it shows", {none, framed}, -1, framed},
+        {"read while the frame is built", {none, building, framed}, -1, framed},
+        {"framed again", {none, framed, thicker}, -1, thicker},
+        {"framed again once the user moved it", {none, framed, thicker}, 1, framed},
+        {"framed before the user moved it", {none, framed}, 1, framed},
+    };
+    prefs.setOnboardingDone(true);
+    model.profileStore = &profiles;
+    for (const auto& [name, frames, userMovesAfter, fittedTo] : cases) {
+        SCOPED_TRACE(name);
+        QMargins frame = frames.front();
+        app = std::make_unique<HalvorenMacApp>(model, update);
+        app->mainView->startModel = []() -> Task<> { co_return; };
+        app->mainView->startUpdate = [] {};
+        app->frameMargins = [&] { return frame; };
+        app->window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window));
+        settle();
+        QSize largest;
+        const WindowSizes sizes(app->window, largest);
+        QWindow* handle = app->window->windowHandle();
+        for (int index = 1; index < frames.size(); ++index) {
+            frame = frames[index];
+            QMoveEvent moved(handle->position(), handle->position());
+            QCoreApplication::sendEvent(handle, &moved);
+            settle();
+            if (index == userMovesAfter) {
+                app->window->move(app->window->pos() + QPoint(3, 3));
+                settle();
+            }
+        }
+        const QRect available = app->window->screen()->availableGeometry();
+        const QSize room = available.size().shrunkBy(fittedTo);
+        EXPECT_EQ(app->window->size(), room.boundedTo(HalvorenMacApp::defaultWindowSize));
+        if (userMovesAfter < 0) {
+            EXPECT_TRUE(available.contains(handle->geometry().marginsAdded(fittedTo)));
+        }
+        // Never larger than the screen on the way, which the window manager would show.
+        EXPECT_TRUE(available.size().expandedTo(largest) == available.size()) << largest.width() << 'x' << largest.height();
+    }
+}
+
+TEST_F(Application, AWindowMaximizedBeforeItsFrameIsKnownStaysMaximized)
+{
+    launch();
+    app.reset();
+    app = std::make_unique<HalvorenMacApp>(model, update);
+    app->mainView->startModel = []() -> Task<> { co_return; };
+    app->mainView->startUpdate = [] {};
+    QMargins frame;
+    app->frameMargins = [&] { return frame; };
+    app->window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window));
+    settle();
+    app->window->setWindowState(Qt::WindowMaximized);
+    settle();
+    const QSize maximized = app->window->size();
+    frame = QMargins(2, 22, 2, 5);
+    QWindow* handle = app->window->windowHandle();
+    QMoveEvent moved(handle->position(), handle->position());
+    QCoreApplication::sendEvent(handle, &moved);
+    settle();
+    EXPECT_TRUE(app->window->isMaximized());
+    EXPECT_EQ(app->window->size(), maximized);
+}
+
+TEST_F(Application, AFrameThatKeepsChangingFitsTheWindowOnlyAFewTimes)
+{
+    launch();
+    app.reset();
+    app = std::make_unique<HalvorenMacApp>(model, update);
+    app->mainView->startModel = []() -> Task<> { co_return; };
+    app->mainView->startUpdate = [] {};
+    // Steady until the window has been shown, then a thicker title bar at each look.
+    bool changing = false;
+    int top = 20;
+    app->frameMargins = [&] { return QMargins(2, changing ? ++top : top, 2, 2); };
+    app->window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(app->window));
+    settle();
+    QWindow* handle = app->window->windowHandle();
+    int resizes = 0;
+    QObject::connect(handle, &QWindow::heightChanged, app.get(), [&] { ++resizes; });
+    changing = true;
+    for (int moves = 0; moves < 20; ++moves) {
+        QMoveEvent moved(handle->position(), handle->position());
+        QCoreApplication::sendEvent(handle, &moved);
+        settle();
+    }
+    EXPECT_GE(resizes, 1);
+    EXPECT_LE(resizes, 3);
 }
 
 TEST_F(Application, QuitsWhenItsLastWindowClosesTheSettingsWindowCounting)

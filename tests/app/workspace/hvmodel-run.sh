@@ -3,6 +3,8 @@
 # separated by spaces), if any.
 command -v tmux >/dev/null || { echo "hvmodel test: tmux is missing: install the Debian package tmux"; exit 1; }
 run=$(mktemp -d /tmp/hv-XXXXXX)
+# Told to tests/test-env, which ends its tmux server and removes it should this run be stopped.
+[ -z "${HALVOREN_TEST_FOLDERS:-}" ] || [ ! -f "$HALVOREN_TEST_FOLDERS" ] || printf '%s\n' "$run" >>"$HALVOREN_TEST_FOLDERS"
 export TMUX_TMPDIR="$run"
 unset TMUX XDG_CONFIG_HOME
 b=""
