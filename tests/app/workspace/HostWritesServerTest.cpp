@@ -28,6 +28,23 @@
 namespace halvoren {
 namespace {
 
+// Puts in ssh's place a wrapper that fails, as with the network gone, while the gate file is
+// there and its arguments hold `only` (every run when it is empty). A gate file that is not
+// empty makes it fail a second later, as a link that drops while a write runs.
+bool useGatedSsh(const test::SshHost& host, const QString& gate, const QString& only = QString())
+{
+    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
+    if (!test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then case \"$*\" in *'%2'*) if [ -s '%1' ]; then "
+                                               "sleep 1; fi; echo 'ssh: connect to host 127.0.0.1: Network is unreachable' "
+                                               ">&2; exit 255;; esac; fi\nexec '%3' \"$@\"\n")
+                                    .arg(gate, only, host.server.keyClient())
+                                    .toUtf8())
+        || ::chmod(QFile::encodeName(client).constData(), 0755) != 0)
+        return false;
+    SSHLink::setProgramForTests(client);
+    return true;
+}
+
 TEST(HostWritesServer, ChangesThatDidNotReachTheServerAreKeptSentAgainOrTold)
 {
     test::SshHost host;
@@ -41,13 +58,7 @@ TEST(HostWritesServer, ChangesThatDidNotReachTheServerAreKeptSentAgainOrTold)
     }
     // ssh that fails while the gate file is there, as with the network gone.
     const QString gate = host.localHome.file(QStringLiteral("gate"));
-    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
-    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then echo 'ssh: connect to host 127.0.0.1: "
-                                                      "Network is unreachable' >&2; exit 255; fi\nexec '%2' \"$@\"\n")
-                                           .arg(gate, host.server.keyClient())
-                                           .toUtf8()));
-    ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
-    SSHLink::setProgramForTests(client);
+    ASSERT_TRUE(useGatedSsh(host, gate));
     const auto gated = [&gate](bool on) {
         if (on)
             return test::writeAll(gate, "");
@@ -178,15 +189,8 @@ TEST(HostWritesServer, TwoClientsChangesBothStayInTheFile)
         ASSERT_EQ(::chown(QFile::encodeName(made).constData(), account->pw_uid, account->pw_gid), 0);
     // This computer's ssh fails while the gate file is there; the phone's never does.
     const QString gate = host.localHome.file(QStringLiteral("gate"));
-    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
     const MacProfile& here = host.profile;
-    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then for a; do if [ \"$a\" = '%3' ]; then "
-                                                      "echo 'ssh: connect to host 127.0.0.1: Network is unreachable' >&2; "
-                                                      "exit 255; fi; done; fi\nexec '%2' \"$@\"\n")
-                                           .arg(gate, host.server.keyClient(), here.username + u'@' + here.host)
-                                           .toUtf8()));
-    ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
-    SSHLink::setProgramForTests(client);
+    ASSERT_TRUE(useGatedSsh(host, gate, SSHLink(here).controlPath()));
     MacProfile phoneProfile = here;
     phoneProfile.id = QStringLiteral("phone");
     phoneProfile.host = QStringLiteral("localhost");
@@ -298,17 +302,8 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     }
     const auto sessionOf = [&paths](int k) { return tmuxSessionName(paths.at(k)); };
     const QString gate = host.localHome.file(QStringLiteral("gate"));
-    const QString client = host.localHome.file(QStringLiteral("gated-ssh"));
-    // Only this computer's connection goes through its own control socket. A gate file that
-    // is not empty makes ssh fail a second later, as a link that drops while a write runs.
-    const QString ownSocket = SSHLink(host.profile).controlPath();
-    ASSERT_TRUE(test::writeAll(client, QStringLiteral("#!/bin/sh\nif [ -e '%1' ]; then case \"$*\" in *'%2'*) if [ -s '%1' ]; then "
-                                                      "sleep 1; fi; echo 'ssh: connect to host 127.0.0.1: Network is unreachable' "
-                                                      ">&2; exit 255;; esac; fi\nexec '%3' \"$@\"\n")
-                                           .arg(gate, ownSocket, host.server.keyClient())
-                                           .toUtf8()));
-    ASSERT_EQ(::chmod(QFile::encodeName(client).constData(), 0755), 0);
-    SSHLink::setProgramForTests(client);
+    // Only this computer's connection goes through its own control socket.
+    ASSERT_TRUE(useGatedSsh(host, gate, SSHLink(host.profile).controlPath()));
     const auto gated = [&gate](bool on) { return on ? test::writeAll(gate, "") : QFile::remove(gate); };
 
     PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));

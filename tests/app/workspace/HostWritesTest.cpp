@@ -208,6 +208,20 @@ struct WritesFixture : test::SyncingModel, testing::Test {
         model.insertTab(tab, model.tabs().size());
         return *tab;
     }
+    // Two tabs the host lists, "/p/first" and a folder that exists (so that its tab can start
+    // here again), whose path it gives; empty when that folder could not be made.
+    QString twoListedTabs()
+    {
+        const QString path = folder.file(QStringLiteral("back"));
+        if (!QDir().mkpath(path))
+            return QString();
+        host.add(QStringLiteral("/p/first"), 1);
+        host.add(path, 2);
+        tabOf(QStringLiteral("/p/first"));
+        tabOf(path);
+        sync();
+        return path;
+    }
     QStringList paths() const
     {
         QStringList list;
@@ -582,14 +596,8 @@ TEST_F(WritesFixture, ASessionsEndThatDidNotReachTheHostIsToldOnlyWhenItStillRun
 // the host's row stays open for every client.
 TEST_F(WritesFixture, ReopeningATabCancelsItsUnsentClose)
 {
-    // Its tab starts here again: a folder that exists.
-    const QString path = folder.file(QStringLiteral("back"));
-    ASSERT_TRUE(QDir().mkpath(path));
-    host.add(QStringLiteral("/p/first"), 1);
-    host.add(path, 2);
-    tabOf(QStringLiteral("/p/first"));
-    tabOf(path);
-    sync();
+    const QString path = twoListedTabs();
+    ASSERT_FALSE(path.isEmpty());
     host.mode = FakeHost::Mode::unreachable;
     model.closeTab(tabOf(path));
     sync();
@@ -610,13 +618,8 @@ TEST_F(WritesFixture, ReopeningATabCancelsItsUnsentClose)
 // tag, and the row is tagged again, so that no client sees the tab closed.
 TEST_F(WritesFixture, ATabOpenedAgainWhileItsCloseRunsStaysOpenOnTheHost)
 {
-    const QString path = folder.file(QStringLiteral("back"));
-    ASSERT_TRUE(QDir().mkpath(path));
-    host.add(QStringLiteral("/p/first"), 1);
-    host.add(path, 2);
-    tabOf(QStringLiteral("/p/first"));
-    tabOf(path);
-    sync();
+    const QString path = twoListedTabs();
+    ASSERT_FALSE(path.isEmpty());
     host.slowWrites = true;
     model.closeTab(tabOf(path));
     model.reopenClosedTab();
