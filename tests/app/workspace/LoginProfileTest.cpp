@@ -39,6 +39,12 @@ struct Instance : test::ClockedModel {
     MacConnection* connectWithSavedTab(const MacProfile& profile, const QString& site)
     {
         prefs.setTabs(profile.id, {PersistedTab{QStringLiteral("site"), site, tmuxSessionName(site)}});
+        return connectListed(profile);
+    }
+    // Connects the server, once its first listing is done; null when it does not connect or
+    // list.
+    MacConnection* connectListed(const MacProfile& profile)
+    {
         model.setProfiles({profile});
         EXPECT_TRUE(QCoro::waitFor(model.connect(profile)));
         MacConnection* connection = model.connection(profile.id);
@@ -176,11 +182,8 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         ASSERT_TRUE(host.ready());
         ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.bash_profile"), profile.text));
         Instance instance;
-        instance.model.setProfiles({host.profile});
-        ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
-        MacConnection* connection = instance.model.connection(host.profile.id);
+        MacConnection* connection = instance.connectListed(host.profile);
         ASSERT_NE(connection, nullptr);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
         EXPECT_TRUE(connection->tmuxAvailable()) << "taken for missing tmux";
         EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false));
         for (int i = 0; i < 2; ++i)
@@ -437,11 +440,8 @@ TEST(LoginProfile, WhatTheServersLoginFilesPrintIsNeverReadAsItsAnswer)
                   0);
 
         Instance instance;
-        instance.model.setProfiles({host.profile});
-        ASSERT_TRUE(QCoro::waitFor(instance.model.connect(host.profile)));
-        MacConnection* connection = instance.model.connection(host.profile.id);
+        MacConnection* connection = instance.connectListed(host.profile);
         ASSERT_NE(connection, nullptr);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
         EXPECT_EQ(connection->link->remoteHome(), home);
         EXPECT_EQ(namesOf(connection->projects()), "alpha|beta");
         EXPECT_EQ(namesOf(QCoro::waitFor(connection->listFolders(home + QStringLiteral("/projets")))), "alpha|beta");
