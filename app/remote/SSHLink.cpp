@@ -150,7 +150,7 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
         const Shell::Output& output = run.value();
         // Refused, ssh logged in afresh: with a key, the command ran all the same.
         if (output.status == 0) {
-            std::optional<QString> printed = takeOutputMarkers(output.standardOutput, marker);
+            std::optional<QString> printed = takeOutputMarkers(std::move(run.value().standardOutput), marker);
             if (!printed)
                 co_return ShellError{scriptNotRunMessage(false)};
             co_return std::move(*printed);

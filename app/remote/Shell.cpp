@@ -461,7 +461,7 @@ QString withOutputMarkers(const QString& script, const QString& marker)
     return marked + QStringLiteral("echo ") + marker + u'\n';
 }
 
-std::optional<QString> takeOutputMarkers(const QString& output, const QString& marker)
+std::optional<QString> takeOutputMarkers(QString output, const QString& marker)
 {
     // The first marker may follow a profile's text that lacks its line break, and the second
     // the script's last line that lacks one: each is found where it ends its line. What
@@ -474,7 +474,10 @@ std::optional<QString> takeOutputMarkers(const QString& output, const QString& m
     const qsizetype second = output.indexOf(line, from);
     if (second < 0)
         return std::nullopt;
-    return output.mid(from, second - from);
+    // Cut in place: a listing may be megabytes, and is not copied again for its middle.
+    output.truncate(second);
+    output.remove(0, from);
+    return output;
 }
 
 QString localFailureMessage(int status)

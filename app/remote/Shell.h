@@ -126,7 +126,7 @@ std::optional<QString> takeCompletionMarker(QString output, const QString& marke
 // the script printed between them, or nothing when either is missing (the script did not run
 // to its end).
 QString withOutputMarkers(const QString& script, const QString& marker);
-std::optional<QString> takeOutputMarkers(const QString& output, const QString& marker);
+std::optional<QString> takeOutputMarkers(QString output, const QString& marker);
 // The message of a command of this computer that failed with `status` and said nothing.
 QString localFailureMessage(int status);
 // The message of a command the login shell did not run, on this computer or on a server.

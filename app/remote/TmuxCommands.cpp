@@ -128,6 +128,11 @@ QString sessionUntagScript(const QString& session)
     return QStringLiteral("tmux set -u -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 2>/dev/null\n");
 }
 
+QString sessionRetagScript(const QString& session)
+{
+    return QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 1 2>/dev/null\n");
+}
+
 QString sessionKillScript(const QString& session)
 {
     return QStringLiteral("tmux kill-session -t ") + tmuxSessionTarget(session) + QStringLiteral(" 2>/dev/null\n");

@@ -63,6 +63,8 @@ QString sessionTagCommand(const QString& session, const QString& name, const QSt
 
 // Script that removes a session's open-tab tag (the session keeps running).
 QString sessionUntagScript(const QString& session);
+// Script that puts the open-tab tag back on a session (its other tags stay as they are).
+QString sessionRetagScript(const QString& session);
 // Script that ends a session.
 QString sessionKillScript(const QString& session);
 

@@ -75,7 +75,7 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
         }
         if (!result)
             co_return result;
-        std::optional<QString> output = takeOutputMarkers(result.value(), marker);
+        std::optional<QString> output = takeOutputMarkers(std::move(result.value()), marker);
         if (!output)
             co_return ShellError{scriptNotRunMessage(local)};
         co_return std::move(*output);

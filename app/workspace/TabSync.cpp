@@ -189,7 +189,7 @@ Task<> MacModel::sendClose(MacConnection& connection, QString session, std::opti
     if (tabOf(*target, session) != nullptr) {
         if (target->unsentCloses.remove(session) > 0)
             storeUnsentTabChanges(*target);
-        runRemote(*target, QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_open 1 2>/dev/null\n"));
+        runRemote(*target, sessionRetagScript(session));
         co_return;
     }
     // A close that failed stays as kept, unless a listing weighed it meanwhile.
@@ -983,7 +983,7 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         if (!shown)
             co_return;
     }
-    if (state.synced || applyOnly || (!connection.seedFromPersisted && state.sessions.empty())) {
+    if (appliesTabs(connection, state, applyOnly)) {
         connection.seedFromPersisted = false;
         connection.seededSessions.clear();
         QPointer<MacModel> self(this);
