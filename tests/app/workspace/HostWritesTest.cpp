@@ -500,7 +500,7 @@ TEST_F(WritesFixture, AListingThatSeedsTheHostWritesTheFileOnceBeforeItsSeeding)
                       : write.contains(QStringLiteral("@hv_sync 1")) ? QStringLiteral("seeding")
                                                                       : QStringLiteral("other"));
         }
-        EXPECT_EQ(kinds, c.writes);
+        EXPECT_EQ(kinds, c.writes) << kinds.join(u' ').toStdString();
         EXPECT_TRUE(host.synced);
     }
 }
