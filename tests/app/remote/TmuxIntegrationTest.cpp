@@ -12,6 +12,7 @@
 #include "../support/HostileRepositories.h"
 #include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
+#include "../support/SharedStateNames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -835,9 +836,7 @@ QStringList entriesOf(const QString& folder)
 // file is installed byte for byte, and the checksum it answers is the one worked out here.
 TEST(SharedStateUpload, AFileOfMoreThan128KiBOfBase64IsInstalledWholeByEveryShell)
 {
-    NameSet favorites;
-    for (int index = 0; index < 5000; ++index)
-        favorites.insert(QStringLiteral("project-%1").arg(index, 13, 10, QLatin1Char('0')));
+    const NameSet favorites = test::manyProjectNames();
     const QByteArray bytes = encodeSharedPrefs(favorites, {QStringLiteral("it's")}).toUtf8();
     ASSERT_GT(bytes.toBase64().size(), 131072);
     for (const QString& shell : installedUploadShells()) {
@@ -922,6 +921,27 @@ TEST(SharedStateUpload, AFileReceivedShortIsNeverInstalled)
             }
             EXPECT_EQ(entriesOf(dir), QStringList{QStringLiteral("shared.json")});
         }
+    }
+}
+
+// The same through this computer's runner, under each login shell (mksh runs `printf` as a
+// program): the file is installed whole.
+TEST_F(LoginShells, ASharedStateOfMoreThan128KiBOfBase64IsInstalledWhole)
+{
+    const NameSet favorites = test::manyProjectNames();
+    const QByteArray bytes = encodeSharedPrefs(favorites, {}).toUtf8();
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
+    for (qsizetype shell = 0; shell < programs.size(); ++shell) {
+        SCOPED_TRACE(loginShells[shell].program);
+        const QString profile = useLoginShell(shell, "");
+        QDir(dir).removeRecursively();
+        const QString nonce = newListingNonce();
+        const auto result = runSync(runLoginShell(uploadSharedPrefsScript(favorites, {}, std::nullopt, nonce), 20));
+        ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+        EXPECT_EQ(parseSharedWriteAnswer(result.value(), nonce).kind, SharedWriteAnswer::Kind::written);
+        EXPECT_TRUE(test::readAll(dir + QStringLiteral("/shared.json")) == bytes);
+        EXPECT_EQ(listing().sharedSum, cksumLine(bytes));
+        QFile::remove(profile);
     }
 }
 
