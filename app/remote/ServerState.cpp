@@ -623,7 +623,8 @@ QString payloadLines(const QByteArray& bytes)
         lines += QStringLiteral("printf %s ")
                + shellQuote(QString::fromLatin1(base64.mid(at, sharedPayloadPieceChars))) + u'\n';
     }
-    return lines;
+    // A group of no command is no shell's syntax.
+    return lines.isEmpty() ? QStringLiteral(":\n") : lines;
 }
 
 } // namespace

@@ -850,6 +850,7 @@ TEST(HostWriteMessages, NameEitherHostWithTheRightArticle)
             MacModel::orderNotMadeMessage(*connection),
             MacModel::sessionStillRunsMessage(*connection, name),
             MacModel::sharedStateNotWrittenMessage(*connection, QStringLiteral("refusé")),
+            MacModel::sharedStateKeepsChangingMessage(*connection),
             MacModel::hostTabsCappedMessage(*connection, 3),
             MacModel::tmuxProbeUnansweredMessage(*connection),
             MacModel::seededTabsUnlistedMessage(*connection),
