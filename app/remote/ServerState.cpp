@@ -627,6 +627,21 @@ QString payloadLines(const QByteArray& bytes)
     return lines.isEmpty() ? QStringLiteral(":\n") : lines;
 }
 
+// Ends the upload with its reason, having removed the temporary file, unless that file is
+// what was sent: the `cksum` line worked out here, or the size alone on a host without
+// `cksum`. `__hv_n` holds the file's `cksum` line.
+QString receivedWholeScript(const QByteArray& bytes)
+{
+    return QStringLiteral(
+               "if command -v cksum >/dev/null 2>&1; then __hv_g=\"cksum $__hv_n\"; __hv_e=%1;"
+               " else __hv_g=$(($(wc -c < \"$__hv_t\"))); __hv_g=\"$__hv_g octets\"; __hv_e=%2; fi\n"
+               "if [ \"$__hv_g\" != \"$__hv_e\" ]; then rm -f \"$__hv_t\"; printf '%s\\n'"
+               " \"shared.json : la copie reçue ($__hv_g) n'est pas celle envoyée ($__hv_e), rien n'est remplacé\" >&2;"
+               " exit 1; fi\n")
+        .arg(shellQuote(QStringLiteral("cksum ") + cksumLine(bytes)),
+             shellQuote(QString::number(bytes.size()) + QStringLiteral(" octets")));
+}
+
 } // namespace
 
 QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden, const std::optional<QString>& expectedSum,
@@ -645,8 +660,7 @@ QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden,
     // whenever it is not renamed.
     //
     // A pipeline takes its status from the decoder, which reads whatever came, even nothing,
-    // and exits 0: the temporary file is renamed only when its checksum (its size, on a host
-    // without `cksum`) is the one worked out here for what was sent.
+    // and exits 0: the temporary file is renamed only when it is whole.
     const QByteArray bytes = encodeSharedPrefs(favorites, hidden).toUtf8();
     return QStringLiteral(
                "f=~/.halvoren/shared.json; __hv_t=~/.halvoren/shared.json.tmp.$$; __hv_w=%1\n"
@@ -656,19 +670,14 @@ QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden,
                "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed; else\n"
                "mkdir -p ~/.halvoren && {\n%4} | base64 --decode > \"$__hv_t\" || { rm -f \"$__hv_t\"; exit 1; }\n"
                "__hv_n=$(cksum 2>/dev/null < \"$__hv_t\")\n"
-               "if command -v cksum >/dev/null 2>&1; then __hv_g=\"cksum $__hv_n\"; __hv_e=%6;"
-               " else __hv_g=$(($(wc -c < \"$__hv_t\"))); __hv_g=\"$__hv_g octets\"; __hv_e=%7; fi\n"
-               "if [ \"$__hv_g\" != \"$__hv_e\" ]; then rm -f \"$__hv_t\";"
-               " printf '%s\\n' \"shared.json : la copie reçue ($__hv_g) n'est pas celle envoyée ($__hv_e), rien n'est remplacé\" >&2;"
-               " exit 1\n"
-               "elif [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed\n"
+               "%6"
+               "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed\n"
                "elif mv \"$__hv_t\" \"$f\"; then\n"
                "if [ \"$(__hv_sum)\" = \"$__hv_n\" ]; then printf '%5 %s\\n' \"$__hv_n\"; else __hv_changed; fi\n"
                "else rm -f \"$__hv_t\"; exit 1; fi\n"
                "fi\n")
         .arg(expectedSum ? shellQuote(*expectedSum) : QStringLiteral("none"), marked(sharedChangedMarker, nonce),
-             sharedSectionScript(nonce), payloadLines(bytes), marked(sharedWrittenMarker, nonce),
-             shellQuote(QStringLiteral("cksum ") + cksumLine(bytes)), shellQuote(QString::number(bytes.size()) + QStringLiteral(" octets")));
+             sharedSectionScript(nonce), payloadLines(bytes), marked(sharedWrittenMarker, nonce), receivedWholeScript(bytes));
 }
 
 SharedWriteAnswer parseSharedWriteAnswer(const QString& output, const QString& nonce, HostKind host)
