@@ -3,7 +3,8 @@
 // while ssh fails, a close and a new order are sent again once it answers, a close the phone
 // changed meanwhile gives way, and a session's end is never sent again, and told when the
 // server still runs it. A close kept across a restart or a disconnect goes once the server
-// answers, but never closes a session the phone made again under the same name.
+// answers, but never closes a session the phone made again under the same name. An account that
+// logs in to mksh gets a file of more than 128 KiB of Base64 whole.
 #include "workspace/MacModel.h"
 
 #include "app/support/SharedStateNames.h"

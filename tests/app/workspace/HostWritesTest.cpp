@@ -1,8 +1,10 @@
 // Writes to a host that do not reach it: favourites and hidden projects stay pending (across a
-// restart too) until a write of them lands, one write at a time; a close or a new tab order
-// goes again while the host still shows what the user changed (across a restart too), gives
-// way with a banner once the host changed it, and is done when the host shows it made; a
-// session's end is never sent again, and told only when the next listing shows it running.
+// restart too) until a write of them lands, one write at a time, and a click made while one is
+// owed is always sent; a write whose file keeps changing stops and says so once; a close or a
+// new tab order goes again while the host still shows what the user changed (across a restart
+// too), gives way with a banner once the host changed it, and is done when the host shows it
+// made; a session's end is never sent again, and told only when the next listing shows it
+// running.
 #include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
