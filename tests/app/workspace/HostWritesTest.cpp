@@ -891,5 +891,34 @@ TEST(LocalWrites, AWriteThatFailsHereQuotesTheShellsReason)
     EXPECT_FALSE(banners.front().contains(QStringLiteral("profil de connexion"))) << banners.front().toStdString();
 }
 
+// On this computer, through the real login shell, with a decoder that loses the file and still
+// exits 0: the old file stays, and the banner says why, in the script's own words.
+TEST(LocalWrites, AFileReceivedShortIsNotInstalledAndTheBannerSaysWhy)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    const QString bin = home.file(QStringLiteral("bin"));
+    const QString path = home.file(QStringLiteral(".halvoren/shared.json"));
+    const QByteArray theirs = "{\"favorites\":[\"m\"],\"hidden\":[]}";
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(home.file(QStringLiteral(".halvoren"))));
+    ASSERT_TRUE(test::writeAll(path, theirs));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/base64"), "#!/bin/sh\ncat > /dev/null\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/base64"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "PATH=\"$HOME/bin:$PATH\"; export PATH\n"));
+    test::SyncingModel instance;
+    MacConnection& local = instance.local();
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.model.toggleFavorite(QStringLiteral("web"), local);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    EXPECT_TRUE(test::readAll(path) == theirs);
+    EXPECT_EQ(QDir(home.file(QStringLiteral(".halvoren"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
+    EXPECT_EQ(local.pendingFavorites.value(QStringLiteral("web")), true);
+    const QStringList banners = instance.banners();
+    ASSERT_EQ(banners.size(), 1) << banners.join(u'\n').toStdString();
+    EXPECT_TRUE(banners.front().contains(QStringLiteral("n'est pas celle envoyée"))) << banners.front().toStdString();
+}
+
 } // namespace
 } // namespace halvoren
