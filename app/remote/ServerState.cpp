@@ -608,6 +608,42 @@ std::optional<ServerState> parseListingOutput(const QString& output, const QStri
     return parseServerState(output, keep, nonce, host);
 }
 
+namespace {
+
+// The Base64 text of the file, as lines that each print one piece of it: a host whose `printf`
+// is a program (mksh) is refused an argument past 128 KiB, and its decoder would then read
+// nothing, so no piece comes near that. No here-document either: some shells keep one in a
+// temporary folder, which a host may not have room in.
+QString payloadLines(const QByteArray& bytes)
+{
+    const QByteArray base64 = bytes.toBase64();
+    QString lines;
+    lines.reserve(base64.size() + (base64.size() / sharedPayloadPieceChars + 1) * 16);
+    for (qsizetype at = 0; at < base64.size(); at += sharedPayloadPieceChars) {
+        lines += QStringLiteral("printf %s ")
+               + shellQuote(QString::fromLatin1(base64.mid(at, sharedPayloadPieceChars))) + u'\n';
+    }
+    // A group of no command is no shell's syntax.
+    return lines.isEmpty() ? QStringLiteral(":\n") : lines;
+}
+
+// Ends the upload with its reason, having removed the temporary file, unless that file is
+// what was sent: the `cksum` line worked out here, or the size alone on a host without
+// `cksum`. `__hv_n` holds the file's `cksum` line.
+QString receivedWholeScript(const QByteArray& bytes)
+{
+    return QStringLiteral(
+               "if command -v cksum >/dev/null 2>&1; then __hv_g=\"cksum $__hv_n\"; __hv_e=%1;"
+               " else __hv_g=$(($(wc -c < \"$__hv_t\"))); __hv_g=\"$__hv_g octets\"; __hv_e=%2; fi\n"
+               "if [ \"$__hv_g\" != \"$__hv_e\" ]; then rm -f \"$__hv_t\"; printf '%s\\n'"
+               " \"shared.json : la copie reçue ($__hv_g) n'est pas celle envoyée ($__hv_e), rien n'est remplacé\" >&2;"
+               " exit 1; fi\n")
+        .arg(shellQuote(QStringLiteral("cksum ") + cksumLine(bytes)),
+             shellQuote(QString::number(bytes.size()) + QStringLiteral(" octets")));
+}
+
+} // namespace
+
 QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden, const std::optional<QString>& expectedSum,
                                 const QString& nonce)
 {
@@ -622,22 +658,26 @@ QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden,
     // top, rather than believe its write landed. The temporary file has a name of its own
     // run, so two writers never rename each other's half-written file, and is removed
     // whenever it is not renamed.
-    const QString payload = QString::fromLatin1(encodeSharedPrefs(favorites, hidden).toUtf8().toBase64());
+    //
+    // A pipeline takes its status from the decoder, which reads whatever came, even nothing,
+    // and exits 0: the temporary file is renamed only when it is whole.
+    const QByteArray bytes = encodeSharedPrefs(favorites, hidden).toUtf8();
     return QStringLiteral(
                "f=~/.halvoren/shared.json; __hv_t=~/.halvoren/shared.json.tmp.$$; __hv_w=%1\n"
                "__hv_sum() { if [ -f \"$f\" ]; then cksum 2>/dev/null < \"$f\";"
                " elif [ -e \"$f\" ] || [ -L \"$f\" ]; then printf '%s\\n' other; else printf '%s\\n' none; fi; }\n"
                "__hv_changed() { rm -f \"$__hv_t\"; printf '%2\\n'\n%3}\n"
                "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed; else\n"
-               "mkdir -p ~/.halvoren && printf %s %4 | base64 --decode > \"$__hv_t\" || { rm -f \"$__hv_t\"; exit 1; }\n"
+               "mkdir -p ~/.halvoren && {\n%4} | base64 --decode > \"$__hv_t\" || { rm -f \"$__hv_t\"; exit 1; }\n"
                "__hv_n=$(cksum 2>/dev/null < \"$__hv_t\")\n"
+               "%6"
                "if [ \"$(__hv_sum)\" != \"$__hv_w\" ]; then __hv_changed\n"
                "elif mv \"$__hv_t\" \"$f\"; then\n"
                "if [ \"$(__hv_sum)\" = \"$__hv_n\" ]; then printf '%5 %s\\n' \"$__hv_n\"; else __hv_changed; fi\n"
                "else rm -f \"$__hv_t\"; exit 1; fi\n"
                "fi\n")
         .arg(expectedSum ? shellQuote(*expectedSum) : QStringLiteral("none"), marked(sharedChangedMarker, nonce),
-             sharedSectionScript(nonce), shellQuote(payload), marked(sharedWrittenMarker, nonce));
+             sharedSectionScript(nonce), payloadLines(bytes), marked(sharedWrittenMarker, nonce), receivedWholeScript(bytes));
 }
 
 SharedWriteAnswer parseSharedWriteAnswer(const QString& output, const QString& nonce, HostKind host)

@@ -164,11 +164,16 @@ ServerState parseServerState(const QString& output, const QStringList& keep = {}
 quint64 refusedSessionKey(QStringView session);
 bool isRefusedSession(const ServerState& state, const QString& session);
 
+// The Base64 text of the file goes to the host in pieces of this many characters, each the
+// argument of its own `printf`: far below the 128 KiB a program's argument may take.
+inline constexpr qsizetype sharedPayloadPieceChars = qsizetype{32} << 10;
+
 // A script that installs the file holding the two sets on the host, only over the file whose
 // checksum is `expectedSum` (none: only where there is no file). It answers with the markers
 // of `nonce`: written, or changed with the file as it is now, in which case it installed
-// nothing. A step that fails (the folder cannot be made or written, the rename fails) ends
-// the script with status 1, the reason on standard error, and nothing installed.
+// nothing. A step that fails (the folder cannot be made or written, the file received is not
+// the one sent, the rename fails) ends the script with status 1, the reason on standard
+// error, and nothing installed.
 QString uploadSharedPrefsScript(const NameSet& favorites, const NameSet& hidden, const std::optional<QString>& expectedSum,
                                 const QString& nonce = QString());
 

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <array>
+
 namespace halvoren {
 namespace {
 
@@ -148,6 +150,38 @@ qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidde
     Utf8Count count;
     writeSharedPrefs(count, favorites, hidden);
     return count.bytes;
+}
+
+namespace {
+
+// The CRC of `cksum`: polynomial 0x04C11DB7, most significant bit first, no reflection.
+constexpr std::array<quint32, 256> cksumTable = [] {
+    std::array<quint32, 256> table{};
+    for (quint32 index = 0; index < 256; ++index) {
+        quint32 crc = index << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        table[index] = crc;
+    }
+    return table;
+}();
+
+quint32 cksumStep(quint32 crc, quint8 byte)
+{
+    return (crc << 8) ^ cksumTable[((crc >> 24) ^ byte) & 0xFF];
+}
+
+} // namespace
+
+QString cksumLine(QByteArrayView bytes)
+{
+    quint32 crc = 0;
+    for (const char byte : bytes)
+        crc = cksumStep(crc, quint8(byte));
+    // The length follows the bytes, least significant byte first, as many as it takes.
+    for (quint64 length = quint64(bytes.size()); length != 0; length >>= 8)
+        crc = cksumStep(crc, quint8(length & 0xFF));
+    return QString::number(~crc) + u' ' + QString::number(bytes.size());
 }
 
 bool applyPendingNames(NameSet& names, const QHash<QString, bool>& pending)

@@ -4,6 +4,7 @@
 
 #include "remote/HostText.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 
@@ -33,6 +34,11 @@ std::optional<SharedPrefs> parseSharedPrefs(QStringView text);
 QString encodeSharedPrefs(const NameSet& favorites, const NameSet& hidden);
 // The size in UTF-8 bytes of what encodeSharedPrefs writes for the two sets.
 qsizetype encodedSharedPrefsBytes(const NameSet& favorites, const NameSet& hidden);
+
+// What POSIX `cksum` prints for these bytes read from its standard input: "<crc> <bytes>".
+// A write works it out before sending the file, so the host can tell that what it received
+// is whole before installing it.
+QString cksumLine(QByteArrayView bytes);
 
 // Puts the names wanted (true) into the set and takes the others out; whether that changed it.
 bool applyPendingNames(NameSet& names, const QHash<QString, bool>& pending);

@@ -107,6 +107,10 @@ public:
     QSet<QString> closedAtOnce;
     // The host's shared-state file as last read, or as last known written.
     std::optional<SharedPrefs> sharedRaw;
+    // The host's file is known to be sharedRaw: a listing or a write's answer read it, or a
+    // write of it landed, and no write of ours went since without saying what became of it
+    // (failed, answer lost). Only then do sets equal to sharedRaw count as already there.
+    bool sharedRawKnown = false;
     // The checksum of that file's bytes as the host gave it (none: no file there): a write
     // installs its file only over this one, so it never undoes what another client wrote
     // since (see uploadSharedPrefsScript).
@@ -135,8 +139,10 @@ public:
     bool sharedWriteOwed = false;
     bool sharedWriting = false;
     bool sharedWriteQueued = false;
-    // The failure of these writes was shown; the next one that lands ends the streak.
+    // The failure of these writes was shown, or that the file changed under every rewrite of
+    // one; the next write that lands ends the streak.
     bool sharedWriteFailureShown = false;
+    bool sharedRewritesShown = false;
     // The open rows of the last listing applied, in the host's order: what a close or a new
     // order made here is weighed against.
     QList<HostTab> listedOpen;

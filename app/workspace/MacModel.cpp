@@ -435,6 +435,14 @@ QString MacModel::sharedStateNotWrittenMessage(const MacConnection& connection, 
         .arg(hostSubject(connection), quotedReason(reason));
 }
 
+QString MacModel::sharedStateKeepsChangingMessage(const MacConnection& connection)
+{
+    return QStringLiteral("%1 n'a pas enregistré les favoris et les projets masqués : son fichier "
+                          "~/.halvoren/shared.json a changé à chaque écriture. Ils sont gardés ici et seront envoyés à "
+                          "nouveau.")
+        .arg(hostSubject(connection));
+}
+
 QString MacModel::closeNotMadeMessage(const MacConnection& connection, const QString& name)
 {
     return QStringLiteral("La fermeture de l'onglet « %1 » n'a pas atteint %2, où il a changé depuis : il reste ouvert.")
@@ -607,8 +615,10 @@ Task<> MacModel::writeSharedState(MacConnection& connection, bool fromListing, s
             break;
         }
         idle = false;
-        // The file already holds them: every name pending is as it wants it.
-        if (owner.sharedRaw && *writing == *owner.sharedRaw) {
+        // The file already holds them: every name pending is as it wants it. Only where the
+        // file is known to be that copy: after a write that did not say what became of it,
+        // the host may hold that write, or another client's since; the click goes on top.
+        if (owner.sharedRaw && owner.sharedRawKnown && *writing == *owner.sharedRaw) {
             if (dropSatisfiedNames(owner.pendingFavorites, writing->favorites)
                 | dropSatisfiedNames(owner.pendingHidden, writing->hidden))
                 storePendingShared(owner);
@@ -628,18 +638,30 @@ Task<> MacModel::writeSharedState(MacConnection& connection, bool fromListing, s
         if (landed) {
             after.sharedRaw = std::move(*writing);
             after.sharedSum = answer.sum;
+            after.sharedRawKnown = true;
             if (dropSatisfiedNames(after.pendingFavorites, after.sharedRaw->favorites)
                 | dropSatisfiedNames(after.pendingHidden, after.sharedRaw->hidden))
                 storePendingShared(after);
             after.sharedWriteFailureShown = false;
+            after.sharedRewritesShown = false;
         } else if (answer.kind == SharedWriteAnswer::Kind::changed) {
             // Another client wrote the file since we read it: our pending names go on top of
-            // what it holds now, and up again.
-            if (rebaseSharedState(after, answer.found) && ++rewrites <= maximumSharedRewrites)
-                again = true;
-        } else if (!written.refused && !after.sharedWriteFailureShown) {
-            after.sharedWriteFailureShown = true;
-            setBanner(sharedStateNotWrittenMessage(after, written.reason));
+            // what it holds now, and up again. A file that changes at every try is left to the
+            // next listing, and said once.
+            if (rebaseSharedState(after, answer.found)) {
+                if (++rewrites <= maximumSharedRewrites) {
+                    again = true;
+                } else if (!after.sharedRewritesShown) {
+                    after.sharedRewritesShown = true;
+                    setBanner(sharedStateKeepsChangingMessage(after));
+                }
+            }
+        } else {
+            after.sharedRawKnown = false;
+            if (!written.refused && !after.sharedWriteFailureShown) {
+                after.sharedWriteFailureShown = true;
+                setBanner(sharedStateNotWrittenMessage(after, written.reason));
+            }
         }
         again = again || after.sharedWriteQueued;
     }

@@ -114,6 +114,8 @@ public:
     static QString sharedStateKeptHereMessage(bool unreadable = false);
     // Shown once while writes of the favourites and hidden projects to the host fail.
     static QString sharedStateNotWrittenMessage(const MacConnection& connection, const QString& reason);
+    // Shown once while writes of them find the host's file changed at each of their rewrites.
+    static QString sharedStateKeepsChangingMessage(const MacConnection& connection);
     // Shown when a close, a new tab order or a session's end made here did not reach the
     // host, and the host's state stands.
     static QString closeNotMadeMessage(const MacConnection& connection, const QString& name);

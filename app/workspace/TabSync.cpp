@@ -877,6 +877,7 @@ Task<bool> MacModel::adoptSharedState(MacConnection& connection, std::optional<S
                                       std::optional<QString> sum)
 {
     connection.sharedSum = std::move(sum);
+    connection.sharedRawKnown = true;
     // The file as last read or written, and every change kept here already weighed against
     // it: adopting it again would change nothing, and would go over all its names for that.
     // A write still owed is weighed again, and so goes up again.
@@ -902,6 +903,7 @@ Task<bool> MacModel::adoptSharedState(MacConnection& connection, std::optional<S
     if (shared->favorites.size() + shared->hidden.size() <= adoptInPlaceNames) {
         adoption = adopt(std::move(*shared), pendingFavorites, pendingHidden);
     } else {
+        const int epoch = connection.writeEpoch;
         auto result = std::make_shared<SharedAdoption>();
         QFuture<void> adopting = QtConcurrent::run([result, prefs = std::move(*shared), pendingFavorites, pendingHidden]() mutable {
             *result = adopt(std::move(prefs), pendingFavorites, pendingHidden);
@@ -910,6 +912,10 @@ Task<bool> MacModel::adoptSharedState(MacConnection& connection, std::optional<S
         if (!self || !target)
             co_return false;
         adoption = std::move(*result);
+        // After a write that went meanwhile, the copy read by the listing is no longer known
+        // to be the host's (one still running says so itself when it ends).
+        if (target->writeEpoch != epoch && !target->sharedWriting)
+            target->sharedRawKnown = false;
     }
     co_return takeAdoption(*target, std::move(adoption), pendingFavorites, pendingHidden);
 }
@@ -954,6 +960,7 @@ bool MacModel::rebaseSharedState(MacConnection& connection, const ServerState& f
     if (connection.sharedStateHeld())
         return false;
     connection.sharedSum = found.sharedSum;
+    connection.sharedRawKnown = true;
     if (!found.shared) {
         // Gone (or blank) since: ours go up whole, as on a host that never had the file.
         connection.sharedRaw.reset();

@@ -6,6 +6,9 @@
 
 #include "ProcessMemory.h"
 
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -743,6 +746,41 @@ TEST(SharedPrefsFile, ParsesObjectsOnly)
     };
     for (const auto& [text, prefs] : cases)
         EXPECT_EQ(parseSharedPrefs(QString::fromUtf8(text)), prefs) << text;
+}
+
+// The line POSIX `cksum` prints for bytes on its standard input: known values (the length
+// follows the bytes in the CRC, in one byte, then two), and whatever this computer's `cksum`
+// prints for bytes of every value and for lengths around those steps.
+TEST(SharedPrefsFile, ChecksumIsTheOnePosixCksumPrints)
+{
+    const std::pair<QByteArray, const char*> known[] = {
+        {QByteArray(), "4294967295 0"},
+        {QByteArray("a"), "1220704766 1"},
+        {QByteArray("123456789"), "930766865 9"},
+        {QByteArray("{\"favorites\":[],\"hidden\":[],\"version\":1}"), "553732385 40"},
+        {QByteArray("\xff\x00\x80", 3), "4283474373 3"},
+        {QByteArray(256, '\0'), "4215202376 256"},
+        {QByteArray(65536, 'x'), "1281127553 65536"},
+    };
+    for (const auto& [bytes, line] : known)
+        EXPECT_EQ(cksumLine(bytes).toStdString(), line) << bytes.size();
+
+    const QString cksum = QStandardPaths::findExecutable(QStringLiteral("cksum"));
+    if (cksum.isEmpty())
+        GTEST_SKIP() << "no cksum here to compare with";
+    for (const qsizetype size : {qsizetype(1), qsizetype(255), qsizetype(256), qsizetype(257), qsizetype(65535),
+                                 qsizetype(65537), qsizetype(300000)}) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype index = 0; index < size; ++index)
+            bytes[index] = char(QRandomGenerator::global()->bounded(256));
+        QProcess process;
+        process.start(cksum, {});
+        ASSERT_TRUE(process.waitForStarted());
+        process.write(bytes);
+        process.closeWriteChannel();
+        ASSERT_TRUE(process.waitForFinished());
+        EXPECT_EQ(cksumLine(bytes), QString::fromLatin1(process.readAllStandardOutput()).trimmed()) << size;
+    }
 }
 
 TEST(SharedPrefsFile, RoundTrips)

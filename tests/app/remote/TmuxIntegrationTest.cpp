@@ -12,6 +12,7 @@
 #include "../support/HostileRepositories.h"
 #include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
+#include "../support/SharedStateNames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -787,6 +788,159 @@ TEST_F(LoginShells, SharedStateUploadInstallsOnlyOverTheFileItExpects)
             EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
                       c.left ? QStringList{QStringLiteral("shared.json")} : QStringList{});
         }
+        QFile::remove(profile);
+    }
+}
+
+// The shells a host may run the upload under, each run directly on a script file: mksh has no
+// built-in printf, so every argument it gives `printf` meets the system's 128 KiB bound.
+const char* const uploadShells[] = {"dash", "bash", "zsh", "mksh", "yash"};
+
+// The shells of uploadShells this computer has; the others named on one line.
+QStringList installedUploadShells()
+{
+    QStringList found;
+    QStringList missing;
+    for (const char* name : uploadShells) {
+        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        (program.isEmpty() ? missing : found) << (program.isEmpty() ? QString::fromLatin1(name) : program);
+    }
+    if (!missing.isEmpty())
+        std::cout << "not installed, not tried: " << missing.join(u' ').toStdString() << '\n';
+    return found;
+}
+
+// Runs the upload script under `shell` with `home` as HOME and `path` as PATH (this
+// computer's when empty).
+Shell::Output runUpload(const QString& shell, const QString& home, const QString& script, const QString& path = QString())
+{
+    const QString file = home + QStringLiteral("/upload.sh");
+    EXPECT_TRUE(test::writeAll(file, script.toUtf8()));
+    QStringList arguments{QStringLiteral("HOME=") + home};
+    if (!path.isEmpty())
+        arguments << QStringLiteral("PATH=") + path;
+    arguments << shell << file;
+    const auto result = runSync(Shell::run(QStringLiteral("/usr/bin/env"), arguments, std::nullopt, 60));
+    EXPECT_TRUE(result.ok()) << (result.ok() ? std::string() : result.error().message.toStdString());
+    QFile::remove(file);
+    return result.ok() ? result.value() : Shell::Output{-1, {}, {}};
+}
+
+// What a folder holds, hidden entries included.
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Five thousand names of 21 characters: far more than 128 KiB of Base64, under every shell the
+// file is installed byte for byte, and the checksum it answers is the one worked out here.
+TEST(SharedStateUpload, AFileOfMoreThan128KiBOfBase64IsInstalledWholeByEveryShell)
+{
+    const NameSet favorites = test::manyProjectNames();
+    const QByteArray bytes = encodeSharedPrefs(favorites, {QStringLiteral("it's")}).toUtf8();
+    ASSERT_GT(bytes.toBase64().size(), 131072);
+    for (const QString& shell : installedUploadShells()) {
+        SCOPED_TRACE(shell.toStdString());
+        test::TempFolder home;
+        const QString nonce = newListingNonce();
+        const Shell::Output output
+            = runUpload(shell, home.path(), uploadSharedPrefsScript(favorites, {QStringLiteral("it's")}, std::nullopt, nonce));
+        EXPECT_EQ(output.status, 0) << output.standardError.toStdString();
+        const SharedWriteAnswer answer = parseSharedWriteAnswer(output.standardOutput, nonce);
+        EXPECT_EQ(answer.kind, SharedWriteAnswer::Kind::written) << output.standardOutput.toStdString();
+        EXPECT_EQ(answer.sum, cksumLine(bytes));
+        EXPECT_TRUE(test::readAll(home.file(QStringLiteral(".halvoren/shared.json"))) == bytes);
+        EXPECT_EQ(entriesOf(home.file(QStringLiteral(".halvoren"))), QStringList{QStringLiteral("shared.json")});
+    }
+}
+
+// A decoder that loses bytes and still exits 0, as `base64` does when `printf` was refused its
+// argument: nothing is installed, the script fails with its reason, the old file stays and no
+// temporary file is left. A host without `cksum` compares the size instead, and a whole file
+// still goes up there.
+TEST(SharedStateUpload, AFileReceivedShortIsNeverInstalled)
+{
+    const NameSet favorites{QStringLiteral("web"), QStringLiteral("api"), QStringLiteral("docs")};
+    const QByteArray ours = encodeSharedPrefs(favorites, {}).toUtf8();
+    const QByteArray theirs = "{\"favorites\": [\"m\"], \"hidden\": []}\n";
+    const char* const truncated = "#!/bin/sh\n/usr/bin/base64 \"$@\" | /usr/bin/head -c 20\n";
+    const char* const empty = "#!/bin/sh\n/usr/bin/cat > /dev/null\n";
+    const struct {
+        const char* name;
+        const char* decoder;
+        bool cksum;
+        bool installs;
+    } cases[] = {
+        {"truncated", truncated, true, false},
+        {"empty", empty, true, false},
+        {"truncated, no cksum", truncated, false, false},
+        {"empty, no cksum", empty, false, false},
+        {"whole, no cksum", nullptr, false, true},
+    };
+    // The programs the script runs, and `printf` for a shell without its own; `cksum` only
+    // where the case has it.
+    const char* const tools[] = {"mkdir", "mv", "rm", "cat", "wc", "printf", "base64"};
+    for (const QString& shell : installedUploadShells()) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(shell.toStdString() + ": " + c.name);
+            test::TempFolder home;
+            const QString bin = home.file(QStringLiteral("bin"));
+            const QString dir = home.file(QStringLiteral(".halvoren"));
+            ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(dir));
+            for (const char* tool : tools) {
+                const QString real = QStandardPaths::findExecutable(QString::fromLatin1(tool));
+                ASSERT_FALSE(real.isEmpty()) << tool;
+                ASSERT_TRUE(QFile::link(real, bin + u'/' + QLatin1String(tool)));
+            }
+            if (c.cksum) {
+                ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("cksum")), bin + QStringLiteral("/cksum")));
+            }
+            if (c.decoder) {
+                QFile::remove(bin + QStringLiteral("/base64"));
+                ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/base64"), c.decoder));
+                ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/base64"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            }
+            const QString path = dir + QStringLiteral("/shared.json");
+            ASSERT_TRUE(test::writeAll(path, theirs));
+            // What the listing reads as the file's checksum: nothing without `cksum`.
+            const std::optional<QString> listed = c.cksum ? cksumLine(theirs) : QString();
+            const QString nonce = newListingNonce();
+            const Shell::Output output
+                = runUpload(shell, home.path(), uploadSharedPrefsScript(favorites, {}, listed, nonce), bin);
+            const SharedWriteAnswer answer = parseSharedWriteAnswer(output.standardOutput, nonce);
+            if (c.installs) {
+                EXPECT_EQ(output.status, 0) << output.standardError.toStdString();
+                EXPECT_EQ(answer.kind, SharedWriteAnswer::Kind::written) << output.standardOutput.toStdString();
+                EXPECT_TRUE(test::readAll(path) == ours);
+            } else {
+                EXPECT_EQ(output.status, 1);
+                EXPECT_TRUE(output.standardError.contains(QStringLiteral("n'est pas celle envoyée")))
+                    << output.standardError.toStdString();
+                EXPECT_EQ(answer.kind, SharedWriteAnswer::Kind::none) << output.standardOutput.toStdString();
+                EXPECT_TRUE(test::readAll(path) == theirs);
+            }
+            EXPECT_EQ(entriesOf(dir), QStringList{QStringLiteral("shared.json")});
+        }
+    }
+}
+
+// The same through this computer's runner, under each login shell (mksh runs `printf` as a
+// program): the file is installed whole.
+TEST_F(LoginShells, ASharedStateOfMoreThan128KiBOfBase64IsInstalledWhole)
+{
+    const NameSet favorites = test::manyProjectNames();
+    const QByteArray bytes = encodeSharedPrefs(favorites, {}).toUtf8();
+    const QString dir = tmux.home() + QStringLiteral("/.halvoren");
+    for (qsizetype shell = 0; shell < programs.size(); ++shell) {
+        SCOPED_TRACE(loginShells[shell].program);
+        const QString profile = useLoginShell(shell, "");
+        QDir(dir).removeRecursively();
+        const QString nonce = newListingNonce();
+        const auto result = runSync(runLoginShell(uploadSharedPrefsScript(favorites, {}, std::nullopt, nonce), 20));
+        ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+        EXPECT_EQ(parseSharedWriteAnswer(result.value(), nonce).kind, SharedWriteAnswer::Kind::written);
+        EXPECT_TRUE(test::readAll(dir + QStringLiteral("/shared.json")) == bytes);
+        EXPECT_EQ(listing().sharedSum, cksumLine(bytes));
         QFile::remove(profile);
     }
 }

@@ -32,14 +32,19 @@ inline QString fakeSum(const QByteArray& bytes)
     return QString::number(qHash(bytes)) + u' ' + QString::number(bytes.size());
 }
 
-// The bytes an upload of the shared-state file installs, read back from its Base64 payload.
+// The bytes an upload of the shared-state file installs, read back from the pieces of its
+// Base64 payload.
 inline std::optional<QByteArray> uploadedBytes(const QString& script)
 {
-    static const QRegularExpression payload(QStringLiteral("printf %s '([A-Za-z0-9+/=]*)'"));
-    const QRegularExpressionMatch found = payload.match(script);
-    if (!found.hasMatch())
+    static const QRegularExpression piece(QStringLiteral("^printf %s '([A-Za-z0-9+/=]*)'$"),
+                                          QRegularExpression::MultilineOption);
+    QByteArray base64;
+    bool found = false;
+    for (QRegularExpressionMatchIterator pieces = piece.globalMatch(script); pieces.hasNext(); found = true)
+        base64 += pieces.next().captured(1).toLatin1();
+    if (!found)
         return std::nullopt;
-    return QByteArray::fromBase64(found.captured(1).toLatin1());
+    return QByteArray::fromBase64(base64);
 }
 
 // The answer of an upload of the shared-state file that installed its file (a fake host

@@ -3,9 +3,11 @@
 // while ssh fails, a close and a new order are sent again once it answers, a close the phone
 // changed meanwhile gives way, and a session's end is never sent again, and told when the
 // server still runs it. A close kept across a restart or a disconnect goes once the server
-// answers, but never closes a session the phone made again under the same name.
+// answers, but never closes a session the phone made again under the same name. An account that
+// logs in to mksh gets a file of more than 128 KiB of Base64 whole.
 #include "workspace/MacModel.h"
 
+#include "app/support/SharedStateNames.h"
 #include "app/support/SshHost.h"
 #include "app/support/WorkspaceModel.h"
 #include "platform/Notifier.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QDBusConnection>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -432,6 +435,48 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     stopAll(phone);
     QCoro::waitFor(computer->disconnect(*connection));
     QCoro::waitFor(phone.disconnect(phoneConnection));
+}
+
+// A server whose account logs in to mksh, which runs `printf` as a program: a file of five
+// thousand names, more than 128 KiB once in Base64, is read, and a favourite starred here
+// goes on top of it, the file written whole.
+TEST(HostWritesServer, AFileOfMoreThan128KiBOfBase64IsWrittenWholeUnderMksh)
+{
+    const QString mksh = QStandardPaths::findExecutable(QStringLiteral("mksh"));
+    ASSERT_FALSE(mksh.isEmpty()) << "mksh is missing: install the Debian package mksh";
+    test::SshHost host(test::SshServer::Options{.loginShell = mksh});
+    ASSERT_TRUE(host.ready());
+    ASSERT_TRUE(host.keepTmuxAtHome());
+    const QString folder = host.remoteHome() + QStringLiteral("/.halvoren");
+    const QString path = folder + QStringLiteral("/shared.json");
+    NameSet names = test::manyProjectNames();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(test::writeAll(path, encodeSharedPrefs(names, {}).toUtf8()));
+    const passwd* account = ::getpwnam(host.profile.username.toUtf8().constData());
+    ASSERT_NE(account, nullptr);
+    for (const QString& made : {folder, path})
+        ASSERT_EQ(::chown(QFile::encodeName(made).constData(), account->pw_uid, account->pw_gid), 0);
+
+    test::ModelInFolder client;
+    client.model.isFrontmost = [] { return false; };
+    client.model.setProfiles({host.profile});
+    ASSERT_TRUE(QCoro::waitFor(client.model.connect(host.profile)));
+    MacConnection* connection = client.model.connection(host.profile.id);
+    ASSERT_NE(connection, nullptr);
+    const auto settle = [connection] {
+        return QTest::qWaitFor(
+            [connection] { return !connection->syncing && !connection->sharedWriting && Shell::runsInFlight() == 0; }, 60000);
+    };
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(connection->favorites().size(), qsizetype(names.size()));
+    client.model.toggleFavorite(QStringLiteral("z"), *connection);
+    ASSERT_TRUE(settle());
+    names.insert(QStringLiteral("z"));
+    EXPECT_TRUE(test::readAll(path) == encodeSharedPrefs(names, {}).toUtf8());
+    EXPECT_TRUE(connection->pendingFavorites.isEmpty());
+    EXPECT_FALSE(client.model.banner()) << client.model.banner().value_or(QString()).toStdString();
+    QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
+    QCoro::waitFor(client.model.disconnect(*connection));
 }
 
 } // namespace

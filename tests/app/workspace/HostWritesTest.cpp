@@ -1,8 +1,10 @@
 // Writes to a host that do not reach it: favourites and hidden projects stay pending (across a
-// restart too) until a write of them lands, one write at a time; a close or a new tab order
-// goes again while the host still shows what the user changed (across a restart too), gives
-// way with a banner once the host changed it, and is done when the host shows it made; a
-// session's end is never sent again, and told only when the next listing shows it running.
+// restart too) until a write of them lands, one write at a time, and a click made while one is
+// owed is always sent; a write whose file keeps changing stops and says so once; a close or a
+// new tab order goes again while the host still shows what the user changed (across a restart
+// too), gives way with a banner once the host changed it, and is done when the host shows it
+// made; a session's end is never sent again, and told only when the next listing shows it
+// running.
 #include "workspace/MacModel.h"
 
 #include "app/support/TempFolder.h"
@@ -51,6 +53,8 @@ struct FakeHost {
     Mode mode = Mode::answers;
     // Whether start-up's probe finds tmux (tabs are then restored).
     bool tmuxFound = false;
+    // The host was seeded (its tmux carries our sync flag); a seeding sets it.
+    bool synced = true;
     QStringList writes;
     // Uploads of the file take a while, to see whether two run at once; other writes too, to
     // see what the user does meanwhile.
@@ -61,6 +65,10 @@ struct FakeHost {
     int mostUploadsAtOnce = 0;
     // Runs as an upload reaches the file, before it is compared: another client's write.
     std::function<void(FakeHost&)> duringUpload;
+    // Uploads answered "changed" since one was written. Past a bound the other client stops
+    // writing, so that a writer that would never stop fails the test at once, saying so.
+    int changedInARow = 0;
+    static constexpr int changedAtMost = 20;
 
     static QString unreachableReason() { return QStringLiteral("ssh: connect to host srv port 22: Connection refused"); }
     static QString readOnlyReason()
@@ -77,7 +85,8 @@ struct FakeHost {
         QString text;
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
             text += row.key() + QStringLiteral("\t1\t") + QString::number(row->order) + u'\t' + row->name + u'\t' + row->path
-                  + QStringLiteral("\t\t1\t") + QString::number(row->created) + u'\n';
+                  + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\t'
+                  + QString::number(row->created) + u'\n';
         }
         return text + QStringLiteral("\n@@HV_SHARED@@\n") + section();
     }
@@ -127,10 +136,19 @@ struct FakeHost {
         const QString end = test::ranToItsEnd(script).mid(answer.size());
         if (upload && mode == Mode::noAnswer)
             co_return end;
+        if (upload && changedInARow >= changedAtMost) {
+            ADD_FAILURE() << "a write found the file changed " << changedInARow
+                          << " times in a row and still went on: its rewrites have no end";
+            duringUpload = nullptr;
+        }
         if (upload && duringUpload)
             duringUpload(*this);
-        if (upload && expectedSum(script) != sum())
+        if (upload && expectedSum(script) != sum()) {
+            ++changedInARow;
             co_return QStringLiteral("@@HV_CHANGED@@\n") + section() + end;
+        }
+        if (upload)
+            changedInARow = 0;
         apply(script);
         if (mode == Mode::answerLost)
             co_return ShellError{unreachableReason()};
@@ -139,9 +157,10 @@ struct FakeHost {
 
     void apply(const QString& script)
     {
-        static const QRegularExpression payload(QStringLiteral("printf %s '([A-Za-z0-9+/=]*)'"));
-        if (const QRegularExpressionMatch found = payload.match(script); found.hasMatch()) {
-            shared = QString::fromUtf8(QByteArray::fromBase64(found.captured(1).toLatin1()));
+        if (script.contains(QStringLiteral("tmux set -g @hv_sync 1")))
+            synced = true;
+        if (const std::optional<QByteArray> bytes = test::uploadedBytes(script)) {
+            shared = QString::fromUtf8(*bytes);
             return;
         }
         for (auto row = untagged.begin(); row != untagged.end();) {
@@ -346,7 +365,8 @@ TEST_F(WritesFixture, AWriteGoesOnTopOfTheFileAsTheHostHoldsIt)
          [&phoneWrites](FakeHost& host) {
              host.shared = QStringLiteral("{\"favorites\":[\"m\",\"u\",\"x\",\"p%1\"]}").arg(++phoneWrites);
          },
-         FakeHost::Mode::answers, {"m", "p4", "u", "x"}, 1 + MacModel::maximumSharedRewrites, true, std::nullopt},
+         FakeHost::Mode::answers, {"m", "p4", "u", "x"}, 1 + MacModel::maximumSharedRewrites, true,
+         MacModel::sharedStateKeepsChangingMessage(local())},
         {"made unreadable", once([](FakeHost& host) { host.shared = QStringLiteral("@@HV_SHARED_UNREADABLE@@\n"); }),
          FakeHost::Mode::answers, {}, 1, true, sharedStateUnreadableMessage(HostKind::thisComputer)},
         {"no answer", nullptr, FakeHost::Mode::noAnswer, {"m", "u", "x"}, 1, true,
@@ -378,20 +398,153 @@ TEST_F(WritesFixture, AWriteGoesOnTopOfTheFileAsTheHostHoldsIt)
         // top of the file as it is.
         host.duringUpload = nullptr;
         host.mode = FakeHost::Mode::answers;
-        if (c.banner == sharedStateUnreadableMessage(HostKind::thisComputer))
+        const bool unreadable = c.banner == sharedStateUnreadableMessage(HostKind::thisComputer);
+        if (unreadable)
             host.shared = read;
         sync();
         const std::optional<SharedPrefs> after = host.file();
         ASSERT_TRUE(after);
         EXPECT_TRUE(after->favorites.count(QStringLiteral("z")));
-        NameSet kept = c.file;
+        NameSet kept = unreadable ? NameSet{"m", "u", "x"} : c.file;
         kept.insert(QStringLiteral("z"));
-        if (c.banner)
-            kept = {"m", "u", "x", "z"};
         EXPECT_EQ(after->favorites, kept);
         EXPECT_TRUE(local().pendingFavorites.isEmpty());
         for (MacTab* tab : model.tabs())
             model.removeTab(*tab);
+    }
+}
+
+// A write whose file another client rewrites at every try stops after its rewrites, keeps the
+// change here and says so once: each listing then writes again, without a second banner, until
+// a write lands; a later streak is said again.
+TEST_F(WritesFixture, AWriteThatFindsTheFileChangedAtEveryTryStopsAndSaysSoOnce)
+{
+    host.shared = QStringLiteral("{\"favorites\":[\"m\"],\"hidden\":[]}");
+    sync();
+    int phoneWrites = 0;
+    const auto everyTime = [&phoneWrites](FakeHost& host) {
+        host.shared = QStringLiteral("{\"favorites\":[\"m\",\"p%1\"]}").arg(++phoneWrites);
+    };
+    const qsizetype perWrite = 1 + MacModel::maximumSharedRewrites;
+    host.duringUpload = everyTime;
+    model.toggleFavorite(QStringLiteral("z"), local());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 5000)) << "the write never stopped";
+    EXPECT_EQ(writesOf(QStringLiteral("shared.json")), perWrite);
+    EXPECT_EQ(local().pendingFavorites.value(QStringLiteral("z")), true);
+    EXPECT_TRUE(local().favorites().contains(QStringLiteral("z")));
+    const QStringList once{MacModel::sharedStateKeepsChangingMessage(local())};
+    EXPECT_EQ(banners(), once);
+    // Seen and gone: the next listing's write finds the same, and says nothing more.
+    model.clearBanners();
+    sync();
+    EXPECT_EQ(writesOf(QStringLiteral("shared.json")), 2 * perWrite);
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+
+    host.duringUpload = nullptr;
+    sync();
+    const std::optional<SharedPrefs> file = host.file();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->favorites, (NameSet{QStringLiteral("m"), QStringLiteral("p%1").arg(phoneWrites), QStringLiteral("z")}));
+    EXPECT_TRUE(local().pendingFavorites.isEmpty());
+    model.clearBanners();
+    host.duringUpload = everyTime;
+    model.toggleFavorite(QStringLiteral("y"), local());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 5000)) << "the write never stopped";
+    EXPECT_EQ(banners(), once);
+}
+
+// A write asked for while another runs works out its sets when its turn comes: the first one
+// found the phone's name in the file, and the second keeps it.
+TEST_F(WritesFixture, AWriteAskedForWhileAnotherRunsTakesTheFileThatOneFound)
+{
+    host.shared = QStringLiteral("{\"favorites\":[\"m\"],\"hidden\":[]}");
+    sync();
+    host.slowUploads = true;
+    host.duringUpload = [done = false](FakeHost& host) mutable {
+        if (!std::exchange(done, true))
+            host.shared = QStringLiteral("{\"favorites\":[\"m\",\"phone\"],\"hidden\":[]}");
+    };
+    model.toggleFavorite(QStringLiteral("y"), local());
+    model.toggleFavorite(QStringLiteral("z"), local());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 5000)) << "the writes never ended";
+    const std::optional<SharedPrefs> file = host.file();
+    ASSERT_TRUE(file);
+    const NameSet all{QStringLiteral("m"), QStringLiteral("phone"), QStringLiteral("y"), QStringLiteral("z")};
+    EXPECT_EQ(file->favorites, all);
+    EXPECT_EQ(local().favorites(), QSet<QString>(all.cbegin(), all.cend()));
+    EXPECT_TRUE(local().pendingFavorites.isEmpty());
+}
+
+// A listing that seeds the host writes the file it owes before the seeding, and no more after
+// it: the re-listing that follows the seeding writes it again only if it is still owed.
+TEST_F(WritesFixture, AListingThatSeedsTheHostWritesTheFileOnceBeforeItsSeeding)
+{
+    const struct {
+        FakeHost::Mode mode;
+        QStringList writes;
+    } cases[] = {
+        {FakeHost::Mode::answers, {QStringLiteral("file"), QStringLiteral("seeding")}},
+        // The file is still owed after the seeding: the re-listing writes it, the seeding listing
+        // does not again.
+        {FakeHost::Mode::fileReadOnly, {QStringLiteral("file"), QStringLiteral("seeding"), QStringLiteral("file")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.mode));
+        host = FakeHost{};
+        host.synced = false;
+        host.shared = QString();
+        host.mode = c.mode;
+        local().seedFromPersisted = true;
+        sync();
+        QStringList kinds;
+        for (const QString& write : std::as_const(host.writes)) {
+            kinds << (write.contains(QStringLiteral("shared.json"))       ? QStringLiteral("file")
+                      : write.contains(QStringLiteral("@hv_sync 1")) ? QStringLiteral("seeding")
+                                                                      : QStringLiteral("other"));
+        }
+        EXPECT_EQ(kinds, c.writes) << kinds.join(u' ').toStdString();
+        EXPECT_TRUE(host.synced);
+    }
+}
+
+// A click made while a write is owed is sent, never taken as already on the host: the write
+// failed (the file read-only, the link down) and the phone then starred the name, or the write
+// landed with its answer lost; the user takes the name back here, and it goes.
+TEST_F(WritesFixture, AClickMadeWhileAWriteIsOwedIsSent)
+{
+    const struct {
+        const char* name;
+        FakeHost::Mode firstWrite;
+        bool phoneStars;
+    } cases[] = {
+        {"file read-only, then the phone", FakeHost::Mode::fileReadOnly, true},
+        {"link down, then the phone", FakeHost::Mode::unreachable, true},
+        {"answer lost", FakeHost::Mode::answerLost, false},
+    };
+    const QString z = QStringLiteral("z");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.clearBanners();
+        host = FakeHost{};
+        host.shared = QStringLiteral("{\"favorites\":[\"m\"],\"hidden\":[]}");
+        sync();
+        host.mode = c.firstWrite;
+        model.toggleFavorite(z, local());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 5000));
+        ASSERT_EQ(local().pendingFavorites.value(z), true);
+        if (c.phoneStars)
+            host.shared = QStringLiteral("{\"favorites\": [\"m\", \"z\"], \"hidden\": []}\n");
+        ASSERT_TRUE(host.file() && host.file()->favorites.count(z));
+        host.mode = FakeHost::Mode::answers;
+        model.toggleFavorite(z, local());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !local().sharedWriting; }, 5000));
+        const std::optional<SharedPrefs> file = host.file();
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->favorites, NameSet{QStringLiteral("m")});
+        sync();
+        EXPECT_EQ(local().favorites(), QSet<QString>{QStringLiteral("m")});
+        EXPECT_TRUE(local().pendingFavorites.isEmpty());
+        EXPECT_EQ(prefs.pendingShared(local().id), PendingSharedNames{});
     }
 }
 
@@ -699,6 +852,7 @@ TEST(HostWriteMessages, NameEitherHostWithTheRightArticle)
             MacModel::orderNotMadeMessage(*connection),
             MacModel::sessionStillRunsMessage(*connection, name),
             MacModel::sharedStateNotWrittenMessage(*connection, QStringLiteral("refusé")),
+            MacModel::sharedStateKeepsChangingMessage(*connection),
             MacModel::hostTabsCappedMessage(*connection, 3),
             MacModel::tmuxProbeUnansweredMessage(*connection),
             MacModel::seededTabsUnlistedMessage(*connection),
@@ -735,6 +889,35 @@ TEST(LocalWrites, AWriteThatFailsHereQuotesTheShellsReason)
     ASSERT_EQ(banners.size(), 1) << banners.join(u'\n').toStdString();
     EXPECT_TRUE(banners.front().contains(QStringLiteral("/.halvoren/shared.json.tmp."))) << banners.front().toStdString();
     EXPECT_FALSE(banners.front().contains(QStringLiteral("profil de connexion"))) << banners.front().toStdString();
+}
+
+// On this computer, through the real login shell, with a decoder that loses the file and still
+// exits 0: the old file stays, and the banner says why, in the script's own words.
+TEST(LocalWrites, AFileReceivedShortIsNotInstalledAndTheBannerSaysWhy)
+{
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    const QString bin = home.file(QStringLiteral("bin"));
+    const QString path = home.file(QStringLiteral(".halvoren/shared.json"));
+    const QByteArray theirs = "{\"favorites\":[\"m\"],\"hidden\":[]}";
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(home.file(QStringLiteral(".halvoren"))));
+    ASSERT_TRUE(test::writeAll(path, theirs));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/base64"), "#!/bin/sh\ncat > /dev/null\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/base64"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "PATH=\"$HOME/bin:$PATH\"; export PATH\n"));
+    test::SyncingModel instance;
+    MacConnection& local = instance.local();
+    instance.sync();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    instance.model.toggleFavorite(QStringLiteral("web"), local);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    EXPECT_TRUE(test::readAll(path) == theirs);
+    EXPECT_EQ(QDir(home.file(QStringLiteral(".halvoren"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
+    EXPECT_EQ(local.pendingFavorites.value(QStringLiteral("web")), true);
+    const QStringList banners = instance.banners();
+    ASSERT_EQ(banners.size(), 1) << banners.join(u'\n').toStdString();
+    EXPECT_TRUE(banners.front().contains(QStringLiteral("n'est pas celle envoyée"))) << banners.front().toStdString();
 }
 
 } // namespace

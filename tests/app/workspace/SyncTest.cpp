@@ -571,12 +571,10 @@ TEST_F(HostDataFixture, AChangeBeforeTheFirstListingWaitsForTheFileToBeRead)
 // The file an upload script puts on the host, read back from its Base64 payload.
 std::optional<SharedPrefs> uploadedFile(const QString& script, QByteArray* bytes = nullptr)
 {
-    const QString start = QStringLiteral("printf %s '");
-    const qsizetype from = script.indexOf(start);
-    const qsizetype to = from < 0 ? -1 : script.indexOf(u'\'', from + start.size());
-    if (to < 0)
+    const std::optional<QByteArray> uploaded = test::uploadedBytes(script);
+    if (!uploaded)
         return std::nullopt;
-    const QByteArray decoded = QByteArray::fromBase64(script.sliced(from + start.size(), to - from - start.size()).toLatin1());
+    const QByteArray& decoded = *uploaded;
     if (bytes != nullptr)
         *bytes = decoded;
     return parseSharedPrefs(QString::fromUtf8(decoded));
