@@ -756,25 +756,28 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
     struct Case {
         const char* name;
         // The row could be read once the tab showed its session; the read still ran when
-        // the tab was closed; the tab is one a listing showed instead.
+        // the tab was closed; the tab is one a listing showed instead; the phone moved it,
+        // and a listing showed that, before the close.
         bool read;
         bool slowRead;
         bool listed;
+        bool listedMove;
         Reorder reorder;
         Meanwhile meanwhile;
         bool lands;
     };
     const Case cases[] = {
-        {"nothing changed", true, false, false, Reorder::none, Meanwhile::nothing, true},
-        {"made again by the phone", true, false, false, Reorder::none, Meanwhile::madeAgain, false},
-        {"moved by the phone", true, false, false, Reorder::none, Meanwhile::moved, false},
-        {"never read", false, false, false, Reorder::none, Meanwhile::nothing, false},
-        {"read after the close", true, true, false, Reorder::none, Meanwhile::nothing, true},
-        {"read after the close, made again", true, true, false, Reorder::none, Meanwhile::madeAgain, false},
-        {"our reorder first", true, false, false, Reorder::landed, Meanwhile::nothing, true},
-        {"our reorder first, its answer lost", true, false, false, Reorder::answerLost, Meanwhile::nothing, true},
-        {"our reorder first, then the phone's", true, false, false, Reorder::landed, Meanwhile::moved, false},
-        {"listed, our reorder first", true, false, true, Reorder::landed, Meanwhile::nothing, true},
+        {"nothing changed", true, false, false, false, Reorder::none, Meanwhile::nothing, true},
+        {"made again by the phone", true, false, false, false, Reorder::none, Meanwhile::madeAgain, false},
+        {"moved by the phone", true, false, false, false, Reorder::none, Meanwhile::moved, false},
+        {"never read", false, false, false, false, Reorder::none, Meanwhile::nothing, false},
+        {"read after the close", true, true, false, false, Reorder::none, Meanwhile::nothing, true},
+        {"read after the close, made again", true, true, false, false, Reorder::none, Meanwhile::madeAgain, false},
+        {"moved by the phone, then listed", true, false, false, true, Reorder::none, Meanwhile::nothing, true},
+        {"our reorder first", true, false, false, false, Reorder::landed, Meanwhile::nothing, true},
+        {"our reorder first, its answer lost", true, false, false, false, Reorder::answerLost, Meanwhile::nothing, true},
+        {"our reorder first, then the phone's", true, false, false, false, Reorder::landed, Meanwhile::moved, false},
+        {"listed, our reorder first", true, false, true, false, Reorder::landed, Meanwhile::nothing, true},
     };
     const QString other = folderNamed(QStringLiteral("other"));
     const QString fresh = folderNamed(QStringLiteral("fresh"));
@@ -796,6 +799,10 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
             sync();
         } else {
             tab = &openHere(fresh, 2);
+        }
+        if (c.listedMove) {
+            host.rows[session].order = 7;
+            sync();
         }
         if (c.reorder != Reorder::none) {
             host.mode = c.reorder == Reorder::landed ? FakeHost::Mode::answers : FakeHost::Mode::answerLost;
@@ -830,6 +837,28 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
         EXPECT_TRUE(local().unsentCloses.isEmpty());
         EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
     }
+}
+
+// The start of a tab opened here numbers the connection's tabs on the host: a close of
+// another tab made after it is weighed with the order that start gave, and lands.
+TEST_F(FreshTabs, ACloseAfterATabOpenedHereIsWeighedWithTheOrderItsStartGave)
+{
+    const QString other = folderNamed(QStringLiteral("other"));
+    const QString fresh = folderNamed(QStringLiteral("fresh"));
+    ASSERT_FALSE(other.isEmpty() || fresh.isEmpty());
+    host.add(other, 5);
+    tabOf(other);
+    sync();
+    host.rows[tmuxSessionName(other)].order = 1;
+    openHere(fresh, 2);
+    host.mode = FakeHost::Mode::unreachable;
+    model.closeTab(tabOf(other));
+    host.mode = FakeHost::Mode::answers;
+    sync();
+    sync();
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(other)));
+    EXPECT_EQ(paths(), QStringList{fresh});
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
 }
 
 // Two tabs opened here, closed while the link is down, and the application restarted: the
