@@ -58,8 +58,8 @@ struct FakeHost {
     bool slowWrites = false;
     int writesRunning = 0;
     int uploadsRunning = 0;
-    // Reads of one session's row, which may take a while too.
-    bool slowReads = false;
+    // Reads of one session's row wait while this is set.
+    bool holdReads = false;
     int readsRunning = 0;
     int reads = 0;
     int mostUploadsAtOnce = 0;
@@ -129,9 +129,10 @@ struct FakeHost {
             co_return QStringLiteral("/usr/bin/tmux\n");
         if (std::optional<QString> row = sessionRow(script)) {
             ++reads;
-            if (slowReads) {
+            if (holdReads) {
                 ++readsRunning;
-                co_await QCoro::sleepFor(std::chrono::milliseconds(30));
+                while (holdReads)
+                    co_await QCoro::sleepFor(std::chrono::milliseconds(5));
                 --readsRunning;
                 // Read as the host is when the script runs.
                 row = sessionRow(script);
@@ -759,7 +760,7 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
         // the tab was closed; the tab is one a listing showed instead; the phone moved it,
         // and a listing showed that, before the close.
         bool read;
-        bool slowRead;
+        bool readHeld;
         bool listed;
         bool listedMove;
         Reorder reorder;
@@ -791,7 +792,7 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
         tabOf(other);
         sync();
         host.mode = c.read ? FakeHost::Mode::answers : FakeHost::Mode::unreachable;
-        host.slowReads = c.slowRead;
+        host.holdReads = c.readHeld;
         MacTab* tab = nullptr;
         if (c.listed) {
             host.add(fresh, 2);
@@ -813,6 +814,7 @@ TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStar
         model.closeTab(*tab);
         // The read still running comes back once the link is: it finds the row as it was.
         host.mode = FakeHost::Mode::answers;
+        host.holdReads = false;
         ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 0; }, 5000));
         host.mode = FakeHost::Mode::unreachable;
         sync();
@@ -921,27 +923,41 @@ TEST_F(FreshTabs, ClosesOfTabsOpenedHereAreWeighedAfterARestart)
 }
 
 // A session opened here and ended while the link is down, before any listing showed it: its
-// creation time, read once the tab showed it, tells the session the phone made again from
-// the one the user ended, which alone is said to go on.
+// creation time, read once the tab showed it (also when the read answered after the end),
+// tells the session the phone made again from the one the user ended, which alone is said to
+// go on.
 TEST_F(FreshTabs, AnEndOfASessionOpenedHereIsToldOnlyOfThatSession)
 {
     const QString path = folderNamed(QStringLiteral("agent"));
     ASSERT_FALSE(path.isEmpty());
     const QString session = tmuxSessionName(path);
-    for (const bool madeAgain : {false, true}) {
-        SCOPED_TRACE(madeAgain ? "made again" : "still running");
+    const struct {
+        const char* name;
+        bool readAfterTheEnd;
+        bool madeAgain;
+    } cases[] = {
+        {"still running", false, false},
+        {"made again", false, true},
+        {"read after the end, still running", true, false},
+        {"read after the end, made again", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         forgetTabs();
         host = FakeHost{};
         sync();
+        host.holdReads = c.readAfterTheEnd;
         openHere(path, 1);
         host.mode = FakeHost::Mode::unreachable;
         QCoro::waitFor(model.killSession(session, local()));
-        EXPECT_EQ(prefs.unsentTabChanges(local().id).kills.value(0).created, host.rows.value(session).created);
-        if (madeAgain)
-            host.rows[session].created += 3;
         host.mode = FakeHost::Mode::answers;
+        host.holdReads = false;
+        ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 0; }, 5000));
+        EXPECT_EQ(prefs.unsentTabChanges(local().id).kills.value(0).created, host.rows.value(session).created);
+        if (c.madeAgain)
+            host.rows[session].created += 3;
         sync();
-        EXPECT_EQ(banners(), madeAgain ? QStringList() : QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))})
+        EXPECT_EQ(banners(), c.madeAgain ? QStringList() : QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))})
             << banners().join(u'\n').toStdString();
         EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
     }
