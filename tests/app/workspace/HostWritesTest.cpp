@@ -267,6 +267,28 @@ struct WritesFixture : test::SyncingModel, testing::Test {
     {
         return std::count_if(host.writes.cbegin(), host.writes.cend(), [&part](const QString& w) { return w.contains(part); });
     }
+    // The application quits, and `next` starts on the same preferences, finding tmux on the
+    // host, which answers again; its first listing waited for.
+    MacConnection& restart(MacModel& next)
+    {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+        next.clock = clock;
+        install(next);
+        host.mode = FakeHost::Mode::answers;
+        host.tmuxFound = true;
+        QCoro::waitFor(next.start());
+        MacConnection& again = *next.localConnection();
+        sync(next, again);
+        return again;
+    }
+    static QStringList pathsOf(const MacModel& target)
+    {
+        QStringList list;
+        for (const MacTab* tab : target.tabs())
+            list << tab->project.path;
+        return list;
+    }
 };
 
 // Out of reach, or answering but unable to write its file.
@@ -686,20 +708,10 @@ TEST_F(WritesFixture, ChangesTheHostDidNotGetAreWeighedAfterARestart)
     EXPECT_EQ(kept.closes.size(), 1);
     EXPECT_TRUE(kept.order);
     EXPECT_EQ(kept.kills.size(), 1);
-    for (MacTab* tab : model.tabs())
-        tab->stop();
 
     MacModel next(prefs, nullptr, &notifier);
-    next.clock = clock;
-    install(next);
-    host.mode = FakeHost::Mode::answers;
-    host.tmuxFound = true;
-    QCoro::waitFor(next.start());
-    MacConnection& again = *next.localConnection();
-    sync(next, again);
-    QStringList reopened;
-    for (const MacTab* tab : next.tabs())
-        reopened << tab->project.path;
+    MacConnection& again = restart(next);
+    const QStringList reopened = pathsOf(next);
     // a stays closed and is untagged; d goes before c on the host; b still runs, and says so.
     EXPECT_FALSE(host.rows.contains(tmuxSessionName(folders.at(0))));
     EXPECT_LT(host.rows.value(tmuxSessionName(folders.at(3))).order, host.rows.value(tmuxSessionName(folders.at(2))).order);
@@ -889,24 +901,14 @@ TEST_F(FreshTabs, ClosesOfTabsOpenedHereAreWeighedAfterARestart)
     UnsentTabChanges stored = kept;
     stored.closes.prepend(UnsentTabChanges::Close{tmuxSessionName(older), std::nullopt});
     prefs.setUnsentTabChanges(local().id, stored);
-    for (MacTab* tab : model.tabs())
-        tab->stop();
 
     host.rows[tmuxSessionName(second)].created += 7;
     MacModel next(prefs, nullptr, &notifier);
-    next.clock = clock;
-    install(next);
-    host.mode = FakeHost::Mode::answers;
-    host.tmuxFound = true;
-    QCoro::waitFor(next.start());
-    MacConnection& again = *next.localConnection();
-    sync(next, again);
+    MacConnection& again = restart(next);
     EXPECT_TRUE(host.rows.contains(tmuxSessionName(second)));
     EXPECT_FALSE(host.rows.contains(tmuxSessionName(first)));
     EXPECT_TRUE(host.rows.contains(tmuxSessionName(older)));
-    QStringList reopened;
-    for (const MacTab* tab : next.tabs())
-        reopened << tab->project.path;
+    QStringList reopened = pathsOf(next);
     reopened.sort();
     EXPECT_EQ(reopened, (QStringList{older, second}));
     QStringList shown = next.waitingBanners();
