@@ -183,7 +183,7 @@ public:
         quint64 keptAt = 0;
     };
     QHash<QString, UnsentKill> unsentKills;
-    // Counts the closes and ends kept, oldest first.
+    // The age of the latest close or end kept: each new one gets the next.
     quint64 keptChanges = 0;
     // Counts the order writes: only the latest one's outcome counts.
     quint64 orderWrites = 0;

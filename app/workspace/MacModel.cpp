@@ -534,7 +534,9 @@ QList<Entry> oldestFirst(const QHash<QString, Value>& kept, Entry (*entry)(const
     QList<std::pair<quint64, Entry>> aged;
     for (auto item = kept.cbegin(); item != kept.cend(); ++item)
         aged.append({item->keptAt, entry(item.key(), item.value())});
-    std::sort(aged.begin(), aged.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(aged.begin(), aged.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.session < b.second.session;
+    });
     QList<Entry> entries;
     for (auto& [age, value] : aged)
         entries << std::move(value);
