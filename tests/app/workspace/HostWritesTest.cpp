@@ -875,6 +875,38 @@ TEST_F(FreshTabs, ACloseAfterATabOpenedHereIsWeighedWithTheOrderItsStartGave)
     EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
 }
 
+// Two orders made before the next listing, the first landing and the second not: the second
+// was made over the first, which the host now has, so it goes again and the strip keeps it.
+TEST_F(WritesFixture, AnOrderMadeOverOurOwnLandedOrderGoesAgain)
+{
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        host.add(folders.at(k), k + 1);
+        tabOf(folders.at(k));
+    }
+    sync();
+    // a b c → c a b, then → b c a.
+    model.moveTabs({2}, 0);
+    ASSERT_FALSE(local().unsentOrder);
+    host.mode = FakeHost::Mode::unreachable;
+    model.moveTabs({2}, 0);
+    const QStringList mine{folders.at(1), folders.at(2), folders.at(0)};
+    ASSERT_EQ(paths(), mine);
+    host.mode = FakeHost::Mode::answers;
+    const qsizetype orders = writesOf(QStringLiteral("@hv_order"));
+    sync();
+    sync();
+    EXPECT_EQ(paths(), mine);
+    EXPECT_EQ(writesOf(QStringLiteral("@hv_order")), orders + 1);
+    QStringList onHost = folders;
+    std::sort(onHost.begin(), onHost.end(), [this](const QString& a, const QString& b) {
+        return host.rows.value(tmuxSessionName(a)).order < host.rows.value(tmuxSessionName(b)).order;
+    });
+    EXPECT_EQ(onHost, mine);
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+    EXPECT_FALSE(local().unsentOrder);
+}
+
 // Two tabs opened here, closed while the link is down, and the application restarted: the
 // record keeps the closes in the order they were made, with the rows read; after the restart
 // the close of the session the phone made again gives way, the other lands. A close stored
