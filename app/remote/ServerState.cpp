@@ -3,6 +3,7 @@
 #include "remote/HostText.h"
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
 
 #include <QHashFunctions>
 #include <QRandomGenerator>
@@ -578,7 +579,7 @@ ServerState parseServerState(const QString& output, const QStringList& keep, con
     }
     if (const qsizetype dropped = bound.finish(state); dropped > 0)
         note(state.problems, hostSessionsCappedMessage(dropped, host));
-    std::stable_sort(state.open.begin(), state.open.end(), hostOrderLess);
+    sortHostTabs(state.open);
     std::sort(state.refusedSessions.begin(), state.refusedSessions.end());
     state.refusedSessions.erase(std::unique(state.refusedSessions.begin(), state.refusedSessions.end()),
                                 state.refusedSessions.end());
@@ -598,6 +599,29 @@ quint64 refusedSessionKey(QStringView session)
 bool isRefusedSession(const ServerState& state, const QString& session)
 {
     return std::binary_search(state.refusedSessions.cbegin(), state.refusedSessions.cend(), refusedSessionKey(session));
+}
+
+void sortHostTabs(QList<HostTab>& tabs)
+{
+    std::stable_sort(tabs.begin(), tabs.end(), hostOrderLess);
+}
+
+QString sessionRowScript(const QString& session)
+{
+    // "-u" as for the listing: the fields stay apart without a UTF-8 locale.
+    return QStringLiteral("tmux -u display-message -p -t %1 %2 2>/dev/null\ntrue\n")
+        .arg(tmuxOptionTarget(session), QLatin1String(rowFormat));
+}
+
+std::optional<HostTab> parseSessionRow(const QString& output, const QString& session)
+{
+    // Read as a listing whose markers no host can print: whatever the row holds stays data.
+    const ServerState state = parseServerState(output, {session}, newListingNonce());
+    for (const HostTab& row : state.open) {
+        if (row.session == session)
+            return row;
+    }
+    return std::nullopt;
 }
 
 std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep, const QString& nonce,

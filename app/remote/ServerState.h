@@ -190,6 +190,16 @@ struct SharedWriteAnswer {
 SharedWriteAnswer parseSharedWriteAnswer(const QString& output, const QString& nonce = QString(),
                                          HostKind host = HostKind::thisComputer);
 
+// The open rows in the host's order: by order, then by session name (code points).
+void sortHostTabs(QList<HostTab>& tabs);
+
+// A script that prints one session's row as the listing prints it, nothing when the session
+// is not there.
+QString sessionRowScript(const QString& session);
+// The session's open row in what that script printed; none when it printed no such row, or
+// the session is not tagged open.
+std::optional<HostTab> parseSessionRow(const QString& output, const QString& session);
+
 // Output without the shared marker line of the run is no listing at all (the script did not
 // run to its end, or something else answered): nothing, which callers tell from an empty host.
 std::optional<ServerState> parseListingOutput(const QString& output, const QStringList& keep = {},

@@ -444,6 +444,25 @@ std::optional<KeptHostRow> readRow(const QString& session, const QJsonObject& ob
     return row;
 }
 
+// The newest entries (the last ones) that fit, at most maximumUnsentEntries, oldest first.
+template <typename Entry, typename Fits>
+QList<const Entry*> newestFitting(const QList<Entry>& entries, Fits fits)
+{
+    QList<const Entry*> kept;
+    for (auto entry = entries.crbegin(); entry != entries.crend() && kept.size() < Prefs::maximumUnsentEntries; ++entry) {
+        if (fits(*entry))
+            kept << &*entry;
+    }
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+// Where the newest maximumUnsentEntries entries of a stored list begin.
+qsizetype newestStored(const QJsonArray& entries)
+{
+    return std::max<qsizetype>(entries.size() - Prefs::maximumUnsentEntries, 0);
+}
+
 } // namespace
 
 UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
@@ -451,7 +470,7 @@ UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
     UnsentTabChanges changes;
     const QJsonObject stored = d.value(unsentTabsKey(connectionID)).toObject();
     const QJsonArray closes = stored.value(QLatin1String("closes")).toArray();
-    for (qsizetype index = 0; index < std::min(closes.size(), maximumUnsentEntries); ++index) {
+    for (qsizetype index = newestStored(closes); index < closes.size(); ++index) {
         const QJsonObject entry = closes.at(index).toObject();
         const std::optional<QString> session = readText(entry.value(QLatin1String("session")));
         if (!session || session->isEmpty())
@@ -472,7 +491,7 @@ UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
             changes.order = UnsentTabChanges::Order{std::move(*sessions), std::move(*over)};
     }
     const QJsonArray kills = stored.value(QLatin1String("kills")).toArray();
-    for (qsizetype index = 0; index < std::min(kills.size(), maximumUnsentEntries); ++index) {
+    for (qsizetype index = newestStored(kills); index < kills.size(); ++index) {
         const QJsonObject entry = kills.at(index).toObject();
         const std::optional<QString> session = readText(entry.value(QLatin1String("session")));
         const std::optional<QString> name = readText(entry.value(QLatin1String("name")));
@@ -486,25 +505,27 @@ UnsentTabChanges Prefs::unsentTabChanges(const QString& connectionID) const
 
 void Prefs::setUnsentTabChanges(const QString& connectionID, const UnsentTabChanges& changes)
 {
+    // Past the bounds the newest stay: the user's last closes and ends are those the host is
+    // most likely still to show as they were.
     QJsonArray closes;
-    for (const UnsentTabChanges::Close& close : changes.closes) {
-        if (closes.size() >= maximumUnsentEntries || !fitsUnsent(close.session))
-            continue;
-        if (close.row
-            && (!fitsUnsent(close.row->name) || !fitsUnsent(close.row->path) || !fitsUnsent(close.row->parent.value_or(QString()))))
-            continue;
-        QJsonObject entry{{QStringLiteral("session"), close.session}};
-        if (close.row)
-            entry.insert(QStringLiteral("row"), storedRow(*close.row));
+    const auto closeFits = [](const UnsentTabChanges::Close& close) {
+        return fitsUnsent(close.session)
+               && (!close.row
+                   || (fitsUnsent(close.row->name) && fitsUnsent(close.row->path)
+                       && fitsUnsent(close.row->parent.value_or(QString()))));
+    };
+    for (const UnsentTabChanges::Close* close : newestFitting(changes.closes, closeFits)) {
+        QJsonObject entry{{QStringLiteral("session"), close->session}};
+        if (close->row)
+            entry.insert(QStringLiteral("row"), storedRow(*close->row));
         closes.append(entry);
     }
     QJsonArray kills;
-    for (const UnsentTabChanges::Kill& kill : changes.kills) {
-        if (kills.size() >= maximumUnsentEntries || !fitsUnsent(kill.session) || !fitsUnsent(kill.name))
-            continue;
-        QJsonObject entry{{QStringLiteral("session"), kill.session}, {QStringLiteral("name"), kill.name}};
-        if (kill.created)
-            entry.insert(QStringLiteral("created"), storedInteger(*kill.created));
+    const auto killFits = [](const UnsentTabChanges::Kill& kill) { return fitsUnsent(kill.session) && fitsUnsent(kill.name); };
+    for (const UnsentTabChanges::Kill* kill : newestFitting(changes.kills, killFits)) {
+        QJsonObject entry{{QStringLiteral("session"), kill->session}, {QStringLiteral("name"), kill->name}};
+        if (kill->created)
+            entry.insert(QStringLiteral("created"), storedInteger(*kill->created));
         kills.append(entry);
     }
     QJsonObject stored;

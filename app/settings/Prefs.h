@@ -89,6 +89,7 @@ struct UnsentTabChanges {
 
         friend bool operator==(const Kill&, const Kill&) = default;
     };
+    // Oldest first.
     QList<Close> closes;
     std::optional<Order> order;
     QList<Kill> kills;
@@ -123,7 +124,7 @@ public:
     static QString unsentTabsKey(const QString& connectionID);
     // What one record of unsent tab changes holds at most: closes and ends of sessions, the
     // sessions of an order, and the characters of any one text. Past them an entry, or the
-    // order, reads as none.
+    // order, reads as none; of the closes and of the ends the newest stay, written or read.
     static constexpr qsizetype maximumUnsentEntries = 256;
     static constexpr qsizetype maximumUnsentOrderSessions = 1024;
     static constexpr qsizetype maximumUnsentTextChars = 64 * 1024;

@@ -438,6 +438,7 @@ void MacTab::handleOutput(const QString& text, bool changesScreen, std::uint64_t
     watchSharedConnection(text);
     // A client attaching over ssh draws its screen well after the start.
     const bool attached = switchesScreen(text);
+    const bool firstShown = attached && !sessionShown;
     if (attached) {
         sessionShown = true;
         watchingSharedConnection = false;
@@ -456,6 +457,8 @@ void MacTab::handleOutput(const QString& text, bool changesScreen, std::uint64_t
     }
     if (onOutput)
         onOutput(*this, text);
+    if (firstShown && onSessionShown)
+        onSessionShown(*this);
 }
 
 void MacTab::sendInput(const QByteArray& bytes)

@@ -120,8 +120,15 @@ public:
     // Its program is about to draw its whole screen again: we changed the grid's size,
     // (re)started the child, or a client switched to the alternate screen (tmux attaching).
     std::function<void(MacTab&)> onRedrawAhead;
+    // Its start's session shows for the first time: the tmux client attached, so whatever the
+    // start ran before the attach has run.
+    std::function<void(MacTab&)> onSessionShown;
     std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
+
+    // Set by the model on a start that makes and tags the session: the sessions the start
+    // numbered. Taken once the session shows, when the model reads the session's row.
+    std::optional<QStringList> taggedSessions;
 
     // Set when the latest start ended without entering its folder: no session was made and
     // no shell ran. Cleared by the next start.

@@ -144,14 +144,31 @@ public:
     bool sharedWriteFailureShown = false;
     bool sharedRewritesShown = false;
     // The open rows of the last listing applied, in the host's order: what a close or a new
-    // order made here is weighed against.
+    // order made here is weighed against. Our own order writes that landed since are in it.
     QList<HostTab> listedOpen;
+    // Listings of the host started so far.
+    quint64 listingsStarted = 0;
+    // The rows of sessions whose tab this computer opened, read once the tab showed its
+    // session (its own start made and tagged it, and no listing may have shown it yet), with
+    // the count of listings started when the row came. A listing started after that shows
+    // the row itself, and replaces it.
+    struct OpenedRow {
+        HostTab row;
+        quint64 readAfter = 0;
+    };
+    QHash<QString, OpenedRow> openedRows;
     // Closes whose untag is on its way or did not reach the host, with the row as the host
-    // listed it when the user closed the tab (none when no listing had shown it). Sent again
-    // while the host still lists the row so; otherwise the host's state stands. Kept with the
-    // preferences, as are the two below, from before the write goes: a quit or a disconnect
-    // while it runs keeps it as well.
-    QHash<QString, std::optional<HostTab>> unsentCloses;
+    // listed it or as read after the tab's start, when the user closed the tab (none when
+    // neither was known). Sent again while the host still lists the row so; otherwise, or
+    // without a row, the host's state stands. Kept with the preferences, as are the two below,
+    // from before the write goes: a quit or a disconnect while it runs keeps it as well.
+    struct UnsentClose {
+        std::optional<HostTab> row;
+        // When it was kept, against the others (see keptChanges): the stored record keeps the
+        // newest.
+        quint64 keptAt = 0;
+    };
+    QHash<QString, UnsentClose> unsentCloses;
     // A new tab order on its way or that did not reach the host, with the host's order as it
     // was when the user made it. Sent again while the host keeps that order; otherwise the
     // host's stands.
@@ -166,10 +183,14 @@ public:
     struct UnsentKill {
         QString name;
         bool sending = false;
-        // When tmux made the session, as last listed: a session made again since is another.
+        // When tmux made the session, as last listed or read: a session made again since is
+        // another.
         std::optional<qint64> created;
+        quint64 keptAt = 0;
     };
     QHash<QString, UnsentKill> unsentKills;
+    // The age of the latest close or end kept: each new one gets the next.
+    quint64 keptChanges = 0;
     // Counts the order writes: only the latest one's outcome counts.
     quint64 orderWrites = 0;
     int writeEpoch = 0;

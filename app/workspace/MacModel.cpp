@@ -272,6 +272,10 @@ MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
         if (self)
             self->noteRedrawAhead(target);
     };
+    tab->onSessionShown = [self](MacTab& target) {
+        if (self)
+            self->readOpenedRow(target);
+    };
     tab->onInput = [self](MacTab& target) {
         if (self)
             self->noteInput(target);
@@ -531,22 +535,39 @@ HostTab hostRow(const KeptHostRow& row)
     return HostTab{row.session, row.order, row.name, row.path, row.parent, row.created};
 }
 
+// The entries of a kept record oldest first, as the record stores them (it keeps the newest).
+template <typename Value, typename Entry>
+QList<Entry> oldestFirst(const QHash<QString, Value>& kept, Entry (*entry)(const QString&, const Value&))
+{
+    QList<std::pair<quint64, Entry>> aged;
+    for (auto item = kept.cbegin(); item != kept.cend(); ++item)
+        aged.append({item->keptAt, entry(item.key(), item.value())});
+    std::sort(aged.begin(), aged.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.session < b.second.session;
+    });
+    QList<Entry> entries;
+    for (auto& [age, value] : aged)
+        entries << std::move(value);
+    return entries;
+}
+
+UnsentTabChanges::Close storedClose(const QString& session, const MacConnection::UnsentClose& close)
+{
+    return UnsentTabChanges::Close{session, close.row ? std::optional(keptRow(*close.row)) : std::nullopt};
+}
+
+UnsentTabChanges::Kill storedKill(const QString& session, const MacConnection::UnsentKill& kill)
+{
+    return UnsentTabChanges::Kill{session, kill.name, kill.created};
+}
+
 UnsentTabChanges unsentTabChangesOf(const MacConnection& connection)
 {
     UnsentTabChanges changes;
-    for (auto close = connection.unsentCloses.cbegin(); close != connection.unsentCloses.cend(); ++close) {
-        changes.closes << UnsentTabChanges::Close{
-            close.key(), close.value() ? std::optional(keptRow(*close.value())) : std::nullopt};
-    }
-    // Sorted, so that the same changes store the same record.
-    std::sort(changes.closes.begin(), changes.closes.end(),
-              [](const UnsentTabChanges::Close& a, const UnsentTabChanges::Close& b) { return a.session < b.session; });
+    changes.closes = oldestFirst(connection.unsentCloses, storedClose);
     if (connection.unsentOrder)
         changes.order = UnsentTabChanges::Order{connection.unsentOrder->sessions, connection.unsentOrder->over};
-    for (auto kill = connection.unsentKills.cbegin(); kill != connection.unsentKills.cend(); ++kill)
-        changes.kills << UnsentTabChanges::Kill{kill.key(), kill.value().name, kill.value().created};
-    std::sort(changes.kills.begin(), changes.kills.end(),
-              [](const UnsentTabChanges::Kill& a, const UnsentTabChanges::Kill& b) { return a.session < b.session; });
+    changes.kills = oldestFirst(connection.unsentKills, storedKill);
     return changes;
 }
 
@@ -561,17 +582,29 @@ void MacModel::storeUnsentTabChanges(const MacConnection& connection)
 
 void MacModel::loadUnsentTabChanges(MacConnection& connection)
 {
-    // A change made here before they are read is newer than the stored one.
+    // A change made here before they are read is newer than the stored one, and stays so:
+    // those read back come first, in their stored order.
     const UnsentTabChanges stored = prefs.unsentTabChanges(connection.id);
+    const quint64 readBack = quint64(stored.closes.size() + stored.kills.size());
+    for (MacConnection::UnsentClose& close : connection.unsentCloses)
+        close.keptAt += readBack;
+    for (MacConnection::UnsentKill& kill : connection.unsentKills)
+        kill.keptAt += readBack;
+    connection.keptChanges += readBack;
+    quint64 age = 0;
     for (const UnsentTabChanges::Close& close : stored.closes) {
-        if (!connection.unsentCloses.contains(close.session))
-            connection.unsentCloses.insert(close.session, close.row ? std::optional(hostRow(*close.row)) : std::nullopt);
+        ++age;
+        if (!connection.unsentCloses.contains(close.session)) {
+            connection.unsentCloses.insert(
+                close.session, MacConnection::UnsentClose{close.row ? std::optional(hostRow(*close.row)) : std::nullopt, age});
+        }
     }
     if (stored.order && !connection.unsentOrder)
         connection.unsentOrder = MacConnection::UnsentOrder{stored.order->sessions, stored.order->over};
     for (const UnsentTabChanges::Kill& kill : stored.kills) {
+        ++age;
         if (!connection.unsentKills.contains(kill.session))
-            connection.unsentKills.insert(kill.session, MacConnection::UnsentKill{kill.name, false, kill.created});
+            connection.unsentKills.insert(kill.session, MacConnection::UnsentKill{kill.name, false, kill.created, age});
     }
 }
 

@@ -489,6 +489,21 @@ private:
     // Writes the tab order; one that does not reach the host is weighed the same way against
     // `hostOrder`, the host's order when the user made it.
     Task<> sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder);
+    // Reads the row of a session the tab's own start made and tagged, once the tab shows it:
+    // what a close or an end of it made before the next listing is weighed against.
+    Task<> readOpenedRow(MacTab& tab);
+    // Puts the row read into the tab's place, or into its close or end when the tab is gone.
+    void keepOpenedRow(MacConnection& connection, HostTab row);
+    // The rows known of the host take an order this computer wrote there: `sessions` numbered
+    // 1, 2, …
+    void followOwnOrder(MacConnection& connection, const QStringList& sessions);
+    // The open rows of a listing applied become the rows known of the host.
+    void takeListedRows(MacConnection& connection, const QList<HostTab>& open);
+    // The row known of the session for a close or an end made now: as read after its tab's
+    // start, else as last listed; none when neither is known.
+    std::optional<HostTab> knownRow(MacConnection& connection, const QString& session);
+    // Keeps a close, its age kept when it was kept already.
+    void keepClose(MacConnection& connection, const QString& session, std::optional<HostTab> row);
     // What a listing does with the closes and the order that did not reach its host.
     struct UnsentChanges {
         // Rows the host still lists as when the user closed their tabs: not opened again, and

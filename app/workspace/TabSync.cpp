@@ -86,7 +86,12 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
     tab->openedOver = activeTabIDValue;
     insertTab(tab, insertionIndex(*tab));
     activate(*tab);
-    tab->start(sessionTagCommand(project.session, project.name, project.path, tmuxSessionsOf(connection)));
+    const QStringList numbered = tmuxSessionsOf(connection);
+    // The start makes and tags the session in the tab's own terminal, whose output we do not
+    // read: the row is read once the tab shows the session.
+    if (tab->useTmux)
+        tab->taggedSessions = numbered;
+    tab->start(sessionTagCommand(project.session, project.name, project.path, numbered));
     tab->startedAt = clock->now();
     persistTabs();
 }
@@ -160,16 +165,32 @@ void MacModel::closeTab(MacTab& tab)
     MacConnection* owner = connection(tab.connId);
     const bool untag = tab.useTmux && owner != nullptr;
     removeTab(tab);
-    if (untag) {
-        std::optional<HostTab> asListed;
-        for (const HostTab& row : std::as_const(owner->listedOpen)) {
-            if (row.session == entry.session) {
-                asListed = row;
-                break;
-            }
-        }
-        sendClose(*owner, entry.session, std::move(asListed));
+    if (untag)
+        sendClose(*owner, entry.session, knownRow(*owner, entry.session));
+}
+
+std::optional<HostTab> MacModel::knownRow(MacConnection& connection, const QString& session)
+{
+    // Read after the tab's own start, and no listing shown since: the freshest.
+    if (const auto opened = connection.openedRows.constFind(session); opened != connection.openedRows.cend()) {
+        HostTab row = opened->row;
+        connection.openedRows.erase(opened);
+        return row;
     }
+    for (const HostTab& row : std::as_const(connection.listedOpen)) {
+        if (row.session == session)
+            return row;
+    }
+    return std::nullopt;
+}
+
+void MacModel::keepClose(MacConnection& connection, const QString& session, std::optional<HostTab> row)
+{
+    if (const auto kept = connection.unsentCloses.find(session); kept != connection.unsentCloses.end())
+        kept->row = std::move(row);
+    else
+        connection.unsentCloses.insert(session, MacConnection::UnsentClose{std::move(row), ++connection.keptChanges});
+    storeUnsentTabChanges(connection);
 }
 
 Task<> MacModel::sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed)
@@ -177,8 +198,7 @@ Task<> MacModel::sendClose(MacConnection& connection, QString session, std::opti
     QPointer<MacConnection> target(&connection);
     // Kept before it goes: the app may quit, or the server be disconnected, before the host
     // answers, and the next listing must still weigh it.
-    connection.unsentCloses.insert(session, asListed);
-    storeUnsentTabChanges(connection);
+    keepClose(connection, session, std::move(asListed));
     Task<HostWrite> untagging = runRemote(connection, sessionUntagScript(session));
     const HostWrite written = co_await std::move(untagging);
     if (!target)
@@ -206,13 +226,105 @@ Task<> MacModel::sendOrder(MacConnection& connection, QStringList sessions, QStr
     storeUnsentTabChanges(connection);
     Task<HostWrite> ordering = runRemote(connection, tmuxReorderScript(sessions));
     const HostWrite written = co_await std::move(ordering);
+    if (!target)
+        co_return;
+    // The host has it: a close or a new order made from now on is made over it.
+    if (written.done)
+        followOwnOrder(*target, sessions);
     // A later order owns the outcome.
-    if (!target || target->orderWrites != generation)
+    if (target->orderWrites != generation)
         co_return;
     // One that failed stays as kept, unless a listing weighed it meanwhile.
     if (written.done && target->unsentOrder) {
         target->unsentOrder.reset();
         storeUnsentTabChanges(*target);
+    }
+}
+
+Task<> MacModel::readOpenedRow(MacTab& tab)
+{
+    if (!tab.taggedSessions)
+        co_return;
+    const QStringList numbered = *std::exchange(tab.taggedSessions, std::nullopt);
+    MacConnection* owner = connection(tab.connId);
+    if (owner == nullptr)
+        co_return;
+    QPointer<MacModel> self(this);
+    QPointer<MacConnection> target(owner);
+    const QString session = tab.project.session;
+    Task<ShellResult<QString>> reading = runScript(*owner, sessionRowScript(session), scriptTimeout);
+    const ShellResult<QString> output = co_await std::move(reading);
+    if (!self || !target)
+        co_return;
+    // Not read (the link is down, say): not asked again, as the next listing that shows the
+    // row gives it. A close or an end made before then has no row, and gives way.
+    if (!output)
+        co_return;
+    std::optional<HostTab> row = parseSessionRow(output.value(), session);
+    if (!row)
+        co_return;
+    // The start's tags are on the host, and so are the orders it gave the other tabs.
+    followOwnOrder(*target, numbered);
+    keepOpenedRow(*target, std::move(*row));
+}
+
+void MacModel::keepOpenedRow(MacConnection& connection, HostTab row)
+{
+    const QString session = row.session;
+    if (tabOf(connection, session) != nullptr) {
+        connection.openedRows.insert(session, MacConnection::OpenedRow{std::move(row), connection.listingsStarted});
+        return;
+    }
+    // Closed or ended before the row came: that close or end is weighed against it.
+    bool kept = false;
+    if (const auto kill = connection.unsentKills.find(session); kill != connection.unsentKills.end()) {
+        kill->created = row.created;
+        kept = true;
+    }
+    if (const auto close = connection.unsentCloses.find(session); close != connection.unsentCloses.end()) {
+        close->row = std::move(row);
+        kept = true;
+    }
+    if (kept)
+        storeUnsentTabChanges(connection);
+}
+
+void MacModel::followOwnOrder(MacConnection& connection, const QStringList& sessions)
+{
+    QHash<QString, qint64> orders;
+    for (qsizetype k = 0; k < sessions.size(); ++k)
+        orders.insert(sessions.at(k), k + 1);
+    const auto follow = [&orders](HostTab& row) {
+        const auto order = orders.constFind(row.session);
+        if (order == orders.cend() || row.order == *order)
+            return false;
+        row.order = *order;
+        return true;
+    };
+    for (HostTab& row : connection.listedOpen)
+        follow(row);
+    sortHostTabs(connection.listedOpen);
+    for (MacConnection::OpenedRow& opened : connection.openedRows)
+        follow(opened.row);
+    // A close made since: the order reached the row the close was made over.
+    bool moved = false;
+    for (MacConnection::UnsentClose& close : connection.unsentCloses) {
+        if (close.row && follow(*close.row))
+            moved = true;
+    }
+    if (moved)
+        storeUnsentTabChanges(connection);
+}
+
+void MacModel::takeListedRows(MacConnection& connection, const QList<HostTab>& open)
+{
+    connection.listedOpen = open;
+    // Rows read before this listing started: the listing shows them as they are now.
+    for (auto opened = connection.openedRows.begin(); opened != connection.openedRows.end();) {
+        if (opened->readAfter < connection.listingsStarted)
+            opened = connection.openedRows.erase(opened);
+        else
+            ++opened;
     }
 }
 
@@ -240,11 +352,9 @@ Task<> MacModel::killSession(QString session, MacConnection& connection)
     }
     // Kept before it goes, as a close is, to be told if the session outlives it.
     std::optional<qint64> created;
-    for (const HostTab& row : std::as_const(connection.listedOpen)) {
-        if (row.session == session)
-            created = row.created;
-    }
-    connection.unsentKills.insert(session, MacConnection::UnsentKill{name, true, created});
+    if (const std::optional<HostTab> row = knownRow(connection, session))
+        created = row->created;
+    connection.unsentKills.insert(session, MacConnection::UnsentKill{name, true, created, ++connection.keptChanges});
     storeUnsentTabChanges(connection);
     Task<HostWrite> killing = runRemote(connection, sessionKillScript(session));
     const HostWrite written = co_await std::move(killing);
@@ -524,6 +634,20 @@ void followOrder(QList<HostTab>& rows, const QStringList& sessions)
         rows[places.at(k)] = std::move(ordered[k]);
 }
 
+// Whether the host's row is still the one a close was made over: the same, or moved only to
+// the place this computer's own order, whose outcome is not known, gives it.
+bool isRowClosedHere(const HostTab& kept, const HostTab& listed, const std::optional<MacConnection::UnsentOrder>& order)
+{
+    if (kept == listed)
+        return true;
+    const qsizetype place = order ? order->sessions.indexOf(listed.session) : -1;
+    if (place < 0 || listed.order != place + 1)
+        return false;
+    HostTab moved = kept;
+    moved.order = listed.order;
+    return moved == listed;
+}
+
 } // namespace
 
 MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open)
@@ -543,13 +667,16 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
                 weighed = true;
                 continue;
             }
-            if (!close.value() || *close.value() == *row) {
+            if (close->row && isRowClosedHere(*close->row, *row, connection.unsentOrder)) {
+                // As the host lists it now: our own order may have moved it since.
+                close->row = *row;
                 unsent.keptClosed.insert(session);
                 ++close;
                 continue;
             }
             // Changed on the host since (renamed, moved, reopened or made again by another
-            // client): the host's state stands, and the tab opens again.
+            // client), or never known here (the tab was closed before its row could be read):
+            // the host's state stands, and the tab opens again.
             setBanner(closeNotMadeMessage(connection, row->name));
             close = connection.unsentCloses.erase(close);
             weighed = true;
@@ -709,6 +836,7 @@ Task<> MacModel::runListing(MacConnection& connection, bool applyOnly)
     QPointer<MacConnection> target(&connection);
     const int epoch = connection.writeEpoch;
     connection.lastListingAt = clock->now();
+    ++connection.listingsStarted;
     // Fresh for each run and never written to the host: no value there can hold the markers.
     QString nonce = listingNonce ? listingNonce() : newListingNonce();
     Task<ShellResult<QString>> running = runScript(connection, listingScript(nonce), listingTimeout);
@@ -1012,11 +1140,11 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         target->savedTabsHeld = state.rowsCut;
         applyHostListing(*target, open, epoch, heldSessions(*target, state));
         target->savedTabsHeld = false;
-        target->listedOpen = state.open;
+        takeListedRows(*target, state.open);
         // Sent again once the listing is applied: a write now would keep it from opening the
         // tabs the host lists.
         for (const QString& session : unsent.keptClosed)
-            sendClose(*target, session, target->unsentCloses.value(session));
+            sendClose(*target, session, target->unsentCloses.value(session).row);
         if (unsent.keepOrder) {
             const QStringList sessions = tmuxSessionsOf(*target);
             if (!sessions.isEmpty())

@@ -125,6 +125,38 @@ TEST_F(HostScripts, ListingReadsBackSeededAndTaggedTabs)
     EXPECT_EQ(state.sessions.count(oddSession), 1u);
 }
 
+// One session's row, read after its tab's start tagged it, is the row the listing gives of it,
+// whatever its values hold (a line feed, a line that is a bare marker); a sibling whose name
+// it begins, a session not tagged open and one that is not there give none.
+TEST_F(HostScripts, OneSessionsRowIsTheRowTheListingGives)
+{
+    const QString web = folder(QStringLiteral("web"));
+    const QString session = tmuxSessionName(web);
+    const QString sibling = session + QStringLiteral("-2");
+    newSession(sibling, web);
+    run(sessionTagCommand(sibling, QStringLiteral("sibling"), web, {sibling}) + QStringLiteral("\ntrue\n"));
+    const auto read = [this](const QString& name) { return parseSessionRow(run(sessionRowScript(name)), name); };
+    EXPECT_FALSE(read(session));
+    newSession(session, web);
+    EXPECT_FALSE(read(session)) << "not tagged open";
+    const QString name = QStringLiteral("Web\n@@HV_SHARED@@\nend");
+    run(QStringLiteral("tmux set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_name ") + shellQuote(name) + u'\n'
+        + sessionTagCommand(session, QStringLiteral("ignored"), web, {sibling, session}).replace(
+              QStringLiteral(" @hv_name 'ignored'"), QStringLiteral(" @hv_name ") + shellQuote(name))
+        + QStringLiteral("\ntrue\n"));
+    const std::optional<HostTab> row = read(session);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->name, name);
+    EXPECT_EQ(row->order, 2);
+    EXPECT_TRUE(row->created);
+    const QString nonce = newListingNonce();
+    const ServerState state = parseListingOutput(run(listingScript(nonce)), {}, nonce).value_or(ServerState{});
+    const auto listed = std::find_if(state.open.cbegin(), state.open.cend(), [&](const HostTab& tab) { return tab.session == session; });
+    ASSERT_NE(listed, state.open.cend());
+    EXPECT_EQ(*row, *listed);
+    EXPECT_EQ(read(sibling)->name, QStringLiteral("sibling"));
+}
+
 // Another client may store a path with control characters, line feeds included: tmux prints
 // them as they are, and the listing gives the path back byte for byte.
 TEST_F(HostScripts, ListingGivesBackEveryCharacterOfAStoredPath)

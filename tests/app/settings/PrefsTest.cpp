@@ -165,23 +165,52 @@ TEST_F(PrefsFixture, UnsentTabChangesReadBackWholeOrNotAtAll)
         EXPECT_EQ(prefs->unsentTabChanges("p1"), expected);
     }
 
-    // Bounded both ways: what could not be read back is not stored.
+    open(QJsonDocument(QJsonObject{{"hv.unsentTabs_p1", QJsonObject{{"closes", QJsonArray::fromStringList(QStringList(2000, "x"))}}}}).toJson());
+    EXPECT_TRUE(prefs->unsentTabChanges("p1").isEmpty());
+}
+
+// The record stays within its bounds as it is written, not only as it is read back: of the
+// closes and of the ends the newest stay (the lists are oldest first), an entry with a text
+// too long is left out, and an order too long is not stored at all.
+TEST_F(PrefsFixture, UnsentTabChangesAreBoundedWhenWritten)
+{
+    using Close = UnsentTabChanges::Close;
+    using Kill = UnsentTabChanges::Kill;
+    const QString longText(Prefs::maximumUnsentTextChars + 1, u'x');
+    constexpr qsizetype over = 5;
     UnsentTabChanges many;
-    for (int k = 0; k < Prefs::maximumUnsentEntries + 5; ++k) {
+    for (qsizetype k = 0; k < Prefs::maximumUnsentEntries + over; ++k) {
         many.closes << Close{QStringLiteral("kq-%1").arg(k), std::nullopt};
         many.kills << Kill{QStringLiteral("kq-%1").arg(k), "n", std::nullopt};
     }
+    // Newest of all, but never readable.
     many.closes << Close{"kq-long", KeptHostRow{"kq-long", 1, longText, "/p", std::nullopt, std::nullopt}};
+    many.kills << Kill{longText, "n", std::nullopt};
     many.order = UnsentTabChanges::Order{QStringList(Prefs::maximumUnsentOrderSessions + 1, "s"), {}};
     open();
     prefs->setUnsentTabChanges("p1", many);
+    store->flush();
+    const QJsonObject stored = QJsonDocument::fromJson(test::readAll(path())).object().value("hv.unsentTabs_p1").toObject();
+    const QJsonArray closes = stored.value("closes").toArray();
+    const QJsonArray kills = stored.value("kills").toArray();
+    ASSERT_EQ(closes.size(), Prefs::maximumUnsentEntries);
+    ASSERT_EQ(kills.size(), Prefs::maximumUnsentEntries);
+    EXPECT_EQ(closes.first().toObject().value("session").toString(), QStringLiteral("kq-%1").arg(over));
+    EXPECT_EQ(closes.last().toObject().value("session").toString(), QStringLiteral("kq-%1").arg(Prefs::maximumUnsentEntries + over - 1));
+    EXPECT_EQ(kills.first().toObject().value("session").toString(), QStringLiteral("kq-%1").arg(over));
+    EXPECT_FALSE(stored.contains("order"));
     reopen();
     const UnsentTabChanges read = prefs->unsentTabChanges("p1");
-    EXPECT_EQ(read.closes, many.closes.first(Prefs::maximumUnsentEntries));
-    EXPECT_EQ(read.kills, many.kills.first(Prefs::maximumUnsentEntries));
+    EXPECT_EQ(read.closes, many.closes.mid(over, Prefs::maximumUnsentEntries));
+    EXPECT_EQ(read.kills, many.kills.mid(over, Prefs::maximumUnsentEntries));
     EXPECT_FALSE(read.order);
-    open(QJsonDocument(QJsonObject{{"hv.unsentTabs_p1", QJsonObject{{"closes", QJsonArray::fromStringList(QStringList(2000, "x"))}}}}).toJson());
-    EXPECT_TRUE(prefs->unsentTabChanges("p1").isEmpty());
+
+    // A record written past the bounds by hand reads back its newest entries too.
+    QJsonArray written;
+    for (qsizetype k = 0; k < Prefs::maximumUnsentEntries + over; ++k)
+        written.append(QJsonObject{{"session", QStringLiteral("kq-%1").arg(k)}});
+    open(QJsonDocument(QJsonObject{{"hv.unsentTabs_p1", QJsonObject{{"closes", written}}}}).toJson());
+    EXPECT_EQ(prefs->unsentTabChanges("p1").closes, many.closes.mid(over, Prefs::maximumUnsentEntries));
 }
 
 TEST_F(PrefsFixture, FontSizeReadsWithinTheOfferedSizes)

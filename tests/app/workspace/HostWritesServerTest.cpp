@@ -3,8 +3,9 @@
 // while ssh fails, a close and a new order are sent again once it answers, a close the phone
 // changed meanwhile gives way, and a session's end is never sent again, and told when the
 // server still runs it. A close kept across a restart or a disconnect goes once the server
-// answers, but never closes a session the phone made again under the same name. An account that
-// logs in to mksh gets a file of more than 128 KiB of Base64 whole.
+// answers, but never closes a session the phone made again under the same name, be it a tab
+// no listing had shown here yet. An account that logs in to mksh gets a file of more than
+// 128 KiB of Base64 whole.
 #include "workspace/MacModel.h"
 
 #include "app/support/SharedStateNames.h"
@@ -366,10 +367,11 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
         const ShellResult<QString> output = QCoro::waitFor(phoneConnection.link->runScript(script, 25));
         return output ? output.value().trimmed() : QStringLiteral("(failed)");
     };
-    const auto show = [&](int k, const char* format) {
-        return onServer(QStringLiteral("tmux display-message -p -t ") + tmuxOptionTarget(sessionOf(k)) + QStringLiteral(" '")
+    const auto showOf = [&](const QString& session, const char* format) {
+        return onServer(QStringLiteral("tmux display-message -p -t ") + tmuxOptionTarget(session) + QStringLiteral(" '")
                         + QLatin1String(format) + QStringLiteral("' 2>/dev/null\n"));
     };
+    const auto show = [&](int k, const char* format) { return showOf(sessionOf(k), format); };
 
     // This computer closes c while its link is down; the phone kills c and opens it again, in
     // the same slot under the same name, a second later at least. The close gives way.
@@ -428,6 +430,34 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     EXPECT_EQ(show(1, "#{@hv_open}"), QString());
     EXPECT_EQ(tabPaths(*computer), QStringList{paths.at(2)});
     EXPECT_TRUE(banners(*computer).isEmpty()) << banners(*computer).join(u'\n').toStdString();
+    EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
+
+    // A tab opened here and closed while the link is down, before any listing showed it; the
+    // phone ends its session and makes it again. The close is weighed against the row the
+    // tab's start made, read once the tab showed it, and gives way.
+    const QString fresh = host.project(QStringLiteral("d"));
+    ASSERT_FALSE(fresh.isEmpty());
+    const QString freshSession = tmuxSessionName(fresh);
+    const MacProject freshProject{QStringLiteral("d"), fresh, freshSession};
+    computer->openProject(freshProject, *connection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return connection->openedRows.contains(freshSession); }, 30000));
+    ASSERT_TRUE(gated(true));
+    computer->closeTab(tabOf(*computer, fresh));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Shell::runsInFlight() == 0; }, 30000));
+    const UnsentTabChanges keptFresh = prefs.unsentTabChanges(host.profile.id);
+    ASSERT_EQ(keptFresh.closes.size(), 1);
+    EXPECT_TRUE(keptFresh.closes.front().row);
+    const QString freshCreated = showOf(freshSession, "#{session_created}");
+    QTest::qWait(1100);
+    QCoro::waitFor(phone.killSession(freshSession, phoneConnection));
+    phone.openProject(freshProject, phoneConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return showOf(freshSession, "#{@hv_open}") == QStringLiteral("1"); }, 30000));
+    ASSERT_NE(showOf(freshSession, "#{session_created}"), freshCreated);
+    ASSERT_TRUE(gated(false));
+    ASSERT_TRUE(sync(*computer, *connection));
+    EXPECT_EQ(showOf(freshSession, "#{@hv_open}"), QStringLiteral("1"));
+    EXPECT_TRUE(tabPaths(*computer).contains(fresh));
+    EXPECT_EQ(banners(*computer), QStringList{MacModel::closeNotMadeMessage(*connection, QStringLiteral("d"))});
     EXPECT_TRUE(prefs.unsentTabChanges(host.profile.id).isEmpty());
 
     onServer(QStringLiteral("tmux kill-server\n"));

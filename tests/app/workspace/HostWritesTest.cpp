@@ -62,6 +62,10 @@ struct FakeHost {
     bool slowWrites = false;
     int writesRunning = 0;
     int uploadsRunning = 0;
+    // Reads of one session's row wait while this is set.
+    bool holdReads = false;
+    int readsRunning = 0;
+    int reads = 0;
     int mostUploadsAtOnce = 0;
     // Runs as an upload reaches the file, before it is compared: another client's write.
     std::function<void(FakeHost&)> duringUpload;
@@ -80,15 +84,31 @@ struct FakeHost {
     {
         rows.insert(tmuxSessionName(path), Row{path.section(u'/', -1), path, order});
     }
+    QString rowLine(const QString& session, const Row& row, bool open) const
+    {
+        return session + (open ? QStringLiteral("\t1\t") : QStringLiteral("\t\t")) + QString::number(row.order) + u'\t'
+             + row.name + u'\t' + row.path + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\t'
+             + QString::number(row.created) + u'\n';
+    }
     QString listing() const
     {
         QString text;
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            text += row.key() + QStringLiteral("\t1\t") + QString::number(row->order) + u'\t' + row->name + u'\t' + row->path
-                  + QStringLiteral("\t\t") + (synced ? QStringLiteral("1") : QString()) + u'\t'
-                  + QString::number(row->created) + u'\n';
-        }
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            text += rowLine(row.key(), *row, true);
         return text + QStringLiteral("\n@@HV_SHARED@@\n") + section();
+    }
+    // What the script reading one session's row prints; none when the script is not one.
+    std::optional<QString> sessionRow(const QString& script) const
+    {
+        for (const QMap<QString, Row>* kept : {&rows, &untagged}) {
+            for (auto row = kept->cbegin(); row != kept->cend(); ++row) {
+                if (script == sessionRowScript(row.key()))
+                    return rowLine(row.key(), *row, kept == &rows);
+            }
+        }
+        if (script.startsWith(QStringLiteral("tmux -u display-message -p ")) && script.contains(QStringLiteral("session_created")))
+            return QString();
+        return std::nullopt;
     }
     // The file as the listing prints it after its marker line: none for a null `shared`, a
     // marker alone as it is.
@@ -116,6 +136,20 @@ struct FakeHost {
         }
         if (script == QStringLiteral("command -v tmux\n") && tmuxFound)
             co_return QStringLiteral("/usr/bin/tmux\n");
+        if (std::optional<QString> row = sessionRow(script)) {
+            ++reads;
+            if (holdReads) {
+                ++readsRunning;
+                while (holdReads)
+                    co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+                --readsRunning;
+                // Read as the host is when the script runs.
+                row = sessionRow(script);
+            }
+            if (mode == Mode::unreachable)
+                co_return ShellError{unreachableReason()};
+            co_return *row;
+        }
         writes << script;
         const bool upload = script.contains(QStringLiteral("shared.json"));
         if (upload) {
@@ -251,6 +285,28 @@ struct WritesFixture : test::SyncingModel, testing::Test {
     qsizetype writesOf(const QString& part) const
     {
         return std::count_if(host.writes.cbegin(), host.writes.cend(), [&part](const QString& w) { return w.contains(part); });
+    }
+    // The application quits, and `next` starts on the same preferences, finding tmux on the
+    // host, which answers again; its first listing waited for.
+    MacConnection& restart(MacModel& next)
+    {
+        for (MacTab* tab : model.tabs())
+            tab->stop();
+        next.clock = clock;
+        install(next);
+        host.mode = FakeHost::Mode::answers;
+        host.tmuxFound = true;
+        QCoro::waitFor(next.start());
+        MacConnection& again = *next.localConnection();
+        sync(next, again);
+        return again;
+    }
+    static QStringList pathsOf(const MacModel& target)
+    {
+        QStringList list;
+        for (const MacTab* tab : target.tabs())
+            list << tab->project.path;
+        return list;
     }
 };
 
@@ -805,20 +861,10 @@ TEST_F(WritesFixture, ChangesTheHostDidNotGetAreWeighedAfterARestart)
     EXPECT_EQ(kept.closes.size(), 1);
     EXPECT_TRUE(kept.order);
     EXPECT_EQ(kept.kills.size(), 1);
-    for (MacTab* tab : model.tabs())
-        tab->stop();
 
     MacModel next(prefs, nullptr, &notifier);
-    next.clock = clock;
-    install(next);
-    host.mode = FakeHost::Mode::answers;
-    host.tmuxFound = true;
-    QCoro::waitFor(next.start());
-    MacConnection& again = *next.localConnection();
-    sync(next, again);
-    QStringList reopened;
-    for (const MacTab* tab : next.tabs())
-        reopened << tab->project.path;
+    MacConnection& again = restart(next);
+    const QStringList reopened = pathsOf(next);
     // a stays closed and is untagged; d goes before c on the host; b still runs, and says so.
     EXPECT_FALSE(host.rows.contains(tmuxSessionName(folders.at(0))));
     EXPECT_LT(host.rows.value(tmuxSessionName(folders.at(3))).order, host.rows.value(tmuxSessionName(folders.at(2))).order);
@@ -831,6 +877,277 @@ TEST_F(WritesFixture, ChangesTheHostDidNotGetAreWeighedAfterARestart)
     EXPECT_TRUE(prefs.unsentTabChanges(again.id).isEmpty());
     for (MacTab* tab : next.tabs())
         tab->stop();
+}
+
+// ---- Closes and ends of tabs opened here since the last listing
+
+// Tabs the user opens here: each start makes and tags its session on the host (the fake
+// host's row stands for what it made), and the tab shows it at once unless told otherwise.
+struct FreshTabs : WritesFixture {
+    // A folder that exists, so that the tab's start enters it; empty when it could not be made.
+    QString folderNamed(const QString& name)
+    {
+        const QString path = folder.file(name);
+        return QDir().mkpath(path) ? path : QString();
+    }
+    MacTab& openHere(const QString& path, qint64 order, bool shown = true)
+    {
+        host.add(path, order);
+        model.openProject(MacProject{path.section(u'/', -1), path, tmuxSessionName(path)}, local());
+        MacTab& tab = tabOf(path);
+        // The tmux client attached: the start's tags are on the host.
+        if (shown)
+            tab.handleOutput(QStringLiteral("\x1b[?1049h"));
+        return tab;
+    }
+    qsizetype untags() const { return writesOf(QStringLiteral("set -u -t ")); }
+    void forgetTabs()
+    {
+        for (MacTab* tab : model.tabs())
+            model.removeTab(*tab);
+        model.clearBanners();
+        local().reportedProblems.clear();
+    }
+};
+
+// A tab opened here and closed while the link is down, before any listing showed it: its row,
+// read once the tab showed its session, is what the close is weighed against, as a listed row
+// is. The close lands where the host still has that row, also after our own reorder (landed,
+// or whose answer was lost); it gives way, the tab opening again with the banner naming it,
+// where the phone made the session again or moved it, or where no row could be read.
+TEST_F(FreshTabs, ACloseOfATabOpenedSinceTheLastListingGoesOnlyOverTheRowItsStartMade)
+{
+    enum class Meanwhile { nothing, madeAgain, moved };
+    enum class Reorder { none, landed, answerLost };
+    struct Case {
+        const char* name;
+        // The row could be read once the tab showed its session; the read still ran when
+        // the tab was closed; the tab is one a listing showed instead; the phone moved it,
+        // and a listing showed that, before the close.
+        bool read;
+        bool readHeld;
+        bool listed;
+        bool listedMove;
+        Reorder reorder;
+        Meanwhile meanwhile;
+        bool lands;
+    };
+    const Case cases[] = {
+        {"nothing changed", true, false, false, false, Reorder::none, Meanwhile::nothing, true},
+        {"made again by the phone", true, false, false, false, Reorder::none, Meanwhile::madeAgain, false},
+        {"moved by the phone", true, false, false, false, Reorder::none, Meanwhile::moved, false},
+        {"never read", false, false, false, false, Reorder::none, Meanwhile::nothing, false},
+        {"read after the close", true, true, false, false, Reorder::none, Meanwhile::nothing, true},
+        {"read after the close, made again", true, true, false, false, Reorder::none, Meanwhile::madeAgain, false},
+        {"moved by the phone, then listed", true, false, false, true, Reorder::none, Meanwhile::nothing, true},
+        {"our reorder first", true, false, false, false, Reorder::landed, Meanwhile::nothing, true},
+        {"our reorder first, its answer lost", true, false, false, false, Reorder::answerLost, Meanwhile::nothing, true},
+        {"our reorder first, then the phone's", true, false, false, false, Reorder::landed, Meanwhile::moved, false},
+        {"listed, our reorder first", true, false, true, false, Reorder::landed, Meanwhile::nothing, true},
+    };
+    const QString other = folderNamed(QStringLiteral("other"));
+    const QString fresh = folderNamed(QStringLiteral("fresh"));
+    ASSERT_FALSE(other.isEmpty() || fresh.isEmpty());
+    const QString session = tmuxSessionName(fresh);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetTabs();
+        host = FakeHost{};
+        host.add(other, 1);
+        tabOf(other);
+        sync();
+        host.mode = c.read ? FakeHost::Mode::answers : FakeHost::Mode::unreachable;
+        host.holdReads = c.readHeld;
+        MacTab* tab = nullptr;
+        if (c.listed) {
+            host.add(fresh, 2);
+            tab = &tabOf(fresh);
+            sync();
+        } else {
+            tab = &openHere(fresh, 2);
+        }
+        if (c.listedMove) {
+            host.rows[session].order = 7;
+            sync();
+        }
+        if (c.reorder != Reorder::none) {
+            host.mode = c.reorder == Reorder::landed ? FakeHost::Mode::answers : FakeHost::Mode::answerLost;
+            model.moveTabs({1}, 0);
+            ASSERT_EQ(host.rows.value(session).order, 1);
+        }
+        host.mode = FakeHost::Mode::unreachable;
+        model.closeTab(*tab);
+        // The read still running comes back once the link is: it finds the row as it was.
+        host.mode = FakeHost::Mode::answers;
+        host.holdReads = false;
+        ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 0; }, 5000));
+        host.mode = FakeHost::Mode::unreachable;
+        sync();
+        if (c.meanwhile == Meanwhile::madeAgain)
+            host.rows[session].created += 7;
+        if (c.meanwhile == Meanwhile::moved)
+            host.rows[session].order = 7;
+        host.mode = FakeHost::Mode::answers;
+        const qsizetype sent = untags();
+        sync();
+        sync();
+        EXPECT_EQ(host.rows.contains(session), !c.lands);
+        EXPECT_EQ(untags(), sent + (c.lands ? 1 : 0));
+        if (c.lands) {
+            EXPECT_EQ(paths(), QStringList{other});
+            EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+        } else {
+            EXPECT_EQ(paths(), (QStringList{other, fresh}));
+            EXPECT_EQ(banners(), QStringList{MacModel::closeNotMadeMessage(local(), QStringLiteral("fresh"))})
+                << banners().join(u'\n').toStdString();
+        }
+        EXPECT_TRUE(local().unsentCloses.isEmpty());
+        EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
+    }
+}
+
+// The start of a tab opened here numbers the connection's tabs on the host: a close of
+// another tab made after it is weighed with the order that start gave, and lands.
+TEST_F(FreshTabs, ACloseAfterATabOpenedHereIsWeighedWithTheOrderItsStartGave)
+{
+    const QString other = folderNamed(QStringLiteral("other"));
+    const QString fresh = folderNamed(QStringLiteral("fresh"));
+    ASSERT_FALSE(other.isEmpty() || fresh.isEmpty());
+    host.add(other, 5);
+    tabOf(other);
+    sync();
+    host.rows[tmuxSessionName(other)].order = 1;
+    openHere(fresh, 2);
+    host.mode = FakeHost::Mode::unreachable;
+    model.closeTab(tabOf(other));
+    host.mode = FakeHost::Mode::answers;
+    sync();
+    sync();
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(other)));
+    EXPECT_EQ(paths(), QStringList{fresh});
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+}
+
+// Two orders made before the next listing, the first landing and the second not: the second
+// was made over the first, which the host now has, so it goes again and the strip keeps it.
+TEST_F(WritesFixture, AnOrderMadeOverOurOwnLandedOrderGoesAgain)
+{
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        host.add(folders.at(k), k + 1);
+        tabOf(folders.at(k));
+    }
+    sync();
+    // a b c → c a b, then → b c a.
+    model.moveTabs({2}, 0);
+    ASSERT_FALSE(local().unsentOrder);
+    host.mode = FakeHost::Mode::unreachable;
+    model.moveTabs({2}, 0);
+    const QStringList mine{folders.at(1), folders.at(2), folders.at(0)};
+    ASSERT_EQ(paths(), mine);
+    host.mode = FakeHost::Mode::answers;
+    const qsizetype orders = writesOf(QStringLiteral("@hv_order"));
+    sync();
+    sync();
+    EXPECT_EQ(paths(), mine);
+    EXPECT_EQ(writesOf(QStringLiteral("@hv_order")), orders + 1);
+    QStringList onHost = folders;
+    std::sort(onHost.begin(), onHost.end(), [this](const QString& a, const QString& b) {
+        return host.rows.value(tmuxSessionName(a)).order < host.rows.value(tmuxSessionName(b)).order;
+    });
+    EXPECT_EQ(onHost, mine);
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+    EXPECT_FALSE(local().unsentOrder);
+}
+
+// Two tabs opened here, closed while the link is down, and the application restarted: the
+// record keeps the closes in the order they were made, with the rows read; after the restart
+// the close of the session the phone made again gives way, the other lands. A close stored
+// with no row at all (as an older run stored those of tabs no listing had shown) gives way.
+TEST_F(FreshTabs, ClosesOfTabsOpenedHereAreWeighedAfterARestart)
+{
+    const QString second = folderNamed(QStringLiteral("second"));
+    const QString first = folderNamed(QStringLiteral("first"));
+    const QString older = folderNamed(QStringLiteral("older"));
+    ASSERT_FALSE(second.isEmpty() || first.isEmpty() || older.isEmpty());
+    sync();
+    MacTab& a = openHere(second, 1);
+    MacTab& b = openHere(first, 2);
+    host.add(older, 3);
+    host.mode = FakeHost::Mode::unreachable;
+    model.closeTab(a);
+    model.closeTab(b);
+    const UnsentTabChanges kept = prefs.unsentTabChanges(local().id);
+    ASSERT_EQ(kept.closes.size(), 2);
+    EXPECT_EQ(kept.closes.at(0).session, tmuxSessionName(second));
+    EXPECT_EQ(kept.closes.at(1).session, tmuxSessionName(first));
+    for (const UnsentTabChanges::Close& close : kept.closes)
+        EXPECT_TRUE(close.row && close.row->created) << close.session.toStdString();
+    UnsentTabChanges stored = kept;
+    stored.closes.prepend(UnsentTabChanges::Close{tmuxSessionName(older), std::nullopt});
+    prefs.setUnsentTabChanges(local().id, stored);
+
+    host.rows[tmuxSessionName(second)].created += 7;
+    MacModel next(prefs, nullptr, &notifier);
+    MacConnection& again = restart(next);
+    EXPECT_TRUE(host.rows.contains(tmuxSessionName(second)));
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(first)));
+    EXPECT_TRUE(host.rows.contains(tmuxSessionName(older)));
+    QStringList reopened = pathsOf(next);
+    reopened.sort();
+    EXPECT_EQ(reopened, (QStringList{older, second}));
+    QStringList shown = next.waitingBanners();
+    if (next.banner())
+        shown.prepend(*next.banner());
+    shown.sort();
+    QStringList expected{MacModel::closeNotMadeMessage(again, QStringLiteral("second")),
+                         MacModel::closeNotMadeMessage(again, QStringLiteral("older"))};
+    expected.sort();
+    EXPECT_EQ(shown, expected);
+    EXPECT_TRUE(prefs.unsentTabChanges(again.id).isEmpty());
+    for (MacTab* tab : next.tabs())
+        tab->stop();
+}
+
+// A session opened here and ended while the link is down, before any listing showed it: its
+// creation time, read once the tab showed it (also when the read answered after the end),
+// tells the session the phone made again from the one the user ended, which alone is said to
+// go on.
+TEST_F(FreshTabs, AnEndOfASessionOpenedHereIsToldOnlyOfThatSession)
+{
+    const QString path = folderNamed(QStringLiteral("agent"));
+    ASSERT_FALSE(path.isEmpty());
+    const QString session = tmuxSessionName(path);
+    const struct {
+        const char* name;
+        bool readAfterTheEnd;
+        bool madeAgain;
+    } cases[] = {
+        {"still running", false, false},
+        {"made again", false, true},
+        {"read after the end, still running", true, false},
+        {"read after the end, made again", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetTabs();
+        host = FakeHost{};
+        sync();
+        host.holdReads = c.readAfterTheEnd;
+        openHere(path, 1);
+        host.mode = FakeHost::Mode::unreachable;
+        QCoro::waitFor(model.killSession(session, local()));
+        host.mode = FakeHost::Mode::answers;
+        host.holdReads = false;
+        ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 0; }, 5000));
+        EXPECT_EQ(prefs.unsentTabChanges(local().id).kills.value(0).created, host.rows.value(session).created);
+        if (c.madeAgain)
+            host.rows[session].created += 3;
+        sync();
+        EXPECT_EQ(banners(), c.madeAgain ? QStringList() : QStringList{MacModel::sessionStillRunsMessage(local(), QStringLiteral("agent"))})
+            << banners().join(u'\n').toStdString();
+        EXPECT_TRUE(prefs.unsentTabChanges(local().id).isEmpty());
+    }
 }
 
 // Messages that name the host by an article read as French for either host: "du serveur",
