@@ -22,13 +22,12 @@ build: configure
 run: build
 	@$(BUILD)/app/halvoren
 
-# A test that dies inside the window where the SSH tests' account has a password (a sanitizer
-# abort skips destructors) leaves it set: the run locks it again when it ends, however it ends,
-# unless another run still holds it (tests/lock-test-account).
-LOCK_TEST_ACCOUNT = trap '$(CURDIR)/tests/lock-test-account' EXIT; trap 'exit 130' INT; trap 'exit 143' TERM; trap 'exit 129' HUP
-
+# ctest runs through tests/run-ctest, so that stopping make stops the tests too. A test that
+# dies inside the window where the SSH tests' account has a password (a sanitizer abort skips
+# destructors) leaves it set: the run locks it again when it ends, however it ends, unless
+# another run still holds it (tests/lock-test-account).
 test: build
-	@$(LOCK_TEST_ACCOUNT); cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@tests/run-ctest $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole project, Qt layers and the application included, with AddressSanitizer and UBSan,
 # every test run as `make test` runs it. Leaks inside the desktop libraries we call but do not
@@ -36,11 +35,10 @@ test: build
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHALVOREN_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	@$(LOCK_TEST_ACCOUNT); cd $(ASAN_BUILD) && \
-	  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
+	@ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  tests/run-ctest $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # Throughput beside libvterm, scrollback memory, and time and memory of hostile streams;
 # Release at -O2 in its own build folder.

@@ -360,6 +360,23 @@ TEST_F(SSHLinkServer, AScriptBlockedOnTheHostDoesNotStay)
     QFile::remove(fifo);
 }
 
+// sshd starts a session's command with an environment of its own: the server passes on the
+// mark of the test run (tests/test-env), which ends by it what the run left on the host, also
+// once its session has gone.
+TEST_F(SSHLinkServer, TheServersSessionsCarryTheTestRunsMark)
+{
+    const QString mark = qEnvironmentVariable("HALVOREN_TEST_RUN");
+    if (mark.isEmpty())
+        GTEST_SKIP() << "not run by tests/test-env";
+    SSHLink::setProgramForTests(server->keyClient());
+    SSHLink link(server->profile());
+    ASSERT_TRUE(runSync(link.fetchRemoteHome())) << server->log().toStdString();
+    const ShellResult<QString> seen = runSync(link.runScript(QStringLiteral("printf '%s\\n' \"$HALVOREN_TEST_RUN\"\n"), 25));
+    ASSERT_TRUE(seen) << seen.error().message.toStdString();
+    EXPECT_EQ(seen.value().toStdString(), (mark + u'\n').toStdString());
+    QCoro::waitFor(link.closeMaster());
+}
+
 TEST_F(SSHLinkServer, BatchCommandWithoutKeyOrMasterIsRefused)
 {
     SSHLink::setProgramForTests(server->passwordClient());

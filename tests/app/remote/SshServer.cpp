@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <set>
@@ -377,6 +378,18 @@ std::set<pid_t> leftBehind(pid_t ancestor, const QByteArray& entry)
     return found;
 }
 
+// The mark tests/test-env gives its run, as an entry of sshd's SetEnv: the sessions' commands,
+// which sshd starts with an environment of its own, carry it too, so that the run ends them
+// however it is stopped. Only a plain path: sshd reads the line as words.
+QString runMarkEntry()
+{
+    const QString value = qEnvironmentVariable("HALVOREN_TEST_RUN");
+    const bool plain = !value.isEmpty() && std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c.unicode() < 0x80 && (c.isLetterOrNumber() || QStringLiteral("/._-").contains(c));
+    });
+    return plain ? QStringLiteral(" HALVOREN_TEST_RUN=") + value : QString();
+}
+
 } // namespace
 
 SshServer::SshServer(Options options)
@@ -440,7 +453,7 @@ bool SshServer::prepare(const Options& options)
                   .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"))
                   .arg(options.maxSessions)
                   // sshd heeds only its first SetEnv line: every variable goes on it.
-                  .arg(options.loginShell.isEmpty() ? QString() : QStringLiteral(" SHELL=") + options.loginShell),
+                  .arg((options.loginShell.isEmpty() ? QString() : QStringLiteral(" SHELL=") + options.loginShell) + runMarkEntry()),
               privateFile);
     const QString known = QStringLiteral("UserKnownHostsFile %1/known_hosts\nGlobalKnownHostsFile /dev/null\nIdentityAgent none\n"
                                          "LogLevel ERROR\n").arg(root);
