@@ -205,7 +205,8 @@ TEST_F(SSHLinkServer, LoginProfilesOverSsh)
     const QString ran = server->remoteHome() + QStringLiteral("/ran");
     struct Case { const char* name; const char* profile; const char* printed; bool whole; };
     const Case cases[] = {
-        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n", true},
+        // What it prints is not the script's.
+        {"prints", "echo profile-out; echo profile-err >&2\n", "", true},
         {"set -u", "set -u\n", "", true},
         {"stty", "stty -echo\nstty sane\n", "", true},
         {"reads a line", "read -t 1 x\n", "", false},
@@ -407,9 +408,10 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
 
 // The same over ssh with the older gits a server may run, each first on the account's PATH
 // after a relative entry, which programs git starts look up from inside the work tree: nothing
-// of the repositories runs, and each folder gets its branch and state. With a transport list
-// the profile made read-only, which bash goes on without, no state is read and nothing of a
-// partial clone runs either, though these gits ignore the lazy-fetch switch.
+// of the repositories runs, and each folder gets its branch and state. A transport list the
+// profile made read-only stays behind in the login shell: the probe's own list holds in the
+// script shell, the state is read and nothing of a partial clone runs, though these gits
+// ignore the lazy-fetch switch.
 TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
 {
     HV_REQUIRE_OLDER_GITS(gits);
@@ -449,7 +451,7 @@ TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
         SCOPED_TRACE(git.version.toStdString() + " read-only transports");
         probe("PATH=" + shellQuote(folder).toUtf8() + ":\"$PATH\"; export PATH\n"
               "export GIT_ALLOW_PROTOCOL=https:ssh; readonly GIT_ALLOW_PROTOCOL\n",
-              test::hostileRepositoriesState(root, {}, git.minor, false), git.version);
+              test::hostileRepositoriesState(root, {}, git.minor), git.version);
     }
     QFile::remove(profile);
     QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));

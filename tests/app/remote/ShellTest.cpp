@@ -103,14 +103,17 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
 {
     test::TempFolder dir;
     const QString fake = dir.file(QStringLiteral("fake-shell"));
-    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\ncat\necho note >&2\n"));
+    const QString log = dir.file(QStringLiteral("arguments"));
+    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$1\" \"$2\" > " + shellQuote(log).toUtf8()
+                                         + "\nshift\nexec /bin/sh \"$@\"\n"));
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     test::EnvironmentOverride shell("SHELL", fake);
     EXPECT_EQ(userShell(), fake);
-    auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
-    ASSERT_TRUE(result.ok());
-    // The script is the argument itself; standard input is ended at once.
-    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
+    auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'; cat; echo end"), 5));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    // The login shell is asked for a login and a command; standard input is ended at once.
+    EXPECT_EQ(test::readAll(log), "-l|-c|");
+    EXPECT_EQ(result.value(), QStringLiteral("a b\nend\n"));
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);
@@ -243,7 +246,7 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
         const QString fake = dir.file(QString::fromLatin1(c.name).replace(u' ', u'-'));
         ASSERT_TRUE(test::writeAll(fake, c.shell));
         QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        auto result = runSync(Shell::run(fake, {QStringLiteral("-c"), scriptReaderCommand()},
+        auto result = runSync(Shell::run(fake, {QStringLiteral("-c"), scriptReaderCommand(newCompletionMarker())},
                                          scriptInput(QStringLiteral("touch '%1'\necho ran\n").arg(dir.file("ran"))), 10));
         ASSERT_TRUE(result.ok());
         EXPECT_EQ(result.value().status, scriptIncompleteStatus);
@@ -251,7 +254,7 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
         EXPECT_FALSE(QFile::exists(dir.file("ran")));
     }
     // Through a file that went away before the shell read it, the same.
-    auto gone = runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), scriptFileCommand(dir.file("gone"))},
+    auto gone = runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), scriptFileCommand(dir.file("gone"), newCompletionMarker())},
                                    std::nullopt, 10));
     ASSERT_TRUE(gone.ok());
     EXPECT_EQ(gone.value().status, scriptIncompleteStatus);
@@ -273,12 +276,14 @@ TEST(OutputMarkers, OnlyWhatTheScriptPrintedIsRead)
         {"a last line without its break", "printf x", "printf ours", "printf y", "ours"},
         {"names holding line breaks", "echo hi", "printf '%s\\n' '/home/a\nb' ' c '", "", "/home/a\nb\n c \n"},
         {"nothing printed", "echo hi", "true", "", ""},
-        {"the script ends early", "echo hi", "echo half; exit 0", "echo bye", std::nullopt},
+        {"an exit of its own ends only the script", "echo hi", "echo half; exit 0; echo never", "echo bye", "half\n"},
+        {"the script fails", "echo hi", "echo half; exit 3", "echo bye", std::nullopt},
+        {"a script starting with a subshell", "", "(echo inner)", "", "inner\n"},
     };
     for (const Run& run : runs) {
         SCOPED_TRACE(run.name);
         const QString script = QString::fromUtf8(run.before) + u'\n'
-            + withOutputMarkers(QString::fromUtf8(run.script), marker) + QString::fromUtf8(run.after) + u'\n';
+            + markedScript(QString::fromUtf8(run.script), marker) + QString::fromUtf8(run.after) + u'\n';
         const ShellResult<Shell::Output> output = sh(script);
         ASSERT_TRUE(output.ok());
         const std::optional<QString> read = takeOutputMarkers(output.value().standardOutput, marker);
@@ -313,7 +318,8 @@ TEST(Shell, EveryLoginShellRunsScriptsWhateverItsProfile)
         {"reads a line", "read x\n", ""},
         {"reads with a time-out", "if [ -n \"$BASH_VERSION\" ]; then read -t 1 x; else read x; fi\n", ""},
         {"reads everything", "cat >/dev/null\n", ""},
-        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n"},
+        // What it prints is not the script's.
+        {"prints", "echo profile-out; echo profile-err >&2\n", ""},
         {"set -u", "set -u\n", ""},
         {"stty", "stty -echo\nstty sane\n", ""},
     };

@@ -491,11 +491,13 @@ protected:
         ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
     }
     // Probes every repository under the `index`th login shell, its profile holding its usual
-    // text and then `more`; nothing of the repositories may run.
-    void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected)
+    // text and then `more`, the probe's script after `prelude`; nothing of the repositories
+    // may run.
+    void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected,
+               const QString& prelude = QString())
     {
         const QString profile = useLoginShell(index, more.toUtf8());
-        test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
+        test::expectProbe(parseGitProbe(run(prelude + gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
         EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
         QFile::remove(ran);
         QFile::remove(profile);
@@ -556,7 +558,7 @@ struct PathEntryRow {
     // Profile text, after `git` is set to the git's folder, `colon` to a folder named "x:bin"
     // and `logging` to a folder holding the logging `false`.
     const char* profile;
-    // The probe starts in `colon` rather than in the test's folder.
+    // The profile leaves the shell in `colon` rather than at home, where the runner starts it.
     bool startsInColon;
     bool readable;
 };
@@ -576,20 +578,13 @@ TEST_F(HostileGitProbe, ReadsNoStateWhereARelativeEntryCannotBeNamed)
     ASSERT_TRUE(test::writeAll(logging + QStringLiteral("/false"),
                                "#!/bin/sh\necho absolute-false >> " + shellQuote(ran).toUtf8() + "\nexit 1\n"));
     ASSERT_TRUE(QFile::setPermissions(logging + QStringLiteral("/false"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    // The test's folder comes back however the test ends.
-    const struct Back {
-        QString here = QDir::currentPath();
-        ~Back() { QDir::setCurrent(here); }
-    } back;
-    const QString& here = back.here;
     for (const PathEntryRow& row : pathEntryRows) {
         for (const test::OlderGit& git : *gits) {
             const QString more = QStringLiteral("git=") + shellQuote(git.folder) + QStringLiteral("; colon=") + shellQuote(colon) +
-                                 QStringLiteral("; logging=") + shellQuote(logging) + u'\n' + QLatin1String(row.profile);
+                                 QStringLiteral("; logging=") + shellQuote(logging) + u'\n' +
+                                 (row.startsInColon ? QStringLiteral("cd \"$colon\"\n") : QString()) + QLatin1String(row.profile);
             for (qsizetype i = 0; i < programs.size(); ++i) {
                 SCOPED_TRACE(std::string(row.name) + ", " + git.version.toStdString() + " " + loginShells[i].program);
-                test::EnvironmentOverride start("PWD", row.startsInColon ? colon : here);
-                ASSERT_TRUE(QDir::setCurrent(row.startsInColon ? colon : here));
                 probe(i, more, test::hostileRepositoriesState(root, {}, git.minor, row.readable));
             }
         }
@@ -623,8 +618,9 @@ TEST_F(LoginShells, GitProbeRunsTheGitOfAQuotedHomeEntry)
     }
 }
 
-// A login profile may make a variable the probe sets read-only, and dash, zsh and mksh stop a
-// script at an assignment to one. The probe goes on under every shell. With the transports it
+// A variable the probe sets may be read-only where it runs (a profile's marks stay behind in
+// the login shell, but a script shell could hold its own), and dash, zsh and mksh stop a script
+// at an assignment to one. The probe goes on. With the transports it
 // shuts left open (read-only with a list of the profile's, or unset), or a read-only PATH
 // with a relative entry, no folder's state is read, so nothing of a partial clone runs even
 // with a git that ignores the lazy-fetch switch (the older gits, under bash, which went on
@@ -662,8 +658,8 @@ TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpe
                 const QString path = git.folder.isEmpty() ? QString()
                                                           : QStringLiteral("PATH=") + shellQuote(git.folder) +
                                                                 QStringLiteral(":\"$PATH\"; export PATH\n");
-                probe(i, path + QLatin1String(row.profile),
-                      test::hostileRepositoriesState(root, {}, git.folder.isEmpty() ? 1000 : git.minor, row.readable));
+                probe(i, path, test::hostileRepositoriesState(root, {}, git.folder.isEmpty() ? 1000 : git.minor, row.readable),
+                      QLatin1String(row.profile));
             }
         }
     }

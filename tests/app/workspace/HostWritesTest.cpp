@@ -105,7 +105,7 @@ struct FakeHost {
                 co_return ShellError{unreachableReason()};
             co_return listing();
         }
-        if (script == QStringLiteral("command -v tmux\n") && tmuxFound)
+        if (script == tmuxProbeScript() && tmuxFound)
             co_return QStringLiteral("/usr/bin/tmux\n");
         writes << script;
         const bool upload = script.contains(QStringLiteral("shared.json"));

@@ -15,6 +15,7 @@
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
 #include <QProcess>
@@ -226,7 +227,7 @@ TEST(LoginProfile, TmuxKeepsItsStateUntilAProbeAnswers)
         Instance instance;
         int probes = 0;
         instance.model.runScript = [&](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
-            if (script != QStringLiteral("command -v tmux\n"))
+            if (script != tmuxProbeScript())
                 return ready(ShellResult<QString>(ShellError{Shell::localTimeoutMessage()}));
             return ready(++probes == 1 ? c.first : c.later);
         };
