@@ -176,6 +176,47 @@ TEST(Shell, LoginShellFailureKeepsTheShellsStatusAndReason)
     }
 }
 
+// A login profile that ends before the script is said so whatever its status, with what the
+// shell said on its standard error made one line and cut to its end; a script that started
+// and failed gives its own reason. Both for scripts short and long (through a file).
+TEST(Shell, AProfileThatEndsBeforeTheScriptIsSaidSoWhateverItsStatus)
+{
+    const QString many = QStringLiteral("echo 'une ligne de bavardage du profil' >&2\n").repeated(20);
+    const struct {
+        const char* name;
+        QString profile;
+        QString script;
+        QString message;
+    } cases[] = {
+        {"exit 0", QStringLiteral("exit 0\n"), QStringLiteral("echo ours\n"), scriptNotRunMessage(true)},
+        {"exit 3", QStringLiteral("exit 3\n"), QStringLiteral("echo ours\n"), scriptNotRunMessage(true)},
+        {"a reason, then exit 1", QStringLiteral("echo 'profil :\tcassé' >&2\necho dit >&2\nexit 1\n"),
+         QStringLiteral("echo ours\n"), scriptNotRunMessage(true, QStringLiteral("profil : cassé dit"))},
+        {"many lines, then exit 2", many + QStringLiteral("echo 'la vraie raison' >&2\nexit 2\n"), QStringLiteral("echo ours\n"),
+         QStringLiteral("Le profil de connexion de cet ordinateur n'a pas exécuté la commande : il se termine ou lance un "
+                        "autre shell avant elle (« …")
+             + QString(QStringLiteral("une ligne de bavardage du profil ").repeated(20) + QStringLiteral("la vraie raison"))
+                   .right(maximumQuotedReasonLength - 1)
+             + QStringLiteral(" »).")},
+        {"the script fails", QString(), QStringLiteral("echo 'sh: refusé' >&2\nexit 4\n"), QStringLiteral("sh: refusé")},
+        {"the script fails silently", QString(), QStringLiteral("exit 4\n"), localFailureMessage(4)},
+    };
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    const QString padding = QStringLiteral("# a comment that makes the script longer than one argument\n").repeated(3000);
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), c.profile.toUtf8()));
+        for (const QString& script : {c.script, padding + c.script}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(script.size()) + " characters");
+            const auto result = runSync(runLoginShell(script, 20));
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().message, c.message);
+            EXPECT_TRUE(isScriptNotRunMessage(result.error().message) == c.profile.contains(QStringLiteral("exit")));
+        }
+    }
+}
+
 TEST(Shell, LoginShellScriptsOfAnyLength)
 {
     test::EnvironmentOverride shell("SHELL", QStringLiteral("/bin/sh"));

@@ -684,6 +684,100 @@ TEST_F(LoginShells, ListingReadsItsRowsWithAReadOnlyLocale)
     }
 }
 
+// What every shell of the issue lets a login profile put in place of a command: an alias
+// (dash, mksh, yash and zsh expand them in scripts) or, under bash, a function. Each stand-in
+// notes its name in ~/hv-stand-ins and fails.
+const char* const standInNames[] = {"mv", "cat", "rm", "mkdir", "printf", "base64", "cksum", "tmux", "awk", "git", "grep"};
+
+QByteArray standInAliases()
+{
+    QByteArray text = "hv_stand() { echo \"$1\" >> \"$HOME/hv-stand-ins\"; return 1; }\n";
+    for (const char* name : standInNames)
+        text += QByteArray("alias ") + name + "='hv_stand " + name + "'\n";
+    return text;
+}
+
+QByteArray standInFunctions()
+{
+    QByteArray text;
+    for (const char* name : standInNames)
+        text += QByteArray(name) + "() { echo " + name + " >> \"$HOME/hv-stand-ins\"; return 1; }\n";
+    return text;
+}
+
+struct StandInProfile {
+    const char* program;
+    const char* file;
+    bool functions;
+};
+
+const StandInProfile standInProfiles[] = {
+    {"bash", ".bash_profile", true}, {"dash", ".profile", false}, {"zsh", ".zshenv", false},
+    {"mksh", ".profile", false},     {"yash", ".yash_profile", false},
+};
+
+// A login profile whose aliases or functions stand in for the commands our scripts name changes
+// none of them: the listing reads its tab, the shared state is written (its mv, base64 and
+// cksum are the real ones) and the git probe reads its branch, under each login shell, and no
+// stand-in ever runs.
+TEST_F(LoginShells, NoAliasOrFunctionOfTheProfileStandsInForOurCommands)
+{
+    const QString web = folder(QStringLiteral("web"));
+    const QString session = tmuxSessionName(web);
+    run(tmuxSessionScript(session, QStringLiteral("Web"), web, 1) + QStringLiteral("true\n"));
+    const QString repository = folder(QStringLiteral("repository"));
+    run(QStringLiteral("cd ") + shellQuote(repository)
+        + QStringLiteral(" && git init -q -b trunk . && git -c user.name=t -c user.email=t@t.invalid commit -q --allow-empty -m t\n"));
+    const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
+    const QString shared = tmux.home() + QStringLiteral("/.halvoren/shared.json");
+    const NameSet favorites{QStringLiteral("web")};
+    const NameSet hidden{QStringLiteral("it's")};
+    for (const StandInProfile& login : standInProfiles) {
+        SCOPED_TRACE(login.program);
+        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+        ASSERT_FALSE(program.isEmpty()) << "install the Debian package " << login.program;
+        const QString profile = tmux.home() + u'/' + QLatin1String(login.file);
+        ASSERT_TRUE(test::writeAll(profile, login.functions ? standInFunctions() : standInAliases()));
+        shell.set("SHELL", program);
+        QFile::remove(shared);
+
+        const ServerState before = listing();
+        EXPECT_EQ(before.open.size() == 1 ? before.open.at(0).session : QString(), session);
+        const QString nonce = newListingNonce();
+        const auto written = runSync(runLoginShell(uploadSharedPrefsScript(favorites, hidden, before.sharedSum, nonce), 20));
+        ASSERT_TRUE(written.ok()) << written.error().message.toStdString();
+        EXPECT_EQ(parseSharedWriteAnswer(written.value(), nonce).kind, SharedWriteAnswer::Kind::written) << written.value().toStdString();
+        EXPECT_EQ(test::readAll(shared), encodeSharedPrefs(favorites, hidden).toUtf8());
+        EXPECT_EQ(parseGitProbe(run(gitProbeScript({repository}), 40)).value(repository).branch, QStringLiteral("trunk"));
+        EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+        QFile::remove(trace);
+        QFile::remove(profile);
+    }
+}
+
+// bash started as /bin/sh imports the functions a profile exported: the script shell drops them
+// (even one named like the builtin that lists them) before our script runs.
+TEST_F(LoginShells, ABashScriptShellDropsTheFunctionsTheProfileExported)
+{
+    const QString bashAsSh = folder(QStringLiteral("bash-as-sh")) + QStringLiteral("/sh");
+    ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("bash")), bashAsSh));
+    const struct ScriptShell {
+        QString previous = scriptShell();
+        ~ScriptShell() { setScriptShellForTests(previous); }
+    } restore;
+    setScriptShellForTests(bashAsSh);
+    const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
+    QByteArray profile = standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
+    for (const char* name : standInNames)
+        profile += QByteArray(" ") + name;
+    const QString path = useLoginShell(0, profile + '\n');
+    EXPECT_EQ(run(QStringLiteral("echo \"$BASH_VERSION\" | cat\nprintf '%s\\n' ours | base64 | base64 --decode\n")).section(u'\n', 1),
+              QStringLiteral("ours\n"));
+    EXPECT_FALSE(run(QStringLiteral("echo \"$BASH_VERSION\"\n")).trimmed().isEmpty()) << "the script shell was not bash";
+    EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+    QFile::remove(path);
+}
+
 // The upload of the shared-state file under each login shell: it installs its file only over
 // the file whose checksum the listing gave (bytes, whatever their format), answers written
 // with the checksum the next listing gives, or changed with the file as it is now and nothing

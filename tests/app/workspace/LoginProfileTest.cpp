@@ -143,14 +143,19 @@ TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
     QCoro::waitFor(instance.model.disconnect(*connection));
 }
 
-// Profiles that never get to the command: one that exits, one that starts another shell.
+// Profiles that never get to the command, whatever their status: one that exits, one that
+// starts another shell, one that starts tmux with no terminal (which says why on its standard
+// error, quoted in the banner).
 struct SwallowingProfile {
     const char* name;
     const char* text;
+    const char* reason;
 };
 const SwallowingProfile swallowingProfiles[] = {
-    {"exit 0", "exit 0\n"},
-    {"exec dash", "exec /bin/dash\n"},
+    {"exit 0", "exit 0\n", ""},
+    {"exit 3", "exit 3\n", ""},
+    {"exec dash", "exec /bin/dash\n", ""},
+    {"exec tmux", "exec tmux\n", "open terminal failed: not a terminal"},
 };
 
 TEST(LoginProfile, OnThisComputerAProfileThatRunsNoCommandIsSaidSo)
@@ -166,7 +171,7 @@ TEST(LoginProfile, OnThisComputerAProfileThatRunsNoCommandIsSaidSo)
         Instance instance;
         QCoro::waitFor(instance.model.start());
         EXPECT_TRUE(instance.local().tmuxAvailable()) << "taken for missing tmux";
-        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(true));
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(true, QLatin1String(profile.reason)));
         for (int i = 0; i < 3; ++i)
             QCoro::waitFor(instance.model.requestSync(instance.local()));
         EXPECT_FALSE(instance.local().unreachable());
@@ -186,7 +191,7 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         MacConnection* connection = instance.connectListed(host.profile);
         ASSERT_NE(connection, nullptr);
         EXPECT_TRUE(connection->tmuxAvailable()) << "taken for missing tmux";
-        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false));
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false, QLatin1String(profile.reason)));
         for (int i = 0; i < 2; ++i)
             QCoro::waitFor(instance.model.requestSync(*connection));
         EXPECT_FALSE(connection->unreachable());
@@ -196,7 +201,7 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         const ShellResult<QString> touched =
             QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("touch \"$HOME/ran\"\n"), 25));
         ASSERT_FALSE(touched);
-        EXPECT_EQ(touched.error().message, scriptNotRunMessage(false));
+        EXPECT_EQ(touched.error().message, scriptNotRunMessage(false, QLatin1String(profile.reason)));
         EXPECT_FALSE(QFile::exists(host.remoteHome() + QStringLiteral("/ran")));
         QCoro::waitFor(instance.model.disconnect(*connection));
     }
