@@ -12,6 +12,7 @@
 #include "../support/HostileRepositories.h"
 #include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
+#include "../support/StandIns.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -684,38 +685,6 @@ TEST_F(LoginShells, ListingReadsItsRowsWithAReadOnlyLocale)
     }
 }
 
-// What every shell of the issue lets a login profile put in place of a command: an alias
-// (dash, mksh, yash and zsh expand them in scripts) or, under bash, a function. Each stand-in
-// notes its name in ~/hv-stand-ins and fails.
-const char* const standInNames[] = {"mv", "cat", "rm", "mkdir", "printf", "base64", "cksum", "tmux", "awk", "git", "grep"};
-
-QByteArray standInAliases()
-{
-    QByteArray text = "hv_stand() { echo \"$1\" >> \"$HOME/hv-stand-ins\"; return 1; }\n";
-    for (const char* name : standInNames)
-        text += QByteArray("alias ") + name + "='hv_stand " + name + "'\n";
-    return text;
-}
-
-QByteArray standInFunctions()
-{
-    QByteArray text;
-    for (const char* name : standInNames)
-        text += QByteArray(name) + "() { echo " + name + " >> \"$HOME/hv-stand-ins\"; return 1; }\n";
-    return text;
-}
-
-struct StandInProfile {
-    const char* program;
-    const char* file;
-    bool functions;
-};
-
-const StandInProfile standInProfiles[] = {
-    {"bash", ".bash_profile", true}, {"dash", ".profile", false}, {"zsh", ".zshenv", false},
-    {"mksh", ".profile", false},     {"yash", ".yash_profile", false},
-};
-
 // A login profile whose aliases or functions stand in for the commands our scripts name changes
 // none of them: the listing reads its tab, the shared state is written (its mv, base64 and
 // cksum are the real ones) and the git probe reads its branch, under each login shell, and no
@@ -732,12 +701,12 @@ TEST_F(LoginShells, NoAliasOrFunctionOfTheProfileStandsInForOurCommands)
     const QString shared = tmux.home() + QStringLiteral("/.halvoren/shared.json");
     const NameSet favorites{QStringLiteral("web")};
     const NameSet hidden{QStringLiteral("it's")};
-    for (const StandInProfile& login : standInProfiles) {
+    for (const test::StandInProfile& login : test::standInProfiles) {
         SCOPED_TRACE(login.program);
         const QString program = QStandardPaths::findExecutable(QString::fromLatin1(login.program));
         ASSERT_FALSE(program.isEmpty()) << "install the Debian package " << login.program;
         const QString profile = tmux.home() + u'/' + QLatin1String(login.file);
-        ASSERT_TRUE(test::writeAll(profile, login.functions ? standInFunctions() : standInAliases()));
+        ASSERT_TRUE(test::writeAll(profile, login.functions ? test::standInFunctions() : test::standInAliases()));
         shell.set("SHELL", program);
         QFile::remove(shared);
 
@@ -767,8 +736,8 @@ TEST_F(LoginShells, ABashScriptShellDropsTheFunctionsTheProfileExported)
     } restore;
     setScriptShellForTests(bashAsSh);
     const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
-    QByteArray profile = standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
-    for (const char* name : standInNames)
+    QByteArray profile = test::standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
+    for (const char* name : test::standInNames)
         profile += QByteArray(" ") + name;
     const QString path = useLoginShell(0, profile + '\n');
     EXPECT_EQ(run(QStringLiteral("echo \"$BASH_VERSION\" | cat\nprintf '%s\\n' ours | base64 | base64 --decode\n")).section(u'\n', 1),
