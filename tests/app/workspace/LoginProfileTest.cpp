@@ -458,6 +458,11 @@ TEST(LoginProfile, WhatTheServersLoginFilesPrintIsNeverReadAsItsAnswer)
         const ShellResult<QString> ours = QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("echo ours\n"), 25));
         ASSERT_TRUE(ours) << ours.error().message.toStdString();
         EXPECT_EQ(ours.value(), QStringLiteral("ours\n"));
+        // A script that started and failed gives its own reason, not the profile's.
+        const ShellResult<QString> failed =
+            QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("echo 'sh: refusé' >&2\nexit 4\n"), 25));
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().message, QStringLiteral("sh: refusé"));
         const QString repository = QStringLiteral("cd ") + shellQuote(alpha)
             + QStringLiteral(" && git init -q && git -c user.name=t -c user.email=t@t commit -q --allow-empty -m t\n");
         const ShellResult<QString> made = QCoro::waitFor(instance.model.runScript(*connection, repository, 25));
