@@ -1,6 +1,7 @@
 #include "remote/SSHLink.h"
 
 #include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
 
 #include <QCollator>
 #include <QCryptographicHash>
@@ -110,22 +111,15 @@ QString SSHLink::destination() const
     return linkProfile.username + u'@' + linkProfile.host;
 }
 
-QString sshFailureMessage(int status)
-{
-    return QStringLiteral("La commande SSH a échoué (code ") + QString::number(status) + QStringLiteral(").");
-}
-
 // Arguments of awaited calls are named locals: g++ 12 mishandles some temporaries that live
 // across a suspension.
-Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds)
+Task<ShellResult<QString>> SSHLink::runMarked(QString sent, std::optional<QByteArray> input, double timeoutSeconds,
+                                              QString marker)
 {
     // ssh would take such a destination for an option (and run what it names).
     if (!isUsableProfile(linkProfile))
         co_return ShellError{QStringLiteral("Adresse du serveur invalide : l'hôte ou l'utilisateur est refusé.")};
     const QString executable = program();
-    // Of all the output, only what lies between the markers is the command's.
-    const QString marker = newCompletionMarker();
-    const QString sent = commandWithMarker(command, marker);
     // Kept by the run even if the link goes meanwhile.
     const std::shared_ptr<SharedSessions> book = sessions;
     QElapsedTimer elapsed;
@@ -147,16 +141,10 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
         }
         if (!run)
             co_return run.error();
-        const Shell::Output& output = run.value();
-        // Refused, ssh logged in afresh: with a key, the command ran all the same.
-        if (output.status == 0) {
-            std::optional<QString> printed = takeOutputMarkers(std::move(run.value().standardOutput), marker);
-            if (!printed)
-                co_return ShellError{scriptNotRunMessage(false)};
-            co_return std::move(*printed);
-        }
+        Shell::Output& output = run.value();
         // 255 is ssh's own failure: the fresh login failed (a server that takes only
-        // passwords), so the command never ran. Any other status is the command's.
+        // passwords), so the command never ran. Refused with any other status, ssh logged in
+        // afresh and the command ran all the same (with a key).
         if (refused && output.status == 255) {
             const qint64 nextTry = elapsed.elapsed() + pause.count();
             if (double(nextTry) / 1000.0 + minimumAttemptSeconds > timeoutSeconds)
@@ -165,49 +153,48 @@ Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QB
             pause = std::min(pause * 2, longestRefusalPause);
             continue;
         }
-        const QString message = withoutSharedConnectionLines(output.standardError).trimmed();
-        co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
+        output.standardError = withoutSharedConnectionLines(output.standardError);
+        // Nothing of ours printed and 255: ssh could not connect or log in, and says why.
+        if (output.status == 255 && !outputMarkerSeen(output.standardOutput, marker)) {
+            const QString message = output.standardError.trimmed();
+            co_return ShellError{message.isEmpty() ? sshFailureMessage(output.status) : message};
+        }
+        co_return markedScriptResult(std::move(output), marker, false);
     }
 }
 
-QString SSHLink::commandWithMarker(const QString& command, const QString& marker)
+Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds)
 {
-    // The closing marker is printed only after a command that succeeded, so the status stays
-    // the command's. One line needs no more than any login shell reads (the home is found even
-    // under a shell of another syntax); a longer one, a script of ours, runs in a subshell,
-    // so that an exit of its own (early, or with a failure) ends only that.
-    if (!command.contains(u'\n'))
-        return QStringLiteral("echo ") + marker + QStringLiteral("; ") + command + QStringLiteral(" && echo ") + marker;
-    return QStringLiteral("echo ") + marker + QStringLiteral("\n(\n") + command + QStringLiteral("\n) || exit\necho ")
-        + marker + u'\n';
+    // The account's shell (which reads ~/.zshenv, or ~/.bashrc under sshd) hands the command
+    // to the script shell at once, so the functions and aliases of those files change none of
+    // it; of all the output, only what lies between the markers is the command's.
+    QString marker = newCompletionMarker();
+    QString sent = scriptShellCommand(markedScript(command, marker));
+    ShellResult<QString> output = co_await runMarked(std::move(sent), std::move(input), timeoutSeconds, std::move(marker));
+    co_return output;
 }
 
 Task<ShellResult<QString>> SSHLink::runScript(QString script, double timeoutSeconds)
 {
     // The script travels on ssh's standard input, so its length is not bounded by the
-    // command line of either computer.
-    const QString command = scriptCommand(timeoutSeconds);
+    // command line of either computer. Its markers are printed by the script shell the login
+    // shell hands over to: only they tell that the login profile let the script run.
+    QString marker = newCompletionMarker();
+    QString command = scriptCommand(timeoutSeconds, marker);
     std::optional<QByteArray> input = scriptInput(script);
-    ShellResult<QString> output = co_await runCommand(command, std::move(input), timeoutSeconds);
-    if (!output && output.error().sharedConnectionRefused)
-        co_return output;
-    if (!output && output.error().message.contains(QLatin1String(scriptIncompleteText)))
-        co_return ShellError{scriptIncompleteMessage()};
-    if (!output && output.error().message.contains(QLatin1String(scriptNotRunText)))
-        co_return ShellError{scriptNotRunMessage(false)};
+    ShellResult<QString> output = co_await runMarked(std::move(command), std::move(input), timeoutSeconds, std::move(marker));
     co_return output;
 }
 
-QString SSHLink::scriptCommand(double timeoutSeconds)
+QString SSHLink::scriptCommand(double timeoutSeconds, const QString& marker)
 {
     // Ending ssh here (a time-out, the application quitting) leaves the remote shell running:
     // where the host has `timeout`, the script's whole process group is ended a little after
     // our own limit, so a script blocked on the host (reading a FIFO, say) does not stay.
     const qint64 bound = qint64(std::clamp(std::ceil(timeoutSeconds), 1.0, 86400.0)) + remoteTimeoutMargin;
-    return QStringLiteral("sh -c ")
-        + shellQuote(QStringLiteral("if command -v timeout >/dev/null 2>&1; then exec timeout -s KILL \"$2\" \"$0\" -l -c "
-                                    "\"$1\"; fi; exec \"$0\" -l -c \"$1\""))
-        + QStringLiteral(" \"$SHELL\" ") + shellQuote(scriptReaderCommand()) + u' ' + QString::number(bound);
+    const QString login = QStringLiteral("\"$SHELL\" -l -c ") + shellQuote(scriptShellCommand(scriptReaderCommand(marker)));
+    return scriptShellCommand(QStringLiteral("if command -v timeout >/dev/null 2>&1; then exec timeout -s KILL ")
+                              + QString::number(bound) + u' ' + login + QStringLiteral("; fi\nexec ") + login);
 }
 
 Task<bool> SSHLink::fetchRemoteHome()
@@ -243,24 +230,21 @@ Task<bool> SSHLink::hasTmux()
 
 QString SSHLink::tmuxProbeCommand(const QString& marker)
 {
-    // On one line, as the command that runs it.
-    return QStringLiteral("$SHELL -lc ")
-        + shellQuote(QStringLiteral("echo ") + marker + QStringLiteral("; command -v tmux; echo ") + marker);
+    // On one line, as the command that runs it; the login shell hands the question to the
+    // script shell, which finds tmux itself, not an alias or function of that name.
+    return QStringLiteral("$SHELL -lc ") + shellQuote(scriptShellCommand(markedScript(tmuxProbeScript(), marker)));
 }
 
 Task<ShellResult<bool>> SSHLink::probeTmux()
 {
-    const QString marker = newCompletionMarker();
-    const QString command = tmuxProbeCommand(marker);
-    ShellResult<QString> output = co_await runCommand(command, std::nullopt, 25);
-    if (!output)
-        co_return output.error();
+    QString marker = newCompletionMarker();
+    QString command = tmuxProbeCommand(marker);
     // Without the markers the shell never got to the question: its silence is no answer.
     // What its login profile printed around them is no answer either.
-    const std::optional<QString> answer = takeOutputMarkers(output.value(), marker);
+    ShellResult<QString> answer = co_await runMarked(std::move(command), std::nullopt, 25, std::move(marker));
     if (!answer)
-        co_return ShellError{scriptNotRunMessage(false)};
-    co_return !answer->trimmed().isEmpty();
+        co_return answer.error();
+    co_return !answer.value().trimmed().isEmpty();
 }
 
 namespace {

@@ -66,12 +66,14 @@ public:
     // SharedSessions::takeTabPlace).
     std::unique_ptr<SharedSessions::TabPlace> takeTabPlace(bool masterLive) { return sessions->takeTabPlace(masterLive); }
 
-    // Runs `command` through the remote login shell. What the command itself printed on exit
-    // status 0, without anything the shell's login files printed around it (see
-    // commandWithMarker), or scriptNotRunMessage() when they never let it run to its end;
-    // otherwise the error is ssh's or the command's standard error, trimmed, or
-    // "La commande SSH a échoué (code N)." when that is empty. A session the master refuses is
-    // asked for again, within the time-out; still refused then, the error is
+    // Runs `command` through the account's shell, which hands it at once to scriptShell():
+    // no function or alias of the account's files stands in for a command it names. What the
+    // command itself printed on exit status 0, without anything the shell's files printed
+    // around it; otherwise the error of markedScriptResult (scriptNotRunMessage with the
+    // shell's reason when those files ended before the command, whatever their status), or,
+    // with status 255 and nothing of ours printed, ssh's own standard error, trimmed, or
+    // sshFailureMessage(255) when that is empty. A session the master refuses is asked for
+    // again, within the time-out; still refused then, the error is
     // sharedConnectionRefusedMessage(), marked sharedConnectionRefused.
     Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
     // The first wait before a command the master refused is tried again, doubled at each
@@ -79,12 +81,10 @@ public:
     // back, and each attempt that is refused again may be a failed login on the server.
     static constexpr std::chrono::milliseconds firstRefusalPause{1000};
     static constexpr std::chrono::milliseconds longestRefusalPause{8000};
-    // `command` as runCommand sends it: between two lines of `marker` (as takeOutputMarkers
-    // reads them), the second printed only once the command has ended with status 0.
-    static QString commandWithMarker(const QString& command, const QString& marker);
-    // Sends the script on ssh's standard input to the remote user's login shell, which reads
-    // it whole before running it (see scriptReaderCommand); a script the shell did not
-    // receive whole fails with scriptIncompleteMessage().
+    // Sends the script on ssh's standard input to the remote user's login shell, whose
+    // script shell reads it whole before running it (see scriptReaderCommand), and reads the
+    // result as runCommand does; a script the shell did not receive whole fails with
+    // scriptIncompleteMessage().
     Task<ShellResult<QString>> runScript(QString script, double timeoutSeconds);
     // True when the remote home was found (and stored); never an error.
     Task<bool> fetchRemoteHome();
@@ -97,11 +97,13 @@ public:
     // Whether the remote login shell finds tmux, or why it did not answer: a time-out, ssh's
     // failure, or a login profile that never ran the question (scriptNotRunMessage).
     Task<ShellResult<bool>> probeTmux();
-    // The remote command of runScript: the script reader in the remote login shell, ended
-    // with everything it started remoteTimeoutMargin seconds after the run's time-out.
-    static QString scriptCommand(double timeoutSeconds);
+    // The remote command of runScript: the script reader (marking the script with `marker`)
+    // in the script shell of the remote login shell, ended with everything it started
+    // remoteTimeoutMargin seconds after the run's time-out.
+    static QString scriptCommand(double timeoutSeconds, const QString& marker);
     static constexpr qint64 remoteTimeoutMargin = 5;
-    // The remote command of probeTmux: the question between two lines of `marker`.
+    // The remote command of probeTmux: the question, marked with `marker`, asked by the script
+    // shell of the remote login shell.
     static QString tmuxProbeCommand(const QString& marker);
     // Writes `data` at `remotePath` (creating its folder), replacing the file only once
     // every byte has arrived: a broken transfer leaves the previous file and no temporary.
@@ -127,6 +129,11 @@ public:
     static constexpr const char* installedKeysPrefix = "hv-installed-keys:";
 
 private:
+    // Runs `sent` with ssh, asking again while the master refuses a session, and reads its
+    // output as marked with `marker`.
+    Task<ShellResult<QString>> runMarked(QString sent, std::optional<QByteArray> input, double timeoutSeconds,
+                                         QString marker);
+
     MacProfile linkProfile;
     QString home;
     std::shared_ptr<SharedSessions> sessions = std::make_shared<SharedSessions>();
@@ -134,9 +141,6 @@ private:
 
 // The message of a key installation that left no key in the server's authorized keys.
 QString installKeyFailedMessage();
-
-// The message of a command that failed with nothing on its standard error.
-QString sshFailureMessage(int status);
 
 // Texts of the public keys in ~/.ssh (files ending in ".pub", by name) that begin with
 // "ssh-" or "ecdsa-".

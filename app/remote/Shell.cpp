@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
@@ -126,6 +127,12 @@ QString Shell::localTimeoutMessage()
 QString Shell::endedAtQuitMessage()
 {
     return QStringLiteral("La commande a été arrêtée : l'application se ferme.");
+}
+
+QString Shell::startFolder()
+{
+    const QString home = QDir::homePath();
+    return QFileInfo(home).isDir() ? home : QStringLiteral("/");
 }
 
 QString Shell::launchFailureMessage(const QString& executable, const QString& reason)
@@ -284,6 +291,7 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     QProcess* child = process.get();
     child->setProgram(executable);
     child->setArguments(arguments);
+    child->setWorkingDirectory(startFolder());
     child->setProcessChannelMode(QProcess::SeparateChannels);
     // Its own group, so that the time-out also reaches whatever the child started; and the
     // signals as a program expects them at its start, not as we keep them for ourselves.
@@ -396,19 +404,55 @@ constexpr char scriptTail[] = "#hv-fin-du-script";
 
 } // namespace
 
-QString scriptReaderCommand()
+namespace {
+
+QString& scriptShellPath()
+{
+    static QString path = QStringLiteral("/bin/sh");
+    return path;
+}
+
+// bash started as sh imports the functions a profile exported. It runs its special builtins
+// (unset, set) before any function of the same name, so those drop the rest; nothing here
+// is looked up through PATH or split into words by a changed IFS.
+constexpr char exportedFunctionsGuard[] =
+    "case ${BASH_VERSION-} in ?*) unset -f compgen; set -f; "
+    "for __hv_f in $(compgen -A function 2>/dev/null); do unset -f \"$__hv_f\"; done; set +f; unset __hv_f ;; esac\n";
+
+} // namespace
+
+QString scriptShell()
+{
+    return scriptShellPath();
+}
+
+void setScriptShellForTests(const QString& path)
+{
+    scriptShellPath() = path;
+}
+
+QString scriptShellCommand(const QString& text)
+{
+    return QStringLiteral("\\exec ") + shellQuote(scriptShell()) + QStringLiteral(" -c ")
+        + shellQuote(QLatin1String(exportedFunctionsGuard) + text);
+}
+
+QString scriptReaderCommand(const QString& marker)
 {
     // "$(cat; echo .)" keeps the trailing newlines a bare "$(cat)" would drop; the two
-    // markers are cut off before the text is evaluated in this same shell.
+    // markers of the input are cut off before the text is evaluated, marked as markedScript
+    // does. eval reads a script of megabytes a command at a time, where a subshell written
+    // around its text would be read whole before anything runs.
     return QStringLiteral(R"hv(__hv_s=$(cat; echo .); __hv_s=${__hv_s%.}; __hv_h='%1'; __hv_t='%2'
 case $__hv_s in
 "$__hv_h"'
 '*"$__hv_t"'
-') __hv_s=${__hv_s#"$__hv_h"}; eval "${__hv_s%"$__hv_t"*}" ;;
+') __hv_s=${__hv_s#"$__hv_h"}; __hv_s=${__hv_s%"$__hv_t"*}; echo %5; (eval "$__hv_s") && echo %5 ;;
 *) echo '%3' >&2; exit %4 ;;
 esac)hv")
         .arg(QLatin1String(scriptHead), QLatin1String(scriptTail), QLatin1String(scriptIncompleteText))
-        .arg(scriptIncompleteStatus);
+        .arg(scriptIncompleteStatus)
+        .arg(marker);
 }
 
 QByteArray scriptInput(const QString& script)
@@ -453,12 +497,12 @@ std::optional<QString> takeCompletionMarker(QString output, const QString& marke
     return output;
 }
 
-QString withOutputMarkers(const QString& script, const QString& marker)
+QString markedScript(const QString& script, const QString& marker)
 {
-    QString marked = QStringLiteral("echo ") + marker + u'\n' + script;
-    if (!marked.endsWith(u'\n'))
-        marked += u'\n';
-    return marked + QStringLiteral("echo ") + marker + u'\n';
+    // The subshell opens on a line of its own ("((" would start arithmetic in some shells),
+    // and holds a command even for an empty script.
+    return QStringLiteral("echo ") + marker + QStringLiteral("\n(\n:\n") + script + QStringLiteral("\n) && echo ") + marker
+        + u'\n';
 }
 
 std::optional<QString> takeOutputMarkers(QString output, const QString& marker)
@@ -480,20 +524,94 @@ std::optional<QString> takeOutputMarkers(QString output, const QString& marker)
     return output;
 }
 
+bool outputMarkerSeen(const QString& output, const QString& marker)
+{
+    return output.contains(marker + u'\n');
+}
+
+ShellResult<QString> markedScriptResult(Shell::Output output, const QString& marker, bool local)
+{
+    const bool started = outputMarkerSeen(output.standardOutput, marker);
+    if (!started) {
+        // The reader's own refusals come before the script: they say what happened.
+        if (output.status == scriptIncompleteStatus && output.standardError.contains(QLatin1String(scriptIncompleteText)))
+            return ShellError{scriptIncompleteMessage()};
+        if (output.status == scriptIncompleteStatus && output.standardError.contains(QLatin1String(scriptNotRunText)))
+            return ShellError{scriptNotRunMessage(local)};
+        return ShellError{scriptNotRunMessage(local, output.standardError)};
+    }
+    if (output.status != 0) {
+        const QString reason = output.standardError.trimmed();
+        if (!reason.isEmpty())
+            return ShellError{reason};
+        return ShellError{local ? localFailureMessage(output.status) : sshFailureMessage(output.status)};
+    }
+    // Handed over whole: a listing of megabytes is cut in place.
+    if (std::optional<QString> printed = takeOutputMarkers(std::move(output.standardOutput), marker))
+        return std::move(*printed);
+    // Started and ended well, yet the closing marker is missing: it did not run to its end.
+    return ShellError{scriptNotRunMessage(local, output.standardError)};
+}
+
 QString localFailureMessage(int status)
 {
     return QStringLiteral("La commande a échoué sur cet ordinateur (code ") + QString::number(status) + QStringLiteral(").");
 }
 
-QString scriptNotRunMessage(bool local)
+QString sshFailureMessage(int status)
+{
+    return QStringLiteral("La commande SSH a échoué (code ") + QString::number(status) + QStringLiteral(").");
+}
+
+namespace {
+
+QString scriptNotRunStem(bool local)
 {
     return (local ? QStringLiteral("Le profil de connexion de cet ordinateur") : QStringLiteral("Le profil de connexion du serveur"))
-        + QStringLiteral(" n'a pas exécuté la commande : il se termine ou lance un autre shell avant elle.");
+        + QStringLiteral(" n'a pas exécuté la commande : il se termine ou lance un autre shell avant elle");
+}
+
+// A shell's standard error on one line: its lines joined, controls made blanks, and only its
+// end kept past the limit, where the reason it stopped is.
+QString oneLineReason(const QString& text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        const bool control = category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+        line += control ? QChar(u' ') : c;
+    }
+    line = line.simplified();
+    if (line.size() > maximumQuotedReasonLength) {
+        qsizetype from = line.size() - (maximumQuotedReasonLength - 1);
+        // Never half of a surrogate pair.
+        if (line.at(from).isLowSurrogate())
+            ++from;
+        line = QStringLiteral("…") + line.mid(from);
+    }
+    return line;
+}
+
+} // namespace
+
+QString scriptNotRunMessage(bool local, const QString& standardError)
+{
+    const QString reason = oneLineReason(standardError);
+    if (reason.isEmpty())
+        return scriptNotRunStem(local) + u'.';
+    return scriptNotRunStem(local) + QStringLiteral(" (« ") + reason + QStringLiteral(" »).");
 }
 
 bool isScriptNotRunMessage(const QString& message)
 {
-    return message == scriptNotRunMessage(true) || message == scriptNotRunMessage(false);
+    for (const bool local : {true, false}) {
+        const QString stem = scriptNotRunStem(local);
+        if (message == stem + u'.' || (message.startsWith(stem + QStringLiteral(" (« ")) && message.endsWith(QStringLiteral(" »)."))))
+            return true;
+    }
+    return false;
 }
 
 namespace {
@@ -626,33 +744,37 @@ bool fitsInArguments(const QString& executable, const QStringList& arguments)
     return area <= argumentAreaLimit();
 }
 
-QString scriptFileCommand(const QString& path)
+QString scriptFileCommand(const QString& path, const QString& marker)
 {
+    // Read by "." a command at a time, in a subshell as markedScript has it.
     const QString file = shellQuote(path);
-    return QStringLiteral("if [ -r %1 ]; then . %1; else echo '%2' >&2; exit %3; fi")
+    return QStringLiteral("if [ -r %1 ]; then echo %4; (. %1) && echo %4; else echo '%2' >&2; exit %3; fi")
         .arg(file, QLatin1String(scriptIncompleteText))
-        .arg(scriptIncompleteStatus);
+        .arg(scriptIncompleteStatus)
+        .arg(marker);
 }
 
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
 {
     const QString shell = userShell();
+    // Only what the script printed between these is its output.
+    const QString marker = newCompletionMarker();
     QStringList arguments;
-    arguments << QStringLiteral("-l") << QStringLiteral("-c") << command;
-    // Lives until the run ends: the shell opens it only after its login profile. Written and
-    // removed on a worker, as the main thread never waits on the disk.
+    arguments << QStringLiteral("-l") << QStringLiteral("-c") << scriptShellCommand(markedScript(command, marker));
+    // Lives until the run ends: the script shell opens it only after the login profile.
+    // Written and removed on a worker, as the main thread never waits on the disk.
     std::optional<ScriptFileHold> file;
     if (!fitsInArguments(shell, arguments)) {
         auto written = std::make_shared<ScriptFile>();
         file.emplace(written);
         QFuture<QString> writing = QtConcurrent::run(
-            [written = std::move(written), folder = QDir::tempPath(), command] {
+            [written = std::move(written), folder = QDir(QDir::tempPath()).absolutePath(), command] {
                 return writeScriptFile(*written, folder, command);
             });
         const QString failure = co_await writing;
         if ((*file)->path.isEmpty())
             co_return ShellError{scriptFileFailureMessage(failure)};
-        arguments.last() = scriptFileCommand((*file)->path);
+        arguments.last() = scriptShellCommand(scriptFileCommand((*file)->path, marker));
     }
     auto result = co_await Shell::run(shell, std::move(arguments), std::nullopt, timeoutSeconds);
     if (file) {
@@ -663,16 +785,7 @@ Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
         co_return ShellError{Shell::localTimeoutMessage()};
     if (!result)
         co_return result.error();
-    const Shell::Output& output = result.value();
-    if (output.status == scriptIncompleteStatus && output.standardError.contains(QLatin1String(scriptIncompleteText)))
-        co_return ShellError{scriptIncompleteMessage()};
-    // As over ssh: a command that failed says why in its own words, which the caller shows,
-    // rather than passing for one that printed nothing.
-    if (output.status != 0) {
-        const QString reason = output.standardError.trimmed();
-        co_return ShellError{reason.isEmpty() ? localFailureMessage(output.status) : reason};
-    }
-    co_return std::move(result.value().standardOutput);
+    co_return markedScriptResult(std::move(result.value()), marker, true);
 }
 
 } // namespace halvoren

@@ -72,12 +72,18 @@ public:
     // Starts `executable` (an absolute path, never searched for) with `arguments`, writes
     // `input` to its standard input and closes it (at once when there is none), and waits
     // for the end, at most `timeoutSeconds`. Output is decoded as UTF-8, every invalid
-    // sequence becoming U+FFFD. Call it on the main thread.
+    // sequence becoming U+FFFD. The child starts in startFolder(), never in the folder the
+    // application was started from. Call it on the main thread.
     static Task<ShellResult<Output>> run(QString executable, QStringList arguments,
                                          std::optional<QByteArray> input, double timeoutSeconds);
 
     // UTF-8 with U+FFFD in place of each invalid sequence.
     static QString decode(const QByteArray& bytes);
+
+    // Where every run starts: the user's home, or "/" when it is not a folder. A login
+    // profile that puts a relative entry first on PATH ("bin", "./node_modules/.bin") would
+    // otherwise find a program of whatever project the application was started from.
+    static QString startFolder();
 
     // Runs started and not yet ended (main thread): lets a test wait for the host work its
     // model left in flight before the program ends.
@@ -93,14 +99,27 @@ public:
 // "/bin/sh".
 QString userShell();
 
+// The shell every script of ours runs under, here and on a server: a login shell only
+// gives it the environment its profile made, then runs scriptShellCommand(script), so that
+// no alias or function the profile defines (an "mv -i", a "cat" that colours) stands in for
+// a command the script names. Found at its path, never through PATH. Tests may name another.
+QString scriptShell();
+void setScriptShellForTests(const QString& path);
+// The command any shell of ours runs to hand `text` to scriptShell() in its own place. The
+// leading backslash keeps an alias of "exec" from expanding; zsh's `command` would look for
+// an external exec. Where scriptShell() is bash, the functions a profile exported (which it
+// would import) are dropped before `text` runs.
+QString scriptShellCommand(const QString& text);
+
 // A script sent to a shell on its standard input (over ssh, where the command line is
-// bounded by both computers and by the remote shell): scriptReaderCommand() is the command
-// that shell runs, scriptInput(script) what it is fed. The command reads the whole input
-// before running any of it, so a command of the script that reads its standard input finds
-// it ended rather than eating the rest; input that lost its first or last line (a login
-// profile that read some of it) runs nothing and exits with scriptIncompleteStatus,
-// scriptIncompleteText on standard error.
-QString scriptReaderCommand();
+// bounded by both computers and by the remote shell): scriptReaderCommand(marker) is the
+// command that shell runs, scriptInput(script) what it is fed. The command reads the whole
+// input before running any of it, so a command of the script that reads its standard input
+// finds it ended rather than eating the rest, and runs it marked with `marker` as
+// markedScript has it; input that lost its first or last line (a login profile that read
+// some of it) runs nothing and exits with scriptIncompleteStatus, scriptIncompleteText on
+// standard error.
+QString scriptReaderCommand(const QString& marker);
 QByteArray scriptInput(const QString& script);
 inline constexpr int scriptIncompleteStatus = 125;
 inline constexpr char scriptIncompleteText[] = "hv: script incomplet";
@@ -112,27 +131,42 @@ QString scriptIncompleteMessage();
 inline constexpr char scriptNotRunText[] = "hv: script non execute";
 
 // A line printed once a script has run to its end tells a script that ran from one that
-// never did (a login profile that exited or replaced the shell before running the command):
-// withCompletionMarker(script, marker) is the script followed by that line;
+// never did: withCompletionMarker(script, marker) is the script followed by that line;
 // takeCompletionMarker(output, marker) gives the output without it, or nothing when the
 // script did not run to its end. newCompletionMarker() is a fresh word per run, which no
 // profile or host can print ahead of time.
 QString newCompletionMarker();
 QString withCompletionMarker(const QString& script, const QString& marker);
 std::optional<QString> takeCompletionMarker(QString output, const QString& marker);
-// A login profile may also print around the command: before it (a greeting, a title escape
-// without a line break) or after it (a logout file). withOutputMarkers(script, marker) is the
-// script between two lines of the marker; takeOutputMarkers(output, marker) gives only what
-// the script printed between them, or nothing when either is missing (the script did not run
-// to its end).
-QString withOutputMarkers(const QString& script, const QString& marker);
+// A login profile may print around the command (a greeting, a title escape without a line
+// break, a logout file) and may end before it. markedScript(script, marker) prints a line of
+// the marker, runs the script in a subshell (an exit of its own ends only that) and prints the
+// marker again only when the script ended with status 0, keeping the script's status.
+// takeOutputMarkers(output, marker) gives only what the script printed between the two lines,
+// or nothing when either is missing; outputMarkerSeen tells whether the first came.
+QString markedScript(const QString& script, const QString& marker);
 std::optional<QString> takeOutputMarkers(QString output, const QString& marker);
+bool outputMarkerSeen(const QString& output, const QString& marker);
+// What a run of markedScript(script, marker) gives its caller:
+// - its output between the markers, when it ended with status 0;
+// - when the first marker never came back, whatever the status, the login shell never ran
+//   the script: scriptIncompleteMessage() for a script the reader did not receive whole,
+//   else scriptNotRunMessage(local, the shell's standard error);
+// - when the script started and failed, its standard error, trimmed, or the failure message
+//   of its status (localFailureMessage or sshFailureMessage) when it said nothing.
+ShellResult<QString> markedScriptResult(Shell::Output output, const QString& marker, bool local);
 // The message of a command of this computer that failed with `status` and said nothing.
 QString localFailureMessage(int status);
-// The message of a command the login shell did not run, on this computer or on a server.
-QString scriptNotRunMessage(bool local);
-// True for scriptNotRunMessage of either kind.
+// The same for a command of a server.
+QString sshFailureMessage(int status);
+// The message of a command the login shell did not run, on this computer or on a server,
+// with what the shell said on its standard error (made one line and cut short) when it said
+// something: the profile's own reason for ending ("open terminal failed: not a terminal").
+QString scriptNotRunMessage(bool local, const QString& standardError = QString());
+// True for scriptNotRunMessage of either kind, with or without a reason.
 bool isScriptNotRunMessage(const QString& message);
+// The room a quoted reason takes at most, in characters.
+inline constexpr qsizetype maximumQuotedReasonLength = 160;
 
 // The message of a long script that could not be written to its temporary file.
 QString scriptFileFailureMessage(const QString& reason);
@@ -143,20 +177,22 @@ QString scriptFileFailureMessage(const QString& reason);
 // An argument holding a zero byte never fits: it would be cut there.
 bool fitsInArguments(const QString& executable, const QStringList& arguments);
 
-// The command a login shell runs for a script written to the file at `path`: it reads the
-// file as its own input, or, when the file cannot be read, runs nothing and exits as a
-// script not received whole.
-QString scriptFileCommand(const QString& path);
+// The command scriptShell() runs for a script written to the file at `path`: it runs the
+// file marked with `marker` as markedScript has it, or, when the file cannot be read, runs
+// nothing and exits as a script not received whole.
+QString scriptFileCommand(const QString& path, const QString& marker);
 
-// Runs `command` (a script of any length) with `userShell() -l -c command` and gives its
-// standard output when it exits with status 0. Any other status is the error, with the
-// shell's standard error as its message (localFailureMessage when it printed none), as a
-// server's command reports it; so are a launch failure, a time-out, too much output and a
-// script not received whole. The script is the argument
-// itself whenever it fits (fitsInArguments); a longer one goes to a private temporary file
-// (0600) that the shell reads once its login profile has run, removed when the run ends.
-// Standard input stays closed, so a login profile that reads it finds it ended and cannot
-// take any of the script.
+// Runs `command` (a script of any length) through the user's login shell, as
+// `userShell() -l -c` of scriptShellCommand(markedScript(command)): the profile gives the
+// environment, scriptShell() runs the script, starting at home (Shell::startFolder). Its
+// output between the markers when it ends with status 0; otherwise the error of
+// markedScriptResult (a profile that ended before the script, whatever its status, is
+// scriptNotRunMessage with the shell's reason), or a launch failure, a time-out, too much
+// output, a script not received whole. The script is the argument itself whenever it fits
+// (fitsInArguments); a longer one goes to a private temporary file (0600) that the script
+// shell reads (scriptFileCommand) once the login profile has run, removed when the run ends. Standard input
+// stays closed, so a login profile that reads it finds it ended and cannot take any of the
+// script.
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds);
 
 } // namespace halvoren

@@ -138,6 +138,11 @@ QString sessionKillScript(const QString& session)
     return QStringLiteral("tmux kill-session -t ") + tmuxSessionTarget(session) + QStringLiteral(" 2>/dev/null\n");
 }
 
+QString tmuxProbeScript()
+{
+    return QStringLiteral("command -v tmux || true\n");
+}
+
 namespace {
 
 // An operating-system command up to BEL or ST, a control sequence, or a two-character escape.

@@ -68,6 +68,10 @@ QString sessionRetagScript(const QString& session);
 // Script that ends a session.
 QString sessionKillScript(const QString& session);
 
+// The script that asks a host for tmux: the path of the tmux its PATH finds, or nothing
+// printed when it has none, which is an answer rather than a failure.
+QString tmuxProbeScript();
+
 // True when a chunk of terminal output ends at what looks like a shell prompt.
 bool promptAtEnd(const QString& chunk);
 

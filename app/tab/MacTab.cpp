@@ -186,10 +186,18 @@ void MacTab::setAttention(bool value)
 
 QString MacTab::command(const std::optional<QString>& setup) const
 {
+    // The login shell gives the environment only: the start's own commands run in the script
+    // shell, where no alias or function of the profile (a "tmux" of the user's, a "cd" that
+    // lists) stands in for them. The session's shell, or the plain tab's, is the user's own.
+    return scriptShellCommand(startCommand(setup));
+}
+
+QString MacTab::startCommand(const std::optional<QString>& setup) const
+{
     // A shell left in some other folder would run the user's commands in the wrong project:
     // a folder that cannot be entered ends the start before anything is made.
     if (!useTmux)
-        return enterFolderCommand(project.path, folderCheckToken) + QStringLiteral("; exec $SHELL -l");
+        return enterFolderCommand(project.path, folderCheckToken) + QStringLiteral("; exec \"$SHELL\" -l");
     if (!setup)
         return tmuxAttachCommand(project.session, project.path, setup);
     return sessionFolderCheck(project.session, project.path, folderCheckToken) + QStringLiteral("; ") +

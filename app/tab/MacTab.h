@@ -142,9 +142,10 @@ public:
     // beyond the tabs' budget it logs in on a connection of its own (see SharedSessions).
     bool ridesSharedConnection() const { return sharedPlace != nullptr; }
 
-    // The shell command of a start: the tmux attach line, or a login shell in the folder; a
-    // start that makes the session or the shell first checks the folder can be entered. The
-    // tmux line runs from home: only tmux's "-c" puts the session in the folder.
+    // The shell command of a start, which the login shell hands to the script shell: the tmux
+    // attach line, or a login shell in the folder; a start that makes the session or the
+    // shell first checks the folder can be entered. The tmux line runs from home: only tmux's
+    // "-c" puts the session in the folder.
     QString command(const std::optional<QString>& setup) const;
 
     // Starts the child unless it runs: `setup` runs inside the new tmux session before the
@@ -171,6 +172,8 @@ Q_SIGNALS:
     void attentionChanged();
 
 private:
+    // command() before it is handed to the script shell.
+    QString startCommand(const std::optional<QString>& setup) const;
     // The work of a start; `direct`: the server's ssh keeps off the shared connection.
     void begin(std::optional<QString> setup, bool direct);
     Task<> startRemote(QString remoteCommand, QStringList environment, std::uint64_t startGeneration, bool direct);

@@ -580,8 +580,7 @@ Task<> MacModel::start()
 Task<std::optional<bool>> MacModel::probeLocalTmux()
 {
     QPointer<MacModel> self(this);
-    Task<ShellResult<QString>> probing = runScript(*localConnection(), QStringLiteral("command -v tmux\n"),
-                                                   localTmuxProbeTimeout);
+    Task<ShellResult<QString>> probing = runScript(*localConnection(), tmuxProbeScript(), localTmuxProbeTimeout);
     ShellResult<QString> output = co_await std::move(probing);
     if (output)
         co_return !output.value().trimmed().isEmpty();

@@ -59,26 +59,16 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
     connectionsValue.append(local);
 
     runScript = [](MacConnection& connection, QString script, double timeoutSeconds) -> Task<ShellResult<QString>> {
-        // A login profile that exits or starts another shell prints nothing, as a host with
-        // nothing to list would: only a script that printed its markers has run. What the
-        // profile prints around them is not the host's answer.
-        const QString marker = newCompletionMarker();
-        QString marked = withOutputMarkers(script, marker);
-        const bool local = !connection.link;
-        ShellResult<QString> result;
-        if (local) {
-            result = co_await runLoginShell(std::move(marked), timeoutSeconds);
-        } else {
-            // The link outlives the run even if the connection is dropped meanwhile.
-            const std::shared_ptr<SSHLink> link = connection.link;
-            result = co_await link->runScript(std::move(marked), timeoutSeconds);
-        }
-        if (!result)
+        // Both runners read only what the script printed, and tell a login profile that never
+        // let it run from a script that failed.
+        if (!connection.link) {
+            ShellResult<QString> result = co_await runLoginShell(std::move(script), timeoutSeconds);
             co_return result;
-        std::optional<QString> output = takeOutputMarkers(std::move(result.value()), marker);
-        if (!output)
-            co_return ShellError{scriptNotRunMessage(local)};
-        co_return std::move(*output);
+        }
+        // The link outlives the run even if the connection is dropped meanwhile.
+        const std::shared_ptr<SSHLink> link = connection.link;
+        ShellResult<QString> result = co_await link->runScript(std::move(script), timeoutSeconds);
+        co_return result;
     };
     listFolders = [](MacConnection& connection, QString folder) { return connection.tryListFolders(std::move(folder)); };
     isFrontmost = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };

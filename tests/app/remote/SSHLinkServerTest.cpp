@@ -1,6 +1,7 @@
 // The SSH link against a real sshd on 127.0.0.1 (see SshServer.h), one server for the suite.
 // The password typed at ssh's prompt is checked through the project tab.
 #include "remote/FolderSessions.h"
+#include "remote/ServerState.h"
 #include "remote/SSHLink.h"
 #include "remote/Shell.h"
 #include "remote/ShellQuote.h"
@@ -10,6 +11,7 @@
 #include "../support/HostileRepositories.h"
 #include "../support/OlderGits.h"
 #include "../support/Poll.h"
+#include "../support/StandIns.h"
 #include "../support/TempFolder.h"
 
 #include <QDir>
@@ -205,7 +207,8 @@ TEST_F(SSHLinkServer, LoginProfilesOverSsh)
     const QString ran = server->remoteHome() + QStringLiteral("/ran");
     struct Case { const char* name; const char* profile; const char* printed; bool whole; };
     const Case cases[] = {
-        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n", true},
+        // What it prints is not the script's.
+        {"prints", "echo profile-out; echo profile-err >&2\n", "", true},
         {"set -u", "set -u\n", "", true},
         {"stty", "stty -echo\nstty sane\n", "", true},
         {"reads a line", "read -t 1 x\n", "", false},
@@ -274,6 +277,82 @@ TEST_F(SSHLinkServer, WhatTheLoginFilesPrintIsNotTheAnswer)
     QFile::remove(bashrc);
     QFile::remove(profile);
     QFile::remove(target);
+}
+
+// The account's files put stand-ins in place of the commands we send, where each shell reads
+// them: bash's ~/.bashrc (read for every command sshd runs) and ~/.bash_profile, or zsh's
+// ~/.zshenv (bash hands every command to zsh). Neither the one-shot commands (the home, the
+// tmux probe, a folder listing, a dropped file's upload, the key installation) nor the scripts
+// (a listing, the shared state's upload) run any of them, and each does its work.
+TEST_F(SSHLinkServer, NoAliasOrFunctionOfTheAccountsFilesStandsInForOurCommands)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    const QString remote = server->remoteHome();
+    const QString trace = remote + QStringLiteral("/hv-stand-ins");
+    const QByteArray handOver = "[ -z \"${BASH_EXECUTION_STRING-}\" ] || { SHELL=/usr/bin/zsh; export SHELL; "
+                                "exec \"$SHELL\" -c \"$BASH_EXECUTION_STRING\"; }\n";
+    const struct {
+        const char* name;
+        QByteArray bashrc;
+        QByteArray bashProfile;
+        QByteArray zshenv;
+    } accounts[] = {
+        {"bash functions", test::standInFunctions(), test::standInFunctions(), ""},
+        {"zsh aliases", handOver, "", test::standInAliases()},
+    };
+    const QString files[] = {QStringLiteral("/.bashrc"), QStringLiteral("/.bash_profile"), QStringLiteral("/.zshenv")};
+    QDir().mkpath(home.file(".ssh"));
+    ASSERT_TRUE(test::writeAll(home.file(".ssh/id_ed25519.pub"), server->clientPublicKey().toUtf8() + '\n'));
+    const QString projects = remote + QStringLiteral("/stand-in-projects");
+    ASSERT_TRUE(QDir().mkpath(projects + QStringLiteral("/alpha")) && QDir().mkpath(projects + QStringLiteral("/beta")));
+    // The account writes there.
+    ASSERT_EQ(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("--reference=") + remote, projects}), 0);
+    const NameSet favorites{QStringLiteral("alpha")};
+    const NameSet hidden{QStringLiteral("beta")};
+    for (const auto& account : accounts) {
+        SCOPED_TRACE(account.name);
+        ASSERT_TRUE(test::writeAll(remote + files[0], account.bashrc) && test::writeAll(remote + files[1], account.bashProfile)
+                    && test::writeAll(remote + files[2], account.zshenv));
+        QFile::remove(remote + QStringLiteral("/.halvoren/shared.json"));
+        QFile::remove(remote + QStringLiteral("/.ssh/authorized_keys"));
+        SSHLink link(server->profile());
+        ASSERT_TRUE(runSync(link.fetchRemoteHome()));
+        EXPECT_EQ(link.remoteHome(), remote);
+        EXPECT_EQ(runSync(link.hasTmux()), QFileInfo::exists(QStringLiteral("/usr/bin/tmux")));
+        const ShellResult<QString> folders = runSync(link.runCommand(folderListingCommand(projects), std::nullopt, 25));
+        ASSERT_TRUE(folders) << folders.error().message.toStdString();
+        EXPECT_EQ(parseFolderListing(folders.value()), (QStringList{QStringLiteral("alpha"), QStringLiteral("beta")}));
+        const QString dropped = projects + QStringLiteral("/alpha/dropped.txt");
+        const ShellResult<bool> sent = runSync(link.uploadFile("dropped bytes\n", dropped));
+        ASSERT_TRUE(sent) << sent.error().message.toStdString();
+        EXPECT_EQ(test::readAll(dropped), "dropped bytes\n");
+        const ShellResult<int> installed = runSync(link.installKey());
+        ASSERT_TRUE(installed) << installed.error().message.toStdString();
+        EXPECT_EQ(installed.value(), 1);
+        EXPECT_EQ(test::readAll(remote + QStringLiteral("/.ssh/authorized_keys")), server->clientPublicKey().toUtf8() + '\n');
+
+        QString nonce = newListingNonce();
+        const ShellResult<QString> listed = runSync(link.runScript(listingScript(nonce), 25));
+        ASSERT_TRUE(listed) << listed.error().message.toStdString();
+        const std::optional<ServerState> state = parseListingOutput(listed.value(), {}, nonce);
+        ASSERT_TRUE(state);
+        EXPECT_FALSE(state->shared);
+        nonce = newListingNonce();
+        const ShellResult<QString> written =
+            runSync(link.runScript(uploadSharedPrefsScript(favorites, hidden, state->sharedSum, nonce), 25));
+        ASSERT_TRUE(written) << written.error().message.toStdString();
+        EXPECT_EQ(parseSharedWriteAnswer(written.value(), nonce).kind, SharedWriteAnswer::Kind::written)
+            << written.value().toStdString();
+        EXPECT_EQ(test::readAll(remote + QStringLiteral("/.halvoren/shared.json")), encodeSharedPrefs(favorites, hidden).toUtf8());
+        EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+        QFile::remove(trace);
+        runSync(link.closeMaster());
+    }
+    for (const QString& file : files)
+        QFile::remove(remote + file);
+    QDir(projects).removeRecursively();
+    QFile::remove(remote + QStringLiteral("/.ssh/authorized_keys"));
+    QFile::remove(remote + QStringLiteral("/.halvoren/shared.json"));
 }
 
 // A profile edited to another port while the master connection of the old one lives (a quick
@@ -424,9 +503,10 @@ TEST_F(SSHLinkServer, GitProbeRunsNoCommandTheRepositoryNames)
 
 // The same over ssh with the older gits a server may run, each first on the account's PATH
 // after a relative entry, which programs git starts look up from inside the work tree: nothing
-// of the repositories runs, and each folder gets its branch and state. With a transport list
-// the profile made read-only, which bash goes on without, no state is read and nothing of a
-// partial clone runs either, though these gits ignore the lazy-fetch switch.
+// of the repositories runs, and each folder gets its branch and state. A transport list the
+// profile made read-only stays behind in the login shell: the probe's own list holds in the
+// script shell, the state is read and nothing of a partial clone runs, though these gits
+// ignore the lazy-fetch switch.
 TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
 {
     HV_REQUIRE_OLDER_GITS(gits);
@@ -466,7 +546,7 @@ TEST_F(SSHLinkServer, GitProbeRunsNothingWithAnOlderGitAndARelativePath)
         SCOPED_TRACE(git.version.toStdString() + " read-only transports");
         probe("PATH=" + shellQuote(folder).toUtf8() + ":\"$PATH\"; export PATH\n"
               "export GIT_ALLOW_PROTOCOL=https:ssh; readonly GIT_ALLOW_PROTOCOL\n",
-              test::hostileRepositoriesState(root, {}, git.minor, false), git.version);
+              test::hostileRepositoriesState(root, {}, git.minor), git.version);
     }
     QFile::remove(profile);
     QFile::remove(server->remoteHome() + QStringLiteral("/.gitconfig"));

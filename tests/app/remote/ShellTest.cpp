@@ -103,14 +103,17 @@ TEST(Shell, LoginShellRunsShellWithLoginAndCommand)
 {
     test::TempFolder dir;
     const QString fake = dir.file(QStringLiteral("fake-shell"));
-    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$@\"\ncat\necho note >&2\n"));
+    const QString log = dir.file(QStringLiteral("arguments"));
+    ASSERT_TRUE(test::writeAll(fake, "#!/bin/sh\nprintf '%s|' \"$1\" \"$2\" > " + shellQuote(log).toUtf8()
+                                         + "\nshift\nexec /bin/sh \"$@\"\n"));
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     test::EnvironmentOverride shell("SHELL", fake);
     EXPECT_EQ(userShell(), fake);
-    auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'"), 5));
-    ASSERT_TRUE(result.ok());
-    // The script is the argument itself; standard input is ended at once.
-    EXPECT_EQ(result.value(), QStringLiteral("-l|-c|echo 'a b'|"));
+    auto result = runSync(runLoginShell(QStringLiteral("echo 'a b'; cat; echo end"), 5));
+    ASSERT_TRUE(result.ok()) << result.error().message.toStdString();
+    // The login shell is asked for a login and a command; standard input is ended at once.
+    EXPECT_EQ(test::readAll(log), "-l|-c|");
+    EXPECT_EQ(result.value(), QStringLiteral("a b\nend\n"));
     shell.set("SHELL", QString());
     EXPECT_EQ(userShell(), QString());
     shell.set("SHELL", std::nullopt);
@@ -170,6 +173,47 @@ TEST(Shell, LoginShellFailureKeepsTheShellsStatusAndReason)
             EXPECT_EQ(result.value(), *c.output);
         else
             EXPECT_EQ(result.error().message, c.message);
+    }
+}
+
+// A login profile that ends before the script is said so whatever its status, with what the
+// shell said on its standard error made one line and cut to its end; a script that started
+// and failed gives its own reason. Both for scripts short and long (through a file).
+TEST(Shell, AProfileThatEndsBeforeTheScriptIsSaidSoWhateverItsStatus)
+{
+    const QString many = QStringLiteral("echo 'une ligne de bavardage du profil' >&2\n").repeated(20);
+    const struct {
+        const char* name;
+        QString profile;
+        QString script;
+        QString message;
+    } cases[] = {
+        {"exit 0", QStringLiteral("exit 0\n"), QStringLiteral("echo ours\n"), scriptNotRunMessage(true)},
+        {"exit 3", QStringLiteral("exit 3\n"), QStringLiteral("echo ours\n"), scriptNotRunMessage(true)},
+        {"a reason, then exit 1", QStringLiteral("echo 'profil :\tcassé' >&2\necho dit >&2\nexit 1\n"),
+         QStringLiteral("echo ours\n"), scriptNotRunMessage(true, QStringLiteral("profil : cassé dit"))},
+        {"many lines, then exit 2", many + QStringLiteral("echo 'la vraie raison' >&2\nexit 2\n"), QStringLiteral("echo ours\n"),
+         QStringLiteral("Le profil de connexion de cet ordinateur n'a pas exécuté la commande : il se termine ou lance un "
+                        "autre shell avant elle (« …")
+             + QString(QStringLiteral("une ligne de bavardage du profil ").repeated(20) + QStringLiteral("la vraie raison"))
+                   .right(maximumQuotedReasonLength - 1)
+             + QStringLiteral(" »).")},
+        {"the script fails", QString(), QStringLiteral("echo 'sh: refusé' >&2\nexit 4\n"), QStringLiteral("sh: refusé")},
+        {"the script fails silently", QString(), QStringLiteral("exit 4\n"), localFailureMessage(4)},
+    };
+    test::TempFolder home;
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    const QString padding = QStringLiteral("# a comment that makes the script longer than one argument\n").repeated(3000);
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), c.profile.toUtf8()));
+        for (const QString& script : {c.script, padding + c.script}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(script.size()) + " characters");
+            const auto result = runSync(runLoginShell(script, 20));
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().message, c.message);
+            EXPECT_TRUE(isScriptNotRunMessage(result.error().message) == c.profile.contains(QStringLiteral("exit")));
+        }
     }
 }
 
@@ -243,7 +287,7 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
         const QString fake = dir.file(QString::fromLatin1(c.name).replace(u' ', u'-'));
         ASSERT_TRUE(test::writeAll(fake, c.shell));
         QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        auto result = runSync(Shell::run(fake, {QStringLiteral("-c"), scriptReaderCommand()},
+        auto result = runSync(Shell::run(fake, {QStringLiteral("-c"), scriptReaderCommand(newCompletionMarker())},
                                          scriptInput(QStringLiteral("touch '%1'\necho ran\n").arg(dir.file("ran"))), 10));
         ASSERT_TRUE(result.ok());
         EXPECT_EQ(result.value().status, scriptIncompleteStatus);
@@ -251,7 +295,7 @@ TEST(Shell, AScriptNotReceivedWholeIsReported)
         EXPECT_FALSE(QFile::exists(dir.file("ran")));
     }
     // Through a file that went away before the shell read it, the same.
-    auto gone = runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), scriptFileCommand(dir.file("gone"))},
+    auto gone = runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), scriptFileCommand(dir.file("gone"), newCompletionMarker())},
                                    std::nullopt, 10));
     ASSERT_TRUE(gone.ok());
     EXPECT_EQ(gone.value().status, scriptIncompleteStatus);
@@ -273,12 +317,14 @@ TEST(OutputMarkers, OnlyWhatTheScriptPrintedIsRead)
         {"a last line without its break", "printf x", "printf ours", "printf y", "ours"},
         {"names holding line breaks", "echo hi", "printf '%s\\n' '/home/a\nb' ' c '", "", "/home/a\nb\n c \n"},
         {"nothing printed", "echo hi", "true", "", ""},
-        {"the script ends early", "echo hi", "echo half; exit 0", "echo bye", std::nullopt},
+        {"an exit of its own ends only the script", "echo hi", "echo half; exit 0; echo never", "echo bye", "half\n"},
+        {"the script fails", "echo hi", "echo half; exit 3", "echo bye", std::nullopt},
+        {"a script starting with a subshell", "", "(echo inner)", "", "inner\n"},
     };
     for (const Run& run : runs) {
         SCOPED_TRACE(run.name);
         const QString script = QString::fromUtf8(run.before) + u'\n'
-            + withOutputMarkers(QString::fromUtf8(run.script), marker) + QString::fromUtf8(run.after) + u'\n';
+            + markedScript(QString::fromUtf8(run.script), marker) + QString::fromUtf8(run.after) + u'\n';
         const ShellResult<Shell::Output> output = sh(script);
         ASSERT_TRUE(output.ok());
         const std::optional<QString> read = takeOutputMarkers(output.value().standardOutput, marker);
@@ -313,7 +359,8 @@ TEST(Shell, EveryLoginShellRunsScriptsWhateverItsProfile)
         {"reads a line", "read x\n", ""},
         {"reads with a time-out", "if [ -n \"$BASH_VERSION\" ]; then read -t 1 x; else read x; fi\n", ""},
         {"reads everything", "cat >/dev/null\n", ""},
-        {"prints", "echo profile-out; echo profile-err >&2\n", "profile-out\n"},
+        // What it prints is not the script's.
+        {"prints", "echo profile-out; echo profile-err >&2\n", ""},
         {"set -u", "set -u\n", ""},
         {"stty", "stty -echo\nstty sane\n", ""},
     };

@@ -13,6 +13,7 @@
 #include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
 #include "../support/SharedStateNames.h"
+#include "../support/StandIns.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -524,11 +525,13 @@ protected:
         ASSERT_EQ(run(test::hostileRepositoriesScript(root, ran), 120), test::hostileRepositoriesMade());
     }
     // Probes every repository under the `index`th login shell, its profile holding its usual
-    // text and then `more`; nothing of the repositories may run.
-    void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected)
+    // text and then `more`, the probe's script after `prelude`; nothing of the repositories
+    // may run.
+    void probe(qsizetype index, const QString& more, const QMap<QString, GitInfo>& expected,
+               const QString& prelude = QString())
     {
         const QString profile = useLoginShell(index, more.toUtf8());
-        test::expectProbe(parseGitProbe(run(gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
+        test::expectProbe(parseGitProbe(run(prelude + gitProbeScript(test::hostileRepositoryPaths(root)), 40)), expected);
         EXPECT_FALSE(QFileInfo::exists(ran)) << test::readAll(ran).toStdString();
         QFile::remove(ran);
         QFile::remove(profile);
@@ -589,7 +592,7 @@ struct PathEntryRow {
     // Profile text, after `git` is set to the git's folder, `colon` to a folder named "x:bin"
     // and `logging` to a folder holding the logging `false`.
     const char* profile;
-    // The probe starts in `colon` rather than in the test's folder.
+    // The profile leaves the shell in `colon` rather than at home, where the runner starts it.
     bool startsInColon;
     bool readable;
 };
@@ -609,20 +612,13 @@ TEST_F(HostileGitProbe, ReadsNoStateWhereARelativeEntryCannotBeNamed)
     ASSERT_TRUE(test::writeAll(logging + QStringLiteral("/false"),
                                "#!/bin/sh\necho absolute-false >> " + shellQuote(ran).toUtf8() + "\nexit 1\n"));
     ASSERT_TRUE(QFile::setPermissions(logging + QStringLiteral("/false"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    // The test's folder comes back however the test ends.
-    const struct Back {
-        QString here = QDir::currentPath();
-        ~Back() { QDir::setCurrent(here); }
-    } back;
-    const QString& here = back.here;
     for (const PathEntryRow& row : pathEntryRows) {
         for (const test::OlderGit& git : *gits) {
             const QString more = QStringLiteral("git=") + shellQuote(git.folder) + QStringLiteral("; colon=") + shellQuote(colon) +
-                                 QStringLiteral("; logging=") + shellQuote(logging) + u'\n' + QLatin1String(row.profile);
+                                 QStringLiteral("; logging=") + shellQuote(logging) + u'\n' +
+                                 (row.startsInColon ? QStringLiteral("cd \"$colon\"\n") : QString()) + QLatin1String(row.profile);
             for (qsizetype i = 0; i < programs.size(); ++i) {
                 SCOPED_TRACE(std::string(row.name) + ", " + git.version.toStdString() + " " + loginShells[i].program);
-                test::EnvironmentOverride start("PWD", row.startsInColon ? colon : here);
-                ASSERT_TRUE(QDir::setCurrent(row.startsInColon ? colon : here));
                 probe(i, more, test::hostileRepositoriesState(root, {}, git.minor, row.readable));
             }
         }
@@ -656,8 +652,9 @@ TEST_F(LoginShells, GitProbeRunsTheGitOfAQuotedHomeEntry)
     }
 }
 
-// A login profile may make a variable the probe sets read-only, and dash, zsh and mksh stop a
-// script at an assignment to one. The probe goes on under every shell. With the transports it
+// A variable the probe sets may be read-only where it runs (a profile's marks stay behind in
+// the login shell, but a script shell could hold its own), and dash, zsh and mksh stop a script
+// at an assignment to one. The probe goes on. With the transports it
 // shuts left open (read-only with a list of the profile's, or unset), or a read-only PATH
 // with a relative entry, no folder's state is read, so nothing of a partial clone runs even
 // with a git that ignores the lazy-fetch switch (the older gits, under bash, which went on
@@ -695,8 +692,8 @@ TEST_F(HostileGitProbe, GoesOnPastReadOnlyGuardsAndReadsNoStateWithTransportsOpe
                 const QString path = git.folder.isEmpty() ? QString()
                                                           : QStringLiteral("PATH=") + shellQuote(git.folder) +
                                                                 QStringLiteral(":\"$PATH\"; export PATH\n");
-                probe(i, path + QLatin1String(row.profile),
-                      test::hostileRepositoriesState(root, {}, git.folder.isEmpty() ? 1000 : git.minor, row.readable));
+                probe(i, path, test::hostileRepositoriesState(root, {}, git.folder.isEmpty() ? 1000 : git.minor, row.readable),
+                      QLatin1String(row.profile));
             }
         }
     }
@@ -719,6 +716,68 @@ TEST_F(LoginShells, ListingReadsItsRowsWithAReadOnlyLocale)
         EXPECT_EQ(state.open.size() == 1 ? state.open.at(0).session : QString(), session);
         QFile::remove(profile);
     }
+}
+
+// A login profile whose aliases or functions stand in for the commands our scripts name changes
+// none of them: the listing reads its tab, the shared state is written (its mv, base64 and
+// cksum are the real ones) and the git probe reads its branch, under each login shell, and no
+// stand-in ever runs.
+TEST_F(LoginShells, NoAliasOrFunctionOfTheProfileStandsInForOurCommands)
+{
+    const QString web = folder(QStringLiteral("web"));
+    const QString session = tmuxSessionName(web);
+    run(tmuxSessionScript(session, QStringLiteral("Web"), web, 1) + QStringLiteral("true\n"));
+    const QString repository = folder(QStringLiteral("repository"));
+    run(QStringLiteral("cd ") + shellQuote(repository)
+        + QStringLiteral(" && git init -q -b trunk . && git -c user.name=t -c user.email=t@t.invalid commit -q --allow-empty -m t\n"));
+    const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
+    const QString shared = tmux.home() + QStringLiteral("/.halvoren/shared.json");
+    const NameSet favorites{QStringLiteral("web")};
+    const NameSet hidden{QStringLiteral("it's")};
+    for (const test::StandInProfile& login : test::standInProfiles) {
+        SCOPED_TRACE(login.program);
+        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(login.program));
+        ASSERT_FALSE(program.isEmpty()) << "install the Debian package " << login.program;
+        const QString profile = tmux.home() + u'/' + QLatin1String(login.file);
+        ASSERT_TRUE(test::writeAll(profile, login.functions ? test::standInFunctions() : test::standInAliases()));
+        shell.set("SHELL", program);
+        QFile::remove(shared);
+
+        const ServerState before = listing();
+        EXPECT_EQ(before.open.size() == 1 ? before.open.at(0).session : QString(), session);
+        const QString nonce = newListingNonce();
+        const auto written = runSync(runLoginShell(uploadSharedPrefsScript(favorites, hidden, before.sharedSum, nonce), 20));
+        ASSERT_TRUE(written.ok()) << written.error().message.toStdString();
+        EXPECT_EQ(parseSharedWriteAnswer(written.value(), nonce).kind, SharedWriteAnswer::Kind::written) << written.value().toStdString();
+        EXPECT_EQ(test::readAll(shared), encodeSharedPrefs(favorites, hidden).toUtf8());
+        EXPECT_EQ(parseGitProbe(run(gitProbeScript({repository}), 40)).value(repository).branch, QStringLiteral("trunk"));
+        EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+        QFile::remove(trace);
+        QFile::remove(profile);
+    }
+}
+
+// bash started as /bin/sh imports the functions a profile exported: the script shell drops them
+// (even one named like the builtin that lists them) before our script runs.
+TEST_F(LoginShells, ABashScriptShellDropsTheFunctionsTheProfileExported)
+{
+    const QString bashAsSh = folder(QStringLiteral("bash-as-sh")) + QStringLiteral("/sh");
+    ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("bash")), bashAsSh));
+    const struct ScriptShell {
+        QString previous = scriptShell();
+        ~ScriptShell() { setScriptShellForTests(previous); }
+    } restore;
+    setScriptShellForTests(bashAsSh);
+    const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
+    QByteArray profile = test::standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
+    for (const char* name : test::standInNames)
+        profile += QByteArray(" ") + name;
+    const QString path = useLoginShell(0, profile + '\n');
+    EXPECT_EQ(run(QStringLiteral("echo \"$BASH_VERSION\" | cat\nprintf '%s\\n' ours | base64 | base64 --decode\n")).section(u'\n', 1),
+              QStringLiteral("ours\n"));
+    EXPECT_FALSE(run(QStringLiteral("echo \"$BASH_VERSION\"\n")).trimmed().isEmpty()) << "the script shell was not bash";
+    EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+    QFile::remove(path);
 }
 
 // The upload of the shared-state file under each login shell: it installs its file only over

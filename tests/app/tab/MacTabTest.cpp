@@ -56,13 +56,14 @@ TEST(MacTab, CommandLines)
     const MacTab plain(QStringLiteral("local"), project, false, nullptr);
     EXPECT_EQ(plain.id(), QStringLiteral("local::kq-demo-0123456789abcdef"));
     // The plain shell and a new session first check the folder; an attach alone does not.
-    EXPECT_EQ(plain.command(QStringLiteral("ignored")), enterFolderCommand(project.path, QString()) + QStringLiteral("; exec $SHELL -l"));
+    // All of it runs in the script shell.
+    EXPECT_EQ(plain.command(QStringLiteral("ignored")),
+              scriptShellCommand(enterFolderCommand(project.path, QString()) + QStringLiteral("; exec \"$SHELL\" -l")));
     const MacTab tmux(QStringLiteral("local"), project, true, nullptr);
-    EXPECT_TRUE(tmux.command(std::nullopt).endsWith(QStringLiteral("exec tmux -u attach -t '=kq-demo-0123456789abcdef'")));
-    EXPECT_EQ(tmux.command(std::nullopt), tmuxAttachCommand(project.session, project.path, std::nullopt));
-    EXPECT_EQ(tmux.command(QStringLiteral("setup")), sessionFolderCheck(project.session, project.path, QString()) +
-                                                         QStringLiteral("; ") +
-                                                         tmuxAttachCommand(project.session, project.path, QStringLiteral("setup")));
+    EXPECT_EQ(tmux.command(std::nullopt), scriptShellCommand(tmuxAttachCommand(project.session, project.path, std::nullopt)));
+    EXPECT_EQ(tmux.command(QStringLiteral("setup")),
+              scriptShellCommand(sessionFolderCheck(project.session, project.path, QString()) + QStringLiteral("; ") +
+                                 tmuxAttachCommand(project.session, project.path, QStringLiteral("setup"))));
     // The inner login shell, not the outer one, expands and unquotes.
     EXPECT_EQ(remoteShellCommand(QStringLiteral("cd \"$HOME\" && echo `id` \\ 'x'")),
               QStringLiteral("$SHELL -lc \"cd \\\"\\$HOME\\\" && echo \\`id\\` \\\\ 'x'\""));

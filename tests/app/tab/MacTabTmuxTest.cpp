@@ -254,6 +254,42 @@ TEST_F(LocalTmuxTab, ItsStartRunsNoTmuxTheProjectHolds)
     EXPECT_FALSE(QFile::exists(ran));
 }
 
+// A login profile's own "tmux" (a bash function, a zsh alias) is for the user's commands:
+// the tab's start runs none of it, and its session is made, tagged and attached all the same.
+TEST_F(LocalTmuxTab, ItsStartRunsNoAliasOrFunctionOfTheProfile)
+{
+    const QString ran = server.file(QStringLiteral("profile-tmux-ran"));
+    const QByteArray note = "echo tmux >> " + shellQuote(ran).toUtf8();
+    const struct {
+        const char* shell;
+        const char* file;
+        QByteArray text;
+    } profiles[] = {
+        {"/bin/bash", ".bash_profile", "tmux() { " + note + "; command tmux \"$@\"; }\n"},
+        {"/usr/bin/zsh", ".zshenv", "alias tmux='" + note + "; tmux'\n"},
+    };
+    const QString session = tmuxSessionName(folder);
+    for (const auto& profile : profiles) {
+        SCOPED_TRACE(profile.shell);
+        ASSERT_TRUE(QFileInfo(QLatin1String(profile.shell)).isExecutable());
+        const QString path = server.home() + u'/' + QLatin1String(profile.file);
+        ASSERT_TRUE(test::writeAll(path, profile.text));
+        server.environment.set("SHELL", QLatin1String(profile.shell));
+        MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("projet"), folder, session}, true, nullptr);
+        tab.start(sessionTagCommand(session, QStringLiteral("projet"), folder, {session}));
+        ASSERT_TRUE(waitUntil([&] { return !tab.isLive() || !clients(session).isEmpty(); }, 20000))
+            << corvantix::testing::screenText(*tab.terminal->terminal);
+        EXPECT_EQ(option(session, QStringLiteral("@hv_open")), QStringLiteral("1"));
+        EXPECT_EQ(display(session, "#{pane_current_path}"), folder);
+        EXPECT_FALSE(QFile::exists(ran)) << test::readAll(ran).toStdString();
+        tab.stop();
+        ASSERT_TRUE(waitUntil([&] { return clients(session).isEmpty(); }, 20000));
+        tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + session});
+        QFile::remove(path);
+        QFile::remove(ran);
+    }
+}
+
 // The view draws RGB colour; tmux sends it as such to this client instead of the nearest of
 // 256 colours.
 TEST_F(LocalTmuxTab, TrueColourReachesTheView)

@@ -250,10 +250,11 @@ TEST(ConnectServer, AServerDeletedAfterItsMasterCameUpStaysAwayAndItsMasterClose
     ASSERT_TRUE(host.ready());
     const QString client = shellQuote(host.server.keyClient());
     const QString flag = host.localHome.file(QStringLiteral("waiting"));
-    // Each ssh runs as usual; the one named leaves a file and is slow to end (the home fetch
-    // also fails, as when the login profile hides $HOME).
+    // Each ssh runs as usual; the one named (as it stands quoted in what ssh sends) leaves a
+    // file and is slow to end (the home fetch also fails, as when the login profile hides
+    // $HOME).
     const struct { const char* name; QString command; const char* afterwards; } cases[] = {
-        {"home fetch fails", QLatin1String(SSHLink::remoteHomeCommand), "exit 1"},
+        {"home fetch fails", QString::fromLatin1(SSHLink::remoteHomeCommand).replace(u'\'', QStringLiteral("'\\''")), "exit 1"},
         {"tmux probe", QStringLiteral("command -v tmux"), "exit $status"},
     };
     for (const auto& c : cases) {

@@ -134,7 +134,7 @@ struct FakeHost {
                 co_return ShellError{unreachableReason()};
             co_return listing();
         }
-        if (script == QStringLiteral("command -v tmux\n") && tmuxFound)
+        if (script == tmuxProbeScript() && tmuxFound)
             co_return QStringLiteral("/usr/bin/tmux\n");
         if (std::optional<QString> row = sessionRow(script)) {
             ++reads;

@@ -14,7 +14,10 @@
 #include "app/workspace/PrivateTmux.h"
 #include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/FolderSessions.h"
+#include "remote/TabReconciliation.h"
 #include "remote/ShellQuote.h"
+#include "remote/TmuxCommands.h"
 #include "tab/MacTab.h"
 
 #include <QProcess>
@@ -142,14 +145,19 @@ TEST(LoginProfile, OverSshTheBannerSaysTheScriptWasNotReceived)
     QCoro::waitFor(instance.model.disconnect(*connection));
 }
 
-// Profiles that never get to the command: one that exits, one that starts another shell.
+// Profiles that never get to the command, whatever their status: one that exits, one that
+// starts another shell, one that starts tmux with no terminal (which says why on its standard
+// error, quoted in the banner).
 struct SwallowingProfile {
     const char* name;
     const char* text;
+    const char* reason;
 };
 const SwallowingProfile swallowingProfiles[] = {
-    {"exit 0", "exit 0\n"},
-    {"exec dash", "exec /bin/dash\n"},
+    {"exit 0", "exit 0\n", ""},
+    {"exit 3", "exit 3\n", ""},
+    {"exec dash", "exec /bin/dash\n", ""},
+    {"exec tmux", "exec tmux\n", "open terminal failed: not a terminal"},
 };
 
 TEST(LoginProfile, OnThisComputerAProfileThatRunsNoCommandIsSaidSo)
@@ -165,7 +173,7 @@ TEST(LoginProfile, OnThisComputerAProfileThatRunsNoCommandIsSaidSo)
         Instance instance;
         QCoro::waitFor(instance.model.start());
         EXPECT_TRUE(instance.local().tmuxAvailable()) << "taken for missing tmux";
-        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(true));
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(true, QLatin1String(profile.reason)));
         for (int i = 0; i < 3; ++i)
             QCoro::waitFor(instance.model.requestSync(instance.local()));
         EXPECT_FALSE(instance.local().unreachable());
@@ -185,7 +193,7 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         MacConnection* connection = instance.connectListed(host.profile);
         ASSERT_NE(connection, nullptr);
         EXPECT_TRUE(connection->tmuxAvailable()) << "taken for missing tmux";
-        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false));
+        EXPECT_EQ(instance.model.banner(), scriptNotRunMessage(false, QLatin1String(profile.reason)));
         for (int i = 0; i < 2; ++i)
             QCoro::waitFor(instance.model.requestSync(*connection));
         EXPECT_FALSE(connection->unreachable());
@@ -195,7 +203,7 @@ TEST(LoginProfile, OverSshAProfileThatRunsNoCommandIsSaidSo)
         const ShellResult<QString> touched =
             QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("touch \"$HOME/ran\"\n"), 25));
         ASSERT_FALSE(touched);
-        EXPECT_EQ(touched.error().message, scriptNotRunMessage(false));
+        EXPECT_EQ(touched.error().message, scriptNotRunMessage(false, QLatin1String(profile.reason)));
         EXPECT_FALSE(QFile::exists(host.remoteHome() + QStringLiteral("/ran")));
         QCoro::waitFor(instance.model.disconnect(*connection));
     }
@@ -226,7 +234,7 @@ TEST(LoginProfile, TmuxKeepsItsStateUntilAProbeAnswers)
         Instance instance;
         int probes = 0;
         instance.model.runScript = [&](MacConnection&, QString script, double) -> Task<ShellResult<QString>> {
-            if (script != QStringLiteral("command -v tmux\n"))
+            if (script != tmuxProbeScript())
                 return ready(ShellResult<QString>(ShellError{Shell::localTimeoutMessage()}));
             return ready(++probes == 1 ? c.first : c.later);
         };
@@ -450,6 +458,11 @@ TEST(LoginProfile, WhatTheServersLoginFilesPrintIsNeverReadAsItsAnswer)
         const ShellResult<QString> ours = QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("echo ours\n"), 25));
         ASSERT_TRUE(ours) << ours.error().message.toStdString();
         EXPECT_EQ(ours.value(), QStringLiteral("ours\n"));
+        // A script that started and failed gives its own reason, not the profile's.
+        const ShellResult<QString> failed =
+            QCoro::waitFor(instance.model.runScript(*connection, QStringLiteral("echo 'sh: refusé' >&2\nexit 4\n"), 25));
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().message, QStringLiteral("sh: refusé"));
         const QString repository = QStringLiteral("cd ") + shellQuote(alpha)
             + QStringLiteral(" && git init -q && git -c user.name=t -c user.email=t@t commit -q --allow-empty -m t\n");
         const ShellResult<QString> made = QCoro::waitFor(instance.model.runScript(*connection, repository, 25));
@@ -493,6 +506,76 @@ TEST(LoginProfile, WhatThisComputersLoginFilesPrintIsNeverReadAsItsAnswer)
         EXPECT_EQ(ours.value(), QStringLiteral("ours\n"));
         EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
     }
+}
+
+// The application started from a terminal inside a project that holds programs of its own, with
+// "./bin" first on PATH from the login profile: this computer's commands start at home, so its
+// listing, git probe, shared-state write and tab scripts run the real programs and none of the
+// project's, whether the model runs them itself (its start) or is asked to.
+TEST(LoginProfile, ThisComputersCommandsRunNothingOfTheFolderTheApplicationStartedIn)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder home;
+    const QString trace = home.file(QStringLiteral("stand-ins"));
+    const QString project = home.file(QStringLiteral("projets/projet"));
+    const QString alpha = home.file(QStringLiteral("projets/alpha"));
+    ASSERT_TRUE(QDir().mkpath(project + QStringLiteral("/bin")) && QDir().mkpath(alpha)
+                && QDir().mkpath(home.file(QStringLiteral("sockets"))));
+    for (const char* name : {"git", "awk", "cksum", "mv", "tmux", "base64", "cat", "rm", "mkdir", "printf", "sed", "sort", "tr",
+                             "head", "wc"}) {
+        const QString path = project + QStringLiteral("/bin/") + QLatin1String(name);
+        ASSERT_TRUE(test::writeAll(path, "#!/bin/sh\necho " + QByteArray(name) + " >> " + shellQuote(trace).toUtf8() + "\nexit 1\n"));
+        ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    ASSERT_EQ(QProcess::execute(QStringLiteral("git"), {QStringLiteral("init"), QStringLiteral("-q"), QStringLiteral("-b"),
+                                                       QStringLiteral("trunk"), alpha}),
+              0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("git"), {QStringLiteral("-C"), alpha, QStringLiteral("-c"), QStringLiteral("user.name=t"),
+                                                       QStringLiteral("-c"), QStringLiteral("user.email=t@t.invalid"),
+                                                       QStringLiteral("commit"), QStringLiteral("-q"), QStringLiteral("--allow-empty"),
+                                                       QStringLiteral("-m"), QStringLiteral("t")}),
+              0);
+    ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "PATH=./bin:$PATH; export PATH\n"));
+    test::EnvironmentOverride environment("HOME", home.path());
+    environment.set("SHELL", QStringLiteral("/bin/bash"));
+    environment.set("TMUX_TMPDIR", home.file(QStringLiteral("sockets")));
+    environment.set("PWD", project);
+    // The test's folder comes back however the test ends.
+    const struct Back {
+        QString here = QDir::currentPath();
+        ~Back() { QDir::setCurrent(here); }
+    } back;
+    ASSERT_TRUE(QDir::setCurrent(project));
+
+    Instance instance;
+    instance.prefs.setProjectsRoots({home.file(QStringLiteral("projets"))});
+    QCoro::waitFor(instance.model.start());
+    MacConnection& local = instance.local();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.syncing; }, 30000));
+    EXPECT_TRUE(local.tmuxAvailable());
+    EXPECT_FALSE(local.unreachable());
+    EXPECT_FALSE(instance.model.banner().has_value()) << instance.model.banner()->toStdString();
+    EXPECT_TRUE(QFileInfo(home.file(QStringLiteral(".halvoren/shared.json"))).size() > 0) << "the shared state was not written";
+    QCoro::waitFor(instance.model.refreshGitInfo(local, {alpha}));
+    EXPECT_EQ(local.gitInfo().value(alpha).branch, QStringLiteral("trunk"));
+
+    // The tab scripts, through the model's runner: tagged, untagged, tagged again, ordered.
+    const QString sessions[] = {tmuxSessionName(alpha), tmuxSessionName(project)};
+    const auto run = [&](const QString& script) {
+        const ShellResult<QString> done = QCoro::waitFor(instance.model.runScript(local, script + QStringLiteral("true\n"), 25));
+        EXPECT_TRUE(done) << done.error().message.toStdString();
+    };
+    run(tmuxSessionScript(sessions[0], QStringLiteral("alpha"), alpha, 1) + tmuxSessionScript(sessions[1], QStringLiteral("projet"), project, 2));
+    run(sessionUntagScript(sessions[0]));
+    EXPECT_TRUE(tmuxOption(sessions[0], QStringLiteral("@hv_open")).isEmpty());
+    run(sessionRetagScript(sessions[0]));
+    EXPECT_EQ(tmuxOption(sessions[0], QStringLiteral("@hv_open")), QStringLiteral("1"));
+    run(tmuxReorderScript({sessions[1], sessions[0]}));
+    EXPECT_EQ(tmuxOption(sessions[0], QStringLiteral("@hv_order")), QStringLiteral("2"));
+    QCoro::waitFor(instance.model.requestSync(local));
+    EXPECT_TRUE(local.liveSessions().contains(sessions[0]) && local.liveSessions().contains(sessions[1]));
+    EXPECT_FALSE(QFile::exists(trace)) << test::readAll(trace).toStdString();
+    QProcess::execute(QStringLiteral("tmux"), {QStringLiteral("kill-server")});
 }
 
 // Processes whose environment holds the variable with this value: ours, started for the test.
