@@ -513,6 +513,15 @@ protected:
     test::EnvironmentOverride shell;
 };
 
+// Puts back the shell our scripts run under when a test that named another one ends.
+struct ScriptShellOverride {
+    ScriptShellOverride() = default;
+    ScriptShellOverride(const ScriptShellOverride&) = delete;
+    ScriptShellOverride& operator=(const ScriptShellOverride&) = delete;
+    ~ScriptShellOverride() { setScriptShellForTests(previous); }
+    QString previous = scriptShell();
+};
+
 // The hostile repositories (see HostileRepositories.h), made once for a test, probed under
 // the login shells with profiles of the test's choosing.
 class HostileGitProbe : public LoginShells {
@@ -763,10 +772,7 @@ TEST_F(LoginShells, ABashScriptShellDropsTheFunctionsTheProfileExported)
 {
     const QString bashAsSh = folder(QStringLiteral("bash-as-sh")) + QStringLiteral("/sh");
     ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("bash")), bashAsSh));
-    const struct ScriptShell {
-        QString previous = scriptShell();
-        ~ScriptShell() { setScriptShellForTests(previous); }
-    } restore;
+    const ScriptShellOverride restore;
     setScriptShellForTests(bashAsSh);
     const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
     QByteArray profile = test::standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
@@ -1015,16 +1021,19 @@ TEST(SharedStateUpload, AFileReceivedShortIsNeverInstalled)
     }
 }
 
-// The same through this computer's runner, under each login shell (mksh runs `printf` as a
-// program): the file is installed whole.
+// The same through this computer's runner, under each login shell, each also the shell that
+// runs the script, as on a host whose /bin/sh it is (mksh runs `printf` as a program): the
+// file is installed whole.
 TEST_F(LoginShells, ASharedStateOfMoreThan128KiBOfBase64IsInstalledWhole)
 {
     const NameSet favorites = test::manyProjectNames();
     const QByteArray bytes = encodeSharedPrefs(favorites, {}).toUtf8();
     const QString dir = tmux.home() + QStringLiteral("/.halvoren");
+    const ScriptShellOverride restore;
     for (qsizetype shell = 0; shell < programs.size(); ++shell) {
         SCOPED_TRACE(loginShells[shell].program);
         const QString profile = useLoginShell(shell, "");
+        setScriptShellForTests(programs.at(shell));
         QDir(dir).removeRecursively();
         const QString nonce = newListingNonce();
         const auto result = runSync(runLoginShell(uploadSharedPrefsScript(favorites, {}, std::nullopt, nonce), 20));
