@@ -297,7 +297,10 @@ Task<> MacTab::startRemote(QString remoteCommand, QStringList environment, std::
     }
     QStringList arguments = riding ? link->interactiveArgs() : link->directInteractiveArgs();
     arguments << link->destination() << remoteCommand;
-    launch(SSHLink::program(), arguments, environment, QStringLiteral("ssh"), std::nullopt);
+    // From home, as every command of ours: ssh runs the commands of its configuration (a proxy)
+    // through the shell, where a relative entry of PATH would find a program of whatever
+    // folder the application was started from.
+    launch(SSHLink::program(), arguments, environment, QStringLiteral("ssh"), Shell::startFolder());
 }
 
 bool MacTab::moveOffSharedConnection(bool beforeShell)

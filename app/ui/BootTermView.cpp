@@ -85,7 +85,7 @@ Task<> BootTermView::bootStart(MacProfile profile, std::function<void(BootResult
         QStringList arguments = link->interactiveArgs();
         arguments << link->destination() << QStringLiteral("echo \"") + readyMarker + QStringLiteral("$HOME\"");
         startProcess(local8(SSHLink::program()), local8(arguments), local8(environmentStrings(environment)),
-                     std::string("ssh"), std::nullopt);
+                     std::string("ssh"), local8(Shell::startFolder()));
     }
     if (!process->running()) {
         // No child means no end will ever be reported: end the attempt as ssh's end would.

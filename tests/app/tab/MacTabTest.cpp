@@ -8,7 +8,9 @@
 #include "remote/TmuxCommands.h"
 #include "engine/view/qt/ViewTestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +146,40 @@ TEST(MacTab, ServerThatSshWouldReadAsAnOptionIsNeverStarted)
     ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
     EXPECT_FALSE(tab.isLive());
     EXPECT_EQ(tab.terminal->process->shellPid(), 0);
+}
+
+// A server tab's ssh starts at home, wherever the application was started: ssh runs the
+// commands of its configuration (a proxy) through the shell, where a relative entry of PATH
+// would find a program of that folder. A stand-in ssh notes where it started.
+TEST_F(LocalTab, AServerTabsSshStartsAtHome)
+{
+    const QString elsewhere = folder.file(QStringLiteral("projets/projet"));
+    const QString ssh = folder.file(QStringLiteral("ssh"));
+    const QString noted = folder.file(QStringLiteral("started-in"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    ASSERT_TRUE(test::writeAll(ssh, "#!/bin/sh\npwd > " + shellQuote(noted).toUtf8() + "\n"));
+    ASSERT_TRUE(QFile::setPermissions(ssh, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const struct Back {
+        QString here = QDir::currentPath();
+        ~Back()
+        {
+            QDir::setCurrent(here);
+            SSHLink::setProgramForTests(QStringLiteral("/usr/bin/ssh"));
+        }
+    } back;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere));
+    SSHLink::setProgramForTests(ssh);
+    MacProfile profile;
+    profile.id = QStringLiteral("p1");
+    profile.host = QStringLiteral("example.invalid");
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    MacTab tab(profile.id, MacProject{QStringLiteral("demo"), QStringLiteral("/srv/demo"), QStringLiteral("kq-demo")}, true,
+               std::make_shared<SSHLink>(profile), &keychain);
+    int exits = 0;
+    tab.onExit = [&](MacTab&) { ++exits; };
+    tab.start();
+    ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
+    EXPECT_EQ(QString::fromUtf8(test::readAll(noted)).trimmed().toStdString(), QDir(folder.path()).canonicalPath().toStdString());
 }
 
 TEST(MacTab, RefusedFoldersAreNamedShortened)

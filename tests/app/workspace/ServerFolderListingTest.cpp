@@ -68,6 +68,7 @@ protected:
     {
         if (connection)
             runSync(connection->link->closeMaster());
+        setScriptShellForTests(scriptShellBefore);
     }
     // Programs under every planted name in `folder`, its "bin" and its "node_modules/.bin",
     // each noting where it ran in `marks` and printing a line a listing would take for a name.
@@ -89,10 +90,12 @@ protected:
         }
         return testing::AssertionSuccess();
     }
-    // Makes the `index`th login shell the account's, with `entry` first on its PATH.
+    // Makes the `index`th login shell the account's, with `entry` first on its PATH, and the
+    // shell our commands run under, as on a server whose /bin/sh it is.
     testing::AssertionResult useLoginShell(qsizetype index, const QString& entry) const
     {
         const LoginShell& login = loginShells[index];
+        setScriptShellForTests(QStringLiteral("/usr/bin/") + QLatin1String(login.program));
         const auto text = [&](const char* pattern) {
             return QString::fromLatin1(pattern)
                 .replace(QStringLiteral("ENTRY"), shellQuote(entry))
@@ -116,6 +119,7 @@ protected:
 
     test::SshHost host;
     std::unique_ptr<MacConnection> connection;
+    const QString scriptShellBefore = scriptShell();
     const QString marks = host.remoteHome() + QStringLiteral("/marks");
 };
 
@@ -169,9 +173,11 @@ TEST_F(ServerFolderListing, RunsNothingOfTheListedFolder)
 
 // A bash whose printf is disabled, as a shell without one: the printf program found at an
 // absolute path prints the names, whole; one found through a relative entry never runs, and
-// the listing fails rather than list through it.
+// the listing fails rather than list through it. That bash runs our commands (a server's
+// /bin/sh); started under that name by sshd's session, it reads ~/.bashrc too.
 TEST_F(ServerFolderListing, ListsWithAPrintfProgramFoundAtAnAbsolutePath)
 {
+    setScriptShellForTests(QStringLiteral("/usr/bin/bash"));
     const QString root = host.remoteHome() + QStringLiteral("/projets");
     const QStringList names = test::hostileFolderNames();
     for (const QString& name : names)
