@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace halvoren {
 namespace {
@@ -132,20 +133,32 @@ TEST_F(LocalTab, ChildThatCannotStartEndsOnTheNextTurnAndCanBeStartedAgain)
     ASSERT_TRUE(waitUntil([&] { return exits == 2; }));
 }
 
+// A tmux tab of a server of that host, started, once its ssh ended (or never started).
+struct EndedServerTab {
+    explicit EndedServerTab(const QString& host)
+    {
+        MacProfile profile;
+        profile.id = QStringLiteral("p1");
+        profile.host = host;
+        tab = std::make_unique<MacTab>(profile.id,
+                                       MacProject{QStringLiteral("demo"), QStringLiteral("/srv/demo"), QStringLiteral("kq-demo")},
+                                       true, std::make_shared<SSHLink>(profile), &keychain);
+        tab->onExit = [this](MacTab&) { ++exits; };
+        tab->start();
+        ended = waitUntil([this] { return exits == 1; });
+    }
+    SecretStore keychain{std::make_unique<MemorySecretBackend>()};
+    std::unique_ptr<MacTab> tab;
+    int exits = 0;
+    bool ended = false;
+};
+
 TEST(MacTab, ServerThatSshWouldReadAsAnOptionIsNeverStarted)
 {
-    MacProfile profile;
-    profile.id = QStringLiteral("p1");
-    profile.host = QStringLiteral("-oProxyCommand=touch /tmp/hv-never");
-    SecretStore keychain(std::make_unique<MemorySecretBackend>());
-    MacTab tab(profile.id, MacProject{QStringLiteral("demo"), QStringLiteral("/srv/demo"), QStringLiteral("kq-demo")}, true,
-               std::make_shared<SSHLink>(profile), &keychain);
-    int exits = 0;
-    tab.onExit = [&](MacTab&) { ++exits; };
-    tab.start();
-    ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
-    EXPECT_FALSE(tab.isLive());
-    EXPECT_EQ(tab.terminal->process->shellPid(), 0);
+    const EndedServerTab server(QStringLiteral("-oProxyCommand=touch /tmp/hv-never"));
+    ASSERT_TRUE(server.ended);
+    EXPECT_FALSE(server.tab->isLive());
+    EXPECT_EQ(server.tab->terminal->process->shellPid(), 0);
 }
 
 // A server tab's ssh starts at home, wherever the application was started: ssh runs the
@@ -169,16 +182,7 @@ TEST_F(LocalTab, AServerTabsSshStartsAtHome)
     } back;
     ASSERT_TRUE(QDir::setCurrent(elsewhere));
     SSHLink::setProgramForTests(ssh);
-    MacProfile profile;
-    profile.id = QStringLiteral("p1");
-    profile.host = QStringLiteral("example.invalid");
-    SecretStore keychain(std::make_unique<MemorySecretBackend>());
-    MacTab tab(profile.id, MacProject{QStringLiteral("demo"), QStringLiteral("/srv/demo"), QStringLiteral("kq-demo")}, true,
-               std::make_shared<SSHLink>(profile), &keychain);
-    int exits = 0;
-    tab.onExit = [&](MacTab&) { ++exits; };
-    tab.start();
-    ASSERT_TRUE(waitUntil([&] { return exits == 1; }));
+    ASSERT_TRUE(EndedServerTab(QStringLiteral("example.invalid")).ended);
     EXPECT_EQ(QString::fromUtf8(test::readAll(noted)).trimmed().toStdString(), QDir(folder.path()).canonicalPath().toStdString());
 }
 

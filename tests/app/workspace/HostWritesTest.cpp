@@ -1183,6 +1183,20 @@ TEST(HostWriteMessages, NameEitherHostWithTheRightArticle)
     }
 }
 
+// This computer listed, then "web" made a favourite, each write of the shared file over.
+testing::AssertionResult listThenMarkWeb(test::SyncingModel& instance)
+{
+    MacConnection& local = instance.local();
+    const auto writesOver = [&] { return QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000); };
+    instance.sync();
+    if (!writesOver())
+        return testing::AssertionFailure() << "the listing's write never ended";
+    instance.model.toggleFavorite(QStringLiteral("web"), local);
+    if (!writesOver())
+        return testing::AssertionFailure() << "the favourite's write never ended";
+    return testing::AssertionSuccess();
+}
+
 // On this computer, through the real login shell: a write into a ~/.halvoren nothing can be
 // written to (even by root) is bannered with the shell's own reason, as a server's is, never
 // as the login profile's fault.
@@ -1194,10 +1208,7 @@ TEST(LocalWrites, AWriteThatFailsHereQuotesTheShellsReason)
     ASSERT_TRUE(QFile::link(QStringLiteral("/proc"), home.file(QStringLiteral(".halvoren"))));
     test::SyncingModel instance;
     MacConnection& local = instance.local();
-    instance.sync();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
-    instance.model.toggleFavorite(QStringLiteral("web"), local);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    ASSERT_TRUE(listThenMarkWeb(instance));
     instance.sync();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
     EXPECT_EQ(local.failures, 0);
@@ -1225,10 +1236,7 @@ TEST(LocalWrites, AFileReceivedShortIsNotInstalledAndTheBannerSaysWhy)
     ASSERT_TRUE(test::writeAll(home.file(QStringLiteral(".bash_profile")), "PATH=\"$HOME/bin:$PATH\"; export PATH\n"));
     test::SyncingModel instance;
     MacConnection& local = instance.local();
-    instance.sync();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
-    instance.model.toggleFavorite(QStringLiteral("web"), local);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    ASSERT_TRUE(listThenMarkWeb(instance));
     EXPECT_TRUE(test::readAll(path) == theirs);
     EXPECT_EQ(QDir(home.file(QStringLiteral(".halvoren"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("shared.json")});
     EXPECT_EQ(local.pendingFavorites.value(QStringLiteral("web")), true);
