@@ -122,6 +122,8 @@ Task<ShellResult<QString>> SSHLink::runMarked(QString sent, std::optional<QByteA
     const QString executable = program();
     // Kept by the run even if the link goes meanwhile.
     const std::shared_ptr<SharedSessions> book = sessions;
+    // In flight also while it waits to be tried again.
+    const Shell::RunInFlight inFlight;
     QElapsedTimer elapsed;
     elapsed.start();
     std::chrono::milliseconds pause = firstRefusalPause;

@@ -212,13 +212,6 @@ int runsStarted = 0;
 // Below this many bytes output is decoded at once: far under a millisecond of work.
 constexpr qsizetype decodeInPlaceBytes = 256 * 1024;
 
-// Counts a run while its coroutine lives.
-struct RunInFlight {
-    RunInFlight() { ++runsStarted; }
-    ~RunInFlight() { --runsStarted; }
-    RunInFlight(const RunInFlight&) = delete;
-    RunInFlight& operator=(const RunInFlight&) = delete;
-};
 
 // The children running now (main thread only), for endAll.
 struct LiveRun {
@@ -270,6 +263,16 @@ void forgetScriptFile(const QString& path)
 
 } // namespace
 
+Shell::RunInFlight::RunInFlight()
+{
+    ++runsStarted;
+}
+
+Shell::RunInFlight::~RunInFlight()
+{
+    --runsStarted;
+}
+
 int Shell::runsInFlight()
 {
     return runsStarted;
@@ -278,7 +281,7 @@ int Shell::runsInFlight()
 Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList arguments,
                                             std::optional<QByteArray> input, double timeoutSeconds)
 {
-    const RunInFlight inFlight;
+    const Shell::RunInFlight inFlight;
     // Never let the program be looked up in PATH, and give the system's own words for a
     // file that cannot be executed.
     if (!QDir::isAbsolutePath(executable))

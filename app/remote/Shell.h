@@ -88,6 +88,16 @@ public:
     // Runs started and not yet ended (main thread): lets a test wait for the host work its
     // model left in flight before the program ends.
     static int runsInFlight();
+    // Counts as a run in flight while it lives (main thread): a run's own coroutine, and work
+    // that waits between runs of one command (a command the shared connection refused, waiting
+    // to be tried again), so that nothing waiting on a host is left behind as finished.
+    class RunInFlight {
+    public:
+        RunInFlight();
+        ~RunInFlight();
+        RunInFlight(const RunInFlight&) = delete;
+        RunInFlight& operator=(const RunInFlight&) = delete;
+    };
 
     // Ends every run still going, its whole process group killed, and removes the files of
     // long scripts still waiting to be read: nothing we started outlives the application.
