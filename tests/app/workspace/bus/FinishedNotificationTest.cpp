@@ -123,8 +123,10 @@ TEST_F(FinishedNotification, RepaintsAfterWritesAreNoFinishedCommandButNewTextIs
         const QString path = root.file(name);
         return MacProject{name, path, tmuxSessionName(path)};
     };
-    // The server lives for the whole test, whatever the tabs do.
+    // The server lives for the whole test, whatever the tabs do; its status line shows no
+    // clock, whose minute would change the screen of a repaint that crosses it.
     tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+    tmux({QStringLiteral("set-option"), QStringLiteral("-g"), QStringLiteral("status-right"), QString()});
 
     test::ClockedModel workspace(QDBusConnection::sessionBus());
     MacModel& model = workspace.model;
@@ -206,10 +208,11 @@ struct TmuxWorkspace {
 
     TmuxWorkspace()
     {
-        // The server lives for the whole test, whatever the tabs do; window names stay put,
-        // so a program's status line reads the same while it runs.
+        // The server lives for the whole test, whatever the tabs do; window names stay put and
+        // no clock shows, so a program's status line reads the same while it runs.
         tmux({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
         tmux({QStringLiteral("set-option"), QStringLiteral("-gw"), QStringLiteral("automatic-rename"), QStringLiteral("off")});
+        tmux({QStringLiteral("set-option"), QStringLiteral("-g"), QStringLiteral("status-right"), QString()});
         model.isFrontmost = [] { return true; };
         QCoro::waitFor(model.start());
     }
