@@ -212,7 +212,6 @@ int runsStarted = 0;
 // Below this many bytes output is decoded at once: far under a millisecond of work.
 constexpr qsizetype decodeInPlaceBytes = 256 * 1024;
 
-
 // The children running now (main thread only), for endAll.
 struct LiveRun {
     RunState* state;
@@ -281,7 +280,7 @@ int Shell::runsInFlight()
 Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList arguments,
                                             std::optional<QByteArray> input, double timeoutSeconds)
 {
-    const Shell::RunInFlight inFlight;
+    const RunInFlight inFlight;
     // Never let the program be looked up in PATH, and give the system's own words for a
     // file that cannot be executed.
     if (!QDir::isAbsolutePath(executable))

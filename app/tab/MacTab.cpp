@@ -10,7 +10,6 @@
 #include "emulator/EscapeSequences.h"
 #include "model/UnicodeUtil.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -253,7 +252,7 @@ void MacTab::begin(std::optional<QString> setup, bool direct)
         // project's folder, a relative entry of PATH would find a program the project holds.
         // The session's own shell is in the folder all the same (tmux's "-c").
         launch(shell, {QStringLiteral("-l"), QStringLiteral("-c"), shellCommand}, environment, programName,
-               useTmux ? QDir::homePath() : project.path);
+               useTmux ? Shell::startFolder() : project.path);
         return;
     }
     // The keychain answers asynchronously; the tab counts as live meanwhile, so a second
