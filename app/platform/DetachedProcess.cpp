@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -113,6 +115,11 @@ std::optional<pid_t> spawnDetached(const QString& program, const QStringList& ar
         return std::nullopt;
     }
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // From home, as every program of ours: the opener looks programs up on PATH, where a
+    // relative entry would find one of whatever folder the application was started from.
+    const QString homeFolder = QDir::homePath();
+    const std::string home = QFile::encodeName(QFileInfo(homeFolder).isDir() ? homeFolder : QStringLiteral("/")).toStdString();
+    posix_spawn_file_actions_addchdir_np(&actions, home.c_str());
 #if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
     // Nothing of ours beyond the standard streams goes with it, marked close-on-exec or not.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
@@ -159,7 +166,14 @@ void startDetachedProcess(const QString& program, const QStringList& arguments,
 
 QString desktopOpener()
 {
-    return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    // Only the absolute entries of PATH: a relative one names a folder of wherever the
+    // application was started.
+    QStringList folders;
+    for (const QString& folder : qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts)) {
+        if (folder.startsWith(u'/'))
+            folders << folder;
+    }
+    return folders.isEmpty() ? QString() : QStandardPaths::findExecutable(QStringLiteral("xdg-open"), folders);
 }
 
 void openOnDesktop(const QUrl& url)

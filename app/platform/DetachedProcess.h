@@ -12,14 +12,16 @@
 
 namespace halvoren {
 
-// Starts `program` (an absolute path) with `arguments`, its standard input on /dev/null.
+// Starts `program` (an absolute path) with `arguments`, in the home folder, its standard input
+// on /dev/null.
 // `finished` gets the exit status once the program ends (127 when it could not start, as a
 // shell reports a program it cannot run), or nothing when a signal ended it; it runs on the
 // main thread, after this call has returned.
 void startDetachedProcess(const QString& program, const QStringList& arguments,
                           std::function<void(std::optional<int> exitStatus)> finished);
 
-// The desktop's opener of files and links (xdg-open) on the search path; empty when there is none.
+// The desktop's opener of files and links (xdg-open) in an absolute folder of the search path;
+// empty when there is none.
 QString desktopOpener();
 
 // Opens `url` with the desktop's opener, started as above: it and what it starts (a browser,

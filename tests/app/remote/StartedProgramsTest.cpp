@@ -87,5 +87,34 @@ TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
     }
 }
 
+// Started from inside a project, with a relative entry first on PATH: a detached program starts
+// at home, and the desktop's opener is never the project's own.
+TEST(StartedPrograms, StartAtHomeAndNeverFindTheStartFoldersOpener)
+{
+    test::TempFolder folder;
+    ASSERT_TRUE(folder.valid());
+    const QString home = folder.file(QStringLiteral("home"));
+    const QString bin = folder.file(QStringLiteral("projet/bin"));
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(bin));
+    ASSERT_TRUE(test::writeAll(bin + QStringLiteral("/xdg-open"), "#!/bin/sh\n"));
+    ASSERT_TRUE(QFile::setPermissions(bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::ExeOwner));
+    test::EnvironmentOverride environment("HOME", home);
+    environment.set("PATH", QStringLiteral("bin:/usr/bin:/bin"));
+    const struct Back {
+        QString here = QDir::currentPath();
+        ~Back() { QDir::setCurrent(here); }
+    } back;
+    ASSERT_TRUE(QDir::setCurrent(folder.file(QStringLiteral("projet"))));
+
+    EXPECT_FALSE(desktopOpener().startsWith(folder.path())) << desktopOpener().toStdString();
+    const QString noted = folder.file(QStringLiteral("started-in"));
+    QEventLoop loop;
+    startDetachedProcess(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("pwd > \"$0\""), noted},
+                         [&loop](std::optional<int>) { loop.quit(); });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(QString::fromUtf8(test::readAll(noted)).trimmed().toStdString(), QDir(home).canonicalPath().toStdString());
+}
+
 } // namespace
 } // namespace halvoren
