@@ -127,8 +127,13 @@ public:
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
 
     // Set by the model on a start that makes and tags the session: the sessions the start
-    // numbered. Taken once the session shows, when the model reads the session's row.
-    std::optional<QStringList> taggedSessions;
+    // numbered, and the number of that order among the connection's. Taken once the session
+    // shows (the start's tags are on the host) or the start ends without showing it.
+    struct TaggedOrder {
+        QStringList sessions;
+        quint64 number = 0;
+    };
+    std::optional<TaggedOrder> taggedSessions;
 
     // Set when the latest start ended without entering its folder: no session was made and
     // no shell ran. Cleared by the next start.

@@ -130,6 +130,8 @@ void MacModel::noteBell(MacTab& tab)
 
 void MacModel::tabExited(MacTab& tab)
 {
+    // A start that ends before its session showed may or may not have run its tags.
+    startTagsLanded(tab, false);
     MacConnection* owner = connection(tab.connId);
     if (tab.folderRefusal) {
         // Nothing was made on the host: the tab goes, the banner says why, and the projects

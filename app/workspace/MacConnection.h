@@ -191,8 +191,23 @@ public:
     QHash<QString, UnsentKill> unsentKills;
     // The age of the latest close or end kept: each new one gets the next.
     quint64 keptChanges = 0;
-    // Counts the order writes: only the latest one's outcome counts.
-    quint64 orderWrites = 0;
+    // Our own orders of the tabs on the host: a move (or one sent again), and the numbering a
+    // tab's start gives every tab of the connection. Each made gets the next number; what we
+    // know of the host follows only the newest that landed, never an older list.
+    quint64 ordersMade = 0;
+    // The newest move made, whose order the strip shows (0: none yet).
+    quint64 newestMove = 0;
+    // The newest of ours that landed, and its sessions numbered 1, 2, …
+    quint64 orderLanded = 0;
+    QStringList landedOrder;
+    // Order writes go one at a time: one runs, and the newest asked for meanwhile waits
+    // behind it, replacing any older one waiting.
+    struct OrderWrite {
+        quint64 number = 0;
+        QStringList sessions;
+    };
+    bool orderWriting = false;
+    std::optional<OrderWrite> waitingOrder;
     int writeEpoch = 0;
     bool syncing = false;
     bool syncQueued = false;

@@ -322,6 +322,8 @@ void MacModel::removeTab(MacTab& tab)
 
     tabsValue.removeAt(index);
     Q_EMIT tabsChanged();
+    // Out of the strip first: an order its start's tags call for holds only the tabs left.
+    startTagsLanded(tab, false);
     if (activeTabIDValue == key) {
         if (tabsValue.isEmpty()) {
             setActiveTabID(std::nullopt);

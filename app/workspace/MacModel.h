@@ -487,8 +487,25 @@ private:
     // the next listing, which sends it again or lets the host's state stand.
     Task<> sendClose(MacConnection& connection, QString session, std::optional<HostTab> asListed);
     // Writes the tab order; one that does not reach the host is weighed the same way against
-    // `hostOrder`, the host's order when the user made it.
-    Task<> sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder);
+    // `hostOrder`, the host's order when the user made it. Orders go up one at a time, the
+    // newest replacing one still waiting.
+    void sendOrder(MacConnection& connection, const QStringList& sessions, const QStringList& hostOrder);
+    // Runs the connection's waiting order writes, one after the other, until none waits.
+    Task<> writeOrders(MacConnection& connection);
+    // An order of ours is on the host: what we know of it follows, unless a newer one landed.
+    void orderLandedOnHost(MacConnection& connection, quint64 number, const QStringList& sessions);
+    // The start of a tab that numbered the connection's tabs has run its tags on the host (its
+    // session shows), or can no longer run them (it ended, or the tab went). A numbering older
+    // than a move made since is followed by the strip's order again.
+    void startTagsLanded(MacTab& tab, bool shown);
+    // Whether a start older than our newest move has not run its tags yet.
+    bool olderStartPending(const MacConnection& connection) const;
+    // Whether the host's order may still change under one of ours: an order write runs or
+    // waits, or an older start is pending.
+    bool ownOrderInFlux(const MacConnection& connection) const;
+    // The host's order as it was when the user made a new one: that of an earlier order still
+    // unsent, else the last listing's.
+    QStringList hostOrderUnder(const MacConnection& connection) const;
     // Reads the row of a session the tab's own start made and tagged, once the tab shows it:
     // what a close or an end of it made before the next listing is weighed against.
     Task<> readOpenedRow(MacTab& tab);
@@ -509,9 +526,10 @@ private:
         // Rows the host still lists as when the user closed their tabs: not opened again, and
         // untagged again.
         QSet<QString> keptClosed;
-        // The host's order is still the one the user changed: the strip follows the order the
-        // user made, which goes up again.
+        // The host's order is still the one the user changed (or ours is still on its way):
+        // the strip follows the order the user made, which goes up again where it did not.
         bool keepOrder = false;
+        bool sendOrderAgain = false;
     };
     UnsentChanges weighUnsentChanges(MacConnection& connection, const QList<HostTab>& open);
     // Says which ends of sessions that did not reach the host left their session running, by

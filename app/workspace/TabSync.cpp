@@ -90,7 +90,7 @@ void MacModel::openProject(const MacProject& project, MacConnection& connection)
     // The start makes and tags the session in the tab's own terminal, whose output we do not
     // read: the row is read once the tab shows the session.
     if (tab->useTmux)
-        tab->taggedSessions = numbered;
+        tab->taggedSessions = MacTab::TaggedOrder{numbered, ++connection.ordersMade};
     tab->start(sessionTagCommand(project.session, project.name, project.path, numbered));
     tab->startedAt = clock->now();
     persistTabs();
@@ -217,41 +217,120 @@ Task<> MacModel::sendClose(MacConnection& connection, QString session, std::opti
         storeUnsentTabChanges(*target);
 }
 
-Task<> MacModel::sendOrder(MacConnection& connection, QStringList sessions, QStringList hostOrder)
+void MacModel::sendOrder(MacConnection& connection, const QStringList& sessions, const QStringList& hostOrder)
 {
-    QPointer<MacConnection> target(&connection);
-    const quint64 generation = ++connection.orderWrites;
     // Kept before it goes, as a close is.
     connection.unsentOrder = MacConnection::UnsentOrder{sessions, hostOrder};
     storeUnsentTabChanges(connection);
-    Task<HostWrite> ordering = runRemote(connection, tmuxReorderScript(sessions));
-    const HostWrite written = co_await std::move(ordering);
-    if (!target)
-        co_return;
-    // The host has it: a close or a new order made from now on is made over it.
-    if (written.done)
-        followOwnOrder(*target, sessions);
-    // A later order owns the outcome.
-    if (target->orderWrites != generation)
-        co_return;
-    // One that failed stays as kept, unless a listing weighed it meanwhile.
-    if (written.done && target->unsentOrder) {
-        target->unsentOrder.reset();
-        storeUnsentTabChanges(*target);
+    connection.newestMove = ++connection.ordersMade;
+    // Two writes at once could land in either order, the older last: the newest waits for the
+    // one running, and one waiting already is no longer wanted.
+    connection.waitingOrder = MacConnection::OrderWrite{connection.newestMove, sessions};
+    if (!connection.orderWriting)
+        writeOrders(connection);
+}
+
+Task<> MacModel::writeOrders(MacConnection& connection)
+{
+    QPointer<MacConnection> target(&connection);
+    connection.orderWriting = true;
+    while (target->waitingOrder) {
+        const MacConnection::OrderWrite order = *std::exchange(target->waitingOrder, std::nullopt);
+        Task<HostWrite> ordering = runRemote(*target, tmuxReorderScript(order.sessions));
+        const HostWrite written = co_await std::move(ordering);
+        if (!target)
+            co_return;
+        if (!written.done)
+            continue;
+        orderLandedOnHost(*target, order.number, order.sessions);
+        // The newest order is on the host and nothing older of ours can still land over it: it
+        // is no longer owed. One that failed stays as kept, unless a listing weighed it meanwhile.
+        if (order.number == target->newestMove && !target->waitingOrder && target->unsentOrder
+            && !olderStartPending(*target)) {
+            target->unsentOrder.reset();
+            storeUnsentTabChanges(*target);
+        }
     }
+    target->orderWriting = false;
+}
+
+void MacModel::orderLandedOnHost(MacConnection& connection, quint64 number, const QStringList& sessions)
+{
+    // An older order that lands last (a start's numbering) says nothing new: the newest that
+    // landed is followed again by the writes it causes.
+    if (number <= connection.orderLanded)
+        return;
+    connection.orderLanded = number;
+    connection.landedOrder = sessions;
+    // The host has it: a close or a new order made from now on is made over it.
+    followOwnOrder(connection, sessions);
+}
+
+void MacModel::startTagsLanded(MacTab& tab, bool shown)
+{
+    if (!tab.taggedSessions)
+        return;
+    const MacTab::TaggedOrder tagged = *std::exchange(tab.taggedSessions, std::nullopt);
+    MacConnection* owner = connection(tab.connId);
+    if (owner == nullptr)
+        return;
+    // The tags are a write of ours: a listing that ran meanwhile may show the host before or
+    // after them, and takes nothing of its tabs.
+    ++owner->writeEpoch;
+    if (tagged.number > owner->newestMove) {
+        // No move made since: the numbering is the newest order we gave the host, as long as
+        // the start ran it (an ending start may not have).
+        if (shown)
+            orderLandedOnHost(*owner, tagged.number, tagged.sessions);
+        return;
+    }
+    // A move made since may have reached the host before these tags: where they number a tab
+    // otherwise than the strip, the strip's order goes again, after them.
+    const QStringList strip = tmuxSessionsOf(*owner);
+    for (qsizetype k = 0; k < tagged.sessions.size(); ++k) {
+        const qsizetype place = strip.indexOf(tagged.sessions.at(k));
+        if (place >= 0 && place != k) {
+            sendOrder(*owner, strip, hostOrderUnder(*owner));
+            return;
+        }
+    }
+}
+
+bool MacModel::ownOrderInFlux(const MacConnection& connection) const
+{
+    return connection.orderWriting || connection.waitingOrder || olderStartPending(connection);
+}
+
+bool MacModel::olderStartPending(const MacConnection& connection) const
+{
+    return std::any_of(tabsValue.cbegin(), tabsValue.cend(), [&connection](const MacTab* tab) {
+        return tab->connId == connection.id && tab->taggedSessions && tab->taggedSessions->number < connection.newestMove;
+    });
+}
+
+QStringList MacModel::hostOrderUnder(const MacConnection& connection) const
+{
+    // That of an earlier order still unsent, else the last listing's.
+    if (connection.unsentOrder)
+        return connection.unsentOrder->over;
+    QStringList hostOrder;
+    for (const HostTab& row : connection.listedOpen)
+        hostOrder << row.session;
+    return hostOrder;
 }
 
 Task<> MacModel::readOpenedRow(MacTab& tab)
 {
     if (!tab.taggedSessions)
         co_return;
-    const QStringList numbered = *std::exchange(tab.taggedSessions, std::nullopt);
+    startTagsLanded(tab, true);
     MacConnection* owner = connection(tab.connId);
     if (owner == nullptr)
         co_return;
     QPointer<MacModel> self(this);
     QPointer<MacConnection> target(owner);
     const QString session = tab.project.session;
+    const quint64 landedBefore = owner->orderLanded;
     Task<ShellResult<QString>> reading = runScript(*owner, sessionRowScript(session), scriptTimeout);
     const ShellResult<QString> output = co_await std::move(reading);
     if (!self || !target)
@@ -263,8 +342,13 @@ Task<> MacModel::readOpenedRow(MacTab& tab)
     std::optional<HostTab> row = parseSessionRow(output.value(), session);
     if (!row)
         co_return;
-    // The start's tags are on the host, and so are the orders it gave the other tabs.
-    followOwnOrder(*target, numbered);
+    // An order of ours landed while the row was read, maybe after the read ran there: the host
+    // has that order now.
+    if (target->orderLanded != landedBefore) {
+        const qsizetype place = target->landedOrder.indexOf(session);
+        if (place >= 0)
+            row->order = place + 1;
+    }
     keepOpenedRow(*target, std::move(*row));
 }
 
@@ -408,16 +492,8 @@ void MacModel::moveTabs(const QList<qsizetype>& sources, qsizetype destination)
         const QStringList sessions = tmuxSessionsOf(*owner);
         if (sessions.isEmpty())
             continue;
-        // The host's order as it was when the user made this one: that of an earlier order
-        // still unsent, else the last listing's.
-        QStringList hostOrder;
-        if (owner->unsentOrder) {
-            hostOrder = owner->unsentOrder->over;
-        } else {
-            for (const HostTab& row : std::as_const(owner->listedOpen))
-                hostOrder << row.session;
-        }
-        sendOrder(*owner, sessions, hostOrder);
+        // Weighed, should it not land, against the host's order as it was when the user made it.
+        sendOrder(*owner, sessions, hostOrderUnder(*owner));
     }
 }
 
@@ -635,11 +711,18 @@ void followOrder(QList<HostTab>& rows, const QStringList& sessions)
 }
 
 // Whether the host's row is still the one a close was made over: the same, or moved only to
-// the place this computer's own order, whose outcome is not known, gives it.
-bool isRowClosedHere(const HostTab& kept, const HostTab& listed, const std::optional<MacConnection::UnsentOrder>& order)
+// the place this computer's own order, whose outcome is not known, gives it. While orders of
+// ours may still land there, its place is ours in the making, and only the rest counts.
+bool isRowClosedHere(const HostTab& kept, const HostTab& listed, const std::optional<MacConnection::UnsentOrder>& order,
+                     bool orderInFlux)
 {
     if (kept == listed)
         return true;
+    if (orderInFlux) {
+        HostTab placed = kept;
+        placed.order = listed.order;
+        return placed == listed;
+    }
     const qsizetype place = order ? order->sessions.indexOf(listed.session) : -1;
     if (place < 0 || listed.order != place + 1)
         return false;
@@ -654,6 +737,7 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
 {
     UnsentChanges unsent;
     bool weighed = false;
+    const bool orderInFlux = ownOrderInFlux(connection);
     if (!connection.unsentCloses.isEmpty()) {
         QHash<QString, const HostTab*> rows;
         for (const HostTab& row : open)
@@ -667,7 +751,7 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
                 weighed = true;
                 continue;
             }
-            if (close->row && isRowClosedHere(*close->row, *row, connection.unsentOrder)) {
+            if (close->row && isRowClosedHere(*close->row, *row, connection.unsentOrder, orderInFlux)) {
                 // As the host lists it now: our own order may have moved it since.
                 close->row = *row;
                 unsent.keptClosed.insert(session);
@@ -687,12 +771,17 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
         for (const HostTab& row : open)
             hostOrder << row.session;
         const MacConnection::UnsentOrder& order = *connection.unsentOrder;
-        if (sameOrderOfShared(hostOrder, order.sessions)) {
+        if (orderInFlux) {
+            // Ours is still on its way, or goes again once an older start's tags are in: the
+            // strip keeps it, and what the host shows meanwhile is ours in the making.
+            unsent.keepOrder = true;
+        } else if (sameOrderOfShared(hostOrder, order.sessions)) {
             // The host has it: the write landed, however its answer was lost.
             connection.unsentOrder.reset();
             weighed = true;
         } else if (!order.over.isEmpty() && sameOrderOfShared(hostOrder, order.over)) {
             unsent.keepOrder = true;
+            unsent.sendOrderAgain = true;
         } else {
             // Changed on the host since, or made before any listing showed the host's order:
             // what the host has may be another client's, and stands.
@@ -1145,7 +1234,7 @@ Task<> MacModel::finishListing(MacConnection& connection, ServerState state, int
         // tabs the host lists.
         for (const QString& session : unsent.keptClosed)
             sendClose(*target, session, target->unsentCloses.value(session).row);
-        if (unsent.keepOrder) {
+        if (unsent.sendOrderAgain) {
             const QStringList sessions = tmuxSessionsOf(*target);
             if (!sessions.isEmpty())
                 sendOrder(*target, sessions, target->unsentOrder ? target->unsentOrder->over : QStringList());

@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <qcoro/qcorotimer.h>
 
@@ -60,10 +61,19 @@ struct FakeHost {
     // see what the user does meanwhile.
     bool slowUploads = false;
     bool slowWrites = false;
+    // Delays of the next writes other than uploads, in milliseconds, one per write in the
+    // order they reach the host, to see which answers last.
+    QList<int> writeDelays;
     int writesRunning = 0;
+    int orderWritesRunning = 0;
+    int mostOrderWritesAtOnce = 0;
+    // Writes holding this text do not reach the host, the link down.
+    QString failing;
     int uploadsRunning = 0;
-    // Reads of one session's row wait while this is set.
+    // Reads of one session's row wait while this is set; stale ones then answer the row as it
+    // was when they ran, not as it is when they answer.
     bool holdReads = false;
+    bool staleReads = false;
     int readsRunning = 0;
     int reads = 0;
     int mostUploadsAtOnce = 0;
@@ -144,7 +154,8 @@ struct FakeHost {
                     co_await QCoro::sleepFor(std::chrono::milliseconds(5));
                 --readsRunning;
                 // Read as the host is when the script runs.
-                row = sessionRow(script);
+                if (!staleReads)
+                    row = sessionRow(script);
             }
             if (mode == Mode::unreachable)
                 co_return ShellError{unreachableReason()};
@@ -157,12 +168,20 @@ struct FakeHost {
             if (slowUploads)
                 co_await QCoro::sleepFor(std::chrono::milliseconds(30));
             --uploadsRunning;
-        } else if (slowWrites) {
-            ++writesRunning;
-            co_await QCoro::sleepFor(std::chrono::milliseconds(30));
-            --writesRunning;
+        } else {
+            const bool ordering = script.contains(QStringLiteral(" @hv_order "));
+            if (ordering)
+                mostOrderWritesAtOnce = std::max(mostOrderWritesAtOnce, ++orderWritesRunning);
+            const int delay = !writeDelays.isEmpty() ? writeDelays.takeFirst() : slowWrites ? 30 : 0;
+            if (delay > 0) {
+                ++writesRunning;
+                co_await QCoro::sleepFor(std::chrono::milliseconds(delay));
+                --writesRunning;
+            }
+            if (ordering)
+                --orderWritesRunning;
         }
-        if (mode == Mode::unreachable)
+        if (mode == Mode::unreachable || (!failing.isEmpty() && script.contains(failing)))
             co_return ShellError{unreachableReason()};
         if (upload && mode == Mode::fileReadOnly)
             co_return ShellError{readOnlyReason()};
@@ -215,7 +234,9 @@ struct FakeHost {
                 continue;
             }
             static const QRegularExpression order(QStringLiteral(" @hv_order (\\d+)"));
-            for (const QString& line : script.split(u'\n')) {
+            // A start's tags are one line of commands.
+            static const QRegularExpression commandEnd(QStringLiteral("[\n;]"));
+            for (const QString& line : script.split(commandEnd)) {
                 if (!line.contains(QStringLiteral("set -t ") + tmuxOptionTarget(session) + QStringLiteral(" @hv_order ")))
                     continue;
                 row->order = order.match(line).captured(1).toLongLong();
@@ -244,8 +265,12 @@ struct WritesFixture : test::SyncingModel, testing::Test {
     void sync(MacModel& target, MacConnection& connection)
     {
         QCoro::waitFor(target.requestSync(connection));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !connection.syncing && !connection.sharedWriting && Shell::runsInFlight() == 0; },
-                                    10000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return !connection.syncing && !connection.sharedWriting && !connection.orderWriting
+                       && Shell::runsInFlight() == 0;
+            },
+            10000));
         QTest::qWait(0);
     }
     void sync() { sync(model, local()); }
@@ -1058,6 +1083,227 @@ TEST_F(WritesFixture, AnOrderMadeOverOurOwnLandedOrderGoesAgain)
     EXPECT_EQ(onHost, mine);
     EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
     EXPECT_FALSE(local().unsentOrder);
+}
+
+// Tabs whose starts run on the host only when the test says: the tab's shell is a stand-in
+// that waits, and landStart runs the start's tags on the fake host and shows the session.
+struct OwnOrders : FreshTabs {
+    OwnOrders()
+    {
+        const QString shell = folder.file(QStringLiteral("waiting-shell"));
+        if (test::writeAll(shell, "#!/bin/sh\nexec sleep 60\n"))
+            QFile::setPermissions(shell, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.set("SHELL", shell);
+    }
+    // A tab opened here whose start has not run on the host yet.
+    MacTab& openPending(const QString& path)
+    {
+        model.openProject(MacProject{path.section(u'/', -1), path, tmuxSessionName(path)}, local());
+        return tabOf(path);
+    }
+    void landStart(MacTab& tab)
+    {
+        ASSERT_TRUE(tab.taggedSessions);
+        const QString& session = tab.project.session;
+        if (!host.rows.contains(session))
+            host.rows.insert(session, FakeHost::Row{tab.project.name, tab.project.path, 0});
+        host.apply(sessionTagCommand(session, tab.project.name, tab.project.path, tab.taggedSessions->sessions));
+        tab.handleOutput(QStringLiteral("\x1b[?1049h"));
+    }
+    void waitForOrders()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !local().orderWriting; }, 10000));
+    }
+    // The open rows' folders by their order on the host.
+    QStringList hostPaths() const
+    {
+        QList<FakeHost::Row> rows = host.rows.values();
+        std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.order < b.order; });
+        QStringList list;
+        for (const FakeHost::Row& row : rows)
+            list << row.path;
+        return list;
+    }
+    bool hostOrdersDistinct() const
+    {
+        QSet<qint64> orders;
+        for (const FakeHost::Row& row : host.rows)
+            orders.insert(row.order);
+        return orders.size() == host.rows.size();
+    }
+    // The strip stands past the hold-off of tabs opened here, with the host in its order.
+    void expectStripStands(const QStringList& strip)
+    {
+        clock->advance(MacModel::reorderHoldOff + 1);
+        sync();
+        sync();
+        EXPECT_EQ(paths(), strip);
+        EXPECT_EQ(hostPaths(), strip);
+        EXPECT_TRUE(hostOrdersDistinct());
+        EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+        EXPECT_FALSE(local().unsentOrder);
+    }
+    test::EnvironmentOverride environment;
+};
+
+// Moves made while an earlier one is still on its way go up one at a time, the newest replacing
+// one still waiting, so the last the user made is the host's and the strip's whatever answers
+// first.
+TEST_F(OwnOrders, MovesMadeWhileOneIsOnItsWayLandInTheOrderTheyWereMade)
+{
+    struct Case {
+        const char* name;
+        QList<int> delays;
+        int moves;
+        qsizetype writes;
+    };
+    const Case cases[] = {
+        {"the first slow", {300, 0}, 2, 2},
+        {"three, the first slow", {300, 0, 0}, 3, 2},
+        {"none slow", {}, 2, 2},
+    };
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetTabs();
+        local().listedOpen.clear();
+        host = FakeHost{};
+        for (qsizetype k = 0; k < folders.size(); ++k) {
+            host.add(folders.at(k), k + 1);
+            tabOf(folders.at(k));
+        }
+        sync();
+        host.writeDelays = c.delays;
+        const qsizetype before = writesOf(QStringLiteral("@hv_order"));
+        for (int move = 0; move < c.moves; ++move)
+            model.moveTabs({2}, 0);
+        const QStringList strip = paths();
+        waitForOrders();
+        EXPECT_EQ(host.mostOrderWritesAtOnce, 1);
+        EXPECT_EQ(writesOf(QStringLiteral("@hv_order")) - before, c.writes);
+        expectStripStands(strip);
+    }
+}
+
+// The start of a tab opened here numbers every tab as the strip was then: when it reaches the
+// host after a move made since, the strip's order goes again after it, so the move stands, and
+// no two sessions share a place. So with one tab, and with fifteen opened at once (whose
+// starts reach the host in any order, some before the move) and the last moved first.
+TEST_F(OwnOrders, AStartThatLandsAfterAMoveIsFollowedByTheMove)
+{
+    enum class Landing { afterTheMove, halfBefore, duringASlowMove, reversed };
+    struct Case {
+        const char* name;
+        int opened;
+        Landing landing;
+    };
+    const Case cases[] = {
+        {"one tab, its start slow", 1, Landing::afterTheMove},
+        {"fifteen, all after", 15, Landing::afterTheMove},
+        {"fifteen, half before the move", 15, Landing::halfBefore},
+        {"fifteen, while the move runs", 15, Landing::duringASlowMove},
+        {"fifteen, last first", 15, Landing::reversed},
+    };
+    const QString first = folderNamed(QStringLiteral("a"));
+    const QString second = folderNamed(QStringLiteral("b"));
+    ASSERT_FALSE(first.isEmpty() || second.isEmpty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetTabs();
+        local().listedOpen.clear();
+        host = FakeHost{};
+        host.add(first, 1);
+        host.add(second, 2);
+        tabOf(first);
+        tabOf(second);
+        sync();
+        QList<MacTab*> opened;
+        for (int k = 0; k < c.opened; ++k) {
+            const QString path = folderNamed(QStringLiteral("k%1").arg(k));
+            ASSERT_FALSE(path.isEmpty());
+            opened << &openPending(path);
+        }
+        QList<MacTab*> early;
+        if (c.landing == Landing::halfBefore)
+            early = opened.mid(0, opened.size() / 2);
+        for (MacTab* tab : early)
+            landStart(*tab);
+        if (c.landing == Landing::duringASlowMove)
+            host.writeDelays = {200};
+        model.moveTabs({model.tabs().size() - 1}, 0);
+        const QStringList strip = paths();
+        if (c.landing != Landing::duringASlowMove)
+            waitForOrders();
+        QList<MacTab*> late = opened.mid(early.size());
+        if (c.landing == Landing::reversed)
+            std::reverse(late.begin(), late.end());
+        for (MacTab* tab : late)
+            landStart(*tab);
+        waitForOrders();
+        // Sent again at once, not only once a listing shows the host's order.
+        EXPECT_EQ(hostPaths(), strip);
+        expectStripStands(strip);
+    }
+}
+
+// A row read once the tab showed its session, answering after one of our orders landed, is the
+// row as the host has it then: a close made later while the link is down goes again and lands,
+// with no banner.
+TEST_F(OwnOrders, ARowReadAnsweringAfterOurOrderLandedTakesThatOrder)
+{
+    const QString other = folderNamed(QStringLiteral("other"));
+    const QString fresh = folderNamed(QStringLiteral("fresh"));
+    ASSERT_FALSE(other.isEmpty() || fresh.isEmpty());
+    host.add(other, 1);
+    tabOf(other);
+    sync();
+    host.holdReads = true;
+    host.staleReads = true;
+    MacTab& tab = openPending(fresh);
+    landStart(tab);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 1; }, 5000));
+    model.moveTabs({1}, 0);
+    waitForOrders();
+    ASSERT_EQ(hostPaths(), (QStringList{fresh, other}));
+    host.holdReads = false;
+    ASSERT_TRUE(QTest::qWaitFor([this] { return host.readsRunning == 0; }, 5000));
+    QTest::qWait(0);
+    host.mode = FakeHost::Mode::unreachable;
+    model.closeTab(tab);
+    host.mode = FakeHost::Mode::answers;
+    clock->advance(MacModel::reorderHoldOff + 1);
+    sync();
+    sync();
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(fresh)));
+    EXPECT_EQ(paths(), QStringList{other});
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+    EXPECT_TRUE(local().unsentCloses.isEmpty());
+}
+
+// A close made while an order that holds its tab is on its way: the order lands, the untag
+// does not, and the next listing sends the untag again over the row as our order left it.
+TEST_F(OwnOrders, ACloseMadeWhileOurOrderRunsGoesAgainOverTheRowItLeft)
+{
+    const QStringList folders{QStringLiteral("/p/a"), QStringLiteral("/p/b"), QStringLiteral("/p/c")};
+    for (qsizetype k = 0; k < folders.size(); ++k) {
+        host.add(folders.at(k), k + 1);
+        tabOf(folders.at(k));
+    }
+    sync();
+    host.writeDelays = {200};
+    model.moveTabs({2}, 0);
+    host.failing = QStringLiteral("set -u -t ");
+    model.closeTab(tabOf(folders.at(2)));
+    waitForOrders();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Shell::runsInFlight() == 0 && host.writesRunning == 0; }, 5000));
+    ASSERT_TRUE(host.rows.contains(tmuxSessionName(folders.at(2))));
+    host.failing.clear();
+    sync();
+    sync();
+    EXPECT_FALSE(host.rows.contains(tmuxSessionName(folders.at(2))));
+    EXPECT_EQ(paths(), (QStringList{folders.at(0), folders.at(1)}));
+    EXPECT_TRUE(banners().isEmpty()) << banners().join(u'\n').toStdString();
+    EXPECT_TRUE(local().unsentCloses.isEmpty());
 }
 
 // Two tabs opened here, closed while the link is down, and the application restarted: the
