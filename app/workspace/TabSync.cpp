@@ -771,15 +771,20 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
         for (const HostTab& row : open)
             hostOrder << row.session;
         const MacConnection::UnsentOrder& order = *connection.unsentOrder;
-        if (orderInFlux) {
-            // Ours is still on its way, or goes again once an older start's tags are in: the
-            // strip keeps it, and what the host shows meanwhile is ours in the making.
+        const bool olderStart = olderStartPending(connection);
+        if (connection.orderWriting || connection.waitingOrder) {
+            // Ours is still on its way: the strip keeps it, and what the host shows meanwhile
+            // is ours in the making.
             unsent.keepOrder = true;
         } else if (sameOrderOfShared(hostOrder, order.sessions)) {
-            // The host has it: the write landed, however its answer was lost.
-            connection.unsentOrder.reset();
-            weighed = true;
-        } else if (!order.over.isEmpty() && sameOrderOfShared(hostOrder, order.over)) {
+            // The host has it: the write landed, however its answer was lost. A start older
+            // than it may still number the tabs otherwise: then it stays owed.
+            if (!olderStart) {
+                connection.unsentOrder.reset();
+                weighed = true;
+            }
+        } else if (olderStart || (!order.over.isEmpty() && sameOrderOfShared(hostOrder, order.over))) {
+            // Not there, or under a start of ours older than it: it goes again.
             unsent.keepOrder = true;
             unsent.sendOrderAgain = true;
         } else {

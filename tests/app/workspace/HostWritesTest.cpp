@@ -1246,6 +1246,33 @@ TEST_F(OwnOrders, AStartThatLandsAfterAMoveIsFollowedByTheMove)
     }
 }
 
+// A move that did not reach the host while a tab's start has still not run there (a login
+// waiting for its password, say) goes again with the next listing, not only once that start
+// lands.
+TEST_F(OwnOrders, AMoveThatFailedGoesAgainWhileAnOlderStartWaits)
+{
+    const QString first = folderNamed(QStringLiteral("a"));
+    const QString second = folderNamed(QStringLiteral("b"));
+    const QString waiting = folderNamed(QStringLiteral("waiting"));
+    ASSERT_FALSE(first.isEmpty() || second.isEmpty() || waiting.isEmpty());
+    host.add(first, 1);
+    host.add(second, 2);
+    tabOf(first);
+    tabOf(second);
+    sync();
+    MacTab& tab = openPending(waiting);
+    host.failing = QStringLiteral(" @hv_order ");
+    model.moveTabs({1}, 0);
+    waitForOrders();
+    host.failing.clear();
+    sync();
+    waitForOrders();
+    EXPECT_EQ(hostPaths(), (QStringList{second, first}));
+    landStart(tab);
+    waitForOrders();
+    expectStripStands(QStringList{second, first, waiting});
+}
+
 // A row read once the tab showed its session, answering after one of our orders landed, is the
 // row as the host has it then: a close made later while the link is down goes again and lands,
 // with no banner.
