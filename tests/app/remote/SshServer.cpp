@@ -444,12 +444,13 @@ bool SshServer::prepare(const Options& options)
     }
     const QFile::Permissions privateFile = QFile::ReadOwner | QFile::WriteOwner;
     writeText(root + QStringLiteral("/authorized_keys"), clientPublicKey() + u'\n', privateFile | QFile::ReadGroup | QFile::ReadOther);
-    // StrictModes is off: the run's files sit below the world-writable /tmp.
+    // StrictModes is off: the run's files sit below the world-writable /tmp. Tests open many
+    // tabs at once: MaxStartups is raised so that sshd drops none of their logins.
     writeText(root + QStringLiteral("/sshd_config.base"),
               QStringLiteral("ListenAddress 127.0.0.1\nHostKey %1/host_key\nPidFile none\nUsePAM no\nAllowUsers hvtest\n"
                              "PermitRootLogin no\nPubkeyAuthentication yes\nAuthorizedKeysFile %1/authorized_keys\n"
                              "StrictModes no\nPasswordAuthentication %2\nKbdInteractiveAuthentication no\n"
-                             "SetEnv HOME=%1/home%4\nLogLevel INFO\nMaxSessions %3\n")
+                             "SetEnv HOME=%1/home%4\nLogLevel INFO\nMaxSessions %3\nMaxStartups 64\n")
                   .arg(root, options.passwordLogin ? QStringLiteral("yes") : QStringLiteral("no"))
                   .arg(options.maxSessions)
                   // sshd heeds only its first SetEnv line: every variable goes on it.

@@ -14,6 +14,7 @@
 #include "settings/ProfileStore.h"
 #include "tab/MacTab.h"
 
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 
@@ -149,6 +150,87 @@ TEST(SharedConnectionLimit, MoreTabsThanSessionsAndTheHostStillGetsEveryCommand)
     const QByteArray answered = test::readAll(answers);
     EXPECT_FALSE(answered.isEmpty());
     EXPECT_FALSE(answered.contains(test::SshServer::password)) << answered.toStdString();
+
+    for (MacTab* tab : QList<MacTab*>(model.tabs()))
+        model.removeTab(*tab);
+    onHost(QStringLiteral("tmux kill-server 2>/dev/null; true"));
+    QCoro::waitFor(model.disconnect(*connection));
+    QCoro::waitFor(checks->closeMaster());
+}
+
+// Fifteen tabs opened at once on a server that gives one connection three sessions, the last
+// moved first at once: whichever start or order reaches the server first, every session ends
+// with a place of its own, in the order the user made, which the strip keeps once the tabs are
+// no longer new.
+TEST(SharedConnectionLimit, TabsOpenedAtOnceAndMovedKeepTheUsersOrder)
+{
+    test::SshHost host({.maxSessions = 3});
+    ASSERT_TRUE(host.ready());
+    // A tab's login takes its time (as one over a slow link, or asking for a password), so
+    // its start's tags reach the server well after the move.
+    ASSERT_TRUE(test::writeAll(host.remoteHome() + QStringLiteral("/.profile"),
+                               "export TMUX_TMPDIR=\"$HOME\"\nif [ -t 0 ]; then sleep 2; fi\n"));
+    constexpr int opened = 15;
+    for (int k = 0; k < opened; ++k)
+        ASSERT_FALSE(host.project(QStringLiteral("tab-%1").arg(k, 2, 10, QLatin1Char('0'))).isEmpty());
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/chown"),
+                                {QStringLiteral("-R"), QString::fromLatin1(test::SshServer::user), host.remoteHome() + QStringLiteral("/projets")}),
+              0);
+    const MacProfile& profile = host.profile;
+    PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
+    Prefs prefs(store);
+    SecretStore keychain(std::make_unique<MemorySecretBackend>());
+    Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
+    auto checks = std::make_shared<SSHLink>(host.server.profile(QStringLiteral("checks")));
+    ASSERT_TRUE(QCoro::waitFor(checks->fetchRemoteHome()));
+    const auto onHost = [&](const QString& command) {
+        const ShellResult<QString> output = QCoro::waitFor(
+            checks->runCommand(QStringLiteral("TMUX_TMPDIR=\"$HOME\"; export TMUX_TMPDIR; ") + command, std::nullopt, 25));
+        return output ? output.value().trimmed() : QStringLiteral("failed: ") + output.error().message;
+    };
+    // A server used before: its tmux runs, and carries our mark of a host whose tabs it keeps.
+    ASSERT_EQ(onHost(QStringLiteral("tmux new-session -d -s other && tmux set -g @hv_sync 1 && echo ok")), QStringLiteral("ok"));
+    MacModel model(prefs, &keychain, &notifier);
+    model.isFrontmost = [] { return false; };
+    model.setProfiles({profile});
+    ASSERT_TRUE(QCoro::waitFor(model.connect(profile))) << host.server.log().toStdString();
+    MacConnection* connection = model.connection(profile.id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    ASSERT_EQ(connection->projects().size(), opened);
+
+    for (const MacProject& project : connection->projects())
+        model.openProject(project, *connection);
+    ASSERT_EQ(model.tabs().size(), opened);
+    model.moveTabs({opened - 1}, 0);
+    QStringList strip;
+    for (const MacTab* tab : model.tabs())
+        strip << tab->project.session;
+    const QString attached
+        = QStringLiteral("tmux list-sessions -F '#{session_name} #{session_attached}' 2>/dev/null | grep -c '^kq-.* [1-9]'; true");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return onHost(attached) == QString::number(opened); }, 90000)) << onHost(attached).toStdString();
+    // Past the time a tab the user opened holds the strip's order back.
+    QTest::qWait(int(MacModel::reorderHoldOff * 1000) + 500);
+    for (int round = 0; round < 2; ++round) {
+        QCoro::waitFor(model.requestSync(*connection));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !connection->syncing && Shell::runsInFlight() == 0; }, 30000));
+    }
+
+    QStringList now;
+    for (const MacTab* tab : model.tabs())
+        now << tab->project.session;
+    EXPECT_EQ(now, strip);
+    QMap<qint64, QStringList> byOrder;
+    const QString rows = onHost(QStringLiteral("tmux list-sessions -F '#{session_name} #{@hv_order}' | grep '^kq-'"));
+    for (const QString& row : rows.split(u'\n', Qt::SkipEmptyParts))
+        byOrder[row.section(u' ', 1).toLongLong()] << row.section(u' ', 0, 0);
+    QStringList onServer;
+    for (auto place = byOrder.cbegin(); place != byOrder.cend(); ++place) {
+        EXPECT_EQ(place->size(), 1) << "sessions sharing place " << place.key() << ": " << place->join(u' ').toStdString();
+        onServer << *place;
+    }
+    EXPECT_EQ(onServer, strip) << rows.toStdString();
+    EXPECT_FALSE(model.banner().has_value()) << model.banner().value_or(QString()).toStdString();
 
     for (MacTab* tab : QList<MacTab*>(model.tabs()))
         model.removeTab(*tab);
