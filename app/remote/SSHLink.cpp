@@ -165,13 +165,23 @@ Task<ShellResult<QString>> SSHLink::runMarked(QString sent, std::optional<QByteA
     }
 }
 
-Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds)
+QString SSHLink::remoteCommand(const QString& command, const QString& marker, bool takesInput)
 {
     // The account's shell (which reads ~/.zshenv, or ~/.bashrc under sshd) hands the command
     // to the script shell at once, so the functions and aliases of those files change none of
     // it; of all the output, only what lies between the markers is the command's.
+    const QString marked = markedScript(command, marker);
+    return scriptShellCommand(takesInput ? inputGuardReader() + marked : marked);
+}
+
+Task<ShellResult<QString>> SSHLink::runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds)
+{
+    // Input is never run: a shell that a login file started in our command's place would read
+    // it as commands, and stops at its guard line instead.
     QString marker = newCompletionMarker();
-    QString sent = scriptShellCommand(markedScript(command, marker));
+    QString sent = remoteCommand(command, marker, input.has_value());
+    if (input)
+        input = guardedInput(std::move(*input));
     ShellResult<QString> output = co_await runMarked(std::move(sent), std::move(input), timeoutSeconds, std::move(marker));
     co_return output;
 }

@@ -75,7 +75,14 @@ public:
     // sshFailureMessage(255) when that is empty. A session the master refuses is asked for
     // again, within the time-out; still refused then, the error is
     // sharedConnectionRefusedMessage(), marked sharedConnectionRefused.
+    // `input` reaches the command's standard input byte for byte, behind a guard line that is
+    // taken off first (see guardedInput): a shell those files start in the command's place
+    // reads the line and exits, running none of the input (scriptNotRunMessage); input a
+    // login file read part of gives scriptIncompleteMessage().
     Task<ShellResult<QString>> runCommand(QString command, std::optional<QByteArray> input, double timeoutSeconds);
+    // The remote command of runCommand, as sent: `command` marked with `marker`, after the
+    // reader of the input's guard line when it takes input.
+    static QString remoteCommand(const QString& command, const QString& marker, bool takesInput);
     // The first wait before a command the master refused is tried again, doubled at each
     // refusal up to the last: the tabs asked to move off need a moment to give their sessions
     // back, and each attempt that is refused again may be a failed login on the server.

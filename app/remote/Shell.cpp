@@ -457,12 +457,27 @@ esac)hv")
         .arg(marker);
 }
 
+QByteArray guardedInput(QByteArray bytes)
+{
+    bytes.prepend(scriptHead + '\n');
+    return bytes;
+}
+
+QString inputGuardReader()
+{
+    // read takes one line and leaves the rest: every shell reads a pipe or a socket a byte at
+    // a time, and steps back over what it read past the line in a file.
+    return QStringLiteral("IFS= read -r __hv_g && [ \"$__hv_g\" = '%1' ] || { echo '%2' >&2; exit %3; }; unset __hv_g\n")
+        .arg(QLatin1String(scriptHead), QLatin1String(scriptIncompleteText))
+        .arg(scriptIncompleteStatus);
+}
+
 QByteArray scriptInput(const QString& script)
 {
-    QByteArray input = scriptHead + '\n' + script.toUtf8();
-    if (!input.endsWith('\n'))
+    QByteArray input = script.toUtf8();
+    if (!input.isEmpty() && !input.endsWith('\n'))
         input += '\n';
-    return input + scriptTail + '\n';
+    return guardedInput(input + scriptTail + '\n');
 }
 
 QString scriptFileFailureMessage(const QString& reason)

@@ -140,6 +140,14 @@ QString scriptIncompleteMessage();
 // standard error and runs nothing.
 inline constexpr char scriptNotRunText[] = "hv: script non execute";
 
+// Any other bytes sent to a shell's standard input (a file's, over ssh) go the same way:
+// guardedInput(bytes) is them after that same first line, and inputGuardReader() the command
+// that takes that line off the input, and not one byte after it, before the command that
+// reads the bytes; input that lost the line exits as a script not received whole. A shell
+// that reads the input as commands in our command's place stops at the line.
+QByteArray guardedInput(QByteArray bytes);
+QString inputGuardReader();
+
 // A line printed once a script has run to its end tells a script that ran from one that
 // never did: withCompletionMarker(script, marker) is the script followed by that line;
 // takeCompletionMarker(output, marker) gives the output without it, or nothing when the

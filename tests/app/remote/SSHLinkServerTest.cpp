@@ -13,6 +13,7 @@
 #include "../support/Poll.h"
 #include "../support/StandIns.h"
 #include "../support/TempFolder.h"
+#include "../support/UploadContents.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -277,6 +278,92 @@ TEST_F(SSHLinkServer, WhatTheLoginFilesPrintIsNotTheAnswer)
     QFile::remove(bashrc);
     QFile::remove(profile);
     QFile::remove(target);
+}
+
+// A login file that starts another shell in place of the one sshd gave our command (a
+// ~/.bashrc that execs zsh, as one changes shells without chsh, or another shell; a zsh
+// account whose ~/.zshenv starts bash): that shell reads the upload's input as commands and
+// stops at its first line, so a dropped file's bytes never run, nothing is written, and the
+// user reads that the profile ran no command. A login file that reads a line takes that one,
+// and nothing is written either.
+TEST_F(SSHLinkServer, ADroppedFileIsNeverRunByAShellALoginFileStarts)
+{
+    for (const char* shell : {"zsh", "mksh", "yash"}) {
+        ASSERT_TRUE(QFileInfo(QStringLiteral("/usr/bin/") + QLatin1String(shell)).isExecutable())
+            << "/usr/bin/" << shell << " is missing: install the Debian package " << shell;
+    }
+    SSHLink::setProgramForTests(server->keyClient());
+    const QString remote = server->remoteHome();
+    const QString pwned = remote + QStringLiteral("/PWNED");
+    const QString folder = remote + QStringLiteral("/dropped");
+    // The account's shell is bash: as a zsh account, it hands every command to zsh.
+    const QByteArray toZsh = "[ -z \"${BASH_EXECUTION_STRING-}\" ] || exec /usr/bin/zsh -c \"$BASH_EXECUTION_STRING\"\n";
+    const struct {
+        const char* name;
+        QByteArray bashrc;
+        QByteArray zshenv;
+        QString message;
+    } accounts[] = {
+        {"~/.bashrc execs zsh", "[ -x /usr/bin/zsh ] && exec zsh\n", "", scriptNotRunMessage(false)},
+        {"a zsh account whose ~/.zshenv starts bash", toZsh, "exec /bin/bash\n", scriptNotRunMessage(false)},
+        {"~/.bashrc execs mksh", "exec /usr/bin/mksh\n", "", scriptNotRunMessage(false)},
+        {"~/.bashrc execs yash", "exec /usr/bin/yash\n", "", scriptNotRunMessage(false)},
+        {"~/.bashrc execs dash", "exec /bin/dash\n", "", scriptNotRunMessage(false)},
+        {"~/.bashrc reads a line", "read -t 1 x\n", "", scriptIncompleteMessage()},
+    };
+    const QByteArray files[] = {
+        "touch \"$HOME/PWNED\"\n",
+        "touch \"$HOME/PWNED\"",
+        "#!/bin/sh\r\necho owned > \"$HOME/PWNED\"; exit 0\r\n",
+    };
+    // The other tests of the server find the account as it was.
+    const struct LoginFilesReset {
+        QString remote;
+        ~LoginFilesReset()
+        {
+            for (const char* file : {"/.bashrc", "/.zshenv", "/PWNED"})
+                QFile::remove(remote + QLatin1String(file));
+        }
+    } reset{remote};
+    controlDirectory();
+    SSHLink link(server->profile());
+    for (const auto& account : accounts) {
+        ASSERT_TRUE(test::writeAll(remote + QStringLiteral("/.bashrc"), account.bashrc)
+                    && test::writeAll(remote + QStringLiteral("/.zshenv"), account.zshenv));
+        for (const QByteArray& file : files) {
+            SCOPED_TRACE(std::string(account.name) + ", a file of " + file.toStdString());
+            const ShellResult<bool> sent = runSync(link.uploadFile(file, folder + QStringLiteral("/run-me.sh")));
+            EXPECT_FALSE(sent);
+            if (!sent) {
+                EXPECT_EQ(sent.error().message.toStdString(), account.message.toStdString());
+            }
+            EXPECT_FALSE(QFile::exists(pwned));
+            EXPECT_FALSE(QFile::exists(folder));
+            QFile::remove(pwned);
+            QDir(folder).removeRecursively();
+        }
+    }
+    runSync(link.closeMaster());
+}
+
+// To an account whose files start no other shell, a file arrives byte for byte whatever it
+// holds, even a first line that looks like the one an upload's input starts with.
+TEST_F(SSHLinkServer, AnUploadArrivesByteForByte)
+{
+    SSHLink::setProgramForTests(server->keyClient());
+    const QString target = server->remoteHome() + QStringLiteral("/dropped/f.bin");
+    const QByteArray touch = "touch \"$HOME/PWNED\"";
+    controlDirectory();
+    SSHLink link(server->profile());
+    for (const test::UploadContent& file : test::uploadContents(touch)) {
+        SCOPED_TRACE(file.name);
+        const ShellResult<bool> sent = runSync(link.uploadFile(file.bytes, target));
+        ASSERT_TRUE(sent) << sent.error().message.toStdString();
+        EXPECT_TRUE(test::readAll(target) == file.bytes);
+    }
+    EXPECT_FALSE(QFile::exists(server->remoteHome() + QStringLiteral("/PWNED")));
+    QDir(server->remoteHome() + QStringLiteral("/dropped")).removeRecursively();
+    runSync(link.closeMaster());
 }
 
 // The account's files put stand-ins in place of the commands we send, where each shell reads

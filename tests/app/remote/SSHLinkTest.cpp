@@ -1,8 +1,10 @@
 #include "remote/SSHLink.h"
+#include "remote/ShellQuote.h"
 
 #include "RunSync.h"
 #include "../support/Poll.h"
 #include "../support/TempFolder.h"
+#include "../support/UploadContents.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -227,6 +229,61 @@ TEST(SSHLink, UploadCommandGivesTheFileItsPermissionsLessTheUmask)
         ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &status), 0);
         EXPECT_EQ(status.st_mode & 07777, c.expected) << std::oct << (status.st_mode & 07777);
         QFile::remove(target);
+    }
+}
+
+// An upload's command and input as runCommand sends them, under every shell that may be the
+// server's /bin/sh, as the account's shell and the shell our commands run under: the file
+// arrives byte for byte whatever it holds. The same shell started in the command's place
+// (by a login file) reads the input as commands: it runs none of the file and the user reads
+// that the profile ran no command. Input that lost its guard line writes nothing.
+TEST(SSHLink, AnUploadsInputArrivesWholeAndIsNeverRunUnderEveryShell)
+{
+    struct Program { const char* path; const char* package; };
+    const Program shells[] = {
+        {"/bin/dash", "dash"}, {"/bin/bash", "bash"}, {"/usr/bin/zsh", "zsh"}, {"/usr/bin/mksh", "mksh"}, {"/usr/bin/yash", "yash"},
+    };
+    for (const Program& shell : shells) {
+        ASSERT_TRUE(QFileInfo(QString::fromLatin1(shell.path)).isExecutable())
+            << shell.path << " is missing: install the Debian package " << shell.package;
+    }
+    const struct ScriptShellReset {
+        QString previous = scriptShell();
+        ~ScriptShellReset() { setScriptShellForTests(previous); }
+    } reset;
+    test::TempFolder folder;
+    const QString ran = folder.file("PWNED");
+    const QByteArray touch = "touch " + shellQuote(ran).toUtf8();
+    const auto run = [](const char* shell, QStringList arguments, const QByteArray& input) {
+        auto output = test::runSync(Shell::run(QString::fromLatin1(shell), std::move(arguments), input, 20));
+        EXPECT_TRUE(output.ok());
+        return output ? output.value() : Shell::Output{};
+    };
+    const QString target = folder.file("Upload/f.bin");
+    for (const Program& shell : shells) {
+        setScriptShellForTests(QString::fromLatin1(shell.path));
+        for (const test::UploadContent& file : test::uploadContents(touch)) {
+            SCOPED_TRACE(std::string(shell.path) + ", " + file.name);
+            const QString marker = newCompletionMarker();
+            const QString sent = SSHLink::remoteCommand(SSHLink::uploadCommand(target, file.bytes.size()), marker, true);
+            const ShellResult<QString> written = markedScriptResult(run(shell.path, {"-c", sent}, guardedInput(file.bytes)), marker, false);
+            EXPECT_TRUE(written.ok()) << written.error().message.toStdString();
+            EXPECT_TRUE(test::readAll(target) == file.bytes);
+            QFile::remove(target);
+            const ShellResult<QString> standIn = markedScriptResult(run(shell.path, {}, guardedInput(file.bytes)), marker, false);
+            ASSERT_FALSE(standIn.ok());
+            EXPECT_EQ(standIn.error().message.toStdString(), scriptNotRunMessage(false).toStdString());
+            EXPECT_FALSE(QFile::exists(ran));
+            EXPECT_FALSE(QFile::exists(target));
+        }
+        // A login file read the guard line: what follows is not taken for the file.
+        const QString marker = newCompletionMarker();
+        const QString sent = SSHLink::remoteCommand(SSHLink::uploadCommand(target, touch.size() + 1), marker, true);
+        const ShellResult<QString> cut = markedScriptResult(run(shell.path, {"-c", sent}, touch + '\n'), marker, false);
+        ASSERT_FALSE(cut.ok());
+        EXPECT_EQ(cut.error().message.toStdString(), scriptIncompleteMessage().toStdString());
+        EXPECT_FALSE(QFile::exists(target));
+        EXPECT_FALSE(QFile::exists(ran));
     }
 }
 

@@ -242,6 +242,27 @@ TEST_P(DroppedFiles, ANamesakeIsReplacedUnlessItIsAFolder)
     EXPECT_EQ(test::readAll(upload + QStringLiteral("plain.txt")), QByteArray("new plain.txt"));
 }
 
+// On a server whose ~/.bashrc starts zsh in place of the shell sshd gave our command, zsh
+// reads the upload's input as commands: a dropped file whose text is a command never runs and
+// is never written, nothing is typed, and the banner says the profile ran no command.
+class DroppedFilesOnAServer : public DroppedFiles {};
+
+TEST_P(DroppedFilesOnAServer, AFilesTextIsNeverRunByAShellALoginFileStarts)
+{
+    const QString bashrc = server->remoteHome() + QStringLiteral("/.bashrc");
+    ASSERT_TRUE(test::writeAll(bashrc, "[ -x /usr/bin/zsh ] && exec zsh\n"));
+    ASSERT_TRUE(test::writeAll(work.file(QStringLiteral("run-me.sh")), "touch \"$HOME/PWNED\"\n"));
+    drop({QStringLiteral("run-me.sh")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !banners().isEmpty(); }, 20000));
+    EXPECT_EQ(banners(), QStringList{uploadFailedMessage(scriptNotRunMessage(false))});
+    EXPECT_EQ(typed(), QByteArray());
+    EXPECT_FALSE(QFile::exists(server->remoteHome() + QStringLiteral("/PWNED")));
+    EXPECT_FALSE(QFile::exists(uploads()));
+    QFile::remove(bashrc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, DroppedFilesOnAServer, testing::Values(DropCase{"loopback_server", true}), test::ParamName());
+
 // Under a file-size limit (a user's `ulimit -f`, a service manager's limit) and with nothing
 // but the application's own start-up signal set-up, a file over the limit is refused with the
 // system's words, the file of that name and the preferences stay as they were, no temporary file
