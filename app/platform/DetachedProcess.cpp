@@ -4,7 +4,6 @@
 #include "platform/ProcessSignals.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -176,14 +175,15 @@ QString desktopOpener()
     return folders.isEmpty() ? QString() : QStandardPaths::findExecutable(QStringLiteral("xdg-open"), folders);
 }
 
-void openOnDesktop(const QUrl& url)
+bool openOnDesktop(const QUrl& url)
 {
+    // Never the desktop services' own lookup: it searches every entry of PATH, relative ones
+    // too, and starts what it finds in the application's working folder.
     const QString opener = desktopOpener();
-    if (opener.isEmpty()) {
-        QDesktopServices::openUrl(url);
-        return;
-    }
+    if (opener.isEmpty())
+        return false;
     startDetachedProcess(opener, {url.toString(QUrl::FullyEncoded)}, {});
+    return true;
 }
 
 } // namespace halvoren

@@ -25,8 +25,10 @@ void startDetachedProcess(const QString& program, const QStringList& arguments,
 QString desktopOpener();
 
 // Opens `url` with the desktop's opener, started as above: it and what it starts (a browser,
-// say) get the signals any program expects, not those the application keeps for itself. Without
-// an opener, the desktop services try what they know.
-void openOnDesktop(const QUrl& url);
+// say) get the signals any program expects, not those the application keeps for itself. False
+// when there is no opener: nothing is started then, and the caller shows noLinkOpenerMessage
+// where the user is.
+[[nodiscard]] bool openOnDesktop(const QUrl& url);
+inline const QString noLinkOpenerMessage = QStringLiteral("Aucun programme pour ouvrir les liens : installe xdg-utils.");
 
 } // namespace halvoren

@@ -125,6 +125,8 @@ public:
     std::function<void(MacTab&)> onSessionShown;
     std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
+    // A link the user opened in the terminal found no opener, and nothing ran.
+    std::function<void(MacTab&)> onLinkNotOpened;
 
     // Set by the model on a start that makes and tags the session: the sessions the start
     // numbered. Taken once the session shows, when the model reads the session's row.

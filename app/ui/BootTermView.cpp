@@ -56,8 +56,11 @@ BootTermView::BootTermView(const QRect& frame, QWidget* parent)
     corvantix::TerminalOptions options = getTerminal().options();
     options.fedByRemoteHost = true;
     getTerminal().setOptions(options);
-    // Links open as a tab's do.
-    openUrl = openOnDesktop;
+    // Links open as a tab's do; without an opener the sheet says so.
+    openUrl = [this](const QUrl& url) {
+        if (!openOnDesktop(url) && onLinkNotOpened)
+            onLinkNotOpened();
+    };
 }
 
 SecretStore& BootTermView::secrets() const

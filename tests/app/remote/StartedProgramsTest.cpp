@@ -72,7 +72,7 @@ TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
              ASSERT_TRUE(test::writeAll(opener, "#!/bin/sh\nexec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"${1#file://}\"\n"));
              ASSERT_TRUE(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
              const test::EnvironmentOverride path("PATH", bin + QStringLiteral(":/usr/bin:/bin"));
-             openOnDesktop(QUrl::fromLocalFile(arguments.at(2)));
+             ASSERT_TRUE(openOnDesktop(QUrl::fromLocalFile(arguments.at(2))));
              const QDeadlineTimer deadline(20000);
              while (!test::readAll(arguments.at(2)).contains("SigIgn") && !deadline.hasExpired())
                  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
