@@ -13,7 +13,7 @@
 namespace halvoren {
 
 // Starts `program` (an absolute path) with `arguments`, in the home folder, its standard input
-// on /dev/null.
+// on /dev/null, with the environment of every program we start (childEnvironment).
 // `finished` gets the exit status once the program ends (127 when it could not start, as a
 // shell reports a program it cannot run), or nothing when a signal ended it; it runs on the
 // main thread, after this call has returned.

@@ -83,7 +83,7 @@ Task<> BootTermView::bootStart(MacProfile profile, std::function<void(BootResult
 
     // A host or user that ssh would read as an option is never passed to it.
     if (isUsableProfile(profile)) {
-        EnvironmentMap environment = currentEnvironment();
+        EnvironmentMap environment = childEnvironmentMap();
         environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
         QStringList arguments = link->interactiveArgs();
         arguments << link->destination() << QStringLiteral("echo \"") + readyMarker + QStringLiteral("$HOME\"");
