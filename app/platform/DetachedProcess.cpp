@@ -1,10 +1,10 @@
 #include "platform/DetachedProcess.h"
 
+#include "platform/ChildEnvironment.h"
 #include "platform/Log.h"
 #include "platform/ProcessSignals.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,8 +24,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace halvoren {
 
@@ -92,6 +90,17 @@ private:
     QTimer* poll = nullptr;
 };
 
+// Pointers to the texts, then a null one, as exec takes a list.
+std::vector<char*> nullTerminated(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // Spawns the program in a new session, signals as a fresh program expects them; none on failure.
 std::optional<pid_t> spawnDetached(const QString& program, const QStringList& arguments)
 {
@@ -100,11 +109,9 @@ std::optional<pid_t> spawnDetached(const QString& program, const QStringList& ar
     texts.push_back(QFile::encodeName(program).toStdString());
     for (const QString& argument : arguments)
         texts.push_back(QFile::encodeName(argument).toStdString());
-    std::vector<char*> argv;
-    argv.reserve(texts.size() + 1);
-    for (std::string& text : texts)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = nullTerminated(texts);
+    std::vector<std::string> environment = childEnvironmentEntries();
+    std::vector<char*> envp = nullTerminated(environment);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -138,7 +145,7 @@ std::optional<pid_t> spawnDetached(const QString& program, const QStringList& ar
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     pid_t pid = 0;
-    const int failure = posix_spawn(&pid, argv.front(), &actions, &attributes, argv.data(), environ);
+    const int failure = posix_spawn(&pid, argv.front(), &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (failure != 0) {
@@ -176,14 +183,15 @@ QString desktopOpener()
     return folders.isEmpty() ? QString() : QStandardPaths::findExecutable(QStringLiteral("xdg-open"), folders);
 }
 
-void openOnDesktop(const QUrl& url)
+bool openOnDesktop(const QUrl& url)
 {
+    // Never the desktop services' own lookup: it searches every entry of PATH, relative ones
+    // too, and starts what it finds in the application's working folder.
     const QString opener = desktopOpener();
-    if (opener.isEmpty()) {
-        QDesktopServices::openUrl(url);
-        return;
-    }
+    if (opener.isEmpty())
+        return false;
     startDetachedProcess(opener, {url.toString(QUrl::FullyEncoded)}, {});
+    return true;
 }
 
 } // namespace halvoren

@@ -13,7 +13,7 @@
 namespace halvoren {
 
 // Starts `program` (an absolute path) with `arguments`, in the home folder, its standard input
-// on /dev/null.
+// on /dev/null, with the environment of every program we start (childEnvironment).
 // `finished` gets the exit status once the program ends (127 when it could not start, as a
 // shell reports a program it cannot run), or nothing when a signal ended it; it runs on the
 // main thread, after this call has returned.
@@ -25,8 +25,10 @@ void startDetachedProcess(const QString& program, const QStringList& arguments,
 QString desktopOpener();
 
 // Opens `url` with the desktop's opener, started as above: it and what it starts (a browser,
-// say) get the signals any program expects, not those the application keeps for itself. Without
-// an opener, the desktop services try what they know.
-void openOnDesktop(const QUrl& url);
+// say) get the signals any program expects, not those the application keeps for itself. False
+// when there is no opener: nothing is started then, and the caller shows noLinkOpenerMessage
+// where the user is.
+[[nodiscard]] bool openOnDesktop(const QUrl& url);
+inline const QString noLinkOpenerMessage = QStringLiteral("Aucun programme pour ouvrir les liens : installe xdg-utils.");
 
 } // namespace halvoren

@@ -1,6 +1,7 @@
 #include "remote/Shell.h"
 
 #include "remote/ShellQuote.h"
+#include "platform/ChildEnvironment.h"
 #include "platform/ProcessSignals.h"
 
 #include <QDir>
@@ -294,6 +295,9 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
     child->setProgram(executable);
     child->setArguments(arguments);
     child->setWorkingDirectory(startFolder());
+    // Without the variables of a tmux the application runs inside: the scripts' tmux reaches
+    // the server of the tabs' sessions, not that one.
+    child->setProcessEnvironment(childEnvironment());
     child->setProcessChannelMode(QProcess::SeparateChannels);
     // Its own group, so that the time-out also reaches whatever the child started; and the
     // signals as a program expects them at its start, not as we keep them for ourselves.

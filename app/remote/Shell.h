@@ -73,7 +73,8 @@ public:
     // `input` to its standard input and closes it (at once when there is none), and waits
     // for the end, at most `timeoutSeconds`. Output is decoded as UTF-8, every invalid
     // sequence becoming U+FFFD. The child starts in startFolder(), never in the folder the
-    // application was started from. Call it on the main thread.
+    // application was started from, with the environment of every program we start
+    // (childEnvironment). Call it on the main thread.
     static Task<ShellResult<Output>> run(QString executable, QStringList arguments,
                                          std::optional<QByteArray> input, double timeoutSeconds);
 

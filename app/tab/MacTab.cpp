@@ -2,6 +2,7 @@
 #include "remote/HostText.h"
 
 #include "settings/ProfileStore.h"
+#include "platform/ChildEnvironment.h"
 #include "platform/SecretStore.h"
 #include "remote/SessionNaming.h"
 #include "remote/ShellQuote.h"
@@ -20,8 +21,6 @@
 #include <csignal>
 #include <locale.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace halvoren {
 
@@ -96,11 +95,11 @@ QStringList environmentStrings(const EnvironmentMap& environment)
     return strings;
 }
 
-EnvironmentMap currentEnvironment()
+EnvironmentMap childEnvironmentMap()
 {
     EnvironmentMap environment;
-    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        const QString text = QFile::decodeName(*entry);
+    for (const std::string& entry : childEnvironmentEntries()) {
+        const QString text = QFile::decodeName(QByteArray::fromStdString(entry));
         const qsizetype equals = text.indexOf(u'=');
         if (equals > 0)
             environment.insert(text.left(equals), text.mid(equals + 1));
@@ -123,8 +122,7 @@ EnvironmentMap tabEnvironment(EnvironmentMap environment, const std::function<bo
     const bool characterTypeSet = environment.contains(QStringLiteral("LC_ALL")) ||
                                   environment.contains(QStringLiteral("LC_CTYPE")) ||
                                   environment.contains(QStringLiteral("LANG"));
-    environment.remove(QStringLiteral("TMUX"));
-    environment.remove(QStringLiteral("TMUX_PANE"));
+    environment.removeIf([](EnvironmentMap::iterator entry) { return !passedToChildren(entry.key()); });
     environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
     environment.insert(QStringLiteral("COLORTERM"), QStringLiteral("truecolor"));
     if (!environment.contains(QStringLiteral("LANG"))) {
@@ -240,7 +238,7 @@ void MacTab::begin(std::optional<QString> setup, bool direct)
         return;
     }
     const QString shellCommand = command(setup);
-    const QStringList environment = environmentStrings(tabEnvironment(currentEnvironment(), localeInstalled));
+    const QStringList environment = environmentStrings(tabEnvironment(childEnvironmentMap(), localeInstalled));
     setIsLive(true);
     if (onRedrawAhead)
         onRedrawAhead(*this);

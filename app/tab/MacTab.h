@@ -46,12 +46,12 @@ using EnvironmentMap = QMap<QString, QString>;
 // One "name=value" text per entry, in the map's order.
 QStringList environmentStrings(const EnvironmentMap& environment);
 
-// This process's environment.
-EnvironmentMap currentEnvironment();
+// The environment of every program we start (childEnvironment), by name.
+EnvironmentMap childEnvironmentMap();
 
-// The environment of a tab's child, from the program's own: the terminal's identity, a
-// UTF-8 character type, and no trace of an enclosing tmux (whose client would refuse to
-// nest). `localeExists` tells whether a locale name is installed.
+// The environment of a tab's child, from childEnvironmentMap(): the terminal's identity, a
+// UTF-8 character type, and, whatever it is given, none of the variables no program of ours
+// gets (an enclosing tmux's). `localeExists` tells whether a locale name is installed.
 EnvironmentMap tabEnvironment(EnvironmentMap environment, const std::function<bool(const QString&)>& localeExists);
 
 // Whether the C library can load the locale.
@@ -125,6 +125,8 @@ public:
     std::function<void(MacTab&)> onSessionShown;
     std::function<void(MacTab&, const QList<QUrl>&)> onDropFiles;
     std::function<void(MacTab&, const QByteArray&)> onPasteImage;
+    // A link the user opened in the terminal found no opener, and nothing ran.
+    std::function<void(MacTab&)> onLinkNotOpened;
 
     // Set by the model on a start that makes and tags the session: the sessions the start
     // numbered, and the number of that order among the connection's. Taken once the session

@@ -41,8 +41,11 @@ TermView::TermView(const QRect& frame, QWidget* parent)
 {
     setAcceptDrops(true);
     // Links open through the application's own starter, which gives the opener the signals a
-    // program expects.
-    openUrl = openOnDesktop;
+    // program expects; without an opener the tab says so.
+    openUrl = [this](const QUrl& url) {
+        if (!openOnDesktop(url) && owner && owner->onLinkNotOpened)
+            owner->onLinkNotOpened(*owner);
+    };
     gridWatch.view = this;
     processDelegate = &gridWatch;
 }

@@ -56,8 +56,11 @@ BootTermView::BootTermView(const QRect& frame, QWidget* parent)
     corvantix::TerminalOptions options = getTerminal().options();
     options.fedByRemoteHost = true;
     getTerminal().setOptions(options);
-    // Links open as a tab's do.
-    openUrl = openOnDesktop;
+    // Links open as a tab's do; without an opener the sheet says so.
+    openUrl = [this](const QUrl& url) {
+        if (!openOnDesktop(url) && onLinkNotOpened)
+            onLinkNotOpened();
+    };
 }
 
 SecretStore& BootTermView::secrets() const
@@ -80,7 +83,7 @@ Task<> BootTermView::bootStart(MacProfile profile, std::function<void(BootResult
 
     // A host or user that ssh would read as an option is never passed to it.
     if (isUsableProfile(profile)) {
-        EnvironmentMap environment = currentEnvironment();
+        EnvironmentMap environment = childEnvironmentMap();
         environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm-256color"));
         QStringList arguments = link->interactiveArgs();
         arguments << link->destination() << QStringLiteral("echo \"") + readyMarker + QStringLiteral("$HOME\"");

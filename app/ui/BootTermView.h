@@ -70,6 +70,8 @@ public:
     bool gotOutput = false;
     // Where passwords are read and written; the application's keychain when none.
     SecretStore* keychain = nullptr;
+    // A link the user opened in the terminal found no opener, and nothing ran.
+    std::function<void()> onLinkNotOpened;
 
     // Starts the ssh of `profile`; `done` gets the one result.
     Task<> bootStart(MacProfile profile, std::function<void(BootResult)> done);

@@ -1,5 +1,6 @@
 #include "ui/ConnectSheet.h"
 
+#include "platform/DetachedProcess.h"
 #include "platform/SecretStore.h"
 #include "remote/Async.h"
 #include "style/Palette.h"
@@ -36,6 +37,18 @@ void setTextColour(QWidget& widget, const QColor& colour)
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     widget.setPalette(palette);
+}
+
+// A warning in the sheet, hidden until it applies.
+QLabel* noteLabel(const QString& text, const QFont& font, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(font);
+    setTextColour(*label, systemOrange());
+    label->hide();
+    return label;
 }
 
 } // namespace
@@ -155,14 +168,13 @@ ConnectSheet::ConnectSheet(MacProfile profileValue, std::function<void(std::shar
     failureLabel->hide();
     layout->addWidget(failureLabel);
 
-    // A line of its own above the buttons: the sentence is read whole, wrapped when long.
-    keychainMissingLabel = new QLabel(noKeychainMessage, this);
-    keychainMissingLabel->setTextFormat(Qt::PlainText);
-    keychainMissingLabel->setWordWrap(true);
-    keychainMissingLabel->setFont(calloutFont);
-    setTextColour(*keychainMissingLabel, systemOrange());
-    keychainMissingLabel->hide();
+    // Lines of their own above the buttons: each sentence is read whole, wrapped when long.
+    keychainMissingLabel = noteLabel(noKeychainMessage, calloutFont, this);
     layout->addWidget(keychainMissingLabel);
+    // A link of the terminal is opened here, not under the sheet, so this is where it is said.
+    openerMissingLabel = noteLabel(noLinkOpenerMessage, calloutFont, this);
+    layout->addWidget(openerMissingLabel);
+    bootTerminal->view()->onLinkNotOpened = [label = openerMissingLabel] { label->show(); };
 
     auto* bottom = new QHBoxLayout;
     rememberToggle = new QCheckBox(QStringLiteral("Mémoriser le mot de passe (trousseau)"), this);

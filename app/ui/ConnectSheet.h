@@ -101,6 +101,7 @@ private:
     bool keychainChecked = false;
     std::optional<bool> keychainAnswer;
     QLabel* keychainMissingLabel = nullptr;
+    QLabel* openerMissingLabel = nullptr;
     BootTerminal* bootTerminal = nullptr;
     QLabel* failureLabel = nullptr;
     QCheckBox* rememberToggle = nullptr;

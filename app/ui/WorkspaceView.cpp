@@ -1,5 +1,6 @@
 #include "ui/WorkspaceView.h"
 
+#include "platform/DetachedProcess.h"
 #include "style/VisibleText.h"
 #include "workspace/MacUpdate.h"
 #include "tab/MacTab.h"
@@ -112,6 +113,8 @@ WorkspaceView::WorkspaceView(MacModel& model, MacUpdate& update, QWidget* parent
     connect(&model, &MacModel::tabsChanged, this, &WorkspaceView::refresh);
     connect(&model, &MacModel::composeVisibleChanged, this, &WorkspaceView::refresh);
     connect(&model, &MacModel::tabLabelsChanged, this, &WorkspaceView::applyTitle);
+    // The update link without an opener is said in the banner, as a tab's link is.
+    connect(&update, &MacUpdate::downloadNotOpened, this, [this] { this->model.setBanner(noLinkOpenerMessage); });
     refresh();
 }
 

@@ -1,6 +1,7 @@
 #include "workspace/MacModel.h"
 
 #include "workspace/AssignAndNotify.h"
+#include "platform/DetachedProcess.h"
 #include "platform/Log.h"
 #include "platform/Notifier.h"
 #include "tab/MacTab.h"
@@ -277,6 +278,10 @@ MacTab* MacModel::makeTab(MacConnection& connection, const MacProject& project)
     tab->onExit = [self](MacTab& target) {
         if (self)
             self->tabExited(target);
+    };
+    tab->onLinkNotOpened = [self](MacTab&) {
+        if (self)
+            self->setBanner(noLinkOpenerMessage);
     };
     return tab;
 }

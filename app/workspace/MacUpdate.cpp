@@ -124,8 +124,8 @@ Task<> MacUpdate::check()
 
 void MacUpdate::openDownload()
 {
-    if (availableValue)
-        openOnDesktop(availableValue->url);
+    if (availableValue && !openOnDesktop(availableValue->url))
+        Q_EMIT downloadNotOpened();
 }
 
 std::optional<MacUpdate::Available> parseRelease(const QByteArray& document)

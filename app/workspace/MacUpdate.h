@@ -59,12 +59,14 @@ public:
     void start();
     // One check; a failure of any kind leaves everything as it was.
     Task<> check();
-    // Opens the release's download address; nothing without a release.
+    // Opens the release's download address; nothing without a release. Without an opener
+    // nothing runs and downloadNotOpened is emitted.
     void openDownload();
 
 Q_SIGNALS:
     void availableChanged();
     void dismissedChanged();
+    void downloadNotOpened();
 
 private:
     const QUrl endpoint;

@@ -1,8 +1,10 @@
 // What the application ignores for itself, the programs it starts do not: each way it starts one
 // (the desktop's opener of links included) gives the program the file-size signal neither
-// ignored nor blocked, while the application, after its own start-up set-up, ignores it.
+// ignored nor blocked, while the application, after its own start-up set-up, ignores it; and
+// none of them gets the variables of a tmux the application was started inside.
 #include "platform/DetachedProcess.h"
 #include "remote/Shell.h"
+#include "remote/ShellQuote.h"
 #include "RunSync.h"
 #include "../support/ApplicationSignals.h"
 #include "../support/TempFolder.h"
@@ -33,6 +35,39 @@ unsigned long long maskOf(const QByteArray& status, const QByteArray& label)
     return ok ? mask : ~0ULL;
 }
 
+// Each way the application starts a program, running `script` through /bin/sh with `written`
+// as its $0, and waiting for its end. The opener of links and of the update's page runs it
+// through a stand-in opener on the search path, as what it starts (a browser) would inherit.
+struct Starter {
+    const char* name;
+    std::function<void(const test::TempFolder& folder, const QString& script, const QString& written)> start;
+};
+
+const Starter starters[] = {
+    {"Shell::run", [](const test::TempFolder&, const QString& script, const QString& written) {
+         (void)test::runSync(Shell::run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, written}, std::nullopt, 20));
+     }},
+    {"startDetachedProcess", [](const test::TempFolder&, const QString& script, const QString& written) {
+         QEventLoop loop;
+         startDetachedProcess(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, written},
+                              [&loop](std::optional<int>) { loop.quit(); });
+         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+         loop.exec();
+     }},
+    {"openOnDesktop", [](const test::TempFolder& folder, const QString& script, const QString& written) {
+         const QString bin = folder.file(QStringLiteral("bin"));
+         ASSERT_TRUE(QDir().mkpath(bin));
+         const QString opener = bin + QStringLiteral("/xdg-open");
+         ASSERT_TRUE(test::writeAll(opener, "#!/bin/sh\nexec /bin/sh -c " + shellQuote(script).toUtf8() + " \"${1#file://}\"\n"));
+         ASSERT_TRUE(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+         const test::EnvironmentOverride path("PATH", bin + QStringLiteral(":/usr/bin:/bin"));
+         ASSERT_TRUE(openOnDesktop(QUrl::fromLocalFile(written)));
+         const QDeadlineTimer deadline(20000);
+         while (!test::readAll(written).endsWith('\n') && !deadline.hasExpired())
+             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+     }},
+};
+
 TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
 {
     const test::ApplicationSignals applicationSignals;
@@ -50,40 +85,28 @@ TEST(StartedPrograms, GetTheFileSizeSignalAtItsDefault)
     ASSERT_NE(maskOf(test::readAll(QStringLiteral("/proc/self/status")), "SigIgn") & fileSize, 0ULL);
     test::TempFolder folder;
     ASSERT_TRUE(folder.valid());
-    const struct {
-        const char* name;
-        std::function<void(const QStringList&)> start;
-    } starters[] = {
-        {"Shell::run", [](const QStringList& arguments) {
-             (void)test::runSync(Shell::run(QStringLiteral("/bin/sh"), arguments, std::nullopt, 20));
-         }},
-        {"startDetachedProcess", [](const QStringList& arguments) {
-             QEventLoop loop;
-             startDetachedProcess(QStringLiteral("/bin/sh"), arguments, [&loop](std::optional<int>) { loop.quit(); });
-             QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-             loop.exec();
-         }},
-        // The opener of links and of the update's page: what it starts (a browser) inherits
-        // its signals. A stand-in on the search path writes its own to the file the link names.
-        {"openOnDesktop", [&folder](const QStringList& arguments) {
-             const QString bin = folder.file(QStringLiteral("bin"));
-             ASSERT_TRUE(QDir().mkpath(bin));
-             const QString opener = bin + QStringLiteral("/xdg-open");
-             ASSERT_TRUE(test::writeAll(opener, "#!/bin/sh\nexec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"${1#file://}\"\n"));
-             ASSERT_TRUE(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-             const test::EnvironmentOverride path("PATH", bin + QStringLiteral(":/usr/bin:/bin"));
-             openOnDesktop(QUrl::fromLocalFile(arguments.at(2)));
-             const QDeadlineTimer deadline(20000);
-             while (!test::readAll(arguments.at(2)).contains("SigIgn") && !deadline.hasExpired())
-                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-         }},
-    };
     for (const auto& [name, start] : starters) {
         const QString written = folder.file(QString::fromLatin1(name));
-        start({QStringLiteral("-c"), QStringLiteral("exec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"$0\""), written});
+        start(folder, QStringLiteral("exec grep -E '^Sig(Blk|Ign)' /proc/self/status >\"$0\""), written);
         const QByteArray status = test::readAll(written);
         EXPECT_EQ(maskOf(status, "SigIgn") & fileSize, 0ULL) << name << "\n" << status.toStdString();
         EXPECT_EQ(maskOf(status, "SigBlk") & fileSize, 0ULL) << name << "\n" << status.toStdString();
+    }
+}
+
+// Started inside another tmux (TMUX names its server, TMUX_PANE its pane), the application
+// passes neither to any program it starts, and the rest of its environment as it is.
+TEST(StartedPrograms, GetNoVariableOfAnEnclosingTmux)
+{
+    test::TempFolder folder;
+    ASSERT_TRUE(folder.valid());
+    test::EnvironmentOverride environment("TMUX", folder.file(QStringLiteral("other")) + QStringLiteral(",4242,0"));
+    environment.set("TMUX_PANE", QStringLiteral("%7"));
+    environment.set("HV_KEPT", QStringLiteral("gardé"));
+    for (const auto& [name, start] : starters) {
+        const QString written = folder.file(QString::fromLatin1(name));
+        start(folder, QStringLiteral("printf '%s|%s|%s\\n' \"${TMUX-none}\" \"${TMUX_PANE-none}\" \"${HV_KEPT-none}\" >\"$0\""), written);
+        EXPECT_EQ(QString::fromUtf8(test::readAll(written)).toStdString(), "none|none|gardé\n") << name;
     }
 }
 

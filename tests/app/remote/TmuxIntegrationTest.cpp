@@ -1253,6 +1253,29 @@ TEST_P(GitProbeUnreadableFilters, ReadTheFolderCleanOnlyWhereUnreadable)
 INSTANTIATE_TEST_SUITE_P(Probe, GitProbeUnreadableFilters, ::testing::ValuesIn(unreadableFilters),
                          [](const ::testing::TestParamInfo<UnreadableFilters>& info) { return std::string(info.param.name); });
 
+// Started inside the tmux of another server (TMUX names its socket), the scripts run through the
+// login shell still reach the default server of TMUX_TMPDIR, where the tabs' sessions are.
+TEST_F(HostScripts, ScriptsStartedInsideAnotherTmuxReachTheDefaultServer)
+{
+    const QString otherSocket = tmux.file(QStringLiteral("other"));
+    const auto onOther = [&otherSocket](const QStringList& arguments) {
+        return test::PrivateTmux::tmux(QStringList{QStringLiteral("-S"), otherSocket} + arguments);
+    };
+    onOther({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("elsewhere")});
+    const QString pid = onOther({QStringLiteral("display-message"), QStringLiteral("-p"), QStringLiteral("#{pid}")});
+    ASSERT_FALSE(pid.isEmpty());
+    {
+        test::EnvironmentOverride inside("TMUX", otherSocket + u',' + pid + QStringLiteral(",0"));
+        inside.set("TMUX_PANE", QStringLiteral("%0"));
+        EXPECT_EQ(run(QStringLiteral("tmux new-session -d -s made && tmux list-sessions -F '#{session_name}'")).toStdString(),
+                  "made\n");
+    }
+    const QStringList listing{QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")};
+    EXPECT_EQ(test::PrivateTmux::tmux(listing).toStdString(), "made");
+    EXPECT_EQ(onOther(listing).toStdString(), "elsewhere");
+    onOther({QStringLiteral("kill-server")});
+}
+
 TEST_F(HostScripts, BackgroundChildDoesNotHoldTheScript)
 {
     QElapsedTimer clock;

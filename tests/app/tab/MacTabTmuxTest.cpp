@@ -254,6 +254,34 @@ TEST_F(LocalTmuxTab, ItsStartRunsNoTmuxTheProjectHolds)
     EXPECT_FALSE(QFile::exists(ran));
 }
 
+// The login shell that runs a tmux tab's start works from home, whatever folder the application
+// was started from and whatever the project's: a relative entry of PATH finds nothing of either.
+TEST_F(LocalTmuxTab, ItsLoginShellStartsAtHome)
+{
+    // The user's shell notes where each run of ours ("-l -c") starts, then is /bin/sh.
+    const QString noted = server.file(QStringLiteral("started-in"));
+    const QString recording = server.file(QStringLiteral("recording-shell"));
+    ASSERT_TRUE(test::writeAll(recording, "#!/bin/sh\n[ \"$1 $2\" = '-l -c' ] && pwd >> " + shellQuote(noted).toUtf8() +
+                                              "\nexec /bin/sh \"$@\"\n"));
+    ASSERT_TRUE(QFile::setPermissions(recording, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    server.environment.set("SHELL", recording);
+    const struct Back {
+        QString here = QDir::currentPath();
+        ~Back() { QDir::setCurrent(here); }
+    } back;
+    ASSERT_TRUE(QDir::setCurrent(server.folder(QStringLiteral("started-here"))));
+
+    const QString session = tmuxSessionName(folder);
+    MacTab tab(QStringLiteral("local"), MacProject{QStringLiteral("projet"), folder, session}, true, nullptr);
+    tab.start(sessionTagCommand(session, QStringLiteral("projet"), folder, {session}));
+    ASSERT_TRUE(waitUntil([&] { return !tab.isLive() || !clients(session).isEmpty(); }, 20000))
+        << corvantix::testing::screenText(*tab.terminal->terminal);
+    EXPECT_EQ(test::readAll(noted).toStdString(), (server.home() + u'\n').toStdString());
+    tab.stop();
+    ASSERT_TRUE(waitUntil([&] { return clients(session).isEmpty(); }, 20000));
+    tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + session});
+}
+
 // A login profile's own "tmux" (a bash function, a zsh alias) is for the user's commands:
 // the tab's start runs none of it, and its session is made, tagged and attached all the same.
 TEST_F(LocalTmuxTab, ItsStartRunsNoAliasOrFunctionOfTheProfile)

@@ -7,6 +7,7 @@
 #include "ui/ProfileEditor.h"
 #include "ui/PlainText.h"
 #include "ui/ServersView.h"
+#include "remote/ShellQuote.h"
 
 #include "ViewsWorkspace.h"
 #include "app/remote/SshServer.h"
@@ -420,6 +421,41 @@ TEST(BootTermView, HostThatSshWouldReadAsAnOptionFailsWithoutStartingIt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.results.empty(); }, 5000));
     EXPECT_EQ(view.process->shellPid(), 0);
     EXPECT_TRUE(view.results[0].message.startsWith(QStringLiteral("La connexion a échoué.")));
+}
+
+// ssh starts at home whatever folder the application was started from (ssh runs its
+// configuration's commands, a proxy, through the shell, where a relative entry of PATH would
+// find a program of that folder), and without the variables of a tmux around the application.
+TEST(BootTermView, SshStartsAtHomeWithoutAnEnclosingTmux)
+{
+    test::TempFolder folder;
+    const QString home = folder.file(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(folder.file(QStringLiteral("started-here"))));
+    test::EnvironmentOverride environment("HOME", home);
+    environment.set("TMUX", folder.file(QStringLiteral("other")) + QStringLiteral(",4242,0"));
+    environment.set("TMUX_PANE", QStringLiteral("%0"));
+    const QString noted = folder.file(QStringLiteral("noted"));
+    const QString ssh = folder.file(QStringLiteral("ssh"));
+    ASSERT_TRUE(test::writeAll(ssh, "#!/bin/sh\n{ pwd; echo \"${TMUX-none} ${TMUX_PANE-none}\"; } > " +
+                                        shellQuote(noted).toUtf8() + "\n"));
+    ASSERT_TRUE(QFile::setPermissions(ssh, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const struct Back {
+        QString program = SSHLink::program();
+        QString here = QDir::currentPath();
+        ~Back()
+        {
+            SSHLink::setProgramForTests(program);
+            QDir::setCurrent(here);
+        }
+    } back;
+    SSHLink::setProgramForTests(ssh);
+    ASSERT_TRUE(QDir::setCurrent(folder.file(QStringLiteral("started-here"))));
+
+    RecordingBootView view;
+    view.bootStart(test::ViewsWorkspace::profile(QStringLiteral("p1"), QStringLiteral("srv")), view.finished);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.results.empty(); }, 20000));
+    EXPECT_EQ(QString::fromUtf8(test::readAll(noted)).toStdString(),
+              (QDir(home).canonicalPath() + QStringLiteral("\nnone none\n")).toStdString());
 }
 
 // The remember box promises a kept password only where a keychain answers; without one it is

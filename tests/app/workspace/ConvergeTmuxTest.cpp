@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace halvoren {
 namespace {
@@ -381,6 +382,66 @@ TEST(Converge, RestoredAndPhoneOpenedTabsRunNoTmuxTheirProjectsHold)
         tab->stop();
     for (const MacProject& project : projects)
         tmux({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+}
+
+// Started from inside the tmux of another server (TMUX names its socket, as in one's own
+// "tmux -S" or "tmux -L work"), the workspace restores a saved tab, opens a project and keeps
+// both over its polls, all on the default server of TMUX_TMPDIR; the other server gets nothing.
+TEST(Converge, InsideAnotherTmuxTheTabsLiveOnTheDefaultServer)
+{
+    ASSERT_TRUE(test::tmuxInstalled());
+    test::TempFolder root;
+    test::EnvironmentOverride home("HOME", root.path());
+    QList<MacProject> projects;
+    for (const char* name : {"saved", "opened"}) {
+        const QString path = root.file(QLatin1String(name));
+        ASSERT_TRUE(QDir().mkpath(path));
+        projects << MacProject{QLatin1String(name), path, tmuxSessionName(path)};
+    }
+    const MacProject& saved = projects.at(0);
+    const MacProject& opened = projects.at(1);
+    // Both servers named by their sockets: the test's own commands never follow TMUX.
+    const auto on = [](const QString& socket) {
+        return [socket](const QStringList& arguments) { return tmux(QStringList{QStringLiteral("-S"), socket} + arguments); };
+    };
+    const auto onDefault =
+        on(qEnvironmentVariable("TMUX_TMPDIR") + QStringLiteral("/tmux-") + QString::number(::getuid()) + QStringLiteral("/default"));
+    const auto onOther = on(root.file(QStringLiteral("other")));
+    onDefault({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("keeper")});
+    onOther({QStringLiteral("new-session"), QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("elsewhere")});
+    const QString pid = onOther({QStringLiteral("display-message"), QStringLiteral("-p"), QStringLiteral("#{pid}")});
+    ASSERT_FALSE(pid.isEmpty());
+    test::EnvironmentOverride inside("TMUX", root.file(QStringLiteral("other")) + u',' + pid + QStringLiteral(",0"));
+    inside.set("TMUX_PANE", QStringLiteral("%0"));
+
+    Instance a;
+    a.prefs.setTabs(MacConnection::localID, {PersistedTab{saved.name, saved.path, saved.session}});
+    QCoro::waitFor(a.model.start());
+    ASSERT_TRUE(a.local().tmuxAvailable());
+    a.model.openProject(opened, a.local());
+    const auto option = [&onDefault](const MacProject& project, const QString& name) {
+        return onDefault({QStringLiteral("show-options"), QStringLiteral("-qv"), QStringLiteral("-t"), u'=' + project.session + u':', name});
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return option(opened, QStringLiteral("@hv_open")) == QStringLiteral("1"); }, 30000));
+    a.poll();
+    a.poll();
+    EXPECT_EQ(a.names().join(u' ').toStdString(), "saved opened");
+    EXPECT_FALSE(a.model.banner()) << a.model.banner().value_or(QString()).toStdString();
+    for (const MacProject& project : projects) {
+        SCOPED_TRACE(project.name.toStdString());
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return !onDefault({QStringLiteral("list-clients"), QStringLiteral("-t"), u'=' + project.session}).isEmpty();
+        }, 20000));
+        EXPECT_EQ(option(project, QStringLiteral("@hv_path")).toStdString(), project.path.toStdString());
+    }
+    EXPECT_EQ(onOther({QStringLiteral("list-sessions"), QStringLiteral("-F"), QStringLiteral("#{session_name}")}).toStdString(),
+              "elsewhere");
+    EXPECT_EQ(onOther({QStringLiteral("show-options"), QStringLiteral("-gqv"), QStringLiteral("@hv_sync")}).toStdString(), "");
+    for (MacTab* tab : a.model.tabs())
+        tab->stop();
+    for (const MacProject& project : projects)
+        onDefault({QStringLiteral("kill-session"), QStringLiteral("-t"), u'=' + project.session});
+    onOther({QStringLiteral("kill-server")});
 }
 
 } // namespace
