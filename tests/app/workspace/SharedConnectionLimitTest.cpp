@@ -28,6 +28,35 @@
 namespace halvoren {
 namespace {
 
+// The test's own commands on the server, over a master connection of their own, with the
+// account's tmux: what they print, trimmed, or why they failed.
+struct HostChecks {
+    explicit HostChecks(const test::SshHost& host) : link(std::make_shared<SSHLink>(host.server.profile(QStringLiteral("checks"))))
+    {
+    }
+    bool reached() const { return QCoro::waitFor(link->fetchRemoteHome()); }
+    QString operator()(const QString& command) const
+    {
+        const ShellResult<QString> output = QCoro::waitFor(
+            link->runCommand(QStringLiteral("TMUX_TMPDIR=\"$HOME\"; export TMUX_TMPDIR; ") + command, std::nullopt, 25));
+        return output ? output.value().trimmed() : QStringLiteral("failed: ") + output.error().message;
+    }
+    std::shared_ptr<SSHLink> link;
+};
+
+// The model connected to the host's profile, its first listing done; none when it did not connect.
+MacConnection* connectTo(MacModel& model, const test::SshHost& host)
+{
+    model.isFrontmost = [] { return false; };
+    model.setProfiles({host.profile});
+    if (!QCoro::waitFor(model.connect(host.profile)))
+        return nullptr;
+    MacConnection* connection = model.connection(host.profile.id);
+    if (connection == nullptr || !QTest::qWaitFor([&] { return !connection->syncing; }, 30000))
+        return nullptr;
+    return connection;
+}
+
 TEST(SharedConnectionLimit, MoreTabsThanSessionsAndTheHostStillGetsEveryCommand)
 {
     test::SshHost host({.passwordLogin = true, .maxSessions = 3});
@@ -55,30 +84,19 @@ TEST(SharedConnectionLimit, MoreTabsThanSessionsAndTheHostStillGetsEveryCommand)
                                 {QStringLiteral("-R"), QString::fromLatin1(test::SshServer::user), host.remoteHome() + QStringLiteral("/projets")}),
               0);
 
-    const MacProfile& profile = host.profile;
     PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
     auto backend = std::make_unique<MemorySecretBackend>();
-    backend->write(ProfileStore::passwordKey(profile.id), QString::fromLatin1(test::SshServer::password));
+    backend->write(ProfileStore::passwordKey(host.profile.id), QString::fromLatin1(test::SshServer::password));
     SecretStore keychain(std::move(backend));
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
     MacModel model(prefs, &keychain, &notifier);
-    model.isFrontmost = [] { return false; };
-    model.setProfiles({profile});
-    ASSERT_TRUE(QCoro::waitFor(model.connect(profile))) << host.server.log().toStdString();
-    MacConnection* connection = model.connection(profile.id);
-    ASSERT_NE(connection, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    MacConnection* connection = connectTo(model, host);
+    ASSERT_NE(connection, nullptr) << host.server.log().toStdString();
     ASSERT_EQ(connection->projects().size(), 5);
-    // The test's own commands go over a master connection of their own.
-    auto checks = std::make_shared<SSHLink>(host.server.profile(QStringLiteral("checks")));
-    ASSERT_TRUE(QCoro::waitFor(checks->fetchRemoteHome()));
+    const HostChecks onHost(host);
+    ASSERT_TRUE(onHost.reached());
     ASSERT_TRUE(test::writeAll(host.server.folder() + QStringLiteral("/authorized_keys"), QByteArray()));
-    const auto onHost = [&](const QString& command) {
-        const ShellResult<QString> output = QCoro::waitFor(
-            checks->runCommand(QStringLiteral("TMUX_TMPDIR=\"$HOME\"; export TMUX_TMPDIR; ") + command, std::nullopt, 25));
-        return output ? output.value().trimmed() : QStringLiteral("failed: ") + output.error().message;
-    };
     const auto clients = [&](const MacProject& project) {
         return onHost(QStringLiteral("tmux list-clients -t ") + tmuxSessionTarget(project.session)
                       + QStringLiteral(" -F x 2>/dev/null; true"));
@@ -155,7 +173,7 @@ TEST(SharedConnectionLimit, MoreTabsThanSessionsAndTheHostStillGetsEveryCommand)
         model.removeTab(*tab);
     onHost(QStringLiteral("tmux kill-server 2>/dev/null; true"));
     QCoro::waitFor(model.disconnect(*connection));
-    QCoro::waitFor(checks->closeMaster());
+    QCoro::waitFor(onHost.link->closeMaster());
 }
 
 // Fifteen tabs opened at once on a server that gives one connection three sessions, the last
@@ -176,27 +194,17 @@ TEST(SharedConnectionLimit, TabsOpenedAtOnceAndMovedKeepTheUsersOrder)
     ASSERT_EQ(QProcess::execute(QStringLiteral("/bin/chown"),
                                 {QStringLiteral("-R"), QString::fromLatin1(test::SshServer::user), host.remoteHome() + QStringLiteral("/projets")}),
               0);
-    const MacProfile& profile = host.profile;
     PreferenceStore store(host.localHome.file(QStringLiteral("preferences.json")));
     Prefs prefs(store);
     SecretStore keychain(std::make_unique<MemorySecretBackend>());
     Notifier notifier{QDBusConnection(QStringLiteral("no-bus"))};
-    auto checks = std::make_shared<SSHLink>(host.server.profile(QStringLiteral("checks")));
-    ASSERT_TRUE(QCoro::waitFor(checks->fetchRemoteHome()));
-    const auto onHost = [&](const QString& command) {
-        const ShellResult<QString> output = QCoro::waitFor(
-            checks->runCommand(QStringLiteral("TMUX_TMPDIR=\"$HOME\"; export TMUX_TMPDIR; ") + command, std::nullopt, 25));
-        return output ? output.value().trimmed() : QStringLiteral("failed: ") + output.error().message;
-    };
+    const HostChecks onHost(host);
+    ASSERT_TRUE(onHost.reached());
     // A server used before: its tmux runs, and carries our mark of a host whose tabs it keeps.
     ASSERT_EQ(onHost(QStringLiteral("tmux new-session -d -s other && tmux set -g @hv_sync 1 && echo ok")), QStringLiteral("ok"));
     MacModel model(prefs, &keychain, &notifier);
-    model.isFrontmost = [] { return false; };
-    model.setProfiles({profile});
-    ASSERT_TRUE(QCoro::waitFor(model.connect(profile))) << host.server.log().toStdString();
-    MacConnection* connection = model.connection(profile.id);
-    ASSERT_NE(connection, nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !connection->syncing; }, 30000));
+    MacConnection* connection = connectTo(model, host);
+    ASSERT_NE(connection, nullptr) << host.server.log().toStdString();
     ASSERT_EQ(connection->projects().size(), opened);
 
     for (const MacProject& project : connection->projects())
@@ -236,7 +244,7 @@ TEST(SharedConnectionLimit, TabsOpenedAtOnceAndMovedKeepTheUsersOrder)
         model.removeTab(*tab);
     onHost(QStringLiteral("tmux kill-server 2>/dev/null; true"));
     QCoro::waitFor(model.disconnect(*connection));
-    QCoro::waitFor(checks->closeMaster());
+    QCoro::waitFor(onHost.link->closeMaster());
 }
 
 } // namespace
