@@ -151,7 +151,8 @@ Task<ShellResult<QString>> SSHLink::runMarked(QString sent, std::optional<QByteA
             const qint64 nextTry = elapsed.elapsed() + pause.count();
             if (double(nextTry) / 1000.0 + minimumAttemptSeconds > timeoutSeconds)
                 co_return ShellError{sharedConnectionRefusedMessage(), true};
-            co_await QCoro::sleepFor(pause);
+            Task<> pausing = Shell::pauseBetweenRuns(pause);
+            co_await std::move(pausing);
             pause = std::min(pause * 2, longestRefusalPause);
             continue;
         }

@@ -4,6 +4,7 @@
 #include "platform/ChildEnvironment.h"
 #include "platform/ProcessSignals.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -209,6 +210,8 @@ QString Shell::decode(const QByteArray& bytes)
 namespace {
 
 int runsStarted = 0;
+// From the start of a quit until its runs have ended: a run asked for meanwhile never starts.
+bool quitting = false;
 
 // Below this many bytes output is decoded at once: far under a millisecond of work.
 constexpr qsizetype decodeInPlaceBytes = 256 * 1024;
@@ -254,6 +257,25 @@ ScriptFiles& scriptFiles()
     return files;
 }
 
+// The pauses between tries waiting now (main thread only), which a quit cuts short.
+std::vector<QTimer*>& pauses()
+{
+    static std::vector<QTimer*> timers;
+    return timers;
+}
+
+// Lists a pause's timer for as long as it lives.
+class PauseEntry {
+public:
+    explicit PauseEntry(QTimer* timer) : timer(timer) { pauses().push_back(timer); }
+    ~PauseEntry() { std::erase(pauses(), timer); }
+    PauseEntry(const PauseEntry&) = delete;
+    PauseEntry& operator=(const PauseEntry&) = delete;
+
+private:
+    QTimer* timer;
+};
+
 void forgetScriptFile(const QString& path)
 {
     ScriptFiles& files = scriptFiles();
@@ -282,6 +304,8 @@ Task<ShellResult<Shell::Output>> Shell::run(QString executable, QStringList argu
                                             std::optional<QByteArray> input, double timeoutSeconds)
 {
     const RunInFlight inFlight;
+    if (quitting)
+        co_return ShellError{endedAtQuitMessage()};
     // Never let the program be looked up in PATH, and give the system's own words for a
     // file that cannot be executed.
     if (!QDir::isAbsolutePath(executable))
@@ -387,6 +411,33 @@ void Shell::endAll()
     for (const QString& path : std::as_const(files.paths))
         QFile::remove(path);
     files.paths.clear();
+}
+
+void Shell::endAllAtQuit(std::chrono::milliseconds bound)
+{
+    quitting = true;
+    endAll();
+    for (QTimer* pause : pauses())
+        pause->start(0);
+    // The killed children are reaped, and their runs resumed, by the event loop. A timer wakes
+    // it now and then, so that the bound holds even when nothing else happens.
+    const QDeadlineTimer deadline(bound);
+    QTimer wake;
+    wake.start(20);
+    while (runsStarted > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    quitting = false;
+}
+
+Task<> Shell::pauseBetweenRuns(std::chrono::milliseconds length)
+{
+    if (quitting)
+        co_return;
+    QTimer timer;
+    timer.setSingleShot(true);
+    const PauseEntry listed(&timer);
+    timer.start(length);
+    co_await timer;
 }
 
 QString userShell()
@@ -777,6 +828,8 @@ QString scriptFileCommand(const QString& path, const QString& marker)
 
 Task<ShellResult<QString>> runLoginShell(QString command, double timeoutSeconds)
 {
+    // Its script file, written before the run and removed after it, is part of it.
+    const Shell::RunInFlight inFlight;
     const QString shell = userShell();
     // Only what the script printed between these is its output.
     const QString marker = newCompletionMarker();

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -104,6 +105,19 @@ public:
     // long scripts still waiting to be read: nothing we started outlives the application.
     // Each run ends with endedAtQuitMessage(). Main thread.
     static void endAll();
+
+    // How the application and the model tool quit: endAll(), a pause between the tries of a
+    // command cut short, then the event loop runs (user input left aside) until every run in
+    // flight has ended and the coroutines that awaited it have resumed and finished, so that
+    // none is left suspended however slow the host was; at most `bound`, after which what
+    // still waits is left. A run started meanwhile (a caller going on to its next command)
+    // ends at once with endedAtQuitMessage(). Main thread.
+    static constexpr std::chrono::milliseconds quitBound{5000};
+    static void endAllAtQuit(std::chrono::milliseconds bound = quitBound);
+
+    // Waits `length` between two runs of one command, or less when the application quits
+    // meanwhile (at once when it is quitting already). Main thread.
+    static Task<> pauseBetweenRuns(std::chrono::milliseconds length);
 };
 
 // The user's login shell: $SHELL when set (even empty), else the account's shell, else

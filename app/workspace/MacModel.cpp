@@ -74,9 +74,10 @@ MacModel::MacModel(Prefs& prefs, SecretStore* keychain, Notifier* notifier)
     listFolders = [](MacConnection& connection, QString folder) { return connection.tryListFolders(std::move(folder)); };
     isFrontmost = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
     // Scripts still running on the hosts when the application quits are ended with it, and
-    // the files of long ones removed: no listing stays blocked on the host for ever.
+    // the files of long ones removed: no listing stays blocked on the host for ever. The work
+    // that awaited them is let finish before the event loop is gone.
     if (QCoreApplication* application = QCoreApplication::instance())
-        QObject::connect(application, &QCoreApplication::aboutToQuit, this, [] { Shell::endAll(); });
+        QObject::connect(application, &QCoreApplication::aboutToQuit, this, [] { Shell::endAllAtQuit(); });
 }
 
 MacModel::~MacModel()

@@ -31,6 +31,7 @@
 #include "platform/SecretStore.h"
 #include "tab/MacTab.h"
 #include "remote/SessionNaming.h"
+#include "remote/Shell.h"
 
 #include <QApplication>
 #include <QDir>
@@ -160,6 +161,100 @@ Arguments parseArguments(int argc, char** argv)
     return arguments;
 }
 
+// Writes the ready file, then runs the command; its exit status.
+int runCommand(MacModel& model, const Arguments& parsed)
+{
+    const QString& ready = parsed.ready;
+    const QString& command = parsed.command; // one of `commands`, with as many operands as it takes
+    const QStringList& arguments = parsed.operands;
+    if (!ready.isEmpty()) {
+        // Whole or absent: a reader polling for the file never sees half of it, and a file
+        // left by an earlier run is replaced.
+        QStringList lines;
+        for (const MacTab* tab : model.tabs())
+            lines << QStringList{tab->id(), tab->project.name, tab->project.path}.join(u'|') + u'\n';
+        if (const std::optional<QString> failure = writeFileAtomically(ready, lines.join(QString()).toUtf8(), 0644))
+            return fail(QStringLiteral("cannot write ") + *failure);
+    }
+
+    int status = 0;
+    if (command == QStringLiteral("projects")) {
+        for (const MacConnection* connection : model.connections()) {
+            for (const MacProject& project : connection->projects())
+                printLine({connection->id, project.name, project.path, project.session});
+        }
+    } else if (command == QStringLiteral("open")) {
+        const QString path = QDir::cleanPath(QFileInfo(arguments.front()).absoluteFilePath());
+        if (!QFileInfo(path).isDir()) {
+            status = fail(QStringLiteral("not a folder: ") + path);
+        } else {
+            const MacProject project{QFileInfo(path).fileName(), path, tmuxSessionName(path)};
+            model.openProject(project, *model.localConnection());
+            // The tab tags its session from inside its terminal, open first, then its name and
+            // path: wait until the host lists all of them. Ending before would kill the shell
+            // half-way, and other models skip an open tab without a path.
+            if (model.localConnection()->tmuxAvailable() && !waitFor([&] {
+                    const std::optional<HostTab> listed = listedOpen(model, project.session);
+                    return listed && !listed->name.isEmpty() && !listed->path.isEmpty();
+                }))
+                status = fail(QStringLiteral("the session did not open: ") + project.session);
+            else
+                printLine({model.activeTab()->id(), project.name, project.path});
+        }
+    } else if (command == QStringLiteral("tabs")) {
+        printTabs(model);
+    } else if (command == QStringLiteral("close")) {
+        MacTab* found = nullptr;
+        for (MacTab* tab : model.tabs()) {
+            if (tab->id() == arguments.front())
+                found = tab;
+        }
+        if (found == nullptr) {
+            status = fail(QStringLiteral("no tab ") + arguments.front());
+        } else {
+            const QString session = found->project.session;
+            const bool tmux = found->useTmux;
+            model.closeTab(*found);
+            if (tmux && !waitFor([&] { return !listedOpen(model, session); }))
+                status = fail(QStringLiteral("the tab is still open on the host: ") + session);
+        }
+    } else if (command == QStringLiteral("sync")) {
+        for (MacConnection* connection : model.connections()) {
+            QCoro::waitFor(model.requestSync(*connection));
+            printLine({connection->id, connection->unreachable() || connection->failures > 0 ? QStringLiteral("unreachable")
+                                                                                             : QStringLiteral("reachable")});
+        }
+    } else if (command == QStringLiteral("run")) {
+        bool ok = false;
+        const double seconds = arguments.front().toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86400) {
+            status = fail(QStringLiteral("not a number of seconds: ") + arguments.front());
+        } else {
+            runFor(int(seconds * 1000));
+            waitFor([&] { return !model.localConnection()->syncing; });
+            printTabs(model);
+        }
+    } else if (command == QStringLiteral("await")) {
+        bool ok = false;
+        const double seconds = arguments.at(1).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86400) {
+            status = fail(QStringLiteral("not a number of seconds: ") + arguments.at(1));
+        } else {
+            // Polls take as long as the machine lets them: wait for the outcome, not a time.
+            const QString key = arguments.front();
+            const QDeadlineTimer deadline(qint64(seconds * 1000));
+            while (!deadline.hasExpired()
+                   && std::none_of(model.tabs().cbegin(), model.tabs().cend(),
+                                   [&key](const MacTab* tab) { return tab->id() == key; }))
+                runFor(100);
+            waitFor([&] { return !model.localConnection()->syncing; });
+            printTabs(model);
+        }
+    }
+
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -167,10 +262,6 @@ int main(int argc, char** argv)
     // As the application's: a write past the file-size limit fails and says so.
     setUpProcessSignals();
     const Arguments parsed = parseArguments(argc, argv);
-    const QString& root = parsed.root;
-    const QString& ready = parsed.ready;
-    const QString& command = parsed.command; // one of `commands`, with as many operands as it takes
-    const QStringList& arguments = parsed.operands;
     // Standard output carries the items and standard error the one failure line: the
     // model's and Qt's own diagnostics are left out.
     corvantix::setLogSink([](corvantix::LogStream, std::string_view) {});
@@ -184,94 +275,13 @@ int main(int argc, char** argv)
     ProfileStore profiles(SecretStore::standard(), QFileInfo(store.path()).absolutePath());
     auto model = std::make_unique<MacModel>(prefs, &SecretStore::standard());
     model->profileStore = &profiles;
-    if (!root.isEmpty())
-        model->extraProjectsRoots = {root};
+    if (!parsed.root.isEmpty())
+        model->extraProjectsRoots = {parsed.root};
     QCoro::waitFor(model->start());
-    if (!ready.isEmpty()) {
-        // Whole or absent: a reader polling for the file never sees half of it, and a file
-        // left by an earlier run is replaced.
-        QStringList lines;
-        for (const MacTab* tab : model->tabs())
-            lines << QStringList{tab->id(), tab->project.name, tab->project.path}.join(u'|') + u'\n';
-        if (const std::optional<QString> failure = writeFileAtomically(ready, lines.join(QString()).toUtf8(), 0644))
-            return fail(QStringLiteral("cannot write ") + *failure);
-    }
-
-    int status = 0;
-    if (command == QStringLiteral("projects")) {
-        for (const MacConnection* connection : model->connections()) {
-            for (const MacProject& project : connection->projects())
-                printLine({connection->id, project.name, project.path, project.session});
-        }
-    } else if (command == QStringLiteral("open")) {
-        const QString path = QDir::cleanPath(QFileInfo(arguments.front()).absoluteFilePath());
-        if (!QFileInfo(path).isDir()) {
-            status = fail(QStringLiteral("not a folder: ") + path);
-        } else {
-            const MacProject project{QFileInfo(path).fileName(), path, tmuxSessionName(path)};
-            model->openProject(project, *model->localConnection());
-            // The tab tags its session from inside its terminal, open first, then its name and
-            // path: wait until the host lists all of them. Ending before would kill the shell
-            // half-way, and other models skip an open tab without a path.
-            if (model->localConnection()->tmuxAvailable() && !waitFor([&] {
-                    const std::optional<HostTab> listed = listedOpen(*model, project.session);
-                    return listed && !listed->name.isEmpty() && !listed->path.isEmpty();
-                }))
-                status = fail(QStringLiteral("the session did not open: ") + project.session);
-            else
-                printLine({model->activeTab()->id(), project.name, project.path});
-        }
-    } else if (command == QStringLiteral("tabs")) {
-        printTabs(*model);
-    } else if (command == QStringLiteral("close")) {
-        MacTab* found = nullptr;
-        for (MacTab* tab : model->tabs()) {
-            if (tab->id() == arguments.front())
-                found = tab;
-        }
-        if (found == nullptr) {
-            status = fail(QStringLiteral("no tab ") + arguments.front());
-        } else {
-            const QString session = found->project.session;
-            const bool tmux = found->useTmux;
-            model->closeTab(*found);
-            if (tmux && !waitFor([&] { return !listedOpen(*model, session); }))
-                status = fail(QStringLiteral("the tab is still open on the host: ") + session);
-        }
-    } else if (command == QStringLiteral("sync")) {
-        for (MacConnection* connection : model->connections()) {
-            QCoro::waitFor(model->requestSync(*connection));
-            printLine({connection->id, connection->unreachable() || connection->failures > 0 ? QStringLiteral("unreachable")
-                                                                                             : QStringLiteral("reachable")});
-        }
-    } else if (command == QStringLiteral("run")) {
-        bool ok = false;
-        const double seconds = arguments.front().toDouble(&ok);
-        if (!ok || seconds < 0 || seconds > 86400) {
-            status = fail(QStringLiteral("not a number of seconds: ") + arguments.front());
-        } else {
-            runFor(int(seconds * 1000));
-            waitFor([&] { return !model->localConnection()->syncing; });
-            printTabs(*model);
-        }
-    } else if (command == QStringLiteral("await")) {
-        bool ok = false;
-        const double seconds = arguments.at(1).toDouble(&ok);
-        if (!ok || seconds < 0 || seconds > 86400) {
-            status = fail(QStringLiteral("not a number of seconds: ") + arguments.at(1));
-        } else {
-            // Polls take as long as the machine lets them: wait for the outcome, not a time.
-            const QString key = arguments.front();
-            const QDeadlineTimer deadline(qint64(seconds * 1000));
-            while (!deadline.hasExpired()
-                   && std::none_of(model->tabs().cbegin(), model->tabs().cend(),
-                                   [&key](const MacTab* tab) { return tab->id() == key; }))
-                runFor(100);
-            waitFor([&] { return !model->localConnection()->syncing; });
-            printTabs(*model);
-        }
-    }
-
+    const int status = runCommand(*model, parsed);
+    // As the application quits: what the model still runs on a host (a tab's row read, a
+    // poll) is ended, and what awaited it finishes, before the model and the event loop go.
+    Shell::endAllAtQuit();
     model.reset();
     store.flush();
     std::fflush(stdout);

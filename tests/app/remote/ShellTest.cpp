@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -461,6 +462,78 @@ TEST(Shell, ResumesOnTheMainThread)
     };
     EXPECT_TRUE(runSync(probe()));
     EXPECT_EQ(resumedOn, QCoreApplication::instance()->thread());
+}
+
+// A caller that reads a host's answer, then asks for its next command; and one that waits
+// between two tries of a command. Each notes in `ended` how its steps ended.
+// Awaited calls and their arguments are named locals (g++ 12 mishandles some temporaries
+// that live across a suspension).
+Task<> readThenAskAgain(QString script, QStringList* ended)
+{
+    Task<ShellResult<QString>> reading = runLoginShell(std::move(script), 600);
+    const ShellResult<QString> read = co_await std::move(reading);
+    *ended << (read ? QString::fromLatin1("read") : read.error().message);
+    const QString sleep = QString::fromLatin1("/bin/sleep");
+    const QStringList arguments{QString::fromLatin1("600")};
+    Task<ShellResult<Shell::Output>> asking = Shell::run(sleep, arguments, std::nullopt, 600);
+    const ShellResult<Shell::Output> next = co_await std::move(asking);
+    *ended << (next ? QString::fromLatin1("ran") : next.error().message);
+}
+
+Task<> pauseBetweenTries(QStringList* ended)
+{
+    const Shell::RunInFlight inFlight;
+    Task<> pausing = Shell::pauseBetweenRuns(std::chrono::minutes(10));
+    co_await std::move(pausing);
+    *ended << QString::fromLatin1("paused");
+}
+
+bool running(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    return status.open(QIODevice::ReadOnly) && !status.readAll().contains("\nState:\tZ");
+}
+
+// Quitting while a login shell sleeps through a long script (run from its file), and while a
+// caller waits between two tries: the shell's group is ended and its file removed, the pause
+// is cut short, and every caller resumes and finishes before the quit returns; the command a
+// caller asks for as it resumes never starts.
+TEST(Shell, QuittingEndsTheRunsAndLetsTheirCallersFinish)
+{
+    test::TempFolder folder;
+    const QString login = folder.file(QStringLiteral("login"));
+    const QString started = folder.file(QStringLiteral("started"));
+    const QString temporary = folder.file(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    ASSERT_TRUE(test::writeAll(login, "#!/bin/sh\necho $$ > '" + started.toUtf8() + ".part' && mv '" + started.toUtf8()
+                                          + ".part' '" + started.toUtf8() + "'\nexec sleep 600\n"));
+    ASSERT_TRUE(QFile::setPermissions(login, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    test::EnvironmentOverride environment("SHELL", login);
+    environment.set("TMPDIR", temporary);
+
+    QStringList read;
+    QStringList paused;
+    readThenAskAgain(QStringLiteral("echo never\n#") + QString(300'000, u'#') + u'\n', &read);
+    pauseBetweenTries(&paused);
+    const QDeadlineTimer deadline(20000);
+    while (!QFile::exists(started) && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    ASSERT_TRUE(QFile::exists(started)) << "the login shell never started";
+    EXPECT_EQ(QDir(temporary).entryList(QDir::Files).size(), 1) << "the long script went through a file";
+    const qint64 shell = test::readAll(started).trimmed().toLongLong();
+    ASSERT_GT(shell, 0);
+
+    Shell::endAllAtQuit();
+    EXPECT_EQ(read.join(u'|').toStdString(), QStringList(2, Shell::endedAtQuitMessage()).join(u'|').toStdString());
+    EXPECT_EQ(paused.join(u'|').toStdString(), "paused");
+    EXPECT_EQ(Shell::runsInFlight(), 0);
+    EXPECT_FALSE(running(shell)) << "the login shell outlived the quit";
+    EXPECT_TRUE(QDir(temporary).isEmpty());
+
+    // Once quit, runs start again (a test goes on in the same process).
+    EXPECT_TRUE(runSync(Shell::run(QStringLiteral("/bin/true"), {}, std::nullopt, 10)).ok());
 }
 
 TEST(ShellQuote, SurvivesARealShell)
