@@ -1,8 +1,11 @@
 // Shared by the engine tests that touch files and processes: a private folder removed with
 // everything in it, reading a whole file, and a wait that polls a condition on this thread.
+// The folder is made in the run's temporary folder (TMPDIR, /tmp when it names none), which
+// tests/test-env removes however the test ends.
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,7 +21,9 @@ class ScratchFolder {
 public:
     ScratchFolder()
     {
-        std::string pattern = "/tmp/corvantix-test-XXXXXX";
+        const char* temporary = std::getenv("TMPDIR");
+        std::string pattern = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp")
+                            + "/corvantix-test-XXXXXX";
         if (::mkdtemp(pattern.data()) != nullptr)
             path = pattern;
     }
