@@ -554,6 +554,19 @@ std::optional<QString> privateFolder(const QString& parent, const QString& name)
     return folder;
 }
 
+// The temporary folder the sockets' folder may go in: TMPDIR, as the system's tools take it,
+// where the fresh name made under it (the longest) still leaves room for the sockets.
+QString temporaryParent(const QString& freshName)
+{
+    const QString named = qEnvironmentVariable("TMPDIR");
+    if (named.startsWith(u'/')) {
+        const QString folder = QDir::cleanPath(named);
+        if (controlFolderFits(folder + u'/' + freshName))
+            return folder;
+    }
+    return QStringLiteral("/tmp");
+}
+
 // A short folder of the user's own for the sockets, when the home's is too long for them.
 QString shortControlFolder()
 {
@@ -563,14 +576,16 @@ QString shortControlFolder()
         if (const std::optional<QString> folder = privateFolder(runtime, QStringLiteral("halvoren")))
             return *folder;
     }
-    if (const std::optional<QString> folder = privateFolder(QStringLiteral("/tmp"), QStringLiteral("halvoren-") + user))
+    const QString name = QStringLiteral("halvoren-") + user;
+    const QString parent = temporaryParent(name + QStringLiteral("-XXXXXX"));
+    if (const std::optional<QString> folder = privateFolder(parent, name))
         return *folder;
     // The usual name is someone else's: a fresh one, for the rest of this process.
     static std::mutex lock;
     static QString made;
     const std::lock_guard<std::mutex> guard(lock);
     if (made.isEmpty()) {
-        QByteArray pattern = QFile::encodeName(QStringLiteral("/tmp/halvoren-") + user + QStringLiteral("-XXXXXX"));
+        QByteArray pattern = QFile::encodeName(parent + u'/' + name + QStringLiteral("-XXXXXX"));
         if (::mkdtemp(pattern.data()) != nullptr)
             made = QFile::decodeName(pattern);
     }

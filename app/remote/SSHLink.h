@@ -177,7 +177,9 @@ bool controlFolderFits(const QString& folder);
 
 // Where the control sockets live: ~/.halvoren/cm; under a home too long for it (or one whose
 // name ssh would expand or split), a folder of the user's own that only the user may enter:
-// $XDG_RUNTIME_DIR/halvoren, else /tmp/halvoren-<uid>, else a fresh one under /tmp.
+// $XDG_RUNTIME_DIR/halvoren, else halvoren-<uid> in the temporary folder, else a fresh one
+// there. The temporary folder is $TMPDIR where it is an absolute path that leaves room for the
+// sockets, else /tmp.
 QString controlFolder();
 
 // Creates the folder of the control sockets; errors are ignored.

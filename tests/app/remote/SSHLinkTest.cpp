@@ -124,7 +124,10 @@ TEST(SSHLink, ControlFolderFitsTheSocketPathLimit)
     EXPECT_EQ(modeOf(own), 040700);
 
     // A runtime folder anyone may write into, or a "halvoren" there that is not a private
-    // folder of ours, is not used: the fallback is under /tmp, private too.
+    // folder of ours, is not used: the fallback is in the temporary folder, private too (the
+    // run's own here, so that the test leaves nothing in the system's).
+    const QString temporary = root.file("tmp");
+    ASSERT_TRUE(QDir().mkpath(temporary));
     const QString open = root.file("open");
     const QString loose = root.file("loose");
     const QString linked = root.file("linked");
@@ -135,8 +138,9 @@ TEST(SSHLink, ControlFolderFitsTheSocketPathLimit)
         SCOPED_TRACE(folder.toStdString());
         test::EnvironmentOverride environment("HOME", folderOfLength(80));
         environment.set("XDG_RUNTIME_DIR", folder);
+        environment.set("TMPDIR", temporary + u'/');
         const QString chosen = controlFolder();
-        EXPECT_TRUE(chosen.startsWith("/tmp/halvoren-")) << chosen.toStdString();
+        EXPECT_EQ(chosen.toStdString(), (temporary + "/halvoren-" + QString::number(::geteuid())).toStdString());
         EXPECT_EQ(modeOf(chosen), 040700);
         EXPECT_EQ(QFileInfo(chosen).ownerId(), ::geteuid());
     }
