@@ -12,6 +12,7 @@
 #include "../support/HostileRepositories.h"
 #include "../support/OlderGits.h"
 #include "../support/PrivateTmux.h"
+#include "../support/ScriptShell.h"
 #include "../support/SharedStateNames.h"
 #include "../support/StandIns.h"
 
@@ -513,15 +514,6 @@ protected:
     test::EnvironmentOverride shell;
 };
 
-// Puts back the shell our scripts run under when a test that named another one ends.
-struct ScriptShellOverride {
-    ScriptShellOverride() = default;
-    ScriptShellOverride(const ScriptShellOverride&) = delete;
-    ScriptShellOverride& operator=(const ScriptShellOverride&) = delete;
-    ~ScriptShellOverride() { setScriptShellForTests(previous); }
-    QString previous = scriptShell();
-};
-
 // The hostile repositories (see HostileRepositories.h), made once for a test, probed under
 // the login shells with profiles of the test's choosing.
 class HostileGitProbe : public LoginShells {
@@ -772,7 +764,7 @@ TEST_F(LoginShells, ABashScriptShellDropsTheFunctionsTheProfileExported)
 {
     const QString bashAsSh = folder(QStringLiteral("bash-as-sh")) + QStringLiteral("/sh");
     ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QStringLiteral("bash")), bashAsSh));
-    const ScriptShellOverride restore;
+    const test::ScriptShellOverride restore;
     setScriptShellForTests(bashAsSh);
     const QString trace = tmux.home() + QStringLiteral("/hv-stand-ins");
     QByteArray profile = test::standInFunctions() + "compgen() { echo compgen >> \"$HOME/hv-stand-ins\"; }\nexport -f compgen";
@@ -1029,7 +1021,7 @@ TEST_F(LoginShells, ASharedStateOfMoreThan128KiBOfBase64IsInstalledWhole)
     const NameSet favorites = test::manyProjectNames();
     const QByteArray bytes = encodeSharedPrefs(favorites, {}).toUtf8();
     const QString dir = tmux.home() + QStringLiteral("/.halvoren");
-    const ScriptShellOverride restore;
+    const test::ScriptShellOverride restore;
     for (qsizetype shell = 0; shell < programs.size(); ++shell) {
         SCOPED_TRACE(loginShells[shell].program);
         const QString profile = useLoginShell(shell, "");

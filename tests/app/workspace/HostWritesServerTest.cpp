@@ -4,10 +4,11 @@
 // changed meanwhile gives way, and a session's end is never sent again, and told when the
 // server still runs it. A close kept across a restart or a disconnect goes once the server
 // answers, but never closes a session the phone made again under the same name, be it a tab
-// no listing had shown here yet. An account that logs in to mksh gets a file of more than
-// 128 KiB of Base64 whole.
+// no listing had shown here yet. An account that logs in to mksh, on a server whose /bin/sh is
+// mksh, gets a file of more than 128 KiB of Base64 whole.
 #include "workspace/MacModel.h"
 
+#include "app/support/ScriptShell.h"
 #include "app/support/SharedStateNames.h"
 #include "app/support/SshHost.h"
 #include "app/support/WorkspaceModel.h"
@@ -467,13 +468,16 @@ TEST(HostWritesServer, AKeptCloseOutlivesARestartAndADisconnectButNotTheSessionM
     QCoro::waitFor(phone.disconnect(phoneConnection));
 }
 
-// A server whose account logs in to mksh, which runs `printf` as a program: a file of five
-// thousand names, more than 128 KiB once in Base64, is read, and a favourite starred here
-// goes on top of it, the file written whole.
+// A server whose account logs in to mksh and whose /bin/sh is mksh, so that our scripts run
+// under it too, where `printf` is a program: a file of five thousand names, more than 128 KiB
+// once in Base64, is read, and a favourite starred here goes on top of it, the file written
+// whole.
 TEST(HostWritesServer, AFileOfMoreThan128KiBOfBase64IsWrittenWholeUnderMksh)
 {
     const QString mksh = QStandardPaths::findExecutable(QStringLiteral("mksh"));
     ASSERT_FALSE(mksh.isEmpty()) << "mksh is missing: install the Debian package mksh";
+    const test::ScriptShellOverride restore;
+    setScriptShellForTests(mksh);
     test::SshHost host(test::SshServer::Options{.loginShell = mksh});
     ASSERT_TRUE(host.ready());
     ASSERT_TRUE(host.keepTmuxAtHome());
