@@ -3,7 +3,9 @@
 // opens; a favourite or hide change leaves the file byte for byte as it was and the banner
 // says why; the size is reported once, not at every poll; a file back within the size is
 // adopted with those changes on top and written back, and replaced by the next change as any
-// other. A file there but unreadable is left as it is in the same way.
+// other. A file there but unreadable is left as it is in the same way. A file of many names
+// adopted on a worker thread while a write of ours lands leaves the copy it read unknown, so
+// that the next click is written rather than taken for what the host already holds.
 #include "workspace/MacModel.h"
 
 #include "app/support/SshHost.h"
@@ -12,16 +14,20 @@
 #include "app/support/WorkspaceModel.h"
 #include "app/workspace/PrivateTmux.h"
 #include "tab/MacTab.h"
+#include "remote/ServerState.h"
 #include "remote/SessionNaming.h"
+#include "remote/SharedPrefs.h"
 #include "remote/ShellQuote.h"
 #include "remote/TabReconciliation.h"
 
 #include <QDirIterator>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <coroutine>
 #include <functional>
 
 namespace halvoren {
@@ -255,6 +261,101 @@ TEST(LargeSharedState, AServerKeepsItsTabsAndNeverReplacesTheFile)
         instance.model.removeTab(*tab);
     QCoro::waitFor(connection->link->runScript(QStringLiteral("tmux kill-server\n"), 25));
     QCoro::waitFor(instance.model.disconnect(*connection));
+}
+
+// A host that answers at once and keeps its shared-state file, lists no tab, and holds an
+// upload of the file (before writing it) while told to, as a slow link does.
+struct HeldUploadsHost {
+    QString shared;
+    QStringList uploads;
+    bool holding = false;
+    std::coroutine_handle<> held;
+
+    struct Hold {
+        HeldUploadsHost& host;
+        bool await_ready() const noexcept { return !host.holding; }
+        void await_suspend(std::coroutine_handle<> waiting) noexcept { host.held = waiting; }
+        void await_resume() const noexcept {}
+    };
+
+    // Lets the held upload go on: it has landed, and its writer taken the answer, on return.
+    void release()
+    {
+        holding = false;
+        if (held)
+            std::exchange(held, {}).resume();
+    }
+    Task<ShellResult<QString>> answer(QString script)
+    {
+        if (script == listingScript()) {
+            co_return QStringLiteral("\n@@HV_SHARED@@\n@@HV_SUM@@ ") + test::fakeSum(shared.toUtf8()) + u'\n' + shared;
+        }
+        if (script.contains(QStringLiteral("shared.json"))) {
+            uploads << script;
+            co_await Hold{*this};
+            if (const std::optional<QByteArray> bytes = test::uploadedBytes(script))
+                shared = QString::fromUtf8(*bytes);
+        }
+        co_return test::ranToItsEnd(script);
+    }
+};
+
+// A file of twenty thousand names, read and adopted on worker threads. A favourite starred
+// here goes up, and its upload lands while the next listing's adoption runs on its worker:
+// that listing read the file before the upload, so the copy it leaves is not known to be the
+// host's, and unstarring the favourite is written, the file ending as the user left it. Taken
+// for the host's, the copy would equal the sets after the click, and the click would be
+// dropped, the host keeping the star.
+TEST(LargeSharedState, AWriteThatLandsWhileManyNamesAreAdoptedLeavesTheCopyUnknown)
+{
+    NameSet names;
+    for (int i = 0; i < 20000; ++i)
+        names.insert(QStringLiteral("p%1").arg(i));
+    HeldUploadsHost host;
+    host.shared = encodeSharedPrefs(names, {});
+    ASSERT_GT(host.shared.size(), 64 * 1024) << "the listing is read on a worker thread";
+    test::SyncingModel instance;
+    MacModel& model = instance.model;
+    model.listingNonce = [] { return QString(); };
+    model.runScript = [&host](MacConnection&, QString script, double) { return host.answer(std::move(script)); };
+    MacConnection& local = instance.local();
+    // An upload still held when the test stops early ends before the model goes.
+    const struct Release {
+        HeldUploadsHost& host;
+        ~Release() { host.release(); }
+    } releaseAtEnd{host};
+    instance.sync();
+    ASSERT_TRUE(local.sharedStateRead);
+    ASSERT_EQ(local.favorites().size(), qsizetype(names.size()));
+
+    host.holding = true;
+    model.toggleFavorite(QStringLiteral("x"), local);
+    ASSERT_EQ(host.uploads.size(), 1);
+    bool released = false;
+    bool adoptionWaited = false;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (released || !local.syncing || local.sharedStateRead)
+            return;
+        released = true;
+        host.release();
+        adoptionWaited = !local.sharedStateRead;
+    });
+    during.start();
+    instance.sync();
+    during.stop();
+    ASSERT_TRUE(released) << "the upload was never let go while the adoption ran on its worker";
+    ASSERT_TRUE(adoptionWaited) << "the adoption ended before the upload landed";
+    EXPECT_FALSE(local.sharedWriting);
+    EXPECT_FALSE(local.sharedRawKnown) << "the copy read before the upload landed is taken for the host's";
+    EXPECT_TRUE(local.favorites().contains(QStringLiteral("x")));
+
+    model.toggleFavorite(QStringLiteral("x"), local);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !local.sharedWriting; }, 30000));
+    EXPECT_EQ(host.uploads.size(), 2) << "the click was not written";
+    EXPECT_TRUE(host.shared == encodeSharedPrefs(names, {})) << "the host keeps the star";
+    EXPECT_EQ(local.favorites(), QSet<QString>(names.cbegin(), names.cend()));
 }
 
 } // namespace
