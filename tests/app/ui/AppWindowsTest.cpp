@@ -33,6 +33,7 @@
 #include <QWindow>
 
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <tuple>
 
@@ -417,6 +418,32 @@ TEST_F(Application, QuitsWhenItsLastWindowClosesTheSettingsWindowCounting)
     EXPECT_EQ(app->run(), 0);
     EXPECT_TRUE(runningWithoutTheMainWindow);
     EXPECT_EQ(settingsOpenAtQuit, QList<bool>{false});
+}
+
+// Awaits a run on a host that never answers, and notes how it ended.
+Task<> awaitUnansweredRun(std::shared_ptr<QString> ended)
+{
+    const QString sleep = QString::fromLatin1("/bin/sleep");
+    const QStringList arguments{QString::fromLatin1("600")};
+    Task<ShellResult<Shell::Output>> running = Shell::run(sleep, arguments, std::nullopt, 600);
+    const ShellResult<Shell::Output> result = co_await std::move(running);
+    *ended = result ? QString::fromLatin1("ran") : result.error().message;
+}
+
+// The application quits while a host's run is in flight: the quit ends it, and the work that
+// awaited it finishes before the event loop is gone.
+TEST_F(Application, QuittingEndsTheHostWorkInFlightAndLetsWhatAwaitedItFinish)
+{
+    launch();
+    const auto ended = std::make_shared<QString>();
+    awaitUnansweredRun(ended);
+    ASSERT_EQ(Shell::runsInFlight(), 1);
+    QTimer::singleShot(0, app.get(), [&] { app->window->close(); });
+    // Only a guard against a loop that never ends; not a measure of anything.
+    QTimer::singleShot(std::chrono::seconds(20), app.get(), [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(app->run(), 0);
+    EXPECT_EQ(ended->toStdString(), Shell::endedAtQuitMessage().toStdString());
+    EXPECT_EQ(Shell::runsInFlight(), 0);
 }
 
 TEST_F(Application, TheToolbarAndTheSettingsUseTheirSymbolsAndADisabledOneFades)
