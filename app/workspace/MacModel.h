@@ -500,9 +500,6 @@ private:
     void startTagsLanded(MacTab& tab, bool shown);
     // Whether a start older than our newest move has not run its tags yet.
     bool olderStartPending(const MacConnection& connection) const;
-    // Whether the host's order may still change under one of ours: an order write runs or
-    // waits, or an older start is pending.
-    bool ownOrderInFlux(const MacConnection& connection) const;
     // The host's order as it was when the user made a new one: that of an earlier order still
     // unsent, else the last listing's.
     QStringList hostOrderUnder(const MacConnection& connection) const;

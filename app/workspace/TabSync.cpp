@@ -296,11 +296,6 @@ void MacModel::startTagsLanded(MacTab& tab, bool shown)
     }
 }
 
-bool MacModel::ownOrderInFlux(const MacConnection& connection) const
-{
-    return connection.orderWriting || connection.waitingOrder || olderStartPending(connection);
-}
-
 bool MacModel::olderStartPending(const MacConnection& connection) const
 {
     return std::any_of(tabsValue.cbegin(), tabsValue.cend(), [&connection](const MacTab* tab) {
@@ -737,7 +732,11 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
 {
     UnsentChanges unsent;
     bool weighed = false;
-    const bool orderInFlux = ownOrderInFlux(connection);
+    // Orders of ours may still land on the host: one runs or waits, or a start older than
+    // our newest move has not run its tags.
+    const bool orderWriting = connection.orderWriting || connection.waitingOrder.has_value();
+    const bool olderStart = olderStartPending(connection);
+    const bool orderInFlux = orderWriting || olderStart;
     if (!connection.unsentCloses.isEmpty()) {
         QHash<QString, const HostTab*> rows;
         for (const HostTab& row : open)
@@ -771,8 +770,7 @@ MacModel::UnsentChanges MacModel::weighUnsentChanges(MacConnection& connection, 
         for (const HostTab& row : open)
             hostOrder << row.session;
         const MacConnection::UnsentOrder& order = *connection.unsentOrder;
-        const bool olderStart = olderStartPending(connection);
-        if (connection.orderWriting || connection.waitingOrder) {
+        if (orderWriting) {
             // Ours is still on its way: the strip keeps it, and what the host shows meanwhile
             // is ours in the making.
             unsent.keepOrder = true;
